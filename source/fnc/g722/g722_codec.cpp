@@ -285,19 +285,23 @@ Word16 g722_dc_removal(Word16 x_in, Word16 *m1, Word16 *hp_m1) {
   return y;
 }
 
+Word16 g722_quantl_mil(Word16 wd, Word16 detl, Word32 inv_detl) {
+  // Only the levels around the pre-quantised interval k ~ 64 wd / detl are compared.
+  const std::int64_t prod = static_cast<std::int64_t>(inv_detl) * wd;
+  const int k = static_cast<int>(std::min<std::int64_t>(prod >> 24, 63));
+  const int start = g722_preQStart[k];
+  const int stop = std::min(g722_preQStart[k + 1] + 2, 30);
+  int mil = start;
+  for (int i = start; i < stop; ++i) {
+    if (((Word32{g722_q6[i]} * detl) >> 15) <= wd) ++mil;
+  }
+  return static_cast<Word16>(mil);
+}
+
 void g722_lsbcod_frame(Word16 *xl, g722_state *s, Word16 len) {
   for (int n = 0; n < len; ++n) {
     const Word16 el = sub(xl[n], s->sl);
-    const Word16 wd = g722_magnitude(el);
-    // Decision search from the pre-quantised interval; equal to the linear search from level 1.
-    const std::int64_t prod = static_cast<std::int64_t>(s->inv_detl) * wd;
-    const int k = static_cast<int>(std::min<std::int64_t>(prod >> 24, 63));
-    const int start = g722_preQStart[k];
-    const int stop = std::min(g722_preQStart[k + 1] + 2, 30);
-    int mil = start;
-    for (int i = start; i < stop; ++i) {
-      if (((Word32{g722_q6[i]} * s->detl) >> 15) <= wd) ++mil;
-    }
+    const Word16 mil = g722_quantl_mil(g722_magnitude(el), s->detl, s->inv_detl);
     const Word16 il = g722_misil[el >= 0 ? mil + 32 : mil];
 
     const Word16 dlt = g722_lsb_adapt_scale(s, il);

@@ -32,6 +32,9 @@ Word16 g722_NBPHlpfilter(Word16 inv_frames_int, Word16 inv_frames_frc, Word16 nb
 Word16 g722_NBPHnofilter(Word16 inv_frames_int, Word16 inv_frames_frc, Word16 nbph, Word16 sample,
                          Word16 ngfae, Word16 *nbph_lp);
 
+// Decision interval (1..30) of a lower-band difference magnitude: the search starts from the
+// pre-quantised interval and gives the same result as a linear search from level 1.
+Word16 g722_quantl_mil(Word16 wd, Word16 detl, Word32 inv_detl);
 void g722_lsbcod_frame(Word16 *xl, g722_state *s, Word16 len);
 void g722_hsbcod_frame(Word16 *xh, g722_state *s, Word16 len);
 void g722_lsbdec_frame(Word16 *tmp, const Word16 *code, Word16 mode, g722_state *s,

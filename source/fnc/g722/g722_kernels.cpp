@@ -214,13 +214,19 @@ Word16 g722_decim_loop2(const Word16 *buf) {
 }
 
 void g722_Vec_shr_8(const Word16 *src, Word16 *dst, Word16 shift, Word16 n) {
-  for (int i = 0; i < n; ++i) dst[i] = static_cast<Word16>(src[i] >> shift);
+  for (int i = 0; i < n; ++i) dst[i] = static_cast<Word16>(src[i] >> (shift > 15 ? 15 : shift));
 }
 
 void g722_Vec_shl_8(const Word16 *src, Word16 *dst, Word16 shift, Word16 n) {
+  // Shifts beyond the word's width leave nothing but the sign.
   for (int i = 0; i < n; ++i) {
-    dst[i] = shift >= 0 ? static_cast<Word16>(static_cast<std::uint16_t>(src[i]) << shift)
-                        : static_cast<Word16>(src[i] >> -shift);
+    if (shift >= 16) {
+      dst[i] = 0;
+    } else if (shift >= 0) {
+      dst[i] = static_cast<Word16>(static_cast<std::uint16_t>(src[i]) << shift);
+    } else {
+      dst[i] = static_cast<Word16>(src[i] >> (shift < -15 ? 15 : -shift));
+    }
   }
 }
 
