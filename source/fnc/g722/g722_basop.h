@@ -2,6 +2,7 @@
 // accumulators). They behave as the published operators and keep no overflow flag.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 namespace g722 {
@@ -74,24 +75,14 @@ inline Word32 L_shr(Word32 a, Word16 n) {
 inline Word16 norm_s(Word16 a) {
   if (a == 0) return 0;
   if (a == -1) return 15;
-  Word32 v = a < 0 ? ~a : a;
-  Word16 n = 0;
-  while (v < 0x4000) {
-    v <<= 1;
-    ++n;
-  }
-  return n;
+  const std::uint32_t v = static_cast<std::uint32_t>(a < 0 ? ~a : a);
+  return static_cast<Word16>(std::countl_zero(v) - 17);
 }
 inline Word16 norm_l(Word32 a) {
   if (a == 0) return 0;
   if (a == -1) return 31;
-  std::uint32_t v = static_cast<std::uint32_t>(a < 0 ? ~a : a);
-  Word16 n = 0;
-  while (v < 0x40000000u) {
-    v <<= 1;
-    ++n;
-  }
-  return n;
+  const std::uint32_t v = static_cast<std::uint32_t>(a < 0 ? ~a : a);
+  return static_cast<Word16>(std::countl_zero(v) - 1);
 }
 
 // div_s: 0 <= num <= den, den > 0; the Q15 quotient, 32767 when they are equal.

@@ -3,6 +3,7 @@
 // sum saturates.
 #include "g722_kernels.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "g722_basop.h"
@@ -31,18 +32,6 @@ inline Word32 wrap_add(Word32 a, Word32 b) {
   return static_cast<Word32>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
 }
 
-// Pushes a value into a QMF branch row (entries 1..12, newest first).
-inline void push_row(Word16 *row, Word16 v) {
-  std::memmove(row + 2, row + 1, 11 * sizeof(Word16));
-  row[1] = v;
-}
-
-inline Word32 row_fir(const Word16 *row, const Word16 *coef) {
-  Word32 acc = 0;
-  for (int k = 0; k < 12; ++k) acc = L_mac(acc, coef[k], row[k + 1]);
-  return acc;
-}
-
 }  // namespace
 
 void g722_FrameSave_Neon(Word16 *) {}
@@ -56,37 +45,80 @@ void g722_W16zero(Word16 *dst, int n) {
   if (n > 0) std::memset(dst, 0, static_cast<std::size_t>(n) * sizeof(Word16));
 }
 
+// The branch delay lines hold the twelve newest inputs, newest first, in entries 1..12. The
+// filters run over a linear buffer of the row's history (oldest first) followed by the block's
+// inputs, and the twelve newest go back into the row at the end.
+namespace {
+
+constexpr int kMaxBlock = 128;
+
+// hist[0..11] = row oldest first; then `len` new inputs.
+inline void load_history(const Word16 *row, Word16 *hist) {
+  for (int k = 0; k < 12; ++k) hist[k] = row[12 - k];
+}
+
+inline void store_history(Word16 *row, const Word16 *hist, int len) {
+  for (int k = 0; k < 12; ++k) row[k + 1] = hist[len + 11 - k];
+}
+
+// Doubled-product FIR at the newest input hist[n + 11]: coef[0] takes the newest.
+inline Word32 branch_fir(const Word16 *hist, int n, const Word16 *coef) {
+  Word32 acc = 0;
+  for (int k = 0; k < 12; ++k) acc = L_mac(acc, coef[k], hist[n + 11 - k]);
+  return acc;
+}
+
+}  // namespace
+
 void g722_qmf_tx_part1(Word16 *, Word16 *, const Word16 *x, Word16 *row, const Word16 *coef,
                        Word16 len, Word32 *scratch) {
-  for (int n = 0; n < len; ++n) {
-    push_row(row, x[2 * n + 1]);
-    scratch[n] = row_fir(row, coef);
+  for (int done = 0; done < len; done += kMaxBlock) {
+    const int n = std::min<int>(len - done, kMaxBlock);
+    Word16 hist[12 + kMaxBlock];
+    load_history(row, hist);
+    for (int i = 0; i < n; ++i) hist[12 + i] = x[2 * (done + i) + 1];
+    for (int i = 0; i < n; ++i) scratch[done + i] = branch_fir(hist, i + 1, coef);
+    store_history(row, hist, n);
   }
 }
 
 void g722_qmf_tx_part2(Word16 *xl, Word16 *xh, const Word16 *x, Word16 *row, const Word16 *coef,
                        Word16 len, Word32 *scratch) {
-  for (int n = 0; n < len; ++n) {
-    push_row(row, x[2 * n]);
-    const Word32 b = row_fir(row, coef);
-    xl[n] = extract_h(L_add(scratch[n], b));
-    xh[n] = extract_h(L_sub(scratch[n], b));
+  for (int done = 0; done < len; done += kMaxBlock) {
+    const int n = std::min<int>(len - done, kMaxBlock);
+    Word16 hist[12 + kMaxBlock];
+    load_history(row, hist);
+    for (int i = 0; i < n; ++i) hist[12 + i] = x[2 * (done + i)];
+    for (int i = 0; i < n; ++i) {
+      const Word32 b = branch_fir(hist, i + 1, coef);
+      xl[done + i] = extract_h(L_add(scratch[done + i], b));
+      xh[done + i] = extract_h(L_sub(scratch[done + i], b));
+    }
+    store_history(row, hist, n);
   }
 }
 
 void g722_qmf_rx_part1(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *row,
                        const Word16 *coef, Word16 len) {
-  for (int n = 0; n < len; ++n) {
-    push_row(row, sub(rl[n], rh[n]));
-    out[2 * n] = saturate(row_fir(row, coef) >> 13);
+  for (int done = 0; done < len; done += kMaxBlock) {
+    const int n = std::min<int>(len - done, kMaxBlock);
+    Word16 hist[12 + kMaxBlock];
+    load_history(row, hist);
+    for (int i = 0; i < n; ++i) hist[12 + i] = sub(rl[done + i], rh[done + i]);
+    for (int i = 0; i < n; ++i) out[2 * (done + i)] = saturate(branch_fir(hist, i + 1, coef) >> 13);
+    store_history(row, hist, n);
   }
 }
 
 void g722_qmf_rx_part2(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *row,
                        const Word16 *coef, Word16 len) {
-  for (int n = 0; n < len; ++n) {
-    push_row(row, add(rl[n], rh[n]));
-    out[2 * n + 1] = saturate(row_fir(row, coef) >> 13);
+  for (int done = 0; done < len; done += kMaxBlock) {
+    const int n = std::min<int>(len - done, kMaxBlock);
+    Word16 hist[12 + kMaxBlock];
+    load_history(row, hist);
+    for (int i = 0; i < n; ++i) hist[12 + i] = add(rl[done + i], rh[done + i]);
+    for (int i = 0; i < n; ++i) out[2 * (done + i) + 1] = saturate(branch_fir(hist, i + 1, coef) >> 13);
+    store_history(row, hist, n);
   }
 }
 
