@@ -33,12 +33,12 @@ constexpr int kOutputDelay = 30;
 
 
 // Private copies of the basic operators this file needs; they set no overflow flag.
-inline std::int16_t plc_sature(std::int32_t v) {
+inline std::int16_t sature(std::int32_t v) {
   return static_cast<std::int16_t>(std::clamp<std::int32_t>(v, -32768, 32767));
 }
-inline std::int16_t plc_add(int a, int b) { return plc_sature(a + b); }
-inline std::int16_t plc_sub(int a, int b) { return plc_sature(a - b); }
-inline std::int16_t plc_mult(int a, int b) { return plc_sature((a * b) >> 15); }
+inline std::int16_t plc_add(int a, int b) { return sature(a + b); }
+inline std::int16_t plc_sub(int a, int b) { return sature(a - b); }
+inline std::int16_t mult(int a, int b) { return sature((a * b) >> 15); }
 inline std::int32_t plc_L_mult(int a, int b) {
   if (a == -32768 && b == -32768) return 0x7FFFFFFF;
   return a * b * 2;
@@ -84,14 +84,14 @@ void plcscalespeech(const HSZPLC *m, std::int16_t *out) {
 void plcoverlapaddatend(const HSZPLC *m, std::int16_t *s, const std::int16_t *f, int cnt, int incr,
                         bool secondframe) {
   const int e = m->erasecnt;
-  const int atten = secondframe ? plc_sature(6552 * ((e >> 1) - 1)) : plc_sature(kAttenPerFrame * (e - 2));
+  const int atten = secondframe ? sature(6552 * ((e >> 1) - 1)) : sature(kAttenPerFrame * (e - 2));
   const int gain = std::clamp(32767 - atten, 0, 32767);
-  const int g = plc_mult(incr, gain);
-  int lw = plc_mult(32767 - incr, gain);
+  const int g = mult(incr, gain);
+  int lw = mult(32767 - incr, gain);
   int rw = incr;
   if (secondframe) {
-    lw = plc_sub(lw, plc_sature(40 * g));
-    rw = plc_sature(41 * incr);
+    lw = plc_sub(lw, sature(40 * g));
+    rw = sature(41 * incr);
   }
   for (int i = 0; i < cnt; ++i) {
     s[i] = plc_blend(lw, f[i], rw, s[i]);

@@ -121,9 +121,7 @@ void g722_hsbdec(Word16 *tmp, const Word16 *code, g722_state *s, G722_APXIII_WB_
     const Word16 ih = static_cast<Word16>((code[n] >> 6) & 3);
     const Word16 dh = saturate((Word32{g722_deQh[ih]} * s->deth) >> 15);
     s->nbh = g722_logsch(ih, s->nbh);
-    const Word16 nb = filter != nullptr
-                          ? filter(inv_int, inv_frc, s->nbh, static_cast<Word16>(n), plc->ngfae, &plc->nbph_lp)
-                          : s->nbh;
+    const Word16 nb = filter(inv_int, inv_frc, s->nbh, static_cast<Word16>(n), plc->ngfae, &plc->nbph_lp);
     s->deth = g722_ila[(nb >> 6) & 511];
 
     Word16 ph = add(dh, s->szh);
@@ -343,18 +341,18 @@ void g722_plc_lsbdec_frame(Word16 *tmp, const Word16 *code, Word16 mode, g722_st
 }
 
 void g722_hsbdec_frame(Word16 *tmp, const Word16 *code, g722_state *s,
-                       G722_APXIII_WB_PLC_State *plc, g722_nbph_filter filter,
+                       G722_APXIII_WB_PLC_State *plc, g722_nbph_filter g722_pNBPHlpfilter,
                        Word16 removal_mode, Word16 inv_frame_int, Word16 inv_frame_frc,
                        Dec_Temp_State *dec_temp, Word16 len) {
-  g722_hsbdec<false>(tmp, code, s, plc, filter, removal_mode, inv_frame_int, inv_frame_frc,
+  g722_hsbdec<false>(tmp, code, s, plc, g722_pNBPHlpfilter, removal_mode, inv_frame_int, inv_frame_frc,
                      dec_temp, len);
 }
 
 void g722_plc_hsbdec_frame(Word16 *tmp, const Word16 *code, g722_state *s,
-                           G722_APXIII_WB_PLC_State *plc, g722_nbph_filter filter,
+                           G722_APXIII_WB_PLC_State *plc, g722_nbph_filter g722_pNBPHlpfilter,
                            Word16 removal_mode, Word16 inv_frame_int, Word16 inv_frame_frc,
                            Dec_Temp_State *dec_temp, Word16 len) {
-  g722_hsbdec<true>(tmp, code, s, plc, filter, removal_mode, inv_frame_int, inv_frame_frc,
+  g722_hsbdec<true>(tmp, code, s, plc, g722_pNBPHlpfilter, removal_mode, inv_frame_int, inv_frame_frc,
                     dec_temp, len);
 }
 
@@ -387,7 +385,7 @@ int g722_decode(const Word16 *code, Word16 *outcode, int mode, Word16 read1, g72
   Dec_Temp_State t = {plc->psml_mean, plc->nbpl_mean1, plc->nbpl_trck, plc->nbpl_mean2,
                       plc->nbpl_chng, plc->nbph_mean, plc->nbph_trck, plc->nbph_chng};
   const Word16 ngfae = plc->ngfae;
-  g722_nbph_filter filter = nullptr;
+  g722_nbph_filter filter = g722_NBPHnofilter;
   Word16 inv_int = 0, inv_frc = 0;
   const bool ramp4 = plc->nbh_mode == 1 && ngfae <= 3;
   const bool ramp8 = plc->nbh_mode == 2 && ngfae <= 7;

@@ -40,13 +40,13 @@ void g722_hsbcod_frame(Word16 *xh, g722_state *s, Word16 len);
 void g722_lsbdec_frame(Word16 *tmp, const Word16 *code, Word16 mode, g722_state *s,
                        Word16 safetythres, Dec_Temp_State *dec_temp, Word16 len);
 void g722_hsbdec_frame(Word16 *tmp, const Word16 *code, g722_state *s,
-                       G722_APXIII_WB_PLC_State *plc, g722_nbph_filter filter,
+                       G722_APXIII_WB_PLC_State *plc, g722_nbph_filter g722_pNBPHlpfilter,
                        Word16 removal_mode, Word16 inv_frame_int, Word16 inv_frame_frc,
                        Dec_Temp_State *dec_temp, Word16 len);
 void g722_plc_lsbdec_frame(Word16 *tmp, const Word16 *code, Word16 mode, g722_state *s,
                            Word16 safetythres, Dec_Temp_State *dec_temp, Word16 len);
 void g722_plc_hsbdec_frame(Word16 *tmp, const Word16 *code, g722_state *s,
-                           G722_APXIII_WB_PLC_State *plc, g722_nbph_filter filter,
+                           G722_APXIII_WB_PLC_State *plc, g722_nbph_filter g722_pNBPHlpfilter,
                            Word16 removal_mode, Word16 inv_frame_int, Word16 inv_frame_frc,
                            Dec_Temp_State *dec_temp, Word16 len);
 

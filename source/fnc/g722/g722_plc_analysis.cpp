@@ -222,17 +222,21 @@ bool near_multiple(int lag, int target) {
 
 }  // namespace
 
+void g722_coarsepitch_loop1(const Word16 *xwd, Word32 *corr, Word32 *energy) {
+  Word32 loop[31];
+  g722_Vec_L_mac_ps0_30_loop(xwd + 35, xwd + 30, loop, 31);
+  for (int j = 0; j < 31; ++j) corr[5 + j] = loop[j];
+  for (int l = 4; l < 35; ++l) {
+    energy[l + 1] = L_mac0(L_msu0(energy[l], xwd[64 - l], xwd[64 - l]), xwd[34 - l], xwd[34 - l]);
+  }
+}
+
 Word16 g722_coarsepitch(const Word16 *xwd, Word16 cpplast) {
   const Word16 *target = xwd + 35;
   Word32 corr[37] = {}, energy[37] = {};
   corr[4] = g722_Vec_L_mac_ps0_30(target, xwd + 31);
-  Word32 loop[31];
-  g722_Vec_L_mac_ps0_30_loop(target, xwd + 30, loop, 31);
-  for (int j = 0; j < 31; ++j) corr[5 + j] = loop[j];
   energy[4] = plain_energy(xwd + 31, 30);
-  for (int l = 4; l < 35; ++l) {
-    energy[l + 1] = L_mac0(L_msu0(energy[l], xwd[64 - l], xwd[64 - l]), xwd[34 - l], xwd[34 - l]);
-  }
+  g722_coarsepitch_loop1(xwd, corr, energy);
   Fp c2[37], e[37];
   for (int l = 4; l <= 35; ++l) {
     energy[l] = std::max<Word32>(energy[l], 1);
@@ -509,6 +513,39 @@ Word16 g722_refinelag(const Word16 *xq, Word16 pp, const Word16 *inbuf, Word16 e
   return static_cast<Word16>(estlag + g722_getlag(x, esb, 40, 4, em, c2m));
 }
 
+void g722_resample_loop(Word32 nspad32, const Word16 *in, Word16 *out, std::int64_t pup_start,
+                        Word16 Qspad, Word16 skip, Word32 spad16, Word16 ad, Word16 olalen) {
+  static constexpr const Word16 *kFades[] = {g722_ola3, g722_ola4, g722_ola5, g722_ola6, g722_ola7, g722_ola8};
+  const Word16 *ola = kFades[olalen - 3];
+  // The output holds exactly nspad32 samples; the caller sizes its buffer for it.
+  const int expected = nspad32;
+  std::int64_t p = pup_start;
+  int base = 0;
+  int k = olalen;
+  int o = 0;
+  auto emit = [&](int i) {
+    if (o >= expected) return;
+    if (k < olalen) {
+      const int old = std::min(base + k, 143);
+      out[o++] = round16(L_add(L_mult(in[i], ola[k]), L_mult(in[old], ola[olalen - 1 - k])));
+      ++k;
+    } else {
+      out[o++] = in[i];
+    }
+  };
+  for (int i = skip; i < 143; ++i) {
+    if (i == static_cast<int>(p >> Qspad)) {
+      p += spad16;
+      base = i;
+      k = 0;
+      i = base - ad;
+    }
+    emit(i);
+  }
+  emit(143);
+  while (o < expected) out[o++] = in[143];
+}
+
 void g722_resample(const Word16 *in, Word16 *out, Word16 delta) {
   if (delta == 0) {
     std::memcpy(out, in, 144 * sizeof(Word16));
@@ -533,34 +570,7 @@ void g722_resample(const Word16 *in, Word16 *out, Word16 delta) {
 
   int olalen = ad > 0 ? span / a + (span % a != 0 ? 1 : 0) : (span - a) / a;
   olalen = std::clamp(olalen, 3, 8);
-  static constexpr const Word16 *kFades[] = {g722_ola3, g722_ola4, g722_ola5, g722_ola6, g722_ola7, g722_ola8};
-  const Word16 *ola = kFades[olalen - 3];
 
-  // The output holds exactly this many samples; the caller sizes its buffer for it.
-  const int expected = ad > 0 ? 144 - skip + a : 144 - a;
-  std::int64_t p = std::int64_t{skip} << qspad;
-  int base = 0;
-  int k = olalen;
-  int o = 0;
-  auto emit = [&](int i) {
-    if (o >= expected) return;
-    if (k < olalen) {
-      const int old = std::min(base + k, 143);
-      out[o++] = round16(L_add(L_mult(in[i], ola[k]), L_mult(in[old], ola[olalen - 1 - k])));
-      ++k;
-    } else {
-      out[o++] = in[i];
-    }
-  };
-  for (int i = skip; i < 143; ++i) {
-    if (i == static_cast<int>(p >> qspad)) {
-      p += spad16;
-      base = i;
-      k = 0;
-      i = base - ad;
-    }
-    emit(i);
-  }
-  emit(143);
-  while (o < expected) out[o++] = in[143];
+  g722_resample_loop(ad > 0 ? 144 - skip + a : 144 - a, in, out, std::int64_t{skip} << qspad, qspad,
+                     static_cast<Word16>(skip), spad16, static_cast<Word16>(ad), static_cast<Word16>(olalen));
 }
