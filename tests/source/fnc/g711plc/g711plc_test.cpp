@@ -200,6 +200,27 @@ int peak_of(const std::vector<std::int16_t> &s) {
 // adds (the recovery fades in from silence after a long loss), plus rounding.
 int join_limit(const std::vector<std::int16_t> &in) { return max_step(in) + peak_of(in) / 80 + 2; }
 
+TEST(G711Plc, EightySampleRecoveryFadeContinuesItsWeightsIntoTheSecondFrame) {
+  // Silence, twelve lost frames (the synthetic signal is silence), then a constant: the fade in
+  // is the good speech times a weight rising by 1/80 per sample over two frames.
+  HSZPLC st;
+  plcinit(&st);
+  std::int16_t zeros[kFrame] = {}, level[kFrame], out[kFrame];
+  for (auto &v : level) v = 10000;
+  for (int k = 0; k < 10; ++k) do_plc(&st, nullptr, zeros, out, false);
+  for (int k = 0; k < 12; ++k) do_plc(&st, nullptr, nullptr, out, true);
+  const int incr = plc_divs_table[80];
+  for (int frame = 0; frame < 2; ++frame) {
+    do_plc(&st, nullptr, level, out, false);
+    const std::int16_t *played = &st.history[PLC_HISTORYLEN - kFrame];
+    for (int i = 0; i < kFrame; ++i) {
+      const std::int64_t weight = static_cast<std::int64_t>(incr) * (40 * frame + i + 1);
+      EXPECT_EQ(played[i], (2 * weight * 10000 + 0x8000) >> 16) << "frame " << frame << " sample " << i;
+    }
+  }
+  EXPECT_EQ(st.erasecnt, 0);
+}
+
 TEST(G711Plc, JoinsStepNoMoreThanTheSignalItself) {
   for (int period : {64, 73, 97, 120}) {
     const auto in = periodic(period, 60);
