@@ -140,20 +140,20 @@ void g722_Levinson(const Word32 *Rhl, Word16 *A, Word16 *old_A) {
   std::memcpy(old_A, A, (kOrder + 1) * sizeof(Word16));
 }
 
-Word16 g722_decim_LPF(const Word16 *xw, Word32 *lxwd) {
+Word32 g722_decim_LPF(const Word16 *xw, Word32 *lxwd) {
   Word32 largest = 2;
   for (int k = 0; k < 20; ++k) {
     lxwd[k] = g722_Vec_L_mac_ps0_60(g722_bdf, xw + 8 + 8 * k);
     largest = L_max(largest, L_abs(lxwd[k]));
   }
-  return norm_l(largest);
+  return largest;
 }
 
 void g722_decim(const Word16 *xw, Word16 *xwd_work, G722_APXIII_WB_PLC_State *cstate) {
   Word32 lxwd[20];
-  const Word16 norm = g722_decim_LPF(xw, lxwd);
+  const Word32 largest = g722_decim_LPF(xw, lxwd);
   std::memcpy(cstate->dfm, xw + 160, 60 * sizeof(Word16));
-  Word16 s = static_cast<Word16>(norm - 3);
+  Word16 s = static_cast<Word16>(norm_l(largest) - 3);
   Word16 d = static_cast<Word16>(cstate->xwd_exp - s);
   if (d < 0) {
     d = 0;

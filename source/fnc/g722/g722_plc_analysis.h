@@ -21,7 +21,8 @@ Word32 g722_DIV_32(Word32 L_num, Word32 denom);
 
 // xw: 60 memory samples followed by the 160 weighted samples; xwd_work: 65-sample buffer.
 void g722_decim(const Word16 *xw, Word16 *xwd_work, G722_APXIII_WB_PLC_State *cstate);
-Word16 g722_decim_LPF(const Word16 *xw, Word32 *lxwd);
+// The 20 decimated outputs; returns their largest magnitude, at least 2.
+Word32 g722_decim_LPF(const Word16 *xw, Word32 *lxwd);
 Word16 g722_coarsepitch(const Word16 *xwd, Word16 cpplast);
 // Correlations and energies of decimated lags 5..35 (lag 4 given in corr[4], energy[4]).
 void g722_coarsepitch_loop1(const Word16 *xwd, Word32 *corr, Word32 *energy);
