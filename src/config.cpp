@@ -65,6 +65,10 @@ const vrg_country vrg_country_map[] = {
     {"GBR", VRG_COUNTRY_UK},          {"", 9999},
 };
 
+// Set by the data callbacks: the "uci" object answers a missing section or option with success
+// and no data, which for the daemon is a failed query like any other.
+bool uciDataSeen;
+
 // Base-10 conversion of a whole option text; false on any conversion error.
 bool parseLong(const char* text, long* out) {
   errno = 0;
@@ -104,14 +108,11 @@ int uci_commit() { return uci_invoke("commit", nullptr, nullptr, nullptr); }
 
 constexpr int UBUS_MSG_DATA_TYPE = 2;
 
-// Set by the data callbacks: the "uci" object answers a missing section or option with success
-// and no data, which for the daemon is a failed query like any other.
-bool uciDataSeen;
 
 void uci_query_country(struct ubus_request* req, int type, struct blob_attr* msg) {
   if (type != UBUS_MSG_DATA_TYPE) return;
   uciDataSeen = true;
-  if (req->status_code != 0) err_exit("Got error answer\n");
+  if (ubus_data_status(req) != 0) err_exit("Got error answer\n");
   struct blob_attr* tb[__UCI_CONF_MAX];
   if (blobmsg_parse(uci_conf_policy, __UCI_CONF_MAX, tb, blob_data(msg), blob_len(msg)) != 0)
     return;
@@ -153,7 +154,7 @@ void storeGain(struct blob_attr* attr, const char* option, int32_t* field) {
 }
 
 void uci_query_lineX(struct ubus_request* req, int type, struct blob_attr* msg) {
-  if (type != UBUS_MSG_DATA_TYPE || req->status_code != 0)
+  if (type != UBUS_MSG_DATA_TYPE || ubus_data_status(req) != 0)
     err_exit("Error answer from UBUS for UCI\n");
   uciDataSeen = true;
   struct blob_attr* reply[__UCI_REPLY_MAX];
@@ -207,8 +208,8 @@ int config_init(void) {
   if (uci_query(uciStrComSect, uciStrCountry, uci_query_country) != 0)
     err_exit("Could not query UCI");
   for (int i = 0; i < epInfo.numEndpoints; i++) {
-    char section[12];
-    lineSectionName(i, section, 11);
+    char section[24];
+    lineSectionName(i, section, sizeof(section));
     if (uci_query(section, nullptr, uci_query_lineX) != 0) err_exit("Could not query UCI");
   }
   return 0;
@@ -218,8 +219,8 @@ int perhaps_erase_unuseds_lines(void) {
   int deleted = 0;
   for (int i = 0; i < epInfo.numEndpoints; i++) {
     if (!lines[i].simulatedBusy || !lines[i].uciConf.confLoadOK) continue;
-    char section[12];
-    lineSectionName(i, section, 11);
+    char section[24];
+    lineSectionName(i, section, sizeof(section));
     if (uci_delete(section, nullptr) != 0) err_exit("Could not delete Dect lines in UCI");
     deleted++;
   }

@@ -167,7 +167,9 @@ int send_audio_asterisk(const uint8_t* buf, int size) {
 }
 
 int orvoxdMain() {
+  // Unbuffered on a terminal; line by line into a pipe or log, so that a line is never held back.
   if (isatty(1)) setbuf(stdout, nullptr);
+  else setvbuf(stdout, nullptr, _IOLBF, 0);
 
   if (lineEarlyInit() != 0) return orderly_exit();
   if (signals_init() != 0) return orderly_exit();

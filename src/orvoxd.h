@@ -147,6 +147,9 @@ int ubus_call_cordhub(int terminal, int add, int release, const char* cid, lineR
 int send_reply_asterisk(ubusReq_t* ubusReq, int status);
 int send_reply_cordhub(ubusReq_t* ubusReq, int terminal, int pcm, int status);
 void ubus_defer(ubusReq_t* ubusReq);
+// The status of a request as seen from one of its data messages: until the final status arrives
+// the library holds "no data" there, which is no error.
+int ubus_data_status(const struct ubus_request* req);
 void ubus_event_new_obj(struct ubus_context* ctx, struct ubus_event_handler* ev,
                         const char* type, struct blob_attr* msg);
 

@@ -254,12 +254,14 @@ const struct ubus_method rpc_methods[] = {
 
 struct ubus_object_type rpc_obj_type = UBUS_OBJECT_TYPE("endpt", rpc_methods);
 
-struct ubus_object rpcObj = {
-    .name = "endpt",
-    .type = &rpc_obj_type,
-    .methods = rpc_methods,
-    .n_methods = sizeof(rpc_methods) / sizeof(rpc_methods[0]),
-};
+struct ubus_object rpcObj = [] {
+  struct ubus_object obj {};
+  obj.name = "endpt";
+  obj.type = &rpc_obj_type;
+  obj.methods = rpc_methods;
+  obj.n_methods = sizeof(rpc_methods) / sizeof(rpc_methods[0]);
+  return obj;
+}();
 
 int registerListener(struct ubus_event_handler* listener, const char* pattern) {
   memset(listener, 0, sizeof(*listener));

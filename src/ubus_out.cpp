@@ -153,7 +153,7 @@ void cordhubAnswerStep(struct ubus_request* req, int status) {
 
 void got_cordhub_data(struct ubus_request* req, int type, struct blob_attr*) {
   if (type != 1 && type != 2) return;
-  cordhubAnswerStep(req, req->status_code);
+  cordhubAnswerStep(req, ubus_data_status(req));
 }
 
 void got_cordhub_complete(struct ubus_request* req, int ret) {
@@ -192,6 +192,10 @@ void addEventFields(struct blob_buf* blob, const line_event_t* ev) {
 }
 
 }  // namespace
+
+int ubus_data_status(const struct ubus_request* req) {
+  return req->status_code == UBUS_STATUS_NO_DATA ? UBUS_STATUS_OK : req->status_code;
+}
 
 int ubus_init(void) {
   ctx = ubus_connect(nullptr);

@@ -42,38 +42,38 @@ TEST_F(DaemonStartup, CountAndStatusHideDectLinesUntilTheDectManagerAppears) {
                                     {"hw_board_hasDect", "1"}}));
   std::string reply;
   ASSERT_EQ(call("count", "{}", &reply), 0);
-  EXPECT_NE(reply.find("\"num_endpoints\": 2"), std::string::npos) << reply;
-  EXPECT_NE(reply.find("\"num_fxs_endpoints\": 2"), std::string::npos);
-  EXPECT_NE(reply.find("\"num_dect_endpoints\": 0"), std::string::npos);
+  EXPECT_NE(reply.find("\"num_endpoints\":2"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"num_fxs_endpoints\":2"), std::string::npos);
+  EXPECT_NE(reply.find("\"num_dect_endpoints\":0"), std::string::npos);
   ASSERT_EQ(call("count", R"({"effective":false})", &reply), 0);
-  EXPECT_NE(reply.find("\"num_endpoints\": 3"), std::string::npos) << reply;
-  EXPECT_NE(reply.find("\"num_dect_endpoints\": 1"), std::string::npos);
+  EXPECT_NE(reply.find("\"num_endpoints\":3"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"num_dect_endpoints\":1"), std::string::npos);
 
   // Line 0 of the PBX is table entry 1 while DECT is hidden.
   fakeCtl("hook 1 1");
   ASSERT_TRUE(daemon->waitFor("event from endpoint: OFFHOOK, line: 1"));
   ASSERT_EQ(call("status", "{}", &reply), 0);
-  EXPECT_NE(reply.find("\"line\": 0,\n\t\t\t\"offhook\": 1"), std::string::npos) << reply;
-  EXPECT_EQ(reply.find("\"line\": 2"), std::string::npos);
+  EXPECT_NE(reply.find("\"line\":0,\"offhook\":1"), std::string::npos) << reply;
+  EXPECT_EQ(reply.find("\"line\":2"), std::string::npos);
   EXPECT_EQ(call("status", R"({"line":2})", &reply), 2);
   EXPECT_NE(daemon->output().find("Error! No such line value: 2\n"), std::string::npos);
 
   ASSERT_NO_FATAL_FAILURE(startDect());
-  for (int i = 0; i < 100 && reply.find("\"num_dect_endpoints\": 1") == std::string::npos; i++) {
+  for (int i = 0; i < 100 && reply.find("\"num_dect_endpoints\":1") == std::string::npos; i++) {
     std::this_thread::sleep_for(20ms);
     call("count", "{}", &reply);
   }
-  EXPECT_NE(reply.find("\"num_dect_endpoints\": 1"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"num_dect_endpoints\":1"), std::string::npos) << reply;
   ASSERT_EQ(call("status", R"({"line":1})", &reply), 0);
-  EXPECT_NE(reply.find("\"offhook\": 1"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"offhook\":1"), std::string::npos) << reply;
 
   // The manager goes away: DECT lines are hidden again.
   dect->stop(SIGTERM);
-  for (int i = 0; i < 100 && reply.find("\"num_dect_endpoints\": 0") == std::string::npos; i++) {
+  for (int i = 0; i < 100 && reply.find("\"num_dect_endpoints\":0") == std::string::npos; i++) {
     std::this_thread::sleep_for(20ms);
     call("count", "{}", &reply);
   }
-  EXPECT_NE(reply.find("\"num_dect_endpoints\": 0"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"num_dect_endpoints\":0"), std::string::npos) << reply;
 }
 
 TEST_F(DaemonStartup, MethodArgumentsAreValidated) {
@@ -206,8 +206,8 @@ TEST_F(DaemonSignals, LineEventsReachThePbxAsCallAndBroadcast) {
   client->pump(300ms);
   auto events = client->events();
   ASSERT_EQ(events.size(), 2u);
-  EXPECT_NE(events[0].find("\"event\": \"OFFHOOK\""), std::string::npos) << events[0];
-  EXPECT_NE(events[1].find("\"event\": \"DTMF2\""), std::string::npos) << events[1];
+  EXPECT_NE(events[0].find("\"event\":\"OFFHOOK\""), std::string::npos) << events[0];
+  EXPECT_NE(events[1].find("\"event\":\"DTMF2\""), std::string::npos) << events[1];
   EXPECT_TRUE(daemon->waitFor("Unknown event from endpoint: 22\n"));
   EXPECT_TRUE(daemon->waitFor("Ignoring event from endpoint: MEDIA\n"));
   EXPECT_EQ(pbx->count("event "), 2);

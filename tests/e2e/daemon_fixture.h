@@ -78,7 +78,9 @@ class DaemonFixture : public ::testing::Test {
     auto env = baseEnv();
     for (auto& [k, v] : extraEnv) env[k] = v;
     daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_FAKE_BIN}, env);
-    if (ready) ASSERT_TRUE(daemon->waitFor("Startup ready!", 15000ms)) << daemon->output();
+    if (ready) {
+      ASSERT_TRUE(daemon->waitFor("Startup ready!", 15000ms)) << daemon->output();
+    }
   }
 
   // Everything a normal run needs: broker, uci, PBX stand-in and the daemon.

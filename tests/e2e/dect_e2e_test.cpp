@@ -74,8 +74,8 @@ TEST_F(DaemonDect, HandsetCallWithDigitsIsAnsweredAfterThePbxAcknowledged) {
   ASSERT_NO_FATAL_FAILURE(startDectBoard());
   std::string reply;
   ASSERT_EQ(call("call", R"({"terminal":1,"add":0,"cid":"12"})", &reply), 0);
-  EXPECT_NE(reply.find("\"pcm\": 0"), std::string::npos) << reply;
-  EXPECT_NE(reply.find("\"errno\": 0"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"pcm\":0"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"errno\":0"), std::string::npos) << reply;
   EXPECT_TRUE(pbx->waitFor("event EARLY_OFFHOOK data=0 line=0"));
   EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0"));
   EXPECT_TRUE(pbx->waitFor("event DTMF1 data=0 line=0"));
@@ -86,12 +86,12 @@ TEST_F(DaemonDect, HandsetCallWithDigitsIsAnsweredAfterThePbxAcknowledged) {
 
   // Release: the simulated on-hook reaches the PBX before the manager is answered.
   ASSERT_EQ(call("call", R"({"terminal":1,"release":0})", &reply), 0);
-  EXPECT_NE(reply.find("\"errno\": 0"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"errno\":0"), std::string::npos) << reply;
   EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=0"));
 
   // Release of an idle line is answered at once.
   ASSERT_EQ(call("call", R"({"terminal":1,"release":0})", &reply), 0);
-  EXPECT_NE(reply.find("\"terminal\": 1"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"terminal\":1"), std::string::npos) << reply;
   EXPECT_EQ(pbx->count("event ONHOOK"), 1);
 }
 
@@ -177,7 +177,7 @@ TEST_F(DaemonDect, HandsetRequestWithoutThePbxIsAnsweredNotLost) {
   ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "dect,fxs"}, {"hw_board_hasDect", "1"}}));
   std::string reply;
   EXPECT_EQ(call("call", R"({"terminal":1,"add":0})", &reply), 7);
-  EXPECT_NE(reply.find("\"errno\": 1"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"errno\":1"), std::string::npos) << reply;
   // The queue is free again: a PBX-side request is sent on.
   EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 0);
   EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=0"));
@@ -188,7 +188,7 @@ TEST_F(DaemonDect, StuckHookSimulationFailsWithinBoundedTime) {
   // An unbounded wait would end in the caller's time-out (7) instead of the failure answer.
   std::string reply;
   EXPECT_EQ(call("call", R"({"terminal":1,"add":0})", &reply), 9);
-  EXPECT_NE(reply.find("\"errno\": 1"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"errno\":1"), std::string::npos) << reply;
   EXPECT_TRUE(daemon->running());
 }
 

@@ -45,12 +45,15 @@ int onCall(struct ubus_context* ctx, struct ubus_object*, struct ubus_request_da
     ubus_defer_request(ctx, req, &heldRequests.back());
     return UBUS_STATUS_OK;
   }
-  struct blob_buf b {};
-  blob_buf_init(&b, 0);
-  blobmsg_add_u32(&b, "terminal", terminal);
-  blobmsg_add_u32(&b, "errno", answerStatus ? 1 : 0);
-  ubus_send_reply(ctx, req, b.head);
-  blob_buf_free(&b);
+  // A successful call is answered with data and status, a failed one with its status alone.
+  if (answerStatus == 0) {
+    struct blob_buf b {};
+    blob_buf_init(&b, 0);
+    blobmsg_add_u32(&b, "terminal", terminal);
+    blobmsg_add_u32(&b, "errno", 0);
+    ubus_send_reply(ctx, req, b.head);
+    blob_buf_free(&b);
+  }
   return answerStatus;
 }
 
