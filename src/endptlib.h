@@ -17,7 +17,7 @@ struct VRG_ENDPT_VIEW {
   uint16_t endptNum;
   uint16_t lineVhdHdl;
   int casCtlHandle;
-  int cnxCnt;
+  std::atomic<int> cnxCnt;
   std::atomic<uint16_t> offHook;
   std::atomic<uint16_t> earlyOffHook;
 };

@@ -115,9 +115,17 @@ class DaemonFixture : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (daemon) daemon->stop(SIGKILL);
+    if (daemon) daemon->stop(SIGTERM);
     for (auto* p : {&dect, &pbx, &uci, &broker})
       if (*p) (*p)->stop(SIGTERM);
+    // A sanitizer report in any process fails the test that caused it.
+    for (auto* p : {&daemon, &dect, &pbx, &uci, &broker}) {
+      if (!*p) continue;
+      std::string out = (*p)->output();
+      for (const char* marker : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                                 "runtime error:", "WARNING: ThreadSanitizer"})
+        EXPECT_EQ(out.find(marker), std::string::npos) << out;
+    }
   }
 };
 

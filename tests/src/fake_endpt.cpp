@@ -202,6 +202,26 @@ void stopThreads() {
   gControlFd = -1;
 }
 
+// Runs a state-changing call on the dispatcher stand-in and waits for it, as the library runs
+// every endpoint command on its dispatcher thread.
+EPSTATUS runOnDispatcher(std::function<EPSTATUS()> call) {
+  if (!gRunning) return call();
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  EPSTATUS st = EPSTATUS_ERROR;
+  post([&] {
+    EPSTATUS r = call();
+    std::lock_guard<std::mutex> g(m);
+    st = r;
+    done = true;
+    cv.notify_one();
+  });
+  std::unique_lock<std::mutex> lk(m);
+  cv.wait(lk, [&] { return done; });
+  return st;
+}
+
 FakeLine* lineOf(const ENDPT_STATE* handle) {
   if (!handle || handle->lineId < 0 || handle->lineId >= static_cast<int>(gLines.size()))
     return nullptr;
@@ -243,24 +263,28 @@ EPSTATUS vrgEndptCreate(int physId, int lineId, ENDPT_STATE* endptState) {
   record("vrgEndptCreate %d %d", physId, lineId);
   if (failing("vrgEndptCreate") || physId < 0 || physId >= static_cast<int>(gLines.size()))
     return EPSTATUS_ERROR;
-  FakeLine& l = gLines[physId];
-  const char* skew = getenv("ORVOX_FAKE_LINEID_SKEW");
-  endptState->lineId = lineId + (skew ? atoi(skew) : 0);
-  endptState->endptType = l.type;
-  l.handle = endptState;
-  l.view.isLineUsed = 1;
-  l.view.lineId = lineId;
-  l.view.endptNum = static_cast<uint16_t>(physId);
-  return EPSTATUS_SUCCESS;
+  return runOnDispatcher([=] {
+    FakeLine& l = gLines[physId];
+    const char* skew = getenv("ORVOX_FAKE_LINEID_SKEW");
+    endptState->lineId = lineId + (skew ? atoi(skew) : 0);
+    endptState->endptType = l.type;
+    l.handle = endptState;
+    l.view.isLineUsed = 1;
+    l.view.lineId = lineId;
+    l.view.endptNum = static_cast<uint16_t>(physId);
+    return EPSTATUS_SUCCESS;
+  });
 }
 
 EPSTATUS vrgEndptDestroy(ENDPT_STATE* endptState) {
   record("vrgEndptDestroy %d", endptState->lineId);
-  FakeLine* l = lineOf(endptState);
-  if (!l) return EPSTATUS_ENDPT_UNKNOWN;
-  l->view.isLineUsed = 0;
-  l->handle = nullptr;
-  return result("vrgEndptDestroy");
+  return runOnDispatcher([=] {
+    FakeLine* l = lineOf(endptState);
+    if (!l) return EPSTATUS_ENDPT_UNKNOWN;
+    l->view.isLineUsed = 0;
+    l->handle = nullptr;
+    return result("vrgEndptDestroy");
+  });
 }
 
 EPSTATUS vrgEndptCapabilities(ENDPT_STATE* endptState, EPZCAP* cap) {
@@ -306,10 +330,12 @@ void recordCnxParams(const char* call, ENDPT_STATE* s, int cnxId, const EPZCNXPA
 
 EPSTATUS vrgEndptCreateConnection(ENDPT_STATE* endptState, int cnxId, EPZCNXPARAM* cnxParam) {
   recordCnxParams("vrgEndptCreateConnection", endptState, cnxId, cnxParam);
-  FakeLine* l = lineOf(endptState);
-  if (!l || failing("vrgEndptCreateConnection")) return EPSTATUS_ERROR;
-  l->view.cnxCnt++;
-  return EPSTATUS_SUCCESS;
+  return runOnDispatcher([=] {
+    FakeLine* l = lineOf(endptState);
+    if (!l || failing("vrgEndptCreateConnection")) return EPSTATUS_ERROR;
+    l->view.cnxCnt++;
+    return EPSTATUS_SUCCESS;
+  });
 }
 
 EPSTATUS vrgEndptModifyConnection(ENDPT_STATE* endptState, int cnxId, EPZCNXPARAM* cnxParam) {
@@ -319,10 +345,12 @@ EPSTATUS vrgEndptModifyConnection(ENDPT_STATE* endptState, int cnxId, EPZCNXPARA
 
 EPSTATUS vrgEndptDeleteConnection(ENDPT_STATE* endptState, int cnxId) {
   record("vrgEndptDeleteConnection line=%d cnx=%d", endptState->lineId, cnxId);
-  FakeLine* l = lineOf(endptState);
-  if (!l || failing("vrgEndptDeleteConnection")) return EPSTATUS_ERROR;
-  if (l->view.cnxCnt > 0) l->view.cnxCnt--;
-  return EPSTATUS_SUCCESS;
+  return runOnDispatcher([=] {
+    FakeLine* l = lineOf(endptState);
+    if (!l || failing("vrgEndptDeleteConnection")) return EPSTATUS_ERROR;
+    if (l->view.cnxCnt > 0) l->view.cnxCnt--;
+    return EPSTATUS_SUCCESS;
+  });
 }
 
 EPSTATUS vrgEndptConsoleCmd(ENDPT_STATE* endptState, EPCONSOLECMD cmd, EPCMD_PARMS* parms) {
