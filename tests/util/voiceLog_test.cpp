@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -135,6 +137,37 @@ TEST(VoiceLog, LongArgumentsAndLongFormatsArePrintedWhole) {
   EXPECT_TRUE(isLine(out.substr(0, split + 1), "ept", ESC + "[0;31m", "<" + longText + ">"));
   EXPECT_TRUE(isLine(out.substr(split + 1), "ept", ESC + "[0;31m",
                      std::string(600, 'f') + " 12345 end"));
+}
+
+TEST(VoiceLog, LinesOfConcurrentThreadsNeverMix) {
+  constexpr int kThreads = 4;
+  constexpr int kLines = 200;
+  StdoutCapture capture;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) {
+        voiceLog(VOICE_MODULE_DSPHAL, VOICE_LOGLEVEL_ERROR, "thread %d line %d %s\n", t, i,
+                 "with some text to make the line longer than a few bytes");
+      }
+    });
+  }
+  for (auto &thread : threads) thread.join();
+  std::istringstream lines(capture.finish());
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    const size_t start = line.find(" thread ");
+    ASSERT_NE(start, std::string::npos) << line;
+    int t = -1, i = -1;
+    ASSERT_EQ(sscanf(line.c_str() + start, " thread %d line %d", &t, &i), 2) << line;
+    EXPECT_TRUE(isLine(line + "\n", "dsphal", ESC + "[0;31m",
+                       "thread " + std::to_string(t) + " line " + std::to_string(i) +
+                           " with some text to make the line longer than a few bytes"))
+        << line;
+  }
+  EXPECT_EQ(count, kThreads * kLines);
 }
 
 struct Captured {

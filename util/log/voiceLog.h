@@ -53,7 +53,7 @@ typedef struct {
 } VOICE_LOG_MODULE;
 
 // Receives every message with the time it was logged at and the caller's unexpanded arguments.
-// The board layer installs its capture function here; no hook is set by default.
+// The board layer installs its capture function (halcap_log) here; no hook is set by default.
 typedef void (*VOICE_LOG_CAPTURE_FUNC)(VOICE_MODULE module, VOICE_LOGLEVEL level,
                                        const struct timeval *time, const char *format,
                                        va_list args);
