@@ -242,18 +242,4 @@ TEST(VosTaskPriority, ClassesAndNativePriorities) {
   vosTaskSetClassPriorities(&original);
 }
 
-TEST_F(VosTask, UnavailableOperationsSayNo) {
-  VOS_TASK_ID self{};
-  vosTaskGetMyTaskId(&self);
-  EXPECT_TRUE(pthread_equal(self, pthread_self()));
-  EXPECT_EQ(vosTaskSuspend(self), VOS_STATUS_ERR);
-  EXPECT_EQ(vosTaskResume(self), VOS_STATUS_ERR);
-  EXPECT_EQ(vosTaskExists(self), VOS_STATUS_ERR);
-  EXPECT_EQ(vosTaskGetIdFromName("x", &self), VOS_STATUS_ERR);
-  char name[8];
-  EXPECT_EQ(vosTaskGetNameFromId(self, name, sizeof name), VOS_STATUS_ERR);
-  VOS_TASK_CLASS taskClass = 0;
-  EXPECT_EQ(vosTaskGetPriority(self, &taskClass), VOS_STATUS_OK);
-}
-
 }  // namespace
