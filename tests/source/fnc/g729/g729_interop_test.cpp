@@ -95,14 +95,22 @@ void runInterop(bool vad) {
     auto theirs = encodeBcg(pcm, vad);
     ASSERT_EQ(ours.size(), theirs.size());
 
-    int identical = 0, sameKind = 0;
+    int identical = 0, sameKind = 0, sid = 0, silent = 0;
     for (std::size_t i = 0; i < ours.size(); ++i) {
+        sid += ours[i].bits == 16;
+        silent += ours[i].bits == 0;
         if (ours[i].bits == theirs[i].bits) ++sameKind;
         if (ours[i].bits == theirs[i].bits && ours[i].bytes == theirs[i].bytes) ++identical;
     }
     const double share = 100.0 * identical / ours.size();
-    std::printf("[ G.729 VAD %s ] %zu frames: %d identical to the oracle's (%.1f %%), %d of the same kind\n", vad ? "on" : "off",
-                ours.size(), identical, share, sameKind);
+    std::printf("[ G.729 VAD %s ] %zu frames: %d identical to the oracle's (%.1f %%), %d of the same kind; %d SID, %d not sent\n",
+                vad ? "on" : "off", ours.size(), identical, share, sameKind, sid, silent);
+    if (vad) {
+        EXPECT_GT(sid, 5);
+        EXPECT_GT(silent, 50);
+    } else {
+        EXPECT_EQ(sid + silent, 0);
+    }
 
     auto oursByOurs = decodeOurs(ours), oursByBcg = decodeBcg(ours);
     auto bcgByBcg = decodeBcg(theirs), bcgByOurs = decodeOurs(theirs);
@@ -114,16 +122,14 @@ void runInterop(bool vad) {
                 vad ? "on" : "off", decAgreeOurs, decAgreeBcg);
     std::printf("[ G.729 VAD %s ] segSNR: our stream via oracle vs oracle's own chain %.1f dB; vs input: ours %.1f dB, oracle %.1f dB\n",
                 vad ? "on" : "off", oursVsBcgEnd, qOurs, qBcg);
-    if (!vad) {
-        EXPECT_GT(decAgreeOurs, 20.0);
-        EXPECT_GT(decAgreeBcg, 20.0);
-        EXPECT_GT(qOurs, qBcg - 1.5);
-        EXPECT_GT(share, 50.0);
-    } else {
-        EXPECT_GT(decAgreeOurs, 10.0);
-        EXPECT_GT(decAgreeBcg, 10.0);
-        EXPECT_GT(qOurs, qBcg - 3.0);
-    }
+    // The two encoders make different choices in many frames (the oracle keeps its own
+    // arithmetic in places, such as a single-precision lag window and rescaled gain tables, and
+    // this codec's searches rank ties and near-ties by the rules of its kernels), so the share of
+    // identical frames is reported rather than required; the decoded speech must agree.
+    EXPECT_GT(decAgreeOurs, 30.0);
+    EXPECT_GT(decAgreeBcg, 30.0);
+    EXPECT_GT(qOurs, qBcg - 1.0);
+    EXPECT_GT(qOurs, 2.0);
 }
 
 }  // namespace
