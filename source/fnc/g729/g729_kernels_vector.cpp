@@ -56,15 +56,24 @@ void g729ab_Vec_L_shl_ExtractH(const W32* L, W16* y, int s, int n) {
 }
 
 void g729ab_Vec_shl3_split(const W16* x, W16* even, W16* odd, int n) {
-    for (int i = 0; i < n; ++i) (i & 1 ? odd : even)[i >> 1] = shl(x[i], 3);
+    for (int i = 0; i < n / 2; ++i) {
+        even[i] = shl(x[2 * i], 3);
+        odd[i] = shl(x[2 * i + 1], 3);
+    }
 }
 
 void g729ab_Vec_shr3_split(const W16* x, W16* even, W16* odd, int n) {
-    for (int i = 0; i < n; ++i) (i & 1 ? odd : even)[i >> 1] = static_cast<W16>(x[i] >> 3);
+    for (int i = 0; i < n / 2; ++i) {
+        even[i] = static_cast<W16>(x[2 * i] >> 3);
+        odd[i] = static_cast<W16>(x[2 * i + 1] >> 3);
+    }
 }
 
 void g729ab_Vec_split(const W16* x, W16* even, W16* odd, int n) {
-    for (int i = 0; i < n; ++i) (i & 1 ? odd : even)[i >> 1] = x[i];
+    for (int i = 0; i < n / 2; ++i) {
+        even[i] = x[2 * i];
+        odd[i] = x[2 * i + 1];
+    }
 }
 
 void g729ab_Vec_Add4(const W16* a, const W16* b, W16* c, int n) {
