@@ -7,7 +7,7 @@ namespace g729 {
 namespace {
 constexpr W16 kWeights[6] = {0, 0, 0, 0, 16384, 4096};
 
-void corHLoop1(const W16* h, W16* rr) {
+void g729ab_Cor_h_loop1(const W16* h, W16* rr) {
     W32 cor = 0;
     for (int k = 0; k < 8; ++k)
         for (int t = 0; t < 5; ++t) {
@@ -17,7 +17,7 @@ void corHLoop1(const W16* h, W16* rr) {
 }
 
 // Index of the largest of eight values, strictly greater wins, skipping `exclude`.
-int searchDn(const W16* dn, int exclude) {
+int g729ab_D4i40_SearchDn(const W16* dn, int exclude) {
     W16 max = -1;
     int best = 0;
     for (int k = 0; k < 8; ++k)
@@ -29,7 +29,7 @@ int searchDn(const W16* dn, int exclude) {
 }
 
 // Eight energy terms: base + 32768 + (rr1 << 13) + (rr2 << 13) + (rr3 << 12), wrapping.
-void calcAlp1(W32 base, const W16* rr1, int s1, const W16* rr2, int s2, const W16* rr3, W32* out) {
+void g729ab_D4i40_CalcAlp1(W32 base, const W16* rr1, int s1, const W16* rr2, int s2, const W16* rr3, W32* out) {
     for (int i = 0; i < 8; ++i) {
         std::uint32_t v = static_cast<std::uint32_t>(base) + 32768u + (static_cast<std::uint32_t>(W32{rr1[s1 * i]}) << 13) +
                           (static_cast<std::uint32_t>(W32{rr2[s2 * i]}) << 13) + (static_cast<std::uint32_t>(W32{rr3[i]}) << 12);
@@ -49,7 +49,7 @@ void g729ab_Cor_h(const W16* H, W16* rr) {
         int k = (norm_l(energy) >> 1) & 15;
         g729ab_Vec_shl_8(H, h, k, 40);
     }
-    corHLoop1(h, rr);
+    g729ab_Cor_h_loop1(h, rr);
     g729ab_Cor_h_loop2_3_4_5(h, h, rr);
 }
 
@@ -65,15 +65,18 @@ void g729ab_Cor_h_X(const W16* h, const W16* x, W16* dn) {
     g729ab_Vec_L_shl_ExtractH(y32, dn, m - 2, 40);
 }
 
+// Position order to track-major order: track t's eight values at 8·t.
+void g729ab_D4i40_Reorder(const W16* in, W16* trackMajor) {
+    for (int t = 0; t < 5; ++t)
+        for (int k = 0; k < 8; ++k) trackMajor[8 * t + k] = in[t + 5 * k];
+}
+
 W16 g729ab_D4i40_17_fast(W16* dn, W16* rr, const W16* h, W16* code, W16* y, W16* sign) {
     W16 psign[40], nsign[40], psT[40], nsT[40], dnT[40];
     g729ab_D4i40_SetSign(dn, psign, nsign);
-    for (int t = 0; t < 5; ++t)
-        for (int k = 0; k < 8; ++k) {
-            psT[8 * t + k] = psign[t + 5 * k];
-            nsT[8 * t + k] = nsign[t + 5 * k];
-            dnT[8 * t + k] = dn[t + 5 * k];
-        }
+    g729ab_D4i40_Reorder(psign, psT);
+    g729ab_D4i40_Reorder(nsign, nsT);
+    g729ab_D4i40_Reorder(dn, dnT);
     g729ab_D4i40_ModRrixiy1(rr + kRr01, psign, psT + 8, nsT + 8);
     g729ab_D4i40_ModRrixiy2(rr + kRr12, psign, psT + 16, nsT + 16);
     g729ab_D4i40_ModRrixiy3(rr + kRr23, psign, psT + 24, nsT + 24);
@@ -91,8 +94,8 @@ W16 g729ab_D4i40_17_fast(W16* dn, W16* rr, const W16* h, W16* code, W16* y, W16*
 
         // Search A: track 2 and the pulse-3 track, then tracks 0 and 1.
         {
-            int k0a = searchDn(dnT + 16, -1);
-            int k0b = searchDn(dnT + 16, k0a);
+            int k0a = g729ab_D4i40_SearchDn(dnT + 16, -1);
+            int k0b = g729ab_D4i40_SearchDn(dnT + 16, k0a);
             W16 idx[4], sq[4], alp[4], bsq, balp, bidx;
             g729ab_D4i40_cbs_NB_POS_1(L_add(L_mult(diag[16 + k0a], 8192), 0x8000), diag3, rr + rr23 + 8 * k0a, dn3, dnT[16 + k0a], idx,
                                       sq, alp);
@@ -103,7 +106,7 @@ W16 g729ab_D4i40_17_fast(W16* dn, W16* rr, const W16* h, W16* code, W16* y, W16*
             W16 ps = static_cast<W16>(dnT[16 + k0] + dn3[m]);
             W32 rrv[8], alp0[8];
             g729ab_D4i40_CalcRrv_NB_POS(rr + kRr12 + k0, rr + rr13 + m, diag + 8, rrv);
-            calcAlp1(L_mult(balp, 8192), rr + kRr02 + k0, 8, rr + rr03 + m, 8, diag, alp0);
+            g729ab_D4i40_CalcAlp1(L_mult(balp, 8192), rr + kRr02 + k0, 8, rr + rr03 + m, 8, diag, alp0);
             W16 salp, ssq, sidx;
             g729ab_CBS2_PulsePosition_MR122(dnT, dnT + 8, ps, rr + kRr01, rrv, kWeights, alp0, &salp, &ssq, &sidx);
             if (better(ssq, salp, psk, alpk)) {
@@ -117,8 +120,8 @@ W16 g729ab_D4i40_17_fast(W16* dn, W16* rr, const W16* h, W16* code, W16* y, W16*
         }
         // Search B: the pulse-3 track and track 0, then tracks 1 and 2.
         {
-            int k0a = searchDn(dn3, -1);
-            int k0b = searchDn(dn3, k0a);
+            int k0a = g729ab_D4i40_SearchDn(dn3, -1);
+            int k0b = g729ab_D4i40_SearchDn(dn3, k0a);
             W16 colA[8], colB[8];
             for (int i = 0; i < 8; ++i) {
                 colA[i] = rr[rr03 + 8 * i + k0a];
@@ -133,7 +136,7 @@ W16 g729ab_D4i40_17_fast(W16* dn, W16* rr, const W16* h, W16* code, W16* y, W16*
             W16 ps = static_cast<W16>(dn3[k0] + dnT[m]);
             W32 rrv[8], alp0[8];
             g729ab_D4i40_CalcRrv_1(rr + rr23 + k0, rr + kRr02 + 8 * m, diag + 16, rrv);
-            calcAlp1(L_mult(balp, 8192), rr + rr13 + k0, 8, rr + kRr01 + 8 * m, 1, diag + 8, alp0);
+            g729ab_D4i40_CalcAlp1(L_mult(balp, 8192), rr + rr13 + k0, 8, rr + kRr01 + 8 * m, 1, diag + 8, alp0);
             W16 salp, ssq, sidx;
             g729ab_CBS2_PulsePosition_MR122(dnT + 8, dnT + 16, ps, rr + kRr12, rrv, kWeights, alp0, &salp, &ssq, &sidx);
             if (better(ssq, salp, psk, alpk)) {

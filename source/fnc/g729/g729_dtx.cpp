@@ -9,7 +9,7 @@ namespace {
 using Fg = const W16 (*)[10];
 Fg noiseFg(int m) { return reinterpret_cast<Fg>(g729ab_noise_fg[m].data()); }
 
-void calcSumAcf(const W16* acf, const W16* sh_acf, W16* sum, W16* sh_sum, int nb) {
+void g729ab_Calc_sum_acf(const W16* acf, const W16* sh_acf, W16* sum, W16* sh_sum, int nb) {
     W16 sh0 = sh_acf[0];
     for (int i = 1; i < nb; ++i)
         if (sh_acf[i] < sh0) sh0 = sh_acf[i];
@@ -24,11 +24,11 @@ void calcSumAcf(const W16* acf, const W16* sh_acf, W16* sum, W16* sh_sum, int nb
     *sh_sum = static_cast<W16>(n - 16 + sh0);
 }
 
-void updateSumAcf(G729NUNIENC* st) {
+void g729ab_Update_sumAcf(G729NUNIENC* st) {
     for (int i = 32; i >= 11; --i) st->sumAcf[i] = st->sumAcf[i - 11];
     st->sh_sumAcf[2] = st->sh_sumAcf[1];
     st->sh_sumAcf[1] = st->sh_sumAcf[0];
-    calcSumAcf(st->Acf, st->sh_Acf, st->sumAcf, &st->sh_sumAcf[0], 2);
+    g729ab_Calc_sum_acf(st->Acf, st->sh_Acf, st->sumAcf, &st->sh_sumAcf[0], 2);
 }
 
 // Levinson on 16-bit autocorrelations with zero low words.
@@ -44,9 +44,9 @@ void setFlat(W16* coeff) {
     for (int i = 1; i <= 10; ++i) coeff[i] = 0;
 }
 
-void calcPastfilt(W16* coeff, G729NUNIENC* st) {
+void g729ab_Calc_pastfilt(W16* coeff, G729NUNIENC* st) {
     W16 s[11], sh;
-    calcSumAcf(st->sumAcf, st->sh_sumAcf, s, &sh, 3);
+    g729ab_Calc_sum_acf(st->sumAcf, st->sh_sumAcf, s, &sh, 3);
     if (s[0] == 0) {
         setFlat(coeff);
         return;
@@ -55,7 +55,7 @@ void calcPastfilt(W16* coeff, G729NUNIENC* st) {
     levinson16(s, coeff, &err, st);
 }
 
-void calcRCoeff(const W16* coeff, W16* RCoeff, W16* sh_RCoeff) {
+void g729ab_Calc_RCoeff(const W16* coeff, W16* RCoeff, W16* sh_RCoeff) {
     W32 L = 0;
     for (int j = 0; j <= 10; ++j) L = L_mac(L, coeff[j], coeff[j]);
     W16 n = norm_l(L);
@@ -68,7 +68,7 @@ void calcRCoeff(const W16* coeff, W16* RCoeff, W16* sh_RCoeff) {
     *sh_RCoeff = n;
 }
 
-int cmpFilt(const W16* RCoeff, W16 sh_RCoeff, const W16* acf, W16 alpha, W16 fracThresh) {
+int g729ab_Cmp_filt(const W16* RCoeff, W16 sh_RCoeff, const W16* acf, W16 alpha, W16 fracThresh) {
     int sh[2] = {0, 0};
     int ind = 1;
     W32 S = 0;
@@ -85,32 +85,33 @@ int cmpFilt(const W16* RCoeff, W16 sh_RCoeff, const W16* acf, W16 alpha, W16 fra
     return L_sub(S, T) > 0 ? 1 : 0;
 }
 
-W16 quantEnergy(W32 L_x, W16 sh, W16* enerq) {
+W16 g729ab_Quant_Energy(W32 L_x, W16 sh, W16* enerq) {
     W16 e, f;
     g729ab_Log2(L_x, &e, &f);
-    W16 x = add(shl(sub(e, sh), 10), mult_r(f, 1024));
-    if (x <= -2721) {
+    const auto& c = g729ab_Quant_Energy_Consts;
+    W16 x = add(shl(sub(e, sh), 10), mult_r(f, c[0]));
+    if (x <= c[1]) {
         *enerq = -12;
         return 0;
     }
-    if (x > 22111) {
+    if (x > c[2]) {
         *enerq = 66;
         return 31;
     }
-    if (x <= 4762) {
+    if (x <= c[3]) {
         W16 index = mult(add(x, 3401), 24);
         if (index < 1) index = 1;
         *enerq = static_cast<W16>(4 * index - 8);
         return index;
     }
-    W16 index = static_cast<W16>((mult(sub(x, 340), 193) >> 2) - 1);
+    W16 index = static_cast<W16>((mult(sub(x, c[4]), c[5]) >> 2) - 1);
     if (index < 6) index = 6;
     *enerq = static_cast<W16>(2 * index + 4);
     return index;
 }
 
 // First-stage pre-search of the SID LSF quantiser: four (mode, entry) picks.
-void newMlSearch1(const W16 (*errlsf)[10], int (*picks)[2], W16 (*d_data)[10]) {
+void g729ab_New_ML_search_1(const W16 (*errlsf)[10], int (*picks)[2], W16 (*d_data)[10]) {
     W16 D[2][32];
     for (int m = 0; m < 2; ++m)
         for (int p = 0; p < 32; ++p) {
@@ -141,7 +142,7 @@ void newMlSearch1(const W16 (*errlsf)[10], int (*picks)[2], W16 (*d_data)[10]) {
 }
 
 // Second stage: the best of the 16 second-stage entries for each pick; returns (pick, entry).
-void newMlSearch2(const W16 (*d_data)[10], const W16* weight, const int (*picks)[2], int* bestQ, int* bestC) {
+void g729ab_New_ML_search_2(const W16 (*d_data)[10], const W16* weight, const int (*picks)[2], int* bestQ, int* bestC) {
     W16 best = 32767;
     *bestQ = 0;
     *bestC = 0;
@@ -170,7 +171,7 @@ void newMlSearch2(const W16 (*d_data)[10], const W16* weight, const int (*picks)
     }
 }
 
-void lsfqNoise(const W16* lsp_new, W16* lspq, W16 (*freq_prev)[10], W16* ana) {
+void g729ab_lsfq_noise(const W16* lsp_new, W16* lspq, W16 (*freq_prev)[10], W16* ana) {
     W16 flsf[12];
     flsf[0] = 1029;
     flsf[11] = 23677;
@@ -189,9 +190,9 @@ void lsfqNoise(const W16* lsp_new, W16* lspq, W16 (*freq_prev)[10], W16* ana) {
 
     int picks[4][2];
     W16 d_data[4][10];
-    newMlSearch1(errlsf, picks, d_data);
+    g729ab_New_ML_search_1(errlsf, picks, d_data);
     int q, c;
-    newMlSearch2(d_data, weight, picks, &q, &c);
+    g729ab_New_ML_search_2(d_data, weight, picks, &q, &c);
     int m = picks[q][0], p = picks[q][1];
 
     W16 tmp[10];
@@ -217,7 +218,7 @@ void g729ab_Update_cng(W16 exp_r, W16 vad, const W16* r_h, G729NUNIENC* st) {
     st->fr_cur = static_cast<W16>(st->fr_cur + 1);
     if (st->fr_cur == 2) {
         st->fr_cur = 0;
-        if (vad != 0) updateSumAcf(st);
+        if (vad != 0) g729ab_Update_sumAcf(st);
     }
 }
 
@@ -237,7 +238,7 @@ W16 g729ab_Qua_Sidgain(const W16* ener, const W16* sh_ener, int nq, W16* enerq) 
         for (int i = 0; i < nq; ++i) L = L_add(L, L_shl(L_deposit_l(ener[i]), sh - sh_ener[i]));
         L_x = 2 * static_cast<W32>((std::int64_t{L} * g729ab_fact[nq]) >> 16);
     }
-    return quantEnergy(L_x, sh, enerq);
+    return g729ab_Quant_Energy(L_x, sh, enerq);
 }
 
 void g729ab_Cod_cng(W16* exc, W16 pastVad, W16* lsp_old_q, W16* Aq, W16* ana, W16 (*freq_prev)[10], W16* seed, W32* L_exc_err,
@@ -245,7 +246,7 @@ void g729ab_Cod_cng(W16* exc, W16 pastVad, W16* lsp_old_q, W16* Aq, W16* ana, W1
     st->ener[1] = st->ener[0];
     st->sh_ener[1] = st->sh_ener[0];
     W16 curAcf[11];
-    calcSumAcf(st->Acf, st->sh_Acf, curAcf, &st->sh_ener[0], 2);
+    g729ab_Calc_sum_acf(st->Acf, st->sh_Acf, curAcf, &st->sh_ener[0], 2);
     W16 curCoeff[11];
     setFlat(curCoeff);
     if (curAcf[0] == 0)
@@ -257,7 +258,7 @@ void g729ab_Cod_cng(W16* exc, W16 pastVad, W16* lsp_old_q, W16* Aq, W16* ana, W1
     if (pastVad == 0) {
         st->nb_ener = static_cast<W16>(st->nb_ener + 1 > 2 ? 2 : st->nb_ener + 1);
         index = g729ab_Qua_Sidgain(st->ener, st->sh_ener, st->nb_ener, &energyq);
-        if (cmpFilt(st->RCoeff, st->sh_RCoeff, curAcf, st->ener[0], 4855) != 0) st->flag_chang = 1;
+        if (g729ab_Cmp_filt(st->RCoeff, st->sh_RCoeff, curAcf, st->ener[0], 4855) != 0) st->flag_chang = 1;
         if (sub(abs_s(sub(st->Dtxprev_energy, energyq)), 2) > 0) st->flag_chang = 1;
         st->count_fr0 = static_cast<W16>(st->count_fr0 + 1);
         if (st->count_fr0 < 3) {
@@ -276,16 +277,16 @@ void g729ab_Cod_cng(W16* exc, W16 pastVad, W16* lsp_old_q, W16* Aq, W16* ana, W1
     if (ana[0] == 2) {
         st->count_fr0 = 0;
         st->flag_chang = 0;
-        calcPastfilt(st->pastCoeff, st);
-        calcRCoeff(st->pastCoeff, st->RCoeff, &st->sh_RCoeff);
+        g729ab_Calc_pastfilt(st->pastCoeff, st);
+        g729ab_Calc_RCoeff(st->pastCoeff, st->RCoeff, &st->sh_RCoeff);
         const W16* lpc = st->pastCoeff;
-        if (cmpFilt(st->RCoeff, st->sh_RCoeff, curAcf, st->ener[0], 3161) != 0) {
+        if (g729ab_Cmp_filt(st->RCoeff, st->sh_RCoeff, curAcf, st->ener[0], 3161) != 0) {
             lpc = curCoeff;
-            calcRCoeff(curCoeff, st->RCoeff, &st->sh_RCoeff);
+            g729ab_Calc_RCoeff(curCoeff, st->RCoeff, &st->sh_RCoeff);
         }
         W16 lsp_new[10];
         g729ab_Az_lsp(lpc, lsp_new, lsp_old_q);
-        lsfqNoise(lsp_new, st->lspSid_q, freq_prev, &ana[1]);
+        g729ab_lsfq_noise(lsp_new, st->lspSid_q, freq_prev, &ana[1]);
         st->Dtxprev_energy = energyq;
         ana[4] = index;
         st->sid_gain = g729ab_tab_Sidgain[index];
@@ -298,7 +299,7 @@ void g729ab_Cod_cng(W16* exc, W16 pastVad, W16* lsp_old_q, W16* Aq, W16* ana, W1
     g729ab_Calc_exc_rand(st->cur_gain, exc, seed, L_exc_err, 1);
     g729ab_Int_qlpc(lsp_old_q, st->lspSid_q, Aq);
     g729ab_Copy10(st->lspSid_q, lsp_old_q);
-    if (st->fr_cur == 0) updateSumAcf(st);
+    if (st->fr_cur == 0) g729ab_Update_sumAcf(st);
 }
 
 }  // namespace g729

@@ -16,12 +16,13 @@ W16 g729ab_Gain_predict(const W16* past_qua_en, const W16* code, W16* gcode0) {
     for (int i = 0; i < 40; ++i) L = L_mac(L, code[i], code[i]);
     W16 exp, frac;
     g729ab_Log2(L, &exp, &frac);
-    L = L_mac(L_mult(exp, -24660), mult(frac, -24660), 1);
-    L = L_mac(L, 32588, 32);
+    const auto& c = g729ab_Gain_predict_Consts;
+    L = L_mac(L_mult(exp, c[0]), mult(frac, c[0]), 1);
+    L = L_add(L, W32{c[1]} * 65536 + static_cast<std::uint16_t>(c[2]));  // 2085632 = 2·32588·32 (127.298 in Q14)
     L = L_shl(L, 10);
     for (int i = 0; i < 4; ++i) L = L_mac(L, g729ab_pred[i], past_qua_en[i]);
     W16 g = extract_h(L);
-    L = L_shr(L_mult(g, 5439), 8);
+    L = L_shr(L_mult(g, c[3]), 8);
     W16 e = dp_hi(L), f = dp_lo(L);
     *gcode0 = extract_l(g729ab_Pow2(14, f));
     return static_cast<W16>(14 - e);

@@ -119,6 +119,16 @@ void g729ab_pit_pst_filt_loop(const W16* signal, W16* signal_pst, W16 gain, W16 
 void g729ab_pit_pst_filt(const W16* signal, const W16* scal_sig, int t0_min, int t0_max, W16* signal_pst);
 void g729ab_agc(const W16* sig_in, W16* sig_out, W16* past_gain);
 
+// Operator and vector copies of the codec.
+W16 g729ab_norm_l(W32 x);
+W32 g729ab_L_shl(W32 x, int count);
+W16 g729ab_shl(W16 x, int count);
+void g729ab_Set_zero_even(W16* x, int n);
+void g729ab_Vec_Comp(W32* out32, const W16* lo, const W16* hi, int n);
+void g729ab_Vec_ExtractL(const W32* in32, W16* lo, W16* hi, int n);
+void g729ab_Vec_shl(const W16* in, W16* out, int count, int n);
+void g729ab_D4i40_Reorder(const W16* in, W16* trackMajor);
+
 void g729AssertFailed(const char* file, int line);
 
 }  // namespace g729

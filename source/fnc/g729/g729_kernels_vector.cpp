@@ -1,5 +1,6 @@
 // Correlation, energy, vector, quantiser-search and fixed-codebook kernels of the G.729 codec.
 #include "g729_kernels.h"
+#include "g729_tables.h"
 
 namespace g729 {
 
@@ -313,10 +314,10 @@ void g729ab_D4i40_cbs_NB_POS_1(W32 alp0, const W16* R1, const W16* R2, const W16
     W16 s[8], a[8];
     scoreEight(alp0, R1, R2, dn, ps0, s, a);
     for (int L = 0; L < 4; ++L) {
-        index[L] = static_cast<W16>(L);
+        index[L] = g729ab_vq_index_init[L];
         sq[L] = s[L];
         alp[L] = a[L];
-        meet(index[L], sq[L], alp[L], static_cast<W16>(L + 4), s[L + 4], a[L + 4]);
+        meet(index[L], sq[L], alp[L], g729ab_vq_index_init[L + 4], s[L + 4], a[L + 4]);
     }
 }
 
@@ -325,8 +326,8 @@ void g729ab_D4i40_cbs_NB_POS_2(W32 alp0, const W16* R1, const W16* R2, const W16
     W16 s[8], a[8];
     scoreEight(alp0, R1, R2, dn, ps0, s, a);
     for (int L = 0; L < 4; ++L) {
-        meet(index[L], sq[L], alp[L], static_cast<W16>(8 + L), s[L], a[L]);
-        meet(index[L], sq[L], alp[L], static_cast<W16>(12 + L), s[L + 4], a[L + 4]);
+        meet(index[L], sq[L], alp[L], g729ab_vq_index_init8[L], s[L], a[L]);
+        meet(index[L], sq[L], alp[L], g729ab_vq_index_init8[L + 4], s[L + 4], a[L + 4]);
     }
     meet(index[0], sq[0], alp[0], index[2], sq[2], alp[2]);
     meet(index[1], sq[1], alp[1], index[3], sq[3], alp[3]);

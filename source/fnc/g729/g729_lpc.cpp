@@ -201,7 +201,7 @@ void g729ab_Lsp_lsf2(const W16* lsp, W16* lsf) {
 
 void g729ab_Lsf_lsp2(const W16* lsf, W16* lsp) {
     for (int i = 0; i < 10; ++i) {
-        W16 freq = mult(lsf[i], 20861);
+        W16 freq = mult(lsf[i], g729ab_Lsf_lsp2_Const);
         int ind = freq >> 8;
         W16 offset = static_cast<W16>(freq & 0xFF);
         if (ind > 63) ind = 63;
@@ -211,9 +211,10 @@ void g729ab_Lsf_lsp2(const W16* lsf, W16* lsp) {
 }
 
 namespace {
-void getLspPol(const W16* lsp, W32* f) {
-    f[0] = L_mult(4096, 2048);
-    f[1] = L_msu(0, lsp[0], 512);
+void g729ab_Get_lsp_pol(const W16* lsp, W32* f) {
+    const auto& c = g729ab_Get_lsp_pol_Consts;
+    f[0] = L_mult(c[0], c[1]);
+    f[1] = L_msu(0, lsp[0], c[2]);
     for (int i = 2; i <= 5; ++i) {
         W16 x = lsp[2 * (i - 1)];
         f[i] = f[i - 2];
@@ -221,15 +222,15 @@ void getLspPol(const W16* lsp, W32* f) {
             W32 t = L_shl(Mpy_32_16(f[j - 1], x), 1);
             f[j] = L_sub(L_add(f[j], f[j - 2]), t);
         }
-        f[1] = L_msu(f[1], x, 512);
+        f[1] = L_msu(f[1], x, c[2]);
     }
 }
 }  // namespace
 
 void g729ab_Lsp_Az(const W16* lsp, W16* a) {
     W32 f1[6], f2[6];
-    getLspPol(lsp, f1);
-    getLspPol(lsp + 1, f2);
+    g729ab_Get_lsp_pol(lsp, f1);
+    g729ab_Get_lsp_pol(lsp + 1, f2);
     for (int i = 5; i > 0; --i) {
         f1[i] = L_add(f1[i], f1[i - 1]);
         f2[i] = L_sub(f2[i], f2[i - 1]);

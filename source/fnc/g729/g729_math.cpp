@@ -92,3 +92,35 @@ void g729ab_Vec_add_prev_mult(W16* x, W16 k, int T) {
 }
 
 }  // namespace g729
+
+namespace g729 {
+
+W16 g729ab_norm_l(W32 x) { return norm_l(x); }
+W32 g729ab_L_shl(W32 x, int count) { return L_shl(x, count); }
+W16 g729ab_shl(W16 x, int count) { return shl(x, count); }
+
+void g729ab_Set_zero_even(W16* x, int n) {
+    for (int i = 0; i < n; i += 2) {
+        x[i] = 0;
+        x[i + 1] = 0;
+    }
+}
+
+void g729ab_Vec_Comp(W32* out32, const W16* lo, const W16* hi, int n) {
+    for (int i = 0; i < n; ++i)
+        out32[i] = static_cast<W32>((static_cast<std::uint32_t>(static_cast<std::uint16_t>(hi[i])) << 16) |
+                                    static_cast<std::uint32_t>(W32{lo[i]}));
+}
+
+void g729ab_Vec_ExtractL(const W32* in32, W16* lo, W16* hi, int n) {
+    for (int i = 0; i < n; ++i) {
+        lo[i] = static_cast<W16>(in32[i]);
+        hi[i] = static_cast<W16>(in32[i] >> 16);
+    }
+}
+
+void g729ab_Vec_shl(const W16* in, W16* out, int count, int n) {
+    for (int i = 0; i < n; ++i) out[i] = shl(in[i], count);
+}
+
+}  // namespace g729

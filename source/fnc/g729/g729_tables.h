@@ -131,5 +131,17 @@ inline constexpr auto g729ab_zero_tab = [] {
     return r;
 }();
 inline constexpr std::array<Tab16, 8> g729ab_vq_index_init{0, 1, 2, 3, 4, 5, 6, 7};
+inline constexpr std::array<Tab16, 8> g729ab_vq_index_init8{8, 9, 10, 11, 12, 13, 14, 15};
+inline constexpr std::array<Tab16, 4> g729ab_vq_index_init2{-1, 0, 1, 2};
+inline constexpr Tab16 g729ab_Lsf_lsp2_Const = 20861;
+// f[0] = 4096·2048·2 (1.0 in Q24) and the factor 512 that doubles an LSP into Q24.
+inline constexpr std::array<Tab16, 3> g729ab_Get_lsp_pol_Consts{4096, 2048, 512};
+// -24660 (-3.0103 in Q13), 127.298 in Q14 as high 31 / low -11520, and 5439 (0.166 in Q15).
+inline constexpr std::array<Tab16, 4> g729ab_Gain_predict_Consts{-24660, 31, -11520, 5439};
+inline constexpr std::array<Tab16, 6> g729ab_Quant_Energy_Consts{1024, -2721, 22111, 4762, 340, 193};
+// The decision constants of the 14 rules of the VAD, each a folded 32-bit product.
+inline constexpr std::array<std::int32_t, 14> g729ab_MakeDecConsts{-467288064, -318603264, 268435456, 322109440, 63082496,
+                                                                  2558464,    -1932736,   375816192, 258670592, 71135232,
+                                                                  1625280,    -15339008,  28761088,  60397568};
 
 }  // namespace g729

@@ -20,20 +20,21 @@ bool ruleBelow(W32 acc) { return acc < 0; }
 }  // namespace
 
 W16 g729ab_MakeDec(W16 dSLE, W16 dSE, W16 SD, W16 dSZC) {
-    if (ruleAbove(L_add(L_shr(L_add(L_mult(dSZC, -14680), -467288064), 8), L_deposit_h(SD)))) return 1;
-    if (ruleAbove(L_add(L_shr(L_add(L_mult(dSZC, 19065), -318603264), 7), L_deposit_h(SD)))) return 1;
-    if (ruleBelow(L_add(L_shr(L_add(L_mult(dSZC, 20480), 268435456), 2), L_deposit_h(dSE)))) return 1;
-    if (ruleBelow(L_add(L_shr(L_add(L_mult(dSZC, -16384), 322109440), 2), L_deposit_h(dSE)))) return 1;
-    if (ruleBelow(L_add(L_mult(dSE, 32767), 63082496))) return 1;
-    if (ruleBelow(L_add(L_add(L_mult(SD, -28160), 2558464), L_mult(dSE, 512)))) return 1;
-    if (ruleAbove(L_add(L_mult(SD, 32767), -1932736))) return 1;
-    if (ruleBelow(L_add(L_shr(L_add(L_mult(dSZC, -20480), 375816192), 2), L_deposit_h(dSE)))) return 1;
-    if (ruleBelow(L_add(L_shr(L_add(L_mult(dSZC, 23831), 258670592), 2), L_deposit_h(dSE)))) return 1;
-    if (ruleBelow(L_add(L_mult(dSE, 32767), 71135232))) return 1;
-    if (ruleBelow(L_add(L_add(L_mult(SD, -22400), 1625280), L_mult(dSLE, 256)))) return 1;
-    if (ruleAbove(L_add(L_add(L_mult(dSE, -30427), -15339008), L_deposit_h(dSLE)))) return 1;
-    if (ruleBelow(L_add(L_add(L_mult(dSE, -23406), 28761088), L_deposit_h(dSLE)))) return 1;
-    if (ruleBelow(L_add(L_add(L_mult(dSE, 24576), 60397568), L_mult(dSLE, 16384)))) return 1;
+    const auto& K = g729ab_MakeDecConsts;
+    if (ruleAbove(L_add(L_shr(L_add(L_mult(dSZC, -14680), K[0]), 8), L_deposit_h(SD)))) return 1;
+    if (ruleAbove(L_add(L_shr(L_add(L_mult(dSZC, 19065), K[1]), 7), L_deposit_h(SD)))) return 1;
+    if (ruleBelow(L_add(L_shr(L_add(L_mult(dSZC, 20480), K[2]), 2), L_deposit_h(dSE)))) return 1;
+    if (ruleBelow(L_add(L_shr(L_add(L_mult(dSZC, -16384), K[3]), 2), L_deposit_h(dSE)))) return 1;
+    if (ruleBelow(L_add(L_mult(dSE, 32767), K[4]))) return 1;
+    if (ruleBelow(L_add(L_add(L_mult(SD, -28160), K[5]), L_mult(dSE, 512)))) return 1;
+    if (ruleAbove(L_add(L_mult(SD, 32767), K[6]))) return 1;
+    if (ruleBelow(L_add(L_shr(L_add(L_mult(dSZC, -20480), K[7]), 2), L_deposit_h(dSE)))) return 1;
+    if (ruleBelow(L_add(L_shr(L_add(L_mult(dSZC, 23831), K[8]), 2), L_deposit_h(dSE)))) return 1;
+    if (ruleBelow(L_add(L_mult(dSE, 32767), K[9]))) return 1;
+    if (ruleBelow(L_add(L_add(L_mult(SD, -22400), K[10]), L_mult(dSLE, 256)))) return 1;
+    if (ruleAbove(L_add(L_add(L_mult(dSE, -30427), K[11]), L_deposit_h(dSLE)))) return 1;
+    if (ruleBelow(L_add(L_add(L_mult(dSE, -23406), K[12]), L_deposit_h(dSLE)))) return 1;
+    if (ruleBelow(L_add(L_add(L_mult(dSE, 24576), K[13]), L_mult(dSLE, 16384)))) return 1;
     return 0;
 }
 

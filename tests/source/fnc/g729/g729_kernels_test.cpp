@@ -474,3 +474,49 @@ TEST(G729Kernels, VectorUtilities) {
     EXPECT_EQ(h[0], static_cast<W16>(0x12345678 >> 2));
     EXPECT_EQ(h[1], static_cast<W16>(-0x12345678 >> 2));
 }
+
+TEST(G729Operators, EdgeValuesOfTheCodecsCopies) {
+    EXPECT_EQ(g729ab_L_shl(0x40000000, 1), kMax32);
+    EXPECT_EQ(g729ab_L_shl(-1, 40), kMin32);
+    EXPECT_EQ(g729ab_L_shl(-1, -40), -1);
+    EXPECT_EQ(g729ab_L_shl(-256, -4), -16);
+    EXPECT_EQ(g729ab_norm_l(0), 0);
+    EXPECT_EQ(g729ab_norm_l(-1), 31);
+    EXPECT_EQ(g729ab_norm_l(1), 30);
+    EXPECT_EQ(g729ab_shl(-3, -1), -2);
+    EXPECT_EQ(g729ab_shl(20000, 1), 32767);
+    W16 z[6] = {1, 1, 1, 1, 1, 1};
+    g729ab_Set_zero_even(z, 3);
+    EXPECT_EQ(z[3], 0);
+    EXPECT_EQ(z[4], 1);
+    W32 comp[2];
+    W16 lo[2] = {-1, 5}, hi[2] = {3, -2};
+    g729ab_Vec_Comp(comp, lo, hi, 2);
+    EXPECT_EQ(comp[0], -1);  // the sign-extended low half covers the high half
+    EXPECT_EQ(comp[1], static_cast<W32>(0xFFFE0005u));
+    W16 lo2[2], hi2[2];
+    g729ab_Vec_ExtractL(comp, lo2, hi2, 2);
+    EXPECT_EQ(lo2[1], 5);
+    EXPECT_EQ(hi2[1], -2);
+
+    W16 e = 9, f = 9;
+    g729ab_Log2(0, &e, &f);
+    EXPECT_EQ(e, 0);
+    EXPECT_EQ(f, 0);
+    g729ab_Log2(-5, &e, &f);
+    EXPECT_EQ(e, 0);
+    EXPECT_EQ(f, 0);
+    EXPECT_EQ(g729ab_Inv_sqrt(0), 0x3FFFFFFF);
+    for (W32 x : {1000, 123456, 99999999, 0x7FFFFFFF}) {
+        g729ab_Log2(x, &e, &f);
+        EXPECT_NEAR(e + f / 32768.0, std::log2(double(x)), 2e-4) << x;
+        EXPECT_NEAR(g729ab_Pow2(e, f) / std::pow(2.0, e + f / 32768.0), 1.0, 2e-3);
+        EXPECT_NEAR(g729ab_Inv_sqrt(x) / (std::pow(2.0, 30) / std::sqrt(double(x))), 1.0, 3e-3) << x;
+        EXPECT_NEAR(g729ab_Sqrt(x), std::sqrt(x / 2.0), 2.0) << x;  // 14 trial bits: the lowest bit is never set
+    }
+    // Double precision: hi·65536 + lo·2 with bit 0 ignored.
+    W32 a = 0x3FFF0000 | 0x5678, b = 0x20000001;
+    EXPECT_NEAR(g729ab_MPY_32(a, b) / 2147483648.0, (a / 2147483648.0) * (b / 2147483648.0), 1e-8);
+    EXPECT_EQ(g729ab_MPY_32(a, b), g729ab_MPY_32(a, b & ~1));
+    EXPECT_NEAR(g729ab_DIV_32(0x10000000, 0x40000000) / 2147483648.0, 0.25, 1e-6);
+}
