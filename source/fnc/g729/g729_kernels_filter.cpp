@@ -65,6 +65,26 @@ W16 synSample(const W16* a, W16 xn, const W16* y, int n, bool late, bool& sat) {
     static constexpr int kLate[4][3] = {{8, 1, 0}, {7, 4, 0}, {10, 6, 3}, {9, 5, 2}};
     const auto& lanes = late ? kLate : kEarly;
     static constexpr int kCount[4] = {2, 2, 3, 3};
+    // Fast path in exact arithmetic while every lane stays inside the 32-bit range.
+    {
+        std::int64_t q[4];
+        bool inRange = true;
+        for (int l = 0; l < 4; ++l) {
+            std::int64_t acc = l == 3 ? 2 * std::int64_t{xn} * 4096 : 0;
+            for (int t = 0; t < kCount[l]; ++t) {
+                int j = lanes[l][t];
+                acc -= 2 * std::int64_t{a[j]} * y[n - j];
+                inRange &= acc <= kMax32 && acc >= kMin32;
+            }
+            q[l] = acc;
+        }
+        if (inRange) {
+            W32 total = wrapAdd(wrapAdd(static_cast<W32>(q[0]), static_cast<W32>(q[1])), wrapAdd(static_cast<W32>(q[2]), static_cast<W32>(q[3])));
+            std::int64_t r = (std::int64_t{total} + 4096) >> 13;
+            if (r > kMax16 || r < kMin16) sat = true;
+            return sat16(static_cast<W32>(r));
+        }
+    }
     W32 p[4];
     for (int l = 0; l < 4; ++l) {
         W32 acc = l == 3 ? L_mult(xn, 4096) : 0;

@@ -5,8 +5,24 @@
 namespace g729 {
 
 W32 g729PartialSums4(const W16* x, const W16* y, int n) {
+    // Fast path: exact 64-bit lanes, valid as long as no lane ever leaves the 32-bit range
+    // (checked at every step); otherwise the saturating chains are run as specified.
+    std::int64_t q[4] = {0, 0, 0, 0};
+    bool inRange = true;
+    int i = 0;
+    for (; i + 4 <= n; i += 4)
+        for (int k = 0; k < 4; ++k) {
+            q[k] += 2 * std::int64_t{x[i + k]} * y[i + k];
+            inRange &= q[k] <= kMax32 && q[k] >= kMin32;
+        }
+    for (; i < n; ++i) {
+        q[i & 3] += 2 * std::int64_t{x[i]} * y[i];
+        inRange &= q[i & 3] <= kMax32 && q[i & 3] >= kMin32;
+    }
+    if (inRange)
+        return L_add(L_add(static_cast<W32>(q[0]), static_cast<W32>(q[2])), L_add(static_cast<W32>(q[1]), static_cast<W32>(q[3])));
     W32 p[4] = {0, 0, 0, 0};
-    for (int i = 0; i < n; ++i) p[i & 3] = L_mac(p[i & 3], x[i], y[i]);
+    for (i = 0; i < n; ++i) p[i & 3] = L_mac(p[i & 3], x[i], y[i]);
     return L_add(L_add(p[0], p[2]), L_add(p[1], p[3]));
 }
 
