@@ -207,9 +207,23 @@ void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
     for (int j = 0; j < 40; ++j) {
         const W16* x1 = x0 + j;
-        W32 s = 0;
-        for (int m = 0; m < 10; ++m) s = L_mac(s, x1[-(9 - m)], c1r[m]);
-        for (int i = 0; i < 10; ++i) s = L_mac(s, x1[1 + i], c2[i]);
+        // Exact sum while the running value stays in range, else the saturating chain.
+        std::int64_t q = 0;
+        bool inRange = true;
+        for (int m = 0; m < 10; ++m) {
+            q += 2 * std::int64_t{x1[-(9 - m)]} * c1r[m];
+            inRange &= q <= kMax32 && q >= kMin32;
+        }
+        for (int i = 0; i < 10; ++i) {
+            q += 2 * std::int64_t{x1[1 + i]} * c2[i];
+            inRange &= q <= kMax32 && q >= kMin32;
+        }
+        W32 s = static_cast<W32>(q);
+        if (!inRange) {
+            s = 0;
+            for (int m = 0; m < 10; ++m) s = L_mac(s, x1[-(9 - m)], c1r[m]);
+            for (int i = 0; i < 10; ++i) s = L_mac(s, x1[1 + i], c2[i]);
+        }
         exc[j] = round16(s);
     }
 }

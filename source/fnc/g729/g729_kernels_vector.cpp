@@ -160,11 +160,13 @@ void g729ab_Lsp_pre_select(const W16* rbuf, const W16* codebook, W32* cand) {
     W32 best = kMax32;
     for (int c = 0; c < 128; ++c) {
         const W16* cw = codebook + (c >> 2) * 40 + (c & 3);
-        W32 D = 0;
+        // Non-negative terms: the saturating chain is the exact sum capped at the top.
+        std::int64_t q = 0;
         for (int k = 0; k < 10; ++k) {
             W16 e = static_cast<W16>(rbuf[k] - cw[4 * k]);
-            D = L_mac(D, e, e);
+            q += 2 * std::int64_t{e} * e;
         }
+        W32 D = q > kMax32 ? kMax32 : static_cast<W32>(q);
         W32 packed = packCandidate(D, 7, c);
         if (c == 0 || packed < best) best = packed;
     }
