@@ -67,19 +67,26 @@ W16 synSample(const W16* a, W16 xn, const W16* y, int n, bool late, bool& sat) {
     static constexpr int kCount[4] = {2, 2, 3, 3};
     // Fast path in exact arithmetic while every lane stays inside the 32-bit range.
     {
-        std::int64_t q[4];
+        auto prod = [&](int j) { return 2 * std::int64_t{a[j]} * y[n - j]; };
         bool inRange = true;
-        for (int l = 0; l < 4; ++l) {
-            std::int64_t acc = l == 3 ? 2 * std::int64_t{xn} * 4096 : 0;
-            for (int t = 0; t < kCount[l]; ++t) {
-                int j = lanes[l][t];
-                acc -= 2 * std::int64_t{a[j]} * y[n - j];
-                inRange &= acc <= kMax32 && acc >= kMin32;
-            }
-            q[l] = acc;
+        auto step = [&](std::int64_t& acc, int j) {
+            acc -= prod(j);
+            inRange &= acc <= kMax32 && acc >= kMin32;
+        };
+        std::int64_t q3 = 2 * std::int64_t{xn} * 4096, q2 = 0, q1 = 0, q0 = 0;
+        if (late) {
+            step(q3, 9), step(q3, 5), step(q3, 2);
+            step(q2, 10), step(q2, 6), step(q2, 3);
+            step(q1, 7), step(q1, 4);
+            step(q0, 8), step(q0, 1);
+        } else {
+            step(q3, 9), step(q3, 5), step(q3, 1);
+            step(q2, 10), step(q2, 6), step(q2, 2);
+            step(q1, 7), step(q1, 3);
+            step(q0, 8), step(q0, 4);
         }
         if (inRange) {
-            W32 total = wrapAdd(wrapAdd(static_cast<W32>(q[0]), static_cast<W32>(q[1])), wrapAdd(static_cast<W32>(q[2]), static_cast<W32>(q[3])));
+            W32 total = wrapAdd(wrapAdd(static_cast<W32>(q0), static_cast<W32>(q1)), wrapAdd(static_cast<W32>(q2), static_cast<W32>(q3)));
             std::int64_t r = (std::int64_t{total} + 4096) >> 13;
             if (r > kMax16 || r < kMin16) sat = true;
             return sat16(static_cast<W32>(r));
