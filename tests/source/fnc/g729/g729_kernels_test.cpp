@@ -636,3 +636,107 @@ TEST(G729Kernels, FixedCodebookSearchAgreesWithThePlainDepthFirstSearch) {
     std::printf("[ fixed codebook ] %d of %d searches choose the same pulses as the plain search\n", same, trials);
     EXPECT_GE(same, trials * 9 / 10);
 }
+
+TEST(G729Kernels, OpenLoopPitchMatchesThePlainDecimatedSearch) {
+    for (int trial = 0; trial < 60; ++trial) {
+        // Weighted speech with a period, some noise and varying level.
+        std::vector<W16> buf(226, 0);
+        int period = rnd(20, 143);
+        int amp = trial % 3 == 0 ? 60 : (trial % 3 == 1 ? 3000 : 20000);
+        for (int i = 1; i < 224; ++i) {
+            double v = std::sin(2 * M_PI * i / period) + 0.5 * std::sin(6 * M_PI * i / period) + 0.2 * (rnd(-100, 100) / 100.0);
+            buf[i] = static_cast<W16>(std::clamp(v * amp, -32768.0, 32767.0));
+        }
+        W16* wsp = buf.data() + 144;
+        std::vector<W16> copy = buf;
+        W16 got = g729ab_Pitch_ol_fast(wsp);
+
+        // Plain version over the full-rate stretch.
+        const W16* s0 = copy.data() + 1;  // 143 before the frame
+        W32 e = 0;
+        for (int i = 0; i < 224; i += 2) e = satMac(e, s0[i], s0[i]);
+        std::vector<W16> s(224);
+        for (int i = 0; i < 224; ++i) {
+            W16 v = i == 223 ? W16{0} : s0[i];
+            s[i] = e == kMax32 ? static_cast<W16>(v >> 3) : (e < 1048576 ? shl(v, 3) : v);
+        }
+        auto corr = [&](int t) {
+            W16 a[40], b[40];
+            for (int k = 0; k < 40; ++k) a[k] = s[143 + 2 * k], b[k] = s[143 + 2 * k - t];
+            return laneSum(a, b, 40);
+        };
+        auto norm = [&](W32 max, int t, W32 start) {
+            W32 en = start;
+            for (int k = 0; k < 40; ++k) en = satMac(en, s[143 + 2 * k - t], s[143 + 2 * k - t]);
+            return extract_l(g729ab_MPY_32(max, g729ab_Inv_sqrt(en)));
+        };
+        W16 T[3], M[3];
+        for (int sec = 0; sec < 2; ++sec) {
+            int first = sec == 0 ? 20 : 40, best = first;
+            W32 max = corr(first);
+            for (int t = first + 1; t < 2 * first; ++t)
+                if (corr(t) > max) max = corr(t), best = t;
+            T[sec] = static_cast<W16>(best);
+            M[sec] = norm(max, best, 0);
+        }
+        int best = 80;
+        W32 max = corr(80);
+        for (int t = 82; t <= 142; t += 2)
+            if (corr(t) > max) max = corr(t), best = t;
+        int t3 = best;
+        if (corr(t3 + 1) > max) max = corr(t3 + 1), best = t3 + 1;
+        if (corr(t3 - 1) > max) max = corr(t3 - 1), best = t3 - 1;
+        T[2] = static_cast<W16>(best);
+        M[2] = norm(max, best, 1);
+        if (std::abs(2 * T[1] - T[2]) < 5) M[1] = add(M[1], static_cast<W16>(M[2] >> 2));
+        if (std::abs(3 * T[1] - T[2]) < 7) M[1] = add(M[1], static_cast<W16>(M[2] >> 2));
+        if (std::abs(2 * T[0] - T[1]) < 5) M[0] = add(M[0], mult(M[1], 6554));
+        if (std::abs(3 * T[0] - T[1]) < 7) M[0] = add(M[0], mult(M[1], 6554));
+        W16 expect = T[0], m = M[0];
+        if (m < M[1]) expect = T[1], m = M[1];
+        if (m < M[2]) expect = T[2];
+        EXPECT_EQ(got, expect) << "period " << period << " amp " << amp;
+        EXPECT_EQ(wsp[80], 0);
+    }
+}
+
+TEST(G729Kernels, ClosedLoopPitchPicksTheBestLagAndFraction) {
+    for (int trial = 0; trial < 80; ++trial) {
+        std::vector<W16> exc(154 + 40);
+        int period = rnd(25, 140);
+        for (std::size_t i = 0; i < exc.size(); ++i) exc[i] = static_cast<W16>(2000 * std::sin(2 * M_PI * i / (period + 0.4)) + rnd(-300, 300));
+        W16 h[40], xn[40];
+        for (int i = 0; i < 40; ++i) h[i] = static_cast<W16>(4096 * std::exp(-i / 4.0)), xn[i] = static_cast<W16>(exc[154 + i] / 2 + rnd(-50, 50));
+        int tmin = std::max(20, period - 5), tmax = std::min(143, tmin + (trial % 2 ? 9 : 6));
+        int sub = trial % 2 ? 40 : 0;
+        auto work = exc;
+        W16 frac;
+        W16 t0 = g729ab_Pitch_fr3_fast(work.data() + 154, xn, h, tmin, tmax, sub, &frac);
+
+        W16 Dn[40];
+        g729ab_Cor_h_X(h, xn, Dn);
+        int best = tmax;
+        W32 max = laneSum(Dn, exc.data() + 154 - tmax, 40);
+        for (int t = tmax - 1; t >= tmin; --t) {
+            W32 c = laneSum(Dn, exc.data() + 154 - t, 40);
+            if (c >= max) max = c, best = t;
+        }
+        EXPECT_EQ(t0, best);
+        auto vec = [&](int f) {
+            auto v = exc;
+            g729ab_Pred_lt_3_fast(v.data() + 154, best, f);
+            return v;
+        };
+        auto c0 = laneSum(Dn, vec(0).data() + 154, 40);
+        int f = 0;
+        if (!(sub == 0 && best > 84)) {
+            W32 cm = laneSum(Dn, vec(-1).data() + 154, 40), cp = laneSum(Dn, vec(1).data() + 154, 40);
+            W32 m = c0;
+            if (cm > m) m = cm, f = -1;
+            if (cp > m) f = 1;
+        }
+        EXPECT_EQ(frac, f);
+        auto expectVec = vec(f);
+        EXPECT_TRUE(std::equal(work.begin() + 154, work.end(), expectVec.begin() + 154));
+    }
+}
