@@ -314,3 +314,81 @@ TEST(G729Codec, LostAndDamagedFramesDecodeCleanly) {
     EXPECT_EQ(d1.st->state.ab.past_ftyp, 1);
     EXPECT_EQ(d1.st->state.ab.old_T0, 62);  // advanced once per concealed subframe
 }
+
+TEST(G729Codec, LagCodingRoundTripsAndParity) {
+    using namespace g729;
+    for (int T0 = 20; T0 <= 143; ++T0)
+        for (int frac = -1; frac <= 1; ++frac) {
+            if (T0 > 84 && frac != 0) continue;  // no fraction above 84 in the first subframe
+            if ((T0 == 20 && frac < 0) || (T0 == 143 && frac > 0)) continue;
+            W16 tmin, tmax;
+            W16 idx = g729ab_Enc_lag3(static_cast<W16>(T0), static_cast<W16>(frac), &tmin, &tmax, 0);
+            ASSERT_GE(idx, 0);
+            ASSERT_LE(idx, 255);
+            W16 dT0 = 0, dfrac = 9;
+            g729ab_Dec_lag3(idx, 0, &dT0, &dfrac);
+            ASSERT_EQ(dT0, T0) << idx;
+            ASSERT_EQ(dfrac, frac) << idx;
+            // Second subframe: every lag of the range with every fraction.
+            for (int t2 = tmin; t2 <= tmax; ++t2)
+                for (int f2 = -1; f2 <= 1; ++f2) {
+                    if ((t2 == tmin && f2 < 0) || (t2 == tmax && f2 > 0)) continue;
+                    W16 i2 = g729ab_Enc_lag3(static_cast<W16>(t2), static_cast<W16>(f2), &tmin, &tmax, 40);
+                    ASSERT_LT(i2, 32);
+                    W16 r = dT0, rf;
+                    g729ab_Dec_lag3(i2, 40, &r, &rf);
+                    ASSERT_EQ(r, t2);
+                    ASSERT_EQ(rf, f2);
+                }
+        }
+    W16 tmin, tmax;
+    EXPECT_EQ(g729ab_Enc_lag3(84, 1, &tmin, &tmax, 0), 195);
+    EXPECT_EQ(g729ab_Enc_lag3(85, 0, &tmin, &tmax, 0), 197);
+    EXPECT_EQ(g729ab_Enc_lag3(86, 0, &tmin, &tmax, 0), 198);
+    EXPECT_EQ(g729ab_Enc_lag3(143, 0, &tmin, &tmax, 0), 255);
+    EXPECT_EQ(tmin, 134);
+    EXPECT_EQ(tmax, 143);
+    // Parity of the six most significant bits of the 8-bit index, odd overall.
+    for (int idx = 0; idx < 256; ++idx) {
+        int ones = __builtin_popcount(idx >> 2);
+        EXPECT_EQ(g729ab_Parity_Pitch(static_cast<W16>(idx)), (ones + 1) & 1);
+    }
+}
+
+TEST(G729Codec, SidEnergyQuantiserLimits) {
+    using namespace g729;
+    // An energy is ener·2^-sh: a large exponent means a small energy.
+    W16 ener[2] = {1, 1}, sh[2] = {40, 40}, enerq = 0;
+    EXPECT_EQ(g729ab_Qua_Sidgain(ener, sh, 1, &enerq), 0);
+    EXPECT_EQ(enerq, -12);
+    W16 loud[2] = {32767, 32767}, shl0[2] = {-20, -20};
+    EXPECT_EQ(g729ab_Qua_Sidgain(loud, shl0, 2, &enerq), 31);
+    EXPECT_EQ(enerq, 66);
+    // Indices grow with the energy.
+    int prev = -1;
+    for (int s = 30; s >= -10; --s) {
+        W16 e[1] = {20000}, se[1] = {static_cast<W16>(s)};
+        int idx = g729ab_Qua_Sidgain(e, se, 1, &enerq);
+        EXPECT_GE(idx, prev);
+        prev = idx;
+    }
+}
+
+TEST(G729Codec, VadFrameCounterAndStartupPhase) {
+    using namespace g729;
+    auto st = std::make_unique<G729NUNIENC>();
+    g729ab_Init_Coder_ld8a(st.get(), 1);
+    W32 r[13] = {};
+    r[0] = 1 << 30;
+    W16 lsf[10], window[240] = {};
+    for (int i = 0; i < 10; ++i) lsf[i] = static_cast<W16>(2000 + 2500 * i);
+    W16 marker = 7;
+    // A very quiet frame during start-up is noise and counted.
+    g729ab_vad(0, lsf, r, -20, window, 1, 1, &marker, st.get());
+    EXPECT_EQ(marker, 0);
+    EXPECT_EQ(st->less_count, 1);
+    EXPECT_EQ(st->frm_count, 1);
+    st->frm_count = 32767;
+    g729ab_vad(0, lsf, r, -20, window, 1, 1, &marker, st.get());
+    EXPECT_EQ(st->frm_count, 256);
+}
