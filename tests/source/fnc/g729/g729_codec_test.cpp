@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -303,6 +304,19 @@ TEST(G729Codec, LostAndDamagedFramesDecodeCleanly) {
         EXPECT_GT(e, clean / 20);
         EXPECT_LT(e, clean * 20);
     }
+    // A stream of nothing but random payloads and frame types.
+    {
+        Dec noise;
+        for (int f = 0; f < 600; ++f) {
+            std::uint16_t w[6];
+            for (auto& x : w) x = static_cast<std::uint16_t>(rng());
+            const int kinds[] = {0, 1, 16, 80, 80, 80};
+            std::int16_t out[80];
+            noise.decode(w, kinds[rng() % 6], out);
+            const auto& d = noise.st->state.ab;
+            ASSERT_TRUE(d.old_T0 >= 20 && d.old_T0 <= 144);
+        }
+    }
     // A lost frame right after start is concealed as speech, and a frame with the lost type
     // decodes as lost whatever the payload holds.
     Dec d1, d2;
@@ -391,4 +405,29 @@ TEST(G729Codec, VadFrameCounterAndStartupPhase) {
     st->frm_count = 32767;
     g729ab_vad(0, lsf, r, -20, window, 1, 1, &marker, st.get());
     EXPECT_EQ(st->frm_count, 256);
+}
+
+TEST(G729Codec, ChannelsOnSeparateThreadsMatchTheSequentialRun) {
+    auto pcm = loadSpeech(8000);
+    auto runChannel = [&](bool vad, std::vector<std::int16_t>& out) {
+        Enc enc(vad);
+        Dec dec;
+        int prev = 80;
+        for (std::size_t s = 0; s < pcm.size(); s += 80) {
+            std::uint16_t w[6];
+            std::int16_t o[80];
+            int bits = enc.encode(&pcm[s], w);
+            dec.decode(w, serviceType(bits, prev), o);
+            out.insert(out.end(), o, o + 80);
+        }
+    };
+    std::vector<std::int16_t> seqA, seqB, parA, parB;
+    runChannel(false, seqA);
+    runChannel(true, seqB);
+    std::thread ta([&] { runChannel(false, parA); });
+    std::thread tb([&] { runChannel(true, parB); });
+    ta.join();
+    tb.join();
+    EXPECT_EQ(seqA, parA);
+    EXPECT_EQ(seqB, parB);
 }
