@@ -1,5 +1,5 @@
 // Internal routines of the G.729 Annex A/B codec shared between its encoder, decoder and
-// comfort-noise parts. Not for use outside the codec.
+// comfort-noise code. Not for use outside the codec.
 #pragma once
 
 #include "g729.h"

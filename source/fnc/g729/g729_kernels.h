@@ -1,5 +1,5 @@
 // Vector kernels of the G.729 Annex A/B codec: filters, correlations, quantiser searches and the
-// fixed-codebook search pieces. Portable C++ with the exact lane sums, tie-breaks and saturation
+// fixed-codebook search steps. Portable C++ with the exact lane sums, tie-breaks and saturation
 // that the codec's bit stream depends on; every kernel is stateless.
 #pragma once
 

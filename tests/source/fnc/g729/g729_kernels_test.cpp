@@ -336,7 +336,7 @@ TEST(G729Kernels, SecondStageAndGainSearchTieBreaks) {
     // Gain search: equal distances pick the smaller candidate number; a lower-bit difference
     // below the packing resolution does not count.
     W16 table[160] = {};
-    W32 coeff[5] = {0, 1 << 15, 0, 0, 0};  // distance = gp (pitch part) exactly
+    W32 coeff[5] = {0, 1 << 15, 0, 0, 0};  // distance = gp (pitch term) exactly
     auto setGp = [&](int n, W16 gp) { table[(n >> 3) * 40 + ((n & 7) >> 1) * 10 + 2 + (n & 1)] = gp; };
     for (int n = 0; n < 32; ++n) setGp(n, 1000);
     setGp(17, 960);
