@@ -3,6 +3,9 @@
 #include "knl/knl.h"
 #include "lhapi.h"
 
+// Frame entries since the last frame sync.
+unsigned gKnlFrameSyncCount = 0;
+
 void lhapiKnlOverrunCondition(int) {}
 
 void lhapiThreadDispatchHostOnly() { KNL_RunReadyThreads(); }

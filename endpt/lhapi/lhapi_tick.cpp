@@ -3,7 +3,6 @@
 #include "knl/knl.h"
 #include "lhapi.h"
 
-unsigned gKnlFrameSyncCount = 0;
 
 // One tick: the HAL shim's queued commands, PCM in and out of the board, then one frame sync of
 // the kernel (which runs the due threads).
