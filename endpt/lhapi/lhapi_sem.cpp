@@ -8,7 +8,7 @@
 #include <mutex>
 
 #include "lhapi.h"
-#include "lhapi_log.h"
+#include "voiceLog.h"
 
 struct LHAPI_SEM {
   std::mutex lock;
@@ -29,7 +29,7 @@ int lhapiOsSemCreate(LHAPI_SEMID* out) {
   if (out == nullptr) return -1;
   std::lock_guard<std::mutex> guard(gSemTableLock);
   if (lhapi_gSemCount >= LHAPI_MAX_SEMAPHORES) {
-    lhapiLog(LHAPI_LOG_EPT, LHAPI_LOG_ERROR,
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ERROR,
              "LHAPI: lhapi: Attempting to allocate too many semaphores: Max %u",
              LHAPI_MAX_SEMAPHORES);
     return -1;

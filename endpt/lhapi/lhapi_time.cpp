@@ -2,15 +2,14 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/time.h>
-#include <sys/times.h>
 #include <unistd.h>
 
 #include "lhapi.h"
-#include "lhapi_log.h"
+#include "voiceLog.h"
+#include "vosTime.h"
 #include "lhapi_time.h"
 
 namespace {
-constexpr uint32_t kMsClockWrap = 0x27FFFF7;  // the last value of the OS clock before it wraps
 constexpr uint32_t kNtpEpochOffset = 2208988800u;
 
 int firsttime = 1;
@@ -20,14 +19,15 @@ uint32_t lasttime_usec = 0;
 }  // namespace
 
 uint32_t lhapiOsTimeGetMs() {
-  tms unused{};
-  const clock_t ticks = times(&unused);
-  return (static_cast<uint32_t>(ticks) & 0x3FFFFF) * 10;
+  VOS_TIME_MS now = 0;
+  vosTimeGetMs(&now);
+  return now;
 }
 
 uint32_t lhapiOsTimeDeltaMs(uint32_t first, uint32_t second) {
-  if (second >= first) return second - first;
-  return second + (kMsClockWrap - first);
+  VOS_TIME_MS delta = 0;
+  vosTimeCalcDeltaMs(first, second, &delta);
+  return delta;
 }
 
 uint32_t (*lhapi_gpMsClock)() = lhapiOsTimeGetMs;
@@ -35,7 +35,7 @@ uint32_t (*lhapi_gpMsClock)() = lhapiOsTimeGetMs;
 uint32_t net_random() {
   const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    lhapiLog(LHAPI_LOG_EPT, LHAPI_LOG_ERROR, "LHAPI: Opening /dev/urandom failed");
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ERROR, "LHAPI: Opening /dev/urandom failed");
     return 0;
   }
   uint32_t value = 0;
