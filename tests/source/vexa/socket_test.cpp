@@ -288,6 +288,22 @@ TEST_F(SocketTest, SwitchToTheRunningStackCallsBackAtOnce) {
   EXPECT_EQ(QRN_FindSocket(kVhd)->currStackArchive->stackId, 1);
 }
 
+TEST_F(SocketTest, SwitchWithoutACallbackStillCompletes) {
+  behaviour(kBottom).egress = [](ProbeState& s) {
+    if (s.egressRuns == 2 && QRN_FindSocket(kVhd)->currStackArchive->stackId == 1) {
+      hsfStackSwitch(2, nullptr);
+    }
+  };
+  behaviour(kBottom).ioctl = [](ProbeState&, HSFMSG* cmd, HSFMSG*) -> HAPIRESULT {
+    probes().events.push_back("bottom got " + hex(cmd->std.header));
+    return HAPISUCCESS;
+  };
+  tick(8);
+  EXPECT_NE(eventIndex("bottom got 0xf1"), -1);
+  EXPECT_EQ(QRN_FindSocket(kVhd)->currStackArchive->stackId, 2);
+  EXPECT_FALSE(QRN_FindSocket(kVhd)->ss_ctl.modeChangeInprogress);
+}
+
 TEST_F(SocketTest, ClosingReleasesMessagesFromEveryQueue) {
   const std::array<uint8_t, 32> data{};
   for (int round = 0; round < 2; ++round) {
