@@ -99,6 +99,8 @@ HAPIRESULT hapiAsyncIOctl(HSZCMD* cmdp, uint16_t dspNum) {
   if (checkDevice(cmdp, dspNum) != HAPISUCCESS) return HAPIFAILURE;
   if (!requestMatchesCode(cmdp)) return HAPIFAILURE;
   const uint16_t handle = cmdp->hsxdevhdl;
+  // The reserve checks and the queueing see one state of the pools.
+  LhapiLockGuard lock;
   if (cmdp->hsxreqid == HAPI_REQID_EXT_CMD) {
     if (QRN_gHapiMsgBufPool.numFreeBuf < kAsyncMsgReserve) return HAPI_RM_ERR_NO_MSG_EXT_MEM;
     if (!QRN_PeekExtMsgPool(cmdp->hsxop1)) return HAPI_RM_ERR_NO_MSG_EXT_MEM;
