@@ -1,16 +1,11 @@
 // Set-up and the framework lock of the host adaptation layer.
-#include <mutex>
+#include <pthread.h>
 
 #include "lhapi.h"
 
-namespace {
-// The framework lock. It exists from program start, so a framework call made before lhapiInit
-// locks a real mutex instead of calling through an empty pointer.
-std::recursive_mutex& lhapiLock() {
-  static std::recursive_mutex lock;
-  return lock;
-}
-}  // namespace
+// The framework lock, a recursive mutex. It is initialised statically, so a framework call made
+// before lhapiInit locks a real mutex instead of calling through an empty pointer.
+static pthread_mutex_t lhapi_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 int gIsQuellixDistributed = 0;
 LHAPI_FNCP_LOCK LHAPI_gpFncLock = CritSectEnter;
@@ -19,11 +14,11 @@ LHAPI_FNCP_LOCK LHAPI_gpFncLockSMP = CritSectEnter;
 LHAPI_FNCP_UNLOCK LHAPI_gpFncUnlockSMP = CritSectLeave;
 
 HSZBIOSSTATE CritSectEnter() {
-  lhapiLock().lock();
+  pthread_mutex_lock(&lhapi_lock);
   return nullptr;
 }
 
-void CritSectLeave(HSZBIOSSTATE) { lhapiLock().unlock(); }
+void CritSectLeave(HSZBIOSSTATE) { pthread_mutex_unlock(&lhapi_lock); }
 
 void lhapiCritSecInit() {
   LHAPI_gpFncLock = CritSectEnter;
@@ -32,7 +27,7 @@ void lhapiCritSecInit() {
   LHAPI_gpFncUnlockSMP = CritSectLeave;
 }
 
-// The mutex lives as long as the program; nothing to destroy.
+// The mutex lives as long as the program (a thread may still hold it): nothing to destroy.
 void lhapiCritSecDeinit() {}
 
 void lhapiThreadDispatchInit() {}

@@ -1,6 +1,7 @@
 // Records of the services that the VHD configuration tables list.
 #pragma once
 
+#include "conf/conf.h"
 #include "hsf/hsf.h"
 
 // Packet voice engine.
@@ -16,8 +17,6 @@ extern const HSFSRVARC vfxarc;
 extern const HSFSRVARC ptearc;
 extern const HSFSRVARC cdisarc;
 extern const HSFSRVARC pcmarc;
-extern const HSFSRVARC conftosarc;
-extern const HSFSRVARC confbosarc;
 extern const HSFSRVARC dtasarc;
 extern const HSFSRVARC clidrxsrvarc;
 extern const HSFSRVARC cmtdarc;

@@ -90,7 +90,8 @@ struct QRN_StackArchive {
   uint16_t numServices;
 };
 
-enum : uint16_t {
+using HAPI_VHDOPT = uint16_t;
+enum : HAPI_VHDOPT {
   HAPI_VHDOPT_DISABLE_INGRESS_THREAD = 1,
   HAPI_VHDOPT_DISABLE_EGRESS_THREAD = 2,
   HAPI_VHDOPT_DEFAULT_WIDEBAND = 4,
@@ -105,7 +106,7 @@ struct QRN_SocketConfig {
   const QRN_StackArchive* archive;
   uint16_t numStackTypes;
   QRN_StackType defaultStackId;
-  uint16_t vhdOpt;
+  HAPI_VHDOPT vhdOpt;
   HSF_IBD_MASK tosRecvMask;  // accepted from the switchboard at the top of the stack
   HSF_IBD_MASK bosRecvMask;  // ... at the bottom
   uint16_t ingressNarrowbandMedqHist;  // bytes of sample history kept between frames
