@@ -15,6 +15,7 @@ constexpr uint16_t HALSHIM_UNDERRUN_NOTICE = 0x8683;
 
 struct HALSHIM_CONFIG {
   uint16_t halShimQrnHandle;  // the port's handle as the switchboard and the host know it
+  uint16_t halShimLdxHandle;  // the handle the host opened the port with
   uint16_t isEnabled;
   HSF_IBD_MASK mask;          // 0x200 narrowband, 0x400 wideband
   uint16_t frameSamples;      // samples per tick: 40 or 80

@@ -109,7 +109,7 @@ HAPIRESULT processRmCommand(QRN_SocketMsg* msg) {
         LHAPI_ASSERT_FAIL();
         return HAPISUCCESS;
       }
-      gHalShimConfigs[cmd.op2].halShimQrnHandle = cmd.op1;
+      gHalShimConfigs[cmd.op2].halShimLdxHandle = cmd.op1;
       return HAPISUCCESS;
     case HAPI_RM_PROC_ONOFF_CMD:
       return processOnOff(cmd.op1, cmd.op2);

@@ -20,6 +20,9 @@ struct SWB_Port {
   uint8_t numOfDest : 7;  // in a source entry: destinations that follow
 };
 
+// A connection is a source entry followed by its numOfDest destination entries in the list.
+using SWB_Connection = SWB_Port;
+
 constexpr unsigned SWB_MAX_PORTS = 100;
 constexpr uint16_t SWB_END_MARKER = 0xFFFF;
 
