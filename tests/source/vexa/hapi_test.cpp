@@ -3,6 +3,8 @@
 // from a hardware port through the channel and back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -12,8 +14,11 @@
 
 #include "hapi/hapi.h"
 #include "halshim/halshim.h"
+#include "probe_services.h"
+#include "timer/timer.h"
 #include "rm/rm.h"
 #include "swb/swb.h"
+#include "cfg/vhd_cfg.h"
 #include "vexa_test_util.h"
 
 namespace {
@@ -315,6 +320,148 @@ TEST_F(HostInterfaceTest, PacketsFromTheHostBecomeChannelData) {
   EXPECT_EQ(hapiClose(gw, 0), 0);
   stopTicks();
   EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, static_cast<int>(QRN_EXT_POOL_BLOCKS));
+}
+
+// ---- a probe stack behind the host interface ----
+
+constexpr HAPISRVID kNetProbe = HAPI_NET_SRV;
+const HSFSRVARC netProbeArc = vexa_test::probeArc(kNetProbe);
+const QRN_ServiceArchive probeStack[] = {{&netProbeArc, 0, HAPI_HOST_SRV}};
+const QRN_StackArchive probeStacks[] = {{1, 40, probeStack, 1}};
+const QRN_SocketConfig probeConfig = {0,      4096,   probeStacks, 1,   1,   0,
+                                      0x1902, 0x261B, 0,           0, 240, 240};
+const VHD_Archive probeTable[] = {{HAPI_GATEWAY_VHD, 2, &probeConfig}};
+
+class HostProbeTest : public HostInterfaceTest {
+ protected:
+  void SetUp() override {
+    vexa_test::probes() = vexa_test::ProbeWorld{};
+    VHD_gArchive = probeTable;
+    VHD_gNumArchives = 1;
+    HostInterfaceTest::SetUp();
+  }
+  void TearDown() override {
+    HostInterfaceTest::TearDown();
+    VHD_gArchive = VHD_gDefaultArchive;
+    VHD_gNumArchives = VHD_NUM_DEFAULT_ARCHIVES;
+  }
+};
+
+std::vector<uint8_t> gSeenPacket;
+std::atomic<int> gPacketsSeen{0};
+
+TEST_F(HostProbeTest, PacketsCrossBetweenHostAndChannelAsData) {
+  auto& b = vexa_test::probes().behaviour[kNetProbe];
+  b.egress = [](vexa_test::ProbeState&) {
+    HSFMSG m{};
+    HSFMSG cmd{};
+    if (hsfIbdPeekOrRecv(0x800, &m, 0, HSF_IBD_PEEK) == 0x800) {
+      const auto* p = static_cast<const uint8_t*>(m.ext.bufp);
+      gSeenPacket.assign(p, p + m.ext.length);
+      gPacketsSeen.fetch_add(1);
+    }
+    EXPECT_EQ(hsfIbdPeekOrRecv(0x2, &cmd, 0, HSF_IBD_PEEK), 0u);
+  };
+  static const std::array<uint8_t, 5> outgoing{0x80, 8, 0, 1, 0xAA};
+  static std::atomic<bool> sendOne{false};
+  sendOne = false;
+  b.ingress = [](vexa_test::ProbeState&) {
+    if (sendOne.exchange(false)) {
+      hsfIbdSendExt(0x800, 0, outgoing.size(), const_cast<uint8_t*>(outgoing.data()));
+    }
+  };
+  b.ioctl = [](vexa_test::ProbeState&, HSFMSG* cmd, HSFMSG* reply) -> HAPIRESULT {
+    static uint8_t regs[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    if (cmd->std.header == 0x3003) {  // answers with 16 bytes
+      reply->ext.header = HSF_MKRSP_EXT(cmd->std.header);
+      reply->ext.length = sizeof(regs);
+      reply->ext.bufp = regs;
+    }
+    return HAPISUCCESS;
+  };
+  const uint16_t gw = hapiOpen(HAPI_GATEWAY_VHD, recordEvent, 0);
+  ASSERT_EQ(gw, HAPIVHD0);
+  std::vector<uint8_t> rtp{0x80, 0, 0, 7, 1, 2, 3};
+  HSZCMD c = extCmd(gw, HAPI_NET_EGRESSRTPPKT_CMD, rtp.data(), static_cast<uint16_t>(rtp.size()));
+  ASSERT_EQ(hapiAsyncIOctl(&c, 0), 0);
+  rtp.assign(rtp.size(), 0);  // the host keeps no reference after the call
+  sendOne = true;
+  waitTicks(6);
+  EXPECT_EQ(gPacketsSeen.load(), 1);
+  EXPECT_EQ(gSeenPacket, (std::vector<uint8_t>{0x80, 0, 0, 7, 1, 2, 3}));
+  EXPECT_EQ(std::count(vexa_test::probes().events.begin(), vexa_test::probes().events.end(),
+                       "ioctl 48 0x3021"),
+            0);  // never as a command
+  {
+    std::lock_guard<std::mutex> guard(events().lock);
+    bool found = false;
+    for (const HSZEVT& e : events().list) {
+      if (e.hsxdevhdl == gw && e.hsxevt == HAPI_NET_INGRESSRTPPKT_EVT) {
+        found = true;
+        EXPECT_EQ(e.hsxreqid, HAPI_REQID_EXT_EVT);
+        EXPECT_EQ(e.hsxop1, outgoing.size());
+      }
+    }
+    EXPECT_TRUE(found);
+  }
+  // A response longer than the caller's buffer is cut to it and reported.
+  std::array<uint8_t, 10> small{};
+  HSZCMD get = extCmd(gw, 0x3003, small.data(), small.size());
+  EXPECT_EQ(hapiIOctl(&get, 0), HAPI_ERR_INVALID_CMD);
+  EXPECT_EQ(get.hsxop1, small.size());
+  EXPECT_EQ(small[9], 10);
+  EXPECT_EQ(hapiClose(gw, 0), 0);
+}
+
+TEST_F(HostProbeTest, TimersQueueTheirCommandOnceOrPeriodically) {
+  auto& b = vexa_test::probes().behaviour[kNetProbe];
+  static std::atomic<int> armed{0};
+  armed = 0;
+  b.egress = [](vexa_test::ProbeState& s) {
+    if (s.egressRuns == 1) {
+      timerModify(0x30B7, 100, TIMER_MODE_ONESHOT);
+      timerModify(0x30B8, 50, TIMER_MODE_PERIODIC);
+      armed = 1;
+    }
+  };
+  const uint16_t gw = hapiOpen(HAPI_GATEWAY_VHD, recordEvent, 0);
+  ASSERT_EQ(gw, HAPIVHD0);
+  while (armed.load() == 0) waitTicks(1);
+  stopTicks();
+  timerInit();
+  // Armed again from a channel context of the test: the channel is the current socket.
+  QRN_gSocketContext.pCurrentSocket = QRN_FindSocket(gw);
+  timerModify(0x30B7, 100, TIMER_MODE_ONESHOT);
+  timerModify(0x30B8, 50, TIMER_MODE_PERIODIC);
+  timerModify(0x30B9, 10, TIMER_MODE_ONESHOT);
+  timerModify(0x30B9, 0, TIMER_MODE_ONESHOT);  // cancelled
+  QRN_gSocketContext.pCurrentSocket = nullptr;
+  for (int i = 0; i < 10; ++i) timerUpdate(25);  // 250 ms
+  EXPECT_EQ(timerSynchronousGet(), 250u);
+  vexa_test::tick(2);
+  const auto& ev = vexa_test::probes().events;
+  EXPECT_EQ(std::count(ev.begin(), ev.end(), "ioctl 48 0x30b7"), 1);
+  EXPECT_EQ(std::count(ev.begin(), ev.end(), "ioctl 48 0x30b8"), 5);
+  EXPECT_EQ(std::count(ev.begin(), ev.end(), "ioctl 48 0x30b9"), 0);
+  VHD_CloseInstance(gw);
+  timerUpdate(100);  // the channel has gone: its timer is dropped
+  for (const TIMER_STRUCT& t : gTimer) EXPECT_EQ(t.entryUsed, 0);
+}
+
+TEST(HapiTransactions, IdsSkipZeroWhenTheyWrap) {
+  lhapiInit(0);
+  hapiTcbInit();
+  uint16_t previous = 0;
+  for (int i = 0; i < 70000; ++i) {
+    HAPITCB* tcb = hapiTcbAllocate(1);
+    ASSERT_NE(tcb, nullptr);
+    ASSERT_NE(tcb->transId, 0);
+    if (previous == 65535) {
+      EXPECT_EQ(tcb->transId, 1);
+    }
+    previous = tcb->transId;
+    hapiTcbFree(tcb);
+  }
 }
 
 }  // namespace
