@@ -22,9 +22,8 @@ void hapiTcbInit() {
   M_pTxQueueStart = nullptr;
   M_pTxQueueEnd = nullptr;
   for (HAPITCB& tcb : M_SyncTcbPool) {
-    // The semaphores are made once and kept: the host adaptation layer has only 50.
-    if (tcb.semHandle == nullptr && lhapiOsSemCreate(&tcb.semHandle) != 0) LHAPI_ASSERT_FAIL();
-    lhapiOsSemReset(tcb.semHandle);
+    tcb.semHandle = nullptr;
+    if (lhapiOsSemCreate(&tcb.semHandle) != 0) LHAPI_ASSERT_FAIL();
     tcb.retCode = 0xFFFF;
     tcb.transId = 0;
     tcb.commandp = nullptr;

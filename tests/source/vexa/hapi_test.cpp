@@ -154,7 +154,10 @@ class HostInterfaceTest : public ::testing::Test {
     ticker_.join();
   }
 
-  void TearDown() override { stopTicks(); }
+  void TearDown() override {
+    stopTicks();
+    lhapiDeinit();  // the transactions' semaphores go back
+  }
 
   std::atomic<bool> running_{false};
   std::thread ticker_;
@@ -307,6 +310,15 @@ TEST_F(HostInterfaceTest, RefusesWhatWouldIndexPastItsTables) {
   EXPECT_EQ(hapiOpen(HAPI_LINE_ECAN_VHD, recordEvent, 16), HAPIVHD_INVALID);
   EXPECT_EQ(hapiOpen(HAPI_DATA_ACCESS_POINT, recordEvent, 48), HAPIVHD_INVALID);
   EXPECT_EQ(hapiInit(recordEvent, 16), HAPIFAILURE);
+  // Twenty-five channels fill the table; a 26th finds no index.
+  for (unsigned i = 0; i < HAPI_MAX_VHDS; ++i) {
+    ASSERT_EQ(hapiOpen(HAPI_PSTN_VHD, recordEvent, 0), HAPIVHD0 + i);
+  }
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(hapiOpen(HAPI_PSTN_VHD, recordEvent, 0), HAPIVHD_INVALID);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("LHAPI: Assert in file hapi.cpp"),
+            std::string::npos);
+  for (unsigned i = 0; i < HAPI_MAX_VHDS; ++i) EXPECT_EQ(hapiClose(HAPIVHD0 + i, 0), 0);
   // A short open request is refused by the resource manager before it is read.
   uint16_t shortInfo[2] = {0x51, HAPI_LINE_ECAN_VHD};
   EXPECT_EQ(sendCmdToResman(HAPI_RM_OPEN_VHD_CMD, 2, 0, shortInfo, 0), 0xFFFF);
@@ -467,6 +479,7 @@ TEST(HapiTransactions, IdsSkipZeroWhenTheyWrap) {
     previous = tcb->transId;
     hapiTcbFree(tcb);
   }
+  lhapiDeinit();
 }
 
 }  // namespace
