@@ -187,7 +187,7 @@ TEST_F(ResmanTest, DataToThreeDestinationsSharesOneBlockUntilTheLastIsDone) {
   EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, extFree);
 }
 
-TEST_F(ResmanTest, HalShimPortsSendPiecesAndReportOneUnderrun) {
+TEST_F(ResmanTest, HalShimPortsSendBlocksAndReportOneUnderrun) {
   EXPECT_EQ(halShimCfgDevice(8, 1, 0), -1);
   halShimCfgDevice(0, 1, 0);
   halShimCfgDevice(1, 1, 1);
@@ -198,7 +198,7 @@ TEST_F(ResmanTest, HalShimPortsSendPiecesAndReportOneUnderrun) {
   std::array<int16_t, 80> in{};
   halShimIngress(in.data(), 0);
   halShimIngress(in.data(), 1);
-  ASSERT_EQ(line->ingress->hostdataQ.count, 3u);  // one narrowband piece, two wideband pieces
+  ASSERT_EQ(line->ingress->hostdataQ.count, 3u);  // one narrowband block, two wideband blocks
   auto* first = static_cast<QRN_SocketMsg*>(MEM_QueueHead(&line->ingress->hostdataQ));
   EXPECT_EQ(first->id.mask, 0x200u);
   EXPECT_EQ(static_cast<QRN_SocketMsg*>(MEM_QueueNext(first))->id.mask, 0x400u);
