@@ -92,6 +92,18 @@ TEST_F(ResmanTest, OpensChannelsWithTheirDefaultsAndRefusesBadOpens) {
   EXPECT_EQ(hostLog().back().result, -1);
 }
 
+TEST_F(ResmanTest, TheFullBoardFitsTheFrameworkHeap) {
+  // Eight line channels, eight gateway and eight conference channels and a PSTN channel.
+  EXPECT_EQ(QRN_gHapiMsgBufPool.numFreeBuf, 4050);
+  EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, 500);
+  uint16_t h = HAPIVHD0;
+  for (uint16_t type : {HAPI_LINE_ECAN_VHD, HAPI_GATEWAY_VHD, HAPI_CONFERENCE_VHD}) {
+    for (int i = 0; i < 8; ++i) ASSERT_EQ(openVhd(h++, type), 0) << "type " << type << " #" << i;
+  }
+  ASSERT_EQ(openVhd(h, HAPI_PSTN_VHD), 0);
+  tick(4);
+}
+
 TEST_F(ResmanTest, FrameSizesProcessingOnOffAndUnknownCommands) {
   ASSERT_EQ(openVhd(kGw, HAPI_GATEWAY_VHD), 0);
   QRN_Socket* s = QRN_FindSocket(kGw);
