@@ -309,7 +309,7 @@ void tpRingHandler(PARSER_CONTEXT* ctx, const TAG_MAP_ENTRY* entry, const char* 
       }
       const int words = ctx->curRing.type == VRG_RING_SHORT ? 2 : 10;
       if (tpInRange(ctx->ringPatternInstance, words)) {
-        ctx->curRing.pattern[ctx->ringPatternInstance] = static_cast<uint32_t>(word);
+        vrgRingPatternWord(ctx->curRing, ctx->ringPatternInstance) = static_cast<uint32_t>(word);
       }
       break;
     }

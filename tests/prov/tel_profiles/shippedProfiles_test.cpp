@@ -183,7 +183,8 @@ VRG_RING_PROFILE expectedRing(const Node& profile) {
   r.type = flag(*profile.child("longPattern")) ? VRG_RING_LONG : VRG_RING_SHORT;
   for (const auto& c : profile.children) {
     if (c->name == "pattern") {
-      r.pattern[c->instance()] = static_cast<uint32_t>(std::stoul(c->trimmedText(), nullptr, 16));
+      vrgRingPatternWord(r, c->instance()) =
+          static_cast<uint32_t>(std::stoul(c->trimmedText(), nullptr, 16));
     }
   }
   return r;

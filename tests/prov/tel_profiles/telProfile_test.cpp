@@ -93,17 +93,17 @@ TEST_F(ProfileLoader, RingProfilesStoreShortAndLongPatterns) {
   VRG_RING_PROFILE ring{};
   ASSERT_EQ(endptProvGetValue(1, EPPROV_RGCadence, &ring), EPSTATUS_SUCCESS);
   EXPECT_EQ(ring.type, VRG_RING_SHORT);
-  EXPECT_EQ(ring.pattern[0], 0xFFFFF000u);
-  EXPECT_EQ(ring.pattern[1], 0x00000008u);
-  EXPECT_EQ(ring.pattern[2], 0u);  // a short pattern has two words
+  EXPECT_EQ(ring.pattern1, 0xFFFFF000u);
+  EXPECT_EQ(ring.pattern2, 0x00000008u);
+  EXPECT_EQ(ring.pattern3, 0u);  // a short pattern has two words
   ASSERT_EQ(endptProvGetValue(0, EPPROV_R3Cadence, &ring), EPSTATUS_SUCCESS);
   EXPECT_EQ(ring.type, VRG_RING_LONG);
-  EXPECT_EQ(ring.pattern[9], 0xABCDEF01u);
+  EXPECT_EQ(ring.pattern10, 0xABCDEF01u);
   EXPECT_TRUE(localeWritten());
 }
 
 TEST_F(ProfileLoader, PatternBeforeLongPatternIsRejected) {
-  VRG_RING_PROFILE before{VRG_RING_SHORT, {0x11111111, 0x22222222}};
+  VRG_RING_PROFILE before{VRG_RING_SHORT, 0x11111111, 0x22222222, 0, 0, 0, 0, 0, 0, 0, 0};
   for (int line = 0; line < lines_; ++line) {
     endptProvSetValue(line, EPPROV_R1Cadence, &before, sizeof(before));
   }
