@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "vosEvent.h"
+#include "vosSem.h"
 #include "vosTask.h"
 #include "vosTypes.h"
 
@@ -20,7 +21,7 @@ typedef struct {
   VOS_EVENT_SET apiEventSet;
   std::atomic<bool> bIsRunning;
   std::atomic<int32_t> lastTimeoutMsec;  // -1 when stopped
-  VOS_TIMER_MODE lastTimerMode;
+  std::atomic<VOS_TIMER_MODE> lastTimerMode;
   VOS_EVENT event;       // sent to the owner on expiry
   VOS_TASK_ID taskId;    // the owner: the task that created the timer
   VOS_TASK_ID timerId;   // the timer's own task

@@ -8,6 +8,23 @@
 
 #include "vosSem.h"
 
+namespace {
+
+// Runs when a task is cancelled inside its wait (tasks end by cancel and join): the taker leaves
+// without taking, so its place in the count and any give addressed to it are handed back, and
+// the lock that the wait re-acquired is released.
+void abandonWait(void *arg) {
+  auto *sem = static_cast<VOS_SEMLITE *>(arg);
+  ++sem->value;
+  --sem->waiting;
+  if (sem->wakeups > sem->waiting) {
+    sem->wakeups = sem->waiting;
+  }
+  pthread_mutex_unlock(&sem->lock);
+}
+
+}  // namespace
+
 VOS_STATUS vosSemLiteCreate(const char * /*name*/, int32_t initialCount, int32_t /*maxCount*/,
                             VOS_SEMLITE *sem) {
   sem->value = initialCount;
@@ -32,9 +49,11 @@ VOS_STATUS vosSemLiteTake(VOS_SEMLITE *sem) {
     // Only a give ends this wait: callers keep records on their stack that the giver writes
     // until it gives, so returning on a spurious wake-up would let them go too early.
     ++sem->waiting;
+    pthread_cleanup_push(abandonWait, sem);
     while (sem->wakeups == 0) {
       pthread_cond_wait(&sem->cond, &sem->lock);
     }
+    pthread_cleanup_pop(0);
     --sem->wakeups;
     --sem->waiting;
   }
@@ -57,7 +76,9 @@ VOS_STATUS vosSemLiteTimedTake(VOS_SEMLITE *sem, uint32_t timeoutMs) {
   if (--sem->value < 0) {
     // One wait, ended by a give, the deadline or a spurious wake-up alike.
     ++sem->waiting;
+    pthread_cleanup_push(abandonWait, sem);
     pthread_cond_timedwait(&sem->cond, &sem->lock, &deadline);
+    pthread_cleanup_pop(0);
     if (sem->wakeups > 0) {
       --sem->wakeups;
     }
