@@ -1,5 +1,8 @@
+// Descriptors, configuration and the DSP driver's requests.
+
 #include "vboard.h"
 
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -7,66 +10,30 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <mutex>
 #include <sstream>
-#include <vector>
 
-#include "dsphalDrv.h"
+#include "vboardInternal.h"
 
-namespace {
+namespace vboard {
 
-constexpr int VBOARD_MAX_CHANNELS = 8;
-constexpr const char* SLICSLAC_DEVICE = "/dev/slicslac";
-
-enum class VDevice { DSPHAL, SLICSLAC };
-
-struct VChannel {
-  dh_type type;
-  dh_sample_rate rate;
-  bool initialised = false;
-  bool enabled = true;
-  bool clearChannel = false;
-};
-
-struct VDescriptor {
-  VDevice device;
-  int channel = -1;  // set by DSPHAL_CMD_INIT on a channel descriptor
-};
-
-struct VBoard {
-  std::mutex lock;
-  bool configured = false;
-  VBOARD_CONFIG config;
-  std::vector<VChannel> channels;
-  std::map<int, VDescriptor> descriptors;
-  int frameMs = 5;
-  bool tickEnabled = false;
-  bool voiceIdle = false;
-  int dspLogLevel = 0;
-};
-
-VBoard& board() {
-  static VBoard instance;
-  return instance;
+int64_t nowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-void vboardConfigure(VBoard& b) {
-  if (b.configured) {
-    return;
-  }
-  b.configured = true;
-  const char* text = std::getenv("ORVOX_BOARD");
-  std::string error;
-  if (text != nullptr && !vboardParseConfig(text, &b.config, &error)) {
-    std::fprintf(stderr, "virtual board: ORVOX_BOARD: %s; using fxs=2,fxo=1,dect=1\n",
-                 error.c_str());
-    b.config = VBOARD_CONFIG{};
-  }
-  const dh_sample_rate fxsRate = b.config.wideband ? DSPHAL_RATE_16KHZ : DSPHAL_RATE_8KHZ;
-  for (int i = 0; i < b.config.fxs; ++i) b.channels.push_back({DSPHAL_TYPE_FXS, fxsRate});
-  for (int i = 0; i < b.config.fxo; ++i) b.channels.push_back({DSPHAL_TYPE_FXO, DSPHAL_RATE_8KHZ});
-  for (int i = 0; i < b.config.dect; ++i) b.channels.push_back({DSPHAL_TYPE_DECT, DSPHAL_RATE_8KHZ});
+Descriptor::~Descriptor() {
+  // The last holder may be a tick wait that is being cancelled: a destructor must not be a
+  // cancellation point, so close without one.
+  int oldState;
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
+  if (wakeFd >= 0) ::close(wakeFd);
+  pthread_setcancelstate(oldState, &oldState);
+}
+
+Board& board() {
+  static Board instance;
+  return instance;
 }
 
 int fail(int error) {
@@ -74,7 +41,34 @@ int fail(int error) {
   return -1;
 }
 
-int dsphalIoctl(VBoard& b, VDescriptor& d, uint32_t request, unsigned long arg) {
+void configure(Board& b) {
+  if (b.configured) return;
+  b.configured = true;
+  b.startMs = nowMs();
+  const char* text = std::getenv("ORVOX_BOARD");
+  std::string error;
+  if (text != nullptr && !vboardParseConfig(text, &b.config, &error)) {
+    std::fprintf(stderr, "virtual board: ORVOX_BOARD: %s; using fxs=2,fxo=1,dect=1\n",
+                 error.c_str());
+    b.config = VBOARD_CONFIG{};
+  }
+  const char* tick = std::getenv("ORVOX_TICK");
+  b.fastTicks = tick != nullptr && std::strcmp(tick, "fast") == 0;
+  auto add = [&](dh_type type, dh_sample_rate rate) {
+    Channel ch;
+    ch.type = type;
+    ch.rate = rate;
+    b.channels.push_back(std::move(ch));
+  };
+  for (int i = 0; i < b.config.fxs; ++i) {
+    add(DSPHAL_TYPE_FXS, b.config.wideband ? DSPHAL_RATE_16KHZ : DSPHAL_RATE_8KHZ);
+  }
+  for (int i = 0; i < b.config.fxo; ++i) add(DSPHAL_TYPE_FXO, DSPHAL_RATE_8KHZ);
+  for (int i = 0; i < b.config.dect; ++i) add(DSPHAL_TYPE_DECT, DSPHAL_RATE_8KHZ);
+  startControlServer();
+}
+
+int dsphalIoctl(Board& b, Descriptor& d, uint32_t request, unsigned long arg) {
   const int numChannels = static_cast<int>(b.channels.size());
   auto validId = [&](long id) { return id >= 0 && id < numChannels; };
   switch (request) {
@@ -84,7 +78,7 @@ int dsphalIoctl(VBoard& b, VDescriptor& d, uint32_t request, unsigned long arg) 
       auto* cfg = reinterpret_cast<dsphal_chancfg*>(arg);
       if (cfg == nullptr) return fail(EFAULT);
       if (!validId(cfg->id)) return fail(EINVAL);
-      const VChannel& ch = b.channels[cfg->id];
+      const Channel& ch = b.channels[cfg->id];
       cfg->type = ch.type;
       cfg->interface = 0;
       cfg->rate = ch.rate;
@@ -109,24 +103,29 @@ int dsphalIoctl(VBoard& b, VDescriptor& d, uint32_t request, unsigned long arg) 
       return 0;
     }
     case DSPHAL_CMD_SETDSPRATE:
-      if (arg != 5) return fail(EINVAL);
+      if (arg != TICK_MS) return fail(EINVAL);
       b.frameMs = static_cast<int>(arg);
       return 0;
     case DSPHAL_CMD_SETTICKENABLE:
       b.tickEnabled = arg != 0;
       return 0;
     case DSPHAL_CMD_SETVOICEIDLE:
+      if ((arg != 0) != b.voiceIdle) ++b.voiceIdleChanges;
       b.voiceIdle = arg != 0;
       return 0;
     case DSPHAL_CMD_SETLOGLEVEL:
       b.dspLogLevel = static_cast<int>(arg);
+      return 0;
+    case DSPHAL_CMD_SETDECTSTACKSTATUS:
       return 0;
     default:
       return fail(EINVAL);
   }
 }
 
-}  // namespace
+}  // namespace vboard
+
+using namespace vboard;
 
 bool vboardParseConfig(const std::string& text, VBOARD_CONFIG* config, std::string* error) {
   VBOARD_CONFIG parsed;
@@ -143,20 +142,24 @@ bool vboardParseConfig(const std::string& text, VBOARD_CONFIG* config, std::stri
     const std::string value = item.substr(eq + 1);
     char* end = nullptr;
     const long number = std::strtol(value.c_str(), &end, 10);
-    if (value.empty() || *end != '\0' || number < 0 || number > VBOARD_MAX_CHANNELS) {
+    if (value.empty() || *end != '\0' || number < 0 || number > MAX_CHANNELS) {
       *error = "value of \"" + key + "\" must be a number from 0 to 8";
       return false;
     }
-    if (key == "fxs") parsed.fxs = static_cast<int>(number);
-    else if (key == "fxo") parsed.fxo = static_cast<int>(number);
-    else if (key == "dect") parsed.dect = static_cast<int>(number);
-    else if (key == "wideband") parsed.wideband = number != 0;
-    else {
+    if (key == "fxs") {
+      parsed.fxs = static_cast<int>(number);
+    } else if (key == "fxo") {
+      parsed.fxo = static_cast<int>(number);
+    } else if (key == "dect") {
+      parsed.dect = static_cast<int>(number);
+    } else if (key == "wideband") {
+      parsed.wideband = number != 0;
+    } else {
       *error = "unknown key \"" + key + "\"";
       return false;
     }
   }
-  if (parsed.fxs + parsed.fxo + parsed.dect > VBOARD_MAX_CHANNELS) {
+  if (parsed.fxs + parsed.fxo + parsed.dect > MAX_CHANNELS) {
     *error = "at most 8 channels in all";
     return false;
   }
@@ -165,59 +168,95 @@ bool vboardParseConfig(const std::string& text, VBOARD_CONFIG* config, std::stri
 }
 
 int vboardOpen(const char* path, int /*flags*/) {
-  VDevice device;
+  Descriptor::Device device;
   if (path != nullptr && std::strcmp(path, DSPHAL_DEVICE) == 0) {
-    device = VDevice::DSPHAL;
+    device = Descriptor::Device::DSPHAL;
   } else if (path != nullptr && std::strcmp(path, SLICSLAC_DEVICE) == 0) {
-    device = VDevice::SLICSLAC;
+    device = Descriptor::Device::SLICSLAC;
   } else {
     return fail(ENOENT);
   }
-  const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (fd < 0) {
+  // The descriptor itself becomes readable when a line-driver event waits on it.
+  const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE);
+  if (fd < 0) return -1;
+  auto d = std::make_shared<Descriptor>();
+  d->device = device;
+  d->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (d->wakeFd < 0) {
+    ::close(fd);
     return -1;
   }
-  VBoard& b = board();
+  Board& b = board();
   std::lock_guard<std::mutex> guard(b.lock);
-  vboardConfigure(b);
-  b.descriptors[fd] = VDescriptor{device};
+  configure(b);
+  b.descriptors[fd] = std::move(d);
   return fd;
 }
 
 bool vboardOwns(int fd) {
-  VBoard& b = board();
+  Board& b = board();
   std::lock_guard<std::mutex> guard(b.lock);
   return b.descriptors.count(fd) != 0;
 }
 
 int vboardIoctl(int fd, uint32_t request, unsigned long arg) {
-  VBoard& b = board();
+  Board& b = board();
+  std::shared_ptr<Descriptor> d;
+  {
+    std::lock_guard<std::mutex> guard(b.lock);
+    auto it = b.descriptors.find(fd);
+    if (it == b.descriptors.end()) return fail(EBADF);
+    d = it->second;
+    if (request != DSPHAL_CMD_WAITTICK || d->device != Descriptor::Device::DSPHAL) {
+      return d->device == Descriptor::Device::DSPHAL ? dsphalIoctl(b, *d, request, arg)
+                                                     : slicslacIoctl(b, *d, request, arg);
+    }
+  }
+  // The tick wait blocks, so it runs without the board's lock.
+  return waitTick(d);
+}
+
+ssize_t vboardRead(int fd, void* buffer, size_t length) {
+  Board& b = board();
   std::lock_guard<std::mutex> guard(b.lock);
   auto it = b.descriptors.find(fd);
-  if (it == b.descriptors.end()) {
-    return fail(EBADF);
-  }
-  if (it->second.device == VDevice::DSPHAL) {
-    return dsphalIoctl(b, it->second, request, arg);
-  }
-  return fail(EINVAL);
+  if (it == b.descriptors.end()) return fail(EBADF);
+  if (buffer == nullptr) return fail(EFAULT);
+  Descriptor& d = *it->second;
+  if (d.device == Descriptor::Device::DSPHAL) return readFrame(b, d, buffer, length);
+  if (d.events.empty()) return fail(EAGAIN);
+  const std::vector<uint8_t> event = std::move(d.events.front());
+  d.events.pop_front();
+  uint64_t one;
+  (void)!::read(fd, &one, sizeof(one));  // one event fewer waiting
+  const size_t n = std::min(length, event.size());
+  std::memcpy(buffer, event.data(), n);
+  return static_cast<ssize_t>(n);
 }
 
-ssize_t vboardRead(int fd, void* /*buffer*/, size_t /*length*/) {
-  if (!vboardOwns(fd)) return fail(EBADF);
-  return 0;
-}
-
-ssize_t vboardWrite(int fd, const void* /*buffer*/, size_t length) {
-  if (!vboardOwns(fd)) return fail(EBADF);
-  return static_cast<ssize_t>(length);
+ssize_t vboardWrite(int fd, const void* buffer, size_t length) {
+  Board& b = board();
+  std::lock_guard<std::mutex> guard(b.lock);
+  auto it = b.descriptors.find(fd);
+  if (it == b.descriptors.end()) return fail(EBADF);
+  if (buffer == nullptr) return fail(EFAULT);
+  Descriptor& d = *it->second;
+  if (d.device != Descriptor::Device::DSPHAL) return fail(EINVAL);
+  return writeFrame(b, d, buffer, length);
 }
 
 int vboardClose(int fd) {
-  VBoard& b = board();
-  std::lock_guard<std::mutex> guard(b.lock);
-  if (b.descriptors.erase(fd) == 0) {
-    return fail(EBADF);
+  Board& b = board();
+  std::shared_ptr<Descriptor> d;
+  {
+    std::lock_guard<std::mutex> guard(b.lock);
+    auto it = b.descriptors.find(fd);
+    if (it == b.descriptors.end()) return fail(EBADF);
+    d = std::move(it->second);
+    b.descriptors.erase(it);
   }
+  d->closed.store(true);
+  const uint64_t one = 1;
+  (void)!::write(d->wakeFd, &one, sizeof(one));
   return ::close(fd);
 }
