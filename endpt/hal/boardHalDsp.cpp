@@ -14,6 +14,7 @@
 #include "boardHal.h"
 #include "halDrv.h"
 #include "voiceLog.h"
+#include "vosEvent.h"
 #include "vosTask.h"
 #include "vosTime.h"
 
@@ -42,6 +43,8 @@ int16_t gEgressFrame[kMaxFrameSamples];
 VOS_TASK_ID dspTaskId{};
 bool dspTaskCreated = false;
 std::atomic<bool> haltDsp{false};
+std::atomic<bool> stopDsp{false};
+constexpr int kStopWaitMs = 1000;  // after this, a task that does not end is cancelled
 std::atomic<BOARD_HAL_DSP_TASK_FUNC> dspTaskFunc{nullptr};
 
 bool realTimeWanted() {
@@ -148,16 +151,17 @@ void dspTaskMain(VOS_TASK_ARG) {
     }
   }
   voiceLog(VOICE_MODULE_DSPHAL, VOICE_LOGLEVEL_DEBUG, "%s: Enter\n", "dspTaskMain");
-  for (;;) {
-    // The wait may return at once (fast ticks): stopping must still find a cancellation point.
+  while (!stopDsp.load()) {
+    // The wait may return at once (fast ticks): a cancellation must still find a point.
     pthread_testcancel();
     if (boardHalDspHalWaitTick() == 0) {
       BOARD_HAL_DSP_TASK_FUNC handler = dspTaskFunc.load();
-      if (!haltDsp.load() && handler != nullptr) handler();
-    } else {
+      if (!haltDsp.load() && handler != nullptr && !stopDsp.load()) handler();
+    } else if (!stopDsp.load()) {
       vosSleep(100);
     }
   }
+  voiceLog(VOICE_MODULE_DSPHAL, VOICE_LOGLEVEL_DEBUG, "%s: Exit\n", "dspTaskMain");
 }
 
 void channelRequest(uint32_t request, int ept, int enable, const char* function) {
@@ -238,6 +242,7 @@ int boardHalDspInit(void) {
     return -1;
   }
   dspTaskFunc = nullptr;
+  stopDsp = false;
   const VOS_TASK_CLASS highest = static_cast<VOS_TASK_CLASS>(sched_get_priority_max(SCHED_FIFO));
   if (vosTaskCreate("HTSK", 8192, highest, dspTaskMain, nullptr, &dspTaskId) != VOS_STATUS_OK) {
     voiceLog(VOICE_MODULE_DSPHAL, VOICE_LOGLEVEL_ERROR, "%s: unable to create the DSP task\n",
@@ -255,7 +260,17 @@ void boardHalDspDeinit(void) {
              __func__);
     return;
   }
-  vosTaskDestroy(dspTaskId);
+  // The task ends at its next tick, or when its wait is woken by the driver's close; one that
+  // stays blocked (a driver that never ticks again) is cancelled.
+  stopDsp = true;
+  timespec deadline{};
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += kStopWaitMs / 1000;
+  if (pthread_timedjoin_np(dspTaskId, nullptr, &deadline) == 0) {
+    vosEventUnRegisterTask(dspTaskId);
+  } else {
+    vosTaskDestroy(dspTaskId);
+  }
   dspTaskCreated = false;
   dspTaskFunc = nullptr;
 }

@@ -31,6 +31,10 @@ Descriptor::~Descriptor() {
   pthread_setcancelstate(oldState, &oldState);
 }
 
+void releaseDescriptor(Descriptor* d) {
+  if (d->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete d;
+}
+
 Board& board() {
   static Board instance;
   return instance;
@@ -179,17 +183,18 @@ int vboardOpen(const char* path, int /*flags*/) {
   // The descriptor itself becomes readable when a line-driver event waits on it.
   const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK | EFD_SEMAPHORE);
   if (fd < 0) return -1;
-  auto d = std::make_shared<Descriptor>();
+  auto* d = new Descriptor;
   d->device = device;
   d->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (d->wakeFd < 0) {
+    delete d;
     ::close(fd);
     return -1;
   }
   Board& b = board();
   std::lock_guard<std::mutex> guard(b.lock);
   configure(b);
-  b.descriptors[fd] = std::move(d);
+  b.descriptors[fd] = d;
   return fd;
 }
 
@@ -201,7 +206,7 @@ bool vboardOwns(int fd) {
 
 int vboardIoctl(int fd, uint32_t request, unsigned long arg) {
   Board& b = board();
-  std::shared_ptr<Descriptor> d;
+  Descriptor* d = nullptr;
   {
     std::lock_guard<std::mutex> guard(b.lock);
     auto it = b.descriptors.find(fd);
@@ -211,9 +216,15 @@ int vboardIoctl(int fd, uint32_t request, unsigned long arg) {
       return d->device == Descriptor::Device::DSPHAL ? dsphalIoctl(b, *d, request, arg)
                                                      : slicslacIoctl(b, *d, request, arg);
     }
+    d->refs.fetch_add(1, std::memory_order_relaxed);  // held by this wait
   }
-  // The tick wait blocks, so it runs without the board's lock.
-  return waitTick(d);
+  // The tick wait blocks, so it runs without the board's lock; the descriptor stays alive
+  // until the wait ends, even when it is closed meanwhile.
+  struct Release {
+    Descriptor* d;
+    ~Release() { releaseDescriptor(d); }
+  } release{d};
+  return waitTick(*d);
 }
 
 ssize_t vboardRead(int fd, void* buffer, size_t length) {
@@ -247,16 +258,17 @@ ssize_t vboardWrite(int fd, const void* buffer, size_t length) {
 
 int vboardClose(int fd) {
   Board& b = board();
-  std::shared_ptr<Descriptor> d;
+  Descriptor* d = nullptr;
   {
     std::lock_guard<std::mutex> guard(b.lock);
     auto it = b.descriptors.find(fd);
     if (it == b.descriptors.end()) return fail(EBADF);
-    d = std::move(it->second);
+    d = it->second;
     b.descriptors.erase(it);
   }
   d->closed.store(true);
   const uint64_t one = 1;
   (void)!::write(d->wakeFd, &one, sizeof(one));
+  releaseDescriptor(d);
   return ::close(fd);
 }

@@ -98,15 +98,20 @@ struct Descriptor {
   int wakeFd = -1;   // written on close, so that a blocked tick wait returns
   std::atomic<bool> closed{false};
   std::deque<std::vector<uint8_t>> events;  // unread line-driver events
+  // Holders: the board's table, and a tick wait in progress. The last one deletes it.
+  std::atomic<int> refs{1};
   ~Descriptor();
 };
+
+void releaseDescriptor(Descriptor* d);
+
 
 struct Board {
   std::mutex lock;
   bool configured = false;
   VBOARD_CONFIG config;
   std::vector<Channel> channels;
-  std::map<int, std::shared_ptr<Descriptor>> descriptors;
+  std::map<int, Descriptor*> descriptors;  // each holds one reference
   int64_t startMs = 0;
 
   // DSP driver state.
@@ -143,7 +148,7 @@ void recordPolarity(Channel& ch, int polarity);
 bool exchangeRinging(Channel& ch);
 
 // Tick wait (lock not held).
-int waitTick(const std::shared_ptr<Descriptor>& d);
+int waitTick(Descriptor& d);
 
 // PCM (lock held).
 ssize_t readFrame(Board& b, Descriptor& d, void* buffer, size_t length);

@@ -48,7 +48,7 @@ void queueEvent(int fd, Descriptor& d, const ss_lt_result& result) {
 
 int descriptorFd(Board& b, const Descriptor& d) {
   for (const auto& [fd, entry] : b.descriptors) {
-    if (entry.get() == &d) return fd;
+    if (entry == &d) return fd;
   }
   return -1;
 }

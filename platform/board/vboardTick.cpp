@@ -44,10 +44,10 @@ bool sleepUntil(const Descriptor& d, const timespec& deadline) {
 
 }  // namespace
 
-int waitTick(const std::shared_ptr<Descriptor>& d) {
+int waitTick(Descriptor& d) {
   Board& b = board();
   for (;;) {
-    if (d->closed.load()) return fail(EBADF);
+    if (d.closed.load()) return fail(EBADF);
     bool enabled, fast;
     timespec deadline{};
     {
@@ -74,10 +74,10 @@ int waitTick(const std::shared_ptr<Descriptor>& d) {
       // No tick until it is enabled; look again every tick period.
       timespec now{};
       clock_gettime(CLOCK_MONOTONIC, &now);
-      if (!sleepUntil(*d, addNs(now, kTickNs))) return fail(EBADF);
+      if (!sleepUntil(d, addNs(now, kTickNs))) return fail(EBADF);
       continue;
     }
-    if (!fast && !sleepUntil(*d, deadline)) return fail(EBADF);
+    if (!fast && !sleepUntil(d, deadline)) return fail(EBADF);
     ++b.ticks;
     return 0;
   }
