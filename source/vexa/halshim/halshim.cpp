@@ -1,4 +1,4 @@
-// HAL shim: ingress pieces, egress playout with underrun reports, and the flush command ring.
+// HAL shim: ingress blocks, egress playout with underrun reports, and the flush command ring.
 #include <cstring>
 
 #include "halshim.h"
@@ -64,13 +64,13 @@ void halShimIngress(const int16_t* samples, unsigned port) {
   std::memcpy(in.buffer, samples, n * sizeof(int16_t));
   in.writeIdx = static_cast<uint16_t>(n);
   if (knlRunsNormally()) {
-    for (unsigned start = 0; start + HALSHIM_PIECE_SAMPLES <= n; start += HALSHIM_PIECE_SAMPLES) {
+    for (unsigned start = 0; start + HALSHIM_BLOCK_SAMPLES <= n; start += HALSHIM_BLOCK_SAMPLES) {
       QRN_SocketMsg* msg = QRN_AllocSocketMsg();
       if (msg == nullptr) continue;
       msg->msg.ext.header = 0;
       msg->id.mask = cfg.mask;
       msg->msgFlags = QRN_MsgFlagHostMsg | QRN_MsgFlagIbdIngress;
-      if (!QRN_AllocSocketMsgExtData(msg, &in.buffer[start], HALSHIM_PIECE_SAMPLES * 2,
+      if (!QRN_AllocSocketMsgExtData(msg, &in.buffer[start], HALSHIM_BLOCK_SAMPLES * 2,
                                      cfg.halShimQrnHandle) ||
           gHalShimIbdCallback == nullptr || !gHalShimIbdCallback(cfg.halShimQrnHandle, msg)) {
         QRN_FreeSocketMsg(msg);
@@ -97,14 +97,14 @@ void halShimEgress(int16_t* out, unsigned port) {
     halShimSendFlushInfo(port, HALSHIM_FLUSH_CMD, 0);
   }
   const unsigned frame = cfg.frameSamples <= HALSHIM_MAX_FRAME_SAMPLES ? cfg.frameSamples : 0;
-  const unsigned step = frame < HALSHIM_PIECE_SAMPLES ? frame : HALSHIM_PIECE_SAMPLES;
+  const unsigned step = frame < HALSHIM_BLOCK_SAMPLES ? frame : HALSHIM_BLOCK_SAMPLES;
   if (step == 0) return;
   bool frameStart = true;
   for (unsigned done = 0; done < frame; done += step) {
     bool usedUp = false;
     {
       LhapiLockGuard lock;
-      if (eg.buffer != nullptr && eg.readIdx >= HALSHIM_PIECE_SAMPLES) {
+      if (eg.buffer != nullptr && eg.readIdx >= HALSHIM_BLOCK_SAMPLES) {
         QRN_FreeSocketMsg_Unprotected(eg.buffer);
         eg.buffer = nullptr;
         eg.underrunCheck = 1;

@@ -8,7 +8,7 @@
 
 constexpr unsigned HALSHIM_NUM_PORTS = 8;
 constexpr unsigned HALSHIM_MAX_FRAME_SAMPLES = 80;
-constexpr unsigned HALSHIM_PIECE_SAMPLES = 40;
+constexpr unsigned HALSHIM_BLOCK_SAMPLES = 40;
 constexpr unsigned HALSHIM_CMD_RING_SIZE = 3;
 constexpr uint16_t HALSHIM_FLUSH_CMD = 0x8681;
 constexpr uint16_t HALSHIM_UNDERRUN_NOTICE = 0x8683;

@@ -28,15 +28,20 @@ void reportRegistrationFailure(HAPICALLBKP callbackp) {
 }  // namespace
 
 void M_ErrorEvent(uint16_t error, uint16_t op2) {
-  HAPICBMAPENTRY* entry = hapiCallbackFind(HAPIRESMAN);
-  if (entry == nullptr || entry->callback == nullptr) return;
+  HAPICALLBKP callback = nullptr;
+  {
+    LhapiLockGuard lock;
+    HAPICBMAPENTRY* entry = hapiCallbackFind(HAPIRESMAN);
+    if (entry != nullptr) callback = entry->callback;
+  }
+  if (callback == nullptr) return;
   HSZEVT evt{};
   evt.hsxdevhdl = HAPIRESMAN;
   evt.hsxevt = HAPI_RM_ERROR_EVT;
   evt.hsxreqid = HAPI_REQID_STD_EVT;
   evt.hsxop1 = error;
   evt.hsxop2.val = op2;
-  entry->callback(&evt, 0);
+  callback(&evt, 0);
 }
 
 HAPIRESULT hapiInit(HAPICALLBKP callbackp, uint16_t numDsps) {

@@ -73,9 +73,14 @@ void completeTransaction(QRN_SocketMsg* msg) {
 
 void HHA_ProcessMessages(uint16_t handle, QRN_SocketMsg* msg) {
   if (msg == nullptr) return;
-  HAPICBMAPENTRY* entry = hapiCallbackFind(handle);
-  if (entry == nullptr) return;
-  HAPICALLBKP callback = entry->callback;
+  HAPICALLBKP callback = nullptr;
+  {
+    // Copied under the lock: a host thread may free the entry while the message is delivered.
+    LhapiLockGuard lock;
+    HAPICBMAPENTRY* entry = hapiCallbackFind(handle);
+    if (entry == nullptr) return;
+    callback = entry->callback;
+  }
   if (!(msg->msgFlags & QRN_MsgFlagObd) && (msg->msgFlags & QRN_MsgFlagIbdIngress)) {
     const uint16_t code = ingressEventOf(msg->id.mask);
     if (code == 0 || HAPI_OPCODE_IS_STD(msg->msg.std.header)) return;

@@ -222,6 +222,10 @@ void QRN_QueueExtIbdMsg(QRN_Handle handle, uint16_t header, const void* bufp, ui
                         HSF_IBD_MASK mask, QRN_MsgFlags flags, uint16_t srcHandle);
 void QRN_QueueStdObdMsg(QRN_Handle handle, uint16_t header, uint16_t op1, uint16_t op2,
                         HSFSRVID sender, HSFSRVID target, uint16_t userTag, QRN_MsgFlags flags);
+// From inside a running service: a standard command to a service of another channel or device,
+// sent by the current service.
+void QRN_QueueStdObdMsg(QRN_Handle handle, uint16_t header, uint16_t op1, uint16_t op2,
+                        HSFSRVID target);
 void QRN_QueueExtObdMsg(QRN_Handle handle, uint16_t header, const void* bufp, uint16_t length,
                         HSFSRVID sender, HSFSRVID target, uint16_t userTag, QRN_MsgFlags flags,
                         uint16_t srcHandle);

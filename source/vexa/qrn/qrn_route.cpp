@@ -124,6 +124,14 @@ void QRN_QueueStdObdMsg(QRN_Handle handle, uint16_t header, uint16_t op1, uint16
   QRN_QueueStdMsg(handle, header, op1, op2, id, userTag, flags | QRN_MsgFlagObd);
 }
 
+void QRN_QueueStdObdMsg(QRN_Handle handle, uint16_t header, uint16_t op1, uint16_t op2,
+                        HSFSRVID target) {
+  const QRN_Service* current = QRN_gSocketContext.pCurrentService;
+  const HSFSRVID sender =
+      current != nullptr && current->archive != nullptr ? current->archive->srvId : HSFSRVID{HAPI_HOST_SRV};
+  QRN_QueueStdObdMsg(handle, header, op1, op2, sender, target, 0, 0);
+}
+
 void QRN_QueueExtObdMsg(QRN_Handle handle, uint16_t header, const void* bufp, uint16_t length,
                         HSFSRVID sender, HSFSRVID target, uint16_t userTag, QRN_MsgFlags flags,
                         uint16_t srcHandle) {

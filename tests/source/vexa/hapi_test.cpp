@@ -245,7 +245,7 @@ TEST_F(HostInterfaceTest, LineChannelCarriesATonePortToPortAndCloses) {
   EXPECT_EQ(SWB_gConnectionList.portsUsed, 1);
   waitTicks(4);
   stopTicks();
-  // Pools are compared at rest: while the tick runs, a piece may be in flight.
+  // Pools are compared at rest: while the tick runs, a block may be in flight.
   const vexa_test::PoolCounts after = vexa_test::poolCounts();
   EXPECT_EQ(after.msgFree, static_cast<int>(QRN_MSG_POOL_BLOCKS));
   EXPECT_EQ(after.extFree, static_cast<int>(QRN_EXT_POOL_BLOCKS));

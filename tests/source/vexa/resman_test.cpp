@@ -92,6 +92,18 @@ TEST_F(ResmanTest, OpensChannelsWithTheirDefaultsAndRefusesBadOpens) {
   EXPECT_EQ(hostLog().back().result, -1);
 }
 
+TEST_F(ResmanTest, TheFullBoardFitsTheFrameworkHeap) {
+  // Eight line channels, eight gateway and eight conference channels and a PSTN channel.
+  EXPECT_EQ(QRN_gHapiMsgBufPool.numFreeBuf, 4050);
+  EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, 500);
+  uint16_t h = HAPIVHD0;
+  for (uint16_t type : {HAPI_LINE_ECAN_VHD, HAPI_GATEWAY_VHD, HAPI_CONFERENCE_VHD}) {
+    for (int i = 0; i < 8; ++i) ASSERT_EQ(openVhd(h++, type), 0) << "type " << type << " #" << i;
+  }
+  ASSERT_EQ(openVhd(h, HAPI_PSTN_VHD), 0);
+  tick(4);
+}
+
 TEST_F(ResmanTest, FrameSizesProcessingOnOffAndUnknownCommands) {
   ASSERT_EQ(openVhd(kGw, HAPI_GATEWAY_VHD), 0);
   QRN_Socket* s = QRN_FindSocket(kGw);
@@ -187,7 +199,7 @@ TEST_F(ResmanTest, DataToThreeDestinationsSharesOneBlockUntilTheLastIsDone) {
   EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, extFree);
 }
 
-TEST_F(ResmanTest, HalShimPortsSendPiecesAndReportOneUnderrun) {
+TEST_F(ResmanTest, HalShimPortsSendBlocksAndReportOneUnderrun) {
   EXPECT_EQ(halShimCfgDevice(8, 1, 0), -1);
   halShimCfgDevice(0, 1, 0);
   halShimCfgDevice(1, 1, 1);
@@ -198,7 +210,7 @@ TEST_F(ResmanTest, HalShimPortsSendPiecesAndReportOneUnderrun) {
   std::array<int16_t, 80> in{};
   halShimIngress(in.data(), 0);
   halShimIngress(in.data(), 1);
-  ASSERT_EQ(line->ingress->hostdataQ.count, 3u);  // one narrowband piece, two wideband pieces
+  ASSERT_EQ(line->ingress->hostdataQ.count, 3u);  // one narrowband block, two wideband blocks
   auto* first = static_cast<QRN_SocketMsg*>(MEM_QueueHead(&line->ingress->hostdataQ));
   EXPECT_EQ(first->id.mask, 0x200u);
   EXPECT_EQ(static_cast<QRN_SocketMsg*>(MEM_QueueNext(first))->id.mask, 0x400u);
