@@ -298,6 +298,63 @@ TEST_F(NetModeTest, DetectorEventWithAutoSwitchDisabledMovesOnlyTheState) {
   EXPECT_EQ(netInstance()->hsxmode, NETMODE_FAXRELAY);
 }
 
+// Which state a detection leads to from voice, seen with automatic switching off (the state
+// moves, nothing else happens).
+struct DetectCase {
+  const char* name;
+  HSFSRVID from;
+  uint16_t header;
+  uint16_t bits;
+  uint16_t kind;
+  uint16_t options;
+  uint16_t autoswitchMask;
+  const NET_ROW* state;
+  int startMode;  // -1: not set by the detection
+};
+
+void PrintTo(const DetectCase& c, std::ostream* os) { *os << c.name; }
+
+class DetectionTest : public NetModeTest, public ::testing::WithParamInterface<DetectCase> {};
+
+TEST_P(DetectionTest, LeadsFromVoiceToItsState) {
+  const DetectCase& c = GetParam();
+  setOptions(c.options | HSNET_NET_OPTION_VBD_FAXR_AUTO_SWITCH_DISABLE);
+  ASSERT_EQ(command(HAPI_NET_VBD_AUTOSWITCH_MASK, c.autoswitchMask, 0).result, HAPISUCCESS);
+  enterMode(NETMODE_PACKETVOICE);
+  netInstance()->faxRelayStartMode = 0x55;
+  serviceEvent(c.from, c.header, c.bits, c.kind);
+  tick(6);
+  EXPECT_EQ(netInstance()->statep, c.state);
+  EXPECT_EQ(netInstance()->hsxmode, NETMODE_PACKETVOICE);
+  EXPECT_EQ(netInstance()->faxRelayStartMode, c.startMode < 0 ? 0x55 : c.startMode);
+  EXPECT_EQ(hostEvents(c.header).size(), 1u) << "forwarded";
+}
+
+constexpr uint16_t CNG = HAPI_CDIS_DETECT_CNG;
+constexpr uint16_t V18 = HAPI_CDIS_DETECT_V18;
+
+INSTANTIATE_TEST_SUITE_P(
+    Detections, DetectionTest,
+    ::testing::Values(
+        DetectCase{"IngressCngToFax", CDIS, 0x07C0, CNG, 0, 0x5B, 7, s_faxRelay, 3},
+        DetectCase{"IngressCngToDataWithoutFaxRelay", CDIS, 0x07C0, CNG, 0, 0x59, 7, s_vband, -1},
+        DetectCase{"IngressCngIgnored", CDIS, 0x07C0, CNG, 0, 0x7B, 7, s_voice, -1},
+        DetectCase{"EgressCngIgnoredByDefault", CDIS, 0x07C3, CNG, 0, 0x5B, 7, s_voice, -1},
+        DetectCase{"EgressCngToFax", CDIS, 0x07C3, CNG, 0, 0x1B, 7, s_faxRelay, 0},
+        DetectCase{"EgressCngToData", CDIS, 0x07C3, CNG, 0, 0x19, 7, s_vband, -1},
+        DetectCase{"IngressMachineIsAModem", CDIS, 0x07C0, 0x2, 0, 0x5B, 7, s_vband, -1},
+        DetectCase{"IngressEarlyAnswerIsNot", CDIS, 0x07C0, 0x10, 0, 0x5B, 7, s_voice, -1},
+        DetectCase{"EgressEarlyAnswerIs", CDIS, 0x07C3, 0x10, 0, 0x5B, 7, s_vband, -1},
+        DetectCase{"V18BaudotInTheMask", CDIS, 0x07C0, V18, 1, 0x5B, 7, s_vband, -1},
+        DetectCase{"V18BaudotNotInTheMask", CDIS, 0x07C0, V18, 1, 0x5B, 5, s_voice, -1},
+        DetectCase{"V18WithFalseAnswerOnIngress", CDIS, 0x07C0, V18 | 0x20, 0, 0x5B, 7, s_voice, -1},
+        DetectCase{"V18PreambleOnEgress", CDIS, 0x07C3, V18, 2, 0x5B, 4, s_vband, -1},
+        DetectCase{"V18OfUnknownKind", CDIS, 0x07C0, V18, 9, 0x5B, 0xFFFF, s_voice, -1},
+        DetectCase{"HdlcToFax", CDIS, 0x07C1, 0, 0, 0x5B, 7, s_faxRelay, 2},
+        DetectCase{"HdlcToDataWithoutFaxRelay", CDIS, 0x07C1, 0, 0, 0x59, 7, s_vband, -1},
+        DetectCase{"CodecHearsData", CODEC, 0x02D5, 4, 1, 0x5B, 7, s_vband, -1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(NetModeTest, PhaseReversalBypassesTheEchoCancellerAndLowEnergyRestoresIt) {
   useEchoCanceller(true);
   enterMode(NETMODE_PACKETVOICE);
