@@ -261,16 +261,6 @@ TEST_F(NetCommandTest, VoiceRateIsAnsweredWhenTheCodecReports) {
   EXPECT_EQ(netInstance()->hsxstatus & HSNET_STATUS_VOICERATE, 0);
 }
 
-TEST_F(NetCommandTest, AnUnrequestedEncoderReportIsReportedAndIgnored) {
-  enterMode(NETMODE_PACKETVOICE);
-  AssertCounter asserts;
-  serviceEvent(HAPI_CODEC_SRV, HAPI_CODEC_VOICERATE_EVT, 1, 0);
-  tick(4);
-  EXPECT_EQ(asserts.stop(), 1);
-  EXPECT_EQ(hostEvents(HAPI_CODEC_VOICERATE_EVT).size(), 1u);
-  EXPECT_TRUE(hostEvents(HAPI_NET_MODE_EVT).empty());
-}
-
 TEST_F(NetCommandTest, VoicebandDataRateKeepsTheVoiceEncoder) {
   enterMode(NETMODE_VOICEBANDDATA);
   EXPECT_EQ(command(HAPI_NET_SETVOICERATE_CMD, 0x0001, 80).result, HAPISUCCESS);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 
 #include "net_codes.h"
 
@@ -181,11 +182,15 @@ int heapFreeBytes() {
 
 }  // namespace
 
+const VHD_Archive* testArchives(uint16_t* count) {
+  *count = static_cast<uint16_t>(std::size(archives));
+  return archives;
+}
+
 void startFramework() {
   lhapiInit(0);
   QRN_HapiInit(recordingHost, nullptr);
-  VHD_gArchive = archives;
-  VHD_gNumArchives = 3;
+  VHD_gArchive = testArchives(&VHD_gNumArchives);
 }
 
 void hostCommand(uint16_t header, uint16_t op1, uint16_t op2, uint16_t tag, QRN_Handle dev) {

@@ -65,6 +65,9 @@ struct World {
 
 World& world();
 
+// The configuration table of the test channels.
+const VHD_Archive* testArchives(uint16_t* count);
+
 // Host side.
 void startFramework();
 void hostCommand(uint16_t header, uint16_t op1, uint16_t op2, uint16_t tag = 1,
