@@ -1,3 +1,4 @@
+// The test channels and the recording host behind the NET service tests.
 #include "net_harness.h"
 
 #include <cstddef>
