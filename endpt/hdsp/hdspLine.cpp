@@ -38,7 +38,7 @@ void bindFirstSlot(VRG_ENDPT* e) {
 
 uint32_t join(uint16_t high, uint16_t low) { return (static_cast<uint32_t>(high) << 16) | low; }
 
-void copyVoipMetrics(EPVOIPMETRICS* out, const HAPI_RTP_VOIP_METRICS_STATS& in) {
+void CopyRtcpXrVoipMetricsStats(EPVOIPMETRICS* out, const HAPI_RTP_VOIP_METRICS_STATS& in) {
   std::memset(out, 0, sizeof(*out));
   out->uSSRCOfSource = in.uSSRCOfSource;
   out->uLossRate = static_cast<uint8_t>(in.uLossRate);
@@ -162,7 +162,7 @@ EPSTATUS SetRingParams(VRG_ENDPT* endpt) {
 EPSTATUS GetConnectionRtpStats(CNXSTATE* cnx, EPZCNXSTATS* out, int reset) {
   if (cnx->voiceMode != VM_ACTIVE || cnx->vhdMode == NETMODE_FAXRELAY) return EPSTATUS_BAD_MODE;
   HAPI_RTP_STATS rtp{};
-  int16_t r = hdspSendCmdData(cnx->vhdhdl, hdsp::RTP_GETSTATS_EXT_CMD, HAPI_REQID_EXT_CMD, sizeof(rtp), &rtp);
+  int16_t r = hdspSendCmdData(cnx->vhdhdl, hdsp::HAPI_RTP_GETSTATS_EXT_CMD, HAPI_REQID_EXT_CMD, sizeof(rtp), &rtp);
   if (r != 0) {
     log(VOICE_LOGLEVEL_ERROR, "EPT: ERROR getting RTP stats for vhd %d, status %d ", cnx->vhdhdl, r);
     return EPSTATUS_BAD_MODE;
@@ -177,7 +177,7 @@ EPSTATUS GetConnectionRtpStats(CNXSTATE* cnx, EPZCNXSTATS* out, int reset) {
     log(VOICE_LOGLEVEL_ERROR, "EPT: ENDPT: ERROR getting JB state for vhd %d, status %d \n", cnx->vhdhdl, r);
     return EPSTATUS_BAD_MODE;
   }
-  if (reset == 1 && (r = hdspSendCmd(cnx->vhdhdl, hdsp::RTP_RESET_STATS_CMD, HAPI_REQID_STD_CMD, 0, 0)) != 0) {
+  if (reset == 1 && (r = hdspSendCmd(cnx->vhdhdl, hdsp::HAPI_RTP_RESET_STATS_CMD, HAPI_REQID_STD_CMD, 0, 0)) != 0) {
     log(VOICE_LOGLEVEL_ERROR, "EPT: ENDPT: ERROR resetting RTP stats for vhd %d, status %d \n", cnx->vhdhdl, r);
     return EPSTATUS_BAD_MODE;
   }
@@ -209,8 +209,8 @@ EPSTATUS GetConnectionRtpStats(CNXSTATE* cnx, EPZCNXSTATS* out, int reset) {
   out->jbAvg = static_cast<uint16_t>(jbAvg);
   out->bLocalCollected = s.bLocalCollected ? 1 : 0;
   out->bRemoteCollected = s.bRemoteCollected ? 1 : 0;
-  if (s.bLocalCollected) copyVoipMetrics(&out->localVoipMetrics, s.localVoipMetricsStats);
-  if (s.bRemoteCollected) copyVoipMetrics(&out->remoteVoipMetrics, s.remoteVoipMetricsStats);
+  if (s.bLocalCollected) CopyRtcpXrVoipMetricsStats(&out->localVoipMetrics, s.localVoipMetricsStats);
+  if (s.bRemoteCollected) CopyRtcpXrVoipMetricsStats(&out->remoteVoipMetrics, s.remoteVoipMetricsStats);
   return EPSTATUS_SUCCESS;
 }
 

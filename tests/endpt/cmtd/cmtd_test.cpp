@@ -17,7 +17,7 @@ namespace {
 
 using StdOps = std::pair<uint16_t, uint16_t>;
 
-class CmtdTest : public HostDspTest {
+class CmtdProfiles : public HostDspTest {
  protected:
   void SetUp() override {
     HostDspTest::SetUp();
@@ -29,14 +29,14 @@ class CmtdTest : public HostDspTest {
   HAPI_CMTD_FILTER filter() {
     sync(vhd);
     HAPI_CMTD_FILTER f{};
-    const std::vector<uint8_t> data = dsp.service(vhd, HAPI_CMTD_SRV).lastExt.at(hdsp::CMTD_FILTER_CMD);
+    const std::vector<uint8_t> data = dsp.service(vhd, HAPI_CMTD_SRV).lastExt.at(hdsp::HAPI_CMTD_FILTER_CMD);
     EXPECT_EQ(data.size(), sizeof(f));
     std::memcpy(&f, data.data(), std::min(data.size(), sizeof(f)));
     return f;
   }
   HAPI_CMTD_STM cadence() {
     HAPI_CMTD_STM s{};
-    const std::vector<uint8_t> data = dsp.service(vhd, HAPI_CMTD_SRV).lastExt.at(hdsp::CMTD_STM_CMD);
+    const std::vector<uint8_t> data = dsp.service(vhd, HAPI_CMTD_SRV).lastExt.at(hdsp::HAPI_CMTD_STM_CMD);
     EXPECT_EQ(data.size(), sizeof(s));
     std::memcpy(&s, data.data(), std::min(data.size(), sizeof(s)));
     return s;
@@ -48,7 +48,7 @@ bool sameTaps(const HAPI_CMTD_FILTER& f, const int16_t* taps) {
   return std::memcmp(f.coefs.filterTaps, taps, sizeof(f.coefs.filterTaps)) == 0;
 }
 
-TEST_F(CmtdTest, GermanyListensForNorthAmericanDialToneAndItsOwnBusyTone) {
+TEST_F(CmtdProfiles, GermanyListensForNorthAmericanDialToneAndItsOwnBusyTone) {
   ASSERT_EQ(cmtdCtlConfigFilter(vhd, VRG_COUNTRY_GERMANY, CMTD_TONE_TYPE_DIAL, CMTD_FILTER_1), HAPISUCCESS);
   HAPI_CMTD_FILTER f = filter();
   EXPECT_EQ(f.index, 0);
@@ -61,7 +61,7 @@ TEST_F(CmtdTest, GermanyListensForNorthAmericanDialToneAndItsOwnBusyTone) {
   EXPECT_EQ(s.stmParams.substate[0].maxTimeMs, 0xFFFF);
   EXPECT_EQ(s.stmParams.substate[0].activeFilter, 1);
   EXPECT_EQ(s.stmParams.substate[1].maxTimeMs, 0);  // end of the sequence
-  EXPECT_EQ(dsp.service(vhd, HAPI_CMTD_SRV).lastStd.at(hdsp::CMTD_ENABLE_CMD), StdOps(0xC1, 0x0000));
+  EXPECT_EQ(dsp.service(vhd, HAPI_CMTD_SRV).lastStd.at(hdsp::HAPI_CMTD_ENABLE_CMD), StdOps(0xC1, 0x0000));
 
   ASSERT_EQ(cmtdCtlConfigFilter(vhd, VRG_COUNTRY_GERMANY, CMTD_TONE_TYPE_BUSY, CMTD_FILTER_2), HAPISUCCESS);
   f = filter();
@@ -73,18 +73,18 @@ TEST_F(CmtdTest, GermanyListensForNorthAmericanDialToneAndItsOwnBusyTone) {
   EXPECT_EQ(s.stmParams.substate[0].minTimeMs, 475);
   EXPECT_EQ(s.stmParams.substate[1].activeFilter, 0);  // silence
   EXPECT_EQ(s.stmParams.substate[1].maxTimeMs, 525);
-  EXPECT_EQ(dsp.service(vhd, HAPI_CMTD_SRV).lastStd.at(hdsp::CMTD_ENABLE_CMD), StdOps(0xC1, 0x0101));
+  EXPECT_EQ(dsp.service(vhd, HAPI_CMTD_SRV).lastStd.at(hdsp::HAPI_CMTD_ENABLE_CMD), StdOps(0xC1, 0x0101));
   EXPECT_EQ(cmtdCtlGetConfigTone(0), CMTD_TONE_TYPE_DIAL);
   EXPECT_EQ(cmtdCtlGetConfigTone(1), CMTD_TONE_TYPE_BUSY);
 
   ASSERT_EQ(cmtdCtlDisable(vhd), HAPISUCCESS);
   sync(vhd);
-  EXPECT_EQ(dsp.service(vhd, HAPI_CMTD_SRV).lastStd.at(hdsp::CMTD_ENABLE_CMD), StdOps(0x1000, 0));
+  EXPECT_EQ(dsp.service(vhd, HAPI_CMTD_SRV).lastStd.at(hdsp::HAPI_CMTD_ENABLE_CMD), StdOps(0x1000, 0));
   EXPECT_EQ(cmtdCtlGetConfigTone(0), CMTD_TONE_TYPE_MAX);
   EXPECT_EQ(cmtdCtlGetConfigTone(1), CMTD_TONE_TYPE_MAX);
 }
 
-TEST_F(CmtdTest, ReleaseToneWithoutACountryTableTouchesNothing) {
+TEST_F(CmtdProfiles, ReleaseToneWithoutACountryTableTouchesNothing) {
   sync(vhd);
   const int before = dsp.commandsSince();
   (void)before;
@@ -98,22 +98,22 @@ TEST_F(CmtdTest, ReleaseToneWithoutACountryTableTouchesNothing) {
   EXPECT_EQ(cmtdCtlGetConfigTone(0), CMTD_TONE_TYPE_RELEASE);
 }
 
-TEST_F(CmtdTest, BadSlotsAndFailuresAreReported) {
+TEST_F(CmtdProfiles, BadSlotsAndFailuresAreReported) {
   EXPECT_EQ(cmtdCtlConfigFilter(vhd, VRG_COUNTRY_UK, CMTD_TONE_TYPE_DIAL, static_cast<CMTD_FILTER_INDEX>(2)),
             HAPIFAILURE);
   EXPECT_EQ(cmtdCtlGetConfigTone(2), CMTD_TONE_TYPE_MAX);
   EXPECT_EQ(cmtdCtlGetConfigTone(-1), CMTD_TONE_TYPE_MAX);
-  dsp.failCode(hdsp::CMTD_STM_CMD, HAPIFAILURE);
+  dsp.failCode(hdsp::HAPI_CMTD_STM_CMD, HAPIFAILURE);
   EXPECT_EQ(cmtdCtlConfigFilter(vhd, VRG_COUNTRY_UK, CMTD_TONE_TYPE_DIAL, CMTD_FILTER_1), HAPIFAILURE);
   EXPECT_EQ(cmtdCtlGetConfigTone(0), CMTD_TONE_TYPE_MAX);  // not recorded
-  EXPECT_EQ(dsp.service(vhd, HAPI_CMTD_SRV).lastStd.count(hdsp::CMTD_ENABLE_CMD), 1u);  // only the disable
+  EXPECT_EQ(dsp.service(vhd, HAPI_CMTD_SRV).lastStd.count(hdsp::HAPI_CMTD_ENABLE_CMD), 1u);  // only the disable
   EXPECT_STREQ(cmtdCtlMapToneType(3), "Congestion Tone");
   EXPECT_STREQ(cmtdCtlMapToneType(5), "Maximum");
   EXPECT_STREQ(cmtdCtlMapToneType(9), "Maximum");
   EXPECT_STREQ(cmtdCtlMapToneType(-1), "Invalid Tone");
 }
 
-TEST_F(CmtdTest, EnablingThroughTheLineChannelLoadsTheCountrysDialTone) {
+TEST_F(CmtdProfiles, EnablingThroughTheLineChannelLoadsTheCountrysDialTone) {
   ASSERT_EQ(hdspVhdEnableCmtd(vhd, VRG_COUNTRY_JAPAN), 0);
   EXPECT_TRUE(sameTaps(filter(), cmtdFilter400Mod20));
   ASSERT_EQ(hdspVhdDisableCmtd(vhd), 0);

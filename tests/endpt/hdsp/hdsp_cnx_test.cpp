@@ -39,7 +39,7 @@ EPZCNXPARAM params(CODEC_TYPE codec, uint8_t pt, int periodMs) {
   return p;
 }
 
-class CnxTest : public HostDspTest {
+class HdspCnx : public HostDspTest {
  protected:
   void SetUp() override {
     HostDspTest::SetUp();
@@ -73,7 +73,7 @@ class CnxTest : public HostDspTest {
   }
 };
 
-TEST_F(CnxTest, PcmuWithTelephoneEventsLeavesTheChannelReadyForG711) {
+TEST_F(HdspCnx, PcmuWithTelephoneEventsLeavesTheChannelReadyForG711) {
   CNXSTATE* cnx = bindConnection(0, 0, vrgCnxState[0].vhdhdl);
   EPZCNXPARAM p = params(CODEC_PCMU, 0, 20);
   addCodec(p.cnxParmList.send, CODEC_NTE, 101);
@@ -113,7 +113,7 @@ TEST_F(CnxTest, PcmuWithTelephoneEventsLeavesTheChannelReadyForG711) {
   EXPECT_FALSE(ConnectionOptionsChanged(cnx, &p));
 }
 
-TEST_F(CnxTest, ModifyToG729WithSilenceSuppressionChangesTheEncoderOnly) {
+TEST_F(HdspCnx, ModifyToG729WithSilenceSuppressionChangesTheEncoderOnly) {
   vrgEndptCap[0].codecCap[CODEC_G729A] = 1;
   CNXSTATE* cnx = bindConnection(0, 0, vrgCnxState[0].vhdhdl);
   EPZCNXPARAM p = params(CODEC_PCMU, 0, 20);
@@ -139,7 +139,7 @@ TEST_F(CnxTest, ModifyToG729WithSilenceSuppressionChangesTheEncoderOnly) {
   EXPECT_EQ(rtp.mediaPayloadTypeMap[29], rtp.mediaPayloadTypeMap[1]);
 }
 
-TEST_F(CnxTest, RefusedCodecsLeaveTheChannelAlone) {
+TEST_F(HdspCnx, RefusedCodecsLeaveTheChannelAlone) {
   CNXSTATE* lite = bindConnection(8, 0, vrgCnxState[3].vhdhdl);
   lite->bLiteWeight = 1;
   EPZCNXPARAM p = params(CODEC_G729A, 18, 20);
@@ -153,7 +153,7 @@ TEST_F(CnxTest, RefusedCodecsLeaveTheChannelAlone) {
   EXPECT_EQ(SetConnectionOptions(cnx, &p, 1), EPSTATUS_ENDPT_UNKNOWN);
 }
 
-TEST_F(CnxTest, FaxRelayConnectionProgramsT38) {
+TEST_F(HdspCnx, FaxRelayConnectionProgramsT38) {
   CNXSTATE* cnx = bindConnection(0, 0, vrgCnxState[0].vhdhdl);
   cnx->lastFaxEvent = 1;
   EPZCNXPARAM p = params(CODEC_T38, 0, 30);
@@ -172,7 +172,7 @@ TEST_F(CnxTest, FaxRelayConnectionProgramsT38) {
   EXPECT_EQ(cnx->bMuteT38, 0);
 }
 
-TEST(PacketTime, FixedCodecsUnsupportedPeriodsAndFamilies) {
+TEST(HdspPacketTime, FixedCodecsUnsupportedPeriodsAndFamilies) {
   vrgEndptCap[0].pCap[0] = 20;  // a single supported period
   vrgEndptCap[0].pCap[1] = 0;
   auto pt = [](CODEC_TYPE c, int ms) {
@@ -192,7 +192,7 @@ TEST(PacketTime, FixedCodecsUnsupportedPeriodsAndFamilies) {
   EXPECT_EQ(pt(CODEC_PCMA, 40), 20);
 }
 
-TEST(PayloadMap, EntriesAreUniquePerPayloadTypeExceptG7231) {
+TEST(HdspPayloadMap, EntriesAreUniquePerPayloadTypeExceptG7231) {
   vrgEndptCap[0] = EPZCAP{};
   uint16_t map[30] = {};
   EXPECT_EQ(MapRtpPayloadType(HAPI_PKT_VC_G7231_53, 4, map), 1);
@@ -208,7 +208,7 @@ TEST(PayloadMap, EntriesAreUniquePerPayloadTypeExceptG7231) {
   EXPECT_EQ(map[4], (18 << 8) | HAPI_PKT_VC_G729_8);
 }
 
-TEST_F(CnxTest, ALongCodecListFillsTheMapWithoutOverrun) {
+TEST_F(HdspCnx, ALongCodecListFillsTheMapWithoutOverrun) {
   CNXSTATE* cnx = bindConnection(0, 0, vrgCnxState[0].vhdhdl);
   EPZCNXPARAM p = params(CODEC_PCMU, 0, 20);
   const CODEC_TYPE many[] = {CODEC_PCMA,        CODEC_G726_16,     CODEC_G726_24,     CODEC_G726_32,
@@ -231,9 +231,9 @@ TEST_F(CnxTest, ALongCodecListFillsTheMapWithoutOverrun) {
 
 // ---- switchboard graph of the connection modes ----
 
-class SbTest : public CnxTest {};
+class HdspSwitchboard : public HdspCnx {};
 
-TEST_F(SbTest, ModesGiveTheirPathsAndAnUnchangedModeSendsNothing) {
+TEST_F(HdspSwitchboard, ModesGiveTheirPathsAndAnUnchangedModeSendsNothing) {
   const uint16_t line0 = vrgEndpt[0].lineVhdHdl;
   CNXSTATE* a = bindConnection(0, 0, vrgCnxState[0].vhdhdl);
   UpdateSBMasks(a, EPCNXMODE_SNDRX);
@@ -264,7 +264,7 @@ TEST_F(SbTest, ModesGiveTheirPathsAndAnUnchangedModeSendsNothing) {
   EXPECT_EQ(pathCount(), paths - 1);
 }
 
-TEST_F(SbTest, ConferencedConnectionsHearEachOther) {
+TEST_F(HdspSwitchboard, ConferencedConnectionsHearEachOther) {
   // With two endpoints, connection record 3 is bit 5.
   CNXSTATE* a = bindConnection(0, 0, vrgCnxState[0].vhdhdl);
   CNXSTATE* b = bindConnection(3, 0, vrgCnxState[3].vhdhdl);
@@ -283,7 +283,7 @@ TEST_F(SbTest, ConferencedConnectionsHearEachOther) {
   EXPECT_FALSE(hasPath(b->vhdhdl, HAPI_SWB_BOS, a->vhdhdl, HAPI_SWB_BOS));
 }
 
-TEST_F(SbTest, PacketLoopbackEndpointsAlwaysSendAndReceive) {
+TEST_F(HdspSwitchboard, PacketLoopbackEndpointsAlwaysSendAndReceive) {
   vrgEndpt[0].testMode = TESTMODE_PACKETLOOPBACK;
   CNXSTATE* a = bindConnection(0, 0, vrgCnxState[0].vhdhdl);
   UpdateSBMasks(a, EPCNXMODE_INACT);
@@ -291,7 +291,7 @@ TEST_F(SbTest, PacketLoopbackEndpointsAlwaysSendAndReceive) {
   EXPECT_EQ(a->outMask, 0x1u);
 }
 
-TEST_F(SbTest, LinesAreJoinedOnlyOnOneDsp) {
+TEST_F(HdspSwitchboard, LinesAreJoinedOnlyOnOneDsp) {
   EXPECT_EQ(ConnectSB(0, 1), EPSTATUS_SUCCESS);
   EXPECT_TRUE(hasPath(vrgEndpt[0].lineVhdHdl, HAPI_SWB_TOS, vrgEndpt[1].lineVhdHdl, HAPI_SWB_TOS));
   EXPECT_EQ(DisconnectSB(0, 1), EPSTATUS_SUCCESS);

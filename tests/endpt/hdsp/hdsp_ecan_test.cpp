@@ -89,7 +89,7 @@ const std::vector<Transition> kTransitions = {
     {NLP, ON, 1, 1, ECANEVT_DIALTONE_OFF, ON, ON, 1},
 };
 
-class EcanTest : public HostDspTest {
+class HdspEcan : public HostDspTest {
  protected:
   void SetUp() override {
     HostDspTest::SetUp();
@@ -105,11 +105,11 @@ class EcanTest : public HostDspTest {
     if (auto r = hec.records.find(HSF_MKHDR(HAPI_HEC_SRV, HAPI_OPC_GETREGS_CMD)); r != hec.records.end()) {
       std::memcpy(&options, r->second.data(), 2);
     }
-    return {hec.lastStd.at(hdsp::HEC_ENABLE_CMD).first, options};
+    return {hec.lastStd.at(hdsp::HAPI_HEC_ENABLE_CMD).first, options};
   }
 };
 
-TEST_F(EcanTest, EveryEventFromEveryState) {
+TEST_F(HdspEcan, EveryEventFromEveryState) {
   VRG_ENDPT& e = vrgEndpt[0];
   for (const Transition& t : kTransitions) {
     e.ecanState.currState = t.curr;
@@ -124,7 +124,7 @@ TEST_F(EcanTest, EveryEventFromEveryState) {
   }
 }
 
-TEST_F(EcanTest, TheLineCancellerFollowsACall) {
+TEST_F(HdspEcan, TheLineCancellerFollowsACall) {
   VRG_ENDPT& e = vrgEndpt[0];
   // Created on hook: the canceller stays off until the phone goes off hook.
   EcanProcessStm(&e, ECANEVT_CRCX_ON);
@@ -132,12 +132,12 @@ TEST_F(EcanTest, TheLineCancellerFollowsACall) {
   EXPECT_EQ(canceller().first, 0);
   e.offHook.store(1);
   EcanProcessStm(&e, ECANEVT_OFFHOOK);
-  EXPECT_EQ(canceller(), std::make_pair(1, hdsp::HEC_OPTIONS_OFF_HOOK));
+  EXPECT_EQ(canceller(), std::make_pair(1, hdsp::HAPI_HEC_OPTIONS_OFF_HOOK));
   // A fax tone switches the NLP off; low energy afterwards brings it back.
   EcanProcessStm(&e, ECANEVT_CNG);
-  EXPECT_EQ(canceller(), std::make_pair(1, hdsp::HEC_OPTIONS_VBD));
+  EXPECT_EQ(canceller(), std::make_pair(1, hdsp::HAPI_HEC_OPTIONS_VBD));
   EcanProcessStm(&e, ECANEVT_LOWEN);
-  EXPECT_EQ(canceller(), std::make_pair(1, hdsp::HEC_OPTIONS_OFF_HOOK));
+  EXPECT_EQ(canceller(), std::make_pair(1, hdsp::HAPI_HEC_OPTIONS_OFF_HOOK));
   // The first of two deletes leaves it on, the second switches it off.
   EcanProcessStm(&e, ECANEVT_DLCX);
   EXPECT_EQ(canceller().first, 1);
@@ -146,7 +146,7 @@ TEST_F(EcanTest, TheLineCancellerFollowsACall) {
   EXPECT_EQ(e.cnxCnt.load(), 0);
 }
 
-TEST_F(EcanTest, TestModesFreezeTheMachine) {
+TEST_F(HdspEcan, TestModesFreezeTheMachine) {
   VRG_ENDPT& e = vrgEndpt[0];
   e.offHook.store(1);
   for (ENDPTTESTMODE mode : {TESTMODE_TR57, TESTMODE_ANALOGLOOPBACK, TESTMODE_ECANDEBUGCMD}) {
@@ -164,7 +164,7 @@ TEST_F(EcanTest, TestModesFreezeTheMachine) {
   EXPECT_EQ(canceller().first, 0);
 }
 
-TEST_F(EcanTest, HookChangesOfTheLineDriveTheCanceller) {
+TEST_F(HdspEcan, HookChangesOfTheLineDriveTheCanceller) {
   VRG_ENDPT& e = vrgEndpt[0];
   EXPECT_EQ(EndptUpdateCasState(0, EPCAS_OFFHOOK), EPSTATUS_SUCCESS);
   EXPECT_EQ(e.offHook.load(), 1);

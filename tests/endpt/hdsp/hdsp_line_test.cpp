@@ -21,9 +21,9 @@ std::vector<uint8_t> bytes(const T& value) {
   return std::vector<uint8_t>(p, p + sizeof(T));
 }
 
-class LineTest : public HostDspTest {};
+class HdspLine : public HostDspTest {};
 
-TEST_F(LineTest, RtpStatisticsJoinHalvesAndConvertUnits) {
+TEST_F(HdspLine, RtpStatisticsJoinHalvesAndConvertUnits) {
   makeEndpoints(1, EPTYPE_FXS);
   uint16_t vhd = 0;
   ASSERT_EQ(hdspVhdOpen(HAPI_GATEWAY_VHD, nullptr, 0, 0, 0, 0, &vhd, 0), 0);
@@ -48,7 +48,7 @@ TEST_F(LineTest, RtpStatisticsJoinHalvesAndConvertUnits) {
   voice.decoder.ajcUnderrunCount = 4;
   HAPI_PVE_STATE state{};
   state.actualHoldTime = 400;
-  dsp.setReply(hdsp::RTP_GETSTATS_EXT_CMD, bytes(rtp));
+  dsp.setReply(hdsp::HAPI_RTP_GETSTATS_EXT_CMD, bytes(rtp));
   dsp.setReply(HAPI_NET_GETVOICESTATS_CMD, bytes(voice));
   dsp.setReply(HAPI_NET_GETVOICESTATE_CMD, bytes(state));
 
@@ -67,13 +67,13 @@ TEST_F(LineTest, RtpStatisticsJoinHalvesAndConvertUnits) {
   EXPECT_EQ(stats.remoteVoipMetrics.uRFactor, 93);
   EXPECT_EQ(stats.bLocalCollected, 0);
   sync(vhd);
-  EXPECT_EQ(dsp.service(vhd, HAPI_RTP_SRV).count.at(hdsp::RTP_RESET_STATS_CMD), 1);
+  EXPECT_EQ(dsp.service(vhd, HAPI_RTP_SRV).count.at(hdsp::HAPI_RTP_RESET_STATS_CMD), 1);
 
   dsp.failCode(HAPI_NET_GETVOICESTATS_CMD, HAPIFAILURE);
   EXPECT_EQ(GetConnectionRtpStats(cnx, &stats, 0), EPSTATUS_BAD_MODE);
 }
 
-TEST_F(LineTest, RingParametersFallBackToSafeDefaults) {
+TEST_F(HdspLine, RingParametersFallBackToSafeDefaults) {
   makeEndpoints(1, EPTYPE_FXS);
   VRG_ENDPT& e = vrgEndpt[0];
   int value = 70;  // not a voltage the line can ring with
@@ -95,7 +95,7 @@ TEST_F(LineTest, RingParametersFallBackToSafeDefaults) {
   EXPECT_EQ(ring.voltage, 45);
 }
 
-TEST_F(LineTest, T38IsNegotiatedOnlyInFaxRelayWithATransportMode) {
+TEST_F(HdspLine, T38IsNegotiatedOnlyInFaxRelayWithATransportMode) {
   CNXSTATE c{};
   c.dataMode = EPDATAMODE_T38;
   c.vhdMode = NETMODE_FAXRELAY;

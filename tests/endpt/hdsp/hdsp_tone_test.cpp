@@ -54,7 +54,7 @@ HDSP_TONE_COMPONENT component(std::initializer_list<std::pair<uint32_t, int>> fr
   return c;
 }
 
-class ToneTest : public HostDspTest {
+class HdspTone : public HostDspTest {
  protected:
   void SetUp() override {
     HostDspTest::SetUp();
@@ -64,12 +64,12 @@ class ToneTest : public HostDspTest {
   }
   bool sent() {
     sync(line);
-    return dsp.service(line, HAPI_PTE_SRV).lastExt.count(hdsp::PTE_TONE_GEN_CMD) != 0;
+    return dsp.service(line, HAPI_PTE_SRV).lastExt.count(hdsp::HAPI_PTE_TONE_GEN_CMD) != 0;
   }
   HAPI_PTE_CUSTOM_PACKET packet() {
     sync(line);
     HAPI_PTE_CUSTOM_PACKET p{};
-    const std::vector<uint8_t> data = dsp.service(line, HAPI_PTE_SRV).lastExt.at(hdsp::PTE_TONE_GEN_CMD);
+    const std::vector<uint8_t> data = dsp.service(line, HAPI_PTE_SRV).lastExt.at(hdsp::HAPI_PTE_TONE_GEN_CMD);
     EXPECT_EQ(data.size(), sizeof(p));
     std::memcpy(&p, data.data(), std::min(data.size(), sizeof(p)));
     return p;
@@ -77,7 +77,7 @@ class ToneTest : public HostDspTest {
   uint16_t line = 0;
 };
 
-TEST_F(ToneTest, BusyToneIsHeardWithItsFrequenciesLevelsAndCadence) {
+TEST_F(HdspTone, BusyToneIsHeardWithItsFrequenciesLevelsAndCadence) {
   HDSP_TONE_PROV_PATTERN busy{};
   busy.tones = 1;
   busy.noSteadyTone = 1;
@@ -94,7 +94,7 @@ TEST_F(ToneTest, BusyToneIsHeardWithItsFrequenciesLevelsAndCadence) {
   EXPECT_EQ(p.profile.freqGrp[0].signalLevel >> 8, 10);  // nothing towards the network
 }
 
-TEST_F(ToneTest, UnequalLevelsAreHeardApart) {
+TEST_F(HdspTone, UnequalLevelsAreHeardApart) {
   HDSP_TONE_PROV_PATTERN dial{};
   dial.tones = 1;
   dial.tone[0] = component({{350, -13}, {440, -25}, {620, -104}}, 400, 0);
@@ -114,7 +114,7 @@ TEST_F(ToneTest, UnequalLevelsAreHeardApart) {
   EXPECT_TRUE(heard[0].steady);
 }
 
-TEST_F(ToneTest, StutterThenSteadyDialToneAppendsAHoldingGroup) {
+TEST_F(HdspTone, StutterThenSteadyDialToneAppendsAHoldingGroup) {
   HDSP_TONE_PROV_PATTERN stutter{};
   stutter.tones = 2;
   stutter.tone[0] = component({{350, -17}, {440, -17}}, 100, 100);
@@ -130,7 +130,7 @@ TEST_F(ToneTest, StutterThenSteadyDialToneAppendsAHoldingGroup) {
   EXPECT_EQ(packet().profile.freqGrp[0].pulse[1].PulseType & HAPI_PTE_CADBIT_LOOPCOUNT, HAPI_PTE_CADBIT_LOOPCOUNT);
 }
 
-TEST_F(ToneTest, ADelayedToneClosesWithAnEventAndWaits) {
+TEST_F(HdspTone, ADelayedToneClosesWithAnEventAndWaits) {
   HDSP_TONE_PROV_PATTERN cw{};
   cw.tones = 2;
   cw.noSteadyTone = 1;
@@ -150,7 +150,7 @@ TEST_F(ToneTest, ADelayedToneClosesWithAnEventAndWaits) {
   EXPECT_EQ(wait.pulse[0].PulseTime, 5000);
 }
 
-TEST_F(ToneTest, UnplayablePatternsSendNothing) {
+TEST_F(HdspTone, UnplayablePatternsSendNothing) {
   HDSP_TONE_PROV_PATTERN mod{};
   mod.tones = 1;
   mod.tone[0] = component({{400, -10}, {20, -10}}, 1000, 2000);
@@ -173,7 +173,7 @@ TEST_F(ToneTest, UnplayablePatternsSendNothing) {
   EXPECT_EQ(p.profile.freqGrp[0].signalLevel, 0x0A0A);  // 10 dB both ways
 }
 
-TEST_F(ToneTest, CallerIdAlertingSignalTakesTheCallersDelay) {
+TEST_F(HdspTone, CallerIdAlertingSignalTakesTheCallersDelay) {
   ASSERT_EQ(hdspToneOn(line, 0, 1, 650, 0x4, nullptr, EGRESS_TONE, 0, VRG_COUNTRY_NORTH_AMERICA), 0);
   const HAPI_PTE_CUSTOM_PACKET p = packet();
   const std::vector<HeardGroup> heard = decode(p);
@@ -186,7 +186,7 @@ TEST_F(ToneTest, CallerIdAlertingSignalTakesTheCallersDelay) {
   EXPECT_EQ(gCASTones[1].profile.freqGrp[1].pulse[0].PulseTime, HDSP_TONE_DELAY_PLACEHOLDER);  // table intact
 }
 
-TEST_F(ToneTest, DigitsAreTheirTwoFrequencies) {
+TEST_F(HdspTone, DigitsAreTheirTwoFrequencies) {
   ASSERT_EQ(hdspDigitOn(line, 0, HAPI_PTE_DTMFDDGTPND, 7, 0, 80, EGRESS_TONE), 0);
   HAPI_PTE_CUSTOM_PACKET p = packet();
   EXPECT_EQ(p.profile.freqGrp[0].freq[0], 941);
@@ -207,20 +207,20 @@ TEST_F(ToneTest, DigitsAreTheirTwoFrequencies) {
   EXPECT_EQ(hdspDigitOn(line, 0, HAPI_PTE_DTMFDDGTERROR, 7, 1, 80, EGRESS_TONE), -1);
 }
 
-TEST_F(ToneTest, StoppingEndsEachRequestedSide) {
+TEST_F(HdspTone, StoppingEndsEachRequestedSide) {
   ASSERT_EQ(hdspToneOff(line, INGRESS_AND_EGRESS_TONE), 0);
   sync(line);
   Service pte = dsp.service(line, HAPI_PTE_SRV);
-  EXPECT_EQ(pte.count.at(hdsp::PTE_TONE_END_CMD), 2);
-  EXPECT_EQ(pte.lastStd.at(hdsp::PTE_TONE_END_CMD).first, 0);  // the ingress side last
+  EXPECT_EQ(pte.count.at(hdsp::HAPI_PTE_TONE_END_CMD), 2);
+  EXPECT_EQ(pte.lastStd.at(hdsp::HAPI_PTE_TONE_END_CMD).first, 0);  // the ingress side last
   ASSERT_EQ(hdspDigitOff(line), 0);
   sync(line);
   pte = dsp.service(line, HAPI_PTE_SRV);
-  EXPECT_EQ(pte.count.at(hdsp::PTE_TONE_END_CMD), 3);
-  EXPECT_EQ(pte.lastStd.at(hdsp::PTE_TONE_END_CMD).first, 1);
+  EXPECT_EQ(pte.count.at(hdsp::HAPI_PTE_TONE_END_CMD), 3);
+  EXPECT_EQ(pte.lastStd.at(hdsp::HAPI_PTE_TONE_END_CMD).first, 1);
 }
 
-TEST_F(ToneTest, SignalsWithoutAToneItemPlayNothing) {
+TEST_F(HdspTone, SignalsWithoutAToneItemPlayNothing) {
   const EPZTONEMAP* row = getEpzToneMapEntry(EPSIG_INIT_RING);
   ASSERT_EQ(row->provItem, -1);
   applyEgressTone(&vrgEndpt[0], VRG_COUNTRY_NORTH_AMERICA, row, 0);
@@ -235,7 +235,7 @@ TEST_F(ToneTest, SignalsWithoutAToneItemPlayNothing) {
   EXPECT_EQ(decode(packet())[0].hertz, std::vector<int>({425}));
 }
 
-TEST(ToneMaps, SignalsAndDigitsMapToTheirItemsAndEvents) {
+TEST(HdspToneMaps, SignalsAndDigitsMapToTheirItemsAndEvents) {
   EXPECT_EQ(getEpzToneMapEntry(EPSIG_BUSY), &epToneMap[0]);
   EXPECT_EQ(getEpzToneMapEntry(EPSIG_SAS_CAS2)->provItem, EPPROV_ToneCallWaiting2);
   EXPECT_EQ(getEpzToneMapEntry(EPSIG_DISCONNECT)->provItem, EPPROV_ToneUserDefined5);

@@ -31,9 +31,9 @@ uint16_t openGateway(uint16_t egressVolume = 0) {
   return vhd;
 }
 
-class VhdTest : public HostDspTest {};
+class HdspVhd : public HostDspTest {};
 
-TEST_F(VhdTest, InitVhdsLeavesAProgrammedLineChannelWiredToItsPort) {
+TEST_F(HdspVhd, InitVhdsLeavesAProgrammedLineChannelWiredToItsPort) {
   makeEndpoints(2, EPTYPE_FXS);
   provision(1, EPPROV_PteDetectAdmin, 0x9);
   provision(1, EPPROV_PteMinDetectPower, 35);
@@ -53,8 +53,8 @@ TEST_F(VhdTest, InitVhdsLeavesAProgrammedLineChannelWiredToItsPort) {
   EXPECT_EQ(pte.detectAdmin, 0x9);
   EXPECT_EQ(pte.minDetectPower, 35);  // no line loss on this board
   const Service pteSrv = dsp.service(vhd, HAPI_PTE_SRV);
-  EXPECT_EQ(pteSrv.lastStd.at(hdsp::PTE_ENABLE_CMD), StdOps(1, 0x22));
-  const std::vector<uint8_t> filter = pteSrv.lastExt.at(hdsp::PTE_FILTER_CMD);
+  EXPECT_EQ(pteSrv.lastStd.at(hdsp::HAPI_PTE_ENABLE_CMD), StdOps(1, 0x22));
+  const std::vector<uint8_t> filter = pteSrv.lastExt.at(hdsp::HAPI_PTE_FILTER_CMD);
   ASSERT_EQ(filter.size(), sizeof(HAPI_PTE_FILTER));
   HAPI_PTE_FILTER f{};
   std::memcpy(&f, filter.data(), sizeof(f));
@@ -64,7 +64,7 @@ TEST_F(VhdTest, InitVhdsLeavesAProgrammedLineChannelWiredToItsPort) {
 
   // The canceller starts off; the provisioned gains sit in its registers in dB x 256.
   const Service hec = dsp.service(vhd, HAPI_HEC_SRV);
-  EXPECT_EQ(hec.lastStd.at(hdsp::HEC_ENABLE_CMD).first, 0);
+  EXPECT_EQ(hec.lastStd.at(hdsp::HAPI_HEC_ENABLE_CMD).first, 0);
   const std::vector<uint8_t>& regs = hec.records.at(HSF_MKHDR(HAPI_HEC_SRV, HAPI_OPC_GETREGS_CMD));
   int16_t gain = 0, volume = 0;
   std::memcpy(&gain, &regs[hdsp::HEC_REG_GAINDB], 2);
@@ -75,7 +75,7 @@ TEST_F(VhdTest, InitVhdsLeavesAProgrammedLineChannelWiredToItsPort) {
   EXPECT_EQ(e.txGain, 3);
 }
 
-TEST_F(VhdTest, FxoEndpointChainsItsPstnChannelAboveTheLineChannel) {
+TEST_F(HdspVhd, FxoEndpointChainsItsPstnChannelAboveTheLineChannel) {
   makeEndpoints(1, EPTYPE_PSTN);
   VRG_ENDPT& e = vrgEndpt[0];
   ASSERT_EQ(InitVhds(&e, nullptr), EPSTATUS_SUCCESS);
@@ -84,12 +84,12 @@ TEST_F(VhdTest, FxoEndpointChainsItsPstnChannelAboveTheLineChannel) {
   EXPECT_TRUE(hasPath(e.lineVhdHdl, HAPI_SWB_TOS, e.pstnVhdHdl, HAPI_SWB_BOS));
   EXPECT_TRUE(hasPath(e.lineVhdHdl, HAPI_SWB_BOS, 0, HAPI_SWB_TOS));
   sync(e.pstnVhdHdl);
-  EXPECT_EQ(dsp.service(e.pstnVhdHdl, HAPI_CLIDRX_SRV).lastStd.at(hdsp::CLIDRX_ENABLE_CMD).first, 1);
+  EXPECT_EQ(dsp.service(e.pstnVhdHdl, HAPI_CLIDRX_SRV).lastStd.at(hdsp::HAPI_CLIDRX_ENABLE_CMD).first, 1);
   EXPECT_EQ(GetEndptStateFromVHD(e.pstnVhdHdl), &e);
   EXPECT_EQ(GetEndptStateFromVHD(e.lineVhdHdl), &e);
 }
 
-TEST_F(VhdTest, AChannelTypeTheLibraryDoesNotUseIsClosedAgain) {
+TEST_F(HdspVhd, AChannelTypeTheLibraryDoesNotUseIsClosedAgain) {
   uint16_t vhd = 0;
   EXPECT_EQ(hdspVhdOpen(HAPI_PHONE_VHD, nullptr, 0, 0, 0, 0, &vhd, 0), -1);
   EXPECT_EQ(vhd, HAPIVHD_INVALID);
@@ -99,7 +99,7 @@ TEST_F(VhdTest, AChannelTypeTheLibraryDoesNotUseIsClosedAgain) {
   EXPECT_EQ(next, HAPIVHD0);
 }
 
-TEST_F(VhdTest, GatewayOpenProgramsDetectionAndVolume) {
+TEST_F(HdspVhd, GatewayOpenProgramsDetectionAndVolume) {
   const uint16_t vhd = openGateway(1234);
   const auto pte = dsp.record<HAPI_PTE_REGS>(vhd, HAPI_NET_SRV, HAPI_NET_PTE_GETREGS_CMD);
   EXPECT_EQ(pte.detectAdmin, 0x5);
@@ -108,7 +108,7 @@ TEST_F(VhdTest, GatewayOpenProgramsDetectionAndVolume) {
   EXPECT_EQ(dsp.record<HSZVOICEREGS>(vhd, HAPI_NET_SRV, HAPI_NET_VOICE_GETREGS_CMD).voxregs.pveEgressVolume, 1234);
 }
 
-TEST_F(VhdTest, VolumesAndGainsAcceptExactlyTheirRanges) {
+TEST_F(HdspVhd, VolumesAndGainsAcceptExactlyTheirRanges) {
   const uint16_t vhd = openGateway();
   EXPECT_EQ(hdspVhdSetPVEEgressVolume(vhd, 16), 0);
   EXPECT_EQ(hdspVhdSetPVEIngressVolume(vhd, -16), 0);
@@ -136,7 +136,7 @@ TEST_F(VhdTest, VolumesAndGainsAcceptExactlyTheirRanges) {
   EXPECT_EQ(volume, -30720);
 }
 
-TEST_F(VhdTest, JitterBufferAndAmrRegistersRoundTripInMilliseconds) {
+TEST_F(HdspVhd, JitterBufferAndAmrRegistersRoundTripInMilliseconds) {
   const uint16_t vhd = openGateway();
   ASSERT_EQ(hdspVhdSetJitterBuffer(vhd, 1, 20, 200, 60, 100, 0x3), 0);
   const auto regs = dsp.record<HSZVOICEREGS>(vhd, HAPI_NET_SRV, HAPI_NET_VOICE_GETREGS_CMD);
@@ -164,7 +164,7 @@ TEST_F(VhdTest, JitterBufferAndAmrRegistersRoundTripInMilliseconds) {
   EXPECT_EQ(dsp.record<HSZVOICEREGS>(vhd, HAPI_NET_SRV, HAPI_NET_VOICE_GETREGS_CMD).ajbregs.jitterMax, 1600);
 }
 
-TEST_F(VhdTest, VoiceCodecChangesReachTheNetRegisters) {
+TEST_F(HdspVhd, VoiceCodecChangesReachTheNetRegisters) {
   const uint16_t vhd = openGateway();
   ASSERT_EQ(hdspVhdSetVoiceCodec(vhd, 6, HAPI_VAD_TYPE_BUILTIN, 240, 1), 0);
   sync(vhd);
@@ -186,7 +186,7 @@ TEST_F(VhdTest, VoiceCodecChangesReachTheNetRegisters) {
   EXPECT_EQ(hdspVhdSetVoiceCodec(vhd, 9, 0, 240, 0), -1);
 }
 
-TEST_F(VhdTest, ModeSwitchIsRetriedOnce) {
+TEST_F(HdspVhd, ModeSwitchIsRetriedOnce) {
   const uint16_t vhd = openGateway();
   dsp.failCode(HAPI_NET_SETMODE_CMD, HAPI_ERR_SRV_BUSY);
   EXPECT_EQ(hdspVhdSetMode(vhd, NETMODE_PACKETVOICE, 0), HAPI_ERR_SRV_BUSY);
@@ -196,7 +196,7 @@ TEST_F(VhdTest, ModeSwitchIsRetriedOnce) {
   EXPECT_EQ(dsp.service(vhd, HAPI_NET_SRV).lastStd.at(HAPI_NET_SETMODE_CMD), StdOps(4, 2));
 }
 
-TEST_F(VhdTest, SwitchboardRequestsMakeAndBreakPaths) {
+TEST_F(HdspVhd, SwitchboardRequestsMakeAndBreakPaths) {
   const uint16_t a = openGateway();
   const uint16_t b = openGateway();
   ASSERT_EQ(hdspRmSwitchBoardConnect(a, HAPI_SWB_BOS, b, HAPI_SWB_BOS, HAPI_SWB_DUPLEX, 1), 0);
@@ -213,13 +213,13 @@ TEST_F(VhdTest, SwitchboardRequestsMakeAndBreakPaths) {
   EXPECT_EQ(hdspRmGetTotalMips(), 0);
 }
 
-TEST_F(VhdTest, IngressPowerLevelIsClamped) {
+TEST_F(HdspVhd, IngressPowerLevelIsClamped) {
   EXPECT_EQ(hdspVhdAdjustIngressPowerLevel(0, 200), 250);
   EXPECT_EQ(hdspVhdAdjustIngressPowerLevel(0, 300), 300);
   EXPECT_EQ(hdspVhdAdjustIngressPowerLevel(0, 900), 450);
 }
 
-TEST_F(VhdTest, ResourceManagerErrorTexts) {
+TEST_F(HdspVhd, ResourceManagerErrorTexts) {
   EXPECT_STREQ(hdspRmErrText(4), "Couldn't find the indictaed Pxd");
   EXPECT_STREQ(hdspRmErrText(0xD00), "HAPI_RM_ERR_HHAPI_MSQ_SEND");
   EXPECT_EQ(hdspRmErrText(14), nullptr);
@@ -227,7 +227,7 @@ TEST_F(VhdTest, ResourceManagerErrorTexts) {
 
 // The daemon's loop thread sends commands while the dispatcher does: every caller gets its own
 // answer and the channel sees every command.
-TEST_F(VhdTest, CommandsFromManyThreadsAllArrive) {
+TEST_F(HdspVhd, CommandsFromManyThreadsAllArrive) {
   const uint16_t vhd = openGateway();
   dsp.commandsSince();
   constexpr int kThreads = 4, kEach = 50;
@@ -254,7 +254,7 @@ TEST_F(VhdTest, CommandsFromManyThreadsAllArrive) {
   EXPECT_EQ(net.hsxNetOptions, kEach - 1);
 }
 
-TEST_F(VhdTest, PacketsFromTheNetworkAreQueuedAndInertCallsSucceed) {
+TEST_F(HdspVhd, PacketsFromTheNetworkAreQueuedAndInertCallsSucceed) {
   const uint16_t vhd = openGateway();
   struct {
     HAPI_PKT_HDR hdr;
