@@ -42,9 +42,14 @@ bool connectionEventWhileOn(VRG_ENDPT* e, ECANEVT event) {
       s.origState = ECAN_OFF;
       setState(e, ECAN_OFF);
       return true;
-    case ECANEVT_DLCX:
-      if (e->cnxCnt.fetch_sub(1, std::memory_order_relaxed) - 1 == 0) setState(e, ECAN_OFF);
+    case ECANEVT_DLCX: {
+      // The count never goes below zero: a delete the machine did not see created would
+      // otherwise keep the canceller from coming on for the next call.
+      const int before = e->cnxCnt.load(std::memory_order_relaxed);
+      if (before > 0) e->cnxCnt.store(before - 1, std::memory_order_relaxed);
+      if (before <= 1) setState(e, ECAN_OFF);
       return true;
+    }
     default:
       return false;
   }
@@ -71,11 +76,12 @@ void stateOff(VRG_ENDPT* e, ECANEVT event) {
     case ECANEVT_MDCX_OFF:
       s.origState = ECAN_OFF;
       break;
-    case ECANEVT_DLCX:
-      // A delete with no connection counted (a connection created before the counter was
-      // reset) leaves the count at zero rather than wrapping it.
-      if (e->cnxCnt.load(std::memory_order_relaxed) > 0) e->cnxCnt.fetch_sub(1, std::memory_order_relaxed);
+    case ECANEVT_DLCX: {
+      // As in the other states, the count stops at zero.
+      const int before = e->cnxCnt.load(std::memory_order_relaxed);
+      if (before > 0) e->cnxCnt.store(before - 1, std::memory_order_relaxed);
       break;
+    }
     case ECANEVT_HDLC:
       setState(e, ECAN_NLP_OFF);
       break;

@@ -552,12 +552,28 @@ int hdspRmGetTotalMips(void) { return 0; }
 
 // ---- endpoint set-up ----
 
+namespace {
+
+// A failed endpoint set-up gives back the channels it had opened, so that none is lost.
+EPSTATUS releaseEndptVhds(VRG_ENDPT* endpt) {
+  const uint16_t dsp = static_cast<uint16_t>(endpt->dspNum);
+  for (uint16_t* vhd : {&endpt->lineVhdHdl, &endpt->pstnVhdHdl}) {
+    if (*vhd != HAPIVHD_INVALID && *vhd != VRG_NO_VHD) hdspVhdClose(*vhd, dsp);
+    *vhd = HAPIVHD_INVALID;
+  }
+  return EPSTATUS_RESOURCES;
+}
+
+}  // namespace
+
 EPSTATUS InitVhds(VRG_ENDPT* endpt, HAPICALLBKP callback) {
   int admin = 0, minPower = 0, egressVolume = 0;
   Provision(endpt, EPPROV_PteDetectAdmin, &admin);
   Provision(endpt, EPPROV_PteMinDetectPower, &minPower);
   Provision(endpt, EPPROV_PveEgressVolume, &egressVolume);
   const uint16_t dsp = static_cast<uint16_t>(endpt->dspNum);
+  endpt->lineVhdHdl = HAPIVHD_INVALID;
+  endpt->pstnVhdHdl = HAPIVHD_INVALID;
 
   if (endpt->endptType == EPTYPE_PSTN) {
     uint16_t vhd = HAPIVHD_INVALID;
@@ -576,21 +592,23 @@ EPSTATUS InitVhds(VRG_ENDPT* endpt, HAPICALLBKP callback) {
                     static_cast<uint16_t>(minPower), static_cast<int16_t>(egressVolume), &vhd,
                     endpt->endptNum) != 0) {
       logError("EPT: ERROR hdspVhdOpen Line VHD failed. DSP %d", dsp);
-      return EPSTATUS_RESOURCES;
+      return releaseEndptVhds(endpt);
     }
     endpt->lineVhdHdl = vhd;
-  } else {
-    endpt->lineVhdHdl = HAPIVHD_INVALID;
   }
 
   endpt->qrnHalHdl = static_cast<uint16_t>((dsp << 8) | endpt->endptNum);
   if (hdspRmSwitchBoardConnect(endpt->lineVhdHdl, HAPI_SWB_BOS, endpt->qrnHalHdl, HAPI_SWB_TOS,
-                               HAPI_SWB_DUPLEX, 1) != 0 ||
-      (endpt->endptType == EPTYPE_PSTN &&
-       hdspRmSwitchBoardConnect(endpt->pstnVhdHdl, HAPI_SWB_BOS, endpt->lineVhdHdl, HAPI_SWB_TOS,
-                                HAPI_SWB_DUPLEX, 1) != 0)) {
+                               HAPI_SWB_DUPLEX, 1) != 0) {
     logError("EPT: ERROR setting switchboard connection for endpt %d", endpt->endptNum);
-    return EPSTATUS_RESOURCES;
+    return releaseEndptVhds(endpt);
+  }
+  if (endpt->endptType == EPTYPE_PSTN &&
+      hdspRmSwitchBoardConnect(endpt->pstnVhdHdl, HAPI_SWB_BOS, endpt->lineVhdHdl, HAPI_SWB_TOS,
+                               HAPI_SWB_DUPLEX, 1) != 0) {
+    logError("EPT: ERROR setting switchboard connection for endpt %d", endpt->endptNum);
+    hdspRmSwitchBoardConnect(endpt->lineVhdHdl, HAPI_SWB_BOS, endpt->qrnHalHdl, HAPI_SWB_TOS, HAPI_SWB_DUPLEX, 0);
+    return releaseEndptVhds(endpt);
   }
 
   endpt->ecanState.currState = ECAN_OFF;

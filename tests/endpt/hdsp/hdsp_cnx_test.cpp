@@ -283,6 +283,22 @@ TEST_F(HdspSwitchboard, ConferencedConnectionsHearEachOther) {
   EXPECT_FALSE(hasPath(b->vhdhdl, HAPI_SWB_BOS, a->vhdhdl, HAPI_SWB_BOS));
 }
 
+TEST_F(HdspSwitchboard, ReplicateAndTranscodeJoinTheOtherConnections) {
+  CNXSTATE* a = bindConnection(0, 0, vrgCnxState[0].vhdhdl);
+  CNXSTATE* b = bindConnection(1, 0, vrgCnxState[1].vhdhdl);
+  UpdateSBMasks(a, EPCNXMODE_REPLCATE);
+  EXPECT_EQ(a->inMask, 0x1u | (1u << 3));
+  EXPECT_EQ(a->outMask, 0u);
+  EXPECT_TRUE(hasPath(b->vhdhdl, HAPI_SWB_BOS, a->vhdhdl, HAPI_SWB_BOS));
+  UpdateSBMasks(a, EPCNXMODE_INACT);
+  EXPECT_FALSE(hasPath(b->vhdhdl, HAPI_SWB_BOS, a->vhdhdl, HAPI_SWB_BOS));
+  b->mode = EPCNXMODE_TRANSCODE;
+  UpdateSBMasks(a, EPCNXMODE_TRANSCODE);
+  EXPECT_EQ(a->inMask, 0x1u | (1u << 3));  // the peer is added, the line path kept
+  EXPECT_EQ(a->outMask, 1u << 3);
+  EXPECT_TRUE(hasPath(a->vhdhdl, HAPI_SWB_BOS, b->vhdhdl, HAPI_SWB_BOS));
+}
+
 TEST_F(HdspSwitchboard, PacketLoopbackEndpointsAlwaysSendAndReceive) {
   vrgEndpt[0].testMode = TESTMODE_PACKETLOOPBACK;
   CNXSTATE* a = bindConnection(0, 0, vrgCnxState[0].vhdhdl);

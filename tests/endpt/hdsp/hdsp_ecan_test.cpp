@@ -57,6 +57,7 @@ const std::vector<Transition> kTransitions = {
     {ON, ON, 1, 1, ECANEVT_MDCX_OFF, OFF, OFF, 1},
     {ON, ON, 2, 1, ECANEVT_DLCX, ON, ON, 1},
     {ON, ON, 1, 1, ECANEVT_DLCX, OFF, ON, 0},
+    {ON, ON, 0, 1, ECANEVT_DLCX, OFF, ON, 0},  // never below zero
     {ON, ON, 1, 1, ECANEVT_CNG, NLP, ON, 1},
     {ON, ON, 1, 1, ECANEVT_HDLC, NLP, ON, 1},
     {ON, ON, 1, 1, ECANEVT_MACHINE, NLP, ON, 1},

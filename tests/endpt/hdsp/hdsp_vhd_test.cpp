@@ -89,6 +89,19 @@ TEST_F(HdspVhd, FxoEndpointChainsItsPstnChannelAboveTheLineChannel) {
   EXPECT_EQ(GetEndptStateFromVHD(e.lineVhdHdl), &e);
 }
 
+TEST_F(HdspVhd, AnEndpointThatCannotBeWiredGivesItsChannelsBack) {
+  makeEndpoints(1, EPTYPE_PSTN);
+  VRG_ENDPT& e = vrgEndpt[0];
+  e.endptNum = 0x77;  // no such hardware port: the switchboard refuses the path
+  EXPECT_EQ(InitVhds(&e, nullptr), EPSTATUS_RESOURCES);
+  EXPECT_EQ(e.lineVhdHdl, HAPIVHD_INVALID);
+  EXPECT_EQ(e.pstnVhdHdl, HAPIVHD_INVALID);
+  EXPECT_EQ(pathCount(), 0);
+  uint16_t next = 0;
+  ASSERT_EQ(hdspVhdOpen(HAPI_GATEWAY_VHD, nullptr, 0, 0, 0, 0, &next, 0), 0);
+  EXPECT_EQ(next, HAPIVHD0);
+}
+
 TEST_F(HdspVhd, AChannelTypeTheLibraryDoesNotUseIsClosedAgain) {
   uint16_t vhd = 0;
   EXPECT_EQ(hdspVhdOpen(HAPI_PHONE_VHD, nullptr, 0, 0, 0, 0, &vhd, 0), -1);
