@@ -357,3 +357,29 @@ TEST_F(DaemonShutdown, StrayBytesOnTheEventPipeAreIgnored) {
 
 }  // namespace
 }  // namespace e2e
+
+namespace e2e {
+namespace {
+
+using DaemonInterop = DaemonFixture;
+
+TEST_F(DaemonInterop, CommandLineClientCallsAndListens) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  Process count("ubus", {UBUS_CLI_BIN, "-s", socketPath(), "call", "endpt", "count"});
+  EXPECT_EQ(count.waitExit(5000ms), 0);
+  EXPECT_NE(count.output().find("\"num_endpoints\": 1"), std::string::npos) << count.output();
+
+  Process listen("ubus", {UBUS_CLI_BIN, "-s", socketPath(), "listen", "asterisk.endpoint"});
+  // The listener registers at its own pace: repeat the event until it is heard.
+  bool heard = false;
+  for (int i = 0; i < 40 && !heard; i++) {
+    fakeCtl("event 0 18 0");
+    heard = listen.waitFor("\"asterisk.endpoint\"", 250ms);
+  }
+  EXPECT_TRUE(heard) << listen.output();
+  EXPECT_TRUE(listen.waitFor("\"ONHOOK\""));
+  listen.stop(SIGINT);
+}
+
+}  // namespace
+}  // namespace e2e
