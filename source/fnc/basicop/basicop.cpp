@@ -1,0 +1,216 @@
+// Shared basic operators with the standard's saturation, rounding and Overflow behaviour.
+#include "basicop.h"
+
+SINT16 Overflow = 0;
+
+namespace {
+constexpr SINT32 kMax32 = 0x7FFFFFFF;
+constexpr SINT32 kMin32 = static_cast<SINT32>(0x80000000u);
+
+SINT32 sat32(std::int64_t x) {
+    if (x > kMax32) {
+        Overflow = 1;
+        return kMax32;
+    }
+    if (x < kMin32) {
+        Overflow = 1;
+        return kMin32;
+    }
+    return static_cast<SINT32>(x);
+}
+}  // namespace
+
+SINT16 sature(SINT32 x) {
+    if (x > 32767) {
+        Overflow = 1;
+        return 32767;
+    }
+    if (x < -32768) {
+        Overflow = 1;
+        return -32768;
+    }
+    return static_cast<SINT16>(x);
+}
+
+SINT16 add(SINT16 a, SINT16 b) { return sature(SINT32{a} + b); }
+SINT16 sub(SINT16 a, SINT16 b) { return sature(SINT32{a} - b); }
+
+SINT16 shl(SINT16 a, SINT16 s) {
+    if (s < 0) return shr(a, static_cast<SINT16>(s < -16 ? 16 : -s));
+    if (s > 15 && a != 0) {
+        Overflow = 1;
+        return a > 0 ? SINT16{32767} : SINT16{-32768};
+    }
+    if (a == 0) return 0;
+    return sature(SINT32{a} << s);
+}
+
+SINT16 shr(SINT16 a, SINT16 s) {
+    if (s < 0) return shl(a, static_cast<SINT16>(s < -16 ? 16 : -s));
+    if (s >= 15) return a < 0 ? SINT16{-1} : SINT16{0};
+    return static_cast<SINT16>(a >> s);
+}
+
+SINT16 shr_r(SINT16 a, SINT16 s) {
+    if (s > 15) return 0;
+    SINT16 r = shr(a, s);
+    if (s > 0 && (a & (1 << (s - 1)))) ++r;
+    return r;
+}
+
+SINT16 mult(SINT16 a, SINT16 b) {
+    SINT32 p = (SINT32{a} * b) >> 15;
+    return sature(p);
+}
+
+SINT16 mult_r(SINT16 a, SINT16 b) { return sature((SINT32{a} * b + 0x4000) >> 15); }
+SINT16 negate(SINT16 a) { return a == -32768 ? SINT16{32767} : static_cast<SINT16>(-a); }
+SINT16 extract_h(SINT32 x) { return static_cast<SINT16>(x >> 16); }
+SINT16 extract_l(SINT32 x) { return static_cast<SINT16>(x); }
+SINT16 round(SINT32 x) { return extract_h(L_add(x, 0x8000)); }
+
+SINT32 L_mult(SINT16 a, SINT16 b) {
+    if (a == -32768 && b == -32768) {
+        Overflow = 1;
+        return kMax32;
+    }
+    return SINT32{a} * b * 2;
+}
+
+SINT32 L_mac(SINT32 acc, SINT16 a, SINT16 b) { return L_add(acc, L_mult(a, b)); }
+SINT32 L_msu(SINT32 acc, SINT16 a, SINT16 b) { return L_sub(acc, L_mult(a, b)); }
+SINT32 L_add(SINT32 a, SINT32 b) { return sat32(std::int64_t{a} + b); }
+SINT32 L_sub(SINT32 a, SINT32 b) { return sat32(std::int64_t{a} - b); }
+
+SINT32 L_shl(SINT32 x, SINT16 s) {
+    if (s <= 0) return L_shr(x, static_cast<SINT16>(s < -32 ? 32 : -s));
+    if (x == 0) return 0;
+    if (s >= 31) {
+        Overflow = 1;
+        return x > 0 ? kMax32 : kMin32;
+    }
+    return sat32(std::int64_t{x} << s);
+}
+
+SINT32 L_shr(SINT32 x, SINT16 s) {
+    if (s < 0) return L_shl(x, static_cast<SINT16>(s < -32 ? 32 : -s));
+    if (s >= 31) return x < 0 ? -1 : 0;
+    return x >> s;
+}
+
+SINT32 L_shr_r(SINT32 x, SINT16 s) {
+    if (s > 31) return 0;
+    SINT32 r = L_shr(x, s);
+    if (s > 0 && (x & (SINT32{1} << (s - 1)))) ++r;
+    return r;
+}
+
+SINT32 L_negate(SINT32 x) { return x == kMin32 ? kMax32 : -x; }
+SINT32 L_abs(SINT32 x) { return x == kMin32 ? kMax32 : (x < 0 ? -x : x); }
+SINT32 L_deposit_h(SINT16 a) { return static_cast<SINT32>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(a)) << 16); }
+SINT32 L_deposit_l(SINT16 a) { return a; }
+
+SINT16 norm_l(SINT32 x) {
+    if (x == 0) return 0;
+    if (x == -1) return 31;
+    std::uint32_t v = static_cast<std::uint32_t>(x < 0 ? ~x : x);
+    SINT16 n = 0;
+    while (v < 0x40000000u) {
+        v <<= 1;
+        ++n;
+    }
+    return n;
+}
+
+SINT16 abs_s_itu(SINT16 a) { return a == -32768 ? SINT16{32767} : static_cast<SINT16>(a < 0 ? -a : a); }
+
+SINT16 norm_s_itu(SINT16 a) {
+    if (a == 0) return 0;
+    if (a == -1) return 15;
+    SINT32 v = a < 0 ? ~SINT32{a} : a;
+    SINT16 n = 0;
+    while (v < 0x4000) {
+        v <<= 1;
+        ++n;
+    }
+    return n;
+}
+
+SINT16 div_s_itu(SINT16 num, SINT16 den) {
+    if (num <= 0 || den <= 0) return 0;
+    if (num >= den) return 32767;
+    return static_cast<SINT16>((SINT32{num} << 15) / den);
+}
+
+void Log2(SINT32 L_x, SINT16* exponent, SINT16* fraction) {
+    if (L_x <= 0) {
+        *exponent = 0;
+        *fraction = 0;
+        return;
+    }
+    SINT16 n = norm_l(L_x);
+    L_x = L_shl(L_x, n);
+    *exponent = static_cast<SINT16>(30 - n);
+    int i = static_cast<int>((L_x >> 25) - 32);
+    SINT16 a = static_cast<SINT16>((L_x >> 10) & 0x7FFF);
+    SINT32 y = L_deposit_h(basicop_tablog[i]);
+    y = L_msu(y, sub(basicop_tablog[i], basicop_tablog[i + 1]), a);
+    *fraction = extract_h(y);
+}
+
+SINT32 Pow2(SINT16 exponent, SINT16 fraction) {
+    SINT32 L = L_mult(fraction, 32);
+    int i = extract_h(L);
+    SINT16 a = static_cast<SINT16>(extract_l(L_shr(L, 1)) & 0x7FFF);
+    SINT32 y = L_deposit_h(basicop_tabpow[i]);
+    y = L_msu(y, sub(basicop_tabpow[i], basicop_tabpow[i + 1]), a);
+    return L_shr_r(y, static_cast<SINT16>(30 - exponent));
+}
+
+SINT32 Inv_sqrt(SINT32 L_x) {
+    if (L_x <= 0) return 0x3FFFFFFF;
+    SINT16 n = norm_l(L_x);
+    L_x = L_shl(L_x, n);
+    SINT16 e = static_cast<SINT16>(30 - n);
+    if ((e & 1) == 0) L_x = L_shr(L_x, 1);
+    e = static_cast<SINT16>((e >> 1) + 1);
+    int i = static_cast<int>((L_x >> 25) - 16);
+    SINT16 a = static_cast<SINT16>((L_x >> 10) & 0x7FFF);
+    SINT32 y = L_deposit_h(basicop_tabsqr[i]);
+    y = L_msu(y, sub(basicop_tabsqr[i], basicop_tabsqr[i + 1]), a);
+    return L_shr(y, e);
+}
+
+SINT16 Random(SINT16* seed) {
+    *seed = extract_l(L_add(L_shr(L_mult(*seed, 31821), 1), 13849));
+    return *seed;
+}
+
+void block_add(SINT16* out, const SINT16* a, const SINT16* b, int n) {
+    for (int i = 0; i < n; ++i) out[i] = add(a[i], b[i]);
+}
+void block_sub(SINT16* out, const SINT16* a, const SINT16* b, int n) {
+    for (int i = 0; i < n; ++i) out[i] = sub(a[i], b[i]);
+}
+void block_shl(SINT16* out, const SINT16* in, int s, int n) {
+    for (int i = 0; i < n; ++i) out[i] = shl(in[i], static_cast<SINT16>(s));
+}
+void block_shrC(SINT16* out, const SINT16* in, int s, int n) {
+    for (int i = 0; i < n; ++i) out[i] = static_cast<SINT16>(in[i] >> (s > 15 ? 15 : s));
+}
+void block_F16to32(const SINT16* in, SINT32* out, int n) {
+    for (int i = 0; i < n; ++i) out[i] = L_deposit_h(in[i]);
+}
+SINT32 V_mac_shift_blk8(int n, const SINT16* x, const SINT16* y) {
+    SINT32 s = 0;
+    for (int i = 0; i < n; ++i) s = L_mac(s, x[i], y[i]);
+    return s;
+}
+void BlockShortCopy(int n, const SINT16* src, SINT16* dst) {
+    for (int i = 0; i < n; ++i) dst[i] = src[i];
+}
+void BlockShortMove10Aligned(const SINT16* src, SINT16* dst) { BlockShortCopy(10, src, dst); }
+void BlockShortMove10xAligned(int n, const SINT16* src, SINT16* dst) { BlockShortCopy((n + 9) / 10 * 10, src, dst); }
+void BlockShortClear10xAligned(int n, SINT16* dst) {
+    for (int i = 0; i < (n + 9) / 10 * 10; ++i) dst[i] = 0;
+}

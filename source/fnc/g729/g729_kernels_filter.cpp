@@ -1,0 +1,277 @@
+// Filter and signal kernels of the G.729 Annex A/B codec.
+#include "g729_kernels.h"
+#include "g729_tables.h"
+
+namespace g729 {
+
+namespace {
+// (L + 2^(s-1)) >> s, saturated to 16 bits.
+W16 rnd16(W32 L, int s) { return sat16(static_cast<W32>((std::int64_t{L} + (std::int64_t{1} << (s - 1))) >> s)); }
+W32 wrapAdd(W32 a, W32 b) { return static_cast<W32>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b)); }
+W32 wrapSub(W32 a, W32 b) { return static_cast<W32>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b)); }
+W32 mulShr16(W32 y, W16 a) { return static_cast<W32>((std::int64_t{y} * a) >> 16); }
+
+// Saturating multiply-subtract that records whether it saturated.
+W32 msuFlag(W32 acc, W16 a, W16 b, bool& sat) {
+    std::int64_t p = (a == kMin16 && b == kMin16) ? std::int64_t{kMax32} : 2 * std::int64_t{a} * b;
+    if (a == kMin16 && b == kMin16) sat = true;
+    std::int64_t r = std::int64_t{acc} - p;
+    if (r > kMax32 || r < kMin32) sat = true;
+    return sat32(r);
+}
+}  // namespace
+
+void g729ab_Pre_Process(PrePostProcessState* st, W16* in, W16* out, int mode) {
+    const bool post = mode == 1;
+    const auto& b = post ? g729ab_b_post : g729ab_b_pre;
+    const auto& a = post ? g729ab_a_post : g729ab_a_pre;
+    in[-2] = st->x1;
+    in[-1] = st->x0;
+    W32 B[80];
+    for (int n = 0; n < 80; ++n) B[n] = b[0] * W32{in[n]} + b[1] * W32{in[n - 1]} + b[2] * W32{in[n - 2]};
+    st->x1 = in[78];
+    st->x0 = in[79];
+    W32 y2 = st->L_y2, y1 = st->L_y1;
+    for (int n = 0; n < 80; ++n) {
+        W32 s = wrapAdd(wrapAdd(B[n], mulShr16(y2, a[2])), mulShr16(y1, a[1]));
+        W32 y;
+        if (post) {
+            y = sat32(std::int64_t{sat32(std::int64_t{sat32(std::int64_t{s} * 2)} * 2)} * 2);
+            out[n] = static_cast<W16>(sat32(32768 + std::int64_t{sat32(std::int64_t{y} * 2)}) >> 16);
+        } else {
+            y = sat32(std::int64_t{s} * 16);
+            out[n] = static_cast<W16>(sat32(std::int64_t{y} + 32768) >> 16);
+        }
+        y2 = y1;
+        y1 = y;
+    }
+    st->L_y2 = y2;
+    st->L_y1 = y1;
+}
+
+void g729ab_Residu(const W16* a, const W16* x, W16* y) {
+    for (int n = 0; n < 40; ++n) {
+        W32 s = 0;
+        for (int j = 10; j >= 0; --j) s = L_mac(s, a[j], x[n - j]);
+        y[n] = rnd16(s, 13);
+    }
+}
+
+namespace {
+// One sample of the all-pole filter in four partial sums; `late` selects the lane assignment
+// used after the first sample by the plain variant.
+W16 synSample(const W16* a, W16 xn, const W16* y, int n, bool late, bool& sat) {
+    static constexpr int kEarly[4][3] = {{8, 4, 0}, {7, 3, 0}, {10, 6, 2}, {9, 5, 1}};
+    static constexpr int kLate[4][3] = {{8, 1, 0}, {7, 4, 0}, {10, 6, 3}, {9, 5, 2}};
+    const auto& lanes = late ? kLate : kEarly;
+    static constexpr int kCount[4] = {2, 2, 3, 3};
+    // Fast path in exact arithmetic while every lane stays inside the 32-bit range.
+    {
+        auto prod = [&](int j) { return 2 * std::int64_t{a[j]} * y[n - j]; };
+        bool inRange = true;
+        auto step = [&](std::int64_t& acc, int j) {
+            acc -= prod(j);
+            inRange &= acc <= kMax32 && acc >= kMin32;
+        };
+        std::int64_t q3 = 2 * std::int64_t{xn} * 4096, q2 = 0, q1 = 0, q0 = 0;
+        if (late) {
+            step(q3, 9), step(q3, 5), step(q3, 2);
+            step(q2, 10), step(q2, 6), step(q2, 3);
+            step(q1, 7), step(q1, 4);
+            step(q0, 8), step(q0, 1);
+        } else {
+            step(q3, 9), step(q3, 5), step(q3, 1);
+            step(q2, 10), step(q2, 6), step(q2, 2);
+            step(q1, 7), step(q1, 3);
+            step(q0, 8), step(q0, 4);
+        }
+        if (inRange) {
+            W32 total = wrapAdd(wrapAdd(static_cast<W32>(q0), static_cast<W32>(q1)), wrapAdd(static_cast<W32>(q2), static_cast<W32>(q3)));
+            std::int64_t r = (std::int64_t{total} + 4096) >> 13;
+            if (r > kMax16 || r < kMin16) sat = true;
+            return sat16(static_cast<W32>(r));
+        }
+    }
+    W32 p[4];
+    for (int l = 0; l < 4; ++l) {
+        W32 acc = l == 3 ? L_mult(xn, 4096) : 0;
+        for (int t = 0; t < kCount[l]; ++t) {
+            int j = lanes[l][t];
+            acc = msuFlag(acc, a[j], y[n - j], sat);
+        }
+        p[l] = acc;
+    }
+    W32 total = wrapAdd(wrapAdd(p[0], p[1]), wrapAdd(p[2], p[3]));
+    std::int64_t r = (std::int64_t{total} + 4096) >> 13;
+    if (r > kMax16 || r < kMin16) sat = true;
+    return sat16(static_cast<W32>(r));
+}
+}  // namespace
+
+void g729ab_Syn_filt2(const W16* a, const W16* x, W16* y) {
+    bool sat = false;
+    for (int n = 0; n < 40; ++n) y[n] = synSample(a, x[n], y, n, n > 0, sat);
+}
+
+int g729ab_Syn_filt3(const W16* a, const W16* x, W16* y) {
+    bool sat = false;
+    for (int n = 0; n < 40; ++n) y[n] = synSample(a, x[n], y, n, false, sat);
+    return sat ? 1 : 0;
+}
+
+void g729ab_Weight_Az(const W16* a, const W16* gamma_tab, W16* ap) {
+    ap[0] = a[0];
+    for (int i = 1; i <= 10; ++i) ap[i] = round16(L_mult(a[i], gamma_tab[i - 1]));
+}
+
+void g729ab_preemphasis(W16* mem, W16* signal, W16 g) {
+    W16 last = signal[39];
+    for (int n = 39; n > 0; --n) signal[n] = sub(signal[n], mult(g, signal[n - 1]));
+    signal[0] = sub(signal[0], mult(g, *mem));
+    *mem = last;
+}
+
+W32 g729a_agc_nrg(const W16* x) {
+    W32 s = 0;
+    for (int i = 0; i < 40; ++i) {
+        W16 v = static_cast<W16>(x[i] >> 2);
+        s = L_mac(s, v, v);
+    }
+    return s;
+}
+
+void g729ab_agcLoop(W16* sig_out, W16* gains, W16 g0) {
+    for (int n = 0; n < 40; ++n) {
+        W32 g = ((W32{gains[n]} * 29491) >> 15) + g0;
+        gains[n + 1] = static_cast<W16>(g);
+        sig_out[n] = sat16(L_mult(sig_out[n], gains[n + 1]) >> 13);
+    }
+}
+
+void g729ab_Vec_mult_r(const W16* in, const W16* window, W16* out, int /*n*/) {
+    for (int i = 0; i < 240; ++i) out[i] = mult_r(in[i], window[i]);
+}
+
+void g729ab_ACF(W16* y, W32* r, int norm) {
+    for (int i = 240; i < 256; ++i) y[i] = 0;
+    for (int k = 1; k <= 12; ++k) {
+        W32 s = g729PartialSums4(y, y + k, 240);
+        r[k] = static_cast<W32>(static_cast<std::uint32_t>(s) << (norm > 0 ? norm : 0));
+    }
+    if (norm <= 0)
+        for (int k = 0; k <= 12; ++k) r[k] &= ~W32{1};
+}
+
+W16 g729ab_Chebps_11(W16 x, const W32* f, const W16* params) {
+    const W32 h = params[0], sx = params[1], sf = params[2];
+    W32 b2 = h * 65536;
+    W32 b1 = wrapAdd(W32{x} * (W32{1} << sx), f[1]);
+    for (int k = 2; k <= 4; ++k) {
+        W32 prod = static_cast<W32>((std::int64_t{b1} * x) >> 16);
+        W32 b0 = wrapSub(wrapAdd(static_cast<W32>(static_cast<std::uint32_t>(prod) * 4u), f[k]), b2);
+        b2 = b1;
+        b1 = b0;
+    }
+    W32 prod = static_cast<W32>((std::int64_t{b1} * x) >> 16);
+    W32 t = wrapSub(wrapAdd(static_cast<W32>(static_cast<std::uint32_t>(prod) * 2u), f[5]), b2);
+    t = static_cast<W32>(static_cast<std::uint32_t>(t) << (sf - 6));
+    return sat16(t >> 10);
+}
+
+// The quotient is computed by integer division; it equals the floating-point form with rounding
+// towards zero on the whole domain, and leaves the thread's floating-point mode untouched.
+W16 g729ab_div_s(W16 num, W16 den) { return div_s(num, den); }
+
+void g729ab_Pred_lt_3_dec(W16* exc, int t0, int frac) {
+    const W16* x0 = exc - t0;
+    int f = -frac;
+    if (f < 0) {
+        f += 3;
+        --x0;
+    }
+    const auto& c1 = g729ab_inter_3l_fast[f];
+    const auto& c2 = g729ab_inter_3l_fast[3 - f];
+    for (int j = 0; j < 40; ++j) {
+        const W16* x1 = x0 + j;
+        const W16* x2 = x1 + 1;
+        W32 s = 0;
+        for (int i = 0; i < 10; ++i) {
+            s = L_mac(s, x1[-i], c1[i]);
+            s = L_mac(s, x2[i], c2[i]);
+        }
+        exc[j] = round16(s);
+    }
+}
+
+void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
+    const W16* x0 = exc - t0;
+    int f = -frac;
+    if (f < 0) {
+        f += 3;
+        --x0;
+    }
+    const auto& c1r = g729ab_inter_3l_fast_rev[f];
+    const auto& c2 = g729ab_inter_3l_fast[3 - f];
+    for (int j = 0; j < 40; ++j) {
+        const W16* x1 = x0 + j;
+        // Exact sum while the running value stays in range, else the saturating chain.
+        std::int64_t q = 0;
+        bool inRange = true;
+        for (int m = 0; m < 10; ++m) {
+            q += 2 * std::int64_t{x1[-(9 - m)]} * c1r[m];
+            inRange &= q <= kMax32 && q >= kMin32;
+        }
+        for (int i = 0; i < 10; ++i) {
+            q += 2 * std::int64_t{x1[1 + i]} * c2[i];
+            inRange &= q <= kMax32 && q >= kMin32;
+        }
+        W32 s = static_cast<W32>(q);
+        if (!inRange) {
+            s = 0;
+            for (int m = 0; m < 10; ++m) s = L_mac(s, x1[-(9 - m)], c1r[m]);
+            for (int i = 0; i < 10; ++i) s = L_mac(s, x1[1 + i], c2[i]);
+        }
+        exc[j] = round16(s);
+    }
+}
+
+W16 g729ab_ComputeZeroCross(const W16* x) {
+    W32 count = 0;
+    for (int i = 120; i < 200; ++i)
+        if (W32{x[i]} * x[i + 1] < 0) ++count;
+    return sat16(count * 410);
+}
+
+void g729ab_CalcTargetVec(const W16* y1, const W16* xn, W16 gain, W16* out) {
+    for (int n = 0; n < 40; ++n) out[n] = sub(xn[n], sat16(L_mult(y1[n], gain) >> 15));
+}
+
+void g729ab_TotalExc(W16* exc, const W16* code, W16 gain_pit, W16 gain_code, int mode) {
+    const int s = mode == 1 ? 15 : 14;
+    for (int n = 0; n < 40; ++n) {
+        W32 L = L_mac(L_mult(exc[n], gain_pit), code[n], gain_code);
+        exc[n] = rnd16(L, s);
+    }
+}
+
+void g729ab_Calc_exc_gain(W16* excg, W16 cur_gain, W32 L_inv) {
+    W16 g = add(cur_gain, mult_r(cur_gain, 19043));
+    W32 L = L_inv & ~W32{1};
+    W32 P = static_cast<W32>((std::int64_t{L} * g) >> 15) & ~W32{1};
+    int sh = norm_l(P);
+    W16 t = static_cast<W16>(static_cast<W32>(static_cast<std::uint32_t>(P) << sh) >> 16);
+    int sh2 = sh - 14;
+    std::int64_t R = sh2 >= 1 ? (std::int64_t{1} << (15 + sh2)) : 0;
+    for (int n = 0; n < 40; ++n) {
+        W32 prod = sat32(2 * std::int64_t{excg[n]} * t);
+        W16 v = static_cast<W16>(sat32(32768 + R + prod) >> 16);
+        if (sh2 > 0)
+            excg[n] = static_cast<W16>(v >> sh2);
+        else if (sh2 == 0)
+            excg[n] = v;
+        else
+            excg[n] = static_cast<W16>(static_cast<std::uint16_t>(v) << -sh2);
+    }
+}
+
+}  // namespace g729

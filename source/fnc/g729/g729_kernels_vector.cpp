@@ -1,0 +1,389 @@
+// Correlation, energy, vector, quantiser-search and fixed-codebook kernels of the G.729 codec.
+#include "g729_kernels.h"
+#include "g729_tables.h"
+
+namespace g729 {
+
+W32 g729PartialSums4(const W16* x, const W16* y, int n) {
+    // Fast path: exact 64-bit lanes, valid as long as no lane ever leaves the 32-bit range
+    // (checked at every step); otherwise the saturating chains are run as specified.
+    std::int64_t q[4] = {0, 0, 0, 0};
+    bool inRange = true;
+    int i = 0;
+    for (; i + 4 <= n; i += 4)
+        for (int k = 0; k < 4; ++k) {
+            q[k] += 2 * std::int64_t{x[i + k]} * y[i + k];
+            inRange &= q[k] <= kMax32 && q[k] >= kMin32;
+        }
+    for (; i < n; ++i) {
+        q[i & 3] += 2 * std::int64_t{x[i]} * y[i];
+        inRange &= q[i & 3] <= kMax32 && q[i & 3] >= kMin32;
+    }
+    if (inRange)
+        return L_add(L_add(static_cast<W32>(q[0]), static_cast<W32>(q[2])), L_add(static_cast<W32>(q[1]), static_cast<W32>(q[3])));
+    W32 p[4] = {0, 0, 0, 0};
+    for (i = 0; i < n; ++i) p[i & 3] = L_mac(p[i & 3], x[i], y[i]);
+    return L_add(L_add(p[0], p[2]), L_add(p[1], p[3]));
+}
+
+W32 g729ab_Vec_L_mac8(const W16* x, const W16* y, int /*n*/, W32 acc) { return L_add(g729PartialSums4(x, y, 40), acc); }
+
+void g729ab_4Vec_L_mac8(const W16* x, const W16* y, int n, W32* out) {
+    for (int k = 0; k < 4; ++k) out[k] = g729PartialSums4(x, y + k, n);
+}
+
+void g729ab_comp_corr_loop(const W16* x, const W16* y, int nlag, W32* out, int len) {
+    for (int m = 0; m < nlag; ++m) out[m] = g729PartialSums4(x, y + m, len);
+}
+
+W32 g729ab_Vec_L_sqa(const W16* x, int n, W32 acc) {
+    W32 s = 0;
+    for (int i = 0; i < n; ++i) s = L_mac(s, x[i], x[i]);
+    return L_add(s, acc);
+}
+
+W32 g729ab_Vec_L_sqa_2(const W16* x, int n, W32 acc) {
+    W32 s = 0;
+    for (int i = 0; i < n; i += 2) s = L_mac(s, x[i], x[i]);
+    return L_add(s, acc);
+}
+
+W32 g729ab_Vec_L_sqa_40(const W16* x, W32 acc) { return g729ab_Vec_L_sqa(x, 40, acc); }
+
+W32 g729ab_Vec_L_abs_max(const W32* L, int n) {
+    W32 m = 0;
+    for (int i = 0; i < n; ++i) {
+        W32 a = L[i] == kMin32 ? kMin32 : (L[i] < 0 ? -L[i] : L[i]);
+        if (a > m) m = a;
+    }
+    return m;
+}
+
+void g729ab_Vec_shr_8(const W16* x, W16* y, int s, int n) {
+    for (int i = 0; i < n; ++i)
+        y[i] = s >= 0 ? static_cast<W16>(x[i] >> (s > 15 ? 15 : s))
+                      : static_cast<W16>(static_cast<std::uint16_t>(x[i]) << -s);
+}
+
+void g729ab_Vec_shl_8(const W16* x, W16* y, int s, int n) { g729ab_Vec_shr_8(x, y, -s, n); }
+
+void g729ab_Vec_L_shl_ExtractH(const W32* L, W16* y, int s, int n) {
+    for (int i = 0; i < n; ++i)
+        y[i] = s < 16 ? static_cast<W16>(L[i] >> (16 - s)) : static_cast<W16>(static_cast<std::uint32_t>(L[i]) << (s - 16));
+}
+
+void g729ab_Vec_shl3_split(const W16* x, W16* even, W16* odd, int n) {
+    for (int i = 0; i < n / 2; ++i) {
+        even[i] = shl(x[2 * i], 3);
+        odd[i] = shl(x[2 * i + 1], 3);
+    }
+}
+
+void g729ab_Vec_shr3_split(const W16* x, W16* even, W16* odd, int n) {
+    for (int i = 0; i < n / 2; ++i) {
+        even[i] = static_cast<W16>(x[2 * i] >> 3);
+        odd[i] = static_cast<W16>(x[2 * i + 1] >> 3);
+    }
+}
+
+void g729ab_Vec_split(const W16* x, W16* even, W16* odd, int n) {
+    for (int i = 0; i < n / 2; ++i) {
+        even[i] = x[2 * i];
+        odd[i] = x[2 * i + 1];
+    }
+}
+
+void g729ab_Vec_Add4(const W16* a, const W16* b, W16* c, int n) {
+    for (int i = 0; i < n; ++i) c[i] = add(a[i], b[i]);
+}
+
+void g729ab_Vec_Sub4(const W16* a, const W16* b, W16* c, int n) {
+    for (int i = 0; i < n; ++i) c[i] = sub(a[i], b[i]);
+}
+
+void g729ab_Set_zero(W16* p, int n) {
+    for (int i = 0; i < n; ++i) p[i] = 0;
+}
+
+void g729ab_Set_const(W16* p, W16 value, int /*n*/) {
+    for (int i = 0; i < 4; ++i) p[i] = value;
+}
+
+// ---------------------------------------------------------------- LSP quantiser
+
+void g729ab_Lsp_prev_compose(const W16* lsp_ele, W16* lsp, const W16 (*fg)[10], const W16 (*freq_prev)[10], const W16* fg_sum) {
+    for (int j = 0; j < 10; ++j) {
+        W32 L = L_mult(lsp_ele[j], fg_sum[j]);
+        for (int k = 0; k < 4; ++k) L = L_mac(L, freq_prev[k][j], fg[k][j]);
+        lsp[j] = extract_h(L);
+    }
+}
+
+void g729ab_Lsp_prev_extract(const W16* lsp, W16* lsp_ele, const W16 (*fg)[10], const W16 (*freq_prev)[10], const W16* fg_sum_inv) {
+    for (int j = 0; j < 10; ++j) {
+        W32 L = L_deposit_h(lsp[j]);
+        for (int k = 0; k < 4; ++k) L = L_msu(L, freq_prev[k][j], fg[k][j]);
+        W16 t = extract_h(L);
+        lsp_ele[j] = sat16(L_mult(t, fg_sum_inv[j]) >> 13);
+    }
+}
+
+void g729ab_Get_wegt(const W16* flsp, W16* wegt) {
+    W16 w[10];
+    for (int i = 0; i < 10; ++i) {
+        W16 d = sub(sub(flsp[i + 1], flsp[i - 1]), 8192);
+        if (d > 0) {
+            w[i] = 2048;
+        } else {
+            W16 t = sat16(L_mult(d, d) >> 14);
+            W16 u = sat16(L_mult(t, 20480) >> 14);
+            w[i] = add(u, 2048);
+        }
+    }
+    w[4] = sat16(L_mult(w[4], 19661) >> 15);
+    w[5] = sat16(L_mult(w[5], 19661) >> 15);
+    W16 m = 0;
+    for (int i = 0; i < 10; ++i)
+        if (w[i] > m) m = w[i];
+    int s = norm_s(m);
+    for (int i = 0; i < 10; ++i) wegt[i] = shl(w[i], s);
+}
+
+namespace {
+W32 packCandidate(W32 dist, int bits, int number) {
+    W32 p = sat32(std::int64_t{dist} * 8);
+    return (p & ~((W32{1} << bits) - 1)) | number;
+}
+}  // namespace
+
+void g729ab_Lsp_pre_select(const W16* rbuf, const W16* codebook, W32* cand) {
+    W32 best = kMax32;
+    for (int c = 0; c < 128; ++c) {
+        const W16* cw = codebook + (c >> 2) * 40 + (c & 3);
+        // Non-negative terms: the saturating chain is the exact sum capped at the top.
+        std::int64_t q = 0;
+        for (int k = 0; k < 10; ++k) {
+            W16 e = static_cast<W16>(rbuf[k] - cw[4 * k]);
+            q += 2 * std::int64_t{e} * e;
+        }
+        W32 D = q > kMax32 ? kMax32 : static_cast<W32>(q);
+        W32 packed = packCandidate(D, 7, c);
+        if (c == 0 || packed < best) best = packed;
+    }
+    *cand = best & 127;
+}
+
+int g729ab_Lsp_select_1(const W16* rbuf, const W16* cb1, const W16* wegt, const W16* codebook) {
+    W16 b[5];
+    for (int k = 0; k < 5; ++k) b[k] = sub(rbuf[k], cb1[k]);
+    W32 best = kMax32;
+    for (int c = 0; c < 32; ++c) {
+        const W16* cw = codebook + 20 * (c >> 2) + (c & 3);
+        W32 D = 0;
+        for (int k = 0; k < 5; ++k) {
+            W16 t = static_cast<W16>(b[k] - cw[4 * k]);
+            W16 u = mult(wegt[k], t);
+            D = L_mac(D, u, t);
+        }
+        W32 packed = packCandidate(D, 5, c);
+        if (c == 0 || packed < best) best = packed;
+    }
+    return best & 31;
+}
+
+void g729ab_Lsp_get_tdist(const W16* wegt, const W16* buf, W32* L_tdist, const W16* rbuf, const W16* fg_sum) {
+    W16 u[10], t[10];
+    for (int j = 0; j < 10; ++j) {
+        W16 d = sub(buf[j], rbuf[j]);
+        t[j] = extract_h(L_mult(d, fg_sum[j]));
+        u[j] = sat16(L_mult(wegt[j], t[j]) >> 12);
+    }
+    *L_tdist = g729PartialSums4(u, t, 10);
+}
+
+// ---------------------------------------------------------------- gain quantiser
+
+void g729ab_Qua_gainLoop2_PreSrch(const W16 (*g1)[2], const W16 (*g2)[2], W16 gcode0, W16* table) {
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 8; ++j) {
+            W32 gp = static_cast<W16>(g1[i][0] + g2[j][0]);
+            W32 c = (W32{g1[i][1]} + g2[j][1]) >> 1;
+            W32 gc = static_cast<W16>((W32{gcode0} * c) >> 15);
+            W16* pair = table + i * 40 + (j >> 1) * 10 + (j & 1);
+            pair[0] = static_cast<W16>((gp * gp) >> 15);
+            pair[2] = static_cast<W16>(gp);
+            pair[4] = static_cast<W16>((gc * gc) >> 15);
+            pair[6] = static_cast<W16>(gc);
+            pair[8] = static_cast<W16>((gc * gp) >> 15);
+        }
+}
+
+int g729ab_Qua_gainLoop2_Srch(const W32* coeff, const W16* table) {
+    W32 best = kMax32;
+    for (int n = 0; n < 32; ++n) {
+        const W16* pair = table + (n >> 3) * 40 + ((n & 7) >> 1) * 10 + (n & 1);
+        std::int64_t S = std::int64_t{coeff[0]} * pair[0] + std::int64_t{coeff[1]} * pair[2] + std::int64_t{coeff[2]} * pair[4] +
+                         std::int64_t{coeff[3]} * pair[6] + std::int64_t{coeff[4]} * pair[8];
+        W32 D = static_cast<W32>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(S >> 15)));
+        W32 packed = (D & ~W32{31}) | n;
+        if (n == 0 || packed < best) best = packed;
+    }
+    return best & 31;
+}
+
+// ---------------------------------------------------------------- fixed-codebook search
+
+namespace {
+int blockOffset(int ta, int tb) {
+    static constexpr int kBlock[5][5] = {{-1, kRr01, kRr02, kRr03, kRr04},
+                                         {-1, -1, kRr12, kRr13, kRr14},
+                                         {-1, -1, -1, kRr23, kRr24},
+                                         {-1, -1, -1, -1, -1},
+                                         {-1, -1, -1, -1, -1}};
+    return kBlock[ta][tb];
+}
+
+// The current best (sq_b, alp_b) is replaced by (sq_c, alp_c) only on a strictly better score.
+bool better(W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) { return L_msu(L_mult(sq_c, alp_b), sq_b, alp_c) > 0; }
+}  // namespace
+
+void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
+    // Running sums along each diagonal: after i + 1 terms the sum belongs to the pair whose later
+    // position is 39 - i.
+    for (int d = 1; d < 40; ++d) {
+        if (d % 5 == 0) continue;
+        W32 cor = 0;
+        for (int i = 0; i + d < 40; ++i) {
+            cor = L_mac(cor, h[i], h2[i + d]);
+            int b = 39 - i, a = b - d;
+            int ta = a % 5, tb = b % 5;
+            int lo = ta < tb ? ta : tb, hi = ta < tb ? tb : ta;
+            int off = blockOffset(lo, hi);
+            if (off < 0) continue;
+            int row = (lo == ta ? a : b) / 5, col = (lo == ta ? b : a) / 5;
+            rr[off + 8 * row + col] = extract_h(cor);
+        }
+    }
+}
+
+void g729ab_D4i40_SetSign(W16* dn, W16* psign, W16* nsign) {
+    for (int i = 0; i < 40; ++i) {
+        if (dn[i] >= 0) {
+            psign[i] = kMax16;
+            nsign[i] = kMin16;
+        } else {
+            psign[i] = kMin16;
+            nsign[i] = kMax16;
+        }
+        dn[i] = abs_s(dn[i]);
+    }
+}
+
+namespace {
+void modRows(W16* block, int blocks, int track, const W16* psign, const W16* psignTrk, const W16* nsignTrk) {
+    for (int k = 0; k < 8; ++k) {
+        const W16* sel = psign[5 * k + track] >= 0 ? psignTrk : nsignTrk;
+        for (int b = 0; b < blocks; ++b)
+            for (int m = 0; m < 8; ++m) {
+                W16& v = block[64 * b + 8 * k + m];
+                v = mult(v, sel[8 * b + m]);
+            }
+    }
+}
+}  // namespace
+
+void g729ab_D4i40_ModRrixiy1(W16* rr01, const W16* psign, const W16* psignTrk, const W16* nsignTrk) {
+    modRows(rr01, 4, 0, psign, psignTrk, nsignTrk);
+}
+void g729ab_D4i40_ModRrixiy2(W16* rr12, const W16* psign, const W16* psignTrk, const W16* nsignTrk) {
+    modRows(rr12, 3, 1, psign, psignTrk, nsignTrk);
+}
+void g729ab_D4i40_ModRrixiy3(W16* rr23, const W16* psign, const W16* psignTrk, const W16* nsignTrk) {
+    modRows(rr23, 2, 2, psign, psignTrk, nsignTrk);
+}
+
+void g729ab_D4i40_CalcRrv_NB_POS(const W16* A, const W16* B, const W16* C, W32* rrv) {
+    for (int m = 0; m < 8; ++m) rrv[m] = L_mac(L_mac(L_mult(A[8 * m], 8192), B[8 * m], 8192), C[m], 4096);
+}
+
+void g729ab_D4i40_CalcRrv_1(const W16* A, const W16* B, const W16* C, W32* rrv) {
+    for (int m = 0; m < 8; ++m) rrv[m] = L_mac(L_mac(L_mult(A[8 * m], 8192), B[m], 8192), C[m], 4096);
+}
+
+namespace {
+void scoreEight(W32 alp0, const W16* R1, const W16* R2, const W16* dn, W16 ps0, W16* sq, W16* alp) {
+    for (int m = 0; m < 8; ++m) {
+        W32 A = L_mac(L_mac(alp0, R1[m], 8192), R2[m], 16384);
+        alp[m] = extract_h(A);
+        W16 ps = static_cast<W16>(ps0 + dn[m]);
+        sq[m] = mult(ps, ps);
+    }
+}
+void meet(W16& idx, W16& sq, W16& alp, W16 idx_c, W16 sq_c, W16 alp_c) {
+    if (better(sq_c, alp_c, sq, alp)) {
+        idx = idx_c;
+        sq = sq_c;
+        alp = alp_c;
+    }
+}
+}  // namespace
+
+void g729ab_D4i40_cbs_NB_POS_1(W32 alp0, const W16* R1, const W16* R2, const W16* dn, W16 ps0, W16* index, W16* sq, W16* alp) {
+    W16 s[8], a[8];
+    scoreEight(alp0, R1, R2, dn, ps0, s, a);
+    for (int L = 0; L < 4; ++L) {
+        index[L] = g729ab_vq_index_init[L];
+        sq[L] = s[L];
+        alp[L] = a[L];
+        meet(index[L], sq[L], alp[L], g729ab_vq_index_init[L + 4], s[L + 4], a[L + 4]);
+    }
+}
+
+void g729ab_D4i40_cbs_NB_POS_2(W32 alp0, const W16* R1, const W16* R2, const W16* dn, W16 ps0, W16* index, W16* sq, W16* alp,
+                               W16* best_sq, W16* best_alp, W16* best_index) {
+    W16 s[8], a[8];
+    scoreEight(alp0, R1, R2, dn, ps0, s, a);
+    for (int L = 0; L < 4; ++L) {
+        meet(index[L], sq[L], alp[L], g729ab_vq_index_init8[L], s[L], a[L]);
+        meet(index[L], sq[L], alp[L], g729ab_vq_index_init8[L + 4], s[L + 4], a[L + 4]);
+    }
+    meet(index[0], sq[0], alp[0], index[2], sq[2], alp[2]);
+    meet(index[1], sq[1], alp[1], index[3], sq[3], alp[3]);
+    meet(index[0], sq[0], alp[0], index[1], sq[1], alp[1]);
+    *best_sq = sq[0];
+    *best_alp = alp[0];
+    *best_index = index[0];
+}
+
+void g729ab_CBS2_PulsePosition_MR122(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
+                                     const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index) {
+    W16 v[8];
+    for (int j = 0; j < 8; ++j) v[j] = round16(rrv[j]);
+    W16 li[4], ls[4], la[4];
+    for (int L = 0; L < 4; ++L) {
+        bool first = true;
+        for (int i = 0; i < 8; ++i)
+            for (int half = 0; half < 2; ++half) {
+                int j = L + 4 * half;
+                W16 ps = static_cast<W16>(ps0 + dnA[i] + dnB[j]);
+                W16 sq = mult(ps, ps);
+                W32 A = L_mac(L_mac(alp0[i], rrAB[8 * i + j], weights[5]), v[j], weights[4]);
+                W16 alp = extract_h(A);
+                W16 num = static_cast<W16>(8 * i + j);
+                if (first) {
+                    li[L] = num;
+                    ls[L] = sq;
+                    la[L] = alp;
+                    first = false;
+                } else {
+                    meet(li[L], ls[L], la[L], num, sq, alp);
+                }
+            }
+    }
+    for (int L = 1; L < 4; ++L) meet(li[0], ls[0], la[0], li[L], ls[L], la[L]);
+    *best_alp = la[0];
+    *best_sq = ls[0];
+    *best_index = li[0];
+}
+
+}  // namespace g729
