@@ -1,4 +1,6 @@
 // Long-term prediction and regular-pulse excitation kernels of the GSM full-rate codec.
+#include <algorithm>
+
 #include "fr_kernels.h"
 #include "fr_tables.h"
 
@@ -10,14 +12,28 @@ inline Word32 fr_combine_lanes(const Word32 p[4]) {
 
 Word32 fr_CalcLTP_CrossCorrelate(const Word16* d, const Word16* dp, Word16 scal, Word16* Nc) {
   Word16 wt[40];
-  for (int k = 0; k < 40; ++k) wt[k] = fr_sasr(d[k], scal);
+  Word16 wmax = 0;
+  for (int k = 0; k < 40; ++k) {
+    wt[k] = fr_sasr(d[k], scal);
+    wmax = std::max(wmax, fr_abs_s(wt[k]));
+  }
+  // With |wt| <= 511 (what the caller's scaling gives) no doubled product reaches 2^25 and no
+  // sum of 40 reaches 2^31, so a plain sum equals the saturating four-lane sum.
+  const bool plain = wmax <= 511;
   Word32 L_max = 0;
   Word16 best = 40;
   for (Word16 lambda = 40; lambda <= 120; ++lambda) {
     const Word16* past = dp - lambda;
-    Word32 p[4] = {0, 0, 0, 0};
-    for (int k = 0; k < 40; ++k) p[k & 3] = fr_L_mac(p[k & 3], wt[k], past[k]);
-    const Word32 c = fr_combine_lanes(p);
+    Word32 c;
+    if (plain) {
+      Word32 sum = 0;
+      for (int k = 0; k < 40; ++k) sum += Word32(wt[k]) * past[k];
+      c = sum * 2;
+    } else {
+      Word32 p[4] = {0, 0, 0, 0};
+      for (int k = 0; k < 40; ++k) p[k & 3] = fr_L_mac(p[k & 3], wt[k], past[k]);
+      c = fr_combine_lanes(p);
+    }
     if (c > L_max) {  // strictly greater: the smallest lag wins a tie
       L_max = c;
       best = lambda;

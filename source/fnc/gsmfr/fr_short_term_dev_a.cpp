@@ -1,6 +1,8 @@
 // Front end and short-term (LPC) kernels of the GSM full-rate codec: pre-processing,
 // autocorrelation, the Schur recursion and its division, LAR coding and decoding, LAR
 // interpolation, the lattice filters and the decoder's post-processing.
+#include <algorithm>
+
 #include "fr_kernels.h"
 #include "fr_tables.h"
 
@@ -29,7 +31,18 @@ void fr_Gsm_Preprocess(GSMFR_ENCSTRUCT* S, const Word16* s_in, Word16* so) {
 
 void fr_Autocorrelation_ACF(Word16* s, Word32* L_ACF) {
   for (int i = 160; i < 172; ++i) s[i] = 0;
+  Word16 smax = 0;
+  for (int i = 0; i < 160; ++i) smax = std::max(smax, fr_abs_s(s[i]));
+  // Samples below 2^11 (what the caller's scaling gives) keep every sum of 160 doubled
+  // products below 2^31, so a plain sum equals the saturating four-lane sum.
+  const bool plain = smax <= 2047;
   for (int k = 0; k <= 8; ++k) {
+    if (plain) {
+      Word32 sum = 0;
+      for (int i = 0; i < 160; ++i) sum += Word32(s[i]) * s[i + k];
+      L_ACF[k] = sum * 2;
+      continue;
+    }
     Word32 p[4] = {0, 0, 0, 0};
     for (int i = 0; i < 160; ++i) p[i & 3] = fr_L_mac(p[i & 3], s[i], s[i + k]);
     L_ACF[k] = fr_L_add(fr_L_add(p[0], p[2]), fr_L_add(p[1], p[3]));

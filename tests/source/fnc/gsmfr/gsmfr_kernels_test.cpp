@@ -158,6 +158,13 @@ TEST(GsmfrKernels, VectorUtilities) {
   const Word16 b[8] = {-32768, 0, 16384, 0, -32768, 0, 16384, 0};
   EXPECT_EQ(-1 + 5, fr_Vec_L_mac8(a, b, 5));
 
+  // Full-scale samples saturate every partial sum of the autocorrelation.
+  std::vector<Word16> loud(172, 32767);
+  Word32 acf[9];
+  fr_Autocorrelation_ACF(loud.data(), acf);
+  EXPECT_EQ(0x7FFFFFFF, acf[0]);
+  EXPECT_EQ(0, loud[171]);
+
   Word16 aav1[9] = {}, rav1[9];
   EXPECT_EQ(0, fr_compute_rav1(aav1, rav1));
   EXPECT_TRUE(std::all_of(rav1, rav1 + 9, [](Word16 r) { return r == 0; }));
