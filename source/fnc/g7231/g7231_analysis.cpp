@@ -1,0 +1,439 @@
+// G.723.1 encoder analysis: input high-pass filter, LPC analysis, LSP conversion and
+// quantisation, perceptual weighting, open-loop pitch and harmonic noise weighting, and the
+// cascaded synthesis/weighting filters of the impulse response and the ringing memories.
+#include <algorithm>
+#include <cstring>
+
+#include "g7231_encoder.h"
+#include "g7231_tables.h"
+
+void g723_1_Rem_Dc(Word16* x, G7231_Coder_State* st) {
+  G7231_CODSTATDEF& cs = st->CodStat;
+  if (!st->UseHp) {
+    for (int i = 0; i < G723_Frame; ++i) x[i] = static_cast<Word16>(x[i] >> 1);
+    return;
+  }
+  for (int i = 0; i < G723_Frame; ++i) {
+    const Word16 in = x[i];
+    const std::int64_t feedback = (std::int64_t(cs.HpfPdl) * 0x7F00) >> 15;
+    const Word32 acc = g723_1_sat32(32768 * (std::int64_t(in) - cs.HpfZdl) + feedback);
+    cs.HpfZdl = in;
+    cs.HpfPdl = acc;
+    x[i] = g723_1_round(acc);
+  }
+}
+
+Word16 g723_1_Durbin(Word16* Lpc, const Word16* Corr, Word16 Err, Word16* Pk2) {
+  Word16 temp[G723_LpcOrder];
+  for (int i = 0; i < G723_LpcOrder; ++i) Lpc[i] = 0;
+  *Pk2 = 32767;
+  for (int i = 0; i < G723_LpcOrder; ++i) {
+    Word32 acc = g723_1_L_shr(g723_1_L_deposit_h(Corr[i]), 2);
+    for (int j = 0; j < i; ++j) acc = g723_1_L_msu(acc, Lpc[j], Corr[i - j - 1]);
+    acc = g723_1_L_shl(acc, 2);
+    const Word32 mag = g723_1_L_abs(acc);
+    if (mag >= g723_1_L_deposit_h(Err)) {  // unstable: keep the last complete step
+      *Pk2 = 32767;
+      break;
+    }
+    Word16 pk = g723_1_div_l(mag, Err);
+    if (acc < 0) pk = g723_1_negate(pk);
+    if (i == 1) *Pk2 = pk;
+    Err = g723_1_round(g723_1_L_msu(g723_1_L_deposit_h(Err), Err, g723_1_mult_r(pk, pk)));
+    Lpc[i] = g723_1_shr(pk, 2);
+    for (int j = 0; j < i; ++j) temp[j] = Lpc[j];
+    for (int j = 0; j < i; ++j)
+      Lpc[j] = g723_1_round(g723_1_L_msu(g723_1_L_deposit_h(Lpc[j]), pk, temp[i - j - 1]));
+  }
+  return Err;
+}
+
+void g723_1_Comp_Lpc(Word16* UnqLpc, const Word16* buf360, G7231_Coder_State* st) {
+  G7231_CODSTATDEF& cs = st->CodStat;
+  Word16 peaks[6];
+  peaks[0] = cs.Max_abs_sf[0];
+  peaks[1] = cs.Max_abs_sf[1];
+  for (int b = 2; b < 6; ++b) {
+    Word16 m = 0;
+    for (int i = 0; i < G723_SubFrLen; ++i) m = std::max(m, g723_1_abs_s(buf360[G723_SubFrLen * b + i]));
+    peaks[b] = m;
+  }
+  cs.Max_abs_sf[0] = peaks[4];
+  cs.Max_abs_sf[1] = peaks[5];
+
+  Word16 acf[G723_SubFrames][11];
+  int shacf[G723_SubFrames];
+  for (int k = 0; k < G723_SubFrames; ++k) {
+    const Word16 peak = std::max({peaks[k], peaks[k + 1], peaks[k + 2]});
+    const Word16 s = static_cast<Word16>(g723_1_norm_s(peak) - 3);
+    Word16 w[180 + 12];
+    for (int i = 0; i < 180; ++i) w[i] = g723_1_mult_r(g723_1_shl(buf360[G723_SubFrLen * k + i], s), g723_1_HammingWindowTable[i]);
+    for (int i = 180; i < 192; ++i) w[i] = 0;
+    // Autocorrelation of undoubled products, four lanes joined with saturation.
+    Word32 r[11];
+    for (int lag = 0; lag <= 10; ++lag) {
+      std::int64_t lanes[4] = {0, 0, 0, 0};
+      for (int i = 0; i < 180; ++i) lanes[i & 3] += Word32(w[i]) * w[i + lag];
+      Word32 l[4];
+      for (int q = 0; q < 4; ++q) l[q] = g723_1_sat32(lanes[q]);
+      r[lag] = g723_1_L_add(g723_1_L_add(l[0], l[2]), g723_1_L_add(l[1], l[3]));
+    }
+    Word32 r0 = g723_1_L_add(r[0], g723_1_L_shr(r[0], 10));  // white-noise correction
+    const Word16 n = g723_1_norm_l(r0);
+    acf[k][0] = g723_1_round(g723_1_L_shl(r0, n));
+    if (acf[k][0] == 0) {
+      for (int i = 1; i <= 10; ++i) acf[k][i] = 0;
+      shacf[k] = 40;
+    } else {
+      for (int i = 1; i <= 10; ++i)
+        acf[k][i] = g723_1_round(g723_1_L_mls(g723_1_L_shl(r[i], n), g723_1_BinomialWindowTable[i - 1]));
+      shacf[k] = n + 2 * s;
+    }
+    Word16 pk2;
+    g723_1_Durbin(UnqLpc + G723_LpcOrder * k, &acf[k][1], acf[k][0], &pk2);
+    cs.SinDet = static_cast<Word16>(cs.SinDet << 1);
+    if (pk2 > 31130) cs.SinDet = static_cast<Word16>(cs.SinDet + 1);
+  }
+  cs.SinDet = static_cast<Word16>(cs.SinDet & 0x7FFF);
+  int bits = 0;
+  for (int i = 0; i < 15; ++i) bits += (cs.SinDet >> i) & 1;
+  if (bits > 13) cs.SinDet = static_cast<Word16>(cs.SinDet | 0x8000);
+  g723_1_Update_Acf(&acf[0][0], shacf, &st->CodCng);
+}
+
+namespace {
+
+Word32 poly_value(const Word16* coef, int point) {
+  Word32 acc = 0;
+  for (int j = 0; j <= 5; ++j) acc = g723_1_L_mac(acc, coef[2 * (5 - j)], g723_1_CosineTable[(point * j) % 512]);
+  return acc;
+}
+
+}  // namespace
+
+void g723_1_AtoLsp(Word16* LspVect, const Word16* Lpc, const Word16* PrevLsp) {
+  Word16 a[G723_LpcOrder];
+  for (int i = 0; i < G723_LpcOrder; ++i) a[i] = g723_1_mult_r(g723_1_BandExpTable[i], Lpc[i]);
+
+  // Sum (even entries) and difference (odd entries) polynomials.
+  Word32 lpq[12];
+  lpq[0] = lpq[1] = 0x2000000;
+  for (int k = 0; k < 5; ++k) {
+    const Word32 ak = g723_1_L_shr(g723_1_L_deposit_h(a[k]), 4);
+    const Word32 am = g723_1_L_shr(g723_1_L_deposit_h(a[9 - k]), 4);
+    lpq[2 * k + 2] = g723_1_L_sub(g723_1_L_sub(g723_1_L_negate(lpq[2 * k]), ak), am);
+    lpq[2 * k + 3] = g723_1_L_add(g723_1_L_sub(lpq[2 * k + 1], ak), am);
+  }
+  lpq[10] = g723_1_L_shr(lpq[10], 1);
+  lpq[11] = g723_1_L_shr(lpq[11], 1);
+  Word32 peak = 0;
+  for (Word32 v : lpq) peak = std::max(peak, g723_1_L_abs(v));
+  const Word16 e = g723_1_norm_l(peak);
+  Word16 spq[12];
+  for (int i = 0; i < 12; ++i) spq[i] = g723_1_round(g723_1_L_shl(lpq[i], e));
+
+  // Root search on the grid of the cosine table, the two polynomials alternating.
+  int found = 0;
+  int poly = 0;
+  int prev_point = 0;
+  Word32 prev = poly_value(spq + poly, 0);
+  for (int point = 2; point <= 254 && found < G723_LpcOrder; point += 2) {
+    Word32 cur = poly_value(spq + poly, point);
+    if ((cur ^ prev) >= 0) {
+      prev = cur;
+      prev_point = point;
+      continue;
+    }
+    int i0 = point - 1;
+    Word32 mid = poly_value(spq + poly, i0);
+    Word32 v0, v1;
+    if ((mid ^ prev) < 0) {
+      i0 = prev_point;
+      v0 = prev;
+      v1 = mid;
+    } else {
+      v0 = mid;
+      v1 = cur;
+    }
+    Word32 sum = g723_1_L_add(g723_1_L_abs(v0), g723_1_L_abs(v1));
+    const Word16 n = g723_1_norm_l(sum);
+    sum = g723_1_L_shl(sum, n);
+    const Word32 num = g723_1_L_shr(g723_1_L_shl(g723_1_L_abs(v0), n), 8);
+    LspVect[found++] = g723_1_add(g723_1_div_l(num, g723_1_extract_h(sum)), static_cast<Word16>(i0 << 7));
+    poly ^= 1;
+    prev_point = i0 + 1;
+    prev = poly_value(spq + poly, prev_point);
+    point = prev_point;  // continues at prev_point + 2
+  }
+  if (found < G723_LpcOrder) std::memcpy(LspVect, PrevLsp, G723_LpcOrder * sizeof(Word16));
+}
+
+namespace {
+
+// Index of the best entry of a band: largest measure, low 4 bits ignored; see the tie rules.
+int lsp_band_search(const Word16* target, const Word16* w, const Word16* book, int len) {
+  auto key = [&](int i, int tag) {
+    const Word16* c = book + i * len;
+    Word16 t[4];
+    Word32 acc = 0;
+    for (int j = 0; j < len; ++j) {
+      t[j] = g723_1_mult_r(w[j], c[j]);
+      acc = g723_1_L_mac(acc, t[j], target[j]);
+    }
+    acc = g723_1_L_shl(acc, 1);
+    for (int j = 0; j < len; ++j) acc = g723_1_L_msu(acc, t[j], c[j]);
+    return static_cast<Word32>((static_cast<std::uint32_t>(g723_1_L_shl(acc, 4)) & ~0xFFu) | static_cast<std::uint32_t>(tag));
+  };
+  if (len == 4) {
+    Word32 best = -1;
+    for (int i = 0; i < 256; ++i) best = std::max(best, key(i, i));
+    return best & 0xFF;
+  }
+  Word32 lane_best[4] = {-1, -1, -1, -1};
+  for (int i = 0; i < 256; ++i) {
+    const Word32 k = key(i, i & ~3);
+    if (k > lane_best[i & 3]) lane_best[i & 3] = k;
+  }
+  Word32 best = lane_best[0];
+  int lane = 0;
+  for (int l = 1; l < 4; ++l)
+    if (lane_best[l] > best) {
+      best = lane_best[l];
+      lane = l;
+    }
+  return ((best & 0xFF) + lane) & 0xFF;
+}
+
+}  // namespace
+
+Word32 g723_1_Lsp_Qnt(const Word16* CurrLsp, const Word16* PrevLsp) {
+  Word16 w[G723_LpcOrder];
+  w[0] = g723_1_sub(CurrLsp[1], CurrLsp[0]);
+  w[9] = g723_1_sub(CurrLsp[9], CurrLsp[8]);
+  for (int i = 1; i < 9; ++i) w[i] = std::min(g723_1_sub(CurrLsp[i + 1], CurrLsp[i]), g723_1_sub(CurrLsp[i], CurrLsp[i - 1]));
+  Word16 peak = 0;
+  for (auto& v : w) {
+    v = v > 32 ? g723_1_div_s(32, v) : G723_MAX_16;
+    peak = std::max(peak, v);
+  }
+  const Word16 e = g723_1_norm_s(peak);
+  for (auto& v : w) v = g723_1_shl(v, e);
+
+  Word16 target[G723_LpcOrder];
+  for (int i = 0; i < G723_LpcOrder; ++i) {
+    const Word16 cur = g723_1_sub(CurrLsp[i], g723_1_LspDcTable[i]);
+    const Word16 prev = g723_1_sub(PrevLsp[i], g723_1_LspDcTable[i]);
+    target[i] = g723_1_sub(cur, g723_1_mult_r(prev, 12288));
+  }
+  Word32 id = 0;
+  for (int band = 0; band < 3; ++band) {
+    const int start = g723_1_BandInfoTable[band][0];
+    const int len = g723_1_BandInfoTable[band][1];
+    id = (id << 8) + lsp_band_search(target + start, w + start, g723_1_BandQntTable[band], len);
+  }
+  return id;
+}
+
+void g723_1_Wght_Lpc(Word16* PerLpc, const Word16* UnqLpc) {
+  for (int i = 0; i < G723_SubFrames; ++i) {
+    for (int j = 0; j < G723_LpcOrder; ++j) {
+      PerLpc[j] = g723_1_round(g723_1_L_mult(UnqLpc[j], g723_1_PerFiltZeroTable[j]));
+      PerLpc[G723_LpcOrder + j] = g723_1_round(g723_1_L_mult(UnqLpc[j], g723_1_PerFiltPoleTable[j]));
+    }
+    PerLpc += 2 * G723_LpcOrder;
+    UnqLpc += G723_LpcOrder;
+  }
+}
+
+void g723_1_Error_Wght(Word16* x, const Word16* PerLpc, G7231_CODSTATDEF* cs) {
+  for (int k = 0; k < G723_SubFrames; ++k) {
+    const Word16* zero = PerLpc + 2 * G723_LpcOrder * k;
+    const Word16* pole = zero + G723_LpcOrder;
+    for (int i = 0; i < G723_SubFrLen; ++i) {
+      Word16& v = x[G723_SubFrLen * k + i];
+      Word32 acc = g723_1_L_mult(v, 0x2000);
+      for (int j = 0; j < G723_LpcOrder; ++j) acc = g723_1_L_msu(acc, zero[j], cs->WghtFirDl[j]);
+      std::memmove(cs->WghtFirDl + 1, cs->WghtFirDl, 9 * sizeof(Word16));
+      cs->WghtFirDl[0] = v;
+      for (int j = 0; j < G723_LpcOrder; ++j) acc = g723_1_L_mac(acc, pole[j], cs->WghtIirDl[j]);
+      std::memmove(cs->WghtIirDl + 1, cs->WghtIirDl, 9 * sizeof(Word16));
+      cs->WghtIirDl[0] = g723_1_round(g723_1_L_shl(acc, 2));
+      v = cs->WghtIirDl[0];
+    }
+  }
+}
+
+Word16 g723_1_Estim_Pitch(const Word16* Dpnt, int Start) {
+  Word16 indx = 18;
+  Word16 mxp = 30, mcr = 0x4000, mnr = 0x7FFF;
+  int pr = Start - 18 + 1;
+  std::int64_t wide = 0;
+  for (int j = 0; j < 120; ++j) wide += 2 * std::int64_t(Dpnt[pr + j]) * Dpnt[pr + j];
+  Word32 energy = g723_1_sat32(wide);
+  for (int i = 18; i <= G723_PitchMax - 3; ++i) {
+    --pr;
+    energy = g723_1_L_msu(energy, Dpnt[pr + 120], Dpnt[pr + 120]);
+    energy = g723_1_L_mac(energy, Dpnt[pr], Dpnt[pr]);
+    Word32 acc = 0;
+    for (int j = 0; j < 120; ++j) acc = g723_1_L_mac(acc, Dpnt[Start + j], Dpnt[pr + j]);
+    if (acc <= 0) continue;
+    Word16 exp = g723_1_norm_l(acc);
+    acc = g723_1_L_shl(acc, exp);
+    exp = g723_1_shl(exp, 1);
+    Word16 ccr = g723_1_round(acc);
+    acc = g723_1_L_mult(ccr, ccr);
+    Word16 sh = g723_1_norm_l(acc);
+    acc = g723_1_L_shl(acc, sh);
+    exp = g723_1_add(exp, sh);
+    ccr = g723_1_extract_h(acc);
+    Word32 en = energy;
+    const Word16 ne = g723_1_norm_l(en);
+    en = g723_1_L_shl(en, ne);
+    exp = g723_1_sub(exp, ne);
+    const Word16 enr = g723_1_round(en);
+    if (ccr >= enr) {
+      exp = g723_1_sub(exp, 1);
+      ccr = g723_1_shr(ccr, 1);
+    }
+    if (exp > mxp) continue;
+    if (exp + 1 < mxp) {
+      indx = static_cast<Word16>(i);
+      mxp = exp;
+      mcr = ccr;
+      mnr = enr;
+      continue;
+    }
+    const Word16 tmp = exp + 1 == mxp ? g723_1_shr(mcr, 1) : mcr;
+    acc = g723_1_L_msu(g723_1_L_mult(ccr, mnr), enr, tmp);
+    if (acc <= 0) continue;
+    if (i - indx < 18) {
+      indx = static_cast<Word16>(i);
+      mxp = exp;
+      mcr = ccr;
+      mnr = enr;
+      continue;
+    }
+    // Far from the best lag: only when three quarters of the criterion still win.
+    acc = g723_1_L_negate(g723_1_L_shr(g723_1_L_mult(ccr, mnr), 2));
+    acc = g723_1_L_mac(acc, ccr, mnr);
+    acc = g723_1_L_msu(acc, enr, tmp);
+    if (acc > 0) {
+      indx = static_cast<Word16>(i);
+      mxp = exp;
+      mcr = ccr;
+      mnr = enr;
+    }
+  }
+  return indx;
+}
+
+G723_PWDEF g723_1_Comp_Pw(const Word16* Dpnt, int Start, Word16 Olp) {
+  Word32 lcr[15];
+  lcr[0] = 0;
+  for (int i = 0; i < G723_SubFrLen; ++i) lcr[0] = g723_1_L_mac(lcr[0], Dpnt[Start + i], Dpnt[Start + i]);
+  for (int i = 0; i <= 6; ++i) {
+    const Word16* past = Dpnt + Start - (Olp - 3 + i);
+    Word32 c = 0, e = 0;
+    for (int j = 0; j < G723_SubFrLen; ++j) {
+      c = g723_1_L_mac(c, Dpnt[Start + j], past[j]);
+      e = g723_1_L_mac(e, past[j], past[j]);
+    }
+    lcr[2 * i + 1] = e;
+    lcr[2 * i + 2] = c;
+  }
+  Word32 peak = 0;
+  for (Word32 v : lcr) peak = std::max(peak, g723_1_L_abs(v));
+  const Word16 exp = g723_1_norm_l(peak);
+  Word16 scr[15];
+  for (int i = 0; i < 15; ++i) scr[i] = g723_1_round(g723_1_L_shl(lcr[i], exp));
+
+  G723_PWDEF pw{-1, 0};
+  Word16 mcr = 1, mnr = 0x7FFF;
+  for (int i = 0; i <= 6; ++i) {
+    const Word16 enr = scr[2 * i + 1];
+    const Word16 ccr = scr[2 * i + 2];
+    if (ccr <= 0) continue;
+    const Word16 c2 = g723_1_mult_r(ccr, ccr);
+    if (g723_1_L_msu(g723_1_L_mult(c2, mnr), enr, mcr) > 0) {
+      mcr = c2;
+      mnr = enr;
+      pw.Indx = static_cast<Word16>(i);
+    }
+  }
+  if (pw.Indx == -1) {
+    pw.Indx = Olp;
+    return pw;
+  }
+  // Harmonic weighting only where the lag predicts well: 0.375 * target * lag energy < corr^2.
+  const Word32 a = g723_1_L_mult(scr[0], mnr);
+  const Word32 limit = g723_1_L_add(g723_1_L_shr(a, 2), g723_1_L_shr(a, 3));
+  const Word16 ccr = scr[2 * pw.Indx + 2];
+  if (g723_1_L_sub(limit, g723_1_L_mult(ccr, ccr)) < 0)
+    pw.Gain = ccr >= mnr ? Word16(10240) : g723_1_mult_r(g723_1_div_s(ccr, mnr), 10240);
+  pw.Indx = static_cast<Word16>(Olp - 3 + pw.Indx);
+  return pw;
+}
+
+void g723_1_Filt_Pw(Word16* out, const Word16* Dpnt, int Start, const G723_PWDEF& pw) {
+  for (int i = 0; i < G723_SubFrLen; ++i) {
+    Word32 acc = g723_1_L_deposit_h(Dpnt[G723_PitchMax + Start + i]);
+    acc = g723_1_L_msu(acc, pw.Gain, Dpnt[G723_PitchMax + Start - pw.Indx + i]);
+    out[Start + i] = g723_1_round(acc);
+  }
+}
+
+void g723_1_Cascade_Filter(const Word16* x, Word16* s, Word16* w, const Word16* A, const Word16* BC, Word16 shift) {
+  // s and w each hold 10 memory values (oldest first) followed by room for 60 outputs.
+  for (int n = 0; n < G723_SubFrLen; ++n) {
+    Word32 u = g723_1_L_shr(g723_1_L_deposit_h(x[n]), 3);
+    for (int k = 1; k <= G723_LpcOrder; ++k) u = g723_1_L_mac(u, A[k - 1], s[G723_LpcOrder + n - k]);
+    Word32 acc = u;
+    for (int k = 1; k <= G723_LpcOrder; ++k) acc = g723_1_L_msu(acc, BC[k - 1], s[G723_LpcOrder + n - k]);
+    s[G723_LpcOrder + n] = g723_1_round(g723_1_L_shl(u, 2));
+    acc = g723_1_L_shl(acc, shift);
+    for (int k = 1; k <= G723_LpcOrder; ++k) acc = g723_1_L_mac(acc, BC[G723_LpcOrder + k - 1], w[G723_LpcOrder + n - k]);
+    w[G723_LpcOrder + n] = g723_1_round(g723_1_L_shl(acc, 2));
+  }
+}
+
+void g723_1_Comp_Ir(Word16* ImpResp, const Word16* QntLpc, const Word16* PerLpc, const G723_PWDEF& pw) {
+  Word16 x[G723_SubFrLen] = {};
+  x[0] = 8192;  // unit impulse at the filters' input scale
+  Word16 s[G723_LpcOrder + G723_SubFrLen] = {};
+  Word16 w[G723_LpcOrder + G723_SubFrLen] = {};
+  g723_1_Cascade_Filter(x, s, w, QntLpc, PerLpc, 1);
+  const Word16* r = w + G723_LpcOrder;
+  for (int n = 0; n < G723_SubFrLen; ++n) {
+    if (n < pw.Indx) {
+      ImpResp[n] = r[n];
+    } else {
+      ImpResp[n] = g723_1_round(g723_1_L_msu(g723_1_L_deposit_h(r[n]), pw.Gain, r[n - pw.Indx]));
+    }
+  }
+}
+
+void g723_1_Sub_Ring(Word16* target, const Word16* QntLpc, const Word16* PerLpc, const G723_PWDEF& pw,
+                     const G7231_CODSTATDEF* cs) {
+  const Word16 zero[G723_SubFrLen] = {};
+  Word16 s[G723_LpcOrder + G723_SubFrLen];
+  Word16 b[G723_PitchMax + G723_SubFrLen];
+  for (int k = 0; k < G723_LpcOrder; ++k) s[G723_LpcOrder - 1 - k] = cs->RingFirDl[k];
+  std::memcpy(b, cs->PrevErr, G723_PitchMax * sizeof(Word16));
+  // The weighting filter's pole memory is the end of the error history.
+  g723_1_Cascade_Filter(zero, s, b + G723_PitchMax - G723_LpcOrder, QntLpc, PerLpc, 0);
+  for (int n = 0; n < G723_SubFrLen; ++n) {
+    Word32 acc = g723_1_L_deposit_h(g723_1_sub(target[n], b[G723_PitchMax + n]));
+    acc = g723_1_L_mac(acc, pw.Gain, b[G723_PitchMax + n - pw.Indx]);
+    target[n] = g723_1_round(acc);
+  }
+}
+
+void g723_1_Upd_Ring(const Word16* exc, const Word16* QntLpc, const Word16* PerLpc, G7231_CODSTATDEF* cs) {
+  Word16 s[G723_LpcOrder + G723_SubFrLen];
+  Word16 b[G723_PitchMax + G723_SubFrLen];
+  for (int k = 0; k < G723_LpcOrder; ++k) s[G723_LpcOrder - 1 - k] = cs->RingFirDl[k];
+  std::memcpy(b, cs->PrevErr, G723_PitchMax * sizeof(Word16));
+  g723_1_Cascade_Filter(exc, s, b + G723_PitchMax - G723_LpcOrder, QntLpc, PerLpc, 0);
+  std::memcpy(cs->PrevErr, b + G723_SubFrLen, G723_PitchMax * sizeof(Word16));
+  for (int k = 0; k < G723_LpcOrder; ++k) cs->RingFirDl[k] = s[G723_LpcOrder + G723_SubFrLen - 1 - k];
+}
