@@ -5,6 +5,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
+#include <libavutil/opt.h>
 }
 
 #include <cstdint>
@@ -15,13 +16,14 @@ namespace g7231_test {
 
 class AvG7231 {
  public:
-  explicit AvG7231(bool encoder) {
+  explicit AvG7231(bool encoder, bool postfilter = true) {
     const AVCodec* codec = encoder ? avcodec_find_encoder(AV_CODEC_ID_G723_1) : avcodec_find_decoder(AV_CODEC_ID_G723_1);
     ctx_ = avcodec_alloc_context3(codec);
     ctx_->sample_rate = 8000;
     av_channel_layout_default(&ctx_->ch_layout, 1);
     ctx_->sample_fmt = AV_SAMPLE_FMT_S16;
     ctx_->bit_rate = 6300;
+    if (!encoder) av_opt_set_int(ctx_->priv_data, "postfilter", postfilter ? 1 : 0, 0);
     ok_ = avcodec_open2(ctx_, codec, nullptr) == 0;
     frame_ = av_frame_alloc();
     packet_ = av_packet_alloc();
