@@ -5,22 +5,15 @@
 #include <cstring>
 
 #include "g7231_encoder.h"
+#include "g7231_kernels.h"
 #include "g7231_tables.h"
 
 void g723_1_Rem_Dc(Word16* x, G7231_Coder_State* st) {
-  G7231_CODSTATDEF& cs = st->CodStat;
-  if (!st->UseHp) {
-    for (int i = 0; i < G723_Frame; ++i) x[i] = static_cast<Word16>(x[i] >> 1);
+  if (st->UseHp) {
+    g723_1_HPF(x, &st->CodStat.HpfPdl, &st->CodStat.HpfZdl);
     return;
   }
-  for (int i = 0; i < G723_Frame; ++i) {
-    const Word16 in = x[i];
-    const std::int64_t feedback = (std::int64_t(cs.HpfPdl) * 0x7F00) >> 15;
-    const Word32 acc = g723_1_sat32(32768 * (std::int64_t(in) - cs.HpfZdl) + feedback);
-    cs.HpfZdl = in;
-    cs.HpfPdl = acc;
-    x[i] = g723_1_round(acc);
-  }
+  for (int i = 0; i < G723_Frame; ++i) x[i] = static_cast<Word16>(x[i] >> 1);
 }
 
 Word16 g723_1_Durbin(Word16* Lpc, const Word16* Corr, Word16 Err, Word16* Pk2) {
@@ -48,6 +41,12 @@ Word16 g723_1_Durbin(Word16* Lpc, const Word16* Corr, Word16 Err, Word16* Pk2) {
   return Err;
 }
 
+// Shifts R1..R10 by the energy's normalisation, applies the binomial lag window and rounds.
+void g723_1_LagWindow(Word16* out, const Word32* r, Word16 n) {
+  for (int i = 0; i < G723_LpcOrder; ++i)
+    out[i] = g723_1_round(g723_1_L_mls(g723_1_L_shl(r[i], n), g723_1_BinomialWindowTable[i]));
+}
+
 void g723_1_Comp_Lpc(Word16* UnqLpc, const Word16* buf360, G7231_Coder_State* st) {
   G7231_CODSTATDEF& cs = st->CodStat;
   Word16 peaks[6];
@@ -67,17 +66,9 @@ void g723_1_Comp_Lpc(Word16* UnqLpc, const Word16* buf360, G7231_Coder_State* st
     const Word16 peak = std::max({peaks[k], peaks[k + 1], peaks[k + 2]});
     const Word16 s = static_cast<Word16>(g723_1_norm_s(peak) - 3);
     Word16 w[180 + 12];
-    for (int i = 0; i < 180; ++i) w[i] = g723_1_mult_r(g723_1_shl(buf360[G723_SubFrLen * k + i], s), g723_1_HammingWindowTable[i]);
-    for (int i = 180; i < 192; ++i) w[i] = 0;
-    // Autocorrelation of undoubled products, four lanes joined with saturation.
+    g723_1_Window(buf360 + G723_SubFrLen * k, w, s);
     Word32 r[11];
-    for (int lag = 0; lag <= 10; ++lag) {
-      std::int64_t lanes[4] = {0, 0, 0, 0};
-      for (int i = 0; i < 180; ++i) lanes[i & 3] += Word32(w[i]) * w[i + lag];
-      Word32 l[4];
-      for (int q = 0; q < 4; ++q) l[q] = g723_1_sat32(lanes[q]);
-      r[lag] = g723_1_L_add(g723_1_L_add(l[0], l[2]), g723_1_L_add(l[1], l[3]));
-    }
+    g723_1_ACF(w, r);
     Word32 r0 = g723_1_L_add(r[0], g723_1_L_shr(r[0], 10));  // white-noise correction
     const Word16 n = g723_1_norm_l(r0);
     acf[k][0] = g723_1_round(g723_1_L_shl(r0, n));
@@ -85,8 +76,7 @@ void g723_1_Comp_Lpc(Word16* UnqLpc, const Word16* buf360, G7231_Coder_State* st
       for (int i = 1; i <= 10; ++i) acf[k][i] = 0;
       shacf[k] = 40;
     } else {
-      for (int i = 1; i <= 10; ++i)
-        acf[k][i] = g723_1_round(g723_1_L_mls(g723_1_L_shl(r[i], n), g723_1_BinomialWindowTable[i - 1]));
+      g723_1_LagWindow(&acf[k][1], r + 1, n);
       shacf[k] = n + 2 * s;
     }
     Word16 pk2;
@@ -267,9 +257,7 @@ Word16 g723_1_Estim_Pitch(const Word16* Dpnt, int Start) {
   Word16 indx = 18;
   Word16 mxp = 30, mcr = 0x4000, mnr = 0x7FFF;
   int pr = Start - 18 + 1;
-  std::int64_t wide = 0;
-  for (int j = 0; j < 120; ++j) wide += 2 * std::int64_t(Dpnt[pr + j]) * Dpnt[pr + j];
-  Word32 energy = g723_1_sat32(wide);
+  Word32 energy = g723_1_Vec_L_macs_SAT_at_end(Dpnt + pr, Dpnt + pr, 120);
   for (int i = 18; i <= G723_PitchMax - 3; ++i) {
     --pr;
     energy = g723_1_L_msu(energy, Dpnt[pr + 120], Dpnt[pr + 120]);
@@ -382,20 +370,6 @@ void g723_1_Filt_Pw(Word16* out, const Word16* Dpnt, int Start, const G723_PWDEF
   }
 }
 
-void g723_1_Cascade_Filter(const Word16* x, Word16* s, Word16* w, const Word16* A, const Word16* BC, Word16 shift) {
-  // s and w each hold 10 memory values (oldest first) followed by room for 60 outputs.
-  for (int n = 0; n < G723_SubFrLen; ++n) {
-    Word32 u = g723_1_L_shr(g723_1_L_deposit_h(x[n]), 3);
-    for (int k = 1; k <= G723_LpcOrder; ++k) u = g723_1_L_mac(u, A[k - 1], s[G723_LpcOrder + n - k]);
-    Word32 acc = u;
-    for (int k = 1; k <= G723_LpcOrder; ++k) acc = g723_1_L_msu(acc, BC[k - 1], s[G723_LpcOrder + n - k]);
-    s[G723_LpcOrder + n] = g723_1_round(g723_1_L_shl(u, 2));
-    acc = g723_1_L_shl(acc, shift);
-    for (int k = 1; k <= G723_LpcOrder; ++k) acc = g723_1_L_mac(acc, BC[G723_LpcOrder + k - 1], w[G723_LpcOrder + n - k]);
-    w[G723_LpcOrder + n] = g723_1_round(g723_1_L_shl(acc, 2));
-  }
-}
-
 void g723_1_Comp_Ir(Word16* ImpResp, const Word16* QntLpc, const Word16* PerLpc, const G723_PWDEF& pw) {
   Word16 x[G723_SubFrLen] = {};
   x[0] = 8192;  // unit impulse at the filters' input scale
@@ -421,11 +395,7 @@ void g723_1_Sub_Ring(Word16* target, const Word16* QntLpc, const Word16* PerLpc,
   std::memcpy(b, cs->PrevErr, G723_PitchMax * sizeof(Word16));
   // The weighting filter's pole memory is the end of the error history.
   g723_1_Cascade_Filter(zero, s, b + G723_PitchMax - G723_LpcOrder, QntLpc, PerLpc, 0);
-  for (int n = 0; n < G723_SubFrLen; ++n) {
-    Word32 acc = g723_1_L_deposit_h(g723_1_sub(target[n], b[G723_PitchMax + n]));
-    acc = g723_1_L_mac(acc, pw.Gain, b[G723_PitchMax + n - pw.Indx]);
-    target[n] = g723_1_round(acc);
-  }
+  g723_1_Sub_Ring_Loop(target, b, pw.Indx, pw.Gain);
 }
 
 void g723_1_Upd_Ring(const Word16* exc, const Word16* QntLpc, const Word16* PerLpc, G7231_CODSTATDEF* cs) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "g7231_codec.h"
+#include "g7231_kernels.h"
 #include "g7231_tables.h"
 
 Word16 g723_1_Qua_SidGain(const Word16* Ener, const Word16* shEner, int nq) {
@@ -107,17 +108,11 @@ void g723_1_Calc_Exc_Rand(Word16 curGain, Word16* PrevExc, Word16* DataExc, Word
     g723_1_Decod_Acbk(exc + G723_SubFrLen, PrevExc + G723_SubFrLen, Line->Olp[half], Line->Sfs[sf + 1].AcLg,
                       Line->Sfs[sf + 1].AcGn, WrkRate);
 
-    Word16 peak = 0;
-    for (int i = 0; i < kHalfLen; ++i) peak = std::max(peak, g723_1_abs_s(exc[i]));
+    const Word16 peak = g723_1_Vec_Max_abs_s120(exc);
     Word16 sh = 0;
     if (peak != 0) sh = std::max<Word16>(g723_1_sub(4, g723_1_norm_s(peak)), -2);
-
     Word16 scaled[kHalfLen];
-    Word32 energy = 0;
-    for (int i = 0; i < kHalfLen; ++i) {
-      scaled[i] = g723_1_shr(exc[i], sh);
-      energy = g723_1_L_mac(energy, scaled[i], scaled[i]);
-    }
+    const Word32 energy = g723_1_Calc_Exc_Rand_loop1(exc, scaled, sh);
     const Word16* pos = positions + kPulsesPerHalf * half;
     const Word16* sgn = signs + kPulsesPerHalf * half;
     Word32 acc = 0;

@@ -60,6 +60,4 @@ void g723_1_Dec_Cng(int Ftyp, G723_LINEDEF* Line, Word16* DataExc, Word16* QntLp
                     G7231_Decod_State* st);
 
 // Kernels.
-void g723_1_Synt(const Word16* a, const Word16* x, Word16* y_with_memory);
-Word16 g723_1_Vec_Norm(Word16* x, int n);
 Word32 g723_1_Comp_En(const Word16* x);

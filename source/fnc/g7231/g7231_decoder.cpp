@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "g7231_codec.h"
+#include "g7231_kernels.h"
 #include "g7231_tables.h"
 
 namespace {
@@ -14,7 +15,7 @@ using Decoder = G7231_Decod_State;
 // Voicing of the last frame for concealment; also leaves the excitation energy and its scale
 // for the comfort-noise decoder. Buff (385 samples) is normalised in place.
 Word16 g723_1_Comp_Info(Word16* Buff, Word16 Olp, Word16* Gain, Word16* ShGain) {
-  *ShGain = g723_1_Vec_Norm(Buff, G723_PitchMax + G723_Frame);
+  *ShGain = g723_1_Vec_Norm385(Buff);
   if (Olp > G723_PitchMax - 3) Olp = G723_PitchMax - 3;
   const Word16* last = Buff + G723_PitchMax + G723_Frame - 2 * G723_SubFrLen;
 
@@ -146,8 +147,7 @@ void g723_1_Regen(Word16* DataBuff, Word16* Buff, Word16 Lag, Word16 Gain, int E
   }
   if (Lag != 0) {  // voiced: repeat the last pitch period, attenuated
     for (int i = 0; i < G723_Frame; ++i) Buff[G723_PitchMax + i] = Buff[G723_PitchMax - Lag + i];
-    for (int i = 0; i < G723_Frame; ++i)
-      Buff[G723_PitchMax + i] = DataBuff[i] = g723_1_mult(Buff[G723_PitchMax + i], 0x6000);
+    g723_1_Regen_loop1(Buff + G723_PitchMax, DataBuff);
     return;
   }
   for (int i = 0; i < G723_Frame; ++i) DataBuff[i] = g723_1_mult(Gain, g723_1_Rand_lbc(Sd));
@@ -156,14 +156,15 @@ void g723_1_Regen(Word16* DataBuff, Word16* Buff, Word16 Lag, Word16 Gain, int E
 
 // Formant post-filter with tilt compensation; returns the subframe's input energy.
 Word32 g723_1_Spf(Word16* Tv, const Word16* Lpc, G7231_DECSTATDEF* st) {
-  Word16 fir[G723_LpcOrder], iir[G723_LpcOrder];
+  // Rows of 12: two zeros, then the ten coefficients from the last to the first.
+  Word16 zero_row[12] = {}, pole_row[12] = {};
   for (int i = 0; i < G723_LpcOrder; ++i) {
-    fir[i] = g723_1_mult_r(Lpc[i], g723_1_PostFiltZeroTable[i]);
-    iir[i] = g723_1_mult_r(Lpc[i], g723_1_PostFiltPoleTable[i]);
+    zero_row[11 - i] = g723_1_negate(g723_1_mult_r(Lpc[i], g723_1_PostFiltZeroTable[i]));
+    pole_row[11 - i] = g723_1_mult_r(Lpc[i], g723_1_PostFiltPoleTable[i]);
   }
   Word16 tmp[G723_SubFrLen];
   std::memcpy(tmp, Tv, sizeof tmp);
-  const Word16 exp = g723_1_Vec_Norm(tmp, G723_SubFrLen);
+  const Word16 exp = g723_1_Vec_Norm(tmp);
 
   Word32 r1 = 0;
   Word32 r0 = g723_1_L_mult(tmp[0], tmp[0]);
@@ -188,16 +189,17 @@ Word32 g723_1_Spf(Word16* Tv, const Word16* Lpc, G7231_DECSTATDEF* st) {
   st->Park = g723_1_round(acc);
   const Word16 tilt = static_cast<Word16>(g723_1_mult(st->Park, -16384) & 0xFFFC);
 
-  for (int i = 0; i < G723_SubFrLen; ++i) {
-    acc = g723_1_L_shr(g723_1_L_deposit_h(Tv[i]), 2);
-    for (int j = 0; j < G723_LpcOrder; ++j) acc = g723_1_L_msu(acc, fir[j], st->PostFirDl[j]);
-    for (int j = G723_LpcOrder - 1; j > 0; --j) st->PostFirDl[j] = st->PostFirDl[j - 1];
-    st->PostFirDl[0] = Tv[i];
-    for (int j = 0; j < G723_LpcOrder; ++j) acc = g723_1_L_mac(acc, iir[j], st->PostIirDl[j]);
-    for (int j = G723_LpcOrder - 1; j > 0; --j) st->PostIirDl[j] = st->PostIirDl[j - 1];
-    acc = g723_1_L_shl(acc, 2);
-    st->PostIirDl[0] = g723_1_round(acc);
-    Tv[i] = g723_1_round(g723_1_L_mac(acc, st->PostIirDl[1], tilt));
+  // Input and output with their memories in front (oldest first).
+  Word16 x[12 + G723_SubFrLen] = {}, y[12 + G723_SubFrLen] = {};
+  for (int j = 0; j < G723_LpcOrder; ++j) {
+    x[11 - j] = st->PostFirDl[j];
+    y[11 - j] = st->PostIirDl[j];
+  }
+  std::memcpy(x + 12, Tv, G723_SubFrLen * sizeof(Word16));
+  g723_1_Spf_Output(zero_row, pole_row, x + 12, y + 12, Tv, tilt);
+  for (int j = 0; j < G723_LpcOrder; ++j) {
+    st->PostFirDl[j] = x[12 + G723_SubFrLen - 1 - j];
+    st->PostIirDl[j] = y[12 + G723_SubFrLen - 1 - j];
   }
   return energy;
 }
@@ -255,7 +257,7 @@ void decode_speech(Decoder* st, G723_LINEDEF& Line, Word16* DataBuff, Word16* Qn
       g723_1_Fcbk_Unpk(sub, Line.Sfs[i], Line.Olp[i >> 1], i, rate);
       g723_1_Decod_Acbk(acbk, temp + G723_SubFrLen * i, Line.Olp[i >> 1], Line.Sfs[i].AcLg,
                         Line.Sfs[i].AcGn, rate);
-      for (int j = 0; j < G723_SubFrLen; ++j) sub[j] = g723_1_add(g723_1_shl(sub[j], 1), acbk[j]);
+      g723_1_Vec_shl_add(sub, acbk);
     }
     std::memcpy(DataBuff, frame, G723_Frame * sizeof(Word16));
     ds.InterIndx = g723_1_Comp_Info(temp, Line.Olp[1], &st->DecCng.SidGain, &st->DecCng.CurGain);
@@ -277,15 +279,6 @@ void decode_speech(Decoder* st, G723_LINEDEF& Line, Word16* DataBuff, Word16* Qn
 
 }  // namespace
 
-Word16 g723_1_Vec_Norm(Word16* x, int n) {
-  Word16 peak = 0;
-  for (int i = 0; i < n; ++i) peak = std::max(peak, g723_1_abs_s(x[i]));
-  const Word16 e = peak == 0 ? Word16(12) : static_cast<Word16>(g723_1_norm_s(peak) - 3);
-  for (int i = 0; i < n; ++i)
-    x[i] = e >= 0 ? static_cast<Word16>(x[i] * (1 << e)) : static_cast<Word16>(x[i] >> -e);
-  return e;
-}
-
 Word32 g723_1_Comp_En(const Word16* x) {
   Word32 acc = 0;
   for (int i = 0; i < G723_SubFrLen; ++i) {
@@ -293,14 +286,6 @@ Word32 g723_1_Comp_En(const Word16* x) {
     acc = g723_1_L_mac(acc, t, t);
   }
   return acc;
-}
-
-void g723_1_Synt(const Word16* a, const Word16* x, Word16* y) {
-  for (int n = 0; n < G723_SubFrLen; ++n) {
-    Word32 acc = g723_1_L_shr(g723_1_L_deposit_h(x[n]), 3);
-    for (int k = 1; k <= G723_LpcOrder; ++k) acc = g723_1_L_mac(acc, a[k - 1], y[n - k]);
-    y[n] = g723_1_round(g723_1_L_shl(acc, 2));
-  }
 }
 
 void g7231_Init_Decod(G7231_DECSTATDEF* st) {
@@ -317,6 +302,8 @@ void g7231_Init_Dec_Cng(G7231_DECCNGDEF* st) {
 }
 
 int g7231_Decod(std::int16_t* DataBuff, const std::int16_t* Vinp, std::int16_t Crc, G7231_Decod_State* st) {
+  Word16 save_area[32];
+  g723_1_FrameSave_Neon(save_area);
   int Ftyp = 1;
   G723_LINEDEF Line = g723_1_Line_Unpk(Vinp, &Ftyp, Crc, &st->WrkRate);
   if (Line.Crc != 0) Ftyp = st->DecCng.PastFtyp == 1 ? 1 : 0;
@@ -344,5 +331,6 @@ int g7231_Decod(std::int16_t* DataBuff, const std::int16_t* Vinp, std::int16_t C
       for (int n = 0; n < G723_SubFrLen; ++n) sub[n] = g723_1_shl(y[G723_LpcOrder + n], 1);
     }
   }
+  g723_1_FrameRestore_Neon(save_area);
   return Ftyp;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "g7231_encoder.h"
+#include "g7231_kernels.h"
 #include "g7231_tables.h"
 
 void g7231_Init_Coder(G7231_CODSTATDEF* st) {
@@ -33,6 +34,8 @@ void g7231_Init_Cod_Cng(G7231_CODCNGDEF* st) {
 
 int g7231_Coder(std::int16_t* DataBuff, std::int16_t* Vout, G7231_Coder_State* st) {
   G7231_CODSTATDEF& cs = st->CodStat;
+  Word16 save_area[32];
+  g723_1_FrameSave_Neon(save_area);
   G723_LINEDEF Line{};
   st->extra = 120;
 
@@ -59,8 +62,7 @@ int g7231_Coder(std::int16_t* DataBuff, std::int16_t* Vout, G7231_Coder_State* s
   std::memcpy(wgt, cs.PrevWgt, G723_PitchMax * sizeof(Word16));
   std::memcpy(wgt + G723_PitchMax, DataBuff, G723_Frame * sizeof(Word16));
   Word16 norm[G723_PitchMax + G723_Frame];
-  std::memcpy(norm, wgt, sizeof norm);
-  g723_1_Vec_Norm(norm, G723_PitchMax + G723_Frame);
+  g723_1_Vec_Norm_OLP(wgt, norm);
   for (int half = 0; half < 2; ++half) {
     Line.Olp[half] = g723_1_Estim_Pitch(norm, G723_PitchMax + 2 * G723_SubFrLen * half);
     st->VadStat.Polp[half + 2] = Line.Olp[half];
@@ -91,10 +93,7 @@ int g7231_Coder(std::int16_t* DataBuff, std::int16_t* Vout, G7231_Coder_State* s
       Word16 acbk[G723_SubFrLen];
       g723_1_Decod_Acbk(acbk, cs.PrevExc, Line.Olp[i >> 1], Line.Sfs[i].AcLg, Line.Sfs[i].AcGn, st->WrkRate);
       std::memmove(cs.PrevExc, cs.PrevExc + G723_SubFrLen, (G723_PitchMax - G723_SubFrLen) * sizeof(Word16));
-      for (int j = 0; j < G723_SubFrLen; ++j) {
-        target[j] = g723_1_add(g723_1_shl(target[j], 1), acbk[j]);
-        cs.PrevExc[G723_PitchMax - G723_SubFrLen + j] = target[j];
-      }
+      g723_1_Encode_loop1(target, acbk, cs.PrevExc + G723_PitchMax - G723_SubFrLen);
       g723_1_Update_Err(Line.Olp[i >> 1], Line.Sfs[i].AcLg, Line.Sfs[i].AcGn, st);
       g723_1_Upd_Ring(target, a, per, &cs);
     }
@@ -109,5 +108,7 @@ int g7231_Coder(std::int16_t* DataBuff, std::int16_t* Vout, G7231_Coder_State* s
       g723_1_Upd_Ring(DataBuff + G723_SubFrLen * i, a, per, &cs);
     }
   }
-  return g723_1_Line_Pack(&Line, Vout, Ftyp, st->WrkRate);
+  const int info = g723_1_Line_Pack(&Line, Vout, Ftyp, st->WrkRate);
+  g723_1_FrameRestore_Neon(save_area);
+  return info;
 }

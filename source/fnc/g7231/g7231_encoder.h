@@ -19,7 +19,6 @@ void g723_1_Error_Wght(Word16* x, const Word16* PerLpc, G7231_CODSTATDEF* cs);
 Word16 g723_1_Estim_Pitch(const Word16* Dpnt, int Start);
 G723_PWDEF g723_1_Comp_Pw(const Word16* Dpnt, int Start, Word16 Olp);
 void g723_1_Filt_Pw(Word16* out, const Word16* Dpnt, int Start, const G723_PWDEF& pw);
-void g723_1_Cascade_Filter(const Word16* x, Word16* s, Word16* w, const Word16* A, const Word16* BC, Word16 shift);
 void g723_1_Comp_Ir(Word16* ImpResp, const Word16* QntLpc, const Word16* PerLpc, const G723_PWDEF& pw);
 void g723_1_Sub_Ring(Word16* target, const Word16* QntLpc, const Word16* PerLpc, const G723_PWDEF& pw,
                      const G7231_CODSTATDEF* cs);
