@@ -6,6 +6,7 @@
 
 #include "g7231_encoder.h"
 #include "g7231_kernels.h"
+#include "g7231_search_kernels.h"
 #include "g7231_tables.h"
 
 void g723_1_Rem_Dc(Word16* x, G7231_Coder_State* st) {
@@ -158,43 +159,18 @@ void g723_1_AtoLsp(Word16* LspVect, const Word16* Lpc, const Word16* PrevLsp) {
   if (found < G723_LpcOrder) std::memcpy(LspVect, PrevLsp, G723_LpcOrder * sizeof(Word16));
 }
 
-namespace {
-
-// Index of the best entry of a band: largest measure, low 4 bits ignored; see the tie rules.
-int lsp_band_search(const Word16* target, const Word16* w, const Word16* book, int len) {
-  auto key = [&](int i, int tag) {
-    const Word16* c = book + i * len;
-    Word16 t[4];
-    Word32 acc = 0;
-    for (int j = 0; j < len; ++j) {
-      t[j] = g723_1_mult_r(w[j], c[j]);
-      acc = g723_1_L_mac(acc, t[j], target[j]);
-    }
-    acc = g723_1_L_shl(acc, 1);
-    for (int j = 0; j < len; ++j) acc = g723_1_L_msu(acc, t[j], c[j]);
-    return static_cast<Word32>((static_cast<std::uint32_t>(g723_1_L_shl(acc, 4)) & ~0xFFu) | static_cast<std::uint32_t>(tag));
-  };
-  if (len == 4) {
-    Word32 best = -1;
-    for (int i = 0; i < 256; ++i) best = std::max(best, key(i, i));
-    return best & 0xFF;
+// Split vector quantisation of the LSP residual: three bands, 8-bit index each.
+Word32 g723_1_Lsp_Svq(const Word16* target, const Word16* w) {
+  Word32 id = 0;
+  for (int band = 0; band < 3; ++band) {
+    const int start = g723_1_BandInfoTable[band][0];
+    const Word16* book = g723_1_BandQntTable[band];
+    const Word32 index = g723_1_BandInfoTable[band][1] == 4 ? g723_1_LSP_VQ4(target + start, w + start, book)
+                                                            : g723_1_LSP_VQ3(target + start, w + start, book);
+    id = (id << 8) + index;
   }
-  Word32 lane_best[4] = {-1, -1, -1, -1};
-  for (int i = 0; i < 256; ++i) {
-    const Word32 k = key(i, i & ~3);
-    if (k > lane_best[i & 3]) lane_best[i & 3] = k;
-  }
-  Word32 best = lane_best[0];
-  int lane = 0;
-  for (int l = 1; l < 4; ++l)
-    if (lane_best[l] > best) {
-      best = lane_best[l];
-      lane = l;
-    }
-  return ((best & 0xFF) + lane) & 0xFF;
+  return id;
 }
-
-}  // namespace
 
 Word32 g723_1_Lsp_Qnt(const Word16* CurrLsp, const Word16* PrevLsp) {
   Word16 w[G723_LpcOrder];
@@ -215,13 +191,7 @@ Word32 g723_1_Lsp_Qnt(const Word16* CurrLsp, const Word16* PrevLsp) {
     const Word16 prev = g723_1_sub(PrevLsp[i], g723_1_LspDcTable[i]);
     target[i] = g723_1_sub(cur, g723_1_mult_r(prev, 12288));
   }
-  Word32 id = 0;
-  for (int band = 0; band < 3; ++band) {
-    const int start = g723_1_BandInfoTable[band][0];
-    const int len = g723_1_BandInfoTable[band][1];
-    id = (id << 8) + lsp_band_search(target + start, w + start, g723_1_BandQntTable[band], len);
-  }
-  return id;
+  return g723_1_Lsp_Svq(target, w);
 }
 
 void g723_1_Wght_Lpc(Word16* PerLpc, const Word16* UnqLpc) {
@@ -254,27 +224,26 @@ void g723_1_Error_Wght(Word16* x, const Word16* PerLpc, G7231_CODSTATDEF* cs) {
 }
 
 Word16 g723_1_Estim_Pitch(const Word16* Dpnt, int Start) {
+  const Word32 E17 = g723_1_Vec_L_macs_SAT_at_end(Dpnt + Start - 17, Dpnt + Start - 17, 120);
+  Word32 corr[146], energy[146];
+  g723_1_Estim_Pitch_Loop(Dpnt, E17, corr, energy, Start, Start - 17);
+
   Word16 indx = 18;
   Word16 mxp = 30, mcr = 0x4000, mnr = 0x7FFF;
-  int pr = Start - 18 + 1;
-  Word32 energy = g723_1_Vec_L_macs_SAT_at_end(Dpnt + pr, Dpnt + pr, 120);
   for (int i = 18; i <= G723_PitchMax - 3; ++i) {
-    --pr;
-    energy = g723_1_L_msu(energy, Dpnt[pr + 120], Dpnt[pr + 120]);
-    energy = g723_1_L_mac(energy, Dpnt[pr], Dpnt[pr]);
-    Word32 acc = 0;
-    for (int j = 0; j < 120; ++j) acc = g723_1_L_mac(acc, Dpnt[Start + j], Dpnt[pr + j]);
+    Word32 acc = corr[i];
     if (acc <= 0) continue;
+    // Criterion corr^2 / energy as a mantissa and an exponent (smaller exponent: larger value).
     Word16 exp = g723_1_norm_l(acc);
     acc = g723_1_L_shl(acc, exp);
     exp = g723_1_shl(exp, 1);
     Word16 ccr = g723_1_round(acc);
     acc = g723_1_L_mult(ccr, ccr);
-    Word16 sh = g723_1_norm_l(acc);
+    const Word16 sh = g723_1_norm_l(acc);
     acc = g723_1_L_shl(acc, sh);
     exp = g723_1_add(exp, sh);
     ccr = g723_1_extract_h(acc);
-    Word32 en = energy;
+    Word32 en = energy[i];
     const Word16 ne = g723_1_norm_l(en);
     en = g723_1_L_shl(en, ne);
     exp = g723_1_sub(exp, ne);

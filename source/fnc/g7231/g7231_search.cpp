@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "g7231_encoder.h"
+#include "g7231_kernels.h"
+#include "g7231_search_kernels.h"
 #include "g7231_tables.h"
 
 namespace {
@@ -23,43 +25,44 @@ Word16 g723_1_Test_Err(Word16 lag1, Word16 lag2, const G7231_Coder_State* st) {
   return g723_1_extract_l(g723_1_L_shr(g723_1_L_negate(margin), 23));
 }
 
-// The five filtered excitations of one candidate lag: row 4 by convolution, rows 3..0 by the
-// recursion on the previous row.
-void filter_taps(const Word16* rez, const Word16* h, Word16 flt[5][G723_SubFrLen]) {
-  for (int n = 0; n < G723_SubFrLen; ++n) {
-    Word32 acc = 0;
-    for (int k = 0; k <= n; ++k) acc = g723_1_L_mac(acc, rez[4 + k], h[n - k]);
-    flt[4][n] = g723_1_round(acc);
-  }
+// 64 samples of periodic excitation at a candidate lag (two before the lag, then the period).
+void g723_1_Get_Rez_all(Word16* rez, const Word16* PrevExc, int lag) {
+  for (int i = 0; i < 2; ++i) rez[i] = PrevExc[G723_PitchMax - lag - 2 + i];
+  for (int i = 0; i < G723_SubFrLen + 2; ++i) rez[2 + i] = PrevExc[G723_PitchMax - lag + i % lag];
+}
+
+// The next candidate's excitation: the same construction one lag further.
+void g723_1_Get_Delta_Rez(Word16* rez, const Word16* PrevExc, int lag) { g723_1_Get_Rez_all(rez, PrevExc, lag); }
+
+// The five filtered excitations of one candidate lag, rows of 60: row 4 by convolution, rows
+// 3..0 by the recursion on the row after them.
+void filter_taps(const Word16* rez, const Word16* h, Word16* flt) {
+  Word32 out32[G723_SubFrLen];
+  g723_1_Per_Filt(rez + 4, h, flt + 4 * G723_SubFrLen, out32);
   for (int i = 3; i >= 0; --i) {
-    flt[i][0] = g723_1_mult_r(rez[i], 0x2000);
-    for (int j = 1; j < G723_SubFrLen; ++j)
-      flt[i][j] = g723_1_round(g723_1_L_mac(g723_1_L_deposit_h(flt[i + 1][j - 1]), rez[i], h[j]));
+    Word16* row = flt + i * G723_SubFrLen;
+    row[0] = g723_1_round(g723_1_L_mult(rez[i], 8192));
+    Word32 energy = g723_1_L_mult(row[0], row[0]);
+    g723_1_Recursive_PerFilt_Loop(rez[i], h + 1, row + 1, &energy);
   }
 }
 
-// Correlation terms of the five-tap gain search: target crosses, energies, between crosses.
-void compute_corbuf(const Word16 flt[5][G723_SubFrLen], const Word16* t, Word32* cor) {
-  auto plain_cross = [](const Word16* a, const Word16* b) {
-    Word32 c = 0;
-    for (int n = 0; n < G723_SubFrLen; ++n) c = g723_1_L_add(c, Word32(a[n]) * b[n]);
-    return c;
-  };
-  for (int i = 0; i < 5; ++i) {
-    const Word32 c = plain_cross(t, flt[i]);
-    cor[i] = g723_1_L_add(c, c);
-  }
-  for (int i = 0; i < 5; ++i) {
-    Word32 e = 0;
-    for (int n = 0; n < G723_SubFrLen; ++n) e = g723_1_L_mac(e, flt[i][n], flt[i][n]);
-    cor[5 + i] = e;
-  }
-  int k = 10;
-  for (int i = 1; i < 5; ++i)
-    for (int j = 0; j < i; ++j) {
-      Word32 c = 0;
-      for (int n = 0; n < G723_SubFrLen; ++n) c = g723_1_L_mac(c, flt[i][n], flt[j][n]);
-      cor[k++] = g723_1_L_add(c, c);
+// Best entry of the candidate's gain table: lane maxima merged in lane order into the running best.
+void g723_1_AdapGainQ(const Word16* CorVct, int bound, const Word16* table, Word32* best, int* best_gain,
+                      int* best_cand, int cand) {
+  Word32 last[4], lane_max[4];
+  Word16 lane_idx[4];
+  const int compared = g723_1_AdapGainQ_loop(CorVct, bound, table, last, lane_max, lane_idx);
+  for (int e = compared; e < bound; ++e)
+    if (last[e - compared] > lane_max[e & 3]) {
+      lane_max[e & 3] = last[e - compared];
+      lane_idx[e & 3] = static_cast<Word16>(e);
+    }
+  for (int l = 0; l < 4; ++l)
+    if (lane_max[l] > *best) {
+      *best = lane_max[l];
+      *best_gain = lane_idx[l];
+      *best_cand = cand;
     }
 }
 
@@ -77,18 +80,17 @@ void g723_1_Find_Acbk(Word16* Tv, const Word16* ImpResp, const Word16* PrevExc, 
   Word32 cor[4 * 20];
   for (int k = 0; k < candidates; ++k) {
     Word16 rez[G723_SubFrLen + G723_ClPitchOrd - 1];
-    const int lag = olp - 1 + k;
-    for (int i = 0; i < 2; ++i) rez[i] = PrevExc[G723_PitchMax - lag - 2 + i];
-    for (int i = 0; i < G723_SubFrLen + 2; ++i) rez[2 + i] = PrevExc[G723_PitchMax - lag + i % lag];
-    Word16 flt[5][G723_SubFrLen];
+    if (k == 0)
+      g723_1_Get_Rez_all(rez, PrevExc, olp - 1);
+    else
+      g723_1_Get_Delta_Rez(rez, PrevExc, olp - 1 + k);
+    Word16 flt[5 * G723_SubFrLen];
     filter_taps(rez, ImpResp, flt);
-    compute_corbuf(flt, Tv, cor + 20 * k);
+    g723_1_Compute_CorBuf(flt, Tv, cor + 20 * k);
   }
-  Word32 peak = 0;
-  for (int i = 0; i < 20 * candidates; ++i) peak = std::max(peak, g723_1_L_abs(cor[i]));
-  const Word16 exp = g723_1_norm_l(peak);
+  const Word16 exp = g723_1_norm_l(g723_1_Vec_Max_L_abs(cor, 20 * candidates));
   Word16 vct[4 * 20];
-  for (int i = 0; i < 20 * candidates; ++i) vct[i] = g723_1_round(g723_1_L_shl(cor[i], exp));
+  g723_1_Vec_L_shl_round(cor, vct, exp, 20 * candidates);
 
   const Word16 taming = g723_1_Test_Err(static_cast<Word16>(olp - 1), static_cast<Word16>(olp - 1 + candidates - 1), st);
   const int bound[2] = {std::min(51 + 4 * taming, 85), std::min(93 + 8 * taming, 170)};
@@ -101,25 +103,8 @@ void g723_1_Find_Acbk(Word16* Tv, const Word16* ImpResp, const Word16* PrevExc, 
       const int lag_tested = (Sfc & 1) == 0 ? olp - 1 + k : olp;
       table = lag_tested < G723_SubFrLen - 2 ? 0 : 1;
     }
-    const Word16* tab = g723_1_AcbkInterleavedGainTablePtr[table];
-    // Four running bests, one per entry index modulo 4, merged in lane order.
-    Word32 lane_best[4] = {0, 0, 0, 0};
-    int lane_idx[4] = {0, 0, 0, 0};
-    for (int e = 0; e < bound[table]; ++e) {
-      const Word16* entry = tab + 80 * (e >> 2) + (e & 3);
-      Word32 sum = 0;
-      for (int j = 0; j < 20; ++j) sum += Word32(vct[20 * k + j]) * entry[4 * j];
-      if (sum > lane_best[e & 3]) {
-        lane_best[e & 3] = sum;
-        lane_idx[e & 3] = e;
-      }
-    }
-    for (int l = 0; l < 4; ++l)
-      if (lane_best[l] > best) {
-        best = lane_best[l];
-        best_gain = lane_idx[l];
-        best_cand = k;
-      }
+    g723_1_AdapGainQ(vct + 20 * k, bound[table], g723_1_AcbkInterleavedGainTablePtr[table], &best, &best_gain,
+                     &best_cand, k);
   }
 
   Word16 lid = static_cast<Word16>(best_cand);
@@ -134,11 +119,7 @@ void g723_1_Find_Acbk(Word16* Tv, const Word16* ImpResp, const Word16* PrevExc, 
   // Subtract the filtered adaptive contribution from the target.
   Word16 acbk[G723_SubFrLen];
   g723_1_Decod_Acbk(acbk, PrevExc, olp, lid, static_cast<Word16>(best_gain), st->WrkRate);
-  for (int n = 0; n < G723_SubFrLen; ++n) {
-    Word32 acc = g723_1_L_shr(g723_1_L_deposit_h(Tv[n]), 1);
-    for (int k = 0; k <= n; ++k) acc = g723_1_L_msu(acc, acbk[k], ImpResp[n - k]);
-    Tv[n] = g723_1_round(g723_1_L_shl(acc, 1));
-  }
+  g723_1_Per_Filt_and_Sub(acbk, ImpResp, Tv);
 }
 
 void g723_1_Update_Err(Word16 Olp, Word16 AcLg, Word16 AcGn, G7231_Coder_State* st) {
@@ -185,106 +166,83 @@ struct G723_BESTDEF {
   Word16 Pamp[6];
 };
 
+// Nearest amplitude level to the first pulse's correlation (the highest index wins ties),
+// returned minus one.
+int g723_1_Quant_Max_Amp(Word32 top, Word16 energy_term) {
+  Word32 nearest = 0x40000000;
+  int amp_id = 22;
+  for (int i = 22; i >= 2; --i) {
+    const Word32 d = g723_1_L_abs(g723_1_L_sub(g723_1_L_mult(g723_1_FcbkGainTable[i], energy_term), top));
+    if (d < nearest) {
+      nearest = d;
+      amp_id = i;
+    }
+  }
+  return amp_id - 1;
+}
+
+// Keeps a candidate when its score is strictly larger than the best so far.
+void g723_1_CS_Candidate(G723_BESTDEF* best, const G723_BESTDEF& cand, Word32 score) {
+  if (score > best->MaxErr) {
+    *best = cand;
+    best->MaxErr = score;
+  }
+}
+
+// The response with the pulse train at the lag added in.
+void g723_1_Gen_Trn2(Word16* dst, const Word16* src, Word16 lag) { g723_1_Gen_Trn(dst, src, lag); }
+
 void g723_1_Find_Best(G723_BESTDEF* best, const Word16* Tv, const Word16* ImpResp, int np, Word16 olp) {
   G723_BESTDEF cand{};
-  Word16 imr[G723_SubFrLen];
+  // Response with 60 zeros in front (for the score) and 8 after (for the correlations).
+  Word16 imr_buf[G723_SubFrLen + G723_SubFrLen + 8] = {};
+  Word16* imr = imr_buf + G723_SubFrLen;
   if (olp < G723_SubFrLen - 2) {
     cand.UseTrn = 1;
-    g723_1_Gen_Trn(imr, ImpResp, olp);
+    g723_1_Gen_Trn2(imr, ImpResp, olp);
   } else {
     cand.UseTrn = 0;
-    std::memcpy(imr, ImpResp, sizeof imr);
+    std::memcpy(imr, ImpResp, G723_SubFrLen * sizeof(Word16));
   }
-  Word16 half[G723_SubFrLen];
+  Word16 half[G723_SubFrLen + 8] = {};
   for (int i = 0; i < G723_SubFrLen; ++i) half[i] = g723_1_shr(imr[i], 1);
-  Word32 acc = 0;
-  for (int i = 0; i < G723_SubFrLen; ++i) acc = g723_1_L_mac(acc, half[i], half[i]);
-  Word16 exp = g723_1_norm_l(acc);
-  Word16 imr_corr[G723_SubFrLen];
-  imr_corr[0] = g723_1_round(g723_1_L_shl(acc, exp));
-  for (int i = 1; i < G723_SubFrLen; ++i) {
-    acc = 0;
-    for (int j = i; j < G723_SubFrLen; ++j) acc = g723_1_L_mac(acc, half[j], half[j - i]);
-    imr_corr[i] = g723_1_round(g723_1_L_shl(acc, exp));
-  }
-  exp = static_cast<Word16>(exp - 4);
+  const Word32 energy = g723_1_Vec_L_sqa_SFL(half);
+  Word16 exp = g723_1_norm_l(energy);
+  // Even-lag correlations of the response, mirrored: ish[32 + m] holds lag 2m.
+  Word16 ish[65];
+  ish[32] = g723_1_round(g723_1_L_shl(energy, exp));
+  g723_1_Per_Filt_ish(half, half, ish + 32, exp);
+  Word16 target[G723_SubFrLen + 8] = {};
+  std::memcpy(target, Tv, G723_SubFrLen * sizeof(Word16));
   Word32 err[G723_SubFrLen];
-  for (int i = 0; i < G723_SubFrLen; ++i) {
-    acc = 0;
-    for (int j = i; j < G723_SubFrLen; ++j) acc = g723_1_L_mac(acc, Tv[j], imr[j - i]);
-    err[i] = g723_1_L_shl(acc, exp);
-  }
+  g723_1_Backward_Per_Filt(target, imr, err, static_cast<Word16>(exp - 4));
 
   for (int grid = 0; grid < 2; ++grid) {
     cand.GridId = static_cast<Word16>(grid);
-    // First pulse at the largest correlation of the grid (the last of equal values).
-    Word32 top = 0;
-    cand.Ploc[0] = static_cast<Word16>(grid);
-    for (int i = grid; i < G723_SubFrLen; i += 2) {
-      const Word32 a = g723_1_L_abs(err[i]);
-      if (a >= top) {
-        top = a;
-        cand.Ploc[0] = static_cast<Word16>(i);
-      }
-    }
-    // Nearest amplitude level (the highest index wins ties).
-    Word32 nearest = 0x40000000;
-    int amp_id = 22;
-    for (int i = 22; i >= 2; --i) {
-      const Word32 d = g723_1_L_abs(g723_1_L_sub(g723_1_L_mult(g723_1_FcbkGainTable[i], imr_corr[0]), top));
-      if (d < nearest) {
-        nearest = d;
-        amp_id = i;
-      }
-    }
-    --amp_id;
+    int first = grid;
+    const Word32 top = g723_1_Vec_Max_L_abs_index(err + grid, 30, 2, &first);
+    first += grid;
+    cand.Ploc[0] = static_cast<Word16>(first);
+    const int amp_id = g723_1_Quant_Max_Amp(top, ish[32]);
 
     for (int step = 1; step <= 4; ++step) {
-      Word32 work[G723_SubFrLen];
-      bool used[G723_SubFrLen] = {};
-      for (int j = grid; j < G723_SubFrLen; j += 2) work[j] = err[j];
       cand.MampId = static_cast<Word16>(amp_id - 2 + step);
       const Word16 amp = g723_1_FcbkGainTable[std::clamp<int>(cand.MampId, 0, 23)];
-      cand.Pamp[0] = work[cand.Ploc[0]] >= 0 ? amp : g723_1_negate(amp);
-      used[cand.Ploc[0]] = true;
-      for (int p = 1; p < np; ++p) {
-        Word32 pick = -0x40000000;
-        int where = -1;
-        for (int l = grid; l < G723_SubFrLen; l += 2) {
-          if (used[l]) continue;
-          work[l] = g723_1_L_msu(work[l], cand.Pamp[p - 1], imr_corr[std::abs(l - cand.Ploc[p - 1])]);
-          const Word32 a = g723_1_L_abs(work[l]);
-          if (a > pick) {
-            pick = a;
-            where = l;
-          }
-        }
-        cand.Ploc[p] = static_cast<Word16>(where);
-        cand.Pamp[p] = work[where] > 0 ? amp : g723_1_negate(amp);
-        used[where] = true;
+      Word32 corr30[30];
+      g723_1_Long_Copy_with_Skip(err + grid, corr30);
+      Word16 amp_pos[30], amp_neg[30];
+      for (int m = 0; m < 30; ++m) {
+        amp_pos[m] = amp;
+        amp_neg[m] = g723_1_negate(amp);
       }
-      // Score: 2 <t, y> - <y, y> of the filtered pulse train.
-      Word16 pulses[G723_SubFrLen] = {};
-      for (int p = 0; p < np; ++p) pulses[cand.Ploc[p]] = cand.Pamp[p];
+      cand.Pamp[0] = err[first] >= 0 ? amp : g723_1_negate(amp);
+      const int m0 = (first - grid) / 2;
+      corr30[m0] = 0;
+      amp_pos[m0] = amp_neg[m0] = 0;
+      for (int p = np; p < 6; ++p) cand.Pamp[p] = 0;
+      g723_1_PulseSearch(np, cand.Pamp[0], grid, corr30, amp_pos, amp_neg, ish + 32, cand.Ploc, cand.Pamp, amp);
       Word16 y[G723_SubFrLen];
-      for (int l = 0; l < G723_SubFrLen; ++l) {
-        acc = 0;
-        for (int j = 0; j <= l; ++j) acc = g723_1_L_mac(acc, pulses[j], imr[l - j]);
-        y[l] = g723_1_extract_h(g723_1_L_shl(acc, 2));
-      }
-      Word32 score = 0;
-      for (int j = 0; j < G723_SubFrLen; ++j) {
-        score = g723_1_L_mac(score, Tv[j], y[j]);
-        score = g723_1_L_sub(score, g723_1_L_shr(g723_1_L_mult(y[j], y[j]), 1));
-      }
-      if (score > best->MaxErr) {
-        best->MaxErr = score;
-        best->GridId = cand.GridId;
-        best->MampId = cand.MampId;
-        best->UseTrn = cand.UseTrn;
-        std::memcpy(best->Ploc, cand.Ploc, sizeof cand.Ploc);
-        std::memcpy(best->Pamp, cand.Pamp, sizeof cand.Pamp);
-      }
+      g723_1_CS_Candidate(best, cand, g723_1_Gen_Score(imr, cand.Ploc, cand.Pamp, y, Tv));
     }
   }
 }
