@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "g7231_encoder.h"
+#include "g7231_kernels.h"
 #include "g7231_tables.h"
 
 namespace {
@@ -44,14 +45,10 @@ void g723_1_Cor_h(const Word16* h, TrackCorr* rr) {
 
 // Backward-filtered target over 64 positions (the last four are zero).
 void g723_1_Cor_h_X(const Word16* h, const Word16* X, Word16* D) {
+  Word16 x[G723_SubFrLen + 8] = {};
+  for (int i = 0; i < G723_SubFrLen; ++i) x[i] = X[i];
   Word32 y32[G723_SubFrLen];
-  Word32 peak = 0;
-  for (int i = 0; i < G723_SubFrLen; ++i) {
-    Word32 s = 0;
-    for (int j = i; j < G723_SubFrLen; ++j) s = g723_1_L_mac(s, X[j], h[j - i]);
-    y32[i] = s;
-    peak = std::max(peak, g723_1_L_abs(s));
-  }
+  const Word32 peak = g723_1_Backward_Per_Filt2(x, h, y32);
   const Word16 shift = static_cast<Word16>(18 - std::min<int>(g723_1_norm_l(peak), 16));
   for (int i = 0; i < G723_SubFrLen; ++i) D[i] = g723_1_extract_l(g723_1_L_shr(y32[i], shift));
   for (int i = G723_SubFrLen; i < 64; ++i) D[i] = 0;
@@ -62,8 +59,8 @@ struct AcelpResult {
   int grid;
 };
 
-// Four-pulse search within the time budget; returns the budget left.
-Word16 g723_1_D4i64_LBC(Word16* D, const TrackCorr& rr, Word16* sign, int budget, AcelpResult* out) {
+// Signs of the pulses: -1 where the backward-filtered target is negative (made positive).
+void g723_1_D4i64_LBC_SetSign(Word16* D, Word16* sign) {
   for (int p = 0; p < 64; ++p) {
     sign[p] = 1;
     if (D[p] < 0) {
@@ -71,34 +68,59 @@ Word16 g723_1_D4i64_LBC(Word16* D, const TrackCorr& rr, Word16* sign, int budget
       D[p] = g723_1_negate(D[p]);
     }
   }
-  // Threshold for evaluating the fourth pulse, from the first three tracks of each grid.
-  Word16 thr[2];
-  for (int g = 0; g < 2; ++g) {
-    Word32 max_sum = 0, all = 0;
-    for (int t = 0; t < 3; ++t) {
-      Word16 m = 0;
-      for (int i = 0; i < kPos; ++i) {
-        const Word16 v = D[8 * i + 2 * t + g];
-        m = std::max(m, v);
-        all += v;
-      }
-      max_sum += m;
+}
+
+// Threshold of the fourth pulse on one grid: mean + (max - mean) / 2 over tracks 0..2.
+Word16 g723_1_D4i64_LBC_means(const Word16* D, int grid) {
+  Word32 max_sum = 0, all = 0;
+  for (int t = 0; t < 3; ++t) {
+    Word16 m = 0;
+    for (int i = 0; i < kPos; ++i) {
+      const Word16 v = D[8 * i + 2 * t + grid];
+      m = std::max(m, v);
+      all += v;
     }
-    const Word32 mean = all >> 3;
-    thr[g] = static_cast<Word16>(mean + ((max_sum - mean) >> 1));
+    max_sum += m;
   }
-  const Word16 threshold = std::max(thr[0], thr[1]);
+  const Word32 mean = all >> 3;
+  return static_cast<Word16>(mean + ((max_sum - mean) >> 1));
+}
 
-  // Signed correlations (signs of the even-grid positions).
-  auto s = [&](int t, int i) { return sign[8 * i + 2 * t]; };
-  auto cross = [&](int t1, int i, int t2, int j) {
-    return static_cast<Word16>(rr.cross[t1][t2][i][j] * s(t1, i) * s(t2, j));
-  };
+// Signed correlations between tracks: the 16-bit blocks of tracks 0-1, 0-2, 1-2 and the
+// doubled 32-bit blocks with track 3 (signs of the even-grid positions).
+struct SignedCorr {
+  Word16 rri0i1[kPos][kPos], rri0i2[kPos][kPos], rri1i2[kPos][kPos];
+  Word32 L_rri0i3[kPos][kPos], L_rri1i3[kPos][kPos], L_rri2i3[kPos][kPos];
+};
 
+void g723_1_D4i64_LBC_Mod_rrixiy1(const TrackCorr& rr, const Word16* sign, SignedCorr* sc) {
+  for (int i = 0; i < kPos; ++i)
+    for (int j = 0; j < kPos; ++j) {
+      sc->rri0i1[i][j] = static_cast<Word16>(rr.cross[0][1][i][j] * sign[8 * i] * sign[8 * j + 2]);
+      sc->rri0i2[i][j] = static_cast<Word16>(rr.cross[0][2][i][j] * sign[8 * i] * sign[8 * j + 4]);
+      sc->L_rri0i3[i][j] = 2 * Word32(rr.cross[0][3][i][j]) * sign[8 * i] * sign[8 * j + 6];
+    }
+}
+
+void g723_1_D4i64_LBC_Mod_rrixiy2(const TrackCorr& rr, const Word16* sign, SignedCorr* sc) {
+  for (int i = 0; i < kPos; ++i)
+    for (int j = 0; j < kPos; ++j) {
+      sc->rri1i2[i][j] = static_cast<Word16>(rr.cross[1][2][i][j] * sign[8 * i + 2] * sign[8 * j + 4]);
+      sc->L_rri1i3[i][j] = 2 * Word32(rr.cross[1][3][i][j]) * sign[8 * i + 2] * sign[8 * j + 6];
+    }
+}
+
+void g723_1_D4i64_LBC_Mod_rrixiy3(const TrackCorr& rr, const Word16* sign, SignedCorr* sc) {
+  for (int i = 0; i < kPos; ++i)
+    for (int j = 0; j < kPos; ++j)
+      sc->L_rri2i3[i][j] = 2 * Word32(rr.cross[2][3][i][j]) * sign[8 * i + 4] * sign[8 * j + 6];
+}
+
+// Four-pulse search within the time budget; returns the budget left.
+Word16 g723_1_LowRateSearch(AcelpResult* out, Word16 threshold, const Word16* D, const SignedCorr& sc,
+                            const TrackCorr& rr, int budget) {
   Word16 best_sq = 0, best_alp = 32767;
   int best_code = 0;
-  out->grid = 0;
-  for (int k = 0; k < kTracks; ++k) out->idx[k] = 0;
   for (int i0 = 0; i0 < kPos && budget > 0; ++i0)
     for (int i1 = 0; i1 < kPos && budget > 0; ++i1)
       for (int i2 = 0; i2 < kPos && budget > 0; ++i2) {
@@ -108,14 +130,12 @@ Word16 g723_1_D4i64_LBC(Word16* D, const TrackCorr& rr, Word16* sign, int budget
         const Word16 ps3 = alt ? ps_b : ps_a;
         if (ps3 <= threshold) continue;
         const Word32 alp3 = Word32(rr.diag[0][i0]) + rr.diag[1][i1] + rr.diag[2][i2] +
-                            2 * (Word32(cross(0, i0, 1, i1)) + cross(0, i0, 2, i2) + cross(1, i1, 2, i2));
+                            2 * (Word32(sc.rri0i1[i0][i1]) + sc.rri0i2[i0][i2] + sc.rri1i2[i1][i2]);
         for (int i3 = 0; i3 < kPos; ++i3) {
           const Word16 ps = static_cast<Word16>(ps3 + D[8 * i3 + 6 + alt]);
           const Word16 sq = g723_1_mult(ps, ps);
-          const Word32 l03 = 2 * Word32(cross(0, i0, 3, i3));
-          const Word32 l13 = 2 * Word32(cross(1, i1, 3, i3));
-          const Word32 l23 = 2 * Word32(cross(2, i2, 3, i3));
-          const Word16 alp = static_cast<Word16>((alp3 + l03 + l13 + l23 + rr.diag[3][i3]) >> 4);
+          const Word32 sum = alp3 + sc.L_rri0i3[i0][i3] + sc.L_rri1i3[i1][i3] + sc.L_rri2i3[i2][i3] + rr.diag[3][i3];
+          const Word16 alp = static_cast<Word16>(sum >> 4);
           if (Word32(sq) * best_alp - Word32(best_sq) * alp > 0) {
             best_sq = sq;
             best_alp = alp;
@@ -130,6 +150,16 @@ Word16 g723_1_D4i64_LBC(Word16* D, const TrackCorr& rr, Word16* sign, int budget
   out->idx[3] = best_code & 7;
   out->grid = (best_code >> 12) & 1;
   return static_cast<Word16>(budget);
+}
+
+Word16 g723_1_D4i64_LBC(Word16* D, const TrackCorr& rr, Word16* sign, int budget, AcelpResult* out) {
+  g723_1_D4i64_LBC_SetSign(D, sign);
+  const Word16 threshold = std::max(g723_1_D4i64_LBC_means(D, 0), g723_1_D4i64_LBC_means(D, 1));
+  SignedCorr sc;
+  g723_1_D4i64_LBC_Mod_rrixiy1(rr, sign, &sc);
+  g723_1_D4i64_LBC_Mod_rrixiy2(rr, sign, &sc);
+  g723_1_D4i64_LBC_Mod_rrixiy3(rr, sign, &sc);
+  return g723_1_LowRateSearch(out, threshold, D, sc, rr, budget);
 }
 
 Word16 g723_1_G_code(const Word16* X, const Word16* Y, Word16* gain_q) {
@@ -165,49 +195,64 @@ Word16 g723_1_G_code(const Word16* X, const Word16* Y, Word16* gain_q) {
 
 }  // namespace
 
-void g723_1_Find_Acelp(Word16* Tv, const Word16* ImpResp, G723_LINEDEF* Line, int Sfc, G7231_Coder_State* st) {
-  G723_SFSDEF& sfs = Line->Sfs[Sfc];
-  const int gid = std::clamp<int>(sfs.AcGn, 0, 169);
-  const int T0 = Line->Olp[Sfc >> 1] - 1 + sfs.AcLg + g723_1_epsi170[gid];
-  const Word16 b = g723_1_gain170[gid];
+// Lag and fixed gain of the pitch contribution folded into the 5.3 kbit/s codebook.
+void g723_1_search_T0(Word16 Olp, Word16 AcLg, Word16 AcGn, int* T0, Word16* gain_T0) {
+  const int gid = std::clamp<int>(AcGn, 0, 169);
+  *T0 = Olp - 1 + AcLg + g723_1_epsi170[gid];
+  *gain_T0 = g723_1_gain170[gid];
+}
 
-  Word16 h[G723_SubFrLen];
-  for (int i = 0; i < G723_SubFrLen; ++i) h[i] = g723_1_shr(ImpResp[i], 1);
+// Searches the algebraic codebook for the target X with the response h (modified in place);
+// writes the gained excitation with its pitch contribution to code.
+void g723_1_ACELP_LBC_code(const Word16* X, Word16* h, int T0, Word16* code, G723_SFSDEF* sfs, Word16 gain_T0,
+                           int* extra) {
+  for (int i = 0; i < G723_SubFrLen; ++i) h[i] = g723_1_shr(h[i], 1);
   if (T0 > 0 && T0 < G723_SubFrLen - 2)
-    for (int n = T0; n < G723_SubFrLen; ++n) h[n] = g723_1_add(h[n], g723_1_mult(h[n - T0], b));
+    for (int n = T0; n < G723_SubFrLen; ++n) h[n] = g723_1_add(h[n], g723_1_mult(h[n - T0], gain_T0));
 
-  static_assert(sizeof(TrackCorr) < 4096);
   TrackCorr rr;
   g723_1_Cor_h(h, &rr);
   Word16 D[64];
-  g723_1_Cor_h_X(h, Tv, D);
+  g723_1_Cor_h_X(h, X, D);
   Word16 sign[64];
   AcelpResult res;
-  st->extra = g723_1_D4i64_LBC(D, rr, sign, st->extra + 120, &res);
+  *extra = g723_1_D4i64_LBC(D, rr, sign, *extra + 120, &res);
 
-  Word16 code[64] = {};
-  sfs.Ppos = 0;
-  sfs.Pamp = 0;
+  Word16 pulses[64] = {};
+  sfs->Ppos = 0;
+  sfs->Pamp = 0;
   for (int k = 0; k < kTracks; ++k) {
     const int pos = 8 * res.idx[k] + 2 * k + res.grid;
-    sfs.Ppos |= Word32(res.idx[k]) << (3 * k);
-    if (sign[pos] > 0) sfs.Pamp = static_cast<Word16>(sfs.Pamp | (1 << k));
-    if (pos < G723_SubFrLen) code[pos] = sign[pos];
+    sfs->Ppos |= Word32(res.idx[k]) << (3 * k);
+    if (sign[pos] > 0) sfs->Pamp = static_cast<Word16>(sfs->Pamp | (1 << k));
+    if (pos < G723_SubFrLen) pulses[pos] = sign[pos];
   }
-  sfs.Grid = static_cast<Word16>(res.grid);
-  sfs.Tran = 0;
+  sfs->Grid = static_cast<Word16>(res.grid);
+  sfs->Tran = 0;
 
+  // Filtered codeword.
   Word16 y[G723_SubFrLen];
   for (int n = 0; n < G723_SubFrLen; ++n) {
     Word32 acc = 0;
     for (int k = 0; k <= n; ++k)
-      if (code[k]) acc += code[k] * Word32(h[n - k]);
+      if (pulses[k]) acc += pulses[k] * Word32(h[n - k]);
     y[n] = g723_1_sat16(acc);
   }
   Word16 gain_q;
-  sfs.Mamp = g723_1_G_code(Tv, y, &gain_q);
-
-  for (int i = 0; i < G723_SubFrLen; ++i) Tv[i] = static_cast<Word16>(code[i] * gain_q);
+  sfs->Mamp = g723_1_G_code(X, y, &gain_q);
+  g723_1_Vec_Mult_Integer(code, pulses, gain_q);
   if (T0 > 0 && T0 < G723_SubFrLen - 2)
-    for (int n = T0; n < G723_SubFrLen; ++n) Tv[n] = g723_1_add(Tv[n], g723_1_mult(Tv[n - T0], b));
+    for (int n = T0; n < G723_SubFrLen; ++n) code[n] = g723_1_add(code[n], g723_1_mult(code[n - T0], gain_T0));
+}
+
+void g723_1_Find_Acelp(Word16* Tv, const Word16* ImpResp, G723_LINEDEF* Line, int Sfc, G7231_Coder_State* st) {
+  G723_SFSDEF& sfs = Line->Sfs[Sfc];
+  int T0;
+  Word16 gain_T0;
+  g723_1_search_T0(Line->Olp[Sfc >> 1], sfs.AcLg, sfs.AcGn, &T0, &gain_T0);
+  Word16 h[G723_SubFrLen];
+  std::memcpy(h, ImpResp, sizeof h);
+  Word16 code[G723_SubFrLen];
+  g723_1_ACELP_LBC_code(Tv, h, T0, code, &sfs, gain_T0, &st->extra);
+  std::memcpy(Tv, code, sizeof code);
 }
