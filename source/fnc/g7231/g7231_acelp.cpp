@@ -29,11 +29,13 @@ void g723_1_Cor_h(const Word16* h, TrackCorr* rr) {
     const Word16 k = g723_1_shr(g723_1_norm_l(energy), 1);
     for (int i = 0; i < G723_SubFrLen; ++i) hs[i] = g723_1_shl(h[i], k);
   }
+  // The scaling keeps the energy of hs below 2^31, so no partial sum of doubled products of
+  // two stretches of hs can saturate (Cauchy-Schwarz): plain sums are exact.
   auto corr = [&](int p, int q) {
     const int d = std::abs(q - p);
     Word32 acc = 0;
-    for (int k = 0; k <= G723_SubFrLen - 1 - std::max(p, q); ++k) acc = g723_1_L_mac(acc, hs[k], hs[k + d]);
-    return g723_1_extract_h(acc);
+    for (int k = 0; k <= G723_SubFrLen - 1 - std::max(p, q); ++k) acc += Word32(hs[k]) * hs[k + d];
+    return g723_1_extract_h(2 * acc);
   };
   for (int t = 0; t < kTracks; ++t)
     for (int i = 0; i < kPos; ++i) rr->diag[t][i] = corr(8 * i + 2 * t, 8 * i + 2 * t);

@@ -2,6 +2,7 @@
 #include "g7231_kernels.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "g7231_tables.h"
@@ -10,6 +11,20 @@ namespace {
 constexpr int kSub = 60;
 constexpr int kOrder = 10;
 inline Word16 round14(Word32 acc) { return g723_1_round(g723_1_L_shl(acc, 2)); }
+
+std::int64_t sum_sq(const Word16* x, int n) {
+  std::int64_t acc = 0;
+  for (int i = 0; i < n; ++i) acc += Word32(x[i]) * x[i];
+  return acc;
+}
+
+// True when no partial sum of doubled products of two vectors with these sums of squares can
+// reach 2^limit_bits (Cauchy-Schwarz: |sum 2ab| <= 2 sqrt(sum a^2 sum b^2)); sums of doubled
+// products then need no saturation.
+bool products_fit(std::int64_t sa, std::int64_t sb, int limit_bits) {
+  const double bound = std::ldexp(1.0, 2 * limit_bits - 2) * 0.999;
+  return static_cast<double>(sa) * static_cast<double>(sb) < bound;
+}
 }  // namespace
 
 void g723_1_Synt(const Word16* a, const Word16* x, Word16* y) {
@@ -53,9 +68,15 @@ void g723_1_Spf_Output(const Word16* zero_row, const Word16* pole_row, const Wor
 }
 
 void g723_1_Per_Filt(const Word16* e, const Word16* h, Word16* out16, Word32* out32) {
+  const bool plain = products_fit(sum_sq(e, kSub), sum_sq(h, kSub), 31);
   for (int n = 0; n < kSub; ++n) {
     Word32 acc = 0;
-    for (int k = 0; k <= n; ++k) acc = g723_1_L_mac(acc, e[k], h[n - k]);
+    if (plain) {
+      for (int k = 0; k <= n; ++k) acc += Word32(e[k]) * h[n - k];
+      acc *= 2;
+    } else {
+      for (int k = 0; k <= n; ++k) acc = g723_1_L_mac(acc, e[k], h[n - k]);
+    }
     out32[n] = acc;
     out16[n] = g723_1_round(acc);
   }
@@ -73,29 +94,46 @@ void g723_1_Recursive_PerFilt_Loop(Word16 e, const Word16* h1, Word16* row1, Wor
 }
 
 void g723_1_Per_Filt_and_Sub(const Word16* e, const Word16* h, Word16* t) {
+  // The start value t * 2^15 stays below 2^30, so products below 2^30 in sum cannot saturate.
+  const bool plain = products_fit(sum_sq(e, kSub), sum_sq(h, kSub), 30);
   for (int n = 0; n < kSub; ++n) {
     Word32 acc = g723_1_L_shr(g723_1_L_deposit_h(t[n]), 1);
-    for (int k = 0; k <= n; ++k) acc = g723_1_L_msu(acc, e[k], h[n - k]);
+    if (plain) {
+      Word32 conv = 0;
+      for (int k = 0; k <= n; ++k) conv += Word32(e[k]) * h[n - k];
+      acc -= 2 * conv;
+    } else {
+      for (int k = 0; k <= n; ++k) acc = g723_1_L_msu(acc, e[k], h[n - k]);
+    }
     t[n] = g723_1_round(g723_1_L_shl(acc, 1));
   }
 }
 
-void g723_1_Backward_Per_Filt(const Word16* x, const Word16* h, Word32* out32, Word16 shift) {
+namespace {
+void backward_filter(const Word16* x, const Word16* h, Word32* out32) {
+  const bool plain = products_fit(sum_sq(x, kSub), sum_sq(h, kSub), 31);
   for (int n = 0; n < kSub; ++n) {
     Word32 acc = 0;
-    for (int j = n; j < kSub; ++j) acc = g723_1_L_mac(acc, x[j], h[j - n]);
-    out32[n] = g723_1_L_shl(acc, shift);
+    if (plain) {
+      for (int j = n; j < kSub; ++j) acc += Word32(x[j]) * h[j - n];
+      acc *= 2;
+    } else {
+      for (int j = n; j < kSub; ++j) acc = g723_1_L_mac(acc, x[j], h[j - n]);
+    }
+    out32[n] = acc;
   }
+}
+}  // namespace
+
+void g723_1_Backward_Per_Filt(const Word16* x, const Word16* h, Word32* out32, Word16 shift) {
+  backward_filter(x, h, out32);
+  for (int n = 0; n < kSub; ++n) out32[n] = g723_1_L_shl(out32[n], shift);
 }
 
 Word32 g723_1_Backward_Per_Filt2(const Word16* x, const Word16* h, Word32* out32) {
+  backward_filter(x, h, out32);
   Word32 peak = 0;
-  for (int n = 0; n < kSub; ++n) {
-    Word32 acc = 0;
-    for (int j = n; j < kSub; ++j) acc = g723_1_L_mac(acc, x[j], h[j - n]);
-    out32[n] = acc;
-    peak = std::max(peak, g723_1_L_abs(acc));
-  }
+  for (int n = 0; n < kSub; ++n) peak = std::max(peak, g723_1_L_abs(out32[n]));
   return peak;
 }
 

@@ -37,10 +37,13 @@ int g723_1_AdapGainQ_loop(const Word16* CorVct, int n, const Word16* table, Word
   }
   const int groups = (n + 3) / 4;
   for (int g = 0; g < groups; ++g) {
-    Word32 sums[4] = {0, 0, 0, 0};
+    // Plain 32-bit sums that wrap on overflow (computed unsigned to keep that defined).
+    std::uint32_t wrap[4] = {0, 0, 0, 0};
     const Word16* block = table + 80 * g;
     for (int k = 0; k < 20; ++k)
-      for (int l = 0; l < 4; ++l) sums[l] += Word32(block[4 * k + l]) * CorVct[k];
+      for (int l = 0; l < 4; ++l) wrap[l] += static_cast<std::uint32_t>(Word32(block[4 * k + l]) * CorVct[k]);
+    Word32 sums[4];
+    for (int l = 0; l < 4; ++l) sums[l] = static_cast<Word32>(wrap[l]);
     if (g == groups - 1) {
       for (int l = 0; l < 4; ++l) last_sums[l] = sums[l];
       return 4 * g;
@@ -93,15 +96,32 @@ Word32 g723_1_LSP_VQ4(const Word16* lsp, const Word16* w, const Word16* book) {
   return best & 0xFF;
 }
 
+namespace {
+std::int64_t plain_dot(const Word16* a, const Word16* b, int n) {
+  std::int64_t acc = 0;
+  for (int i = 0; i < n; ++i) acc += Word32(a[i]) * b[i];
+  return acc;
+}
+}  // namespace
+
 void g723_1_Estim_Pitch_Loop(const Word16* x, Word32 E17, Word32* corr, Word32* energy, int s, int s17) {
   (void)s17;
+  const std::int64_t target_sq = plain_dot(x + s, x + s, 120);
   Word32 e = E17;
   for (int lag = 18; lag <= 145; ++lag) {
     e = g723_1_L_sub(e, g723_1_L_mult(x[s - lag + 120], x[s - lag + 120]));
     e = g723_1_L_add(e, g723_1_L_mult(x[s - lag], x[s - lag]));
     energy[lag] = e;
+    const Word16* past = x + s - lag;
+    // No partial sum of doubled products can leave 32 bits when 2 sqrt(Ex Ey) < 2^31
+    // (Cauchy-Schwarz); then the plain sum equals the saturating chain.
+    const std::int64_t past_sq = plain_dot(past, past, 120);
+    if (static_cast<double>(target_sq) * static_cast<double>(past_sq) < 1.15e18) {
+      corr[lag] = static_cast<Word32>(2 * plain_dot(x + s, past, 120));
+      continue;
+    }
     Word32 c = 0;
-    for (int i = 0; i < 120; ++i) c = g723_1_L_mac(c, x[s + i], x[s - lag + i]);
+    for (int i = 0; i < 120; ++i) c = g723_1_L_mac(c, x[s + i], past[i]);
     corr[lag] = c;
   }
 }

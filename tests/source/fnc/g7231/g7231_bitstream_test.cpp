@@ -241,3 +241,30 @@ TEST(G7231Decoder, ArbitraryFramesAndErasuresDecodeSafely) {
 }
 
 }  // namespace
+
+namespace {
+
+// Square waves and noise at the rails drive the saturating paths of every search.
+TEST(G7231Encoder, FullScaleInputStaysInStepWithTheDecoder) {
+  std::mt19937 g(17);
+  for (G7231_Crate rate : {0, 1}) {
+    G7231_Coder_State enc;
+    g7231_test::init_encoder(&enc, rate, 1);
+    G7231_Decod_State dec;
+    g7231_test::init_decoder(&dec, rate, 1);
+    for (int frame = 0; frame < 60; ++frame) {
+      Word16 in[240], w[12], out[240];
+      for (int i = 0; i < 240; ++i) {
+        if (frame % 3 == 2)
+          in[i] = static_cast<Word16>(g());
+        else
+          in[i] = ((i / (20 + frame)) & 1) ? Word16(32767) : Word16(-32768);
+      }
+      g7231_Coder(in, w, &enc);
+      g7231_Decod(out, w, 0, &dec);
+      ASSERT_EQ(0, std::memcmp(enc.CodStat.PrevExc, dec.DecStat.PrevExc, 145 * sizeof(Word16))) << frame;
+    }
+  }
+}
+
+}  // namespace
