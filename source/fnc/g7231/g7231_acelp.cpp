@@ -19,18 +19,11 @@ struct TrackCorr {
   Word16 cross[kTracks][kTracks][kPos][kPos];  // [t1][t2] for t1 < t2
 };
 
-void g723_1_Cor_h(const Word16* h, TrackCorr* rr) {
-  Word32 energy = 0;
-  for (int i = 0; i < G723_SubFrLen; ++i) energy = g723_1_L_mac(energy, h[i], h[i]);
-  Word16 hs[G723_SubFrLen];
-  if (g723_1_extract_h(energy) > 32000) {
-    for (int i = 0; i < G723_SubFrLen; ++i) hs[i] = g723_1_shr(h[i], 1);
-  } else {
-    const Word16 k = g723_1_shr(g723_1_norm_l(energy), 1);
-    for (int i = 0; i < G723_SubFrLen; ++i) hs[i] = g723_1_shl(h[i], k);
-  }
-  // The scaling keeps the energy of hs below 2^31, so no partial sum of doubled products of
-  // two stretches of hs can saturate (Cauchy-Schwarz): plain sums are exact.
+// Same-track diagonals and cross-track blocks of the scaled response: element (i, j) of the
+// block of tracks (t1, t2) is the correlation of hs at lag |q - p| over k = 0 .. 59 - max(p, q),
+// p = 8i + 2 t1, q = 8j + 2 t2. The scaling keeps the energy of hs below 2^31, so no partial
+// sum of doubled products can saturate (Cauchy-Schwarz): plain sums are exact.
+void g723_1_Cor_h_loop(const Word16* hs, TrackCorr* rr) {
   auto corr = [&](int p, int q) {
     const int d = std::abs(q - p);
     Word32 acc = 0;
@@ -43,6 +36,19 @@ void g723_1_Cor_h(const Word16* h, TrackCorr* rr) {
     for (int t2 = t1 + 1; t2 < kTracks; ++t2)
       for (int i = 0; i < kPos; ++i)
         for (int j = 0; j < kPos; ++j) rr->cross[t1][t2][i][j] = corr(8 * i + 2 * t1, 8 * j + 2 * t2);
+}
+
+void g723_1_Cor_h(const Word16* h, TrackCorr* rr) {
+  Word32 energy = 0;
+  for (int i = 0; i < G723_SubFrLen; ++i) energy = g723_1_L_mac(energy, h[i], h[i]);
+  Word16 hs[G723_SubFrLen];
+  if (g723_1_extract_h(energy) > 32000) {
+    for (int i = 0; i < G723_SubFrLen; ++i) hs[i] = g723_1_shr(h[i], 1);
+  } else {
+    const Word16 k = g723_1_shr(g723_1_norm_l(energy), 1);
+    for (int i = 0; i < G723_SubFrLen; ++i) hs[i] = g723_1_shl(h[i], k);
+  }
+  g723_1_Cor_h_loop(hs, rr);
 }
 
 // Backward-filtered target over 64 positions (the last four are zero).

@@ -102,11 +102,9 @@ Word32 poly_value(const Word16* coef, int point) {
 
 }  // namespace
 
-void g723_1_AtoLsp(Word16* LspVect, const Word16* Lpc, const Word16* PrevLsp) {
-  Word16 a[G723_LpcOrder];
-  for (int i = 0; i < G723_LpcOrder; ++i) a[i] = g723_1_mult_r(g723_1_BandExpTable[i], Lpc[i]);
-
-  // Sum (even entries) and difference (odd entries) polynomials.
+// Sum (even entries) and difference (odd entries) polynomials of the expanded LPC set, six
+// coefficients each, normalised together and rounded to 16 bits.
+void g723_1_AtoLsp_Loop1(const Word16* a, Word16* spq) {
   Word32 lpq[12];
   lpq[0] = lpq[1] = 0x2000000;
   for (int k = 0; k < 5; ++k) {
@@ -117,13 +115,13 @@ void g723_1_AtoLsp(Word16* LspVect, const Word16* Lpc, const Word16* PrevLsp) {
   }
   lpq[10] = g723_1_L_shr(lpq[10], 1);
   lpq[11] = g723_1_L_shr(lpq[11], 1);
-  Word32 peak = 0;
-  for (Word32 v : lpq) peak = std::max(peak, g723_1_L_abs(v));
-  const Word16 e = g723_1_norm_l(peak);
-  Word16 spq[12];
-  for (int i = 0; i < 12; ++i) spq[i] = g723_1_round(g723_1_L_shl(lpq[i], e));
+  const Word16 e = g723_1_norm_l(g723_1_Vec_Max_L_abs(lpq, 12));
+  g723_1_Vec_L_shl_round(lpq, spq, e, 12);
+}
 
-  // Root search on the grid of the cosine table, the two polynomials alternating.
+// Root search on the grid of the cosine table, the two polynomials alternating; returns the
+// number of roots found (at most 10).
+int g723_1_AtoLsp_search(const Word16* spq, Word16* LspVect) {
   int found = 0;
   int poly = 0;
   int prev_point = 0;
@@ -135,8 +133,9 @@ void g723_1_AtoLsp(Word16* LspVect, const Word16* Lpc, const Word16* PrevLsp) {
       prev_point = point;
       continue;
     }
+    // Sign change within the last two points: the point between them picks the unit interval.
     int i0 = point - 1;
-    Word32 mid = poly_value(spq + poly, i0);
+    const Word32 mid = poly_value(spq + poly, i0);
     Word32 v0, v1;
     if ((mid ^ prev) < 0) {
       i0 = prev_point;
@@ -156,7 +155,16 @@ void g723_1_AtoLsp(Word16* LspVect, const Word16* Lpc, const Word16* PrevLsp) {
     prev = poly_value(spq + poly, prev_point);
     point = prev_point;  // continues at prev_point + 2
   }
-  if (found < G723_LpcOrder) std::memcpy(LspVect, PrevLsp, G723_LpcOrder * sizeof(Word16));
+  return found;
+}
+
+void g723_1_AtoLsp(Word16* LspVect, const Word16* Lpc, const Word16* PrevLsp) {
+  Word16 a[G723_LpcOrder];
+  for (int i = 0; i < G723_LpcOrder; ++i) a[i] = g723_1_mult_r(g723_1_BandExpTable[i], Lpc[i]);
+  Word16 spq[12];
+  g723_1_AtoLsp_Loop1(a, spq);
+  if (g723_1_AtoLsp_search(spq, LspVect) < G723_LpcOrder)
+    std::memcpy(LspVect, PrevLsp, G723_LpcOrder * sizeof(Word16));
 }
 
 // Split vector quantisation of the LSP residual: three bands, 8-bit index each.
@@ -340,11 +348,9 @@ void g723_1_Filt_Pw(Word16* out, const Word16* Dpnt, int Start, const G723_PWDEF
 }
 
 void g723_1_Comp_Ir(Word16* ImpResp, const Word16* QntLpc, const Word16* PerLpc, const G723_PWDEF& pw) {
-  Word16 x[G723_SubFrLen] = {};
-  x[0] = 8192;  // unit impulse at the filters' input scale
   Word16 s[G723_LpcOrder + G723_SubFrLen] = {};
   Word16 w[G723_LpcOrder + G723_SubFrLen] = {};
-  g723_1_Cascade_Filter(x, s, w, QntLpc, PerLpc, 1);
+  g723_1_Cascade_Filter(g723_1_impulse, s, w, QntLpc, PerLpc, 1);
   const Word16* r = w + G723_LpcOrder;
   for (int n = 0; n < G723_SubFrLen; ++n) {
     if (n < pw.Indx) {

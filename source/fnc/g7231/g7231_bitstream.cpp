@@ -6,23 +6,29 @@
 
 namespace {
 
+// Writes the low `bits` bits of value, least significant first, at bit position *pos.
+void g723_1_Par2Ser(Word32 value, Word16* words, int* pos, int bits) {
+  for (int i = 0; i < bits; ++i, ++*pos)
+    if ((value >> i) & 1) words[*pos >> 4] = static_cast<Word16>(words[*pos >> 4] | (1 << (*pos & 15)));
+}
+
+// Reads `bits` bits, least significant first, from bit position *pos.
+Word32 g723_1_Ser2Par(const Word16* words, int* pos, int bits) {
+  Word32 value = 0;
+  for (int i = 0; i < bits; ++i, ++*pos) value |= Word32((words[*pos >> 4] >> (*pos & 15)) & 1) << i;
+  return value;
+}
+
 struct BitWriter {
   Word16* words;
   int pos = 0;
-  void put(Word32 value, int bits) {
-    for (int i = 0; i < bits; ++i, ++pos)
-      if ((value >> i) & 1) words[pos >> 4] = static_cast<Word16>(words[pos >> 4] | (1 << (pos & 15)));
-  }
+  void put(Word32 value, int bits) { g723_1_Par2Ser(value, words, &pos, bits); }
 };
 
 struct BitReader {
   const Word16* words;
   int pos = 0;
-  Word32 get(int bits) {
-    Word32 value = 0;
-    for (int i = 0; i < bits; ++i, ++pos) value |= Word32((words[pos >> 4] >> (pos & 15)) & 1) << i;
-    return value;
-  }
+  Word32 get(int bits) { return g723_1_Ser2Par(words, &pos, bits); }
 };
 
 }  // namespace

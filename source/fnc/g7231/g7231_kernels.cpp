@@ -270,9 +270,10 @@ void g723_1_Long_Copy_with_Skip(const Word32* src, Word32* dst) {
 void g723_1_HPF(Word16* x, Word32* pole, Word16* zero) {
   for (int i = 0; i < 240; ++i) {
     const Word16 in = x[i];
-    // 0xC000 (-16384) doubled on both input taps, 0x7F00 on the feedback.
-    const std::int64_t feedback = (std::int64_t(*pole) * 0x7F00) >> 15;
-    const Word32 acc = g723_1_sat32(32768 * (std::int64_t(in) - *zero) + feedback);
+    // Input taps -0xC000 and 0xC000 (each doubled), feedback 0x7F00 (exact 64-bit product).
+    const std::int64_t feedback = (std::int64_t(*pole) * g723_1_RemDctab_YR[0]) >> 15;
+    const std::int64_t input = -2 * std::int64_t(in) * g723_1_RemDctab_YR[1] + 2 * std::int64_t(*zero) * g723_1_RemDctab_YR[2];
+    const Word32 acc = g723_1_sat32(input + feedback);
     *zero = in;
     *pole = acc;
     x[i] = g723_1_round(acc);

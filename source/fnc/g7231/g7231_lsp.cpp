@@ -3,6 +3,33 @@
 #include "g7231_codec.h"
 #include "g7231_tables.h"
 
+namespace {
+
+// Stability: pushes neighbours apart until every pair is at least the minimum distance apart
+// (at most 10 passes).
+void g723_1_Lsp_Inq_Loop1(Word16* Lsp, Word16 min_dist) {
+  for (int pass = 0; pass < 10; ++pass) {
+    if (Lsp[0] < 0x180) Lsp[0] = 0x180;
+    if (Lsp[G723_LpcOrder - 1] > 0x7E00) Lsp[G723_LpcOrder - 1] = 0x7E00;
+    for (int j = 1; j < G723_LpcOrder; ++j) {
+      Word16 d = g723_1_sub(g723_1_add(min_dist, Lsp[j - 1]), Lsp[j]);
+      if (d > 0) {
+        d = g723_1_shr(d, 1);
+        Lsp[j - 1] = g723_1_sub(Lsp[j - 1], d);
+        Lsp[j] = g723_1_add(Lsp[j], d);
+      }
+    }
+    bool unstable = false;
+    for (int j = 1; j < G723_LpcOrder; ++j) {
+      const Word16 d = g723_1_sub(g723_1_sub(g723_1_add(Lsp[j - 1], min_dist), 4), Lsp[j]);
+      if (d > 0) unstable = true;
+    }
+    if (!unstable) break;
+  }
+}
+
+}  // namespace
+
 void g723_1_Lsp_Inq(Word16* Lsp, const Word16* PrevLsp, Word32 LspId, Word16 Crc) {
   Word16 min_dist = 0x100;
   Word16 prediction = 12288;
@@ -23,25 +50,7 @@ void g723_1_Lsp_Inq(Word16* Lsp, const Word16* PrevLsp, Word32 LspId, Word16 Crc
     Lsp[j] = g723_1_add(Lsp[j], g723_1_mult_r(prev_dc_free, prediction));
     Lsp[j] = g723_1_add(Lsp[j], g723_1_LspDcTable[j]);
   }
-  // Stability: push neighbours apart until every pair is at least the minimum distance apart.
-  for (int pass = 0; pass < 10; ++pass) {
-    if (Lsp[0] < 0x180) Lsp[0] = 0x180;
-    if (Lsp[G723_LpcOrder - 1] > 0x7E00) Lsp[G723_LpcOrder - 1] = 0x7E00;
-    for (int j = 1; j < G723_LpcOrder; ++j) {
-      Word16 d = g723_1_sub(g723_1_add(min_dist, Lsp[j - 1]), Lsp[j]);
-      if (d > 0) {
-        d = g723_1_shr(d, 1);
-        Lsp[j - 1] = g723_1_sub(Lsp[j - 1], d);
-        Lsp[j] = g723_1_add(Lsp[j], d);
-      }
-    }
-    bool unstable = false;
-    for (int j = 1; j < G723_LpcOrder; ++j) {
-      const Word16 d = g723_1_sub(g723_1_sub(g723_1_add(Lsp[j - 1], min_dist), 4), Lsp[j]);
-      if (d > 0) unstable = true;
-    }
-    if (!unstable) break;
-  }
+  g723_1_Lsp_Inq_Loop1(Lsp, min_dist);
 }
 
 void g723_1_LsptoA(Word16* Lsp) {

@@ -831,3 +831,5 @@ extern constexpr const Word16* g723_1_AcbkInterleavedGainTablePtr[2] = {g723_1_A
                                                                        g723_1_AcbkInterleavedGainTable170};
 // Number of set bits of a nibble.
 extern constexpr Word16 g723_1_NumBitsSet[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+extern constexpr Word16 g723_1_RemDctab_YR[3] = {0x7F00, -0x4000, -0x4000};
+extern constexpr Word16 g723_1_impulse[60] = {8192};

@@ -34,3 +34,5 @@ extern const Word16 g723_1_AcbkInterleavedGainTable085[88 * 20];
 extern const Word16 g723_1_AcbkInterleavedGainTable170[172 * 20];
 extern const Word16* const g723_1_AcbkInterleavedGainTablePtr[2];
 extern const Word16 g723_1_NumBitsSet[16];
+extern const Word16 g723_1_RemDctab_YR[3];  // input high-pass filter: feedback, then the two input taps
+extern const Word16 g723_1_impulse[60];     // unit impulse at the input scale of the cascade filter

@@ -87,4 +87,6 @@ parts.append('extern constexpr const Word16* g723_1_AcbkInterleavedGainTablePtr[
 parts.append('                                                                       g723_1_AcbkInterleavedGainTable170};')
 parts.append('// Number of set bits of a nibble.')
 parts.append('extern constexpr Word16 g723_1_NumBitsSet[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};')
+parts.append('extern constexpr Word16 g723_1_RemDctab_YR[3] = {0x7F00, -0x4000, -0x4000};')
+parts.append('extern constexpr Word16 g723_1_impulse[60] = {8192};')
 print('\n'.join(parts))
