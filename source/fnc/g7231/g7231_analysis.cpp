@@ -70,6 +70,9 @@ void g723_1_Comp_Lpc(Word16* UnqLpc, const Word16* buf360, G7231_Coder_State* st
     g723_1_Window(buf360 + G723_SubFrLen * k, w, s);
     Word32 r[11];
     g723_1_ACF(w, r);
+    // The kernel sums undoubled products; the exponents below describe the doubled sums, whose
+    // scale the comfort-noise gain relies on (without it the noise is 3 dB too quiet).
+    for (auto& v : r) v = g723_1_L_add(v, v);
     Word32 r0 = g723_1_L_add(r[0], g723_1_L_shr(r[0], 10));  // white-noise correction
     const Word16 n = g723_1_norm_l(r0);
     acf[k][0] = g723_1_round(g723_1_L_shl(r0, n));
