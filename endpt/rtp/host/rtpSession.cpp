@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <mutex>
 
 #include "voiceLog.h"
@@ -30,7 +31,7 @@ pthread_t rxThread;
 bool running = false;
 int epollFd = -1;
 int wakeFd = -1;
-volatile bool stopRequested = false;
+std::atomic<bool> stopRequested{false};
 
 #define RTP_LOG(level, ...) voiceLog(VOICE_MODULE_EPT, level, __VA_ARGS__)
 
