@@ -24,7 +24,7 @@ int vrgEndptGetNumDectEndpoints(void);
 EPSTATUS vrgEndptCreate(int physId, int lineId, ENDPT_STATE* endptState);
 EPSTATUS vrgEndptDestroy(ENDPT_STATE* endptState);
 EPSTATUS vrgEndptCapabilities(ENDPT_STATE* endptState, EPZCAP* capabilities);
-EPSTATUS vrgEndptSignal(ENDPT_STATE* endptState, int cnxId, EPSIG signal, unsigned int value,
+EPSTATUS vrgEndptSignal(ENDPT_STATE* endptState, int cnxId, EPSIG signal, uintptr_t value,
                         int duration, int period, int repetition);
 EPSTATUS vrgEndptCreateConnection(ENDPT_STATE* endptState, int cnxId, EPZCNXPARAM* cnxParam);
 EPSTATUS vrgEndptModifyConnection(ENDPT_STATE* endptState, int cnxId, EPZCNXPARAM* cnxParam);

@@ -22,7 +22,7 @@ typedef struct {
   int32_t taskIndex;
 } VOS_EVENT_SET;
 
-typedef enum {
+typedef enum : int {
   VOS_EVENT_SET_WAIT_MODE_ANY = 0,
   VOS_EVENT_SET_WAIT_MODE_ALL = 1,
 } VOS_EVENT_SET_WAIT_MODE;

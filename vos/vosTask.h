@@ -15,7 +15,7 @@ typedef void (*VOS_TASK_ENTRY)(VOS_TASK_ARG);
 typedef void (*VOS_TASK_INIT_FNC)(VOS_TASK_ARG);
 typedef void (*VOS_TASK_DEINIT_FNC)(VOS_TASK_ARG);
 
-typedef enum {
+typedef enum : int {
   VOS_TASK_AFFINITY_TP0 = 0,
   VOS_TASK_AFFINITY_TP1 = 1,
   VOS_TASK_AFFINITY_ALL_TP = 2,
@@ -61,7 +61,7 @@ typedef struct {
   VOS_TASK_PRIORITY priorityLevel[VOS_TASK_NUM_CLASS_PRIORITIES];
 } VOS_TASK_CLASS_PRIORITY_TABLE;
 
-typedef enum {
+typedef enum : int {
   VOS_TASKSTART_RUNNING = 0,
   VOS_TASKSTART_SUSPENDED = 1,
 } VOS_TASKSTART;

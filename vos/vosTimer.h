@@ -9,7 +9,7 @@
 #include "vosTask.h"
 #include "vosTypes.h"
 
-typedef enum {
+typedef enum : int {
   VOS_TIMER_MODE_ONCE = 0,
   VOS_TIMER_MODE_REPEAT = 1,
 } VOS_TIMER_MODE;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-typedef enum {
+typedef enum : int {
   VOS_STATUS_OK = 0,
   VOS_STATUS_TIMEOUT = 1,
   VOS_STATUS_ERR = 2,
@@ -21,7 +21,7 @@ typedef bool VOS_BOOL;
 #define VOS_TRUE true
 #define VOS_FALSE false
 
-typedef enum {
+typedef enum : int {
   VOS_EVENT_MODULE = 0,
   VOS_MUTEX_MODULE = 1,
   VOS_SEM_MODULE = 2,

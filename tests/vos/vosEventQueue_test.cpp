@@ -226,7 +226,8 @@ TEST_F(VosTimer, RepeatingTimerFiresUntilStopped) {
     EXPECT_EQ(vosTimerWait(&timer), VOS_STATUS_OK);
   }
   EXPECT_EQ(vosTimerStop(&timer), VOS_STATUS_OK);
-  std::this_thread::sleep_for(60ms);
+  // Let the timer task take in the stop before the stray expiries are cleared.
+  std::this_thread::sleep_for(200ms);
   VOS_EVENT event;
   vosTimerGetEvent(&timer, &event);
   vosEventClear(&event);

@@ -39,11 +39,19 @@ std::atomic<VOICE_LOG_CAPTURE_FUNC> captureHook{nullptr};
 // colour reset and exactly one newline whether the caller wrote a newline or not.
 void printMessage(const char *format, va_list args) {
   const size_t len = strlen(format);
-  if (len > 0 && format[len - 1] == '\n') {
+  if (len == 0 || format[len - 1] != '\n') {
+    vfprintf(stdout, format, args);
+    return;
+  }
+  // Formats are short: copy on the stack, so that logging does not allocate.
+  char local[256];
+  if (len <= sizeof local) {
+    memcpy(local, format, len - 1);
+    local[len - 1] = '\0';
+    vfprintf(stdout, local, args);
+  } else {
     std::string trimmed(format, len - 1);
     vfprintf(stdout, trimmed.c_str(), args);
-  } else {
-    vfprintf(stdout, format, args);
   }
 }
 

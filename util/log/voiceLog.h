@@ -7,7 +7,7 @@
 #include <cstdarg>
 #include <sys/time.h>
 
-typedef enum {
+typedef enum : int {
   VOICE_LOGLEVEL_ALWAYS = 0,
   VOICE_LOGLEVEL_EMERG = 1,
   VOICE_LOGLEVEL_ALERT = 2,
@@ -20,7 +20,7 @@ typedef enum {
 } VOICE_LOGLEVEL;
 
 // The OS layer's own levels: CRIT and ALERT are in the other order than the voice levels.
-typedef enum {
+typedef enum : int {
   VOS_LOGLEVEL_ALWAYS = 0,
   VOS_LOGLEVEL_EMERG = 1,
   VOS_LOGLEVEL_CRIT = 2,
@@ -33,7 +33,7 @@ typedef enum {
 } VOS_LOGLEVEL;
 
 // Modules 1 and 3 belong to components this system does not contain; their rows stay in the table.
-typedef enum {
+typedef enum : int {
   VOICE_MODULE_GENERAL = 0,
   VOICE_MODULE_DISP = 2,
   VOICE_MODULE_VOS = 4,
@@ -53,7 +53,7 @@ typedef struct {
 } VOICE_LOG_MODULE;
 
 // Receives every message with the time it was logged at and the caller's unexpanded arguments.
-// The board layer installs its capture function here; no hook is set by default.
+// The board layer installs its capture function (halcap_log) here; no hook is set by default.
 typedef void (*VOICE_LOG_CAPTURE_FUNC)(VOICE_MODULE module, VOICE_LOGLEVEL level,
                                        const struct timeval *time, const char *format,
                                        va_list args);

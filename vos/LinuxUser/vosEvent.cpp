@@ -212,8 +212,7 @@ VOS_STATUS vosEventTimedReceive(const VOS_EVENT *event, uint32_t timeoutMs) {
   const pthread_t self = pthread_self();
   if (!pthread_equal(self, tcb.taskId)) {
     extVosLog(VOS_LOGLEVEL_ERROR,
-              "ERROR: vosEventTimedReceive - calling taskId (0x%x) does not correspond to event's "
-              "taskId (0x%x)",
+              "ERROR: vosEventTimedReceive - calling taskId (0x%x) does not correspond to event's taskId (0x%x)",
               static_cast<unsigned>(self), static_cast<unsigned>(tcb.taskId));
     return VOS_STATUS_ERR;
   }
@@ -257,8 +256,7 @@ VOS_STATUS vosEventSetDestroy(VOS_EVENT_SET *eventSet) {
 VOS_STATUS vosEventSetAddEvent(VOS_EVENT_SET *eventSet, const VOS_EVENT *event) {
   if (eventSet->taskIndex != event->taskIndex) {
     extVosLog(VOS_LOGLEVEL_ERROR,
-              "ERROR: vosEventSetAddEvent - eventSet taskIndex (0x%x) does not correspond to "
-              "event's taskIndex (0x%x)",
+              "ERROR: vosEventSetAddEvent - eventSet taskIndex (0x%x) does not correspond to event's taskIndex (0x%x)",
               static_cast<unsigned>(eventSet->taskIndex), static_cast<unsigned>(event->taskIndex));
     return VOS_STATUS_ERR;
   }
@@ -288,8 +286,7 @@ VOS_STATUS vosEventSetTimedReceive(VOS_EVENT_SET *eventSet, VOS_EVENT_SET_WAIT_M
   const pthread_t self = pthread_self();
   if (!pthread_equal(self, tcb.taskId)) {
     extVosLog(VOS_LOGLEVEL_ERROR,
-              "ERROR: vosEventSetTimedReceive - calling taskId (0x%x) does not correspond to event "
-              "set's taskId (0x%x) taskIndex = (0x%x)",
+              "ERROR: vosEventSetTimedReceive - calling taskId (0x%x) does not correspond to event set's taskId (0x%x) taskIndex = (0x%x)",
               static_cast<unsigned>(self), static_cast<unsigned>(tcb.taskId),
               static_cast<unsigned>(eventSet->taskIndex));
     return VOS_STATUS_ERR;

@@ -1,0 +1,314 @@
+// Portable G.722 kernels. Sums split into four saturating lanes, joined with saturating adds,
+// exactly as their contracts state; the result equals the single L_mac chain whenever no partial
+// sum saturates.
+#include "g722_kernels.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "g722_basop.h"
+#include "g722_tables.h"
+
+using namespace g722;
+
+namespace {
+
+// Four-lane saturating sum of doubled products x[i] * y[i * ystep + yoff].
+inline Word32 lanes_mac(const Word16 *x, const Word16 *y, int n) {
+  Word32 lane[4] = {0, 0, 0, 0};
+  for (int i = 0; i < n; ++i) lane[i & 3] = L_mac(lane[i & 3], x[i], y[i]);
+  return L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
+}
+
+// Four-lane saturating sum of doubled squares, each lane halved before the join.
+inline Word32 lanes_sqa_halved(const Word16 *x, int n) {
+  Word32 lane[4] = {0, 0, 0, 0};
+  for (int i = 0; i < n; ++i) lane[i & 3] = L_mac(lane[i & 3], x[i], x[i]);
+  return L_add(L_add(L_add(lane[0] >> 1, lane[1] >> 1), lane[2] >> 1), lane[3] >> 1);
+}
+
+// 32-bit two's-complement sum without saturation.
+inline Word32 wrap_add(Word32 a, Word32 b) {
+  return static_cast<Word32>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+
+}  // namespace
+
+void g722_FrameSave_Neon(Word16 *) {}
+void g722_FrameRestore_Neon(Word16 *) {}
+
+void g722_W16copy(Word16 *dst, const Word16 *src, int n) {
+  if (n > 0) std::memmove(dst, src, static_cast<std::size_t>(n) * sizeof(Word16));
+}
+
+void g722_W16zero(Word16 *dst, int n) {
+  if (n > 0) std::memset(dst, 0, static_cast<std::size_t>(n) * sizeof(Word16));
+}
+
+// The branch delay lines hold the twelve newest inputs, newest first, in entries 1..12. The
+// filters run over a linear buffer of the row's history (oldest first) followed by the block's
+// inputs, and the twelve newest go back into the row at the end.
+namespace {
+
+constexpr int kMaxBlock = 128;
+
+// hist[0..11] = row oldest first; then `len` new inputs.
+inline void load_history(const Word16 *row, Word16 *hist) {
+  for (int k = 0; k < 12; ++k) hist[k] = row[12 - k];
+}
+
+inline void store_history(Word16 *row, const Word16 *hist, int len) {
+  for (int k = 0; k < 12; ++k) row[k + 1] = hist[len + 11 - k];
+}
+
+// Doubled-product FIR at the newest input hist[n + 11]: coef[0] takes the newest.
+inline Word32 branch_fir(const Word16 *hist, int n, const Word16 *coef) {
+  Word32 acc = 0;
+  for (int k = 0; k < 12; ++k) acc = L_mac(acc, coef[k], hist[n + 11 - k]);
+  return acc;
+}
+
+}  // namespace
+
+void g722_qmf_tx_part1(Word16 *, Word16 *, const Word16 *x, Word16 *row, const Word16 *coef,
+                       Word16 len, Word32 *scratch) {
+  for (int done = 0; done < len; done += kMaxBlock) {
+    const int n = std::min<int>(len - done, kMaxBlock);
+    Word16 hist[12 + kMaxBlock];
+    load_history(row, hist);
+    for (int i = 0; i < n; ++i) hist[12 + i] = x[2 * (done + i) + 1];
+    for (int i = 0; i < n; ++i) scratch[done + i] = branch_fir(hist, i + 1, coef);
+    store_history(row, hist, n);
+  }
+}
+
+void g722_qmf_tx_part2(Word16 *xl, Word16 *xh, const Word16 *x, Word16 *row, const Word16 *coef,
+                       Word16 len, Word32 *scratch) {
+  for (int done = 0; done < len; done += kMaxBlock) {
+    const int n = std::min<int>(len - done, kMaxBlock);
+    Word16 hist[12 + kMaxBlock];
+    load_history(row, hist);
+    for (int i = 0; i < n; ++i) hist[12 + i] = x[2 * (done + i)];
+    for (int i = 0; i < n; ++i) {
+      const Word32 b = branch_fir(hist, i + 1, coef);
+      xl[done + i] = extract_h(L_add(scratch[done + i], b));
+      xh[done + i] = extract_h(L_sub(scratch[done + i], b));
+    }
+    store_history(row, hist, n);
+  }
+}
+
+void g722_qmf_rx_part1(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *row,
+                       const Word16 *coef, Word16 len) {
+  for (int done = 0; done < len; done += kMaxBlock) {
+    const int n = std::min<int>(len - done, kMaxBlock);
+    Word16 hist[12 + kMaxBlock];
+    load_history(row, hist);
+    for (int i = 0; i < n; ++i) hist[12 + i] = sub(rl[done + i], rh[done + i]);
+    for (int i = 0; i < n; ++i) out[2 * (done + i)] = saturate(branch_fir(hist, i + 1, coef) >> 13);
+    store_history(row, hist, n);
+  }
+}
+
+void g722_qmf_rx_part2(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *row,
+                       const Word16 *coef, Word16 len) {
+  for (int done = 0; done < len; done += kMaxBlock) {
+    const int n = std::min<int>(len - done, kMaxBlock);
+    Word16 hist[12 + kMaxBlock];
+    load_history(row, hist);
+    for (int i = 0; i < n; ++i) hist[12 + i] = add(rl[done + i], rh[done + i]);
+    for (int i = 0; i < n; ++i) out[2 * (done + i) + 1] = saturate(branch_fir(hist, i + 1, coef) >> 13);
+    store_history(row, hist, n);
+  }
+}
+
+Word16 g722_upzero(Word16 *dlt, Word16 *b) {
+  // Sign-sign update: +128 where dlt[i] agrees in sign with dlt[0], -128 where it differs, no
+  // step when dlt[0] is 0; leakage 32640/32768. The result always fits 16 bits.
+  const Word32 d0 = dlt[0];
+  const Word32 enable = d0 != 0 ? 1 : 0;
+  for (int i = 1; i <= 6; ++i) {
+    const Word32 sign = ((d0 ^ dlt[i]) >> 31) | 1;  // -1 or +1
+    b[i] = static_cast<Word16>(enable * sign * 128 + ((Word32{b[i]} * 32640) >> 15));
+  }
+  for (int i = 8; i >= 1; --i) dlt[i] = dlt[i - 1];
+  b[7] = b[8] = 0;
+  Word32 sz = 0;
+  for (int i = 1; i <= 6; ++i) {
+    const Word32 d2 = std::clamp<Word32>(2 * Word32{dlt[i]}, -32768, 32767);
+    const Word32 p = std::clamp<Word32>((d2 * b[i]) >> 15, -32768, 32767);
+    sz = std::clamp<Word32>(sz + p, -32768, 32767);
+  }
+  return static_cast<Word16>(sz);
+}
+
+Word16 g722_plc_adaptpred_zero_part(Word16 *d, Word16 *b, Word16 step) {
+  for (int i = 1; i <= 8; ++i) {
+    const Word16 s = ((d[0] ^ d[i]) < 0) ? negate(step) : step;
+    b[i] = add(mult(b[i], 32640), s);
+  }
+  for (int i = 6; i >= 1; --i) d[i] = d[i - 1];
+  Word16 sz = 0;
+  for (int i = 1; i <= 6; ++i) sz = add(sz, mult(b[i], d[i]));
+  return sz;
+}
+
+void g722_filtdlt_zero_part(const Word16 *in, const Word16 *brev, Word32 *acc) {
+  for (int k = 0; k < 80; ++k) {
+    Word32 s = 0;
+    for (int j = 0; j < 6; ++j) s = L_mac(s, brev[j], in[k - 6 + j]);
+    acc[k] = s;
+  }
+}
+
+void g722_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
+  for (int i = 0; i < n; ++i) {
+    Word32 acc = 0;
+    for (int k = 8; k >= 0; --k) acc = L_mac(acc, a[k], x[i - k]);
+    y[i] = saturate(L_add(acc, 1 << 11) >> 12);
+  }
+}
+
+void g722_apfilterQ1_Q0(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
+  for (int i = 0; i < n; ++i) {
+    Word32 acc = Word32{x[i]} << 12;
+    for (int k = 1; k <= 8; ++k) acc = L_msu(acc, a[k], y[i - k]);
+    y[i] = saturate(L_add(acc, 1 << 12) >> 13);
+  }
+}
+
+void g722_apfilterQ1_Q0_2(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
+  for (int i = 0; i < n; ++i) {
+    Word32 acc = Word32{x[i]} << 13;
+    for (int k = 1; k <= 8; ++k) acc = L_msu(acc, a[k], y[i - k]);
+    y[i] = saturate(L_add(acc, 1 << 12) >> 13);
+  }
+}
+
+void g722_Vec_mult_r_LPC0(const Word16 *a, const Word16 *w, Word16 *out) {
+  for (int i = 0; i < 8; ++i) out[i] = mult_r(a[i], w[i]);
+}
+
+void g722_Vec_mult_r_WINSZ(const Word16 *x, const Word16 *win, Word16 *out) {
+  for (int i = 0; i < 160; ++i) out[i] = mult_r(x[i], win[i]);
+}
+
+Word32 g722_Vec_L_sqa0(const Word16 *x, Word16 n) { return lanes_sqa_halved(x, n); }
+
+Word32 g722_Vec_L_sqa0_init(const Word16 *x, Word32 init) {
+  return L_add(init, lanes_sqa_halved(x, 160));
+}
+
+Word32 g722_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n) {
+  return lanes_mac(x, y, n) >> 1;
+}
+Word32 g722_Vec_L_mac_ps0_30(const Word16 *x, const Word16 *y) { return lanes_mac(x, y, 30) >> 1; }
+Word32 g722_Vec_L_mac_ps0_60(const Word16 *x, const Word16 *y) { return lanes_mac(x, y, 60) >> 1; }
+Word32 g722_Vec_L_mac_ps0_80(const Word16 *x, const Word16 *y) { return lanes_mac(x, y, 80) >> 1; }
+
+void g722_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count) {
+  for (int j = 0; j < count; ++j) {
+    Word32 lane[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 30; ++i) lane[i & 3] = L_mac(lane[i & 3], x[i], y[i - j]);
+    out[j] = L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]) >> 1;
+  }
+}
+
+void g722_ACF(Word16 *x, Word32 *r, Word16 shift) {
+  std::memset(x + 160, 0, 16 * sizeof(Word16));
+  for (int k = 1; k <= 8; ++k) {
+    Word32 lane[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 160; ++i) lane[i & 3] = wrap_add(lane[i & 3], Word32{x[i]} * x[i + k]);
+    const Word32 sum = L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
+    r[k] = static_cast<Word32>(static_cast<std::uint32_t>(sum) << shift);
+  }
+}
+
+void g722_prfn_Corr(const Word16 *a, const Word16 *x, Word16 n, Word32 *out) {
+  for (int m = 0; m < 7; ++m) {
+    Word32 s = 0;
+    for (int j = 0; j < n; ++j) s = wrap_add(s, Word32{a[j]} * x[j - 6 + m]);
+    out[m] = s;
+  }
+}
+
+Word32 g722_testrpc_Energy(const Word16 *x) {
+  Word32 lane[4] = {0, 0, 0, 0};
+  for (int i = 0; i < 80; ++i) {
+    const Word16 v = static_cast<Word16>(x[i] >> 3);
+    lane[i & 3] = L_mac(lane[i & 3], v, v);
+  }
+  return L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]) >> 1;
+}
+
+void g722_decim_loop1(Word16 *out, const Word32 *in, Word16 shift) {
+  for (int i = 0; i < 20; ++i) out[45 + i] = round16(L_shl(in[i], shift));
+}
+
+Word16 g722_decim_loop2(const Word16 *buf) {
+  Word16 m = 1;
+  for (int i = 20; i < 65; ++i) m = s_max(m, abs_s(buf[i]));
+  return static_cast<Word16>(norm_s(m) - 3);
+}
+
+void g722_Vec_shr_8(const Word16 *src, Word16 *dst, Word16 shift, Word16 n) {
+  for (int i = 0; i < n; ++i) dst[i] = static_cast<Word16>(src[i] >> (shift > 15 ? 15 : shift));
+}
+
+void g722_Vec_shl_8(const Word16 *src, Word16 *dst, Word16 shift, Word16 n) {
+  // Shifts beyond the word's width leave nothing but the sign.
+  for (int i = 0; i < n; ++i) {
+    if (shift >= 16) {
+      dst[i] = 0;
+    } else if (shift >= 0) {
+      dst[i] = static_cast<Word16>(static_cast<std::uint16_t>(src[i]) << shift);
+    } else {
+      dst[i] = static_cast<Word16>(src[i] >> (shift < -15 ? 15 : -shift));
+    }
+  }
+}
+
+Word32 g722_MPY_32(Word32 a, Word32 b) {
+  Word16 hi1, lo1, hi2, lo2;
+  L_Extract(a, &hi1, &lo1);
+  L_Extract(b, &hi2, &lo2);
+  return L_mac(L_mac(L_mult(hi1, hi2), mult(hi1, lo2), 1), mult(lo1, hi2), 1);
+}
+
+Word16 g722_div_s(Word16 num, Word16 den) {
+  if (den == 0) return num > 0 ? 32767 : (num < 0 ? -32768 : 0);
+  return saturate((Word32{num} * 32768) / den);
+}
+
+void g722_Log2(Word32 x, Word16 *exponent, Word16 *fraction) {
+  const Word16 n = norm_l(x);
+  const Word32 v = x << n;
+  if (v <= 0) {
+    *exponent = 0;
+    *fraction = 0;
+    return;
+  }
+  *exponent = static_cast<Word16>(30 - n);
+  const int i = (v >> 25) - 32;
+  const Word16 a = static_cast<Word16>((v >> 10) & 0x7FFF);
+  const Word32 t = L_deposit_h(g722_tablog[i]);
+  *fraction = extract_h(L_msu(t, static_cast<Word16>(g722_tablog[i] - g722_tablog[i + 1]), a));
+}
+
+Word16 g722_norm_l(Word32 x) { return norm_l(x); }
+Word32 g722_L_shl(Word32 x, Word16 n) { return L_shl(x, n); }
+Word32 g722_L_shr(Word32 x, Word16 n) { return L_shr(x, n); }
+Word16 g722_shr(Word16 x, Word16 n) {
+  if (n < 0) return static_cast<Word16>(static_cast<std::uint16_t>(x) << (n < -16 ? 16 : -n));
+  return shr(x, n);
+}
+Word16 g722_abs_s(Word16 x) { return abs_s(x); }
+
+void g722_Vec_shr(const Word16 *Vect_in, Word16 *Vect_out, Word16 shift, Word16 Len) {
+  for (int i = 0; i < Len; ++i) Vect_out[i] = g722_shr(Vect_in[i], shift);
+}
+
+void g722_Vec_shr_skip(const Word16 *Vect_in, Word16 *Vect_out, Word16 shift, Word16 skip,
+                       Word16 Len) {
+  for (int i = 0; i < Len; ++i) Vect_out[i] = g722_shr(Vect_in[i * skip], shift);
+}

@@ -1,0 +1,195 @@
+// The connection table: the PBX's open media connections keyed by (line, connection id), one
+// pool of three slots per line shared by all lines. A connection is G.711 A-law with 20 ms
+// packets, with echo cancelling, silence suppression and comfort noise as the line's UCI
+// settings and capabilities allow.
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "orvoxd.h"
+
+namespace {
+
+struct connection_t {
+  int line;   // index into the line table; -1 marks a free slot
+  int conId;  // the PBX's connection id; -1 marks a free slot
+  EPZCNXPARAM epCnx;
+};
+
+connection_t* connection;
+int numConnections;
+
+bool slotInUse(const connection_t& slot) { return slot.line != -1 && slot.conId != -1; }
+
+void freeSlot(connection_t& slot) {
+  slot.line = -1;
+  slot.conId = -1;
+}
+
+int lineIndexOf(int lineId) {
+  for (int i = 0; i < epInfo.numEndpoints; i++)
+    if (lines[i].epHandle.lineId == lineId) return i;
+  return -1;
+}
+
+void fillCodecList(CODECCNXLIST& list) {
+  list.numCodecs = 1;
+  list.codecs[0].type = CODEC_PCMA;
+  list.codecs[0].rtpPayloadType = 8;
+  list.numPeriods = 1;
+  list.period[0] = CODEC_PTIME_20;
+}
+
+void fillConnectionParams(EPZCNXPARAM& cnx, const line_t& l) {
+  memset(&cnx, 0, sizeof(cnx));
+  cnx.mode = EPCNXMODE_SNDRX;
+  fillCodecList(cnx.cnxParmList.send);
+  fillCodecList(cnx.cnxParmList.recv);
+  cnx.namedPhoneEvts = l.epCap.nteCap;
+  cnx.echocancel = (l.epCap.eCap && l.uciConf.echocancel) ? 1 : 0;
+  cnx.silence = (l.epCap.sCap && l.uciConf.silence) ? 1 : 0;
+  cnx.comfortNoise = l.uciConf.comfortNoise ? 1 : 0;
+  cnx.preserveFaxMode = 0;
+  cnx.secHdrSize = 0;
+  cnx.dataMode = EPDATAMODE_NONE;
+  cnx.autoEncoder = EPAUTOENC_OFF;
+  cnx.vbdparam.vbdMode = EPVBDMODE_NONE;
+  cnx.digitRelayType = EPDTMFRFC2833_DISABLED;
+}
+
+int setConferenceMode(int line, int conId, EPCNXMODE mode, const char* okText,
+                      const char* errText) {
+  int slot = find_connection_from_asterisk_id(line, conId);
+  if (slot < 0) return -1;
+  connection_t& c = connection[slot];
+  c.epCnx.mode = mode;
+  if (vrgEndptModifyConnection(&lines[c.line].epHandle, conId, &c.epCnx) != EPSTATUS_SUCCESS) {
+    printf(errText, line, conId);
+    return -1;
+  }
+  printf(okText, line, conId);
+  return 0;
+}
+
+}  // namespace
+
+int connectionInit(void) {
+  numConnections = 3 * epInfo.numEndpoints;
+  connection = new (std::nothrow) connection_t[numConnections > 0 ? numConnections : 1];
+  if (!connection) err_exit("Error init connection mem\n");
+  for (int i = 0; i < numConnections; i++) freeSlot(connection[i]);
+  return 0;
+}
+
+int connectionClose(void) {
+  if (!connection) return 0;
+  connections_close();
+  delete[] connection;
+  connection = nullptr;
+  numConnections = 0;
+  return 0;
+}
+
+int find_connection_from_asterisk_id(int line, int conId) {
+  for (int i = 0; i < numConnections; i++)
+    if (slotInUse(connection[i]) && connection[i].line == line && connection[i].conId == conId)
+      return i;
+  return -1;
+}
+
+int connection_line(int slot) {
+  if (slot < 0 || slot >= numConnections || !slotInUse(connection[slot])) return -1;
+  return connection[slot].line;
+}
+
+int connection_create(int line, int conId) {
+  if (numConnections == 0) {
+    printf("Error; out of connetion memory %d %d\n", line, conId);
+    return -1;
+  }
+  if (find_connection_from_asterisk_id(line, conId) >= 0) {
+    printf("Error; duplicated connection %d %d\n", line, conId);
+    return -1;
+  }
+  int slot = -1;
+  for (int i = 0; i < numConnections && slot < 0; i++)
+    if (!slotInUse(connection[i])) slot = i;
+  if (slot < 0) {
+    printf("Error; out of connetion memory %d %d\n", line, conId);
+    return -1;
+  }
+  int index = lineIndexOf(line);
+  if (index < 0) {
+    printf("Error; can't find endpoint %d %d\n", line, conId);
+    return -1;
+  }
+
+  connection_t& c = connection[slot];
+  c.line = index;
+  c.conId = conId;
+  fillConnectionParams(c.epCnx, lines[index]);
+
+  if (perhapsSimulateHook(line, EPEVT_OFFHOOK) != 0) {
+    freeSlot(c);
+    return -1;
+  }
+  EPSTATUS st = vrgEndptCreateConnection(&lines[index].epHandle, conId, &c.epCnx);
+  if (st != EPSTATUS_SUCCESS) {
+    printf("Error creating connection %d: %s\n", conId, strerror_endp(st));
+    freeSlot(c);
+    return -1;
+  }
+  if (c.epCnx.echocancel == 1) {
+    VRG_ENDPT_VIEW* state = GetEndptState(line);
+    if (!state) {
+      freeSlot(c);
+      return -1;
+    }
+    if (hdspSendCmd(state->lineVhdHdl, HAPI_HEC_SETREG1_CMD, HSZCMD_REQID_IMMEDIATE, 0,
+                    HAPI_HEC_NLP_OFF) != 0)
+      printf("Error disabling quellix non-linear processing.\n");
+  }
+  printf("Created connection VRNK/%d/%d\n", line, conId);
+  return 0;
+}
+
+int connection_close(int line, int conId) {
+  VRG_ENDPT_VIEW* state = GetEndptState(line);
+  if (!state || state->cnxCnt == 0) return 0;
+  int slot = find_connection_from_asterisk_id(line, conId);
+  if (slot < 0) return -1;
+  connection_t& c = connection[slot];
+  int res = perhapsSimulateHook(line, EPEVT_ONHOOK);
+  if (vrgEndptDeleteConnection(&lines[c.line].epHandle, conId) != EPSTATUS_SUCCESS) {
+    printf("Error closeing connection %d\n", conId);
+    printf("Error closeing connection VRNK/%d/%d\n", line, conId);
+    res = -1;
+  } else if (res == 0) {
+    printf("Closed connection VRNK/%d/%d\n", line, conId);
+  }
+  freeSlot(c);
+  return res;
+}
+
+int connections_close(void) {
+  int res = 0;
+  for (int i = 0; i < numConnections; i++) {
+    connection_t& c = connection[i];
+    if (!slotInUse(c) || lines[c.line].epHandle.lineId == -1) continue;
+    if (connection_close(lines[c.line].epHandle.lineId, c.conId) != 0) res = -1;
+  }
+  return res;
+}
+
+int connection_conference_start(int line, int conId) {
+  return setConferenceMode(line, conId, EPCNXMODE_CONF,
+                           "Enabled conference for connection %d/%d\n",
+                           "Error enabling conference for connection %d/%d\n");
+}
+
+int connection_conference_stop(int line, int conId) {
+  return setConferenceMode(line, conId, EPCNXMODE_SNDRX,
+                           "Disabled conference for connection %d/%d\n",
+                           "Error disabling conference for connection %d/%d\n");
+}

@@ -1,0 +1,192 @@
+// orvoxd start-up, the main loop and shutdown.
+//
+// The loop thread owns ubus, UCI, the request timers and the pipes' readers. The endpoint
+// library's threads reach it only through the event pipe: a record appended to event_list and
+// one byte 'E' written to the pipe; a trapped signal becomes the byte 'Q'.
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "orvoxd.h"
+
+int tinyBase = -1;
+
+namespace {
+
+const char event_str[] = "/tmp/endpt_event";
+const char audio_tx_str[] = "/tmp/endpt_audio_tx";
+const char audio_rx_str[] = "/tmp/endpt_audio_rx";
+
+tl_list_t* event_list;
+int event_fd;
+int audio_tx_fd;
+int audio_rx_fd;
+tl_stream_t* event_stream;
+tl_stream_t* audio_rx_stream;
+tl_bus_t* audio_rx_bus;
+tl_bus_t* audio_tx_bus;
+
+constexpr char EVENT_LINE = 'E';
+constexpr char EVENT_QUIT = 'Q';
+
+// Only an async-signal-safe write: the list and its lock are never touched in signal context.
+void signal_handler(int, siginfo_t*, void*) {
+  int fd = event_fd;
+  if (fd == 0) return;
+  const char quit = EVENT_QUIT;
+  ssize_t ignored = write(fd, &quit, 1);
+  (void)ignored;
+}
+
+int signals_init() {
+  struct sigaction action {};
+  action.sa_sigaction = signal_handler;
+  action.sa_flags = SA_SIGINFO | SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  const int trapped[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPWR};
+  for (int sig : trapped) sigaddset(&action.sa_mask, sig);
+  for (int sig : trapped) {
+    if (sigaction(sig, &action, nullptr) != 0) {
+      perror("Error trapping signals");
+      return -1;
+    }
+  }
+  return 0;
+}
+
+int open_fifo(const char* path, int extraFlags, const char* createError, const char* openError) {
+  if (mkfifo(path, 0666) != 0 && errno != EEXIST) exit_failure(createError);
+  int fd = open(path, O_RDWR | O_NONBLOCK | extraFlags);
+  if (fd == -1) exit_failure(openError);
+  return fd;
+}
+
+void fifos_init() {
+  event_fd = open_fifo(pipePath(event_str), 0, "Failed to create event pipe",
+                       "Failed to open event pipe");
+  audio_tx_fd = open_fifo(pipePath(audio_tx_str), O_LARGEFILE, "Failed to create tx pipe",
+                          "Failed to open tx pipe");
+  audio_rx_fd = open_fifo(pipePath(audio_rx_str), O_LARGEFILE, "Failed to create rx pipe",
+                          "Failed to open rx pipe");
+}
+
+void shutdown_all() {
+  ubus_disable_receive();
+  connectionClose();
+  lineClose();
+  ubus_close();
+}
+
+void event_stream_handler(tl_stream_t*, tl_event_t* event) {
+  if (!event || !event->in || event->count <= 0) return;
+  switch (event->in[0]) {
+    case EVENT_LINE: {
+      auto* ev = static_cast<line_event_t*>(tl_list_get(event_list));
+      if (!ev) return;
+      printf("Main event handler line %d event %s\n", ev->line, ev->name);
+      // The call takes the record over when it starts; otherwise it is released here, after a
+      // DECT-manager request waiting for this acknowledgement has been answered, so that one
+      // missing PBX cannot hold every later DECT request.
+      bool handedOver = ubus_call_asterisk(ev) == 0;
+      ubus_broadcast_event(ev);
+      if (!handedOver) {
+        pbxAnswered(ev, UBUS_STATUS_TIMEOUT);
+        while (perhapsNotifyCordhub() != 0) {
+        }
+        free(ev);
+      }
+      break;
+    }
+    case EVENT_QUIT:
+      printf("Shutting down on quit event\n");
+      shutdown_all();
+      exit_succes("orvoxd exits");
+    default:
+      break;
+  }
+}
+
+void audio_rx_stream_handler(tl_stream_t*, tl_event_t* event) {
+  if (!event || event->count <= 0) return;
+  if (tl_bus_receive(audio_rx_bus, event) < 0) exit_failure("audio_bus rx buffer full\n");
+  tl_bus_dispatch(audio_rx_bus);
+}
+
+void streams_and_buses_init() {
+  event_stream = tl_stream_new(event_fd);
+  tl_stream_add_handler(event_stream, 1, event_stream_handler);
+  tl_base_add_stream(tinyBase, event_stream);
+
+  audio_rx_stream = tl_stream_new(audio_rx_fd);
+  tl_stream_add_handler(audio_rx_stream, 4096, audio_rx_stream_handler);
+  tl_base_add_stream(tinyBase, audio_rx_stream);
+
+  audio_rx_bus = tl_bus_new(audio_rx_fd);
+  if (!audio_rx_bus) exit_failure("Failed to create audio_rx bus");
+  tl_bus_add_handler(audio_rx_bus, lineAudioTx);
+
+  audio_tx_bus = tl_bus_new(audio_tx_fd);
+  if (!audio_tx_bus) exit_failure("Failed to create audio_tx bus");
+}
+
+int orderly_exit() {
+  shutdown_all();
+  return 1;
+}
+
+}  // namespace
+
+const char* pipePath(const char* defaultPath) {
+  static thread_local std::string path;
+  const char* dir = getenv("ORVOX_PIPE_DIR");
+  if (!dir || !*dir) return defaultPath;
+  const char* base = strrchr(defaultPath, '/');
+  path = std::string(dir) + (base ? base : defaultPath);
+  return path.c_str();
+}
+
+int send_event_main(line_event_t* ev, char x) {
+  if (!event_list || event_fd == 0) return -1;
+  if (x != EVENT_QUIT) tl_list_add(event_list, ev);
+  ssize_t ignored = write(event_fd, &x, 1);
+  (void)ignored;
+  return 0;
+}
+
+int send_audio_asterisk(const uint8_t* buf, int size) {
+  if (audio_tx_bus) tl_bus_send(audio_tx_bus, buf, static_cast<size_t>(size));
+  return 0;
+}
+
+int orvoxdMain() {
+  // Unbuffered on a terminal; line by line into a pipe or log, so that a line is never held back.
+  if (isatty(1)) setbuf(stdout, nullptr);
+  else setvbuf(stdout, nullptr, _IOLBF, 0);
+
+  if (lineEarlyInit() != 0) return orderly_exit();
+  if (signals_init() != 0) return orderly_exit();
+  tinyBase = tl_base_new();
+  if (tinyBase < 0) return orderly_exit();
+  event_list = tl_list_new();
+  if (!event_list) exit_failure("tl_list_new\n");
+  fifos_init();
+  streams_and_buses_init();
+
+  if (ubus_init() != 0) return orderly_exit();
+  if (getLineCounts(&epInfo) != 0 || config_init() != 0 || lineInit() != 0 ||
+      connectionInit() != 0 || perhaps_erase_unuseds_lines() != 0 ||
+      ubus_enable_receive() != 0)
+    return orderly_exit();
+
+  printf("Startup ready!\n");
+  tl_base_dispatch(tinyBase);
+  return orderly_exit();
+}

@@ -1,0 +1,200 @@
+// The daemon's records and the calls between its parts: start-up and the main loop (main), the
+// "endpt" object and outgoing ubus traffic (ubus), UCI configuration (config), the line table
+// and the library's callbacks (line), the connection table (connection) and the DECT line
+// coordination (line-dect). Everything runs on the event-loop thread unless a function says
+// otherwise.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+
+#include <libubus.h>
+
+#include "endptlib.h"
+#include "tinyloop.h"
+
+// ---------------------------------------------------------------------------------------------
+// Requests that may be answered later
+// ---------------------------------------------------------------------------------------------
+
+// Accompanies every request of "endpt" that may be answered after its handler returned.
+struct ubusReq_t {
+  struct timespec timeStamp;          // CLOCK_MONOTONIC time of arrival
+  struct ubus_request_data* reqIn;    // the incoming request; null once deferred
+  struct ubus_context* ctx;           // the context that received it
+  struct ubus_request_data reqOut;    // the deferred copy through which the late reply goes
+};
+
+enum line_action_t : int32_t {
+  ACTION_CONN_CREATE = 0,
+  ACTION_CONN_CLOSE = 1,
+  ACTION_SIG_RING = 2,
+};
+
+// One request in progress between the PBX and the DECT manager.
+struct lineReq_t {
+  int line;
+  int conId;  // the PBX's connection id, -1 when the request is not about one
+  line_action_t action;
+  char callId[120];
+  ubusReq_t ubus;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Lines
+// ---------------------------------------------------------------------------------------------
+
+struct ep_info_t {
+  int32_t numEndpoints;
+  int32_t numFxoEndpoints;
+  int32_t numFxsEndpoints;
+  int32_t numDectEndpoints;
+};
+
+struct uciConf_t {
+  uint16_t echocancel;
+  uint16_t silence;
+  uint16_t comfortNoise;
+  int32_t txgain;
+  int32_t rxgain;
+  char* name;
+  uint16_t confLoadOK;
+};
+
+struct line_t {
+  int physId;
+  uciConf_t uciConf;
+  EPZCAP epCap;
+  ENDPT_STATE epHandle;
+  // Read by the DSP tick thread's packet callback, written on the loop thread.
+  std::atomic<uint16_t> simulatedHook;
+  uint16_t simulatedBusy;
+  uint32_t simulatedBusyPeerId;
+  uint32_t defMinDisconnect;
+  tl_list_t* pendKeyp;
+};
+
+// The record behind an 'E' on the event pipe.
+struct line_event_t {
+  const char* name;  // a row of the event table; never copied or freed
+  uint32_t data;
+  uint32_t line;
+};
+
+// One frame on the audio pipes, host byte order.
+struct audio_packet_t {
+  int32_t line;
+  int32_t cnx_id;
+  uint32_t rtp_size;
+  uint8_t rtp[];
+};
+static_assert(sizeof(audio_packet_t) == 12, "audio frame header is 12 bytes on the pipes");
+constexpr int AUDIO_HEADER_SIZE = 12;
+constexpr int AUDIO_MAX_RTP = static_cast<int>(TL_BUS_MAX_PAYLOAD) - AUDIO_HEADER_SIZE;
+
+struct endpt_event {
+  const char* name;
+  EPEVT event;
+  uint16_t enabled;
+};
+extern const endpt_event event_map[];
+
+extern ep_info_t epInfo;
+extern line_t* lines;
+
+int lineEarlyInit(void);
+int getLineCounts(ep_info_t* info);
+int lineInit(void);
+int lineClose(void);
+int isLineOffhook(int line);
+void lineEventHandler(ENDPT_STATE* epHandle, int cnxId, EPEVT event, void* data, int length,
+                      int value);
+void lineAudioRx(ENDPT_STATE* epHandle, int cnxId, EPPACKET* epPacket, int length);
+void lineAudioTx(tl_packet_t* packet);
+// Ring and caller-ID signals on FXS and FXO lines.
+int lineRingAnalog(int line, EPSIG signal, const char* value);
+int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubusReq);
+const char* strerror_endp(int status);
+// Reads a 16-bit field written by another thread until two consecutive reads agree.
+uint16_t readStable(const std::atomic<uint16_t>* field);
+
+// ---------------------------------------------------------------------------------------------
+// Main loop and pipes
+// ---------------------------------------------------------------------------------------------
+
+extern int tinyBase;
+// Pipe paths; the defaults are the system's fixed paths, ORVOX_PIPE_DIR moves them for tests.
+const char* pipePath(const char* defaultPath);
+int send_event_main(line_event_t* ev, char x);
+int send_audio_asterisk(const uint8_t* buf, int size);
+
+// ---------------------------------------------------------------------------------------------
+// ubus: the "endpt" object, outgoing calls and request timers
+// ---------------------------------------------------------------------------------------------
+
+extern struct ubus_context* ctx;
+extern uint32_t asterisk_id;
+extern uint32_t cordhub_id;
+
+int ubus_init(void);
+int ubus_close(void);
+int ubus_enable_receive(void);
+int ubus_disable_receive(void);
+int ubus_call_asterisk(line_event_t* ev);
+int ubus_broadcast_event(const line_event_t* ev);
+int ubus_call_cordhub(int terminal, int add, int release, const char* cid, lineReq_t* lineReq);
+int send_reply_asterisk(ubusReq_t* ubusReq, int status);
+int send_reply_cordhub(ubusReq_t* ubusReq, int terminal, int pcm, int status);
+void ubus_defer(ubusReq_t* ubusReq);
+// The status of a request as seen from one of its data messages: until the final status arrives
+// the library holds "no data" there, which is no error.
+int ubus_data_status(const struct ubus_request* req);
+void ubus_event_new_obj(struct ubus_context* ctx, struct ubus_event_handler* ev,
+                        const char* type, struct blob_attr* msg);
+
+// ---------------------------------------------------------------------------------------------
+// UCI configuration
+// ---------------------------------------------------------------------------------------------
+
+extern VRG_COUNTRY config_country;
+int config_init(void);
+int perhaps_erase_unuseds_lines(void);
+int lineSetCountry(const char* text);
+
+// ---------------------------------------------------------------------------------------------
+// Connections
+// ---------------------------------------------------------------------------------------------
+
+int connectionInit(void);
+int connectionClose(void);
+int find_connection_from_asterisk_id(int line, int conId);
+int connection_create(int line, int conId);
+int connection_close(int line, int conId);
+int connections_close(void);
+int connection_conference_start(int line, int conId);
+int connection_conference_stop(int line, int conId);
+// The line of a slot in use, -1 for a free or unknown slot.
+int connection_line(int slot);
+
+// ---------------------------------------------------------------------------------------------
+// DECT lines
+// ---------------------------------------------------------------------------------------------
+
+int lineDectInit(void);
+int lineDectClose(void);
+int lineRingReqByPbx(int line, EPSIG signal, const char* value, ubusReq_t* ubusReq);
+int lineNewConnectionByPbx(int line, int conId, ubusReq_t* ubusReq);
+int lineCloseConnectionByPbx(int line, int conId, ubusReq_t* ubusReq);
+int lineNewConnectionByDect(int line, const char* cid, ubusReq_t* ubusReq);
+int lineCloseConnectionByDect(int line, ubusReq_t* ubusReq);
+int cordhubAnswered(lineReq_t* lineReq, int status);
+int pbxAnswered(const line_event_t* ev, int status);
+int perhapsNotifyCordhub(void);
+int perhapsSimulateHook(int line, EPEVT event);
+int perhapsSimulateKeypad(int line, const char* digits);
+int simulate_hook_event(ENDPT_STATE* epHandle, CAS_CTL_EVENT event);
+int perhaps_simulate_busy(int line, ubusReq_t* ubusReq);
+int endptToDectLine(int line);
+int dectToEndptLine(int terminal);
+int orvoxdMain(void);

@@ -1,0 +1,340 @@
+// The daemon's ubus connection and everything it sends on it: line events to "asterisk" (method
+// "event") and as the broadcast "asterisk.endpoint", call requests to "dect", late replies to
+// deferred requests, and one time-out per asynchronous request (5 s for "asterisk", 15 s for
+// "dect"). libubus is driven from the daemon's own loop through the context's socket.
+
+#include <cassert>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <libubox/blobmsg.h>
+
+#include "orvoxd.h"
+
+struct ubus_context* ctx;
+uint32_t asterisk_id;
+uint32_t cordhub_id;
+
+namespace {
+
+const char asterisk_path[] = "asterisk";
+const char cordhub_path[] = "dect";
+const char broadcast_path[] = "asterisk.endpoint";
+
+constexpr time_t ASTERISK_TIMEOUT_S = 5;
+constexpr time_t CORDHUB_TIMEOUT_S = 15;
+
+struct outstandingReq_t {
+  const char* dest;  // asterisk_path, cordhub_path or null
+  int timerFd;
+  tl_stream_t* timerStream;
+  struct ubus_request* ubusReq;
+};
+
+tl_stream_t* ubus_stream;
+tl_list_t* outstandingReqs;
+
+// Key of the one list search in progress; searches never nest.
+const void* outReqCmp;
+
+int outstReqUbusIter(void* item) {
+  return static_cast<outstandingReq_t*>(item)->ubusReq == outReqCmp;
+}
+
+int outstReqStreamIter(void* item) {
+  auto* rec = static_cast<outstandingReq_t*>(item);
+  return rec->timerStream && rec->timerStream == outReqCmp;
+}
+
+outstandingReq_t* findOutstanding(const void* key, int (*predicate)(void*)) {
+  assert(!outReqCmp);
+  outReqCmp = key;
+  auto* rec = static_cast<outstandingReq_t*>(tl_list_find(outstandingReqs, predicate));
+  outReqCmp = nullptr;
+  return rec;
+}
+
+void ubus_fd_handler(tl_stream_t*, tl_event_t*) { ubus_handle_event(ctx); }
+
+void timerHandler(tl_stream_t* stream, tl_event_t*);
+
+void releaseTimer(outstandingReq_t* rec) {
+  if (rec->timerStream) {
+    tl_base_delete_stream(tinyBase, rec->timerStream);
+    tl_stream_remove_handler(rec->timerStream, timerHandler);
+    tl_stream_free(rec->timerStream);
+  }
+  if (rec->timerFd >= 0) close(rec->timerFd);
+  free(rec);
+}
+
+int addReqTimer(struct ubus_request* req) {
+  auto* rec = static_cast<outstandingReq_t*>(calloc(1, sizeof(outstandingReq_t)));
+  if (!rec) return -1;
+  rec->timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (rec->timerFd < 0) {
+    perror("Error creating ubus timer");
+    free(rec);
+    return -1;
+  }
+  struct itimerspec expiry {};
+  if (cordhub_id && req->peer == cordhub_id) {
+    expiry.it_value.tv_sec = CORDHUB_TIMEOUT_S;
+    rec->dest = cordhub_path;
+  } else if (asterisk_id && req->peer == asterisk_id) {
+    expiry.it_value.tv_sec = ASTERISK_TIMEOUT_S;
+    rec->dest = asterisk_path;
+  }
+  if (timerfd_settime(rec->timerFd, 0, &expiry, nullptr) != 0) {
+    perror("Error setting ubus timer");
+    close(rec->timerFd);
+    free(rec);
+    return -1;
+  }
+  rec->ubusReq = req;
+  rec->timerStream = tl_stream_new(rec->timerFd);
+  tl_stream_add_handler(rec->timerStream, 0, timerHandler);
+  tl_base_add_stream(tinyBase, rec->timerStream);
+  tl_list_add(outstandingReqs, rec);
+  return 0;
+}
+
+int delReqTimer(struct ubus_request* req) {
+  if (tinyBase < 0 || !outstandingReqs) return -1;
+  outstandingReq_t* rec = findOutstanding(req, outstReqUbusIter);
+  if (!rec) return -1;
+  tl_list_delete(outstandingReqs, rec);
+  releaseTimer(rec);
+  return 0;
+}
+
+// Hands a started request to libubus and arms its time-out. When the timer cannot be had the
+// request is aborted and freed here, so that no callback can reach a released record.
+int startTimedRequest(struct ubus_request* req) {
+  ubus_complete_request_async(ctx, req);
+  if (addReqTimer(req) == 0) return 0;
+  ubus_abort_request(ctx, req);
+  free(req);
+  return -1;
+}
+
+void notifyCordhubWhilePending() {
+  while (perhapsNotifyCordhub() != 0) {
+  }
+}
+
+void got_asterisk_complete(struct ubus_request* req, int ret) {
+  printf("%s()\n", "got_asterisk_complete");
+  req->status_code = ret;
+  if (req->peer != asterisk_id || ret != 0) printf("Failed sending event to Asterisk\n");
+  auto* ev = static_cast<line_event_t*>(req->priv);
+  pbxAnswered(ev, ret);
+  delReqTimer(req);
+  free(ev);
+  free(req);
+  notifyCordhubWhilePending();
+}
+
+// Runs once per request: whichever of the data and the completion callbacks comes first.
+void cordhubAnswerStep(struct ubus_request* req, int status) {
+  auto* lineReq = static_cast<lineReq_t*>(req->priv);
+  if (lineReq) {
+    printf("Received ubus answer from Cordhub2 with data\n");
+    cordhubAnswered(lineReq, status);
+    req->priv = nullptr;
+  }
+  notifyCordhubWhilePending();
+}
+
+void got_cordhub_data(struct ubus_request* req, int type, struct blob_attr*) {
+  if (type != 1 && type != 2) return;
+  cordhubAnswerStep(req, ubus_data_status(req));
+}
+
+void got_cordhub_complete(struct ubus_request* req, int ret) {
+  req->status_code = ret;
+  cordhubAnswerStep(req, ret);
+  delReqTimer(req);
+  free(req);
+}
+
+void timerHandler(tl_stream_t* stream, tl_event_t*) {
+  outstandingReq_t* rec = findOutstanding(stream, outstReqStreamIter);
+  if (!rec) return;
+  uint64_t expirations = 0;
+  ssize_t n = read(rec->timerFd, &expirations, sizeof(expirations));
+  if (n < 0 && errno != EAGAIN) perror("Error, reading timer fd");
+  if (n != sizeof(expirations) || expirations == 0) return;
+
+  struct ubus_request* req = rec->ubusReq;
+  const char* dest = rec->dest;
+  req->status_code = UBUS_STATUS_TIMEOUT;
+  ubus_abort_request(ctx, req);
+  printf("Timeout ubus call to %s\n", dest ? dest : "");
+  if (dest == cordhub_path) {
+    cordhubAnswerStep(req, UBUS_STATUS_TIMEOUT);
+    delReqTimer(req);
+    free(req);
+  } else if (dest == asterisk_path) {
+    got_asterisk_complete(req, UBUS_STATUS_TIMEOUT);
+  }
+}
+
+void addEventFields(struct blob_buf* blob, const line_event_t* ev) {
+  blobmsg_add_string(blob, "event", ev->name);
+  blobmsg_add_u32(blob, "data", ev->data);
+  blobmsg_add_u32(blob, "line", ev->line);
+}
+
+}  // namespace
+
+int ubus_data_status(const struct ubus_request* req) {
+  return req->status_code == UBUS_STATUS_NO_DATA ? UBUS_STATUS_OK : req->status_code;
+}
+
+int ubus_init(void) {
+  ctx = ubus_connect(nullptr);
+  if (!ctx) exit_failure("Failed to connect to ubus");
+  ubus_stream = tl_stream_new(ctx->sock.fd);
+  tl_stream_add_handler(ubus_stream, 0, ubus_fd_handler);
+  tl_base_add_stream(tinyBase, ubus_stream);
+  outstandingReqs = tl_list_new();
+  return outstandingReqs ? 0 : -1;
+}
+
+int ubus_call_asterisk(line_event_t* ev) {
+  if (asterisk_id == 0) return -1;
+  printf("%s()\n", "ubus_call_asterisk");
+  struct blob_buf blob {};
+  if (blob_buf_init(&blob, 0) != 0) return -1;
+  addEventFields(&blob, ev);
+
+  int res = -1;
+  auto* req = static_cast<struct ubus_request*>(calloc(1, sizeof(struct ubus_request)));
+  if (req && ubus_invoke_async(ctx, asterisk_id, "event", blob.head, req) == 0) {
+    req->complete_cb = got_asterisk_complete;
+    req->priv = ev;
+    res = startTimedRequest(req);
+  } else {
+    printf("Error invoking\n");
+    free(req);
+  }
+  blob_buf_free(&blob);
+  return res;
+}
+
+int ubus_broadcast_event(const line_event_t* ev) {
+  struct blob_buf blob {};
+  if (blob_buf_init(&blob, 0) != 0) return -1;
+  addEventFields(&blob, ev);
+  int res = 0;
+  if (ubus_send_event(ctx, broadcast_path, blob.head) != 0) {
+    printf("Error sending ubus message %s\n", ev->name);
+    res = -1;
+  }
+  blob_buf_free(&blob);
+  return res;
+}
+
+int ubus_call_cordhub(int terminal, int add, int release, const char* cid, lineReq_t* lineReq) {
+  if (cordhub_id == 0) return -1;
+  struct blob_buf blob {};
+  if (blob_buf_init(&blob, 0) != 0) return -1;
+  if (terminal >= 0) blobmsg_add_u32(&blob, "terminal", terminal);
+  if (add >= 0) blobmsg_add_u32(&blob, "add", add);
+  if (release >= 0) blobmsg_add_u32(&blob, "release", release);
+  if (cid && *cid) blobmsg_add_string(&blob, "cid", cid);
+  printf("Sending ubus request to Cordhub2 %d %d %d %s\n", terminal, add, release,
+         cid ? cid : "");
+
+  int res = -1;
+  auto* req = static_cast<struct ubus_request*>(calloc(1, sizeof(struct ubus_request)));
+  if (req && ubus_invoke_async(ctx, cordhub_id, "call", blob.head, req) == 0) {
+    req->data_cb = got_cordhub_data;
+    req->complete_cb = got_cordhub_complete;
+    req->priv = lineReq;
+    res = startTimedRequest(req);
+  } else {
+    printf("Error invoking\n");
+    free(req);
+  }
+  blob_buf_free(&blob);
+  return res;
+}
+
+void ubus_defer(ubusReq_t* ubusReq) {
+  if (!ubusReq->reqIn) return;
+  ubus_defer_request(ubusReq->ctx, ubusReq->reqIn, &ubusReq->reqOut);
+  ubusReq->reqIn = nullptr;
+}
+
+int send_reply_asterisk(ubusReq_t* ubusReq, int status) {
+  printf("Sending ubus reply to Asterisk\n");
+  ubus_complete_deferred_request(ubusReq->ctx, &ubusReq->reqOut, status);
+  return 0;
+}
+
+int send_reply_cordhub(ubusReq_t* ubusReq, int terminal, int pcm, int status) {
+  struct blob_buf blob {};
+  if (blob_buf_init(&blob, 0) != 0) return -1;
+  unsigned errnoField = status ? 1 : 0;
+  if (terminal >= 0) blobmsg_add_u32(&blob, "terminal", terminal);
+  blobmsg_add_u32(&blob, "pcm", pcm);
+  blobmsg_add_u32(&blob, "errno", errnoField);
+  printf("Sending ubus reply to Cordhub2 term %d pcm %d stat %u\n", terminal, pcm, errnoField);
+  ubus_defer(ubusReq);
+  ubus_send_reply(ubusReq->ctx, &ubusReq->reqOut, blob.head);
+  ubus_complete_deferred_request(ubusReq->ctx, &ubusReq->reqOut, status);
+  blob_buf_free(&blob);
+  return 0;
+}
+
+void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const char* type,
+                        struct blob_attr* msg) {
+  enum { NEW_OBJ_ID, NEW_OBJ_PATH, __NEW_OBJ_MAX };
+  static const struct blobmsg_policy new_obj_policy[] = {
+      {"id", BLOBMSG_TYPE_INT32},
+      {"path", BLOBMSG_TYPE_STRING},
+  };
+  struct blob_attr* tb[__NEW_OBJ_MAX];
+  if (!type || !msg) return;
+  if (blobmsg_parse(new_obj_policy, __NEW_OBJ_MAX, tb, blob_data(msg), blob_len(msg)) != 0)
+    return;
+  if (!tb[NEW_OBJ_ID] || !tb[NEW_OBJ_PATH]) return;
+  uint32_t id = blobmsg_get_u32(tb[NEW_OBJ_ID]);
+  const char* path = blobmsg_get_string(tb[NEW_OBJ_PATH]);
+
+  if (strcmp(type, "ubus.object.add") == 0) {
+    if (strcmp(path, asterisk_path) == 0) asterisk_id = id;
+    if (strcmp(path, cordhub_path) == 0) cordhub_id = id;
+  } else if (strcmp(type, "ubus.object.remove") == 0) {
+    if (strcmp(path, asterisk_path) == 0) asterisk_id = 0;
+    if (strcmp(path, cordhub_path) == 0) cordhub_id = 0;
+  }
+}
+
+int ubus_close(void) {
+  if (tinyBase < 0 || !outstandingReqs) return -1;
+  while (auto* rec = static_cast<outstandingReq_t*>(tl_list_get(outstandingReqs))) {
+    struct ubus_request* req = rec->ubusReq;
+    req->status_code = UBUS_STATUS_TIMEOUT;
+    ubus_abort_request(ctx, req);
+    // A PBX request still waiting behind a call to the DECT manager is answered like every
+    // other waiting request at shutdown.
+    if (rec->dest == cordhub_path && req->priv) {
+      auto* lineReq = static_cast<lineReq_t*>(req->priv);
+      send_reply_asterisk(&lineReq->ubus, UBUS_STATUS_CONNECTION_FAILED);
+      free(lineReq);
+    } else if (rec->dest == asterisk_path) {
+      free(req->priv);
+    }
+    free(req);
+    releaseTimer(rec);
+  }
+  return 0;
+}

@@ -1,0 +1,359 @@
+// orvoxd as a process among its peers, with the endpoint-library test double underneath.
+
+#include <csignal>
+#include <cstring>
+
+#include "daemon_fixture.h"
+
+namespace e2e {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Start-up and the read-only methods
+// ---------------------------------------------------------------------------------------------
+
+using DaemonStartup = DaemonFixture;
+
+TEST_F(DaemonStartup, ReadsUciCreatesLinesAndRegistersEndpt) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "dect,fxs"}}));
+  std::string out = daemon->output();
+  EXPECT_NE(out.find("country code: SWE\n"), std::string::npos);
+  EXPECT_NE(out.find("fake: vrgEndptInit country=22"), std::string::npos);
+  EXPECT_NE(out.find("Got UCI conf for line telline1\n  name=Line1\n"), std::string::npos);
+  EXPECT_NE(out.find("Endpoint lib init success"), std::string::npos);
+  EXPECT_NE(out.find("Endpoint 0 (Line0) created successfully"), std::string::npos);
+  EXPECT_NE(out.find("  type FXS (phone)\n"), std::string::npos);
+  EXPECT_NE(out.find("  type DECT\n"), std::string::npos);
+  // The on-hook FXS phone is woken by two polarity reversals.
+  EXPECT_EQ(daemon->count("fake: vrgEndptSignal line=1 cnx=-1 sig=42 value=1"), 2);
+  EXPECT_EQ(daemon->count("fake: vrgEndptSignal line=1 cnx=-1 sig=42 value=0"), 2);
+  EXPECT_NE(out.find("  line wakeup yes\n"), std::string::npos);
+  // No DECT support on the board: the DECT line is busy and its UCI section goes.
+  EXPECT_NE(out.find("  simulate busy yes\n"), std::string::npos);
+  std::string reply;
+  EXPECT_EQ(client->call("uci", "get", R"({"config":"asterisk","section":"telline0"})", &reply),
+            0);
+  EXPECT_EQ(reply.find("Line0"), std::string::npos);
+  EXPECT_TRUE(client->lookup("endpt"));
+}
+
+TEST_F(DaemonStartup, CountAndStatusHideDectLinesUntilTheDectManagerAppears) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "dect,fxs,fxs"},
+                                    {"hw_board_hasDect", "1"}}));
+  std::string reply;
+  ASSERT_EQ(call("count", "{}", &reply), 0);
+  EXPECT_NE(reply.find("\"num_endpoints\":2"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"num_fxs_endpoints\":2"), std::string::npos);
+  EXPECT_NE(reply.find("\"num_dect_endpoints\":0"), std::string::npos);
+  ASSERT_EQ(call("count", R"({"effective":false})", &reply), 0);
+  EXPECT_NE(reply.find("\"num_endpoints\":3"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"num_dect_endpoints\":1"), std::string::npos);
+
+  // Line 0 of the PBX is table entry 1 while DECT is hidden.
+  fakeCtl("hook 1 1");
+  ASSERT_TRUE(daemon->waitFor("event from endpoint: OFFHOOK, line: 1"));
+  ASSERT_EQ(call("status", "{}", &reply), 0);
+  EXPECT_NE(reply.find("\"line\":0,\"offhook\":1"), std::string::npos) << reply;
+  EXPECT_EQ(reply.find("\"line\":2"), std::string::npos);
+  EXPECT_EQ(call("status", R"({"line":2})", &reply), 2);
+  EXPECT_NE(daemon->output().find("Error! No such line value: 2\n"), std::string::npos);
+
+  ASSERT_NO_FATAL_FAILURE(startDect());
+  for (int i = 0; i < 100 && reply.find("\"num_dect_endpoints\":1") == std::string::npos; i++) {
+    std::this_thread::sleep_for(20ms);
+    call("count", "{}", &reply);
+  }
+  EXPECT_NE(reply.find("\"num_dect_endpoints\":1"), std::string::npos) << reply;
+  ASSERT_EQ(call("status", R"({"line":1})", &reply), 0);
+  EXPECT_NE(reply.find("\"offhook\":1"), std::string::npos) << reply;
+
+  // The manager goes away: DECT lines are hidden again.
+  dect->stop(SIGTERM);
+  for (int i = 0; i < 100 && reply.find("\"num_dect_endpoints\":0") == std::string::npos; i++) {
+    std::this_thread::sleep_for(20ms);
+    call("count", "{}", &reply);
+  }
+  EXPECT_NE(reply.find("\"num_dect_endpoints\":0"), std::string::npos) << reply;
+}
+
+TEST_F(DaemonStartup, MethodArgumentsAreValidated) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing"})"), 2);
+  EXPECT_EQ(call("signal", R"({"line":5,"signal":"ringing","state":"on"})"), 2);
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"maybe"})"), 2);
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"dtmf","state":"on"})"), 2);
+  EXPECT_EQ(call("connection", R"({"line":0,"id":-1,"action":"create"})"), 2);
+  EXPECT_EQ(call("connection", R"({"line":0,"id":1,"action":"explode"})"), 2);
+  EXPECT_EQ(call("call", R"({"terminal":1})"), 2);
+  std::string out = daemon->output();
+  EXPECT_NE(out.find("Error! missing argument\n"), std::string::npos);
+  EXPECT_NE(out.find("Error! No such line value: 5\n"), std::string::npos);
+  EXPECT_NE(out.find("Error! invalid state maybe\n"), std::string::npos);
+  EXPECT_NE(out.find("Error! No such signal: dtmf\n"), std::string::npos);
+  EXPECT_NE(out.find("Error! Invalid connection id: -1\n"), std::string::npos);
+  EXPECT_NE(out.find("Error! No such action: explode\n"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fatal configuration
+// ---------------------------------------------------------------------------------------------
+
+using DaemonConfig = DaemonFixture;
+
+TEST_F(DaemonConfig, NoUciObjectEndsStartUp) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startDaemon({}, false));
+  EXPECT_NE(daemon->waitExit(10000ms), 0);
+  EXPECT_NE(daemon->output().find("Could not lookup ubus path: uci"), std::string::npos)
+      << daemon->output();
+}
+
+TEST_F(DaemonConfig, InvalidCountryEndsStartUp) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("XYZ")));
+  ASSERT_NO_FATAL_FAILURE(startDaemon({}, false));
+  EXPECT_NE(daemon->waitExit(10000ms), 0);
+  EXPECT_NE(daemon->output().find("Error! Invalid country code: XYZ\n"), std::string::npos)
+      << daemon->output();
+}
+
+TEST_F(DaemonConfig, CountryPrefixSelectsTheFirstMatchingRow) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("NORWAY", 1)));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "dect"}, {"hw_board_hasDect", "1"}}));
+  EXPECT_NE(daemon->output().find("fake: vrgEndptInit country=20"), std::string::npos);
+}
+
+TEST_F(DaemonConfig, MissingLineSectionEndsStartUp) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 1)));
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs,fxs"}}, false));
+  EXPECT_NE(daemon->waitExit(10000ms), 0);
+  EXPECT_NE(daemon->output().find("Could not query UCI"), std::string::npos) << daemon->output();
+}
+
+TEST_F(DaemonConfig, OutOfRangeOptionsKeepTheirDefaults) {
+  std::string cfg = "\nconfig tel 'TEL'\n\toption country 'GBR'\n"
+                    "\nconfig line 'telline0'\n\toption noise '2'\n\toption echo_cancel '1'\n"
+                    "\toption txgain '7681'\n\toption rxgain '-30720'\n";
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(cfg));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "dect"}, {"hw_board_hasDect", "1"}}));
+  std::string out = daemon->output();
+  EXPECT_NE(out.find("  Error: noise range is 0-1\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  echo_cancel=1\n"), std::string::npos);
+  EXPECT_NE(out.find("  Error: txgain range is -30720 - 7680\n"), std::string::npos);
+  EXPECT_NE(out.find("  rxgain=-30720\n"), std::string::npos);
+  EXPECT_NE(out.find("fake: vrgEndptProvSet 0 611 0"), std::string::npos);
+  EXPECT_NE(out.find("fake: vrgEndptProvSet 0 612 -30720"), std::string::npos);
+  EXPECT_NE(out.find("Endpoint 0 (anonymous) created successfully"), std::string::npos);
+  EXPECT_NE(out.find("fake: vrgEndptInit country=26"), std::string::npos);
+}
+
+TEST_F(DaemonConfig, EndpointWithAnotherLineIdEndsStartUp) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 1)));
+  ASSERT_NO_FATAL_FAILURE(
+      startDaemon({{"ORVOX_FAKE_LINES", "fxs"}, {"ORVOX_FAKE_LINEID_SKEW", "1"}}, false));
+  EXPECT_NE(daemon->waitExit(10000ms), 0);
+  EXPECT_NE(daemon->output().find("Error creating endpoint 0: success\n"), std::string::npos)
+      << daemon->output();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Signals and events
+// ---------------------------------------------------------------------------------------------
+
+using DaemonSignals = DaemonFixture;
+
+TEST_F(DaemonSignals, RingingAndCallerIdReachTheLibrary) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  fakeCtl("hook 0 1");  // off-hook: no wake-up strobes in the way
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 0);
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptSignal line=0 cnx=-1 sig=6 value=1 -1 -1 -1"));
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"off","data":"9"})"), 0);
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptSignal line=0 cnx=-1 sig=6 value=0 -1 -1 -1"));
+  EXPECT_EQ(call("signal",
+                 R"({"line":0,"signal":"callid","state":"on","data":"12071530, 0701234567,Bob"})"),
+            0);
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptSignal line=0 cnx=-1 sig=59 text=12071530, "
+                              "0701234567,Bob"));
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"busy","state":"on","data":"3"})"), 0);
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptSignal line=0 cnx=-1 sig=1 value=3 -1 -1 -1"));
+  EXPECT_TRUE(daemon->waitFor("Signal busy=3 was set for line 0 \n"));
+}
+
+TEST_F(DaemonSignals, FailedSignalIsReportedWithItsStatus) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  daemon->stop(SIGKILL);
+  startDaemon({{"ORVOX_FAKE_LINES", "fxs"}, {"ORVOX_FAKE_FAIL", "vrgEndptSignal"}}, false);
+  ASSERT_TRUE(daemon->waitFor("Startup ready!", 15000ms)) << daemon->output();
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"dial","state":"on"})"), 2);
+  EXPECT_TRUE(daemon->waitFor("Error setting signal dial, status = 1\n"));
+}
+
+TEST_F(DaemonSignals, LineEventsReachThePbxAsCallAndBroadcast) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  ASSERT_TRUE(client->listen("asterisk.endpoint"));
+  fakeCtl("event 0 17 -5");  // OFFHOOK with a negative value
+  fakeCtl("event 0 22 1");   // FAX: not in the table
+  fakeCtl("event 0 26 1");   // MEDIA: disabled
+  fakeCtl("event 0 3 7");    // DTMF2
+  ASSERT_TRUE(pbx->waitFor("event DTMF2 data=7 line=0"));
+  EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0"));
+  client->pump(300ms);
+  auto events = client->events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_NE(events[0].find("\"event\":\"OFFHOOK\""), std::string::npos) << events[0];
+  EXPECT_NE(events[1].find("\"event\":\"DTMF2\""), std::string::npos) << events[1];
+  EXPECT_TRUE(daemon->waitFor("Unknown event from endpoint: 22\n"));
+  EXPECT_TRUE(daemon->waitFor("Ignoring event from endpoint: MEDIA\n"));
+  EXPECT_EQ(pbx->count("event "), 2);
+}
+
+TEST_F(DaemonSignals, EventsAreBroadcastWithoutThePbx) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 1)));
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}));
+  ASSERT_TRUE(client->listen("asterisk.endpoint"));
+  fakeCtl("event 0 21 0");
+  for (int i = 0; i < 50 && client->events().empty(); i++) client->pump(50ms);
+  ASSERT_EQ(client->events().size(), 1u);
+  EXPECT_NE(client->events()[0].find("FLASH"), std::string::npos);
+  EXPECT_EQ(daemon->count("ubus_call_asterisk()"), 0);
+}
+
+TEST_F(DaemonSignals, UnansweredEventCallTimesOutOnce) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 1)));
+  ASSERT_NO_FATAL_FAILURE(startPbx({"--no-answer"}));
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}));
+  fakeCtl("event 0 21 0");
+  ASSERT_TRUE(pbx->waitFor("event FLASH"));
+  ASSERT_TRUE(daemon->waitFor("Timeout ubus call to asterisk\n", 8000ms));
+  std::this_thread::sleep_for(1000ms);
+  EXPECT_EQ(daemon->count("Timeout ubus call to asterisk\n"), 1);
+  EXPECT_EQ(daemon->count("got_asterisk_complete()"), 1);
+  EXPECT_EQ(daemon->count("Failed sending event to Asterisk"), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connections and audio
+// ---------------------------------------------------------------------------------------------
+
+using DaemonConnections = DaemonFixture;
+
+TEST_F(DaemonConnections, CreateUsesPcmaWithUciOptionsAndSwitchesNlpOff) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  fakeCtl("hook 0 1");
+  ASSERT_EQ(call("connection", R"({"line":0,"id":5,"action":"create"})"), 0);
+  EXPECT_TRUE(daemon->waitFor(
+      "fake: vrgEndptCreateConnection line=0 cnx=5 mode=2 send=1/2/8/1/20 recv=1/2/8/1/20 "
+      "nte=0x7ffff ec=1 vad=1 cng=0 fax=0 sec=0 data=0 auto=0 vbd=0 relay=1"));
+  EXPECT_TRUE(daemon->waitFor("fake: hdspSendCmd 0x50 0x44b4 0xff00 0 1"));
+  EXPECT_TRUE(daemon->waitFor("Created connection VRNK/0/5\n"));
+
+  EXPECT_EQ(call("connection", R"({"line":0,"id":5,"action":"create"})"), 9);
+  EXPECT_TRUE(daemon->waitFor("Error; duplicated connection 0 5\n"));
+  EXPECT_EQ(call("connection", R"({"line":0,"id":6,"action":"create"})"), 0);
+  EXPECT_EQ(call("connection", R"({"line":0,"id":7,"action":"create"})"), 0);
+  EXPECT_EQ(call("connection", R"({"line":0,"id":8,"action":"create"})"), 9);
+  EXPECT_TRUE(daemon->waitFor("Error; out of connetion memory 0 8\n"));
+
+  EXPECT_EQ(call("connection", R"({"line":0,"id":5,"action":"start_conference"})"), 0);
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptModifyConnection line=0 cnx=5 mode=3"));
+  EXPECT_TRUE(daemon->waitFor("Enabled conference for connection 0/5\n"));
+  EXPECT_EQ(call("connection", R"({"line":0,"id":5,"action":"stop_conference"})"), 0);
+  EXPECT_TRUE(daemon->waitFor("Disabled conference for connection 0/5\n"));
+  EXPECT_EQ(call("connection", R"({"line":0,"id":5,"action":"destroy"})"), 0);
+  EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/0/5\n"));
+  EXPECT_EQ(call("connection", R"({"line":0,"id":9,"action":"destroy"})"), 9);
+}
+
+TEST_F(DaemonConnections, NoEchoCancellerMeansNoNlpCommand) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}, {"ORVOX_FAKE_ECAP", "0"}}));
+  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0);
+  EXPECT_TRUE(daemon->waitFor("ec=0 vad=1"));
+  EXPECT_EQ(daemon->count("fake: hdspSendCmd"), 0);
+}
+
+// Writes one frame to the daemon's receive pipe as a bus message.
+void sendFrame(const std::string& pipe, int32_t line, int32_t cnx, uint32_t rtpSize,
+               const std::vector<uint8_t>& rtp) {
+  std::vector<uint8_t> msg(16 + rtp.size());
+  uint32_t size = static_cast<uint32_t>(12 + rtp.size());
+  memcpy(msg.data(), &size, 4);
+  memcpy(msg.data() + 4, &line, 4);
+  memcpy(msg.data() + 8, &cnx, 4);
+  memcpy(msg.data() + 12, &rtpSize, 4);
+  if (!rtp.empty()) memcpy(msg.data() + 16, rtp.data(), rtp.size());
+  int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, msg.data(), msg.size()), static_cast<ssize_t>(msg.size()));
+  close(fd);
+}
+
+TEST_F(DaemonConnections, AudioCrossesBothPipesAndBadFramesAreRejected) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  ASSERT_EQ(call("connection", R"({"line":0,"id":3,"action":"create"})"), 0);
+
+  fakeCtl("packet 0 3 172");
+  EXPECT_TRUE(pbx->waitFor("audio line=0 cnx=3 size=172"));
+
+  std::string rx = dir.file("endpt_audio_rx");
+  std::vector<uint8_t> rtp(160, 0x22);
+  rtp[0] = 0x80;
+  sendFrame(rx, 0, 3, 160, rtp);
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptPacket line=0 cnx=3 type=0 len=160 first=0x80"));
+
+  rtp[0] = 0x81;
+  sendFrame(rx, 0, 3, 160, rtp);  // not plain RTP version 2
+  rtp[0] = 0x80;
+  sendFrame(rx, 0, 4, 160, rtp);  // no such connection
+  sendFrame(rx, 0, 3, 0, {});     // empty
+  sendFrame(rx, 0, 3, 400, rtp);  // claims more bytes than the message holds
+  EXPECT_TRUE(daemon->waitFor("bad audio packet", 3000ms, 4)) << daemon->output();
+  EXPECT_EQ(daemon->count("fake: vrgEndptPacket"), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shutdown
+// ---------------------------------------------------------------------------------------------
+
+using DaemonShutdown = DaemonFixture;
+
+TEST_F(DaemonShutdown, SigtermClosesConnectionsLinesAndExitsCleanly) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  ASSERT_EQ(call("connection", R"({"line":0,"id":2,"action":"create"})"), 0);
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+  std::string out = daemon->output();
+  size_t quit = out.find("Shutting down on quit event");
+  size_t rx = out.find("UBUS receiver has been disabled");
+  size_t closed = out.find("Closed connection VRNK/0/2");
+  size_t destroyed = out.find("Line 0 (Line0) destroyed successfully");
+  size_t freed = out.find("Endpoint lib freed successfully");
+  size_t exits = out.find("orvoxd exits");
+  ASSERT_NE(quit, std::string::npos) << out;
+  EXPECT_LT(quit, rx);
+  EXPECT_LT(rx, closed);
+  EXPECT_LT(closed, destroyed);
+  EXPECT_LT(destroyed, freed);
+  EXPECT_LT(freed, exits);
+  EXPECT_NE(exits, std::string::npos);
+}
+
+TEST_F(DaemonShutdown, StrayBytesOnTheEventPipeAreIgnored) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  int fd = open(dir.file("endpt_event").c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "xE", 2), 2);  // an 'E' with no record behind it
+  close(fd);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(daemon->running());
+  EXPECT_EQ(call("count", "{}"), 0);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,196 @@
+// DECT line coordination between the PBX stand-in, the DECT-manager stand-in and orvoxd.
+
+#include <csignal>
+#include <future>
+
+#include "daemon_fixture.h"
+
+namespace e2e {
+namespace {
+
+class DaemonDect : public DaemonFixture {
+ protected:
+  // A board with a DECT line 0 the board can serve and an FXS line 1 that is off-hook.
+  void startDectBoard(std::vector<std::string> dectArgs = {},
+                      std::map<std::string, std::string> env = {}) {
+    ASSERT_NO_FATAL_FAILURE(startBroker());
+    ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 2)));
+    ASSERT_NO_FATAL_FAILURE(startPbx());
+    ASSERT_NO_FATAL_FAILURE(startDect(dectArgs));
+    env.emplace("ORVOX_FAKE_LINES", "dect,fxs");
+    env.emplace("hw_board_hasDect", "1");
+    ASSERT_NO_FATAL_FAILURE(startDaemon(env));
+  }
+
+  // An "endpt" call from another ubus client, on its own thread.
+  std::future<std::pair<int, std::string>> callAsync(const std::string& method,
+                                                     const std::string& json) {
+    std::string sock = socketPath();
+    return std::async(std::launch::async, [sock, method, json] {
+      UbusClient other(sock);
+      std::string reply;
+      int st = other.call("endpt", method, json, &reply, 30000);
+      return std::make_pair(st, reply);
+    });
+  }
+};
+
+TEST_F(DaemonDect, CallerIdRingIsRelayedAndAnsweredWithTheManagersStatus) {
+  ASSERT_NO_FATAL_FAILURE(startDectBoard({"--status", "0"}));
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"callid","state":"on",)"
+                           R"("data":"12071530, 0701234567,Bob Smith"})"),
+            0);
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=0 release=-1 cid=0701234567"));
+  EXPECT_EQ(daemon->count("fake: vrgEndptSignal line=0"), 0);
+
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"callid_ringing","state":"on"})"), 0);
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"off"})"), 0);
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=-1 release=0 cid="));
+  EXPECT_EQ(dect->count("dect call"), 2);
+}
+
+TEST_F(DaemonDect, ManagerErrorStatusReachesThePbx) {
+  ASSERT_NO_FATAL_FAILURE(startDectBoard({"--status", "4"}));
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 4);
+  EXPECT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 4);
+  EXPECT_EQ(daemon->count("fake: vrgEndptCreateConnection"), 0);
+}
+
+TEST_F(DaemonDect, PbxConnectionOnIdleHandsetGoesThroughTheManager) {
+  ASSERT_NO_FATAL_FAILURE(startDectBoard());
+  EXPECT_EQ(call("connection", R"({"line":0,"id":7,"action":"create"})"), 0);
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=0 release=-1"));
+  EXPECT_TRUE(daemon->waitFor("Created connection VRNK/0/7"));
+  // The simulated off-hook ran before the connection was made.
+  std::string out = daemon->output();
+  EXPECT_LT(out.find("Simulated offhook for VRNK/0/*"), out.find("Created connection VRNK/0/7"));
+  EXPECT_EQ(call("connection", R"({"line":0,"id":7,"action":"destroy"})"), 0);
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=-1 release=0"));
+  EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/0/7"));
+  EXPECT_TRUE(daemon->waitFor("setDectOnhook() VRNK/0"));
+}
+
+TEST_F(DaemonDect, HandsetCallWithDigitsIsAnsweredAfterThePbxAcknowledged) {
+  ASSERT_NO_FATAL_FAILURE(startDectBoard());
+  std::string reply;
+  ASSERT_EQ(call("call", R"({"terminal":1,"add":0,"cid":"12"})", &reply), 0);
+  EXPECT_NE(reply.find("\"pcm\":0"), std::string::npos) << reply;
+  EXPECT_NE(reply.find("\"errno\":0"), std::string::npos) << reply;
+  EXPECT_TRUE(pbx->waitFor("event EARLY_OFFHOOK data=0 line=0"));
+  EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0"));
+  EXPECT_TRUE(pbx->waitFor("event DTMF1 data=0 line=0"));
+  EXPECT_TRUE(pbx->waitFor("event DTMF2 data=0 line=0"));
+  std::string out = pbx->output();
+  EXPECT_LT(out.find("event OFFHOOK"), out.find("event DTMF1"));
+  EXPECT_LT(out.find("event DTMF1"), out.find("event DTMF2"));
+
+  // Release: the simulated on-hook reaches the PBX before the manager is answered.
+  ASSERT_EQ(call("call", R"({"terminal":1,"release":0})", &reply), 0);
+  EXPECT_NE(reply.find("\"errno\":0"), std::string::npos) << reply;
+  EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=0"));
+
+  // Release of an idle line is answered at once.
+  ASSERT_EQ(call("call", R"({"terminal":1,"release":0})", &reply), 0);
+  EXPECT_NE(reply.find("\"terminal\":1"), std::string::npos) << reply;
+  EXPECT_EQ(pbx->count("event ONHOOK"), 1);
+}
+
+TEST_F(DaemonDect, KeypadSignalPlaysDigitsAndFlash) {
+  ASSERT_NO_FATAL_FAILURE(startDectBoard());
+  ASSERT_EQ(call("call", R"({"terminal":1,"add":0})"), 0);
+  ASSERT_EQ(call("connection", R"({"line":0,"id":2,"action":"create"})"), 0);
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"keypad","state":"on","data":"12R#"})"), 0);
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptConsoleCmd line=0 cmd=301 arg0=1"));
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptConsoleCmd line=0 cmd=301 arg0=2"));
+  EXPECT_TRUE(daemon->waitFor("Simulated hook flash (R-key) for VRNK/0"));
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptConsoleCmd line=0 cmd=301 arg0=11"));
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"keypad","state":"on","data":"1e"})"), 2);
+  EXPECT_TRUE(daemon->waitFor("Warning, invalid keypad char 101 e\n"));
+}
+
+TEST_F(DaemonDect, ManagerTimeoutAnswersThePbxWith7AndReleasesTheQueue) {
+  ASSERT_NO_FATAL_FAILURE(startDectBoard({"--no-answer"}));
+  auto first = callAsync("signal", R"({"line":0,"signal":"ringing","state":"on"})");
+  ASSERT_TRUE(dect->waitFor("dect call"));
+  auto second = callAsync("signal", R"({"line":0,"signal":"ringing","state":"off"})");
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(dect->count("dect call"), 1);  // one request at a time
+
+  auto r1 = first.get();
+  EXPECT_EQ(r1.first, 7);
+  EXPECT_EQ(daemon->count("Timeout ubus call to dect\n"), 1);
+  EXPECT_TRUE(dect->waitFor("dect call", 2000ms, 2));
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+  EXPECT_EQ(second.get().first, 10);
+  EXPECT_EQ(daemon->count("Timeout ubus call to dect\n"), 1);
+}
+
+TEST_F(DaemonDect, WaitingRequestsAreAnsweredWith10AtShutdown) {
+  ASSERT_NO_FATAL_FAILURE(startDectBoard({"--no-answer"}));
+  auto first = callAsync("signal", R"({"line":0,"signal":"ringing","state":"on"})");
+  ASSERT_TRUE(dect->waitFor("dect call"));
+  auto second = callAsync("connection", R"({"line":0,"id":4,"action":"destroy"})");
+  ASSERT_TRUE(daemon->waitFor("to list for cordhub2", 2000ms, 2));
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+  EXPECT_NE(daemon->output().find("orvoxd exits"), std::string::npos);
+  EXPECT_EQ(first.get().first, 10);
+  EXPECT_EQ(second.get().first, 10);
+}
+
+TEST_F(DaemonDect, BusyLineShowsOffHookOncePerRequester) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 2)));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  ASSERT_NO_FATAL_FAILURE(startDect());
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "dect,fxs"}}));  // no DECT support
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 0);
+  EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0"));
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 0);
+  auto other = callAsync("signal", R"({"line":0,"signal":"dial","state":"on"})");
+  EXPECT_EQ(other.get().first, 0);
+  EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0", 3000ms, 2));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(pbx->count("event EARLY_OFFHOOK"), 2);
+  EXPECT_EQ(pbx->count("event OFFHOOK"), 2);
+  EXPECT_EQ(dect->count("dect call"), 0);
+  EXPECT_EQ(daemon->count("fake: vrgEndptSignal line=0"), 0);
+
+  // Digits from the handset on a busy line are refused, not fatal.
+  std::string reply;
+  EXPECT_EQ(call("call", R"({"terminal":1,"add":0,"cid":"5"})", &reply), 9);
+  EXPECT_TRUE(daemon->running());
+}
+
+TEST_F(DaemonDect, RequestWithoutTheManagerIsAnsweredNotLost) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 2)));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "dect,fxs"}, {"hw_board_hasDect", "1"}}));
+  EXPECT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 9);
+  EXPECT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 9);
+}
+
+TEST_F(DaemonDect, HandsetRequestWithoutThePbxIsAnsweredNotLost) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 2)));
+  ASSERT_NO_FATAL_FAILURE(startDect());
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "dect,fxs"}, {"hw_board_hasDect", "1"}}));
+  std::string reply;
+  EXPECT_EQ(call("call", R"({"terminal":1,"add":0})", &reply), 7);
+  EXPECT_NE(reply.find("\"errno\":1"), std::string::npos) << reply;
+  // The queue is free again: a PBX-side request is sent on.
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 0);
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=0"));
+}
+
+TEST_F(DaemonDect, StuckHookSimulationFailsWithinBoundedTime) {
+  ASSERT_NO_FATAL_FAILURE(startDectBoard({}, {{"ORVOX_FAKE_CAS_STUCK", "1"}}));
+  // An unbounded wait would end in the caller's time-out (7) instead of the failure answer.
+  std::string reply;
+  EXPECT_EQ(call("call", R"({"terminal":1,"add":0})", &reply), 9);
+  EXPECT_NE(reply.find("\"errno\":1"), std::string::npos) << reply;
+  EXPECT_TRUE(daemon->running());
+}
+
+}  // namespace
+}  // namespace e2e

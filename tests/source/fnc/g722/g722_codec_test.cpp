@@ -1,0 +1,208 @@
+// G.722 codec behaviour of its own: the accelerated decision search against the linear search,
+// encoder and decoder tracking each other, codeword handling, modes and block sizes, kernels.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "g722.h"
+#include "g722_internal.h"
+#include "g722_tables.h"
+#include "g722_test_signals.h"
+
+namespace {
+
+using g722_test::kFrame;
+
+// The standard's decision search: the first level above the magnitude, from level 1.
+int linear_mil(int wd, int detl) {
+  int mil = 1;
+  while (mil < 30 && wd >= ((g722_q6[mil] * detl) >> 15)) ++mil;
+  return mil;
+}
+
+TEST(G722Codec, AcceleratedSearchEqualsLinearSearchForEveryScaleAndMagnitude) {
+  // Every scale factor the lower band can hold (table index 64 on; 32 at reset) and every
+  // magnitude of the difference.
+  std::size_t mismatches = 0;
+  for (int j = 64; j < 353; ++j) {
+    for (int wd = 0; wd <= 32767; ++wd) {
+      const int fast = g722_quantl_mil(static_cast<Word16>(wd), g722_ila[j], g722_inv_ila[j]);
+      if (fast != linear_mil(wd, g722_ila[j]) && mismatches++ < 5) {
+        ADD_FAILURE() << "detl " << g722_ila[j] << " wd " << wd << ": " << fast << " vs " << linear_mil(wd, g722_ila[j]);
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0u);
+  EXPECT_EQ(g722_quantl_mil(16384, 32, 33554432), 30);
+}
+
+void expect_same_predictors(const g722_state &e, const g722_state &d, std::size_t frame) {
+  for (int i = 1; i <= 2; ++i) {
+    ASSERT_EQ(e.al[i], d.al[i]) << frame;
+    ASSERT_EQ(e.ah[i], d.ah[i]) << frame;
+    ASSERT_EQ(e.plt[i], d.plt[i]) << frame;
+    ASSERT_EQ(e.ph[i], d.ph[i]) << frame;
+    ASSERT_EQ(e.rlt[i], d.rlt[i]) << frame;
+    ASSERT_EQ(e.rh[i], d.rh[i]) << frame;
+  }
+  for (int i = 1; i <= 6; ++i) {
+    ASSERT_EQ(e.bl[i], d.bl[i]) << frame;
+    ASSERT_EQ(e.bh[i], d.bh[i]) << frame;
+    ASSERT_EQ(e.dlt[i], d.dlt[i]) << frame;
+    ASSERT_EQ(e.dh[i], d.dh[i]) << frame;
+  }
+  ASSERT_EQ(e.detl, d.detl) << frame;
+  ASSERT_EQ(e.nbl, d.nbl) << frame;
+  ASSERT_EQ(e.deth, d.deth) << frame;
+  ASSERT_EQ(e.nbh, d.nbh) << frame;
+  ASSERT_EQ(e.sl, d.sl) << frame;
+  ASSERT_EQ(e.szl, d.szl) << frame;
+  ASSERT_EQ(e.sh, d.sh) << frame;
+  ASSERT_EQ(e.szh, d.szh) << frame;
+}
+
+TEST(G722Codec, EncoderAndDecoderPredictorsStayEqualOverACleanChannel) {
+  auto pcm = g722_test::speech_16k(16000 * 4);
+  const auto edges = g722_test::edge_signal();
+  pcm.insert(pcm.end(), edges.begin(), edges.end());
+  g722_state enc, dec;
+  G722_APXIII_WB_PLC_State plc;
+  g722_reset_encoder(&enc);
+  g722_reset_decoder(&dec);
+  g722_Reset_WB_PLC(&plc);
+  for (std::size_t f = 0; f + kFrame <= pcm.size(); f += kFrame) {
+    std::int16_t codes[kFrame / 2], out[kFrame];
+    g722_enc(&pcm[f], codes, kFrame, &enc);
+    g722_dec(codes, out, G722_MODE_1, kFrame / 2, &dec, &plc, 0);
+    expect_same_predictors(enc, dec, f / kFrame);
+    if (HasFatalFailure()) return;
+    ASSERT_GE(dec.nbl, 0);
+    ASSERT_LE(dec.nbl, 18432);
+    ASSERT_GE(dec.nbh, 0);
+    ASSERT_LE(dec.nbh, 22528);
+  }
+}
+
+TEST(G722Codec, OddSampleCountDropsTheLastSample) {
+  const auto pcm = g722_test::speech_16k(kFrame + 2);
+  g722_state a, b;
+  g722_reset_encoder(&a);
+  g722_reset_encoder(&b);
+  std::int16_t ca[kFrame / 2 + 1] = {}, cb[kFrame / 2 + 1] = {};
+  EXPECT_EQ(g722_enc(pcm.data(), ca, kFrame, &a), kFrame / 2);
+  EXPECT_EQ(g722_enc(pcm.data(), cb, kFrame + 1, &b), kFrame / 2);
+  for (int i = 0; i < kFrame / 2; ++i) EXPECT_EQ(ca[i], cb[i]);
+  EXPECT_EQ(cb[kFrame / 2], 0) << "nothing written past the whole pairs";
+  EXPECT_EQ(g722_enc(pcm.data(), ca, 0, &a), 0);
+  EXPECT_EQ(g722_enc(pcm.data(), ca, -7, &a), 0);
+}
+
+std::vector<std::int16_t> encode_all(const std::vector<std::int16_t> &pcm) {
+  g722_state enc;
+  g722_reset_encoder(&enc);
+  std::vector<std::int16_t> codes(pcm.size() / 2);
+  for (std::size_t f = 0; f + kFrame <= pcm.size(); f += kFrame) g722_enc(&pcm[f], &codes[f / 2], kFrame, &enc);
+  return codes;
+}
+
+// Decodes `codes` through g722_dec in calls of `per_call` codewords (a multiple of 80).
+std::vector<std::int16_t> decode_all(const std::vector<std::int16_t> &codes, int mode, int per_call = 80) {
+  g722_state dec;
+  G722_APXIII_WB_PLC_State plc;
+  g722_reset_decoder(&dec);
+  g722_Reset_WB_PLC(&plc);
+  std::vector<std::int16_t> out(codes.size() * 2);
+  for (std::size_t c = 0; c + per_call <= codes.size(); c += per_call) {
+    EXPECT_EQ(g722_dec(&codes[c], &out[2 * c], mode, per_call, &dec, &plc, 0), 2 * per_call);
+  }
+  return out;
+}
+
+TEST(G722Codec, DecoderReadsOnlyTheLowEightBitsAndAlwaysAllSixLowerBandBits) {
+  const auto codes = encode_all(g722_test::speech_16k(16000));
+  auto extended = codes;
+  for (auto &c : extended) c = static_cast<std::int16_t>(static_cast<std::int8_t>(c & 0xFF));  // sign-extend bit 7
+  auto dirty = codes;
+  for (std::size_t i = 0; i < dirty.size(); ++i) dirty[i] = static_cast<std::int16_t>(dirty[i] | (i % 2 ? 0x7F00 : 0x1200));
+  const auto reference = decode_all(codes, G722_MODE_1);
+  EXPECT_EQ(decode_all(extended, G722_MODE_1), reference);
+  EXPECT_EQ(decode_all(dirty, G722_MODE_1), reference);
+  // The frame decoder decodes the 64 kbit/s mode whatever mode the caller passes.
+  EXPECT_EQ(decode_all(codes, G722_MODE_2), reference);
+  EXPECT_EQ(decode_all(codes, G722_MODE_3), reference);
+  // Two frames per call continue the state exactly as two calls.
+  EXPECT_EQ(decode_all(codes, G722_MODE_1, 160), reference);
+}
+
+TEST(G722Codec, SubBandDecoderModesUseSixFiveOrFourBits) {
+  const auto codes = encode_all(g722_test::speech_16k(16000));
+  auto run = [&](int mode) {
+    g722_state dec;
+    G722_APXIII_WB_PLC_State plc;
+    g722_reset_decoder(&dec);
+    g722_Reset_WB_PLC(&plc);
+    std::vector<std::int16_t> out(codes.size() * 2);
+    for (std::size_t c = 0; c + 80 <= codes.size(); c += 80) g722_decode(&codes[c], &out[2 * c], mode, 80, &dec, &plc);
+    return out;
+  };
+  EXPECT_EQ(run(0), run(1));
+  EXPECT_EQ(run(7), run(3));
+  EXPECT_NE(run(2), run(1));
+  EXPECT_NE(run(3), run(2));
+}
+
+TEST(G722Codec, PartialFrameTailIsZeroFilledNotLeftUnwritten) {
+  const auto codes = encode_all(g722_test::speech_16k(16000));
+  g722_state dec;
+  G722_APXIII_WB_PLC_State plc;
+  g722_reset_decoder(&dec);
+  g722_Reset_WB_PLC(&plc);
+  std::vector<std::int16_t> out(200, 0x5A5A);
+  EXPECT_EQ(G722DecWithPLC(codes.data(), out.data(), G722_MODE_1, 200, &dec, &plc, 0), 200);
+  for (int i = 160; i < 200; ++i) EXPECT_EQ(out[i], 0) << i;
+  std::vector<std::int16_t> lost(100, 0x5A5A);
+  EXPECT_EQ(G722DecWithPLC(codes.data(), lost.data(), G722_MODE_1, 100, &dec, &plc, 1), 100);
+  for (int v : lost) EXPECT_EQ(v, 0);
+}
+
+TEST(G722Kernels, OperatorCopiesAndKernelEdges) {
+  EXPECT_EQ(g722_norm_l(0), 0);
+  EXPECT_EQ(g722_norm_l(-1), 31);
+  EXPECT_EQ(g722_L_shl(1 << 30, 1), 0x7FFFFFFF);
+  EXPECT_EQ(g722_L_shl(12345, -40), 0);
+  EXPECT_EQ(g722_L_shl(-12345, -40), -1);
+  EXPECT_EQ(g722_abs_s(-32768), 32767);
+  EXPECT_EQ(g722_shr(-5, 20), -1);
+  EXPECT_EQ(g722_div_s(1234, 1234), 32767);
+  EXPECT_EQ(g722_div_s(1, 3), 10922);
+  Word16 e = 9, f = 9;
+  g722_Log2(0, &e, &f);
+  EXPECT_EQ(e, 0);
+  EXPECT_EQ(f, 0);
+  g722_Log2(1 << 30, &e, &f);
+  EXPECT_EQ(e, 30);
+  EXPECT_EQ(f, 0);
+  Word16 zeros[65] = {};
+  EXPECT_EQ(g722_decim_loop2(zeros), 11);
+
+  // Without a new difference the zero predictor only leaks, and still shifts its delay line.
+  Word16 dlt[9] = {0, 100, -200, 300, -400, 500, -600, 0, 0};
+  Word16 b[9] = {0, 1000, -1000, 255, -255, 32767, -32768, 0, 0};
+  g722_upzero(dlt, b);
+  const Word16 leaked[7] = {0, 996, -997, 254, -255, 32639, -32640};  // floor(b * 255 / 256)
+  for (int i = 1; i <= 6; ++i) EXPECT_EQ(b[i], leaked[i]) << i;
+  EXPECT_EQ(dlt[1], 0);
+  EXPECT_EQ(dlt[2], 100);
+  EXPECT_EQ(dlt[6], 500);
+
+  // Silence stays silence through both QMF banks.
+  Word16 in[32] = {}, xl[16], xh[16], row1[13] = {}, row2[13] = {}, out[32];
+  g722_qmf_tx(in, xl, xh, row1, row2, 16);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(xl[i] | xh[i], 0);
+  g722_qmf_rx(xl, xh, out, row1, row2, 16);
+  for (int v : out) EXPECT_EQ(v, 0);
+}
+
+}  // namespace

@@ -1,0 +1,44 @@
+#include "simcommon.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include <poll.h>
+
+namespace sim {
+namespace {
+volatile sig_atomic_t quit;
+void onSignal(int) { quit = 1; }
+}  // namespace
+
+struct ubus_context* connectOrExit(const char* socketPath, const char* program) {
+  struct ubus_context* ctx = ubus_connect(socketPath);
+  if (!ctx) {
+    fprintf(stderr, "%s: cannot connect to ubus\n", program);
+    exit(1);
+  }
+  return ctx;
+}
+
+void runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches) {
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  std::vector<struct pollfd> fds;
+  fds.push_back({ctx->sock.fd, POLLIN, 0});
+  for (const Watch& w : watches) fds.push_back({w.fd, POLLIN, 0});
+  while (!quit) {
+    if (poll(fds.data(), fds.size(), 200) <= 0) continue;
+    if (fds[0].revents & (POLLHUP | POLLERR)) {
+      fprintf(stderr, "ubus connection lost\n");
+      return;
+    }
+    if (fds[0].revents & POLLIN) ubus_handle_event(ctx);
+    for (size_t i = 1; i < fds.size(); i++)
+      if (fds[i].revents & POLLIN) watches[i - 1].onReadable();
+  }
+}
+
+}  // namespace sim

@@ -1,0 +1,23 @@
+// Shared plumbing of the peer stand-ins (pbxsim, dectsim): option parsing of the socket path,
+// a poll loop over the ubus socket and extra descriptors, and clean exit on SIGINT/SIGTERM.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include <libubus.h>
+
+namespace sim {
+
+// Connects to the broker at `socketPath` (null: UBUS_SOCKET or the default); exits on failure.
+struct ubus_context* connectOrExit(const char* socketPath, const char* program);
+
+struct Watch {
+  int fd;
+  std::function<void()> onReadable;
+};
+
+// Serves the ubus socket and the watched descriptors until SIGINT or SIGTERM.
+void runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches);
+
+}  // namespace sim

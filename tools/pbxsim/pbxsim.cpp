@@ -1,0 +1,228 @@
+// pbxsim: the PBX's side of the daemon. Registers the ubus object "asterisk" with method "event"
+// and prints every event; reads the daemon's audio frames from "endpt_audio_tx" and can loop
+// them back on "endpt_audio_rx" or record their payload; runs a short script of "endpt" calls.
+//
+//   pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file.raw]
+//          [--script "signal 0 ringing on; sleep 500; connection 0 1 create; ..."]
+//
+// The audio frame is {line int32, connection id int32, packet size uint32} in host byte order
+// followed by the packet, as one bus message (32-bit size word, at most 4092 payload bytes).
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <libubox/blobmsg.h>
+#include <libubox/blobmsg_json.h>
+
+#include "simcommon.h"
+#include "tinyloop.h"
+
+namespace {
+
+struct Options {
+  const char* socket = nullptr;
+  std::string pipeDir = "/tmp";
+  bool noAnswer = false;
+  bool loop = false;
+  std::string recordPath;
+  std::string script;
+};
+
+Options opt;
+struct ubus_context* ctx;
+tl_bus_t* txBus;  // frames from the daemon
+tl_bus_t* rxBus;  // frames to the daemon
+FILE* recordFile;
+std::vector<struct ubus_request_data> heldRequests;
+
+enum { EV_EVENT, EV_DATA, EV_LINE, __EV_MAX };
+const struct blobmsg_policy event_policy[] = {
+    {"event", BLOBMSG_TYPE_STRING},
+    {"data", BLOBMSG_TYPE_INT32},
+    {"line", BLOBMSG_TYPE_INT32},
+};
+
+int onEvent(struct ubus_context* c, struct ubus_object*, struct ubus_request_data* req,
+            const char*, struct blob_attr* msg) {
+  struct blob_attr* tb[__EV_MAX];
+  blobmsg_parse(event_policy, __EV_MAX, tb, blob_data(msg), blob_len(msg));
+  printf("event %s data=%d line=%d\n", tb[EV_EVENT] ? blobmsg_get_string(tb[EV_EVENT]) : "?",
+         tb[EV_DATA] ? static_cast<int>(blobmsg_get_u32(tb[EV_DATA])) : -1,
+         tb[EV_LINE] ? static_cast<int>(blobmsg_get_u32(tb[EV_LINE])) : -1);
+  fflush(stdout);
+  if (opt.noAnswer) {
+    // Held for ever: the daemon's own time-out has to complete the call.
+    heldRequests.emplace_back();
+    ubus_defer_request(c, req, &heldRequests.back());
+  }
+  return UBUS_STATUS_OK;
+}
+
+const struct ubus_method asterisk_methods[] = {
+    UBUS_METHOD("event", onEvent, event_policy),
+};
+struct ubus_object_type asterisk_type = UBUS_OBJECT_TYPE("asterisk", asterisk_methods);
+struct ubus_object asteriskObj = {};
+
+void onAudioFrame(tl_packet_t* packet) {
+  if (packet->size < 12) return;
+  int32_t line, cnx;
+  uint32_t size;
+  memcpy(&line, packet->data, 4);
+  memcpy(&cnx, packet->data + 4, 4);
+  memcpy(&size, packet->data + 8, 4);
+  printf("audio line=%d cnx=%d size=%u\n", line, cnx, size);
+  fflush(stdout);
+  if (recordFile && size > 12 && size <= packet->size - 12) {
+    // RTP payload after the fixed 12-byte header.
+    fwrite(packet->data + 24, 1, size - 12, recordFile);
+  }
+  if (opt.loop) tl_bus_send(rxBus, packet->data, packet->size);
+}
+
+int openPipe(const std::string& name) {
+  std::string path = opt.pipeDir + "/" + name;
+  if (mkfifo(path.c_str(), 0666) != 0 && errno != EEXIST) return -1;
+  return open(path.c_str(), O_RDWR | O_NONBLOCK);
+}
+
+void readTxPipe(int fd) {
+  uint8_t buf[4096];
+  ssize_t n = read(fd, buf, sizeof(buf));
+  if (n <= 0) return;
+  tl_event_t ev{buf, static_cast<int>(n)};
+  if (tl_bus_receive(txBus, &ev) < 0) {
+    fprintf(stderr, "pbxsim: audio bus overrun\n");
+    return;
+  }
+  tl_bus_dispatch(txBus);
+}
+
+void printReply(struct ubus_request*, int, struct blob_attr* msg) {
+  char* json = blobmsg_format_json(msg, true);
+  printf("reply %s\n", json ? json : "{}");
+  free(json);
+}
+
+// One scripted call of an "endpt" method, printed with its status.
+void invokeEndpt(const std::string& method, struct blob_buf* args) {
+  uint32_t id;
+  if (ubus_lookup_id(ctx, "endpt", &id) != 0) {
+    printf("endpt not found\n");
+    return;
+  }
+  int status = ubus_invoke(ctx, id, method.c_str(), args->head, printReply, nullptr, 20000);
+  printf("%s status %d\n", method.c_str(), status);
+  fflush(stdout);
+}
+
+void runScriptStep(const std::string& step) {
+  std::stringstream ss(step);
+  std::string verb;
+  ss >> verb;
+  struct blob_buf b {};
+  blob_buf_init(&b, 0);
+  if (verb == "sleep") {
+    int ms = 0;
+    ss >> ms;
+    usleep(static_cast<useconds_t>(ms) * 1000);
+  } else if (verb == "signal") {
+    int line;
+    std::string sig, state;
+    ss >> line >> sig >> state;
+    blobmsg_add_u32(&b, "line", line);
+    blobmsg_add_string(&b, "signal", sig.c_str());
+    blobmsg_add_string(&b, "state", state.c_str());
+    invokeEndpt("signal", &b);
+  } else if (verb == "connection") {
+    int line, id;
+    std::string action;
+    ss >> line >> id >> action;
+    blobmsg_add_u32(&b, "line", line);
+    blobmsg_add_u32(&b, "id", id);
+    blobmsg_add_string(&b, "action", action.c_str());
+    invokeEndpt("connection", &b);
+  } else if (verb == "status" || verb == "count") {
+    invokeEndpt(verb, &b);
+  } else if (!verb.empty()) {
+    printf("unknown script step: %s\n", verb.c_str());
+  }
+  blob_buf_free(&b);
+}
+
+void usage() {
+  fprintf(stderr,
+          "usage: pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file]\n"
+          "              [--script \"step; step; ...\"]\n");
+  exit(2);
+}
+
+void parseOptions(int argc, char** argv) {
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    auto next = [&]() -> const char* {
+      if (i + 1 >= argc) usage();
+      return argv[++i];
+    };
+    if (a == "-s") opt.socket = next();
+    else if (a == "--pipe-dir") opt.pipeDir = next();
+    else if (a == "--no-answer") opt.noAnswer = true;
+    else if (a == "--loop") opt.loop = true;
+    else if (a == "--record") opt.recordPath = next();
+    else if (a == "--script") opt.script = next();
+    else usage();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  parseOptions(argc, argv);
+  ctx = sim::connectOrExit(opt.socket, "pbxsim");
+
+  asteriskObj.name = "asterisk";
+  asteriskObj.type = &asterisk_type;
+  asteriskObj.methods = asterisk_methods;
+  asteriskObj.n_methods = 1;
+  if (ubus_add_object(ctx, &asteriskObj) != 0) {
+    fprintf(stderr, "pbxsim: cannot register \"asterisk\"\n");
+    return 1;
+  }
+  int txFd = openPipe("endpt_audio_tx");
+  int rxFd = openPipe("endpt_audio_rx");
+  if (txFd < 0 || rxFd < 0) {
+    fprintf(stderr, "pbxsim: cannot open the audio pipes in %s\n", opt.pipeDir.c_str());
+    return 1;
+  }
+  txBus = tl_bus_new(txFd);
+  rxBus = tl_bus_new(rxFd);
+  tl_bus_add_handler(txBus, onAudioFrame);
+  if (!opt.recordPath.empty()) recordFile = fopen(opt.recordPath.c_str(), "wb");
+  printf("pbxsim ready\n");
+
+  if (!opt.script.empty()) {
+    std::stringstream steps(opt.script);
+    std::string step;
+    while (std::getline(steps, step, ';')) {
+      runScriptStep(step);
+      ubus_handle_event(ctx);
+    }
+    printf("script done\n");
+  }
+  sim::runLoop(ctx, {{txFd, [txFd] { readTxPipe(txFd); }}});
+  if (recordFile) fclose(recordFile);
+  ubus_remove_object(ctx, &asteriskObj);
+  ubus_free(ctx);
+  return 0;
+}
