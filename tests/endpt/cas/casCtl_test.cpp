@@ -1,5 +1,5 @@
 // Line signalling control over scripted lines: binding, the state calls and their profiles,
-// open-switch intervals, polarity, and staggered ringing. The "HCAS" task is stopped and its
+// the open-switch interval, polarity, and staggered ringing. The "HCAS" task is stopped and its
 // periods are run by the test.
 
 #include <gtest/gtest.h>
@@ -154,18 +154,6 @@ TEST_F(CasControl, OpenSwitchIntervalReturnsToTheCall) {
   EXPECT_TRUE(eventsOf(h, CAS_CTL_DETECT_EVENT).empty());
 }
 
-TEST_F(CasControl, OpenSwitchIntervalForMessageWaitingEndsIdle) {
-  const CAS_CTL_HANDLE h = bindPhone(0);
-  run(100);
-  controlEvents().clear();
-  ASSERT_EQ(casCtlSupervisoryDisconnect(h, 300, CAS_OSI_VMWI), CAS_CTL_SUCCESS);
-  run(3000);
-  EXPECT_EQ(eventsOf(h, CAS_CTL_STATECTL_EVENT),
-            (std::vector<int>{CAS_CTL_EVENT_LCFO, CAS_CTL_EVENT_OSI_END, CAS_CTL_EVENT_LCF}));
-  EXPECT_EQ(info(h).state, 0x1F48Au);
-  EXPECT_EQ(casCtlSupervisoryDisconnect(h, 300, static_cast<CAS_OSI_PATTERN>(2)), CAS_CTL_FAILURE);
-}
-
 TEST_F(CasControl, PolarityFollowsTheCurrentState) {
   const CAS_CTL_HANDLE h = bindPhone(0);
   line().offHook[0] = true;
@@ -184,7 +172,7 @@ TEST_F(CasControl, PolarityFollowsTheCurrentState) {
             (std::vector<int>{CAS_CTL_EVENT_RLCF, CAS_CTL_EVENT_TIMER_EXPIRE}));
 }
 
-TEST_F(CasControl, HookIgnoringAndFastSlicMode) {
+TEST_F(CasControl, HookIgnoringTimeIsBounded) {
   const CAS_CTL_HANDLE h = bindPhone(5);
   EXPECT_EQ(casCtlIgnoreHookState(h, 100000), CAS_CTL_SUCCESS);
   EXPECT_EQ(info(h).ignoreHookState.load(), CAS_IGNOREHOOKSTATE_ON);
@@ -192,11 +180,6 @@ TEST_F(CasControl, HookIgnoringAndFastSlicMode) {
   EXPECT_EQ(casCtlIgnoreHookState(8, 0), CAS_CTL_FAILURE);
   EXPECT_EQ(casCtlIgnoreHookState(h, CAS_IGNOREHOOKSTATE_OFF), CAS_CTL_SUCCESS);
   EXPECT_EQ(info(h).ignoreHookState.load(), 0);
-
-  EXPECT_EQ(casCtlEnableFastSlicStateMode(h, 1), CAS_CTL_SUCCESS);
-  EXPECT_EQ(line().fastSlic[5], 1);
-  line().fastSlicResult = -1;
-  EXPECT_EQ(casCtlEnableFastSlicStateMode(h, 0), CAS_CTL_FAILURE);
 }
 
 TEST_F(CasControl, RingsOfASmallBoardStartInTurn) {

@@ -19,8 +19,6 @@ struct ScriptedLine {
   std::array<int, 8> loopCurrent{};
   std::array<bool, 8> ringing{};
   std::array<std::vector<ModeChange>, 8> modes;
-  std::array<int, 8> fastSlic{};
-  int fastSlicResult = 0;
   int numEndpoints = 2;
   int steps = 0;
 
@@ -41,10 +39,7 @@ struct ScriptedLine {
         [](int ept) { return valid(ept) && get().offHook[ept] ? 1 : 0; },
         [](int ept) { return valid(ept) ? get().loopCurrent[ept] : -1; },
         [](int ept) { return valid(ept) && get().ringing[ept] ? 1 : 0; },
-        [](int ept, int value) {
-          if (valid(ept)) get().fastSlic[ept] = value;
-          return get().fastSlicResult;
-        },
+        [](int ept, int) { return valid(ept) ? 0 : -1; },
         []() { return get().numEndpoints; },
     };
     return &table;
