@@ -77,6 +77,8 @@ void boardHalCapDeinit(void) {
 
 void halcap_write(int, int, const void*, int, int, uint32_t) {}
 
+void halcap_log(VOICE_MODULE, VOICE_LOGLEVEL, const struct timeval*, const char*, va_list) {}
+
 int boardHalInit(VRG_COUNTRY country) {
   if (boardHalEventInit() != 0) return -1;
   if (boardHalDspHalInit() != 0) return -2;

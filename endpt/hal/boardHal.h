@@ -3,10 +3,12 @@
 // tests delivered by the "voice-events" task) and their start and stop in a fixed order.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 
 #include "dsphalDrv.h"
 #include "slicslacDrv.h"
+#include "voiceLog.h"
 #include "vrgEndptTypes.h"
 
 // --- Start and stop --------------------------------------------------------------------------
@@ -118,6 +120,18 @@ int bhEventPoll(int fd, uint32_t flags, BH_EVENT_HANDLER handler);
 
 // --- Capture -------------------------------------------------------------------------------------
 
+// Header of a captured block.
+struct halcap_msg {
+  uint8_t msg;
+  uint8_t line;
+  uint16_t length;
+  uint8_t op;
+} __attribute__((packed));
+static_assert(sizeof(halcap_msg) == 5);
+
 int boardHalCapInit(void);
 void boardHalCapDeinit(void);
+// Capture of audio and log messages: nothing in this system reads captures, so both do nothing.
 void halcap_write(int cmd, int line, const void* data, int length, int op, uint32_t time);
+void halcap_log(VOICE_MODULE module, VOICE_LOGLEVEL level, const struct timeval* time,
+                const char* format, va_list args);

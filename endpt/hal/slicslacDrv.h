@@ -29,6 +29,13 @@ inline constexpr uint32_t SS_CMD_SETSLICENABLE = 0x40095E13;
 inline constexpr uint32_t SS_CMD_APM_PULSEMETERING = 0x40195E15;
 inline constexpr uint32_t SS_CMD_LINE_TEST = 0x40095E17;
 inline constexpr uint32_t SS_CMD_TEST_LOAD = 0x40095E18;
+// Requests the driver also knows and this system never sends (type and number only); the
+// virtual board answers them as unknown requests.
+inline constexpr uint32_t SS_CMD_GETOVERCURRENTSTATUS = 0x5E06;
+inline constexpr uint32_t SS_CMD_GETRINGPARMS = 0x5E07;
+inline constexpr uint32_t SS_CMD_LEDCONTROL = 0x5E0B;
+inline constexpr uint32_t SS_CMD_APM_HPFCONTROL = 0x5E14;
+inline constexpr uint32_t SS_CMD_APM_UPDATEHOOKSTATUS = 0x5E16;
 
 struct SSARG_MODECONTROL {
   int32_t ept_id;

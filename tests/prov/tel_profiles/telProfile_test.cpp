@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -292,6 +294,38 @@ TEST_F(ProfileLoader, DtmfCallerIdParametersTakeDigitNamesAndPositions) {
   EXPECT_EQ(dtmf.DTMFpauseTimeout, 500);
   EXPECT_EQ(dtmf.DTMFsessionTimeout, 5000);
   EXPECT_EQ(dtmf.ringAfterClidTimeout, 6000);
+  EXPECT_TRUE(localeWritten());
+}
+
+TEST_F(ProfileLoader, DamagedProfilesNeverCrashTheLoader) {
+  std::ifstream in(std::string(ORVOX_SOURCE_DIR) + "/prov/tel_profiles/USA_profile.xml");
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string original = text.str();
+  ASSERT_GT(original.size(), 1000u);
+  uint32_t state = 2024;
+  auto next = [&] {
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+  };
+  const char alphabet[] = "<>/=\" x0A9-";
+  for (int round = 0; round < 300; ++round) {
+    std::string damaged = original;
+    for (int edits = 1 + next() % 8; edits > 0; --edits) {
+      const size_t at = next() % damaged.size();
+      switch (next() % 3) {
+        case 0: damaged[at] = alphabet[next() % (sizeof(alphabet) - 1)]; break;
+        case 1: damaged.erase(at, 1 + next() % 40); break;
+        default: damaged.insert(at, std::string(1 + next() % 200, alphabet[next() % 4])); break;
+      }
+      if (damaged.empty()) damaged = "<";
+    }
+    load(damaged);
+  }
+  // The store still takes a good profile afterwards.
+  endptProvDeinit();
+  endptProvInit();
+  load(original);
   EXPECT_TRUE(localeWritten());
 }
 
