@@ -280,9 +280,8 @@ ubus_context *ubus_connect(const char *path) {
 
 void ubus_free(ubus_context *ctx) {
     if (!ctx) return;
+    // Objects and requests belong to the caller and may be gone already: they are not touched.
     ubus_context_state *st = ctx->state;
-    for (ubus_request *req : st->requests) req->registered = false;
-    for (auto &entry : st->objects) entry.second->id = 0;
     close(st->sockFd);
     close(st->wakeFd);
     close(ctx->sock.fd);
