@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kHelloTimeoutMs = 5000;
 constexpr int kSendStallMs = 5000;  // a broker that takes no bytes for this long is gone
+constexpr size_t kMaxQueuedInvokes = 1024;
 
 using Clock = std::chrono::steady_clock;
 
@@ -71,12 +72,27 @@ void processReply(ubus_context *ctx, ubuswire::Message &msg) {
     if (req->complete_cb) req->complete_cb(req, status);
 }
 
+void refuseInvoke(ubus_context *ctx, ubuswire::Message &msg) {
+    ubuswire::Attrs tb = ubuswire::parseAttrs(msg);
+    bool noReply = tb[UBUS_ATTR_NO_REPLY] && blob_get_u8(tb[UBUS_ATTR_NO_REPLY]);
+    if (!tb[UBUS_ATTR_OBJID] || noReply || msg.peer == 0) return;
+    ubuswire::Builder body;
+    body.u32(UBUS_ATTR_STATUS, UBUS_STATUS_NO_MEMORY).u32(UBUS_ATTR_OBJID, ubuswire::getU32(tb[UBUS_ATTR_OBJID]));
+    sendFrame(ctx, body.frame(UBUS_MSG_STATUS, msg.seq, msg.peer));
+}
+
 void processMessage(ubus_context *ctx, ubuswire::Message &msg) {
     switch (msg.type) {
     case UBUS_MSG_STATUS:
     case UBUS_MSG_DATA: processReply(ctx, msg); break;
     case UBUS_MSG_INVOKE:
         if (ctx->stack_depth > 0) {
+            // Calls that arrive while a synchronous call waits are served afterwards; beyond a
+            // bound the caller is told at once instead of memory growing without limit.
+            if (ctx->state->queuedInvokes.size() >= kMaxQueuedInvokes) {
+                refuseInvoke(ctx, msg);
+                break;
+            }
             ctx->state->queuedInvokes.push_back(std::move(msg));
             wake(ctx);
         } else {

@@ -47,7 +47,14 @@ public:
     void accept(int listenFd) {
         for (;;) {
             int fd = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (fd < 0) return;
+            if (fd < 0) {
+                if (errno == EMFILE || errno == ENFILE) {
+                    // The pending connection stays readable: pause rather than spin.
+                    fprintf(stderr, "ubusd: cannot accept a client: %s\n", strerror(errno));
+                    usleep(100000);
+                }
+                return;
+            }
             std::string user, group;
             peerNames(fd, user, group);
             epoll_event ev{};
