@@ -6,6 +6,9 @@
 #include <sys/un.h>
 
 #include "blob_helpers.h"
+#include "tinyloop.h"
+
+#include <sys/timerfd.h>
 #include "bus_fixture.h"
 
 namespace {
@@ -21,6 +24,7 @@ struct ServerState {
     std::vector<ubus_request_data> deferred;  // answered from the loop, after the handler
     std::atomic<int> hangs{0};
     std::atomic<uint32_t> lastPeer{0};
+    std::atomic<int> callbackStatus{-1};
 };
 ServerState *gServer;
 
@@ -64,6 +68,26 @@ int methodHang(ubus_context *ctx, ubus_object *, ubus_request_data *req, const c
     return UBUS_STATUS_OK;
 }
 
+// "callback": while the caller still waits for the answer, call its object back.
+int methodCallback(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *msg) {
+    static const blobmsg_policy policy[1] = {{"obj", BLOBMSG_TYPE_INT32}};
+    blob_attr *tb[1];
+    if (blobmsg_parse(policy, 1, tb, blob_data(msg), static_cast<unsigned>(blob_len(msg))) != 0 || !tb[0])
+        return UBUS_STATUS_INVALID_ARGUMENT;
+    ubus_request_data saved;
+    ubus_defer_request(ctx, req, &saved);
+    auto *call = new ubus_request{};
+    if (ubus_invoke_async(ctx, blobmsg_get_u32(tb[0]), "m", nullptr, call) != 0) return UBUS_STATUS_UNKNOWN_ERROR;
+    call->complete_cb = [](ubus_request *r, int status) {
+        gServer->callbackStatus = status;
+        delete r;
+    };
+    ubus_complete_request_async(ctx, call);
+    std::lock_guard<std::mutex> guard(gServer->lock);
+    gServer->deferred.push_back(saved);
+    return UBUS_STATUS_OK;
+}
+
 void answerDeferred(ubus_context *ctx) {
     std::vector<ubus_request_data> due;
     {
@@ -80,7 +104,7 @@ const blobmsg_policy kEchoPolicy[] = {{"msg", BLOBMSG_TYPE_STRING}, {"n", BLOBMS
 const ubus_method kTestMethods[] = {
     UBUS_METHOD("echo", methodEcho, kEchoPolicy), UBUS_METHOD_NOARG("twice", methodTwice),
     UBUS_METHOD_NOARG("fail", methodFail),        UBUS_METHOD_NOARG("defer", methodDefer),
-    UBUS_METHOD_NOARG("hang", methodHang),
+    UBUS_METHOD_NOARG("hang", methodHang),        UBUS_METHOD_NOARG("callback", methodCallback),
 };
 ubus_object_type gTestType = UBUS_OBJECT_TYPE("test", kTestMethods);
 ubus_object makeObject(const char *name, ubus_object_type *type, const ubus_method *methods, int count) {
@@ -372,6 +396,71 @@ TEST_F(UbusTest, LosingTheBrokerCompletesPendingRequestsAndQuietsTheDescriptor) 
     pollfd p{ctx->sock.fd, POLLIN, 0};
     EXPECT_EQ(poll(&p, 1, 50), 0);  // a loop serving it does not spin
     EXPECT_EQ(ubus_invoke(ctx, testId, "twice", nullptr, nullptr, nullptr, 1000), UBUS_STATUS_CONNECTION_FAILED);
+}
+
+// ---- a context served from the event loop, as the daemon serves it ----
+
+struct LoopRun {
+    ubus_context *ctx = nullptr;
+    int base = -1;
+    tl_stream_t *bus = nullptr;
+    tl_stream_t *guard = nullptr;
+    int served = 0;
+    bool timedOut = false;
+};
+LoopRun *gLoop;
+
+void stopLoop() {
+    tl_base_delete_stream(gLoop->base, gLoop->bus);
+    tl_base_delete_stream(gLoop->base, gLoop->guard);
+}
+
+int methodM(ubus_context *, ubus_object *, ubus_request_data *, const char *, blob_attr *) {
+    gLoop->served++;
+    stopLoop();
+    return UBUS_STATUS_OK;
+}
+const ubus_method kMMethods[] = {UBUS_METHOD_NOARG("m", methodM)};
+ubus_object_type gMType = UBUS_OBJECT_TYPE("m", kMMethods);
+ubus_object gMObject = makeObject("caller", &gMType, kMMethods, 1);
+
+TEST_F(UbusTest, CallsArrivingDuringASynchronousCallAreServedFromTheLoopAfterwards) {
+    LoopRun run;
+    gLoop = &run;
+    run.ctx = ctx;
+    gMType.id = 0;
+    ASSERT_EQ(ubus_add_object(ctx, &gMObject), UBUS_STATUS_OK);
+    // The server calls "m" on this context while this context waits in a synchronous call:
+    // the call must not run inside the wait, and must wake the loop afterwards by itself.
+    blob_buf b{};
+    blobmsg_buf_init(&b);
+    blobmsg_add_u32(&b, "obj", gMObject.id);
+    EXPECT_EQ(ubus_invoke(ctx, testId, "callback", b.head, nullptr, nullptr, 5000), UBUS_STATUS_OK);
+    blob_buf_free(&b);
+    EXPECT_EQ(run.served, 0);
+
+    run.base = tl_base_new();
+    run.bus = tl_stream_new(ctx->sock.fd);
+    tl_stream_add_handler(run.bus, 0, [](tl_stream_t *, tl_event_t *) { ubus_handle_event(gLoop->ctx); });
+    tl_base_add_stream(run.base, run.bus);
+    int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    itimerspec five{{0, 0}, {5, 0}};
+    timerfd_settime(timer, 0, &five, nullptr);
+    run.guard = tl_stream_new(timer);
+    tl_stream_add_handler(run.guard, 0, [](tl_stream_t *, tl_event_t *) {
+        gLoop->timedOut = true;
+        stopLoop();
+    });
+    tl_base_add_stream(run.base, run.guard);
+    EXPECT_EQ(tl_base_dispatch(run.base), 0);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.served, 1);
+    for (int i = 0; i < 500 && state.callbackStatus < 0; i++) usleep(10000);
+    EXPECT_EQ(state.callbackStatus.load(), UBUS_STATUS_OK);
+    tl_stream_free(run.bus);
+    tl_stream_free(run.guard);
+    tl_base_free(run.base);
+    close(timer);
 }
 
 // ---- the broker against a raw socket ----
