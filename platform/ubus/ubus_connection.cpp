@@ -6,6 +6,7 @@
 // are queued, so a program's own loop wakes up for both.
 #include "ubus_context.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -103,23 +104,31 @@ void processMessage(ubus_context *ctx, ubuswire::Message &msg) {
     }
 }
 
+// Reads exactly the HELLO message, so that nothing after it is taken from the socket.
 bool readHello(int fd, uint32_t &id) {
     ubuswire::FrameReader reader;
     ubuswire::Message msg;
     auto deadline = Clock::now() + std::chrono::milliseconds(kHelloTimeoutMs);
-    for (;;) {
-        auto r = reader.next(msg);
-        if (r == ubuswire::FrameReader::Result::Corrupt) return false;
-        if (r == ubuswire::FrameReader::Result::Message) break;
+    std::vector<uint8_t> bytes;
+    size_t want = ubuswire::kHeaderSize;
+    while (bytes.size() < want) {
         int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
         if (left <= 0) return false;
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, left) <= 0) return false;
-        uint8_t buf[256];
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        uint8_t buf[64];
+        ssize_t n = recv(fd, buf, std::min(sizeof buf, want - bytes.size()), 0);
         if (n <= 0) return false;
-        reader.append(buf, static_cast<size_t>(n));
+        bytes.insert(bytes.end(), buf, buf + n);
+        if (bytes.size() == ubuswire::kHeaderSize) {
+            blob_attr container;
+            memcpy(&container, bytes.data() + sizeof(ubus_msghdr), sizeof container);
+            if (blob_pad_len(&container) > 1024) return false;  // a greeting is tiny
+            want = sizeof(ubus_msghdr) + blob_pad_len(&container);
+        }
     }
+    reader.append(bytes.data(), bytes.size());
+    if (reader.next(msg) != ubuswire::FrameReader::Result::Message) return false;
     if (msg.version != 0 || msg.type != UBUS_MSG_HELLO || msg.peer <= 1) return false;
     id = msg.peer;
     return true;

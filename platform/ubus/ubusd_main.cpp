@@ -168,11 +168,10 @@ private:
         }
         char buf[4096];
         passwd pw{}, *pwp = nullptr;
-        group_t gr{}, *grp = nullptr;
+        struct group gr {}, *grp = nullptr;
         user = getpwuid_r(uid, &pw, buf, sizeof buf, &pwp) == 0 && pwp ? pw.pw_name : std::to_string(uid);
         group = getgrgid_r(gid, &gr, buf, sizeof buf, &grp) == 0 && grp ? gr.gr_name : std::to_string(gid);
     }
-    using group_t = struct group;
 
     int epfd_;
     ubusd::Broker broker_;
