@@ -94,6 +94,33 @@ TEST_F(UciServiceTest, CommandLineGetPrintsTheValue) {
     EXPECT_EQ(simple.out, "{\"value\":\"Phone 1\"}\n");
     CliRun list = cli({"list"});
     EXPECT_EQ(list.out, "uci\n");
+    CliRun verbose = cli({"-v", "list", "uci"});
+    char expected[512];
+    snprintf(expected, sizeof expected,
+             "'uci' @%08x\n"
+             "\t\"get\":{\"config\":\"String\",\"section\":\"String\",\"option\":\"String\"}\n"
+             "\t\"delete\":{\"config\":\"String\",\"section\":\"String\",\"option\":\"String\",\"options\":\"Array\"}\n"
+             "\t\"commit\":{\"config\":\"String\"}\n",
+             uciId);
+    EXPECT_EQ(verbose.out, expected);
+    CliRun nothing = cli({"call", "uci", "get", R"({"config":"asterisk","section":"nosuch"})"});
+    EXPECT_EQ(nothing.exit, 0);
+    EXPECT_EQ(nothing.out, "");
+}
+
+TEST_F(UciServiceTest, CommandLineListenPrintsEventsSentByAnother) {
+    const std::string out = work.path + "/listen.out";
+    pid_t listener = spawnProcess({UBUS_CLI_PATH, "-s", broker.socket, "-t", "20", "listen", "test.*"}, out.c_str());
+    // Events sent before the listener has registered are not delivered: send until one is.
+    std::string seen;
+    for (int i = 0; i < 500 && seen.empty(); i++) {
+        cli({"send", "test.ev", R"({"a":1})"});
+        usleep(10000);
+        seen = readFile(out);
+    }
+    stopProcess(listener);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.substr(0, seen.find('\n') + 1), "{ \"test.ev\": {\"a\":1} }\n");
 }
 
 TEST_F(UciServiceTest, CommandLineReportsBadJsonAndMissingObjects) {
