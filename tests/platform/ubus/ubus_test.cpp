@@ -194,6 +194,22 @@ TEST_F(UbusTest, SynchronousInvokeDeliversEveryDataThenTheStatus) {
     EXPECT_EQ(ubus_invoke(ctx, 0x7fff1234, "echo", nullptr, nullptr, nullptr, 1000), UBUS_STATUS_NOT_FOUND);
 }
 
+TEST_F(UbusTest, LargeMessagesPassAndOversizeOnesAreRefusedBeforeSending) {
+    blob_buf b{};
+    blobmsg_buf_init(&b);
+    std::string big(900 * 1024, 'x');
+    blobmsg_add_string(&b, "msg", big.c_str());
+    Replies r;
+    EXPECT_EQ(ubus_invoke(ctx, testId, "echo", b.head, collectData, &r, 5000), UBUS_STATUS_OK);
+    ASSERT_EQ(r.data.size(), 1u);
+    EXPECT_EQ(r.data[0].size(), big.size() + 10);  // {"msg":"..."}
+    blobmsg_add_string(&b, "more", big.c_str());  // now beyond 1 MiB
+    EXPECT_EQ(ubus_invoke(ctx, testId, "echo", b.head, collectData, &r, 5000), UBUS_STATUS_INVALID_ARGUMENT);
+    blob_buf_free(&b);
+    Replies after;
+    EXPECT_EQ(call("twice", nullptr, after), UBUS_STATUS_OK);
+}
+
 TEST_F(UbusTest, AsynchronousInvokeRunsDataAndCompletionCallbacksOnce) {
     Replies r;
     ubus_request req{};
