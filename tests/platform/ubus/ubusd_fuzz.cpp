@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     broker.receive(server, add.data(), add.size());
     auto anon = hex("00 06 00 02 00 00 00 00 00 00 00 04");
     broker.receive(server, anon.data(), anon.size());
-    // The fuzzer's bytes arrive in two pieces, split by the first byte.
+    // The fuzzer's bytes arrive in two reads, split where the first byte says.
     size_t split = size ? data[0] % (size + 1) : 0;
     bool alive = broker.receive(fuzzer, data, split);
     if (alive) alive = broker.receive(fuzzer, data + split, size - split);
