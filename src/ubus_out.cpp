@@ -113,6 +113,15 @@ int delReqTimer(struct ubus_request* req) {
   return 0;
 }
 
+// Starts an asynchronous call; null (and nothing left behind) when it cannot be started.
+struct ubus_request* startInvoke(uint32_t id, const char* method, struct blob_attr* msg) {
+  auto* req = static_cast<struct ubus_request*>(calloc(1, sizeof(struct ubus_request)));
+  if (req && ubus_invoke_async(ctx, id, method, msg, req) == 0) return req;
+  printf("Error invoking\n");
+  free(req);
+  return nullptr;
+}
+
 // Hands a started request to libubus and arms its time-out. When the timer cannot be had the
 // request is aborted and freed here, so that no callback can reach a released record.
 int startTimedRequest(struct ubus_request* req) {
@@ -215,14 +224,10 @@ int ubus_call_asterisk(line_event_t* ev) {
   addEventFields(&blob, ev);
 
   int res = -1;
-  auto* req = static_cast<struct ubus_request*>(calloc(1, sizeof(struct ubus_request)));
-  if (req && ubus_invoke_async(ctx, asterisk_id, "event", blob.head, req) == 0) {
+  if (struct ubus_request* req = startInvoke(asterisk_id, "event", blob.head)) {
     req->complete_cb = got_asterisk_complete;
     req->priv = ev;
     res = startTimedRequest(req);
-  } else {
-    printf("Error invoking\n");
-    free(req);
   }
   blob_buf_free(&blob);
   return res;
@@ -253,15 +258,11 @@ int ubus_call_cordhub(int terminal, int add, int release, const char* cid, lineR
          cid ? cid : "");
 
   int res = -1;
-  auto* req = static_cast<struct ubus_request*>(calloc(1, sizeof(struct ubus_request)));
-  if (req && ubus_invoke_async(ctx, cordhub_id, "call", blob.head, req) == 0) {
+  if (struct ubus_request* req = startInvoke(cordhub_id, "call", blob.head)) {
     req->data_cb = got_cordhub_data;
     req->complete_cb = got_cordhub_complete;
     req->priv = lineReq;
     res = startTimedRequest(req);
-  } else {
-    printf("Error invoking\n");
-    free(req);
   }
   blob_buf_free(&blob);
   return res;
