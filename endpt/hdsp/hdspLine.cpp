@@ -105,8 +105,8 @@ EPSTATUS EndptUpdateCasState(int lineId, EPCAS_EVENT state) {
       if (gr303 && !e->bPulse2dtmf) sendNteToConnections(e, RTP_NTE_ONHOOK);
       break;
     default:
-      // Flash, ring and caller-ID states go to the caller-ID machine and the FXO control, which
-      // take them from the dispatcher directly; anything else is ignored.
+      // Flash, ring and message-waiting states change nothing on the DSP side; states outside
+      // the known ones are ignored.
       break;
   }
   return EPSTATUS_SUCCESS;
