@@ -215,33 +215,26 @@ EPSTATUS GetConnectionRtpStats(CNXSTATE* cnx, EPZCNXSTATS* out, int reset) {
 }
 
 void vrgEndptPrintRtpStats(const EPZCNXSTATS* s) {
-  const struct {
-    const char* label;
-    unsigned value;
-  } rows[] = {
-      {"RTP ingressRtpPackets", s->txpkts},
-      {"RTP ingressRtpBytes", s->txbytes},
-      {"RTP egressRtpPackets", s->rxpkts},
-      {"RTP egressRtpBytes", s->rxbytes},
-      {"RTP lost packets", static_cast<unsigned>(s->lost)},
-      {"RTP discarded packets", s->discarded},
-      {"RTCP ingress packets", s->txRtcpPkts},
-      {"RTCP egress packets", s->rxRtcpPkts},
-      {"RTCP XR ingress packets", s->txRtcpXrPkts},
-      {"RTCP XR egress packets", s->rxRtcpXrPkts},
-      {"RTP jitter (ms)", s->jitter},
-      {"RTP peak jitter (ms)", s->peakJitter},
-      {"RTP latency", s->latency},
-      {"RTP peak latency", s->peakLatency},
-      {"JB overruns", s->overRuns},
-      {"JB underruns", s->underRuns},
-      {"JB Min (ms)", s->jbMin},
-      {"JB Avg (ms)", s->jbAvg},
-      {"JB Max (ms)", s->jbMax},
-  };
-  for (const auto& row : rows) {
-    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "%-40s%u", row.label, row.value);
-  }
+  // Ingress is what this side sent, egress what it received.
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP ingressRtpPackets                   %u", static_cast<unsigned>(s->txpkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP ingressRtpBytes                     %u", static_cast<unsigned>(s->txbytes));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP egressRtpPackets                    %u", static_cast<unsigned>(s->rxpkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP egressRtpBytes                      %u", static_cast<unsigned>(s->rxbytes));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP lost packets                        %u", static_cast<unsigned>(static_cast<unsigned>(s->lost)));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP discarded packets                   %u", static_cast<unsigned>(s->discarded));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTCP ingress packets                    %u", static_cast<unsigned>(s->txRtcpPkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTCP egress packets                     %u", static_cast<unsigned>(s->rxRtcpPkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTCP XR ingress packets                 %u", static_cast<unsigned>(s->txRtcpXrPkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTCP XR egress packets                  %u", static_cast<unsigned>(s->rxRtcpXrPkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP jitter (ms)                         %u", static_cast<unsigned>(s->jitter));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP peak jitter (ms)                    %u", static_cast<unsigned>(s->peakJitter));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP latency                             %u", static_cast<unsigned>(s->latency));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP peak latency                        %u", static_cast<unsigned>(s->peakLatency));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "JB overruns                             %u", static_cast<unsigned>(s->overRuns));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "JB underruns                            %u", static_cast<unsigned>(s->underRuns));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "JB Min (ms)                             %u", static_cast<unsigned>(s->jbMin));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "JB Avg (ms)                             %u", static_cast<unsigned>(s->jbAvg));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "JB Max (ms)                             %u", static_cast<unsigned>(s->jbMax));
 }
 
 void printConnectionParams(const EPZCNXPARAM* p) {
