@@ -275,8 +275,12 @@ TEST(AmrnbLsp, ConversionsMatchTheStandardOnOrderedSets) {
             // Where the sum saturates, the rounding constant is added after the
             // saturation (a stated departure, see below); elsewhere the standard.
             std::int64_t sum = std::int64_t{m1[i]} + m2[i], dif = std::int64_t{m1[i]} - m2[i];
-            if (sum + 4096 == sat32(sum + 4096)) ASSERT_EQ(a[i], extract_l(L_shr_r(L_add(m1[i], m2[i]), 13)));
-            if (dif + 4096 == sat32(dif + 4096)) ASSERT_EQ(a[11 - i], extract_l(L_shr_r(L_sub(m1[i], m2[i]), 13)));
+            if (sum + 4096 == sat32(sum + 4096)) {
+                ASSERT_EQ(a[i], extract_l(L_shr_r(L_add(m1[i], m2[i]), 13)));
+            }
+            if (dif + 4096 == sat32(dif + 4096)) {
+                ASSERT_EQ(a[11 - i], extract_l(L_shr_r(L_sub(m1[i], m2[i]), 13)));
+            }
         }
 
         // Chebyshev values on the grid: the kernel takes each coefficient as the

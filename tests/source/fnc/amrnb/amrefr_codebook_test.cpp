@@ -735,3 +735,46 @@ TEST(AmrnbGain, ModifiedSearchSquareRootsAndBound) {
     amrefr_QGainSearch_795_mod_Loop2(amrefr_qua_gain_code_g_fac, 0, 4000, 2000, 2000, coeff, dist, idx, xs, ex);
     for (int l = 0; l < 4; ++l) EXPECT_LT(mult(amrefr_qua_gain_code_g_fac[idx[l]], 4000), 2000);
 }
+
+TEST(AmrnbBuffers, KernelsStayInsideExactSizeArrays) {
+    // Run under the address sanitizer: every array below has exactly the size
+    // the kernel's contract names, with no slack after it.
+    Rng rng(32);
+    Buf<Word16> dn_split(40), diag_split(40), rr_split(1600), psq2(102), alp16(102);
+    rng.fill(dn_split.get(), 40, 3000);
+    rng.fill(diag_split.get(), 40, 3000);
+    rng.fill(rr_split.get(), 1600, 3000);
+    Buf<Word32> out(12), alp1(12), s(12), vals(12);
+    const Word16* last_track = diag_split.get() + 30;
+    amrefr_Do2Pulses_Loop2_MR102(out.get(), last_track, rr_split.get() + 1600 - 10, last_track, 1024, 2048, 0);
+    const Word16* rows[4] = {rr_split.get() + 1590, last_track, rr_split.get() + 1590, last_track};
+    amrefr_Do2Pulses_Loop1_MR102(alp1.get(), s.get(), rows, 512, 512);
+    amrefr_CBS2_GenPSQ2(psq2.get(), dn_split.get() + 30, dn_split.get() + 30, 100);
+    amrefr_CBS2_GenALP_Vals(alp1.get(), vals.get());
+    amrefr_CBS2_GenALP16(alp16.get(), rr_split.get() + 3 * 40 + 30, s.get(), amrefr_coeff_12k2 + 18, vals.get());
+    Buf<Word32> alp0(1);
+    Buf<Word16> sq(1), index(1);
+    sq[0] = -1;
+    amrefr_CBS2_PulsePosition(psq2.get(), alp16.get(), alp0.get(), sq.get(), index.get());
+    amrefr_CBS2_PulsePosition_MR122(dn_split.get() + 32, dn_split.get() + 32, 0, rr_split.get() + 4 * 40 + 32,
+                                    s.get(), amrefr_coeff_12k2, alp1.get(), alp0.get(), sq.get(), index.get());
+
+    Buf<Word16> in(160), o(160), sig(40), x80(80), buf128(128), hist(80), lsp(10), a(11), aexp(11);
+    rng.fill(in.get(), 160, 10000);
+    GSMAMR_Pre_ProcessState pst{};
+    amrefr_Pre_Process(&pst, in.get(), o.get(), 0);
+    GSMAMR_preemphasisState pe{};
+    amrefr_preemphasis(&pe, sig.get(), 22938);
+    Word16 mem = 0, last = 0;
+    amrefr_vad2_pre_emp(buf128.get(), &mem, &last, x80.get(), 0);
+    Buf<Word32> L_lsf(12);
+    Buf<Word16> log_hist(8);
+    Word16 log_en = 0;
+    amrefr_Vec_Set_L_lsf(L_lsf.get(), &log_en, log_hist.get(), hist.get());
+    amrefr_Vec_Set_lsf_mean(hist.get());
+    amrefr_lsp_avg(lsp.get(), lsp.get());
+    amrefr_Weight_Ai(a.get(), amrefr_gamma1, aexp.get());
+    Buf<Word16> lsp_int(10), lsp_old(10);
+    amrefr_Vec_Update_lsp_int(lsp_int.get(), 8192, lsp_old.get());
+    SUCCEED();
+}
