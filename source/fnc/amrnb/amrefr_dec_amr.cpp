@@ -27,26 +27,40 @@ bool low_modes(Word16 mode) { return mode == MR475 || mode == MR515 || mode == M
 
 }  // namespace
 
+// The reset that runs at every comfort-noise frame (mode MRDTX) keeps the
+// synthesis memory, the LSP history and average, the excitation energy history
+// and the gain predictor, so that comfort noise continues smoothly from frame to
+// frame; it restarts the excitation history and the concealment memories.
 void amrefr_Decoder_amr_reset(GSMAMR_Decoder_amrState* st, Word16 mode) {
-    std::memset(st->lsp_old, 0, sizeof(st->lsp_old));
-    std::memset(st->mem_syn, 0, sizeof(st->mem_syn));
-    std::memset(st->excEnergyHist, 0, sizeof(st->excEnergyHist));
-    std::memset(st->lsp_meanSave, 0, sizeof(st->lsp_meanSave));
-    std::memset(&st->pred_state, 0, sizeof(st->pred_state));
+    std::memset(st->old_exc, 0, sizeof(st->old_exc));
     if (mode != MRDTX) {
+        std::memset(st->mem_syn, 0, sizeof(st->mem_syn));
         std::memcpy(st->lsp_old, amrefr_lsp_init_data, sizeof(st->lsp_old));
+        std::memset(st->excEnergyHist, 0, sizeof(st->excEnergyHist));
         std::memcpy(st->lsp_meanSave, amrefr_mean_lsf_5, sizeof(st->lsp_meanSave));
         amrefr_gc_pred_reset(&st->pred_state);
     }
     st->sharp = 0;
     st->old_T0 = 40;
+    st->prev_bf = 0;
+    st->prev_pdf = 0;
+    st->state = 0;
     st->T0_lagBuff = 40;
+    st->inBackgroundNoise = 0;
+    st->voicedHangover = 0;
+    std::memset(st->ltpGainHistory, 0, sizeof(st->ltpGainHistory));
+    std::memset(&st->Cb_gain_averState, 0, sizeof(st->Cb_gain_averState));
+    std::memset(st->past_r_q, 0, sizeof(st->past_r_q));
     std::memcpy(st->past_lsf_q, amrefr_mean_lsf_5, sizeof(st->past_lsf_q));
     for (Word16& v : st->ec_gain_p_st.pbuf) v = 1640;
+    st->ec_gain_p_st.past_gain_pit = 0;
     st->ec_gain_p_st.prev_gp = 16384;
     for (Word16& v : st->ec_gain_c_st.gbuf) v = 1;
+    st->ec_gain_c_st.past_gain_code = 0;
     st->ec_gain_c_st.prev_gc = 1;
+    std::memset(&st->background_state, 0, sizeof(st->background_state));
     st->nodataSeed = 21845;
+    std::memset(&st->ph_disp_st, 0, sizeof(st->ph_disp_st));
 }
 
 void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, Word16 frame_type, Word16* synth,
@@ -210,8 +224,16 @@ void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, 
         }
         if (mode == MR102 && st->old_T0 > 45) pit_sharp = shr(pit_sharp, 2);
         pit_sharp = shl(pit_sharp, 1);
-        if (pit_sharp > 16384)
-            amrefr_PitchSharp(st->exc, g_excp, pit_sharp, mode == MR122 ? shr(gain_pit, 1) : gain_pit);
+        if (pit_sharp > 16384) {
+            if (mode != MR122) {
+                amrefr_PitchSharp(st->exc, g_excp, pit_sharp, gain_pit);
+            } else {
+                // The product is halved after the multiplication, so that an odd
+                // (concealed) pitch gain keeps its last bit, as the standard does.
+                for (int i = 0; i < 40; ++i)
+                    g_excp[i] = round16(L_shr(L_mult(mult(st->exc[i], pit_sharp), gain_pit), 1));
+            }
+        }
 
         if (bfi == 0) {
             for (int i = 0; i < 8; ++i) st->ltpGainHistory[i] = st->ltpGainHistory[i + 1];
