@@ -196,7 +196,7 @@ namespace {
 // The standard's Chebyshev recursion (b2 subtracted first, doubling saturated).
 Word16 chebps_model(Word16 x, const Word16* f) {
     Word32 t0 = L_mult(x, 512);
-    t0 = L_mac(t0, f[1], 4096);
+    t0 = L_mac(t0, f[1], 8192);
     DP b1 = extract(t0);
     t0 = 0x1000000;  // b2 = 1.0 in Q24
     DP b2 = extract(L_shl(L_deposit_l(1), 24));
@@ -205,14 +205,14 @@ Word16 chebps_model(Word16 x, const Word16* f) {
         t0 = L_shl(t0, 1);
         t0 = L_mac(t0, b2.hi, -32768);
         t0 = L_msu(t0, b2.lo, 1);
-        t0 = L_mac(t0, f[i], 4096);
+        t0 = L_mac(t0, f[i], 8192);
         b2 = b1;
         b1 = extract(t0);
     }
     t0 = mpy32_16(b1, x);
     t0 = L_mac(t0, b2.hi, -32768);
     t0 = L_msu(t0, b2.lo, 1);
-    t0 = L_mac(t0, f[5], 2048);
+    t0 = L_mac(t0, f[5], 4096);
     return extract_h(L_shl(t0, 6));
 }
 
@@ -283,13 +283,13 @@ TEST(AmrnbLsp, ConversionsMatchTheStandardOnOrderedSets) {
             }
         }
 
-        // Chebyshev values on the grid: the kernel takes each coefficient as the
-        // 32-bit term the standard adds (L_mult by 4096, the last by 2048).
+        // Chebyshev values on the grid from Q10 coefficients (the kernel takes them
+        // times 16384, the last one times 8192).
         Word16 fq[6];
         Word32 fk[6];
         for (int i = 1; i <= 5; ++i) fq[i] = static_cast<Word16>(rng.uniform(-2500, 2500));
-        for (int i = 1; i <= 4; ++i) fk[i] = L_mult(fq[i], 4096);
-        fk[5] = L_mult(fq[5], 2048);
+        for (int i = 1; i <= 4; ++i) fk[i] = fq[i] * 16384;
+        fk[5] = fq[5] * 8192;
         for (int g = 0; g < 61; g += 5) ASSERT_EQ(amrefr_Chebps(amrefr_grid[g], fk), chebps_model(amrefr_grid[g], fq));
     }
     Word32 fz[6] = {0, 3 << 14, 99, 5 << 14, 77, 7 << 13};

@@ -1,0 +1,155 @@
+// AMR-NB speech encoder: state records, frame function and the analysis,
+// pitch, codebook and gain routines it is built from.
+#pragma once
+
+#include "amrefr_decoder.h"
+#include "amrefr_frame_format.h"
+#include "amrefr_kernels.h"
+
+// ---------------------------------------------------------------------------
+// LPC analysis and LSP quantisation.
+struct GSMAMR_lpcState {
+    GSMAMR_LevinsonState levinsonSt;
+};
+struct GSMAMR_Q_plsfState {
+    Word16 past_rq[10];
+};
+struct GSMAMR_lspState {
+    Word16 lsp_old[10];
+    Word16 lsp_old_q[10];
+    GSMAMR_Q_plsfState qSt;
+};
+
+Word16 amrefr_Autocorr(Word16* x, Word32* r, const Word16* wind);
+void amrefr_lpc(GSMAMR_lpcState* st, Word16 mode, Word16* x, Word16* x_12k2, Word16* a);
+void amrefr_Az_lsp(const Word16* a, Word16* lsp, const Word16* old_lsp);
+void amrefr_Lsf_wt(const Word16* lsf, Word16* wf);
+void amrefr_Q_plsf_3(GSMAMR_Q_plsfState* st, Word16 mode, const Word16* lsp1, Word16* lsp1_q, Word16* indice,
+                     Word16* pred_init_i);
+void amrefr_Q_plsf_5(GSMAMR_Q_plsfState* st, const Word16* lsp1, const Word16* lsp2, Word16* lsp1_q, Word16* lsp2_q,
+                     Word16* indice);
+void amrefr_Int_lpc_1to3_2(const Word16* lsp_old, const Word16* lsp_new, Word16* Az);
+void amrefr_Int_lpc_1and3_2(const Word16* lsp_old, const Word16* lsp_mid, const Word16* lsp_new, Word16* Az);
+void amrefr_lsp(GSMAMR_lspState* st, Word16 req_mode, Word16 used_mode, Word16* az, Word16* azQ, Word16* lsp_new,
+                Word16** anap);
+
+// ---------------------------------------------------------------------------
+// Open-loop pitch and tone stability.
+struct GSMAMR_pitchOLWghtState {
+    Word16 old_T0_med;
+    Word16 ada_w;
+    Word16 wght_flg;
+};
+struct GSMAMR_tonStabState {
+    Word16 count;
+    Word16 gp[7];
+};
+Word16 amrefr_Pitch_ol(Word16 mode, Word16* signal, Word16 pit_min, Word16 L_frame);
+Word16 amrefr_Pitch_ol_wgh(GSMAMR_pitchOLWghtState* st, Word16* signal, Word16* old_lags, Word16* ol_gain_flg,
+                           Word16 idx);
+void amrefr_ol_ltp(GSMAMR_pitchOLWghtState* st, Word16 mode, Word16* wsp, Word16* T_op, Word16* old_lags,
+                   Word16* ol_gain_flg, Word16 idx);
+Word16 amrefr_check_lsp(Word16* st_count, const Word16* lsp);
+Word16 amrefr_check_gp_clipping(const GSMAMR_tonStabState* st, Word16 g_pitch);
+void amrefr_update_gp_clipping(GSMAMR_tonStabState* st, Word16 g_pitch);
+
+// ---------------------------------------------------------------------------
+// Closed-loop pitch.
+struct GSMAMR_Pitch_frState {
+    Word16 T0_prev_subframe;
+};
+struct GSMAMR_CLLTP_STATE {
+    GSMAMR_Pitch_frState pitchSt;
+};
+Word16 amrefr_Pitch_fr(GSMAMR_Pitch_frState* st, Word16 mode, const Word16* T_op, Word16* exc, const Word16* xn,
+                       const Word16* h, Word16 i_subfr, Word16* pit_frac, Word16* resu3, Word16* ana_index);
+Word16 amrefr_G_pitch(Word16 mode, const Word16* xn, const Word16* y1, Word16* g_coeff);
+Word16 amrefr_Enc_lag3(Word16 T0, Word16 T0_frac, Word16 T0_prev, Word16 T0_min, Word16 T0_max, Word16 delta_flag,
+                       Word16 flag4);
+Word16 amrefr_enc_lag6(Word16 T0, Word16 T0_frac, Word16 T0_min, Word16 delta_flag);
+void amrefr_cl_ltp(GSMAMR_CLLTP_STATE* clSt, GSMAMR_tonStabState* tonSt, Word16 mode, Word16 frameOffset,
+                   const Word16* T_op, const Word16* h1, Word16* exc, Word16* res2, const Word16* xn, Word16 lsp_flag,
+                   Word16* xn2, Word16* y1, Word16* T0, Word16* T0_frac, Word16* gain_pit, Word16* g_coeff,
+                   Word16** anap, Word16* gp_limit);
+
+// ---------------------------------------------------------------------------
+// Algebraic codebook.
+void amrefr_cbsearch(const Word16* x, Word16* h, Word16 T0, Word16 pitch_sharp, Word16 gain_pit, const Word16* res2,
+                     Word16* code, Word16* y, Word16** anap, Word16 mode, Word16 subNr);
+
+// ---------------------------------------------------------------------------
+// Gain quantisation.
+struct GSMAMR_GainAdaptState {
+    Word16 onset;
+    Word16 prev_alpha;
+    Word16 prev_gc;
+    Word16 ltpg_mem[5];
+};
+struct GSMAMR_gainQuantState {
+    Word16 sf0_exp_gcode0;
+    Word16 sf0_frac_gcode0;
+    Word16 sf0_exp_target_en;
+    Word16 sf0_frac_target_en;
+    Word16 sf0_exp_coeff[5];
+    Word16 sf0_frac_coeff[5];
+    Word16* gain_idx_ptr;
+    GSMAMR_gc_predState gc_predSt;
+    GSMAMR_gc_predState gc_predUnqSt;
+    GSMAMR_GainAdaptState adaptSt;
+};
+Word16 amrefr_q_gain_pitch(Word16 mode, Word16 gp_limit, Word16* gain, Word16* gain_cand, Word16* gain_cind);
+void amrefr_gainQuant(GSMAMR_gainQuantState* st, Word16 mode, const Word16* res, const Word16* exc,
+                      const Word16* code, const Word16* xn, const Word16* xn2, const Word16* y1, const Word16* Y2,
+                      const Word16* g_coeff, Word16 even_subframe, Word16 gp_limit, Word16* sf0_gain_pit,
+                      Word16* sf0_gain_cod, Word16* gain_pit, Word16* gain_cod, Word16** anap);
+
+// ---------------------------------------------------------------------------
+// Encoder frame.
+struct GSMAMR_cod_amrState {
+    Word16 old_speech[160];  // pre-processed history: window and look-ahead
+    Word16 old_wsp[143];
+    Word16 old_lags[5];
+    Word16 ol_gain_flg[2];
+    Word16 old_exc[154];
+    GSMAMR_lpcState lpcSt;
+    GSMAMR_lspState lspSt;
+    GSMAMR_CLLTP_STATE clLtpSt;
+    GSMAMR_gainQuantState gainQuantSt;
+    GSMAMR_pitchOLWghtState pitchOLWghtSt;
+    GSMAMR_tonStabState tonStabSt;
+    Word16 mem_syn[10];
+    Word16 mem_w0[10];
+    Word16 mem_err[10];
+    Word16 sharp;
+};
+
+struct GSMAMR_sid_syncState {
+    Word16 sid_update_rate;
+    Word16 sid_update_counter;
+    Word16 sid_handover_debt;
+    GSMAMR_TXFrameType prev_ft;
+};
+
+struct GSMAMR_Speech_Encode_FrameState {
+    GSMAMR_Pre_ProcessState pre_state;
+    GSMAMR_cod_amrState cod_amr_state;
+    GSMAMR_AmrFlag dtx;
+    GSMAMR_sid_syncState sid_state;
+    Word16 in_reset_state;
+    Word16 end_marker;
+    GSMAMR_TXFrameType tx_type;
+    std::uint16_t mode;
+    std::uint16_t usedMode;
+};
+
+void amrefr_cod_amr_reset(GSMAMR_cod_amrState* st);
+void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_speech, Word16* ana, Word16* usedMode);
+void amrefr_Speech_Encode_Frame_resetAMR(GSMAMR_Speech_Encode_FrameState* state, Word16 dtx);
+void amrefr_Speech_Encode_Frame(GSMAMR_Speech_Encode_FrameState* st, Word16 mode, const Word16* in_speech,
+                                Word16* serial, Word16* prm_out);
+Word16 amrefr_encoder_homing_frame_test(const Word16* input_frame);
+void amrefr_sid_sync(GSMAMR_sid_syncState* st, Word16 mode, GSMAMR_TXFrameType* tx_frame_type, Word16 NSYNC_flag);
+
+int gsmamr_Speech_Encode_Frame_init(GSMAMR_Speech_Encode_FrameState* st, GSMAMR_AmrFlag dtx);
+int gsmamr_Speech_Encode_Frame(GSMAMR_Speech_Encode_FrameState* st, GSMAMR_MODE mode, const Word16* new_speech,
+                               Word16* serial, GSMAMR_MODE* usedMode, std::uint16_t* frameType);
