@@ -61,7 +61,7 @@ Compare compare_mode(int mode, int frames) {
 
 class AmrnbEncoderOracle : public ::testing::TestWithParam<int> {};
 
-TEST_P(AmrnbEncoderOracle, DISABLED_ParametersEqualTheIndependentEncoder) {
+TEST_P(AmrnbEncoderOracle, ParametersEqualTheIndependentEncoder) {
     Compare c = compare_mode(GetParam(), 250);
     EXPECT_EQ(c.first_mismatch, -1) << "mode " << GetParam() << ": first difference in frame " << c.first_mismatch
                                     << " parameter " << c.param;

@@ -4,8 +4,11 @@
 #include <opencore-amrnb/interf_enc.h>
 
 void* oracle_amrnb_encoder(int dtx) { return Encoder_Interface_init(dtx); }
+// The independent encoder filters its input in place: it gets a copy.
 int oracle_amrnb_encode(void* enc, int mode, const short* speech, unsigned char* out) {
-    return Encoder_Interface_Encode(enc, static_cast<Mode>(mode), speech, out, 0);
+    short copy[160];
+    for (int i = 0; i < 160; ++i) copy[i] = speech[i];
+    return Encoder_Interface_Encode(enc, static_cast<Mode>(mode), copy, out, 0);
 }
 void oracle_amrnb_encoder_free(void* enc) { Encoder_Interface_exit(enc); }
 void* oracle_amrnb_decoder() { return Decoder_Interface_init(); }
