@@ -26,15 +26,15 @@ void calc_filt_energies(Word16 mode, const Word16* xn, const Word16* y1, const W
     Word32 s = amrefr_Vec_L_sqa_40(y2, ener_init);
     Word16 exp = norm_l(s);
     frac_coeff[2] = extract_h(L_shl(s, exp));
-    exp_coeff[2] = sub(9, exp);
+    exp_coeff[2] = sub(-3, exp);  // y2 is Q9: 15 - 18
     s = amrefr_Vec_L_mac(xn, y2, 40, ener_init);
     exp = norm_l(s);
     frac_coeff[3] = negate(extract_h(L_shl(s, exp)));
-    exp_coeff[3] = sub(13, exp);
+    exp_coeff[3] = sub(7, exp);  // 15 - 9 + 1
     s = amrefr_Vec_L_mac(y1, y2, 40, ener_init);
     exp = norm_l(s);
     frac_coeff[4] = extract_h(L_shl(s, exp));
-    exp_coeff[4] = sub(13, exp);
+    exp_coeff[4] = sub(7, exp);
 }
 
 Word16 Qua_gain(Word16 mode, Word16 exp_gcode0, Word16 frac_gcode0, const Word16* frac_coeff,
