@@ -331,11 +331,11 @@ void build_code_10k2(const Word16* codvec, const Word16* sign, Word16* cod, Word
         Word16 sign_index;
         if (sign[i] > 0) {
             cod[i] = add(cod[i], 8191);
-            amp[k] = 8192;
+            amp[k] = 32767;
             sign_index = 0;
         } else {
             cod[i] = sub(cod[i], 8191);
-            amp[k] = -8192;
+            amp[k] = -32768;
             sign_index = 1;
         }
         if (pos_indx[track] < 0) {
