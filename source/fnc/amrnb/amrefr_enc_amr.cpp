@@ -117,10 +117,25 @@ void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_spee
     const Word16* A = g_A_t;
     const Word16* Aq = g_Aq_t;
     Word16 gain_pit_sf0 = 0, gain_code_sf0 = 0;
+    // 4.75 kbit/s: the first subframe of a pair is post-processed into saved
+    // memories with its unquantised gains, and again with the pair's quantised
+    // gains after the second subframe.
+    Word16 mem_syn_save[10], mem_w0_save[10], mem_err_save[10], sharp_save = 0;
+    Word16 h1_sf0_rev[43] = {}, xn_sf0[40], y2_sf0[40], code_sf0[40], T0_sf0 = 0, T0_frac_sf0 = 0;
+    int i_subfr_sf0 = 0;
     for (int i_subfr = 0, subfrNr = 0; i_subfr < 160; i_subfr += 40, ++subfrNr, A += 11, Aq += 11) {
         Word16 evenSubfr = (subfrNr & 1) == 0 ? 1 : 0;
+        const bool mr475 = mode == MR475;
+        if (mr475 && evenSubfr) {
+            std::memcpy(mem_syn_save, st->mem_syn, sizeof(mem_syn_save));
+            std::memcpy(mem_w0_save, st->mem_w0, sizeof(mem_w0_save));
+            std::memcpy(mem_err_save, st->mem_err, sizeof(mem_err_save));
+            sharp_save = st->sharp;
+        }
         Word16 h1[40], xn[40], res[40], res2[40], xn2[40], y1[40], y2[40], code[40], gCoeff[4];
-        subframePreProc(mode, A, Aq, &speech[i_subfr], st->mem_err, st->mem_w0, &exc[i_subfr], h1, xn, res);
+        subframePreProc(mode, A, Aq, &speech[i_subfr], st->mem_err, mr475 ? mem_w0_save : st->mem_w0,
+                        &exc[i_subfr], h1, xn, res);
+        if (mr475 && evenSubfr) amrefr_ReverseCopy_8(h1, h1_sf0_rev, 40);
         std::memcpy(res2, res, sizeof(res));
         Word16 T0, T0_frac, gain_pit, gain_code, gp_limit;
         amrefr_cl_ltp(&st->clLtpSt, &st->tonStabSt, mode, static_cast<Word16>(i_subfr), T_op, h1, &exc[i_subfr],
@@ -132,8 +147,33 @@ void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_spee
         amrefr_gainQuant(&st->gainQuantSt, mode, res, &exc[i_subfr], code, xn, xn2, y1, y2, gCoeff, evenSubfr,
                          gp_limit, &gain_pit_sf0, &gain_code_sf0, &gain_pit, &gain_code, &anap);
         amrefr_update_gp_clipping(&st->tonStabSt, gain_pit);
-        subframePostProc(speech, mode, i_subfr, gain_pit, gain_code, Aq, xn, code, y1, y2, st->mem_syn, st->mem_err,
-                         st->mem_w0, exc, &st->sharp);
+        if (!mr475) {
+            subframePostProc(speech, mode, i_subfr, gain_pit, gain_code, Aq, xn, code, y1, y2, st->mem_syn,
+                             st->mem_err, st->mem_w0, exc, &st->sharp);
+        } else if (evenSubfr) {
+            i_subfr_sf0 = i_subfr;
+            std::memcpy(xn_sf0, xn, sizeof(xn));
+            std::memcpy(y2_sf0, y2, sizeof(y2));
+            std::memcpy(code_sf0, code, sizeof(code));
+            T0_sf0 = T0;
+            T0_frac_sf0 = T0_frac;
+            subframePostProc(speech, mode, i_subfr, gain_pit, gain_code, Aq, xn, code, y1, y2, mem_syn_save,
+                             st->mem_err, mem_w0_save, exc, &st->sharp);
+            st->sharp = sharp_save;
+        } else {
+            std::memcpy(st->mem_err, mem_err_save, sizeof(mem_err_save));
+            amrefr_Pred_lt_3or6(&exc[i_subfr_sf0], T0_sf0, T0_frac_sf0, 1);
+            amrefr_ConvolveFwdH(&exc[i_subfr_sf0], h1_sf0_rev, y1);
+            subframePostProc(speech, mode, i_subfr_sf0, gain_pit_sf0, gain_code_sf0, Aq - 11, xn_sf0, code_sf0, y1,
+                             y2_sf0, st->mem_syn, st->mem_err, st->mem_w0, exc, &sharp_save);
+            subframePreProc(mode, A, Aq, &speech[i_subfr], st->mem_err, st->mem_w0, &exc[i_subfr], h1, xn, res);
+            Word16 h1_rev[43] = {};
+            amrefr_ReverseCopy_8(h1, h1_rev, 40);
+            amrefr_Pred_lt_3or6(&exc[i_subfr], T0, T0_frac, 1);
+            amrefr_ConvolveFwdH(&exc[i_subfr], h1_rev, y1);
+            subframePostProc(speech, mode, i_subfr, gain_pit, gain_code, Aq, xn, code, y1, y2, st->mem_syn,
+                             st->mem_err, st->mem_w0, exc, &st->sharp);
+        }
     }
     std::memcpy(st->old_exc, g_exc + 160, sizeof(st->old_exc));
     std::memcpy(st->old_speech, g_speech + 160, sizeof(st->old_speech));

@@ -97,6 +97,8 @@ struct GSMAMR_gainQuantState {
     GSMAMR_gc_predState gc_predUnqSt;
     GSMAMR_GainAdaptState adaptSt;
 };
+void amrefr_MR475_update_unq_pred(GSMAMR_gc_predState* pred_st, Word16 exp_gcode0, Word16 frac_gcode0,
+                                  Word16 cod_gain_exp, Word16 cod_gain_frac);
 Word16 amrefr_q_gain_pitch(Word16 mode, Word16 gp_limit, Word16* gain, Word16* gain_cand, Word16* gain_cind);
 void amrefr_gainQuant(GSMAMR_gainQuantState* st, Word16 mode, const Word16* res, const Word16* exc,
                       const Word16* code, const Word16* xn, const Word16* xn2, const Word16* y1, const Word16* Y2,

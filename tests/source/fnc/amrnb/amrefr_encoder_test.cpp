@@ -1,0 +1,86 @@
+// Encoder pieces with expected values worked out by hand: the 4.75 kbit/s
+// predictor update from an unquantised gain, and the encoder's reset and homing.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "amrefr_encoder.h"
+
+namespace {
+
+GSMAMR_gc_predState reset_pred() {
+    GSMAMR_gc_predState st;
+    amrefr_gc_pred_reset(&st);
+    return st;
+}
+
+}  // namespace
+
+TEST(AmrnbEncoderGain, UnquantisedPredictorTakesTheFloorForANonPositiveGain) {
+    GSMAMR_gc_predState st = reset_pred();
+    amrefr_MR475_update_unq_pred(&st, 10, 5000, 3, 0);
+    EXPECT_EQ(st.past_qua_en[0], -5443);
+    EXPECT_EQ(st.past_qua_en_MR122[0], -32768);
+    EXPECT_EQ(st.past_qua_en[1], -14336);
+    amrefr_MR475_update_unq_pred(&st, 10, 5000, 3, -7);
+    EXPECT_EQ(st.past_qua_en[0], -5443);
+    EXPECT_EQ(st.past_qua_en[1], -5443);
+}
+
+TEST(AmrnbEncoderGain, UnquantisedPredictorStoresTheLogOfTheGainRatio) {
+    // frac_gcode0 0 gives gcode0 = 16384 (Q14).  With exp_gcode0 14 the gain
+    // 8192·2^1 equals the prediction: ratio 1, log 0.
+    GSMAMR_gc_predState st = reset_pred();
+    amrefr_MR475_update_unq_pred(&st, 14, 0, 1, 8192);
+    EXPECT_EQ(st.past_qua_en_MR122[0], 0);
+    EXPECT_EQ(st.past_qua_en[0], 0);
+    // Twice the prediction: log2 = 1 (1024 in Q10), 20·log10(2) ≈ 6.02 dB (6165 in Q10).
+    st = reset_pred();
+    amrefr_MR475_update_unq_pred(&st, 14, 0, 2, 8192);
+    EXPECT_EQ(st.past_qua_en_MR122[0], 1024);
+    EXPECT_NEAR(st.past_qua_en[0], 6165, 1);
+    // A gain far above the prediction is limited.
+    st = reset_pred();
+    amrefr_MR475_update_unq_pred(&st, 0, 0, 30, 30000);
+    EXPECT_EQ(st.past_qua_en_MR122[0], 18284);
+    EXPECT_EQ(st.past_qua_en[0], 3037);
+}
+
+TEST(AmrnbEncoderFrame, HomingFrameGivesTheResetStateForTheNextFrame) {
+    auto a = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
+    auto b = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
+    gsmamr_Speech_Encode_Frame_init(a.get(), 0);
+    gsmamr_Speech_Encode_Frame_init(b.get(), 0);
+    Word16 speech[160], homing[160], serial_a[AMR_SERIAL_FRAMESIZE], serial_b[AMR_SERIAL_FRAMESIZE];
+    for (int i = 0; i < 160; ++i) {
+        speech[i] = static_cast<Word16>((i * 997) % 8000 - 4000);
+        homing[i] = 0x0008;
+    }
+    for (int mode : {0, 5, 7}) {
+        amrefr_Speech_Encode_Frame(a.get(), static_cast<Word16>(mode), speech, serial_a, nullptr);
+        amrefr_Speech_Encode_Frame(a.get(), static_cast<Word16>(mode), homing, serial_a, nullptr);
+        amrefr_Speech_Encode_Frame(a.get(), static_cast<Word16>(mode), speech, serial_a, nullptr);
+        gsmamr_Speech_Encode_Frame_init(b.get(), 0);
+        amrefr_Speech_Encode_Frame(b.get(), static_cast<Word16>(mode), speech, serial_b, nullptr);
+        EXPECT_EQ(0, std::memcmp(serial_a, serial_b, sizeof(serial_a))) << "mode " << mode;
+    }
+}
+
+TEST(AmrnbEncoderFrame, FourPointSevenFiveWritesThePairGainIndexAtTheFirstSubframe) {
+    auto st = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
+    gsmamr_Speech_Encode_Frame_init(st.get(), 0);
+    Word16 speech[160], serial[AMR_SERIAL_FRAMESIZE], prm[AMR_MAX_PRM_SIZE];
+    for (int f = 0; f < 4; ++f) {
+        for (int i = 0; i < 160; ++i) speech[i] = static_cast<Word16>(((i + 160 * f) * 3001) % 12000 - 6000);
+        for (Word16& p : prm) p = -1;
+        amrefr_Speech_Encode_Frame(st.get(), MR475, speech, serial, prm);
+        // 4.75 kbit/s: 3 LSF words, then lag, code, sign, gain; lag, code, sign;
+        // lag, code, sign, gain; lag, code, sign (17 words).  Gain indices are 8 bits.
+        for (int j : {6, 13}) {
+            EXPECT_GE(prm[j], 0);
+            EXPECT_LT(prm[j], 256);
+        }
+        for (int j = 17; j < AMR_MAX_PRM_SIZE; ++j) EXPECT_EQ(prm[j], 0) << j;
+    }
+}
