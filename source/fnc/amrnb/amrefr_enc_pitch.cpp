@@ -269,9 +269,8 @@ Word16 amrefr_Pitch_fr(GSMAMR_Pitch_frState* st, Word16 mode, const Word16* T_op
     else
         getRange(st->T0_prev_subframe, p.delta_frc_low, p.delta_frc_range, p.pit_min, &t0_min, &t0_max);
 
-    Word16 corr_v[40];
+    Word16 corr[148];  // indexed by lag, t_max ≤ 147
     Word16 t_min = sub(t0_min, 4), t_max = add(t0_max, 4);
-    Word16* corr = &corr_v[-t_min];
     Norm_Corr(exc, xn, h, t_min, t_max, corr);
 
     Word16 lag = add(t0_min, amrefr_Vec_max_ge(&corr[t0_min], sub(t0_max, t0_min)));

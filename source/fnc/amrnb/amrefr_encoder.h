@@ -97,6 +97,7 @@ struct GSMAMR_gainQuantState {
     GSMAMR_gc_predState gc_predUnqSt;
     GSMAMR_GainAdaptState adaptSt;
 };
+void amrefr_gain_adapt(GSMAMR_GainAdaptState* st, Word16 ltpg, Word16 gain_cod, Word16* alpha);
 void amrefr_MR475_update_unq_pred(GSMAMR_gc_predState* pred_st, Word16 exp_gcode0, Word16 frac_gcode0,
                                   Word16 cod_gain_exp, Word16 cod_gain_frac);
 Word16 amrefr_q_gain_pitch(Word16 mode, Word16 gp_limit, Word16* gain, Word16* gain_cand, Word16* gain_cind);

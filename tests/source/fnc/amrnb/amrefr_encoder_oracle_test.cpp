@@ -63,8 +63,8 @@ class AmrnbEncoderOracle : public ::testing::TestWithParam<int> {};
 
 // The encoder is not yet equal to the independent one over the whole file; the
 // frames reached so far per mode are held here so that a change that breaks
-// an equal frame is caught.  7.95 kbit/s lacks its own gain
-// quantiser and differs from the first frame.
+// an equal frame is caught.  At 7.95 kbit/s the code gain chosen by
+// the modified criterion differs from the first subframe where it runs.
 TEST_P(AmrnbEncoderOracle, LeadingFramesEqualTheIndependentEncoder) {
     static constexpr int kReached[8] = {6, 42, 14, 14, 15, 0, 44, 5};
     Compare c = compare_mode(GetParam(), 250);

@@ -47,6 +47,40 @@ TEST(AmrnbEncoderGain, UnquantisedPredictorStoresTheLogOfTheGainRatio) {
     EXPECT_EQ(st.past_qua_en[0], 3037);
 }
 
+TEST(AmrnbEncoderGain, GainAdaptorHalvesAfterAZeroAlphaAndStopsAtOnsets) {
+    GSMAMR_GainAdaptState st{};
+    Word16 alpha = -1;
+    amrefr_gain_adapt(&st, 0, 0, &alpha);
+    EXPECT_EQ(alpha, 8192);  // 0.5, halved because the previous alpha was 0
+    amrefr_gain_adapt(&st, 0, 0, &alpha);
+    EXPECT_EQ(alpha, 16384);
+    // Median of {1000, 0, 0, 0, 0} is 0: 16384 - 24660·0.
+    amrefr_gain_adapt(&st, 1000, 0, &alpha);
+    EXPECT_EQ(alpha, 16384);
+    amrefr_gain_adapt(&st, 1000, 0, &alpha);
+    amrefr_gain_adapt(&st, 1000, 0, &alpha);
+    // Median now 1000 (Q13): 16384 - mult(24660, 4000) = 16384 - 3010.
+    EXPECT_EQ(alpha, 16384 - 3010);
+    // Negative median: 16384.
+    for (int i = 0; i < 5; ++i) amrefr_gain_adapt(&st, -500, 0, &alpha);
+    EXPECT_EQ(alpha, 16384);
+    // An onset (gain more than doubled and above 100) raises the level: alpha 0,
+    // and the next alpha is halved again.
+    amrefr_gain_adapt(&st, -500, 1000, &alpha);
+    EXPECT_EQ(alpha, 0);
+    EXPECT_EQ(st.onset, 8);
+    // Level 1 from ltpg above 2721 with the onset still counting: alpha 0.
+    amrefr_gain_adapt(&st, 3000, 1000, &alpha);
+    EXPECT_EQ(alpha, 0);
+    EXPECT_EQ(st.onset, 7);
+    // A median above 5443 gives 0 even at level 0.
+    GSMAMR_GainAdaptState hi{};
+    for (int i = 0; i < 5; ++i) amrefr_gain_adapt(&hi, 2000, 0, &alpha);
+    for (Word16& m : hi.ltpg_mem) m = 6000;
+    amrefr_gain_adapt(&hi, 2000, 0, &alpha);
+    EXPECT_EQ(alpha, 0);
+}
+
 TEST(AmrnbEncoderFrame, HomingFrameGivesTheResetStateForTheNextFrame) {
     auto a = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
     auto b = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
