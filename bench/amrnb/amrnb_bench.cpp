@@ -1,5 +1,5 @@
-// AMR-NB frame costs: our decoder next to the independent implementation's,
-// on a stream that the latter encoded from the speech fixture.
+// AMR-NB frame costs: our encoder and decoder next to the independent
+// implementation's, on the speech fixture and a stream the latter encoded from it.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "amrefr_decoder.h"
+#include "amrefr_encoder.h"
 #include "amrnb_oracle_shim.h"
 #include "amrnb_payload_order.h"
 
@@ -18,14 +19,21 @@ struct Stream {
     std::vector<std::vector<Word16>> serial;
 };
 
-Stream make_stream(int mode) {
-    Stream s;
+std::vector<short> load_speech() {
     std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw";
     std::vector<short> speech(160 * 250);
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return s;
+    if (!f) return {};
     size_t n = std::fread(speech.data(), 2, speech.size(), f) / 160;
     std::fclose(f);
+    speech.resize(160 * n);
+    return speech;
+}
+
+Stream make_stream(int mode) {
+    Stream s;
+    std::vector<short> speech = load_speech();
+    size_t n = speech.size() / 160;
     void* enc = oracle_amrnb_encoder(0);
     for (size_t i = 0; i < n; ++i) {
         std::vector<unsigned char> p(64);
@@ -68,8 +76,41 @@ void BM_OracleDecodeFrame(benchmark::State& state) {
     oracle_amrnb_decoder_free(dec);
 }
 
+void BM_EncodeFrame(benchmark::State& state) {
+    int mode = static_cast<int>(state.range(0));
+    std::vector<short> speech = load_speech();
+    auto enc = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
+    gsmamr_Speech_Encode_Frame_init(enc.get(), 0);
+    Word16 serial[AMR_SERIAL_FRAMESIZE];
+    GSMAMR_MODE used;
+    std::uint16_t frame_type;
+    size_t i = 0, n = speech.size() / 160;
+    for (auto _ : state) {
+        gsmamr_Speech_Encode_Frame(enc.get(), static_cast<GSMAMR_MODE>(mode), &speech[160 * i], serial, &used,
+                                   &frame_type);
+        benchmark::DoNotOptimize(serial);
+        i = (i + 1) % n;
+    }
+}
+
+void BM_OracleEncodeFrame(benchmark::State& state) {
+    int mode = static_cast<int>(state.range(0));
+    std::vector<short> speech = load_speech();
+    void* enc = oracle_amrnb_encoder(0);
+    unsigned char out[64];
+    size_t i = 0, n = speech.size() / 160;
+    for (auto _ : state) {
+        oracle_amrnb_encode(enc, mode, &speech[160 * i], out);
+        benchmark::DoNotOptimize(out);
+        i = (i + 1) % n;
+    }
+    oracle_amrnb_encoder_free(enc);
+}
+
 }  // namespace
 
+BENCHMARK(BM_EncodeFrame)->Arg(0)->Arg(7);
+BENCHMARK(BM_OracleEncodeFrame)->Arg(0)->Arg(7);
 BENCHMARK(BM_DecodeFrame)->Arg(0)->Arg(7);
 BENCHMARK(BM_OracleDecodeFrame)->Arg(0)->Arg(7);
 BENCHMARK_MAIN();

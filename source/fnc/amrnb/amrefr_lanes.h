@@ -28,6 +28,15 @@ struct Latch {
 // Σ 2·x[i]·y[i], lane q taking i ≡ q (mod 4), combined as
 // sat(sat(p0 + p2) + sat(p1 + p3)).
 inline Word32 dot4(const Word16* x, const Word16* y, int n, Latch* latch = nullptr) {
+    // When twice the sum of the magnitudes stays in range no step can clip,
+    // and every grouping gives the exact sum.
+    std::int64_t sum = 0, mag = 0;
+    for (int i = 0; i < n; ++i) {
+        std::int32_t p = std::int32_t{x[i]} * y[i];
+        sum += p;
+        mag += p < 0 ? -std::int64_t{p} : p;
+    }
+    if (2 * mag <= amrefr_op::MAX_32) return static_cast<Word32>(2 * sum);
     Latch local;
     Latch& l = latch ? *latch : local;
     Word32 p[4] = {0, 0, 0, 0};
