@@ -83,6 +83,8 @@ void amrefr_cod_amr_reset(GSMAMR_cod_amrState* st) {
     amrefr_gc_pred_reset(&st->gainQuantSt.gc_predSt);
     amrefr_gc_pred_reset(&st->gainQuantSt.gc_predUnqSt);
     st->pitchOLWghtSt.old_T0_med = 40;
+    amrefr_vad1_reset(&st->vadSt);
+    amrefr_dtx_enc_reset(&st->dtx_encSt);
 }
 
 void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_speech, Word16* ana, Word16* usedMode) {
@@ -93,10 +95,29 @@ void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_spee
     Word16* p_window_12k2 = g_speech + 40;
     Word16* speech = g_speech + 120;
 
+    Word16 compute_sid_flag = 0;
+    if (st->dtx) {
+        Word16 vad_flag = amrefr_vad1(&st->vadSt, g_speech + 160);
+        compute_sid_flag = amrefr_tx_dtx_handler(&st->dtx_encSt, vad_flag, usedMode, 0);
+    }
     amrefr_lpc(&st->lpcSt, mode, p_window, p_window_12k2, g_A_t);
     Word16* anap = ana;
     amrefr_lsp(&st->lspSt, mode, *usedMode, g_A_t, g_Aq_t, g_lsp_new, &anap);
-    Word16 lsp_flag = amrefr_check_lsp(&st->tonStabSt.count, g_lsp_new);
+    amrefr_dtx_buffer(&st->dtx_encSt, g_lsp_new, g_speech + 160);
+    Word16 lsp_flag = 0;
+    if (*usedMode == MRDTX) {
+        amrefr_dtx_enc(&st->dtx_encSt, compute_sid_flag, &st->lspSt.qSt, &st->gainQuantSt.gc_predSt, &anap);
+        std::memset(st->old_exc, 0, sizeof(st->old_exc));
+        std::memset(st->mem_w0, 0, sizeof(st->mem_w0));
+        std::memset(st->mem_err, 0, sizeof(st->mem_err));
+        std::memset(st->lspSt.qSt.past_rq, 0, sizeof(st->lspSt.qSt.past_rq));
+        std::memcpy(st->lspSt.lsp_old, g_lsp_new, sizeof(st->lspSt.lsp_old));
+        std::memcpy(st->lspSt.lsp_old_q, g_lsp_new, sizeof(st->lspSt.lsp_old_q));
+        st->clLtpSt.pitchSt.T0_prev_subframe = 0;
+        st->sharp = 0;
+    } else {
+        lsp_flag = amrefr_check_lsp(&st->tonStabSt.count, g_lsp_new);
+    }
 
     std::memcpy(g_wsp, st->old_wsp, sizeof(st->old_wsp));
     Word16* wsp = g_wsp + 143;
@@ -104,13 +125,21 @@ void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_spee
     pre_big(mode, g_A_t, 80, speech, wsp);
     Word16 T_op[2];
     if (mode == MR475 || mode == MR515) {
-        amrefr_ol_ltp(&st->pitchOLWghtSt, mode, wsp, &T_op[0], st->old_lags, st->ol_gain_flg, 1);
+        amrefr_ol_ltp(&st->pitchOLWghtSt, &st->vadSt, mode, wsp, &T_op[0], st->old_lags, st->ol_gain_flg, 1,
+                      st->dtx);
         T_op[1] = T_op[0];
     } else {
-        amrefr_ol_ltp(&st->pitchOLWghtSt, mode, wsp, &T_op[0], st->old_lags, st->ol_gain_flg, 0);
-        amrefr_ol_ltp(&st->pitchOLWghtSt, mode, wsp + 80, &T_op[1], st->old_lags, st->ol_gain_flg, 1);
+        amrefr_ol_ltp(&st->pitchOLWghtSt, &st->vadSt, mode, wsp, &T_op[0], st->old_lags, st->ol_gain_flg, 0,
+                      st->dtx);
+        amrefr_ol_ltp(&st->pitchOLWghtSt, &st->vadSt, mode, wsp + 80, &T_op[1], st->old_lags, st->ol_gain_flg, 1,
+                      st->dtx);
     }
+    if (st->dtx) amrefr_vad_pitch_detection(&st->vadSt, T_op);
     std::memcpy(st->old_wsp, g_wsp + 160, sizeof(st->old_wsp));
+    if (*usedMode == MRDTX) {
+        std::memcpy(st->old_speech, g_speech + 160, sizeof(st->old_speech));
+        return;
+    }
 
     std::memcpy(g_exc, st->old_exc, sizeof(st->old_exc));
     Word16* exc = g_exc + 154;
@@ -216,6 +245,7 @@ void amrefr_sid_sync(GSMAMR_sid_syncState* st, Word16 mode, GSMAMR_TXFrameType* 
 void amrefr_Speech_Encode_Frame_resetAMR(GSMAMR_Speech_Encode_FrameState* state, Word16 dtx) {
     std::memset(&state->pre_state, 0, sizeof(state->pre_state));
     amrefr_cod_amr_reset(&state->cod_amr_state);
+    state->cod_amr_state.dtx = dtx;
     state->dtx = dtx;
     state->sid_state.sid_update_rate = 8;
     state->sid_state.sid_update_counter = 3;

@@ -39,12 +39,13 @@ void comp_corr(const Word16* scal_sig, Word16 L_frame, Word16 lag_max, Word16 la
                           L_frame);
 }
 
-Word16 Lag_max(const Word32* corr, const Word16* scal_sig, Word16 scal_fac, Word16 scal_flag, Word16 L_frame,
-               Word16 lag_max, Word16 lag_min, Word16* cor_max) {
+Word16 Lag_max(GSMAMR_vadState1* vadSt, const Word32* corr, const Word16* scal_sig, Word16 scal_fac,
+               Word16 scal_flag, Word16 L_frame, Word16 lag_max, Word16 lag_min, Word16* cor_max, Word16 dtx) {
     Word16 k = amrefr_Vec_L_max_ge(&corr[-lag_max], static_cast<Word16>(lag_max - lag_min + 1));
     Word16 p_max = static_cast<Word16>(lag_max - k);
     Word32 max = corr[-p_max];
     Word32 t0 = amrefr_Vec_L_sqa(&scal_sig[-p_max], L_frame, 0);
+    if (dtx) amrefr_vad_tone_detection(&vadSt->tone, max, t0);
     t0 = amrefr_Inv_sqrt(t0);
     if (scal_flag) t0 = L_shl(t0, 1);
     t0 = amrefr_MPY_32(max, t0);
@@ -59,7 +60,29 @@ Word16 Lag_max(const Word32* corr, const Word16* scal_sig, Word16 scal_fac, Word
 
 }  // namespace
 
-Word16 amrefr_Pitch_ol(Word16 mode, Word16* signal, Word16 pit_min, Word16 L_frame) {
+void amrefr_hp_max(const Word32* corr, const Word16* scal_sig, Word16 L_frame, Word16 lag_max, Word16 lag_min,
+                   Word16* cor_hp_max) {
+    Word32 max = MIN_32;
+    for (int i = lag_max - 1; i > lag_min; --i) {
+        Word32 t = L_sub(L_add(L_sub(corr[-i], corr[-i - 1]), corr[-i]), corr[-i + 1]);
+        t = L_abs(t);
+        if (t >= max) max = t;
+    }
+    Word32 t0 = amrefr_Vec_L_sqa(scal_sig, L_frame, 0);
+    Word32 t1 = amrefr_Vec_L_mac(scal_sig, scal_sig - 1, L_frame, 0);
+    t0 = L_abs(L_sub(L_shl(t0, 1), L_shl(t1, 1)));
+    Word16 shift1 = sub(norm_l(max), 1);
+    Word16 max16 = extract_h(L_shl(max, shift1));
+    Word16 shift2 = norm_l(t0);
+    Word16 t016 = extract_h(L_shl(t0, shift2));
+    Word16 cor_max = t016 != 0 ? div_s(max16, t016) : 0;
+    Word16 shift = sub(shift1, shift2);
+    *cor_hp_max = shift >= 0 ? shr(cor_max, shift) : shl(cor_max, negate(shift));
+}
+
+Word16 amrefr_Pitch_ol(GSMAMR_vadState1* vadSt, Word16 mode, Word16* signal, Word16 pit_min, Word16 L_frame,
+                       Word16 idx, Word16 dtx) {
+    if (dtx) amrefr_vad_tone_detection_update(&vadSt->tone, (mode == MR475 || mode == MR515) ? 1 : 0);
     Word16 scal_fac = scale_signal(signal, L_frame, false);
     const Word16* scal_sig = g_scaled_signal + 143;
     Word32* corr = g_corr + 143;
@@ -67,12 +90,13 @@ Word16 amrefr_Pitch_ol(Word16 mode, Word16* signal, Word16 pit_min, Word16 L_fra
     Word16 scal_flag = mode == MR122 ? 1 : 0;
     Word16 max1, max2, max3;
     Word16 j = shl(pit_min, 2);
-    Word16 p_max1 = Lag_max(corr, scal_sig, scal_fac, scal_flag, L_frame, 143, j, &max1);
+    Word16 p_max1 = Lag_max(vadSt, corr, scal_sig, scal_fac, scal_flag, L_frame, 143, j, &max1, dtx);
     Word16 i = sub(j, 1);
     j = shl(pit_min, 1);
-    Word16 p_max2 = Lag_max(corr, scal_sig, scal_fac, scal_flag, L_frame, i, j, &max2);
+    Word16 p_max2 = Lag_max(vadSt, corr, scal_sig, scal_fac, scal_flag, L_frame, i, j, &max2, dtx);
     i = sub(j, 1);
-    Word16 p_max3 = Lag_max(corr, scal_sig, scal_fac, scal_flag, L_frame, i, pit_min, &max3);
+    Word16 p_max3 = Lag_max(vadSt, corr, scal_sig, scal_fac, scal_flag, L_frame, i, pit_min, &max3, dtx);
+    if (dtx && idx == 1) amrefr_hp_max(corr, scal_sig, L_frame, 143, pit_min, &vadSt->best_corr_hp);
     if (mult(max1, 27853) < max2) {
         max1 = max2;
         p_max1 = p_max2;
@@ -81,8 +105,9 @@ Word16 amrefr_Pitch_ol(Word16 mode, Word16* signal, Word16 pit_min, Word16 L_fra
     return p_max1;
 }
 
-Word16 amrefr_Pitch_ol_wgh(GSMAMR_pitchOLWghtState* st, Word16* signal, Word16* old_lags, Word16* ol_gain_flg,
-                           Word16 idx) {
+Word16 amrefr_Pitch_ol_wgh(GSMAMR_pitchOLWghtState* st, GSMAMR_vadState1* vadSt, Word16* signal, Word16* old_lags,
+                           Word16* ol_gain_flg, Word16 idx, Word16 dtx) {
+    if (dtx) amrefr_vad_tone_detection_update(&vadSt->tone, 0);
     scale_signal(signal, 80, true);
     const Word16* scal_sig = g_scaled_signal + 143;
     Word32* corr = g_corr + 143;
@@ -92,6 +117,7 @@ Word16 amrefr_Pitch_ol_wgh(GSMAMR_pitchOLWghtState* st, Word16* signal, Word16* 
     Word16 p_max1 = amrefr_Lag_max_10k2_Loops(corr, ww, we, st->wght_flg);
     Word32 t0 = amrefr_Vec_L_mac(scal_sig, scal_sig - p_max1, 80, 0);
     Word32 t1 = amrefr_Vec_L_sqa(scal_sig - p_max1, 80, 0);
+    if (dtx) amrefr_vad_tone_detection(&vadSt->tone, t0, t1);
     ol_gain_flg[idx] = round16(L_msu(t0, round16(t1), 13107));
     if (ol_gain_flg[idx] > 0) {
         for (int i = 4; i > 0; --i) old_lags[i] = old_lags[i - 1];
@@ -103,20 +129,21 @@ Word16 amrefr_Pitch_ol_wgh(GSMAMR_pitchOLWghtState* st, Word16* signal, Word16* 
         st->ada_w = mult(st->ada_w, 29491);
     }
     st->wght_flg = st->ada_w < 9830 ? 0 : 1;
+    if (dtx && idx == 1) amrefr_hp_max(corr, scal_sig, 80, 143, 20, &vadSt->best_corr_hp);
     return p_max1;
 }
 
-void amrefr_ol_ltp(GSMAMR_pitchOLWghtState* st, Word16 mode, Word16* wsp, Word16* T_op, Word16* old_lags,
-                   Word16* ol_gain_flg, Word16 idx) {
+void amrefr_ol_ltp(GSMAMR_pitchOLWghtState* st, GSMAMR_vadState1* vadSt, Word16 mode, Word16* wsp, Word16* T_op,
+                   Word16* old_lags, Word16* ol_gain_flg, Word16 idx, Word16 dtx) {
     if (mode != MR102) ol_gain_flg[0] = ol_gain_flg[1] = 0;
     if (mode == MR475 || mode == MR515)
-        *T_op = amrefr_Pitch_ol(mode, wsp, 20, 160);
+        *T_op = amrefr_Pitch_ol(vadSt, mode, wsp, 20, 160, idx, dtx);
     else if (mode <= MR795)
-        *T_op = amrefr_Pitch_ol(mode, wsp, 20, 80);
+        *T_op = amrefr_Pitch_ol(vadSt, mode, wsp, 20, 80, idx, dtx);
     else if (mode == MR102)
-        *T_op = amrefr_Pitch_ol_wgh(st, wsp, old_lags, ol_gain_flg, idx);
+        *T_op = amrefr_Pitch_ol_wgh(st, vadSt, wsp, old_lags, ol_gain_flg, idx, dtx);
     else
-        *T_op = amrefr_Pitch_ol(mode, wsp, 18, 80);
+        *T_op = amrefr_Pitch_ol(vadSt, mode, wsp, 18, 80, idx, dtx);
 }
 
 Word16 amrefr_check_lsp(Word16* st_count, const Word16* lsp) {

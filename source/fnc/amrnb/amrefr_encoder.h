@@ -34,6 +34,59 @@ void amrefr_lsp(GSMAMR_lspState* st, Word16 req_mode, Word16 used_mode, Word16* 
                 Word16** anap);
 
 // ---------------------------------------------------------------------------
+// Voice activity detector option 1.
+struct GSMAMR_vadState1 {
+    Word16 bckr_est[12];
+    Word16 ave_level[12];
+    Word16 old_level[12];
+    Word16 sub_level[12];
+    Word16 a_data5[3][2];
+    Word16 a_data3[5];
+    Word16 burst_count;
+    Word16 hang_count;
+    Word16 stat_count;
+    Word16 vadreg;
+    Word16 pitch;
+    Word16 tone;
+    Word16 complex_high;
+    Word16 complex_low;
+    Word16 oldlag_count;
+    Word16 oldlag;
+    Word16 complex_hang_count;
+    Word16 complex_hang_timer;
+    Word16 best_corr_hp;
+    Word16 speech_vad_decision;
+    Word16 complex_warning;
+    Word16 sp_burst_count;
+    Word16 corr_hp_fast;
+};
+void amrefr_vad1_reset(GSMAMR_vadState1* state);
+Word16 amrefr_vad1(GSMAMR_vadState1* st, const Word16* in_buf);
+void amrefr_vad_pitch_detection(GSMAMR_vadState1* st, const Word16* T_op);
+void amrefr_vad_tone_detection(Word16* tone, Word32 t0, Word32 t1);
+void amrefr_vad_tone_detection_update(Word16* tone, Word16 one_lag_per_frame);
+void amrefr_hp_max(const Word32* corr, const Word16* scal_sig, Word16 L_frame, Word16 lag_max, Word16 lag_min,
+                   Word16* cor_hp_max);
+
+// ---------------------------------------------------------------------------
+// AMR DTX encoder.
+struct GSMAMR_dtx_encState {
+    Word16 lsp_hist[80];
+    Word16 log_en_hist[8];
+    Word16 hist_ptr;
+    Word16 log_en_index;
+    Word16 init_lsf_vq_index;
+    Word16 lsp_index[3];
+    Word16 dtxHangoverCount;
+    Word16 decAnaElapsedCount;
+};
+void amrefr_dtx_enc_reset(GSMAMR_dtx_encState* st);
+Word16 amrefr_tx_dtx_handler(GSMAMR_dtx_encState* st, Word16 vad_flag, Word16* usedMode, Word16 force_speech);
+void amrefr_dtx_buffer(GSMAMR_dtx_encState* st, const Word16* lsp_new, const Word16* speech);
+void amrefr_dtx_enc(GSMAMR_dtx_encState* st, Word16 computeSidFlag, GSMAMR_Q_plsfState* qSt,
+                    GSMAMR_gc_predState* predState, Word16** anap);
+
+// ---------------------------------------------------------------------------
 // Open-loop pitch and tone stability.
 struct GSMAMR_pitchOLWghtState {
     Word16 old_T0_med;
@@ -44,11 +97,12 @@ struct GSMAMR_tonStabState {
     Word16 count;
     Word16 gp[7];
 };
-Word16 amrefr_Pitch_ol(Word16 mode, Word16* signal, Word16 pit_min, Word16 L_frame);
-Word16 amrefr_Pitch_ol_wgh(GSMAMR_pitchOLWghtState* st, Word16* signal, Word16* old_lags, Word16* ol_gain_flg,
-                           Word16 idx);
-void amrefr_ol_ltp(GSMAMR_pitchOLWghtState* st, Word16 mode, Word16* wsp, Word16* T_op, Word16* old_lags,
-                   Word16* ol_gain_flg, Word16 idx);
+Word16 amrefr_Pitch_ol(GSMAMR_vadState1* vadSt, Word16 mode, Word16* signal, Word16 pit_min, Word16 L_frame,
+                       Word16 idx, Word16 dtx);
+Word16 amrefr_Pitch_ol_wgh(GSMAMR_pitchOLWghtState* st, GSMAMR_vadState1* vadSt, Word16* signal, Word16* old_lags,
+                           Word16* ol_gain_flg, Word16 idx, Word16 dtx);
+void amrefr_ol_ltp(GSMAMR_pitchOLWghtState* st, GSMAMR_vadState1* vadSt, Word16 mode, Word16* wsp, Word16* T_op,
+                   Word16* old_lags, Word16* ol_gain_flg, Word16 idx, Word16 dtx);
 Word16 amrefr_check_lsp(Word16* st_count, const Word16* lsp);
 Word16 amrefr_check_gp_clipping(const GSMAMR_tonStabState* st, Word16 g_pitch);
 void amrefr_update_gp_clipping(GSMAMR_tonStabState* st, Word16 g_pitch);
@@ -120,6 +174,9 @@ struct GSMAMR_cod_amrState {
     GSMAMR_gainQuantState gainQuantSt;
     GSMAMR_pitchOLWghtState pitchOLWghtSt;
     GSMAMR_tonStabState tonStabSt;
+    GSMAMR_vadState1 vadSt;
+    GSMAMR_dtx_encState dtx_encSt;
+    Word16 dtx;
     Word16 mem_syn[10];
     Word16 mem_w0[10];
     Word16 mem_err[10];

@@ -152,3 +152,71 @@ TEST_P(AmrnbEncoderOracle, StreamsDecodeThroughTheIndependentDecoderWithItsQuali
     EXPECT_GT(theirs, 0.0);
     EXPECT_GT(ours, theirs - 0.5);
 }
+
+namespace {
+
+// Speech, then low noise, then speech again: talk spurts, hangover, SID
+// updates and no-data frames.
+std::vector<Word16> dtx_signal() {
+    auto speech = load_speech(250);
+    std::vector<Word16> s(speech.begin(), speech.begin() + static_cast<long>(std::min<size_t>(speech.size(), 160 * 120)));
+    std::uint32_t seed = 12345;
+    for (int i = 0; i < 160 * 120; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        s.push_back(static_cast<Word16>(static_cast<int>((seed >> 16) & 63) - 32));
+    }
+    s.insert(s.end(), speech.begin(), speech.begin() + static_cast<long>(std::min<size_t>(speech.size(), 160 * 80)));
+    return s;
+}
+
+// Frame type of a storage-format frame: 0 ... 7 speech mode, 8 SID first,
+// 9 SID update, 15 no data.
+int oracle_frame_type(const unsigned char* packed) {
+    int ft = (packed[0] >> 3) & 15;
+    if (ft == 8) return ((packed[1 + 35 / 8] >> (7 - 35 % 8)) & 1) ? 9 : 8;
+    return ft;
+}
+
+int our_frame_type(const GSMAMR_Speech_Encode_FrameState& st) {
+    switch (st.tx_type) {
+        case TX_SID_FIRST: return 8;
+        case TX_SID_UPDATE: return 9;
+        case TX_NO_DATA: return 15;
+        default: return st.usedMode;
+    }
+}
+
+}  // namespace
+
+TEST_P(AmrnbEncoderOracle, DtxFrameTypesEqualTheIndependentEncoder) {
+    const int mode = GetParam();
+    auto sig = dtx_signal();
+    ASSERT_FALSE(sig.empty());
+    void* enc = oracle_amrnb_encoder(1);
+    auto st = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
+    gsmamr_Speech_Encode_Frame_init(st.get(), 1);
+    std::string ours_seq, theirs_seq;
+    int first_diff = -1, sid_frames = 0, sid_equal = 0;
+    for (size_t f = 0; f * 160 < sig.size(); ++f) {
+        unsigned char packed[64] = {};
+        oracle_amrnb_encode(enc, mode, &sig[f * 160], packed);
+        Word16 serial[AMR_SERIAL_FRAMESIZE], prm[AMR_MAX_PRM_SIZE];
+        amrefr_Speech_Encode_Frame(st.get(), static_cast<Word16>(mode), &sig[f * 160], serial, prm);
+        int a = our_frame_type(*st), b = oracle_frame_type(packed);
+        ours_seq += "0123456789ABCDEF"[a];
+        theirs_seq += "0123456789ABCDEF"[b];
+        if (a != b && first_diff < 0) first_diff = static_cast<int>(f);
+        if (a == 9 && b == 9) {
+            ++sid_frames;
+            bool eq = true;
+            for (int i = 0; i < 35; ++i)
+                eq = eq && serial[i] == ((packed[1 + i / 8] >> (7 - i % 8)) & 1);
+            sid_equal += eq;
+        }
+    }
+    oracle_amrnb_encoder_free(enc);
+    if (getenv("DUMPDTX")) std::printf("ours   %s\ntheirs %s\n", ours_seq.c_str(), theirs_seq.c_str());
+    EXPECT_EQ(first_diff, -1) << "mode " << mode << "\nours   " << ours_seq << "\ntheirs " << theirs_seq;
+    EXPECT_EQ(sid_equal, sid_frames);
+    std::printf("mode %d: %d SID updates, %d equal\n", mode, sid_frames, sid_equal);
+}

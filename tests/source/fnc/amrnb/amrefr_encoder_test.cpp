@@ -118,3 +118,89 @@ TEST(AmrnbEncoderFrame, FourPointSevenFiveWritesThePairGainIndexAtTheFirstSubfra
         for (int j = 17; j < AMR_MAX_PRM_SIZE; ++j) EXPECT_EQ(prm[j], 0) << j;
     }
 }
+
+TEST(AmrnbEncoderVad, DigitalSilenceTakesTheLowPowerExit) {
+    GSMAMR_vadState1 st{};
+    amrefr_vad1_reset(&st);
+    st.burst_count = 3;
+    st.hang_count = 5;
+    st.complex_hang_count = 9;
+    st.corr_hp_fast = 30000;
+    Word16 buf[200] = {};
+    EXPECT_EQ(amrefr_vad1(&st, buf + 40), 0);
+    EXPECT_EQ(st.corr_hp_fast, 13106);
+    EXPECT_EQ(st.burst_count, 0);
+    EXPECT_EQ(st.hang_count, 0);
+    EXPECT_EQ(st.complex_hang_count, 0);
+}
+
+TEST(AmrnbEncoderVad, PitchFlagNeedsFourCloseLagsOverTwoFrames) {
+    GSMAMR_vadState1 st{};
+    st.oldlag = 50;
+    st.oldlag_count = 2;
+    const Word16 lags[2] = {52, 53};
+    amrefr_vad_pitch_detection(&st, lags);
+    EXPECT_EQ(st.pitch & 0x4000, 0x4000);
+    EXPECT_EQ(st.oldlag_count, 2);
+    EXPECT_EQ(st.oldlag, 53);
+    const Word16 far[2] = {90, 53};
+    amrefr_vad_pitch_detection(&st, far);  // 53 -> 90 and 90 -> 53 both 4 or more apart
+    EXPECT_EQ(st.pitch & 0x4000, 0);
+    EXPECT_EQ(st.pitch & 0x2000, 0x2000);
+    EXPECT_EQ(st.oldlag_count, 0);
+}
+
+TEST(AmrnbEncoderVad, ToneFlagAboveSixtyFivePercentOfTheEnergy) {
+    Word16 tone = 0;
+    amrefr_vad_tone_detection(&tone, 2 * 21298 * 1000 + 1, 1000 << 16);
+    EXPECT_EQ(tone, 0x4000);
+    tone = 0;
+    amrefr_vad_tone_detection(&tone, 2 * 21298 * 1000, 1000 << 16);
+    EXPECT_EQ(tone, 0);
+    amrefr_vad_tone_detection_update(&tone, 1);
+    EXPECT_EQ(tone, 0x2000);
+}
+
+TEST(AmrnbEncoderDtx, HangoverKeepsTheSpeechModeOnlyLongAfterTheLastSid) {
+    GSMAMR_dtx_encState st;
+    amrefr_dtx_enc_reset(&st);
+    Word16 mode = MR122;
+    // Long after the last SID (elapsed count saturated): seven silent frames
+    // keep the requested mode, the eighth is the first comfort-noise frame.
+    amrefr_tx_dtx_handler(&st, 1, &mode, 0);
+    for (int i = 0; i < 7; ++i) {
+        mode = MR122;
+        EXPECT_EQ(amrefr_tx_dtx_handler(&st, 0, &mode, 0), 0);
+        EXPECT_EQ(mode, MR122) << i;
+    }
+    mode = MR122;
+    EXPECT_EQ(amrefr_tx_dtx_handler(&st, 0, &mode, 0), 1);
+    EXPECT_EQ(mode, MRDTX);
+    EXPECT_EQ(st.decAnaElapsedCount, 0);
+    // A short talk spurt soon after: the first silent frame is already MRDTX
+    // (no new SID computation).
+    mode = MR122;
+    amrefr_tx_dtx_handler(&st, 1, &mode, 0);
+    mode = MR122;
+    EXPECT_EQ(amrefr_tx_dtx_handler(&st, 0, &mode, 0), 0);
+    EXPECT_EQ(mode, MRDTX);
+}
+
+TEST(AmrnbEncoderDtx, SidEnergyIndexAndPredictorMemory) {
+    GSMAMR_dtx_encState st;
+    amrefr_dtx_enc_reset(&st);
+    for (Word16& e : st.log_en_hist) e = 1000;  // average (8·250) / 2 = 1000
+    GSMAMR_Q_plsfState q{};
+    GSMAMR_gc_predState pred;
+    amrefr_gc_pred_reset(&pred);
+    Word16 prm[5], *p = prm;
+    amrefr_dtx_enc(&st, 1, &q, &pred, &p);
+    EXPECT_EQ(p, prm + 5);
+    EXPECT_EQ(prm[4], (1000 + 2560 + 128) >> 8);  // 14
+    EXPECT_EQ(pred.past_qua_en[0], 14 * 256 - 11560);
+    EXPECT_EQ(pred.past_qua_en_MR122[3], (5443 * (14 * 256 - 11560)) >> 15);
+    // Without the flag the stored indices are written again.
+    Word16 again[5], *p2 = again;
+    amrefr_dtx_enc(&st, 0, &q, &pred, &p2);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(again[i], prm[i]);
+}
