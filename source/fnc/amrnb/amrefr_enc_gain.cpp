@@ -254,19 +254,23 @@ Word16 MR795_gain_code_quant_mod(Word16 gain_pit, Word16 exp_gcode0, Word16 gcod
     Word16 g2_pitch = mult(gain_pit, gain_pit);
     Word16 one_alpha = add(sub(32767, alpha), 1);
     Word16 coeff[5], exp_coeff[5];
-    Word16 tmp = extract_l(L_shr(L_mult(alpha, frac_en[1]), 1));
+    // Every term is brought to the scale of the squared-code term (its
+    // coefficient word times L_mult(gc, gc) through the double-precision
+    // multiply): alpha is doubled for precision in the first two terms, and
+    // their exponents carry the difference of scales.
+    Word16 tmp = extract_h(L_shl(L_mult(alpha, frac_en[1]), 1));
     Word32 L_t1 = L_mult(tmp, g2_pitch);
-    exp_coeff[1] = sub(exp_en[1], 15);
-    tmp = extract_l(L_shr(L_mult(alpha, frac_en[2]), 1));
+    exp_coeff[1] = sub(exp_en[1], 29);
+    tmp = extract_h(L_shl(L_mult(alpha, frac_en[2]), 1));
     coeff[2] = mult(tmp, gain_pit);
-    exp_coeff[2] = add(exp_en[2], sub(exp_gcode0, 10));
+    exp_coeff[2] = sub(add(exp_en[2], sub(exp_gcode0, 10)), 14);
     coeff[3] = mult(alpha, frac_en[3]);
     exp_coeff[3] = add(exp_en[3], shl(sub(exp_gcode0, 10), 1));
     coeff[4] = mult(one_alpha, frac_en[3]);
     exp_coeff[4] = add(exp_coeff[3], 1);
     Word16 exp;
     Word32 L_t0 = amrefr_sqrt_l_exp(L_mult(alpha, frac_en[0]), &exp);
-    exp = add(exp, 47);
+    exp = add(exp, 29);
     exp_coeff[0] = sub(exp_en[0], exp);
     Word16 e_max = exp_coeff[1];
     for (int i = 2; i <= 4; ++i)
