@@ -165,6 +165,21 @@ TEST_P(AmrnbDecoderOracle, DtxStreamsDecodeAlike) {
     EXPECT_EQ(r.first_mismatch, -1) << "mode " << GetParam() << ": " << r.mismatched_samples << " samples differ from frame " << r.first_mismatch;
 }
 
+// Speech with pauses (talk spurts, SID first and update, no-data frames).
+TEST_P(AmrnbDecoderOracle, SpeechWithPausesAndDtxDecodesAlike) {
+    std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/amrnb/espeak_pauses_8k.raw";
+    std::vector<Word16> sig(160 * 300);
+    FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fread(sig.data(), sizeof(Word16), sig.size(), f), sig.size());
+    std::fclose(f);
+    for (bool dtx : {false, true}) {
+        Result r = run(GetParam(), dtx, 0, &sig);
+        EXPECT_EQ(r.first_mismatch, -1) << "mode " << GetParam() << " dtx " << dtx << ": " << r.mismatched_samples
+                                        << " samples differ from frame " << r.first_mismatch;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllModes, AmrnbDecoderOracle, ::testing::Range(0, 8));
 
 // Silence, full-scale and noise inputs, DTX off and on: the streams decode
