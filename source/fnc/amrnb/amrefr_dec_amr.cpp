@@ -381,8 +381,14 @@ int gsmamr_Speech_Decode_Frame_init(GSMAMR_Speech_Decode_FrameState* st, GSMAMR_
     return 0;
 }
 
+// A mode or frame type outside the codec's range is refused (silence out, state
+// untouched) rather than indexing the mode tables out of bounds.
 int gsmamr_Speech_Decode_Frame(GSMAMR_Speech_Decode_FrameState* st, GSMAMR_MODE mode, const Word16* serial,
                                GSMAMR_RXFrameType frame_type, Word16* synth) {
+    if (static_cast<unsigned>(mode) > MR122 || static_cast<unsigned>(frame_type) >= RX_N_FRAMETYPES) {
+        for (int i = 0; i < 160; ++i) synth[i] = 0;
+        return -1;
+    }
     st->rx_type = frame_type;
     st->mode = mode;
     amrefr_Speech_Decode_Frame(st, frame_type, serial, synth);

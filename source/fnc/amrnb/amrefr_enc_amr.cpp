@@ -289,8 +289,14 @@ int gsmamr_Speech_Encode_Frame_init(GSMAMR_Speech_Encode_FrameState* st, GSMAMR_
     return 0;
 }
 
+// A mode outside 4.75 ... 12.2 kbit/s is refused (serial cleared, state
+// untouched) rather than indexing the mode tables out of bounds.
 int gsmamr_Speech_Encode_Frame(GSMAMR_Speech_Encode_FrameState* st, GSMAMR_MODE mode, const Word16* new_speech,
                                Word16* serial, GSMAMR_MODE* usedMode, std::uint16_t* frameType) {
+    if (static_cast<unsigned>(mode) > MR122) {
+        for (int i = 0; i < AMR_SERIAL_FRAMESIZE; ++i) serial[i] = 0;
+        return -1;
+    }
     amrefr_Speech_Encode_Frame(st, mode, new_speech, serial, nullptr);
     *usedMode = static_cast<GSMAMR_MODE>(st->usedMode);
     *frameType = st->tx_type;

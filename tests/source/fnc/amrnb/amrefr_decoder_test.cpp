@@ -158,3 +158,20 @@ TEST(AmrnbDecoder, GainControlAndDispersion) {
     EXPECT_EQ(on.onset, 2);
     EXPECT_EQ(on.prevState, 1);
 }
+
+TEST(AmrnbDecoder, ModeOrFrameTypeOutsideTheCodecIsRefusedWithSilence) {
+    auto dec = std::make_unique<GSMAMR_DECSTRUCT>();
+    gsmamr_Speech_Decode_Frame_init(&dec->speech_decoder_state, &dec->dtx_decSt);
+    Word16 serial[AMR_SERIAL_FRAMESIZE] = {}, out[160];
+    for (Word16& v : out) v = 123;
+    EXPECT_EQ(gsmamr_Speech_Decode_Frame(&dec->speech_decoder_state, static_cast<GSMAMR_MODE>(8), serial,
+                                         RX_SPEECH_GOOD, out),
+              -1);
+    for (Word16 v : out) EXPECT_EQ(v, 0);
+    for (Word16& v : out) v = 123;
+    EXPECT_EQ(gsmamr_Speech_Decode_Frame(&dec->speech_decoder_state, MR122, serial,
+                                         static_cast<GSMAMR_RXFrameType>(RX_N_FRAMETYPES), out),
+              -1);
+    for (Word16 v : out) EXPECT_EQ(v, 0);
+    EXPECT_EQ(gsmamr_Speech_Decode_Frame(&dec->speech_decoder_state, MR122, serial, RX_NO_DATA, out), 0);
+}

@@ -204,3 +204,25 @@ TEST(AmrnbEncoderDtx, SidEnergyIndexAndPredictorMemory) {
     amrefr_dtx_enc(&st, 0, &q, &pred, &p2);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(again[i], prm[i]);
 }
+
+TEST(AmrnbEncoderFrame, ModeOutsideTheCodecIsRefusedWithoutTouchingTheState) {
+    auto a = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
+    auto b = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
+    gsmamr_Speech_Encode_Frame_init(a.get(), 0);
+    gsmamr_Speech_Encode_Frame_init(b.get(), 0);
+    Word16 speech[160], serial_a[AMR_SERIAL_FRAMESIZE], serial_b[AMR_SERIAL_FRAMESIZE];
+    for (int i = 0; i < 160; ++i) speech[i] = static_cast<Word16>((i * 331) % 6000 - 3000);
+    GSMAMR_MODE used = MR475;
+    std::uint16_t ft = 77;
+    for (int bad : {-1, 8, 9, 100}) {
+        for (Word16& w : serial_a) w = 5;
+        EXPECT_EQ(gsmamr_Speech_Encode_Frame(a.get(), static_cast<GSMAMR_MODE>(bad), speech, serial_a, &used, &ft),
+                  -1);
+        for (Word16 w : serial_a) EXPECT_EQ(w, 0);
+        EXPECT_EQ(ft, 77);
+    }
+    // The refused calls left the state as it was: the next frame codes alike.
+    gsmamr_Speech_Encode_Frame(a.get(), MR122, speech, serial_a, &used, &ft);
+    gsmamr_Speech_Encode_Frame(b.get(), MR122, speech, serial_b, &used, &ft);
+    EXPECT_EQ(0, std::memcmp(serial_a, serial_b, sizeof(serial_a)));
+}
