@@ -151,7 +151,24 @@ struct GSMAMR_gainQuantState {
     GSMAMR_gc_predState gc_predUnqSt;
     GSMAMR_GainAdaptState adaptSt;
 };
+void amrefr_calc_filt_energies(Word16 mode, const Word16* xn, const Word16* xn2, const Word16* y1, const Word16* Y2,
+                               const Word16* g_coeff, Word16* frac_coeff, Word16* exp_coeff, Word16* cod_gain_frac,
+                               Word16* cod_gain_exp);
+void amrefr_calc_target_energy(const Word16* xn, Word16* en_exp, Word16* en_frac);
+void amrefr_calc_unfilt_energies(const Word16* res, const Word16* exc, const Word16* code, Word16 gain_pit,
+                                 Word16* frac_en, Word16* exp_en, Word16* ltpg);
 void amrefr_gain_adapt(GSMAMR_GainAdaptState* st, Word16 ltpg, Word16 gain_cod, Word16* alpha);
+void amrefr_MR795_gain_quant(GSMAMR_GainAdaptState* adapt_st, const Word16* res, const Word16* exc,
+                             const Word16* code, const Word16* frac_coeff, const Word16* exp_coeff,
+                             Word16 exp_code_en, Word16 frac_code_en, Word16 exp_gcode0, Word16 frac_gcode0,
+                             Word16 cod_gain_frac, Word16 cod_gain_exp, Word16 gp_limit, Word16* gain_pit,
+                             Word16* gain_cod, Word16* qua_ener_MR122, Word16* qua_ener, Word16** anap);
+Word16 amrefr_MR475_gain_quant(GSMAMR_gc_predState* pred_st, Word16 sf0_exp_gcode0, Word16 sf0_frac_gcode0,
+                               const Word16* sf0_exp_coeff, const Word16* sf0_frac_coeff, Word16 sf0_exp_target_en,
+                               Word16 sf0_frac_target_en, const Word16* sf1_code_nosharp, Word16 sf1_exp_gcode0,
+                               Word16 sf1_frac_gcode0, const Word16* sf1_exp_coeff, const Word16* sf1_frac_coeff,
+                               Word16 sf1_exp_target_en, Word16 sf1_frac_target_en, Word16 gp_limit,
+                               Word16* sf0_gain_pit, Word16* sf0_gain_cod, Word16* sf1_gain_pit, Word16* sf1_gain_cod);
 void amrefr_MR475_update_unq_pred(GSMAMR_gc_predState* pred_st, Word16 exp_gcode0, Word16 frac_gcode0,
                                   Word16 cod_gain_exp, Word16 cod_gain_frac);
 Word16 amrefr_q_gain_pitch(Word16 mode, Word16 gp_limit, Word16* gain, Word16* gain_cand, Word16* gain_cind);
