@@ -1,0 +1,116 @@
+// AMR-NB frame costs: our encoder and decoder next to the independent
+// implementation's, on the speech fixture and a stream the latter encoded from it.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "amrefr_decoder.h"
+#include "amrefr_encoder.h"
+#include "amrnb_oracle_shim.h"
+#include "amrnb_payload_order.h"
+
+namespace {
+
+struct Stream {
+    std::vector<std::vector<unsigned char>> packed;
+    std::vector<std::vector<Word16>> serial;
+};
+
+std::vector<short> load_speech() {
+    std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw";
+    std::vector<short> speech(160 * 250);
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return {};
+    size_t n = std::fread(speech.data(), 2, speech.size(), f) / 160;
+    std::fclose(f);
+    speech.resize(160 * n);
+    return speech;
+}
+
+Stream make_stream(int mode) {
+    Stream s;
+    std::vector<short> speech = load_speech();
+    size_t n = speech.size() / 160;
+    void* enc = oracle_amrnb_encoder(0);
+    for (size_t i = 0; i < n; ++i) {
+        std::vector<unsigned char> p(64);
+        oracle_amrnb_encode(enc, mode, &speech[160 * i], p.data());
+        std::vector<Word16> bits(AMR_SERIAL_FRAMESIZE);
+        for (int b = 0; b < amrefr_mode_bits(mode); ++b)
+            bits[kPayloadOrder[mode][b]] = static_cast<Word16>((p[1 + b / 8] >> (7 - b % 8)) & 1);
+        s.packed.push_back(p);
+        s.serial.push_back(bits);
+    }
+    oracle_amrnb_encoder_free(enc);
+    return s;
+}
+
+void BM_DecodeFrame(benchmark::State& state) {
+    int mode = static_cast<int>(state.range(0));
+    Stream s = make_stream(mode);
+    auto dec = std::make_unique<GSMAMR_DECSTRUCT>();
+    gsmamr_Speech_Decode_Frame_init(&dec->speech_decoder_state, &dec->dtx_decSt);
+    Word16 out[160];
+    size_t i = 0;
+    for (auto _ : state) {
+        gsmamr_Speech_Decode_Frame(&dec->speech_decoder_state, static_cast<GSMAMR_MODE>(mode), s.serial[i].data(),
+                                   RX_SPEECH_GOOD, out);
+        benchmark::DoNotOptimize(out);
+        i = (i + 1) % s.serial.size();
+    }
+}
+
+void BM_OracleDecodeFrame(benchmark::State& state) {
+    Stream s = make_stream(static_cast<int>(state.range(0)));
+    void* dec = oracle_amrnb_decoder();
+    short out[160];
+    size_t i = 0;
+    for (auto _ : state) {
+        oracle_amrnb_decode(dec, s.packed[i].data(), out, 0);
+        benchmark::DoNotOptimize(out);
+        i = (i + 1) % s.packed.size();
+    }
+    oracle_amrnb_decoder_free(dec);
+}
+
+void BM_EncodeFrame(benchmark::State& state) {
+    int mode = static_cast<int>(state.range(0));
+    std::vector<short> speech = load_speech();
+    auto enc = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
+    gsmamr_Speech_Encode_Frame_init(enc.get(), 0);
+    Word16 serial[AMR_SERIAL_FRAMESIZE];
+    GSMAMR_MODE used;
+    std::uint16_t frame_type;
+    size_t i = 0, n = speech.size() / 160;
+    for (auto _ : state) {
+        gsmamr_Speech_Encode_Frame(enc.get(), static_cast<GSMAMR_MODE>(mode), &speech[160 * i], serial, &used,
+                                   &frame_type);
+        benchmark::DoNotOptimize(serial);
+        i = (i + 1) % n;
+    }
+}
+
+void BM_OracleEncodeFrame(benchmark::State& state) {
+    int mode = static_cast<int>(state.range(0));
+    std::vector<short> speech = load_speech();
+    void* enc = oracle_amrnb_encoder(0);
+    unsigned char out[64];
+    size_t i = 0, n = speech.size() / 160;
+    for (auto _ : state) {
+        oracle_amrnb_encode(enc, mode, &speech[160 * i], out);
+        benchmark::DoNotOptimize(out);
+        i = (i + 1) % n;
+    }
+    oracle_amrnb_encoder_free(enc);
+}
+
+}  // namespace
+
+BENCHMARK(BM_EncodeFrame)->Arg(0)->Arg(7);
+BENCHMARK(BM_OracleEncodeFrame)->Arg(0)->Arg(7);
+BENCHMARK(BM_DecodeFrame)->Arg(0)->Arg(7);
+BENCHMARK(BM_OracleDecodeFrame)->Arg(0)->Arg(7);
+BENCHMARK_MAIN();

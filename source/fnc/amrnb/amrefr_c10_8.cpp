@@ -1,0 +1,167 @@
+// Ten- and eight-pulse codebook search (12.2 / EFR and 10.2 kbit/s) on the
+// track-split copy of the correlation matrix: rearrangement, partial energies
+// of one pulse-pair level and the choice of the best pair.
+#include <cstring>
+
+#include "amrefr_basic_op.h"
+#include "amrefr_kernels.h"
+#include "amrefr_tables.h"
+
+using namespace amrefr_op;
+
+void amrefr_LoadRRSplit(const Word16* rr, Word16* rr_split, const Word16* table) {
+    for (int k = 0; k < 1600; ++k) rr_split[k] = rr[table[k] / 2];
+}
+
+void amrefr_SplitInto5Tracks(const Word16* dn, Word16* dn_split, const Word16* rr_diag, Word16* rr_diag_split) {
+    for (int t = 0; t < 5; ++t)
+        for (int j = 0; j < 8; ++j) {
+            dn_split[8 * t + j] = dn[t + 5 * j];
+            rr_diag_split[8 * t + j] = rr_diag[t + 5 * j];
+        }
+}
+
+void amrefr_SplitInto4Tracks(const Word16* dn, Word16* dn_split, const Word16* rr_diag, Word16* rr_diag_split) {
+    for (int t = 0; t < 4; ++t)
+        for (int j = 0; j < 10; ++j) {
+            dn_split[10 * t + j] = dn[t + 4 * j];
+            rr_diag_split[10 * t + j] = rr_diag[t + 4 * j];
+        }
+}
+
+void amrefr_GenRowStart(Word16* rr_split, Word16** row_start) {
+    for (int p = 0; p < 40; ++p) row_start[p] = rr_split + amrefr_GenRowStart_index[p & 3] / 2 + 160 * (p >> 2);
+}
+
+namespace {
+
+void loop2(Word32* out, const Word16* diag, const Word16* row_a, const Word16* row_b, Word16 c_diag,
+           Word16 c_cross, Word32 init, int n) {
+    for (int k = 0; k < n; ++k) out[k] = L_mac(L_mac(L_mac(init, diag[k], c_diag), row_a[k], c_cross), row_b[k], c_cross);
+}
+
+void loop1(Word32* alp1, Word32* s, const Word16* const* rows, Word16 c_alp, Word16 c_s, int n) {
+    for (int k = 0; k < n; ++k) {
+        alp1[k] = L_mac(L_mac(alp1[k], rows[0][k], c_alp), rows[1][k], c_alp);
+        s[k] = L_mac(L_mac(s[k], rows[2][k], c_s), rows[3][k], c_s);
+    }
+}
+
+// The pair choice common to both rates: four interleaved sub-searches over the
+// flat index (k mod 4), each keeping its first best, merged in sub-search order
+// into the incoming pair.
+template <typename Pair>
+void choose_pair(int count, Pair pair, Word32* alp0, Word16* sq, Word16* index) {
+    Word16 best_sq[4], best_alp[4];
+    int best_k[4];
+    for (int m = 0; m < 4; ++m) {
+        pair(m, best_sq[m], best_alp[m]);
+        best_k[m] = m;
+    }
+    for (int k = 4; k < count; ++k) {
+        int m = k & 3;
+        Word16 sq2, alp16;
+        pair(k, sq2, alp16);
+        if (L_msu(L_mult(alp16, best_sq[m]), sq2, best_alp[m]) < 0) {
+            best_sq[m] = sq2;
+            best_alp[m] = alp16;
+            best_k[m] = k;
+        }
+    }
+    Word16 cur_sq = *sq, cur_alp = static_cast<Word16>(*alp0 >> 16);
+    int cur_k = 4;
+    for (int m = 0; m < 4; ++m)
+        if (L_msu(L_mult(best_alp[m], cur_sq), best_sq[m], cur_alp) < 0) {
+            cur_sq = best_sq[m];
+            cur_alp = best_alp[m];
+            cur_k = best_k[m];
+        }
+    *sq = cur_sq;
+    *alp0 = static_cast<Word32>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(cur_alp)) << 16);
+    *index = static_cast<Word16>(cur_k);
+}
+
+}  // namespace
+
+void amrefr_Do2Pulses_Loop2_MR122(Word32* out, const Word16* diag, const Word16* row_a, const Word16* row_b,
+                                  Word16 c_diag, Word16 c_cross, Word32 init) {
+    loop2(out, diag, row_a, row_b, c_diag, c_cross, init, 8);
+}
+
+// Ten candidates; the two spare entries of the 12-entry buffer get the start
+// value and never reach a result.
+void amrefr_Do2Pulses_Loop2_MR102(Word32* out, const Word16* diag, const Word16* row_a, const Word16* row_b,
+                                  Word16 c_diag, Word16 c_cross, Word32 init) {
+    loop2(out, diag, row_a, row_b, c_diag, c_cross, init, 10);
+    out[10] = out[11] = init;
+}
+
+void amrefr_Do2Pulses_Loop1_MR122(Word32* alp1, Word32* s, const Word16* const* rows, Word16 c_alp, Word16 c_s) {
+    loop1(alp1, s, rows, c_alp, c_s, 8);
+}
+
+void amrefr_Do2Pulses_Loop1_MR102(Word32* alp1, Word32* s, const Word16* const* rows, Word16 c_alp, Word16 c_s) {
+    loop1(alp1, s, rows, c_alp, c_s, 10);
+}
+
+void amrefr_CBS2_PulsePosition_MR122(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row,
+                                     const Word32* s, const Word16* coeffs, const Word32* alp1, Word32* alp0,
+                                     Word16* sq, Word16* index) {
+    Word16 rrv[8];
+    for (int b = 0; b < 8; ++b) rrv[b] = round16(s[b]);
+    const Word16 c4 = coeffs[4], c5 = coeffs[5];
+    choose_pair(
+        64,
+        [&](int k, Word16& sq2, Word16& alp16) {
+            int a = k >> 3, b = k & 7;
+            Word16 ps2 = wrap16(std::int32_t{ps0} + dn_a[a] + dn_b[b]);
+            sq2 = mult(ps2, ps2);
+            alp16 = extract_h(L_mac(L_mac(alp1[a], rr_row[200 * a + b], c5), rrv[b], c4));
+        },
+        alp0, sq, index);
+}
+
+// Entries 10a + b for b < 10 are the pairs; entries 100 and 101 are spare (0).
+void amrefr_CBS2_GenPSQ2(Word16* out, const Word16* dn_a, const Word16* dn_b, Word16 ps0) {
+    for (int a = 0; a < 10; ++a)
+        for (int b = 0; b < 10; ++b) {
+            Word16 ps2 = wrap16(std::int32_t{ps0} + dn_a[a] + dn_b[b]);
+            out[10 * a + b] = mult(ps2, ps2);
+        }
+    out[100] = out[101] = 0;
+}
+
+void amrefr_CBS2_GenALP_Vals(const Word32* in, Word32* out) {
+    for (int k = 0; k < 12; ++k) {
+        Word16 hi = static_cast<Word16>(in[k] >> 16);
+        Word32 lo = in[k] & 0xFFFF;
+        out[k] = L_sub(lo, L_mult(hi, -32768));
+    }
+}
+
+void amrefr_CBS2_GenALP16(Word16* out, const Word16* rr_row, const Word32* s, const Word16* coeffs,
+                          const Word32* vals) {
+    Word16 rrv[10];
+    for (int b = 0; b < 10; ++b) rrv[b] = round16(s[b]);
+    const Word16 c4 = coeffs[4], c5 = coeffs[5];
+    for (int a = 0; a < 10; ++a)
+        for (int b = 0; b < 10; ++b)
+            out[10 * a + b] = extract_h(L_mac(L_mac(vals[a], rr_row[160 * a + b], c5), rrv[b], c4));
+    out[100] = out[101] = 0;
+}
+
+void amrefr_CBS2_PulsePosition(const Word16* psq2, const Word16* alp16, Word32* alp0, Word16* sq, Word16* index) {
+    choose_pair(
+        100,
+        [&](int k, Word16& sq2, Word16& a16) {
+            sq2 = psq2[k];
+            a16 = alp16[k];
+        },
+        alp0, sq, index);
+}
+
+void amrefr_CBS2_GenRRV8(Word32* buf) {
+    Word16 r[8];
+    for (int k = 0; k < 8; ++k) r[k] = round16(buf[k]);
+    std::memcpy(buf, r, sizeof(r));
+}

@@ -1,0 +1,24 @@
+// Filtering of an excitation vector through the reversed impulse response,
+// and the gain-scaled target update of the closed-loop pitch stage.
+#include "amrefr_basic_op.h"
+#include "amrefr_kernels.h"
+
+using namespace amrefr_op;
+
+// Outputs are formed four at a time over one stretch of reversed taps: output n
+// of the group starting at n0 takes the terms i = 0 … n0 + 3, the terms with
+// i > n meeting the zero taps h[−1..−3] (elements 40..42 of h_rev43).
+void amrefr_ConvolveFwdH(const Word16* x, const Word16* h_rev43, Word16* y) {
+    for (int n = 0; n < 40; ++n) {
+        int last = (n & ~3) + 3;
+        Word32 s = 0;
+        for (int i = 0; i <= last; ++i) s = L_mac(s, x[i], h_rev43[39 - (n - i)]);
+        y[n] = extract_h(L_shl(s, 3));
+    }
+}
+
+void amrefr_Vec_update_target(const Word16* y, const Word16* x, Word16* out, Word16 gain) {
+    Word16 t[40];
+    for (int i = 0; i < 40; ++i) t[i] = sub(x[i], extract_h(L_shl(L_mult(y[i], gain), 1)));
+    for (int i = 0; i < 40; ++i) out[i] = t[i];
+}

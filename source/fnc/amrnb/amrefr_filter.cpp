@@ -1,0 +1,102 @@
+// Sample-by-sample filters: input high-pass / output post-processing, LPC
+// residual, synthesis filter (with and without overflow report), the
+// post-filter's tilt compensation and its gain-control loops.
+#include "amrefr_basic_op.h"
+#include "amrefr_kernels.h"
+#include "amrefr_lanes.h"
+#include "amrefr_tables.h"
+
+using namespace amrefr_op;
+
+void amrefr_Pre_Process(GSMAMR_Pre_ProcessState* st, Word16* in, Word16* out, Word16 mode) {
+    const Word16* b = mode == 0 ? amrefr_b_pre : amrefr_b_post;
+    const Word16* a = mode == 0 ? amrefr_a_pre : amrefr_a_post;
+
+    // Feed-forward pass first, so that out may be in.  The two previous input
+    // samples come from the state (no words in front of the caller's buffer
+    // are touched).
+    std::int32_t t[160];
+    Word16 xm2 = st->x1, xm1 = st->x0;
+    for (int n = 0; n < 160; ++n) {
+        t[n] = b[2] * std::int32_t{xm2} + b[1] * std::int32_t{xm1} + b[0] * std::int32_t{in[n]};
+        xm2 = xm1;
+        xm1 = in[n];
+    }
+    st->x1 = in[158];
+    st->x0 = in[159];
+
+    Word32 y2 = st->L_y2, y1 = st->L_y1;
+    for (int n = 0; n < 160; ++n) {
+        std::int64_t s = std::int64_t{t[n]} + ((std::int64_t{y2} * a[2]) >> 16) + ((std::int64_t{y1} * a[1]) >> 16);
+        Word32 y;
+        if (mode == 0) {
+            y = sat32(s * 16);
+            out[n] = round16(y);
+        } else {
+            y = sat32(s * 8);
+            out[n] = static_cast<Word16>(round16(L_shl(y, 1)) & 0xFFF8);
+        }
+        y2 = y1;
+        y1 = y;
+    }
+    st->L_y2 = y2;
+    st->L_y1 = y1;
+}
+
+// The previous call's last sample comes from the state; nothing is written in
+// front of the signal.
+void amrefr_preemphasis(GSMAMR_preemphasisState* st, Word16* signal, Word16 g) {
+    Word16 temp = signal[39];
+    for (int i = 39; i > 0; --i) signal[i] = sub(signal[i], mult(g, signal[i - 1]));
+    signal[0] = sub(signal[0], mult(g, st->mem_pre));
+    st->mem_pre = temp;
+}
+
+void amrefr_Residu(const Word16* a, const Word16* x, Word16* y) {
+    for (int n = 0; n < 40; ++n) {
+        Word32 s = L_mult(a[10], x[n - 10]);
+        for (int j = 9; j >= 0; --j) s = L_mac(s, a[j], x[n - j]);
+        y[n] = sat16((std::int64_t{s} + 4096) >> 13);
+    }
+}
+
+namespace {
+
+// One output: four saturating partial sums over the coefficients
+// {8, 4}, {7, 3}, {10, 6, 2}, {9, 5, 1} (the last starting at x·8192).  Their
+// total is formed exactly, so a total beyond the 32-bit range saturates the
+// output with the correct sign instead of wrapping.
+Word16 syn_step(const Word16* a, Word16 x, const Word16* y, amrefr_lanes::Latch& l) {
+    Word32 p0 = l.msu(l.msu(0, a[8], y[-8]), a[4], y[-4]);
+    Word32 p1 = l.msu(l.msu(0, a[7], y[-7]), a[3], y[-3]);
+    Word32 p2 = l.msu(l.msu(l.msu(0, a[10], y[-10]), a[6], y[-6]), a[2], y[-2]);
+    Word32 p3 = l.msu(l.msu(l.msu(std::int32_t{x} * 8192, a[9], y[-9]), a[5], y[-5]), a[1], y[-1]);
+    std::int64_t total = (std::int64_t{p0} + p1) + (std::int64_t{p2} + p3);
+    std::int64_t v = (total + 4096) >> 13;
+    Word16 out = sat16(v);
+    if (out != v) l.clipped = true;
+    return out;
+}
+
+Word16 syn_filt(const Word16* a, const Word16* x, Word16* y) {
+    amrefr_lanes::Latch l;
+    for (int n = 0; n < 40; ++n) y[n] = syn_step(a, x[n], &y[n], l);
+    return l.clipped ? 1 : 0;
+}
+
+}  // namespace
+
+void amrefr_Syn_filt(const Word16* a, const Word16* x, Word16* y) { syn_filt(a, x, y); }
+
+Word16 amrefr_Syn_filt_latch_overflow(const Word16* a, const Word16* x, Word16* y) { return syn_filt(a, x, y); }
+
+void amrefr_agc_loop1(Word16 gain, Word16 fac, Word16 g0, Word16* gains) {
+    for (int i = 0; i < 40; ++i) {
+        gain = wrap16(((std::int32_t{gain} * fac) >> 15) + g0);
+        gains[i] = gain;
+    }
+}
+
+void amrefr_agc_loop2(Word16* sig, const Word16* gains) {
+    for (int i = 0; i < 40; ++i) sig[i] = sat16(L_mult(sig[i], gains[i]) >> 13);
+}

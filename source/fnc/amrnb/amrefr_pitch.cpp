@@ -1,0 +1,84 @@
+// Pitch analysis kernels: open-loop correlations and weighted lag choice,
+// normalised correlations of the closed-loop search, fraction choice and the
+// adaptive codebook vector at a fractional delay.
+#include "amrefr_basic_op.h"
+#include "amrefr_kernels.h"
+#include "amrefr_lanes.h"
+#include "amrefr_tables.h"
+
+using namespace amrefr_op;
+
+// Lags are done in groups of eight: 8·ceil(nlags / 8) outputs.
+void amrefr_comp_corr_loop(const Word16* cur, const Word16* past, Word16 nlags, Word32* out, Word16 L_frame) {
+    int outputs = (nlags + 7) / 8 * 8;
+    for (int m = 0; m < outputs; ++m) out[m] = amrefr_lanes::dot4(cur, past + m, L_frame);
+}
+
+Word16 amrefr_Lag_max_10k2_Loops(const Word32* corr, const Word16* ww, const Word16* we, Word16 wght_flg) {
+    Word32 max = MIN_32;
+    Word16 lag = 143;
+    for (int i = 143; i >= 20; --i) {
+        int n = 143 - i;
+        Word32 t0 = Mpy_32_16(corr[-i], ww[-n]);
+        if (wght_flg > 0) t0 = Mpy_32_16(t0, we[-n]);
+        if (t0 >= max) {
+            max = t0;
+            lag = static_cast<Word16>(i);
+        }
+    }
+    return lag;
+}
+
+void amrefr_Calculate_Corr_Norm(Word16* s_excf, const Word16* xn, const Word16* exc, const Word16* h,
+                                Word16* corr_norm, Word16 t_min, Word16 t_max, Word16 k, Word16 h_fac,
+                                Word16 scaling) {
+    Word16 own[40];
+    Word16* buf[2] = {s_excf, own};
+    int cur = 0;
+    for (int i = t_min; i <= t_max; ++i) {
+        const Word16* e = buf[cur];
+        Word32 energy = amrefr_lanes::dot4(e, e, 40);
+        Word32 norm = amrefr_Inv_sqrt(energy);
+        Word32 corr = amrefr_lanes::dot4(xn, e, 40);
+        corr_norm[i] = sat16(amrefr_MPY_32(norm, corr));
+        if (i < t_max) {
+            --k;
+            Word16* next = buf[cur ^ 1];
+            for (int j = 39; j > 0; --j) next[j] = add(extract_h(L_shl(L_mult(exc[k], h[j]), h_fac)), e[j - 1]);
+            next[0] = shr(exc[k], scaling);
+            cur ^= 1;
+        }
+    }
+}
+
+Word16 amrefr_Interpol_3or6_Best(const Word16* values, Word16 first, Word16 floor, Word16 count) {
+    Word16 max = floor, result = first;
+    for (int n = 0; n < count; ++n)
+        if (values[n] > max) {
+            max = values[n];
+            result = static_cast<Word16>(first + n);
+        }
+    return result;
+}
+
+void amrefr_Pred_lt_3or6(Word16* exc, Word16 T0, Word16 frac, Word16 flag3) {
+    const Word16* p = exc - T0;
+    int f = -frac * (1 << flag3);
+    if (f < 0) {
+        f += 6;
+        --p;
+    }
+    const Word16* left = &amrefr_inter_6_rev[10 * f];
+    const Word16* right = &amrefr_inter_6[10 * (6 - f)];
+    for (int j0 = 0; j0 < 40; j0 += 4) {
+        Word16 group[4];
+        for (int g = 0; g < 4; ++g) {
+            int j = j0 + g;
+            Word32 s = 0;
+            for (int m = 0; m < 10; ++m) s = L_mac(s, p[j - 9 + m], left[m]);
+            for (int i = 0; i < 10; ++i) s = L_mac(s, p[j + 1 + i], right[i]);
+            group[g] = extract_h(L_add(s, 0x8000));
+        }
+        for (int g = 0; g < 4; ++g) exc[j0 + g] = group[g];
+    }
+}

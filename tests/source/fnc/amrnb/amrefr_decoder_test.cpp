@@ -1,0 +1,177 @@
+// Decoder behaviour that the comparison with the independent decoder does not
+// reach: homing, long pauses, tool edge cases and the mended single-gain control.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "amrefr_basic_op.h"
+#include "amrefr_decoder.h"
+#include "amrefr_tables.h"
+
+using namespace amrefr_op;
+
+namespace {
+
+struct Decoder {
+    std::unique_ptr<GSMAMR_DECSTRUCT> d = std::make_unique<GSMAMR_DECSTRUCT>();
+    Decoder() { gsmamr_Speech_Decode_Frame_init(&d->speech_decoder_state, &d->dtx_decSt); }
+    void frame(int mode, const Word16* serial, GSMAMR_RXFrameType rx, Word16* out) {
+        gsmamr_Speech_Decode_Frame(&d->speech_decoder_state, static_cast<GSMAMR_MODE>(mode), serial, rx, out);
+    }
+};
+
+}  // namespace
+
+TEST(AmrnbDecoder, HomingFramesGiveTheEncoderHomingPatternAndKeepTheHomeState) {
+    for (int mode = 0; mode < 8; ++mode) {
+        Decoder dec;
+        Word16 serial[AMR_SERIAL_FRAMESIZE] = {}, out[160];
+        amrefr_Prm2bits(static_cast<Word16>(mode), amrefr_dhf[mode], serial);
+        for (int rep = 0; rep < 2; ++rep) {
+            dec.frame(mode, serial, RX_SPEECH_GOOD, out);
+            for (int i = 0; i < 160; ++i) ASSERT_EQ(out[i], 8) << mode;
+            EXPECT_EQ(dec.d->speech_decoder_state.reset_flag_old, 1);
+        }
+        // Only the first subframe is tested while homed.
+        Word16 prm[AMR_MAX_PRM_SIZE];
+        std::memcpy(prm, amrefr_dhf[mode], sizeof(Word16) * amrefr_prmno[mode]);
+        prm[amrefr_prmno[mode] - 1] ^= 1;
+        amrefr_Prm2bits(static_cast<Word16>(mode), prm, serial);
+        dec.frame(mode, serial, RX_SPEECH_GOOD, out);
+        for (int i = 0; i < 160; ++i) ASSERT_EQ(out[i], 8);
+        EXPECT_EQ(dec.d->speech_decoder_state.reset_flag_old, 1);
+        // An ordinary frame is decoded and leaves the home state.
+        Word16 other[AMR_SERIAL_FRAMESIZE] = {};
+        dec.frame(mode, other, RX_SPEECH_GOOD, out);
+        EXPECT_EQ(dec.d->speech_decoder_state.reset_flag_old, 0);
+    }
+}
+
+TEST(AmrnbDecoder, LostFramesFromResetStayInComfortNoiseAndMuteAfterFiftyFrames) {
+    Decoder dec;
+    Word16 serial[AMR_SERIAL_FRAMESIZE] = {}, out[160];
+    for (int f = 0; f < 60; ++f) {
+        dec.frame(MR122, serial, RX_NO_DATA, out);
+        GSMAMR_DTXStateType st = dec.d->dtx_decSt.dtxGlobalState;
+        EXPECT_EQ(st, f < 50 ? DTX : DTX_MUTE) << f;
+    }
+    // A SID update late in a pause is still comfort noise, not mute.
+    Word16 sid[5] = {0, 10, 20, 30, 40};
+    amrefr_Prm2bits(MRDTX, sid, serial);
+    dec.frame(MR122, serial, RX_SID_UPDATE, out);
+    EXPECT_EQ(dec.d->dtx_decSt.dtxGlobalState, DTX);
+    // Energy index 0 is silence.
+    Word16 silent[5] = {0, 10, 20, 30, 0};
+    amrefr_Prm2bits(MRDTX, silent, serial);
+    dec.frame(MR122, serial, RX_SID_UPDATE, out);
+    EXPECT_EQ(dec.d->dtx_decSt.log_en, -32768);
+}
+
+TEST(AmrnbDecoder, ComfortNoiseFramesKeepTheSynthesisMemory) {
+    // The reset run at every comfort-noise frame keeps the filter memory, so
+    // comfort noise continues across frames instead of restarting from zero.
+    GSMAMR_Decoder_amrState st{};
+    for (int i = 0; i < 10; ++i) st.mem_syn[i] = static_cast<Word16>(100 + i);
+    st.old_exc[3] = 77;
+    st.prev_bf = 1;
+    amrefr_Decoder_amr_reset(&st, MRDTX);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(st.mem_syn[i], 100 + i);
+    EXPECT_EQ(st.old_exc[3], 0);
+    EXPECT_EQ(st.prev_bf, 0);
+    amrefr_Decoder_amr_reset(&st, MR475);
+    EXPECT_EQ(st.mem_syn[0], 0);
+    EXPECT_EQ(st.lsp_old[0], 30000);
+}
+
+TEST(AmrnbDecoder, ParameterDecoderEdges) {
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(amrefr_d_gain_pitch(MR122, static_cast<Word16>(i)), amrefr_qua_gain_pitch[i] & ~3);
+        EXPECT_EQ(amrefr_d_gain_pitch(MR795, static_cast<Word16>(i)), amrefr_qua_gain_pitch[i]);
+    }
+    // 10.2 kbit/s: a second pulse before the first gets the opposite sign.
+    Word16 idx[7] = {0, 0, 0, 0, 0, 0, 0}, cod[40], pos[10];
+    idx[4] = amrefr_compress10(2, 0, 0);  // track 0: first pulse at 4·2, second (pos[4]) at 0
+    amrefr_dec_8i40_31bits(idx, cod, pos, 0);
+    EXPECT_EQ(cod[8], 8191);
+    EXPECT_EQ(cod[0], -8191);
+    // Both pulses of a track on one position add.
+    idx[4] = 0;
+    amrefr_dec_8i40_31bits(idx, cod, pos, 0);
+    EXPECT_EQ(cod[0], 16382);
+    // 12.2 kbit/s: sign in bit 3, positions through the Gray decoding.
+    Word16 i122[10] = {8 | 2, 0, 0, 0, 0, 1, 0, 0, 0, 0};
+    amrefr_dec_10i40_35bits(i122, cod, pos, 0);
+    EXPECT_EQ(cod[15], -4096);  // dgray[2] = 3 → position 15
+    EXPECT_EQ(cod[5], 4096);    // second pulse of track 0 before the first: opposite sign
+    // Lags: 1/3 resolution, first subframe, and 1/6 resolution above the fractional range.
+    Word16 T0, frac;
+    amrefr_Dec_lag3(0, 0, 0, 0, 0, &T0, &frac, 0);
+    EXPECT_EQ(T0, 19);
+    EXPECT_EQ(frac, 1);
+    amrefr_Dec_lag6(500, 18, 143, 0, &T0, &frac);
+    EXPECT_EQ(T0, 132);
+    EXPECT_EQ(frac, 0);
+    Word16 out[12];
+    Word16 old_lsf[10], new_lsf[10];
+    for (int i = 0; i < 10; ++i) old_lsf[i] = static_cast<Word16>(1000 * i), new_lsf[i] = static_cast<Word16>(1000 * i + 7);
+    amrefr_Int_lsf(old_lsf, new_lsf, 120, out);
+    EXPECT_EQ(std::memcmp(out, new_lsf, sizeof(new_lsf)), 0);
+}
+
+TEST(AmrnbDecoder, GainControlAndDispersion) {
+    // A silent filtered subframe stays silent and the smoothed gain restarts from 0.
+    Word16 in[40], sig[40] = {};
+    for (int i = 0; i < 40; ++i) in[i] = static_cast<Word16>(1000 * (i % 3));
+    Word16 past = 4096;
+    amrefr_agc(in, sig, 29491, &past);
+    EXPECT_EQ(past, 0);
+    for (Word16 v : sig) EXPECT_EQ(v, 0);
+    // Single gain of at least 8192 (Q12: 2.0 and above): computed as
+    // extract_h(L_shl(L_mult(x, g), 3)) for every sample.
+    Word16 ref[40], out[40];
+    for (int i = 0; i < 40; ++i) ref[i] = static_cast<Word16>(4000 * (i % 2 ? 1 : -1)), out[i] = static_cast<Word16>(ref[i] / 4);
+    Word16 keep[40];
+    std::memcpy(keep, out, sizeof(out));
+    amrefr_agc(ref, out, 0, nullptr);
+    // The gain is about 4 (16384 in Q12): the output regains the reference level.
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_NEAR(out[i], ref[i], 8) << i;
+        EXPECT_EQ(out[i] & 0, 0);
+    }
+    (void)keep;
+    // No dispersion for very small code gains, whatever the pitch gain.
+    GSMAMR_ph_dispState st{};
+    Word16 x[40] = {}, inno[40] = {}, undisp[40] = {};
+    inno[5] = 4096;
+    amrefr_ph_disp(&st, MR475, x, 9, 0, inno, 0, 1, undisp);
+    EXPECT_EQ(inno[5], 4096);
+    EXPECT_EQ(inno[6], 0);
+    EXPECT_EQ(st.prevState, 2);
+    // An onset (code gain more than doubled) weakens the dispersion by one step.
+    GSMAMR_ph_dispState on{};
+    on.prevCbGain = 100;
+    on.prevState = 0;
+    Word16 inno2[40] = {};
+    inno2[0] = 4096;
+    amrefr_ph_disp(&on, MR475, x, 300, 0, inno2, 0, 1, undisp);
+    EXPECT_EQ(on.onset, 2);
+    EXPECT_EQ(on.prevState, 1);
+}
+
+TEST(AmrnbDecoder, ModeOrFrameTypeOutsideTheCodecIsRefusedWithSilence) {
+    auto dec = std::make_unique<GSMAMR_DECSTRUCT>();
+    gsmamr_Speech_Decode_Frame_init(&dec->speech_decoder_state, &dec->dtx_decSt);
+    Word16 serial[AMR_SERIAL_FRAMESIZE] = {}, out[160];
+    for (Word16& v : out) v = 123;
+    EXPECT_EQ(gsmamr_Speech_Decode_Frame(&dec->speech_decoder_state, static_cast<GSMAMR_MODE>(8), serial,
+                                         RX_SPEECH_GOOD, out),
+              -1);
+    for (Word16 v : out) EXPECT_EQ(v, 0);
+    for (Word16& v : out) v = 123;
+    EXPECT_EQ(gsmamr_Speech_Decode_Frame(&dec->speech_decoder_state, MR122, serial,
+                                         static_cast<GSMAMR_RXFrameType>(RX_N_FRAMETYPES), out),
+              -1);
+    for (Word16 v : out) EXPECT_EQ(v, 0);
+    EXPECT_EQ(gsmamr_Speech_Decode_Frame(&dec->speech_decoder_state, MR122, serial, RX_NO_DATA, out), 0);
+}
