@@ -7,7 +7,7 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -16,7 +16,6 @@
 
 #include "../vexa_test_util.h"
 #include "boardHal.h"
-#include "halshim/halshim.h"
 #include "hapi/hapi.h"
 #include "rm/rm.h"
 #include "swb/swb.h"
@@ -240,7 +239,10 @@ class BoardSlice : public ::testing::Test {
     ASSERT_TRUE(kBoardShape);
     writeToneFile();
     lhapiInit(0);
-    events().list.clear();
+    {
+      std::lock_guard<std::mutex> guard(events().lock);
+      events().list.clear();
+    }
     ASSERT_EQ(hapiInit(recordEvent, 1), HAPISUCCESS);
     ASSERT_EQ(boardHalInit(VRG_COUNTRY_GERMANY), 0);
     ASSERT_EQ(boardHalGetNumEndpoints(), 1);
