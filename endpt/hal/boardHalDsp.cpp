@@ -35,6 +35,9 @@ media_chan gMediaChans[BOARD_HAL_MAX_CHANNELS];
 std::atomic<int> dsphal_fp{-1};
 std::atomic<int> num_chans{0};
 std::mutex dsphalModuleLock;
+// Held by each tick's pass over the channels and by the driver's stop, which runs while the tick
+// task still does: a channel is never closed under a frame being moved through it.
+std::mutex framePassLock;
 
 // The tick path works in these two buffers: nothing is allocated per tick.
 int16_t gIngressFrame[kMaxFrameSamples];
@@ -192,11 +195,14 @@ int boardHalDspHalInit(void) {
 }
 
 void boardHalDspHalDeinit(void) {
-  for (int id = 0; id < BOARD_HAL_MAX_CHANNELS; ++id) closeChannel(id);
+  {
+    std::lock_guard<std::mutex> frames(framePassLock);
+    num_chans = 0;
+    for (int id = 0; id < BOARD_HAL_MAX_CHANNELS; ++id) closeChannel(id);
+  }
   std::lock_guard<std::mutex> guard(dsphalModuleLock);
   const int fd = dsphal_fp.exchange(-1);
   if (fd >= 0) halDrvClose(fd);
-  num_chans = 0;
 }
 
 int boardHalDspHalWaitTick(void) {
@@ -280,6 +286,7 @@ void boardHalDspTaskResume(void) { haltDsp = false; }
 void boardHalDspRegisterCallback(BOARD_HAL_DSP_TASK_FUNC function) { dspTaskFunc = function; }
 
 void lhapiProcessIngress() {
+  std::lock_guard<std::mutex> frames(framePassLock);
   const int channels = num_chans.load();
   for (int id = 0; id < channels; ++id) {
     media_chan& ch = gMediaChans[id];
@@ -307,6 +314,7 @@ void lhapiProcessIngress() {
 }
 
 void lhapiProcessEgress() {
+  std::lock_guard<std::mutex> frames(framePassLock);
   const int channels = num_chans.load();
   for (int id = 0; id < channels; ++id) {
     media_chan& ch = gMediaChans[id];
