@@ -58,7 +58,8 @@ void cheb_coeffs(const Word16* f, Word32* out) {
 // Roots of the sum and difference polynomials along the cosine grid.  The scan
 // moves two grid points at once while the polynomial value is far from zero
 // (magnitude above 200); a sign change over such a step is located in one of
-// its halves by evaluating the skipped point.
+// its halves by evaluating the skipped point, so that the roots are those of a
+// one-point scan unless two sign changes fall inside one double step.
 void amrefr_Az_lsp(const Word16* a, Word16* lsp, const Word16* old_lsp) {
     Word16 f1[6], f2[6];
     f1[0] = 1024;
@@ -88,8 +89,11 @@ void amrefr_Az_lsp(const Word16* a, Word16* lsp, const Word16* old_lsp) {
             Word16 xm = amrefr_grid[j - 1];
             Word16 ym = amrefr_Chebps(xm, coef);
             if (L_mult(ym, yhigh) <= 0) {
+                // Root in the first half: the scan for the next root resumes
+                // at the skipped point, as a one-point scan would.
                 xlow = xm;
                 ylow = ym;
+                --j;
             } else {
                 xhigh = xm;
                 yhigh = ym;

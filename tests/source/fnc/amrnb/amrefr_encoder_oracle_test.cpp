@@ -62,12 +62,20 @@ Compare compare_mode(int mode, int frames) {
 
 class AmrnbEncoderOracle : public ::testing::TestWithParam<int> {};
 
-// The encoder is not yet equal to the independent one over the whole file; the
-// frames reached so far per mode are held here so that a change that breaks
-// an equal frame is caught.
-TEST_P(AmrnbEncoderOracle, LeadingFramesEqualTheIndependentEncoder) {
-    static constexpr int kReached[8] = {6, 42, 14, 14, 15, 11, 44, 5};
-    Compare c = compare_mode(GetParam(), 250);
+// Over the whole speech file (13 s) the parameters equal the independent
+// encoder's in every frame of six modes.  In two modes a first difference
+// remains, each a near tie of the code-gain choice that is not yet traced to
+// a stated departure; the frames reached are held here so that a change that
+// breaks an equal frame is caught:
+// - 7.95 kbit/s, frame 11, code gain of the fourth subframe (index 19 against
+//   18) with the modified criterion at alpha 13850;
+// - 12.2 kbit/s, frame 16, code gain of the fourth subframe (index 21 against
+//   22): the two candidates' errors are 50 and 51, so one unit in the optimum
+//   gain or the predicted gain decides.
+TEST_P(AmrnbEncoderOracle, FramesEqualTheIndependentEncoder) {
+    static constexpr int kAll = 650;
+    static constexpr int kReached[8] = {kAll, kAll, kAll, kAll, kAll, 11, kAll, 16};
+    Compare c = compare_mode(GetParam(), kAll);
     int equal = c.first_mismatch < 0 ? c.frames : c.first_mismatch;
     EXPECT_GE(equal, kReached[GetParam()]) << "mode " << GetParam() << ": first difference in frame "
                                            << c.first_mismatch << " parameter " << c.param;
@@ -76,7 +84,7 @@ TEST_P(AmrnbEncoderOracle, LeadingFramesEqualTheIndependentEncoder) {
 
 // The full comparison, kept for tracing (run with --gtest_also_run_disabled_tests).
 TEST_P(AmrnbEncoderOracle, DISABLED_AllFramesEqualTheIndependentEncoder) {
-    Compare c = compare_mode(GetParam(), 250);
+    Compare c = compare_mode(GetParam(), 650);
     EXPECT_EQ(c.first_mismatch, -1) << "mode " << GetParam() << ": first difference in frame " << c.first_mismatch
                                     << " parameter " << c.param;
 }
