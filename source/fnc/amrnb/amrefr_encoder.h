@@ -249,6 +249,10 @@ int gsmamr_Speech_Encode_Frame_init(GSMAMR_Speech_Encode_FrameState* st, GSMAMR_
 int gsmamr_Speech_Encode_Frame(GSMAMR_Speech_Encode_FrameState* st, GSMAMR_MODE mode, const Word16* new_speech,
                                Word16* serial, GSMAMR_MODE* usedMode, std::uint16_t* frameType);
 
+int gsmamr_sid_sync_init(GSMAMR_sid_syncState* state);
+void gsmamr_sid_sync_exit(GSMAMR_sid_syncState* state);
+void gsmamr_sid_sync(GSMAMR_sid_syncState* st, GSMAMR_MODE mode, GSMAMR_TXFrameType* tx_frame_type);
+
 // Blocks the EFR and AMR vocoder wrappers keep per channel.
 struct GSMAMR_ENCSTRUCT {
     GSMAMR_Speech_Encode_FrameState speech_encoder_state;
