@@ -244,7 +244,9 @@ void check_dtx(int mode, const std::vector<Word16>& sig) {
     EXPECT_EQ(sid_equal, sid_frames);
     // The speech frames' bits too, except in the two modes with an untraced
     // code-gain difference (above).
-    if (mode != MR795 && mode != MR122) EXPECT_EQ(first_prm_diff, -1) << "mode " << mode;
+    if (mode != MR795 && mode != MR122) {
+        EXPECT_EQ(first_prm_diff, -1) << "mode " << mode;
+    }
     std::printf("mode %d: %d SID updates, %d equal; first speech frame with other bits %d\n", mode, sid_frames,
                 sid_equal, first_prm_diff);
 }
