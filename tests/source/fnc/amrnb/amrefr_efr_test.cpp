@@ -354,3 +354,45 @@ TEST(AmrnbEfr, BadFramesAreConcealedAndFadeOut) {
     }
     EXPECT_LT(lost_energy_last, lost_energy_first / 10 + 1);
 }
+
+// Full-scale, noise and silent inputs through the EFR encoder with DTX, and
+// random receive frames (any bits, bad-frame, SID and TAF words) through the
+// decoder: every frame codes and decodes, and the decoder still homes after it.
+TEST(AmrnbEfr, ExtremeAndRandomFramesCodeAndDecode) {
+    std::vector<Word16> sig;
+    for (int i = 0; i < 40 * 160; ++i) sig.push_back((i / 20) % 2 ? 32767 : -32768);
+    std::uint32_t seed = 7;
+    auto rnd = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int i = 0; i < 40 * 160; ++i) sig.push_back(static_cast<Word16>(rnd() & 0xFFFF));
+    sig.insert(sig.end(), 60 * 160, 0);
+    EfrEncoder enc(1);
+    EfrDecoder dec;
+    int sid = 0;
+    for (std::size_t f = 0; f * 160 < sig.size(); ++f) {
+        Word16 serial[250], out[160];
+        enc.encode(&sig[f * 160], serial);
+        for (int i = 0; i < 246; ++i) ASSERT_TRUE(serial[i] == 0 || serial[i] == 1) << f;
+        sid += serial[EFR_SERIAL_SP_WORD] == 0;
+        auto rx = rx_frame(serial, 0, (f % 24) == 23);
+        dec.decode(rx.data(), out);
+    }
+    EXPECT_GT(sid, 10);  // the silent end is a pause
+    for (int f = 0; f < 300; ++f) {
+        std::vector<Word16> rx(250);
+        for (int i = 1; i <= 244; ++i) rx[i] = static_cast<Word16>(rnd() & 1);
+        rx[0] = static_cast<Word16>(rnd() % 4 == 0);
+        rx[EFR_SERIAL_SID_WORD] = static_cast<Word16>(rnd() % 3);
+        rx[EFR_SERIAL_TAF_WORD] = static_cast<Word16>(rnd() % 2);
+        Word16 out[160];
+        dec.decode(rx.data(), out);
+    }
+    const auto bits = homing_bits();
+    auto rx = rx_frame(bits.data(), 0, 0);
+    Word16 out[160];
+    dec.decode(rx.data(), out);
+    dec.decode(rx.data(), out);
+    EXPECT_TRUE(all_eight(out));
+}
