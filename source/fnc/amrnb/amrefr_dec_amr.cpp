@@ -409,6 +409,12 @@ void speech_decode_frame_efr(GSMAMR_Speech_Decode_FrameState* st, const Word16* 
 void amrefr_Speech_Decode_Frame(GSMAMR_Speech_Decode_FrameState* st, Word16 rxframetypeMode, const Word16* serial,
                                 Word16* in_synth, Word16 do_EFR) {
     (void)rxframetypeMode;
+    // A decoder reset for the other codec has no DTX state of this kind:
+    // silence rather than a null dereference.
+    if ((do_EFR && !st->decoder_amrState.EFRdtx_decSt) || (!do_EFR && !st->decoder_amrState.dtx_decSt)) {
+        std::memset(in_synth, 0, 160 * sizeof(Word16));
+        return;
+    }
     if (do_EFR) {
         speech_decode_frame_efr(st, serial, in_synth);
         return;

@@ -315,6 +315,11 @@ void write_efr_serial(GSMAMR_Speech_Encode_FrameState* st, Word16* prm, Word16* 
 
 void amrefr_Speech_Encode_Frame(GSMAMR_Speech_Encode_FrameState* st, Word16 mode, const Word16* in_speech,
                                 Word16* serial, Word16* prm_out, Word16 do_EFR) {
+    if (do_EFR && !st->cod_amr_state.EFRdtx_encSt) {
+        // Reset for AMR: no EFR DTX state to code with.
+        for (int i = 0; i < AMR_SERIAL_FRAMESIZE; ++i) serial[i] = 0;
+        return;
+    }
     if (do_EFR) mode = MR122;
     Word16 area[32];
     amrefr_FrameSave_NEON(area);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -405,4 +406,28 @@ TEST(AmrnbEfr, ExtremeAndRandomFramesCodeAndDecode) {
     dec.decode(rx.data(), out);
     dec.decode(rx.data(), out);
     EXPECT_TRUE(all_eight(out));
+}
+
+// A state reset for one codec driven as the other: nothing is coded or
+// decoded (zero bits, silence) instead of reaching for a DTX state it lacks.
+TEST(AmrnbEfr, StateResetForTheOtherCodecIsRefused) {
+    std::vector<Word16> in(160, 1000);
+    auto amr = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
+    gsmamr_Speech_Encode_Frame_init(amr.get(), 1);
+    Word16 serial[250];
+    std::fill(serial, serial + 250, 7);
+    amrefr_Speech_Encode_Frame(amr.get(), MR122, in.data(), serial, nullptr, 1);
+    for (Word16 w : serial) EXPECT_EQ(w, 0);
+
+    EfrDecoder efr;
+    auto amr_dec = std::make_unique<GSMAMR_DECSTRUCT>();
+    gsmamr_Speech_Decode_Frame_init(&amr_dec->speech_decoder_state, &amr_dec->dtx_decSt);
+    std::vector<Word16> rx(250, 1);
+    Word16 out[160];
+    std::fill(out, out + 160, 7);
+    amrefr_Speech_Decode_Frame(&amr_dec->speech_decoder_state, 0, rx.data(), out, 1);
+    for (Word16 v : out) EXPECT_EQ(v, 0);
+    std::fill(out, out + 160, 7);
+    gsmamr_Speech_Decode_Frame(&efr.blk->speech_decoder_state, MR122, rx.data(), RX_SPEECH_GOOD, out);
+    for (Word16 v : out) EXPECT_EQ(v, 0);
 }
