@@ -64,14 +64,19 @@ class AmrnbEncoderOracle : public ::testing::TestWithParam<int> {};
 
 // Over the whole speech file (13 s) the parameters equal the independent
 // encoder's in every frame of six modes.  In two modes a first difference
-// remains, each a near tie of the code-gain choice that is not yet traced to
-// a stated departure; the frames reached are held here so that a change that
-// breaks an equal frame is caught:
-// - 7.95 kbit/s, frame 11, code gain of the fourth subframe (index 19 against
-//   18) with the modified criterion at alpha 13850;
-// - 12.2 kbit/s, frame 16, code gain of the fourth subframe (index 21 against
-//   22): the two candidates' errors are 50 and 51, so one unit in the optimum
-//   gain or the predicted gain decides.
+// remains, not yet traced to a stated departure (so possibly a fault of ours);
+// the frames reached are held here so that a change that breaks an equal frame
+// is caught:
+// - 7.95 kbit/s, frame 11, code gain of the fourth subframe, the first call
+//   of the modified criterion with alpha 13850: we choose index 19, the
+//   independent encoder 18, which a floating-point evaluation of the same
+//   criterion also prefers (by about 10 %).  In every call our start value of
+//   the energy-matching term is sqrt(2) above the scale of the candidate terms;
+//   at alpha 16384 and 7150 the choice survives it.
+// - 12.2 kbit/s, frame 16, code gain of the third subframe: the optimum gain
+//   is 725.9 and the fixed-point division gives 725, whose distances to the
+//   two nearest table gains are 50 and 51 (index 21); the independent encoder
+//   takes 22.
 TEST_P(AmrnbEncoderOracle, FramesEqualTheIndependentEncoder) {
     static constexpr int kAll = 650;
     static constexpr int kReached[8] = {kAll, kAll, kAll, kAll, kAll, 11, kAll, 16};
