@@ -64,13 +64,22 @@ void amrefr_Decoder_amr_reset(GSMAMR_Decoder_amrState* st, Word16 mode) {
 }
 
 void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, Word16 frame_type, Word16* synth,
-                        Word16* A_t) {
+                        Word16* A_t, Word16 BFI_EFR, Word16 TAF_EFR, Word16 SID_flag_EFR, Word16 do_EFR) {
     Word16 area[32];
     amrefr_FrameSave_NEON(area);
     Word16 bfi = 0, pdfi = 0;
+    GSMAMR_EFRdtx_decState* efr = do_EFR ? st->EFRdtx_decSt : nullptr;
 
-    GSMAMR_DTXStateType newDTXState = amrefr_rx_dtx_handler(st->dtx_decSt, frame_type);
-    if (newDTXState != SPEECH) {
+    GSMAMR_DTXStateType newDTXState = SPEECH;
+    if (efr) {
+        amrefr_rx_dtx(TAF_EFR, BFI_EFR, SID_flag_EFR, efr);
+        bfi = BFI_EFR;
+    } else {
+        newDTXState = amrefr_rx_dtx_handler(st->dtx_decSt, frame_type);
+    }
+    if (efr) {
+        // classified by the receive DTX handler above
+    } else if (newDTXState != SPEECH) {
         amrefr_Decoder_amr_reset(st, MRDTX);
         amrefr_dtx_dec(st->dtx_decSt, st->mem_syn, st, &st->pred_state, &st->Cb_gain_averState, newDTXState, mode,
                        parm, synth, A_t);
@@ -95,13 +104,24 @@ void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, 
     else
         st->state = 0;
     if (st->state > 6) st->state = 6;
-    if (st->dtx_decSt->dtxGlobalState == DTX) {
+    if (efr) {
+        if (efr->rxdtx_ctrl & EFR_RX_FIRST_SP_FLAG) {
+            st->state = 5;
+            st->prev_bf = 0;
+        } else if (efr->rxdtx_ctrl & EFR_RX_PREV_DTX_MUTING) {
+            st->state = 5;
+            st->prev_bf = 1;
+        }
+    } else if (st->dtx_decSt->dtxGlobalState == DTX) {
         st->state = 5;
         st->prev_bf = 0;
     } else if (st->dtx_decSt->dtxGlobalState == DTX_MUTE) {
         st->state = 5;
         st->prev_bf = 1;
     }
+    // An EFR comfort-noise frame has no pitch, a random code and the
+    // comfort-noise LP filter, unchanged over the frame.
+    const bool cn = efr && (efr->rxdtx_ctrl & EFR_RX_SP_FLAG) == 0;
 
     std::memcpy(g_prev_lsf, st->past_lsf_q, sizeof(g_prev_lsf));
     if (mode != MR122) {
@@ -109,9 +129,14 @@ void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, 
         parm += 3;
         amrefr_Int_lpc_1to3(st->lsp_old, g_lsp_new, A_t);
     } else {
-        amrefr_D_plsf_5(st->past_lsf_q, st->past_r_q, bfi, parm, g_lsp_mid, g_lsp_new);
+        amrefr_D_plsf_5_efr(st->past_lsf_q, st->past_r_q, bfi, parm, g_lsp_mid, g_lsp_new, efr, do_EFR);
         parm += 5;
-        amrefr_Int_lpc_1and3(st->lsp_old, g_lsp_mid, g_lsp_new, A_t);
+        if (cn) {
+            amrefr_Lsp_Az(g_lsp_new, A_t);
+            for (int k = 1; k < 4; ++k) std::memcpy(A_t + 11 * k, A_t, 11 * sizeof(Word16));
+        } else {
+            amrefr_Int_lpc_1and3(st->lsp_old, g_lsp_mid, g_lsp_new, A_t);
+        }
     }
     std::memcpy(st->lsp_old, g_lsp_new, sizeof(st->lsp_old));
     std::memcpy(g_old_exc, st->old_exc, sizeof(st->old_exc));
@@ -127,7 +152,10 @@ void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, 
         index = *parm++;
 
         // Pitch lag and adaptive excitation.
-        if (mode == MR122) {
+        if (cn) {
+            T0 = 40;
+            T0_frac = 0;
+        } else if (mode == MR122) {
             amrefr_Dec_lag6(index, 18, 143, pit_flag, &T0, &T0_frac);
             if (!(bfi == 0 && (pit_flag == 0 || index < 61))) {
                 st->T0_lagBuff = T0;
@@ -159,15 +187,22 @@ void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, 
         // Pitch gain first at 12.2 kbit/s.
         if (mode == MR122) {
             index = *parm++;
-            if (bfi == 0)
-                gain_pit = amrefr_d_gain_pitch(MR122, index);
-            else
-                amrefr_ec_gain_pitch(&st->ec_gain_p_st, st->state, &gain_pit);
-            amrefr_ec_gain_pitch_update(&st->ec_gain_p_st, bfi, st->prev_bf, &gain_pit);
+            if (efr) {
+                gain_pit = amrefr_d_gain_pitch_efr(index, bfi, st->state, st->prev_bf, efr);
+            } else {
+                if (bfi == 0)
+                    gain_pit = amrefr_d_gain_pitch(MR122, index);
+                else
+                    amrefr_ec_gain_pitch(&st->ec_gain_p_st, st->state, &gain_pit);
+                amrefr_ec_gain_pitch_update(&st->ec_gain_p_st, bfi, st->prev_bf, &gain_pit);
+            }
         }
 
         // Algebraic code vector with pitch sharpening.
-        amrefr_decode_Xi40_Ybits_tab[mode](parm, g_code, g_PulsePositions, static_cast<Word16>(subfrNr));
+        if (cn)
+            amrefr_build_CN_code(&efr->L_pn_seed_rx, g_code);
+        else
+            amrefr_decode_Xi40_Ybits_tab[mode](parm, g_code, g_PulsePositions, static_cast<Word16>(subfrNr));
         parm += mode == MR102 ? 7 : (mode == MR122 ? 10 : 2);
         Word16 factor = mode == MR122 ? shl(gain_pit, 1) : shl(st->sharp, 1);
         if (T0 < 40) amrefr_Vec_add_prev_mult(g_code, factor, T0);
@@ -209,6 +244,11 @@ void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, 
             amrefr_ec_gain_pitch_update(&st->ec_gain_p_st, bfi, st->prev_bf, &gain_pit);
             amrefr_ec_gain_code_update(&st->ec_gain_c_st, bfi, st->prev_bf, &gain_code);
             pit_sharp = gain_pit > SHARPMAX ? SHARPMAX : gain_pit;
+        } else if (efr) {
+            index = *parm++;
+            amrefr_d_gain_code_efr(&st->pred_state, index, g_code, 40, &gain_code, bfi, st->state, st->prev_bf,
+                                   static_cast<Word16>(i_subfr), efr);
+            pit_sharp = gain_pit;
         } else {  // MR122
             index = *parm++;
             if (bfi == 0)
@@ -305,11 +345,11 @@ void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, 
     Word32 FrameEnergy;
     st->inBackgroundNoise =
         amrefr_Bgn_scd(&st->background_state, st->ltpGainHistory, synth, &st->voicedHangover, &FrameEnergy);
-    amrefr_dtx_dec_activity_update(st->dtx_decSt, st->past_lsf_q, synth, FrameEnergy);
+    if (!efr) amrefr_dtx_dec_activity_update(st->dtx_decSt, st->past_lsf_q, synth, FrameEnergy);
     st->prev_bf = bfi;
     st->prev_pdf = pdfi;
     amrefr_lsp_avg(st->lsp_meanSave, st->past_lsf_q);
-    st->dtx_decSt->dtxGlobalState = SPEECH;
+    if (!efr) st->dtx_decSt->dtxGlobalState = SPEECH;
     amrefr_FrameRestore_NEON(area);
 }
 
@@ -323,11 +363,62 @@ void amrefr_Speech_Decode_Frame_resetAMR(GSMAMR_Speech_Decode_FrameState* state,
     state->reset_flag_old = 1;
     amrefr_dtx_dec_reset(dtx_decSt);
     state->decoder_amrState.dtx_decSt = dtx_decSt;
+    state->decoder_amrState.EFRdtx_decSt = nullptr;
 }
 
+void amrefr_Speech_Decode_Frame_resetEFR(GSMAMR_Speech_Decode_FrameState* state,
+                                         GSMAMR_EFRdtx_decState* EFRdtx_decSt) {
+    std::memset(state, 0, sizeof(*state));
+    amrefr_Decoder_amr_reset(&state->decoder_amrState, MR475);
+    state->post_state.agc_state.past_gain = 4096;
+    state->reset_flag_old = 1;
+    amrefr_reset_rx_dtx(EFRdtx_decSt);
+    state->decoder_amrState.dtx_decSt = nullptr;
+    state->decoder_amrState.EFRdtx_decSt = EFRdtx_decSt;
+}
+
+namespace {
+
+// EFR frame: BFI in word 0, then the bits, SID classification and TAF.
+void speech_decode_frame_efr(GSMAMR_Speech_Decode_FrameState* st, const Word16* serial, Word16* in_synth) {
+    Word16 parm[AMR_MAX_PRM_SIZE + 1];
+    Word16 Az_dec[44];
+    Word16 new_synth[170];
+    const Word16 bfi = serial[0] != 0 ? 1 : 0;
+    parm[0] = bfi;
+    amrefr_Bits2prm(MR122, serial + 1, parm + 1);
+    Word16 reset_flag = 0;
+    if (bfi == 0 && st->reset_flag_old == 1) reset_flag = amrefr_efr_decoder_homing_frame_test(parm + 1, 18);
+    if (reset_flag != 0) {
+        for (int i = 0; i < 160; ++i) in_synth[i] = 8;
+    } else {
+        st->rx_type = RX_SPEECH_GOOD;
+        st->mode = MR122;
+        if (bfi == 0 && st->reset_flag_old == 0) reset_flag = amrefr_efr_decoder_homing_frame_test(parm + 1, 57);
+        amrefr_Decoder_amr(&st->decoder_amrState, MR122, parm + 1, RX_SPEECH_GOOD, new_synth + 10, Az_dec, bfi,
+                           serial[EFR_SERIAL_TAF_WORD], serial[EFR_SERIAL_SID_WORD], 1);
+        amrefr_Post_Filter(&st->post_state, MR122, new_synth + 10, Az_dec);
+        amrefr_Pre_Process(&st->postHP_state, new_synth + 10, in_synth, 1);
+    }
+    if (reset_flag != 0) amrefr_Speech_Decode_Frame_resetEFR(st, st->decoder_amrState.EFRdtx_decSt);
+    st->reset_flag_old = reset_flag;
+}
+
+}  // namespace
+
 void amrefr_Speech_Decode_Frame(GSMAMR_Speech_Decode_FrameState* st, Word16 rxframetypeMode, const Word16* serial,
-                                Word16* in_synth) {
+                                Word16* in_synth, Word16 do_EFR) {
     (void)rxframetypeMode;
+    // A decoder reset for the other codec has no DTX state of this kind:
+    // silence rather than a null dereference.
+    if ((do_EFR && !st->decoder_amrState.EFRdtx_decSt) || (!do_EFR && !st->decoder_amrState.dtx_decSt)) {
+        std::memset(in_synth, 0, 160 * sizeof(Word16));
+        return;
+    }
+    if (do_EFR) {
+        speech_decode_frame_efr(st, serial, in_synth);
+        return;
+    }
     Word16 parm[AMR_MAX_PRM_SIZE + 1];
     Word16 Az_dec[44];
     Word16 new_synth[170];

@@ -1,6 +1,8 @@
 // Parameter decoders of the AMR-NB decoder: LSF dequantisers, pitch lags,
 // algebraic codebooks and gains, with the gain predictor and the LSP helpers
 // they share with the encoder.
+#include <cstring>
+
 #include "amrefr_basic_op.h"
 #include "amrefr_decoder.h"
 #include "amrefr_tables.h"
@@ -223,10 +225,59 @@ void amrefr_D_plsf_3(Word16* past_lsf_q, Word16* past_r_q, Word16 bfi, const Wor
     amrefr_Lsf_lsp(lsf1_q, lsp1_q);
 }
 
+namespace {
+
+// The five split-vector residuals of the 12.2 kbit/s quantiser, set 1 and set 2.
+void decode_lsf_5_residuals(const Word16* indice, Word16* lsf1_r, Word16* lsf2_r) {
+    const Word16* books[5] = {amrefr_reordered_dico1_5_lsf, amrefr_reordered_dico2_5_lsf,
+                              amrefr_reordered_dico3_5_lsf, amrefr_reordered_dico4_5_lsf,
+                              amrefr_reordered_dico5_5_lsf};
+    for (int k = 0; k < 5; ++k) {
+        int idx = indice[k];
+        bool neg = false;
+        if (k == 2) {
+            neg = idx & 1;
+            idx >>= 1;
+        }
+        Word16 v[4];
+        for (int c = 0; c < 4; ++c) v[c] = neg ? negate(cb(books[k], 4, idx, c)) : cb(books[k], 4, idx, c);
+        lsf1_r[2 * k] = v[0];
+        lsf1_r[2 * k + 1] = v[1];
+        lsf2_r[2 * k] = v[2];
+        lsf2_r[2 * k + 1] = v[3];
+    }
+}
+
+}  // namespace
+
 void amrefr_D_plsf_5(Word16* past_lsf_q, Word16* past_r_q, Word16 bfi, const Word16* indice, Word16* lsp1_q,
                      Word16* lsp2_q) {
+    amrefr_D_plsf_5_efr(past_lsf_q, past_r_q, bfi, indice, lsp1_q, lsp2_q, nullptr, 0);
+}
+
+// Without EFR the receive control word counts as a speech frame.
+void amrefr_D_plsf_5_efr(Word16* past_lsf_q, Word16* past_r_q, Word16 bfi, const Word16* indice, Word16* lsp1_q,
+                         Word16* lsp2_q, GSMAMR_EFRdtx_decState* dtx, Word16 do_EFR) {
+    const Word16 ctrl = do_EFR ? dtx->rxdtx_ctrl : EFR_RX_SP_FLAG;
     Word16 lsf1_q[10], lsf2_q[10], lsf1_r[10], lsf2_r[10];
-    if (bfi != 0) {
+    if (ctrl & EFR_RX_UPD_SID_QUANT_MEM) amrefr_update_lsf_p_CN(dtx->lsf_old_rx, dtx->lsf_p_CN);
+
+    // Nothing received for the comfort noise: keep or interpolate its LSFs.
+    if (ctrl & (EFR_RX_NO_TRANSMISSION | EFR_RX_INVALID_SID_FRAME | EFR_RX_LOST_SID_FRAME)) {
+        if (ctrl & EFR_RX_NO_TRANSMISSION) {
+            amrefr_interpolate_CN_vec_M(dtx->lsf_old_CN, dtx->lsf_new_CN, lsf2_q, dtx->rx_dtx_state);
+        } else {
+            std::memcpy(dtx->lsf_old_CN, dtx->lsf_new_CN, sizeof(dtx->lsf_old_CN));
+            std::memcpy(lsf2_q, dtx->lsf_new_CN, sizeof(lsf2_q));
+            std::memset(past_r_q, 0, 10 * sizeof(Word16));
+        }
+        std::memcpy(past_lsf_q, lsf2_q, sizeof(lsf2_q));
+        amrefr_Lsf_lsp(lsf2_q, lsp2_q);
+        return;
+    }
+
+    const bool speech = (ctrl & EFR_RX_SP_FLAG) != 0;
+    if (speech && bfi != 0) {
         for (int i = 0; i < 10; ++i) {
             lsf1_q[i] = add(mult(past_lsf_q[i], 31128), mult(amrefr_mean_lsf_5[i], 1639));
             lsf2_q[i] = lsf1_q[i];
@@ -235,33 +286,41 @@ void amrefr_D_plsf_5(Word16* past_lsf_q, Word16* past_r_q, Word16 bfi, const Wor
             Word16 temp = add(amrefr_mean_lsf_5[i], mult(past_r_q[i], 21299));
             past_r_q[i] = sub(lsf2_q[i], temp);
         }
-    } else {
-        const Word16* books[5] = {amrefr_reordered_dico1_5_lsf, amrefr_reordered_dico2_5_lsf,
-                                  amrefr_reordered_dico3_5_lsf, amrefr_reordered_dico4_5_lsf,
-                                  amrefr_reordered_dico5_5_lsf};
-        for (int k = 0; k < 5; ++k) {
-            int idx = indice[k];
-            bool neg = false;
-            if (k == 2) {
-                neg = idx & 1;
-                idx >>= 1;
-            }
-            Word16 v[4];
-            for (int c = 0; c < 4; ++c) v[c] = neg ? negate(cb(books[k], 4, idx, c)) : cb(books[k], 4, idx, c);
-            lsf1_r[2 * k] = v[0];
-            lsf1_r[2 * k + 1] = v[1];
-            lsf2_r[2 * k] = v[2];
-            lsf2_r[2 * k + 1] = v[3];
-        }
+    } else if (speech) {
+        decode_lsf_5_residuals(indice, lsf1_r, lsf2_r);
         for (int i = 0; i < 10; ++i) {
             Word16 temp = add(amrefr_mean_lsf_5[i], mult(past_r_q[i], 21299));
             lsf1_q[i] = add(lsf1_r[i], temp);
             lsf2_q[i] = add(lsf2_r[i], temp);
             past_r_q[i] = lsf2_r[i];
         }
+    } else {
+        // SID frame: residuals against the averaged comfort-noise LSFs.
+        decode_lsf_5_residuals(indice, lsf1_r, lsf2_r);
+        for (int i = 0; i < 10; ++i) {
+            lsf1_q[i] = add(lsf1_r[i], dtx->lsf_p_CN[i]);
+            lsf2_q[i] = add(lsf2_r[i], dtx->lsf_p_CN[i]);
+            past_r_q[i] = 0;
+        }
     }
     amrefr_Reorder_lsf(lsf1_q);
     amrefr_Reorder_lsf(lsf2_q);
+    if (do_EFR) {
+        if (ctrl & EFR_RX_FIRST_SID_UPDATE) std::memcpy(dtx->lsf_new_CN, lsf2_q, sizeof(lsf2_q));
+        if (ctrl & EFR_RX_CONT_SID_UPDATE) {
+            std::memcpy(dtx->lsf_old_CN, dtx->lsf_new_CN, sizeof(lsf2_q));
+            std::memcpy(dtx->lsf_new_CN, lsf2_q, sizeof(lsf2_q));
+        }
+        if (speech) {
+            if (bfi != 0)
+                amrefr_update_lsf_history(dtx->lsf_new_CN, dtx->lsf_new_CN, dtx->lsf_old_rx);
+            else
+                amrefr_update_lsf_history(lsf1_q, lsf2_q, dtx->lsf_old_rx);
+            std::memcpy(dtx->lsf_old_CN, lsf2_q, sizeof(lsf2_q));
+        } else {
+            amrefr_interpolate_CN_vec_M(dtx->lsf_old_CN, dtx->lsf_new_CN, lsf2_q, dtx->rx_dtx_state);
+        }
+    }
     for (int i = 0; i < 10; ++i) past_lsf_q[i] = lsf2_q[i];
     amrefr_Lsf_lsp(lsf1_q, lsp1_q);
     amrefr_Lsf_lsp(lsf2_q, lsp2_q);

@@ -2,6 +2,7 @@
 // decoders, concealment and post-processing tools it uses.
 #pragma once
 
+#include "amrefr_efr_dtx.h"
 #include "amrefr_frame_format.h"
 #include "amrefr_kernels.h"
 #include "amrefr_types.h"
@@ -93,6 +94,13 @@ void amrefr_Int_lpc_1and3(const Word16* lsp_old, const Word16* lsp_mid, const Wo
 void amrefr_A_Refl(const Word16* a, Word16* refl);
 void amrefr_D_plsf_3(Word16* past_lsf_q, Word16* past_r_q, Word16 bfi, const Word16* indice, Word16* lsp1_q,
                      Word16 mode);
+void amrefr_D_plsf_5_efr(Word16* past_lsf_q, Word16* past_r_q, Word16 bfi, const Word16* indice, Word16* lsp1_q,
+                         Word16* lsp2_q, GSMAMR_EFRdtx_decState* EFRdtx_decSt, Word16 do_EFR);
+Word16 amrefr_d_gain_pitch_efr(Word16 index, Word16 bfi, Word16 state, Word16 prev_bf,
+                               GSMAMR_EFRdtx_decState* EFRdtx_decSt);
+void amrefr_d_gain_code_efr(GSMAMR_gc_predState* pred_state, Word16 index, const Word16* code, Word16 lcode,
+                            Word16* gain_code, Word16 bfi, Word16 state, Word16 prev_bf, Word16 i_subfr,
+                            GSMAMR_EFRdtx_decState* EFRdtx_decSt);
 void amrefr_D_plsf_5(Word16* past_lsf_q, Word16* past_r_q, Word16 bfi, const Word16* indice, Word16* lsp1_q,
                      Word16* lsp2_q);
 void amrefr_Dec_lag3(Word16 index, Word16 t0_min, Word16 t0_max, Word16 i_subfr, Word16 T0_prev, Word16* T0,
@@ -166,6 +174,7 @@ struct GSMAMR_Decoder_amrState {
     GSMAMR_gc_predState pred_state;
     GSMAMR_ph_dispState ph_disp_st;
     GSMAMR_dtx_decState* dtx_decSt;
+    GSMAMR_EFRdtx_decState* EFRdtx_decSt;
 };
 
 struct GSMAMR_Speech_Decode_FrameState {
@@ -181,10 +190,16 @@ struct GSMAMR_Speech_Decode_FrameState {
 
 void amrefr_Decoder_amr_reset(GSMAMR_Decoder_amrState* state, Word16 mode);
 void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, Word16 frame_type, Word16* synth,
-                        Word16* A_t);
+                        Word16* A_t, Word16 BFI_EFR = 0, Word16 TAF_EFR = 0, Word16 SID_flag_EFR = 0,
+                        Word16 do_EFR = 0);
 void amrefr_Speech_Decode_Frame_resetAMR(GSMAMR_Speech_Decode_FrameState* state, GSMAMR_dtx_decState* dtx_decSt);
+void amrefr_Speech_Decode_Frame_resetEFR(GSMAMR_Speech_Decode_FrameState* state,
+                                         GSMAMR_EFRdtx_decState* EFRdtx_decSt);
+// With do_EFR set, serial is the 247-word EFR receive frame: word 0 the bad-frame
+// indicator, words 1 ... 244 the bits, word 245 the SID classification, word 246
+// the time-alignment flag.
 void amrefr_Speech_Decode_Frame(GSMAMR_Speech_Decode_FrameState* st, Word16 rxframetypeMode, const Word16* serial,
-                                Word16* in_synth);
+                                Word16* in_synth, Word16 do_EFR = 0);
 
 // DTX receive side.
 void amrefr_dtx_dec_reset(GSMAMR_dtx_decState* st);
@@ -200,11 +215,14 @@ void amrefr_build_CN_param(Word16* seed, Word16 n_param, const Word16* param_siz
 Word16 amrefr_dhf_test(const Word16* input_frame, Word16 mode, Word16 nparms);
 Word16 amrefr_decoder_homing_frame_test(const Word16* input_frame, Word16 mode);
 Word16 amrefr_decoder_homing_frame_test_first(const Word16* input_frame, Word16 mode);
+Word16 amrefr_homing_frame_test(const Word16* input_frame, const Word16* mask, Word16 len, Word16 step);
+Word16 amrefr_efr_decoder_homing_frame_test(const Word16* parm, Word16 nbr_of_params);
 
 // Entry points of the vocoder wrapper.
 struct GSMAMR_DECSTRUCT {
     GSMAMR_Speech_Decode_FrameState speech_decoder_state;
     GSMAMR_dtx_decState dtx_decSt;
+    GSMAMR_EFRdtx_decState EFRdtx_decSt;
 };
 int gsmamr_Speech_Decode_Frame_init(GSMAMR_Speech_Decode_FrameState* st, GSMAMR_dtx_decState* dtx_decSt);
 int gsmamr_Speech_Decode_Frame(GSMAMR_Speech_Decode_FrameState* st, GSMAMR_MODE mode, const Word16* serial,

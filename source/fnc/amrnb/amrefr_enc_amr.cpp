@@ -32,7 +32,8 @@ void pre_big(Word16 mode, const Word16* A_t, int frameOffset, const Word16* spee
 
 // Impulse response, residual, error signal and target of one subframe.
 void subframePreProc(Word16 mode, const Word16* A, const Word16* Aq, const Word16* speech, const Word16* mem_err,
-                     const Word16* mem_w0, Word16* exc, Word16* h1, Word16* xn, Word16* res2) {
+                     const Word16* mem_w0, Word16* exc, Word16* h1, Word16* xn, Word16* res2,
+                     Word16* CN_excitation_gain = nullptr) {
     const Word16* g1 = (mode == MR122 || mode == MR102) ? amrefr_gamma1_12k2 : amrefr_gamma1;
     Word16 Ap1[13], Ap2[13];
     amrefr_Weight_Ai(A, g1, Ap1);
@@ -45,6 +46,12 @@ void subframePreProc(Word16 mode, const Word16* A, const Word16* Aq, const Word1
     std::memcpy(h1, hb + 10, 40 * sizeof(Word16));
 
     amrefr_Residu(Aq, speech, res2);
+    if (CN_excitation_gain) {
+        // Comfort noise: only the level of the residual is needed.
+        *CN_excitation_gain = amrefr_compute_CN_excitation_gain(res2);
+        std::memset(xn, 0, 40 * sizeof(Word16));
+        return;
+    }
     std::memcpy(exc, res2, 40 * sizeof(Word16));
     Word16 err[50];
     std::memcpy(err, mem_err, 10 * sizeof(Word16));
@@ -87,7 +94,9 @@ void amrefr_cod_amr_reset(GSMAMR_cod_amrState* st) {
     amrefr_dtx_enc_reset(&st->dtx_encSt);
 }
 
-void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_speech, Word16* ana, Word16* usedMode) {
+void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_speech, Word16* ana, Word16* usedMode,
+                    Word16 do_EFR) {
+    GSMAMR_EFRdtx_encState* efr = do_EFR ? st->EFRdtx_encSt : nullptr;
     *usedMode = mode;
     std::memcpy(g_speech, st->old_speech, sizeof(st->old_speech));
     std::memcpy(g_speech + 160, new_speech, 160 * sizeof(Word16));
@@ -98,12 +107,19 @@ void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_spee
     Word16 compute_sid_flag = 0;
     if (st->dtx) {
         Word16 vad_flag = amrefr_vad1(&st->vadSt, g_speech + 160);
-        compute_sid_flag = amrefr_tx_dtx_handler(&st->dtx_encSt, vad_flag, usedMode, 0);
+        if (efr)
+            amrefr_tx_dtx(vad_flag, efr);
+        else
+            compute_sid_flag = amrefr_tx_dtx_handler(&st->dtx_encSt, vad_flag, usedMode, 0);
+    } else if (efr) {
+        efr->txdtx_ctrl = EFR_TX_SP_FLAG | EFR_TX_VAD_FLAG;
     }
+    // EFR comfort-noise frame: LSFs and gain for a SID, random code, no pitch.
+    const Word16 cn = (efr && (efr->txdtx_ctrl & EFR_TX_SP_FLAG) == 0) ? 1 : 0;
     amrefr_lpc(&st->lpcSt, mode, p_window, p_window_12k2, g_A_t);
     Word16* anap = ana;
-    amrefr_lsp(&st->lspSt, mode, *usedMode, g_A_t, g_Aq_t, g_lsp_new, &anap);
-    amrefr_dtx_buffer(&st->dtx_encSt, g_lsp_new, g_speech + 160);
+    amrefr_lsp_efr(&st->lspSt, mode, *usedMode, g_A_t, g_Aq_t, g_lsp_new, &anap, efr, do_EFR);
+    if (!efr) amrefr_dtx_buffer(&st->dtx_encSt, g_lsp_new, g_speech + 160);
     Word16 lsp_flag = 0;
     if (*usedMode == MRDTX) {
         amrefr_dtx_enc(&st->dtx_encSt, compute_sid_flag, &st->lspSt.qSt, &st->gainQuantSt.gc_predSt, &anap);
@@ -163,22 +179,37 @@ void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_spee
         }
         Word16 h1[40], xn[40], res[40], res2[40], xn2[40], y1[40], y2[40], code[40], gCoeff[4];
         subframePreProc(mode, A, Aq, &speech[i_subfr], st->mem_err, mr475 ? mem_w0_save : st->mem_w0,
-                        &exc[i_subfr], h1, xn, res);
+                        &exc[i_subfr], h1, xn, res, cn ? &efr->CN_excitation_gain : nullptr);
         if (mr475 && evenSubfr) amrefr_ReverseCopy_8(h1, h1_sf0_rev, 40);
         std::memcpy(res2, res, sizeof(res));
-        Word16 T0, T0_frac, gain_pit, gain_code, gp_limit;
-        amrefr_cl_ltp(&st->clLtpSt, &st->tonStabSt, mode, static_cast<Word16>(i_subfr), T_op, h1, &exc[i_subfr],
-                      res2, xn, lsp_flag, xn2, y1, &T0, &T0_frac, &gain_pit, gCoeff, &anap, &gp_limit);
-        if (subfrNr == 0 && st->ol_gain_flg[0] > 0) st->old_lags[1] = T0;
-        if (subfrNr == 3 && st->ol_gain_flg[1] > 0) st->old_lags[0] = T0;
-        amrefr_cbsearch(xn2, h1, T0, st->sharp, gain_pit, res2, code, y2, &anap, mode,
-                        static_cast<Word16>(subfrNr));
-        amrefr_gainQuant(&st->gainQuantSt, mode, res, &exc[i_subfr], code, xn, xn2, y1, y2, gCoeff, evenSubfr,
-                         gp_limit, &gain_pit_sf0, &gain_code_sf0, &gain_pit, &gain_code, &anap);
+        Word16 T0 = 0, T0_frac = 0, gain_pit = 0, gain_code = 0, gp_limit = 32767;
+        if (cn) {
+            amrefr_build_CN_code(&efr->L_pn_seed_tx, code);
+            std::memset(xn2, 0, sizeof(xn2));
+            std::memset(y1, 0, sizeof(y1));
+            std::memset(y2, 0, sizeof(y2));
+            std::memset(gCoeff, 0, sizeof(gCoeff));
+            anap += 12;
+        } else {
+            amrefr_cl_ltp(&st->clLtpSt, &st->tonStabSt, mode, static_cast<Word16>(i_subfr), T_op, h1,
+                          &exc[i_subfr], res2, xn, lsp_flag, xn2, y1, &T0, &T0_frac, &gain_pit, gCoeff, &anap,
+                          &gp_limit);
+            if (subfrNr == 0 && st->ol_gain_flg[0] > 0) st->old_lags[1] = T0;
+            if (subfrNr == 3 && st->ol_gain_flg[1] > 0) st->old_lags[0] = T0;
+            amrefr_cbsearch(xn2, h1, T0, st->sharp, gain_pit, res2, code, y2, &anap, mode,
+                            static_cast<Word16>(subfrNr));
+        }
+        amrefr_gainQuant_efr(&st->gainQuantSt, mode, res, &exc[i_subfr], code, xn, xn2, y1, y2, gCoeff, evenSubfr,
+                             gp_limit, &gain_pit_sf0, &gain_code_sf0, &gain_pit, &gain_code, &anap,
+                             static_cast<Word16>(i_subfr), efr, do_EFR, cn);
         amrefr_update_gp_clipping(&st->tonStabSt, gain_pit);
         if (!mr475) {
             subframePostProc(speech, mode, i_subfr, gain_pit, gain_code, Aq, xn, code, y1, y2, st->mem_syn,
                              st->mem_err, st->mem_w0, exc, &st->sharp);
+            if (cn) {
+                std::memset(st->mem_err, 0, sizeof(st->mem_err));
+                std::memset(st->mem_w0, 0, sizeof(st->mem_w0));
+            }
         } else if (evenSubfr) {
             i_subfr_sf0 = i_subfr;
             std::memcpy(xn_sf0, xn, sizeof(xn));
@@ -254,8 +285,42 @@ void amrefr_Speech_Encode_Frame_resetAMR(GSMAMR_Speech_Encode_FrameState* state,
     state->in_reset_state = 1;
 }
 
+void amrefr_Speech_Encode_Frame_resetEFR(GSMAMR_Speech_Encode_FrameState* state, Word16 dtx,
+                                         GSMAMR_EFRdtx_encState* EFRdtx_encSt) {
+    amrefr_Speech_Encode_Frame_resetAMR(state, dtx);
+    amrefr_reset_tx_dtx(EFRdtx_encSt);
+    state->cod_amr_state.EFRdtx_encSt = EFRdtx_encSt;
+}
+
+namespace {
+
+// EFR: comfort-noise parameters and SID code word, the homing frame answer
+// and the VAD and SP flags behind the bits.
+void write_efr_serial(GSMAMR_Speech_Encode_FrameState* st, Word16* prm, Word16* serial, Word16 homing) {
+    GSMAMR_EFRdtx_encState* efr = st->cod_amr_state.EFRdtx_encSt;
+    const Word16 ctrl = efr->txdtx_ctrl;
+    const bool sp = (ctrl & EFR_TX_SP_FLAG) != 0;
+    if (!sp) amrefr_CN_encoding(prm, ctrl, efr->old_CN_mem_tx);
+    amrefr_Prm2bits(MR122, prm, serial);
+    if (!sp) amrefr_sid_codeword_encoding(serial);
+    if (homing && st->in_reset_state)
+        amrefr_Prm2bits(MR122, amrefr_homing_tab, serial);
+    else if (!homing)
+        st->in_reset_state = 0;
+    serial[EFR_SERIAL_VAD_WORD] = (ctrl & EFR_TX_VAD_FLAG) ? 1 : 0;
+    serial[EFR_SERIAL_SP_WORD] = sp ? 1 : 0;
+}
+
+}  // namespace
+
 void amrefr_Speech_Encode_Frame(GSMAMR_Speech_Encode_FrameState* st, Word16 mode, const Word16* in_speech,
-                                Word16* serial, Word16* prm_out) {
+                                Word16* serial, Word16* prm_out, Word16 do_EFR) {
+    if (do_EFR && !st->cod_amr_state.EFRdtx_encSt) {
+        // Reset for AMR: no EFR DTX state to code with.
+        for (int i = 0; i < AMR_SERIAL_FRAMESIZE; ++i) serial[i] = 0;
+        return;
+    }
+    if (do_EFR) mode = MR122;
     Word16 area[32];
     amrefr_FrameSave_NEON(area);
     Word16 homing = amrefr_encoder_homing_frame_test(in_speech);
@@ -264,9 +329,17 @@ void amrefr_Speech_Encode_Frame(GSMAMR_Speech_Encode_FrameState* st, Word16 mode
     amrefr_Pre_Process(&st->pre_state, masked, filtered, 0);
     Word16 prm[AMR_MAX_PRM_SIZE] = {};
     Word16 usedMode;
-    amrefr_cod_amr(&st->cod_amr_state, mode, filtered, prm, &usedMode);
+    amrefr_cod_amr(&st->cod_amr_state, mode, filtered, prm, &usedMode, do_EFR);
     st->usedMode = static_cast<std::uint16_t>(usedMode);
     for (int i = 0; i < AMR_SERIAL_FRAMESIZE; ++i) serial[i] = 0;
+    if (do_EFR) {
+        write_efr_serial(st, prm, serial, homing);
+        if (prm_out) std::memcpy(prm_out, prm, sizeof(prm));
+        if (homing)
+            amrefr_Speech_Encode_Frame_resetEFR(st, static_cast<Word16>(st->dtx), st->cod_amr_state.EFRdtx_encSt);
+        amrefr_FrameRestore_NEON(area);
+        return;
+    }
     amrefr_Prm2bits(usedMode, prm, serial);
     if (prm_out) std::memcpy(prm_out, prm, sizeof(prm));
     GSMAMR_TXFrameType tx_type;
@@ -301,4 +374,19 @@ int gsmamr_Speech_Encode_Frame(GSMAMR_Speech_Encode_FrameState* st, GSMAMR_MODE 
     *usedMode = static_cast<GSMAMR_MODE>(st->usedMode);
     *frameType = st->tx_type;
     return 0;
+}
+
+// The wrapper's SID sequencing calls: the sequencing runs inside the encoder
+// frame, so these leave their arguments untouched.
+int gsmamr_sid_sync_init(GSMAMR_sid_syncState* state) {
+    (void)state;
+    return 0;
+}
+
+void gsmamr_sid_sync_exit(GSMAMR_sid_syncState* state) { (void)state; }
+
+void gsmamr_sid_sync(GSMAMR_sid_syncState* st, GSMAMR_MODE mode, GSMAMR_TXFrameType* tx_frame_type) {
+    (void)st;
+    (void)mode;
+    (void)tx_frame_type;
 }

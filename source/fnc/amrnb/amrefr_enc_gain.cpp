@@ -113,27 +113,52 @@ Word16 G_code(const Word16* xn2, const Word16* y2) {
     return shl(shr(gain, i), 1);
 }
 
-Word16 q_gain_code_122(Word16 exp_gcode0, Word16 frac_gcode0, Word16* gain, Word16* qua_ener_MR122,
-                       Word16* qua_ener) {
+
+}  // namespace
+
+Word16 amrefr_q_gain_code_efr(Word16 exp_gcode0, Word16 frac_gcode0, Word16* gain, Word16* qua_ener_MR122,
+                              Word16* qua_ener, Word16 i_subfr, GSMAMR_EFRdtx_encState* dtx, Word16 do_EFR) {
+    if (do_EFR && (dtx->txdtx_ctrl & EFR_TX_SP_FLAG) == 0) {
+        // Comfort noise: the gain is that of the LP residual; a SID carries the
+        // index of its average over the history.
+        if (i_subfr == 0 && (dtx->txdtx_ctrl & EFR_TX_PREV_HANGOVER_ACTIVE))
+            dtx->gcode0_CN = shl(amrefr_update_gcode0_CN(dtx->gain_code_old_tx), 4);
+        Word16 g = dtx->CN_excitation_gain;
+        Word16 index = 0;
+        if (dtx->txdtx_ctrl & EFR_TX_SID_UPDATE) {
+            Word16 aver = amrefr_aver_gain_code_history(dtx->CN_excitation_gain, dtx->gain_code_old_tx);
+            Word16 err_min = 32767;
+            for (int i = 0; i < 32; ++i) {
+                Word16 err = abs_s(sub(aver, mult(dtx->gcode0_CN, amrefr_qua_gain_code_g_fac[i])));
+                if (err < err_min) {
+                    err_min = err;
+                    index = static_cast<Word16>(i);
+                }
+            }
+        }
+        dtx->buf_p_tx = amrefr_update_gain_code_history(g, dtx->gain_code_old_tx, dtx->buf_p_tx);
+        *gain = shl(g, 1);
+        return index;
+    }
     Word16 g_q0 = shr(*gain, 1);
     Word16 gcode0 = extract_l(amrefr_Pow2(exp_gcode0, frac_gcode0));
     gcode0 = shl(gcode0, 4);
-    Word16 err_min = abs_s(sub(g_q0, mult(gcode0, amrefr_qua_gain_code_g_fac[0])));
+    Word16 err_min = 32767;
     Word16 index = 0;
-    for (int i = 1; i < 32; ++i) {
+    for (int i = 0; i < 32; ++i) {
         Word16 err = abs_s(sub(g_q0, mult(gcode0, amrefr_qua_gain_code_g_fac[i])));
         if (err < err_min) {
             err_min = err;
             index = static_cast<Word16>(i);
         }
     }
-    *gain = shl(mult(gcode0, amrefr_qua_gain_code_g_fac[index]), 1);
+    Word16 g = mult(gcode0, amrefr_qua_gain_code_g_fac[index]);
+    if (do_EFR) dtx->buf_p_tx = amrefr_update_gain_code_history(g, dtx->gain_code_old_tx, dtx->buf_p_tx);
+    *gain = shl(g, 1);
     *qua_ener_MR122 = amrefr_qua_gain_code_qeMR122[index];
     *qua_ener = amrefr_qua_gain_code_qe[index];
     return index;
 }
-
-}  // namespace
 
 Word16 amrefr_q_gain_pitch(Word16 mode, Word16 gp_limit, Word16* gain, Word16* gain_cand, Word16* gain_cind) {
     Word16 err_min = abs_s(sub(*gain, amrefr_qua_gain_pitch[0]));
@@ -172,6 +197,15 @@ void amrefr_gainQuant(GSMAMR_gainQuantState* st, Word16 mode, const Word16* res,
                       const Word16* code, const Word16* xn, const Word16* xn2, const Word16* y1, const Word16* Y2,
                       const Word16* g_coeff, Word16 even_subframe, Word16 gp_limit, Word16* sf0_gain_pit,
                       Word16* sf0_gain_cod, Word16* gain_pit, Word16* gain_cod, Word16** anap) {
+    amrefr_gainQuant_efr(st, mode, res, exc, code, xn, xn2, y1, Y2, g_coeff, even_subframe, gp_limit, sf0_gain_pit,
+                         sf0_gain_cod, gain_pit, gain_cod, anap, 0, nullptr, 0, 0);
+}
+
+void amrefr_gainQuant_efr(GSMAMR_gainQuantState* st, Word16 mode, const Word16* res, const Word16* exc,
+                          const Word16* code, const Word16* xn, const Word16* xn2, const Word16* y1, const Word16* Y2,
+                          const Word16* g_coeff, Word16 even_subframe, Word16 gp_limit, Word16* sf0_gain_pit,
+                          Word16* sf0_gain_cod, Word16* gain_pit, Word16* gain_cod, Word16** anap, Word16 i_subfr,
+                          GSMAMR_EFRdtx_encState* EFRdtx_encSt, Word16 do_EFR, Word16 do_EFR_dtx) {
     Word16 exp_gcode0, frac_gcode0, exp_en = 0, frac_en = 0, qua_ener_MR122 = 0, qua_ener = 0;
     Word16 frac_coeff[5], exp_coeff[5], cod_gain_frac = 0, cod_gain_exp = 0;
     if (mode == MR475) {
@@ -200,8 +234,10 @@ void amrefr_gainQuant(GSMAMR_gainQuantState* st, Word16 mode, const Word16* res,
     }
     amrefr_gc_pred(&st->gc_predSt, mode, code, &exp_gcode0, &frac_gcode0, &exp_en, &frac_en);
     if (mode == MR122) {
-        *gain_cod = G_code(xn2, Y2);
-        *(*anap)++ = q_gain_code_122(exp_gcode0, frac_gcode0, gain_cod, &qua_ener_MR122, &qua_ener);
+        // A comfort-noise subframe has no target; its gain is the residual's.
+        *gain_cod = do_EFR_dtx ? static_cast<Word16>(0) : G_code(xn2, Y2);
+        *(*anap)++ = amrefr_q_gain_code_efr(exp_gcode0, frac_gcode0, gain_cod, &qua_ener_MR122, &qua_ener, i_subfr,
+                                            EFRdtx_encSt, do_EFR);
     } else if (mode == MR795) {
         amrefr_calc_filt_energies(mode, xn, xn2, y1, Y2, g_coeff, frac_coeff, exp_coeff, &cod_gain_frac, &cod_gain_exp);
         amrefr_MR795_gain_quant(&st->adaptSt, res, exc, code, frac_coeff, exp_coeff, exp_en, frac_en, exp_gcode0,
@@ -213,4 +249,6 @@ void amrefr_gainQuant(GSMAMR_gainQuantState* st, Word16 mode, const Word16* res,
                               &qua_ener_MR122, &qua_ener);
     }
     amrefr_gc_pred_update(&st->gc_predSt, qua_ener_MR122, qua_ener);
+    if (do_EFR_dtx)
+        for (Word16& e : st->gc_predSt.past_qua_en_MR122) e = -2381;
 }

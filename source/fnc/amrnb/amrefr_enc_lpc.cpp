@@ -58,7 +58,8 @@ void cheb_coeffs(const Word16* f, Word32* out) {
 // Roots of the sum and difference polynomials along the cosine grid.  The scan
 // moves two grid points at once while the polynomial value is far from zero
 // (magnitude above 200); a sign change over such a step is located in one of
-// its halves by evaluating the skipped point.
+// its halves by evaluating the skipped point, so that the roots are those of a
+// one-point scan unless two sign changes fall inside one double step.
 void amrefr_Az_lsp(const Word16* a, Word16* lsp, const Word16* old_lsp) {
     Word16 f1[6], f2[6];
     f1[0] = 1024;
@@ -88,8 +89,11 @@ void amrefr_Az_lsp(const Word16* a, Word16* lsp, const Word16* old_lsp) {
             Word16 xm = amrefr_grid[j - 1];
             Word16 ym = amrefr_Chebps(xm, coef);
             if (L_mult(ym, yhigh) <= 0) {
+                // Root in the first half: the scan for the next root resumes
+                // at the skipped point, as a one-point scan would.
                 xlow = xm;
                 ylow = ym;
+                --j;
             } else {
                 xhigh = xm;
                 yhigh = ym;
@@ -201,13 +205,35 @@ void amrefr_Q_plsf_3(GSMAMR_Q_plsfState* st, Word16 mode, const Word16* lsp1, Wo
 
 void amrefr_Q_plsf_5(GSMAMR_Q_plsfState* st, const Word16* lsp1, const Word16* lsp2, Word16* lsp1_q, Word16* lsp2_q,
                      Word16* indice) {
+    amrefr_Q_plsf_5_efr(st, lsp1, lsp2, lsp1_q, lsp2_q, indice, nullptr, 0);
+}
+
+// Without EFR the transmit control word counts as speech.
+void amrefr_Q_plsf_5_efr(GSMAMR_Q_plsfState* st, const Word16* lsp1, const Word16* lsp2, Word16* lsp1_q,
+                         Word16* lsp2_q, Word16* indice, GSMAMR_EFRdtx_encState* dtx, Word16 do_EFR) {
+    const Word16 ctrl = do_EFR ? dtx->txdtx_ctrl : EFR_TX_SP_FLAG;
+    const bool speech = (ctrl & EFR_TX_SP_FLAG) != 0;
     Word16 lsf1[10], lsf2[10], wf1[10], wf2[10], lsf_p[10], r1[10], r2[10];
     amrefr_Lsp_lsf2(lsp1, lsf1);
     amrefr_Lsp_lsf2(lsp2, lsf2);
-    amrefr_Lsf_wt(lsf1, wf1);
-    amrefr_Lsf_wt(lsf2, wf2);
+    if (!speech && (ctrl & EFR_TX_PREV_HANGOVER_ACTIVE)) amrefr_update_lsf_p_CN(dtx->lsf_old_tx, dtx->lsf_p_CN);
+    if (ctrl & EFR_TX_SID_UPDATE) {
+        // A new SID: quantise the average of the history and this frame; only
+        // the second set is weighted.
+        Word16 lsf_aver[10];
+        amrefr_aver_lsf_history(dtx->lsf_old_tx, lsf1, lsf2, lsf_aver);
+        amrefr_update_lsf_history(lsf1, lsf2, dtx->lsf_old_tx);
+        std::memcpy(lsf1, lsf_aver, sizeof(lsf1));
+        std::memcpy(lsf2, lsf_aver, sizeof(lsf2));
+        std::memset(wf1, 0, sizeof(wf1));
+        amrefr_Lsf_wt(lsf_aver, wf2);
+    } else {
+        if (!speech) amrefr_update_lsf_history(lsf1, lsf2, dtx->lsf_old_tx);
+        amrefr_Lsf_wt(lsf1, wf1);
+        amrefr_Lsf_wt(lsf2, wf2);
+    }
     for (int i = 0; i < 10; ++i) {
-        lsf_p[i] = add(amrefr_mean_lsf_5[i], mult(st->past_rq[i], 21299));
+        lsf_p[i] = speech ? add(amrefr_mean_lsf_5[i], mult(st->past_rq[i], 21299)) : dtx->lsf_p_CN[i];
         r1[i] = sub(lsf1[i], lsf_p[i]);
         r2[i] = sub(lsf2[i], lsf_p[i]);
     }
@@ -225,6 +251,14 @@ void amrefr_Q_plsf_5(GSMAMR_Q_plsfState* st, const Word16* lsp1, const Word16* l
         r2[2 * g] = x[2];
         r2[2 * g + 1] = x[3];
     }
+    if (!speech) {
+        // Comfort noise: the prediction restarts after the pause; the
+        // quantised vectors are not used by the frame.
+        std::memset(st->past_rq, 0, sizeof(st->past_rq));
+        std::memcpy(lsp1_q, lsp1, 10 * sizeof(Word16));
+        std::memcpy(lsp2_q, lsp2, 10 * sizeof(Word16));
+        return;
+    }
     Word16 q1[10], q2[10];
     for (int i = 0; i < 10; ++i) {
         q1[i] = add(r1[i], lsf_p[i]);
@@ -233,6 +267,7 @@ void amrefr_Q_plsf_5(GSMAMR_Q_plsfState* st, const Word16* lsp1, const Word16* l
     }
     amrefr_Reorder_lsf(q1);
     amrefr_Reorder_lsf(q2);
+    if (ctrl & EFR_TX_HANGOVER_ACTIVE) amrefr_update_lsf_history(q1, q2, dtx->lsf_old_tx);
     amrefr_Lsf_lsp(q1, lsp1_q);
     amrefr_Lsf_lsp(q2, lsp2_q);
 }
@@ -261,14 +296,24 @@ void amrefr_Int_lpc_1and3_2(const Word16* lsp_old, const Word16* lsp_mid, const 
 
 void amrefr_lsp(GSMAMR_lspState* st, Word16 req_mode, Word16 used_mode, Word16* az, Word16* azQ, Word16* lsp_new,
                 Word16** anap) {
+    amrefr_lsp_efr(st, req_mode, used_mode, az, azQ, lsp_new, anap, nullptr, 0);
+}
+
+void amrefr_lsp_efr(GSMAMR_lspState* st, Word16 req_mode, Word16 used_mode, Word16* az, Word16* azQ,
+                    Word16* lsp_new, Word16** anap, GSMAMR_EFRdtx_encState* EFRdtx_encSt, Word16 do_EFR) {
     Word16 lsp_new_q[10] = {}, lsp_mid[10], lsp_mid_q[10], pred_init_i;
+    bool comfort_noise = false;
     if (req_mode == MR122) {
         amrefr_Az_lsp(&az[11], lsp_mid, st->lsp_old);
         amrefr_Az_lsp(&az[33], lsp_new, lsp_mid);
         amrefr_Int_lpc_1and3_2(st->lsp_old, lsp_mid, lsp_new, az);
         if (used_mode != MRDTX) {
-            amrefr_Q_plsf_5(&st->qSt, lsp_mid, lsp_new, lsp_mid_q, lsp_new_q, *anap);
-            amrefr_Int_lpc_1and3(st->lsp_old_q, lsp_mid_q, lsp_new_q, azQ);
+            amrefr_Q_plsf_5_efr(&st->qSt, lsp_mid, lsp_new, lsp_mid_q, lsp_new_q, *anap, EFRdtx_encSt, do_EFR);
+            comfort_noise = do_EFR && (EFRdtx_encSt->txdtx_ctrl & EFR_TX_SP_FLAG) == 0;
+            if (comfort_noise)
+                std::memcpy(azQ, az, 44 * sizeof(Word16));
+            else
+                amrefr_Int_lpc_1and3(st->lsp_old_q, lsp_mid_q, lsp_new_q, azQ);
             *anap += 5;
         }
     } else {
@@ -281,5 +326,5 @@ void amrefr_lsp(GSMAMR_lspState* st, Word16 req_mode, Word16 used_mode, Word16* 
         }
     }
     std::memcpy(st->lsp_old, lsp_new, sizeof(st->lsp_old));
-    std::memcpy(st->lsp_old_q, lsp_new_q, sizeof(st->lsp_old_q));
+    std::memcpy(st->lsp_old_q, comfort_noise ? lsp_new : lsp_new_q, sizeof(st->lsp_old_q));
 }

@@ -28,6 +28,10 @@ void amrefr_Q_plsf_3(GSMAMR_Q_plsfState* st, Word16 mode, const Word16* lsp1, Wo
                      Word16* pred_init_i);
 void amrefr_Q_plsf_5(GSMAMR_Q_plsfState* st, const Word16* lsp1, const Word16* lsp2, Word16* lsp1_q, Word16* lsp2_q,
                      Word16* indice);
+void amrefr_Q_plsf_5_efr(GSMAMR_Q_plsfState* st, const Word16* lsp1, const Word16* lsp2, Word16* lsp1_q,
+                         Word16* lsp2_q, Word16* indice, GSMAMR_EFRdtx_encState* EFRdtx_encSt, Word16 do_EFR);
+void amrefr_lsp_efr(GSMAMR_lspState* st, Word16 req_mode, Word16 used_mode, Word16* az, Word16* azQ,
+                    Word16* lsp_new, Word16** anap, GSMAMR_EFRdtx_encState* EFRdtx_encSt, Word16 do_EFR);
 void amrefr_Int_lpc_1to3_2(const Word16* lsp_old, const Word16* lsp_new, Word16* Az);
 void amrefr_Int_lpc_1and3_2(const Word16* lsp_old, const Word16* lsp_mid, const Word16* lsp_new, Word16* Az);
 void amrefr_lsp(GSMAMR_lspState* st, Word16 req_mode, Word16 used_mode, Word16* az, Word16* azQ, Word16* lsp_new,
@@ -172,6 +176,13 @@ Word16 amrefr_MR475_gain_quant(GSMAMR_gc_predState* pred_st, Word16 sf0_exp_gcod
 void amrefr_MR475_update_unq_pred(GSMAMR_gc_predState* pred_st, Word16 exp_gcode0, Word16 frac_gcode0,
                                   Word16 cod_gain_exp, Word16 cod_gain_frac);
 Word16 amrefr_q_gain_pitch(Word16 mode, Word16 gp_limit, Word16* gain, Word16* gain_cand, Word16* gain_cind);
+Word16 amrefr_q_gain_code_efr(Word16 exp_gcode0, Word16 frac_gcode0, Word16* gain, Word16* qua_ener_MR122,
+                              Word16* qua_ener, Word16 i_subfr, GSMAMR_EFRdtx_encState* EFRdtx_encSt, Word16 do_EFR);
+void amrefr_gainQuant_efr(GSMAMR_gainQuantState* st, Word16 mode, const Word16* res, const Word16* exc,
+                          const Word16* code, const Word16* xn, const Word16* xn2, const Word16* y1, const Word16* Y2,
+                          const Word16* g_coeff, Word16 even_subframe, Word16 gp_limit, Word16* sf0_gain_pit,
+                          Word16* sf0_gain_cod, Word16* gain_pit, Word16* gain_cod, Word16** anap, Word16 i_subfr,
+                          GSMAMR_EFRdtx_encState* EFRdtx_encSt, Word16 do_EFR, Word16 do_EFR_dtx);
 void amrefr_gainQuant(GSMAMR_gainQuantState* st, Word16 mode, const Word16* res, const Word16* exc,
                       const Word16* code, const Word16* xn, const Word16* xn2, const Word16* y1, const Word16* Y2,
                       const Word16* g_coeff, Word16 even_subframe, Word16 gp_limit, Word16* sf0_gain_pit,
@@ -193,6 +204,7 @@ struct GSMAMR_cod_amrState {
     GSMAMR_tonStabState tonStabSt;
     GSMAMR_vadState1 vadSt;
     GSMAMR_dtx_encState dtx_encSt;
+    GSMAMR_EFRdtx_encState* EFRdtx_encSt;  // attached by the EFR reset, else null
     Word16 dtx;
     Word16 mem_syn[10];
     Word16 mem_w0[10];
@@ -220,13 +232,30 @@ struct GSMAMR_Speech_Encode_FrameState {
 };
 
 void amrefr_cod_amr_reset(GSMAMR_cod_amrState* st);
-void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_speech, Word16* ana, Word16* usedMode);
+void amrefr_cod_amr(GSMAMR_cod_amrState* st, Word16 mode, const Word16* new_speech, Word16* ana, Word16* usedMode,
+                    Word16 do_EFR = 0);
 void amrefr_Speech_Encode_Frame_resetAMR(GSMAMR_Speech_Encode_FrameState* state, Word16 dtx);
+void amrefr_Speech_Encode_Frame_resetEFR(GSMAMR_Speech_Encode_FrameState* state, Word16 dtx,
+                                         GSMAMR_EFRdtx_encState* EFRdtx_encSt);
+// With do_EFR set the frame is coded as GSM EFR (mode 12.2 with the EFR DTX);
+// serial words 244 and 245 then carry the VAD and SP flags.  prm_out, when
+// given, receives the 57 coded parameters.
 void amrefr_Speech_Encode_Frame(GSMAMR_Speech_Encode_FrameState* st, Word16 mode, const Word16* in_speech,
-                                Word16* serial, Word16* prm_out);
+                                Word16* serial, Word16* prm_out, Word16 do_EFR = 0);
 Word16 amrefr_encoder_homing_frame_test(const Word16* input_frame);
 void amrefr_sid_sync(GSMAMR_sid_syncState* st, Word16 mode, GSMAMR_TXFrameType* tx_frame_type, Word16 NSYNC_flag);
 
 int gsmamr_Speech_Encode_Frame_init(GSMAMR_Speech_Encode_FrameState* st, GSMAMR_AmrFlag dtx);
 int gsmamr_Speech_Encode_Frame(GSMAMR_Speech_Encode_FrameState* st, GSMAMR_MODE mode, const Word16* new_speech,
                                Word16* serial, GSMAMR_MODE* usedMode, std::uint16_t* frameType);
+
+int gsmamr_sid_sync_init(GSMAMR_sid_syncState* state);
+void gsmamr_sid_sync_exit(GSMAMR_sid_syncState* state);
+void gsmamr_sid_sync(GSMAMR_sid_syncState* st, GSMAMR_MODE mode, GSMAMR_TXFrameType* tx_frame_type);
+
+// Blocks the EFR and AMR vocoder wrappers keep per channel.
+struct GSMAMR_ENCSTRUCT {
+    GSMAMR_Speech_Encode_FrameState speech_encoder_state;
+    GSMAMR_sid_syncState sid_state;
+    GSMAMR_EFRdtx_encState EFRdtx_encSt;
+};

@@ -62,12 +62,25 @@ Compare compare_mode(int mode, int frames) {
 
 class AmrnbEncoderOracle : public ::testing::TestWithParam<int> {};
 
-// The encoder is not yet equal to the independent one over the whole file; the
-// frames reached so far per mode are held here so that a change that breaks
-// an equal frame is caught.
-TEST_P(AmrnbEncoderOracle, LeadingFramesEqualTheIndependentEncoder) {
-    static constexpr int kReached[8] = {6, 42, 14, 14, 15, 11, 44, 5};
-    Compare c = compare_mode(GetParam(), 250);
+// Over the whole speech file (13 s) the parameters equal the independent
+// encoder's in every frame of six modes.  In two modes a first difference
+// remains, not yet traced to a stated departure (so possibly a fault of ours);
+// the frames reached are held here so that a change that breaks an equal frame
+// is caught:
+// - 7.95 kbit/s, frame 11, code gain of the fourth subframe, the first call
+//   of the modified criterion with alpha 13850: we choose index 19, the
+//   independent encoder 18, which a floating-point evaluation of the same
+//   criterion also prefers (by about 10 %).  In every call our start value of
+//   the energy-matching term is sqrt(2) above the scale of the candidate terms;
+//   at alpha 16384 and 7150 the choice survives it.
+// - 12.2 kbit/s, frame 16, code gain of the third subframe: the optimum gain
+//   is 725.9 and the fixed-point division gives 725, whose distances to the
+//   two nearest table gains are 50 and 51 (index 21); the independent encoder
+//   takes 22.
+TEST_P(AmrnbEncoderOracle, FramesEqualTheIndependentEncoder) {
+    static constexpr int kAll = 650;
+    static constexpr int kReached[8] = {kAll, kAll, kAll, kAll, kAll, 11, kAll, 16};
+    Compare c = compare_mode(GetParam(), kAll);
     int equal = c.first_mismatch < 0 ? c.frames : c.first_mismatch;
     EXPECT_GE(equal, kReached[GetParam()]) << "mode " << GetParam() << ": first difference in frame "
                                            << c.first_mismatch << " parameter " << c.param;
@@ -76,7 +89,7 @@ TEST_P(AmrnbEncoderOracle, LeadingFramesEqualTheIndependentEncoder) {
 
 // The full comparison, kept for tracing (run with --gtest_also_run_disabled_tests).
 TEST_P(AmrnbEncoderOracle, DISABLED_AllFramesEqualTheIndependentEncoder) {
-    Compare c = compare_mode(GetParam(), 250);
+    Compare c = compare_mode(GetParam(), 650);
     EXPECT_EQ(c.first_mismatch, -1) << "mode " << GetParam() << ": first difference in frame " << c.first_mismatch
                                     << " parameter " << c.param;
 }
@@ -198,14 +211,15 @@ std::vector<Word16> load_raw(const char* rel) {
     return s;
 }
 
-// DTX on: frame types (speech, SID first, SID update, no data) and the SID
-// parameters of every update equal the independent encoder's.
+// DTX on: frame types (speech, SID first, SID update, no data), the SID
+// parameters of every update and the speech frames' bits equal the
+// independent encoder's.
 void check_dtx(int mode, const std::vector<Word16>& sig) {
     void* enc = oracle_amrnb_encoder(1);
     auto st = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
     gsmamr_Speech_Encode_Frame_init(st.get(), 1);
     std::string ours_seq, theirs_seq;
-    int first_diff = -1, sid_frames = 0, sid_equal = 0;
+    int first_diff = -1, sid_frames = 0, sid_equal = 0, first_prm_diff = -1;
     for (size_t f = 0; f * 160 < sig.size(); ++f) {
         unsigned char packed[64] = {};
         oracle_amrnb_encode(enc, mode, &sig[f * 160], packed);
@@ -215,6 +229,13 @@ void check_dtx(int mode, const std::vector<Word16>& sig) {
         ours_seq += "0123456789ABCDEF"[a];
         theirs_seq += "0123456789ABCDEF"[b];
         if (a != b && first_diff < 0) first_diff = static_cast<int>(f);
+        if (a == b && a < 8 && first_prm_diff < 0) {
+            for (int i = 0; i < amrefr_mode_bits(mode); ++i)
+                if (serial[kPayloadOrder[mode][i]] != ((packed[1 + i / 8] >> (7 - i % 8)) & 1)) {
+                    first_prm_diff = static_cast<int>(f);
+                    break;
+                }
+        }
         if (a == 9 && b == 9) {
             ++sid_frames;
             bool eq = true;
@@ -226,7 +247,13 @@ void check_dtx(int mode, const std::vector<Word16>& sig) {
     EXPECT_EQ(first_diff, -1) << "mode " << mode << "\nours   " << ours_seq << "\ntheirs " << theirs_seq;
     EXPECT_GT(sid_frames, 0);
     EXPECT_EQ(sid_equal, sid_frames);
-    std::printf("mode %d: %d SID updates, %d equal\n", mode, sid_frames, sid_equal);
+    // The speech frames' bits too, except in the two modes with an untraced
+    // code-gain difference (above).
+    if (mode != MR795 && mode != MR122) {
+        EXPECT_EQ(first_prm_diff, -1) << "mode " << mode;
+    }
+    std::printf("mode %d: %d SID updates, %d equal; first speech frame with other bits %d\n", mode, sid_frames,
+                sid_equal, first_prm_diff);
 }
 
 TEST_P(AmrnbEncoderOracle, DtxFrameTypesEqualTheIndependentEncoder) {
