@@ -101,28 +101,30 @@ Word16 MR795_gain_code_quant_mod(Word16 gain_pit, Word16 exp_gcode0, Word16 gcod
     Word16 g2_pitch = mult(gain_pit, gain_pit);
     Word16 one_alpha = add(sub(32767, alpha), 1);
     Word16 coeff[5], exp_coeff[5];
-    // Every term is brought to the scale of the squared-code term (its
-    // coefficient word times L_mult(gc, gc) through the double-precision
-    // multiply): alpha is doubled for precision in the first two terms, and
-    // their exponents carry the difference of scales.
+    // Each term's exponent is chosen so that, shifted right by e_max minus
+    // that exponent, all terms share one scale: the three terms of the
+    // weighted excitation energy (summed before the square root), the start
+    // value sqrt(alpha·ResEn) (squared exponent in exp_coeff[0]) and the
+    // weighted squared distance to the unquantised gain.  alpha (at most 0.5)
+    // is doubled for precision wherever it scales an energy fraction.
     Word16 tmp = extract_h(L_shl(L_mult(alpha, frac_en[1]), 1));
     Word32 L_t1 = L_mult(tmp, g2_pitch);
     exp_coeff[1] = sub(exp_en[1], 29);
     tmp = extract_h(L_shl(L_mult(alpha, frac_en[2]), 1));
     coeff[2] = mult(tmp, gain_pit);
     exp_coeff[2] = sub(add(exp_en[2], sub(exp_gcode0, 10)), 14);
-    coeff[3] = mult(alpha, frac_en[3]);
-    exp_coeff[3] = add(exp_en[3], shl(sub(exp_gcode0, 10), 1));
+    coeff[3] = extract_h(L_shl(L_mult(alpha, frac_en[3]), 1));
+    exp_coeff[3] = sub(add(exp_en[3], shl(sub(exp_gcode0, 10), 1)), 1);
     coeff[4] = mult(one_alpha, frac_en[3]);
     exp_coeff[4] = add(exp_coeff[3], 1);
     Word16 exp;
     Word32 L_t0 = amrefr_sqrt_l_exp(L_mult(alpha, frac_en[0]), &exp);
-    exp = add(exp, 29);
+    exp = add(exp, 30);
     exp_coeff[0] = sub(exp_en[0], exp);
+    // The largest exponent of the four energy terms sets the common scale.
     Word16 e_max = exp_coeff[1];
     for (int i = 2; i <= 4; ++i)
         if (exp_coeff[i] > e_max) e_max = exp_coeff[i];
-    e_max = add(e_max, 1);
     // t0 = sqrt(alpha·ResEn) in the common scale: half the exponent
     // difference as a shift, an odd remainder as a factor 1/sqrt(2).
     Word16 d = sub(e_max, exp_coeff[0]);
