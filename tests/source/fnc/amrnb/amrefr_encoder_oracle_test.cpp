@@ -2,6 +2,7 @@
 // speech is coded by both and the parameters are compared frame by frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -30,9 +31,12 @@ struct Compare {
     int frames = 0, first_mismatch = -1, param = -1;
 };
 
-Compare compare_mode(int mode, int frames) {
+Compare compare_mode(int mode, int frames, int first_frame = 0) {
     Compare c;
     auto speech = load_speech(frames);
+    // Start later in the file: both encoders begin from their reset state there.
+    const size_t skip = std::min(speech.size(), static_cast<size_t>(160 * first_frame));
+    speech.erase(speech.begin(), speech.begin() + static_cast<long>(skip));
     void* enc = oracle_amrnb_encoder(0);
     auto ours = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
     gsmamr_Speech_Encode_Frame_init(ours.get(), 0);
@@ -63,13 +67,19 @@ Compare compare_mode(int mode, int frames) {
 class AmrnbEncoderOracle : public ::testing::TestWithParam<int> {};
 
 // Over the whole speech file (13 s) the parameters equal the independent
-// encoder's in every frame of seven modes.  At 12.2 kbit/s a first difference
-// remains, not yet traced to a stated departure (so possibly a fault of ours);
-// the frames reached are held here so that a change that breaks an equal frame
-// is caught: frame 16, code gain of the third subframe: the optimum gain is
-// 725.9 and the fixed-point division gives 725, whose distances to the two
-// nearest table gains are 50 and 51 (index 21); the independent encoder takes
-// 22.
+// encoder's in every frame of seven modes.  At 12.2 kbit/s one code-gain
+// decision differs, untraced: frame 16, third subframe.  The optimum gain
+// there, in the fixed-point arithmetic of the code-gain routine (normalised
+// correlations truncated to 16 bits, quotient, denormalising shift), is
+// 725.97, truncated to 725, whose distances to the two nearest table gains
+// (675, 776) are 50 and 51 (index 21); the independent encoder takes 22, as
+// the exact quotient of the same sums (726.03) would.  Rounding instead of
+// truncating, or the exact quotient, moves other near-tie decisions of the
+// file away from the independent encoder (frames 212, 367, 422, 483), so it is
+// not a systematic difference in that arithmetic; with that one gain moved up
+// by one every frame of the file agrees.  The frames before it are held here,
+// and the rest of the file, coded from a reset at frame 17 by both encoders,
+// must agree completely.
 TEST_P(AmrnbEncoderOracle, FramesEqualTheIndependentEncoder) {
     static constexpr int kAll = 650;
     static constexpr int kReached[8] = {kAll, kAll, kAll, kAll, kAll, kAll, kAll, 16};
@@ -78,6 +88,12 @@ TEST_P(AmrnbEncoderOracle, FramesEqualTheIndependentEncoder) {
     EXPECT_GE(equal, kReached[GetParam()]) << "mode " << GetParam() << ": first difference in frame "
                                            << c.first_mismatch << " parameter " << c.param;
     RecordProperty("equal_frames", equal);
+    if (GetParam() == MR122) {
+        Compare rest = compare_mode(MR122, kAll, 17);
+        EXPECT_EQ(rest.first_mismatch, -1) << "from frame 17: first difference in frame " << rest.first_mismatch
+                                           << " parameter " << rest.param;
+        EXPECT_EQ(rest.frames, kAll - 17);
+    }
 }
 
 // The full comparison, kept for tracing (run with --gtest_also_run_disabled_tests).
