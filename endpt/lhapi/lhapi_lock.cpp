@@ -1,0 +1,48 @@
+// Set-up and the framework lock of the host adaptation layer.
+#include <pthread.h>
+
+#include "lhapi.h"
+
+// The framework lock, a recursive mutex. It is initialised statically, so a framework call made
+// before lhapiInit locks a real mutex instead of calling through an empty pointer.
+static pthread_mutex_t lhapi_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
+
+int gIsQuellixDistributed = 0;
+LHAPI_FNCP_LOCK LHAPI_gpFncLock = CritSectEnter;
+LHAPI_FNCP_UNLOCK LHAPI_gpFncUnlock = CritSectLeave;
+LHAPI_FNCP_LOCK LHAPI_gpFncLockSMP = CritSectEnter;
+LHAPI_FNCP_UNLOCK LHAPI_gpFncUnlockSMP = CritSectLeave;
+
+HSZBIOSSTATE CritSectEnter() {
+  pthread_mutex_lock(&lhapi_lock);
+  return nullptr;
+}
+
+void CritSectLeave(HSZBIOSSTATE) { pthread_mutex_unlock(&lhapi_lock); }
+
+void lhapiCritSecInit() {
+  LHAPI_gpFncLock = CritSectEnter;
+  LHAPI_gpFncUnlock = CritSectLeave;
+  LHAPI_gpFncLockSMP = CritSectEnter;
+  LHAPI_gpFncUnlockSMP = CritSectLeave;
+}
+
+// The mutex lives as long as the program (a thread may still hold it): nothing to destroy.
+void lhapiCritSecDeinit() {}
+
+void lhapiThreadDispatchInit() {}
+void lhapiThreadDispatchDeinit() {}
+
+void lhapiInit(int distributed) {
+  gIsQuellixDistributed = distributed;
+  lhapiCritSecInit();
+  lhapiThreadDispatchInit();
+}
+
+void lhapiDeinit() {
+  lhapiThreadDispatchDeinit();
+  lhapiCritSecDeinit();
+  lhapiOsSemDestroy();
+}
+
+int lhapiIsQuellixDistributed() { return gIsQuellixDistributed; }

@@ -1,0 +1,24 @@
+// The frame entry that the board's tick task calls once per 5 ms tick.
+#include "halshim/halshim.h"
+#include "knl/knl.h"
+#include "lhapi.h"
+
+
+// One tick: the HAL shim's queued commands, PCM in and out of the board, then one frame sync of
+// the kernel (which runs the due threads).
+void lhapiProcessEntrySync() {
+  gKnlFrameSyncCount += 1;
+  halShimProcessMessagesInHal();
+  lhapiProcessIngress();
+  lhapiProcessEgress();
+  if (gKnlFrameSyncCount == 1) {
+    gKnlFrameSyncCount = 0;
+    HSZBIOSSTATE state = LHAPI_gpFncLockSMP();
+    KNL_FrameSync();
+    LHAPI_gpFncUnlockSMP(state);
+  }
+}
+
+void lhapiKNL_RunReadyThreads() { lhapiProcessEntrySync(); }
+
+void lhapi_ProcessEntrySync(void*) { lhapiProcessEntrySync(); }

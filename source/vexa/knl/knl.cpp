@@ -1,0 +1,246 @@
+// Framework kernel: thread lists, frame sync and the run pass.
+#include <cstddef>
+#include <cstring>
+
+#include "hapi/hapi_types.h"
+#include "knl.h"
+#include "lhapi.h"
+#include "qrn/qrn.h"
+
+KNL_Globals KNL_gGlobals;
+
+namespace {
+
+void listInit(KNL_ThreadList* list) {
+  list->pNextThread = list;
+  list->pPrevThread = list;
+}
+
+bool listEmpty(const KNL_ThreadList* list) { return list->pNextThread == list; }
+
+void nodeUnlink(KNL_ThreadNode* node) {
+  if (node->pNextThread == nullptr) return;
+  node->pPrevThread->pNextThread = node->pNextThread;
+  node->pNextThread->pPrevThread = node->pPrevThread;
+  node->pNextThread = nullptr;
+  node->pPrevThread = nullptr;
+}
+
+void nodeInsertBefore(KNL_ThreadNode* node, KNL_ThreadNode* position) {
+  node->pNextThread = position;
+  node->pPrevThread = position->pPrevThread;
+  position->pPrevThread->pNextThread = node;
+  position->pPrevThread = node;
+}
+
+KNL_Thread* fromStateNode(KNL_ThreadNode* node) { return reinterpret_cast<KNL_Thread*>(node); }
+
+KNL_Thread* fromAllNode(KNL_ThreadNode* node) {
+  return reinterpret_cast<KNL_Thread*>(reinterpret_cast<uint8_t*>(node) -
+                                       offsetof(KNL_Thread, allNode));
+}
+
+int16_t wrap16(int value) { return static_cast<int16_t>(static_cast<uint16_t>(value)); }
+
+void insertByPriority(KNL_Thread* thread) {
+  KNL_ThreadList* list = &KNL_gGlobals.allList;
+  KNL_ThreadNode* pos = list->pNextThread;
+  while (pos != list && fromAllNode(pos)->priority < thread->priority) pos = pos->pNextThread;
+  nodeInsertBefore(&thread->allNode, pos);
+}
+
+void sendOverrunEvent(uint16_t start) {
+  QRN_SendStdMsgToHost(HAPIRESMAN, HAPI_RM_KNL_OVERRUN_EVT, start,
+                       static_cast<uint16_t>(KNL_gGlobals.frameSyncCount & 0xFFFF), HAPI_RM_SRV,
+                       HAPI_HOST_SRV, 0, QRN_MsgFlagObd);
+}
+
+}  // namespace
+
+void KNL_Init() {
+  listInit(&KNL_gGlobals.allList);
+  for (auto& list : KNL_gGlobals.stateList) listInit(&list);
+  KNL_gGlobals.frameSyncNestingLevel = 0;
+  KNL_gGlobals.frameSyncCount = 0;
+  KNL_gGlobals.cpuStatus = KNL_INGRESS_OVERRUN_RESET | KNL_EGRESS_UNDERRUN_RESET;
+  KNL_gGlobals.activeThread = nullptr;
+  KNL_gGlobals.initialised = true;
+}
+
+void KNL_InitThread(KNL_Thread* thread, KNL_ThreadFunc func, void* context) {
+  if (thread == nullptr) {
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  if (!KNL_gGlobals.initialised) {
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  std::memset(thread, 0, sizeof(*thread));
+  thread->threadFunc = func;
+  thread->userContext = context;
+  thread->state = KNL_STATE_SUSPENDED;
+  thread->priority = KNL_PRIORITY_LOWEST;
+  LhapiLockGuard lock;
+  insertByPriority(thread);
+  nodeInsertBefore(&thread->stateNode, KNL_gGlobals.stateList[KNL_STATE_SUSPENDED].pNextThread);
+}
+
+void KNL_TermThread(KNL_Thread* thread) {
+  if (thread == nullptr) return;
+  LhapiLockGuard lock;
+  if (thread->state == KNL_STATE_ACTIVE) {
+    // Unlinking the running thread would leave the run pass holding a dead record.
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  nodeUnlink(&thread->stateNode);
+  nodeUnlink(&thread->allNode);
+  std::memset(thread, 0, sizeof(*thread));
+}
+
+void KNL_SetThreadState_Unprotected(KNL_Thread* thread, KNL_ThreadState state) {
+  if (thread == nullptr || state >= KNL_NUM_STATES) {
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  nodeUnlink(&thread->stateNode);
+  thread->state = state;
+  KNL_ThreadList* list = &KNL_gGlobals.stateList[state];
+  if (state != KNL_STATE_READY) {
+    nodeInsertBefore(&thread->stateNode, list->pNextThread);
+    return;
+  }
+  // Ready list: most pending samples first, then higher priority, then first come.
+  KNL_ThreadNode* pos = list->pNextThread;
+  for (; pos != list; pos = pos->pNextThread) {
+    const KNL_Thread* other = fromStateNode(pos);
+    if (other->semaphore < thread->semaphore ||
+        (other->semaphore == thread->semaphore && other->priority < thread->priority)) {
+      break;
+    }
+  }
+  nodeInsertBefore(&thread->stateNode, pos);
+}
+
+void KNL_SetThreadPriority_Unprotected(KNL_Thread* thread, KNL_ThreadPriority priority) {
+  if (thread == nullptr) {
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  // Priorities are a level times 256 minus a frame size of at least 40 samples.
+  if (((-static_cast<int>(priority)) & 0xFF) < 39) LHAPI_ASSERT_FAIL();
+  thread->priority = priority;
+  nodeUnlink(&thread->allNode);
+  insertByPriority(thread);
+  KNL_SetThreadState_Unprotected(thread, thread->state);
+}
+
+void KNL_SetThreadFrameSize(KNL_Thread* thread, uint16_t frameSize) {
+  if (thread == nullptr) return;
+  LhapiLockGuard lock;
+  if (frameSize == thread->frameSize) return;
+  thread->semaphore = wrap16(thread->semaphore + thread->frameSize - frameSize);
+  thread->frameSize = frameSize;
+  if (frameSize == 0) {
+    KNL_SetThreadPriority_Unprotected(thread, KNL_PRIORITY_LOWEST);
+    KNL_SetThreadState_Unprotected(thread, KNL_STATE_SUSPENDED);
+  } else {
+    KNL_SetThreadState_Unprotected(thread,
+                                   thread->semaphore < 0 ? KNL_STATE_WAITING : KNL_STATE_READY);
+  }
+}
+
+KNL_Thread* KNL_GetActiveThread() { return KNL_gGlobals.activeThread; }
+
+void* KNL_GetUserContext() {
+  if (KNL_gGlobals.activeThread == nullptr) {
+    LHAPI_ASSERT_FAIL();
+    return nullptr;
+  }
+  return KNL_gGlobals.activeThread->userContext;
+}
+
+void KNL_FrameSync() {
+  KNL_Globals& g = KNL_gGlobals;
+  g.frameSyncCount += 1;
+  g.frameSyncNestingLevel += 1;
+  if (g.cpuStatus & KNL_INGRESS_OVERRUN_FLUSH) {
+    LHAPI_ASSERT(g.frameSyncNestingLevel == 1);
+    g.cpuStatus &= ~KNL_INGRESS_OVERRUN_FLUSH;
+    g.cpuStatus |= KNL_INGRESS_OVERRUN_RESET;
+  }
+  bool overrun = false;
+  if (!(g.cpuStatus & KNL_INGRESS_OVERRUN)) {
+    KNL_ThreadNode* node = g.allList.pNextThread;
+    while (node != &g.allList) {
+      KNL_Thread* t = fromAllNode(node);
+      node = node->pNextThread;  // crediting may move the thread between state lists only
+      if (t->state == KNL_STATE_SUSPENDED) continue;
+      if (t->newSamples != KNL_NEWSAMPLES_PER_TICK) {
+        t->semaphore = wrap16(t->semaphore + t->newSamples);
+        t->newSamples = 0;
+      } else {
+        t->semaphore = wrap16(t->semaphore + KNL_SAMPLES_PER_TICK);
+        if (t->semaphore == KNL_OVERRUN_SAMPLES && !(g.cpuStatus & KNL_INGRESS_OVERRUN)) {
+          g.cpuStatus &= ~KNL_INGRESS_OVERRUN_RESET;
+          g.cpuStatus |= KNL_INGRESS_OVERRUN;
+          sendOverrunEvent(1);
+        }
+      }
+      if (t->semaphore >= 0) {
+        if (t->state == KNL_STATE_WAITING) {
+          KNL_SetThreadState_Unprotected(t, KNL_STATE_READY);
+        } else {
+          t->overrunCount += 1;
+          overrun = true;
+        }
+      }
+    }
+  }
+  lhapiKnlOverrunCondition(overrun ? 1 : 0);
+  if (g.frameSyncNestingLevel > 1) {
+    g.frameSyncNestingLevel -= 1;
+    return;
+  }
+  lhapiKnlScheduleReadyThreads();
+}
+
+void KNL_RunReadyThreads() {
+  KNL_Globals& g = KNL_gGlobals;
+  LhapiLockGuard lock;
+  KNL_ThreadList* ready = &g.stateList[KNL_STATE_READY];
+  while (!listEmpty(ready)) {
+    KNL_Thread* t = fromStateNode(ready->pNextThread);
+    KNL_SetThreadState_Unprotected(t, KNL_STATE_ACTIVE);
+    t->semaphore = wrap16(t->semaphore - t->frameSize);
+    g.activeThread = t;
+    // The body runs without the lock (one level of it), so it may take the lock itself.
+    LHAPI_gpFncUnlock(nullptr);
+    if (t->threadFunc != nullptr) t->threadFunc(t->userContext);
+    LHAPI_gpFncLock();
+    g.activeThread = nullptr;
+    if (t->requestSet & KNL_REQUEST_FRAMESIZE) {
+      t->requestSet &= ~KNL_REQUEST_FRAMESIZE;
+      KNL_SetThreadFrameSize(t, t->requestFrameSizeValue);
+    }
+    if (t->requestSet & KNL_REQUEST_PRIORITY) {
+      t->requestSet &= ~KNL_REQUEST_PRIORITY;
+      KNL_SetThreadPriority_Unprotected(t, t->requestPriorityValue);
+    }
+    if (t->frameSize == 0) {
+      // A thread whose frame size became 0 stays suspended.
+      KNL_SetThreadState_Unprotected(t, KNL_STATE_SUSPENDED);
+    } else {
+      KNL_SetThreadState_Unprotected(t, t->semaphore < 0 ? KNL_STATE_WAITING : KNL_STATE_READY);
+    }
+  }
+  if (g.frameSyncNestingLevel > 0) g.frameSyncNestingLevel -= 1;
+  if (g.frameSyncNestingLevel == 0 && (g.cpuStatus & KNL_INGRESS_OVERRUN)) {
+    g.cpuStatus &= ~KNL_INGRESS_OVERRUN;
+    g.cpuStatus |= KNL_INGRESS_OVERRUN_FLUSH;
+    sendOverrunEvent(0);
+  }
+}
+
+void KNL_RunReadyThreadsAsync() {}

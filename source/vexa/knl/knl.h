@@ -1,0 +1,78 @@
+// The framework kernel: cooperative threads that each process one frame of samples, credited
+// with 40 samples per 5 ms tick and run to completion inside the tick, most pending samples first.
+#pragma once
+
+#include <cstdint>
+
+using KNL_ThreadPriority = int16_t;
+using KNL_ThreadFunc = void (*)(void* userContext);
+
+enum KNL_ThreadState : uint16_t {
+  KNL_STATE_SUSPENDED = 0,
+  KNL_STATE_ACTIVE = 1,
+  KNL_STATE_READY = 2,
+  KNL_STATE_WAITING = 3,
+  KNL_NUM_STATES = 4,
+};
+
+struct KNL_Thread_s;
+struct KNL_ThreadNode {
+  KNL_ThreadNode* pNextThread;
+  KNL_ThreadNode* pPrevThread;
+};
+using KNL_ThreadList = KNL_ThreadNode;  // circular; an empty list points at itself
+
+struct KNL_Thread_s {
+  KNL_ThreadNode stateNode;  // link in the list of its current state (first member)
+  KNL_ThreadNode allNode;    // link in the list of all threads
+  KNL_ThreadPriority priority;
+  KNL_ThreadState state;
+  int16_t semaphore;         // samples credited minus consumed; due when 0 or more
+  uint16_t frameSize;        // samples per run; 0 = suspended
+  uint16_t newSamples;       // 0xFFFF: 40 per tick; other values credited once
+  uint16_t overrunCount;
+  KNL_ThreadFunc threadFunc;
+  void* userContext;
+  uint16_t requestSet;       // deferred changes: bit 0 frame size, bit 1 priority
+  uint16_t requestFrameSizeValue;
+  KNL_ThreadPriority requestPriorityValue;
+};
+using KNL_Thread = KNL_Thread_s;
+
+constexpr KNL_ThreadPriority KNL_PRIORITY_LOWEST = -32767;
+constexpr uint16_t KNL_NEWSAMPLES_PER_TICK = 0xFFFF;
+constexpr uint16_t KNL_SAMPLES_PER_TICK = 40;
+constexpr int16_t KNL_OVERRUN_SAMPLES = 240;
+constexpr uint16_t KNL_REQUEST_FRAMESIZE = 0x1;
+constexpr uint16_t KNL_REQUEST_PRIORITY = 0x2;
+
+enum KNL_CPU_STATUS : uint32_t {
+  KNL_INGRESS_OVERRUN_RESET = 1,
+  KNL_EGRESS_UNDERRUN_RESET = 2,
+  KNL_INGRESS_OVERRUN = 4,
+  KNL_EGRESS_UNDERRUN = 8,
+  KNL_INGRESS_OVERRUN_FLUSH = 16,
+};
+
+struct KNL_Globals {
+  KNL_ThreadList allList;  // every thread, ascending priority
+  KNL_ThreadList stateList[KNL_NUM_STATES];
+  unsigned frameSyncNestingLevel;
+  uint32_t cpuStatus;
+  uint32_t frameSyncCount;
+  KNL_Thread* activeThread;
+  bool initialised;
+};
+extern KNL_Globals KNL_gGlobals;
+
+void KNL_Init();
+void KNL_InitThread(KNL_Thread* thread, KNL_ThreadFunc func, void* context);
+void KNL_TermThread(KNL_Thread* thread);
+void KNL_SetThreadState_Unprotected(KNL_Thread* thread, KNL_ThreadState state);
+void KNL_SetThreadPriority_Unprotected(KNL_Thread* thread, KNL_ThreadPriority priority);
+void KNL_SetThreadFrameSize(KNL_Thread* thread, uint16_t frameSize);
+KNL_Thread* KNL_GetActiveThread();
+void* KNL_GetUserContext();
+void KNL_FrameSync();
+void KNL_RunReadyThreads();
+void KNL_RunReadyThreadsAsync();

@@ -1,0 +1,179 @@
+// Fixed-size block pools.
+#include <cstring>
+
+#include "lhapi.h"
+#include "mem.h"
+#include "mem_internal.h"
+
+using namespace mem_detail;
+
+MEM_BufPool* MEM_gBufPoolList = nullptr;
+
+namespace {
+
+size_t poolStride(const MEM_BufPool* pool) { return roundUp8(pool->bufSize) + MEM_BLOCK_HDR_SIZE; }
+
+// The header of the pool block whose data starts at `data`, or none when the address is not the
+// data start of one of the pool's blocks.
+MEM_BlockHdr* poolBlockOf(const MEM_BufPool* pool, const void* data) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  if (p < pool->startp + MEM_BLOCK_HDR_SIZE || p >= pool->endp) return nullptr;
+  const size_t offset = static_cast<size_t>(p - MEM_BLOCK_HDR_SIZE - pool->startp);
+  if (offset % poolStride(pool) != 0) return nullptr;
+  return MEM_HdrOf(data);
+}
+
+}  // namespace
+
+int MEM_InitBufPoolNoAdd(MEM_BufPool* pool, uint32_t bufSize, void* memory, size_t memSize) {
+  if (pool == nullptr || bufSize == 0 || memory == nullptr || memSize < 2) {
+    LHAPI_ASSERT_FAIL();
+    return 0;
+  }
+  uint8_t* mem = static_cast<uint8_t*>(memory);
+  std::memset(mem, MEM_FILL_BYTE, memSize - 2);
+  pool->bufSize = bufSize;
+  const size_t stride = poolStride(pool);
+  uint8_t* first = alignUp8(mem);
+  uint8_t* last = alignDown8(mem + memSize - 2);
+  const size_t count = last > first ? static_cast<size_t>(last - first) / stride : 0;
+  pool->core.freep = nullptr;
+  pool->startp = first;
+  pool->endp = alignDown8(mem + memSize);
+  pool->pNextBufPool = nullptr;
+  if (count == 0) LHAPI_ASSERT_FAIL();
+  // The free list runs from the last block in memory to the first.
+  for (size_t i = 0; i < count; ++i) {
+    auto* hdr = reinterpret_cast<MEM_BlockHdr*>(first + i * stride);
+    hdr->debugStartTag = MEM_POOL_START_FREE;
+    hdr->fileName = nullptr;
+    hdr->lineNum = 0;
+    hdr->blockSize = static_cast<uint32_t>(stride);
+    hdr->nextp = pool->core.freep;
+    writeEndGuard(hdr, stride, MEM_POOL_END_FREE);
+    pool->core.freep = hdr;
+  }
+  pool->numFreeBuf = static_cast<int>(count);
+  pool->lowWaterMark = static_cast<int>(count);
+  return static_cast<int>(count);
+}
+
+int MEM_InitBufPool(MEM_BufPool* pool, uint32_t bufSize, void* memory, size_t memSize) {
+  const int count = MEM_InitBufPoolNoAdd(pool, bufSize, memory, memSize);
+  if (pool != nullptr) {
+    LhapiLockGuard lock;
+    pool->pNextBufPool = MEM_gBufPoolList;
+    MEM_gBufPoolList = pool;
+  }
+  return count;
+}
+
+void MEM_TermBufPool(MEM_BufPool* pool) {
+  LhapiLockGuard lock;
+  for (MEM_BufPool** link = &MEM_gBufPoolList; *link != nullptr; link = &(*link)->pNextBufPool) {
+    if (*link == pool) {
+      *link = pool->pNextBufPool;
+      pool->pNextBufPool = nullptr;
+      return;
+    }
+  }
+}
+
+MEM_BufPool* MEM_FindBufPool(const void* data) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  for (MEM_BufPool* pool = MEM_gBufPoolList; pool != nullptr; pool = pool->pNextBufPool) {
+    if (p >= pool->startp && p < pool->endp) return pool;
+  }
+  return nullptr;
+}
+
+void* MEM_BufPoolAllocDbg(MEM_BufPool* pool, const char* file, int line) {
+  if (pool == nullptr) {
+    LHAPI_ASSERT_FAIL();
+    return nullptr;
+  }
+  LhapiLockGuard lock;
+  MEM_BlockHdr* hdr = pool->core.freep;
+  if (hdr == nullptr) {
+    MEM_BufPoolDump(pool);
+    LHAPI_ASSERT_FAIL();
+    return nullptr;
+  }
+  const size_t stride = poolStride(pool);
+  LHAPI_ASSERT(hdr->debugStartTag == MEM_POOL_START_FREE);
+  LHAPI_ASSERT(readEndGuard(hdr, stride) == MEM_POOL_END_FREE);
+  hdr->debugStartTag = MEM_POOL_START_INUSE;
+  writeEndGuard(hdr, stride, MEM_POOL_END_INUSE);
+  pool->core.freep = hdr->nextp;
+  hdr->nextp = nullptr;
+  hdr->fileName = file;
+  hdr->lineNum = line;
+  pool->numFreeBuf -= 1;
+  if (pool->numFreeBuf < pool->lowWaterMark) pool->lowWaterMark = pool->numFreeBuf;
+  return MEM_DataOf(hdr);
+}
+
+void* MEM_BufPoolAllocClearDbg(MEM_BufPool* pool, const char* file, int line) {
+  void* data = MEM_BufPoolAllocDbg(pool, file, line);
+  if (data != nullptr) std::memset(data, 0, pool->bufSize);
+  return data;
+}
+
+void MEM_BufPoolFree_Unprotected(MEM_BufPool* pool, void* data) {
+  if (data == nullptr) {
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  if (pool == nullptr) pool = MEM_FindBufPool(data);
+  if (pool == nullptr) {
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  MEM_BlockHdr* hdr = poolBlockOf(pool, data);
+  if (hdr == nullptr) {
+    LHAPI_ASSERT_FAIL();  // not the data start of one of this pool's blocks
+    return;
+  }
+  if (hdr->debugStartTag != MEM_POOL_START_INUSE) {
+    // Already free (a double free) or overwritten: putting it on the free list again would hand
+    // the same block out twice.
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  const size_t stride = poolStride(pool);
+  LHAPI_ASSERT(readEndGuard(hdr, stride) == MEM_POOL_END_INUSE);
+  hdr->debugStartTag = MEM_POOL_START_FREE;
+  writeEndGuard(hdr, stride, MEM_POOL_END_FREE);
+  hdr->fileName = nullptr;
+  hdr->lineNum = 0;
+  hdr->nextp = pool->core.freep;
+  pool->core.freep = hdr;
+  pool->numFreeBuf += 1;
+}
+
+void MEM_BufPoolFree(MEM_BufPool* pool, void* data) {
+  LhapiLockGuard lock;
+  MEM_BufPoolFree_Unprotected(pool, data);
+}
+
+void MEM_BufPoolDump(MEM_BufPool* pool) {
+  if (pool == nullptr) return;
+  lhapiErrorPrint("BufPool @ %p, # free = %d, lowWater = %d, size = %d, Free = %p\n",
+                  static_cast<void*>(pool), pool->numFreeBuf, pool->lowWaterMark,
+                  static_cast<int>(pool->bufSize), static_cast<void*>(pool->core.freep));
+  const size_t stride = poolStride(pool);
+  for (uint8_t* p = pool->startp; p + stride < pool->endp; p += stride) {
+    auto* hdr = reinterpret_cast<MEM_BlockHdr*>(p);
+    const char* state = hdr->debugStartTag == MEM_POOL_START_FREE    ? ", Free "
+                        : hdr->debugStartTag == MEM_POOL_START_INUSE ? ", Alloc"
+                                                                     : ", *****";
+    if (hdr->fileName != nullptr) {
+      lhapiErrorPrint("  Hdr @ %p, Data @ %p%s, %s@%d, nextp = %p\n", static_cast<void*>(hdr),
+                      MEM_DataOf(hdr), state, hdr->fileName, hdr->lineNum,
+                      static_cast<void*>(hdr->nextp));
+    } else {
+      lhapiErrorPrint("  Hdr @ %p, Data @ %p%s, nextp = %p\n", static_cast<void*>(hdr),
+                      MEM_DataOf(hdr), state, static_cast<void*>(hdr->nextp));
+    }
+  }
+}

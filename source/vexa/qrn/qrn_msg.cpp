@@ -1,0 +1,183 @@
+// Framework messages and extended-data blocks: allocation, duplication, release, and delivery to
+// the host.
+#include <cstring>
+
+#include "lhapi.h"
+#include "qrn.h"
+
+MEM_BufPool QRN_gHapiMsgBufPool;
+MEM_BufPool QRN_gHapiExtDataBufPool;
+QRN_HostMsgCallback QRN_gHostMsgCallback = nullptr;
+
+namespace {
+
+uint8_t* extBlockOf(void* bufp) {
+  return static_cast<uint8_t*>(bufp) - sizeof(QRN_SocketMsgExtSrcHeader);
+}
+
+bool isExtendedHeader(uint16_t header) { return !HAPI_OPCODE_IS_STD(header); }
+
+}  // namespace
+
+QRN_SocketMsgExtSrcHeader* QRN_ExtHeaderOf(void* bufp) {
+  return reinterpret_cast<QRN_SocketMsgExtSrcHeader*>(extBlockOf(bufp));
+}
+
+int QRN_PeekMsgPool() { return QRN_gHapiMsgBufPool.numFreeBuf > QRN_MSG_POOL_RESERVE ? 1 : 0; }
+
+int QRN_PeekExtMsgPool(size_t length) {
+  return length <= QRN_EXT_DATA_MAX && QRN_gHapiExtDataBufPool.numFreeBuf > QRN_EXT_POOL_RESERVE
+             ? 1
+             : 0;
+}
+
+QRN_SocketMsg* QRN_AllocSocketMsg() {
+  auto* msg = static_cast<QRN_SocketMsg*>(MEM_BufPoolAlloc(&QRN_gHapiMsgBufPool));
+  if (msg != nullptr) std::memset(msg, 0, sizeof(*msg));
+  return msg;
+}
+
+QRN_SocketMsg* QRN_DuplicateMsg(const QRN_SocketMsg* msg) {
+  if (msg == nullptr) return nullptr;
+  LhapiLockGuard lock;
+  QRN_SocketMsg* copy = QRN_AllocSocketMsg();
+  if (copy == nullptr) return nullptr;
+  *copy = *msg;
+  if (isExtendedHeader(msg->msg.ext.header) && (msg->msgFlags & QRN_MsgFlagBufNeedsFree) &&
+      msg->msg.ext.bufp != nullptr) {
+    QRN_ExtHeaderOf(msg->msg.ext.bufp)->refCount += 1;
+  }
+  return copy;
+}
+
+void QRN_FreeExtMsg_Unprotected(void* bufp) {
+  if (bufp == nullptr) {
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  uint8_t* block = extBlockOf(bufp);
+  if (MEM_FindBufPool(block) != &QRN_gHapiExtDataBufPool ||
+      MEM_HdrOf(block)->debugStartTag != MEM_POOL_START_INUSE) {
+    LHAPI_ASSERT_FAIL();  // not a framework block in use: never touch it
+    return;
+  }
+  auto* hdr = reinterpret_cast<QRN_SocketMsgExtSrcHeader*>(block);
+  if (hdr->refCount > 0) {
+    hdr->refCount -= 1;
+    return;
+  }
+  MEM_BufPoolFree_Unprotected(&QRN_gHapiExtDataBufPool, block);
+}
+
+void QRN_FreeExtMsg(void* bufp) {
+  LhapiLockGuard lock;
+  QRN_FreeExtMsg_Unprotected(bufp);
+}
+
+void QRN_FreeSocketMsg_Unprotected(QRN_SocketMsg* msg) {
+  if (msg == nullptr) return;
+  if ((msg->msgFlags & QRN_MsgFlagBufNeedsFree) && msg->msg.ext.bufp != nullptr) {
+    QRN_FreeExtMsg_Unprotected(msg->msg.ext.bufp);
+  }
+  MEM_BufPoolFree_Unprotected(nullptr, msg);
+}
+
+void QRN_FreeSocketMsg(QRN_SocketMsg* msg) {
+  LhapiLockGuard lock;
+  QRN_FreeSocketMsg_Unprotected(msg);
+}
+
+void* QRN_AllocExtData(const void* src, size_t length) {
+  LhapiLockGuard lock;
+  if (length > QRN_EXT_DATA_MAX || !QRN_PeekExtMsgPool(length)) return nullptr;
+  auto* block = static_cast<uint8_t*>(MEM_BufPoolAlloc(&QRN_gHapiExtDataBufPool));
+  if (block == nullptr) return nullptr;
+  auto* hdr = reinterpret_cast<QRN_SocketMsgExtSrcHeader*>(block);
+  hdr->refCount = 0;
+  hdr->srcHandle = 0;
+  void* data = block + sizeof(QRN_SocketMsgExtSrcHeader);
+  if (src != nullptr && length > 0) std::memcpy(data, src, length);
+  return data;
+}
+
+int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length,
+                              uint16_t srcHandle) {
+  if (msg == nullptr) return 0;
+  if (!isExtendedHeader(msg->msg.ext.header)) {
+    LHAPI_ASSERT_FAIL();
+    return 0;
+  }
+  void* data = QRN_AllocExtData(src, length);
+  if (data == nullptr) {
+    msg->msg.ext.bufp = nullptr;
+    msg->msg.ext.length = 0;
+    return 0;
+  }
+  QRN_ExtHeaderOf(data)->srcHandle = srcHandle;
+  msg->msg.ext.bufp = data;
+  msg->msg.ext.length = static_cast<uint16_t>(length);
+  msg->msgFlags |= QRN_MsgFlagBufNeedsFree | QRN_MsgFlagExtDataWithSrcHeader;
+  return 1;
+}
+
+void QRN_SendMessageToHost(QRN_Handle handle, QRN_SocketMsg* msg) {
+  if (msg == nullptr) return;
+  if (QRN_gHostMsgCallback != nullptr) {
+    QRN_gHostMsgCallback(handle, msg);  // the host side frees it
+  } else {
+    QRN_FreeSocketMsg(msg);
+  }
+}
+
+void QRN_SendStdMsgToHost(QRN_Handle handle, uint16_t header, uint16_t op1, uint16_t op2,
+                          HSFSRVID sender, HSFSRVID target, uint16_t userTag, QRN_MsgFlags flags) {
+  if (!HAPI_OPCODE_IS_STD(header)) {
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  QRN_SocketMsg* msg = QRN_AllocSocketMsg();
+  if (msg == nullptr) return;
+  msg->msg.std = HSFMSGSTD{header, op1, op2};
+  msg->id.srv = QRN_MsgSrv{sender, target};
+  msg->msgFlags = flags | QRN_MsgFlagObd;
+  msg->userTag = userTag;
+  msg->handle = handle;
+  QRN_SendMessageToHost(handle, msg);
+}
+
+void QRN_SendExtMsgToHost(QRN_Handle handle, uint16_t header, void* bufp, uint16_t length,
+                          HSFSRVID sender, HSFSRVID target, uint16_t userTag, QRN_MsgFlags flags) {
+  if (!isExtendedHeader(header)) {
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  QRN_SocketMsg* msg = QRN_AllocSocketMsg();
+  if (msg == nullptr) return;
+  msg->msg.ext.header = header;
+  msg->msg.ext.length = length;
+  msg->msg.ext.bufp = bufp;
+  msg->id.srv = QRN_MsgSrv{sender, target};
+  msg->msgFlags = flags | QRN_MsgFlagObd;
+  msg->userTag = userTag;
+  msg->handle = handle;
+  QRN_SendMessageToHost(handle, msg);
+}
+
+int QRN_ErrorEvent(uint16_t error, uint16_t op2) {
+  QRN_SendStdMsgToHost(HAPIRESMAN, HAPI_RM_ERROR_EVT, error, op2, HAPI_RM_SRV, HAPI_HOST_SRV, 0,
+                       QRN_MsgFlagObd);
+  return 0;
+}
+
+void* QRN_memcpy(void* dst, const void* src, size_t n) {
+  auto* d = static_cast<uint8_t*>(dst);
+  const auto* s = static_cast<const uint8_t*>(src);
+  for (size_t i = 0; i < n; ++i) d[i] = s[i];
+  return dst;
+}
+
+void* QRN_memset(void* dst, int value, size_t n) {
+  auto* d = static_cast<uint8_t*>(dst);
+  for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(value);
+  return dst;
+}

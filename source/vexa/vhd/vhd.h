@@ -1,0 +1,51 @@
+// VHD instances: the framework's channels. A VHD is opened from a constant configuration (its
+// archive), gets a socket and an ingress and an egress kernel thread, and runs its stack of
+// services once per frame in each direction.
+#pragma once
+
+#include <cstdint>
+
+#include "qrn/qrn.h"
+
+using QRN_ChannelType = uint16_t;
+using QRN_ChannelLevel = uint16_t;
+
+struct VHD_Archive {
+  QRN_ChannelType archiveType;  // the VHD type
+  QRN_ChannelLevel level;       // enters the thread priorities
+  const QRN_SocketConfig* pSocketConfig;
+};
+
+constexpr uint16_t VHD_INSTANCE_MAGIC = 0x1234;
+constexpr uint16_t VHD_NUM_INSTANCES = 25;
+constexpr uint16_t VHD_FRAMESIZE_RESTORE = 4095;  // restores the size saved at suspension
+constexpr uint16_t VHD_MODE_KEEP = 15;
+
+struct VHD_Instance {
+  uint16_t magic;
+  QRN_Socket* socket;  // none when the slot is free
+  const VHD_Archive* archive;
+};
+
+// The configuration table (the framework's own by default; see cfg/).
+extern const VHD_Archive* VHD_gArchive;
+extern uint16_t VHD_gNumArchives;
+extern VHD_Instance VHD_gInstance[VHD_NUM_INSTANCES];
+extern const uint16_t VHD_gNumInstances;
+extern QRN_IbdCallback VHD_gIbdSend;
+
+void VHD_Init(QRN_IbdCallback ibdSendCallback);
+const VHD_Archive* VHD_FindArchive(uint16_t type);
+VHD_Instance* VHD_GetInstance(QRN_Handle handle);
+VHD_Instance* VHD_FindAvailableInstance();
+uint16_t VHD_GetNumInstances();
+int VHD_OpenInstance(QRN_Handle handle, uint16_t type);
+void VHD_CloseInstance(QRN_Handle handle);
+void VHD_SetFrameSizeAndMode(QRN_Handle handle, uint16_t frameSize, uint16_t mode,
+                             HAPI_DIRECTION direction);
+void VHD_SetIngressFrameSizeAndMode(QRN_Handle handle, uint16_t frameSize, uint16_t mode);
+void VHD_SetEgressFrameSizeAndMode(QRN_Handle handle, uint16_t frameSize, uint16_t mode);
+int16_t* VHD_CalcHighBandMedqPtr(int16_t* lowBand, uint16_t mediaSize, uint16_t frameSize,
+                                 uint16_t history, uint16_t mode);
+void VHD_IngressThread(void* instance);
+void VHD_EgressThread(void* instance);

@@ -1,0 +1,164 @@
+// The two thread bodies of a VHD: one frame of its stack of services per run.
+#include <cstring>
+
+#include "lhapi.h"
+#include "vhd.h"
+
+namespace {
+
+struct Direction {
+  HAPI_DIRECTION id;
+  QRN_HalfSocket* half;
+  uint16_t mediaSize;
+  uint16_t history;
+};
+
+Direction directionOf(QRN_Socket* socket, HAPI_DIRECTION id) {
+  const QRN_SocketConfig* c = socket->config;
+  if (id == HAPI_DIRECTION_EGRESS) {
+    return Direction{id, socket->egress, c->egressMediaQSize, c->egressNarrowbandMedqHist};
+  }
+  return Direction{id, socket->ingress, c->ingressMediaQSize, c->ingressNarrowbandMedqHist};
+}
+
+// Checks the slot and makes its socket the current one; none when the records are damaged.
+QRN_Socket* enterSocket(void* instance) {
+  auto* slot = static_cast<VHD_Instance*>(instance);
+  if (slot == nullptr || slot->magic != VHD_INSTANCE_MAGIC) {
+    LHAPI_ASSERT_FAIL();
+    return nullptr;
+  }
+  QRN_Socket* socket = slot->socket;
+  if (socket == nullptr || socket->magic != QRN_SOCKET_MAGIC) {
+    LHAPI_ASSERT_FAIL();
+    return nullptr;
+  }
+  QRN_gSocketContext.pCurrentSocket = socket;
+  QRN_gSocketContext.pCurrentService = nullptr;
+  return socket;
+}
+
+// Takes this frame's media buffer from the scratch area: the saved history, then the frame.
+// Returns false when the frame does not fit the configured buffer.
+bool prepareMedia(QRN_Socket* socket, const Direction& d) {
+  MEM_ReinitScratch(&QRN_gHapiScratch);
+  socket->memDesc[HSF_MEDQ_LOWBAND] = nullptr;
+  socket->memDesc[HSF_MEDQ_HIGHBAND] = nullptr;
+  const size_t historyEven = (d.history + 1u) & ~1u;
+  if (historyEven + size_t{d.half->frameSize} * 2 > d.mediaSize) {
+    LHAPI_ASSERT_FAIL();
+    return false;
+  }
+  auto* buffer = static_cast<uint8_t*>(MEM_ScratchAllocClear(&QRN_gHapiScratch, d.mediaSize));
+  if (buffer == nullptr) {
+    LHAPI_ASSERT_FAIL();
+    return false;
+  }
+  std::memcpy(buffer, d.half->mediaQhistory, d.history);
+  auto* low = reinterpret_cast<int16_t*>(buffer + historyEven);
+  socket->memDesc[HSF_MEDQ_LOWBAND] = low;
+  socket->memDesc[HSF_MEDQ_HIGHBAND] =
+      VHD_CalcHighBandMedqPtr(low, d.mediaSize, d.half->frameSize, d.history, d.half->mode);
+  return true;
+}
+
+// Keeps the most recent samples of the buffer for the next frame.
+void saveHistory(QRN_Socket* socket, const Direction& d) {
+  auto* low = reinterpret_cast<uint8_t*>(socket->memDesc[HSF_MEDQ_LOWBAND]);
+  if (low == nullptr) return;
+  const size_t historyEven = (d.history + 1u) & ~1u;
+  uint8_t* buffer = low - historyEven;
+  const size_t start = size_t{d.half->frameSize} * 2;
+  if (start + d.history > d.mediaSize) return;
+  std::memcpy(d.half->mediaQhistory, buffer + start, d.history);
+}
+
+void completeStackSwitch(QRN_Socket* socket) {
+  if (!socket->ss_ctl.stackSrvSwapComplete) return;
+  socket->ss_ctl.stackSrvSwapComplete = false;
+  LHAPI_ASSERT(socket->ss_ctl.stackswitchInprogress);
+  QRN_STACK_SWITCH_CBKP callback = socket->stackswitchcbkp;
+  socket->stackswitchcbkp = nullptr;
+  if (callback != nullptr) callback(socket->stackswitchcfg.srvp, nullptr);
+  QRN_QueueStdObdMsg(socket->handle, HSF_MKHDR(HAPI_HOST_SRV, HAPI_OPC_SYNC_UP_CMD), 0, 0,
+                     HAPI_HOST_SRV, HAPI_HOST_SRV, 0, 0);
+}
+
+void runService(QRN_Socket* socket, QRN_HalfSocket* half, QRN_Service* service, HSFBLOCKP fn) {
+  QRN_gSocketContext.pCurrentService = service;
+  {
+    LhapiLockGuard lock;
+    socket->numIBDmessages = half->dataQ.count;
+  }
+  fn(service->serviceData);
+}
+
+// In-band data left at the end of the pass go to the switchboard; what it does not take goes to
+// the host (ingress, unless the VHD is DSP-only) or is freed.
+void passDataOn(QRN_Socket* socket, QRN_HalfSocket* half, bool toHost) {
+  while (auto* msg = static_cast<QRN_SocketMsg*>(MEM_QueueDeq(&half->dataQ))) {
+    if (VHD_gIbdSend != nullptr && VHD_gIbdSend(socket->handle, msg)) continue;
+    if (toHost) {
+      QRN_SendMessageToHost(socket->handle, msg);
+    } else {
+      QRN_FreeSocketMsg(msg);
+    }
+  }
+}
+
+void leaveSocket() {
+  QRN_FreeLaterBlocks();
+  QRN_gSocketContext.pCurrentSocket = nullptr;
+  QRN_gSocketContext.pCurrentService = nullptr;
+}
+
+}  // namespace
+
+void VHD_IngressThread(void* instance) {
+  QRN_Socket* socket = enterSocket(instance);
+  if (socket == nullptr || socket->ingress == nullptr) return;
+  const Direction d = directionOf(socket, HAPI_DIRECTION_INGRESS);
+  QRN_gSocketContext.currentDirection = HAPI_DIRECTION_INGRESS;
+  MEM_QueueMove(&d.half->dataQ, &d.half->hostdataQ);
+  const bool haveMedia = prepareMedia(socket, d);
+  completeStackSwitch(socket);
+  if (!socket->ss_ctl.stackswitchInprogress && haveMedia) {
+    const QRN_StackArchive* stack = socket->currStackArchive;
+    for (int i = stack != nullptr ? stack->numServices - 1 : -1; i >= 0; --i) {
+      QRN_Service* service = &socket->service[i];
+      if (service->archive != nullptr && service->archive->ingressFnc != nullptr) {
+        runService(socket, d.half, service, service->archive->ingressFnc);
+      }
+    }
+    QRN_gSocketContext.pCurrentService = nullptr;
+    const bool dspOnly = (socket->config->vhdOpt & HAPI_VHDOPT_DSP_ONLY) != 0;
+    passDataOn(socket, d.half, !dspOnly);
+  }
+  QRN_SocketProcessMessages(socket);
+  saveHistory(socket, d);
+  leaveSocket();
+}
+
+void VHD_EgressThread(void* instance) {
+  QRN_Socket* socket = enterSocket(instance);
+  if (socket == nullptr || socket->egress == nullptr) return;
+  const Direction d = directionOf(socket, HAPI_DIRECTION_EGRESS);
+  QRN_gSocketContext.currentDirection = HAPI_DIRECTION_EGRESS;
+  MEM_QueueMove(&d.half->dataQ, &d.half->hostdataQ);
+  const bool haveMedia = prepareMedia(socket, d);
+  completeStackSwitch(socket);
+  if (!socket->ss_ctl.stackswitchInprogress && haveMedia) {
+    const QRN_StackArchive* stack = socket->currStackArchive;
+    for (uint16_t i = 0; stack != nullptr && i < stack->numServices; ++i) {
+      QRN_Service* service = &socket->service[i];
+      if (service->archive != nullptr && service->archive->egressFnc != nullptr) {
+        runService(socket, d.half, service, service->archive->egressFnc);
+      }
+    }
+    QRN_gSocketContext.pCurrentService = nullptr;
+  }
+  QRN_SocketProcessMessages(socket);
+  saveHistory(socket, d);
+  if (!socket->ss_ctl.stackswitchInprogress) passDataOn(socket, d.half, false);
+  leaveSocket();
+}

@@ -1,0 +1,129 @@
+// Host adaptation layer: semaphores, the RTP clock, the assertion hook and the frame entry.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "halshim/halshim.h"
+#include "knl/knl.h"
+#include "lhapi.h"
+#include "lhapi_time.h"
+#include "qrn/qrn.h"
+
+// The board's PCM exchange, which the frame entry calls between the HAL shim's commands and the
+// kernel's frame sync: here it records the order of the calls.
+namespace {
+std::vector<std::string>& calls() {
+  static std::vector<std::string> c;
+  return c;
+}
+}  // namespace
+
+void lhapiProcessIngress() { calls().push_back("ingress " + std::to_string(KNL_gGlobals.frameSyncCount)); }
+void lhapiProcessEgress() { calls().push_back("egress " + std::to_string(KNL_gGlobals.frameSyncCount)); }
+
+namespace {
+
+TEST(LhapiSemaphore, TimedTakeTellsAGiveFromATimeOutAndResetDrains) {
+  lhapiInit(0);
+  LHAPI_SEMID sem = nullptr;
+  ASSERT_EQ(lhapiOsSemCreate(&sem), 0);
+  EXPECT_NE(lhapiOsSemTake(sem, 10), 0);  // nothing given: a time-out
+  EXPECT_EQ(lhapiOsSemGive(sem), 0);
+  EXPECT_EQ(lhapiOsSemTake(sem, 10), 0);
+  // A give that arrives after the taker gave up is drained by the reset and wakes nobody later.
+  EXPECT_EQ(lhapiOsSemGive(sem), 0);
+  EXPECT_EQ(lhapiOsSemReset(sem), 0);
+  EXPECT_NE(lhapiOsSemTake(sem, 10), 0);
+  // The count never exceeds one.
+  lhapiOsSemGive(sem);
+  lhapiOsSemGive(sem);
+  EXPECT_EQ(lhapiOsSemTake(sem, 0), 0);
+  EXPECT_NE(lhapiOsSemTake(sem, 0), 0);
+  // A give from another thread wakes a waiting taker.
+  std::thread giver([sem] { lhapiOsSemGive(sem); });
+  EXPECT_EQ(lhapiOsSemTake(sem, 5000), 0);
+  giver.join();
+  lhapiDeinit();
+}
+
+TEST(LhapiSemaphore, TheFiftyFirstIsRefusedWithALogLine) {
+  lhapiInit(0);
+  std::vector<LHAPI_SEMID> sems(LHAPI_MAX_SEMAPHORES);
+  for (auto& s : sems) ASSERT_EQ(lhapiOsSemCreate(&s), 0);
+  EXPECT_EQ(lhapi_gSemCount, 50u);
+  testing::internal::CaptureStdout();
+  LHAPI_SEMID extra = nullptr;
+  EXPECT_EQ(lhapiOsSemCreate(&extra), -1);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("LHAPI: lhapi: Attempting to allocate too many semaphores: Max 50"),
+            std::string::npos);
+  EXPECT_EQ(extra, nullptr);
+  lhapiDeinit();
+  EXPECT_EQ(lhapi_gSemCount, 0u);
+  EXPECT_EQ(lhapiOsSemCreate(&extra), 0);
+  lhapiDeinit();
+}
+
+uint32_t fakeMs = 0;
+uint32_t fakeClock() { return fakeMs; }
+
+TEST(LhapiRtpClock, AdvancesExactlyWithTheMillisecondClockAcrossItsWrap) {
+  lhapi_gpMsClock = fakeClock;
+  lhapiRtpTimeRestart();
+  fakeMs = 41943030 - 700;  // the OS clock wraps after 41 943 030
+  lhapiRtpTimeSet(0, 0);
+  uint32_t s0 = 0, us0 = 0, s = 0, us = 0;
+  lhapiRtpTimeGet(&s0, &us0);
+  lhapiRtpTimeSet(1000, 999000);
+  lhapiRtpTimeGet(&s0, &us0);
+  EXPECT_EQ(s0, 1000u);
+  EXPECT_EQ(us0, 999000u);
+  fakeMs += 1500;  // 1.5 s later, across the wrap
+  fakeMs -= 41943031;
+  lhapiRtpTimeGet(&s, &us);
+  EXPECT_EQ(s, 1002u);
+  EXPECT_EQ(us, 499000u);
+  fakeMs += 1000;
+  lhapiRtpTimeGet(&s, &us);
+  EXPECT_EQ(s, 1003u);
+  EXPECT_EQ(us, 499000u);
+  lhapi_gpMsClock = lhapiOsTimeGetMs;
+}
+
+TEST(LhapiRtpClock, NtpTimeIsOnTheNtpEpoch) {
+  uint32_t s = 0, us = 0;
+  EXPECT_EQ(lhapiRtpNtpTimeGet(&s, &us), 0);
+  const uint32_t unixNow = static_cast<uint32_t>(time(nullptr));
+  EXPECT_NEAR(static_cast<double>(s - 2208988800u), static_cast<double>(unixNow), 2.0);
+  EXPECT_LT(us, 1000000u);
+}
+
+TEST(LhapiAssert, LogsOneErrorLineWithTheFileNameAndReturns) {
+  testing::internal::CaptureStdout();
+  LHAPI_ASSERT(1 + 1 == 3);
+  LHAPI_ASSERT(true);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("[ept]\x1b[0;31m LHAPI: Assert in file lhapi_test.cpp at line "),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("LHAPI: Assert", out.find("LHAPI: Assert") + 1), std::string::npos);
+}
+
+void hostDrop(QRN_Handle, QRN_SocketMsg* msg) { QRN_FreeSocketMsg(msg); }
+
+TEST(LhapiFrameEntry, RunsHalShimBoardPcmThenOneFrameSync) {
+  lhapiInit(0);
+  QRN_HapiInit(hostDrop, nullptr);
+  calls().clear();
+  lhapiKNL_RunReadyThreads();
+  lhapiKNL_RunReadyThreads();
+  EXPECT_EQ(calls(), (std::vector<std::string>{"ingress 0", "egress 0", "ingress 1", "egress 1"}));
+  EXPECT_EQ(KNL_gGlobals.frameSyncCount, 2u);
+  EXPECT_EQ(KNL_gGlobals.frameSyncNestingLevel, 0u);
+  EXPECT_EQ(gKnlFrameSyncCount, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// Conference points: peers' blocks mixed sample-aligned into the frame, surplus carried over,
+// and the bands a channel sends.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+#include "conf/conf.h"
+#include "probe_services.h"
+#include "swb/swb.h"
+#include "vexa_test_util.h"
+
+namespace {
+
+using namespace vexa_test;
+
+constexpr HAPISRVID kProbe = 0x20;
+constexpr QRN_Handle kVhd = HAPIVHD0;
+constexpr QRN_Handle kListener = HAPIVHD0 + 1;
+
+const HSFSRVARC probeArcRecord = probeArc(kProbe);
+const QRN_ServiceArchive confStack[] = {{&conftosarc, 1, 0}, {&probeArcRecord, 1, 0}};
+const QRN_StackArchive stacks[] = {{1, 40, confStack, 2}};
+const QRN_SocketConfig narrowConfig = {0, 4096, stacks, 1, 1, 0, 0x600, 0x600, 0, 0, 240, 240};
+const QRN_SocketConfig wideConfig = {0,    4096, stacks, 1,   1,  HAPI_VHDOPT_DEFAULT_WIDEBAND,
+                                     0x600, 0x600, 0,    0, 480, 480};
+const VHD_Archive archives[] = {{HAPI_GATEWAY_VHD, 2, &narrowConfig},
+                                {HAPI_CONFERENCE_VHD, 2, &wideConfig}};
+
+std::vector<int16_t> lastEgressFrame;
+
+void sendBlock(QRN_Handle from, int16_t value, HSF_IBD_MASK mask = 0x200) {
+  std::array<int16_t, 40> block;
+  block.fill(value);
+  QRN_QueueExtIbdMsg(kVhd, 0, block.data(), sizeof(block), mask, QRN_MsgFlagIbdEgress, from);
+}
+
+class ConfTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    probes() = ProbeWorld{};
+    startFramework(archives, 2);
+    start_ = poolCounts();
+    probes().behaviour[kProbe].egress = [](ProbeState&) {
+      const int16_t* low = QRN_CurrentSocket()->memDesc[HSF_MEDQ_LOWBAND];
+      lastEgressFrame.assign(low, low + hsfFrmPeriodGet());
+    };
+  }
+  void TearDown() override {
+    for (QRN_Handle h : {kVhd, kListener}) {
+      if (VHD_GetInstance(h) != nullptr) VHD_CloseInstance(h);
+    }
+    EXPECT_EQ(poolCounts(), start_);
+  }
+  PoolCounts start_{};
+};
+
+TEST_F(ConfTest, PeersAreMixedIntoTheSameFrameAndSurplusWaitsForTheNext) {
+  ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD), 1);
+  tick();
+  sendBlock(0x51, 100);
+  sendBlock(0x52, 7);
+  tick();
+  EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 107));
+  sendBlock(0x51, 1);
+  sendBlock(0x51, 2);
+  sendBlock(0x52, 30000);
+  sendBlock(0x53, 30000);  // the sum saturates
+  tick();
+  EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 32767));
+  tick();
+  EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 2));
+  tick();
+  EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 0));
+  // A narrowband channel does not take high-band blocks.
+  sendBlock(0x51, 5, 0x400);
+  tick();
+  EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 0));
+}
+
+TEST_F(ConfTest, ClosingFreesBlocksStillWaiting) {
+  ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD), 1);
+  tick();
+  for (int i = 0; i < 5; ++i) sendBlock(0x51, 1);
+  tick();
+  EXPECT_LT(QRN_gHapiExtDataBufPool.numFreeBuf, start_.extFree);
+  VHD_CloseInstance(kVhd);  // TearDown checks every block came back
+}
+
+TEST_F(ConfTest, SendsTheLowBandAndTheHighBandWhenTheChannelHasOne) {
+  // The channel's top point feeds a listener channel's bottom, where a probe counts the types.
+  static const QRN_ServiceArchive listenStack[] = {{&probeArcRecord, 1, 0}};
+  static const QRN_StackArchive listenStacks[] = {{1, 40, listenStack, 1}};
+  static const QRN_SocketConfig listenConfig = {0,     4096, listenStacks, 1, 1, 0x4,
+                                                0x600, 0x600, 0,           0, 480, 480};
+  static const VHD_Archive table[] = {archives[0], archives[1], {HAPI_PSTN_VHD, 2, &listenConfig}};
+  VHD_gArchive = table;
+  VHD_gNumArchives = 3;
+  int low = 0, high = 0;
+  probes().behaviour[kProbe].ingress = [&](ProbeState& s) {
+    if (QRN_CurrentSocket()->handle != kListener) return;
+    HSFMSG m{};
+    while (const HSF_IBD_MASK got = hsfIbdPeekOrRecv(0x600, &m, 0, HSF_IBD_RECEIVE)) {
+      (got == 0x200 ? low : high) += 1;
+    }
+    (void)s;
+  };
+  for (uint16_t type : {HAPI_GATEWAY_VHD, HAPI_CONFERENCE_VHD}) {
+    SCOPED_TRACE(type);
+    ASSERT_EQ(VHD_OpenInstance(kVhd, type), 1);
+    ASSERT_EQ(VHD_OpenInstance(kListener, HAPI_PSTN_VHD), 1);
+    ASSERT_EQ(SWB_ConnectSimplex(SWB_Port{kVhd, HAPI_SWB_TOS, 0}, SWB_Port{kListener, HAPI_SWB_BOS, 0}), 1);
+    low = high = 0;
+    tick(4);
+    EXPECT_GE(low, 3);
+    EXPECT_EQ(high, type == HAPI_CONFERENCE_VHD ? 2 * low : 0);
+    VHD_CloseInstance(kVhd);
+    VHD_CloseInstance(kListener);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,353 @@
+// Sockets, services and messages: in-band data through a probe stack, reply rules, the stack
+// switch handshake and the release of everything a closed socket held.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+
+#include "probe_services.h"
+#include "halshim/halshim.h"
+#include "rm/rm.h"
+#include "swb/swb.h"
+#include "vexa_test_util.h"
+
+namespace {
+
+using namespace vexa_test;
+
+constexpr HAPISRVID kTop = 0x10;
+constexpr HAPISRVID kBottom = 0x12;
+constexpr HAPISRVID kTop2 = 0x13;
+constexpr HAPISRVID kNet = HAPI_NET_SRV;
+constexpr QRN_Handle kVhd = HAPIVHD0;
+
+const HSFSRVARC topArc = probeArc(kTop);
+const HSFSRVARC top2Arc = probeArc(kTop2);
+const HSFSRVARC netArc = probeArc(kNet);
+const HSFSRVARC bottomArc = probeArc(kBottom);
+
+const QRN_ServiceArchive stack1[] = {
+    {&topArc, 1, kNet}, {&netArc, 0, HAPI_HOST_SRV}, {&bottomArc, 1, kNet}};
+const QRN_ServiceArchive stack2[] = {
+    {&top2Arc, 1, kNet}, {&netArc, 0, HAPI_HOST_SRV}, {&bottomArc, 1, kNet}};
+const QRN_StackArchive stacks[] = {{1, 80, stack1, 3}, {2, 80, stack2, 3}};
+const QRN_SocketConfig probeConfig = {0,      8192,   stacks, 2,   1,    0,
+                                      0x1902, 0x265B, 400,    400, 3600, 3600};
+const VHD_Archive probeArchive[] = {{HAPI_GATEWAY_VHD, 2, &probeConfig}};
+
+std::vector<HostMsg> hostMessagesFrom(QRN_Handle handle) {
+  std::vector<HostMsg> out;
+  for (const HostMsg& m : hostLog()) {
+    if (m.handle == handle) out.push_back(m);
+  }
+  return out;
+}
+
+int eventIndex(const std::string& e) {
+  auto& ev = probes().events;
+  auto it = std::find(ev.begin(), ev.end(), e);
+  return it == ev.end() ? -1 : static_cast<int>(it - ev.begin());
+}
+
+void hostCommand(uint16_t header, uint16_t op1, uint16_t op2, uint16_t tag, bool genResponse) {
+  QRN_QueueStdObdMsg(kVhd, header, op1, op2, HAPI_HOST_SRV, header >> 8, tag,
+                     QRN_MsgFlagHostMsg | (genResponse ? QRN_MsgFlagGenResponse : 0u));
+}
+
+class SocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    probes() = ProbeWorld{};
+    startFramework(probeArchive, 1);
+    start_ = poolCounts();
+    ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD), 1);
+    tick(2);  // frame size 80: the first runs
+  }
+  void TearDown() override {
+    if (VHD_GetInstance(kVhd) != nullptr) VHD_CloseInstance(kVhd);
+    EXPECT_EQ(poolCounts(), start_);
+  }
+  ProbeBehaviour& behaviour(HAPISRVID id) { return probes().behaviour[id]; }
+  PoolCounts start_{};
+};
+
+TEST_F(SocketTest, InBandDataClimbsTheStackAndLeavesToTheHost) {
+  const std::array<uint8_t, 4> packet{1, 2, 3, 4};
+  HSF_IBD_MASK ownSeen = 1;
+  behaviour(kBottom).ingress = [&](ProbeState& s) {
+    HSFMSG m{};
+    ownSeen = hsfIbdPeekOrRecv(~0u, &m, 0, HSF_IBD_PEEK);  // nothing from below this frame
+    hsfIbdSendStd(0x40, 0x12C5, static_cast<uint16_t>(s.ingressRuns), 0);
+    hsfIbdSendStd(0x80, 0x12C6, 0, 0);
+    hsfIbdSendStd(0x40, 0x12C5, static_cast<uint16_t>(100 + s.ingressRuns), 0);
+    hsfIbdSendExtAlloc(0x2, 0x1201, packet.size(), packet.data());
+    ownSeen |= hsfIbdPeekOrRecv(~0u, &m, 0, HSF_IBD_PEEK);  // its own data stay invisible
+  };
+  uint16_t secondOfMask = 0;
+  behaviour(kNet).ingress = [&](ProbeState&) {
+    HSFMSG m{};
+    // The second message of mask 0x40, not the second message.
+    if (hsfIbdPeekOrRecv(0x40, &m, 1, HSF_IBD_PEEK) == 0x40) secondOfMask = m.std.op1;
+    EXPECT_EQ(hsfIbdPeekOrRecv(0x80, &m, 0, HSF_IBD_RECEIVE), 0x80u);
+    EXPECT_EQ(hsfIbdPeekOrRecv(0x80, &m, 0, HSF_IBD_PEEK), 0u);
+  };
+  behaviour(kTop).ingress = [&](ProbeState&) {
+    void* buf = hsfIbdReceivePtr(0x2);
+    ASSERT_NE(buf, nullptr);
+    // The received block stays valid for the rest of this run: pass it on as RTP uncopied.
+    hsfIbdSendExt(0x800, 0, packet.size(), buf);
+  };
+  hostLog().clear();
+  tick(2);
+  EXPECT_EQ(ownSeen, 0u);
+  const int run = probes().instance[kBottom]->ingressRuns;
+  EXPECT_EQ(secondOfMask, 100 + run);
+  std::vector<HostMsg> got = hostMessagesFrom(kVhd);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0].mask, 0x40u);
+  EXPECT_EQ(got[0].op1, run);
+  EXPECT_EQ(got[1].op1, 100 + run);
+  EXPECT_EQ(got[2].mask, 0x800u);
+  EXPECT_EQ(got[2].data, std::vector<uint8_t>(packet.begin(), packet.end()));
+  EXPECT_TRUE(got[2].blockInUse);
+  for (const HostMsg& m : got) EXPECT_NE(m.flags & QRN_MsgFlagIbdIngress, 0u);
+  // Every block went back at the end of the run.
+  EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, start_.extFree);
+}
+
+TEST_F(SocketTest, ABlockTakenOverByAServiceLivesUntilItFreesIt) {
+  void* kept = nullptr;
+  behaviour(kBottom).ingress = [](ProbeState& s) {
+    const uint32_t v = 0xC0DE0000u + static_cast<uint32_t>(s.ingressRuns);
+    hsfIbdSendExtAlloc(0x2, 0x1201, sizeof(v), &v);
+  };
+  behaviour(kTop).ingress = [&](ProbeState&) {
+    if (kept != nullptr) return;
+    HSFMSG m{};
+    ASSERT_EQ(hsfIbdPeekOrRecv(0x2, &m, 0, HSF_IBD_RECEIVE_NOT_FREE), 0x2u);
+    kept = m.ext.bufp;
+  };
+  tick(2);
+  ASSERT_NE(kept, nullptr);
+  uint32_t first = 0;
+  std::memcpy(&first, kept, sizeof(first));
+  tick(4);  // later frames' blocks come and go; the kept one is untouched
+  uint32_t again = 0;
+  std::memcpy(&again, kept, sizeof(again));
+  EXPECT_EQ(again, first);
+  EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, start_.extFree - 1);
+  QRN_FreeExtMsg(kept);
+  EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, start_.extFree);
+}
+
+TEST_F(SocketTest, CommandsAreAnsweredByTheReplyRules) {
+  behaviour(kNet).ioctl = [](ProbeState&, HSFMSG* cmd, HSFMSG* reply) -> HAPIRESULT {
+    switch (cmd->std.header) {
+      case 0x30B0:
+        return HAPISUCCESS;
+      case 0x30B1:
+        return HAPI_ERR_INVALID_CMD;  // fails without writing a reply
+      case 0x30B5:
+        reply->std = HSFMSGSTD{0x30B5, 11, 22};
+        return HAPISUCCESS;
+      case 0x3032:
+        return HAPI_ERR_INVALID_REGS;  // an extended command refused
+      default:
+        return HAPI_ERR_UNKNOWN_MESSAGE;
+    }
+  };
+  hostLog().clear();
+  hostCommand(0x30B0, 1, 2, 1, false);  // success, no response asked: none
+  hostCommand(0x30B0, 1, 2, 2, true);   // success with a response
+  hostCommand(0x30B1, 5, 6, 3, false);  // failure: echoed with the result
+  hostCommand(0x30B5, 0, 0, 4, true);   // the handler's own reply
+  hostCommand(0x44B0, 0, 0, 5, true);   // no such service in the stack: nothing
+  const std::array<uint8_t, 6> regs{9, 8, 7, 6, 5, 4};
+  QRN_QueueExtObdMsg(kVhd, 0x3032, regs.data(), regs.size(), HAPI_HOST_SRV, kNet, 6,
+                     QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse, 0xFFFE);
+  tick(2);
+  std::vector<HostMsg> got = hostMessagesFrom(kVhd);
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[0].userTag, 2);
+  EXPECT_EQ(got[0].header, 0x30B0);
+  EXPECT_EQ(got[0].result, 0);
+  EXPECT_EQ(got[1].userTag, 3);
+  EXPECT_EQ(got[1].header, 0x30B1);
+  EXPECT_EQ(got[1].op1, 5);
+  EXPECT_EQ(got[1].op2, 6);
+  EXPECT_EQ(got[1].result, HAPI_ERR_INVALID_CMD);
+  EXPECT_EQ(got[2].userTag, 4);
+  EXPECT_EQ(got[2].op1, 11);
+  EXPECT_EQ(got[2].op2, 22);
+  EXPECT_EQ(got[3].userTag, 6);
+  EXPECT_EQ(got[3].result, HAPI_ERR_INVALID_REGS);
+  EXPECT_EQ(got[3].data, std::vector<uint8_t>(regs.begin(), regs.end()));
+  EXPECT_TRUE(got[3].blockInUse) << "the host read a data block already freed";
+  for (const HostMsg& m : got) {
+    EXPECT_EQ(m.flags & (QRN_MsgFlagResponse | QRN_MsgFlagObd), QRN_MsgFlagResponse | QRN_MsgFlagObd);
+    EXPECT_EQ(m.sender, kNet);
+    EXPECT_EQ(m.target, HAPI_HOST_SRV);
+  }
+  EXPECT_EQ(eventIndex("ioctl 68 0x44b0"), -1);
+}
+
+TEST_F(SocketTest, EventsGoToTheParentAndCommandsToTheNamedService) {
+  behaviour(kBottom).egress = [](ProbeState& s) {
+    if (s.egressRuns == 2) hsfObdSendStd(0x12C1, 5, 6);  // parent: the NET service
+  };
+  behaviour(kNet).egress = [](ProbeState& s) {
+    if (s.egressRuns == 2) {
+      hsfObdSendStd(0x30C4, 7, 8);   // parent 0: the host
+      hsfObdSendStd(0x10B7, 0, 0);   // a command to the top service
+    }
+  };
+  hostLog().clear();
+  tick(2);
+  EXPECT_NE(eventIndex("ioctl 48 0x12c1"), -1);
+  EXPECT_NE(eventIndex("ioctl 16 0x10b7"), -1);
+  std::vector<HostMsg> got = hostMessagesFrom(kVhd);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].header, 0x30C4);
+  EXPECT_EQ(got[0].op1, 7);
+  EXPECT_EQ(got[0].sender, kNet);
+}
+
+TEST_F(SocketTest, StackSwitchesThereAndBackWithCallbackAndCompletionEvent) {
+  int callbacks = 0;
+  void* callbackInstance = nullptr;
+  static std::function<void(void*)> onSwitched;
+  onSwitched = [&](void* srvp) {
+    callbacks += 1;
+    callbackInstance = srvp;
+  };
+  behaviour(kNet).ioctl = [](ProbeState&, HSFMSG* cmd, HSFMSG*) -> HAPIRESULT {
+    if (cmd->std.header == HSF_MKHDR(kNet, HAPI_OPC_STACK_SWITCH_CMD)) {
+      hsfStackSwitch(cmd->std.op1, [](void* srvp, void*) { onSwitched(srvp); });
+    }
+    return HAPISUCCESS;
+  };
+  ProbeState* net = probes().instance[kNet];
+  net->value = 42;
+  const uint16_t switchCmd = HSF_MKHDR(kNet, HAPI_OPC_STACK_SWITCH_CMD);
+
+  for (uint16_t target : {uint16_t{2}, uint16_t{1}}) {
+    SCOPED_TRACE(target);
+    probes().events.clear();
+    callbacks = 0;
+    hostCommand(switchCmd, target, 0, 10, true);
+    hostCommand(0x30B0, 0, 0, 11, true);  // held while the switch is under way
+    for (int i = 0; i < 10 && eventIndex("ioctl 48 0xf1") < 0; ++i) tick();
+    tick(4);
+    const int done = eventIndex("ioctl 48 0xf1");
+    ASSERT_GE(done, 0) << "the requester got no completion event";
+    EXPECT_GT(eventIndex("ioctl 48 0x30b0"), done);
+    EXPECT_EQ(callbacks, 1);
+    EXPECT_EQ(callbackInstance, net);
+    EXPECT_EQ(probes().instance[kNet], net);
+    EXPECT_EQ(net->value, 42u);  // the core service kept its state
+    const HAPISRVID gone = target == 2 ? kTop : kTop2;
+    const HAPISRVID come = target == 2 ? kTop2 : kTop;
+    EXPECT_GE(eventIndex("exit " + std::to_string(gone)), 0);
+    EXPECT_GE(eventIndex("init " + std::to_string(come)), 0);
+    EXPECT_GE(eventIndex("exit " + std::to_string(kBottom)), 0);
+    EXPECT_EQ(eventIndex("init " + std::to_string(kNet)), -1);
+    QRN_Socket* socket = QRN_FindSocket(kVhd);
+    EXPECT_EQ(socket->currStackArchive->stackId, target);
+    EXPECT_FALSE(socket->ss_ctl.modeChangeInprogress);
+    EXPECT_FALSE(socket->ss_ctl.stackswitchInprogress);
+    EXPECT_GT(probes().instance[come]->egressRuns, 0);  // the new stack runs
+  }
+  // Both host commands of each round were answered, and nothing of the switch reached the
+  // host under a host transaction's tag other than those.
+  int answered = 0;
+  for (const HostMsg& m : hostLog()) {
+    if (m.handle == kVhd && (m.userTag == 10 || m.userTag == 11)) ++answered;
+  }
+  EXPECT_EQ(answered, 4);
+}
+
+TEST_F(SocketTest, SwitchToTheRunningStackCallsBackAtOnce) {
+  int callbacksBeforeReturn = -1;
+  static int callbacks;
+  callbacks = 0;
+  behaviour(kBottom).egress = [&](ProbeState& s) {
+    if (s.egressRuns != 2) return;
+    hsfStackSwitch(1, [](void*, void*) { callbacks += 1; });
+    callbacksBeforeReturn = callbacks;
+    vexa_test::AssertCounter asserts;
+    hsfStackSwitch(2, nullptr);  // a second switch while one is under way is refused
+    EXPECT_EQ(asserts.stop(), 1);
+  };
+  behaviour(kBottom).ioctl = [](ProbeState&, HSFMSG* cmd, HSFMSG*) -> HAPIRESULT {
+    probes().events.push_back("bottom got " + hex(cmd->std.header));
+    return HAPISUCCESS;
+  };
+  tick(4);
+  EXPECT_EQ(callbacksBeforeReturn, 1);
+  EXPECT_NE(eventIndex("bottom got 0xf1"), -1);
+  EXPECT_EQ(QRN_FindSocket(kVhd)->currStackArchive->stackId, 1);
+}
+
+TEST_F(SocketTest, SwitchWithoutACallbackStillCompletes) {
+  behaviour(kBottom).egress = [](ProbeState& s) {
+    if (s.egressRuns == 2 && QRN_FindSocket(kVhd)->currStackArchive->stackId == 1) {
+      hsfStackSwitch(2, nullptr);
+    }
+  };
+  behaviour(kBottom).ioctl = [](ProbeState&, HSFMSG* cmd, HSFMSG*) -> HAPIRESULT {
+    probes().events.push_back("bottom got " + hex(cmd->std.header));
+    return HAPISUCCESS;
+  };
+  tick(8);
+  EXPECT_NE(eventIndex("bottom got 0xf1"), -1);
+  EXPECT_EQ(QRN_FindSocket(kVhd)->currStackArchive->stackId, 2);
+  EXPECT_FALSE(QRN_FindSocket(kVhd)->ss_ctl.modeChangeInprogress);
+}
+
+TEST_F(SocketTest, ClosingReleasesMessagesFromEveryQueue) {
+  const std::array<uint8_t, 32> data{};
+  for (int round = 0; round < 2; ++round) {
+    QRN_QueueExtObdMsg(kVhd, 0x3032, data.data(), data.size(), HAPI_HOST_SRV, kNet, 1,
+                       QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse, 0xFFFE);    // hostmsgQ
+    QRN_QueueExtObdMsg(kVhd, 0x3032, data.data(), data.size(), kTop, kNet, 0, 0, 0x50);  // msgQ
+    QRN_QueueExtIbdMsg(kVhd, 0, data.data(), data.size(), 0x200,
+                       QRN_MsgFlagHostMsg | QRN_MsgFlagIbdIngress, 0xFFFE);  // ingress hostdataQ
+    QRN_QueueExtIbdMsg(kVhd, 0, data.data(), data.size(), 0x800,
+                       QRN_MsgFlagHostMsg | QRN_MsgFlagIbdEgress, 0xFFFE);   // egress hostdataQ
+    QRN_QueueExtIbdMsg(kVhd, 0, data.data(), data.size(), 0x200, QRN_MsgFlagIbdIngress, 0x51);
+    QRN_QueueExtIbdMsg(kVhd, 0, data.data(), data.size(), 0x800, QRN_MsgFlagIbdEgress, 0x51);
+  }
+  QRN_Socket* socket = QRN_FindSocket(kVhd);
+  ASSERT_NE(socket, nullptr);
+  EXPECT_EQ(socket->hostmsgQ.count, 2u);
+  EXPECT_EQ(socket->msgQ.count, 2u);
+  EXPECT_EQ(socket->ingress->hostdataQ.count, 2u);
+  EXPECT_EQ(socket->egress->hostdataQ.count, 2u);
+  EXPECT_EQ(socket->ingress->dataQ.count, 2u);
+  EXPECT_EQ(socket->egress->dataQ.count, 2u);
+  // A switchboard path from the channel to a hardware port goes with it.
+  halShimCfgDevice(0, 1, 0);
+  ASSERT_EQ(SWB_ConnectSimplex(SWB_Port{kVhd, HAPI_SWB_BOS, 0}, SWB_Port{0, HAPI_SWB_TOS, 0}), 1);
+  EXPECT_EQ(SWB_gConnectionList.portsUsed, 3);
+  VHD_CloseInstance(kVhd);
+  EXPECT_EQ(QRN_FindSocket(kVhd), nullptr);
+  EXPECT_EQ(SWB_gConnectionList.portsUsed, 1);
+  halShimProcessMessagesInHal();  // the port's flush
+  EXPECT_EQ(poolCounts(), start_);
+  EXPECT_NE(eventIndex("exit " + std::to_string(kNet)), -1);
+}
+
+TEST_F(SocketTest, MessagesForAnUnknownChannelAreFreedAndReported) {
+  hostLog().clear();
+  QRN_QueueStdObdMsg(0x5F, 0x30B0, 0, 0, HAPI_HOST_SRV, kNet, 1, QRN_MsgFlagHostMsg);
+  // In-band data of a type the half does not accept are dropped at routing.
+  QRN_QueueStdIbdMsg(kVhd, 0x12C5, 0, 0, 0x400, QRN_MsgFlagIbdIngress);
+  ASSERT_EQ(hostLog().size(), 1u);
+  EXPECT_EQ(hostLog()[0].header, HAPI_RM_ERROR_EVT);
+  EXPECT_EQ(hostLog()[0].op1, HAPI_RM_ERR_INVALID_HANDLE);
+  EXPECT_EQ(hostLog()[0].op2, 0x5F);
+  EXPECT_EQ(QRN_FindSocket(kVhd)->ingress->dataQ.count, 0u);
+  EXPECT_EQ(QRN_gHapiMsgBufPool.numFreeBuf, start_.msgFree - 0);
+}
+
+}  // namespace
