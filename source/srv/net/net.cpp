@@ -19,7 +19,7 @@ void sendEcan(const HSZNETLOCLMEM* net, uint16_t header, uint16_t op1, uint16_t 
   const HSZNETREGS& regs = net->hsxnetregs;
   if (regs.hsxPxdHandle == 0xFF || (regs.hsxNetOptions & HSNET_NET_OPTION_ECAN_CONTROL) == 0) return;
   // The echo canceller runs in the line channel: address that device, not this channel.
-  QRN_QueueStdObdMsg(regs.hsxPxdHandle, header, op1, op2, HAPI_NET_SRV, HAPI_HEC_SRV, 0, 0);
+  QRN_QueueStdObdMsg(regs.hsxPxdHandle, header, op1, op2, HAPI_HEC_SRV);
 }
 
 void ecanEnableWithOptions(const HSZNETLOCLMEM* net, uint16_t enable, uint16_t options) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "hapi/hapi_types.h"
+#include "net_regs.h"
 
 // Codec service.
 enum : uint16_t {
@@ -56,12 +57,18 @@ enum : uint16_t {
   HAPI_CDIS_DETECT_SILENCE = 0x400,
 };
 
-// Digit and tone service.
+// Digit and tone service, and the mode bits of its enable command, which NET's option words
+// carry as they are.
 enum : uint16_t {
   HAPI_PTE_SETREGS_CMD = 0x0932,
   HAPI_PTE_ENABLE_CMD = 0x09B0,
   HAPI_PTE_SETREG1_CMD = 0x09B4,
 };
+constexpr uint16_t HAPI_PTE_MODE_DIG_RELAY = 0x10;
+constexpr uint16_t HAPI_PTE_MODE_DIG_EVT = 0x20;
+static_assert(uint16_t{HSNET_PTE_OPTION_DIG_RELAY} == HAPI_PTE_MODE_DIG_RELAY &&
+                  uint16_t{HSNET_PTE_OPTION_DIG_EVT} == HAPI_PTE_MODE_DIG_EVT,
+              "NET's digit options are the digit and tone service's mode bits");
 
 // Echo canceller of the line channel and its option bits.
 enum : uint16_t {

@@ -19,7 +19,7 @@ void sendEcan(const HSZNETLOCLMEM* net, uint16_t header, uint16_t op1, uint16_t 
 // Echo canceller enable (e, 0) then its options register := options.
 void ecanEnableWithOptions(const HSZNETLOCLMEM* net, uint16_t enable, uint16_t options);
 
-// Statistics requests: the codec's (with its state) and the fax relay service's.
+// Statistics requests to the codec and to the fax relay service.
 void requestCodecStats(const HSZNETLOCLMEM* net);
 void requestFaxrStats(const HSZNETLOCLMEM* net);
 
