@@ -263,12 +263,12 @@ void CloseConnectionChannels() {
   voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: Deinitializing connection VHDs...");
   for (int k = 0; k < VRG_MAX_CNX_VHD; ++k) {
     CNXSTATE& cnx = vrgCnxState[k];
-    if (cnx.vhdhdl == 0) continue;
+    if (cnx.vhdhdl == 0 || cnx.vhdhdl == VRG_NO_VHD) continue;
     if (hdspVhdClose(cnx.vhdhdl, static_cast<uint16_t>(cnx.dspNum)) != 0) {
       voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING,
                "EPT: hdspVhdClose failed for dsp %d, cnx vhd 0x%x", cnx.dspNum, cnx.vhdhdl);
     }
-    cnx.vhdhdl = 0;
+    cnx.vhdhdl = VRG_NO_VHD;
   }
   voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: COMPLETED deinitializing connection VHDs.");
 }

@@ -108,11 +108,11 @@ CAS_CTL_FXO_PARMS HookTiming(VRG_ENDPT* endpt) {
 EPSTATUS ProcessVrgEndptCreate(int physId, int lineId, ENDPT_STATE* state) {
   voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_NOTICE,
            "EPT: ENDPT CREATE: Starting initialization for endpt %d", physId);
-  VRG_ENDPT* endpt = GetEndptStateFromPhysId(physId);
-  if (endpt == nullptr || endpt->isLineUsed || state == nullptr ||
-      physId >= vrgEndptGetNumEndpoints()) {
+  if (physId < 0 || physId >= VRG_MAX_ENDPT || physId >= vrgEndptGetNumEndpoints() ||
+      state == nullptr || vrgEndpt[physId].isLineUsed) {
     return EPSTATUS_ENDPT_UNKNOWN;
   }
+  VRG_ENDPT* endpt = &vrgEndpt[physId];
   const EPTYPE type = EndptTypeOfLine(lineId);
   state->lineId = lineId;
   state->endptType = type;
@@ -188,7 +188,7 @@ EPSTATUS ProcessVrgEndptDestroy(ENDPT_STATE* state) {
     cnx = nullptr;
   }
   for (int k = 0; k < VRG_MAX_CNX_VHD; ++k) {
-    if (vrgCnxState[k].vhdhdl == 0) continue;
+    if (vrgCnxState[k].vhdhdl == 0 || vrgCnxState[k].vhdhdl == VRG_NO_VHD) continue;
     vrgCnxState[k].inMask &= ~(1u << index);
     vrgCnxState[k].outMask &= ~(1u << index);
   }

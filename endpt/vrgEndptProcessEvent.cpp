@@ -151,7 +151,7 @@ void CasPulseDialEvent(VRG_ENDPT* endpt, int pulses) {
 
 void CasEventProcess(const VRG_CAS_EVT& event) {
   int index = -1;
-  if (GetEndptIndexFromCasHandle(event.handle, &index) != 0 || index < 0 ||
+  if (!GetEndptIndexFromCasHandle(event.handle, &index) || index < 0 ||
       index >= VRG_MAX_ENDPT || !vrgEndpt[index].isLineUsed) {
     voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING, "EPT: ENDPT ERROR: Unknown line %d !!!",
              event.handle);
