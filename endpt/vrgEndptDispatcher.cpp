@@ -1,8 +1,6 @@
 // The dispatcher task "VRGDISP", its two queues and the synchronous command path.
 #include "vrgEndptDispatcher.h"
 
-#include <pthread.h>
-
 #include "voiceLog.h"
 #include "vrgEndptIdleWd.h"
 #include "vrgEndptLib.h"
@@ -41,17 +39,13 @@ bool VrgQueueHasItems(const VRG_QUEUE& queue) {
   return queue.handle != MEMCIRCBUF_INVALID && queue.used.load() > 0;
 }
 
-// Everything the dispatcher does per wake-up runs with cancellation held off, so that shutdown
-// never ends the task in the middle of a command or an event; only the wait can be cancelled.
+// The loop ends on its stop flag, checked after every wait, so that shutdown never ends the task
+// in the middle of a command or an event.
 void VrgDispatcherTaskMain(VOS_TASK_ARG) {
-  int oldState = 0;
-  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
   while (!dispatcherStop.load()) {
     // Work still queued (posts that came while the last pass ran) is taken without waiting.
     if (!VrgQueueHasItems(vrgEventQ) && !VrgQueueHasItems(vrgEptCmdQ)) {
-      pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &oldState);
       const VOS_STATUS status = vosSemLiteTimedTake(&vrgDispSem, VRG_DISP_WAIT_MS);
-      pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
       if (status == VOS_STATUS_EXIT || dispatcherStop.load()) break;
     }
     VrgDispatcherRunOnce();
@@ -169,8 +163,9 @@ int VrgDispatcherProcessInit(void) {
 
 int VrgDispatcherProcessDeinit(void) {
   if (vrgDispProcessTaskId != 0) {
+    // The task is asked to stop by its flag and woken; it ends at its next wait (within one
+    // 500 ms wait at most), never in the middle of a command.
     dispatcherStop.store(true);
-    vosTaskProceedToShutdown(vrgDispProcessTaskId);
     vosSemLiteGive(&vrgDispSem);
     vosTaskWaitForDone(vrgDispProcessTaskId);
     vrgDispProcessTaskId = 0;

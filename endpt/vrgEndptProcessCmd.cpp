@@ -23,6 +23,7 @@
 #include "vrgEndptProcess.h"
 #include "vrgEndptState.h"
 #include "vrgProv.h"
+#include "vrgProvValues.h"
 
 namespace {
 
@@ -226,7 +227,14 @@ EPSTATUS ProcessVrgEndptCapabilities(ENDPT_STATE* state, EPZCAP* cap) {
     return EPSTATUS_ENDPT_UNKNOWN;
   }
   int clidType = 0;
-  if (ProvRead(endpt, EPPROV_CIDSigProtocol, &clidType)) cap->clidType = static_cast<EPCLIDTYPE>(clidType);
+  if (ProvRead(endpt, EPPROV_CIDSigProtocol, &clidType)) {
+    cap->clidType = static_cast<EPCLIDTYPE>(clidType);
+  }
+  VRG_CLASS_DTMF dtmf{};
+  if (clidType == EPCLIDTYPE_DTMF && Provision(endpt, EPPROV_CIDDtmfParms, &dtmf) == EPSTATUS_SUCCESS) {
+    cap->clidData[0] = static_cast<uint8_t>(GetDigitEvent(dtmf.startCode));
+    cap->clidData[1] = static_cast<uint8_t>(GetDigitEvent(dtmf.endCode));
+  }
 
   // Reserve a connection for the endpoint, as a later create will use it.
   CNXSTATE* reserved = nullptr;
