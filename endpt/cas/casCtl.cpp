@@ -2,10 +2,10 @@
 // dispatcher and the caller-ID machines ask for, and the "HCAS" task that steps every channel on
 // an absolute 10 ms period.
 
-#include <pthread.h>
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -62,15 +62,15 @@ void casEventForwarder(CASEVT* evt) {
            static_cast<CAS_CTL_EVENT>(evt->op1));
 }
 
+// Set to end the "HCAS" task; it is seen within one period. The task is not cancelled, so it
+// never ends while holding the mutex or in the middle of a channel's step.
+std::atomic<bool> stopRequested{false};
+
 void casTaskMain(VOS_TASK_ARG) {
   timespec next{};
   clock_gettime(CLOCK_MONOTONIC, &next);
-  for (;;) {
-    // A stop takes effect only in the sleep, never while a channel's mutex is held.
-    int oldState;
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
+  while (!stopRequested.load(std::memory_order_acquire)) {
     casCtlTaskPeriod();
-    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &oldState);
     next.tv_nsec += kPeriodNs;
     if (next.tv_nsec >= 1000000000L) {
       next.tv_nsec -= 1000000000L;
@@ -186,7 +186,7 @@ void casCtlTaskPeriod(void) {
 
 void casCtlStopTask(void) {
   if (!gCasState.taskRunning) return;
-  vosTaskProceedToShutdown(gCasState.taskId);
+  stopRequested.store(true, std::memory_order_release);
   vosTaskWaitForDone(gCasState.taskId);
   gCasState.taskRunning = false;
 }
@@ -209,6 +209,7 @@ CAS_CTL_STATUS casCtlInit(CAS_CTL_CALLBACK callback) {
     casCmd(i, CAS_CMD_CONFIG, CAS_TYPE_FXO, static_cast<uint16_t>(i));
   }
   casCtlStaggerInit();
+  stopRequested.store(false, std::memory_order_release);
   if (vosTaskCreateMain("HCAS", kHcasStackSize, kHcasPriority, nullptr, casTaskMain, nullptr,
                         nullptr, &gCasState.taskId, false,
                         VOS_TASKSTART_RUNNING) != VOS_STATUS_OK) {

@@ -42,7 +42,7 @@ bool casCtlBuildRingProfile(const CAS_CTL_RING_PROFILE& ring, CASSTM* stm);
 // The static pattern of a country, or null when there is none.
 const CASSTM* casCtlStaticPattern(uint32_t country, uint32_t id);
 // Builds the ring profile and sends it to the channel.
-CAS_CTL_STATUS casCtlProfileRingOn(CAS_CTL_HANDLE handle, const CAS_CTL_RING_PROFILE& ring);
+CAS_CTL_STATUS profileRingOn(CAS_CTL_HANDLE handle, const CAS_CTL_RING_PROFILE& ring);
 
 // Sends a profile built by `fill` (steps zeroed beforehand) to the channel.
 CAS_CTL_STATUS casCtlSendProfile(CAS_CTL_HANDLE handle, void (*fill)(CASSTM&, const void*),

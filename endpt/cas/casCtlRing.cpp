@@ -254,7 +254,7 @@ bool casCtlBuildRingProfile(const CAS_CTL_RING_PROFILE& ring, CASSTM* stm) {
   return true;
 }
 
-CAS_CTL_STATUS casCtlProfileRingOn(CAS_CTL_HANDLE handle, const CAS_CTL_RING_PROFILE& ring) {
+CAS_CTL_STATUS profileRingOn(CAS_CTL_HANDLE handle, const CAS_CTL_RING_PROFILE& ring) {
   // A request that cannot be built leaves the line as it is rather than loading an empty
   // profile, whose zero words would open the loop.
   CASSTM probe;
@@ -278,7 +278,7 @@ CAS_CTL_STATUS casCtlRingProfileOn(CAS_CTL_HANDLE handle, const CAS_CTL_RING_PRO
       return CAS_CTL_SUCCESS;
     }
   }
-  return casCtlProfileRingOn(handle, *profile);
+  return profileRingOn(handle, *profile);
 }
 
 void casCtlStaggerInit(void) {
@@ -311,7 +311,7 @@ void casCtlStaggerStep(void) {
   CASSTAGGERMEM& due = s.staggerState[0];
   for (int i = 0; i < CAS_STAGGER_POSITIONS; ++i) {
     if (due.ringslot[i] == CAS_STAGGER_FREE || due.ringOn[i]) continue;
-    casCtlProfileRingOn(due.ringslot[i], due.pattern[i]);
+    profileRingOn(due.ringslot[i], due.pattern[i]);
     due.ringOn[i] = 1;
   }
   const CASSTAGGERMEM started = s.staggerState[0];
