@@ -1,0 +1,101 @@
+// Cost of one 20 ms frame of the full-rate codec, encode and decode, next to an independent
+// implementation of the same standard.
+#include <benchmark/benchmark.h>
+#include <gsm.h>
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "gsmfr.h"
+
+namespace {
+
+const std::vector<std::int16_t>& speech() {
+  static const std::vector<std::int16_t> samples = [] {
+    std::ifstream f(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw", std::ios::binary);
+    std::vector<std::int16_t> s(8000 * 13);
+    f.read(reinterpret_cast<char*>(s.data()), static_cast<std::streamsize>(s.size() * 2));
+    s.resize(static_cast<std::size_t>(f.gcount()) / 2 / GSMFR_FRAME_LEN * GSMFR_FRAME_LEN);
+    return s;
+  }();
+  return samples;
+}
+
+std::size_t frame_count() { return speech().size() / GSMFR_FRAME_LEN; }
+
+void BM_GsmfrEncode(benchmark::State& state) {
+  GSMFR_ENCSTRUCT enc;
+  gsmfr_reset_enc(&enc, static_cast<std::int16_t>(state.range(0)));
+  std::int16_t parm[GSMFR_NUM_DEC_PRM];
+  std::size_t n = 0;
+  for (auto _ : state) {
+    gsmfr_encode(&enc, &speech()[n * GSMFR_FRAME_LEN], parm);
+    benchmark::DoNotOptimize(parm);
+    n = (n + 1) % frame_count();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_GsmfrEncode)->Arg(0)->Arg(1)->ArgName("dtx");
+
+void BM_GsmfrDecode(benchmark::State& state) {
+  GSMFR_ENCSTRUCT enc;
+  gsmfr_reset_enc(&enc, 0);
+  std::vector<std::array<std::int16_t, GSMFR_NUM_DEC_PRM>> frames(frame_count());
+  for (std::size_t n = 0; n < frames.size(); ++n) gsmfr_encode(&enc, &speech()[n * GSMFR_FRAME_LEN], frames[n].data());
+  GSMFR_DECSTRUCT dec;
+  gsmfr_reset_dec(&dec);
+  std::int16_t out[GSMFR_FRAME_LEN];
+  std::size_t n = 0;
+  for (auto _ : state) {
+    gsmfr_decode(&dec, frames[n].data(), 0, out);
+    benchmark::DoNotOptimize(out);
+    n = (n + 1) % frames.size();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_GsmfrDecode);
+
+void BM_LibgsmEncode(benchmark::State& state) {
+  gsm g = gsm_create();
+  gsm_frame frame;
+  std::array<gsm_signal, GSMFR_FRAME_LEN> in;
+  std::size_t n = 0;
+  for (auto _ : state) {
+    std::copy_n(&speech()[n * GSMFR_FRAME_LEN], GSMFR_FRAME_LEN, in.begin());
+    gsm_encode(g, in.data(), frame);
+    benchmark::DoNotOptimize(frame);
+    n = (n + 1) % frame_count();
+  }
+  gsm_destroy(g);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LibgsmEncode);
+
+void BM_LibgsmDecode(benchmark::State& state) {
+  gsm g = gsm_create();
+  std::vector<std::array<gsm_byte, 33>> frames(frame_count());
+  std::array<gsm_signal, GSMFR_FRAME_LEN> in;
+  for (std::size_t n = 0; n < frames.size(); ++n) {
+    std::copy_n(&speech()[n * GSMFR_FRAME_LEN], GSMFR_FRAME_LEN, in.begin());
+    gsm_encode(g, in.data(), frames[n].data());
+  }
+  gsm d = gsm_create();
+  gsm_signal out[GSMFR_FRAME_LEN];
+  std::size_t n = 0;
+  for (auto _ : state) {
+    gsm_decode(d, frames[n].data(), out);
+    benchmark::DoNotOptimize(out);
+    n = (n + 1) % frames.size();
+  }
+  gsm_destroy(g);
+  gsm_destroy(d);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LibgsmDecode);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,60 @@
+// Filter and vector kernels of the G.723.1 codec: per-sample filters, windowing and
+// autocorrelation, normalisation, energies, dot products, copies and scalings. Lengths are the
+// codec's constants (subframe 60, frame 240, window 180, order 10, pitch memory 145).
+#pragma once
+
+#include "g7231_basic_op.h"
+
+// ---- Filters ----
+// LPC synthesis: y[n] = round14(x[n] 2^13 + sum a[k-1] y[n-k]); the 10 words before y are the memory.
+void g723_1_Synt(const Word16* a, const Word16* x, Word16* y);
+// Synthesis and weighting in cascade; s and w each hold 10 memory words, then room for 60.
+void g723_1_Cascade_Filter(const Word16* x, Word16* s, Word16* w, const Word16* A, const Word16* BC, Word16 shift);
+// Subtracts the ringing b[145..204] from x and adds the harmonic term gain * b[145 + n - lag].
+void g723_1_Sub_Ring_Loop(Word16* x, const Word16* b, Word16 lag, Word16 gain);
+// Formant post-filter with tilt compensation over 60 samples; rows of 12 (two zeros, then the
+// coefficients reversed, the zero row negated); 12 words before x and before y are memories.
+void g723_1_Spf_Output(const Word16* zero_row, const Word16* pole_row, const Word16* x, Word16* y, Word16* t,
+                       Word16 tilt);
+// Filtered excitation of the last pitch tap.
+void g723_1_Per_Filt(const Word16* e, const Word16* h, Word16* out16, Word32* out32);
+// Rows 3..0 of the filtered excitations from the row after them (rows of 60, one after another).
+void g723_1_Recursive_PerFilt_Loop(Word16 e, const Word16* h1, Word16* row1, Word32* energy);
+// Target update after the pitch search.
+void g723_1_Per_Filt_and_Sub(const Word16* e, const Word16* h, Word16* t);
+// Backward filtering with a left shift; x has 8 zero elements after its 60.
+void g723_1_Backward_Per_Filt(const Word16* x, const Word16* h, Word32* out32, Word16 shift);
+// The same without the shift; returns the largest magnitude of the outputs.
+Word32 g723_1_Backward_Per_Filt2(const Word16* x, const Word16* h, Word32* out32);
+// Even-lag autocorrelation of h, mirrored around out (out[-m] = out[m], m = 1..32).
+void g723_1_Per_Filt_ish(const Word16* h, const Word16* h2, Word16* out, Word16 shift);
+
+// ---- Vectors ----
+void g723_1_Window(const Word16* src, Word16* dst, Word16 shift);
+// x has 12 free elements after its 180; r[k] = sum x[i] x[i + k], k = 0..10.
+void g723_1_ACF(Word16* x, Word32* r);
+Word16 g723_1_Vec_Norm(Word16* x);
+Word16 g723_1_Vec_Norm385(Word16* x);
+void g723_1_Vec_Norm_OLP(const Word16* src, Word16* dst);
+void g723_1_Vec_shl_add(Word16* x, const Word16* y);
+void g723_1_Encode_loop1(Word16* x, const Word16* y, Word16* copy);
+void g723_1_Regen_loop1(Word16* x, Word16* copy);
+void g723_1_Vec_Mult_Integer(Word16* dst, const Word16* src, Word16 k);
+Word32 g723_1_Calc_Exc_Rand_loop1(const Word16* src, Word16* dst, Word16 shift);
+Word16 g723_1_Vec_Max_abs_s60(const Word16* x);
+Word16 g723_1_Vec_Max_abs_s120(const Word16* x);
+Word32 g723_1_Vec_L_mac_60(const Word16* x, const Word16* y);
+Word32 g723_1_Vec_L_mac_120(const Word16* x, const Word16* y);
+Word32 g723_1_Vec_L_sqa_SFL(const Word16* x);
+Word32 g723_1_Vec_L_sqa_2SFL(const Word16* x);
+void g723_1_FrameSave_Neon(Word16* area);
+void g723_1_FrameRestore_Neon(const Word16* area);
+
+// ---- Vector utilities ----
+Word32 g723_1_Vec_L_macs_SAT_at_end(const Word16* x, const Word16* y, int n);
+Word32 g723_1_Vec_Max_L_abs(const Word32* x, int n);
+Word32 g723_1_Vec_Max_L_abs_index(const Word32* x, int n, int step, int* index);
+void g723_1_Vec_L_shl_round(const Word32* x, Word16* dst, Word16 shift, int n);
+void g723_1_Vec_L_shl_extract_h(const Word32* x, Word16* dst, Word16 shift, int n);
+void g723_1_Long_Copy_with_Skip(const Word32* src, Word32* dst);
+void g723_1_HPF(Word16* x, Word32* pole, Word16* zero);
