@@ -9,6 +9,7 @@
 
 #include "hdspCmd.h"
 #include "hdspEcan.h"
+#include "rtpCnx.h"
 #include "voiceLog.h"
 #include "vrgEndptClass.h"
 #include "vrgEndptDispatcher.h"
@@ -119,7 +120,7 @@ void CnxVhdEventCallback(HSZEVT* event, uint16_t dspNum) {
       DeliverPacket(cnx, event, EPMEDIATYPE_RTCP, HAPI_NET_EGRESSRTCPPKT_CMD, false);
       return;
     case HAPI_T38_INGRESSPACKET_EVT:
-      if (!CnxModeCheck(cnx->mode, CNX_SENDS) && cnx->activeSignal == 0) return;
+      if (!ModeCheck(cnx->mode, SENDMODE) && cnx->activeSignal == 0) return;
       DeliverPacket(cnx, event, EPMEDIATYPE_T38, 0, true);
       return;
     default:

@@ -138,6 +138,8 @@ EPSTATUS VrgEptCmdRun(VRG_EPT_CMD_TYPE command, const uintptr_t* args, int numAr
                       const char* caller);
 
 int VrgDispatcherProcessInit(void);
+// Holds the dispatcher between two passes (queued work stays queued) until it is deinitialised.
+void VrgDispatcherPark(void);
 int VrgDispatcherProcessDeinit(void);
 // One pass of the dispatcher's loop body: every queued event, then at most one command, then the
 // idle-state watchdog.

@@ -249,8 +249,7 @@ TEST_F(EndptLib, ShutdownReleasesACallThatNeverRan) {
   events().release();
   stopper.join();
   for (std::thread& t : callers) t.join();
-  // The pass under way runs one command (against lines already closed); the other is released
-  // unrun with the shutdown status.
+  // The pass under way runs one command; the other is released unrun with the shutdown status.
   EXPECT_EQ((results[0] == EPSTATUS_SHUTDOWN_ERR) + (results[1] == EPSTATUS_SHUTDOWN_ERR), 1);
 }
 
