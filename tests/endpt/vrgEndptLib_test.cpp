@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "casCtl.h"
+#include "vrgEndptCallbacks.h"
 #include "memCircBuf.h"
 #include "vboard.h"
 #include "vosInit.h"
@@ -116,7 +117,40 @@ void OnEvent(ENDPT_STATE* state, int cnxId, EPEVT event, void*, int, int value) 
   events().add(state, cnxId, event, value);
 }
 
+std::atomic<int> packetsReleased{0};
+
 void OnPacket(ENDPT_STATE*, int, EPPACKET*, int) {}
+void OnPacketRelease(ENDPT_STATE*, int, unsigned int) { ++packetsReleased; }
+
+// A send-and-receive connection with PCMA 20 ms that receives telephone events on payload type
+// 101 (it sends none: digit relay needs the channel's NET service).
+EPZCNXPARAM PcmaParams() {
+  EPZCNXPARAM p{};
+  p.mode = EPCNXMODE_SNDRX;
+  for (CODECCNXLIST* list : {&p.cnxParmList.send, &p.cnxParmList.recv}) {
+    list->codecs[0] = {CODEC_PCMA, 8, {}};
+    list->numCodecs = 1;
+    list->period[0] = CODEC_PTIME_20;
+    list->numPeriods = 1;
+  }
+  p.cnxParmList.recv.codecs[1] = {CODEC_NTE, 101, {}};
+  p.cnxParmList.recv.numCodecs = 2;
+  p.namedPhoneEvts = CODEC_NTE_DTMF;
+  p.digitRelayType = EPDTMFRFC2833_DISABLED;
+  p.dataMode = EPDATAMODE_VBD;
+  return p;
+}
+
+std::vector<uint8_t> Rtp(uint8_t payloadType, std::vector<uint8_t> payload, uint8_t first = 0x80) {
+  std::vector<uint8_t> p = {first, payloadType, 0, 1, 0, 0, 0, 160, 1, 2, 3, 4};
+  p.insert(p.end(), payload.begin(), payload.end());
+  return p;
+}
+
+EPSTATUS SendPacket(ENDPT_STATE* line, int cnxId, std::vector<uint8_t> bytes) {
+  EPPACKET packet{EPMEDIATYPE_RTP, bytes.data()};
+  return vrgEndptPacket(line, cnxId, &packet, static_cast<int>(bytes.size()), 0);
+}
 
 int CountEntries(const char* dir) {
   DIR* d = opendir(dir);
@@ -141,7 +175,7 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
 
 EPSTATUS Init() {
   ENDPT_INIT_CFG cfg{VRG_COUNTRY_NORTH_AMERICA};
-  return vrgEndptInit(&cfg, OnEvent, OnPacket, nullptr, nullptr, nullptr, nullptr);
+  return vrgEndptInit(&cfg, OnEvent, OnPacket, nullptr, nullptr, OnPacketRelease, nullptr);
 }
 
 class EndptLib : public ::testing::Test {
@@ -327,6 +361,87 @@ TEST_F(EndptLib, PacketsForUnknownOrWrongConnectionsAreRefused) {
   bad.lineId = -1;
   EXPECT_EQ(vrgEndptSendCasEvt(&bad, CAS_CTL_DETECT_EVENT, CAS_CTL_EVENT_OFFHOOK),
             EPSTATUS_ENDPT_UNKNOWN);
+}
+
+TEST_F(EndptLib, NetworkPacketsAreClassifiedBeforeTheyReachTheChannel) {
+  StartWithLine();
+  EPZCNXPARAM params = PcmaParams();
+  ASSERT_EQ(vrgEndptCreateConnection(&line0_, 5, &params), EPSTATUS_SUCCESS);
+  // A header-only packet is not media; it still counts as the first packet of the connection.
+  EXPECT_EQ(SendPacket(&line0_, 5, Rtp(8, {})), EPSTATUS_BAD_MODE);
+  ASSERT_TRUE(events().waitFor(EPEVT_MEDIA));
+  // Lengths in the header that point past the packet are refused, not read.
+  EXPECT_EQ(SendPacket(&line0_, 5, Rtp(8, {1, 2}, 0x8F)), EPSTATUS_BAD_MODE);
+  EXPECT_EQ(SendPacket(&line0_, 5, Rtp(8, {1, 2, 3, 250}, 0xA0)), EPSTATUS_BAD_MODE);
+  EXPECT_EQ(SendPacket(&line0_, 5, Rtp(101, {})), EPSTATUS_BAD_MODE);
+  const int released = packetsReleased.load();
+  EXPECT_EQ(SendPacket(&line0_, 5, Rtp(8, std::vector<uint8_t>(160, 0xD5))), EPSTATUS_SUCCESS);
+  EXPECT_EQ(packetsReleased.load(), released + 1);
+  // A ring from the network on a line that is off hook is refused and leaves the line alone.
+  vboardCommand("0 offhook");
+  ASSERT_TRUE(events().waitFor(EPEVT_OFFHOOK));
+  EXPECT_EQ(SendPacket(&line0_, 5, Rtp(101, {144, 0x0A, 0, 160})), EPSTATUS_BUSY);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(vboardCommand("0 status").find("slic=RING "), std::string::npos);
+  EXPECT_EQ(events().count(EPEVT_MEDIA), 1);
+  EXPECT_EQ(vrgEndptDeleteConnection(&line0_, 5), EPSTATUS_SUCCESS);
+  EXPECT_EQ(SendPacket(&line0_, 5, Rtp(8, std::vector<uint8_t>(160, 0xD5))), EPSTATUS_CNX_UNKNOWN);
+  vboardCommand("0 onhook");
+}
+
+TEST_F(EndptLib, ConnectionLimitsAndReservations) {
+  StartWithLine();
+  EPZCNXPARAM params = PcmaParams();
+  for (int id = 1; id <= 3; ++id) {
+    EXPECT_EQ(vrgEndptCreateConnection(&line0_, id, &params), EPSTATUS_SUCCESS) << id;
+  }
+  EXPECT_EQ(vrgEndptCreateConnection(&line0_, 4, &params), EPSTATUS_RESOURCES);
+  EXPECT_EQ(vrgEndptDeleteConnection(&line0_, 9), EPSTATUS_CNX_UNKNOWN);
+  for (int id = 1; id <= 3; ++id) EXPECT_EQ(vrgEndptDeleteConnection(&line0_, id), EPSTATUS_SUCCESS);
+  // Releasing reserved connections succeeds when there are none.
+  EXPECT_EQ(vrgEndptDeleteConnection(&line0_, -1), EPSTATUS_SUCCESS);
+  EPZCAP cap{};
+  EXPECT_EQ(vrgEndptCapabilities(&line0_, &cap), EPSTATUS_SUCCESS);
+  EXPECT_EQ(cap.endptType, EPTYPE_FXS);
+  EXPECT_EQ(vrgEndptDeleteConnection(&line0_, -1), EPSTATUS_SUCCESS);
+  ENDPT_STATE again{};
+  EXPECT_EQ(vrgEndptCreate(0, 0, &again), EPSTATUS_ENDPT_UNKNOWN);
+}
+
+TEST_F(EndptLib, DigitsFromPulsesAndTheToneServiceBecomeEvents) {
+  StartWithLine();
+  ASSERT_EQ(vrgEndptSendCasEvt(&line0_, CAS_CTL_PULSEDIAL_EVENT, 10), EPSTATUS_SUCCESS);
+  ASSERT_TRUE(events().waitFor(EPEVT_DTMF0));
+  // A pulse count without a digit reports nothing.
+  ASSERT_EQ(vrgEndptSendCasEvt(&line0_, CAS_CTL_PULSEDIAL_EVENT, 11), EPSTATUS_SUCCESS);
+  const uint16_t lineVhd = GetEndptState(0)->lineVhdHdl;
+  HSZEVT on{lineVhd, 0x09C0, 0xFB00, 0, {}};
+  on.hsxop2.val = 5;
+  EndptVhdEventCallback(&on, 0);
+  HSZEVT off{lineVhd, 0x09C1, 0xFB00, 0, {}};
+  off.hsxop2.val = 5;
+  EndptVhdEventCallback(&off, 0);
+  HSZEVT longDigit{lineVhd, 0x09C0, 0xFB00, 0, {}};
+  longDigit.hsxop2.val = 16;
+  EndptVhdEventCallback(&longDigit, 0);
+  ASSERT_TRUE(events().waitFor(EPEVT_DTMFL));
+  EXPECT_EQ(events().count(EPEVT_DTMF5), 2);
+  const std::vector<EPEVT> codes = events().codes();
+  int digits = 0;
+  for (EPEVT e : codes) digits += e >= EPEVT_DTMF0 && e <= EPEVT_DTMFD ? 1 : 0;
+  EXPECT_EQ(digits, 3);  // DTMF0 from the pulses, DTMF5 on and off
+
+  // An event whose data is copied for the dispatcher; the copy is freed after processing.
+  uint8_t data[8] = {2, 0, 0, 0, 0, 0, 0, 0};
+  HSZEVT withData{lineVhd, 0x1AC0, 0xFA00, sizeof data, {}};
+  withData.hsxop2.ref = data;
+  EndptVhdEventCallback(&withData, 0);
+  // A line-test result nobody asked for only marks the test completed.
+  BOARD_HAL_LT_EVENT result{};
+  result.ept_id = 0;
+  BoardHalSsEventCallback(&result);
+  EXPECT_EQ(vrgEndptSignal(&line0_, -1, EPSIG_ADMIN_STATUS, 1, -1, -1, -1), EPSTATUS_SUCCESS);
+  EXPECT_EQ(events().count(EPEVT_LT_RESULT), 0);
 }
 
 }  // namespace
