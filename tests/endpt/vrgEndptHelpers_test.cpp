@@ -13,7 +13,7 @@ constexpr uint8_t kNte = 101;
 // A 12-byte header with the given first byte and payload type, then the payload.
 std::vector<uint8_t> Packet(uint8_t first, uint8_t payloadType, std::vector<uint8_t> payload) {
   std::vector<uint8_t> p = {first, payloadType, 0, 1, 0, 0, 0, 160, 0x11, 0x22, 0x33, 0x44};
-  p.insert(p.end(), payload.begin(), payload.end());
+  for (uint8_t b : payload) p.push_back(b);
   return p;
 }
 
