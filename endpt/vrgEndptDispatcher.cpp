@@ -17,6 +17,11 @@ namespace {
 
 std::atomic<bool> dispatcherStop{false};
 
+// Held by every post and by the shutdown's final drain and free of the queues, so that a post
+// either lands before the drain (and its caller is released) or finds the queue gone (and fails);
+// none is left behind in a queue that nobody reads.
+std::mutex queueLifeLock;
+
 // Shutdown parks the dispatcher between passes while it takes the library apart, so that the
 // records it owns are never changed by two threads at once.
 std::mutex parkLock;
@@ -77,6 +82,7 @@ void VrgDispatcherTaskMain(VOS_TASK_ARG) {
 }  // namespace
 
 int VrgQueuePost(VRG_QUEUE* queue, const void* item, uint32_t size) {
+  std::lock_guard<std::mutex> life(queueLifeLock);
   if (queue->handle == MEMCIRCBUF_INVALID) return BUF_STATUS_FAIL;
   // Reserve a place first so that concurrent posters never exceed the depth together.
   if (queue->used.fetch_add(1) >= queue->depth) {
@@ -94,6 +100,11 @@ int VrgQueuePost(VRG_QUEUE* queue, const void* item, uint32_t size) {
   }
   vosSemLiteGive(&vrgDispSem);
   return BUF_STATUS_OK;
+}
+
+bool VrgQueueExists(const VRG_QUEUE* queue) {
+  std::lock_guard<std::mutex> life(queueLifeLock);
+  return queue->handle != MEMCIRCBUF_INVALID;
 }
 
 int VrgQueueGet(VRG_QUEUE* queue, void* item, uint32_t size) {
@@ -212,6 +223,7 @@ int VrgDispatcherProcessDeinit(void) {
     vrgDispProcessTaskId = 0;
     vosSemLiteDestroy(&vrgDispSem);
   }
+  std::lock_guard<std::mutex> life(queueLifeLock);
   // Callers whose command was never run are released with a status that says so.
   VRG_EPT_CMD* cmd = nullptr;
   while (VrgQueueGet(&vrgEptCmdQ, &cmd, sizeof cmd) == BUF_STATUS_OK) {
