@@ -112,6 +112,8 @@ TEST_F(EndptProcess, ChannelPacketsReachTheDaemonUnlessMutedOrLooped) {
   deliver(0x304C);
   EXPECT_EQ(packetsDelivered[EPMEDIATYPE_RTP].load(), rtpBefore + 1);
   EXPECT_EQ(packetsDelivered[EPMEDIATYPE_RTCP].load(), rtcpBefore + 1);
+  // The records belong to the dispatcher: it is held while the test changes them.
+  HoldDispatcher();
   cnx_->bMuteAudio = 1;  // muted audio: RTCP still goes out
   deliver(0x304B);
   deliver(0x304C);
@@ -122,6 +124,7 @@ TEST_F(EndptProcess, ChannelPacketsReachTheDaemonUnlessMutedOrLooped) {
   deliver(0x304B);
   EXPECT_EQ(packetsDelivered[EPMEDIATYPE_RTP].load(), rtpBefore + 1);
   GetEndptState(0)->testMode = TESTMODE_NONE;
+  events().release();
   // T.38 only leaves a connection that can send.
   deliver(0x1741);
   EXPECT_EQ(packetsDelivered[EPMEDIATYPE_T38].load(), 1);
