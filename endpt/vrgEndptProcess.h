@@ -29,6 +29,29 @@ enum EPEVTREASON : int32_t {
   EPEVTREASON_HDLC = 16,
 };
 
+// Events of the line and connection channels that the dispatcher handles, beside those of the
+// NET, codec and call-discrimination services (net/net_codes.h, net/net_regs.h).
+enum : uint16_t {
+  HAPI_CODEC_STOP_ADAPT_CMD = 0x028C,
+  HAPI_RTP_THRESHOLD_MONITOR_EVT = 0x0649,
+  HAPI_RTP_EGRESS_ERROR_EVT = 0x06C2,
+  HAPI_RTP_EGRESS_SSRC_COLLISION_EVT = 0x06C3,
+  HAPI_CLIDTX_DONE_EVT = 0x08C0,
+  HAPI_PTE_TONE_GEN_EVT = 0x0942,
+  HAPI_PTE_TONE_ON_EVT = 0x09C0,
+  HAPI_PTE_TONE_OFF_EVT = 0x09C1,
+  HAPI_PTE_TONE_ON_EGRESS_EVT = 0x09CB,
+  HAPI_PTE_TONE_OFF_EGRESS_EVT = 0x09CC,
+  HAPI_FAXR_V21_PREAMBLE_EVT = 0x1254,
+  HAPI_FAXR_CALLEND_EVT = 0x12C0,
+  HAPI_FAXR_DEBUGRXTONE_EVT = 0x12C3,
+  HAPI_CMTD_TONE_DET_EVT = 0x1AC0,
+  HAPI_CMTD_TONE_END_EVT = 0x1AC1,
+  HAPI_CLIDRX_PKT_EVT = 0x3440,
+  HAPI_HEC_STATE_EVT = 0x44C0,
+  HAPI_DTAS_EVT = 0x45C0,
+};
+
 // Line-test state of each endpoint: a result is reported only for a requested test.
 enum LT_STATE : int32_t { LT_REQUESTED = 0, LT_COMPLETED = 1, LT_NONE = 4 };
 extern LT_STATE vrgEndptLtState[VRG_MAX_ENDPT];

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "hdspCmd.h"
+#include "net/net_codes.h"
 #include "hdspEcan.h"
 #include "hdspVhd.h"
 #include "voiceLog.h"
@@ -30,7 +31,6 @@ enum : uint16_t {
   NETMODE_VOICEBANDDATA = 5,
 };
 
-constexpr uint16_t HAPI_CODEC_STOP_ADAPT_CMD = 0x028C;
 
 uint32_t NowMs() {
   timespec now{};
@@ -176,25 +176,25 @@ bool NetModeChange(const CnxEventContext& c) {
 
 const char* CnxEventName(uint16_t id) {
   switch (id) {
-    case 0x02C1: return "HAPI_CODEC_VOICERATE_EVT";
-    case 0x02D4: return "HAPI_CODEC_EGRESS_VBD_TO_VOICE_DETECT_EVT";
-    case 0x02D5: return "HAPI_CODEC_EGRESS_VOICE_TO_VBD_DETECT_EVT";
-    case 0x06C2: return "HAPI_RTP_EGRESS_ERROR_EVT";
-    case 0x06C3: return "HAPI_RTP_EGRESS_SSRC_COLLISION_EVT";
-    case 0x07C0: return "HAPI_CDIS_DETECT";
-    case 0x07C1: return "HAPI_CDIS_HDLCDETECT";
-    case 0x07C3: return "HAPI_CDIS_EGRESS_DETECT";
+    case HAPI_CODEC_VOICERATE_EVT: return "HAPI_CODEC_VOICERATE_EVT";
+    case HAPI_CODEC_EGRESS_VBD_TO_VOICE_DETECT_EVT: return "HAPI_CODEC_EGRESS_VBD_TO_VOICE_DETECT_EVT";
+    case HAPI_CODEC_EGRESS_VOICE_TO_VBD_DETECT_EVT: return "HAPI_CODEC_EGRESS_VOICE_TO_VBD_DETECT_EVT";
+    case HAPI_RTP_EGRESS_ERROR_EVT: return "HAPI_RTP_EGRESS_ERROR_EVT";
+    case HAPI_RTP_EGRESS_SSRC_COLLISION_EVT: return "HAPI_RTP_EGRESS_SSRC_COLLISION_EVT";
+    case HAPI_CDIS_DETECT_EVT: return "HAPI_CDIS_DETECT";
+    case HAPI_CDIS_HDLCDETECT_EVT: return "HAPI_CDIS_HDLCDETECT";
+    case HAPI_CDIS_EGRESS_DETECT_EVT: return "HAPI_CDIS_EGRESS_DETECT";
     case 0x11DB: return "HAPI_VFAX_NOCARRIER_EVT";
-    case 0x1254: return "HAPI_FAXR_V21_PREAMBLE_EVT";
-    case 0x12C0: return "HAPI_FAXR_CALLEND_EVT";
-    case 0x12C3: return "HAPI_FAXR_DEBUGRXTONE_EVT";
+    case HAPI_FAXR_V21_PREAMBLE_EVT: return "HAPI_FAXR_V21_PREAMBLE_EVT";
+    case HAPI_FAXR_CALLEND_EVT: return "HAPI_FAXR_CALLEND_EVT";
+    case HAPI_FAXR_DEBUGRXTONE_EVT: return "HAPI_FAXR_DEBUGRXTONE_EVT";
     case 0x12D0: return "HAPI_FAXR_BM_DEBUG_EVT";
-    case 0x3048: return "HAPI_NET_FAXSTATS_EVT";
-    case 0x30C0: return "HAPINET_HEARTBEAT";
-    case 0x30C2: return "HAPINET_MODE";
-    case 0x30C3: return "HAPINET_VOICERATE";
-    case 0x30C4: return "HAPI_NET_FAXRATE_EVT";
-    case 0x30C6: return "HAPINET_EXCEPTION";
+    case HAPI_NET_FAXSTATS_EVT: return "HAPI_NET_FAXSTATS_EVT";
+    case HAPI_NET_HEARTBEAT_EVT: return "HAPINET_HEARTBEAT";
+    case HAPI_NET_MODE_EVT: return "HAPINET_MODE";
+    case HAPI_NET_VOICERATE_EVT: return "HAPINET_VOICERATE";
+    case HAPI_NET_FAXRATE_EVT: return "HAPI_NET_FAXRATE_EVT";
+    case HAPI_NET_EXCEPTION_EVT: return "HAPINET_EXCEPTION";
     default: return "Unknown evt";
   }
 }
@@ -209,12 +209,12 @@ void HapiCnxEventPostProcess(const CnxEventContext& c) {
              event.handle, event.eventId, event.op1, event.op2.val);
     return;
   }
-  if ((event.eventId == 0x07C1 || (event.eventId == 0x07C0 && (event.op1 & 0x8) &&
+  if ((event.eventId == HAPI_CDIS_HDLCDETECT_EVT || (event.eventId == HAPI_CDIS_DETECT_EVT && (event.op1 & 0x8) &&
                                    cnx->bCngDetEnabled)) &&
       cnx->dataMode == EPDATAMODE_T38_MUTE) {
     cnx->bMuteT38 = 1;
   }
-  if (event.eventId == 0x30C2) {
+  if (event.eventId == HAPI_NET_MODE_EVT) {
     const int vad = event.op1 == NETMODE_PACKETVOICE && c.previousMode == NETMODE_VOICEBANDDATA
                         ? 1
                     : event.op1 == NETMODE_VOICEBANDDATA ? 0
@@ -232,16 +232,16 @@ void HapiCnxEventPostProcess(const CnxEventContext& c) {
     cnx->vhdMode = event.op1;
   }
   char extra[64] = "";
-  if (event.eventId == 0x02C1 || event.eventId == 0x30C3) {
+  if (event.eventId == HAPI_CODEC_VOICERATE_EVT || event.eventId == HAPI_NET_VOICERATE_EVT) {
     char algorithm[8];
     snprintf(algorithm, sizeof algorithm, "%u", event.op1 & 0xFFu);
     static const char* const vadtypes[] = {"NONE", "GENERIC", "BUILTIN"};
     const unsigned vad = event.op1 >> 8;
     snprintf(extra, sizeof extra, "(%s: %s %s)", event.op2.val ? "dec" : "enc", algorithm,
              vad < 3 ? vadtypes[vad] : "?");
-  } else if (event.eventId == 0x06C2 && event.op1 != 0) {
+  } else if (event.eventId == HAPI_RTP_EGRESS_ERROR_EVT && event.op1 != 0) {
     snprintf(extra, sizeof extra, "ERROR");
-  } else if (event.eventId == 0x06C3) {
+  } else if (event.eventId == HAPI_RTP_EGRESS_SSRC_COLLISION_EVT) {
     snprintf(extra, sizeof extra, "SSRC (%d)",
              static_cast<int>(static_cast<uint32_t>(event.op1) << 16 | event.op2.val));
   }
@@ -263,7 +263,7 @@ void EgressDigit(const CnxEventContext& c) {
   if (c.endpt->endptType == EPTYPE_PSTN && c.event.handle == c.endpt->pstnVhdHdl) return;
   const EPZPTEDIGIT2EPEVTMAP* row = DigitRowFromDigit(digit);
   if (row->epEvent == EPEVT_NULL) return;
-  NotifyPlain(c, row->epEvent, c.event.eventId == 0x09CB ? 2 : 3);
+  NotifyPlain(c, row->epEvent, c.event.eventId == HAPI_PTE_TONE_ON_EGRESS_EVT ? 2 : 3);
 }
 
 void ThresholdMonitor(const CnxEventContext& c) {
@@ -288,19 +288,19 @@ bool DispatchCnxEvent(const CnxEventContext& c) {
   const VRG_HAPI_EVT& event = c.event;
   CNXSTATE* cnx = c.cnx;
   switch (event.eventId) {
-    case 0x3047:
+    case HAPI_NET_VOICESTATS_EVT:
       // Voice statistics are printed by the host DSP control's statistics display, which this
       // library does not have yet.
       return false;
-    case 0x12C0:
+    case HAPI_FAXR_CALLEND_EVT:
       NotifyPlain(c, static_cast<int16_t>(event.op2.val) < 0 ? EPEVT_T38_STOP : EPEVT_T38_FAILURE,
                   -1);
       return true;
-    case 0x12C3:
+    case HAPI_FAXR_DEBUGRXTONE_EVT:
       if (event.op1 == 1) NotifyReason(c, EPEVT_FAX, EPEVTREASON_CNG);
       if (event.op1 == 0) NotifyReason(c, EPEVT_MODEM, EPEVTREASON_ANS);
       return true;
-    case 0x1254:
+    case HAPI_FAXR_V21_PREAMBLE_EVT:
       if (!cnx->bNotifyFaxCall) {
         NotifyReason(c, EPEVT_FAX, EPEVTREASON_V21flag);
         if (IsT38DataMode(cnx->dataMode)) NotifyReason(c, EPEVT_VBD_STOP, EPEVTREASON_V21flag);
@@ -309,20 +309,20 @@ bool DispatchCnxEvent(const CnxEventContext& c) {
     case 0x11DB:
     case 0x12D0:
       return true;
-    case 0x09CB:
-    case 0x09CC:
+    case HAPI_PTE_TONE_ON_EGRESS_EVT:
+    case HAPI_PTE_TONE_OFF_EGRESS_EVT:
       EgressDigit(c);
       return false;
-    case 0x07C1:
+    case HAPI_CDIS_HDLCDETECT_EVT:
       HdlcDetect(c);
       return true;
-    case 0x07C3:
+    case HAPI_CDIS_EGRESS_DETECT_EVT:
       EgressDetect(c);
       return true;
-    case 0x07C0:
+    case HAPI_CDIS_DETECT_EVT:
       IngressDetect(c);
       return true;
-    case 0x0942: {
+    case HAPI_PTE_TONE_GEN_EVT: {
       if (!cnx->bSBDisconnect || cnx->activeSignal) {
         cnx->activeSignal = 0;
         SetRtpMode(cnx, cnx->mode);
@@ -335,26 +335,26 @@ bool DispatchCnxEvent(const CnxEventContext& c) {
       }
       return true;
     }
-    case 0x02D4:
+    case HAPI_CODEC_EGRESS_VBD_TO_VOICE_DETECT_EVT:
       NotifyReason(c, EPEVT_VBD_STOP, EPEVTREASON_PTSW);
       return true;
-    case 0x02D5:
+    case HAPI_CODEC_EGRESS_VOICE_TO_VBD_DETECT_EVT:
       NotifyReason(c, EPEVT_VBD_START, EPEVTREASON_PTSW);
       return true;
-    case 0x0649:
+    case HAPI_RTP_THRESHOLD_MONITOR_EVT:
       ThresholdMonitor(c);
       return false;
-    case 0x30C2:
+    case HAPI_NET_MODE_EVT:
       return NetModeChange(c);
-    case 0x02C1:
-    case 0x06C2:
-    case 0x06C3:
-    case 0x3048:
-    case 0x30C0:
-    case 0x30C3:
-    case 0x30C4:
-    case 0x30C5:
-    case 0x30C6:
+    case HAPI_CODEC_VOICERATE_EVT:
+    case HAPI_RTP_EGRESS_ERROR_EVT:
+    case HAPI_RTP_EGRESS_SSRC_COLLISION_EVT:
+    case HAPI_NET_FAXSTATS_EVT:
+    case HAPI_NET_HEARTBEAT_EVT:
+    case HAPI_NET_VOICERATE_EVT:
+    case HAPI_NET_FAXRATE_EVT:
+    case HAPI_NET_JITTER_EVT:
+    case HAPI_NET_EXCEPTION_EVT:
       return true;
     default:
       return false;

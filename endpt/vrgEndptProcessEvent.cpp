@@ -8,6 +8,7 @@
 #include "casCtl.h"
 #include "cmtdCtl.h"
 #include "hdspCmd.h"
+#include "net/net_codes.h"
 #include "hdspEcan.h"
 #include "hdspVhd.h"
 #include "voiceLog.h"
@@ -180,7 +181,7 @@ const char* RmEventName(uint16_t id) {
     case 0x80C0: return "HAPI_RM_ERROR_EVT";
     case 0x80C3: return "HAPI_RM_DSP_INGRESS_OVERRUN_EVT";
     case 0x80C4: return "HAPI_RM_DSP_EGRESS_UNDERRUN_EVT";
-    case 0x44C0: return "HAPI_HEC_STATE_EVT";
+    case HAPI_HEC_STATE_EVT: return "HAPI_HEC_STATE_EVT";
     case 0x3880: return "HAPI_GAIN_SET_GAIN_CMD";
     case 0x8500: return "HAPI_SWB_CONNECT_CMD";
     case 0x8501: return "HAPI_SWB_DISCONNECT_CMD";
@@ -202,13 +203,13 @@ void HapiRmEventPostProcess(const VRG_HAPI_EVT& event) {
 
 const char* EndptEventName(uint16_t id) {
   switch (id) {
-    case 0x1AC0: return "HAPI_CMTD_TONE_DET_EVT";
-    case 0x1AC1: return "HAPI_CMTD_TONE_END_EVT";
-    case 0x0942: return "HAPI_PTE_TONE_GEN_EVT";
-    case 0x08C0: return "HAPI_CLIDTX_DONE";
-    case 0x44C1: return "HAPI_HEC_GETSTATE_EVT";
-    case 0x44C0: return "HAPI_HEC_STATE_EVT";
-    case 0x30C6: return "HAPINET_EXCEPTION";
+    case HAPI_CMTD_TONE_DET_EVT: return "HAPI_CMTD_TONE_DET_EVT";
+    case HAPI_CMTD_TONE_END_EVT: return "HAPI_CMTD_TONE_END_EVT";
+    case HAPI_PTE_TONE_GEN_EVT: return "HAPI_PTE_TONE_GEN_EVT";
+    case HAPI_CLIDTX_DONE_EVT: return "HAPI_CLIDTX_DONE";
+    case 0x444F: return "HAPI_HEC_GETSTATE_EVT";
+    case HAPI_HEC_STATE_EVT: return "HAPI_HEC_STATE_EVT";
+    case HAPI_NET_EXCEPTION_EVT: return "HAPINET_EXCEPTION";
     default: return "Unknown evt";
   }
 }
@@ -218,9 +219,9 @@ void HapiEndptEventPostProcess(VRG_ENDPT* endpt, const VRG_HAPI_EVT& event) {
            "EPT: '%s' (0x%x), line:%d, hdl:0x%x, op1:0x%x, op2:0x%x, ts: %u ",
            EndptEventName(event.eventId), event.eventId, endpt->lineId, event.handle, event.op1,
            event.op2.val, NowMs());
-  if (event.eventId == 0x0942 && endpt->activeBriefSignal != EPSIG_CALLID) {
+  if (event.eventId == HAPI_PTE_TONE_GEN_EVT && endpt->activeBriefSignal != EPSIG_CALLID) {
     endpt->activeBriefSignal = EPSIG_NULL;
-  } else if (event.eventId == 0x08C0 && endpt->activeBriefSignal == EPSIG_CALLID) {
+  } else if (event.eventId == HAPI_CLIDTX_DONE_EVT && endpt->activeBriefSignal == EPSIG_CALLID) {
     endpt->activeBriefSignal = EPSIG_NULL;
   }
 }
@@ -250,31 +251,31 @@ void HapiEndptEventProcess(const VRG_HAPI_EVT& event) {
   }
   const uintptr_t op2 = reinterpret_cast<uintptr_t>(event.op2.ref);
   switch (event.eventId) {
-    case 0x1AC0: {
+    case HAPI_CMTD_TONE_DET_EVT: {
       voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_NOTICE,
                "EPT: ENDPT %d: CMTD tone detection event op1:0x%x", endpt->lineId, event.op1);
       CallProgressToneDetect(endpt, event);
       HapiEndptEventPostProcess(endpt, event);
       break;
     }
-    case 0x1AC1:
+    case HAPI_CMTD_TONE_END_EVT:
       Notify(endpt, EPEVT_DIALTONE_END);
       break;
-    case 0x0942:
+    case HAPI_PTE_TONE_GEN_EVT:
       ClassDspEvent(endpt, event.eventId, event.op1, op2);
       voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_NOTICE, "EPT: ENDPT %d: HAPI_PTE_TONE_GEN_EVT",
                endpt->lineId);
       HapiEndptEventPostProcess(endpt, event);
       break;
-    case 0x08C0:
+    case HAPI_CLIDTX_DONE_EVT:
     case 0x08C1:
       ClassDspEvent(endpt, event.eventId, event.op1, op2);
       HapiEndptEventPostProcess(endpt, event);
       break;
-    case 0x09C0:
+    case HAPI_PTE_TONE_ON_EVT:
       HapiEndptToneOn(endpt, event);
       break;
-    case 0x09C1: {
+    case HAPI_PTE_TONE_OFF_EVT: {
       const EPZPTEDIGIT2EPEVTMAP* row = DigitRowFromDigit(event.op2.val & 0xFF);
       if (row->epEvent != EPEVT_NULL) {
         vrgEndptNotify(endpt->endptArchive, -1, row->epEvent, nullptr, 0, 1);
@@ -282,15 +283,15 @@ void HapiEndptEventProcess(const VRG_HAPI_EVT& event) {
       if (endpt->endptType != EPTYPE_PSTN) ClassDspEvent(endpt, event.eventId, event.op1, op2);
       break;
     }
-    case 0x3440:
+    case HAPI_CLIDRX_PKT_EVT:
       voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_NOTICE,
                "EPT: ENDPT %d: CLIDRX_PKT_EVT detection event", endpt->lineId);
       ClassDspEvent(endpt, event.eventId, event.op1, op2);
       break;
-    case 0x30C6:
+    case HAPI_NET_EXCEPTION_EVT:
       HapiEndptEventPostProcess(endpt, event);
       break;
-    case 0x45C0:
+    case HAPI_DTAS_EVT:
       voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_NOTICE,
                "EPT: EndptVhdEventCallback: DTAS event at the endpoint!");
       break;
