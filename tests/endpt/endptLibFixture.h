@@ -36,12 +36,15 @@ namespace endpt_test {
 
 using namespace std::chrono_literals;
 
+inline std::string BoardSocketPath() {
+  return "/tmp/orvox_board_test_" + std::to_string(::getpid()) + ".sock";
+}
+
 inline const bool kEnvironment = [] {
   ::setenv("ORVOX_BOARD", "fxs=2,fxo=0,dect=1", 1);
   ::setenv("ORVOX_PROFILE_DIR", ORVOX_SOURCE_DIR "/prov/tel_profiles/", 1);
   // Test programs run side by side: each board gets a control socket of its own.
-  const std::string socket = "/tmp/orvox_board_test_" + std::to_string(::getpid()) + ".sock";
-  ::setenv("ORVOX_BOARD_SOCKET", socket.c_str(), 1);
+  ::setenv("ORVOX_BOARD_SOCKET", BoardSocketPath().c_str(), 1);
   return true;
 }();
 
@@ -203,6 +206,7 @@ class EndptLib : public ::testing::Test {
     ASSERT_TRUE(kEnvironment);
     ASSERT_EQ(vosInit(), VOS_STATUS_OK);
   }
+  static void TearDownTestSuite() { ::unlink(BoardSocketPath().c_str()); }
   void TearDown() override {
     events().release();
     if (isEndptInitialized()) vrgEndptDeinit();
