@@ -196,8 +196,20 @@ TEST_F(EndptLib, ConnectionLimitsAndReservations) {
     EXPECT_EQ(vrgEndptCreateConnection(&line0_, id, &params), EPSTATUS_SUCCESS) << id;
   }
   EXPECT_EQ(vrgEndptCreateConnection(&line0_, 4, &params), EPSTATUS_RESOURCES);
+  // A connection is bound to the line in voice mode with its codec and packet time.
+  CNXSTATE* first = GetCnxState(1);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->lineId, 0);
+  EXPECT_EQ(first->voiceMode, VM_ACTIVE);
+  EXPECT_EQ(first->codecType, CODEC_PCMA);
+  EXPECT_EQ(first->period, 20);
+  EXPECT_EQ(first->mode, EPCNXMODE_SNDRX);
   EXPECT_EQ(vrgEndptDeleteConnection(&line0_, 9), EPSTATUS_CNX_UNKNOWN);
   for (int id = 1; id <= 3; ++id) EXPECT_EQ(vrgEndptDeleteConnection(&line0_, id), EPSTATUS_SUCCESS);
+  EXPECT_EQ(first->voiceMode, VM_IDLE);
+  EXPECT_EQ(first->cnxId, -1);
+  EXPECT_EQ(first->lineId, -1);
+  EXPECT_EQ(GetCnxState(1), nullptr);
   // Releasing reserved connections succeeds when there are none.
   EXPECT_EQ(vrgEndptDeleteConnection(&line0_, -1), EPSTATUS_SUCCESS);
   EPZCAP cap{};
