@@ -37,12 +37,11 @@ EPSTATUS PstnEndptStart(VRG_ENDPT* endpt) {
   return EPSTATUS_RESOURCES;
 }
 
-EPSTATUS PstnSignal(VRG_ENDPT* endpt, EPSIG, uintptr_t, int) {
-  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING,
-           "EPT: Cannot find PSTN CAS control handle. Signal not applied");
-  (void)endpt;
-  return EPSTATUS_SUCCESS;
-}
+int PstnCtlSendEvent(uint16_t, PSTN_CTL_EVENT, int, uintptr_t) { return -1; }
+
+int ClassRxConfigure(uint16_t, int, VRG_COUNTRY) { return -1; }
+
+EPSTATUS EnableFskClidRx(int, uint16_t) { return EPSTATUS_BAD_MODE; }
 
 void PstnEventProcessInfo(VRG_ENDPT*, void*) {}
 

@@ -12,6 +12,7 @@
 #include "hdspEcan.h"
 #include "hdspVhd.h"
 #include "voiceLog.h"
+#include "vrgEndpt.h"
 #include "vrgEndptClass.h"
 #include "vrgEndptDispatcher.h"
 #include "vrgEndptHelpers.h"
@@ -47,6 +48,15 @@ void CallProgressToneDetect(VRG_ENDPT* endpt, const VRG_HAPI_EVT& event) {
   if (cmtdCtlGetConfigTone(slot) == 0) {
     int data = -1;
     vrgEndptNotify(endpt->endptArchive, -1, EPEVT_DIALTONE, &data, sizeof data, -1);
+  }
+}
+
+bool BoardHasFxoLines() { return vrgEndptGetNumFxoEndpoints() > 0; }
+
+// Passes a line-channel report to FXO control for the endpoint's PSTN channel.
+void ToFxoControl(VRG_ENDPT* endpt, PSTN_CTL_EVENT event, int op, const char* failure) {
+  if (PstnCtlSendEvent(endpt->pstnVhdHdl, event, endpt->lineId, static_cast<uintptr_t>(op)) != 0) {
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING, "%s", failure);
   }
 }
 
@@ -235,6 +245,10 @@ void HapiEndptToneOn(VRG_ENDPT* endpt, const VRG_HAPI_EVT& event) {
   const EPZPTEDIGIT2EPEVTMAP* row = DigitRowFromDigit(digit);
   if (row->epEvent == EPEVT_NULL) return;
   if (endpt->endptType == EPTYPE_PSTN && event.handle == endpt->pstnVhdHdl) return;
+  if (BoardHasFxoLines()) {
+    ToFxoControl(endpt, PSTN_CTL_EVT_DTMF_DIGIT, row->digit,
+                 "EPT: pstnCtlSendEvent: PSTN_CTL_EVT_DTMF_DIGIT FAIL");
+  }
   vrgEndptNotify(endpt->endptArchive, -1, row->epEvent, nullptr, 0, 0);
   if (endpt->endptType != EPTYPE_PSTN) {
     ClassDspEvent(endpt, event.eventId, event.op1, reinterpret_cast<uintptr_t>(event.op2.ref));
@@ -254,7 +268,12 @@ void HapiEndptEventProcess(const VRG_HAPI_EVT& event) {
     case HAPI_CMTD_TONE_DET_EVT: {
       voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_NOTICE,
                "EPT: ENDPT %d: CMTD tone detection event op1:0x%x", endpt->lineId, event.op1);
-      CallProgressToneDetect(endpt, event);
+      if (BoardHasFxoLines()) {
+        ToFxoControl(endpt, PSTN_CTL_EVT_CPTONE_DETECT, event.op1 & 0xFF,
+                     "EPT: pstnCtlSendEvent: PSTN_CTL_EVT_CPTONE_DETECT FAIL");
+      } else {
+        CallProgressToneDetect(endpt, event);
+      }
       HapiEndptEventPostProcess(endpt, event);
       break;
     }
@@ -265,6 +284,10 @@ void HapiEndptEventProcess(const VRG_HAPI_EVT& event) {
       ClassDspEvent(endpt, event.eventId, event.op1, op2);
       voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_NOTICE, "EPT: ENDPT %d: HAPI_PTE_TONE_GEN_EVT",
                endpt->lineId);
+      if (BoardHasFxoLines()) {
+        ToFxoControl(endpt, PSTN_CTL_EVT_DIAL_COMPLETE, 0,
+                     "EPT: pstnCtlSendEvent: PSTN_CTL_EVT_DIAL_COMPLETE FAIL");
+      }
       HapiEndptEventPostProcess(endpt, event);
       break;
     case HAPI_CLIDTX_DONE_EVT:

@@ -9,6 +9,7 @@
 #include "hdspEcan.h"
 #include "hdspSb.h"
 #include "hdspVhd.h"
+#include "swb/swb.h"
 #include "voiceLog.h"
 #include "vrgEndptClass.h"
 #include "hdspCnx.h"
@@ -186,6 +187,120 @@ EPSTATUS IngressDtmfForEndpoint(const SignalRequest& r) {
   return EPSTATUS_SUCCESS;
 }
 
+// ---- the FXO line, seized and released on behalf of an FXS line ----
+
+constexpr uintptr_t PSTN_KEEP_STATE = 0xBEBE;     // leave the FXO line's CAS state as it is
+constexpr uintptr_t PSTN_CONFERENCE = 0xBEEF;     // 3-way conference with a connection
+constexpr uintptr_t PSTN_END_CONFERENCE = 0xBAAD;  // end the conference, keep the lines joined
+
+void SendToFxoControl(VRG_ENDPT* fxo, PSTN_CTL_EVENT event, int line, uintptr_t op,
+                      const char* failure) {
+  if (PstnCtlSendEvent(fxo->pstnVhdHdl, event, line, op) != 0) {
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING, "%s", failure);
+  }
+}
+
+void ConfigureClidRx(VRG_ENDPT* fxo, int type) {
+  if (ClassRxConfigure(fxo->pstnVhdHdl, type, endptConfig.country) != 0) {
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING,
+             type == 2 ? "EPT: classRxConfigure TYPE2 FAIL vhd=0x%x!!!"
+                       : "EPT: classRxConfigure TYPE1 FAIL vhd=0x%x!!!",
+             fxo->pstnVhdHdl);
+  }
+}
+
+VRG_ENDPT* FxoEndpoint() {
+  VRG_ENDPT* fxo = GetPstnVrgEndptState();
+  if (fxo != nullptr && !fxo->isLineUsed) fxo = nullptr;
+  if (fxo == nullptr) {
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING,
+             "EPT: Cannot find PSTN CAS control handle. Signal not applied");
+  }
+  return fxo;
+}
+
+void SeizeFxoLine(VRG_ENDPT* endpt, const SignalRequest& r) {
+  VRG_ENDPT* fxo = FxoEndpoint();
+  if (fxo == nullptr) return;
+  if (r.value != PSTN_KEEP_STATE) {
+    casCtlSetStateFXS(fxo->casCtlHandle, CAS_CTL_FXS_SEIZED);
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: Seized PSTN line %d", fxo->lineId);
+  }
+  SendToFxoControl(fxo, PSTN_CTL_EVT_OFFHOOK, fxo->lineId, 0,
+                   "EPT: pstnCtlSendEvent: PSTN_CTL_EVT_OFFHOOK FAIL");
+  EnableFskClidRx(0, fxo->pstnVhdHdl);
+  if (r.signal == EPSIG_ANSWER && !fxo->isFxsFxoCnxEstablished) {
+    fxo->routedFxsLineId = endpt->lineId;
+    if (ConnectSB(endpt->lineId, fxo->lineId) == EPSTATUS_SUCCESS) {
+      fxo->isFxsFxoCnxEstablished = 1;
+      SendToFxoControl(fxo, PSTN_CTL_EVT_ANSWER, fxo->lineId, 0,
+                       "EPT: pstnCtlSendEvent: PSTN_CTL_EVT_ANSWER FAIL");
+      ConfigureClidRx(fxo, 2);
+      boardHalLedControl(fxo->endptNum, 1);
+    }
+  }
+  if (r.value == PSTN_CONFERENCE) {
+    CNXSTATE* cnx = GetCnxState(r.duration);
+    if (cnx != nullptr) {
+      voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO,
+               "EPT: Connecting PSTN 0x%x <-> VHD 0x%x: 3-way conference start", fxo->lineVhdHdl,
+               cnx->vhdhdl);
+      hdspRmSwitchBoardConnect(cnx->vhdhdl, HAPI_SWB_BOS, fxo->lineVhdHdl, HAPI_SWB_TOS,
+                               HAPI_SWB_DUPLEX, 1);
+      fxo->confCnxVhdHdl = cnx->vhdhdl;
+    }
+  }
+  fxo->offHook.store(1);
+}
+
+void ReleaseFxoLine(const SignalRequest& r) {
+  VRG_ENDPT* fxo = FxoEndpoint();
+  if (fxo == nullptr) return;
+  if (r.value == PSTN_CONFERENCE || r.value == PSTN_END_CONFERENCE) {
+    if (fxo->confCnxVhdHdl != 0) {
+      voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO,
+               "EPT: Disconecting PSTN 0x%x <-> VHD 0x%x: 3-way conference end", fxo->lineVhdHdl,
+               fxo->confCnxVhdHdl);
+      hdspRmSwitchBoardConnect(fxo->confCnxVhdHdl, HAPI_SWB_BOS, fxo->lineVhdHdl, HAPI_SWB_TOS,
+                               HAPI_SWB_DUPLEX, 0);
+      fxo->confCnxVhdHdl = 0;
+    }
+  } else if (r.value != PSTN_KEEP_STATE) {
+    casCtlSetStateFXS(fxo->casCtlHandle, CAS_CTL_FXS_RELEASED);
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: Released PSTN line %d", fxo->lineId);
+    SendToFxoControl(fxo, PSTN_CTL_EVT_ONHOOK, fxo->lineId, 0,
+                     "EPT: pstnCtlSendEvent: PSTN_CTL_EVT_ONHOOK FAIL");
+    int protocol = 0;
+    if (Provision(fxo, EPPROV_CIDSigProtocol, &protocol) == EPSTATUS_SUCCESS && protocol == 1) {
+      EnableFskClidRx(1, fxo->pstnVhdHdl);
+    }
+  }
+  if (r.value != PSTN_END_CONFERENCE && fxo->isFxsFxoCnxEstablished) {
+    if (DisconnectSB(fxo->routedFxsLineId, fxo->lineId) != EPSTATUS_SUCCESS) {
+      voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING, "EPT: ERROR disconnecting lines %d and %d",
+               fxo->routedFxsLineId, fxo->lineId);
+    }
+    fxo->routedFxsLineId = -1;
+    fxo->isFxsFxoCnxEstablished = 0;
+    ConfigureClidRx(fxo, 1);
+    boardHalLedControl(fxo->endptNum, 0);
+  }
+  fxo->offHook.store(0);
+}
+
+void PstnCallSetup(VRG_ENDPT* endpt, const SignalRequest& r) {
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: vrgEndptSignal (EPSIG_PSTNCALLSETUP) ");
+  VRG_ENDPT* fxo = GetPstnVrgEndptState();
+  if (fxo == nullptr || !fxo->isLineUsed) return;
+  static const char kConnectOnly[] = "BYPASS_CMTD_DSGEN";
+  const uintptr_t dial = r.signal == EPSIG_PSTNCALLSETUP_CONNECTONLY
+                             ? reinterpret_cast<uintptr_t>(kConnectOnly)
+                             : r.value;
+  fxo->routedFxsLineId = endpt->lineId;
+  SendToFxoControl(fxo, PSTN_CTL_EVT_CALL_SETUP, fxo->lineId, dial,
+                   "EPT: pstnCtlSendEvent: PSTN_CTL_EVT_CALL_SETUP FAIL");
+}
+
 EPSTATUS EndpointSignal(const SignalRequest& r) {
   VRG_ENDPT* endpt = r.endpt;
   const EPSIG s = r.signal;
@@ -237,13 +352,15 @@ EPSTATUS EndpointSignal(const SignalRequest& r) {
       break;
     case EPSIG_PSTNCALLSETUP:
     case EPSIG_PSTNCALLSETUP_CONNECTONLY:
+      PstnCallSetup(endpt, r);
+      break;
     case EPSIG_OFFHOOK:
     case EPSIG_ANSWER:
-    case EPSIG_ONHOOK: {
-      const EPSTATUS status = PstnSignal(endpt, s, r.value, r.duration);
-      if (status != EPSTATUS_SUCCESS) return status;
+      if (r.value != 0) SeizeFxoLine(endpt, r);
       break;
-    }
+    case EPSIG_ONHOOK:
+      if (r.value != 0) ReleaseFxoLine(r);
+      break;
     case EPSIG_ANALOG_LOOPBACK:
       requestLoopback(endpt, r.value != 0);
       voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_NOTICE, "EPT: COMPLETED SIGNAL %d", s);

@@ -54,6 +54,12 @@ TEST_F(EndptProcess, SignalRequestsAnswerForUnknownLinesConnectionsAndTones) {
   EXPECT_EQ(vrgEndptSignal(&line0_, 5, EPSIG_SB_DISCONNECT, 1, -1, -1, -1), EPSTATUS_SUCCESS);
   EXPECT_EQ(cnx_->bSBDisconnect, 1);
   EXPECT_EQ(vrgEndptSignal(&line0_, 5, EPSIG_SB_DISCONNECT, 0, -1, -1, -1), EPSTATUS_SUCCESS);
+  // Without an FXO line, seizing, answering and releasing it are logged and change nothing.
+  EXPECT_EQ(vrgEndptSignal(&line0_, -1, EPSIG_OFFHOOK, 1, -1, -1, -1), EPSTATUS_SUCCESS);
+  EXPECT_EQ(vrgEndptSignal(&line0_, -1, EPSIG_ANSWER, 0xBEEF, 5, -1, -1), EPSTATUS_SUCCESS);
+  EXPECT_EQ(vrgEndptSignal(&line0_, -1, EPSIG_ONHOOK, 0xBAAD, -1, -1, -1), EPSTATUS_SUCCESS);
+  EXPECT_EQ(vrgEndptSignal(&line0_, -1, EPSIG_ONHOOK, 1, -1, -1, -1), EPSTATUS_SUCCESS);
+  EXPECT_EQ(GetEndptState(0)->offHook.load(), 0);
 }
 
 TEST_F(EndptProcess, FaxModemAndModeEventsOfAConnectionChannel) {
