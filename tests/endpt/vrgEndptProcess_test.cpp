@@ -186,3 +186,47 @@ TEST(RingPatterns, ProvisionedCadencesBecomeRingProfiles) {
 
 }  // namespace
 }  // namespace endpt_test
+
+namespace endpt_test {
+namespace {
+
+TEST_F(EndptProcess, MuteLinkModifyAndDestroyActOnTheRecords) {
+  StartWithConnection();
+  // Muting stops sending; unmuting with 0 does not restore it.
+  ASSERT_EQ(vrgEndptMuteConnection(&line0_, 5, 1), EPSTATUS_SUCCESS);
+  EXPECT_NE(cnx_->rtpRegs2.configFlags2 & 0x1, 0);
+  ASSERT_EQ(vrgEndptMuteConnection(&line0_, 5, 0), EPSTATUS_SUCCESS);
+  EXPECT_NE(cnx_->rtpRegs2.configFlags2 & 0x1, 0);
+  EXPECT_EQ(vrgEndptMuteConnection(&line0_, 6, 1), EPSTATUS_CNX_UNKNOWN);
+
+  // Two lines linked inside the board know each other's line channel.
+  ENDPT_STATE line1{};
+  ASSERT_EQ(vrgEndptCreate(1, 1, &line1), EPSTATUS_SUCCESS);
+  ASSERT_EQ(vrgEndptLinkInternal(&line0_, &line1, 1), EPSTATUS_SUCCESS);
+  EXPECT_EQ(GetEndptState(0)->intLinkVhdHdl, GetEndptState(1)->lineVhdHdl);
+  EXPECT_EQ(GetEndptState(1)->intLinkVhdHdl, GetEndptState(0)->lineVhdHdl);
+  ASSERT_EQ(vrgEndptLinkInternal(&line0_, &line1, 0), EPSTATUS_SUCCESS);
+  EXPECT_EQ(GetEndptState(0)->intLinkVhdHdl, 0);
+  ENDPT_STATE absent{7, EPTYPE_FXS};
+  EXPECT_EQ(vrgEndptLinkInternal(&line0_, &absent, 1), EPSTATUS_ENDPT_UNKNOWN);
+
+  // A channel in fax relay keeps its mode when the modify asks to preserve it.
+  CnxEvent(HAPI_NET_MODE_EVT, 4, 0);
+  Settle();
+  EPZCNXPARAM g729 = PcmaParams();
+  g729.cnxParmList.send.codecs[0] = {CODEC_G729, 18, {}};
+  g729.preserveFaxMode = 1;
+  EXPECT_EQ(vrgEndptModifyConnection(&line0_, 5, &g729), EPSTATUS_SUCCESS);
+  EXPECT_EQ(cnx_->codecType, CODEC_PCMA);
+  EXPECT_EQ(vrgEndptModifyConnection(&line0_, 6, &g729), EPSTATUS_CNX_UNKNOWN);
+
+  // Destroying the endpoint frees its connections; the line can be created again.
+  ASSERT_EQ(vrgEndptDestroy(&line0_), EPSTATUS_SUCCESS);
+  EXPECT_EQ(cnx_->cnxId, -1);
+  EXPECT_EQ(GetEndptState(0), nullptr);
+  EXPECT_EQ(vrgEndptDestroy(&line0_), EPSTATUS_ENDPT_UNKNOWN);
+  EXPECT_EQ(vrgEndptCreate(0, 0, &line0_), EPSTATUS_SUCCESS);
+}
+
+}  // namespace
+}  // namespace endpt_test
