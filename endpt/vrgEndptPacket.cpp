@@ -1,6 +1,8 @@
 // Packets from the network, on the caller's thread: classified and handed straight to the
 // connection's DSP channel, never through the dispatcher. Telephone events of the line
 // signalling (ring, on-hook, open-switch interval) act on the line here.
+#include <atomic>
+
 #include "boardHal.h"
 #include "casCtl.h"
 #include "hdspCmd.h"
@@ -196,9 +198,9 @@ EPSTATUS vrgEndptPacket(ENDPT_STATE* endptState, int cnxId, EPPACKET* epPacket, 
              EPSTATUS_CNX_UNKNOWN);
     return EPSTATUS_CNX_UNKNOWN;
   }
-  if (cnx->firstValidRTPPkt && epPacket->mediaType == EPMEDIATYPE_RTP &&
-      ModeCheck(cnx->mode, RECVMODE)) {
-    cnx->firstValidRTPPkt = 0;
+  // The dispatcher sets the flag when it creates the connection; this thread clears it.
+  if (epPacket->mediaType == EPMEDIATYPE_RTP && ModeCheck(cnx->mode, RECVMODE) &&
+      std::atomic_ref<int>(cnx->firstValidRTPPkt).exchange(0) != 0) {
     vrgEndptNotify(endpt->endptArchive, cnxId, EPEVT_MEDIA, nullptr, 0, -1);
   }
   if (cnx->mode == EPCNXMODE_LOOP && endptConfig.packet != nullptr) {

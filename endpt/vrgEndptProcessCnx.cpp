@@ -3,6 +3,7 @@
 // modify changes what differs; delete returns the channel to idle and frees it.
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "casCtl.h"
@@ -273,7 +274,7 @@ EPSTATUS ProcessVrgEndptCreateConnection(ENDPT_STATE* state, int cnxId, EPZCNXPA
 
   cnx->cnxId = cnxId;
   cnx->lineId = line;
-  cnx->firstValidRTPPkt = 1;
+  std::atomic_ref<int>(cnx->firstValidRTPPkt).store(1);
   cnx->bSBDisconnect = 0;
   cnx->bCngDetEnabled = codec != CODEC_CLEARCHANNEL;
   cnx->bNotifyFaxCall = 0;
