@@ -1,4 +1,4 @@
-// Small pieces shared by the dispatcher's processing: connection-mode classes, the digit tables
+// Helpers shared by the dispatcher's processing: connection-mode classes, the digit tables
 // between tone-service digits, endpoint events, signals and pulse counts, and the RTP packet
 // classifier of the network path.
 #pragma once
