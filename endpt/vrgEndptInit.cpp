@@ -83,6 +83,19 @@ void ResetRecords(VRG_COUNTRY country) {
     vrgEndptCasCtlBits[i].store(EP_CAS_CTL_LCF);
     vrgEndptLtState[i] = LT_NONE;
   }
+  // Connection records start inactive and idle, with the jitter-buffer cache at zero: the first
+  // programming of each channel writes those values.
+  for (int k = 0; k < VRG_MAX_CNX_VHD; ++k) {
+    CNXSTATE& cnx = vrgCnxState[k];
+    cnx.mode = EPCNXMODE_INACT;
+    cnx.voiceMode = VM_IDLE;
+    cnx.vhdMode = 0;
+    cnx.dataMode = EPDATAMODE_VBD;
+    cnx.vrgVoiceJBFixed = cnx.vrgVoiceJBMin = cnx.vrgVoiceJBMax = 0;
+    cnx.vrgVoiceJBTarget = cnx.vrgDataJBTarget = cnx.vrgDataJBMax = 0;
+    cnx.ajcCustomReg = 0;
+    cnx.faxrCustomReg = 0;
+  }
 }
 
 void BuildCapabilities() {
