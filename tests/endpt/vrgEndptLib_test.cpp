@@ -1,5 +1,7 @@
 // The endpoint library on the virtual board: start-up and shutdown, the dispatcher's queues and
 // ordering, line events from the simulated phone and the packet path's answers.
+#include <malloc.h>
+
 #include "endptLibFixture.h"
 
 namespace endpt_test {
@@ -92,6 +94,7 @@ TEST_F(EndptLib, StartAndStopThreeTimesLeavesNoThreadOrDescriptor) {
   ASSERT_EQ(vrgEndptDeinit(), EPSTATUS_SUCCESS);
   const int threads = Threads();
   const int descriptors = Descriptors();
+  const size_t heap = mallinfo2().uordblks;
   for (int cycle = 0; cycle < 3; ++cycle) {
     ASSERT_EQ(Init(), EPSTATUS_SUCCESS);
     ENDPT_STATE line{};
@@ -101,6 +104,8 @@ TEST_F(EndptLib, StartAndStopThreeTimesLeavesNoThreadOrDescriptor) {
     EXPECT_TRUE(Eventually([&] { return Threads() == threads; })) << "cycle " << cycle;
     EXPECT_EQ(Descriptors(), descriptors) << "cycle " << cycle;
   }
+  // What a cycle allocates it frees (a little slack for the C library's own bookkeeping).
+  EXPECT_LE(mallinfo2().uordblks, heap + 16 * 1024);
 }
 
 TEST_F(EndptLib, FailedStartUpStopsWhatItStartedAndARetryWorks) {
