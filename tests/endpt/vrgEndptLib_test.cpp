@@ -209,9 +209,13 @@ TEST_F(EndptLib, ConnectionLimitsAndReservations) {
   EXPECT_EQ(first->codecType, CODEC_PCMA);
   EXPECT_EQ(first->period, 20);
   EXPECT_EQ(first->mode, EPCNXMODE_SNDRX);
+  // ... and joined to its line's channel in the switchboard in both directions.
+  EXPECT_NE(first->inMask & 1u, 0u);
+  EXPECT_NE(first->outMask & 1u, 0u);
   EXPECT_EQ(vrgEndptDeleteConnection(&line0_, 9), EPSTATUS_CNX_UNKNOWN);
   for (int id = 1; id <= 3; ++id) EXPECT_EQ(vrgEndptDeleteConnection(&line0_, id), EPSTATUS_SUCCESS);
   EXPECT_EQ(first->voiceMode, VM_IDLE);
+  EXPECT_EQ(first->outMask & 1u, 0u);  // the line no longer hears the channel
   EXPECT_EQ(first->cnxId, -1);
   EXPECT_EQ(first->lineId, -1);
   EXPECT_EQ(GetCnxState(1), nullptr);
