@@ -3,6 +3,8 @@
 #include <malloc.h>
 
 #include "endptLibFixture.h"
+#include "logCapture.h"
+#include "vrgProv.h"
 
 namespace endpt_test {
 namespace {
@@ -263,6 +265,21 @@ TEST_F(EndptLib, DigitsFromPulsesAndTheToneServiceBecomeEvents) {
   BoardHalSsEventCallback(&result);
   EXPECT_EQ(vrgEndptSignal(&line0_, -1, EPSIG_ADMIN_STATUS, 1, -1, -1, -1), EPSTATUS_SUCCESS);
   EXPECT_EQ(events().count(EPEVT_LT_RESULT), 0);
+}
+
+TEST_F(EndptLib, UnsetHookTimingIsLoggedAndTakenAsZero) {
+  ASSERT_EQ(Init(), EPSTATUS_SUCCESS);
+  uint32_t unset = PROV_UNSET_MARKER;
+  ASSERT_EQ(vrgEndptProvSet(0, EPPROV_PlsDlInterdigitTime, &unset, sizeof unset),
+            EPSTATUS_SUCCESS);
+  LogCapture log;
+  ASSERT_EQ(vrgEndptCreate(0, 0, &line0_), EPSTATUS_SUCCESS);
+  EXPECT_TRUE(log.contains("EPT: Couldn't get the prov item !!! provItemID " +
+                           std::to_string(EPPROV_PlsDlInterdigitTime)));
+  // The line still works: its hook monitoring runs on the remaining timing.
+  vboardCommand("0 offhook");
+  EXPECT_TRUE(events().waitFor(EPEVT_OFFHOOK));
+  vboardCommand("0 onhook");
 }
 
 }  // namespace
