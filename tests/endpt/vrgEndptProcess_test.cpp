@@ -228,5 +228,33 @@ TEST_F(EndptProcess, MuteLinkModifyAndDestroyActOnTheRecords) {
   EXPECT_EQ(vrgEndptCreate(0, 0, &line0_), EPSTATUS_SUCCESS);
 }
 
+TEST_F(EndptProcess, TelephoneEventsRingAndReleaseAGr303Line) {
+  ASSERT_EQ(Init(), EPSTATUS_SUCCESS);
+  int32_t on = 1;
+  ASSERT_EQ(vrgEndptProvSet(0, EPPROV_GR303Support, &on, sizeof on), EPSTATUS_SUCCESS);
+  ASSERT_EQ(vrgEndptCreate(0, 0, &line0_), EPSTATUS_SUCCESS);
+  vboardCommand("0 onhook");
+  EPZCNXPARAM params = PcmaParams();
+  ASSERT_EQ(vrgEndptCreateConnection(&line0_, 5, &params), EPSTATUS_SUCCESS);
+  auto event = [&](uint8_t code) { return SendPacket(&line0_, 5, Rtp(101, {code, 0x0A, 0, 160})); };
+
+  EXPECT_EQ(event(144), EPSTATUS_SUCCESS);  // ring
+  EXPECT_EQ(event(144), EPSTATUS_SUCCESS);  // already ringing: no second report
+  EXPECT_TRUE(Eventually([] { return vboardCommand("0 status").find("slic=RING ") != std::string::npos; }));
+  EXPECT_EQ(event(149), EPSTATUS_SUCCESS);  // ring off
+  EXPECT_EQ(event(149), EPSTATUS_BUSY);     // nothing left to stop
+  EXPECT_EQ(event(159), EPSTATUS_SUCCESS);  // open-switch interval
+  EXPECT_EQ(event(149), EPSTATUS_SUCCESS);  // ... ended
+  EXPECT_EQ(event(5), EPSTATUS_BAD_MODE);   // digits are not line signalling here
+  EXPECT_EQ(events().count(EPEVT_RINGING_ON), 1);
+  EXPECT_EQ(events().count(EPEVT_RINGING_OFF), 1);
+  // Off hook, a ring from the network is refused.
+  vboardCommand("0 offhook");
+  ASSERT_TRUE(events().waitFor(EPEVT_OFFHOOK));
+  EXPECT_EQ(event(144), EPSTATUS_BUSY);
+  EXPECT_EQ(events().count(EPEVT_RINGING_ON), 1);
+  vboardCommand("0 onhook");
+}
+
 }  // namespace
 }  // namespace endpt_test
