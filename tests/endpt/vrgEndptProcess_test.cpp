@@ -256,5 +256,17 @@ TEST_F(EndptProcess, TelephoneEventsRingAndReleaseAGr303Line) {
   vboardCommand("0 onhook");
 }
 
+TEST_F(EndptProcess, LoopConnectionsHandPacketsStraightBack) {
+  StartWithLine();
+  EPZCNXPARAM params = PcmaParams();
+  params.mode = EPCNXMODE_LOOP;
+  ASSERT_EQ(vrgEndptCreateConnection(&line0_, 8, &params), EPSTATUS_SUCCESS);
+  const int before = packetsDelivered[EPMEDIATYPE_RTP].load();
+  // Looped back at once; a loop connection receives nothing itself.
+  EXPECT_EQ(SendPacket(&line0_, 8, Rtp(8, std::vector<uint8_t>(160, 0xD5))), EPSTATUS_BAD_MODE);
+  EXPECT_EQ(packetsDelivered[EPMEDIATYPE_RTP].load(), before + 1);
+  EXPECT_EQ(events().count(EPEVT_MEDIA), 0);
+}
+
 }  // namespace
 }  // namespace endpt_test
