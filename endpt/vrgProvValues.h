@@ -37,11 +37,30 @@ enum VRG_RING_TYPE : int32_t {
 };
 
 // The value of a ring cadence item (EPPROV_R0Cadence .. EPPROV_RSCadence). A short pattern uses
-// the first two words, a long one all ten.
+// pattern1 and pattern2, a long one pattern1 to pattern10.
 struct VRG_RING_PROFILE {
   int32_t type;  // VRG_RING_TYPE
-  uint32_t pattern[10];
+  uint32_t pattern1;
+  uint32_t pattern2;
+  uint32_t pattern3;
+  uint32_t pattern4;
+  uint32_t pattern5;
+  uint32_t pattern6;
+  uint32_t pattern7;
+  uint32_t pattern8;
+  uint32_t pattern9;
+  uint32_t pattern10;
 };
+
+// Pattern word `index` (0 = pattern1) of a ring profile; index must be 0..9.
+inline uint32_t& vrgRingPatternWord(VRG_RING_PROFILE& ring, int index) {
+  static constexpr uint32_t VRG_RING_PROFILE::*words[10] = {
+      &VRG_RING_PROFILE::pattern1, &VRG_RING_PROFILE::pattern2, &VRG_RING_PROFILE::pattern3,
+      &VRG_RING_PROFILE::pattern4, &VRG_RING_PROFILE::pattern5, &VRG_RING_PROFILE::pattern6,
+      &VRG_RING_PROFILE::pattern7, &VRG_RING_PROFILE::pattern8, &VRG_RING_PROFILE::pattern9,
+      &VRG_RING_PROFILE::pattern10};
+  return ring.*words[index];
+}
 
 // FSK caller-ID transmission parameters (EPPROV_CIDFskParms).
 struct VRG_CLASS_FSK {

@@ -1,0 +1,160 @@
+// State of the virtual board, shared by its device, tick, line and control parts.
+#pragma once
+
+#include <time.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "dsphalDrv.h"
+#include "slicslacDrv.h"
+#include "vboard.h"
+#include "vboardAudio.h"
+
+namespace vboard {
+
+constexpr int MAX_CHANNELS = 8;
+constexpr int TICK_MS = 5;
+constexpr size_t MAX_TIMELINE = 256;  // mode and polarity changes kept per line
+constexpr size_t MAX_RINGS = 64;      // ringing bursts kept per line
+constexpr size_t MAX_EVENTS = 16;     // unread line-driver events per descriptor
+constexpr size_t MAX_SCRIPTED = 16;   // scripted line-test results per line
+
+int64_t nowMs();  // monotonic milliseconds
+
+struct TimedValue {
+  int64_t atMs;
+  int value;
+};
+
+// A hook change scheduled on the monotonic clock (pulse dialling, hook flash).
+struct HookStep {
+  int64_t atMs;
+  bool offHook;
+};
+
+struct RingBurst {
+  int64_t startMs;
+  int64_t durationMs;  // -1 while ringing
+};
+
+struct Channel {
+  dh_type type = DSPHAL_TYPE_NONE;
+  dh_sample_rate rate = DSPHAL_RATE_8KHZ;
+  bool enabled = true;
+  bool clearChannel = false;
+  bool initialised = false;
+  int samplesPerTick() const { return rate == DSPHAL_RATE_16KHZ ? 80 : 40; }
+  int sampleRate() const { return rate == DSPHAL_RATE_16KHZ ? 16000 : 8000; }
+
+  // PCM towards the DSP (ingress) and from it (egress).
+  AudioSource source;
+  WavWriter sink;
+  std::string sinkPath;
+  std::vector<int16_t> ingressFrame;  // the frame being read
+  size_t ingressOffset = 0;           // bytes of it already read
+  std::vector<uint8_t> egressPending;  // bytes of a frame being written
+  uint64_t ingressBytes = 0;
+  uint64_t egressBytes = 0;
+  uint64_t egressFrames = 0;
+  double egressLastLevel = 0;  // RMS of the last full frame written
+
+  // A phone on an FXS port.
+  bool offHook = false;
+  std::deque<HookStep> hookScript;
+  int slicMode = SLIC_MODE_STANDBY;
+  int polarity = 0;
+  std::deque<TimedValue> modeTimeline;
+  std::deque<TimedValue> polarityTimeline;
+  std::deque<RingBurst> rings;
+  SSARG_RINGPARMS ringParms{};
+  int boostedLoopCurrent = 0;
+  int powerSource = 0;
+  int slicEnabled = 1;
+  int fastSlicMode = 0;
+  int testLoad = 0;
+  SSARG_APM_PULSEMETERING metering{};
+  int meteringRequests = 0;
+  std::deque<ss_lt_result> scriptedTests;
+
+  // An exchange line on an FXO port.
+  int daaMode = DAA_MODE_ONHOOK;
+  int64_t ringUntilMs = 0;    // ring bursts scheduled until this time
+  int64_t ringStartMs = 0;
+  int ringOnMs = 0, ringOffMs = 0;
+  bool exchangeReversed = false;
+};
+
+// One descriptor handed out by the board.
+struct Descriptor {
+  enum class Device { DSPHAL, SLICSLAC } device;
+  int channel = -1;  // bound by DSPHAL_CMD_INIT
+  int wakeFd = -1;   // written on close, so that a blocked tick wait returns
+  std::atomic<bool> closed{false};
+  std::deque<std::vector<uint8_t>> events;  // unread line-driver events
+  // Holders: the board's table, and a tick wait in progress. The last one deletes it.
+  std::atomic<int> refs{1};
+  ~Descriptor();
+};
+
+void releaseDescriptor(Descriptor* d);
+
+
+struct Board {
+  std::mutex lock;
+  bool configured = false;
+  VBOARD_CONFIG config;
+  std::vector<Channel> channels;
+  std::map<int, Descriptor*> descriptors;  // each holds one reference
+  int64_t startMs = 0;
+
+  // DSP driver state.
+  int frameMs = TICK_MS;
+  bool tickEnabled = false;
+  bool voiceIdle = false;
+  int voiceIdleChanges = 0;
+  int dspLogLevel = 0;
+  bool fastTicks = false;
+  timespec nextTick{};
+  bool tickStarted = false;
+  std::atomic<uint64_t> ticks{0};
+  std::atomic<uint64_t> missedTicks{0};
+
+  // Line driver state.
+  bool ssInitialised = false;
+  int country = -1;
+  int ssLogLevel = 0;
+};
+
+Board& board();
+// Takes the configuration from ORVOX_BOARD on first use (call with the lock held).
+void configure(Board& b);
+
+int fail(int error);
+
+// Device parts (lock held).
+int dsphalIoctl(Board& b, Descriptor& d, uint32_t request, unsigned long arg);
+int slicslacIoctl(Board& b, Descriptor& d, uint32_t request, unsigned long arg);
+// The hook state after applying every scheduled step that is due.
+bool phoneOffHook(Channel& ch);
+void recordMode(Channel& ch, int mode);
+void recordPolarity(Channel& ch, int polarity);
+bool exchangeRinging(Channel& ch);
+
+// Tick wait (lock not held).
+int waitTick(Descriptor& d);
+
+// PCM (lock held).
+ssize_t readFrame(Board& b, Descriptor& d, void* buffer, size_t length);
+ssize_t writeFrame(Board& b, Descriptor& d, const void* buffer, size_t length);
+
+// The control socket (started with the board).
+void startControlServer();
+
+}  // namespace vboard

@@ -1,0 +1,22 @@
+// Telephony country profiles: an XML file per country that overrides the built-in
+// provisioning (tones, ring cadences, hook and pulse-dial timing, caller-ID and message-waiting
+// settings, ring generator and tone detection) for every endpoint.
+#pragma once
+
+#include "vrgEndptTypes.h"
+
+struct COUNTRY_MAP {
+  VRG_COUNTRY country;
+  const char* countryName;  // three-letter code of the profile file
+};
+
+// The country codes, in search order, ended by VRG_COUNTRY_MAX.
+extern const COUNTRY_MAP countryMap[];
+
+// Directory of the profile files: "/etc/telephonyProfiles.d/" unless ORVOX_PROFILE_DIR names
+// another one.
+const char* tpProfileDirectory(void);
+
+// Loads the country's profile and writes every item it understands into the provisioning store
+// for every endpoint; on a file without errors, also writes EPPROV_LastLocale = country.
+void tpUpdateLocaleProfile(VRG_COUNTRY country);

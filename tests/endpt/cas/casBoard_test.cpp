@@ -1,0 +1,183 @@
+// Line signalling on the virtual board in real time: the "HCAS" task rings two phones with the
+// USA general ring (staggered, since the board has two lines) and reads a pulse-dialled digit.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "boardHal.h"
+#include "casCtl.h"
+#include "vboard.h"
+#include "vosInit.h"
+#include "vrgEndptTypes.h"
+
+namespace {
+
+struct SeenEvent {
+  CAS_CTL_HANDLE handle;
+  CAS_CTL_EVENT_TYPE type;
+  int event;
+};
+
+std::mutex eventsLock;
+std::vector<SeenEvent> seenEvents;
+
+void onCasEvent(CAS_CTL_HANDLE handle, CAS_CTL_EVENT_TYPE type, CAS_CTL_EVENT event) {
+  std::lock_guard<std::mutex> guard(eventsLock);
+  seenEvents.push_back({handle, type, static_cast<int>(event)});
+}
+
+bool seen(CAS_CTL_HANDLE handle, CAS_CTL_EVENT_TYPE type, int event) {
+  std::lock_guard<std::mutex> guard(eventsLock);
+  for (const SeenEvent& e : seenEvents) {
+    if (e.handle == handle && e.type == type && e.event == event) return true;
+  }
+  return false;
+}
+
+std::vector<SeenEvent> eventsOfType(CAS_CTL_EVENT_TYPE type) {
+  std::lock_guard<std::mutex> guard(eventsLock);
+  std::vector<SeenEvent> out;
+  for (const SeenEvent& e : seenEvents) {
+    if (e.type == type) out.push_back(e);
+  }
+  return out;
+}
+
+template <typename Predicate>
+bool waitFor(Predicate done, int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs; waited += 5) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return done();
+}
+
+struct TimedMode {
+  long atMs;
+  std::string mode;
+};
+
+// The line's SLIC mode changes as the board recorded them.
+std::vector<TimedMode> modeTimeline(int line) {
+  const std::string status = vboardCommand(std::to_string(line) + " status");
+  const std::string key = "mode timeline (ms since start):";
+  std::vector<TimedMode> out;
+  const size_t at = status.find(key);
+  if (at == std::string::npos) return out;
+  std::istringstream in(status.substr(at + key.size(), status.find('\n', at) - at - key.size()));
+  std::string entry;
+  while (in >> entry) {
+    const size_t colon = entry.find(':');
+    out.push_back({std::stol(entry.substr(0, colon)), entry.substr(colon + 1)});
+  }
+  return out;
+}
+
+// Times of the changes into `mode` (repeated requests for the same mode are one change).
+std::vector<long> changesInto(const std::vector<TimedMode>& timeline, const std::string& mode) {
+  std::vector<long> out;
+  for (size_t i = 0; i < timeline.size(); ++i) {
+    const bool entered = timeline[i].mode == mode && (i == 0 || timeline[i - 1].mode != mode);
+    if (entered) out.push_back(timeline[i].atMs);
+  }
+  return out;
+}
+
+class CasOnBoard : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ::setenv("ORVOX_BOARD", "fxs=2,fxo=0,dect=0", 1);
+    const std::string socket = "/tmp/orvox_cas_board_" + std::to_string(::getpid()) + ".sock";
+    ::setenv("ORVOX_BOARD_SOCKET", socket.c_str(), 1);
+    ASSERT_EQ(vosInit(), VOS_STATUS_OK);
+    ASSERT_EQ(boardHalEventInit(), 0);
+    ASSERT_GE(boardHalSsInit(VRG_COUNTRY_NORTH_AMERICA), 0);
+    ASSERT_EQ(boardHalGetNumEndpoints(), 2);
+    ASSERT_EQ(casCtlInit(onCasEvent), CAS_CTL_SUCCESS);
+    CAS_CTL_FXO_PARMS parms{};
+    parms.minHookFlash = 280;
+    parms.maxHookFlash = 1100;
+    parms.pulseMinMake = 20;
+    parms.pulseMaxMake = 200;
+    parms.pulseMinBreak = 20;
+    parms.pulseMaxBreak = 200;
+    parms.minConnect = 100;
+    parms.minDisconnect = 1200;
+    parms.minWink = 20;
+    parms.minPostWink = 200;
+    parms.earlyActiveHookInterval = 20;
+    parms.delayActiveHookInterval = 100;
+    for (int line = 0; line < 2; ++line) {
+      ASSERT_EQ(casCtlEndptInit(line, CAS_TYPE_FXO, &handles[line], &parms), CAS_CTL_SUCCESS);
+    }
+    // The channels settle into idle on their first periods.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  static void TearDownTestSuite() {
+    casCtlDeinit();
+    boardHalSsDeinit();
+    boardHalEventDeinit();
+  }
+
+  static inline CAS_CTL_HANDLE handles[2] = {-1, -1};
+};
+
+TEST_F(CasOnBoard, UsaGeneralRingOnTwoLinesIsStaggered) {
+  CAS_CTL_RING_PROFILE general{};
+  general.provBits.shortRingPattern = {0xFFFFF000, 0x00000000};  // 2 s ring, 4 s silence
+  general.ringType = CAS_CTRL_SHORT_NORMAL_RING;
+  ASSERT_EQ(casCtlRingProfileOn(handles[0], &general, 1), CAS_CTL_SUCCESS);
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(casCtlRingProfileOn(handles[1], &general, 1), CAS_CTL_SUCCESS);
+  std::this_thread::sleep_for(std::chrono::milliseconds(8300));
+  EXPECT_EQ(casCtlRingOff(handles[0], 0), CAS_CTL_SUCCESS);
+  EXPECT_EQ(casCtlRingOff(handles[1], 0), CAS_CTL_SUCCESS);
+
+  const auto line0 = modeTimeline(0);
+  const auto rings0 = changesInto(line0, "RING");
+  const auto quiet0 = changesInto(line0, "OHT");
+  ASSERT_GE(rings0.size(), 2u);
+  ASSERT_GE(quiet0.size(), 1u);
+  EXPECT_NEAR(quiet0[0] - rings0[0], 2000, 20);
+  EXPECT_NEAR(rings0[1] - quiet0[0], 4000, 20);
+  EXPECT_NEAR(rings0[1] - rings0[0], 6000, 20);
+
+  // The second line's ring waits for the next stagger slot (2 s and one 10 ms period).
+  const auto line1 = modeTimeline(1);
+  const auto rings1 = changesInto(line1, "RING");
+  const auto quiet1 = changesInto(line1, "OHT");
+  ASSERT_GE(rings1.size(), 1u);
+  ASSERT_GE(quiet1.size(), 1u);
+  EXPECT_NEAR(rings1[0] - rings0[0], 2010, 20);
+  EXPECT_NEAR(quiet1[0] - rings1[0], 2000, 20);
+  // Never both ringing at once.
+  EXPECT_GE(rings1[0], quiet0[0] - 20);
+}
+
+TEST_F(CasOnBoard, PulseDialledThreeIsReportedAsThree) {
+  ASSERT_EQ(vboardCommand("0 offhook").rfind("OK", 0), 0u);
+  ASSERT_TRUE(waitFor([] { return seen(handles[0], CAS_CTL_DETECT_EVENT, CAS_CTL_EVENT_OFFHOOK); },
+                      2000));
+  ASSERT_EQ(vboardCommand("0 pulse 3").rfind("OK", 0), 0u);
+  ASSERT_TRUE(waitFor([] { return !eventsOfType(CAS_CTL_PULSEDIAL_EVENT).empty(); }, 3000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto digits = eventsOfType(CAS_CTL_PULSEDIAL_EVENT);
+  ASSERT_EQ(digits.size(), 1u);
+  EXPECT_EQ(digits[0].handle, handles[0]);
+  EXPECT_EQ(digits[0].event, 3);
+  EXPECT_FALSE(seen(handles[0], CAS_CTL_DETECT_EVENT, CAS_CTL_EVENT_FLASH));
+  EXPECT_FALSE(seen(handles[0], CAS_CTL_DETECT_EVENT, CAS_CTL_EVENT_ONHOOK));
+  vboardCommand("0 onhook");
+  EXPECT_TRUE(waitFor([] { return seen(handles[0], CAS_CTL_DETECT_EVENT, CAS_CTL_EVENT_ONHOOK); },
+                      3000));
+}
+
+}  // namespace

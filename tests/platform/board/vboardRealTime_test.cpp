@@ -1,0 +1,50 @@
+// The board's real-time tick: a 5 ms grid on the monotonic clock, with the ticks that a slow
+// caller let pass counted as missed.
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "dsphalDrv.h"
+#include "vboard.h"
+
+namespace {
+
+// This process runs the board in real time whatever the test environment asks for.
+const bool kRealTime = (::unsetenv("ORVOX_TICK"),
+                        ::setenv("ORVOX_BOARD_SOCKET",
+                                 ("/tmp/orvox_vboard_rt_" + std::to_string(::getpid()) + ".sock")
+                                     .c_str(), 1),
+                        true);
+
+long long boardField(const std::string& key) {
+  const std::string status = vboardCommand("board");
+  const size_t at = status.find(" " + key + "=");
+  return at == std::string::npos ? -1 : std::stoll(status.substr(at + key.size() + 2));
+}
+
+TEST(VirtualBoardRealTime, TicksKeepTheGridAndCountWhatWasMissed) {
+  ASSERT_TRUE(kRealTime);
+  const int fd = vboardOpen(DSPHAL_DEVICE, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(vboardIoctl(fd, DSPHAL_CMD_SETTICKENABLE, 1), 0);
+  ASSERT_EQ(vboardIoctl(fd, DSPHAL_CMD_WAITTICK, 0), 0);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(vboardIoctl(fd, DSPHAL_CMD_WAITTICK, 0), 0);
+  // Twenty ticks on a 5 ms grid cannot come sooner than 95 ms after the first.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(95));
+  const long long missedBefore = boardField("missed");
+  std::this_thread::sleep_for(std::chrono::milliseconds(52));
+  ASSERT_EQ(vboardIoctl(fd, DSPHAL_CMD_WAITTICK, 0), 0);
+  EXPECT_GE(boardField("missed") - missedBefore, 9);
+  EXPECT_NE(vboardCommand("board").find("tick=5ms"), std::string::npos);
+  vboardClose(fd);
+  ::unlink(vboardSocketPath().c_str());
+}
+
+}  // namespace
