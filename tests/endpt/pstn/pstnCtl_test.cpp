@@ -128,7 +128,7 @@ TEST_F(PstnCtlTest, InvalidDialCharactersAreLeftOut) {
 // A dial command that sends no digit gets no dial-complete event: it completes at once and the
 // channel takes the next dial command.
 TEST_F(PstnCtlTest, DialCommandThatSendsNothingCompletesAndFreesTheChannel) {
-  for (const std::string text : {std::string("--"), std::string(32, '5'), std::string()}) {
+  for (const std::string& text : {std::string("--"), std::string(32, '5'), std::string()}) {
     HostDspDouble::get().clear();
     send(PSTN_CTL_EVT_CALL_SETUP, 0, text.empty() ? nullptr : text.c_str());
     period();
