@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "cmtdCtl.h"
 #include "hdspClass.h"
@@ -14,6 +15,12 @@
 
 PSTN_CTL_STATE pstnCtlState;
 VOS_SEMLITE pstnEvtQSem;
+
+// Guards the channel table: the task works on it, the dispatcher sets channels up and down.
+std::mutex& pstnCtlChannelLock() {
+  static std::mutex lock;
+  return lock;
+}
 
 namespace {
 
@@ -40,10 +47,26 @@ void takeMarkWithoutWaiting() {
   pthread_mutex_unlock(&pstnEvtQSem.lock);
 }
 
-void report(uint16_t vhdHdl, PSTN_CTL_EVENT event, void* info) {
-  if (pstnCtlState.callback == nullptr) return;
-  PSTN_CTL_EVENT_INFO report{event, info};
-  pstnCtlState.callback(vhdHdl, &report);
+std::mutex& channelLock = pstnCtlChannelLock();
+
+// Reports of the current period, handed to the callback after the table is unlocked. A period
+// reports at most a time-out and a receiver report per channel and one for its event.
+struct PendingReport {
+  uint16_t vhdHdl;
+  PSTN_CTL_EVENT_INFO info;
+};
+constexpr int kMaxPendingReports = 2 * PSTN_CTL_MAX_CHANNELS + 1;
+PendingReport pendingReports[kMaxPendingReports];
+int numPendingReports = 0;
+
+void report(uint16_t vhdHdl, PSTN_CTL_EVENT event, void* info) { pstnCtlReport(vhdHdl, event, info); }
+
+void flushReports() {
+  const int count = numPendingReports;
+  numPendingReports = 0;
+  for (int i = 0; i < count; ++i) {
+    if (pstnCtlState.callback != nullptr) pstnCtlState.callback(pendingReports[i].vhdHdl, &pendingReports[i].info);
+  }
 }
 
 void disableDetector(uint16_t vhdHdl) {
@@ -242,6 +265,14 @@ void freeRecordText(PSTN_CTL_QUEUE_RECORD& rec) {
 
 }  // namespace
 
+void pstnCtlReport(uint16_t vhdHdl, PSTN_CTL_EVENT event, void* info) {
+  if (numPendingReports >= kMaxPendingReports) {
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ERROR, "EPT: PSTN_CTL: report %d for vhd 0x%x dropped", event, vhdHdl);
+    return;
+  }
+  pendingReports[numPendingReports++] = PendingReport{vhdHdl, PSTN_CTL_EVENT_INFO{event, info}};
+}
+
 PSTN_CTL_CHAN_INFO* pstnCtlChannel(uint16_t vhdHdl) {
   if (vhdHdl == PSTN_CTL_FREE_VHD) return nullptr;
   for (PSTN_CTL_CHAN_INFO& chan : pstnCtlState.chanState) {
@@ -251,25 +282,29 @@ PSTN_CTL_CHAN_INFO* pstnCtlChannel(uint16_t vhdHdl) {
 }
 
 void pstnCtlTaskPeriod(void) {
-  checkDialToneTimeouts();
-  takeMarkWithoutWaiting();
-  PSTN_CTL_QUEUE_RECORD rec{};
-  if (pstnCtlState.evtQ == MEMCIRCBUF_INVALID ||
-      memCircBufRead(pstnCtlState.evtQ, &rec, sizeof rec) != BUF_STATUS_OK) {
-    runReceivers(PSTN_CTL_FREE_VHD, PSTN_CTL_EVT_NONE, 0);
-    return;
+  {
+    std::lock_guard<std::mutex> guard(channelLock);
+    checkDialToneTimeouts();
+    takeMarkWithoutWaiting();
+    PSTN_CTL_QUEUE_RECORD rec{};
+    if (pstnCtlState.evtQ == MEMCIRCBUF_INVALID ||
+        memCircBufRead(pstnCtlState.evtQ, &rec, sizeof rec) != BUF_STATUS_OK) {
+      runReceivers(PSTN_CTL_FREE_VHD, PSTN_CTL_EVT_NONE, 0);
+    } else {
+      // The text is copied out of the heap before anything can report: a task ended while
+      // blocked in a report must not take the heap copy with it.
+      char text[PSTN_CTL_DIALSTRING_SIZE + 1] = {};
+      const bool hasText = rec.text != 0;
+      if (hasText) {
+        const char* heapText = reinterpret_cast<const char*>(rec.text);
+        const size_t size = rec.event == PSTN_CTL_EVT_CPTONE_DETECT ? 1 : strnlen(heapText, PSTN_CTL_DIALSTRING_SIZE);
+        std::memcpy(text, heapText, size);
+        freeRecordText(rec);
+      }
+      handleRecord(rec, hasText ? text : nullptr);
+    }
   }
-  // The text is copied out and freed before anything can report: a task ended while blocked in
-  // a report must not take the heap copy with it.
-  char text[PSTN_CTL_DIALSTRING_SIZE + 1] = {};
-  const bool hasText = rec.text != 0;
-  if (hasText) {
-    const char* heapText = reinterpret_cast<const char*>(rec.text);
-    const size_t size = rec.event == PSTN_CTL_EVT_CPTONE_DETECT ? 1 : strnlen(heapText, PSTN_CTL_DIALSTRING_SIZE);
-    std::memcpy(text, heapText, size);
-    freeRecordText(rec);
-  }
-  handleRecord(rec, hasText ? text : nullptr);
+  flushReports();
 }
 
 PSTN_CTL_STATUS pstnCtlStateInit(VRG_COUNTRY country, PSTN_CTL_CALLBACK callback) {
@@ -325,6 +360,7 @@ PSTN_CTL_STATUS pstnCtlDeinit(void) {
 }
 
 PSTN_CTL_STATUS pstnCtlEndptInit(uint16_t vhdHdl) {
+  std::lock_guard<std::mutex> guard(channelLock);
   if (pstnCtlState.numChannels >= PSTN_CTL_MAX_CHANNELS) return PSTN_CTL_FAILURE;
   PSTN_CTL_CHAN_INFO& chan = pstnCtlState.chanState[pstnCtlState.numChannels++];
   chan.vhdHdl = vhdHdl;

@@ -2,6 +2,8 @@
 // 50 ms, and the DTMF caller-ID receiver. Tests drive the pass directly.
 #pragma once
 
+#include <mutex>
+
 #include "memCircBuf.h"
 #include "pstnCtl.h"
 #include "vosSem.h"
@@ -39,4 +41,9 @@ PSTN_CTL_CHAN_INFO* pstnCtlChannel(uint16_t vhdHdl);
 // Runs one event (PSTN_CTL_EVT_NONE advances the timers only) through a DTMF caller-ID
 // receiver and reports what it completed.
 void processDTMFClidRxEvent(PSTN_CTL_DTMFCLIDRX_STATE* rx, PSTN_CTL_EVENT event, uint16_t digit);
+// Queues a report of this period; the reports go to the callback once the channel table is
+// unlocked, because the callback waits for the dispatcher, which may itself set up channels.
+// The lock of the channel table (channels and their receivers).
+std::mutex& pstnCtlChannelLock();
+void pstnCtlReport(uint16_t vhdHdl, PSTN_CTL_EVENT event, void* info);
 void dtmfClidRxReset(PSTN_CTL_DTMFCLIDRX_STATE* rx);

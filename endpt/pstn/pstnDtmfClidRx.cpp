@@ -250,12 +250,21 @@ void transition(PSTN_CTL_DTMFCLIDRX_STATE* rx, PSTN_CTL_EVENT event, uint16_t di
   }
 }
 
+int channelIndex(const PSTN_CTL_DTMFCLIDRX_STATE* rx) {
+  for (int i = 0; i < PSTN_CTL_MAX_CHANNELS; ++i) {
+    if (&pstnCtlState.chanState[i].dtmfClidRx == rx) return i;
+  }
+  return 0;
+}
+
 void reportOnce(PSTN_CTL_DTMFCLIDRX_STATE* rx) {
   if ((rx->internalEvents & DTMFCLIDRX_EVT_PARSE_ERROR) != 0) {
     log(VOICE_LOGLEVEL_ERROR, "EPT: processDTMFClidRxEvent: Error Parsing DTMF CLID!");
   }
   if (rx->eventSent) return;
-  static PSTN_CTL_CLID_EVENT_INFO info;  // valid while the library takes the report
+  // One record per channel: it must stay valid until the library has taken the report.
+  static PSTN_CTL_CLID_EVENT_INFO infoOfChannel[PSTN_CTL_MAX_CHANNELS];
+  PSTN_CTL_CLID_EVENT_INFO& info = infoOfChannel[channelIndex(rx)];
   PSTN_CTL_EVENT_INFO report{PSTN_CTL_EVT_NONE, nullptr};
   const bool parseError = (rx->internalEvents & DTMFCLIDRX_EVT_PARSE_ERROR) != 0;
   if (!parseError && (rx->internalEvents & DTMFCLIDRX_EVT_PARSED_WITH_END) != 0) {
@@ -273,7 +282,7 @@ void reportOnce(PSTN_CTL_DTMFCLIDRX_STATE* rx) {
     report.pInfo = &info;
   }
   rx->eventSent = 1;
-  if (pstnCtlState.callback != nullptr) pstnCtlState.callback(rx->vhdHdl, &report);
+  pstnCtlReport(rx->vhdHdl, report.event, report.pInfo);
 }
 
 }  // namespace
@@ -305,6 +314,7 @@ void processDTMFClidRxEvent(PSTN_CTL_DTMFCLIDRX_STATE* rx, PSTN_CTL_EVENT event,
 }
 
 PSTN_CTL_STATUS pstnCtlDTMFClidRxInit(VRG_COUNTRY country, uint16_t vhdHdl, const VRG_CLASS_DTMF* dtmfParms) {
+  std::lock_guard<std::mutex> guard(pstnCtlChannelLock());
   PSTN_CTL_CHAN_INFO* chan = pstnCtlChannel(vhdHdl);
   if (chan == nullptr || dtmfParms == nullptr) return PSTN_CTL_FAILURE;
   PSTN_CTL_DTMFCLIDRX_STATE& rx = chan->dtmfClidRx;
@@ -334,6 +344,7 @@ PSTN_CTL_STATUS pstnCtlDTMFClidRxInit(VRG_COUNTRY country, uint16_t vhdHdl, cons
 }
 
 PSTN_CTL_STATUS pstnCtlDTMFClidRxDestroy(uint16_t vhdHdl) {
+  std::lock_guard<std::mutex> guard(pstnCtlChannelLock());
   for (int i = 0; i < PSTN_CTL_MAX_CHANNELS; ++i) {
     PSTN_CTL_CHAN_INFO& chan = pstnCtlState.chanState[i];
     if (chan.vhdHdl == PSTN_CTL_FREE_VHD) continue;
