@@ -41,12 +41,12 @@ int16_t record(uint16_t vhdhdl, uint16_t cmd, uint16_t op1, uintptr_t op2, bool 
   return static_cast<int16_t>(d.result);
 }
 
+}  // namespace
+
 CAS_CTL_STATUS lineCall(const char* name, std::vector<long> args) {
   HostDspDouble::get().line.push_back({name, std::move(args)});
   return CAS_CTL_SUCCESS;
 }
-
-}  // namespace
 
 int16_t hdspSendCmd(uint16_t vhdhdl, uint16_t cmd, uint16_t, uint16_t op1, uintptr_t op2) {
   return record(vhdhdl, cmd, op1, op2, true, nullptr, 0);
@@ -77,23 +77,4 @@ int hdspToneOff(uint16_t vhdhdl, HDSP_TONE_DIRECTION direction) {
   return HostDspDouble::get().toneResult;
 }
 
-CAS_CTL_STATUS casCtlSetStateGenEvent(CAS_CTL_HANDLE h, uint32_t state, uint32_t duration) {
-  return lineCall("casCtlSetStateGenEvent", {h, static_cast<long>(state), static_cast<long>(duration)});
-}
-CAS_CTL_STATUS casCtlRingOff(CAS_CTL_HANDLE h, int alert) { return lineCall("casCtlRingOff", {h, alert}); }
-CAS_CTL_STATUS casCtlRingProfileOn(CAS_CTL_HANDLE h, const CAS_CTL_RING_PROFILE* p, int interleave) {
-  return lineCall("casCtlRingProfileOn", {h, static_cast<long>(p->pattern), static_cast<long>(p->clidTxDelay), interleave});
-}
-CAS_CTL_STATUS casCtlIgnoreHookState(CAS_CTL_HANDLE h, int duration) {
-  return lineCall("casCtlIgnoreHookState", {h, duration});
-}
-CAS_CTL_STATUS casCtlChangePolarity(CAS_CTL_HANDLE h, CAS_CTL_POLARITY polarity, CAS_CTL_EVENT event, uint32_t) {
-  return lineCall("casCtlChangePolarity", {h, polarity, event});
-}
-CAS_CTL_STATUS casCtlSupervisoryDisconnect(CAS_CTL_HANDLE h, uint32_t duration, CAS_OSI_PATTERN pattern) {
-  return lineCall("casCtlSupervisoryDisconnect", {h, static_cast<long>(duration), pattern});
-}
-CAS_CTL_STATUS casCtlEnableFastSlicStateMode(CAS_CTL_HANDLE h, int enable) {
-  return lineCall("casCtlEnableFastSlicStateMode", {h, enable});
-}
 void istwEvent(int vhd, ISTW_EVENT evt, int val) { lineCall("istwEvent", {vhd, evt, val}); }

@@ -22,6 +22,11 @@ struct LineRequest {
   std::vector<long> args;
 };
 
+#include "casCtl.h"
+
+// Records a call into line signalling, the tone layer or the watchdog.
+CAS_CTL_STATUS lineCall(const char* name, std::vector<long> args);
+
 struct HostDspDouble {
   std::vector<DspRequest> dsp;
   std::vector<LineRequest> line;
