@@ -27,7 +27,7 @@ HAPIRESULT setFilterCoeff(uint16_t hdl, const CMTD_STMPARAMS& profile, CMTD_FILT
   std::memcpy(&block.coefs.filterTaps[(CMTD_FILTER_TAPS - size) / 2], profile.filtCoeffp,
               size * sizeof(int16_t));
   voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_DEBUG, "EPT: CMTD_CTL: setFilterCoeff: filtSize%d", size);
-  return hdspSendCmdData(hdl, hdsp::CMTD_FILTER_CMD, HAPI_REQID_EXT_CMD, sizeof(block), &block);
+  return hdspSendCmdData(hdl, hdsp::HAPI_CMTD_FILTER_CMD, HAPI_REQID_EXT_CMD, sizeof(block), &block);
 }
 
 HAPIRESULT setStmParam(uint16_t hdl, const CMTD_STMPARAMS& profile, CMTD_FILTER_INDEX index) {
@@ -36,7 +36,7 @@ HAPIRESULT setStmParam(uint16_t hdl, const CMTD_STMPARAMS& profile, CMTD_FILTER_
   for (HAPI_CMTD_SUBSTATEPARAMS& s : block.stmParams.substate) {
     if (s.activeFilter != 0) s.activeFilter = static_cast<uint16_t>(s.activeFilter + index);
   }
-  const HAPIRESULT result = hdspSendCmdData(hdl, hdsp::CMTD_STM_CMD, HAPI_REQID_EXT_CMD, sizeof(block), &block);
+  const HAPIRESULT result = hdspSendCmdData(hdl, hdsp::HAPI_CMTD_STM_CMD, HAPI_REQID_EXT_CMD, sizeof(block), &block);
   if (result != HAPISUCCESS) {
     voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ERROR, "EPT: CMTD_CTL: setStmParam FAILED!!!");
   }
@@ -46,7 +46,7 @@ HAPIRESULT setStmParam(uint16_t hdl, const CMTD_STMPARAMS& profile, CMTD_FILTER_
 HAPIRESULT enblFiltStm(uint16_t hdl, CMTD_FILTER_INDEX index) {
   const uint16_t flags = kEnableService | kEnableFiltersUpTo | kEnableMachinesUpTo;
   const uint16_t slots = static_cast<uint16_t>(index | (index << 8));
-  return hdspSendCmd(hdl, hdsp::CMTD_ENABLE_CMD, HAPI_REQID_STD_CMD, flags, slots);
+  return hdspSendCmd(hdl, hdsp::HAPI_CMTD_ENABLE_CMD, HAPI_REQID_STD_CMD, flags, slots);
 }
 
 }  // namespace
@@ -83,7 +83,7 @@ HAPIRESULT cmtdCtlConfigFilter(uint16_t hdl, VRG_COUNTRY locale, CMTD_TONE_TYPE 
 
 HAPIRESULT cmtdCtlDisable(uint16_t hdl) {
   for (auto& slot : configuredTone) slot.store(CMTD_TONE_TYPE_MAX, std::memory_order_relaxed);
-  return hdspSendCmd(hdl, hdsp::CMTD_ENABLE_CMD, HAPI_REQID_STD_CMD, kDisableService, 0);
+  return hdspSendCmd(hdl, hdsp::HAPI_CMTD_ENABLE_CMD, HAPI_REQID_STD_CMD, kDisableService, 0);
 }
 
 CMTD_TONE_TYPE cmtdCtlGetConfigTone(int filterIndex) {

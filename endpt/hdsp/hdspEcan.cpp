@@ -42,9 +42,14 @@ bool connectionEventWhileOn(VRG_ENDPT* e, ECANEVT event) {
       s.origState = ECAN_OFF;
       setState(e, ECAN_OFF);
       return true;
-    case ECANEVT_DLCX:
-      if (e->cnxCnt.fetch_sub(1, std::memory_order_relaxed) - 1 == 0) setState(e, ECAN_OFF);
+    case ECANEVT_DLCX: {
+      // The count never goes below zero: a delete the machine did not see created would
+      // otherwise keep the canceller from coming on for the next call.
+      const int before = e->cnxCnt.load(std::memory_order_relaxed);
+      if (before > 0) e->cnxCnt.store(before - 1, std::memory_order_relaxed);
+      if (before <= 1) setState(e, ECAN_OFF);
       return true;
+    }
     default:
       return false;
   }
@@ -71,11 +76,12 @@ void stateOff(VRG_ENDPT* e, ECANEVT event) {
     case ECANEVT_MDCX_OFF:
       s.origState = ECAN_OFF;
       break;
-    case ECANEVT_DLCX:
-      // A delete with no connection counted (a connection created before the counter was
-      // reset) leaves the count at zero rather than wrapping it.
-      if (e->cnxCnt.load(std::memory_order_relaxed) > 0) e->cnxCnt.fetch_sub(1, std::memory_order_relaxed);
+    case ECANEVT_DLCX: {
+      // As in the other states, the count stops at zero.
+      const int before = e->cnxCnt.load(std::memory_order_relaxed);
+      if (before > 0) e->cnxCnt.store(before - 1, std::memory_order_relaxed);
       break;
+    }
     case ECANEVT_HDLC:
       setState(e, ECAN_NLP_OFF);
       break;
@@ -162,22 +168,22 @@ void EcanStateSet(VRG_ENDPT* endpt, EPEECANSTATE state) {
   const uint16_t vhd = endpt->lineVhdHdl;
   switch (state) {
     case ECAN_ON: {
-      hdspSendCmdAsync(vhd, HEC_ENABLE_CMD, kStd, 1, 0);
-      hdspSendCmdAsync(vhd, HEC_SETREG1_CMD, kStd, HEC_REG_OPTIONS, HEC_OPTIONS_OFF_HOOK);
+      hdspSendCmdAsync(vhd, HAPI_HEC_ENABLE_CMD, kStd, 1, 0);
+      hdspSendCmdAsync(vhd, HAPI_HEC_SETREG1_CMD, kStd, HEC_REG_OPTIONS, HAPI_HEC_OPTIONS_OFF_HOOK);
       int cngLevel = 0;
       if (endptProvGetValue(endpt->lineId, EPPROV_CngLevel, &cngLevel) == EPSTATUS_SUCCESS && cngLevel != 0) {
-        hdspSendCmdAsync(vhd, HEC_SETREG1_CMD, kStd, HEC_REG_OPTIONS, HEC_CNG_CAP_ON);
+        hdspSendCmdAsync(vhd, HAPI_HEC_SETREG1_CMD, kStd, HEC_REG_OPTIONS, HAPI_HEC_CNG_CAP_ON);
       }
       info("EPT: ECAN Enabled for endpt %d", endpt->endptNum);
       break;
     }
     case ECAN_OFF:
-      hdspSendCmdAsync(vhd, HEC_ENABLE_CMD, kStd, 0, 0);
+      hdspSendCmdAsync(vhd, HAPI_HEC_ENABLE_CMD, kStd, 0, 0);
       info("EPT: ECAN disabled for endpt %d", endpt->endptNum);
       break;
     case ECAN_NLP_OFF:
-      hdspSendCmdAsync(vhd, HEC_ENABLE_CMD, kStd, 1, 0);
-      hdspSendCmdAsync(vhd, HEC_SETREG1_CMD, kStd, HEC_REG_OPTIONS, HEC_OPTIONS_VBD);
+      hdspSendCmdAsync(vhd, HAPI_HEC_ENABLE_CMD, kStd, 1, 0);
+      hdspSendCmdAsync(vhd, HAPI_HEC_SETREG1_CMD, kStd, HEC_REG_OPTIONS, HAPI_HEC_OPTIONS_VBD);
       info("EPT: ECAN NLP disabled for endpt %d", endpt->endptNum);
       break;
     default:
@@ -191,24 +197,27 @@ void EcanStateSet(VRG_ENDPT* endpt, EPEECANSTATE state) {
 
 namespace {
 
+// Events of the line echo canceller; the acoustic canceller reports the same numbers under its
+// own service id.
 enum : uint16_t {
-  EVT_STATE = 0xC0,
-  EVT_CONVERGED = 0xC1,
-  EVT_RESET = 0xC2,
-  EVT_PUSH = 0xC3,
-  EVT_NEAREND = 0xC4,
-  EVT_AGC = 0xC6,
-  EVT_NLP = 0xC7,
-  EVT_HIGHLEVEL = 0xC8,
-  EVT_ERL = 0xCA,
-  EVT_ERLE = 0xCB,
-  EVT_ACOM = 0xCC,
-  EVT_TUNEACOM = 0xD2,
-  EVT_TUNEERL = 0xD3,
-  EVT_TUNEERLE = 0xD4,
-  EVT_GETSTATE = 0x4F,
+  HAPI_HEC_STATE_EVT = 0x44C0,
+  HAPI_HEC_CONVERGED_EVT = 0x44C1,
+  HAPI_HEC_RESET_EVT = 0x44C2,
+  HAPI_HEC_PUSH_EVT = 0x44C3,
+  HAPI_HEC_NEAREND_EVT = 0x44C4,
+  HAPI_HEC_AGC_EVT = 0x44C6,
+  HAPI_HEC_NLP_EVT = 0x44C7,
+  HAPI_HEC_HIGHLEVEL_EVT = 0x44C8,
+  HAPI_HEC_ERL_EVT = 0x44CA,
+  HAPI_HEC_ERLE_EVT = 0x44CB,
+  HAPI_HEC_ACOM_EVT = 0x44CC,
+  HAPI_HEC_MOVEMENT_EVT = 0x44CE,
+  HAPI_HEC_TUNEACOM_EVT = 0x44D2,
+  HAPI_HEC_TUNEERL_EVT = 0x44D3,
+  HAPI_HEC_TUNEERLE_EVT = 0x44D4,
+  HAPI_HEC_GETSTATE_EVT = 0x444F,
 };
-constexpr uint16_t kAecSrv = 67;
+constexpr uint16_t HAPI_AEC_SRV = 67;
 
 int dB(int16_t value) { return (value + 128) / 256; }
 
@@ -264,20 +273,20 @@ void logStateRecord(const HSZEVT* e) {
 
 void HapiProcessEcanEvt(const HSZEVT* event) {
   const unsigned srv = event->hsxevt >> 8;
-  if (srv != HAPI_HEC_SRV && srv != kAecSrv) return;
+  if (srv != HAPI_HEC_SRV && srv != HAPI_AEC_SRV) return;
   const uint16_t op1 = event->hsxop1;
   const uint16_t op2 = event->hsxop2.val;
-  const uint16_t code = event->hsxevt & 0xFF;
+  const uint16_t code = static_cast<uint16_t>((HAPI_HEC_SRV << 8) | (event->hsxevt & 0xFF));
   if (event->hsxevt == 0x4344) {  // the acoustic canceller's state report in its extended form
     logState(op1, op2);
     return;
   }
   switch (code) {
-    case EVT_STATE: logState(op1, op2); break;
-    case EVT_CONVERGED: info("EPT: ECAN %sVERGED (%u)", op1 ? "CON" : "DI", op1); break;
-    case EVT_RESET: info("EPT: ECAN (%s) RESET=%u", op2 == 2796 ? "AEC" : "HEC", op1); break;
-    case EVT_PUSH: info("EPT: ECAN PUSH=%u %d", op1, dB(static_cast<int16_t>(op2))); break;
-    case EVT_NEAREND:
+    case HAPI_HEC_STATE_EVT: logState(op1, op2); break;
+    case HAPI_HEC_CONVERGED_EVT: info("EPT: ECAN %sVERGED (%u)", op1 ? "CON" : "DI", op1); break;
+    case HAPI_HEC_RESET_EVT: info("EPT: ECAN (%s) RESET=%u", op2 == 2796 ? "AEC" : "HEC", op1); break;
+    case HAPI_HEC_PUSH_EVT: info("EPT: ECAN PUSH=%u %d", op1, dB(static_cast<int16_t>(op2))); break;
+    case HAPI_HEC_NEAREND_EVT:
       if (op1 == 0 && op2 == 0) {
         info("EPT: ECAN near end OFF");
       } else {
@@ -285,24 +294,24 @@ void HapiProcessEcanEvt(const HSZEVT* event) {
              (op2 >> 4) & 0xF, op2 & 0xF);
       }
       break;
-    case EVT_AGC: info("EPT: ECAN AGC=[%d,%d]", dB(static_cast<int16_t>(op1)), dB(static_cast<int16_t>(op2))); break;
-    case EVT_NLP: info("EPT: ECAN NLP %s (mask=0x%x)", op1 ? "on" : "off", op2); break;
-    case EVT_HIGHLEVEL: logHighLevel(op1, op2); break;
-    case EVT_ERL:
+    case HAPI_HEC_AGC_EVT: info("EPT: ECAN AGC=[%d,%d]", dB(static_cast<int16_t>(op1)), dB(static_cast<int16_t>(op2))); break;
+    case HAPI_HEC_NLP_EVT: info("EPT: ECAN NLP %s (mask=0x%x)", op1 ? "on" : "off", op2); break;
+    case HAPI_HEC_HIGHLEVEL_EVT: logHighLevel(op1, op2); break;
+    case HAPI_HEC_ERL_EVT:
       if (op1 <= 8000) {
         info("EPT: ECAN ERL=%d dB  tone=%u Hz", dB(static_cast<int16_t>(op2)), op1);
       } else {
         info("EPT: ECAN ERL=%d dB", dB(static_cast<int16_t>(op2)));
       }
       break;
-    case EVT_ERLE:
+    case HAPI_HEC_ERLE_EVT:
       if (op1 <= 8000) {
         info("EPT: ECAN ERLE=%d dB tone=%u Hz", dB(static_cast<int16_t>(op2)), op1);
       } else {
         info("EPT: ECAN ERLE=%d dB", dB(static_cast<int16_t>(op2)));
       }
       break;
-    case EVT_TUNEACOM:
+    case HAPI_HEC_TUNEACOM_EVT:
       if (op2 == 0) {
         info("EPT: ECAN Acom (-12 dBm noise)=%d", dB(static_cast<int16_t>(op1)));
       } else if (op2 == 99) {
@@ -311,7 +320,7 @@ void HapiProcessEcanEvt(const HSZEVT* event) {
         info("EPT: ECAN Acom=%d (noise level = %d dBm)", dB(static_cast<int16_t>(op1)), op2 - 12);
       }
       break;
-    case EVT_ACOM: {
+    case HAPI_HEC_ACOM_EVT: {
       const int erl = static_cast<int8_t>(op2 >> 8);
       const int erle = static_cast<int8_t>(op2 & 0xFF);
       if (op1 <= 8000) {
@@ -321,9 +330,11 @@ void HapiProcessEcanEvt(const HSZEVT* event) {
       }
       break;
     }
-    case EVT_TUNEERL: info("EPT: ECAN minmaxERLdB=[%d,%d]", dB(static_cast<int16_t>(op1)), dB(static_cast<int16_t>(op2))); break;
-    case EVT_TUNEERLE: info("EPT: ECAN minmaxERLEdB=[%d,%d]", dB(static_cast<int16_t>(op1)), dB(static_cast<int16_t>(op2))); break;
-    case EVT_GETSTATE: logStateRecord(event); break;
-    default: break;  // movement and the rest are not logged
+    case HAPI_HEC_TUNEERL_EVT: info("EPT: ECAN minmaxERLdB=[%d,%d]", dB(static_cast<int16_t>(op1)), dB(static_cast<int16_t>(op2))); break;
+    case HAPI_HEC_TUNEERLE_EVT: info("EPT: ECAN minmaxERLEdB=[%d,%d]", dB(static_cast<int16_t>(op1)), dB(static_cast<int16_t>(op2))); break;
+    case HAPI_HEC_GETSTATE_EVT: logStateRecord(event); break;
+    case HAPI_HEC_MOVEMENT_EVT:
+    default:
+      break;  // not logged
   }
 }

@@ -38,7 +38,7 @@ void bindFirstSlot(VRG_ENDPT* e) {
 
 uint32_t join(uint16_t high, uint16_t low) { return (static_cast<uint32_t>(high) << 16) | low; }
 
-void copyVoipMetrics(EPVOIPMETRICS* out, const HAPI_RTP_VOIP_METRICS_STATS& in) {
+void CopyRtcpXrVoipMetricsStats(EPVOIPMETRICS* out, const HAPI_RTP_VOIP_METRICS_STATS& in) {
   std::memset(out, 0, sizeof(*out));
   out->uSSRCOfSource = in.uSSRCOfSource;
   out->uLossRate = static_cast<uint8_t>(in.uLossRate);
@@ -105,8 +105,8 @@ EPSTATUS EndptUpdateCasState(int lineId, EPCAS_EVENT state) {
       if (gr303 && !e->bPulse2dtmf) sendNteToConnections(e, RTP_NTE_ONHOOK);
       break;
     default:
-      // Flash, ring and caller-ID states go to the caller-ID machine and the FXO control, which
-      // take them from the dispatcher directly; anything else is ignored.
+      // Flash, ring and message-waiting states change nothing on the DSP side; states outside
+      // the known ones are ignored.
       break;
   }
   return EPSTATUS_SUCCESS;
@@ -162,7 +162,7 @@ EPSTATUS SetRingParams(VRG_ENDPT* endpt) {
 EPSTATUS GetConnectionRtpStats(CNXSTATE* cnx, EPZCNXSTATS* out, int reset) {
   if (cnx->voiceMode != VM_ACTIVE || cnx->vhdMode == NETMODE_FAXRELAY) return EPSTATUS_BAD_MODE;
   HAPI_RTP_STATS rtp{};
-  int16_t r = hdspSendCmdData(cnx->vhdhdl, hdsp::RTP_GETSTATS_EXT_CMD, HAPI_REQID_EXT_CMD, sizeof(rtp), &rtp);
+  int16_t r = hdspSendCmdData(cnx->vhdhdl, hdsp::HAPI_RTP_GETSTATS_EXT_CMD, HAPI_REQID_EXT_CMD, sizeof(rtp), &rtp);
   if (r != 0) {
     log(VOICE_LOGLEVEL_ERROR, "EPT: ERROR getting RTP stats for vhd %d, status %d ", cnx->vhdhdl, r);
     return EPSTATUS_BAD_MODE;
@@ -177,7 +177,7 @@ EPSTATUS GetConnectionRtpStats(CNXSTATE* cnx, EPZCNXSTATS* out, int reset) {
     log(VOICE_LOGLEVEL_ERROR, "EPT: ENDPT: ERROR getting JB state for vhd %d, status %d \n", cnx->vhdhdl, r);
     return EPSTATUS_BAD_MODE;
   }
-  if (reset == 1 && (r = hdspSendCmd(cnx->vhdhdl, hdsp::RTP_RESET_STATS_CMD, HAPI_REQID_STD_CMD, 0, 0)) != 0) {
+  if (reset == 1 && (r = hdspSendCmd(cnx->vhdhdl, hdsp::HAPI_RTP_RESET_STATS_CMD, HAPI_REQID_STD_CMD, 0, 0)) != 0) {
     log(VOICE_LOGLEVEL_ERROR, "EPT: ENDPT: ERROR resetting RTP stats for vhd %d, status %d \n", cnx->vhdhdl, r);
     return EPSTATUS_BAD_MODE;
   }
@@ -209,39 +209,32 @@ EPSTATUS GetConnectionRtpStats(CNXSTATE* cnx, EPZCNXSTATS* out, int reset) {
   out->jbAvg = static_cast<uint16_t>(jbAvg);
   out->bLocalCollected = s.bLocalCollected ? 1 : 0;
   out->bRemoteCollected = s.bRemoteCollected ? 1 : 0;
-  if (s.bLocalCollected) copyVoipMetrics(&out->localVoipMetrics, s.localVoipMetricsStats);
-  if (s.bRemoteCollected) copyVoipMetrics(&out->remoteVoipMetrics, s.remoteVoipMetricsStats);
+  if (s.bLocalCollected) CopyRtcpXrVoipMetricsStats(&out->localVoipMetrics, s.localVoipMetricsStats);
+  if (s.bRemoteCollected) CopyRtcpXrVoipMetricsStats(&out->remoteVoipMetrics, s.remoteVoipMetricsStats);
   return EPSTATUS_SUCCESS;
 }
 
 void vrgEndptPrintRtpStats(const EPZCNXSTATS* s) {
-  const struct {
-    const char* label;
-    unsigned value;
-  } rows[] = {
-      {"RTP ingressRtpPackets", s->txpkts},
-      {"RTP ingressRtpBytes", s->txbytes},
-      {"RTP egressRtpPackets", s->rxpkts},
-      {"RTP egressRtpBytes", s->rxbytes},
-      {"RTP lost packets", static_cast<unsigned>(s->lost)},
-      {"RTP discarded packets", s->discarded},
-      {"RTCP ingress packets", s->txRtcpPkts},
-      {"RTCP egress packets", s->rxRtcpPkts},
-      {"RTCP XR ingress packets", s->txRtcpXrPkts},
-      {"RTCP XR egress packets", s->rxRtcpXrPkts},
-      {"RTP jitter (ms)", s->jitter},
-      {"RTP peak jitter (ms)", s->peakJitter},
-      {"RTP latency", s->latency},
-      {"RTP peak latency", s->peakLatency},
-      {"JB overruns", s->overRuns},
-      {"JB underruns", s->underRuns},
-      {"JB Min (ms)", s->jbMin},
-      {"JB Avg (ms)", s->jbAvg},
-      {"JB Max (ms)", s->jbMax},
-  };
-  for (const auto& row : rows) {
-    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "%-40s%u", row.label, row.value);
-  }
+  // Ingress is what this side sent, egress what it received.
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP ingressRtpPackets                   %u", static_cast<unsigned>(s->txpkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP ingressRtpBytes                     %u", static_cast<unsigned>(s->txbytes));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP egressRtpPackets                    %u", static_cast<unsigned>(s->rxpkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP egressRtpBytes                      %u", static_cast<unsigned>(s->rxbytes));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP lost packets                        %u", static_cast<unsigned>(static_cast<unsigned>(s->lost)));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP discarded packets                   %u", static_cast<unsigned>(s->discarded));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTCP ingress packets                    %u", static_cast<unsigned>(s->txRtcpPkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTCP egress packets                     %u", static_cast<unsigned>(s->rxRtcpPkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTCP XR ingress packets                 %u", static_cast<unsigned>(s->txRtcpXrPkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTCP XR egress packets                  %u", static_cast<unsigned>(s->rxRtcpXrPkts));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP jitter (ms)                         %u", static_cast<unsigned>(s->jitter));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP peak jitter (ms)                    %u", static_cast<unsigned>(s->peakJitter));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP latency                             %u", static_cast<unsigned>(s->latency));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP peak latency                        %u", static_cast<unsigned>(s->peakLatency));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "JB overruns                             %u", static_cast<unsigned>(s->overRuns));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "JB underruns                            %u", static_cast<unsigned>(s->underRuns));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "JB Min (ms)                             %u", static_cast<unsigned>(s->jbMin));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "JB Avg (ms)                             %u", static_cast<unsigned>(s->jbAvg));
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "JB Max (ms)                             %u", static_cast<unsigned>(s->jbMax));
 }
 
 void printConnectionParams(const EPZCNXPARAM* p) {

@@ -146,14 +146,14 @@ void UpdateSBMasks(CNXSTATE* cnx, EPCNXMODE mode) {
 namespace {
 
 EPSTATUS lineToLine(int line1, int line2, int connect) {
-  const char* name = connect ? "ConnectSB" : "DisconnectSB";
   VRG_ENDPT* a = GetEndptState(line1);
   VRG_ENDPT* b = GetEndptState(line2);
   if (a == nullptr || b == nullptr) return EPSTATUS_ENDPT_UNKNOWN;
   if (a->dspNum != b->dspNum) {
     voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ERROR,
-             "EPT: %s: failed for line%d (%d) and line%d (%d) - Must be on same DSP!", name, line1, a->dspNum,
-             line2, b->dspNum);
+             connect ? "EPT: ConnectSB: failed for line%d (%d) and line%d (%d) - Must be on same DSP!"
+                     : "EPT: DisconnectSB: failed for line%d (%d) and line%d (%d) - Must be on same DSP!",
+             line1, a->dspNum, line2, b->dspNum);
     return EPSTATUS_RESOURCES;
   }
   voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO,

@@ -21,7 +21,7 @@ void log(VOICE_LOGLEVEL level, const char* format, A... args) {
 }
 
 int sendProfile(uint16_t vhdhdl, HAPI_PTE_CUSTOM_PACKET* packet) {
-  const int16_t result = hdspSendCmdDataAsync(vhdhdl, hdsp::PTE_TONE_GEN_CMD, HAPI_REQID_EXT_CMD,
+  const int16_t result = hdspSendCmdDataAsync(vhdhdl, hdsp::HAPI_PTE_TONE_GEN_CMD, HAPI_REQID_EXT_CMD,
                                               sizeof(*packet), packet);
   if (result != 0) {
     log(VOICE_LOGLEVEL_WARNING, "HDSP: HDSP: Failed to send tone profile to DSP - %d", result);
@@ -207,10 +207,10 @@ int hdspToneOn(uint16_t vhdhdl, int lineId, int tone, int delay, int toneType,
 
 int hdspToneOff(uint16_t vhdhdl, HDSP_TONE_DIRECTION direction) {
   if (direction == EGRESS_TONE || direction == INGRESS_AND_EGRESS_TONE) {
-    if (hdspSendCmdAsync(vhdhdl, hdsp::PTE_TONE_END_CMD, HAPI_REQID_STD_CMD, 1, 0) != 0) return -1;
+    if (hdspSendCmdAsync(vhdhdl, hdsp::HAPI_PTE_TONE_END_CMD, HAPI_REQID_STD_CMD, 1, 0) != 0) return -1;
   }
   if (direction == INGRESS_TONE || direction == INGRESS_AND_EGRESS_TONE) {
-    if (hdspSendCmdAsync(vhdhdl, hdsp::PTE_TONE_END_CMD, HAPI_REQID_STD_CMD, 0, 0) != 0) return -1;
+    if (hdspSendCmdAsync(vhdhdl, hdsp::HAPI_PTE_TONE_END_CMD, HAPI_REQID_STD_CMD, 0, 0) != 0) return -1;
   }
   return 0;
 }
@@ -250,7 +250,7 @@ int hdspDigitOn(uint16_t vhdhdl, int lineId, int digit, int levelDb, int twist, 
   g.pulse[1].PulseTime = static_cast<uint16_t>(pulseTime);
   packet.signalContrl = HAPI_PTE_MKSIGNALCTRL(egress, ingress, 1, 0);
   log(VOICE_LOGLEVEL_INFO, "HDSP: HDSP: Digit tone '%d', direction '%d' ", digit, direction);
-  return hdspSendCmdDataAsync(vhdhdl, hdsp::PTE_TONE_GEN_CMD, HAPI_REQID_EXT_CMD, sizeof(packet), &packet);
+  return hdspSendCmdDataAsync(vhdhdl, hdsp::HAPI_PTE_TONE_GEN_CMD, HAPI_REQID_EXT_CMD, sizeof(packet), &packet);
 }
 
 const EPZTONEMAP* getEpzToneMapEntry(EPSIG signal) {

@@ -11,6 +11,7 @@
 #include "hdspCodes.h"
 #include "voiceLog.h"
 #include "net/net_regs.h"
+#include "faxr/faxr_regs.h"
 #include "pte/pte_regs.h"
 #include "rm/rm.h"
 #include "swb/swb.h"
@@ -95,17 +96,17 @@ const DBM2Q12MAP* volumeRow(int dB) {
 }
 
 void programLineVhd(uint16_t vhd, uint16_t admin, int power) {
-  if (hdspSendCmd(vhd, PTE_ENABLE_CMD, kStd, 1, 0x22) != 0) {
+  if (hdspSendCmd(vhd, HAPI_PTE_ENABLE_CMD, kStd, 1, 0x22) != 0) {
     logError("HDSP: ENDPT: ERROR enabling PTE for ENDPT vhd 0x%x", vhd);
   }
   HAPI_PTE_FILTER filter{0, 0xFFFF, 0xFFFF, 20};
-  if (hdspSendCmdData(vhd, PTE_FILTER_CMD, kExt, sizeof(filter), &filter) != 0) {
+  if (hdspSendCmdData(vhd, HAPI_PTE_FILTER_CMD, kExt, sizeof(filter), &filter) != 0) {
     logError("HDSP: ENDPT: ERROR enabling long duration DTMF reporting for ENDPT vhd 0x%x", vhd);
   }
-  if (hdspSendCmd(vhd, PTE_SETREG1_CMD, kStd, PTE_REG_DETECTADMIN, admin) != 0) {
+  if (hdspSendCmd(vhd, HAPI_PTE_SETREG1_CMD, kStd, PTE_REG_DETECTADMIN, admin) != 0) {
     logError("HDSP: ENDPT: ERROR setting admin field of PTE registers for vhd 0x%x", vhd);
   }
-  if (hdspSendCmd(vhd, PTE_SETREG1_CMD, kStd, PTE_REG_MINDETECTPOWER,
+  if (hdspSendCmd(vhd, HAPI_PTE_SETREG1_CMD, kStd, PTE_REG_MINDETECTPOWER,
                   static_cast<uint16_t>(power / 10)) != 0) {
     logError("HDSP: ENDPT: ERROR setting power field of PTE registers for vhd 0x%x", vhd);
   }
@@ -136,7 +137,7 @@ void programCnxVhd(uint16_t vhd, uint16_t admin, uint16_t minPower, int16_t egre
 
 }  // namespace
 
-int16_t hdspVhdOpen(uint16_t vhdType, HAPICALLBKP callback, uint16_t dspNum, uint16_t pteDetectAdmin,
+int16_t hdspVhdOpen(uint16_t vhdType, HAPICALLBKP callback, uint16_t dspNum, HAPI_PTE_ADM pteDetectAdmin,
                     uint16_t pteMinDetectPower, int16_t pveEgressVolume, uint16_t* vhdhdl, int endptId) {
   istwEvent(ISTW_STARTUP_HANDLE, ISTW_GENERIC_EVT, 0);
   *vhdhdl = HAPIVHD_INVALID;
@@ -149,7 +150,7 @@ int16_t hdspVhdOpen(uint16_t vhdType, HAPICALLBKP callback, uint16_t dspNum, uin
       programLineVhd(vhd, pteDetectAdmin, power);
       break;
     case HAPI_PSTN_VHD:
-      if (hdspSendCmd(vhd, CLIDRX_ENABLE_CMD, kStd, 1, 0) != 0) {
+      if (hdspSendCmd(vhd, HAPI_CLIDRX_ENABLE_CMD, kStd, 1, 0) != 0) {
         logError("HDSP: ENDPT: ERROR enabling CLIDRX for ENDPT vhd 0x%x", vhd);
       }
       break;
@@ -312,11 +313,11 @@ int16_t hdspVhdSetPVEIngressVolume(uint16_t vhdhdl, int dB) {
 
 int16_t hdspVhdSetEgressGain(uint16_t vhdhdl, int dB) {
   const int value = dB * 256;
-  if (value < HEC_GAIN_MIN || value > HEC_GAIN_MAX) {
+  if (value < HAPI_HEC_GAIN_MIN || value > HAPI_HEC_GAIN_MAX) {
     logError("EPT: Request to set RX gain to %d dB is outside limits", value);
     return -1;
   }
-  const int16_t result = hdspSendCmd(vhdhdl, HEC_SETREG1_CMD, kStd, HEC_REG_VOLUMEDB,
+  const int16_t result = hdspSendCmd(vhdhdl, HAPI_HEC_SETREG1_CMD, kStd, HEC_REG_VOLUMEDB,
                                      static_cast<uint16_t>(value));
   if (result != 0) logError("EPT: ERROR configuring RX (egress) gain for vhd %d", vhdhdl);
   return result;
@@ -324,11 +325,11 @@ int16_t hdspVhdSetEgressGain(uint16_t vhdhdl, int dB) {
 
 int16_t hdspVhdSetIngressGain(uint16_t vhdhdl, int dB) {
   const int value = dB * 256;
-  if (value < HEC_GAIN_MIN || value > HEC_GAIN_MAX) {
+  if (value < HAPI_HEC_GAIN_MIN || value > HAPI_HEC_GAIN_MAX) {
     logError("EPT: Request to set TX gain to %d dB is outside limits", value);
     return -1;
   }
-  const int16_t result = hdspSendCmd(vhdhdl, HEC_SETREG1_CMD, kStd, HEC_REG_GAINDB,
+  const int16_t result = hdspSendCmd(vhdhdl, HAPI_HEC_SETREG1_CMD, kStd, HEC_REG_GAINDB,
                                      static_cast<uint16_t>(value));
   if (result != 0) logError("EPT: ERROR configuring TX (ingress) gain for vhd %d", vhdhdl);
   return result;
@@ -351,7 +352,7 @@ int hdspVhdAdjustIngressPowerLevel(int endptId, int power) {
 }
 
 int16_t hdspVhdSetSSRC(uint16_t vhdhdl, uint32_t ssrc) {
-  return hdspSendCmd(vhdhdl, RTP_SET_SSRC_CMD, kStd, static_cast<uint16_t>(ssrc >> 16),
+  return hdspSendCmd(vhdhdl, HAPI_RTP_SET_SSRC_CMD, kStd, static_cast<uint16_t>(ssrc >> 16),
                      static_cast<uint16_t>(ssrc & 0xFFFF));
 }
 
@@ -372,7 +373,94 @@ int16_t hdspVhdDisableCmtd(uint16_t lineVhdHdl) {
 }
 
 int16_t hdspVhdGetCmtdPowerLevel(uint16_t vhdhdl, uint32_t* power) {
-  return hdspSendCmdData(vhdhdl, CMTD_POWER_CMD, kExt, sizeof(*power), power);
+  return hdspSendCmdData(vhdhdl, HAPI_CMTD_POWER_CMD, kExt, sizeof(*power), power);
+}
+
+// ---- console displays ----
+
+void hdspVhdDisplayPveState(uint16_t vhdhdl) {
+  HAPI_PVE_STATE state{};
+  if (hdspSendCmdData(vhdhdl, HAPI_NET_GETVOICESTATE_CMD, kExt, sizeof(state), &state) != 0) {
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_DEBUG, "HDSP: ENDPT: Cannot display PVE State for vhdhdl = 0x%x", vhdhdl);
+    return;
+  }
+  const struct {
+    const char* name;
+    uint16_t value;
+  } rows[] = {{"timer", state.timer},
+              {"expectedTimestamp", state.expectedTimestamp},
+              {"lastArrivalTime", state.lastArrivalTime},
+              {"lastArrTimeStamp", state.lastArrTimeStamp},
+              {"lastReleaseTimestamp", state.lastReleaseTimestamp},
+              {"actualHoldTime", state.actualHoldTime},
+              {"currentHoldTime", state.currentHoldTime},
+              {"minHoldTimeTracker", state.minHoldTimeTracker},
+              {"maxHoldTimeTracker", state.maxHoldTimeTracker},
+              {"releaseBump", state.releaseBump},
+              {"underrunDuration", state.underrunDuration},
+              {"actionPendingTimer", state.actionPendingTimer},
+              {"currentDec", state.currentDec},
+              {"timerLastArrival", state.timerLastArrival},
+              {"currentEnc", state.currentEnc},
+              {"currentEncPktTime", state.currentEncPktTime},
+              {"currentEncPktSize", state.currentEncPktSize}};
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_DEBUG, "HDSP: NETVHD PVE State for vhdhdl 0x%x", vhdhdl);
+  for (const auto& row : rows) {
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_DEBUG, "HDSP:    %s = %u", row.name, row.value);
+  }
+}
+
+void hdspVhdDisplayFaxrStats(uint16_t vhdhdl) {
+  HSZFAXRSTATS stats{};
+  if (hdspSendCmdData(vhdhdl, HAPI_NET_GETFAXSTATS_CMD, kExt, sizeof(stats), &stats) != 0) {
+    logError("EPT: failed to retrieve the faxr stats from the DSP");
+    return;
+  }
+  const HSZFAXREGRESS_STATS& e = stats.egress;
+  const HSZFAXRINGRESS_STATS& i = stats.ingress;
+  const struct {
+    const char* name;
+    uint16_t value;
+  } rows[] = {{"Egress frames received from the network", e.hsxFrameCount},
+              {"Egress jitter buffer overflows", e.hsxOverrunCount},
+              {"Egress high-speed data spoofing", e.hsxSpoofCount},
+              {"Egress reordered packets", e.hsxReorderCount},
+              {"Egress packets not reorderable", e.hsxfailtoReorderCount},
+              {"Egress retrain requests", e.hsxretrainCount},
+              {"Egress partial page requests", e.hsxPPRCount},
+              {"Egress bad HDLC frames", e.hsxbadframeCount},
+              {"Egress spoofing time-outs", e.hsxSpoofTimeoutCount},
+              {"Egress V.21 transmit underflows", e.hsxv21TxUflowCount},
+              {"Egress fax pages received", e.hsxNumRxPages},
+              {"Ingress frames sent", i.hsxFrameCount},
+              {"Ingress jitter buffer overflows", i.hsxOverrunCount},
+              {"Ingress retrain requests sent", i.hsxretrainCount},
+              {"Ingress partial page requests sent", i.hsxPPRCount},
+              {"Ingress bad HDLC frames sent", i.hsxbadframeCount},
+              {"Ingress fax pages sent", i.hsxNumTxPages}};
+  for (const auto& row : rows) {
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_DEBUG, "HDSP: %-40s %u", row.name, row.value);
+  }
+}
+
+void hdspVhdDisplayVoiceStatsRaw(uint16_t vhdhdl, const HSZNETVOICESTATS* stats) {
+  const HAPI_PVE_DECODERSTATS& d = stats->hsxPVEstats.decoder;
+  const HAPI_PVE_ENCODERSTATS& e = stats->hsxPVEstats.encoder;
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_DEBUG,
+           "HDSP: VOICE STATS: 0x%x %u %u %u %u %u %u %u %u %u %u %u %u %u %u %u %u %u %u", vhdhdl,
+           d.peakHoldingTime, d.packetCount, d.addTailCount, d.reorderCount, d.overrunCount, d.duplicateCount,
+           d.outOfRangeCount, d.tooLateCount, d.cantDecodeCount, d.ajcUnderrunCount, d.ajcDeleteCount,
+           d.ajcRepeatCount, d.ajcResyncCount, d.ajcPhaseJitterCount, e.inactiveFrameCount, e.activeFrameCount,
+           e.sidFrameCount, e.toneRelayCount);
+}
+
+void hdspVhdFormatVoiceStats(char* text) {
+  if (text != nullptr) text[0] = '\0';
+}
+
+void hdspVhdDisplayEndptStats(uint16_t vhdhdl) {
+  voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING,
+           "HDSP: endpoint statistics display for vhd 0x%x is not supported by this DSP library", vhdhdl);
 }
 
 // ---- resource manager and switchboard ----
@@ -464,12 +552,28 @@ int hdspRmGetTotalMips(void) { return 0; }
 
 // ---- endpoint set-up ----
 
+namespace {
+
+// A failed endpoint set-up gives back the channels it had opened, so that none is lost.
+EPSTATUS releaseEndptVhds(VRG_ENDPT* endpt) {
+  const uint16_t dsp = static_cast<uint16_t>(endpt->dspNum);
+  for (uint16_t* vhd : {&endpt->lineVhdHdl, &endpt->pstnVhdHdl}) {
+    if (*vhd != HAPIVHD_INVALID && *vhd != VRG_NO_VHD) hdspVhdClose(*vhd, dsp);
+    *vhd = HAPIVHD_INVALID;
+  }
+  return EPSTATUS_RESOURCES;
+}
+
+}  // namespace
+
 EPSTATUS InitVhds(VRG_ENDPT* endpt, HAPICALLBKP callback) {
   int admin = 0, minPower = 0, egressVolume = 0;
   Provision(endpt, EPPROV_PteDetectAdmin, &admin);
   Provision(endpt, EPPROV_PteMinDetectPower, &minPower);
   Provision(endpt, EPPROV_PveEgressVolume, &egressVolume);
   const uint16_t dsp = static_cast<uint16_t>(endpt->dspNum);
+  endpt->lineVhdHdl = HAPIVHD_INVALID;
+  endpt->pstnVhdHdl = HAPIVHD_INVALID;
 
   if (endpt->endptType == EPTYPE_PSTN) {
     uint16_t vhd = HAPIVHD_INVALID;
@@ -488,26 +592,28 @@ EPSTATUS InitVhds(VRG_ENDPT* endpt, HAPICALLBKP callback) {
                     static_cast<uint16_t>(minPower), static_cast<int16_t>(egressVolume), &vhd,
                     endpt->endptNum) != 0) {
       logError("EPT: ERROR hdspVhdOpen Line VHD failed. DSP %d", dsp);
-      return EPSTATUS_RESOURCES;
+      return releaseEndptVhds(endpt);
     }
     endpt->lineVhdHdl = vhd;
-  } else {
-    endpt->lineVhdHdl = HAPIVHD_INVALID;
   }
 
   endpt->qrnHalHdl = static_cast<uint16_t>((dsp << 8) | endpt->endptNum);
   if (hdspRmSwitchBoardConnect(endpt->lineVhdHdl, HAPI_SWB_BOS, endpt->qrnHalHdl, HAPI_SWB_TOS,
-                               HAPI_SWB_DUPLEX, 1) != 0 ||
-      (endpt->endptType == EPTYPE_PSTN &&
-       hdspRmSwitchBoardConnect(endpt->pstnVhdHdl, HAPI_SWB_BOS, endpt->lineVhdHdl, HAPI_SWB_TOS,
-                                HAPI_SWB_DUPLEX, 1) != 0)) {
+                               HAPI_SWB_DUPLEX, 1) != 0) {
     logError("EPT: ERROR setting switchboard connection for endpt %d", endpt->endptNum);
-    return EPSTATUS_RESOURCES;
+    return releaseEndptVhds(endpt);
+  }
+  if (endpt->endptType == EPTYPE_PSTN &&
+      hdspRmSwitchBoardConnect(endpt->pstnVhdHdl, HAPI_SWB_BOS, endpt->lineVhdHdl, HAPI_SWB_TOS,
+                               HAPI_SWB_DUPLEX, 1) != 0) {
+    logError("EPT: ERROR setting switchboard connection for endpt %d", endpt->endptNum);
+    hdspRmSwitchBoardConnect(endpt->lineVhdHdl, HAPI_SWB_BOS, endpt->qrnHalHdl, HAPI_SWB_TOS, HAPI_SWB_DUPLEX, 0);
+    return releaseEndptVhds(endpt);
   }
 
   endpt->ecanState.currState = ECAN_OFF;
   endpt->ecanState.origState = ECAN_OFF;
-  hdspSendCmdAsync(endpt->lineVhdHdl, HEC_ENABLE_CMD, kStd, 0, 0);
+  hdspSendCmdAsync(endpt->lineVhdHdl, HAPI_HEC_ENABLE_CMD, kStd, 0, 0);
 
   int gain = 0;
   if (endptProvGetValue(endpt->lineId, EPPROV_TxGain, &gain) == EPSTATUS_SUCCESS) endpt->txGain = gain;

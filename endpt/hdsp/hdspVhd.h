@@ -35,7 +35,10 @@ extern const RM_ERR_TEXT rm_err_map[RM_ERR_ROWS];
 // Text of a resource-manager error code, or none for a code that is not listed.
 const char* hdspRmErrText(uint16_t code);
 
-int16_t hdspVhdOpen(uint16_t vhdType, HAPICALLBKP callback, uint16_t dspNum, uint16_t pteDetectAdmin,
+// Detection options of the digit and tone service (the detectAdmin register).
+using HAPI_PTE_ADM = uint16_t;
+
+int16_t hdspVhdOpen(uint16_t vhdType, HAPICALLBKP callback, uint16_t dspNum, HAPI_PTE_ADM pteDetectAdmin,
                     uint16_t pteMinDetectPower, int16_t pveEgressVolume, uint16_t* vhdhdl, int endptId);
 int16_t hdspVhdClose(uint16_t vhdhdl, uint16_t dspNum);
 int16_t hdspVhdSetMode(uint16_t vhdhdl, uint16_t mode, uint16_t initMode);

@@ -58,7 +58,7 @@ void setVbdPayloadMap(CNXSTATE* cnx, const CODECDESC& red) {
     pt = 8;
     code = HAPI_PKT_VC_G711_ALAW;
   }
-  hdspSendCmd(cnx->vhdhdl, hdsp::RTP_VBD_PAYLOADMAP_SET_CMD, kStd, pt, code);
+  hdspSendCmd(cnx->vhdhdl, hdsp::HAPI_RTP_VBD_PAYLOADMAP_SET_CMD, kStd, pt, code);
   log(VOICE_LOGLEVEL_INFO, "EPT: vhdhdl 0x%x - set RED LVL %d and PT %d for codec %d (PT %d)", cnx->vhdhdl,
       red.options.opt1, red.rtpPayloadType, red.options.rfc2198Type, pt);
 }
@@ -254,7 +254,7 @@ void ProgramRtpRegisters(CNXSTATE* cnx) {
 void GenerateNteEvent(CNXSTATE* cnx, int event) {
   if (cnx->voiceMode != VM_ACTIVE || cnx->vhdMode == NETMODE_FAXRELAY) return;
   log(VOICE_LOGLEVEL_INFO, "EPT: Generate NTE event %d for line %d", event, cnx->lineId);
-  if (hdspSendCmd(cnx->vhdhdl, hdsp::RTP_GEN_NTE_CMD, kStd, static_cast<uint16_t>(event), 0) != 0) {
+  if (hdspSendCmd(cnx->vhdhdl, hdsp::HAPI_RTP_GEN_NTE_CMD, kStd, static_cast<uint16_t>(event), 0) != 0) {
     log(VOICE_LOGLEVEL_ERROR, "EPT: ERROR generating NTE event for line %d", cnx->lineId);
   }
 }

@@ -6,6 +6,7 @@
 // are queued, so a program's own loop wakes up for both.
 #include "ubus_context.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -24,6 +25,7 @@ namespace {
 
 constexpr int kHelloTimeoutMs = 5000;
 constexpr int kSendStallMs = 5000;  // a broker that takes no bytes for this long is gone
+constexpr size_t kMaxQueuedInvokes = 1024;
 
 using Clock = std::chrono::steady_clock;
 
@@ -71,12 +73,27 @@ void processReply(ubus_context *ctx, ubuswire::Message &msg) {
     if (req->complete_cb) req->complete_cb(req, status);
 }
 
+void refuseInvoke(ubus_context *ctx, ubuswire::Message &msg) {
+    ubuswire::Attrs tb = ubuswire::parseAttrs(msg);
+    bool noReply = tb[UBUS_ATTR_NO_REPLY] && blob_get_u8(tb[UBUS_ATTR_NO_REPLY]);
+    if (!tb[UBUS_ATTR_OBJID] || noReply || msg.peer == 0) return;
+    ubuswire::Builder body;
+    body.u32(UBUS_ATTR_STATUS, UBUS_STATUS_NO_MEMORY).u32(UBUS_ATTR_OBJID, ubuswire::getU32(tb[UBUS_ATTR_OBJID]));
+    sendFrame(ctx, body.frame(UBUS_MSG_STATUS, msg.seq, msg.peer));
+}
+
 void processMessage(ubus_context *ctx, ubuswire::Message &msg) {
     switch (msg.type) {
     case UBUS_MSG_STATUS:
     case UBUS_MSG_DATA: processReply(ctx, msg); break;
     case UBUS_MSG_INVOKE:
         if (ctx->stack_depth > 0) {
+            // Calls that arrive while a synchronous call waits are served afterwards; beyond a
+            // bound the caller is told at once instead of memory growing without limit.
+            if (ctx->state->queuedInvokes.size() >= kMaxQueuedInvokes) {
+                refuseInvoke(ctx, msg);
+                break;
+            }
             ctx->state->queuedInvokes.push_back(std::move(msg));
             wake(ctx);
         } else {
@@ -87,23 +104,31 @@ void processMessage(ubus_context *ctx, ubuswire::Message &msg) {
     }
 }
 
+// Reads exactly the HELLO message, so that nothing after it is taken from the socket.
 bool readHello(int fd, uint32_t &id) {
     ubuswire::FrameReader reader;
     ubuswire::Message msg;
     auto deadline = Clock::now() + std::chrono::milliseconds(kHelloTimeoutMs);
-    for (;;) {
-        auto r = reader.next(msg);
-        if (r == ubuswire::FrameReader::Result::Corrupt) return false;
-        if (r == ubuswire::FrameReader::Result::Message) break;
+    std::vector<uint8_t> bytes;
+    size_t want = ubuswire::kHeaderSize;
+    while (bytes.size() < want) {
         int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
         if (left <= 0) return false;
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, left) <= 0) return false;
-        uint8_t buf[256];
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        uint8_t buf[64];
+        ssize_t n = recv(fd, buf, std::min(sizeof buf, want - bytes.size()), 0);
         if (n <= 0) return false;
-        reader.append(buf, static_cast<size_t>(n));
+        bytes.insert(bytes.end(), buf, buf + n);
+        if (bytes.size() == ubuswire::kHeaderSize) {
+            blob_attr container;
+            memcpy(&container, bytes.data() + sizeof(ubus_msghdr), sizeof container);
+            if (blob_pad_len(&container) > 1024) return false;  // a greeting is tiny
+            want = sizeof(ubus_msghdr) + blob_pad_len(&container);
+        }
     }
+    reader.append(bytes.data(), bytes.size());
+    if (reader.next(msg) != ubuswire::FrameReader::Result::Message) return false;
     if (msg.version != 0 || msg.type != UBUS_MSG_HELLO || msg.peer <= 1) return false;
     id = msg.peer;
     return true;
@@ -280,9 +305,8 @@ ubus_context *ubus_connect(const char *path) {
 
 void ubus_free(ubus_context *ctx) {
     if (!ctx) return;
+    // Objects and requests belong to the caller and may be gone already: they are not touched.
     ubus_context_state *st = ctx->state;
-    for (ubus_request *req : st->requests) req->registered = false;
-    for (auto &entry : st->objects) entry.second->id = 0;
     close(st->sockFd);
     close(st->wakeFd);
     close(ctx->sock.fd);

@@ -47,7 +47,14 @@ public:
     void accept(int listenFd) {
         for (;;) {
             int fd = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (fd < 0) return;
+            if (fd < 0) {
+                if (errno == EMFILE || errno == ENFILE) {
+                    // The pending connection stays readable: pause rather than spin.
+                    fprintf(stderr, "ubusd: cannot accept a client: %s\n", strerror(errno));
+                    usleep(100000);
+                }
+                return;
+            }
             std::string user, group;
             peerNames(fd, user, group);
             epoll_event ev{};
@@ -161,11 +168,10 @@ private:
         }
         char buf[4096];
         passwd pw{}, *pwp = nullptr;
-        group_t gr{}, *grp = nullptr;
+        struct group gr {}, *grp = nullptr;
         user = getpwuid_r(uid, &pw, buf, sizeof buf, &pwp) == 0 && pwp ? pw.pw_name : std::to_string(uid);
         group = getgrgid_r(gid, &gr, buf, sizeof buf, &grp) == 0 && grp ? gr.gr_name : std::to_string(gid);
     }
-    using group_t = struct group;
 
     int epfd_;
     ubusd::Broker broker_;

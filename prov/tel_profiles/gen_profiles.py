@@ -135,10 +135,10 @@ def rings(general, splash=500, variants=None):
     return table
 
 
-def ring_words(spec):
+def ring_words(cadence):
     """The VRG_RING_PROFILE of a cadence: (longPattern, [words])."""
-    play_once = isinstance(spec, tuple)
-    steps = spec[1] if play_once else spec
+    play_once = isinstance(cadence, tuple)
+    steps = cadence[1] if play_once else cadence
     total = sum(on + off for on, off in steps)
     if all(on % 100 == 0 and off % 100 == 0 for on, off in steps) and total // 100 <= 60:
         bits = "".join("1" * (on // 100) + "0" * (off // 100) for on, off in steps)
@@ -359,8 +359,8 @@ def tone_xml(name, t):
     return out
 
 
-def ring_xml(name, spec):
-    long_pattern, words = ring_words(spec)
+def ring_xml(name, cadence):
+    long_pattern, words = ring_words(cadence)
     out = ["  <ringProfile>", f"    <name>{name}</name>",
            f"    <longPattern>{'true' if long_pattern else 'false'}</longPattern>"]
     for i, w in enumerate(words):

@@ -34,7 +34,7 @@ struct nxml_handle {
   bool prologueQuestion;   // saw '?' inside the declaration
   bool prologueStarted;    // saw '<' of a possible declaration
   bool valueQuoted;
-  bool textContinued;  // the last piece ended inside text: its end is still to be reported
+  bool textContinued;  // the last chunk ended inside text: its end is still to be reported
   char nameCache[NXML_NAME_CACHE_SIZE];
   int nameLength;
   bool nameOverflow;
@@ -260,7 +260,7 @@ int xmlWrite(nxml_t h, const char* buffer, size_t length, const char** end) {
         return 1;
     }
   }
-  // The piece ended inside text or a value: report what there is, to be continued.
+  // The chunk ended inside text or a value: report what there is, to be continued.
   if (h->state == NxmlState::TEXT) {
     flushText(true);
   } else if (h->state == NxmlState::ATTR_VALUE) {

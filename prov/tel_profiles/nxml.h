@@ -1,6 +1,6 @@
 // A small callback tokenizer for the telephony profile files: it reports tag starts and ends,
 // attribute names and values and text, and stops when the root element closes. It accepts the
-// document in one or several pieces; names split across pieces are kept in a bounded cache.
+// document in one or several chunks; names split across chunks are kept in a bounded cache.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,7 @@
 struct nxml_handle;
 typedef nxml_handle* nxml_t;
 
-// `more` is 1 when the text (or attribute value) continues in the next piece of input.
+// `more` is 1 when the text (or attribute value) continues in the next chunk of input.
 struct nxml_settings {
   void (*tag_begin)(nxml_t handle, const char* name, int length);
   void (*attribute_begin)(nxml_t handle, const char* name, int length);

@@ -135,7 +135,7 @@ TEST(VirtualBoardAudio, RecordingKeepsWhatTheDspSent) {
   std::vector<int16_t> sent(400);
   for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<int16_t>(i * 7);
   for (size_t f = 0; f < sent.size() / 40; ++f) {
-    // Frames may arrive in pieces: the board takes them as the driver would.
+    // Frames may arrive in parts: the board takes them as the driver would.
     ASSERT_EQ(vboardWrite(channel.fd(), sent.data() + f * 40, 30), 30);
     ASSERT_EQ(vboardWrite(channel.fd(), sent.data() + f * 40 + 15, 50), 50);
   }

@@ -333,17 +333,17 @@ TEST_F(ProfileLoader, DamagedProfilesNeverCrashTheLoader) {
 // Tokenizer
 // ---------------------------------------------------------------------------------------------
 
-// Records the tokenizer's events as text, joining continued pieces.
+// Records the tokenizer's events as text, joining continued chunks.
 struct EventLog {
   std::vector<std::string> events;
   std::string pending;
   static EventLog* of(nxml_t h) { return static_cast<EventLog*>(xmlUser(h)); }
   static void tagBegin(nxml_t h, const char* n, int l) { of(h)->events.push_back("<" + std::string(n, l)); }
   static void attr(nxml_t h, const char* n, int l) { of(h)->events.push_back("@" + std::string(n, l)); }
-  static void value(nxml_t h, const char* v, int l, int more) { of(h)->piece("=", v, l, more); }
-  static void data(nxml_t h, const char* v, int l, int more) { of(h)->piece("'", v, l, more); }
+  static void value(nxml_t h, const char* v, int l, int more) { of(h)->chunk("=", v, l, more); }
+  static void data(nxml_t h, const char* v, int l, int more) { of(h)->chunk("'", v, l, more); }
   static void tagEnd(nxml_t h, const char* n, int l) { of(h)->events.push_back("/" + std::string(n, l)); }
-  void piece(const char* kind, const char* v, int l, int more) {
+  void chunk(const char* kind, const char* v, int l, int more) {
     pending.append(v, l);
     if (!more) {
       events.push_back(kind + pending);

@@ -1,0 +1,562 @@
+// The client library against a real broker process: calls in every form, deferred replies,
+// abort, time-outs, lookups, events, object announcements and disconnects.
+#include <libubox/blobmsg_json.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include "blob_helpers.h"
+#include "tinyloop.h"
+
+#include <sys/timerfd.h>
+#include "bus_fixture.h"
+
+namespace {
+
+using bustest::BrokerProcess;
+using bustest::runUntil;
+using bustest::ServedContext;
+
+// ---- the served object "test" ----
+
+struct ServerState {
+    std::mutex lock;
+    std::vector<ubus_request_data> deferred;  // answered from the loop, after the handler
+    std::atomic<int> hangs{0};
+    std::atomic<uint32_t> lastPeer{0};
+    std::atomic<int> callbackStatus{-1};
+};
+ServerState *gServer;
+
+void replyU32(ubus_context *ctx, ubus_request_data *req, const char *name, uint32_t value) {
+    blob_buf b{};
+    blobmsg_buf_init(&b);
+    blobmsg_add_u32(&b, name, value);
+    ubus_send_reply(ctx, req, b.head);
+    blob_buf_free(&b);
+}
+
+int methodEcho(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *msg) {
+    gServer->lastPeer = req->peer;
+    ubus_send_reply(ctx, req, msg);
+    return UBUS_STATUS_OK;
+}
+
+int methodTwice(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *) {
+    replyU32(ctx, req, "n", 1);
+    replyU32(ctx, req, "n", 2);
+    return UBUS_STATUS_OK;
+}
+
+int methodFail(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *) {
+    replyU32(ctx, req, "partial", 1);
+    return UBUS_STATUS_UNKNOWN_ERROR;
+}
+
+int methodDefer(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *) {
+    ubus_request_data saved;
+    ubus_defer_request(ctx, req, &saved);
+    std::lock_guard<std::mutex> guard(gServer->lock);
+    gServer->deferred.push_back(saved);
+    return UBUS_STATUS_UNKNOWN_ERROR;  // ignored: a deferred request sends no status here
+}
+
+int methodHang(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *) {
+    ubus_request_data forgotten;
+    ubus_defer_request(ctx, req, &forgotten);
+    gServer->hangs++;
+    return UBUS_STATUS_OK;
+}
+
+// "callback": while the caller still waits for the answer, call its object back.
+int methodCallback(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *msg) {
+    static const blobmsg_policy policy[1] = {{"obj", BLOBMSG_TYPE_INT32}};
+    blob_attr *tb[1];
+    if (blobmsg_parse(policy, 1, tb, blob_data(msg), static_cast<unsigned>(blob_len(msg))) != 0 || !tb[0])
+        return UBUS_STATUS_INVALID_ARGUMENT;
+    ubus_request_data saved;
+    ubus_defer_request(ctx, req, &saved);
+    auto *call = new ubus_request{};
+    if (ubus_invoke_async(ctx, blobmsg_get_u32(tb[0]), "m", nullptr, call) != 0) return UBUS_STATUS_UNKNOWN_ERROR;
+    call->complete_cb = [](ubus_request *r, int status) {
+        gServer->callbackStatus = status;
+        delete r;
+    };
+    ubus_complete_request_async(ctx, call);
+    std::lock_guard<std::mutex> guard(gServer->lock);
+    gServer->deferred.push_back(saved);
+    return UBUS_STATUS_OK;
+}
+
+void answerDeferred(ubus_context *ctx) {
+    std::vector<ubus_request_data> due;
+    {
+        std::lock_guard<std::mutex> guard(gServer->lock);
+        due.swap(gServer->deferred);
+    }
+    for (ubus_request_data &req : due) {
+        replyU32(ctx, &req, "late", 7);
+        ubus_complete_deferred_request(ctx, &req, UBUS_STATUS_OK);
+    }
+}
+
+const blobmsg_policy kEchoPolicy[] = {{"msg", BLOBMSG_TYPE_STRING}, {"n", BLOBMSG_TYPE_INT32}};
+const ubus_method kTestMethods[] = {
+    UBUS_METHOD("echo", methodEcho, kEchoPolicy), UBUS_METHOD_NOARG("twice", methodTwice),
+    UBUS_METHOD_NOARG("fail", methodFail),        UBUS_METHOD_NOARG("defer", methodDefer),
+    UBUS_METHOD_NOARG("hang", methodHang),        UBUS_METHOD_NOARG("callback", methodCallback),
+};
+ubus_object_type gTestType = UBUS_OBJECT_TYPE("test", kTestMethods);
+ubus_object makeObject(const char *name, ubus_object_type *type, const ubus_method *methods, int count) {
+    ubus_object obj{};
+    obj.name = name;
+    obj.type = type;
+    obj.methods = methods;
+    obj.n_methods = count;
+    return obj;
+}
+
+ubus_object gTestObject = makeObject("test", &gTestType, kTestMethods, static_cast<int>(ARRAY_SIZE(kTestMethods)));
+
+void publishTest(ubus_context *ctx) {
+    gTestType.id = 0;
+    ASSERT_EQ(ubus_add_object(ctx, &gTestObject), UBUS_STATUS_OK);
+}
+
+// ---- the caller's side ----
+
+struct Replies {
+    std::vector<std::string> data;
+    int completions = 0;
+    int status = -1;
+};
+
+void collectData(ubus_request *req, int type, blob_attr *msg) {
+    EXPECT_EQ(type, UBUS_MSG_DATA);
+    char *json = blobmsg_format_json(msg, true);
+    static_cast<Replies *>(req->priv)->data.push_back(json ? json : "");
+    free(json);
+}
+
+void collectComplete(ubus_request *req, int status) {
+    auto *r = static_cast<Replies *>(req->priv);
+    r->completions++;
+    r->status = status;
+}
+
+class UbusTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        gServer = &state;
+        server = std::make_unique<ServedContext>(broker.socket, publishTest, answerDeferred);
+        ctx = ubus_connect(broker.socket.c_str());
+        ASSERT_NE(ctx, nullptr);
+        ASSERT_EQ(ubus_lookup_id(ctx, "test", &testId), UBUS_STATUS_OK);
+    }
+    void TearDown() override {
+        if (ctx) ubus_free(ctx);
+        server.reset();
+    }
+    int call(const char *method, const char *json, Replies &r, int timeoutMs = 5000) {
+        blob_buf b{};
+        blobmsg_buf_init(&b);
+        if (json) {
+            EXPECT_TRUE(blobmsg_add_json_from_string(&b, json));
+        }
+        int ret = ubus_invoke(ctx, testId, method, b.head, collectData, &r, timeoutMs);
+        blob_buf_free(&b);
+        return ret;
+    }
+
+    BrokerProcess broker;
+    ServerState state;
+    std::unique_ptr<ServedContext> server;
+    ubus_context *ctx = nullptr;
+    uint32_t testId = 0;
+};
+
+TEST_F(UbusTest, SynchronousInvokeDeliversEveryDataThenTheStatus) {
+    Replies echo;
+    EXPECT_EQ(call("echo", R"({"msg":"hi","n":3})", echo), UBUS_STATUS_OK);
+    EXPECT_EQ(echo.data, (std::vector<std::string>{R"({"msg":"hi","n":3})"}));
+    EXPECT_EQ(state.lastPeer.load(), ctx->local_id);  // the server sees who called
+
+    Replies twice;
+    EXPECT_EQ(call("twice", nullptr, twice), UBUS_STATUS_OK);
+    EXPECT_EQ(twice.data, (std::vector<std::string>{R"({"n":1})", R"({"n":2})"}));
+
+    Replies fail;
+    EXPECT_EQ(call("fail", nullptr, fail), UBUS_STATUS_UNKNOWN_ERROR);
+    EXPECT_EQ(fail.data.size(), 1u);
+
+    Replies none;
+    EXPECT_EQ(call("nosuch", nullptr, none), UBUS_STATUS_METHOD_NOT_FOUND);
+    EXPECT_EQ(ubus_invoke(ctx, 0x7fff1234, "echo", nullptr, nullptr, nullptr, 1000), UBUS_STATUS_NOT_FOUND);
+}
+
+TEST_F(UbusTest, LargeMessagesPassAndOversizeOnesAreRefusedBeforeSending) {
+    blob_buf b{};
+    blobmsg_buf_init(&b);
+    std::string big(900 * 1024, 'x');
+    blobmsg_add_string(&b, "msg", big.c_str());
+    Replies r;
+    EXPECT_EQ(ubus_invoke(ctx, testId, "echo", b.head, collectData, &r, 5000), UBUS_STATUS_OK);
+    ASSERT_EQ(r.data.size(), 1u);
+    EXPECT_EQ(r.data[0].size(), big.size() + 10);  // {"msg":"..."}
+    blobmsg_add_string(&b, "more", big.c_str());  // now beyond 1 MiB
+    EXPECT_EQ(ubus_invoke(ctx, testId, "echo", b.head, collectData, &r, 5000), UBUS_STATUS_INVALID_ARGUMENT);
+    blob_buf_free(&b);
+    Replies after;
+    EXPECT_EQ(call("twice", nullptr, after), UBUS_STATUS_OK);
+}
+
+TEST_F(UbusTest, AsynchronousInvokeRunsDataAndCompletionCallbacksOnce) {
+    Replies r;
+    ubus_request req{};
+    blob_buf b{};
+    blobmsg_buf_init(&b);
+    blobmsg_add_string(&b, "msg", "async");
+    ASSERT_EQ(ubus_invoke_async(ctx, testId, "echo", b.head, &req), UBUS_STATUS_OK);
+    blob_buf_free(&b);
+    req.data_cb = collectData;
+    req.complete_cb = collectComplete;
+    req.priv = &r;
+    ubus_complete_request_async(ctx, &req);
+    ASSERT_TRUE(runUntil(ctx, [&] { return r.completions > 0; }));
+    EXPECT_EQ(r.status, UBUS_STATUS_OK);
+    EXPECT_EQ(r.data, (std::vector<std::string>{R"({"msg":"async"})"}));
+    EXPECT_EQ(req.peer, testId);
+    Replies after;
+    EXPECT_EQ(call("twice", nullptr, after), UBUS_STATUS_OK);  // nothing more arrives for req
+    EXPECT_EQ(r.completions, 1);
+}
+
+TEST_F(UbusTest, DeferredRequestIsAnsweredLaterWithDataAndStatus) {
+    Replies sync;
+    EXPECT_EQ(call("defer", nullptr, sync), UBUS_STATUS_OK);
+    EXPECT_EQ(sync.data, (std::vector<std::string>{R"({"late":7})"}));
+
+    Replies r;
+    ubus_request req{};
+    ASSERT_EQ(ubus_invoke_async(ctx, testId, "defer", nullptr, &req), UBUS_STATUS_OK);
+    req.data_cb = collectData;
+    req.complete_cb = collectComplete;
+    req.priv = &r;
+    ubus_complete_request_async(ctx, &req);
+    ASSERT_TRUE(runUntil(ctx, [&] { return r.completions > 0; }));
+    EXPECT_EQ(r.status, UBUS_STATUS_OK);
+    EXPECT_EQ(r.data.size(), 1u);
+}
+
+TEST_F(UbusTest, AbortedRequestNeverCallsBack) {
+    Replies r;
+    ubus_request req{};
+    ASSERT_EQ(ubus_invoke_async(ctx, testId, "defer", nullptr, &req), UBUS_STATUS_OK);
+    req.data_cb = collectData;
+    req.complete_cb = collectComplete;
+    req.priv = &r;
+    ubus_complete_request_async(ctx, &req);
+    ubus_abort_request(ctx, &req);
+    // The late answer reaches this socket before the answer to the next call.
+    Replies next;
+    EXPECT_EQ(call("twice", nullptr, next), UBUS_STATUS_OK);
+    ubus_handle_event(ctx);
+    EXPECT_EQ(r.completions, 0);
+    EXPECT_TRUE(r.data.empty());
+}
+
+TEST_F(UbusTest, SynchronousInvokeTimesOut) {
+    Replies r;
+    EXPECT_EQ(call("hang", nullptr, r, 200), UBUS_STATUS_TIMEOUT);
+    Replies next;  // the connection stays usable
+    EXPECT_EQ(call("twice", nullptr, next), UBUS_STATUS_OK);
+}
+
+void collectPath(ubus_context *, ubus_object_data *obj, void *priv) {
+    static_cast<std::vector<std::string> *>(priv)->push_back(obj->path);
+}
+
+TEST_F(UbusTest, LookupFindsPresentObjectsAndReportsAbsentOnes) {
+    ubus_object_type type = UBUS_OBJECT_TYPE("more", kTestMethods);
+    ubus_object a = makeObject("test.b", &type, kTestMethods, 1);
+    ubus_object c = makeObject("tesla", &type, kTestMethods, 1);
+    ASSERT_EQ(ubus_add_object(ctx, &a), UBUS_STATUS_OK);
+    ASSERT_EQ(ubus_add_object(ctx, &c), UBUS_STATUS_OK);  // the second reuses the type id
+    EXPECT_NE(type.id, 0u);
+    uint32_t id = 0;
+    EXPECT_EQ(ubus_lookup_id(ctx, "test.b", &id), UBUS_STATUS_OK);
+    EXPECT_EQ(id, a.id);
+    EXPECT_EQ(ubus_lookup_id(ctx, "absent", &id), UBUS_STATUS_NOT_FOUND);
+    std::vector<std::string> paths;
+    EXPECT_EQ(ubus_lookup(ctx, "test*", collectPath, &paths), UBUS_STATUS_OK);
+    EXPECT_EQ(paths, (std::vector<std::string>{"test", "test.b"}));
+    paths.clear();
+    EXPECT_EQ(ubus_lookup(ctx, nullptr, collectPath, &paths), UBUS_STATUS_OK);
+    EXPECT_EQ(paths, (std::vector<std::string>{"tesla", "test", "test.b"}));
+    EXPECT_EQ(ubus_lookup(ctx, "nomatch*", collectPath, &paths), UBUS_STATUS_NOT_FOUND);
+    EXPECT_EQ(ubus_remove_object(ctx, &a), UBUS_STATUS_OK);
+    EXPECT_EQ(ubus_lookup_id(ctx, "test.b", &id), UBUS_STATUS_NOT_FOUND);
+    // A duplicate path is refused.
+    ubus_object dup = makeObject("test", &type, kTestMethods, 1);
+    EXPECT_EQ(ubus_add_object(ctx, &dup), UBUS_STATUS_INVALID_ARGUMENT);
+}
+
+struct EventLog {
+    ubus_event_handler handler{};
+    std::vector<std::string> events;  // "name data"
+};
+
+void logEvent(ubus_context *, ubus_event_handler *ev, const char *type, blob_attr *msg) {
+    auto *log = reinterpret_cast<EventLog *>(ev);  // the handler is the first member
+    char *json = blobmsg_format_json(msg, true);
+    log->events.push_back(std::string(type) + " " + (json ? json : ""));
+    free(json);
+}
+
+TEST_F(UbusTest, EventsReachExactAndWildcardPatternsOnce) {
+    EventLog exact, wild, own;
+    for (EventLog *log : {&exact, &wild, &own}) log->handler.cb = logEvent;
+    ubus_context *listener = ubus_connect(broker.socket.c_str());
+    ASSERT_NE(listener, nullptr);
+    ASSERT_EQ(ubus_register_event_handler(listener, &exact.handler, "line.event"), UBUS_STATUS_OK);
+    ASSERT_EQ(ubus_register_event_handler(listener, &wild.handler, "line.*"), UBUS_STATUS_OK);
+    ASSERT_EQ(ubus_register_event_handler(listener, &wild.handler, "line.ev*"), UBUS_STATUS_OK);
+    ASSERT_EQ(ubus_register_event_handler(ctx, &own.handler, "*"), UBUS_STATUS_OK);
+    blob_buf b{};
+    blobmsg_buf_init(&b);
+    blobmsg_add_u32(&b, "line", 1);
+    EXPECT_EQ(ubus_send_event(ctx, "line.event", b.head), UBUS_STATUS_OK);
+    EXPECT_EQ(ubus_send_event(ctx, "line.other", b.head), UBUS_STATUS_OK);
+    EXPECT_EQ(ubus_send_event(ctx, "unrelated", b.head), UBUS_STATUS_OK);
+    EXPECT_EQ(ubus_send_event(ctx, "ubus.fake", b.head), UBUS_STATUS_PERMISSION_DENIED);
+    blob_buf_free(&b);
+    ASSERT_TRUE(runUntil(listener, [&] { return wild.events.size() >= 2 && exact.events.size() >= 1; }));
+    Replies flush;  // a round trip on the sender's own connection
+    EXPECT_EQ(call("twice", nullptr, flush), UBUS_STATUS_OK);
+    ubus_handle_event(ctx);
+    EXPECT_EQ(exact.events, (std::vector<std::string>{R"(line.event {"line":1})"}));
+    EXPECT_EQ(wild.events, (std::vector<std::string>{R"(line.event {"line":1})", R"(line.other {"line":1})"}));
+    EXPECT_TRUE(own.events.empty());  // no loopback to the sender
+    EXPECT_EQ(ubus_unregister_event_handler(listener, &exact.handler), UBUS_STATUS_OK);
+    ubus_free(listener);
+}
+
+TEST_F(UbusTest, ObjectsAreAnnouncedOnAddRemoveAndDisconnect) {
+    EventLog added, removed;
+    added.handler.cb = removed.handler.cb = logEvent;
+    ASSERT_EQ(ubus_register_event_handler(ctx, &added.handler, "ubus.object.add"), UBUS_STATUS_OK);
+    ASSERT_EQ(ubus_register_event_handler(ctx, &removed.handler, "ubus.object.remove"), UBUS_STATUS_OK);
+    ubus_context *other = ubus_connect(broker.socket.c_str());
+    ASSERT_NE(other, nullptr);
+    ubus_object_type type = UBUS_OBJECT_TYPE("pbx", kTestMethods);
+    ubus_object first = makeObject("asterisk", &type, kTestMethods, 1);
+    ubus_object second = makeObject("dect", &type, kTestMethods, 1);
+    ASSERT_EQ(ubus_add_object(other, &first), UBUS_STATUS_OK);
+    uint32_t firstId = first.id;
+    ASSERT_EQ(ubus_remove_object(other, &first), UBUS_STATUS_OK);
+    ASSERT_EQ(ubus_add_object(other, &second), UBUS_STATUS_OK);
+    uint32_t secondId = second.id;
+    ubus_free(other);  // disconnecting removes "dect"
+    ASSERT_TRUE(runUntil(ctx, [&] { return removed.events.size() >= 2; }));
+    auto text = [](const char *name, uint32_t id, const char *path) {
+        return std::string(name) + " {\"id\":" + std::to_string(static_cast<int32_t>(id)) + ",\"path\":\"" + path + "\"}";
+    };
+    EXPECT_EQ(added.events, (std::vector<std::string>{text("ubus.object.add", firstId, "asterisk"),
+                                                      text("ubus.object.add", secondId, "dect")}));
+    EXPECT_EQ(removed.events, (std::vector<std::string>{text("ubus.object.remove", firstId, "asterisk"),
+                                                        text("ubus.object.remove", secondId, "dect")}));
+}
+
+int hangerHang(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *) {
+    return methodHang(ctx, nullptr, req, nullptr, nullptr);
+}
+const ubus_method kHangerMethods[] = {UBUS_METHOD_NOARG("hang", hangerHang)};
+ubus_object_type gHangerType = UBUS_OBJECT_TYPE("hanger", kHangerMethods);
+ubus_object gHanger = makeObject("hanger", &gHangerType, kHangerMethods, 1);
+
+TEST_F(UbusTest, CallsFailWhenTheServingClientDisconnectsMidCall) {
+    gHangerType.id = 0;
+    ServedContext hanger(broker.socket, [](ubus_context *c) { ASSERT_EQ(ubus_add_object(c, &gHanger), 0); });
+    uint32_t hangerId = 0;
+    ASSERT_EQ(ubus_lookup_id(ctx, "hanger", &hangerId), UBUS_STATUS_OK);
+    // Asynchronous: the completion comes with an error.
+    Replies r;
+    ubus_request req{};
+    ASSERT_EQ(ubus_invoke_async(ctx, hangerId, "hang", nullptr, &req), UBUS_STATUS_OK);
+    req.complete_cb = collectComplete;
+    req.priv = &r;
+    ubus_complete_request_async(ctx, &req);
+    // Synchronous, from this thread, while the server goes away from another.
+    std::thread stopper([&] {
+        while (state.hangs < 2) std::this_thread::yield();
+        hanger.stop();
+    });
+    EXPECT_EQ(ubus_invoke(ctx, hangerId, "hang", nullptr, nullptr, nullptr, 30000), UBUS_STATUS_CONNECTION_FAILED);
+    stopper.join();
+    ASSERT_TRUE(runUntil(ctx, [&] { return r.completions > 0; }));
+    EXPECT_EQ(r.status, UBUS_STATUS_CONNECTION_FAILED);
+}
+
+TEST_F(UbusTest, LosingTheBrokerCompletesPendingRequestsAndQuietsTheDescriptor) {
+    Replies r;
+    ubus_request req{};
+    ASSERT_EQ(ubus_invoke_async(ctx, testId, "hang", nullptr, &req), UBUS_STATUS_OK);
+    req.complete_cb = collectComplete;
+    req.priv = &r;
+    ubus_complete_request_async(ctx, &req);
+    while (state.hangs < 1) ubus_handle_event(ctx);
+    broker.stop();
+    ASSERT_TRUE(runUntil(ctx, [&] { return r.completions > 0; }));
+    EXPECT_EQ(r.status, UBUS_STATUS_TIMEOUT);
+    EXPECT_TRUE(ctx->sock.eof);
+    pollfd p{ctx->sock.fd, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 50), 0);  // a loop serving it does not spin
+    EXPECT_EQ(ubus_invoke(ctx, testId, "twice", nullptr, nullptr, nullptr, 1000), UBUS_STATUS_CONNECTION_FAILED);
+}
+
+// ---- a context served from the event loop, as the daemon serves it ----
+
+struct LoopRun {
+    ubus_context *ctx = nullptr;
+    int base = -1;
+    tl_stream_t *bus = nullptr;
+    tl_stream_t *guard = nullptr;
+    int served = 0;
+    bool timedOut = false;
+};
+LoopRun *gLoop;
+
+void stopLoop() {
+    tl_base_delete_stream(gLoop->base, gLoop->bus);
+    tl_base_delete_stream(gLoop->base, gLoop->guard);
+}
+
+int methodM(ubus_context *, ubus_object *, ubus_request_data *, const char *, blob_attr *) {
+    gLoop->served++;
+    stopLoop();
+    return UBUS_STATUS_OK;
+}
+const ubus_method kMMethods[] = {UBUS_METHOD_NOARG("m", methodM)};
+ubus_object_type gMType = UBUS_OBJECT_TYPE("m", kMMethods);
+ubus_object gMObject = makeObject("caller", &gMType, kMMethods, 1);
+
+TEST_F(UbusTest, CallsArrivingDuringASynchronousCallAreServedFromTheLoopAfterwards) {
+    LoopRun run;
+    gLoop = &run;
+    run.ctx = ctx;
+    gMType.id = 0;
+    ASSERT_EQ(ubus_add_object(ctx, &gMObject), UBUS_STATUS_OK);
+    // The server calls "m" on this context while this context waits in a synchronous call:
+    // the call must not run inside the wait, and must wake the loop afterwards by itself.
+    blob_buf b{};
+    blobmsg_buf_init(&b);
+    blobmsg_add_u32(&b, "obj", gMObject.id);
+    EXPECT_EQ(ubus_invoke(ctx, testId, "callback", b.head, nullptr, nullptr, 5000), UBUS_STATUS_OK);
+    blob_buf_free(&b);
+    EXPECT_EQ(run.served, 0);
+
+    run.base = tl_base_new();
+    run.bus = tl_stream_new(ctx->sock.fd);
+    tl_stream_add_handler(run.bus, 0, [](tl_stream_t *, tl_event_t *) { ubus_handle_event(gLoop->ctx); });
+    tl_base_add_stream(run.base, run.bus);
+    int timer = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    itimerspec five{{0, 0}, {5, 0}};
+    timerfd_settime(timer, 0, &five, nullptr);
+    run.guard = tl_stream_new(timer);
+    tl_stream_add_handler(run.guard, 0, [](tl_stream_t *, tl_event_t *) {
+        gLoop->timedOut = true;
+        stopLoop();
+    });
+    tl_base_add_stream(run.base, run.guard);
+    EXPECT_EQ(tl_base_dispatch(run.base), 0);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.served, 1);
+    for (int i = 0; i < 500 && state.callbackStatus < 0; i++) usleep(10000);
+    EXPECT_EQ(state.callbackStatus.load(), UBUS_STATUS_OK);
+    tl_stream_free(run.bus);
+    tl_stream_free(run.guard);
+    tl_base_free(run.base);
+    close(timer);
+}
+
+// ---- the broker against a raw socket ----
+
+int rawConnect(const std::string &path) {
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, path.c_str());
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    timeval tv{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    return fd;
+}
+
+std::vector<uint8_t> rawRead(int fd, size_t n) {
+    std::vector<uint8_t> out(n);
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = recv(fd, out.data() + got, n - got, 0);
+        if (r <= 0) break;
+        got += static_cast<size_t>(r);
+    }
+    out.resize(got);
+    return out;
+}
+
+void rawSend(int fd, const std::vector<uint8_t> &bytes) {
+    ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+TEST_F(UbusTest, BrokerAnswersBadRequestsAndDropsClientsThatBreakFraming) {
+    int fd = rawConnect(broker.socket);
+    auto hello = rawRead(fd, 12);
+    ASSERT_EQ(hello.size(), 12u);
+    EXPECT_EQ(hello[1], UBUS_MSG_HELLO);
+    // An INVOKE without a method: status 2, seq and peer echoed.
+    rawSend(fd, wireBytes("00 05 00 2a 12 34 56 78 | 00 00 00 0c | 03 00 00 08 00 00 04 00"));
+    EXPECT_EQ(rawRead(fd, 20), wireBytes("00 01 00 2a 12 34 56 78 | 00 00 00 0c | 01 00 00 08 00 00 00 02"));
+    // An unknown message type: status 1.
+    rawSend(fd, wireBytes("00 2a 00 01 00 00 00 00 | 00 00 00 04"));
+    EXPECT_EQ(rawRead(fd, 20), wireBytes("00 01 00 01 00 00 00 00 | 00 00 00 0c | 01 00 00 08 00 00 00 01"));
+    // A lookup of an empty path: status 2; a ping is echoed.
+    rawSend(fd, wireBytes("00 04 00 02 00 00 00 00 | 00 00 00 0c | 02 00 00 05 00 00 00 00"));
+    EXPECT_EQ(rawRead(fd, 20), wireBytes("00 01 00 02 00 00 00 00 | 00 00 00 0c | 01 00 00 08 00 00 00 02"));
+    // A body longer than 1 MiB: the broker disconnects this client.
+    rawSend(fd, wireBytes("00 03 00 03 00 00 00 00 | 00 10 00 08"));
+    uint8_t byte;
+    EXPECT_EQ(recv(fd, &byte, 1, 0), 0);
+    close(fd);
+    // A body length below its own header: also disconnected.
+    fd = rawConnect(broker.socket);
+    rawRead(fd, 12);
+    rawSend(fd, wireBytes("00 03 00 03 00 00 00 00 | 00 00 00 02"));
+    EXPECT_EQ(recv(fd, &byte, 1, 0), 0);
+    close(fd);
+    // Everyone else is still served.
+    Replies r;
+    EXPECT_EQ(call("twice", nullptr, r), UBUS_STATUS_OK);
+}
+
+TEST_F(UbusTest, PublishedSignatureMatchesTheWireFormat) {
+    int fd = rawConnect(broker.socket);
+    rawRead(fd, 12);
+    rawSend(fd, wireBytes("00 04 00 01 00 00 00 00 | 00 00 00 0c | 02 00 00 09 \"test\" 00 00 00 00"));
+    auto header = rawRead(fd, 12);
+    ASSERT_EQ(header.size(), 12u);
+    EXPECT_EQ(header[1], UBUS_MSG_DATA);
+    size_t len = (static_cast<size_t>(header[9]) << 16 | static_cast<size_t>(header[10]) << 8 | header[11]) - 4;
+    auto body = rawRead(fd, len);
+    // OBJPATH, OBJID, OBJTYPE, then the signature: "echo" with its two typed arguments first.
+    auto expectStart = wireBytes("02 00 00 09 \"test\" 00 00 00 00");
+    ASSERT_GE(body.size(), 40u);
+    EXPECT_EQ(std::vector<uint8_t>(body.begin(), body.begin() + 12), expectStart);
+    EXPECT_EQ(std::vector<uint8_t>(body.begin() + 12, body.begin() + 16), wireBytes("03 00 00 08"));
+    EXPECT_EQ(std::vector<uint8_t>(body.begin() + 20, body.begin() + 24), wireBytes("05 00 00 08"));
+    auto sigStart = wireBytes("82 00 00 28 00 04 \"echo\" 00 00 | 85 00 00 10 00 03 \"msg\" 00 00 00 00 00 00 03"
+                              " | 85 00 00 0c 00 01 \"n\" 00 00 00 00 05");
+    EXPECT_EQ(std::vector<uint8_t>(body.begin() + 32, body.begin() + 32 + static_cast<long>(sigStart.size())), sigStart);
+    close(fd);
+}
+
+}  // namespace
