@@ -37,10 +37,10 @@ namespace {
 constexpr uint16_t kHecRegOptions = 0;
 constexpr uint16_t kHecRegDebug = 2;
 constexpr uint16_t kHecRegVolume = 4;
-constexpr uint16_t kHecGetStateCmd = HSF_MKHDR(HAPI_HEC_SRV, HAPI_OPC_GETSTATE_CMD);  // 0x44B6
-constexpr uint16_t kHecResetCmd = HSF_MKCMD_STD(HAPI_HEC_SRV, 4);                     // 0x4484
-constexpr uint16_t kHecResetCoeffCmd = HSF_MKCMD_STD(HAPI_HEC_SRV, 5);                // 0x4485
-constexpr uint16_t kRtpSetNtpTimestampCmd = HSF_MKCMD_EXT(HAPI_RTP_SRV, 0x17);        // 0x0617
+constexpr uint16_t HAPI_HEC_GETSTATE_CMD = HSF_MKHDR(HAPI_HEC_SRV, HAPI_OPC_GETSTATE_CMD);  // 0x44B6
+constexpr uint16_t HAPI_HEC_RESET_CMD = HSF_MKCMD_STD(HAPI_HEC_SRV, 4);                     // 0x4484
+constexpr uint16_t HAPI_HEC_RESETCOEFF_CMD = HSF_MKCMD_STD(HAPI_HEC_SRV, 5);                // 0x4485
+constexpr uint16_t HAPI_RTP_SET_NTP_TIMESTAMP_CMD = HSF_MKCMD_EXT(HAPI_RTP_SRV, 0x17);        // 0x0617
 constexpr uint16_t kNtpChannel = 0x50;
 constexpr uint16_t kGr303OnHookEvent = 149;
 constexpr uint16_t kGr303OffHookEvent = 159;
@@ -208,7 +208,7 @@ void networkLoopTest(Console& c) {
 }
 
 void hecSetReg(uint16_t vhd, uint16_t reg, uint16_t value, const char* failure, int line) {
-  if (hdspSendCmdAsync(vhd, hdsp::HEC_SETREG1_CMD, HAPI_REQID_STD_CMD, reg, value) != 0) error(failure, line);
+  if (hdspSendCmdAsync(vhd, hdsp::HAPI_HEC_SETREG1_CMD, HAPI_REQID_STD_CMD, reg, value) != 0) error(failure, line);
 }
 
 void generateToneEvent(Console& c) {
@@ -289,7 +289,7 @@ void ntpTimestamp(Console& c) {
   info("EPT: Setting NTP RTCP timestamp to %u sec %u usec ", seconds, micros);
   uint16_t words[4] = {static_cast<uint16_t>(seconds >> 16), static_cast<uint16_t>(seconds & 0xFFFF),
                        static_cast<uint16_t>(micros >> 16), static_cast<uint16_t>(micros & 0xFFFF)};
-  if (hdspSendCmdData(kNtpChannel, kRtpSetNtpTimestampCmd, HAPI_REQID_EXT_CMD, sizeof words, words) == 0) {
+  if (hdspSendCmdData(kNtpChannel, HAPI_RTP_SET_NTP_TIMESTAMP_CMD, HAPI_REQID_EXT_CMD, sizeof words, words) == 0) {
     info("EPT: NTP RTCP timestamp SET ");
   } else {
     error("EPT: Couldn't set NTP RTCP timestamp !!!");
@@ -373,19 +373,19 @@ EPSTATUS run(Console& c, EPCONSOLECMD cmd) {
       hecSetReg(e->lineVhdHdl, kHecRegOptions, 0, "EPT: ERROR setting HEC Burst on %d", line);
       break;
     case EPCMD_HEC_GET_STATE:
-      if (hdspSendCmdAsync(e->lineVhdHdl, kHecGetStateCmd, HAPI_REQID_STD_CMD, 0, 0) != 0) {
+      if (hdspSendCmdAsync(e->lineVhdHdl, HAPI_HEC_GETSTATE_CMD, HAPI_REQID_STD_CMD, 0, 0) != 0) {
         error("EPT: ERROR triggering HEC get state %d", line);
       }
       break;
     case EPCMD_HEC_DBG_SET:
-      if (hdspSendCmd(e->lineVhdHdl, hdsp::HEC_SETREG1_CMD, HAPI_REQID_STD_CMD, kHecRegDebug,
+      if (hdspSendCmd(e->lineVhdHdl, hdsp::HAPI_HEC_SETREG1_CMD, HAPI_REQID_STD_CMD, kHecRegDebug,
                       static_cast<uint16_t>(arg[0])) != 0) {
         error("EPT: Error setting HEC Debug mask.");
       }
       break;
     case EPCMD_HEC_RESET:
     case EPCMD_HEC_RESET_COEF:
-      if (hdspSendCmd(e->lineVhdHdl, cmd == EPCMD_HEC_RESET ? kHecResetCmd : kHecResetCoeffCmd, HAPI_REQID_STD_CMD,
+      if (hdspSendCmd(e->lineVhdHdl, cmd == EPCMD_HEC_RESET ? HAPI_HEC_RESET_CMD : HAPI_HEC_RESETCOEFF_CMD, HAPI_REQID_STD_CMD,
                       static_cast<uint16_t>(arg[0]), 0) != 0) {
         error("EPT: Error sending HEC Reset.");
       }

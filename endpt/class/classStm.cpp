@@ -113,7 +113,7 @@ int ClassEvent(CLASSSTM_MEM* mem, HDSP_CLASS_CLIDRX_STATE* rxState, int lineId, 
                const HSZEVT* event, EPCLIDRX_DATA* received) {
   if (event == nullptr) return 0;
   switch (event->hsxevt) {
-    case hdsp::CLIDRX_PKT_EVT: {
+    case hdsp::HAPI_CLIDRX_PKT_EVT: {
       if (rxState == nullptr || event->hsxreqid != HAPI_REQID_EXT_EVT || event->hsxop2.ref == nullptr) return 0;
       // A short data block leaves the rest of the packet zero rather than read past it.
       HSZCLIDRXPACKET packet{};
@@ -122,14 +122,14 @@ int ClassEvent(CLASSSTM_MEM* mem, HDSP_CLASS_CLIDRX_STATE* rxState, int lineId, 
       if (received != nullptr) *received = rxState->clidRxData;
       return 1;
     }
-    case hdsp::PTE_TONE_GEN_EVT: {
+    case hdsp::HAPI_PTE_TONE_GEN_EVT: {
       uint16_t word = 0;
       if (firstDataWord(event, &word) && (word == 0 || word == 255)) {
         classStmEventProcess(mem, CLASSSTM_TONE_GEN_EVT, lineId);
       }
       return 0;
     }
-    case hdsp::PTE_TONE_ON_EVT: {
+    case hdsp::HAPI_PTE_TONE_ON_EVT: {
       const uint16_t digit = event->hsxop2.val & 0xFF;
       if (digit == 12 || digit == 15) classStmEventProcess(mem, CLASSSTM_CLID_ACK_RCVD, lineId);
       return 0;

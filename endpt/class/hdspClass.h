@@ -123,12 +123,12 @@ inline constexpr uint16_t CLIDTX_TRANSMIT_CMD = HSF_MKCMD_STD(HAPI_CLIDTX_SRV, 0
 inline constexpr uint16_t CLIDTX_ENABLE_CMD = HSF_MKHDR(HAPI_CLIDTX_SRV, HAPI_OPC_ENABLE_CMD);  // 0x08B0
 inline constexpr uint16_t CLIDTX_END_EVT = HSF_MKEVT_STD(HAPI_CLIDTX_SRV, 0);               // 0x08C0
 inline constexpr uint16_t CLIDTX_REFUSED_EVT = HSF_MKEVT_STD(HAPI_CLIDTX_SRV, 1);           // 0x08C1
-inline constexpr uint16_t CLIDRX_SETREGS_CMD = HSF_MKCMD_EXT(HAPI_CLIDRX_SRV, 0x32);        // 0x3432
-inline constexpr uint16_t CLIDRX_PKT_EVT = HSF_MKEVT_EXT(HAPI_CLIDRX_SRV, 0);               // 0x3440
-inline constexpr uint16_t PTE_DIALSTRING_CMD = HSF_MKCMD_EXT(HAPI_PTE_SRV, 2);              // 0x0902
-inline constexpr uint16_t PTE_TONE_GEN_EVT = HSF_MKEVT_EXT(HAPI_PTE_SRV, 2);                // 0x0942
-inline constexpr uint16_t PTE_TONE_ON_EVT = HSF_MKEVT_STD(HAPI_PTE_SRV, 0);                 // 0x09C0
-inline constexpr uint16_t PTE_TONE_OFF_EVT = HSF_MKEVT_STD(HAPI_PTE_SRV, 1);                // 0x09C1
+inline constexpr uint16_t HAPI_CLIDRX_SETREGS_CMD = HSF_MKCMD_EXT(HAPI_CLIDRX_SRV, 0x32);        // 0x3432
+inline constexpr uint16_t HAPI_CLIDRX_PKT_EVT = HSF_MKEVT_EXT(HAPI_CLIDRX_SRV, 0);               // 0x3440
+inline constexpr uint16_t HAPI_PTE_DIALSTRING_CMD = HSF_MKCMD_EXT(HAPI_PTE_SRV, 2);              // 0x0902
+inline constexpr uint16_t HAPI_PTE_TONE_GEN_EVT = HSF_MKEVT_EXT(HAPI_PTE_SRV, 2);                // 0x0942
+inline constexpr uint16_t HAPI_PTE_TONE_ON_EVT = HSF_MKEVT_STD(HAPI_PTE_SRV, 0);                 // 0x09C0
+inline constexpr uint16_t HAPI_PTE_TONE_OFF_EVT = HSF_MKEVT_STD(HAPI_PTE_SRV, 1);                // 0x09C1
 }  // namespace hdsp
 
 // Receive-service defaults for on-hook caller ID outside Japan and the UK.

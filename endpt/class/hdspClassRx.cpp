@@ -281,12 +281,12 @@ int classRxConfigure(uint16_t vhdhdl, VRG_COUNTRY country, CLASS_MSG_TYPE classT
     log(VOICE_LOGLEVEL_ERROR, "HDSP: ERROR: Incorrect class type for RX caller id ");
     return -1;
   }
-  return hdspSendCmdData(vhdhdl, hdsp::CLIDRX_SETREGS_CMD, HAPI_REQID_EXT_CMD, sizeof regs, &regs);
+  return hdspSendCmdData(vhdhdl, hdsp::HAPI_CLIDRX_SETREGS_CMD, HAPI_REQID_EXT_CMD, sizeof regs, &regs);
 }
 
 EPSTATUS enableFskClidRx(int flag, uint16_t pstnVhdHdl) {
   voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: FskClidRx Service is %s", flag ? "Enabled" : "Disabled");
-  if (hdspSendCmd(pstnVhdHdl, hdsp::CLIDRX_ENABLE_CMD, HAPI_REQID_STD_CMD, static_cast<uint16_t>(flag), 0) != 0) {
+  if (hdspSendCmd(pstnVhdHdl, hdsp::HAPI_CLIDRX_ENABLE_CMD, HAPI_REQID_STD_CMD, static_cast<uint16_t>(flag), 0) != 0) {
     voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ERROR, "EPT: ERROR enabling CLIDRX for ENDPT vhd 0x%x", pstnVhdHdl);
     return EPSTATUS_BAD_MODE;
   }

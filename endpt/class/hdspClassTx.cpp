@@ -241,7 +241,7 @@ void putCode(HAPI_PTE_DIALSTRING& d, const uint8_t (&code)[16]) {
 }
 
 int sendDialString(uint16_t vhdhdl, HAPI_PTE_DIALSTRING& d) {
-  return hdspSendCmdDataAsync(vhdhdl, hdsp::PTE_DIALSTRING_CMD, HAPI_REQID_EXT_CMD, sizeof d, &d);
+  return hdspSendCmdDataAsync(vhdhdl, hdsp::HAPI_PTE_DIALSTRING_CMD, HAPI_REQID_EXT_CMD, sizeof d, &d);
 }
 
 }  // namespace
@@ -369,7 +369,7 @@ int hdspClassTransmit(uint16_t vhdhdl) {
 }
 
 int hdspClassDtmfStopTransmit(uint16_t vhdhdl) {
-  return hdspSendCmd(vhdhdl, hdsp::PTE_TONE_END_CMD, HAPI_REQID_STD_CMD, 0, 0);
+  return hdspSendCmd(vhdhdl, hdsp::HAPI_PTE_TONE_END_CMD, HAPI_REQID_STD_CMD, 0, 0);
 }
 
 int hdspClassStopTransmit(uint16_t vhdhdl) {

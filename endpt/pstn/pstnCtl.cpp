@@ -131,7 +131,7 @@ int genDialString(PSTN_CTL_CHAN_INFO& chan, int lineId) {
   voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: PSTN_CTL: genDialString %d digits (%s)", cmd.numCharacters,
            chan.dialString);
   if (cmd.numCharacters == 0) return 0;
-  if (hdspSendCmdDataAsync(chan.vhdHdl, hdsp::PTE_DIALSTRING_CMD, HAPI_REQID_EXT_CMD, sizeof cmd, &cmd) != 0) {
+  if (hdspSendCmdDataAsync(chan.vhdHdl, hdsp::HAPI_PTE_DIALSTRING_CMD, HAPI_REQID_EXT_CMD, sizeof cmd, &cmd) != 0) {
     log(VOICE_LOGLEVEL_ERROR, "EPT: PSTN_CTL: genDialString: sending the dial string FAILED!!!");
     return 0;
   }

@@ -252,7 +252,7 @@ TEST_F(ClassStmTest, DspEventsDriveTheMachineAndTheReceiver) {
   // A received message: start, then the whole SDMF message in the end packet.
   HDSP_CLASS_CLIDRX_STATE rx{};
   HSZCLIDRXPACKET packet{};
-  HSZEVT data{0x52, hdsp::CLIDRX_PKT_EVT, HAPI_REQID_EXT_EVT, sizeof packet, {}};
+  HSZEVT data{0x52, hdsp::HAPI_CLIDRX_PKT_EVT, HAPI_REQID_EXT_EVT, sizeof packet, {}};
   data.hsxop2.ref = &packet;
   EPCLIDRX_DATA got{};
   EXPECT_EQ(ClassEvent(&mem, &rx, 0, VRG_COUNTRY_NORTH_AMERICA, &data, &got), 0);
