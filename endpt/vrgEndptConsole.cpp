@@ -20,14 +20,10 @@
 #include "rtpCnx.h"
 #include "swb/swb.h"
 #include "voiceLog.h"
+#include "vrgEndptCallbacks.h"
 #include "vrgEndptIdleWd.h"
+#include "vrgEndptLib.h"
 #include "vrgProv.h"
-
-// Provided by the dispatcher: the receivers of line-signalling and line-channel events, and the
-// daemon's event callback.
-void CasEventCallback(CAS_CTL_HANDLE handle, CAS_CTL_EVENT_TYPE eventType, CAS_CTL_EVENT event);
-void EndptVhdEventCallback(HSZEVT* event, uint16_t dspNum);
-void vrgEndptNotify(ENDPT_STATE* endptState, int cnxId, EPEVT event, void* data, int length, int value);
 
 LT_STATE vrgEndptLtState[VRG_MAX_ENDPT] = {LT_NONE, LT_NONE, LT_NONE, LT_NONE,
                                            LT_NONE, LT_NONE, LT_NONE, LT_NONE};

@@ -22,3 +22,6 @@ CAS_CTL_STATUS casCtlSupervisoryDisconnect(CAS_CTL_HANDLE h, uint32_t duration, 
 CAS_CTL_STATUS casCtlEnableFastSlicStateMode(CAS_CTL_HANDLE h, int enable) {
   return lineCall("casCtlEnableFastSlicStateMode", {h, enable});
 }
+CAS_CTL_STATUS casCtlSetStateFXS(CAS_CTL_HANDLE h, uint32_t state) {
+  return lineCall("casCtlSetStateFXS", {h, static_cast<long>(state)});
+}

@@ -27,8 +27,11 @@ int hdspDigitOn(uint16_t vhd, int line, int digit, int level, int, int pulse, HD
 }
 void EcanStateSet(VRG_ENDPT*, EPEECANSTATE state) { note("EcanStateSet", {state}); }
 void SetVoiceMode(CNXSTATE* cnx, VOICEMODE mode) { note("SetVoiceMode", {cnx->vhdhdl, mode}); }
-void vrgEndptNotify(ENDPT_STATE* state, int cnxId, EPEVT event, void*, int length, int value) {
+std::vector<uint8_t> lastNotifyData;  // the data block of the last event reported
+void vrgEndptNotify(ENDPT_STATE* state, int cnxId, EPEVT event, void* data, int length, int value) {
   note("vrgEndptNotify", {state->lineId, cnxId, event, length, value});
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  lastNotifyData.assign(bytes, bytes + (data != nullptr && length > 0 ? length : 0));
 }
 void requestLoopback(VRG_ENDPT*, int on) { note("requestLoopback", {on}); }
 void CasEventCallback(CAS_CTL_HANDLE h, CAS_CTL_EVENT_TYPE type, CAS_CTL_EVENT event) {
@@ -39,7 +42,8 @@ void GenerateNteEvent(CNXSTATE*, int event) { note("GenerateNteEvent", {event});
 int boardHalIsOffhook(int) { return consoleOffHook; }
 int boardHalSetSlicMode(int ept, int mode) { return note("boardHalSetSlicMode", {ept, mode}); }
 int boardHalSlicLineTest(int ept, int id) { return note("boardHalSlicLineTest", {ept, id}); }
-int boardHalIsType(int, dh_type) { return 0; }
+int consoleFxoEndpoint = -1;  // the board's FXO port, if any
+int boardHalIsType(int ept, dh_type type) { return type == DSPHAL_TYPE_FXO && ept == consoleFxoEndpoint ? 1 : 0; }
 void boardHalDspDisplayCfg(void) { note("boardHalDspDisplayCfg"); }
 int16_t hdspVhdEnableCmtd(uint16_t vhd, VRG_COUNTRY) { return static_cast<int16_t>(note("hdspVhdEnableCmtd", {vhd})); }
 int16_t hdspVhdDisableCmtd(uint16_t vhd) { return static_cast<int16_t>(note("hdspVhdDisableCmtd", {vhd})); }
