@@ -25,9 +25,6 @@
 #include "vrgEndptLib.h"
 #include "vrgProv.h"
 
-LT_STATE vrgEndptLtState[VRG_MAX_ENDPT] = {LT_NONE, LT_NONE, LT_NONE, LT_NONE,
-                                           LT_NONE, LT_NONE, LT_NONE, LT_NONE};
-
 namespace {
 
 constexpr uint16_t kHecRegOptions = 0;
@@ -268,7 +265,7 @@ void lineTest(Console& c) {
     lt = LT_REQUESTED;
   } else {
     error("EPT: new request but invalid test state '%d'", static_cast<int>(lt));
-    lt = LT_CANCELED;
+    lt = EPT_LT_CANCELED;
   }
   const uint32_t testId = c.arg[0];
   if (testId > kMaxLineTestId) {

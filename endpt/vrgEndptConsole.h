@@ -3,20 +3,12 @@
 // simulated line events, line tests, gains, provisioning dumps). Run on the dispatcher thread.
 #pragma once
 
+#include "vrgEndptProcess.h"
 #include "vrgEndptState.h"
 
-// Line-test state of an endpoint.
-enum LT_STATE : int32_t {
-  LT_REQUESTED = 0,
-  LT_INPROGRESS = 1,
-  LT_COMPLETED = 2,
-  LT_CANCELED = 3,
-  LT_NONE = 4,
-};
-
-// The line-test state of each endpoint record (by physical endpoint number); the dispatcher
-// marks a test completed when its result arrives.
-extern LT_STATE vrgEndptLtState[VRG_MAX_ENDPT];
+// A line test replaced by a new request before its result came (the line-test states are the
+// dispatcher's, vrgEndptLtState).
+inline constexpr LT_STATE EPT_LT_CANCELED = static_cast<LT_STATE>(3);
 
 // The NET configuration registers are 22 bytes: 11 words at even offsets 0 to 20.
 inline constexpr uint32_t EPT_NET_CONFIG_REGS_SIZE = 22;
