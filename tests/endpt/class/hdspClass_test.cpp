@@ -183,16 +183,6 @@ TEST_F(ClassTest, WithheldNumberAndNameAreSentAsReasons) {
   EXPECT_STREQ(rx.clidRxData.name, "Unavailable");
 }
 
-TEST_F(ClassTest, FailedConfigurationSendsNoPacket) {
-  HostDspDouble::get().failCmd = 0x0832;
-  LogCapture log;
-  const EPCLIDRX_DATA c = caller("12251830", "1", "A");
-  const VRG_CLASS_FSK fsk = fskParms();
-  EXPECT_NE(hdspClassMessage(&c, kVhd, 0, VRG_COUNTRY_UK, CLASS_MSG_ONHOOK_CLID, &fsk, 0), 0);
-  EXPECT_TRUE(HostDspDouble::get().packets().empty());
-  EXPECT_TRUE(log.contains("HDSP: HDSP: Configure Class 1 Failed on vhdHdl 51"));
-}
-
 TEST_F(ClassTest, JapaneseMessageHasParityDoubledDleAndKermitCrc) {
   const EPCLIDRX_DATA c = caller("", "09012345678901", "");  // 14 digits: length 16 = DLE
   const VRG_CLASS_FSK fsk = fskParms();
@@ -220,25 +210,6 @@ TEST_F(ClassTest, JapaneseMessageHasParityDoubledDleAndKermitCrc) {
 
   ASSERT_EQ(receive(wholeMessage(s), VRG_COUNTRY_JAPAN, rx), 1);
   EXPECT_STREQ(rx.clidRxData.number, "09012345678901");
-}
-
-TEST_F(ClassTest, MessageWaitingSdmfAndUkMdmf) {
-  const VRG_CLASS_FSK fsk = fskParms();
-  hdspClassVmwi(kVhd, 0, CLASS_VMWI_ACTIVATE, 0, &fsk, VRG_COUNTRY_NORTH_AMERICA);
-  Sent s = sentPackets();
-  EXPECT_EQ(s.seizures, 300);
-  EXPECT_EQ(s.marks, 180);
-  EXPECT_EQ(s.data[0], (std::vector<uint8_t>{0x06, 0x03, 0x42, 0x42, 0x42}));
-  EXPECT_EQ(s.end, (std::vector<uint8_t>{static_cast<uint8_t>(-207)}));
-
-  HostDspDouble::get().clear();
-  hdspClassVmwi(kVhd, 0, CLASS_VMWI_DEACTIVATE, CLASS_MDMF_FORMAT, &fsk, VRG_COUNTRY_UK);
-  s = sentPackets();
-  EXPECT_EQ(s.seizures, 240);
-  EXPECT_EQ(s.marks, 72);
-  EXPECT_EQ(s.trailing, 0);
-  EXPECT_EQ(s.data[0], (std::vector<uint8_t>{0x82, 0x03, 0x0B, 0x01, 0x00}));
-  EXPECT_EQ(s.end, (std::vector<uint8_t>{static_cast<uint8_t>(-145)}));
 }
 
 HAPI_PTE_DIALSTRING sentDialString() {
@@ -275,9 +246,7 @@ TEST_F(ClassTest, DtmfCallerIdFramesTheNumberOrSendsTheReasonCode) {
 
   LogCapture log;
   const size_t before = HostDspDouble::get().dsp.size();
-  EPCLIDRX_DATA longNumber = caller("", "123456789012345678901", "");
-  longNumber.number[20] = '\0';
-  std::memset(longNumber.number, '1', 20);
+  EPCLIDRX_DATA longNumber = caller("", "12345678901234567890", "");
   EXPECT_EQ(hdspClassDtmfTransmit(kVhd, &longNumber, &dtmf), 0);  // 20 digits still go
   EXPECT_EQ(HostDspDouble::get().dsp.size(), before + 1);
 
@@ -288,7 +257,7 @@ TEST_F(ClassTest, DtmfCallerIdFramesTheNumberOrSendsTheReasonCode) {
 TEST(ClassReceive, SdmfWithDateNumberAndAbsenceReasons) {
   auto sdmf = [](const std::string& body) {
     std::vector<uint8_t> m{0x04, static_cast<uint8_t>(body.size())};
-    m.insert(m.end(), body.begin(), body.end());
+    for (char c : body) m.push_back(static_cast<uint8_t>(c));
     unsigned sum = 0;
     for (uint8_t b : m) sum += b;
     m.push_back(static_cast<uint8_t>(-sum));

@@ -1,6 +1,6 @@
 // Console commands on an endpoint: the endpoint check, hook reading, the NET register write and
-// its bounds, line tests, the in-band DTMF digit used for cordless keypads, echo-canceller
-// register writes, gains and AMR settings.
+// its bounds, line tests, the in-band DTMF digit used for cordless keypads,
+// gains and AMR settings.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -144,20 +144,6 @@ TEST_F(ConsoleTest, IngressDtmfPlaysTheDigitAndReportsItBeganAndEnded) {
   EXPECT_TRUE(HostDspDouble::get().line.empty());
 }
 
-TEST_F(ConsoleTest, EchoCancellerBurstAndNoiseRegisterWrites) {
-  run(EPCMD_HEC_BURST_ENABLE);
-  run(EPCMD_HEC_NOISE_ENABLE);
-  const auto& dsp = HostDspDouble::get().dsp;
-  ASSERT_EQ(dsp.size(), 4u);
-  const std::vector<std::pair<long, long>> expected = {{0, 0x400}, {4, 0xA00}, {4, 0xA00}, {0, 0x200}};
-  for (size_t i = 0; i < dsp.size(); ++i) {
-    EXPECT_EQ(dsp[i].cmd, 0x44B4);
-    EXPECT_FALSE(dsp[i].sync);
-    EXPECT_EQ(dsp[i].op1, expected[i].first);
-    EXPECT_EQ(static_cast<long>(dsp[i].op2), expected[i].second);
-  }
-}
-
 TEST_F(ConsoleTest, GainsAndAmrSettingsOfTheConnections) {
   run(EPCMD_CNX_INGRESSGAIN_SET, {static_cast<uint32_t>(-3), kCnxId});
   EXPECT_EQ(vrgCnxState[0].txVolume, -3);
@@ -170,20 +156,6 @@ TEST_F(ConsoleTest, GainsAndAmrSettingsOfTheConnections) {
   EXPECT_EQ(calls("hdspVhdSetAmrSettings").at(0).args, (std::vector<long>{kCnxVhd, 0x81, 0, 1}));
   EXPECT_EQ(run(EPCMD_SET_AMR_CONFIG, {1}), EPSTATUS_CNX_UNKNOWN);
   EXPECT_EQ(run(EPCMD_HOSTASSERT, {3}), EPSTATUS_CNX_UNKNOWN);
-}
-
-TEST_F(ConsoleTest, NtpTimestampIsSentAsFourHalfWords) {
-  run(EPCMD_RTCP_NTP_TS_UPDATE, {0, 0x12345678, 0x0009ABCD});
-  const DspRequest& r = HostDspDouble::get().dsp.at(0);
-  EXPECT_EQ(r.vhdhdl, 0x50);
-  EXPECT_EQ(r.cmd, 0x0617);
-  uint16_t words[4];
-  ASSERT_EQ(r.data.size(), sizeof words);
-  std::memcpy(words, r.data.data(), sizeof words);
-  EXPECT_EQ(words[0], 0x1234);
-  EXPECT_EQ(words[1], 0x5678);
-  EXPECT_EQ(words[2], 0x0009);
-  EXPECT_EQ(words[3], 0xABCD);
 }
 
 }  // namespace
