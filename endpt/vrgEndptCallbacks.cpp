@@ -9,6 +9,7 @@
 
 #include "hdspCmd.h"
 #include "hdspEcan.h"
+#include "rtpCnx.h"
 #include "voiceLog.h"
 #include "vrgEndptClass.h"
 #include "vrgEndptDispatcher.h"
@@ -84,14 +85,13 @@ void PostHapiEvent(VRG_EVT_TYPE type, HSZEVT* event, uint16_t dspNum) {
     memcpy(copy, event->hsxop2.ref, event->hsxop1);
     record.u.hapi.op2.ref = copy;
   }
-  if (vrgEventQ.handle == MEMCIRCBUF_INVALID ||
-      VrgPostEvent(&record, "PostHapiEvent") != BUF_STATUS_OK) {
+  if (!VrgQueueExists(&vrgEventQ) || VrgPostEvent(&record, "PostHapiEvent") != BUF_STATUS_OK) {
     if (HasEventData(event)) free(record.u.hapi.op2.ref);
   }
 }
 
 void CasEventCallback(CAS_CTL_HANDLE handle, CAS_CTL_EVENT_TYPE eventType, CAS_CTL_EVENT event) {
-  if (vrgEventQ.handle == MEMCIRCBUF_INVALID) return;
+  if (!VrgQueueExists(&vrgEventQ)) return;
   VRG_EVT record{};
   record.type = VRG_EVT_TYPE_CAS;
   record.u.cas.handle = handle;
@@ -119,7 +119,7 @@ void CnxVhdEventCallback(HSZEVT* event, uint16_t dspNum) {
       DeliverPacket(cnx, event, EPMEDIATYPE_RTCP, HAPI_NET_EGRESSRTCPPKT_CMD, false);
       return;
     case HAPI_T38_INGRESSPACKET_EVT:
-      if (!CnxModeCheck(cnx->mode, CNX_SENDS) && cnx->activeSignal == 0) return;
+      if (!ModeCheck(cnx->mode, SENDMODE) && cnx->activeSignal == 0) return;
       DeliverPacket(cnx, event, EPMEDIATYPE_T38, 0, true);
       return;
     default:
@@ -152,7 +152,7 @@ void PstnEventCallback(uint16_t vhdHdl, void* eventInfo) {
 }
 
 void BoardHalSsEventCallback(BOARD_HAL_LT_EVENT* event) {
-  if (vrgEventQ.handle == MEMCIRCBUF_INVALID || event == nullptr) return;
+  if (event == nullptr || !VrgQueueExists(&vrgEventQ)) return;
   VRG_EVT record{};
   record.type = VRG_EVT_TYPE_HAL;
   record.u.hal.eventInfo = *event;

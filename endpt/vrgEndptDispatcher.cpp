@@ -1,6 +1,9 @@
 // The dispatcher task "VRGDISP", its two queues and the synchronous command path.
 #include "vrgEndptDispatcher.h"
 
+#include <condition_variable>
+#include <mutex>
+
 #include "voiceLog.h"
 #include "vrgEndptIdleWd.h"
 #include "vrgEndptLib.h"
@@ -13,6 +16,27 @@ VOS_TASK_ID vrgDispProcessTaskId = 0;
 namespace {
 
 std::atomic<bool> dispatcherStop{false};
+
+// Held by every post and by the shutdown's final drain and free of the queues, so that a post
+// either lands before the drain (and its caller is released) or finds the queue gone (and fails);
+// none is left behind in a queue that nobody reads.
+std::mutex queueLifeLock;
+
+// Shutdown parks the dispatcher between passes while it takes the library apart, so that the
+// records it owns are never changed by two threads at once.
+std::mutex parkLock;
+std::condition_variable parkChanged;
+bool parkRequested = false;
+bool dispatcherParked = false;
+
+void ParkIfRequested() {
+  std::unique_lock<std::mutex> lock(parkLock);
+  if (!parkRequested) return;
+  dispatcherParked = true;
+  parkChanged.notify_all();
+  parkChanged.wait(lock, [] { return !parkRequested; });
+  dispatcherParked = false;
+}
 
 bool VrgQueueCreate(VRG_QUEUE* queue, uint32_t itemSize, int depth) {
   MEMCIRCBUFDRV handle = MEMCIRCBUF_INVALID;
@@ -43,6 +67,8 @@ bool VrgQueueHasItems(const VRG_QUEUE& queue) {
 // in the middle of a command or an event.
 void VrgDispatcherTaskMain(VOS_TASK_ARG) {
   while (!dispatcherStop.load()) {
+    ParkIfRequested();
+    if (dispatcherStop.load()) break;
     // Work still queued (posts that came while the last pass ran) is taken without waiting.
     if (!VrgQueueHasItems(vrgEventQ) && !VrgQueueHasItems(vrgEptCmdQ)) {
       const VOS_STATUS status = vosSemLiteTimedTake(&vrgDispSem, VRG_DISP_WAIT_MS);
@@ -56,6 +82,7 @@ void VrgDispatcherTaskMain(VOS_TASK_ARG) {
 }  // namespace
 
 int VrgQueuePost(VRG_QUEUE* queue, const void* item, uint32_t size) {
+  std::lock_guard<std::mutex> life(queueLifeLock);
   if (queue->handle == MEMCIRCBUF_INVALID) return BUF_STATUS_FAIL;
   // Reserve a place first so that concurrent posters never exceed the depth together.
   if (queue->used.fetch_add(1) >= queue->depth) {
@@ -73,6 +100,11 @@ int VrgQueuePost(VRG_QUEUE* queue, const void* item, uint32_t size) {
   }
   vosSemLiteGive(&vrgDispSem);
   return BUF_STATUS_OK;
+}
+
+bool VrgQueueExists(const VRG_QUEUE* queue) {
+  std::lock_guard<std::mutex> life(queueLifeLock);
+  return queue->handle != MEMCIRCBUF_INVALID;
 }
 
 int VrgQueueGet(VRG_QUEUE* queue, void* item, uint32_t size) {
@@ -146,6 +178,11 @@ int VrgDispatcherProcessInit(void) {
     return -1;
   }
   dispatcherStop.store(false);
+  {
+    std::lock_guard<std::mutex> lock(parkLock);
+    parkRequested = false;
+    dispatcherParked = false;
+  }
   VOS_TASK_EXTENDED_ARG extArg{VOS_TASK_AFFINITY_ALL_TP, nullptr};
   VOS_TASK_ID taskId = 0;
   if (vosTaskCreateMain("VRGDISP", 8192, 99, nullptr, VrgDispatcherTaskMain, nullptr, &extArg,
@@ -161,16 +198,32 @@ int VrgDispatcherProcessInit(void) {
   return 0;
 }
 
+void VrgDispatcherPark(void) {
+  if (vrgDispProcessTaskId == 0) return;
+  std::unique_lock<std::mutex> lock(parkLock);
+  parkRequested = true;
+  lock.unlock();
+  vosSemLiteGive(&vrgDispSem);
+  lock.lock();
+  parkChanged.wait(lock, [] { return dispatcherParked; });
+}
+
 int VrgDispatcherProcessDeinit(void) {
   if (vrgDispProcessTaskId != 0) {
-    // The task is asked to stop by its flag and woken; it ends at its next wait (within one
-    // 500 ms wait at most), never in the middle of a command.
+    // The task is asked to stop by its flag and woken (from its wait or its parking place); it
+    // ends there, never in the middle of a command.
     dispatcherStop.store(true);
+    {
+      std::lock_guard<std::mutex> lock(parkLock);
+      parkRequested = false;
+      parkChanged.notify_all();
+    }
     vosSemLiteGive(&vrgDispSem);
     vosTaskWaitForDone(vrgDispProcessTaskId);
     vrgDispProcessTaskId = 0;
     vosSemLiteDestroy(&vrgDispSem);
   }
+  std::lock_guard<std::mutex> life(queueLifeLock);
   // Callers whose command was never run are released with a status that says so.
   VRG_EPT_CMD* cmd = nullptr;
   while (VrgQueueGet(&vrgEptCmdQ, &cmd, sizeof cmd) == BUF_STATUS_OK) {

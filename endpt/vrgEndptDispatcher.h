@@ -126,6 +126,8 @@ extern VOS_TASK_ID vrgDispProcessTaskId;
 
 // Writes one record and wakes the dispatcher; BUF_STATUS_OK or the failure (full, no queue).
 int VrgQueuePost(VRG_QUEUE* queue, const void* item, uint32_t size);
+// Whether the queue exists (reporters post only then).
+bool VrgQueueExists(const VRG_QUEUE* queue);
 // Reads one record; BUF_STATUS_EMPTY when there is none.
 int VrgQueueGet(VRG_QUEUE* queue, void* item, uint32_t size);
 
@@ -138,6 +140,8 @@ EPSTATUS VrgEptCmdRun(VRG_EPT_CMD_TYPE command, const uintptr_t* args, int numAr
                       const char* caller);
 
 int VrgDispatcherProcessInit(void);
+// Holds the dispatcher between two passes (queued work stays queued) until it is deinitialised.
+void VrgDispatcherPark(void);
 int VrgDispatcherProcessDeinit(void);
 // One pass of the dispatcher's loop body: every queued event, then at most one command, then the
 // idle-state watchdog.

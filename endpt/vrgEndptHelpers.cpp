@@ -1,23 +1,6 @@
 // Connection-mode classes, digit tables and the RTP packet classifier.
 #include "vrgEndptHelpers.h"
 
-bool CnxModeCheck(EPCNXMODE mode, CNXMODECHECK check) {
-  switch (mode) {
-    case EPCNXMODE_SNDRX:
-    case EPCNXMODE_CONF:
-    case EPCNXMODE_TEST:
-    case EPCNXMODE_TRANSCODE:
-      return true;
-    case EPCNXMODE_RCVO:
-      return check == CNX_RECEIVES;
-    case EPCNXMODE_SNDO:
-    case EPCNXMODE_REPLCATE:
-      return check == CNX_SENDS;
-    default:
-      return false;
-  }
-}
-
 const EPSIG2PTEDIGITMAP epSig2PteDigitMap[EPSIG2PTEDIGIT_ROWS] = {
     {EPSIG_DTMF0, 0},  {EPSIG_DTMF1, 1},  {EPSIG_DTMF2, 2},  {EPSIG_DTMF3, 3},
     {EPSIG_DTMF4, 4},  {EPSIG_DTMF5, 5},  {EPSIG_DTMF6, 6},  {EPSIG_DTMF7, 7},

@@ -10,10 +10,9 @@
 
 // ---- connection modes ----
 
-enum CNXMODECHECK { CNX_RECEIVES = 0, CNX_SENDS = 1 };
-
-// Whether a connection in `mode` receives (CNX_RECEIVES) or sends (CNX_SENDS) media.
-bool CnxModeCheck(EPCNXMODE mode, CNXMODECHECK check);
+// The direction argument of ModeCheck (rtpCnx.h): whether a connection mode sends or receives.
+inline constexpr int SENDMODE = 0;
+inline constexpr int RECVMODE = 1;
 
 // ---- digits ----
 

@@ -273,8 +273,11 @@ void CloseConnectionChannels() {
   voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: COMPLETED deinitializing connection VHDs.");
 }
 
-// Stops every part whose start-up bit is set, in the reverse order of start-up.
+// Stops every part whose start-up bit is set, in the reverse order of start-up. The dispatcher
+// is parked first: the records it owns are changed here, and no event or command runs against
+// half-closed lines (what stays queued is released when the dispatcher stops).
 void StopServices() {
+  if (endptConfig.initState & EPEINIT_VRGDISP) VrgDispatcherPark();
   const int count = vrgEndptGetNumEndpoints();
   for (int i = 0; i < count && i < VRG_MAX_ENDPT; ++i) {
     vrgEndpt[i].isLineUsed = 0;
@@ -326,6 +329,9 @@ void StopServices() {
   }
   endptConfig.initState = 0;
   endptProvDeinit();
+  // The tick task stops before the board layer closes the DSP channels that each tick reads and
+  // writes (the board layer's own shutdown closes them first).
+  boardHalDspDeinit();
   boardHalDeinit();
 }
 
@@ -348,6 +354,7 @@ EPSTATUS vrgEndptInit(ENDPT_INIT_CFG* endptInitCfg, endptEventCallback notifyCal
   endptProvInit();
   if (boardHalInit(country) != 0) {
     voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ERROR, "EPT: ERROR boardHalInit failed");
+    boardHalDspDeinit();
     boardHalDeinit();
     endptProvDeinit();
     return EPSTATUS_ERROR;

@@ -107,7 +107,7 @@ Handling PlainRtp(VRG_ENDPT* endpt, CNXSTATE* cnx, EPPACKET* packet, int length)
   RTPPARSE parse{};
   const RTPPKT_TYPE type =
       RtpGetPacketType(cnx->rtpstate.recvNtePayloadType, packet->packetp, length, false, &parse);
-  const bool receives = CnxModeCheck(cnx->mode, CNX_RECEIVES);
+  const bool receives = ModeCheck(cnx->mode, RECVMODE);
   std::atomic<int32_t>& bits = CasCtlBits(endpt);
   switch (type) {
     case RTPPKT_MEDIA:
@@ -134,7 +134,7 @@ Handling PlainRtp(VRG_ENDPT* endpt, CNXSTATE* cnx, EPPACKET* packet, int length)
 }
 
 Handling ClassifyAndSend(VRG_ENDPT* endpt, CNXSTATE* cnx, EPPACKET* packet, int length) {
-  const bool receives = CnxModeCheck(cnx->mode, CNX_RECEIVES);
+  const bool receives = ModeCheck(cnx->mode, RECVMODE);
   if (endpt->bGR303Support) {
     switch (packet->mediaType) {
       case EPMEDIATYPE_RTP:
@@ -197,7 +197,7 @@ EPSTATUS vrgEndptPacket(ENDPT_STATE* endptState, int cnxId, EPPACKET* epPacket, 
     return EPSTATUS_CNX_UNKNOWN;
   }
   if (cnx->firstValidRTPPkt && epPacket->mediaType == EPMEDIATYPE_RTP &&
-      CnxModeCheck(cnx->mode, CNX_RECEIVES)) {
+      ModeCheck(cnx->mode, RECVMODE)) {
     cnx->firstValidRTPPkt = 0;
     vrgEndptNotify(endpt->endptArchive, cnxId, EPEVT_MEDIA, nullptr, 0, -1);
   }
