@@ -97,9 +97,20 @@ TEST_F(ClassLib, SeizeAndSetUpACallOverTheFxoLine) {
   ASSERT_EQ(vrgEndptSignal(&fxs, -1, EPSIG_PSTNCALLSETUP_CONNECTONLY, 1, -1, -1, -1), EPSTATUS_SUCCESS);
   EXPECT_TRUE(waitFor(1, EPEVT_OPCOMPLETE, 3000ms));
   ASSERT_EQ(vrgEndptSignal(&fxs, -1, EPSIG_ONHOOK, 1, -1, -1, -1), EPSTATUS_SUCCESS);
-  // A console command on the way: the line-test state of a fresh endpoint.
+}
+
+// The daemon plays a cordless handset's keypad digit into the call as in-band DTMF and hears of
+// it as a digit that began and ended.
+TEST_F(ClassLib, ConsoleInBandDtmfDigitIsReportedAsADigit) {
   EPCMD_PARMS parms{};
-  EXPECT_EQ(vrgEndptConsoleCmd(&fxs, EPCMD_ISTW_STATE, &parms), EPSTATUS_SUCCESS);
+  parms.arg[0] = 5;
+  ASSERT_EQ(vrgEndptConsoleCmd(&fxs, EPCMD_INDTMF_GENERATE, &parms), EPSTATUS_SUCCESS);
+  ASSERT_TRUE(waitFor(0, EPEVT_DTMF5, 2000ms));
+  int digits = 0;
+  for (EPEVT e : eventsOf(0)) digits += e == EPEVT_DTMF5;
+  EXPECT_EQ(digits, 2);
+  ENDPT_STATE missing{5, EPTYPE_FXS};
+  EXPECT_EQ(vrgEndptConsoleCmd(&missing, EPCMD_ISTW_STATE, &parms), EPSTATUS_ERROR);
 }
 
 TEST_F(ClassLib, ExchangeRingBurstsReachTheDaemon) {
