@@ -20,7 +20,7 @@ extern CLASSSTM_MEM classState[VRG_MAX_ENDPT];
 extern std::vector<uint8_t> lastNotifyData;
 extern int consoleFxoEndpoint;
 
-// The dispatcher's pieces that these calls reach.
+// The dispatcher's functions that these calls reach.
 ENDPTZCONFIG endptConfig{};
 void PstnEventCallback(uint16_t vhdHdl, void*) { lineCall("PstnEventCallback", {vhdHdl}); }
 EPSTATUS GetRingPattern(EPSIG, VRG_COUNTRY, const VRG_ENDPT*, CAS_CTL_RING_PROFILE* profile) {

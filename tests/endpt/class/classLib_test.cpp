@@ -1,4 +1,4 @@
-// The endpoint library on the virtual board with its caller-ID and FXO control parts: FXO
+// The endpoint library on the virtual board with its caller-ID and FXO control modules: FXO
 // control starts with the library, the exchange line's ring bursts reach the daemon, and an FXS
 // line seizes the FXO line and sets up a call over it, whose completion crosses from the "PSTN"
 // task to the dispatcher and on to the daemon.
@@ -62,9 +62,9 @@ std::vector<EPEVT> eventsOf(int line) {
   return out;
 }
 
-// The caller-ID and FXO control parts and the console replace the library's placeholders for
+// The caller-ID and FXO control modules and the console replace the library's placeholders for
 // them: naming them here links them ahead of the placeholders.
-const void* const kParts[] = {reinterpret_cast<const void*>(&ClassIsIdle),
+const void* const kModules[] = {reinterpret_cast<const void*>(&ClassIsIdle),
                               reinterpret_cast<const void*>(&ProcessVrgEndptConsoleCmd)};
 
 class ClassLib : public ::testing::Test {
@@ -90,7 +90,7 @@ class ClassLib : public ::testing::Test {
 };
 
 TEST_F(ClassLib, SeizeAndSetUpACallOverTheFxoLine) {
-  ASSERT_NE(kParts[0], kParts[1]);
+  ASSERT_NE(kModules[0], kModules[1]);
   ASSERT_EQ(vrgEndptSignal(&fxs, -1, EPSIG_OFFHOOK, 1, -1, -1, -1), EPSTATUS_SUCCESS);
   EXPECT_NE(vboardCommand("1 status").find("daa="), std::string::npos);
   // No dial string to generate: FXO control completes at once and the daemon hears of it.
