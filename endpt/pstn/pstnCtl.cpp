@@ -13,7 +13,17 @@
 #include "vosTime.h"
 #include "vrgProv.h"
 
-PSTN_CTL_STATE pstnCtlState;
+namespace {
+// Before set-up there is no queue to post to and every channel is free.
+PSTN_CTL_STATE initialState() {
+  PSTN_CTL_STATE state{};
+  state.evtQ = MEMCIRCBUF_INVALID;
+  for (PSTN_CTL_CHAN_INFO& chan : state.chanState) chan.vhdHdl = PSTN_CTL_FREE_VHD;
+  return state;
+}
+}  // namespace
+
+PSTN_CTL_STATE pstnCtlState = initialState();
 VOS_SEMLITE pstnEvtQSem;
 
 // Guards the channel table: the task works on it, the dispatcher sets channels up and down.
@@ -31,6 +41,10 @@ constexpr uint16_t kPauseSamples = 8000;  // 1 s
 constexpr uint8_t kPauseCode = 255;
 constexpr uint8_t kFilterSlotAbsent = 2;
 constexpr char kBypass[] = "BYPASS_CMTD_DSGEN";
+
+// The state, queue and semaphore exist (between a successful set-up and the shutdown): a stop
+// without a start, or a second stop, must not free another module's buffer or a semaphore twice.
+bool stateReady = false;
 
 std::atomic<bool> stopRequested{false};
 std::atomic<bool> taskRunning{false};
@@ -308,6 +322,7 @@ void pstnCtlTaskPeriod(void) {
 }
 
 PSTN_CTL_STATUS pstnCtlStateInit(VRG_COUNTRY country, PSTN_CTL_CALLBACK callback) {
+  if (stateReady) return PSTN_CTL_FAILURE;  // already running
   std::memset(&pstnCtlState, 0, sizeof pstnCtlState);
   pstnCtlState.country = country;
   pstnCtlState.callback = callback;
@@ -323,10 +338,13 @@ PSTN_CTL_STATUS pstnCtlStateInit(VRG_COUNTRY country, PSTN_CTL_CALLBACK callback
     vosSemLiteDestroy(&pstnEvtQSem);
     return PSTN_CTL_FAILURE;
   }
+  stateReady = true;
   return PSTN_CTL_SUCCESS;
 }
 
 void pstnCtlStateDeinit(void) {
+  if (!stateReady) return;
+  stateReady = false;
   pstnCtlDTMFClidRxDestroy(PSTN_CTL_FREE_VHD);
   if (pstnCtlState.evtQ != MEMCIRCBUF_INVALID) {
     // Texts of events that were never handled.
