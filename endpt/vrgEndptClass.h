@@ -1,7 +1,6 @@
 // Where the dispatcher meets the caller-ID and message-waiting state machines of the lines and
-// the FXO line control. Those machines belong to their own module; until it is part of the
-// library these calls report that no machine exists: nothing blocks line events, every machine
-// is idle, requests that need one fail with a message, and FXO control cannot be started.
+// the FXO line control; the caller-ID module (endpt/class) and FXO control (endpt/pstn) define
+// these calls.
 #pragma once
 
 #include <cstdint>
@@ -31,24 +30,7 @@ EPSTATUS ClassSignal(VRG_ENDPT* endpt, EPSIG signal, uintptr_t value);
 // ---- FXO line control and caller-ID reception ----
 
 // Events of FXO control.
-enum PSTN_CTL_EVENT : int32_t {
-  PSTN_CTL_EVT_CALL_SETUP = 0,
-  PSTN_CTL_EVT_CPTONE_DETECT = 1,
-  PSTN_CTL_EVT_CPTONE_TIMEOUT = 2,
-  PSTN_CTL_EVT_DIAL_COMPLETE = 3,
-  PSTN_CTL_EVT_CALL_SETUP_COMPLETE = 4,
-  PSTN_CTL_EVT_OFFHOOK = 5,
-  PSTN_CTL_EVT_ONHOOK = 6,
-  PSTN_CTL_EVT_RINGON = 7,
-  PSTN_CTL_EVT_RINGOFF = 8,
-  PSTN_CTL_EVT_RINGEND = 9,
-  PSTN_CTL_EVT_DTMF_DIGIT = 10,
-  PSTN_CTL_EVT_VALID_DTMFCLID = 11,
-  PSTN_CTL_EVT_PARTIAL_DTMFCLID = 12,
-  PSTN_CTL_EVT_INVALID_DTMFCLID = 13,
-  PSTN_CTL_EVT_ANSWER = 14,
-  PSTN_CTL_EVT_NONE = 15,
-};
+#include "pstn/pstnCtl.h"
 
 int PstnCtlStart(VRG_COUNTRY country);
 void PstnCtlStop(void);

@@ -265,7 +265,7 @@ void lineTest(Console& c) {
     lt = LT_REQUESTED;
   } else {
     error("EPT: new request but invalid test state '%d'", static_cast<int>(lt));
-    lt = EPT_LT_CANCELED;
+    lt = LT_CANCELED;
   }
   const uint32_t testId = c.arg[0];
   if (testId > kMaxLineTestId) {

@@ -53,7 +53,13 @@ enum : uint16_t {
 };
 
 // Line-test state of each endpoint: a result is reported only for a requested test.
-enum LT_STATE : int32_t { LT_REQUESTED = 0, LT_COMPLETED = 1, LT_NONE = 4 };
+enum LT_STATE : int32_t {
+  LT_REQUESTED = 0,
+  LT_INPROGRESS = 1,
+  LT_COMPLETED = 2,
+  LT_CANCELED = 3,
+  LT_NONE = 4,
+};
 extern LT_STATE vrgEndptLtState[VRG_MAX_ENDPT];
 
 // What the line's signalling was last asked to do from the network side.

@@ -62,13 +62,19 @@ void ToFxoControl(VRG_ENDPT* endpt, PSTN_CTL_EVENT event, int op, const char* fa
 
 // ---- line signalling ----
 
+// Records the line's hook state on the DSP side and for the line's caller-ID machine (which also
+// passes ring bursts of an FXO line on to FXO control).
+void UpdateCasState(VRG_ENDPT* endpt, EPCAS_EVENT code) {
+  EndptUpdateCasState(endpt->lineId, code);
+  ClassUpdateCasState(endpt, code);
+}
+
 void CasDetectEvent(VRG_ENDPT* endpt, int casHandle, int eventId) {
   const bool blocked = ClassBlocksAllCasEvents(endpt);
-  const int line = endpt->lineId;
   switch (eventId) {
     case CAS_CTL_EVENT_ONHOOK:
       boardHalLedControl(endpt->endptNum, 0);
-      EndptUpdateCasState(line, EPCAS_ONHOOK);
+      UpdateCasState(endpt, EPCAS_ONHOOK);
       if (endpt->bGR303Support && endpt->cnxCnt.load() != 0) {
         casCtlSetStateGenEvent(casHandle, CAS_CTL_FXO_ALERTING_OHT, 0);
       }
@@ -76,34 +82,34 @@ void CasDetectEvent(VRG_ENDPT* endpt, int casHandle, int eventId) {
       break;
     case CAS_CTL_EVENT_OFFHOOK:
       boardHalLedControl(endpt->endptNum, 1);
-      EndptUpdateCasState(line, EPCAS_OFFHOOK);
+      UpdateCasState(endpt, EPCAS_OFFHOOK);
       if (!blocked) Notify(endpt, EPEVT_OFFHOOK);
       break;
     case CAS_CTL_EVENT_FLASH:
-      EndptUpdateCasState(line, EPCAS_FLASH);
+      UpdateCasState(endpt, EPCAS_FLASH);
       if (!blocked) Notify(endpt, EPEVT_FLASH);
       break;
     case CAS_CTL_EVENT_RINGON:
-      EndptUpdateCasState(line, EPCAS_RINGON);
+      UpdateCasState(endpt, EPCAS_RINGON);
       if (!blocked) Notify(endpt, EPEVT_RINGDET);
       break;
     case CAS_CTL_EVENT_RINGOFF:
-      EndptUpdateCasState(line, EPCAS_RINGOFF);
+      UpdateCasState(endpt, EPCAS_RINGOFF);
       if (!blocked) Notify(endpt, EPEVT_RINGOFF);
       break;
     case CAS_CTL_EVENT_LCFO:
       casCtlSetStateFXS(casHandle, CAS_CTL_FXS_RELEASED);
       break;
     case CAS_CTL_EVENT_EARLY_OFFHOOK:
-      EndptUpdateCasState(line, EPCAS_EARLY_OFFHOOK);
+      UpdateCasState(endpt, EPCAS_EARLY_OFFHOOK);
       if (!blocked) Notify(endpt, EPEVT_EARLY_OFFHOOK);
       break;
     case CAS_CTL_EVENT_EARLY_ONHOOK:
-      EndptUpdateCasState(line, EPCAS_EARLY_ONHOOK);
+      UpdateCasState(endpt, EPCAS_EARLY_ONHOOK);
       if (!blocked) Notify(endpt, EPEVT_EARLY_ONHOOK);
       break;
     case CAS_CTL_EVENT_RINGEND:
-      EndptUpdateCasState(line, EPCAS_RINGEND);
+      UpdateCasState(endpt, EPCAS_RINGEND);
       casCtlSetStateFXS(casHandle, CAS_CTL_FXS_RELEASED);
       if (!blocked) Notify(endpt, EPEVT_RINGEND);
       break;
@@ -113,21 +119,20 @@ void CasDetectEvent(VRG_ENDPT* endpt, int casHandle, int eventId) {
 }
 
 void CasStateCtlEvent(VRG_ENDPT* endpt, int eventId) {
-  const int line = endpt->lineId;
   switch (eventId) {
     case CAS_CTL_EVENT_ONHOOK:
-      EndptUpdateCasState(line, EPCAS_ONHOOK);
+      UpdateCasState(endpt, EPCAS_ONHOOK);
       Notify(endpt, EPEVT_ONHOOK);
       break;
     case CAS_CTL_EVENT_OFFHOOK:
-      EndptUpdateCasState(line, EPCAS_OFFHOOK);
+      UpdateCasState(endpt, EPCAS_OFFHOOK);
       Notify(endpt, EPEVT_OFFHOOK);
       break;
     case CAS_CTL_EVENT_FIRST_RINGOFF:
-      EndptUpdateCasState(line, EPCAS_FIRST_RINGOFF);
+      UpdateCasState(endpt, EPCAS_FIRST_RINGOFF);
       break;
     case CAS_CTL_EVENT_OSI_END:
-      EndptUpdateCasState(line, EPCAS_VMWI_OSI_SENT);
+      UpdateCasState(endpt, EPCAS_VMWI_OSI_SENT);
       break;
     case CAS_CTL_EVENT_TIMER_EXPIRE:
       ClassTimerExpire(endpt);

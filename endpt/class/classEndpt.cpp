@@ -29,11 +29,7 @@ VRG_CLASS_DTMF dtmfParmsPlaceHolder[VRG_MAX_ENDPT];
 
 namespace {
 
-constexpr uintptr_t kKeepSeized = 0xBEBE;
-constexpr uintptr_t kConferenceStart = 0xBEEF;
-constexpr uintptr_t kConferenceEnd = 0xBAAD;
 constexpr int kSasToneType = 2;
-constexpr char kBypassDialString[] = "BYPASS_CMTD_DSGEN";
 
 int slot(const VRG_ENDPT* e) { return e->endptNum % VRG_MAX_ENDPT; }
 CLASSSTM_MEM& machine(const VRG_ENDPT* e) { return classState[slot(e)]; }
@@ -144,76 +140,6 @@ PSTN_CTL_STATUS sendToPstn(const VRG_ENDPT* fxo, PSTN_CTL_EVENT event, uint16_t 
   return status;
 }
 
-void typeTwoReception(VRG_ENDPT* fxo) {
-  if (classRxConfigure(fxo->pstnVhdHdl, endptConfig.country, CLASS_MSG_OFFHOOK_CLID) != 0) {
-    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING, "EPT: classRxConfigure TYPE2 FAIL vhd=0x%x!!!", fxo->pstnVhdHdl);
-  }
-}
-
-void conferenceWithFxo(VRG_ENDPT* fxo, uint16_t cnxVhd, int connect) {
-  hdspRmSwitchBoardConnect(cnxVhd, HAPI_SWB_BOS, fxo->lineVhdHdl, HAPI_SWB_TOS, HAPI_SWB_DUPLEX, connect);
-}
-
-void seize(VRG_ENDPT* e, VRG_ENDPT* fxo, EPSIG s, uintptr_t value, int duration) {
-  if (value != kKeepSeized) {
-    casCtlSetStateFXS(fxo->casCtlHandle, CAS_CTL_FXS_SEIZED);
-    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: Seized PSTN line %d", fxo->lineId);
-  }
-  sendToPstn(fxo, PSTN_CTL_EVT_OFFHOOK, 0, nullptr, "EPT: pstnCtlSendEvent: PSTN_CTL_EVT_OFFHOOK FAIL");
-  enableFskClidRx(0, fxo->pstnVhdHdl);
-  if (s == EPSIG_ANSWER && !fxo->isFxsFxoCnxEstablished) {
-    fxo->routedFxsLineId = e->lineId;
-    if (ConnectSB(e->lineId, fxo->lineId) == EPSTATUS_SUCCESS) {
-      fxo->isFxsFxoCnxEstablished = 1;
-      sendToPstn(fxo, PSTN_CTL_EVT_ANSWER, 0, nullptr, "EPT: pstnCtlSendEvent: PSTN_CTL_EVT_ANSWER FAIL");
-      typeTwoReception(fxo);
-      boardHalLedControl(fxo->endptNum, 1);
-    }
-  }
-  if (value == kConferenceStart) {
-    const CNXSTATE* cnx = GetCnxState(duration);
-    if (cnx != nullptr) {
-      voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: Connecting PSTN 0x%x <-> VHD 0x%x: 3-way conference start",
-               fxo->lineVhdHdl, cnx->vhdhdl);
-      conferenceWithFxo(fxo, cnx->vhdhdl, 1);
-      fxo->confCnxVhdHdl = cnx->vhdhdl;
-    }
-  }
-  fxo->offHook.store(1, std::memory_order_relaxed);
-}
-
-void release(VRG_ENDPT* e, VRG_ENDPT* fxo, uintptr_t value) {
-  if (value == kConferenceStart || value == kConferenceEnd) {
-    if (fxo->confCnxVhdHdl != 0) {
-      voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: Disconecting PSTN 0x%x <-> VHD 0x%x: 3-way conference end",
-               fxo->lineVhdHdl, fxo->confCnxVhdHdl);
-      conferenceWithFxo(fxo, fxo->confCnxVhdHdl, 0);
-      fxo->confCnxVhdHdl = 0;
-    }
-    // The conference ends; the line stays seized.
-    if (value == kConferenceEnd) return;
-  } else if (value != kKeepSeized) {
-    casCtlSetStateFXS(fxo->casCtlHandle, CAS_CTL_FXS_RELEASED);
-    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: Released PSTN line %d", fxo->lineId);
-    sendToPstn(fxo, PSTN_CTL_EVT_ONHOOK, 0, nullptr, "EPT: pstnCtlSendEvent: PSTN_CTL_EVT_ONHOOK FAIL");
-    if (provInt(fxo, EPPROV_CIDSigProtocol) == CLASS_SIG_TYPE_FSK_CLID) enableFskClidRx(1, fxo->pstnVhdHdl);
-  }
-  if (fxo->isFxsFxoCnxEstablished) {
-    if (DisconnectSB(e->lineId, fxo->lineId) != EPSTATUS_SUCCESS) {
-      voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ERROR, "EPT: ERROR disconnecting lines %d and %d", e->lineId,
-               fxo->lineId);
-    }
-    fxo->routedFxsLineId = -1;
-    fxo->isFxsFxoCnxEstablished = 0;
-    if (classRxConfigure(fxo->pstnVhdHdl, endptConfig.country, CLASS_MSG_ONHOOK_CLID) != 0) {
-      voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING, "EPT: classRxConfigure TYPE1 FAIL vhd=0x%x!!!",
-               fxo->pstnVhdHdl);
-    }
-    boardHalLedControl(fxo->endptNum, 0);
-  }
-  fxo->offHook.store(0, std::memory_order_relaxed);
-}
-
 void pstnReport(uint16_t vhdHdl, PSTN_CTL_EVENT_INFO* info) { PstnEventCallback(vhdHdl, info); }
 
 void notify(VRG_ENDPT* e, EPEVT event, void* data = nullptr, int length = 0, int value = -1) {
@@ -234,7 +160,7 @@ void callSetupComplete(VRG_ENDPT* fxo) {
                fxsLine, fxo->lineId);
     } else {
       fxo->isFxsFxoCnxEstablished = 1;
-      typeTwoReception(fxo);
+      ClassRxConfigure(fxo->pstnVhdHdl, 2, endptConfig.country);
       boardHalLedControl(fxo->endptNum, 1);
     }
   }
@@ -376,30 +302,40 @@ EPSTATUS PstnEndptStart(VRG_ENDPT* endpt) {
   return EPSTATUS_SUCCESS;
 }
 
-EPSTATUS PstnSignal(VRG_ENDPT* endpt, EPSIG signal, uintptr_t value, int duration) {
-  if (value == 0) return EPSTATUS_SUCCESS;
-  VRG_ENDPT* fxo = GetPstnVrgEndptState();
-  if (fxo == nullptr) {
-    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING, "EPT: Cannot find PSTN CAS control handle. Signal not applied");
-    return EPSTATUS_SUCCESS;
-  }
-  switch (signal) {
-    case EPSIG_PSTNCALLSETUP:
-    case EPSIG_PSTNCALLSETUP_CONNECTONLY: {
-      voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO, "EPT: vrgEndptSignal (EPSIG_PSTNCALLSETUP) ");
-      fxo->routedFxsLineId = endpt->lineId;
-      const void* dial = signal == EPSIG_PSTNCALLSETUP ? reinterpret_cast<const void*>(value) : kBypassDialString;
-      sendToPstn(fxo, PSTN_CTL_EVT_CALL_SETUP, static_cast<uint16_t>(fxo->lineId), dial,
-                 "EPT: pstnCtlSendEvent: PSTN_CTL_EVT_CALL_SETUP FAIL");
+// FXO control events from the dispatcher: `op` is the digit code of a DTMF digit, the reporting
+// detector slot of a tone detection, the dial string of a call set-up; the line otherwise.
+int PstnCtlSendEvent(uint16_t pstnVhdHdl, PSTN_CTL_EVENT event, int line, uintptr_t op) {
+  // The slot byte travels by reference through FXO control's queue: one byte per channel.
+  static uint8_t toneSlot[VRG_MAX_ENDPT];
+  PSTN_CTL_EVT evt{};
+  evt.hsxdevhdl = pstnVhdHdl;
+  evt.hsxevt = event;
+  evt.hsxreqid = HAPI_REQID_STD_EVT;
+  evt.hsxop1 = static_cast<uint16_t>(line);
+  switch (event) {
+    case PSTN_CTL_EVT_DTMF_DIGIT:
+      evt.hsxop1 = static_cast<uint16_t>(op);
+      break;
+    case PSTN_CTL_EVT_CPTONE_DETECT: {
+      uint8_t& slotByte = toneSlot[static_cast<unsigned>(line) % VRG_MAX_ENDPT];
+      slotByte = static_cast<uint8_t>(op);
+      evt.hsxop2.ref = &slotByte;
       break;
     }
-    case EPSIG_OFFHOOK:
-    case EPSIG_ANSWER: seize(endpt, fxo, signal, value, duration); break;
-    case EPSIG_ONHOOK: release(endpt, fxo, value); break;
-    default: break;
+    case PSTN_CTL_EVT_CALL_SETUP:
+      evt.hsxop2.ref = reinterpret_cast<void*>(op);
+      break;
+    default:
+      break;
   }
-  return EPSTATUS_SUCCESS;
+  return pstnCtlSendEvent(&evt) == PSTN_CTL_SUCCESS ? 0 : -1;
 }
+
+int ClassRxConfigure(uint16_t pstnVhdHdl, int type, VRG_COUNTRY country) {
+  return classRxConfigure(pstnVhdHdl, country, type == 2 ? CLASS_MSG_OFFHOOK_CLID : CLASS_MSG_ONHOOK_CLID);
+}
+
+EPSTATUS EnableFskClidRx(int on, uint16_t pstnVhdHdl) { return enableFskClidRx(on, pstnVhdHdl); }
 
 void PstnEventProcessInfo(VRG_ENDPT* endpt, void* eventInfo) {
   const auto* info = static_cast<const PSTN_CTL_EVENT_INFO*>(eventInfo);

@@ -172,45 +172,6 @@ TEST_F(ClassEndptTest, ReceivedCallerIdIsReportedWithItsData) {
   EXPECT_STREQ(data.number, "555");
 }
 
-TEST_F(ClassEndptTest, SeizeAnswerConferenceAndRelease) {
-  ASSERT_EQ(pstnCtlStateInit(VRG_COUNTRY_NORTH_AMERICA, nullptr), PSTN_CTL_SUCCESS);
-  ASSERT_EQ(PstnEndptStart(fxo), EPSTATUS_SUCCESS);
-  EXPECT_EQ(countCmd(0x34B0, 1), 1);  // FSK caller-ID reception on
-  EXPECT_EQ(countCmd(0x3432), 1);     // set up for on-hook caller ID
-
-  ASSERT_EQ(PstnSignal(fxs, EPSIG_ANSWER, 1, 0), EPSTATUS_SUCCESS);
-  EXPECT_EQ(fxo->offHook.load(), 1);
-  EXPECT_EQ(fxo->isFxsFxoCnxEstablished, 1);
-  EXPECT_EQ(fxo->routedFxsLineId, 0);
-  EXPECT_EQ(calls("casCtlSetStateFXS").at(0).args[1], CAS_CTL_FXS_SEIZED);
-
-  vrgCnxState[0].vhdhdl = 0x60;
-  vrgCnxState[0].cnxId = 9;
-  PstnSignal(fxs, EPSIG_OFFHOOK, 0xBEEF, 9);
-  EXPECT_EQ(fxo->confCnxVhdHdl, 0x60);
-
-  // The conference ends; the line stays seized and the two lines stay connected.
-  PstnSignal(fxs, EPSIG_ONHOOK, 0xBAAD, 0);
-  EXPECT_EQ(fxo->confCnxVhdHdl, 0);
-  EXPECT_EQ(fxo->isFxsFxoCnxEstablished, 1);
-  EXPECT_TRUE(calls("DisconnectSB").empty());
-  EXPECT_EQ(calls("casCtlSetStateFXS").size(), 2u);  // answer and the conference start seize
-
-  PstnSignal(fxs, EPSIG_ONHOOK, 1, 0);
-  EXPECT_EQ(fxo->offHook.load(), 0);
-  EXPECT_EQ(fxo->isFxsFxoCnxEstablished, 0);
-  EXPECT_EQ(calls("DisconnectSB").size(), 1u);
-  EXPECT_EQ(calls("casCtlSetStateFXS").back().args[1], CAS_CTL_FXS_RELEASED);
-
-  // FXO control got off-hook, answer and on-hook, in that order.
-  std::vector<int> events;
-  PSTN_CTL_QUEUE_RECORD rec{};
-  while (memCircBufRead(pstnCtlState.evtQ, &rec, sizeof rec) == BUF_STATUS_OK) events.push_back(static_cast<int>(rec.event));
-  EXPECT_EQ(events, (std::vector<int>{PSTN_CTL_EVT_OFFHOOK, PSTN_CTL_EVT_ANSWER, PSTN_CTL_EVT_OFFHOOK,
-                                      PSTN_CTL_EVT_ONHOOK}));
-  pstnCtlStateDeinit();
-}
-
 TEST_F(ClassEndptTest, DtmfCallerIdReportsCarryNumberOrReason) {
   PSTN_CTL_CLID_EVENT_INFO clid{};
   clid.clidData.infoRecieved = DTMFCLIDRX_INFO_PRIVATE;

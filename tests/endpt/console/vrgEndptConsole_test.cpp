@@ -113,7 +113,7 @@ TEST_F(ConsoleTest, LineTestWhileOneIsPendingCancelsItAndStartsTheNew) {
   EXPECT_EQ(vrgEndptLtState[0], LT_REQUESTED);
   LogCapture log;
   run(EPCMD_LINE_TEST, {3});
-  EXPECT_EQ(vrgEndptLtState[0], EPT_LT_CANCELED);
+  EXPECT_EQ(vrgEndptLtState[0], LT_CANCELED);
   EXPECT_TRUE(log.contains("EPT: new request but invalid test state '0'"));
   const auto tests = calls("boardHalSlicLineTest");
   ASSERT_EQ(tests.size(), 2u);
