@@ -423,17 +423,17 @@ VRG_ENDPT_VIEW* GetEndptState(int lineId) {
   return nullptr;
 }
 
-int casCtlIgnoreHookState(int casCtlHandle, int durationMs) {
+CAS_CTL_STATUS casCtlIgnoreHookState(CAS_CTL_HANDLE casCtlHandle, int durationMs) {
   static int last[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
   // Packets renew the ignore time on every tick; record only changes.
   if (casCtlHandle >= 0 && casCtlHandle < 8 && last[casCtlHandle] != durationMs) {
     last[casCtlHandle] = durationMs;
     record("casCtlIgnoreHookState %d %d", casCtlHandle, durationMs);
   }
-  return failing("casCtlIgnoreHookState") ? -1 : 0;
+  return failing("casCtlIgnoreHookState") ? CAS_CTL_FAILURE : CAS_CTL_SUCCESS;
 }
 
-int hdspSendCmd(uint16_t vhdhdl, uint16_t cmd, uint16_t reqId, uint16_t op1, uintptr_t op2) {
+int16_t hdspSendCmd(uint16_t vhdhdl, uint16_t cmd, uint16_t reqId, uint16_t op1, uintptr_t op2) {
   record("hdspSendCmd 0x%x 0x%x 0x%x %u %lu", vhdhdl, cmd, reqId, op1,
          static_cast<unsigned long>(op2));
   return failing("hdspSendCmd") ? -1 : 0;
@@ -444,22 +444,19 @@ int boardHalDeinit(void) {
   return 0;
 }
 
-int tpUpdateLocaleProfile(VRG_COUNTRY country) {
-  record("tpUpdateLocaleProfile %d", country);
-  return 0;
-}
+void tpUpdateLocaleProfile(VRG_COUNTRY country) { record("tpUpdateLocaleProfile %d", country); }
 
-int vosInit(void) {
+VOS_STATUS vosInit(void) {
   record("vosInit");
-  if (failing("vosInit")) return 2;
+  if (failing("vosInit")) return VOS_STATUS_ERR;
   gVosInit = 1;
-  return 0;
+  return VOS_STATUS_OK;
 }
 
-int vosTerm(void) {
+VOS_STATUS vosTerm(void) {
   record("vosTerm");
   gVosInit = 0;
-  return 0;
+  return VOS_STATUS_OK;
 }
 
-int vosIsInit(void) { return gVosInit; }
+VOS_BOOL vosIsInit(void) { return gVosInit != 0; }

@@ -1,0 +1,276 @@
+// Caller-ID and message-waiting sequences run through the line's machine: what each step asks of
+// line signalling, the tone generator and the transmit service, and where the machine ends up.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../logCapture.h"
+#include "classStm.h"
+#include "hostDspDouble.h"
+#include "vrgEndptIdleWd.h"
+
+namespace {
+
+constexpr uint16_t kVhd = 0x51;
+constexpr uint16_t kCas = 3;
+constexpr int kLine = 1;
+
+bool has(const std::vector<std::string>& calls, const std::string& name) {
+  return std::find(calls.begin(), calls.end(), name) != calls.end();
+}
+
+const LineRequest* lastCall(const std::string& name) {
+  const auto& line = HostDspDouble::get().line;
+  for (auto it = line.rbegin(); it != line.rend(); ++it) {
+    if (it->call == name) return &*it;
+  }
+  return nullptr;
+}
+
+int countCmd(uint16_t cmd, uint16_t op1) {
+  int n = 0;
+  for (const DspRequest& r : HostDspDouble::get().dsp) n += (r.cmd == cmd && r.op1 == op1) ? 1 : 0;
+  return n;
+}
+
+class ClassStmTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HostDspDouble::get().clear();
+    ASSERT_EQ(classStmInit(&mem, kCas, kVhd, VRG_COUNTRY_NORTH_AMERICA), 0);
+    EXPECT_EQ(countCmd(0x08B0, 1), 1);  // transmitter enabled
+  }
+  void start(CLASSSTM_TYPE type, VRG_COUNTRY country = VRG_COUNTRY_NORTH_AMERICA) {
+    mem.country = country;
+    classStmReset(&mem, type);
+    std::snprintf(mem.clidInfo.date, sizeof mem.clidInfo.date, "01020304");
+    std::snprintf(mem.clidInfo.number, sizeof mem.clidInfo.number, "5551234");
+    std::snprintf(mem.clidInfo.name, sizeof mem.clidInfo.name, "ANN");
+    mem.ringInfo.clidTxDelay = 500;
+    mem.ringInfo.ringType = CAS_CTRL_SHORT_NORMAL_RING;
+    mem.fskParms = &fsk;
+    mem.dtmfParms = &dtmf;
+    mem.clidProtocol = CLASS_SIG_TYPE_FSK_CLID;
+    mem.vmwiProtocol = CLASS_SIG_TYPE_FSK_VMWI;
+    mem.ringAfterFsk = 500;
+    mem.fskAfterDtas = 100;
+    mem.fskAfterRp = 600;
+    mem.dtasAfterLr = 300;
+    HostDspDouble::get().clear();
+  }
+  std::vector<std::string> feed(int event) {
+    HostDspDouble::get().clear();
+    classStmEventProcess(&mem, event, kLine);
+    return HostDspDouble::get().lineCalls();
+  }
+  CLASSSTM_MEM mem{};
+  VRG_CLASS_FSK fsk{135, 1200, 2200, 300, 180};
+  VRG_CLASS_DTMF dtmf{};
+};
+
+TEST_F(ClassStmTest, RingWithCallerIdInTheFirstSilence) {
+  start(CLASSSTM_TYPE_ONHOOK_RING_CLID);
+  EXPECT_EQ(mem.classType, CLASS_MSG_ONHOOK_CLID);
+  std::vector<std::string> calls = feed(CLASSSTM_CLID_RING);
+  EXPECT_EQ(mem.currentStatep, stateClidTxNaWaitSilence);
+  EXPECT_FALSE(HostDspDouble::get().packets().empty());  // message loaded
+  const LineRequest* ring = lastCall("casCtlRingProfileOn");
+  ASSERT_NE(ring, nullptr);
+  EXPECT_EQ(ring->args[2], 480);  // the caller-ID delay less 20 ms
+  EXPECT_EQ(mem.ringInfo.clidTxDelay, 500u);  // the line's own profile is untouched
+
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_EQ(countCmd(0x0880, 1), 1);  // transmission started
+  EXPECT_FALSE(classStmIsIdle(&mem));
+  feed(CLASSSTM_CLID_TX_END);
+  EXPECT_TRUE(classStmIsIdle(&mem));
+}
+
+TEST_F(ClassStmTest, OffHookBeforeTheFskStopsPreparationsButNotTheRing) {
+  start(CLASSSTM_TYPE_ONHOOK_RING_CLID);
+  feed(CLASSSTM_CLID_RING);
+  std::vector<std::string> calls = feed(CLASSSTM_OFFHOOK);
+  EXPECT_TRUE(classStmIsIdle(&mem));
+  EXPECT_FALSE(has(calls, "casCtlRingOff"));
+  EXPECT_EQ(countCmd(0x0880, 0), 1);  // transmission stopped
+
+  feed(CLASSSTM_CLID_RING);
+  calls = feed(CLASSSTM_RING_OFF);
+  EXPECT_TRUE(has(calls, "casCtlRingOff"));
+  EXPECT_TRUE(classStmIsIdle(&mem));
+}
+
+TEST_F(ClassStmTest, RingOffDuringFskLetsTheMessageFinishThenStopsRinging) {
+  start(CLASSSTM_TYPE_ONHOOK_RING_CLID);
+  feed(CLASSSTM_CLID_RING);
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_TRUE(feed(CLASSSTM_RING_OFF).empty());
+  EXPECT_EQ(mem.currentStatep, stateClidTxNaContFsk);
+  EXPECT_TRUE(has(feed(CLASSSTM_CLID_TX_END), "casCtlRingOff"));
+  EXPECT_TRUE(classStmIsIdle(&mem));
+}
+
+TEST_F(ClassStmTest, EventWithoutARowChangesNothing) {
+  start(CLASSSTM_TYPE_ONHOOK_RING_CLID);
+  feed(CLASSSTM_CLID_RING);
+  const SME_STATE* before = mem.currentStatep;
+  EXPECT_TRUE(feed(CLASSSTM_VMWI_ON).empty());
+  EXPECT_TRUE(HostDspDouble::get().dsp.empty());
+  EXPECT_EQ(mem.currentStatep, before);
+
+  classStmReset(&mem, static_cast<CLASSSTM_TYPE>(11));
+  EXPECT_EQ(mem.currentStatep, nullptr);
+  EXPECT_TRUE(feed(CLASSSTM_CLID_RING).empty());
+}
+
+TEST_F(ClassStmTest, RingPulseAlertingSignalIsLongerInIndia) {
+  start(CLASSSTM_TYPE_ONHOOK_RPAS_CLID, VRG_COUNTRY_INDIA);
+  feed(CLASSSTM_CLID_RING);
+  EXPECT_EQ(lastCall("casCtlSetStateGenEvent")->args, (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING, 400}));
+  start(CLASSSTM_TYPE_ONHOOK_RPAS_CLID, VRG_COUNTRY_UK);
+  feed(CLASSSTM_CLID_RING);
+  EXPECT_EQ(lastCall("casCtlSetStateGenEvent")->args, (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING, 250}));
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_EQ(lastCall("casCtlSetStateGenEvent")->args, (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHT, 599}));
+}
+
+TEST_F(ClassStmTest, JapaneseCallAnsweredDuringCallArrivalRing) {
+  start(CLASSSTM_TYPE_ONHOOK_LRCARIR_CLID, VRG_COUNTRY_JAPAN);
+  feed(CLASSSTM_CLID_RING);
+  EXPECT_EQ(mem.evBlock, CLASSSTM_CASEVT_BLOCK_ALL);
+  EXPECT_EQ(lastCall("casCtlRingProfileOn")->args[1], static_cast<long>(CAS_CTL_RING_JAPAN_CAR));
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_EQ(mem.currentStatep, stateClidTxJpSendCar);
+  feed(CLASSSTM_OFFHOOK);
+  EXPECT_EQ(mem.currentStatep, stateClidTxJpSendFsk);
+  EXPECT_EQ(countCmd(0x0880, 1), 1);
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_TRUE(classStmIsIdle(&mem));
+  EXPECT_EQ(mem.evBlock, CLASSSTM_CASEVT_BLOCK_NONE);
+  EXPECT_EQ(lastCall("casCtlSetStateGenEvent")->args, (std::vector<long>{kCas, CAS_CTL_FXO_IDLE, 0}));
+}
+
+TEST_F(ClassStmTest, DualToneAlertingThenFskThenRing) {
+  start(CLASSSTM_TYPE_ONHOOK_DTAS_CLID);
+  std::vector<std::string> calls = feed(CLASSSTM_CLID_RING);
+  EXPECT_EQ(lastCall("hdspToneOn")->args[2], CT_DTAS_ONHOOK);
+  feed(CLASSSTM_TONE_GEN_EVT);
+  EXPECT_EQ(lastCall("casCtlSetStateGenEvent")->args[2], 99);
+  feed(CLASSSTM_TIMER_EXPIRE);
+  feed(CLASSSTM_CLID_TX_END);
+  EXPECT_EQ(lastCall("casCtlSetStateGenEvent")->args[2], 490);  // ring after FSK less 10
+  EXPECT_TRUE(has(feed(CLASSSTM_TIMER_EXPIRE), "casCtlRingProfileOn"));
+  EXPECT_TRUE(has(feed(CLASSSTM_OFFHOOK), "casCtlRingOff"));
+  EXPECT_TRUE(classStmIsIdle(&mem));
+
+  // Sent as DTMF the ring follows sooner, by the last digit and 30 ms.
+  start(CLASSSTM_TYPE_ONHOOK_DTAS_CLID);
+  mem.clidProtocol = CLASS_SIG_TYPE_DTMF_CLID;
+  dtmf.pulseTime = 60;
+  feed(CLASSSTM_CLID_RING);
+  EXPECT_TRUE(HostDspDouble::get().packets().empty());  // no FSK message loaded
+  feed(CLASSSTM_TONE_GEN_EVT);
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_EQ(HostDspDouble::get().dsp.back().cmd, 0x0902);
+  feed(CLASSSTM_TONE_GEN_EVT);
+  EXPECT_EQ(lastCall("casCtlSetStateGenEvent")->args[2], 500 - 90 - 10);
+}
+
+TEST_F(ClassStmTest, OffHookCallerIdBehindTheAlertingTone) {
+  start(CLASSSTM_TYPE_OFFHOOK_CLID);
+  mem.callWtgInfo.profile = EPSIG_CALLWT;
+  mem.callWtgInfo.delay = 40;
+  mem.callWtgInfo.sasCustomProfile.tones = 2;
+  mem.callWtgInfo.sasCustomProfile.tone[0].soundDuration = 300;
+  mem.callWtgInfo.sasCustomProfile.tone[0].silenceDuration = 500;
+  mem.callWtgInfo.sasCustomProfile.tone[1].soundDuration = 300;
+  EXPECT_TRUE(classStmIsIdle(&mem));
+  feed(CLASSSTM_CLID_SAS_CAS);
+  EXPECT_FALSE(classStmIsIdle(&mem));
+  feed(CLASSSTM_CLID_INFO);
+  const LineRequest* sas = lastCall("hdspToneOn");
+  ASSERT_NE(sas, nullptr);
+  EXPECT_EQ(sas->args[3], 10);                   // delay
+  EXPECT_EQ(sas->args[4], CLASS_SAS_TONE_TYPE);  // tone type
+  EXPECT_EQ(sas->args[5], 1);                    // only the first tone
+  HSZCLIDTXREGS regs{};
+  std::memcpy(&regs, HostDspDouble::get().dsp[2].data.data(), sizeof regs);
+  EXPECT_EQ(regs.delay, 100);
+
+  feed(CLASSSTM_TONE_GEN_EVT);
+  EXPECT_EQ(mem.evBlock, CLASSSTM_CASEVT_BLOCK_PULSE);
+  EXPECT_EQ(lastCall("hdspToneOn")->args[3], 200);  // the SAS silence less 300 ms
+  EXPECT_EQ(lastCall("casCtlEnableFastSlicStateMode")->args[1], 1);
+  feed(CLASSSTM_CLID_ACK_RCVD);
+  EXPECT_EQ(countCmd(0x0880, 1), 1);
+  feed(CLASSSTM_CLID_TX_END);
+  EXPECT_EQ(mem.evBlock, CLASSSTM_CASEVT_BLOCK_NONE);
+  EXPECT_TRUE(classStmIsIdle(&mem));  // waiting for the rest of the tone counts as idle
+  feed(CLASSSTM_TONE_GEN_EVT);
+  EXPECT_EQ(lastCall("hdspToneOn")->args[5], 1);  // the tones after the first
+  EXPECT_EQ(mem.currentStatep, stateClass2Idle);
+}
+
+TEST_F(ClassStmTest, MessageWaitingAfterAnOpenSwitchInterval) {
+  start(CLASSSTM_TYPE_OSI_VMWI);
+  mem.vmwiType = CLASS_VMWI_ACTIVATE;
+  feed(CLASSSTM_VMWI_ON);
+  EXPECT_EQ(lastCall("casCtlSupervisoryDisconnect")->args, (std::vector<long>{kCas, 300, CAS_OSI_VMWI}));
+  EXPECT_EQ(HostDspDouble::get().packets().size(), 3u);  // start, data, end
+  feed(CLASSSTM_VMWI_OSI_END);
+  EXPECT_EQ(lastCall("istwEvent")->args, (std::vector<long>{kVhd, ISTW_SIGNALLING, 1}));
+  feed(CLASSSTM_CLID_TX_END);
+  EXPECT_EQ(lastCall("istwEvent")->args, (std::vector<long>{kVhd, ISTW_SIGNALLING, 0}));
+  EXPECT_TRUE(classStmIsIdle(&mem));
+
+  // As DTMF nothing is loaded up front; the digits go when the interval ends.
+  start(CLASSSTM_TYPE_OSI_VMWI);
+  mem.vmwiProtocol = CLASS_SIG_TYPE_DTMF_VMWI;
+  mem.vmwiType = CLASS_VMWI_DEACTIVATE;
+  feed(CLASSSTM_VMWI_OFF);
+  EXPECT_TRUE(HostDspDouble::get().packets().empty());
+  feed(CLASSSTM_VMWI_OSI_END);
+  EXPECT_EQ(HostDspDouble::get().dsp.back().cmd, 0x0902);
+}
+
+TEST_F(ClassStmTest, DspEventsDriveTheMachineAndTheReceiver) {
+  start(CLASSSTM_TYPE_ONHOOK_RING_CLID);
+  feed(CLASSSTM_CLID_RING);
+  feed(CLASSSTM_TIMER_EXPIRE);
+  HSZEVT end{kVhd, hdsp::CLIDTX_END_EVT, HAPI_REQID_STD_EVT, 0, {}};
+  EXPECT_EQ(ClassEvent(&mem, nullptr, kLine, VRG_COUNTRY_NORTH_AMERICA, &end, nullptr), 0);
+  EXPECT_TRUE(classStmIsIdle(&mem));
+
+  LogCapture log;
+  HSZEVT refused{kVhd, hdsp::CLIDTX_REFUSED_EVT, HAPI_REQID_STD_EVT, 1, {}};
+  ClassEvent(&mem, nullptr, kLine, VRG_COUNTRY_NORTH_AMERICA, &refused, nullptr);
+  EXPECT_TRUE(log.contains("EPT: ENDPT 1: ERROR - CLIDTX not ready for new message"));
+
+  // A received message: start, then the whole SDMF message in the end packet.
+  HDSP_CLASS_CLIDRX_STATE rx{};
+  HSZCLIDRXPACKET packet{};
+  HSZEVT data{0x52, hdsp::HAPI_CLIDRX_PKT_EVT, HAPI_REQID_EXT_EVT, sizeof packet, {}};
+  data.hsxop2.ref = &packet;
+  EPCLIDRX_DATA got{};
+  EXPECT_EQ(ClassEvent(&mem, &rx, 0, VRG_COUNTRY_NORTH_AMERICA, &data, &got), 0);
+  const uint8_t msg[] = {0x04, 9, '0', '1', '0', '2', '0', '3', '0', '4', '7', 0};
+  uint8_t bytes[sizeof msg];
+  std::memcpy(bytes, msg, sizeof msg);
+  unsigned sum = 0;
+  for (size_t i = 0; i + 1 < sizeof bytes; ++i) sum += bytes[i];
+  bytes[sizeof bytes - 1] = static_cast<uint8_t>(-sum);
+  packet.hsxClassCode = CLIDRX_PKT_END;
+  packet.hsxClassMsgWord0 = sizeof bytes;
+  std::memcpy(packet.hsxClassMsg, bytes, sizeof bytes);
+  ASSERT_EQ(ClassEvent(&mem, &rx, 0, VRG_COUNTRY_NORTH_AMERICA, &data, &got), 1);
+  EXPECT_STREQ(got.number, "7");
+
+  // A short data block is read only as far as it goes.
+  data.hsxop1 = 4;
+  EXPECT_EQ(ClassEvent(&mem, &rx, 0, VRG_COUNTRY_NORTH_AMERICA, &data, &got), 0);
+}
+
+}  // namespace
