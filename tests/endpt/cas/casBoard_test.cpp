@@ -17,6 +17,7 @@
 #include "vboard.h"
 #include "vosInit.h"
 #include "vrgEndptTypes.h"
+#include "../vboardTimeline.h"
 
 namespace {
 
@@ -58,37 +59,6 @@ bool waitFor(Predicate done, int timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return done();
-}
-
-struct TimedMode {
-  long atMs;
-  std::string mode;
-};
-
-// The line's SLIC mode changes as the board recorded them.
-std::vector<TimedMode> modeTimeline(int line) {
-  const std::string status = vboardCommand(std::to_string(line) + " status");
-  const std::string key = "mode timeline (ms since start):";
-  std::vector<TimedMode> out;
-  const size_t at = status.find(key);
-  if (at == std::string::npos) return out;
-  std::istringstream in(status.substr(at + key.size(), status.find('\n', at) - at - key.size()));
-  std::string entry;
-  while (in >> entry) {
-    const size_t colon = entry.find(':');
-    out.push_back({std::stol(entry.substr(0, colon)), entry.substr(colon + 1)});
-  }
-  return out;
-}
-
-// Times of the changes into `mode` (repeated requests for the same mode are one change).
-std::vector<long> changesInto(const std::vector<TimedMode>& timeline, const std::string& mode) {
-  std::vector<long> out;
-  for (size_t i = 0; i < timeline.size(); ++i) {
-    const bool entered = timeline[i].mode == mode && (i == 0 || timeline[i - 1].mode != mode);
-    if (entered) out.push_back(timeline[i].atMs);
-  }
-  return out;
 }
 
 class CasOnBoard : public ::testing::Test {

@@ -27,6 +27,7 @@
 #include "pstnCtlInternal.h"
 #include "vboard.h"
 #include "vosInit.h"
+#include "../vboardTimeline.h"
 
 namespace {
 
@@ -60,24 +61,6 @@ bool nextEvent(CasEvent* out, int timeoutMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return false;
-}
-
-// Changes into `mode` on the line, in ms since the board started.
-std::vector<long> changesInto(int line, const std::string& mode) {
-  const std::string status = vboardCommand(std::to_string(line) + " status");
-  const std::string key = "mode timeline (ms since start):";
-  std::vector<long> out;
-  const size_t at = status.find(key);
-  if (at == std::string::npos) return out;
-  std::istringstream in(status.substr(at + key.size(), status.find('\n', at) - at - key.size()));
-  std::string entry, previous;
-  while (in >> entry) {
-    const size_t colon = entry.find(':');
-    const std::string m = entry.substr(colon + 1);
-    if (m == mode && previous != mode) out.push_back(std::stol(entry.substr(0, colon)));
-    previous = m;
-  }
-  return out;
 }
 
 std::vector<PSTN_CTL_EVENT_INFO> pstnReports;
