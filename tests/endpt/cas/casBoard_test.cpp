@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "boardHal.h"
+#include "casBoardParms.h"
 #include "casCtl.h"
 #include "vboard.h"
 #include "vosInit.h"
@@ -72,19 +73,9 @@ class CasOnBoard : public ::testing::Test {
     ASSERT_GE(boardHalSsInit(VRG_COUNTRY_NORTH_AMERICA), 0);
     ASSERT_EQ(boardHalGetNumEndpoints(), 2);
     ASSERT_EQ(casCtlInit(onCasEvent), CAS_CTL_SUCCESS);
-    CAS_CTL_FXO_PARMS parms{};
-    parms.minHookFlash = 280;
-    parms.maxHookFlash = 1100;
-    parms.pulseMinMake = 20;
-    parms.pulseMaxMake = 200;
-    parms.pulseMinBreak = 20;
-    parms.pulseMaxBreak = 200;
-    parms.minConnect = 100;
-    parms.minDisconnect = 1200;
+    CAS_CTL_FXO_PARMS parms = casBoardFxoParms();
     parms.minWink = 20;
     parms.minPostWink = 200;
-    parms.earlyActiveHookInterval = 20;
-    parms.delayActiveHookInterval = 100;
     for (int line = 0; line < 2; ++line) {
       ASSERT_EQ(casCtlEndptInit(line, CAS_TYPE_FXO, &handles[line], &parms), CAS_CTL_SUCCESS);
     }

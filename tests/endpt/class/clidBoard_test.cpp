@@ -27,6 +27,7 @@
 #include "pstnCtlInternal.h"
 #include "vboard.h"
 #include "vosInit.h"
+#include "../cas/casBoardParms.h"
 #include "../vboardTimeline.h"
 
 namespace {
@@ -82,17 +83,7 @@ class ClidOnBoard : public ::testing::Test {
     ASSERT_GE(boardHalSsInit(VRG_COUNTRY_NORTH_AMERICA), 0);
     ASSERT_EQ(boardHalGetNumEndpoints(), 2);
     ASSERT_EQ(casCtlInit(onCasEvent), CAS_CTL_SUCCESS);
-    CAS_CTL_FXO_PARMS parms{};
-    parms.minHookFlash = 280;
-    parms.maxHookFlash = 1100;
-    parms.pulseMinMake = 20;
-    parms.pulseMaxMake = 200;
-    parms.pulseMinBreak = 20;
-    parms.pulseMaxBreak = 200;
-    parms.minConnect = 100;
-    parms.minDisconnect = 1200;
-    parms.earlyActiveHookInterval = 20;
-    parms.delayActiveHookInterval = 100;
+    CAS_CTL_FXO_PARMS parms = casBoardFxoParms();
     ASSERT_EQ(casCtlEndptInit(0, CAS_TYPE_FXO, &phone, &parms), CAS_CTL_SUCCESS);
     ASSERT_EQ(casCtlEndptInit(1, CAS_TYPE_FXS, &exchange, &parms), CAS_CTL_SUCCESS);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
