@@ -11,21 +11,13 @@
 
 #include "amrefr_encoder.h"
 #include "amrefr_tables.h"
+#include "amrefr_test_util.h"
 #include "amrnb_oracle_shim.h"
 #include "amrnb_payload_order.h"
 
 namespace {
 
-std::vector<Word16> load_speech(int frames) {
-    std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw";
-    std::vector<Word16> s(160 * frames);
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return {};
-    size_t n = std::fread(s.data(), sizeof(Word16), s.size(), f);
-    std::fclose(f);
-    s.resize(n / 160 * 160);
-    return s;
-}
+using amrefr_test::load_speech;
 
 struct Compare {
     int frames = 0, first_mismatch = -1, param = -1;
