@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "boardHal.h"
-#include "casBoardParms.h"
+#include "casHookTiming.h"
 #include "casCtl.h"
 #include "vboard.h"
 #include "vosInit.h"
@@ -73,9 +73,7 @@ class CasOnBoard : public ::testing::Test {
     ASSERT_GE(boardHalSsInit(VRG_COUNTRY_NORTH_AMERICA), 0);
     ASSERT_EQ(boardHalGetNumEndpoints(), 2);
     ASSERT_EQ(casCtlInit(onCasEvent), CAS_CTL_SUCCESS);
-    CAS_CTL_FXO_PARMS parms = casBoardFxoParms();
-    parms.minWink = 20;
-    parms.minPostWink = 200;
+    CAS_CTL_FXO_PARMS parms = testHookTiming();
     for (int line = 0; line < 2; ++line) {
       ASSERT_EQ(casCtlEndptInit(line, CAS_TYPE_FXO, &handles[line], &parms), CAS_CTL_SUCCESS);
     }

@@ -27,7 +27,7 @@
 #include "pstnCtlInternal.h"
 #include "vboard.h"
 #include "vosInit.h"
-#include "../cas/casBoardParms.h"
+#include "../cas/casHookTiming.h"
 #include "../vboardTimeline.h"
 
 namespace {
@@ -83,7 +83,7 @@ class ClidOnBoard : public ::testing::Test {
     ASSERT_GE(boardHalSsInit(VRG_COUNTRY_NORTH_AMERICA), 0);
     ASSERT_EQ(boardHalGetNumEndpoints(), 2);
     ASSERT_EQ(casCtlInit(onCasEvent), CAS_CTL_SUCCESS);
-    CAS_CTL_FXO_PARMS parms = casBoardFxoParms();
+    CAS_CTL_FXO_PARMS parms = hookTimingWithoutWink();
     ASSERT_EQ(casCtlEndptInit(0, CAS_TYPE_FXO, &phone, &parms), CAS_CTL_SUCCESS);
     ASSERT_EQ(casCtlEndptInit(1, CAS_TYPE_FXS, &exchange, &parms), CAS_CTL_SUCCESS);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
