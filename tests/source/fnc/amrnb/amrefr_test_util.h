@@ -48,9 +48,10 @@ struct Buf {
     std::size_t size;
 };
 
-// Up to `frames` whole 20 ms frames of the 8 kHz speech fixture; empty if it is missing.
-inline std::vector<Word16> load_speech(int frames) {
-    std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw";
+// Up to `frames` whole 20 ms frames of an 8 kHz s16 fixture (path from the source root); empty
+// if it is missing.
+inline std::vector<Word16> load_frames(const char* rel, int frames) {
+    std::string path = std::string(ORVOX_SOURCE_DIR) + rel;
     std::vector<Word16> s(160 * frames);
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return {};
@@ -58,6 +59,11 @@ inline std::vector<Word16> load_speech(int frames) {
     std::fclose(f);
     s.resize(n / 160 * 160);
     return s;
+}
+
+// Up to `frames` whole 20 ms frames of the 8 kHz speech fixture.
+inline std::vector<Word16> load_speech(int frames) {
+    return load_frames("/tests/data/speech/speech_8k.raw", frames);
 }
 
 }  // namespace amrefr_test
