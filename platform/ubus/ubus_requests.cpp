@@ -78,6 +78,16 @@ void objectData(ubus_request *req, int type, blob_attr *body) {
     }
 }
 
+// Sends an ADD_OBJECT or REMOVE_OBJECT request to the broker and waits for its reply.
+int objectRequest(ubus_context *ctx, uint8_t type, ubuswire::Builder &body, ObjectReply *reply) {
+    ubus_request req;
+    int ret = startRequest(ctx, &req, type, 0, body);
+    if (ret != UBUS_STATUS_OK) return ret;
+    req.raw_data_cb = objectData;
+    req.priv = reply;
+    return waitFor(ctx, &req, 0);
+}
+
 // The signature of a type: one table per method holding INT32 argument name -> blobmsg type.
 bool putSignature(ubuswire::Builder &body, const ubus_object_type *type) {
     blob_buf *b = body.buf();
@@ -189,13 +199,8 @@ int ubus_add_object(ubus_context *ctx, ubus_object *obj) {
         if (obj->type->id) body.u32(UBUS_ATTR_OBJTYPE, obj->type->id);
         else if (!putSignature(body, obj->type)) return UBUS_STATUS_INVALID_ARGUMENT;
     }
-    ubus_request req;
-    int ret = startRequest(ctx, &req, UBUS_MSG_ADD_OBJECT, 0, body);
-    if (ret != UBUS_STATUS_OK) return ret;
     ObjectReply reply;
-    req.raw_data_cb = objectData;
-    req.priv = &reply;
-    ret = waitFor(ctx, &req, 0);
+    int ret = objectRequest(ctx, UBUS_MSG_ADD_OBJECT, body, &reply);
     if (ret != UBUS_STATUS_OK) return ret;
     if (!reply.id) return UBUS_STATUS_NO_DATA;
     obj->id = reply.id;
@@ -208,13 +213,8 @@ int ubus_remove_object(ubus_context *ctx, ubus_object *obj) {
     if (!ctx || !obj || !obj->id) return UBUS_STATUS_INVALID_ARGUMENT;
     ubuswire::Builder body;
     body.u32(UBUS_ATTR_OBJID, obj->id);
-    ubus_request req;
-    int ret = startRequest(ctx, &req, UBUS_MSG_REMOVE_OBJECT, 0, body);
-    if (ret != UBUS_STATUS_OK) return ret;
     ObjectReply reply;
-    req.raw_data_cb = objectData;
-    req.priv = &reply;
-    ret = waitFor(ctx, &req, 0);
+    int ret = objectRequest(ctx, UBUS_MSG_REMOVE_OBJECT, body, &reply);
     if (ret != UBUS_STATUS_OK) return ret;
     // The broker names the type when no object uses it any more: its id is then forgotten.
     if (reply.hasType && obj->type) obj->type->id = 0;

@@ -25,6 +25,18 @@ constexpr Word16 SHARPMAX = 13017;
 
 bool low_modes(Word16 mode) { return mode == MR475 || mode == MR515 || mode == MR59; }
 
+// Gains of a lost subframe, estimated from the pitch and code gain histories.
+void conceal_gains(GSMAMR_Decoder_amrState* st, Word16* gain_pit, Word16* gain_code) {
+    amrefr_ec_gain_pitch(&st->ec_gain_p_st, st->state, gain_pit);
+    amrefr_ec_gain_code(&st->ec_gain_c_st, &st->pred_state, st->state, gain_code);
+}
+
+// Updates the pitch and code gain histories that conceal lost subframes.
+void update_gain_history(GSMAMR_Decoder_amrState* st, Word16 bfi, Word16* gain_pit, Word16* gain_code) {
+    amrefr_ec_gain_pitch_update(&st->ec_gain_p_st, bfi, st->prev_bf, gain_pit);
+    amrefr_ec_gain_code_update(&st->ec_gain_c_st, bfi, st->prev_bf, gain_code);
+}
+
 }  // namespace
 
 // The reset that runs at every comfort-noise frame (mode MRDTX) keeps the
@@ -209,27 +221,18 @@ void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, 
 
         // Gains.
         Word16 pit_sharp;
-        if (mode == MR475) {
-            if (evenSubfr) index_mr475 = *parm++;
-            if (bfi == 0) {
-                amrefr_Dec_gain(&st->pred_state, mode, index_mr475, g_code, &gain_code, evenSubfr, &gain_pit);
-            } else {
-                amrefr_ec_gain_pitch(&st->ec_gain_p_st, st->state, &gain_pit);
-                amrefr_ec_gain_code(&st->ec_gain_c_st, &st->pred_state, st->state, &gain_code);
-            }
-            amrefr_ec_gain_pitch_update(&st->ec_gain_p_st, bfi, st->prev_bf, &gain_pit);
-            amrefr_ec_gain_code_update(&st->ec_gain_c_st, bfi, st->prev_bf, &gain_code);
-            pit_sharp = gain_pit > SHARPMAX ? SHARPMAX : gain_pit;
-        } else if (mode <= MR74 || mode == MR102) {
-            index = *parm++;
-            if (bfi == 0) {
-                amrefr_Dec_gain(&st->pred_state, mode, index, g_code, &gain_code, evenSubfr, &gain_pit);
-            } else {
-                amrefr_ec_gain_pitch(&st->ec_gain_p_st, st->state, &gain_pit);
-                amrefr_ec_gain_code(&st->ec_gain_c_st, &st->pred_state, st->state, &gain_code);
-            }
-            amrefr_ec_gain_pitch_update(&st->ec_gain_p_st, bfi, st->prev_bf, &gain_pit);
-            amrefr_ec_gain_code_update(&st->ec_gain_c_st, bfi, st->prev_bf, &gain_code);
+        if (mode <= MR74 || mode == MR102) {
+            // MR475 sends one joint gain index per pair of subframes, in the even one.
+            if (mode != MR475)
+                index = *parm++;
+            else if (evenSubfr)
+                index_mr475 = *parm++;
+            if (bfi == 0)
+                amrefr_Dec_gain(&st->pred_state, mode, mode == MR475 ? index_mr475 : index, g_code, &gain_code,
+                                evenSubfr, &gain_pit);
+            else
+                conceal_gains(st, &gain_pit, &gain_code);
+            update_gain_history(st, bfi, &gain_pit, &gain_code);
             pit_sharp = gain_pit > SHARPMAX ? SHARPMAX : gain_pit;
         } else if (mode == MR795) {
             index = *parm++;
@@ -238,11 +241,9 @@ void amrefr_Decoder_amr(GSMAMR_Decoder_amrState* st, Word16 mode, Word16* parm, 
                 gain_pit = amrefr_d_gain_pitch(mode, index);
                 amrefr_d_gain_code(&st->pred_state, mode, index_code, g_code, &gain_code, evenSubfr, &gain_pit);
             } else {
-                amrefr_ec_gain_pitch(&st->ec_gain_p_st, st->state, &gain_pit);
-                amrefr_ec_gain_code(&st->ec_gain_c_st, &st->pred_state, st->state, &gain_code);
+                conceal_gains(st, &gain_pit, &gain_code);
             }
-            amrefr_ec_gain_pitch_update(&st->ec_gain_p_st, bfi, st->prev_bf, &gain_pit);
-            amrefr_ec_gain_code_update(&st->ec_gain_c_st, bfi, st->prev_bf, &gain_code);
+            update_gain_history(st, bfi, &gain_pit, &gain_code);
             pit_sharp = gain_pit > SHARPMAX ? SHARPMAX : gain_pit;
         } else if (efr) {
             index = *parm++;

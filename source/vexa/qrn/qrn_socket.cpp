@@ -194,17 +194,31 @@ void QRN_SrvInit(QRN_Socket* socket, QRN_Service* service, const QRN_ServiceArch
   });
 }
 
-void QRN_SocketStartCoreServices(QRN_Handle handle, QRN_StackType stackId) {
-  QRN_Socket* socket = QRN_FindSocket(handle);
-  if (socket == nullptr) {
+namespace {
+
+// The socket of `handle` and its stack archive `stackId`; reports the first of them that is
+// unknown and returns false then.
+bool findSocketStack(QRN_Handle handle, QRN_StackType stackId, QRN_Socket** socket,
+                     const QRN_StackArchive** stack) {
+  *socket = QRN_FindSocket(handle);
+  if (*socket == nullptr) {
     QRN_ErrorEvent(HAPI_RM_ERR_INVALID_HANDLE, handle);
-    return;
+    return false;
   }
-  const QRN_StackArchive* stack = QRN_FindStackArchiveById(socket, stackId);
-  if (stack == nullptr) {
+  *stack = QRN_FindStackArchiveById(*socket, stackId);
+  if (*stack == nullptr) {
     QRN_ErrorEvent(HAPI_RM_ERR_UNKNOWN_STACK, stackId);
-    return;
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+void QRN_SocketStartCoreServices(QRN_Handle handle, QRN_StackType stackId) {
+  QRN_Socket* socket = nullptr;
+  const QRN_StackArchive* stack = nullptr;
+  if (!findSocketStack(handle, stackId, &socket, &stack)) return;
   socket->currStackArchive = stack;
   for (uint16_t i = 0; i < stack->numServices && i < socket->numServiceEntries; ++i) {
     if (!stack->srvarc[i].isSwappable) QRN_SrvInit(socket, &socket->service[i], &stack->srvarc[i]);
@@ -212,16 +226,9 @@ void QRN_SocketStartCoreServices(QRN_Handle handle, QRN_StackType stackId) {
 }
 
 void QRN_SocketStartSwapServices(QRN_Handle handle, QRN_StackType stackId) {
-  QRN_Socket* socket = QRN_FindSocket(handle);
-  if (socket == nullptr) {
-    QRN_ErrorEvent(HAPI_RM_ERR_INVALID_HANDLE, handle);
-    return;
-  }
-  const QRN_StackArchive* stack = QRN_FindStackArchiveById(socket, stackId);
-  if (stack == nullptr) {
-    QRN_ErrorEvent(HAPI_RM_ERR_UNKNOWN_STACK, stackId);
-    return;
-  }
+  QRN_Socket* socket = nullptr;
+  const QRN_StackArchive* stack = nullptr;
+  if (!findSocketStack(handle, stackId, &socket, &stack)) return;
   // Keep the running core services: their instance memory and state survive the switch, possibly
   // at another position of the new stack.
   constexpr size_t kMaxEntries = 32;

@@ -81,15 +81,25 @@ int SWB_FindDestinationPortIndex(int connection, SWB_Port p, int index) {
   return -1;
 }
 
-int SWB_ConnectSimplex(SWB_Port src, SWB_Port dst) {
+namespace {
+
+// Whether both ends of a simplex connection are known ports; reports the first unknown one.
+bool checkSimplexPorts(SWB_Port src, SWB_Port dst) {
   if (!SWB_CheckSourcePort(src)) {
     QRN_ErrorEvent(HAPI_RM_ERR_UNKNOWN_DEV, src.handle);
-    return 0;
+    return false;
   }
   if (!SWB_CheckDestinationPort(dst)) {
     QRN_ErrorEvent(HAPI_RM_ERR_UNKNOWN_DEV, dst.handle);
-    return 0;
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+int SWB_ConnectSimplex(SWB_Port src, SWB_Port dst) {
+  if (!checkSimplexPorts(src, dst)) return 0;
   LhapiLockGuard lock;
   const int connection = SWB_FindSourcePort(src);
   if (connection >= 0) {
@@ -111,14 +121,7 @@ int SWB_ConnectSimplex(SWB_Port src, SWB_Port dst) {
 }
 
 int SWB_DisconnectSimplex(SWB_Port src, SWB_Port dst) {
-  if (!SWB_CheckSourcePort(src)) {
-    QRN_ErrorEvent(HAPI_RM_ERR_UNKNOWN_DEV, src.handle);
-    return 0;
-  }
-  if (!SWB_CheckDestinationPort(dst)) {
-    QRN_ErrorEvent(HAPI_RM_ERR_UNKNOWN_DEV, dst.handle);
-    return 0;
-  }
+  if (!checkSimplexPorts(src, dst)) return 0;
   LhapiLockGuard lock;
   const int connection = SWB_FindSourcePort(src);
   if (connection < 0) return 1;

@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "boardHal.h"
+#include "casHookTiming.h"
 #include "casCtl.h"
 #include "vboard.h"
 #include "vosInit.h"
 #include "vrgEndptTypes.h"
+#include "../vboardTimeline.h"
 
 namespace {
 
@@ -60,37 +62,6 @@ bool waitFor(Predicate done, int timeoutMs) {
   return done();
 }
 
-struct TimedMode {
-  long atMs;
-  std::string mode;
-};
-
-// The line's SLIC mode changes as the board recorded them.
-std::vector<TimedMode> modeTimeline(int line) {
-  const std::string status = vboardCommand(std::to_string(line) + " status");
-  const std::string key = "mode timeline (ms since start):";
-  std::vector<TimedMode> out;
-  const size_t at = status.find(key);
-  if (at == std::string::npos) return out;
-  std::istringstream in(status.substr(at + key.size(), status.find('\n', at) - at - key.size()));
-  std::string entry;
-  while (in >> entry) {
-    const size_t colon = entry.find(':');
-    out.push_back({std::stol(entry.substr(0, colon)), entry.substr(colon + 1)});
-  }
-  return out;
-}
-
-// Times of the changes into `mode` (repeated requests for the same mode are one change).
-std::vector<long> changesInto(const std::vector<TimedMode>& timeline, const std::string& mode) {
-  std::vector<long> out;
-  for (size_t i = 0; i < timeline.size(); ++i) {
-    const bool entered = timeline[i].mode == mode && (i == 0 || timeline[i - 1].mode != mode);
-    if (entered) out.push_back(timeline[i].atMs);
-  }
-  return out;
-}
-
 class CasOnBoard : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -102,19 +73,7 @@ class CasOnBoard : public ::testing::Test {
     ASSERT_GE(boardHalSsInit(VRG_COUNTRY_NORTH_AMERICA), 0);
     ASSERT_EQ(boardHalGetNumEndpoints(), 2);
     ASSERT_EQ(casCtlInit(onCasEvent), CAS_CTL_SUCCESS);
-    CAS_CTL_FXO_PARMS parms{};
-    parms.minHookFlash = 280;
-    parms.maxHookFlash = 1100;
-    parms.pulseMinMake = 20;
-    parms.pulseMaxMake = 200;
-    parms.pulseMinBreak = 20;
-    parms.pulseMaxBreak = 200;
-    parms.minConnect = 100;
-    parms.minDisconnect = 1200;
-    parms.minWink = 20;
-    parms.minPostWink = 200;
-    parms.earlyActiveHookInterval = 20;
-    parms.delayActiveHookInterval = 100;
+    CAS_CTL_FXO_PARMS parms = testHookTiming();
     for (int line = 0; line < 2; ++line) {
       ASSERT_EQ(casCtlEndptInit(line, CAS_TYPE_FXO, &handles[line], &parms), CAS_CTL_SUCCESS);
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cas.h"
+#include "casHookTiming.h"
 #include "casInternal.h"
 #include "slicslacDrv.h"
 
@@ -62,22 +63,4 @@ inline std::vector<CasEventRecord>& recordedEvents() {
 inline void recordEvent(CASEVT* evt) {
   recordedEvents().push_back({ScriptedLine::get().steps, evt->op2.val,
                               static_cast<CAS_CTL_EVENT_TYPE>(evt->evt), evt->op1});
-}
-
-// Hook timing used throughout: the line card's usual values.
-inline CAS_CTL_FXO_PARMS testHookTiming() {
-  CAS_CTL_FXO_PARMS p{};
-  p.minHookFlash = 280;
-  p.maxHookFlash = 1100;
-  p.pulseMinMake = 20;
-  p.pulseMaxMake = 200;
-  p.pulseMinBreak = 20;
-  p.pulseMaxBreak = 200;
-  p.minConnect = 100;
-  p.minDisconnect = 1200;
-  p.minWink = 20;
-  p.minPostWink = 200;
-  p.earlyActiveHookInterval = 20;
-  p.delayActiveHookInterval = 100;
-  return p;
 }

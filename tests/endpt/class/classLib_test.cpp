@@ -18,6 +18,7 @@
 #include "vrgEndpt.h"
 #include "vrgEndptClass.h"
 #include "vrgEndptConsole.h"
+#include "../vboardTimeline.h"
 
 // The line-signalling task's cancellation leaves a false scope report behind (see the library's
 // own test); this program leaves that one check off as well.
@@ -101,37 +102,19 @@ TEST_F(ClassLib, SeizeAndSetUpACallOverTheFxoLine) {
   ASSERT_EQ(vrgEndptSignal(&fxs, -1, EPSIG_ONHOOK, 1, -1, -1, -1), EPSTATUS_SUCCESS);
 }
 
-// Changes of line 0 into `mode`, in ms since the board started.
-std::vector<long> changesInto(const std::string& mode) {
-  const std::string status = vboardCommand("0 status");
-  const std::string key = "mode timeline (ms since start):";
-  std::vector<long> out;
-  const size_t at = status.find(key);
-  if (at == std::string::npos) return out;
-  std::istringstream in(status.substr(at + key.size(), status.find('\n', at) - at - key.size()));
-  std::string entry, previous;
-  while (in >> entry) {
-    const size_t colon = entry.find(':');
-    const std::string m = entry.substr(colon + 1);
-    if (m == mode && previous != mode) out.push_back(std::stol(entry.substr(0, colon)));
-    previous = m;
-  }
-  return out;
-}
-
 // A caller-ID ring: nothing rings until the caller's data arrives; then the phone rings with the
 // country's cadence, falls silent for the message and rings again.
 TEST_F(ClassLib, CallerIdRingStartsWithTheDataAndRingsAgainAfterTheSilence) {
   vboardCommand("0 onhook");
-  const size_t ringsBefore = changesInto("RING").size();
+  const size_t ringsBefore = changesInto(0, "RING").size();
   ASSERT_EQ(vrgEndptSignal(&fxs, -1, EPSIG_CALLID_RINGING, 1, -1, -1, -1), EPSTATUS_SUCCESS);
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(changesInto("RING").size(), ringsBefore);
+  EXPECT_EQ(changesInto(0, "RING").size(), ringsBefore);
   static const char kCaller[] = "12011200,\"5551234\",\"ANN\"";
   ASSERT_EQ(vrgEndptSignal(&fxs, -1, EPSIG_CALLID, reinterpret_cast<uintptr_t>(kCaller), -1, -1, -1),
             EPSTATUS_SUCCESS);
   std::this_thread::sleep_for(6300ms);
-  const std::vector<long> rings = changesInto("RING");
+  const std::vector<long> rings = changesInto(0, "RING");
   ASSERT_GE(rings.size(), ringsBefore + 2);
   const long first = rings[ringsBefore];
   EXPECT_NEAR(rings[ringsBefore + 1] - first, 6000, 40);  // 2 s ring, 4 s silence

@@ -27,6 +27,8 @@
 #include "pstnCtlInternal.h"
 #include "vboard.h"
 #include "vosInit.h"
+#include "../cas/casHookTiming.h"
+#include "../vboardTimeline.h"
 
 namespace {
 
@@ -62,24 +64,6 @@ bool nextEvent(CasEvent* out, int timeoutMs) {
   return false;
 }
 
-// Changes into `mode` on the line, in ms since the board started.
-std::vector<long> changesInto(int line, const std::string& mode) {
-  const std::string status = vboardCommand(std::to_string(line) + " status");
-  const std::string key = "mode timeline (ms since start):";
-  std::vector<long> out;
-  const size_t at = status.find(key);
-  if (at == std::string::npos) return out;
-  std::istringstream in(status.substr(at + key.size(), status.find('\n', at) - at - key.size()));
-  std::string entry, previous;
-  while (in >> entry) {
-    const size_t colon = entry.find(':');
-    const std::string m = entry.substr(colon + 1);
-    if (m == mode && previous != mode) out.push_back(std::stol(entry.substr(0, colon)));
-    previous = m;
-  }
-  return out;
-}
-
 std::vector<PSTN_CTL_EVENT_INFO> pstnReports;
 std::vector<PSTN_CTL_CLID_EVENT_INFO> pstnClid;
 void onPstnReport(uint16_t, PSTN_CTL_EVENT_INFO* info) {
@@ -99,17 +83,7 @@ class ClidOnBoard : public ::testing::Test {
     ASSERT_GE(boardHalSsInit(VRG_COUNTRY_NORTH_AMERICA), 0);
     ASSERT_EQ(boardHalGetNumEndpoints(), 2);
     ASSERT_EQ(casCtlInit(onCasEvent), CAS_CTL_SUCCESS);
-    CAS_CTL_FXO_PARMS parms{};
-    parms.minHookFlash = 280;
-    parms.maxHookFlash = 1100;
-    parms.pulseMinMake = 20;
-    parms.pulseMaxMake = 200;
-    parms.pulseMinBreak = 20;
-    parms.pulseMaxBreak = 200;
-    parms.minConnect = 100;
-    parms.minDisconnect = 1200;
-    parms.earlyActiveHookInterval = 20;
-    parms.delayActiveHookInterval = 100;
+    CAS_CTL_FXO_PARMS parms = hookTimingWithoutWink();
     ASSERT_EQ(casCtlEndptInit(0, CAS_TYPE_FXO, &phone, &parms), CAS_CTL_SUCCESS);
     ASSERT_EQ(casCtlEndptInit(1, CAS_TYPE_FXS, &exchange, &parms), CAS_CTL_SUCCESS);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));

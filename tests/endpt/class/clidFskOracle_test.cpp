@@ -13,6 +13,7 @@ extern "C" {
 #include <spandsp.h>
 }
 
+#include "clidCaller.h"
 #include "hdspClass.h"
 #include "hostDspDouble.h"
 
@@ -116,14 +117,6 @@ Decoded decode(const std::vector<int16_t>& audio) {
   adsi_rx_free(d.rx);
   d.rx = nullptr;
   return d;
-}
-
-EPCLIDRX_DATA caller(const char* date, const char* number, const char* name) {
-  EPCLIDRX_DATA c{};
-  std::snprintf(c.date, sizeof c.date, "%s", date);
-  std::snprintf(c.number, sizeof c.number, "%s", number);
-  std::snprintf(c.name, sizeof c.name, "%s", name);
-  return c;
 }
 
 class ClidFskOracle : public ::testing::Test {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "../logCapture.h"
+#include "clidCaller.h"
 #include "hdspClass.h"
 #include "hostDspDouble.h"
 
@@ -90,14 +91,6 @@ int receive(const std::vector<uint8_t>& message, VRG_COUNTRY country, HDSP_CLASS
 }
 
 VRG_CLASS_FSK fskParms() { return VRG_CLASS_FSK{135, 1200, 2200, 300, 180}; }
-
-EPCLIDRX_DATA caller(const char* date, const char* number, const char* name) {
-  EPCLIDRX_DATA c{};
-  std::snprintf(c.date, sizeof c.date, "%s", date);
-  std::snprintf(c.number, sizeof c.number, "%s", number);
-  std::snprintf(c.name, sizeof c.name, "%s", name);
-  return c;
-}
 
 class ClassTest : public ::testing::Test {
  protected:

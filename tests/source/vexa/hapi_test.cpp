@@ -19,6 +19,7 @@
 #include "rm/rm.h"
 #include "swb/swb.h"
 #include "cfg/vhd_cfg.h"
+#include "hapi_host_util.h"
 #include "vexa_test_util.h"
 
 namespace {
@@ -65,19 +66,11 @@ void lhapiProcessEgress() {
 
 namespace {
 
-struct Events {
-  std::mutex lock;
-  std::vector<HSZEVT> list;
-};
-Events& events() {
-  static Events e;
-  return e;
-}
-
-void recordEvent(HSZEVT* evt, uint16_t) {
-  std::lock_guard<std::mutex> guard(events().lock);
-  events().list.push_back(*evt);
-}
+using vexa_test::connect;
+using vexa_test::events;
+using vexa_test::extCmd;
+using vexa_test::recordEvent;
+using vexa_test::stdCmd;
 
 int countEvents(uint16_t code, uint16_t op1) {
   std::lock_guard<std::mutex> guard(events().lock);
@@ -93,32 +86,6 @@ int boardTicks() { return board().ticks.load(); }
 void waitTicks(int n) {
   const int target = boardTicks() + n;
   while (boardTicks() < target) std::this_thread::sleep_for(std::chrono::microseconds(200));
-}
-
-HSZCMD stdCmd(uint16_t handle, uint16_t code, uint16_t op1, uint16_t op2) {
-  HSZCMD c{};
-  c.hsxdevhdl = handle;
-  c.hsxcmd = code;
-  c.hsxreqid = HAPI_REQID_STD_CMD;
-  c.hsxop1 = op1;
-  c.hsxop2.val = op2;
-  return c;
-}
-
-HSZCMD extCmd(uint16_t handle, uint16_t code, void* data, uint16_t length) {
-  HSZCMD c{};
-  c.hsxdevhdl = handle;
-  c.hsxcmd = code;
-  c.hsxreqid = HAPI_REQID_EXT_CMD;
-  c.hsxop1 = length;
-  c.hsxop2.ref = data;
-  return c;
-}
-
-HAPIRESULT connect(uint16_t src, uint16_t srcIf, uint16_t dst, uint16_t dstIf, uint16_t type) {
-  HAPI_SWB_PARAMS p{src, srcIf, dst, dstIf, type};
-  HSZCMD c = extCmd(HAPIRESMAN, HAPI_SWB_CONNECT_CMD, &p, sizeof(p));
-  return hapiIOctl(&c, 0);
 }
 
 HAPIRESULT resmanStd(uint16_t code, uint16_t op1, uint16_t op2) {

@@ -14,21 +14,13 @@
 #include "amrefr_basic_op.h"
 #include "amrefr_decoder.h"
 #include "amrefr_tables.h"
+#include "amrefr_test_util.h"
 #include "amrnb_oracle_shim.h"
 #include "amrnb_payload_order.h"
 
 namespace {
 
-std::vector<Word16> load_speech(int frames) {
-    std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw";
-    std::vector<Word16> s(160 * frames);
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return {};
-    size_t n = std::fread(s.data(), sizeof(Word16), s.size(), f);
-    std::fclose(f);
-    s.resize(n / 160 * 160);
-    return s;
-}
+using amrefr_test::load_speech;
 
 // A packed storage-format frame (header byte, payload bits most significant
 // first in the payload order) to serial words, frame type and mode.

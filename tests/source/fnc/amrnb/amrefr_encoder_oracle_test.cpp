@@ -11,21 +11,13 @@
 
 #include "amrefr_encoder.h"
 #include "amrefr_tables.h"
+#include "amrefr_test_util.h"
 #include "amrnb_oracle_shim.h"
 #include "amrnb_payload_order.h"
 
 namespace {
 
-std::vector<Word16> load_speech(int frames) {
-    std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw";
-    std::vector<Word16> s(160 * frames);
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return {};
-    size_t n = std::fread(s.data(), sizeof(Word16), s.size(), f);
-    std::fclose(f);
-    s.resize(n / 160 * 160);
-    return s;
-}
+using amrefr_test::load_speech;
 
 struct Compare {
     int frames = 0, first_mismatch = -1, param = -1;
@@ -209,17 +201,6 @@ int our_frame_type(const GSMAMR_Speech_Encode_FrameState& st) {
 
 }  // namespace
 
-std::vector<Word16> load_raw(const char* rel) {
-    std::string path = std::string(ORVOX_SOURCE_DIR) + rel;
-    std::vector<Word16> s(160 * 400);
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return {};
-    size_t n = std::fread(s.data(), sizeof(Word16), s.size(), f);
-    std::fclose(f);
-    s.resize(n / 160 * 160);
-    return s;
-}
-
 // DTX on: frame types (speech, SID first, SID update, no data), the SID
 // parameters of every update and the speech frames' bits equal the
 // independent encoder's.
@@ -272,7 +253,7 @@ TEST_P(AmrnbEncoderOracle, DtxFrameTypesEqualTheIndependentEncoder) {
 }
 
 TEST_P(AmrnbEncoderOracle, DtxFrameTypesOnSpeechWithPausesEqualTheIndependentEncoder) {
-    auto sig = load_raw("/tests/data/amrnb/espeak_pauses_8k.raw");
+    auto sig = amrefr_test::load_frames("/tests/data/amrnb/espeak_pauses_8k.raw", 400);
     ASSERT_EQ(sig.size(), 160u * 300);
     check_dtx(GetParam(), sig);
 }

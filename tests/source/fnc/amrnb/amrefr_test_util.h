@@ -1,11 +1,13 @@
 // Helpers shared by the AMR-NB kernel tests: random vectors that include
 // saturating values, and buffers allocated at their exact size so that the
-// address sanitizer sees any access outside them.
+// address sanitizer sees any access outside them; and the speech fixture.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "amrefr_types.h"
@@ -45,5 +47,23 @@ struct Buf {
     std::unique_ptr<T[]> p;
     std::size_t size;
 };
+
+// Up to `frames` whole 20 ms frames of an 8 kHz s16 fixture (path from the source root); empty
+// if it is missing.
+inline std::vector<Word16> load_frames(const char* rel, int frames) {
+    std::string path = std::string(ORVOX_SOURCE_DIR) + rel;
+    std::vector<Word16> s(160 * frames);
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return {};
+    size_t n = std::fread(s.data(), sizeof(Word16), s.size(), f);
+    std::fclose(f);
+    s.resize(n / 160 * 160);
+    return s;
+}
+
+// Up to `frames` whole 20 ms frames of the 8 kHz speech fixture.
+inline std::vector<Word16> load_speech(int frames) {
+    return load_frames("/tests/data/speech/speech_8k.raw", frames);
+}
 
 }  // namespace amrefr_test

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -51,6 +52,17 @@ inline void init_decoder(G7231_Decod_State* st, G7231_Crate rate, int postfilter
   st->WrkRate = rate;
   st->UsePf = postfilter;
   g7231_Init_Dec_Cng(&st->DecCng);
+}
+
+// Codes every whole frame of `speech` and decodes it at once, leaving both coders in step at its end.
+inline void code_and_decode(const std::vector<std::int16_t>& speech, G7231_Coder_State* enc,
+                            G7231_Decod_State* dec) {
+  std::int16_t in[240], w[12], out[240];
+  for (std::size_t n = 0; n + 240 <= speech.size(); n += 240) {
+    std::memcpy(in, &speech[n], sizeof in);
+    g7231_Coder(in, w, enc);
+    g7231_Decod(out, w, 0, dec);
+  }
 }
 
 inline int payload_bytes(int frame_type) {

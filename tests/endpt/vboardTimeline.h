@@ -1,0 +1,47 @@
+// The SLIC mode changes of a line as the virtual board recorded them, for tests that check
+// ringing cadences and signalling on the board.
+#pragma once
+
+#include <cstddef>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vboard.h"
+
+struct TimedMode {
+  long atMs;
+  std::string mode;
+};
+
+// The line's SLIC mode changes, in ms since the board started.
+inline std::vector<TimedMode> modeTimeline(int line) {
+  const std::string status = vboardCommand(std::to_string(line) + " status");
+  const std::string key = "mode timeline (ms since start):";
+  std::vector<TimedMode> out;
+  const size_t at = status.find(key);
+  if (at == std::string::npos) return out;
+  std::istringstream in(status.substr(at + key.size(), status.find('\n', at) - at - key.size()));
+  std::string entry;
+  while (in >> entry) {
+    const size_t colon = entry.find(':');
+    out.push_back({std::stol(entry.substr(0, colon)), entry.substr(colon + 1)});
+  }
+  return out;
+}
+
+// Times of the changes into `mode` (repeated requests for the same mode are one change).
+inline std::vector<long> changesInto(const std::vector<TimedMode>& timeline,
+                                     const std::string& mode) {
+  std::vector<long> out;
+  for (size_t i = 0; i < timeline.size(); ++i) {
+    const bool entered = timeline[i].mode == mode && (i == 0 || timeline[i - 1].mode != mode);
+    if (entered) out.push_back(timeline[i].atMs);
+  }
+  return out;
+}
+
+// Changes of `line` into `mode`, in ms since the board started.
+inline std::vector<long> changesInto(int line, const std::string& mode) {
+  return changesInto(modeTimeline(line), mode);
+}
