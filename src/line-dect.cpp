@@ -334,27 +334,27 @@ int pbxAnswered(const line_event_t* ev, int status) {
   }
   const endpt_event* row = eventRow(ev);
   if (!row || !pbxLineReqs) return 0;
-  lineReq_t* req = findPbxLineReq(line);
-  if (!req) return 0;
-  assert(req->ubus.ctx);
-  printf("Poped pbx lineReq %p %d %s from list, action %d\n", static_cast<void*>(req), line,
-         ev->name, req->action);
+  lineReq_t* lineReq = findPbxLineReq(line);
+  if (!lineReq) return 0;
+  assert(lineReq->ubus.ctx);
+  printf("Poped pbx lineReq %p %d %s from list, action %d\n", static_cast<void*>(lineReq), line,
+         ev->name, lineReq->action);
 
   if (status == 0) {
-    if (req->action == ACTION_CONN_CREATE) {
+    if (lineReq->action == ACTION_CONN_CREATE) {
       bool keyEvent = isDigitEvent(ev) || row->event == EPEVT_OFFHOOK || row->event == EPEVT_FLASH;
       if (!keyEvent) return 0;
       int played = perhapsSimulateKeypad(line, nullptr);
       if (played == 1) return 0;
       if (played == -1) return -1;
-    } else if (req->action == ACTION_CONN_CLOSE) {
+    } else if (lineReq->action == ACTION_CONN_CLOSE) {
       if (row->event != EPEVT_ONHOOK) return 0;
     }
   }
-  send_reply_cordhub(&req->ubus, endptToDectLine(line), line, status);
-  tl_list_delete(pbxLineReqs, req);
+  send_reply_cordhub(&lineReq->ubus, endptToDectLine(line), line, status);
+  tl_list_delete(pbxLineReqs, lineReq);
   decrementOngoing();
-  free(req);
+  free(lineReq);
   return 0;
 }
 
