@@ -141,12 +141,12 @@ int connection_create(int line, int conId) {
     return -1;
   }
   if (c.epCnx.echocancel == 1) {
-    VRG_ENDPT_VIEW* state = GetEndptState(line);
+    VRG_ENDPT* state = GetEndptState(line);
     if (!state) {
       freeSlot(c);
       return -1;
     }
-    if (hdspSendCmd(state->lineVhdHdl, HAPI_HEC_SETREG1_CMD, HSZCMD_REQID_IMMEDIATE, 0,
+    if (hdspSendCmd(state->lineVhdHdl, HAPI_HEC_SETREG1_CMD, HAPI_REQID_STD_CMD, 0,
                     HAPI_HEC_NLP_OFF) != 0)
       printf("Error disabling quellix non-linear processing.\n");
   }
@@ -155,7 +155,7 @@ int connection_create(int line, int conId) {
 }
 
 int connection_close(int line, int conId) {
-  VRG_ENDPT_VIEW* state = GetEndptState(line);
+  VRG_ENDPT* state = GetEndptState(line);
   if (!state || state->cnxCnt == 0) return 0;
   int slot = find_connection_from_asterisk_id(line, conId);
   if (slot < 0) return -1;

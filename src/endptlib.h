@@ -9,15 +9,13 @@
 #include "boardHal.h"
 #include "casCtl.h"
 #include "hdspCmd.h"
+#include "hdspCodes.h"
 #include "telProfile.h"
 #include "vosInit.h"
 #include "vrgEndpt.h"
 #include "vrgEndptState.h"
 
-// The fields of the library's endpoint record that the daemon reads.
-using VRG_ENDPT_VIEW = VRG_ENDPT;
-
-// Single-register write of the line echo canceller: register 0 ("options"), NLP off.
-constexpr uint16_t HAPI_HEC_SETREG1_CMD = 0x44B4;
+// Value of the line echo canceller's "options" register that switches its non-linear
+// processing off (written with HAPI_HEC_SETREG1_CMD).
+using hdsp::HAPI_HEC_SETREG1_CMD;
 constexpr uint16_t HAPI_HEC_NLP_OFF = 1;
-constexpr uint16_t HSZCMD_REQID_IMMEDIATE = 0xFF00;

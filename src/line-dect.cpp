@@ -37,7 +37,7 @@ lineReq_t* findPbxLineReq(int line) {
 
 bool isDectLine(int line) { return lines[line].epHandle.endptType == EPTYPE_DECT; }
 
-VRG_ENDPT_VIEW* stateOf(int line) { return GetEndptState(lines[line].epHandle.lineId); }
+VRG_ENDPT* stateOf(int line) { return GetEndptState(lines[line].epHandle.lineId); }
 
 lineReq_t* newLineReq(int line, int conId, line_action_t action, const ubusReq_t* ubusReq) {
   auto* req = static_cast<lineReq_t*>(calloc(1, sizeof(lineReq_t)));
@@ -104,7 +104,7 @@ int64_t monotonicMs() {
 int setDectOnhook(int line);
 
 int setDectOffhook(int line) {
-  VRG_ENDPT_VIEW* state = stateOf(line);
+  VRG_ENDPT* state = stateOf(line);
   if (!state) return -1;
   if (state->cnxCnt != 0 || isLineOffhook(line)) return 0;
   printf("%s() VRNK/%d\n", "setDectOffhook", line);
@@ -128,7 +128,7 @@ int setDectOffhook(int line) {
 }
 
 int setDectOnhook(int line) {
-  VRG_ENDPT_VIEW* state = stateOf(line);
+  VRG_ENDPT* state = stateOf(line);
   if (!state) return -1;
   if (state->cnxCnt > 1 || lines[line].simulatedHook == 0) return 0;
   printf("%s() VRNK/%d\n", "setDectOnhook", line);
@@ -144,7 +144,7 @@ int setDectOnhook(int line) {
 }
 
 int doDectHookFlash(int line) {
-  VRG_ENDPT_VIEW* state = stateOf(line);
+  VRG_ENDPT* state = stateOf(line);
   if (!state) return -1;
   if (state->cnxCnt == 0 || lines[line].simulatedHook == 0 || !isLineOffhook(line)) return 0;
   printf("%s() VRNK/%d\n", "doDectHookFlash", line);
@@ -238,7 +238,7 @@ int lineRingReqByPbx(int line, EPSIG signal, const char* value, ubusReq_t* ubusR
 
 int lineNewConnectionByPbx(int line, int conId, ubusReq_t* ubusReq) {
   if (line < 0 || line >= epInfo.numEndpoints) return -1;
-  VRG_ENDPT_VIEW* state = stateOf(line);
+  VRG_ENDPT* state = stateOf(line);
   if (!state) return -1;
   printf("%s()\n", "lineNewConnectionByPbx");
   if (!isDectLine(line) || isLineOffhook(line) || state->cnxCnt != 0)
@@ -328,7 +328,7 @@ int pbxAnswered(const line_event_t* ev, int status) {
   int line = static_cast<int>(ev->line);
   if (!lines || line < 0 || line >= epInfo.numEndpoints) return 0;
   if (lines[line].simulatedHook) {
-    VRG_ENDPT_VIEW* state = stateOf(line);
+    VRG_ENDPT* state = stateOf(line);
     if (!state || casCtlIgnoreHookState(state->casCtlHandle, IGNORE_HOOK_FOREVER) != 0)
       printf("Can't ignore hook for line %d\n", line);
   }
@@ -369,7 +369,7 @@ int perhapsSimulateHook(int line, EPEVT event) {
 }
 
 int simulate_hook_event(ENDPT_STATE* epHandle, CAS_CTL_EVENT event) {
-  VRG_ENDPT_VIEW* state = GetEndptState(epHandle->lineId);
+  VRG_ENDPT* state = GetEndptState(epHandle->lineId);
   if (!state) return -1;
 
   const std::atomic<uint16_t>* watched = nullptr;

@@ -123,7 +123,7 @@ void printCapabilities(const EPZCAP& cap) {
 bool lineStrobeWakeup(int line) {
   line_t& l = lines[line];
   if (l.epHandle.endptType != EPTYPE_FXS) return false;
-  VRG_ENDPT_VIEW* state = GetEndptState(l.epHandle.lineId);
+  VRG_ENDPT* state = GetEndptState(l.epHandle.lineId);
   if (!state) return false;
   if (isLineOffhook(line)) return true;
   for (int cycle = 0; cycle < 2; cycle++) {
@@ -284,7 +284,7 @@ int lineClose(void) {
     freeKeypadList(l.pendKeyp);
     l.pendKeyp = nullptr;
     if (l.epHandle.lineId == -1) continue;
-    VRG_ENDPT_VIEW* state = GetEndptState(l.epHandle.lineId);
+    VRG_ENDPT* state = GetEndptState(l.epHandle.lineId);
     if (!state || !state->isLineUsed || state->lineId != l.epHandle.lineId ||
         state->endptNum != i)
       continue;
@@ -313,7 +313,7 @@ int lineClose(void) {
 
 int isLineOffhook(int line) {
   if (!lines || line < 0 || line >= epInfo.numEndpoints) return 0;
-  VRG_ENDPT_VIEW* state = GetEndptState(lines[line].epHandle.lineId);
+  VRG_ENDPT* state = GetEndptState(lines[line].epHandle.lineId);
   if (!state) return 0;
   return readStable(&state->earlyOffHook) || readStable(&state->offHook) ? 1 : 0;
 }
@@ -351,7 +351,7 @@ void lineAudioRx(ENDPT_STATE* epHandle, int cnxId, EPPACKET* epPacket, int lengt
 
   int line = epHandle->lineId;
   if (lines && line >= 0 && line < epInfo.numEndpoints && lines[line].simulatedHook.load(std::memory_order_relaxed)) {
-    VRG_ENDPT_VIEW* state = GetEndptState(line);
+    VRG_ENDPT* state = GetEndptState(line);
     if (!state || casCtlIgnoreHookState(state->casCtlHandle, IGNORE_HOOK_FOREVER) != 0)
       printf("Can't ignore hook for line %d\n", line);
   }

@@ -38,7 +38,7 @@ namespace {
 
 struct FakeLine {
   EPTYPE type;
-  VRG_ENDPT_VIEW view{};
+  VRG_ENDPT view{};
   ENDPT_STATE* handle;
 };
 
@@ -387,7 +387,7 @@ EPSTATUS vrgEndptSendCasEvt(ENDPT_STATE* endptState, unsigned int casEvtType,
   if (stuck && stuck[0] == '1') return EPSTATUS_SUCCESS;
   int line = endptState->lineId;
   post([=] {
-    VRG_ENDPT_VIEW& v = gLines[line].view;
+    VRG_ENDPT& v = gLines[line].view;
     switch (casCtlEvt) {
       case CAS_CTL_EVENT_EARLY_OFFHOOK: v.earlyOffHook = 1; notify(line, EPEVT_EARLY_OFFHOOK, -1); break;
       case CAS_CTL_EVENT_OFFHOOK: v.offHook = 1; notify(line, EPEVT_OFFHOOK, -1); break;
@@ -417,7 +417,7 @@ EPSTATUS vrgEndptProvSet(int line, EPPROV item, void* value, int length) {
   return result("vrgEndptProvSet");
 }
 
-VRG_ENDPT_VIEW* GetEndptState(int lineId) {
+VRG_ENDPT* GetEndptState(int lineId) {
   for (auto& l : gLines)
     if (l.view.isLineUsed && l.view.lineId == lineId) return &l.view;
   return nullptr;
