@@ -178,12 +178,6 @@ void answerWaiting(tl_list_t* list, int status) {
   tl_list_free(list);
 }
 
-bool isDigitEvent(const line_event_t* ev) {
-  for (const endpt_event* row = event_map; row->name[0]; row++)
-    if (row->name == ev->name) return row->event >= EPEVT_DTMF0 && row->event <= EPEVT_DTMFD;
-  return false;
-}
-
 const endpt_event* eventRow(const line_event_t* ev) {
   for (const endpt_event* row = event_map; row->name[0]; row++)
     if (row->name == ev->name) return row;
@@ -342,7 +336,8 @@ int pbxAnswered(const line_event_t* ev, int status) {
 
   if (status == 0) {
     if (lineReq->action == ACTION_CONN_CREATE) {
-      bool keyEvent = isDigitEvent(ev) || row->event == EPEVT_OFFHOOK || row->event == EPEVT_FLASH;
+      bool digit = row->event >= EPEVT_DTMF0 && row->event <= EPEVT_DTMFD;
+      bool keyEvent = digit || row->event == EPEVT_OFFHOOK || row->event == EPEVT_FLASH;
       if (!keyEvent) return 0;
       int played = perhapsSimulateKeypad(line, nullptr);
       if (played == 1) return 0;
