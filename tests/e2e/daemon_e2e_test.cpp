@@ -124,10 +124,20 @@ TEST_F(DaemonConfig, CountryPrefixSelectsTheFirstMatchingRow) {
   EXPECT_NE(daemon->output().find("fake: vrgEndptInit country=20"), std::string::npos);
 }
 
-TEST_F(DaemonConfig, MissingLineSectionEndsStartUp) {
+TEST_F(DaemonConfig, MissingLineSectionLeavesTheLineItsDefaults) {
   ASSERT_NO_FATAL_FAILURE(startBroker());
   ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 1)));
-  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs,fxs"}}, false));
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs,fxs"}}));
+  const std::string out = daemon->output();
+  EXPECT_NE(out.find("No UCI section telline1: line 1 keeps its defaults"), std::string::npos) << out;
+  EXPECT_NE(out.find("Endpoint 1 (anonymous) created successfully"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Could not query UCI"), std::string::npos) << out;
+}
+
+TEST_F(DaemonConfig, MissingCountryStillEndsStartUp) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci("\nconfig line 'telline0'\n\toption name 'x'\n"));
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}, false));
   EXPECT_NE(daemon->waitExit(10000ms), 0);
   EXPECT_NE(daemon->output().find("Could not query UCI"), std::string::npos) << daemon->output();
 }

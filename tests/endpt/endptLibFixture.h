@@ -41,7 +41,9 @@ inline std::string BoardSocketPath() {
 }
 
 inline const bool kEnvironment = [] {
-  ::setenv("ORVOX_BOARD", "fxs=2,fxo=0,dect=1", 1);
+  // Two phones, lines 0 and 1, and an exchange line (a DECT channel would take line 0: DECT
+  // lines come first).
+  ::setenv("ORVOX_BOARD", "fxs=2,fxo=1,dect=0", 1);
   ::setenv("ORVOX_PROFILE_DIR", ORVOX_SOURCE_DIR "/prov/tel_profiles/", 1);
   // Test programs run side by side: each board gets a control socket of its own.
   ::setenv("ORVOX_BOARD_SOCKET", BoardSocketPath().c_str(), 1);
