@@ -327,6 +327,47 @@ TEST_F(DaemonConnections, AudioCrossesBothPipesAndBadFramesAreRejected) {
   EXPECT_EQ(daemon->count("fake: vrgEndptPacket"), 1);
 }
 
+// Writes raw bytes to the daemon's receive pipe.
+void sendRaw(const std::string& pipe, const std::string& bytes) {
+  int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(fd);
+}
+
+TEST_F(DaemonConnections, GarbageAndBrokenFramesOnTheAudioPipeNeverEndTheDaemon) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  ASSERT_EQ(call("connection", R"({"line":0,"id":3,"action":"create"})"), 0);
+  const std::string rx = dir.file("endpt_audio_rx");
+  std::vector<uint8_t> rtp(160, 0x22);
+  rtp[0] = 0x80;
+
+  sendRaw(rx, std::string(4, '\xff'));
+  EXPECT_TRUE(daemon->waitFor("bad audio packet: corrupt frame size")) << daemon->output();
+  sendRaw(rx, "hello");
+  EXPECT_TRUE(daemon->waitFor("bad audio packet: corrupt frame size", 5000ms, 2)) << daemon->output();
+  // A writer that dies in the middle of a frame: its half is dropped, the next writer is heard.
+  uint32_t size = 172;
+  std::string half(reinterpret_cast<const char*>(&size), 4);
+  half += std::string(100, '\x22');
+  sendRaw(rx, half);
+  EXPECT_TRUE(daemon->waitFor("bad audio packet: partial frame dropped")) << daemon->output();
+  sendFrame(rx, 0, 3, 160, rtp);
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptPacket line=0 cnx=3 type=0 len=160")) << daemon->output();
+
+  // A flood of bad frames gives a few lines, not one per frame.
+  rtp[0] = 0x81;
+  for (int i = 0; i < 200; ++i) sendFrame(rx, 0, 3, 160, rtp);
+  rtp[0] = 0x80;
+  sendFrame(rx, 0, 3, 160, rtp);
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptPacket line=0 cnx=3 type=0 len=160", 5000ms, 2))
+      << daemon->output();
+  EXPECT_LT(daemon->count("bad audio packet"), 60) << daemon->output();
+  EXPECT_TRUE(daemon->running());
+  EXPECT_EQ(call("count", "{}"), 0);
+  EXPECT_EQ(daemon->output().find("rx buffer full"), std::string::npos);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Shutdown
 // ---------------------------------------------------------------------------------------------
