@@ -145,6 +145,14 @@ int orderly_exit() {
 
 }  // namespace
 
+// Without the broker the daemon can neither serve "endpt" nor report events: it shuts down in
+// order and exits non-zero so that the service manager starts it again once the broker is back.
+void ubus_connection_lost(struct ubus_context*) {
+  printf("Lost the connection to ubus: exiting\n");
+  shutdown_all();
+  exit_failure("orvoxd exits: no ubus");
+}
+
 const char* pipePath(const char* defaultPath) {
   static thread_local std::string path;
   const char* dir = getenv("ORVOX_PIPE_DIR");

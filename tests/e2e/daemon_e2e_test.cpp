@@ -394,6 +394,20 @@ TEST_F(DaemonShutdown, SigtermClosesConnectionsLinesAndExitsCleanly) {
   EXPECT_NE(exits, std::string::npos);
 }
 
+TEST_F(DaemonShutdown, LosingTheBrokerEndsDaemonAndPbxWithAFailureAndTheyStartAgain) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  broker->stop(SIGKILL);
+  EXPECT_EQ(daemon->waitExit(15000ms), 1) << daemon->output();
+  EXPECT_NE(daemon->output().find("Lost the connection to ubus: exiting"), std::string::npos)
+      << daemon->output();
+  EXPECT_EQ(pbx->waitExit(5000ms), 1) << pbx->output();
+  EXPECT_NE(pbx->output().find("ubus connection lost"), std::string::npos) << pbx->output();
+  // What the service manager does next: the broker comes back and so does everything else.
+  uci->stop(SIGTERM);
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  EXPECT_EQ(call("count", "{}"), 0);
+}
+
 TEST_F(DaemonShutdown, StrayBytesOnTheEventPipeAreIgnored) {
   ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
   int fd = open(dir.file("endpt_event").c_str(), O_WRONLY | O_NONBLOCK);

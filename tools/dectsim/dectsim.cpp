@@ -89,8 +89,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   printf("dectsim ready\n");
-  sim::runLoop(ctx, {});
-  ubus_remove_object(ctx, &dectObj);
+  const bool stopped = sim::runLoop(ctx, {});
+  if (stopped) ubus_remove_object(ctx, &dectObj);
   ubus_free(ctx);
-  return 0;
+  return stopped ? 0 : 1;
 }

@@ -220,9 +220,9 @@ int main(int argc, char** argv) {
     }
     printf("script done\n");
   }
-  sim::runLoop(ctx, {{txFd, [txFd] { readTxPipe(txFd); }}});
+  const bool stopped = sim::runLoop(ctx, {{txFd, [txFd] { readTxPipe(txFd); }}});
   if (recordFile) fclose(recordFile);
-  ubus_remove_object(ctx, &asteriskObj);
+  if (stopped) ubus_remove_object(ctx, &asteriskObj);
   ubus_free(ctx);
-  return 0;
+  return stopped ? 0 : 1;
 }
