@@ -262,6 +262,10 @@ int getLineCounts(ep_info_t* info) {
 int lineInit(void) {
   if (vosInit() != 0) err_exit("Error init Varnak VOS\n");
   tpUpdateLocaleProfile(config_country);
+  if (!tpLocaleProfileLoaded(config_country)) {
+    err_exit("Error! No valid telephony profile for country %d in %s: see the PROV lines above\n",
+             static_cast<int>(config_country), tpProfileDirectory());
+  }
 
   const char* hasDect = getenv("hw_board_hasDect");
   bool dectBusy = !hasDect || hasDect[0] != '1';

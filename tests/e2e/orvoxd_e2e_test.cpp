@@ -14,12 +14,13 @@ class Orvoxd : public DaemonFixture {
  protected:
   // A DECT channel (line 0, first as in the daemon's table) and two phones (lines 1 and 2).
   std::string boardShape = "fxs=2,fxo=0,dect=1";
+  std::string profileDir = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
 
   std::map<std::string, std::string> boardEnv() const {
     auto env = baseEnv();
     env["ORVOX_BOARD"] = boardShape;
     env["ORVOX_BOARD_SOCKET"] = dir.file("board.sock");
-    env["ORVOX_PROFILE_DIR"] = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
+    env["ORVOX_PROFILE_DIR"] = profileDir;
     env["ORVOX_TICK"] = "5ms";
     return env;
   }
@@ -181,6 +182,25 @@ TEST_F(Orvoxd, StartsAgainAndAgainOnTheShippedConfiguration) {
   EXPECT_EQ(kept.str().find("telline0"), std::string::npos) << kept.str();
   EXPECT_NE(kept.str().find("'Phone 1'"), std::string::npos) << kept.str();
   EXPECT_NE(kept.str().find("'Phone 2'"), std::string::npos) << kept.str();
+}
+
+TEST_F(Orvoxd, AMissingOrInvalidCountryProfileStopsStartUpWithOneClearMessage) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 3)));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  for (const std::string& profile : {std::string(), std::string("<r><MinHookFlash>-5</MinHookFlash></r>")}) {
+    SCOPED_TRACE(profile.empty() ? "no profile" : profile);
+    TempDir profiles;
+    if (!profile.empty()) profiles.write("SWE_profile.xml", profile);
+    profileDir = profiles.path();
+    daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, boardEnv());
+    EXPECT_EQ(daemon->waitExit(30000ms), 1);
+    const std::string out = daemon->output();
+    EXPECT_NE(out.find("Error! No valid telephony profile for country 22 in " + profiles.path()),
+              std::string::npos) << out;
+    EXPECT_EQ(out.find("Startup ready!"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Endpoint lib init success"), std::string::npos) << out;
+  }
 }
 
 TEST_F(Orvoxd, ConnectionCreateAndDestroyOnAnAnsweredLine) {

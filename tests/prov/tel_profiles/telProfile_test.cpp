@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -203,6 +204,32 @@ TEST_F(ProfileLoader, NumbersOutOfRangeForTheirFieldAreItemErrors) {
     EXPECT_EQ(word(EPPROV_MaxHookFlash), 700) << item;
     EXPECT_FALSE(localeWritten()) << item;
   }
+}
+
+TEST_F(ProfileLoader, ValuesOutsideTheirItemsRangeAreRefusedAndTheFileIsNotValid) {
+  load("<r><MinHookFlash>80</MinHookFlash><PowerRingFrequency>25</PowerRingFrequency></r>");
+  EXPECT_TRUE(tpLocaleProfileLoaded(VRG_COUNTRY_SWEDEN));
+  EXPECT_FALSE(tpLocaleProfileLoaded(VRG_COUNTRY_NORWAY));
+  const char* bad[] = {"<PowerRingFrequency>100000</PowerRingFrequency>",
+                       "<MinHookFlash>-5</MinHookFlash>", "<RingDCOffset>500</RingDCOffset>",
+                       "<PlsDlMaxBreakTime>70000</PlsDlMaxBreakTime>"};
+  for (const char* item : bad) {
+    endptProvDeinit();
+    endptProvInit();
+    load(std::string("<r>") + item + "<MaxHookFlash>700</MaxHookFlash></r>");
+    EXPECT_TRUE(log_.contains("is out of range")) << item;
+    EXPECT_FALSE(isSet(EPPROV_PowerRingFrequency)) << item;
+    EXPECT_FALSE(isSet(EPPROV_MinHookFlash)) << item;
+    EXPECT_FALSE(isSet(EPPROV_RingDCOffset)) << item;
+    EXPECT_EQ(word(EPPROV_MaxHookFlash), 700) << item;
+    EXPECT_FALSE(localeWritten()) << item;
+    EXPECT_FALSE(tpLocaleProfileLoaded(VRG_COUNTRY_SWEDEN)) << item;
+  }
+  EXPECT_TRUE(log_.contains("PlsDlMaxBreakTime: 70000 is out of range (0 to 10000)"));
+  // A missing file is no profile either.
+  std::remove((dir_.path() + "/SWE_profile.xml").c_str());
+  tpUpdateLocaleProfile(VRG_COUNTRY_SWEDEN);
+  EXPECT_FALSE(tpLocaleProfileLoaded(VRG_COUNTRY_SWEDEN));
 }
 
 TEST_F(ProfileLoader, DeepNestingAndLongNamesAreRejected) {
