@@ -112,6 +112,20 @@ TEST(VirtualBoardConfig, DectLinesComeFirstThenPhonesThenExchangeLines) {
   EXPECT_EQ(vboardCommand("0 offhook").rfind("ERROR", 0), 0u);
 }
 
+TEST(VirtualBoardCommands, LineNumbersAndPulseTimingsAreChecked) {
+  ASSERT_TRUE(kBoardShape);
+  for (const char* command : {"-1 status", "4 status", "99999999999999999999 status"}) {
+    EXPECT_EQ(vboardCommand(command).rfind("ERROR: no such line", 0), 0u) << command;
+  }
+  ASSERT_EQ(vboardCommand("1 offhook").rfind("OK", 0), 0u);
+  for (const char* command : {"1 pulse 3 0 40 700", "1 pulse 3 60 0 700", "1 pulse 3 60 40 0",
+                              "1 pulse 3 10 40 700", "1 pulse 3 60 40", "1 pulse 3 x 40 700"}) {
+    EXPECT_EQ(vboardCommand(command).rfind("ERROR: pulse timing", 0), 0u) << command;
+  }
+  EXPECT_EQ(vboardCommand("1 pulse 3 50 50 700").rfind("OK", 0), 0u);
+  vboardCommand("1 onhook");
+}
+
 TEST(VirtualBoardAudio, WavFilesRoundTripAndWrongFormatsAreRefused) {
   ASSERT_TRUE(kBoardShape);
   const std::string path = tempPath("ramp.wav");
