@@ -168,3 +168,41 @@ TEST_F(PteDetect, TalkOffOnSpeechAndMusicLikeSignals) {
   std::printf("talk-off: %zu digits in %.0f s of speech- and music-like signal\n", talkOff, x.size() / 8000.0);
   EXPECT_EQ(talkOff, 0u);
 }
+
+TEST_F(PteDetect, ShortTonesCountEarlyFalses) {
+  std::vector<int16_t> x;
+  for (int i = 0; i < 5; ++i) {
+    x += oracle::dtmf("8", 25, 0);
+    x.resize(x.size() - 800);  // the generator's trailing silence
+    x += silence(100);
+  }
+  play(x);
+  EXPECT_EQ(digitsOn(), "");
+  auto* pte = static_cast<PTEINSTANCEMEM*>(instance(HAPI_PTE_SRV));
+  EXPECT_EQ(pte->stats.numEarlyFalses, 5);
+  EXPECT_EQ(pte->stats.numDetectedDigits, 0);
+}
+
+TEST_F(PteDetect, TriggerFilterLongDigitsAndRelayRefresh) {
+  // Only '3' is reported until it has been seen; then everything. Long digits after 1 s.
+  ptesrv::HAPI_PTE_FILTER f{HAPI_PTE_FILTER_TYPE_TRIGGER, 1u << 3, 0xFFFF, 10};
+  ASSERT_EQ(extCommand(HAPI_PTE_FILTER_CMD, &f, sizeof(f)).result, HAPISUCCESS);
+  ASSERT_EQ(command(HAPI_PTE_SETREG1_CMD, 0, 400).result, HAPISUCCESS);  // refresh every 50 ms
+  play(oracle::dtmf("134", 80, 80));
+  EXPECT_EQ(digitsOn(), "34");
+  world().host.clear();
+  world().ingressIbd.clear();
+  std::vector<int16_t> held = oracle::dtmf("6", 1500, 0);
+  held.resize(1500 * 8);
+  held += silence(300);
+  play(held);
+  const auto on = events(HAPI_PTE_TONE_ON_EVT);
+  ASSERT_EQ(on.size(), 2u);
+  EXPECT_EQ(on[0].op2, 6);
+  EXPECT_EQ(on[1].op2, 6 + 16);
+  EXPECT_EQ(events(HAPI_PTE_TONE_OFF_EVT).size(), 1u);
+  int refreshes = 0;
+  for (const Ibd& m : world().ingressIbd) refreshes += m.header == PTE_RELAY_ON_MSG;
+  EXPECT_NEAR(refreshes, 1 + 1470 / 50, 2);
+  EXPECT_EQ(world().ingressIbd.back().header, PTE_RELAY_VOICE_MSG);  // voice resumes afterwards
+}
