@@ -29,7 +29,7 @@ std::vector<int16_t> everyLinear() {
 }
 
 // Counts the inputs whose code differs from the reference's. With `mirrorNegatives` a negative
-// sample x is compared with the reference's code for x + 1: the reference coder for mu-law takes
+// sample x is compared with the reference's code for x + 1 (x < -1): the reference coder for mu-law takes
 // a negative sample's magnitude as -x, while ours (as the ITU-T tools) takes the one's complement
 // -x - 1, which moves the 127 negative decision levels by one LSB.
 int compressMismatches(const Law& law, bool mirrorNegatives = false) {
@@ -42,7 +42,7 @@ int compressMismatches(const Law& law, bool mirrorNegatives = false) {
   g711_free(s);
   int bad = 0;
   for (size_t i = 0; i < in.size(); ++i) {
-    const size_t j = mirrorNegatives && in[i] < 0 ? i + 1 : i;
+    const size_t j = mirrorNegatives && in[i] < -1 ? i + 1 : i;  // -1 is negative zero
     bad += (ours[i] & 0xFF) != theirs[j];
   }
   return bad;
