@@ -129,7 +129,9 @@ void Jb::checkInvariants(const Release& r) {
     EXPECT_NE(ajcClass(r.pkt[1]), AJC_PKT_DOUBLE_DECODE);
     EXPECT_EQ(static_cast<uint16_t>(r.pkt[1].timestamp - r.pkt[0].timestamp), obj.decoderInterval);
   }
-  if (r.numCurrPkt == 1) EXPECT_NE(ajcClass(r.pkt[0]), AJC_PKT_DOUBLE_DECODE);
+  if (r.numCurrPkt == 1) {
+    EXPECT_NE(ajcClass(r.pkt[0]), AJC_PKT_DOUBLE_DECODE);
+  }
   // Queue sorted, slots owned one to one, nothing the buffer dropped still in it.
   const std::vector<AJC_PKT_HDR> q = queued(obj);
   EXPECT_LE(q.size(), obj.ajcJitterQ.numEntries);
