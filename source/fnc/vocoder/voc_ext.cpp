@@ -6,3 +6,6 @@ size_t vocoderEncStateBytesExt(unsigned) { return 0; }
 void vocoderInit() {}
 
 const HSZVOCODERS vocoder_gsmamr{}, vocoder_amrwb{}, vocoder_opus{};
+
+void vocoderAmrOptions(void*, const AMR_REGS*) {}
+void vocoderAmrModeRequest(void*, uint16_t) {}

@@ -139,6 +139,11 @@ inline uint8_t vocoderClass(const AJC_PVEDEC_INT* r) { return static_cast<uint8_
 void vocoderCopy(void* decp, const AJC_PKT_HDR* h, uint16_t* dest, uint16_t words);
 void vocoderDropSecond(void* decp, AJC_PVEDEC_INT* r);
 
+// The AMR and AMR-WB encoders keep the packetising options and the far end's mode request in
+// their instance (the encoder pool); both do nothing for other encoders' memory.
+void vocoderAmrOptions(void* encPool, const AMR_REGS* options);
+void vocoderAmrModeRequest(void* encPool, uint16_t mode);
+
 // The records of the families (empty ones included).
 extern const HSZVOCODERS vocoder_g711_NB, vocoder_g726, vocoder_g729, vocoder_g7231, vocoder_linPCM_NB,
     vocoder_g722, vocoder_ilbc20, vocoder_ilbc30, vocoder_gsmamr, vocoder_gsmefr, vocoder_gsmfr,

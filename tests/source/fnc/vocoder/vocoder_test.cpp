@@ -164,7 +164,9 @@ TEST(VocoderG726, PayloadPackingMatchesAnIndependentCoderAtEveryRate) {
       const int n = g726_encode(ref, theirs, pcm.data(), 40);
       ASSERT_EQ(n, bytes);
       EXPECT_EQ(bytesOf(payload, bytes), std::vector<uint8_t>(theirs, theirs + n)) << "frame " << f;
-      if (bytes % 2) EXPECT_EQ(payload[bytes / 2] & 0xFF, 0) << "odd payload's last low byte";
+      if (bytes % 2) {
+        EXPECT_EQ(payload[bytes / 2] & 0xFF, 0) << "odd payload's last low byte";
+      }
     }
     g726_free(ref);
   }
