@@ -18,6 +18,9 @@ namespace lsvmath {
 constexpr int16_t sat16(int64_t v) {
   return static_cast<int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
 }
+constexpr int32_t sat32(int64_t v) {
+  return static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : (v < INT32_MIN ? INT32_MIN : v));
+}
 // The low 32 bits of a wider value: sums documented as "32 bits without saturation" wrap.
 constexpr int32_t wrap32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
 
