@@ -3,7 +3,6 @@
 // A service that gets built defines its own record in its directory and its line here goes.
 #include "vhd_services.h"
 
-const HSFSRVARC rtparc = {HAPI_RTP_SRV, 9588, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC t38arc = {HAPI_T38_SRV, 13848, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC faxrarc = {HAPI_FAXR_SRV, 7556, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC v21arc = {HAPI_V21_SRV, 1244, nullptr, nullptr, nullptr, nullptr, nullptr};
