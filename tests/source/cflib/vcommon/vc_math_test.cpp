@@ -8,6 +8,7 @@
 
 #include "vc_baud.h"
 #include "vc_math.h"
+#include "vc_test_tx.h"
 
 namespace {
 
@@ -147,29 +148,13 @@ TEST(VcTransmit, SymbolCountsPerBlock) {
   EXPECT_EQ(vcfCalcNumSymbols(&b, S_1200), 12);
 }
 
-// Runs a constant symbol through modulator, pulse shaper and transmit resampler for n blocks of
-// 40 output samples, the way a datapump does.
 std::vector<int16_t> transmitConstant(VCZCOMPLEX sym, int16_t amplitude, int blocks) {
-  VCZMOD mod{};
-  int16_t circle[2 * 20];
-  vcfInitBulkDly(circle, 20, &mod);
-  vcfInitTxParam32(&mod, amplitude);
+  static VCZCOMPLEX point[1];
+  point[0] = sym;
+  TestTransmitter tx(amplitude);
+  tx.baud.txmem.sigmap = point;
   std::vector<int16_t> out;
-  int16_t fast[2 * 99];
-  double symbolsOwed = 0;
-  for (int b = 0; b < blocks; ++b) {
-    VCZFASTBULKDLYHDL hdl;
-    vcfInitFastBulkDly(circle, mod.modWrtp, 20, &hdl, fast, 99, 20);
-    symbolsOwed += 40 * 2400 / 8000.0;
-    const int n = int(symbolsOwed);
-    symbolsOwed -= n;
-    for (int s = 0; s < n; ++s) vcfModulate(&sym, &mod, &hdl);
-    int16_t block[64];
-    int16_t* w = block;
-    vcfTxSymbols(&w, &mod, &hdl);
-    out.insert(out.end(), block, w);
-    vcfCopyToBulkDly(&mod.modWrtp, hdl.fstStp, hdl.fstStp + 99, int16_t(n), circle, 20);
-  }
+  tx.run(blocks, out);
   return out;
 }
 
