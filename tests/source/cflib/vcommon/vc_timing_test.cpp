@@ -100,10 +100,10 @@ TEST(VcTiming, ScheduleStepsAndStopsAt30000Symbols) {
   k.timingAdjInc = 99;
   for (int n = 1; n <= 3000; ++n) {
     vcftimingFSM32(&k);
-    if (n == 1) EXPECT_EQ(k.timingAdjInc, 0);
-    if (n == 10) EXPECT_EQ(k.timingAdjCurrInc, 3355);
-    if (n == 300) EXPECT_EQ(k.trkCalcTimParm.scale, 9);
-    if (n == 2324) EXPECT_EQ(k.timingAdjInc, 1118);
+    if (n == 1) { EXPECT_EQ(k.timingAdjInc, 0); }
+    if (n == 10) { EXPECT_EQ(k.timingAdjCurrInc, 3355); }
+    if (n == 300) { EXPECT_EQ(k.trkCalcTimParm.scale, 9); }
+    if (n == 2324) { EXPECT_EQ(k.timingAdjInc, 1118); }
   }
   EXPECT_EQ(k.timingAdjLmt, 2);
   k.timingSymCnt = 29999;
