@@ -229,7 +229,7 @@ TEST(VcToneDetector, FindsTheAlternationItsEndAndThePhaseReversal) {
       if (onAt < 0) onAt = n;
     }
     if (n >= 298 && n < 310 && (st & VCBDM_CORR_NEG)) reversal = true;
-    if (n > 40 && n < 290) EXPECT_FALSE(st & VCBDM_CORR_NEG) << n;
+    if (n > 40 && n < 290) { EXPECT_FALSE(st & VCBDM_CORR_NEG) << n; }
     if (n >= 600 && (st & VCBDM_TONE_OFF)) toneOff = true;
     if (n > 700) { EXPECT_TRUE(st & VCBDM_PWR_BELOW); }
   }
