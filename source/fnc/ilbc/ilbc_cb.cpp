@@ -82,7 +82,7 @@ void ilbc_iCBConstruct(i16* decvector, const i16* index, const i16* gain_index, 
   for (int s = 0; s < nStages; ++s) {
     ilbc_getCBvec(cbvec.data(), mem, index[s], lMem, veclen);
     for (int j = 0; j < veclen; ++j) {
-      const i32 v = sat32(2 * i64{hi(i64{cbvec[j]} * 65536, gain[s])});
+      const i32 v = sat32((i64{cbvec[j]} * gain[s]) >> 15);  // 2*(x*2^16)*g / 2^32
       acc[j] = s == 0 ? v : sat32(i64{acc[j]} + v);
     }
   }
