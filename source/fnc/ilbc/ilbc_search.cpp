@@ -130,7 +130,7 @@ void sub_best(i16* cvec, i16* target, const i16* vec, i32 gain, int len) {
   const int k = ilbc_norm_l(gain);
   const i16 g = static_cast<i16>(ilbc_L_add(ilbc_L_shl(gain, k), 32768) >> 16);
   for (int n = 0; n < len; ++n) {
-    const i16 v = wrap16(ilbc_L_mult(vec[n], g) >> (k + 15));
+    const i16 v = wrap16(ilbc_L_mult(vec[n], g) >> std::min(k + 15, 31));  // a zero gain has k = 31
     cvec[n] = sat16(i32{cvec[n]} + v);
     target[n] = sat16(i32{target[n]} - v);
   }

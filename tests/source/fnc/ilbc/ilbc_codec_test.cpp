@@ -230,6 +230,35 @@ TEST(IlbcRobustness, RandomPayloadsDecode) {
   }
 }
 
+// Extreme inputs (silence, full scale, a stuck -32768, loud noise, a full-scale square wave)
+// encode to payloads our decoder accepts as valid frames.
+TEST(IlbcRobustness, ExtremeInputsEncodeToValidFrames) {
+  std::mt19937 rng(3);
+  for (int mode : {20, 30}) {
+    const int n = frame_len(mode);
+    std::vector<std::int16_t> in;
+    auto add = [&](auto gen) {
+      for (int i = 0; i < 6 * n; ++i) in.push_back(static_cast<std::int16_t>(gen(i)));
+    };
+    add([](int) { return 0; });
+    add([](int) { return 32767; });
+    add([](int) { return -32768; });
+    add([&](int) { return static_cast<int>(rng() % 65536) - 32768; });
+    add([](int i) { return (i / 20) % 2 ? 32767 : -32768; });
+    add([](int i) { return i % 2 ? 1 : -1; });
+    iLBC_Dec_Inst_t dec{};
+    ILBCFIX_MORV_initDecode(&dec, static_cast<std::int16_t>(mode), 1);
+    int concealed = 0;
+    for (const auto& p : encode_all(in, mode)) {
+      std::array<std::int16_t, 240> out{};
+      ilbc::FrameTrace t{};
+      ilbc::decode_frame(out.data(), p.data(), &dec, 1, &t);
+      concealed += t.concealed;
+    }
+    EXPECT_EQ(concealed, 0) << mode;
+  }
+}
+
 // Encoders and decoders keep all their state in their instances: two interleaved streams give
 // the same bits and samples as each coded alone.
 TEST(IlbcRobustness, InstancesAreIndependent) {
