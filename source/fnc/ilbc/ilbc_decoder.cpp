@@ -113,7 +113,7 @@ void ilbc_frame_Decode(const iLBC_Dec_Inst_t* inst, i16* dec, const IndexSet& se
 void decode_frame(i16* decblock, const std::uint16_t* enc_data, iLBC_Dec_Inst_t* inst, int mode, FrameTrace* trace) {
   const int blockl = inst->blockl, nsub = inst->nsub;
   std::array<i16, 68> synt12{};
-  std::array<i16, 11> PLClpc{};
+  std::array<i16, 11> PLClpc_q12{};
   bool concealed = true;
   i16 own_pitch = inst->pitch;
   if (mode > 0) {
@@ -134,40 +134,40 @@ void decode_frame(i16* decblock, const std::uint16_t* enc_data, iLBC_Dec_Inst_t*
       ilbc_Conv_LPfiltCoeffs(synt27.data(), weight27.data(), synt12.data(), weight12.data(), nsub);
       ilbc_frame_Decode(inst, decblock, set, synt12.data());
       if (inst->use_enhancer != 1) own_pitch = own_lag(inst, decblock);
-      ilbc_doThePLC(decblock, PLClpc.data(), 0, decblock, synt12.data() + 11 * (nsub - 1), inst->pitch, inst);
+      ilbc_doThePLC(decblock, PLClpc_q12.data(), 0, decblock, synt12.data() + 11 * (nsub - 1), inst->pitch, inst);
     }
   }
   if (concealed) {
-    const std::array<i16, 240> zeros{};
-    std::array<i16, 11> one{};
-    one[0] = 4096;
-    ilbc_doThePLC(decblock, PLClpc.data(), 1, zeros.data(), one.data(), inst->pitch, inst);
-    for (int i = 0; i < nsub; ++i) ilbc_Copy(PLClpc.data(), synt12.data() + 11 * i, 11);
+    const std::array<i16, 240> zeros_q0{};
+    std::array<i16, 11> one_q12{};
+    one_q12[0] = 4096;
+    ilbc_doThePLC(decblock, PLClpc_q12.data(), 1, zeros_q0.data(), one_q12.data(), inst->pitch, inst);
+    for (int i = 0; i < nsub; ++i) ilbc_Copy(PLClpc_q12.data(), synt12.data() + 11 * i, 11);
   }
 
-  std::array<i16, 10 + 240> data_plus{};
-  i16* data = data_plus.data() + 10;
-  ilbc_Copy(inst->syntMem, data_plus.data(), 10);
+  std::array<i16, 10 + 240> data_q0_plus{};
+  i16* data_q0 = data_q0_plus.data() + 10;
+  ilbc_Copy(inst->syntMem, data_q0_plus.data(), 10);
   if (inst->use_enhancer == 1) {
-    inst->pitch = ilbc_enhancerInterface(data, decblock, inst, ilbc_polyphaserTbl_q15.data());
+    inst->pitch = ilbc_enhancerInterface(data_q0, decblock, inst, ilbc_polyphaserTbl_q15.data());
     const int delayed = inst->mode == 30 ? 2 : 1;
     for (int i = 0; i < nsub; ++i) {
       const i16* a = i < delayed ? inst->old_syntdenum + 11 * (nsub - delayed + i) : synt12.data() + 11 * (i - delayed);
-      ilbc_Syn_filt(a, data + kSubL * i, data + kSubL * i, kSubL);
+      ilbc_Syn_filt(a, data_q0 + kSubL * i, data_q0 + kSubL * i, kSubL);
     }
   } else {
     if (trace) ilbc_Copy(decblock, trace->residual, blockl);
     // Without the enhancer every sub-block is synthesised with its own filter, with no delay.
     inst->pitch = own_pitch;
-    ilbc_Copy(decblock, data, blockl);
-    for (int i = 0; i < nsub; ++i) ilbc_Syn_filt(synt12.data() + 11 * i, data + kSubL * i, data + kSubL * i, kSubL);
+    ilbc_Copy(decblock, data_q0, blockl);
+    for (int i = 0; i < nsub; ++i) ilbc_Syn_filt(synt12.data() + 11 * i, data_q0 + kSubL * i, data_q0 + kSubL * i, kSubL);
   }
-  ilbc_Copy(data + blockl - 10, inst->syntMem, 10);
+  ilbc_Copy(data_q0 + blockl - 10, inst->syntMem, 10);
   if (trace) {
-    ilbc_Copy(data, trace->synthesis, blockl);
+    ilbc_Copy(data_q0, trace->synthesis, blockl);
     trace->concealed = concealed;
   }
-  ilbc_hpOutput(data, blockl, decblock, inst->hpomem_q16);
+  ilbc_hpOutput(data_q0, blockl, decblock, inst->hpomem_q16);
   ilbc_Copy(synt12.data(), inst->old_syntdenum, 11 * nsub);
   inst->prev_enh_pl = concealed ? 1 : 0;
 }

@@ -51,12 +51,12 @@ void code_extra_block(iLBC_Enc_Inst_t* inst, IndexSet& set, const i16* residual,
 }
 
 void code_forward(iLBC_Enc_Inst_t* inst, IndexSet& set, const i16* residual, i16* decresidual, const i16* weight12) {
-  const int start = set.start, nfor = inst->nsub - start - 1;
-  if (nfor <= 0) return;
+  const int start = set.start, Nfor = inst->nsub - start - 1;
+  if (Nfor <= 0) return;
   std::array<i16, kCbMemMax> mem{};
   const std::array<i16, 10> weightState{};
   ilbc_Copy(decresidual + kSubL * (start - 1), mem.data() + kCbMemMax - kStateLen, kStateLen);
-  for (int j = 0; j < nfor; ++j) {
+  for (int j = 0; j < Nfor; ++j) {
     const int lMem = ilbc_memLfTbl[j], pos = kSubL * (start + 1 + j);
     ilbc_iCBSearch(inst, set.cb_index + 3 * j, set.gain_index + 3 * j, residual + pos, mem.data() + kCbMemMax - lMem,
                    lMem, kSubL, 3, weight12 + 11 * (start + 1 + j), weightState.data(), j + 1);
@@ -68,16 +68,16 @@ void code_forward(iLBC_Enc_Inst_t* inst, IndexSet& set, const i16* residual, i16
 }
 
 void code_backward(iLBC_Enc_Inst_t* inst, IndexSet& set, const i16* residual, i16* decresidual, const i16* weight12) {
-  const int start = set.start, nback = start - 1, nfor = std::max(inst->nsub - start - 1, 0);
-  if (nback <= 0) return;
+  const int start = set.start, Nback = start - 1, Nfor = std::max(inst->nsub - start - 1, 0);
+  if (Nback <= 0) return;
   std::array<i16, 4 * kSubL> target{}, reversed{};
-  ilbc_Rev_Copy(residual + kSubL * (start - 1) - 1, target.data(), kSubL * nback);
+  ilbc_Rev_Copy(residual + kSubL * (start - 1) - 1, target.data(), kSubL * Nback);
   std::array<i16, kCbMemMax> mem{};
   const int avail = std::min(kSubL * (inst->nsub + 1 - start), kCbMemMax);
   ilbc_Rev_CopyBack(decresidual + kSubL * (start - 1), mem.data() + kCbMemMax - 1, avail);
   const std::array<i16, 10> weightState{};
-  for (int j = 0; j < nback; ++j) {
-    const int sub = nfor + j, lMem = ilbc_memLfTbl[sub];
+  for (int j = 0; j < Nback; ++j) {
+    const int sub = Nfor + j, lMem = ilbc_memLfTbl[sub];
     ilbc_iCBSearch(inst, set.cb_index + 3 * sub, set.gain_index + 3 * sub, target.data() + kSubL * j,
                    mem.data() + kCbMemMax - lMem, lMem, kSubL, 3, weight12 + 11 * (start - 2 - j), weightState.data(),
                    sub + 1);
@@ -86,7 +86,7 @@ void code_backward(iLBC_Enc_Inst_t* inst, IndexSet& set, const i16* residual, i1
     ilbc_Copy(mem.data() + kSubL, mem.data(), kCbMemMax - kSubL);
     ilbc_Copy(reversed.data() + kSubL * j, mem.data() + kCbMemMax - kSubL, kSubL);
   }
-  ilbc_Rev_CopyBack(reversed.data(), decresidual + kSubL * nback - 1, kSubL * nback);
+  ilbc_Rev_CopyBack(reversed.data(), decresidual + kSubL * Nback - 1, kSubL * Nback);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ void normalise(std::array<i32, N>& v, int n) {
 }
 
 // Downsampled lag search of step 3 for one 40-sample target; returns the best lag (10..59).
-int lag_search(const i16* target) {
+int ilbc_xCorrCoef2_Lag(const i16* target) {
   std::array<i32, 50> corr{}, energy{};
   i32 emax = 0;
   for (int j = 0; j < 50; ++j) {
@@ -64,7 +64,7 @@ int lag_search(const i16* target) {
 
 // Step 4: after a concealed frame, the end of the concealed signal is pulled towards a
 // prediction taken from the new frame. Returns the re-alignment lag.
-int realign(i16* enh_buf, const i16* in, int blockl, int inlag, int plc_blockl, i32 step_q31) {
+int ilbc_realign(i16* enh_buf, const i16* in, int blockl, int inlag, int plc_blockl, i32 step_q31) {
   i16* s = enh_buf + kBufLen - blockl;  // s[0] is the new frame's first sample
   std::array<i32, 3> corr{}, energy{};
   for (int k = 0; k < 3; ++k) {
@@ -79,9 +79,9 @@ int realign(i16* enh_buf, const i16* in, int blockl, int inlag, int plc_blockl, 
     if (ilbc_mpy_ll(csq(corr[k]), energy[best]) > ilbc_mpy_ll(csq(corr[best]), energy[k])) best = k;
   const int lag = inlag - 1 + best;
 
-  std::array<i16, kBlock> pred{};
-  for (int k = 0; k < plc_blockl; ++k) pred[k] = s[lag - plc_blockl + k];
-  i64 e1 = ilbc_Vec_L64_sqa0(pred.data(), plc_blockl);
+  std::array<i16, kBlock> plc_pred_q0{};
+  for (int k = 0; k < plc_blockl; ++k) plc_pred_q0[k] = s[lag - plc_blockl + k];
+  i64 e1 = ilbc_Vec_L64_sqa0(plc_pred_q0.data(), plc_blockl);
   i64 e2 = ilbc_Vec_L64_sqa0(s - plc_blockl, plc_blockl);
   if (e1 > kMax32 || e2 > kMax32) {
     e1 >>= 4;
@@ -101,11 +101,11 @@ int realign(i16* enh_buf, const i16* in, int blockl, int inlag, int plc_blockl, 
       ++x;
     }
     const i32 scale = ilbc_L_shl(prod, e_inv + x / 2 + 1);
-    for (int k = 0; k < plc_blockl - 10; ++k) pred[k] = wrap16((i64{scale} * pred[k]) >> 31);
+    for (int k = 0; k < plc_blockl - 10; ++k) plc_pred_q0[k] = wrap16((i64{scale} * plc_pred_q0[k]) >> 31);
     const i32 step = sat32((i64{kMax32 - scale} * 214748365) >> 31);
     i32 factor = scale;
     for (int k = plc_blockl - 10; k < plc_blockl; ++k) {
-      pred[k] = wrap16((i64{factor} * pred[k]) >> 31);
+      plc_pred_q0[k] = wrap16((i64{factor} * plc_pred_q0[k]) >> 31);
       factor = ilbc_L_add(factor, step);
     }
   }
@@ -113,7 +113,7 @@ int realign(i16* enh_buf, const i16* in, int blockl, int inlag, int plc_blockl, 
   for (int i = 0; i < plc_blockl; ++i) {
     f = ilbc_L_add(f, step_q31);
     const i16 a = wrap16((i64{f} * s[-1 - i]) >> 31);
-    const i16 b = wrap16((i64{g} * pred[plc_blockl - 1 - i]) >> 31);
+    const i16 b = wrap16((i64{g} * plc_pred_q0[plc_blockl - 1 - i]) >> 31);
     s[-1 - i] = sat16(i32{a} + b);
     g = ilbc_L_sub(g, step_q31);
   }
@@ -121,7 +121,7 @@ int realign(i16* enh_buf, const i16* in, int blockl, int inlag, int plc_blockl, 
 }
 
 // Four-phase upsampling of the (at most 5) correlation values with the shortened filter.
-void enh_upsample(i32* out, const i32* in, int dim, const i16* poly) {
+void ilbc_enh_upsample(i32* out, const i32* in, int dim, const i16* poly) {
   const int h = dim / 2, flen = 2 * h + 1;
   auto tap = [&](int phase, int k) { return i64{poly[7 * phase + 3 - h + k]}; };
   auto put = [&](int pos, int phase, i64 acc) { out[4 * pos + phase] = sat32(acc >> 15); };
@@ -147,68 +147,68 @@ void enh_upsample(i32* out, const i32* in, int dim, const i16* poly) {
     }
 }
 
-void refiner(i16* seg, i16* updStartPos_q2, const i16* idata, int idatal, int centerStartPos, int estSegPos_q2,
+void ilbc_refiner(i16* seg, i16* updStartPos_q2, const i16* idata, int idatal, int centerStartPos, int estSegPos_q2,
              const i16* poly) {
   const int rounded = (estSegPos_q2 - 2) >> 2;
   const int start = std::max(0, rounded - 2);
   int end = rounded + 2;
   if (end + kBlock >= idatal) end = idatal - 81;
   const int corrdim = std::max(1, end - start + 1);
-  std::array<i32, 5> lc{};
+  std::array<i32, 5> LcorrVec{};
   for (int k = 0; k < corrdim; ++k)
-    lc[k] = sat32(ilbc_Vec_L64_mac0(idata + start + k, idata + centerStartPos, kBlock) >> 5);
-  for (int k = corrdim; k < 5; ++k) lc[k] = lc[corrdim - 1];
-  std::array<i32, 20> ups{};
-  enh_upsample(ups.data(), lc.data(), corrdim, poly);
+    LcorrVec[k] = sat32(ilbc_Vec_L64_mac0(idata + start + k, idata + centerStartPos, kBlock) >> 5);
+  for (int k = corrdim; k < 5; ++k) LcorrVec[k] = LcorrVec[corrdim - 1];
+  std::array<i32, 20> LcorrVecUps{};
+  ilbc_enh_upsample(LcorrVecUps.data(), LcorrVec.data(), corrdim, poly);
   int tloc = 0;
   for (int i = 1; i < 4 * corrdim; ++i)
-    if (ups[i] > ups[tloc]) tloc = i;
+    if (LcorrVecUps[i] > LcorrVecUps[tloc]) tloc = i;
   *updStartPos_q2 = static_cast<i16>(4 * start + tloc + 4);
   const int tloc2 = (tloc + 3) / 4;
   const int st = start + tloc2 - 3;
-  std::array<i16, 86> vect{};
+  std::array<i16, 86> vect_q0{};
   for (int i = 0; i < 86; ++i) {
     const int p = st + i;
-    vect[i] = (p >= 0 && p < idatal) ? idata[p] : 0;
+    vect_q0[i] = (p >= 0 && p < idatal) ? idata[p] : 0;
   }
   const i16* row = poly + 7 * (4 * tloc2 - tloc);
   for (int i = 0; i < kBlock; ++i) {
     i32 acc = 0;
-    for (int j = 0; j < 7; ++j) acc = sat32(i64{acc} + ilbc_L_mult(vect[i + j], row[j]));
+    for (int j = 0; j < 7; ++j) acc = sat32(i64{acc} + ilbc_L_mult(vect_q0[i + j], row[j]));
     seg[i] = sat16((i64{acc} + 32768) >> 16);
   }
 }
 
-void getsseq(i16* sseq, const i16* idata, int idatal, int centerStartPos, const i16* period, const i16* plocs,
+void ilbc_getsseq(i16* sseq, const i16* idata, int idatal, int centerStartPos, const i16* period, const i16* plocs,
              int periodl, const i16* poly) {
-  std::array<i16, kPeriods> blockStartPos{};
+  std::array<i16, kPeriods> blockStartPos_q2{};
   std::array<int, kPeriods> lagBlock{};
   lagBlock[3] = ilbc_NearestNeighbor(plocs, 4 * centerStartPos + 158, periodl);
-  blockStartPos[3] = static_cast<i16>(4 * centerStartPos);
+  blockStartPos_q2[3] = static_cast<i16>(4 * centerStartPos);
   ilbc_Copy(idata + centerStartPos, sseq + 3 * kBlock, kBlock);
   for (int q = 2; q >= 0; --q) {
     const int back = 4 * period[lagBlock[q + 1]];
-    blockStartPos[q] = static_cast<i16>(blockStartPos[q + 1] - back);
-    lagBlock[q] = ilbc_NearestNeighbor(plocs, blockStartPos[q] - back + 160, periodl);
-    if (blockStartPos[q] >= 8)
-      refiner(sseq + q * kBlock, &blockStartPos[q], idata, idatal, centerStartPos, blockStartPos[q], poly);
+    blockStartPos_q2[q] = static_cast<i16>(blockStartPos_q2[q + 1] - back);
+    lagBlock[q] = ilbc_NearestNeighbor(plocs, blockStartPos_q2[q] - back + 160, periodl);
+    if (blockStartPos_q2[q] >= 8)
+      ilbc_refiner(sseq + q * kBlock, &blockStartPos_q2[q], idata, idatal, centerStartPos, blockStartPos_q2[q], poly);
     else
       ilbc_Set_zero(sseq + q * kBlock, kBlock);
   }
   std::array<i16, 8> plocs2{};
   for (int i = 0; i < periodl; ++i) plocs2[i] = static_cast<i16>(plocs[i] - period[i]);
   for (int q = 4; q < kPeriods; ++q) {
-    lagBlock[q] = ilbc_NearestNeighbor(plocs2.data(), blockStartPos[q - 1] + 160, periodl);
-    blockStartPos[q] = static_cast<i16>(blockStartPos[q - 1] + 4 * period[lagBlock[q]]);
-    if (blockStartPos[q] + 328 < 4 * idatal)
-      refiner(sseq + q * kBlock, &blockStartPos[q], idata, idatal, centerStartPos, blockStartPos[q], poly);
+    lagBlock[q] = ilbc_NearestNeighbor(plocs2.data(), blockStartPos_q2[q - 1] + 160, periodl);
+    blockStartPos_q2[q] = static_cast<i16>(blockStartPos_q2[q - 1] + 4 * period[lagBlock[q]]);
+    if (blockStartPos_q2[q] + 328 < 4 * idatal)
+      ilbc_refiner(sseq + q * kBlock, &blockStartPos_q2[q], idata, idatal, centerStartPos, blockStartPos_q2[q], poly);
     else
       ilbc_Set_zero(sseq + q * kBlock, kBlock);
   }
 }
 
 // Inner products of the current period and its surround, normalised together; returns the shift.
-int calc_w(const i16* c, const i16* surround, i32* w00, i32* w11, i32* w10) {
+int ilbc_CalcW_00_11_10(const i16* c, const i16* surround, i32* w00, i32* w11, i32* w10) {
   i64 a = ilbc_Vec_L64_sqa0(c, kBlock), b = ilbc_Vec_L64_sqa0(surround, kBlock);
   i64 x = ilbc_Vec_L64_mac0(surround, c, kBlock);
   if (b == 0) b = 1;
@@ -239,17 +239,17 @@ i16 scale_round(i16 x, i32 m, int e) {
 // m * x in Q16, shifted by e with saturation.
 i32 q16_term(i32 m, i16 x, int e) { return ilbc_L_shl(sat32((i64{m} * x) >> 15), e); }
 
-void smath(i16* odata, const i16* sseq) {
+void ilbc_smath(i16* odata, const i16* sseq) {
   const i16* c = sseq + 3 * kBlock;
-  std::array<i16, kBlock> surround{};
+  std::array<i16, kBlock> surround_q0{};
   for (int i = 0; i < kBlock; ++i) {
     i32 acc = 0;
     for (int k = 0; k < kPeriods; ++k)
       if (k != 3) acc = sat32(i64{acc} + ilbc_L_mult(ilbc_smath_tab_q15[k], sseq[k * kBlock + i]));
-    surround[i] = sat16((i64{acc} + 32768) >> 16);
+    surround_q0[i] = sat16((i64{acc} + 32768) >> 16);
   }
   i32 w00 = 0, w11 = 0, w10 = 0;
-  const int shift = calc_w(c, surround.data(), &w00, &w11, &w10);
+  const int shift = ilbc_CalcW_00_11_10(c, surround_q0.data(), &w00, &w11, &w10);
 
   // C = sqrt(w00 / w11) as mantissa and exponent.
   int rs = 0;
@@ -269,7 +269,7 @@ void smath(i16* odata, const i16* sseq) {
     ++x;
   }
   const int ec = e1 + x / 2;
-  for (int i = 0; i < kBlock; ++i) odata[i] = scale_round(surround[i], cm, ec);
+  for (int i = 0; i < kBlock; ++i) odata[i] = scale_round(surround_q0[i], cm, ec);
 
   std::array<i32, 4> part{};
   for (int i = 0; i < kBlock; ++i) {
@@ -321,7 +321,7 @@ void smath(i16* odata, const i16* sseq) {
     bm = ilbc_L_sub(ilbc_L_shr(kMax32, eb), ilbc_L_add(aq, ilbc_L_shr(53687091, eb)));
   }
   for (int i = 0; i < kBlock; ++i) {
-    const i32 sum = ilbc_L_add(q16_term(am, surround[i], ea), q16_term(bm, c[i], eb));
+    const i32 sum = ilbc_L_add(q16_term(am, surround_q0[i], ea), q16_term(bm, c[i], eb));
     odata[i] = static_cast<i16>(sum >> 16);
   }
 }
@@ -343,9 +343,9 @@ int ilbc_NearestNeighbor(const i16* array, i32 value_q2, int arlength) {
 
 void ilbc_enhancer(i16* odata, const i16* idata, int idatal, int centerStartPos, const i16* period, const i16* plocs,
                    int periodl, const i16* poly) {
-  std::array<i16, kPeriods * kBlock> sseq{};
-  getsseq(sseq.data(), idata, idatal, centerStartPos, period, plocs, periodl, poly);
-  smath(odata, sseq.data());
+  std::array<i16, kPeriods * kBlock> sseq_q0{};
+  ilbc_getsseq(sseq_q0.data(), idata, idatal, centerStartPos, period, plocs, periodl, poly);
+  ilbc_smath(odata, sseq_q0.data());
 }
 
 i16 ilbc_enhancerInterface(i16* out, const i16* in, iLBC_Dec_Inst_t* inst, const i16* poly) {
@@ -360,19 +360,19 @@ i16 ilbc_enhancerInterface(i16* out, const i16* in, iLBC_Dec_Inst_t* inst, const
   ilbc_Copy(per + 3 - ioffset, per, 5 + ioffset);
 
   const int ds_start = (5 + ioffset) * kBlock - 120;
-  std::array<i16, 6> lpState{};
-  ilbc_Copy(buf + ds_start - 6, lpState.data(), 6);
-  std::array<i16, 184> ds{};
-  ilbc_DownSample(buf + ds_start, 360 - kBlock * ioffset, lpState.data(), ds.data(),
+  std::array<i16, 6> lpState_q0{};
+  ilbc_Copy(buf + ds_start - 6, lpState_q0.data(), 6);
+  std::array<i16, 184> downsampled_q0{};
+  ilbc_DownSample(buf + ds_start, 360 - kBlock * ioffset, lpState_q0.data(), downsampled_q0.data(),
                   ilbc_lpFilt_coefsTbl_rev_q15.data());
   int lag = 10;
   for (int ib = 0; ib <= 2 - ioffset; ++ib) {
-    lag = lag_search(ds.data() + 60 + 40 * ib);
+    lag = ilbc_xCorrCoef2_Lag(downsampled_q0.data() + 60 + 40 * ib);
     per[5 + ioffset + ib] = static_cast<i16>(2 * lag);
   }
   int ret = 2 * lag;
   if (inst->prev_enh_pl == 1) {
-    const int rlag = realign(buf, in, blockl, per[5 + ioffset], plc_blockl, step);
+    const int rlag = ilbc_realign(buf, in, blockl, per[5 + ioffset], plc_blockl, step);
     per[4 + ioffset] = static_cast<i16>(rlag);
     ret = 2 * rlag;
   }

@@ -94,10 +94,10 @@ void ilbc_doThePLC(i16* PLCresidual, i16* PLClpc, int PLI, const i16* decresidua
   if (PLI == 1) {
     ++inst->consPLICount;
     int lag;
-    i32 max_per;
+    i32 max_per_q31;
     if (inst->prevPLI == 1) {
       lag = inst->prevPitch;
-      max_per = inst->per_q31;
+      max_per_q31 = inst->per_q31;
     } else {
       inlag = std::max(inlag, 4);
       lag = inlag - 3;
@@ -113,15 +113,15 @@ void ilbc_doThePLC(i16* PLCresidual, i16* PLClpc, int PLI, const i16* decresidua
           e = e2;
         }
       }
-      max_per = periodicity(c, el, e);
+      max_per_q31 = periodicity(c, el, e);
       // A lag handed over by the enhancer after a loss may exceed the history.
       lag = std::clamp(lag, 1, blockl);
     }
-    std::array<i16, 240> randvec{};
-    ilbc_ComputeConcealedResidual(inst, randvec.data(), PLCresidual, max_per, lag);
+    std::array<i16, 240> randvec_q0{};
+    ilbc_ComputeConcealedResidual(inst, randvec_q0.data(), PLCresidual, max_per_q31, lag);
     ilbc_Copy(inst->prevLpc, PLClpc, 11);
     inst->prevPitch = static_cast<i16>(lag);
-    inst->per_q31 = max_per;
+    inst->per_q31 = max_per_q31;
   } else {
     ilbc_Copy(decresidual, PLCresidual, blockl);
     ilbc_Copy(lpc, PLClpc, 11);

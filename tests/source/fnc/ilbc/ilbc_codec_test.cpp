@@ -284,6 +284,22 @@ TEST(IlbcRobustness, InstancesAreIndependent) {
       ASSERT_TRUE(std::equal(pb[fb].begin(), pb[fb].end(), w.begin()));
     }
   }
+  // Two decoders side by side, one of them losing every fifth frame.
+  auto lossy = pb;
+  for (std::size_t f = 0; f < lossy.size(); f += 5) lossy[f].clear();
+  const auto alone_a = decode_all(pa, 30), alone_b = decode_all(lossy, 20);
+  iLBC_Dec_Inst_t da{}, db{};
+  ILBCFIX_MORV_initDecode(&da, 30, 1);
+  ILBCFIX_MORV_initDecode(&db, 20, 1);
+  std::array<std::int16_t, 240> out{};
+  for (std::size_t f = 0; f < pa.size(); ++f) {
+    ILBCFIX_MORV_Decode(out.data(), pa[f].data(), &da, 1);
+    ASSERT_TRUE(std::equal(out.begin(), out.end(), alone_a.begin() + static_cast<long>(f * 240)));
+    for (std::size_t k = 2 * f; k < 2 * f + 2 && k < lossy.size(); ++k) {
+      ILBCFIX_MORV_Decode(out.data(), lossy[k].empty() ? nullptr : lossy[k].data(), &db, lossy[k].empty() ? 0 : 1);
+      ASSERT_TRUE(std::equal(out.begin(), out.begin() + 160, alone_b.begin() + static_cast<long>(k * 160)));
+    }
+  }
 }
 
 }  // namespace
