@@ -80,6 +80,19 @@ inline i16 ilbc_div_s(i16 num, i16 den) {
   return q > 32767 ? 32767 : static_cast<i16>(q);
 }
 
+// Frame length in ms as the instance's mode values give it. The stored `mode` may hold a value
+// that initialisation refused, while the mode values stay as they were; every decision on the
+// frame layout follows the mode values so that they can never disagree.
+template <typename Inst>
+int frame_ms(const Inst* inst) {
+  return inst->blockl == 240 ? 30 : 20;
+}
+// True when the instance carries a valid set of mode values.
+template <typename Inst>
+bool mode_values_valid(const Inst* inst) {
+  return (inst->blockl == 160 && inst->nsub == 4) || (inst->blockl == 240 && inst->nsub == 6);
+}
+
 i32 ilbc_DIV_32(i32 num, i32 den);
 i32 ilbc_L_divide(i32 numerator, i32 denom);
 void ilbc_Isqrt_n(i32* frac, i16* exp);

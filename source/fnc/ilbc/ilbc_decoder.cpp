@@ -26,7 +26,7 @@ void set_mode_values(iLBC_Dec_Inst_t* inst, int mode) {
   inst->state_short_len = m30 ? 58 : 57;
 }
 
-bool start_valid(const iLBC_Dec_Inst_t* inst, int start) { return start >= 1 && start <= (inst->mode == 30 ? 5 : 3); }
+bool start_valid(const iLBC_Dec_Inst_t* inst, int start) { return start >= 1 && start <= (frame_ms(inst) == 30 ? 5 : 3); }
 
 // Without the enhancer the concealment lag comes from the decoded residual itself: the lag of
 // 20..119 whose normalised correlation over the last 80 samples is largest (positive only).
@@ -118,7 +118,7 @@ void decode_frame(i16* decblock, const std::uint16_t* enc_data, iLBC_Dec_Inst_t*
   i16 own_pitch = inst->pitch;
   if (mode > 0) {
     IndexSet set{};
-    const int final_bit = ilbc_unpack_data(inst->mode, enc_data, &set);
+    const int final_bit = ilbc_unpack_data(frame_ms(inst), enc_data, &set);
     if (final_bit == 0 && start_valid(inst, set.start)) {
       ilbc_index_conv_dec(set.cb_index);
       // An index outside its codebook section cannot be decoded: the frame is concealed.
@@ -150,7 +150,7 @@ void decode_frame(i16* decblock, const std::uint16_t* enc_data, iLBC_Dec_Inst_t*
   ilbc_Copy(inst->syntMem, data_q0_plus.data(), 10);
   if (inst->use_enhancer == 1) {
     inst->pitch = ilbc_enhancerInterface(data_q0, decblock, inst, ilbc_polyphaserTbl_q15.data());
-    const int delayed = inst->mode == 30 ? 2 : 1;
+    const int delayed = frame_ms(inst) == 30 ? 2 : 1;
     for (int i = 0; i < nsub; ++i) {
       const i16* a = i < delayed ? inst->old_syntdenum + 11 * (nsub - delayed + i) : synt12.data() + 11 * (i - delayed);
       ilbc_Syn_filt(a, data_q0 + kSubL * i, data_q0 + kSubL * i, kSubL);
@@ -202,5 +202,6 @@ std::int16_t ILBCFIX_MORV_initDecode(iLBC_Dec_Inst_t* inst, std::int16_t mode, s
 
 void ILBCFIX_MORV_Decode(std::int16_t* decblock_q0, const std::uint16_t* enc_data, iLBC_Dec_Inst_t* inst,
                          std::int16_t mode) {
+  if (!mode_values_valid(inst)) return;  // never set up for 20 or 30 ms: no frame length
   decode_frame(decblock_q0, enc_data, inst, mode, nullptr);
 }

@@ -135,7 +135,7 @@ void encode_frame(std::uint16_t* enc_data, i16* block, iLBC_Enc_Inst_t* inst, Fr
   }
 
   ilbc_index_conv_enc(set.cb_index);
-  ilbc_pack_data(inst->mode, enc_data, set);
+  ilbc_pack_data(frame_ms(inst), enc_data, set);
 }
 
 }  // namespace ilbc
@@ -159,5 +159,6 @@ std::int16_t ILBCFIX_MORV_initEncode(iLBC_Enc_Inst_t* inst, std::int16_t mode) {
 }
 
 void ILBCFIX_MORV_encode(std::uint16_t* enc_data, std::int16_t* block, iLBC_Enc_Inst_t* inst) {
+  if (!mode_values_valid(inst)) return;  // never set up for 20 or 30 ms: nothing to encode
   encode_frame(enc_data, block, inst, nullptr);
 }

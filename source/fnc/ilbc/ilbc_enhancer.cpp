@@ -353,7 +353,7 @@ i16 ilbc_enhancerInterface(i16* out, const i16* in, iLBC_Dec_Inst_t* inst, const
   i16* buf = inst->enh_buf;
   ilbc_Copy(buf + blockl, buf, kBufLen - blockl);
   ilbc_Copy(in, buf + kBufLen - blockl, blockl);
-  const bool m30 = inst->mode == 30;
+  const bool m30 = frame_ms(inst) == 30;
   const int ioffset = m30 ? 0 : 1, plc_blockl = m30 ? 80 : 40;
   const i32 step = m30 ? 26512144 : 52377650;
   i16* per = inst->enh_period;

@@ -78,7 +78,7 @@ void ilbc_SimpleInterpolateLSF(i32* syntdenum_q27, i32* weightdenum_q27, const i
   for (int i = 0; i < inst->nsub; ++i) {
     const i32 *q1, *q2, *u1, *u2;
     i32 w, iw;
-    if (inst->mode == 30) {
+    if (frame_ms(inst) == 30) {
       w = ilbc_lsf_weightTbl_30ms_q30[i];
       iw = ilbc_lsf_InvweightTbl_30ms_q30[i];
       q1 = i == 0 ? lsfdeqold_q29.data() : lsfdeq_q29.data();
@@ -352,7 +352,7 @@ void ilbc_DecoderInterpolateLSF(i32* syntdenum_q27, i32* weightdenum_q27, const 
                                 iLBC_Dec_Inst_t* inst) {
   for (int i = 0; i < inst->nsub; ++i) {
     i32* a = syntdenum_q27 + 11 * i;
-    if (inst->mode == 30) {
+    if (frame_ms(inst) == 30) {
       const i16* l1 = i == 0 ? inst->lsfdeqold : lsfdeq_q13;
       const i16* l2 = i == 0 ? lsfdeq_q13 : lsfdeq_q13 + length;
       ilbc_LSFinterpolate2a_dec(a, l1, l2, ilbc_lsf_weightTbl_30ms_q30[i], ilbc_lsf_InvweightTbl_30ms_q30[i]);
@@ -362,7 +362,7 @@ void ilbc_DecoderInterpolateLSF(i32* syntdenum_q27, i32* weightdenum_q27, const 
     }
     ilbc_bwexpand3(weightdenum_q27 + 11 * i, a, 11);
   }
-  const int last = inst->mode == 30 ? length : 0;
+  const int last = frame_ms(inst) == 30 ? length : 0;
   for (int i = 0; i < length; ++i) inst->lsfdeqold[i] = lsfdeq_q13[last + i];
 }
 

@@ -37,7 +37,7 @@ i16 ilbc_FrameClassify2(const iLBC_Enc_Inst_t* inst, const i16* residual, i16* s
     f[n] = wrap32(front >> 3);
     b[n] = wrap32(back >> 3);
   }
-  const int l0 = inst->mode == 20 ? 1 : 0;
+  const int l0 = frame_ms(inst) == 20 ? 1 : 0;
   auto pair_energy = [&](int n) { return sat32(2 * i64{hi(wrap32(i64{f[n - 1]} + b[n]), ilbc_ssqEn_win_q31[l0 + n - 1])}); };
   int start = 1;
   i32 best = pair_energy(1);

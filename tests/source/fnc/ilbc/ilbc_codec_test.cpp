@@ -259,6 +259,46 @@ TEST(IlbcRobustness, ExtremeInputsEncodeToValidFrames) {
   }
 }
 
+// An initialisation with another mode than 20 or 30 keeps the mode values it had: the codec
+// goes on with that frame length instead of mixing layouts; an instance that never had a valid
+// mode codes nothing.
+TEST(IlbcRobustness, RefusedModeKeepsTheFrameLayout) {
+  const auto speech = load_speech(2400, 240);
+  iLBC_Enc_Inst_t a{}, b{};
+  iLBC_Dec_Inst_t da{}, db{};
+  ILBCFIX_MORV_initEncode(&a, 30);
+  ILBCFIX_MORV_initEncode(&b, 30);
+  EXPECT_EQ(ILBCFIX_MORV_initEncode(&b, 25), 50);
+  EXPECT_EQ(b.mode, 25);
+  ILBCFIX_MORV_initDecode(&da, 30, 1);
+  ILBCFIX_MORV_initDecode(&db, 30, 1);
+  EXPECT_EQ(ILBCFIX_MORV_initDecode(&db, 25, 1), 240);
+  for (std::size_t f = 0; f + 240 <= speech.size(); f += 240) {
+    std::array<std::int16_t, 240> blk{}, oa{}, ob{};
+    std::array<std::uint16_t, 25> wa{}, wb{};
+    std::copy_n(speech.begin() + static_cast<long>(f), 240, blk.begin());
+    auto blk2 = blk;
+    ILBCFIX_MORV_encode(wa.data(), blk.data(), &a);
+    ILBCFIX_MORV_encode(wb.data(), blk2.data(), &b);
+    EXPECT_EQ(wa, wb);
+    ILBCFIX_MORV_Decode(oa.data(), wa.data(), &da, 1);
+    ILBCFIX_MORV_Decode(ob.data(), wb.data(), &db, 1);
+    EXPECT_EQ(oa, ob);
+  }
+  iLBC_Enc_Inst_t never{};
+  ILBCFIX_MORV_initEncode(&never, 10);
+  std::array<std::int16_t, 240> blk{};
+  std::array<std::uint16_t, 25> w{};
+  w.fill(0x5555);
+  ILBCFIX_MORV_encode(w.data(), blk.data(), &never);
+  EXPECT_EQ(w[0], 0x5555);
+  iLBC_Dec_Inst_t never_dec{};
+  ILBCFIX_MORV_initDecode(&never_dec, 10, 1);
+  blk.fill(7);
+  ILBCFIX_MORV_Decode(blk.data(), w.data(), &never_dec, 1);
+  EXPECT_EQ(blk[0], 7);
+}
+
 // Encoders and decoders keep all their state in their instances: two interleaved streams give
 // the same bits and samples as each coded alone.
 TEST(IlbcRobustness, InstancesAreIndependent) {
