@@ -107,6 +107,29 @@ TEST(IlbcBitstream, FieldPositionsOfBothModes) {
   EXPECT_EQ(w[2], 5 << 5);
   EXPECT_EQ(w[4] & 0x3F, 0);
   EXPECT_EQ((w[7] >> 6) & 1, 1);  // bit 121 = idxVec[57] bit 2
+  // Class boundaries: the last bit of classes 1 and 2 and the first of class 3 in both modes.
+  auto bit_of = [&](int mode, auto set_field) {
+    IndexSet t{};
+    set_field(t);
+    std::uint16_t f[25] = {};
+    ilbc::ilbc_pack_data(mode, f, t);
+    int found = -1, count = 0;
+    for (int b = 0; b < 400; ++b)
+      if ((f[b / 16] >> (15 - b % 16)) & 1) {
+        found = b;
+        ++count;
+      }
+    return count == 1 ? found : -1;
+  };
+  EXPECT_EQ(bit_of(20, [](IndexSet& t) { t.gain_index[3] = 16; }), 47);
+  EXPECT_EQ(bit_of(20, [](IndexSet& t) { t.gain_index[4] = 4; }), 111);
+  EXPECT_EQ(bit_of(20, [](IndexSet& t) { t.idxVec[0] = 2; }), 112);
+  EXPECT_EQ(bit_of(20, [](IndexSet& t) { t.gain_index[5] = 1; }), 302);
+  EXPECT_EQ(bit_of(30, [](IndexSet& t) { t.gain_index[1] = 8; }), 63);
+  EXPECT_EQ(bit_of(30, [](IndexSet& t) { t.idxVec[0] = 4; }), 64);
+  EXPECT_EQ(bit_of(30, [](IndexSet& t) { t.gain_index[10] = 8; }), 159);
+  EXPECT_EQ(bit_of(30, [](IndexSet& t) { t.idxVec[0] = 2; }), 160);
+  EXPECT_EQ(bit_of(30, [](IndexSet& t) { t.gain_index[11] = 1; }), 398);
   // Octet order: octet 2i is the high byte of word i.
   const auto oct = ilbc_test::to_octets({0x1234, 0xABCD});
   EXPECT_EQ(oct, (std::vector<std::uint8_t>{0x12, 0x34, 0xAB, 0xCD}));
