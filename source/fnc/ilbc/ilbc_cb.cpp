@@ -10,13 +10,13 @@ namespace ilbc {
 namespace {
 
 // alfa*a + (1 - alfa)*b truncated, the weights of pair m of the interpolation table.
-i16 cross_fade(int m, i16 a, i16 b) {
+i16 ilbc_genCBvec_loop1(int m, i16 a, i16 b) {
   const i16 alfa = ilbc_cbAlphaTbl_q15[2 * m], alfa1 = ilbc_cbAlphaTbl_q15[2 * m + 1];
   return static_cast<i16>(ilbc_L_sub(ilbc_L_mult(alfa, a), ilbc_L_mult(alfa1, b)) >> 16);
 }
 
 // Truncating 8-tap product of the codebook filter over x[-3 .. 4].
-i16 filter_product(const i16* x) {
+i16 ilbc_genCBvec_loop2(const i16* x) {
   i32 s = 0;
   for (int j = 0; j < 8; ++j) s = sat32(i64{s} + ilbc_L_mult(x[j - 3], ilbc_cbfiltersTbl_rev_q15[j]));
   return static_cast<i16>(s >> 16);
@@ -26,7 +26,7 @@ i16 filter_product(const i16* x) {
 void augmented_from(i16* out, const i16* m, int lMem, int k, int cbveclen) {
   const int ihigh = k / 2, ilow = ihigh - 5;
   for (int j = 0; j < ilow; ++j) out[j] = m[lMem - k / 2 + j];
-  for (int j = ilow; j < ihigh; ++j) out[j] = cross_fade(j - ilow, m[lMem - k + j], m[lMem - k / 2 + j]);
+  for (int j = ilow; j < ihigh; ++j) out[j] = ilbc_genCBvec_loop1(j - ilow, m[lMem - k + j], m[lMem - k / 2 + j]);
   for (int j = ihigh; j < cbveclen; ++j) out[j] = m[lMem - k + j];
 }
 
@@ -56,37 +56,37 @@ void ilbc_getCBvec(i16* cbvec, const i16* mem, int index, int lMem, int cbveclen
   const int f = index - base_size;
   if (f <= lastPlain) {
     const int s = lMem - f - cbveclen;
-    for (int n = 0; n < cbveclen; ++n) cbvec[n] = filter_product(p + s + n);
+    for (int n = 0; n < cbveclen; ++n) cbvec[n] = ilbc_genCBvec_loop2(p + s + n);
     return;
   }
   const int k = 2 * (f - lastPlain - 1) + cbveclen;
   const int sFilt = lMem - k;
-  std::array<i16, kCbMemMax> tmp{};
-  for (int i = 0; i < k; ++i) tmp[sFilt + i] = filter_product(p + sFilt + i);
-  augmented_from(cbvec, tmp.data(), lMem, k, cbveclen);
+  std::array<i16, kCbMemMax> tmpbuf_q0{};
+  for (int i = 0; i < k; ++i) tmpbuf_q0[sFilt + i] = ilbc_genCBvec_loop2(p + sFilt + i);
+  augmented_from(cbvec, tmpbuf_q0.data(), lMem, k, cbveclen);
 }
 
 i32 ilbc_gaindequant(int index, i32 maxIn_q30, int cblen) {
-  const i32 scale = std::max<i32>(maxIn_q30, 107374182);
-  return mpy_q30(scale, gain_table(cblen)[index]);
+  const i32 scale_q30 = std::max<i32>(maxIn_q30, 107374182);
+  return mpy_q30(scale_q30, gain_table(cblen)[index]);
 }
 
 void ilbc_iCBConstruct(i16* decvector, const i16* index, const i16* gain_index, const i16* mem, int lMem, int veclen,
                        int nStages) {
-  std::array<i32, 3> gain{};
-  gain[0] = ilbc_gaindequant(gain_index[0], 1073741824, 32);
-  if (nStages > 1) gain[1] = ilbc_gaindequant(gain_index[1], ilbc_L_abs(gain[0]), 16);
-  if (nStages > 2) gain[2] = ilbc_gaindequant(gain_index[2], ilbc_L_abs(gain[1]), 8);
-  std::array<i16, 40> cbvec{};
-  std::array<i32, 40> acc{};
+  std::array<i32, 3> gain_q30{};
+  gain_q30[0] = ilbc_gaindequant(gain_index[0], 1073741824, 32);
+  if (nStages > 1) gain_q30[1] = ilbc_gaindequant(gain_index[1], ilbc_L_abs(gain_q30[0]), 16);
+  if (nStages > 2) gain_q30[2] = ilbc_gaindequant(gain_index[2], ilbc_L_abs(gain_q30[1]), 8);
+  std::array<i16, 40> cbvec_q0{};
+  std::array<i32, 40> decvector_q15{};
   for (int s = 0; s < nStages; ++s) {
-    ilbc_getCBvec(cbvec.data(), mem, index[s], lMem, veclen);
+    ilbc_getCBvec(cbvec_q0.data(), mem, index[s], lMem, veclen);
     for (int j = 0; j < veclen; ++j) {
-      const i32 v = sat32((i64{cbvec[j]} * gain[s]) >> 15);  // 2*(x*2^16)*g / 2^32
-      acc[j] = s == 0 ? v : sat32(i64{acc[j]} + v);
+      const i32 v = sat32((i64{cbvec_q0[j]} * gain_q30[s]) >> 15);  // 2*(x*2^16)*g / 2^32
+      decvector_q15[j] = s == 0 ? v : sat32(i64{decvector_q15[j]} + v);
     }
   }
-  for (int j = 0; j < veclen; ++j) decvector[j] = static_cast<i16>(sat32(2 * i64{acc[j]}) >> 16);
+  for (int j = 0; j < veclen; ++j) decvector[j] = static_cast<i16>(sat32(2 * i64{decvector_q15[j]}) >> 16);
 }
 
 void ilbc_index_conv_enc(i16* index) {

@@ -67,37 +67,38 @@ i16* field_of(IndexSet& s, F f, int index, i16* final_bit) {
   return final_bit;
 }
 
-// Bit n of the frame is bit 15 - (n mod 16) of word n / 16.
-class BitWriter {
- public:
-  explicit BitWriter(std::uint16_t* words) : words_(words) {}
-  void put(unsigned value, int bits) {
-    for (int b = bits - 1; b >= 0; --b, ++pos_) {
-      std::uint16_t& w = words_[pos_ / 16];
-      const std::uint16_t mask = static_cast<std::uint16_t>(1u << (15 - pos_ % 16));
-      w = static_cast<std::uint16_t>(((value >> b) & 1u) ? (w | mask) : (w & ~mask));
+}  // namespace
+
+// Bit n of the frame is bit 15 - (n mod 16) of word n / 16. Appends the `bitno` low bits of
+// `index` at bit `pos` of the current word, most significant first, moving on to the next word
+// at its end. Only the field's own bits are written, so nothing past the frame's last word is
+// touched.
+void ilbc_dopack(std::uint16_t** bitstream, unsigned index, int bitno, int* pos) {
+  for (int b = bitno - 1; b >= 0; --b) {
+    const std::uint16_t mask = static_cast<std::uint16_t>(1u << (15 - *pos));
+    **bitstream = static_cast<std::uint16_t>(((index >> b) & 1u) ? (**bitstream | mask) : (**bitstream & ~mask));
+    if (++*pos == 16) {
+      *pos = 0;
+      ++*bitstream;
     }
   }
-  int pos() const { return pos_; }
+}
 
- private:
-  std::uint16_t* words_;
-  int pos_ = 0;
-};
-
-class BitReader {
- public:
-  explicit BitReader(const std::uint16_t* words) : words_(words) {}
-  unsigned get(int bits) {
-    unsigned v = 0;
-    for (int b = 0; b < bits; ++b, ++pos_) v = (v << 1) | ((words_[pos_ / 16] >> (15 - pos_ % 16)) & 1u);
-    return v;
+// Reads `bitno` bits at bit `pos` of the current word (reaching into the next word when needed),
+// ORs them into *index and then shifts *index left by `shift`.
+void ilbc_unpackOrThenShift(const std::uint16_t** bitstream, i16* index, int bitno, int* pos, int shift) {
+  unsigned v = 0;
+  for (int b = 0; b < bitno; ++b) {
+    v = (v << 1) | ((**bitstream >> (15 - *pos)) & 1u);
+    if (++*pos == 16) {
+      *pos = 0;
+      ++*bitstream;
+    }
   }
+  *index = static_cast<i16>(static_cast<unsigned>(*index | static_cast<i16>(v)) << shift);
+}
 
- private:
-  const std::uint16_t* words_;
-  int pos_ = 0;
-};
+namespace {
 
 std::span<const Row> rows_for(int mode) {
   if (mode == 30) return kRows30;
@@ -110,13 +111,14 @@ int state_len(int mode) { return mode == 30 ? 58 : 57; }
 void ilbc_pack_data(int mode, std::uint16_t* p_enc_data, const IndexSet& set) {
   IndexSet s = set;
   i16 final_bit = 0;
-  BitWriter w(p_enc_data);
+  std::uint16_t* word = p_enc_data;
+  int pos = 0;
   for (const Row& r : rows_for(mode)) {
     const unsigned mask = (1u << r.width) - 1u;
     const int count = r.field == F::IdxVec ? state_len(mode) : 1;
     for (int k = 0; k < count; ++k) {
       const i16 v = *field_of(s, r.field, r.index + k, &final_bit);
-      w.put((static_cast<unsigned>(v) >> r.low) & mask, r.width);
+      ilbc_dopack(&word, (static_cast<unsigned>(v) >> r.low) & mask, r.width, &pos);
     }
   }
 }
@@ -124,12 +126,15 @@ void ilbc_pack_data(int mode, std::uint16_t* p_enc_data, const IndexSet& set) {
 int ilbc_unpack_data(int mode, const std::uint16_t* p_enc_data, IndexSet* set) {
   std::memset(set, 0, sizeof *set);
   i16 final_bit = 0;
-  BitReader rd(p_enc_data);
+  const std::uint16_t* word = p_enc_data;
+  int pos = 0;
   for (const Row& r : rows_for(mode)) {
     const int count = r.field == F::IdxVec ? state_len(mode) : 1;
     for (int k = 0; k < count; ++k) {
       i16* f = field_of(*set, r.field, r.index + k, &final_bit);
-      *f = static_cast<i16>(*f | static_cast<i16>(rd.get(r.width) << r.low));
+      i16 part = 0;
+      ilbc_unpackOrThenShift(&word, &part, r.width, &pos, r.low);
+      *f = static_cast<i16>(*f | part);
     }
   }
   return final_bit;

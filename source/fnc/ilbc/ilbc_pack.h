@@ -23,6 +23,9 @@ void ilbc_pack_data(int mode, std::uint16_t* p_enc_data, const IndexSet& set);
 // Reads one frame into `set` (cleared first); returns the frame's final bit.
 int ilbc_unpack_data(int mode, const std::uint16_t* p_enc_data, IndexSet* set);
 
+void ilbc_dopack(std::uint16_t** bitstream, unsigned index, int bitno, int* pos);
+void ilbc_unpackOrThenShift(const std::uint16_t** bitstream, i16* index, int bitno, int* pos, int shift);
+
 void ilbc_pack_data_20(std::uint16_t* p_enc_data, const IndexSet& set);
 void ilbc_pack_data_30(std::uint16_t* p_enc_data, const IndexSet& set);
 int ilbc_unpack_data_20(const std::uint16_t* p_enc_data, IndexSet* set);
