@@ -33,12 +33,20 @@ def from_file(ctype, name, fname):
     v = load(d, fname)
     add(ctype, name, v, (sum(v), len(v)))
 
-from_file('std::int16_t', 'ilbc_lpc_winTbl_q15', 'WebRtcIlbcfix_kLpcWin')
+# The windows, the LSF codebook and its mean are the standard's decimal tables rounded to their Q
+# formats; the sums and position-weighted sums below are those of the integer tables they must equal.
+def from_decimal(name, fname, scale, expect_sum, expect_weighted):
+    v = [q_round(x, scale) for x in load(d, fname)]
+    assert sum(v) == expect_sum and sum((i + 1) * x for i, x in enumerate(v)) == expect_weighted, name
+    add('std::int16_t', name, v)
+
+from_decimal('ilbc_lpc_winTbl_q15', 'lpc_winTbl', 32768, 3948532, 475798106)
 asym = [q_round(v, 32768) for v in load(d, 'lpc_asymwinTbl')]
 assert asym[178] == 29986
+assert sum(asym) == 4046059 and sum((i + 1) * x for i, x in enumerate(asym)) == 658522739
 add('std::int16_t', 'ilbc_lpc_asymwinTbl_q15', asym)
-from_file('std::int16_t', 'ilbc_lsfCbTbl_q13', 'WebRtcIlbcfix_kLsfCb')
-from_file('std::int16_t', 'ilbc_lsfmeanTbl_q13', 'WebRtcIlbcfix_kLsfMean')
+from_decimal('ilbc_lsfCbTbl_q13', 'lsfCbTbl', 8192, 14449490, 9632111642)
+from_decimal('ilbc_lsfmeanTbl_q13', 'lsfmeanTbl', 8192, 117846, 840779)
 from_file('std::int16_t', 'ilbc_table2', 'table2')
 from_file('std::int16_t', 'ilbc_slope_cos', 'slope_cos')
 from_file('std::int16_t', 'ilbc_table_isqrt', 'table_isqrt')

@@ -57,7 +57,7 @@ inline std::vector<std::int16_t> decode_all(const std::vector<Payload>& payloads
   return out;
 }
 
-// RFC 3951 octet order: octet 2i is the high byte of word i.
+// Network octet order: octet 2i is the high byte of word i.
 inline std::vector<std::uint8_t> to_octets(const Payload& w) {
   std::vector<std::uint8_t> b;
   for (auto v : w) {
