@@ -26,12 +26,6 @@
 #include "vrgEndptDispatcher.h"
 #include "vrgEndptState.h"
 
-// The line-signalling task is cancelled in its sleep while a loop-scoped variable of its frame is
-// marked out of scope; a thread that later reuses that stack then trips AddressSanitizer's scope
-// check when it exits (a false report: nothing reads the variable). Until the task declares the
-// variable outside its loop, this program leaves that one check off.
-extern "C" const char* __asan_default_options() { return "detect_stack_use_after_scope=0"; }
-
 namespace endpt_test {
 
 using namespace std::chrono_literals;

@@ -390,12 +390,18 @@ TEST_F(UbusTest, CallsFailWhenTheServingClientDisconnectsMidCall) {
     req.priv = &r;
     ubus_complete_request_async(ctx, &req);
     // Synchronous, from this thread, while the server goes away from another.
+    // Both calls reach the server before it goes; a bounded wait, so that a lost call fails the
+    // test instead of hanging it.
+    std::atomic<bool> bothArrived{false};
     std::thread stopper([&] {
-        while (state.hangs < 2) std::this_thread::yield();
+        const auto end = bustest::Clock::now() + std::chrono::seconds(10);
+        while (state.hangs < 2 && bustest::Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        bothArrived = state.hangs >= 2;
         hanger.stop();
     });
     EXPECT_EQ(ubus_invoke(ctx, hangerId, "hang", nullptr, nullptr, nullptr, 30000), UBUS_STATUS_CONNECTION_FAILED);
     stopper.join();
+    EXPECT_TRUE(bothArrived) << "the server saw " << state.hangs << " of the 2 calls";
     ASSERT_TRUE(runUntil(ctx, [&] { return r.completions > 0; }));
     EXPECT_EQ(r.status, UBUS_STATUS_CONNECTION_FAILED);
 }
@@ -407,7 +413,7 @@ TEST_F(UbusTest, LosingTheBrokerCompletesPendingRequestsAndQuietsTheDescriptor) 
     req.complete_cb = collectComplete;
     req.priv = &r;
     ubus_complete_request_async(ctx, &req);
-    while (state.hangs < 1) ubus_handle_event(ctx);
+    ASSERT_TRUE(runUntil(ctx, [&] { return state.hangs >= 1; })) << "the call never reached the server";
     broker.stop();
     ASSERT_TRUE(runUntil(ctx, [&] { return r.completions > 0; }));
     EXPECT_EQ(r.status, UBUS_STATUS_TIMEOUT);

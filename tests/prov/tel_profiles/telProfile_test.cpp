@@ -427,14 +427,35 @@ TEST(ProfileTokenizer, LongNamesAreCutAtTheCacheSize) {
   EXPECT_TRUE(overflowSeen);
 }
 
+// True when every reported name fits the cache and holds none of the characters that end a name.
+void expectNamesWithinTheCache(const std::vector<std::string>& events, const std::string& input) {
+  for (const std::string& e : events) {
+    if (e.empty() || (e[0] != '<' && e[0] != '@' && e[0] != '/')) continue;
+    const std::string name = e.substr(1);
+    EXPECT_LE(name.size(), static_cast<size_t>(NXML_MAX_NAME)) << input.substr(0, 40);
+    // A tag or attribute name ends at white space, '=', '/' or '>'; a closing tag's at white
+    // space or '>'.
+    const char* ends = e[0] == '/' ? " \t\r\n>" : " \t\r\n=/>";
+    EXPECT_EQ(name.find_first_of(ends), std::string::npos) << e[0] << "name \"" << name << "\" in "
+                                                           << input.substr(0, 40);
+  }
+}
+
 TEST(ProfileTokenizer, MalformedInputNeverRunsAway) {
-  // Whatever the bytes, the tokenizer returns and reports names within its cache.
-  const char* inputs[] = {"<<<>>>", "</x>", "<a b=\"unterminated", "<a/><", "<?", "\"\"\"",
-                          "<a b c d=e f=\"g\"/>", "<a>></a>", "<a></b></c></d>"};
-  for (const char* input : inputs) {
+  // Whatever the bytes, the tokenizer returns, reports names within its cache, and reports the
+  // same events whichever way the input is cut into chunks.
+  const std::string longName(300, 'n');
+  const std::string inputs[] = {"<<<>>>", "</x>", "<a b=\"unterminated", "<a/><", "<?", "\"\"\"",
+                                "<a b c d=e f=\"g\"/>", "<a>></a>", "<a></b></c></d>",
+                                "<" + longName + " " + longName + "=\"v\">t</" + longName + ">",
+                                "<r><" + longName + "/></r>"};
+  for (const std::string& input : inputs) {
     int complete = 0;
-    tokenize(input, 3, &complete);
-    tokenize(input, std::strlen(input), &complete);
+    const std::vector<std::string> whole = tokenize(input, input.size(), &complete);
+    expectNamesWithinTheCache(whole, input);
+    for (size_t chunk : {1, 3, 7}) {
+      EXPECT_EQ(tokenize(input, chunk, &complete), whole) << input.substr(0, 40) << " in chunks of " << chunk;
+    }
   }
   std::string noise;
   uint32_t state = 12345;
@@ -443,7 +464,9 @@ TEST(ProfileTokenizer, MalformedInputNeverRunsAway) {
     noise += "<>/=\" ab\n?"[(state >> 16) % 11];
   }
   int complete = 0;
-  tokenize(noise, 13, &complete);
+  const std::vector<std::string> events = tokenize(noise, 13, &complete);
+  expectNamesWithinTheCache(events, noise);
+  EXPECT_FALSE(events.empty());
 }
 
 }  // namespace
