@@ -92,6 +92,12 @@ void bottomIngress(HSFSRVOBJ) {
   int16_t* x = frameSamples();
   if (x == nullptr) return;
   fill(w.ingressIn, x, n);
+  if (!w.ingressPackets.empty()) {
+    for (const World::Packet& p : w.ingressPackets.front()) {
+      hsfIbdSendExtAlloc(p.mask, p.header, static_cast<uint16_t>(p.data.size()), p.data.data());
+    }
+    w.ingressPackets.pop_front();
+  }
   if (w.sendRawPcm) hsfIbdSendExtAlloc(HSF_IBD_PCM, 0, static_cast<uint16_t>(2 * n), x);
 }
 

@@ -51,6 +51,7 @@ struct World {
     std::vector<uint8_t> data;
   };
   std::deque<std::vector<Packet>> egressPackets;  // per egress frame, in-band packets from the top
+  std::deque<std::vector<Packet>> ingressPackets; // per ingress frame, in-band packets from the bottom
   std::vector<Ibd> ingressIbd;                    // in-band messages that reached the top
   std::vector<HostMsg> host;
   std::vector<HostMsg> topCommands;  // commands the top probe (codec service) received
