@@ -16,7 +16,7 @@
 namespace linetest {
 
 constexpr QRN_Handle kVhd = HAPIVHD0;
-constexpr uint16_t kFrame = 80;  // samples per frame, as on a line channel
+constexpr uint16_t kFrame = 80;  // samples per frame, as on a line channel (the default)
 
 struct HostMsg {
   uint16_t header;
@@ -62,7 +62,7 @@ struct World {
 World& world();
 
 // Opens the channel with `service` between the probes and runs its first frames.
-void open(const HSFSRVARC* service);
+void open(const HSFSRVARC* service, uint16_t frame = kFrame);
 void close();
 // Runs whole frames in both directions.
 void runFrames(long n);
