@@ -7,19 +7,12 @@
 
 namespace {
 
-constexpr int kOutputs = 5;           // filter outputs per block (one per 8 samples)
 constexpr std::uint32_t kPowerRef = 160404480u;  // group energy of two tones at 0 dBm0
 constexpr std::int32_t kMaxVariance = 64000;
 
 // Rotation back by the group centre's phase advance per output (819 Hz and 1421 Hz).
 constexpr std::int32_t kLowCos = 13765, kLowSin = -29736;
 constexpr std::int32_t kHighCos = -28813, kHighSin = 15605;
-
-struct GroupOut {
-    std::int16_t re[kOutputs + 1];  // [0] is the previous block's last output
-    std::int16_t im[kOutputs + 1];
-    std::uint32_t pow[kOutputs];
-};
 
 std::int32_t filterAt(const std::int16_t* end, const std::int16_t* taps) {
     // end points one past the newest sample; 32-bit accumulation without saturation.
@@ -29,11 +22,13 @@ std::int32_t filterAt(const std::int16_t* end, const std::int16_t* taps) {
     return static_cast<std::int32_t>(acc);
 }
 
+}  // namespace
+
 // The five outputs of one group and their powers; false when any output is below the threshold.
-bool dtmfdCalcPower(GroupOut& g, std::uint32_t thresh1ms) {
+bool dtmfdCalcPower(DTMFD_GROUP& g, std::uint32_t thresh1ms) {
     bool ok = true;
     const std::uint64_t limit = std::uint64_t{thresh1ms} << 8;
-    for (int i = 0; i < kOutputs; ++i) {
+    for (int i = 0; i < DTMFD_OUTPUTS; ++i) {
         const std::int32_t re = g.re[i + 1], im = g.im[i + 1];
         g.pow[i] = static_cast<std::uint32_t>(2 * (static_cast<std::uint32_t>(re * re) + static_cast<std::uint32_t>(im * im)));
         if (g.pow[i] < limit) ok = false;
@@ -41,13 +36,13 @@ bool dtmfdCalcPower(GroupOut& g, std::uint32_t thresh1ms) {
     return ok;
 }
 
-std::uint32_t groupEnergy(const GroupOut& g) {
+static std::uint32_t groupEnergy(const DTMFD_GROUP& g) {
     std::uint32_t e = 0;
     for (std::uint32_t p : g.pow) e += p >> 3;
     return e;
 }
 
-bool dtmfdCalcPowTwist(DTMFD_STATE* s, const GroupOut& lo, const GroupOut& hi, std::uint32_t thresh5ms,
+static bool dtmfdCalcPowTwist(DTMFD_STATE* s, const DTMFD_GROUP& lo, const DTMFD_GROUP& hi, std::uint32_t thresh5ms,
                        const DTMFD_PARM& parm) {
     const std::uint32_t L = groupEnergy(lo), H = groupEnergy(hi);
     s->lo_energy = L;
@@ -59,9 +54,9 @@ bool dtmfdCalcPowTwist(DTMFD_STATE* s, const GroupOut& lo, const GroupOut& hi, s
 }
 
 // Five phase-advance estimates of one group, relative to the group centre, in hsfAtan units.
-void dtmfdCalcFreq(const GroupOut& g, std::int32_t cosK, std::int32_t sinK, std::int16_t* est) {
-    std::int16_t pairs[2 * kOutputs];
-    for (int i = 0; i < kOutputs; ++i) {
+void dtmfdCalcFreq(const DTMFD_GROUP& g, std::int32_t cosK, std::int32_t sinK, std::int16_t* est) {
+    std::int16_t pairs[2 * DTMFD_OUTPUTS];
+    for (int i = 0; i < DTMFD_OUTPUTS; ++i) {
         const std::int64_t a = g.re[i + 1], b = g.im[i + 1], c = g.re[i], d = g.im[i];
         std::int64_t wr = a * c + b * d;  // z[i+1] * conj(z[i])
         std::int64_t wi = b * c - a * d;
@@ -85,19 +80,21 @@ void dtmfdCalcFreq(const GroupOut& g, std::int32_t cosK, std::int32_t sinK, std:
         pairs[2 * i] = static_cast<std::int16_t>((re * cosK + im * sinK) >> 16);
         pairs[2 * i + 1] = static_cast<std::int16_t>((im * cosK - re * sinK) >> 16);
     }
-    hsfAtan(pairs, est, kOutputs);
+    hsfAtan(pairs, est, DTMFD_OUTPUTS);
 }
 
 // Sum of the estimates, or false when they spread too much.
 bool dtmfdCalcVarMean(const std::int16_t* est, std::int32_t* sum) {
     std::int32_t s = 0, q = 0;
-    for (int i = 0; i < kOutputs; ++i) {
+    for (int i = 0; i < DTMFD_OUTPUTS; ++i) {
         s += est[i];
         q += std::int32_t{est[i]} * est[i];
     }
     *sum = s;
-    return std::int64_t{kOutputs} * q - std::int64_t{s} * s <= kMaxVariance;
+    return std::int64_t{DTMFD_OUTPUTS} * q - std::int64_t{s} * s <= kMaxVariance;
 }
+
+namespace {
 
 // Index of the band whose open window (min, max) holds s, or HSDTMFDILLEGAL.
 int findBand(const std::array<std::int16_t, 4>& mins, const std::array<std::int16_t, 4>& maxs, std::int32_t s) {
@@ -116,13 +113,13 @@ std::int16_t dtmfdFindDigit(std::int32_t sLow, std::int32_t sHigh, const DTMFD_F
 }
 
 void runGroup(const std::int16_t* samples, const std::int16_t* cosTaps, const std::int16_t* sinTaps,
-              std::int16_t* prevRe, std::int16_t* prevIm, GroupOut& g) {
+              std::int16_t* prevRe, std::int16_t* prevIm, DTMFD_GROUP& g) {
     g.re[0] = *prevRe;
     g.im[0] = *prevIm;
     dtmfdBpFilt(samples, g.re + 1, cosTaps);
     dtmfdBpFilt(samples, g.im + 1, sinTaps);
-    *prevRe = g.re[kOutputs];
-    *prevIm = g.im[kOutputs];
+    *prevRe = g.re[DTMFD_OUTPUTS];
+    *prevIm = g.im[DTMFD_OUTPUTS];
 }
 
 }  // namespace
@@ -130,7 +127,7 @@ void runGroup(const std::int16_t* samples, const std::int16_t* cosTaps, const st
 void dtmfdInit(DTMFD_STATE* state) { *state = DTMFD_STATE{}; }
 
 void dtmfdBpFilt(const std::int16_t* samples, std::int16_t* out, const std::int16_t* taps) {
-    for (int j = 0; j < kOutputs; ++j) out[j] = static_cast<std::int16_t>(filterAt(samples + 8 * j, taps) >> 15);
+    for (int j = 0; j < DTMFD_OUTPUTS; ++j) out[j] = static_cast<std::int16_t>(filterAt(samples + 8 * j, taps) >> 15);
 }
 
 std::int16_t dtmfdBpFilt1(const std::int16_t* samples, const std::int16_t* taps) {
@@ -152,19 +149,19 @@ void dtmfdBlk(DTMFD_STATE* state, std::uint16_t detectAdmin, std::uint16_t minDe
     std::uint32_t thresh1ms = 0, thresh5ms = 0;
     dtmfdCalcThresh(minDetectPower, &thresh1ms, &thresh5ms);
 
-    GroupOut hi{}, lo{};
+    DTMFD_GROUP hi{}, lo{};
     runGroup(samples, bpHighCos.data(), bpHighSin.data(), &state->bpOutHighReal, &state->bpOutHighImag, hi);
     if (!dtmfdCalcPower(hi, thresh1ms)) {
         // Only the low group's last output is needed to keep its history continuous.
-        state->bpOutLowReal = dtmfdBpFilt1(samples + 8 * (kOutputs - 1), bpLowCos.data());
-        state->bpOutLowImag = dtmfdBpFilt1(samples + 8 * (kOutputs - 1), bpLowSin.data());
+        state->bpOutLowReal = dtmfdBpFilt1(samples + 8 * (DTMFD_OUTPUTS - 1), bpLowCos.data());
+        state->bpOutLowImag = dtmfdBpFilt1(samples + 8 * (DTMFD_OUTPUTS - 1), bpLowSin.data());
         return;
     }
     runGroup(samples, bpLowCos.data(), bpLowSin.data(), &state->bpOutLowReal, &state->bpOutLowImag, lo);
     if (!dtmfdCalcPower(lo, thresh1ms)) return;
     if (!dtmfdCalcPowTwist(state, lo, hi, thresh5ms, parm)) return;
 
-    std::int16_t estLow[kOutputs], estHigh[kOutputs];
+    std::int16_t estLow[DTMFD_OUTPUTS], estHigh[DTMFD_OUTPUTS];
     dtmfdCalcFreq(lo, kLowCos, kLowSin, estLow);
     dtmfdCalcFreq(hi, kHighCos, kHighSin, estHigh);
     std::int32_t sLow = 0, sHigh = 0;

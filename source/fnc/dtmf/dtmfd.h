@@ -87,3 +87,17 @@ void dtmfdBlk(DTMFD_STATE* state, std::uint16_t detectAdmin, std::uint16_t minDe
 void dtmfdBpFilt(const std::int16_t* samples, std::int16_t* out, const std::int16_t* taps);
 std::int16_t dtmfdBpFilt1(const std::int16_t* samples, const std::int16_t* taps);
 void dtmfdCalcThresh(std::uint16_t minDetectPower, std::uint32_t* thresh1ms, std::uint32_t* thresh5ms);
+
+// One frequency group's filter outputs of a block: [0] is the previous block's last output.
+inline constexpr int DTMFD_OUTPUTS = 5;
+struct DTMFD_GROUP {
+    std::int16_t re[DTMFD_OUTPUTS + 1];
+    std::int16_t im[DTMFD_OUTPUTS + 1];
+    std::uint32_t pow[DTMFD_OUTPUTS];
+};
+// Powers 2 (re^2 + im^2) of the five new outputs; false when any is below thresh1ms << 8.
+bool dtmfdCalcPower(DTMFD_GROUP& g, std::uint32_t thresh1ms);
+// Five phase-advance estimates relative to the group centre (rotation cosK, sinK), hsfAtan units.
+void dtmfdCalcFreq(const DTMFD_GROUP& g, std::int32_t cosK, std::int32_t sinK, std::int16_t* est);
+// Sum of the estimates in *sum; false when 5 Q - S^2 exceeds 64000.
+bool dtmfdCalcVarMean(const std::int16_t* est, std::int32_t* sum);

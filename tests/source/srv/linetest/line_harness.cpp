@@ -92,6 +92,12 @@ void bottomIngress(HSFSRVOBJ) {
   int16_t* x = frameSamples();
   if (x == nullptr) return;
   fill(w.ingressIn, x, n);
+  if (!w.ingressPackets.empty()) {
+    for (const World::Packet& p : w.ingressPackets.front()) {
+      hsfIbdSendExtAlloc(p.mask, p.header, static_cast<uint16_t>(p.data.size()), p.data.data());
+    }
+    w.ingressPackets.pop_front();
+  }
   if (w.sendRawPcm) hsfIbdSendExtAlloc(HSF_IBD_PCM, 0, static_cast<uint16_t>(2 * n), x);
 }
 
@@ -138,17 +144,19 @@ void tick() {
 }
 
 uint16_t gTag = 100;
+uint16_t gFrame = kFrame;
 
 }  // namespace
 
-void open(const HSFSRVARC* service) {
+void open(const HSFSRVARC* service, uint16_t frame) {
   world() = World{};
+  gFrame = frame;
   lhapiInit(0);
   QRN_HapiInit(recordingHost, nullptr);
   stack[0] = QRN_ServiceArchive{&topArc, 1, HAPI_HOST_SRV};
   stack[1] = QRN_ServiceArchive{service, 1, HAPI_HOST_SRV};
   stack[2] = QRN_ServiceArchive{&bottomArc, 1, HAPI_HOST_SRV};
-  stacks[0] = QRN_StackArchive{kStackId, kFrame, stack, 3};
+  stacks[0] = QRN_StackArchive{kStackId, frame, stack, 3};
   config = QRN_SocketConfig{8000, 60000, stacks, 1, kStackId, 0, 0x602, 0x680, 400, 400, 880, 880};
   archives[0] = VHD_Archive{HAPI_LINE_ECAN_VHD, 2, &config};
   VHD_gArchive = archives;
@@ -172,7 +180,7 @@ void runFrames(long n) {
 
 void drain(long extra) {
   const size_t pending = std::max(world().ingressIn.size(), world().egressIn.size());
-  runFrames(static_cast<long>((pending + kFrame - 1) / kFrame) + extra);
+  runFrames(static_cast<long>((pending + gFrame - 1) / gFrame) + extra);
 }
 
 HostMsg command(uint16_t header, uint16_t op1, uint16_t op2) {

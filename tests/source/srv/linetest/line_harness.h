@@ -16,7 +16,7 @@
 namespace linetest {
 
 constexpr QRN_Handle kVhd = HAPIVHD0;
-constexpr uint16_t kFrame = 80;  // samples per frame, as on a line channel
+constexpr uint16_t kFrame = 80;  // samples per frame, as on a line channel (the default)
 
 struct HostMsg {
   uint16_t header;
@@ -51,6 +51,7 @@ struct World {
     std::vector<uint8_t> data;
   };
   std::deque<std::vector<Packet>> egressPackets;  // per egress frame, in-band packets from the top
+  std::deque<std::vector<Packet>> ingressPackets; // per ingress frame, in-band packets from the bottom
   std::vector<Ibd> ingressIbd;                    // in-band messages that reached the top
   std::vector<HostMsg> host;
   std::vector<HostMsg> topCommands;  // commands the top probe (codec service) received
@@ -61,7 +62,7 @@ struct World {
 World& world();
 
 // Opens the channel with `service` between the probes and runs its first frames.
-void open(const HSFSRVARC* service);
+void open(const HSFSRVARC* service, uint16_t frame = kFrame);
 void close();
 // Runs whole frames in both directions.
 void runFrames(long n);

@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "../../fnc/tone/oracle_tones.h"
 #include "../linetest/line_harness.h"
+#include "../linetest/test_signals.h"
 #include "pte.h"
 
 using namespace linetest;
@@ -119,50 +119,8 @@ TEST_F(PteDetect, DigitIsSquelchedFromTheRawPcm) {
 }
 
 TEST_F(PteDetect, TalkOffOnSpeechAndMusicLikeSignals) {
-  // Speech-like: a glottal pulse train (100..250 Hz, gliding) through three gliding formant
-  // resonators, syllables of 100..300 ms with pauses. Music-like: notes of the equal-tempered
-  // scale with five harmonics, chords of three notes, vibrato. About 60 s in all.
-  std::mt19937 rng(4242);
-  std::uniform_real_distribution<double> u(0, 1);
-  std::vector<int16_t> x;
-  double t = 0;
-  while (x.size() < 30u * 8000) {
-    const int len = static_cast<int>(800 + u(rng) * 1600);
-    const double f0a = 100 + 150 * u(rng), f0b = 100 + 150 * u(rng);
-    double fm[3] = {300 + 600 * u(rng), 900 + 1500 * u(rng), 2000 + 1200 * u(rng)};
-    double fmEnd[3] = {300 + 600 * u(rng), 900 + 1500 * u(rng), 2000 + 1200 * u(rng)};
-    double y1[3] = {}, y2[3] = {}, phase = 0;
-    for (int n = 0; n < len; ++n) {
-      const double a = static_cast<double>(n) / len;
-      const double f0 = f0a + (f0b - f0a) * a;
-      phase += f0 / 8000;
-      const double src = phase >= 1 ? (phase -= 1, 1.0) : 0.0;
-      double out = 0;
-      for (int k = 0; k < 3; ++k) {
-        const double fc = fm[k] + (fmEnd[k] - fm[k]) * a, r = 0.97;
-        const double y = src + 2 * r * std::cos(2 * M_PI * fc / 8000) * y1[k] - r * r * y2[k];
-        y2[k] = y1[k];
-        y1[k] = y;
-        out += y / (k + 1);
-      }
-      x.push_back(static_cast<int16_t>(std::clamp(out * 900 * std::sin(M_PI * a), -32000.0, 32000.0)));
-    }
-    x += silence(static_cast<int>(20 + 150 * u(rng)));
-  }
-  while (x.size() < 60u * 8000) {
-    const int len = static_cast<int>(1200 + u(rng) * 3000);
-    double notes[3];
-    for (double& f : notes) f = 220 * std::pow(2.0, std::floor(u(rng) * 36) / 12);
-    for (int n = 0; n < len; ++n, t += 1.0 / 8000) {
-      const double vib = 1 + 0.004 * std::sin(2 * M_PI * 5.5 * t);
-      double out = 0;
-      for (double f : notes) {
-        for (int h = 1; h <= 5; ++h) out += std::sin(2 * M_PI * f * h * vib * t) / (h * h);
-      }
-      const double env = std::min(1.0, n / 200.0) * std::exp(-2.0 * n / len);
-      x.push_back(static_cast<int16_t>(out * 3000 * env));
-    }
-  }
+  std::vector<int16_t> x = testsig::speechLike(30, 4242);
+  x += testsig::musicLike(30, 4243);
   play(x);
   const size_t talkOff = events(HAPI_PTE_TONE_ON_EVT).size();
   std::printf("talk-off: %zu digits in %.0f s of speech- and music-like signal\n", talkOff, x.size() / 8000.0);
