@@ -5,8 +5,14 @@
 
 #include <cstdint>
 
+#include "conceal.h"
+
+inline constexpr int PVE_PLC_FRAME = 40;
+
 struct PvePlc {
   uint16_t mode;  // 0, 1 or 3
+  HSZCONCEAL conceal;
+  int16_t history[PVE_PLC_FRAME];
 };
 
 // Binds the concealment for a decoder: mode from the registers, reset when the mode changes or

@@ -11,6 +11,7 @@
 #include "hsf/hsf.h"
 #include "pve_pktize.h"
 #include "pve_regs.h"
+#include "vadcng.h"
 #include "vocoder.h"
 
 enum : uint16_t {
@@ -144,11 +145,7 @@ struct HSZCODECCTLMEM {
 };
 
 // Comfort noise the service plays while a SID period lasts.
-struct PVE_CNG {
-  uint16_t type;
-  uint16_t wideband;
-  uint16_t level;  // from the last generic SID
-};
+using PVE_CNG = GCNG;
 
 struct PVE_DEC_JB_MEM {
   uint16_t* instp;  // the decoder instance at the front of the jitter-buffer memory
@@ -166,6 +163,7 @@ struct HSZCODECDECSTATE {
 
 struct HSZCODECENCSTATE {
   int16_t combineState[BS_COMBINE_STATE_WORDS];
+  GVAD hsxvad;
   uint16_t hsxGvadEnabled;
   uint16_t maxEncPoolSize;  // words
   uint16_t* superInstancep;
@@ -209,5 +207,6 @@ int codecVadGenSid(HSZCODECINST* inst, uint16_t* payload);             // 2 = a 
 // AMR and AMR-WB payloads of several frames with redundancy: 0 when `packet` now holds a
 // payload to send, 1 when the frame was kept for a later one.
 int amrConstructSuperpacket(HSZCODECINST* inst, HAPI_PKT_HDR* packet);
+void codecCngInit(PVE_CNG* cng, uint16_t type);
 void codecCngConfig(PVE_CNG* cng, uint16_t type, uint16_t wideband);
 void codecCngProcess(PVE_CNG* cng, int16_t* out, const uint16_t* sid, uint16_t sidLength, unsigned n);

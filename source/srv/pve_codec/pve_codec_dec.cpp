@@ -185,7 +185,7 @@ void decoder_ratechange(HSZCODECINST* inst, uint16_t code) {
   const bool fresh = !d.decoderactive || d.hsxActiveDecoder >= HAPI_PKT_VC_ALG_MAX || hsgpvealg[d.hsxActiveDecoder] != alg;
   if (fresh) {
     d.hsxdecfnc = v->decfnc;
-    codecCngConfig(&inst->dec.decJbMem.cng, cngType, wide);
+    codecCngInit(&inst->dec.decJbMem.cng, cngType);
     d.decoderactive = true;
   }
   codecCngConfig(&inst->dec.decJbMem.cng, cngType, wide);
@@ -223,7 +223,7 @@ int decoder_playout(HSZCODECINST* inst, int16_t* out, AJC_PVEDEC_INT* rel) {
   const AJC_PKT_HDR& h = rel->currPkt[0];
   const uint8_t type = ajcClass(h);
   const uint16_t code = ajcCode(h);
-  const unsigned n = d.threadsize * (pveIsWideband(d.hsxActiveDecoder) ? 2u : 1u);
+  const unsigned n = d.threadsize;  // 8 kHz count; the generator doubles it in wideband
   PVE_DEC_HDR* hdr = vocoderDecHdr(inst->dec.jbMemp);
   if (type == AJC_PKT_SID && code == HAPI_PKT_VC_GENERIC_SID && rel->numCurrPkt >= 1) {
     LHAPI_ASSERT(rel->numCurrPkt == 1);
