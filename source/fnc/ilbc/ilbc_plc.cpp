@@ -54,7 +54,9 @@ void ilbc_ComputeConcealedResidual(iLBC_Dec_Inst_t* inst, i16* randvec, i16* out
     const i32 root = r >> (e / 2);
     pitchfact = ilbc_L_shl(ilbc_mpy_ll(ilbc_L_sub(root, 858993459), 1789569707), 2);
   }
-  const i32 one_minus = kMax32 - pitchfact;
+  // Just above the lower threshold the rounded root can fall a hair below 0.4, so the
+  // complement saturates instead of overflowing.
+  const i32 one_minus = ilbc_L_sub(kMax32, pitchfact);
   // The history holds blockl samples: the repetition never reaches further back.
   const int use_lag = std::min(lag < 80 ? 2 * lag : lag, blockl);
   i32 energy = 0;

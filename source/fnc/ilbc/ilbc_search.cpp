@@ -217,11 +217,11 @@ void ilbc_iCBSearch(const iLBC_Enc_Inst_t* inst, i16* index, i16* gain_index, co
 
     // B5. Restricted range of the filtered section around the best so far.
     const int b = best.best_index;
-    int sInd = b - 17, eInd = sInd + 34, sIndAug = 0, eIndAug = 0;
+    // The augmented part of the filtered section, when searched, always runs up to lag 39.
+    int sInd = b - 17, eInd = sInd + 34, sIndAug = 0;
     if (lTarget == 40) {
       if (sInd < 0) {
         sIndAug = 40 + sInd;
-        eIndAug = 39;
         sInd = 0;
       } else if (b < bs - 20) {
         if (eInd > range) {
@@ -230,12 +230,10 @@ void ilbc_iCBSearch(const iLBC_Enc_Inst_t* inst, i16* index, i16* gain_index, co
         }
       } else if (sInd < bs - 20) {
         sIndAug = 20;
-        eIndAug = 39;
         sInd = 0;
         eInd = 14;
       } else {
         sIndAug = sInd - bs + 40;
-        eIndAug = 39;
         sInd = 0;
         eInd = sIndAug - 6;
       }
@@ -249,7 +247,6 @@ void ilbc_iCBSearch(const iLBC_Enc_Inst_t* inst, i16* index, i16* gain_index, co
         eInd = range;
       }
     }
-    (void)eIndAug;
 
     // B6. Energies of the filtered section, once per search.
     if (st == 0) {

@@ -195,6 +195,30 @@ TEST(IlbcConcealment, PeriodicHistoryFadesByTheStatedGains) {
   }
 }
 
+// Continuing a loss with a stored periodicity: at the lower threshold the output is the noise
+// copy alone, and just above it the square-root mapping starts from (about) zero pitch share,
+// even where its rounding dips a little below zero.
+TEST(IlbcConcealment, PeriodicityJustAboveTheNoiseThreshold) {
+  auto conceal = [](std::int32_t per) {
+    iLBC_Dec_Inst_t dec{};
+    ILBCFIX_MORV_initDecode(&dec, 20, 1);
+    for (int i = 0; i < 160; ++i) dec.prevResidual[i] = static_cast<std::int16_t>((i * 811) % 4001 - 2000);
+    dec.prevPLI = 1;
+    dec.prevPitch = 45;
+    dec.per_q31 = per;
+    dec.consPLICount = 1;
+    std::array<std::int16_t, 240> out{};
+    std::array<std::int16_t, 11> lpc{};
+    ilbc::ilbc_doThePLC(out.data(), lpc.data(), 1, nullptr, nullptr, 45, &dec);
+    return out;
+  };
+  const auto noise = conceal(343597384);
+  for (std::int32_t per = 343597385; per < 343597385 + 400000; per += 20011) {
+    const auto out = conceal(per);
+    for (int i = 0; i < 160; ++i) EXPECT_NEAR(out[static_cast<std::size_t>(i)], noise[static_cast<std::size_t>(i)], 40) << per << " " << i;
+  }
+}
+
 // After a loss the enhancer can hand over a lag far beyond the history; the concealment keeps
 // the lag within the frame instead of reading before its history.
 TEST(IlbcConcealment, OversizedLagIsClampedToTheHistory) {
