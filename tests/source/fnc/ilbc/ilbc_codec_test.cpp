@@ -219,6 +219,24 @@ TEST(IlbcConcealment, PeriodicityJustAboveTheNoiseThreshold) {
   }
 }
 
+// Lags below 80 repeat at twice their length: 79 at 158 samples, 80 at 80.
+TEST(IlbcConcealment, ShortLagsRepeatAtTwiceTheirLength) {
+  for (int lag : {79, 80}) {
+    iLBC_Dec_Inst_t dec{};
+    ILBCFIX_MORV_initDecode(&dec, 20, 1);
+    for (int i = 0; i < 160; ++i) dec.prevResidual[i] = static_cast<std::int16_t>(i * 100 - 8000);
+    dec.prevPLI = 1;
+    dec.prevPitch = static_cast<std::int16_t>(lag);
+    dec.per_q31 = 2147483647;
+    std::array<std::int16_t, 240> out{};
+    std::array<std::int16_t, 11> lpc{};
+    ilbc::ilbc_doThePLC(out.data(), lpc.data(), 1, nullptr, nullptr, lag, &dec);
+    const int use_lag = lag < 80 ? 2 * lag : lag;
+    // The first samples come from use_lag back in the history (gain 1.0 on the first block).
+    for (int i = 0; i < 80; ++i) EXPECT_NEAR(out[static_cast<std::size_t>(i)], (160 + i - use_lag) * 100 - 8000, 2) << lag;
+  }
+}
+
 // After a loss the enhancer can hand over a lag far beyond the history; the concealment keeps
 // the lag within the frame instead of reading before its history.
 TEST(IlbcConcealment, OversizedLagIsClampedToTheHistory) {
