@@ -14,7 +14,6 @@ const HSFSRVARC vfxarc = {HAPI_VFAX_SRV, 3016, nullptr, nullptr, nullptr, nullpt
 // are built; until then they take no instance memory.
 const HSFSRVARC pcmarc = {HAPI_PCM_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC clidrxsrvarc = {HAPI_CLIDRX_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
-const HSFSRVARC cmtdarc = {HAPI_CMTD_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC clidtxsrvarc = {HAPI_CLIDTX_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC ecanarc = {HAPI_HEC_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC linearc = {HAPI_LINE_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
