@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "g722_tables.h"
 #include "plc_common.h"
 #include "plc_tables.h"
 
@@ -28,10 +27,10 @@ struct Geometry {
 };
 
 const Geometry kNarrow = {NB_PLC_FRAME, NB_PLC_HISTORY, NB_PLC_RING, 14, 20, 137, 8, 3641,
-                          plc_gawd, plc_olaug16, plc_oladg16, 20, plc_winl, plc_sstwinl,
+                          gawd, olaug16, oladg16, 20, winl, sstwinl_hl,
                           true, 5, false};
 const Geometry kWide = {WB_PLC_FRAME, WB_PLC_HISTORY, WB_PLC_RING, 20, 40, 265, 20, 1638,
-                        bv32_gawd, plc32_olaug, plc32_oladg, 40, g722_win, g722_sstwin,
+                        bv32_gawd, plc32_olaug, plc32_oladg, 40, bv32_winl, bv32_sstwinl_hl,
                         false, 5, true};
 // (The wideband residual is Q0 over twice the samples: a shift of 5 gives it the narrowband's
 // noise amplitude, four times the mean absolute residual, so that lost noise comes back at its
@@ -68,7 +67,7 @@ void weightAndDecimate(const Geometry& g, S* s, const int16_t* x, int16_t* decim
   int16_t xw[WB_PLC_FRAME];
   residual(g, s, x, e, g.frame);
   int16_t aw[PLC_ORDER];
-  bvxx_Bandwidth_Expansion(aw, plc_STWAL, s->al);
+  bvxx_Bandwidth_Expansion(aw, STWAL, s->al);
   if (g.q1Residual) {
     bvxx_apfilter_8th_Q1_Q0(aw, e, xw, g.frame, s->stwpml, 1);
   } else {
@@ -106,8 +105,8 @@ void goodFrame(const Geometry& g, S* s, int16_t* out, const int16_t* in) {
     // The first good frame after a loss fades in from the synthetic continuation.
     const bool noise = s->scaler == 32767;
     const int n = noise ? 8 : g.longFade;
-    const int16_t* up = noise ? plc_olaup : g.upLong;
-    const int16_t* down = noise ? plc_oladown : g.downLong;
+    const int16_t* up = noise ? (g.wide ? bvxx_olaup : olaup) : g.upLong;
+    const int16_t* down = noise ? (g.wide ? bvxx_oladown : oladown) : g.downLong;
     for (int i = 0; i < n; ++i) x[H + i] = ::round(L_mac(L_mult(x[H + i], up[i]), s->ring[i], down[i]));
   }
   std::memcpy(out, x + H, F * sizeof(int16_t));
@@ -117,7 +116,7 @@ void goodFrame(const Geometry& g, S* s, int16_t* out, const int16_t* in) {
   bvxx_Autocorr(r, x + H + F - kLpcWindow, g.window, kLpcWindow, PLC_ORDER);
   bvxx_Spectral_Smoothing(PLC_ORDER, r, g.lagWindow);
   bvxx_Levinson(r, s->al, s->alast);
-  bvxx_Bandwidth_Expansion(s->al, plc_bwel, s->al);
+  bvxx_Bandwidth_Expansion(s->al, g.wide ? bvxx_bwel : bwel, s->al);
 
   // Noise amplitude: 1.6 times the mean absolute residual (scaled by the sum's shift).
   int16_t e[WB_PLC_FRAME];
@@ -154,7 +153,7 @@ int16_t pitchTrend(const S* s) {
   for (int j = 0; j < 4; ++j) {
     const int d = s->pph[j] - s->pph[j + 1];
     if (d != 0 && 20 * std::abs(d) < s->pph[j]) {
-      int16_t inc = ::round(L_shl(L_mult(static_cast<int16_t>(d), plc_div_n[j]), 6));
+      int16_t inc = ::round(L_shl(L_mult(static_cast<int16_t>(d), div_n[j]), 6));
       if (d > 0 && inc > 128) inc = 128;
       if (d < 0 && inc < -64) inc = -64;
       return inc;
@@ -214,7 +213,7 @@ void lostFrame(const Geometry& g, S* s, int16_t* out) {
     int16_t n[WB_PLC_FRAME + WB_PLC_RING];
     for (int i = 0; i < G; ++i) {
       const int idx = ((i + 1) * s->cfecount) % 127 - 1;
-      n[i] = idx < 0 ? 0 : mult_r(s->avm, plc_wn[idx]);
+      n[i] = idx < 0 ? 0 : mult_r(s->avm, wn[idx]);
     }
     int16_t mem[PLC_ORDER];
     std::memcpy(mem, s->stsyml, sizeof(mem));

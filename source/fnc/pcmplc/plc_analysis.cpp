@@ -65,7 +65,7 @@ void decimate(const int16_t* xw, int16_t* out, PlcDecim st, int factor, const in
 }  // namespace
 
 // The narrowband feedback coefficients are Q29 (state shifted by 3), the wideband ones Q28.
-void decim16(const int16_t* xw, int16_t* out, PlcDecim st) { decimate(xw, out, st, 4, plc_adf, plc_bdf, 3); }
+void decim16(const int16_t* xw, int16_t* out, PlcDecim st) { decimate(xw, out, st, 4, adf, bdf, 3); }
 void decim32(const int16_t* xw, int16_t* out, PlcDecim st) { decimate(xw, out, st, 8, bv32_adf, bv32_bdf, 4); }
 
 // ---------------------------------------------------------------------------------------------
@@ -163,7 +163,7 @@ int16_t coarsePitch(const int16_t* xwd, int16_t cpplast, const CoarseParams& p) 
     int k = 0;
     for (int m = 2 * cand[i].lag; m <= maxLag && all; m += cand[i].lag, ++k) {
       const int tolM = mult_r(static_cast<int16_t>(m), 2130);
-      const int32_t th = k < 4 ? plc_MPTH[k] : 9830;
+      const int32_t th = k < 4 ? MPTH[k] : 9830;
       bool found = false;
       for (int j = i + 1; j < n && !found; ++j) {
         found = std::abs(cand[j].lag - m) <= tolM && above(cand[j].score, cand[b].score, th);
@@ -178,7 +178,7 @@ int16_t coarsePitch(const int16_t* xwd, int16_t cpplast, const CoarseParams& p) 
     if (N.lag < B.lag) {
       if (above(N.score, B.score, 14090)) {
         if (N.lag >= p.nearLimit) return static_cast<int16_t>(N.lag);
-        for (int16_t inv : {plc_invk[0], plc_invk[1], plc_invk[2], plc_invk[3]}) {
+        for (int16_t inv : {invk[0], invk[1], invk[2], invk[3]}) {
           const int16_t s = mult_r(static_cast<int16_t>(B.lag), inv);
           if (std::abs(N.lag - s) <= mult_r(s, 3113)) return static_cast<int16_t>(N.lag);
         }
