@@ -14,6 +14,7 @@
 
 #include "conceal.h"
 #include "pcmplc.h"
+#include "plc_bv32.h"
 #include "plc_common.h"
 
 namespace {
@@ -388,4 +389,53 @@ TEST(PlcQuality, BeatsFrameRepetitionOnRealSpeech) {
     EXPECT_GE(plcNb, repNb) << "narrowband, loss " << rate;
     EXPECT_GE(plcWb, repWb) << "wideband, loss " << rate;
   }
+}
+
+TEST(PlcLsf, LineSpectralFrequenciesRoundTripAndStayOrdered) {
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> kd(-0.6, 0.6);
+  for (int t = 0; t < 50; ++t) {
+    // A stable eighth-order predictor from reflection coefficients.
+    std::vector<double> a(9, 0);
+    a[0] = 1;
+    for (int i = 1; i <= 8; ++i) {
+      const double k = kd(rng);
+      std::vector<double> n = a;
+      for (int j = 1; j < i; ++j) n[j] = a[j] + k * a[i - j];
+      n[i] = k;
+      a = n;
+    }
+    int16_t q[8];
+    for (int i = 0; i < 8; ++i) q[i] = static_cast<int16_t>(std::lround(a[i + 1] * 4096));
+    int16_t lsf[8], back[8];
+    bvxx_Lpc_lsf(q, lsf, 8);
+    for (int i = 1; i < 8; ++i) EXPECT_GT(lsf[i], lsf[i - 1]) << t;
+    bvxx_Lsf_lpc(lsf, back, 8);
+    for (int i = 0; i < 8; ++i) EXPECT_NEAR(back[i], q[i], 120) << "predictor " << t << " coefficient " << i;
+  }
+  int16_t crowded[4] = {3000, 100, 3050, 32760};
+  bvxx_stblz_lsf(crowded, 4);
+  EXPECT_GE(crowded[0], 49);
+  for (int i = 1; i < 4; ++i) EXPECT_GE(crowded[i] - crowded[i - 1], 205);
+  EXPECT_LE(crowded[3], 32718);
+}
+
+TEST(PlcLsf, SmallRoutinesOfTheCodecFamily) {
+  int16_t x[4] = {1000, 0, 0, 0}, y[4], z[4];
+  int16_t m1 = 0, m2 = 0;
+  bvxx_apfilter_1st_Q0_Q0(-16384, x, y, 4, &m1);  // 1 / (1 - 0.5 z^-1)
+  EXPECT_EQ(y[0], 1000);
+  EXPECT_EQ(y[1], 500);
+  EXPECT_EQ(y[3], 125);
+  bvxx_azfilter_1st_Q0_Q0(-16384, y, z, 4, &m2);  // back again
+  EXPECT_EQ(z[0], 1000);
+  EXPECT_EQ(z[1], 0);
+  EXPECT_EQ(bvxx_Pow2(10, 0), 1024);
+  const int16_t cb[6] = {1, 2, 3, 4, 5, 6};
+  int16_t b[3];
+  bvxx_pp3dec(1, cb, b);
+  EXPECT_EQ(b[0], 4);
+  int16_t v[2];
+  bvxx_vqdec(v, 2, cb, 2);
+  EXPECT_EQ(v[1], 6);
 }
