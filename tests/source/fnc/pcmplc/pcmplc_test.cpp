@@ -419,23 +419,3 @@ TEST(PlcLsf, LineSpectralFrequenciesRoundTripAndStayOrdered) {
   for (int i = 1; i < 4; ++i) EXPECT_GE(crowded[i] - crowded[i - 1], 205);
   EXPECT_LE(crowded[3], 32718);
 }
-
-TEST(PlcLsf, SmallRoutinesOfTheCodecFamily) {
-  int16_t x[4] = {1000, 0, 0, 0}, y[4], z[4];
-  int16_t m1 = 0, m2 = 0;
-  bvxx_apfilter_1st_Q0_Q0(-16384, x, y, 4, &m1);  // 1 / (1 - 0.5 z^-1)
-  EXPECT_EQ(y[0], 1000);
-  EXPECT_EQ(y[1], 500);
-  EXPECT_EQ(y[3], 125);
-  bvxx_azfilter_1st_Q0_Q0(-16384, y, z, 4, &m2);  // back again
-  EXPECT_EQ(z[0], 1000);
-  EXPECT_EQ(z[1], 0);
-  EXPECT_EQ(bvxx_Pow2(10, 0), 1024);
-  const int16_t cb[6] = {1, 2, 3, 4, 5, 6};
-  int16_t b[3];
-  bvxx_pp3dec(1, cb, b);
-  EXPECT_EQ(b[0], 4);
-  int16_t v[2];
-  bvxx_vqdec(v, 2, cb, 2);
-  EXPECT_EQ(v[1], 6);
-}
