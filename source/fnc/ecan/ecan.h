@@ -53,6 +53,10 @@ constexpr int16_t HAPI_HEC_NOISE_SUPPRESSION_MIN = 0;
 constexpr int16_t HAPI_HEC_NOISE_SUPPRESSION_MAX = 20 * Q_DB;
 constexpr int16_t HAPI_HEC_DEFAULT_COMPRESSOR_PEAK = 6 * Q_DB;
 constexpr int16_t HAPI_HEC_MINIMUM_ERL_DB = 6 * Q_DB;
+// Compressor defaults: peak, noise suppression, AGC target level, attack, decay.
+constexpr int16_t HAPI_HEC_DEFAULT_VOLCOMPRESSOR[5] = {HAPI_HEC_DEFAULT_COMPRESSOR_PEAK, 0, -15 * Q_DB, 0,
+                                                       32 * Q_DB};
+constexpr int16_t HAPI_HEC_DEFAULT_GAINCOMPRESSOR[5] = {0, 6 * Q_DB, -15 * Q_DB, 0, 32 * Q_DB};
 
 // Register word indexes.
 enum : uint16_t {

@@ -59,7 +59,7 @@ void highLevelWatch(HEC* hec, int16_t far) {
   }
 }
 
-void erlEstimate(HEC* hec, uint32_t sInPwr, uint32_t rOutPwr, bool slow) {
+void ecanErlEstimate(HEC* hec, uint32_t sInPwr, uint32_t rOutPwr, bool slow) {
   ERLTRK& t = hec->erlTracker;
   const int shift = slow ? 5 : 7;
   t.sIn += (static_cast<int32_t>(std::min<uint32_t>(sInPwr, INT32_MAX)) - t.sIn) >> shift;
@@ -77,7 +77,7 @@ void erlEstimate(HEC* hec, uint32_t sInPwr, uint32_t rOutPwr, bool slow) {
   hec->state.erldB = std::max(hec->state.erldB, t.erldB);
 }
 
-void erleEstimate(HEC* hec, uint32_t sInPwr, uint32_t sOutPwr, int16_t sIndB, int16_t sOutdB,
+void ecanErleEstimate(HEC* hec, uint32_t sInPwr, uint32_t sOutPwr, int16_t sIndB, int16_t sOutdB,
                   int16_t peak, bool slow) {
   if (slow || sOutdB > peak - dB(15)) return;
   ERLETRK& t = hec->erleTracker;
@@ -217,32 +217,40 @@ void modeBits(HEC* hec) {
   }
 }
 
-// One 40-sample block.
-void hecBlock(HEC* hec, HEC_T* t, int b, int16_t* sIn, int16_t* companion, const int16_t* ref) {
+// What the two halves of a block's processing share.
+struct BlockVals {
+  int16_t in[HEC_BLOCK];  // the near-end input before cancellation
+  uint32_t sInPwr;
+  uint32_t rOutPwr;
+  uint32_t e;             // output power
+  int16_t peak;
+  int16_t trough;
+};
+
+// The adaptive part of one 40-sample block: levels, cancellation, background adaptation, the
+// output levels and the activity detection.
+void hecIngress1(HEC* hec, HEC_T* t, int b, int16_t* sIn, const int16_t* ref, BlockVals* v) {
   const int T = t->tailLength;
   const uint16_t options = hec->regs.options;
   int16_t scratch[4 * HEC_BLOCK];
-  int16_t in[HEC_BLOCK];
-  std::memcpy(in, sIn, sizeof(in));
+  std::memcpy(v->in, sIn, sizeof(v->in));
+  const int16_t* in = v->in;
 
-  // Levels of the reference and the input.
-  const uint32_t rOutPwr = levelBlockPwrHpf(ref, HEC_BLOCK, 8, &hec->hpfa);
-  const uint32_t sInPwr = levelBlockPwrHpf(in, HEC_BLOCK, 8, &hec->hpfc);
-  levelEstimator(&hec->rOutLev.est, &t->rOutdB[b], 0, LEV_FLAG_MINMAX, rOutPwr, ref, HEC_BLOCK, nullptr);
-  levelEstimator(&hec->sInLev, &t->sIndB[b], 0, 0, sInPwr, in, HEC_BLOCK, nullptr);
+  v->rOutPwr = levelBlockPwrHpf(ref, HEC_BLOCK, 8, &hec->hpfa);
+  v->sInPwr = levelBlockPwrHpf(in, HEC_BLOCK, 8, &hec->hpfc);
+  levelEstimator(&hec->rOutLev.est, &t->rOutdB[b], 0, LEV_FLAG_MINMAX, v->rOutPwr, ref, HEC_BLOCK, nullptr);
+  levelEstimator(&hec->sInLev, &t->sIndB[b], 0, 0, v->sInPwr, in, HEC_BLOCK, nullptr);
   highLevelWatch(hec, t->rOutdB[b].blk);
-  int16_t peak, trough;
-  hecPeakLevel(hec, t->rOutdB[b].blk, &peak, &trough);
-  t->rOutPeakdB[b] = LEV_LS{peak, std::max(peak, t->rOutdB[b].win)};
-  t->rOutTroughdB[b] = trough;
-  const bool adaptAllowed = hecNearDetectAdapt(hec, t->sIndB[b].blk, peak);
+  hecPeakLevel(hec, t->rOutdB[b].blk, &v->peak, &v->trough);
+  t->rOutPeakdB[b] = LEV_LS{v->peak, std::max(v->peak, t->rOutdB[b].win)};
+  t->rOutTroughdB[b] = v->trough;
+  const bool adaptAllowed = hecNearDetectAdapt(hec, t->sIndB[b].blk, v->peak);
 
   // Foreground cancellation; the background's error is measured from the same filter state.
   int32_t uBg = hec->sOutLev.mm2.mm.est.u;
-  uint32_t e = lmsCancel(sIn, ref, hec->hFg, in, T, HEC_BLOCK, &hec->sOutLev.mm2.mm.est.u, scratch);
-  t->sOutdBFg[b] = powerDb(e);
+  v->e = lmsCancel(sIn, ref, hec->hFg, in, T, HEC_BLOCK, &hec->sOutLev.mm2.mm.est.u, scratch);
+  t->sOutdBFg[b] = powerDb(v->e);
 
-  // Background adaptation.
   t->adapted[b] = 0;
   t->sOutPwrBg[b] = 0;
   if (adaptAllowed && !(options & HAPI_HEC_ADAPT_OFF)) {
@@ -257,9 +265,9 @@ void hecBlock(HEC* hec, HEC_T* t, int b, int16_t* sIn, int16_t* companion, const
   }
 
   // Divergence guard: an output louder than twice the input while the floor is watched.
-  if (sInPwr < e / 2 && hec->hangCount.lowLevel > 0) {
-    std::memcpy(sIn, in, sizeof(in));
-    e = sInPwr;
+  if (v->sInPwr < v->e / 2 && hec->hangCount.lowLevel > 0) {
+    std::memcpy(sIn, in, sizeof(v->in));
+    v->e = v->sInPwr;
     hec->hangCount.lowLevel = 50;
   }
 
@@ -267,7 +275,7 @@ void hecBlock(HEC* hec, HEC_T* t, int b, int16_t* sIn, int16_t* companion, const
   const bool farQuiet = t->rOutdB[b].win <= kQuietFar;
   const uint16_t outFlags = farQuiet ? 0x1C : (0x1C | LEV_FLAG_HOLD_MIN2 | LEV_FLAG_TRACK_HOLD);
   LEV_LS flat{};
-  levelEstimator(&hec->sOutLev.mm2.mm.est, &t->sOutdB[b], 0, outFlags, e, nullptr, HEC_BLOCK, nullptr);
+  levelEstimator(&hec->sOutLev.mm2.mm.est, &t->sOutdB[b], 0, outFlags, v->e, nullptr, HEC_BLOCK, nullptr);
   levelEstimator(&hec->sOutLevFlat.mm2.mm.est, &flat, 0, outFlags, levelBlockPower(sIn, HEC_BLOCK, 8),
                  sIn, HEC_BLOCK, scratch);
   hec->state.LsoutMin = hec->sOutLevFlat.mm2.mm.levMin;
@@ -278,23 +286,26 @@ void hecBlock(HEC* hec, HEC_T* t, int b, int16_t* sIn, int16_t* companion, const
   hec->state.Lsin = t->sIndB[b].blk;
   hec->state.Lsout = t->sOutdB[b].blk;
   modeBits(hec);
+}
 
-  // Trackers.
+// After cancellation: ERL and ERLE, reports, push, the non-linear processor, convergence and
+// the ingress gain.
+void hecIngress2(HEC* hec, HEC_T* t, int b, int16_t* sIn, int16_t* companion, const BlockVals& v) {
+  const uint16_t options = hec->regs.options;
   const bool slow = hec->hangCount.adapt > 0 || t->rOutdB[b].win <= kQuietFar;
-  erlEstimate(hec, sInPwr, rOutPwr, slow);
-  erleEstimate(hec, sInPwr, e, t->sIndB[b].blk, t->sOutdB[b].blk, peak, slow);
+  ecanErlEstimate(hec, v.sInPwr, v.rOutPwr, slow);
+  ecanErleEstimate(hec, v.sInPwr, v.e, t->sIndB[b].blk, t->sOutdB[b].blk, v.peak, slow);
   if (options == 0 && hec->frameCount % kAcomPeriodMs == 0) {
     ecanEvent(hec, HAPI_HEC_ACOM_EVT, 32767,
               static_cast<uint16_t>((HEC_DBQ82DB(hec->state.erldB) << 8) | (HEC_DBQ82DB(hec->state.erledB) & 0xFF)));
   }
-  if (t->rOutdB[b].win > kQuietFar && trough - t->sIndB[b].blk > hec->state.erldB + dB(1)) {
-    ecanEvent(hec, HAPI_HEC_LEVEL_EVT, static_cast<uint16_t>(trough), static_cast<uint16_t>(t->sIndB[b].blk));
+  if (t->rOutdB[b].win > kQuietFar && v.trough - t->sIndB[b].blk > hec->state.erldB + dB(1)) {
+    ecanEvent(hec, HAPI_HEC_LEVEL_EVT, static_cast<uint16_t>(v.trough), static_cast<uint16_t>(t->sIndB[b].blk));
   }
   if (!(options & HAPI_HEC_PUSH_OFF) && t->adapted[b]) {
-    pushCheck(hec, t->rOutPeakdB[b].win, peak, t->sOutdBFg[b], powerDb(t->sOutPwrBg[b]));
+    pushCheck(hec, t->rOutPeakdB[b].win, v.peak, t->sOutdBFg[b], powerDb(t->sOutPwrBg[b]));
   }
 
-  // Non-linear processor.
   const uint16_t before = hec->state.nlp;
   t->nlp = hecNLPdecision(hec, t, b);
   const bool nlpOn = hec->state.nlp & 1;
@@ -353,7 +364,9 @@ void hecIngress(HEC* hec, int16_t* sIn, int16_t* companion, int frameSize) {
     t.tailLength = HEC_TAPS;
     const uint32_t before = hec->frameCount;
     for (int b = 0; b * HEC_BLOCK < frameSize; ++b) {
-      hecBlock(hec, &t, b, sIn + b * HEC_BLOCK, companion + 2 * b * HEC_BLOCK, ref + b * HEC_BLOCK);
+      BlockVals v;
+      hecIngress1(hec, &t, b, sIn + b * HEC_BLOCK, ref + b * HEC_BLOCK, &v);
+      hecIngress2(hec, &t, b, sIn + b * HEC_BLOCK, companion + 2 * b * HEC_BLOCK, v);
     }
     afterFrame(hec, before);
   }

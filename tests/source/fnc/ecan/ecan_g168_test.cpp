@@ -152,3 +152,19 @@ TEST(NonLinearProcessor, ReplacesResidualEchoWithComfortNoiseAtTheFloor) {
   const auto m = hybrid::run(mute.get(), farWithPause, near, path, kBulk + 10);
   EXPECT_LT(hybrid::levelDbfs(m.sOut, 7.0, 10.0), noiseLevel - 10);
 }
+
+TEST(NonLinearProcessor, CappedComfortNoiseStaysAtMinus65dB) {
+  // A -40 dB near-end floor (on the library's level scale), comfort noise capped.
+  auto hec = canceller(HAPI_HEC_CNG_CAP_ON);
+  auto far = hybrid::gaussian(8000 * 10, -20, 15);
+  std::fill(far.begin(), far.begin() + 8000 * 3, 0);
+  const auto near = hybrid::gaussian(8000 * 10, -44.8, 16);
+  const auto path = hybrid::echoPath(6, 10, 17);
+  const auto r = hybrid::run(hec.get(), far, near, path, kBulk + 10);
+  const double floorDb = hec->state.LsoutMin / 256.0;
+  const double outLevel = hybrid::levelDbfs(r.sOut, 7.0, 10.0) + 4.81;
+  report("NLP with cap: near-end floor (library scale)", floorDb);
+  report("NLP with cap: output level (library scale)", outLevel);
+  EXPECT_NEAR(floorDb, -40.0, 2.0);
+  EXPECT_NEAR(outLevel, -65.0, 3.0);
+}
