@@ -49,7 +49,9 @@ TEST_P(G711Channel, LineToneLeavesAsPacketsThatDecodeToTheTone) {
   for (size_t i = 0; i < pk.size(); ++i) {
     EXPECT_EQ(pk[i].payloadID, HAPI_PKT_VOICE << 8 | c.code);
     ASSERT_EQ(pk[i].payloadLength, c.interval) << "one byte per sample";
-    if (i > 0) EXPECT_EQ(pk[i].timestamp - pk[i - 1].timestamp, c.interval);
+    if (i > 0) {
+      EXPECT_EQ(pk[i].timestamp - pk[i - 1].timestamp, c.interval);
+    }
     stream.insert(stream.end(), pk[i].payload.begin(), pk[i].payload.end());
   }
   const std::vector<int16_t> pcm = g711Decode(stream, c.code == 1);
@@ -57,7 +59,7 @@ TEST_P(G711Channel, LineToneLeavesAsPacketsThatDecodeToTheTone) {
   std::vector<int16_t> aligned(pk[0].timestamp % 8, 0);
   aligned.insert(aligned.end(), pcm.begin(), pcm.end());
   EXPECT_GT(toneSnrDb(aligned, 1000, 8, 4000), 30);
-  EXPECT_EQ(codec()->ctl.stats.encoder.activeFrameCount, codec()->ctl.stats.encoder.activeFrameCount);
+  EXPECT_GE(codec()->ctl.stats.encoder.activeFrameCount, pk.size() * c.interval / 40);
 }
 
 TEST_P(G711Channel, PacketsFedInPlayOutOnTheLine) {

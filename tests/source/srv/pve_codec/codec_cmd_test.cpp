@@ -1,6 +1,10 @@
 // The codec service's commands, registers and refusals.
 #include "codec_harness.h"
 
+#include <cstdio>
+
+#include "cfg/vhd_cfg.h"
+
 namespace codectest {
 namespace {
 
@@ -119,6 +123,32 @@ TEST_F(CodecTest, PacketsOfUnknownCodesAreReportedOnce) {
   ASSERT_GE(exc.size(), 2u);
   EXPECT_LE(exc.size(), 10u);
   for (const HostMsg& m : exc) EXPECT_EQ(m.op1, PVE_EXC_DEC_UNAVAILABLE);
+}
+
+}  // namespace
+}  // namespace codectest
+
+namespace codectest {
+namespace {
+
+TEST(CodecSizing, GatewayAndConferenceChannelsOfTheShippedTablesOpenWithTheCodec) {
+  lhapiInit(0);
+  QRN_HapiInit([](QRN_Handle, QRN_SocketMsg* m) { QRN_FreeSocketMsg(m); }, nullptr);
+  VHD_gArchive = VHD_gDefaultArchive;
+  VHD_gNumArchives = VHD_NUM_DEFAULT_ARCHIVES;
+  std::printf("codec instance %u bytes, encoder pool %u words, jitter buffer %u words\n", pvecodecarc.instMemSize,
+              codecHeavyPoolWords(), pveTablesInit().decJbWords);
+  for (uint16_t type : {HAPI_GATEWAY_VHD, HAPI_CONFERENCE_VHD}) {
+    ASSERT_EQ(VHD_OpenInstance(kVhd, type), 1) << type;
+    QRN_Socket* socket = VHD_GetInstance(kVhd)->socket;
+    bool codecBuilt = false;
+    for (uint16_t i = 0; i < socket->numServiceEntries; ++i) {
+      const QRN_Service& srv = socket->service[i];
+      if (srv.archive != nullptr && srv.archive->srvId == HAPI_CODEC_SRV) codecBuilt = srv.serviceData != nullptr;
+    }
+    EXPECT_TRUE(codecBuilt) << "no instance memory for the codec service in channel type " << type;
+    VHD_CloseInstance(kVhd);
+  }
 }
 
 }  // namespace
