@@ -17,4 +17,3 @@ const HSFSRVARC dtasarc = {HAPI_DTAS_SRV, 0, nullptr, nullptr, nullptr, nullptr,
 const HSFSRVARC clidrxsrvarc = {HAPI_CLIDRX_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC cmtdarc = {HAPI_CMTD_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC clidtxsrvarc = {HAPI_CLIDTX_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
-const HSFSRVARC ecanarc = {HAPI_HEC_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};

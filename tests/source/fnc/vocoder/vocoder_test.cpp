@@ -426,3 +426,35 @@ TEST(VocoderOpus, RateChangeRecreatesTheDecoderAndPacketTimeChangeKeepsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(VocoderG711, LostFramesAreConcealedByTheModeOfTheRegisters) {
+  EncBench enc(HAPI_PKT_VC_G711_ULAW);
+  for (uint16_t mode : {1, 3}) {
+    DecBench dec(HAPI_PKT_VC_G711_ULAW, mode);
+    std::vector<int16_t> last;
+    for (int f = 0; f < 20; ++f) {
+      std::vector<uint16_t> p;
+      uint16_t bytes = 0;
+      enc.encode(tone(40, 500, 8000, 8000, 40 * f), p, bytes);
+      AJC_PVEDEC_INT r{};
+      r.currPkt[0] = dec.frame(AJC_PKT_VOICE, p.data(), 20, bytes);
+      r.numCurrPkt = 1;
+      last = dec.decode(r, 40);
+    }
+    AJC_PVEDEC_INT lost{};
+    lost.currPkt[0].payloadID = AJC_PKT_FRAME_REPEAT << 8;
+    lost.numCurrPkt = 1;
+    const std::vector<int16_t> out = dec.decode(lost, 40);
+    double energy = 0;
+    for (int16_t s : out) energy += double(s) * s;
+    EXPECT_GT(energy, 40.0 * 1000 * 1000) << "mode " << mode;
+    if (mode == 1) {
+      // The frame-repeat concealment plays the last good frame 3 dB down.
+      for (int i = 0; i < 40; ++i) EXPECT_EQ(out[i], static_cast<int16_t>((last[i] * 23198) >> 15)) << i;
+    }
+  }
+}
+
+}  // namespace

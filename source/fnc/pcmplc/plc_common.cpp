@@ -1,0 +1,226 @@
+// Data movement, fixed-point helpers, the 64-bit accumulator, the order-8 filters and the linear
+// prediction of the PCM concealment.
+#include "plc_common.h"
+
+#include <cstring>
+
+namespace {
+
+int64_t value(const PlcAcc64* acc) {
+  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(acc->hi)) << 32) | acc->lo);
+}
+
+void store(PlcAcc64* acc, int64_t v) {
+  acc->lo = static_cast<uint32_t>(v);
+  acc->hi = static_cast<int32_t>(static_cast<uint64_t>(v) >> 32);
+}
+
+// Wrapping 64-bit sum, as the emulated accumulator's carry chain behaves.
+int64_t add64(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+
+// One output of an all-zero filter: x*4096 + sum a_k x(i-k), saturated to 32 bits.
+int32_t azOne(const int16_t* a, const int16_t* x) {
+  PlcAcc64 acc{};
+  imult32(&acc, x[0], 4096);
+  for (int k = 0; k < PLC_ORDER; ++k) imac64_16(&acc, a[k], x[-1 - k]);
+  return sat64(&acc);
+}
+
+void allPole(const int16_t* a, const int16_t* x, int16_t* y, int n, const int16_t* mem,
+             int16_t* newMem, int32_t inputGain) {
+  int16_t buf[PLC_ORDER + 160];
+  const int len = n > 160 ? 160 : n;
+  std::memcpy(buf, mem, PLC_ORDER * sizeof(int16_t));
+  for (int i = 0; i < len; ++i) {
+    PlcAcc64 acc{};
+    imult32(&acc, x[i], inputGain);
+    for (int k = 0; k < PLC_ORDER; ++k) imsu64_16(&acc, a[k], buf[PLC_ORDER + i - 1 - k]);
+    buf[PLC_ORDER + i] = ::round(L_shl(sat64(&acc), 4));
+    y[i] = buf[PLC_ORDER + i];
+  }
+  if (newMem != nullptr) std::memcpy(newMem, buf + len, PLC_ORDER * sizeof(int16_t));
+}
+
+}  // namespace
+
+void W16copy(int16_t* dst, const int16_t* src, int n) { std::memmove(dst, src, n * sizeof(int16_t)); }
+void W16zero(int16_t* dst, int n) { std::memset(dst, 0, n * sizeof(int16_t)); }
+void W32copy(int32_t* dst, const int32_t* src, int n) { std::memmove(dst, src, n * sizeof(int32_t)); }
+
+int32_t L_mult0(int16_t a, int16_t b) { return int32_t{a} * b; }
+int32_t L_mac0(int32_t acc, int16_t a, int16_t b) { return L_add(acc, L_mult0(a, b)); }
+int32_t L_msu0(int32_t acc, int16_t a, int16_t b) { return L_sub(acc, L_mult0(a, b)); }
+
+void L_Extract(int32_t x, int16_t* hi, int16_t* lo) {
+  *hi = static_cast<int16_t>(x >> 16);
+  *lo = static_cast<int16_t>((x >> 1) & 0x7FFF);
+}
+
+int32_t L_Comp(int16_t hi, int16_t lo) { return L_add(L_deposit_h(hi), L_add(lo, lo)); }
+
+int32_t Mpy_32_16(int16_t hi, int16_t lo, int16_t n) { return L_add(L_mult(hi, n), 2 * int32_t{mult(lo, n)}); }
+
+void bvxx_Log2(int32_t x, int16_t* exponent, int16_t* fraction) {
+  // The interpolation of the shared operators' Log2, whose table is the same.
+  Log2(x, exponent, fraction);
+}
+
+void mthi64(PlcAcc64* acc, int32_t v) { acc->hi = v; }
+void mtlo64(PlcAcc64* acc, uint32_t v) { acc->lo = v; }
+int32_t mfhi64(const PlcAcc64* acc) { return acc->hi; }
+uint32_t mflo64(const PlcAcc64* acc) { return acc->lo; }
+void imult32(PlcAcc64* acc, int32_t a, int32_t b) { store(acc, int64_t{a} * b); }
+void imac64_16(PlcAcc64* acc, int16_t a, int16_t b) { store(acc, add64(value(acc), int32_t{a} * b)); }
+void imsu64_16(PlcAcc64* acc, int16_t a, int16_t b) { store(acc, add64(value(acc), -(int32_t{a} * b))); }
+void imac64_32(PlcAcc64* acc, int32_t a, int32_t b) { store(acc, add64(value(acc), int64_t{a} * b)); }
+void imsu64_32(PlcAcc64* acc, int32_t a, int32_t b) {
+  store(acc, static_cast<int64_t>(static_cast<uint64_t>(value(acc)) - static_cast<uint64_t>(int64_t{a} * b)));
+}
+
+int32_t sat64(const PlcAcc64* acc) {
+  const int64_t v = value(acc);
+  if (v > INT32_MAX) {
+    Overflow = 1;
+    return INT32_MAX;
+  }
+  if (v < INT32_MIN) {
+    Overflow = 1;
+    return INT32_MIN;
+  }
+  return static_cast<int32_t>(v);
+}
+
+void idiv32(PlcAcc64* acc, int32_t a, int32_t b) {
+  if (b == 0) {  // no quotient: keep the dividend, no remainder
+    acc->lo = static_cast<uint32_t>(a);
+    acc->hi = 0;
+    return;
+  }
+  if (b == -1) {
+    acc->lo = static_cast<uint32_t>(-static_cast<int64_t>(a));
+    acc->hi = 0;
+    return;
+  }
+  acc->lo = static_cast<uint32_t>(a / b);
+  acc->hi = a % b;
+}
+
+int32_t fdiv32(int32_t a, int32_t b) {
+  if (a <= 0 || b <= 0) return 0;
+  if (a >= b) return INT32_MAX;
+  int shift = 0;
+  int64_t bn = b;
+  while (bn < 0x40000000) {  // normalise the divisor; the quotient is scaled back below
+    bn <<= 1;
+    ++shift;
+  }
+  // First estimate of 2^47 / bn from its high word, then one Newton step kept to 2^63 / bn.
+  const int64_t y0 = 0x7FFFFFFF / (bn >> 16);
+  const int64_t e = (int64_t{1} << 48) - bn * y0;  // 2^48 - bn*y0, about 2^47 (1 - error)
+  const int64_t y1 = static_cast<int64_t>(((__int128)y0 * e) >> 31);  // 2^63 / bn, refined
+  // a / bn in Q31, then back to the divisor's own scale.
+  const __int128 q = (((__int128)a * y1) >> 32) << shift;
+  return q > INT32_MAX ? INT32_MAX : static_cast<int32_t>(q);
+}
+
+void bvxx_azfilter_8th_Q0_Q0(const int16_t* a, const int16_t* x, int16_t* y, int n) {
+  for (int i = 0; i < n; ++i) y[i] = ::round(L_shl(azOne(a, x + i), 4));
+}
+
+void bvxx_azfilter_8th_Q0_Q1(const int16_t* a, const int16_t* x, int16_t* y, int n) {
+  for (int i = 0; i < n; ++i) y[i] = ::round(L_shl(azOne(a, x + i), 5));
+}
+
+void bvxx_azfilter_8th_Q0_Q1_generic(const int16_t* a, const int16_t* x, int16_t* y, int n) {
+  bvxx_azfilter_8th_Q0_Q1(a, x, y, n);
+}
+
+void bvxx_apfilter_8th_Q0_Q0(const int16_t* a, const int16_t* x, int16_t* y, int n, int16_t* mem,
+                             int update) {
+  allPole(a, x, y, n, mem, update ? mem : nullptr, 4096);
+}
+
+void bvxx_apfilter_8th_Q0_Q0_20(const int16_t* a, const int16_t* x, int16_t* y, const int16_t* mem) {
+  allPole(a, x, y, 20, mem, nullptr, 4096);
+}
+
+void bvxx_apfilter_8th_Q1_Q0(const int16_t* a, const int16_t* x, int16_t* y, int n, int16_t* mem,
+                             int update) {
+  allPole(a, x, y, n, mem, update ? mem : nullptr, 2048);
+}
+
+void bvxx_apfilter_8th_Q1_Q0_20(const int16_t* a, const int16_t* x, int16_t* y, const int16_t* mem) {
+  allPole(a, x, y, 20, mem, nullptr, 2048);
+}
+
+void bvxx_Autocorr(int32_t* r, const int16_t* x, const int16_t* window, int n, int order) {
+  int16_t w[160];
+  const int len = n > 160 ? 160 : n;
+  for (int i = 0; i < len; ++i) w[i] = mult_r(x[i], window[i]);
+  int32_t r0;
+  for (;;) {
+    Overflow = 0;
+    r0 = 1;
+    for (int i = 0; i < len; ++i) r0 = L_mac(r0, w[i], w[i]);
+    if (!Overflow) break;
+    for (int i = 0; i < len; ++i) w[i] = static_cast<int16_t>(w[i] >> 2);
+  }
+  const int16_t s = norm_l(r0);
+  r[0] = L_shl(r0, s);
+  for (int k = 1; k <= order; ++k) {
+    int32_t acc = 0;
+    for (int i = 0; i < len - k; ++i) acc = L_mac(acc, w[i], w[i + k]);
+    r[k] = L_shl(acc, s);
+  }
+}
+
+void bvxx_Spectral_Smoothing(int order, int32_t* r, const int32_t* lagWindow) {
+  for (int k = 1; k <= order; ++k) {
+    const int64_t p = int64_t{r[k]} * lagWindow[k - 1];
+    r[k] = static_cast<int32_t>(2 * (p >> 32));
+  }
+}
+
+void bvxx_Levinson(const int32_t* r, int16_t* a, int16_t* previous) {
+  // Coefficients in Q27 (a0 = 2^27 implicit), prediction error in Q31 of r[0].
+  constexpr int32_t kMaxReflection = 0x7FEE0000;
+  int32_t A[PLC_ORDER + 1] = {};
+  int32_t An[PLC_ORDER + 1] = {};
+  if (r[0] <= 0) {
+    std::memcpy(a, previous, PLC_ORDER * sizeof(int16_t));
+    return;
+  }
+  int64_t alpha = r[0];
+  for (int m = 1; m <= PLC_ORDER; ++m) {
+    int64_t t = int64_t{r[m]} << 27;
+    for (int j = 1; j < m; ++j) t += int64_t{A[j]} * r[m - j];
+    const int64_t num = t >> 27;  // Q31
+    const int64_t mag = num < 0 ? -num : num;
+    if (mag >= alpha) {
+      std::memcpy(a, previous, PLC_ORDER * sizeof(int16_t));
+      return;
+    }
+    int32_t k = fdiv32(static_cast<int32_t>(mag), static_cast<int32_t>(alpha));
+    if (num > 0) k = -k;
+    if (k > kMaxReflection || k < -kMaxReflection) {
+      std::memcpy(a, previous, PLC_ORDER * sizeof(int16_t));
+      return;
+    }
+    for (int j = 1; j < m; ++j) An[j] = static_cast<int32_t>(A[j] + ((int64_t{k} * A[m - j]) >> 31));
+    An[m] = k >> 4;
+    for (int j = 1; j <= m; ++j) A[j] = An[j];
+    alpha = (alpha * (((int64_t{1} << 62) - int64_t{k} * k) >> 31)) >> 31;
+    if (alpha <= 0) alpha = 1;
+  }
+  for (int j = 1; j <= PLC_ORDER; ++j) {
+    const int32_t q = (A[j] + (1 << 14)) >> 15;  // Q27 to Q12, rounded
+    a[j - 1] = static_cast<int16_t>(q > 32767 ? 32767 : (q < -32768 ? -32768 : q));
+  }
+  std::memcpy(previous, a, PLC_ORDER * sizeof(int16_t));
+}
+
+void bvxx_Bandwidth_Expansion(int16_t* out, const int16_t* factors, const int16_t* a) {
+  for (int k = 0; k < PLC_ORDER; ++k) out[k] = mult_r(factors[k], a[k]);
+}
