@@ -138,6 +138,20 @@ TEST(CodecSizing, GatewayAndConferenceChannelsOfTheShippedTablesOpenWithTheCodec
   VHD_gNumArchives = VHD_NUM_DEFAULT_ARCHIVES;
   std::printf("codec instance %u bytes, encoder pool %u words, jitter buffer %u words\n", pvecodecarc.instMemSize,
               codecHeavyPoolWords(), pveTablesInit().decJbWords);
+  // Every usable code: its decoder instance and a queue of whole payload slots fit the jitter
+  // buffer's memory, and a slot holds what the wrapper copies out of it.
+  const PVE_SIZE_TABLES& t = pveTablesInit();
+  for (unsigned code = 0; code < HAPI_PKT_VC_ALG_MAX; ++code) {
+    if (t.pveEncPoolSize[code] == 0) continue;
+    const unsigned alg = hsgpvealg[code];
+    EXPECT_GE(t.decPktSize[code], vocoderDecCopyBytes(alg)) << code;
+    EXPECT_GE(t.decPktSize[code], hsgpvepktsize[code]) << code;
+    EXPECT_GE(t.decInstSize[code] * 2u, PVE_DEC_HDR_BYTES + vocoderDecStateBytes(alg)) << code;
+    const unsigned slots = (t.decJbWords - t.decInstSize[code]) / ((t.decPktSize[code] + 1) / 2 + 5);
+    EXPECT_GE(slots, 4u) << code;
+    std::printf("code %2u: decoder %5u words, slot %4u bytes, %4u slots; encoder %5u words, pool %5u\n", code,
+                t.decInstSize[code], t.decPktSize[code], slots, t.pveEncInstSize[code], t.pveEncPoolSize[code]);
+  }
   for (uint16_t type : {HAPI_GATEWAY_VHD, HAPI_CONFERENCE_VHD}) {
     ASSERT_EQ(VHD_OpenInstance(kVhd, type), 1) << type;
     QRN_Socket* socket = VHD_GetInstance(kVhd)->socket;
