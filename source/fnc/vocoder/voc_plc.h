@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "conceal.h"
+#include "pcmplc.h"
 
 inline constexpr int PVE_PLC_FRAME = 40;
 
@@ -13,6 +14,7 @@ struct PvePlc {
   uint16_t mode;  // 0, 1 or 3
   HSZCONCEAL conceal;
   int16_t history[PVE_PLC_FRAME];
+  NB_PLC_State nb;
 };
 
 // Binds the concealment for a decoder: mode from the registers, reset when the mode changes or

@@ -140,9 +140,39 @@ void vocoderCopy(void* decp, const AJC_PKT_HDR* h, uint16_t* dest, uint16_t word
 void vocoderDropSecond(void* decp, AJC_PVEDEC_INT* r);
 
 // The AMR and AMR-WB encoders keep the packetising options and the far end's mode request in
-// their instance (the encoder pool); both do nothing for other encoders' memory.
+// their instance (the encoder pool); the codec service calls these only while such an encoder
+// is configured.
 void vocoderAmrOptions(void* encPool, const AMR_REGS* options);
 void vocoderAmrModeRequest(void* encPool, uint16_t mode);
+
+// What the codec service's AMR payload builder keeps in the AMR or AMR-WB encoder instance: the
+// packet time and redundancy, the time elapsed in the current packet and the last frames.
+inline constexpr int AMR_HISTORY_FRAMES = 11;
+inline constexpr int AMR_SLOT_BYTES = 62;  // the largest single-frame payload (AMR-WB octet-aligned)
+struct AMR_PKT_FRAME {
+  uint16_t bytes;
+  uint8_t payload[AMR_SLOT_BYTES];
+};
+struct AMR_PKT_STATE {
+  uint16_t ptime;    // P, ms
+  uint16_t red;      // R, ms
+  uint16_t elapsed;  // T, ms
+  uint16_t stored;   // frames in the history, at most 11
+  uint16_t next;     // ring position of the next frame to store
+  AMR_PKT_FRAME history[AMR_HISTORY_FRAMES];
+};
+// The builder's state at the front of an AMR or AMR-WB encoder instance.
+inline AMR_PKT_STATE* vocoderAmrPktState(void* encPool) { return static_cast<AMR_PKT_STATE*>(encPool); }
+// Packet time rounded down to 20 ms within 20..240, and the redundancy that fits with it.
+uint16_t amrPtime(uint16_t ptime);
+uint16_t amrRed(uint16_t ptime, uint16_t red);
+// Speech bits of a frame type (mode), 0 for no data; octet-aligned rounds up to whole bytes.
+uint16_t amrGetModeBits(unsigned mode, bool wideband, bool octetAligned);
+// Frame type of a single-frame payload.
+unsigned amrGetMode(const uint8_t* payload, bool octetAligned);
+// Copies `count` bits, most significant first, between byte arrays at bit offsets; with `pad`
+// it zero-fills the destination to the next byte boundary. Returns the bits written.
+unsigned hsfCopyBits(uint8_t* dst, unsigned dstBit, const uint8_t* src, unsigned srcBit, unsigned count, bool pad);
 
 // The records of the families (empty ones included).
 extern const HSZVOCODERS vocoder_g711_NB, vocoder_g726, vocoder_g729, vocoder_g7231, vocoder_linPCM_NB,

@@ -205,8 +205,8 @@ bool codecVadAvailable();
 uint16_t codecVad(HSZCODECINST* inst, const int16_t* samples, unsigned n);  // 1 = inactive
 int codecVadGenSid(HSZCODECINST* inst, uint16_t* payload);             // 2 = a SID is due
 // AMR and AMR-WB payloads of several frames with redundancy: 0 when `packet` now holds a
-// payload to send, 1 when the frame was kept for a later one.
-int amrConstructSuperpacket(HSZCODECINST* inst, HAPI_PKT_HDR* packet);
+// payload to send (in scratch memory), 1 when the frame was kept for a later one.
+int amrConstructSuperpacket(HSZCODECINST* inst, HAPI_PKT_HDR** packet);
 void codecCngInit(PVE_CNG* cng, uint16_t type);
 void codecCngConfig(PVE_CNG* cng, uint16_t type, uint16_t wideband);
 void codecCngProcess(PVE_CNG* cng, int16_t* out, const uint16_t* sid, uint16_t sidLength, unsigned n);

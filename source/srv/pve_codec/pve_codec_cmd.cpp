@@ -94,13 +94,6 @@ void pveFlushJb(AJC_OBJ* jb, HSZCODECINST* inst) {
 
 namespace {
 
-uint16_t clampPtime(uint16_t ptime) {
-  uint16_t p = static_cast<uint16_t>(ptime / 20 * 20);
-  if (p < 20) p = 20;
-  if (p > 240) p = 240;
-  return p;
-}
-
 void setPiggy(HSZCODECINST* inst) {
   inst->ctl.hsxcodecencctl.superpktctl.piggyOption = (inst->ctl.voiceregs.voxregs.hsxVadCngPlcOptions & 0xF0) != 0;
 }
@@ -113,11 +106,8 @@ void codecApplyRegisters(HSZCODECINST* inst, bool full) {
   const uint16_t enc = c.hsxcodecencctl.hsxcurrentalg & 0xFF;
   if (enc != 0xFF) codecVadInit(inst, vox.hsxVadCngPlcOptions & 0xF);
   if (full && (pveIsAmr(enc) || pveIsAmrWb(enc))) {
-    AMR_REGS& amr = vox.amrOptions;
-    amr.ptime = clampPtime(amr.ptime);
-    amr.red = static_cast<uint16_t>(amr.red / 20 * 20);
-    if (amr.ptime + amr.red > 240) amr.red = static_cast<uint16_t>(240 - amr.ptime);
-    vocoderAmrOptions(inst->enc.encPool, &amr);
+    // The encoder rounds the packet time and redundancy itself (amrPtime, amrRed).
+    vocoderAmrOptions(inst->enc.encPool, &vox.amrOptions);
   }
   HSZCODECDECCTL& d = c.hsxcodecdecctl;
   if (d.decoderactive && d.hsxActiveDecoder < HAPI_PKT_VC_ALG_MAX) {

@@ -149,7 +149,7 @@ void encoder_compression(HSZCODECINST* inst, int16_t* samples, uint16_t vad) {
   if (e.payloadCountDown <= 0) e.allowratechange = true;
 
   bool kept = false;
-  if (result != 0 && (pveIsAmr(code) || pveIsAmrWb(code))) kept = amrConstructSuperpacket(inst, packet) != 0;
+  if (result != 0 && (pveIsAmr(code) || pveIsAmrWb(code))) kept = amrConstructSuperpacket(inst, &packet) != 0;
   const bool silentKind = code == 16 || code == 17 || code == 85 || code == 35 || pveIsIsac(code);
   if (!kept && !(result == 0 && silentKind)) encoder_packetize(inst->enc.superInstancep, packet, &e.superpktctl);
   e.hsxTimeStamp += e.encoderInterval;

@@ -2,6 +2,7 @@
 // the bottom (line side); only the NET service is a core service.
 #include "vhd_cfg.h"
 
+#include "pve_codec.h"
 #include "vhd/vhd.h"
 #include "vhd_services.h"
 
@@ -62,12 +63,16 @@ const QRN_StackArchive line_ecan_stacks[] = {
     {HAPI_LINE_ECAN_STACK, 80, line_ecan_stack_svcarc, count(line_ecan_stack_svcarc)},
 };
 
+// The codec service's instance follows the codec library's state sizes, known at start-up: the
+// heaps laid out for an 88360-byte instance grow by what it needs beyond that.
+uint32_t withCodec(uint32_t heap) { return heap - 88360 + codecInstanceBytes(codecHeavyPoolWords()); }
+
 }  // namespace
 
 const QRN_SocketConfig gateway_socketcfg = {
-    28000, 130000, gateway_stacks, 2, HAPI_VOICE_STACK, 0, 0x1902, 0x261B, 400, 400, 3600, 3600};
+    28000, withCodec(130000), gateway_stacks, 2, HAPI_VOICE_STACK, 0, 0x1902, 0x261B, 400, 400, 3600, 3600};
 const QRN_SocketConfig conf_socketcfg = {
-    22200, 110000, conf_stacks, 1, HAPI_VOICE_STACK, 0, 0x1802, 0x2608, 400, 400, 880, 880};
+    22200, withCodec(110000), conf_stacks, 1, HAPI_VOICE_STACK, 0, 0x1802, 0x2608, 400, 400, 880, 880};
 const QRN_SocketConfig pstn_socketcfg = {
     512, 5000, pstn_stacks, 1, HAPI_PSTN_STACK, 0, 0x3, 0x608, 400, 400, 1360, 1360};
 const QRN_SocketConfig line_ecan_socketcfg = {2048, 10000, line_ecan_stacks, 1,

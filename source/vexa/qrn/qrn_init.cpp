@@ -2,11 +2,13 @@
 // and HAL shim.
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "halshim/halshim.h"
 #include "knl/knl.h"
 #include "lhapi.h"
 #include "qrn.h"
+#include "pve_codec.h"
 #include "qrn_internal.h"
 #include "rm/rm.h"
 #include "swb/swb.h"
@@ -26,7 +28,18 @@ constexpr size_t kHeapMemSize = 2120551 + VHD_NUM_INSTANCES * kHeapGrowthPerVhd;
 alignas(8) uint8_t gHapiMsgMem[QRN_MSG_POOL_MEM_SIZE];
 alignas(8) uint8_t gHapiExtDataMem[QRN_EXT_POOL_MEM_SIZE];
 alignas(8) uint8_t gHapiScratchMem[QRN_SCRATCH_MEM_SIZE];
-alignas(8) uint8_t gHapiHeapMem[kHeapMemSize];
+// The heap grows by what the codec service's instance needs beyond the 88360 bytes the layout
+// assumed, for every channel that may carry one; its size is known once the codec libraries are
+// asked at start-up, so the heap is taken once, at the first initialisation.
+std::vector<uint64_t>& hapiHeapMem() {
+  static std::vector<uint64_t> mem = [] {
+    const size_t codecGrowth = codecInstanceBytes(codecHeavyPoolWords()) > 88360
+                                   ? codecInstanceBytes(codecHeavyPoolWords()) - 88360
+                                   : 0;
+    return std::vector<uint64_t>((kHeapMemSize + VHD_NUM_INSTANCES * codecGrowth + 7) / 8);
+  }();
+  return mem;
+}
 
 uint16_t gResmanIpcId[16];
 
@@ -53,7 +66,7 @@ void QRN_HapiInit(QRN_HostMsgCallback hostCallback, void*) {
   MEM_InitScratch(&QRN_gHapiScratch, gHapiScratchMem, sizeof(gHapiScratchMem));
   QRN_gSocketContext = QRN_SOCKET_GLOBALS{};
   MEM_InitQueue(&QRN_gSocketContext.freeLaterQ);
-  MEM_InitHeap(&QRN_gHapiHeap, gHapiHeapMem, sizeof(gHapiHeapMem));
+  MEM_InitHeap(&QRN_gHapiHeap, hapiHeapMem().data(), hapiHeapMem().size() * sizeof(uint64_t));
 }
 
 void qrnSetIpcId(QRN_Handle handle, uint16_t ipcId) {

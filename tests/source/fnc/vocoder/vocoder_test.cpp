@@ -12,6 +12,7 @@
 
 extern "C" {
 #include <gsm.h>
+#include <opus/opus.h>
 #include <spandsp.h>
 }
 
@@ -322,6 +323,138 @@ TEST(VocoderGsmEfr, DtxSendsTheFirstNonSpeechFrameThenOneIn24) {
   ASSERT_GE(sent.size(), 3u);
   // After the hangover ends, non-speech frames go every 24th.
   for (size_t i = sent.size() - 3; i + 1 < sent.size(); ++i) EXPECT_EQ(sent[i + 1] - sent[i], 24);
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<uint8_t> opusBytes(const std::vector<uint16_t>& words, int n) { return bytesOf(words, n); }
+
+TEST(VocoderOpus, OurPacketsDecodeInAFreshLibraryDecoder) {
+  vocoderInit();
+  for (uint16_t code : {38, 70}) {  // 20 ms at 8 and 16 kHz
+    const int rate = code == 38 ? 8000 : 16000, n = rate / 50;
+    EncBench enc(code);
+    int err = 0;
+    OpusDecoder* fresh = opus_decoder_create(rate, 1, &err);
+    std::vector<int16_t> in, out;
+    for (int f = 0; f < 50; ++f) {
+      const std::vector<int16_t> pcm = tone(n, 500, rate, 8000, n * f);
+      std::vector<uint16_t> p;
+      uint16_t bytes = 0;
+      ASSERT_EQ(enc.encode(pcm, p, bytes), PVE_ENC_VOICE);
+      ASSERT_GT(bytes, 0);
+      ASSERT_LE(bytes, 1275);
+      std::vector<uint8_t> b = opusBytes(p, bytes);
+      std::vector<int16_t> dec(n);
+      ASSERT_EQ(opus_decode(fresh, b.data(), bytes, dec.data(), n, 0), n);
+      in.insert(in.end(), pcm.begin(), pcm.end());
+      out.insert(out.end(), dec.begin(), dec.end());
+    }
+    opus_decoder_destroy(fresh);
+    // The codec delays the signal a few ms; find the best alignment.
+    double best = -100;
+    for (size_t d = 0; d < 200; ++d) best = std::max(best, snrDb(in, out, n * 10, d));
+    EXPECT_GT(best, 10) << "code " << code;
+  }
+}
+
+struct OpusDec : DecBench {
+  explicit OpusDec(uint16_t code) : DecBench(code) {}
+};
+
+TEST(VocoderOpus, PacketLongerThanThePacketTimePlaysOverSeveralReleases) {
+  vocoderInit();
+  // Three 20 ms frames in one packet, received under the 20 ms code.
+  int err = 0;
+  OpusEncoder* enc = opus_encoder_create(8000, 1, OPUS_APPLICATION_VOIP, &err);
+  OpusRepacketizer* rp = opus_repacketizer_create();
+  std::vector<std::vector<uint8_t>> parts(3, std::vector<uint8_t>(400));
+  for (int f = 0; f < 3; ++f) {
+    const std::vector<int16_t> pcm = tone(160, 500, 8000, 8000, 160 * f);
+    parts[f].resize(opus_encode(enc, pcm.data(), 160, parts[f].data(), 400));
+    opus_repacketizer_cat(rp, parts[f].data(), static_cast<int>(parts[f].size()));
+  }
+  std::vector<uint8_t> pkt(1200);
+  pkt.resize(opus_repacketizer_out(rp, pkt.data(), 1200));
+  opus_repacketizer_destroy(rp);
+  opus_encoder_destroy(enc);
+  std::vector<uint16_t> words((pkt.size() + 1) / 2);
+  std::vector<int16_t> asBytes(pkt.begin(), pkt.end());
+  vocoderPackBytes(asBytes.data(), static_cast<int>(pkt.size()), words.data());
+
+  OpusDec dec(38);
+  AJC_PVEDEC_INT r{};
+  r.currPkt[0] = dec.frame(AJC_PKT_VOICE, words.data(), static_cast<int>(words.size()), static_cast<uint16_t>(pkt.size()));
+  r.numCurrPkt = 1;
+  const std::vector<int16_t> a = dec.decode(r, 160);
+  // A frame repeat in between plays the next slice, not a concealment.
+  AJC_PVEDEC_INT rep{};
+  rep.currPkt[0].payloadID = AJC_PKT_FRAME_REPEAT << 8;
+  rep.numCurrPkt = 1;
+  const std::vector<int16_t> b = dec.decode(rep, 160);
+  // The next voice release's own payload is taken and dropped.
+  r.currPkt[0] = dec.frame(AJC_PKT_VOICE, words.data(), static_cast<int>(words.size()), static_cast<uint16_t>(pkt.size()));
+  const std::vector<int16_t> c = dec.decode(r, 160);
+  EXPECT_EQ(dec.slotsInUse(), 0);
+
+  OpusDecoder* ref = opus_decoder_create(8000, 1, &err);
+  std::vector<int16_t> whole(480);
+  ASSERT_EQ(opus_decode(ref, pkt.data(), static_cast<int>(pkt.size()), whole.data(), 480, 0), 480);
+  opus_decoder_destroy(ref);
+  std::vector<int16_t> got(a);
+  got.insert(got.end(), b.begin(), b.end());
+  got.insert(got.end(), c.begin(), c.end());
+  EXPECT_EQ(got, whole);
+}
+
+TEST(VocoderOpus, RateChangeRecreatesTheDecoderAndPacketTimeChangeKeepsIt) {
+  vocoderInit();
+  OpusDec dec(38);
+  auto* hdrEnd = reinterpret_cast<uint8_t*>(dec.mem.data()) + PVE_DEC_HDR_BYTES;
+  // Play something so the decoder has history, then change only the packet time.
+  AJC_PVEDEC_INT rep{};
+  rep.currPkt[0].payloadID = AJC_PKT_FRAME_REPEAT << 8;
+  rep.numCurrPkt = 1;
+  dec.decode(rep, 160);
+  std::vector<uint8_t> before(hdrEnd, hdrEnd + 4096);
+  dec.v->decinitcfgfnc(dec.mem.data(), &dec.regs, 39, 0);  // 40 ms, same rate
+  EXPECT_EQ(std::vector<uint8_t>(hdrEnd + 8, hdrEnd + 4096), std::vector<uint8_t>(before.begin() + 8, before.end()));
+  dec.v->decinitcfgfnc(dec.mem.data(), &dec.regs, 70, 0);  // 16 kHz
+  EXPECT_NE(std::vector<uint8_t>(hdrEnd, hdrEnd + 4096), before);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VocoderG711, LostFramesAreConcealedByTheModeOfTheRegisters) {
+  EncBench enc(HAPI_PKT_VC_G711_ULAW);
+  for (uint16_t mode : {1, 3}) {
+    DecBench dec(HAPI_PKT_VC_G711_ULAW, mode);
+    std::vector<int16_t> last;
+    for (int f = 0; f < 20; ++f) {
+      std::vector<uint16_t> p;
+      uint16_t bytes = 0;
+      enc.encode(tone(40, 500, 8000, 8000, 40 * f), p, bytes);
+      AJC_PVEDEC_INT r{};
+      r.currPkt[0] = dec.frame(AJC_PKT_VOICE, p.data(), 20, bytes);
+      r.numCurrPkt = 1;
+      last = dec.decode(r, 40);
+    }
+    AJC_PVEDEC_INT lost{};
+    lost.currPkt[0].payloadID = AJC_PKT_FRAME_REPEAT << 8;
+    lost.numCurrPkt = 1;
+    const std::vector<int16_t> out = dec.decode(lost, 40);
+    double energy = 0;
+    for (int16_t s : out) energy += double(s) * s;
+    EXPECT_GT(energy, 40.0 * 1000 * 1000) << "mode " << mode;
+    if (mode == 1) {
+      // The frame-repeat concealment plays the last good frame 3 dB down.
+      for (int i = 0; i < 40; ++i) EXPECT_EQ(out[i], static_cast<int16_t>((last[i] * 23198) >> 15)) << i;
+    }
+  }
 }
 
 }  // namespace

@@ -49,7 +49,9 @@ TEST_P(G711Channel, LineToneLeavesAsPacketsThatDecodeToTheTone) {
   for (size_t i = 0; i < pk.size(); ++i) {
     EXPECT_EQ(pk[i].payloadID, HAPI_PKT_VOICE << 8 | c.code);
     ASSERT_EQ(pk[i].payloadLength, c.interval) << "one byte per sample";
-    if (i > 0) EXPECT_EQ(pk[i].timestamp - pk[i - 1].timestamp, c.interval);
+    if (i > 0) {
+      EXPECT_EQ(pk[i].timestamp - pk[i - 1].timestamp, c.interval);
+    }
     stream.insert(stream.end(), pk[i].payload.begin(), pk[i].payload.end());
   }
   const std::vector<int16_t> pcm = g711Decode(stream, c.code == 1);
@@ -57,7 +59,7 @@ TEST_P(G711Channel, LineToneLeavesAsPacketsThatDecodeToTheTone) {
   std::vector<int16_t> aligned(pk[0].timestamp % 8, 0);
   aligned.insert(aligned.end(), pcm.begin(), pcm.end());
   EXPECT_GT(toneSnrDb(aligned, 1000, 8, 4000), 30);
-  EXPECT_EQ(codec()->ctl.stats.encoder.activeFrameCount, codec()->ctl.stats.encoder.activeFrameCount);
+  EXPECT_GE(codec()->ctl.stats.encoder.activeFrameCount, pk.size() * c.interval / 40);
 }
 
 TEST_P(G711Channel, PacketsFedInPlayOutOnTheLine) {
@@ -251,6 +253,54 @@ TEST_F(CodecTest, RelayedDigitFromTheNetworkSilencesPlayoutThenEnds) {
   EXPECT_GE(world().toneToLine.size(), 2u);  // the end-of-relay block went to the line side
   EXPECT_EQ(world().toneToLine.back()[0], 255);
 }
+
+}  // namespace
+}  // namespace codectest
+
+namespace codectest {
+namespace {
+
+struct AmrCase {
+  uint16_t ptime, red;
+  std::vector<uint16_t> lengths;  // payload bytes of the first packets
+  uint32_t spacing;               // timestamp step between packets
+  uint32_t back;                  // first frame's time before the newest frame's
+};
+
+class AmrChannel : public CodecTest, public ::testing::WithParamInterface<AmrCase> {};
+
+TEST_P(AmrChannel, PacketTimeAndRedundancyShapeThePayloads) {
+  const AmrCase c = GetParam();
+  world().signal = [](uint64_t n) { return static_cast<int16_t>(6000 * std::sin(2 * M_PI * 440.0 * n / 8000)); };
+  HSZVOICEREGS regs = pveVoiceRegsDefault();
+  regs.voxregs.amrOptions = AMR_REGS{0, 0, 0, c.ptime, c.red};
+  ASSERT_EQ(extCommand(HAPI_CODEC_SETREGS_CMD, &regs, sizeof(regs)).result, HAPISUCCESS);
+  world().host.clear();
+  startVoice(25, 160);  // AMR 12.2, bandwidth-efficient
+  tick(60);
+  const std::vector<Packet> pk = packets();
+  ASSERT_GT(pk.size(), c.lengths.size() + 2);
+  for (size_t i = 0; i < pk.size(); ++i) {
+    EXPECT_EQ(pk[i].payloadID, HAPI_PKT_VOICE << 8 | 25);
+    EXPECT_EQ(pk[i].payloadLength, c.lengths[std::min(i, c.lengths.size() - 1)]) << "packet " << i;
+    EXPECT_EQ(pk[i].payload[0] >> 4, 15) << "no mode request";
+    if (i >= c.lengths.size()) {
+      EXPECT_EQ(pk[i].timestamp - pk[i - 1].timestamp, c.spacing);
+    }
+  }
+  // Every table-of-contents entry but the last has the follow bit; the last frame is the newest.
+  const Packet& last = pk.back();
+  const unsigned frames = (last.payloadLength * 8 - 4) / (6 + 244);
+  for (unsigned k = 0; k < frames; ++k) {
+    const unsigned bit = 4 + 6 * k;
+    const int f = (last.payload[bit / 8] >> (7 - bit % 8)) & 1;
+    EXPECT_EQ(f, k + 1 < frames ? 1 : 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, AmrChannel,
+                         ::testing::Values(AmrCase{20, 0, {32}, 160, 0}, AmrCase{40, 0, {63}, 320, 160},
+                                           AmrCase{20, 40, {32, 63, 95}, 160, 320}));
 
 }  // namespace
 }  // namespace codectest

@@ -1,6 +1,10 @@
 // The codec service's commands, registers and refusals.
 #include "codec_harness.h"
 
+#include <cstdio>
+
+#include "cfg/vhd_cfg.h"
+
 namespace codectest {
 namespace {
 
@@ -119,6 +123,46 @@ TEST_F(CodecTest, PacketsOfUnknownCodesAreReportedOnce) {
   ASSERT_GE(exc.size(), 2u);
   EXPECT_LE(exc.size(), 10u);
   for (const HostMsg& m : exc) EXPECT_EQ(m.op1, PVE_EXC_DEC_UNAVAILABLE);
+}
+
+}  // namespace
+}  // namespace codectest
+
+namespace codectest {
+namespace {
+
+TEST(CodecSizing, GatewayAndConferenceChannelsOfTheShippedTablesOpenWithTheCodec) {
+  lhapiInit(0);
+  QRN_HapiInit([](QRN_Handle, QRN_SocketMsg* m) { QRN_FreeSocketMsg(m); }, nullptr);
+  VHD_gArchive = VHD_gDefaultArchive;
+  VHD_gNumArchives = VHD_NUM_DEFAULT_ARCHIVES;
+  std::printf("codec instance %u bytes, encoder pool %u words, jitter buffer %u words\n", pvecodecarc.instMemSize,
+              codecHeavyPoolWords(), pveTablesInit().decJbWords);
+  // Every usable code: its decoder instance and a queue of whole payload slots fit the jitter
+  // buffer's memory, and a slot holds what the wrapper copies out of it.
+  const PVE_SIZE_TABLES& t = pveTablesInit();
+  for (unsigned code = 0; code < HAPI_PKT_VC_ALG_MAX; ++code) {
+    if (t.pveEncPoolSize[code] == 0) continue;
+    const unsigned alg = hsgpvealg[code];
+    EXPECT_GE(t.decPktSize[code], vocoderDecCopyBytes(alg)) << code;
+    EXPECT_GE(t.decPktSize[code], hsgpvepktsize[code]) << code;
+    EXPECT_GE(t.decInstSize[code] * 2u, PVE_DEC_HDR_BYTES + vocoderDecStateBytes(alg)) << code;
+    const unsigned slots = (t.decJbWords - t.decInstSize[code]) / ((t.decPktSize[code] + 1) / 2 + 5);
+    EXPECT_GE(slots, 4u) << code;
+    std::printf("code %2u: decoder %5u words, slot %4u bytes, %4u slots; encoder %5u words, pool %5u\n", code,
+                t.decInstSize[code], t.decPktSize[code], slots, t.pveEncInstSize[code], t.pveEncPoolSize[code]);
+  }
+  for (uint16_t type : {HAPI_GATEWAY_VHD, HAPI_CONFERENCE_VHD}) {
+    ASSERT_EQ(VHD_OpenInstance(kVhd, type), 1) << type;
+    QRN_Socket* socket = VHD_GetInstance(kVhd)->socket;
+    bool codecBuilt = false;
+    for (uint16_t i = 0; i < socket->numServiceEntries; ++i) {
+      const QRN_Service& srv = socket->service[i];
+      if (srv.archive != nullptr && srv.archive->srvId == HAPI_CODEC_SRV) codecBuilt = srv.serviceData != nullptr;
+    }
+    EXPECT_TRUE(codecBuilt) << "no instance memory for the codec service in channel type " << type;
+    VHD_CloseInstance(kVhd);
+  }
 }
 
 }  // namespace

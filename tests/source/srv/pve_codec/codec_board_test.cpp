@@ -1,0 +1,230 @@
+// A gateway channel of the shipped configuration on the virtual board: the phone's tone goes up a
+// line channel into the gateway channel, whose codec service sends it to the host as G.711
+// packets that an independent decoder reads back as the tone; packets the host sends play out
+// through the line channel to the phone.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "boardHal.h"
+#include "hapi/hapi.h"
+#include "pve_codec.h"
+#include "rm/rm.h"
+#include "swb/swb.h"
+#include "vboard.h"
+#include "vboardAudio.h"
+
+extern "C" {
+#include <spandsp.h>
+}
+
+void BoardHalSsEventCallback(BOARD_HAL_LT_EVENT*) {}
+
+namespace {
+
+const bool kBoardShape =
+    (::setenv("ORVOX_BOARD", "fxs=1,fxo=0,dect=0", 1), ::setenv("ORVOX_TICK", "fast", 1),
+     ::setenv("ORVOX_NO_RT", "1", 0),
+     ::setenv("ORVOX_BOARD_SOCKET", ("/tmp/orvox_codec_board_" + std::to_string(::getpid()) + ".sock").c_str(), 1),
+     true);
+
+std::string tempPath(const std::string& name) { return "/tmp/orvox_codec_board_" + std::to_string(::getpid()) + "_" + name; }
+
+constexpr int kFrame = 40;
+
+int16_t tone(int n) { return static_cast<int16_t>(std::lround(6000 * std::sin(2 * M_PI * 1000.0 * n / 8000.0))); }
+
+struct Host {
+  std::mutex lock;
+  std::vector<std::vector<uint8_t>> packets;  // 0x3041 events: header and payload as the host got them
+};
+Host& host() {
+  static Host h;
+  return h;
+}
+
+void onEvent(HSZEVT* evt, uint16_t) {
+  if (evt->hsxevt != HAPI_NET_INGRESSPACKET_EVT || evt->hsxop2.ref == nullptr) return;
+  const auto* p = static_cast<const uint8_t*>(evt->hsxop2.ref);
+  std::lock_guard<std::mutex> g(host().lock);
+  host().packets.emplace_back(p, p + evt->hsxop1);
+}
+
+HSZCMD stdCmd(uint16_t handle, uint16_t code, uint16_t op1, uint16_t op2) {
+  HSZCMD c{};
+  c.hsxdevhdl = handle;
+  c.hsxcmd = code;
+  c.hsxreqid = HAPI_REQID_STD_CMD;
+  c.hsxop1 = op1;
+  c.hsxop2.val = op2;
+  return c;
+}
+
+HSZCMD extCmd(uint16_t handle, uint16_t code, void* data, uint16_t length) {
+  HSZCMD c{};
+  c.hsxdevhdl = handle;
+  c.hsxcmd = code;
+  c.hsxreqid = HAPI_REQID_EXT_CMD;
+  c.hsxop1 = length;
+  c.hsxop2.ref = data;
+  return c;
+}
+
+int connect(uint16_t src, uint16_t srcIf, uint16_t dst, uint16_t dstIf, uint16_t type) {
+  HAPI_SWB_PARAMS p{src, srcIf, dst, dstIf, type};
+  HSZCMD c = extCmd(HAPIRESMAN, HAPI_SWB_CONNECT_CMD, &p, sizeof(p));
+  return hapiIOctl(&c, 0);
+}
+
+std::string board(const std::string& text) { return vboardCommand(text); }
+
+long long framesHeard() {
+  const std::string s = board("0 status");
+  const size_t at = s.find(" egressBytes=");
+  return at == std::string::npos ? -1 : std::stoll(s.substr(at + 13)) / (2 * kFrame);
+}
+
+bool waitFrames(long long frames) {
+  const long long target = framesHeard() + frames;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (framesHeard() < target) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  return true;
+}
+
+double toneSnrDb(const std::vector<int16_t>& s, size_t from, size_t count) {
+  double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0, xx = 0;
+  for (size_t i = from; i < from + count && i < s.size(); ++i) {
+    const double c = std::cos(2 * M_PI * 1000.0 * i / 8000), sn = std::sin(2 * M_PI * 1000.0 * i / 8000);
+    cc += c * c, ss += sn * sn, cs += c * sn, xc += s[i] * c, xs += s[i] * sn, xx += double(s[i]) * s[i];
+  }
+  const double det = cc * ss - cs * cs;
+  const double a = (xc * ss - xs * cs) / det, b = (xs * cc - xc * cs) / det;
+  const double fit = a * xc + b * xs;
+  return 10 * std::log10(fit / std::max(xx - fit, 1e-9));
+}
+
+class CodecOnBoard : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(kBoardShape);
+    std::vector<int16_t> pcm(2000 * kFrame);
+    for (size_t n = 0; n < pcm.size(); ++n) pcm[n] = tone(static_cast<int>(n));
+    WavWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.open(tempPath("tone.wav"), 8000, &error)) << error;
+    writer.write(pcm.data(), static_cast<int>(pcm.size()));
+    writer.close();
+    lhapiInit(0);
+    ASSERT_EQ(hapiInit(onEvent, 1), HAPISUCCESS);
+    ASSERT_EQ(boardHalInit(VRG_COUNTRY_GERMANY), 0);
+    boardHalDspRegisterCallback(lhapiKNL_RunReadyThreads);
+    ASSERT_TRUE(waitFrames(2));
+  }
+  void TearDown() override {
+    boardHalDeinit();
+    board("0 play silence");
+    lhapiDeinit();
+    ::unlink(vboardSocketPath().c_str());
+    ::unlink(tempPath("tone.wav").c_str());
+    ::unlink(tempPath("heard.wav").c_str());
+  }
+};
+
+TEST_F(CodecOnBoard, G711ToneLeavesAsPacketsAndPacketsPlayOnTheLine) {
+  for (uint16_t code : {HAPI_PKT_VC_G711_ULAW, HAPI_PKT_VC_G711_ALAW}) {
+    SCOPED_TRACE(code ? "A-law" : "mu-law");
+    ASSERT_EQ(hapiOpen(HAPI_DATA_ACCESS_POINT, onEvent, 0), 0);
+    const uint16_t line = hapiOpen(HAPI_LINE_ECAN_VHD, onEvent, 0);
+    const uint16_t gw = hapiOpen(HAPI_GATEWAY_VHD, onEvent, 0);
+    ASSERT_NE(line, 0xFFFF);
+    ASSERT_NE(gw, 0xFFFF);
+    HSZCMD c = stdCmd(line, HSF_MKHDR(HAPI_HEC_SRV, HAPI_OPC_ENABLE_CMD), 0, 0);
+    hapiIOctl(&c, 0);
+    ASSERT_EQ(connect(0, HAPI_SWB_TOS, line, HAPI_SWB_BOS, HAPI_SWB_DUPLEX), 0);
+    ASSERT_EQ(connect(line, HAPI_SWB_TOS, gw, HAPI_SWB_BOS, HAPI_SWB_DUPLEX), 0);
+    // As the endpoint drives a connection: the channel's root service into voice, then the codec.
+    constexpr uint16_t kNetSetMode = 0x3085, kNetSetVoiceRate = 0x3088, kVoiceMode = 2;
+    for (auto [cmd, op1, op2] : {std::tuple<uint16_t, uint16_t, uint16_t>{kNetSetMode, kVoiceMode, 0},
+                                 {kNetSetVoiceRate, code, 160}}) {
+      c = stdCmd(gw, cmd, op1, op2);
+      ASSERT_EQ(hapiIOctl(&c, 0), 0) << std::hex << cmd;
+      ASSERT_TRUE(waitFrames(10));  // the mode's own encoder settles first
+    }
+    {
+      std::lock_guard<std::mutex> g(host().lock);
+      host().packets.clear();  // what the mode's own encoder sent before the requested one
+    }
+    board("0 play " + tempPath("tone.wav"));
+    ASSERT_TRUE(waitFrames(200));
+    std::vector<std::vector<uint8_t>> packets;
+    {
+      std::lock_guard<std::mutex> g(host().lock);
+      packets.swap(host().packets);
+    }
+    // Line to network: 20 ms packets of the law's codes.
+    std::vector<uint8_t> codes;
+    size_t voice = 0;
+    for (const std::vector<uint8_t>& p : packets) {
+      const uint16_t id = static_cast<uint16_t>(p[0] | p[1] << 8), len = static_cast<uint16_t>(p[2] | p[3] << 8);
+      // The mode's generic VAD sends silence descriptors until the tone starts.
+      if (id == (HAPI_PKT_SID << 8 | HAPI_PKT_VC_GENERIC_SID)) continue;
+      ++voice;
+      ASSERT_GE(p.size(), 8u + 160u);
+      EXPECT_EQ(id, HAPI_PKT_VOICE << 8 | code);
+      EXPECT_EQ(len, 160);
+      for (int i = 0; i < 160; ++i) codes.push_back(p[8 + (i ^ 1)]);  // earlier byte in the high half
+    }
+    ASSERT_GT(voice, 30u);
+    std::vector<int16_t> decoded(codes.size());
+    g711_state_t* s = g711_init(nullptr, code ? G711_ALAW : G711_ULAW);
+    g711_decode(s, decoded.data(), codes.data(), static_cast<int>(codes.size()));
+    // Network to line: a second of the same law's tone, sent at once; the jitter buffer plays it.
+    std::vector<int16_t> pcm(8000);
+    for (size_t n = 0; n < pcm.size(); ++n) pcm[n] = tone(static_cast<int>(n));
+    std::vector<uint8_t> out(pcm.size());
+    g711_encode(s, out.data(), pcm.data(), static_cast<int>(pcm.size()));
+    g711_free(s);
+    EXPECT_GT(toneSnrDb(decoded, decoded.size() - 2400, 2000), 30);
+    board("0 play silence");
+    board("0 record " + tempPath("heard.wav"));
+    for (int k = 0; k < 50; ++k) {
+      std::vector<uint16_t> words(4 + 80);
+      words[0] = static_cast<uint16_t>(HAPI_PKT_VOICE << 8 | code);
+      words[1] = 160;
+      words[2] = 8;
+      words[3] = static_cast<uint16_t>(160 * k);
+      for (int i = 0; i < 160; ++i) words[4 + i / 2] |= static_cast<uint16_t>(out[160 * k + i] << (i % 2 ? 0 : 8));
+      c = extCmd(gw, HAPI_NET_EGRESSPACKET_CMD, words.data(), static_cast<uint16_t>(words.size() * 2));
+      ASSERT_EQ(hapiAsyncIOctl(&c, 0), 0);
+    }
+    ASSERT_TRUE(waitFrames(260));
+    board("0 record stop");
+    WavReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(tempPath("heard.wav"), &error)) << error;
+    const auto bytes = std::filesystem::file_size(tempPath("heard.wav"));
+    std::vector<int16_t> heard(bytes > 44 ? (bytes - 44) / 2 : 0);
+    reader.read(heard.data(), static_cast<int>(heard.size()));
+    size_t start = 0;
+    while (start < heard.size() && std::abs(heard[start]) < 100) ++start;
+    ASSERT_LT(start + 6000, heard.size()) << "the packets did not play";
+    EXPECT_GT(toneSnrDb(std::vector<int16_t>(heard.begin() + start, heard.end()), 400, 5000), 25);
+    hapiClose(gw, 0);
+    hapiClose(line, 0);
+    hapiClose(0, 0);
+  }
+}
+
+}  // namespace
