@@ -1,4 +1,5 @@
-// RTCP: control blocks from the other services, and (to come) reports and reception.
+// RTCP: the control blocks from the other services, the compound report sent once per interval
+// (sender or receiver report, SDES, XR, BYE) and the reception of the far end's RTCP.
 #include <cstring>
 
 #include "rtp_internal.h"
@@ -76,8 +77,5 @@ void rtcpReadControlBlocks(RTPSRVINSTANCEMEM* r) {
   }
 }
 
-void rtcpIngressTick(RTPSRVINSTANCEMEM*, uint16_t) {}
-
-void rtcpReceive(RTPSRVINSTANCEMEM* r, uint8_t*, unsigned) { stats16Inc(r->stats.cumulative.egressRtcpPackets); }
 
 }  // namespace rtpsrv

@@ -34,14 +34,6 @@ void markXrUninitialised(RTPSRVINSTANCEMEM* r) { r->remoteSourceInfo.rtcpXrInfo.
 
 uint16_t tickSamples() { return hsfFrmPeriodGet(); }
 
-uint32_t rtpGetLocalTimeIn_1_Over_65536_Seconds_Unit() {
-  uint32_t seconds = 0;
-  uint32_t microseconds = 0;
-  rtpHostSources.rtpTimeGet(&seconds, &microseconds);
-  // (us << 10) / 15625 = us * 65536 / 1e6; us < 1e6 keeps the product inside 32 bits.
-  return (seconds << 16) + ((microseconds % 1000000u) << 10) / 15625u;
-}
-
 namespace {
 
 // The part of the set-up that does not touch the registers.

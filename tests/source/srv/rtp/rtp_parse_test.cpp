@@ -21,6 +21,7 @@ class RtpParseTest : public RtpTest {
     RtpTest::SetUp();
     HAPI_RTP_REGS regs = rtpRegsDefault();
     regs.configFlags |= HAPI_RTP_QOS_EVENT_ENABLE_MASK;
+    regs.configFlags &= ~HAPI_RTP_INGRESS_SEND_RTCP_PACKETS_ENABLE_MASK;  // nothing sent: RTCP apart
     // Types the default maps do not use for media.
     regs.nteEgressPayloadType = 126;
     regs.rfc2198EgressPayloadType = 127;
@@ -209,6 +210,13 @@ TEST_F(RtpParseTest, ANewSourceFlushesTheDecoderAndRestartsTheCounts) {
   ASSERT_EQ(events(HAPI_RTP_EGRESS_SSRC_COLLISION_EVT).size(), 1u);
   const uint32_t now = uint32_t(rtp()->state.higherLocalSsrc) << 16 | rtp()->state.lowerLocalSsrc;
   EXPECT_NE(now, local);  // nothing sent yet: a new source at once
+  // Once something was sent the source is kept and a BYE is due.
+  regs.configFlags |= HAPI_RTP_INGRESS_GENERATE_RTCP_BYE_PACKET_ENABLE_MASK;
+  setRegs(regs);
+  rtp()->dataSentInCurrentSession = true;
+  in(rtpPacket(0, 902, 100319, now, ulaw(8, 1)));
+  EXPECT_EQ(uint32_t(rtp()->state.higherLocalSsrc) << 16 | rtp()->state.lowerLocalSsrc, now);
+  EXPECT_TRUE(rtp()->generateBye);
 }
 
 TEST_F(RtpParseTest, G722FarEndOnA16kClockIsDetected) {
