@@ -312,3 +312,70 @@ TEST_F(RtpBuildTest, MfDigitsBecomeTheirEvents) {
 }
 
 }  // namespace
+
+namespace {
+
+// The less common ways out: circuit-switched pass-through, loopback, GR-303 signalling.
+TEST_F(RtpBuildTest, PassThroughLoopbackAndSignalling) {
+  // Pass-through: the codec's packets leave as they are; an empty tick sends an empty message.
+  ASSERT_EQ(command(HAPI_RTP_SET_CSVOICE_CMD, 1, 0).result, HAPISUCCESS);
+  clear();
+  const std::vector<uint8_t> frame = framePacket(0x0100, 160, bytes(10, 4));
+  auto sent = run({{frame}, {}});
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0], std::vector<uint8_t>(frame.begin(), frame.begin() + 18));
+  EXPECT_TRUE(sent[1].empty());
+  ASSERT_EQ(command(HAPI_RTP_SET_CSVOICE_CMD, 0, 0).result, HAPISUCCESS);
+
+  // Mirror loopback: received payloads go back under the loopback type, local packets do not.
+  HAPI_RTP_REGS regs = rtpRegsDefault();
+  regs.rtpLoopbackConfigFlags = HAPI_RTP_LOOPBACK_ENABLE_MASK | HAPI_RTP_LOOPBACK_MIRROR_MASK;
+  regs.rtpLoopbackPayloadType = 96;
+  setRegs(regs);
+  clear();
+  receive(rtpPacket(8, 7, 800, 0x5555, bytes(20, 1), true));
+  sent = run({{framePacket(0x0100, 320, bytes(10, 4))}, {}});
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(ptOf(sent[0]), 96u);
+  EXPECT_TRUE(markerOf(sent[0]));
+  EXPECT_EQ(std::vector<uint8_t>(sent[0].begin() + 12, sent[0].end()), bytes(20, 1));
+  EXPECT_TRUE(world().toCodec.empty());
+  // Encapsulated: the receive time and the whole packet travel back.
+  regs.rtpLoopbackConfigFlags |= HAPI_RTP_LOOPBACK_ENCAPSULATED_MASK;
+  setRegs(regs);
+  clear();
+  const std::vector<uint8_t> looped = rtpPacket(8, 8, 960, 0x5555, bytes(20, 2), true);
+  receive(looped);
+  sent = run({{}, {}});
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_FALSE(markerOf(sent[0]));
+  ASSERT_EQ(sent[0].size(), 12u + 4 + looped.size());
+  EXPECT_EQ(std::vector<uint8_t>(sent[0].begin() + 17, sent[0].end()),
+            std::vector<uint8_t>(looped.begin() + 1, looped.end()));
+  EXPECT_EQ(sent[0][16], 0x80);
+
+  // GR-303: a new signalling event goes out once, a change three times, then every 5 s.
+  regs = rtpRegsDefault();
+  regs.ntePayloadType = 101;
+  setRegs(regs);
+  setRegs2(4 | HAPI_RTP_GR303_NUERA_ENABLE_MASK | HAPI_RTP_RFC2833_KEEP_ALIVE_ENABLE_MASK);
+  clear();
+  ASSERT_EQ(command(HAPI_RTP_GEN_NTE_CMD, 149, 0).result, HAPISUCCESS);
+  tick(3);
+  EXPECT_EQ(sentRtp().size(), 1u);
+  clear();
+  ASSERT_EQ(command(HAPI_RTP_GEN_NTE_CMD, 159, 0).result, HAPISUCCESS);
+  tick(3);
+  sent = sentRtp();
+  ASSERT_EQ(sent.size(), 3u);
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(sent[k][12], 159);
+    EXPECT_EQ(markerOf(sent[k]), k == 0);
+    EXPECT_EQ(tsOf(sent[k]), tsOf(sent[0]));
+  }
+  clear();
+  tick(1000);
+  EXPECT_EQ(sentRtp().size(), 2u);  // 10 s of keep-alive
+}
+
+}  // namespace

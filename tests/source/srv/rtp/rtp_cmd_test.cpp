@@ -184,16 +184,4 @@ TEST_F(RtpCommandTest, ASecondEventRequestWaitsForTheFirst) {
   EXPECT_EQ(command(HAPI_RTP_GEN_NTE_CMD, 159, 0).result, HAPISUCCESS);
 }
 
-TEST_F(RtpCommandTest, HostClockAndSmallSettings) {
-  const HAPI_RTP_NTP_TIMESTAMP t{0x0001, 0x0002, 0x0000, 0x0309};
-  EXPECT_EQ(extCommand(HAPI_RTP_SET_NTP_TIMESTAMP_CMD, &t, sizeof(t)).result, HAPISUCCESS);
-  EXPECT_EQ(world().rtpSeconds, 0x00010002u);
-  EXPECT_EQ(world().rtpMicros, 0x0309u);
-  EXPECT_EQ(command(HAPI_RTP_VBD_PAYLOADMAP_SET_CMD, 0x0108, 0x0201).result, HAPISUCCESS);
-  EXPECT_EQ(rtp()->vbdPayloadType, 8);
-  EXPECT_EQ(rtp()->vbdCodec, 1);
-  EXPECT_EQ(command(HAPI_RTP_PACKET_EXPAND_END_CMD, 16, 0).result, HAPISUCCESS);
-  EXPECT_EQ(rtp()->packetExpandEnd, 16);
-}
-
 }  // namespace
