@@ -195,6 +195,11 @@ TEST_F(RtpBuildTest, RedundancyCarriesThePreviousPayloadsUntilTheyNoLongerFit) {
   EXPECT_EQ(sent[4].size(), 12u + 1 + 40);
   EXPECT_EQ(ptOf(sent[4]), 99u);
   EXPECT_EQ(sent[5].size(), 12u + 4 + 1 + 80);
+  // Nor can a block of more than 1023 bytes: the packet carries the primary alone.
+  const auto big = run({{framePacket(0x0100, 30320, bytes(1100, 1))}, {framePacket(0x0100, 30480, bytes(1100, 2))}});
+  ASSERT_EQ(big.size(), 8u);
+  EXPECT_EQ(big[6].size(), 12u + 8 + 1 + 80 + 1100);
+  EXPECT_EQ(big[7].size(), 12u + 4 + 1 + 40 + 1100);  // the 1100-byte block of 30320 left out
 
   if (!tsharkAvailable()) GTEST_SKIP() << "tshark not installed";
   const std::string path = tempPath("red.pcap");
