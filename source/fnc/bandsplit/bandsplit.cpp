@@ -1,0 +1,85 @@
+#include "bandsplit.h"
+
+#include <cstring>
+
+#include "lsv_math.h"
+
+using lsvmath::sat16;
+using lsvmath::wrap32;
+
+const std::array<int16_t, BS_TAPS> bs_qmf40 = {
+    -12,  26,   43,    -52,   -105,  77,    213,  -87,  -380, 60,   626, 40,   -978, -276,
+    1507, 794,  -2454, -2167, 5437,  14074, 14074, 5437, -2167, -2454, 794, 1507, -276, -978,
+    40,   626,  60,    -380,  -87,   213,   77,   -105, -52,  43,   26,  -12};
+
+namespace {
+
+constexpr int kWide = 160;
+constexpr int kLow = 80;
+constexpr int kLowHist = 20;
+
+// Two interpolated outputs per low-band input: even and odd polyphase branches, gain 2.
+void firUp(const int16_t* u, int16_t* y, int inputs) {
+  for (int m = 0; m < inputs; ++m) {
+    int64_t even = 0;
+    int64_t odd = 0;
+    for (int k = 0; k < BS_TAPS / 2; ++k) {
+      even += int32_t{bs_qmf40[2 * k]} * u[m - k];
+      odd += int32_t{bs_qmf40[2 * k + 1]} * u[m - k];
+    }
+    y[2 * m] = sat16(wrap32(even + 8192) >> 14);
+    y[2 * m + 1] = sat16(wrap32(odd + 8192) >> 14);
+  }
+}
+
+}  // namespace
+
+void bs_firdown(const int16_t* x, int16_t* low) {
+  for (int n = 0; n < kLow; ++n) {
+    int64_t acc = 0;
+    for (int k = 0; k < BS_TAPS; ++k) acc += int32_t{bs_qmf40[k]} * x[2 * n - k];
+    low[n] = sat16(wrap32(acc + 16384) >> 15);
+  }
+}
+
+void bs_firup(const int16_t* u, int16_t* y) { firUp(u, y, kLow); }
+
+void bs_firup2(const int16_t* u, int16_t* y) { firUp(u, y, kLow / 2); }
+
+void bandSplit(int16_t* xl, int16_t* xh, const int16_t* xt, int16_t* state) {
+  int16_t wide[BS_TAPS + kWide];
+  int16_t low[kLowHist + kLow];
+  std::memcpy(wide, state, BS_TAPS * sizeof(int16_t));
+  std::memcpy(wide + BS_TAPS, xt, kWide * sizeof(int16_t));  // xt may be xh: copied first
+  std::memcpy(low, state + BS_TAPS, kLowHist * sizeof(int16_t));
+
+  bs_firdown(wide + BS_TAPS, low + kLowHist);
+  bs_firup(low + kLowHist, xh);
+  for (int n = 0; n < kWide; ++n) xh[n] = sat16(int32_t{wide[BS_TAPS + n - BS_DELAY]} - xh[n]);
+  for (int n = 0; n < kLow; ++n) xl[n] = sat16(int32_t{xl[n]} + low[kLowHist + n]);
+
+  std::memcpy(state, wide + kWide, BS_TAPS * sizeof(int16_t));
+  std::memcpy(state + BS_TAPS, low + kLow, kLowHist * sizeof(int16_t));
+}
+
+namespace {
+
+void combine(const int16_t* xl, const int16_t* xh, int16_t* y, int16_t* state, int lowCount) {
+  int16_t low[kLowHist + kLow];
+  int16_t up[kWide];
+  std::memcpy(low, state, kLowHist * sizeof(int16_t));
+  std::memcpy(low + kLowHist, xl, lowCount * sizeof(int16_t));
+  firUp(low + kLowHist, up, lowCount);
+  for (int n = 0; n < 2 * lowCount; ++n) y[n] = sat16(int32_t{up[n]} + xh[n]);
+  std::memcpy(state, low + lowCount, kLowHist * sizeof(int16_t));
+}
+
+}  // namespace
+
+void bandCombine(const int16_t* xl, const int16_t* xh, int16_t* y, int16_t* state) {
+  combine(xl, xh, y, state, kLow);
+}
+
+void bandCombine2(const int16_t* xl, const int16_t* xh, int16_t* y, int16_t* state) {
+  combine(xl, xh, y, state, kLow / 2);
+}

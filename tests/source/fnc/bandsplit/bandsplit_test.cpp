@@ -1,0 +1,135 @@
+// The two-band filter bank: perfect reconstruction with a 39-sample delay, saturation, aliasing of
+// the output with the input, and the band the low branch carries.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "bandsplit.h"
+
+namespace {
+
+std::vector<int16_t> noise(int n, int amplitude, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> d(-amplitude, amplitude);
+  std::vector<int16_t> x(n);
+  for (auto& v : x) v = static_cast<int16_t>(d(rng));
+  return x;
+}
+
+}  // namespace
+
+TEST(BandSplit, PrototypeIsSymmetricWithUnityGain) {
+  int sum = 0;
+  for (int k = 0; k < BS_TAPS; ++k) {
+    EXPECT_EQ(bs_qmf40[k], bs_qmf40[BS_TAPS - 1 - k]);
+    sum += bs_qmf40[k];
+  }
+  EXPECT_EQ(sum, 32772);
+}
+
+TEST(BandSplit, SplitThenCombineReturnsTheInputDelayedBy39Samples) {
+  const auto in = noise(160 * 50, 12000, 1);
+  std::array<int16_t, BS_SPLIT_STATE_WORDS> split{};
+  std::array<int16_t, BS_COMBINE_STATE_WORDS> comb{};
+  std::vector<int16_t> out;
+  for (size_t f = 0; f < in.size() / 160; ++f) {
+    std::array<int16_t, 80> low{};
+    std::array<int16_t, 160> high;
+    bandSplit(low.data(), high.data(), &in[f * 160], split.data());
+    bandCombine(low.data(), high.data(), high.data(), comb.data());  // output over the high band
+    out.insert(out.end(), high.begin(), high.end());
+  }
+  for (int n = 0; n < BS_DELAY; ++n) ASSERT_EQ(out[n], 0);
+  for (size_t n = BS_DELAY; n < out.size(); ++n) ASSERT_EQ(out[n], in[n - BS_DELAY]) << n;
+}
+
+TEST(BandSplit, ZeroInZeroOutAndTheLowBandIsAddedIntoTheMix) {
+  std::array<int16_t, BS_SPLIT_STATE_WORDS> split{};
+  std::array<int16_t, 80> low;
+  low.fill(77);
+  std::array<int16_t, 160> zero{}, high;
+  bandSplit(low.data(), high.data(), zero.data(), split.data());
+  for (int16_t v : low) EXPECT_EQ(v, 77);
+  for (int16_t v : high) EXPECT_EQ(v, 0);
+}
+
+TEST(BandSplit, LowBranchKeepsLowTonesAndTheHighBandKeepsHighTones) {
+  for (double freq : {500.0, 6500.0}) {
+    std::array<int16_t, BS_SPLIT_STATE_WORDS> split{};
+    double plow = 0, phigh = 0;
+    for (int f = 0; f < 20; ++f) {
+      std::array<int16_t, 160> x;
+      for (int i = 0; i < 160; ++i) x[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * freq * (f * 160 + i) / 16000));
+      std::array<int16_t, 80> low{};
+      std::array<int16_t, 160> high;
+      bandSplit(low.data(), high.data(), x.data(), split.data());
+      if (f < 4) continue;
+      for (int16_t v : low) plow += double(v) * v * 2;
+      for (int16_t v : high) phigh += double(v) * v;
+    }
+    if (freq < 4000) {
+      EXPECT_GT(plow, 100 * phigh) << freq;
+    } else {
+      EXPECT_GT(phigh, 100 * plow) << freq;
+    }
+  }
+}
+
+TEST(BandSplit, FullScaleSaturatesWithoutWrapping) {
+  std::array<int16_t, BS_SPLIT_STATE_WORDS> split{};
+  std::array<int16_t, BS_COMBINE_STATE_WORDS> comb{};
+  std::array<int16_t, 160> x;
+  for (int i = 0; i < 160; ++i) x[i] = (i / 3) % 2 ? 32767 : -32768;
+  for (int f = 0; f < 3; ++f) {
+    std::array<int16_t, 80> low;
+    low.fill(32000);  // the mix is already loud: the sum saturates
+    std::array<int16_t, 160> high, y;
+    bandSplit(low.data(), high.data(), x.data(), split.data());
+    bandCombine(low.data(), high.data(), y.data(), comb.data());
+    for (int i = 0; i < 80; ++i) EXPECT_GE(low[i], 32000 - 32768) << "low band wrapped";
+    for (int i = 0; i < 160; ++i) {
+      // A wrapped sum would flip the sign of a large high-band value against its neighbours.
+      if (i > 0) EXPECT_LT(std::abs(high[i] - high[i - 1]), 65535);
+    }
+  }
+  std::array<int16_t, 80> low{};
+  std::array<int16_t, 160> big;
+  big.fill(32767);
+  std::array<int16_t, BS_SPLIT_STATE_WORDS> s2{};
+  for (int f = 0; f < 3; ++f) {
+    low.fill(0);
+    bandSplit(low.data(), big.data(), big.data(), s2.data());
+    big.fill(32767);
+  }
+  for (int16_t v : low) EXPECT_GT(v, 30000);  // DC at full scale stays at the top, never negative
+}
+
+TEST(BandSplit, HighBandMayOverlayTheInput) {
+  const auto in = noise(160 * 4, 20000, 3);
+  std::array<int16_t, BS_SPLIT_STATE_WORDS> s1{}, s2{};
+  for (int f = 0; f < 4; ++f) {
+    std::array<int16_t, 80> l1{}, l2{};
+    std::array<int16_t, 160> h1, h2;
+    std::copy_n(&in[f * 160], 160, h2.begin());
+    bandSplit(l1.data(), h1.data(), &in[f * 160], s1.data());
+    bandSplit(l2.data(), h2.data(), h2.data(), s2.data());
+    EXPECT_EQ(l1, l2);
+    EXPECT_EQ(h1, h2);
+  }
+}
+
+TEST(BandSplit, TwoHalfFrameCombinesEqualOneFullFrame) {
+  const auto low = noise(80 * 6, 10000, 4);
+  const auto high = noise(160 * 6, 3000, 5);
+  std::array<int16_t, BS_COMBINE_STATE_WORDS> c1{}, c2{};
+  for (int f = 0; f < 6; ++f) {
+    std::array<int16_t, 160> y1, y2;
+    bandCombine(&low[f * 80], &high[f * 160], y1.data(), c1.data());
+    bandCombine2(&low[f * 80], &high[f * 160], y2.data(), c2.data());
+    bandCombine2(&low[f * 80 + 40], &high[f * 160 + 80], y2.data() + 80, c2.data());
+    EXPECT_EQ(y1, y2);
+  }
+}

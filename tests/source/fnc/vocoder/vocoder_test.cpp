@@ -1,0 +1,327 @@
+// The codec wrappers through the vocoder table: payload forms checked against independent codecs
+// (spandsp's G.711 and G.726, libgsm), the frame classes of the release record, the packet types
+// the encoders report.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "g711.h"
+#include "vocoder.h"
+
+extern "C" {
+#include <gsm.h>
+#include <spandsp.h>
+}
+
+namespace {
+
+// A decoder's memory with a payload store in front of it, as the codec service lays it out.
+struct DecBench {
+  std::vector<uint64_t> mem = std::vector<uint64_t>(8192);
+  std::vector<uint16_t> store = std::vector<uint16_t>(4096);
+  uint16_t work[PVE_PAYLOAD_BUF_WORDS] = {};
+  AJC_Q q{};
+  AJC_PAYLOADQ pq{};
+  HSZVOCREGS regs = pveVoiceRegsDefault().voxregs;
+  const HSZVOCODERS* v;
+  uint16_t code;
+
+  DecBench(uint16_t c, uint16_t plcMode = 0) : v(hsgvocoders[hsgpvealg[c]]), code(c) {
+    ajcQInit(&q, &pq, store.data(), static_cast<uint16_t>(store.size()), 64);
+    auto* h = vocoderDecHdr(mem.data());
+    h->payloadQp = &pq;
+    h->payloadBufp = work;
+    regs.hsxVadCngPlcOptions = static_cast<uint16_t>(plcMode << 12);
+    v->decinitcfgfnc(mem.data(), &regs, code, 1);
+  }
+  // Files a payload in a slot and returns its header.
+  AJC_PKT_HDR frame(uint8_t cls, const uint16_t* words, int nwords, uint16_t bytes) {
+    const int slot = searchFreeIndex(&pq);
+    EXPECT_GE(slot, 0);
+    std::memcpy(ajcSlotPtr(&pq, slot), words, nwords * 2);
+    return AJC_PKT_HDR{static_cast<uint16_t>(cls << 8 | code), bytes, 0, 0, static_cast<uint16_t>(slot << 8)};
+  }
+  std::vector<int16_t> decode(AJC_PVEDEC_INT r, int n) {
+    std::vector<int16_t> out(n, 0x1234);
+    v->decfnc(mem.data(), &r, out.data());
+    return out;
+  }
+  int slotsInUse() const {
+    int n = 0;
+    for (unsigned s = 0; s < pq.numEntry; ++s) n += (pq.freeListp[s >> 4] & (0x8000u >> (s & 15))) != 0;
+    return n;
+  }
+};
+
+struct EncBench {
+  std::vector<uint64_t> mem = std::vector<uint64_t>(16384);
+  HSZVOCREGS regs = pveVoiceRegsDefault().voxregs;
+  const HSZVOCODERS* v;
+  explicit EncBench(uint16_t algorithm) : v(hsgvocoders[hsgpvealg[algorithm & 0xFF]]) {
+    v->encinitcfgfnc(mem.data(), &regs, algorithm, 1);
+  }
+  int encode(std::vector<int16_t> pcm, std::vector<uint16_t>& payload, uint16_t& bytes) {
+    payload.assign(800, 0);
+    return v->encfnc(mem.data(), pcm.data(), payload.data(), 0, &bytes);
+  }
+};
+
+std::vector<int16_t> tone(int n, double hz, double rate, double amp, int offset = 0) {
+  std::vector<int16_t> v(n);
+  for (int i = 0; i < n; ++i) v[i] = static_cast<int16_t>(amp * std::sin(2 * M_PI * hz * (i + offset) / rate));
+  return v;
+}
+
+std::vector<uint8_t> bytesOf(const std::vector<uint16_t>& words, int n) {
+  std::vector<uint8_t> b(n);
+  for (int i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i % 2 == 0 ? words[i / 2] >> 8 : words[i / 2]);
+  return b;
+}
+
+double snrDb(const std::vector<int16_t>& ref, const std::vector<int16_t>& got, size_t from, size_t delay = 0) {
+  double s = 0, e = 0;
+  for (size_t i = from; i + delay < got.size() && i < ref.size(); ++i) {
+    s += double(ref[i]) * ref[i];
+    const double d = double(got[i + delay]) - ref[i];
+    e += d * d;
+  }
+  return 10 * std::log10(s / (e + 1e-9));
+}
+
+TEST(VocoderTable, EveryVoiceCodeHasItsFamilyAndOnlyBuiltFamiliesAreUsable) {
+  EXPECT_EQ(hsgpvealg[0], HAPI_PKT_ALG_G711);
+  EXPECT_EQ(hsgpvealg[35], HAPI_PKT_ALG_GSMHR);
+  EXPECT_EQ(hsgpvealg[44], HAPI_PKT_ALG_LINPCM256);
+  EXPECT_EQ(hsgpvealg[49], HAPI_PKT_ALG_G7221);
+  EXPECT_EQ(hsgpvealg[67], HAPI_PKT_ALG_AMRWB);
+  EXPECT_EQ(hsgpvealg[72], HAPI_PKT_ALG_OPUS);
+  EXPECT_EQ(hsgpvealg[74], HAPI_PKT_ALG_ISAC);
+  for (unsigned alg : {0u, 1u, 2u, 3u, 6u, 10u, 15u, 16u}) EXPECT_TRUE(vocoderUsable(hsgvocoders[alg])) << alg;
+  for (unsigned alg : {4u, 5u, 7u, 8u, 9u, 11u, 12u, 13u, 17u, 19u, 21u}) EXPECT_FALSE(vocoderUsable(hsgvocoders[alg])) << alg;
+}
+
+TEST(VocoderG711, PayloadIsTheLawCodesAnIndependentDecoderReads) {
+  for (uint16_t code : {HAPI_PKT_VC_G711_ULAW, HAPI_PKT_VC_G711_ALAW}) {
+    EncBench enc(code);
+    const std::vector<int16_t> pcm = tone(40, 1000, 8000, 12000);
+    std::vector<uint16_t> payload;
+    uint16_t bytes = 0;
+    ASSERT_EQ(enc.encode(pcm, payload, bytes), PVE_ENC_VOICE);
+    ASSERT_EQ(bytes, 40);
+    std::vector<uint8_t> b = bytesOf(payload, 40);
+    std::vector<int16_t> theirs(40);
+    g711_state_t* s = g711_init(nullptr, code == 0 ? G711_ULAW : G711_ALAW);
+    g711_decode(s, theirs.data(), b.data(), 40);
+    g711_free(s);
+    DecBench dec(code);
+    AJC_PVEDEC_INT r{};
+    r.currPkt[0] = dec.frame(AJC_PKT_VOICE, payload.data(), 20, 40);
+    r.numCurrPkt = 1;
+    EXPECT_EQ(dec.decode(r, 40), theirs);
+    EXPECT_EQ(dec.slotsInUse(), 0);
+    EXPECT_GT(snrDb(pcm, theirs, 0), 30);
+  }
+}
+
+TEST(VocoderG711, DoubleDecodePlaysTheSecondFrameAndFreesBoth) {
+  DecBench dec(HAPI_PKT_VC_G711_ALAW);
+  std::vector<uint16_t> a(20, 0xD5D5), b(20, 0x2A2A);  // A-law codes of small positive and large negative
+  AJC_PVEDEC_INT r{};
+  r.currPkt[0] = dec.frame(AJC_PKT_DOUBLE_DECODE, a.data(), 20, 40);
+  r.currPkt[1] = dec.frame(AJC_PKT_VOICE, b.data(), 20, 40);
+  r.numCurrPkt = 2;
+  std::vector<int16_t> out = dec.decode(r, 40);
+  int16_t code = 0x2A, expect = 0;
+  g711AlawExpand(1, &code, &expect);
+  for (int16_t s : out) EXPECT_EQ(s, expect);
+  EXPECT_EQ(dec.slotsInUse(), 0);
+}
+
+TEST(VocoderG711, LostFrameWithoutConcealmentIsSilenceAndComfortNoiseStays) {
+  DecBench dec(HAPI_PKT_VC_G711_ULAW, 0);
+  AJC_PVEDEC_INT r{};
+  r.currPkt[0].payloadID = AJC_PKT_FRAME_REPEAT << 8;
+  r.numCurrPkt = 1;
+  for (int16_t s : dec.decode(r, 40)) EXPECT_EQ(s, 0);
+  r.currPkt[0].payloadID = AJC_PKT_CNG << 8;
+  for (int16_t s : dec.decode(r, 40)) EXPECT_EQ(s, 0x1234);  // the service's comfort noise is kept
+}
+
+TEST(VocoderG726, PayloadPackingMatchesAnIndependentCoderAtEveryRate) {
+  for (uint16_t code = 2; code <= 5; ++code) {
+    SCOPED_TRACE(code);
+    EncBench enc(code);
+    g726_state_t* ref = g726_init(nullptr, 8000 * code, G726_ENCODING_LINEAR, G726_PACKING_RIGHT);
+    for (int f = 0; f < 10; ++f) {
+      const std::vector<int16_t> pcm = tone(40, 700, 8000, 8000, 40 * f);
+      std::vector<uint16_t> payload;
+      uint16_t bytes = 0;
+      ASSERT_EQ(enc.encode(pcm, payload, bytes), PVE_ENC_VOICE);
+      ASSERT_EQ(bytes, 5 * code);
+      uint8_t theirs[40];
+      const int n = g726_encode(ref, theirs, pcm.data(), 40);
+      ASSERT_EQ(n, bytes);
+      EXPECT_EQ(bytesOf(payload, bytes), std::vector<uint8_t>(theirs, theirs + n)) << "frame " << f;
+      if (bytes % 2) {
+        EXPECT_EQ(payload[bytes / 2] & 0xFF, 0) << "odd payload's last low byte";
+      }
+    }
+    g726_free(ref);
+  }
+}
+
+TEST(VocoderG726, RoundTripThroughTheWrappers) {
+  EncBench enc(4);
+  DecBench dec(4);
+  std::vector<int16_t> in, out;
+  for (int f = 0; f < 50; ++f) {
+    const std::vector<int16_t> pcm = tone(40, 500, 8000, 10000, 40 * f);
+    std::vector<uint16_t> payload;
+    uint16_t bytes = 0;
+    enc.encode(pcm, payload, bytes);
+    AJC_PVEDEC_INT r{};
+    r.currPkt[0] = dec.frame(AJC_PKT_VOICE, payload.data(), 10, bytes);
+    r.numCurrPkt = 1;
+    const std::vector<int16_t> o = dec.decode(r, 40);
+    in.insert(in.end(), pcm.begin(), pcm.end());
+    out.insert(out.end(), o.begin(), o.end());
+  }
+  EXPECT_GT(snrDb(in, out, 400), 15);
+}
+
+TEST(VocoderG729, DoubleDecodePlaysTheFirstAndFreesTheSecondUnread) {
+  EncBench enc(HAPI_PKT_VC_G729A_8);
+  DecBench dec(HAPI_PKT_VC_G729A_8);
+  std::vector<uint16_t> p1, p2;
+  uint16_t b1 = 0, b2 = 0;
+  ASSERT_EQ(enc.encode(tone(80, 440, 8000, 8000), p1, b1), PVE_ENC_VOICE);
+  ASSERT_EQ(b1, 10);
+  enc.encode(tone(80, 440, 8000, 8000, 80), p2, b2);
+  AJC_PVEDEC_INT r{};
+  r.currPkt[0] = dec.frame(AJC_PKT_DOUBLE_DECODE, p1.data(), 5, b1);
+  r.currPkt[1] = dec.frame(AJC_PKT_VOICE, p2.data(), 5, b2);
+  r.numCurrPkt = 2;
+  const std::vector<int16_t> viaDouble = dec.decode(r, 80);
+  EXPECT_EQ(dec.slotsInUse(), 0);
+  DecBench plain(HAPI_PKT_VC_G729A_8);
+  AJC_PVEDEC_INT one{};
+  one.currPkt[0] = plain.frame(AJC_PKT_VOICE, p1.data(), 5, b1);
+  one.numCurrPkt = 1;
+  EXPECT_EQ(viaDouble, plain.decode(one, 80));
+}
+
+TEST(VocoderG729, SilenceWithAnnexBGivesSidOrNothing) {
+  EncBench enc(2 << 8 | HAPI_PKT_VC_G729A_8);
+  std::vector<uint16_t> p;
+  uint16_t bytes = 0;
+  int sid = 0, none = 0;
+  for (int f = 0; f < 100; ++f) {
+    const int t = enc.encode(std::vector<int16_t>(80, 0), p, bytes);
+    if (t == PVE_ENC_SID) {
+      ++sid;
+      EXPECT_EQ(bytes, 2);
+    }
+    if (t == PVE_ENC_NONE) {
+      ++none;
+      EXPECT_EQ(bytes, 0);
+    }
+  }
+  EXPECT_GT(sid, 0);
+  EXPECT_GT(none, 50);
+}
+
+TEST(VocoderG7231, RatesSidAndUntransmittedFrames) {
+  for (uint16_t code : {HAPI_PKT_VC_G7231_53, HAPI_PKT_VC_G7231_63}) {
+    EncBench enc(code);
+    std::vector<uint16_t> p;
+    uint16_t bytes = 0;
+    ASSERT_EQ(enc.encode(tone(240, 300, 8000, 8000), p, bytes), PVE_ENC_VOICE);
+    EXPECT_EQ(bytes, code == HAPI_PKT_VC_G7231_53 ? 20 : 24);
+    // The frame type bits are in the first payload byte, which the unpacketiser reads high.
+    EXPECT_EQ((p[0] >> 8) & 3, code == HAPI_PKT_VC_G7231_53 ? 1 : 0);
+  }
+  EncBench vad(2 << 8 | HAPI_PKT_VC_G7231_63);
+  std::vector<uint16_t> p;
+  uint16_t bytes = 0;
+  int sid = 0, none = 0;
+  for (int f = 0; f < 40; ++f) {
+    const int t = vad.encode(std::vector<int16_t>(240, 0), p, bytes);
+    if (t == PVE_ENC_SID) {
+      ++sid;
+      EXPECT_EQ(bytes, 4);
+    }
+    if (t == PVE_ENC_NONE) {
+      ++none;
+      EXPECT_EQ(bytes, 0);
+    }
+  }
+  EXPECT_GT(sid, 0);
+  EXPECT_GT(none, 0);
+}
+
+TEST(VocoderG722, LostFrameWithoutConcealmentIsSilenceAndWithItIsConcealed) {
+  EncBench enc(HAPI_PKT_VC_G722_64_MODE1);
+  std::vector<uint16_t> p;
+  uint16_t bytes = 0;
+  for (uint16_t plc : {0, 3}) {
+    DecBench dec(HAPI_PKT_VC_G722_64_MODE1, plc);
+    for (int f = 0; f < 10; ++f) {
+      enc.encode(tone(160, 440, 16000, 8000, 160 * f), p, bytes);
+      ASSERT_EQ(bytes, 80);
+      AJC_PVEDEC_INT r{};
+      r.currPkt[0] = dec.frame(AJC_PKT_VOICE, p.data(), 40, bytes);
+      r.numCurrPkt = 1;
+      dec.decode(r, 160);
+    }
+    AJC_PVEDEC_INT lost{};
+    lost.currPkt[0].payloadID = AJC_PKT_FRAME_REPEAT << 8;
+    lost.numCurrPkt = 1;
+    const std::vector<int16_t> out = dec.decode(lost, 160);
+    double energy = 0;
+    for (int16_t s : out) energy += double(s) * s;
+    if (plc == 0) EXPECT_EQ(energy, 0);
+    else EXPECT_GT(energy, 0);
+  }
+}
+
+TEST(VocoderGsmFr, PayloadDecodesInAnIndependentDecoder) {
+  EncBench enc(HAPI_PKT_VC_GSM_FR_13);
+  gsm ref = gsm_create();
+  std::vector<int16_t> in, theirs;
+  for (int f = 0; f < 25; ++f) {
+    const std::vector<int16_t> pcm = tone(160, 600, 8000, 8000, 160 * f);
+    std::vector<uint16_t> p;
+    uint16_t bytes = 0;
+    ASSERT_EQ(enc.encode(pcm, p, bytes), PVE_ENC_VOICE);
+    ASSERT_EQ(bytes, 33);
+    std::vector<uint8_t> b = bytesOf(p, 33);
+    EXPECT_EQ(b[0] >> 4, 0xD);
+    gsm_signal out[160];
+    ASSERT_EQ(gsm_decode(ref, b.data(), out), 0);
+    in.insert(in.end(), pcm.begin(), pcm.end());
+    theirs.insert(theirs.end(), out, out + 160);
+  }
+  gsm_destroy(ref);
+  EXPECT_GT(snrDb(in, theirs, 800), 5);
+}
+
+TEST(VocoderGsmEfr, DtxSendsTheFirstNonSpeechFrameThenOneIn24) {
+  EncBench enc(2 << 8 | HAPI_PKT_VC_GSM_EFR_122);
+  std::vector<uint16_t> p;
+  uint16_t bytes = 0;
+  for (int f = 0; f < 20; ++f) enc.encode(tone(160, 600, 8000, 8000, 160 * f), p, bytes);
+  std::vector<int> sent;
+  for (int f = 0; f < 200; ++f) {
+    if (enc.encode(std::vector<int16_t>(160, 0), p, bytes) == PVE_ENC_VOICE) {
+      EXPECT_EQ(bytes, 31);
+      sent.push_back(f);
+    }
+  }
+  ASSERT_GE(sent.size(), 3u);
+  // After the hangover ends, non-speech frames go every 24th.
+  for (size_t i = sent.size() - 3; i + 1 < sent.size(); ++i) EXPECT_EQ(sent[i + 1] - sent[i], 24);
+}
+
+}  // namespace

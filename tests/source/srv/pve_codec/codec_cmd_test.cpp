@@ -1,0 +1,125 @@
+// The codec service's commands, registers and refusals.
+#include "codec_harness.h"
+
+namespace codectest {
+namespace {
+
+TEST_F(CodecTest, SecondRateRequestBeforeTheFirstAppliesIsRefused) {
+  ASSERT_EQ(command(HAPI_CODEC_ENABLE_CMD, 1, 0).result, HAPISUCCESS);
+  // Both arrive in one frame: the second finds the first still pending.
+  QRN_QueueStdObdMsg(kVhd, HAPI_CODEC_SETVOICERATE_CMD, 6, 80, HAPI_HOST_SRV, HAPI_CODEC_SRV, 1,
+                     QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse);
+  QRN_QueueStdObdMsg(kVhd, HAPI_CODEC_SETVOICERATE_CMD, 1, 80, HAPI_HOST_SRV, HAPI_CODEC_SRV, 2,
+                     QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse);
+  tick(1);
+  HostMsg first{}, second{};
+  for (const HostMsg& m : world().host) {
+    if (m.response && m.userTag == 1) first = m;
+    if (m.response && m.userTag == 2) second = m;
+  }
+  EXPECT_EQ(first.result, HAPISUCCESS);
+  EXPECT_NE(second.result, HAPISUCCESS);
+  const std::vector<HostMsg> exc = events(HAPI_CODEC_EXCEPTION_EVT);
+  ASSERT_FALSE(exc.empty());
+  EXPECT_EQ(exc[0].op1, PVE_EXC_RATE_PENDING);
+  EXPECT_EQ(exc[0].op2, 1);
+}
+
+TEST_F(CodecTest, UnavailableCodesAndLongIntervalsAreRefusedAndTheOldEncoderStays) {
+  startVoice(0, 80);
+  for (uint16_t code : {7, 11, 14, 35, 41, 80, 200}) {
+    world().host.clear();
+    ASSERT_EQ(command(HAPI_CODEC_SETVOICERATE_CMD, code, 80).result, HAPISUCCESS);
+    tick(2);
+    const std::vector<HostMsg> exc = events(HAPI_CODEC_EXCEPTION_EVT);
+    ASSERT_EQ(exc.size(), 1u) << code;
+    EXPECT_EQ(exc[0].op1, PVE_EXC_ENC_UNAVAILABLE);
+    EXPECT_EQ(exc[0].op2, code);
+    EXPECT_EQ(codec()->ctl.state.currentEnc, 0);
+  }
+  world().host.clear();
+  ASSERT_EQ(command(HAPI_CODEC_SETVOICERATE_CMD, 9, 480).result, HAPISUCCESS);
+  tick(2);
+  std::vector<HostMsg> exc = events(HAPI_CODEC_EXCEPTION_EVT);
+  ASSERT_EQ(exc.size(), 1u);
+  EXPECT_EQ(exc[0].op1, PVE_EXC_INTERVAL_TOO_LONG);
+  EXPECT_EQ(exc[0].op2, 240);
+  // After a refusal a new request is taken.
+  world().host.clear();
+  ASSERT_EQ(command(HAPI_CODEC_SETVOICERATE_CMD, 1, 80).result, HAPISUCCESS);
+  tick(4);
+  EXPECT_EQ(codec()->ctl.state.currentEnc, 1);
+}
+
+TEST_F(CodecTest, EnableTwiceChangesNothingButThePiggyOption) {
+  startVoice(0, 80);
+  const uint32_t ts = codec()->ctl.hsxcodecencctl.hsxTimeStamp;
+  HSZVOICEREGS regs = pveVoiceRegsDefault();
+  regs.voxregs.hsxVadCngPlcOptions = 0x3311;
+  ASSERT_EQ(extCommand(HAPI_CODEC_SETREGS_CMD, &regs, sizeof(regs)).result, HAPISUCCESS);
+  ASSERT_EQ(command(HAPI_CODEC_ENABLE_CMD, 1, 0).result, HAPISUCCESS);
+  EXPECT_GE(codec()->ctl.hsxcodecencctl.hsxTimeStamp, ts);
+  EXPECT_EQ(codec()->ctl.state.currentEnc, 0);
+  EXPECT_TRUE(codec()->ctl.hsxcodecencctl.superpktctl.piggyOption);
+  ASSERT_EQ(command(HAPI_CODEC_ENABLE_CMD, 0, 0).result, HAPISUCCESS);
+  ASSERT_EQ(command(HAPI_CODEC_ENABLE_CMD, 0, 0).result, HAPISUCCESS);
+  EXPECT_EQ(codec()->ctl.hsxstatus & 1, 0);
+}
+
+TEST_F(CodecTest, StatisticsAreClearedOnlyWhenAskedTo) {
+  startVoice(0, 80);
+  tick(20);
+  world().host.clear();
+  command(HAPI_CODEC_GETSTATS_CMD, 0, 0);
+  command(HAPI_CODEC_GETSTATS_CMD, 1, 0);
+  command(HAPI_CODEC_GETSTATS_CMD, 0, 0);
+  const std::vector<HostMsg> st = events(HAPI_CODEC_GETSTATS_EVT);
+  ASSERT_EQ(st.size(), 3u);
+  ASSERT_EQ(st[0].data.size(), 36u);
+  auto active = [](const HostMsg& m) { return m.data[30] | m.data[31] << 8; };
+  EXPECT_GT(active(st[0]), 0);
+  EXPECT_GE(active(st[1]), active(st[0]));
+  EXPECT_LT(active(st[2]), active(st[1]));
+}
+
+TEST_F(CodecTest, RegisterWritesAreCheckedAndAmrTimesRounded) {
+  EXPECT_EQ(command(HAPI_CODEC_SETREG1_CMD, 3, 0).result, HAPI_ERR_INVALID_REGS);
+  EXPECT_EQ(command(HAPI_CODEC_SETREG1_CMD, 28, 0).result, HAPI_ERR_INVALID_REGS);
+  EXPECT_EQ(command(HAPI_CODEC_SETREG1_CMD, 2, 2048).result, HAPISUCCESS);
+  EXPECT_EQ(codec()->ctl.voiceregs.voxregs.pveEgressVolume, 2048);
+  EXPECT_EQ(command(0x02FF & 0x02BF, 0, 0).result, HAPIFAILURE);
+}
+
+TEST_F(CodecTest, StatusAndStateReportTheCodes) {
+  startVoice(1, 80);
+  world().host.clear();
+  command(HAPI_CODEC_GETSTATUS_CMD, 0, 0);
+  command(HAPI_CODEC_GETSTATE_CMD, 0, 0);
+  const std::vector<HostMsg> status = events(HAPI_CODEC_GETSTATUS_EVT);
+  ASSERT_EQ(status.size(), 1u);
+  ASSERT_EQ(status[0].data.size(), 28u);
+  EXPECT_EQ(status[0].data[12], 1);     // currentEnc
+  EXPECT_EQ(status[0].data[3], 0xFF);   // clock drift word
+  const std::vector<HostMsg> state = events(HAPI_CODEC_GETSTATE_EVT);
+  ASSERT_EQ(state.size(), 1u);
+  ASSERT_EQ(state[0].data.size(), 34u);
+  EXPECT_EQ(state[0].data[28], 1);  // currentEnc
+  EXPECT_EQ(state[0].data[32] | state[0].data[33] << 8, 80 + 8);  // currentEncPktSize
+}
+
+TEST_F(CodecTest, PacketsOfUnknownCodesAreReportedOnce) {
+  startVoice(0, 80);
+  world().host.clear();
+  for (int i = 0; i < 5; ++i) {
+    sendPacket(HAPI_PKT_VOICE << 8 | 7, static_cast<uint16_t>(i * 80), std::vector<uint8_t>(10, 0));
+    sendPacket(HAPI_PKT_VOICE << 8 | 14, static_cast<uint16_t>(i * 80), std::vector<uint8_t>(38, 0));
+    tick(2);
+  }
+  const std::vector<HostMsg> exc = events(HAPI_CODEC_EXCEPTION_EVT);
+  ASSERT_GE(exc.size(), 2u);
+  EXPECT_LE(exc.size(), 10u);
+  for (const HostMsg& m : exc) EXPECT_EQ(m.op1, PVE_EXC_DEC_UNAVAILABLE);
+}
+
+}  // namespace
+}  // namespace codectest

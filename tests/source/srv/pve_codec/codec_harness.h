@@ -1,0 +1,82 @@
+// A gateway channel on the real framework for the codec service's tests: the codec service and,
+// below it, a line probe that feeds the codec a signal as the PCM service would, injects digit
+// detections, and records what the codec plays towards the line. A recording host collects
+// packets, events and answers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "knl/knl.h"
+#include "lhapi.h"
+#include "pve_codec.h"
+#include "qrn/qrn.h"
+#include "vhd/vhd.h"
+
+namespace codectest {
+
+constexpr QRN_Handle kVhd = HAPIVHD0;
+
+struct HostMsg {
+  uint16_t header;
+  uint16_t op1;
+  uint16_t op2;
+  bool response;
+  HAPIRESULT result;
+  uint16_t userTag;
+  HSF_IBD_MASK mask;
+  std::vector<uint8_t> data;
+};
+
+// A packet as it left the channel: header fields and payload bytes.
+struct Packet {
+  uint16_t payloadID;
+  uint16_t payloadLength;
+  uint32_t timestamp;
+  std::vector<uint8_t> payload;
+};
+
+struct World {
+  std::vector<HostMsg> host;
+  std::function<int16_t(uint64_t n)> signal;       // line input, sample n at 8 kHz
+  uint64_t sampleCount = 0;
+  std::vector<int16_t> played;                      // what the codec played towards the line
+  std::vector<std::vector<uint8_t>> toneToLine;     // relay blocks the codec passed to the line side
+  struct Digit {
+    uint16_t header, op1, op2;
+  };
+  std::vector<Digit> digits;                        // detections sent to the codec in the next frame
+};
+
+World& world();
+
+class CodecTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  HostMsg command(uint16_t header, uint16_t op1, uint16_t op2);
+  HostMsg extCommand(uint16_t header, const void* data, uint16_t length);
+  // A packet from the network: header fields and payload bytes.
+  void sendPacket(uint16_t payloadID, uint16_t timestamp, const std::vector<uint8_t>& payload);
+  void tick(int n = 1);
+  // Starts a call with one code in both directions.
+  void startVoice(uint16_t code, uint16_t interval);
+
+  std::vector<Packet> packets() const;  // ingress packets the host received, in order
+  std::vector<HostMsg> events(uint16_t header) const;
+  HSZCODECINST* codec() const;
+
+ private:
+  uint16_t tag_ = 100;
+  int msgFree_ = 0;
+  int extFree_ = 0;
+};
+
+std::vector<uint8_t> payloadBytes(const std::vector<uint16_t>& words, size_t n);
+double toneSnrDb(const std::vector<int16_t>& s, double hz, size_t from, size_t count);
+
+}  // namespace codectest
