@@ -9,8 +9,8 @@ namespace rtpsrv {
 namespace {
 
 struct INTERNAL_AJC_STATS {
-  uint16_t discards, firstSeq, lastSeq, decoderInterval, frameDuration, jitterMin, jitterMax,
-      jitterCurrent, jbAdaptiveFlag, jbBufferRate, vadCngPlcOptions;
+  uint16_t discards, firstSeq, lastSeq, decoderInterval, frameDuration, jitterMin, jitterMax, jitterCurrent,
+      jbAdaptiveFlag, jbBufferRate, vadCngPlcOptions;
 };
 static_assert(sizeof(INTERNAL_AJC_STATS) == 22, "jitter-buffer block is 22 bytes");
 struct INTERNAL_ECAN_STATS {
@@ -71,11 +71,9 @@ void rtcpReadControlBlocks(RTPSRVINSTANCEMEM* r) {
         if (readBlock(m, &s)) r->localPacketInterval = s.superpacketinterval;
         break;
       }
-      default:
-        break;
+      default: break;
     }
   }
 }
-
 
 }  // namespace rtpsrv

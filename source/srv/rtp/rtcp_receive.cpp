@@ -33,7 +33,8 @@ void roundTrip(RTPSRVINSTANCEMEM* r, int64_t rtt) {
   latency = latency == 0 ? s32 : latency + ((s32 - latency) >> 4);
   stats32Set(s.ingressRtpLatencyHigh, s.ingressRtpLatencyLow, static_cast<uint32_t>(latency));
   const uint32_t peak = stats32Get(s.ingressPeakRtpLatencyHigh, s.ingressPeakRtpLatencyLow);
-  if (static_cast<uint32_t>(s32) > peak) stats32Set(s.ingressPeakRtpLatencyHigh, s.ingressPeakRtpLatencyLow, s32);
+  if (static_cast<uint32_t>(s32) > peak)
+    stats32Set(s.ingressPeakRtpLatencyHigh, s.ingressPeakRtpLatencyLow, s32);
 }
 
 // The first report block, when it is about us and carries LSR and DLSR, gives a round trip.
@@ -110,8 +111,11 @@ void extendedReport(RTPSRVINSTANCEMEM* r, const uint8_t* p, unsigned length, uin
           xr.dlrr = now;
         }
         break;
-      case 1: case 2: case 3: case 5: case 6:
-        break;
+      case 1:
+      case 2:
+      case 3:
+      case 5:
+      case 6: break;
       default:
         rejectRtcp(r, HAPI_RTP_EGRESS_ERROR_UNKNOWN_RTCP_PACKET_TYPE);
         error = true;
@@ -125,7 +129,7 @@ void extendedReport(RTPSRVINSTANCEMEM* r, const uint8_t* p, unsigned length, uin
 
 void rtcpReceive(RTPSRVINSTANCEMEM* r, uint8_t* packet, unsigned length) {
   stats16Inc(r->stats.cumulative.egressRtcpPackets);
-  const uint32_t now = rtcpNow();
+  const uint32_t now = rtpGetLocalTimeIn_1_Over_65536_Seconds_Unit();
   bool error = false;
   unsigned pos = 0;
   for (unsigned packets = 0; packets < kMaxPackets && pos < length; ++packets) {
@@ -151,22 +155,15 @@ void rtcpReceive(RTPSRVINSTANCEMEM* r, uint8_t* packet, unsigned length) {
     }
     const unsigned count = p[0] & 31;
     switch (type) {
-      case HAPI_RTP_RTCP_PACKET_TYPE_SR:
-        senderReport(r, p, bytes, count, now);
-        break;
-      case HAPI_RTP_RTCP_PACKET_TYPE_RR:
-        receiverReport(r, p, bytes, count, now);
-        break;
+      case HAPI_RTP_RTCP_PACKET_TYPE_SR: senderReport(r, p, bytes, count, now); break;
+      case HAPI_RTP_RTCP_PACKET_TYPE_RR: receiverReport(r, p, bytes, count, now); break;
       case HAPI_RTP_RTCP_PACKET_TYPE_BYE:
         if (r->regs.configFlags & HAPI_RTP_EGRESS_ACCEPT_RTCP_BYE_PACKET_ENABLE_MASK) {
           hsfObdSendExt(HAPI_RTP_BYE_EVT, static_cast<uint16_t>(bytes), const_cast<uint8_t*>(p));
         }
         break;
-      case HAPI_RTP_RTCP_PACKET_TYPE_XR:
-        extendedReport(r, p, bytes, now, error);
-        break;
-      default:
-        break;  // SDES and APP carry nothing the service uses
+      case HAPI_RTP_RTCP_PACKET_TYPE_XR: extendedReport(r, p, bytes, now, error); break;
+      default: break;  // SDES and APP carry nothing the service uses
     }
     pos += bytes;
   }

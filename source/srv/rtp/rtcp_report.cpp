@@ -17,7 +17,7 @@ void rtcpNtpNow(uint32_t* seconds, uint32_t* fraction) {
   *fraction = static_cast<uint32_t>((uint64_t{us % 1000000u} << 32) / 1000000u);
 }
 
-uint32_t rtcpNow() {
+uint32_t rtpGetLocalTimeIn_1_Over_65536_Seconds_Unit() {
   uint32_t seconds = 0;
   uint32_t fraction = 0;
   rtcpNtpNow(&seconds, &fraction);
@@ -83,7 +83,9 @@ unsigned buildReport(RTPSRVINSTANCEMEM* r, uint8_t* out) {
     put32(out + n + 8, (uint32_t{src.cycles} << 16) | src.maxSeq);
     put32(out + n + 12, src.jitter >> 4);
     put32(out + n + 16, src.lsrReceivedInSenderReport);
-    put32(out + n + 20, src.SenderReportArrivalTime != 0 ? rtcpNow() - src.SenderReportArrivalTime : 0);
+    put32(out + n + 20, src.SenderReportArrivalTime != 0
+                            ? rtpGetLocalTimeIn_1_Over_65536_Seconds_Unit() - src.SenderReportArrivalTime
+                            : 0);
     n += 24;
   }
   generateRtcpCommonHeader(out, n / 4 - 1, block ? 1 : 0,
@@ -184,10 +186,12 @@ void reloadTimer(RTPSRVINSTANCEMEM* r, uint16_t tickMs) {
   if (r->rtcpSendTriggerTimer == 0) {
     const uint16_t interval = r->regs.rtcpPacketInterval;
     r->rtcpSendTriggerTimer = interval > tickMs ? static_cast<uint16_t>(interval - tickMs) : 0;
-    if (r->rtcpSendTriggerTimer != 0 && (r->regs.configFlags & HAPI_RTP_INGRESS_RANDOMIZE_RTCP_INTERVAL_MASK)) {
+    if (r->rtcpSendTriggerTimer != 0 &&
+        (r->regs.configFlags & HAPI_RTP_INGRESS_RANDOMIZE_RTCP_INTERVAL_MASK)) {
       rtpHostSources.rand16();  // the first draw is not used
       const uint32_t rnd = rtpHostSources.rand16();
-      r->rtcpSendTriggerTimer = static_cast<uint16_t>((uint32_t{r->rtcpSendTriggerTimer} * ((rnd & 0x7FFF) + 16383)) >> 15);
+      r->rtcpSendTriggerTimer =
+          static_cast<uint16_t>((uint32_t{r->rtcpSendTriggerTimer} * ((rnd & 0x7FFF) + 16383)) >> 15);
     }
   }
   r->newLocalCname = false;
@@ -197,12 +201,14 @@ void reloadTimer(RTPSRVINSTANCEMEM* r, uint16_t tickMs) {
 
 void rtcpIngressTick(RTPSRVINSTANCEMEM* r, uint16_t tick) {
   if (r->state.mode != 1 && !r->generateBye) return;
-  if ((r->regs.configFlags & HAPI_RTP_INGRESS_SEND_RTCP_PACKETS_ENABLE_MASK) == 0 || r->regs.rtcpPacketInterval == 0) {
+  if ((r->regs.configFlags & HAPI_RTP_INGRESS_SEND_RTCP_PACKETS_ENABLE_MASK) == 0 ||
+      r->regs.rtcpPacketInterval == 0) {
     return;
   }
   const uint16_t tickMs = static_cast<uint16_t>(tick >> 3);
   if (r->rtcpSendTriggerTimer != 0 && !r->generateBye && !r->newLocalCname) {
-    r->rtcpSendTriggerTimer = r->rtcpSendTriggerTimer > tickMs ? static_cast<uint16_t>(r->rtcpSendTriggerTimer - tickMs) : 0;
+    r->rtcpSendTriggerTimer =
+        r->rtcpSendTriggerTimer > tickMs ? static_cast<uint16_t>(r->rtcpSendTriggerTimer - tickMs) : 0;
     RTCP_XR_INFO& xr = r->remoteSourceInfo.rtcpXrInfo;
     // The XR window closes 200 ms before the report, so the report describes a settled window.
     if ((r->regs.configFlags & HAPI_RTP_INGRESS_SEND_RTCP_XR_PACKETS_ENABLE_MASK) && xr.initialized &&

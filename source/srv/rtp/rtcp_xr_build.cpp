@@ -19,7 +19,8 @@ void blockHeader(uint8_t* out, unsigned type, unsigned specific, unsigned length
   put16(out + 2, static_cast<uint16_t>(lengthWords));
 }
 
-unsigned rleBlock(const RTPSRVINSTANCEMEM* r, uint8_t* out, unsigned type, const uint16_t* map, uint16_t thinning) {
+unsigned rleBlock(const RTPSRVINSTANCEMEM* r, uint8_t* out, unsigned type, const uint16_t* map,
+                  uint16_t thinning) {
   const RTCP_XR_INFO& xr = r->remoteSourceInfo.rtcpXrInfo;
   uint16_t chunks[kMaxChunks];
   unsigned count = 0;
@@ -197,7 +198,7 @@ unsigned rtcpXrBuild(RTPSRVINSTANCEMEM* r, uint8_t* out) {
     blockHeader(out + n, 5, 0, 3);
     put32(out + n + 4, remoteSsrc(r));
     put32(out + n + 8, xr.lrr);
-    put32(out + n + 12, xr.lrr != 0 ? rtcpNow() - xr.dlrr : 0);
+    put32(out + n + 12, xr.lrr != 0 ? rtpGetLocalTimeIn_1_Over_65536_Seconds_Unit() - xr.dlrr : 0);
     n += 16;
   }
   if (flags & HAPI_RTP_RTCP_XR_GENERATE_STATISTICS_REPORT) n += summaryBlock(r, out + n);

@@ -4,15 +4,13 @@
 #include "lhapi.h"
 #include "rtp_internal.h"
 
-const HSFSRVARC rtparc = {HAPI_RTP_SRV, sizeof(RTPSRVINSTANCEMEM), rtpIOctl, rtpIngress,
-                          rtpEgress,    rtpSvcInit,                nullptr};
+const HSFSRVARC rtparc = {
+    HAPI_RTP_SRV, sizeof(RTPSRVINSTANCEMEM), rtpIOctl, rtpIngress, rtpEgress, rtpSvcInit, nullptr};
 
-RTP_HOST_SOURCES rtpHostSources = {lhapiRtpRand16, lhapiRtpTimeGet, lhapiRtpTimeSet,
-                                   lhapiRtpNtpTimeGet};
+RTP_HOST_SOURCES rtpHostSources = {lhapiRtpRand16, lhapiRtpTimeGet, lhapiRtpTimeSet, lhapiRtpNtpTimeGet};
 
 void rtpHostSourcesDefault() {
-  rtpHostSources = RTP_HOST_SOURCES{lhapiRtpRand16, lhapiRtpTimeGet, lhapiRtpTimeSet,
-                                    lhapiRtpNtpTimeGet};
+  rtpHostSources = RTP_HOST_SOURCES{lhapiRtpRand16, lhapiRtpTimeGet, lhapiRtpTimeSet, lhapiRtpNtpTimeGet};
 }
 
 namespace rtpsrv {

@@ -129,7 +129,8 @@ struct Reference {  // RFC 3550 A.1 and A.8, from the RFC
     }
     ++received;
     const int32_t t = static_cast<int32_t>(arrival - ts);
-    if (haveTransit) jitter16 += static_cast<uint32_t>(std::abs(int64_t(t) - transit)) - ((jitter16 + 8) >> 4);
+    if (haveTransit)
+      jitter16 += static_cast<uint32_t>(std::abs(int64_t(t) - transit)) - ((jitter16 + 8) >> 4);
     transit = t;
     haveTransit = true;
   }
@@ -205,9 +206,10 @@ TEST_F(RtcpTest, ReportFieldsAgreeWithARecomputationFromThePackets) {
   for (const auto& r : reports) compounds.push_back(r.second);
   const std::string path = tempPath("rtcp.pcap");
   writeCapture(path, compounds, 5005);
-  const Dissection d = dissect(path, "-d udp.port==5005,rtcp",
-                               {"rtcp.pt", "rtcp.sender.packetcount", "rtcp.ssrc.fraction", "rtcp.ssrc.cum_nr",
-                                "rtcp.ssrc.jitter", "rtcp.sdes.text", "rtcp.xr.bt", "rtcp.xr.voipmetrics.moslq"});
+  const Dissection d =
+      dissect(path, "-d udp.port==5005,rtcp",
+              {"rtcp.pt", "rtcp.sender.packetcount", "rtcp.ssrc.fraction", "rtcp.ssrc.cum_nr",
+               "rtcp.ssrc.jitter", "rtcp.sdes.text", "rtcp.xr.bt", "rtcp.xr.voipmetrics.moslq"});
   EXPECT_EQ(d.frames, 4);
   EXPECT_EQ(d.malformed, 0);
   for (size_t k = 0; k < d.rows.size(); ++k) {
@@ -253,17 +255,25 @@ struct BurstGap {
       return;
     }
     if (pkt >= gmin) {
-      if (lost == 1) c14++; else c13++;
+      if (lost == 1)
+        c14++;
+      else
+        c13++;
       lost = 1;
       c11 += pkt;
     } else {
       lost++;
-      if (pkt == 0) c33++;
-      else { c23++; c22 += pkt - 1; }
+      if (pkt == 0)
+        c33++;
+      else {
+        c23++;
+        c22 += pkt - 1;
+      }
     }
     pkt = 0;
   }
-  void metrics(double ms, double* burstDensity, double* gapDensity, double* burstLength, double* gapLength) const {
+  void metrics(double ms, double* burstDensity, double* gapDensity, double* burstLength,
+               double* gapLength) const {
     const double c31 = c13, c32 = c23;
     const double ctotal = c11 + c14 + c13 + c22 + c23 + c31 + c32 + c33;
     const double p32 = c32 / (c31 + c32 + c33);
@@ -297,11 +307,13 @@ TEST_F(RtcpTest, XrBlocksDecodeBackToTheReceivePattern) {
     sendNext({framePacket(0x0100, 80u * i, ulaw(80))});  // G.711 the other way
     if (received[i]) {
       receive(rtpPacket(0, static_cast<uint16_t>(first + i), 160u * i, kRemote, ulaw(160)));
-      if (duplicated[i]) receive(rtpPacket(0, static_cast<uint16_t>(first + i), 160u * i, kRemote, ulaw(160)));
+      if (duplicated[i])
+        receive(rtpPacket(0, static_cast<uint16_t>(first + i), 160u * i, kRemote, ulaw(160)));
     }
     if (i == 10) {
       // A 20 ms codec, G.711 (code 0), on an echo canceller with noise at -70 dBm.
-      world().controlBlocks.push_back({0x8840, {0, 0, 0, 0, 0, 0, 0, 0, 160, 0, 0, 0, 0, 0, 0, 0, 1, 0, 3, 0, 0, 0}});
+      world().controlBlocks.push_back(
+          {0x8840, {0, 0, 0, 0, 0, 0, 0, 0, 160, 0, 0, 0, 0, 0, 0, 0, 1, 0, 3, 0, 0, 0}});
       world().controlBlocks.push_back({0x8841, {0xD8, 0xFF, 0xBA, 0xFF, 0xEC, 0xFF}});
     }
     tick();
@@ -447,7 +459,8 @@ TEST_F(RtcpTest, RoundTripFromReportsOnTheSameClockAsOurSenderReports) {
 
 TEST_F(RtcpTest, MalformedCompoundsAreReportedAndNotForwarded) {
   HAPI_RTP_REGS regs = rtpRegsDefault();
-  regs.configFlags |= HAPI_RTP_EGRESS_SEND_RTCP_PACKETS_TO_HOST_ENABLE_MASK | HAPI_RTP_EGRESS_ACCEPT_RTCP_BYE_PACKET_ENABLE_MASK;
+  regs.configFlags |= HAPI_RTP_EGRESS_SEND_RTCP_PACKETS_TO_HOST_ENABLE_MASK |
+                      HAPI_RTP_EGRESS_ACCEPT_RTCP_BYE_PACKET_ENABLE_MASK;
   setRegs(regs);
   startSession();
   clear();

@@ -89,8 +89,9 @@ TEST_F(RtpBuildTest, G711CallWithComfortNoiseDissectsCleanly) {
   if (!tsharkAvailable()) GTEST_SKIP() << "tshark not installed";
   const std::string path = tempPath("g711.pcap");
   writeCapture(path, sent, 5004);
-  const Dissection d = dissect(path, "-d udp.port==5004,rtp",
-                               {"rtp.p_type", "rtp.seq", "rtp.timestamp", "rtp.marker", "rtp.ssrc", "rtp.payload"});
+  const Dissection d =
+      dissect(path, "-d udp.port==5004,rtp",
+              {"rtp.p_type", "rtp.seq", "rtp.timestamp", "rtp.marker", "rtp.ssrc", "rtp.payload"});
   expectClean(d, sent.size());
   for (size_t k = 0; k < d.rows.size() && k < sent.size(); ++k) {
     EXPECT_EQ(d.rows[k][0], k == 10 ? "13" : "0");
@@ -119,7 +120,8 @@ TEST_F(RtpBuildTest, DigitKeepsOneTimeStampGrowsItsDurationAndEndsThreeTimes) {
   plan.push_back({framePacket(0x0100, 320, bytes(160, 1))});
   plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_ON, 5, 10, 160, 480)});
   plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_ON, 5, 10, 320, 640)});
-  plan.push_back({framePacket(0x0100, 640, bytes(160, 2))});  // voice while the digit lasts: suppressed upstream, sent here
+  plan.push_back({framePacket(
+      0x0100, 640, bytes(160, 2))});  // voice while the digit lasts: suppressed upstream, sent here
   plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_ON, 5, 10, 480, 800)});
   plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_OFF, 5, 10, 800, 960)});
   for (int i = 0; i < 6; ++i) plan.push_back({});
@@ -185,9 +187,9 @@ TEST_F(RtpBuildTest, RedundancyCarriesThePreviousPayloadsUntilTheyNoLongerFit) {
   EXPECT_EQ(sent[0].size(), 52u);
   EXPECT_EQ(ptOf(sent[1]), 99u);
   EXPECT_EQ(sent[1].size(), 12u + 4 + 1 + 40 + 40);
-  EXPECT_EQ(sent[1][12], 0x80);                             // F=1, PT 0
-  EXPECT_EQ((sent[1][13] << 8 | sent[1][14]) >> 2, 160);    // offset
-  EXPECT_EQ(sent[1][16], 0);                                // primary header
+  EXPECT_EQ(sent[1][12], 0x80);                           // F=1, PT 0
+  EXPECT_EQ((sent[1][13] << 8 | sent[1][14]) >> 2, 160);  // offset
+  EXPECT_EQ(sent[1][16], 0);                              // primary header
   EXPECT_EQ(sent[2].size(), 12u + 8 + 1 + 120);
   EXPECT_EQ((sent[2][13] << 8 | sent[2][14]) >> 2, 320);
   EXPECT_EQ((sent[2][17] << 8 | sent[2][18]) >> 2, 160);
@@ -196,7 +198,8 @@ TEST_F(RtpBuildTest, RedundancyCarriesThePreviousPayloadsUntilTheyNoLongerFit) {
   EXPECT_EQ(ptOf(sent[4]), 99u);
   EXPECT_EQ(sent[5].size(), 12u + 4 + 1 + 80);
   // Nor can a block of more than 1023 bytes: the packet carries the primary alone.
-  const auto big = run({{framePacket(0x0100, 30320, bytes(1100, 1))}, {framePacket(0x0100, 30480, bytes(1100, 2))}});
+  const auto big =
+      run({{framePacket(0x0100, 30320, bytes(1100, 1))}, {framePacket(0x0100, 30480, bytes(1100, 2))}});
   ASSERT_EQ(big.size(), 8u);
   EXPECT_EQ(big[6].size(), 12u + 8 + 1 + 80 + 1100);
   EXPECT_EQ(big[7].size(), 12u + 4 + 1 + 40 + 1100);  // the 1100-byte block of 30320 left out
@@ -204,8 +207,9 @@ TEST_F(RtpBuildTest, RedundancyCarriesThePreviousPayloadsUntilTheyNoLongerFit) {
   if (!tsharkAvailable()) GTEST_SKIP() << "tshark not installed";
   const std::string path = tempPath("red.pcap");
   writeCapture(path, sent, 5004);
-  const Dissection d = dissect(path, "-d udp.port==5004,rtp -d rtp.pt==99,rtp_rfc2198",
-                               {"rtp.p_type", "rtp.seq", "rtp.follow", "rtp.timestamp-offset", "rtp.block-length"});
+  const Dissection d =
+      dissect(path, "-d udp.port==5004,rtp -d rtp.pt==99,rtp_rfc2198",
+              {"rtp.p_type", "rtp.seq", "rtp.follow", "rtp.timestamp-offset", "rtp.block-length"});
   expectClean(d, sent.size());
   ASSERT_EQ(d.rows.size(), sent.size());
   EXPECT_EQ(d.rows[2][3], "320,160");
@@ -252,8 +256,9 @@ TEST_F(RtpBuildTest, AmrAndG726PayloadsDissectCleanly) {
   if (!tsharkAvailable()) GTEST_SKIP() << "tshark not installed";
   const std::string path = tempPath("amr.pcap");
   writeCapture(path, amrSent, 5004);
-  const Dissection d = dissect(path, "-d udp.port==5004,rtp -d rtp.pt==120,amr -o 'amr.encoding.version:RFC 3267 octet aligned'",
-                               {"rtp.p_type", "amr.nb.toc.ft", "amr.nb.cmr"});
+  const Dissection d = dissect(
+      path, "-d udp.port==5004,rtp -d rtp.pt==120,amr -o 'amr.encoding.version:RFC 3267 octet aligned'",
+      {"rtp.p_type", "amr.nb.toc.ft", "amr.nb.cmr"});
   expectClean(d, amrSent.size());
   ASSERT_EQ(d.rows.size(), 2u);
   EXPECT_EQ(d.rows[0][1], "7");
@@ -271,9 +276,9 @@ TEST_F(RtpBuildTest, WidebandClocksAndUnmappedPackets) {
   plan.push_back({framePacket(0x0100 | HAPI_PKT_VC_G711WB_ULAW, 160, bytes(160, 1))});
   plan.push_back({framePacket(0x0100 | HAPI_PKT_VC_G711WB_ULAW, 320, bytes(160, 1))});
   plan.push_back({framePacket(0x0100 | HAPI_PKT_VC_G722_64_MODE_1, 480, bytes(160, 1))});
-  plan.push_back({framePacket(0x0100 | 35, 480, bytes(10, 1))});       // not in the map
-  plan.push_back({framePacket(0x0500, 480, bytes(10, 1))});            // fax relay: no profile
-  plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_ON, 1, 0, 160, 480)});   // no event payload type
+  plan.push_back({framePacket(0x0100 | 35, 480, bytes(10, 1))});      // not in the map
+  plan.push_back({framePacket(0x0500, 480, bytes(10, 1))});           // fax relay: no profile
+  plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_ON, 1, 0, 160, 480)});  // no event payload type
   const auto sent = run(plan);
   ASSERT_EQ(sent.size(), 3u);
   EXPECT_EQ(tsOf(sent[1]) - tsOf(sent[0]), 320u);
@@ -309,7 +314,8 @@ TEST_F(RtpBuildTest, MfDigitsBecomeTheirEvents) {
   regs.ntePayloadType = 101;
   setRegs(regs);
   clear();
-  const auto sent = run({{tonePacket(HAPI_PKT_TC_MFR1_ON, 11, 3, 160, 800)}, {tonePacket(HAPI_PKT_TC_MFR1_ON, 12, 3, 160, 800)}});
+  const auto sent = run({{tonePacket(HAPI_PKT_TC_MFR1_ON, 11, 3, 160, 800)},
+                         {tonePacket(HAPI_PKT_TC_MFR1_ON, 12, 3, 160, 800)}});
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0][12], 141);
   EXPECT_EQ(sent[1][12], 140);

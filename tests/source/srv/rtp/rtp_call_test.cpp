@@ -57,7 +57,8 @@ std::vector<int16_t> decodeIndependently(const Case& c, const std::vector<uint8_
     n = g711_decode(s, pcm.data(), stream.data(), static_cast<int>(stream.size()));
     g711_free(s);
   } else {
-    g726_state_t* s = g726_init(nullptr, 32000, G726_ENCODING_LINEAR, c.annexE ? G726_PACKING_LEFT : G726_PACKING_RIGHT);
+    g726_state_t* s =
+        g726_init(nullptr, 32000, G726_ENCODING_LINEAR, c.annexE ? G726_PACKING_LEFT : G726_PACKING_RIGHT);
     n = g726_decode(s, pcm.data(), stream.data(), static_cast<int>(stream.size()));
     g726_free(s);
   }
@@ -82,7 +83,8 @@ TEST_P(RtpCallTest, ToneCrossesTheNetworkBothWays) {
   for (size_t k = 0; k < sent.size(); ++k) {
     ASSERT_EQ(sent[k][1] & 0x7F, c.payloadType);
     if (k > 0) {
-      EXPECT_EQ(static_cast<uint16_t>((sent[k][2] << 8 | sent[k][3]) - (sent[k - 1][2] << 8 | sent[k - 1][3])), 1);
+      EXPECT_EQ(
+          static_cast<uint16_t>((sent[k][2] << 8 | sent[k][3]) - (sent[k - 1][2] << 8 | sent[k - 1][3])), 1);
     }
     stream.insert(stream.end(), sent[k].begin() + 12, sent[k].end());
   }
@@ -123,7 +125,8 @@ TEST_P(RtpCallTest, ToneCrossesTheNetworkBothWays) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, RtpCallTest,
                          ::testing::Values(Case{"ulaw", 0, 0, false}, Case{"alaw", 1, 8, false},
-                                           Case{"g726_32", 4, 115, false}, Case{"g726_32_annexE", 4, 115, true}),
+                                           Case{"g726_32", 4, 115, false},
+                                           Case{"g726_32_annexE", 4, 115, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -109,7 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   r->regs.nteEgressPayloadType = 126;
   r->regs.rfc2198EgressPayloadType = 127;
   r->regs.rtcpXrReceiptTimesThinning = data[3] >> 4;
-  r->regs.mediaEgressPayloadTypeMap[28] = HAPI_RTP_MAKE_MEDIA_PAYLOAD_TYPE_MAP_ENTRY(120, 25 + (data[2] >> 7) * 8);
+  r->regs.mediaEgressPayloadTypeMap[28] =
+      HAPI_RTP_MAKE_MEDIA_PAYLOAD_TYPE_MAP_ENTRY(120, 25 + (data[2] >> 7) * 8);
   // Thinning, SDES lengths (up to past the 64-byte limit) and XR blocks from the same bytes.
   r->regs.rtcpXrLossRleThinning = data[1] & 15;
   r->regs.rtcpXrDuplicateRleThinning = data[0] & 15;
@@ -125,7 +126,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t length = data[pos + 1] | (kind & 0x0F) << 8;
     pos += 2;
     if (length > size - pos) length = size - pos;
-    gInbound.push_back(Pending{(kind & 0x80) ? 0x1000u : 0x800u, std::vector<uint8_t>(data + pos, data + pos + length)});
+    gInbound.push_back(
+        Pending{(kind & 0x80) ? 0x1000u : 0x800u, std::vector<uint8_t>(data + pos, data + pos + length)});
     pos += length;
     if (kind & 0x40) {
       gClock += 10;

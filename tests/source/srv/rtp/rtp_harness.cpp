@@ -158,10 +158,11 @@ void recordingHost(QRN_Handle, QRN_SocketMsg* msg) {
 
 }  // namespace
 
-std::vector<uint8_t> framePacket(uint16_t payloadID, uint32_t timeStamp, const std::vector<uint8_t>& payload) {
+std::vector<uint8_t> framePacket(uint16_t payloadID, uint32_t timeStamp,
+                                 const std::vector<uint8_t>& payload) {
   std::vector<uint8_t> out(8 + ((payload.size() + 1) & ~size_t{1}), 0);
-  const HAPI_PKT_HDR h{payloadID, static_cast<uint16_t>(payload.size()), static_cast<uint16_t>(timeStamp >> 16),
-                       static_cast<uint16_t>(timeStamp)};
+  const HAPI_PKT_HDR h{payloadID, static_cast<uint16_t>(payload.size()),
+                       static_cast<uint16_t>(timeStamp >> 16), static_cast<uint16_t>(timeStamp)};
   std::memcpy(out.data(), &h, 8);
   std::memcpy(out.data() + 8, payload.data(), payload.size());
   return out;
@@ -261,14 +262,17 @@ void RtpTest::receive(const std::vector<uint8_t>& packet, uint32_t mask) {
                      QRN_MsgFlagHostMsg | QRN_MsgFlagIbdEgress, HAPIVHD_HOST);
 }
 
-void RtpTest::sendNext(std::vector<std::vector<uint8_t>> packets) { world().ingressPlan.push_back(std::move(packets)); }
+void RtpTest::sendNext(std::vector<std::vector<uint8_t>> packets) {
+  world().ingressPlan.push_back(std::move(packets));
+}
 
 RTPSRVINSTANCEMEM* RtpTest::rtp() {
   VHD_Instance* slot = VHD_GetInstance(kVhd);
   if (slot == nullptr || slot->socket == nullptr) return nullptr;
   for (uint16_t i = 0; i < slot->socket->numServiceEntries; ++i) {
     const QRN_Service& s = slot->socket->service[i];
-    if (s.archive != nullptr && s.archive->srvId == HAPI_RTP_SRV) return static_cast<RTPSRVINSTANCEMEM*>(s.serviceData);
+    if (s.archive != nullptr && s.archive->srvId == HAPI_RTP_SRV)
+      return static_cast<RTPSRVINSTANCEMEM*>(s.serviceData);
   }
   return nullptr;
 }

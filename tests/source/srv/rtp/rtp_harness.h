@@ -98,7 +98,7 @@ class RtpTest : public ::testing::Test {
   void setRegs2(uint16_t flags2);
   void startSession();
 
-  std::vector<std::vector<uint8_t>> sentRtp() const;   // RTP that reached the host, in order
+  std::vector<std::vector<uint8_t>> sentRtp() const;  // RTP that reached the host, in order
   std::vector<std::vector<uint8_t>> sentRtcp() const;
   std::vector<HostMsg> events(uint16_t header) const;
   void clear();
