@@ -7,10 +7,8 @@
 
 namespace {
 
-constexpr int16_t kAmrNbBits[16] = {95, 103, 118, 134, 148, 159, 204, 244, 39,
-                                     -1, -1, -1,  -1,  -1,  -1,  0};
-constexpr int16_t kAmrWbBits[16] = {132, 177, 253, 285, 317, 365, 397, 461, 477,
-                                     40,  -1,  -1,  -1,  -1,  0,   0};
+constexpr int16_t kAmrNbBits[16] = {95, 103, 118, 134, 148, 159, 204, 244, 39, -1, -1, -1, -1, -1, -1, 0};
+constexpr int16_t kAmrWbBits[16] = {132, 177, 253, 285, 317, 365, 397, 461, 477, 40, -1, -1, -1, -1, 0, 0};
 
 }  // namespace
 
@@ -111,9 +109,7 @@ AmrForm amrFormOf(unsigned code) {
 namespace {
 
 uint8_t* payloadOf(HAPI_PKT_EGRESS_HDR* p) { return reinterpret_cast<uint8_t*>(p) + 8; }
-const uint8_t* payloadOf(const HAPI_PKT_EGRESS_HDR* p) {
-  return reinterpret_cast<const uint8_t*>(p) + 8;
-}
+const uint8_t* payloadOf(const HAPI_PKT_EGRESS_HDR* p) { return reinterpret_cast<const uint8_t*>(p) + 8; }
 
 void setCode(HAPI_PKT_EGRESS_HDR* p, unsigned code) {
   p->payloadID = static_cast<uint16_t>((p->payloadID & 0xFF00) | code);
@@ -234,8 +230,7 @@ uint16_t splitPayloadId(AmrForm form, unsigned ft) {
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
   return static_cast<uint16_t>(((sid ? HAPI_PKT_SID : HAPI_PKT_VOICE) << 8) | code);
 }
@@ -264,8 +259,8 @@ unsigned rfc3267ProcessEgress(const HAPI_PKT_EGRESS_HDR* packet, const RtpAmrSin
     if (pos + tocBits > totalBits) return 0;
     const unsigned e = aligned ? b[pos >> 3] : getbits(b, 6, pos);
     pos += tocBits;
-    const AmrToc t = aligned ? AmrToc{e >> 7, (e >> 3) & 15, (e >> 2) & 1}
-                             : AmrToc{e >> 5, (e >> 1) & 15, e & 1};
+    const AmrToc t =
+        aligned ? AmrToc{e >> 7, (e >> 3) & 15, (e >> 2) & 1} : AmrToc{e >> 5, (e >> 1) & 15, e & 1};
     if (entries == kMaxTocEntries) return 0;  // more than 12 frames: delivered whole
     toc[entries++] = t;
     if (t.f == 0) break;
