@@ -1,5 +1,6 @@
 // V.17 receiver: front end (resampling to three samples per symbol, gain, timing recovery), the
 // training, TCF and data sequence, and the hand-over of received data to the client.
+#include <algorithm>
 #include <cstring>
 
 #include "vc_code.h"
@@ -278,6 +279,96 @@ int32_t v17fRxTCFIdle_init(void* ctx) {
   return 0;
 }
 
+// ---- short training: the equaliser of the previous reception, re-aligned ----
+
+int32_t v17fDetS2_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  resetRxBaud(m);
+  trainingReception(m);
+  VCZBAUD& b = m->v17zBaud;
+  b.rxflow.descramf = vcfNullfunction;
+  b.rxflow.decidef = vcfRxdec4pv3x;
+  watchToneDetector(m);
+  demod(m).eq.eqstate = static_cast<int16_t>(0xFFFF);  // frozen, no carrier error
+  return 0;
+}
+
+int32_t v17fTimRec2_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  wait(m, 150);
+  int32_t* cr = demod(m).eq.coeffRealp;
+  int32_t* ci = demod(m).eq.coeffImagp;
+  vcfDemodInitT3(&demod(m), v17tSEqgshLUT, -16384);
+  demod(m).eq.coeffRealp = cr;
+  demod(m).eq.coeffImagp = ci;
+  m->pageflag |= PF_TIMKEEP;
+  m->v17zState.status |= VFX_TIMING;
+  return 0;
+}
+
+// Squared distance between the outputs of two successive symbols with the window shifted by
+// `offset` samples: the largest one marks the symbol centre.
+int32_t applyEQcalcDistErr(VFXLOCLMEM* m, int offset) {
+  const VCZBUF& lb = m->v17zBaud.rxlbuf;
+  if (lb.bufp + 5 + offset >= lb.endp + 3) return 0;
+  VCZCOMPLEX a, b;
+  vcfAppEQandCarr(demod(m).car.qamRxPhase, &demod(m).eq, lb.bufp + 2 + offset, &a);
+  vcfAppEQandCarr(static_cast<int16_t>(demod(m).car.qamRxPhase - demod(m).car.phasedecr), &demod(m).eq,
+                  lb.bufp + 5 + offset, &b);
+  const int32_t dr = a.real - b.real, di = a.imag - b.imag;
+  return (dr * dr + di * di) >> 15;
+}
+
+void v17fadjusttiming(VFXLOCLMEM* m) {
+  VCZDEMODT3& d = demod(m);
+  for (int k = 0; k < 3; ++k) d.accDistErr[k] = static_cast<int16_t>(std::min<int32_t>(applyEQcalcDistErr(m, k), 32767));
+  int best = 0;
+  int32_t bestVal = d.accDistErr[0] < 0 ? 0 : d.accDistErr[0];
+  for (int k = 1; k < 3; ++k)
+    if (d.accDistErr[k] > bestVal) {
+      bestVal = d.accDistErr[k];
+      best = k;
+    }
+  // the coefficient memory holds two spare taps for this shift
+  V17EQMEM& mem = m->u.rx.v17zDemod.eqMem;
+  const long used = d.eq.coeffRealp - mem.cr;
+  const long shift = std::min<long>(best, 56 - 54 - used);
+  if (shift > 0) {
+    d.eq.coeffRealp += shift;
+    d.eq.coeffImagp += shift;
+  }
+}
+
+int32_t v17fStimingjam_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  wait(m, 50);
+  v17fadjusttiming(m);
+  return 0;
+}
+
+int32_t v17fSavgcargain_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  wait(m, 16);
+  vcfRxFupdave_init(&m->v17zBaud.rxmem);
+  m->v17zBaud.rxflow.updatef = vcfRxFupdaveT3;
+  return 0;
+}
+
+int32_t v17fSjamgain_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  vcfGenEventStd(VFX_RXTRAIN_EVT, 0, 0);
+  wait(m, 26);
+  int16_t gain, phase;
+  vcfRxFcgjam(&m->v17zBaud.rxmem, &gain, &phase);
+  demod(m).car.qamRxPhase = static_cast<int16_t>(demod(m).car.qamRxPhase - phase);
+  demod(m).eqgain = gain;
+  m->v17zBaud.rxflow.updatef = vcfRxupdT3;
+  demod(m).eq.eqstate = 0;
+  demod(m).aveError = 0;
+  m->v17zBaud.rxflow.detectf = vcfNullfunction;
+  return 0;
+}
+
 #define ROW0(state, action) {e_v17default, state, {action}}
 #define END {e_v17null, nullptr, {nullptr}}
 
@@ -305,6 +396,14 @@ const V17ZSTMEV v17sr_rxData[] = {ROW0(v17sr_rxData, v17fRxData),
                                   {e_CD, v17sr_idle, {v17fRxIdle_init}},
                                   END};
 const V17ZSTMEV v17sr_idle[] = {ROW0(v17sr_idle, v17fRxCont), END};
+
+extern const V17ZSTMEV v17sr_SwaitTimStrt[], v17sr_StimingJam[], v17sr_SdetPhRevS[], v17sr_Savgcargain[], v17sr_Strn[];
+const V17ZSTMEV v17sr_SdetS[] = {ROW0(v17sr_SdetS, v17fRx), {e_SDet, v17sr_SwaitTimStrt, {v17fTimRec2_init}}, END};
+const V17ZSTMEV v17sr_SwaitTimStrt[] = {ROW0(v17sr_SwaitTimStrt, v17fRxWait), {e_waitDone, v17sr_StimingJam, {v17fStimingjam_init}}, END};
+const V17ZSTMEV v17sr_StimingJam[] = {ROW0(v17sr_StimingJam, v17fRxWait), {e_waitDone, v17sr_SdetPhRevS, {v17fDetPhRevS_init}}, END};
+const V17ZSTMEV v17sr_SdetPhRevS[] = {ROW0(v17sr_SdetPhRevS, v17fRx), {e_phRevSDet, v17sr_Savgcargain, {v17fSavgcargain_init}}, END};
+const V17ZSTMEV v17sr_Savgcargain[] = {ROW0(v17sr_Savgcargain, v17fRxWait), {e_waitDone, v17sr_Strn, {v17fSjamgain_init}}, END};
+const V17ZSTMEV v17sr_Strn[] = {ROW0(v17sr_Strn, v17fRxWait), {e_waitDone, v17sr_rxB1, {v17fRxB1_init}}, END};
 
 #undef ROW0
 #undef END
@@ -392,8 +491,8 @@ void v17fRcvrBlkTsk(VFXLOCLMEM* m, const int16_t* frame) {
       v17fDetS_init(m);
       stm.stp = v17sr_detS;
     } else {
-      v17fDetS_init(m);  // short form: see v17StartRx
-      stm.stp = v17sr_detS;
+      v17fDetS2_init(m);
+      stm.stp = v17sr_SdetS;
     }
     m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXSTART);
   }

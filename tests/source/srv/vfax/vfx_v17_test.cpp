@@ -141,4 +141,52 @@ TEST_F(Vfx, OurReceiverDecodesOurTransmitterAtEveryRateAfterTheLongTraining) {
   open(&vfxarc);
 }
 
+// A training check after the long training, then page data after the short one, through one
+// transmitter and one receiver: the receiver re-uses its equaliser and timing for the page.
+TEST_F(Vfx, PageAfterTheShortTrainingFollowsATrainingCheck) {
+  close();
+  for (uint16_t rate : {HSV17_9600, HSV17_14400}) {
+    open(&vfxarc);
+    setRate(rate);
+    command(VFX_ENABLE_CMD, 1, 0);
+    const auto tcf = transmit(2, {});
+    const auto bits = randomBits(3000, rate + 7);
+    const auto page = transmit(1, bits);
+    close();
+    // 256 + 38 + 48 symbols before the page's first bit in the short form
+    const auto [first, last] = activeSpan(page);
+    EXPECT_GT(last - first, long((256 + 38 + 48) * 10 / 3 + 3000 / 4));
+
+    open(&vfxarc);
+    setRate(rate);
+    command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
+    command(VFX_ENABLE_CMD, 1, 0);
+    command(VFX_RX_CMD, HSGFAXRXCFGTCFDATA, 0);
+    world().ingressIbd.clear();
+    world().ingressIn.insert(world().ingressIn.end(), 800, 0);
+    world().ingressIn.insert(world().ingressIn.end(), tcf.begin(), tcf.end());
+    world().ingressIn.insert(world().ingressIn.end(), 2400, 0);
+    drain(5);
+    bool tcfDone = false;
+    for (const Ibd& e : world().ingressIbd)
+      if (e.header == VFX_TCFDONE_EVT) {
+        tcfDone = true;
+        EXPECT_LT(e.op1, 10) << "ones counted in the training check";
+      }
+    EXPECT_TRUE(tcfDone) << rate;
+    command(VFX_RX_CMD, HSGFAXRXCFGECMDATA, 0);  // short training, data passed unframed
+    world().ingressIbd.clear();
+    world().ingressIn.insert(world().ingressIn.end(), 1600, 0);
+    world().ingressIn.insert(world().ingressIn.end(), page.begin(), page.end());
+    world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
+    drain(10);
+    const auto ev = eventsSeen();
+    EXPECT_NE(std::find(ev.begin(), ev.end(), VFX_RXTRAIN_EVT), ev.end());
+    const auto got = receivedBits();
+    EXPECT_EQ(bestErrors(bits, got, 32), 0) << "rate " << rate << ", received " << got.size();
+    close();
+  }
+  open(&vfxarc);
+}
+
 }  // namespace
