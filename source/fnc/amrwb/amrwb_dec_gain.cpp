@@ -41,7 +41,7 @@ void amr_wb_D_gain2_bfi(Word16* gain_pit, Word32* gain_cod, Word16 state, Word16
     push_energy(qua_en, e);
     shift_in(mem + kGbuf, mem[kPastGainCode]);
     shift_in(mem + kPbuf, mem[kPastGainPit]);
-    *gain_cod = L_shl(L_mult(mem[kPastGainCode], gcode_inov), 3);
+    *gain_cod = L_mult(mem[kPastGainCode], gcode_inov);  // Q3 · Q12 · 2 = Q16
 }
 
 void amr_wb_D_gain2(Word16 index, Word16 nbits, const Word16* code, Word16* gain_pit, Word32* gain_cod, Word16 bfi,

@@ -17,8 +17,9 @@ constexpr int M = 16, DTX_HIST = 8;
 // Comfort-noise excitation of a frame: white noise scaled to the level
 // 2^(L/2^15), L the interpolated log2 energy (Q24) shifted right by 9.
 void cn_excitation(Word16* exc2, Word16* seed, Word32 L_log) {
+    // The high half of L >> 9 halves the log: the level is a square root.
     Word32 Lq = L_log >> 9;
-    Word16 e = static_cast<Word16>(Lq >> 15), f = static_cast<Word16>(Lq & 0x7FFF);
+    Word16 e = static_cast<Word16>(Lq >> 16), f = static_cast<Word16>((Lq & 0xFFFF) >> 1);
     Word32 level32 = amr_wb_Pow2(static_cast<Word16>(e + 15), f);
     Word16 norm = norm_l(level32);
     Word16 level = extract_h(L_shl(level32, norm));
@@ -28,7 +29,7 @@ void cn_excitation(Word16* exc2, Word16* seed, Word32 L_log) {
     amr_wb_Isqrt_n(&ener, &exp);
     Word16 gain = mult(level, extract_h(ener));
     // level / sqrt(mean energy): 16 / sqrt(energy of the 256 samples).
-    amr_wb_dtx_Exc_loop(exc2, gain, static_cast<Word16>(exp - norm + 20));
+    amr_wb_dtx_Exc_loop(exc2, gain, static_cast<Word16>(exp - norm + 19));
 }
 
 void cn_dithering(Word16* isf, Word32* L_log_en, Word16* dither_seed) {
