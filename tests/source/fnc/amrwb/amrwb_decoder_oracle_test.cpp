@@ -157,3 +157,20 @@ TEST(AmrwbDecoderOracle, SpeechFramesOfEveryModeGiveTheSameSamples) {
         EXPECT_EQ(equal, static_cast<int>(frames.size())) << "mode " << mode;
     }
 }
+
+TEST(AmrwbDecoderOracle, HomingFramesAreTreatedAlike) {
+    std::vector<short> speech = load_speech16(20);
+    for (int mode : {0, 4, 8}) {
+        std::vector<Frame> frames = encode_with_peer(speech, mode, 0);
+        // Home state, homing frame, speech, homing frame, speech.
+        std::vector<Word16> home(amr_wb_nb_of_bits[mode]);
+        for (int i = 0; i < amr_wb_nb_of_bits[mode]; ++i)
+            home[i] = ((amr_wb_dhf[mode][i / 15] >> (14 - i % 15)) & 1) ? 127 : -127;
+        std::vector<std::vector<unsigned char>> stream = {storage_of(home.data(), mode)};
+        for (int f = 0; f < 8; ++f) stream.push_back(frames[f].storage);
+        stream.push_back(storage_of(home.data(), mode));
+        for (int f = 8; f < 16; ++f) stream.push_back(frames[f].storage);
+        std::vector<int> bad = compare_stream(stream);
+        EXPECT_TRUE(bad.empty()) << "mode " << mode << ", first at frame " << bad.front();
+    }
+}
