@@ -1,5 +1,6 @@
 // High-pass, band-pass and decimation filters, emphasis, LP residual and the
 // LP synthesis filters.
+#include <algorithm>
 #include <cstring>
 
 #include "amrwb_kernels.h"
@@ -18,14 +19,49 @@ void store32(Word16* m, Word32 v) {
     m[1] = static_cast<Word16>(static_cast<std::uint32_t>(v) >> 16);
 }
 
-// 31-tap FIR over a work buffer, one L_mac chain in tap order, rounded.
-Word16 fir31(const Word16* buf, const Word16* taps) { return round16(amr_wb_lanes::chain(0, buf, taps, 31)); }
+// 31-tap FIR over the 80 outputs of a work buffer, one L_mac chain per
+// output in tap order, rounded.  When twice the largest input times the sum
+// of the tap magnitudes fits in 31 bits no chain can clip, and the exact sums
+// are the chains' results.
+void fir31_block(const Word16* buf, const Word16* taps, Word16* out) {
+    std::int64_t tap_mag = 0;
+    for (int k = 0; k < 31; ++k) tap_mag += taps[k] < 0 ? -taps[k] : taps[k];
+    std::int32_t max = 0;
+    for (int i = 0; i < 110; ++i) max = std::max(max, buf[i] < 0 ? -std::int32_t{buf[i]} : std::int32_t{buf[i]});
+    if (2 * max * tap_mag <= amr_wb_op::MAX_32) {
+        for (int n = 0; n < 80; ++n) {
+            std::int32_t sum = 0;
+            for (int k = 0; k < 31; ++k) sum += std::int32_t{buf[n + k]} * taps[k];
+            out[n] = round16(2 * sum);
+        }
+        return;
+    }
+    for (int n = 0; n < 80; ++n) out[n] = round16(amr_wb_lanes::chain(0, buf + n, taps, 31));
+}
 
 // Σ 2·a[j]·y[-j] for j = 1..m with saturating products and an exact sum.
 std::int64_t feedback(const Word16* a, const Word16* y, int m) {
     std::int64_t s = 0;
     for (int j = 1; j <= m; ++j) s += L_mult(a[j], y[-j]);
     return s;
+}
+// Four lanes of L_msu from 0 over -2·y[-j]·a[j], j = 1..16, lane j mod 4.
+void lane_msu(const Word16* y, const Word16* a, Word32* lane) {
+    for (int k = 0; k < 4; ++k) {
+        std::int64_t sum = 0, mag = 0;
+        for (int j = k == 0 ? 4 : k; j <= 16; j += 4) {
+            std::int32_t p = std::int32_t{y[-j]} * a[j];
+            sum -= 2 * std::int64_t{p};
+            mag += 2 * (p < 0 ? -std::int64_t{p} : p);
+        }
+        if (mag <= amr_wb_op::MAX_32) {
+            lane[k] = static_cast<Word32>(sum);
+            continue;
+        }
+        Word32 acc = 0;  // a lane that may clip: the saturating chain
+        for (int j = k == 0 ? 4 : k; j <= 16; j += 4) acc = L_msu(acc, y[-j], a[j]);
+        lane[k] = acc;
+    }
 }
 }  // namespace
 
@@ -85,7 +121,7 @@ void amr_wb_Filt_6k_7k(Word16* signal, Word16* mem) {
     Word16 buf[110];
     std::memcpy(buf, mem, 30 * sizeof(Word16));
     for (int i = 0; i < 80; ++i) buf[30 + i] = static_cast<Word16>(signal[i] >> 2);
-    for (int i = 0; i < 80; ++i) signal[i] = fir31(buf + i, amr_wb_fir_6k_7k);
+    fir31_block(buf, amr_wb_fir_6k_7k, signal);
     std::memcpy(mem, buf + 80, 30 * sizeof(Word16));
 }
 
@@ -94,7 +130,7 @@ void amr_wb_Filt_7k(const Word16* signal, Word16* out, Word16* mem) {
     Word16 buf[110];
     std::memcpy(buf, mem, 30 * sizeof(Word16));
     std::memcpy(buf + 30, signal, 80 * sizeof(Word16));
-    for (int i = 0; i < 80; ++i) out[i] = fir31(buf + i, amr_wb_fir_7k);
+    fir31_block(buf, amr_wb_fir_7k, out);
     std::memcpy(mem, buf + 80, 30 * sizeof(Word16));
 }
 
@@ -138,7 +174,25 @@ void amr_wb_Syn_filt_M16k_inplace(const Word16* a, const Word16* x, Word16* y) {
     }
 }
 
+namespace {
+// The four lanes of one output when no lane can clip (checked by the caller).
+void lane_msu_exact(const Word16* y, const Word16* a, Word32* lane) {
+    std::int32_t l[4] = {0, 0, 0, 0};
+    for (int j = 1; j <= 16; ++j) l[j & 3] -= 2 * (std::int32_t{y[-j]} * a[j]);
+    for (int k = 0; k < 4; ++k) lane[k] = l[k];
+}
+}  // namespace
+
 void amr_wb_Syn_filt_32(const Word16* a, const Word16* exc, Word16 Qnew, Word16* sig_hi, Word16* sig_lo) {
+    // Largest lane weight: a lane of hi terms clips only if 2·32768 times it
+    // reaches 2^31 (the lo terms are below 4096 and never clip).
+    std::int64_t lane_mag = 0;
+    for (int k = 0; k < 4; ++k) {
+        std::int64_t m = 0;
+        for (int j = k == 0 ? 4 : k; j <= 16; j += 4) m += a[j] < 0 ? -std::int64_t{a[j]} : a[j];
+        lane_mag = std::max(lane_mag, m);
+    }
+    const bool exact = 2 * 32768 * lane_mag <= amr_wb_op::MAX_32;
     const Word16 a0 = static_cast<Word16>(a[0] >> ((Qnew + 4) & 31));
     // Final left shift: leading zeros of a[0] minus 16 (3 for a[0] = 4096).
     int lz = 0;
@@ -147,10 +201,13 @@ void amr_wb_Syn_filt_32(const Word16* a, const Word16* exc, Word16 Qnew, Word16*
         ++lz;
     const int s = lz - 16;
     for (int i = 0; i < 64; ++i) {
-        Word32 lo[4] = {0, 0, 0, 0}, hi[4] = {0, 0, 0, 0};
-        for (int j = 1; j <= 16; ++j) {
-            lo[j & 3] = L_msu(lo[j & 3], sig_lo[i - j], a[j]);
-            hi[j & 3] = L_msu(hi[j & 3], sig_hi[i - j], a[j]);
+        Word32 lo[4], hi[4];
+        if (exact) {
+            lane_msu_exact(sig_lo + i, a, lo);
+            lane_msu_exact(sig_hi + i, a, hi);
+        } else {
+            lane_msu(sig_lo + i, a, lo);
+            lane_msu(sig_hi + i, a, hi);
         }
         Word32 Llo = amr_wb_lanes::combine4(lo) >> 12;
         Word32 Lhi = L_add(amr_wb_lanes::combine4(hi), L_mult(exc[i], a0));

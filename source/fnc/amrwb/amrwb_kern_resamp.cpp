@@ -1,5 +1,8 @@
 // Pre-emphasis, resampling, de-emphasis, the 400 Hz feedback section and the
 // small excitation and division kernels.
+#include <algorithm>
+#include <cstdlib>
+
 #include "amrwb_kernels.h"
 #include "amrwb_lanes.h"
 #include "amrwb_tables.h"
@@ -44,12 +47,35 @@ void amr_wb_Down_samp(const Word16* sig, Word16* out, Word16 L) {
 }
 
 void amr_wb_Up_samp(const Word16* sig, Word16* out) {
+    // No chain clips when twice the largest input times the largest phase's
+    // tap magnitudes stays below 2^31: then the exact sums are the results.
+    std::int32_t max = 0;
+    for (int i = -11; i < 76; ++i) max = std::max(max, sig[i] < 0 ? -std::int32_t{sig[i]} : std::int32_t{sig[i]});
+    std::int64_t tap_mag = 0;
+    for (int k = 0; k < 4; ++k) {
+        std::int64_t m = 0;
+        for (int t = 0; t < 24; ++t) m += std::abs(amr_wb_fir_up[4 * t + k]);
+        tap_mag = std::max(tap_mag, m);
+    }
+    if (2 * max * tap_mag <= MAX_32) {
+        for (int g = 0; g < 16; ++g) {
+            out[5 * g] = sig[4 * g];
+            for (int k = 0; k < 4; ++k) {
+                const Word16* s = sig + 4 * g + k - 11;
+                std::int32_t S = 0;
+                for (int t = 0; t < 24; ++t) S += std::int32_t{s[t]} * amr_wb_fir_up[4 * t + k];
+                out[5 * g + 1 + k] = sat16((2 * std::int64_t{S} + 16384) >> 15);
+            }
+        }
+        return;
+    }
     for (int g = 0; g < 16; ++g) {
         out[5 * g] = sig[4 * g];
         for (int k = 0; k < 4; ++k) {
-            Word32 S = 0;
             const Word16* s = sig + 4 * g + k - 11;
-            for (int t = 0; t < 24; ++t) S = L_mac(S, s[t], amr_wb_fir_up[4 * t + k]);
+            Word16 taps[24];
+            for (int t = 0; t < 24; ++t) taps[t] = amr_wb_fir_up[4 * t + k];
+            Word32 S = amr_wb_lanes::chain(0, s, taps, 24);
             out[5 * g + 1 + k] = sat16((std::int64_t{S} + 16384) >> 15);
         }
     }
