@@ -260,5 +260,15 @@ void NB_PLC(NB_PLC_State* s, int16_t* out, const int16_t* in) { goodFrame(kNarro
 void NB_PLC_erasure(NB_PLC_State* s, int16_t* out) { lostFrame(kNarrow, s, out); }
 
 void Reset_WB_PLC(WB_PLC_State* s) { reset(s, 0x1B000000, 96); }
-void WB_PLC(WB_PLC_State* s, int16_t* out, const int16_t* in) { goodFrame(kWide, s, out, in); }
-void WB_PLC_erasure(WB_PLC_State* s, int16_t* out) { lostFrame(kWide, s, out); }
+
+// The wideband decoder never resets its concealment: a state that was only zeroed (its level
+// reference still 0) is brought to the reset state on first use.
+void WB_PLC(WB_PLC_State* s, int16_t* out, const int16_t* in) {
+  if (s->level == 0) Reset_WB_PLC(s);
+  goodFrame(kWide, s, out, in);
+}
+
+void WB_PLC_erasure(WB_PLC_State* s, int16_t* out) {
+  if (s->level == 0) Reset_WB_PLC(s);
+  lostFrame(kWide, s, out);
+}

@@ -1,7 +1,7 @@
 // The gain service: its record, its one command and the per-frame scaling.
 #include "gain.h"
 
-#include "lsv_math.h"
+#include "dsputil.h"
 #include "qrn/qrn.h"
 
 const HSFSRVARC gainarc = {HAPI_GAIN_SRV, sizeof(HSZGAINLOCLMEM), gainIo, gainIngProcess,

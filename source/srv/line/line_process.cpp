@@ -44,11 +44,19 @@ int16_t* splitState(LINEINSTANCEMEM* line) {
 void equFirProcess(EQU_Filter* f, int16_t* samples, int n) {
   if (f->isEnabled == 0 || f->order <= 0 || f->order > EQU_MAX_TAPS || n > kMaxBlock || n <= 0) return;
   const int hist = f->order - 1;
-  int16_t work[EQU_MAX_TAPS - 1 + kMaxBlock];
-  std::memcpy(work, f->history, hist * sizeof(int16_t));
-  std::memcpy(work + hist, samples, n * sizeof(int16_t));
-  lsvmath::fir(work + hist, samples, f->coeff, f->order, n);
-  std::memcpy(f->history, work + n, hist * sizeof(int16_t));
+  // The FIR runs over taps in pairs: an odd order gets a zero tap after its last one (and one
+  // more, unused, sample in front) so that no tap is dropped.
+  const int taps = (f->order + 1) & ~1;
+  int16_t h[EQU_MAX_TAPS];
+  std::memcpy(h, f->coeff, f->order * sizeof(int16_t));
+  if (taps > f->order) h[f->order] = 0;
+  int16_t work[EQU_MAX_TAPS + kMaxBlock];
+  const int lead = taps - 1 - hist;  // 0 or 1 extra sample before the history
+  std::memset(work, 0, lead * sizeof(int16_t));
+  std::memcpy(work + lead, f->history, hist * sizeof(int16_t));
+  std::memcpy(work + lead + hist, samples, n * sizeof(int16_t));
+  lsvmath::fir(work + lead + hist, samples, h, taps, n);
+  std::memcpy(f->history, work + lead + n, hist * sizeof(int16_t));
 }
 
 HAPIRESULT Line_Init(HSFSRVOBJ service) {

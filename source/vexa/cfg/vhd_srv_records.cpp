@@ -5,6 +5,3 @@
 
 const HSFSRVARC t38arc = {HAPI_T38_SRV, 13848, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC faxrarc = {HAPI_FAXR_SRV, 7556, nullptr, nullptr, nullptr, nullptr, nullptr};
-
-// The line services' instance sizes are the sizes of their own state records, known once they
-// are built; until then they take no instance memory.

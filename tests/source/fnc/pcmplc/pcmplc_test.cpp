@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -235,6 +236,15 @@ TEST(PlcContinuity, ALostWidebandVoicedFrameContinuesAtItsPeriod) {
     }
     EXPECT_GT(10 * std::log10(e / std::max(d, 1.0)), 8.0) << "period " << period;
   }
+}
+
+TEST(PlcContinuity, AZeroedWidebandStateWorksAsAResetOne) {
+  const auto x = voiced(16000, 90.3, 6000, 16000);
+  std::vector<bool> lost(x.size() / 80, false);
+  lost[50] = lost[51] = true;
+  auto zeroed = std::make_unique<WB_PLC_State>();
+  std::memset(zeroed.get(), 0, sizeof(WB_PLC_State));
+  EXPECT_EQ(conceal(x, lost, zeroed.get()), conceal<WB_PLC_State>(x, lost));
 }
 
 TEST(PlcNoise, NoiseIsReplacedByNoiseOfTheSameLevel) {
