@@ -121,13 +121,13 @@ void amr_wb_Norm_Corr(const Word16* exc, const Word16* xn, const Word16* h, Word
 Word16 amr_wb_Pitch_fr4(const Word16* exc, const Word16* xn, const Word16* h, Word16 t0_min, Word16 t0_max,
                         Word16* pit_frac, Word16 i_subfr, Word16 t0_fr2, Word16 t0_fr1) {
     const Word16 t_min = static_cast<Word16>(t0_min - 4), t_max = static_cast<Word16>(t0_max + 4);
-    Word16 corr_v[15 + 8 + 1];
-    Word16* corr = corr_v - t_min;  // corr[t] for t = t_min..t_max
+    Word16 corr_v[15 + 8 + 1];  // the correlation of lag t at corr_v[t - t_min]
     amr_wb_Norm_Corr(exc, xn, h, t_min, t_max, corr_v);
-    Word16 max = corr[t0_min], t0 = t0_min;
+    auto corr = [&](int t) { return corr_v + (t - t_min); };
+    Word16 max = *corr(t0_min), t0 = t0_min;
     for (Word16 i = static_cast<Word16>(t0_min + 1); i <= t0_max; ++i)
-        if (corr[i] >= max) {
-            max = corr[i];
+        if (*corr(i) >= max) {
+            max = *corr(i);
             t0 = i;
         }
     if (i_subfr == 0 && t0 >= t0_fr1) {
@@ -140,9 +140,9 @@ Word16 amr_wb_Pitch_fr4(const Word16* exc, const Word16* xn, const Word16* h, Wo
         frac = -2;
     }
     if (t0 == t0_min) frac = 0;
-    max = amr_wb_Interpol_4(&corr[t0], frac);
+    max = amr_wb_Interpol_4(corr(t0), frac);
     for (Word16 i = static_cast<Word16>(frac + step); i <= 3; i = static_cast<Word16>(i + step)) {
-        Word16 t = amr_wb_Interpol_4(&corr[t0], i);
+        Word16 t = amr_wb_Interpol_4(corr(t0), i);
         if (t > max) {
             max = t;
             frac = i;
