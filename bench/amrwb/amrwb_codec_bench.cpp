@@ -1,6 +1,7 @@
-// AMR-WB decode cost per 20 ms frame at 23.85, 12.65 and 6.60 kbit/s: our
-// decoder next to the independent decoder on the same stream (one encoded by
-// the independent encoder from the speech fixture), with the ratio printed.
+// AMR-WB cost per 20 ms frame at 23.85, 12.65 and 6.60 kbit/s: our decoder
+// next to the independent decoder on the same stream (encoded by the
+// independent encoder from the speech fixture) and our encoder next to the
+// independent encoder on the same input, with the ratios printed.
 #include <benchmark/benchmark.h>
 #include <opencore-amrwb/dec_if.h>
 #include <vo-amrwbenc/enc_if.h>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "amrwb_decoder.h"
+#include "amrwb_encoder.h"
 #include "amrwb_oracle_util.h"
 
 namespace {
@@ -35,7 +37,7 @@ const Stream& stream(int mode) {
     return s;
 }
 
-double g_ours[9], g_peer[9];
+double g_ours[9], g_peer[9], g_enc_ours[9], g_enc_peer[9];
 
 void BM_Decode(benchmark::State& state) {
     int mode = static_cast<int>(state.range(0));
@@ -65,7 +67,40 @@ void BM_PeerDecode(benchmark::State& state) {
     D_IF_exit(dec);
 }
 
+void BM_Encode(benchmark::State& state) {
+    int mode = static_cast<int>(state.range(0));
+    std::vector<short> speech = amrwb_test::load_speech16(250);
+    auto st = std::make_unique<wb_amr_Coder_State>();
+    amr_wb_Init_coder(st.get());
+    Word16 prms[477], ser;
+    std::size_t i = 0;
+    for (auto _ : state) {
+        Word16 m = static_cast<Word16>(mode);
+        amr_wb_coder(&m, &speech[i], prms, &ser, st.get(), 0, nullptr);
+        benchmark::DoNotOptimize(prms);
+        i = (i + 320) % (speech.size() - 319);
+        i -= i % 320;
+    }
+}
+
+void BM_PeerEncode(benchmark::State& state) {
+    int mode = static_cast<int>(state.range(0));
+    std::vector<short> speech = amrwb_test::load_speech16(250);
+    void* enc = E_IF_init();
+    unsigned char out[64];
+    std::size_t i = 0;
+    for (auto _ : state) {
+        E_IF_encode(enc, mode, &speech[i], out, 0);
+        benchmark::DoNotOptimize(out);
+        i = (i + 320) % (speech.size() - 319);
+        i -= i % 320;
+    }
+    E_IF_exit(enc);
+}
+
 BENCHMARK(BM_Decode)->Arg(8)->Arg(2)->Arg(0);
+BENCHMARK(BM_Encode)->Arg(8)->Arg(2)->Arg(0);
+BENCHMARK(BM_PeerEncode)->Arg(8)->Arg(2)->Arg(0);
 BENCHMARK(BM_PeerDecode)->Arg(8)->Arg(2)->Arg(0);
 
 // Collects the per-frame times and prints ours / peer for each mode.
@@ -77,7 +112,10 @@ public:
             std::string name = r.benchmark_name();
             int mode = name.back() - '0';
             double t = r.GetAdjustedCPUTime();
-            (name.rfind("BM_PeerDecode", 0) == 0 ? g_peer : g_ours)[mode] = t;
+            if (name.rfind("BM_PeerDecode", 0) == 0) g_peer[mode] = t;
+            else if (name.rfind("BM_Decode", 0) == 0) g_ours[mode] = t;
+            else if (name.rfind("BM_PeerEncode", 0) == 0) g_enc_peer[mode] = t;
+            else g_enc_ours[mode] = t;
         }
     }
 };
@@ -91,5 +129,8 @@ int main(int argc, char** argv) {
     const char* names[9] = {"6.60", "8.85", "12.65", "14.25", "15.85", "18.25", "19.85", "23.05", "23.85"};
     for (int m : {8, 2, 0})
         if (g_peer[m] > 0) std::printf("decode %s kbit/s: ours / peer = %.2f\n", names[m], g_ours[m] / g_peer[m]);
+    for (int m : {8, 2, 0})
+        if (g_enc_peer[m] > 0)
+            std::printf("encode %s kbit/s: ours / peer = %.2f\n", names[m], g_enc_ours[m] / g_enc_peer[m]);
     return 0;
 }

@@ -172,18 +172,38 @@ void decode_frame(Word16 mode, const Word16* prms, Word16* synth16k, wb_amr_Deco
 void amr_wb_decoder(Word16 mode, const Word16* prms, Word16* synth16k, Word16* frame_length, wb_amr_Decoder_State* st,
                     Word16 frame_type, wb_amr_Decoder_Scratch* /*scratchp*/) {
     *frame_length = 320;
-    // Homing: in the home state a frame whose first subframe matches the
-    // decoder homing frame gives the encoder homing pattern without decoding;
-    // any frame that matches in full resets the decoder.
+    // Frames that carry no speech bits (lost, empty, or a SID mode outside
+    // comfort noise) are decoded from a blank frame of the kernel's own: the
+    // concealment ignores those bits, and nothing is read past the caller's.
+    static constexpr struct Blank {
+        Word16 bits[477];
+        constexpr Blank() : bits() {
+            for (Word16& b : bits) b = -127;
+        }
+    } kBlank;
+    const bool speech_bits = frame_type == RX_SPEECH_GOOD || frame_type == RX_SPEECH_PROBABLY_DEGRADED ||
+                             frame_type == RX_SPEECH_BAD;
+    const bool sid_bits = frame_type >= RX_SID_FIRST && frame_type <= RX_SID_BAD;
+    if (mode < 9 && speech_bits) st->rx_state.prev_mode = mode;
+    const Word16* bits = prms;
+    if (!speech_bits && !sid_bits) bits = kBlank.bits;
+    if (mode == 9 && !sid_bits) {
+        mode = st->rx_state.prev_mode;
+        bits = kBlank.bits;
+    }
+    // Homing: in the home state a speech frame whose first subframe matches
+    // the decoder homing frame gives the encoder homing pattern without
+    // decoding; any speech frame that matches in full resets the decoder.
     Word16 reset_flag = 0;
-    const bool no_bits = frame_type == RX_NO_DATA || frame_type == RX_SPEECH_LOST;
-    if (!no_bits && st->reset_flag_old == 1) reset_flag = amr_wb_decoder_homing_frame_test_first(prms, mode);
+    if (speech_bits && bits == prms && st->reset_flag_old == 1)
+        reset_flag = amr_wb_decoder_homing_frame_test_first(prms, mode);
     if (reset_flag != 0 && st->reset_flag_old != 0) {
         for (int i = 0; i < 320; ++i) synth16k[i] = 0x0008;
     } else {
-        decode_frame(mode, prms, synth16k, st, frame_type);
+        decode_frame(mode, bits, synth16k, st, frame_type);
     }
-    if (!no_bits && st->reset_flag_old == 0 && mode < 9) reset_flag = amr_wb_decoder_homing_frame_test(prms, mode);
+    if (speech_bits && bits == prms && st->reset_flag_old == 0 && mode < 9)
+        reset_flag = amr_wb_decoder_homing_frame_test(prms, mode);
     if (reset_flag != 0) amr_wb_Reset_decoder(st, 1);
     st->reset_flag_old = reset_flag;
 }

@@ -14,24 +14,6 @@ using namespace amr_wb_op;
 namespace {
 constexpr int M = 16, DTX_HIST = 8;
 
-// Comfort-noise excitation of a frame: white noise scaled to the level
-// 2^(L/2^15), L the interpolated log2 energy (Q24) shifted right by 9.
-void cn_excitation(Word16* exc2, Word16* seed, Word32 L_log) {
-    // The high half of L >> 9 halves the log: the level is a square root.
-    Word32 Lq = L_log >> 9;
-    Word16 e = static_cast<Word16>(Lq >> 16), f = static_cast<Word16>((Lq & 0xFFFF) >> 1);
-    Word32 level32 = amr_wb_Pow2(static_cast<Word16>(e + 15), f);
-    Word16 norm = norm_l(level32);
-    Word16 level = extract_h(L_shl(level32, norm));
-    amr_wb_Vec_Random(exc2, seed, 256, 4);
-    Word16 exp;
-    Word32 ener = amr_wb_Dot_product12s(exc2, 256, &exp);
-    amr_wb_Isqrt_n(&ener, &exp);
-    Word16 gain = mult(level, extract_h(ener));
-    // level / sqrt(mean energy): 16 / sqrt(energy of the 256 samples).
-    amr_wb_dtx_Exc_loop(exc2, gain, static_cast<Word16>(exp - norm + 19));
-}
-
 void cn_dithering(Word16* isf, Word32* L_log_en, Word16* dither_seed) {
     Word16 r1 = shr(amr_wb_Random(dither_seed), 1), r2 = shr(amr_wb_Random(dither_seed), 1);
     Word16 dither = add(r1, r2);
@@ -167,7 +149,7 @@ void amr_wb_dtx_dec(wb_amr_dtx_decState* st, Word16* exc2, Word16 new_state, Wor
         isf[i] = shl(t, 1);
     }
     if (st->CN_dith != 0) cn_dithering(isf, &L_log_en, &st->dither_seed);
-    cn_excitation(exc2, &st->cng_seed, L_log_en);
+    amr_wb_cn_excitation(exc2, &st->cng_seed, L_log_en);
 
     if (new_state == 2) {
         Word16 n = st->since_last_sid > 32 ? 32 : st->since_last_sid;

@@ -40,6 +40,9 @@ void amr_wb_HP400_12k8(const Word16* signal, Word16* out, Word16* mem);
 void amr_wb_Oversamp_18k(const Word16* sig12k8, Word16* sig16k, Word16* mem);
 Word16 amr_wb_ModifyNoiseEnergy(Word32 L_hf, Word32 L_exc, Word16 exp, Word16 exp_ener, Word16 exp_offset);
 Word16 amr_wb_WhiteNoiseSynthTilt(Word32 r0, Word32 r1, Word16 vad_hist);
+// Comfort-noise excitation of 256 samples at the level of L_log (log2 of
+// the energy plus 2, Q24): the high half of L_log >> 9 halves it into a level.
+void amr_wb_cn_excitation(Word16* exc2, Word16* seed, Word32 L_log);
 void amr_wb_Phase_dispersion(Word16 gain_code, Word16 gain_pit, Word16* code, Word16 mode, Word16* disp_mem);
 
 // The fields at the head of both codec states, in order.

@@ -170,3 +170,20 @@ void amr_wb_Phase_dispersion(Word16 gain_code, Word16 gain_pit, Word16* code, Wo
     amr_wb_ph_loop(code, code2, state == 0 ? amr_wb_ph_imp_low : amr_wb_ph_imp_mid);
 }
 
+// Comfort-noise excitation of a frame: white noise scaled to the level
+// 2^(L/2^15), L the interpolated log2 energy (Q24) shifted right by 9.
+void amr_wb_cn_excitation(Word16* exc2, Word16* seed, Word32 L_log) {
+    // The high half of L >> 9 halves the log: the level is a square root.
+    Word32 Lq = L_log >> 9;
+    Word16 e = static_cast<Word16>(Lq >> 16), f = static_cast<Word16>((Lq & 0xFFFF) >> 1);
+    Word32 level32 = amr_wb_Pow2(static_cast<Word16>(e + 15), f);
+    Word16 norm = norm_l(level32);
+    Word16 level = extract_h(L_shl(level32, norm));
+    amr_wb_Vec_Random(exc2, seed, 256, 4);
+    Word16 exp;
+    Word32 ener = amr_wb_Dot_product12s(exc2, 256, &exp);
+    amr_wb_Isqrt_n(&ener, &exp);
+    Word16 gain = mult(level, extract_h(ener));
+    // level / sqrt(mean energy): 16 / sqrt(energy of the 256 samples).
+    amr_wb_dtx_Exc_loop(exc2, gain, static_cast<Word16>(exp - norm + 19));
+}
