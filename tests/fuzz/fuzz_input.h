@@ -14,6 +14,7 @@ class FuzzInput {
   uint16_t word() { return static_cast<uint16_t>(byte() | byte() << 8); }
   // Copies up to n bytes into out (the rest is zero); returns how many came from the input.
   size_t take(void* out, size_t n) {
+    if (n == 0) return 0;
     const size_t got = n < left() ? n : left();
     std::memcpy(out, data_ + pos_, got);
     std::memset(static_cast<uint8_t*>(out) + got, 0, n - got);
