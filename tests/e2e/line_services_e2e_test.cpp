@@ -1,0 +1,132 @@
+// The line services through the production orvoxd on the virtual board: DTMF dialled on a
+// simulated phone reaches the PBX stand-in as digit events; call-progress tones the PBX asks for
+// are heard on the phone's line; caller ID goes out between the rings; an FXO call waits for the
+// exchange's dial tone. Audio is judged with the independent library's receivers.
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <spandsp.h>
+}
+
+#include "../source/srv/pte/pte_signal_util.h"
+#include "daemon_fixture.h"
+
+namespace e2e {
+namespace {
+
+class LineServices : public DaemonFixture {
+ protected:
+  std::string boardShape = "fxs=2,fxo=0,dect=0";
+  std::string profileDir = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
+  std::string country = "USA";
+
+  std::map<std::string, std::string> boardEnv() const {
+    auto env = baseEnv();
+    env["ORVOX_BOARD"] = boardShape;
+    env["ORVOX_BOARD_SOCKET"] = dir.file("board.sock");
+    env["ORVOX_PROFILE_DIR"] = profileDir;
+    env["ORVOX_TICK"] = "5ms";
+    return env;
+  }
+
+  void startSystem(int lines = 2) {
+    ASSERT_NO_FATAL_FAILURE(startBroker());
+    ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig(country, lines)));
+    ASSERT_NO_FATAL_FAILURE(startPbx());
+    daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, boardEnv());
+    ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
+  }
+
+  std::string board(const std::string& command) {
+    std::vector<std::string> args{BOARDCTL_BIN, "-s", dir.file("board.sock")};
+    std::stringstream words(command);
+    for (std::string w; words >> w;) args.push_back(w);
+    Process ctl("boardctl", args, boardEnv());
+    ctl.waitExit(5000ms);
+    return ctl.output();
+  }
+
+  std::vector<int16_t> readWav(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> x(bytes.size() > 44 ? (bytes.size() - 44) / 2 : 0);
+    if (!x.empty()) std::memcpy(x.data(), bytes.data() + 44, x.size() * 2);
+    return x;
+  }
+};
+
+}  // namespace
+
+TEST_F(LineServices, DtmfDialledOnThePhoneReachesThePbx) {
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  board("0 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+  std::this_thread::sleep_for(300ms);
+  board("0 dial 159*#0 80 80");
+  for (const char* d : {"DTMF1", "DTMF5", "DTMF9", "DTMFS", "DTMFH", "DTMF0"}) {
+    EXPECT_TRUE(pbx->waitFor(std::string("event ") + d, 8000ms)) << d << "\n" << pbx->output();
+  }
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
+TEST_F(LineServices, CallProgressTonesHeardAtTheProfilesFrequenciesAndCadences) {
+  // The USA profile (prov/tel_profiles/USA_profile.xml): dial 350 + 440 Hz steady; busy 480 +
+  // 620 Hz, 500 ms on and off; ringback 440 + 480 Hz, 2 s on, 4 s off; call waiting 440 Hz, 300 ms.
+  struct Expect {
+    const char* signal;
+    std::vector<double> freqs;
+    int onMs, offMs;
+    std::chrono::milliseconds listen;
+  };
+  const Expect tones[] = {
+      {"dial", {350, 440}, 0, 0, 1500ms},
+      {"busy", {480, 620}, 500, 500, 2700ms},
+      {"ringback", {440, 480}, 2000, 4000, 6600ms},
+      {"callwt", {440}, 300, 0, 1200ms},
+  };
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  board("0 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+  for (const Expect& t : tones) {
+    const std::string wav = dir.file(std::string(t.signal) + ".wav");
+    board("0 record " + wav);
+    ASSERT_EQ(call("signal", std::string(R"({"line":0,"signal":")") + t.signal + R"(","state":"on"})"), 0);
+    std::this_thread::sleep_for(t.listen);
+    call("signal", std::string(R"({"line":0,"signal":")") + t.signal + R"(","state":"off"})");
+    std::this_thread::sleep_for(200ms);
+    board("0 record stop");
+    const auto x = readWav(wav);
+    const auto b = sigmeas::bursts(x, 100);
+    ASSERT_FALSE(b.empty()) << t.signal;
+    double worstHz = 0, worstMs = 0;
+    const size_t from = b[0].start + 80, to = std::min(b[0].end, b[0].start + 8000) - 80;
+    for (double f : t.freqs) worstHz = std::max(worstHz, std::abs(sigmeas::peakFrequency(x, from, to, f) - f));
+    if (t.onMs == 0) {
+      EXPECT_EQ(b.size(), 1u) << t.signal;  // steady until turned off
+    } else {
+      for (size_t i = 0; i < b.size(); ++i) {
+        const bool whole = i + 1 < b.size() || t.offMs == 0;  // the last burst may be cut off
+        if (whole) worstMs = std::max(worstMs, std::abs((b[i].end - b[i].start) / 8.0 - t.onMs));
+        if (i + 1 < b.size()) worstMs = std::max(worstMs, std::abs((b[i + 1].start - b[i].end) / 8.0 - t.offMs));
+      }
+    }
+    std::printf("%s: %zu bursts, worst frequency error %.3f Hz, worst cadence error %.2f ms\n", t.signal, b.size(),
+                worstHz, worstMs);
+    EXPECT_LE(worstHz, 0.5) << t.signal;
+    EXPECT_LE(worstMs, 5.0) << t.signal;
+    if (t.offMs != 0) {
+      EXPECT_GE(b.size(), 2u) << t.signal;  // the cadence repeats
+    }
+  }
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
+}  // namespace e2e
