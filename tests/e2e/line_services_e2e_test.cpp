@@ -2,6 +2,7 @@
 // simulated phone reaches the PBX stand-in as digit events; call-progress tones the PBX asks for
 // are heard on the phone's line; caller ID goes out between the rings; an FXO call waits for the
 // exchange's dial tone. Audio is judged with the independent library's receivers.
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -126,6 +127,69 @@ TEST_F(LineServices, CallProgressTonesHeardAtTheProfilesFrequenciesAndCadences) 
       EXPECT_GE(b.size(), 2u) << t.signal;  // the cadence repeats
     }
   }
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
+TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName) {
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  const std::string wav = dir.file("cid.wav");
+  board("0 record " + wav);
+  const std::string before = board("board");
+  const long recordStartMs = 5 * std::atol(before.c_str() + before.find("ticks=") + 6);
+  ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid_ringing","state":"on"})"), 0);
+  ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid","state":"on","data":"12071530, 5551234567,ALICE"})"), 0);
+  // Until the second ring starts (the caller ID goes out in the pause after the first).
+  std::string status;
+  const auto end = std::chrono::steady_clock::now() + 20s;
+  for (size_t rings = 0; rings < 2 && std::chrono::steady_clock::now() < end;) {
+    std::this_thread::sleep_for(200ms);
+    status = board("0 status");
+    const size_t at = status.find("mode timeline");
+    rings = 0;
+    for (size_t p = status.find(":RING", at); p != std::string::npos; p = status.find(":RING", p + 1)) ++rings;
+  }
+  board("0 record stop");
+  call("signal", R"({"line":0,"signal":"callid_ringing","state":"off"})");
+  const auto x = readWav(wav);
+  // The independent receiver decodes the FSK on the phone's line.
+  std::vector<uint8_t> msg;
+  adsi_rx_state_t* rx = adsi_rx_init(
+      nullptr, ADSI_STANDARD_CLASS,
+      [](void* user, const uint8_t* m, int len) { static_cast<std::vector<uint8_t>*>(user)->assign(m, m + len); },
+      &msg);
+  adsi_rx(rx, x.data(), static_cast<int>(x.size()));
+  adsi_rx_free(rx);
+  const std::string text(msg.begin(), msg.end());
+  std::string hex;
+  for (uint8_t c : msg) hex += (c >= 32 && c < 127) ? std::string(1, static_cast<char>(c)) : "<" + std::to_string(c) + ">";
+  EXPECT_NE(text.find("5551234567"), std::string::npos) << daemon->output();
+  EXPECT_NE(text.find("ALICE"), std::string::npos) << hex;
+  const auto b = sigmeas::bursts(x, 100);
+  ASSERT_FALSE(b.empty());
+  // The rings from the board's timeline (ms since the board started): FSK lies in the first pause.
+  std::vector<std::pair<long, std::string>> modes;
+  std::stringstream timeline(status.substr(status.find("mode timeline")));
+  for (std::string w; timeline >> w;) {
+    const size_t colon = w.find(':');
+    if (colon != std::string::npos && std::isdigit(static_cast<unsigned char>(w[0]))) {
+      modes.emplace_back(std::atol(w.c_str()), w.substr(colon + 1));
+    }
+  }
+  long firstRingEnd = -1, secondRing = -1;
+  for (size_t i = 0; i < modes.size(); ++i) {
+    if (modes[i].second != "RING") continue;
+    if (firstRingEnd < 0 && i + 1 < modes.size()) {
+      firstRingEnd = modes[i + 1].first;
+    } else if (firstRingEnd >= 0 && modes[i].first > firstRingEnd) {
+      secondRing = modes[i].first;
+      break;
+    }
+  }
+  const long fskStart = recordStartMs + static_cast<long>(b[0].start / 8), fskEnd = recordStartMs + static_cast<long>(b[0].end / 8);
+  std::printf("caller ID: %zu bytes decoded; first ring ends at %ld ms, FSK %ld..%ld ms, second ring at %ld ms\n",
+              msg.size(), firstRingEnd, fskStart, fskEnd, secondRing);
+  EXPECT_GT(fskStart, firstRingEnd);
+  EXPECT_LT(fskEnd, secondRing);
   EXPECT_EQ(daemon->stop(SIGTERM), 0);
 }
 
