@@ -193,4 +193,25 @@ TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName)
   EXPECT_EQ(daemon->stop(SIGTERM), 0);
 }
 
+TEST_F(LineServices, DtmfCallerIdWhereTheProfileSelectsIt) {
+  country = "SWE";  // on-hook caller ID after a line reversal, sent as DTMF
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  const std::string wav = dir.file("dtmfcid.wav");
+  board("0 record " + wav);
+  ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid_ringing","state":"on"})"), 0);
+  ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid","state":"on","data":"12071530, 5551234567,ALICE"})"), 0);
+  std::this_thread::sleep_for(4000ms);
+  board("0 record stop");
+  call("signal", R"({"line":0,"signal":"callid_ringing","state":"off"})");
+  const auto x = readWav(wav);
+  dtmf_rx_state_t* rx = dtmf_rx_init(nullptr, nullptr, nullptr);
+  dtmf_rx(rx, x.data(), static_cast<int>(x.size()));
+  char digits[64] = {};
+  dtmf_rx_get(rx, digits, sizeof(digits) - 1);
+  dtmf_rx_free(rx);
+  std::printf("DTMF caller ID heard on the phone's line: %s\n", digits);
+  EXPECT_NE(std::string(digits).find("5551234567"), std::string::npos) << daemon->output();
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
 }  // namespace e2e
