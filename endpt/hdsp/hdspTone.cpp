@@ -72,7 +72,9 @@ int buildPattern(const HDSP_TONE_PROV_PATTERN& p, int tone, int delay, int toneT
                  int lineId, HAPI_PTE_CP_PROFILE& profile) {
   profile.wholeToneRepeatCount = static_cast<uint16_t>(p.repetitions);
   bool steadyPending = p.noSteadyTone == 0;
-  const bool delayGiven = delay != 0;
+  // A negative duration is "no duration" (the daemon passes -1): no silent wait group, which as
+  // 0xFFFF ms would hold a cadenced tone silent for a minute after its first round.
+  const bool delayGiven = delay > 0;
   const uint32_t budget = (delayGiven && steadyPending) ? 3 : (delayGiven || steadyPending) ? 4 : 5;
   if (p.tones > 5) {
     // More components than groups: nothing sensible can be played, so nothing is sent.

@@ -28,6 +28,6 @@ extern const std::array<std::uint16_t, 3> DTASD_LOG_LOOKUP;
 void dtasdBpFilt(const std::int16_t* samples, std::int16_t* out, const std::int16_t* taps);
 // The single output at sample 31.
 std::int16_t dtasdBpFilt1(const std::int16_t* samples, const std::int16_t* taps);
-// True when the 40-sample block at samples shows the alerting signal; 73 samples of history
-// must be readable before it.
+// True when the 40-sample block at samples shows the alerting signal; the 74 samples before it
+// must be readable history.
 bool dtasdBlk(DTASD_FLTDATA* state, const std::int16_t* samples);

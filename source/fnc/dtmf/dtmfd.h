@@ -78,7 +78,7 @@ extern const std::array<std::int16_t, DTMFD_TAPS> bpHighCos;
 extern const std::array<std::int16_t, DTMFD_TAPS> bpHighSin;
 
 void dtmfdInit(DTMFD_STATE* state);
-// Classifies the 40 samples at samples; the 75 samples before them must be readable history
+// Classifies the 40 samples at samples; the 76 samples before them must be readable history
 // of the same stream. An administration out of range is treated as North American.
 void dtmfdBlk(DTMFD_STATE* state, std::uint16_t detectAdmin, std::uint16_t minDetectPower, DTDET_RESULT* result,
               const std::int16_t* samples);

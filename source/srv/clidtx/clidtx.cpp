@@ -70,10 +70,11 @@ void takePacket(HSZCLIDTXLOCLMEM* tx, const HSFMSG& m) {
     refuse(1);
     return;
   }
-  // Never more than the message holds or the buffer fits.
+  // The header and its payloadLength bytes, but never more than the message holds or the buffer
+  // fits.
   HSZCLASSRELAYPACKET& p = tx->bufpoolArray[buf];
   p = HSZCLASSRELAYPACKET{};
-  const size_t bytes = std::min<size_t>({hdr.payloadLength, m.ext.length, sizeof(p)});
+  const size_t bytes = std::min<size_t>({sizeof(hdr) + hdr.payloadLength, m.ext.length, sizeof(p)});
   std::memcpy(&p, m.ext.bufp, bytes);
   if (bytes < sizeof(HAPI_PKT_EGRESS_HDR_CLID) + 4) {
     p.hsxWord0 = 0;

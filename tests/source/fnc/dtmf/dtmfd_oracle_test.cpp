@@ -13,7 +13,7 @@
 
 namespace {
 
-// Feeds a signal block by block, keeping the 75 samples of history the detector reads.
+// Feeds a signal block by block, keeping the 76 samples of history the detector reads.
 class Runner {
 public:
     Runner(std::uint16_t admin = HAPI_PTE_ADM_N_AMERICA, std::uint16_t minPower = 28) : admin_(admin), power_(minPower) {
@@ -26,7 +26,7 @@ public:
             DTDET_RESULT r;
             dtmfdBlk(&st_, admin_, power_, &r, buf_.data() + buf_.size() - DTMFD_BLOCK);
             out.push_back(r);
-            buf_.erase(buf_.begin(), buf_.end() - (DTMFD_TAPS - 1));
+            buf_.erase(buf_.begin(), buf_.end() - DTMFD_TAPS);
         }
         return out;
     }
@@ -34,7 +34,7 @@ public:
 
 private:
     std::uint16_t admin_, power_;
-    std::vector<std::int16_t> buf_ = std::vector<std::int16_t>(DTMFD_TAPS - 1, 0);
+    std::vector<std::int16_t> buf_ = std::vector<std::int16_t>(DTMFD_TAPS, 0);
 };
 
 using oracle::dualTone;

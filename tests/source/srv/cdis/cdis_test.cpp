@@ -187,3 +187,19 @@ TEST_F(Cdis, BuiltInCustomTone) {
   EXPECT_EQ(d[0].first, CDIS_CUSTOMTONE_DETECT);
   EXPECT_NEAR(d[0].second, 75, 15);  // seven chunks
 }
+
+TEST_F(Cdis, FortySampleFramesJudgeEverySecondFrame) {
+  close();
+  open(&cdisarc, 40);
+  ASSERT_EQ(command(HAPI_CDIS_ENABLE_CMD, 1, 0).result, HAPISUCCESS);
+  runFrames(40);
+  world().host.clear();
+  const long start = world().ingressFrames;
+  const auto x = connectTone(MODEM_CONNECT_TONES_FAX_CNG, 1200);
+  world().ingressIn.assign(x.begin(), x.end());
+  drain(60);
+  const auto d = events(HAPI_CDIS_DETECT_EVT);
+  ASSERT_EQ(d.size(), 1u);
+  EXPECT_EQ(d[0].op1, CDIS_CNG | CDIS_MACHINE);
+  EXPECT_NEAR((d[0].frame - start) * 5, 405, 10);  // 40 chunks of 10 ms, judged every other frame
+}

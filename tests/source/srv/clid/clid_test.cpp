@@ -44,7 +44,7 @@ Bytes callerIdMessage(const std::string& number, const std::string& name) {
 std::vector<uint8_t> packet(uint16_t code, int16_t word0, uint16_t word1, const uint8_t* chars = nullptr) {
   HSZCLASSRELAYPACKET p{};
   p.hsxPacketHdr.payloadID = static_cast<uint16_t>(HAPI_PKT_CLASSRELAY << 8 | code);
-  p.hsxPacketHdr.payloadLength = sizeof(p);
+  p.hsxPacketHdr.payloadLength = sizeof(p) - sizeof(p.hsxPacketHdr);  // the bytes after the header
   p.hsxWord0 = word0;
   p.hsxWord1 = word1;
   if (chars != nullptr) std::memcpy(p.hsxClassMsg, chars, static_cast<size_t>(word0));

@@ -1,0 +1,235 @@
+// The line services through the production orvoxd on the virtual board: DTMF dialled on a
+// simulated phone reaches the PBX stand-in as digit events; call-progress tones the PBX asks for
+// are heard on the phone's line; caller ID goes out between the rings; an FXO call waits for the
+// exchange's dial tone. Audio is judged with the independent library's receivers.
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <spandsp.h>
+}
+
+#include "../source/srv/pte/pte_signal_util.h"
+#include "daemon_fixture.h"
+
+namespace e2e {
+namespace {
+
+class LineServices : public DaemonFixture {
+ protected:
+  std::string boardShape = "fxs=2,fxo=0,dect=0";
+  std::string profileDir = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
+  std::string country = "USA";
+  // Audio is judged in audio time, so the board ticks back to back unless a test compares the
+  // audio with the host's real-time ring cadence.
+  std::string tick = "fast";
+
+  std::map<std::string, std::string> boardEnv() const {
+    auto env = baseEnv();
+    env["ORVOX_BOARD"] = boardShape;
+    env["ORVOX_BOARD_SOCKET"] = dir.file("board.sock");
+    env["ORVOX_PROFILE_DIR"] = profileDir;
+    env["ORVOX_TICK"] = tick;
+    return env;
+  }
+
+  void startSystem(int lines = 2) {
+    ASSERT_NO_FATAL_FAILURE(startBroker());
+    ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig(country, lines)));
+    ASSERT_NO_FATAL_FAILURE(startPbx());
+    daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, boardEnv());
+    ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
+  }
+
+  std::string board(const std::string& command) {
+    std::vector<std::string> args{BOARDCTL_BIN, "-s", dir.file("board.sock")};
+    std::stringstream words(command);
+    for (std::string w; words >> w;) args.push_back(w);
+    Process ctl("boardctl", args, boardEnv());
+    ctl.waitExit(5000ms);
+    return ctl.output();
+  }
+
+  // Waits (at most 20 s) until the phone on `line` has been sent `ms` more milliseconds of audio.
+  void waitAudio(int line, int ms) {
+    auto bytes = [&] {
+      const std::string st = board(std::to_string(line) + " status");
+      const size_t at = st.find("egressBytes=");
+      return at == std::string::npos ? 0LL : std::atoll(st.c_str() + at + 12);
+    };
+    const long long target = bytes() + 16LL * ms;
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (bytes() < target && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
+  }
+
+  std::vector<int16_t> readWav(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<int16_t> x(bytes.size() > 44 ? (bytes.size() - 44) / 2 : 0);
+    if (!x.empty()) std::memcpy(x.data(), bytes.data() + 44, x.size() * 2);
+    return x;
+  }
+};
+
+}  // namespace
+
+TEST_F(LineServices, DtmfDialledOnThePhoneReachesThePbx) {
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  board("0 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+  waitAudio(0, 300);
+  board("0 dial 159*#0 80 80");
+  waitAudio(0, 1200);
+  for (const char* d : {"DTMF1", "DTMF5", "DTMF9", "DTMFS", "DTMFH", "DTMF0"}) {
+    EXPECT_TRUE(pbx->waitFor(std::string("event ") + d, 8000ms)) << d << "\n" << pbx->output();
+  }
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
+TEST_F(LineServices, CallProgressTonesHeardAtTheProfilesFrequenciesAndCadences) {
+  // The USA profile (prov/tel_profiles/USA_profile.xml): dial 350 + 440 Hz steady; busy 480 +
+  // 620 Hz, 500 ms on and off; ringback 440 + 480 Hz, 2 s on, 4 s off; call waiting 440 Hz, 300 ms.
+  struct Expect {
+    const char* signal;
+    std::vector<double> freqs;
+    int onMs, offMs;
+    int listenMs;  // of audio
+  };
+  const Expect tones[] = {
+      {"dial", {350, 440}, 0, 0, 1500},
+      {"busy", {480, 620}, 500, 500, 2700},
+      {"ringback", {440, 480}, 2000, 4000, 6600},
+      {"callwt", {440}, 300, 0, 1200},
+  };
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  board("0 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+  for (const Expect& t : tones) {
+    const std::string wav = dir.file(std::string(t.signal) + ".wav");
+    board("0 record " + wav);
+    ASSERT_EQ(call("signal", std::string(R"({"line":0,"signal":")") + t.signal + R"(","state":"on"})"), 0);
+    waitAudio(0, t.listenMs);
+    call("signal", std::string(R"({"line":0,"signal":")") + t.signal + R"(","state":"off"})");
+    waitAudio(0, 200);
+    board("0 record stop");
+    const auto x = readWav(wav);
+    const auto b = sigmeas::bursts(x, 100);
+    ASSERT_FALSE(b.empty()) << t.signal;
+    double worstHz = 0, worstMs = 0;
+    const size_t from = b[0].start + 80, to = std::min(b[0].end, b[0].start + 8000) - 80;
+    for (double f : t.freqs) worstHz = std::max(worstHz, std::abs(sigmeas::peakFrequency(x, from, to, f) - f));
+    if (t.onMs == 0) {
+      EXPECT_EQ(b.size(), 1u) << t.signal;  // steady until turned off
+    } else {
+      for (size_t i = 0; i < b.size(); ++i) {
+        const bool whole = i + 1 < b.size() || t.offMs == 0;  // the last burst may be cut off
+        if (whole) worstMs = std::max(worstMs, std::abs((b[i].end - b[i].start) / 8.0 - t.onMs));
+        if (i + 1 < b.size()) worstMs = std::max(worstMs, std::abs((b[i + 1].start - b[i].end) / 8.0 - t.offMs));
+      }
+    }
+    std::printf("%s: %zu bursts, worst frequency error %.3f Hz, worst cadence error %.2f ms\n", t.signal, b.size(),
+                worstHz, worstMs);
+    EXPECT_LE(worstHz, 0.5) << t.signal;
+    EXPECT_LE(worstMs, 5.0) << t.signal;
+    if (t.offMs != 0) {
+      EXPECT_GE(b.size(), 2u) << t.signal;  // the cadence repeats
+    }
+  }
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
+TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName) {
+  tick = "5ms";  // the rings are timed by the host in real time
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  const std::string wav = dir.file("cid.wav");
+  board("0 record " + wav);
+  const std::string before = board("board");
+  const long recordStartMs = 5 * std::atol(before.c_str() + before.find("ticks=") + 6);
+  ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid_ringing","state":"on"})"), 0);
+  ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid","state":"on","data":"12071530, 5551234567,ALICE"})"), 0);
+  // Until the second ring starts (the caller ID goes out in the pause after the first).
+  std::string status;
+  const auto end = std::chrono::steady_clock::now() + 20s;
+  for (size_t rings = 0; rings < 2 && std::chrono::steady_clock::now() < end;) {
+    std::this_thread::sleep_for(200ms);
+    status = board("0 status");
+    const size_t at = status.find("mode timeline");
+    rings = 0;
+    for (size_t p = status.find(":RING", at); p != std::string::npos; p = status.find(":RING", p + 1)) ++rings;
+  }
+  board("0 record stop");
+  call("signal", R"({"line":0,"signal":"callid_ringing","state":"off"})");
+  const auto x = readWav(wav);
+  // The independent receiver decodes the FSK on the phone's line.
+  std::vector<uint8_t> msg;
+  adsi_rx_state_t* rx = adsi_rx_init(
+      nullptr, ADSI_STANDARD_CLASS,
+      [](void* user, const uint8_t* m, int len) { static_cast<std::vector<uint8_t>*>(user)->assign(m, m + len); },
+      &msg);
+  adsi_rx(rx, x.data(), static_cast<int>(x.size()));
+  adsi_rx_free(rx);
+  const std::string text(msg.begin(), msg.end());
+  std::string hex;
+  for (uint8_t c : msg) hex += (c >= 32 && c < 127) ? std::string(1, static_cast<char>(c)) : "<" + std::to_string(c) + ">";
+  EXPECT_NE(text.find("5551234567"), std::string::npos) << daemon->output();
+  EXPECT_NE(text.find("ALICE"), std::string::npos) << hex;
+  const auto b = sigmeas::bursts(x, 100);
+  ASSERT_FALSE(b.empty());
+  // The rings from the board's timeline (ms since the board started): FSK lies in the first pause.
+  std::vector<std::pair<long, std::string>> modes;
+  std::stringstream timeline(status.substr(status.find("mode timeline")));
+  for (std::string w; timeline >> w;) {
+    const size_t colon = w.find(':');
+    if (colon != std::string::npos && std::isdigit(static_cast<unsigned char>(w[0]))) {
+      modes.emplace_back(std::atol(w.c_str()), w.substr(colon + 1));
+    }
+  }
+  long firstRingEnd = -1, secondRing = -1;
+  for (size_t i = 0; i < modes.size(); ++i) {
+    if (modes[i].second != "RING") continue;
+    if (firstRingEnd < 0 && i + 1 < modes.size()) {
+      firstRingEnd = modes[i + 1].first;
+    } else if (firstRingEnd >= 0 && modes[i].first > firstRingEnd) {
+      secondRing = modes[i].first;
+      break;
+    }
+  }
+  const long fskStart = recordStartMs + static_cast<long>(b[0].start / 8), fskEnd = recordStartMs + static_cast<long>(b[0].end / 8);
+  std::printf("caller ID: %zu bytes decoded; first ring ends at %ld ms, FSK %ld..%ld ms, second ring at %ld ms\n",
+              msg.size(), firstRingEnd, fskStart, fskEnd, secondRing);
+  EXPECT_GT(fskStart, firstRingEnd);
+  EXPECT_LT(fskEnd, secondRing);
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
+TEST_F(LineServices, DtmfCallerIdWhereTheProfileSelectsIt) {
+  country = "SWE";  // on-hook caller ID after a line reversal, sent as DTMF
+  tick = "5ms";
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  const std::string wav = dir.file("dtmfcid.wav");
+  board("0 record " + wav);
+  ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid_ringing","state":"on"})"), 0);
+  ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid","state":"on","data":"12071530, 5551234567,ALICE"})"), 0);
+  std::this_thread::sleep_for(4000ms);
+  board("0 record stop");
+  call("signal", R"({"line":0,"signal":"callid_ringing","state":"off"})");
+  const auto x = readWav(wav);
+  dtmf_rx_state_t* rx = dtmf_rx_init(nullptr, nullptr, nullptr);
+  dtmf_rx(rx, x.data(), static_cast<int>(x.size()));
+  char digits[64] = {};
+  dtmf_rx_get(rx, digits, sizeof(digits) - 1);
+  dtmf_rx_free(rx);
+  std::printf("DTMF caller ID heard on the phone's line: %s\n", digits);
+  EXPECT_NE(std::string(digits).find("5551234567"), std::string::npos) << daemon->output();
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
+}  // namespace e2e
