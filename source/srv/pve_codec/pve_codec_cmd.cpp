@@ -104,7 +104,7 @@ void codecApplyRegisters(HSZCODECINST* inst, bool full) {
   HSZCODECCTLMEM& c = inst->ctl;
   HSZVOCREGS& vox = c.voiceregs.voxregs;
   const uint16_t enc = c.hsxcodecencctl.hsxcurrentalg & 0xFF;
-  if (enc != 0xFF) codecVadInit(inst, vox.hsxVadCngPlcOptions & 0xF);
+  if (enc != 0xFF) codecVadInit(inst, vox.hsxVadCngPlcOptions & VAD_MASK);
   if (full && (pveIsAmr(enc) || pveIsAmrWb(enc))) {
     // The encoder rounds the packet time and redundancy itself (amrPtime, amrRed).
     vocoderAmrOptions(inst->enc.encPool, &vox.amrOptions);
@@ -113,7 +113,7 @@ void codecApplyRegisters(HSZCODECINST* inst, bool full) {
   if (d.decoderactive && d.hsxActiveDecoder < HAPI_PKT_VC_ALG_MAX) {
     const HSZVOCODERS* v = hsgvocoders[hsgpvealg[d.hsxActiveDecoder]];
     if (vocoderUsable(v)) v->decinitcfgfnc(inst->dec.jbMemp, &vox, d.hsxActiveDecoder, 0);
-    codecCngConfig(&inst->dec.decJbMem.cng, (vox.hsxVadCngPlcOptions >> 8) & 0xF,
+    codecCngConfig(&inst->dec.decJbMem.cng, (vox.hsxVadCngPlcOptions & CNG_MASK) >> CNG_SHIFT,
                    pveIsWideband(d.hsxActiveDecoder) ? 1 : 0);
   }
   setPiggy(inst);

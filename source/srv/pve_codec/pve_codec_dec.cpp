@@ -181,7 +181,7 @@ void decoder_ratechange(HSZCODECINST* inst, uint16_t code) {
     hsfModeAndFramePeriodSet(pveDecThreadRate[code], wide);
   }
   d.threadsize = pveDecThreadRate[code] < hsgpvepackettime[code] ? pveDecThreadRate[code] : hsgpvepackettime[code];
-  const uint16_t cngType = (c.voiceregs.voxregs.hsxVadCngPlcOptions >> 8) & 0xF;
+  const uint16_t cngType = (c.voiceregs.voxregs.hsxVadCngPlcOptions & CNG_MASK) >> CNG_SHIFT;
   const bool fresh = !d.decoderactive || d.hsxActiveDecoder >= HAPI_PKT_VC_ALG_MAX || hsgpvealg[d.hsxActiveDecoder] != alg;
   if (fresh) {
     d.hsxdecfnc = v->decfnc;
@@ -280,6 +280,16 @@ void output(HSZCODECINST* inst, int16_t* out) {
   if (socket->memDesc[HSF_MEDQ_LOWBAND] != nullptr) hsfMedqAdd(socket->memDesc[HSF_MEDQ_LOWBAND], out, period);
 }
 
+// Asks the jitter buffer for this frame's release, with the last frame's low-energy indication
+// and the decoder's thread size; `out` receives a copy of its release record.
+int16_t pveControlPacketRelease(HSZCODECDECCTL* d, AJC_OBJ* jb, AJC_PVEDEC_INT* out) {
+  jb->lowEnergyDetect = d->lowEnergyDetect;
+  jb->tickRate = d->threadsize;
+  const int16_t result = ajcControlPacketRelease(jb);
+  *out = jb->pktInfo;
+  return result;
+}
+
 }  // namespace
 
 void codecEgress(HSFSRVOBJ srvp) {
@@ -315,10 +325,8 @@ void codecEgress(HSFSRVOBJ srvp) {
   }
   if (!d.decodeAllowed) return;
 
-  jb->lowEnergyDetect = d.lowEnergyDetect;
-  jb->tickRate = d.threadsize;
-  const int16_t released = ajcControlPacketRelease(jb);
-  AJC_PVEDEC_INT rel = jb->pktInfo;
+  AJC_PVEDEC_INT rel{};
+  const int16_t released = pveControlPacketRelease(&d, jb, &rel);
   const unsigned n = d.threadsize * (d.hsxActiveDecoder < HAPI_PKT_VC_ALG_MAX && pveIsWideband(d.hsxActiveDecoder) ? 2u : 1u);
   std::memset(out, 0, kOutputSamples * sizeof(int16_t));
   int played = 0;
