@@ -1,0 +1,134 @@
+// The encoder against the independent encoder (test-only link) on identical
+// input: shares of equal parameter frames and bits per mode, the quality of
+// both streams through the independent decoder, and the DTX frame types.
+#include <gtest/gtest.h>
+#include <opencore-amrwb/dec_if.h>
+#include <vo-amrwbenc/enc_if.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "amrwb_encoder.h"
+#include "amrwb_oracle_util.h"
+
+using namespace amrwb_test;
+
+namespace {
+// Segmental SNR over the frames of the reference with speech in them, the
+// output taken `lag` samples later; each frame's SNR limited to -10..35 dB.
+double seg_snr(const std::vector<short>& ref, const std::vector<short>& out, int lag) {
+    double sum = 0;
+    int n = 0;
+    for (std::size_t f = 0; f + 320 + lag <= out.size() && f + 320 <= ref.size(); f += 320) {
+        double s = 0, e = 0;
+        for (int i = 0; i < 320; ++i) {
+            double r = ref[f + i], d = out[f + i + lag] - r;
+            s += r * r;
+            e += d * d;
+        }
+        if (s < 320.0 * 100 * 100) continue;  // below -50 dBov: a pause
+        sum += std::min(35.0, std::max(-10.0, 10 * std::log10((s + 1) / (e + 1))));
+        ++n;
+    }
+    return n ? sum / n : 0;
+}
+
+int best_lag(const std::vector<short>& ref, const std::vector<short>& out) {
+    int best = 0;
+    double bc = -1e300;
+    for (int lag = 0; lag < 400; ++lag) {
+        double c = 0;
+        for (std::size_t i = 0; i + lag < out.size() && i < ref.size(); ++i) c += double(ref[i]) * out[i + lag];
+        if (c > bc) {
+            bc = c;
+            best = lag;
+        }
+    }
+    return best;
+}
+}  // namespace
+
+TEST(AmrwbEncoderOracle, ParametersAndQualityNextToThePeer) {
+    std::vector<short> speech = load_speech16(150);
+    ASSERT_FALSE(speech.empty());
+    const std::size_t frames = speech.size() / 320;
+    for (int mode = 0; mode <= 8; ++mode) {
+        void* peer = E_IF_init();
+        void* dec_ours = D_IF_init();
+        void* dec_peer = D_IF_init();
+        auto st = std::make_unique<wb_amr_Coder_State>();
+        amr_wb_Init_coder(st.get());
+        int equal_frames = 0;
+        long equal_bits = 0, bits = 0;
+        std::vector<short> out_ours, out_peer;
+        for (std::size_t f = 0; f < frames; ++f) {
+            unsigned char buf[64];
+            E_IF_encode(peer, mode, &speech[320 * f], buf, 0);
+            Word16 m = static_cast<Word16>(mode), prms[477], ser = 0;
+            amr_wb_coder(&m, &speech[320 * f], prms, &ser, st.get(), 0, nullptr);
+            ASSERT_EQ(m, mode);
+            ASSERT_EQ(ser, amr_wb_nb_of_bits[mode]);
+            std::vector<Word16> theirs = serial_of(buf, mode);
+            int same = 0;
+            for (int i = 0; i < ser; ++i) same += (prms[i] >= 0) == (theirs[i] >= 0);
+            equal_bits += same;
+            bits += ser;
+            equal_frames += same == ser;
+            short o[320];
+            D_IF_decode(dec_peer, buf, o, 0);
+            out_peer.insert(out_peer.end(), o, o + 320);
+            std::vector<unsigned char> ours = storage_of(prms, mode);
+            D_IF_decode(dec_ours, ours.data(), o, 0);
+            out_ours.insert(out_ours.end(), o, o + 320);
+        }
+        E_IF_exit(peer);
+        D_IF_exit(dec_ours);
+        D_IF_exit(dec_peer);
+        int lag = best_lag(speech, out_peer);
+        double snr_ours = seg_snr(speech, out_ours, lag), snr_peer = seg_snr(speech, out_peer, lag);
+        std::printf("mode %d: %d of %zu frames with equal parameters, %.1f %% of bits; segmental SNR ours %.2f dB, "
+                    "peer %.2f dB\n",
+                    mode, equal_frames, frames, 100.0 * equal_bits / bits, snr_ours, snr_peer);
+        EXPECT_GT(snr_ours, snr_peer - 1.0) << "mode " << mode;
+        EXPECT_GT(equal_bits, bits * 6 / 10) << "mode " << mode;
+    }
+}
+
+TEST(AmrwbEncoderOracle, DtxFrameTypesNextToThePeer) {
+    // Speech, then faint noise: both encoders go to SID and empty frames.
+    std::vector<short> speech = load_speech16(150);
+    std::size_t n0 = speech.size();
+    speech.resize(n0 + 320 * 60);
+    unsigned s = 1;
+    for (std::size_t i = n0; i < speech.size(); ++i) {
+        s = s * 1103515245u + 12345u;
+        speech[i] = static_cast<short>((static_cast<int>((s >> 16) & 127) - 64) & ~3);
+    }
+    for (int mode : {0, 2, 8}) {
+        void* peer = E_IF_init();
+        auto st = std::make_unique<wb_amr_Coder_State>();
+        amr_wb_Init_coder(st.get());
+        wb_amr_TX_State tx;
+        amr_wb_Reset_write_serial(&tx);
+        int same = 0, sid_ours = 0, sid_peer = 0;
+        const std::size_t frames = speech.size() / 320;
+        for (std::size_t f = 0; f < frames; ++f) {
+            unsigned char buf[64];
+            E_IF_encode(peer, mode, &speech[320 * f], buf, 1);
+            int ft = (buf[0] >> 3) & 15;
+            int peer_type = ft <= 8 ? 0 : ft == 9 ? (((buf[5] >> 4) & 1) ? 2 : 1) : 3;
+            Word16 m = static_cast<Word16>(mode), prms[477], ser = 0, type = 0;
+            amr_wb_coder(&m, &speech[320 * f], prms, &ser, st.get(), 1, nullptr);
+            amr_wb_Dtx_update(m, &type, &tx);
+            same += type == peer_type;
+            sid_ours += type == 1 || type == 2;
+            sid_peer += peer_type == 1 || peer_type == 2;
+        }
+        E_IF_exit(peer);
+        std::printf("mode %d with DTX: frame types equal in %d of %zu frames; SID frames ours %d, peer %d\n", mode,
+                    same, frames, sid_ours, sid_peer);
+        EXPECT_GT(sid_ours, 0);
+        EXPECT_GT(same, static_cast<int>(frames * 9 / 10));
+    }
+}
