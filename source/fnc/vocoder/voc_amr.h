@@ -19,3 +19,8 @@ void gsmamrOptions(void* encPool, const AMR_REGS* options);
 void gsmamrModeRequest(void* encPool, uint16_t mode);
 size_t gsmamrDecStateBytes();
 size_t gsmamrEncStateBytes();
+
+void amrwbOptions(void* encPool, const AMR_REGS* options);
+void amrwbModeRequest(void* encPool, uint16_t mode);
+size_t amrwbDecStateBytes();
+size_t amrwbEncStateBytes();

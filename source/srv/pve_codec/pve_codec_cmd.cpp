@@ -107,7 +107,7 @@ void codecApplyRegisters(HSZCODECINST* inst, bool full) {
   if (enc != 0xFF) codecVadInit(inst, vox.hsxVadCngPlcOptions & VAD_MASK);
   if (full && (pveIsAmr(enc) || pveIsAmrWb(enc))) {
     // The encoder rounds the packet time and redundancy itself (amrPtime, amrRed).
-    vocoderAmrOptions(inst->enc.encPool, &vox.amrOptions);
+    vocoderAmrOptions(inst->enc.encPool, &vox.amrOptions, pveIsAmrWb(enc));
   }
   HSZCODECDECCTL& d = c.hsxcodecdecctl;
   if (d.decoderactive && d.hsxActiveDecoder < HAPI_PKT_VC_ALG_MAX) {
@@ -166,7 +166,7 @@ void sendStatus(HSZCODECINST* inst) {
 void interMessage(HSZCODECINST* inst, uint16_t op1, uint16_t op2) {
   if (op1 != HAPI_CODEC_INTERMSG_CMR) return;
   const uint16_t enc = inst->ctl.hsxcodecencctl.hsxcurrentalg & 0xFF;
-  if (pveIsAmr(enc) || pveIsAmrWb(enc)) vocoderAmrModeRequest(inst->enc.encPool, op2);
+  if (pveIsAmr(enc) || pveIsAmrWb(enc)) vocoderAmrModeRequest(inst->enc.encPool, op2, pveIsAmrWb(enc));
 }
 
 }  // namespace
