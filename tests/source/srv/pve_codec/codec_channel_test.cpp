@@ -6,6 +6,7 @@
 #include "codec_harness.h"
 
 extern "C" {
+#include <opus/opus.h>
 #include <spandsp.h>
 }
 
@@ -366,6 +367,48 @@ TEST_F(CodecTest, WidebandToneTravelsBothWaysThroughG722) {
   ASSERT_GT(out.size(), 4000u);
   EXPECT_GT(toneSnrDb(out, 5000, out.size() - 3200, 3000, 16000), 20);
 }
+
+}  // namespace
+}  // namespace codectest
+
+namespace codectest {
+namespace {
+
+class OpusChannel : public CodecTest, public ::testing::WithParamInterface<uint16_t> {};
+
+TEST_P(OpusChannel, ToneTravelsBothWaysAtThePacketTime) {
+  const uint16_t code = GetParam();
+  const bool wide = code >= HAPI_PKT_VC_OPUS_WB_5;
+  const uint16_t packetTime = pveEncPacketTime[code];
+  world().signal = [](uint64_t n) { return static_cast<int16_t>(6000 * std::sin(2 * M_PI * 700.0 * n / 8000)); };
+  world().signal16k = [](uint64_t n) { return static_cast<int16_t>(6000 * std::sin(2 * M_PI * 700.0 * n / 16000)); };
+  world().host.clear();
+  startVoice(code, packetTime);
+  tick(200);
+  const std::vector<Packet> pk = packets();
+  ASSERT_GT(pk.size(), 10u);
+  for (const Packet& p : pk) {
+    ASSERT_EQ(p.payloadID, HAPI_PKT_VOICE << 8 | code);
+    ASSERT_LE(p.payloadLength, 1275);
+    int err = 0;
+    OpusDecoder* d = opus_decoder_create(wide ? 16000 : 8000, 1, &err);
+    EXPECT_EQ(opus_decoder_get_nb_samples(d, p.payload.data(), p.payloadLength), packetTime * (wide ? 2 : 1));
+    opus_decoder_destroy(d);
+  }
+  world().played.clear();
+  world().played16k.clear();
+  for (size_t i = 0; i < pk.size(); ++i) {
+    sendPacket(pk[i].payloadID, static_cast<uint16_t>(packetTime * i), pk[i].payload);
+    tick(packetTime / 40);
+  }
+  const std::vector<int16_t>& out = wide ? world().played16k : world().played;
+  const double rate = wide ? 16000 : 8000;
+  ASSERT_GT(out.size(), static_cast<size_t>(rate / 4));
+  // Opus at 12 or 20 kbit/s is lossy, 5 ms frames most of all; a lost or misplaced frame is far worse.
+  EXPECT_GT(toneSnrDb(out, 700, out.size() - static_cast<size_t>(rate / 5), static_cast<size_t>(rate / 10), rate), 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(PacketTimes, OpusChannel, ::testing::Values(36, 38, 40, 70, 72));
 
 }  // namespace
 }  // namespace codectest
