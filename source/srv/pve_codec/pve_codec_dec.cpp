@@ -66,11 +66,10 @@ void queueEndOfRelay() {
   hsfIbdSendExt(HSF_IBD_DIGIT_TONE, 0, 12, block);
 }
 
-void insertVoice(HSZCODECINST* inst, HSFMSG& msg, const HAPI_PKT_EGRESS_HDR* pkt, uint8_t type) {
+void insertVoice(HSZCODECINST* inst, const HAPI_PKT_EGRESS_HDR* pkt, uint8_t type) {
   HSZCODECCTLMEM& c = inst->ctl;
   HSZCODECPTECTL& p = c.hsxcodecptectl;
   AJC_OBJ* jb = &inst->dec.ajc_mem;
-  (void)msg;
   if (p.relayActiveTimer > 0 && !p.audioStopTone) return;
   if (p.relayActiveTimer == 0) {
     p.relayActiveTimer = -1;
@@ -149,7 +148,7 @@ void jbfServiceInsertQ(HSZCODECINST* inst) {
       case HAPI_PKT_VOICE:
       case HAPI_PKT_SID:
       case HAPI_PKT_VOICEBANDDATA:
-        insertVoice(inst, msg, pkt, type);
+        insertVoice(inst, pkt, type);
         break;
       case HAPI_PKT_TONE:
         insertTone(inst, msg, pkt);
@@ -327,7 +326,6 @@ void codecEgress(HSFSRVOBJ srvp) {
 
   AJC_PVEDEC_INT rel{};
   const int16_t released = pveControlPacketRelease(&d, jb, &rel);
-  const unsigned n = d.threadsize * (d.hsxActiveDecoder < HAPI_PKT_VC_ALG_MAX && pveIsWideband(d.hsxActiveDecoder) ? 2u : 1u);
   std::memset(out, 0, kOutputSamples * sizeof(int16_t));
   int played = 0;
   if (rel.numCurrPkt == 0) {
@@ -351,7 +349,6 @@ void codecEgress(HSFSRVOBJ srvp) {
       if (volume != 4096) hsfMulGain(out, static_cast<int>(samples), volume);
     }
   }
-  (void)n;
   // Whatever the decoder did not take out of the store goes back to it.
   for (int i = 0; i < rel.numCurrPkt && i < 2; ++i) {
     const uint8_t cls = ajcClass(rel.currPkt[i]);

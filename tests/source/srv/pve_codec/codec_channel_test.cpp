@@ -306,32 +306,6 @@ INSTANTIATE_TEST_SUITE_P(Shapes, AmrChannel,
 }  // namespace
 }  // namespace codectest
 
-namespace codectest {
-namespace {
-
-TEST_F(CodecTest, FramesOnEitherSideOfAnUntransmittedFrameNeverShareAPacket) {
-  // G.729A with its own silence compression, 20 ms packets, speech bursts with pauses.
-  world().signal = [](uint64_t n) {
-    const bool on = (n / 1200) % 2 == 0;
-    return static_cast<int16_t>(on ? 8000 * std::sin(2 * M_PI * 600.0 * n / 8000) : 0);
-  };
-  world().host.clear();
-  startVoice(2 << 8 | 6, 160);
-  tick(400);
-  const std::vector<Packet> pk = packets();
-  ASSERT_GT(pk.size(), 20u);
-  int sid = 0;
-  for (size_t i = 0; i + 1 < pk.size(); ++i) {
-    const unsigned frames = pk[i].payloadID >> 8 == HAPI_PKT_SID ? 1 : pk[i].payloadLength / 10;
-    sid += pk[i].payloadID >> 8 == HAPI_PKT_SID;
-    // A packet covers its frames' time and no more: the next one starts at or after its end.
-    EXPECT_LE(pk[i].timestamp + 80 * frames, pk[i + 1].timestamp) << "packet " << i;
-  }
-  EXPECT_GT(sid, 0);
-}
-
-}  // namespace
-}  // namespace codectest
 
 namespace codectest {
 namespace {
