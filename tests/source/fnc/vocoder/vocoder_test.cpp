@@ -30,7 +30,7 @@ struct DecBench {
   uint16_t code;
 
   DecBench(uint16_t c, uint16_t plcMode = 0) : v(hsgvocoders[hsgpvealg[c]]), code(c) {
-    ajcQInit(&q, &pq, store.data(), static_cast<uint16_t>(store.size()), 64);
+    ajcQInit(&q, &pq, store.data(), static_cast<uint16_t>(store.size()), 1280);  // slots for any payload
     auto* h = vocoderDecHdr(mem.data());
     h->payloadQp = &pq;
     h->payloadBufp = work;
