@@ -21,6 +21,8 @@ extern "C" {
 #include <gsm.h>
 #include <opencore-amrnb/interf_dec.h>
 #include <opencore-amrnb/interf_enc.h>
+#include <opencore-amrwb/dec_if.h>
+#include <vo-amrwbenc/enc_if.h>
 #include <opus/opus.h>
 #include <spandsp.h>
 }
@@ -133,6 +135,14 @@ Peer peerFor(int code) {
                 Decoder_Interface_Decode(d, bytes.data(), out, 0);
               }, 8000};
     }
+    case 58: {
+      static void* e = E_IF_init();
+      static void* d = D_IF_init();
+      return {[](const int16_t* pcm, int16_t* out) {
+                E_IF_encode(e, 8, pcm, bytes.data(), 0);
+                D_IF_decode(d, bytes.data(), out, 0);
+              }, 16000};
+    }
     case 45: {
       static g722_encode_state_t* e = g722_encode_init(nullptr, 64000, 0);
       static g722_decode_state_t* d = g722_decode_init(nullptr, 64000, 0);
@@ -203,8 +213,9 @@ void BM_CodecService20ms(benchmark::State& state) {
 }
 
 void Codes(benchmark::internal::Benchmark* b) {
-  // G.711, G.726-32, G.729A, G.723.1 6.3, GSM FR, EFR, AMR 12.2, Opus 20 ms NB and WB, G.722.
-  for (int code : {0, 4, 6, 10, 16, 17, 25, 38, 70, 45}) b->Arg(code);
+  // G.711, G.726-32, G.729A, G.723.1 6.3, GSM FR, EFR, AMR 12.2, Opus 20 ms NB and WB, G.722,
+  // AMR-WB 23.85.
+  for (int code : {0, 4, 6, 10, 16, 17, 25, 38, 70, 45, 58}) b->Arg(code);
 }
 
 BENCHMARK(BM_CodecService20ms)->Apply(Codes)->Unit(benchmark::kMicrosecond);

@@ -27,6 +27,13 @@ enum : uint8_t {
 };
 
 enum : uint16_t { AJC_IN_BUILDOUT = 0, AJC_IN_ACTIVE = 1, AJC_IN_SILENCE = 2, AJC_IN_UNDERRUN = 3 };
+// The same states as the host names them.
+enum : uint16_t {
+  HAPI_CODEC_AJC_BUILDOUT = AJC_IN_BUILDOUT,
+  HAPI_CODEC_AJC_ACTIVE = AJC_IN_ACTIVE,
+  HAPI_CODEC_AJC_SILENCE = AJC_IN_SILENCE,
+  HAPI_CODEC_AJC_UNDERRUN = AJC_IN_UNDERRUN,
+};
 
 enum : int16_t {
   AJC_DELETE_NO_ADJUST = -2,
@@ -167,6 +174,9 @@ struct AJC_OBJ {
   uint16_t packetReleased : 1;
   AJC_INTERNAL_STATS* ajcIntStatsp;
 };
+
+// The buffer as the codec service's decoder state holds it.
+using AJC_MEM = AJC_OBJ;
 
 void ajcInit(AJC_OBJ* objp, uint16_t tickRate, const AJC_REGS* regp, AJC_STATS* statsp,
              AJC_STATE* statep, uint16_t* decJbp, uint16_t decJbSize,

@@ -43,3 +43,18 @@ void opusSliceInit(OpusSliceDecoder* d, OpusDecoder* st, int32_t rate);
 // or a negative library error.
 int opusSliceDecode(OpusSliceDecoder* d, const uint8_t* data, int32_t len, int16_t* pcm, int frame_size,
                     int decode_fec, int16_t** outBufp, int* unfinished);
+
+// The calls the codec wrapper is written against, under the library's names: creation in the
+// caller's memory and sliced decoding. They overload the library's own calls.
+inline OpusDecoder* opus_decoder_create(opus_int32 Fs, int channels, int* error, void* memory, opus_int32 memorySize,
+                                        opus_int32* usedSize) {
+  return opusSliceDecoderCreate(Fs, channels, error, memory, memorySize, usedSize);
+}
+inline OpusEncoder* opus_encoder_create(opus_int32 Fs, int channels, int application, int* error, void* memory,
+                                        opus_int32 memorySize, opus_int32* usedSize) {
+  return opusSliceEncoderCreate(Fs, channels, application, error, memory, memorySize, usedSize);
+}
+inline int opus_decode(OpusSliceDecoder* st, const unsigned char* data, opus_int32 len, opus_int16* pcm, int frame_size,
+                       int decode_fec, opus_int16** outBufp, int* unfinished) {
+  return opusSliceDecode(st, data, len, pcm, frame_size, decode_fec, outBufp, unfinished);
+}

@@ -75,7 +75,7 @@ unsigned amrGetMode(const uint8_t* payload, bool octetAligned) {
   return octetAligned ? (payload[1] >> 3) & 15u : ((payload[0] & 7u) << 1) | (payload[1] >> 7);
 }
 
-void amrUnpackBits(unsigned startMask, unsigned count, const uint8_t* src, int16_t* bits, const int16_t* table,
+void unpackBits(unsigned startMask, unsigned count, const uint8_t* src, int16_t* bits, const int16_t* table,
                    int16_t one, int16_t zero) {
   if (startMask > 128 || startMask == 0) {
     LHAPI_ASSERT_FAIL();
@@ -93,7 +93,7 @@ void amrUnpackBits(unsigned startMask, unsigned count, const uint8_t* src, int16
   }
 }
 
-void amrPackBits(unsigned startMask, unsigned count, uint8_t* dst, const int16_t* bits, const int16_t* table) {
+void packBits(unsigned startMask, unsigned count, uint8_t* dst, const int16_t* bits, const int16_t* table) {
   unsigned mask = startMask;
   for (unsigned i = 0; i < count; ++i) {
     if (bits[table != nullptr ? table[i] : i] > 0) *dst = static_cast<uint8_t>(*dst | mask);
@@ -174,7 +174,7 @@ int gsmamrwrap_Encode(void* algmem, int16_t* speechbufp, uint16_t* rawdata, uint
       type = PVE_ENC_VOICE;
       if (used != st->mode) LHAPI_ASSERT_FAIL();
       amrWriteHeader(payload, ft, oa);
-      amrPackBits(0x80u >> (start % 8), kNbBits[ft], payload + start / 8, serial, amrSortNb[ft]);
+      packBits(0x80u >> (start % 8), kNbBits[ft], payload + start / 8, serial, amrSortNb[ft]);
       break;
     case TX_SID_FIRST:
     case TX_SID_UPDATE: {
@@ -183,7 +183,7 @@ int gsmamrwrap_Encode(void* algmem, int16_t* speechbufp, uint16_t* rawdata, uint
       serial[35] = txType == TX_SID_UPDATE ? 1 : 0;  // STI
       for (int b = 0; b < 3; ++b) serial[36 + b] = static_cast<int16_t>((st->mode >> b) & 1);  // mode, bit 0 first
       amrWriteHeader(payload, ft, oa);
-      amrPackBits(0x80u >> (start % 8), kNbBits[kNbSid], payload + start / 8, serial, nullptr);
+      packBits(0x80u >> (start % 8), kNbBits[kNbSid], payload + start / 8, serial, nullptr);
       break;
     }
     case TX_NO_DATA:
@@ -233,7 +233,7 @@ void gsmamrwrap_Decode(void* decp, AJC_PVEDEC_INT* r, int16_t* out) {
     const unsigned start = oa ? 16 : 10;
     const unsigned need = ft <= kNbSid ? (oa ? kNbBytesOa[ft] : kNbBytesBe[ft]) : 2;
     if (ft <= kNbSid && bytes >= need) {
-      amrUnpackBits(0x80u >> (start % 8), kNbBits[ft], payload + start / 8, serial, ft < kNbSid ? amrSortNb[ft] : nullptr, 1, 0);
+      unpackBits(0x80u >> (start % 8), kNbBits[ft], payload + start / 8, serial, ft < kNbSid ? amrSortNb[ft] : nullptr, 1, 0);
     }
     if (ft == kNbSid && bytes >= need) {
       rx = q ? (serial[35] ? RX_SID_UPDATE : RX_SID_FIRST) : RX_SID_BAD;

@@ -1,5 +1,5 @@
-// Families sized at start-up (Opus) or defined in their own files (AMR); AMR-WB has no wrapper
-// yet.
+// Families sized at start-up (Opus) or defined in their own files (AMR, AMR-WB), and the AMR
+// options and mode requests, routed by the family of the configured encoder.
 #include "voc_amr.h"
 #include "voc_opus.h"
 #include "voc_wrappers.h"
@@ -7,18 +7,25 @@
 size_t vocoderDecStateBytesExt(unsigned alg) {
   if (alg == HAPI_PKT_ALG_OPUS) return opusDecStateBytes();
   if (alg == HAPI_PKT_ALG_GSMAMR) return gsmamrDecStateBytes();
+  if (alg == HAPI_PKT_ALG_AMRWB) return amrwbDecStateBytes();
   return 0;
 }
 
 size_t vocoderEncStateBytesExt(unsigned alg) {
   if (alg == HAPI_PKT_ALG_OPUS) return opusEncStateBytes();
   if (alg == HAPI_PKT_ALG_GSMAMR) return gsmamrEncStateBytes();
+  if (alg == HAPI_PKT_ALG_AMRWB) return amrwbEncStateBytes();
   return 0;
 }
 
 void vocoderInit() { opusWrapInit(); }
 
-const HSZVOCODERS vocoder_amrwb{};
+void vocoderAmrOptions(void* encPool, const AMR_REGS* options, bool wideband) {
+  if (wideband) amrwbOptions(encPool, options);
+  else gsmamrOptions(encPool, options);
+}
 
-void vocoderAmrOptions(void* encPool, const AMR_REGS* options) { gsmamrOptions(encPool, options); }
-void vocoderAmrModeRequest(void* encPool, uint16_t mode) { gsmamrModeRequest(encPool, mode); }
+void vocoderAmrModeRequest(void* encPool, uint16_t mode, bool wideband) {
+  if (wideband) amrwbModeRequest(encPool, mode);
+  else gsmamrModeRequest(encPool, mode);
+}

@@ -28,7 +28,7 @@ void waveformDecode(void* decp, AJC_PVEDEC_INT* r, int16_t* out, PvePlc* plc, ui
     if (c == AJC_PKT_DOUBLE_DECODE) {
       if (r->numCurrPkt == 2) {
         // The deleted frame still feeds the concealment's history; the second one is played.
-        pvePlcUpdate(plc, out, kFrame, false);
+        g711_plcUpdate(plc, out, kFrame, false);
         vocoderCopy(decp, &r->currPkt[1], payload, words);
         decode(payload, out);
       } else {
@@ -36,14 +36,14 @@ void waveformDecode(void* decp, AJC_PVEDEC_INT* r, int16_t* out, PvePlc* plc, ui
       }
     }
   }
-  pvePlcUpdate(plc, out, kFrame, c == AJC_PKT_FRAME_REPEAT);
+  g711_plcUpdate(plc, out, kFrame, c == AJC_PKT_FRAME_REPEAT);
 }
 
 }  // namespace
 
 void g711nbdecodeinitcfg(void* algmem, const HSZVOCREGS* cfgregs, uint16_t algorithm, uint16_t algChange) {
   auto* st = vocoderDecState<G711DecState>(algmem);
-  pvePlcConfig(&st->plc, cfgregs->hsxVadCngPlcOptions >> 12, algChange != 0);
+  pvePlcConfig(&st->plc, (cfgregs->hsxVadCngPlcOptions & PLC_MASK) >> PLC_SHIFT, algChange != 0);
   st->code = algorithm & 0xFF;
 }
 
@@ -76,7 +76,7 @@ int g711encode(void* algmem, int16_t* speechbufp, uint16_t* rawdata, uint16_t, u
 
 void linPCM128decodeinitcfg(void* algmem, const HSZVOCREGS* cfgregs, uint16_t, uint16_t algChange) {
   auto* st = vocoderDecState<LinPcmDecState>(algmem);
-  pvePlcConfig(&st->plc, cfgregs->hsxVadCngPlcOptions >> 12, algChange != 0);
+  pvePlcConfig(&st->plc, (cfgregs->hsxVadCngPlcOptions & PLC_MASK) >> PLC_SHIFT, algChange != 0);
 }
 
 void linPCM128decode(void* decp, AJC_PVEDEC_INT* r, int16_t* speechbufp) {

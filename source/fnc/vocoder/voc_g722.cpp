@@ -15,7 +15,7 @@ void g722wDecInitConfig(void* algmem, const HSZVOCREGS* cfgregs, uint16_t algori
   const uint16_t code = algorithm & 0xFF;
   if (code < 45 || code > 47) LHAPI_ASSERT_FAIL();
   st->mode = code >= 45 && code <= 47 ? code - 44 : 1;
-  st->plcMode = cfgregs->hsxVadCngPlcOptions >> 12;
+  st->plcMode = (cfgregs->hsxVadCngPlcOptions & PLC_MASK) >> PLC_SHIFT;
   if (algChange) {
     g722_reset_decoder(&st->codec);
     g722_Reset_WB_PLC(&st->plc);

@@ -48,7 +48,7 @@ void g726decodeinitcfg(void* algmem, const HSZVOCREGS* cfgregs, uint16_t algorit
   if (st->code < 2 || st->code > 5) LHAPI_ASSERT_FAIL();
   if (algChange) g726_reset(&st->codec);
   g726_configure(&st->codec, static_cast<G726_Rate>(bitsPerCode(st->code)), G726_LINEAR);
-  pvePlcConfig(&st->plc, (cfgregs->hsxVadCngPlcOptions >> 12) != 0 ? 1 : 0, algChange != 0);
+  pvePlcConfig(&st->plc, ((cfgregs->hsxVadCngPlcOptions & PLC_MASK) >> PLC_SHIFT) != 0 ? 1 : 0, algChange != 0);
 }
 
 void g726decode(void* decp, AJC_PVEDEC_INT* r, int16_t* out) {
@@ -61,7 +61,7 @@ void g726decode(void* decp, AJC_PVEDEC_INT* r, int16_t* out) {
     decodeOne(st, payload, out);
     if (c == AJC_PKT_DOUBLE_DECODE) {
       if (r->numCurrPkt == 2) {
-        pvePlcUpdate(&st->plc, out, kFrame, false);
+        g711_plcUpdate(&st->plc, out, kFrame, false);
         vocoderCopy(decp, &r->currPkt[1], payload, words);
         decodeOne(st, payload, out);
       } else {
@@ -69,7 +69,7 @@ void g726decode(void* decp, AJC_PVEDEC_INT* r, int16_t* out) {
       }
     }
   }
-  pvePlcUpdate(&st->plc, out, kFrame, c == AJC_PKT_FRAME_REPEAT);
+  g711_plcUpdate(&st->plc, out, kFrame, c == AJC_PKT_FRAME_REPEAT);
 }
 
 void g726encodeinitcfg(void* algmem, const HSZVOCREGS*, uint16_t algorithm, uint16_t algChange) {

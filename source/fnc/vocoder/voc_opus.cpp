@@ -69,7 +69,7 @@ void opuswrap_DecCfg(void* algmem, const HSZVOCREGS*, uint16_t algorithm, uint16
   if (rate == st->slice.rate && !algChange && st->slice.st != nullptr) return;
   int error = 0;
   int32_t used = 0;
-  OpusDecoder* dec = opusSliceDecoderCreate(rate, 1, &error, st->region, static_cast<int32_t>(gDecRegion), &used);
+  OpusDecoder* dec = opus_decoder_create(rate, 1, &error, st->region, static_cast<int32_t>(gDecRegion), &used);
   if (error != 0) LHAPI_ASSERT_FAIL();
   if (dec != reinterpret_cast<OpusDecoder*>(st->region)) LHAPI_ASSERT_FAIL();
   opusSliceInit(&st->slice, dec, rate);
@@ -93,9 +93,9 @@ void opuswrap_Decode(void* decp, AJC_PVEDEC_INT* r, int16_t* speechbufp) {
     uint8_t packet[OPUS_SLICE_MAX_PACKET];
     vocoderUnpackBytes(words, length, bytes);
     for (int i = 0; i < length; ++i) packet[i] = static_cast<uint8_t>(bytes[i]);
-    ret = opusSliceDecode(&st->slice, packet, length, speechbufp, n, 0, &outBufp, &unfinished);
+    ret = opus_decode(&st->slice, packet, length, speechbufp, n, 0, &outBufp, &unfinished);
   } else if (c == AJC_PKT_UNKNOWN || c == AJC_PKT_CNG || c == AJC_PKT_FRAME_REPEAT) {
-    ret = opusSliceDecode(&st->slice, nullptr, 0, speechbufp, n, 1, &outBufp, &unfinished);
+    ret = opus_decode(&st->slice, nullptr, 0, speechbufp, n, 1, &outBufp, &unfinished);
   } else {
     return;  // voiceband data is not decoded
   }
@@ -114,7 +114,7 @@ void opuswrap_EncCfg(void* algmem, const HSZVOCREGS*, uint16_t algorithm, uint16
   st->rate = rateOf(st->code);
   int error = 0;
   int32_t used = 0;
-  OpusEncoder* enc = opusSliceEncoderCreate(st->rate, 1, OPUS_APPLICATION_VOIP, &error, st->region,
+  OpusEncoder* enc = opus_encoder_create(st->rate, 1, OPUS_APPLICATION_VOIP, &error, st->region,
                                             static_cast<int32_t>(gEncRegion), &used);
   if (error != 0) LHAPI_ASSERT_FAIL();
   if (enc != reinterpret_cast<OpusEncoder*>(st->region)) {

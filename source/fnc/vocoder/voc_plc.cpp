@@ -11,7 +11,7 @@ void pvePlcConfig(PvePlc* plc, uint16_t mode, bool algChange) {
   plc->mode = m;
 }
 
-void pvePlcUpdate(PvePlc* plc, int16_t* frame, int n, bool bad) {
+void g711_plcUpdate(PvePlc* plc, int16_t* frame, int n, bool bad) {
   if (plc->mode == 1 && n == PVE_PLC_FRAME) {
     hsfConceal(&plc->conceal, frame, bad ? 1 : 0, nullptr);
     return;

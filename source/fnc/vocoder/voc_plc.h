@@ -21,4 +21,4 @@ struct PvePlc {
 // the family does.
 void pvePlcConfig(PvePlc* plc, uint16_t mode, bool algChange);
 // Runs last on every frame: a good frame feeds the history, a bad one is concealed in place.
-void pvePlcUpdate(PvePlc* plc, int16_t* frame, int n, bool bad);
+void g711_plcUpdate(PvePlc* plc, int16_t* frame, int n, bool bad);

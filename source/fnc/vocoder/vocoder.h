@@ -143,8 +143,8 @@ void vocoderDropSecond(void* decp, AJC_PVEDEC_INT* r);
 // The AMR and AMR-WB encoders keep the packetising options and the far end's mode request in
 // their instance (the encoder pool); the codec service calls these only while such an encoder
 // is configured.
-void vocoderAmrOptions(void* encPool, const AMR_REGS* options);
-void vocoderAmrModeRequest(void* encPool, uint16_t mode);
+void vocoderAmrOptions(void* encPool, const AMR_REGS* options, bool wideband);
+void vocoderAmrModeRequest(void* encPool, uint16_t mode, bool wideband);
 
 // What the codec service's AMR payload builder keeps in the AMR or AMR-WB encoder instance: the
 // packet time and redundancy, the time elapsed in the current packet and the last frames.

@@ -156,7 +156,7 @@ struct PVE_DEC_JB_MEM {
 struct HSZCODECDECSTATE {
   uint16_t previousPayloadType;
   int16_t splitState[BS_SPLIT_STATE_WORDS];
-  AJC_OBJ ajc_mem;
+  AJC_MEM ajc_mem;
   PVE_DEC_JB_MEM decJbMem;
   uint16_t* jbMemp;  // decJbWords words, 8-byte aligned
 };

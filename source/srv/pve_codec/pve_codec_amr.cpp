@@ -17,7 +17,8 @@ void bytesOf(const HAPI_PKT_HDR* packet, uint8_t* out, unsigned n) {
   for (unsigned i = 0; i < n; ++i) out[i] = pvePayloadByte(words, i);
 }
 
-void store(AMR_PKT_STATE* s, const uint8_t* payload, uint16_t bytes) {
+// Keeps a frame for the redundancy of later packets.
+void amrAddToFEC(AMR_PKT_STATE* s, const uint8_t* payload, uint16_t bytes) {
   AMR_PKT_FRAME& f = s->history[s->next];
   f.bytes = bytes > AMR_SLOT_BYTES ? AMR_SLOT_BYTES : bytes;
   std::memcpy(f.payload, payload, f.bytes);
@@ -26,7 +27,7 @@ void store(AMR_PKT_STATE* s, const uint8_t* payload, uint16_t bytes) {
 }
 
 // The k-th most recent stored frame (k = 1 is the last one).
-const AMR_PKT_FRAME& recent(const AMR_PKT_STATE* s, unsigned k) {
+const AMR_PKT_FRAME& amrGetFec(const AMR_PKT_STATE* s, unsigned k) {
   return s->history[(s->next + AMR_HISTORY_FRAMES - k) % AMR_HISTORY_FRAMES];
 }
 
@@ -47,7 +48,7 @@ int amrConstructSuperpacket(HSZCODECINST* inst, HAPI_PKT_HDR** packetp) {
   if (n > s->stored + 1u) n = s->stored + 1u;
   s->elapsed = static_cast<uint16_t>(s->elapsed + 20);
   if (s->elapsed < s->ptime) {
-    store(s, current, bytes);
+    amrAddToFEC(s, current, bytes);
     return 1;
   }
   s->elapsed = 0;
@@ -57,19 +58,19 @@ int amrConstructSuperpacket(HSZCODECINST* inst, HAPI_PKT_HDR** packetp) {
   unsigned modes[kMaxFrames];
   unsigned speechBits = 0;
   for (unsigned k = 0; k < n; ++k) {
-    frames[k] = k + 1 < n ? recent(s, n - 1 - k).payload : current;
+    frames[k] = k + 1 < n ? amrGetFec(s, n - 1 - k).payload : current;
     modes[k] = amrGetMode(frames[k], oa);
     speechBits += amrGetModeBits(modes[k], wideband, oa);
   }
   if (speechBits == 0) {
-    store(s, current, bytes);
+    amrAddToFEC(s, current, bytes);
     return 1;
   }
   const unsigned headerBits = oa ? 8 + 8 * n : 4 + 6 * n;
   const unsigned total = (headerBits + speechBits + 7) / 8;
   auto* out = static_cast<HAPI_PKT_HDR*>(hsfMemAllocScratch(sizeof(HAPI_PKT_HDR) + ((total + 1) & ~1u)));
   if (out == nullptr) {
-    store(s, current, bytes);
+    amrAddToFEC(s, current, bytes);
     return 1;
   }
   uint8_t built[sizeof(AMR_PKT_FRAME) * kMaxFrames] = {};
@@ -94,7 +95,7 @@ int amrConstructSuperpacket(HSZCODECINST* inst, HAPI_PKT_HDR** packetp) {
   const uint32_t ts = (static_cast<uint32_t>(packet->payloadTimeStampHigh) << 16 | packet->payloadTimeStampLow) - (n - 1) * 160u;
   *out = HAPI_PKT_HDR{packet->payloadID, static_cast<uint16_t>(total), static_cast<uint16_t>(ts >> 16),
                       static_cast<uint16_t>(ts)};
-  store(s, current, bytes);
+  amrAddToFEC(s, current, bytes);
   *packetp = out;
   return 0;
 }

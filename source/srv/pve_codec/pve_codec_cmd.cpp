@@ -104,16 +104,16 @@ void codecApplyRegisters(HSZCODECINST* inst, bool full) {
   HSZCODECCTLMEM& c = inst->ctl;
   HSZVOCREGS& vox = c.voiceregs.voxregs;
   const uint16_t enc = c.hsxcodecencctl.hsxcurrentalg & 0xFF;
-  if (enc != 0xFF) codecVadInit(inst, vox.hsxVadCngPlcOptions & 0xF);
+  if (enc != 0xFF) codecVadInit(inst, vox.hsxVadCngPlcOptions & VAD_MASK);
   if (full && (pveIsAmr(enc) || pveIsAmrWb(enc))) {
     // The encoder rounds the packet time and redundancy itself (amrPtime, amrRed).
-    vocoderAmrOptions(inst->enc.encPool, &vox.amrOptions);
+    vocoderAmrOptions(inst->enc.encPool, &vox.amrOptions, pveIsAmrWb(enc));
   }
   HSZCODECDECCTL& d = c.hsxcodecdecctl;
   if (d.decoderactive && d.hsxActiveDecoder < HAPI_PKT_VC_ALG_MAX) {
     const HSZVOCODERS* v = hsgvocoders[hsgpvealg[d.hsxActiveDecoder]];
     if (vocoderUsable(v)) v->decinitcfgfnc(inst->dec.jbMemp, &vox, d.hsxActiveDecoder, 0);
-    codecCngConfig(&inst->dec.decJbMem.cng, (vox.hsxVadCngPlcOptions >> 8) & 0xF,
+    codecCngConfig(&inst->dec.decJbMem.cng, (vox.hsxVadCngPlcOptions & CNG_MASK) >> CNG_SHIFT,
                    pveIsWideband(d.hsxActiveDecoder) ? 1 : 0);
   }
   setPiggy(inst);
@@ -166,7 +166,7 @@ void sendStatus(HSZCODECINST* inst) {
 void interMessage(HSZCODECINST* inst, uint16_t op1, uint16_t op2) {
   if (op1 != HAPI_CODEC_INTERMSG_CMR) return;
   const uint16_t enc = inst->ctl.hsxcodecencctl.hsxcurrentalg & 0xFF;
-  if (pveIsAmr(enc) || pveIsAmrWb(enc)) vocoderAmrModeRequest(inst->enc.encPool, op2);
+  if (pveIsAmr(enc) || pveIsAmrWb(enc)) vocoderAmrModeRequest(inst->enc.encPool, op2, pveIsAmrWb(enc));
 }
 
 }  // namespace

@@ -66,11 +66,10 @@ void queueEndOfRelay() {
   hsfIbdSendExt(HSF_IBD_DIGIT_TONE, 0, 12, block);
 }
 
-void insertVoice(HSZCODECINST* inst, HSFMSG& msg, const HAPI_PKT_EGRESS_HDR* pkt, uint8_t type) {
+void insertVoice(HSZCODECINST* inst, const HAPI_PKT_EGRESS_HDR* pkt, uint8_t type) {
   HSZCODECCTLMEM& c = inst->ctl;
   HSZCODECPTECTL& p = c.hsxcodecptectl;
   AJC_OBJ* jb = &inst->dec.ajc_mem;
-  (void)msg;
   if (p.relayActiveTimer > 0 && !p.audioStopTone) return;
   if (p.relayActiveTimer == 0) {
     p.relayActiveTimer = -1;
@@ -149,7 +148,7 @@ void jbfServiceInsertQ(HSZCODECINST* inst) {
       case HAPI_PKT_VOICE:
       case HAPI_PKT_SID:
       case HAPI_PKT_VOICEBANDDATA:
-        insertVoice(inst, msg, pkt, type);
+        insertVoice(inst, pkt, type);
         break;
       case HAPI_PKT_TONE:
         insertTone(inst, msg, pkt);
@@ -181,7 +180,7 @@ void decoder_ratechange(HSZCODECINST* inst, uint16_t code) {
     hsfModeAndFramePeriodSet(pveDecThreadRate[code], wide);
   }
   d.threadsize = pveDecThreadRate[code] < hsgpvepackettime[code] ? pveDecThreadRate[code] : hsgpvepackettime[code];
-  const uint16_t cngType = (c.voiceregs.voxregs.hsxVadCngPlcOptions >> 8) & 0xF;
+  const uint16_t cngType = (c.voiceregs.voxregs.hsxVadCngPlcOptions & CNG_MASK) >> CNG_SHIFT;
   const bool fresh = !d.decoderactive || d.hsxActiveDecoder >= HAPI_PKT_VC_ALG_MAX || hsgpvealg[d.hsxActiveDecoder] != alg;
   if (fresh) {
     d.hsxdecfnc = v->decfnc;
@@ -280,6 +279,16 @@ void output(HSZCODECINST* inst, int16_t* out) {
   if (socket->memDesc[HSF_MEDQ_LOWBAND] != nullptr) hsfMedqAdd(socket->memDesc[HSF_MEDQ_LOWBAND], out, period);
 }
 
+// Asks the jitter buffer for this frame's release, with the last frame's low-energy indication
+// and the decoder's thread size; `out` receives a copy of its release record.
+int16_t pveControlPacketRelease(HSZCODECDECCTL* d, AJC_OBJ* jb, AJC_PVEDEC_INT* out) {
+  jb->lowEnergyDetect = d->lowEnergyDetect;
+  jb->tickRate = d->threadsize;
+  const int16_t result = ajcControlPacketRelease(jb);
+  *out = jb->pktInfo;
+  return result;
+}
+
 }  // namespace
 
 void codecEgress(HSFSRVOBJ srvp) {
@@ -315,11 +324,8 @@ void codecEgress(HSFSRVOBJ srvp) {
   }
   if (!d.decodeAllowed) return;
 
-  jb->lowEnergyDetect = d.lowEnergyDetect;
-  jb->tickRate = d.threadsize;
-  const int16_t released = ajcControlPacketRelease(jb);
-  AJC_PVEDEC_INT rel = jb->pktInfo;
-  const unsigned n = d.threadsize * (d.hsxActiveDecoder < HAPI_PKT_VC_ALG_MAX && pveIsWideband(d.hsxActiveDecoder) ? 2u : 1u);
+  AJC_PVEDEC_INT rel{};
+  const int16_t released = pveControlPacketRelease(&d, jb, &rel);
   std::memset(out, 0, kOutputSamples * sizeof(int16_t));
   int played = 0;
   if (rel.numCurrPkt == 0) {
@@ -343,7 +349,6 @@ void codecEgress(HSFSRVOBJ srvp) {
       if (volume != 4096) hsfMulGain(out, static_cast<int>(samples), volume);
     }
   }
-  (void)n;
   // Whatever the decoder did not take out of the store goes back to it.
   for (int i = 0; i < rel.numCurrPkt && i < 2; ++i) {
     const uint8_t cls = ajcClass(rel.currPkt[i]);

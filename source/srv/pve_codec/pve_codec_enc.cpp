@@ -33,7 +33,7 @@ uint16_t sidCodeOf(unsigned code) {
 
 void encoder_vadcfg(HSZCODECINST* inst, uint16_t word) {
   if ((word >> 8) == 1) {
-    codecVadInit(inst, inst->ctl.voiceregs.voxregs.hsxVadCngPlcOptions & 0xF);
+    codecVadInit(inst, inst->ctl.voiceregs.voxregs.hsxVadCngPlcOptions & VAD_MASK);
     inst->enc.hsxGvadEnabled = codecVadAvailable() ? 1 : 0;
   } else {
     inst->enc.hsxGvadEnabled = 0;

@@ -22,6 +22,13 @@ struct HSZVOCREGS {
   AMR_REGS amrOptions;
 };
 
+// Fields of hsxVadCngPlcOptions.
+constexpr uint16_t VAD_MASK = 0x000F;
+constexpr uint16_t CNG_SHIFT = 8;
+constexpr uint16_t CNG_MASK = 0x0F00;
+constexpr uint16_t PLC_SHIFT = 12;
+constexpr uint16_t PLC_MASK = 0xF000;
+
 // Jitter-buffer registers (times in 8 kHz samples).
 struct AJC_REGS {
   uint16_t jitterMin;

@@ -93,7 +93,9 @@ void encoder_packetize(uint16_t* superbuf, const HAPI_PKT_HDR* frame, HSZSUPERPK
   }
   switch (type) {
     case HAPI_PKT_UNKNOWN:
-      if (!ctl->packetNull) LHAPI_ASSERT_FAIL();
+      // Nothing coded: the frames gathered so far go out now rather than be joined to frames
+      // from after the gap, which their header's timestamp would misplace.
+      if (!ctl->packetNull) closeAndSend(superbuf, ctl);
       return;
     case HAPI_PKT_VOICE:
     case HAPI_PKT_VOICEBANDDATA: {

@@ -6,6 +6,7 @@
 
 #include "ajc.h"
 #include "hapi/hapi_types.h"
+#include "hsf/hsf.h"
 #include "pve_tables.h"
 
 // Packet types (high byte of payloadID).
@@ -64,6 +65,38 @@ void sendNetSuperPacket(uint16_t* superbuf);
 // remembers the code last reported as having no frame size.
 void decoder_unpacketize(const HAPI_PKT_EGRESS_HDR* packet, uint16_t* lastBadCode, PVE_PKT_EVT_INFO* evtInfo,
                          AJC_OBJ* jb);
+// The same with a bytes-per-frame table of the caller's; without a jitter buffer (null) the walk
+// only checks the frames and reports.
+void decoder_unpacketize(const HAPI_PKT_EGRESS_HDR* packet, uint16_t* lastBadCode, const uint16_t* pktSize,
+                         PVE_PKT_EVT_INFO* evtInfo, AJC_OBJ* jb);
+
+// The packetiser as a service of its own (in no configured stack).
+enum : uint16_t {
+  HAPI_PVE_PKT_VOCODER_SUPPORT_CMD = 0x0306,
+  HAPI_PVE_PKT_SETVOICERATE_CMD = 0x0383,
+  HAPI_PVE_PKT_ENCSTART_CMD = 0x0384,
+  HAPI_PVE_PKT_OPTION_CMD = 0x0385,
+  HAPI_PVE_PKT_ENABLE_CMD = 0x03B0,
+};
+inline constexpr uint16_t PVE_PKT_SUPERPACKET_WORDS = 640;
+
+struct HSZPVEPKTMEM {
+  uint16_t enabled;
+  uint16_t everEnabled;
+  uint16_t havePrevious;        // the duplicate filter holds a timestamp
+  uint16_t previousTimestamp;
+  uint16_t lastBadCode;
+  HSZSUPERPKTCTL superpktctl;
+  PVE_PKT_EVT_INFO evtInfo;
+  uint16_t pktSize[HAPI_PKT_VC_ALG_MAX];  // bytes per frame
+  uint16_t superpacket[4 + PVE_PKT_SUPERPACKET_WORDS];
+};
+
+extern const HSFSRVARC pvepktizearc;
+HAPIRESULT pvepktInit(HSFSRVOBJ srvp);
+HAPIRESULT pvepktIOctl(HSFSRVOBJ srvp, HSFMSG* cmd, HSFMSG* answer);
+void pvepktIngress(HSFSRVOBJ srvp);
+void pvepktEgress(HSFSRVOBJ srvp);
 
 // Byte access to payloads held two bytes to a word, the earlier byte in the high half.
 uint8_t pvePayloadByte(const uint16_t* words, unsigned index);

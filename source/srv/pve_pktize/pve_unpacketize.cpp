@@ -38,7 +38,8 @@ Frame amrFrame(unsigned ft, uint8_t type, const uint16_t* sizes, unsigned speech
   return f;
 }
 
-Frame nextFrame(uint8_t type, unsigned code, const uint16_t* words, unsigned offset, unsigned remaining) {
+Frame nextFrame(uint8_t type, unsigned code, const uint16_t* words, unsigned offset, unsigned remaining,
+                const uint16_t* pktSize) {
   const uint8_t b0 = pvePayloadByte(words, offset);
   const uint8_t b1 = remaining > 1 ? pvePayloadByte(words, offset + 1) : 0;
   Frame f;
@@ -70,7 +71,7 @@ Frame nextFrame(uint8_t type, unsigned code, const uint16_t* words, unsigned off
     return f;
   }
   if (pveIsOpus(code)) return {true, false, type, static_cast<uint8_t>(code), static_cast<uint16_t>(remaining)};
-  if (code < HAPI_PKT_VC_ALG_MAX) return {true, false, type, static_cast<uint8_t>(code), hsgpvepktsize[code]};
+  if (code < HAPI_PKT_VC_ALG_MAX) return {true, false, type, static_cast<uint8_t>(code), pktSize[code]};
   return f;
 }
 
@@ -86,19 +87,19 @@ uint16_t frameTime(unsigned code) {
 }
 
 // Size used for the range check of a packet's code.
-uint16_t checkSize(unsigned code, uint16_t payloadLength) {
+uint16_t checkSize(unsigned code, uint16_t payloadLength, const uint16_t* pktSize) {
   switch (code) {
     case HAPI_PKT_VC_GENERIC_SID: return std::min<uint16_t>(payloadLength, PVE_MAX_PAYLOAD_BYTES);
-    case 82: return hsgpvepktsize[6];
-    case 83: return hsgpvepktsize[10];
-    case 84: return hsgpvepktsize[25];
-    case 86: return hsgpvepktsize[58];
-    case 87: return hsgpvepktsize[33];
-    case 88: return hsgpvepktsize[67];
+    case 82: return pktSize[6];
+    case 83: return pktSize[10];
+    case 84: return pktSize[25];
+    case 86: return pktSize[58];
+    case 87: return pktSize[33];
+    case 88: return pktSize[67];
     default: break;
   }
   if (pveIsOpus(code)) return payloadLength;
-  return code < HAPI_PKT_VC_ALG_MAX ? hsgpvepktsize[code] : 0;
+  return code < HAPI_PKT_VC_ALG_MAX ? pktSize[code] : 0;
 }
 
 // Codes whose frames carry their own rate: a new one moves the jitter buffer to it.
@@ -115,10 +116,15 @@ void satInc(uint16_t& c) {
 
 void decoder_unpacketize(const HAPI_PKT_EGRESS_HDR* packet, uint16_t* lastBadCode, PVE_PKT_EVT_INFO* evtInfo,
                          AJC_OBJ* jb) {
+  decoder_unpacketize(packet, lastBadCode, hsgpvepktsize.data(), evtInfo, jb);
+}
+
+void decoder_unpacketize(const HAPI_PKT_EGRESS_HDR* packet, uint16_t* lastBadCode, const uint16_t* pktSize,
+                         PVE_PKT_EVT_INFO* evtInfo, AJC_OBJ* jb) {
   const uint8_t packetType = static_cast<uint8_t>(packet->payloadID >> 8);
   const unsigned packetCode = packet->payloadID & 0xFF;
   const uint16_t length = packet->payloadLength;
-  const uint16_t size = checkSize(packetCode, length);
+  const uint16_t size = checkSize(packetCode, length, pktSize);
   if (size < 1 || size > PVE_MAX_PAYLOAD_BYTES) {
     if (*lastBadCode != packetCode) {
       *lastBadCode = static_cast<uint16_t>(packetCode);
@@ -135,7 +141,7 @@ void decoder_unpacketize(const HAPI_PKT_EGRESS_HDR* packet, uint16_t* lastBadCod
   uint16_t index = 0;
   while (offset < length) {
     const unsigned remaining = length - offset;
-    const Frame f = nextFrame(packetType, packetCode, words, offset, remaining);
+    const Frame f = nextFrame(packetType, packetCode, words, offset, remaining, pktSize);
     if (!f.ok || f.bytes == 0 || f.bytes > remaining) {
       hsfObdSendStd(HAPI_PVE_EXCEPTION, 1, length);
       break;
@@ -144,7 +150,7 @@ void decoder_unpacketize(const HAPI_PKT_EGRESS_HDR* packet, uint16_t* lastBadCod
     const uint16_t t = frameTime(f.code);
     // A no-data frame carries nothing to play: it only holds its place in time. (Filed, its
     // unknown class would flush the whole buffer.)
-    if (f.type != HAPI_PKT_UNKNOWN) {
+    if (f.type != HAPI_PKT_UNKNOWN && jb != nullptr) {
       satInc(jb->statsp->packetCount);
       // Move the buffer to the frame's rate before taking a slot: a resize lays the store out anew.
       if (resizesBuffer(f.code) && f.code != jb->statep->currentDec) {

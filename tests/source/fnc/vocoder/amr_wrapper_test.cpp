@@ -135,7 +135,7 @@ TEST(AmrModes, RequestsStepThroughTheModeSet) {
   // Through the encoder: 0 -> 3 -> 7 over two frames, four with the change period.
   for (uint16_t period : {0, 1}) {
     AmrEnc enc(18, AMR_REGS{set, 1, period, 20, 0});
-    vocoderAmrModeRequest(enc.mem.data(), 7);
+    vocoderAmrModeRequest(enc.mem.data(), 7, false);
     std::vector<int> fts;
     for (int f = 0; f < 5; ++f) {
       std::vector<uint8_t> p;

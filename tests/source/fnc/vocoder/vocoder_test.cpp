@@ -30,7 +30,7 @@ struct DecBench {
   uint16_t code;
 
   DecBench(uint16_t c, uint16_t plcMode = 0) : v(hsgvocoders[hsgpvealg[c]]), code(c) {
-    ajcQInit(&q, &pq, store.data(), static_cast<uint16_t>(store.size()), 64);
+    ajcQInit(&q, &pq, store.data(), static_cast<uint16_t>(store.size()), 1280);  // slots for any payload
     auto* h = vocoderDecHdr(mem.data());
     h->payloadQp = &pq;
     h->payloadBufp = work;
@@ -276,10 +276,15 @@ TEST(VocoderG722, LostFrameWithoutConcealmentIsSilenceAndWithItIsConcealed) {
       r.numCurrPkt = 1;
       dec.decode(r, 160);
     }
+    // A frame waiting in slot 0 is untouched by the repeat, whose header names slot 0 too.
+    std::vector<uint16_t> waiting(40, 0x1234);
+    dec.frame(AJC_PKT_VOICE, waiting.data(), 40, 80);
+    ASSERT_EQ(dec.slotsInUse(), 1);
     AJC_PVEDEC_INT lost{};
     lost.currPkt[0].payloadID = AJC_PKT_FRAME_REPEAT << 8;
     lost.numCurrPkt = 1;
     const std::vector<int16_t> out = dec.decode(lost, 160);
+    EXPECT_EQ(dec.slotsInUse(), 1) << "a repeat neither copies nor frees a slot";
     double energy = 0;
     for (int16_t s : out) energy += double(s) * s;
     if (plc == 0) EXPECT_EQ(energy, 0);

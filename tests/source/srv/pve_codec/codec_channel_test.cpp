@@ -6,6 +6,7 @@
 #include "codec_harness.h"
 
 extern "C" {
+#include <opus/opus.h>
 #include <spandsp.h>
 }
 
@@ -261,10 +262,11 @@ namespace codectest {
 namespace {
 
 struct AmrCase {
+  uint16_t code;                  // bandwidth-efficient AMR 12.2 or AMR-WB 23.85
+  unsigned bits;                  // speech bits per frame
   uint16_t ptime, red;
   std::vector<uint16_t> lengths;  // payload bytes of the first packets
   uint32_t spacing;               // timestamp step between packets
-  uint32_t back;                  // first frame's time before the newest frame's
 };
 
 class AmrChannel : public CodecTest, public ::testing::WithParamInterface<AmrCase> {};
@@ -275,22 +277,28 @@ TEST_P(AmrChannel, PacketTimeAndRedundancyShapeThePayloads) {
   HSZVOICEREGS regs = pveVoiceRegsDefault();
   regs.voxregs.amrOptions = AMR_REGS{0, 0, 0, c.ptime, c.red};
   ASSERT_EQ(extCommand(HAPI_CODEC_SETREGS_CMD, &regs, sizeof(regs)).result, HAPISUCCESS);
+  world().signal16k = [](uint64_t n) { return static_cast<int16_t>(6000 * std::sin(2 * M_PI * 440.0 * n / 16000)); };
   world().host.clear();
-  startVoice(25, 160);  // AMR 12.2, bandwidth-efficient
+  startVoice(c.code, 160);
   tick(60);
   const std::vector<Packet> pk = packets();
   ASSERT_GT(pk.size(), c.lengths.size() + 2);
   for (size_t i = 0; i < pk.size(); ++i) {
-    EXPECT_EQ(pk[i].payloadID, HAPI_PKT_VOICE << 8 | 25);
+    EXPECT_EQ(pk[i].payloadID, HAPI_PKT_VOICE << 8 | c.code);
     EXPECT_EQ(pk[i].payloadLength, c.lengths[std::min(i, c.lengths.size() - 1)]) << "packet " << i;
     EXPECT_EQ(pk[i].payload[0] >> 4, 15) << "no mode request";
     if (i >= c.lengths.size()) {
       EXPECT_EQ(pk[i].timestamp - pk[i - 1].timestamp, c.spacing);
     }
+    // A packet is stamped with its first frame's time (8 kHz ticks, 160 per frame for both codecs):
+    // while the redundancy window fills, each packet still starts with the very first frame.
+    if (i > 0 && i < c.lengths.size()) {
+      EXPECT_EQ(pk[i].timestamp, pk[0].timestamp) << "packet " << i;
+    }
   }
   // Every table-of-contents entry but the last has the follow bit; the last frame is the newest.
   const Packet& last = pk.back();
-  const unsigned frames = (last.payloadLength * 8 - 4) / (6 + 244);
+  const unsigned frames = (last.payloadLength * 8 - 4) / (6 + c.bits);
   for (unsigned k = 0; k < frames; ++k) {
     const unsigned bit = 4 + 6 * k;
     const int f = (last.payload[bit / 8] >> (7 - bit % 8)) & 1;
@@ -299,8 +307,91 @@ TEST_P(AmrChannel, PacketTimeAndRedundancyShapeThePayloads) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, AmrChannel,
-                         ::testing::Values(AmrCase{20, 0, {32}, 160, 0}, AmrCase{40, 0, {63}, 320, 160},
-                                           AmrCase{20, 40, {32, 63, 95}, 160, 320}));
+                         ::testing::Values(AmrCase{25, 244, 20, 0, {32}, 160}, AmrCase{25, 244, 40, 0, {63}, 320},
+                                           AmrCase{25, 244, 20, 40, {32, 63, 95}, 160},
+                                           AmrCase{58, 477, 40, 0, {122}, 320},
+                                           AmrCase{58, 477, 20, 40, {61, 122, 182}, 160}));
+
+}  // namespace
+}  // namespace codectest
+
+
+namespace codectest {
+namespace {
+
+TEST_F(CodecTest, WidebandToneTravelsBothWaysThroughG722) {
+  // 5 kHz lies above the narrowband: it crosses the channel in the high band only.
+  world().signal16k = [](uint64_t n) { return static_cast<int16_t>(8000 * std::sin(2 * M_PI * 5000.0 * n / 16000)); };
+  world().host.clear();
+  startVoice(HAPI_PKT_VC_G722_64_MODE1, 160);
+  tick(60);
+  std::vector<Packet> pk = packets();
+  ASSERT_GT(pk.size(), 10u);
+  std::vector<uint8_t> stream;
+  for (const Packet& p : pk) {
+    EXPECT_EQ(p.payloadID, HAPI_PKT_VOICE << 8 | HAPI_PKT_VC_G722_64_MODE1);
+    EXPECT_EQ(p.payloadLength, 160);
+    stream.insert(stream.end(), p.payload.begin(), p.payload.end());
+  }
+  std::vector<int16_t> pcm(stream.size() * 2);
+  g722_decode_state_t* ref = g722_decode_init(nullptr, 64000, 0);
+  const int n = g722_decode(ref, pcm.data(), stream.data(), static_cast<int>(stream.size()));
+  g722_decode_free(ref);
+  pcm.resize(n);
+  EXPECT_GT(toneSnrDb(pcm, 5000, pcm.size() - 3200, 3000, 16000), 20);
+
+  // The same packets fed back play out as the tone at 16 kHz.
+  world().played16k.clear();
+  for (size_t i = 0; i < pk.size(); ++i) {
+    sendPacket(pk[i].payloadID, static_cast<uint16_t>(160 * i), pk[i].payload);
+    tick(4);
+  }
+  const std::vector<int16_t>& out = world().played16k;
+  ASSERT_GT(out.size(), 4000u);
+  EXPECT_GT(toneSnrDb(out, 5000, out.size() - 3200, 3000, 16000), 20);
+}
+
+}  // namespace
+}  // namespace codectest
+
+namespace codectest {
+namespace {
+
+class OpusChannel : public CodecTest, public ::testing::WithParamInterface<uint16_t> {};
+
+TEST_P(OpusChannel, ToneTravelsBothWaysAtThePacketTime) {
+  const uint16_t code = GetParam();
+  const bool wide = code >= HAPI_PKT_VC_OPUS_WB_5;
+  const uint16_t packetTime = pveEncPacketTime[code];
+  world().signal = [](uint64_t n) { return static_cast<int16_t>(6000 * std::sin(2 * M_PI * 700.0 * n / 8000)); };
+  world().signal16k = [](uint64_t n) { return static_cast<int16_t>(6000 * std::sin(2 * M_PI * 700.0 * n / 16000)); };
+  world().host.clear();
+  startVoice(code, packetTime);
+  tick(200);
+  const std::vector<Packet> pk = packets();
+  ASSERT_GT(pk.size(), 10u);
+  for (const Packet& p : pk) {
+    ASSERT_EQ(p.payloadID, HAPI_PKT_VOICE << 8 | code);
+    ASSERT_LE(p.payloadLength, 1275);
+    int err = 0;
+    OpusDecoder* d = opus_decoder_create(wide ? 16000 : 8000, 1, &err);
+    EXPECT_EQ(opus_decoder_get_nb_samples(d, p.payload.data(), p.payloadLength), packetTime * (wide ? 2 : 1));
+    opus_decoder_destroy(d);
+  }
+  world().played.clear();
+  world().played16k.clear();
+  for (size_t i = 0; i < pk.size(); ++i) {
+    sendPacket(pk[i].payloadID, static_cast<uint16_t>(packetTime * i), pk[i].payload);
+    tick(packetTime / 40);
+  }
+  const std::vector<int16_t>& out = wide ? world().played16k : world().played;
+  const double rate = wide ? 16000 : 8000;
+  ASSERT_GT(out.size(), static_cast<size_t>(rate / 4));
+  // Opus at 12 or 20 kbit/s is lossy, 5 ms frames most of all; a lost or misplaced frame is far worse.
+  EXPECT_GT(toneSnrDb(out, 700, out.size() - static_cast<size_t>(rate / 5), static_cast<size_t>(rate / 10), rate), 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(PacketTimes, OpusChannel, ::testing::Values(36, 38, 40, 70, 72));
 
 }  // namespace
 }  // namespace codectest

@@ -1,6 +1,7 @@
 // The codec service's commands, registers and refusals.
 #include "codec_harness.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "cfg/vhd_cfg.h"
@@ -163,6 +164,38 @@ TEST(CodecSizing, GatewayAndConferenceChannelsOfTheShippedTablesOpenWithTheCodec
     EXPECT_TRUE(codecBuilt) << "no instance memory for the codec service in channel type " << type;
     VHD_CloseInstance(kVhd);
   }
+}
+
+}  // namespace
+}  // namespace codectest
+
+namespace codectest {
+namespace {
+
+class LiteCodecTest : public CodecTest {
+ protected:
+  LiteCodecTest() : CodecTest(true) {}
+};
+
+TEST_F(LiteCodecTest, LightInstanceRunsOnlyTheSmallestEncoders) {
+  EXPECT_LT(pvecodeclitearc.instMemSize, pvecodecarc.instMemSize);
+  ASSERT_EQ(command(HAPI_CODEC_ENABLE_CMD, 1, 0).result, HAPISUCCESS);
+  for (uint16_t code : {4, 6, 16, 25}) {
+    world().host.clear();
+    command(HAPI_CODEC_SETVOICERATE_CMD, code, 160);
+    tick(2);
+    const std::vector<HostMsg> exc = events(HAPI_CODEC_EXCEPTION_EVT);
+    ASSERT_EQ(exc.size(), 1u) << code;
+    EXPECT_EQ(exc[0].op1, PVE_EXC_ENC_UNAVAILABLE);
+    EXPECT_EQ(exc[0].op2, code);
+  }
+  world().signal = [](uint64_t n) { return static_cast<int16_t>(4000 * std::sin(n * 0.3)); };
+  world().host.clear();
+  command(HAPI_CODEC_SETVOICERATE_CMD, 1, 160);
+  command(HAPI_CODEC_ENCSTART_CMD, 1, 0);
+  tick(20);
+  EXPECT_TRUE(events(HAPI_CODEC_EXCEPTION_EVT).empty());
+  EXPECT_FALSE(packets().empty());
 }
 
 }  // namespace

@@ -22,6 +22,20 @@ void lineIngress(HSFSRVOBJ) {
   for (const World::Digit& d : w.digits) hsfIbdSendStd(HSF_IBD_DIGIT_TONE, d.header, d.op1, d.op2);
   w.digits.clear();
   const uint16_t n = hsfFrmPeriodGet();
+  if (hsfModeGet() != 0) {
+    // Wideband: the low band then the high band, as the PCM service hands them on.
+    auto* frame = static_cast<int16_t*>(hsfMemAllocScratch(3u * n * sizeof(int16_t)));
+    if (frame == nullptr) return;
+    std::memset(frame, 0, 3u * n * sizeof(int16_t));
+    for (unsigned k = 0; k + 80 <= n; k += 80) {
+      int16_t wide[160];
+      for (int i = 0; i < 160; ++i) wide[i] = w.signal16k ? w.signal16k(w.sample16k + i) : 0;
+      w.sample16k += 160;
+      bandSplit(frame + k, frame + n + 2 * k, wide, w.splitState);
+    }
+    hsfIbdSendExt(HSF_IBD_PCM, 0, static_cast<uint16_t>(3u * n * sizeof(int16_t)), frame);
+    return;
+  }
   auto* frame = static_cast<int16_t*>(hsfMemAllocScratch(n * sizeof(int16_t)));
   if (frame == nullptr) return;
   for (uint16_t i = 0; i < n; ++i) frame[i] = w.signal ? w.signal(w.sampleCount + i) : 0;
@@ -36,6 +50,13 @@ void lineEgress(HSFSRVOBJ) {
   if (socket != nullptr && socket->memDesc[HSF_MEDQ_LOWBAND] != nullptr) {
     const int16_t* s = socket->memDesc[HSF_MEDQ_LOWBAND];
     w.played.insert(w.played.end(), s, s + n);
+    if (hsfModeGet() != 0 && socket->memDesc[HSF_MEDQ_HIGHBAND] != nullptr) {
+      for (unsigned k = 0; k + 80 <= n; k += 80) {
+        int16_t wide[160];
+        bandCombine(s + k, socket->memDesc[HSF_MEDQ_HIGHBAND] + 2 * k, wide, w.combineState);
+        w.played16k.insert(w.played16k.end(), wide, wide + 160);
+      }
+    }
   }
   HSFMSG m{};
   while (hsfIbdPeekOrRecv(HSF_IBD_DIGIT_TONE, &m, 0, HSF_IBD_RECEIVE) != 0) {
@@ -50,7 +71,7 @@ void lineEgress(HSFSRVOBJ) {
 
 const HSFSRVARC lineArc = {HAPI_PCM_SRV, sizeof(LineProbe), nullptr, lineIngress, lineEgress, nullptr, nullptr};
 
-const QRN_ServiceArchive voiceStack[] = {{&pvecodecarc, 1, HAPI_HOST_SRV}, {&lineArc, 1, HAPI_CODEC_SRV}};
+QRN_ServiceArchive voiceStack[] = {{&pvecodecarc, 1, HAPI_HOST_SRV}, {&lineArc, 1, HAPI_CODEC_SRV}};
 const QRN_StackArchive stacks[] = {{1, 80, voiceStack, 2}};
 QRN_SocketConfig config = {28000, 0, stacks, 1, 1, 0, 0x1902, 0x261B, 400, 400, 3600, 3600};
 const VHD_Archive archives[] = {{HAPI_GATEWAY_VHD, 2, &config}};
@@ -78,7 +99,8 @@ void recordingHost(QRN_Handle, QRN_SocketMsg* msg) {
 
 void CodecTest::SetUp() {
   world() = World{};
-  config.socketHeapSize = pvecodecarc.instMemSize + 1024;
+  voiceStack[0].archive = lite_ ? &pvecodeclitearc : &pvecodecarc;
+  config.socketHeapSize = voiceStack[0].archive->instMemSize + 1024;
   lhapiInit(0);
   QRN_HapiInit(recordingHost, nullptr);
   VHD_gArchive = archives;
@@ -178,11 +200,11 @@ HSZCODECINST* CodecTest::codec() const {
   return static_cast<HSZCODECINST*>(slot->socket->service[0].serviceData);
 }
 
-double toneSnrDb(const std::vector<int16_t>& s, double hz, size_t from, size_t count) {
+double toneSnrDb(const std::vector<int16_t>& s, double hz, size_t from, size_t count, double rate) {
   // Least-squares fit of a sine and cosine at the tone's frequency; the rest is noise.
   double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0, xx = 0;
   for (size_t i = from; i < from + count && i < s.size(); ++i) {
-    const double c = std::cos(2 * M_PI * hz * i / 8000), sn = std::sin(2 * M_PI * hz * i / 8000);
+    const double c = std::cos(2 * M_PI * hz * i / rate), sn = std::sin(2 * M_PI * hz * i / rate);
     cc += c * c, ss += sn * sn, cs += c * sn, xc += s[i] * c, xs += s[i] * sn, xx += double(s[i]) * s[i];
   }
   const double det = cc * ss - cs * cs;

@@ -44,6 +44,11 @@ struct World {
   std::function<int16_t(uint64_t n)> signal;       // line input, sample n at 8 kHz
   uint64_t sampleCount = 0;
   std::vector<int16_t> played;                      // what the codec played towards the line
+  std::function<int16_t(uint64_t n)> signal16k;     // wideband line input, sample n at 16 kHz
+  uint64_t sample16k = 0;
+  std::vector<int16_t> played16k;                   // wideband output, recombined at 16 kHz
+  int16_t splitState[BS_SPLIT_STATE_WORDS] = {};
+  int16_t combineState[BS_COMBINE_STATE_WORDS] = {};
   std::vector<std::vector<uint8_t>> toneToLine;     // relay blocks the codec passed to the line side
   struct Digit {
     uint16_t header, op1, op2;
@@ -55,6 +60,7 @@ World& world();
 
 class CodecTest : public ::testing::Test {
  protected:
+  explicit CodecTest(bool lite = false) : lite_(lite) {}
   void SetUp() override;
   void TearDown() override;
 
@@ -71,12 +77,13 @@ class CodecTest : public ::testing::Test {
   HSZCODECINST* codec() const;
 
  private:
+  bool lite_;
   uint16_t tag_ = 100;
   int msgFree_ = 0;
   int extFree_ = 0;
 };
 
 std::vector<uint8_t> payloadBytes(const std::vector<uint16_t>& words, size_t n);
-double toneSnrDb(const std::vector<int16_t>& s, double hz, size_t from, size_t count);
+double toneSnrDb(const std::vector<int16_t>& s, double hz, size_t from, size_t count, double rate = 8000);
 
 }  // namespace codectest

@@ -93,6 +93,8 @@ TEST(Unpacketize, AmrSpeechFramesThenSidGiveThreeRecordsTheLastOfTypeSid) {
   EXPECT_EQ(q[0].payloadID, HAPI_PKT_VOICE << 8 | 25);
   EXPECT_EQ(q[2].payloadID, HAPI_PKT_SID << 8 | HAPI_PKT_VC_AMR_SID);
   EXPECT_EQ(q[2].timestamp, 500 + 320);
+  // The first frame moved the buffer to AMR before it took its slot, so its bytes survive.
+  EXPECT_EQ(b.slotBytes(q[0]), std::vector<uint8_t>(payload.begin(), payload.begin() + 32));
   EXPECT_EQ(b.slotBytes(q[1]), second);
   EXPECT_EQ(b.state.currentDec, 25);
 }

@@ -1,0 +1,154 @@
+// The AMR-WB wrapper: payload bits against the independent encoder's storage format for the same
+// input, the independent decoder on our payloads next to our own decoder, SID frames with DTX.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "voc_amr.h"
+#include "vocoder.h"
+
+extern "C" {
+#include <opencore-amrwb/dec_if.h>
+#include <vo-amrwbenc/enc_if.h>
+}
+
+namespace {
+
+struct Enc {
+  std::vector<uint64_t> mem = std::vector<uint64_t>(16384);
+  HSZVOCREGS regs = pveVoiceRegsDefault().voxregs;
+  const HSZVOCODERS* v = hsgvocoders[HAPI_PKT_ALG_AMRWB];
+  explicit Enc(uint16_t algorithm) { v->encinitcfgfnc(mem.data(), &regs, algorithm, 1); }
+  int encode(std::vector<int16_t> pcm, std::vector<uint8_t>& payload) {
+    std::vector<uint16_t> words(40, 0);
+    uint16_t bytes = 0;
+    const int t = v->encfnc(mem.data(), pcm.data(), words.data(), 0, &bytes);
+    payload.resize(bytes);
+    for (int i = 0; i < bytes; ++i) payload[i] = static_cast<uint8_t>(i % 2 ? words[i / 2] : words[i / 2] >> 8);
+    return t;
+  }
+};
+
+struct Dec {
+  std::vector<uint64_t> mem = std::vector<uint64_t>(16384);
+  std::vector<uint16_t> store = std::vector<uint16_t>(2048);
+  uint16_t work[PVE_PAYLOAD_BUF_WORDS] = {};
+  AJC_Q q{};
+  AJC_PAYLOADQ pq{};
+  HSZVOCREGS regs = pveVoiceRegsDefault().voxregs;
+  const HSZVOCODERS* v = hsgvocoders[HAPI_PKT_ALG_AMRWB];
+  uint16_t code;
+  explicit Dec(uint16_t c) : code(c) {
+    ajcQInit(&q, &pq, store.data(), static_cast<uint16_t>(store.size()), 62);
+    vocoderDecHdr(mem.data())->payloadQp = &pq;
+    vocoderDecHdr(mem.data())->payloadBufp = work;
+    v->decinitcfgfnc(mem.data(), &regs, code, 1);
+  }
+  std::vector<int16_t> decode(const std::vector<uint8_t>& payload) {
+    AJC_PVEDEC_INT r{};
+    r.numCurrPkt = 1;
+    r.currPkt[0].payloadID = static_cast<uint16_t>(AJC_PKT_VOICE << 8 | code);
+    const int slot = searchFreeIndex(&pq);
+    uint16_t* w = ajcSlotPtr(&pq, slot);
+    std::memset(w, 0, 62);
+    for (size_t i = 0; i < payload.size(); ++i) w[i / 2] |= static_cast<uint16_t>(payload[i] << (i % 2 ? 0 : 8));
+    r.currPkt[0].payloadLength = static_cast<uint16_t>(payload.size());
+    r.currPkt[0].flags = static_cast<uint16_t>(slot << 8);
+    std::vector<int16_t> out(320);
+    v->decfnc(mem.data(), &r, out.data());
+    return out;
+  }
+};
+
+// The independent decoder clears the two low bits of its 14-bit output; ours leaves them.
+bool sameBut2Lsbs(const std::vector<int16_t>& ours, const short* theirs) {
+  for (int i = 0; i < 320; ++i) {
+    if ((ours[i] & ~3) != theirs[i]) return false;
+  }
+  return true;
+}
+
+std::vector<int16_t> speechLike(int frame) {
+  std::vector<int16_t> v(320);
+  for (int i = 0; i < 320; ++i) {
+    const double t = (frame * 320 + i) / 16000.0;
+    v[i] = static_cast<int16_t>(6000 * std::sin(2 * M_PI * 300 * t) + 3000 * std::sin(2 * M_PI * 2230 * t) +
+                                1500 * std::sin(2 * M_PI * 5310 * t * (1 + 0.1 * std::sin(7 * t))));
+  }
+  return v;
+}
+
+// The independent encoder's frames, given to our decoder wrapper (our payload is the storage
+// frame behind a request byte) and to the independent decoder, play sample for sample alike: our
+// payload bit order is the standard's.
+TEST(AmrWbPayload, IndependentFramesPlayInOurDecoderAsInTheIndependentOne) {
+  for (int mode = 0; mode < 9; ++mode) {
+    const uint16_t code = static_cast<uint16_t>(59 + mode);
+    void* enc = E_IF_init();
+    void* ref = D_IF_init();
+    Dec dec(code);
+    for (int f = 0; f < 20; ++f) {
+      unsigned char storage[64];
+      const int n = E_IF_encode(enc, mode, speechLike(f).data(), storage, 0);
+      std::vector<uint8_t> payload(static_cast<size_t>(n) + 1, 0xF0);
+      std::memcpy(payload.data() + 1, storage, static_cast<size_t>(n));
+      short theirs[320];
+      D_IF_decode(ref, storage, theirs, 0);
+      const std::vector<int16_t> ours = dec.decode(payload);
+      ASSERT_TRUE(sameBut2Lsbs(ours, theirs)) << "mode " << mode << " frame " << f;
+    }
+    E_IF_exit(enc);
+    D_IF_exit(ref);
+  }
+}
+
+// Our encoder's payloads in both framings carry the same speech bits, and the independent
+// decoder plays them as our decoder does.
+TEST(AmrWbPayload, OurPayloadsInBothFramingsAndTheIndependentDecoder) {
+  for (int mode : {0, 2, 4, 8}) {
+    Enc oa(static_cast<uint16_t>(59 + mode)), be(static_cast<uint16_t>(50 + mode));
+    Dec dec(static_cast<uint16_t>(59 + mode));
+    void* ref = D_IF_init();
+    for (int f = 0; f < 20; ++f) {
+      std::vector<uint8_t> po, pb;
+      ASSERT_EQ(oa.encode(speechLike(f), po), PVE_ENC_VOICE);
+      ASSERT_EQ(be.encode(speechLike(f), pb), PVE_ENC_VOICE);
+      const int bits = static_cast<int>(amrGetModeBits(mode, true, false));
+      for (int b = 0; b < bits; ++b) {
+        ASSERT_EQ((po[2 + b / 8] >> (7 - b % 8)) & 1, (pb[(10 + b) / 8] >> (7 - (10 + b) % 8)) & 1) << "bit " << b;
+      }
+      short theirs[320];
+      D_IF_decode(ref, po.data() + 1, theirs, 0);
+      const std::vector<int16_t> ours = dec.decode(po);
+      ASSERT_TRUE(sameBut2Lsbs(ours, theirs)) << "mode " << mode << " frame " << f;
+    }
+    D_IF_exit(ref);
+  }
+}
+
+TEST(AmrWbDtx, SilenceGivesSidWithTheModeIndicationAndNoDataFrames) {
+  Enc enc(2 << 8 | 58);
+  std::vector<uint8_t> p;
+  for (int f = 0; f < 10; ++f) enc.encode(speechLike(f), p);
+  int sid = 0, noData = 0;
+  for (int f = 0; f < 60; ++f) {
+    EXPECT_EQ(enc.encode(std::vector<int16_t>(320, 0), p), PVE_ENC_VOICE);
+    const unsigned ft = amrGetMode(p.data(), false);
+    if (ft == 9) {
+      ++sid;
+      ASSERT_EQ(p.size(), 7u);
+      // After the 35 SID bits and the STI bit: the mode, 8 (1000), most significant bit first.
+      const unsigned bit = 10 + 36;
+      unsigned mode = 0;
+      for (unsigned b = 0; b < 4; ++b) mode = mode << 1 | ((p[(bit + b) / 8] >> (7 - (bit + b) % 8)) & 1);
+      EXPECT_EQ(mode, 8u);
+    }
+    noData += ft == 15;
+  }
+  EXPECT_GT(sid, 0);
+  EXPECT_GT(noData, 0);
+}
+
+}  // namespace
