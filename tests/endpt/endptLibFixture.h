@@ -133,9 +133,17 @@ inline std::atomic<int> packetsReleased{0};
 // Packets handed to the daemon, by media type (RTP, RTCP, T.38).
 inline std::atomic<int> packetsDelivered[3];
 
+// The same, counting only the packets a test hands in from one buffer of its own: the channels'
+// real RTP and RTCP service sends packets of its own meanwhile.
+inline std::atomic<const uint8_t*> watchedPacket{nullptr};
+inline std::atomic<int> watchedPacketsDelivered[3];
+
 inline void OnPacket(ENDPT_STATE*, int, EPPACKET* packet, int) {
   if (packet != nullptr && packet->mediaType >= 0 && packet->mediaType < 3) {
     ++packetsDelivered[packet->mediaType];
+    if (packet->packetp != nullptr && packet->packetp == watchedPacket.load()) {
+      ++watchedPacketsDelivered[packet->mediaType];
+    }
   }
 }
 inline void OnPacketRelease(ENDPT_STATE*, int, unsigned int) { ++packetsReleased; }

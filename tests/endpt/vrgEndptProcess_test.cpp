@@ -107,9 +107,10 @@ TEST_F(EndptProcess, FaxModemAndModeEventsOfAConnectionChannel) {
 TEST_F(EndptProcess, ChannelPacketsReachTheDaemonUnlessMutedOrLooped) {
   StartWithConnection();
   uint8_t rtp[172] = {0x80, 8};
-  const int rtpBefore = packetsDelivered[EPMEDIATYPE_RTP].load();
-  const int rtcpBefore = packetsDelivered[EPMEDIATYPE_RTCP].load();
-  const int t38Before = packetsDelivered[EPMEDIATYPE_T38].load();
+  watchedPacket = rtp;
+  const int rtpBefore = watchedPacketsDelivered[EPMEDIATYPE_RTP].load();
+  const int rtcpBefore = watchedPacketsDelivered[EPMEDIATYPE_RTCP].load();
+  const int t38Before = watchedPacketsDelivered[EPMEDIATYPE_T38].load();
   auto deliver = [&](uint16_t event) {
     HSZEVT e{cnx_->vhdhdl, event, 0xFA00, sizeof rtp, {}};
     e.hsxop2.ref = rtp;
@@ -117,24 +118,25 @@ TEST_F(EndptProcess, ChannelPacketsReachTheDaemonUnlessMutedOrLooped) {
   };
   deliver(0x304B);
   deliver(0x304C);
-  EXPECT_EQ(packetsDelivered[EPMEDIATYPE_RTP].load(), rtpBefore + 1);
-  EXPECT_EQ(packetsDelivered[EPMEDIATYPE_RTCP].load(), rtcpBefore + 1);
+  EXPECT_EQ(watchedPacketsDelivered[EPMEDIATYPE_RTP].load(), rtpBefore + 1);
+  EXPECT_EQ(watchedPacketsDelivered[EPMEDIATYPE_RTCP].load(), rtcpBefore + 1);
   // The records belong to the dispatcher: it is held while the test changes them.
   HoldDispatcher();
   cnx_->bMuteAudio = 1;  // muted audio: RTCP still goes out
   deliver(0x304B);
   deliver(0x304C);
-  EXPECT_EQ(packetsDelivered[EPMEDIATYPE_RTP].load(), rtpBefore + 1);
-  EXPECT_EQ(packetsDelivered[EPMEDIATYPE_RTCP].load(), rtcpBefore + 2);
+  EXPECT_EQ(watchedPacketsDelivered[EPMEDIATYPE_RTP].load(), rtpBefore + 1);
+  EXPECT_EQ(watchedPacketsDelivered[EPMEDIATYPE_RTCP].load(), rtcpBefore + 2);
   cnx_->bMuteAudio = 0;
   GetEndptState(0)->testMode = TESTMODE_PACKETLOOPBACK;  // looped packets never reach the daemon
   deliver(0x304B);
-  EXPECT_EQ(packetsDelivered[EPMEDIATYPE_RTP].load(), rtpBefore + 1);
+  EXPECT_EQ(watchedPacketsDelivered[EPMEDIATYPE_RTP].load(), rtpBefore + 1);
   GetEndptState(0)->testMode = TESTMODE_NONE;
   events().release();
   // T.38 only leaves a connection that can send.
   deliver(0x1741);
-  EXPECT_EQ(packetsDelivered[EPMEDIATYPE_T38].load(), t38Before + 1);
+  EXPECT_EQ(watchedPacketsDelivered[EPMEDIATYPE_T38].load(), t38Before + 1);
+  watchedPacket = nullptr;
 }
 
 TEST(RingPatterns, CountriesMapRingSignalsToCadences) {
