@@ -107,7 +107,7 @@ struct V17ZTX {
 
 struct V17ZT3PARM {
   VCZRESAMPLE T3ResampParam;
-  int16_t inHist[31];       // 8000/s history in front of the frame
+  int16_t inHist[33];       // 8000/s history in front of the frame
   int16_t timLine[34 + 16 + 96];  // timing input: history, carried samples, this frame
   int16_t timCount;         // samples in timLine after the history
   int16_t eqLine[62 + 3 + 96];  // equaliser input: history, carried samples, this frame

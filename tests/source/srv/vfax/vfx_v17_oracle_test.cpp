@@ -86,7 +86,7 @@ TEST(VfxOracle, OurReceiverTrainsOnTheIndependentTransmitter) {
     v17_tx_state_t* tx = v17_tx_init(nullptr, rc.bps, false,
                                      [](void* u) -> int {
                                        auto* s = static_cast<Src*>(u);
-                                       return s->at < s->b->size() ? (*s->b)[s->at++] : SIG_STATUS_END_OF_DATA;
+                                       return s->at < s->b->size() ? int((*s->b)[s->at++]) : int(SIG_STATUS_END_OF_DATA);
                                      },
                                      &src);
     std::vector<int16_t> audio(8000 * 6, 0);
