@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 #include <random>
+#include <utility>
 
 extern "C" {
 #include <spandsp.h>
@@ -110,6 +111,24 @@ TEST(VfxOracle, OurReceiverTrainsOnTheIndependentTransmitter) {
     ::testing::Test::RecordProperty("bit_errors_independent_to_ours_" + std::to_string(rc.bps),
                                     bestErrors(bits, got, 64));
     close();
+  }
+}
+
+TEST(VfxOracle, IndependentReceiverDecodesOurV29Transmitter) {
+  for (auto [reg, bps] : {std::pair<uint16_t, int>{HSV29_7200, 7200}, {HSV29_9600, 9600}}) {
+    open(&vfxarc);
+    setRate(reg);
+    command(VFX_ENABLE_CMD, 1, 0);
+    const auto bits = randomBits(4000, unsigned(bps));
+    auto audio = transmit(1, bits);
+    close();
+    Collect c;
+    v29_rx_state_t* rx = v29_rx_init(nullptr, bps, Collect::put, &c);
+    audio.insert(audio.end(), 8000, 0);
+    v29_rx(rx, audio.data(), int(audio.size()));
+    v29_rx_free(rx);
+    EXPECT_TRUE(c.trained) << bps;
+    EXPECT_EQ(bestErrors(bits, c.bits, 8), 0) << bps << ", received " << c.bits.size();
   }
 }
 
