@@ -314,6 +314,10 @@ void vfxStartTx(VFXLOCLMEM* m, uint16_t op1) {
   m->v17zState.status |= VFX_TRANSMITTING;
 }
 
-void vfxfBlkTsk(VFXLOCLMEM* m, const int16_t*) {
-  if (m->v17zState.status & VFX_TRANSMITTING) vfxfXmtrBlkTsk(m);
+void vfxfBlkTsk(VFXLOCLMEM* m, const int16_t* frame) {
+  if (m->v17zState.status & VFX_RECEIVING) {
+    if (frame != nullptr) vfxfBlkTskRx(m, frame);
+  } else if (m->v17zState.status & VFX_TRANSMITTING) {
+    vfxfXmtrBlkTsk(m);
+  }
 }

@@ -125,6 +125,14 @@ struct V17ZDEMOD {
   V17EQMEM eqMem;
 };
 
+// The 2T/3 demodulator of the 7200/9600 bit/s receiver with its mixer, T/3 line and taps.
+struct V29ZDEMOD {
+  VCZDEMOD2T3 dem;
+  int16_t mixer[2 * (16 + 3 + 1)];
+  int16_t t3[2 * 35];
+  int32_t coeff[2 * 18];
+};
+
 struct V17ZRX {
   VCZTIMADJ v17zTimAdjParam;
   V17ZT3PARM v17zT3Param;
@@ -132,6 +140,7 @@ struct V17ZRX {
   VCZAGC v17zAgcGain;
   uint16_t gain;  // Q10
   VCZVITERBI32 v17zVitParam;
+  V29ZDEMOD v29zDemod;
 };
 
 struct V17LOCLUNION {

@@ -118,8 +118,12 @@ HAPIRESULT handle(VFXLOCLMEM* m, HSFMSG* msg, bool v17Handler) {
       if (!enabled(m)) return kRefused;
       if (msg->std.op1 != 0) {
         if (busy(m)) return 0;
-        if (!v17Handler) return kRefused;  // the 7200/9600 bit/s receiver is not built
-        v17StartRx(m, msg->std.op1);
+        if (v17Handler) {
+          v17StartRx(m, msg->std.op1);
+        } else {
+          if (m->v17zRegs.hsxrate < HSV29_7200) return kRefused;  // the 2400/4800 bit/s modem is not built
+          vfxStartRx(m, msg->std.op1);
+        }
       } else if (m->v17zState.status & VFX_RECEIVING) {
         m->v17zClientCmd = msg->std;
       }

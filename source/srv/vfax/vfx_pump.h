@@ -35,3 +35,5 @@ VCBDMSTATUS vfxfDifdec7200(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 
 void vfxStartTx(VFXLOCLMEM* m, uint16_t op1);
 void vfxfBlkTsk(VFXLOCLMEM* m, const int16_t* frame);
+void vfxStartRx(VFXLOCLMEM* m, uint16_t op1);
+void vfxfBlkTskRx(VFXLOCLMEM* m, const int16_t* frame);

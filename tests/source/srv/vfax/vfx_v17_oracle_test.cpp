@@ -132,4 +132,38 @@ TEST(VfxOracle, IndependentReceiverDecodesOurV29Transmitter) {
   }
 }
 
+TEST(VfxOracle, OurV29ReceiverDecodesTheIndependentTransmitter) {
+  for (auto [reg, bps] : {std::pair<uint16_t, int>{HSV29_7200, 7200}, {HSV29_9600, 9600}}) {
+    const auto bits = randomBits(4000, unsigned(bps + 1));
+    struct Src {
+      const std::vector<uint8_t>* b;
+      size_t at;
+    } src{&bits, 0};
+    v29_tx_state_t* tx = v29_tx_init(nullptr, bps, false,
+                                     [](void* u) -> int {
+                                       auto* s = static_cast<Src*>(u);
+                                       return s->at < s->b->size() ? int((*s->b)[s->at++]) : int(SIG_STATUS_END_OF_DATA);
+                                     },
+                                     &src);
+    std::vector<int16_t> audio(8000 * 3, 0);
+    const int n = v29_tx(tx, audio.data(), int(audio.size()));
+    audio.resize(size_t(n));
+    v29_tx_free(tx);
+    open(&vfxarc);
+    setRate(reg);
+    command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
+    command(VFX_ENABLE_CMD, 1, 0);
+    command(VFX_RX_CMD, HSGFAXRXCFGECMDATA, 0);
+    world().ingressIbd.clear();
+    world().ingressIn.insert(world().ingressIn.end(), 800, 0);
+    world().ingressIn.insert(world().ingressIn.end(), audio.begin(), audio.end());
+    world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
+    drain(10);
+    const auto got = receivedBits();
+    EXPECT_EQ(bestErrors(bits, got, 8), 0) << bps << ", received " << got.size();
+    EXPECT_GE(got.size(), bits.size()) << bps;
+    close();
+  }
+}
+
 }  // namespace

@@ -240,4 +240,39 @@ TEST_F(Vfx, NoiseAtTwentyDecibelsAndADriftingClockCostNoBits) {
   open(&vfxarc);
 }
 
+TEST_F(Vfx, V29PageAndTrainingCheckBetweenOurOwnModems) {
+  close();
+  for (uint16_t rate : {HSV29_7200, HSV29_9600}) {
+    const auto bits = randomBits(4000, rate + 11);
+    const auto got = loop(rate, 1, HSGFAXRXCFGECMDATA, bits, nullptr, Line{20.0, 0});
+    EXPECT_EQ(bestErrors(bits, got, 8), 0) << "rate " << rate << ", received " << got.size();
+    // the training check: 1.5 s of zeros, counted without a one
+    std::vector<uint16_t> ev;
+    open(&vfxarc);
+    setRate(rate);
+    command(VFX_ENABLE_CMD, 1, 0);
+    const auto tcf = transmit(2, {});
+    const auto [first, last] = activeSpan(tcf);
+    EXPECT_NEAR(double(last - first), (128 + 384 + 48 + 3600) * 10.0 / 3.0, 40.0);
+    close();
+    open(&vfxarc);
+    setRate(rate);
+    command(VFX_ENABLE_CMD, 1, 0);
+    command(VFX_RX_CMD, HSGFAXRXCFGTCFDATA, 0);
+    world().ingressIbd.clear();
+    world().ingressIn.insert(world().ingressIn.end(), tcf.begin(), tcf.end());
+    world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
+    drain(10);
+    bool done = false;
+    for (const Ibd& e : world().ingressIbd)
+      if (e.header == VFX_TCFDONE_EVT) {
+        done = true;
+        EXPECT_EQ(e.op1, 0) << "ones in the training check";
+      }
+    EXPECT_TRUE(done) << rate;
+    close();
+  }
+  open(&vfxarc);
+}
+
 }  // namespace
