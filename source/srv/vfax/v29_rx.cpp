@@ -16,9 +16,22 @@ enum : int32_t { f_waitDone = 1, f_SDet = 5, f_gainDone = 6, f_phRevSDet = 7, f_
 constexpr int kTimHist = 34;
 constexpr int kEqHist = 71;
 
+// Modem parameters by type: V.29, V.27ter 4800, V.27ter 2400.
+struct VFAXZMODEMPARAM {
+  int16_t sampPerSym;
+  int16_t carrierParam;
+  const VCZ2T3INIT* demodInitLUTp;
+  int16_t resampleParam;  // index of the receive resampler
+};
+
 // Gear shifts of the 2T/3 equaliser: fast at first, then finer, loop gains as the T/3 receiver's.
 const VCZGS vfxtv29gs[] = {{200, 0, 300, 800, 0}, {600, -1, 300, 800, 0}, {-1, -2, 400, 200, 0}};
 const VCZ2T3INIT vfxtv29init = {3, 16, -15474, 17, vcT3LPF, vfxtv29gs};
+const VCZ2T3INIT vfxtv27Hinit = {6, 16, -12288, 11, vcT3LPF, vfxtv29gs};
+const VCZ2T3INIT vfxtv27Linit = {6, 16, -16384, 11, vcT3LPF, vfxtv29gs};
+const VFAXZMODEMPARAM vfxtModemParamLUT[3] = {
+    {3, 15474, &vfxtv29init, 0}, {6, 12288, &vfxtv27Hinit, 4}, {6, 16384, &vfxtv27Linit, 0}};
+const VFAXZMODEMPARAM& mp(const VFXLOCLMEM* m) { return vfxtModemParamLUT[m->modemType > 2 ? 0 : m->modemType]; }
 
 // Band-edge timing filters for 500 and 2900 Hz (a 1700 Hz carrier at 2400 baud), in the form of
 // the 1600 and 1800 Hz rows, with the edge resonators moved to these frequencies.
@@ -28,9 +41,12 @@ const int16_t vfxtiming[6] = {-26708, -16220, 29548, 18930, -13750, -28094};
 using V29RX = V29ZDEMOD;
 V29RX& rx29(VFXLOCLMEM* m) { return m->u.rx.v29zDemod; }
 VCZDEMOD2T3& demod(VFXLOCLMEM* m) { return rx29(m).dem; }
-bool is9600(const VFXLOCLMEM* m) { return m->desiredrate == 3; }
-const VCZCOMPLEX* trainTable(const VFXLOCLMEM* m) { return is9600(m) ? vfxtTrn9600LUT : vfxtTrn7200LUT; }
-const VCZCOMPLEX* sigTable(const VFXLOCLMEM* m) { return is9600(m) ? vfxtSig9600LUT : vfxtSig7200LUT; }
+const VFXRATEPARM& rp(const VFXLOCLMEM* m) { return vfxfRateParam(m->desiredrate); }
+bool v27(const VFXLOCLMEM* m) { return m->desiredrate <= 1; }
+const VCZCOMPLEX* trainTable(const VFXLOCLMEM* m) { return rp(m).trn; }
+const VCZCOMPLEX* sigTable(const VFXLOCLMEM* m) { return rp(m).stab; }
+
+
 
 VFXLOCLMEM* fromBaud(VCZBAUD* b) {
   return reinterpret_cast<VFXLOCLMEM*>(reinterpret_cast<unsigned char*>(b) - offsetof(VFXLOCLMEM, v17zBaud));
@@ -47,7 +63,7 @@ void initDemod(VFXLOCLMEM* m) {
   r.dem.eq.fltMemp = r.mixer;
   r.dem.eq.eqT3Memp = r.t3;
   r.dem.eq.eqp = r.coeff;
-  vcfDemodInit2T3(&r.dem, &vfxtv29init);
+  vcfDemodInit2T3(&r.dem, mp(m).demodInitLUTp);
   std::memset(r.mixer, 0, sizeof(r.mixer));
   std::memset(r.t3, 0, sizeof(r.t3));
   std::memset(r.coeff, 0, sizeof(r.coeff));
@@ -70,6 +86,12 @@ void trackPeak(VFXLOCLMEM* m) {
 
 // ---- bit and symbol functions ----
 
+VCBDMSTATUS v27fRxpn127(VCZRXMEM* r, VCZBUF*) {
+  const uint16_t out = v27tscram(true, 7, 3, &r->dsreg, &r->nones);
+  r->desout = static_cast<uint16_t>((r->desout ^ out) & 1);
+  return 0;
+}
+
 VCBDMSTATUS vfxfRxpn127(VCZRXMEM* r, VCZBUF*) {
   const uint32_t reg = r->dsreg & 0x7F;
   r->desout = static_cast<uint16_t>((reg & 1) + 2);
@@ -78,13 +100,14 @@ VCBDMSTATUS vfxfRxpn127(VCZRXMEM* r, VCZBUF*) {
 }
 
 VCBDMSTATUS vfxfRxref(VCZRXMEM* r, VCZBUF*) {
-  r->dpout1 = trainTable(fromRxmem(r))[r->desout & 3];
+  const VFXLOCLMEM* m = fromRxmem(r);
+  r->dpout1 = trainTable(m)[r->desout & (v27(m) ? 1 : 3)];
   return 0;
 }
 
 VCBDMSTATUS vfxfRxdecide(VCZRXMEM* r, VCZBUF*) {
   const VFXLOCLMEM* m = fromRxmem(r);
-  const int16_t n = is9600(m) ? 16 : 8;
+  const int16_t n = rp(m).npts;
   const int16_t i = vcfCsearch(&r->bbeqout, sigTable(m), n);
   r->decin = static_cast<uint16_t>(i);
   r->dpout1 = sigTable(m)[i];
@@ -129,7 +152,8 @@ int32_t vfxfFindgain(void* ctx) {
     m->u.rx.gain = m->u.rx.v17zAgcGain.gain;
     defer(m, f_gainDone);
   }
-  const long used = (rd.bufp - buf.bufp + 2) / 3 * 3;
+  const long sps = m->v17zBaud.rxflow.nsym;
+  const long used = (rd.bufp - buf.bufp + sps - 1) / sps * sps;
   buf.bufp += used;
   if (buf.bufp > buf.endp) buf.bufp = buf.endp;
   return 0;
@@ -163,11 +187,12 @@ int32_t vfxfDetS_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   resetRxBaud(m);
   VCZBAUD& b = m->v17zBaud;
-  b.rxflow.nsym = 3;
-  vcfTonedetinit(&b.rxmem, 15474, 20, 180, 1);
+  b.rxflow.nsym = static_cast<uint16_t>(mp(m).sampPerSym);
+  vcfTonedetinit(&b.rxmem, mp(m).carrierParam, 20, 180, static_cast<int16_t>(mp(m).sampPerSym / 3));
   b.rxmem.sdet.tonetap = static_cast<int16_t>(0x8001);
   b.rxflow.detectf = vcfTonedet;
   initDemod(m);
+  if (v27(m)) b.rxflow.equalizef = vcfDemod2T3;
   b.rxmem.dsreg = 0;
   b.rxmem.rxdata = 3;
   vcfBdmSetRxAction(&b, VCBDM_PWR_ABOVE | VCBDM_TONE_ON, f_SDet, 0, 0, 7200);
@@ -179,9 +204,13 @@ int32_t vfxfFindgain_init(void* ctx) {
 }
 int32_t vfxfTimRec_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
-  wait(m, 90);
-  m->pageflag |= PF_TIMFRESH;
-  m->v17zState.status |= VFX_TIMING;
+  wait(m, v27(m) ? 27 : 90);
+  // Timing recovery serves the three-samples-per-symbol front end only; at six samples per
+  // symbol the fractionally spaced equaliser holds the timing.
+  if (!v27(m)) {
+    m->pageflag |= PF_TIMFRESH;
+    m->v17zState.status |= VFX_TIMING;
+  }
   return 0;
 }
 int32_t vfxfDetPhRevS_init(void* ctx) {
@@ -191,7 +220,7 @@ int32_t vfxfDetPhRevS_init(void* ctx) {
   return 0;
 }
 int32_t vfxfWaitSb_init(void* ctx) {
-  wait(M(ctx), 3);
+  wait(M(ctx), v27(M(ctx)) ? 1 : 3);
   return 0;
 }
 int32_t vfxfTrn_init(void* ctx) {
@@ -202,11 +231,12 @@ int32_t vfxfTrn_init(void* ctx) {
   b.rxflow.equalizef = vcfDemod2T3;
   b.rxflow.updatef = vcfRxupd2T3;
   b.rxflow.decidef = vfxfRxref;
-  b.rxflow.descramf = vfxfRxpn127;
-  b.rxmem.dsreg = 42;
+  b.rxflow.descramf = v27(m) ? v27fRxpn127 : vfxfRxpn127;
+  b.rxmem.dsreg = v27(m) ? 60 : 42;
+  b.rxmem.nones = 0;
   b.rxmem.desout = 0;
-  wait(m, 384);
-  vcfTonedetinit(&b.rxmem, 15474, 20, 180, 1);
+  wait(m, v27(m) ? 1074 : 384);
+  vcfTonedetinit(&b.rxmem, mp(m).carrierParam, 20, 180, static_cast<int16_t>(mp(m).sampPerSym / 3));
   b.rxflow.detectf = vfxfTonedet;
   return 0;
 }
@@ -220,11 +250,12 @@ int32_t vfxfRxB1_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   VCZBAUD& b = m->v17zBaud;
   b.rxflow.decidef = vfxfRxdecide;
-  b.rxflow.decodef = is9600(m) ? vfxfDifdec9600 : vfxfDifdec7200;
-  b.rxflow.descramf = is9600(m) ? v32gpcdes4 : v32gpcdes3;
-  b.rxmem.rxnumBits = static_cast<uint16_t>(is9600(m) ? 4 : 3);
+  b.rxflow.decodef = rp(m).difdec;
+  b.rxflow.descramf = rp(m).descram;
+  b.rxmem.rxnumBits = rp(m).numbits;
   b.rxmem.dsreg = 0;
-  wait(m, 48);
+  b.rxmem.nones = 0;
+  wait(m, v27(m) ? 8 : 48);
   demod(m).eq.eqstate = 0;
   demod(m).aveError = 0;
   armCarrierLoss(m);
@@ -256,13 +287,13 @@ int32_t vfxfRxIdle_init(void* ctx) {
 }
 int32_t vfxfPreTCFwait_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
-  wait(m, 2400 * 15 / 100);
+  wait(m, rp(m).baud * 15 / 100);
   v17InitCopyToClBuf(m);
   return 0;
 }
 int32_t vfxfRxTCF_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
-  vcfInitRxTCF(&m->v17zBaud, S_2400);
+  vcfInitRxTCF(&m->v17zBaud, m->desiredrate == 0 ? S_1200 : (m->desiredrate == 1 ? S_1600 : S_2400));
   m->u.rx.v17zDemod.peakAveError = 0;
   return 0;
 }
@@ -343,7 +374,7 @@ void frontEnd(VFXLOCLMEM* m, const int16_t* frame) {
   V17ZRX& rx = m->u.rx;
   V17ZT3PARM& t = rx.v17zT3Param;
   if (m->pageflag & PF_RXRESAMP) {
-    vcfInitResample(0, &t.T3ResampParam);
+    vcfInitResample(mp(m).resampleParam, &t.T3ResampParam);
     std::memset(t.inHist, 0, sizeof(t.inHist));
     std::memset(t.timLine, 0, sizeof(t.timLine));
     std::memset(t.eqLine, 0, sizeof(t.eqLine));
@@ -383,7 +414,8 @@ void frontEnd(VFXLOCLMEM* m, const int16_t* frame) {
   VCZBUF& lb = m->v17zBaud.rxlbuf;
   lb.startp = t.eqLine;
   lb.bufp = t.eqLine + kEqHist;
-  lb.endp = lb.bufp + (t.eqCount / 3) * 3;
+  const int sps = mp(m).sampPerSym;
+  lb.endp = lb.bufp + (t.eqCount / sps) * sps;
 }
 
 void carryInput(VFXLOCLMEM* m) {
@@ -404,7 +436,7 @@ void vfxfRcvrBlkTsk(VFXLOCLMEM* m, const int16_t* frame) {
     stm.stp = vfxsr_detS;
     m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXSTART);
   }
-  for (int guard = 0; b.rxlbuf.bufp + 3 <= b.rxlbuf.endp && guard < 64; ++guard) {
+  for (int guard = 0; b.rxlbuf.bufp + b.rxflow.nsym <= b.rxlbuf.endp && guard < 64; ++guard) {
     m->deferred = 0;
     stm.stp = vcfStmRun(stm.stp, &b.rxeventq, m);
     if (m->deferred > 0) vcfStmPutEvent(&b.rxeventq, m->deferred);
@@ -430,7 +462,7 @@ void vfxStartRx(VFXLOCLMEM* m, uint16_t op1) {
   m->v17zClientCmd = HSFMSGSTD{};
   vcfStmInitQueue(&m->v17zBaud.rxeventq);
   m->desiredrate = vfxfGetBitRate(m->v17zRegs.hsxrate);
-  m->modemType = 0;
+  m->modemType = m->desiredrate >= 2 ? 0 : (m->desiredrate == 1 ? 1 : 2);
   V17ZRX& rx = m->u.rx;
   rx.gain = 1024;
   std::memset(&rx.v17zTimAdjParam, 0, sizeof(rx.v17zTimAdjParam));

@@ -18,8 +18,10 @@ const VFAXRATECONV* find(uint16_t rate) {
   return nullptr;
 }
 
-bool is9600(const VFXLOCLMEM* m) { return m->desiredrate == 3; }
-const VCZCOMPLEX* trainTable(const VFXLOCLMEM* m) { return is9600(m) ? vfxtTrn9600LUT : vfxtTrn7200LUT; }
+const VFXRATEPARM& rp(const VFXLOCLMEM* m) { return vfxfRateParam(m->desiredrate); }
+bool v27(const VFXLOCLMEM* m) { return m->desiredrate <= 1; }
+const VCZCOMPLEX* trainTable(const VFXLOCLMEM* m) { return rp(m).trn; }
+int symbolsFor(const VFXLOCLMEM* m, uint32_t num, uint32_t den) { return static_cast<int>(rp(m).baud * num / den); }
 
 void defer(VFXLOCLMEM* m, int32_t ev) { m->deferred = ev; }
 void counter(VFXLOCLMEM* m, int n) { m->v17zBaud.txflow.txcntr = static_cast<int16_t>(n > 0 ? n : 1); }
@@ -64,14 +66,14 @@ void constPoint(VCZBAUD& b, const VCZCOMPLEX* table) {
 int32_t vfxfTurnOnCar_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   constPoint(m->v17zBaud, &vfxtSig9600LUT[0]);
-  counter(m, 2400 * m->v17zRegs.hsxeptgenduration / 1000);
+  counter(m, symbolsFor(m, m->v17zRegs.hsxeptgenduration, 1000));
   return 0;
 }
 
 int32_t vfxfTurnOnSil_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   constPoint(m->v17zBaud, vctSigmapzeroLUT);
-  counter(m, 2400 * m->v17zRegs.hsxsilenceduration / 1000);
+  counter(m, symbolsFor(m, m->v17zRegs.hsxsilenceduration, 1000));
   return 0;
 }
 
@@ -82,17 +84,18 @@ int32_t vfxfSend256TS_init(void* ctx) {
   b.txmem.scout = 1;  // toggled before the first symbol: A first
   b.txflow.scramf = vfxfTxalt;
   b.txflow.encodef = vfxfTxtrn;
-  b.txmem.txsigmask = 3;
-  counter(m, 128);
+  b.txmem.txsigmask = static_cast<uint16_t>(v27(m) ? 1 : 3);
+  counter(m, v27(m) ? 50 : 128);
   return 0;
 }
 
 int32_t vfxfSendTRN_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   VCZBAUD& b = m->v17zBaud;
-  b.txmem.screg = 42;
-  b.txflow.scramf = vfxfTxpn127;
-  counter(m, 384);
+  b.txmem.screg = v27(m) ? 60 : 42;
+  b.txmem.nones = 0;
+  b.txflow.scramf = v27(m) ? v27fTxpn127 : vfxfTxpn127;
+  counter(m, v27(m) ? 1074 : 384);
   return 0;
 }
 
@@ -101,20 +104,21 @@ int32_t vfxfSendB1_init(void* ctx) {
   VCZBAUD& b = m->v17zBaud;
   b.txflow.txdataf = vcfBdmTxmark;
   b.txmem.screg = 0;
-  b.txflow.scramf = is9600(m) ? v32gpcscr4 : v32gpcscr3;
-  b.txflow.encodef = is9600(m) ? vfxfDifenc9600 : vfxfDifenc7200;
-  b.txmem.sigmap = is9600(m) ? vfxtSig9600LUT : vfxtSig7200LUT;
-  b.txmem.txsigmask = static_cast<uint16_t>(is9600(m) ? 15 : 7);
-  b.txmem.txnumBits = static_cast<uint16_t>(is9600(m) ? 4 : 3);
+  b.txmem.nones = 0;
+  b.txflow.scramf = rp(m).scram;
+  b.txflow.encodef = rp(m).difenc;
+  b.txmem.sigmap = rp(m).stab;
+  b.txmem.txsigmask = rp(m).bmask;
+  b.txmem.txnumBits = rp(m).numbits;
   b.txmem.encout = 0;
-  counter(m, 48);
+  counter(m, v27(m) ? 8 : 48);
   return 0;
 }
 
 int32_t vfxfTxTCF_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   m->v17zBaud.txflow.txdataf = vcfBdmTxspace;
-  counter(m, 2400 * 15 / 10);
+  counter(m, symbolsFor(m, 15, 10));
   return 0;
 }
 
@@ -130,14 +134,14 @@ int32_t vfxfSendData_init(void* ctx) {
 int32_t vfxfTurnOffB1_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   m->v17zBaud.txflow.txdataf = vcfBdmTxmark;
-  counter(m, 2400 * 7 / 1000);
+  counter(m, symbolsFor(m, 7, 1000));
   return 0;
 }
 
 int32_t vfxfTurnOffSil_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   constPoint(m->v17zBaud, vctSigmapzeroLUT);
-  counter(m, 2400 / 50);
+  counter(m, symbolsFor(m, 1, 50));
   return 0;
 }
 
@@ -179,8 +183,27 @@ const V17ZSTMEV vfxst_idle[] = {ROW0(vfxst_idle, vfxfTxCont), END};
 void vfxfInitTxParam(VFXLOCLMEM* m) {
   VCZMOD& mod = m->u.tx.v17zModParam;
   vcfInitTxParam32(&mod, static_cast<int16_t>(m->v17zRegs.hsxtxamplitude));
-  mod.phaseInc = 0xB5555555;  // 1700 Hz at 2400 symbols/s
-  mod.passBandCoeffp = vfxgTxbandpassfilt29;
+  switch (m->desiredrate) {
+    case 0:  // 1800 Hz at 1200 symbols/s, six samples per symbol at 7200/s
+      mod.numSample = 6;
+      mod.txFiltLen = 6;
+      mod.phaseInc = 0x80000000;
+      mod.passBandCoeffp = vfxgTxbandpassfilt27l;
+      break;
+    case 1:  // 1800 Hz at 1600 symbols/s, six samples per symbol at 9600/s
+      mod.numSample = 6;
+      mod.txFiltLen = 6;
+      mod.phaseInc = 0x20000000;
+      mod.passBandCoeffp = vfxgTxbandpassfilt27h;
+      mod.interpSampInc = 0x01333333;
+      mod.interpSampIncLow = 0x33333333;
+      break;
+    default:  // 1700 Hz at 2400 symbols/s
+      mod.phaseInc = 0xB5555555;
+      mod.passBandCoeffp = vfxgTxbandpassfilt29;
+      break;
+  }
+  for (int i = 0; i < mod.numSample + 32; ++i) mod.t3Samples[i] = 0;
 }
 
 void produceSymbols(VFXLOCLMEM* m, int symbols) {
@@ -221,7 +244,8 @@ void vfxfXmtrBlkTsk(VFXLOCLMEM* m) {
     m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TXSTART);
   }
   const uint32_t bitsBefore = b.txmem.txtotalBits;
-  int owed = ((kFrame - tx.v17txremidx) * 3 + 9) / 10;
+  const int baud = rp(m).baud;
+  int owed = ((kFrame - tx.v17txremidx) * baud + 7999) / 8000;
   while (w - out < kFrame && owed > 0) {
     int16_t* before = b.txsbuf.fstWrp;
     produceSymbols(m, owed);
@@ -273,6 +297,34 @@ VCBDMSTATUS vfxfTxpn127(VCZTXMEM* t) {
 VCBDMSTATUS vfxfTxtrn(VCZTXMEM* t) {
   t->encout = t->scout & 3;
   return 0;
+}
+
+VCBDMSTATUS v27fTxpn127(VCZTXMEM* t) {
+  // The scrambler run on marks; each symbol's first scrambled bit turns the phase by 180 degrees.
+  const uint16_t out = v27tscram(true, 7, 3, &t->screg, &t->nones);
+  t->scout = static_cast<uint16_t>((t->scout ^ out) & 1);
+  return 0;
+}
+
+VCBDMSTATUS vfxfDifenc4800(VCZTXMEM* t) {
+  t->encout = static_cast<uint16_t>(((t->encout & 3) + vfxtGraymap4LUT[t->scout & 3]) & 3);
+  return 0;
+}
+
+VCBDMSTATUS vfxfDifdec4800(VCZRXMEM* r, VCZBUF*) {
+  r->descin = vfxtGrayunmap4LUT[(r->decin - r->decreg) & 3];
+  r->decreg = r->decin;
+  return 0;
+}
+
+const VFXRATEPARM& vfxfRateParam(uint16_t code) {
+  static const VFXRATEPARM kRows[4] = {
+      {1200, 2, 3, vfxtSig4800LUT, 4, vfxtTrn27LUT, vcf27Scram2, vfxfDifenc4800, vcf27Descram2, vfxfDifdec4800},
+      {1600, 3, 7, vfxtSig8PskLUT, 8, vfxtTrn27LUT, vcf27Scram3, vfxfDifenc7200, vcf27Descram3, vfxfDifdec7200},
+      {2400, 3, 7, vfxtSig7200LUT, 8, vfxtTrn7200LUT, v32gpcscr3, vfxfDifenc7200, v32gpcdes3, vfxfDifdec7200},
+      {2400, 4, 15, vfxtSig9600LUT, 16, vfxtTrn9600LUT, v32gpcscr4, vfxfDifenc9600, v32gpcdes4, vfxfDifdec9600},
+  };
+  return kRows[code > 3 ? 3 : code];
 }
 
 VCBDMSTATUS vfxfDifenc9600(VCZTXMEM* t) {

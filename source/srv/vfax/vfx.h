@@ -108,9 +108,9 @@ struct V17ZTX {
 struct V17ZT3PARM {
   VCZRESAMPLE T3ResampParam;
   int16_t inHist[33];       // 8000/s history in front of the frame
-  int16_t timLine[34 + 16 + 96];  // timing input: history, carried samples, this frame
+  int16_t timLine[34 + 16 + 112];  // timing input: history, carried samples, this frame (up to 9600/s)
   int16_t timCount;         // samples in timLine after the history
-  int16_t eqLine[62 + 3 + 96];  // equaliser input: history, carried samples, this frame
+  int16_t eqLine[71 + 6 + 112];  // equaliser input: history, carried samples, this frame
   int16_t eqCount;
 };
 
@@ -128,7 +128,7 @@ struct V17ZDEMOD {
 // The 2T/3 demodulator of the 7200/9600 bit/s receiver with its mixer, T/3 line and taps.
 struct V29ZDEMOD {
   VCZDEMOD2T3 dem;
-  int16_t mixer[2 * (16 + 3 + 1)];
+  int16_t mixer[2 * (16 + 6 + 1)];
   int16_t t3[2 * 35];
   int32_t coeff[2 * 18];
 };

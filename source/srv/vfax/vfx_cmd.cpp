@@ -107,7 +107,6 @@ HAPIRESULT handle(VFXLOCLMEM* m, HSFMSG* msg, bool v17Handler) {
         if (v17Handler) {
           v17StartTx(m, msg->std.op1);
         } else {
-          if (m->v17zRegs.hsxrate < HSV29_7200) return kRefused;  // the 2400/4800 bit/s modem is not built
           vfxStartTx(m, msg->std.op1);
         }
       } else if (m->v17zState.status & VFX_TRANSMITTING) {
@@ -121,7 +120,6 @@ HAPIRESULT handle(VFXLOCLMEM* m, HSFMSG* msg, bool v17Handler) {
         if (v17Handler) {
           v17StartRx(m, msg->std.op1);
         } else {
-          if (m->v17zRegs.hsxrate < HSV29_7200) return kRefused;  // the 2400/4800 bit/s modem is not built
           vfxStartRx(m, msg->std.op1);
         }
       } else if (m->v17zState.status & VFX_RECEIVING) {

@@ -15,6 +15,31 @@ extern const VCZCOMPLEX vfxtTrn9600LUT[4];
 extern const VCZCOMPLEX vfxtTrn7200LUT[4];
 extern const uint16_t vfxtGraymapLUT[8];
 extern const uint16_t vfxtGrayunmapLUT[8];
+extern const VCZCOMPLEX vfxtSig4800LUT[4];
+extern const VCZCOMPLEX vfxtSig8PskLUT[8];
+extern const VCZCOMPLEX vfxtTrn27LUT[4];
+extern const uint16_t vfxtGraymap4LUT[4];
+extern const uint16_t vfxtGrayunmap4LUT[4];
+extern const int16_t vfxgTxbandpassfilt27l[72];
+extern const int16_t vfxgTxbandpassfilt27h[72];
+
+// Per rate code (desiredrate 0: 2400, 1: 4800, 2: 7200, 3: 9600 bit/s).
+struct VFXRATEPARM {
+  uint16_t baud;
+  uint16_t numbits;
+  uint16_t bmask;
+  const VCZCOMPLEX* stab;
+  int16_t npts;
+  const VCZCOMPLEX* trn;
+  VCTXSTAGEF scram;
+  VCTXSTAGEF difenc;
+  VCRXSTAGEF descram;
+  VCRXSTAGEF difdec;
+};
+const VFXRATEPARM& vfxfRateParam(uint16_t code);
+VCBDMSTATUS vfxfDifenc4800(VCZTXMEM* txmem);
+VCBDMSTATUS vfxfDifdec4800(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS v27fTxpn127(VCZTXMEM* txmem);
 
 struct VFAXRATECONV {
   uint16_t rate;

@@ -166,4 +166,54 @@ TEST(VfxOracle, OurV29ReceiverDecodesTheIndependentTransmitter) {
   }
 }
 
+TEST(VfxOracle, V27terBothWaysWithTheIndependentModem) {
+  for (auto [reg, bps] : {std::pair<uint16_t, int>{HSV27TER_2400, 2400}, {HSV27TER_4800, 4800}}) {
+    // ours to the independent receiver
+    open(&vfxarc);
+    setRate(reg);
+    command(VFX_ENABLE_CMD, 1, 0);
+    const auto bits = randomBits(2400, unsigned(bps));
+    auto audio = transmit(1, bits);
+    close();
+    Collect c;
+    v27ter_rx_state_t* rx = v27ter_rx_init(nullptr, bps, Collect::put, &c);
+    audio.insert(audio.end(), 8000, 0);
+    v27ter_rx(rx, audio.data(), int(audio.size()));
+    v27ter_rx_free(rx);
+    EXPECT_TRUE(c.trained) << bps;
+    EXPECT_EQ(bestErrors(bits, c.bits, 8), 0) << bps << ", received " << c.bits.size();
+
+    // the independent transmitter to ours
+    const auto bits2 = randomBits(2400, unsigned(bps + 1));
+    struct Src {
+      const std::vector<uint8_t>* b;
+      size_t at;
+    } src{&bits2, 0};
+    v27ter_tx_state_t* tx = v27ter_tx_init(nullptr, bps, false,
+                                           [](void* u) -> int {
+                                             auto* s = static_cast<Src*>(u);
+                                             return s->at < s->b->size() ? int((*s->b)[s->at++])
+                                                                         : int(SIG_STATUS_END_OF_DATA);
+                                           },
+                                           &src);
+    std::vector<int16_t> a2(8000 * 4, 0);
+    const int n = v27ter_tx(tx, a2.data(), int(a2.size()));
+    a2.resize(size_t(n));
+    v27ter_tx_free(tx);
+    open(&vfxarc);
+    setRate(reg);
+    command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
+    command(VFX_ENABLE_CMD, 1, 0);
+    command(VFX_RX_CMD, HSGFAXRXCFGECMDATA, 0);
+    world().ingressIbd.clear();
+    world().ingressIn.insert(world().ingressIn.end(), 800, 0);
+    world().ingressIn.insert(world().ingressIn.end(), a2.begin(), a2.end());
+    world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
+    drain(10);
+    const auto got = receivedBits();
+    EXPECT_EQ(bestErrors(bits2, got, 8), 0) << bps << ", received " << got.size();
+    close();
+  }
+}
+
 }  // namespace
