@@ -90,7 +90,7 @@ enum V17EEVENT : int32_t {
   e_CD = 13,
 };
 
-using V17ZSTMEV = VCZSTMROW<1>;
+
 
 struct V17ZSTM {
   const V17ZSTMEV* stp;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <random>
 #include <utility>
@@ -47,6 +48,21 @@ int bestErrors(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& got
     best = std::min(best, e);
   }
   return best;
+}
+
+// White noise `snr` dB below the signal's power (over its non-silent samples).
+void addNoise(std::vector<int16_t>& a, int seed, double snr = 20.0) {
+  double p = 0;
+  size_t n = 0;
+  for (int16_t v : a)
+    if (v != 0) {
+      p += double(v) * v;
+      ++n;
+    }
+  const double sigma = std::sqrt(p / double(n ? n : 1) / std::pow(10.0, snr / 10));
+  std::mt19937 rng{static_cast<unsigned>(seed)};
+  std::normal_distribution<double> g(0, sigma);
+  for (int16_t& v : a) v = int16_t(std::clamp(std::lround(v + g(rng)), -32768L, 32767L));
 }
 
 struct RateCase {
@@ -114,7 +130,7 @@ TEST(VfxOracle, OurReceiverTrainsOnTheIndependentTransmitter) {
   }
 }
 
-TEST(VfxOracle, IndependentReceiverDecodesOurV29Transmitter) {
+TEST(VfxOracle, IndependentReceiverDecodesOurV29TransmitterAt20dB) {
   for (auto [reg, bps] : {std::pair<uint16_t, int>{HSV29_7200, 7200}, {HSV29_9600, 9600}}) {
     open(&vfxarc);
     setRate(reg);
@@ -122,6 +138,7 @@ TEST(VfxOracle, IndependentReceiverDecodesOurV29Transmitter) {
     const auto bits = randomBits(4000, unsigned(bps));
     auto audio = transmit(1, bits);
     close();
+    addNoise(audio, bps);
     Collect c;
     v29_rx_state_t* rx = v29_rx_init(nullptr, bps, Collect::put, &c);
     audio.insert(audio.end(), 8000, 0);
@@ -132,7 +149,7 @@ TEST(VfxOracle, IndependentReceiverDecodesOurV29Transmitter) {
   }
 }
 
-TEST(VfxOracle, OurV29ReceiverDecodesTheIndependentTransmitter) {
+TEST(VfxOracle, OurV29ReceiverDecodesTheIndependentTransmitterAt20dB) {
   for (auto [reg, bps] : {std::pair<uint16_t, int>{HSV29_7200, 7200}, {HSV29_9600, 9600}}) {
     const auto bits = randomBits(4000, unsigned(bps + 1));
     struct Src {
@@ -149,6 +166,7 @@ TEST(VfxOracle, OurV29ReceiverDecodesTheIndependentTransmitter) {
     const int n = v29_tx(tx, audio.data(), int(audio.size()));
     audio.resize(size_t(n));
     v29_tx_free(tx);
+    addNoise(audio, bps + 1);
     open(&vfxarc);
     setRate(reg);
     command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
@@ -166,6 +184,8 @@ TEST(VfxOracle, OurV29ReceiverDecodesTheIndependentTransmitter) {
   }
 }
 
+// At 2400 and 4800 bit/s the independent receiver takes our signal at 30 dB and ours takes its
+// signal at 25 dB; below that the training does not hold in one direction or the other.
 TEST(VfxOracle, V27terBothWaysWithTheIndependentModem) {
   for (auto [reg, bps] : {std::pair<uint16_t, int>{HSV27TER_2400, 2400}, {HSV27TER_4800, 4800}}) {
     // ours to the independent receiver
@@ -175,6 +195,7 @@ TEST(VfxOracle, V27terBothWaysWithTheIndependentModem) {
     const auto bits = randomBits(2400, unsigned(bps));
     auto audio = transmit(1, bits);
     close();
+    addNoise(audio, bps, 30.0);
     Collect c;
     v27ter_rx_state_t* rx = v27ter_rx_init(nullptr, bps, Collect::put, &c);
     audio.insert(audio.end(), 8000, 0);
@@ -200,6 +221,7 @@ TEST(VfxOracle, V27terBothWaysWithTheIndependentModem) {
     const int n = v27ter_tx(tx, a2.data(), int(a2.size()));
     a2.resize(size_t(n));
     v27ter_tx_free(tx);
+    addNoise(a2, bps + 1, 25.0);
     open(&vfxarc);
     setRate(reg);
     command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
