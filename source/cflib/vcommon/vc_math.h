@@ -47,6 +47,8 @@ extern const uint32_t vcrxInterpIncHigh[7];
 extern const uint32_t vcrxInterpIncLow[7];
 
 void vcfInitResample(int16_t index, VCZRESAMPLE* rs);
+// The caller keeps 33 samples of history in front of the block: 31 for the interpolator and two
+// for the position, which may start a block up to two samples before its first sample.
 int16_t vcfResample(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp, VCZBUF* outSampBufp,
                     VCZRESAMPLE* rs);
 // One interpolated sample at an 8.24 position relative to base (the phase blend of both

@@ -141,6 +141,16 @@ int32_t vcfdetRTC_init(void* ctx) {
   return 0;
 }
 
+[[maybe_unused]] int32_t vcfdetEOL_init(void* ctx) {
+  lookFor(P(ctx), VCEOL);
+  return 0;
+}
+
+[[maybe_unused]] int32_t vcfdetTCF_init(void* ctx) {
+  lookFor(P(ctx), VCTCF);
+  return 0;
+}
+
 }  // namespace
 
 int32_t vcfFreePkt(void* ctx) {

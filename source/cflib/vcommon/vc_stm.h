@@ -40,6 +40,10 @@ struct VCZSTMEVQN {
   int32_t q[L];
 };
 using VCZSTMEVQ = VCZSTMEVQN<8>;
+using V17ZSTMEVQ = VCZSTMEVQN<8>;
+using VFAXZSTMEVQ = VCZSTMEVQN<8>;
+using V17ZSTMEV = VCZSTMROW<1>;
+using VFAXZSTMEV = VCZSTMROW<1>;
 
 const void* vcfStmEventHandlerX(const void* state, VCESTMEVT event, void* context, uint16_t rowBytes,
                                 int16_t numActions);
@@ -75,6 +79,12 @@ template <uint16_t L>
 void vcfStmPutEvent(VCZSTMEVQN<L>* q, VCESTMEVT event) {
   q->q[q->woff & (q->len - 1)] = event;
   q->woff = static_cast<uint16_t>(q->woff + 1);
+}
+
+// Appends a value to a ring of the event-queue shape.
+template <uint16_t L>
+void vcfCbfPut(VCZSTMEVQN<L>* q, int32_t value) {
+  vcfStmPutEvent(q, value);
 }
 
 // One pass of a machine: offer every queued event to the state reached so far, then run row 0 of

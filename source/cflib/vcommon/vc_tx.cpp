@@ -78,7 +78,9 @@ void vcfSetTxAmplitude32(VCZMOD* mod, int16_t value) {
 }
 
 void vcfInitTxParam32(VCZMOD* mod, int16_t amplitude) {
-  mod->interpSampPos = 0x1F000000;  // 31 samples of history in front
+  // 31 samples of history in front, plus one guard sample below them: between symbols the
+  // position may fall to just above 30, where the 32-tap read would reach one sample lower.
+  mod->interpSampPos = 0x20000000;
   mod->interpSampPosLow = 0;
   mod->interpSampInc = 0x00E66666;  // 0.9 = 7200 / 8000
   mod->interpSampIncLow = 0x66666666;
@@ -88,7 +90,7 @@ void vcfInitTxParam32(VCZMOD* mod, int16_t amplitude) {
   mod->carrierPhase = 0;
   mod->passBandCoeffp = vcgTxbandpassfilt32;
   vcfSetTxAmplitude32(mod, amplitude);
-  for (int i = 0; i < mod->numSample + 31; ++i) mod->t3Samples[i] = 0;
+  for (int i = 0; i < mod->numSample + 32; ++i) mod->t3Samples[i] = 0;
 }
 
 void vcfInitFastBulkDly(const int16_t* base, const int16_t* wrp, int16_t len, VCZFASTBULKDLYHDL* hdl,
@@ -134,13 +136,13 @@ void vcfpulseShape(VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
     const int blk = mod->numSample - 1 - k;
     const int32_t y = vcfConv(re, realBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1)) -
                       vcfConv(im, imagBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1));
-    mod->t3Samples[32 + k] = sat16(y);
+    mod->t3Samples[33 + k] = sat16(y);
   }
   ++hdl->fstRdp;
 }
 
 void vcfTxRsmp(int16_t** out, VCZMOD* mod) {
-  const int32_t limit = mod->numSample + 31;
+  const int32_t limit = mod->numSample + 32;
   for (;;) {
     uint32_t hi = mod->interpSampPos, lo = mod->interpSampPosLow;
     add64(hi, lo, mod->interpSampInc, mod->interpSampIncLow);
@@ -150,7 +152,7 @@ void vcfTxRsmp(int16_t** out, VCZMOD* mod) {
     const int32_t y = vcfInterpAt(&mod->t3Samples[intPart(hi)], hi);
     *(*out)++ = sat16((y * mod->amplitude) >> 13);
   }
-  for (int i = 0; i < 32; ++i) mod->t3Samples[i] = mod->t3Samples[mod->numSample + i];
+  for (int i = 0; i < 33; ++i) mod->t3Samples[i] = mod->t3Samples[mod->numSample + i];
   mod->interpSampPos -= static_cast<uint32_t>(mod->numSample) << 24;
 }
 

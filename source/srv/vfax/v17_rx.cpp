@@ -422,12 +422,15 @@ void frontEnd(VFXLOCLMEM* m, const int16_t* frame) {
     t.eqCount = 0;
     m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXRESAMP);
   }
-  int16_t in[31 + 80];
+  // 31 samples of history for the 32-tap interpolator and two more: between frames the
+  // resampler's position may fall up to two samples below the frame's first sample.
+  constexpr int kHist = sizeof(t.inHist) / sizeof(t.inHist[0]);
+  int16_t in[kHist + 80];
   std::memcpy(in, t.inHist, sizeof(t.inHist));
-  std::memcpy(in + 31, frame, 80 * sizeof(int16_t));
+  std::memcpy(in + kHist, frame, 80 * sizeof(int16_t));
   std::memcpy(t.inHist, in + 80, sizeof(t.inHist));
   int16_t* fresh = t.timLine + kTimHist + t.timCount;
-  VCZBUF rd{in + 31, in, nullptr}, wr{in + 111, nullptr, nullptr}, ob{fresh, fresh, nullptr};
+  VCZBUF rd{in + kHist, in, nullptr}, wr{in + kHist + 80, nullptr, nullptr}, ob{fresh, fresh, nullptr};
   const int16_t n = vcfResample(&rd, &wr, &ob, &t.T3ResampParam);
   VCZBUF g{fresh, fresh, nullptr}, gw{fresh + n, nullptr, nullptr};
   vcfMultGain(&g, &gw, static_cast<int16_t>(rx.gain));

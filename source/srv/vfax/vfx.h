@@ -90,7 +90,7 @@ enum V17EEVENT : int32_t {
   e_CD = 13,
 };
 
-using V17ZSTMEV = VCZSTMROW<1>;
+
 
 struct V17ZSTM {
   const V17ZSTMEV* stp;
@@ -107,10 +107,10 @@ struct V17ZTX {
 
 struct V17ZT3PARM {
   VCZRESAMPLE T3ResampParam;
-  int16_t inHist[31];       // 8000/s history in front of the frame
-  int16_t timLine[34 + 16 + 96];  // timing input: history, carried samples, this frame
+  int16_t inHist[33];       // 8000/s history in front of the frame
+  int16_t timLine[34 + 16 + 112];  // timing input: history, carried samples, this frame (up to 9600/s)
   int16_t timCount;         // samples in timLine after the history
-  int16_t eqLine[62 + 3 + 96];  // equaliser input: history, carried samples, this frame
+  int16_t eqLine[71 + 6 + 112];  // equaliser input: history, carried samples, this frame
   int16_t eqCount;
 };
 
@@ -125,6 +125,14 @@ struct V17ZDEMOD {
   V17EQMEM eqMem;
 };
 
+// The 2T/3 demodulator of the 7200/9600 bit/s receiver with its mixer, T/3 line and taps.
+struct V29ZDEMOD {
+  VCZDEMOD2T3 dem;
+  int16_t mixer[2 * (16 + 6 + 1)];
+  int16_t t3[2 * 35];
+  int32_t coeff[2 * 18];
+};
+
 struct V17ZRX {
   VCZTIMADJ v17zTimAdjParam;
   V17ZT3PARM v17zT3Param;
@@ -132,6 +140,7 @@ struct V17ZRX {
   VCZAGC v17zAgcGain;
   uint16_t gain;  // Q10
   VCZVITERBI32 v17zVitParam;
+  V29ZDEMOD v29zDemod;
 };
 
 struct V17LOCLUNION {

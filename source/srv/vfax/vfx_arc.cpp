@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "qrn/qrn.h"
-#include "vfx.h"
+#include "vfx_pump.h"
 
 void v17fBlkTsk(VFXLOCLMEM* m, const int16_t* frame);
 
@@ -70,7 +70,10 @@ void vfxIngress(HSFSRVOBJ service) {
   if (!(m->v17zState.status & VFX_ENABLED)) return;
   queueHigh(m);
   if (hsfFrmPeriodGet() != 80) return;  // the pumps work on 10 ms frames
-  if (m->v17zRegs.hsxrate > HSV29_9600) v17fBlkTsk(m, frameSamples());
+  if (m->v17zRegs.hsxrate > HSV29_9600)
+    v17fBlkTsk(m, frameSamples());
+  else
+    vfxfBlkTsk(m, frameSamples());
 }
 
 void vfxEgress(HSFSRVOBJ service) {

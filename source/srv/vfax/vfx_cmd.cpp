@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "lhapi.h"
-#include "vfx.h"
+#include "vfx_pump.h"
 
 namespace {
 
@@ -104,8 +104,11 @@ HAPIRESULT handle(VFXLOCLMEM* m, HSFMSG* msg, bool v17Handler) {
       if (!enabled(m)) return kRefused;
       if (msg->std.op1 != 0) {
         if (busy(m)) return 0;
-        if (!v17Handler) return kRefused;  // the 2400 to 9600 bit/s pump is not built
-        v17StartTx(m, msg->std.op1);
+        if (v17Handler) {
+          v17StartTx(m, msg->std.op1);
+        } else {
+          vfxStartTx(m, msg->std.op1);
+        }
       } else if (m->v17zState.status & VFX_TRANSMITTING) {
         m->v17zClientCmd = msg->std;
       }
@@ -114,8 +117,11 @@ HAPIRESULT handle(VFXLOCLMEM* m, HSFMSG* msg, bool v17Handler) {
       if (!enabled(m)) return kRefused;
       if (msg->std.op1 != 0) {
         if (busy(m)) return 0;
-        if (!v17Handler) return kRefused;
-        v17StartRx(m, msg->std.op1);
+        if (v17Handler) {
+          v17StartRx(m, msg->std.op1);
+        } else {
+          vfxStartRx(m, msg->std.op1);
+        }
       } else if (m->v17zState.status & VFX_RECEIVING) {
         m->v17zClientCmd = msg->std;
       }

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <random>
+#include <utility>
 
 extern "C" {
 #include <spandsp.h>
@@ -48,6 +50,28 @@ int bestErrors(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& got
   return best;
 }
 
+// White noise `snr` dB below the signal's power (over its non-silent samples); with `signalOnly`
+// only from the first to the last non-silent sample, so that a receiver that starts training on
+// noise alone does not see any.
+void addNoise(std::vector<int16_t>& a, int seed, double snr = 20.0, bool signalOnly = false) {
+  double p = 0;
+  size_t n = 0;
+  for (int16_t v : a)
+    if (v != 0) {
+      p += double(v) * v;
+      ++n;
+    }
+  const double sigma = std::sqrt(p / double(n ? n : 1) / std::pow(10.0, snr / 10));
+  std::mt19937 rng{static_cast<unsigned>(seed)};
+  std::normal_distribution<double> g(0, sigma);
+  size_t from = 0, to = a.size();
+  if (signalOnly) {
+    while (from < a.size() && a[from] == 0) ++from;
+    while (to > from && a[to - 1] == 0) --to;
+  }
+  for (size_t i = from; i < to; ++i) a[i] = int16_t(std::clamp(std::lround(a[i] + g(rng)), -32768L, 32767L));
+}
+
 struct RateCase {
   uint16_t reg;
   int bps;
@@ -86,7 +110,7 @@ TEST(VfxOracle, OurReceiverTrainsOnTheIndependentTransmitter) {
     v17_tx_state_t* tx = v17_tx_init(nullptr, rc.bps, false,
                                      [](void* u) -> int {
                                        auto* s = static_cast<Src*>(u);
-                                       return s->at < s->b->size() ? (*s->b)[s->at++] : SIG_STATUS_END_OF_DATA;
+                                       return s->at < s->b->size() ? int((*s->b)[s->at++]) : int(SIG_STATUS_END_OF_DATA);
                                      },
                                      &src);
     std::vector<int16_t> audio(8000 * 6, 0);
@@ -109,6 +133,114 @@ TEST(VfxOracle, OurReceiverTrainsOnTheIndependentTransmitter) {
     EXPECT_TRUE(data) << rc.bps;
     ::testing::Test::RecordProperty("bit_errors_independent_to_ours_" + std::to_string(rc.bps),
                                     bestErrors(bits, got, 64));
+    close();
+  }
+}
+
+TEST(VfxOracle, IndependentReceiverDecodesOurV29TransmitterAt20dB) {
+  for (auto [reg, bps] : {std::pair<uint16_t, int>{HSV29_7200, 7200}, {HSV29_9600, 9600}}) {
+    open(&vfxarc);
+    setRate(reg);
+    command(VFX_ENABLE_CMD, 1, 0);
+    const auto bits = randomBits(4000, unsigned(bps));
+    auto audio = transmit(1, bits);
+    close();
+    addNoise(audio, bps);
+    Collect c;
+    v29_rx_state_t* rx = v29_rx_init(nullptr, bps, Collect::put, &c);
+    audio.insert(audio.end(), 8000, 0);
+    v29_rx(rx, audio.data(), int(audio.size()));
+    v29_rx_free(rx);
+    EXPECT_TRUE(c.trained) << bps;
+    EXPECT_EQ(bestErrors(bits, c.bits, 8), 0) << bps << ", received " << c.bits.size();
+  }
+}
+
+TEST(VfxOracle, OurV29ReceiverDecodesTheIndependentTransmitterAt20dB) {
+  for (auto [reg, bps] : {std::pair<uint16_t, int>{HSV29_7200, 7200}, {HSV29_9600, 9600}}) {
+    const auto bits = randomBits(4000, unsigned(bps + 1));
+    struct Src {
+      const std::vector<uint8_t>* b;
+      size_t at;
+    } src{&bits, 0};
+    v29_tx_state_t* tx = v29_tx_init(nullptr, bps, false,
+                                     [](void* u) -> int {
+                                       auto* s = static_cast<Src*>(u);
+                                       return s->at < s->b->size() ? int((*s->b)[s->at++]) : int(SIG_STATUS_END_OF_DATA);
+                                     },
+                                     &src);
+    std::vector<int16_t> audio(8000 * 3, 0);
+    const int n = v29_tx(tx, audio.data(), int(audio.size()));
+    audio.resize(size_t(n));
+    v29_tx_free(tx);
+    addNoise(audio, bps + 1);
+    open(&vfxarc);
+    setRate(reg);
+    command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
+    command(VFX_ENABLE_CMD, 1, 0);
+    command(VFX_RX_CMD, HSGFAXRXCFGECMDATA, 0);
+    world().ingressIbd.clear();
+    world().ingressIn.insert(world().ingressIn.end(), 800, 0);
+    world().ingressIn.insert(world().ingressIn.end(), audio.begin(), audio.end());
+    world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
+    drain(10);
+    const auto got = receivedBits();
+    EXPECT_EQ(bestErrors(bits, got, 8), 0) << bps << ", received " << got.size();
+    EXPECT_GE(got.size(), bits.size()) << bps;
+    close();
+  }
+}
+
+// At 2400 and 4800 bit/s the independent receiver takes our signal at 20 dB (it starts training on
+// noise alone, so the silence around the signal stays clean) and ours takes its signal at 25 dB.
+TEST(VfxOracle, V27terBothWaysWithTheIndependentModem) {
+  for (auto [reg, bps] : {std::pair<uint16_t, int>{HSV27TER_2400, 2400}, {HSV27TER_4800, 4800}}) {
+    // ours to the independent receiver
+    open(&vfxarc);
+    setRate(reg);
+    command(VFX_ENABLE_CMD, 1, 0);
+    const auto bits = randomBits(2400, unsigned(bps));
+    auto audio = transmit(1, bits);
+    close();
+    addNoise(audio, bps, 20.0, true);
+    Collect c;
+    v27ter_rx_state_t* rx = v27ter_rx_init(nullptr, bps, Collect::put, &c);
+    audio.insert(audio.end(), 8000, 0);
+    v27ter_rx(rx, audio.data(), int(audio.size()));
+    v27ter_rx_free(rx);
+    EXPECT_TRUE(c.trained) << bps;
+    EXPECT_EQ(bestErrors(bits, c.bits, 8), 0) << bps << ", received " << c.bits.size();
+
+    // the independent transmitter to ours
+    const auto bits2 = randomBits(2400, unsigned(bps + 1));
+    struct Src {
+      const std::vector<uint8_t>* b;
+      size_t at;
+    } src{&bits2, 0};
+    v27ter_tx_state_t* tx = v27ter_tx_init(nullptr, bps, false,
+                                           [](void* u) -> int {
+                                             auto* s = static_cast<Src*>(u);
+                                             return s->at < s->b->size() ? int((*s->b)[s->at++])
+                                                                         : int(SIG_STATUS_END_OF_DATA);
+                                           },
+                                           &src);
+    std::vector<int16_t> a2(8000 * 4, 0);
+    const int n = v27ter_tx(tx, a2.data(), int(a2.size()));
+    a2.resize(size_t(n));
+    v27ter_tx_free(tx);
+    addNoise(a2, bps + 1, 25.0);
+    open(&vfxarc);
+    setRate(reg);
+    command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
+    command(VFX_ENABLE_CMD, 1, 0);
+    command(VFX_RX_CMD, HSGFAXRXCFGECMDATA, 0);
+    world().ingressIbd.clear();
+    world().ingressIn.insert(world().ingressIn.end(), 800, 0);
+    world().ingressIn.insert(world().ingressIn.end(), a2.begin(), a2.end());
+    world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
+    drain(10);
+    const auto got = receivedBits();
+    EXPECT_EQ(bestErrors(bits2, got, 8), 0) << bps << ", received " << got.size();
     close();
   }
 }

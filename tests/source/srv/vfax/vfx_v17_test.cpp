@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 #include "vfx_test_util.h"
@@ -92,13 +93,48 @@ std::vector<uint8_t> randomBits(size_t n, unsigned seed) {
   return b;
 }
 
+// The line between the two: noise at an SNR (0: none) and a sampling clock running fast by
+// `ppm` (linear interpolation).
+struct Line {
+  double snrDb = 0;
+  double ppm = 0;
+};
+
+std::vector<int16_t> impair(const std::vector<int16_t>& a, const Line& line) {
+  std::vector<int16_t> out;
+  if (line.ppm != 0) {
+    const double step = 1.0 + line.ppm * 1e-6;
+    for (double t = 0; t + 1 < double(a.size()); t += step) {
+      const size_t i = size_t(t);
+      const double f = t - double(i);
+      out.push_back(int16_t(std::lround(a[i] * (1 - f) + a[i + 1] * f)));
+    }
+  } else {
+    out = a;
+  }
+  if (line.snrDb > 0) {
+    double p = 0;
+    size_t active = 0;
+    for (int16_t v : out)
+      if (v != 0) {
+        p += double(v) * v;
+        ++active;
+      }
+    const double sigma = std::sqrt(p / double(active ? active : 1) / std::pow(10.0, line.snrDb / 10));
+    std::mt19937 rng(11);
+    std::normal_distribution<double> g(0, sigma);
+    for (int16_t& v : out) v = int16_t(std::clamp(std::lround(v + g(rng)), -32768L, 32767L));
+  }
+  return out;
+}
+
 // Our transmitter's audio into our receiver; returns the bits delivered.
 std::vector<uint8_t> loop(uint16_t rate, uint16_t txOp, uint16_t rxCfg, const std::vector<uint8_t>& bits,
-                          std::vector<uint16_t>* events = nullptr) {
+                          std::vector<uint16_t>* events = nullptr, const Line& line = {}) {
   open(&vfxarc);
   setRate(rate);
   command(VFX_ENABLE_CMD, 1, 0);
-  auto audio = transmit(txOp, bits);
+  auto audio = impair(transmit(txOp, bits), line);
   close();
   open(&vfxarc);
   setRate(rate);
@@ -184,6 +220,59 @@ TEST_F(Vfx, PageAfterTheShortTrainingFollowsATrainingCheck) {
     EXPECT_NE(std::find(ev.begin(), ev.end(), VFX_RXTRAIN_EVT), ev.end());
     const auto got = receivedBits();
     EXPECT_EQ(bestErrors(bits, got, 32), 0) << "rate " << rate << ", received " << got.size();
+    close();
+  }
+  open(&vfxarc);
+}
+
+TEST_F(Vfx, NoiseAtTwentyDecibelsAndADriftingClockCostNoBits) {
+  close();
+  for (uint16_t rate : {HSV17_7200, HSV17_9600, HSV17_12000, HSV17_14400}) {
+    const auto bits = randomBits(6000, rate + 3);
+    const auto noisy = loop(rate, 3, HSGFAXRXCFGEXTECMDATA, bits, nullptr, Line{20.0, 0});
+    EXPECT_EQ(bestErrors(bits, noisy, 32), 0) << "rate " << rate << " at 20 dB";
+  }
+  for (double ppm : {-20.0, 20.0}) {
+    const auto bits = randomBits(20000, 5);  // 1.4 s of data after 1.4 s of training
+    const auto got = loop(HSV17_14400, 3, HSGFAXRXCFGEXTECMDATA, bits, nullptr, Line{0, ppm});
+    EXPECT_EQ(bestErrors(bits, got, 32), 0) << ppm << " ppm, received " << got.size();
+  }
+  open(&vfxarc);
+}
+
+TEST_F(Vfx, V27terAndV29PageAt20dBAndTrainingCheckBetweenOurOwnModems) {
+  close();
+  for (uint16_t rate : {HSV27TER_2400, HSV27TER_4800, HSV29_7200, HSV29_9600}) {
+    const auto bits = randomBits(4000, rate + 11);
+    const auto got = loop(rate, 1, HSGFAXRXCFGECMDATA, bits, nullptr, Line{20.0, 0});
+    EXPECT_EQ(bestErrors(bits, got, 8), 0) << "rate " << rate << ", received " << got.size();
+    // the training check: 1.5 s of zeros, counted without a one
+    std::vector<uint16_t> ev;
+    open(&vfxarc);
+    setRate(rate);
+    command(VFX_ENABLE_CMD, 1, 0);
+    const auto tcf = transmit(2, {});
+    const auto [first, last] = activeSpan(tcf);
+    const double baud = rate == HSV27TER_2400 ? 1200.0 : (rate == HSV27TER_4800 ? 1600.0 : 2400.0);
+    const double symbols = rate <= HSV27TER_4800 ? 50 + 1074 + 8 + baud * 1.5 : 128 + 384 + 48 + 3600;
+    // within a few symbols: the first and last samples of the six-symbol pulses are tiny
+    EXPECT_NEAR(double(last - first), symbols * 8000.0 / baud, rate <= HSV27TER_4800 ? 80.0 : 40.0);
+    close();
+    open(&vfxarc);
+    setRate(rate);
+    command(VFX_ENABLE_CMD, 1, 0);
+    command(VFX_RX_CMD, HSGFAXRXCFGTCFDATA, 0);
+    world().ingressIbd.clear();
+    world().ingressIn.insert(world().ingressIn.end(), tcf.begin(), tcf.end());
+    world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
+    drain(10);
+    bool done = false;
+    for (const Ibd& e : world().ingressIbd)
+      if (e.header == VFX_TCFDONE_EVT) {
+        done = true;
+        EXPECT_EQ(e.op1, 0) << "ones in the training check";
+      }
+    EXPECT_TRUE(done) << rate;
     close();
   }
   open(&vfxarc);

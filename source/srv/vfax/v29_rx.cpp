@@ -1,0 +1,481 @@
+// The 7200/9600 bit/s receiver (V.29): front end, alternation and phase-reversal detection,
+// training on the known sequence with the 2T/3 equaliser, scrambled ones, TCF or page data, and
+// the carrier-loss detector.
+#include <algorithm>
+#include <cstring>
+
+#include "vc_code.h"
+#include "vfx_pump.h"
+
+namespace {
+
+VFXLOCLMEM* M(void* ctx) { return static_cast<VFXLOCLMEM*>(ctx); }
+
+enum : int32_t { f_waitDone = 1, f_SDet = 5, f_gainDone = 6, f_phRevSDet = 7, f_TCF = 8, f_data = 9, f_noCarrier = 10, f_CD = 11 };
+
+constexpr int kTimHist = 34;
+constexpr int kEqHist = 71;
+
+// Modem parameters by type: V.29, V.27ter 4800, V.27ter 2400.
+struct VFAXZMODEMPARAM {
+  int16_t sampPerSym;
+  int16_t carrierParam;
+  const VCZ2T3INIT* demodInitLUTp;
+  int16_t resampleParam;  // index of the receive resampler
+};
+
+// Gear shifts of the 2T/3 equaliser: fast at first, then finer, loop gains as the T/3 receiver's.
+const VCZGS vfxtv29gs[] = {{200, 0, 300, 800, 0}, {600, -1, 300, 800, 0}, {-1, -2, 400, 200, 0}};
+const VCZ2T3INIT vfxtv29init = {3, 16, -15474, 17, vcT3LPF, vfxtv29gs};
+const VCZ2T3INIT vfxtv27Hinit = {6, 16, -12288, 11, vcT3LPF, vfxtv29gs};
+const VCZ2T3INIT vfxtv27Linit = {6, 16, -16384, 11, vcT3LPF, vfxtv29gs};
+const VFAXZMODEMPARAM vfxtModemParamLUT[3] = {
+    {3, 15474, &vfxtv29init, 0}, {6, 12288, &vfxtv27Hinit, 4}, {6, 16384, &vfxtv27Linit, 0}};
+const VFAXZMODEMPARAM& mp(const VFXLOCLMEM* m) { return vfxtModemParamLUT[m->modemType > 2 ? 0 : m->modemType]; }
+
+// Band-edge timing filters for 500 and 2900 Hz (a 1700 Hz carrier at 2400 baud), in the form of
+// the 1600 and 1800 Hz rows, with the edge resonators moved to these frequencies.
+const int16_t vfxtiming_acq[6] = {-26305, -15735, 29103, 18600, -13500, -27253};
+const int16_t vfxtiming[6] = {-26708, -16220, 29548, 18930, -13750, -28094};
+
+using V29RX = V29ZDEMOD;
+V29RX& rx29(VFXLOCLMEM* m) { return m->u.rx.v29zDemod; }
+VCZDEMOD2T3& demod(VFXLOCLMEM* m) { return rx29(m).dem; }
+const VFXRATEPARM& rp(const VFXLOCLMEM* m) { return vfxfRateParam(m->desiredrate); }
+bool v27(const VFXLOCLMEM* m) { return m->desiredrate <= 1; }
+const VCZCOMPLEX* trainTable(const VFXLOCLMEM* m) { return rp(m).trn; }
+const VCZCOMPLEX* sigTable(const VFXLOCLMEM* m) { return rp(m).stab; }
+
+
+
+VFXLOCLMEM* fromBaud(VCZBAUD* b) {
+  return reinterpret_cast<VFXLOCLMEM*>(reinterpret_cast<unsigned char*>(b) - offsetof(VFXLOCLMEM, v17zBaud));
+}
+VFXLOCLMEM* fromRxmem(VCZRXMEM* r) {
+  return fromBaud(reinterpret_cast<VCZBAUD*>(reinterpret_cast<unsigned char*>(r) - offsetof(VCZBAUD, rxmem)));
+}
+
+void defer(VFXLOCLMEM* m, int32_t ev) { m->deferred = ev; }
+void wait(VFXLOCLMEM* m, int n) { m->v17zBaud.rxflow.rxcntr = static_cast<int16_t>(n); }
+
+void initDemod(VFXLOCLMEM* m) {
+  V29RX& r = rx29(m);
+  r.dem.eq.fltMemp = r.mixer;
+  r.dem.eq.eqT3Memp = r.t3;
+  r.dem.eq.eqp = r.coeff;
+  vcfDemodInit2T3(&r.dem, mp(m).demodInitLUTp);
+  std::memset(r.mixer, 0, sizeof(r.mixer));
+  std::memset(r.t3, 0, sizeof(r.t3));
+  std::memset(r.coeff, 0, sizeof(r.coeff));
+  m->v17zBaud.rxmem.u.t2 = &r.dem;
+}
+
+void resetRxBaud(VFXLOCLMEM* m) {
+  VCZBAUD& b = m->v17zBaud;
+  const VCZBUF keep = b.rxlbuf;
+  vcfBdmRxbaud_init(&b);
+  b.rxlbuf = keep;
+  b.rxflow.coutev = f_waitDone;
+  b.rxmem.u.t2 = &demod(m);
+}
+
+void trackPeak(VFXLOCLMEM* m) {
+  int16_t& peak = m->u.rx.v17zDemod.peakAveError;
+  if (demod(m).aveError > peak) peak = demod(m).aveError;
+}
+
+// ---- bit and symbol functions ----
+
+VCBDMSTATUS v27fRxpn127(VCZRXMEM* r, VCZBUF*) {
+  const uint16_t out = v27tscram(true, 7, 3, &r->dsreg, &r->nones);
+  r->desout = static_cast<uint16_t>((r->desout ^ out) & 1);
+  return 0;
+}
+
+VCBDMSTATUS vfxfRxpn127(VCZRXMEM* r, VCZBUF*) {
+  const uint32_t reg = r->dsreg & 0x7F;
+  r->desout = static_cast<uint16_t>((reg & 1) + 2);
+  r->dsreg = (reg >> 1) | ((((reg >> 1) ^ reg) & 1) << 6);
+  return 0;
+}
+
+VCBDMSTATUS vfxfRxref(VCZRXMEM* r, VCZBUF*) {
+  const VFXLOCLMEM* m = fromRxmem(r);
+  r->dpout1 = trainTable(m)[r->desout & (v27(m) ? 1 : 3)];
+  return 0;
+}
+
+VCBDMSTATUS vfxfRxdecide(VCZRXMEM* r, VCZBUF*) {
+  const VFXLOCLMEM* m = fromRxmem(r);
+  const int16_t n = rp(m).npts;
+  const int16_t i = vcfCsearch(&r->bbeqout, sigTable(m), n);
+  r->decin = static_cast<uint16_t>(i);
+  r->dpout1 = sigTable(m)[i];
+  return 0;
+}
+
+// Carrier-loss detector: the level of the symbol's complex T/3 samples, smoothed.
+VCBDMSTATUS vfxfTonedet(VCZRXMEM* r, VCZBUF*) {
+  VCZCTONEDET& t = r->sdet;
+  const VCZDEMOD2T3& d = *r->u.t2;
+  const int half = 2 * d.eq.eqlength + 1;
+  int32_t sum = 0;
+  for (int k = 1; k <= 3; ++k) {
+    const VCZCOMPLEX z{d.eq.eqT3Memp[half - k], d.eq.eqT3Memp[2 * half - k]};
+    sum += fxcmag(&z) / 2;
+  }
+  t.pwr = static_cast<int16_t>(t.pwr + fxmul(t.pwrtc, static_cast<int16_t>(std::min<int32_t>(sum - t.pwr, 32767))));
+  t.count = t.pwr < t.carthresh ? static_cast<int16_t>(t.count + 1) : 0;
+  return t.count > t.countthresh ? VCBDMSTATUS{VCBDM_PWR_BELOW} : VCBDMSTATUS{0};
+}
+
+// ---- row-0 actions ----
+
+int32_t vfxfRx(void* ctx) {
+  vcfBdmRxaction(&M(ctx)->v17zBaud);
+  return 0;
+}
+int32_t vfxfRxWait(void* ctx) {
+  vcfBdmRxwait(&M(ctx)->v17zBaud);
+  return 0;
+}
+int32_t vfxfRxCont(void* ctx) {
+  vcfBdmRxnoaction(&M(ctx)->v17zBaud);
+  return 0;
+}
+int32_t vfxfFindgain(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  VCZBUF& buf = m->v17zBaud.rxlbuf;
+  VCZBUF rd = buf, wr = buf;
+  wr.bufp = buf.endp;
+  if (vcfFindGain(&rd, &wr, &m->u.rx.v17zAgcGain)) {
+    m->u.rx.gain = m->u.rx.v17zAgcGain.gain;
+    defer(m, f_gainDone);
+  }
+  const long sps = m->v17zBaud.rxflow.nsym;
+  const long used = (rd.bufp - buf.bufp + sps - 1) / sps * sps;
+  buf.bufp += used;
+  if (buf.bufp > buf.endp) buf.bufp = buf.endp;
+  return 0;
+}
+int32_t vfxfChkRxTCF(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  defer(m, (m->v17zState.status & VFX_RXDATA) ? f_data : f_TCF);
+  return 0;
+}
+int32_t vfxfRxData(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  if (m->v17zClientCmd.header == VFX_RX_CMD) {
+    m->v17zClientCmd.header = 0;
+    defer(m, f_CD);
+    return 0;
+  }
+  vcfBdmRxaction(&m->v17zBaud);
+  trackPeak(m);
+  return 0;
+}
+int32_t vfxfRxTCF(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  vcfBdmRxwait(&m->v17zBaud);
+  trackPeak(m);
+  return 0;
+}
+
+// ---- set-ups ----
+
+int32_t vfxfDetS_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  resetRxBaud(m);
+  VCZBAUD& b = m->v17zBaud;
+  b.rxflow.nsym = static_cast<uint16_t>(mp(m).sampPerSym);
+  vcfTonedetinit(&b.rxmem, mp(m).carrierParam, 20, 180, static_cast<int16_t>(mp(m).sampPerSym / 3));
+  b.rxmem.sdet.tonetap = static_cast<int16_t>(0x8001);
+  b.rxflow.detectf = vcfTonedet;
+  initDemod(m);
+  if (v27(m)) b.rxflow.equalizef = vcfDemod2T3;
+  b.rxmem.dsreg = 0;
+  b.rxmem.rxdata = 3;
+  vcfBdmSetRxAction(&b, VCBDM_PWR_ABOVE | VCBDM_TONE_ON, f_SDet, 0, 0, 7200);
+  return 0;
+}
+int32_t vfxfFindgain_init(void* ctx) {
+  vcfInitFindGain(12, 16000, &M(ctx)->u.rx.v17zAgcGain);
+  return 0;
+}
+int32_t vfxfTimRec_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  wait(m, v27(m) ? 27 : 90);
+  // Timing recovery serves the three-samples-per-symbol front end only; at six samples per
+  // symbol the fractionally spaced equaliser holds the timing.
+  if (!v27(m)) {
+    m->pageflag |= PF_TIMFRESH;
+    m->v17zState.status |= VFX_TIMING;
+  }
+  return 0;
+}
+int32_t vfxfDetPhRevS_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  m->v17zBaud.rxflow.equalizef = vcfDemod2T3;
+  vcfBdmSetRxAction(&m->v17zBaud, VCBDM_PWR_ABOVE | VCBDM_CORR_NEG, f_phRevSDet, 0, 0, 2400);
+  return 0;
+}
+int32_t vfxfWaitSb_init(void* ctx) {
+  wait(M(ctx), v27(M(ctx)) ? 1 : 3);
+  return 0;
+}
+int32_t vfxfTrn_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  vcfGenEventStd(VFX_RXTRAIN_EVT, 1, 0);
+  VCZBAUD& b = m->v17zBaud;
+  initDemod(m);
+  b.rxflow.equalizef = vcfDemod2T3;
+  b.rxflow.updatef = vcfRxupd2T3;
+  b.rxflow.decidef = vfxfRxref;
+  b.rxflow.descramf = v27(m) ? v27fRxpn127 : vfxfRxpn127;
+  b.rxmem.dsreg = v27(m) ? 60 : 42;
+  b.rxmem.nones = 0;
+  b.rxmem.desout = 0;
+  wait(m, v27(m) ? 1074 : 384);
+  vcfTonedetinit(&b.rxmem, mp(m).carrierParam, 20, 180, static_cast<int16_t>(mp(m).sampPerSym / 3));
+  b.rxflow.detectf = vfxfTonedet;
+  return 0;
+}
+void armCarrierLoss(VFXLOCLMEM* m) {
+  VCZCTONEDET& t = m->v17zBaud.rxmem.sdet;
+  t.carthresh = 2000;
+  t.countthresh = 20;
+  t.count = 0;
+}
+int32_t vfxfRxB1_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  VCZBAUD& b = m->v17zBaud;
+  b.rxflow.decidef = vfxfRxdecide;
+  b.rxflow.decodef = rp(m).difdec;
+  b.rxflow.descramf = rp(m).descram;
+  b.rxmem.rxnumBits = rp(m).numbits;
+  b.rxmem.dsreg = 0;
+  b.rxmem.nones = 0;
+  wait(m, v27(m) ? 8 : 48);
+  demod(m).eq.eqstate = 0;
+  demod(m).aveError = 0;
+  armCarrierLoss(m);
+  return 0;
+}
+int32_t vfxfRxData_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  v17InitCopyToClBuf(m);
+  m->v17zBaud.rxmem.rxCpyToBufp = &m->v17zCpyToClBuf;
+  m->u.rx.v17zDemod.peakAveError = 0;
+  vcfBdmSetRxAction(&m->v17zBaud, VCBDM_PWR_BELOW, f_noCarrier, 0, 0, -1);
+  vcfGenEventStd(VFX_DATA_EVT, 0, 0);
+  return 0;
+}
+int32_t vfxfRxIdle_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  resetRxBaud(m);
+  VCZCPYTOCLBUF& c = m->v17zCpyToClBuf;
+  if (c.wipPacketp != nullptr) {
+    if (c.wipPacketp[0] > 0)
+      MEM_QueueEnq(&c.pktQ, c.wipPacketp);
+    else
+      hsfBmFree(c.wipPacketp);
+    c.wipPacketp = nullptr;
+  }
+  m->v17zState.status = static_cast<uint16_t>(VFX_RXENDED | VFX_ENABLED | (m->v17zState.status & VFX_PAGEEND));
+  m->pageflag = 0;
+  return 0;
+}
+int32_t vfxfPreTCFwait_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  wait(m, rp(m).baud * 15 / 100);
+  v17InitCopyToClBuf(m);
+  return 0;
+}
+int32_t vfxfRxTCF_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  vcfInitRxTCF(&m->v17zBaud, m->desiredrate == 0 ? S_1200 : (m->desiredrate == 1 ? S_1600 : S_2400));
+  m->u.rx.v17zDemod.peakAveError = 0;
+  return 0;
+}
+int32_t vfxfRxTCF_exit(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  m->v17zBaud.rxflow.hookf = vcfNullfunction;
+  vcfBdmSetRxAction(&m->v17zBaud, VCBDM_PWR_BELOW, f_noCarrier, 0, 0, -1);
+  return 0;
+}
+int32_t vfxfRxTCFIdle_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  const uint16_t ones = m->v17zBaud.rxmem.onesInTCF;
+  resetRxBaud(m);
+  vcfDumpRxDataPkts(&m->v17zCpyToClBuf);
+  const uint16_t peak = static_cast<uint16_t>(m->u.rx.v17zDemod.peakAveError);
+  vcfGenEventStd(VFX_TCFDONE_EVT, ones, peak);
+  if (m->v17zState.status & VFX_TCFERR) vcfGenEventStd(VFX_RXERR_EVT, peak, 0);
+  vcfGenEventStd(VFX_RXDONE_EVT, 0, 0);
+  m->v17zState.status &= VFX_ENABLED;
+  m->pageflag = 0;
+  return 0;
+}
+
+#define ROW0(state, action) {0, state, {action}}
+#define END {-1, nullptr, {nullptr}}
+
+extern const V17ZSTMEV vfxsr_findgain[], vfxsr_waitTimStrt[], vfxsr_detPhRevS[], vfxsr_waitSb[], vfxsr_trn[],
+    vfxsr_rxB1[], vfxsr_chkRxTCF[], vfxsr_preTCFwait[], vfxsr_rxTCF[], vfxsr_postTCFwait[], vfxsr_rxData[],
+    vfxsr_idle[];
+
+const V17ZSTMEV vfxsr_detS[] = {ROW0(vfxsr_detS, vfxfRx), {f_SDet, vfxsr_findgain, {vfxfFindgain_init}}, END};
+const V17ZSTMEV vfxsr_findgain[] = {ROW0(vfxsr_findgain, vfxfFindgain), {f_gainDone, vfxsr_waitTimStrt, {vfxfTimRec_init}}, END};
+const V17ZSTMEV vfxsr_waitTimStrt[] = {ROW0(vfxsr_waitTimStrt, vfxfRxWait), {f_waitDone, vfxsr_detPhRevS, {vfxfDetPhRevS_init}}, END};
+const V17ZSTMEV vfxsr_detPhRevS[] = {ROW0(vfxsr_detPhRevS, vfxfRx), {f_phRevSDet, vfxsr_waitSb, {vfxfWaitSb_init}}, END};
+const V17ZSTMEV vfxsr_waitSb[] = {ROW0(vfxsr_waitSb, vfxfRxWait), {f_waitDone, vfxsr_trn, {vfxfTrn_init}}, END};
+const V17ZSTMEV vfxsr_trn[] = {ROW0(vfxsr_trn, vfxfRxWait), {f_waitDone, vfxsr_rxB1, {vfxfRxB1_init}}, END};
+const V17ZSTMEV vfxsr_rxB1[] = {ROW0(vfxsr_rxB1, vfxfRxWait), {f_waitDone, vfxsr_chkRxTCF, {nullptr}}, END};
+const V17ZSTMEV vfxsr_chkRxTCF[] = {ROW0(vfxsr_chkRxTCF, vfxfChkRxTCF),
+                                    {f_TCF, vfxsr_preTCFwait, {vfxfPreTCFwait_init}},
+                                    {f_data, vfxsr_rxData, {vfxfRxData_init}},
+                                    END};
+const V17ZSTMEV vfxsr_preTCFwait[] = {ROW0(vfxsr_preTCFwait, vfxfRxWait), {f_waitDone, vfxsr_rxTCF, {vfxfRxTCF_init}}, END};
+const V17ZSTMEV vfxsr_rxTCF[] = {ROW0(vfxsr_rxTCF, vfxfRxTCF), {f_waitDone, vfxsr_postTCFwait, {vfxfRxTCF_exit}}, END};
+const V17ZSTMEV vfxsr_postTCFwait[] = {ROW0(vfxsr_postTCFwait, vfxfRx), {f_noCarrier, vfxsr_idle, {vfxfRxTCFIdle_init}}, END};
+const V17ZSTMEV vfxsr_rxData[] = {ROW0(vfxsr_rxData, vfxfRxData),
+                                  {f_noCarrier, vfxsr_idle, {vfxfRxIdle_init}},
+                                  {f_CD, vfxsr_idle, {vfxfRxIdle_init}},
+                                  END};
+const V17ZSTMEV vfxsr_idle[] = {ROW0(vfxsr_idle, vfxfRxCont), END};
+
+#undef ROW0
+#undef END
+
+void vfxfTimingFSM29(VCZTRKTIMPAR* k) {
+  if (k->timingSymCnt >= 30000) return;
+  switch (++k->timingSymCnt) {
+    case 1: k->timingAdjInc = 0; break;
+    case 10: k->timingAdjInc = k->timingAdjCurrInc = 5032; break;
+    case 128:
+      k->timingAdjInc = 3355;
+      k->trkCalcTimParm.scale = 12;
+      break;
+    default: break;
+  }
+}
+
+void vfxfInitTiming(VCZTIMADJ* t) {
+  vcfInitTiming(vfxfTimingFSM29, S_2400, LOWCARRIER, FIRST_TRN, t);
+  t->acqParm.acqCalcTimParm.coeffp = vfxtiming_acq;
+  t->trkParm.trkCalcTimParm.coeffp = vfxtiming;
+  t->acqParm.magic = 10224;
+  t->acqParm.interpIncPerSym = 1536;
+  t->trkParm.trkCalcTimParm.scale = 10;
+}
+
+// Section A, as the T/3 receiver's: 8000/s history and frame, resampled to 7200/s, gained, timed.
+void frontEnd(VFXLOCLMEM* m, const int16_t* frame) {
+  V17ZRX& rx = m->u.rx;
+  V17ZT3PARM& t = rx.v17zT3Param;
+  if (m->pageflag & PF_RXRESAMP) {
+    vcfInitResample(mp(m).resampleParam, &t.T3ResampParam);
+    std::memset(t.inHist, 0, sizeof(t.inHist));
+    std::memset(t.timLine, 0, sizeof(t.timLine));
+    std::memset(t.eqLine, 0, sizeof(t.eqLine));
+    t.timCount = 0;
+    t.eqCount = 0;
+    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXRESAMP);
+  }
+  constexpr int kHist = sizeof(t.inHist) / sizeof(t.inHist[0]);
+  int16_t in[kHist + 80];
+  std::memcpy(in, t.inHist, sizeof(t.inHist));
+  std::memcpy(in + kHist, frame, 80 * sizeof(int16_t));
+  std::memcpy(t.inHist, in + 80, sizeof(t.inHist));
+  int16_t* fresh = t.timLine + kTimHist + t.timCount;
+  VCZBUF rd{in + kHist, in, nullptr}, wr{in + kHist + 80, nullptr, nullptr}, ob{fresh, fresh, nullptr};
+  const int16_t n = vcfResample(&rd, &wr, &ob, &t.T3ResampParam);
+  VCZBUF g{fresh, fresh, nullptr}, gw{fresh + n, nullptr, nullptr};
+  vcfMultGain(&g, &gw, static_cast<int16_t>(rx.gain));
+  int16_t* eqFresh = t.eqLine + kEqHist + t.eqCount;
+  if (m->v17zState.status & VFX_TIMING) {
+    if (m->pageflag & PF_TIMFRESH) {
+      vfxfInitTiming(&rx.v17zTimAdjParam);
+      m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TIMFRESH);
+    }
+    VCZBUF tin{t.timLine + kTimHist, t.timLine, fresh + n};
+    VCZBUF tout{eqFresh, eqFresh, nullptr};
+    vcfAdjTiming(&tin, &tout, &rx.v17zTimAdjParam);
+    t.eqCount = static_cast<int16_t>(t.eqCount + (tout.bufp - eqFresh));
+    const int16_t left = static_cast<int16_t>(fresh + n - tin.bufp);
+    std::memmove(t.timLine, tin.bufp - kTimHist, sizeof(int16_t) * static_cast<size_t>(kTimHist + left));
+    t.timCount = left;
+  } else {
+    std::memcpy(eqFresh, fresh, sizeof(int16_t) * static_cast<size_t>(n));
+    t.eqCount = static_cast<int16_t>(t.eqCount + n);
+    std::memmove(t.timLine, fresh + n - kTimHist, sizeof(int16_t) * kTimHist);
+    t.timCount = 0;
+  }
+  VCZBUF& lb = m->v17zBaud.rxlbuf;
+  lb.startp = t.eqLine;
+  lb.bufp = t.eqLine + kEqHist;
+  const int sps = mp(m).sampPerSym;
+  lb.endp = lb.bufp + (t.eqCount / sps) * sps;
+}
+
+void carryInput(VFXLOCLMEM* m) {
+  V17ZT3PARM& t = m->u.rx.v17zT3Param;
+  VCZBUF& lb = m->v17zBaud.rxlbuf;
+  const int16_t* end = t.eqLine + kEqHist + t.eqCount;
+  const int16_t left = static_cast<int16_t>(end - lb.bufp);
+  std::memmove(t.eqLine, lb.bufp - kEqHist, sizeof(int16_t) * static_cast<size_t>(kEqHist + left));
+  t.eqCount = left;
+}
+
+void vfxfRcvrBlkTsk(VFXLOCLMEM* m, const int16_t* frame) {
+  VCZBAUD& b = m->v17zBaud;
+  V17ZSTM& stm = m->v17zStm;
+  frontEnd(m, frame);
+  if (m->pageflag & PF_RXSTART) {
+    vfxfDetS_init(m);
+    stm.stp = vfxsr_detS;
+    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXSTART);
+  }
+  for (int guard = 0; b.rxlbuf.bufp + b.rxflow.nsym <= b.rxlbuf.endp && guard < 64; ++guard) {
+    m->deferred = 0;
+    stm.stp = vcfStmRun(stm.stp, &b.rxeventq, m);
+    if (m->deferred > 0) vcfStmPutEvent(&b.rxeventq, m->deferred);
+    if (!(m->v17zState.status & VFX_RECEIVING)) break;
+  }
+  carryInput(m);
+  if (m->pageflag & PF_RXPARSER) {
+    vcfInitRxDataHandler(m, VFX_RXDATA_EVT, m->rxcfg, m->heapId, &m->v17zRxPktParam);
+    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXPARSER);
+  }
+  if (vcfFwdFaxRxData(&m->v17zCpyToClBuf, &m->v17zRxPktParam) == VCRTC) m->v17zState.status |= VFX_PAGEEND;
+  if (m->v17zState.status & VFX_RXENDED) {
+    vcfGenEventStd(VFX_RXERR_EVT, static_cast<uint16_t>(m->u.rx.v17zDemod.peakAveError),
+                   (m->v17zState.status & VFX_PAGEEND) ? 1 : 0);
+    vcfGenEventStd(VFX_RXDONE_EVT, 0, 0);
+    m->v17zState.status = static_cast<uint16_t>(m->v17zState.status & ~VFX_RXENDED);
+  }
+}
+
+}  // namespace
+
+void vfxStartRx(VFXLOCLMEM* m, uint16_t op1) {
+  m->v17zClientCmd = HSFMSGSTD{};
+  vcfStmInitQueue(&m->v17zBaud.rxeventq);
+  m->desiredrate = vfxfGetBitRate(m->v17zRegs.hsxrate);
+  m->modemType = m->desiredrate >= 2 ? 0 : (m->desiredrate == 1 ? 1 : 2);
+  V17ZRX& rx = m->u.rx;
+  rx.gain = 1024;
+  std::memset(&rx.v17zTimAdjParam, 0, sizeof(rx.v17zTimAdjParam));
+  std::memset(&rx.v17zT3Param, 0, sizeof(rx.v17zT3Param));
+  vcfBdmRxbaud_init(&m->v17zBaud);
+  m->v17zBaud.rxflow.coutev = f_waitDone;
+  m->v17zBaud.rxmem.rxCpyToBufp = &m->v17zCpyToClBuf;
+  m->pageflag = PF_RXSTART | PF_RXPARSER | PF_RXRESAMP;
+  uint16_t& st = m->v17zState.status;
+  if (op1 == HSGFAXRXCFGTURNON || op1 == HSGFAXRXCFGEXTTURNON || op1 == HSGFAXRXCFGECMDATA) st |= VFX_RXDATA;
+  if (op1 == HSGFAXRXCFGTCFDATA) st |= VFX_TCFERR;
+  m->rxcfg = op1;
+  st |= VFX_RECEIVING;
+}
+
+void vfxfBlkTskRx(VFXLOCLMEM* m, const int16_t* frame) { vfxfRcvrBlkTsk(m, frame); }
