@@ -106,7 +106,12 @@ void hr_aFlatRcDp(const Word32* pL_R, Word16* rc) {
       for (int i = j; i < NP; ++i) rc[i] = 0;
       return;
     }
-    Word16 k = hr_div_s(abs_s(num), den);
+    // The quotient is taken on the normalised terms: the 16-bit denominator alone keeps only
+    // a dozen bits once the energy has fallen through the earlier stages.
+    Word16 n = norm_l(pOld[0]);
+    Word16 dn = round16(L_shl(pOld[0], n));
+    Word16 nn = std::min(round16(L_shl(L_abs(vOld[0]), n)), dn);
+    Word16 k = hr_div_s(nn, dn);
     rc[j] = num > 0 ? negate(k) : k;
     if (j == NP - 1) break;
     hr_aFlatRcDp_Loop1(pOld, vOld, pNew, vNew, rc[j], j);

@@ -457,17 +457,20 @@ void hr_initPBarFullVBarFullL(const Word32* in, Word32* pbar, Word32* vbar) {
   vbar[9] = in[10] >> 2;
 }
 
+// The k^2 terms are formed as two successive products with k: a rounded 16-bit k^2 would
+// cost the later stages several LSB once a large first coefficient has removed most of the
+// energy (1 - k^2 small).
 void hr_aFlatRcDp_Loop1(const Word32* pOld, const Word32* vOld, Word32* pNew, Word32* vNew,
                         Word16 rc, int j) {
-  Word16 rcSq = mult_r(rc, rc);
+  auto sq = [rc](Word32 L) { return hr_L_mpy_ls(hr_L_mpy_ls(L, rc), rc); };
   for (int i = 0; i <= NP - j - 2; ++i) {
     Word32 s = L_add(hr_L_mpy_ls(vOld[i], rc), pOld[i]);
-    s = L_add(hr_L_mpy_ls(pOld[i], rcSq), s);
+    s = L_add(sq(pOld[i]), s);
     s = L_add(hr_L_mpy_ls(vOld[-i], rc), s);
     pNew[i] = s;
   }
   for (int i = -NP + j + 2; i <= NP - j - 2; ++i) {
-    Word32 s = L_add(hr_L_mpy_ls(vOld[-i - 1], rcSq), vOld[i + 1]);
+    Word32 s = L_add(sq(vOld[-i - 1]), vOld[i + 1]);
     int a = i + 1 >= 0 ? i + 1 : -(i + 1);
     s = L_add(L_shl(hr_L_mpy_ls(pOld[a], rc), 1), s);
     vNew[i] = s;
