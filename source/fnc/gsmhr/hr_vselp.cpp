@@ -81,7 +81,8 @@ int hr_v_srch(const Word16* target, const Word16* basis, int n) {
   for (int i = 0; i < n; ++i)
     for (int j = i + 1; j < n; ++j) {
       Word32 D = hr_Vec_L_mac_SLEN(basis + 40 * i, basis + 40 * j);
-      Word32 Ds = wrap32(std::int64_t(D) << (gSh < 0 ? 0 : gSh));
+      // No saturation on the way up; a large total energy gives a negative count (right shift).
+      Word32 Ds = gSh >= 0 ? wrap32(std::int64_t(D) << gSh) : D >> -gSh;
       G0 = L_add(G0, Ds);
       Word16 t = sat16(2 * Word32(static_cast<Word16>(wrap32(std::int64_t(Ds) + 32768) >> 16)));
       T[i][j] = T[j][i] = t;
