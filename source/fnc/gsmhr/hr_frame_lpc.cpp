@@ -101,13 +101,14 @@ Word32 hr_flat(const Word16* pswSpeechIn, Word16* pswRc, Word16* piR0Inx, Word32
   Word32 L_R0;
   Word16 norm = hr_cov32(pswSpeechIn, &bcf, &L_R0, pL_VadAcf, pswVadScalAuto);
 
-  // R0: root mean square of the frame on the scale of the level table.
+  // R0: square root of the frame energy, with the shift count 8 - norm (less the input
+  // scaling), on the scale of the level table.
   if (L_R0 <= 0) {
     *piR0Inx = 0;
   } else {
     Word16 n = norm_l(L_R0);
     Word16 r = hr_sqroot(L_shl(L_R0, n));
-    Word16 c = static_cast<Word16>(10 + n - 2 * *pswVadScalAuto);
+    Word16 c = static_cast<Word16>(7 + n - 2 * *pswVadScalAuto);
     if (c & 1) r = mult_r(r, 23170);
     r = shr(r, Word16(c >> 1));
     *piR0Inx = hr_r0Quant(L_deposit_h(r));
