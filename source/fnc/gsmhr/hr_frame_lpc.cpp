@@ -108,7 +108,7 @@ Word32 hr_flat(const Word16* pswSpeechIn, Word16* pswRc, Word16* piR0Inx, Word32
   } else {
     Word16 n = norm_l(L_R0);
     Word16 r = hr_sqroot(L_shl(L_R0, n));
-    Word16 c = static_cast<Word16>(7 + n - 2 * *pswVadScalAuto);
+    Word16 c = static_cast<Word16>(8 + n - 2 * *pswVadScalAuto);
     if (c & 1) r = mult_r(r, 23170);
     r = shr(r, Word16(c >> 1));
     *piR0Inx = hr_r0Quant(L_deposit_h(r));
