@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "../gsmfr/fr_codec.h"
+#include "hr_frame.h"
 #include "hr_codec.h"
 #include "hr_tables.h"
 
@@ -12,7 +12,7 @@ namespace hr {
 
 void hr_resetEnc(HR_ENCODER* st, Word16 dtx) {
   std::memset(static_cast<void*>(st), 0, sizeof(*st));
-  fr_vad_reset(&st->hr_vad, 2);
+  hr_vad_reset(&st->hr_vad, 2);
   st->hr_dtx_e.swNElapsed = 50;
   for (int i = 0; i < 64; ++i) st->hr_dtx_e.quantList.pswPredErr[i] = i;
   st->DTXon = dtx;

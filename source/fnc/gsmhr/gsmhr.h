@@ -147,6 +147,12 @@ void gsmhr_reset_enc(GSMHR_ENCSTRUCT* st, Word16 dtx);
 // Encodes 160 samples (read only) into parm[0..19]; *flags = VAD (bit 0) | SP (bit 1).
 void gsmhr_encode(GSMHR_ENCSTRUCT* st, const Word16* new_speech, std::uint32_t* flags,
                   Word16* parm);
+// Clears and initialises the decoder.
+void gsmhr_reset_dec(GSMHR_DECSTRUCT* st);
+// Decodes parm[0..17] with the GSMHR_FLAG_* receive flags into 160 samples. parm must hold 22
+// words: entries 18..21 receive BFI, UFI, SID and TAF; comfort-noise and concealed frames
+// overwrite the parameters they substitute.
+void gsmhr_decode(GSMHR_DECSTRUCT* st, Word16* parm, std::uint32_t flags, Word16* synth);
 // 18 parameters to 112 serial words (0/1); parm[5] selects the layout.
 void gsmhr_prm2bits(const Word16* parm, Word16* serial);
 // 112 serial words (non-zero = 1) to 18 parameters; serial words 34 and 35 select the layout.

@@ -52,6 +52,16 @@ void hr_speechEncoder(const Word16* pswSpeechIn, Word16* pswFrmCodes, HR_ENCODER
                       HrEncoderProbe* probe = nullptr);
 void hr_update_gs_history(HR_DTX_ENC* dtx, Word16 siUVCode, const Word16* pswGsp0Code);
 
+// Decoder view for tests: the excitation and synthesis filters of the last frame, before the
+// pitch prefilter and the postfilter.
+struct HrDecoderProbe {
+  Word16 excitation[160];
+  Word16 synthAs[4][10];
+};
+void hr_resetDec(HR_DECODER* st);
+void hr_speechDecoder(Word16* pswParameters, Word16* pswDecodedSpeechFrame, HR_DECODER* dec,
+                      HrDecoderProbe* probe = nullptr);
+
 // Encoder view for tests: the excitation and the synthesis filters the encoder chose for the
 // last frame (what a decoder reconstructs before post-filtering).
 struct HrEncoderProbe {

@@ -2,7 +2,6 @@
 // subframe searches, comfort-noise substitution, the SID codeword and the frame history.
 #include <algorithm>
 
-#include "../gsmfr/fr_codec.h"
 #include "hr_frame.h"
 #include "hr_tables.h"
 
@@ -73,7 +72,7 @@ void hr_speechEncoder(const Word16* pswSpeechIn, Word16* pswFrmCodes, HR_ENCODER
   Word16 mode, lagList[12], numLag[N_SUB], pitchBuf[N_SUB], hnwCoef[N_SUB], vadLags[N_SUB];
   hr_openLoopLagSearch(st->pswWgtSpeechSpace + 145, st->swOldR0Index, iR0, &mode, lagList,
                        numLag, pitchBuf, hnwCoef, st->psnsWSfrmEngSpace, vadLags, sp);
-  fr_periodicity_update(vadLags, &st->hr_vad);
+  hr_periodicity_update(vadLags, &st->hr_vad);
 
   Word16 lagCode[N_SUB] = {}, vs1[N_SUB] = {}, vs2[N_SUB] = {}, gsp[N_SUB] = {};
   int lagPos = 0;

@@ -51,6 +51,27 @@ void hr_openLoopLagSearch(Word16* pswWSpeech, Word16 swPrevR0Index, Word16 swCur
                           Word16* pswPitchBuf, Word16* pswHNWCoefBuf, NormSw* psnsWSfrmEng,
                           Word16* pswVadLags, Word16 swSP);
 
+// ---- voice activity detector ----
+void hr_step_up(const Word16* rc, Word16* a, Word32* L_coef, Word32* L_work, int np);
+void hr_tone_detection(const Word16* pswRc, Word16* pswTone);
+void hr_vad_reset(HR_FrVadState* st, Word16 mode);
+Word16 hr_vad_computation(const Word32* L_acf, Word16 scal_acf, const Word16* rc,
+                          HR_FrVadState* st);
+void hr_periodicity_update(const Word16* lags, HR_FrVadState* st);
+
+// ---- DTX and comfort noise ----
+Word16 hr_swComfortNoise(Word16 swVadFlag, Word32 L_UnqntzdR0, const Word32* pL_UnqntzdCorr,
+                         HR_DTX_ENC* dtx);
+void hr_avgGsHistQntz(const Word32* pL_GsHistory, Word32* pL_GsAvgd);
+Word16 hr_gsQuant(Word32 L_GsIn, Word16 swVoicingMode);
+void hr_avgCNHist(const Word32* pL_R0History, const Word32 (*ppL_CorrHistory)[11],
+                  Word32* pL_AvgdR0, Word32* pL_AvgdCorrSeq);
+Word16 hr_getPnBits(int iBits, Word32* pL_PNSeed);
+Word32 hr_linInterpSid(Word32 L_New, Word32 L_Old, Word16 swDtxState);
+Word16 hr_linInterpSidShort(Word16 swNew, Word16 swOld, Word16 swDtxState);
+void hr_rxInterpR0Lpc(Word16* pswNewKs, Word16 swFrameType, const Word16* pswOldFrmKsDec,
+                      HR_DTX_DEC* dtx);
+
 // ---- subframe analysis ----
 int hr_v_srch(const Word16* pswWInput, const Word16* pswWBasisVecs, int siNumBasis);
 int hr_v_srch_cbs(const Word16* pswCGUpdates, Word16 swC0, Word16 swG0, int siNumBasis,

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "../gsmfr/fr_codec.h"
 #include "hr_codec.h"
 #include "hr_frame.h"
 #include "hr_tables.h"
@@ -103,16 +102,16 @@ Word32 hr_flat(const Word16* pswSpeechIn, Word16* pswRc, Word16* piR0Inx, Word32
 
   // R0: square root of the frame energy, with the shift count 8 - norm (less the input
   // scaling), on the scale of the level table.
-  if (L_R0 <= 0) {
-    *piR0Inx = 0;
-  } else {
+  Word32 L_UnqntzdR0 = 0;
+  if (L_R0 > 0) {
     Word16 n = norm_l(L_R0);
     Word16 r = hr_sqroot(L_shl(L_R0, n));
     Word16 c = static_cast<Word16>(8 + n - 2 * *pswVadScalAuto);
     if (c & 1) r = mult_r(r, 23170);
     r = shr(r, Word16(c >> 1));
-    *piR0Inx = hr_r0Quant(L_deposit_h(r));
+    L_UnqntzdR0 = L_deposit_h(r);
   }
+  *piR0Inx = hr_r0Quant(L_UnqntzdR0);
 
   for (int j = 0; j < NP; ++j) {
     Word32 F = L_shl(bcf.t[0][0][F_], norm), B = L_shl(bcf.t[0][0][B_], norm);
@@ -132,7 +131,7 @@ Word32 hr_flat(const Word16* pswSpeechIn, Word16* pswRc, Word16* piR0Inx, Word32
     for (int i = 0; i < count; ++i) diag |= bcf.t[i][i][F_] | bcf.t[i][i][B_];
     norm = diag <= 0 ? Word16(0) : static_cast<Word16>(norm_l(diag) - 2);
   }
-  return L_R0;
+  return L_UnqntzdR0;
 }
 
 // ---- reflection-coefficient vector quantiser ----
@@ -273,17 +272,20 @@ void hr_aflat(const Word16* pswSpeechToLPC, Word16* piR0Index, Word16* pswFinalR
   Word16 flatsRc[NP];
   Word32 vadAcf[9];
   Word16 vadScale;
-  hr_flat(pswSpeechToLPC, flatsRc, piR0Index, vadAcf, &vadScale);
+  Word32 L_R0 = hr_flat(pswSpeechToLPC, flatsRc, piR0Index, vadAcf, &vadScale);
   Word16 vadRc[4];
   std::copy(flatsRc, flatsRc + 4, vadRc);
   Word32 corr[NP + 1];
   hr_rcToCorrDpL(flatsRc, corr);
-  Word16 vad = fr_vad_computation(vadAcf, vadScale, vadRc, &st->hr_vad);
+  Word16 vad = hr_vad_computation(vadAcf, vadScale, vadRc, &st->hr_vad);
   if (st->DTXon == 0) vad = 1;
   *pswVadFlag = vad;
-  // Transmit DTX is not part of this encoder yet: every frame is a speech frame.
-  *pswSP = 1;
-  hr_lpcCorrQntz(corr, pswFinalRc, piVQCodewds, st->hr_dtx_e.quantList);
+  *pswSP = hr_swComfortNoise(vad, L_R0, corr, &st->hr_dtx_e);
+  if (*pswSP == 0) {
+    std::copy(flatsRc, flatsRc + NP, pswFinalRc);  // the SID carries the comfort-noise codes
+  } else {
+    hr_lpcCorrQntz(corr, pswFinalRc, piVQCodewds, st->hr_dtx_e.quantList);
+  }
 }
 
 // ---- subframe coefficients and weighting ----
