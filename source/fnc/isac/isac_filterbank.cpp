@@ -143,14 +143,18 @@ void WebRtcSpl_SynthesisQMF(const int16_t* low, const int16_t* high, int16_t* ou
 }
 
 void AllpassFilterForDec32(int16_t* io, const int32_t* factors, int16_t length, int32_t* state) {
+    // The factor is in Q15 against a state in Q16, as in the band-split
+    // all-pass: the product is doubled, not scaled down by 2^16, or the
+    // sections would be little more than a delay and the decimator would
+    // let the band above 2 kHz alias into the pitch search.
     for (int sec = 0; sec < 2; ++sec) {
-        const int64_t f = factors[sec];
+        const int32_t f = factors[sec];
         int32_t s = state[sec];
         for (int n = 0; n < length; n += 2) {
             const int32_t x = io[n];
-            const int32_t v = sat32(static_cast<int64_t>(shl32(static_cast<int32_t>((f * x) >> 16), 1)) + s);
+            const int32_t v = sat32(static_cast<int64_t>(shl32(f * x, 1)) + s);
             const int32_t y = v >> 16;
-            s = sat32(static_cast<int64_t>(shl32(static_cast<int32_t>((-f * y) >> 16), 1)) + 65536 * int64_t{x});
+            s = sat32(static_cast<int64_t>(shl32(-f * y, 1)) + 65536 * int64_t{x});
             io[n] = static_cast<int16_t>(y);
         }
         state[sec] = s;
