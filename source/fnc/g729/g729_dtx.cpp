@@ -179,6 +179,8 @@ void g729ab_New_ML_search_2(const W16 (*d_data)[10], const W16* weight, const in
     }
 }
 
+}  // namespace
+
 void g729ab_lsfq_noise(const W16* lsp_new, W16* lspq, W16 (*freq_prev)[10], W16* ana) {
     W16 flsf[12];
     flsf[0] = 1029;
@@ -216,6 +218,8 @@ void g729ab_lsfq_noise(const W16* lsp_new, W16* lspq, W16 (*freq_prev)[10], W16*
     g729ab_Lsp_stability(lsfq);
     g729ab_Lsf_lsp2(lsfq, lspq);
 }
+
+namespace {
 }  // namespace
 
 void g729ab_Update_cng(W16 exp_r, W16 vad, const W16* r_h, G729NUNIENC* st) {
