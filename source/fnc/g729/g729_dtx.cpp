@@ -9,6 +9,8 @@ namespace {
 using Fg = const W16 (*)[10];
 Fg noiseFg(int m) { return reinterpret_cast<Fg>(g729ab_noise_fg[m].data()); }
 
+}  // namespace
+
 void g729ab_Calc_sum_acf(const W16* acf, const W16* sh_acf, W16* sum, W16* sh_sum, int nb) {
     W16 sh0 = sh_acf[0];
     for (int i = 1; i < nb; ++i)
@@ -23,6 +25,8 @@ void g729ab_Calc_sum_acf(const W16* acf, const W16* sh_acf, W16* sum, W16* sh_su
     for (int j = 0; j < 11; ++j) sum[j] = extract_h(L_shl(L[j], n));
     *sh_sum = static_cast<W16>(n - 16 + sh0);
 }
+
+namespace {
 
 void g729ab_Update_sumAcf(G729NUNIENC* st) {
     for (int i = 32; i >= 11; --i) st->sumAcf[i] = st->sumAcf[i - 11];
@@ -55,6 +59,8 @@ void g729ab_Calc_pastfilt(W16* coeff, G729NUNIENC* st) {
     levinson16(s, coeff, &err, st);
 }
 
+}  // namespace
+
 void g729ab_Calc_RCoeff(const W16* coeff, W16* RCoeff, W16* sh_RCoeff) {
     W32 L = 0;
     for (int j = 0; j <= 10; ++j) L = L_mac(L, coeff[j], coeff[j]);
@@ -67,6 +73,8 @@ void g729ab_Calc_RCoeff(const W16* coeff, W16* RCoeff, W16* sh_RCoeff) {
     }
     *sh_RCoeff = n;
 }
+
+namespace {
 
 int g729ab_Cmp_filt(const W16* RCoeff, W16 sh_RCoeff, const W16* acf, W16 alpha, W16 fracThresh) {
     int sh[2] = {0, 0};
@@ -171,6 +179,8 @@ void g729ab_New_ML_search_2(const W16 (*d_data)[10], const W16* weight, const in
     }
 }
 
+}  // namespace
+
 void g729ab_lsfq_noise(const W16* lsp_new, W16* lspq, W16 (*freq_prev)[10], W16* ana) {
     W16 flsf[12];
     flsf[0] = 1029;
@@ -208,6 +218,8 @@ void g729ab_lsfq_noise(const W16* lsp_new, W16* lspq, W16 (*freq_prev)[10], W16*
     g729ab_Lsp_stability(lsfq);
     g729ab_Lsf_lsp2(lsfq, lspq);
 }
+
+namespace {
 }  // namespace
 
 void g729ab_Update_cng(W16 exp_r, W16 vad, const W16* r_h, G729NUNIENC* st) {

@@ -36,6 +36,7 @@ void g729ab_Az_lsp(const W16* a, W16* lsp, const W16* old_lsp);
 void g729ab_Lsp_lsf(const W16* lsp, W16* lsf);
 void g729ab_Lsp_lsf2(const W16* lsp, W16* lsf);
 void g729ab_Lsf_lsp2(const W16* lsf, W16* lsp);
+void g729ab_Get_lsp_pol(const W16* lsp, W32* f);
 void g729ab_Lsp_Az(const W16* lsp, W16* a);
 void g729ab_Int_qlpc(const W16* lsp_old, const W16* lsp_new, W16* Az);
 void g729ab_Qua_lsp(const W16* lsp, W16* lsp_q, W16 (*freq_prev)[10], W16* ana);
@@ -79,6 +80,9 @@ void g729ab_vad(W16 rc, const W16* lsf, const W32* r, W16 exp_R0, const W16* sig
 void g729ab_Update_cng(W16 exp_r, W16 vad, const W16* r_h, G729NUNIENC* st);
 void g729ab_Cod_cng(W16* exc, W16 pastVad, W16* lsp_old_q, W16* Aq, W16* ana, W16 (*freq_prev)[10], W16* seed, W32* L_exc_err,
                     G729NUNIENC* st);
+void g729ab_Calc_sum_acf(const W16* acf, const W16* sh_acf, W16* sum, W16* sh_sum, int nb);
+void g729ab_Calc_RCoeff(const W16* coeff, W16* RCoeff, W16* sh_RCoeff);
+void g729ab_lsfq_noise(const W16* lsp_new, W16* lspq, W16 (*freq_prev)[10], W16* ana);
 W16 g729ab_Qua_Sidgain(const W16* ener, const W16* sh_ener, int nq, W16* enerq);
 void g729ab_Calc_exc_rand(W16 cur_gain, W16* exc, W16* seed, W32* L_exc_err, int flag_cod);
 void g729ab_Dec_cng(W16 past_ftyp, W16 sid_sav, W16 sh_sid_sav, const W16* parm, W16* exc, W16* lsp_old, W16* A_t, W16* seed,

@@ -210,7 +210,6 @@ void g729ab_Lsf_lsp2(const W16* lsf, W16* lsp) {
     }
 }
 
-namespace {
 void g729ab_Get_lsp_pol(const W16* lsp, W32* f) {
     const auto& c = g729ab_Get_lsp_pol_Consts;
     f[0] = L_mult(c[0], c[1]);
@@ -225,7 +224,6 @@ void g729ab_Get_lsp_pol(const W16* lsp, W32* f) {
         f[1] = L_msu(f[1], x, c[2]);
     }
 }
-}  // namespace
 
 void g729ab_Lsp_Az(const W16* lsp, W16* a) {
     W32 f1[6], f2[6];
