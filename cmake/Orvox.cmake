@@ -136,3 +136,4 @@ orvox_oracle(oracle_expat DEB libexpat1-dev PKG expat LIB expat)
 # Libraries the product itself uses.
 pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
 pkg_check_modules(JSONC REQUIRED IMPORTED_TARGET json-c)
+include(${CMAKE_CURRENT_LIST_DIR}/OrvoxFuzz.cmake)
