@@ -22,10 +22,10 @@ def main():
            "// Complex band-pass filters of the alerting-signal detector around 2130 Hz (Low) and 2750 Hz\n",
            "// (High): Cos + j Sin, unity gain at the tone; taps[k] multiplies x[n - k].\n",
            '#include "dtasd.h"\n\n']
-    designs = {name: g.design(spec) for name, spec in GROUPS.items()}
-    for name, spec in GROUPS.items():
+    designs = {name: g.design(grp) for name, grp in GROUPS.items()}
+    for name, grp in GROUPS.items():
         c = designs[name]
-        c = g.quantise(c, 1.0 / g.tone_gain(c, spec["tones"]))
+        c = g.quantise(c, 1.0 / g.tone_gain(c, grp["tones"]))
         out.append(g.table(f"bp{name}CosDtas", [t.real for t in c]))
         out.append("\n")
         out.append(g.table(f"bp{name}SinDtas", [t.imag for t in c]))
@@ -33,7 +33,7 @@ def main():
         cs = [t / 32768 for t in c]
         other = 2750 if name == "Low" else 2130
         neg = max(abs(g.response(cs, -f)) for f in g.grid(5, 3995, 5.0))
-        print(f"{name}: tone {20 * math.log10(abs(g.response(cs, spec['tones'][0]))):+.3f} dB, other tone "
+        print(f"{name}: tone {20 * math.log10(abs(g.response(cs, grp['tones'][0]))):+.3f} dB, other tone "
               f"{20 * math.log10(abs(g.response(cs, other))):.1f} dB, worst negative {20 * math.log10(neg):.1f} dB")
     path = sys.argv[1] if len(sys.argv) > 1 else "dtasd_filters.cpp"
     with open(path, "w") as f:

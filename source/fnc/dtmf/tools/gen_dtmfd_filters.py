@@ -33,15 +33,15 @@ def grid(lo, hi, step=5.0):
         f += step
 
 
-def design(spec):
+def design(grp):
     pts = []  # (frequency, weight, desired)
-    for f in grid(*spec["pass_"]):
+    for f in grid(*grp["pass_"]):
         pts.append((f, 1.0, 1.0))
-    for t in spec["tones"]:
+    for t in grp["tones"]:
         for f in grid(t * 0.985, t * 1.015, 2.0):
             pts.append((f, 40.0, 1.0))
         pts.append((t, 5000.0, 1.0))  # the nominal tone itself: equal gain within 0.01 dB
-    for lo, hi, w in spec["stops"]:
+    for lo, hi, w in grp["stops"]:
         for f in grid(lo, hi):
             pts.append((f, w, 0.0))
     # Normal equations R c = b with R Toeplitz Hermitian: R[k][l] = sum w e^{-jw(k-l)}.
@@ -109,12 +109,12 @@ def main():
            "// positive frequencies only, unity gain at the peak; taps[k] multiplies x[n - 75 + k].\n",
            '#include "dtmfd.h"\n\n']
     report = []
-    designs = {name: design(spec) for name, spec in GROUPS.items()}
+    designs = {name: design(grp) for name, grp in GROUPS.items()}
     # Common tone gain G: each filter scaled by G / its tone gain; G so that the larger peak is 1.
     rel = {name: peak(c) / tone_gain(c, GROUPS[name]["tones"]) for name, c in designs.items()}
     G = 1.0 / max(rel.values())
-    for name, spec in GROUPS.items():
-        c = quantise(designs[name], G / tone_gain(designs[name], spec["tones"]))
+    for name, grp in GROUPS.items():
+        c = quantise(designs[name], G / tone_gain(designs[name], grp["tones"]))
         # conv coefficient c[m] multiplies x[n - m]; the kernel's taps[k] multiplies x[n - 75 + k].
         taps = list(reversed(c))
         out.append(table(f"bp{name}Cos", [t.real for t in taps]))
@@ -122,7 +122,7 @@ def main():
         out.append(table(f"bp{name}Sin", [t.imag for t in taps]))
         out.append("\n")
         cs = [t / 32768 for t in c]
-        for t in spec["tones"]:
+        for t in grp["tones"]:
             report.append(f"{name} {t} Hz: {20 * math.log10(abs(response(cs, t))):+.3f} dB, "
                           f"image {20 * math.log10(abs(response(cs, -t)) + 1e-12):.1f} dB")
         report.append(f"{name} peak {20 * math.log10(peak(cs)):+.3f} dB")

@@ -164,3 +164,19 @@ TEST_F(PteDetect, TriggerFilterLongDigitsAndRelayRefresh) {
   EXPECT_NEAR(refreshes, 1 + 1470 / 50, 2);
   EXPECT_EQ(world().ingressIbd.back().header, PTE_RELAY_VOICE_MSG);  // voice resumes afterwards
 }
+
+TEST_F(PteDetect, EgressDetectorReportsFarEndDigitsWithItsOwnEvents) {
+  ASSERT_EQ(command(HAPI_PTE_ENABLE_CMD, 1, HAPI_PTE_EGRESSMASK | HAPI_PTE_MODE_DIG_EVT).result, HAPISUCCESS);
+  std::vector<int16_t> x = silence(100);  // the re-armed detector first waits out its guard time
+  x += oracle::dtmf("47#", 60, 60);
+  world().egressIn.insert(world().egressIn.end(), x.begin(), x.end());
+  drain(20);
+  std::string got;
+  for (const HostMsg& m : events(HAPI_PTE_TONE_ON_EGRESS_EVT)) got += kDigits[m.op2];
+  EXPECT_EQ(got, "47#");
+  EXPECT_EQ(events(HAPI_PTE_TONE_OFF_EGRESS_EVT).size(), 3u);
+  EXPECT_TRUE(events(HAPI_PTE_TONE_ON_EVT).empty());
+  // The far end's digits pass through unsquelched and uncounted.
+  auto* pte = static_cast<PTEINSTANCEMEM*>(instance(HAPI_PTE_SRV));
+  EXPECT_EQ(pte->stats.numDetectedDigits, 0);
+}

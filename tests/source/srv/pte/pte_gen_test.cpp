@@ -294,3 +294,31 @@ TEST_F(PteGen, RegistersStatisticsAndUnknownCommands) {
   EXPECT_EQ(world().topCommands.back().header, HAPI_CODEC_PTEOPTION_CMD);
   EXPECT_EQ(world().topCommands.back().op1, 0x32);
 }
+
+TEST_F(PteGen, ToneTowardsTheNetworkOverwritesTheMediaAndVoiceResumesAfter) {
+  // 200 ms of 1000 Hz towards the network over line audio, the media buffer overwritten; once the
+  // profile ends the packet side hears that voice resumes.
+  auto p = cadence({1000}, 200, 100, 10, 0);
+  p.signalContrl = HAPI_PTE_MKSIGNALCTRL(0, 1, 1, 0);
+  p.profile.freqGrp[0].signalLevel = HAPI_PTE_MKSIGNALLEVEL(30, 6);
+  world().ingressIn.assign(8000, 3000);  // line audio the tone must replace
+  world().ingressOut.clear();
+  ASSERT_EQ(extCommand(HAPI_PTE_TONE_GEN_CMD, &p, sizeof(p)).result, HAPISUCCESS);
+  runFrames(60);
+  const auto& out = world().ingressOut;
+  const auto b = bursts(out, 300);
+  ASSERT_FALSE(b.empty());
+  // The ingress level byte (6 dB) applies, not the egress one.
+  const double level = dB(amplitude(out, b[0].start + 80, b[0].start + 1200, 1000) / (0x5880 * std::pow(10, -6 / 20.0)));
+  EXPECT_NEAR(level, 0, 0.5);
+  double mean = 0;
+  for (size_t i = b[0].start; i < b[0].start + 1600; ++i) mean += out[i];
+  EXPECT_NEAR(mean / 1600, 0, 100);  // overwritten: the line's constant 3000 is gone
+  int silentAfter = 0;
+  for (size_t i = b[0].start + 1700; i < b[0].start + 2300 && i < out.size(); ++i) silentAfter += out[i] == 0;
+  EXPECT_GT(silentAfter, 500);  // the off state overwrites the line audio with silence too
+  bool resumed = false;
+  for (const Ibd& m : world().ingressIbd) resumed |= m.header == PTE_RELAY_VOICE_MSG;
+  EXPECT_TRUE(resumed);
+  EXPECT_TRUE(world().egressOut.empty() || bursts(world().egressOut).empty());
+}
