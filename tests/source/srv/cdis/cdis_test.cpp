@@ -3,6 +3,7 @@
 // speech, noise or DTMF; the command rules.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -65,6 +66,22 @@ TEST_F(Cdis, CallingToneAfterFourHundredMilliseconds) {
   EXPECT_LE(d[0].second, 430);
   ASSERT_EQ(command(HAPI_CDIS_CONFIG_CMD, 0, 0).result, HAPISUCCESS);  // calling-tone detection off
   EXPECT_TRUE(detect(connectTone(MODEM_CONNECT_TONES_FAX_CNG, 1200)).empty());
+}
+
+// The calling tone's band is 1100 +- 38 Hz; a 1 kHz test tone (the usual line-up tone) or a tone at
+// 1200 Hz is speech-band audio and must not turn the call into a fax call.
+TEST_F(Cdis, CallingToneBandEndsWellShortOfOneKilohertz) {
+  auto sine = [](double hz, int ms) {
+    std::vector<int16_t> x(static_cast<size_t>(ms) * 8);
+    for (size_t n = 0; n < x.size(); ++n) x[n] = static_cast<int16_t>(std::lround(6000 * std::sin(2 * M_PI * hz * n / 8000)));
+    return x;
+  };
+  for (double hz : {1062.0, 1138.0}) {
+    const auto d = detect(sine(hz, 1000));
+    ASSERT_EQ(d.size(), 1u) << hz << " Hz";
+    EXPECT_EQ(d[0].first, CDIS_CNG | CDIS_MACHINE);
+  }
+  for (double hz : {1000.0, 1200.0}) EXPECT_TRUE(detect(sine(hz, 2000)).empty()) << hz << " Hz";
 }
 
 TEST_F(Cdis, AnswerToneAtThreeHundredFiftyMillisecondsNotAtThreeForty) {
