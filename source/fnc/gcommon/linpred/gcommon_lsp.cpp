@@ -100,7 +100,9 @@ void g729Lsp_Az(const SINT16* lsp, SINT16* a) {
 // leave the carried table index where a fresh search would start.
 void g729Lsf_lsp2(const SINT16* lsf, SINT16* lsp, SINT16 m) {
     SINT16 in[10] = {}, out[10];
-    for (int i = 0; i < m && i < 10; ++i) in[i] = lsf[i];
+    // An LSF below 0 lies outside 0..pi and would index the cosine table in front of its start; it
+    // is taken as 0. Every LSF the set produces itself is at least 40.
+    for (int i = 0; i < m && i < 10; ++i) in[i] = lsf[i] < 0 ? SINT16{0} : lsf[i];
     g729::g729ab_Lsf_lsp2(in, out);
     for (int i = 0; i < m && i < 10; ++i) lsp[i] = out[i];
 }

@@ -149,6 +149,12 @@ TEST(GcommonLpc, LevinsonEdgesAndLspTableEnds) {
     g729Lsp_lsf(lsp, lsfn, 10);
     EXPECT_EQ(lsf[0], 0);
     EXPECT_EQ(lsfn[0], 0);
+    // An LSF below 0 is taken as 0 rather than read in front of the cosine table.
+    SINT16 neg[10] = {-1, -32768, 0, 100, 200, 300, 400, 500, 600, 700}, negLsp[10];
+    g729Lsf_lsp2(neg, negLsp, 10);
+    EXPECT_EQ(negLsp[0], negLsp[2]);
+    EXPECT_EQ(negLsp[1], negLsp[2]);
+    EXPECT_EQ(negLsp[2], g729CosTab[0]);
     for (int m = 1; m < 10; ++m) {
         SINT16 part[10];
         g729Lsp_lsf2(lsp, part, static_cast<SINT16>(m));
