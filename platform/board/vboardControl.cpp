@@ -110,6 +110,8 @@ std::string lineStatus(Board& b, int line) {
     for (const TimedValue& t : ch.modeTimeline) {
       out << ' ' << (t.atMs - b.startMs) << ':' << slicModeName(t.value);
     }
+    out << "\nmode timeline (ms on the line driver's hook clock):";
+    for (const TimedValue& t : ch.modeTimeline) out << ' ' << t.clockMs << ':' << slicModeName(t.value);
     out << "\npolarity timeline (ms since start):";
     for (const TimedValue& t : ch.polarityTimeline) out << ' ' << (t.atMs - b.startMs) << ':' << t.value;
     out << "\n";

@@ -31,6 +31,7 @@ int64_t nowMs();  // monotonic milliseconds
 struct TimedValue {
   int64_t atMs;
   int value;
+  int64_t clockMs = 0;  // a phone's hook clock at the change (SLIC modes only)
 };
 
 // A hook change scheduled on the monotonic clock (pulse dialling, hook flash).

@@ -66,7 +66,7 @@ void recordMode(Channel& ch, int mode) {
     pushBounded(ch.rings, RingBurst{now, -1, ch.hookClockMs, -1}, MAX_RINGS);
   }
   ch.slicMode = mode;
-  pushBounded(ch.modeTimeline, TimedValue{now, mode}, MAX_TIMELINE);
+  pushBounded(ch.modeTimeline, TimedValue{now, mode, ch.hookClockMs}, MAX_TIMELINE);
 }
 
 void recordPolarity(Channel& ch, int polarity) {
