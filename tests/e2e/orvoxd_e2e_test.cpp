@@ -47,10 +47,11 @@ class Orvoxd : public DaemonFixture {
     return ctl.output();
   }
 
-  // Length of the first ring burst the simulated phone recorded, or -1.
+  // Length of the first ring burst the simulated phone recorded on the line driver's clock
+  // (the cadence's own time, whatever the machine's load), or -1.
   int firstRingBurstMs() {
     const std::string status = board("1 status");
-    const std::string key = "from SLIC_MODE_RING):";
+    const std::string key = "ringing (ms on the line driver's hook clock):";
     const size_t at = status.find(key);
     if (at == std::string::npos) return -1;
     return std::atoi(status.c_str() + at + key.size());
