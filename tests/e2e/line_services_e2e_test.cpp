@@ -23,6 +23,16 @@ extern "C" {
 namespace e2e {
 namespace {
 
+// The board's SLIC mode timeline in milliseconds since the board started (one line of its status;
+// the status also lists the same changes on the line driver's hook clock).
+std::string modeTimeline(const std::string& status) {
+  const std::string key = "mode timeline (ms since start):";
+  const size_t at = status.find(key);
+  if (at == std::string::npos) return {};
+  const size_t end = status.find('\n', at);
+  return status.substr(at + key.size(), end == std::string::npos ? std::string::npos : end - at - key.size());
+}
+
 class LineServices : public DaemonFixture {
  protected:
   std::string boardShape = "fxs=2,fxo=0,dect=0";
@@ -161,9 +171,9 @@ TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName)
   for (size_t rings = 0; rings < 2 && std::chrono::steady_clock::now() < end;) {
     std::this_thread::sleep_for(200ms);
     status = board("0 status");
-    const size_t at = status.find("mode timeline");
+    const std::string modes = modeTimeline(status);
     rings = 0;
-    for (size_t p = status.find(":RING", at); p != std::string::npos; p = status.find(":RING", p + 1)) ++rings;
+    for (size_t p = modes.find(":RING"); p != std::string::npos; p = modes.find(":RING", p + 1)) ++rings;
   }
   board("0 record stop");
   call("signal", R"({"line":0,"signal":"callid_ringing","state":"off"})");
@@ -185,7 +195,7 @@ TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName)
   ASSERT_FALSE(b.empty());
   // The rings from the board's timeline (ms since the board started): FSK lies in the first pause.
   std::vector<std::pair<long, std::string>> modes;
-  std::stringstream timeline(status.substr(status.find("mode timeline")));
+  std::stringstream timeline(modeTimeline(status));
   for (std::string w; timeline >> w;) {
     const size_t colon = w.find(':');
     if (colon != std::string::npos && std::isdigit(static_cast<unsigned char>(w[0]))) {
