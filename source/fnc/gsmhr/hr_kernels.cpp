@@ -385,7 +385,9 @@ Word16 hr_spectralPostFilter_loop2(Word16* buf, Word32 L, Word16 g0, Word16 agc)
     acc = L_add(acc, L_mult(g, hr_agcCoef[0]));
     acc = L_add(acc, L_mult(agc, hr_agcCoef[1]));
     g = extract_h(acc);
-    buf[n] = sat16((Word32(buf[n]) * g) >> 13);
+    // The gain from hr_agcGain is Q14 (as the prefilter applies it): a shift of 13 here would
+    // play every frame 6 dB above the level the gain control measured at the input.
+    buf[n] = sat16((Word32(buf[n]) * g) >> 14);
   }
   return g;
 }
