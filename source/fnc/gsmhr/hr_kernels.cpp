@@ -77,10 +77,24 @@ void hr_Interleave4(const Word16* in, Word16* out) {
 }
 
 namespace {
-template <class F>
-Word32 lane_sum(int n, Word32 L0, F prod) {
-  Word32 acc[4] = {0, 0, 0, 0};
-  for (int i = 0; i < n; ++i) acc[i & 3] = L_add(acc[i & 3], prod(i));
+// A saturating chain equals the plain sum when the magnitudes of its terms add up to less
+// than 2^31: no partial sum can then leave the range. The exact sums are formed first and the
+// stepwise saturating chains only run when that bound fails.
+template <class P>
+Word32 lane_sum(int n, Word32 L0, P prod) {
+  std::int64_t sum[4] = {0, 0, 0, 0}, mag[4] = {0, 0, 0, 0};
+  for (int i = 0; i < n; ++i) {
+    std::int64_t p = prod(i);
+    sum[i & 3] += p;
+    mag[i & 3] += p < 0 ? -p : p;
+  }
+  Word32 acc[4];
+  if (mag[0] <= LW_MAX && mag[1] <= LW_MAX && mag[2] <= LW_MAX && mag[3] <= LW_MAX) {
+    for (int j = 0; j < 4; ++j) acc[j] = static_cast<Word32>(sum[j]);
+  } else {
+    acc[0] = acc[1] = acc[2] = acc[3] = 0;
+    for (int i = 0; i < n; ++i) acc[i & 3] = L_add(acc[i & 3], prod(i));
+  }
   return hr_lanes(acc, L0);
 }
 }  // namespace
@@ -192,6 +206,13 @@ Word32 shifted_sum(Word32 S, std::int64_t extra) {
 // sums are combined with saturation so that an overload clips instead of flipping sign.
 Word32 synt_feedback(const Word16* a, const Word16* yn) {
   auto prod = [&](int k) { return L_mult(a[k], yn[-1 - k]); };
+  std::int64_t mag = 0, exact = 0;
+  for (int k = 0; k < NP; ++k) {
+    std::int64_t p = prod(k);
+    exact -= p;
+    mag += p < 0 ? -p : p;
+  }
+  if (mag <= LW_MAX) return static_cast<Word32>(exact);  // no partial sum can saturate
   Word32 p0 = L_sub(L_sub(0, prod(7)), prod(3));
   Word32 p1 = L_sub(L_sub(0, prod(6)), prod(2));
   Word32 p2 = L_sub(L_sub(L_sub(0, prod(9)), prod(5)), prod(1));
@@ -202,8 +223,17 @@ Word32 synt_feedback(const Word16* a, const Word16* yn) {
 
 void hr_Residu(const Word16* a, const Word16* x, Word16* y) {
   for (int n = 0; n < S_LEN; ++n) {
-    Word32 S = 0;
-    for (int k = NP - 1; k >= 0; --k) S = L_mac(S, a[k], x[n - 1 - k]);
+    std::int64_t exact = 0, mag = 0;
+    for (int k = NP - 1; k >= 0; --k) {
+      std::int64_t p = L_mult(a[k], x[n - 1 - k]);
+      exact += p;
+      mag += p < 0 ? -p : p;
+    }
+    Word32 S = static_cast<Word32>(exact);
+    if (mag > LW_MAX) {
+      S = 0;
+      for (int k = NP - 1; k >= 0; --k) S = L_mac(S, a[k], x[n - 1 - k]);
+    }
     y[n] = round16(shifted_sum(S, std::int64_t(x[n]) * 65536));
   }
 }
@@ -239,8 +269,17 @@ void hr_lpcZsIir4(const Word16* a, const Word16* x, Word16* y) {
     Word16 buf[NP + S_LEN] = {};
     Word16* yy = buf + NP;
     for (int n = 0; n < S_LEN; ++n) {
-      Word32 S = L_mult(na9, yy[n - 10]);
-      for (int k = 8; k >= 0; --k) S = L_msu(S, a[k], yy[n - 1 - k]);
+      std::int64_t exact = L_mult(na9, yy[n - 10]), mag = exact < 0 ? -exact : exact;
+      for (int k = 8; k >= 0; --k) {
+        std::int64_t p = L_mult(a[k], yy[n - 1 - k]);
+        exact -= p;
+        mag += p < 0 ? -p : p;
+      }
+      Word32 S = static_cast<Word32>(exact);
+      if (mag > LW_MAX) {  // the stated saturating chain
+        S = L_mult(na9, yy[n - 10]);
+        for (int k = 8; k >= 0; --k) S = L_msu(S, a[k], yy[n - 1 - k]);
+      }
       yy[n] = round16(shifted_sum(S, std::int64_t(x[4 * n + j]) * 65536));
     }
     std::memcpy(y + 40 * j, yy, sizeof(Word16) * S_LEN);
@@ -489,10 +528,20 @@ void hr_getNWCoefs_CalcACF(const Word16* x, Word32* L) {
 void hr_calcCFrame(const Word16* x, Word16* out) {
   for (int s = 0; s < N_SUB; ++s)
     for (int j = 0; j < 128; ++j) {
-      Word32 acc[4] = {0, 0, 0, 0};
       const Word16* xs = x + 40 * s;
-      for (int i = S_LEN - 1; i >= 0; --i)
-        acc[i & 3] = L_mac(acc[i & 3], xs[i], xs[i - 18 - j]);
+      std::int64_t sum[4] = {0, 0, 0, 0}, mag[4] = {0, 0, 0, 0};
+      for (int i = 0; i < S_LEN; ++i) {
+        std::int64_t p = L_mult(xs[i], xs[i - 18 - j]);
+        sum[i & 3] += p;
+        mag[i & 3] += p < 0 ? -p : p;
+      }
+      Word32 acc[4];
+      if (mag[0] <= LW_MAX && mag[1] <= LW_MAX && mag[2] <= LW_MAX && mag[3] <= LW_MAX) {
+        for (int k = 0; k < 4; ++k) acc[k] = static_cast<Word32>(sum[k]);
+      } else {  // the stated chains, descending
+        acc[0] = acc[1] = acc[2] = acc[3] = 0;
+        for (int i = S_LEN - 1; i >= 0; --i) acc[i & 3] = L_mac(acc[i & 3], xs[i], xs[i - 18 - j]);
+      }
       out[128 * s + j] = extract_h(hr_lanes(acc, 0));
     }
 }
