@@ -9,7 +9,7 @@
 #include <cstring>
 #include <memory>
 
-#include "../../../../source/fnc/gsmfr/fr_codec.h"
+#include "fr_codec.h"
 #include "gsmhr_test_signals.h"
 #include "hr_conceal.h"
 #include "hr_frame.h"
