@@ -1,4 +1,4 @@
-// Cost of one 20 ms frame of the half-rate encoder. No independent half-rate implementation
+// Cost of one 20 ms frame of the half-rate encoder (VAD and DTX off and on) and decoder. No independent half-rate implementation
 // exists to run beside it; our full-rate encoder on the same speech is printed for scale, and the
 // ratio half-rate / full-rate is reported as a counter of the half-rate case.
 #include <benchmark/benchmark.h>
@@ -62,6 +62,31 @@ void BM_GsmhrEncode(benchmark::State& state) {
   state.counters["hr_over_fr"] = hrNs / frNs;
 }
 BENCHMARK(BM_GsmhrEncode)->Arg(0)->Arg(1)->ArgName("dtx");
+
+void BM_GsmhrDecode(benchmark::State& state) {
+  auto enc = std::make_unique<hr::GSMHR_ENCSTRUCT>();
+  hr::gsmhr_reset_enc(enc.get(), 1);
+  std::vector<std::array<hr::Word16, hr::GSMHR_NUM_DEC_PRM>> frames(frame_count());
+  std::vector<std::uint32_t> flags(frame_count());
+  for (std::size_t n = 0; n < frames.size(); ++n) {
+    std::uint32_t f;
+    hr::gsmhr_encode(enc.get(), &speech()[n * 160], &f, frames[n].data());
+    flags[n] = (f & hr::GSMHR_FLAG_SP) ? 0u : hr::GSMHR_FLAG_SID;
+  }
+  auto dec = std::make_unique<hr::GSMHR_DECSTRUCT>();
+  hr::gsmhr_reset_dec(dec.get());
+  hr::Word16 out[160];
+  std::array<hr::Word16, hr::GSMHR_NUM_DEC_PRM> prm;
+  std::size_t n = 0;
+  for (auto _ : state) {
+    prm = frames[n];
+    hr::gsmhr_decode(dec.get(), prm.data(), flags[n], out);
+    benchmark::DoNotOptimize(out);
+    n = (n + 1) % frames.size();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_GsmhrDecode);
 
 void BM_GsmfrEncodeForScale(benchmark::State& state) {
   GSMFR_ENCSTRUCT enc;

@@ -20,8 +20,35 @@ void hr_resetEnc(HR_ENCODER* st, Word16 dtx) {
 
 void gsmhr_reset_enc(GSMHR_ENCSTRUCT* st, Word16 dtx) { hr_resetEnc(st, dtx); }
 
+namespace {
+// True when the encoder is exactly as a reset with the same DTX setting leaves it.
+// The reset images are built once and never change afterwards.
+bool at_home(const GSMHR_ENCSTRUCT* st) {
+  struct Homes {
+    GSMHR_ENCSTRUCT rec[2];
+    Homes() {
+      hr_resetEnc(&rec[0], 0);
+      hr_resetEnc(&rec[1], 1);
+    }
+  };
+  static const Homes homes;
+  const GSMHR_ENCSTRUCT& home = homes.rec[st->DTXon != 0 ? 1 : 0];
+  return std::memcmp(static_cast<const void*>(&home), static_cast<const void*>(st), sizeof(*st)) == 0;
+}
+}  // namespace
+
 void gsmhr_encode(GSMHR_ENCSTRUCT* st, const Word16* new_speech, std::uint32_t* flags,
                   Word16* parm) {
+  // An encoder homing frame met in the home state answers with the decoder homing frame, the
+  // parameters a far-end decoder recognises; our encoder's own coding of the homing pattern
+  // would not be exactly those.
+  if (gsmhr_encoder_homing_frame_test(new_speech) && at_home(st)) {
+    for (int i = 0; i < GSMHR_NUM_PRM; ++i) parm[i] = hr_dhf_mask[i];
+    parm[18] = 1;
+    parm[19] = 1;
+    *flags = GSMHR_FLAG_VAD | GSMHR_FLAG_SP;
+    return;
+  }
   hr_speechEncoder(new_speech, parm, st);
   *flags = (parm[18] != 0 ? GSMHR_FLAG_VAD : 0u) | (parm[19] != 0 ? GSMHR_FLAG_SP : 0u);
 }

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "../gsmfr/gsmfr.h"  // FrVadState: the half-rate detector runs the full-rate one in mode 2
+#include "gsmfr.h"  // FrVadState: the half-rate detector runs the full-rate one in mode 2
 #include "hr_basic_op.h"
 
 namespace hr {

@@ -53,8 +53,16 @@ inline Word16 hr_shr(Word16 a, Word16 n) {
 inline Word16 shl(Word16 a, Word16 n) { return hr_shl(a, n); }
 inline Word16 shr(Word16 a, Word16 n) { return hr_shr(a, n); }
 
-inline Word32 L_add(Word32 a, Word32 b) { return sat32(std::int64_t(a) + b); }
-inline Word32 L_sub(Word32 a, Word32 b) { return sat32(std::int64_t(a) - b); }
+inline Word32 L_add(Word32 a, Word32 b) {
+  Word32 r;
+  if (__builtin_add_overflow(a, b, &r)) return a < 0 ? LW_MIN : LW_MAX;
+  return r;
+}
+inline Word32 L_sub(Word32 a, Word32 b) {
+  Word32 r;
+  if (__builtin_sub_overflow(a, b, &r)) return a < 0 ? LW_MIN : LW_MAX;
+  return r;
+}
 inline Word32 L_negate(Word32 a) { return a == LW_MIN ? LW_MAX : -a; }
 inline Word32 L_abs(Word32 a) { return a == LW_MIN ? LW_MAX : (a < 0 ? -a : a); }
 inline Word32 L_mult(Word16 a, Word16 b) {

@@ -2,7 +2,7 @@
 // shared copy of its arithmetic) with the half-rate tone detector blocking the threshold
 // adaptation on stationary tones. The stricter periodicity rule of mode 2 is part of the
 // shared detector.
-#include "../gsmfr/fr_codec.h"
+#include "fr_codec.h"
 #include "hr_frame.h"
 
 namespace hr {

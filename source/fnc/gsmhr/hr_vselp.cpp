@@ -1,6 +1,6 @@
 // VSELP codebook search, decorrelation and joint gain quantisation of the GSM half-rate encoder.
 #include <algorithm>
-#include <cmath>
+#include <cstdint>
 
 #include "hr_frame.h"
 #include "hr_tables.h"
@@ -144,8 +144,11 @@ void hr_gainTweak(Word16* e) {
   std::int64_t lim = std::int64_t(e[6]) * e[8];
   std::int64_t cross = std::int64_t(e[4]) * e[4];
   if (e[6] >= 0 && e[8] >= 0 && cross > lim) {
-    auto r = static_cast<Word16>(std::sqrt(static_cast<double>(lim)));
-    e[4] = e[4] < 0 ? static_cast<Word16>(-r) : r;
+    // Integer square root of the bound (below 2^30, so the root fits 16 bits).
+    std::int64_t r = 0;
+    for (std::int64_t bit = std::int64_t(1) << 15; bit != 0; bit >>= 1)
+      if ((r + bit) * (r + bit) <= lim) r += bit;
+    e[4] = static_cast<Word16>(e[4] < 0 ? -r : r);
   }
 }
 

@@ -85,6 +85,15 @@ TEST(GsmHrKernels, SummingKernelsFollowTheLaneRuleIncludingSaturation) {
             lane_model(40, 0, [&](int i) { return lmult(w[i], u[i]); }));
 }
 
+TEST(GsmHrKernels, WeightedSpeechScalingCoversTheWholeBuffer) {
+  std::vector<Word16> in(W_BUF), out(W_BUF, 0);
+  for (int i = 0; i < W_BUF; ++i) in[i] = static_cast<Word16>(i * 53 - 8000);
+  hr_Vec_shl(in.data(), out.data(), 2);
+  for (int i = 0; i < W_BUF; ++i) ASSERT_EQ(out[i], shl(in[i], 2)) << i;
+  hr_Vec_shl(in.data(), out.data(), -3);
+  for (int i = 0; i < W_BUF; ++i) ASSERT_EQ(out[i], in[i] >> 3) << i;
+}
+
 TEST(GsmHrKernels, NormalisedEnergiesAndCorrelations) {
   Word16 zero[40] = {};
   Word32 L = 1;
@@ -178,7 +187,17 @@ TEST(GsmHrKernels, FiltersMatchPlainModelsAndClipOnOverload) {
     std::int64_t v = clamp32(clamp32(S * 16) + 65536LL * in[i] + 32768) >> 16;
     EXPECT_EQ(buf[10 + i], Word16(v)) << i;
   }
-  (void)out;
+  // The weighting filter's all-pole form (coefficients negated and reversed) clips the same way.
+  Word16 c[10] = {0, 0, 0, 0, 0, 0, 0, 0, -2047, 4096};  // c[9] on y[n-1], c[8] on y[n-2]
+  hr_lpcZsIirP(c, in, out);
+  Word16 y[50] = {};
+  for (int i = 0; i < 40; ++i) {
+    std::int64_t S = 0;
+    for (int k = 0; k < 10; ++k) S += 2LL * c[9 - k] * y[10 + i - 1 - k];
+    std::int64_t v = clamp32(clamp32(S * 16) + 65536LL * in[i] + 32768) >> 16;
+    y[10 + i] = Word16(v);
+    EXPECT_EQ(out[i], y[10 + i]) << i;
+  }
   (void)mem;
 }
 
