@@ -154,3 +154,86 @@ int t38fMergeIFP(uint8_t* first, int firstLen, const uint8_t* second, int second
   first[1] = static_cast<uint8_t>(count1 + count2);
   return merged;
 }
+
+namespace {
+
+constexpr int kChunk = 84;  // data octets of one fax-relay packet
+
+void emitChunks(T38RELAYSINK sink, void* user, uint8_t code, const uint8_t* data, int n, bool lastMayBeEmpty) {
+  int at = 0;
+  while (n - at > kChunk) {
+    sink(user, code, data + at, kChunk);
+    at += kChunk;
+  }
+  if (n - at > 0 || lastMayBeEmpty) sink(user, code, data + at, n - at);
+}
+
+}  // namespace
+
+bool t38fIFPpktToHapiPkt(const uint8_t* ifp, int len, T38RELAYSINK sink, void* user) {
+  if (t38fIFPcheck(ifp, len) != len || sink == nullptr) return false;
+  const uint8_t t0 = ifp[0];
+  int value = (t0 & 0x20) ? (((t0 & 0x0F) << 2) | (ifp[1] >> 6)) : ((t0 >> 1) & 15);
+  int p = (t0 & 0x20) ? 2 : 1;
+  if ((t0 & 0x40) == 0) {
+    sink(user, static_cast<uint8_t>(value <= 7 ? value : value + 2), nullptr, 0);
+    return true;
+  }
+  const bool v21 = value == 0;
+  const int base = v21 ? 18 : (value <= 4 ? value + 22 : value + 24);
+  const int count = ifp[p++];
+  bool high = true;
+  for (int f = 0; f < count; ++f) {
+    const uint8_t nib = high ? static_cast<uint8_t>(ifp[p] >> 4) : static_cast<uint8_t>(ifp[p] & 0x0F);
+    const int type = nib & 7;
+    const uint8_t* data = nullptr;
+    int n = 0;
+    if (nib & 8) {
+      ++p;
+      high = true;
+      n = ((ifp[p] << 8) | ifp[p + 1]) + 1;
+      data = ifp + p + 2;
+      p += 2 + n;
+    } else if (high) {
+      high = false;
+    } else {
+      ++p;
+      high = true;
+    }
+    auto status = [&](int code) { sink(user, static_cast<uint8_t>(code), nullptr, 0); };
+    if (v21) {
+      switch (type) {
+        case HDLC_DATA: emitChunks(sink, user, 18, data, n, false); break;
+        case HDLC_FCS_OK: status(19); break;
+        case HDLC_FCS_BAD: status(21); break;
+        case HDLC_FCS_OK_SIG_END: status(20); break;
+        case HDLC_FCS_BAD_SIG_END: status(22); break;
+        case HDLC_SIG_END: status(65); break;
+        default: break;  // page-data kinds have no V.21 form
+      }
+      continue;
+    }
+    switch (type) {
+      case T4_NON_ECM: emitChunks(sink, user, static_cast<uint8_t>(base), data, n, true); break;
+      case T4_NON_ECM_SIG_END:
+        emitChunks(sink, user, static_cast<uint8_t>(base), data, n, true);
+        status(HAPI_PKT_FC_PAGEEND);
+        break;
+      case HDLC_DATA: emitChunks(sink, user, static_cast<uint8_t>(base + 10), data, n, false); break;
+      case HDLC_SIG_END: status(HAPI_PKT_FC_ECM_PAGEEND); break;
+      case HDLC_FCS_OK: status(base + 20); break;
+      case HDLC_FCS_BAD: status(base + 30); break;
+      case HDLC_FCS_OK_SIG_END:
+        status(base + 20);
+        status(HAPI_PKT_FC_ECM_PAGEEND);
+        break;
+      case HDLC_FCS_BAD_SIG_END:
+        status(base + 30);
+        status(HAPI_PKT_FC_ECM_PAGEEND);
+        break;
+      default: break;
+    }
+  }
+  return true;
+}
+

@@ -44,3 +44,12 @@ int t38fHapiPktToIFPpkt(T38ZCONV* st, uint8_t redundancyLow, const HAPI_PKT_HDR*
 // returns the merged length, or -1 (first unchanged) when the result would pass `cap` octets or
 // 127, the IFP limit.
 int t38fMergeIFP(uint8_t* first, int firstLen, const uint8_t* second, int secondLen, int cap);
+
+// A fax-relay packet the conversion below hands out: its code and its data octets.
+using T38RELAYSINK = void (*)(void* user, uint8_t code, const uint8_t* octets, int n);
+
+// Turns one received IFP packet into fax-relay packets: indicators into their code, T.30 data
+// into chunks of at most 84 octets followed by the status codes of its fields. Returns false when
+// the packet is malformed (nothing is handed out then).
+bool t38fIFPpktToHapiPkt(const uint8_t* ifp, int len, T38RELAYSINK sink, void* user);
+

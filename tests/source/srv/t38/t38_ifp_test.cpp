@@ -84,3 +84,43 @@ TEST(T38Merge, AMergePastTheBlockIsRefusedAndLeavesTheFirstAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+struct Relay {
+  std::vector<std::pair<uint8_t, std::vector<uint8_t>>> pkts;
+  static void sink(void* u, uint8_t code, const uint8_t* d, int n) {
+    static_cast<Relay*>(u)->pkts.push_back({code, std::vector<uint8_t>(d, d + n)});
+  }
+};
+
+TEST(T38Convert, IfpsComeBackAsTheRelaysPackets) {
+  T38ZCONV st{};
+  // V.21 frame with its end, both ways
+  auto ifp = convert(st, 20, {0xD1, 0xD2, 0xD3});
+  Relay r;
+  ASSERT_TRUE(t38fIFPpktToHapiPkt(ifp.data(), int(ifp.size()), Relay::sink, &r));
+  ASSERT_EQ(r.pkts.size(), 2u);
+  EXPECT_EQ(r.pkts[0].first, 18);
+  EXPECT_EQ(r.pkts[0].second, (std::vector<uint8_t>{0xD1, 0xD2, 0xD3}));
+  EXPECT_EQ(r.pkts[1].first, 20);
+  // an indicator: the 14400 long training (IFP type 15) is relay code 17
+  const uint8_t trn[] = {15 << 1};
+  Relay t;
+  ASSERT_TRUE(t38fIFPpktToHapiPkt(trn, 1, Relay::sink, &t));
+  EXPECT_EQ(t.pkts[0].first, 17);
+  // a field of 86 octets leaves as packets of 84 and 2
+  auto big = convert(st, 32, std::vector<uint8_t>(86, 0x5A));  // V.17 14400 page data
+  Relay b;
+  ASSERT_TRUE(t38fIFPpktToHapiPkt(big.data(), int(big.size()), Relay::sink, &b));
+  ASSERT_EQ(b.pkts.size(), 2u);
+  EXPECT_EQ(b.pkts[0].first, 32);
+  EXPECT_EQ(b.pkts[0].second.size(), 84u);
+  EXPECT_EQ(b.pkts[1].second.size(), 2u);
+  // malformed: nothing handed out
+  Relay m;
+  EXPECT_FALSE(t38fIFPpktToHapiPkt(big.data(), int(big.size()) - 1, Relay::sink, &m));
+  EXPECT_TRUE(m.pkts.empty());
+}
+
+}  // namespace
