@@ -5,7 +5,6 @@
 
 const HSFSRVARC rtparc = {HAPI_RTP_SRV, 9588, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC pvecodecarc = {HAPI_CODEC_SRV, 88360, nullptr, nullptr, nullptr, nullptr, nullptr};
-const HSFSRVARC t38arc = {HAPI_T38_SRV, 13848, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC faxrarc = {HAPI_FAXR_SRV, 7556, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // The line services' instance sizes are the sizes of their own state records, known once they
