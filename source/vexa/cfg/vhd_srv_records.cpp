@@ -3,5 +3,4 @@
 // A service that gets built defines its own record in its directory and its line here goes.
 #include "vhd_services.h"
 
-const HSFSRVARC t38arc = {HAPI_T38_SRV, 13848, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC faxrarc = {HAPI_FAXR_SRV, 7556, nullptr, nullptr, nullptr, nullptr, nullptr};

@@ -1,0 +1,66 @@
+// The T.38 service: fax-relay packets of the fax relay service to IFP packets in UDPTL datagrams
+// towards the network, and received datagrams back into fax-relay packets after a reorder delay.
+#pragma once
+
+#include <cstdint>
+
+#include "hsf/hsf.h"
+#include "t38_dg.h"
+#include "t38_ifp.h"
+#include "t38_regs.h"
+#include "t38_udptl.h"
+
+struct HAPI_T38_STATS {
+  struct {
+    uint16_t frameCountHigh, frameCountLow, unknownPkt, bufferPoolDry;
+  } ingress;
+  struct {
+    uint16_t frameCountHigh, frameCountLow, reorderCount, failtoReorderCount, invalidIFPCount, bufferPoolDry;
+  } egress;
+};
+static_assert(sizeof(HAPI_T38_STATS) == 20, "T.38 statistics are 20 bytes");
+
+struct HAPI_T38_STATE {
+  uint16_t status;  // bit 0: enabled
+  uint16_t reserved;
+};
+constexpr uint16_t HAPI_T38_ENABLE = 0x1;
+
+constexpr uint16_t T38_SETREGS_CMD = HSF_MKHDR(HAPI_T38_SRV, HAPI_OPC_SETREGS_CMD);        // 0x1732
+constexpr uint16_t T38_SHUTDOWN_CMD = HSF_MKCMD_STD(HAPI_T38_SRV, 0);                     // 0x1780
+constexpr uint16_t T38_ENABLE_CMD = HSF_MKHDR(HAPI_T38_SRV, HAPI_OPC_ENABLE_CMD);          // 0x17B0
+constexpr uint16_t T38_GETREGS_CMD = HSF_MKHDR(HAPI_T38_SRV, HAPI_OPC_GETREGS_CMD);        // 0x17B1
+constexpr uint16_t T38_SETREG1_CMD = HSF_MKHDR(HAPI_T38_SRV, HAPI_OPC_SETREG1_CMD);        // 0x17B4
+constexpr uint16_t T38_GETSTATS_CMD = HSF_MKHDR(HAPI_T38_SRV, HAPI_OPC_GETSTATS_CMD);      // 0x17B5
+constexpr uint16_t T38_GETSTATE_CMD = HSF_MKHDR(HAPI_T38_SRV, HAPI_OPC_GETSTATE_CMD);      // 0x17B6
+constexpr uint16_t T38_REGUPDATE_CMD = HSF_MKHDR(HAPI_T38_SRV, HAPI_OPC_REG_UPDATE_CMD);   // 0x17B7
+constexpr uint16_t T38_RESETSTATS_CMD = HSF_MKHDR(HAPI_T38_SRV, HAPI_OPC_RESET_STATS_CMD); // 0x17B8
+constexpr uint16_t T38_SHUTDOWN_EVT = HSF_MKEVT_STD(HAPI_T38_SRV, 0);                     // 0x17C0
+constexpr uint16_t T38_DISABLED_EVT = HSF_MKEVT_STD(HAPI_T38_SRV, 2);                     // 0x17C2
+
+constexpr int T38_POOL_BLOCKS = 96;
+constexpr uint32_t T38_BLOCK_BYTES = 104;
+constexpr size_t T38_POOL_BYTES =
+    sizeof(MEM_BufPool) + 16 + T38_POOL_BLOCKS * (MEM_BLOCK_HDR_SIZE + T38_BLOCK_BYTES + sizeof(void*) + 8);
+
+struct T38ZLOCLMEM {
+  unsigned char bufpoolArray[T38_POOL_BYTES];
+  MEM_BufPool* heapId;
+  HAPI_T38_STATE state;
+  HAPI_T38_REGS regs;
+  HAPI_T38_STATS stats;
+  bool resetStats;
+  bool shutdown;
+  uint16_t egressTimeStamp;
+  T38ZCONV conv;             // msgtype, flushState, flushMode
+  T38ZUDPTX tx;              // sequence numbers and the redundancy history
+  T38ZREORDER rx;            // reorder queue, time, lastoutTimeStamp, lastTimeStamp
+  QMQUEUE ingressHapiPktq;   // fax-relay packets waiting to be sent
+};
+
+extern const HSFSRVARC t38arc;
+
+HAPIRESULT t38Init(HSFSRVOBJ service);
+HAPIRESULT t38IOctl(HSFSRVOBJ service, HSFMSG* command, HSFMSG* reply);
+void t38Ingress(HSFSRVOBJ service);
+void t38Egress(HSFSRVOBJ service);

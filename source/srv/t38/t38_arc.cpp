@@ -1,0 +1,322 @@
+// The T.38 service's record, commands and per-frame work.
+#include <cstring>
+
+#include "lhapi.h"
+#include "t38.h"
+
+const HSFSRVARC t38arc = {HAPI_T38_SRV, sizeof(T38ZLOCLMEM), t38IOctl, t38Ingress, t38Egress, t38Init, nullptr};
+
+namespace {
+
+constexpr HSF_IBD_MASK kPacketMask = 0x2;
+constexpr HSF_IBD_MASK kT38Mask = 0x100;
+constexpr HSF_IBD_MASK kRelayMask = 0x8002;
+constexpr size_t kIpUdpRoom = 28;  // an IPv4 and a UDP header fit in front of the datagram
+
+void count32(uint16_t& high, uint16_t& low) {
+  if (++low == 0) ++high;
+}
+
+void syncStats(T38ZLOCLMEM* m) {
+  m->stats.ingress.unknownPkt = m->conv.unknownPkt;
+  m->stats.egress.reorderCount = m->rx.reorderCount;
+  m->stats.egress.failtoReorderCount = m->rx.failtoReorderCount;
+  m->stats.egress.invalidIFPCount = m->rx.invalidIFPCount;
+  m->stats.egress.bufferPoolDry = m->rx.bufferPoolDry;
+}
+
+void zeroStats(T38ZLOCLMEM* m) {
+  m->stats = HAPI_T38_STATS{};
+  m->conv.unknownPkt = 0;
+  m->rx.reorderCount = m->rx.failtoReorderCount = m->rx.invalidIFPCount = m->rx.bufferPoolDry = 0;
+}
+
+void flushAll(T38ZLOCLMEM* m) {
+  hsfQmFlush(&m->ingressHapiPktq);
+  DG_HDL h;
+  while (dg_deq(&m->rx.egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
+  m->tx.historyLen = 0;
+}
+
+void enable(T38ZLOCLMEM* m) {
+  m->shutdown = false;
+  m->egressTimeStamp = 1;
+  m->conv.msgtype = 0;
+  m->conv.flushState = 0;
+  m->conv.flushMode = 0;
+  // the per-call state restarts; the statistics do not
+  const uint16_t rc = m->rx.reorderCount, fr = m->rx.failtoReorderCount, inv = m->rx.invalidIFPCount,
+                 dry = m->rx.bufferPoolDry;
+  t38fUDPTXInit(&m->tx);
+  t38fReorderInit(&m->rx, m->heapId);
+  m->rx.reorderCount = rc;
+  m->rx.failtoReorderCount = fr;
+  m->rx.invalidIFPCount = inv;
+  m->rx.bufferPoolDry = dry;
+  m->resetStats = false;
+  m->state.status |= HAPI_T38_ENABLE;
+}
+
+bool enabled(const T38ZLOCLMEM* m) { return (m->state.status & HAPI_T38_ENABLE) != 0; }
+
+// ---- ingress: fax-relay packets to datagrams ----
+
+void takeRelayPackets(T38ZLOCLMEM* m) {
+  HSFMSG msg;
+  for (unsigned i = 0; hsfIbdPeekOrRecv(kPacketMask, &msg, i, HSF_IBD_PEEK) != 0;) {
+    const auto* hdr = static_cast<const HAPI_PKT_HDR*>(msg.ext.bufp);
+    if (HAPI_OPCODE_IS_STD(msg.std.header) || hdr == nullptr || msg.ext.length < sizeof(HAPI_PKT_HDR) ||
+        (hdr->payloadID >> 8) != 5) {
+      ++i;  // not a fax-relay packet: left for others
+      continue;
+    }
+    hsfIbdPeekOrRecv(kPacketMask, &msg, i, HSF_IBD_RECEIVE);
+    // the packet is its header and payload, bounded by what the message carries and by a block
+    size_t bytes = sizeof(HAPI_PKT_HDR) + hdr->payloadLength;
+    if (bytes > msg.ext.length) bytes = msg.ext.length;
+    if (bytes > T38_BLOCK_BYTES) bytes = T38_BLOCK_BYTES;
+    if (bytes & 1) LHAPI_ASSERT_FAIL();
+    void* block = hsfBmAllocDirect(m->heapId, T38_BLOCK_BYTES);
+    if (block == nullptr) {
+      ++m->stats.ingress.bufferPoolDry;
+      continue;
+    }
+    std::memset(block, 0, T38_BLOCK_BYTES);
+    std::memcpy(block, hdr, bytes);
+    auto* copy = static_cast<HAPI_PKT_HDR*>(block);
+    copy->payloadLength = static_cast<uint16_t>(bytes - sizeof(HAPI_PKT_HDR));
+    MEM_QueueEnq(&m->ingressHapiPktq, block);
+  }
+}
+
+int toIfp(T38ZLOCLMEM* m, const HAPI_PKT_HDR* hdr, uint8_t* ifp) {
+  const auto* payload = reinterpret_cast<const uint16_t*>(hdr + 1);
+  return t38fHapiPktToIFPpkt(&m->conv, static_cast<uint8_t>(m->regs.numRedundantIFP & 0xFF), hdr,
+                             hdr->payloadLength ? payload : nullptr, ifp, T38_MAX_IFP);
+}
+
+void sendDatagram(T38ZLOCLMEM* m, const uint8_t* ifp, int len) {
+  const bool fastData = (ifp[0] & 0x40) && ((ifp[0] & 0x20) || ((ifp[0] >> 1) & 15) != 0);
+  const int n = fastData ? (m->regs.numRedundantIFP >> 8) : (m->regs.numRedundantIFP & 0xFF);
+  const size_t size = getUDPTLpktSize(len, n, m->tx.history, m->tx.historyLen);
+  auto* block = static_cast<uint8_t*>(hsfMemAllocScratch(size + kIpUdpRoom));
+  if (block == nullptr) {
+    ++m->stats.ingress.bufferPoolDry;
+    return;
+  }
+  const size_t written = t38fUDPBuild(&m->tx, ifp, len, n, block + kIpUdpRoom, size);
+  if (written == 0) return;
+  hsfIbdSendExt(kT38Mask, HAPI_T38_INGRESSPACKET_EVT, static_cast<uint16_t>(written), block + kIpUdpRoom);
+  count32(m->stats.ingress.frameCountHigh, m->stats.ingress.frameCountLow);
+}
+
+void sendOne(T38ZLOCLMEM* m) {
+  auto* first = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->ingressHapiPktq));
+  if (first == nullptr) return;
+  uint8_t ifp[T38_MAX_IFP + 1];
+  const int len = toIfp(m, first, ifp);
+  hsfBmFree(first);
+  if (len <= 0) return;
+  int total = len;
+  // T.30 data: the next waiting packet with a payload joins it when both fit one datagram's IFP
+  auto* next = static_cast<HAPI_PKT_HDR*>(MEM_QueueHead(&m->ingressHapiPktq));
+  if ((ifp[0] & 0x40) && next != nullptr && next->payloadLength != 0) {
+    T38ZCONV saved = m->conv;
+    uint8_t second[T38_MAX_IFP + 1];
+    const int len2 = toIfp(m, next, second);
+    const int merged = len2 > 0 && len + len2 <= 104 ? t38fMergeIFP(ifp, len, second, len2, 104) : -1;
+    if (merged > 0) {
+      total = merged;
+      hsfBmFree(MEM_QueueDeq(&m->ingressHapiPktq));
+    } else {
+      m->conv = saved;  // sent on its own next time
+    }
+  }
+  sendDatagram(m, ifp, total);
+}
+
+void tailHandling(T38ZLOCLMEM* m) {
+  T38ZCONV& c = m->conv;
+  if (c.flushState == 1) {
+    m->tx.historyLen = 0;
+    c.flushState = 0;
+  } else if (c.flushState >= 2) {
+    --c.flushState;
+    if (c.flushMode == 1) {
+      const uint8_t noSignal[1] = {0x00};
+      sendDatagram(m, noSignal, 1);
+    } else if (m->regs.numRedundantIFP != 0) {
+      uint8_t buf[1024];
+      const size_t n = t38fRepeatLast(&m->tx, buf, sizeof(buf));
+      if (n > 0) {
+        if (auto* block = static_cast<uint8_t*>(hsfMemAllocScratch(n + kIpUdpRoom))) {
+          std::memcpy(block + kIpUdpRoom, buf, n);
+          hsfIbdSendExt(kT38Mask, HAPI_T38_INGRESSPACKET_EVT, static_cast<uint16_t>(n), block + kIpUdpRoom);
+          count32(m->stats.ingress.frameCountHigh, m->stats.ingress.frameCountLow);
+        } else {
+          ++m->stats.ingress.bufferPoolDry;
+        }
+      }
+    }
+  }
+}
+
+// ---- egress: datagrams to fax-relay packets ----
+
+struct RelayOut {
+  T38ZLOCLMEM* m;
+};
+
+void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
+  T38ZLOCLMEM* m = static_cast<RelayOut*>(user)->m;
+  const int payloadBytes = 2 + n + (n & 1);
+  auto* block = static_cast<uint16_t*>(hsfMemAllocScratch(sizeof(HAPI_PKT_HDR) + static_cast<size_t>(payloadBytes)));
+  if (block == nullptr) {
+    ++m->stats.egress.bufferPoolDry;
+    return;
+  }
+  auto* hdr = reinterpret_cast<HAPI_PKT_HDR*>(block);
+  hdr->payloadID = static_cast<uint16_t>(0x0500 | code);
+  hdr->payloadLength = static_cast<uint16_t>(payloadBytes);
+  hdr->payloadTimeStampHigh = 0;
+  hdr->payloadTimeStampLow = m->egressTimeStamp++;
+  uint16_t* payload = block + 4;
+  payload[0] = static_cast<uint16_t>(n * 8);
+  for (int i = 0; i < (n + 1) / 2; ++i) payload[1 + i] = 0;
+  for (int i = 0; i < n; ++i)
+    payload[1 + i / 2] = static_cast<uint16_t>(payload[1 + i / 2] | ((i & 1) ? octets[i] : octets[i] << 8));
+  hsfIbdSendExt(kRelayMask, 0, static_cast<uint16_t>(sizeof(HAPI_PKT_HDR) + payloadBytes), block);
+}
+
+void playOut(T38ZLOCLMEM* m) {
+  for (;;) {
+    EGR_IFP_PKT* head = t38egr_ifp_QmPeekFront(&m->rx.egressPktq);
+    if (head == nullptr || static_cast<uint16_t>(m->rx.time - head->arrivalTime) < m->regs.reorderDelay) return;
+    DG_HDL h;
+    if (!t38egr_ifp_deq(&m->rx.egressPktq, &h)) return;
+    EGR_IFP_PKT* pkt = t38egr_ifp_getifpFromHandle(&h);
+    m->rx.lastoutTimeStamp = pkt->sequenceNum;
+    uint16_t words[2 + 64];
+    const uint16_t got = t38egr_ifp_read(words, &h, 66);
+    uint8_t ifp[T38_MAX_IFP + 1];
+    int octets = 0;
+    for (int i = 2; i < got && octets < T38_MAX_IFP; ++i) {
+      ifp[octets++] = static_cast<uint8_t>(words[i]);
+      if (octets < T38_MAX_IFP) ifp[octets++] = static_cast<uint8_t>(words[i] >> 8);
+    }
+    // the record holds whole words: the packet's own walk says where it ends
+    for (int len = octets; len >= octets - 1 && len > 0; --len) {
+      if (t38fIFPcheck(ifp, len) == len) {
+        RelayOut out{m};
+        t38fIFPpktToHapiPkt(ifp, len, sendRelay, &out);
+        break;
+      }
+    }
+    dg_free(dg_QmPeekFront(&h.qhdr));
+  }
+}
+
+}  // namespace
+
+HAPIRESULT t38Init(HSFSRVOBJ service) {
+  auto* m = static_cast<T38ZLOCLMEM*>(service);
+  if (m == nullptr) return -1;
+  std::memset(static_cast<void*>(m), 0, sizeof(*m));
+  m->regs = t38RegsDefault();
+  m->heapId = hsfBmInit(m->bufpoolArray, sizeof(m->bufpoolArray), T38_BLOCK_BYTES + sizeof(void*));
+  MEM_InitQueue(&m->ingressHapiPktq);
+  t38fReorderInit(&m->rx, m->heapId);
+  t38fUDPTXInit(&m->tx);
+  return 0;
+}
+
+HAPIRESULT t38IOctl(HSFSRVOBJ service, HSFMSG* msg, HSFMSG* reply) {
+  auto* m = static_cast<T38ZLOCLMEM*>(service);
+  if (m == nullptr || msg == nullptr) return -1;
+  auto answer = [&](uint16_t code, void* data, uint16_t bytes) {
+    if (reply == nullptr) return;
+    reply->ext.header = code;
+    reply->ext.length = bytes;
+    reply->ext.bufp = data;
+  };
+  switch (msg->std.header) {
+    case T38_SETREGS_CMD:
+      // the registers come as the command's own 4 bytes, never through a 16-bit operand as address
+      if (HAPI_OPCODE_IS_STD(msg->std.header) || msg->ext.length != sizeof(HAPI_T38_REGS) || msg->ext.bufp == nullptr)
+        return -1;
+      std::memcpy(&m->regs, msg->ext.bufp, sizeof(HAPI_T38_REGS));
+      return 0;
+    case T38_SHUTDOWN_CMD:
+      m->shutdown = true;
+      return 0;
+    case T38_ENABLE_CMD:
+      if (msg->std.op1 == 0) {
+        if (enabled(m)) {
+          flushAll(m);
+          hsfObdSendStd(T38_DISABLED_EVT, HAPI_T38_SRV, static_cast<uint16_t>(m->heapId ? m->heapId->lowWaterMark : 0));
+          m->state.status = static_cast<uint16_t>(m->state.status & ~HAPI_T38_ENABLE);
+        }
+      } else if (!enabled(m)) {
+        enable(m);
+      }
+      return 0;
+    case T38_GETREGS_CMD:
+      answer(HSF_MKRSP_EXT(T38_GETREGS_CMD), &m->regs, sizeof(m->regs));
+      return 0;
+    case T38_SETREG1_CMD: {
+      if (msg->std.op1 & 1) LHAPI_ASSERT_FAIL();
+      const uint16_t index = static_cast<uint16_t>(msg->std.op1 / 2);
+      if (index >= 2) return -1;  // beyond the register record
+      (index == 0 ? m->regs.numRedundantIFP : m->regs.reorderDelay) = msg->std.op2;
+      return 0;
+    }
+    case T38_GETSTATS_CMD:
+      syncStats(m);
+      answer(HSF_MKRSP_EXT(T38_GETSTATS_CMD), &m->stats, sizeof(m->stats));
+      m->resetStats = (msg->std.op1 & 1) != 0;
+      return 0;
+    case T38_GETSTATE_CMD:
+      answer(HSF_MKRSP_EXT(T38_GETSTATE_CMD), &m->state, sizeof(m->state));
+      return 0;
+    case T38_REGUPDATE_CMD:
+      return 0;
+    case T38_RESETSTATS_CMD:
+      zeroStats(m);
+      return 0;
+    default:
+      return -1;
+  }
+}
+
+void t38Ingress(HSFSRVOBJ service) {
+  auto* m = static_cast<T38ZLOCLMEM*>(service);
+  if (m == nullptr) return;
+  if (m->resetStats) {
+    zeroStats(m);
+    m->resetStats = false;
+  }
+  if (!enabled(m)) return;
+  takeRelayPackets(m);
+  if (MEM_QueueHead(&m->ingressHapiPktq) != nullptr)
+    sendOne(m);
+  else
+    tailHandling(m);
+  m->rx.time = static_cast<uint16_t>(m->rx.time + 5 * (hsfFrmPeriodGet() / 40));
+  if (m->shutdown && m->conv.flushState == 0) {
+    hsfObdSendStd(T38_SHUTDOWN_EVT, 0, 0);
+    m->shutdown = false;
+  }
+}
+
+void t38Egress(HSFSRVOBJ service) {
+  auto* m = static_cast<T38ZLOCLMEM*>(service);
+  if (m == nullptr || !enabled(m)) return;
+  HSFMSG msg;
+  while (hsfIbdPeekOrRecv(kT38Mask, &msg, 0, HSF_IBD_RECEIVE) != 0) {
+    if (HAPI_OPCODE_IS_STD(msg.std.header) || msg.ext.bufp == nullptr) continue;
+    count32(m->stats.egress.frameCountHigh, m->stats.egress.frameCountLow);
+    t38fUDPEgress(&m->rx, static_cast<const uint8_t*>(msg.ext.bufp), msg.ext.length);
+  }
+  playOut(m);
+  syncStats(m);
+}

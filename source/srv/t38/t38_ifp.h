@@ -1,0 +1,55 @@
+// Fax-relay packets of the fax relay service turned into T.38 IFP packets, and the merging of two
+// T.30 data packets into one IFP.
+#pragma once
+
+#include <cstdint>
+
+#include "hapi/hapi_types.h"
+#include "t38_udptl.h"
+
+enum IFP_CHOICE : uint8_t { T30_IND = 0, T30_DATA = 64 };
+
+// IFP types (indicators and data share the numbers 0..15; V.33 ones are 69 and 70).
+constexpr int16_t USE_CURRENT_TYPE = -1;
+
+struct HAPI_TO_IFP {
+  uint8_t hapiPktPayloadCode;
+  IFP_CHOICE choice;
+  int16_t type;
+  IFP_FIELD_TYPE fieldType0;
+  IFP_FIELD_TYPE fieldType1;
+};
+
+constexpr uint8_t HAPI_PKT_FC_PAGEEND = 63;
+constexpr uint8_t HAPI_PKT_FC_ECM_PAGEEND = 64;
+constexpr uint8_t HAPI_PKT_FC_FAXMAX = 66;
+
+extern const HAPI_TO_IFP hapiToIFPLUT[66];
+
+// What the conversion keeps between packets.
+struct T38ZCONV {
+  int16_t msgtype;      // data type of the current high-speed training (0 = V.21)
+  uint16_t flushState;  // ticks of tail handling after a signal end
+  uint8_t flushMode;    // 1: NO_SIGNAL packets, 0: repeats
+  uint16_t unknownPkt;
+};
+
+// Converts one fax-relay packet (header and payload words: word 0 the bit count, then octets,
+// first octet in the high half) into an IFP packet; returns its length, or -1 when the packet has
+// no IFP form (counted as unknown where the code has no row) or would not fit.
+int t38fHapiPktToIFPpkt(T38ZCONV* st, uint8_t redundancyLow, const HAPI_PKT_HDR* hdr, const uint16_t* payload,
+                        uint8_t* out, int cap);
+
+// Appends the fields of the T.30 data IFP `second` to `first` (whose field count is 1 or 2);
+// returns the merged length, or -1 (first unchanged) when the result would pass `cap` octets or
+// 127, the IFP limit.
+int t38fMergeIFP(uint8_t* first, int firstLen, const uint8_t* second, int secondLen, int cap);
+
+// A fax-relay packet the conversion below hands out: its code and its data octets.
+using T38RELAYSINK = void (*)(void* user, uint8_t code, const uint8_t* octets, int n);
+
+// Turns one received IFP packet into fax-relay packets: indicators into their code, T.30 data
+// into chunks of at most 84 octets followed by the status codes of its fields. Returns false when
+// the packet is malformed (nothing is handed out then).
+bool t38fIFPpktToHapiPkt(const uint8_t* ifp, int len, T38RELAYSINK sink, void* user);
+

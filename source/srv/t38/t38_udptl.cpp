@@ -1,0 +1,268 @@
+// IFP packet walk and encoding, UDPTL datagram building and parsing, reorder queue.
+#include "t38_udptl.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr int kMaxFieldOctets = 86;
+
+void putU16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v >> 8);
+  p[1] = static_cast<uint8_t>(v);
+}
+
+}  // namespace
+
+uint16_t t38fGetLengthDeterminant(const uint8_t** pos, const uint8_t* end) {
+  const uint8_t* p = *pos;
+  if (p >= end) return 0xFFFF;
+  const uint8_t b = *p++;
+  uint16_t len;
+  if ((b & 0x80) == 0) {
+    len = b;
+  } else if ((b & 0xC0) == 0x80) {
+    if (p >= end) return 0xFFFF;
+    len = static_cast<uint16_t>(((b & 0x3F) << 8) | *p++);
+  } else {
+    return 0xFFFF;  // 11xxxxxx: fragmented form, not taken
+  }
+  *pos = p;
+  return len;
+}
+
+int t38fIFPcheck(const uint8_t* ifp, int len) {
+  if (ifp == nullptr || len < 1) return -1;
+  const uint8_t* p = ifp;
+  const uint8_t* end = ifp + len;
+  const uint8_t t0 = *p++;
+  if (t0 & 0x20) {  // extended type form: one more octet
+    if (p >= end) return -1;
+    ++p;
+  }
+  if ((t0 & 0x40) == 0) return static_cast<int>(p - ifp);  // indicator
+  if ((t0 & 0x80) == 0) return -1;                         // T.30 data without a data field
+  if (p >= end) return -1;
+  const uint8_t count = *p++;
+  if (count > 127 || count == 0) return -1;
+  bool high = true;  // the next header sits in the high half of *p
+  for (int f = 0; f < count; ++f) {
+    if (p >= end) return -1;
+    const uint8_t nib = high ? static_cast<uint8_t>(*p >> 4) : static_cast<uint8_t>(*p & 0x0F);
+    if (nib & 0x8) {  // field data present: from the next octet boundary
+      ++p;
+      high = true;
+      if (end - p < 2) return -1;
+      const int octets = ((p[0] << 8) | p[1]) + 1;
+      p += 2;
+      if (octets > kMaxFieldOctets || end - p < octets) return -1;
+      p += octets;
+    } else if (high) {
+      high = false;
+    } else {
+      ++p;
+      high = true;
+    }
+  }
+  if (!high) ++p;  // a last header in a high half ends its octet
+  if (p > end) return -1;
+  return static_cast<int>(p - ifp);
+}
+
+int t38fEncodeIFP(uint8_t* out, int cap, bool isData, int type, IFP_FIELD_TYPE field0, const uint8_t* data,
+                  int dataLen, IFP_FIELD_TYPE field1) {
+  if (out == nullptr || cap < 1 || type < 0 || type > 15) return -1;
+  if (!isData) {
+    out[0] = static_cast<uint8_t>(type << 1);
+    return 1;
+  }
+  const int need = dataLen > 0 ? dataLen + 5 + (field1 != NO_DFS ? 1 : 0) : 3 + (field1 != NO_DFS && dataLen > 0 ? 1 : 0);
+  if (need > cap || need > T38_MAX_IFP || dataLen < 0 || dataLen > 65536) return -1;
+  int n = 0;
+  out[n++] = static_cast<uint8_t>(0xC0 | (type << 1));
+  if (dataLen == 0) {
+    // no data: one field of the kind given (the status of a frame end, for instance)
+    const IFP_FIELD_TYPE only = field1 != NO_DFS ? field1 : field0;
+    out[n++] = 1;
+    out[n++] = static_cast<uint8_t>(only << 4);
+    return n;
+  }
+  out[n++] = static_cast<uint8_t>(field1 != NO_DFS ? 2 : 1);
+  out[n++] = static_cast<uint8_t>(0x80 | (field0 << 4));
+  putU16(out + n, static_cast<uint16_t>(dataLen - 1));
+  n += 2;
+  std::memcpy(out + n, data, static_cast<size_t>(dataLen));
+  n += dataLen;
+  if (field1 != NO_DFS) out[n++] = static_cast<uint8_t>(field1 << 4);
+  return n;
+}
+
+size_t getUDPTLpktSize(int L, int wanted, const T38IFP* history, int historyLen) {
+  size_t size = static_cast<size_t>(L) + 5;
+  const int n = wanted < historyLen ? wanted : historyLen;
+  for (int i = 0; i < n; ++i) size += history[i].len + 1u;
+  return size;
+}
+
+// ---- sending ----
+
+void t38fUDPTXInit(T38ZUDPTX* tx) { *tx = T38ZUDPTX{}; }
+
+namespace {
+
+size_t writeDatagram(uint8_t* out, size_t cap, uint16_t seq, const T38IFP& primary, const T38IFP* secondaries,
+                     int n) {
+  const size_t size = getUDPTLpktSize(primary.len, n, secondaries, n);
+  if (size > cap) return 0;
+  size_t k = 0;
+  putU16(out, seq);
+  k += 2;
+  out[k++] = primary.len;
+  std::memcpy(out + k, primary.data, primary.len);
+  k += primary.len;
+  out[k++] = 0x00;  // secondary IFP packets
+  out[k++] = static_cast<uint8_t>(n);
+  for (int i = 0; i < n; ++i) {
+    out[k++] = secondaries[i].len;
+    std::memcpy(out + k, secondaries[i].data, secondaries[i].len);
+    k += secondaries[i].len;
+  }
+  return k;
+}
+
+}  // namespace
+
+size_t t38fUDPBuild(T38ZUDPTX* tx, const uint8_t* ifp, int len, int redundancy, uint8_t* out, size_t cap) {
+  if (ifp == nullptr || len < 0 || len > T38_MAX_IFP) return 0;
+  if (redundancy > T38_MAX_REDUNDANCY) redundancy = T38_MAX_REDUNDANCY;
+  if (redundancy < 0) redundancy = 0;
+  T38IFP primary{};
+  primary.len = static_cast<uint8_t>(len);
+  std::memcpy(primary.data, ifp, static_cast<size_t>(len));
+  const int n = tx->historyLen < redundancy ? tx->historyLen : redundancy;
+  const size_t size = writeDatagram(out, cap, tx->ingressSequenceNum, primary, tx->history, n);
+  if (size == 0) return 0;
+  tx->lastIngressSequenceNum = tx->ingressSequenceNum;
+  tx->ingressSequenceNum = static_cast<uint16_t>(tx->ingressSequenceNum + 1);
+  // The history keeps the new packet first and at most `redundancy` older ones behind it.
+  if (redundancy == 0) {
+    tx->historyLen = 0;
+  } else {
+    const int keep = tx->historyLen < redundancy ? tx->historyLen : redundancy;
+    for (int i = keep; i > 0; --i) tx->history[i] = tx->history[i - 1];
+    tx->history[0] = primary;
+    tx->historyLen = keep + 1;
+  }
+  return size;
+}
+
+size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap) {
+  if (tx->historyLen == 0) return 0;  // nothing to repeat
+  return writeDatagram(out, cap, tx->lastIngressSequenceNum, tx->history[0], tx->history + 1, tx->historyLen - 1);
+}
+
+// ---- receiving ----
+
+void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool) {
+  *rq = T38ZREORDER{};
+  MEM_InitQueue(&rq->egressPktq);
+  rq->heapId = pool;
+  rq->lastoutTimeStamp = 0xFFFF;
+}
+
+bool isIFPmissing(T38ZREORDER* rq, uint16_t s) {
+  if (!rq->isReorderQInitialized) {
+    rq->isReorderQInitialized = true;
+  } else if (static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1) >= 500) {
+    return false;  // already played out, or too far ahead
+  }
+  for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p))
+    if (p->sequenceNum == s) return false;
+  return true;
+}
+
+bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
+  DG_HDL h;
+  if (!t38egr_ifp_init(rq->heapId, &h)) {
+    ++rq->bufferPoolDry;
+    return false;
+  }
+  t38egr_ifp_write_sequenceNum(&h, s);
+  t38egr_ifp_write_arrivaltime(&h, rq->time);
+  for (int i = 0; i < len; i += 2) {
+    const uint16_t w = static_cast<uint16_t>(ifp[i] | (i + 1 < len ? ifp[i + 1] << 8 : 0));
+    if (t38egr_ifp_write(&h, &w, 1) != 1) {
+      ++rq->bufferPoolDry;
+      dg_free(dg_QmPeekFront(&h.qhdr));
+      return false;
+    }
+  }
+  EGR_IFP_PKT* head = t38egr_ifp_QmPeekFront(&rq->egressPktq);
+  if (head == nullptr || static_cast<uint16_t>(s - rq->lastTimeStamp) < 63737) {
+    rq->lastTimeStamp = s;
+    t38egr_ifp_Enq(&rq->egressPktq, &h);
+    return true;
+  }
+  const uint16_t d = static_cast<uint16_t>((static_cast<uint32_t>(s) - head->sequenceNum + 65535u) % 65535u);
+  if (d > 1800) {
+    // before the head: too late when already behind what was played out
+    if (static_cast<uint16_t>(s - rq->lastoutTimeStamp) & 0x8000) {
+      dg_free(dg_QmPeekFront(&h.qhdr));
+      ++rq->failtoReorderCount;
+      return true;
+    }
+    t38egr_ifp_QmInsertFront(&rq->egressPktq, &h);
+    ++rq->reorderCount;
+    return true;
+  }
+  EGR_IFP_PKT* behind = head;
+  for (EGR_IFP_PKT* p = head; p != nullptr; p = t38egr_ifp_QmPeekLink(p))
+    if ((static_cast<uint32_t>(s) - p->sequenceNum + 65535u) % 65535u < 1801) behind = p;
+  t38egr_ifp_QmInsert(&rq->egressPktq, &h, behind);
+  ++rq->reorderCount;
+  return true;
+}
+
+bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
+  const uint8_t* p = dg;
+  const uint8_t* end = dg + len;
+  if (dg == nullptr || len < 2) {
+    ++rq->invalidIFPCount;
+    return false;
+  }
+  const uint16_t s = static_cast<uint16_t>((dg[0] << 8) | dg[1]);
+  p += 2;
+  // every length is bounded by the datagram
+  const uint16_t L = t38fGetLengthDeterminant(&p, end);
+  if (L == 0xFFFF || L > end - p || t38fIFPcheck(p, L) != L) {
+    ++rq->invalidIFPCount;
+    return false;
+  }
+  if (isIFPmissing(rq, s) && !enqueueIFP(rq, p, L, s)) return false;
+  p += L;
+  if (p >= end) {
+    ++rq->invalidIFPCount;
+    return false;
+  }
+  const uint8_t choice = *p++;
+  if (choice & 0x80) {  // forward error correction: not taken
+    ++rq->invalidIFPCount;
+    return false;
+  }
+  const uint16_t n = t38fGetLengthDeterminant(&p, end);
+  if (n == 0xFFFF) {
+    ++rq->invalidIFPCount;
+    return false;
+  }
+  for (uint16_t i = 0; i < n && p < end; ++i) {
+    const uint16_t li = t38fGetLengthDeterminant(&p, end);
+    if (li == 0xFFFF || li > end - p || t38fIFPcheck(p, li) != li) {
+      ++rq->invalidIFPCount;
+      return false;
+    }
+    const uint16_t si = static_cast<uint16_t>(s - 1 - i);
+    if (isIFPmissing(rq, si)) enqueueIFP(rq, p, li, si);
+    p += li;
+  }
+  return true;
+}

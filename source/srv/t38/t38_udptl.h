@@ -1,0 +1,80 @@
+// T.38 IFP packets and UDPTL datagrams (secondary-IFP redundancy, aligned PER), with the
+// receive-side reorder queue.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "t38_dg.h"
+
+// IFP data-field types.
+enum IFP_FIELD_TYPE : int16_t {
+  NO_DFS = -1,
+  HDLC_DATA = 0,
+  HDLC_SIG_END = 1,
+  HDLC_FCS_OK = 2,
+  HDLC_FCS_BAD = 3,
+  HDLC_FCS_OK_SIG_END = 4,
+  HDLC_FCS_BAD_SIG_END = 5,
+  T4_NON_ECM = 6,
+  T4_NON_ECM_SIG_END = 7,
+};
+
+constexpr int T38_MAX_IFP = 127;
+
+// Walks an IFP packet without acting on it; returns the octets it takes, or -1 when it is not a
+// well-formed packet inside `len` octets (data fields of more than 86 octets included).
+int t38fIFPcheck(const uint8_t* ifp, int len);
+
+// Encodes one IFP packet: an indicator (`isData` false, type 0..15) or T.30 data of `type` with up
+// to two fields; returns its length, or -1 when it would not fit `cap` or exceed 127 octets.
+int t38fEncodeIFP(uint8_t* out, int cap, bool isData, int type, IFP_FIELD_TYPE field0, const uint8_t* data,
+                  int dataLen, IFP_FIELD_TYPE field1);
+
+// A PER length determinant (one octet, or two with 10xxxxxx first); 0xFFFF when malformed or when
+// it reaches past `end`. Advances *pos.
+uint16_t t38fGetLengthDeterminant(const uint8_t** pos, const uint8_t* end);
+
+struct T38IFP {
+  uint8_t len;
+  uint8_t data[T38_MAX_IFP];
+};
+
+// Octets of a datagram with the primary of length L and min(wanted, historyLen) secondaries.
+size_t getUDPTLpktSize(int L, int wanted, const T38IFP* history, int historyLen);
+
+// The sending side: sequence numbers and the history of sent IFP packets, newest first.
+constexpr int T38_MAX_REDUNDANCY = 8;
+struct T38ZUDPTX {
+  uint16_t ingressSequenceNum;
+  uint16_t lastIngressSequenceNum;
+  int historyLen;
+  T38IFP history[T38_MAX_REDUNDANCY + 1];
+};
+
+void t38fUDPTXInit(T38ZUDPTX* tx);
+// Builds the next datagram around `ifp` with up to `redundancy` secondaries; returns its size,
+// 0 when `cap` is too small (nothing sent, nothing counted).
+size_t t38fUDPBuild(T38ZUDPTX* tx, const uint8_t* ifp, int len, int redundancy, uint8_t* out, size_t cap);
+// Builds the last datagram again; 0 when nothing has been sent since the history was emptied.
+size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
+
+// The receiving side: the reorder queue and its sequence bookkeeping.
+struct T38ZREORDER {
+  QMQUEUE egressPktq;
+  MEM_BufPool* heapId;
+  uint16_t time;
+  uint16_t lastoutTimeStamp;  // 0xFFFF at enable
+  uint16_t lastTimeStamp;
+  bool isReorderQInitialized;
+  uint16_t reorderCount;
+  uint16_t failtoReorderCount;
+  uint16_t invalidIFPCount;
+  uint16_t bufferPoolDry;
+};
+
+void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool);
+bool isIFPmissing(T38ZREORDER* rq, uint16_t s);
+bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s);
+// Parses one received datagram into the reorder queue; false when it was malformed (counted).
+bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len);

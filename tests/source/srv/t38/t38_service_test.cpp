@@ -1,0 +1,197 @@
+// The T.38 service in a test channel between a stand-in for the NET service above (network side:
+// datagrams in and out) and one for the fax relay service below (fax-relay packets in and out).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <random>
+#include <vector>
+
+#include "knl/knl.h"
+#include "lhapi.h"
+#include "qrn/qrn.h"
+#include "t38.h"
+#include "vhd/vhd.h"
+
+namespace {
+
+constexpr QRN_Handle kVhd = HAPIVHD0;
+
+struct Relay {
+  uint8_t code;
+  std::vector<uint8_t> octets;
+  bool operator==(const Relay&) const = default;
+};
+
+struct World {
+  std::deque<std::vector<std::vector<uint8_t>>> relayIn;  // per ingress frame, from the fax relay
+  std::deque<std::vector<std::vector<uint8_t>>> netIn;    // per egress frame, datagrams from the network
+  std::vector<std::vector<uint8_t>> datagrams;            // datagrams the service sent out
+  std::vector<Relay> relayOut;                             // fax-relay packets towards the fax relay
+  long frames = 0;
+};
+World& world() {
+  static World w;
+  return w;
+}
+
+std::vector<uint8_t> relayPacket(uint8_t code, const std::vector<uint8_t>& octets) {
+  std::vector<uint8_t> p(8 + 2 + octets.size() + (octets.size() & 1), 0);
+  auto* hdr = reinterpret_cast<HAPI_PKT_HDR*>(p.data());
+  hdr->payloadID = uint16_t(0x0500 | code);
+  hdr->payloadLength = octets.empty() ? 0 : uint16_t(p.size() - 8);
+  auto* w = reinterpret_cast<uint16_t*>(p.data() + 8);
+  w[0] = uint16_t(octets.size() * 8);
+  for (size_t i = 0; i < octets.size(); ++i) w[1 + i / 2] = uint16_t(w[1 + i / 2] | ((i & 1) ? octets[i] : octets[i] << 8));
+  if (octets.empty()) p.resize(8);
+  return p;
+}
+
+HAPIRESULT probeInit(HSFSRVOBJ) { return HAPISUCCESS; }
+
+void topIngress(HSFSRVOBJ) {  // the network side hears datagrams
+  HSFMSG m{};
+  while (hsfIbdPeekOrRecv(0x100, &m, 0, HSF_IBD_RECEIVE) != 0) {
+    const auto* p = static_cast<const uint8_t*>(m.ext.bufp);
+    world().datagrams.emplace_back(p, p + m.ext.length);
+  }
+  ++world().frames;
+}
+void topEgress(HSFSRVOBJ) {  // and sends datagrams down
+  World& w = world();
+  if (w.netIn.empty()) return;
+  for (const auto& d : w.netIn.front()) hsfIbdSendExtAlloc(0x100, 0x1701, uint16_t(d.size()), d.data());
+  w.netIn.pop_front();
+}
+void bottomIngress(HSFSRVOBJ) {  // the fax relay sends its packets up
+  World& w = world();
+  if (w.relayIn.empty()) return;
+  for (const auto& p : w.relayIn.front()) hsfIbdSendExtAlloc(0x2, 0, uint16_t(p.size()), p.data());
+  w.relayIn.pop_front();
+}
+void bottomEgress(HSFSRVOBJ) {  // and hears fax-relay packets
+  HSFMSG m{};
+  while (hsfIbdPeekOrRecv(0x8002, &m, 0, HSF_IBD_RECEIVE) != 0) {
+    const auto* hdr = static_cast<const HAPI_PKT_HDR*>(m.ext.bufp);
+    const auto* w = reinterpret_cast<const uint16_t*>(hdr + 1);
+    Relay r{uint8_t(hdr->payloadID & 0xFF), {}};
+    for (int i = 0; i < w[0] / 8; ++i) r.octets.push_back(uint8_t((i & 1) ? w[1 + i / 2] : w[1 + i / 2] >> 8));
+    world().relayOut.push_back(r);
+  }
+}
+
+const HSFSRVARC topArc = {HAPI_NET_SRV, 8, nullptr, topIngress, topEgress, probeInit, nullptr};
+const HSFSRVARC bottomArc = {HAPI_FAXR_SRV, 8, nullptr, bottomIngress, bottomEgress, probeInit, nullptr};
+QRN_ServiceArchive stack[3];
+QRN_StackArchive stacks[1];
+QRN_SocketConfig config;
+VHD_Archive archives[1];
+std::vector<std::pair<uint16_t, uint16_t>> gHostEvents;
+uint16_t gTag = 100;
+bool gLastOk = false;
+
+void host(QRN_Handle, QRN_SocketMsg* msg) {
+  if (msg->msgFlags & QRN_MsgFlagResponse) {
+    if (msg->userTag == gTag) gLastOk = QRN_MsgResult(msg->msgFlags) == HAPISUCCESS;
+  } else {
+    gHostEvents.push_back({msg->msg.std.header, msg->msg.std.op1});
+  }
+  QRN_FreeSocketMsg(msg);
+}
+
+void tick() {
+  HSZBIOSSTATE s = LHAPI_gpFncLockSMP();
+  KNL_FrameSync();
+  LHAPI_gpFncUnlockSMP(s);
+}
+
+void runFrames(long n) {
+  const long target = world().frames + n;
+  for (int guard = 0; world().frames < target && guard < 8 * n + 16; ++guard) tick();
+}
+
+bool command(uint16_t header, uint16_t op1, uint16_t op2) {
+  ++gTag;
+  gLastOk = false;
+  QRN_QueueStdObdMsg(kVhd, header, op1, op2, HAPI_HOST_SRV, header >> 8, gTag, QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse);
+  runFrames(2);
+  return gLastOk;
+}
+
+class T38Service : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    world() = World{};
+    gHostEvents.clear();
+    lhapiInit(0);
+    QRN_HapiInit(host, nullptr);
+    stack[0] = QRN_ServiceArchive{&topArc, 1, HAPI_HOST_SRV};
+    stack[1] = QRN_ServiceArchive{&t38arc, 1, HAPI_HOST_SRV};
+    stack[2] = QRN_ServiceArchive{&bottomArc, 1, HAPI_HOST_SRV};
+    stacks[0] = QRN_StackArchive{13, 80, stack, 3};
+    config = QRN_SocketConfig{8000, 60000, stacks, 1, 13, 0, 0x602, 0x680, 400, 400, 880, 880};
+    archives[0] = VHD_Archive{HAPI_LINE_ECAN_VHD, 2, &config};
+    VHD_gArchive = archives;
+    VHD_gNumArchives = 1;
+    VHD_OpenInstance(kVhd, HAPI_LINE_ECAN_VHD);
+    runFrames(2);
+  }
+  void TearDown() override {
+    VHD_CloseInstance(kVhd);
+    for (int i = 0; i < 4; ++i) tick();
+    lhapiDeinit();
+  }
+};
+
+// A short fax exchange as the fax relay hands it over: tones, V.21 frames, a training, page data.
+std::vector<std::vector<uint8_t>> exchange() {
+  std::vector<std::vector<uint8_t>> v;
+  v.push_back(relayPacket(1, {}));                                   // CNG
+  v.push_back(relayPacket(3, {}));                                   // V.21 preamble
+  v.push_back(relayPacket(18, {0xFF, 0xC8, 0x01, 0x00, 0x50}));      // V.21 data
+  v.push_back(relayPacket(20, {0x00, 0x10}));                        // V.21 data, frame end, signal end
+  v.push_back(relayPacket(17, {}));                                  // V.17 14400 long training
+  for (int i = 0; i < 6; ++i) v.push_back(relayPacket(32, std::vector<uint8_t>(40, uint8_t(i))));  // page data
+  v.push_back(relayPacket(63, {}));                                  // page end
+  return v;
+}
+
+TEST_F(T38Service, PacketsCrossTheNetworkWithLossAndReorderingAndComeBackWhole) {
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  const auto packets = exchange();
+  for (const auto& p : packets) world().relayIn.push_back({p});  // one per frame
+  runFrames(long(packets.size()) + 20);
+  auto dgs = world().datagrams;
+  ASSERT_GE(dgs.size(), 10u);
+  EXPECT_EQ(dgs[0][0], 0);
+  EXPECT_EQ(dgs[0][1], 0);  // the first datagram is number 0
+  // lose every fifth datagram and swap neighbours, then hand them to the receiving side
+  std::vector<std::vector<uint8_t>> sent;
+  for (size_t i = 0; i < dgs.size(); ++i)
+    if (i % 5 != 3) sent.push_back(dgs[i]);
+  for (size_t i = 0; i + 1 < sent.size(); i += 3) std::swap(sent[i], sent[i + 1]);
+  for (const auto& d : sent) world().netIn.push_back({d});
+  runFrames(long(sent.size()) + 40);  // past the 200 ms reorder delay
+  // what reached the fax relay, as codes and data
+  std::vector<Relay> expect = {{1, {}}, {3, {}}, {18, {0xFF, 0xC8, 0x01, 0x00, 0x50}}, {18, {0x00, 0x10}}, {20, {}}, {17, {}}};
+  for (int i = 0; i < 6; ++i) expect.push_back({32, std::vector<uint8_t>(40, uint8_t(i))});
+  expect.push_back({63, {}});
+  // after a signal end the sending side keeps the line alive with NO_SIGNAL for the redundancy
+  // count (3) of ticks
+  for (int i = 0; i < 3; ++i) expect.push_back({0, {}});
+  // a page end may carry an empty data packet in front of its status
+  std::vector<Relay> got;
+  for (const Relay& r : world().relayOut)
+    if (!(r.code == 32 && r.octets.empty())) got.push_back(r);
+  EXPECT_EQ(got, expect);
+  EXPECT_TRUE(command(T38_GETSTATS_CMD, 0, 0));
+}
+
+TEST_F(T38Service, RegistersAreBoundedByTheirRecord) {
+  EXPECT_TRUE(command(T38_SETREG1_CMD, 2, 300));
+  EXPECT_FALSE(command(T38_SETREG1_CMD, 4, 1));
+  EXPECT_FALSE(command(0x17FF, 0, 0));
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+// IFP packets and UDPTL datagrams: encoding, walking, redundancy, reordering, bounds.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "t38_udptl.h"
+
+namespace {
+
+std::vector<uint8_t> ifpOf(bool data, int type, IFP_FIELD_TYPE f0, std::vector<uint8_t> payload, IFP_FIELD_TYPE f1) {
+  std::vector<uint8_t> out(128);
+  const int n = t38fEncodeIFP(out.data(), int(out.size()), data, type, f0, payload.data(), int(payload.size()), f1);
+  out.resize(size_t(n < 0 ? 0 : n));
+  return out;
+}
+
+TEST(T38Ifp, EncodingsOfTheKnownPackets) {
+  EXPECT_EQ(ifpOf(true, 0, HDLC_DATA, {0xD1, 0xD2, 0xD3}, HDLC_FCS_OK_SIG_END),
+            (std::vector<uint8_t>{0xC0, 0x02, 0x80, 0x00, 0x02, 0xD1, 0xD2, 0xD3, 0x40}));
+  EXPECT_EQ(ifpOf(true, 0, HDLC_DATA, {}, HDLC_FCS_OK), (std::vector<uint8_t>{0xC0, 0x01, 0x20}));
+  EXPECT_EQ(ifpOf(false, 2, NO_DFS, {}, NO_DFS), (std::vector<uint8_t>{0x04}));  // CED
+  for (const auto& ifp : {ifpOf(true, 0, HDLC_DATA, {1, 2, 3}, HDLC_FCS_OK_SIG_END), ifpOf(true, 0, HDLC_DATA, {}, HDLC_FCS_OK),
+                          ifpOf(false, 2, NO_DFS, {}, NO_DFS), ifpOf(true, 8, T4_NON_ECM, std::vector<uint8_t>(86, 0x55), NO_DFS)})
+    EXPECT_EQ(t38fIFPcheck(ifp.data(), int(ifp.size())), int(ifp.size()));
+}
+
+TEST(T38Ifp, WalkRefusesWhatIsNotThere) {
+  const auto big = ifpOf(true, 8, T4_NON_ECM, std::vector<uint8_t>(87, 0x55), NO_DFS);  // a field of 87 octets
+  EXPECT_EQ(t38fIFPcheck(big.data(), int(big.size())), -1);
+  const auto ok = ifpOf(true, 0, HDLC_DATA, {1, 2, 3}, HDLC_FCS_OK_SIG_END);
+  for (int cut = 1; cut < int(ok.size()); ++cut) EXPECT_EQ(t38fIFPcheck(ok.data(), cut), -1) << cut;
+  const uint8_t noField[] = {0x40};  // data without a data field
+  EXPECT_EQ(t38fIFPcheck(noField, 1), -1);
+  const uint8_t manyFields[] = {0xC0, 0x80};
+  EXPECT_EQ(t38fIFPcheck(manyFields, 2), -1);
+}
+
+TEST(T38Udptl, LengthDeterminantsStayInsideTheDatagram) {
+  const uint8_t two[] = {0x81, 0x02};
+  const uint8_t* p = two;
+  EXPECT_EQ(t38fGetLengthDeterminant(&p, two + 2), 0x102);
+  p = two;
+  EXPECT_EQ(t38fGetLengthDeterminant(&p, two + 1), 0xFFFF);  // second octet missing
+  const uint8_t frag[] = {0xC0};
+  p = frag;
+  EXPECT_EQ(t38fGetLengthDeterminant(&p, frag + 1), 0xFFFF);
+}
+
+struct Received {
+  alignas(16) unsigned char area[65536];
+  MEM_BufPool* pool;
+  T38ZREORDER rq;
+  Received() {
+    pool = hsfBmInit(area, sizeof(area), DG_BLOCK_BYTES + sizeof(void*));
+    t38fReorderInit(&rq, pool);
+  }
+  ~Received() {
+    DG_HDL h;
+    while (dg_deq(&rq.egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
+  }
+  std::vector<uint16_t> order() {
+    std::vector<uint16_t> s;
+    for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq.egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p))
+      s.push_back(p->sequenceNum);
+    return s;
+  }
+};
+
+std::vector<uint8_t> build(T38ZUDPTX& tx, const std::vector<uint8_t>& ifp, int redundancy) {
+  std::vector<uint8_t> out(1024);
+  out.resize(t38fUDPBuild(&tx, ifp.data(), int(ifp.size()), redundancy, out.data(), out.size()));
+  return out;
+}
+
+TEST(T38Udptl, RedundancyCarriesTheLastPacketsNewestFirst) {
+  T38ZUDPTX tx;
+  t38fUDPTXInit(&tx);
+  std::vector<std::vector<uint8_t>> dgs;
+  for (int i = 0; i < 4; ++i) dgs.push_back(build(tx, ifpOf(false, i, NO_DFS, {}, NO_DFS), 3));
+  EXPECT_EQ(dgs[0], (std::vector<uint8_t>{0, 0, 1, 0x00, 0, 0}));  // number 0, no secondaries
+  // the fourth: number 3, primary type 3, then 2, 1, 0
+  EXPECT_EQ(dgs[3], (std::vector<uint8_t>{0, 3, 1, 0x06, 0, 3, 1, 0x04, 1, 0x02, 1, 0x00}));
+  T38ZUDPTX none;
+  t38fUDPTXInit(&none);
+  build(none, {0x02}, 0);
+  EXPECT_EQ(build(none, {0x04}, 0), (std::vector<uint8_t>{0, 1, 1, 0x04, 0, 0}));
+  EXPECT_EQ(none.historyLen, 0);
+  std::vector<uint8_t> rep(64);
+  EXPECT_EQ(t38fRepeatLast(&none, rep.data(), rep.size()), 0u) << "an empty history repeats nothing";
+  rep.resize(t38fRepeatLast(&tx, rep.data(), rep.size()));
+  EXPECT_EQ(rep, dgs[3]);
+}
+
+TEST(T38Udptl, SequenceNumbersWrapAt65536) {
+  T38ZUDPTX tx;
+  t38fUDPTXInit(&tx);
+  tx.ingressSequenceNum = 65535;
+  const auto a = build(tx, {0x02}, 1);
+  const auto b = build(tx, {0x04}, 1);
+  EXPECT_EQ(a[0], 0xFF);
+  EXPECT_EQ(a[1], 0xFF);
+  EXPECT_EQ(b[0], 0);
+  EXPECT_EQ(b[1], 0);
+  Received r;
+  r.rq.lastoutTimeStamp = 65530;
+  r.rq.isReorderQInitialized = true;
+  EXPECT_TRUE(t38fUDPEgress(&r.rq, b.data(), b.size()));  // primary 0 and secondary 65535
+  EXPECT_EQ(r.order(), (std::vector<uint16_t>{0, 65535}));
+}
+
+TEST(T38Udptl, SecondariesFillGapsAndOldOrFarPacketsAreNotMissing) {
+  T38ZUDPTX tx;
+  t38fUDPTXInit(&tx);
+  std::vector<std::vector<uint8_t>> dgs;
+  for (int i = 0; i < 5; ++i) dgs.push_back(build(tx, ifpOf(false, i % 8, NO_DFS, {}, NO_DFS), 3));
+  Received r;
+  EXPECT_TRUE(t38fUDPEgress(&r.rq, dgs[0].data(), dgs[0].size()));
+  EXPECT_TRUE(t38fUDPEgress(&r.rq, dgs[3].data(), dgs[3].size()));  // 1 and 2 lost, recovered
+  EXPECT_TRUE(t38fUDPEgress(&r.rq, dgs[1].data(), dgs[1].size()));  // late: only what is missing
+  EXPECT_EQ(r.order(), (std::vector<uint16_t>{0, 1, 2, 3}));  // recovered packets go into sequence order
+  r.rq.lastoutTimeStamp = 100;
+  EXPECT_FALSE(isIFPmissing(&r.rq, 100));  // already played out
+  EXPECT_TRUE(isIFPmissing(&r.rq, 600));   // 500 ahead: still taken
+  EXPECT_FALSE(isIFPmissing(&r.rq, 601));  // 501 ahead: dropped
+}
+
+TEST(T38Udptl, MalformedDatagramsAreCountedAndStopped) {
+  T38ZUDPTX tx;
+  t38fUDPTXInit(&tx);
+  build(tx, {0x02}, 2);
+  auto dg = build(tx, {0x04}, 2);
+  // FEC: the primary still goes in, then the datagram counts as invalid
+  auto fec = dg;
+  fec[4] = 0x80;
+  Received r;
+  EXPECT_FALSE(t38fUDPEgress(&r.rq, fec.data(), fec.size()));
+  EXPECT_EQ(r.order(), (std::vector<uint16_t>{1}));
+  EXPECT_EQ(r.rq.invalidIFPCount, 1);
+  // a length octet 0xC0 ends parsing as invalid
+  auto bad = dg;
+  bad[6] = 0xC0;
+  EXPECT_FALSE(t38fUDPEgress(&r.rq, bad.data(), bad.size()));
+  // every truncation of a good datagram is refused or parsed within its bounds
+  for (size_t cut = 0; cut < dg.size(); ++cut) {
+    Received rr;
+    t38fUDPEgress(&rr.rq, dg.data(), cut);
+  }
+}
+
+// Our datagrams in a capture file, dissected by tshark as UDPTL: no malformed packet, and the
+// sequence numbers and IFP types it reads are ours.
+TEST(T38Udptl, DatagramsDissectCleanlyInTshark) {
+  if (std::system("command -v tshark > /dev/null 2>&1") != 0) GTEST_SKIP() << "no tshark";
+  T38ZUDPTX tx;
+  t38fUDPTXInit(&tx);
+  std::vector<std::vector<uint8_t>> dgs;
+  dgs.push_back(build(tx, ifpOf(false, 1, NO_DFS, {}, NO_DFS), 3));  // CNG
+  dgs.push_back(build(tx, ifpOf(false, 3, NO_DFS, {}, NO_DFS), 3));  // V.21 preamble
+  dgs.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {0xFF, 0xC8, 0x01, 0x00, 0x50, 0x00}, HDLC_FCS_OK), 3));  // DIS
+  dgs.push_back(build(tx, ifpOf(true, 8, T4_NON_ECM, std::vector<uint8_t>(60, 0x3C), T4_NON_ECM_SIG_END), 3));
+  const std::string path = std::string(ORVOX_BINARY_DIR) + "/t38_udptl_test.pcap";
+  std::ofstream f(path, std::ios::binary);
+  auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+  u32(0xA1B2C3D4);
+  u16(2);
+  u16(4);
+  u32(0);
+  u32(0);
+  u32(65535);
+  u32(101);  // raw IPv4
+  uint32_t t = 0;
+  for (const auto& d : dgs) {
+    std::vector<uint8_t> pkt(28 + d.size(), 0);
+    pkt[0] = 0x45;
+    pkt[2] = uint8_t(pkt.size() >> 8);
+    pkt[3] = uint8_t(pkt.size());
+    pkt[8] = 64;
+    pkt[9] = 17;
+    pkt[12] = 10, pkt[15] = 1, pkt[16] = 10, pkt[19] = 2;
+    uint32_t sum = 0;
+    for (int i = 0; i < 20; i += 2) sum += (pkt[size_t(i)] << 8) | pkt[size_t(i + 1)];
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    pkt[10] = uint8_t(~sum >> 8);
+    pkt[11] = uint8_t(~sum);
+    pkt[20] = 0x17, pkt[21] = 0x70, pkt[22] = 0x17, pkt[23] = 0x70;  // port 6000
+    pkt[24] = uint8_t((8 + d.size()) >> 8);
+    pkt[25] = uint8_t(8 + d.size());
+    std::copy(d.begin(), d.end(), pkt.begin() + 28);
+    u32(++t);
+    u32(0);
+    u32(uint32_t(pkt.size()));
+    u32(uint32_t(pkt.size()));
+    f.write(reinterpret_cast<const char*>(pkt.data()), std::streamsize(pkt.size()));
+  }
+  f.close();
+  const std::string cmd = "tshark -r " + path + " -d udp.port==6000,t38 -T fields -e t38.seq_number -e _ws.malformed -e _ws.expert 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[256];
+  while (fgets(buf, sizeof buf, p)) out += buf;
+  pclose(p);
+  EXPECT_EQ(out.find("alformed"), std::string::npos) << out;
+  EXPECT_EQ(out, "0\t\t\n1\t\t\n2\t\t\n3\t\t\n") << out;
+}
+
+}  // namespace
