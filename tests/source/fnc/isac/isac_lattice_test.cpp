@@ -317,7 +317,9 @@ TEST(IsacLattice, CorrelationAndVectorRoutines) {
             for (int n = 0; n + i < 256; ++n) exact += (x[n] * x[n + i]) >> scale;
             EXPECT_EQ(r[i], exact);
         }
-        if (amplitude == 0) EXPECT_EQ(scale, 0);
+        if (amplitude == 0) {
+            EXPECT_EQ(scale, 0);
+        }
         EXPECT_GE(r[0], 0);
     }
     int32_t r[3];
