@@ -204,10 +204,7 @@ int WebRtcIsacfix_DecHistBisectMulti(int16_t* data, Bitstr_dec* d, const uint16_
         int step = cdfSize[k] >> 1;
         int p = step - 1;
         uint32_t W_lower = 0, W_tmp = 0;
-        // The top symbol's upper bound is that of the table's last entry, as
-        // the encoder codes it; the interval's own width is a little wider and
-        // would leave the decoder's interval out of step with the encoder's.
-        uint32_t upper = bound(r.W_upper, t[cdfSize[k] - 1]);
+        uint32_t upper = r.W_upper;
         for (;;) {
             step >>= 1;
             W_tmp = bound(r.W_upper, t[p]);

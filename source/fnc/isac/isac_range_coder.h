@@ -39,6 +39,8 @@ int WebRtcIsacfix_EncLogisticMulti2(Bitstr_enc* streamData, int16_t* dataQ7, con
                                     int16_t lenData, int16_t isSWB12kHz);
 int16_t WebRtcIsacfix_EncTerminate(Bitstr_enc* streamData);
 
+// `cdfSize` is a power of two, one more than the entries of its table (the
+// search never goes past the table's final 65535).
 int WebRtcIsacfix_DecHistBisectMulti(int16_t* data, Bitstr_dec* streamData, const uint16_t* const* cdf,
                                      const uint16_t* cdfSize, int16_t lenData);
 int WebRtcIsacfix_DecHistOneStepMulti(int16_t* data, Bitstr_dec* streamData, const uint16_t* const* cdf,

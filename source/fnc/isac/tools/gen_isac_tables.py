@@ -108,7 +108,7 @@ def formula_tables(d):
     bw = [int(Fraction(65535 * k, 24) + Fraction(1, 2)) for k in range(25)]
     check("kBwCdf", bw, load(d, "kBwCdf")[0])
     out["kBwCdf"] = ("uint16", bw)
-    out["WebRtcIsacfix_recipTab"] = ("int16", [0] + [div_w32w16_resw16(36864, k) for k in range(1, 256)])
+    out["WebRtcIsacfix_recipTab"] = ("int16", [0] + [div_w32w16_resw16(36864, k) for k in range(1, 2048)])
     return out
 
 

@@ -43,12 +43,14 @@ TEST(IsacRangeCoder, HistogramRoundTrips) {
         std::vector<uint16_t> size(len), init(len);
         std::vector<int16_t> sym(len);
         for (int k = 0; k < len; ++k) {
-            const int n = 1 << (1 + rng() % 6);  // 2 .. 64 symbols; the table has a power-of-two size
-            tables[k] = random_cdf(rng, n - 1);
+            // Bisection sizes are powers of two, one more than the table's
+            // entries, as the codec's tables are laid out.
+            const int n = 1 << (2 + rng() % 6);
+            tables[k] = random_cdf(rng, n - 2);
             ptr[k] = tables[k].data();
             size[k] = static_cast<uint16_t>(n);
-            init[k] = static_cast<uint16_t>(rng() % (n - 1));
-            sym[k] = static_cast<int16_t>(rng() % (n - 1));
+            init[k] = static_cast<uint16_t>(rng() % (n - 2));
+            sym[k] = static_cast<int16_t>(rng() % (n - 2));
         }
         Bitstr_enc enc;
         WebRtcIsacfix_InitBitstreamEnc(&enc);

@@ -56,6 +56,7 @@ TEST(IsacTables, StatedValues) {
     EXPECT_EQ(isac::WebRtcIsacfix_recipTab[1], static_cast<int16_t>(36864 & 0xFFFF));
     EXPECT_EQ(isac::WebRtcIsacfix_recipTab[2], 18432);
     EXPECT_EQ(isac::WebRtcIsacfix_recipTab[255], 144);
+    EXPECT_EQ(isac::WebRtcIsacfix_recipTab[2047], 18);
 }
 
 }  // namespace
