@@ -13,6 +13,9 @@ inline constexpr int32_t WebRtcIsac_kIintraVecDecorrMatUb16_Q31[16] = {
     -44083544, -184378651, -5220532, 2139093429, -71199820, 77528454, 2144876602, 10449655, 435138169, 2093480876,
     -62148176, 189262028, -2101267652, 434766654, -85437636, -6036576,
 };
+inline constexpr int32_t WebRtcIsac_kInterVecDecorrMatUb12_Q31[4] = {
+    1517210038, -1519789366, -1519789366, -1517210038,
+};
 inline constexpr int32_t WebRtcIsac_kInterVecDecorrMatUb16_Q31[16] = {
     626367293, -1107642000, 1384970186, 1036500162, -1389894366, 1030173675, 621816775, 1109939808, 1381012374, 1042579688,
     -621282051, 1109740092, -616725091, -1112016425, -1385962324, 1036274676,
@@ -217,6 +220,9 @@ inline constexpr uint16_t WebRtcIsac_kLpcShapeEntropySearchUb16[16] = {
     6, 7, 8, 14, 7, 8, 10, 17, 10, 10,
     13, 27, 12, 13, 16, 35,
 };
+inline constexpr int32_t WebRtcIsac_kLpcShapeLeftRecPointUb12_Q17[8] = {
+    -117964, -137625, -176947, -235929, -176947, -216268, -294912, -452198,
+};
 inline constexpr int32_t WebRtcIsac_kLpcShapeLeftRecPointUb16_Q17[16] = {
     -108134, -127795, -147456, -285081, -127795, -147456, -186777, -344064, -186777, -167116,
     -245760, -481689, -226099, -245760, -304742, -717619,
@@ -227,6 +233,15 @@ inline constexpr int16_t WebRtcIsac_kLpcShapeNumRecPointUb12[8] = {
 inline constexpr int16_t WebRtcIsac_kLpcShapeNumRecPointUb16[16] = {
     13, 15, 17, 29, 15, 16, 20, 35, 20, 20,
     27, 54, 25, 27, 33, 70,
+};
+inline constexpr int32_t WebRtcIsac_kMeanLarUb12_Q17[4] = {
+    4913, 12390, -1458, 4981,
+};
+inline constexpr int16_t WebRtcIsac_kMeanLarUb16[4] = {
+    10838, 10027, 1837, 3425,
+};
+inline constexpr int32_t WebRtcIsac_kMeanLarUb16_Q17[4] = {
+    59634, 47808, 13500, 13700,
 };
 inline constexpr int16_t WebRtcIsac_kNumQCellLpcGain[6] = {
     17, 20, 25, 45, 77, 170,
