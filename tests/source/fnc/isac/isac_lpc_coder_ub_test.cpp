@@ -31,15 +31,15 @@ TEST(IsacLpcCoderUb, ShapeAndGainsRoundTrip) {
                 std::memmove(k + 4, k, sizeof(int16_t) * 12);
                 for (int i = 0; i < 4; ++i) k[i] = 0;
             }
-            double gains[12];
-            WebRtcIsacfix_GetLpcGain(3000, k, 6 * groups, gains, corr, corr_q, vs);
-            for (int g = 0; g < 6 * groups; ++g) ASSERT_TRUE(std::isfinite(gains[g]) && gains[g] > 0);
-
             ISAC_SaveEncDataUB_t save{};
             Bitstr_enc enc;
             WebRtcIsacfix_InitBitstreamEnc(&enc);
             int16_t params[52];
             ASSERT_EQ(WebRtcIsacfix_EncodeLpc_UB(k, &enc, params, bw, &save), 0);
+            // One gain per sub-frame, from the interpolated filters.
+            double gains[12];
+            WebRtcIsacfix_GetLpcGain(3000, params, 6 * groups, gains, corr, corr_q, vs);
+            for (int g = 0; g < 6 * groups; ++g) ASSERT_TRUE(std::isfinite(gains[g]) && gains[g] > 0);
             int index[12];
             for (int g = 0; g < groups; ++g) ASSERT_EQ(WebRtcIsac_EncodeLpcGainUb(gains + 6 * g, &enc, index + 6 * g), 0);
             const int bytes = WebRtcIsacfix_EncTerminate(&enc);
