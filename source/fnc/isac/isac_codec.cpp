@@ -368,12 +368,33 @@ int16_t WebRtcIsacfix_Encode(ISACFIX_MainStruct* inst, const int16_t* speechIn, 
         WebRtcIsac_GetDownlinkBwJitIndexImpl(&s->bwestimator_obj, &bwIndex, &jitter, s->decoderSamplingRateKHz);
     const int len = WebRtcIsacfix_EncodeImpl(lb, &e, s->CodingMode, bwIndex);
     if (len < 0) return fail(s, -len);
+    int ub_len = 0;
+    const bool swb = SWB && s->encoderSamplingRateKHz == kIsacSuperWideband;
+    if (swb) {
+        ISACFIX_EncInstUB_t& u = s->ISACencUB_obj;
+        u.numBytesUsed = static_cast<int16_t>(len + 5);
+        if (s->bandwidthKHz == isac16kHz) ub_len = WebRtcIsacfix_EncodeImpl_UB16(upper, &u, jitter);
+        else if (s->bandwidthKHz == isac12kHz) ub_len = WebRtcIsacfix_EncodeImpl_UB12(upper, &u, jitter);
+        // An upper band that does not fit is dropped; the packet keeps its
+        // lower band.
+        if (ub_len == -6450 || ub_len == -6470) ub_len = 0;
+        if (ub_len < 0) return -1;
+        if (ub_len > 250) ub_len = 0;
+    }
     if (len == 0) return 0;
     for (int i = 0; i < len; ++i) {
         const uint16_t w = e.bitstr_obj.stream[i / 2];
         encoded[i] = static_cast<uint8_t>((i & 1) ? (w & 0xFF) : (w >> 8));
     }
     int total = len;
+    if (ub_len > 0) {
+        encoded[len] = static_cast<uint8_t>(ub_len + 5);
+        for (int i = 0; i < ub_len; ++i) {
+            const uint16_t w = s->ISACencUB_obj.bitstr_obj.stream[i / 2];
+            encoded[len + 1 + i] = static_cast<uint8_t>((i & 1) ? (w & 0xFF) : (w >> 8));
+        }
+        total = len + 1 + ub_len;
+    }
     const int32_t bottleneck = WebRtcIsacfix_GetUplinkBandwidth(&s->bwestimator_obj);
     if (s->CodingMode == 1) {
         WebRtcIsacfix_UpdateRateModel(&e.rate_data_obj, static_cast<int16_t>(len), e.current_framesamples,
@@ -386,13 +407,22 @@ int16_t WebRtcIsacfix_Encode(ISACFIX_MainStruct* inst, const int16_t* speechIn, 
                               ? (e.current_framesamples == 480 ? e.payloadLimitBytes30 : e.payloadLimitBytes60)
                               : s->ISACencUB_obj.maxPayloadSizeBytes;
         if (minBytes > limit) minBytes = limit;
-        if (minBytes > len + 255) minBytes = len + 255;
-        if (minBytes > len) {
-            const int G = minBytes - len;
-            encoded[len] = static_cast<uint8_t>(G);
-            for (int i = 1; i < G; ++i) encoded[len + i] = 0xCC;
+        const int cap = ub_len > 0 ? len + 250 - ub_len : len + 255;
+        if (minBytes > cap) minBytes = cap;
+        const int used = ub_len > 0 ? len + 5 + ub_len : len;
+        if (minBytes > used) {
+            const int G = minBytes - used;
+            encoded[total] = static_cast<uint8_t>(G);
+            for (int i = 1; i < G; ++i) encoded[total + i] = 0xCC;
             total += G;
+            if (ub_len > 0) encoded[len] = static_cast<uint8_t>(encoded[len] + G);
         }
+    }
+    if (ub_len > 0) {
+        uint32_t crc = 0;
+        WebRtcIsac_GetCrc(reinterpret_cast<const int16_t*>(encoded + len + 1), total - len - 1, &crc);
+        for (int i = 0; i < 4; ++i) encoded[total + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+        total += 4;
     }
     return static_cast<int16_t>(total);
 }
@@ -429,18 +459,65 @@ int16_t WebRtcIsacfix_Decode(ISACFIX_MainStruct* inst, const uint8_t* encoded, s
             at += block;
         }
     }
-    if (s->decoderSamplingRateKHz == kIsacSuperWideband) {
-        // The upper band is silent: merge to 32 kHz.
-        if (samples > 480) return fail(s, kErrLength);
-        int16_t lower[480], zero[160] = {};
-        std::memcpy(lower, decoded, sizeof(int16_t) * samples);
-        for (int b = 0; b < samples / 160; ++b)
-            WebRtcSpl_SynthesisQMF(lower + 160 * b, zero, decoded + 320 * b, s->synthesisFBState1, s->synthesisFBState2);
-        *speechType = 0;
+    if (s->decoderSamplingRateKHz != kIsacSuperWideband) return samples;
+    int16_t upper[480] = {};
+    bool have_upper = false;
+    if (static_cast<std::size_t>(declen) == len) {
         s->resetFlag_8kHz = 2;
-        return static_cast<int16_t>(2 * samples);
+    } else {
+        const int L = encoded[declen];
+        uint32_t crc = 0;
+        bool good = L >= 6;
+        if (good) {
+            WebRtcIsac_GetCrc(reinterpret_cast<const int16_t*>(encoded + declen + 1), L - 5, &crc);
+            for (int i = 0; i < 4; ++i) good &= encoded[declen + L - 4 + i] == static_cast<uint8_t>(crc >> (24 - 8 * i));
+        }
+        if (good) {
+            if (samples > 480) return fail(s, kErrLength);
+            std::memset(words, 0, sizeof words);
+            to_words(encoded + declen + 1, static_cast<std::size_t>(L - 5), words);
+            ISACFIX_DecInstUB_t& u = s->ISACdecUB_obj;
+            WebRtcIsacfix_InitBitstreamDec(&u.bitstr_obj, words, static_cast<uint16_t>(L - 5));
+            int32_t jit;
+            int bw;
+            int r = WebRtcIsac_DecodeJitterInfo(&u.bitstr_obj, &jit);
+            if (r < 0) return fail(s, -r);
+            if (s->encoderSamplingRateKHz == kIsacSuperWideband) {
+                r = WebRtcIsac_UpdateUplinkJitter(&s->bwestimator_obj, jit);
+                if (r < 0) return fail(s, -r);
+            }
+            r = WebRtcIsac_DecodeBandwidth(&u.bitstr_obj, &bw);
+            if (r < 0) return fail(s, -r);
+            int taken;
+            if (bw == isac12kHz) {
+                taken = WebRtcIsac_DecodeUb12(upper, &u, 0);
+                if (taken >= 0 && s->resetFlag_8kHz > 0) {
+                    std::memset(upper, 0, sizeof upper);
+                    --s->resetFlag_8kHz;
+                }
+            } else if (bw == isac16kHz) {
+                taken = WebRtcIsac_DecodeUb16(upper, &u, 0);
+            } else {
+                return -1;
+            }
+            u.bitstr_obj.stream = nullptr;
+            const int payload = L - 5;
+            const bool exact = taken == payload ||
+                               (taken >= 0 && taken < payload && taken == payload - encoded[declen + 1 + taken]);
+            if (taken < 0 || !exact) std::memset(upper, 0, sizeof upper);
+            else have_upper = true;
+        }
     }
-    return samples;
+    int16_t lower[960];
+    std::memcpy(lower, decoded, sizeof(int16_t) * samples);
+    const int blocks = samples / 160;
+    int16_t zero[160] = {};
+    for (int b = 0; b < blocks; ++b) {
+        const int16_t* ub = b < 3 ? upper + 160 * b : zero;
+        WebRtcSpl_SynthesisQMF(lower + 160 * b, ub, decoded + 320 * b, s->synthesisFBState1, s->synthesisFBState2);
+    }
+    *speechType = 0;
+    return static_cast<int16_t>(have_upper ? samples + 480 : 2 * samples);
 }
 
 int16_t WebRtcIsacfix_DecodePlc(ISACFIX_MainStruct* inst, int16_t* decoded, int16_t noOfLostFrames, int16_t SWB) {

@@ -186,5 +186,9 @@ int16_t WebRtcIsacfix_DecodeImpl(int16_t* signal_out16, ISACFIX_DecInst_t* ISACd
 int16_t WebRtcIsacfix_DecodePlcImpl(int16_t* signal_out16, ISACFIX_DecInst_t* ISACdec_obj,
                                     int16_t* current_framesamples);
 void WebRtcIsacfix_InitPlc(PLCstr* State);
+int WebRtcIsacfix_EncodeImpl_UB16(const int16_t* in, ISACFIX_EncInstUB_t* ISACenc_obj, int16_t jitterInfo);
+int WebRtcIsacfix_EncodeImpl_UB12(const int16_t* in, ISACFIX_EncInstUB_t* ISACenc_obj, int16_t jitterInfo);
+int WebRtcIsac_DecodeUb16(int16_t* signal_out, ISACFIX_DecInstUB_t* ISACdecUB_obj, int16_t isRCUPayload);
+int WebRtcIsac_DecodeUb12(int16_t* signal_out, ISACFIX_DecInstUB_t* ISACdecUB_obj, int16_t isRCUPayload);
 
 }  // namespace isac
