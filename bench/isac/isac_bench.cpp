@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "isac_codec.h"
 #include "isac_fft.h"
 #include "isac_filterbank.h"
 #include "isac_lattice.h"
@@ -130,6 +131,56 @@ void BM_TransformPair(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_TransformPair);
+
+// Encode and decode through the public calls, as the voice engine's wrapper
+// drives them, per 30 or 60 ms frame (argument: frame length in ms).
+struct Instance {
+    std::vector<int32_t> mem = std::vector<int32_t>(kIsacfixInstanceBytes / 4 + 1);
+    ISACFIX_MainStruct* inst = nullptr;
+    Instance() {
+        int32_t used;
+        WebRtcIsacfix_Create(&inst, mem.data(), kIsacfixInstanceBytes, &used);
+        WebRtcIsacfix_EncoderInit(inst, 1, 0);
+        WebRtcIsacfix_DecoderInit(inst);
+    }
+};
+
+void BM_EncodePerFrame(benchmark::State& state) {
+    const auto s = speech();
+    const int ms = static_cast<int>(state.range(0));
+    Instance c;
+    uint8_t buf[600];
+    std::size_t off = 0;
+    for (auto _ : state) {
+        for (int b = 0; b < ms / 10; ++b) {
+            WebRtcIsacfix_Control(c.inst, 32000, static_cast<int16_t>(ms));
+            benchmark::DoNotOptimize(WebRtcIsacfix_Encode(c.inst, &s[off], buf, 0));
+            off = (off + 160) % (s.size() - 160);
+        }
+    }
+}
+BENCHMARK(BM_EncodePerFrame)->Arg(30)->Arg(60);
+
+void BM_DecodePerFrame(benchmark::State& state) {
+    const auto s = speech();
+    const int ms = static_cast<int>(state.range(0));
+    Instance c;
+    std::vector<std::vector<uint8_t>> payloads;
+    uint8_t buf[600];
+    for (std::size_t off = 0; off + 160 <= s.size(); off += 160) {
+        WebRtcIsacfix_Control(c.inst, 32000, static_cast<int16_t>(ms));
+        const int16_t n = WebRtcIsacfix_Encode(c.inst, &s[off], buf, 0);
+        if (n > 0) payloads.emplace_back(buf, buf + n);
+    }
+    Instance d;
+    std::size_t f = 0;
+    int16_t pcm[960], type;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(WebRtcIsacfix_Decode(d.inst, payloads[f].data(), payloads[f].size(), pcm, &type));
+        f = (f + 1) % payloads.size();
+    }
+}
+BENCHMARK(BM_DecodePerFrame)->Arg(30)->Arg(60);
 
 }  // namespace
 
