@@ -618,6 +618,18 @@ int16_t WebRtcIsac_GetCrc(const int16_t* bitstream, int len, uint32_t* crc) {
     return 0;
 }
 
+int16_t WebRtcIsacfix_GetNewBitStream(ISACFIX_MainStruct* inst, int16_t bweIndex, float scale, uint8_t* encoded) {
+    ISACFIX_SubStruct* s = sub(inst);
+    if (!(s->initflag & 2)) return fail(s, kErrEncoderNotInit);
+    const int len = WebRtcIsacfix_EncodeStoredData(&s->ISACenc_obj, bweIndex, scale);
+    if (len < 0) return fail(s, -len);
+    for (int i = 0; i < len; ++i) {
+        const uint16_t w = s->ISACenc_obj.bitstr_obj.stream[i / 2];
+        encoded[i] = static_cast<uint8_t>((i & 1) ? (w & 0xFF) : (w >> 8));
+    }
+    return static_cast<int16_t>(len);
+}
+
 int16_t WebRtcIsacfix_GetErrorCode(ISACFIX_MainStruct* inst) { return sub(inst)->errorcode; }
 
 void WebRtcIsacfix_version(char* version) { std::memcpy(version, "3.6.0", 6); }

@@ -186,6 +186,9 @@ int16_t WebRtcIsacfix_DecodeImpl(int16_t* signal_out16, ISACFIX_DecInst_t* ISACd
 int16_t WebRtcIsacfix_DecodePlcImpl(int16_t* signal_out16, ISACFIX_DecInst_t* ISACdec_obj,
                                     int16_t* current_framesamples);
 void WebRtcIsacfix_InitPlc(PLCstr* State);
+int WebRtcIsacfix_EncodeStoredData(ISACFIX_EncInst_t* ISACenc_obj, int BWnumber, float scale);
+int16_t WebRtcIsacfix_GetNewBitStream(ISACFIX_MainStruct* ISAC_main_inst, int16_t bweIndex, float scale,
+                                      uint8_t* encoded);
 int WebRtcIsacfix_EncodeImpl_UB16(const int16_t* in, ISACFIX_EncInstUB_t* ISACenc_obj, int16_t jitterInfo);
 int WebRtcIsacfix_EncodeImpl_UB12(const int16_t* in, ISACFIX_EncInstUB_t* ISACenc_obj, int16_t jitterInfo);
 int WebRtcIsac_DecodeUb16(int16_t* signal_out, ISACFIX_DecInstUB_t* ISACdecUB_obj, int16_t isRCUPayload);

@@ -150,3 +150,69 @@ int WebRtcIsacfix_EncodeImpl(const int16_t* in, ISACFIX_EncInst_t* e, int16_t Co
 
 
 }  // namespace isac
+
+#include "isac_tables.h"
+
+namespace isac {
+
+int WebRtcIsacfix_EncodeStoredData(ISACFIX_EncInst_t* e, int BWnumber, float scale) {
+    ISAC_SaveEncData_t* save = e->SaveEnc_ptr;
+    if (save == nullptr) return -1;
+    if (BWnumber < 0 || BWnumber > 23) return -6240;
+    Bitstr_enc* s = &e->bitstr_obj;
+    WebRtcIsacfix_InitBitstreamEnc(s);
+    int r = WebRtcIsacfix_EncodeFrameLen(save->framelength, s);
+    if (r < 0) return r;
+    const int16_t bw = static_cast<int16_t>(BWnumber);
+    r = WebRtcIsacfix_EncodeReceiveBandwidth(&bw, s);
+    if (r < 0) return r;
+    const int halves = save->framelength == 960 ? 2 : 1;
+    const bool scaled = scale > 0.0f && scale < 1.0f;
+    int32_t gains[24];
+    int16_t fre[480], fim[480];
+    for (int k = 0; k < 240 * halves; ++k) {
+        fre[k] = scaled ? static_cast<int16_t>(scale * save->fre[k]) : save->fre[k];
+        fim[k] = scaled ? static_cast<int16_t>(scale * save->fim[k]) : save->fim[k];
+    }
+    for (int k = 0; k < 12 * halves; ++k)
+        gains[k] = scaled ? static_cast<int32_t>(scale * save->LPCcoeffs_g[k]) : save->LPCcoeffs_g[k];
+    for (int h = 0; h < halves; ++h) {
+        const uint16_t* pitch_gain_cdf[1] = {WebRtcIsacfix_kPitchGainCdf};
+        r = WebRtcIsacfix_EncHistMulti(s, &save->pitchGain_index[h], pitch_gain_cdf, 1);
+        if (r < 0) return r;
+        const int32_t mean = save->meanGain[h];
+        const uint16_t* lag_cdf[4];
+        if (mean < 820) {
+            lag_cdf[0] = WebRtcIsacfix_kPitchLagCdf1Lo, lag_cdf[1] = WebRtcIsacfix_kPitchLagCdf2Lo;
+            lag_cdf[2] = WebRtcIsacfix_kPitchLagCdf3Lo, lag_cdf[3] = WebRtcIsacfix_kPitchLagCdf4Lo;
+        } else if (mean < 1639) {
+            lag_cdf[0] = WebRtcIsacfix_kPitchLagCdf1Mid, lag_cdf[1] = WebRtcIsacfix_kPitchLagCdf2Mid;
+            lag_cdf[2] = WebRtcIsacfix_kPitchLagCdf3Mid, lag_cdf[3] = WebRtcIsacfix_kPitchLagCdf4Mid;
+        } else {
+            lag_cdf[0] = WebRtcIsacfix_kPitchLagCdf1Hi, lag_cdf[1] = WebRtcIsacfix_kPitchLagCdf2Hi;
+            lag_cdf[2] = WebRtcIsacfix_kPitchLagCdf3Hi, lag_cdf[3] = WebRtcIsacfix_kPitchLagCdf4Hi;
+        }
+        r = WebRtcIsacfix_EncHistMulti(s, save->pitchIndex + 4 * h, lag_cdf, 4);
+        if (r < 0) return r;
+        const int16_t model = 0;
+        const uint16_t* model_cdf[1] = {WebRtcIsacfix_kModelCdf};
+        r = WebRtcIsacfix_EncHistMulti(s, &model, model_cdf, 1);
+        if (r < 0) return r;
+        const uint16_t* shape_cdf[108];
+        for (int k = 0; k < 108; ++k) shape_cdf[k] = WebRtcIsacfix_kCdfShape + WebRtcIsacfix_kCdfShapePtr[k];
+        r = WebRtcIsacfix_EncHistMulti(s, save->LPCindex_s + 108 * h, shape_cdf, 108);
+        if (r < 0) return r;
+        int16_t gain_index[12];
+        if (scaled) WebRtcIsacfix_TranscodeLpcCoef(gains + 12 * h, gain_index);
+        else std::memcpy(gain_index, save->LPCindex_g + 12 * h, sizeof gain_index);
+        const uint16_t* gain_cdf[12];
+        for (int k = 0; k < 12; ++k) gain_cdf[k] = WebRtcIsacfix_kCdfGain + WebRtcIsacfix_kCdfGainPtr[k];
+        r = WebRtcIsacfix_EncHistMulti(s, gain_index, gain_cdf, 12);
+        if (r < 0) return r;
+        r = WebRtcIsacfix_EncodeSpec(fre + 240 * h, fim + 240 * h, s, save->AvgPitchGain[h], kIsacLowerBand);
+        if (r < 0) return r;
+    }
+    return WebRtcIsacfix_EncTerminate(s);
+}
+
+}  // namespace isac

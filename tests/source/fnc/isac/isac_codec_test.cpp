@@ -383,3 +383,32 @@ TEST(IsacCodec, SuperWidebandUpperBandsRoundTrip) {
         EXPECT_GT(kept, sent - 6);
     }
 }
+
+TEST(IsacCodec, StoredFrameReencodes) {
+    const auto speech = isac_test::speech_16k(16000);
+    Codec c, d;
+    uint8_t buf[600], again[600];
+    EXPECT_EQ(WebRtcIsacfix_GetNewBitStream(c.inst, 3, 1.0f, again), -1);  // nothing stored yet
+    ASSERT_EQ(WebRtcIsacfix_CreateInternal(c.inst), 0);
+    int16_t n = 0;
+    std::size_t off = 0;
+    while (n == 0) {
+        WebRtcIsacfix_Control(c.inst, 32000, 30);
+        n = WebRtcIsacfix_Encode(c.inst, &speech[4800 + off], buf, 0);
+        off += 160;
+    }
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(WebRtcIsacfix_GetNewBitStream(c.inst, 24, 1.0f, again), -1);
+    EXPECT_EQ(WebRtcIsacfix_GetErrorCode(c.inst), 6240);
+    const int16_t same = WebRtcIsacfix_GetNewBitStream(c.inst, 3, 1.0f, again);
+    ASSERT_GT(same, 0);
+    int16_t index = -1;
+    ASSERT_EQ(WebRtcIsacfix_ReadBwIndex(again, static_cast<std::size_t>(same), &index), 0);
+    EXPECT_EQ(index, 3);
+    int16_t pcm[960], type;
+    EXPECT_EQ(WebRtcIsacfix_Decode(d.inst, again, static_cast<std::size_t>(same), pcm, &type), 480);
+    const int16_t smaller = WebRtcIsacfix_GetNewBitStream(c.inst, 3, 0.5f, again);
+    ASSERT_GT(smaller, 0);
+    EXPECT_LT(smaller, same);
+    EXPECT_EQ(WebRtcIsacfix_Decode(d.inst, again, static_cast<std::size_t>(smaller), pcm, &type), 480);
+}
