@@ -138,7 +138,7 @@ int levinson_q27(const int32_t* Rin, int16_t* K, int order, int32_t* L_A) {
     for (int i = 0; i <= order; ++i) R[i] = shl32(Rin[i], norm);
     const int32_t r1abs = R[1] < 0 ? wrap32(-static_cast<int64_t>(R[1])) : R[1];
     int32_t k1 = WebRtcSpl_DivW32(r1abs, R[0]);
-    if (R[1] > 0) k1 = -k1;
+    if (R[1] > 0) k1 = sub32(0, k1);
     K[0] = static_cast<int16_t>(k1 >> 16);
     L_A[1] = k1 >> 4;
     int32_t alpha = R[0];
@@ -150,7 +150,7 @@ int levinson_q27(const int32_t* Rin, int16_t* K, int order, int32_t* L_A) {
         const int32_t t = add32(R[i], shl32(s, 5));
         const int32_t tabs = t < 0 ? wrap32(-static_cast<int64_t>(t)) : t;
         int32_t ki = WebRtcSpl_DivW32(tabs, alpha);
-        if (t > 0) ki = -ki;
+        if (t > 0) ki = sub32(0, ki);
         const int64_t shifted = static_cast<int64_t>(ki) * (int64_t{1} << alpha_exp);
         ki = sat32(shifted);
         K[i - 1] = static_cast<int16_t>(ki >> 16);
@@ -297,8 +297,8 @@ int32_t WebRtcSpl_SqrtLocal(int32_t in) {
     B = add32(B, 0x40000000);
     const int32_t x2 = shl32(h * h, 1);
     B = sub32(B, x2 >> 1);
-    const int32_t nx = (-x2) >> 16;
-    const int32_t t = static_cast<int16_t>(shl32(nx * nx, 1) >> 16);
+    const int32_t nx = sub32(0, x2) >> 16;
+    const int32_t t = static_cast<int16_t>(shl32(mul32(nx, nx), 1) >> 16);
     B = add32(B, mul32(-40960, t));
     B = add32(B, mul32(57344, static_cast<int16_t>(shl32(h * t, 1) >> 16)));
     B = add32(B, shl32(h * static_cast<int16_t>(x2 >> 16), 1) >> 1);

@@ -186,7 +186,7 @@ int smooth(int32_t* corr, const int32_t* fresh, int32_t* mem, int16_t* memQdom, 
             } else {
                 const int d = sh - shMem - 6;
                 tmp = mulQ15r(20992, shl32(mem[n], shMem));
-                tmpCorr = fresh[n] >> d;
+                tmpCorr = shr32(fresh[n], d);
                 dom = qdom - d;
                 newQdom = dom;
                 moved = true;

@@ -18,7 +18,12 @@ inline int32_t sub32(int32_t a, int32_t b) {
 inline int32_t mul32(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
 }
-inline int32_t shl32(int32_t a, int s) { return static_cast<int32_t>(static_cast<uint32_t>(a) << s); }
+// Left shift in two's complement; shifts of 32 or more leave 0.
+inline int32_t shl32(int32_t a, int s) {
+    return s >= 32 ? 0 : static_cast<int32_t>(static_cast<uint32_t>(a) << s);
+}
+// Arithmetic right shift; shifts of 31 or more leave the sign.
+inline int32_t shr32(int32_t a, int s) { return a >> (s > 31 ? 31 : s); }
 
 inline int16_t sat16(int32_t v) {
     return static_cast<int16_t>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
@@ -40,7 +45,7 @@ inline int norm32(int32_t x) {
 inline int clz32(uint32_t x) { return x == 0 ? 32 : __builtin_clz(x); }
 
 // Left shift for s >= 0, arithmetic right shift by -s otherwise.
-inline int32_t shiftW32(int32_t x, int s) { return s >= 0 ? shl32(x, s) : x >> (-s); }
+inline int32_t shiftW32(int32_t x, int s) { return s >= 0 ? shl32(x, s) : shr32(x, -s); }
 
 inline int32_t MUL16_32_Q15(int32_t a, int32_t b) {
     return wrap32((static_cast<int64_t>(a) * b) >> 15);

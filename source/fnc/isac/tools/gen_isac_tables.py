@@ -108,7 +108,7 @@ def formula_tables(d):
     bw = [int(Fraction(65535 * k, 24) + Fraction(1, 2)) for k in range(25)]
     check("kBwCdf", bw, load(d, "kBwCdf")[0])
     out["kBwCdf"] = ("uint16", bw)
-    out["WebRtcIsacfix_recipTab"] = ("int16", [0] + [div_w32w16_resw16(36864, k) for k in range(1, 256)])
+    out["WebRtcIsacfix_recipTab"] = ("int16", [0] + [div_w32w16_resw16(36864, k) for k in range(1, 2048)])
     return out
 
 
@@ -150,8 +150,14 @@ def main():
             ("WebRtcIsac_kIntraVecDecorrMatUb12_float", "WebRtcIsac_kIntraVecDecorrMatUb12_Q31", 31),
             ("WebRtcIsac_kIintraVecDecorrMatUb16_float", "WebRtcIsac_kIintraVecDecorrMatUb16_Q31", 31),
             ("WebRtcIsac_kInterVecDecorrMatUb16_float", "WebRtcIsac_kInterVecDecorrMatUb16_Q31", 31),
-            ("WebRtcIsac_kLpcShapeLeftRecPointUb16_float", "WebRtcIsac_kLpcShapeLeftRecPointUb16_Q17", 17)):
+            ("WebRtcIsac_kLpcShapeLeftRecPointUb16_float", "WebRtcIsac_kLpcShapeLeftRecPointUb16_Q17", 17),
+            ("WebRtcIsac_kInterVecDecorrMatUb12_float", "WebRtcIsac_kInterVecDecorrMatUb12_Q31", 31),
+            ("WebRtcIsac_kLpcShapeLeftRecPointUb12_float", "WebRtcIsac_kLpcShapeLeftRecPointUb12_Q17", 17),
+            ("WebRtcIsac_kMeanLarUb12_float", "WebRtcIsac_kMeanLarUb12_Q17", 17),
+            ("WebRtcIsac_kMeanLarUb16_float", "WebRtcIsac_kMeanLarUb16_Q17", 17)):
         tables[name] = ("int32", trunc_q(load(d, fname)[0], q))
+    # The integer upper-band LAR reset vector is the codec's own (not the float table's).
+    tables["WebRtcIsac_kMeanLarUb16"] = ("int16", [10838, 10027, 1837, 3425])
     for fname, name in (("WebRtcIsac_kLpcGainDecorrMat_float", "WebRtcIsac_kLpcGainDecorrMat"),
                         ("WebRtcIsac_kLeftRecPointLpcGain_float", "WebRtcIsac_kLeftRecPointLpcGain")):
         tables[name] = ("double", load(d, fname)[0])

@@ -52,10 +52,16 @@ TEST(IsacTables, StatedValues) {
     EXPECT_EQ(isac::WebRtcIsacfix_kMeanLag4Lo[8], 0);
     for (int i = 0; i < 120; ++i) EXPECT_EQ(isac::kCosTabFfftQ14_2[i], isac::kCosTabFfftQ14[2 * i]);
     for (int i = 0; i < 80; ++i) EXPECT_EQ(isac::kCosTabFfftQ14_3[i], isac::kCosTabFfftQ14[3 * i]);
+    EXPECT_EQ(isac::WebRtcIsac_kMeanLarUb16[0], 10838);
+    EXPECT_EQ(isac::WebRtcIsac_kMeanLarUb16[3], 3425);
+    EXPECT_EQ(isac::WebRtcIsac_kMeanLarUb12_Q17[2], -1458);
+    EXPECT_EQ(isac::WebRtcIsac_kLpcShapeLeftRecPointUb12_Q17[7], -452198);
+    EXPECT_EQ(isac::WebRtcIsac_kInterVecDecorrMatUb12_Q31[1], -1519789366);
     EXPECT_EQ(isac::WebRtcIsacfix_recipTab[0], 0);
     EXPECT_EQ(isac::WebRtcIsacfix_recipTab[1], static_cast<int16_t>(36864 & 0xFFFF));
     EXPECT_EQ(isac::WebRtcIsacfix_recipTab[2], 18432);
     EXPECT_EQ(isac::WebRtcIsacfix_recipTab[255], 144);
+    EXPECT_EQ(isac::WebRtcIsacfix_recipTab[2047], 18);
 }
 
 }  // namespace
