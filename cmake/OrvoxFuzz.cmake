@@ -148,6 +148,11 @@ function(_orvox_fuzz_define name bindir sourcedir)
 endfunction()
 
 function(orvox_fuzz name)
+  # The targets carry their own AddressSanitizer build: the ThreadSanitizer suite need not run
+  # them again.
+  if(ORVOX_SANITIZE STREQUAL "thread")
+    return()
+  endif()
   set_property(GLOBAL PROPERTY ORVOX_FUZZ_ARGS_${name} "${ARGN}")
   cmake_language(EVAL CODE "cmake_language(DEFER DIRECTORY [[${CMAKE_SOURCE_DIR}]] CALL _orvox_fuzz_define [[${name}]] [[${CMAKE_CURRENT_BINARY_DIR}]] [[${CMAKE_CURRENT_SOURCE_DIR}]])")
 endfunction()

@@ -87,7 +87,8 @@ std::string lineStatus(Board& b, int line) {
   if (ch.type == DSPHAL_TYPE_FXS) {
     out << " hook=" << (phoneOffHook(ch) ? "offhook" : "onhook")
         << " slic=" << slicModeName(ch.slicMode) << " polarity=" << ch.polarity
-        << " dialling=" << (ch.source.dialling() || !ch.hookScript.empty() ? 1 : 0);
+        << " dialling=" << (ch.source.dialling() || !ch.hookScript.empty() ? 1 : 0)
+        << " hookClock=" << ch.hookClockMs;
   } else if (ch.type == DSPHAL_TYPE_FXO) {
     out << " daa=" << daaModeName(ch.daaMode) << " ringing=" << (exchangeRinging(ch) ? 1 : 0);
   }
