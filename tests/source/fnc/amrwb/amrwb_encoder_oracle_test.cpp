@@ -90,8 +90,13 @@ TEST(AmrwbEncoderOracle, ParametersAndQualityNextToThePeer) {
         std::printf("mode %d: %d of %zu frames with equal parameters, %.1f %% of bits; segmental SNR ours %.2f dB, "
                     "peer %.2f dB\n",
                     mode, equal_frames, frames, 100.0 * equal_bits / bits, snr_ours, snr_peer);
-        EXPECT_GT(snr_ours, snr_peer - 1.0) << "mode " << mode;
-        EXPECT_GT(equal_bits, bits * 6 / 10) << "mode " << mode;
+        EXPECT_GT(snr_ours, snr_peer - 0.1) << "mode " << mode;
+        // Modes 1 to 8: every parameter equal.  Mode 0 is looser until its
+        // remaining difference is explained.
+        if (mode >= 1)
+            EXPECT_EQ(equal_frames, static_cast<int>(frames)) << "mode " << mode;
+        else
+            EXPECT_GT(equal_bits, bits * 9 / 10) << "mode " << mode;
     }
 }
 
