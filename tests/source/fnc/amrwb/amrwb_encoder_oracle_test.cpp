@@ -11,6 +11,12 @@
 
 #include "amrwb_encoder.h"
 #include "amrwb_oracle_util.h"
+#include "amrwb_shared.h"
+
+#if AMRWB_PEER_ROUTINES
+extern "C" short voAWB_voice_factor(short exc[], short Q_exc, short gain_pit, short code[], short gain_code,
+                                    short L_subfr);
+#endif
 
 using namespace amrwb_test;
 
@@ -59,7 +65,7 @@ TEST(AmrwbEncoderOracle, ParametersAndQualityNextToThePeer) {
         void* dec_peer = D_IF_init();
         auto st = std::make_unique<wb_amr_Coder_State>();
         amr_wb_Init_coder(st.get());
-        int equal_frames = 0;
+        int equal_frames = 0, first_unequal = -1;
         long equal_bits = 0, bits = 0;
         std::vector<short> out_ours, out_peer;
         for (std::size_t f = 0; f < frames; ++f) {
@@ -75,6 +81,7 @@ TEST(AmrwbEncoderOracle, ParametersAndQualityNextToThePeer) {
             equal_bits += same;
             bits += ser;
             equal_frames += same == ser;
+            if (same != ser && first_unequal < 0) first_unequal = static_cast<int>(f);
             short o[320];
             D_IF_decode(dec_peer, buf, o, 0);
             out_peer.insert(out_peer.end(), o, o + 320);
@@ -91,12 +98,16 @@ TEST(AmrwbEncoderOracle, ParametersAndQualityNextToThePeer) {
                     "peer %.2f dB\n",
                     mode, equal_frames, frames, 100.0 * equal_bits / bits, snr_ours, snr_peer);
         EXPECT_GT(snr_ours, snr_peer - 0.1) << "mode " << mode;
-        // Modes 1 to 8: every parameter equal.  Mode 0 is looser until its
-        // remaining difference is explained.
-        if (mode >= 1)
+        // Every parameter equal, except in mode 0 after the first subframe
+        // whose excitation is silent: there the peer's voicing factor goes
+        // astray (VoicingFactorOfSilentExcitation below) and steers the
+        // innovation tilt, and with it the following codebook searches.
+        if (mode >= 1) {
             EXPECT_EQ(equal_frames, static_cast<int>(frames)) << "mode " << mode;
-        else
-            EXPECT_GT(equal_bits, bits * 9 / 10) << "mode " << mode;
+        } else {
+            EXPECT_GE(first_unequal, 1) << "mode " << mode;
+            EXPECT_GT(equal_frames, static_cast<int>(frames * 8 / 10)) << "mode " << mode;
+        }
     }
 }
 
@@ -137,3 +148,30 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesNextToThePeer) {
         EXPECT_GT(same, static_cast<int>(frames * 9 / 10));
     }
 }
+
+#if AMRWB_PEER_ROUTINES
+TEST(AmrwbEncoderOracle, VoicingFactorOfSilentExcitation) {
+    // A silent adaptive excitation against a loud innovation is unvoiced:
+    // the factor is -1 (-32764 after the +1 in the divisor).  Our routine
+    // says so for every scaling; the peer's answer depends on the scaling
+    // and can even call it voiced, because its energy alignment shifts by
+    // 31 and more are not limited.  This is the one difference between the
+    // two encoders' parameters: with the peer's routine put in ours, all
+    // frames of every mode were equal.
+    Word16 exc[64] = {}, code[64] = {};
+    code[28] = 512;
+    code[57] = -512;
+    int peer_astray = 0;
+    for (Word16 q : {-2, 0, 2})
+        for (Word16 gp : {5586, 16384}) {
+            Word16 ours = amr_wb_voice_factor(exc, q, gp, code, 32767);
+            EXPECT_EQ(ours, -32764) << "Q " << q << " gain " << gp;
+            peer_astray += voAWB_voice_factor(exc, q, gp, code, 32767, 64) != ours;
+        }
+    EXPECT_GT(peer_astray, 0);
+    // With an excitation that is not silent both agree.
+    for (int i = 0; i < 64; i += 7) exc[i] = 100;
+    for (Word16 gc : {1000, 32767})
+        EXPECT_EQ(amr_wb_voice_factor(exc, 0, 16384, code, gc), voAWB_voice_factor(exc, 0, 16384, code, gc, 64));
+}
+#endif
