@@ -166,8 +166,10 @@ Word16 amr_wb_G_pitch(const Word16* xn, const Word16* y1, Word16* g_coeff) {
     g_coeff[3] = exp_xy;
     if (xy < 0) return 0;
     Word16 gain = amr_wb_div_s(shr(xy, 1), yy);
-    Word16 i = sub(exp_xy, exp_yy);
-    gain = i >= 0 ? shr(gain, i) : shl(gain, static_cast<Word16>(-i));
+    // The exponents count upwards with the products' magnitudes (30 - norm),
+    // so the quotient is scaled by 2^(exp_xy - exp_yy): a weak correlation
+    // against a strong filtered excitation gives a small gain.
+    gain = shl(gain, sub(exp_xy, exp_yy));
     return gain > 19661 ? 19661 : gain;
 }
 

@@ -11,6 +11,12 @@
 
 #include "amrwb_encoder.h"
 #include "amrwb_oracle_util.h"
+#include "amrwb_shared.h"
+
+#if AMRWB_PEER_ROUTINES
+extern "C" short voAWB_voice_factor(short exc[], short Q_exc, short gain_pit, short code[], short gain_code,
+                                    short L_subfr);
+#endif
 
 using namespace amrwb_test;
 
@@ -59,7 +65,7 @@ TEST(AmrwbEncoderOracle, ParametersAndQualityNextToThePeer) {
         void* dec_peer = D_IF_init();
         auto st = std::make_unique<wb_amr_Coder_State>();
         amr_wb_Init_coder(st.get());
-        int equal_frames = 0;
+        int equal_frames = 0, first_unequal = -1;
         long equal_bits = 0, bits = 0;
         std::vector<short> out_ours, out_peer;
         for (std::size_t f = 0; f < frames; ++f) {
@@ -75,6 +81,7 @@ TEST(AmrwbEncoderOracle, ParametersAndQualityNextToThePeer) {
             equal_bits += same;
             bits += ser;
             equal_frames += same == ser;
+            if (same != ser && first_unequal < 0) first_unequal = static_cast<int>(f);
             short o[320];
             D_IF_decode(dec_peer, buf, o, 0);
             out_peer.insert(out_peer.end(), o, o + 320);
@@ -90,13 +97,25 @@ TEST(AmrwbEncoderOracle, ParametersAndQualityNextToThePeer) {
         std::printf("mode %d: %d of %zu frames with equal parameters, %.1f %% of bits; segmental SNR ours %.2f dB, "
                     "peer %.2f dB\n",
                     mode, equal_frames, frames, 100.0 * equal_bits / bits, snr_ours, snr_peer);
-        EXPECT_GT(snr_ours, snr_peer - 1.0) << "mode " << mode;
-        EXPECT_GT(equal_bits, bits * 6 / 10) << "mode " << mode;
+        EXPECT_GT(snr_ours, snr_peer - 0.1) << "mode " << mode;
+        // Every parameter equal, except in mode 0 after the first subframe
+        // whose excitation is silent: there the peer's voicing factor goes
+        // astray (VoicingFactorOfSilentExcitation below) and steers the
+        // innovation tilt, and with it the following codebook searches.
+        if (mode >= 1) {
+            EXPECT_EQ(equal_frames, static_cast<int>(frames)) << "mode " << mode;
+        } else {
+            EXPECT_GE(first_unequal, 1) << "mode " << mode;
+            EXPECT_GT(equal_frames, static_cast<int>(frames * 8 / 10)) << "mode " << mode;
+        }
     }
 }
 
-TEST(AmrwbEncoderOracle, DtxFrameTypesNextToThePeer) {
+TEST(AmrwbEncoderOracle, DtxFrameTypesAndParametersNextToThePeer) {
     // Speech, then faint noise: both encoders go to SID and empty frames.
+    // Speech and SID update frames carry equal parameters; the peer leaves
+    // the payload of a first SID frame blank (the receiver does not read it),
+    // so only its type is compared.
     std::vector<short> speech = load_speech16(150);
     std::size_t n0 = speech.size();
     speech.resize(n0 + 320 * 60);
@@ -105,13 +124,13 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesNextToThePeer) {
         s = s * 1103515245u + 12345u;
         speech[i] = static_cast<short>((static_cast<int>((s >> 16) & 127) - 64) & ~3);
     }
-    for (int mode : {0, 2, 8}) {
+    for (int mode = 0; mode <= 8; ++mode) {
         void* peer = E_IF_init();
         auto st = std::make_unique<wb_amr_Coder_State>();
         amr_wb_Init_coder(st.get());
         wb_amr_TX_State tx;
         amr_wb_Reset_write_serial(&tx);
-        int same = 0, sid_ours = 0, sid_peer = 0;
+        int same_type = 0, sid_ours = 0, sid_peer = 0, coded = 0, equal = 0;
         const std::size_t frames = speech.size() / 320;
         for (std::size_t f = 0; f < frames; ++f) {
             unsigned char buf[64];
@@ -121,14 +140,58 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesNextToThePeer) {
             Word16 m = static_cast<Word16>(mode), prms[477], ser = 0, type = 0;
             amr_wb_coder(&m, &speech[320 * f], prms, &ser, st.get(), 1, nullptr);
             amr_wb_Dtx_update(m, &type, &tx);
-            same += type == peer_type;
+            same_type += type == peer_type;
             sid_ours += type == 1 || type == 2;
             sid_peer += peer_type == 1 || peer_type == 2;
+            if (type != peer_type || (type != 0 && type != 2)) continue;
+            std::vector<Word16> theirs = serial_of(buf, ft);
+            bool same = true;
+            for (int i = 0; i < ser; ++i) same = same && (prms[i] >= 0) == (theirs[i] >= 0);
+            ++coded;
+            equal += same;
         }
         E_IF_exit(peer);
-        std::printf("mode %d with DTX: frame types equal in %d of %zu frames; SID frames ours %d, peer %d\n", mode,
-                    same, frames, sid_ours, sid_peer);
+        std::printf("mode %d with DTX: frame types equal in %d of %zu frames (SID ours %d, peer %d); parameters "
+                    "equal in %d of %d speech and SID update frames\n",
+                    mode, same_type, frames, sid_ours, sid_peer, equal, coded);
         EXPECT_GT(sid_ours, 0);
-        EXPECT_GT(same, static_cast<int>(frames * 9 / 10));
+        EXPECT_EQ(same_type, static_cast<int>(frames)) << "mode " << mode;
+        // Mode 0: the peer's voicing factor (below).  Mode 8: in the DTX
+        // hangover the high-band index mixes in the estimated gain of the
+        // shared synthesis (the estimate our decoder uses sample-equal with
+        // the independent decoder); the peer's index falls to 0 as the
+        // hangover runs out, i.e. it weighs a far smaller estimate, and on the
+        // silent first frame it weighs a larger one.
+        if (mode >= 1 && mode <= 7)
+            EXPECT_EQ(equal, coded) << "mode " << mode;
+        else
+            EXPECT_GT(equal, coded * 8 / 10) << "mode " << mode;
     }
 }
+
+#if AMRWB_PEER_ROUTINES
+TEST(AmrwbEncoderOracle, VoicingFactorOfSilentExcitation) {
+    // A silent adaptive excitation against a loud innovation is unvoiced:
+    // the factor is -1 (-32764 after the +1 in the divisor).  Our routine
+    // says so for every scaling; the peer's answer depends on the scaling
+    // and can even call it voiced, because its energy alignment shifts by
+    // 31 and more are not limited.  This is the one difference between the
+    // two encoders' parameters: with the peer's routine put in ours, all
+    // frames of every mode were equal.
+    Word16 exc[64] = {}, code[64] = {};
+    code[28] = 512;
+    code[57] = -512;
+    int peer_astray = 0;
+    for (Word16 q : {-2, 0, 2})
+        for (Word16 gp : {5586, 16384}) {
+            Word16 ours = amr_wb_voice_factor(exc, q, gp, code, 32767);
+            EXPECT_EQ(ours, -32764) << "Q " << q << " gain " << gp;
+            peer_astray += voAWB_voice_factor(exc, q, gp, code, 32767, 64) != ours;
+        }
+    EXPECT_GT(peer_astray, 0);
+    // With an excitation that is not silent both agree.
+    for (int i = 0; i < 64; i += 7) exc[i] = 100;
+    for (Word16 gc : {1000, 32767})
+        EXPECT_EQ(amr_wb_voice_factor(exc, 0, 16384, code, gc), voAWB_voice_factor(exc, 0, 16384, code, gc, 64));
+}
+#endif

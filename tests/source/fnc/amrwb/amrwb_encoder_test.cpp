@@ -160,3 +160,22 @@ TEST(AmrwbEncoder, RandomAndFullScaleInputOfEveryMode) {
         ASSERT_EQ(ser, amr_wb_nb_of_bits[mode]);
     }
 }
+
+TEST(AmrwbEncoder, PitchGainFollowsTheRatioOfTargetToFilteredExcitation) {
+    // The gain is <xn,y1>/<y1,y1>: a target at a quarter (or a sixteenth) of
+    // the filtered excitation gives 0.25 (0.0625) in Q14, whatever the
+    // magnitudes' exponents; a target above 1.2 times it is limited.
+    Word16 y1[64], xn[64], g[4];
+    for (int i = 0; i < 64; ++i) y1[i] = static_cast<Word16>(((i * 37) % 61 - 30) * 200);
+    for (int div : {4, 16}) {
+        for (int i = 0; i < 64; ++i) xn[i] = static_cast<Word16>(y1[i] / div);
+        Word16 gain = amr_wb_G_pitch(xn, y1, g);
+        EXPECT_NEAR(gain, 16384 / div, 16384 / div / 50 + 2) << "target 1/" << div;
+        EXPECT_LT(g[3], g[1]) << "the weaker correlation has the smaller exponent";
+    }
+    for (int i = 0; i < 64; ++i) xn[i] = static_cast<Word16>(y1[i] / 8);
+    for (int i = 0; i < 64; ++i) y1[i] = static_cast<Word16>(y1[i] / 16);
+    EXPECT_EQ(amr_wb_G_pitch(xn, y1, g), 19661);
+    for (int i = 0; i < 64; ++i) xn[i] = static_cast<Word16>(-xn[i]);
+    EXPECT_EQ(amr_wb_G_pitch(xn, y1, g), 0);
+}
