@@ -99,8 +99,8 @@ TEST(VocoderTable, EveryVoiceCodeHasItsFamilyAndOnlyBuiltFamiliesAreUsable) {
   EXPECT_EQ(hsgpvealg[67], HAPI_PKT_ALG_AMRWB);
   EXPECT_EQ(hsgpvealg[72], HAPI_PKT_ALG_OPUS);
   EXPECT_EQ(hsgpvealg[74], HAPI_PKT_ALG_ISAC);
-  for (unsigned alg : {0u, 1u, 2u, 3u, 6u, 10u, 15u, 16u}) EXPECT_TRUE(vocoderUsable(hsgvocoders[alg])) << alg;
-  for (unsigned alg : {4u, 5u, 7u, 8u, 9u, 11u, 12u, 13u, 17u, 19u, 21u}) EXPECT_FALSE(vocoderUsable(hsgvocoders[alg])) << alg;
+  for (unsigned alg : {0u, 1u, 2u, 3u, 6u, 10u, 12u, 13u, 14u, 15u, 16u, 18u, 20u}) EXPECT_TRUE(vocoderUsable(hsgvocoders[alg])) << alg;
+  for (unsigned alg : {4u, 5u, 7u, 8u, 9u, 11u, 17u, 19u, 21u}) EXPECT_FALSE(vocoderUsable(hsgvocoders[alg])) << alg;
 }
 
 TEST(VocoderG711, PayloadIsTheLawCodesAnIndependentDecoderReads) {
