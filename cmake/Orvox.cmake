@@ -35,6 +35,14 @@ endfunction()
 # scheduling so that a busy test never starves the machine.
 function(orvox_test name)
   cmake_parse_arguments(T "" "RESOURCE_LOCK;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  # A test against an independent implementation that this build goes without is left out and
+  # counted (only possible with ORVOX_WITHOUT_ORACLES: otherwise configure has already stopped).
+  foreach(lib ${T_LIBS})
+    if(lib MATCHES "^oracle_" AND NOT TARGET ${lib})
+      set_property(GLOBAL APPEND PROPERTY ORVOX_ORACLE_TESTS_LEFT_OUT "${name} (${lib})")
+      return()
+    endif()
+  endforeach()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_compile_definitions(${name} PRIVATE ORVOX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
@@ -60,9 +68,13 @@ function(orvox_bench name)
 endfunction()
 
 # Independent implementations from Debian's packages, used as oracles by tests and benchmarks
-# only: never link these into the product.
+# only: never link these into the product. A missing one stops configure, so that a machine
+# without it cannot quietly run fewer tests; -DORVOX_WITHOUT_ORACLES=ON builds without them on
+# purpose and reports the tests it leaves out.
+option(ORVOX_WITHOUT_ORACLES "Build without missing oracle libraries, leaving their tests out" OFF)
+
 function(orvox_oracle target)
-  cmake_parse_arguments(O "" "" "PKG;LIB;HEADER_DIRS" ${ARGN})
+  cmake_parse_arguments(O "" "DEB" "PKG;LIB;HEADER_DIRS" ${ARGN})
   if(TARGET ${target})
     return()
   endif()
@@ -82,18 +94,41 @@ function(orvox_oracle target)
       if(O_HEADER_DIRS)
         target_include_directories(${target} INTERFACE ${O_HEADER_DIRS})
       endif()
+      return()
     endif()
   endif()
+  if(NOT ORVOX_WITHOUT_ORACLES)
+    message(FATAL_ERROR "The oracle library ${target} (Debian package ${O_DEB}) is missing: the "
+                        "tests that compare with it cannot run. Install it (scripts/bootstrap "
+                        "does), or configure with -DORVOX_WITHOUT_ORACLES=ON to build without it "
+                        "and leave those tests out.")
+  endif()
+  set_property(GLOBAL APPEND PROPERTY ORVOX_MISSING_ORACLES "${target} (${O_DEB})")
 endfunction()
 
-orvox_oracle(oracle_spandsp PKG spandsp LIB spandsp)
-orvox_oracle(oracle_gsm LIB gsm HEADER_DIRS /usr/include/gsm)
-orvox_oracle(oracle_bcg729 PKG libbcg729 LIB bcg729)
-orvox_oracle(oracle_opencore_amrnb PKG opencore-amrnb LIB opencore-amrnb)
-orvox_oracle(oracle_opencore_amrwb PKG opencore-amrwb LIB opencore-amrwb)
-orvox_oracle(oracle_vo_amrwbenc PKG vo-amrwbenc LIB vo-amrwbenc)
-orvox_oracle(oracle_avcodec PKG "libavcodec;libavutil" LIB avcodec)
-orvox_oracle(oracle_expat PKG expat LIB expat)
+# Printed at the end of configure: what a build without oracles leaves out.
+function(orvox_oracle_summary)
+  get_property(missing GLOBAL PROPERTY ORVOX_MISSING_ORACLES)
+  get_property(left GLOBAL PROPERTY ORVOX_ORACLE_TESTS_LEFT_OUT)
+  if(NOT missing)
+    return()
+  endif()
+  list(LENGTH left count)
+  string(REPLACE ";" ", " missingText "${missing}")
+  string(REPLACE ";" ", " leftText "${left}")
+  message(NOTICE "Built without the oracles ${missingText}: ${count} test program(s) left out: "
+                  "${leftText}")
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL orvox_oracle_summary)
+
+orvox_oracle(oracle_spandsp DEB libspandsp-dev PKG spandsp LIB spandsp)
+orvox_oracle(oracle_gsm DEB libgsm1-dev LIB gsm HEADER_DIRS /usr/include/gsm)
+orvox_oracle(oracle_bcg729 DEB libbcg729-dev PKG libbcg729 LIB bcg729)
+orvox_oracle(oracle_opencore_amrnb DEB libopencore-amrnb-dev PKG opencore-amrnb LIB opencore-amrnb)
+orvox_oracle(oracle_opencore_amrwb DEB libopencore-amrwb-dev PKG opencore-amrwb LIB opencore-amrwb)
+orvox_oracle(oracle_vo_amrwbenc DEB libvo-amrwbenc-dev PKG vo-amrwbenc LIB vo-amrwbenc)
+orvox_oracle(oracle_avcodec DEB libavcodec-dev PKG "libavcodec;libavutil" LIB avcodec)
+orvox_oracle(oracle_expat DEB libexpat1-dev PKG expat LIB expat)
 
 # Libraries the product itself uses.
 pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)

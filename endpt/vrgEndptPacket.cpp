@@ -185,7 +185,7 @@ EPSTATUS vrgEndptPacket(ENDPT_STATE* endptState, int cnxId, EPPACKET* epPacket, 
              EPSTATUS_CNX_UNKNOWN);
     return EPSTATUS_CNX_UNKNOWN;
   }
-  VRG_ENDPT* endpt = GetEndptState(cnx->lineId);
+  VRG_ENDPT* endpt = GetEndptState(vrgCnxLine(cnx));
   if (endpt == nullptr) {
     voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING, "EPT: %s status %d", kSelf,
              EPSTATUS_ENDPT_UNKNOWN);

@@ -243,7 +243,7 @@ void EnsureFullChannelForPstn(VRG_ENDPT* endpt, int dspNum) {
 
 void BackToReserved(CNXSTATE* cnx) {
   cnx->cnxId = -2;
-  cnx->lineId = -1;
+  vrgCnxSetLine(cnx, -1);
 }
 
 }  // namespace
@@ -273,7 +273,7 @@ EPSTATUS ProcessVrgEndptCreateConnection(ENDPT_STATE* state, int cnxId, EPZCNXPA
   if (cnx == nullptr) return status;
 
   cnx->cnxId = cnxId;
-  cnx->lineId = line;
+  vrgCnxSetLine(cnx, line);
   std::atomic_ref<int>(cnx->firstValidRTPPkt).store(1);
   cnx->bSBDisconnect = 0;
   cnx->bCngDetEnabled = codec != CODEC_CLEARCHANNEL;
@@ -449,7 +449,7 @@ EPSTATUS ProcessVrgEndptDeleteConnection(ENDPT_STATE* state, int cnxId) {
     for (CNXSTATE*& cnx : endpt->cnx) {
       if (cnx == nullptr || cnx->cnxId != -2) continue;
       cnx->cnxId = -1;
-      cnx->lineId = -1;
+      vrgCnxSetLine(cnx, -1);
       cnx = nullptr;
     }
     return EPSTATUS_SUCCESS;
@@ -483,7 +483,7 @@ EPSTATUS ProcessVrgEndptDeleteConnection(ENDPT_STATE* state, int cnxId) {
   }
   ResetBuildOut(endpt->lineId, endpt->lineVhdHdl);
   endpt->cnx[slot] = nullptr;
-  cnx->lineId = -1;
+  vrgCnxSetLine(cnx, -1);
   EcanProcessStm(endpt, ECANEVT_DLCX);
   cnx->cnxId = -1;
   ClearConnectionOptions(cnx);

@@ -21,7 +21,7 @@ void vrgCnxStateClear(CNXSTATE* cnx) {
   cnx->vhdhdl = vhd;
   cnx->bLiteWeight = lite;
   cnx->cnxId = -1;
-  cnx->lineId = -1;
+  vrgCnxSetLine(cnx, -1);
   cnx->mode = EPCNXMODE_MAX;
   cnx->codecType = CODEC_NULL;
   cnx->comfortNoise = 2;

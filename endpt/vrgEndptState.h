@@ -177,6 +177,14 @@ extern EPZCAP vrgEndptCap[VRG_MAX_NUM_DSP];
 // switchboard masks follow the endpoint bits.
 extern int vrgNumEndpts;
 
+// A connection's line: the dispatcher binds and frees it while the packet path reads it.
+inline void vrgCnxSetLine(CNXSTATE* cnx, int lineId) {
+  std::atomic_ref<int>(cnx->lineId).store(lineId, std::memory_order_relaxed);
+}
+inline int vrgCnxLine(CNXSTATE* cnx) {
+  return std::atomic_ref<int>(cnx->lineId).load(std::memory_order_relaxed);
+}
+
 // Puts every endpoint and connection record back to free, as at library start-up.
 void vrgEndptStateReset(void);
 // A connection record in its released state (free, no paths, no options).

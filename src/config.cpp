@@ -1,5 +1,6 @@
 // Configuration from UCI, read once at start-up through the ubus object "uci": the telephony
-// country (section "TEL") and one section "telline<n>" per line. After the lines exist, the
+// country (section "TEL") and one section "telline<n>" per line (a missing one leaves the
+// line's defaults). After the lines exist, the
 // sections of DECT lines that the board cannot serve are deleted and committed.
 
 #include <cerrno>
@@ -210,7 +211,11 @@ int config_init(void) {
   for (int i = 0; i < epInfo.numEndpoints; i++) {
     char section[24];
     lineSectionName(i, section, sizeof(section));
-    if (uci_query(section, nullptr, uci_query_lineX) != 0) err_exit("Could not query UCI");
+    uciDataSeen = false;
+    if (uci_invoke("get", section, nullptr, uci_query_lineX) != 0) err_exit("Could not query UCI");
+    // A line without a section keeps its defaults: start-up itself deletes the sections of DECT
+    // lines the board cannot serve, so the next start must not fail on their absence.
+    if (!uciDataSeen) printf("No UCI section %s: line %d keeps its defaults\n", section, i);
   }
   return 0;
 }

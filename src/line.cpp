@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "audio_rx.h"
 #include "orvoxd.h"
 
 ep_info_t epInfo;
@@ -261,6 +262,10 @@ int getLineCounts(ep_info_t* info) {
 int lineInit(void) {
   if (vosInit() != 0) err_exit("Error init Varnak VOS\n");
   tpUpdateLocaleProfile(config_country);
+  if (!tpLocaleProfileLoaded(config_country)) {
+    err_exit("Error! No valid telephony profile for country %d in %s: see the PROV lines above\n",
+             static_cast<int>(config_country), tpProfileDirectory());
+  }
 
   const char* hasDect = getenv("hw_board_hasDect");
   bool dectBusy = !hasDect || hasDect[0] != '1';
@@ -359,7 +364,7 @@ void lineAudioRx(ENDPT_STATE* epHandle, int cnxId, EPPACKET* epPacket, int lengt
 
 void lineAudioTx(tl_packet_t* packet) {
   if (!packet || packet->size < AUDIO_HEADER_SIZE || packet->size > TL_BUS_MAX_PAYLOAD) {
-    printf("bad audio packet\n");
+    badAudioPacket("short frame");
     return;
   }
   audio_packet_t hdr;
@@ -369,7 +374,7 @@ void lineAudioTx(tl_packet_t* packet) {
   int line = connection_line(slot);
   if (slot < 0 || hdr.rtp_size == 0 || hdr.rtp_size > packet->size - AUDIO_HEADER_SIZE ||
       rtp[0] != 0x80 || line < 0 || lines[line].epHandle.lineId == -1) {
-    printf("bad audio packet\n");
+    badAudioPacket("no such connection, not RTP or wrong size");
     return;
   }
   EPPACKET epPacket{};

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "audio_rx.h"
 #include "orvoxd.h"
 
 int tinyBase = -1;
@@ -114,10 +115,10 @@ void event_stream_handler(tl_stream_t*, tl_event_t* event) {
   }
 }
 
+constexpr size_t AUDIO_RX_READ_SIZE = 4096;
+
 void audio_rx_stream_handler(tl_stream_t*, tl_event_t* event) {
-  if (!event || event->count <= 0) return;
-  if (tl_bus_receive(audio_rx_bus, event) < 0) exit_failure("audio_bus rx buffer full\n");
-  tl_bus_dispatch(audio_rx_bus);
+  audioRxFeed(audio_rx_bus, event, AUDIO_RX_READ_SIZE);
 }
 
 void streams_and_buses_init() {
@@ -126,7 +127,7 @@ void streams_and_buses_init() {
   tl_base_add_stream(tinyBase, event_stream);
 
   audio_rx_stream = tl_stream_new(audio_rx_fd);
-  tl_stream_add_handler(audio_rx_stream, 4096, audio_rx_stream_handler);
+  tl_stream_add_handler(audio_rx_stream, AUDIO_RX_READ_SIZE, audio_rx_stream_handler);
   tl_base_add_stream(tinyBase, audio_rx_stream);
 
   audio_rx_bus = tl_bus_new(audio_rx_fd);
@@ -143,6 +144,14 @@ int orderly_exit() {
 }
 
 }  // namespace
+
+// Without the broker the daemon can neither serve "endpt" nor report events: it shuts down in
+// order and exits non-zero so that the service manager starts it again once the broker is back.
+void ubus_connection_lost(struct ubus_context*) {
+  printf("Lost the connection to ubus: exiting\n");
+  shutdown_all();
+  exit_failure("orvoxd exits: no ubus");
+}
 
 const char* pipePath(const char* defaultPath) {
   static thread_local std::string path;

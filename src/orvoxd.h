@@ -138,6 +138,8 @@ extern uint32_t asterisk_id;
 extern uint32_t cordhub_id;
 
 int ubus_init(void);
+// The broker went away: orderly shutdown, then exit non-zero (main.cpp).
+void ubus_connection_lost(struct ubus_context* ctx);
 int ubus_close(void);
 int ubus_enable_receive(void);
 int ubus_disable_receive(void);

@@ -209,6 +209,7 @@ int ubus_data_status(const struct ubus_request* req) {
 int ubus_init(void) {
   ctx = ubus_connect(nullptr);
   if (!ctx) exit_failure("Failed to connect to ubus");
+  ctx->connection_lost = ubus_connection_lost;
   ubus_stream = tl_stream_new(ctx->sock.fd);
   tl_stream_add_handler(ubus_stream, 0, ubus_fd_handler);
   tl_base_add_stream(tinyBase, ubus_stream);

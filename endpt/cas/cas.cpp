@@ -233,7 +233,9 @@ void watchLine(CASCHANNELINFO& info, uint16_t sample, CasPendingEvents& events) 
   if (sample == info.currentCAS) return;
   if (phone) {
     if (!sensing) return;
-    info.currentCount = 0;
+    // The sample that shows the change already counts: a break or make seen in N samples is
+    // credited N ticks, its full sampled length, so timings at the profile's limits are met.
+    info.currentCount = CAS_TICK_MS;
   } else {
     info.currentCount = CAS_TICK_MS;
     info.newCountFxs = CAS_TICK_MS;  // passes its 9 ms threshold on the first tick

@@ -100,7 +100,8 @@ void activeOnHook(CASCHANNELINFO& info, CasPendingEvents& events) {
   const uint32_t t = info.currentCount;
   earlyOnHook(info, t >= p.earlyActiveHookInterval, events);
   delayOnHook(info, t >= p.delayActiveHookInterval, events);
-  if (t < p.pulseMaxBreak) {
+  // Both limits belong to a pulse: a break sampled at exactly the longest allowed length counts.
+  if (t <= p.pulseMaxBreak) {
     if (t >= p.pulseMinBreak && (info.substate & 1) == 0) ++info.substate;  // a pulse's break
   } else {
     info.substate = 0;
@@ -112,9 +113,11 @@ void activeOnHook(CASCHANNELINFO& info, CasPendingEvents& events) {
     info.substate = 0;
     return;
   }
+  // Where a profile's shortest flash is no longer than its longest pulse break (80 ms in many),
+  // a break within the pulse limits stays a pulse: the flash candidate starts after them.
   if (t >= p.maxHookFlash) {
     info.substate = 0;
-  } else if (t >= p.minHookFlash) {
+  } else if (t >= p.minHookFlash && t > p.pulseMaxBreak) {
     info.substate = CAS_SUBSTATE_FLASH;
   }
 }

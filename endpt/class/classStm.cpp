@@ -2,6 +2,8 @@
 // events through its tables, and turning the DSP's caller-ID events into machine events.
 #include "classStm.h"
 
+#include <atomic>
+#include <cstddef>
 #include <cstring>
 
 #include "hdspClass.h"
@@ -57,6 +59,24 @@ bool firstDataWord(const HSZEVT* event, uint16_t* word) {
   return true;
 }
 
+// The fields that the packet path reads, written as relaxed atomics.
+void publish(CLASSSTM_MEM* mem, const SME_STATE* idle, const SME_STATE* current, CLASS_MSG_TYPE type) {
+  std::atomic_ref<const SME_STATE*>(mem->idleStatep).store(idle, std::memory_order_relaxed);
+  std::atomic_ref<CLASS_MSG_TYPE>(mem->classType).store(type, std::memory_order_relaxed);
+  std::atomic_ref<const SME_STATE*>(mem->currentStatep).store(current, std::memory_order_relaxed);
+}
+
+// Clears everything but the published fields.
+void clearPrivate(CLASSSTM_MEM* mem) {
+  constexpr size_t from = offsetof(CLASSSTM_MEM, casCtlHandle);
+  std::memset(reinterpret_cast<char*>(mem) + from, 0, sizeof *mem - from);
+}
+
+void clearAll(CLASSSTM_MEM* mem) {
+  clearPrivate(mem);
+  publish(mem, nullptr, nullptr, CLASS_MSG_TYPE{});
+}
+
 }  // namespace
 
 const SME_STATE* classStmIdleTable(CLASSSTM_TYPE type) {
@@ -64,7 +84,7 @@ const SME_STATE* classStmIdleTable(CLASSSTM_TYPE type) {
 }
 
 int classStmInit(CLASSSTM_MEM* mem, uint16_t casCtlHandle, uint16_t vhdhdl, VRG_COUNTRY country) {
-  std::memset(mem, 0, sizeof *mem);
+  clearAll(mem);
   mem->casCtlHandle = casCtlHandle;
   mem->vhdHdl = vhdhdl;
   mem->country = country;
@@ -80,17 +100,16 @@ void classStmReset(CLASSSTM_MEM* mem, CLASSSTM_TYPE type) {
   const uint16_t handle = mem->casCtlHandle;
   const uint16_t vhd = mem->vhdHdl;
   const VRG_COUNTRY country = mem->country;
-  std::memset(mem, 0, sizeof *mem);
+  clearPrivate(mem);
   mem->casCtlHandle = handle;
   mem->vhdHdl = vhd;
   mem->country = country;
-  mem->idleStatep = classStmIdleTable(type);
-  mem->currentStatep = mem->idleStatep;
-  if (mem->idleStatep != nullptr) mem->classType = kTypes[type].classType;
+  const SME_STATE* idle = classStmIdleTable(type);
+  publish(mem, idle, idle, idle != nullptr ? kTypes[type].classType : CLASS_MSG_TYPE{});
   casCtlIgnoreHookState(handle, CAS_IGNOREHOOKSTATE_OFF);
 }
 
-void classStmDeinit(CLASSSTM_MEM* mem) { std::memset(mem, 0, sizeof *mem); }
+void classStmDeinit(CLASSSTM_MEM* mem) { clearAll(mem); }
 
 void classStmEventProcess(CLASSSTM_MEM* mem, int event, int lineId) {
   if (mem == nullptr || mem->currentStatep == nullptr) return;
@@ -99,14 +118,19 @@ void classStmEventProcess(CLASSSTM_MEM* mem, int event, int lineId) {
     voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING, "EPT: %s: invalid VHD for line %d", "classStmEventProcess",
              lineId);
   }
-  mem->currentStatep = smeProcess(mem->currentStatep, &parm, event, nullptr);
+  std::atomic_ref<const SME_STATE*>(mem->currentStatep)
+      .store(smeProcess(mem->currentStatep, &parm, event, nullptr), std::memory_order_relaxed);
 }
 
 int classStmIsIdle(const CLASSSTM_MEM* mem) {
-  if (mem->classType == CLASS_MSG_OFFHOOK_CLID) {
-    return mem->currentStatep == stateClass2Idle || mem->currentStatep == stateClass2PendingDelayDone;
+  auto* shared = const_cast<CLASSSTM_MEM*>(mem);
+  const SME_STATE* current =
+      std::atomic_ref<const SME_STATE*>(shared->currentStatep).load(std::memory_order_relaxed);
+  if (std::atomic_ref<CLASS_MSG_TYPE>(shared->classType).load(std::memory_order_relaxed) ==
+      CLASS_MSG_OFFHOOK_CLID) {
+    return current == stateClass2Idle || current == stateClass2PendingDelayDone;
   }
-  return mem->currentStatep == mem->idleStatep;
+  return current == std::atomic_ref<const SME_STATE*>(shared->idleStatep).load(std::memory_order_relaxed);
 }
 
 int ClassEvent(CLASSSTM_MEM* mem, HDSP_CLASS_CLIDRX_STATE* rxState, int lineId, VRG_COUNTRY country,

@@ -73,13 +73,16 @@ struct CLASSSTM_CALLWTG_STATE {
 };
 
 struct CLASSSTM_MEM {
+  // Whether the machine is idle is asked from the daemon's packet path too: the first three
+  // fields change only as relaxed atomics (classStm.cpp), everything from casCtlHandle on is
+  // the dispatcher's alone.
   const SME_STATE* currentStatep;
   const SME_STATE* idleStatep;
+  CLASS_MSG_TYPE classType;
   uint16_t casCtlHandle;
   uint16_t vhdHdl;
   CLASSSTM_CASEVT_BLOCK evBlock;
   VRG_COUNTRY country;
-  CLASS_MSG_TYPE classType;
   CLASS_VMWI_TYPE vmwiType;
   EPCLIDRX_DATA clidInfo;
   CAS_CTL_RING_PROFILE ringInfo;

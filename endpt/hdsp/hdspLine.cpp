@@ -33,7 +33,7 @@ void sendNteToConnections(VRG_ENDPT* e, int event) {
 void bindFirstSlot(VRG_ENDPT* e) {
   if (e->endptType == EPTYPE_PSTN) return;
   if (e->cnx[0] == nullptr) e->cnx[0] = GetNewSecondaryCnxState(e->dspNum);
-  if (e->cnx[0] != nullptr) e->cnx[0]->lineId = e->lineId;
+  if (e->cnx[0] != nullptr) vrgCnxSetLine(e->cnx[0], e->lineId);
 }
 
 uint32_t join(uint16_t high, uint16_t low) { return (static_cast<uint32_t>(high) << 16) | low; }

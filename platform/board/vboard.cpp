@@ -64,11 +64,13 @@ void configure(Board& b) {
     ch.rate = rate;
     b.channels.push_back(std::move(ch));
   };
+  // DECT channels come first, as the daemon's line table expects (it hides them by skipping
+  // the first entries while no DECT manager is present), then the phones, then the exchange lines.
+  for (int i = 0; i < b.config.dect; ++i) add(DSPHAL_TYPE_DECT, DSPHAL_RATE_8KHZ);
   for (int i = 0; i < b.config.fxs; ++i) {
     add(DSPHAL_TYPE_FXS, b.config.wideband ? DSPHAL_RATE_16KHZ : DSPHAL_RATE_8KHZ);
   }
   for (int i = 0; i < b.config.fxo; ++i) add(DSPHAL_TYPE_FXO, DSPHAL_RATE_8KHZ);
-  for (int i = 0; i < b.config.dect; ++i) add(DSPHAL_TYPE_DECT, DSPHAL_RATE_8KHZ);
   startControlServer();
 }
 

@@ -3,8 +3,8 @@
 // hands out real descriptors (eventfds), so that a caller can poll them as it would the drivers.
 //
 // Configuration comes from ORVOX_BOARD, a comma-separated list of fxs=N, fxo=N, dect=N and
-// wideband=0|1 (default "fxs=2,fxo=1,dect=1"); channels are numbered FXS first, then FXO, then
-// DECT. ORVOX_TICK=fast runs ticks back to back instead of every 5 ms. The board is driven and
+// wideband=0|1 (default "fxs=2,fxo=1,dect=1"); channels are numbered DECT first, then FXS, then
+// FXO, the order of the daemon's line table. ORVOX_TICK=fast runs ticks back to back instead of every 5 ms. The board is driven and
 // observed through text commands (vboardCommand), which a control socket also serves:
 // ORVOX_BOARD_SOCKET names it (default "/tmp/orvox_board.sock").
 #pragma once

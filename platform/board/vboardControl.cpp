@@ -136,8 +136,8 @@ std::string hookCommand(Channel& ch, int line, const std::vector<std::string>& w
   if (w.size() < 3) return error("pulse needs digits");
   long brk = 60, make = 40, gap = 700;
   if (w.size() > 3 && (w.size() != 6 || !number(w[3], 1000, &brk) || !number(w[4], 1000, &make) ||
-                       !number(w[5], 5000, &gap))) {
-    return error("pulse timing must be: break make interdigit (ms)");
+                       !number(w[5], 5000, &gap) || brk < 20 || make < 20 || gap < 100)) {
+    return error("pulse timing must be: break (20..1000) make (20..1000) interdigit (100..5000) ms");
   }
   if (w[2].size() > 32) return error("at most 32 digits at once");
   int64_t at = now;
@@ -250,10 +250,13 @@ std::string lineTestCommand(Channel& ch, int line, const std::vector<std::string
 std::string runCommand(Board& b, const std::vector<std::string>& w) {
   if (w.empty() || w[0] == "help") return std::string("OK\n") + kUsage;
   if (w[0] == "board") return boardStatus(b);
-  long line;
-  if (!number(w[0], 1000, &line)) return error("unknown command \"" + w[0] + "\"\n" + kUsage);
-  if (line >= static_cast<long>(b.channels.size())) {
-    return error("no line " + w[0] + ": the board has lines 0 to " +
+  // Anything written as a whole number is a line number, in range or not.
+  const bool numeral = w[0].find_first_not_of("0123456789", w[0][0] == '-' ? 1 : 0) == std::string::npos &&
+                       w[0] != "-";
+  if (!numeral) return error("unknown command \"" + w[0] + "\"\n" + kUsage);
+  long line = -1;
+  if (!signedNumber(w[0], &line) || line < 0 || line >= static_cast<long>(b.channels.size())) {
+    return error("no such line " + w[0] + ": the board has lines 0 to " +
                  std::to_string(static_cast<int>(b.channels.size()) - 1));
   }
   if (w.size() < 2) return error("line " + w[0] + ": which command?\n" + kUsage);

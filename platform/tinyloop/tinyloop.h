@@ -104,6 +104,8 @@ int tl_bus_add_handler(tl_bus_t *bus, tl_bus_handler_t handler);
 int tl_bus_receive(tl_bus_t *bus, const tl_event_t *event);
 /* Delivers every complete message in order; returns the number delivered. */
 int tl_bus_dispatch(tl_bus_t *bus);
+/* Drops every received, undelivered byte; returns how many there were. */
+size_t tl_bus_discard(tl_bus_t *bus);
 /* Sends one message; -1 when it is larger than TL_BUS_MAX_PAYLOAD or cannot be written whole. */
 int tl_bus_send(tl_bus_t *bus, const void *buf, size_t size);
 void tl_bus_free(tl_bus_t *bus);

@@ -126,6 +126,13 @@ int tl_bus_dispatch(tl_bus_t *bus) {
     return delivered;
 }
 
+size_t tl_bus_discard(tl_bus_t *bus) {
+    if (!bus) return 0;
+    size_t dropped = bus->bufUsed;
+    bus->bufUsed = 0;
+    return dropped;
+}
+
 int tl_bus_send(tl_bus_t *bus, const void *buf, size_t size) {
     if (!bus || (!buf && size > 0) || size > TL_BUS_MAX_PAYLOAD) return -1;
     uint8_t frame[sizeof(tl_packet_t)];

@@ -64,7 +64,10 @@ void processReply(ubus_context *ctx, ubuswire::Message &msg) {
         return;
     }
     if (!req->registered) return;  // aborted by its own raw callback
-    int status = tb[UBUS_ATTR_STATUS] ? static_cast<int>(ubuswire::getU32(tb[UBUS_ATTR_STATUS])) : UBUS_STATUS_NO_DATA;
+    // A status attribute of the wrong size is an invalid reply, not a missing one.
+    int status = tb[UBUS_ATTR_STATUS] ? static_cast<int>(ubuswire::getU32(tb[UBUS_ATTR_STATUS]))
+                 : ubuswire::hasAttr(msg, UBUS_ATTR_STATUS) ? UBUS_STATUS_INVALID_ARGUMENT
+                                                            : UBUS_STATUS_NO_DATA;
     unregisterRequest(ctx, req);
     req->status_code = status;
     req->status_msg = true;

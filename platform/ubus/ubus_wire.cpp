@@ -75,11 +75,26 @@ Attrs parseAttrs(Message &msg) {
     blob_attr *pos;
     __blob_for_each_attr(pos, blob_data(body), rem) {
         unsigned id = blob_id(pos);
-        if (id >= UBUS_ATTR_MAX || blob_is_extended(pos)) continue;
+        // The extended flag is not part of the id: an attribute that carries it is read by its id
+        // like any other.
+        if (id >= UBUS_ATTR_MAX) continue;
         if (!attrShapeOk(static_cast<int>(id), pos)) continue;
         tb[id] = pos;
     }
     return tb;
+}
+
+bool hasAttr(Message &msg, int wanted) {
+    if (msg.body.size() < sizeof(blob_attr)) return false;
+    blob_attr *body = msg.container();
+    size_t rem = blob_raw_len(body);
+    if (rem < sizeof(blob_attr) || rem > msg.body.size()) return false;
+    rem -= sizeof(blob_attr);
+    blob_attr *pos;
+    __blob_for_each_attr(pos, blob_data(body), rem) {
+        if (static_cast<int>(blob_id(pos)) == wanted) return true;
+    }
+    return false;
 }
 
 Builder::Builder() { ok_ = blob_buf_init(&buf_, 0) == 0; }

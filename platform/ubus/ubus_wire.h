@@ -45,6 +45,8 @@ private:
 // repeated id wins and ids beyond the table are ignored.
 using Attrs = std::array<blob_attr *, UBUS_ATTR_MAX>;
 Attrs parseAttrs(Message &msg);
+// True when the body holds an attribute with this id, well-formed or not.
+bool hasAttr(Message &msg, int id);
 
 inline uint32_t getU32(const blob_attr *a) { return blob_get_u32(a); }
 inline const char *getString(const blob_attr *a) { return blob_get_string(a); }

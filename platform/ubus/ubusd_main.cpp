@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <map>
 #include <random>
@@ -38,7 +39,16 @@ struct Connection {
     size_t queuedBytes = 0;
     size_t sentOfFront = 0;
     bool wantWrite = false;
+    // A client that stops reading loses messages; it is named once a second, with a count.
+    unsigned droppedUnlogged = 0;
+    int64_t lastDropLogMs = -1;
 };
+
+int64_t monotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 class Server : public ubusd::Output {
 public:
@@ -118,7 +128,14 @@ public:
         if (it == conns_.end() || dead_.count(client)) return;
         Connection *c = &it->second;
         if (c->queuedBytes + frame.size() > kMaxQueued) {
-            fprintf(stderr, "ubusd: client %08x is not reading, message dropped\n", client);
+            ++c->droppedUnlogged;
+            const int64_t now = monotonicMs();
+            if (c->lastDropLogMs < 0 || now - c->lastDropLogMs >= 1000) {
+                fprintf(stderr, "ubusd: client %08x is not reading, %u message%s dropped\n", client,
+                        c->droppedUnlogged, c->droppedUnlogged == 1 ? "" : "s");
+                c->droppedUnlogged = 0;
+                c->lastDropLogMs = now;
+            }
             return;
         }
         c->queuedBytes += frame.size();
@@ -195,7 +212,7 @@ int listenOn(const std::string &path) {
     unlink(path.c_str());
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     mode_t old = umask(0111);
-    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 && listen(fd, 64) == 0;
+    bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 && listen(fd, SOMAXCONN) == 0;
     umask(old);
     if (!ok) {
         fprintf(stderr, "ubusd: cannot listen on %s: %s\n", path.c_str(), strerror(errno));

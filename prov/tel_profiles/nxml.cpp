@@ -157,8 +157,8 @@ int xmlWrite(nxml_t h, const char* buffer, size_t length, const char** end) {
         } else if (c == '>') {
           h->state = NxmlState::TEXT;
           textStart = i + 1;
-        } else if (isSpace(c)) {
-          h->state = NxmlState::IN_TAG;
+        } else if (isSpace(c) || c == '=') {
+          h->state = NxmlState::IN_TAG;  // '=' ends a name, so it cannot begin one
         } else {
           nameAppend(h, c);
           h->state = NxmlState::TAG_NAME;

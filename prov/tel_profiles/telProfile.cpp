@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -35,6 +36,9 @@ constexpr const char* PROFILE_DEFAULT_DIR = "/etc/telephonyProfiles.d/";
 constexpr const char* PROFILE_SUFFIX = "_profile.xml";
 // Our profiles are a few tens of kilobytes; a file far beyond that is not a profile.
 constexpr off_t PROFILE_MAX_FILE_SIZE = 1 << 20;
+
+// The country whose profile the last load read without errors, -1 after a failed load.
+std::atomic<int> lastLoadedCountry{-1};
 
 }  // namespace
 
@@ -327,7 +331,12 @@ const char* tpProfileDirectory(void) {
   return dir != nullptr && dir[0] != '\0' ? dir : PROFILE_DEFAULT_DIR;
 }
 
+int tpLocaleProfileLoaded(VRG_COUNTRY country) {
+  return lastLoadedCountry.load(std::memory_order_relaxed) == static_cast<int>(country) ? 1 : 0;
+}
+
 void tpUpdateLocaleProfile(VRG_COUNTRY country) {
+  lastLoadedCountry.store(-1, std::memory_order_relaxed);
   const COUNTRY_MAP* entry = countryMap;
   while (entry->country != VRG_COUNTRY_MAX && entry->country != country) ++entry;
   if (entry->country == VRG_COUNTRY_MAX) {
@@ -353,6 +362,7 @@ void tpUpdateLocaleProfile(VRG_COUNTRY country) {
   for (int line = 0; line < numEndpoints; ++line) {
     endptProvSetValue(line, EPPROV_LastLocale, &locale, sizeof(locale));
   }
+  lastLoadedCountry.store(static_cast<int>(country), std::memory_order_relaxed);
   voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_NOTICE, "%s: config file from %s is OK for country %d\n",
            __func__, path.c_str(), country);
 }

@@ -20,3 +20,7 @@ const char* tpProfileDirectory(void);
 // Loads the country's profile and writes every item it understands into the provisioning store
 // for every endpoint; on a file without errors, also writes EPPROV_LastLocale = country.
 void tpUpdateLocaleProfile(VRG_COUNTRY country);
+
+// 1 when the last load of `country`'s profile read a file without errors, else 0: a gateway
+// without a valid profile for its country must not start as if it had one.
+int tpLocaleProfileLoaded(VRG_COUNTRY country);

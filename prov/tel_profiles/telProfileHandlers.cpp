@@ -52,7 +52,8 @@ bool tpParseInt(PARSER_CONTEXT* ctx, const char* text, long long min, long long 
     return false;
   }
   if (number < min || number > max) {
-    tpItemError(ctx, "%s: %lld is out of range (%lld to %lld)\n", __func__, number, min, max);
+    tpItemError(ctx, "%s: %s: %lld is out of range (%lld to %lld)\n", __func__, ctx->curTagName,
+                number, min, max);
     return false;
   }
   *value = number;
@@ -127,9 +128,12 @@ void tpIntItemHandler(PARSER_CONTEXT* ctx, const TAG_MAP_ENTRY* entry, const cha
   if (!tpHaveValue(ctx, __func__)) return;
   int value = 0;
   switch (entry->field) {
-    case TP_FIELD_INT:
-      if (!tpParseField(ctx, data, &ctx->curIntValue)) return;
+    case TP_FIELD_INT: {
+      long long min, max;
+      tpIntItemRange(ctx->provItemId, &min, &max);
+      if (!tpParseField(ctx, data, &ctx->curIntValue, min, max)) return;
       break;
+    }
     case TP_FIELD_BOOL:
       ctx->curIntValue = tpParseBool(data);
       break;

@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <cstdint>
+
 #include "telProfile.h"
 
 const COUNTRY_MAP countryMap[] = {
@@ -245,4 +247,39 @@ bool tpLookupValue(const VALUE_MAP* map, const char* name, int* value) {
     }
   }
   return false;
+}
+
+namespace {
+
+// Times are in ms; a value outside its range would make the line misbehave rather than fail, so
+// the item is refused instead.
+constexpr long long kMaxTimeMs = 10000;
+const TP_INT_RANGE intItemRanges[] = {
+    {EPPROV_MinHookFlash, 0, kMaxTimeMs},        {EPPROV_MaxHookFlash, 0, kMaxTimeMs},
+    {EPPROV_PlsDlInterdigitTime, 0, kMaxTimeMs}, {EPPROV_PlsDlMinMakeTime, 0, kMaxTimeMs},
+    {EPPROV_PlsDlMaxMakeTime, 0, kMaxTimeMs},    {EPPROV_PlsDlMinBreakTime, 0, kMaxTimeMs},
+    {EPPROV_PlsDlMaxBreakTime, 0, kMaxTimeMs},   {EPPROV_MinConnect, 0, kMaxTimeMs},
+    {EPPROV_MinDisconnect, 0, kMaxTimeMs},       {EPPROV_CIDFskAfterRing, 0, kMaxTimeMs},
+    {EPPROV_CIDFskAfterDTAS, 0, kMaxTimeMs},     {EPPROV_CIDFskAfterRPAS, 0, kMaxTimeMs},
+    {EPPROV_CIDRingAfterFSK, 0, kMaxTimeMs},     {EPPROV_CIDDTASAfterLR, 0, kMaxTimeMs},
+    {EPPROV_CIDDTMFAfterLR, 0, kMaxTimeMs},      {EPPROV_CallWtgDelay, 0, kMaxTimeMs},
+    {EPPROV_VMWIFskAfterDTAS, 0, kMaxTimeMs},    {EPPROV_VMWIFskAfterRPAS, 0, kMaxTimeMs},
+    {EPPROV_VMWIDTASAfterLR, 0, kMaxTimeMs},     {EPPROV_DtmfDbLevel, 0, 40},
+    {EPPROV_DtmfPulseTime, 0, 2000},             {EPPROV_PowerRingFrequency, 10, 100},
+    {EPPROV_RingVoltage, 0, 150},                {EPPROV_RingDCOffset, -100, 100},
+    {EPPROV_PteMinDetectPower, -80, 0},          {EPPROV_PveEgressVolume, -40, 40},
+};
+
+}  // namespace
+
+void tpIntItemRange(EPPROV item, long long* min, long long* max) {
+  *min = INT32_MIN;
+  *max = INT32_MAX;
+  for (const TP_INT_RANGE& range : intItemRanges) {
+    if (range.item == item) {
+      *min = range.min;
+      *max = range.max;
+      return;
+    }
+  }
 }

@@ -97,4 +97,12 @@ void tpDtmfHandler(PARSER_CONTEXT*, const TAG_MAP_ENTRY*, const char*, const cha
 
 // Case-insensitive lookups: the item of a name (EPPROV_LastItem when unknown) and a named value.
 EPPROV tpLookupProvItem(const char* name);
+
+// The values a plain integer item may take; items without a stated range take any 32-bit value.
+struct TP_INT_RANGE {
+  EPPROV item;
+  long long min;
+  long long max;
+};
+void tpIntItemRange(EPPROV item, long long* min, long long* max);
 bool tpLookupValue(const VALUE_MAP* map, const char* name, int* value);

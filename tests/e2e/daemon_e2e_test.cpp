@@ -124,10 +124,20 @@ TEST_F(DaemonConfig, CountryPrefixSelectsTheFirstMatchingRow) {
   EXPECT_NE(daemon->output().find("fake: vrgEndptInit country=20"), std::string::npos);
 }
 
-TEST_F(DaemonConfig, MissingLineSectionEndsStartUp) {
+TEST_F(DaemonConfig, MissingLineSectionLeavesTheLineItsDefaults) {
   ASSERT_NO_FATAL_FAILURE(startBroker());
   ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 1)));
-  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs,fxs"}}, false));
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs,fxs"}}));
+  const std::string out = daemon->output();
+  EXPECT_NE(out.find("No UCI section telline1: line 1 keeps its defaults"), std::string::npos) << out;
+  EXPECT_NE(out.find("Endpoint 1 (anonymous) created successfully"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Could not query UCI"), std::string::npos) << out;
+}
+
+TEST_F(DaemonConfig, MissingCountryStillEndsStartUp) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci("\nconfig line 'telline0'\n\toption name 'x'\n"));
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}, false));
   EXPECT_NE(daemon->waitExit(10000ms), 0);
   EXPECT_NE(daemon->output().find("Could not query UCI"), std::string::npos) << daemon->output();
 }
@@ -317,6 +327,47 @@ TEST_F(DaemonConnections, AudioCrossesBothPipesAndBadFramesAreRejected) {
   EXPECT_EQ(daemon->count("fake: vrgEndptPacket"), 1);
 }
 
+// Writes raw bytes to the daemon's receive pipe.
+void sendRaw(const std::string& pipe, const std::string& bytes) {
+  int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(fd);
+}
+
+TEST_F(DaemonConnections, GarbageAndBrokenFramesOnTheAudioPipeNeverEndTheDaemon) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  ASSERT_EQ(call("connection", R"({"line":0,"id":3,"action":"create"})"), 0);
+  const std::string rx = dir.file("endpt_audio_rx");
+  std::vector<uint8_t> rtp(160, 0x22);
+  rtp[0] = 0x80;
+
+  sendRaw(rx, std::string(4, '\xff'));
+  EXPECT_TRUE(daemon->waitFor("bad audio packet: corrupt frame size")) << daemon->output();
+  sendRaw(rx, "hello");
+  EXPECT_TRUE(daemon->waitFor("bad audio packet: corrupt frame size", 5000ms, 2)) << daemon->output();
+  // A writer that dies in the middle of a frame: its half is dropped, the next writer is heard.
+  uint32_t size = 172;
+  std::string half(reinterpret_cast<const char*>(&size), 4);
+  half += std::string(100, '\x22');
+  sendRaw(rx, half);
+  EXPECT_TRUE(daemon->waitFor("bad audio packet: partial frame dropped")) << daemon->output();
+  sendFrame(rx, 0, 3, 160, rtp);
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptPacket line=0 cnx=3 type=0 len=160")) << daemon->output();
+
+  // A flood of bad frames gives a few lines, not one per frame.
+  rtp[0] = 0x81;
+  for (int i = 0; i < 200; ++i) sendFrame(rx, 0, 3, 160, rtp);
+  rtp[0] = 0x80;
+  sendFrame(rx, 0, 3, 160, rtp);
+  EXPECT_TRUE(daemon->waitFor("fake: vrgEndptPacket line=0 cnx=3 type=0 len=160", 5000ms, 2))
+      << daemon->output();
+  EXPECT_LT(daemon->count("bad audio packet"), 60) << daemon->output();
+  EXPECT_TRUE(daemon->running());
+  EXPECT_EQ(call("count", "{}"), 0);
+  EXPECT_EQ(daemon->output().find("rx buffer full"), std::string::npos);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Shutdown
 // ---------------------------------------------------------------------------------------------
@@ -341,6 +392,20 @@ TEST_F(DaemonShutdown, SigtermClosesConnectionsLinesAndExitsCleanly) {
   EXPECT_LT(destroyed, freed);
   EXPECT_LT(freed, exits);
   EXPECT_NE(exits, std::string::npos);
+}
+
+TEST_F(DaemonShutdown, LosingTheBrokerEndsDaemonAndPbxWithAFailureAndTheyStartAgain) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  broker->stop(SIGKILL);
+  EXPECT_EQ(daemon->waitExit(15000ms), 1) << daemon->output();
+  EXPECT_NE(daemon->output().find("Lost the connection to ubus: exiting"), std::string::npos)
+      << daemon->output();
+  EXPECT_EQ(pbx->waitExit(5000ms), 1) << pbx->output();
+  EXPECT_NE(pbx->output().find("ubus connection lost"), std::string::npos) << pbx->output();
+  // What the service manager does next: the broker comes back and so does everything else.
+  uci->stop(SIGTERM);
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  EXPECT_EQ(call("count", "{}"), 0);
 }
 
 TEST_F(DaemonShutdown, StrayBytesOnTheEventPipeAreIgnored) {

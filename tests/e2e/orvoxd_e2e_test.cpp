@@ -1,6 +1,8 @@
 // The production orvoxd with the real endpoint library, DSP framework and virtual board, driven
 // by the PBX stand-in over ubus and by the simulated phones through the board's control socket.
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "daemon_fixture.h"
@@ -10,11 +12,15 @@ namespace {
 
 class Orvoxd : public DaemonFixture {
  protected:
+  // A DECT channel (line 0, first as in the daemon's table) and two phones (lines 1 and 2).
+  std::string boardShape = "fxs=2,fxo=0,dect=1";
+  std::string profileDir = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
+
   std::map<std::string, std::string> boardEnv() const {
     auto env = baseEnv();
-    env["ORVOX_BOARD"] = "fxs=2,fxo=0,dect=1";
+    env["ORVOX_BOARD"] = boardShape;
     env["ORVOX_BOARD_SOCKET"] = dir.file("board.sock");
-    env["ORVOX_PROFILE_DIR"] = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
+    env["ORVOX_PROFILE_DIR"] = profileDir;
     env["ORVOX_TICK"] = "5ms";
     return env;
   }
@@ -43,11 +49,28 @@ class Orvoxd : public DaemonFixture {
 
   // Length of the first ring burst the simulated phone recorded, or -1.
   int firstRingBurstMs() {
-    const std::string status = board("0 status");
+    const std::string status = board("1 status");
     const std::string key = "from SLIC_MODE_RING):";
     const size_t at = status.find(key);
     if (at == std::string::npos) return -1;
     return std::atoi(status.c_str() + at + key.size());
+  }
+
+  // The "offhook" value "status" reports for one visible line, or -1.
+  int statusOffhook(int line) {
+    std::string reply;
+    if (call("status", "{\"line\":" + std::to_string(line) + "}", &reply) != 0) return -1;
+    const size_t at = reply.find("\"offhook\":");
+    return at == std::string::npos ? -1 : std::atoi(reply.c_str() + at + 10);
+  }
+
+  // The endpoint type orvoxd printed when it created line `line`.
+  std::string createdType(int line) {
+    const std::string out = daemon->output();
+    const size_t at = out.find("Endpoint " + std::to_string(line) + " (");
+    if (at == std::string::npos) return "";
+    const size_t type = out.find("  type ", at);
+    return type == std::string::npos ? "" : out.substr(type + 7, out.find('\n', type) - type - 7);
   }
 
   bool boardShows(const std::string& command, const std::string& text,
@@ -64,24 +87,24 @@ class Orvoxd : public DaemonFixture {
 TEST_F(Orvoxd, RingingAnswerDialFlashAndHangUpReachThePbx) {
   ASSERT_NO_FATAL_FAILURE(startSystem());
   ASSERT_TRUE(client->listen("asterisk.endpoint"));
-  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 0);
+  EXPECT_EQ(call("signal", R"({"line":1,"signal":"ringing","state":"on"})"), 0);
   // The Swedish general ring: one second of ringing, then silence.
-  EXPECT_TRUE(boardShows("0 status", "slic=RING ")) << board("0 status");
-  EXPECT_TRUE(boardShows("0 status", "slic=OHT", 5000ms)) << board("0 status");
+  EXPECT_TRUE(boardShows("1 status", "slic=RING ")) << board("1 status");
+  EXPECT_TRUE(boardShows("1 status", "slic=OHT", 5000ms)) << board("1 status");
   const int burst = firstRingBurstMs();
-  EXPECT_GE(burst, 950) << board("0 status");
-  EXPECT_LE(burst, 1100) << board("0 status");
+  EXPECT_GE(burst, 950) << board("1 status");
+  EXPECT_LE(burst, 1100) << board("1 status");
 
-  board("0 offhook");
-  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
-  EXPECT_TRUE(boardShows("0 status", "slic=LCF")) << board("0 status");
+  board("1 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1")) << daemon->output();
+  EXPECT_TRUE(boardShows("1 status", "slic=LCF")) << board("1 status");
 
-  board("0 pulse 5");
+  board("1 pulse 5");
   EXPECT_TRUE(pbx->waitFor("event DTMF5 ", 8000ms)) << pbx->output();
-  board("0 flash 200");  // inside the Swedish flash window of 80 to 300 ms
+  board("1 flash 200");  // inside the Swedish flash window of 80 to 300 ms
   EXPECT_TRUE(pbx->waitFor("event FLASH ", 5000ms)) << pbx->output();
-  board("0 onhook");
-  EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=0", 5000ms)) << pbx->output();
+  board("1 onhook");
+  EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=1", 5000ms)) << pbx->output();
 
   client->pump(500ms);
   int offhook = 0;
@@ -95,15 +118,100 @@ TEST_F(Orvoxd, RingingAnswerDialFlashAndHangUpReachThePbx) {
   EXPECT_TRUE(daemon->waitFor("orvoxd exits"));
 }
 
+TEST_F(Orvoxd, EveryBoardLineIsTheDaemonLineOfTheSameNumber) {
+  boardShape = "fxs=2,fxo=1,dect=1";
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 4)));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  ASSERT_NO_FATAL_FAILURE(startDect());
+  ASSERT_NO_FATAL_FAILURE(startRealDaemon());
+  const char* boardTypes[] = {"type=dect", "type=fxs", "type=fxs", "type=fxo"};
+  const char* daemonTypes[] = {"DECT", "FXS (phone)", "FXS (phone)", "PSTN (operator network)"};
+  for (int line = 0; line < 4; ++line) {
+    EXPECT_NE(board(std::to_string(line) + " status").find(boardTypes[line]), std::string::npos)
+        << board(std::to_string(line) + " status");
+    EXPECT_EQ(createdType(line), daemonTypes[line]) << daemon->output();
+  }
+  // With the DECT manager present every line is visible under its own number.
+  std::string reply;
+  ASSERT_EQ(call("count", "{}", &reply), 0);
+  EXPECT_NE(reply.find("\"num_endpoints\":4"), std::string::npos) << reply;
+  for (int phone : {1, 2}) {
+    const std::string n = std::to_string(phone);
+    ASSERT_EQ(board(n + " offhook").rfind("OK", 0), 0u);
+    EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=" + n)) << pbx->output();
+    for (int line = 0; line < 4; ++line) EXPECT_EQ(statusOffhook(line), line == phone ? 1 : 0) << line;
+    board(n + " onhook");
+    EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=" + n)) << pbx->output();
+  }
+  EXPECT_EQ(board("0 offhook").rfind("ERROR", 0), 0u);  // a DECT handset has no hook switch here
+  // Without it the DECT line is hidden: visible line 0 is the first phone, board line 1.
+  dect->stop(SIGTERM);
+  const auto end = std::chrono::steady_clock::now() + 5000ms;
+  while (statusOffhook(3) != -1 && std::chrono::steady_clock::now() < end) client->pump(20ms);
+  EXPECT_EQ(statusOffhook(3), -1);
+  board("1 offhook");
+  EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1", 5000ms, 2)) << pbx->output();
+  EXPECT_EQ(statusOffhook(0), 1);
+  EXPECT_EQ(statusOffhook(1), 0);
+  EXPECT_EQ(statusOffhook(2), 0);
+  board("1 onhook");
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
+TEST_F(Orvoxd, StartsAgainAndAgainOnTheShippedConfiguration) {
+  std::ifstream in(ORVOX_SOURCE_DIR "/platform/uci/examples/asterisk");
+  std::stringstream shipped;
+  shipped << in.rdbuf();
+  ASSERT_FALSE(shipped.str().empty());
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(shipped.str()));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE("start " + std::to_string(run + 1));
+    ASSERT_NO_FATAL_FAILURE(startRealDaemon());
+    const std::string out = daemon->output();
+    EXPECT_NE(out.find("Endpoint 1 (Phone 1) created successfully"), std::string::npos) << out;
+    EXPECT_NE(out.find("Endpoint 2 (Phone 2) created successfully"), std::string::npos) << out;
+    EXPECT_EQ(daemon->stop(SIGTERM), 0) << out;
+  }
+  // The one section start-up deleted is the DECT line's, which this board cannot serve.
+  std::ifstream after(dir.file("config/asterisk"));
+  std::stringstream kept;
+  kept << after.rdbuf();
+  EXPECT_EQ(kept.str().find("telline0"), std::string::npos) << kept.str();
+  EXPECT_NE(kept.str().find("'Phone 1'"), std::string::npos) << kept.str();
+  EXPECT_NE(kept.str().find("'Phone 2'"), std::string::npos) << kept.str();
+}
+
+TEST_F(Orvoxd, AMissingOrInvalidCountryProfileStopsStartUpWithOneClearMessage) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 3)));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  for (const std::string& profile : {std::string(), std::string("<r><MinHookFlash>-5</MinHookFlash></r>")}) {
+    SCOPED_TRACE(profile.empty() ? "no profile" : profile);
+    TempDir profiles;
+    if (!profile.empty()) profiles.write("SWE_profile.xml", profile);
+    profileDir = profiles.path();
+    daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, boardEnv());
+    EXPECT_EQ(daemon->waitExit(30000ms), 1);
+    const std::string out = daemon->output();
+    EXPECT_NE(out.find("Error! No valid telephony profile for country 22 in " + profiles.path()),
+              std::string::npos) << out;
+    EXPECT_EQ(out.find("Startup ready!"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Endpoint lib init success"), std::string::npos) << out;
+  }
+}
+
 TEST_F(Orvoxd, ConnectionCreateAndDestroyOnAnAnsweredLine) {
   ASSERT_NO_FATAL_FAILURE(startSystem());
-  board("0 offhook");
-  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
-  EXPECT_EQ(call("connection", R"({"line":0,"id":7,"action":"create"})"), 0);
-  EXPECT_TRUE(daemon->waitFor("Created connection VRNK/0/7"));
-  EXPECT_EQ(call("connection", R"({"line":0,"id":7,"action":"destroy"})"), 0);
-  EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/0/7"));
-  board("0 onhook");
+  board("1 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1")) << daemon->output();
+  EXPECT_EQ(call("connection", R"({"line":1,"id":7,"action":"create"})"), 0);
+  EXPECT_TRUE(daemon->waitFor("Created connection VRNK/1/7"));
+  EXPECT_EQ(call("connection", R"({"line":1,"id":7,"action":"destroy"})"), 0);
+  EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/1/7"));
+  board("1 onhook");
   EXPECT_EQ(daemon->stop(SIGTERM), 0);
   EXPECT_TRUE(daemon->waitFor("orvoxd exits"));
 }

@@ -284,3 +284,42 @@ TEST_F(EndptLib, UnsetHookTimingIsLoggedAndTakenAsZero) {
 
 }  // namespace
 }  // namespace endpt_test
+
+namespace endpt_test {
+namespace {
+
+// The packet path (the daemon's loop thread), the line-signalling task, the tick and the
+// dispatcher all touch a line's records at once; ThreadSanitizer builds check that every field
+// shared without a lock is atomic.
+TEST_F(EndptLib, HookChangesAndPacketsAtOnceShareTheRecordsSafely) {
+  StartWithLine();
+  EPZCNXPARAM params = PcmaParams();
+  ASSERT_EQ(vrgEndptCreateConnection(&line0_, 5, &params), EPSTATUS_SUCCESS);
+  std::atomic<bool> stop{false};
+  std::atomic<int> sent{0};
+  std::thread packets([&] {
+    const std::vector<uint8_t> voice = Rtp(8, std::vector<uint8_t>(160, 0xD5));
+    const std::vector<uint8_t> digit = Rtp(101, {1, 0x0A, 0, 160});
+    while (!stop.load()) {
+      SendPacket(&line0_, 5, voice);
+      SendPacket(&line0_, 5, digit);
+      VRG_ENDPT* state = GetEndptState(0);
+      if (state != nullptr) (void)(state->offHook.load() + state->earlyOffHook.load());
+      ++sent;
+      std::this_thread::sleep_for(1ms);
+    }
+  });
+  for (int i = 0; i < 6; ++i) {
+    vboardCommand("0 offhook");
+    ASSERT_TRUE(events().waitFor(EPEVT_OFFHOOK, i + 1)) << i;
+    vboardCommand("0 onhook");
+    ASSERT_TRUE(events().waitFor(EPEVT_ONHOOK, i + 1)) << i;
+  }
+  stop = true;
+  packets.join();
+  EXPECT_GT(sent.load(), 0);
+  EXPECT_EQ(vrgEndptDeleteConnection(&line0_, 5), EPSTATUS_SUCCESS);
+}
+
+}  // namespace
+}  // namespace endpt_test

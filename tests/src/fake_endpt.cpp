@@ -445,6 +445,9 @@ int boardHalDeinit(void) {
 }
 
 void tpUpdateLocaleProfile(VRG_COUNTRY country) { record("tpUpdateLocaleProfile %d", country); }
+// ORVOX_FAKE_NO_PROFILE stands for a country without a valid profile file.
+int tpLocaleProfileLoaded(VRG_COUNTRY) { return getenv("ORVOX_FAKE_NO_PROFILE") ? 0 : 1; }
+const char* tpProfileDirectory(void) { return "fake-profiles/"; }
 
 VOS_STATUS vosInit(void) {
   record("vosInit");

@@ -21,7 +21,7 @@ struct ubus_context* connectOrExit(const char* socketPath, const char* program) 
   return ctx;
 }
 
-void runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches) {
+bool runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches) {
   struct sigaction sa {};
   sa.sa_handler = onSignal;
   sigaction(SIGINT, &sa, nullptr);
@@ -29,16 +29,26 @@ void runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches) {
   std::vector<struct pollfd> fds;
   fds.push_back({ctx->sock.fd, POLLIN, 0});
   for (const Watch& w : watches) fds.push_back({w.fd, POLLIN, 0});
+  // The context reports a broker that went away by marking its socket at end of file (the
+  // descriptor it gives to poll stays quiet from then on).
+  auto lost = [ctx] {
+    if (!ctx->sock.eof) return false;
+    fprintf(stderr, "ubus connection lost\n");
+    return true;
+  };
   while (!quit) {
+    if (lost()) return false;
     if (poll(fds.data(), fds.size(), 200) <= 0) continue;
     if (fds[0].revents & (POLLHUP | POLLERR)) {
       fprintf(stderr, "ubus connection lost\n");
-      return;
+      return false;
     }
     if (fds[0].revents & POLLIN) ubus_handle_event(ctx);
+    if (lost()) return false;
     for (size_t i = 1; i < fds.size(); i++)
       if (fds[i].revents & POLLIN) watches[i - 1].onReadable();
   }
+  return true;
 }
 
 }  // namespace sim

@@ -17,7 +17,8 @@ struct Watch {
   std::function<void()> onReadable;
 };
 
-// Serves the ubus socket and the watched descriptors until SIGINT or SIGTERM.
-void runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches);
+// Serves the ubus socket and the watched descriptors until SIGINT or SIGTERM (true) or until the
+// broker goes away (false, after printing "ubus connection lost").
+bool runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches);
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 //
 //   dectsim [-s socket] [--status n] [--no-answer]
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -75,7 +76,17 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     if (a == "-s" && i + 1 < argc) socketPath = argv[++i];
-    else if (a == "--status" && i + 1 < argc) answerStatus = atoi(argv[++i]);
+    else if (a == "--status" && i + 1 < argc) {
+      // A ubus status: a whole number from 0 to 255.
+      char* end = nullptr;
+      errno = 0;
+      const long status = strtol(argv[++i], &end, 10);
+      if (end == argv[i] || *end != '\0' || errno != 0 || status < 0 || status > 255) {
+        fprintf(stderr, "dectsim: --status needs a number from 0 to 255, not \"%s\"\n", argv[i]);
+        usage();
+      }
+      answerStatus = static_cast<int>(status);
+    }
     else if (a == "--no-answer") noAnswer = true;
     else usage();
   }
@@ -89,8 +100,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   printf("dectsim ready\n");
-  sim::runLoop(ctx, {});
-  ubus_remove_object(ctx, &dectObj);
+  const bool stopped = sim::runLoop(ctx, {});
+  if (stopped) ubus_remove_object(ctx, &dectObj);
   ubus_free(ctx);
-  return 0;
+  return stopped ? 0 : 1;
 }

@@ -126,6 +126,34 @@ void invokeEndpt(const std::string& method, struct blob_buf* args) {
   fflush(stdout);
 }
 
+constexpr long MAX_SLEEP_MS = 600000;
+
+// The milliseconds of a "sleep" step: a whole number from 1 to MAX_SLEEP_MS, else -1.
+long sleepMs(const std::string& word) {
+  char* end = nullptr;
+  errno = 0;
+  const long ms = strtol(word.c_str(), &end, 10);
+  if (word.empty() || *end != '\0' || errno != 0 || ms < 1 || ms > MAX_SLEEP_MS) return -1;
+  return ms;
+}
+
+// Checks every step before anything runs: a script that cannot run as written is refused.
+bool scriptValid(const std::string& script) {
+  std::stringstream steps(script);
+  std::string step;
+  while (std::getline(steps, step, ';')) {
+    std::stringstream ss(step);
+    std::string verb, word;
+    ss >> verb;
+    if (verb == "sleep" && (!(ss >> word) || sleepMs(word) < 0)) {
+      fprintf(stderr, "pbxsim: \"%s\": sleep needs a whole number of ms from 1 to %ld\n",
+              step.c_str(), MAX_SLEEP_MS);
+      return false;
+    }
+  }
+  return true;
+}
+
 void runScriptStep(const std::string& step) {
   std::stringstream ss(step);
   std::string verb;
@@ -133,9 +161,9 @@ void runScriptStep(const std::string& step) {
   struct blob_buf b {};
   blob_buf_init(&b, 0);
   if (verb == "sleep") {
-    int ms = 0;
-    ss >> ms;
-    usleep(static_cast<useconds_t>(ms) * 1000);
+    std::string word;
+    ss >> word;
+    usleep(static_cast<useconds_t>(sleepMs(word)) * 1000);
   } else if (verb == "signal") {
     int line;
     std::string sig, state;
@@ -189,6 +217,14 @@ void parseOptions(int argc, char** argv) {
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
   parseOptions(argc, argv);
+  if (!scriptValid(opt.script)) return 2;
+  if (!opt.recordPath.empty()) {
+    recordFile = fopen(opt.recordPath.c_str(), "wb");
+    if (!recordFile) {
+      fprintf(stderr, "pbxsim: cannot record to %s: %s\n", opt.recordPath.c_str(), strerror(errno));
+      return 1;
+    }
+  }
   ctx = sim::connectOrExit(opt.socket, "pbxsim");
 
   asteriskObj.name = "asterisk";
@@ -208,7 +244,6 @@ int main(int argc, char** argv) {
   txBus = tl_bus_new(txFd);
   rxBus = tl_bus_new(rxFd);
   tl_bus_add_handler(txBus, onAudioFrame);
-  if (!opt.recordPath.empty()) recordFile = fopen(opt.recordPath.c_str(), "wb");
   printf("pbxsim ready\n");
 
   if (!opt.script.empty()) {
@@ -220,9 +255,9 @@ int main(int argc, char** argv) {
     }
     printf("script done\n");
   }
-  sim::runLoop(ctx, {{txFd, [txFd] { readTxPipe(txFd); }}});
+  const bool stopped = sim::runLoop(ctx, {{txFd, [txFd] { readTxPipe(txFd); }}});
   if (recordFile) fclose(recordFile);
-  ubus_remove_object(ctx, &asteriskObj);
+  if (stopped) ubus_remove_object(ctx, &asteriskObj);
   ubus_free(ctx);
-  return 0;
+  return stopped ? 0 : 1;
 }

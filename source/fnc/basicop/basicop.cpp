@@ -2,6 +2,7 @@
 #include "basicop.h"
 
 SINT16 Overflow = 0;
+SINT16 Carry = 0;
 
 namespace {
 constexpr SINT32 kMax32 = 0x7FFFFFFF;
@@ -84,12 +85,9 @@ SINT32 L_sub(SINT32 a, SINT32 b) { return sat32(std::int64_t{a} - b); }
 
 SINT32 L_shl(SINT32 x, SINT16 s) {
     if (s <= 0) return L_shr(x, static_cast<SINT16>(s < -32 ? 32 : -s));
-    if (x == 0) return 0;
-    if (s >= 31) {
-        Overflow = 1;
-        return x > 0 ? kMax32 : kMin32;
-    }
-    return sat32(std::int64_t{x} << s);
+    // Shifting one bit at a time saturates exactly when the true result leaves the 32-bit range;
+    // beyond 32 places every non-zero value has left it.
+    return sat32(static_cast<std::int64_t>(x) * (std::int64_t{1} << (s > 32 ? 32 : s)));
 }
 
 SINT32 L_shr(SINT32 x, SINT16 s) {
@@ -213,4 +211,141 @@ void BlockShortMove10Aligned(const SINT16* src, SINT16* dst) { BlockShortCopy(10
 void BlockShortMove10xAligned(int n, const SINT16* src, SINT16* dst) { BlockShortCopy((n + 9) / 10 * 10, src, dst); }
 void BlockShortClear10xAligned(int n, SINT16* dst) {
     for (int i = 0; i < (n + 9) / 10 * 10; ++i) dst[i] = 0;
+}
+
+SINT16 mac_r(SINT32 acc, SINT16 a, SINT16 b) { return extract_h(L_add(L_mac(acc, a, b), 0x8000)); }
+SINT16 msu_r(SINT32 acc, SINT16 a, SINT16 b) { return extract_h(L_add(L_msu(acc, a, b), 0x8000)); }
+
+namespace {
+SINT32 wrapAdd(SINT32 a, SINT32 b) {
+    return static_cast<SINT32>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+SINT32 wrapSub(SINT32 a, SINT32 b) {
+    return static_cast<SINT32>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+}  // namespace
+
+SINT32 L_add_c(SINT32 a, SINT32 b) {
+    const SINT32 out = wrapAdd(wrapAdd(a, b), Carry);
+    const SINT32 test = wrapAdd(a, b);
+    SINT16 carryInt = 0;
+    if (a > 0 && b > 0 && test < 0) {
+        Overflow = 1;
+        carryInt = 0;
+    } else if (a < 0 && b < 0) {
+        Overflow = test >= 0 ? 1 : 0;
+        carryInt = 1;
+    } else if ((a ^ b) < 0 && test >= 0) {
+        Overflow = 0;
+        carryInt = 1;
+    } else {
+        Overflow = 0;
+        carryInt = 0;
+    }
+    if (Carry) {
+        if (test == kMax32) {
+            Overflow = 1;
+            Carry = carryInt;
+        } else if (test == -1) {
+            Carry = 1;
+        } else {
+            Carry = carryInt;
+        }
+    } else {
+        Carry = carryInt;
+    }
+    return out;
+}
+
+SINT32 L_sub_c(SINT32 a, SINT32 b) {
+    if (Carry) {
+        Carry = 0;
+        if (b != kMin32) return L_add_c(a, -b);
+        if (a > 0) {
+            Overflow = 1;
+            Carry = 0;
+        }
+        return wrapSub(a, b);
+    }
+    const SINT32 out = wrapSub(wrapSub(a, b), 1);
+    const SINT32 test = wrapSub(a, b);
+    SINT16 carryInt = 0;
+    if (test < 0 && a > 0 && b < 0) {
+        Overflow = 1;
+        carryInt = 0;
+    } else if (test > 0 && a < 0 && b > 0) {
+        Overflow = 1;
+        carryInt = 1;
+    } else if (test > 0 && (a ^ b) > 0) {
+        Overflow = 0;
+        carryInt = 1;
+    }
+    if (test == kMin32) Overflow = 1;
+    Carry = carryInt;
+    return out;
+}
+
+SINT32 L_macNs(SINT32 acc, SINT16 a, SINT16 b) { return L_add_c(acc, L_mult(a, b)); }
+SINT32 L_msuNs(SINT32 acc, SINT16 a, SINT16 b) { return L_sub_c(acc, L_mult(a, b)); }
+
+SINT32 L_sat(SINT32 x) {
+    if (!Overflow) return x;
+    const SINT32 out = Carry ? kMin32 : kMax32;
+    Carry = 0;
+    Overflow = 0;
+    return out;
+}
+
+SINT32 I_mult(SINT16 a, SINT16 b) { return SINT32{a} * b; }
+SINT32 I_mac(SINT32 acc, SINT16 a, SINT16 b) { return L_add(acc, I_mult(a, b)); }
+SINT32 I_msu(SINT32 acc, SINT16 a, SINT16 b) { return L_sub(acc, I_mult(a, b)); }
+
+SINT32 L_maco(SINT32 acc, SINT16 a, SINT16 b, SINT16* ovf) {
+    const SINT16 saved = Overflow;
+    Overflow = 0;
+    const SINT32 r = L_mac(acc, a, b);
+    if (Overflow) *ovf = 1;
+    Overflow = saved;
+    return r;
+}
+
+SINT32 L_shlo(SINT32 x, SINT16 s, SINT16* ovf) {
+    const SINT16 saved = Overflow;
+    Overflow = 0;
+    const SINT32 r = L_shl(x, s);
+    if (Overflow) *ovf = 1;
+    Overflow = saved;
+    return r;
+}
+
+SINT32 L_mls(SINT32 x, SINT16 v) {
+    SINT32 t = (x & 0xFFFF) * SINT32{v};
+    t = L_shr(t, 15);
+    return L_mac(t, v, extract_h(x));
+}
+
+SINT16 div_l(SINT32 num, SINT16 den) {
+    SINT32 lden = L_deposit_h(den);
+    if (num >= lden) return 32767;
+    num = L_shr(num, 1);
+    lden = L_shr(lden, 1);
+    SINT16 q = 0;
+    for (int i = 0; i < 15; ++i) {
+        q = shl(q, 1);
+        num = L_shl(num, 1);
+        if (num >= lden) {
+            num = L_sub(num, lden);
+            q = add(q, 1);
+        }
+    }
+    return q;
+}
+
+SINT16 i_mult(SINT16 a, SINT16 b) { return static_cast<SINT16>(SINT32{a} * b); }
+
+void block_extract_h(const SINT32* in, SINT16* out, int n) {
+    for (int i = 0; i < n; ++i) out[i] = extract_h(in[i]);
+}
+void BlockShortClear(int n, SINT16* dst) {
+    for (int i = 0; i < n; ++i) dst[i] = 0;
 }

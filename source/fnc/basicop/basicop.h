@@ -9,8 +9,11 @@
 using SINT16 = std::int16_t;
 using SINT32 = std::int32_t;
 
-// Set to 1 by any operator that saturates; never cleared by the operators.
+// Set to 1 by any operator that saturates; never cleared by the saturating operators (the
+// carry-propagating additions and L_sat set and clear it as the standard does).
 extern SINT16 Overflow;
+// Carry of the carry-propagating additions L_add_c and L_sub_c.
+extern SINT16 Carry;
 
 SINT16 sature(SINT32 x);
 SINT16 add(SINT16 a, SINT16 b);
@@ -41,6 +44,24 @@ SINT16 abs_s_itu(SINT16 a);
 SINT16 norm_s_itu(SINT16 a);
 // 0 <= num <= den, den > 0 (not checked): the Q15 quotient, 32767 when num equals den.
 SINT16 div_s_itu(SINT16 num, SINT16 den);
+SINT16 mac_r(SINT32 acc, SINT16 a, SINT16 b);
+SINT16 msu_r(SINT32 acc, SINT16 a, SINT16 b);
+SINT32 L_add_c(SINT32 a, SINT32 b);
+SINT32 L_sub_c(SINT32 a, SINT32 b);
+SINT32 L_macNs(SINT32 acc, SINT16 a, SINT16 b);
+SINT32 L_msuNs(SINT32 acc, SINT16 a, SINT16 b);
+SINT32 L_sat(SINT32 x);
+
+// Added operators.
+SINT32 I_mult(SINT16 a, SINT16 b);  // plain product: no doubling, no saturation
+SINT32 I_mac(SINT32 acc, SINT16 a, SINT16 b);
+SINT32 I_msu(SINT32 acc, SINT16 a, SINT16 b);
+// L_mac and L_shl that report saturation in *ovf instead of Overflow.
+SINT32 L_maco(SINT32 acc, SINT16 a, SINT16 b, SINT16* ovf);
+SINT32 L_shlo(SINT32 x, SINT16 s, SINT16* ovf);
+SINT32 L_mls(SINT32 x, SINT16 v);     // 32 by 16 fractional product
+SINT16 div_l(SINT32 num, SINT16 den);  // 0 <= num, den > 0 (not checked)
+SINT16 i_mult(SINT16 a, SINT16 b);     // low 16 bits of the integer product
 
 // G.729 maths routines and random generator.
 void Log2(SINT32 L_x, SINT16* exponent, SINT16* fraction);
@@ -53,9 +74,11 @@ void block_add(SINT16* out, const SINT16* a, const SINT16* b, int n);
 void block_sub(SINT16* out, const SINT16* a, const SINT16* b, int n);
 void block_shl(SINT16* out, const SINT16* in, int s, int n);
 void block_shrC(SINT16* out, const SINT16* in, int s, int n);
+void block_extract_h(const SINT32* in, SINT16* out, int n);
 void block_F16to32(const SINT16* in, SINT32* out, int n);
 SINT32 V_mac_shift_blk8(int n, const SINT16* x, const SINT16* y);
 void BlockShortCopy(int n, const SINT16* src, SINT16* dst);
+void BlockShortClear(int n, SINT16* dst);
 void BlockShortMove10Aligned(const SINT16* src, SINT16* dst);
 void BlockShortMove10xAligned(int n, const SINT16* src, SINT16* dst);
 void BlockShortClear10xAligned(int n, SINT16* dst);

@@ -1,4 +1,4 @@
-// G.722 wideband codec at 64 kbit/s (16 kHz, two sub-bands of ADPCM) with the packet-loss
+// G.722 wideband codec (16 kHz, two sub-bands of ADPCM) with the packet-loss
 // concealment of G.722 Appendix III on the receive side. Every record is owned by the caller and
 // passed on each call; nothing allocates and nothing is kept in static storage.
 #pragma once
@@ -110,6 +110,8 @@ int g722_encode(const std::int16_t *incode, std::int16_t *code, std::int16_t rea
                 g722_state *encoder);
 
 // Decoder: `n` codewords into 2n samples, whole 10 ms frames of 80 codewords; `bfi` 1 conceals.
+// `mode` 1, 2 or 3 decodes 6, 5 or 4 bits of the lower band (64, 56 or 48 kbit/s); the encoder
+// always gives full 64 kbit/s codewords, which a lower mode decodes by ignoring their low bits.
 int g722_dec(const std::int16_t *code, std::int16_t *out, int mode, int n, g722_state *decoder,
              G722_APXIII_WB_PLC_State *plc, std::int16_t bfi);
 int G722DecWithPLC(const std::int16_t *chan, std::int16_t *output, g722_mode mode, int blocksize,

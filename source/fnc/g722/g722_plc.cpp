@@ -484,7 +484,7 @@ void g722_first_good_frame(g722_state *ds, G722_APXIII_WB_PLC_State *plc, const 
 
 }  // namespace
 
-int G722DecWithPLC(const Word16 *chan, Word16 *output, g722_mode, int blocksize, g722_state *ds,
+int G722DecWithPLC(const Word16 *chan, Word16 *output, g722_mode mode, int blocksize, g722_state *ds,
                    G722_APXIII_WB_PLC_State *plc, Word16 bfi) {
   Word16 save[32];
   g722_FrameSave_Neon(save);
@@ -501,7 +501,8 @@ int G722DecWithPLC(const Word16 *chan, Word16 *output, g722_mode, int blocksize,
     } else {
       if (plc->ngfae == 0) g722_first_good_frame(ds, plc, codes);
       plc->hp_flag = plc->ngfae <= 3 ? 1 : 0;
-      g722_decode(codes, out, 1, G722_FRAME_CODES, ds, plc);
+      // 56 and 48 kbit/s streams carry 5 or 4 bits of lower band in the same codeword layout.
+      g722_decode(codes, out, mode, G722_FRAME_CODES, ds, plc);
       if (plc->cfecount != 0) g722_scale_memories(ds, false);
       g722_WB_PLC(plc, out, out);
     }

@@ -20,6 +20,9 @@ void fr_APCM_quantization_xmaxc_to_exp_mant(Word16 xmaxc, Word16* exp_out, Word1
 // Voice activity detector.
 void fr_vad_reset(FrVadState* st, Word16 mode);
 Word16 fr_vad_computation(const Word32* L_acf, Word16 scal_acf, const Word16* rc, FrVadState* st);
+// The same detector with a tone flag that blocks the threshold adaptation (the half-rate
+// codec runs it in mode 2 with its own tone detector).
+Word16 fr_vad_computation_tone(const Word32* L_acf, Word16 scal_acf, Word16 tone, FrVadState* st);
 void fr_periodicity_update(const Word16* lags, FrVadState* st);
 
 // Discontinuous transmission, transmit side.

@@ -247,6 +247,10 @@ void fr_vad_reset(FrVadState* st, Word16 mode) {
 
 Word16 fr_vad_computation(const Word32* L_acf, Word16 scal_acf, const Word16* rc, FrVadState* st) {
   (void)rc;  // the full-rate detector has no tone detection
+  return fr_vad_computation_tone(L_acf, scal_acf, 0, st);
+}
+
+Word16 fr_vad_computation_tone(const Word32* L_acf, Word16 scal_acf, Word16 tone, FrVadState* st) {
   FR_Pfloat acf0;
   FR_Pfloat pvad;
   const Word16 scale = fr_energy_computation(L_acf, scal_acf, st, &acf0, &pvad);
@@ -258,7 +262,7 @@ Word16 fr_vad_computation(const Word32* L_acf, Word16 scal_acf, const Word16* rc
   Word16 rav1[9];
   const Word16 scal_rav1 = fr_predictor_values(L_av1, rav1);
   const Word16 stat = fr_spectral_comparison(rav1, scal_rav1, L_av0, st);
-  fr_threshold_adaptation(stat, st->ptch, 0, rav1, scal_rav1, pvad, acf0, st);
+  fr_threshold_adaptation(stat, st->ptch, tone, rav1, scal_rav1, pvad, acf0, st);
   return fr_vad_hangover(fr_vad_decision(pvad, st->thvad), st);
 }
 

@@ -3,12 +3,6 @@
 #include <array>
 #include <cstdlib>
 
-void hsfMulGain(int16_t* sampbuf, int numsamp, int16_t gain) {
-  for (int i = 0; i < numsamp; ++i) {
-    sampbuf[i] = lsvmath::sat16((int32_t{sampbuf[i]} * gain + 2048) >> 12);
-  }
-}
-
 namespace lsvmath {
 
 namespace {

@@ -3,13 +3,14 @@
 // Everything works on caller-owned buffers and keeps no state of its own.
 //
 // The shared maths library of the signal-processing family offers routines of the same names; the
-// line services keep their own copies in this namespace so that they build on their own. Only
-// hsfMulGain, which the packet voice engine calls by name, is global.
+// line services keep their own copies in this namespace so that they build on their own. The Q12
+// gain hsfMulGain is the shared library's.
 #pragma once
 
 #include <cstdint>
 
-// Scales `numsamp` samples in place by a Q12 gain (4096 = unity), rounding and saturating.
+// Scales `numsamp` samples in place by a Q12 gain (4096 = unity), rounding and saturating;
+// defined once, in the shared maths library.
 void hsfMulGain(int16_t* sampbuf, int numsamp, int16_t gain);
 
 namespace lsvmath {

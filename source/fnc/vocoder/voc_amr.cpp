@@ -75,7 +75,7 @@ unsigned amrGetMode(const uint8_t* payload, bool octetAligned) {
   return octetAligned ? (payload[1] >> 3) & 15u : ((payload[0] & 7u) << 1) | (payload[1] >> 7);
 }
 
-unsigned hsfCopyBits(uint8_t* dst, unsigned dstBit, const uint8_t* src, unsigned srcBit, unsigned count, bool pad) {
+unsigned amrCopyBits(uint8_t* dst, unsigned dstBit, const uint8_t* src, unsigned srcBit, unsigned count, bool pad) {
   for (unsigned i = 0; i < count; ++i) {
     const unsigned s = srcBit + i, d = dstBit + i;
     const uint8_t mask = static_cast<uint8_t>(0x80 >> (d % 8));

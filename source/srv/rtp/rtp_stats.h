@@ -62,3 +62,24 @@ struct HAPI_RTP_STATS {
   HAPI_RTP_LOCAL_SESSION_STATS sessionLocal;
 };
 static_assert(sizeof(HAPI_RTP_STATS) == 188, "RTP statistics are 188 bytes");
+
+// Session state as the host reads it (HAPI_RTP_GETSTATE_CMD).
+struct HAPI_RTP_STATE {
+  uint16_t higherRemoteSsrc;
+  uint16_t lowerRemoteSsrc;
+  uint16_t sequenceNum;  // next sequence number to send
+  uint16_t higherLocalSsrc;
+  uint16_t lowerLocalSsrc;
+  uint16_t mode;  // 0 idle, 1 active
+  uint16_t higherBaseTimestamp;
+  uint16_t lowerBaseTimestamp;
+  uint16_t bNewBaseTimeStampSet;
+};
+static_assert(sizeof(HAPI_RTP_STATE) == 18, "RTP state is 18 bytes");
+
+// The host's RTP wall clock (HAPI_RTP_SET_NTP_TIMESTAMP_CMD).
+struct HAPI_RTP_NTP_TIMESTAMP {
+  uint16_t secondsHigh, secondsLow;
+  uint16_t microsecondsHigh, microsecondsLow;
+};
+static_assert(sizeof(HAPI_RTP_NTP_TIMESTAMP) == 8, "NTP time stamp command is four words");

@@ -3,17 +3,12 @@
 // A service that gets built defines its own record in its directory and its line here goes.
 #include "vhd_services.h"
 
-const HSFSRVARC rtparc = {HAPI_RTP_SRV, 9588, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC t38arc = {HAPI_T38_SRV, 13848, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC faxrarc = {HAPI_FAXR_SRV, 7556, nullptr, nullptr, nullptr, nullptr, nullptr};
-const HSFSRVARC v21arc = {HAPI_V21_SRV, 1244, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC vfxarc = {HAPI_VFAX_SRV, 3016, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // The line services' instance sizes are the sizes of their own state records, known once they
 // are built; until then they take no instance memory.
-const HSFSRVARC ptearc = {HAPI_PTE_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
-const HSFSRVARC cdisarc = {HAPI_CDIS_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
-const HSFSRVARC dtasarc = {HAPI_DTAS_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC clidrxsrvarc = {HAPI_CLIDRX_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC cmtdarc = {HAPI_CMTD_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC clidtxsrvarc = {HAPI_CLIDTX_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};

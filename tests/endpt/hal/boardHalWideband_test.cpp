@@ -15,13 +15,14 @@ const bool kBoardShape = (::setenv("ORVOX_BOARD", "fxs=1,fxo=1,dect=1,wideband=1
 TEST(WidebandBoard, SixteenKilohertzChannelMovesOneHundredSixtyBytesPerTick) {
   ASSERT_TRUE(kBoardShape);
   ASSERT_EQ(boardHalInit(VRG_COUNTRY_UK), 0);
-  EXPECT_EQ(boardHalGetChannelRate(0), 16);
-  EXPECT_EQ(boardHalGetChannelRate(1), 8);
+  // DECT first, then the phone, then the exchange line.
+  EXPECT_EQ(boardHalGetChannelRate(0), 8);
+  EXPECT_EQ(boardHalGetChannelRate(1), 16);
   EXPECT_EQ(boardHalGetChannelRate(2), 8);
   {
     std::lock_guard<std::mutex> guard(shim().lock);
-    EXPECT_EQ(shim().configuredWideband[0], 1);
-    EXPECT_EQ(shim().configuredWideband[1], 0);
+    EXPECT_EQ(shim().configuredWideband[0], 0);
+    EXPECT_EQ(shim().configuredWideband[1], 1);
   }
   boardHalDspRegisterCallback(frameHandler);
   ASSERT_TRUE(waitFor([] { return handledTicks() >= 40; }));
@@ -32,14 +33,14 @@ TEST(WidebandBoard, SixteenKilohertzChannelMovesOneHundredSixtyBytesPerTick) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   } while (handledTicks() != settled);
   const long long ticks = static_cast<long long>(settled);
-  const long long expected[3] = {160 * ticks, 80 * ticks, 80 * ticks};
+  const long long expected[3] = {80 * ticks, 160 * ticks, 80 * ticks};
   for (int line = 0; line < 3; ++line) {
     const std::string s = vboardCommand(std::to_string(line) + " status");
     EXPECT_EQ(statusField(s, "ingressBytes"), expected[line]) << s;
     EXPECT_EQ(statusField(s, "egressBytes"), expected[line]) << s;
   }
   // DECT lines carry PCM only.
-  EXPECT_EQ(vboardCommand("2 offhook").rfind("ERROR", 0), 0u);
+  EXPECT_EQ(vboardCommand("0 offhook").rfind("ERROR", 0), 0u);
   boardHalDeinit();
 }
 

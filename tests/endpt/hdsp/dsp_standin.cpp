@@ -195,8 +195,9 @@ HAPIRESULT Dsp::ioctl(uint16_t vhd, uint16_t srvId, HSFMSG* cmd, HSFMSG* reply) 
   const uint16_t code = cmd->std.header;
   Service& s = services_[{vhd, srvId}];
   s.count[code] += 1;
-  if (auto f = failing_.find(code); f != failing_.end()) return f->second;
   const bool isStd = HAPI_OPCODE_IS_STD(code);
+  if (isStd) s.stdSeen[code].emplace_back(cmd->std.op1, cmd->std.op2);
+  if (auto f = failing_.find(code); f != failing_.end()) return f->second;
   int which = -1;
   const RecordKind* kind = kindOf(srvId, code, &which);
   if (kind != nullptr) {

@@ -27,6 +27,8 @@ struct Service {
   std::map<uint16_t, std::pair<uint16_t, uint16_t>> lastStd;
   std::map<uint16_t, std::vector<uint8_t>> lastExt;
   std::map<uint16_t, int> count;  // commands received, by code
+  // The (op1, op2) of every standard command, by code, in the order they arrived.
+  std::map<uint16_t, std::vector<std::pair<uint16_t, uint16_t>>> stdSeen;
 };
 
 // The DSP side: one record per (VHD handle, service id).

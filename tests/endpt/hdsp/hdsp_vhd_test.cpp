@@ -259,6 +259,18 @@ TEST_F(HdspVhd, CommandsFromManyThreadsAllArrive) {
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(dsp.commandsSince(), kThreads * kEach);
+  // Every command arrived exactly once, and each thread's in the order it sent them.
+  const auto seen = dsp.service(vhd, HAPI_NET_SRV).stdSeen[HAPI_NET_CONFIG_SETREG1_CMD];
+  ASSERT_EQ(seen.size(), static_cast<size_t>(kThreads * kEach));
+  for (int t = 0; t < kThreads; ++t) {
+    std::vector<int> values;
+    for (const auto& [offset, value] : seen) {
+      if (offset == 2 * t) values.push_back(value);
+    }
+    std::vector<int> expected(kEach);
+    for (int i = 0; i < kEach; ++i) expected[i] = i;
+    EXPECT_EQ(values, expected) << "thread " << t;
+  }
   const auto net = dsp.record<HSZNETREGS>(vhd, HAPI_NET_SRV, HAPI_NET_CONFIG_GETREGS_CMD);
   // Each thread wrote its own register; each register holds its thread's last value.
   EXPECT_EQ(net.hsxStatsInterval, kEach - 1);

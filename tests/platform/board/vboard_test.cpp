@@ -96,6 +96,36 @@ TEST(VirtualBoardConfig, AcceptsItsKeysAndRejectsAnythingElse) {
   }
 }
 
+TEST(VirtualBoardConfig, DectLinesComeFirstThenPhonesThenExchangeLines) {
+  ASSERT_TRUE(kBoardShape);
+  const char* expected[] = {"type=dect", "type=fxs", "type=fxs", "type=fxo"};
+  for (int line = 0; line < 4; ++line) {
+    const std::string status = vboardCommand(std::to_string(line) + " status");
+    EXPECT_NE(status.find(expected[line]), std::string::npos) << status;
+    dsphal_chancfg cfg{};
+    cfg.id = line;
+    const int fd = vboardOpen(DSPHAL_DEVICE, 0);
+    ASSERT_EQ(vboardIoctl(fd, DSPHAL_CMD_GETCHANCFG, reinterpret_cast<unsigned long>(&cfg)), 0);
+    vboardClose(fd);
+    EXPECT_EQ(cfg.type, line == 0 ? DSPHAL_TYPE_DECT : line < 3 ? DSPHAL_TYPE_FXS : DSPHAL_TYPE_FXO);
+  }
+  EXPECT_EQ(vboardCommand("0 offhook").rfind("ERROR", 0), 0u);
+}
+
+TEST(VirtualBoardCommands, LineNumbersAndPulseTimingsAreChecked) {
+  ASSERT_TRUE(kBoardShape);
+  for (const char* command : {"-1 status", "4 status", "99999999999999999999 status"}) {
+    EXPECT_EQ(vboardCommand(command).rfind("ERROR: no such line", 0), 0u) << command;
+  }
+  ASSERT_EQ(vboardCommand("1 offhook").rfind("OK", 0), 0u);
+  for (const char* command : {"1 pulse 3 0 40 700", "1 pulse 3 60 0 700", "1 pulse 3 60 40 0",
+                              "1 pulse 3 10 40 700", "1 pulse 3 60 40", "1 pulse 3 x 40 700"}) {
+    EXPECT_EQ(vboardCommand(command).rfind("ERROR: pulse timing", 0), 0u) << command;
+  }
+  EXPECT_EQ(vboardCommand("1 pulse 3 50 50 700").rfind("OK", 0), 0u);
+  vboardCommand("1 onhook");
+}
+
 TEST(VirtualBoardAudio, WavFilesRoundTripAndWrongFormatsAreRefused) {
   ASSERT_TRUE(kBoardShape);
   const std::string path = tempPath("ramp.wav");
@@ -108,30 +138,30 @@ TEST(VirtualBoardAudio, WavFilesRoundTripAndWrongFormatsAreRefused) {
     writer.write(ramp.data(), static_cast<int>(ramp.size()));
   }
   // Played on a phone, the file comes out of the channel sample for sample, then again.
-  ASSERT_EQ(vboardCommand("0 play " + path).rfind("OK", 0), 0u);
-  ChannelFd channel(0);
+  ASSERT_EQ(vboardCommand("1 play " + path).rfind("OK", 0), 0u);
+  ChannelFd channel(1);
   const std::vector<int16_t> played = channel.read(50);  // 2000 samples
   for (size_t i = 0; i < played.size(); ++i) ASSERT_EQ(played[i], ramp[i % ramp.size()]) << i;
-  EXPECT_EQ(vboardCommand("0 play silence").rfind("OK", 0), 0u);
+  EXPECT_EQ(vboardCommand("1 play silence").rfind("OK", 0), 0u);
 
   // A file at another rate than the line, and a file that is not a WAV file, are refused.
   WavWriter wide;
   ASSERT_TRUE(wide.open(tempPath("wide.wav"), 16000, &error));
   wide.write(ramp.data(), 100);
   wide.close();
-  EXPECT_NE(vboardCommand("0 play " + tempPath("wide.wav")).find("sampled at 16000 Hz"),
+  EXPECT_NE(vboardCommand("1 play " + tempPath("wide.wav")).find("sampled at 16000 Hz"),
             std::string::npos);
   std::ofstream(tempPath("junk.wav")) << "this is not audio";
-  EXPECT_NE(vboardCommand("0 play " + tempPath("junk.wav")).find("is not a WAV file"),
+  EXPECT_NE(vboardCommand("1 play " + tempPath("junk.wav")).find("is not a WAV file"),
             std::string::npos);
-  EXPECT_EQ(vboardCommand("0 play /no/such/file.wav").rfind("ERROR: cannot open", 0), 0u);
+  EXPECT_EQ(vboardCommand("1 play /no/such/file.wav").rfind("ERROR: cannot open", 0), 0u);
   for (const char* name : {"ramp.wav", "wide.wav", "junk.wav"}) ::unlink(tempPath(name).c_str());
 }
 
 TEST(VirtualBoardAudio, RecordingKeepsWhatTheDspSent) {
   const std::string path = tempPath("heard.wav");
-  ASSERT_EQ(vboardCommand("1 record " + path).rfind("OK", 0), 0u);
-  ChannelFd channel(1);
+  ASSERT_EQ(vboardCommand("2 record " + path).rfind("OK", 0), 0u);
+  ChannelFd channel(2);
   std::vector<int16_t> sent(400);
   for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<int16_t>(i * 7);
   for (size_t f = 0; f < sent.size() / 40; ++f) {
@@ -139,7 +169,7 @@ TEST(VirtualBoardAudio, RecordingKeepsWhatTheDspSent) {
     ASSERT_EQ(vboardWrite(channel.fd(), sent.data() + f * 40, 30), 30);
     ASSERT_EQ(vboardWrite(channel.fd(), sent.data() + f * 40 + 15, 50), 50);
   }
-  ASSERT_EQ(vboardCommand("1 record stop").rfind("OK", 0), 0u);
+  ASSERT_EQ(vboardCommand("2 record stop").rfind("OK", 0), 0u);
   WavReader reader;
   std::string error;
   ASSERT_TRUE(reader.open(path, &error)) << error;
@@ -151,21 +181,21 @@ TEST(VirtualBoardAudio, RecordingKeepsWhatTheDspSent) {
 }
 
 TEST(VirtualBoardAudio, TonesAndDigitsHaveTheirFrequenciesAndLevel) {
-  ASSERT_EQ(vboardCommand("0 play tone 1000 0 -10").rfind("OK", 0), 0u);
-  ChannelFd channel(0);
+  ASSERT_EQ(vboardCommand("1 play tone 1000 0 -10").rfind("OK", 0), 0u);
+  ChannelFd channel(1);
   const std::vector<int16_t> tone = channel.read(100);
   // -10 dBm0 is 13.14 dB below a full-scale sine.
   const double expectedRms = 32767 * std::pow(10, -13.14 / 20) / std::sqrt(2.0);
   EXPECT_NEAR(rms(tone), expectedRms, expectedRms * 0.01);
   EXPECT_GT(goertzel(tone, 1000, 8000), 100 * goertzel(tone, 1200, 8000));
-  vboardCommand("0 play silence");
+  vboardCommand("1 play silence");
 
   // Each key of the pad sounds its row and column frequency.
   const char* keys = "123A456B789C*0#D";
   const double rows[4] = {697, 770, 852, 941}, cols[4] = {1209, 1336, 1477, 1633};
-  ASSERT_EQ(vboardCommand("0 offhook").rfind("OK", 0), 0u);
+  ASSERT_EQ(vboardCommand("1 offhook").rfind("OK", 0), 0u);
   for (int k = 0; k < 16; ++k) {
-    ASSERT_EQ(vboardCommand(std::string("0 dial ") + keys[k] + " 100 0").rfind("OK", 0), 0u);
+    ASSERT_EQ(vboardCommand(std::string("1 dial ") + keys[k] + " 100 0").rfind("OK", 0), 0u);
     const std::vector<int16_t> digit = channel.read(20);  // 100 ms
     for (int r = 0; r < 4; ++r) {
       const bool row = r == k / 4;
@@ -175,19 +205,19 @@ TEST(VirtualBoardAudio, TonesAndDigitsHaveTheirFrequenciesAndLevel) {
     }
   }
   EXPECT_EQ(rms(channel.read(10)), 0.0);  // silence after the last digit
-  vboardCommand("0 onhook");
+  vboardCommand("1 onhook");
 }
 
 TEST(VirtualBoardExchange, SeizedLineHearsDialTone) {
   const int ss = vboardOpen(SLICSLAC_DEVICE, 0);
   ASSERT_GE(ss, 0);
-  ChannelFd channel(2);
+  ChannelFd channel(3);
   EXPECT_EQ(rms(channel.read(20)), 0.0);
-  SSARG_MODECONTROL seize{2, DAA_MODE_OFFHOOK};
+  SSARG_MODECONTROL seize{3, DAA_MODE_OFFHOOK};
   ASSERT_EQ(vboardIoctl(ss, SS_CMD_MODECONTROL, reinterpret_cast<unsigned long>(&seize)), 0);
   const std::vector<int16_t> heard = channel.read(40);
   EXPECT_GT(goertzel(heard, 425, 8000), 100 * goertzel(heard, 600, 8000));
-  SSARG_MODECONTROL release{2, DAA_MODE_ONHOOK};
+  SSARG_MODECONTROL release{3, DAA_MODE_ONHOOK};
   ASSERT_EQ(vboardIoctl(ss, SS_CMD_MODECONTROL, reinterpret_cast<unsigned long>(&release)), 0);
   channel.read(1);  // the frame already made
   EXPECT_EQ(rms(channel.read(20)), 0.0);
@@ -234,11 +264,11 @@ TEST(VirtualBoardDevices, OnlyTheTwoDevicesOpenAndUnknownDescriptorsFail) {
   EXPECT_EQ(vboardWrite(ss, buffer, sizeof(buffer)), -1);
   EXPECT_EQ(vboardIoctl(ss, 0xC0FFEE, 0), -1);
   EXPECT_EQ(vboardIoctl(ss, SS_CMD_MODECONTROL, 0), -1);  // no record
-  SSARG_MODECONTROL dect{3, SLIC_MODE_LCF};
+  SSARG_MODECONTROL dect{0, SLIC_MODE_LCF};
   EXPECT_EQ(vboardIoctl(ss, SS_CMD_MODECONTROL, reinterpret_cast<unsigned long>(&dect)), -1);
   // Line-test results that nobody reads are kept to a bounded number.
   for (int i = 0; i < 40; ++i) {
-    SSARG_LINE_TEST test{0, TEST_REN};
+    SSARG_LINE_TEST test{1, TEST_REN};
     ASSERT_EQ(vboardIoctl(ss, SS_CMD_LINE_TEST, reinterpret_cast<unsigned long>(&test)), 0);
   }
   int events = 0;

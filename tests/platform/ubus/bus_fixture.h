@@ -124,8 +124,9 @@ public:
             }
             if (ctx) ubus_free(ctx);
         });
-        while (ready_ == 0) std::this_thread::yield();
-        EXPECT_EQ(ready_, 1);
+        const auto end = Clock::now() + std::chrono::seconds(10);
+        while (ready_ == 0 && Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(ready_, 1) << "the served context did not connect";
     }
     // Disconnects: the context is freed on its thread.
     void stop() {

@@ -2,6 +2,9 @@
 // abort, time-outs, lookups, events, object announcements and disconnects.
 #include <libubox/blobmsg_json.h>
 
+#include <fstream>
+#include <sstream>
+
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -387,12 +390,18 @@ TEST_F(UbusTest, CallsFailWhenTheServingClientDisconnectsMidCall) {
     req.priv = &r;
     ubus_complete_request_async(ctx, &req);
     // Synchronous, from this thread, while the server goes away from another.
+    // Both calls reach the server before it goes; a bounded wait, so that a lost call fails the
+    // test instead of hanging it.
+    std::atomic<bool> bothArrived{false};
     std::thread stopper([&] {
-        while (state.hangs < 2) std::this_thread::yield();
+        const auto end = bustest::Clock::now() + std::chrono::seconds(10);
+        while (state.hangs < 2 && bustest::Clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        bothArrived = state.hangs >= 2;
         hanger.stop();
     });
     EXPECT_EQ(ubus_invoke(ctx, hangerId, "hang", nullptr, nullptr, nullptr, 30000), UBUS_STATUS_CONNECTION_FAILED);
     stopper.join();
+    EXPECT_TRUE(bothArrived) << "the server saw " << state.hangs << " of the 2 calls";
     ASSERT_TRUE(runUntil(ctx, [&] { return r.completions > 0; }));
     EXPECT_EQ(r.status, UBUS_STATUS_CONNECTION_FAILED);
 }
@@ -404,7 +413,7 @@ TEST_F(UbusTest, LosingTheBrokerCompletesPendingRequestsAndQuietsTheDescriptor) 
     req.complete_cb = collectComplete;
     req.priv = &r;
     ubus_complete_request_async(ctx, &req);
-    while (state.hangs < 1) ubus_handle_event(ctx);
+    ASSERT_TRUE(runUntil(ctx, [&] { return state.hangs >= 1; })) << "the call never reached the server";
     broker.stop();
     ASSERT_TRUE(runUntil(ctx, [&] { return r.completions > 0; }));
     EXPECT_EQ(r.status, UBUS_STATUS_TIMEOUT);
@@ -557,6 +566,151 @@ TEST_F(UbusTest, PublishedSignatureMatchesTheWireFormat) {
                               " | 85 00 00 0c 00 01 \"n\" 00 00 00 00 05");
     EXPECT_EQ(std::vector<uint8_t>(body.begin() + 32, body.begin() + 32 + static_cast<long>(sigStart.size())), sigStart);
     close(fd);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- the client library and the command-line client against a broker stand-in ----
+
+// One message: header (type, seq and peer in network order) and a container of `attrs`.
+std::vector<uint8_t> message(uint8_t type, const uint8_t *seqPeer, const std::vector<uint8_t> &attrs) {
+    std::vector<uint8_t> out = {0, type, seqPeer[0], seqPeer[1], seqPeer[2], seqPeer[3], seqPeer[4], seqPeer[5]};
+    const uint32_t len = static_cast<uint32_t>(4 + attrs.size());
+    for (int shift : {24, 16, 8, 0}) out.push_back(static_cast<uint8_t>(len >> shift));
+    out.insert(out.end(), attrs.begin(), attrs.end());
+    return out;
+}
+
+// Serves one client: a HELLO, lookups answered with one object, and every call answered with a
+// status attribute two bytes long. Returns when the client hangs up.
+void serveMalformedStatus(int listener) {
+    int fd = accept(listener, nullptr, nullptr);
+    if (fd < 0) return;
+    timeval tv{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    const uint8_t helloSeqPeer[6] = {0, 0, 0, 0, 0x04, 0x00};
+    rawSend(fd, message(UBUS_MSG_HELLO, helloSeqPeer, {}));
+    for (;;) {
+        std::vector<uint8_t> header = rawRead(fd, 12);
+        if (header.size() < 12) break;
+        const uint32_t len = (uint32_t(header[8]) << 24 | uint32_t(header[9]) << 16 | uint32_t(header[10]) << 8 | header[11]) & 0xFFFFFF;
+        if (len > 4) rawRead(fd, len - 4);
+        const uint8_t *seqPeer = header.data() + 2;
+        if (header[1] == UBUS_MSG_LOOKUP) {
+            rawSend(fd, message(UBUS_MSG_DATA, seqPeer,
+                                wireBytes("02 00 00 08 \"odd\" 00 | 03 00 00 08 00 00 05 00 | 05 00 00 08 00 00 06 00")));
+            rawSend(fd, message(UBUS_MSG_STATUS, seqPeer, wireBytes("01 00 00 08 00 00 00 00")));
+        } else if (header[1] == UBUS_MSG_INVOKE) {
+            rawSend(fd, message(UBUS_MSG_STATUS, seqPeer, wireBytes("01 00 00 06 00 00 00 00")));
+        }
+    }
+    close(fd);
+}
+
+TEST(UbusClientReplies, AStatusOfTheWrongSizeIsAnInvalidArgument) {
+    bustest::TempDir dir;
+    const std::string path = dir.path + "/stand-in.sock";
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, path.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    std::thread server([listener] {
+        serveMalformedStatus(listener);
+        serveMalformedStatus(listener);
+    });
+    ubus_context *ctx = ubus_connect(path.c_str());
+    ASSERT_NE(ctx, nullptr);
+    uint32_t id = 0;
+    ASSERT_EQ(ubus_lookup_id(ctx, "odd", &id), UBUS_STATUS_OK);
+    blob_buf b{};
+    blobmsg_buf_init(&b);
+    EXPECT_EQ(ubus_invoke(ctx, id, "m", b.head, nullptr, nullptr, 5000), UBUS_STATUS_INVALID_ARGUMENT);
+    blob_buf_free(&b);
+    ubus_free(ctx);
+    // The command-line client reports it as the real one does.
+    const std::string errPath = dir.path + "/cli.err";
+    const std::string command = std::string(UBUS_CLI_PATH) + " -s " + path + " call odd m 2>" + errPath;
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 254);
+    std::ifstream err(errPath);
+    std::stringstream text;
+    text << err.rdbuf();
+    EXPECT_NE(text.str().find("Invalid argument"), std::string::npos) << text.str();
+    server.join();
+    close(listener);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- the broker process: its listen queue and clients that stop reading ----
+
+TEST(BrokerProcessLimits, ABurstOfConnectsWaitsInTheListenQueue) {
+    BrokerProcess broker;
+    ASSERT_EQ(kill(broker.pid, SIGSTOP), 0);  // nothing is accepted while the burst arrives
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, broker.socket.c_str());
+    std::vector<int> fds;
+    int queued = 0;
+    for (int i = 0; i < 200; i++) {
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) ++queued;
+        fds.push_back(fd);
+    }
+    ASSERT_EQ(kill(broker.pid, SIGCONT), 0);
+    EXPECT_EQ(queued, 200);
+    for (int fd : fds) close(fd);
+}
+
+TEST(BrokerProcessLimits, AClientThatStopsReadingIsNamedOnceASecondNotPerMessage) {
+    bustest::TempDir dir;
+    const std::string socket = dir.path + "/ubus.sock";
+    const std::string errPath = dir.path + "/ubusd.err";
+    const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(errFd, 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(errFd, STDERR_FILENO);
+        execl(UBUSD_PATH, UBUSD_PATH, "-s", socket.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(errFd);
+    ubus_context *sender = nullptr;
+    for (int i = 0; i < 500 && !sender; i++) {
+        sender = ubus_connect(socket.c_str());
+        if (!sender) usleep(10000);
+    }
+    ASSERT_NE(sender, nullptr);
+    // A listener that registers and then never reads again.
+    ubus_context *deaf = ubus_connect(socket.c_str());
+    ASSERT_NE(deaf, nullptr);
+    static ubus_event_handler handler{};
+    handler.cb = [](ubus_context *, ubus_event_handler *, const char *, blob_attr *) {};
+    ASSERT_EQ(ubus_register_event_handler(deaf, &handler, "flood"), UBUS_STATUS_OK);
+    blob_buf b{};
+    blobmsg_buf_init(&b);
+    blobmsg_add_string(&b, "pad", std::string(2000, 'x').c_str());
+    for (int i = 0; i < 6000; i++) ubus_send_event(sender, "flood", b.head);
+    blob_buf_free(&b);
+    ASSERT_TRUE(runUntil(sender, [] { return false; }, 200) == false);
+    ubus_free(sender);
+    ubus_free(deaf);
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::ifstream err(errPath);
+    std::string line;
+    int lines = 0;
+    while (std::getline(err, line)) lines += line.find("is not reading") != std::string::npos ? 1 : 0;
+    EXPECT_GE(lines, 1);   // 12 MB sent, 4 MB kept: the drops are reported
+    EXPECT_LE(lines, 30);  // ...but not thousands of times
 }
 
 }  // namespace

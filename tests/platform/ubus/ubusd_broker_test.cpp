@@ -134,4 +134,23 @@ TEST_F(BrokerEngine, InvalidSignatureGivesAnUnlistedObject) {
     EXPECT_EQ(out.lastStatus(b), 0);
 }
 
+TEST_F(BrokerEngine, AttributesWithTheExtendedFlagAreReadByTheirId) {
+    start();
+    ASSERT_NE(publish(a, "dect"), 0u);
+    ASSERT_NE(publish(a, "other"), 0u);
+    out.inbox[b].clear();
+    ubuswire::Builder lookup;
+    blob_attr *path = blob_put_string(lookup.buf(), UBUS_ATTR_OBJPATH, "dect");
+    ASSERT_NE(path, nullptr);
+    path->id_len |= cpu_to_be32(BLOB_ATTR_EXTENDED);
+    feed(b, UBUS_MSG_LOOKUP, 2, 0, lookup);
+    // One object and the status, not the whole list.
+    ASSERT_EQ(out.inbox[b].size(), 2u);
+    EXPECT_EQ(out.inbox[b][0].type, UBUS_MSG_DATA);
+    auto tb = ubuswire::parseAttrs(out.inbox[b][0]);
+    ASSERT_NE(tb[UBUS_ATTR_OBJPATH], nullptr);
+    EXPECT_STREQ(static_cast<const char *>(blob_data(tb[UBUS_ATTR_OBJPATH])), "dect");
+    EXPECT_EQ(out.lastStatus(b), 0);
+}
+
 }  // namespace

@@ -21,9 +21,12 @@ TEST(UciConfig, ShippedSampleReadsAndWritesBackUnchanged) {
     std::stringstream text;
     text << in.rdbuf();
     uci::Config c = parseOk(text.str());
-    ASSERT_EQ(c.sections.size(), 4u);
+    // The default virtual board's lines in its order: DECT, two phones, the exchange line.
+    ASSERT_EQ(c.sections.size(), 5u);
     EXPECT_EQ(c.find("TEL")->find("country")->value, "SWE");
-    for (int line = 0; line < 3; line++) {
+    EXPECT_EQ(c.find("telline0")->find("name")->value, "DECT 1");
+    EXPECT_EQ(c.find("telline3")->find("name")->value, "Exchange 1");
+    for (int line = 0; line < 4; line++) {
         uci::Section *s = c.find("telline" + std::to_string(line));
         ASSERT_NE(s, nullptr);
         for (const char *option : {"name", "noise", "echo_cancel", "vad", "txgain", "rxgain"})

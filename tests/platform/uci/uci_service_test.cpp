@@ -199,7 +199,9 @@ TEST_F(UciServiceTest, DeleteIsPendingUntilCommitRewritesTheFile) {
               "\nconfig tel_line 'telline1'\n\toption name 'Phone 1'\n\toption noise '1'\n\toption echo_cancel '1'\n"
               "\toption txgain '0'\n\toption rxgain '0'\n"
               "\nconfig tel_line 'telline2'\n\toption name 'Phone 2'\n\toption echo_cancel '1'\n"
-              "\toption txgain '0'\n\toption rxgain '0'\n\n");
+              "\toption txgain '0'\n\toption rxgain '0'\n"
+              "\nconfig tel_line 'telline3'\n\toption name 'Exchange 1'\n\toption noise '0'\n"
+              "\toption echo_cancel '1'\n\toption vad '0'\n\toption txgain '0'\n\toption rxgain '0'\n\n");
     EXPECT_TRUE(onlyFileIs(confDir, "asterisk"));  // no temporary file left behind
     EXPECT_EQ(call("commit", R"({"config":"asterisk"})"), 0);  // nothing pending
     EXPECT_EQ(call("commit", R"({"config":"missing"})"), UBUS_STATUS_NOT_FOUND);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -205,6 +206,32 @@ TEST_F(ProfileLoader, NumbersOutOfRangeForTheirFieldAreItemErrors) {
   }
 }
 
+TEST_F(ProfileLoader, ValuesOutsideTheirItemsRangeAreRefusedAndTheFileIsNotValid) {
+  load("<r><MinHookFlash>80</MinHookFlash><PowerRingFrequency>25</PowerRingFrequency></r>");
+  EXPECT_TRUE(tpLocaleProfileLoaded(VRG_COUNTRY_SWEDEN));
+  EXPECT_FALSE(tpLocaleProfileLoaded(VRG_COUNTRY_NORWAY));
+  const char* bad[] = {"<PowerRingFrequency>100000</PowerRingFrequency>",
+                       "<MinHookFlash>-5</MinHookFlash>", "<RingDCOffset>500</RingDCOffset>",
+                       "<PlsDlMaxBreakTime>70000</PlsDlMaxBreakTime>"};
+  for (const char* item : bad) {
+    endptProvDeinit();
+    endptProvInit();
+    load(std::string("<r>") + item + "<MaxHookFlash>700</MaxHookFlash></r>");
+    EXPECT_TRUE(log_.contains("is out of range")) << item;
+    EXPECT_FALSE(isSet(EPPROV_PowerRingFrequency)) << item;
+    EXPECT_FALSE(isSet(EPPROV_MinHookFlash)) << item;
+    EXPECT_FALSE(isSet(EPPROV_RingDCOffset)) << item;
+    EXPECT_EQ(word(EPPROV_MaxHookFlash), 700) << item;
+    EXPECT_FALSE(localeWritten()) << item;
+    EXPECT_FALSE(tpLocaleProfileLoaded(VRG_COUNTRY_SWEDEN)) << item;
+  }
+  EXPECT_TRUE(log_.contains("PlsDlMaxBreakTime: 70000 is out of range (0 to 10000)"));
+  // A missing file is no profile either.
+  std::remove((dir_.path() + "/SWE_profile.xml").c_str());
+  tpUpdateLocaleProfile(VRG_COUNTRY_SWEDEN);
+  EXPECT_FALSE(tpLocaleProfileLoaded(VRG_COUNTRY_SWEDEN));
+}
+
 TEST_F(ProfileLoader, DeepNestingAndLongNamesAreRejected) {
   std::string deep = "<r>";
   for (int i = 0; i < 40; ++i) deep += "<a>";
@@ -400,14 +427,35 @@ TEST(ProfileTokenizer, LongNamesAreCutAtTheCacheSize) {
   EXPECT_TRUE(overflowSeen);
 }
 
+// True when every reported name fits the cache and holds none of the characters that end a name.
+void expectNamesWithinTheCache(const std::vector<std::string>& events, const std::string& input) {
+  for (const std::string& e : events) {
+    if (e.empty() || (e[0] != '<' && e[0] != '@' && e[0] != '/')) continue;
+    const std::string name = e.substr(1);
+    EXPECT_LE(name.size(), static_cast<size_t>(NXML_MAX_NAME)) << input.substr(0, 40);
+    // A tag or attribute name ends at white space, '=', '/' or '>'; a closing tag's at white
+    // space or '>'.
+    const char* ends = e[0] == '/' ? " \t\r\n>" : " \t\r\n=/>";
+    EXPECT_EQ(name.find_first_of(ends), std::string::npos) << e[0] << "name \"" << name << "\" in "
+                                                           << input.substr(0, 40);
+  }
+}
+
 TEST(ProfileTokenizer, MalformedInputNeverRunsAway) {
-  // Whatever the bytes, the tokenizer returns and reports names within its cache.
-  const char* inputs[] = {"<<<>>>", "</x>", "<a b=\"unterminated", "<a/><", "<?", "\"\"\"",
-                          "<a b c d=e f=\"g\"/>", "<a>></a>", "<a></b></c></d>"};
-  for (const char* input : inputs) {
+  // Whatever the bytes, the tokenizer returns, reports names within its cache, and reports the
+  // same events whichever way the input is cut into chunks.
+  const std::string longName(300, 'n');
+  const std::string inputs[] = {"<<<>>>", "</x>", "<a b=\"unterminated", "<a/><", "<?", "\"\"\"",
+                                "<a b c d=e f=\"g\"/>", "<a>></a>", "<a></b></c></d>",
+                                "<" + longName + " " + longName + "=\"v\">t</" + longName + ">",
+                                "<r><" + longName + "/></r>"};
+  for (const std::string& input : inputs) {
     int complete = 0;
-    tokenize(input, 3, &complete);
-    tokenize(input, std::strlen(input), &complete);
+    const std::vector<std::string> whole = tokenize(input, input.size(), &complete);
+    expectNamesWithinTheCache(whole, input);
+    for (size_t chunk : {1, 3, 7}) {
+      EXPECT_EQ(tokenize(input, chunk, &complete), whole) << input.substr(0, 40) << " in chunks of " << chunk;
+    }
   }
   std::string noise;
   uint32_t state = 12345;
@@ -416,7 +464,9 @@ TEST(ProfileTokenizer, MalformedInputNeverRunsAway) {
     noise += "<>/=\" ab\n?"[(state >> 16) % 11];
   }
   int complete = 0;
-  tokenize(noise, 13, &complete);
+  const std::vector<std::string> events = tokenize(noise, 13, &complete);
+  expectNamesWithinTheCache(events, noise);
+  EXPECT_FALSE(events.empty());
 }
 
 }  // namespace

@@ -120,7 +120,7 @@ std::vector<std::int16_t> decode_all(const std::vector<std::int16_t> &codes, int
   return out;
 }
 
-TEST(G722Codec, DecoderReadsOnlyTheLowEightBitsAndAlwaysAllSixLowerBandBits) {
+TEST(G722Codec, DecoderReadsOnlyTheLowEightBitsAndTheLowerBandBitsOfItsMode) {
   const auto codes = encode_all(g722_test::speech_16k(16000));
   auto extended = codes;
   for (auto &c : extended) c = static_cast<std::int16_t>(static_cast<std::int8_t>(c & 0xFF));  // sign-extend bit 7
@@ -129,9 +129,15 @@ TEST(G722Codec, DecoderReadsOnlyTheLowEightBitsAndAlwaysAllSixLowerBandBits) {
   const auto reference = decode_all(codes, G722_MODE_1);
   EXPECT_EQ(decode_all(extended, G722_MODE_1), reference);
   EXPECT_EQ(decode_all(dirty, G722_MODE_1), reference);
-  // The frame decoder decodes the 64 kbit/s mode whatever mode the caller passes.
-  EXPECT_EQ(decode_all(codes, G722_MODE_2), reference);
-  EXPECT_EQ(decode_all(codes, G722_MODE_3), reference);
+  // A lower mode ignores the lower band's low bits: clearing them changes nothing there, while
+  // the 64 kbit/s mode hears them.
+  auto cleared1 = codes, cleared2 = codes;
+  for (auto &c : cleared1) c = static_cast<std::int16_t>(c & ~1);
+  for (auto &c : cleared2) c = static_cast<std::int16_t>(c & ~3);
+  EXPECT_NE(decode_all(codes, G722_MODE_2), reference);
+  EXPECT_EQ(decode_all(cleared1, G722_MODE_2), decode_all(codes, G722_MODE_2));
+  EXPECT_EQ(decode_all(cleared2, G722_MODE_3), decode_all(codes, G722_MODE_3));
+  EXPECT_NE(decode_all(cleared1, G722_MODE_1), reference);
   // Two frames per call continue the state exactly as two calls.
   EXPECT_EQ(decode_all(codes, G722_MODE_1, 160), reference);
 }

@@ -1,0 +1,187 @@
+// The baud machine: the per-symbol pipeline of the fax datapumps, with the memory its stages work
+// on, the training-segment senders and the receiver's training references.
+#pragma once
+
+#include <cstdint>
+
+#include "vc_clbuf.h"
+#include "vc_math.h"
+#include "vc_stm.h"
+#include "vc_tonedet.h"
+#include "vc_viterbi.h"
+
+struct VCZTXMEM;
+struct VCZRXMEM;
+struct VCZBAUD;
+struct VCZDEMODT3;
+struct VCZDEMOD2T3;
+
+using VCBDMSTATUS = uint32_t;
+enum : VCBDMSTATUS {
+  VCBDM_CNTR_EXPIRED = 0x1,
+  VCBDM_RATE_SENT = 0x4,
+  VCBDM_PWR_ABOVE = 0x40,
+  VCBDM_PWR_BELOW = 0x80,
+  VCBDM_TONE_ON = 0x100,
+  VCBDM_TONE_OFF = 0x200,
+  VCBDM_CORR_NEG = 0x400,
+  VCBDM_CORR_POS = 0x800,
+  VCBDM_LONGTIMER_EXPIRED = 0x1000,
+  VCBDM_TXDATA_SHORT = 0x40000,
+  VCBDM_TXDATA_FULL = 0x80000,
+};
+
+using VCTXSTAGEF = VCBDMSTATUS (*)(VCZTXMEM* txmem);
+using VCRXSTAGEF = VCBDMSTATUS (*)(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+using VCHOOKF = VCBDMSTATUS (*)(VCZBAUD* baud);
+
+VCBDMSTATUS vcfNullfunction(VCZTXMEM* txmem);
+VCBDMSTATUS vcfNullfunction(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS vcfNullfunction(VCZBAUD* baud);
+
+struct VCZTXFLOW {
+  uint16_t coutev;  // posted when txcntr expires
+  int16_t txcntr;
+  VCTXSTAGEF txdataf;
+  VCTXSTAGEF scramf;
+  VCTXSTAGEF encodef;
+  VCTXSTAGEF mapf;
+  VCTXSTAGEF modf;
+  uint16_t nsym;
+};
+
+struct VCZRXFLOW {
+  int16_t rxcntr;
+  int32_t longtimer;
+  uint16_t coutev;
+  VCBDMSTATUS detmask;
+  uint16_t detevent;
+  VCBDMSTATUS rtnmask;
+  uint16_t rtnevent;
+  VCRXSTAGEF rxdataf;
+  VCRXSTAGEF descramf;
+  VCRXSTAGEF decodef;
+  VCRXSTAGEF decidef;
+  VCRXSTAGEF equalizef;
+  VCRXSTAGEF updatef;
+  VCRXSTAGEF detectf;
+  VCHOOKF hookf;
+  uint16_t nsym;  // samples per symbol in the receive buffer
+};
+
+struct VCZTXMEM {
+  uint16_t txdata;
+  uint16_t scout;
+  uint16_t encout;
+  uint16_t trelout;
+  uint16_t trelstate;
+  int16_t txscale;
+  VCZCOMPLEX txsig;
+  const VCZCOMPLEX* sigmap;
+  const uint16_t* gridmap;  // packed grid constellation of the trellis rates (v3xfTxmap)
+  uint16_t txsigmask;
+  uint16_t txnumBits;
+  uint32_t txtotalBits;
+  VCZCPYFRMCLBUF* txCpyFrmBufp;
+  VCZMOD* modParamp;
+  uint16_t txrshift;
+  uint16_t txrate;
+  uint16_t txrcnt;
+  uint16_t txrflags;
+  uint16_t acount;
+  uint32_t screg;
+  uint16_t nscram;
+  uint16_t sctype;
+  uint16_t nones;
+};
+
+union VCUDEMOD {
+  VCZDEMODT3* t3;
+  VCZDEMOD2T3* t2;
+};
+
+struct VCZRXMEM {
+  uint16_t decin;
+  uint16_t decreg;
+  uint16_t descin;
+  uint16_t desout;
+  uint16_t rxdata;
+  uint16_t rxnumBits;
+  uint16_t onesInTCF;
+  VCZCTONEDET sdet;
+  VCZCOMPLEX pbeqout;
+  VCZCOMPLEX bbeqout;
+  VCZCOMPLEX dpout1;
+  VCZCOMPLEX dpout16;
+  VCZCOMPLEX serr1;
+  VCZCOMPLEX serr16;
+  VCZCOMPLEX sincos;
+  VCUDEMOD u;
+  VCZVITERBI32* vitp;
+  const VCZCOMPLEX* sp;
+  int16_t nsp;
+  VCZCPYTOCLBUF* rxCpyToBufp;
+  uint16_t rxrshift;
+  uint16_t rxrate;
+  uint16_t rxrcnt;
+  uint16_t rxscnt;
+  uint16_t rxrstate;
+  uint16_t rxrmask;
+  uint16_t rxrpattern;
+  uint32_t dsreg;
+  uint16_t ndscram;
+  uint16_t dstype;
+  uint16_t nones;
+};
+
+struct VCZBAUD {
+  VCZTXFLOW txflow;
+  VCZRXFLOW rxflow;
+  VCZTXMEM txmem;
+  VCZRXMEM rxmem;
+  VCZSTMEVQ txeventq;
+  VCZSTMEVQ rxeventq;
+  VCZBUF rxlbuf;
+  VCZFASTBULKDLYHDL txsbuf;
+};
+
+extern const VCZCOMPLEX vctSigmapzeroLUT[1];
+extern const VCZCOMPLEX vctsigmapconst4LUT[4];
+extern const VCZCOMPLEX vctsRxgmapconst4LUT[4];
+
+void vcfBdmRxbaud_init(VCZBAUD* baud);
+void vcfBdmTxbaud_init(VCZBAUD* baud);
+VCBDMSTATUS vcfBdmRxbaud(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask);
+VCBDMSTATUS vcfBdmTxbaud(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask);
+void vcfBdmRxnoaction(VCZBAUD* baud);
+void vcfBdmTxnoaction(VCZBAUD* baud);
+void vcfBdmRxwait(VCZBAUD* baud);
+void vcfBdmTxwait(VCZBAUD* baud);
+void vcfBdmRxaction(VCZBAUD* baud);
+void vcfBdmSetRxAction(VCZBAUD* baud, VCBDMSTATUS detmask, uint16_t detevent, VCBDMSTATUS rtnmask,
+                       uint16_t rtnevent, int16_t longtimer);
+VCBDMSTATUS vcfBdmSiglookup(VCZTXMEM* txmem);
+VCBDMSTATUS vcfBdmTxmark(VCZTXMEM* txmem);
+VCBDMSTATUS vcfBdmTxspace(VCZTXMEM* txmem);
+VCBDMSTATUS vcfBdmNoencode(VCZTXMEM* txmem);
+
+// Transmit training segments.
+void vcfTxsendAAv3x_init(VCZBAUD* baud);
+void vcfTxsendABv3x_init(VCZBAUD* baud);
+VCBDMSTATUS vcfTxsendABv3x(VCZTXMEM* txmem);
+void vcfTxgpctrnp2v3x_init(VCZBAUD* baud);
+void vcfTxtrnp4v3x_init(VCZBAUD* baud);
+void vcfTxsendZERO_init(VCZBAUD* baud);
+
+// Receive training references.
+void vcfRxgpctrn2v3xT3_init(VCZBAUD* baud);
+void vcfRxref4pv3x_init(VCZBAUD* baud);
+VCBDMSTATUS vcfRxref2pv3x(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS vcfRxref4pv3x(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS vcfRxdec4pv3x(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+
+// Client-buffer stages.
+VCBDMSTATUS vcfRxClbuf(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS vcfTxClbuf(VCZTXMEM* txmem);
+void vcfInitRxTCF(VCZBAUD* baud, VCESYMBOLRATE symbolRate);
+VCBDMSTATUS vcfRxTCF(VCZBAUD* baud);

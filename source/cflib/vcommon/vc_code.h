@@ -1,0 +1,77 @@
+// Bit-level stages of the datapumps: the self-synchronising scramblers (1 + x^-18 + x^-23 for the
+// trellis-coded family, 1 + x^-6 + x^-7 with a repetition guard for the 2400/4800 and 7200/9600
+// family), differential and trellis coding, the rate sequence and the rate table.
+#pragma once
+
+#include <cstdint>
+
+#include "vc_baud.h"
+
+// ---- scramblers of the trellis family, k bits per symbol ----
+VCBDMSTATUS v32gpcscr2(VCZTXMEM* txmem);
+VCBDMSTATUS v32gpcscr3(VCZTXMEM* txmem);
+VCBDMSTATUS v32gpcscr4(VCZTXMEM* txmem);
+VCBDMSTATUS v32gpcscr5(VCZTXMEM* txmem);
+VCBDMSTATUS v32gpcscr6(VCZTXMEM* txmem);
+VCBDMSTATUS v32gpcdes2(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS v32gpcdes3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS v32gpcdes4(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS v32gpcdes5(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS v32gpcdes6(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS v32gpctrn2(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+
+extern const VCTXSTAGEF vctGpcScrLUT[7];
+extern const VCRXSTAGEF vctGpcDesLUT[7];
+
+// ---- 1 + x^-6 + x^-7 scrambler with its guard against short periods ----
+uint16_t v27tscram(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard);
+VCBDMSTATUS vcf27Scram2(VCZTXMEM* txmem);
+VCBDMSTATUS vcf27Scram3(VCZTXMEM* txmem);
+VCBDMSTATUS vcf27Descram2(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS vcf27Descram3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+
+// ---- differential and trellis coding ----
+VCBDMSTATUS v3xfTxenc(VCZTXMEM* txmem);
+VCBDMSTATUS v3xfRxdec(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS v3xfEnctrn2p(VCZTXMEM* txmem);
+VCBDMSTATUS v3xfTtrelenc(VCZTXMEM* txmem);
+VCBDMSTATUS v3xfTxmap(VCZTXMEM* txmem);
+VCBDMSTATUS vcfvitdec3x(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+extern const uint16_t encodeStateTab32[32];
+
+// ---- rate sequence and rate table ----
+void vcfTxrate_init(VCZTXMEM* txmem, uint16_t word);
+VCBDMSTATUS vcfTxrate(VCZTXMEM* txmem);
+
+struct VCZRATEPARM {
+  uint16_t ridx;
+  uint16_t numbits;
+  uint16_t bmask;
+  const uint16_t* txtab;  // packed grid points ((x + 128) << 8 | (y + 128)), or null
+  int16_t txscale;
+  int16_t rxscale;
+  int16_t rxphase;
+  const uint16_t* rxtab;  // inverse map of the decided point, or null
+  uint16_t rmask;
+};
+
+extern const VCZRATEPARM vctRatetabLUT[7];
+int16_t vcfFindrate(uint16_t word);
+
+// Constellations of the trellis-coded rates (indexed by the coder output: Y0 in bit 0, the
+// differentially coded pair in bits 1 and 2, the other data bits above) and their inverse maps.
+extern const uint16_t SymMap7200Tab[16];
+extern const uint16_t SymMap9600Tab[32];
+extern const uint16_t SymMap12000Tab[64];
+extern const uint16_t SymMap14400Tab[128];
+extern const uint16_t InvMap7200Tab32[16];
+extern const uint16_t InvMap9600Tab32[36];
+extern const uint16_t InvMap12000Tab32[64];
+extern const uint16_t InvMap14400Tab32[144];
+extern const VCZCOMPLEX vctSig16LUT[16];
+extern const uint16_t vctImap16LUT[16];
+
+// Index of a decided point (on the decoder's 1024 grid) into the rate's inverse map, clamped to
+// the map.
+int16_t vcfInvMapIndex(uint16_t rate, const VCZCOMPLEX* point);
+const uint16_t* vcfInvMapOf(uint16_t rate);

@@ -1,0 +1,140 @@
+// Receive signal path of the datapumps: gain finding, the T/3 pass-band equaliser, the 2T/3
+// complex equaliser behind a mixer and decimating low-pass, decision-directed carrier recovery,
+// gear shifting, training averages and jams, and the training tone detector.
+#pragma once
+
+#include <cstdint>
+
+#include "vc_baud.h"
+
+struct VCZAGC {
+  uint16_t gain;
+  uint16_t numSampToAvg;
+  int16_t sigLevel;
+  int16_t gainConst;
+  uint16_t numSampProc;
+};
+
+struct VCZCRPAR {
+  int16_t pll1;        // proportional gain
+  int16_t pll2;        // integral gain
+  int16_t phasedecr;   // nominal phase step per symbol
+  int16_t qamRxPhase;  // current demodulation phase (16-bit turn)
+  int16_t f;           // loop frequency term
+  int16_t pher;        // last phase step
+  int16_t trn2PhaseAdj;
+};
+
+// One gear-shift row; a row with negative count is final.
+struct VCZGS {
+  int16_t count;
+  int16_t stepsize;
+  int16_t pll1;
+  int16_t pll2;
+  int16_t eqstate;  // bit 15: equaliser frozen; bit 14: carrier loop sees no phase error
+};
+
+struct VCZEQPARMT3 {
+  int16_t stepsize;
+  int32_t* coeffRealp;  // value in the high 16 bits
+  int32_t* coeffImagp;
+  const int16_t* eqfltUpdatep;  // newest sample of the window used for the update
+  int16_t eqlen1;               // taps - 1
+  int16_t eqscf;
+  int16_t uoff;
+  int16_t ulen1;
+  int16_t cnt;
+  int16_t eqstate;
+  int16_t pcnt;
+  int16_t poly;
+};
+
+struct VCZDEMODT3 {
+  int16_t eqgain;  // output gain correction, Q15
+  int16_t currgshftidx;
+  int16_t enab;
+  int16_t aveError;
+  int16_t accDistErr[3];
+  VCZCRPAR car;
+  VCZEQPARMT3 eq;
+  const VCZGS* gstable;
+};
+
+using VCLPFF = void (*)(const int16_t* in, int16_t step, int16_t* out);
+
+struct VCZEQPARM2T3 {
+  int16_t* fltMemp;  // mixer output: real half, then imaginary half (fltMemLen each)
+  int16_t m;         // input samples per symbol
+  int16_t fltMemLen;
+  uint16_t phase;
+  int16_t phaseDelta;  // mixer phase step per input sample
+  int16_t* eqT3Memp;   // T/3 delay line: real half, then imaginary half (2 eqlength + 1 each)
+  int16_t eqlength;    // taps - 1
+  VCLPFF lpfFunc;
+  int32_t* eqp;  // 2 (eqlength + 1) coefficients: real parts, then imaginary parts
+  int16_t stepsize;
+  int16_t cnt;
+  int16_t eqstate;
+};
+
+struct VCZDEMOD2T3 {
+  int16_t currgshftidx;
+  int16_t enab;
+  int16_t aveError;
+  int16_t accDistErr[3];
+  VCZCRPAR car;
+  VCZEQPARM2T3 eq;
+  const VCZGS* gstable;
+};
+
+struct VCZ2T3INIT {
+  int16_t m;
+  int16_t fltMemLen;
+  int16_t phaseDelta;
+  int16_t eqlength;
+  VCLPFF lpfFunc;
+  const VCZGS* gsp;
+};
+
+extern const int16_t vct3lpfcoeff[18];
+
+// ---- gain finding ----
+void vcfInitFindGain(uint16_t numSampToAvg, int16_t gainConst, VCZAGC* agc);
+bool vcfFindGain(VCZBUF* SampBufRdp, const VCZBUF* SampBufWrp, VCZAGC* agcParmp);
+
+// ---- T/3 pass-band equaliser ----
+void vcfDemodInitT3(VCZDEMODT3* demod, const VCZGS* gearTable, int16_t phasedecr);
+void vcfAppEQandCarr(int16_t qamRxPhase, const VCZEQPARMT3* eq, const int16_t* x, VCZCOMPLEX* out);
+VCBDMSTATUS vcfDemodT3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS vcfRxupdT3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+void vcfupdateEQ(VCZEQPARMT3* eq, const VCZCOMPLEX* err);
+void vcfRemSoftDecErr(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t errorScaleMinus1);
+
+// ---- 2T/3 complex equaliser ----
+void vcfDemodInit2T3(VCZDEMOD2T3* demod, const VCZ2T3INIT* init);
+// Samples in each half of the mixer memory the caller binds to fltMemp (fltMemLen + m + 1).
+int vcf2T3MixerHalfLen(const VCZEQPARM2T3* eq);
+void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in);
+void vcfEqFilt2T3(const VCZDEMOD2T3* demod, VCZCOMPLEX* out);
+VCBDMSTATUS vcfDemod2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+void vcfRemSoftDecErr2T3(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t errorScaleMinus1);
+void vcT3LPF(const int16_t* in, int16_t step, int16_t* out);
+
+// ---- carrier recovery ----
+void vcfCarrierRec(const VCZCOMPLEX* soft, const VCZCOMPLEX* ref, VCZCRPAR* car);
+
+// ---- training average and jams ----
+void vcfRxFupdave_init(VCZRXMEM* rxmem);
+VCBDMSTATUS vcfRxFupdave(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+VCBDMSTATUS vcfRxFupdaveT3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+void vcfRxFcgjam(const VCZRXMEM* rxmem, int16_t* gainOut, int16_t* phaseOut);
+
+// ---- tone detector ----
+void vcfTonedetinit(VCZRXMEM* rxmem, int16_t freq, int16_t countthresh, int16_t carthresh, int16_t ds);
+void vcfCpbdemod(VCZCPBDEMOD* demdet, const int16_t* in, VCZCOMPLEX* out, int16_t n, int16_t ds);
+int32_t vcftoneDetAsm(VCZCTONEDET* sdet);
+VCBDMSTATUS vcfTonedet(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+
+// Receive training set-up of the T/3 receiver (scrambled-ones reference).
+void vcfRxgpctrn2v3xT3_init(VCZBAUD* baud);

@@ -1,0 +1,242 @@
+// The 2T/3 complex equaliser with its mixer and decimating low-pass, and the training tone
+// detector.
+#include "vc_demod.h"
+
+namespace {
+
+int16_t sat16(int32_t v) {
+  if (v > 32767) return 32767;
+  if (v < -32768) return -32768;
+  return static_cast<int16_t>(v);
+}
+
+// Samples in each half of the mixer memory: the history the low-pass reaches back over plus
+// one symbol of new samples.
+int mixerHalf(const VCZEQPARM2T3& eq) { return eq.fltMemLen + eq.m + 1; }
+int t3Half(const VCZEQPARM2T3& eq) { return 2 * eq.eqlength + 1; }
+
+void shiftDown(int16_t* line, int len, int by) {
+  for (int k = 0; k + by < len; ++k) line[k] = line[k + by];
+}
+
+}  // namespace
+
+const int16_t vct3lpfcoeff[18] = {-101, -156, 298, 729, -293, -2151, -795, 5902, 12933,
+                                  12933, 5902, -795, -2151, -293, 729, 298, -156, -101};
+
+const int16_t vctTonelpfLUT[12] = {181, -724, -1621, 311, 6180, 11869, 11869, 6180, 311, -1621, -724, 181};
+
+int vcf2T3MixerHalfLen(const VCZEQPARM2T3* eq) { return mixerHalf(*eq); }
+
+void vcT3LPF(const int16_t* in, int16_t step, int16_t* out) {
+  for (int o = 0; o < 3; ++o, in += step) {
+    int32_t acc = 0;
+    for (int k = 0; k <= 8; ++k) {
+      const int16_t pair = static_cast<int16_t>(in[k - 17] + in[-k]);  // folded sum held in 16 bits
+      acc += vct3lpfcoeff[k] * pair;
+    }
+    out[o] = sat16(acc >> 15);
+  }
+}
+
+void vcfDemodInit2T3(VCZDEMOD2T3* d, const VCZ2T3INIT* init) {
+  // The memory the caller bound to the equaliser stays bound.
+  int16_t* flt = d->eq.fltMemp;
+  int16_t* t3 = d->eq.eqT3Memp;
+  int32_t* coeff = d->eq.eqp;
+  *d = VCZDEMOD2T3{};
+  d->eq.fltMemp = flt;
+  d->eq.eqT3Memp = t3;
+  d->eq.eqp = coeff;
+  d->eq.m = init->m;
+  d->eq.fltMemLen = init->fltMemLen;
+  d->eq.phaseDelta = init->phaseDelta;
+  d->eq.eqlength = init->eqlength;
+  d->eq.lpfFunc = init->lpfFunc;
+  d->gstable = init->gsp;
+  d->currgshftidx = -1;
+}
+
+void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
+  const int half = mixerHalf(*eq);
+  int16_t* re = eq->fltMemp;
+  int16_t* im = eq->fltMemp + half;
+  shiftDown(re, half, eq->m);
+  shiftDown(im, half, eq->m);
+  uint16_t ph = eq->phase;
+  for (int i = 0; i < eq->m; ++i) {
+    ph = static_cast<uint16_t>(ph + eq->phaseDelta);
+    re[half - eq->m + i] = static_cast<int16_t>((fxcos(ph) * in[i]) >> 15);
+    im[half - eq->m + i] = static_cast<int16_t>((fxsin(ph) * in[i]) >> 15);
+  }
+  eq->phase = static_cast<uint16_t>(eq->phase + eq->m * eq->phaseDelta);
+  const int t3 = t3Half(*eq);
+  int16_t* t3re = eq->eqT3Memp;
+  int16_t* t3im = eq->eqT3Memp + t3;
+  shiftDown(t3re, t3, 3);
+  shiftDown(t3im, t3, 3);
+  const int16_t step = static_cast<int16_t>((eq->m * 10923 + 16384) >> 15);
+  eq->lpfFunc(re + half - eq->m, step, t3re + t3 - 3);
+  eq->lpfFunc(im + half - eq->m, step, t3im + t3 - 3);
+}
+
+void vcfEqFilt2T3(const VCZDEMOD2T3* d, VCZCOMPLEX* out) {
+  const VCZEQPARM2T3& eq = d->eq;
+  const int t3 = t3Half(eq);
+  const int16_t* xr = eq.eqT3Memp;
+  const int16_t* xi = eq.eqT3Memp + t3;
+  const int32_t* cr = eq.eqp;
+  const int32_t* ci = eq.eqp + eq.eqlength + 1;
+  uint32_t re = 0, im = 0;
+  for (int i = 0; i <= eq.eqlength; ++i) {
+    const int32_t a = cr[i] >> 16, b = ci[i] >> 16;
+    re += static_cast<uint32_t>(a * xr[2 * i] - b * xi[2 * i]);
+    im += static_cast<uint32_t>(b * xr[2 * i] + a * xi[2 * i]);
+  }
+  const int32_t fr = sat16(static_cast<int32_t>(re) >> 13), fi = sat16(static_cast<int32_t>(im) >> 13);
+  const int32_t c = fxcos(static_cast<uint16_t>(d->car.qamRxPhase));
+  const int32_t s = fxsin(static_cast<uint16_t>(d->car.qamRxPhase));
+  out->real = static_cast<int16_t>((fr * c - fi * s) >> 15);
+  out->imag = static_cast<int16_t>((fr * s + fi * c) >> 15);
+}
+
+VCBDMSTATUS vcfDemod2T3(VCZRXMEM* r, VCZBUF* buf) {
+  VCZDEMOD2T3* d = r->u.t2;
+  vcfdecimat2T3(&d->eq, buf->bufp);
+  vcfEqFilt2T3(d, &r->pbeqout);
+  r->bbeqout = r->pbeqout;
+  return 0;
+}
+
+VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
+  VCZDEMOD2T3* d = r->u.t2;
+  VCZEQPARM2T3& eq = d->eq;
+  if (eq.cnt >= 0 && d->gstable != nullptr) {
+    if (eq.cnt > 0) {
+      --eq.cnt;
+    } else {
+      const VCZGS& row = d->gstable[++d->currgshftidx];
+      eq.cnt = row.count;
+      eq.stepsize = row.stepsize;
+      eq.eqstate = row.eqstate;
+      d->car.pll1 = row.pll1;
+      d->car.pll2 = row.pll2;
+    }
+  }
+  VCZCOMPLEX e;
+  fxcsub(&r->dpout1, &r->bbeqout, &e);
+  vcfRemSoftDecErr2T3(d->car.qamRxPhase, &e, &d->aveError, 1);
+  if (eq.eqstate >= 0) {
+    const int t3 = t3Half(eq);
+    const int16_t* xr = eq.eqT3Memp;
+    const int16_t* xi = eq.eqT3Memp + t3;
+    int32_t* cr = eq.eqp;
+    int32_t* ci = eq.eqp + eq.eqlength + 1;
+    for (int i = 0; i <= eq.eqlength; ++i) {
+      const int32_t gr = xr[2 * i] * e.real + xi[2 * i] * e.imag;
+      const int32_t gi = xr[2 * i] * e.imag - xi[2 * i] * e.real;
+      if (eq.stepsize >= 0 && eq.stepsize < 32) {
+        cr[i] = static_cast<int32_t>(static_cast<uint32_t>(cr[i]) + (static_cast<uint32_t>(gr) << eq.stepsize));
+        ci[i] = static_cast<int32_t>(static_cast<uint32_t>(ci[i]) + (static_cast<uint32_t>(gi) << eq.stepsize));
+      } else if (eq.stepsize < 0 && eq.stepsize > -32) {
+        cr[i] += gr >> -eq.stepsize;
+        ci[i] += gi >> -eq.stepsize;
+      }
+    }
+  }
+  const VCZCOMPLEX* soft = (eq.eqstate & 0x4000) ? &r->dpout1 : &r->bbeqout;
+  vcfCarrierRec(soft, &r->dpout1, &d->car);
+  return 0;
+}
+
+// ---- training tone detector ----
+
+void vcfTonedetinit(VCZRXMEM* r, int16_t freq, int16_t countthresh, int16_t carthresh, int16_t ds) {
+  VCZCTONEDET& t = r->sdet;
+  t = VCZCTONEDET{};
+  t.demdet.filt = vctTonelpfLUT;
+  t.demdet.nfilt = 12;
+  t.demdet.phase = 0;
+  t.demdet.freq = freq;
+  t.demdet.dlyr = t.demdetdlyr;
+  t.demdet.dlyi = t.demdetdlyi;
+  t.pwrtc = 1641;
+  t.notchpwrtc = 1641;
+  t.detthresh = 2896;
+  t.carthresh = carthresh;
+  t.countthresh = countthresh;
+  t.ds = ds;
+}
+
+void vcfCpbdemod(VCZCPBDEMOD* dm, const int16_t* in, VCZCOMPLEX* out, int16_t n, int16_t ds) {
+  for (int o = 0; o < n; ++o) {
+    for (int i = 0; i < ds; ++i) {
+      const int32_t x = *in++;
+      for (int k = dm->nfilt - 1; k > 0; --k) {
+        dm->dlyr[k] = dm->dlyr[k - 1];
+        dm->dlyi[k] = dm->dlyi[k - 1];
+      }
+      dm->dlyr[0] = static_cast<int16_t>((x * fxcos(dm->phase) + 16384) >> 15);
+      dm->dlyi[0] = static_cast<int16_t>((x * fxsin(dm->phase) + 16384) >> 15);
+      dm->phase = static_cast<uint16_t>(dm->phase - dm->freq);
+    }
+    int32_t ar = 16384, ai = 16384;
+    for (int k = 0; k < dm->nfilt; ++k) {
+      ar += dm->filt[k] * dm->dlyr[k];
+      ai += dm->filt[k] * dm->dlyi[k];
+    }
+    out[n - 1 - o] = VCZCOMPLEX{sat16(ar >> 15), sat16(ai >> 15)};  // newest first
+  }
+}
+
+int32_t vcftoneDetAsm(VCZCTONEDET* t) {
+  // The three newest demodulated samples are tonepref[2], [1], [0] (oldest to newest); their
+  // comb outputs are already in tonemem[2], [1], [0].
+  int32_t p1 = 0, p2 = 0, corr = 0;
+  for (int k = 2; k >= 0; --k) {
+    const VCZCOMPLEX& y = t->tonemem[k];
+    p1 += fxcmag(&y) / 2;
+    VCZCOMPLEX d;
+    fxcsub(&y, &t->tonemem[k + 6], &d);
+    p2 += fxcmag(&d) / 2;
+    VCZCOMPLEX c1, c2;
+    fxcmulconj(&y, &t->tonemem[k + 6], &c1);
+    fxcmulconj(&t->tonemem[k + 3], &t->tonemem[k + 15 > 17 ? 17 : k + 15], &c2);
+    corr += (c1.real >> 2) + (c2.real >> 2);
+  }
+  t->pwr = sat16(t->pwr + fxmul(t->pwrtc, sat16(p1 - t->pwr)));
+  t->notchpwr = sat16(t->notchpwr + fxmul(t->notchpwrtc, sat16(p2 / 2 - t->notchpwr)));
+  return corr;
+}
+
+VCBDMSTATUS vcfTonedet(VCZRXMEM* r, VCZBUF* buf) {
+  VCZCTONEDET& t = r->sdet;
+  VCZCOMPLEX fresh[3];
+  vcfCpbdemod(&t.demdet, buf->bufp, fresh, 3, t.ds);
+  // Histories newest first: move up by three and put the new block in front.
+  for (int k = 17; k >= 3; --k) t.tonemem[k] = t.tonemem[k - 3];
+  for (int k = 5; k >= 3; --k) t.tonepref[k] = t.tonepref[k - 3];
+  for (int k = 2; k >= 0; --k) {
+    t.tonepref[k] = fresh[k];
+    // comb against the sample one symbol (three samples) earlier
+    const VCZCOMPLEX& old = t.tonepref[k + 3];
+    t.tonemem[k] = VCZCOMPLEX{sat16(fresh[k].real + fxmul(t.tonetap, old.real)),
+                              sat16(fresh[k].imag + fxmul(t.tonetap, old.imag))};
+  }
+  const int32_t corr = vcftoneDetAsm(&t);
+  for (int k = 3; k > 0; --k) {
+    t.spwrmem[k] = t.spwrmem[k - 1];
+    t.notchmem[k] = t.notchmem[k - 1];
+  }
+  t.spwrmem[0] = t.pwr;
+  t.notchmem[0] = t.notchpwr;
+
+  VCBDMSTATUS st = t.pwr > (t.carthresh & 0x7FFF) ? VCBDM_PWR_ABOVE : VCBDM_PWR_BELOW;
+  if (t.notchmem[0] < fxmul(t.spwrmem[3], t.detthresh))
+    st |= VCBDM_TONE_ON;
+  else if (t.notchmem[3] > fxmul(t.spwrmem[0], t.detthresh))
+    st |= VCBDM_TONE_OFF;
+  const int32_t limit = static_cast<uint16_t>(t.carthresh) > 32768 ? -50 : 0;
+  st |= corr < limit ? VCBDM_CORR_NEG : VCBDM_CORR_POS;
+  return st;
+}

@@ -1,0 +1,229 @@
+// Receive-data parser: cuts page data at end of line and return to control, training-check data at
+// its 16 zeros, HDLC data at a flag; and the small state machine that applies it to each packet.
+#include "hsf/hsf.h"
+#include "vc_clbuf.h"
+
+namespace {
+
+bool bitAt(const uint16_t* words, uint32_t pos) { return (words[pos >> 4] >> (pos & 15)) & 1; }
+
+// Rebuilds a packet: `lead` bits of `leadBits` (bit 0 first), then n bits of src from srcBit.
+uint16_t* rebuild(MEM_BufPool* pool, uint32_t lead, uint32_t leadBits, const uint16_t* src,
+                  uint32_t srcBit, uint32_t n) {
+  const uint32_t total = lead + n;
+  if (total > 0xFFFF) return nullptr;
+  auto* p = static_cast<uint16_t*>(hsfBmAllocDirect(pool, vcPktWords(static_cast<uint16_t>(total)) * 2u));
+  if (p == nullptr) return nullptr;
+  p[0] = static_cast<uint16_t>(total);
+  for (uint32_t i = 0; i < lead; ++i) {
+    uint16_t& w = p[1 + (i >> 4)];
+    if ((i & 15) == 0) w = 0;
+    if ((leadBits >> i) & 1) w = static_cast<uint16_t>(w | (1u << (i & 15)));
+  }
+  vcfbitcopy(p + 1, lead, src, srcBit, n);
+  return p;
+}
+
+}  // namespace
+
+void vcfbitcopy(uint16_t* dst, uint32_t dstBit, const uint16_t* src, uint32_t srcBit, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint32_t at = dstBit + i;
+    uint16_t& w = dst[at >> 4];
+    const uint16_t below = static_cast<uint16_t>((1u << (at & 15)) - 1);
+    // Keep the bits already written below, clear this one and everything above it.
+    w = static_cast<uint16_t>((at & 15) == 0 ? 0 : w & below);
+    if (bitAt(src, srcBit + i)) w = static_cast<uint16_t>(w | (1u << (at & 15)));
+  }
+}
+
+VCERXDATAFLAG vcfParseRxData(MEM_BufPool* pool, uint16_t** inout, VCZPARSERXDATA* ps) {
+  uint16_t* pkt = *inout;
+  if (pkt == nullptr) return VCNOFLAG;
+  const uint32_t bits = pkt[0];
+  for (uint32_t i = 0; i < bits; ++i) {
+    VCERXDATAFLAG hit = VCNOFLAG;
+    if (bitAt(pkt + 1, i)) {
+      ++ps->oneCount;
+      if (ps->zeroCount < 11) {
+        ps->flagCount = 0;
+      } else if (ps->flag == VCEOL) {
+        hit = VCEOL;
+      } else if (ps->flag == VCRTC && ++ps->flagCount >= 4) {
+        hit = VCRTC;
+      }
+      ps->zeroCount = 0;
+    } else {
+      ++ps->zeroCount;
+      if (ps->oneCount == 6 && ps->flag == VCHDLC) hit = VCHDLC;
+      if (ps->zeroCount == 16 && ps->flag == VCTCF) hit = VCTCF;
+      ps->oneCount = 0;
+    }
+    if (hit == VCNOFLAG) continue;
+
+    const uint32_t after = i + 1, rest = bits - after;
+    uint16_t* out = nullptr;
+    switch (hit) {
+      case VCEOL: {
+        const uint32_t fill = (8 - ((rest + 12) % 8)) % 8;
+        out = rebuild(pool, fill + 12, 1u << (fill + 11), pkt + 1, after, rest);
+        break;
+      }
+      case VCRTC: {
+        const uint32_t rounded = (after + 7) & ~7u;
+        out = rebuild(pool, 0, 0, pkt + 1, 0, after);
+        if (out != nullptr) {
+          for (uint32_t b = after; b < rounded; ++b) {
+            uint16_t& w = out[1 + (b >> 4)];
+            w = static_cast<uint16_t>((b & 15) == 0 ? 0 : w & ((1u << (b & 15)) - 1));
+          }
+          out[0] = static_cast<uint16_t>(rounded);
+        }
+        break;
+      }
+      case VCHDLC:
+        out = rebuild(pool, 8, 0x7E, pkt + 1, after, rest);
+        break;
+      default:  // VCTCF
+        out = rebuild(pool, 16, 0, pkt + 1, after, rest);
+        break;
+    }
+    hsfBmFree(pkt);
+    *inout = out;  // null when no block was left: the packet is lost, the flag still reported
+    return hit;
+  }
+  if (ps->flag != VCRTC && ps->flag != VCNOFLAG) {
+    hsfBmFree(pkt);
+    *inout = nullptr;
+  }
+  return VCNOFLAG;
+}
+
+// ---- the receive-data state machine ----
+
+namespace {
+
+VCZRXPKTPARAM* P(void* ctx) { return static_cast<VCZRXPKTPARAM*>(ctx); }
+
+int32_t vcffwdPkt(void* ctx) {
+  VCZRXPKTPARAM* p = P(ctx);
+  if (p->pktp != nullptr) vcfGenEventExt(p->rxDataEvt, vcPktWords(p->pktp[0]), p->pktp);
+  p->pktp = nullptr;
+  return 0;
+}
+
+int32_t vcfparsePkt(void* ctx) {
+  VCZRXPKTPARAM* p = P(ctx);
+  const VCERXDATAFLAG f = vcfParseRxData(p->heapId, &p->pktp, &p->parseParam);
+  if (f != VCNOFLAG) {
+    vcfStmPutEvent(&p->evq, f);
+    p->flagDetected = f;
+    vcffwdPkt(ctx);
+  }
+  return 0;
+}
+
+int32_t vcflookForRTC(void* ctx) {
+  VCZRXPKTPARAM* p = P(ctx);
+  const VCERXDATAFLAG f = vcfParseRxData(p->heapId, &p->pktp, &p->parseParam);
+  if (f == VCRTC) {
+    vcfStmPutEvent(&p->evq, f);
+    p->flagDetected = f;
+  }
+  vcffwdPkt(ctx);
+  return 0;
+}
+
+void lookFor(VCZRXPKTPARAM* p, VCERXDATAFLAG f) { p->parseParam = VCZPARSERXDATA{f, 0, 0, 0}; }
+
+int32_t vcfdetRTC_init(void* ctx) {
+  lookFor(P(ctx), VCRTC);
+  return 0;
+}
+
+}  // namespace
+
+int32_t vcfFreePkt(void* ctx) {
+  VCZRXPKTPARAM* p = P(ctx);
+  if (p->pktp != nullptr) hsfBmFree(p->pktp);
+  p->pktp = nullptr;
+  return 0;
+}
+
+const RXDATAEV vcRxDatas_turnOnEOL[] = {
+    {vce_default, vcRxDatas_turnOnEOL, {vcfparsePkt}},
+    {vce_EOL, vcRxDatas_turnOnRTC, {vcfdetRTC_init}},
+    {vce_endStm_rx, nullptr, {nullptr}},
+};
+const RXDATAEV vcRxDatas_turnOnRTC[] = {
+    {vce_default, vcRxDatas_turnOnRTC, {vcflookForRTC}},
+    {vce_RTC, vcRxDatas_turnOnQuiet, {nullptr}},
+    {vce_endStm_rx, nullptr, {nullptr}},
+};
+const RXDATAEV vcRxDatas_turnOnQuiet[] = {
+    {vce_default, vcRxDatas_turnOnQuiet, {vcfFreePkt}},
+    {vce_endStm_rx, nullptr, {nullptr}},
+};
+const RXDATAEV vcRxDatas_tcfTCF[] = {
+    {vce_default, vcRxDatas_tcfTCF, {vcfparsePkt}},
+    {vce_TCF, vcRxDatas_tcfData, {nullptr}},
+    {vce_endStm_rx, nullptr, {nullptr}},
+};
+const RXDATAEV vcRxDatas_tcfData[] = {
+    {vce_default, vcRxDatas_tcfData, {vcffwdPkt}},
+    {vce_endStm_rx, nullptr, {nullptr}},
+};
+const RXDATAEV vcRxDatas_ecm[] = {
+    {vce_default, vcRxDatas_ecm, {vcffwdPkt}},
+    {vce_endStm_rx, nullptr, {nullptr}},
+};
+const RXDATAEV vcRxDatas_train[] = {
+    {vce_default, vcRxDatas_train, {vcfFreePkt}},
+    {vce_endStm_rx, nullptr, {nullptr}},
+};
+
+void vcfInitRxDataHandler(void* srv, uint16_t rxDataEvt, uint16_t mode, MEM_BufPool* pool,
+                          VCZRXPKTPARAM* p) {
+  p->srvp = srv;
+  p->rxDataEvt = rxDataEvt;
+  p->heapId = pool;
+  p->pktp = nullptr;
+  p->flagDetected = VCNOFLAG;
+  vcfStmInitQueue(&p->evq);
+  switch (mode) {
+    case 1:
+    case 2:
+      p->stp = vcRxDatas_turnOnEOL;
+      lookFor(p, VCEOL);
+      break;
+    case 3:
+      p->stp = vcRxDatas_tcfTCF;
+      lookFor(p, VCTCF);
+      break;
+    case 4:
+    case 5:
+      p->stp = vcRxDatas_ecm;
+      lookFor(p, VCNOFLAG);
+      break;
+    default:
+      p->stp = vcRxDatas_train;
+      lookFor(p, VCNOFLAG);
+      break;
+  }
+}
+
+VCERXDATAFLAG vcfRxDataHandler(uint16_t* packet, VCZRXPKTPARAM* p) {
+  p->pktp = packet;
+  p->stp = vcfStmRun(p->stp, &p->evq, p);
+  if (p->pktp != nullptr) vcfFreePkt(p);  // no state keeps a packet across calls
+  const VCERXDATAFLAG f = p->flagDetected;
+  p->flagDetected = VCNOFLAG;
+  return f;
+}
+
+VCERXDATAFLAG vcfFwdFaxRxData(VCZCPYTOCLBUF* cpy, VCZRXPKTPARAM* p) {
+  VCERXDATAFLAG result = VCNOFLAG;
+  while (auto* pkt = static_cast<uint16_t*>(MEM_QueueDeq(&cpy->pktQ)))
+    if (vcfRxDataHandler(pkt, p) == VCRTC) result = VCRTC;
+  return result;
+}

@@ -1,0 +1,184 @@
+// Sample-rate converters and the transmit back end: bulk delay lines, modulator, pass-band pulse
+// shaper and the 7200 -> 8000 samples per second transmit resampler.
+#include "vc_math.h"
+
+namespace {
+
+int16_t sat16(int32_t v) {
+  if (v > 32767) return 32767;
+  if (v < -32768) return -32768;
+  return static_cast<int16_t>(v);
+}
+
+// The 64-bit position step: the high word carries bit 31 of the halved low-word sum.
+void add64(uint32_t& hi, uint32_t& lo, uint32_t incHi, uint32_t incLo) {
+  const uint32_t s = (lo >> 1) + (incLo >> 1);
+  hi = hi + incHi + (s >> 31);
+  lo = s << 1;
+}
+
+// Integer part of an 8.24 position, which may run one sample below zero between blocks.
+int32_t intPart(uint32_t pos) { return static_cast<int32_t>(pos) >> 24; }
+
+// Where the second interpolation phase reads: the next sample after phase 15.
+int32_t secondBase(uint32_t pos) { return intPart(pos) + (((pos >> 20) & 15) == 15 ? 1 : 0); }
+
+}  // namespace
+
+const uint32_t vcrxInterpIncHigh[7] = {0x011C71C7, 0x00F8E38E, 0x00F3CF3C, 0x00E38E38,
+                                       0x00D55555, 0x00C71C71, 0x01333333};
+const uint32_t vcrxInterpIncLow[7] = {0x1C71C71C, 0x38E38E39, 0xF3CF3CF4, 0xE38E38E4,
+                                      0x55555555, 0xC71C71C7, 0x33333333};
+
+int16_t vcfInterpAt(const int16_t* base, uint32_t pos) {
+  const int k = (pos >> 20) & 15;
+  const int16_t a = vcfConv(base, &vcgInterp[k * 32 + 31], 31);
+  const int16_t b = k == 15 ? vcfConv(base + 1, &vcgInterp[31], 31)
+                            : vcfConv(base, &vcgInterp[(k + 1) * 32 + 31], 31);
+  const int32_t frac = (pos >> 5) & 0x7FFF;
+  return static_cast<int16_t>((b * frac + (32767 - frac) * a) >> 15);
+}
+
+void vcfInitResample(int16_t index, VCZRESAMPLE* rs) {
+  if (index < 0 || index > 6) index = 0;
+  rs->interpSampPos = 0;
+  rs->interpSampPosLow = 0;
+  rs->interpSampInc = vcrxInterpIncHigh[index];
+  rs->interpSampIncLow = vcrxInterpIncLow[index];
+}
+
+int16_t vcfResample(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp, VCZBUF* outSampBufp,
+                    VCZRESAMPLE* rs) {
+  const int32_t avail = static_cast<int32_t>(inSampBufWrp->bufp - inSampBufRdp->bufp);
+  if (avail <= 0) return 0;
+  int16_t produced = 0;
+  for (;;) {
+    uint32_t hi = rs->interpSampPos, lo = rs->interpSampPosLow;
+    add64(hi, lo, rs->interpSampInc, rs->interpSampIncLow);
+    if (secondBase(hi) >= avail) break;
+    rs->interpSampPos = hi;
+    rs->interpSampPosLow = lo;
+    *outSampBufp->bufp++ = vcfInterpAt(inSampBufRdp->bufp + intPart(hi), hi);
+    ++produced;
+  }
+  inSampBufRdp->bufp = inSampBufWrp->bufp;
+  rs->interpSampPos -= static_cast<uint32_t>(avail) << 24;
+  return produced;
+}
+
+// ---- transmitter ----
+
+void vcfInitBulkDly(int16_t* base, int16_t len, VCZMOD* mod) {
+  for (int i = 0; i < 2 * len; ++i) base[i] = 0;
+  mod->modWrtp = base;
+}
+
+void vcfSetTxAmplitude32(VCZMOD* mod, int16_t value) {
+  mod->amplitude = static_cast<uint16_t>((14178 * static_cast<int32_t>(value)) >> 15);
+}
+
+void vcfInitTxParam32(VCZMOD* mod, int16_t amplitude) {
+  mod->interpSampPos = 0x1F000000;  // 31 samples of history in front
+  mod->interpSampPosLow = 0;
+  mod->interpSampInc = 0x00E66666;  // 0.9 = 7200 / 8000
+  mod->interpSampIncLow = 0x66666666;
+  mod->numSample = 3;
+  mod->txFiltLen = 20;
+  mod->phaseInc = 0xC0000000;  // 1800 Hz at 2400 baud: three quarters of a turn per symbol
+  mod->carrierPhase = 0;
+  mod->passBandCoeffp = vcgTxbandpassfilt32;
+  vcfSetTxAmplitude32(mod, amplitude);
+  for (int i = 0; i < mod->numSample + 31; ++i) mod->t3Samples[i] = 0;
+}
+
+void vcfInitFastBulkDly(const int16_t* base, const int16_t* wrp, int16_t len, VCZFASTBULKDLYHDL* hdl,
+                        int16_t* fast, int16_t fastLen, int16_t hist) {
+  const int32_t at = static_cast<int32_t>(wrp - base);
+  for (int i = 0; i < hist - 1; ++i) {
+    int32_t src = at - (hist - 1) + i;
+    while (src < 0) src += len;
+    src %= len;
+    fast[i] = base[src];
+    fast[fastLen + i] = base[len + src];
+  }
+  hdl->fstBulkDlyLen = static_cast<uint16_t>(fastLen);
+  hdl->fstStp = hdl->fstWrp = hdl->fstRdp = fast + hist - 1;
+  hdl->fstEndp = fast + fastLen;
+}
+
+int16_t vcfCalcNumSymbols(const VCZBUF* buf, int16_t rateIndex) {
+  const int32_t n = static_cast<int32_t>(buf->endp - buf->bufp);
+  const uint16_t rate = vcgSymbolRateLUT[rateIndex];
+  const uint16_t scaled = static_cast<uint16_t>(n << 8);
+  return static_cast<int16_t>((scaled / (64000 / (rate >> 3))) >> 2);
+}
+
+void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  mod->carrierPhase += mod->phaseInc;
+  const uint16_t ph = static_cast<uint16_t>(mod->carrierPhase >> 16);
+  const VCZCOMPLEX rot{fxcos(ph), fxsin(ph)};
+  VCZCOMPLEX out;
+  fxcmul(sig, &rot, &out);
+  hdl->fstWrp[0] = out.real;
+  hdl->fstWrp[hdl->fstBulkDlyLen] = out.imag;
+  ++hdl->fstWrp;
+}
+
+void vcfpulseShape(VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  const int16_t taps = mod->txFiltLen;
+  const int16_t* re = hdl->fstRdp;
+  const int16_t* im = hdl->fstRdp + hdl->fstBulkDlyLen;
+  const int16_t* realBlocks = mod->passBandCoeffp;
+  const int16_t* imagBlocks = mod->passBandCoeffp + mod->numSample * taps;
+  for (int k = 0; k < mod->numSample; ++k) {
+    const int blk = mod->numSample - 1 - k;
+    const int32_t y = vcfConv(re, realBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1)) -
+                      vcfConv(im, imagBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1));
+    mod->t3Samples[32 + k] = sat16(y);
+  }
+  ++hdl->fstRdp;
+}
+
+void vcfTxRsmp(int16_t** out, VCZMOD* mod) {
+  const int32_t limit = mod->numSample + 31;
+  for (;;) {
+    uint32_t hi = mod->interpSampPos, lo = mod->interpSampPosLow;
+    add64(hi, lo, mod->interpSampInc, mod->interpSampIncLow);
+    if (secondBase(hi) >= limit) break;
+    mod->interpSampPos = hi;
+    mod->interpSampPosLow = lo;
+    const int32_t y = vcfInterpAt(&mod->t3Samples[intPart(hi)], hi);
+    *(*out)++ = sat16((y * mod->amplitude) >> 13);
+  }
+  for (int i = 0; i < 32; ++i) mod->t3Samples[i] = mod->t3Samples[mod->numSample + i];
+  mod->interpSampPos -= static_cast<uint32_t>(mod->numSample) << 24;
+}
+
+void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  while (hdl->fstRdp < hdl->fstWrp) {
+    vcfpulseShape(mod, hdl);
+    vcfTxRsmp(out, mod);
+  }
+}
+
+void vcfCopyToBulkDly(int16_t** wrpp, const int16_t* re, const int16_t* im, int16_t n, int16_t* base,
+                      int16_t len) {
+  int16_t* w = *wrpp;
+  for (int i = 0; i < n; ++i) {
+    w[0] = re[i];
+    w[len] = im[i];
+    if (++w >= base + len) w = base;
+  }
+  *wrpp = w;
+}
+
+void vcfCopyFromBulkDly(const int16_t** rdpp, int16_t* re, int16_t* im, int16_t n, const int16_t* base,
+                        int16_t len) {
+  const int16_t* r = *rdpp;
+  for (int i = 0; i < n; ++i) {
+    re[i] = r[0];
+    im[i] = r[len];
+    if (++r >= base + len) r = base;
+  }
+  *rdpp = r;
+}

@@ -1,0 +1,110 @@
+// 8-state Viterbi decoder: 16 symbols of history, decisions 15 symbols late.
+#include "vc_code.h"
+#include "vc_viterbi.h"
+
+const VCZVITRESLICETAB ResliceTab32[8] = {
+    {2048, 0, 1024, 1024}, {1024, 1024, 0, 2048},  {0, 2048, 3072, -1024}, {1024, 1024, 2048, 0},
+    {2048, 0, 3072, -1024}, {3072, -1024, 0, 2048}, {0, 2048, 1024, 1024},  {3072, -1024, 2048, 0},
+};
+
+// For each new state: its four predecessors, predecessor << 8 | subset of the branch.
+const uint16_t ViterbiStateTab32[8][4] = {
+    {0x0000, 0x0402, 0x0604, 0x0206}, {0x0200, 0x0602, 0x0404, 0x0006},
+    {0x0400, 0x0002, 0x0204, 0x0606}, {0x0600, 0x0202, 0x0004, 0x0406},
+    {0x0101, 0x0303, 0x0705, 0x0507}, {0x0701, 0x0503, 0x0105, 0x0307},
+    {0x0501, 0x0703, 0x0305, 0x0107}, {0x0301, 0x0103, 0x0505, 0x0707},
+};
+
+namespace {
+
+// Residue (in units of 1024) of each subset's real and imaginary coordinate modulo 4096.
+constexpr int16_t kSubsetRe[8] = {0, 1024, 2048, 1024, 0, 3072, 2048, 3072};
+constexpr int16_t kSubsetIm[8] = {1024, 2048, 3072, 0, 3072, 2048, 1024, 0};
+
+// Distance from v to the nearest value congruent to r modulo 4096.
+int32_t residueDistance(int16_t v, int16_t r) {
+  int32_t t = (static_cast<int32_t>(v) - r) & 4095;
+  if (t >= 2048) t -= 4096;
+  return t;
+}
+
+}  // namespace
+
+void vcfViterbiInit32(VCZVITERBI32* vit, uint16_t rate) {
+  for (auto& m : vit->pathMetric) m = 10000;
+  vit->minmet = 0;
+  vit->curMinState = 0;
+  for (auto& row : vit->history)
+    for (auto& h : row) h = 0;
+  for (auto& s : vit->RxSig) s = VCZCOMPLEX{1, 1};
+  vit->pathHistoryIndex = 0;
+  vit->rSliceTabp = ResliceTab32;
+  vit->dist1 = 1024;
+  vit->dist2 = 2048;
+  vit->dist3 = 3072;
+  vit->slcMask = -4096;
+  vit->rate = rate;
+}
+
+void CalcBranchMetr32(const VCZCOMPLEX* rx, uint32_t metric[8]) {
+  for (int s = 0; s < 8; ++s) {
+    const int32_t dx = residueDistance(rx->real, kSubsetRe[s]);
+    const int32_t dy = residueDistance(rx->imag, kSubsetIm[s]);
+    metric[s] = static_cast<uint32_t>(dx * dx) + static_cast<uint32_t>(dy * dy);
+  }
+}
+
+void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
+  uint32_t next[8];
+  const uint16_t idx = vit->pathHistoryIndex;
+  for (int j = 0; j < 8; ++j) {
+    uint32_t best = 0;
+    uint16_t bestEntry = 0;
+    for (int c = 0; c < 4; ++c) {
+      const uint16_t entry = ViterbiStateTab32[j][c];
+      const uint32_t m = vit->pathMetric[entry >> 8] + branch[entry & 0xFF];
+      if (c == 0 || m < best) {
+        best = m;
+        bestEntry = entry;
+      }
+    }
+    next[j] = best;
+    vit->history[idx][j] = bestEntry;
+  }
+  uint16_t minState = 0;
+  for (uint16_t j = 1; j < 8; ++j)
+    if (next[j] < next[minState]) minState = j;
+  vit->curMinState = minState;
+  vit->minmet = next[minState];
+  for (int j = 0; j < 8; ++j) vit->pathMetric[j] = next[j] - vit->minmet;
+}
+
+void vcfVitSlice(const VCZVITERBI32* vit, const VCZCOMPLEX* rx, int subset, VCZCOMPLEX* out) {
+  const VCZVITRESLICETAB& t = vit->rSliceTabp[subset & 7];
+  out->real = static_cast<int16_t>(((rx->real + t.xa) & vit->slcMask) + t.xb);
+  out->imag = static_cast<int16_t>(((rx->imag + t.ya) & vit->slcMask) + t.yb);
+}
+
+int16_t vcfViterbiDecode32(VCZVITERBI32* vit, const VCZCOMPLEX* rx, VCZCOMPLEX* dpout1,
+                           VCZCOMPLEX* dpout16) {
+  const uint16_t idx = vit->pathHistoryIndex;
+  vit->RxSig[idx] = *rx;
+  uint32_t branch[8];
+  CalcBranchMetr32(rx, branch);
+  UpdatePathMetr32(vit, branch);
+
+  uint16_t state = vit->curMinState;
+  vcfVitSlice(vit, rx, vit->history[idx][state] & 0xFF, dpout1);
+
+  uint16_t i = idx;
+  for (int step = 0; step < 15; ++step) {
+    state = vit->history[i][state] >> 8;
+    i = (i - 1) & 15;
+  }
+  vcfVitSlice(vit, &vit->RxSig[i], vit->history[i][state] & 0xFF, dpout16);
+  vit->pathHistoryIndex = (idx + 1) & 15;
+
+  const uint16_t* map = vcfInvMapOf(vit->rate);
+  if (map == nullptr) return 0;
+  return static_cast<int16_t>(map[vcfInvMapIndex(vit->rate, dpout16)]);
+}

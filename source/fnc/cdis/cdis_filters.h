@@ -1,0 +1,25 @@
+// Filters and small kernels of call discrimination: notches (symmetric FIR kept as the centre tap
+// and one half, Q15, unity gain away from the notch) at the fax and modem tones, the complex
+// phase-reversal band-pass at 2100 Hz, the power of a stretch and input normalisation.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+extern const std::array<std::int16_t, 35> cdtcoeffs;       // 69 taps, notch at 2100 Hz
+extern const std::array<std::int16_t, 30> cngtcoeffs;      // 59 taps, notch at 1100 Hz
+extern const std::array<std::int16_t, 33> bell103coef;     // 65 taps, notch at 2225 Hz
+extern const std::array<std::int16_t, 33> customToneCoef;  // 65 taps, notch at 2300 Hz
+extern const std::array<std::int16_t, 34> phRevBPFcoef_real;
+extern const std::array<std::int16_t, 34> phRevBPFcoef_imag;
+
+// Sum of squares of x[0..n] (n + 1 samples); false when the 32-bit sum overflows.
+bool cdisPowCalc(const std::int16_t* x, int n, std::int32_t* power);
+// count outputs y[i] = (c0 x[i] + sum_k ck (x[i-k] + x[i+k])) >> 15 of a symmetric filter with
+// half.size() - 1 taps either side; false when an output leaves 16 bits.
+bool cdisSymFilter(const std::int16_t* x, std::int16_t* y, int count, const std::int16_t* half, int halfLen);
+// Shifts both parts left until the larger magnitude has bit 14 set (at most 16 shifts).
+void cdisNormInput(std::int16_t* re, std::int16_t* im);
+// The complex band-pass output whose newest sample is x[0].
+void cdisPhRevFilter(const std::int16_t* x, std::int16_t* re, std::int16_t* im);

@@ -1,0 +1,43 @@
+// Sine oscillators with continuous phase, amplitude modulation and a single-tone detector step.
+// Phases are 16-bit fractions of a turn (65536 = 360 degrees); the sample rate is 8 kHz.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+struct HSZTONE {
+    std::uint16_t phase;
+    std::uint16_t amplitude;  // Q15 scale of the sine
+    std::uint16_t phaseInc;   // per sample
+};
+
+struct HSZTONEDET {
+    const std::int16_t* hsxcoeffp;  // FIR coefficients (Q15)
+    std::int16_t hsxlength;         // taps
+    std::int16_t hsxalpha;          // smoothing factor, Q15
+    std::uint16_t hsxy;             // smoothed filter-output magnitude
+    std::uint16_t hsxyFb;           // smoothed input magnitude
+};
+
+// Quarter-wave sine polynomial.
+inline constexpr std::array<std::int16_t, 5> sineCoefficients = {7374, 2231, -21812, 83, 12861};
+
+// DTMF frequency pair of a digit code.
+struct DTGEN_PROFILE {
+    std::uint16_t freq1;  // low group
+    std::uint16_t freq2;  // high group
+};
+extern const std::array<DTGEN_PROFILE, 16> dtgenDtmfProf;
+
+void hsfToneChangeFreq(HSZTONE* tone, std::uint16_t freqHz);
+void hsfToneReset(HSZTONE* tone, std::uint16_t freqHz, std::uint16_t amplitude);
+// Adds count samples of the oscillator into out (saturating); the phase carries over.
+void hsfToneGen(std::int16_t* out, HSZTONE* tone, int count);
+std::int16_t hsfSin(std::uint16_t phase);
+std::int16_t hsfCos(std::uint16_t phase);
+// out[i] = carrier[i] * (1 + 4 * modulator[i] / 32768), rounded and saturated.
+void toneAmplitudeMod(int count, std::int16_t* out, const std::int16_t* carrier, const std::int16_t* modulator);
+
+void hsfresetdettone(HSZTONEDET* det, const std::int16_t* coeffs, std::int16_t length, std::int16_t beta);
+// One detector step on the hsxlength samples at block; returns the new hsxy.
+std::uint16_t hsfdettone(const std::int16_t* block, HSZTONEDET* det);

@@ -1,0 +1,148 @@
+// The V.21 service's record, set-up and per-frame processing.
+#include <cstring>
+
+#include "qrn/qrn.h"
+#include "v21.h"
+#include "v21_tables.h"
+
+const HSFSRVARC v21arc = {HAPI_V21_SRV, sizeof(V21LOCLMEM), hsfv21io, v21Ingress, v21Egress, hsfv21init, nullptr};
+
+const HSZV21REGS v21DefaultRegs = {16384, 16384, 16384, 500, 3000, 100, 1, 512, 512,
+                                   500,   400,   160,   2,   0,    3300, 24, 8};
+
+void v21PostEvent(V21LOCLMEM* m, V21EVT ev) { vcfStmPutEvent(&m->evq, ev); }
+
+uint16_t v21BitsPerPacket(uint16_t hsxnumbits) {
+  uint32_t bits = (hsxnumbits & 0x8000) ? (hsxnumbits & 0x7FFFu) : (300u * hsxnumbits) / 1000u;
+  // A packet lives in one pool block: more bits than a block holds would never fit.
+  constexpr uint32_t kMax = (V21_BLOCK_BYTES - 2) * 8;
+  if (bits > kMax) bits = kMax;
+  if (bits == 0) bits = 1;
+  return static_cast<uint16_t>(bits);
+}
+
+namespace {
+
+void resetDetector(TONEDET& d, const int16_t* table) {
+  d = TONEDET{};
+  hsfresetdettone(&d.dt, table, 77, 29491);
+}
+
+}  // namespace
+
+void v21ResetMachines(V21LOCLMEM* m) {
+  HSZV21RX& rx = m->hsxv21rx;
+  HSZV21TX& tx = m->hsxv21tx;
+  rx.hsxdwnsmplcoefp = hstv21HChnlflt0;
+  rx.hsxphaseshftcoefp = hstv21HChnPhaseCoeff;
+  tx.stp = v21s_txIdle;
+  tx.dataStp = v21s_cIdle;
+  rx.stp = v21s_rxsIdle;
+  resetDetector(tx.cngDt, hstv21CNGflt);
+  resetDetector(tx.cedDt, hstv21CEDflt);
+}
+
+HAPIRESULT hsfv21init(HSFSRVOBJ service) {
+  auto* m = static_cast<V21LOCLMEM*>(service);
+  if (m == nullptr) return -1;
+  std::memset(static_cast<void*>(m), 0, sizeof(*m));
+  m->hsxv21regs = v21DefaultRegs;
+  vcfStmInitQueue(&m->evq);
+  for (auto& p : m->v21zIdlePtn.idlePtn) {
+    p[0] = 64;
+    p[1] = p[2] = p[3] = p[4] = 0xFFFF;
+  }
+  m->v21zIdlePtn.activePtn = 0;
+  m->hsxstatus = 0;
+  m->heapId = hsfBmInit(m->bufpoolArray, sizeof(m->bufpoolArray), V21_BLOCK_BYTES + sizeof(void*));
+  m->srvp = QRN_gSocketContext.pCurrentService;
+  return 0;
+}
+
+void v21Enable(V21LOCLMEM* m) {
+  HSZV21TX& tx = m->hsxv21tx;
+  HSZV21RX& rx = m->hsxv21rx;
+  tx = HSZV21TX{};
+  rx = HSZV21RX{};
+  tx.localp = rx.localp = m;
+  tx.evqp = rx.evqp = &m->evq;
+  vcfStmInitQueue(&m->evq);
+  rx.gain = 1024;
+  rx.hsxdirectscratchp = &m->scratch;
+  m->v21pageflag = 1;
+  std::memset(m->history, 0, sizeof(m->history));
+  MEM_InitQueue(&tx.v21zTxQueue);
+  vcfInitCopyFromClBuf(&tx.v21zCpyFrmClBuf, V21_TXSENT_EVT, V21_TXQLOW_EVT, V21_TXUFLOW_EVT,
+                       m->hsxv21regs.hsxcmdqlowthreshold, &m->v21zIdlePtn, m,
+                       m->hsxv21regs.hsxmode == HSV21ASYNC ? VCASYNC : VCSYNC, &tx.v21zTxQueue);
+  vcfInitCopyToClBuf(&rx.v21zCpyToClBuf, v21BitsPerPacket(m->hsxv21regs.hsxnumbits), m->heapId,
+                     V21_RXDATA_EVT);
+  m->hsxstatus = V21_STATUS_ENABLED;
+}
+
+void v21Disable(V21LOCLMEM* m) {
+  vcfDumpTxDataPkts(&m->hsxv21tx.v21zCpyFrmClBuf);
+  vcfDumpRxDataPkts(&m->hsxv21rx.v21zCpyToClBuf);
+  m->hsxstatus = static_cast<uint16_t>(m->hsxstatus & ~V21_STATUS_ENABLED);
+}
+
+namespace {
+
+int16_t* frameSamples() {
+  QRN_Socket* s = QRN_CurrentSocket();
+  return s != nullptr ? s->memDesc[HSF_MEDQ_LOWBAND] : nullptr;
+}
+
+void offerEvents(V21LOCLMEM* m) {
+  HSZV21RX& rx = m->hsxv21rx;
+  HSZV21TX& tx = m->hsxv21tx;
+  VCESTMEVT ev;
+  while (vcfStmGetEvent(&m->evq, &ev)) {
+    rx.stp = vcfStmEventHandler<2>(rx.stp, ev, m);
+    const EVTX* cmd = vcfStmEventHandler<3>(v21s_tx, ev, m);
+    if (cmd != v21s_tx) tx.stp = cmd;
+    tx.stp = vcfStmEventHandler<3>(tx.stp, ev, m);
+    tx.dataStp = vcfStmEventHandler<3>(tx.dataStp, ev, m);
+  }
+}
+
+void subTick(V21LOCLMEM* m, const int16_t* in, int index, bool fullFrame) {
+  HSZV21TX& tx = m->hsxv21tx;
+  std::memset(m->subbuf, 0, sizeof(m->subbuf));
+  tx.hsxqptrs = HSZQPTRS{m->subbuf, m->subbuf, m->subbuf + V21_SUBTICK};
+  // the 77 samples before this sub-tick and its 40, with the receiver's gain applied
+  std::memcpy(m->linear, m->history, sizeof(m->history));
+  std::memcpy(m->linear + V21_HISTORY, in, V21_SUBTICK * sizeof(int16_t));
+  std::memcpy(m->history, m->linear + V21_SUBTICK, sizeof(m->history));
+  hsfv21MultGain(m->linear, V21_HISTORY + V21_SUBTICK, m->hsxv21rx.gain);
+  m->linearbufp = m->linear;
+
+  offerEvents(m);
+  vcfStmExecuteFlist<3>(tx.stp, m);
+  if (fullFrame) std::memcpy(m->txbuf + index * V21_SUBTICK, m->subbuf, sizeof(m->subbuf));
+  vcfStmExecuteFlist<2>(m->hsxv21rx.stp, m);
+  vcfSendFullRxDataPkts(m, &m->hsxv21rx.v21zCpyToClBuf);
+}
+
+}  // namespace
+
+void v21Ingress(HSFSRVOBJ service) {
+  auto* m = static_cast<V21LOCLMEM*>(service);
+  if (m == nullptr || !(m->hsxstatus & V21_STATUS_ENABLED)) return;
+  if (m->v21pageflag & 1) {
+    v21ResetMachines(m);
+    m->v21pageflag = static_cast<uint16_t>(m->v21pageflag & ~1u);
+  }
+  const int16_t* x = frameSamples();
+  const uint16_t frame = hsfFrmPeriodGet();
+  if (x == nullptr) return;
+  const int subTicks = frame / V21_SUBTICK;
+  for (int i = 0; i < subTicks; ++i) subTick(m, x + i * V21_SUBTICK, i, frame == 80);
+}
+
+void v21Egress(HSFSRVOBJ service) {
+  auto* m = static_cast<V21LOCLMEM*>(service);
+  if (m == nullptr || !(m->hsxstatus & V21_STATUS_ENABLED)) return;
+  if (hsfFrmPeriodGet() != 80) return;
+  if (int16_t* x = frameSamples()) hsfMedqAdd(x, m->txbuf, 80);
+}

@@ -1,0 +1,191 @@
+// V.21 channel 2 receiver: channel filter and 8000 -> 6000 rate change, level, discriminator,
+// low-pass slicer, bit recovery, gain steps and carrier detection.
+#include <cstdlib>
+
+#include "v21.h"
+#include "v21_tables.h"
+#include "vc_math.h"
+
+namespace {
+
+int16_t sat16(int32_t v) {
+  if (v > 32767) return 32767;
+  if (v < -32768) return -32768;
+  return static_cast<int16_t>(v);
+}
+
+constexpr int kOut = 30;  // outputs at 6000/s per sub-tick
+constexpr int kBranch = 69;
+
+// R1: channel filter and rate change into hsxsamples 20..49.
+void hsfv21rx(V21LOCLMEM* m) {
+  HSZV21RX& rx = m->hsxv21rx;
+  int16_t* s = rx.hsxdirectscratchp->hsxsamples;
+  const int16_t* x = m->linearbufp + V21_HISTORY;  // newest sample of the first output
+  for (int k = 0; k < kOut; ++k) {
+    const int16_t* branch = rx.hsxdwnsmplcoefp;
+    s[20 + k] = vcfConv(x, branch + 66, 66);
+    x += branch[68];
+    rx.hsxdwnsmplcoefp = branch + kBranch < hstv21HChnlflt0 + 3 * kBranch ? branch + kBranch : hstv21HChnlflt0;
+  }
+}
+
+// R2: smoothed magnitude, and the same with the gain taken out.
+void level(V21LOCLMEM* m) {
+  HSZV21RX& rx = m->hsxv21rx;
+  const int16_t* s = rx.hsxdirectscratchp->hsxsamples;
+  for (int k = 20; k < 50; ++k)
+    rx.hsxpowlevel = static_cast<int16_t>((rx.hsxpowlevel * 29491 + std::abs(s[k]) * 3276) >> 15);
+  const int32_t l1 = rx.gain > 0 ? (int32_t{rx.hsxpowlevel} * 1024) / rx.gain : rx.hsxpowlevel;
+  rx.hsxpowlevel1 = static_cast<uint16_t>(l1 < 0 ? 0 : (l1 > 65535 ? 65535 : l1));
+}
+
+// R3: product of each sample with a weighted sample before it; positive mean for 1650 Hz.
+void discriminate(V21LOCLMEM* m) {
+  HSZV21RX& rx = m->hsxv21rx;
+  int16_t* s = rx.hsxdirectscratchp->hsxsamples;
+  const int16_t* w = rx.hsxphaseshftcoefp;
+  s[18] = rx.hsxxprev2;
+  s[19] = rx.hsxxprev1;
+  rx.hsxxprev2 = s[48];
+  rx.hsxxprev1 = s[49];
+  for (int k = 49; k >= 20; --k) {
+    const int16_t r = sat16((w[1] * s[k - 1] + w[2] * s[k]) >> 15);
+    s[k] = static_cast<int16_t>((r * s[k]) >> 15);
+  }
+}
+
+// R4: 20-tap low-pass and slicer, from the top down so every sum sees unfiltered inputs.
+void lowpass(V21LOCLMEM* m) {
+  HSZV21RX& rx = m->hsxv21rx;
+  int16_t* s = rx.hsxdirectscratchp->hsxsamples;
+  for (int j = 0; j < 20; ++j) s[j] = static_cast<int16_t>(rx.hsxy[j]);
+  for (int j = 0; j < 20; ++j) rx.hsxy[j] = static_cast<uint16_t>(s[30 + j]);
+  for (int k = 49; k >= 20; --k) {
+    int32_t acc = 0;
+    for (int j = 0; j < 20; ++j) acc += hstv21lpf[j] * s[k - 19 + j];
+    s[k] = acc >= 0 ? 1 : 0;
+  }
+}
+
+// R5: 20 samples per bit; a bit is handed over at each bit boundary found or implied.
+void recoverData(V21LOCLMEM* m) {
+  HSZV21RX& rx = m->hsxv21rx;
+  const int16_t* s = rx.hsxdirectscratchp->hsxsamples;
+  for (int k = 20; k < 50; ++k) {
+    int count = 0;
+    while (rx.hsxsamplecnt > 19) {
+      rx.hsxsamplecnt = static_cast<uint16_t>(rx.hsxsamplecnt - 20);
+      ++count;
+    }
+    if (s[k] != rx.prevSymbol) {
+      if (rx.hsxsamplecnt > 9) ++count;
+      rx.hsxsamplecnt = 0;
+    }
+    if (count != 0) vcfCopyToClBuf(&rx.v21zCpyToClBuf, rx.prevSymbol == 1 ? 1 : 0, 1);
+    rx.prevSymbol = s[k];
+    rx.hsxsamplecnt = static_cast<uint16_t>(rx.hsxsamplecnt + 1);
+  }
+}
+
+}  // namespace
+
+void hsfv21MultGain(int16_t* samples, int n, int16_t gain) {
+  for (int i = 0; i < n; ++i) samples[i] = sat16((int32_t{samples[i]} * gain) >> 10);
+}
+
+void v21RxDemodBlock(V21LOCLMEM* m, bool recover) {
+  hsfv21rx(m);
+  level(m);
+  if (!recover) return;
+  discriminate(m);
+  lowpass(m);
+  recoverData(m);
+}
+
+// ---- receive machine actions ----
+namespace {
+
+V21LOCLMEM* M(void* ctx) { return static_cast<V21LOCLMEM*>(ctx); }
+
+int32_t carrierDet(void* ctx) {
+  V21LOCLMEM* m = M(ctx);
+  v21RxDemodBlock(m, false);
+  HSZV21RX& rx = m->hsxv21rx;
+  if (rx.hsxpowlevel1 > 2u * m->hsxv21regs.hsxrxthreshold) {
+    v21PostEvent(m, e_carrierDet);
+    discriminate(m);
+    lowpass(m);
+    recoverData(m);
+  }
+  return 0;
+}
+
+int32_t demod(void* ctx) {
+  V21LOCLMEM* m = M(ctx);
+  HSZV21RX& rx = m->hsxv21rx;
+  v21RxDemodBlock(m, true);
+  if (rx.hsxpowlevel <= 1200) {
+    if (++rx.powlowcnt > 5) {
+      rx.gain = 4092;
+      rx.powlowcnt = 0;
+    }
+  } else {
+    rx.powlowcnt = 0;
+  }
+  if (rx.hsxpowlevel > 11999) {
+    if (++rx.powhighcnt > 5) {
+      rx.gain = 324;
+      rx.powhighcnt = 0;
+    }
+  } else {
+    rx.powhighcnt = 0;
+  }
+  if (rx.hsxpowlevel1 < m->hsxv21regs.hsxrxthreshold) {
+    rx.gain = 1024;
+    v21PostEvent(m, e_noCarrier);
+    vcfFlushRxDataPkts(m, &rx.v21zCpyToClBuf);
+    hsfIbdSendStd(HSF_IBD_LOCAL_MODEM, V21_NOCARRIER_EVT, static_cast<uint16_t>(rx.hsxpowlevel),
+                  m->hsxv21regs.hsxrxthreshold);
+  }
+  return 0;
+}
+
+int32_t demodOn(void* ctx) {
+  M(ctx)->hsxv21rx.hsxpowlevel = 32767;  // the level decays from full scale
+  return 0;
+}
+
+int32_t demodOff(void* ctx) {
+  M(ctx)->hsxv21rx.hsxpowlevel = 0;
+  return 0;
+}
+
+extern const EVRX v21s_rxsSlnc[];
+extern const EVRX v21s_rxsCnct[];
+
+}  // namespace
+
+const EVRX v21s_rxsIdle[] = {
+    {e_default, v21s_rxsIdle, {nullptr, nullptr}},
+    {e_enableRx, v21s_rxsSlnc, {nullptr, nullptr}},
+    {e_v21null, nullptr, {nullptr, nullptr}},
+};
+
+namespace {
+
+const EVRX v21s_rxsSlnc[] = {
+    {e_default, v21s_rxsSlnc, {carrierDet, nullptr}},
+    {e_carrierDet, v21s_rxsCnct, {demodOn, nullptr}},
+    {e_disableRx, v21s_rxsIdle, {demodOff, nullptr}},
+    {e_v21null, nullptr, {nullptr, nullptr}},
+};
+
+const EVRX v21s_rxsCnct[] = {
+    {e_default, v21s_rxsCnct, {demod, nullptr}},
+    {e_noCarrier, v21s_rxsSlnc, {demodOff, nullptr}},
+    {e_disableRx, v21s_rxsIdle, {demodOff, nullptr}},
+    {e_v21null, nullptr, {nullptr, nullptr}},
+};
+
+}  // namespace

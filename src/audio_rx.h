@@ -1,0 +1,32 @@
+// The receive audio pipe's framing as the daemon reads it: whole bus messages go to the bus's
+// handler; a corrupt or partial message is dropped with one (rate-limited) "bad audio packet"
+// line and the reader starts again at the next write, so that nothing a writer puts on the pipe
+// can end the daemon.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tinyloop.h"
+
+// At most `burst` lines per `intervalMs`; the lines held back are counted and reported with the
+// first line of the next interval. The clock is the caller's, so tests can drive it.
+struct logRateLimit_t {
+  int64_t intervalMs;
+  unsigned burst;
+  int64_t windowStartMs;
+  unsigned printed;
+  unsigned suppressed;
+  bool started;
+};
+
+// True when a line may be printed at `nowMs`; *heldBack is then the number of lines suppressed
+// since the last printed one (0 when none).
+bool logRateAllow(logRateLimit_t* limit, int64_t nowMs, unsigned* heldBack);
+
+// Prints "bad audio packet" with a reason, rate-limited per process.
+void badAudioPacket(const char* why);
+
+// Feeds one read of the receive pipe (`event`, from a read of at most `readSize` bytes) to `bus`
+// and delivers what is complete; returns the number of messages delivered.
+int audioRxFeed(tl_bus_t* bus, const tl_event_t* event, size_t readSize);

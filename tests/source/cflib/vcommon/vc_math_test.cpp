@@ -1,0 +1,194 @@
+// Fixed-point toolkit, interpolation bank, sample-rate converters and the transmit chain.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <random>
+#include <vector>
+
+#include "vc_baud.h"
+#include "vc_math.h"
+#include "vc_test_tx.h"
+
+namespace {
+
+// Amplitude and phase of one frequency in a block (single-bin DFT).
+double toneAmplitude(const std::vector<int16_t>& x, double freq, double fs, size_t from = 0) {
+  double re = 0, im = 0;
+  for (size_t n = from; n < x.size(); ++n) {
+    re += x[n] * std::cos(2 * M_PI * freq * n / fs);
+    im += x[n] * std::sin(2 * M_PI * freq * n / fs);
+  }
+  return 2 * std::hypot(re, im) / double(x.size() - from);
+}
+
+double rms(const std::vector<int16_t>& x, size_t from = 0) {
+  double s = 0;
+  for (size_t n = from; n < x.size(); ++n) s += double(x[n]) * x[n];
+  return std::sqrt(s / double(x.size() - from));
+}
+
+TEST(VcArith, SineCosineAndProducts) {
+  EXPECT_EQ(fxsin(0), 0);
+  EXPECT_EQ(fxsin(8192), 23170);
+  EXPECT_EQ(fxsin(16384), 32766);
+  EXPECT_EQ(fxsin(32768), 0);
+  EXPECT_EQ(fxsin(49152), -32766);
+  EXPECT_EQ(fxcos(0), fxsin(16384));
+  int worst = 0;
+  for (int p = 0; p < 65536; p += 7)
+    worst = std::max(worst, int(std::lround(std::abs(fxsin(uint16_t(p)) - 32767 * std::sin(2 * M_PI * p / 65536)))));
+  EXPECT_LE(worst, 8);
+  EXPECT_EQ(fxmul(16384, 16384), 8192);
+  EXPECT_EQ(fxmul(-32768, -32768), -32768);  // wraps like the 16-bit result it stands for
+  const VCZCOMPLEX a{1000, 2000}, b{3000, -4000};
+  VCZCOMPLEX c;
+  fxcmul(&a, &b, &c);
+  EXPECT_EQ(c.real, fxmul(1000, 3000) - fxmul(2000, -4000));
+  fxcmulconj(&a, &a, &c);
+  EXPECT_EQ(c.imag, 0);
+  EXPECT_NEAR(fxcmag(&a), std::hypot(1000, 2000), 0.05 * std::hypot(1000, 2000));
+}
+
+TEST(VcArith, DivisionsAnd64BitAdd) {
+  EXPECT_EQ(vcfdiv_s(0, 100), 0);
+  EXPECT_EQ(vcfdiv_s(100, 100), 32767);
+  EXPECT_EQ(vcfdiv_s(200, 100), 32767);
+  EXPECT_EQ(vcfdiv_s(1, 2), 16384);
+  EXPECT_EQ(vcfdiv_L(1 << 20, 1 << 22), 8192);
+  EXPECT_EQ(vcfdiv_d(3, 2), (3 << 15) / 2);
+  EXPECT_EQ(vcfdiv_d(1000, 7), (1000 << 15) / 7);
+  VCZDIV_T d;
+  vcfdivt(-7, 2, &d);
+  EXPECT_EQ(d.quot, -3);
+  EXPECT_EQ(d.rem, -1);
+  vcfdivt(123, -1, &d);
+  EXPECT_EQ(d.quot, -123);
+  uint32_t x[2] = {1, 0xFFFFFFFF}, y[2] = {2, 3};
+  vcfUAdd64(&x[1], &y[1]);
+  EXPECT_EQ(x[1], 0u);  // both low bits lost: (0x7FFFFFFF + 1) << 1 wraps
+  EXPECT_EQ(x[0], 4u);  // 1 + 2 + the carry out of the halved sum
+}
+
+TEST(VcArith, FastConvolutionEqualsThePlainSumIncludingSaturation) {
+  std::mt19937 rng(3);
+  std::vector<int16_t> x(80), h(80);
+  for (int trial = 0; trial < 200; ++trial) {
+    for (auto& v : x) v = int16_t(rng());
+    for (auto& v : h) v = int16_t(rng());
+    const int16_t n = int16_t(trial % 40);
+    ASSERT_EQ(vcfConv(&x[60], &h[60], n), vcfConvPlain(&x[60], &h[60], n));
+  }
+  int16_t one[1] = {300}, coef[1] = {200};
+  EXPECT_EQ(vcfConv(one, coef, 0), (300 * 200) >> 15);
+  std::vector<int16_t> big(3, 20000), neg(3, -20000);
+  EXPECT_EQ(vcfConv(&big[2], &big[2], 2), 32767);
+  EXPECT_EQ(vcfConv(&big[2], &neg[2], 2), -32768);
+}
+
+TEST(VcArith, NearestPointSearchPrefersTheLowerIndexOnATie) {
+  const VCZCOMPLEX table[3] = {{1000, 0}, {-1000, 0}, {0, 5000}};
+  const VCZCOMPLEX mid{0, 0};
+  EXPECT_EQ(vcfCsearch(&mid, table, 3), 0);
+  const VCZCOMPLEX up{0, 4000};
+  EXPECT_EQ(vcfCsearch(&up, table, 3), 2);
+}
+
+TEST(VcInterp, EveryPhaseHasUnityGainAndPhasesAdvanceByASixteenth) {
+  for (int k = 0; k < 16; ++k) {
+    int sum = 0;
+    double centre = 0;
+    for (int n = 0; n < 32; ++n) {
+      sum += vcgInterp[k * 32 + n];
+      centre += n * double(vcgInterp[k * 32 + n]);
+    }
+    EXPECT_NEAR(sum, 32767, 4) << "phase " << k;
+    // the centre of mass moves from tap 15 + 1/16 by 1/16 per phase
+    EXPECT_NEAR(centre / sum, 15 + (k + 1) / 16.0, 0.02) << "phase " << k;
+  }
+  EXPECT_EQ(vcgInterp[15], 32531);
+  EXPECT_EQ(vcgInterp[16], 2170);
+}
+
+TEST(VcResample, OutputCountsFollowTheRateAndATonePassesUnchanged) {
+  for (int index : {0, 3, 6}) {
+    VCZRESAMPLE rs;
+    vcfInitResample(int16_t(index), &rs);
+    const double step = (rs.interpSampInc + rs.interpSampIncLow / 4294967296.0) / double(1 << 24);
+    std::vector<int16_t> in(40 + 8000), out;
+    for (size_t n = 0; n < in.size(); ++n) in[n] = int16_t(std::lround(8000 * std::sin(2 * M_PI * 1000 * n / 8000.0)));
+    int16_t obuf[64];
+    int total = 0;
+    for (size_t at = 40; at < in.size(); at += 40) {
+      VCZBUF rd{&in[at], &in[0], nullptr}, wr{&in[at + 40], nullptr, nullptr}, ob{obuf, obuf, nullptr};
+      const int16_t got = vcfResample(&rd, &wr, &ob, &rs);
+      EXPECT_EQ(rd.bufp, &in[at + 40]);
+      EXPECT_EQ(ob.bufp - obuf, got);
+      out.insert(out.end(), obuf, obuf + got);
+      total += got;
+    }
+    EXPECT_NEAR(total, 8000 / step, 1.5) << "index " << index;
+    const double fsOut = 8000 / step;
+    EXPECT_NEAR(toneAmplitude(out, 1000, fsOut, 100), 8000, 80) << "index " << index;
+    // no new input: nothing out, position unchanged
+    const uint32_t pos = rs.interpSampPos;
+    VCZBUF rd{&in[80], nullptr, nullptr}, wr{&in[80], nullptr, nullptr}, ob{obuf, obuf, nullptr};
+    EXPECT_EQ(vcfResample(&rd, &wr, &ob, &rs), 0);
+    EXPECT_EQ(rs.interpSampPos, pos);
+  }
+}
+
+TEST(VcTransmit, SymbolCountsPerBlock) {
+  int16_t buf[200];
+  VCZBUF b{buf, buf, buf + 160};
+  EXPECT_EQ(vcfCalcNumSymbols(&b, S_2400), 48);
+  b.endp = buf + 40;
+  EXPECT_EQ(vcfCalcNumSymbols(&b, S_2400), 12);
+  b.endp = buf + 80;
+  EXPECT_EQ(vcfCalcNumSymbols(&b, S_1200), 12);
+}
+
+std::vector<int16_t> transmitConstant(VCZCOMPLEX sym, int16_t amplitude, int blocks) {
+  static VCZCOMPLEX point[1];
+  point[0] = sym;
+  TestTransmitter tx(amplitude);
+  tx.baud.txmem.sigmap = point;
+  std::vector<int16_t> out;
+  tx.run(blocks, out);
+  return out;
+}
+
+TEST(VcTransmit, ConstantSymbolGivesTheCarrierAtAProportionalLevel) {
+  const auto quiet = transmitConstant(vctsigmapconst4LUT[0], 1000, 100);
+  const auto loud = transmitConstant(vctsigmapconst4LUT[0], 2000, 100);
+  ASSERT_NEAR(double(quiet.size()), 4000, 12);
+  const double a1 = toneAmplitude(quiet, 1800, 8000, 200);
+  const double a2 = toneAmplitude(loud, 1800, 8000, 200);
+  // the whole signal is the carrier: nothing else carries power
+  EXPECT_NEAR(a1 / std::sqrt(2.0), rms(quiet, 200), 0.02 * rms(quiet, 200));
+  EXPECT_NEAR(a2 / a1, 2.0, 0.01);
+  // Level: each of the three pass-band phases of the pulse shaper has the carrier gain
+  // |Hr + j Hi| / 32768, with H the taps weighted by the carrier's turn per symbol; the resampler
+  // passes it at unity and the amplitude scales it by (14178 x value / 32768) / 8192.
+  const double theta = 1.5 * M_PI;
+  double gains[3];
+  for (int b = 0; b < 3; ++b) {
+    std::complex<double> hr, hi;
+    for (int j = 0; j < 20; ++j) {
+      const std::complex<double> e = std::polar(1.0, theta * (j - 19));
+      hr += double(vcgTxbandpassfilt32[b * 20 + j]) * e;
+      hi += double(vcgTxbandpassfilt32[60 + b * 20 + j]) * e;
+    }
+    gains[b] = std::abs(hr + std::complex<double>(0, 1) * hi) / 32768;
+  }
+  EXPECT_NEAR(gains[0], gains[1], 0.02 * gains[1]);
+  EXPECT_NEAR(gains[2], gains[1], 0.02 * gains[1]);
+  const double point = std::hypot(10991.0, 3664.0);
+  const double expected = point * gains[1] * (14178.0 * 1000 / 32768) / 8192.0;
+  EXPECT_NEAR(a1, expected, 0.02 * expected);
+  // a zero point is silence
+  const auto silent = transmitConstant(vctSigmapzeroLUT[0], 2000, 10);
+  for (int16_t v : silent) EXPECT_EQ(v, 0);
+}
+
+}  // namespace

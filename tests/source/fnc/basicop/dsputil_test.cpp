@@ -1,0 +1,133 @@
+// Maths utilities: the stated edge values, and the decibel, phase and division routines against
+// floating point over their ranges.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+#include <vector>
+
+#include "dsputil.h"
+
+TEST(DspUtil, DecibelScalingEdgesAndAccuracy) {
+    EXPECT_EQ(hsfdB20(0, 1000000), 1000000u);
+    EXPECT_EQ(hsfdB20(7, 1000000), (2000000ull * 287) >> 8);
+    EXPECT_EQ(hsfdB20(-6, 1000000), (1000000ull * 16423) >> 15);
+    EXPECT_EQ(hsfdB20(-91, 1000000), 0u);
+    EXPECT_EQ(hsfdB20(-1, 0x10000000), (0x10000000u >> 15) * 29205);  // large values pre-shifted
+    for (int db = -60; db <= 40; ++db) {
+        const double want = 1e6 * std::pow(10.0, db / 20.0);
+        EXPECT_NEAR(hsfdB20(db, 1000000) / want, 1.0, 0.03) << db;
+    }
+    EXPECT_EQ(hsfdB10(-3, 1000000), hsfdB20(-6, 1000000));
+    EXPECT_EQ(hsfGetdB10(1000, 500), -3);
+    EXPECT_EQ(hsfGetdB10(500, 1000), 3);
+    EXPECT_EQ(hsfGetdB10(777, 777), 0);
+    EXPECT_EQ(hsfGetdB10(0, 0), 0);
+    for (int db = -40; db <= 16; db += 3) {
+        const auto v = static_cast<UINT32>(1e8 * std::pow(10.0, db / 10.0));
+        EXPECT_NEAR(hsfGetdB10(100000000, v), db, 1) << db;
+    }
+}
+
+TEST(DspUtil, PhaseOfComplexPairs) {
+    const SINT16 in[] = {10000, 0, 0, 10000, -10000, 0, 0, -10000, 10000, 10000, 100, 50, 0, 0};
+    SINT16 out[7];
+    hsfAtan(in, out, 7);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[1], 402);
+    EXPECT_EQ(out[2], 804);
+    EXPECT_EQ(out[3], -402);
+    EXPECT_EQ(out[4], 202);
+    EXPECT_EQ(out[5], 255);  // both magnitudes below 256: the divisor vanishes
+    EXPECT_EQ(out[6], 0);
+    for (int deg = -179; deg <= 179; deg += 3) {
+        const double r = deg * M_PI / 180;
+        const SINT16 p[2] = {static_cast<SINT16>(20000 * std::cos(r)), static_cast<SINT16>(20000 * std::sin(r))};
+        SINT16 a;
+        hsfAtan(p, &a, 1);
+        EXPECT_NEAR(a / 256.0, r, 0.012) << deg;
+    }
+}
+
+TEST(DspUtil, LevelConversions) {
+    EXPECT_EQ(utildB2scale(-1536), 16383);
+    EXPECT_EQ(utildB2scale(-23040), 0);
+    EXPECT_EQ(utildB2scale(0), 32767);
+    EXPECT_EQ(utilPower2dB(1u << 30, 0), -736);
+    EXPECT_EQ(utilPower2dB(1u << 29, 0), -1504);
+    for (int l = -12000; l < 0; l += 333) {
+        // Quarter-dB steps and one halving per 6 dB (not 6.02): within half a dB down to -47 dB.
+        EXPECT_NEAR(20 * std::log10(utildB2scale(l) / 32768.0), l / 256.0, 0.45) << l;
+    }
+    for (double p = 1000; p < 2e9; p *= 3.7) {
+        // One doubling counts exactly 3 dB, so the error grows by 0.01 dB per octave below full scale.
+        EXPECT_NEAR(utilPower2dB(static_cast<UINT32>(p), 256) / 256.0, 1 + 10 * std::log10(p / 2147483648.0), 0.45) << p;
+    }
+    EXPECT_EQ(utildiv_s(0, 5), 0);
+    EXPECT_EQ(utildiv_s(5, 5), 32767);
+    EXPECT_EQ(utildiv_s(1, 3), 10922);
+}
+
+TEST(DspUtil, BlockRoutines) {
+    std::vector<SINT16> z(8, 0);
+    EXPECT_EQ(utilVectorNorm(z.data(), 8), 0);
+    SINT16 v[4] = {100, -300, 2, -32768};
+    EXPECT_EQ(utilMaxAbs(v, 4), 32767);
+    EXPECT_EQ(utilsearchpeak(v, 4), 3);
+    EXPECT_EQ(utilVectorNorm(v, 3), 6);  // 300 << 6 = 19200
+    EXPECT_EQ(v[1], -19200);
+    SINT16 w[3] = {-300, 300, 300};
+    EXPECT_EQ(utilsearchpeak(w, 3), 0);  // the first of equal magnitudes
+    SINT16 g[3] = {1000, -32768, 32767};
+    hsfMulGain(g, 3, 4096);
+    EXPECT_EQ(g[1], -32768);
+    hsfMulGain(g, 3, 8192);
+    EXPECT_EQ(g[0], 2000);
+    EXPECT_EQ(g[1], -32768);
+    EXPECT_EQ(g[2], 32767);
+    // The DC blocker removes a constant and passes a tone.
+    std::vector<SINT16> x(4000), y(4000);
+    for (int i = 0; i < 4000; ++i) x[i] = static_cast<SINT16>(5000 + 8000 * std::sin(2 * M_PI * 1000 * i / 8000.0));
+    SINT32 mem = 0;
+    utilHighpass(x.data(), y.data(), 4000, 5, &mem);
+    const double mean = std::accumulate(y.begin() + 2000, y.end(), 0.0) / 2000;
+    EXPECT_NEAR(mean, 0, 20);
+    // Noise stays within about +-g/4 and has no DC.
+    SINT16 seed = 0;
+    std::vector<SINT16> n(8000);
+    utilRand(n.data(), &seed, 32767, 8000);
+    double m = 0;
+    for (SINT16 s : n) {
+        EXPECT_LE(std::abs(s), 8192);
+        m += s;
+    }
+    EXPECT_NEAR(m / 8000, 0, 150);
+}
+
+TEST(DspUtil, FirFilterUsesHistoryAndSaturates) {
+    const SINT16 h[4] = {16384, 16384, 0, 0};  // two taps of one half
+    SINT16 buf[8] = {0, 0, 0, 1000, 3000, -32768, -32768, 0};
+    SINT16 y[5];
+    fir(buf + 3, y, h, 4, 5);
+    EXPECT_EQ(y[0], 500);
+    EXPECT_EQ(y[1], 2000);
+    EXPECT_EQ(y[3], -32768);
+    const SINT16 big[2] = {32767, 32767};
+    SINT16 in[3] = {32767, 32767, 32767}, out;
+    fir(in + 1, &out, big, 2, 1);
+    EXPECT_EQ(out, 32767);
+}
+
+TEST(DspUtil, GeneratedTablesMatchTheirChecksums) {
+    auto sum = [](const SINT16* t, int n) {
+        long s = 0;
+        for (int i = 0; i < n; ++i) s += t[i] * (i + 1);
+        return s;
+    };
+    EXPECT_EQ(hsfdBAttenTable[0], 29205);
+    EXPECT_EQ(hsfdBAttenTable[89], 1);
+    EXPECT_EQ(utillogfactorTable[23], 16902);
+    EXPECT_EQ(sum(hsfdBAttenTable, 90), 2468501);
+    EXPECT_EQ(sum(utillogfactorTable, 24), 6412977);
+    EXPECT_EQ(sum(utilPower2dBTable, 16), -30247);
+}

@@ -1,0 +1,181 @@
+// The DTMF block detector on tones from an independent generator: every digit, the frequency
+// windows, the twist limits per administration, the power threshold and the filters' history.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+
+#include "dtmfd.h"
+#include "tone.h"
+#include "../tone/oracle_tones.h"
+
+namespace {
+
+// Feeds a signal block by block, keeping the 75 samples of history the detector reads.
+class Runner {
+public:
+    Runner(std::uint16_t admin = HAPI_PTE_ADM_N_AMERICA, std::uint16_t minPower = 28) : admin_(admin), power_(minPower) {
+        dtmfdInit(&st_);
+    }
+    std::vector<DTDET_RESULT> run(const std::vector<std::int16_t>& x) {
+        std::vector<DTDET_RESULT> out;
+        for (std::size_t i = 0; i + DTMFD_BLOCK <= x.size(); i += DTMFD_BLOCK) {
+            buf_.insert(buf_.end(), x.begin() + i, x.begin() + i + DTMFD_BLOCK);
+            DTDET_RESULT r;
+            dtmfdBlk(&st_, admin_, power_, &r, buf_.data() + buf_.size() - DTMFD_BLOCK);
+            out.push_back(r);
+            buf_.erase(buf_.begin(), buf_.end() - (DTMFD_TAPS - 1));
+        }
+        return out;
+    }
+    DTMFD_STATE st_{};
+
+private:
+    std::uint16_t admin_, power_;
+    std::vector<std::int16_t> buf_ = std::vector<std::int16_t>(DTMFD_TAPS - 1, 0);
+};
+
+using oracle::dualTone;
+
+// Number of blocks that report the digit, and whether any other digit appeared.
+struct Count {
+    int hits = 0;
+    int others = 0;
+};
+Count count(const std::vector<DTDET_RESULT>& r, int digit) {
+    Count c;
+    for (const auto& b : r) {
+        if (b.digit == digit) {
+            ++c.hits;
+        } else if (b.digit >= 0) {
+            ++c.others;
+        }
+    }
+    return c;
+}
+
+const char* kDigits = "0123456789*#ABCD";
+
+}  // namespace
+
+TEST(DtmfDetector, EveryDigitFromTheIndependentGenerator) {
+    const auto x = oracle::dtmf(kDigits, 100, 100);
+    Runner r;
+    const auto res = r.run(x);
+    for (int d = 0; d < 16; ++d) {
+        // 100 ms on = 20 blocks; the filter's delay and the edges cost a few.
+        std::vector<DTDET_RESULT> part(res.begin() + d * 40, res.begin() + d * 40 + 40);
+        const Count c = count(part, d);
+        EXPECT_GE(c.hits, 16) << kDigits[d];
+        EXPECT_EQ(c.others, 0) << kDigits[d];
+        for (const auto& b : part) {
+            if (b.digit == d) {
+                EXPECT_NEAR(b.power, 10, 1) << kDigits[d];  // each tone at -10 dBm0
+            } else {
+                EXPECT_EQ(b.power, 31);
+            }
+        }
+    }
+}
+
+TEST(DtmfDetector, SilenceAndSingleTonesGiveNothingWhileHistoryAdvances) {
+    Runner r;
+    auto res = r.run(std::vector<std::int16_t>(800, 0));
+    EXPECT_EQ(count(res, -1).hits, 20);
+    for (int f : {697, 941, 1209, 1633, 1000}) {
+        res = r.run(dualTone(f, -5, 0, 0, 200));
+        EXPECT_EQ(count(res, -1).hits, 40) << f;
+    }
+    // The low group's filter ran on (its last output kept) while the high group was silent.
+    Runner a, b;
+    const auto low = dualTone(852, -10, 0, 0, 100);
+    a.run(low);
+    b.run(low);
+    EXPECT_NE(a.st_.bpOutLowReal | a.st_.bpOutLowImag, 0);
+    const auto digit = dualTone(852, -10, 1336, -10, 100);
+    a.run(digit);
+    std::vector<std::int16_t> both(low);
+    both.insert(both.end(), digit.begin(), digit.end());
+    Runner c;
+    c.run(both);
+    EXPECT_EQ(a.st_.bpOutLowReal, c.st_.bpOutLowReal);
+    EXPECT_EQ(a.st_.bpOutHighImag, c.st_.bpOutHighImag);
+}
+
+TEST(DtmfDetector, FrequencyWindowsAcceptOnePointFiveAndRejectThreePointFivePercent) {
+    const int lows[4] = {697, 770, 852, 941}, highs[4] = {1209, 1336, 1477, 1633};
+    for (std::uint16_t admin : {HAPI_PTE_ADM_N_AMERICA, HAPI_PTE_ADM_EUROPE}) {
+        for (int g = 0; g < 2; ++g) {
+            for (int i = 0; i < 4; ++i) {
+                const int f = g == 0 ? lows[i] : highs[i];
+                const int other = g == 0 ? highs[(i + 1) % 4] : lows[(i + 2) % 4];
+                const int digit = g == 0 ? hstdtmfdinv[i][(i + 1) % 4] : hstdtmfdinv[(i + 2) % 4][i];
+                for (int sign : {-1, 1}) {
+                    // 1.5 % rounded away from the nominal, 3.5 % rounded towards it.
+                    const int accept = f + sign * static_cast<int>(std::ceil(f * 0.015));
+                    const int reject = f + sign * static_cast<int>(std::floor(f * 0.035));
+                    Runner ra(admin), rr(admin);
+                    const auto a = g == 0 ? dualTone(accept, -10, other, -10, 200) : dualTone(other, -10, accept, -10, 200);
+                    const auto r = g == 0 ? dualTone(reject, -10, other, -10, 200) : dualTone(other, -10, reject, -10, 200);
+                    EXPECT_GE(count(ra.run(a), digit).hits, 30) << admin << " " << accept;
+                    const Count cr = count(rr.run(r), digit);
+                    EXPECT_EQ(cr.hits + cr.others, 0) << admin << " " << reject;
+                }
+            }
+        }
+    }
+}
+
+TEST(DtmfDetector, TwistLimitsPerAdministration) {
+    // Forward twist (high group stronger) and reverse twist (low group stronger). Each shift step
+    // is a factor of two in power (3.01 dB); the two tones come from the generator separately and
+    // the weaker one is scaled so the twist can sit a quarter dB either side of the limit.
+    const auto low = dualTone(770, -10, 0, 0, 200), high = dualTone(1477, -10, 0, 0, 200);
+    auto hits = [&](std::uint16_t admin, double lowDb, double highDb) {
+        std::vector<std::int16_t> x(low.size());
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            x[i] = static_cast<std::int16_t>(std::lround(low[i] * std::pow(10, lowDb / 20) + high[i] * std::pow(10, highDb / 20)));
+        }
+        Runner r(admin, 40);
+        return count(r.run(x), 6).hits;
+    };
+    for (std::uint16_t admin = 0; admin < HAPI_PTE_ADM_MAXADM; ++admin) {
+        const double fwd = 10 * std::log10(2.0) * dtmfd_admin_parm[admin].fwdTwistdB;
+        const double rev = 10 * std::log10(2.0) * dtmfd_admin_parm[admin].revTwistdB;
+        EXPECT_GE(hits(admin, -fwd + 0.25, 0), 30) << admin;
+        EXPECT_EQ(hits(admin, -fwd - 0.25, 0), 0) << admin;
+        EXPECT_GE(hits(admin, 0, -rev + 0.25), 30) << admin;
+        EXPECT_EQ(hits(admin, 0, -rev - 0.25), 0) << admin;
+    }
+    // The stated North American cases: high 6 dB up passes and 7 dB fails; low 9 dB up passes.
+    EXPECT_GE(hits(HAPI_PTE_ADM_N_AMERICA, -6, 0), 30);
+    EXPECT_EQ(hits(HAPI_PTE_ADM_N_AMERICA, -7, 0), 0);
+    EXPECT_GE(hits(HAPI_PTE_ADM_N_AMERICA, 0, -9), 30);
+}
+
+TEST(DtmfDetector, MinDetectPowerSetsTheSensitivity) {
+    // Per-tone level at which detection stops, for a few settings: one dB per step.
+    auto weakestDetected = [](std::uint16_t minPower) {
+        int weakest = 0;
+        for (int level = -10; level >= -60; --level) {
+            Runner r(HAPI_PTE_ADM_N_AMERICA, minPower);
+            if (count(r.run(dualTone(941, level, 1336, level, 100)), 0).hits >= 12) weakest = level;
+        }
+        return weakest;
+    };
+    const int w20 = weakestDetected(20), w28 = weakestDetected(28), w36 = weakestDetected(36);
+    std::printf("weakest detected tone level: minDetectPower 20 -> %d dBm0, 28 -> %d dBm0, 36 -> %d dBm0\n", w20, w28,
+                w36);
+    EXPECT_NEAR(w28, -30, 1);
+    EXPECT_EQ(w28 - w20, -8);
+    EXPECT_EQ(w36 - w28, -8);
+    // From 72 on the thresholds vanish.
+    std::uint32_t t1 = 1, t5 = 1;
+    dtmfdCalcThresh(72, &t1, &t5);
+    EXPECT_EQ(t1, 0u);
+    EXPECT_EQ(t5, 0u);
+    Runner r(HAPI_PTE_ADM_N_AMERICA, 72);
+    EXPECT_GE(count(r.run(dualTone(941, -60, 1336, -60, 100)), 0).hits, 12);
+}

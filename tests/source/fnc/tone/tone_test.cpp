@@ -1,0 +1,84 @@
+// Oscillators: the sine polynomial's stated points and accuracy, continuous phase across calls,
+// the frequency of the generated tone, saturation; modulation; the detector step.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "tone.h"
+
+TEST(Tone, SinePolynomialPointsAndAccuracy) {
+    EXPECT_EQ(hsfSin(0), 0);
+    EXPECT_EQ(hsfSin(4096), 12536);
+    EXPECT_EQ(hsfSin(8192), 23168);
+    EXPECT_EQ(hsfSin(12288), 30264);
+    EXPECT_EQ(hsfSin(16384), 32760);
+    EXPECT_EQ(hsfSin(32768 + 8192), -23168);
+    EXPECT_EQ(hsfCos(0), 32760);
+    for (int p = 0; p < 65536; p += 7) {
+        EXPECT_NEAR(hsfSin(static_cast<std::uint16_t>(p)), 32760 * std::sin(2 * M_PI * p / 65536), 24) << p;
+    }
+}
+
+TEST(Tone, GeneratedToneKeepsPhaseAcrossBlocksAndSaturates) {
+    HSZTONE t;
+    hsfToneReset(&t, 1000, 16384);
+    EXPECT_EQ(t.phaseInc, 8192);
+    hsfToneChangeFreq(&t, 425);
+    EXPECT_EQ(t.phaseInc, 3482);
+    // Blocks of 40 generated one after the other equal one long generation.
+    HSZTONE a, b;
+    hsfToneReset(&a, 1633, 20000);
+    hsfToneReset(&b, 1633, 20000);
+    std::vector<std::int16_t> x(400, 0), y(400, 0);
+    for (int i = 0; i < 10; ++i) hsfToneGen(x.data() + 40 * i, &a, 40);
+    hsfToneGen(y.data(), &b, 400);
+    EXPECT_EQ(x, y);
+    // Frequency from the phase of a correlation with the exact complex exponential.
+    double re = 0, im = 0;
+    for (int n = 0; n < 400; ++n) {
+        re += x[n] * std::cos(2 * M_PI * 1633 * n / 8000.0);
+        im += x[n] * std::sin(2 * M_PI * 1633 * n / 8000.0);
+    }
+    EXPECT_NEAR(std::hypot(re, im) / 200, 20000, 200);  // amplitude
+    std::vector<std::int16_t> full(40, 32000);
+    HSZTONE c;
+    hsfToneReset(&c, 1000, 32767);
+    hsfToneGen(full.data(), &c, 40);
+    EXPECT_EQ(full[2], 32767);    // sin 90 degrees: saturates, no wrap
+    EXPECT_LT(full[6], 32000);    // sin 270 degrees
+}
+
+TEST(Tone, AmplitudeModulation) {
+    std::int16_t carrier[4] = {1000, -1000, 32767, -32768}, mod0[4] = {0, 0, 0, 0}, out[4];
+    toneAmplitudeMod(4, out, carrier, mod0);
+    EXPECT_EQ(out[0], 1000);
+    EXPECT_EQ(out[1], -1000);
+    EXPECT_EQ(out[2], 32767);
+    EXPECT_EQ(out[3], -32768);
+    std::int16_t mod[4] = {4096, 4096, 8192, 8192};  // 1/8 and 1/4 of full scale: gains 1.5 and 2
+    toneAmplitudeMod(4, out, carrier, mod);
+    EXPECT_EQ(out[0], 1500);
+    EXPECT_EQ(out[1], -1500);
+    EXPECT_EQ(out[2], 32767);
+    EXPECT_EQ(out[3], -32768);
+}
+
+TEST(Tone, DetectorStepSmoothsFilterAndInputMagnitudes) {
+    // A 16-tap matched filter for 1000 Hz in phase with the input.
+    std::int16_t h[16], x[16];
+    for (int k = 0; k < 16; ++k) {
+        h[k] = static_cast<std::int16_t>(2000 * std::cos(2 * M_PI * k / 8));
+        x[k] = static_cast<std::int16_t>(8000 * std::cos(2 * M_PI * k / 8));
+    }
+    HSZTONEDET d;
+    hsfresetdettone(&d, h, 16, 29491);
+    EXPECT_EQ(d.hsxalpha, 3276);
+    std::uint16_t y = 0;
+    for (int i = 0; i < 200; ++i) y = hsfdettone(x, &d);
+    EXPECT_NEAR(y, 8000 * 2000 * 8 / 32768, 60);  // sum of 16 cos^2 = 8
+    EXPECT_NEAR(d.hsxyFb, 8000, 60);
+    std::int16_t s[16] = {};
+    for (int i = 0; i < 200; ++i) y = hsfdettone(s, &d);
+    EXPECT_LT(y, 10);
+}

@@ -1,0 +1,85 @@
+// The receive audio pipe's framing: whatever a writer puts on the pipe, the reader keeps going
+// and delivers the next good frame; its error line is rate-limited.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "audio_rx.h"
+
+namespace {
+
+std::vector<std::string> gDelivered;
+
+void collect(tl_packet_t* packet) {
+  gDelivered.emplace_back(reinterpret_cast<const char*>(packet->data), packet->size);
+}
+
+std::string frame(const std::string& payload) {
+  uint32_t size = static_cast<uint32_t>(payload.size());
+  return std::string(reinterpret_cast<const char*>(&size), 4) + payload;
+}
+
+// One read of the pipe that returned `bytes` when up to `readSize` were asked for.
+int feed(tl_bus_t* bus, std::string bytes, size_t readSize = 4096) {
+  tl_event_t event{reinterpret_cast<uint8_t*>(bytes.data()), static_cast<int>(bytes.size())};
+  return audioRxFeed(bus, &event, readSize);
+}
+
+class AudioRx : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gDelivered.clear();
+    bus = tl_bus_new(0);
+    ASSERT_NE(bus, nullptr);
+    tl_bus_add_handler(bus, collect);
+  }
+  void TearDown() override { tl_bus_free(bus); }
+  tl_bus_t* bus = nullptr;
+};
+
+TEST_F(AudioRx, GarbageIsDroppedAndTheNextWriteIsRead) {
+  EXPECT_EQ(feed(bus, "\xff\xff\xff\xff"), 0);
+  EXPECT_EQ(feed(bus, "hello"), 0);
+  EXPECT_EQ(bus->bufUsed, 0u);
+  EXPECT_EQ(feed(bus, frame("good")), 1);
+  ASSERT_EQ(gDelivered.size(), 1u);
+  EXPECT_EQ(gDelivered[0], "good");
+}
+
+TEST_F(AudioRx, AHalfFrameFromAWriterThatDiedIsDroppedAtTheEndOfAShortRead) {
+  const std::string whole = frame(std::string(172, 'a'));
+  EXPECT_EQ(feed(bus, whole.substr(0, 100)), 0);
+  EXPECT_EQ(bus->bufUsed, 0u);
+  EXPECT_EQ(feed(bus, frame("next")), 1);
+  ASSERT_EQ(gDelivered.size(), 1u);
+  EXPECT_EQ(gDelivered[0], "next");
+}
+
+TEST_F(AudioRx, AFrameSplitByAFullReadIsCompletedByTheNext) {
+  std::string two = frame(std::string(3000, 'a')) + frame(std::string(3000, 'b'));
+  EXPECT_EQ(feed(bus, two.substr(0, 4096)), 1);  // the read was as long as asked: more follows
+  EXPECT_GT(bus->bufUsed, 0u);
+  EXPECT_EQ(feed(bus, two.substr(4096)), 1);
+  ASSERT_EQ(gDelivered.size(), 2u);
+  EXPECT_EQ(gDelivered[1], std::string(3000, 'b'));
+}
+
+TEST(LogRateLimit, ABurstPerIntervalThenACountOfWhatWasHeldBack) {
+  logRateLimit_t limit{1000, 3, 0, 0, 0, false};
+  unsigned held = 99;
+  int printed = 0;
+  for (int i = 0; i < 10; ++i) printed += logRateAllow(&limit, 5000 + i, &held) ? 1 : 0;
+  EXPECT_EQ(printed, 3);
+  EXPECT_FALSE(logRateAllow(&limit, 5999, &held));
+  ASSERT_TRUE(logRateAllow(&limit, 6000, &held));  // a new interval
+  EXPECT_EQ(held, 8u);
+  ASSERT_TRUE(logRateAllow(&limit, 6001, &held));
+  EXPECT_EQ(held, 0u);
+  // A clock that steps back starts a new interval rather than muting the line for good.
+  for (int i = 0; i < 5; ++i) logRateAllow(&limit, 6002, &held);
+  EXPECT_TRUE(logRateAllow(&limit, 100, &held));
+}
+
+}  // namespace
