@@ -28,7 +28,7 @@ const uint8_t hsgpvealg[HAPI_PKT_VC_ALG_MAX] = {
 };
 
 // Codecs not built into this system: their records exist without operations.
-const HSZVOCODERS vocoder_gsmhr{}, vocoder_isac{};
+const HSZVOCODERS vocoder_isac{};
 
 uint16_t vocoderSwap(uint16_t w) { return static_cast<uint16_t>((w >> 8) | (w << 8)); }
 
