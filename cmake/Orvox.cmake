@@ -45,6 +45,7 @@ function(orvox_test name)
   endforeach()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   target_compile_definitions(${name} PRIVATE ORVOX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                              ORVOX_BINARY_DIR="${CMAKE_BINARY_DIR}")
   if(NOT T_TIMEOUT)
@@ -65,6 +66,8 @@ function(orvox_bench name)
   cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+  target_compile_definitions(${name} PRIVATE ORVOX_FIXTURE_ABORT=1)
 endfunction()
 
 # Independent implementations from Debian's packages, used as oracles by tests and benchmarks
@@ -133,3 +136,4 @@ orvox_oracle(oracle_expat DEB libexpat1-dev PKG expat LIB expat)
 # Libraries the product itself uses.
 pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)
 pkg_check_modules(JSONC REQUIRED IMPORTED_TARGET json-c)
+include(${CMAKE_CURRENT_LIST_DIR}/OrvoxFuzz.cmake)

@@ -386,7 +386,7 @@ void g722_WB_PLC(G722_APXIII_WB_PLC_State *plc, Word16 *out, const Word16 *inbuf
       }
       g722_OverlapAdd(xq + kPast, g722_olaug, xq + kNext, g722_oladg, 40);
       g722_OverlapAdd(xq + kNext - n, g722_oladg, buffer + G722_FRAME_SAMPLES - n, g722_olaug, 40);
-      std::memcpy(xq + 626 - n, buffer + 200 - n, static_cast<std::size_t>(n - 40) * sizeof(Word16));
+      std::memcpy(xq + (626 - n), buffer + (200 - n), static_cast<std::size_t>(n - 40) * sizeof(Word16));
     }
   }
   Word16 common[620];

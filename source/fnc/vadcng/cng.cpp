@@ -73,7 +73,7 @@ void cng(int16_t* y, const int16_t* a, int16_t* state, int16_t* seed, int16_t le
   lpc_synthesis(m, a, scratchp, y, n, state, 1, scratchp + n);
 }
 
-void cngProcess(GCNG* c, int16_t* s, const uint16_t* datap, uint16_t packetlen, uint16_t n) {
+void cngProcess(GCNG* c, int16_t* s, uint16_t* datap, uint16_t packetlen, uint16_t n) {
   const bool wide = c->widebandcfg == 1;
   const bool widened = wide && c->noisetype == HAPI_GCNG_MATCHSPECTRUM;
   const int total = wide ? 2 * n : n;

@@ -54,7 +54,7 @@ void cngInit(GCNG* cngp, int16_t noisetype);
 void cngCfg(GCNG* cngp, int16_t noisetype, uint16_t widebandcfg);
 // One frame of comfort noise: n samples at 8 kHz, or 2n in wideband operation; `datap` is the SID
 // payload when `packetlen` is not 0.
-void cngProcess(GCNG* cngp, int16_t* s, const uint16_t* datap, uint16_t packetlen, uint16_t n);
+void cngProcess(GCNG* cngp, int16_t* s, uint16_t* datap, uint16_t packetlen, uint16_t n);
 // One chunk of noise at `level`, white (m = 0) or shaped by 1/A(z) of order m. `scratchp`: 2n + m
 // words.
 void cng(int16_t* y, const int16_t* a, int16_t* state, int16_t* seed, int16_t level, int16_t alpha,

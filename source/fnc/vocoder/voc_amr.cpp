@@ -75,20 +75,6 @@ unsigned amrGetMode(const uint8_t* payload, bool octetAligned) {
   return octetAligned ? (payload[1] >> 3) & 15u : ((payload[0] & 7u) << 1) | (payload[1] >> 7);
 }
 
-unsigned amrCopyBits(uint8_t* dst, unsigned dstBit, const uint8_t* src, unsigned srcBit, unsigned count, bool pad) {
-  for (unsigned i = 0; i < count; ++i) {
-    const unsigned s = srcBit + i, d = dstBit + i;
-    const uint8_t mask = static_cast<uint8_t>(0x80 >> (d % 8));
-    if ((src[s / 8] >> (7 - s % 8)) & 1) dst[d / 8] |= mask;
-    else dst[d / 8] &= static_cast<uint8_t>(~mask);
-  }
-  unsigned written = count;
-  if (pad) {
-    for (unsigned d = dstBit + count; d % 8 != 0; ++d, ++written) dst[d / 8] &= static_cast<uint8_t>(~(0x80 >> (d % 8)));
-  }
-  return written;
-}
-
 void unpackBits(unsigned startMask, unsigned count, const uint8_t* src, int16_t* bits, const int16_t* table,
                    int16_t one, int16_t zero) {
   if (startMask > 128 || startMask == 0) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "ajc.h"
+#include "hsf/hsf.h"
 #include "pve_codec/pve_regs.h"
 
 // Codec families.
@@ -170,10 +171,6 @@ uint16_t amrRed(uint16_t ptime, uint16_t red);
 uint16_t amrGetModeBits(unsigned mode, bool wideband, bool octetAligned);
 // Frame type of a single-frame payload.
 unsigned amrGetMode(const uint8_t* payload, bool octetAligned);
-// Copies `count` bits, most significant first, between byte arrays at bit offsets (the contract of
-// the framework helper hsfCopyBits, which the RTP service defines above this module); with `pad`
-// it zero-fills the destination to the next byte boundary. Returns the bits written.
-unsigned amrCopyBits(uint8_t* dst, unsigned dstBit, const uint8_t* src, unsigned srcBit, unsigned count, bool pad);
 
 // The records of the families (empty ones included).
 extern const HSZVOCODERS vocoder_g711_NB, vocoder_g726, vocoder_g729, vocoder_g7231, vocoder_linPCM_NB,

@@ -80,12 +80,12 @@ int amrConstructSuperpacket(HSZCODECINST* inst, HAPI_PKT_HDR** packetp) {
   for (unsigned k = 0; k < n; ++k) {
     const unsigned f = k + 1 < n ? 1 : 0;
     const uint8_t entry = static_cast<uint8_t>(f << 5 | (modes[k] & 15) << 1 | 1);  // F, FT, Q
-    bit += amrCopyBits(built, bit, &entry, 2, 6, oa);
+    bit += hsfCopyBits(built, bit, &entry, 2, 6, oa);
   }
   for (unsigned k = 0; k < n; ++k) {
     const unsigned count = amrGetModeBits(modes[k], wideband, oa);
     if (count == 0 || modes[k] == kNoData) continue;
-    bit += amrCopyBits(built, bit, frames[k], oa ? 16 : 10, count, false);
+    bit += hsfCopyBits(built, bit, frames[k], oa ? 16 : 10, count, false);
   }
   auto* words = reinterpret_cast<uint16_t*>(out + 1);
   std::memset(words, 0, (total + 1) & ~1u);

@@ -16,5 +16,6 @@ void codecCngInit(PVE_CNG* cng, uint16_t type) { cngInit(cng, static_cast<int16_
 void codecCngConfig(PVE_CNG* cng, uint16_t type, uint16_t wideband) { cngCfg(cng, static_cast<int16_t>(type), wideband); }
 
 void codecCngProcess(PVE_CNG* cng, int16_t* out, const uint16_t* sid, uint16_t sidLength, unsigned n) {
-  cngProcess(cng, out, sid, sid != nullptr ? sidLength : 0, static_cast<uint16_t>(n));
+  // The generator reads the SID payload only; its pointer type is the concealment hook's.
+  cngProcess(cng, out, const_cast<uint16_t*>(sid), sid != nullptr ? sidLength : 0, static_cast<uint16_t>(n));
 }

@@ -1,4 +1,5 @@
-// RTCP: control blocks from the other services, and (to come) reports and reception.
+// RTCP: the control blocks from the other services, the compound report sent once per interval
+// (sender or receiver report, SDES, XR, BYE) and the reception of the far end's RTCP.
 #include <cstring>
 
 #include "rtp_internal.h"
@@ -8,8 +9,8 @@ namespace rtpsrv {
 namespace {
 
 struct INTERNAL_AJC_STATS {
-  uint16_t discards, firstSeq, lastSeq, decoderInterval, frameDuration, jitterMin, jitterMax,
-      jitterCurrent, jbAdaptiveFlag, jbBufferRate, vadCngPlcOptions;
+  uint16_t discards, firstSeq, lastSeq, decoderInterval, frameDuration, jitterMin, jitterMax, jitterCurrent,
+      jbAdaptiveFlag, jbBufferRate, vadCngPlcOptions;
 };
 static_assert(sizeof(INTERNAL_AJC_STATS) == 22, "jitter-buffer block is 22 bytes");
 struct INTERNAL_ECAN_STATS {
@@ -70,14 +71,9 @@ void rtcpReadControlBlocks(RTPSRVINSTANCEMEM* r) {
         if (readBlock(m, &s)) r->localPacketInterval = s.superpacketinterval;
         break;
       }
-      default:
-        break;
+      default: break;
     }
   }
 }
-
-void rtcpIngressTick(RTPSRVINSTANCEMEM*, uint16_t) {}
-
-void rtcpReceive(RTPSRVINSTANCEMEM* r, uint8_t*, unsigned) { stats16Inc(r->stats.cumulative.egressRtcpPackets); }
 
 }  // namespace rtpsrv

@@ -83,10 +83,9 @@ struct RTPSRVINSTANCEMEM {
   uint8_t triplicateSendTimer;
   bool dontSendRepeatTone;
   // Flags.
-  bool resetStats, isLastPacketSid, newLocalCname, dataSentSinceLastReport,
-      dataSentSincePrevReport, dataReceivedSinceLastReport, generateBye, dataSentInCurrentSession,
-      transitInitialized, egressToneState, transitUnitWideband, nextOnIsNewTone,
-      firstRTPPacketReceived;
+  bool resetStats, isLastPacketSid, newLocalCname, dataSentSinceLastReport, dataSentSincePrevReport,
+      dataReceivedSinceLastReport, generateBye, dataSentInCurrentSession, transitInitialized, egressToneState,
+      transitUnitWideband, nextOnIsNewTone, firstRTPPacketReceived;
   uint16_t rtcpSendTriggerTimer;  // ms to the next report
   uint16_t sdesOtherItemCount;
   uint16_t sdesOtherItems;  // bit n: SDES item type n configured
@@ -96,7 +95,7 @@ struct RTPSRVINSTANCEMEM {
   uint16_t initialSequenceNumber;
   uint16_t userDefinedHigherLocalSsrc, userDefinedLowerLocalSsrc;
   uint16_t packetExpandEnd;
-  int16_t repeatToneTimer;  // ms
+  int16_t repeatToneTimer;       // ms
   uint16_t localPacketInterval;  // 8 kHz samples
   uint8_t vbdPayloadType, vbdCodec, ingressPacketType;
   bool prevRfc2198Enabled;

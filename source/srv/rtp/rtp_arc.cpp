@@ -4,15 +4,13 @@
 #include "lhapi.h"
 #include "rtp_internal.h"
 
-const HSFSRVARC rtparc = {HAPI_RTP_SRV, sizeof(RTPSRVINSTANCEMEM), rtpIOctl, rtpIngress,
-                          rtpEgress,    rtpSvcInit,                nullptr};
+const HSFSRVARC rtparc = {
+    HAPI_RTP_SRV, sizeof(RTPSRVINSTANCEMEM), rtpIOctl, rtpIngress, rtpEgress, rtpSvcInit, nullptr};
 
-RTP_HOST_SOURCES rtpHostSources = {lhapiRtpRand16, lhapiRtpTimeGet, lhapiRtpTimeSet,
-                                   lhapiRtpNtpTimeGet};
+RTP_HOST_SOURCES rtpHostSources = {lhapiRtpRand16, lhapiRtpTimeGet, lhapiRtpTimeSet, lhapiRtpNtpTimeGet};
 
 void rtpHostSourcesDefault() {
-  rtpHostSources = RTP_HOST_SOURCES{lhapiRtpRand16, lhapiRtpTimeGet, lhapiRtpTimeSet,
-                                    lhapiRtpNtpTimeGet};
+  rtpHostSources = RTP_HOST_SOURCES{lhapiRtpRand16, lhapiRtpTimeGet, lhapiRtpTimeSet, lhapiRtpNtpTimeGet};
 }
 
 namespace rtpsrv {
@@ -33,14 +31,6 @@ void clearPayloadTypeCache(RTPSRVINSTANCEMEM* r) {
 void markXrUninitialised(RTPSRVINSTANCEMEM* r) { r->remoteSourceInfo.rtcpXrInfo.initialized = false; }
 
 uint16_t tickSamples() { return hsfFrmPeriodGet(); }
-
-uint32_t rtpGetLocalTimeIn_1_Over_65536_Seconds_Unit() {
-  uint32_t seconds = 0;
-  uint32_t microseconds = 0;
-  rtpHostSources.rtpTimeGet(&seconds, &microseconds);
-  // (us << 10) / 15625 = us * 65536 / 1e6; us < 1e6 keeps the product inside 32 bits.
-  return (seconds << 16) + ((microseconds % 1000000u) << 10) / 15625u;
-}
 
 namespace {
 

@@ -1,9 +1,10 @@
 // Building one RTP packet from a framework packet: payload type, RFC 3550 header, RFC 4733
 // telephone events, RFC 2198 redundancy and the G.726 code-word order.
+#include "rtp_build.h"
+
 #include <cstring>
 
 #include "lhapi.h"
-#include "rtp_build.h"
 #include "rtp_internal.h"
 #include "rtp_payload.h"
 
@@ -56,24 +57,15 @@ int sidPayloadType(const uint16_t* map, unsigned code) {
   };
   auto orElse = [](int pt, int other) { return pt != RTP_MAP_NOT_FOUND ? pt : other; };
   switch (code) {
-    case HAPI_PKT_VC_GENERIC_SID:
-      return HAPI_RTP_IETF_PT_CNG;
-    case HAPI_PKT_VC_G729_SID:
-      return orElse(firstOf(6, 6), firstOf(7, 7));
-    case HAPI_PKT_VC_G7231_SID:
-      return orElse(orElse(firstOf(10, 10), firstOf(9, 9)), firstOf(93, 93));
-    case HAPI_PKT_VC_AMR_SID:
-      return orElse(firstOf(25, 18), firstOf(92, 92));
-    case HAPI_PKT_VC_GSM_EFR_SID:
-      return firstOf(17, 17);
-    case HAPI_PKT_VC_AMR_WB_SID:
-      return orElse(firstOf(58, 50), firstOf(94, 94));
-    case HAPI_PKT_VC_AMR_OA_SID:
-      return orElse(firstOf(33, 26), firstOf(95, 95));
-    case HAPI_PKT_VC_AMR_WB_OA_SID:
-      return orElse(firstOf(67, 59), firstOf(96, 96));
-    default:
-      return RTP_MAP_NOT_FOUND;
+    case HAPI_PKT_VC_GENERIC_SID: return HAPI_RTP_IETF_PT_CNG;
+    case HAPI_PKT_VC_G729_SID: return orElse(firstOf(6, 6), firstOf(7, 7));
+    case HAPI_PKT_VC_G7231_SID: return orElse(orElse(firstOf(10, 10), firstOf(9, 9)), firstOf(93, 93));
+    case HAPI_PKT_VC_AMR_SID: return orElse(firstOf(25, 18), firstOf(92, 92));
+    case HAPI_PKT_VC_GSM_EFR_SID: return firstOf(17, 17);
+    case HAPI_PKT_VC_AMR_WB_SID: return orElse(firstOf(58, 50), firstOf(94, 94));
+    case HAPI_PKT_VC_AMR_OA_SID: return orElse(firstOf(33, 26), firstOf(95, 95));
+    case HAPI_PKT_VC_AMR_WB_OA_SID: return orElse(firstOf(67, 59), firstOf(96, 96));
+    default: return RTP_MAP_NOT_FOUND;
   }
 }
 
@@ -111,7 +103,7 @@ int mediaPayloadType(RTPSRVINSTANCEMEM* r, unsigned code, unsigned type) {
 struct Outgoing {
   unsigned payloadType = 0;
   unsigned marker = 0;
-  uint32_t timeStamp = 0;      // RTP time stamp to send
+  uint32_t timeStamp = 0;          // RTP time stamp to send
   bool timeStampAbsolute = false;  // used as it is, no base added
 };
 
@@ -171,11 +163,12 @@ bool buildTelephoneEvent(RTPSRVINSTANCEMEM* r, HAPI_PKT_HDR* p, Outgoing& out) {
     }
     out.timeStamp = (uint32_t{r->toneStartTimeStampHigh} << 16) | r->toneStartTimeStampLow;
   }
-  uint8_t* b = payloadOf(p);
-  b[0] = static_cast<uint8_t>(event);
-  b[1] = static_cast<uint8_t>((end << 7) | (volume & 63));
-  put16(b + 2, static_cast<uint16_t>(duration));
-  p->payloadLength = 4;
+  RTP_NTE_PAYLOAD nte{};
+  nte.event = static_cast<uint8_t>(event);
+  nte.endVolume = static_cast<uint8_t>((end << 7) | (volume & 63));
+  put16(nte.duration, static_cast<uint16_t>(duration));
+  std::memcpy(payloadOf(p), &nte, sizeof(nte));
+  p->payloadLength = sizeof(nte);
   out.payloadType = r->regs.ntePayloadType;
   return true;
 }
@@ -202,8 +195,8 @@ unsigned redundantSlots(const RTPSRVINSTANCEMEM* r, uint32_t timeStamp, unsigned
   return count;
 }
 
-void storeRedundancy(RTPSRVINSTANCEMEM* r, const uint8_t* payload, unsigned length,
-                     uint32_t timeStamp, unsigned payloadType) {
+void storeRedundancy(RTPSRVINSTANCEMEM* r, const uint8_t* payload, unsigned length, uint32_t timeStamp,
+                     unsigned payloadType) {
   RTP_RFC2198_INFO& slot = r->IngressPreviousPacketRfc2198Info[r->previousPacketInfoIndex];
   if (length > RTP_RFC2198_MAX_PAYLOAD) {
     LHAPI_ASSERT_FAIL();
@@ -255,9 +248,7 @@ int generateAndSendRtpPacket(RTPSRVINSTANCEMEM* r, HAPI_PKT_HDR* p) {
         return 0;
       }
       break;
-    case HAPI_PKT_PCMCLEAR:
-      p->payloadID = (HAPI_PKT_PCMCLEAR << 8) | HAPI_PKT_VC_PCM_CLEAR;
-      [[fallthrough]];
+    case HAPI_PKT_PCMCLEAR: p->payloadID = (HAPI_PKT_PCMCLEAR << 8) | HAPI_PKT_VC_PCM_CLEAR; [[fallthrough]];
     case HAPI_PKT_VOICEBANDDATA:
       if (r->regs.configFlags & HAPI_RTP_VBD_V152_ENABLE_MASK) {
         redundancy = (r->regs.configFlags & HAPI_RTP_VBD_V152_INGRESS_RFC2198_ENABLE_MASK) != 0;
@@ -280,9 +271,7 @@ int generateAndSendRtpPacket(RTPSRVINSTANCEMEM* r, HAPI_PKT_HDR* p) {
                        ? 0
                        : (p->payloadID >> 7) & 1;
       break;
-    default:
-      countNoProfile(r);
-      return 0;
+    default: countNoProfile(r); return 0;
   }
 
   // ---- header ----
@@ -339,8 +328,8 @@ int generateAndSendRtpPacket(RTPSRVINSTANCEMEM* r, HAPI_PKT_HDR* p) {
   if (redundantBytes != 0) {
     for (unsigned k = 0; k < blocks; ++k) {
       const RTP_RFC2198_INFO& s = r->IngressPreviousPacketRfc2198Info[slots[k]];
-      put32(w, 0x80000000u | (uint32_t{s.payloadType} & 0x7F) << 24 |
-                   ((T - s.timestamp) & 0x3FFF) << 10 | (s.payloadLength & 0x3FFu));
+      put32(w, 0x80000000u | (uint32_t{s.payloadType} & 0x7F) << 24 | ((T - s.timestamp) & 0x3FFF) << 10 |
+                   (s.payloadLength & 0x3FFu));
       w += 4;
     }
     *w++ = static_cast<uint8_t>(out.payloadType & 0x7F);

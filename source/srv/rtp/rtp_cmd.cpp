@@ -28,9 +28,7 @@ bool isValidMapEntry(uint16_t entry) {
          (code >= HAPI_PKT_VC_GSM_AMR_FRAME && code <= HAPI_PKT_VC_VARIABLE_MAX);
 }
 
-bool isValidRedundancyType(uint16_t word) {
-  return isValidDynamicPayloadType(word & 0xFF) || word == 129;
-}
+bool isValidRedundancyType(uint16_t word) { return isValidDynamicPayloadType(word & 0xFF) || word == 129; }
 
 bool isValidEventType(uint16_t word) { return isValidDynamicPayloadType(word) || word == 128; }
 
@@ -77,8 +75,7 @@ static_assert(kOffRfc2198 == 4 && kOffNte == 6 && kOffMap == 10 && kOffRfc2198Eg
                   kOffNteEgress == 616 && kOffEgressMap == 618 && kOffLevels == 836,
               "register offsets the checks name");
 
-HAPIRESULT answerWith(const HSFMSG* cmd, HSFMSG* answer, uint16_t header, const void* data,
-                      uint16_t length) {
+HAPIRESULT answerWith(const HSFMSG* cmd, HSFMSG* answer, uint16_t header, const void* data, uint16_t length) {
   (void)cmd;
   if (answer == nullptr) {
     LHAPI_ASSERT_FAIL();
@@ -117,10 +114,8 @@ HAPIRESULT setRegs(RTPSRVINSTANCEMEM* r, const HSFMSG* cmd) {
   HAPI_RTP_REGS next;
   std::memcpy(&next, cmd->ext.bufp, sizeof(next));
   if (!isValidRedundancyType(next.rfc2198PayloadType) || !isValidEventType(next.ntePayloadType) ||
-      !isPayloadMapValid(next.mediaPayloadTypeMap) ||
-      !isValidRedundancyType(next.rfc2198EgressPayloadType) ||
-      !isValidEventType(next.nteEgressPayloadType) ||
-      !isPayloadMapValid(next.mediaEgressPayloadTypeMap)) {
+      !isPayloadMapValid(next.mediaPayloadTypeMap) || !isValidRedundancyType(next.rfc2198EgressPayloadType) ||
+      !isValidEventType(next.nteEgressPayloadType) || !isPayloadMapValid(next.mediaEgressPayloadTypeMap)) {
     return HAPI_ERR_INVALID_REGS;
   }
   if (next.rfc2198RedundancyLevels > 2) return HAPI_ERR_INVALID_REGS;
@@ -132,9 +127,7 @@ HAPIRESULT setRegs(RTPSRVINSTANCEMEM* r, const HSFMSG* cmd) {
   return HAPISUCCESS;
 }
 
-bool inRange(size_t offset, size_t begin, size_t bytes) {
-  return offset >= begin && offset < begin + bytes;
-}
+bool inRange(size_t offset, size_t begin, size_t bytes) { return offset >= begin && offset < begin + bytes; }
 
 HAPIRESULT setReg1(RTPSRVINSTANCEMEM* r, uint16_t offset, uint16_t value) {
   if (offset >= sizeof(HAPI_RTP_REGS)) return HAPI_ERR_INVALID_REGS;
@@ -263,13 +256,9 @@ HAPIRESULT rtpIOctl(HSFSRVOBJ srvp, HSFMSG* cmd, HSFMSG* answer) {
                                 (uint32_t{t.microsecondsHigh} << 16) | t.microsecondsLow);
       return HAPISUCCESS;
     }
-    case HAPI_RTP_SET_CSVOICE_CMD:
-      r->manageCSCall = op1 == 1;
-      return HAPISUCCESS;
-    case HAPI_RTP_SETREGS_CMD:
-      return setRegs(r, cmd);
-    case HAPI_RTP_SETMODE_CMD:
-      return setMode(r, op1);
+    case HAPI_RTP_SET_CSVOICE_CMD: r->manageCSCall = op1 == 1; return HAPISUCCESS;
+    case HAPI_RTP_SETREGS_CMD: return setRegs(r, cmd);
+    case HAPI_RTP_SETMODE_CMD: return setMode(r, op1);
     case HAPI_RTP_SET_SSRC_CMD:
       r->userDefinedHigherLocalSsrc = op1;
       r->userDefinedLowerLocalSsrc = op2;
@@ -278,12 +267,8 @@ HAPIRESULT rtpIOctl(HSFSRVOBJ srvp, HSFMSG* cmd, HSFMSG* answer) {
       if (r->nteEvent != 0) return HAPI_ERR_SRV_BUSY;
       r->nteEvent = static_cast<uint8_t>(op1);
       return HAPISUCCESS;
-    case HAPI_RTP_SET_INITIAL_SEQUENCE_NUMBER_CMD:
-      r->initialSequenceNumber = op1;
-      return HAPISUCCESS;
-    case HAPI_RTP_PACKET_EXPAND_END_CMD:
-      r->packetExpandEnd = op1;
-      return HAPISUCCESS;
+    case HAPI_RTP_SET_INITIAL_SEQUENCE_NUMBER_CMD: r->initialSequenceNumber = op1; return HAPISUCCESS;
+    case HAPI_RTP_PACKET_EXPAND_END_CMD: r->packetExpandEnd = op1; return HAPISUCCESS;
     case HAPI_RTP_VBD_PAYLOADMAP_SET_CMD:
       r->vbdPayloadType = static_cast<uint8_t>(op1);
       r->vbdCodec = static_cast<uint8_t>(op2);
@@ -299,8 +284,7 @@ HAPIRESULT rtpIOctl(HSFSRVOBJ srvp, HSFMSG* cmd, HSFMSG* answer) {
       return HAPISUCCESS;
     case HAPI_RTP_GETREGS_CMD:
       return answerWith(cmd, answer, HAPI_RTP_GETREGS_RSP, &r->regs, sizeof(r->regs));
-    case HAPI_RTP_SETREG1_CMD:
-      return setReg1(r, op1, op2);
+    case HAPI_RTP_SETREG1_CMD: return setReg1(r, op1, op2);
     case HAPI_RTP_GETSTATS_CMD:
       r->statsReport = r->stats;
       hsfObdSendExt(HAPI_RTP_GETSTATS_EVT, sizeof(r->statsReport), &r->statsReport);
@@ -308,12 +292,8 @@ HAPIRESULT rtpIOctl(HSFSRVOBJ srvp, HSFMSG* cmd, HSFMSG* answer) {
       return HAPISUCCESS;
     case HAPI_RTP_GETSTATE_CMD:
       return answerWith(cmd, answer, HAPI_RTP_GETSTATE_RSP, &r->state, sizeof(r->state));
-    case HAPI_RTP_REG_UPDATE_CMD:
-      return HAPISUCCESS;
-    case HAPI_RTP_RESET_STATS_CMD:
-      r->stats = HAPI_RTP_STATS{};
-      return HAPISUCCESS;
-    default:
-      return HAPI_ERR_INVALID_CMD;
+    case HAPI_RTP_REG_UPDATE_CMD: return HAPISUCCESS;
+    case HAPI_RTP_RESET_STATS_CMD: r->stats = HAPI_RTP_STATS{}; return HAPISUCCESS;
+    default: return HAPI_ERR_INVALID_CMD;
   }
 }

@@ -164,12 +164,24 @@ enum : uint8_t {
   HAPI_PKT_VC_G729_118 = 8,
   HAPI_PKT_VC_G7231_53 = 9,
   HAPI_PKT_VC_G7231_63 = 10,
+  HAPI_PKT_VC_G728_16 = 11,
+  HAPI_PKT_VC_BV16 = 12,
+  HAPI_PKT_VC_LINPCM128 = 13,
+  HAPI_PKT_VC_ILBC20 = 14,
+  HAPI_PKT_VC_ILBC30 = 15,
+  HAPI_PKT_VC_GSM_FR_13 = 16,
   HAPI_PKT_VC_GSM_EFR_122 = 17,
   HAPI_PKT_VC_GSM_AMR_475 = 18,
   HAPI_PKT_VC_GSM_AMR_122 = 25,
   HAPI_PKT_VC_G711WB_ULAW = 41,
+  HAPI_PKT_VC_G711WB_ALAW = 42,
+  HAPI_PKT_VC_BV32 = 43,
+  HAPI_PKT_VC_LINPCM256 = 44,
   HAPI_PKT_VC_G722_64_MODE_1 = 45,
+  HAPI_PKT_VC_G722_64_MODE_2 = 46,
   HAPI_PKT_VC_G722_64_MODE_3 = 47,
+  HAPI_PKT_VC_G7221_24 = 48,
+  HAPI_PKT_VC_G7221_32 = 49,
   HAPI_PKT_VC_WIDEBAND_MAX = 74,
   HAPI_PKT_VC_ALG_MAX = 75,
   HAPI_PKT_VC_SID_MIN = 80,
@@ -201,9 +213,7 @@ constexpr bool rtpIsWideband16k(unsigned code) {
 }
 constexpr bool rtpIsWideband(unsigned code) { return code > 40 && code <= HAPI_PKT_VC_WIDEBAND_MAX; }
 constexpr bool rtpIsG722(unsigned code) { return code >= 45 && code <= 47; }
-constexpr bool rtpIsOpus(unsigned code) {
-  return (code >= 36 && code <= 40) || (code >= 68 && code <= 72);
-}
+constexpr bool rtpIsOpus(unsigned code) { return (code >= 36 && code <= 40) || (code >= 68 && code <= 72); }
 // Codes whose payloads are byte streams already (GSM, AMR, AMR-WB, Opus, iSAC); every other
 // code's payload is held as host-order 16-bit words inside the engine.
 constexpr bool rtpIsByteStreamCode(unsigned code) {
@@ -228,3 +238,11 @@ struct HAPI_PKT_TONEPAYLOAD {
   uint16_t duration;
 };
 static_assert(sizeof(HAPI_PKT_TONEPAYLOAD) == 4, "tone payload is two words");
+
+// A telephone event on the wire (RFC 4733): event, E bit and volume, duration in network order.
+struct RTP_NTE_PAYLOAD {
+  uint8_t event;
+  uint8_t endVolume;  // E in bit 7, R (0) in bit 6, volume in bits 5-0
+  uint8_t duration[2];
+};
+static_assert(sizeof(RTP_NTE_PAYLOAD) == 4, "telephone-event payload is 4 bytes");

@@ -1,11 +1,12 @@
 // The service's egress block: RTP and RTCP from the host. Each RTP packet is checked against its
 // received length, counted (RFC 3550 sequence and jitter bookkeeping), classified by payload type
 // and handed to the codec service behind an HAPI_PKT_EGRESS_HDR.
+#include "rtp_egress.h"
+
 #include <cstring>
 
 #include "lhapi.h"
 #include "rtp_build.h"
-#include "rtp_egress.h"
 #include "rtp_internal.h"
 #include "rtp_payload.h"
 
@@ -85,13 +86,20 @@ int32_t rtpExpectedMinusReceived(const REMOTE_SOURCE_INFO* s) {
   return static_cast<int32_t>(lost);
 }
 
+void rtpUpdateCumulativeLostPackets(RTPSRVINSTANCEMEM* r) {
+  HAPI_RTP_CUMULATIVE_STATS& c = r->stats.cumulative;
+  stats32Set(c.egressRtpCumulativeLostPacketsHigh, c.egressRtpCumulativeLostPacketsLow,
+             static_cast<uint32_t>(rtpExpectedMinusReceived(&r->remoteSourceInfo)));
+}
+
 namespace {
 
 int mapPacketType(RTPSRVINSTANCEMEM* r, unsigned& pt) {
   if (directLoopback(r) && !encapsulated(r) && pt == (r->regs.rtpLoopbackPayloadType & 0x7F)) {
     pt = r->ingressPayloadType;
   }
-  if (pt == r->egressPayloadType) return pt == r->vbdPayloadType ? RTP_PACKET_TYPE_VBD : RTP_PACKET_TYPE_MEDIA;
+  if (pt == r->egressPayloadType)
+    return pt == r->vbdPayloadType ? RTP_PACKET_TYPE_VBD : RTP_PACKET_TYPE_MEDIA;
   if (pt == HAPI_RTP_IETF_PT_CNG || pt == HAPI_RTP_IETF_PT_CNG_ALT) return RTP_PACKET_TYPE_CNG;
   const int code = rtpGetCodecFromMediaPayloadMap(r->regs.mediaEgressPayloadTypeMap, pt);
   if (code != RTP_MAP_NOT_FOUND) {
@@ -161,9 +169,7 @@ bool convert2HapiFormat(RTPSRVINSTANCEMEM* r, int cls, HAPI_PKT_EGRESS_HDR* h) {
     case RTP_PACKET_TYPE_VBD:
       h->payloadID = static_cast<uint16_t>((HAPI_PKT_VOICEBANDDATA << 8) | e);
       return true;
-    default:
-      LHAPI_ASSERT_FAIL();
-      return false;
+    default: LHAPI_ASSERT_FAIL(); return false;
   }
 }
 
@@ -252,7 +258,8 @@ void queueLoopback(RTPSRVINSTANCEMEM* r, const uint8_t* packet, unsigned length,
   const unsigned payload = length - headerLength;
   const bool enc = encapsulated(r);
   const unsigned need = enc ? length + 12 : payload + 8;
-  if (need > RTP_LOOPBACK_BLOCK_BYTES || r->loopbackPool == nullptr || hsfBmIsPoolEmpty(r->loopbackPool)) return;
+  if (need > RTP_LOOPBACK_BLOCK_BYTES || r->loopbackPool == nullptr || hsfBmIsPoolEmpty(r->loopbackPool))
+    return;
   auto* h = static_cast<HAPI_PKT_HDR*>(hsfBmAllocDirect(r->loopbackPool, need));
   if (h == nullptr) return;
   h->payloadID = static_cast<uint16_t>((HAPI_PKT_LOOPBACK << 8) | packet[1]);
@@ -385,7 +392,8 @@ void singlePayload(RTPSRVINSTANCEMEM* r, int cls, uint8_t* packet, unsigned leng
       r->egressToneState = false;
       if (events) hsfObdSendStd(HAPI_RTP_EGRESS_DTMF_EVT, 0, static_cast<uint16_t>(digit));
     }
-    if (rtpIsG722(r->egressVoiceCodec)) h->payloadTimeStampLow = static_cast<uint16_t>(h->payloadTimeStampLow >> 1);
+    if (rtpIsG722(r->egressVoiceCodec))
+      h->payloadTimeStampLow = static_cast<uint16_t>(h->payloadTimeStampLow >> 1);
   }
   clearEgressError(r);
   if (!deliveryDisabled(r)) {
@@ -479,7 +487,8 @@ void rtpEgressPacket(RTPSRVINSTANCEMEM* r, uint8_t* packet, unsigned length, uns
     }
     const uint8_t* inner = packet + headerLength + 4;
     const unsigned innerLength = 16 + 4 * (inner[0] & 15);
-    if (headerLength + innerLength > length) return rejectPacket(r, HAPI_RTP_EGRESS_ERROR_INVALID_PACKET_LENGTH);
+    if (headerLength + innerLength > length)
+      return rejectPacket(r, HAPI_RTP_EGRESS_ERROR_INVALID_PACKET_LENGTH);
     const RTP_MIN_HEADER_INFO in = constructRtpHeaderInfo(inner);
     h.pt = in.pt;
     h.sequenceNum = in.sequenceNum;
@@ -511,14 +520,14 @@ void rtpEgressPacket(RTPSRVINSTANCEMEM* r, uint8_t* packet, unsigned length, uns
     if (!r->farEndRFC3551Compliant) ts >>= 1;
   }
   updateJitter(r, cls, ts);
-  stats32Set(c.egressRtpCumulativeLostPacketsHigh, c.egressRtpCumulativeLostPacketsLow,
-             static_cast<uint32_t>(rtpExpectedMinusReceived(&src)));
+  rtpUpdateCumulativeLostPackets(r);
   if (r->regs.configFlags & HAPI_RTP_INGRESS_SEND_RTCP_XR_PACKETS_ENABLE_MASK) {
     RTCP_XR_INFO& xr = src.rtcpXrInfo;
     if (!xr.initialized) {
       rtcpXrInitStats(&src, &xr, h.sequenceNum);
     } else {
-      const uint32_t arrival = rtpIsWideband16k(r->egressVoiceCodec) ? r->localTimestamp * 2 : r->localTimestamp;
+      const uint32_t arrival =
+          rtpIsWideband16k(r->egressVoiceCodec) ? r->localTimestamp * 2 : r->localTimestamp;
       rtcpXrRecordPacket(&xr, h.sequenceNum, arrival, r->regs.rtcpXrReceiptTimesThinning);
     }
   }
@@ -532,15 +541,9 @@ void rtpEgressPacket(RTPSRVINSTANCEMEM* r, uint8_t* packet, unsigned length, uns
     case RTP_PACKET_TYPE_TONE:
     case RTP_PACKET_TYPE_CNG:
     case RTP_PACKET_TYPE_MEDIA:
-    case RTP_PACKET_TYPE_VBD:
-      singlePayload(r, cls, packet, length, headerLength, ts, h.sequenceNum);
-      return;
-    case RTP_PACKET_TYPE_RFC2198:
-      redundantPayload(r, packet, length, headerLength, ts);
-      return;
-    default:
-      countDiscarded(r);
-      return;
+    case RTP_PACKET_TYPE_VBD: singlePayload(r, cls, packet, length, headerLength, ts, h.sequenceNum); return;
+    case RTP_PACKET_TYPE_RFC2198: redundantPayload(r, packet, length, headerLength, ts); return;
+    default: countDiscarded(r); return;
   }
 }
 

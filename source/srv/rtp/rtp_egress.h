@@ -27,6 +27,8 @@ namespace rtpsrv {
 void rtpValidateRtpPacket(REMOTE_SOURCE_INFO* s, uint16_t seq, bool newSource);
 // expected - received, held to 24 bits.
 int32_t rtpExpectedMinusReceived(const REMOTE_SOURCE_INFO* s);
+// The cumulative loss of the statistics, as a 24-bit signed count in 32 bits.
+void rtpUpdateCumulativeLostPackets(RTPSRVINSTANCEMEM* r);
 // Bytes of header, CSRC list and extension; 0 when they do not fit in `length`.
 unsigned getRtpHeaderLength(const uint8_t* packet, unsigned length);
 }  // namespace rtpsrv

@@ -20,8 +20,8 @@ namespace {
 void reverseCrumbs(uint8_t* p, unsigned length) {
   for (unsigned i = 0; i < length; ++i) {
     const unsigned b = p[i];
-    p[i] = static_cast<uint8_t>(((b & 0x03) << 6) | ((b & 0x0C) << 2) | ((b & 0x30) >> 2) |
-                                ((b & 0xC0) >> 6));
+    p[i] =
+        static_cast<uint8_t>(((b & 0x03) << 6) | ((b & 0x0C) << 2) | ((b & 0x30) >> 2) | ((b & 0xC0) >> 6));
   }
 }
 
@@ -55,31 +55,18 @@ void repackGroups(uint8_t* p, unsigned length, unsigned bits, bool toAnnexE) {
 
 void G726_I366_2_Annex_E_encode(uint8_t* payload, unsigned length, unsigned code) {
   switch (code) {
-    case HAPI_PKT_VC_G726_16:
-      reverseCrumbs(payload, length);
-      break;
-    case HAPI_PKT_VC_G726_32:
-      swapNibbles(payload, length);
-      break;
-    case HAPI_PKT_VC_G726_24:
-      repackGroups(payload, length, 3, true);
-      break;
-    case HAPI_PKT_VC_G726_40:
-      repackGroups(payload, length, 5, true);
-      break;
-    default:
-      break;
+    case HAPI_PKT_VC_G726_16: reverseCrumbs(payload, length); break;
+    case HAPI_PKT_VC_G726_32: swapNibbles(payload, length); break;
+    case HAPI_PKT_VC_G726_24: repackGroups(payload, length, 3, true); break;
+    case HAPI_PKT_VC_G726_40: repackGroups(payload, length, 5, true); break;
+    default: break;
   }
 }
 
 void G726_I366_2_Annex_E_decode(uint8_t* payload, unsigned length, unsigned code) {
   switch (code) {
-    case HAPI_PKT_VC_G726_16:
-      reverseCrumbs(payload, length);
-      break;
-    case HAPI_PKT_VC_G726_32:
-      swapNibbles(payload, length);
-      break;
+    case HAPI_PKT_VC_G726_16: reverseCrumbs(payload, length); break;
+    case HAPI_PKT_VC_G726_32: swapNibbles(payload, length); break;
     case HAPI_PKT_VC_G726_24:
     case HAPI_PKT_VC_G726_40:
       // The groups are defined on the network byte order: swap the words there and back.
@@ -87,7 +74,6 @@ void G726_I366_2_Annex_E_decode(uint8_t* payload, unsigned length, unsigned code
       repackGroups(payload, length, code == HAPI_PKT_VC_G726_24 ? 3 : 5, false);
       swapBytes(payload, length);
       break;
-    default:
-      break;
+    default: break;
   }
 }

@@ -92,9 +92,7 @@ void sendRequestedEvent(RTPSRVINSTANCEMEM* r) {
   r->nteEvent = 0;
 }
 
-bool wantsLoopbackMirror(const RTPSRVINSTANCEMEM* r) {
-  return (r->regs.rtpLoopbackConfigFlags & 3) == 3;
-}
+bool wantsLoopbackMirror(const RTPSRVINSTANCEMEM* r) { return (r->regs.rtpLoopbackConfigFlags & 3) == 3; }
 
 void sendLoopedBack(RTPSRVINSTANCEMEM* r) {
   while (void* block = MEM_QueueDeqDbg(&r->rtpLoopbackQ, __FILE__, __LINE__)) {
@@ -143,8 +141,8 @@ void sendLocalPackets(RTPSRVINSTANCEMEM* r) {
       stats16Inc(r->stats.cumulative.ingressRtpNoProfileDiscardedPackets);
       continue;
     }
-    if (wantsLoopbackMirror(r) && !((r->regs.rtpLoopbackConfigFlags & HAPI_RTP_LOOPBACK_START_MASK) &&
-                                    !r->firstRTPPacketReceived)) {
+    if (wantsLoopbackMirror(r) &&
+        !((r->regs.rtpLoopbackConfigFlags & HAPI_RTP_LOOPBACK_START_MASK) && !r->firstRTPPacketReceived)) {
       continue;
     }
     const unsigned type = p->payloadID >> 8;
@@ -179,7 +177,8 @@ void sendLocalPackets(RTPSRVINSTANCEMEM* r) {
 void repeatTone(RTPSRVINSTANCEMEM* r) {
   if (r->repeatToneTimer >= 1 || r->triplicateSendTimer == 0 || r->dontSendRepeatTone) return;
   const uint32_t ts = (uint32_t{r->prevToneTimeStampHigh} << 16) | r->prevToneTimeStampLow;
-  HAPI_PKT_HDR* p = tonePacket(static_cast<uint16_t>((HAPI_PKT_TONE << 8) | r->prevToneCode), ts, r->prevTone);
+  HAPI_PKT_HDR* p =
+      tonePacket(static_cast<uint16_t>((HAPI_PKT_TONE << 8) | r->prevToneCode), ts, r->prevTone);
   if (p == nullptr) {
     LHAPI_ASSERT_FAIL();
     return;

@@ -69,7 +69,5 @@ void rtcpReadControlBlocks(RTPSRVINSTANCEMEM* r);
 void rtcpIngressTick(RTPSRVINSTANCEMEM* r, uint16_t tick);
 void rtcpReceive(RTPSRVINSTANCEMEM* r, uint8_t* packet, unsigned length);
 void rtpEgressPacket(RTPSRVINSTANCEMEM* r, uint8_t* packet, unsigned length, unsigned room);
-// "now" of the host RTP clock in 1/65536 s.
-uint32_t rtpGetLocalTimeIn_1_Over_65536_Seconds_Unit();
 
 }  // namespace rtpsrv

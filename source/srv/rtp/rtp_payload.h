@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hsf/hsf.h"
 #include "rtp_codes.h"
 
 // ---- G.726 code-word order (RFC 3551 <-> I.366.2 Annex E), in place ----
@@ -22,10 +23,6 @@ constexpr int AMR_FRAME_SIZE_INVALID = -1;
 int amrCoreFrameSize(unsigned frameType, bool wideband, bool octetAligned);
 // Reads `bits` (at most 8) bits most significant first at bit position `bitPos` of `stream`.
 unsigned getbits(const uint8_t* stream, unsigned bits, unsigned bitPos);
-// Copies bits most significant first; with `pad` clears the rest of the last destination byte and
-// counts those bits too. Returns the bits written.
-unsigned hsfCopyBits(uint8_t* dst, unsigned dstBitOffset, const uint8_t* src, unsigned srcBitOffset,
-                     unsigned bitCount, bool pad);
 // 0 when the payload is consistent with the bandwidth-efficient (amrCheckPkt) or octet-aligned
 // (amrCheckPktOA) form, non-zero otherwise.
 int amrCheckPkt(const uint8_t* payload, unsigned length, bool wideband);

@@ -7,10 +7,8 @@
 
 namespace {
 
-constexpr int16_t kAmrNbBits[16] = {95, 103, 118, 134, 148, 159, 204, 244, 39,
-                                     -1, -1, -1,  -1,  -1,  -1,  0};
-constexpr int16_t kAmrWbBits[16] = {132, 177, 253, 285, 317, 365, 397, 461, 477,
-                                     40,  -1,  -1,  -1,  -1,  0,   0};
+constexpr int16_t kAmrNbBits[16] = {95, 103, 118, 134, 148, 159, 204, 244, 39, -1, -1, -1, -1, -1, -1, 0};
+constexpr int16_t kAmrWbBits[16] = {132, 177, 253, 285, 317, 365, 397, 461, 477, 40, -1, -1, -1, -1, 0, 0};
 
 }  // namespace
 
@@ -31,26 +29,6 @@ unsigned getbits(const uint8_t* stream, unsigned bits, unsigned bitPos) {
     value = (value << 1) | ((stream[pos >> 3] >> (7 - (pos & 7))) & 1);
   }
   return value;
-}
-
-unsigned hsfCopyBits(uint8_t* dst, unsigned dstBitOffset, const uint8_t* src, unsigned srcBitOffset,
-                     unsigned bitCount, bool pad) {
-  unsigned d = dstBitOffset;
-  for (unsigned i = 0; i < bitCount; ++i, ++d) {
-    const unsigned s = srcBitOffset + i;
-    const unsigned bit = (src[s >> 3] >> (7 - (s & 7))) & 1;
-    const uint8_t m = static_cast<uint8_t>(0x80 >> (d & 7));
-    dst[d >> 3] = static_cast<uint8_t>(bit ? (dst[d >> 3] | m) : (dst[d >> 3] & ~m));
-  }
-  unsigned written = bitCount;
-  if (pad) {
-    while (d & 7) {
-      dst[d >> 3] = static_cast<uint8_t>(dst[d >> 3] & ~(0x80 >> (d & 7)));
-      ++d;
-      ++written;
-    }
-  }
-  return written;
 }
 
 namespace {
@@ -111,9 +89,7 @@ AmrForm amrFormOf(unsigned code) {
 namespace {
 
 uint8_t* payloadOf(HAPI_PKT_EGRESS_HDR* p) { return reinterpret_cast<uint8_t*>(p) + 8; }
-const uint8_t* payloadOf(const HAPI_PKT_EGRESS_HDR* p) {
-  return reinterpret_cast<const uint8_t*>(p) + 8;
-}
+const uint8_t* payloadOf(const HAPI_PKT_EGRESS_HDR* p) { return reinterpret_cast<const uint8_t*>(p) + 8; }
 
 void setCode(HAPI_PKT_EGRESS_HDR* p, unsigned code) {
   p->payloadID = static_cast<uint16_t>((p->payloadID & 0xFF00) | code);
@@ -234,8 +210,7 @@ uint16_t splitPayloadId(AmrForm form, unsigned ft) {
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
   return static_cast<uint16_t>(((sid ? HAPI_PKT_SID : HAPI_PKT_VOICE) << 8) | code);
 }
@@ -264,8 +239,8 @@ unsigned rfc3267ProcessEgress(const HAPI_PKT_EGRESS_HDR* packet, const RtpAmrSin
     if (pos + tocBits > totalBits) return 0;
     const unsigned e = aligned ? b[pos >> 3] : getbits(b, 6, pos);
     pos += tocBits;
-    const AmrToc t = aligned ? AmrToc{e >> 7, (e >> 3) & 15, (e >> 2) & 1}
-                             : AmrToc{e >> 5, (e >> 1) & 15, e & 1};
+    const AmrToc t =
+        aligned ? AmrToc{e >> 7, (e >> 3) & 15, (e >> 2) & 1} : AmrToc{e >> 5, (e >> 1) & 15, e & 1};
     if (entries == kMaxTocEntries) return 0;  // more than 12 frames: delivered whole
     toc[entries++] = t;
     if (t.f == 0) break;

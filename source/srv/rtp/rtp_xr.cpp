@@ -1,9 +1,10 @@
 // RTCP XR: the receive maps and jitter window kept per packet, the run-length chunks, the burst and
 // gap counters and the reduced E-model behind the VoIP-metrics block.
+#include "rtp_xr.h"
+
 #include <cstring>
 
 #include "rtp.h"
-#include "rtp_xr.h"
 
 const uint8_t IeTable[75] = {0,   0,   50,  25,  7,   2,   11,  10,  4,   19,  15,  7,   5,   0,   10,
                              12,  127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127, 127,
@@ -13,8 +14,8 @@ const uint8_t IeTable[75] = {0,   0,   50,  25,  7,   2,   11,  10,  4,   19,  1
 
 // Packet-loss robustness by voice code; the column is bit 13 of the concealment options.
 const int16_t BplTable[75][2] = {
-    {4, 34}, {4, 34}, {127, 127}, {127, 127}, {127, 127}, {127, 127}, {19, 19}, {19, 19},
-    {19, 19}, {16, 16}, {16, 16}, {17, 17}, {25, 25}, {4, 34}, {34, 34}, {27, 27},
+    {4, 34},    {4, 34},    {127, 127}, {127, 127}, {127, 127}, {127, 127}, {19, 19},   {19, 19},
+    {19, 19},   {16, 16},   {16, 16},   {17, 17},   {25, 25},   {4, 34},    {34, 34},   {27, 27},
     {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127},
     {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127},
     {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127}, {127, 127},
@@ -25,16 +26,17 @@ const int16_t BplTable[75][2] = {
     {127, 127}, {127, 127}, {127, 127},
 };
 
-const uint16_t IdTable[31] = {163, 182, 194, 204, 213, 222, 230, 238, 246, 254, 263,
-                              271, 279, 288, 297, 306, 316, 326, 336, 346, 357, 368,
-                              380, 392, 405, 418, 433, 447, 463, 479, 497};
+const uint16_t IdTable[31] = {163, 182, 194, 204, 213, 222, 230, 238, 246, 254, 263, 271, 279, 288, 297, 306,
+                              316, 326, 336, 346, 357, 368, 380, 392, 405, 418, 433, 447, 463, 479, 497};
 
 namespace {
 
 constexpr unsigned kMapBits = RTCP_XR_MAP_WORDS * 16;
 
 bool mapBit(const uint16_t* map, unsigned o) { return (map[o >> 4] >> (15 - (o & 15))) & 1; }
-void setMapBit(uint16_t* map, unsigned o) { map[o >> 4] = static_cast<uint16_t>(map[o >> 4] | (0x8000 >> (o & 15))); }
+void setMapBit(uint16_t* map, unsigned o) {
+  map[o >> 4] = static_cast<uint16_t>(map[o >> 4] | (0x8000 >> (o & 15)));
+}
 void clearMapBit(uint16_t* map, unsigned o) {
   map[o >> 4] = static_cast<uint16_t>(map[o >> 4] & ~(0x8000 >> (o & 15)));
 }
@@ -76,7 +78,8 @@ void rtcpXrInitStats(REMOTE_SOURCE_INFO* src, RTCP_XR_INFO* xr, uint16_t seq) {
 
 void rtcpXrRecordPacket(RTCP_XR_INFO* xr, uint16_t seq, uint32_t receiptTime, unsigned thinning) {
   const bool behind = (static_cast<uint16_t>(seq - xr->lastSeqNum) & 0x8000) != 0;
-  if (behind && static_cast<uint16_t>(seq - xr->beginSeq) >= static_cast<uint16_t>(xr->lastSeqNum - xr->beginSeq)) {
+  if (behind &&
+      static_cast<uint16_t>(seq - xr->beginSeq) >= static_cast<uint16_t>(xr->lastSeqNum - xr->beginSeq)) {
     return;  // older than the window
   }
   const unsigned o = static_cast<uint16_t>(seq - xr->beginSeq);
@@ -192,8 +195,7 @@ int rToMos(int r) {
 }
 
 RtcpXrQuality rtcpXrQuality(unsigned code, unsigned lossRate, int noiseLevel, unsigned plcColumn,
-                            unsigned roundTripDelay, unsigned endSystemDelay,
-                            unsigned remoteEndSystemDelay) {
+                            unsigned roundTripDelay, unsigned endSystemDelay, unsigned remoteEndSystemDelay) {
   constexpr RtcpXrQuality kNotAvailable{127, 127, 127};
   if (code > 74) return kNotAvailable;
   const int ie = IeTable[code];
@@ -204,7 +206,9 @@ RtcpXrQuality rtcpXrQuality(unsigned code, unsigned lossRate, int noiseLevel, un
   const int r0 = ((-10 - n) * 3 + 31) >> 1;
   const int ieTerm = ppl * (95 - ie) / (ppl + bpl);
   const int rLq = r0 - ie - ieTerm;
-  const unsigned d = (roundTripDelay + endSystemDelay + (remoteEndSystemDelay != 0 ? remoteEndSystemDelay : endSystemDelay)) >> 1;
+  const unsigned d = (roundTripDelay + endSystemDelay +
+                      (remoteEndSystemDelay != 0 ? remoteEndSystemDelay : endSystemDelay)) >>
+                     1;
   int id = 0;
   if (d < 497) {
     while (IdTable[id] < d) ++id;

@@ -7,13 +7,13 @@
 
 #include "rtp_stats.h"
 
-constexpr unsigned RTCP_XR_MAP_WORDS = 126;        // 2016 sequence numbers
+constexpr unsigned RTCP_XR_MAP_WORDS = 126;  // 2016 sequence numbers
 constexpr unsigned RTCP_XR_RECEIPT_TIMES = 520;
 constexpr unsigned RTCP_XR_GMIN = 16;
 
 struct RTCP_XR_INFO {
   bool initialized;
-  uint16_t beginSeq, endSeq, lastSeqNum;  // window [beginSeq, endSeq); lastSeqNum = newest + 1
+  uint16_t beginSeq, endSeq, lastSeqNum;     // window [beginSeq, endSeq); lastSeqNum = newest + 1
   uint16_t lossMap[RTCP_XR_MAP_WORDS];       // 1 = received, bit 15 first
   uint16_t duplicateMap[RTCP_XR_MAP_WORDS];  // 0 = a duplicate arrived
   uint32_t receiptTime[RTCP_XR_RECEIPT_TIMES];
@@ -24,8 +24,8 @@ struct RTCP_XR_INFO {
   uint16_t jitterSumSave, jitterMinSave, jitterMaxSave;
   uint16_t jitterSum, jitterMin, jitterMax;
   uint32_t pvePacketsDiscarded, pvePacketsExpected;
-  uint16_t frameDuration, jbJitterMin, jbJitterMax, jbJitterCurrent, jbAdaptiveFlag,
-      jbBufferRate, vadCngPlcOptions;
+  uint16_t frameDuration, jbJitterMin, jbJitterMax, jbJitterCurrent, jbAdaptiveFlag, jbBufferRate,
+      vadCngPlcOptions;
   uint32_t pkt, lost, c11, c14, c13, c33, c23, c22;  // burst/gap counters
   uint16_t roundTripDelay, remoteEndSystemDelay;     // ms
   int16_t signalLevel, noiseLevel, rerl;             // dB, 127 = not available
@@ -70,8 +70,7 @@ struct RtcpXrQuality {
   uint8_t rFactor, mosLq, mosCq;
 };
 RtcpXrQuality rtcpXrQuality(unsigned code, unsigned lossRate, int noiseLevel, unsigned plcColumn,
-                            unsigned roundTripDelay, unsigned endSystemDelay,
-                            unsigned remoteEndSystemDelay);
+                            unsigned roundTripDelay, unsigned endSystemDelay, unsigned remoteEndSystemDelay);
 // Burst/gap counters over the window's loss bits (RFC 3611 appendix A.2, Gmin 16).
 void rtcpXrBurstGapUpdate(RTCP_XR_INFO* xr, uint16_t begin, uint16_t end);
 struct RtcpXrBurstGap {

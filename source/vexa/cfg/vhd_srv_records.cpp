@@ -5,10 +5,6 @@
 
 const HSFSRVARC t38arc = {HAPI_T38_SRV, 13848, nullptr, nullptr, nullptr, nullptr, nullptr};
 const HSFSRVARC faxrarc = {HAPI_FAXR_SRV, 7556, nullptr, nullptr, nullptr, nullptr, nullptr};
-const HSFSRVARC vfxarc = {HAPI_VFAX_SRV, 3016, nullptr, nullptr, nullptr, nullptr, nullptr};
 
 // The line services' instance sizes are the sizes of their own state records, known once they
 // are built; until then they take no instance memory.
-const HSFSRVARC clidrxsrvarc = {HAPI_CLIDRX_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
-const HSFSRVARC cmtdarc = {HAPI_CMTD_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
-const HSFSRVARC clidtxsrvarc = {HAPI_CLIDTX_SRV, 0, nullptr, nullptr, nullptr, nullptr, nullptr};

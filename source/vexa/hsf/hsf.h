@@ -117,5 +117,10 @@ void hsfQmFlush(QMQUEUE* queue);
 void hsfMedqAdd(int16_t* dst, const int16_t* src, unsigned n);
 
 // ---- byte helpers ----
+// Copies `bitCount` bits, most significant first, between byte arrays at bit offsets; with `pad`
+// it clears the rest of the last destination byte and counts those bits too. Returns the bits
+// written.
+unsigned hsfCopyBits(uint8_t* dst, unsigned dstBitOffset, const uint8_t* src, unsigned srcBitOffset,
+                     unsigned bitCount, bool pad);
 void* QRN_memcpy(void* dst, const void* src, size_t n);
 void* QRN_memset(void* dst, int value, size_t n);

@@ -1,6 +1,7 @@
 // The AMR-NB decoder against an independent implementation: streams made by
 // its encoder (libopencore-amrnb, linked into this test only) are decoded by
 // both decoders and compared sample for sample.
+#include "orvox_fixture.h"
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -159,7 +160,7 @@ TEST_P(AmrnbDecoderOracle, DtxStreamsDecodeAlike) {
 
 // Speech with pauses (talk spurts, SID first and update, no-data frames).
 TEST_P(AmrnbDecoderOracle, SpeechWithPausesAndDtxDecodesAlike) {
-    std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/amrnb/espeak_pauses_8k.raw";
+    std::string path = orvox_fixture::requireFile(std::string(ORVOX_SOURCE_DIR) + "/tests/data/amrnb/espeak_pauses_8k.raw");
     std::vector<Word16> sig(160 * 300);
     FILE* f = std::fopen(path.c_str(), "rb");
     ASSERT_NE(f, nullptr);

@@ -2,6 +2,7 @@
 // AMR path where EFR runs the same arithmetic (DTX off, good frames), homing
 // frames in both directions, comfort-noise frames and the receive control words
 // of a pause, and the EFR gain concealment.
+#include "orvox_fixture.h"
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -17,7 +18,7 @@
 namespace {
 
 std::vector<Word16> load_fixture(const char* rel, int frames) {
-    std::string path = std::string(ORVOX_SOURCE_DIR) + rel;
+    std::string path = orvox_fixture::requireFile(std::string(ORVOX_SOURCE_DIR) + rel);
     std::vector<Word16> v(static_cast<std::size_t>(frames) * 160, 0);
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return {};

@@ -2,6 +2,7 @@
 // roots must be those of the plain one-point scan along the grid (the scan
 // resumes after a root at the next grid point, also when the root lay in the
 // first half of a double step).
+#include "orvox_fixture.h"
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -71,7 +72,7 @@ void one_point_scan(const Word16* a, Word16* lsp, const Word16* old_lsp) {
 }  // namespace
 
 TEST(AmrnbLspScan, RootsEqualTheOnePointScanOnSpeech) {
-    std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw";
+    std::string path = orvox_fixture::requireFile(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw");
     FILE* f = std::fopen(path.c_str(), "rb");
     ASSERT_NE(f, nullptr);
     std::vector<Word16> s(160 * 600);

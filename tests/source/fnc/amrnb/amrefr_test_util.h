@@ -3,6 +3,7 @@
 // address sanitizer sees any access outside them; and the speech fixture.
 #pragma once
 
+#include "orvox_fixture.h"
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -51,7 +52,7 @@ struct Buf {
 // Up to `frames` whole 20 ms frames of an 8 kHz s16 fixture (path from the source root); empty
 // if it is missing.
 inline std::vector<Word16> load_frames(const char* rel, int frames) {
-    std::string path = std::string(ORVOX_SOURCE_DIR) + rel;
+    std::string path = orvox_fixture::requireFile(std::string(ORVOX_SOURCE_DIR) + rel);
     std::vector<Word16> s(160 * frames);
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return {};

@@ -1,5 +1,6 @@
 // Concealment of lost 5 ms frames: pitch analysis, output delay, exact continuation of periodic
 // signals, attenuation to silence and comfort noise, recovery fades and continuity at the joins.
+#include "orvox_fixture.h"
 #include "g711plc.h"
 
 #include <gtest/gtest.h>
@@ -281,7 +282,7 @@ TEST(G711Plc, RandomLossPatternsKeepTheJoinsSmooth) {
 }
 
 TEST(G711Plc, RandomLossOnSpeechStaysBounded) {
-  std::ifstream f(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw", std::ios::binary);
+  std::ifstream f(orvox_fixture::requireFile(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw"), std::ios::binary);
   std::vector<std::int16_t> in(8000 * 4);
   f.read(reinterpret_cast<char *>(in.data()), static_cast<std::streamsize>(in.size() * 2));
   std::mt19937 rng(3);

@@ -1,6 +1,7 @@
 // Test signals for the G.722 suites: 16 kHz speech and edge signals.
 #pragma once
 
+#include "orvox_fixture.h"
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -13,7 +14,7 @@ namespace g722_test {
 constexpr int kFrame = 160;
 
 inline std::vector<std::int16_t> speech_16k(std::size_t max_samples) {
-  std::ifstream f(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_16k.raw",
+  std::ifstream f(orvox_fixture::requireFile(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_16k.raw"),
                   std::ios::binary);
   std::vector<std::int16_t> s(max_samples);
   f.read(reinterpret_cast<char *>(s.data()), static_cast<std::streamsize>(s.size() * 2));

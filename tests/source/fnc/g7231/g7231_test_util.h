@@ -1,6 +1,7 @@
 // Shared helpers of the G.723.1 tests.
 #pragma once
 
+#include "orvox_fixture.h"
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,7 +14,7 @@
 namespace g7231_test {
 
 inline std::vector<std::int16_t> load_speech(std::size_t max_samples) {
-  std::ifstream f(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw", std::ios::binary);
+  std::ifstream f(orvox_fixture::requireFile(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw"), std::ios::binary);
   std::vector<std::int16_t> s(max_samples);
   f.read(reinterpret_cast<char*>(s.data()), static_cast<std::streamsize>(s.size() * 2));
   s.resize(static_cast<std::size_t>(f.gcount()) / 2 / G7231_FRAME_LEN * G7231_FRAME_LEN);

@@ -1,5 +1,6 @@
 // G.726 against libspandsp's independent implementation (bit-exact codes and samples at every rate
 // and law), plus the codec's own edge behaviour.
+#include "orvox_fixture.h"
 #include "g726.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,7 @@ namespace {
 constexpr int kFrame = 40;
 
 std::vector<std::int16_t> load_speech(std::size_t max_samples) {
-  std::ifstream f(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw",
+  std::ifstream f(orvox_fixture::requireFile(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw"),
                   std::ios::binary);
   std::vector<std::int16_t> s(max_samples);
   f.read(reinterpret_cast<char *>(s.data()), static_cast<std::streamsize>(s.size() * 2));

@@ -1,6 +1,7 @@
 // Helpers shared by the G.729 tests: speech fixture, byte packing, segmental SNR.
 #pragma once
 
+#include "orvox_fixture.h"
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -12,7 +13,7 @@ namespace g729test {
 
 inline std::vector<std::int16_t> loadSpeech(std::size_t maxSamples = 0) {
     std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw";
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(orvox_fixture::requireFile(path), std::ios::binary);
     std::vector<std::int16_t> s;
     unsigned char b[2];
     while (f.read(reinterpret_cast<char*>(b), 2)) s.push_back(static_cast<std::int16_t>(b[0] | (b[1] << 8)));

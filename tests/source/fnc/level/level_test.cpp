@@ -133,16 +133,3 @@ TEST(Level, NoiseModelFollowsColouredNoiseAndStaysStable) {
   EXPECT_GT(lpc_pred2refl(e.a, nullptr, 6), 0);
   EXPECT_LT(e.alpha, -3 * 256);  // a predictable noise: several dB of prediction gain
 }
-
-TEST(Level, StationarityAndEnvelope) {
-  int16_t hist[3] = {-100, -300, -200};
-  EXPECT_EQ(levelStationarity(-50, hist, 3), 250);
-  EXPECT_EQ(hist[0], -50);
-  EXPECT_EQ(hist[2], -300);
-  int16_t hang = 0;
-  int16_t env = levelEnvTrack(-40 * 256, -20 * 256, &hang);
-  EXPECT_EQ(env, -20 * 256);  // a rise is followed at once
-  EXPECT_EQ(hang, 20);
-  env = levelEnvTrack(env, -40 * 256, &hang);
-  EXPECT_GT(env, -21 * 256);  // the hang holds the fall back
-}

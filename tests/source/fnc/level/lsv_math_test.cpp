@@ -88,11 +88,3 @@ TEST(LsvMath, FirMatchesAWideModelIncludingAnOddTap) {
     }
   }
 }
-
-TEST(LsvMath, NoiseSourceFollowsItsGenerator) {
-  int16_t seed = 0;
-  int16_t x[2];
-  utilRand(x, &seed, 32767, 2);
-  EXPECT_EQ(seed, -26722);  // 13849, then 13849 * 31821 + 13849 mod 2^16
-  EXPECT_EQ(x[0], (13849 * 32767) >> 17);
-}

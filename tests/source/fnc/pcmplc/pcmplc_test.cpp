@@ -14,6 +14,7 @@
 
 #include "conceal.h"
 #include "pcmplc.h"
+#include "plc_bv32.h"
 #include "plc_common.h"
 
 namespace {
@@ -388,4 +389,33 @@ TEST(PlcQuality, BeatsFrameRepetitionOnRealSpeech) {
     EXPECT_GE(plcNb, repNb) << "narrowband, loss " << rate;
     EXPECT_GE(plcWb, repWb) << "wideband, loss " << rate;
   }
+}
+
+TEST(PlcLsf, LineSpectralFrequenciesRoundTripAndStayOrdered) {
+  std::mt19937 rng(8);
+  std::uniform_real_distribution<double> kd(-0.6, 0.6);
+  for (int t = 0; t < 50; ++t) {
+    // A stable eighth-order predictor from reflection coefficients.
+    std::vector<double> a(9, 0);
+    a[0] = 1;
+    for (int i = 1; i <= 8; ++i) {
+      const double k = kd(rng);
+      std::vector<double> n = a;
+      for (int j = 1; j < i; ++j) n[j] = a[j] + k * a[i - j];
+      n[i] = k;
+      a = n;
+    }
+    int16_t q[8];
+    for (int i = 0; i < 8; ++i) q[i] = static_cast<int16_t>(std::lround(a[i + 1] * 4096));
+    int16_t lsf[8], back[8];
+    bvxx_Lpc_lsf(q, lsf, 8);
+    for (int i = 1; i < 8; ++i) EXPECT_GT(lsf[i], lsf[i - 1]) << t;
+    bvxx_Lsf_lpc(lsf, back, 8);
+    for (int i = 0; i < 8; ++i) EXPECT_NEAR(back[i], q[i], 120) << "predictor " << t << " coefficient " << i;
+  }
+  int16_t crowded[4] = {3000, 100, 3050, 32760};
+  bvxx_stblz_lsf(crowded, 4);
+  EXPECT_GE(crowded[0], 49);
+  for (int i = 1; i < 4; ++i) EXPECT_GE(crowded[i] - crowded[i - 1], 205);
+  EXPECT_LE(crowded[3], 32718);
 }

@@ -89,8 +89,9 @@ TEST_F(RtpBuildTest, G711CallWithComfortNoiseDissectsCleanly) {
   if (!tsharkAvailable()) GTEST_SKIP() << "tshark not installed";
   const std::string path = tempPath("g711.pcap");
   writeCapture(path, sent, 5004);
-  const Dissection d = dissect(path, "-d udp.port==5004,rtp",
-                               {"rtp.p_type", "rtp.seq", "rtp.timestamp", "rtp.marker", "rtp.ssrc", "rtp.payload"});
+  const Dissection d =
+      dissect(path, "-d udp.port==5004,rtp",
+              {"rtp.p_type", "rtp.seq", "rtp.timestamp", "rtp.marker", "rtp.ssrc", "rtp.payload"});
   expectClean(d, sent.size());
   for (size_t k = 0; k < d.rows.size() && k < sent.size(); ++k) {
     EXPECT_EQ(d.rows[k][0], k == 10 ? "13" : "0");
@@ -119,7 +120,8 @@ TEST_F(RtpBuildTest, DigitKeepsOneTimeStampGrowsItsDurationAndEndsThreeTimes) {
   plan.push_back({framePacket(0x0100, 320, bytes(160, 1))});
   plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_ON, 5, 10, 160, 480)});
   plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_ON, 5, 10, 320, 640)});
-  plan.push_back({framePacket(0x0100, 640, bytes(160, 2))});  // voice while the digit lasts: suppressed upstream, sent here
+  plan.push_back({framePacket(
+      0x0100, 640, bytes(160, 2))});  // voice while the digit lasts: suppressed upstream, sent here
   plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_ON, 5, 10, 480, 800)});
   plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_OFF, 5, 10, 800, 960)});
   for (int i = 0; i < 6; ++i) plan.push_back({});
@@ -185,9 +187,9 @@ TEST_F(RtpBuildTest, RedundancyCarriesThePreviousPayloadsUntilTheyNoLongerFit) {
   EXPECT_EQ(sent[0].size(), 52u);
   EXPECT_EQ(ptOf(sent[1]), 99u);
   EXPECT_EQ(sent[1].size(), 12u + 4 + 1 + 40 + 40);
-  EXPECT_EQ(sent[1][12], 0x80);                             // F=1, PT 0
-  EXPECT_EQ((sent[1][13] << 8 | sent[1][14]) >> 2, 160);    // offset
-  EXPECT_EQ(sent[1][16], 0);                                // primary header
+  EXPECT_EQ(sent[1][12], 0x80);                           // F=1, PT 0
+  EXPECT_EQ((sent[1][13] << 8 | sent[1][14]) >> 2, 160);  // offset
+  EXPECT_EQ(sent[1][16], 0);                              // primary header
   EXPECT_EQ(sent[2].size(), 12u + 8 + 1 + 120);
   EXPECT_EQ((sent[2][13] << 8 | sent[2][14]) >> 2, 320);
   EXPECT_EQ((sent[2][17] << 8 | sent[2][18]) >> 2, 160);
@@ -195,12 +197,19 @@ TEST_F(RtpBuildTest, RedundancyCarriesThePreviousPayloadsUntilTheyNoLongerFit) {
   EXPECT_EQ(sent[4].size(), 12u + 1 + 40);
   EXPECT_EQ(ptOf(sent[4]), 99u);
   EXPECT_EQ(sent[5].size(), 12u + 4 + 1 + 80);
+  // Nor can a block of more than 1023 bytes: the packet carries the primary alone.
+  const auto big =
+      run({{framePacket(0x0100, 30320, bytes(1100, 1))}, {framePacket(0x0100, 30480, bytes(1100, 2))}});
+  ASSERT_EQ(big.size(), 8u);
+  EXPECT_EQ(big[6].size(), 12u + 8 + 1 + 80 + 1100);
+  EXPECT_EQ(big[7].size(), 12u + 4 + 1 + 40 + 1100);  // the 1100-byte block of 30320 left out
 
   if (!tsharkAvailable()) GTEST_SKIP() << "tshark not installed";
   const std::string path = tempPath("red.pcap");
   writeCapture(path, sent, 5004);
-  const Dissection d = dissect(path, "-d udp.port==5004,rtp -d rtp.pt==99,rtp_rfc2198",
-                               {"rtp.p_type", "rtp.seq", "rtp.follow", "rtp.timestamp-offset", "rtp.block-length"});
+  const Dissection d =
+      dissect(path, "-d udp.port==5004,rtp -d rtp.pt==99,rtp_rfc2198",
+              {"rtp.p_type", "rtp.seq", "rtp.follow", "rtp.timestamp-offset", "rtp.block-length"});
   expectClean(d, sent.size());
   ASSERT_EQ(d.rows.size(), sent.size());
   EXPECT_EQ(d.rows[2][3], "320,160");
@@ -247,8 +256,9 @@ TEST_F(RtpBuildTest, AmrAndG726PayloadsDissectCleanly) {
   if (!tsharkAvailable()) GTEST_SKIP() << "tshark not installed";
   const std::string path = tempPath("amr.pcap");
   writeCapture(path, amrSent, 5004);
-  const Dissection d = dissect(path, "-d udp.port==5004,rtp -d rtp.pt==120,amr -o 'amr.encoding.version:RFC 3267 octet aligned'",
-                               {"rtp.p_type", "amr.nb.toc.ft", "amr.nb.cmr"});
+  const Dissection d = dissect(
+      path, "-d udp.port==5004,rtp -d rtp.pt==120,amr -o 'amr.encoding.version:RFC 3267 octet aligned'",
+      {"rtp.p_type", "amr.nb.toc.ft", "amr.nb.cmr"});
   expectClean(d, amrSent.size());
   ASSERT_EQ(d.rows.size(), 2u);
   EXPECT_EQ(d.rows[0][1], "7");
@@ -266,9 +276,9 @@ TEST_F(RtpBuildTest, WidebandClocksAndUnmappedPackets) {
   plan.push_back({framePacket(0x0100 | HAPI_PKT_VC_G711WB_ULAW, 160, bytes(160, 1))});
   plan.push_back({framePacket(0x0100 | HAPI_PKT_VC_G711WB_ULAW, 320, bytes(160, 1))});
   plan.push_back({framePacket(0x0100 | HAPI_PKT_VC_G722_64_MODE_1, 480, bytes(160, 1))});
-  plan.push_back({framePacket(0x0100 | 35, 480, bytes(10, 1))});       // not in the map
-  plan.push_back({framePacket(0x0500, 480, bytes(10, 1))});            // fax relay: no profile
-  plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_ON, 1, 0, 160, 480)});   // no event payload type
+  plan.push_back({framePacket(0x0100 | 35, 480, bytes(10, 1))});      // not in the map
+  plan.push_back({framePacket(0x0500, 480, bytes(10, 1))});           // fax relay: no profile
+  plan.push_back({tonePacket(HAPI_PKT_TC_DTMF_ON, 1, 0, 160, 480)});  // no event payload type
   const auto sent = run(plan);
   ASSERT_EQ(sent.size(), 3u);
   EXPECT_EQ(tsOf(sent[1]) - tsOf(sent[0]), 320u);
@@ -304,11 +314,79 @@ TEST_F(RtpBuildTest, MfDigitsBecomeTheirEvents) {
   regs.ntePayloadType = 101;
   setRegs(regs);
   clear();
-  const auto sent = run({{tonePacket(HAPI_PKT_TC_MFR1_ON, 11, 3, 160, 800)}, {tonePacket(HAPI_PKT_TC_MFR1_ON, 12, 3, 160, 800)}});
+  const auto sent = run({{tonePacket(HAPI_PKT_TC_MFR1_ON, 11, 3, 160, 800)},
+                         {tonePacket(HAPI_PKT_TC_MFR1_ON, 12, 3, 160, 800)}});
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0][12], 141);
   EXPECT_EQ(sent[1][12], 140);
   EXPECT_EQ(sent[0][14] << 8 | sent[0][15], 0);  // MF events carry no duration
+}
+
+}  // namespace
+
+namespace {
+
+// The less common ways out: circuit-switched pass-through, loopback, GR-303 signalling.
+TEST_F(RtpBuildTest, PassThroughLoopbackAndSignalling) {
+  // Pass-through: the codec's packets leave as they are; an empty tick sends an empty message.
+  ASSERT_EQ(command(HAPI_RTP_SET_CSVOICE_CMD, 1, 0).result, HAPISUCCESS);
+  clear();
+  const std::vector<uint8_t> frame = framePacket(0x0100, 160, bytes(10, 4));
+  auto sent = run({{frame}, {}});
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0], std::vector<uint8_t>(frame.begin(), frame.begin() + 18));
+  EXPECT_TRUE(sent[1].empty());
+  ASSERT_EQ(command(HAPI_RTP_SET_CSVOICE_CMD, 0, 0).result, HAPISUCCESS);
+
+  // Mirror loopback: received payloads go back under the loopback type, local packets do not.
+  HAPI_RTP_REGS regs = rtpRegsDefault();
+  regs.rtpLoopbackConfigFlags = HAPI_RTP_LOOPBACK_ENABLE_MASK | HAPI_RTP_LOOPBACK_MIRROR_MASK;
+  regs.rtpLoopbackPayloadType = 96;
+  setRegs(regs);
+  clear();
+  receive(rtpPacket(8, 7, 800, 0x5555, bytes(20, 1), true));
+  sent = run({{framePacket(0x0100, 320, bytes(10, 4))}, {}});
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(ptOf(sent[0]), 96u);
+  EXPECT_TRUE(markerOf(sent[0]));
+  EXPECT_EQ(std::vector<uint8_t>(sent[0].begin() + 12, sent[0].end()), bytes(20, 1));
+  EXPECT_TRUE(world().toCodec.empty());
+  // Encapsulated: the receive time and the whole packet travel back.
+  regs.rtpLoopbackConfigFlags |= HAPI_RTP_LOOPBACK_ENCAPSULATED_MASK;
+  setRegs(regs);
+  clear();
+  const std::vector<uint8_t> looped = rtpPacket(8, 8, 960, 0x5555, bytes(20, 2), true);
+  receive(looped);
+  sent = run({{}, {}});
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_FALSE(markerOf(sent[0]));
+  ASSERT_EQ(sent[0].size(), 12u + 4 + looped.size());
+  EXPECT_EQ(std::vector<uint8_t>(sent[0].begin() + 17, sent[0].end()),
+            std::vector<uint8_t>(looped.begin() + 1, looped.end()));
+  EXPECT_EQ(sent[0][16], 0x80);
+
+  // GR-303: a new signalling event goes out once, a change three times, then every 5 s.
+  regs = rtpRegsDefault();
+  regs.ntePayloadType = 101;
+  setRegs(regs);
+  setRegs2(4 | HAPI_RTP_GR303_NUERA_ENABLE_MASK | HAPI_RTP_RFC2833_KEEP_ALIVE_ENABLE_MASK);
+  clear();
+  ASSERT_EQ(command(HAPI_RTP_GEN_NTE_CMD, 149, 0).result, HAPISUCCESS);
+  tick(3);
+  EXPECT_EQ(sentRtp().size(), 1u);
+  clear();
+  ASSERT_EQ(command(HAPI_RTP_GEN_NTE_CMD, 159, 0).result, HAPISUCCESS);
+  tick(3);
+  sent = sentRtp();
+  ASSERT_EQ(sent.size(), 3u);
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(sent[k][12], 159);
+    EXPECT_EQ(markerOf(sent[k]), k == 0);
+    EXPECT_EQ(tsOf(sent[k]), tsOf(sent[0]));
+  }
+  clear();
+  tick(1000);
+  EXPECT_EQ(sentRtp().size(), 2u);  // 10 s of keep-alive
 }
 
 }  // namespace

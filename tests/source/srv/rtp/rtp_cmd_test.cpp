@@ -24,7 +24,8 @@ TEST_F(RtpCommandTest, StartsWithTheDefaultRegistersAndAnswersEveryReadCommand) 
   EXPECT_EQ(regs.header, HAPI_RTP_GETREGS_RSP);
   const HAPI_RTP_REGS expected = rtpRegsDefault();
   EXPECT_EQ(std::memcmp(regsFrom(regs).mediaPayloadTypeMap, expected.mediaPayloadTypeMap,
-                        sizeof(expected.mediaPayloadTypeMap)), 0);
+                        sizeof(expected.mediaPayloadTypeMap)),
+            0);
   EXPECT_EQ(std::memcmp(regs.data.data(), &expected, sizeof(expected)), 0);
 
   const HostMsg regs2 = command(HAPI_RTP_GETREGS2_CMD, 0, 0);
@@ -86,11 +87,19 @@ TEST_F(RtpCommandTest, SingleWordWritesAreCheckedByTheRegisterTheyHit) {
     HAPIRESULT result;
   };
   const Case cases[] = {
-      {836, 3, HAPI_ERR_INVALID_REGS}, {836, 2, HAPISUCCESS},
-      {4, 95, HAPI_ERR_INVALID_REGS},  {4, 129, HAPISUCCESS},   {614, 100, HAPISUCCESS},
-      {6, 129, HAPI_ERR_INVALID_REGS}, {616, 128, HAPISUCCESS}, {616, 127, HAPISUCCESS},
-      {10, 0x005A, HAPI_ERR_INVALID_REGS}, {68, 0x7861, HAPISUCCESS}, {676, 0x004B, HAPI_ERR_INVALID_REGS},
-      {678, 0x0001, HAPISUCCESS},      {844, 0, HAPI_ERR_INVALID_REGS},
+      {836, 3, HAPI_ERR_INVALID_REGS},
+      {836, 2, HAPISUCCESS},
+      {4, 95, HAPI_ERR_INVALID_REGS},
+      {4, 129, HAPISUCCESS},
+      {614, 100, HAPISUCCESS},
+      {6, 129, HAPI_ERR_INVALID_REGS},
+      {616, 128, HAPISUCCESS},
+      {616, 127, HAPISUCCESS},
+      {10, 0x005A, HAPI_ERR_INVALID_REGS},
+      {68, 0x7861, HAPISUCCESS},
+      {676, 0x004B, HAPI_ERR_INVALID_REGS},
+      {678, 0x0001, HAPISUCCESS},
+      {844, 0, HAPI_ERR_INVALID_REGS},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "offset " << c.offset << " value " << c.value);
@@ -151,7 +160,8 @@ TEST_F(RtpCommandTest, SessionStartsDrawIdentifiersAndStopsKeepThem) {
 
   // User-defined source and first sequence number.
   HAPI_RTP_REGS regs = rtpRegsDefault();
-  regs.configFlags |= HAPI_RTP_USE_USER_DEFINED_SSRC_MASK | HAPI_RTP_USE_USER_DEFINED_INITIAL_SEQUENCE_NUMBER_MASK;
+  regs.configFlags |=
+      HAPI_RTP_USE_USER_DEFINED_SSRC_MASK | HAPI_RTP_USE_USER_DEFINED_INITIAL_SEQUENCE_NUMBER_MASK;
   setRegs(regs);
   EXPECT_EQ(command(HAPI_RTP_SET_SSRC_CMD, 0xCAFE, 0xF00D).result, HAPISUCCESS);
   EXPECT_EQ(command(HAPI_RTP_SET_INITIAL_SEQUENCE_NUMBER_CMD, 65535, 0).result, HAPISUCCESS);
@@ -182,18 +192,6 @@ TEST_F(RtpCommandTest, ASecondEventRequestWaitsForTheFirst) {
   EXPECT_EQ(command(HAPI_RTP_GEN_NTE_CMD, 159, 0).result, HAPI_ERR_SRV_BUSY);
   rtp()->nteEvent = 0;
   EXPECT_EQ(command(HAPI_RTP_GEN_NTE_CMD, 159, 0).result, HAPISUCCESS);
-}
-
-TEST_F(RtpCommandTest, HostClockAndSmallSettings) {
-  const HAPI_RTP_NTP_TIMESTAMP t{0x0001, 0x0002, 0x0000, 0x0309};
-  EXPECT_EQ(extCommand(HAPI_RTP_SET_NTP_TIMESTAMP_CMD, &t, sizeof(t)).result, HAPISUCCESS);
-  EXPECT_EQ(world().rtpSeconds, 0x00010002u);
-  EXPECT_EQ(world().rtpMicros, 0x0309u);
-  EXPECT_EQ(command(HAPI_RTP_VBD_PAYLOADMAP_SET_CMD, 0x0108, 0x0201).result, HAPISUCCESS);
-  EXPECT_EQ(rtp()->vbdPayloadType, 8);
-  EXPECT_EQ(rtp()->vbdCodec, 1);
-  EXPECT_EQ(command(HAPI_RTP_PACKET_EXPAND_END_CMD, 16, 0).result, HAPISUCCESS);
-  EXPECT_EQ(rtp()->packetExpandEnd, 16);
 }
 
 }  // namespace

@@ -109,7 +109,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   r->regs.nteEgressPayloadType = 126;
   r->regs.rfc2198EgressPayloadType = 127;
   r->regs.rtcpXrReceiptTimesThinning = data[3] >> 4;
-  r->regs.mediaEgressPayloadTypeMap[28] = HAPI_RTP_MAKE_MEDIA_PAYLOAD_TYPE_MAP_ENTRY(120, 25 + (data[2] >> 7) * 8);
+  r->regs.mediaEgressPayloadTypeMap[28] =
+      HAPI_RTP_MAKE_MEDIA_PAYLOAD_TYPE_MAP_ENTRY(120, 25 + (data[2] >> 7) * 8);
+  // Thinning, SDES lengths (up to past the 64-byte limit) and XR blocks from the same bytes.
+  r->regs.rtcpXrLossRleThinning = data[1] & 15;
+  r->regs.rtcpXrDuplicateRleThinning = data[0] & 15;
+  r->regs.cnameLength = data[2];
+  r->regs.nameLength = data[3];
+  r->regs.noteLength = data[1];
+  r->sdesOtherItems = data[1] != 0 ? (1u << 7) : 0;
+  r->sdesOtherItemCount = data[1] != 0 ? 1 : 0;
   r->state.mode = 1;
   size_t pos = 4;
   while (pos + 2 <= size) {
@@ -117,11 +126,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t length = data[pos + 1] | (kind & 0x0F) << 8;
     pos += 2;
     if (length > size - pos) length = size - pos;
-    gInbound.push_back(Pending{(kind & 0x80) ? 0x1000u : 0x800u, std::vector<uint8_t>(data + pos, data + pos + length)});
+    gInbound.push_back(
+        Pending{(kind & 0x80) ? 0x1000u : 0x800u, std::vector<uint8_t>(data + pos, data + pos + length)});
     pos += length;
     if (kind & 0x40) {
       gClock += 10;
       rtpEgress(r);
+      r->rtcpSendTriggerTimer = 0;  // a report every tick
       rtpIngress(r);
       for (void* p : gScratch) std::free(p);
       gScratch.clear();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "cfg/vhd_services.h"
 #include "knl/knl.h"
 #include "lhapi.h"
 #include "qrn/qrn.h"
@@ -108,6 +109,34 @@ const QRN_StackArchive stacks[] = {{1, kFrame, voiceStack, 3}};
 const QRN_SocketConfig config = {28000, 40000, stacks, 1, 1, 0, 0x1902, 0x261B, 400, 400, 3600, 3600};
 const VHD_Archive archives[] = {{HAPI_GATEWAY_VHD, 1, &config}};
 
+// The line below the real codec service: a signal in, as the PCM service sends it; what the codec
+// plays out, recorded.
+void lineIngress(HSFSRVOBJ) {
+  World& w = world();
+  const uint16_t n = hsfFrmPeriodGet();
+  auto* frame = static_cast<int16_t*>(hsfMemAllocScratch(n * sizeof(int16_t)));
+  if (frame == nullptr) return;
+  for (uint16_t i = 0; i < n; ++i) frame[i] = w.signal != nullptr ? w.signal(w.sampleCount + i) : 0;
+  w.sampleCount += n;
+  hsfIbdSendExt(HSF_IBD_PCM, 0, static_cast<uint16_t>(n * sizeof(int16_t)), frame);
+}
+void lineEgress(HSFSRVOBJ) {
+  QRN_Socket* socket = QRN_CurrentSocket();
+  const uint16_t n = hsfFrmPeriodGet();
+  if (socket != nullptr && socket->memDesc[HSF_MEDQ_LOWBAND] != nullptr) {
+    const int16_t* s = socket->memDesc[HSF_MEDQ_LOWBAND];
+    world().played.insert(world().played.end(), s, s + n);
+  }
+}
+const HSFSRVARC lineArc = {HAPI_PCM_SRV, sizeof(Probe), nullptr, lineIngress, lineEgress, nullptr, nullptr};
+const QRN_ServiceArchive callStack[] = {{&rtparc, 1, HAPI_NET_SRV},
+                                        {&netArc, 0, HAPI_HOST_SRV},
+                                        {&pvecodecarc, 1, HAPI_NET_SRV},
+                                        {&lineArc, 1, HAPI_NET_SRV}};
+const QRN_StackArchive callStacks[] = {{1, kFrame, callStack, 4}};
+QRN_SocketConfig callConfig = {28000, 0, callStacks, 1, 1, 0, 0x1902, 0x261B, 400, 400, 3600, 3600};
+const VHD_Archive callArchives[] = {{HAPI_GATEWAY_VHD, 1, &callConfig}};
+
 void recordingHost(QRN_Handle, QRN_SocketMsg* msg) {
   HostMsg m{};
   m.header = msg->msg.std.header;
@@ -129,10 +158,11 @@ void recordingHost(QRN_Handle, QRN_SocketMsg* msg) {
 
 }  // namespace
 
-std::vector<uint8_t> framePacket(uint16_t payloadID, uint32_t timeStamp, const std::vector<uint8_t>& payload) {
+std::vector<uint8_t> framePacket(uint16_t payloadID, uint32_t timeStamp,
+                                 const std::vector<uint8_t>& payload) {
   std::vector<uint8_t> out(8 + ((payload.size() + 1) & ~size_t{1}), 0);
-  const HAPI_PKT_HDR h{payloadID, static_cast<uint16_t>(payload.size()), static_cast<uint16_t>(timeStamp >> 16),
-                       static_cast<uint16_t>(timeStamp)};
+  const HAPI_PKT_HDR h{payloadID, static_cast<uint16_t>(payload.size()),
+                       static_cast<uint16_t>(timeStamp >> 16), static_cast<uint16_t>(timeStamp)};
   std::memcpy(out.data(), &h, 8);
   std::memcpy(out.data() + 8, payload.data(), payload.size());
   return out;
@@ -174,9 +204,9 @@ void RtpTest::SetUp() {
   rtpHostSources = RTP_HOST_SOURCES{testRand16, testRtpTimeGet, testRtpTimeSet, testNtpTimeGet};
   lhapiInit(0);
   QRN_HapiInit(recordingHost, nullptr);
-  uint16_t count = static_cast<uint16_t>(std::size(archives));
-  VHD_gArchive = archives;
-  VHD_gNumArchives = count;
+  callConfig.socketHeapSize = rtparc.instMemSize + pvecodecarc.instMemSize + 4096;
+  VHD_gArchive = realCodec_ ? callArchives : archives;
+  VHD_gNumArchives = 1;
   msgFree_ = QRN_gHapiMsgBufPool.numFreeBuf;
   extFree_ = QRN_gHapiExtDataBufPool.numFreeBuf;
   ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD), 1);
@@ -232,14 +262,17 @@ void RtpTest::receive(const std::vector<uint8_t>& packet, uint32_t mask) {
                      QRN_MsgFlagHostMsg | QRN_MsgFlagIbdEgress, HAPIVHD_HOST);
 }
 
-void RtpTest::sendNext(std::vector<std::vector<uint8_t>> packets) { world().ingressPlan.push_back(std::move(packets)); }
+void RtpTest::sendNext(std::vector<std::vector<uint8_t>> packets) {
+  world().ingressPlan.push_back(std::move(packets));
+}
 
 RTPSRVINSTANCEMEM* RtpTest::rtp() {
   VHD_Instance* slot = VHD_GetInstance(kVhd);
   if (slot == nullptr || slot->socket == nullptr) return nullptr;
   for (uint16_t i = 0; i < slot->socket->numServiceEntries; ++i) {
     const QRN_Service& s = slot->socket->service[i];
-    if (s.archive != nullptr && s.archive->srvId == HAPI_RTP_SRV) return static_cast<RTPSRVINSTANCEMEM*>(s.serviceData);
+    if (s.archive != nullptr && s.archive->srvId == HAPI_RTP_SRV)
+      return static_cast<RTPSRVINSTANCEMEM*>(s.serviceData);
   }
   return nullptr;
 }

@@ -47,6 +47,10 @@ struct World {
   std::deque<std::vector<std::vector<uint8_t>>> ingressPlan;
   // Control blocks (header, bytes) sent on mask 0x2000 with the next tick's packets.
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> controlBlocks;
+  // Line side of the channel with the real codec service: the signal it sends, what it plays.
+  int16_t (*signal)(uint64_t n) = nullptr;
+  uint64_t sampleCount = 0;
+  std::vector<int16_t> played;
   // Test sources.
   std::vector<uint16_t> randoms;  // drawn in order; then a counter
   uint16_t randCounter = 0x1000;
@@ -74,6 +78,9 @@ class AssertCounter {
 
 class RtpTest : public ::testing::Test {
  protected:
+  // With the real codec service and a line probe below it instead of the codec probe.
+  bool realCodec_ = false;
+
   void SetUp() override;
   void TearDown() override;
 
@@ -91,7 +98,7 @@ class RtpTest : public ::testing::Test {
   void setRegs2(uint16_t flags2);
   void startSession();
 
-  std::vector<std::vector<uint8_t>> sentRtp() const;   // RTP that reached the host, in order
+  std::vector<std::vector<uint8_t>> sentRtp() const;  // RTP that reached the host, in order
   std::vector<std::vector<uint8_t>> sentRtcp() const;
   std::vector<HostMsg> events(uint16_t header) const;
   void clear();

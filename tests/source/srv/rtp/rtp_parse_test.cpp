@@ -21,6 +21,7 @@ class RtpParseTest : public RtpTest {
     RtpTest::SetUp();
     HAPI_RTP_REGS regs = rtpRegsDefault();
     regs.configFlags |= HAPI_RTP_QOS_EVENT_ENABLE_MASK;
+    regs.configFlags &= ~HAPI_RTP_INGRESS_SEND_RTCP_PACKETS_ENABLE_MASK;  // nothing sent: RTCP apart
     // Types the default maps do not use for media.
     regs.nteEgressPayloadType = 126;
     regs.rfc2198EgressPayloadType = 127;
@@ -37,8 +38,10 @@ class RtpParseTest : public RtpTest {
     for (const HostMsg& m : events(HAPI_RTP_EGRESS_ERROR_EVT)) out.push_back(m.op1);
     return out;
   }
-  uint32_t discarded() { return (uint32_t(rtp()->stats.cumulative.egressRtpDiscardedPacketsHigh) << 16) |
-                                rtp()->stats.cumulative.egressRtpDiscardedPacketsLow; }
+  uint32_t discarded() {
+    return (uint32_t(rtp()->stats.cumulative.egressRtpDiscardedPacketsHigh) << 16) |
+           rtp()->stats.cumulative.egressRtpDiscardedPacketsLow;
+  }
 };
 
 std::vector<uint8_t> ulaw(size_t n, uint8_t seed) {
@@ -209,10 +212,18 @@ TEST_F(RtpParseTest, ANewSourceFlushesTheDecoderAndRestartsTheCounts) {
   ASSERT_EQ(events(HAPI_RTP_EGRESS_SSRC_COLLISION_EVT).size(), 1u);
   const uint32_t now = uint32_t(rtp()->state.higherLocalSsrc) << 16 | rtp()->state.lowerLocalSsrc;
   EXPECT_NE(now, local);  // nothing sent yet: a new source at once
+  // Once something was sent the source is kept and a BYE is due.
+  regs.configFlags |= HAPI_RTP_INGRESS_GENERATE_RTCP_BYE_PACKET_ENABLE_MASK;
+  setRegs(regs);
+  rtp()->dataSentInCurrentSession = true;
+  in(rtpPacket(0, 902, 100319, now, ulaw(8, 1)));
+  EXPECT_EQ(uint32_t(rtp()->state.higherLocalSsrc) << 16 | rtp()->state.lowerLocalSsrc, now);
+  EXPECT_TRUE(rtp()->generateBye);
 }
 
 TEST_F(RtpParseTest, G722FarEndOnA16kClockIsDetected) {
-  for (uint16_t i = 0; i < 5; ++i) in(rtpPacket(9, static_cast<uint16_t>(10 + i), 1000 + 320u * i, kRemote, ulaw(160, 1)));
+  for (uint16_t i = 0; i < 5; ++i)
+    in(rtpPacket(9, static_cast<uint16_t>(10 + i), 1000 + 320u * i, kRemote, ulaw(160, 1)));
   EXPECT_FALSE(rtp()->farEndRFC3551Compliant);
   in(rtpPacket(9, 15, 1000 + 320u * 5, kRemote, ulaw(160, 1)));
   EXPECT_EQ(world().toCodec.back().hdr.payloadTimeStampLow, (1000 + 320 * 5) / 2);
@@ -297,9 +308,9 @@ TEST_F(RtpParseTest, SequenceAndJitterAgreeWithTheRfcAlgorithmsOnAnIrregularTrac
   std::vector<uint16_t> seqs;
   uint16_t s = 65400;
   for (int i = 0; i < 600; ++i) seqs.push_back(s++);
-  seqs[40] = seqs[41];                 // duplicate
-  std::swap(seqs[60], seqs[62]);       // reordering
-  seqs.erase(seqs.begin() + 100, seqs.begin() + 110);  // loss
+  seqs[40] = seqs[41];                                                       // duplicate
+  std::swap(seqs[60], seqs[62]);                                             // reordering
+  seqs.erase(seqs.begin() + 100, seqs.begin() + 110);                        // loss
   seqs.insert(seqs.begin() + 200, static_cast<uint16_t>(seqs[199] + 5000));  // lone jump
   const uint16_t restart = static_cast<uint16_t>(seqs[300] + 20000);
   for (int i = 0; i < 50; ++i) seqs.insert(seqs.begin() + 301 + i, static_cast<uint16_t>(restart + i));
@@ -341,7 +352,8 @@ TEST_F(RtpParseTest, SequenceAndJitterAgreeWithTheRfcAlgorithmsOnAnIrregularTrac
   }
   EXPECT_TRUE(wrapped);
   EXPECT_EQ(world().toCodec.size(), seqs.size());
-  const uint32_t reported = (uint32_t(rtp()->stats.session.egressRtpJitterHigh) << 16) | rtp()->stats.session.egressRtpJitterLow;
+  const uint32_t reported =
+      (uint32_t(rtp()->stats.session.egressRtpJitterHigh) << 16) | rtp()->stats.session.egressRtpJitterLow;
   EXPECT_EQ(reported, ref.jitter16 >> 4);
 }
 

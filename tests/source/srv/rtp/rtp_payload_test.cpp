@@ -46,7 +46,8 @@ TEST(AnnexEPacking, WorkedVectors) {
   for (size_t i = 0; i < odd.size(); ++i) odd[i] = static_cast<uint8_t>(37 * i + 11);
   const std::vector<uint8_t> enc = encodeCopy(odd, HAPI_PKT_VC_G726_24);
   EXPECT_EQ(enc[30], odd[30]);
-  EXPECT_NE(std::vector<uint8_t>(enc.begin(), enc.begin() + 30), std::vector<uint8_t>(odd.begin(), odd.begin() + 30));
+  EXPECT_NE(std::vector<uint8_t>(enc.begin(), enc.begin() + 30),
+            std::vector<uint8_t>(odd.begin(), odd.begin() + 30));
   EXPECT_EQ(decodeCopy(enc, HAPI_PKT_VC_G726_24), odd);
   EXPECT_EQ(encodeCopy(odd, HAPI_PKT_VC_G711_ULAW), odd);
 }
@@ -57,8 +58,9 @@ std::vector<int16_t> testSignal(size_t n) {
   uint32_t seed = 12345;
   for (size_t i = 0; i < n; ++i) {
     seed = seed * 1103515245u + 12345u;
-    const double v = 6000 * std::sin(2 * M_PI * 440 * i / 8000.0) + 3000 * std::sin(2 * M_PI * 1230 * i / 8000.0) +
-                     static_cast<int>((seed >> 16) % 2001) - 1000;
+    const double v = 6000 * std::sin(2 * M_PI * 440 * i / 8000.0) +
+                     3000 * std::sin(2 * M_PI * 1230 * i / 8000.0) + static_cast<int>((seed >> 16) % 2001) -
+                     1000;
     s[i] = static_cast<int16_t>(v);
   }
   return s;
@@ -128,7 +130,8 @@ Frame makeFrame(unsigned ft, bool wideband, unsigned seed) {
 std::vector<uint8_t> efficientPayload(unsigned cmr, const std::vector<Frame>& frames) {
   BitWriter w;
   w.put(cmr, 4);
-  for (size_t i = 0; i < frames.size(); ++i) w.put(((i + 1 < frames.size()) << 5) | (frames[i].ft << 1) | 1, 6);
+  for (size_t i = 0; i < frames.size(); ++i)
+    w.put(((i + 1 < frames.size()) << 5) | (frames[i].ft << 1) | 1, 6);
   for (const Frame& f : frames) {
     for (uint8_t b : f.bits) w.put(b, 1);
   }
@@ -138,7 +141,8 @@ std::vector<uint8_t> efficientPayload(unsigned cmr, const std::vector<Frame>& fr
 std::vector<uint8_t> alignedPayload(unsigned cmr, const std::vector<Frame>& frames) {
   BitWriter w;
   w.put(cmr << 4, 8);
-  for (size_t i = 0; i < frames.size(); ++i) w.put(((i + 1 < frames.size()) << 7) | (frames[i].ft << 3) | 4, 8);
+  for (size_t i = 0; i < frames.size(); ++i)
+    w.put(((i + 1 < frames.size()) << 7) | (frames[i].ft << 3) | 4, 8);
   for (const Frame& f : frames) {
     for (uint8_t b : f.bits) w.put(b, 1);
     while (w.pos & 7) w.put(0, 1);
@@ -223,26 +227,26 @@ struct SplitSink {
   std::vector<uint16_t> modeRequests;
   std::vector<std::vector<uint8_t>> storage;
   RtpAmrSink sink() {
-    return RtpAmrSink{
-        [](void* c, HAPI_PKT_EGRESS_HDR* h) {
-          auto* self = static_cast<SplitSink*>(c);
-          const auto* b = reinterpret_cast<const uint8_t*>(h);
-          self->packets.emplace_back(b, b + 8 + h->payloadLength);
-        },
-        [](void* c, uint16_t cmr) { static_cast<SplitSink*>(c)->modeRequests.push_back(cmr); },
-        [](void* c, size_t n) -> void* {
-          auto* self = static_cast<SplitSink*>(c);
-          self->storage.emplace_back(n);
-          return self->storage.back().data();
-        },
-        this};
+    return RtpAmrSink{[](void* c, HAPI_PKT_EGRESS_HDR* h) {
+                        auto* self = static_cast<SplitSink*>(c);
+                        const auto* b = reinterpret_cast<const uint8_t*>(h);
+                        self->packets.emplace_back(b, b + 8 + h->payloadLength);
+                      },
+                      [](void* c, uint16_t cmr) { static_cast<SplitSink*>(c)->modeRequests.push_back(cmr); },
+                      [](void* c, size_t n) -> void* {
+                        auto* self = static_cast<SplitSink*>(c);
+                        self->storage.emplace_back(n);
+                        return self->storage.back().data();
+                      },
+                      this};
   }
 };
 
 TEST(AmrPayload, MultiFramePacketsSplitIntoOnePacketPerFrame) {
   for (bool aligned : {false, true}) {
     SCOPED_TRACE(aligned ? "octet-aligned" : "bandwidth-efficient");
-    const std::vector<Frame> frames = {makeFrame(7, false, 1), makeFrame(15, false, 0), makeFrame(2, false, 3)};
+    const std::vector<Frame> frames = {makeFrame(7, false, 1), makeFrame(15, false, 0),
+                                       makeFrame(2, false, 3)};
     const std::vector<uint8_t> payload = aligned ? alignedPayload(5, frames) : efficientPayload(5, frames);
     std::vector<uint8_t> p = packet(0x0100 | (aligned ? 33 : 25), 1000, payload);
     SplitSink s;

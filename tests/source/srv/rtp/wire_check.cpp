@@ -1,11 +1,11 @@
 #include "wire_check.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-
-#include <unistd.h>
 
 namespace rtptest {
 
@@ -32,7 +32,8 @@ void put16be(std::string& s, uint16_t v) {
 
 }  // namespace
 
-void writeCapture(const std::string& path, const std::vector<std::vector<uint8_t>>& datagrams, uint16_t srcPort) {
+void writeCapture(const std::string& path, const std::vector<std::vector<uint8_t>>& datagrams,
+                  uint16_t srcPort) {
   std::string out;
   put32le(out, 0xA1B2C3D4);
   put16le(out, 2);
@@ -78,9 +79,11 @@ void writeCapture(const std::string& path, const std::vector<std::vector<uint8_t
   std::ofstream(path, std::ios::binary) << out;
 }
 
-Dissection dissect(const std::string& path, const std::string& options, const std::vector<std::string>& fields) {
+Dissection dissect(const std::string& path, const std::string& options,
+                   const std::vector<std::string>& fields) {
   Dissection result;
-  std::string cmd = "tshark -n -r '" + path + "' " + options + " -T fields -E separator='|' -E occurrence=a -E aggregator=,";
+  std::string cmd = "tshark -n -r '" + path + "' " + options +
+                    " -T fields -E separator='|' -E occurrence=a -E aggregator=,";
   cmd += " -e _ws.malformed -e _ws.expert.severity";
   for (const std::string& f : fields) cmd += " -e " + f;
   cmd += " 2>/dev/null";

@@ -11,7 +11,8 @@ namespace rtptest {
 bool tsharkAvailable();
 
 // Writes the datagrams as Ethernet/IPv4/UDP frames from port `srcPort` to `srcPort + 2`.
-void writeCapture(const std::string& path, const std::vector<std::vector<uint8_t>>& datagrams, uint16_t srcPort);
+void writeCapture(const std::string& path, const std::vector<std::vector<uint8_t>>& datagrams,
+                  uint16_t srcPort);
 
 struct Dissection {
   std::vector<std::vector<std::string>> rows;  // one row of the asked fields per frame
@@ -20,7 +21,8 @@ struct Dissection {
 };
 
 // Dissects the capture with `options` (decode-as rules, preferences) and prints `fields` per frame.
-Dissection dissect(const std::string& path, const std::string& options, const std::vector<std::string>& fields);
+Dissection dissect(const std::string& path, const std::string& options,
+                   const std::vector<std::string>& fields);
 
 // A file name in the test's temporary directory.
 std::string tempPath(const std::string& name);

@@ -1,0 +1,282 @@
+// V.17 transmitter: echo-protect tone, training segments, TCF, page data and turn-off, one state
+// machine driven once per 10 ms frame.
+#include <cstring>
+
+#include "lhapi.h"
+#include "vc_code.h"
+#include "vfx.h"
+
+namespace {
+
+VFXLOCLMEM* M(void* ctx) { return static_cast<VFXLOCLMEM*>(ctx); }
+VCZBAUD& B(void* ctx) { return M(ctx)->v17zBaud; }
+
+void defer(VFXLOCLMEM* m, V17EEVENT ev) { m->deferred = ev; }
+
+int16_t symbolsFor(uint16_t ms) { return static_cast<int16_t>(2400u * ms / 1000u); }
+
+void sendEvent(uint16_t code, uint16_t op1, uint16_t op2) { vcfGenEventStd(code, op1, op2); }
+
+// ---- row-0 actions ----
+
+int32_t v17fTx(void* ctx) {
+  vcfBdmTxwait(&B(ctx));
+  return 0;
+}
+
+int32_t v17fTxCont(void* ctx) {
+  vcfBdmTxnoaction(&B(ctx));
+  return 0;
+}
+
+int32_t v17fChkTRNdur(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  defer(m, (m->v17zState.status & VFX_LONGTRN) ? e_longTRN : e_shortTRN);
+  return 0;
+}
+
+int32_t v17fChkTxTCF(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  defer(m, (m->v17zState.status & VFX_TXDATA) ? e_data : e_TCF);
+  return 0;
+}
+
+int32_t v17fTxData(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  if (m->v17zClientCmd.header == VFX_TX_CMD) {
+    m->v17zClientCmd.header = 0;
+    defer(m, e_CD);
+    return 0;
+  }
+  if (vcfBdmTxbaud(&m->v17zBaud, 0, VCBDM_TXDATA_SHORT) & VCBDM_TXDATA_SHORT) defer(m, e_CD);
+  return 0;
+}
+
+// ---- segment set-ups ----
+
+void counter(VFXLOCLMEM* m, int16_t symbols) { m->v17zBaud.txflow.txcntr = symbols > 0 ? symbols : 1; }
+
+void pointMap(VCZBAUD& b, const VCZCOMPLEX* map, uint16_t mask) {
+  b.txflow.mapf = vcfBdmSiglookup;
+  b.txmem.sigmap = map;
+  b.txmem.txsigmask = mask;
+}
+
+int32_t v17fTurnOnCar_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  vcfTxsendAAv3x_init(&m->v17zBaud);
+  counter(m, symbolsFor(m->v17zRegs.hsxeptgenduration));
+  return 0;
+}
+
+int32_t v17fTurnOnSil_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  vcfTxsendZERO_init(&m->v17zBaud);
+  pointMap(m->v17zBaud, vctSigmapzeroLUT, 0);
+  counter(m, symbolsFor(m->v17zRegs.hsxsilenceduration));
+  return 0;
+}
+
+int32_t v17fSend256TS_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  VCZBAUD& b = m->v17zBaud;
+  b.txflow.txdataf = vcfNullfunction;
+  vcfTxsendABv3x_init(&b);
+  // Start on B, so that the even-length alternation ends on A and the training, whose scrambled
+  // sequence opens with A B A B, follows with a phase reversal the receiver can time itself by.
+  b.txmem.encout = 0;
+  counter(m, 256);
+  return 0;
+}
+
+int32_t v17fSendTRN_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  VCZBAUD& b = m->v17zBaud;
+  vcfTxgpctrnp2v3x_init(&b);
+  vcfTxtrnp4v3x_init(&b);
+  b.txmem.screg = 0x55D9BA;
+  b.txmem.txdata = 3;
+  pointMap(b, vctsigmapconst4LUT, 3);
+  counter(m, (m->v17zState.status & VFX_LONGTRN) ? 2976 : 38);
+  return 0;
+}
+
+int32_t v17fSendR_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  VCZBAUD& b = m->v17zBaud;
+  const uint16_t rate = m->v17zRegs.hsxrate;
+  vcfTxrate_init(&b.txmem, rate == HSV33_14400 ? 0x8A80 : rate == HSV33_12000 ? 0x8980 : 0x8880);
+  b.txflow.txdataf = vcfTxrate;
+  b.txflow.scramf = v32gpcscr2;
+  b.txflow.encodef = v3xfTxenc;
+  pointMap(b, vctsigmapconst4LUT, 3);
+  counter(m, 64);
+  return 0;
+}
+
+const VCZRATEPARM& rateRow(const VFXLOCLMEM* m) {
+  const int16_t row = vcfFindrate(m->desiredrate);
+  return vctRatetabLUT[row < 0 ? 0 : row];
+}
+
+int32_t v17fSendB1_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  VCZBAUD& b = m->v17zBaud;
+  const VCZRATEPARM& row = rateRow(m);
+  b.txflow.txdataf = vcfBdmTxmark;
+  b.txflow.scramf = vctGpcScrLUT[row.ridx];
+  b.txflow.encodef = v3xfTtrelenc;
+  b.txflow.mapf = v3xfTxmap;
+  b.txmem.gridmap = row.txtab;
+  b.txmem.txscale = row.txscale;
+  b.txmem.txsigmask = static_cast<uint16_t>((2u << row.numbits) - 1);
+  b.txmem.txnumBits = row.numbits;
+  b.txmem.encout = 0;
+  b.txmem.trelstate = 0;
+  counter(m, 48);
+  return 0;
+}
+
+int32_t v17fTxTCF_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  m->v17zBaud.txflow.txdataf = vcfBdmTxspace;
+  counter(m, 3600);
+  return 0;
+}
+
+int32_t v17fSendData_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  VCZBAUD& b = m->v17zBaud;
+  b.txflow.txdataf = vcfTxClbuf;
+  b.txmem.txCpyFrmBufp = &m->v17zCpyFrmClBuf;
+  b.txflow.txcntr = -1;
+  sendEvent(VFX_DATA_EVT, 0, 0);
+  return 0;
+}
+
+int32_t v17fTurnOffB1_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  m->v17zBaud.txflow.txdataf = vcfBdmTxmark;
+  counter(m, 32);
+  return 0;
+}
+
+int32_t v17fTurnOffSil_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  VCZBAUD& b = m->v17zBaud;
+  b.txflow.txdataf = vcfNullfunction;
+  b.txflow.scramf = vcfNullfunction;
+  b.txflow.encodef = vcfNullfunction;
+  b.txmem.encout = 0;
+  pointMap(b, vctSigmapzeroLUT, 0);
+  counter(m, 48);
+  return 0;
+}
+
+int32_t v17fTxIdle_init(void* ctx) {
+  VFXLOCLMEM* m = M(ctx);
+  vcfBdmTxbaud_init(&m->v17zBaud);
+  m->v17zBaud.txmem.modParamp = &m->u.tx.v17zModParam;
+  m->v17zState.status &= VFX_ENABLED;
+  m->pageflag = 0;
+  sendEvent(VFX_TXDONE_EVT, 0, 0);
+  sendEvent(VFX_POOLLOW_EVT, m->heapId != nullptr ? static_cast<uint16_t>(m->heapId->lowWaterMark) : 0, 0);
+  return 0;
+}
+
+extern const V17ZSTMEV v17st_turnOnSil[], v17st_sendS[], v17st_sendTRN[], v17st_chkTRNdur[],
+    v17st_sendR[], v17st_sendB1[], v17st_chkTxTCF[], v17st_txTCF[], v17st_txData[], v17st_turnOffB1[],
+    v17st_turnOffSil[], v17st_idle[];
+
+#define ROW0(state, action) {e_v17default, state, {action}}
+#define END {e_v17null, nullptr, {nullptr}}
+
+const V17ZSTMEV v17st_turnOnCar[] = {ROW0(v17st_turnOnCar, v17fTx), {e_txDone, v17st_turnOnSil, {v17fTurnOnSil_init}}, END};
+const V17ZSTMEV v17st_turnOnSil[] = {ROW0(v17st_turnOnSil, v17fTx), {e_txDone, v17st_sendS, {v17fSend256TS_init}}, END};
+const V17ZSTMEV v17st_sendS[] = {ROW0(v17st_sendS, v17fTx), {e_txDone, v17st_sendTRN, {v17fSendTRN_init}}, END};
+const V17ZSTMEV v17st_sendTRN[] = {ROW0(v17st_sendTRN, v17fTx), {e_txDone, v17st_chkTRNdur, {nullptr}}, END};
+const V17ZSTMEV v17st_chkTRNdur[] = {ROW0(v17st_chkTRNdur, v17fChkTRNdur),
+                                     {e_shortTRN, v17st_sendB1, {v17fSendB1_init}},
+                                     {e_longTRN, v17st_sendR, {v17fSendR_init}},
+                                     END};
+const V17ZSTMEV v17st_sendR[] = {ROW0(v17st_sendR, v17fTx), {e_txDone, v17st_sendB1, {v17fSendB1_init}}, END};
+const V17ZSTMEV v17st_sendB1[] = {ROW0(v17st_sendB1, v17fTx), {e_txDone, v17st_chkTxTCF, {nullptr}}, END};
+const V17ZSTMEV v17st_chkTxTCF[] = {ROW0(v17st_chkTxTCF, v17fChkTxTCF),
+                                    {e_TCF, v17st_txTCF, {v17fTxTCF_init}},
+                                    {e_data, v17st_txData, {v17fSendData_init}},
+                                    END};
+const V17ZSTMEV v17st_txTCF[] = {ROW0(v17st_txTCF, v17fTx), {e_txDone, v17st_idle, {v17fTxIdle_init}}, END};
+const V17ZSTMEV v17st_txData[] = {ROW0(v17st_txData, v17fTxData), {e_CD, v17st_turnOffB1, {v17fTurnOffB1_init}}, END};
+const V17ZSTMEV v17st_turnOffB1[] = {ROW0(v17st_turnOffB1, v17fTx), {e_txDone, v17st_turnOffSil, {v17fTurnOffSil_init}}, END};
+const V17ZSTMEV v17st_turnOffSil[] = {ROW0(v17st_turnOffSil, v17fTx), {e_txDone, v17st_idle, {v17fTxIdle_init}}, END};
+const V17ZSTMEV v17st_idle[] = {ROW0(v17st_idle, v17fTxCont), END};
+
+#undef ROW0
+#undef END
+
+constexpr int kFrame = 80;
+
+// Runs the machine until the symbol line holds `symbols` symbols of this frame.
+void produceSymbols(VFXLOCLMEM* m, int symbols) {
+  VCZBAUD& b = m->v17zBaud;
+  V17ZSTM& stm = m->v17zStm;
+  b.txsbuf.fstEndp = b.txsbuf.fstWrp + symbols;
+  for (int guard = 0; b.txsbuf.fstWrp < b.txsbuf.fstEndp && guard < 64; ++guard) {
+    m->deferred = 0;
+    stm.stp = vcfStmRun(stm.stp, &b.txeventq, m);
+    if (m->deferred > 0) vcfStmPutEvent(&b.txeventq, m->deferred);
+  }
+}
+
+}  // namespace
+
+void v17fXmtrBlkTsk(VFXLOCLMEM* m) {
+  V17ZTX& tx = m->u.tx;
+  VCZBAUD& b = m->v17zBaud;
+  if (!(m->v17zState.status & VFX_TXBULKSET)) {
+    vcfInitBulkDly(tx.v17BulkDly, 20, &tx.v17zModParam);
+    vcfInitTxParam32(&tx.v17zModParam, static_cast<int16_t>(m->v17zRegs.hsxtxamplitude));
+    tx.v17txremidx = 0;
+    m->v17zState.status |= VFX_TXBULKSET;
+  }
+  b.txmem.modParamp = &tx.v17zModParam;
+  int16_t out[kFrame + 32];
+  std::memcpy(out, tx.v17txrem, sizeof(int16_t) * static_cast<size_t>(tx.v17txremidx));
+  int16_t* w = out + tx.v17txremidx;
+  int16_t fast[2 * 99];
+  vcfInitFastBulkDly(tx.v17BulkDly, tx.v17zModParam.modWrtp, 20, &b.txsbuf, fast, 99, 20);
+
+  if (m->pageflag & PF_TXSTART) {
+    if (m->pageflag & PF_TXTONE) {
+      v17fTurnOnCar_init(m);
+      m->v17zStm.stp = v17st_turnOnCar;
+    } else {
+      v17fSend256TS_init(m);
+      m->v17zStm.stp = v17st_sendS;
+    }
+    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TXSTART);
+  }
+  const uint32_t bitsBefore = b.txmem.txtotalBits;
+  // 24 symbols make 80 samples; the symbols owed for this frame's samples, then one more at a
+  // time while the resampler has not reached the frame's end.
+  int owed = ((kFrame - tx.v17txremidx) * 3 + 9) / 10;
+  while (w - out < kFrame && owed > 0) {
+    int16_t* before = b.txsbuf.fstWrp;
+    produceSymbols(m, owed);
+    if (b.txsbuf.fstWrp == before) break;
+    vcfTxSymbols(&w, &tx.v17zModParam, &b.txsbuf);
+    owed = 1;
+  }
+  const int made = static_cast<int>(w - out);
+  const int n = static_cast<int>(b.txsbuf.fstWrp - b.txsbuf.fstStp);
+  vcfCopyToBulkDly(&tx.v17zModParam.modWrtp, b.txsbuf.fstStp, b.txsbuf.fstStp + 99, static_cast<int16_t>(n),
+                   tx.v17BulkDly, 20);
+  const int rem = made - kFrame;
+  if (rem < 0 || rem > 12) lhapiAssertHandlerVerbose("v17txbktkc", __LINE__);
+  std::memset(m->vfxtxbuf, 0, sizeof(m->vfxtxbuf));
+  std::memcpy(m->vfxtxbuf, out, sizeof(int16_t) * static_cast<size_t>(made < kFrame ? made : kFrame));
+  tx.v17txremidx = static_cast<int16_t>(rem < 0 ? 0 : (rem > 16 ? 16 : rem));
+  std::memcpy(tx.v17txrem, out + kFrame, sizeof(int16_t) * static_cast<size_t>(tx.v17txremidx));
+  const uint32_t bits = b.txmem.txtotalBits - bitsBefore;
+  sendEvent(VFX_TXBITS_EVT, static_cast<uint16_t>(bits), 0);
+}

@@ -1,0 +1,69 @@
+// Driving the fax datapump service in a test channel: transmit a sequence and keep the line
+// audio, or play line audio into a reception and keep what the client receives.
+#pragma once
+
+#include <cstring>
+#include <vector>
+
+#include "../linetest/line_harness.h"
+#include "vfx.h"
+
+namespace vfxtest {
+
+using namespace linetest;
+
+inline VFXLOCLMEM* inst() { return static_cast<VFXLOCLMEM*>(instance(HAPI_VFAX_SRV)); }
+
+inline void setRate(uint16_t rate) { command(VFX_SETREG1_CMD, 0, rate); }
+
+// Queues the bits (one per byte) as 0x1106 blocks of at most 96 bits.
+inline void queueBits(const std::vector<uint8_t>& bits, size_t& at, size_t maxBlocks) {
+  while (at < bits.size() && MEM_QueueCount(&inst()->v17zTxQueue) < maxBlocks) {
+    const size_t n = std::min<size_t>(96, bits.size() - at);
+    std::vector<uint16_t> words(1 + (n + 15) / 16, 0);
+    words[0] = uint16_t(n);
+    for (size_t i = 0; i < n; ++i)
+      if (bits[at + i]) words[1 + i / 16] = uint16_t(words[1 + i / 16] | (1u << (i % 16)));
+    extCommand(VFX_TXDATA_CMD, words.data(), uint16_t(2 * words.size()));
+    at += n;
+  }
+}
+
+// Transmits: op1 1 page data (the bits), 2 TCF, 3 page data after the long training. Returns the
+// line audio from the first frame until the pump reports it is done.
+inline std::vector<int16_t> transmit(uint16_t op1, const std::vector<uint8_t>& bits, long maxFrames = 3000) {
+  world().egressOut.clear();
+  size_t at = 0;
+  queueBits(bits, at, 20);
+  command(VFX_TX_CMD, op1, 0);
+  for (long f = 0; f < maxFrames; ++f) {
+    queueBits(bits, at, 20);
+    runFrames(1);
+    if (!(inst()->v17zState.status & VFX_TRANSMITTING)) break;
+  }
+  return world().egressOut;
+}
+
+// Bits the client received (0x1151 packets) since the last clear.
+inline std::vector<uint8_t> receivedBits() {
+  std::vector<uint8_t> bits;
+  for (const Ibd& e : world().ingressIbd) {
+    if (e.header != VFX_RXDATA_EVT || e.data.size() < 2) continue;
+    uint16_t count;
+    std::memcpy(&count, e.data.data(), 2);
+    for (int i = 0; i < count; ++i) {
+      uint16_t w;
+      std::memcpy(&w, e.data.data() + 2 + 2 * (i / 16), 2);
+      bits.push_back(uint8_t((w >> (i % 16)) & 1));
+    }
+  }
+  return bits;
+}
+
+inline std::vector<uint16_t> eventsSeen() {
+  std::vector<uint16_t> codes;
+  for (const Ibd& e : world().ingressIbd) codes.push_back(e.header);
+  return codes;
+}
+
+}  // namespace vfxtest
