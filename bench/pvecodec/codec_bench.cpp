@@ -214,8 +214,8 @@ void BM_CodecService20ms(benchmark::State& state) {
 
 void Codes(benchmark::internal::Benchmark* b) {
   // G.711, G.726-32, G.729A, G.723.1 6.3, GSM FR, EFR, AMR 12.2, Opus 20 ms NB and WB, G.722,
-  // AMR-WB 23.85.
-  for (int code : {0, 4, 6, 10, 16, 17, 25, 38, 70, 45, 58}) b->Arg(code);
+  // AMR-WB 23.85, iLBC 20 ms, GSM HR, iSAC 30 ms.
+  for (int code : {0, 4, 6, 10, 14, 16, 17, 25, 35, 38, 70, 45, 58, 73}) b->Arg(code);
 }
 
 BENCHMARK(BM_CodecService20ms)->Apply(Codes)->Unit(benchmark::kMicrosecond);

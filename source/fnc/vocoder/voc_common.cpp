@@ -27,8 +27,6 @@ const uint8_t hsgpvealg[HAPI_PKT_VC_ALG_MAX] = {
     21, 21,                                                 // iSAC
 };
 
-// Codecs not built into this system: their records exist without operations.
-const HSZVOCODERS vocoder_ilbc20{}, vocoder_ilbc30{}, vocoder_gsmhr{}, vocoder_isac{};
 
 uint16_t vocoderSwap(uint16_t w) { return static_cast<uint16_t>((w >> 8) | (w << 8)); }
 

@@ -70,7 +70,10 @@ Frame nextFrame(uint8_t type, unsigned code, const uint16_t* words, unsigned off
     f.stop = !f.ok;
     return f;
   }
-  if (pveIsOpus(code)) return {true, false, type, static_cast<uint8_t>(code), static_cast<uint16_t>(remaining)};
+  // Opus and iSAC payloads are one frame of variable length: the whole payload.
+  if (pveIsOpus(code) || pveIsIsac(code)) {
+    return {true, false, type, static_cast<uint8_t>(code), static_cast<uint16_t>(remaining)};
+  }
   if (code < HAPI_PKT_VC_ALG_MAX) return {true, false, type, static_cast<uint8_t>(code), pktSize[code]};
   return f;
 }
@@ -99,6 +102,7 @@ uint16_t checkSize(unsigned code, uint16_t payloadLength, const uint16_t* pktSiz
     default: break;
   }
   if (pveIsOpus(code)) return payloadLength;
+  if (pveIsIsac(code)) return payloadLength <= pktSize[code] ? payloadLength : 0;
   return code < HAPI_PKT_VC_ALG_MAX ? pktSize[code] : 0;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "g711.h"
+#include "isac_codec.h"
 #include "vocoder.h"
 
 extern "C" {
@@ -99,8 +100,8 @@ TEST(VocoderTable, EveryVoiceCodeHasItsFamilyAndOnlyBuiltFamiliesAreUsable) {
   EXPECT_EQ(hsgpvealg[67], HAPI_PKT_ALG_AMRWB);
   EXPECT_EQ(hsgpvealg[72], HAPI_PKT_ALG_OPUS);
   EXPECT_EQ(hsgpvealg[74], HAPI_PKT_ALG_ISAC);
-  for (unsigned alg : {0u, 1u, 2u, 3u, 6u, 10u, 15u, 16u}) EXPECT_TRUE(vocoderUsable(hsgvocoders[alg])) << alg;
-  for (unsigned alg : {4u, 5u, 7u, 8u, 9u, 11u, 12u, 13u, 17u, 19u, 21u}) EXPECT_FALSE(vocoderUsable(hsgvocoders[alg])) << alg;
+  for (unsigned alg : {0u, 1u, 2u, 3u, 6u, 10u, 12u, 13u, 14u, 15u, 16u, 17u, 18u, 20u, 21u}) EXPECT_TRUE(vocoderUsable(hsgvocoders[alg])) << alg;
+  for (unsigned alg : {4u, 5u, 7u, 8u, 9u, 11u, 19u}) EXPECT_FALSE(vocoderUsable(hsgvocoders[alg])) << alg;
 }
 
 TEST(VocoderG711, PayloadIsTheLawCodesAnIndependentDecoderReads) {
@@ -459,6 +460,124 @@ TEST(VocoderG711, LostFramesAreConcealedByTheModeOfTheRegisters) {
       // The frame-repeat concealment plays the last good frame 3 dB down.
       for (int i = 0; i < 40; ++i) EXPECT_EQ(out[i], static_cast<int16_t>((last[i] * 23198) >> 15)) << i;
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VocoderGsmHr, PayloadKindsDtxScheduleAndDecoderHoming) {
+  EncBench enc(2 << 8 | 35);
+  std::vector<uint16_t> p;
+  uint16_t bytes = 0;
+  for (int f = 0; f < 20; ++f) {
+    ASSERT_EQ(enc.encode(tone(160, 600, 8000, 8000, 160 * f), p, bytes), PVE_ENC_VOICE);
+    ASSERT_EQ(bytes, 15);
+    EXPECT_EQ(p[0] >> 8, 0x00) << "speech";
+  }
+  std::vector<int> sent;
+  for (int f = 0; f < 80; ++f) {
+    if (enc.encode(std::vector<int16_t>(160, 0), p, bytes) == PVE_ENC_VOICE) {
+      sent.push_back(f);
+      if ((p[0] >> 8) == 0x20) {
+        EXPECT_EQ(bytes, 15);
+      }
+    }
+  }
+  ASSERT_GE(sent.size(), 3u);
+  for (size_t i = sent.size() - 2; i + 1 < sent.size(); ++i) EXPECT_EQ(sent[i + 1] - sent[i], 8);
+
+  // The encoder answers homing frames with the decoder homing frame; the second one in a row
+  // plays the homing pattern.
+  EncBench home(35);
+  DecBench dec(35);
+  std::vector<int16_t> last;
+  for (int f = 0; f < 3; ++f) {
+    home.encode(std::vector<int16_t>(160, 8), p, bytes);
+    AJC_PVEDEC_INT r{};
+    r.currPkt[0] = dec.frame(AJC_PKT_VOICE, p.data(), 8, bytes);
+    r.numCurrPkt = 1;
+    last = dec.decode(r, 160);
+  }
+  for (int16_t s : last) EXPECT_EQ(s, 8);
+  EXPECT_EQ(dec.slotsInUse(), 0);
+}
+
+TEST(VocoderGsmHr, RoundTripThroughTheWrappers) {
+  EncBench enc(35);
+  DecBench dec(35);
+  std::vector<int16_t> in, out;
+  for (int f = 0; f < 50; ++f) {
+    const std::vector<int16_t> pcm = tone(160, 500, 8000, 8000, 160 * f);
+    std::vector<uint16_t> p;
+    uint16_t bytes = 0;
+    enc.encode(pcm, p, bytes);
+    AJC_PVEDEC_INT r{};
+    r.currPkt[0] = dec.frame(AJC_PKT_VOICE, p.data(), 8, bytes);
+    r.numCurrPkt = 1;
+    const std::vector<int16_t> o = dec.decode(r, 160);
+    in.insert(in.end(), pcm.begin(), pcm.end());
+    out.insert(out.end(), o.begin(), o.end());
+  }
+  double best = -100;
+  for (size_t d = 0; d < 80; ++d) best = std::max(best, snrDb(in, out, 1600, d));
+  EXPECT_GT(best, 3);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VocoderIsac, FramesCompleteEveryThirtyOrSixtyMsAndPlayAsTheCodecPlaysThem) {
+  using namespace isac;
+  for (uint16_t code : {73, 74}) {
+    const int blocks = code == 74 ? 6 : 3;
+    const int16_t frameMs = code == 74 ? 60 : 30;
+    EncBench enc(code);
+    DecBench dec(code);
+    // The codec driven directly, as the reference for what the wrappers carry.
+    std::vector<int32_t> mem((kIsacfixInstanceBytes + 3) / 4);
+    ISACFIX_MainStruct* ref = nullptr;
+    int32_t used = 0;
+    ASSERT_GE(WebRtcIsacfix_Create(&ref, mem.data(), mem.size() * 4, &used), 0);
+    WebRtcIsacfix_EncoderInit(ref, 1, 0);
+    WebRtcIsacfix_DecoderInit(ref);
+    int frames = 0;
+    for (int b = 0; b < 60; ++b) {
+      const std::vector<int16_t> pcm = tone(160, 700, 16000, 8000, 160 * b);
+      std::vector<uint16_t> p;
+      uint16_t bytes = 0;
+      const int type = enc.encode(pcm, p, bytes);
+      WebRtcIsacfix_Control(ref, 32000, frameMs);
+      uint8_t refBytes[700];
+      const int refN = WebRtcIsacfix_Encode(ref, pcm.data(), refBytes, 0);
+      if ((b + 1) % blocks != 0) {
+        EXPECT_EQ(type, PVE_ENC_NONE) << "block " << b;
+        continue;
+      }
+      ASSERT_EQ(type, PVE_ENC_VOICE) << "block " << b;
+      ASSERT_EQ(bytes, refN);
+      ASSERT_LE(bytes, code == 74 ? 600 : 400);
+      ++frames;
+      AJC_PVEDEC_INT r{};
+      r.currPkt[0] = dec.frame(AJC_PKT_VOICE, p.data(), (bytes + 1) / 2, bytes);
+      r.numCurrPkt = 1;
+      const std::vector<int16_t> o = dec.decode(r, 160 * blocks);
+      std::vector<int16_t> expect(160 * blocks);
+      int16_t speechType = 0;
+      WebRtcIsacfix_Decode(ref, refBytes, static_cast<size_t>(refN), expect.data(), &speechType);
+      EXPECT_EQ(o, expect) << "code " << code << " frame " << frames;
+    }
+    EXPECT_EQ(frames, 60 / blocks);
+    EXPECT_EQ(dec.slotsInUse(), 0);
+    // A lost frame is concealed for the whole frame length.
+    AJC_PVEDEC_INT lost{};
+    lost.currPkt[0].payloadID = AJC_PKT_FRAME_REPEAT << 8;
+    lost.numCurrPkt = 1;
+    std::vector<int16_t> expect(160 * blocks);
+    WebRtcIsacfix_DecodePlc(ref, expect.data(), static_cast<int16_t>(blocks / 3), 0);
+    EXPECT_EQ(dec.decode(lost, 160 * blocks), expect);
   }
 }
 

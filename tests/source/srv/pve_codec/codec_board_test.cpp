@@ -1,7 +1,7 @@
 // A gateway channel of the shipped configuration on the virtual board: the phone's tone goes up a
-// line channel into the gateway channel, whose codec service sends it to the host as G.711
-// packets that an independent decoder reads back as the tone; packets the host sends play out
-// through the line channel to the phone.
+// line channel into the gateway channel, whose codec and RTP services send it to the host as G.711
+// RTP that an independent decoder reads back as the tone; RTP the host sends plays out through the
+// line channel to the phone.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "boardHal.h"
@@ -45,7 +46,7 @@ int16_t tone(int n) { return static_cast<int16_t>(std::lround(6000 * std::sin(2 
 
 struct Host {
   std::mutex lock;
-  std::vector<std::vector<uint8_t>> packets;  // 0x3041 events: header and payload as the host got them
+  std::vector<std::vector<uint8_t>> packets;  // RTP packets the channel sent
 };
 Host& host() {
   static Host h;
@@ -53,7 +54,7 @@ Host& host() {
 }
 
 void onEvent(HSZEVT* evt, uint16_t) {
-  if (evt->hsxevt != HAPI_NET_INGRESSPACKET_EVT || evt->hsxop2.ref == nullptr) return;
+  if (evt->hsxevt != HAPI_NET_INGRESSRTPPKT_EVT || evt->hsxop2.ref == nullptr) return;
   const auto* p = static_cast<const uint8_t*>(evt->hsxop2.ref);
   std::lock_guard<std::mutex> g(host().lock);
   host().packets.emplace_back(p, p + evt->hsxop1);
@@ -142,9 +143,11 @@ class CodecOnBoard : public ::testing::Test {
   }
 };
 
-TEST_F(CodecOnBoard, G711ToneLeavesAsPacketsAndPacketsPlayOnTheLine) {
-  for (uint16_t code : {HAPI_PKT_VC_G711_ULAW, HAPI_PKT_VC_G711_ALAW}) {
-    SCOPED_TRACE(code ? "A-law" : "mu-law");
+TEST_F(CodecOnBoard, G711ToneLeavesAsRtpAndRtpPlaysOnTheLine) {
+  for (auto [code, interval] : {std::pair<uint16_t, uint16_t>{HAPI_PKT_VC_G711_ULAW, 80}, {HAPI_PKT_VC_G711_ULAW, 160},
+                                {HAPI_PKT_VC_G711_ULAW, 240}, {HAPI_PKT_VC_G711_ALAW, 80},
+                                {HAPI_PKT_VC_G711_ALAW, 160}, {HAPI_PKT_VC_G711_ALAW, 240}}) {
+    SCOPED_TRACE(std::string(code ? "A-law " : "mu-law ") + std::to_string(interval / 8) + " ms");
     ASSERT_EQ(hapiOpen(HAPI_DATA_ACCESS_POINT, onEvent, 0), 0);
     const uint16_t line = hapiOpen(HAPI_LINE_ECAN_VHD, onEvent, 0);
     const uint16_t gw = hapiOpen(HAPI_GATEWAY_VHD, onEvent, 0);
@@ -155,9 +158,12 @@ TEST_F(CodecOnBoard, G711ToneLeavesAsPacketsAndPacketsPlayOnTheLine) {
     ASSERT_EQ(connect(0, HAPI_SWB_TOS, line, HAPI_SWB_BOS, HAPI_SWB_DUPLEX), 0);
     ASSERT_EQ(connect(line, HAPI_SWB_TOS, gw, HAPI_SWB_BOS, HAPI_SWB_DUPLEX), 0);
     // As the endpoint drives a connection: the channel's root service into voice, then the codec.
+    // The call discriminator stays off: the test tone must not switch the channel to data.
+    constexpr uint16_t kNetSetReg1 = 0x3099, kNetOptionsOffset = 6, kNetOptionsWithoutCdis = 0x5B & ~0x1;
     constexpr uint16_t kNetSetMode = 0x3085, kNetSetVoiceRate = 0x3088, kVoiceMode = 2;
-    for (auto [cmd, op1, op2] : {std::tuple<uint16_t, uint16_t, uint16_t>{kNetSetMode, kVoiceMode, 0},
-                                 {kNetSetVoiceRate, code, 160}}) {
+    for (auto [cmd, op1, op2] : {std::tuple<uint16_t, uint16_t, uint16_t>{kNetSetReg1, kNetOptionsOffset, kNetOptionsWithoutCdis},
+                                 {kNetSetMode, kVoiceMode, 0},
+                                 {kNetSetVoiceRate, code, interval}}) {
       c = stdCmd(gw, cmd, op1, op2);
       ASSERT_EQ(hapiIOctl(&c, 0), 0) << std::hex << cmd;
       ASSERT_TRUE(waitFrames(10));  // the mode's own encoder settles first
@@ -173,20 +179,21 @@ TEST_F(CodecOnBoard, G711ToneLeavesAsPacketsAndPacketsPlayOnTheLine) {
       std::lock_guard<std::mutex> g(host().lock);
       packets.swap(host().packets);
     }
-    // Line to network: 20 ms packets of the law's codes.
+    // Line to network: RTP packets of the law's codes, one packet time each.
+    const uint8_t payloadType = code == HAPI_PKT_VC_G711_ALAW ? 8 : 0;
     std::vector<uint8_t> codes;
     size_t voice = 0;
     for (const std::vector<uint8_t>& p : packets) {
-      const uint16_t id = static_cast<uint16_t>(p[0] | p[1] << 8), len = static_cast<uint16_t>(p[2] | p[3] << 8);
-      // The mode's generic VAD sends silence descriptors until the tone starts.
-      if (id == (HAPI_PKT_SID << 8 | HAPI_PKT_VC_GENERIC_SID)) continue;
+      ASSERT_GE(p.size(), 12u);
+      ASSERT_EQ(p[0] >> 6, 2) << "RTP version";
+      // The mode's generic VAD sends comfort-noise packets until the tone starts.
+      if ((p[1] & 0x7F) != payloadType) continue;
       ++voice;
-      ASSERT_GE(p.size(), 8u + 160u);
-      EXPECT_EQ(id, HAPI_PKT_VOICE << 8 | code);
-      EXPECT_EQ(len, 160);
-      for (int i = 0; i < 160; ++i) codes.push_back(p[8 + (i ^ 1)]);  // earlier byte in the high half
+      const size_t header = 12 + 4 * (p[0] & 15);
+      ASSERT_EQ(p.size(), header + interval);
+      codes.insert(codes.end(), p.begin() + static_cast<long>(header), p.end());
     }
-    ASSERT_GT(voice, 30u);
+    ASSERT_GT(voice, 8000u / interval * 200 / 400);  // of 200 ticks, the first ones may be silence
     std::vector<int16_t> decoded(codes.size());
     g711_state_t* s = g711_init(nullptr, code ? G711_ALAW : G711_ULAW);
     g711_decode(s, decoded.data(), codes.data(), static_cast<int>(codes.size()));
@@ -201,14 +208,17 @@ TEST_F(CodecOnBoard, G711ToneLeavesAsPacketsAndPacketsPlayOnTheLine) {
     board("0 record " + tempPath("heard.wav"));
     // The whole second is queued before the next tick runs, so no frame is late.
     boardHalDspTaskHalt();
-    for (int k = 0; k < 50; ++k) {
-      std::vector<uint16_t> words(4 + 80);
-      words[0] = static_cast<uint16_t>(HAPI_PKT_VOICE << 8 | code);
-      words[1] = 160;
-      words[2] = 8;
-      words[3] = static_cast<uint16_t>(160 * k);
-      for (int i = 0; i < 160; ++i) words[4 + i / 2] |= static_cast<uint16_t>(out[160 * k + i] << (i % 2 ? 0 : 8));
-      c = extCmd(gw, HAPI_NET_EGRESSPACKET_CMD, words.data(), static_cast<uint16_t>(words.size() * 2));
+    std::vector<std::vector<uint8_t>> rtp;
+    for (int k = 0; k < 8000 / interval; ++k) {
+      const uint32_t ts = 1000u + static_cast<uint32_t>(interval * k);
+      std::vector<uint8_t> p = {0x80, payloadType, static_cast<uint8_t>(k >> 8), static_cast<uint8_t>(k),
+                                static_cast<uint8_t>(ts >> 24), static_cast<uint8_t>(ts >> 16), static_cast<uint8_t>(ts >> 8),
+                                static_cast<uint8_t>(ts), 0x12, 0x34, 0x56, 0x78};
+      p.insert(p.end(), out.begin() + interval * k, out.begin() + interval * (k + 1));
+      rtp.push_back(std::move(p));
+    }
+    for (std::vector<uint8_t>& p : rtp) {
+      c = extCmd(gw, HAPI_NET_EGRESSRTPPKT_CMD, p.data(), static_cast<uint16_t>(p.size()));
       ASSERT_EQ(hapiAsyncIOctl(&c, 0), 0);
     }
     boardHalDspTaskResume();

@@ -395,3 +395,37 @@ INSTANTIATE_TEST_SUITE_P(PacketTimes, OpusChannel, ::testing::Values(36, 38, 40,
 
 }  // namespace
 }  // namespace codectest
+
+namespace codectest {
+namespace {
+
+TEST_F(CodecTest, IsacFramesGoOutWholeAndPlayBack) {
+  world().signal16k = [](uint64_t n) { return static_cast<int16_t>(6000 * std::sin(2 * M_PI * 700.0 * n / 16000)); };
+  world().host.clear();
+  startVoice(73, 80);  // 10 ms encoder calls, one packet per 30 ms frame
+  tick(120);
+  const std::vector<Packet> pk = packets();
+  ASSERT_GT(pk.size(), 10u);
+  for (size_t i = 0; i < pk.size(); ++i) {
+    ASSERT_EQ(pk[i].payloadID, HAPI_PKT_VOICE << 8 | 73);
+    ASSERT_GT(pk[i].payloadLength, 0);
+    ASSERT_LE(pk[i].payloadLength, 400);
+    if (i > 0) {
+      EXPECT_EQ(pk[i].timestamp - pk[i - 1].timestamp, 240u) << "one 30 ms frame per packet";
+    }
+  }
+  world().played16k.clear();
+  for (size_t i = 0; i < pk.size(); ++i) {
+    sendPacket(pk[i].payloadID, static_cast<uint16_t>(240 * i), pk[i].payload);
+    tick(6);
+  }
+  const std::vector<int16_t>& out = world().played16k;
+  ASSERT_GT(out.size(), 8000u);
+  double energy = 0;
+  for (size_t i = out.size() - 4000; i < out.size(); ++i) energy += double(out[i]) * out[i];
+  EXPECT_GT(std::sqrt(energy / 4000), 1000) << "the tone plays";
+  EXPECT_EQ(codec()->ctl.stats.decoder.ajcRepeatCount, 0);
+}
+
+}  // namespace
+}  // namespace codectest
