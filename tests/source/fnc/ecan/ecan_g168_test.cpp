@@ -69,9 +69,11 @@ TEST(EchoOnSpeech, ConvergesAndStaysConvergedThroughDoubleTalk) {
     const auto frozen = hybrid::run(learn.get(), far, near, path, kBulk + 20);
     const double at1 = hybrid::erle(frozen, near, 1.0, 13.0);
     report("speech, 6 ms path, ERL 10 dB: ERLE of the filter learnt in 1 s", at1);
-    // Synthetic speech is strongly coloured: the filter of the first second stays short of the
-    // 20 dB a noise-like signal gives (see the noise cases); this pins what it reaches.
-    EXPECT_GE(at1, 15.0);
+    // On speech the foreground filter takes the background's only after 8 blocks in which the
+    // background proved better, and pauses in the speech clear that count: the last transfer of
+    // the first second comes at 820 ms, about 2 dB short of the 20 dB a noise-like signal gives
+    // (see the noise cases). The run is deterministic; this pins what it reaches.
+    EXPECT_GE(at1, 18.0);
   }
   auto hec = canceller(HAPI_HEC_NLP_OFF);
   {
