@@ -50,6 +50,15 @@ Word32 g722_MPY_32(Word32 a, Word32 b);
 Word16 g722_div_s(Word16 num, Word16 den);
 void g722_Log2(Word32 x, Word16 *exponent, Word16 *fraction);
 
+// Portable saturating forms of the kernels above that take a faster exact path when no sum can
+// saturate; the tests hold each pair together.
+void g722_model_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
+void g722_model_apfilterQ1_Q0(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
+void g722_model_apfilterQ1_Q0_2(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
+Word32 g722_model_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n);
+Word32 g722_model_Vec_L_sqa0(const Word16 *x, Word16 n);
+void g722_model_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count);
+
 // Operator copies named by the family.
 Word16 g722_norm_l(Word32 x);
 Word32 g722_L_shl(Word32 x, Word16 n);
