@@ -310,6 +310,16 @@ void g722_model_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *
   for (int j = 0; j < count; ++j) out[j] = lanes_mac_model(x, y - j, 30) >> 1;
 }
 
+bool g722_mac_cannot_saturate(const Word16 *coef, int ncoef, const Word16 *x, int nx) {
+  std::int64_t sum = 0;
+  for (int i = 0; i < ncoef; ++i) sum += std::abs(int{coef[i]});
+  return 2 * sum * max_magnitude(x, nx) <= 0x7FFFFFFF;
+}
+
+Word32 g722_Vec_L_mac_ps0_plain(const Word16 *x, const Word16 *y, Word16 n) {
+  return lanes_mac_plain(x, y, n) >> 1;
+}
+
 Word32 g722_model_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n) {
   return lanes_mac_model(x, y, n) >> 1;
 }

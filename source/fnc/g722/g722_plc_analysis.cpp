@@ -142,8 +142,11 @@ void g722_Levinson(const Word32 *Rhl, Word16 *A, Word16 *old_A) {
 
 Word32 g722_decim_LPF(const Word16 *xw, Word32 *lxwd) {
   Word32 largest = 2;
+  // One bound for all 20 outputs: when no saturating sum can saturate, plain sums are exact.
+  const bool plain = g722_mac_cannot_saturate(g722_bdf, 60, xw + 8, 8 * 19 + 60);
   for (int k = 0; k < 20; ++k) {
-    lxwd[k] = g722_Vec_L_mac_ps0_60(g722_bdf, xw + 8 + 8 * k);
+    lxwd[k] = plain ? g722_Vec_L_mac_ps0_plain(g722_bdf, xw + 8 + 8 * k, 60)
+                    : g722_Vec_L_mac_ps0_60(g722_bdf, xw + 8 + 8 * k);
     largest = L_max(largest, L_abs(lxwd[k]));
   }
   return largest;
@@ -322,7 +325,10 @@ Word16 g722_prfn(Word16 *ptfe, Word32 *cormax, Word32 *energymax32, Word16 *ppt,
   *sflag = 0;
   if (seg != 0 && norm < 8) {
     *sflag = static_cast<Word16>((9 - norm) / 2);
-    g722_Vec_shr(xq, copy, *sflag, 592);
+    // Only the target and the windows of the searched lags (and the correlation's reach of six
+    // lags below the lowest) are read.
+    const int reach = 586 - *wsz - std::max(hi, lo + 6);
+    g722_Vec_shr(xq + reach, copy + reach, *sflag, static_cast<Word16>(586 - reach));
     buf = copy;
   }
   const Word16 *target = buf + 586 - *wsz;
