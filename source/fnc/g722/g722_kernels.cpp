@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "g722_basop.h"
+#include "g722_steps.h"
 #include "g722_tables.h"
 
 using namespace g722;
@@ -163,21 +164,7 @@ void g722_qmf_rx_part2(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *
 Word16 g722_upzero(Word16 *dlt, Word16 *b) {
   // Sign-sign update: +128 where dlt[i] agrees in sign with dlt[0], -128 where it differs, no
   // step when dlt[0] is 0; leakage 32640/32768. The result always fits 16 bits.
-  const Word32 d0 = dlt[0];
-  const Word32 enable = d0 != 0 ? 1 : 0;
-  for (int i = 1; i <= 6; ++i) {
-    const Word32 sign = ((d0 ^ dlt[i]) >> 31) | 1;  // -1 or +1
-    b[i] = static_cast<Word16>(enable * sign * 128 + ((Word32{b[i]} * 32640) >> 15));
-  }
-  for (int i = 8; i >= 1; --i) dlt[i] = dlt[i - 1];
-  b[7] = b[8] = 0;
-  Word32 sz = 0;
-  for (int i = 1; i <= 6; ++i) {
-    const Word32 d2 = std::clamp<Word32>(2 * Word32{dlt[i]}, -32768, 32767);
-    const Word32 p = std::clamp<Word32>((d2 * b[i]) >> 15, -32768, 32767);
-    sz = std::clamp<Word32>(sz + p, -32768, 32767);
-  }
-  return static_cast<Word16>(sz);
+  return upzero_step(dlt, b);
 }
 
 Word16 g722_plc_adaptpred_zero_part(Word16 *d, Word16 *b, Word16 step) {
