@@ -55,13 +55,18 @@ inline Word32 lanes_sqa_halved_model(const Word16 *x, int n) {
 }
 
 inline Word32 lanes_sqa_halved(const Word16 *x, int n) {
-  // Without saturation the doubled squares are even, so halving each lane loses nothing and
-  // the result is the plain sum of squares.
-  const int m = max_magnitude(x, n);
-  if (!products_fit(m, m, n)) return lanes_sqa_halved_model(x, n);
-  Word32 sum = 0;
-  for (int i = 0; i < n; ++i) sum += Word32{x[i]} * x[i];
-  return sum;
+  // Squares are never negative, so a lane's saturating sum only grows and sticks at the limit
+  // once reached: it equals the exact sum capped at the limit (a doubled square of -32768 is
+  // beyond the limit either way). The same holds for the join of the halved lanes.
+  std::int64_t lane[4] = {0, 0, 0, 0};
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    for (int k = 0; k < 4; ++k) lane[k] += 2 * (std::int64_t{x[i + k]} * x[i + k]);
+  }
+  for (; i < n; ++i) lane[i & 3] += 2 * (std::int64_t{x[i]} * x[i]);
+  std::int64_t sum = 0;
+  for (auto v : lane) sum += std::min<std::int64_t>(v, 0x7FFFFFFF) >> 1;
+  return static_cast<Word32>(std::min<std::int64_t>(sum, 0x7FFFFFFF));
 }
 
 // 32-bit two's-complement sum without saturation.
@@ -404,6 +409,12 @@ Word16 g722_shr(Word16 x, Word16 n) {
 Word16 g722_abs_s(Word16 x) { return abs_s(x); }
 
 void g722_Vec_shr(const Word16 *Vect_in, Word16 *Vect_out, Word16 shift, Word16 Len) {
+  if (shift >= 0) {
+    // One shift for the whole vector: beyond 15 only the sign is left, as with g722_shr.
+    const int n = shift > 15 ? 15 : shift;
+    for (int i = 0; i < Len; ++i) Vect_out[i] = static_cast<Word16>(Vect_in[i] >> n);
+    return;
+  }
   for (int i = 0; i < Len; ++i) Vect_out[i] = g722_shr(Vect_in[i], shift);
 }
 

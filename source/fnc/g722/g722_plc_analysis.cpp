@@ -302,8 +302,9 @@ Word16 g722_coarsepitch(const Word16 *xwd, Word16 cpplast) {
 }
 
 Word32 g722_prfn_AverageMagnitude(const Word16 *in, Word16 len) {
+  // At most 32767 magnitudes of at most 32767: the saturating sum never saturates.
   Word32 s = 0;
-  for (int i = 0; i < len; ++i) s = L_add(s, abs_s(in[i]));
+  for (int i = 0; i < len; ++i) s += abs_s(in[i]);
   return s;
 }
 
@@ -316,9 +317,10 @@ Word16 g722_prfn(Word16 *ptfe, Word32 *cormax, Word32 *energymax32, Word16 *ppt,
 
   Word16 copy[592];
   Word32 seg = 0;
+  // At most 426 squares of 12-bit values: the saturating sum never saturates.
   for (int i = first; i < 586; ++i) {
-    const Word16 v = static_cast<Word16>(xq[i] >> 4);
-    seg = L_mac0(seg, v, v);
+    const Word32 v = xq[i] >> 4;
+    seg += v * v;
   }
   const Word16 norm = norm_l(seg);
   const Word16 *buf = xq;
