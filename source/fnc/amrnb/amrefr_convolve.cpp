@@ -1,5 +1,6 @@
 // Filtering of an excitation vector through the reversed impulse response,
 // and the gain-scaled target update of the closed-loop pitch stage.
+#include <algorithm>
 #include "amrefr_basic_op.h"
 #include "amrefr_kernels.h"
 
@@ -9,6 +10,20 @@ using namespace amrefr_op;
 // of the group starting at n0 takes the terms i = 0 … n0 + 3, the terms with
 // i > n meeting the zero taps h[−1..−3] (elements 40..42 of h_rev43).
 void amrefr_ConvolveFwdH(const Word16* x, const Word16* h_rev43, Word16* y) {
+    // When no partial sum can reach the 32-bit limit the saturating chain is a plain sum.
+    std::int64_t hsum = 0;
+    int xmax = 0;
+    for (int i = 0; i < 43; ++i) hsum += h_rev43[i] < 0 ? -int{h_rev43[i]} : int{h_rev43[i]};
+    for (int i = 0; i < 40; ++i) xmax = std::max(xmax, x[i] < 0 ? -int{x[i]} : int{x[i]});
+    if (2 * hsum * xmax <= MAX_32) {
+        for (int n = 0; n < 40; ++n) {
+            int last = (n & ~3) + 3;
+            std::int32_t s = 0;
+            for (int i = 0; i <= last; ++i) s += 2 * (std::int32_t{x[i]} * h_rev43[39 - (n - i)]);
+            y[n] = extract_h(L_shl(s, 3));
+        }
+        return;
+    }
     for (int n = 0; n < 40; ++n) {
         int last = (n & ~3) + 3;
         Word32 s = 0;

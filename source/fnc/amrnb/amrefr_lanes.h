@@ -1,6 +1,8 @@
 // Four-lane saturating sums shared by the kernels (internal header).
 #pragma once
 
+#include <algorithm>
+
 #include "amrefr_basic_op.h"
 
 namespace amrefr_lanes {
@@ -30,6 +32,18 @@ struct Latch {
 inline Word32 dot4(const Word16* x, const Word16* y, int n, Latch* latch = nullptr) {
     // When twice the sum of the magnitudes stays in range no step can clip,
     // and every grouping gives the exact sum.
+    // Cheapest test first: n products of the largest magnitudes; the plain 32-bit sum then
+    // vectorises.
+    int mx = 0, my = 0;
+    for (int i = 0; i < n; ++i) {
+        mx = std::max(mx, x[i] < 0 ? -int{x[i]} : int{x[i]});
+        my = std::max(my, y[i] < 0 ? -int{y[i]} : int{y[i]});
+    }
+    if (2 * std::int64_t{mx} * my * n <= amrefr_op::MAX_32) {
+        std::int32_t plain = 0;
+        for (int i = 0; i < n; ++i) plain += 2 * (std::int32_t{x[i]} * y[i]);
+        return plain;
+    }
     std::int64_t sum = 0, mag = 0;
     for (int i = 0; i < n; ++i) {
         std::int32_t p = std::int32_t{x[i]} * y[i];

@@ -5,6 +5,7 @@
 
 #include "g722_basop.h"
 #include "g722_internal.h"
+#include "g722_steps.h"
 #include "g722_tables.h"
 
 using namespace g722;
@@ -18,8 +19,6 @@ inline Word16 g722_magnitude(Word16 e) {
   return e >= 0 ? e : static_cast<Word16>(std::min(32767 - (e & 32767), 32767));
 }
 
-inline bool g722_same_sign(Word16 a, Word16 b) { return (a < 0) == (b < 0); }
-
 // Lower-band adaptation shared by encoder and decoders: inverse quantisation of the 4-bit code,
 // scale factor update.
 inline Word16 g722_lsb_adapt_scale(g722_state *s, Word16 il) {
@@ -32,10 +31,10 @@ inline Word16 g722_lsb_adapt_scale(g722_state *s, Word16 il) {
 // Predictor update of one band in the normal scale.
 inline Word16 g722_band_predict(Word16 *d, Word16 *b, Word16 *a, Word16 *p, Word16 *r,
                                 Word16 *sz, Word16 safetythres) {
-  *sz = g722_upzero(d, b);
-  g722_uppol2(a, p);
-  g722_uppol1(a, p, safetythres);
-  const Word16 sp = g722_filtep(r, a);
+  *sz = upzero_step(d, b);
+  uppol2_step(a, p);
+  uppol1_step(a, p, safetythres);
+  const Word16 sp = filtep_step(r, a);
   return add(sp, *sz);
 }
 
@@ -226,38 +225,17 @@ Word16 g722_scalel(Word16 nbpl, Word32 *Inv_deltal) {
   return g722_ila[index];
 }
 
-void g722_uppol2(Word16 *al, const Word16 *plt) {
-  Word16 wd = shl(al[1], 2);
-  if (g722_same_sign(plt[0], plt[1])) wd = negate(wd);
-  const Word32 a2 = (wd >> 7) + (g722_same_sign(plt[0], plt[2]) ? 128 : -128) + mult(al[2], 32512);
-  al[2] = static_cast<Word16>(std::clamp<Word32>(a2, -12288, 12288));
-}
+void g722_uppol2(Word16 *al, const Word16 *plt) { uppol2_step(al, plt); }
 
-void g722_uppol1(Word16 *al, Word16 *plt, Word16 safetythres) {
-  const Word16 g = g722_same_sign(plt[0], plt[1]) ? 192 : -192;
-  Word16 a1 = add(g, mult(al[1], 32640));
-  const Word16 wd3 = sub(safetythres, al[2]);
-  if (a1 >= wd3) {
-    a1 = wd3;
-  } else if (a1 < negate(wd3)) {
-    a1 = negate(wd3);
-  }
-  al[1] = a1;
-  plt[2] = plt[1];
-  plt[1] = plt[0];
-}
+void g722_uppol1(Word16 *al, Word16 *plt, Word16 safetythres) { uppol1_step(al, plt, safetythres); }
 
-Word16 g722_filtep(Word16 *rlt, const Word16 *al) {
-  rlt[2] = rlt[1];
-  rlt[1] = rlt[0];
-  return add(mult(al[1], shl(rlt[1], 1)), mult(al[2], shl(rlt[2], 1)));
-}
+Word16 g722_filtep(Word16 *rlt, const Word16 *al) { return filtep_step(rlt, al); }
 
 Word16 g722_plc_adaptive_prediction(Word16 *d, Word16 *b, Word16 *a, Word16 *p,
                                     Word16 safetythres, Word16 *r, Word16 *sz) {
   const Word16 zero = g722_plc_adaptpred_zero_part(d, b, static_cast<Word16>(d[0] != 0 ? 128 : 0));
-  g722_uppol2(a, p);
-  g722_uppol1(a, p, safetythres);
+  uppol2_step(a, p);
+  uppol1_step(a, p, safetythres);
   r[2] = r[1];
   r[1] = r[0];
   *sz = zero;

@@ -4,27 +4,69 @@
 #include "g722_kernels.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "g722_basop.h"
+#include "g722_steps.h"
 #include "g722_tables.h"
 
 using namespace g722;
 
 namespace {
 
-// Four-lane saturating sum of doubled products x[i] * y[i * ystep + yoff].
-inline Word32 lanes_mac(const Word16 *x, const Word16 *y, int n) {
+// Largest magnitude in x[0..n), as an int so that -32768 gives 32768.
+inline int max_magnitude(const Word16 *x, int n) {
+  int m = 0;
+  for (int i = 0; i < n; ++i) m = std::max(m, std::abs(int{x[i]}));
+  return m;
+}
+
+// True when n doubled products of magnitudes up to mx and my cannot reach the 32-bit limit: then
+// no partial sum of any lane, nor any join of lanes, saturates, and plain arithmetic is exact.
+inline bool products_fit(int mx, int my, int n) {
+  return 2 * std::int64_t{mx} * my * n <= 0x7FFFFFFF;
+}
+
+// Plain four-lane sum of doubled products; exact when products_fit holds.
+inline Word32 lanes_mac_plain(const Word16 *x, const Word16 *y, int n) {
+  Word32 sum = 0;
+  for (int i = 0; i < n; ++i) sum += 2 * (Word32{x[i]} * y[i]);
+  return sum;
+}
+
+// Four-lane saturating sum of doubled products x[i] * y[i]: the portable model.
+inline Word32 lanes_mac_model(const Word16 *x, const Word16 *y, int n) {
   Word32 lane[4] = {0, 0, 0, 0};
   for (int i = 0; i < n; ++i) lane[i & 3] = L_mac(lane[i & 3], x[i], y[i]);
   return L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
 }
 
+inline Word32 lanes_mac(const Word16 *x, const Word16 *y, int n) {
+  if (products_fit(max_magnitude(x, n), max_magnitude(y, n), n)) return lanes_mac_plain(x, y, n);
+  return lanes_mac_model(x, y, n);
+}
+
 // Four-lane saturating sum of doubled squares, each lane halved before the join.
-inline Word32 lanes_sqa_halved(const Word16 *x, int n) {
+inline Word32 lanes_sqa_halved_model(const Word16 *x, int n) {
   Word32 lane[4] = {0, 0, 0, 0};
   for (int i = 0; i < n; ++i) lane[i & 3] = L_mac(lane[i & 3], x[i], x[i]);
   return L_add(L_add(L_add(lane[0] >> 1, lane[1] >> 1), lane[2] >> 1), lane[3] >> 1);
+}
+
+inline Word32 lanes_sqa_halved(const Word16 *x, int n) {
+  // Squares are never negative, so a lane's saturating sum only grows and sticks at the limit
+  // once reached: it equals the exact sum capped at the limit (a doubled square of -32768 is
+  // beyond the limit either way). The same holds for the join of the halved lanes.
+  std::int64_t lane[4] = {0, 0, 0, 0};
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    for (int k = 0; k < 4; ++k) lane[k] += 2 * (std::int64_t{x[i + k]} * x[i + k]);
+  }
+  for (; i < n; ++i) lane[i & 3] += 2 * (std::int64_t{x[i]} * x[i]);
+  std::int64_t sum = 0;
+  for (auto v : lane) sum += std::min<std::int64_t>(v, 0x7FFFFFFF) >> 1;
+  return static_cast<Word32>(std::min<std::int64_t>(sum, 0x7FFFFFFF));
 }
 
 // 32-bit two's-complement sum without saturation.
@@ -61,10 +103,12 @@ inline void store_history(Word16 *row, const Word16 *hist, int len) {
   for (int k = 0; k < 12; ++k) row[k + 1] = hist[len + 11 - k];
 }
 
+// The QMF coefficients are small enough that the branch filter's saturating chain never
+// saturates (checked where the table is defined), so plain sums are exact.
 // Doubled-product FIR at the newest input hist[n + 11]: coef[0] takes the newest.
 inline Word32 branch_fir(const Word16 *hist, int n, const Word16 *coef) {
   Word32 acc = 0;
-  for (int k = 0; k < 12; ++k) acc = L_mac(acc, coef[k], hist[n + 11 - k]);
+  for (int k = 0; k < 12; ++k) acc += 2 * (Word32{coef[k]} * hist[n + 11 - k]);
   return acc;
 }
 
@@ -125,21 +169,7 @@ void g722_qmf_rx_part2(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *
 Word16 g722_upzero(Word16 *dlt, Word16 *b) {
   // Sign-sign update: +128 where dlt[i] agrees in sign with dlt[0], -128 where it differs, no
   // step when dlt[0] is 0; leakage 32640/32768. The result always fits 16 bits.
-  const Word32 d0 = dlt[0];
-  const Word32 enable = d0 != 0 ? 1 : 0;
-  for (int i = 1; i <= 6; ++i) {
-    const Word32 sign = ((d0 ^ dlt[i]) >> 31) | 1;  // -1 or +1
-    b[i] = static_cast<Word16>(enable * sign * 128 + ((Word32{b[i]} * 32640) >> 15));
-  }
-  for (int i = 8; i >= 1; --i) dlt[i] = dlt[i - 1];
-  b[7] = b[8] = 0;
-  Word32 sz = 0;
-  for (int i = 1; i <= 6; ++i) {
-    const Word32 d2 = std::clamp<Word32>(2 * Word32{dlt[i]}, -32768, 32767);
-    const Word32 p = std::clamp<Word32>((d2 * b[i]) >> 15, -32768, 32767);
-    sz = std::clamp<Word32>(sz + p, -32768, 32767);
-  }
-  return static_cast<Word16>(sz);
+  return upzero_step(dlt, b);
 }
 
 Word16 g722_plc_adaptpred_zero_part(Word16 *d, Word16 *b, Word16 step) {
@@ -161,7 +191,35 @@ void g722_filtdlt_zero_part(const Word16 *in, const Word16 *brev, Word32 *acc) {
   }
 }
 
+namespace {
+
+inline int coef_magnitude_sum(const Word16 *a, int first, int last) {
+  int sum = 0;
+  for (int k = first; k <= last; ++k) sum += std::abs(int{a[k]});
+  return sum;
+}
+
+// Largest 32-bit magnitude a chain can reach from a start of magnitude `start` through doubled
+// products of coefficients summing to `coef_sum` in magnitude with 16-bit signals.
+inline bool chain_fits(std::int64_t start, int coef_sum) {
+  return start + 2 * 32768LL * coef_sum <= 0x7FFFFFFF;
+}
+
+}  // namespace
+
 void g722_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
+  if (chain_fits(1 << 11, coef_magnitude_sum(a, 0, 8))) {
+    for (int i = 0; i < n; ++i) {
+      Word32 acc = 0;
+      for (int k = 8; k >= 0; --k) acc += 2 * (Word32{a[k]} * x[i - k]);
+      y[i] = saturate((acc + (1 << 11)) >> 12);
+    }
+    return;
+  }
+  g722_model_azfilterQ0_Q1(a, x, y, n);
+}
+
+void g722_model_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
   for (int i = 0; i < n; ++i) {
     Word32 acc = 0;
     for (int k = 8; k >= 0; --k) acc = L_mac(acc, a[k], x[i - k]);
@@ -169,20 +227,46 @@ void g722_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
   }
 }
 
-void g722_apfilterQ1_Q0(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
+namespace {
+
+inline void model_apfilter(const Word16 *a, const Word16 *x, Word16 *y, Word16 n, int input_shift) {
   for (int i = 0; i < n; ++i) {
-    Word32 acc = Word32{x[i]} << 12;
+    Word32 acc = Word32{x[i]} << input_shift;
     for (int k = 1; k <= 8; ++k) acc = L_msu(acc, a[k], y[i - k]);
     y[i] = saturate(L_add(acc, 1 << 12) >> 13);
   }
 }
 
-void g722_apfilterQ1_Q0_2(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
-  for (int i = 0; i < n; ++i) {
-    Word32 acc = Word32{x[i]} << 13;
-    for (int k = 1; k <= 8; ++k) acc = L_msu(acc, a[k], y[i - k]);
-    y[i] = saturate(L_add(acc, 1 << 12) >> 13);
+// All-pole synthesis with the input scaled by 2^input_shift; plain arithmetic when the chain
+// cannot saturate for these coefficients, the saturating chain otherwise.
+inline void apfilter(const Word16 *a, const Word16 *x, Word16 *y, Word16 n, int input_shift) {
+  if (chain_fits((32768LL << input_shift) + (1 << 12), coef_magnitude_sum(a, 1, 8))) {
+    for (int i = 0; i < n; ++i) {
+      Word32 acc = Word32{x[i]} << input_shift;
+      for (int k = 1; k <= 8; ++k) acc -= 2 * (Word32{a[k]} * y[i - k]);
+      y[i] = saturate((acc + (1 << 12)) >> 13);
+    }
+    return;
   }
+  model_apfilter(a, x, y, n, input_shift);
+}
+
+}  // namespace
+
+void g722_model_apfilterQ1_Q0(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
+  model_apfilter(a, x, y, n, 12);
+}
+
+void g722_model_apfilterQ1_Q0_2(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
+  model_apfilter(a, x, y, n, 13);
+}
+
+void g722_apfilterQ1_Q0(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
+  apfilter(a, x, y, n, 12);
+}
+
+void g722_apfilterQ1_Q0_2(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
+  apfilter(a, x, y, n, 13);
 }
 
 void g722_Vec_mult_r_LPC0(const Word16 *a, const Word16 *w, Word16 *out) {
@@ -207,12 +291,32 @@ Word32 g722_Vec_L_mac_ps0_60(const Word16 *x, const Word16 *y) { return lanes_ma
 Word32 g722_Vec_L_mac_ps0_80(const Word16 *x, const Word16 *y) { return lanes_mac(x, y, 80) >> 1; }
 
 void g722_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count) {
-  for (int j = 0; j < count; ++j) {
-    Word32 lane[4] = {0, 0, 0, 0};
-    for (int i = 0; i < 30; ++i) lane[i & 3] = L_mac(lane[i & 3], x[i], y[i - j]);
-    out[j] = L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]) >> 1;
+  if (count > 0 && products_fit(max_magnitude(x, 30), max_magnitude(y - (count - 1), 30 + count - 1), 30)) {
+    for (int j = 0; j < count; ++j) out[j] = lanes_mac_plain(x, y - j, 30) >> 1;
+    return;
   }
+  g722_model_Vec_L_mac_ps0_30_loop(x, y, out, count);
 }
+
+void g722_model_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count) {
+  for (int j = 0; j < count; ++j) out[j] = lanes_mac_model(x, y - j, 30) >> 1;
+}
+
+bool g722_mac_cannot_saturate(const Word16 *coef, int ncoef, const Word16 *x, int nx) {
+  std::int64_t sum = 0;
+  for (int i = 0; i < ncoef; ++i) sum += std::abs(int{coef[i]});
+  return 2 * sum * max_magnitude(x, nx) <= 0x7FFFFFFF;
+}
+
+Word32 g722_Vec_L_mac_ps0_plain(const Word16 *x, const Word16 *y, Word16 n) {
+  return lanes_mac_plain(x, y, n) >> 1;
+}
+
+Word32 g722_model_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n) {
+  return lanes_mac_model(x, y, n) >> 1;
+}
+
+Word32 g722_model_Vec_L_sqa0(const Word16 *x, Word16 n) { return lanes_sqa_halved_model(x, n); }
 
 void g722_ACF(Word16 *x, Word32 *r, Word16 shift) {
   std::memset(x + 160, 0, 16 * sizeof(Word16));
@@ -305,6 +409,12 @@ Word16 g722_shr(Word16 x, Word16 n) {
 Word16 g722_abs_s(Word16 x) { return abs_s(x); }
 
 void g722_Vec_shr(const Word16 *Vect_in, Word16 *Vect_out, Word16 shift, Word16 Len) {
+  if (shift >= 0) {
+    // One shift for the whole vector: beyond 15 only the sign is left, as with g722_shr.
+    const int n = shift > 15 ? 15 : shift;
+    for (int i = 0; i < Len; ++i) Vect_out[i] = static_cast<Word16>(Vect_in[i] >> n);
+    return;
+  }
   for (int i = 0; i < Len; ++i) Vect_out[i] = g722_shr(Vect_in[i], shift);
 }
 

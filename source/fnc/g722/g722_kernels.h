@@ -50,6 +50,20 @@ Word32 g722_MPY_32(Word32 a, Word32 b);
 Word16 g722_div_s(Word16 num, Word16 den);
 void g722_Log2(Word32 x, Word16 *exponent, Word16 *fraction);
 
+// Portable saturating forms of the kernels above that take a faster exact path when no sum can
+// saturate; the tests hold each pair together.
+void g722_model_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
+void g722_model_apfilterQ1_Q0(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
+void g722_model_apfilterQ1_Q0_2(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
+Word32 g722_model_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n);
+Word32 g722_model_Vec_L_sqa0(const Word16 *x, Word16 n);
+void g722_model_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count);
+
+// True when doubled products of `coef` with any window of x[0..nx) sum without ever saturating;
+// then g722_Vec_L_mac_ps0_plain equals g722_Vec_L_mac_ps0 on those windows.
+bool g722_mac_cannot_saturate(const Word16 *coef, int ncoef, const Word16 *x, int nx);
+Word32 g722_Vec_L_mac_ps0_plain(const Word16 *x, const Word16 *y, Word16 n);
+
 // Operator copies named by the family.
 Word16 g722_norm_l(Word32 x);
 Word32 g722_L_shl(Word32 x, Word16 n);

@@ -142,8 +142,11 @@ void g722_Levinson(const Word32 *Rhl, Word16 *A, Word16 *old_A) {
 
 Word32 g722_decim_LPF(const Word16 *xw, Word32 *lxwd) {
   Word32 largest = 2;
+  // One bound for all 20 outputs: when no saturating sum can saturate, plain sums are exact.
+  const bool plain = g722_mac_cannot_saturate(g722_bdf, 60, xw + 8, 8 * 19 + 60);
   for (int k = 0; k < 20; ++k) {
-    lxwd[k] = g722_Vec_L_mac_ps0_60(g722_bdf, xw + 8 + 8 * k);
+    lxwd[k] = plain ? g722_Vec_L_mac_ps0_plain(g722_bdf, xw + 8 + 8 * k, 60)
+                    : g722_Vec_L_mac_ps0_60(g722_bdf, xw + 8 + 8 * k);
     largest = L_max(largest, L_abs(lxwd[k]));
   }
   return largest;
@@ -299,8 +302,9 @@ Word16 g722_coarsepitch(const Word16 *xwd, Word16 cpplast) {
 }
 
 Word32 g722_prfn_AverageMagnitude(const Word16 *in, Word16 len) {
+  // At most 32767 magnitudes of at most 32767: the saturating sum never saturates.
   Word32 s = 0;
-  for (int i = 0; i < len; ++i) s = L_add(s, abs_s(in[i]));
+  for (int i = 0; i < len; ++i) s += abs_s(in[i]);
   return s;
 }
 
@@ -313,16 +317,20 @@ Word16 g722_prfn(Word16 *ptfe, Word32 *cormax, Word32 *energymax32, Word16 *ppt,
 
   Word16 copy[592];
   Word32 seg = 0;
+  // At most 426 squares of 12-bit values: the saturating sum never saturates.
   for (int i = first; i < 586; ++i) {
-    const Word16 v = static_cast<Word16>(xq[i] >> 4);
-    seg = L_mac0(seg, v, v);
+    const Word32 v = xq[i] >> 4;
+    seg += v * v;
   }
   const Word16 norm = norm_l(seg);
   const Word16 *buf = xq;
   *sflag = 0;
   if (seg != 0 && norm < 8) {
     *sflag = static_cast<Word16>((9 - norm) / 2);
-    g722_Vec_shr(xq, copy, *sflag, 592);
+    // Only the target and the windows of the searched lags (and the correlation's reach of six
+    // lags below the lowest) are read.
+    const int reach = 586 - *wsz - std::max(hi, lo + 6);
+    g722_Vec_shr(xq + reach, copy + reach, *sflag, static_cast<Word16>(586 - reach));
     buf = copy;
   }
   const Word16 *target = buf + 586 - *wsz;

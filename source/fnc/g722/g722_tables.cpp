@@ -7,6 +7,16 @@ constexpr std::int16_t g722_coef_qmf2[24] = {
     7752, 1902, -420, 64, 24, -22, 6
 };
 
+constexpr long qmf_branch_magnitude_sum(int first) {
+  long sum = 0;
+  for (int k = 0; k < 12; ++k) sum += g722_coef_qmf2[first + k] < 0 ? -g722_coef_qmf2[first + k] : g722_coef_qmf2[first + k];
+  return sum;
+}
+// Twelve doubled products with any 16-bit inputs stay inside 32 bits: the QMF kernels rely on it
+// to sum without saturation.
+static_assert(2L * 32768 * qmf_branch_magnitude_sum(0) <= 0x7FFFFFFF);
+static_assert(2L * 32768 * qmf_branch_magnitude_sum(12) <= 0x7FFFFFFF);
+
 // Lower-band decision levels times 8; the last is never compared.
 constexpr std::int16_t g722_q6[31] = {
     0, 280, 576, 880, 1200, 1520, 1864, 2208, 2584, 2960, 3376, 3784, 4240, 4696, 5200, 5712,

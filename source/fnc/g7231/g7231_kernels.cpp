@@ -28,6 +28,18 @@ bool products_fit(std::int64_t sa, std::int64_t sb, int limit_bits) {
 }  // namespace
 
 void g723_1_Synt(const Word16* a, const Word16* x, Word16* y) {
+  // Start below 2^28 plus doubled products with full-scale outputs: when that fits 32 bits the
+  // saturating chain is a plain sum.
+  std::int64_t asum = 0;
+  for (int k = 0; k < kOrder; ++k) asum += std::abs(int{a[k]});
+  if ((std::int64_t{1} << 28) + 2 * asum * 32768 <= 0x7FFFFFFF) {
+    for (int n = 0; n < kSub; ++n) {
+      Word32 acc = g723_1_L_shr(g723_1_L_deposit_h(x[n]), 3);
+      for (int k = 1; k <= kOrder; ++k) acc += 2 * (Word32{a[k - 1]} * y[n - k]);
+      y[n] = round14(acc);
+    }
+    return;
+  }
   for (int n = 0; n < kSub; ++n) {
     Word32 acc = g723_1_L_shr(g723_1_L_deposit_h(x[n]), 3);
     for (int k = 1; k <= kOrder; ++k) acc = g723_1_L_mac(acc, a[k - 1], y[n - k]);
@@ -58,10 +70,25 @@ void g723_1_Sub_Ring_Loop(Word16* x, const Word16* b, Word16 lag, Word16 gain) {
 
 void g723_1_Spf_Output(const Word16* zero_row, const Word16* pole_row, const Word16* x, Word16* y, Word16* t,
                        Word16 tilt) {
+  // The start value is below 2^29; when it and every doubled product (the outputs bounded by
+  // full scale) stay inside 32 bits together, the saturating chain is a plain sum.
+  std::int64_t zsum = 0, psum = 0;
+  int xmax = 0;
+  for (int k = 0; k < 12; ++k) {
+    zsum += std::abs(int{zero_row[k]});
+    psum += std::abs(int{pole_row[k]});
+  }
+  for (int n = -12; n < kSub; ++n) xmax = std::max(xmax, std::abs(int{x[n]}));
+  const bool plain = (std::int64_t{1} << 29) + 2 * zsum * xmax + 2 * psum * 32768 <= 0x7FFFFFFF;
   for (int n = 0; n < kSub; ++n) {
     Word32 acc = g723_1_L_shr(g723_1_L_deposit_h(x[n]), 2);
-    for (int k = 0; k < 12; ++k) acc = g723_1_L_mac(acc, zero_row[k], x[n - 12 + k]);
-    for (int k = 0; k < 12; ++k) acc = g723_1_L_mac(acc, pole_row[k], y[n - 12 + k]);
+    if (plain) {
+      for (int k = 0; k < 12; ++k) acc += 2 * (Word32{zero_row[k]} * x[n - 12 + k]);
+      for (int k = 0; k < 12; ++k) acc += 2 * (Word32{pole_row[k]} * y[n - 12 + k]);
+    } else {
+      for (int k = 0; k < 12; ++k) acc = g723_1_L_mac(acc, zero_row[k], x[n - 12 + k]);
+      for (int k = 0; k < 12; ++k) acc = g723_1_L_mac(acc, pole_row[k], y[n - 12 + k]);
+    }
     y[n] = round14(acc);
     t[n] = g723_1_round(g723_1_L_mac(g723_1_L_shl(acc, 2), tilt, y[n - 1]));
   }

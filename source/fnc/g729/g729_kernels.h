@@ -80,5 +80,9 @@ enum : int { kRrDiag = 0, kRr01 = 40, kRr02 = 104, kRr03 = 168, kRr04 = 232, kRr
 // Four partial sums of doubled products, lane k taking the terms with index k modulo 4,
 // joined as (p0 + p2) + (p1 + p3) with saturation at each join.
 W32 g729PartialSums4(const W16* x, const W16* y, int n);
+// True when n doubled products of any values from x[0..nx) and y[0..ny) sum without any lane or
+// join saturating; then g729PlainSums equals g729PartialSums4 on such vectors.
+bool g729SumsCannotSaturate(const W16* x, int nx, const W16* y, int ny, int n);
+W32 g729PlainSums(const W16* x, const W16* y, int n);
 
 }  // namespace g729

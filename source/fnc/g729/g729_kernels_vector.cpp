@@ -2,9 +2,37 @@
 #include "g729_kernels.h"
 #include "g729_tables.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace g729 {
 
-W32 g729PartialSums4(const W16* x, const W16* y, int n) {
+// The plain sums are compiled twice, for AVX2 and for the baseline, and the loader picks the form
+// the processor runs; both are the same integer arithmetic, so the results are identical.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define ORVOX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ORVOX_VECTOR_CLONES
+#endif
+
+namespace {
+
+int maxMagnitude(const W16* x, int n) {
+    int m = 0;
+    for (int i = 0; i < n; ++i) m = std::max(m, std::abs(int{x[i]}));
+    return m;
+}
+
+}  // namespace
+
+ORVOX_VECTOR_CLONES W32 g729PartialSums4(const W16* x, const W16* y, int n) {
+    // Fastest path: when n doubled products of the largest magnitudes stay inside 32 bits, no
+    // lane and no join can saturate, and the plain sum (which the compiler vectorises) is exact.
+    if (2 * std::int64_t{maxMagnitude(x, n)} * maxMagnitude(y, n) * n <= kMax32) {
+        W32 sum = 0;
+        for (int i = 0; i < n; ++i) sum += 2 * (W32{x[i]} * y[i]);
+        return sum;
+    }
     // Fast path: exact 64-bit lanes, valid as long as no lane ever leaves the 32-bit range
     // (checked at every step); otherwise the saturating chains are run as specified.
     std::int64_t q[4] = {0, 0, 0, 0};
@@ -24,6 +52,16 @@ W32 g729PartialSums4(const W16* x, const W16* y, int n) {
     W32 p[4] = {0, 0, 0, 0};
     for (i = 0; i < n; ++i) p[i & 3] = L_mac(p[i & 3], x[i], y[i]);
     return L_add(L_add(p[0], p[2]), L_add(p[1], p[3]));
+}
+
+bool g729SumsCannotSaturate(const W16* x, int nx, const W16* y, int ny, int n) {
+    return 2 * std::int64_t{maxMagnitude(x, nx)} * maxMagnitude(y, ny) * n <= kMax32;
+}
+
+ORVOX_VECTOR_CLONES W32 g729PlainSums(const W16* x, const W16* y, int n) {
+    W32 sum = 0;
+    for (int i = 0; i < n; ++i) sum += 2 * (W32{x[i]} * y[i]);
+    return sum;
 }
 
 W32 g729ab_Vec_L_mac8(const W16* x, const W16* y, int /*n*/, W32 acc) { return L_add(g729PartialSums4(x, y, 40), acc); }
@@ -234,34 +272,62 @@ int g729ab_Qua_gainLoop2_Srch(const W32* coeff, const W16* table) {
 // ---------------------------------------------------------------- fixed-codebook search
 
 namespace {
-int blockOffset(int ta, int tb) {
-    static constexpr int kBlock[5][5] = {{-1, kRr01, kRr02, kRr03, kRr04},
-                                         {-1, -1, kRr12, kRr13, kRr14},
-                                         {-1, -1, -1, kRr23, kRr24},
-                                         {-1, -1, -1, -1, -1},
-                                         {-1, -1, -1, -1, -1}};
+constexpr int blockOffset(int ta, int tb) {
+    constexpr int kBlock[5][5] = {{-1, kRr01, kRr02, kRr03, kRr04},
+                                  {-1, -1, kRr12, kRr13, kRr14},
+                                  {-1, -1, -1, kRr23, kRr24},
+                                  {-1, -1, -1, -1, -1},
+                                  {-1, -1, -1, -1, -1}};
     return kBlock[ta][tb];
 }
 
-// The current best (sq_b, alp_b) is replaced by (sq_c, alp_c) only on a strictly better score.
-bool better(W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) { return L_msu(L_mult(sq_c, alp_b), sq_b, alp_c) > 0; }
-}  // namespace
-
-void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
-    // Running sums along each diagonal: after i + 1 terms the sum belongs to the pair whose later
-    // position is 39 - i.
-    for (int d = 1; d < 40; ++d) {
-        if (d % 5 == 0) continue;
-        W32 cor = 0;
-        for (int i = 0; i + d < 40; ++i) {
-            cor = L_mac(cor, h[i], h2[i + d]);
+// Where the running sum of diagonal d after i + 1 terms goes in rr (-1: nowhere); the pair's
+// later position is 39 - i.
+struct CorDestinations {
+    short at[40][40];
+};
+constexpr CorDestinations corDestinations() {
+    CorDestinations t{};
+    for (int d = 0; d < 40; ++d)
+        for (int i = 0; i < 40; ++i) {
+            t.at[d][i] = -1;
+            if (d == 0 || d % 5 == 0 || i + d >= 40) continue;
             int b = 39 - i, a = b - d;
             int ta = a % 5, tb = b % 5;
             int lo = ta < tb ? ta : tb, hi = ta < tb ? tb : ta;
             int off = blockOffset(lo, hi);
             if (off < 0) continue;
             int row = (lo == ta ? a : b) / 5, col = (lo == ta ? b : a) / 5;
-            rr[off + 8 * row + col] = extract_h(cor);
+            t.at[d][i] = static_cast<short>(off + 8 * row + col);
+        }
+    return t;
+}
+constexpr CorDestinations kCorDestinations = corDestinations();
+
+// The current best (sq_b, alp_b) is replaced by (sq_c, alp_c) only on a strictly better score.
+bool better(W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) { return L_msu(L_mult(sq_c, alp_b), sq_b, alp_c) > 0; }
+}  // namespace
+
+void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
+    // Running sums along each diagonal, stored where the destination table says. When the
+    // largest possible sum stays inside 32 bits, the saturating chain is a plain one.
+    int hsum = 0;
+    for (int i = 0; i < 40; ++i) hsum += std::abs(int{h[i]});
+    const bool plain = 2 * std::int64_t{hsum} * maxMagnitude(h2, 40) <= kMax32;
+    for (int d = 1; d < 40; ++d) {
+        if (d % 5 == 0) continue;
+        const short* to = kCorDestinations.at[d];
+        W32 cor = 0;
+        if (plain) {
+            for (int i = 0; i + d < 40; ++i) {
+                cor += 2 * (W32{h[i]} * h2[i + d]);
+                if (to[i] >= 0) rr[to[i]] = static_cast<W16>(cor >> 16);
+            }
+        } else {
+            for (int i = 0; i + d < 40; ++i) {
+                cor = L_mac(cor, h[i], h2[i + d]);
+                if (to[i] >= 0) rr[to[i]] = extract_h(cor);
+            }
         }
     }
 }

@@ -14,11 +14,17 @@ W16 normalisedMax(W32 max, W32 energy) { return extract_l(g729ab_MPY_32(max, g72
 
 // Correlation at lag t of the decimated frame with its past (every second sample), from the
 // split phases. The frame starts at sample 143 of the stretch, an odd index.
-W32 olCorr(const W16* even, const W16* odd, int t) {
+W32 olCorr(const W16* even, const W16* odd, int t, bool plain) {
     // frame sample 2k is stretch index 143 + 2k (odd phase, index 71 + k); lagged by t: 143 + 2k - t.
     int lagged = 143 - t;
     const W16* y = (lagged & 1) ? odd + (lagged >> 1) : even + (lagged >> 1);
-    return g729PartialSums4(odd + 71, y, 40);
+    return plain ? g729PlainSums(odd + 71, y, 40) : g729PartialSums4(odd + 71, y, 40);
+}
+
+// One saturation bound for every lag: the frame against the whole past of both phases.
+bool olPlain(const W16* even, const W16* odd) {
+    return g729SumsCannotSaturate(odd + 71, 40, even, kHalf, 40) &&
+           g729SumsCannotSaturate(odd + 71, 40, odd, kHalf, 40);
 }
 const W16* olLagged(const W16* even, const W16* odd, int t) {
     int lagged = 143 - t;
@@ -39,10 +45,11 @@ void g729ab_Pitch_ol_fast_sum_and_scale(W16* wsp, W16* even, W16* odd) {
 }
 
 W16 g729ab_Pitch_ol_fast_sec1_2(const W16* even, const W16* odd, int first, W16* lag) {
+    const bool plain = olPlain(even, odd);
     W32 max = 0;
     int best = first;
     for (int t = first; t < 2 * first; ++t) {
-        W32 c = olCorr(even, odd, t);
+        W32 c = olCorr(even, odd, t, plain);
         if (t == first || c > max) {
             max = c;
             best = t;
@@ -53,22 +60,23 @@ W16 g729ab_Pitch_ol_fast_sec1_2(const W16* even, const W16* odd, int first, W16*
 }
 
 W16 g729ab_Pitch_ol_fast_sec3(const W16* even, const W16* odd, W16* lag) {
+    const bool plain = olPlain(even, odd);
     W32 max = 0;
     int best = 142;
     for (int t = 142; t >= 80; t -= 2) {
-        W32 c = olCorr(even, odd, t);
+        W32 c = olCorr(even, odd, t, plain);
         if (t == 142 || c >= max) {
             max = c;
             best = t;
         }
     }
     int t3 = best;
-    W32 c = olCorr(even, odd, t3 + 1);
+    W32 c = olCorr(even, odd, t3 + 1, plain);
     if (c > max) {
         max = c;
         best = t3 + 1;
     }
-    c = olCorr(even, odd, t3 - 1);
+    c = olCorr(even, odd, t3 - 1, plain);
     if (c > max) {
         max = c;
         best = t3 - 1;

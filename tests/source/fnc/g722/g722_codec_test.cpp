@@ -2,6 +2,7 @@
 // encoder and decoder tracking each other, codeword handling, modes and block sizes, kernels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -209,6 +210,56 @@ TEST(G722Kernels, OperatorCopiesAndKernelEdges) {
   for (int i = 0; i < 16; ++i) EXPECT_EQ(xl[i] | xh[i], 0);
   g722_qmf_rx(xl, xh, out, row1, row2, 16);
   for (int v : out) EXPECT_EQ(v, 0);
+}
+
+// Random words of a chosen magnitude; a full-scale draw also lands on -32768 now and then.
+std::int16_t draw(std::mt19937 &rng, int magnitude) {
+  if (magnitude >= 32768 && rng() % 16 == 0) return -32768;
+  std::uniform_int_distribution<int> d(-std::min(magnitude, 32767), std::min(magnitude, 32767));
+  return static_cast<std::int16_t>(d(rng));
+}
+
+TEST(G722Kernels, ExactFastFormsEqualTheSaturatingModel) {
+  // Magnitudes from the everyday (no sum can saturate) to full scale (partial sums saturate).
+  std::mt19937 rng(722);
+  const int magnitudes[] = {300, 3000, 12000, 32768};
+  for (int round = 0; round < 400; ++round) {
+    const int mx = magnitudes[round % 4], my = magnitudes[(round / 4) % 4];
+    std::int16_t x[260], y[260];
+    for (auto &v : x) v = draw(rng, mx);
+    for (auto &v : y) v = draw(rng, my);
+    const std::int16_t n = static_cast<std::int16_t>(1 + rng() % 160);
+    ASSERT_EQ(g722_Vec_L_mac_ps0(x, y, n), g722_model_Vec_L_mac_ps0(x, y, n)) << round;
+    ASSERT_EQ(g722_Vec_L_sqa0(x, n), g722_model_Vec_L_sqa0(x, n)) << round;
+    if (g722_mac_cannot_saturate(x, 60, y, 200)) {
+      for (int k = 0; k < 140; k += 7) ASSERT_EQ(g722_Vec_L_mac_ps0_plain(x, y + k, 60), g722_model_Vec_L_mac_ps0(x, y + k, 60));
+    }
+
+    Word32 fast[40], model[40];
+    g722_Vec_L_mac_ps0_30_loop(x + 60, y + 60, fast, 35);
+    g722_model_Vec_L_mac_ps0_30_loop(x + 60, y + 60, model, 35);
+    for (int j = 0; j < 35; ++j) ASSERT_EQ(fast[j], model[j]) << round << " lag " << j;
+
+    // Predictors from small to large coefficient sums, the larger ones saturating the chain.
+    std::int16_t a[9];
+    for (auto &v : a) v = draw(rng, magnitudes[(round / 16) % 4] / 4 + 1);
+    a[0] = 4096;
+    std::int16_t yf[180], ym[180];
+    g722_azfilterQ0_Q1(a, x + 8, yf, 160);
+    g722_model_azfilterQ0_Q1(a, x + 8, ym, 160);
+    for (int i = 0; i < 160; ++i) ASSERT_EQ(yf[i], ym[i]) << round << " sample " << i;
+    for (int variant = 0; variant < 2; ++variant) {
+      for (int i = 0; i < 8; ++i) yf[i] = ym[i] = y[i];
+      if (variant == 0) {
+        g722_apfilterQ1_Q0(a, x, yf + 8, 160);
+        g722_model_apfilterQ1_Q0(a, x, ym + 8, 160);
+      } else {
+        g722_apfilterQ1_Q0_2(a, x, yf + 8, 160);
+        g722_model_apfilterQ1_Q0_2(a, x, ym + 8, 160);
+      }
+      for (int i = 0; i < 168; ++i) ASSERT_EQ(yf[i], ym[i]) << round << " variant " << variant << " sample " << i;
+    }
+  }
 }
 
 }  // namespace

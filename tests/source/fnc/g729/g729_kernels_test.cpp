@@ -60,6 +60,23 @@ TEST(G729Kernels, CorrelationsFollowTheFourLaneRuleIncludingSaturation) {
     }
 }
 
+TEST(G729Kernels, PlainSumsAgreeWheneverTheBoundAllowsThem) {
+    // Amplitudes around the bound: wherever it admits the plain sum, the sum is the lane rule's.
+    int admitted = 0;
+    for (int amp : {2000, 3500, 3700, 5000, 32767}) {
+        for (int trial = 0; trial < 40; ++trial) {
+            auto x = randomVec(40, amp), y = randomVec(120, amp);
+            if (!g729SumsCannotSaturate(x.data(), 40, y.data(), 120, 40)) continue;
+            ++admitted;
+            for (int m = 0; m < 80; m += 3)
+                ASSERT_EQ(g729PlainSums(x.data(), y.data() + m, 40), laneSum(x.data(), y.data() + m, 40)) << amp << " " << m;
+        }
+    }
+    EXPECT_GT(admitted, 40);
+    std::vector<W16> full(40, kMin16);
+    EXPECT_FALSE(g729SumsCannotSaturate(full.data(), 40, full.data(), 40, 1));
+}
+
 TEST(G729Kernels, EnergiesSaturateAndTheEvenVariantSkipsOddSamples) {
     std::vector<W16> x(224, 30000);
     EXPECT_EQ(g729ab_Vec_L_sqa(x.data(), 240 - 16, 0), kMax32);
