@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "boardHal.h"
@@ -143,8 +144,10 @@ class CodecOnBoard : public ::testing::Test {
 };
 
 TEST_F(CodecOnBoard, G711ToneLeavesAsPacketsAndPacketsPlayOnTheLine) {
-  for (uint16_t code : {HAPI_PKT_VC_G711_ULAW, HAPI_PKT_VC_G711_ALAW}) {
-    SCOPED_TRACE(code ? "A-law" : "mu-law");
+  for (auto [code, interval] : {std::pair<uint16_t, uint16_t>{HAPI_PKT_VC_G711_ULAW, 80}, {HAPI_PKT_VC_G711_ULAW, 160},
+                                {HAPI_PKT_VC_G711_ULAW, 240}, {HAPI_PKT_VC_G711_ALAW, 80},
+                                {HAPI_PKT_VC_G711_ALAW, 160}, {HAPI_PKT_VC_G711_ALAW, 240}}) {
+    SCOPED_TRACE(std::string(code ? "A-law " : "mu-law ") + std::to_string(interval / 8) + " ms");
     ASSERT_EQ(hapiOpen(HAPI_DATA_ACCESS_POINT, onEvent, 0), 0);
     const uint16_t line = hapiOpen(HAPI_LINE_ECAN_VHD, onEvent, 0);
     const uint16_t gw = hapiOpen(HAPI_GATEWAY_VHD, onEvent, 0);
@@ -157,7 +160,7 @@ TEST_F(CodecOnBoard, G711ToneLeavesAsPacketsAndPacketsPlayOnTheLine) {
     // As the endpoint drives a connection: the channel's root service into voice, then the codec.
     constexpr uint16_t kNetSetMode = 0x3085, kNetSetVoiceRate = 0x3088, kVoiceMode = 2;
     for (auto [cmd, op1, op2] : {std::tuple<uint16_t, uint16_t, uint16_t>{kNetSetMode, kVoiceMode, 0},
-                                 {kNetSetVoiceRate, code, 160}}) {
+                                 {kNetSetVoiceRate, code, interval}}) {
       c = stdCmd(gw, cmd, op1, op2);
       ASSERT_EQ(hapiIOctl(&c, 0), 0) << std::hex << cmd;
       ASSERT_TRUE(waitFrames(10));  // the mode's own encoder settles first
@@ -181,12 +184,12 @@ TEST_F(CodecOnBoard, G711ToneLeavesAsPacketsAndPacketsPlayOnTheLine) {
       // The mode's generic VAD sends silence descriptors until the tone starts.
       if (id == (HAPI_PKT_SID << 8 | HAPI_PKT_VC_GENERIC_SID)) continue;
       ++voice;
-      ASSERT_GE(p.size(), 8u + 160u);
+      ASSERT_GE(p.size(), 8u + interval);
       EXPECT_EQ(id, HAPI_PKT_VOICE << 8 | code);
-      EXPECT_EQ(len, 160);
-      for (int i = 0; i < 160; ++i) codes.push_back(p[8 + (i ^ 1)]);  // earlier byte in the high half
+      EXPECT_EQ(len, interval);
+      for (int i = 0; i < interval; ++i) codes.push_back(p[8 + (i ^ 1)]);  // earlier byte in the high half
     }
-    ASSERT_GT(voice, 30u);
+    ASSERT_GT(voice, 8000u / interval * 200 / 400);  // of 200 ticks, the first ones may be silence
     std::vector<int16_t> decoded(codes.size());
     g711_state_t* s = g711_init(nullptr, code ? G711_ALAW : G711_ULAW);
     g711_decode(s, decoded.data(), codes.data(), static_cast<int>(codes.size()));
@@ -201,13 +204,13 @@ TEST_F(CodecOnBoard, G711ToneLeavesAsPacketsAndPacketsPlayOnTheLine) {
     board("0 record " + tempPath("heard.wav"));
     // The whole second is queued before the next tick runs, so no frame is late.
     boardHalDspTaskHalt();
-    for (int k = 0; k < 50; ++k) {
-      std::vector<uint16_t> words(4 + 80);
+    for (int k = 0; k < 8000 / interval; ++k) {
+      std::vector<uint16_t> words(4 + interval / 2);
       words[0] = static_cast<uint16_t>(HAPI_PKT_VOICE << 8 | code);
-      words[1] = 160;
+      words[1] = interval;
       words[2] = 8;
-      words[3] = static_cast<uint16_t>(160 * k);
-      for (int i = 0; i < 160; ++i) words[4 + i / 2] |= static_cast<uint16_t>(out[160 * k + i] << (i % 2 ? 0 : 8));
+      words[3] = static_cast<uint16_t>(interval * k);
+      for (int i = 0; i < interval; ++i) words[4 + i / 2] |= static_cast<uint16_t>(out[interval * k + i] << (i % 2 ? 0 : 8));
       c = extCmd(gw, HAPI_NET_EGRESSPACKET_CMD, words.data(), static_cast<uint16_t>(words.size() * 2));
       ASSERT_EQ(hapiAsyncIOctl(&c, 0), 0);
     }
