@@ -7,8 +7,8 @@
 //          [--script "signal 0 ringing on; sleep 500; connection 0 1 create; ..."]
 //
 // --pcap keeps the received RTP as a capture file, --wav the decoded G.711 far-end audio;
-// --send answers each packet of the first connection heard with 20 ms of the speech file as
-// G.711 A-law RTP, so the speech keeps the pace of the daemon's own packets whatever its tick.
+// --send answers each packet of the first connection heard with 20 ms of the speech file (over
+// and over, "speech sent" printed after the first time) as G.711 A-law RTP, so the speech keeps the pace of the daemon's own packets whatever its tick.
 // On exit it prints the received and sent packet counts, losses and the received level.
 //
 // The audio frame is {line int32, connection id int32, packet size uint32} in host byte order
@@ -68,8 +68,10 @@ void sendSpeech(int32_t line, int32_t cnx) {
     sendLine = line;
     sendCnx = cnx;
   }
-  if (line != sendLine || cnx != sendCnx || sender.done()) return;
+  if (line != sendLine || cnx != sendCnx) return;
+  const bool before = sender.done();
   const std::vector<uint8_t> rtp = sender.next();
+  if (rtp.empty()) return;
   uint8_t frame[12 + 4096];
   const uint32_t size = static_cast<uint32_t>(rtp.size());
   memcpy(frame, &line, 4);
@@ -77,7 +79,7 @@ void sendSpeech(int32_t line, int32_t cnx) {
   memcpy(frame + 8, &size, 4);
   memcpy(frame + 12, rtp.data(), rtp.size());
   tl_bus_send(rxBus, frame, 12 + rtp.size());
-  if (sender.done()) {
+  if (!before && sender.done()) {
     printf("speech sent: %llu packets\n", static_cast<unsigned long long>(sender.packets()));
     fflush(stdout);
   }
@@ -126,9 +128,9 @@ void onAudioFrame(tl_packet_t* packet) {
     // RTP payload after the fixed 12-byte header.
     fwrite(packet->data + 24, 1, size - 12, recordFile);
   }
-  receiver.onPacket({packet->data + 12, size});
+  const bool media = receiver.onPacket({packet->data + 12, size});
   if (opt.loop) tl_bus_send(rxBus, packet->data, packet->size);
-  sendSpeech(line, cnx);
+  if (media) sendSpeech(line, cnx);
 }
 
 int openPipe(const std::string& name) {
@@ -276,11 +278,13 @@ bool openMedia() {
 }
 
 void printMediaSummary() {
-  printf("rtp received %llu packets, %llu lost, %llu not G.711, %llu digit events, level %.2f dBm0\n",
+  printf("rtp received %llu packets, %llu lost, %llu not G.711, %llu digit events, %llu reports, "
+         "level %.2f dBm0\n",
          static_cast<unsigned long long>(receiver.packets()),
          static_cast<unsigned long long>(receiver.lost()),
          static_cast<unsigned long long>(receiver.undecoded()),
-         static_cast<unsigned long long>(receiver.events()), receiver.levelDbm0());
+         static_cast<unsigned long long>(receiver.events()),
+         static_cast<unsigned long long>(receiver.reports()), receiver.levelDbm0());
   printf("rtp sent %llu packets\n", static_cast<unsigned long long>(sender.packets()));
 }
 

@@ -206,12 +206,24 @@ bool rtpParse(std::span<const uint8_t> p, RtpHeader* h) {
   return true;
 }
 
-void Receiver::onPacket(std::span<const uint8_t> rtp) {
+bool isRtcp(std::span<const uint8_t> p) {
+  return p.size() >= 8 && (p[0] >> 6) == 2 && p[1] >= 200 && p[1] <= 207;
+}
+
+bool Receiver::onPacket(std::span<const uint8_t> rtp) {
+  if (isRtcp(rtp)) {
+    reports_++;
+    if (capturing && started_) pcap.write(rtp, lastTimeUs_, 5005, 5005);
+    return false;
+  }
   RtpHeader h;
-  if (!rtpParse(rtp, &h)) return;
-  if (!started_) {
+  if (!rtpParse(rtp, &h)) return false;
+  if (!started_ || h.ssrc != ssrc_) {
+    // A new stream (a new connection) starts its own numbering.
+    if (!started_) firstTimestamp_ = h.timestamp;
+    else timestampBase_ = lastTimeUs_ + 20000, firstTimestamp_ = h.timestamp;
     started_ = true;
-    firstTimestamp_ = h.timestamp;
+    ssrc_ = h.ssrc;
   } else {
     const uint16_t skipped = static_cast<uint16_t>(h.sequence - nextSequence_);
     if (skipped < 0x8000) lost_ += skipped;  // older packets (reordered) are not losses
@@ -219,13 +231,15 @@ void Receiver::onPacket(std::span<const uint8_t> rtp) {
   nextSequence_ = static_cast<uint16_t>(h.sequence + 1);
   packets_++;
   // The capture's clock is the stream's own: the RTP time stamp at 8 kHz.
-  const uint64_t timeUs = static_cast<uint64_t>(static_cast<uint32_t>(h.timestamp - firstTimestamp_)) * 125;
+  const uint64_t timeUs =
+      timestampBase_ + static_cast<uint64_t>(static_cast<uint32_t>(h.timestamp - firstTimestamp_)) * 125;
+  lastTimeUs_ = timeUs;
   if (capturing) pcap.write(rtp, timeUs, 5004, 5004);
   const std::span<const uint8_t> payload = rtp.subspan(h.headerBytes);
   if (h.payloadType != PT_PCMA && h.payloadType != PT_PCMU) {
     // Digit events and other codecs are kept in the capture only.
     (h.payloadType >= 96 && payload.size() == 4 ? events_ : undecoded_)++;
-    return;
+    return true;
   }
   int16_t codes[1024], linear[1024];
   const int n = static_cast<int>(std::min<size_t>(payload.size(), 1024));
@@ -235,6 +249,7 @@ void Receiver::onPacket(std::span<const uint8_t> rtp) {
   for (int i = 0; i < n; i++) energy_ += static_cast<double>(linear[i]) * linear[i];
   samples_ += static_cast<uint64_t>(n);
   if (decoding) wav.write({linear, static_cast<size_t>(n)});
+  return true;
 }
 
 double Receiver::levelDbm0() const {
@@ -251,10 +266,14 @@ bool Sender::open(const std::string& path, std::string* error) {
 }
 
 std::vector<uint8_t> Sender::next() {
-  if (done()) return {};
+  if (samples_.empty()) return {};
+  if (done()) {
+    position_ = 0;  // the speech starts over: the stream goes on without a break
+    passes_++;
+  }
   std::vector<uint8_t> packet(12 + SAMPLES_PER_PACKET);
   packet[0] = 0x80;
-  packet[1] = static_cast<uint8_t>(PT_PCMA | (packets_ == 0 ? 0x80 : 0));  // marker: talk spurt
+  packet[1] = static_cast<uint8_t>(PT_PCMA | (packets_ == 0 ? 0x80 : 0));  // marker: talk spurt starts
   put16be(packet.data() + 2, sequence_++);
   put32be(packet.data() + 4, timestamp_);
   put32be(packet.data() + 8, 0x5eedf00d);

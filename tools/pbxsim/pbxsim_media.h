@@ -52,6 +52,9 @@ struct RtpHeader {
   size_t headerBytes = 0;
 };
 bool rtpParse(std::span<const uint8_t> packet, RtpHeader* header);
+// True for a control packet (sender or receiver report and the other report types), which
+// shares the version bits with RTP but carries no media.
+bool isRtcp(std::span<const uint8_t> packet);
 
 // The received stream of one connection: capture, decoding and counts.
 class Receiver {
@@ -61,11 +64,13 @@ class Receiver {
   bool capturing = false;
   bool decoding = false;
 
-  void onPacket(std::span<const uint8_t> rtp);
+  // Takes one received packet; true when it carried media (RTP, not a control packet).
+  bool onPacket(std::span<const uint8_t> rtp);
   uint64_t packets() const { return packets_; }
   uint64_t lost() const { return lost_; }
   uint64_t undecoded() const { return undecoded_; }
   uint64_t events() const { return events_; }
+  uint64_t reports() const { return reports_; }
   // RMS level of everything decoded, in dBm0 (-99 for nothing or silence).
   double levelDbm0() const;
 
@@ -73,23 +78,28 @@ class Receiver {
   bool started_ = false;
   uint16_t nextSequence_ = 0;
   uint32_t firstTimestamp_ = 0;
-  uint64_t packets_ = 0, lost_ = 0, undecoded_ = 0, events_ = 0;
+  uint64_t timestampBase_ = 0;  // capture time at which the current stream began
+  uint64_t lastTimeUs_ = 0;
+  uint32_t ssrc_ = 0;
+  uint64_t packets_ = 0, lost_ = 0, undecoded_ = 0, events_ = 0, reports_ = 0;
   double energy_ = 0;
   uint64_t samples_ = 0;
 };
 
-// Speech from a WAV file cut into 20 ms G.711 A-law RTP packets.
+// Speech from a WAV file cut into 20 ms G.711 A-law RTP packets, the file over and over.
 class Sender {
  public:
   bool open(const std::string& path, std::string* error);
-  bool done() const { return position_ >= samples_.size(); }
-  // The next packet's RTP bytes (header and payload); empty once the file is used up.
+  // True once the whole file has been sent (at least once).
+  bool done() const { return passes_ > 0 || position_ >= samples_.size(); }
+  // The next packet's RTP bytes (header and payload); empty for an empty file.
   std::vector<uint8_t> next();
   uint64_t packets() const { return packets_; }
 
  private:
   std::vector<int16_t> samples_;
   size_t position_ = 0;
+  int passes_ = 0;
   uint16_t sequence_ = 0x1234;
   uint32_t timestamp_ = 0x10000;
   uint64_t packets_ = 0;
