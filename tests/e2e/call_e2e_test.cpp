@@ -5,6 +5,7 @@
 // daemon on the host's clock, so the board runs on the real 5 ms tick, as a network would pace
 // it; run back to back, the board would see each packet arrive at a random moment of its time.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -29,6 +30,22 @@ std::string callConfig() {
            "rxgain '0'\n";
   }
   return cfg;
+}
+
+// The standard output of a shell command.
+std::string shell(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[256];
+  for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
+std::string trim(const std::string& s) {
+  const size_t a = s.find_first_not_of(" \n"), b = s.find_last_not_of(" \n");
+  return a == std::string::npos ? "" : s.substr(a, b - a + 1);
 }
 
 class Call : public DaemonFixture {
@@ -136,6 +153,18 @@ TEST_F(Call, G711ToneLeavesAsRtpDigitIsReportedEchoIsCancelledAndRecordsReturnTo
   EXPECT_EQ(daemon->stop(SIGTERM), 0);
   const std::string pbxOut = pbx->output();
   std::printf("%s", pbxOut.substr(std::min(pbxOut.size(), pbxOut.find("rtp received"))).c_str());
+
+  // The capture opens in the independent packet analyser: every media packet read as RTP, none
+  // malformed.
+  const std::string decode = "tshark -r " + pcap + " -d udp.port==5004,rtp -d udp.port==5005,rtcp";
+  const long received = std::atol(pbxOut.c_str() + pbxOut.find("rtp received ") + 13);
+  const std::string rtpCount = shell(decode + " -Y rtp -T fields -e rtp.seq | wc -l");
+  const std::string malformed = shell(decode + " -Y '_ws.malformed || _ws.expert.severity >= error' | wc -l");
+  std::printf("capture: %s RTP packets read back of %ld received, %s malformed\n", trim(rtpCount).c_str(), received,
+              trim(malformed).c_str());
+  EXPECT_EQ(std::atol(rtpCount.c_str()), received);
+  EXPECT_GT(received, 400);
+  EXPECT_EQ(std::atol(malformed.c_str()), 0);
 
   // The tone as the far end decodes it.
   const std::vector<int16_t> heard = readWav(far), played = readWav(speaker);
