@@ -122,13 +122,15 @@ TEST_F(Call, G711ToneLeavesAsRtpDigitIsReportedEchoIsCancelledAndRecordsReturnTo
   const long long recordStart = audioMs();
   ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
   // Three seconds of the microphone's tone, then the phone falls silent and the hybrid echoes
-  // the far end's speech for seven seconds.
+  // the far end's speech for twelve seconds.
   waitAudio(3000);
   board("0 play silence");
   const long long toneEnd = audioMs();
-  board("0 hybrid 6 10");
+  // The board has no converters or DMA buffers: the hybrid's 6 ms come on top of the 20 ms round
+  // trip that the line canceller's window is placed after on the hardware.
+  board("0 hybrid 26 10");
   const long long echoStart = audioMs();
-  waitAudio(7000);
+  waitAudio(12000);
   board("0 hybrid off");
   const long long echoEnd = audioMs();
   board("0 dial 5 100 100");
@@ -176,19 +178,21 @@ TEST_F(Call, G711ToneLeavesAsRtpDigitIsReportedEchoIsCancelledAndRecordsReturnTo
   EXPECT_NEAR(level, -10.0, 0.5);
   EXPECT_NEAR(freq, 1000.0, 1.0);
 
-  // Echo: the speaker's signal came back 10 dB down; four seconds on only a residue should be left.
+  // Echo: the speaker's signal came back 10 dB down; over the last three seconds only a residue
+  // is left.
   // The far end's recording is placed on the board's clock by the tone's end.
   const long long farOffsetMs = toneEnd - static_cast<long long>(toneTo / 8);
   auto farAt = [&](long long boardMs) { return static_cast<size_t>(std::max(0LL, (boardMs - farOffsetMs) * 8)); };
   auto playedAt = [&](long long boardMs) { return static_cast<size_t>((boardMs - recordStart) * 8); };
-  const double echoLevel = dbm0(rms(played, playedAt(echoStart + 4000), playedAt(echoEnd - 500))) - 10;
-  const double residue = dbm0(rms(heard, farAt(echoStart + 4000), farAt(echoEnd - 500)));
+  const double echoLevel = dbm0(rms(played, playedAt(echoEnd - 3500), playedAt(echoEnd - 500))) - 10;
+  const double residue = dbm0(rms(heard, farAt(echoEnd - 3500), farAt(echoEnd - 500)));
+
   std::printf("echo %.2f dBm0, residue after convergence %.2f dBm0: %.1f dB cancelled\n", echoLevel, residue,
               echoLevel - residue);
   EXPECT_GT(echoLevel, -40.0);  // the speech really was there to be echoed
-  // The line's canceller does not yet take this echo out (measured about 0 dB of the 25 dB a
-  // converged canceller gives); until it does, the call must at least not make it louder.
-  EXPECT_LE(residue, echoLevel + 1.0);
+  // The canceller settles at about 23 dB here (a little short of the 25 dB aimed at); a call
+  // whose canceller stops adapting or misses the echo path falls far below 20.
+  EXPECT_GE(echoLevel - residue, 20.0);
 }
 
 TEST_F(Call, G711SpeechFromTheNetworkPlaysAtOneDelayWithoutGaps) {
