@@ -16,6 +16,7 @@
 
 extern "C" {
 #include <bcg729/decoder.h>
+#include <libavcodec/avcodec.h>
 #include <spandsp.h>
 }
 
@@ -32,7 +33,11 @@ namespace {
 using namespace std::chrono_literals;
 
 const bool kEnvironment = [] {
+#ifdef CODEC_CALL_WIDEBAND
+  ::setenv("ORVOX_BOARD", "fxs=1,fxo=0,dect=0,wideband=1", 1);
+#else
   ::setenv("ORVOX_BOARD", "fxs=1,fxo=0,dect=0", 1);
+#endif
   ::setenv("ORVOX_TICK", "fast", 1);
   ::setenv("ORVOX_PROFILE_DIR", ORVOX_SOURCE_DIR "/prov/tel_profiles/", 1);
   ::setenv("ORVOX_BOARD_SOCKET", ("/tmp/orvox_codec_call_" + std::to_string(::getpid()) + ".sock").c_str(), 1);
@@ -101,6 +106,40 @@ std::vector<int16_t> decode(const CodecCase& c, const std::vector<std::vector<ui
       out.insert(out.end(), pcm.begin(), pcm.begin() + n);
     }
     g726_free(d);
+  } else if (c.codec == CODEC_G722_MODE_1) {
+    // 16 kHz out; every other sample keeps a 1 kHz tone intact for the 8 kHz measurements.
+    g722_decode_state_t* d = g722_decode_init(nullptr, 64000, 0);
+    for (const auto& p : packets) {
+      auto b = payload(p);
+      std::vector<int16_t> pcm(b.size() * 2);
+      const int n = g722_decode(d, pcm.data(), b.data(), static_cast<int>(b.size()));
+      for (int i = 0; i < n; i += 2) out.push_back(pcm[static_cast<size_t>(i)]);
+    }
+    g722_decode_free(d);
+  } else if (c.codec == CODEC_G7231_63) {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_G723_1);
+    AVCodecContext* ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (ctx == nullptr) return out;
+    ctx->sample_rate = 8000;
+    ctx->ch_layout = AV_CHANNEL_LAYOUT_MONO;
+    if (avcodec_open2(ctx, codec, nullptr) < 0) return out;
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    for (const auto& p : packets) {
+      auto b = payload(p);
+      if (av_new_packet(pkt, static_cast<int>(b.size())) < 0) break;
+      std::memcpy(pkt->data, b.data(), b.size());
+      if (avcodec_send_packet(ctx, pkt) == 0) {
+        while (avcodec_receive_frame(ctx, frame) == 0) {
+          const auto* pcm = reinterpret_cast<const int16_t*>(frame->data[0]);
+          out.insert(out.end(), pcm, pcm + frame->nb_samples);
+        }
+      }
+      av_packet_unref(pkt);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
   }
   return out;
 }
@@ -193,10 +232,16 @@ TEST_P(CodecCall, PhonesToneLeavesAsTheCodecsRtpAndDecodesIndependently) {
   EXPECT_NEAR(freq, 1000.0, 1.0) << c.name;
 }
 
+#ifdef CODEC_CALL_WIDEBAND
+INSTANTIATE_TEST_SUITE_P(Wideband, CodecCall, ::testing::Values(CodecCase{"G722", CODEC_G722_MODE_1, 9, 1.0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+#else
 INSTANTIATE_TEST_SUITE_P(Landed, CodecCall,
                          ::testing::Values(CodecCase{"PCMA", CODEC_PCMA, 8, 0.5}, CodecCase{"PCMU", CODEC_PCMU, 0, 0.5},
                                            CodecCase{"G729A", CODEC_G729A, 18, 2.0},
-                                           CodecCase{"G726_32", CODEC_G726_32, 2, 1.0}),
+                                           CodecCase{"G726_32", CODEC_G726_32, 2, 1.0},
+                                           CodecCase{"G7231_63", CODEC_G7231_63, 4, 2.0}),
                          [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 }  // namespace
