@@ -1,7 +1,8 @@
 // The line services through the production orvoxd on the virtual board: DTMF dialled on a
 // simulated phone reaches the PBX stand-in as digit events; call-progress tones the PBX asks for
 // are heard on the phone's line; caller ID goes out between the rings; an FXO call waits for the
-// exchange's dial tone. Audio is judged with the independent library's receivers.
+// exchange's dial tone. Audio is judged with the independent library's receivers (and caller ID
+// also with the project's own).
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -17,7 +18,9 @@ extern "C" {
 #include <spandsp.h>
 }
 
+#include "../source/srv/linetest/line_harness.h"
 #include "../source/srv/pte/pte_signal_util.h"
+#include "clidrx.h"
 #include "daemon_fixture.h"
 
 namespace e2e {
@@ -68,6 +71,27 @@ class LineServices : public DaemonFixture {
     const long long target = bytes() + 16LL * ms;
     const auto end = std::chrono::steady_clock::now() + 20s;
     while (bytes() < target && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
+  }
+
+  // The bytes the project's own caller-ID receiver takes from the line's audio.
+  static std::string ownReceiver(const std::vector<int16_t>& x) {
+    linetest::open(&clidrxsrvarc, 40);
+    linetest::command(HAPI_CLIDRX_ENABLE_CMD, 1, 0);
+    clidrxsrv::HSZCLIDRXREGS regs = clidrxsrv::HAPI_CLIDRX_DEF_REGS;
+    linetest::extCommand(HAPI_CLIDRX_SETREGS_CMD, &regs, sizeof(regs));
+    linetest::world().host.clear();
+    linetest::world().ingressIn.assign(x.begin(), x.end());
+    linetest::drain(20);
+    std::string bytes;
+    for (const linetest::HostMsg& m : linetest::world().host) {
+      if (m.header != HAPI_CLIDRX_PKT_EVT) continue;
+      HSZCLIDRXPACKET p{};
+      std::memcpy(&p, m.data.data(), std::min(m.data.size(), sizeof(p)));
+      if (p.hsxClassCode == 0) continue;  // seizure and mark lengths
+      bytes.append(reinterpret_cast<const char*>(p.hsxClassMsg), static_cast<size_t>(p.hsxClassMsgWord0));
+    }
+    linetest::close();
+    return bytes;
   }
 
   std::vector<int16_t> readWav(const std::string& path) {
@@ -181,6 +205,11 @@ TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName)
   for (uint8_t c : msg) hex += (c >= 32 && c < 127) ? std::string(1, static_cast<char>(c)) : "<" + std::to_string(c) + ">";
   EXPECT_NE(text.find("5551234567"), std::string::npos) << daemon->output();
   EXPECT_NE(text.find("ALICE"), std::string::npos) << hex;
+  // The project's own receiver reads the same number and name from the same audio.
+  const std::string own = ownReceiver(x);
+  std::printf("caller ID: the own receiver took %zu bytes\n", own.size());
+  EXPECT_NE(own.find("5551234567"), std::string::npos);
+  EXPECT_NE(own.find("ALICE"), std::string::npos);
   const auto b = sigmeas::bursts(x, 100);
   ASSERT_FALSE(b.empty());
   // The rings from the board's timeline (ms since the board started): FSK lies in the first pause.
