@@ -15,6 +15,7 @@
 // followed by the packet, as one bus message (32-bit size word, at most 4092 payload bytes).
 
 #include <cerrno>
+#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -197,6 +199,25 @@ bool scriptValid(const std::string& script) {
   return true;
 }
 
+int txFd = -1;
+
+// A script's pause: the bus and the audio pipe are served meanwhile, so that a call the script
+// makes carries its audio while it lasts.
+void sleepWithAudio(long ms) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const int64_t end = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000 + ms;
+  for (;;) {
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const int64_t left = end - (static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+    if (left <= 0) return;
+    struct pollfd fds[2] = {{ctx->sock.fd, POLLIN, 0}, {txFd, POLLIN, 0}};
+    if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
+    if (fds[0].revents & POLLIN) ubus_handle_event(ctx);
+    if (fds[1].revents & POLLIN) readTxPipe(txFd);
+  }
+}
+
 void runScriptStep(const std::string& step) {
   std::stringstream ss(step);
   std::string verb;
@@ -206,7 +227,7 @@ void runScriptStep(const std::string& step) {
   if (verb == "sleep") {
     std::string word;
     ss >> word;
-    usleep(static_cast<useconds_t>(sleepMs(word)) * 1000);
+    sleepWithAudio(sleepMs(word));
   } else if (verb == "signal") {
     int line;
     std::string sig, state;
@@ -312,7 +333,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "pbxsim: cannot register \"asterisk\"\n");
     return 1;
   }
-  int txFd = openPipe("endpt_audio_tx");
+  txFd = openPipe("endpt_audio_tx");
   int rxFd = openPipe("endpt_audio_rx");
   if (txFd < 0 || rxFd < 0) {
     fprintf(stderr, "pbxsim: cannot open the audio pipes in %s\n", opt.pipeDir.c_str());
@@ -332,7 +353,7 @@ int main(int argc, char** argv) {
     }
     printf("script done\n");
   }
-  const bool stopped = sim::runLoop(ctx, {{txFd, [txFd] { readTxPipe(txFd); }}});
+  const bool stopped = sim::runLoop(ctx, {{txFd, [] { readTxPipe(txFd); }}});
   if (recordFile) fclose(recordFile);
   printMediaSummary();
   if (stopped) ubus_remove_object(ctx, &asteriskObj);
