@@ -64,7 +64,7 @@ bool signedNumber(const std::string& text, long* value) {
 }
 
 const char* kUsage =
-    "commands: board | <line> status | <line> offhook | <line> onhook | <line> flash [ms] |\n"
+    "commands: board | tickstats [reset] | <line> status | <line> offhook | <line> onhook | <line> flash [ms] |\n"
     "  <line> dial <digits> [on_ms off_ms] | <line> pulse <digits> [break make interdigit] |\n"
     "  <line> play silence | <line> play tone <hz> [hz2] [dBm0] | <line> play <file.wav> |\n"
     "  <line> record <file.wav> | <line> record stop | <line> ring [on off count] |\n"
@@ -78,6 +78,19 @@ std::string boardStatus(Board& b) {
       << " ticks=" << b.ticks.load() << " missed=" << b.missedTicks.load()
       << " tickEnabled=" << (b.tickEnabled ? 1 : 0) << " voiceIdle=" << (b.voiceIdle ? 1 : 0)
       << " lineDriver=" << (b.ssInitialised ? "up" : "down") << " country=" << b.country << "\n";
+  return out.str();
+}
+
+// The processor time of a tick's work: "tickstats" shows it, "tickstats reset" starts anew.
+std::string tickStats(Board& b, bool reset) {
+  std::ostringstream out;
+  if (reset) {
+    b.tickCpuTotalNs = b.tickCpuWorstNs = b.tickCpuCount = 0;
+    return "OK tick statistics reset\n";
+  }
+  const double avgUs = b.tickCpuCount ? static_cast<double>(b.tickCpuTotalNs) / b.tickCpuCount / 1000 : 0;
+  out << "OK ticks timed=" << b.tickCpuCount << " cpuAvgUs=" << avgUs
+      << " cpuWorstUs=" << static_cast<double>(b.tickCpuWorstNs) / 1000 << "\n";
   return out.str();
 }
 
@@ -277,6 +290,10 @@ std::string lineTestCommand(Channel& ch, int line, const std::vector<std::string
 std::string runCommand(Board& b, const std::vector<std::string>& w) {
   if (w.empty() || w[0] == "help") return std::string("OK\n") + kUsage;
   if (w[0] == "board") return boardStatus(b);
+  if (w[0] == "tickstats") {
+    if (w.size() > 2 || (w.size() == 2 && w[1] != "reset")) return error("tickstats [reset]");
+    return tickStats(b, w.size() == 2);
+  }
   // Anything written as a whole number is a line number, in range or not.
   const bool numeral = w[0].find_first_not_of("0123456789", w[0][0] == '-' ? 1 : 0) == std::string::npos &&
                        w[0] != "-";

@@ -135,6 +135,11 @@ struct Board {
   bool tickStarted = false;
   std::atomic<uint64_t> ticks{0};
   std::atomic<uint64_t> missedTicks{0};
+  // Processor time the waiting thread spent between one tick and its next wait: the cost of a
+  // tick's work, for measurements (the total, the worst and how many were timed).
+  uint64_t tickCpuTotalNs = 0;
+  uint64_t tickCpuWorstNs = 0;
+  uint64_t tickCpuCount = 0;
 
   // Line driver state.
   bool ssInitialised = false;

@@ -22,7 +22,7 @@ const bool kBoardShape = (::setenv("ORVOX_BOARD", "fxs=2,fxo=0,dect=0", 1), ::se
 
 bool ok(const std::string& answer) { return answer.rfind("OK", 0) == 0; }
 
-TEST(VirtualBoardHybrid, EchoReturnsDelayedAndAttenuatedUntilTurnedOff) {
+TEST(VirtualBoardHybrid, EchoReturnsDelayedAndAttenuatedAndEachTicksWorkIsTimed) {
   EXPECT_FALSE(ok(vboardCommand("0 hybrid 0 10")));
   EXPECT_FALSE(ok(vboardCommand("0 hybrid 61 10")));
   EXPECT_FALSE(ok(vboardCommand("0 hybrid 6 61")));
@@ -60,6 +60,12 @@ TEST(VirtualBoardHybrid, EchoReturnsDelayedAndAttenuatedUntilTurnedOff) {
     worst = std::max(worst, std::abs(heard[i] - static_cast<int>(std::lround(gain * sent[i - delay]))));
   }
   EXPECT_LE(worst, 1);
+  // The tick work was timed on this thread: every tick after the first.
+  const std::string stats = vboardCommand("tickstats");
+  EXPECT_NE(stats.find("ticks timed=" + std::to_string(ticks - 1) + " "), std::string::npos) << stats;
+  EXPECT_TRUE(ok(vboardCommand("tickstats reset")));
+  EXPECT_NE(vboardCommand("tickstats").find("ticks timed=0 "), std::string::npos);
+  EXPECT_FALSE(ok(vboardCommand("tickstats now")));
   ASSERT_TRUE(ok(vboardCommand("0 hybrid off")));
   ASSERT_EQ(vboardIoctl(fd, DSPHAL_CMD_WAITTICK, 0), 0);
   std::vector<int16_t> quiet(n);
