@@ -4,6 +4,7 @@
 // never waits for the dispatcher.
 #include "vrgEndptCallbacks.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -38,17 +39,20 @@ uint16_t LoopbackPeer(uint16_t vhdhdl) {
 // loopback. checkMute applies the caller-ID and mute gates of audio and T.38.
 void DeliverPacket(CNXSTATE* cnx, const HSZEVT* event, EPMEDIATYPE mediaType, uint16_t loopCmd,
                    bool checkMute) {
-  VRG_ENDPT* endpt = GetEndptState(cnx->lineId);
+  const int lineId = vrgCnxLine(cnx);  // the dispatcher may rebind the line meanwhile
+  VRG_ENDPT* endpt = GetEndptState(lineId);
   if (endpt == nullptr) {
     voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_DEBUG,
-             "EPT: cnxVhdEventCallback: ERROR getting state for line: %d", cnx->lineId);
+             "EPT: cnxVhdEventCallback: ERROR getting state for line: %d", lineId);
     return;
   }
-  if (checkMute &&
-      (ClassOffhookClidRunning(endpt) || cnx->bMuteAudio || cnx->bMuteT38)) {
-    return;
-  }
-  if (endpt->testMode == TESTMODE_PACKETLOOPBACK) {
+  // Mute and test mode change on the dispatcher while packets pass here on the DSP tick.
+  const bool muted = std::atomic_ref<int>(cnx->bMuteAudio).load(std::memory_order_relaxed) != 0 ||
+                     std::atomic_ref<int>(cnx->bMuteT38).load(std::memory_order_relaxed) != 0;
+  if (checkMute && (ClassOffhookClidRunning(endpt) || muted)) return;
+  const ENDPTTESTMODE testMode =
+      std::atomic_ref<ENDPTTESTMODE>(endpt->testMode).load(std::memory_order_relaxed);
+  if (testMode == TESTMODE_PACKETLOOPBACK) {
     const uint16_t peer = LoopbackPeer(event->hsxdevhdl);
     if (peer == 0) return;
     if (mediaType == EPMEDIATYPE_T38) {

@@ -293,7 +293,7 @@ void StopServices() {
   if (endptConfig.initState & EPEINIT_VRGDISP) VrgDispatcherPark();
   const int count = vrgEndptGetNumEndpoints();
   for (int i = 0; i < count && i < VRG_MAX_ENDPT; ++i) {
-    vrgEndpt[i].isLineUsed = 0;
+    vrgEndptSetLineUsed(&vrgEndpt[i], 0);
     ClassLineDeinit(&vrgEndpt[i]);
   }
   if (endptConfig.initState & EPEINIT_CNXSTATE) CloseLineChannels();

@@ -118,8 +118,8 @@ EPSTATUS ProcessVrgEndptCreate(int physId, int lineId, ENDPT_STATE* state) {
   state->lineId = lineId;
   state->endptType = type;
   endpt->endptArchive = state;
-  endpt->isLineUsed = 1;
   endpt->lineId = lineId;
+  vrgEndptSetLineUsed(endpt, 1);
   endpt->intLinkVhdHdl = 0;
   endpt->endptNum = static_cast<uint16_t>(physId);
   endpt->endptType = type;
@@ -202,7 +202,7 @@ EPSTATUS ProcessVrgEndptDestroy(ENDPT_STATE* state) {
     endpt->casCtlHandle = -1;
   }
   ClassLineDeinit(endpt);
-  endpt->isLineUsed = 0;
+  vrgEndptSetLineUsed(endpt, 0);
   if (endpt->lineVhdHdl != VRG_NO_VHD) {
     if (hdspVhdClose(endpt->lineVhdHdl, static_cast<uint16_t>(endpt->dspNum)) != 0) {
       voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ERROR,

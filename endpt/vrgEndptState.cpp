@@ -55,26 +55,26 @@ void vrgEndptStateReset(void) {
 
 VRG_ENDPT* GetEndptState(int lineId) {
   for (VRG_ENDPT& e : vrgEndpt) {
-    if (e.isLineUsed == 1 && e.lineId == lineId) return &e;
+    if (vrgEndptLineUsed(&e) == 1 && e.lineId == lineId) return &e;
   }
   return nullptr;
 }
 
 VRG_ENDPT* GetEndptStateFromPhysId(int index) {
   if (index < 0 || index >= VRG_MAX_ENDPT) return nullptr;
-  return vrgEndpt[index].isLineUsed == 1 ? &vrgEndpt[index] : nullptr;
+  return vrgEndptLineUsed(&vrgEndpt[index]) == 1 ? &vrgEndpt[index] : nullptr;
 }
 
 VRG_ENDPT* GetEndptStateFromVHD(uint16_t vhdhdl) {
   for (VRG_ENDPT& e : vrgEndpt) {
-    if (e.isLineUsed == 1 && (e.lineVhdHdl == vhdhdl || e.pstnVhdHdl == vhdhdl)) return &e;
+    if (vrgEndptLineUsed(&e) == 1 && (e.lineVhdHdl == vhdhdl || e.pstnVhdHdl == vhdhdl)) return &e;
   }
   return nullptr;
 }
 
 int GetEndptIndexFromCasHandle(int casHandle, int* index) {
   for (int i = 0; i < VRG_MAX_ENDPT; ++i) {
-    if (vrgEndpt[i].isLineUsed == 1 && vrgEndpt[i].casCtlHandle == casHandle) {
+    if (vrgEndptLineUsed(&vrgEndpt[i]) == 1 && vrgEndpt[i].casCtlHandle == casHandle) {
       if (index != nullptr) *index = i;
       return 1;
     }

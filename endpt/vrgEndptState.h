@@ -185,6 +185,15 @@ inline int vrgCnxLine(CNXSTATE* cnx) {
   return std::atomic_ref<int>(cnx->lineId).load(std::memory_order_relaxed);
 }
 
+// Whether an endpoint record holds a line: the dispatcher and the library's shutdown set it while
+// the packet path on the DSP tick looks lines up. The set publishes the record's line id with it.
+inline int vrgEndptLineUsed(VRG_ENDPT* e) {
+  return std::atomic_ref<int>(e->isLineUsed).load(std::memory_order_acquire);
+}
+inline void vrgEndptSetLineUsed(VRG_ENDPT* e, int used) {
+  std::atomic_ref<int>(e->isLineUsed).store(used, std::memory_order_release);
+}
+
 // Puts every endpoint and connection record back to free, as at library start-up.
 void vrgEndptStateReset(void);
 // A connection record in its released state (free, no paths, no options).

@@ -1,5 +1,8 @@
 // What the dispatcher makes of signal requests, connection-channel events and the packets of the
 // connection channels, with the library running on the virtual board.
+#include <atomic>
+#include <type_traits>
+
 #include "endptLibFixture.h"
 #include "vrgEndptProcess.h"
 #include "vrgProv.h"
@@ -122,16 +125,20 @@ TEST_F(EndptProcess, ChannelPacketsReachTheDaemonUnlessMutedOrLooped) {
   EXPECT_EQ(watchedPacketsDelivered[EPMEDIATYPE_RTCP].load(), rtcpBefore + 1);
   // The records belong to the dispatcher: it is held while the test changes them.
   HoldDispatcher();
-  cnx_->bMuteAudio = 1;  // muted audio: RTCP still goes out
+  // The channel's packets pass the same gates meanwhile, on the DSP tick: atomic stores.
+  auto set = [](auto& field, auto value) {
+    std::atomic_ref<std::remove_reference_t<decltype(field)>>(field).store(value, std::memory_order_relaxed);
+  };
+  set(cnx_->bMuteAudio, 1);  // muted audio: RTCP still goes out
   deliver(0x304B);
   deliver(0x304C);
   EXPECT_EQ(watchedPacketsDelivered[EPMEDIATYPE_RTP].load(), rtpBefore + 1);
   EXPECT_EQ(watchedPacketsDelivered[EPMEDIATYPE_RTCP].load(), rtcpBefore + 2);
-  cnx_->bMuteAudio = 0;
-  GetEndptState(0)->testMode = TESTMODE_PACKETLOOPBACK;  // looped packets never reach the daemon
+  set(cnx_->bMuteAudio, 0);
+  set(GetEndptState(0)->testMode, TESTMODE_PACKETLOOPBACK);  // looped packets never reach the daemon
   deliver(0x304B);
   EXPECT_EQ(watchedPacketsDelivered[EPMEDIATYPE_RTP].load(), rtpBefore + 1);
-  GetEndptState(0)->testMode = TESTMODE_NONE;
+  set(GetEndptState(0)->testMode, TESTMODE_NONE);
   events().release();
   // T.38 only leaves a connection that can send.
   deliver(0x1741);
