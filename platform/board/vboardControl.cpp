@@ -102,7 +102,8 @@ std::string lineStatus(Board& b, int line) {
   if (ch.type == DSPHAL_TYPE_FXS) {
     out << " hook=" << (phoneOffHook(ch) ? "offhook" : "onhook")
         << " slic=" << slicModeName(ch.slicMode) << " polarity=" << ch.polarity
-        << " dialling=" << (ch.source.dialling() || !ch.hookScript.empty() ? 1 : 0);
+        << " dialling=" << (ch.source.dialling() || !ch.hookScript.empty() ? 1 : 0)
+        << " hookClock=" << ch.hookClockMs;
   } else if (ch.type == DSPHAL_TYPE_FXO) {
     out << " daa=" << daaModeName(ch.daaMode) << " ringing=" << (exchangeRinging(ch) ? 1 : 0);
   }
@@ -122,10 +123,16 @@ std::string lineStatus(Board& b, int line) {
     for (const RingBurst& r : ch.rings) {
       out << ' ' << (r.durationMs < 0 ? nowMs() - r.startMs : r.durationMs);
     }
+    out << "\nringing (ms on the line driver's hook clock):";
+    for (const RingBurst& r : ch.rings) {
+      out << ' ' << (r.clockMs < 0 ? ch.hookClockMs - r.startClockMs : r.clockMs);
+    }
     out << "\nmode timeline (ms since start):";
     for (const TimedValue& t : ch.modeTimeline) {
       out << ' ' << (t.atMs - b.startMs) << ':' << slicModeName(t.value);
     }
+    out << "\nmode timeline (ms on the line driver's hook clock):";
+    for (const TimedValue& t : ch.modeTimeline) out << ' ' << t.clockMs << ':' << slicModeName(t.value);
     out << "\npolarity timeline (ms since start):";
     for (const TimedValue& t : ch.polarityTimeline) out << ' ' << (t.atMs - b.startMs) << ':' << t.value;
     out << "\n";
@@ -135,7 +142,9 @@ std::string lineStatus(Board& b, int line) {
 
 std::string hookCommand(Channel& ch, int line, const std::vector<std::string>& w) {
   const std::string& cmd = w[1];
-  const int64_t now = nowMs();
+  // Scripts run on the line driver's sampling clock and start with its next sample, so that a
+  // break of B ms is seen by exactly B / 10 samples.
+  const int64_t now = ch.hookClockMs + HOOK_SAMPLE_MS;
   phoneOffHook(ch);
   if (cmd == "offhook" || cmd == "onhook") {
     ch.hookScript.clear();

@@ -33,18 +33,26 @@ int64_t nowMs();  // monotonic milliseconds
 struct TimedValue {
   int64_t atMs;
   int value;
+  int64_t clockMs = 0;  // a phone's hook clock at the change (SLIC modes only)
 };
 
 // A hook change scheduled on the monotonic clock (pulse dialling, hook flash).
 struct HookStep {
-  int64_t atMs;
+  int64_t atMs;  // on the channel's hook clock
   bool offHook;
 };
 
 struct RingBurst {
   int64_t startMs;
   int64_t durationMs;  // -1 while ringing
+  int64_t startClockMs;  // the same on the channel's hook clock
+  int64_t clockMs;
 };
+
+// The line driver samples a phone's hook switch every 10 ms. The simulated phone moves on that
+// sampling clock: each hook query of the driver is 10 ms of the phone's time. Pulse dialling and
+// flashes are then seen exactly as timed, however late a busy machine runs the sampling task.
+inline constexpr int64_t HOOK_SAMPLE_MS = 10;
 
 struct Channel {
   dh_type type = DSPHAL_TYPE_NONE;
@@ -77,6 +85,7 @@ struct Channel {
 
   // A phone on an FXS port.
   bool offHook = false;
+  int64_t hookClockMs = 0;  // HOOK_SAMPLE_MS per hook query of the line driver
   std::deque<HookStep> hookScript;
   int slicMode = SLIC_MODE_STANDBY;
   int polarity = 0;

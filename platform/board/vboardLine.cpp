@@ -60,12 +60,13 @@ void recordMode(Channel& ch, int mode) {
   if (ch.slicMode == SLIC_MODE_RING && mode != SLIC_MODE_RING && !ch.rings.empty() &&
       ch.rings.back().durationMs < 0) {
     ch.rings.back().durationMs = now - ch.rings.back().startMs;
+    ch.rings.back().clockMs = ch.hookClockMs - ch.rings.back().startClockMs;
   }
   if (mode == SLIC_MODE_RING && ch.slicMode != SLIC_MODE_RING) {
-    pushBounded(ch.rings, RingBurst{now, -1}, MAX_RINGS);
+    pushBounded(ch.rings, RingBurst{now, -1, ch.hookClockMs, -1}, MAX_RINGS);
   }
   ch.slicMode = mode;
-  pushBounded(ch.modeTimeline, TimedValue{now, mode}, MAX_TIMELINE);
+  pushBounded(ch.modeTimeline, TimedValue{now, mode, ch.hookClockMs}, MAX_TIMELINE);
 }
 
 void recordPolarity(Channel& ch, int polarity) {
@@ -74,7 +75,7 @@ void recordPolarity(Channel& ch, int polarity) {
 }
 
 bool phoneOffHook(Channel& ch) {
-  const int64_t now = nowMs();
+  const int64_t now = ch.hookClockMs;
   while (!ch.hookScript.empty() && ch.hookScript.front().atMs <= now) {
     ch.offHook = ch.hookScript.front().offHook;
     ch.hookScript.pop_front();
@@ -135,6 +136,7 @@ int slicslacIoctl(Board& b, Descriptor& d, uint32_t request, unsigned long arg) 
     case SS_CMD_ISOFFHOOK: {
       Channel* ch = channel(static_cast<long>(arg));
       if (ch == nullptr) return fail(EINVAL);
+      ch->hookClockMs += HOOK_SAMPLE_MS;
       return ch->type == DSPHAL_TYPE_FXS && phoneOffHook(*ch) ? 1 : 0;
     }
     case SS_CMD_ISRINGACTIVE: {

@@ -47,10 +47,11 @@ class Orvoxd : public DaemonFixture {
     return ctl.output();
   }
 
-  // Length of the first ring burst the simulated phone recorded, or -1.
+  // Length of the first ring burst the simulated phone recorded on the line driver's clock
+  // (the cadence's own time, whatever the machine's load), or -1.
   int firstRingBurstMs() {
     const std::string status = board("1 status");
-    const std::string key = "from SLIC_MODE_RING):";
+    const std::string key = "ringing (ms on the line driver's hook clock):";
     const size_t at = status.find(key);
     if (at == std::string::npos) return -1;
     return std::atoi(status.c_str() + at + key.size());
@@ -73,6 +74,23 @@ class Orvoxd : public DaemonFixture {
     return type == std::string::npos ? "" : out.substr(type + 7, out.find('\n', type) - type - 7);
   }
 
+  // True once the line's recorded SLIC modes hold a ring burst followed by silence.
+  bool ringBurstOver(int line, std::chrono::milliseconds limit = 10000ms) {
+    const std::string key = "mode timeline (ms on the line driver's hook clock):";
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      const std::string status = board(std::to_string(line) + " status");
+      const size_t at = status.find(key);
+      if (at != std::string::npos) {
+        const std::string timeline = status.substr(at, status.find('\n', at) - at);
+        const size_t ring = timeline.find(":RING");
+        if (ring != std::string::npos && timeline.find(":OHT", ring) != std::string::npos) return true;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+
   bool boardShows(const std::string& command, const std::string& text,
                   std::chrono::milliseconds limit = 5000ms) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -88,9 +106,9 @@ TEST_F(Orvoxd, RingingAnswerDialFlashAndHangUpReachThePbx) {
   ASSERT_NO_FATAL_FAILURE(startSystem());
   ASSERT_TRUE(client->listen("asterisk.endpoint"));
   EXPECT_EQ(call("signal", R"({"line":1,"signal":"ringing","state":"on"})"), 0);
-  // The Swedish general ring: one second of ringing, then silence.
-  EXPECT_TRUE(boardShows("1 status", "slic=RING ")) << board("1 status");
-  EXPECT_TRUE(boardShows("1 status", "slic=OHT", 5000ms)) << board("1 status");
+  // The Swedish general ring: one second of ringing, then silence. The phone's record of it is
+  // read once the burst is over, however seldom this test gets to look on a loaded machine.
+  EXPECT_TRUE(ringBurstOver(1)) << board("1 status");
   const int burst = firstRingBurstMs();
   EXPECT_GE(burst, 950) << board("1 status");
   EXPECT_LE(burst, 1100) << board("1 status");

@@ -14,10 +14,11 @@ struct TimedMode {
   std::string mode;
 };
 
-// The line's SLIC mode changes, in ms since the board started.
+// The line's SLIC mode changes, in ms on the line driver's sampling clock (10 ms per hook
+// sample): the cadences' own time, the same on a loaded machine as on an idle one.
 inline std::vector<TimedMode> modeTimeline(int line) {
   const std::string status = vboardCommand(std::to_string(line) + " status");
-  const std::string key = "mode timeline (ms since start):";
+  const std::string key = "mode timeline (ms on the line driver's hook clock):";
   std::vector<TimedMode> out;
   const size_t at = status.find(key);
   if (at == std::string::npos) return out;
@@ -41,7 +42,7 @@ inline std::vector<long> changesInto(const std::vector<TimedMode>& timeline,
   return out;
 }
 
-// Changes of `line` into `mode`, in ms since the board started.
+// Changes of `line` into `mode`, in ms on the line driver's sampling clock.
 inline std::vector<long> changesInto(int line, const std::string& mode) {
   return changesInto(modeTimeline(line), mode);
 }

@@ -1,5 +1,7 @@
 // LSP decoding of G.723.1: inverse quantisation with first-order prediction and stability
 // repair, conversion to LPC coefficients and interpolation over the four subframes.
+#include <algorithm>
+
 #include "g7231_codec.h"
 #include "g7231_tables.h"
 
@@ -56,7 +58,9 @@ void g723_1_Lsp_Inq(Word16* Lsp, const Word16* PrevLsp, Word32 LspId, Word16 Crc
 void g723_1_LsptoA(Word16* Lsp) {
   // -cos of each LSP frequency by table look-up and linear interpolation.
   for (int i = 0; i < G723_LpcOrder; ++i) {
-    const int j = g723_1_shr(Lsp[i], 7);
+    // An LSP set that the stability loop could not bring into range (a corrupted frame) must
+    // not index outside the table: the frequency is taken at the table's edge instead.
+    const int j = std::clamp<int>(g723_1_shr(Lsp[i], 7), 0, 510);
     Word32 acc = g723_1_L_deposit_h(g723_1_CosineTable[j]);
     const Word16 slope = g723_1_sub(g723_1_CosineTable[j + 1], g723_1_CosineTable[j]);
     acc = g723_1_L_mac(acc, slope, g723_1_add(g723_1_shl(static_cast<Word16>(Lsp[i] & 0x7F), 8), 0x80));

@@ -126,6 +126,22 @@ TEST(VirtualBoardCommands, LineNumbersAndPulseTimingsAreChecked) {
   vboardCommand("1 onhook");
 }
 
+TEST(VirtualBoardCommands, HookScriptsRunOnTheLineDriversSamplingClock) {
+  ASSERT_TRUE(kBoardShape);
+  const int ss = vboardOpen(SLICSLAC_DEVICE, 0);
+  ASSERT_GE(ss, 0);
+  ASSERT_EQ(vboardCommand("2 offhook").rfind("OK", 0), 0u);
+  ASSERT_EQ(vboardCommand("2 pulse 1 60 40 700").rfind("OK", 0), 0u);
+  // Wall time alone moves nothing: the phone waits for the driver's samples.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::vector<int> samples;
+  for (int i = 0; i < 12; ++i) samples.push_back(vboardIoctl(ss, SS_CMD_ISOFFHOOK, 2));
+  // Six 10 ms samples of the 60 ms break, then the make.
+  EXPECT_EQ(samples, (std::vector<int>{0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1}));
+  vboardCommand("2 onhook");
+  vboardClose(ss);
+}
+
 TEST(VirtualBoardAudio, WavFilesRoundTripAndWrongFormatsAreRefused) {
   ASSERT_TRUE(kBoardShape);
   const std::string path = tempPath("ramp.wav");
