@@ -73,6 +73,13 @@ class LineServices : public DaemonFixture {
     while (bytes() < target && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
   }
 
+  // The line's mode timeline in milliseconds since the board started (the status's first one).
+  static std::string modeTimeline(const std::string& status) {
+    const size_t at = status.find("mode timeline (ms since start):");
+    if (at == std::string::npos) return "";
+    return status.substr(at, status.find('\n', at) - at);
+  }
+
   // The bytes the project's own caller-ID receiver takes from the line's audio.
   static std::string ownReceiver(const std::vector<int16_t>& x) {
     linetest::open(&clidrxsrvarc, 40);
@@ -185,9 +192,9 @@ TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName)
   for (size_t rings = 0; rings < 2 && std::chrono::steady_clock::now() < end;) {
     std::this_thread::sleep_for(200ms);
     status = board("0 status");
-    const size_t at = status.find("mode timeline");
     rings = 0;
-    for (size_t p = status.find(":RING", at); p != std::string::npos; p = status.find(":RING", p + 1)) ++rings;
+    const std::string timeline = modeTimeline(status);
+    for (size_t p = timeline.find(":RING"); p != std::string::npos; p = timeline.find(":RING", p + 1)) ++rings;
   }
   board("0 record stop");
   call("signal", R"({"line":0,"signal":"callid_ringing","state":"off"})");
@@ -214,7 +221,7 @@ TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName)
   ASSERT_FALSE(b.empty());
   // The rings from the board's timeline (ms since the board started): FSK lies in the first pause.
   std::vector<std::pair<long, std::string>> modes;
-  std::stringstream timeline(status.substr(status.find("mode timeline")));
+  std::stringstream timeline(modeTimeline(status));
   for (std::string w; timeline >> w;) {
     const size_t colon = w.find(':');
     if (colon != std::string::npos && std::isdigit(static_cast<unsigned char>(w[0]))) {

@@ -219,16 +219,22 @@ bool Receiver::onPacket(std::span<const uint8_t> rtp) {
   RtpHeader h;
   if (!rtpParse(rtp, &h)) return false;
   if (!started_ || h.ssrc != ssrc_) {
-    // A new stream (a new connection) starts its own numbering.
-    if (!started_) firstTimestamp_ = h.timestamp;
-    else timestampBase_ = lastTimeUs_ + 20000, firstTimestamp_ = h.timestamp;
+    // A new stream (a new connection) starts its own numbering; its capture time goes on from
+    // where the last stream ended.
+    if (started_) timestampBase_ = lastTimeUs_ + 20000;
+    firstTimestamp_ = h.timestamp;
     started_ = true;
     ssrc_ = h.ssrc;
+    nextSequence_ = static_cast<uint16_t>(h.sequence + 1);
   } else {
     const uint16_t skipped = static_cast<uint16_t>(h.sequence - nextSequence_);
-    if (skipped < 0x8000) lost_ += skipped;  // older packets (reordered) are not losses
+    // A late packet (reordered) was counted lost when its successor came; counting it again,
+    // or going back to its number, would count the packets after it lost as well.
+    if (skipped < 0x8000) {
+      lost_ += skipped;
+      nextSequence_ = static_cast<uint16_t>(h.sequence + 1);
+    }
   }
-  nextSequence_ = static_cast<uint16_t>(h.sequence + 1);
   packets_++;
   // The capture's clock is the stream's own: the RTP time stamp at 8 kHz.
   const uint64_t timeUs =
