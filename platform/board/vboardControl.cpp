@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -63,11 +64,12 @@ bool signedNumber(const std::string& text, long* value) {
 }
 
 const char* kUsage =
-    "commands: board | <line> status | <line> offhook | <line> onhook | <line> flash [ms] |\n"
+    "commands: board | tickstats [reset] | <line> status | <line> offhook | <line> onhook | <line> flash [ms] |\n"
     "  <line> dial <digits> [on_ms off_ms] | <line> pulse <digits> [break make interdigit] |\n"
     "  <line> play silence | <line> play tone <hz> [hz2] [dBm0] | <line> play <file.wav> |\n"
     "  <line> record <file.wav> | <line> record stop | <line> ring [on off count] |\n"
-    "  <line> stopring | <line> reverse on|off | <line> linetest <ret> [v1 v2 v3 v4]\n";
+    "  <line> stopring | <line> reverse on|off | <line> linetest <ret> [v1 v2 v3 v4] |\n"
+    "  <line> hybrid <delay_ms 1..60> <erl_dB 0..60> | <line> hybrid off\n";
 
 std::string boardStatus(Board& b) {
   std::ostringstream out;
@@ -76,6 +78,19 @@ std::string boardStatus(Board& b) {
       << " ticks=" << b.ticks.load() << " missed=" << b.missedTicks.load()
       << " tickEnabled=" << (b.tickEnabled ? 1 : 0) << " voiceIdle=" << (b.voiceIdle ? 1 : 0)
       << " lineDriver=" << (b.ssInitialised ? "up" : "down") << " country=" << b.country << "\n";
+  return out.str();
+}
+
+// The processor time of a tick's work: "tickstats" shows it, "tickstats reset" starts anew.
+std::string tickStats(Board& b, bool reset) {
+  std::ostringstream out;
+  if (reset) {
+    b.tickCpuTotalNs = b.tickCpuWorstNs = b.tickCpuCount = 0;
+    return "OK tick statistics reset\n";
+  }
+  const double avgUs = b.tickCpuCount ? static_cast<double>(b.tickCpuTotalNs) / b.tickCpuCount / 1000 : 0;
+  out << "OK ticks timed=" << b.tickCpuCount << " cpuAvgUs=" << avgUs
+      << " cpuWorstUs=" << static_cast<double>(b.tickCpuWorstNs) / 1000 << "\n";
   return out.str();
 }
 
@@ -94,7 +109,12 @@ std::string lineStatus(Board& b, int line) {
   }
   out << " source=" << ch.source.describe() << " sink=" << (ch.sink.isOpen() ? ch.sinkPath : "none")
       << " ingressBytes=" << ch.ingressBytes << " egressBytes=" << ch.egressBytes
-      << " egressLevel=" << static_cast<int>(ch.egressLastLevel) << "\n";
+      << " egressLevel=" << static_cast<int>(ch.egressLastLevel) << " hybrid=";
+  if (ch.hybridDelay > 0) {
+    out << ch.hybridDelay * 1000 / ch.sampleRate() << "ms/" << ch.hybridErlDb << "dB\n";
+  } else {
+    out << "off\n";
+  }
   if (ch.type == DSPHAL_TYPE_FXS) {
     out << "ring parameters: frequency=" << ch.ringParms.frequency
         << " waveshape=" << ch.ringParms.waveshape << " voltage=" << ch.ringParms.voltage
@@ -197,6 +217,26 @@ std::string audioCommand(Channel& ch, int line, const std::vector<std::string>& 
   return "OK line " + std::to_string(line) + " records to " + w[2] + "\n";
 }
 
+// A hybrid that returns the line's egress as echo; "off" takes it away.
+std::string hybridCommand(Channel& ch, int line, const std::vector<std::string>& w) {
+  if (w.size() == 3 && w[2] == "off") {
+    ch.hybridDelay = 0;
+    ch.echoHistory.clear();
+    ch.echoWrittenUntil = 0;
+    return "OK line " + std::to_string(line) + " hybrid off\n";
+  }
+  long delayMs = 0, erl = 0;
+  if (w.size() != 4 || !number(w[2], MAX_HYBRID_DELAY_MS, &delayMs) || delayMs < 1 ||
+      !number(w[3], 60, &erl)) {
+    return error("hybrid <delay_ms 1.." + std::to_string(MAX_HYBRID_DELAY_MS) + "> <erl_dB 0..60> | hybrid off");
+  }
+  ch.hybridDelay = static_cast<int>(delayMs) * ch.sampleRate() / 1000;
+  ch.hybridErlDb = static_cast<double>(erl);
+  ch.hybridGain = std::pow(10.0, -ch.hybridErlDb / 20.0);
+  return "OK line " + std::to_string(line) + " hybrid " + std::to_string(delayMs) + " ms " +
+         std::to_string(erl) + " dB\n";
+}
+
 std::string dialCommand(Channel& ch, int line, const std::vector<std::string>& w) {
   if (w.size() < 3) return error("dial needs digits");
   if (ch.type == DSPHAL_TYPE_FXS && !phoneOffHook(ch)) {
@@ -259,6 +299,10 @@ std::string lineTestCommand(Channel& ch, int line, const std::vector<std::string
 std::string runCommand(Board& b, const std::vector<std::string>& w) {
   if (w.empty() || w[0] == "help") return std::string("OK\n") + kUsage;
   if (w[0] == "board") return boardStatus(b);
+  if (w[0] == "tickstats") {
+    if (w.size() > 2 || (w.size() == 2 && w[1] != "reset")) return error("tickstats [reset]");
+    return tickStats(b, w.size() == 2);
+  }
   // Anything written as a whole number is a line number, in range or not.
   const bool numeral = w[0].find_first_not_of("0123456789", w[0][0] == '-' ? 1 : 0) == std::string::npos &&
                        w[0] != "-";
@@ -275,6 +319,7 @@ std::string runCommand(Board& b, const std::vector<std::string>& w) {
   const bool fxs = ch.type == DSPHAL_TYPE_FXS, fxo = ch.type == DSPHAL_TYPE_FXO;
   if (cmd == "status") return lineStatus(b, n);
   if (cmd == "play" || cmd == "record") return audioCommand(ch, n, w);
+  if (cmd == "hybrid") return hybridCommand(ch, n, w);
   if (cmd == "dial") return dialCommand(ch, n, w);
   if (cmd == "offhook" || cmd == "onhook" || cmd == "flash" || cmd == "pulse") {
     if (!fxs) return error("line " + w[0] + " is not an FXS line: " + cmd + " needs a phone");

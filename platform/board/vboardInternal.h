@@ -25,6 +25,8 @@ constexpr size_t MAX_TIMELINE = 256;  // mode and polarity changes kept per line
 constexpr size_t MAX_RINGS = 64;      // ringing bursts kept per line
 constexpr size_t MAX_EVENTS = 16;     // unread line-driver events per descriptor
 constexpr size_t MAX_SCRIPTED = 16;   // scripted line-test results per line
+constexpr size_t ECHO_HISTORY = 2048;  // egress samples kept for the hybrid's echo
+constexpr int MAX_HYBRID_DELAY_MS = 60;
 
 int64_t nowMs();  // monotonic milliseconds
 
@@ -72,6 +74,14 @@ struct Channel {
   uint64_t egressBytes = 0;
   uint64_t egressFrames = 0;
   double egressLastLevel = 0;  // RMS of the last full frame written
+  // A two-to-four-wire hybrid on the line: what the DSP sends comes back in what it reads,
+  // `hybridDelay` samples later and attenuated by the echo return loss. Samples are indexed on
+  // the board's tick grid, so the echo path stays fixed whatever the order of reads and writes.
+  int hybridDelay = 0;  // samples; 0 when the line has no hybrid
+  double hybridGain = 0;
+  double hybridErlDb = 0;
+  std::vector<int16_t> echoHistory;  // egress samples, a ring indexed by sample time
+  uint64_t echoWrittenUntil = 0;     // one past the last sample time written
 
   // A phone on an FXS port.
   bool offHook = false;
@@ -134,6 +144,11 @@ struct Board {
   bool tickStarted = false;
   std::atomic<uint64_t> ticks{0};
   std::atomic<uint64_t> missedTicks{0};
+  // Processor time the waiting thread spent between one tick and its next wait: the cost of a
+  // tick's work, for measurements (the total, the worst and how many were timed).
+  uint64_t tickCpuTotalNs = 0;
+  uint64_t tickCpuWorstNs = 0;
+  uint64_t tickCpuCount = 0;
 
   // Line driver state.
   bool ssInitialised = false;

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 
 #include "vboardInternal.h"
@@ -14,12 +15,39 @@ namespace {
 // The exchange's dial tone while the FXO port holds the line: 425 Hz at -10 dBm0.
 const double kDialTone[3] = {425.0, 0.0, -10.0};
 
-void renderIngress(Channel& ch) {
+// Adds the hybrid's echo: egress from `hybridDelay` samples earlier. A sample time not yet
+// written (a delay shorter than one tick, with the read ahead of the write) returns nothing.
+void addEcho(Channel& ch, int16_t* samples, int count, uint64_t firstTime) {
+  if (ch.hybridDelay <= 0 || ch.echoHistory.empty()) return;
+  for (int i = 0; i < count; ++i) {
+    const uint64_t now = firstTime + static_cast<uint64_t>(i);
+    if (now < static_cast<uint64_t>(ch.hybridDelay)) continue;
+    const uint64_t from = now - static_cast<uint64_t>(ch.hybridDelay);
+    if (from >= ch.echoWrittenUntil || ch.echoWrittenUntil - from > ECHO_HISTORY) continue;
+    const double v = samples[i] + ch.hybridGain * ch.echoHistory[from % ECHO_HISTORY];
+    samples[i] = static_cast<int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
+  }
+}
+
+uint64_t tickSampleTime(const Board& b, const Channel& ch) {
+  return b.ticks.load() * static_cast<uint64_t>(ch.samplesPerTick());
+}
+
+void renderIngress(Board& b, Channel& ch) {
   const int samples = ch.samplesPerTick();
   ch.ingressFrame.assign(static_cast<size_t>(samples), 0);
   const bool seized = ch.type == DSPHAL_TYPE_FXO && ch.daaMode == DAA_MODE_OFFHOOK;
   ch.source.render(ch.ingressFrame.data(), samples, ch.sampleRate(), seized ? kDialTone : nullptr);
+  addEcho(ch, ch.ingressFrame.data(), samples, tickSampleTime(b, ch));
   ch.ingressOffset = 0;
+}
+
+void keepForEcho(const Board& b, Channel& ch, const int16_t* samples, int count) {
+  if (ch.hybridDelay <= 0) return;
+  if (ch.echoHistory.size() != ECHO_HISTORY) ch.echoHistory.assign(ECHO_HISTORY, 0);
+  const uint64_t first = tickSampleTime(b, ch);
+  for (int i = 0; i < count; ++i) ch.echoHistory[(first + static_cast<uint64_t>(i)) % ECHO_HISTORY] = samples[i];
+  ch.echoWrittenUntil = first + static_cast<uint64_t>(count);
 }
 
 void takeEgressFrame(Channel& ch, const int16_t* samples, int count) {
@@ -36,7 +64,7 @@ ssize_t readFrame(Board& b, Descriptor& d, void* buffer, size_t length) {
   if (d.channel < 0 || d.channel >= static_cast<int>(b.channels.size())) return fail(EINVAL);
   Channel& ch = b.channels[d.channel];
   const size_t frameBytes = static_cast<size_t>(ch.samplesPerTick()) * sizeof(int16_t);
-  if (ch.ingressFrame.empty() || ch.ingressOffset >= frameBytes) renderIngress(ch);
+  if (ch.ingressFrame.empty() || ch.ingressOffset >= frameBytes) renderIngress(b, ch);
   const size_t n = std::min(length, frameBytes - ch.ingressOffset);
   std::memcpy(buffer, reinterpret_cast<const uint8_t*>(ch.ingressFrame.data()) + ch.ingressOffset, n);
   ch.ingressOffset += n;
@@ -56,6 +84,7 @@ ssize_t writeFrame(Board& b, Descriptor& d, const void* buffer, size_t length) {
   if (ch.egressPending.size() == frameBytes) {
     std::vector<int16_t> samples(static_cast<size_t>(ch.samplesPerTick()));
     std::memcpy(samples.data(), ch.egressPending.data(), frameBytes);
+    keepForEcho(b, ch, samples.data(), ch.samplesPerTick());
     takeEgressFrame(ch, samples.data(), ch.samplesPerTick());
     ch.egressPending.clear();
   }

@@ -4,6 +4,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "vboardInternal.h"
@@ -44,8 +45,34 @@ bool sleepUntil(const Descriptor& d, const timespec& deadline) {
 
 }  // namespace
 
+namespace {
+
+// The waiting thread's processor time when its last wait returned (0: none yet).
+thread_local int64_t tickReturnCpuNs = 0;
+
+int64_t threadCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+void accountTickWork(Board& b) {
+  if (tickReturnCpuNs == 0) return;
+  const uint64_t work = static_cast<uint64_t>(std::max<int64_t>(0, threadCpuNs() - tickReturnCpuNs));
+  std::lock_guard<std::mutex> guard(b.lock);
+  b.tickCpuTotalNs += work;
+  b.tickCpuWorstNs = std::max(b.tickCpuWorstNs, work);
+  ++b.tickCpuCount;
+}
+
+}  // namespace
+
 int waitTick(Descriptor& d) {
   Board& b = board();
+  accountTickWork(b);
+  struct MarkReturn {
+    ~MarkReturn() { tickReturnCpuNs = threadCpuNs(); }
+  } markReturn;
   for (;;) {
     if (d.closed.load()) return fail(EBADF);
     bool enabled, fast;

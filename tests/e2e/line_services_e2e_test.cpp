@@ -1,7 +1,8 @@
 // The line services through the production orvoxd on the virtual board: DTMF dialled on a
 // simulated phone reaches the PBX stand-in as digit events; call-progress tones the PBX asks for
 // are heard on the phone's line; caller ID goes out between the rings; an FXO call waits for the
-// exchange's dial tone. Audio is judged with the independent library's receivers.
+// exchange's dial tone. Audio is judged with the independent library's receivers (and caller ID
+// also with the project's own).
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -17,21 +18,13 @@ extern "C" {
 #include <spandsp.h>
 }
 
+#include "../source/srv/linetest/line_harness.h"
 #include "../source/srv/pte/pte_signal_util.h"
+#include "clidrx.h"
 #include "daemon_fixture.h"
 
 namespace e2e {
 namespace {
-
-// The board's SLIC mode timeline in milliseconds since the board started (one line of its status;
-// the status also lists the same changes on the line driver's hook clock).
-std::string modeTimeline(const std::string& status) {
-  const std::string key = "mode timeline (ms since start):";
-  const size_t at = status.find(key);
-  if (at == std::string::npos) return {};
-  const size_t end = status.find('\n', at);
-  return status.substr(at + key.size(), end == std::string::npos ? std::string::npos : end - at - key.size());
-}
 
 class LineServices : public DaemonFixture {
  protected:
@@ -78,6 +71,34 @@ class LineServices : public DaemonFixture {
     const long long target = bytes() + 16LL * ms;
     const auto end = std::chrono::steady_clock::now() + 20s;
     while (bytes() < target && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
+  }
+
+  // The line's mode timeline in milliseconds since the board started (the status's first one).
+  static std::string modeTimeline(const std::string& status) {
+    const size_t at = status.find("mode timeline (ms since start):");
+    if (at == std::string::npos) return "";
+    return status.substr(at, status.find('\n', at) - at);
+  }
+
+  // The bytes the project's own caller-ID receiver takes from the line's audio.
+  static std::string ownReceiver(const std::vector<int16_t>& x) {
+    linetest::open(&clidrxsrvarc, 40);
+    linetest::command(HAPI_CLIDRX_ENABLE_CMD, 1, 0);
+    clidrxsrv::HSZCLIDRXREGS regs = clidrxsrv::HAPI_CLIDRX_DEF_REGS;
+    linetest::extCommand(HAPI_CLIDRX_SETREGS_CMD, &regs, sizeof(regs));
+    linetest::world().host.clear();
+    linetest::world().ingressIn.assign(x.begin(), x.end());
+    linetest::drain(20);
+    std::string bytes;
+    for (const linetest::HostMsg& m : linetest::world().host) {
+      if (m.header != HAPI_CLIDRX_PKT_EVT) continue;
+      HSZCLIDRXPACKET p{};
+      std::memcpy(&p, m.data.data(), std::min(m.data.size(), sizeof(p)));
+      if (p.hsxClassCode == 0) continue;  // seizure and mark lengths
+      bytes.append(reinterpret_cast<const char*>(p.hsxClassMsg), static_cast<size_t>(p.hsxClassMsgWord0));
+    }
+    linetest::close();
+    return bytes;
   }
 
   std::vector<int16_t> readWav(const std::string& path) {
@@ -171,9 +192,9 @@ TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName)
   for (size_t rings = 0; rings < 2 && std::chrono::steady_clock::now() < end;) {
     std::this_thread::sleep_for(200ms);
     status = board("0 status");
-    const std::string modes = modeTimeline(status);
     rings = 0;
-    for (size_t p = modes.find(":RING"); p != std::string::npos; p = modes.find(":RING", p + 1)) ++rings;
+    const std::string timeline = modeTimeline(status);
+    for (size_t p = timeline.find(":RING"); p != std::string::npos; p = timeline.find(":RING", p + 1)) ++rings;
   }
   board("0 record stop");
   call("signal", R"({"line":0,"signal":"callid_ringing","state":"off"})");
@@ -191,6 +212,11 @@ TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName)
   for (uint8_t c : msg) hex += (c >= 32 && c < 127) ? std::string(1, static_cast<char>(c)) : "<" + std::to_string(c) + ">";
   EXPECT_NE(text.find("5551234567"), std::string::npos) << daemon->output();
   EXPECT_NE(text.find("ALICE"), std::string::npos) << hex;
+  // The project's own receiver reads the same number and name from the same audio.
+  const std::string own = ownReceiver(x);
+  std::printf("caller ID: the own receiver took %zu bytes\n", own.size());
+  EXPECT_NE(own.find("5551234567"), std::string::npos);
+  EXPECT_NE(own.find("ALICE"), std::string::npos);
   const auto b = sigmeas::bursts(x, 100);
   ASSERT_FALSE(b.empty());
   // The rings from the board's timeline (ms since the board started): FSK lies in the first pause.

@@ -3,12 +3,19 @@
 // them back on "endpt_audio_rx" or record their payload; runs a short script of "endpt" calls.
 //
 //   pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file.raw]
+//          [--pcap file.pcap] [--wav file.wav] [--send speech.wav]
 //          [--script "signal 0 ringing on; sleep 500; connection 0 1 create; ..."]
+//
+// --pcap keeps the received RTP as a capture file, --wav the decoded G.711 far-end audio;
+// --send answers each packet of the first connection heard with 20 ms of the speech file (over
+// and over, "speech sent" printed after the first time) as G.711 A-law RTP, so the speech keeps the pace of the daemon's own packets whatever its tick.
+// On exit it prints the received and sent packet counts, losses and the received level.
 //
 // The audio frame is {line int32, connection id int32, packet size uint32} in host byte order
 // followed by the packet, as one bus message (32-bit size word, at most 4092 payload bytes).
 
 #include <cerrno>
+#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,12 +25,14 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <libubox/blobmsg.h>
 #include <libubox/blobmsg_json.h>
 
+#include "pbxsim_media.h"
 #include "simcommon.h"
 #include "tinyloop.h"
 
@@ -36,6 +45,9 @@ struct Options {
   bool loop = false;
   std::string recordPath;
   std::string script;
+  std::string pcapPath;
+  std::string wavPath;
+  std::string sendPath;
 };
 
 Options opt;
@@ -44,6 +56,36 @@ tl_bus_t* txBus;  // frames from the daemon
 tl_bus_t* rxBus;  // frames to the daemon
 FILE* recordFile;
 std::vector<struct ubus_request_data> heldRequests;
+pbxmedia::Receiver receiver;
+pbxmedia::Sender sender;
+bool sending = false;
+bool sendBound = false;  // the connection the speech goes to is known
+int32_t sendLine = -1, sendCnx = -1;
+
+// 20 ms of the speech file to the connection that has been heard first.
+void sendSpeech(int32_t line, int32_t cnx) {
+  if (!sending) return;
+  if (!sendBound) {
+    sendBound = true;
+    sendLine = line;
+    sendCnx = cnx;
+  }
+  if (line != sendLine || cnx != sendCnx) return;
+  const bool before = sender.done();
+  const std::vector<uint8_t> rtp = sender.next();
+  if (rtp.empty()) return;
+  uint8_t frame[12 + 4096];
+  const uint32_t size = static_cast<uint32_t>(rtp.size());
+  memcpy(frame, &line, 4);
+  memcpy(frame + 4, &cnx, 4);
+  memcpy(frame + 8, &size, 4);
+  memcpy(frame + 12, rtp.data(), rtp.size());
+  tl_bus_send(rxBus, frame, 12 + rtp.size());
+  if (!before && sender.done()) {
+    printf("speech sent: %llu packets\n", static_cast<unsigned long long>(sender.packets()));
+    fflush(stdout);
+  }
+}
 
 enum { EV_EVENT, EV_DATA, EV_LINE, __EV_MAX };
 const struct blobmsg_policy event_policy[] = {
@@ -83,11 +125,14 @@ void onAudioFrame(tl_packet_t* packet) {
   memcpy(&size, packet->data + 8, 4);
   printf("audio line=%d cnx=%d size=%u\n", line, cnx, size);
   fflush(stdout);
-  if (recordFile && size > 12 && size <= packet->size - 12) {
+  if (size > packet->size - 12) return;
+  if (recordFile && size > 12) {
     // RTP payload after the fixed 12-byte header.
     fwrite(packet->data + 24, 1, size - 12, recordFile);
   }
+  const bool media = receiver.onPacket({packet->data + 12, size});
   if (opt.loop) tl_bus_send(rxBus, packet->data, packet->size);
+  if (media) sendSpeech(line, cnx);
 }
 
 int openPipe(const std::string& name) {
@@ -154,6 +199,25 @@ bool scriptValid(const std::string& script) {
   return true;
 }
 
+int txFd = -1;
+
+// A script's pause: the bus and the audio pipe are served meanwhile, so that a call the script
+// makes carries its audio while it lasts.
+void sleepWithAudio(long ms) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const int64_t end = static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000 + ms;
+  for (;;) {
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const int64_t left = end - (static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+    if (left <= 0) return;
+    struct pollfd fds[2] = {{ctx->sock.fd, POLLIN, 0}, {txFd, POLLIN, 0}};
+    if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
+    if (fds[0].revents & POLLIN) ubus_handle_event(ctx);
+    if (fds[1].revents & POLLIN) readTxPipe(txFd);
+  }
+}
+
 void runScriptStep(const std::string& step) {
   std::stringstream ss(step);
   std::string verb;
@@ -163,7 +227,7 @@ void runScriptStep(const std::string& step) {
   if (verb == "sleep") {
     std::string word;
     ss >> word;
-    usleep(static_cast<useconds_t>(sleepMs(word)) * 1000);
+    sleepWithAudio(sleepMs(word));
   } else if (verb == "signal") {
     int line;
     std::string sig, state;
@@ -191,6 +255,7 @@ void runScriptStep(const std::string& step) {
 void usage() {
   fprintf(stderr,
           "usage: pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file]\n"
+          "              [--pcap file.pcap] [--wav file.wav] [--send speech.wav]\n"
           "              [--script \"step; step; ...\"]\n");
   exit(2);
 }
@@ -208,8 +273,40 @@ void parseOptions(int argc, char** argv) {
     else if (a == "--loop") opt.loop = true;
     else if (a == "--record") opt.recordPath = next();
     else if (a == "--script") opt.script = next();
+    else if (a == "--pcap") opt.pcapPath = next();
+    else if (a == "--wav") opt.wavPath = next();
+    else if (a == "--send") opt.sendPath = next();
     else usage();
   }
+}
+
+// Opens the capture, the far-end recording and the speech to send, as the options ask.
+bool openMedia() {
+  std::string error;
+  if (!opt.pcapPath.empty() && !(receiver.capturing = receiver.pcap.open(opt.pcapPath, &error))) {
+    fprintf(stderr, "pbxsim: cannot capture: %s\n", error.c_str());
+    return false;
+  }
+  if (!opt.wavPath.empty() && !(receiver.decoding = receiver.wav.open(opt.wavPath, 8000, &error))) {
+    fprintf(stderr, "pbxsim: cannot record audio: %s\n", error.c_str());
+    return false;
+  }
+  if (!opt.sendPath.empty() && !(sending = sender.open(opt.sendPath, &error))) {
+    fprintf(stderr, "pbxsim: cannot send speech: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+void printMediaSummary() {
+  printf("rtp received %llu packets, %llu lost, %llu not G.711, %llu digit events, %llu reports, "
+         "level %.2f dBm0\n",
+         static_cast<unsigned long long>(receiver.packets()),
+         static_cast<unsigned long long>(receiver.lost()),
+         static_cast<unsigned long long>(receiver.undecoded()),
+         static_cast<unsigned long long>(receiver.events()),
+         static_cast<unsigned long long>(receiver.reports()), receiver.levelDbm0());
+  printf("rtp sent %llu packets\n", static_cast<unsigned long long>(sender.packets()));
 }
 
 }  // namespace
@@ -225,6 +322,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  if (!openMedia()) return 1;
   ctx = sim::connectOrExit(opt.socket, "pbxsim");
 
   asteriskObj.name = "asterisk";
@@ -235,7 +333,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "pbxsim: cannot register \"asterisk\"\n");
     return 1;
   }
-  int txFd = openPipe("endpt_audio_tx");
+  txFd = openPipe("endpt_audio_tx");
   int rxFd = openPipe("endpt_audio_rx");
   if (txFd < 0 || rxFd < 0) {
     fprintf(stderr, "pbxsim: cannot open the audio pipes in %s\n", opt.pipeDir.c_str());
@@ -255,8 +353,9 @@ int main(int argc, char** argv) {
     }
     printf("script done\n");
   }
-  const bool stopped = sim::runLoop(ctx, {{txFd, [txFd] { readTxPipe(txFd); }}});
+  const bool stopped = sim::runLoop(ctx, {{txFd, [] { readTxPipe(txFd); }}});
   if (recordFile) fclose(recordFile);
+  printMediaSummary();
   if (stopped) ubus_remove_object(ctx, &asteriskObj);
   ubus_free(ctx);
   return stopped ? 0 : 1;

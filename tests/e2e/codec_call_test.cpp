@@ -1,0 +1,247 @@
+// The call with each landed codec, on the endpoint library and the virtual board in this process
+// (the daemon itself offers the PBX G.711 A-law only): the phone's 1 kHz tone leaves as the
+// codec's RTP, and an independent decoder of that codec hears the tone in it at its level.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <bcg729/decoder.h>
+#include <libavcodec/avcodec.h>
+#include <spandsp.h>
+}
+
+#include "../source/srv/pte/pte_signal_util.h"
+#include "call_audio.h"
+#include "g711.h"
+#include "vboard.h"
+#include "vosInit.h"
+#include "vrgEndpt.h"
+#include "vrgEndptCallbacks.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const bool kEnvironment = [] {
+#ifdef CODEC_CALL_WIDEBAND
+  ::setenv("ORVOX_BOARD", "fxs=1,fxo=0,dect=0,wideband=1", 1);
+#else
+  ::setenv("ORVOX_BOARD", "fxs=1,fxo=0,dect=0", 1);
+#endif
+  ::setenv("ORVOX_TICK", "fast", 1);
+  ::setenv("ORVOX_PROFILE_DIR", ORVOX_SOURCE_DIR "/prov/tel_profiles/", 1);
+  ::setenv("ORVOX_BOARD_SOCKET", ("/tmp/orvox_codec_call_" + std::to_string(::getpid()) + ".sock").c_str(), 1);
+  return true;
+}();
+
+// RTP packets of the connection under test, as the library hands them to the daemon.
+struct Captured {
+  std::mutex lock;
+  std::vector<std::vector<uint8_t>> packets;
+  int cnxId = -1;
+};
+Captured captured;
+
+void onPacket(ENDPT_STATE*, int cnxId, EPPACKET* packet, int length) {
+  if (packet == nullptr || packet->mediaType != EPMEDIATYPE_RTP || packet->packetp == nullptr || length < 12) return;
+  std::lock_guard<std::mutex> guard(captured.lock);
+  if (cnxId != captured.cnxId || captured.packets.size() >= 2000) return;
+  captured.packets.emplace_back(packet->packetp, packet->packetp + length);
+}
+std::atomic<int> offHooks{0};
+void onEvent(ENDPT_STATE*, int, EPEVT event, void*, int, int) {
+  if (event == EPEVT_OFFHOOK) ++offHooks;
+}
+void onRelease(ENDPT_STATE*, int, unsigned int) {}
+
+struct CodecCase {
+  const char* name;
+  CODEC_TYPE codec;
+  uint8_t payloadType;
+  double levelTolerance;  // dB: low-rate coders do not keep a tone's level as G.711 does
+};
+
+// Decodes the payloads of one codec with its independent decoder into 8 kHz samples.
+std::vector<int16_t> decode(const CodecCase& c, const std::vector<std::vector<uint8_t>>& packets) {
+  std::vector<int16_t> out;
+  auto payload = [](const std::vector<uint8_t>& p) {
+    const size_t header = 12 + 4 * static_cast<size_t>(p[0] & 0x0f);
+    return header <= p.size() ? std::vector<uint8_t>(p.begin() + static_cast<long>(header), p.end())
+                              : std::vector<uint8_t>();
+  };
+  if (c.codec == CODEC_PCMA || c.codec == CODEC_PCMU) {
+    for (const auto& p : packets) {
+      const auto b = payload(p);
+      std::vector<int16_t> codes(b.begin(), b.end()), linear(b.size());
+      (c.codec == CODEC_PCMA ? g711AlawExpand : g711UlawExpand)(static_cast<int>(b.size()), codes.data(), linear.data());
+      out.insert(out.end(), linear.begin(), linear.end());
+    }
+  } else if (c.codec == CODEC_G729A) {
+    bcg729DecoderChannelContextStruct* d = initBcg729DecoderChannel();
+    for (const auto& p : packets) {
+      auto b = payload(p);
+      for (size_t at = 0; at + 10 <= b.size(); at += 10) {
+        int16_t pcm[80];
+        bcg729Decoder(d, b.data() + at, 10, 0, 0, 0, pcm);
+        out.insert(out.end(), pcm, pcm + 80);
+      }
+    }
+    closeBcg729DecoderChannel(d);
+  } else if (c.codec == CODEC_G726_32) {
+    g726_state_t* d = g726_init(nullptr, 32000, G726_ENCODING_LINEAR, G726_PACKING_RIGHT);
+    for (const auto& p : packets) {
+      auto b = payload(p);
+      std::vector<int16_t> pcm(b.size() * 2);
+      const int n = g726_decode(d, pcm.data(), b.data(), static_cast<int>(b.size()));
+      out.insert(out.end(), pcm.begin(), pcm.begin() + n);
+    }
+    g726_free(d);
+  } else if (c.codec == CODEC_G722_MODE_1) {
+    // 16 kHz out; every other sample keeps a 1 kHz tone intact for the 8 kHz measurements.
+    g722_decode_state_t* d = g722_decode_init(nullptr, 64000, 0);
+    for (const auto& p : packets) {
+      auto b = payload(p);
+      std::vector<int16_t> pcm(b.size() * 2);
+      const int n = g722_decode(d, pcm.data(), b.data(), static_cast<int>(b.size()));
+      for (int i = 0; i < n; i += 2) out.push_back(pcm[static_cast<size_t>(i)]);
+    }
+    g722_decode_free(d);
+  } else if (c.codec == CODEC_G7231_63) {
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_G723_1);
+    AVCodecContext* ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
+    if (ctx == nullptr) return out;
+    ctx->sample_rate = 8000;
+    ctx->ch_layout = AV_CHANNEL_LAYOUT_MONO;
+    if (avcodec_open2(ctx, codec, nullptr) < 0) return out;
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    for (const auto& p : packets) {
+      auto b = payload(p);
+      if (av_new_packet(pkt, static_cast<int>(b.size())) < 0) break;
+      std::memcpy(pkt->data, b.data(), b.size());
+      if (avcodec_send_packet(ctx, pkt) == 0) {
+        while (avcodec_receive_frame(ctx, frame) == 0) {
+          const auto* pcm = reinterpret_cast<const int16_t*>(frame->data[0]);
+          out.insert(out.end(), pcm, pcm + frame->nb_samples);
+        }
+      }
+      av_packet_unref(pkt);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+  }
+  return out;
+}
+
+class CodecCall : public ::testing::TestWithParam<CodecCase> {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(kEnvironment);
+    ASSERT_EQ(vosInit(), VOS_STATUS_OK);
+  }
+  static void TearDownTestSuite() { ::unlink(vboardSocketPath().c_str()); }
+};
+
+TEST_P(CodecCall, PhonesToneLeavesAsTheCodecsRtpAndDecodesIndependently) {
+  const CodecCase& c = GetParam();
+  ENDPT_INIT_CFG cfg{VRG_COUNTRY_NORTH_AMERICA};
+  ASSERT_EQ(vrgEndptInit(&cfg, onEvent, onPacket, nullptr, nullptr, onRelease, nullptr), EPSTATUS_SUCCESS);
+  ENDPT_STATE line{};
+  ASSERT_EQ(vrgEndptCreate(0, 0, &line), EPSTATUS_SUCCESS);
+  const int before = offHooks.load();
+  vboardCommand("0 play tone 1000 0 -10");
+  vboardCommand("0 offhook");
+  // The call starts once the library has seen the phone answer, as the PBX's would.
+  const auto answered = std::chrono::steady_clock::now() + 10s;
+  while (offHooks.load() == before && std::chrono::steady_clock::now() < answered) std::this_thread::sleep_for(5ms);
+  ASSERT_GT(offHooks.load(), before) << c.name;
+  {
+    std::lock_guard<std::mutex> guard(captured.lock);
+    captured.packets.clear();
+    captured.cnxId = 7;
+  }
+  EPZCNXPARAM p{};
+  p.mode = EPCNXMODE_SNDRX;
+  for (CODECCNXLIST* list : {&p.cnxParmList.send, &p.cnxParmList.recv}) {
+    list->codecs[0] = {c.codec, c.payloadType, {}};
+    list->numCodecs = 1;
+    list->period[0] = CODEC_PTIME_20;
+    list->numPeriods = 1;
+  }
+  p.digitRelayType = EPDTMFRFC2833_DISABLED;
+  ASSERT_EQ(vrgEndptCreateConnection(&line, 7, &p), EPSTATUS_SUCCESS);
+  // Until five seconds of the codec's own packets are in (at most 30 s of host time).
+  auto ownPackets = [&] {
+    std::lock_guard<std::mutex> guard(captured.lock);
+    int n = 0;
+    for (const auto& pk : captured.packets) n += (pk[1] & 0x7f) == c.payloadType ? 1 : 0;
+    return n;
+  };
+  const auto end = std::chrono::steady_clock::now() + 30s;
+  while (ownPackets() < 250 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(vrgEndptDeleteConnection(&line, 7), EPSTATUS_SUCCESS);
+  std::vector<std::vector<uint8_t>> packets;
+  {
+    std::lock_guard<std::mutex> guard(captured.lock);
+    packets = captured.packets;
+    captured.cnxId = -1;
+  }
+  vboardCommand("0 onhook");
+  vboardCommand("0 play silence");
+  vrgEndptDestroy(&line);
+  vrgEndptDeinit();
+
+  ASSERT_GE(packets.size(), 250u) << c.name;
+  // The channel starts sending before its payload-type register is programmed: the first packets
+  // go out under the type it held before (counted and shown). Once the codec's own type appears
+  // it stays, and only those packets are decoded.
+  size_t firstOwn = packets.size();
+  for (size_t i = 0; i < packets.size() && firstOwn == packets.size(); ++i)
+    if ((packets[i][1] & 0x7f) == c.payloadType) firstOwn = i;
+  int strayAfter = 0;
+  for (size_t i = firstOwn; i < packets.size(); ++i) strayAfter += (packets[i][1] & 0x7f) != c.payloadType ? 1 : 0;
+  EXPECT_EQ(strayAfter, 0) << c.name;
+  std::printf("%s: %zu packets before the codec's payload type %d, then %zu\n", c.name, firstOwn, c.payloadType,
+              packets.size() - firstOwn);
+  packets.erase(packets.begin(), packets.begin() + static_cast<long>(firstOwn));
+  ASSERT_GE(packets.size(), 250u) << c.name;
+  const std::vector<int16_t> x = decode(c, packets);
+  ASSERT_GE(x.size(), 8000u) << c.name;
+  // Two seconds from half a second after the tone is first heard (the line may still be settling
+  // when the connection starts).
+  size_t heardAt = 0;
+  while (heardAt + 160 <= x.size() && callaudio::dbm0(callaudio::rms(x, heardAt, heardAt + 160)) < -20) heardAt += 160;
+  const size_t from = heardAt + 4000, to = std::min(x.size(), from + 16000);
+  ASSERT_GT(to, from + 8000) << c.name << ": the tone was not heard";
+  const double level = callaudio::dbm0(callaudio::rms(x, from, to));
+  const double freq = sigmeas::peakFrequency(x, from, std::min(to, from + 8000), 1000);
+  std::printf("%s: %zu packets of %zu bytes, tone %.2f dBm0 at %.3f Hz by the independent decoder\n", c.name,
+              packets.size(), packets[0].size() - 12, level, freq);
+  EXPECT_NEAR(level, -10.0, c.levelTolerance) << c.name;
+  EXPECT_NEAR(freq, 1000.0, 1.0) << c.name;
+}
+
+#ifdef CODEC_CALL_WIDEBAND
+INSTANTIATE_TEST_SUITE_P(Wideband, CodecCall, ::testing::Values(CodecCase{"G722", CODEC_G722_MODE_1, 9, 1.0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+#else
+INSTANTIATE_TEST_SUITE_P(Landed, CodecCall,
+                         ::testing::Values(CodecCase{"PCMA", CODEC_PCMA, 8, 0.5}, CodecCase{"PCMU", CODEC_PCMU, 0, 0.5},
+                                           CodecCase{"G729A", CODEC_G729A, 18, 2.0},
+                                           CodecCase{"G726_32", CODEC_G726_32, 2, 1.0},
+                                           CodecCase{"G7231_63", CODEC_G7231_63, 4, 2.0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
+
+}  // namespace

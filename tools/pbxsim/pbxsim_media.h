@@ -1,0 +1,112 @@
+// What the PBX stand-in does with media: it keeps the RTP it receives as a capture file that
+// packet analysers open (raw IPv4/UDP records), decodes G.711 payloads into a WAV file, counts
+// packets, losses and level, and sends speech from a WAV file as G.711 A-law RTP.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace pbxmedia {
+
+// A capture file of IPv4/UDP datagrams (link type "raw IP"), one record per RTP packet.
+class PcapWriter {
+ public:
+  bool open(const std::string& path, std::string* error);
+  // `timeUs` is the record's time stamp; the datagram goes from `srcPort` to `dstPort`.
+  void write(std::span<const uint8_t> rtp, uint64_t timeUs, uint16_t srcPort, uint16_t dstPort);
+  void close();
+  ~PcapWriter() { close(); }
+
+ private:
+  FILE* file_ = nullptr;
+  uint16_t ipId_ = 0;
+};
+
+// A mono 16-bit PCM WAV file whose header is brought up to date after every write, so that it
+// can be read while it grows and survives an abrupt end.
+class WavFile {
+ public:
+  bool open(const std::string& path, int rate, std::string* error);
+  void write(std::span<const int16_t> samples);
+  void close();
+  ~WavFile() { close(); }
+
+ private:
+  FILE* file_ = nullptr;
+  uint32_t dataBytes_ = 0;
+};
+
+// A mono 16-bit 8 kHz PCM WAV file read whole.
+bool readWav8k(const std::string& path, std::vector<int16_t>* samples, std::string* error);
+
+// Fields of a fixed RTP header; false when the packet is not RTP version 2 or is too short.
+struct RtpHeader {
+  uint8_t payloadType = 0;
+  bool marker = false;
+  uint16_t sequence = 0;
+  uint32_t timestamp = 0;
+  uint32_t ssrc = 0;
+  size_t headerBytes = 0;
+};
+bool rtpParse(std::span<const uint8_t> packet, RtpHeader* header);
+// True for a control packet (sender or receiver report and the other report types), which
+// shares the version bits with RTP but carries no media.
+bool isRtcp(std::span<const uint8_t> packet);
+
+// The received stream of one connection: capture, decoding and counts.
+class Receiver {
+ public:
+  PcapWriter pcap;
+  WavFile wav;
+  bool capturing = false;
+  bool decoding = false;
+
+  // Takes one received packet; true when it carried media (RTP, not a control packet).
+  bool onPacket(std::span<const uint8_t> rtp);
+  uint64_t packets() const { return packets_; }
+  uint64_t lost() const { return lost_; }
+  uint64_t undecoded() const { return undecoded_; }
+  uint64_t events() const { return events_; }
+  uint64_t reports() const { return reports_; }
+  // RMS level of everything decoded, in dBm0 (-99 for nothing or silence).
+  double levelDbm0() const;
+
+ private:
+  bool started_ = false;
+  uint16_t nextSequence_ = 0;
+  uint32_t firstTimestamp_ = 0;
+  uint64_t timestampBase_ = 0;  // capture time at which the current stream began
+  uint64_t lastTimeUs_ = 0;
+  uint32_t ssrc_ = 0;
+  uint64_t packets_ = 0, lost_ = 0, undecoded_ = 0, events_ = 0, reports_ = 0;
+  double energy_ = 0;
+  uint64_t samples_ = 0;
+};
+
+// Speech from a WAV file cut into 20 ms G.711 A-law RTP packets, the file over and over.
+class Sender {
+ public:
+  bool open(const std::string& path, std::string* error);
+  // True once the whole file has been sent (at least once).
+  bool done() const { return passes_ > 0 || position_ >= samples_.size(); }
+  // The next packet's RTP bytes (header and payload); empty for an empty file.
+  std::vector<uint8_t> next();
+  uint64_t packets() const { return packets_; }
+
+ private:
+  std::vector<int16_t> samples_;
+  size_t position_ = 0;
+  int passes_ = 0;
+  uint16_t sequence_ = 0x1234;
+  uint32_t timestamp_ = 0x10000;
+  uint64_t packets_ = 0;
+};
+
+constexpr int SAMPLES_PER_PACKET = 160;  // 20 ms at 8 kHz
+constexpr uint8_t PT_PCMU = 0;
+constexpr uint8_t PT_PCMA = 8;
+
+}  // namespace pbxmedia
