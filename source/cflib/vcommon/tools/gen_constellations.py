@@ -10,17 +10,18 @@ produces it. The inverse map is indexed in the 45-degree coordinates u = a - b, 
 The point sets are the crosses and squares of that (u, v) grid: 4 x 4 (7200), 6 x 6 less its
 corners (9600), 8 x 8 (12000), 12 x 12 less 2 x 2 corners (14400).
 
-Labels are invariant under a quarter turn: turning a point by +90 degrees lowers (Y1 Y2) by one
-modulo 4 (the differential code absorbs it), flips Y0 (the trellis is invariant under the matching
-state permutation) and keeps Q, so data survives a quarter-turn phase ambiguity. Q numbers the
-orbits of each subset-0 and subset-1 representative by radius, then angle.
+The labels are the V.17 signal-space labels (LABELLED); a peer modem reads our data bits only
+with these. They are invariant under a quarter turn: turning a point by +90 degrees lowers (Y1 Y2)
+by one modulo 4 (the differential code absorbs it), flips Y0 (the trellis is invariant under the
+matching state permutation) and keeps Q, so data survives a quarter-turn phase ambiguity. The 9600
+and 14400 tables are given a quarter turn from the peer's absolute orientation so that every rate
+shares the decoder's subset lattice; the turn is invisible to the peer for the reasons above.
 
 The transmit grid is the decoder lattice itself for 9600 and 14400; for 7200 and 12000 it is the
 (u, v) square (the decoder sees it turned by -45 degrees and scaled by 1/sqrt 2).
 
 Usage: gen_constellations.py > ../vc_code_tables.cpp
 """
-import math
 
 CLS = {(0, 1): 0, (1, 2): 1, (2, 3): 2, (1, 0): 3, (0, 3): 4, (3, 2): 5, (2, 1): 6, (3, 0): 7}
 RATES = {  # rate: (off, width, corner cut)
@@ -44,20 +45,55 @@ def points(rate):
     return pts
 
 
+# The V.17 signal-space labels: the point (a, b) on the decoder lattice of each label
+# Y0 + 2 * (Y1 Y2) + 8 * Q, label 0 first.
+LABELLED = {
+    7200: [
+        (0, -3), (1, 2), (2, -1), (-3, 0), (0, 3), (-1, -2), (-2, 1), (3, 0), (0, 1), (1, -2), (-2,
+        -1), (1, 0), (0, -1), (-1, 2), (2, 1), (-1, 0)
+    ],
+    9600: [
+        (-4, 1), (-3, -2), (-2, 3), (1, 4), (4, -1), (3, 2), (2, -3), (-1, -4), (0, 1), (-3, 2), (2,
+        3), (1, 0), (0, -1), (3, -2), (-2, -3), (-1, 0), (0, -3), (1, -2), (-2, -1), (-3, 0), (0,
+        3), (-1, 2), (2, 1), (3, 0), (4, 1), (1, 2), (2, -1), (1, -4), (-4, -1), (-1, -2), (-2, 1),
+        (-1, 4)
+    ],
+    12000: [
+        (4, -3), (-3, 2), (2, 3), (-3, -4), (-4, 3), (3, -2), (-2, -3), (3, 4), (0, -3), (1, 2), (2,
+        -1), (-3, 0), (0, 3), (-1, -2), (-2, 1), (3, 0), (0, -7), (1, 6), (6, -1), (-7, 0), (0, 7),
+        (-1, -6), (-6, 1), (7, 0), (-4, -3), (5, 2), (2, -5), (-3, 4), (4, 3), (-5, -2), (-2, 5),
+        (3, -4), (4, 1), (-3, -2), (-2, 3), (1, -4), (-4, -1), (3, 2), (2, -3), (-1, 4), (0, 1), (1,
+        -2), (-2, -1), (1, 0), (0, -1), (-1, 2), (2, 1), (-1, 0), (0, 5), (1, -6), (-6, -1), (5, 0),
+        (0, -5), (-1, 6), (6, 1), (-5, 0), (-4, 1), (5, -2), (-2, -5), (1, 4), (4, -1), (-5, 2), (2,
+        5), (-1, -4)
+    ],
+    14400: [
+        (-8, -3), (9, 2), (2, -9), (-3, 8), (8, 3), (-9, -2), (-2, 9), (3, -8), (-8, 1), (9, -2),
+        (-2, -9), (1, 8), (8, -1), (-9, 2), (2, 9), (-1, -8), (-4, -3), (5, 2), (2, -5), (-3, 4),
+        (4, 3), (-5, -2), (-2, 5), (3, -4), (-4, 1), (5, -2), (-2, -5), (1, 4), (4, -1), (-5, 2),
+        (2, 5), (-1, -4), (4, -3), (-3, 2), (2, 3), (-3, -4), (-4, 3), (3, -2), (-2, -3), (3, 4),
+        (4, 1), (-3, -2), (-2, 3), (1, -4), (-4, -1), (3, 2), (2, -3), (-1, 4), (0, -3), (1, 2), (2,
+        -1), (-3, 0), (0, 3), (-1, -2), (-2, 1), (3, 0), (0, 1), (1, -2), (-2, -1), (1, 0), (0, -1),
+        (-1, 2), (2, 1), (-1, 0), (8, -3), (-7, 2), (2, 7), (-3, -8), (-8, 3), (7, -2), (-2, -7),
+        (3, 8), (8, 1), (-7, -2), (-2, 7), (1, -8), (-8, -1), (7, 2), (2, -7), (-1, 8), (-4, -7),
+        (5, 6), (6, -5), (-7, 4), (4, 7), (-5, -6), (-6, 5), (7, -4), (-4, 5), (5, -6), (-6, -5),
+        (5, 4), (4, -5), (-5, 6), (6, 5), (-5, -4), (4, -7), (-3, 6), (6, 3), (-7, -4), (-4, 7), (3,
+        -6), (-6, -3), (7, 4), (4, 5), (-3, -6), (-6, 3), (5, -4), (-4, -5), (3, 6), (6, -3), (-5,
+        4), (0, -7), (1, 6), (6, -1), (-7, 0), (0, 7), (-1, -6), (-6, 1), (7, 0), (0, 5), (1, -6),
+        (-6, -1), (5, 0), (0, -5), (-1, 6), (6, 1), (-5, 0)
+    ],
+}
+
+
 def labels(rate):
     pts = points(rate)
-    pset = set(pts)
-    lab = {}
-    for rep_subset in (0, 1):
-        reps = [p for p in pts if subset(*p) == rep_subset]
-        reps.sort(key=lambda p: (p[0] ** 2 + p[1] ** 2, math.atan2(p[1], p[0])))
-        for q, p in enumerate(reps):
-            a, b = p
-            for _ in range(4):
-                assert (a, b) in pset
-                lab[(a, b)] = subset(a, b) + 8 * q
-                a, b = -b, a
-    assert sorted(lab.values()) == list(range(len(pts))), rate
+    lab = {p: l for l, p in enumerate(LABELLED[rate])}
+    assert sorted(lab) == sorted(pts), rate
+    assert all(subset(a, b) == l & 7 for (a, b), l in lab.items()), rate
+    # a quarter turn keeps Q, flips Y0 and lowers (Y1 Y2) by one
+    for (a, b), l in lab.items():
+        t = lab[(-b, a)]
+        assert t >> 3 == l >> 3 and (t ^ l) & 1 and ((t >> 1) - (l >> 1)) & 3 == 3, (rate, l)
     return lab
 
 

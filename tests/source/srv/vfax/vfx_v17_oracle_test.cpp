@@ -1,5 +1,5 @@
-// The V.17 pump against the independent modem: each trains on the other's long training and
-// reaches the data phase.
+// The datapumps against the independent modem, both ways: every data bit arrives at every rate,
+// with noise on the line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -75,64 +75,112 @@ void addNoise(std::vector<int16_t>& a, int seed, double snr = 20.0, bool signalO
 struct RateCase {
   uint16_t reg;
   int bps;
+  double snrToOurs;
+  // the independent receiver loses bits at 12000 below 22 dB and at 14400 below 24 dB
+  double snrToIndependent;
 };
-constexpr RateCase kRates[] = {{HSV17_7200, 7200}, {HSV17_9600, 9600}, {HSV17_12000, 12000}, {HSV17_14400, 14400}};
+constexpr RateCase kRates[] = {{HSV17_7200, 7200, 20.0, 20.0},
+                               {HSV17_9600, 9600, 20.0, 20.0},
+                               {HSV17_12000, 12000, 20.0, 23.0},
+                               {HSV17_14400, 14400, 23.0, 26.0}};
 
-TEST(VfxOracle, IndependentReceiverTrainsOnOurTransmitter) {
+struct BitSource {
+  const std::vector<uint8_t>* bits;
+  size_t at;
+  static int get(void* u) {
+    auto* s = static_cast<BitSource*>(u);
+    return s->at < s->bits->size() ? int((*s->bits)[s->at++]) : int(SIG_STATUS_END_OF_DATA);
+  }
+};
+
+// The independent transmitter's signal until its bit source runs dry, after a restart into the short
+// training when
+// `shortTrain`.
+std::vector<int16_t> independentSignal(v17_tx_state_t* tx, int bps, bool shortTrain) {
+  if (shortTrain) v17_tx_restart(tx, bps, false, true);
+  std::vector<int16_t> audio(8000 * 4, 0);
+  const int n = v17_tx(tx, audio.data(), int(audio.size()));
+  audio.resize(size_t(n));
+  return audio;
+}
+
+// Feeds `audio` to our receiver set up with `rxCfg` (the instance stays open).
+void feedOurs(uint16_t rxCfg, const std::vector<int16_t>& audio) {
+  command(VFX_RX_CMD, rxCfg, 0);
+  world().ingressIbd.clear();
+  world().ingressIn.insert(world().ingressIn.end(), 1600, 0);
+  world().ingressIn.insert(world().ingressIn.end(), audio.begin(), audio.end());
+  world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
+  drain(10);
+}
+
+// Our transmitter to the independent receiver: a page after the long training.
+TEST(VfxOracle, IndependentReceiverDecodesOurV17TransmitterAfterTheLongTraining) {
   for (const RateCase& rc : kRates) {
     open(&vfxarc);
     setRate(rc.reg);
     command(VFX_ENABLE_CMD, 1, 0);
-    const auto bits = randomBits(3000, rc.bps);
+    const auto bits = randomBits(6000, unsigned(rc.bps));
     auto audio = transmit(3, bits);
     close();
+    addNoise(audio, rc.bps, rc.snrToIndependent, true);
+    audio.insert(audio.end(), 4000, 0);
     Collect c;
     v17_rx_state_t* rx = v17_rx_init(nullptr, rc.bps, Collect::put, &c);
-    audio.insert(audio.end(), 8000, 0);
     v17_rx(rx, audio.data(), int(audio.size()));
     v17_rx_free(rx);
     EXPECT_TRUE(c.trained) << rc.bps;
     EXPECT_FALSE(c.failed) << rc.bps;
-    // The data bits differ for as long as the constellations' data-bit labels are not the
-    // recommendation's own; the figure is recorded, not asserted.
-    ::testing::Test::RecordProperty("bit_errors_ours_to_independent_" + std::to_string(rc.bps),
-                                    bestErrors(bits, c.bits, 64));
+    EXPECT_EQ(bestErrors(bits, c.bits, 8), 0) << rc.bps << ", received " << c.bits.size();
   }
 }
 
-TEST(VfxOracle, OurReceiverTrainsOnTheIndependentTransmitter) {
+// The independent transmitter to our receiver: a page after the long training, and a training
+// check after the long training followed by a page after the short one.
+TEST(VfxOracle, OurV17ReceiverDecodesTheIndependentTransmitterLongAndShort) {
   for (const RateCase& rc : kRates) {
-    const auto bits = randomBits(3000, rc.bps + 1);
-    struct Src {
-      const std::vector<uint8_t>* b;
-      size_t at;
-    } src{&bits, 0};
-    v17_tx_state_t* tx = v17_tx_init(nullptr, rc.bps, false,
-                                     [](void* u) -> int {
-                                       auto* s = static_cast<Src*>(u);
-                                       return s->at < s->b->size() ? int((*s->b)[s->at++]) : int(SIG_STATUS_END_OF_DATA);
-                                     },
-                                     &src);
-    std::vector<int16_t> audio(8000 * 6, 0);
-    const int n = v17_tx(tx, audio.data(), int(audio.size()));
-    audio.resize(size_t(n));
+    const auto longBits = randomBits(6000, unsigned(rc.bps + 1));
+    const std::vector<uint8_t> zeros(size_t(rc.bps) * 3 / 2, 0);
+    const auto shortBits = randomBits(6000, unsigned(rc.bps + 3));
+    BitSource src{&longBits, 0};
+    v17_tx_state_t* tx = v17_tx_init(nullptr, rc.bps, false, BitSource::get, &src);
+    auto longPage = independentSignal(tx, rc.bps, false);
+    src = BitSource{&zeros, 0};
+    v17_tx_restart(tx, rc.bps, false, false);
+    auto tcf = independentSignal(tx, rc.bps, false);
+    src = BitSource{&shortBits, 0};
+    auto shortPage = independentSignal(tx, rc.bps, true);
     v17_tx_free(tx);
+    addNoise(longPage, rc.bps + 1, rc.snrToOurs, true);
+    addNoise(tcf, rc.bps + 2, rc.snrToOurs, true);
+    addNoise(shortPage, rc.bps + 3, rc.snrToOurs, true);
+
     open(&vfxarc);
     setRate(rc.reg);
     command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
     command(VFX_ENABLE_CMD, 1, 0);
-    command(VFX_RX_CMD, HSGFAXRXCFGEXTECMDATA, 0);
-    world().ingressIbd.clear();
-    world().ingressIn.insert(world().ingressIn.end(), 800, 0);
-    world().ingressIn.insert(world().ingressIn.end(), audio.begin(), audio.end());
-    world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
-    drain(10);
-    const auto got = receivedBits();
+    feedOurs(HSGFAXRXCFGEXTECMDATA, longPage);
     const auto ev = eventsSeen();
-    const bool data = std::find(ev.begin(), ev.end(), VFX_DATA_EVT) != ev.end();
-    EXPECT_TRUE(data) << rc.bps;
-    ::testing::Test::RecordProperty("bit_errors_independent_to_ours_" + std::to_string(rc.bps),
-                                    bestErrors(bits, got, 64));
+    EXPECT_NE(std::find(ev.begin(), ev.end(), VFX_DATA_EVT), ev.end()) << rc.bps;
+    auto got = receivedBits();
+    EXPECT_EQ(bestErrors(longBits, got, 8), 0) << rc.bps << " long, received " << got.size();
+    close();
+
+    open(&vfxarc);
+    setRate(rc.reg);
+    command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
+    command(VFX_ENABLE_CMD, 1, 0);
+    feedOurs(HSGFAXRXCFGTCFDATA, tcf);
+    bool tcfDone = false;
+    for (const Ibd& e : world().ingressIbd)
+      if (e.header == VFX_TCFDONE_EVT) {
+        tcfDone = true;
+        EXPECT_EQ(e.op1, 0) << rc.bps << ": ones counted in the training check";
+      }
+    EXPECT_TRUE(tcfDone) << rc.bps;
+    feedOurs(HSGFAXRXCFGECMDATA, shortPage);
+    got = receivedBits();
+    EXPECT_EQ(bestErrors(shortBits, got, 8), 0) << rc.bps << " short, received " << got.size();
     close();
   }
 }
