@@ -93,9 +93,8 @@ struct BitSource {
   }
 };
 
-// The independent transmitter's signal until its bit source runs dry, after a restart into the short
-// training when
-// `shortTrain`.
+// The independent transmitter's signal until its bit source runs dry, after a restart into the
+// short training when `shortTrain`.
 std::vector<int16_t> independentSignal(v17_tx_state_t* tx, int bps, bool shortTrain) {
   if (shortTrain) v17_tx_restart(tx, bps, false, true);
   std::vector<int16_t> audio(8000 * 4, 0);
@@ -114,7 +113,9 @@ void feedOurs(uint16_t rxCfg, const std::vector<int16_t>& audio) {
   drain(10);
 }
 
-// Our transmitter to the independent receiver: a page after the long training.
+// Our transmitter to the independent receiver: a page after the long training. (The independent
+// receiver declines our short training at every rate, though it takes its own; our receiver takes
+// both forms of its transmitter, below.)
 TEST(VfxOracle, IndependentReceiverDecodesOurV17TransmitterAfterTheLongTraining) {
   for (const RateCase& rc : kRates) {
     open(&vfxarc);
