@@ -2,6 +2,9 @@
 #include "g729_kernels.h"
 #include "g729_tables.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace g729 {
 
 namespace {
@@ -191,6 +194,24 @@ void g729ab_Pred_lt_3_dec(W16* exc, int t0, int frac) {
     }
     const auto& c1 = g729ab_inter_3l_fast[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
+    // When every sample read lies in the past (no output feeds a later one) and the doubled
+    // products cannot sum beyond 32 bits, the saturating chain is a plain sum.
+    if (x0 + 49 < exc) {
+        std::int64_t csum = 0;
+        int xmax = 0;
+        for (int i = 0; i < 10; ++i) csum += std::abs(int{c1[i]}) + std::abs(int{c2[i]});
+        for (const W16* p = x0 - 9; p <= x0 + 49; ++p) xmax = std::max(xmax, std::abs(int{*p}));
+        if (2 * csum * xmax <= kMax32) {
+            for (int j = 0; j < 40; ++j) {
+                const W16* x1 = x0 + j;
+                const W16* x2 = x1 + 1;
+                W32 s = 0;
+                for (int i = 0; i < 10; ++i) s += 2 * (W32{x1[-i]} * c1[i]) + 2 * (W32{x2[i]} * c2[i]);
+                exc[j] = round16(s);
+            }
+            return;
+        }
+    }
     for (int j = 0; j < 40; ++j) {
         const W16* x1 = x0 + j;
         const W16* x2 = x1 + 1;
