@@ -111,12 +111,39 @@ W16 synSample(const W16* a, W16 xn, const W16* y, int n, bool late, bool& sat) {
 }
 }  // namespace
 
+namespace {
+// When the input term (below 2^28) and all doubled products with full-scale outputs fit 32 bits,
+// no lane leaves the range and the lane order cannot matter: one plain sum per sample.
+bool synPlain(const W16* a) {
+    std::int64_t asum = 0;
+    for (int j = 1; j <= 10; ++j) asum += std::abs(int{a[j]});
+    return (std::int64_t{1} << 28) + 4096 + 2 * asum * 32768 <= kMax32;
+}
+
+bool synFiltPlain(const W16* a, const W16* x, W16* y) {
+    bool sat = false;
+    for (int n = 0; n < 40; ++n) {
+        W32 total = W32{x[n]} * 8192;
+        for (int j = 1; j <= 10; ++j) total -= 2 * (W32{a[j]} * y[n - j]);
+        const W32 r = (total + 4096) >> 13;
+        if (r > kMax16 || r < kMin16) sat = true;
+        y[n] = sat16(r);
+    }
+    return sat;
+}
+}  // namespace
+
 void g729ab_Syn_filt2(const W16* a, const W16* x, W16* y) {
+    if (synPlain(a)) {
+        synFiltPlain(a, x, y);
+        return;
+    }
     bool sat = false;
     for (int n = 0; n < 40; ++n) y[n] = synSample(a, x[n], y, n, n > 0, sat);
 }
 
 int g729ab_Syn_filt3(const W16* a, const W16* x, W16* y) {
+    if (synPlain(a)) return synFiltPlain(a, x, y) ? 1 : 0;
     bool sat = false;
     for (int n = 0; n < 40; ++n) y[n] = synSample(a, x[n], y, n, false, sat);
     return sat ? 1 : 0;
