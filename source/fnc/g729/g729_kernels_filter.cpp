@@ -53,6 +53,20 @@ void g729ab_Pre_Process(PrePostProcessState* st, W16* in, W16* out, int mode) {
 }
 
 void g729ab_Residu(const W16* a, const W16* x, W16* y) {
+    // Plain sums when the doubled products of the coefficients with the largest input magnitude
+    // cannot reach the 32-bit limit.
+    std::int64_t asum = 0;
+    int xmax = 0;
+    for (int j = 0; j <= 10; ++j) asum += std::abs(int{a[j]});
+    for (int n = -10; n < 40; ++n) xmax = std::max(xmax, std::abs(int{x[n]}));
+    if (2 * asum * xmax <= kMax32) {
+        for (int n = 0; n < 40; ++n) {
+            W32 s = 0;
+            for (int j = 10; j >= 0; --j) s += 2 * (W32{a[j]} * x[n - j]);
+            y[n] = rnd16(s, 13);
+        }
+        return;
+    }
     for (int n = 0; n < 40; ++n) {
         W32 s = 0;
         for (int j = 10; j >= 0; --j) s = L_mac(s, a[j], x[n - j]);
