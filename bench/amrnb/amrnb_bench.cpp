@@ -2,6 +2,8 @@
 // implementation's, on the speech fixture and a stream the latter encoded from it.
 #include <benchmark/benchmark.h>
 
+#include "../util/bench_ratio.h"
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -153,4 +155,12 @@ BENCHMARK(BM_DecodeFrame)->Arg(0)->Arg(7);
 BENCHMARK(BM_OracleDecodeFrame)->Arg(0)->Arg(7);
 BENCHMARK(BM_EfrEncodeFrame);
 BENCHMARK(BM_EfrDecodeFrame);
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return orvox_bench::runWithRatios(argc, argv, {
+      {"AMR-NB 4.75 encode", "BM_EncodeFrame/0", "BM_OracleEncodeFrame/0"},
+      {"AMR-NB 12.2 encode", "BM_EncodeFrame/7", "BM_OracleEncodeFrame/7"},
+      {"EFR encode (peer: 12.2)", "BM_EfrEncodeFrame", "BM_OracleEncodeFrame/7"},
+      {"AMR-NB 4.75 decode", "BM_DecodeFrame/0", "BM_OracleDecodeFrame/0"},
+      {"AMR-NB 12.2 decode", "BM_DecodeFrame/7", "BM_OracleDecodeFrame/7"},
+      {"EFR decode (peer: 12.2)", "BM_EfrDecodeFrame", "BM_OracleDecodeFrame/7"}});
+}

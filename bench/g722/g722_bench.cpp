@@ -2,6 +2,8 @@
 // concealment's per-frame analysis (always on in our decoder) and for a lost frame.
 #include <benchmark/benchmark.h>
 
+#include "../util/bench_ratio.h"
+
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -150,4 +152,9 @@ BENCHMARK(BM_OursDecodeTenPercentLoss);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return orvox_bench::runWithRatios(argc, argv, {
+      {"G.722 64k encode", "BM_OursEncode", "BM_SpandspEncode"},
+      {"G.722 decode, good frames", "BM_OursDecodeWithConcealmentAnalysis", "BM_SpandspDecode"},
+      {"G.722 decode, sub-bands only", "BM_OursDecodeSubBandsOnly", "BM_SpandspDecode"}});
+}

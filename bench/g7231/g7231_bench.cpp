@@ -1,6 +1,8 @@
 // Cost of one 30 ms frame of G.723.1, encode and decode, next to libavcodec's implementation.
 #include <benchmark/benchmark.h>
 
+#include "../util/bench_ratio.h"
+
 #include <array>
 #include <cstring>
 #include <vector>
@@ -82,4 +84,8 @@ BENCHMARK(BM_LibavcodecDecode);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return orvox_bench::runWithRatios(argc, argv, {
+      {"G.723.1 6.3 encode", "BM_G7231Encode/rate53:0/vad:0", "BM_LibavcodecEncode"},
+      {"G.723.1 6.3 decode", "BM_G7231Decode/rate53:0", "BM_LibavcodecDecode"}});
+}

@@ -3,6 +3,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "../util/bench_ratio.h"
+
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -93,4 +95,14 @@ BENCHMARK(BM_SpandspDecode)->DenseRange(2, 5);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return orvox_bench::runWithRatios(argc, argv, {
+      {"G.726 16 kbit/s encode", "BM_OursEncode/2", "BM_SpandspEncode/2"},
+      {"G.726 24 kbit/s encode", "BM_OursEncode/3", "BM_SpandspEncode/3"},
+      {"G.726 32 kbit/s encode", "BM_OursEncode/4", "BM_SpandspEncode/4"},
+      {"G.726 40 kbit/s encode", "BM_OursEncode/5", "BM_SpandspEncode/5"},
+      {"G.726 16 kbit/s decode", "BM_OursDecode/2", "BM_SpandspDecode/2"},
+      {"G.726 24 kbit/s decode", "BM_OursDecode/3", "BM_SpandspDecode/3"},
+      {"G.726 32 kbit/s decode", "BM_OursDecode/4", "BM_SpandspDecode/4"},
+      {"G.726 40 kbit/s decode", "BM_OursDecode/5", "BM_SpandspDecode/5"}});
+}

@@ -2,6 +2,8 @@
 // implementation from the distribution (libbcg729) on the same speech.
 #include <benchmark/benchmark.h>
 
+#include "../util/bench_ratio.h"
+
 extern "C" {
 #include <bcg729/decoder.h>
 #include <bcg729/encoder.h>
@@ -110,4 +112,9 @@ BENCHMARK(OrvoxEncode)->Arg(0)->Arg(1);
 BENCHMARK(OracleEncode)->Arg(0)->Arg(1);
 BENCHMARK(OrvoxDecode);
 BENCHMARK(OracleDecode);
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return orvox_bench::runWithRatios(argc, argv, {
+      {"G.729A encode, VAD off", "OrvoxEncode/0", "OracleEncode/0"},
+      {"G.729A encode, VAD on", "OrvoxEncode/1", "OracleEncode/1"},
+      {"G.729A decode", "OrvoxDecode", "OracleDecode"}});
+}

@@ -1,6 +1,8 @@
 // Cost of one 20 ms frame of the full-rate codec, encode and decode, next to an independent
 // implementation of the same standard.
 #include <benchmark/benchmark.h>
+
+#include "../util/bench_ratio.h"
 #include <gsm.h>
 
 #include <array>
@@ -98,4 +100,8 @@ BENCHMARK(BM_LibgsmDecode);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  return orvox_bench::runWithRatios(argc, argv, {
+      {"GSM-FR encode", "BM_GsmfrEncode/dtx:0", "BM_LibgsmEncode"},
+      {"GSM-FR decode", "BM_GsmfrDecode", "BM_LibgsmDecode"}});
+}

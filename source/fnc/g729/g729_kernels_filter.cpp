@@ -2,6 +2,9 @@
 #include "g729_kernels.h"
 #include "g729_tables.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace g729 {
 
 namespace {
@@ -50,6 +53,20 @@ void g729ab_Pre_Process(PrePostProcessState* st, W16* in, W16* out, int mode) {
 }
 
 void g729ab_Residu(const W16* a, const W16* x, W16* y) {
+    // Plain sums when the doubled products of the coefficients with the largest input magnitude
+    // cannot reach the 32-bit limit.
+    std::int64_t asum = 0;
+    int xmax = 0;
+    for (int j = 0; j <= 10; ++j) asum += std::abs(int{a[j]});
+    for (int n = -10; n < 40; ++n) xmax = std::max(xmax, std::abs(int{x[n]}));
+    if (2 * asum * xmax <= kMax32) {
+        for (int n = 0; n < 40; ++n) {
+            W32 s = 0;
+            for (int j = 10; j >= 0; --j) s += 2 * (W32{a[j]} * x[n - j]);
+            y[n] = rnd16(s, 13);
+        }
+        return;
+    }
     for (int n = 0; n < 40; ++n) {
         W32 s = 0;
         for (int j = 10; j >= 0; --j) s = L_mac(s, a[j], x[n - j]);
@@ -108,12 +125,39 @@ W16 synSample(const W16* a, W16 xn, const W16* y, int n, bool late, bool& sat) {
 }
 }  // namespace
 
+namespace {
+// When the input term (below 2^28) and all doubled products with full-scale outputs fit 32 bits,
+// no lane leaves the range and the lane order cannot matter: one plain sum per sample.
+bool synPlain(const W16* a) {
+    std::int64_t asum = 0;
+    for (int j = 1; j <= 10; ++j) asum += std::abs(int{a[j]});
+    return (std::int64_t{1} << 28) + 4096 + 2 * asum * 32768 <= kMax32;
+}
+
+bool synFiltPlain(const W16* a, const W16* x, W16* y) {
+    bool sat = false;
+    for (int n = 0; n < 40; ++n) {
+        W32 total = W32{x[n]} * 8192;
+        for (int j = 1; j <= 10; ++j) total -= 2 * (W32{a[j]} * y[n - j]);
+        const W32 r = (total + 4096) >> 13;
+        if (r > kMax16 || r < kMin16) sat = true;
+        y[n] = sat16(r);
+    }
+    return sat;
+}
+}  // namespace
+
 void g729ab_Syn_filt2(const W16* a, const W16* x, W16* y) {
+    if (synPlain(a)) {
+        synFiltPlain(a, x, y);
+        return;
+    }
     bool sat = false;
     for (int n = 0; n < 40; ++n) y[n] = synSample(a, x[n], y, n, n > 0, sat);
 }
 
 int g729ab_Syn_filt3(const W16* a, const W16* x, W16* y) {
+    if (synPlain(a)) return synFiltPlain(a, x, y) ? 1 : 0;
     bool sat = false;
     for (int n = 0; n < 40; ++n) y[n] = synSample(a, x[n], y, n, false, sat);
     return sat ? 1 : 0;
@@ -191,6 +235,24 @@ void g729ab_Pred_lt_3_dec(W16* exc, int t0, int frac) {
     }
     const auto& c1 = g729ab_inter_3l_fast[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
+    // When every sample read lies in the past (no output feeds a later one) and the doubled
+    // products cannot sum beyond 32 bits, the saturating chain is a plain sum.
+    if (x0 + 49 < exc) {
+        std::int64_t csum = 0;
+        int xmax = 0;
+        for (int i = 0; i < 10; ++i) csum += std::abs(int{c1[i]}) + std::abs(int{c2[i]});
+        for (const W16* p = x0 - 9; p <= x0 + 49; ++p) xmax = std::max(xmax, std::abs(int{*p}));
+        if (2 * csum * xmax <= kMax32) {
+            for (int j = 0; j < 40; ++j) {
+                const W16* x1 = x0 + j;
+                const W16* x2 = x1 + 1;
+                W32 s = 0;
+                for (int i = 0; i < 10; ++i) s += 2 * (W32{x1[-i]} * c1[i]) + 2 * (W32{x2[i]} * c2[i]);
+                exc[j] = round16(s);
+            }
+            return;
+        }
+    }
     for (int j = 0; j < 40; ++j) {
         const W16* x1 = x0 + j;
         const W16* x2 = x1 + 1;
@@ -212,6 +274,22 @@ void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
     }
     const auto& c1r = g729ab_inter_3l_fast_rev[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
+    // Reading only past samples, with no sum able to reach the 32-bit limit: plain sums.
+    if (x0 + 49 < exc) {
+        std::int64_t csum = 0;
+        int xmax = 0;
+        for (int i = 0; i < 10; ++i) csum += std::abs(int{c1r[i]}) + std::abs(int{c2[i]});
+        for (const W16* p = x0 - 9; p <= x0 + 49; ++p) xmax = std::max(xmax, std::abs(int{*p}));
+        if (2 * csum * xmax <= kMax32) {
+            for (int j = 0; j < 40; ++j) {
+                const W16* x1 = x0 + j;
+                W32 s = 0;
+                for (int m = 0; m < 10; ++m) s += 2 * (W32{x1[-(9 - m)]} * c1r[m]) + 2 * (W32{x1[1 + m]} * c2[m]);
+                exc[j] = round16(s);
+            }
+            return;
+        }
+    }
     for (int j = 0; j < 40; ++j) {
         const W16* x1 = x0 + j;
         // Exact sum while the running value stays in range, else the saturating chain.
