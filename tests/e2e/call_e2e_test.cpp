@@ -235,9 +235,9 @@ TEST_F(Call, G711SpeechFromTheNetworkPlaysAtOneDelayWithoutGaps) {
   int gaps = 0;
   const size_t end = std::min(played.size(), static_cast<size_t>(static_cast<long>(sent.size()) + lags.back()));
   for (size_t f = first; f + 40 <= end; f += 40) gaps += dbm0(rms(played, f, f + 40)) < -60 ? 1 : 0;
-  std::printf("speech at the phone: %zu blocks of 250 ms, %d matching, delay %.1f ms after the first packet's "
-              "playout, %d delay steps (largest %.1f ms), %d silent frames\n",
-              lags.size(), matching, (lags.front() - offset) / 8.0, steps, biggestStep / 8.0, gaps);
+  std::printf("speech at the phone: %zu blocks of 250 ms, %d matching, %d delay steps (largest %.1f ms), %d "
+              "silent frames\n",
+              lags.size(), matching, steps, biggestStep / 8.0, gaps);
   EXPECT_GE(lags.size(), 15u);
   EXPECT_GE(matching, static_cast<int>(lags.size()) - 2 * steps);
   EXPECT_GE(matching * 5, static_cast<int>(lags.size()) * 4);
