@@ -1,4 +1,5 @@
 // HAL shim: ingress blocks, egress playout with underrun reports, and the flush command ring.
+#include <atomic>
 #include <cstring>
 
 #include "halshim.h"
@@ -31,6 +32,27 @@ void clearEgress_Unprotected(HALSHIM_EGRESS& eg) {
 
 bool knlRunsNormally() { return (KNL_gGlobals.cpuStatus & KNL_INGRESS_OVERRUN_RESET) != 0; }
 
+// A port's configuration is written by the host's thread (channel set-up and close) while the tick
+// thread reads it: each field is one relaxed atomic word, read into a copy for one frame.
+template <typename T>
+void storeRelaxed(T& field, T value) {
+  std::atomic_ref<T>(field).store(value, std::memory_order_relaxed);
+}
+template <typename T>
+T loadRelaxed(T& field) {
+  return std::atomic_ref<T>(field).load(std::memory_order_relaxed);
+}
+
+HALSHIM_CONFIG loadConfig(unsigned port) {
+  HALSHIM_CONFIG& live = gHalShimConfigs[port];
+  HALSHIM_CONFIG cfg{};
+  cfg.halShimQrnHandle = loadRelaxed(live.halShimQrnHandle);
+  cfg.isEnabled = loadRelaxed(live.isEnabled);
+  cfg.mask = loadRelaxed(live.mask);
+  cfg.frameSamples = loadRelaxed(live.frameSamples);
+  return cfg;
+}
+
 }  // namespace
 
 void halShimInit() {
@@ -49,16 +71,16 @@ void halShimSetIbdCallback(QRN_IbdCallback callback) { gHalShimIbdCallback = cal
 int halShimCfgDevice(unsigned port, int enable, int wideband) {
   if (port >= HALSHIM_NUM_PORTS) return -1;
   HALSHIM_CONFIG& cfg = gHalShimConfigs[port];
-  cfg.halShimQrnHandle = static_cast<uint16_t>(port);
-  cfg.isEnabled = enable ? 1 : 0;
-  cfg.mask = wideband ? HSF_IBD_HIGHBAND : HSF_IBD_NARROWBAND;
-  cfg.frameSamples = wideband ? 80 : 40;
+  storeRelaxed(cfg.halShimQrnHandle, static_cast<uint16_t>(port));
+  storeRelaxed(cfg.isEnabled, static_cast<uint16_t>(enable ? 1 : 0));
+  storeRelaxed(cfg.mask, static_cast<HSF_IBD_MASK>(wideband ? HSF_IBD_HIGHBAND : HSF_IBD_NARROWBAND));
+  storeRelaxed(cfg.frameSamples, static_cast<uint16_t>(wideband ? 80 : 40));
   return 0;
 }
 
 void halShimIngress(const int16_t* samples, unsigned port) {
   if (port >= HALSHIM_NUM_PORTS || samples == nullptr) return;
-  const HALSHIM_CONFIG& cfg = gHalShimConfigs[port];
+  const HALSHIM_CONFIG cfg = loadConfig(port);
   HALSHIM_INGRESS& in = gHalShimDevices[port].ingressPort;
   const unsigned n = cfg.frameSamples <= HALSHIM_MAX_FRAME_SAMPLES ? cfg.frameSamples : 0;
   std::memcpy(in.buffer, samples, n * sizeof(int16_t));
@@ -81,7 +103,7 @@ void halShimIngress(const int16_t* samples, unsigned port) {
 }
 
 void halShimQueueEgressData(unsigned port, QRN_SocketMsg* msg) {
-  const HALSHIM_CONFIG& cfg = gHalShimConfigs[port];
+  const HALSHIM_CONFIG cfg = loadConfig(port);
   if (!cfg.isEnabled || (msg->id.mask & cfg.mask) == 0) {
     QRN_FreeSocketMsg_Unprotected(msg);
     return;
@@ -91,7 +113,7 @@ void halShimQueueEgressData(unsigned port, QRN_SocketMsg* msg) {
 
 void halShimEgress(int16_t* out, unsigned port) {
   if (port >= HALSHIM_NUM_PORTS || out == nullptr) return;
-  const HALSHIM_CONFIG& cfg = gHalShimConfigs[port];
+  const HALSHIM_CONFIG cfg = loadConfig(port);
   HALSHIM_EGRESS& eg = gHalShimDevices[port].egressPort;
   if (KNL_gGlobals.cpuStatus & KNL_INGRESS_OVERRUN_FLUSH) {
     halShimSendFlushInfo(port, HALSHIM_FLUSH_CMD, 0);
@@ -146,7 +168,7 @@ void halShimEgress(int16_t* out, unsigned port) {
 
 void halShimSendFlushInfo(unsigned port, uint16_t header, uint16_t info) {
   if (port >= HALSHIM_NUM_PORTS) return;
-  const HALSHIM_CONFIG& cfg = gHalShimConfigs[port];
+  const HALSHIM_CONFIG cfg = loadConfig(port);
   QRN_SocketMsg* msg = QRN_AllocSocketMsg();
   if (msg != nullptr) {
     msg->msg.std = HSFMSGSTD{header, info, frameEntryStamp()};
