@@ -196,6 +196,12 @@ TEST_F(Call, G711ToneLeavesAsRtpDigitIsReportedEchoIsCancelledAndRecordsReturnTo
 }
 
 TEST_F(Call, G711SpeechFromTheNetworkPlaysAtOneDelayWithoutGaps) {
+#if defined(__SANITIZE_THREAD__)
+  // The speech runs on the board's real 5 ms tick (the PBX stand-in paces its packets by the
+  // clock), which a ThreadSanitizer build of the daemon cannot keep; the normal and
+  // AddressSanitizer suites run it.
+  GTEST_SKIP() << "needs the real-time tick";
+#endif
   const std::string speech = dir.file("speech.wav"), speaker = dir.file("speaker.wav");
   const std::vector<int16_t> sent = speechLike(5.0);
   writeWav(speech, sent);
