@@ -253,8 +253,8 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesAndParametersNextToThePeer) {
 //   estimate is above the floor: the peer drops the estimated gain there;
 // - where our estimate is itself the floor (a low-band synthesis that the 400 Hz
 //   high-pass leaves silent, as in the nearly silent first frame), the peer's
-//   index is ours or higher: its estimate is not the floor there.
-// Those subframes are listed.
+//   index is ours, or one step higher in the first frame of a pause (count 6):
+//   there its estimate is above the floor.  Those subframes are listed.
 TEST(AmrwbEncoderOracle, HighBandGainWithoutVoiceActivity) {
     std::vector<amr_wb_HfGainObservation> seen;
     int with_voice = 0, floor_explained = 0, floor_differs = 0, at_floor = 0, at_floor_differs = 0;
@@ -297,7 +297,8 @@ TEST(AmrwbEncoderOracle, HighBandGainWithoutVoiceActivity) {
                         std::printf("stream %s frame %zu subframe %d: estimate at the floor, index ours %d, peer %d\n",
                                     lead ? "with lead" : "plain", f, sf, ours, peers);
                     }
-                    EXPECT_GE(peers, ours) << "frame " << f << " subframe " << sf;
+                    EXPECT_TRUE(peers == ours || (peers == ours + 1 && o.dtxHangoverCount == 6))
+                        << "frame " << f << " subframe " << sf;
                 }
             }
         }
