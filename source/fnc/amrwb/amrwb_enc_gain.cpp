@@ -149,7 +149,11 @@ Word16 amr_wb_cod_synthesis(const Word16* Aq, Word16* exc, Word16 Q_new, const W
     Word32 ener = amr_wb_Dot_product12s(HF_SP, 80, &exp_ener);
     Word32 ener_hf = amr_wb_Dot_product12s(HF, 80, &exp);
     Word16 HP_calc_gain = amr_wb_ModifyNoiseEnergy(ener_hf, ener, exp, exp_ener, 0);
-    return amr_wb_QuantiseCorrGain(st->dtx_encSt.dtxHangoverCount, HP_est_gain, HP_calc_gain, &st->gain_alpha);
+    const Word16 gain_alpha = st->gain_alpha;
+    const Word16 index =
+        amr_wb_QuantiseCorrGain(st->dtx_encSt.dtxHangoverCount, HP_est_gain, HP_calc_gain, &st->gain_alpha);
+    amr_wb_hf_gain_observed({st->dtx_encSt.dtxHangoverCount, HP_est_gain, HP_calc_gain, gain_alpha, index});
+    return index;
 }
 
 void amr_wb_Decim_12k8(const Word16* sig16k, Word16 lg, Word16* sig12k8, Word16* mem) {

@@ -48,4 +48,16 @@ Word16 amr_wb_cod_synthesis(const Word16* Aq, Word16* exc, Word16 Q_new, const W
                             wb_amr_Coder_State* st);
 Word16 amr_wb_QuantiseCorrGain(Word16 dtxHangoverCount, Word16 HP_est_gain, Word16 HP_calc_gain,
                                Word16* gain_alpha);
+
+// What the high-band gain quantiser of one subframe saw and chose.  The encoder
+// reports every subframe (speech and SID frames) to amr_wb_hf_gain_observed; the
+// library's own definition ignores it, a test may link its own to watch the values.
+struct amr_wb_HfGainObservation {
+    Word16 dtxHangoverCount;
+    Word16 HP_est_gain;
+    Word16 HP_calc_gain;
+    Word16 gain_alpha;  // before this subframe's update
+    Word16 index;
+};
+void amr_wb_hf_gain_observed(const amr_wb_HfGainObservation& seen);
 void amr_wb_Decim_12k8(const Word16* sig16k, Word16 lg, Word16* sig12k8, Word16* mem);

@@ -198,7 +198,8 @@ INSTANTIATE_TEST_SUITE_P(ModesAndSignals, AmrnbDecoderOracleSynthetic,
 // again from the excitation scaled by 1/4; so does this decoder.  The
 // independent decoder does not rescale there: with the rescale switched off
 // in an experiment, modes 4.75, 5.15 and 6.7 to 12.2 equal it over the whole
-// signal and 5.9 from frame 33 on.  Kept for tracing.
+// signal and 5.9 from frame 33 on.  Kept for tracing; the rescale itself is
+// checked against an exact model of the filter in AmrnbDecoder (decoder test).
 TEST(AmrnbDecoderOracleSquareWave, DISABLED_SaturatedSynthesisDecodesSampleForSample) {
     auto sig = synthetic(1);
     for (int mode = 0; mode < 8; ++mode) {

@@ -2,6 +2,8 @@
 // reach: homing, long pauses, tool edge cases and the mended single-gain control.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -166,6 +168,110 @@ TEST(AmrnbDecoder, GainControlAndDispersion) {
     amrefr_ph_disp(&on, MR475, x, 300, 0, inno2, 0, 1, undisp);
     EXPECT_EQ(on.onset, 2);
     EXPECT_EQ(on.prevState, 1);
+}
+
+namespace {
+
+// The synthesis filter 1/A(z) as the decoder states it, y[n] = round((x[n]·4096·2 -
+// Σ a[j]·y[n-j]·2) << 3), in exact arithmetic with nothing saturated, so that its
+// peak tells whether the 16-bit filter would have saturated.
+struct ExactSynthesis {
+    std::int64_t y[40];
+    std::int64_t peak = 0;
+};
+
+ExactSynthesis exact_synthesis(const Word16* a, const std::int64_t* x, const Word16* mem) {
+    ExactSynthesis r;
+    std::int64_t buf[50];
+    for (int i = 0; i < 10; ++i) buf[i] = mem[i];
+    for (int n = 0; n < 40; ++n) {
+        std::int64_t acc = 2 * 4096 * x[n];
+        for (int j = 1; j <= 10; ++j) acc -= 2 * static_cast<std::int64_t>(a[j]) * buf[10 + n - j];
+        const std::int64_t v = acc * 8 + 0x8000;
+        const std::int64_t y = v >= 0 ? v / 65536 : -((-v + 65535) / 65536);  // floor(v / 2^16)
+        buf[10 + n] = r.y[n] = y;
+        r.peak = std::max(r.peak, y < 0 ? -y : y);
+    }
+    return r;
+}
+
+// One 12.2 kbit/s decoder: four loud frames through a moderate filter raise the
+// code-gain predictor, then `last` is decoded.  The pitch gain index is 0 in every
+// subframe, so the excitation is the algebraic code alone and does not depend on
+// the LP filter nor on the excitation history.
+struct SaturationRun {
+    Word16 head[10];  // the decoder places the filter memory in front of the subframe
+    Word16 synth[160];
+    Word16 A_t[44];
+    Word16 mem_before[10];
+    Word16 old_exc[154];  // excitation samples 6 ... 159 of the last frame
+};
+
+SaturationRun decode_loud_frames(const Word16 (&last_lsf)[5]) {
+    constexpr Word16 warm_lsf[5] = {37, 235, 396, 72, 63};
+    Word16 prm[57] = {};
+    for (int s = 0; s < 4; ++s) {
+        Word16* p = prm + 5 + 13 * s;
+        p[0] = s % 2 ? 30 : 200;  // lag
+        p[1] = 0;                 // pitch gain 0
+        for (int k = 0; k < 10; ++k)
+            p[2 + k] = static_cast<Word16>(((3 * k + s) % 8 + (k % 2 ? 8 : 0)) & (k < 5 ? 15 : 7));
+        p[12] = 31;  // largest code gain
+    }
+    auto dec = std::make_unique<GSMAMR_DECSTRUCT>();
+    gsmamr_Speech_Decode_Frame_init(&dec->speech_decoder_state, &dec->dtx_decSt);
+    GSMAMR_Decoder_amrState* st = &dec->speech_decoder_state.decoder_amrState;
+    SaturationRun r{};
+    for (int f = 0; f < 4; ++f) {
+        Word16 frame[57];
+        std::memcpy(frame, prm, sizeof(frame));
+        std::memcpy(frame, warm_lsf, sizeof(warm_lsf));
+        amrefr_Decoder_amr(st, MR122, frame, RX_SPEECH_GOOD, r.synth, r.A_t);
+    }
+    // Last frame: quieter in its first three subframes, loud in the fourth.
+    std::memcpy(prm, last_lsf, sizeof(last_lsf));
+    for (int s = 0; s < 3; ++s) prm[5 + 13 * s + 12] = 20;
+    std::memcpy(r.mem_before, st->mem_syn, sizeof(r.mem_before));
+    amrefr_Decoder_amr(st, MR122, prm, RX_SPEECH_GOOD, r.synth, r.A_t);
+    std::memcpy(r.old_exc, st->old_exc, sizeof(r.old_exc));
+    return r;
+}
+
+}  // namespace
+
+// When the synthesis of a subframe saturates, the decoder scales the excitation
+// history (194 samples ending with the subframe) and the subframe's excitation by
+// 1/4 and filters the subframe again.  Two decoders get the same excitation: one
+// through a moderate filter that never saturates (it shows the excitation), one
+// through a resonant filter whose exact output in the last subframe leaves the
+// 16-bit range.  The resonant decoder's last subframe must then be the exact
+// synthesis of the quartered excitation, and its history the quartered history.
+TEST(AmrnbDecoder, SaturatingSubframeIsSynthesisedAgainFromAQuarterOfTheExcitation) {
+    const SaturationRun calm = decode_loud_frames({37, 235, 396, 72, 63});
+    const SaturationRun loud = decode_loud_frames({32, 0, 375, 133, 52});
+    std::int64_t exc[160] = {};
+    for (int i = 0; i < 154; ++i) exc[6 + i] = calm.old_exc[i];
+    // Subframe 0 is left out: its first six excitation samples are not kept.
+    for (int s = 1; s < 4; ++s) {
+        const ExactSynthesis c = exact_synthesis(calm.A_t + 11 * s, exc + 40 * s, calm.synth + 40 * s - 10);
+        ASSERT_LT(c.peak, 32768) << s;
+        for (int i = 0; i < 40; ++i) ASSERT_EQ(calm.synth[40 * s + i], c.y[i]) << s << " " << i;
+    }
+    for (int s = 1; s < 3; ++s) {
+        const ExactSynthesis l = exact_synthesis(loud.A_t + 11 * s, exc + 40 * s, loud.synth + 40 * s - 10);
+        ASSERT_LT(l.peak, 32768) << s;
+        for (int i = 0; i < 40; ++i) ASSERT_EQ(loud.synth[40 * s + i], l.y[i]) << s << " " << i;
+    }
+    const Word16* a3 = loud.A_t + 33;
+    const ExactSynthesis full = exact_synthesis(a3, exc + 120, loud.synth + 110);
+    EXPECT_GT(full.peak, 36000) << "the last subframe does not saturate the synthesis";
+    std::int64_t quarter[40];
+    for (int i = 0; i < 40; ++i) quarter[i] = exc[120 + i] >> 2;
+    const ExactSynthesis q = exact_synthesis(a3, quarter, loud.synth + 110);
+    ASSERT_LT(q.peak, 32768);
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(loud.synth[120 + i], q.y[i]) << i;
+    // The whole kept history was scaled once, by the last subframe's overflow.
+    for (int i = 0; i < 154; ++i) EXPECT_EQ(loud.old_exc[i], calm.old_exc[i] >> 2) << i;
 }
 
 TEST(AmrnbDecoder, ModeOrFrameTypeOutsideTheCodecIsRefusedWithSilence) {

@@ -5,10 +5,12 @@
 #include <opencore-amrwb/dec_if.h>
 #include <vo-amrwbenc/enc_if.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
 
+#include "amrwb_enc_internal.h"
 #include "amrwb_encoder.h"
 #include "amrwb_oracle_util.h"
 #include "amrwb_shared.h"
@@ -21,6 +23,76 @@ extern "C" short voAWB_voice_factor(short exc[], short Q_exc, short gain_pit, sh
 using namespace amrwb_test;
 
 namespace {
+std::vector<amr_wb_HfGainObservation>* g_hf_seen = nullptr;
+}  // namespace
+
+// Watches the encoder's high-band gain quantiser (the library's default ignores it).
+void amr_wb_hf_gain_observed(const amr_wb_HfGainObservation& seen) {
+    if (g_hf_seen) g_hf_seen->push_back(seen);
+}
+
+namespace {
+// Where the 4-bit high-band gain index of each subframe sits in a 23.85 kbit/s
+// frame: VAD flag 1 + ISF 46 bits, then per subframe the lag (9 bits absolute,
+// 6 relative), the filter flag, 88 codebook bits and the 7-bit gain index.
+constexpr int kHfIndexBit[4] = {47 + 105, 152 + 4 + 102, 258 + 4 + 105, 367 + 4 + 102};
+
+int hf_index_of(const Word16* bits, int sf) {
+    int v = 0;
+    for (int b = 0; b < 4; ++b) v = 2 * v + (bits[kHfIndexBit[sf] + b] >= 0 ? 1 : 0);
+    return v;
+}
+
+bool is_hf_index_bit(int i) {
+    for (int p : kHfIndexBit)
+        if (i >= p && i < p + 4) return true;
+    return false;
+}
+
+// Speech, then faint noise: the encoders go through the DTX hangover to SID
+// and empty frames.  With `lead`, faint noise comes first as well.
+std::vector<short> speech_then_faint_noise(bool lead) {
+    std::vector<short> speech = load_speech16(150);
+    std::size_t n0 = speech.size();
+    speech.resize(n0 + 320 * 60);
+    unsigned s = 1;
+    for (std::size_t i = n0; i < speech.size(); ++i) {
+        s = s * 1103515245u + 12345u;
+        speech[i] = static_cast<short>((static_cast<int>((s >> 16) & 127) - 64) & ~3);
+    }
+    if (lead) {
+        std::vector<short> noise(320 * 12);
+        unsigned t = 7;
+        for (short& v : noise) {
+            t = t * 1103515245u + 12345u;
+            v = static_cast<short>((static_cast<int>((t >> 16) % 121) - 60) & ~3);
+        }
+        speech.insert(speech.begin(), noise.begin(), noise.end());
+    }
+    return speech;
+}
+
+// The high-band correction-gain index as TS 26.173 computes it from the
+// subframe's hangover count, estimated gain (tilt of the low-band synthesis),
+// computed gain (input against noise in 6 to 7 kHz) and smoothing factor.
+int hf_index_model(int count, int est, int calc, int alpha_before) {
+    static const int hp_gain[16] = {3624, 4673, 5597, 6479, 7425, 8378, 9324, 10264,
+                                    11210, 12206, 13391, 14844, 16770, 19655, 24289, 32728};
+    auto sat = [](long v) { return static_cast<int>(std::clamp<long>(v, -32768, 32767)); };
+    auto mult = [&](int a, int b) { return sat((static_cast<long>(a) * b) >> 15); };
+    const int alpha = count > 6 ? 32767 : mult(alpha_before, count * 4681);  // count/7 in Q15
+    const int corr = sat(static_cast<long>(mult(calc, alpha)) + mult(32767 - alpha, est >> 1));
+    int best = 0, dist_min = 32767;
+    for (int i = 0; i < 16; ++i) {
+        const int d = sat(corr - hp_gain[i]);
+        if (mult(d, d) < dist_min) {
+            dist_min = mult(d, d);
+            best = i;
+        }
+    }
+    return best;
+}
+
 // Segmental SNR over the frames of the reference with speech in them, the
 // output taken `lag` samples later; each frame's SNR limited to -10..35 dB.
 double seg_snr(const std::vector<short>& ref, const std::vector<short>& out, int lag) {
@@ -116,21 +188,14 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesAndParametersNextToThePeer) {
     // Speech and SID update frames carry equal parameters; the peer leaves
     // the payload of a first SID frame blank (the receiver does not read it),
     // so only its type is compared.
-    std::vector<short> speech = load_speech16(150);
-    std::size_t n0 = speech.size();
-    speech.resize(n0 + 320 * 60);
-    unsigned s = 1;
-    for (std::size_t i = n0; i < speech.size(); ++i) {
-        s = s * 1103515245u + 12345u;
-        speech[i] = static_cast<short>((static_cast<int>((s >> 16) & 127) - 64) & ~3);
-    }
+    const std::vector<short> speech = speech_then_faint_noise(false);
     for (int mode = 0; mode <= 8; ++mode) {
         void* peer = E_IF_init();
         auto st = std::make_unique<wb_amr_Coder_State>();
         amr_wb_Init_coder(st.get());
         wb_amr_TX_State tx;
         amr_wb_Reset_write_serial(&tx);
-        int same_type = 0, sid_ours = 0, sid_peer = 0, coded = 0, equal = 0;
+        int same_type = 0, sid_ours = 0, sid_peer = 0, coded = 0, equal = 0, equal_but_hf = 0;
         const std::size_t frames = speech.size() / 320;
         for (std::size_t f = 0; f < frames; ++f) {
             unsigned char buf[64];
@@ -145,10 +210,15 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesAndParametersNextToThePeer) {
             sid_peer += peer_type == 1 || peer_type == 2;
             if (type != peer_type || (type != 0 && type != 2)) continue;
             std::vector<Word16> theirs = serial_of(buf, ft);
-            bool same = true;
-            for (int i = 0; i < ser; ++i) same = same && (prms[i] >= 0) == (theirs[i] >= 0);
+            bool same = true, same_but_hf = true;
+            for (int i = 0; i < ser; ++i) {
+                const bool bit_same = (prms[i] >= 0) == (theirs[i] >= 0);
+                same = same && bit_same;
+                same_but_hf = same_but_hf && (bit_same || (m == 8 && is_hf_index_bit(i)));
+            }
             ++coded;
             equal += same;
+            equal_but_hf += same_but_hf;
         }
         E_IF_exit(peer);
         std::printf("mode %d with DTX: frame types equal in %d of %zu frames (SID ours %d, peer %d); parameters "
@@ -156,17 +226,90 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesAndParametersNextToThePeer) {
                     mode, same_type, frames, sid_ours, sid_peer, equal, coded);
         EXPECT_GT(sid_ours, 0);
         EXPECT_EQ(same_type, static_cast<int>(frames)) << "mode " << mode;
-        // Mode 0: the peer's voicing factor (below).  Mode 8: in the DTX
-        // hangover the high-band index mixes in the estimated gain of the
-        // shared synthesis (the estimate our decoder uses sample-equal with
-        // the independent decoder); the peer's index falls to 0 as the
-        // hangover runs out, i.e. it weighs a far smaller estimate, and on the
-        // silent first frame it weighs a larger one.
-        if (mode >= 1 && mode <= 7)
+        // Mode 0: the peer's voicing factor (below).  Mode 8: everything but
+        // the high-band gain index is equal; that index differs in frames
+        // without voice activity, where the peer does not weigh the estimated
+        // gain as the standard does (HighBandGainWithoutVoiceActivity below).
+        if (mode >= 1 && mode <= 7) {
             EXPECT_EQ(equal, coded) << "mode " << mode;
-        else
-            EXPECT_GT(equal, coded * 8 / 10) << "mode " << mode;
+        } else if (mode == 8) {
+            EXPECT_EQ(equal_but_hf, coded);
+        } else {
+            EXPECT_GT(equal, coded * 8 / 10);
+        }
     }
+}
+
+// At 23.85 kbit/s with DTX the high-band correction gain leans, while the DTX
+// hangover runs (count below 7), more and more on the estimated gain: the tilt
+// of the low-band synthesis, weighted 1.25 in frames without voice activity.
+// Only those frames can show the estimate (with the count at 7 the computed gain
+// alone decides), and there the peer differs.  Per subframe the encoder reports
+// what its quantiser saw; the test shows that
+// - our index is the standard's formula of those values, in every subframe;
+// - with voice activity the peer's index equals ours, every time;
+// - without it, the peer's index is the standard's formula with the estimate at
+//   its floor 0.1 (3277) instead of the tilt estimate, in every subframe whose
+//   estimate is above the floor: the peer drops the estimated gain there;
+// - where our estimate is itself the floor (a low-band synthesis that the 400 Hz
+//   high-pass leaves silent, as in the nearly silent first frame), the peer's
+//   index is ours, or one step higher in the first frame of a pause (count 6):
+//   there its estimate is above the floor.  Those subframes are listed.
+TEST(AmrwbEncoderOracle, HighBandGainWithoutVoiceActivity) {
+    std::vector<amr_wb_HfGainObservation> seen;
+    int with_voice = 0, floor_explained = 0, floor_differs = 0, at_floor = 0, at_floor_differs = 0;
+    for (bool lead : {false, true}) {
+        const std::vector<short> speech = speech_then_faint_noise(lead);
+        void* peer = E_IF_init();
+        auto st = std::make_unique<wb_amr_Coder_State>();
+        amr_wb_Init_coder(st.get());
+        for (std::size_t f = 0; f < speech.size() / 320; ++f) {
+            unsigned char buf[64];
+            E_IF_encode(peer, 8, &speech[320 * f], buf, 1);
+            Word16 m = 8, prms[477], ser = 0;
+            seen.clear();
+            g_hf_seen = &seen;
+            amr_wb_coder(&m, &speech[320 * f], prms, &ser, st.get(), 1, nullptr);
+            g_hf_seen = nullptr;
+            const int ft = (buf[0] >> 3) & 15;
+            ASSERT_EQ(ft == 8, m == 8) << "frame " << f;
+            if (m != 8) continue;
+            ASSERT_EQ(seen.size(), 4u);
+            const std::vector<Word16> theirs = serial_of(buf, 8);
+            for (int sf = 0; sf < 4; ++sf) {
+                const amr_wb_HfGainObservation& o = seen[sf];
+                const int ours = hf_index_of(prms, sf), peers = hf_index_of(theirs.data(), sf);
+                ASSERT_EQ(ours, o.index);
+                ASSERT_EQ(ours, hf_index_model(o.dtxHangoverCount, o.HP_est_gain, o.HP_calc_gain, o.gain_alpha))
+                    << "frame " << f << " subframe " << sf;
+                if (o.dtxHangoverCount > 6) {
+                    ++with_voice;
+                    EXPECT_EQ(peers, ours) << "frame " << f << " subframe " << sf;
+                } else if (o.HP_est_gain > 3277) {
+                    ++floor_explained;
+                    floor_differs += peers != ours;
+                    EXPECT_EQ(peers, hf_index_model(o.dtxHangoverCount, 3277, o.HP_calc_gain, o.gain_alpha))
+                        << "frame " << f << " subframe " << sf;
+                } else {
+                    ++at_floor;
+                    if (peers != ours) {
+                        ++at_floor_differs;
+                        std::printf("stream %s frame %zu subframe %d: estimate at the floor, index ours %d, peer %d\n",
+                                    lead ? "with lead" : "plain", f, sf, ours, peers);
+                    }
+                    EXPECT_TRUE(peers == ours || (peers == ours + 1 && o.dtxHangoverCount == 6))
+                        << "frame " << f << " subframe " << sf;
+                }
+            }
+        }
+        E_IF_exit(peer);
+    }
+    std::printf("high-band index: %d subframes with voice activity equal; without: %d with the estimate above the "
+                "floor, all equal to the floor formula (%d of them differ from ours), %d with the estimate at the "
+                "floor (%d differ)\n",
+                with_voice, floor_explained, floor_differs, at_floor, at_floor_differs);
+    EXPECT_GT(floor_differs, 0);
+    EXPECT_GT(at_floor, 0);
 }
 
 #if AMRWB_PEER_ROUTINES

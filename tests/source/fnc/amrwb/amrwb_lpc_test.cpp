@@ -212,11 +212,15 @@ TEST(AmrwbLpc, LagWindowProductsAndInverseSquareRoot) {
     for (int t = 0; t < 5000; ++t) {
         Word32 a = rng.word32(), b = rng.word32();
         Word16 n = rng.word();
-        if (!(a == MIN_32 && n == MIN_16)) ASSERT_EQ(amr_wb_MPY_32_16(a, n), Mpy_32_16(split(a), n));
+        if (!(a == MIN_32 && n == MIN_16)) {
+            ASSERT_EQ(amr_wb_MPY_32_16(a, n), Mpy_32_16(split(a), n));
+        }
         ASSERT_EQ(amr_wb_MPY_32_neon(a, b), L_add(L_mult(split(a).hi, split(b).hi),
                                                   2 * (std::int32_t{mult(split(a).hi, split(b).lo)} +
                                                        mult(split(b).hi, split(a).lo))));
-        if (a != MIN_32 && b != MIN_32) ASSERT_EQ(amr_wb_MPY_32(a, b), Mpy_32(split(a), split(b)));
+        if (a != MIN_32 && b != MIN_32) {
+            ASSERT_EQ(amr_wb_MPY_32(a, b), Mpy_32(split(a), split(b)));
+        }
     }
     for (Word32 v : {0, -5}) {
         Word32 f = v;

@@ -187,8 +187,9 @@ TEST(AmrwbPitch, NormalisedCorrelationLoopShiftsLeftWithSaturation) {
         amr_wb_Norm_Corr_Loop(xn.get(), excf.get(), out.get(), h.get(), exc.get() + 199, static_cast<Word16>(nscale),
                               t_min, t_max);
         for (int t = 0; t <= t_max - t_min; ++t) ASSERT_EQ(out[t], model[t]) << nscale << " " << t;
-        if (nscale == -20)
+        if (nscale == -20) {
             for (int t = 0; t <= t_max - t_min; ++t) EXPECT_TRUE(out[t] == 32767 || out[t] == -32768) << out[t];
+        }
     }
 }
 
