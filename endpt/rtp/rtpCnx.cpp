@@ -64,7 +64,9 @@ void setVbdPayloadMap(CNXSTATE* cnx, const CODECDESC& red) {
 }
 
 // Builds one payload-type map from a codec list; `send` selects the send-side registers.
-void buildMap(CNXSTATE* cnx, const CODECCNXLIST& list, bool send, uint16_t* map) {
+// `programVbdMap` sends the voiceband-data map command of a redundancy entry to the RTP service,
+// which answers it only while the channel runs voice.
+void buildMap(CNXSTATE* cnx, const CODECCNXLIST& list, bool send, uint16_t* map, bool programVbdMap = true) {
   HAPI_RTP_REGS& regs = cnx->rtpRegs;
   RTPSTATE& st = cnx->rtpstate;
   std::memset(map, 0, kMapEntries * sizeof(uint16_t));
@@ -95,7 +97,7 @@ void buildMap(CNXSTATE* cnx, const CODECCNXLIST& list, bool send, uint16_t* map)
         st.sendRedPayloadType = c.rtpPayloadType;
         regs.rfc2198RedundancyLevels = c.options.opt1;
         st.redLevel = c.options.opt1;
-        setVbdPayloadMap(cnx, c);
+        if (programVbdMap) setVbdPayloadMap(cnx, c);
       } else {
         regs.rfc2198EgressPayloadType = c.rtpPayloadType;
         st.recvRedPayloadType = c.rtpPayloadType;
@@ -222,6 +224,17 @@ void SetRtpPayloadTypes(CNXSTATE* cnx, const CODECCNXPARMLIST* codecs) {
   if (cnx->voiceMode != VM_ACTIVE || cnx->vhdMode == NETMODE_FAXRELAY) return;
   buildMap(cnx, codecs->send, true, cnx->rtpRegs.mediaPayloadTypeMap);
   buildMap(cnx, codecs->recv, false, cnx->rtpRegs.mediaEgressPayloadTypeMap);
+}
+
+// Entering voice makes NET push its copy of the RTP registers to the RTP service before the
+// encoder starts; a map written only after that lets the first packets go out under the payload
+// types the channel held before. So a new connection's maps are written while the channel is still
+// idle. Sending and receiving stay off (configFlags2) until its RTP mode is set once voice runs.
+void ProgramIdleRtpPayloadTypes(CNXSTATE* cnx, const CODECCNXPARMLIST* codecs) {
+  if (cnx->voiceMode != VM_IDLE) return;
+  buildMap(cnx, codecs->send, true, cnx->rtpRegs.mediaPayloadTypeMap, false);
+  buildMap(cnx, codecs->recv, false, cnx->rtpRegs.mediaEgressPayloadTypeMap, false);
+  ProgramRtpRegisters(cnx);
 }
 
 void SetRtcpInterval(CNXSTATE* cnx, uint16_t ms) { cnx->rtpRegs.rtcpPacketInterval = ms; }
