@@ -125,8 +125,10 @@ int ModeCheck(EPCNXMODE mode, int receive) {
          mode == EPCNXMODE_REPLCATE || mode == EPCNXMODE_TRANSCODE;
 }
 
-void SetRtpMode(CNXSTATE* cnx, EPCNXMODE mode) {
-  if (cnx->voiceMode != VM_ACTIVE || cnx->vhdMode == NETMODE_FAXRELAY) return;
+namespace {
+
+// The send and receive bits of the second RTP register word for a connection mode.
+void applyRtpMode(CNXSTATE* cnx, EPCNXMODE mode) {
   uint16_t& flags = cnx->rtpRegs2.configFlags2;
   const bool signalling = cnx->activeSignal != 0 && mode != EPCNXMODE_LOOP;
   if (ModeCheck(mode, 0) || signalling) {
@@ -140,6 +142,13 @@ void SetRtpMode(CNXSTATE* cnx, EPCNXMODE mode) {
   } else {
     flags |= HAPI_RTP_EGRESS_PROCESS_RTP_PACKETS_DISABLE_MASK;
   }
+}
+
+}  // namespace
+
+void SetRtpMode(CNXSTATE* cnx, EPCNXMODE mode) {
+  if (cnx->voiceMode != VM_ACTIVE || cnx->vhdMode == NETMODE_FAXRELAY) return;
+  applyRtpMode(cnx, mode);
   log(VOICE_LOGLEVEL_INFO, "EPT: Setting RTP mode for vhd 0x%x to %d", cnx->vhdhdl, mode);
 }
 
@@ -227,13 +236,15 @@ void SetRtpPayloadTypes(CNXSTATE* cnx, const CODECCNXPARMLIST* codecs) {
 }
 
 // Entering voice makes NET push its copy of the RTP registers to the RTP service before the
-// encoder starts; a map written only after that lets the first packets go out under the payload
-// types the channel held before. So a new connection's maps are written while the channel is still
-// idle. Sending and receiving stay off (configFlags2) until its RTP mode is set once voice runs.
-void ProgramIdleRtpPayloadTypes(CNXSTATE* cnx, const CODECCNXPARMLIST* codecs) {
+// encoder starts; maps written only after that let the first packets go out under the payload
+// types the channel held before, and a direction opened only after that loses the first frames
+// (a codec's first frames carry what its decoder builds on). So a new connection's maps and
+// directions are written while the channel is still idle.
+void ProgramIdleRtpPayloadTypes(CNXSTATE* cnx, const CODECCNXPARMLIST* codecs, EPCNXMODE mode) {
   if (cnx->voiceMode != VM_IDLE) return;
   buildMap(cnx, codecs->send, true, cnx->rtpRegs.mediaPayloadTypeMap, false);
   buildMap(cnx, codecs->recv, false, cnx->rtpRegs.mediaEgressPayloadTypeMap, false);
+  applyRtpMode(cnx, mode);
   ProgramRtpRegisters(cnx);
 }
 
