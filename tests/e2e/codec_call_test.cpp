@@ -16,7 +16,9 @@
 
 extern "C" {
 #include <bcg729/decoder.h>
+#include <gsm.h>
 #include <libavcodec/avcodec.h>
+#include <opencore-amrnb/interf_dec.h>
 #include <spandsp.h>
 }
 
@@ -116,6 +118,45 @@ std::vector<int16_t> decode(const CodecCase& c, const std::vector<std::vector<ui
       for (int i = 0; i < n; i += 2) out.push_back(pcm[static_cast<size_t>(i)]);
     }
     g722_decode_free(d);
+  } else if (c.codec == CODEC_GSMFR) {
+    // RFC 3551: one 33-byte frame per 20 ms, its first four bits the 0xD signature.
+    gsm d = gsm_create();
+    for (const auto& p : packets) {
+      auto b = payload(p);
+      for (size_t at = 0; at + 33 <= b.size(); at += 33) {
+        gsm_signal pcm[160];
+        if (gsm_decode(d, b.data() + at, pcm) != 0) {
+          std::printf("GSM-FR frame refused by the decoder, first byte 0x%02x\n", b[at]);
+          gsm_destroy(d);
+          return {};
+        }
+        out.insert(out.end(), pcm, pcm + 160);
+      }
+    }
+    gsm_destroy(d);
+  } else if (c.codec == CODEC_GSMAMR_OA_12K) {
+    // RFC 4867 octet-aligned: the CMR byte, one table-of-contents byte per frame (F, FT, Q), then
+    // the frames. The decoder takes each frame behind a storage-format header (FT, Q).
+    void* d = Decoder_Interface_init();
+    static const int kFrameBytes[8] = {12, 13, 15, 17, 19, 20, 26, 31};
+    for (const auto& p : packets) {
+      auto b = payload(p);
+      size_t toc = 1, frames = 0;
+      while (toc + frames < b.size() && (b[toc + frames] & 0x80)) ++frames;
+      ++frames;  // the last entry has F = 0
+      size_t at = toc + frames;
+      for (size_t f = 0; f < frames && toc + f < b.size(); ++f) {
+        const int ft = (b[toc + f] >> 3) & 0x0f;
+        if (ft > 7 || at + static_cast<size_t>(kFrameBytes[ft]) > b.size()) break;
+        std::vector<uint8_t> frame{static_cast<uint8_t>(b[toc + f] & 0x7c)};
+        frame.insert(frame.end(), b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at) + kFrameBytes[ft]);
+        at += static_cast<size_t>(kFrameBytes[ft]);
+        int16_t pcm[160];
+        Decoder_Interface_Decode(d, frame.data(), pcm, 0);
+        out.insert(out.end(), pcm, pcm + 160);
+      }
+    }
+    Decoder_Interface_exit(d);
   } else if (c.codec == CODEC_G7231_63) {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_G723_1);
     AVCodecContext* ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
@@ -233,7 +274,9 @@ INSTANTIATE_TEST_SUITE_P(Landed, CodecCall,
                          ::testing::Values(CodecCase{"PCMA", CODEC_PCMA, 8, 0.5}, CodecCase{"PCMU", CODEC_PCMU, 0, 0.5},
                                            CodecCase{"G729A", CODEC_G729A, 18, 2.0},
                                            CodecCase{"G726_32", CODEC_G726_32, 2, 1.0},
-                                           CodecCase{"G7231_63", CODEC_G7231_63, 4, 2.0}),
+                                           CodecCase{"G7231_63", CODEC_G7231_63, 4, 2.0},
+                                           CodecCase{"GSMFR", CODEC_GSMFR, 3, 2.0},
+                                           CodecCase{"AMRNB_OA_122", CODEC_GSMAMR_OA_12K, 97, 2.0}),
                          [](const auto& info) { return std::string(info.param.name); });
 #endif
 
