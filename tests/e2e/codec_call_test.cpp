@@ -19,6 +19,8 @@ extern "C" {
 #include <gsm.h>
 #include <libavcodec/avcodec.h>
 #include <opencore-amrnb/interf_dec.h>
+#include <opencore-amrwb/dec_if.h>
+#include <opus.h>
 #include <spandsp.h>
 }
 
@@ -157,11 +159,47 @@ std::vector<int16_t> decode(const CodecCase& c, const std::vector<std::vector<ui
       }
     }
     Decoder_Interface_exit(d);
-  } else if (c.codec == CODEC_G7231_63) {
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_G723_1);
+  } else if (c.codec == CODEC_AMRWB_OA_1265) {
+    // The same framing at 16 kHz; every other sample keeps the 1 kHz tone for the measurements.
+    void* d = D_IF_init();
+    static const int kFrameBytes[9] = {17, 23, 32, 36, 40, 46, 50, 58, 60};
+    for (const auto& p : packets) {
+      auto b = payload(p);
+      size_t frames = 0;
+      while (1 + frames < b.size() && (b[1 + frames] & 0x80)) ++frames;
+      ++frames;
+      size_t at = 1 + frames;
+      for (size_t f = 0; f < frames && 1 + f < b.size(); ++f) {
+        const int ft = (b[1 + f] >> 3) & 0x0f;
+        if (ft > 8 || at + static_cast<size_t>(kFrameBytes[ft]) > b.size()) break;
+        std::vector<uint8_t> frame{static_cast<uint8_t>(b[1 + f] & 0x7c)};
+        frame.insert(frame.end(), b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at) + kFrameBytes[ft]);
+        at += static_cast<size_t>(kFrameBytes[ft]);
+        int16_t pcm[320];
+        D_IF_decode(d, frame.data(), pcm, 0);
+        for (int i = 0; i < 320; i += 2) out.push_back(pcm[i]);
+      }
+    }
+    D_IF_exit(d);
+  } else if (c.codec == CODEC_OPUS_NB_20 || c.codec == CODEC_OPUS_WB_20) {
+    const bool wide = c.codec == CODEC_OPUS_WB_20;
+    int error = 0;
+    OpusDecoder* d = opus_decoder_create(wide ? 16000 : 8000, 1, &error);
+    if (d == nullptr) return out;
+    for (const auto& p : packets) {
+      auto b = payload(p);
+      int16_t pcm[5760];
+      const int n = opus_decode(d, b.data(), static_cast<opus_int32>(b.size()), pcm, 5760, 0);
+      for (int i = 0; i < n; i += wide ? 2 : 1) out.push_back(pcm[i]);
+    }
+    opus_decoder_destroy(d);
+  } else if (c.codec == CODEC_G7231_63 || c.codec == CODEC_ILBC_20) {
+    const bool ilbc = c.codec == CODEC_ILBC_20;
+    const AVCodec* codec = avcodec_find_decoder(ilbc ? AV_CODEC_ID_ILBC : AV_CODEC_ID_G723_1);
     AVCodecContext* ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
     if (ctx == nullptr) return out;
     ctx->sample_rate = 8000;
+    if (ilbc) ctx->block_align = 38;  // 20 ms frames
     ctx->ch_layout = AV_CHANNEL_LAYOUT_MONO;
     if (avcodec_open2(ctx, codec, nullptr) < 0) return out;
     AVPacket* pkt = av_packet_alloc();
@@ -267,7 +305,9 @@ TEST_P(CodecCall, PhonesToneLeavesAsTheCodecsRtpAndDecodesIndependently) {
 }
 
 #ifdef CODEC_CALL_WIDEBAND
-INSTANTIATE_TEST_SUITE_P(Wideband, CodecCall, ::testing::Values(CodecCase{"G722", CODEC_G722_MODE_1, 9, 1.0}),
+INSTANTIATE_TEST_SUITE_P(Wideband, CodecCall, ::testing::Values(CodecCase{"G722", CODEC_G722_MODE_1, 9, 1.0},
+                                                            CodecCase{"AMRWB_OA_1265", CODEC_AMRWB_OA_1265, 100, 2.0},
+                                                            CodecCase{"OPUS_WB_20", CODEC_OPUS_WB_20, 111, 1.0}),
                          [](const auto& info) { return std::string(info.param.name); });
 #else
 INSTANTIATE_TEST_SUITE_P(Landed, CodecCall,
@@ -276,7 +316,9 @@ INSTANTIATE_TEST_SUITE_P(Landed, CodecCall,
                                            CodecCase{"G726_32", CODEC_G726_32, 2, 1.0},
                                            CodecCase{"G7231_63", CODEC_G7231_63, 4, 2.0},
                                            CodecCase{"GSMFR", CODEC_GSMFR, 3, 2.0},
-                                           CodecCase{"AMRNB_OA_122", CODEC_GSMAMR_OA_12K, 97, 2.0}),
+                                           CodecCase{"AMRNB_OA_122", CODEC_GSMAMR_OA_12K, 97, 2.0},
+                                           CodecCase{"ILBC_20", CODEC_ILBC_20, 98, 2.0},
+                                           CodecCase{"OPUS_NB_20", CODEC_OPUS_NB_20, 111, 1.0}),
                          [](const auto& info) { return std::string(info.param.name); });
 #endif
 
