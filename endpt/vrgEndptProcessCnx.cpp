@@ -318,6 +318,7 @@ EPSTATUS ProcessVrgEndptCreateConnection(ENDPT_STATE* state, int cnxId, EPZCNXPA
     SetVoiceMode(cnx, VM_ACTIVE);
     return EPSTATUS_SUCCESS;
   }
+  ProgramIdleRtpPayloadTypes(cnx, &params->cnxParmList, params->mode);
   SetVoiceMode(cnx, VM_ACTIVE);
   if (endpt->testMode == TESTMODE_TR57 && params->mode == EPCNXMODE_SNDRX) {
     cnx->vbData.bEnabled = 1;

@@ -64,7 +64,9 @@ void setVbdPayloadMap(CNXSTATE* cnx, const CODECDESC& red) {
 }
 
 // Builds one payload-type map from a codec list; `send` selects the send-side registers.
-void buildMap(CNXSTATE* cnx, const CODECCNXLIST& list, bool send, uint16_t* map) {
+// `programVbdMap` sends the voiceband-data map command of a redundancy entry to the RTP service,
+// which answers it only while the channel runs voice.
+void buildMap(CNXSTATE* cnx, const CODECCNXLIST& list, bool send, uint16_t* map, bool programVbdMap = true) {
   HAPI_RTP_REGS& regs = cnx->rtpRegs;
   RTPSTATE& st = cnx->rtpstate;
   std::memset(map, 0, kMapEntries * sizeof(uint16_t));
@@ -95,7 +97,7 @@ void buildMap(CNXSTATE* cnx, const CODECCNXLIST& list, bool send, uint16_t* map)
         st.sendRedPayloadType = c.rtpPayloadType;
         regs.rfc2198RedundancyLevels = c.options.opt1;
         st.redLevel = c.options.opt1;
-        setVbdPayloadMap(cnx, c);
+        if (programVbdMap) setVbdPayloadMap(cnx, c);
       } else {
         regs.rfc2198EgressPayloadType = c.rtpPayloadType;
         st.recvRedPayloadType = c.rtpPayloadType;
@@ -123,8 +125,10 @@ int ModeCheck(EPCNXMODE mode, int receive) {
          mode == EPCNXMODE_REPLCATE || mode == EPCNXMODE_TRANSCODE;
 }
 
-void SetRtpMode(CNXSTATE* cnx, EPCNXMODE mode) {
-  if (cnx->voiceMode != VM_ACTIVE || cnx->vhdMode == NETMODE_FAXRELAY) return;
+namespace {
+
+// The send and receive bits of the second RTP register word for a connection mode.
+void applyRtpMode(CNXSTATE* cnx, EPCNXMODE mode) {
   uint16_t& flags = cnx->rtpRegs2.configFlags2;
   const bool signalling = cnx->activeSignal != 0 && mode != EPCNXMODE_LOOP;
   if (ModeCheck(mode, 0) || signalling) {
@@ -138,6 +142,13 @@ void SetRtpMode(CNXSTATE* cnx, EPCNXMODE mode) {
   } else {
     flags |= HAPI_RTP_EGRESS_PROCESS_RTP_PACKETS_DISABLE_MASK;
   }
+}
+
+}  // namespace
+
+void SetRtpMode(CNXSTATE* cnx, EPCNXMODE mode) {
+  if (cnx->voiceMode != VM_ACTIVE || cnx->vhdMode == NETMODE_FAXRELAY) return;
+  applyRtpMode(cnx, mode);
   log(VOICE_LOGLEVEL_INFO, "EPT: Setting RTP mode for vhd 0x%x to %d", cnx->vhdhdl, mode);
 }
 
@@ -222,6 +233,19 @@ void SetRtpPayloadTypes(CNXSTATE* cnx, const CODECCNXPARMLIST* codecs) {
   if (cnx->voiceMode != VM_ACTIVE || cnx->vhdMode == NETMODE_FAXRELAY) return;
   buildMap(cnx, codecs->send, true, cnx->rtpRegs.mediaPayloadTypeMap);
   buildMap(cnx, codecs->recv, false, cnx->rtpRegs.mediaEgressPayloadTypeMap);
+}
+
+// Entering voice makes NET push its copy of the RTP registers to the RTP service before the
+// encoder starts; maps written only after that let the first packets go out under the payload
+// types the channel held before, and a direction opened only after that loses the first frames
+// (a codec's first frames carry what its decoder builds on). So a new connection's maps and
+// directions are written while the channel is still idle.
+void ProgramIdleRtpPayloadTypes(CNXSTATE* cnx, const CODECCNXPARMLIST* codecs, EPCNXMODE mode) {
+  if (cnx->voiceMode != VM_IDLE) return;
+  buildMap(cnx, codecs->send, true, cnx->rtpRegs.mediaPayloadTypeMap, false);
+  buildMap(cnx, codecs->recv, false, cnx->rtpRegs.mediaEgressPayloadTypeMap, false);
+  applyRtpMode(cnx, mode);
+  ProgramRtpRegisters(cnx);
 }
 
 void SetRtcpInterval(CNXSTATE* cnx, uint16_t ms) { cnx->rtpRegs.rtcpPacketInterval = ms; }

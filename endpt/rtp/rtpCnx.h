@@ -37,6 +37,7 @@ void InitRtpServiceRegisters(CNXSTATE* cnx);
 void SetRtpServiceRegisters(CNXSTATE* cnx, EPRTCPXRMODE xrMode, const EPZVBDPARAM* vbd,
                             const EPTRTPLOOPBACKPARM* loopback);
 void SetRtpPayloadTypes(CNXSTATE* cnx, const CODECCNXPARMLIST* codecs);
+void ProgramIdleRtpPayloadTypes(CNXSTATE* cnx, const CODECCNXPARMLIST* codecs, EPCNXMODE mode);
 int MapRtpPayloadType(uint16_t voiceCode, uint8_t payloadType, uint16_t* map);
 void SetRtcpInterval(CNXSTATE* cnx, uint16_t ms);
 void SetRtcpRandomInterval(CNXSTATE* cnx, int random);

@@ -1,5 +1,5 @@
 // The PBX stand-in's media handling on its own: RTP headers, losses per stream, control packets
-// kept apart, the speech it sends and the WAV files it writes and reads.
+// kept apart, telephone events, the speech it sends and the WAV files it writes and reads.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -64,6 +64,49 @@ TEST(PbxMedia, LossesAreCountedPerStreamAndReportsAreNotMedia) {
   EXPECT_EQ(r.events(), 1u);
   EXPECT_EQ(r.undecoded(), 1u);
   EXPECT_LT(r.levelDbm0(), -60);
+}
+
+// One telephone-event packet: the event's start time stamp, its code, end bit, volume, duration.
+std::vector<uint8_t> event(uint16_t seq, uint32_t start, uint8_t code, bool end, uint16_t duration, bool marker = false) {
+  std::vector<uint8_t> p = rtp(seq, 1, 101, 4);
+  p[1] = static_cast<uint8_t>(101 | (marker ? 0x80 : 0));
+  for (int i = 0; i < 4; ++i) p[4 + i] = static_cast<uint8_t>(start >> (24 - 8 * i));
+  p[12] = code;
+  p[13] = static_cast<uint8_t>((end ? 0x80 : 0) | 0x40 | 10);  // the reserved bit is ignored
+  p[14] = static_cast<uint8_t>(duration >> 8);
+  p[15] = static_cast<uint8_t>(duration);
+  return p;
+}
+
+TEST(PbxMedia, TelephoneEventsAreToldApartByStartTimeAndTheirEndsChecked) {
+  Receiver r;
+  r.onPacket(event(1, 8000, 5, false, 160, true));
+  r.onPacket(event(2, 8000, 5, false, 320));
+  r.onPacket(event(3, 8000, 5, true, 480));
+  EXPECT_TRUE(r.eventJustEnded());
+  r.onPacket(event(4, 8000, 5, true, 480));
+  EXPECT_FALSE(r.eventJustEnded());  // a repeated end is not a new event
+  r.onPacket(event(5, 8000, 5, true, 480));
+  // The same digit again, a new start: a second event, whose ends disagree and whose duration
+  // falls back.
+  r.onPacket(event(6, 9600, 5, false, 320, true));
+  r.onPacket(event(7, 9600, 5, false, 160));
+  r.onPacket(event(8, 9600, 5, true, 640));
+  r.onPacket(event(9, 9600, 5, true, 800));
+  const auto& e = r.relayedEvents();
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(r.events(), 9u);
+  EXPECT_EQ(e[0].event, 5);
+  EXPECT_EQ(e[0].volume, 10);
+  EXPECT_TRUE(e[0].marker);
+  EXPECT_EQ(e[0].updates, 2);
+  EXPECT_EQ(e[0].ends, 3);
+  EXPECT_EQ(e[0].endDuration, 480);
+  EXPECT_TRUE(e[0].steady && e[0].endsAgree && !e[0].afterEnd);
+  EXPECT_EQ(describeRelayedEvent(e[0]), "rtp event 5 pt=101 volume=-10 duration=480 updates=2 ends=3 marker");
+  EXPECT_FALSE(e[1].steady);
+  EXPECT_FALSE(e[1].endsAgree);
+  EXPECT_NE(describeRelayedEvent(e[1]).find("unsteady inconsistent-end"), std::string::npos);
 }
 
 TEST(PbxMedia, SpeechGoesOutAsALawPacketsOverAndOverAndTheRecordingReadsBack) {

@@ -9,7 +9,9 @@
 // --pcap keeps the received RTP as a capture file, --wav the decoded G.711 far-end audio;
 // --send answers each packet of the first connection heard with 20 ms of the speech file (over
 // and over, "speech sent" printed after the first time) as G.711 A-law RTP, so the speech keeps the pace of the daemon's own packets whatever its tick.
-// On exit it prints the received and sent packet counts, losses and the received level.
+// RFC 4733 telephone events are decoded: "rtp event <code> ..." when an event's first end packet
+// comes in. On exit it prints the received and sent packet counts, losses, the received level and
+// every relayed event with its end packets counted.
 //
 // The audio frame is {line int32, connection id int32, packet size uint32} in host byte order
 // followed by the packet, as one bus message (32-bit size word, at most 4092 payload bytes).
@@ -131,6 +133,7 @@ void onAudioFrame(tl_packet_t* packet) {
     fwrite(packet->data + 24, 1, size - 12, recordFile);
   }
   const bool media = receiver.onPacket({packet->data + 12, size});
+  if (receiver.eventJustEnded()) printf("%s\n", pbxmedia::describeRelayedEvent(receiver.relayedEvents().back()).c_str());
   if (opt.loop) tl_bus_send(rxBus, packet->data, packet->size);
   if (media) sendSpeech(line, cnx);
 }
@@ -306,6 +309,9 @@ void printMediaSummary() {
          static_cast<unsigned long long>(receiver.undecoded()),
          static_cast<unsigned long long>(receiver.events()),
          static_cast<unsigned long long>(receiver.reports()), receiver.levelDbm0());
+  // Every relayed event once more, now with all of its end packets counted.
+  for (const pbxmedia::RelayedEvent& event : receiver.relayedEvents())
+    printf("relayed %s\n", pbxmedia::describeRelayedEvent(event).c_str());
   printf("rtp sent %llu packets\n", static_cast<unsigned long long>(sender.packets()));
 }
 

@@ -210,7 +210,55 @@ bool isRtcp(std::span<const uint8_t> p) {
   return p.size() >= 8 && (p[0] >> 6) == 2 && p[1] >= 200 && p[1] <= 207;
 }
 
+bool telephoneEventParse(std::span<const uint8_t> p, TelephoneEvent* e) {
+  if (p.size() != 4) return false;  // the reserved bit is ignored, as a receiver must
+  e->event = p[0];
+  e->end = (p[1] & 0x80) != 0;
+  e->volume = p[1] & 0x3f;
+  e->duration = get16be(p.data() + 2);
+  return true;
+}
+
+// All packets of one event carry its start time stamp; a new time stamp starts a new event.
+void Receiver::onTelephoneEvent(const RtpHeader& h, const TelephoneEvent& e) {
+  eventJustEnded_ = false;
+  if (relayed_.empty() || relayed_.back().timestamp != h.timestamp || relayed_.back().payloadType != h.payloadType) {
+    if (relayed_.size() == MAX_RELAYED_EVENTS) relayed_.erase(relayed_.begin());
+    RelayedEvent r;
+    r.payloadType = h.payloadType;
+    r.event = e.event;
+    r.volume = e.volume;
+    r.timestamp = h.timestamp;
+    r.marker = h.marker;
+    relayed_.push_back(r);
+  }
+  RelayedEvent& r = relayed_.back();
+  if (e.event != r.event || e.volume != r.volume || e.duration < r.lastDuration) r.steady = false;
+  r.lastDuration = e.duration;
+  if (!e.end) {
+    r.updates++;
+    if (r.ends > 0) r.afterEnd = true;
+    return;
+  }
+  if (r.ends++ == 0) {
+    r.endDuration = e.duration;
+    eventJustEnded_ = true;
+  } else if (e.duration != r.endDuration) {
+    r.endsAgree = false;
+  }
+}
+
+std::string describeRelayedEvent(const RelayedEvent& r) {
+  char line[200];
+  snprintf(line, sizeof line,
+           "rtp event %u pt=%u volume=-%u duration=%u updates=%d ends=%d%s%s%s", r.event, r.payloadType,
+           r.volume, r.endDuration, r.updates, r.ends, r.marker ? " marker" : "", r.steady ? "" : " unsteady",
+           r.endsAgree && !r.afterEnd ? "" : " inconsistent-end");
+  return line;
+}
+
 bool Receiver::onPacket(std::span<const uint8_t> rtp) {
+  eventJustEnded_ = false;
   if (isRtcp(rtp)) {
     reports_++;
     if (capturing && started_) pcap.write(rtp, lastTimeUs_, 5005, 5005);
@@ -243,8 +291,14 @@ bool Receiver::onPacket(std::span<const uint8_t> rtp) {
   if (capturing) pcap.write(rtp, timeUs, 5004, 5004);
   const std::span<const uint8_t> payload = rtp.subspan(h.headerBytes);
   if (h.payloadType != PT_PCMA && h.payloadType != PT_PCMU) {
-    // Digit events and other codecs are kept in the capture only.
-    (h.payloadType >= 96 && payload.size() == 4 ? events_ : undecoded_)++;
+    // Digit events are decoded; other codecs are kept in the capture only.
+    TelephoneEvent event;
+    if (h.payloadType >= 96 && telephoneEventParse(payload, &event)) {
+      events_++;
+      onTelephoneEvent(h, event);
+    } else {
+      undecoded_++;
+    }
     return true;
   }
   int16_t codes[1024], linear[1024];

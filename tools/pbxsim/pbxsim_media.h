@@ -1,6 +1,7 @@
 // What the PBX stand-in does with media: it keeps the RTP it receives as a capture file that
-// packet analysers open (raw IPv4/UDP records), decodes G.711 payloads into a WAV file, counts
-// packets, losses and level, and sends speech from a WAV file as G.711 A-law RTP.
+// packet analysers open (raw IPv4/UDP records), decodes G.711 payloads into a WAV file, decodes
+// RFC 4733 telephone events, counts packets, losses and level, and sends speech from a WAV file
+// as G.711 A-law RTP.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +57,35 @@ bool rtpParse(std::span<const uint8_t> packet, RtpHeader* header);
 // shares the version bits with RTP but carries no media.
 bool isRtcp(std::span<const uint8_t> packet);
 
+// One RFC 4733 telephone-event payload: event code, end bit, volume (-dBm0) and duration (RTP
+// time-stamp units). False when the payload is not 4 bytes.
+struct TelephoneEvent {
+  uint8_t event = 0;
+  bool end = false;
+  uint8_t volume = 0;
+  uint16_t duration = 0;
+};
+bool telephoneEventParse(std::span<const uint8_t> payload, TelephoneEvent* event);
+
+// One relayed event as the packets of its RTP time stamp tell it: what it was, how it grew and
+// how it ended. `steady` stays true while every packet names the same event and volume and no
+// duration falls; `endDuration` is the duration of the first end packet and `endsAgree` says
+// whether every later end packet repeated it.
+struct RelayedEvent {
+  uint8_t payloadType = 0;
+  uint8_t event = 0;
+  uint8_t volume = 0;
+  uint32_t timestamp = 0;
+  bool marker = false;  // on the event's first packet
+  bool steady = true;
+  int updates = 0;      // packets without the end bit
+  int ends = 0;         // packets with it
+  uint16_t lastDuration = 0;
+  uint16_t endDuration = 0;
+  bool endsAgree = true;
+  bool afterEnd = false;  // a packet without the end bit came after an end packet
+};
+
 // The received stream of one connection: capture, decoding and counts.
 class Receiver {
  public:
@@ -73,6 +103,11 @@ class Receiver {
   uint64_t reports() const { return reports_; }
   // RMS level of everything decoded, in dBm0 (-99 for nothing or silence).
   double levelDbm0() const;
+  // The telephone events received, oldest first (at most MAX_RELAYED_EVENTS are kept).
+  const std::vector<RelayedEvent>& relayedEvents() const { return relayed_; }
+  // Set when a packet's first end packet has just come in: the caller may print the event.
+  bool eventJustEnded() const { return eventJustEnded_; }
+  static constexpr size_t MAX_RELAYED_EVENTS = 256;
 
  private:
   bool started_ = false;
@@ -84,7 +119,14 @@ class Receiver {
   uint64_t packets_ = 0, lost_ = 0, undecoded_ = 0, events_ = 0, reports_ = 0;
   double energy_ = 0;
   uint64_t samples_ = 0;
+  std::vector<RelayedEvent> relayed_;
+  bool eventJustEnded_ = false;
+
+  void onTelephoneEvent(const RtpHeader& header, const TelephoneEvent& event);
 };
+
+// One line describing a relayed event, as the PBX stand-in prints it.
+std::string describeRelayedEvent(const RelayedEvent& event);
 
 // Speech from a WAV file cut into 20 ms G.711 A-law RTP packets, the file over and over.
 class Sender {

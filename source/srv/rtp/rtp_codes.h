@@ -214,12 +214,12 @@ constexpr bool rtpIsWideband16k(unsigned code) {
 constexpr bool rtpIsWideband(unsigned code) { return code > 40 && code <= HAPI_PKT_VC_WIDEBAND_MAX; }
 constexpr bool rtpIsG722(unsigned code) { return code >= 45 && code <= 47; }
 constexpr bool rtpIsOpus(unsigned code) { return (code >= 36 && code <= 40) || (code >= 68 && code <= 72); }
-// Codes whose payloads are byte streams already (GSM, AMR, AMR-WB, Opus, iSAC); every other
-// code's payload is held as host-order 16-bit words inside the engine.
-constexpr bool rtpIsByteStreamCode(unsigned code) {
-  return (code >= 16 && code <= 33) || (code >= 35 && code <= 40) || (code >= 50 && code <= 74) ||
-         (code >= 84 && code <= 88);
-}
+// Inside the engine every payload is held as 16-bit words in host order, a byte stream two bytes to
+// a word with the earlier byte in the high half (GSM, AMR, Opus and iSAC frames included); on the
+// wire it is a byte stream in network order. On this little-endian host the words of every payload
+// are therefore swapped in both directions. AMR and AMR-WB payloads are read as network-order bytes
+// by the table-of-contents checks and the splitter, which hands each frame on in the engine's form
+// (see rtpXmeToQrn and rfc3267ProcessEgress).
 
 // A received payload as the RTP service hands it to the codec service: four host-order words in
 // front of the payload.

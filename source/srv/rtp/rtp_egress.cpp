@@ -192,7 +192,12 @@ bool deliver(RTPSRVINSTANCEMEM* r, HAPI_PKT_EGRESS_HDR* h, uint32_t timeStamp, b
   if (reorderG726 && (r->regs2.configFlags2 & HAPI_RTP_G726_ANNEX_E_ENABLE_MASK)) {
     G726_I366_2_Annex_E_decode(reinterpret_cast<uint8_t*>(h + 1), h->payloadLength, r->egressVoiceCodec);
   }
-  if (rfc3267ProcessEgress(h, kCodecSink) == 0) sendToCodec(h);
+  if (rfc3267ProcessEgress(h, kCodecSink) != 0) return true;
+  // An AMR payload left whole is still in network order (rtpXmeToQrn leaves AMR to the splitter).
+  if (amrFormOf(h->payloadID & 0xFF) != AmrForm::None) {
+    swapBytes(reinterpret_cast<uint8_t*>(h + 1), h->payloadLength);
+  }
+  sendToCodec(h);
   return true;
 }
 

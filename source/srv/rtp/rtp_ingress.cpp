@@ -157,8 +157,8 @@ void sendLocalPackets(RTPSRVINSTANCEMEM* r) {
       p->payloadTimeStampHigh = static_cast<uint16_t>(ts >> 16);
       p->payloadTimeStampLow = static_cast<uint16_t>(ts);
     }
-    if ((type == HAPI_PKT_VOICE || type == HAPI_PKT_SID || type == HAPI_PKT_VOICEBANDDATA) &&
-        !rtpIsByteStreamCode(code)) {
+    // Every payload, byte-stream codecs' included, goes from the engine's words to network order.
+    if (type == HAPI_PKT_VOICE || type == HAPI_PKT_SID || type == HAPI_PKT_VOICEBANDDATA) {
       // An odd payload's last byte pairs with the pad byte of the word-rounded message.
       if (p->payloadLength & 1 && sizeof(HAPI_PKT_HDR) + p->payloadLength + 1 > m.ext.length) {
         stats16Inc(r->stats.cumulative.ingressRtpNoProfileDiscardedPackets);

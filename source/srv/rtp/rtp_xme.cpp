@@ -165,8 +165,10 @@ HAPI_PKT_EGRESS_HDR* rtpXmeToQrn(HAPI_PKT_EGRESS_HDR* p, uint32_t timeStamp) {
   }
   code = p->payloadID & 0xFF;
   const unsigned type = p->payloadID >> 8;
+  // To the engine's words; AMR payloads stay in network order for the splitter, which converts
+  // each frame it hands on.
   if ((type == HAPI_PKT_VOICE || type == HAPI_PKT_SID || type == HAPI_PKT_VOICEBANDDATA) &&
-      !rtpIsByteStreamCode(code)) {
+      amrFormOf(code) == AmrForm::None) {
     swapBytes(payloadOf(p), n);
   }
   if (type == HAPI_PKT_VOICE || type == HAPI_PKT_VOICEBANDDATA) {
@@ -278,6 +280,7 @@ unsigned rfc3267ProcessEgress(const HAPI_PKT_EGRESS_HDR* packet, const RtpAmrSin
     pos += aligned ? ((frameBits + 7) & ~7u) : frameBits;
     out->payloadID = splitPayloadId(form, toc[i].ft);
     out->payloadLength = static_cast<uint16_t>((w + 7) / 8);
+    swapBytes(ob, out->payloadLength);  // the frame in the engine's words
     out->payloadOffset = 8;
     out->payloadTimeStampLow = static_cast<uint16_t>(packet->payloadTimeStampLow + 160 * i);
     sink.sendPacket(sink.ctx, out);

@@ -217,19 +217,25 @@ TEST_F(RtpBuildTest, RedundancyCarriesThePreviousPayloadsUntilTheyNoLongerFit) {
   std::remove(path.c_str());
 }
 
-// AMR payloads are byte streams: they leave exactly as the codec made them.
+// AMR payloads are held as words like every other payload (the earlier byte in the high half):
+// they leave as the byte stream the codec made.
 TEST_F(RtpBuildTest, AmrAndG726PayloadsDissectCleanly) {
   // AMR 12.2 octet-aligned, one frame (CMR 15, ToC FT 7 Q 1), 31 bytes of speech bits.
   std::vector<uint8_t> amr = {0xF0, 0x3C};
   for (int i = 0; i < 31; ++i) amr.push_back(static_cast<uint8_t>(i * 29 + 7));
   amr.back() &= 0xF0;
+  auto amrPacket = [&amr](uint32_t ts) {
+    std::vector<uint8_t> p = framePacket(0x0100 | 33, ts, amr);
+    for (size_t i = 8; i + 1 < p.size(); i += 2) std::swap(p[i], p[i + 1]);
+    return p;
+  };
   HAPI_RTP_REGS regs = rtpRegsDefault();
   regs.mediaPayloadTypeMap[28] = HAPI_RTP_MAKE_MEDIA_PAYLOAD_TYPE_MAP_ENTRY(120, HAPI_PKT_VC_AMR_OA_VARIABLE);
   setRegs(regs);
   clear();
   std::vector<std::vector<std::vector<uint8_t>>> plan;
-  plan.push_back({framePacket(0x0100 | 33, 0, amr)});
-  plan.push_back({framePacket(0x0100 | 33, 160, amr)});
+  plan.push_back({amrPacket(0)});
+  plan.push_back({amrPacket(160)});
   const auto amrSent = run(plan);
   ASSERT_EQ(amrSent.size(), 2u);
   EXPECT_EQ(ptOf(amrSent[0]), 120u);

@@ -245,7 +245,12 @@ TEST_F(RtpParseTest, MultiFrameAmrIsSplitAndItsModeRequestPassedOn) {
   EXPECT_EQ(c[0].hdr.payloadTimeStampLow, 4000);
   EXPECT_EQ(c[1].hdr.payloadTimeStampLow, 4320);
   EXPECT_EQ(c[1].payload.size(), 14u);
-  EXPECT_EQ(c[1].payload[2], 40);
+  // The split frame reaches the codec in the engine's words: its third byte in the high half of
+  // the second word.
+  EXPECT_EQ(c[1].payload[3], 40);
+  EXPECT_EQ(c[1].payload[2], 41);
+  EXPECT_EQ(c[1].payload[1], 0xF0 & 0x50);  // the request kept (CMR 5)
+  EXPECT_EQ(c[1].payload[0], 0x04);         // FT 0, Q 1
   ASSERT_EQ(world().codecCmds.size(), 1u);
   EXPECT_EQ(world().codecCmds[0].header, HAPI_CODEC_INTERMSG_CMD);
   EXPECT_EQ(world().codecCmds[0].op2, 5);
