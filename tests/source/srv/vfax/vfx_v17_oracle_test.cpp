@@ -335,8 +335,32 @@ TEST(VfxOracle, OurV29ReceiverDecodesTheIndependentTransmitterAt20dB) {
   }
 }
 
+// Bit errors of a page from the independent V.27ter transmitter through our receiver, the signal
+// `snr` dB above white noise and arriving after `lead` samples of silence.
+int oursReceivesV27ter(uint16_t rateReg, std::vector<int16_t> audio, const std::vector<uint8_t>& bits, double snr,
+                       int seed, size_t lead) {
+  addNoise(audio, seed, snr);
+  open(&vfxarc);
+  setRate(rateReg);
+  command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
+  command(VFX_ENABLE_CMD, 1, 0);
+  command(VFX_RX_CMD, HSGFAXRXCFGECMDATA, 0);
+  world().ingressIbd.clear();
+  world().ingressIn.insert(world().ingressIn.end(), lead, 0);
+  world().ingressIn.insert(world().ingressIn.end(), audio.begin(), audio.end());
+  world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
+  drain(10);
+  const int errors = bestErrors(bits, receivedBits(), 8);
+  close();
+  return errors;
+}
+
 // At 2400 and 4800 bit/s the independent receiver takes our signal at 20 dB (it starts training on
 // noise alone, so the silence around the signal stays clean) and ours takes its signal at 25 dB.
+// At 20 dB ours loses whole pages at 4800 bit/s, more of them at some arrival phases than at
+// others (printed): noise delays the detection of the alternation, and the fixed wait after the
+// gain is found then ends after the first break of the training pattern the receiver times its
+// reference by.
 TEST(VfxOracle, V27terBothWaysWithTheIndependentModem) {
   for (auto [reg, bps] : {std::pair<uint16_t, int>{HSV27TER_2400, 2400}, {HSV27TER_4800, 4800}}) {
     // ours to the independent receiver
@@ -357,35 +381,20 @@ TEST(VfxOracle, V27terBothWaysWithTheIndependentModem) {
 
     // the independent transmitter to ours
     const auto bits2 = randomBits(2400, unsigned(bps + 1));
-    struct Src {
-      const std::vector<uint8_t>* b;
-      size_t at;
-    } src{&bits2, 0};
-    v27ter_tx_state_t* tx = v27ter_tx_init(nullptr, bps, false,
-                                           [](void* u) -> int {
-                                             auto* s = static_cast<Src*>(u);
-                                             return s->at < s->b->size() ? int((*s->b)[s->at++])
-                                                                         : int(SIG_STATUS_END_OF_DATA);
-                                           },
-                                           &src);
+    BitSource src{&bits2, 0};
+    v27ter_tx_state_t* tx = v27ter_tx_init(nullptr, bps, false, BitSource::get, &src);
     std::vector<int16_t> a2(8000 * 4, 0);
     const int n = v27ter_tx(tx, a2.data(), int(a2.size()));
     a2.resize(size_t(n));
     v27ter_tx_free(tx);
-    addNoise(a2, bps + 1, 25.0);
-    open(&vfxarc);
-    setRate(reg);
-    command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
-    command(VFX_ENABLE_CMD, 1, 0);
-    command(VFX_RX_CMD, HSGFAXRXCFGECMDATA, 0);
-    world().ingressIbd.clear();
-    world().ingressIn.insert(world().ingressIn.end(), 800, 0);
-    world().ingressIn.insert(world().ingressIn.end(), a2.begin(), a2.end());
-    world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
-    drain(10);
-    const auto got = receivedBits();
-    EXPECT_EQ(bestErrors(bits2, got, 8), 0) << bps << ", received " << got.size();
-    close();
+    EXPECT_EQ(oursReceivesV27ter(reg, a2, bits2, 25.0, bps + 1, 800), 0) << bps;
+    int clean[2] = {0, 0};
+    for (int seed = 0; seed < 8; ++seed)
+      for (size_t later = 0; later < 2; ++later)
+        clean[later] += oursReceivesV27ter(reg, a2, bits2, 20.0, bps + 1 + 1000 * seed, 800 + later) == 0;
+    std::printf("%4d bit/s, 20 dB, pages from the independent transmitter without a bit error at our receiver: "
+                "%d/8, arriving one sample later %d/8\n",
+                bps, clean[0], clean[1]);
   }
 }
 
