@@ -471,7 +471,7 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
     case kV21TxBits:
       s.trainingDelayTimer = 0;
       v.hsxcounter = static_cast<uint16_t>(v.hsxcounter > op1 ? v.hsxcounter - op1 : 0);
-      if (v.hsxcounter == 0) {
+      if (v.hsxcounter == 0 && (v.hsxstatus & FAXR_V21_TXBUSY)) {  // once, when the last bit has gone
         hsffaxrsendcmd(kV21RxMode, 1, 0);
         clearV21(m, FAXR_V21_TXBUSY | FAXR_V21_NETPREAMBLE);
       }
