@@ -409,8 +409,9 @@ TEST_F(PageData, BuildsOutToNineHundredSixtyEightBitsBeforePageDataFlows) {
     EXPECT_EQ(data, i >= 15) << "after packet " << i + 1;
   }
   // until then only fill of 288 zero bits went out
-  for (auto b : pumpBlocks())
+  for (auto b : pumpBlocks()) {
     if (b.second == 0) EXPECT_EQ(b.first, 288);
+  }
 }
 
 TEST_F(PageData, FillGoesInFrontOfAnEndOfLineSplitAcrossWordsButNotInFrontOfTenZeros) {
@@ -478,8 +479,9 @@ TEST_F(PageData, AnEcmPageIsPaddedWithFlagsAndItsFramesGetTheirCheckSequence) {
   ASSERT_EQ(big.size(), 2u);
   EXPECT_EQ(big[1], ones);
   EXPECT_TRUE(good[1]);
-  for (const Cmd& c : world().commands)
+  for (const Cmd& c : world().commands) {
     if (c.header == 0x1106) EXPECT_LE(c.data.size(), 104u);
+  }
   // the network ends the page: playout stops and the datapump is let run dry
   world().toService.push_back({relayPacket(FAXR_PKT_ECM_PAGEEND, {}, stamp++)});
   world().modemEvents.clear();
