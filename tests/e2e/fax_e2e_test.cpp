@@ -1,0 +1,292 @@
+// A fax call through the production orvoxd on the virtual board: a G.711 connection on line 0,
+// then the phone plays a fax calling tone (1100 Hz, 0.5 s on, 3 s off). The channel switches to
+// its fax stack: speech stops, T.38 (UDPTL) datagrams leave through the transmit audio pipe and
+// datagrams written into the receive audio pipe reach the channel's fax stack instead of being
+// refused as bad audio. The test is the PBX's media side itself: it reads and writes the audio
+// pipes. The board runs on the fast tick; every wait is on how much audio the board has moved.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "call_audio.h"
+#include "daemon_fixture.h"
+
+namespace e2e {
+namespace {
+
+using namespace callaudio;
+
+struct Frame {
+  int32_t line;
+  int32_t cnx;
+  std::vector<uint8_t> packet;
+};
+
+bool isRtp(const std::vector<uint8_t>& p) { return p.size() >= 12 && p[0] == 0x80; }
+// A control report (sender or receiver report and the other report types).
+bool isRtcp(const std::vector<uint8_t>& p) { return p.size() >= 8 && (p[0] & 0xC0) == 0x80 && p[1] >= 200 && p[1] <= 207; }
+
+// The fields of a UDPTL datagram that carries secondary IFP packets; false for anything else, and
+// for any length that runs past the datagram.
+struct Udptl {
+  uint16_t sequence = 0;
+  std::vector<uint8_t> primary;
+  std::vector<std::vector<uint8_t>> secondaries;
+};
+
+bool readLength(const std::vector<uint8_t>& d, size_t* at, size_t* length) {
+  if (*at >= d.size()) return false;
+  const uint8_t first = d[(*at)++];
+  if (first < 0x80) {
+    *length = first;
+    return true;
+  }
+  if ((first & 0xC0) != 0x80 || *at >= d.size()) return false;
+  *length = (static_cast<size_t>(first & 0x3F) << 8) | d[(*at)++];
+  return true;
+}
+
+bool parseUdptl(const std::vector<uint8_t>& d, Udptl* out) {
+  if (d.size() < 5) return false;
+  out->sequence = static_cast<uint16_t>(d[0] << 8 | d[1]);
+  size_t at = 2, length = 0;
+  if (!readLength(d, &at, &length) || length == 0 || at + length > d.size()) return false;
+  out->primary.assign(d.begin() + at, d.begin() + at + length);
+  at += length;
+  if (at + 2 > d.size() || d[at] != 0x00) return false;  // secondary IFP packets only
+  const size_t count = d[at + 1];
+  at += 2;
+  out->secondaries.clear();
+  for (size_t i = 0; i < count; ++i) {
+    if (!readLength(d, &at, &length) || at + length > d.size()) return false;
+    out->secondaries.emplace_back(d.begin() + at, d.begin() + at + length);
+    at += length;
+  }
+  return at == d.size();
+}
+
+// The PBX's side of the two audio pipes.
+class AudioPipes {
+ public:
+  bool open(const std::string& dir) {
+    tx_ = ::open((dir + "/endpt_audio_tx").c_str(), O_RDWR | O_NONBLOCK);
+    rx_ = ::open((dir + "/endpt_audio_rx").c_str(), O_RDWR | O_NONBLOCK);
+    if (tx_ < 0 || rx_ < 0) return false;
+    running_ = true;
+    reader_ = std::thread([this] { read(); });
+    return true;
+  }
+  ~AudioPipes() {
+    running_ = false;
+    if (reader_.joinable()) reader_.join();
+    if (tx_ >= 0) ::close(tx_);
+    if (rx_ >= 0) ::close(rx_);
+  }
+  // One frame {line, connection, size} + packet as one bus message.
+  bool send(int32_t line, int32_t cnx, const std::vector<uint8_t>& packet) {
+    std::vector<uint8_t> m(16 + packet.size());
+    const uint32_t payload = static_cast<uint32_t>(12 + packet.size()), size = static_cast<uint32_t>(packet.size());
+    std::memcpy(m.data(), &payload, 4);
+    std::memcpy(m.data() + 4, &line, 4);
+    std::memcpy(m.data() + 8, &cnx, 4);
+    std::memcpy(m.data() + 12, &size, 4);
+    std::memcpy(m.data() + 16, packet.data(), packet.size());
+    return ::write(rx_, m.data(), m.size()) == static_cast<ssize_t>(m.size());
+  }
+  std::vector<Frame> frames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frames_;
+  }
+
+ private:
+  void read() {
+    std::vector<uint8_t> pending;
+    uint8_t buf[8192];
+    while (running_) {
+      pollfd p{tx_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      const ssize_t n = ::read(tx_, buf, sizeof buf);
+      if (n <= 0) continue;
+      pending.insert(pending.end(), buf, buf + n);
+      for (;;) {
+        if (pending.size() < 4) break;
+        uint32_t size = 0;
+        std::memcpy(&size, pending.data(), 4);
+        if (pending.size() < 4 + size) break;
+        if (size >= 12) {
+          Frame f;
+          uint32_t packetSize = 0;
+          std::memcpy(&f.line, pending.data() + 4, 4);
+          std::memcpy(&f.cnx, pending.data() + 8, 4);
+          std::memcpy(&packetSize, pending.data() + 12, 4);
+          if (packetSize <= size - 12) f.packet.assign(pending.begin() + 16, pending.begin() + 16 + packetSize);
+          std::lock_guard<std::mutex> lock(mutex_);
+          frames_.push_back(std::move(f));
+        }
+        pending.erase(pending.begin(), pending.begin() + 4 + size);
+      }
+    }
+  }
+  int tx_ = -1, rx_ = -1;
+  std::atomic<bool> running_{false};
+  std::thread reader_;
+  std::mutex mutex_;
+  std::vector<Frame> frames_;
+};
+
+// A fax calling tone: 0.5 s of 1100 Hz at -10 dBm0, then 3 s of silence, `bursts` times.
+std::vector<int16_t> callingTone(int bursts) {
+  std::vector<int16_t> x;
+  for (int b = 0; b < bursts; ++b) {
+    for (int i = 0; i < RATE / 2; ++i) x.push_back(static_cast<int16_t>(std::lround(7200 * std::sin(2 * M_PI * 1100 * i / RATE))));
+    x.insert(x.end(), 3 * RATE, 0);
+  }
+  return x;
+}
+
+// UDPTL datagram of sequence number `seq` whose primary IFP is the indicator `type`.
+std::vector<uint8_t> indicatorDatagram(uint16_t seq, uint8_t type) {
+  return {static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq), 0x01, static_cast<uint8_t>(type << 1), 0x00, 0x00};
+}
+
+class FaxCall : public DaemonFixture {
+ protected:
+  std::map<std::string, std::string> boardEnv() const {
+    auto env = baseEnv();
+    env["ORVOX_BOARD"] = "fxs=2,fxo=0,dect=0";
+    env["ORVOX_BOARD_SOCKET"] = dir.file("board.sock");
+    env["ORVOX_PROFILE_DIR"] = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
+    env["ORVOX_TICK"] = "fast";
+    return env;
+  }
+
+  void startSystem() {
+    std::string cfg = "\nconfig tel 'TEL'\n\toption country 'USA'\n";
+    // No silence suppression: speech leaves in every packet time until the switch.
+    for (int i = 0; i < 2; i++) {
+      cfg += "\nconfig line 'telline" + std::to_string(i) + "'\n\toption name 'Line" + std::to_string(i) +
+             "'\n\toption echo_cancel '1'\n\toption vad '0'\n\toption noise '0'\n\toption txgain '0'\n\toption "
+             "rxgain '0'\n";
+    }
+    ASSERT_NO_FATAL_FAILURE(startBroker());
+    ASSERT_NO_FATAL_FAILURE(startUci(cfg));
+    daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, boardEnv());
+    ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
+    ASSERT_TRUE(pipes.open(dir.path()));
+  }
+
+  std::string board(const std::string& command) {
+    std::vector<std::string> args{BOARDCTL_BIN, "-s", dir.file("board.sock")};
+    std::stringstream words(command);
+    for (std::string w; words >> w;) args.push_back(w);
+    Process ctl("boardctl", args, boardEnv());
+    ctl.waitExit(5000ms);
+    return ctl.output();
+  }
+
+  // Milliseconds of audio the board has taken from the phone on line 0.
+  long long boardMs() {
+    const std::string st = board("0 status");
+    const size_t at = st.find("ingressBytes=");
+    return at == std::string::npos ? -1 : std::atoll(st.c_str() + at + 13) / 16;
+  }
+
+  // Waits (at most 60 s of host time) until the board has moved `ms` more of the phone's audio.
+  void waitBoard(long long ms) {
+    const long long target = boardMs() + ms;
+    const auto end = std::chrono::steady_clock::now() + 60s;
+    while (boardMs() < target && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(10ms);
+    ASSERT_GE(boardMs(), target) << "the board stopped moving audio";
+  }
+
+  int count(bool (*kind)(const Frame&)) {
+    int n = 0;
+    for (const Frame& f : pipes.frames()) n += kind(f) ? 1 : 0;
+    return n;
+  }
+
+  // The daemon has handled every frame written before: a frame for a connection that does not
+  // exist, written after them, has been refused.
+  void syncReceivePipe() {
+    const int before = daemon->count("bad audio packet");
+    ASSERT_TRUE(pipes.send(0, 99, {0x80, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xD5}));
+    ASSERT_TRUE(daemon->waitFor("bad audio packet", 10000ms, before + 1)) << daemon->output();
+  }
+
+  // Polls `condition` for at most 20 s of host time.
+  static bool eventually(const std::function<bool()>& condition) {
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (!condition()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+
+  AudioPipes pipes;
+};
+
+bool rtpOfCall(const Frame& f) { return f.line == 0 && f.cnx == 1 && isRtp(f.packet) && (f.packet[1] & 0x7F) == 8; }
+bool udptlOfCall(const Frame& f) {
+  Udptl d;
+  return f.line == 0 && f.cnx == 1 && !isRtp(f.packet) && parseUdptl(f.packet, &d);
+}
+
+TEST_F(FaxCall, CallingToneSwitchesTheConnectionToT38AndItsDatagramsCrossTheAudioPipes) {
+  const std::string cng = dir.file("cng.wav");
+  writeWav(cng, callingTone(3));
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  board("0 offhook");
+  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
+  ASSERT_NO_FATAL_FAILURE(waitBoard(1000));
+  ASSERT_TRUE(eventually([&] { return count(rtpOfCall) >= 40; })) << count(rtpOfCall) << daemon->output();
+  const int voicePackets = count(rtpOfCall);
+
+  // A voice connection refuses what is not RTP.
+  const int badBefore = daemon->count("bad audio packet");
+  ASSERT_TRUE(pipes.send(0, 1, indicatorDatagram(0, 2)));
+  ASSERT_NO_FATAL_FAILURE(syncReceivePipe());
+  EXPECT_EQ(daemon->count("bad audio packet"), badBefore + 2);
+
+  // The calling tone. Within its first burst the channel moves to its fax stack: speech stops,
+  // a whole second of the phone's audio gives at most the packet that was on its way. The
+  // windows are in board time; frames that reach the reader late fall into a later window.
+  board("0 play " + cng);
+  int windows = 0;
+  for (int before = count(rtpOfCall); windows < 8; ++windows) {
+    ASSERT_NO_FATAL_FAILURE(waitBoard(1000));
+    const int now = count(rtpOfCall);
+    if (now - before <= 1) break;
+    before = now;
+  }
+  EXPECT_LT(windows, 3) << "speech still leaves after the calling tone";
+
+  // Datagrams from the PBX now reach the fax stack: the daemon takes them (nothing refused, no
+  // error from the library), even one whose sequence number makes it look like RTP.
+  const int badAfter = daemon->count("bad audio packet");
+  ASSERT_TRUE(pipes.send(0, 1, indicatorDatagram(0, 2)));
+  ASSERT_TRUE(pipes.send(0, 1, indicatorDatagram(0x8001, 2)));
+  ASSERT_NO_FATAL_FAILURE(syncReceivePipe());
+  EXPECT_EQ(daemon->count("bad audio packet"), badAfter + 1) << daemon->output();
+  EXPECT_EQ(daemon->count("Error vrgEndptPacket"), 0) << daemon->output();
+
+  // Every frame of the call that is not speech is a well-formed UDPTL datagram.
+  for (const Frame& f : pipes.frames()) {
+    if (f.line != 0 || f.cnx != 1 || isRtp(f.packet) || isRtcp(f.packet)) continue;
+    Udptl d;
+    EXPECT_TRUE(parseUdptl(f.packet, &d)) << "a frame of " << f.packet.size() << " bytes is neither RTP nor UDPTL";
+  }
+
+  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0) << daemon->output();
+  board("0 onhook");
+}
+
+}  // namespace
+}  // namespace e2e
