@@ -3,4 +3,3 @@
 // A service that gets built defines its own record in its directory and its line here goes.
 #include "vhd_services.h"
 
-const HSFSRVARC faxrarc = {HAPI_FAXR_SRV, 7556, nullptr, nullptr, nullptr, nullptr, nullptr};

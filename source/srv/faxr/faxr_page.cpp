@@ -1,0 +1,439 @@
+// Page data of the fax relay service: the training check and page data from the network buffered
+// against jitter and played to the fax datapump (T.4 fill put in front of an end-of-line code only,
+// HDLC flags between ECM frames), and the rate set-up of the datapump.
+#include <cstring>
+
+#include "faxr_int.h"
+
+namespace faxr {
+
+const uint16_t hstfaxrpacketbitsize[11] = {0, 48, 96, 144, 192, 240, 288, 144, 192, 240, 288};
+const uint16_t hstfaxrtrainerrthresh[11] = {0, 28, 57, 86, 115, 144, 170, 86, 115, 144, 170};
+const uint8_t hstfaxrdatatraincode[14] = {4, 5, 6, 7, 8, 9, 10, 12, 14, 16, 11, 13, 15, 17};
+const uint16_t bytesToMask[10] = {45, 90, 135, 180, 225, 270, 135, 180, 225, 270};
+
+uint16_t localRate(const HSZFAXRLOCLMEM* m) {
+  const uint16_t r = m->hsxfaxrregs.hsxlocalrate;
+  return r <= 10 ? r : 10;
+}
+
+bool ecmPage(const HSZFAXRLOCLMEM* m) {
+  return (m->hsxintstatus & FAXR_INT_ECM) && !(m->hsxintstatus & FAXR_INT_TCF);
+}
+
+namespace {
+
+uint16_t bitsPer20ms(const HSZFAXRLOCLMEM* m) {
+  const uint16_t b = hstfaxrpacketbitsize[localRate(m)];
+  return b != 0 ? b : 48;
+}
+
+bool getBit(const uint16_t* words, int i) { return (words[i / 16] >> (15 - i % 16)) & 1; }
+void setBit(uint16_t* words, int i, bool b) {
+  const uint16_t mask = static_cast<uint16_t>(0x8000 >> (i % 16));
+  words[i / 16] = static_cast<uint16_t>(b ? (words[i / 16] | mask) : (words[i / 16] & ~mask));
+}
+
+void setPktBits(HAPI_PKT_HDR* p, uint16_t bits) {
+  *reinterpret_cast<uint16_t*>(p + 1) = bits;
+  p->payloadLength = static_cast<uint16_t>(((bits + 15) / 16 + 1) * 2);
+}
+
+HAPI_PKT_HDR* queueTail(QMQUEUE* q) {
+  void* tail = nullptr;
+  for (void* p = MEM_QueueHead(q); p != nullptr; p = MEM_QueueNext(p)) tail = p;
+  return static_cast<HAPI_PKT_HDR*>(tail);
+}
+
+// Sends up to 816 bits (first bit most significant) to the datapump; false when no memory.
+bool toDatapump(HSZFAXRLOCLMEM* m, const uint16_t* data, uint16_t bits) {
+  uint16_t block[1 + kModemBlockBits / 16] = {};
+  if (bits > kModemBlockBits) bits = kModemBlockBits;
+  block[0] = bits;
+  std::memcpy(block + 1, data, ((bits + 15) / 16) * 2u);
+  return sendDataPktToVFAX(m, block) == bits && bits != 0;
+}
+
+bool sendPacketToDatapump(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
+  const uint16_t bits = pktBits(pkt);
+  if (bits == 0) return true;
+  if (!toDatapump(m, pktData(pkt), bits)) {
+    count16(m->hsxfaxrStats.egress.hsxOverrunCount);
+    return false;
+  }
+  m->hsxfaxrfax.hsxcounter = static_cast<int16_t>(m->hsxfaxrfax.hsxcounter + bits);
+  return true;
+}
+
+void takeBits(HSZFAXRLOCLMEM* m, uint16_t bits) {
+  uint16_t& j = m->hsxfaxrfax.hsxfaxrcounter;
+  j = static_cast<uint16_t>(j > bits ? j - bits : 0);
+}
+
+// ---- the jitter-buffer machine's actions ----
+
+HSZFAXRLOCLMEM* local(void* ctx) { return static_cast<FAXRJBACTIONARG*>(ctx)->localp; }
+void post(HSZFAXRLOCLMEM* m, FAXRJBEVENT e) { vcfStmPutEvent(&m->hsxfaxrfax.jbStm.evq, e); }
+bool tcfPhase(const HSZFAXRLOCLMEM* m) { return (m->hsxintstatus & FAXR_INT_TCF) != 0; }
+
+int32_t checkJBlevelHi(void* ctx) {
+  HSZFAXRLOCLMEM* m = local(ctx);
+  const uint32_t b = bitsPer20ms(m);
+  const uint32_t threshold = tcfPhase(m) ? 5 * b : b + 680;
+  post(m, m->hsxfaxrfax.hsxfaxrcounter < threshold ? e_notHi : e_hi);
+  return 0;
+}
+
+int32_t checkJBlevelLo(void* ctx) {
+  HSZFAXRLOCLMEM* m = local(ctx);
+  const uint32_t b = bitsPer20ms(m);
+  const uint32_t j = m->hsxfaxrfax.hsxfaxrcounter;
+  if (tcfPhase(m))
+    post(m, j < 4 * b ? e_loTCF : e_notLo);
+  else
+    post(m, j < 8 * b + 672 ? e_loPage : e_notLo);
+  return 0;
+}
+
+int32_t sendData(void* ctx) {
+  HSZFAXRLOCLMEM* m = local(ctx);
+  auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxvfaxjitbufq));
+  if (pkt == nullptr) return 0;
+  takeBits(m, pktBits(pkt));
+  sendPacketToDatapump(m, pkt);
+  hsfBmFree(pkt);
+  return 0;
+}
+
+int32_t sendSpoofing(void* ctx) {
+  HSZFAXRLOCLMEM* m = local(ctx);
+  const uint16_t bits = static_cast<uint16_t>(bitsPer20ms(m) < kModemBlockBits ? bitsPer20ms(m) : kModemBlockBits);
+  static const uint16_t zeros[kModemBlockBits / 16] = {};
+  if (!toDatapump(m, zeros, bits)) {
+    count16(m->hsxfaxrStats.egress.hsxOverrunCount);
+    return 0;
+  }
+  faxrEvent(m, FAXR_TRACE_EVT, 0, 2227);
+  m->hsxfaxrfax.hsxcounter = static_cast<int16_t>(m->hsxfaxrfax.hsxcounter + bits);
+  return 0;
+}
+
+int32_t initEOLsearch(void* ctx) {
+  local(ctx)->hsxfaxrfax.hsxbitcount = 0;
+  return 0;
+}
+
+int32_t lookForEOL(void* ctx) {
+  HSZFAXRLOCLMEM* m = local(ctx);
+  HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
+  auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxvfaxjitbufq));
+  if (pkt == nullptr) {
+    post(m, e_empty);
+    return 0;
+  }
+  const uint16_t bits = pktBits(pkt);
+  takeBits(m, bits);
+  const uint16_t* d = pktData(pkt);
+  int eolEnd = -1;
+  for (int i = 0; i < bits; ++i) {
+    if (!getBit(d, i)) {
+      ++f.hsxbitcount;
+    } else if (f.hsxbitcount > 10) {
+      eolEnd = i;
+      f.hsxbitcount = 0;
+      break;
+    } else {
+      f.hsxbitcount = 0;
+    }
+  }
+  if (eolEnd < 0) {
+    sendPacketToDatapump(m, pkt);
+    hsfBmFree(pkt);
+    return 0;
+  }
+  post(m, e_EOLfound);
+  faxrEvent(m, FAXR_TRACE_EVT, 0, 1117);
+  count16(m->hsxfaxrStats.egress.hsxSpoofCount);
+  // the bits in front of the code's twelve go now; the code and what follows wait for the fill
+  const int split = eolEnd >= 11 ? eolEnd - 11 : 0;
+  if (split > 0) {
+    uint16_t front[FAXR_MAX_PKT_BITS / 16 + 1];
+    std::memcpy(front, d, ((split + 15) / 16) * 2u);
+    if (toDatapump(m, front, static_cast<uint16_t>(split)))
+      f.hsxcounter = static_cast<int16_t>(f.hsxcounter + split);
+    else
+      count16(m->hsxfaxrStats.egress.hsxOverrunCount);
+  }
+  const int rest = bits - split;
+  std::memset(f.hsxspooftxbuf, 0, sizeof(f.hsxspooftxbuf));
+  for (int i = 0; i < rest && i < FAXR_SPOOFBUF_WORDS * 16; ++i) setBit(f.hsxspooftxbuf, i, getBit(d, split + i));
+  f.hsxspooftxbufbitcnt = static_cast<uint16_t>(rest);
+  if (split + rest != bits) LHAPI_ASSERT_FAIL();
+  hsfBmFree(pkt);
+  return 0;
+}
+
+int32_t uncacheEOL(void* ctx) {
+  HSZFAXRLOCLMEM* m = local(ctx);
+  HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
+  if (f.hsxspooftxbufbitcnt == 0) return 0;
+  const uint16_t bits = f.hsxspooftxbufbitcnt;
+  if (toDatapump(m, f.hsxspooftxbuf, bits)) {
+    faxrEvent(m, FAXR_TRACE_EVT, 0, 1007);
+    f.hsxcounter = static_cast<int16_t>(f.hsxcounter + bits);
+  } else {
+    count16(m->hsxfaxrStats.egress.hsxOverrunCount);
+  }
+  f.hsxspooftxbufbitcnt = 0;
+  return 0;
+}
+
+int32_t flushData(void* ctx) {
+  HSZFAXRLOCLMEM* m = local(ctx);
+  auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxvfaxjitbufq));
+  if (pkt == nullptr) {
+    post(m, e_jbempty);
+    return 0;
+  }
+  takeBits(m, pktBits(pkt));
+  sendPacketToDatapump(m, pkt);
+  hsfBmFree(pkt);
+  return 0;
+}
+
+int32_t indicateDone(void* ctx) {
+  post(local(ctx), e_done);
+  return 0;
+}
+
+extern const FAXRJBSTMROW faxr_non_ECM_JB_build_out[];
+extern const FAXRJBSTMROW faxr_non_ECM_JB_steady_state[];
+extern const FAXRJBSTMROW faxr_non_ECM_JB_search_EOL[];
+extern const FAXRJBSTMROW faxr_non_ECM_JB_spoof_Page[];
+extern const FAXRJBSTMROW faxr_non_ECM_JB_spoof_TCF[];
+extern const FAXRJBSTMROW faxr_non_ECM_JB_flush[];
+extern const FAXRJBSTMROW faxr_non_ECM_JB_done[];
+
+const FAXRJBSTMROW faxr_non_ECM_JB_build_out[] = {
+    {e_deflt, faxr_non_ECM_JB_build_out, {checkJBlevelHi}},
+    {e_notHi, faxr_non_ECM_JB_build_out, {sendSpoofing}},
+    {e_hi, faxr_non_ECM_JB_steady_state, {nullptr}},
+    {e_sigEnd, faxr_non_ECM_JB_flush, {uncacheEOL}},
+    {e_endstm, nullptr, {nullptr}},
+};
+const FAXRJBSTMROW faxr_non_ECM_JB_steady_state[] = {
+    {e_deflt, faxr_non_ECM_JB_steady_state, {checkJBlevelLo}},
+    {e_notLo, faxr_non_ECM_JB_steady_state, {sendData}},
+    {e_loTCF, faxr_non_ECM_JB_spoof_TCF, {nullptr}},
+    {e_loPage, faxr_non_ECM_JB_search_EOL, {initEOLsearch}},
+    {e_sigEnd, faxr_non_ECM_JB_flush, {uncacheEOL}},
+    {e_endstm, nullptr, {nullptr}},
+};
+const FAXRJBSTMROW faxr_non_ECM_JB_search_EOL[] = {
+    {e_deflt, faxr_non_ECM_JB_search_EOL, {lookForEOL}},
+    {e_EOLfound, faxr_non_ECM_JB_spoof_Page, {nullptr}},
+    {e_empty, faxr_non_ECM_JB_spoof_Page, {nullptr}},
+    {e_sigEnd, faxr_non_ECM_JB_flush, {uncacheEOL}},
+    {e_endstm, nullptr, {nullptr}},
+};
+const FAXRJBSTMROW faxr_non_ECM_JB_spoof_Page[] = {
+    {e_deflt, faxr_non_ECM_JB_spoof_Page, {checkJBlevelHi}},
+    {e_notHi, faxr_non_ECM_JB_spoof_Page, {sendSpoofing}},
+    {e_hi, faxr_non_ECM_JB_steady_state, {uncacheEOL}},
+    {e_sigEnd, faxr_non_ECM_JB_flush, {uncacheEOL}},
+    {e_endstm, nullptr, {nullptr}},
+};
+const FAXRJBSTMROW faxr_non_ECM_JB_spoof_TCF[] = {
+    {e_deflt, faxr_non_ECM_JB_spoof_TCF, {checkJBlevelHi}},
+    {e_notHi, faxr_non_ECM_JB_spoof_TCF, {sendSpoofing}},
+    {e_hi, faxr_non_ECM_JB_steady_state, {nullptr}},
+    {e_sigEnd, faxr_non_ECM_JB_flush, {uncacheEOL}},
+    {e_endstm, nullptr, {nullptr}},
+};
+const FAXRJBSTMROW faxr_non_ECM_JB_flush[] = {
+    {e_deflt, faxr_non_ECM_JB_flush, {flushData}},
+    {e_jbempty, faxr_non_ECM_JB_done, {indicateDone}},
+    {e_endstm, nullptr, {nullptr}},
+};
+const FAXRJBSTMROW faxr_non_ECM_JB_done[] = {
+    {e_deflt, faxr_non_ECM_JB_done, {indicateDone}},
+    {e_sigEnd, faxr_non_ECM_JB_done, {indicateDone}},
+    {e_endstm, nullptr, {nullptr}},
+};
+
+}  // namespace
+
+void faxrInitJBStm(FAXRJBSTM* stm) {
+  stm->stp = faxr_non_ECM_JB_build_out;
+  vcfStmInitQueue(&stm->evq);
+}
+
+void resetPageBuffer(HSZFAXRLOCLMEM* m) {
+  HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
+  freeQueue(&m->hsxvfaxjitbufq);
+  faxrInitJBStm(&f.jbStm);
+  f.hsxcounter = 0;
+  f.hsxfaxrcounter = 0;
+  f.hsxfaxrecmendcounter = 0;
+  f.hsxspooftxbufbitcnt = 0;
+  f.hsxbitcount = 0;
+  f.hsxfaxruflowflag = false;
+  f.hsxstatus = static_cast<uint16_t>(f.hsxstatus & ~FAXR_FAX_ECMEND);
+}
+
+// ---- network data into the buffer ----
+
+void addDataToJitterBuffer(HSZFAXRLOCLMEM* m, QMQUEUE* q, HAPI_PKT_HDR* pkt) {
+  (void)m;
+  HAPI_PKT_HDR* tail = queueTail(q);
+  const uint16_t add = pktBits(pkt);
+  const uint16_t have = tail != nullptr ? pktBits(tail) : FAXR_MAX_PKT_BITS;
+  if (tail == nullptr || have >= FAXR_MAX_PKT_BITS || pktCode(tail) != pktCode(pkt)) {
+    MEM_QueueEnq(q, pkt);
+    return;
+  }
+  const uint16_t fit = static_cast<uint16_t>(FAXR_MAX_PKT_BITS - have < add ? FAXR_MAX_PKT_BITS - have : add);
+  uint16_t* td = pktData(tail);
+  uint16_t* pd = pktData(pkt);
+  for (int i = 0; i < fit; ++i) setBit(td, have + i, getBit(pd, i));
+  setPktBits(tail, static_cast<uint16_t>(have + fit));
+  if (fit == add) {
+    hsfBmFree(pkt);
+    return;
+  }
+  // the rest moves to the front of the new packet, which joins the queue
+  const uint16_t rest = static_cast<uint16_t>(add - fit);
+  for (int i = 0; i < rest; ++i) setBit(pd, i, getBit(pd, fit + i));
+  setPktBits(pkt, rest);
+  MEM_QueueEnq(q, pkt);
+}
+
+void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
+  HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
+  const uint8_t code = pktCode(pkt);
+  const uint16_t bits = pktBits(pkt);
+  const bool data = code >= 23 && code <= 42;
+  if (data && bits == 0) {
+    hsfBmFree(pkt);
+    return;
+  }
+  m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | FAXR_INT_HSSEEN);
+  if (!(m->hsxintstatus & FAXR_INT_HSTX) && m->hsxfaxrstate.hsxstate != HSFAXRTXLOCALDATATRAIN) {
+    // data without a training packet starts one
+    f.hsxstatus = static_cast<uint16_t>(f.hsxstatus & ~FAXR_FAX_POSTMSG);
+    m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus & ~(FAXR_INT_HSTX | FAXR_INT_NETPAGEEND | FAXR_INT_POSTMSG));
+    resetPageBuffer(m);
+    setState(m, HSFAXRTXLOCALDATATRAIN);
+  }
+  if ((f.hsxstatus & FAXR_FAX_POSTMSG) || MEM_QueueCount(&m->hsxvfaxjitbufq) >= FAXR_MAX_JB_PACKETS) {
+    count16(m->hsxfaxrStats.egress.hsxOverrunCount);
+    hsfBmFree(pkt);
+    return;
+  }
+  m->hsxfaxrstate.hsxtimer = 0;
+  f.hsxfaxrcounter = static_cast<uint16_t>(f.hsxfaxrcounter + bits);
+  if (!data) {
+    ++f.hsxfaxrecmendcounter;
+    if (code >= 53) count16(m->hsxfaxrStats.egress.hsxbadframeCount);
+  }
+  // the training check's first 150 ms are forced to zero when asked for
+  if ((m->hsxfaxrregs.hsxcustomfeatures & 1) && data) {
+    if (m->hsxintstatus & FAXR_INT_TCF) {
+      const uint16_t limit = code >= 23 && code <= 32 ? bytesToMask[code - 23] : 0;
+      uint16_t* d = pktData(pkt);
+      for (int i = 0; i < bits / 8 && m->hsxfaxrTcfBytesMasked < limit; ++i) {
+        d[i / 2] = static_cast<uint16_t>((i & 1) ? (d[i / 2] & 0xFF00) : (d[i / 2] & 0x00FF));
+        ++m->hsxfaxrTcfBytesMasked;
+      }
+    } else {
+      m->hsxfaxrTcfBytesMasked = 0;
+    }
+  }
+  if (data) {
+    if (f.hsxstatus & FAXR_FAX_ECMEND)
+      MEM_QueueEnq(&m->hsxvfaxjitbufq, pkt);
+    else
+      addDataToJitterBuffer(m, &m->hsxvfaxjitbufq, pkt);
+    f.hsxstatus = static_cast<uint16_t>(f.hsxstatus & ~FAXR_FAX_ECMEND);
+  } else {
+    MEM_QueueEnq(&m->hsxvfaxjitbufq, pkt);
+    f.hsxstatus = static_cast<uint16_t>(f.hsxstatus | FAXR_FAX_ECMEND);
+  }
+}
+
+// ---- playout to the datapump ----
+
+void hsffaxrt4dataproc(HSZFAXRLOCLMEM* m) {
+  HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
+  FAXRJBACTIONARG arg{m, &m->hsxfaxrregs, &m->hsxfaxrStats};
+  const int32_t ahead = 2 * bitsPer20ms(m);
+  const uint16_t overruns = m->hsxfaxrStats.egress.hsxOverrunCount;
+  for (int guard = 0; guard < 256 && f.hsxcounter < ahead && m->hsxfaxrStats.egress.hsxOverrunCount == overruns;
+       ++guard) {
+    if ((m->hsxintstatus & FAXR_INT_NETPAGEEND) && f.jbStm.stp != faxr_non_ECM_JB_flush &&
+        f.jbStm.stp != faxr_non_ECM_JB_done)
+      post(m, e_sigEnd);
+    VCESTMEVT ev;
+    if (vcfStmGetEvent(&f.jbStm.evq, &ev)) {
+      if (ev == e_done) break;
+      f.jbStm.stp = vcfStmEventHandler(f.jbStm.stp, ev, &arg);
+    } else {
+      vcfStmExecuteFlist(f.jbStm.stp, &arg);
+    }
+  }
+}
+
+void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m) {
+  HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
+  const uint16_t b = bitsPer20ms(m);
+  for (int guard = 0; guard < 64 && f.hsxcounter <= 3 * b; ++guard) {
+    if (f.hsxfaxrecmendcounter == 0 && !(m->hsxintstatus & FAXR_INT_NETPAGEEND)) {
+      if (!f.hsxfaxruflowflag) count16(m->hsxfaxrStats.egress.hsxSpoofCount);
+      f.hsxfaxruflowflag = true;
+      faxrhdlcprocesstxpkt(m, 0, nullptr, static_cast<uint16_t>(b / 8));
+      continue;
+    }
+    auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxvfaxjitbufq));
+    if (pkt == nullptr) break;
+    f.hsxfaxruflowflag = false;
+    const uint8_t code = pktCode(pkt);
+    const uint16_t bits = pktBits(pkt);
+    takeBits(m, bits);
+    uint16_t words[FAXR_MAX_PKT_BITS / 16 + 1] = {};
+    std::memcpy(words, pktData(pkt), ((bits + 15) / 16) * 2u);
+    hsfBmFree(pkt);
+    if (code >= 33 && code <= 42) {
+      faxrhdlcprocesstxpkt(m, 1, words, bits);
+    } else if (code >= 43 && code <= 62) {
+      faxrhdlcprocesstxpkt(m, code <= 52 ? 2 : 3, words, bits);
+      faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
+      if (f.hsxfaxrecmendcounter > 0) --f.hsxfaxrecmendcounter;
+    }
+  }
+}
+
+void hsffaxrsetrate(HSZFAXRLOCLMEM* m) {
+  const uint16_t rate = m->hsxfaxrregs.hsxlocalrate;
+  hsffaxrsendcmd(kVfxEnable, 0, 0);
+  m->hsxstatus = static_cast<uint16_t>(m->hsxstatus & ~FAXR_VFAX_ENABLED);
+  hsffaxrsendcmd(kVfxSetReg1, 0, rate);
+  hsffaxrsendcmd(kVfxSetReg1, 12, m->hsxfaxrregs.hsxrxpacketsize);
+  hsffaxrsendcmd(kVfxSetReg1, 2, (rate == 3 || rate == 4) ? 0 : 1);
+  hsffaxrsendcmd(kVfxEnable, 1, 0);
+  m->hsxstatus = static_cast<uint16_t>(m->hsxstatus | FAXR_VFAX_ENABLED);
+}
+
+uint16_t sendDataPktToVFAX(HSZFAXRLOCLMEM* m, const uint16_t* block) {
+  uint16_t bits = block[0];
+  if (bits > kModemBlockBits) bits = kModemBlockBits;
+  const uint16_t words = static_cast<uint16_t>((bits + 15) / 16);
+  uint16_t out[1 + kModemBlockBits / 16];
+  out[0] = bits;
+  std::memcpy(out + 1, block + 1, words * 2u);
+  if (bits & 15) out[words] = static_cast<uint16_t>(out[words] & (0xFFFF << (16 - (bits & 15))));
+  hsffaxrbitrev(out + 1, words);
+  if (!hsffaxrsendextcmd(m, kVfxTxData, out, static_cast<uint16_t>((words + 1) * 2), true)) return 0;
+  return bits;
+}
+
+}  // namespace faxr
