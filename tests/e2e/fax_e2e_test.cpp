@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cmath>
 #include <functional>
 #include <mutex>
@@ -17,6 +18,7 @@
 
 #include "call_audio.h"
 #include "daemon_fixture.h"
+#include "pbxsim_media.h"
 
 namespace e2e {
 namespace {
@@ -151,6 +153,30 @@ std::vector<int16_t> callingTone(int bursts) {
   return x;
 }
 
+// Share of the block's energy at `hz` (a Goertzel filter against the block's total energy).
+double toneShare(const std::vector<int16_t>& x, size_t from, size_t n, double hz) {
+  const double w = 2 * M_PI * hz / RATE, k = 2 * std::cos(w);
+  double s1 = 0, s2 = 0, total = 0;
+  for (size_t i = from; i < from + n; ++i) {
+    const double s0 = x[i] + k * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+    total += static_cast<double>(x[i]) * x[i];
+  }
+  const double power = s1 * s1 + s2 * s2 - k * s1 * s2;  // |X(hz)|^2
+  return total > 0 ? 2 * power / (static_cast<double>(n) * total) : 0;
+}
+
+std::string shell(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[256];
+  for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) out.append(buf, n);
+  pclose(p);
+  return out;
+}
+
 // UDPTL datagram of sequence number `seq` whose primary IFP is the indicator `type`.
 std::vector<uint8_t> indicatorDatagram(uint16_t seq, uint8_t type) {
   return {static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq), 0x01, static_cast<uint8_t>(type << 1), 0x00, 0x00};
@@ -268,14 +294,63 @@ TEST_F(FaxCall, CallingToneSwitchesTheConnectionToT38AndItsDatagramsCrossTheAudi
   }
   EXPECT_LT(windows, 3) << "speech still leaves after the calling tone";
 
+  // The fax stack relays the calling tone: a CNG indicator in a UDPTL datagram, sequence number
+  // 0 first, for each burst it hears.
+  ASSERT_TRUE(eventually([&] { return count(udptlOfCall) > 0; })) << daemon->output();
+  std::vector<Udptl> sent;
+  for (const Frame& f : pipes.frames()) {
+    Udptl d;
+    if (udptlOfCall(f) && parseUdptl(f.packet, &d)) sent.push_back(d);
+  }
+  EXPECT_EQ(sent.front().sequence, 0);
+  EXPECT_EQ(sent.front().primary, std::vector<uint8_t>{0x02});
+  for (size_t i = 1; i < sent.size(); ++i) {
+    // A datagram is repeated with its own number after the signal ends; a new one takes the next.
+    EXPECT_TRUE(sent[i].sequence == sent[i - 1].sequence || sent[i].sequence == sent[i - 1].sequence + 1)
+        << sent[i - 1].sequence << " then " << sent[i].sequence;
+  }
+
   // Datagrams from the PBX now reach the fax stack: the daemon takes them (nothing refused, no
-  // error from the library), even one whose sequence number makes it look like RTP.
+  // error from the library), even one whose sequence number makes it look like RTP, and the
+  // answer tone the first one carries is played to the phone.
+  const std::string speaker = dir.file("speaker.wav");
+  board("0 record " + speaker);
   const int badAfter = daemon->count("bad audio packet");
   ASSERT_TRUE(pipes.send(0, 1, indicatorDatagram(0, 2)));
   ASSERT_TRUE(pipes.send(0, 1, indicatorDatagram(0x8001, 2)));
   ASSERT_NO_FATAL_FAILURE(syncReceivePipe());
   EXPECT_EQ(daemon->count("bad audio packet"), badAfter + 1) << daemon->output();
   EXPECT_EQ(daemon->count("Error vrgEndptPacket"), 0) << daemon->output();
+  ASSERT_NO_FATAL_FAILURE(waitBoard(2000));
+  board("0 record stop");
+  const std::vector<int16_t> heard = readWav(speaker);
+  int answerToneBlocks = 0;
+  for (size_t at = 0; at + 800 <= heard.size(); at += 800) {
+    const double level = dbm0(rms(heard, at, at + 800));
+    if (level > -30 && toneShare(heard, at, 800, 2100) > 0.9) ++answerToneBlocks;
+  }
+  EXPECT_GE(answerToneBlocks, 10) << "blocks of 100 ms with the answer tone: " << answerToneBlocks;
+  printf("fax call: %d speech packets before the tone, speech stopped in second %d of the tone, %zu "
+         "datagrams out (last number %u), answer tone in %d of %zu blocks of 100 ms\n",
+         voicePackets, windows + 1, sent.size(), sent.back().sequence, answerToneBlocks, heard.size() / 800);
+
+  // Our datagrams dissect cleanly as T.38 in an independent analyser.
+  if (std::system("command -v tshark > /dev/null 2>&1") == 0) {
+    const std::string pcap = dir.file("t38.pcap");
+    {
+      pbxmedia::PcapWriter writer;
+      std::string error;
+      ASSERT_TRUE(writer.open(pcap, &error)) << error;
+      uint64_t t = 0;
+      for (const Frame& f : pipes.frames())
+        if (udptlOfCall(f)) writer.write(f.packet, t += 20000, 6000, 6000);
+    }
+    const std::string fields =
+        shell("tshark -r " + pcap + " -d udp.port==6000,t38 -T fields -e t38.seq_number -e t38.t30_indicator -e _ws.malformed 2>/dev/null");
+    EXPECT_EQ(fields.find("alformed"), std::string::npos) << fields;
+    EXPECT_EQ(fields.rfind("0\t", 0), 0u) << fields;
+    EXPECT_NE(fields.find("\t1\t"), std::string::npos) << "no CNG indicator: " << fields;
+  }
 
   // Every frame of the call that is not speech is a well-formed UDPTL datagram.
   for (const Frame& f : pipes.frames()) {
