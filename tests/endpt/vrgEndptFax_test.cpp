@@ -1,9 +1,13 @@
 // Fax on a connection, with the library running on the virtual board: a calling tone from the
-// phone moves a T.38 connection's channel to fax relay, after which datagrams from the network
-// reach the channel's T.38 service and no more speech leaves; the T.38 statistics command
-// answers with the connection's fax page totals.
+// phone moves a T.38 connection's channel to fax relay, after which no more speech leaves, the
+// fax stack's datagrams do, datagrams from the network reach the channel's T.38 service and the
+// fax statistics come from the fax stack; the T.38 statistics command answers with the
+// connection's fax page totals.
 #include "endptLibFixture.h"
+#include "faxr/faxr_regs.h"
+#include "hdspCmd.h"
 #include "hdspLine.h"
+#include "net/net_regs.h"
 
 namespace endpt_test {
 namespace {
@@ -64,8 +68,19 @@ TEST_F(EndptFax, CallingToneMovesAT38ConnectionToFaxRelayWhereDatagramsReachTheT
   ASSERT_TRUE(Eventually([&] { return BoardMs() >= from + 1000; }, 20000ms));
   EXPECT_LE(packetsDelivered[EPMEDIATYPE_RTP].load(), rtpBefore + 1);
 
+  // The fax stack relays the calling tone to the network as T.38 datagrams.
+  EXPECT_TRUE(Eventually([&] { return packetsDelivered[EPMEDIATYPE_T38].load() > 0; }, 20000ms));
+
   // A datagram from the network now goes to the channel's T.38 service.
   EXPECT_EQ(SendT38(&line0_, 5, CedDatagram()), EPSTATUS_SUCCESS);
+
+  // The fax stack's statistics reach the host through the channel's NET service: it has counted
+  // the packets it sent towards the network.
+  HSZFAXRSTATS fax{};
+  EXPECT_TRUE(Eventually([&] {
+    return hdspSendCmdData(cnx_->vhdhdl, HAPI_NET_GETFAXSTATS_CMD, HAPI_REQID_EXT_CMD, sizeof fax, &fax) == 0 &&
+           fax.ingress.hsxFrameCount > 0;
+  }, 20000ms));
 
   // The connection's fax page totals: none yet.
   EPZT38CNXSTATS pages{7, 7};
