@@ -89,6 +89,31 @@ TEST_F(EndptFax, CallingToneMovesAT38ConnectionToFaxRelayWhereDatagramsReachTheT
   EXPECT_EQ(pages.txpg, 0u);
 }
 
+// The channel goes idle with its connection; the next connection on it carries speech again and
+// switches to fax relay again.
+TEST_F(EndptFax, ASecondFaxCallOnTheSameChannelSwitchesAgain) {
+  StartCall(EPDATAMODE_T38);
+  vboardCommand("0 play tone 1100 0 -10");
+  ASSERT_TRUE(Eventually([&] { return NetMode() == kFaxRelay; }, 20000ms)) << "mode " << NetMode();
+  ASSERT_TRUE(Eventually([&] { return packetsDelivered[EPMEDIATYPE_T38].load() > 0; }, 20000ms));
+  vboardCommand("0 play silence");
+  const uint16_t channel = cnx_->vhdhdl;
+  ASSERT_EQ(vrgEndptDeleteConnection(&line0_, 5), EPSTATUS_SUCCESS);
+
+  EPZCNXPARAM params = PcmaParams();
+  params.dataMode = EPDATAMODE_T38;
+  ASSERT_EQ(vrgEndptCreateConnection(&line0_, 6, &params), EPSTATUS_SUCCESS);
+  cnx_ = GetCnxState(6);
+  ASSERT_NE(cnx_, nullptr);
+  ASSERT_EQ(cnx_->vhdhdl, channel);
+  const int rtp = packetsDelivered[EPMEDIATYPE_RTP].load();
+  ASSERT_TRUE(Eventually([&] { return packetsDelivered[EPMEDIATYPE_RTP].load() > rtp + 10; }, 20000ms));
+  const int t38 = packetsDelivered[EPMEDIATYPE_T38].load();
+  vboardCommand("0 play tone 1100 0 -10");
+  ASSERT_TRUE(Eventually([&] { return NetMode() == kFaxRelay; }, 20000ms)) << "mode " << NetMode();
+  EXPECT_TRUE(Eventually([&] { return packetsDelivered[EPMEDIATYPE_T38].load() > t38; }, 20000ms));
+}
+
 TEST_F(EndptFax, CallingToneMovesAVoiceBandDataConnectionToModemAudio) {
   StartCall(EPDATAMODE_VBD);
   vboardCommand("0 play tone 1100 0 -10");
