@@ -471,7 +471,7 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
     case kV21TxBits:
       s.trainingDelayTimer = 0;
       v.hsxcounter = static_cast<uint16_t>(v.hsxcounter > op1 ? v.hsxcounter - op1 : 0);
-      if (v.hsxcounter == 0) {
+      if (v.hsxcounter == 0 && (v.hsxstatus & FAXR_V21_TXBUSY)) {  // once, when the last bit has gone
         hsffaxrsendcmd(kV21RxMode, 1, 0);
         clearV21(m, FAXR_V21_TXBUSY | FAXR_V21_NETPREAMBLE);
       }
@@ -600,8 +600,11 @@ void fxrEgress(HSFSRVOBJ service) {
     const auto* hdr = static_cast<const HAPI_PKT_HDR*>(msg.ext.bufp);
     if ((hdr->payloadID >> 8) != kFaxRelayType) continue;
     const uint32_t bytes = sizeof(HAPI_PKT_HDR) + static_cast<uint32_t>(hdr->payloadLength);
-    // a packet that claims more than it carries or than a block holds is refused, and counted
-    if (bytes > msg.ext.length || bytes > FAXR_BLOCK_BYTES) {
+    // a packet that claims more than it carries, than a block holds or than a packet may hold
+    // (672 bits) is refused, and counted
+    const bool fits = bytes <= msg.ext.length && bytes <= FAXR_BLOCK_BYTES;
+    const uint16_t claimed = fits && hdr->payloadLength >= 2 ? *reinterpret_cast<const uint16_t*>(hdr + 1) : 0;
+    if (!fits || claimed > FAXR_MAX_PKT_BITS) {
       count16(m->hsxfaxrStats.egress.hsxbadframeCount);
       continue;
     }

@@ -456,6 +456,11 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
         continue;
       }
       const uint16_t bits = pktBits(pkt);
+      if (MEM_QueueCount(&m->hsxv21jitbufq) >= FAXR_MAX_JB_PACKETS) {  // no frame is that long
+        count16(m->hsxfaxrStats.egress.hsxOverrunCount);
+        hsfBmFree(pkt);
+        continue;
+      }
       if (code == FAXR_PKT_V21) {
         if (bits == 0) {
           hsfBmFree(pkt);

@@ -81,21 +81,25 @@ int32_t v17fSend256TS_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   VCZBAUD& b = m->v17zBaud;
   b.txflow.txdataf = vcfNullfunction;
-  vcfTxsendABv3x_init(&b);
-  // Start on B, so that the even-length alternation ends on A and the training, whose scrambled
-  // sequence opens with A B A B, follows with a phase reversal the receiver can time itself by.
-  b.txmem.encout = 0;
+  vcfTxsendABv3x_init(&b);  // A B A B ... B: the alternation opens on A
   counter(m, 256);
   return 0;
 }
+
+constexpr uint32_t kTrnRegister = 0x55D9BA;
 
 int32_t v17fSendTRN_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   VCZBAUD& b = m->v17zBaud;
   vcfTxgpctrnp2v3x_init(&b);
   vcfTxtrnp4v3x_init(&b);
-  b.txmem.screg = 0x55D9BA;
-  b.txmem.txdata = 3;
+  // The complement of scrambled ones from 0x55D9BA (zeros through the complemented register): the
+  // training opens C D C D, the phase reversal after the alternation's last B, with the points in
+  // the orientation the data constellation has. Scrambled ones from 0x55D9BA itself would turn
+  // the whole training half a turn against the data; a receiver that keeps its equaliser from
+  // the long training declines such a short training.
+  b.txmem.screg = kTrnRegister ^ 0x7FFFFF;
+  b.txmem.txdata = 0;
   pointMap(b, vctsigmapconst4LUT, 3);
   counter(m, (m->v17zState.status & VFX_LONGTRN) ? 2976 : 38);
   return 0;

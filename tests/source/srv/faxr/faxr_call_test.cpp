@@ -1,0 +1,498 @@
+// A whole fax call through our fax stack: an independent audio fax terminal on the line side of a
+// gateway channel (V.21, fax datapump, fax relay and T.38 services on the real framework, run frame
+// by frame), UDPTL datagrams carried by this harness with loss and reordering, and an independent
+// T.38 terminal on the network side. Two pages cross in either direction; the received pages must
+// equal the sent ones.
+#include <gtest/gtest.h>
+
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <spandsp.h>
+}
+
+#include "faxr.h"
+#include "knl/knl.h"
+#include "lhapi.h"
+#include "qrn/qrn.h"
+#include "t38.h"
+#include "t38_dg.h"
+#include "vhd/vhd.h"
+
+extern const HSFSRVARC v21arc;
+extern const HSFSRVARC vfxarc;
+
+namespace {
+
+constexpr QRN_Handle kVhd = HAPIVHD0;
+constexpr int kFrame = 80;
+
+// ---- test pages ----
+
+// Writes a TIFF-F file of `pages` pages, 1728 pels wide, with a pattern that differs per page.
+void writePages(const std::string& path, int pages, int rows) {
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  std::vector<uint8_t> line(1728 / 8);
+  for (int p = 0; p < pages; ++p) {
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 1728);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, rows);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+    TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, 0);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rows);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 98.0f);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(t, TIFFTAG_PAGENUMBER, p, pages);
+    for (int r = 0; r < rows; ++r) {
+      std::fill(line.begin(), line.end(), 0);
+      // bars whose positions move with the row and the page, and a solid band
+      for (int x = 0; x < 1728; ++x) {
+        const bool black = ((x + r * (p + 1)) / 24) % 5 == 0 || (r > rows / 2 && r < rows / 2 + 4 && x > 300 + 100 * p);
+        if (black) line[x / 8] = uint8_t(line[x / 8] | (0x80 >> (x % 8)));
+      }
+      TIFFWriteScanline(t, line.data(), uint32_t(r), 0);
+    }
+    TIFFWriteDirectory(t);
+  }
+  TIFFClose(t);
+}
+
+// The pages of a TIFF file as rows of pels.
+std::vector<std::vector<std::vector<uint8_t>>> readPages(const std::string& path) {
+  std::vector<std::vector<std::vector<uint8_t>>> pages;
+  TIFF* t = TIFFOpen(path.c_str(), "r");
+  if (t == nullptr) return pages;
+  do {
+    uint32_t w = 0, h = 0;
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
+    std::vector<std::vector<uint8_t>> rows;
+    std::vector<uint8_t> line(size_t(TIFFScanlineSize(t)));
+    for (uint32_t r = 0; r < h; ++r) {
+      if (TIFFReadScanline(t, line.data(), r, 0) < 0) break;
+      rows.push_back(line);
+    }
+    pages.push_back(rows);
+  } while (TIFFReadDirectory(t));
+  TIFFClose(t);
+  return pages;
+}
+
+// ---- UDPTL of the independent side (built and parsed here) ----
+
+void putLength(std::vector<uint8_t>& d, size_t n) {
+  if (n < 128) {
+    d.push_back(uint8_t(n));
+  } else {
+    d.push_back(uint8_t(0x80 | (n >> 8)));
+    d.push_back(uint8_t(n));
+  }
+}
+
+bool getLength(const std::vector<uint8_t>& d, size_t& at, size_t& n) {
+  if (at >= d.size()) return false;
+  if (d[at] & 0x80) {
+    if (at + 1 >= d.size()) return false;
+    n = size_t(((d[at] & 0x3F) << 8) | d[at + 1]);
+    at += 2;
+  } else {
+    n = d[at++];
+  }
+  return at + n <= d.size() || n == 0;
+}
+
+struct PeerUdptl {
+  uint16_t txSeq = 0;
+  std::deque<std::vector<uint8_t>> history;  // newest first
+  int redundancy = 3;
+  int32_t rxNext = -1;  // next sequence number to deliver
+  std::vector<uint8_t> build(const std::vector<uint8_t>& ifp) {
+    std::vector<uint8_t> d{uint8_t(txSeq >> 8), uint8_t(txSeq)};
+    putLength(d, ifp.size());
+    d.insert(d.end(), ifp.begin(), ifp.end());
+    d.push_back(0x00);
+    const size_t n = std::min<size_t>(history.size(), size_t(redundancy));
+    putLength(d, n);
+    for (size_t i = 0; i < n; ++i) {
+      putLength(d, history[i].size());
+      d.insert(d.end(), history[i].begin(), history[i].end());
+    }
+    history.push_front(ifp);
+    if (history.size() > 8) history.pop_back();
+    ++txSeq;
+    return d;
+  }
+  // Hands the IFP packets of a datagram to `sink` in sequence order, recovering lost ones from the
+  // secondaries; late datagrams are dropped.
+  template <typename Sink>
+  bool parse(const std::vector<uint8_t>& d, Sink sink) {
+    if (d.size() < 4) return false;
+    const uint16_t seq = uint16_t((d[0] << 8) | d[1]);
+    size_t at = 2, n = 0;
+    if (!getLength(d, at, n)) return false;
+    std::vector<uint8_t> primary(d.begin() + long(at), d.begin() + long(at + n));
+    at += n;
+    std::vector<std::vector<uint8_t>> secondaries;
+    if (at < d.size() && d[at] == 0x00) {
+      ++at;
+      size_t count = 0;
+      if (!getLength(d, at, count)) return false;
+      for (size_t i = 0; i < count; ++i) {
+        size_t len = 0;
+        if (!getLength(d, at, len)) return false;
+        secondaries.emplace_back(d.begin() + long(at), d.begin() + long(at + len));
+        at += len;
+      }
+    }
+    if (rxNext < 0) rxNext = seq;
+    const int16_t ahead = int16_t(seq - uint16_t(rxNext));
+    if (ahead < 0) return true;  // late: already delivered or recovered
+    for (int k = ahead; k >= 1; --k) {  // lost ones the secondaries still hold
+      if (size_t(k - 1) < secondaries.size()) sink(secondaries[size_t(k - 1)], uint16_t(seq - k));
+    }
+    sink(primary, seq);
+    rxNext = uint16_t(seq + 1);
+    return true;
+  }
+};
+
+// ---- the channel ----
+
+struct Net {
+  std::vector<std::vector<uint8_t>> fromGateway;              // this frame's datagrams out of the T.38 service
+  std::deque<std::vector<std::vector<uint8_t>>> toGateway;    // per egress frame
+};
+
+struct Line {
+  fax_state_t* fax = nullptr;
+  std::vector<int16_t> egress;
+};
+
+Net gNet;
+Line gLine;
+long gFrames = 0;
+
+struct Probe {
+  int unused;
+};
+HAPIRESULT probeInit(HSFSRVOBJ) { return HAPISUCCESS; }
+
+int16_t* frameSamples() {
+  QRN_Socket* s = QRN_CurrentSocket();
+  return s != nullptr ? s->memDesc[HSF_MEDQ_LOWBAND] : nullptr;
+}
+
+void topIngress(HSFSRVOBJ) {
+  HSFMSG m{};
+  while (hsfIbdPeekOrRecv(0x100, &m, 0, HSF_IBD_RECEIVE) != 0) {
+    if (HAPI_OPCODE_IS_STD(m.std.header) || m.ext.bufp == nullptr) continue;
+    const auto* p = static_cast<const uint8_t*>(m.ext.bufp);
+    gNet.fromGateway.emplace_back(p, p + m.ext.length);
+  }
+  // the rest of the channel's in-band data ends here
+  while (hsfIbdPeekOrRecv(0xFFFFFFFFu, &m, 0, HSF_IBD_RECEIVE) != 0) {
+  }
+  ++gFrames;
+}
+void topEgress(HSFSRVOBJ) {
+  if (gNet.toGateway.empty()) return;
+  for (const auto& d : gNet.toGateway.front()) hsfIbdSendExtAlloc(0x100, 0x1701, uint16_t(d.size()), d.data());
+  gNet.toGateway.pop_front();
+}
+void bottomIngress(HSFSRVOBJ) {
+  int16_t* x = frameSamples();
+  if (x == nullptr || gLine.fax == nullptr) return;
+  const int n = fax_tx(gLine.fax, x, kFrame);
+  for (int i = n; i < kFrame; ++i) x[i] = 0;
+}
+void bottomEgress(HSFSRVOBJ) {
+  int16_t* x = frameSamples();
+  if (x == nullptr || gLine.fax == nullptr) return;
+  std::vector<int16_t> copy(x, x + kFrame);
+  fax_rx(gLine.fax, copy.data(), kFrame);
+}
+
+const HSFSRVARC topArc = {HAPI_NET_SRV, sizeof(Probe), nullptr, topIngress, topEgress, probeInit, nullptr};
+const HSFSRVARC bottomArc = {HAPI_CONF_BOS_SRV, sizeof(Probe), nullptr, bottomIngress, bottomEgress, probeInit, nullptr};
+
+QRN_ServiceArchive gStack[6];
+QRN_StackArchive gStacks[1];
+QRN_SocketConfig gConfig;
+VHD_Archive gArchives[1];
+std::vector<uint16_t> gHostEvents;
+
+void host(QRN_Handle, QRN_SocketMsg* msg) {
+  if (!(msg->msgFlags & QRN_MsgFlagResponse)) gHostEvents.push_back(msg->msg.std.header);
+  QRN_FreeSocketMsg(msg);
+}
+
+void tick() {
+  HSZBIOSSTATE s = LHAPI_gpFncLockSMP();
+  KNL_FrameSync();
+  LHAPI_gpFncUnlockSMP(s);
+}
+
+void runFrame() {
+  const long target = gFrames + 1;
+  for (int guard = 0; gFrames < target && guard < 16; ++guard) tick();
+}
+
+void command(uint16_t header, uint16_t op1, uint16_t op2) {
+  QRN_QueueStdObdMsg(kVhd, header, op1, op2, HAPI_HOST_SRV, header >> 8, 1, QRN_MsgFlagHostMsg);
+  runFrame();
+}
+
+void openChannel() {
+  lhapiInit(0);
+  QRN_HapiInit(host, nullptr);
+  gStack[0] = QRN_ServiceArchive{&topArc, 1, HAPI_HOST_SRV};
+  gStack[1] = QRN_ServiceArchive{&t38arc, 1, HAPI_HOST_SRV};
+  gStack[2] = QRN_ServiceArchive{&faxrarc, 1, HAPI_HOST_SRV};
+  gStack[3] = QRN_ServiceArchive{&v21arc, 1, HAPI_FAXR_SRV};
+  gStack[4] = QRN_ServiceArchive{&vfxarc, 1, HAPI_FAXR_SRV};
+  gStack[5] = QRN_ServiceArchive{&bottomArc, 1, HAPI_HOST_SRV};
+  gStacks[0] = QRN_StackArchive{14, kFrame, gStack, 6};
+  gConfig = QRN_SocketConfig{16000, 400000, gStacks, 1, 14, 0, 0x602, 0x680, 400, 400, 880, 880};
+  gArchives[0] = VHD_Archive{HAPI_GATEWAY_VHD, 2, &gConfig};
+  VHD_gArchive = gArchives;
+  VHD_gNumArchives = 1;
+  VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD);
+  for (int i = 0; i < 2; ++i) runFrame();
+}
+
+void closeChannel() {
+  VHD_CloseInstance(kVhd);
+  for (int i = 0; i < 4; ++i) tick();
+  lhapiDeinit();
+}
+
+// ---- the call ----
+
+struct Case {
+  const char* name;
+  int modems;     // T30_SUPPORT_*
+  bool ecm;
+  bool audioSends;  // the audio terminal sends (and calls); else the T.38 terminal does
+  int lossPercent;
+  bool reorder;
+};
+
+struct Outcome {
+  int audioStatus = -1;
+  int t38Status = -1;
+  t30_stats_t sender{};
+  t30_stats_t receiver{};
+  std::vector<std::vector<std::vector<uint8_t>>> sent, received;
+};
+
+struct Peer {
+  t38_terminal_state_t* t38 = nullptr;
+  PeerUdptl udptl;
+  std::vector<std::vector<uint8_t>> out;  // datagrams to the gateway this frame
+};
+
+int peerTx(t38_core_state_t*, void* user, const uint8_t* buf, int len, int) {
+  auto* p = static_cast<Peer*>(user);
+  p->out.push_back(p->udptl.build(std::vector<uint8_t>(buf, buf + len)));
+  return 0;
+}
+
+void phaseE(t30_state_t*, void* user, int code) { *static_cast<int*>(user) = code; }
+
+// Loss, then our impairment injector's reordering, on one direction of the network.
+struct Path {
+  std::mt19937 rng;
+  int lossPercent;
+  bool reorder;
+  HSZIMPAIR imp{};
+  std::map<uintptr_t, std::vector<uint8_t>> held;
+  uintptr_t nextId = 1;
+  std::vector<std::vector<uint8_t>> delivered;
+  int lost = 0, total = 0, reordered = 0;
+  int32_t lastSeq = -1;
+  Path(unsigned seed, int loss, bool re) : rng(seed), lossPercent(loss), reorder(re) {
+    hsfimpairinit(&imp);
+    if (reorder) lbsetreorder(&imp, 1);
+  }
+};
+Path* gSinkPath = nullptr;
+void impairSink(const HSFMSG* msg) {
+  auto it = gSinkPath->held.find(reinterpret_cast<uintptr_t>(msg->ext.bufp));
+  if (it == gSinkPath->held.end()) return;
+  gSinkPath->delivered.push_back(std::move(it->second));
+  gSinkPath->held.erase(it);
+}
+
+std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t>> in) {
+  for (auto& d : in) {
+    ++p.total;
+    if (p.lossPercent > 0 && int(p.rng() % 100) < p.lossPercent) {
+      ++p.lost;
+      continue;
+    }
+    if (!p.reorder) {
+      p.delivered.push_back(std::move(d));
+      continue;
+    }
+    const uintptr_t id = p.nextId++;
+    p.held[id] = std::move(d);
+    HSFMSG m{};
+    m.ext.header = 0x1701;
+    m.ext.length = uint16_t(p.held[id].size());
+    m.ext.bufp = reinterpret_cast<void*>(id);
+    hsfimpairmentinput(&p.imp, &m);
+  }
+  if (p.reorder) {
+    gSinkPath = &p;
+    hsfimpairblk(&p.imp);
+    hsfimpairtimer(&p.imp);
+    gSinkPath = nullptr;
+  }
+  auto out = std::move(p.delivered);
+  p.delivered.clear();
+  for (const auto& d : out) {  // datagrams that overtook an earlier one
+    const int32_t seq = (d[0] << 8) | d[1];
+    if (p.lastSeq >= 0 && int16_t(seq - p.lastSeq) < 0) ++p.reordered;
+    p.lastSeq = seq;
+  }
+  return out;
+}
+
+Outcome runCall(const Case& c) {
+  Outcome o;
+  const std::string base = "/tmp/faxr_call_" + std::to_string(getpid()) + "_" + c.name;
+  const std::string txFile = base + "_tx.tif", rxFile = base + "_rx.tif";
+  writePages(txFile, 2, 120);
+  std::remove(rxFile.c_str());
+
+  gNet = Net{};
+  gLine = Line{};
+  gFrames = 0;
+  gHostEvents.clear();
+  openChannel();
+  hsfimpairSetSink(impairSink);
+  command(T38_ENABLE_CMD, 1, 0);
+  command(FAXR_ENABLE_CMD, 1, 0);
+
+  gLine.fax = fax_init(nullptr, c.audioSends);
+  fax_set_transmit_on_idle(gLine.fax, 1);
+  t30_state_t* audio = fax_get_t30_state(gLine.fax);
+  Peer peer;
+  peer.t38 = t38_terminal_init(nullptr, !c.audioSends, peerTx, &peer);
+  t30_state_t* remote = t38_terminal_get_t30_state(peer.t38);
+  t38_set_t38_version(t38_terminal_get_t38_core_state(peer.t38), 0);
+  for (t30_state_t* t : {audio, remote}) {
+    t30_set_supported_modems(t, c.modems);
+    t30_set_ecm_capability(t, c.ecm);
+    t30_set_supported_compressions(t, T30_SUPPORT_T4_1D_COMPRESSION);
+  }
+  t30_set_tx_ident(audio, "1111");
+  t30_set_tx_ident(remote, "2222");
+  t30_state_t* sender = c.audioSends ? audio : remote;
+  t30_state_t* receiver = c.audioSends ? remote : audio;
+  t30_set_tx_file(sender, txFile.c_str(), -1, -1);
+  t30_set_rx_file(receiver, rxFile.c_str(), -1);
+  t30_set_phase_e_handler(audio, phaseE, &o.audioStatus);
+  t30_set_phase_e_handler(remote, phaseE, &o.t38Status);
+
+  Path toPeer(11, c.lossPercent, c.reorder), toGateway(23, c.lossPercent, c.reorder);
+  for (long f = 0; f < 9000 && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
+    runFrame();
+    for (auto& d : carry(toPeer, std::move(gNet.fromGateway)))
+      peer.udptl.parse(d, [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
+        t38_core_rx_ifp_packet(t38_terminal_get_t38_core_state(peer.t38), ifp.data(), int(ifp.size()), seq);
+      });
+    gNet.fromGateway.clear();
+    t38_terminal_send_timeout(peer.t38, kFrame);
+    gNet.toGateway.push_back(carry(toGateway, std::move(peer.out)));
+    peer.out.clear();
+  }
+  t30_get_transfer_statistics(sender, &o.sender);
+  t30_get_transfer_statistics(receiver, &o.receiver);
+  std::printf("[ call %s ] frames %ld, audio status %d, T.38 status %d, pages sent %d received %d, rate %d, ECM %d, "
+              "datagrams lost %d of %d and %d of %d, reordered %d and %d\n",
+              c.name, gFrames, o.audioStatus, o.t38Status, o.sender.pages_tx, o.receiver.pages_rx, o.receiver.bit_rate,
+              o.receiver.error_correcting_mode, toPeer.lost, toPeer.total, toGateway.lost, toGateway.total, toPeer.reordered, toGateway.reordered);
+  hsfimpairSetSink(nullptr);
+  t38_terminal_free(peer.t38);
+  fax_free(gLine.fax);
+  gLine.fax = nullptr;
+  closeChannel();
+  o.sent = readPages(txFile);
+  o.received = readPages(rxFile);
+  std::remove(txFile.c_str());
+  std::remove(rxFile.c_str());
+  return o;
+}
+
+void expectWholeFax(const Case& c, int bitRate) {
+  const Outcome o = runCall(c);
+  EXPECT_EQ(o.audioStatus, T30_ERR_OK) << t30_completion_code_to_str(o.audioStatus);
+  EXPECT_EQ(o.t38Status, T30_ERR_OK) << t30_completion_code_to_str(o.t38Status);
+  EXPECT_EQ(o.receiver.pages_rx, 2);
+  EXPECT_EQ(o.receiver.bit_rate, bitRate);
+  EXPECT_EQ(o.receiver.error_correcting_mode != 0, c.ecm);
+  ASSERT_EQ(o.sent.size(), 2u);
+  ASSERT_EQ(o.received.size(), 2u);
+  for (size_t p = 0; p < 2; ++p) EXPECT_TRUE(o.sent[p] == o.received[p]) << "page " << p + 1 << " differs";
+}
+
+constexpr int kV29 = T30_SUPPORT_V27TER | T30_SUPPORT_V29;
+constexpr int kV27 = T30_SUPPORT_V27TER;
+constexpr int kV17 = T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17;
+
+struct Params {
+  const char* name;
+  int modems;
+  int bitRate;
+  bool ecm;
+  bool audioSends;
+  bool impaired;  // 5 % loss and reordering in both directions
+};
+
+class FaxCallCase : public ::testing::TestWithParam<Params> {};
+
+TEST_P(FaxCallCase, TwoPagesArriveEqual) {
+  const Params& p = GetParam();
+  expectWholeFax({p.name, p.modems, p.ecm, p.audioSends, p.impaired ? 5 : 0, p.impaired}, p.bitRate);
+}
+
+std::vector<Params> allCases() {
+  std::vector<Params> v;
+  const struct {
+    const char* tag;
+    int modems;
+    int rate;
+  } rates[] = {{"v17", kV17, 14400}, {"v29", kV29, 9600}, {"v27", kV27, 4800}};
+  for (const auto& r : rates)
+    for (bool impaired : {false, true})
+      for (bool ecm : {false, true})
+        for (bool audioSends : {true, false}) {
+          static std::vector<std::string> names;
+          names.push_back(std::string(r.tag) + (ecm ? "_ecm" : "_nonecm") + (audioSends ? "_audio_to_t38" : "_t38_to_audio") +
+                          (impaired ? "_loss5_reorder" : ""));
+          v.push_back({names.back().c_str(), r.modems, r.rate, ecm, audioSends, impaired});
+        }
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, FaxCallCase, ::testing::ValuesIn(allCases()),
+                         [](const ::testing::TestParamInfo<Params>& i) { return std::string(i.param.name); });
+
+}  // namespace

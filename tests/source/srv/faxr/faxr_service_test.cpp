@@ -1,0 +1,411 @@
+// The fax relay service between stand-ins for its modems and the T.38 service: commands and
+// registers, timers, T.30 frames both ways with their rewriting, and page-data buffering.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "faxr_harness.h"
+
+using namespace faxrtest;
+
+namespace {
+
+class FaxRelay : public ::testing::Test {
+ protected:
+  void SetUp() override { open(); }
+  void TearDown() override { close(); }
+  static void enable(uint16_t mode = 0) { ASSERT_EQ(command(FAXR_ENABLE_CMD, 1, mode), 0); }
+  static std::vector<uint8_t> codes() {
+    std::vector<uint8_t> c;
+    for (const Packet& p : world().sent) c.push_back(p.code);
+    return c;
+  }
+  static size_t count(uint16_t header, uint16_t op1) {
+    return size_t(std::count_if(world().commands.begin(), world().commands.end(),
+                                [&](const Cmd& c) { return c.header == header && c.op1 == op1; }));
+  }
+  static std::vector<Evt> hostEvents(uint16_t header) {
+    std::vector<Evt> v;
+    for (const Evt& e : world().host)
+      if (e.header == header) v.push_back(e);
+    return v;
+  }
+  // Feeds line bits to the service as the V.21 service would, a packet per frame.
+  static void lineBits(const std::vector<uint8_t>& bits) {
+    for (const Evt& e : v21Packets(bits)) world().modemEvents.push_back({e});
+    runFrames(long(bits.size() / 8) + 4);
+  }
+  static void fromNetwork(std::vector<std::vector<uint8_t>> packets) {
+    world().toService.push_back(std::move(packets));
+    runFrames(2);
+  }
+};
+
+// ---- commands and registers ----
+
+TEST_F(FaxRelay, EnableSetsUpBothModemsAndModeThreeCallsAtOnce) {
+  enable(3);
+  std::vector<uint16_t> order;
+  for (const Cmd& c : world().commands) order.push_back(c.header);
+  ASSERT_GE(order.size(), 4u);
+  EXPECT_EQ(std::vector<uint16_t>(order.begin(), order.begin() + 4), (std::vector<uint16_t>{0x0DB4, 0x0DB0, 0x11B0, 0x0D84}));
+  EXPECT_EQ(world().commands[0].op1, 22);
+  EXPECT_EQ(world().commands[0].op2, 0x8008);
+  runFrames(1);
+  ASSERT_FALSE(world().sent.empty());
+  EXPECT_EQ(world().sent[0].code, FAXR_PKT_CNG);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAIT);
+  EXPECT_EQ(inst()->hsxstatus & 0xD, 0xD);
+}
+
+TEST_F(FaxRelay, PacketSizeRegisterIsCheckedAndRegistersAreBounded) {
+  EXPECT_EQ(command(FAXR_SETREG1_CMD, 26, 0x8127), 0);
+  EXPECT_EQ(inst()->hsxfaxrregs.hsxrxpacketsize, 0x8120);  // low three bits cleared
+  EXPECT_EQ(command(FAXR_SETREG1_CMD, 26, 0x82A0), -1);     // 672 bits: too many, but stored
+  EXPECT_EQ(inst()->hsxfaxrregs.hsxrxpacketsize, 0x82A0);
+  EXPECT_EQ(command(FAXR_SETREG1_CMD, 26, 0x0120), -1);     // bit 15 missing
+  EXPECT_EQ(command(FAXR_SETREG1_CMD, 32, 1), -1);          // past the record: nothing written
+  HSZFAXRREGS regs = faxrRegsDefault();
+  regs.hsxmaxfaxmodem = 11;
+  EXPECT_EQ(extCommand(FAXR_SETREGS_CMD, &regs, sizeof(regs)), 0);
+  EXPECT_EQ(inst()->hsxfaxrregs.hsxmaxfaxmodem, 11);
+  EXPECT_EQ(extCommand(FAXR_SETREGS_CMD, &regs, 30), -1);  // short block refused
+  EXPECT_EQ(command(FAXR_RESETREGS_CMD, 0, 0), 0);
+  EXPECT_EQ(inst()->hsxfaxrregs.hsxmaxfaxmodem, 13);
+  EXPECT_EQ(command(0x12FF, 0, 0), -1);
+}
+
+TEST_F(FaxRelay, StatisticsAndStatusAreAnsweredWithoutWritingThroughOperands) {
+  enable();
+  inst()->hsxfaxrStats.egress.hsxFrameCount = 7;
+  inst()->hsxfaxrStats.egress.hsxOverrunCount = 3;
+  inst()->hsxfaxrStats.ingress.hsxNumTxPages = 2;
+  EXPECT_EQ(command(FAXR_GETSTATS_CMD, 0, 0), 0);
+  auto ev = hostEvents(FAXR_STATS_EVT);
+  ASSERT_EQ(ev.size(), 1u);
+  ASSERT_EQ(ev[0].data.size(), sizeof(HSZFAXRSTATS));
+  HSZFAXRSTATS s;
+  std::memcpy(&s, ev[0].data.data(), sizeof(s));
+  EXPECT_EQ(s.egress.hsxOverrunCount, 3);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxOverrunCount, 0);  // cleared
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxFrameCount, 7);    // kept with op1 0
+  EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxNumTxPages, 2);
+  EXPECT_EQ(command(FAXR_GETSTATS_CMD, 1, 0), 0);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxFrameCount, 0);
+  std::vector<uint8_t> answer;
+  EXPECT_EQ(command(FAXR_GETSTATUS_CMD, 0, 0x1234, &answer), 0);
+  ASSERT_EQ(answer.size(), 2u);
+  uint16_t status;
+  std::memcpy(&status, answer.data(), 2);
+  EXPECT_EQ(status, inst()->hsxstatus);
+  EXPECT_EQ(command(FAXR_SETMAXRATE_CMD, 9, 0), 0);
+  EXPECT_EQ(inst()->hsxfaxrregs.hsxmaxfaxmodem, 9);
+}
+
+TEST_F(FaxRelay, NetworkPacketsLargerThanTheirBlockOrMessageAreRefusedAndCounted) {
+  enable();
+  std::vector<uint8_t> big = relayPacket(32, std::vector<uint8_t>(120, 0x55), 1);  // 130 bytes of payload
+  std::vector<uint8_t> lying = relayPacket(32, std::vector<uint8_t>(10, 0x55), 2);
+  reinterpret_cast<HAPI_PKT_HDR*>(lying.data())->payloadLength = 90;  // more than the message holds
+  fromNetwork({big, lying});
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, 2);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxFrameCount, 0);
+  EXPECT_EQ(MEM_QueueCount(&inst()->hsxvfaxjitbufq), 0u);
+  // a bit count beyond the payload is bounded by it
+  fromNetwork({relayPacket(16, {}, 3), relayPacket(32, {0xAA, 0xAA}, 4, 4000)});
+  EXPECT_LE(inst()->hsxfaxrfax.hsxfaxrcounter, 16);
+}
+
+// ---- timers ----
+
+TEST_F(FaxRelay, NetworkSilenceAbortsAfterSixteenSecondsAndTheServiceWaitsForTheNextFax) {
+  ASSERT_EQ(command(FAXR_SETREG1_CMD, 2, 65535), 0);  // long spoofing grace: only the silence can end the wait
+  enable();
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1)});
+  // the preamble started the silence timer in the frame it arrived in; one frame has passed since
+  runFrames(1599);
+  EXPECT_EQ(inst()->hsxfaxrstate.silenceTimer, 16000);
+  EXPECT_TRUE(hostEvents(FAXR_ABORT_EVT).empty());
+  runFrames(1);
+  auto ab = hostEvents(FAXR_ABORT_EVT);
+  ASSERT_EQ(ab.size(), 1u);
+  EXPECT_EQ(ab[0].op1, 2);  // silence
+  ASSERT_EQ(hostEvents(FAXR_FAILURE_EVT).size(), 1u);
+  EXPECT_EQ(hostEvents(FAXR_FAILURE_EVT)[0].op1, HAPI_FAXR_SRV);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAIT);
+  EXPECT_EQ(inst()->hsxfaxrstate.silenceTimer, 0xFFFF);
+  EXPECT_EQ(count(0x1189, 0), 1u);
+}
+
+TEST_F(FaxRelay, TimeStampsRunFreelyWithoutModulusAndWrapWithIt) {
+  enable();
+  inst()->hsxTimeStamp = 65530;
+  runFrames(1);
+  EXPECT_EQ(inst()->hsxTimeStamp, 4);  // 65530 + 10 over 16 bits
+  ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+  ASSERT_EQ(command(FAXR_SETREG1_CMD, 6, 1000), 0);
+  enable();
+  const uint16_t t0 = inst()->hsxTimeStamp;
+  runFrames(150);
+  EXPECT_LT(inst()->hsxTimeStamp, 1000);
+  EXPECT_EQ(inst()->hsxTimeStamp, (t0 + 1500) % 1000);
+}
+
+TEST_F(FaxRelay, CedFromTheNetworkPlaysForItsDurationThenWaitsForFrames) {
+  enable();
+  fromNetwork({relayPacket(FAXR_PKT_CED, {}, 1)});
+  EXPECT_EQ(count(0x0D87, 1), 1u);
+  runFrames(300);  // 3 s of CED
+  EXPECT_EQ(count(0x0D87, 0), 1u);
+  runFrames(10);  // and the 75 ms gap
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);
+}
+
+// ---- T.30 frames ----
+
+TEST_F(FaxRelay, LineFramesReachTheNetworkRewrittenAndFinalMarked) {
+  enable();
+  const std::vector<uint8_t> nsf = {0xFF, 0xC0, 0x04, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99,
+                                    0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6};
+  // DIS: V.8 bit set, rate field 15, bit 25 set
+  const std::vector<uint8_t> dis = {0xFF, 0xC8, 0x01, 0x04, 0x3E, 0x00, 0x81};
+  lineBits(hdlcLineBits({nsf, dis}, 40));
+  std::vector<uint8_t> ends;
+  const auto frames = framesToNetwork(&ends);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(codes()[0], FAXR_PKT_V21_PREAMBLE);
+  EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END, FAXR_PKT_V21_END_FINAL}));
+  std::vector<uint8_t> zeroed = {0xFF, 0xC0, 0x04};
+  zeroed.resize(nsf.size(), 0);
+  EXPECT_EQ(frames[0], zeroed);  // same length, facilities zeroed
+  EXPECT_EQ(frames[1], (std::vector<uint8_t>{0xFF, 0xC8, 0x01, 0x00, 0x36, 0x00, 0x01}));
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);
+}
+
+TEST_F(FaxRelay, ARateWithinTheLimitPassesAndABadFrameEndsAsBad) {
+  enable();
+  const std::vector<uint8_t> dis = {0xFF, 0xC8, 0x01, 0x00, 0x2C, 0x00};  // rate field 11
+  lineBits(hdlcLineBits({dis}, 10));
+  auto frames = framesToNetwork();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], dis);
+  // a final frame with a bad check sequence from the line (after a new preamble)
+  ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+  enable();
+  world().sent.clear();
+  lineBits(hdlcLineBits({dis}, 10, true));
+  std::vector<uint8_t> ends;
+  framesToNetwork(&ends);
+  EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END_BAD_FINAL}));
+  EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxbadframeCount, 1);
+}
+
+TEST_F(FaxRelay, FiveFlagsInStepMakeAPreambleFourOrOutOfStepDoNot) {
+  enable();
+  std::vector<uint8_t> four = hdlcLineBits({}, 4);
+  four.insert(four.end(), 16, 1);
+  lineBits(four);
+  EXPECT_TRUE(world().sent.empty());
+  std::vector<uint8_t> spaced;  // flags nine bits apart
+  for (int i = 0; i < 8; ++i) {
+    for (int b = 7; b >= 0; --b) spaced.push_back(uint8_t((0x7E >> b) & 1));
+    spaced.push_back(1);
+  }
+  lineBits(spaced);
+  EXPECT_TRUE(world().sent.empty());
+  lineBits(hdlcLineBits({}, 5));
+  EXPECT_EQ(codes(), (std::vector<uint8_t>{FAXR_PKT_V21_PREAMBLE}));
+}
+
+TEST_F(FaxRelay, NetworkFramesGoToTheLineWithFlagsAndANewCheckSequenceAndRepeatsAreDropped) {
+  ASSERT_EQ(command(FAXR_SETREG1_CMD, 24, 1), 0);  // training check judged locally: it has not passed
+  enable();
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8}, 2),
+               relayPacket(FAXR_PKT_V21, {0xFF, 0xC8}, 2), relayPacket(FAXR_PKT_V21, {0x21}, 3),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 4)});
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});  // the modem sends
+  runFrames(80);
+  const std::vector<uint8_t> bits = commandBits(0x0D08);
+  std::vector<bool> good;
+  const auto frames = decodeHdlc(bits, &good);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], (std::vector<uint8_t>{0xFF, 0xC8, 0x22}));  // the CFR went out as FTT
+  EXPECT_TRUE(good[0]);
+  // the transmitter was turned round first, and at least the configured flags lead the frame
+  const auto first = std::find_if(world().commands.begin(), world().commands.end(), [](const Cmd& c) { return c.header == 0x0D08; });
+  ASSERT_NE(first, world().commands.end());
+  EXPECT_TRUE(std::any_of(world().commands.begin(), first, [](const Cmd& c) { return c.header == 0x0D84 && c.op1 == 0; }));
+  int leading = 0;
+  for (size_t i = 0; i + 8 <= bits.size() && std::equal(bits.begin() + long(i), bits.begin() + long(i + 8),
+                                                         std::vector<uint8_t>{0, 1, 1, 1, 1, 1, 1, 0}.begin());
+       i += 8)
+    ++leading;
+  EXPECT_GE(leading, 33);
+  EXPECT_EQ(count(0x0D84, 1), 2u);  // back to receive once the modem reported every bit sent
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
+  EXPECT_TRUE(hostEvents(FAXR_RATE_EVT).empty());                // only a CFR that passes announces the rate
+}
+
+TEST_F(FaxRelay, ASilentFarEndGetsPreambleThenACommandRepeat) {
+  enable();
+  // the local fax sends DCS; the far end does not answer
+  const std::vector<uint8_t> dcs = {0xFF, 0xC8, 0xC1, 0x00, 0x20, 0x00};
+  lineBits(hdlcLineBits({dcs}, 10));
+  ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITTRAINRX);  // expecting the training check
+  EXPECT_EQ(count(0x1189, 3), 1u);
+  // skip the training: the line's frame end stays noted; a network preamble starts spoofing
+  inst()->hsxfaxrstate.hsxstate = HSFAXRWAITNETMSG;
+  world().commands.clear();
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1)});
+  runFrames(50);
+  EXPECT_FALSE(commandBits(0x0D08).empty());  // flags keep the line fax waiting
+  runFrames(360);                              // past 2000 + 1000 + 1000 ms
+  const auto frames = decodeHdlc(commandBits(0x0D08));
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.back(), (std::vector<uint8_t>{0xFF, 0xC8, HSFAXRCRP}));
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxSpoofTimeoutCount, 1);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
+}
+
+// ---- page data ----
+
+class PageData : public FaxRelay {
+ protected:
+  // Starts a page at V.17 14400 (short training) and lets the datapump consume `consume` bits a frame.
+  void startPage(uint8_t training = 16) {
+    enable();
+    fromNetwork({relayPacket(training, {}, stamp++)});
+    runFrames(8);  // the datapump starts 76 ms after the V.21 modem last spoke
+    ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRTXLOCALDATA);
+    ASSERT_EQ(count(0x1185, 1), 1u);
+  }
+  void consume(uint16_t bits, long frames) {
+    for (long i = 0; i < frames; ++i) world().modemEvents.push_back({Evt{0x11DD, bits, 0, {}}});
+  }
+  uint16_t stamp = 1;
+  // Datapump commands as {bit count, ones} in order.
+  static std::vector<std::pair<int, int>> pumpBlocks() {
+    std::vector<std::pair<int, int>> v;
+    for (const Cmd& c : world().commands) {
+      if (c.header != 0x1106) continue;
+      uint16_t n;
+      std::memcpy(&n, c.data.data(), 2);
+      int ones = 0;
+      for (int i = 0; i < n; ++i) ones += (c.data[2 + 2 * (i / 16) + ((i % 16) / 8)] >> ((i % 16) % 8)) & 1;
+      v.push_back({n, ones});
+    }
+    return v;
+  }
+  static std::vector<uint8_t> blockBits(size_t index) {
+    size_t k = 0;
+    for (const Cmd& c : world().commands) {
+      if (c.header != 0x1106) continue;
+      if (k++ != index) continue;
+      uint16_t n;
+      std::memcpy(&n, c.data.data(), 2);
+      std::vector<uint8_t> bits;
+      for (int i = 0; i < n; ++i) {
+        uint16_t w;
+        std::memcpy(&w, c.data.data() + 2 + 2 * (i / 16), 2);
+        bits.push_back(uint8_t((w >> (i % 16)) & 1));
+      }
+      return bits;
+    }
+    return {};
+  }
+};
+
+TEST_F(PageData, BuildsOutToNineHundredSixtyEightBitsBeforePageDataFlows) {
+  startPage();
+  consume(288, 40);
+  for (int i = 0; i < 20; ++i) {
+    world().toService.push_back({relayPacket(32, std::vector<uint8_t>(8, 0xFF), stamp++)});  // 64 bits a frame
+    runFrames(1);
+    const auto blocks = pumpBlocks();
+    const bool data = std::any_of(blocks.begin(), blocks.end(), [](auto b) { return b.second > 0; });
+    // 15 packets are 960 bits, still below the build-out; the 16th reaches it
+    EXPECT_EQ(data, i >= 15) << "after packet " << i + 1;
+  }
+  // until then only fill of 288 zero bits went out
+  for (auto b : pumpBlocks())
+    if (b.second == 0) EXPECT_EQ(b.first, 288);
+}
+
+TEST_F(PageData, FillGoesInFrontOfAnEndOfLineSplitAcrossWordsButNotInFrontOfTenZeros) {
+  startPage();
+  consume(288, 60);
+  // enough page to leave the build-out, then a packet with eleven and more zeros across a word
+  // boundary before a one, then one with exactly ten zeros before a one
+  std::vector<std::vector<uint8_t>> burst;
+  for (int i = 0; i < 16; ++i) burst.push_back(relayPacket(32, std::vector<uint8_t>(8, 0xFF), stamp++));
+  burst.push_back(relayPacket(32, {0xFF, 0xF0, 0x00, 0x10}, stamp++));  // 4 + 11 zeros, the one at bit 27
+  world().toService.push_back(burst);
+  runFrames(40);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxSpoofCount, 1);
+  // the packets joined in the buffer; the part in front of the end of line goes on its own, then fill
+  const auto blocks = pumpBlocks();
+  size_t front = blocks.size();
+  for (size_t i = 0; i + 1 < blocks.size(); ++i)
+    if (blocks[i].second > 0 && blocks[i + 1] == std::pair<int, int>{288, 0}) front = i;
+  ASSERT_LT(front, blocks.size());
+  const auto fb = blockBits(front);
+  ASSERT_GE(fb.size(), 16u);
+  EXPECT_EQ(std::vector<uint8_t>(fb.end() - 16, fb.end()),
+            (std::vector<uint8_t>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0}));
+  EXPECT_EQ(fb.size(), 16u * 64 + 16 - 672);  // what the second buffered packet holds before the code
+  // the page ends: the held code and what follows it go out after the fill
+  world().toService.push_back({relayPacket(FAXR_PKT_PAGEEND, {}, stamp++)});
+  runFrames(4);
+  EXPECT_EQ(blocks[front + 1], (std::pair<int, int>{288, 0}));  // fill
+  const auto after = pumpBlocks();
+  size_t held = front + 1;
+  while (held < after.size() && after[held].second == 0) ++held;
+  ASSERT_LT(held, after.size());
+  EXPECT_EQ(blockBits(held), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}));
+
+  // ten zeros and a one are no end of line: the packet goes whole
+  world().commands.clear();
+  world().toService.push_back({relayPacket(32, {0xFF, 0xC0, 0x1F, 0xFF}, stamp++)});
+  consume(288, 40);
+  runFrames(40);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxSpoofCount, 1);
+}
+
+TEST_F(PageData, AnEcmPageIsPaddedWithFlagsAndItsFramesGetTheirCheckSequence) {
+  startPage();
+  inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
+  consume(288, 200);
+  runFrames(5);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxSpoofCount, 1);  // one gap, counted once
+  std::vector<uint8_t> frame = {0xFF, 0xC0, 0x60, 0x00};
+  for (int i = 0; i < 64; ++i) frame.push_back(uint8_t(i * 7));
+  world().toService.push_back({relayPacket(42, frame, stamp++), relayPacket(52, {}, stamp++)});
+  runFrames(20);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxSpoofCount, 2);  // and the gap after it
+  std::vector<bool> good;
+  const auto frames = decodeHdlc(commandBits(0x1106), &good);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], frame);
+  EXPECT_TRUE(good[0]);
+  // the network ends the page: playout stops and the datapump is let run dry
+  world().toService.push_back({relayPacket(FAXR_PKT_ECM_PAGEEND, {}, stamp++)});
+  world().modemEvents.clear();
+  world().modemEvents.push_back({Evt{0x11D8, 0, 0, {}}});
+  runFrames(12);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRTXLOCALPOSTMSG);
+}
+
+TEST_F(PageData, AFullBufferDropsAndCountsInsteadOfGrowing) {
+  startPage();
+  std::vector<std::vector<uint8_t>> burst;
+  inst()->hsxfaxrfax.hsxstatus = uint16_t(inst()->hsxfaxrfax.hsxstatus | FAXR_FAX_ECMEND);
+  for (int i = 0; i < 40; ++i) burst.push_back(relayPacket(i % 2 ? 52 : 42, {0x11, 0x22}, stamp++));
+  inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
+  world().toService.push_back(burst);
+  runFrames(1);
+  EXPECT_LE(MEM_QueueCount(&inst()->hsxvfaxjitbufq), 30u);
+  EXPECT_GE(inst()->hsxfaxrStats.egress.hsxOverrunCount, 1);
+}
+
+}  // namespace
