@@ -16,6 +16,8 @@
 #include <sstream>
 #include <thread>
 
+#include <spandsp.h>
+
 #include "call_audio.h"
 #include "daemon_fixture.h"
 #include "pbxsim_media.h"
@@ -182,6 +184,62 @@ std::vector<uint8_t> indicatorDatagram(uint16_t seq, uint8_t type) {
   return {static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq), 0x01, static_cast<uint8_t>(type << 1), 0x00, 0x00};
 }
 
+// A final CSI frame (address, control, FCF, 20 identity octets) as its octets go on the line,
+// first bit least significant (as spandsp's HDLC coder has them).
+std::vector<uint8_t> csiFrame() {
+  std::vector<uint8_t> f = {0xFF, 0x13, 0x40};
+  for (char c : std::string("        54321 01 64+")) f.push_back(static_cast<uint8_t>(c));
+  return f;
+}
+
+uint8_t bitReversed(uint8_t b) {
+  uint8_t r = 0;
+  for (int i = 0; i < 8; ++i) r = static_cast<uint8_t>(r | (((b >> i) & 1) << (7 - i)));
+  return r;
+}
+
+// UDPTL datagram whose primary IFP is V.21 data: the frame's octets, then "FCS OK, signal end".
+// T.38 carries each HDLC octet with its first bit on the line as the most significant.
+std::vector<uint8_t> finalV21FrameDatagram(uint16_t seq, const std::vector<uint8_t>& frame) {
+  const size_t n = frame.size();
+  std::vector<uint8_t> ifp = {0xC0, 0x02, 0x80, static_cast<uint8_t>((n - 1) >> 8), static_cast<uint8_t>(n - 1)};
+  for (uint8_t b : frame) ifp.push_back(bitReversed(b));
+  ifp.push_back(0x40);
+  std::vector<uint8_t> d = {static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq), static_cast<uint8_t>(ifp.size())};
+  d.insert(d.end(), ifp.begin(), ifp.end());
+  d.push_back(0x00);
+  d.push_back(0x00);
+  return d;
+}
+
+// HDLC frames in V.21 channel 2 audio, found by spandsp's FSK receiver and HDLC decoder.
+struct V21Frames {
+  std::vector<std::vector<uint8_t>> good;
+  int bad = 0;
+};
+
+V21Frames decodeV21(std::vector<int16_t> audio) {
+  V21Frames out;
+  hdlc_rx_state_t* hdlc = hdlc_rx_init(
+      nullptr, false, true, 2,
+      [](void* user, const uint8_t* pkt, int len, int ok) {
+        auto* f = static_cast<V21Frames*>(user);
+        if (len < 0) return;  // status reports
+        if (ok) {
+          f->good.emplace_back(pkt, pkt + len);
+        } else {
+          f->bad++;
+        }
+      },
+      &out);
+  fsk_rx_state_t* fsk = fsk_rx_init(nullptr, &preset_fsk_specs[FSK_V21CH2], FSK_FRAME_MODE_SYNC,
+                                    reinterpret_cast<put_bit_func_t>(hdlc_rx_put_bit), hdlc);
+  fsk_rx(fsk, audio.data(), static_cast<int>(audio.size()));
+  fsk_rx_free(fsk);
+  hdlc_rx_free(hdlc);
+  return out;
+}
+
 class FaxCall : public DaemonFixture {
  protected:
   std::map<std::string, std::string> boardEnv() const {
@@ -311,17 +369,20 @@ TEST_F(FaxCall, CallingToneSwitchesTheConnectionToT38AndItsDatagramsCrossTheAudi
   }
 
   // Datagrams from the PBX now reach the fax stack: the daemon takes them (nothing refused, no
-  // error from the library), even one whose sequence number makes it look like RTP, and the
-  // answer tone the first one carries is played to the phone.
+  // error from the library), even one whose sequence number makes it look like RTP. The fax
+  // stack plays what they carry to the phone: the answer tone, then a V.21 preamble and frame.
   const std::string speaker = dir.file("speaker.wav");
   board("0 record " + speaker);
   const int badAfter = daemon->count("bad audio packet");
+  const std::vector<uint8_t> frame = csiFrame();
   ASSERT_TRUE(pipes.send(0, 1, indicatorDatagram(0, 2)));
   ASSERT_TRUE(pipes.send(0, 1, indicatorDatagram(0x8001, 2)));
+  ASSERT_TRUE(pipes.send(0, 1, indicatorDatagram(1, 3)));
+  ASSERT_TRUE(pipes.send(0, 1, finalV21FrameDatagram(2, frame)));
   ASSERT_NO_FATAL_FAILURE(syncReceivePipe());
   EXPECT_EQ(daemon->count("bad audio packet"), badAfter + 1) << daemon->output();
   EXPECT_EQ(daemon->count("Error vrgEndptPacket"), 0) << daemon->output();
-  ASSERT_NO_FATAL_FAILURE(waitBoard(2000));
+  ASSERT_NO_FATAL_FAILURE(waitBoard(6000));
   board("0 record stop");
   const std::vector<int16_t> heard = readWav(speaker);
   int answerToneBlocks = 0;
@@ -329,10 +390,15 @@ TEST_F(FaxCall, CallingToneSwitchesTheConnectionToT38AndItsDatagramsCrossTheAudi
     const double level = dbm0(rms(heard, at, at + 800));
     if (level > -30 && toneShare(heard, at, 800, 2100) > 0.9) ++answerToneBlocks;
   }
-  EXPECT_GE(answerToneBlocks, 10) << "blocks of 100 ms with the answer tone: " << answerToneBlocks;
+  EXPECT_GE(answerToneBlocks, 25) << "blocks of 100 ms with the answer tone: " << answerToneBlocks;
+  const V21Frames v21 = decodeV21(heard);
+  ASSERT_EQ(v21.good.size(), 1u) << v21.bad << " frames with a bad check sequence";
+  EXPECT_EQ(v21.good[0], frame);
   printf("fax call: %d speech packets before the tone, speech stopped in second %d of the tone, %zu "
-         "datagrams out (last number %u), answer tone in %d of %zu blocks of 100 ms\n",
-         voicePackets, windows + 1, sent.size(), sent.back().sequence, answerToneBlocks, heard.size() / 800);
+         "datagrams out (last number %u), answer tone in %d of %zu blocks of 100 ms, %zu V.21 frame(s) "
+         "of %zu octets heard\n",
+         voicePackets, windows + 1, sent.size(), sent.back().sequence, answerToneBlocks, heard.size() / 800,
+         v21.good.size(), v21.good.empty() ? size_t{0} : v21.good[0].size());
 
   // Our datagrams dissect cleanly as T.38 in an independent analyser.
   if (std::system("command -v tshark > /dev/null 2>&1") == 0) {
