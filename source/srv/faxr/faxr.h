@@ -140,18 +140,33 @@ enum HSEFAXRFCF : uint16_t {
   HSFAXRHDLC = 255,
 };
 
-// Fax-relay packet codes (low byte of `payloadID`).
+// Fax-relay packet codes (low byte of `payloadID`) that the service names; training indicators
+// and page data are numbered by rate (training from `hstfaxrdatatraincode`, page data rate + 22,
+// ECM data rate + 32, ECM frame ends rate + 42 and, with a bad check sequence, rate + 52).
+enum class HAPI_PKT_FAXCODE : uint8_t {
+  CNG = 1,
+  CED = 2,
+  V21_PREAMBLE = 3,
+  V21 = 18,
+  V21_END = 19,
+  V21_END_FINAL = 20,
+  V21_END_BAD = 21,
+  V21_END_BAD_FINAL = 22,
+  PAGEEND = 63,
+  ECM_PAGEEND = 64,
+};
+constexpr uint8_t faxCode(HAPI_PKT_FAXCODE c) { return static_cast<uint8_t>(c); }
 enum : uint8_t {
-  FAXR_PKT_CNG = 1,
-  FAXR_PKT_CED = 2,
-  FAXR_PKT_V21_PREAMBLE = 3,
-  FAXR_PKT_V21 = 18,
-  FAXR_PKT_V21_END = 19,
-  FAXR_PKT_V21_END_FINAL = 20,
-  FAXR_PKT_V21_END_BAD = 21,
-  FAXR_PKT_V21_END_BAD_FINAL = 22,
-  FAXR_PKT_PAGEEND = 63,
-  FAXR_PKT_ECM_PAGEEND = 64,
+  FAXR_PKT_CNG = faxCode(HAPI_PKT_FAXCODE::CNG),
+  FAXR_PKT_CED = faxCode(HAPI_PKT_FAXCODE::CED),
+  FAXR_PKT_V21_PREAMBLE = faxCode(HAPI_PKT_FAXCODE::V21_PREAMBLE),
+  FAXR_PKT_V21 = faxCode(HAPI_PKT_FAXCODE::V21),
+  FAXR_PKT_V21_END = faxCode(HAPI_PKT_FAXCODE::V21_END),
+  FAXR_PKT_V21_END_FINAL = faxCode(HAPI_PKT_FAXCODE::V21_END_FINAL),
+  FAXR_PKT_V21_END_BAD = faxCode(HAPI_PKT_FAXCODE::V21_END_BAD),
+  FAXR_PKT_V21_END_BAD_FINAL = faxCode(HAPI_PKT_FAXCODE::V21_END_BAD_FINAL),
+  FAXR_PKT_PAGEEND = faxCode(HAPI_PKT_FAXCODE::PAGEEND),
+  FAXR_PKT_ECM_PAGEEND = faxCode(HAPI_PKT_FAXCODE::ECM_PAGEEND),
 };
 
 // ---- HDLC framer ----
@@ -178,7 +193,6 @@ struct HDLC {
   uint16_t rxsavednum;   // de-stuffed bits of the frame not yet passed on
   uint16_t rxfcs;
   uint16_t rxtotalbits;  // de-stuffed bits of the frame so far
-  uint16_t txones;       // ones in a row at the end of the last data block
   uint8_t rxbuf[FAXR_HDLC_RXBYTES];
   void* srvp;
 };
@@ -236,6 +250,7 @@ enum FAXRJBEVENT : int32_t {
   e_endStm = 32767,
 };
 
+using FAXRJBACTION = VCSTMF;  // takes a FAXRJBACTIONARG
 using FAXRJBSTMROW = VCZSTMROW<1>;
 using FAXRJBSTMEVQ = VCZSTMEVQN<2>;
 

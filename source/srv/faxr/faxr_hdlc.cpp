@@ -20,6 +20,19 @@ constexpr std::array<uint16_t, 256> makeCrcTable() {
   return t;
 }
 
+// A flag and the run after which a zero goes in, as {bits, pattern}.
+struct BITPATTERN {
+  uint16_t bits;
+  uint16_t pattern;
+};
+constexpr BITPATTERN hdlcflag = {8, 0x7E};
+constexpr BITPATTERN fiveOnes = {5, 0x1F};
+
+// Whether the last bits written (`recent`, newest lowest) end in five ones.
+constexpr bool findOnes(uint16_t recent) {
+  return (recent & ((1u << fiveOnes.bits) - 1)) == fiveOnes.pattern;
+}
+
 }  // namespace
 
 // Most-significant-bit-first table of the CRC-16 polynomial 0x1021.
@@ -59,12 +72,12 @@ void sendFlags(HSZFAXRLOCLMEM* m, int count) {
     const int now = count >= 86 ? 84 : count;
     uint16_t block[1 + 42] = {};
     block[0] = static_cast<uint16_t>(now * 8);
-    for (int i = 0; i < now; ++i) block[1 + i / 2] = static_cast<uint16_t>(block[1 + i / 2] | ((i & 1) ? 0x7E : 0x7E00));
+    for (int i = 0; i < now; ++i)
+      block[1 + i / 2] = static_cast<uint16_t>(block[1 + i / 2] | ((i & 1) ? hdlcflag.pattern : hdlcflag.pattern << 8));
     faxrtxhdlcdata(m, block);
     count -= now;
   }
   m->hsxdatahdlc.txlast4bits = 0;
-  m->hsxdatahdlc.txones = 0;
 }
 
 }  // namespace
@@ -82,13 +95,14 @@ void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uin
   h.txfcs = faxrcalculateFCS(h.txfcs, octets, whole);
   uint16_t block[kTxBlockWords] = {};
   BitWriter w{block, static_cast<uint16_t>((kTxBlockWords - 1) * 16)};
-  uint16_t ones = h.txones;
+  // the search for five ones starts with the last bits of the previous data block
+  uint16_t recent = h.txlast4bits;
   auto putStuffed = [&](int bit) {
     w.put(bit);
-    ones = bit ? static_cast<uint16_t>(ones + 1) : 0;
-    if (ones == 5) {  // a zero after every five ones, also across chunk boundaries
+    recent = static_cast<uint16_t>((recent << 1) | bit);
+    if (findOnes(recent)) {  // a zero after every five ones, also across chunk boundaries
       w.put(0);
-      ones = 0;
+      recent = static_cast<uint16_t>(recent << 1);
     }
   };
   for (int i = 0; i < bits; ++i) putStuffed((octets[i / 8] >> (7 - i % 8)) & 1);
@@ -97,8 +111,7 @@ void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uin
     for (int i = 15; i >= 0; --i) putStuffed((fcs >> i) & 1);
     h.txfcs = 0xFFFF;
   }
-  h.txones = ones;
-  h.txlast4bits = static_cast<uint16_t>(w.n >= 4 ? (block[1 + (w.n - 4) / 16] >> 0) & 0xF : 0);
+  h.txlast4bits = static_cast<uint16_t>(recent & 0xF);
   block[0] = w.n;
   faxrtxhdlcdata(m, block);
 }
@@ -126,7 +139,7 @@ void faxrtxhdlcdata(HSZFAXRLOCLMEM* m, const uint16_t* block) {
       HSZFAXRV21MODEM& v = m->hsxfaxrv21;
       if (!(v.hsxstatus & FAXR_V21_TXBUSY)) hsffaxrsendcmd(kV21RxMode, 0, 0);
       v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_TXBUSY);
-      if (hsffaxrsendextcmd(m, kV21TxData, piece, bytes, true)) v.hsxcounter = static_cast<uint16_t>(v.hsxcounter + n);
+      if (hsffaxrsendextcmdasync(m, kV21TxData, piece, bytes)) v.hsxcounter = static_cast<uint16_t>(v.hsxcounter + n);
     }
     at = static_cast<uint16_t>(at + n);
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "faxr.h"
 
@@ -55,8 +56,14 @@ uint8_t pktCode(const HAPI_PKT_HDR* p);
 // packets pass data null. Control codes go out hsxnumv21msgsend + 1 times.
 int hsffaxrsendpacket(HSZFAXRLOCLMEM* m, uint8_t code, const uint16_t* data, uint16_t bits);
 void hsffaxrsendcmd(uint16_t header, uint16_t op1, uint16_t op2);
+// Commands between services are queued and run when the frame's work is done, so the
+// asynchronous senders are the same as the plain ones.
+inline void hsffaxrsendcmdasync(uint16_t header, uint16_t op1, uint16_t op2) { hsffaxrsendcmd(header, op1, op2); }
 // Copies the words into scratch memory and sends them as an extended command.
 bool hsffaxrsendextcmd(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes, bool ingress);
+inline bool hsffaxrsendextcmdasync(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes) {
+  return hsffaxrsendextcmd(m, header, words, bytes, true);
+}
 // Event to the host, sent only when events are on unless `always`.
 void faxrEvent(HSZFAXRLOCLMEM* m, uint16_t code, uint16_t op1, uint16_t op2, bool always = false);
 void restartSilence(HSZFAXRLOCLMEM* m);
@@ -103,8 +110,64 @@ void hsffaxrsetrate(HSZFAXRLOCLMEM* m);
 uint16_t sendDataPktToVFAX(HSZFAXRLOCLMEM* m, const uint16_t* block);
 uint16_t localRate(const HSZFAXRLOCLMEM* m);
 
-// ---- service (faxr_arc.cpp) ----
-void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg);
+// ---- service (faxr_arc.cpp) and its states (faxr_state.cpp) ----
 void setState(HSZFAXRLOCLMEM* m, HSEFAXRSTATE s);
+void flushQueues(HSZFAXRLOCLMEM* m);
+// The state's work of one ingress tick of `ms` milliseconds.
+void tickAction(HSZFAXRLOCLMEM* m, uint16_t ms);
+void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg);
+
+// ---- status words ----
+
+inline bool enabled(const HSZFAXRLOCLMEM* m) { return (m->hsxstatus & FAXR_ENABLED) != 0; }
+inline void setStatus(HSZFAXRLOCLMEM* m, uint16_t bits) { m->hsxstatus = static_cast<uint16_t>(m->hsxstatus | bits); }
+inline void clearStatus(HSZFAXRLOCLMEM* m, uint16_t bits) { m->hsxstatus = static_cast<uint16_t>(m->hsxstatus & ~bits); }
+inline void setInt(HSZFAXRLOCLMEM* m, uint16_t bits) { m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | bits); }
+inline void clearInt(HSZFAXRLOCLMEM* m, uint16_t bits) { m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus & ~bits); }
+inline void clearV21(HSZFAXRLOCLMEM* m, uint16_t bits) {
+  m->hsxfaxrv21.hsxstatus = static_cast<uint16_t>(m->hsxfaxrv21.hsxstatus & ~bits);
+}
+inline void clearFax(HSZFAXRLOCLMEM* m, uint16_t bits) {
+  m->hsxfaxrfax.hsxstatus = static_cast<uint16_t>(m->hsxfaxrfax.hsxstatus & ~bits);
+}
+inline void setFax(HSZFAXRLOCLMEM* m, uint16_t bits) { m->hsxfaxrfax.hsxstatus = static_cast<uint16_t>(m->hsxfaxrfax.hsxstatus | bits); }
+inline void hdlcReset(HSZFAXRLOCLMEM* m) { faxrhdlcinit(&m->hsxdatahdlc, m); }
+
+// ---- the frame being assembled in hsxrxbuf: word 0 the bit count, then the octets ----
+
+inline uint16_t frameBits(const HSZFAXRV21MODEM& v) { return v.hsxrxbuf[0]; }
+
+inline uint8_t frameOctet(const HSZFAXRV21MODEM& v, int i) {
+  if (i < 0 || i * 8 >= v.hsxrxbuf[0]) return 0;
+  const uint16_t w = v.hsxrxbuf[1 + i / 2];
+  return static_cast<uint8_t>((i & 1) ? w : w >> 8);
+}
+
+inline void clearFrame(HSZFAXRV21MODEM& v) {
+  std::memset(v.hsxrxbuf, 0, sizeof(v.hsxrxbuf));
+  v.changeIngressMsg = CHANGEV21MSG{};
+  v.changeEgressMsg = CHANGEV21MSG{};
+}
+
+// Appends whole octets; false (nothing appended) when the frame would pass its limit.
+inline bool appendFrame(HSZFAXRV21MODEM& v, const uint8_t* octets, int n) {
+  if (frameBits(v) + n * 8 > FAXR_MAX_FRAME_BITS) return false;
+  for (int i = 0; i < n; ++i) {
+    const int at = v.hsxrxbuf[0] / 8;
+    uint16_t& w = v.hsxrxbuf[1 + at / 2];
+    w = static_cast<uint16_t>((at & 1) ? ((w & 0xFF00) | octets[i]) : ((w & 0x00FF) | (octets[i] << 8)));
+    v.hsxrxbuf[0] = static_cast<uint16_t>(v.hsxrxbuf[0] + 8);
+  }
+  return true;
+}
+
+inline void packOctets(const uint8_t* octets, int n, uint16_t* words) {
+  for (int i = 0; i < (n + 1) / 2; ++i) words[i] = 0;
+  for (int i = 0; i < n; ++i) words[i / 2] = static_cast<uint16_t>(words[i / 2] | ((i & 1) ? octets[i] : octets[i] << 8));
+}
+
+inline void stopSpoofing(HSZFAXRLOCLMEM* m) {
+  m->hsxfaxrv21.hsxstatus = static_cast<uint16_t>(m->hsxfaxrv21.hsxstatus & ~FAXR_V21_SPOOF);
+}
 
 }  // namespace faxr

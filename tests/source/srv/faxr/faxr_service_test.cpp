@@ -268,6 +268,80 @@ TEST_F(FaxRelay, ASilentFarEndGetsPreambleThenACommandRepeat) {
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
 }
 
+TEST_F(FaxRelay, AFaxIsCompleteOnlyWhenTheLastPageWasConfirmedBeforeTheDisconnect) {
+  enable();
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0xF4}}, 10));  // EOP from the local fax
+  EXPECT_EQ(inst()->hsxstatus & FAXR_EOP_SENT, FAXR_EOP_SENT);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0x31}, 2),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 3)});  // MCF
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(82);
+  EXPECT_EQ(inst()->hsxstatus & FAXR_MCF_CONFIRMED, FAXR_MCF_CONFIRMED);
+  EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxNumTxPages, 1);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0xDF}}, 10));  // DCN
+  const auto ab = hostEvents(FAXR_ABORT_EVT);
+  ASSERT_EQ(ab.size(), 1u);
+  EXPECT_EQ(ab[0].op1, 1);  // DCN seen
+  EXPECT_EQ(ab[0].op2, 0x8060);
+  EXPECT_EQ(inst()->hsxstatus & FAXR_COMPLETED, FAXR_COMPLETED);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAIT);
+}
+
+TEST_F(FaxRelay, AnUnconfirmedLastPageIsNoCompletedFax) {
+  enable();
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0xF4}}, 10));  // EOP, then DCN without an MCF between
+  world().modemEvents.push_back({Evt{0x0DC9, 0, 0, {}}});  // the carrier dropped after the final frame
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0xDF}}, 10));
+  const auto ab = hostEvents(FAXR_ABORT_EVT);
+  ASSERT_EQ(ab.size(), 1u);
+  EXPECT_EQ(ab[0].op2 & 0x8000, 0);
+}
+
+TEST_F(FaxRelay, ALocallyJudgedTrainingCheckLetsTheCfrPassAndAnnouncesTheRate) {
+  ASSERT_EQ(command(FAXR_SETREG1_CMD, 24, 1), 0);
+  enable();
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0xC1, 0x00, 0x04, 0x00}}, 10));  // DCS, V.17 14400
+  EXPECT_EQ(inst()->hsxfaxrregs.hsxlocalrate, 10);
+  EXPECT_EQ(count(0x1189, 1), 1u);  // the datapump judges the training check itself
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALTRAIN);
+  world().modemEvents.push_back({Evt{0x11D4, 100, 0, {}}});  // 100 errors: under 170
+  runFrames(2);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0x21}, 2),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 3)});
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(82);
+  const auto frames = decodeHdlc(commandBits(0x0D08));
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.back(), (std::vector<uint8_t>{0xFF, 0xC8, 0x21}));
+  const auto rate = hostEvents(FAXR_RATE_EVT);
+  ASSERT_EQ(rate.size(), 1u);  // sent even with events off
+  EXPECT_EQ(rate[0].op1, 10);
+  EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxretrainCount, 0);
+}
+
+TEST_F(FaxRelay, PageDataFromTheLineGoesOutInServiceBitOrderWithTrainingAndEnd) {
+  enable();
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0xC1, 0x00, 0x20, 0x00}}, 10));  // DCS, V.29 9600
+  ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITTRAINRX);
+  world().sent.clear();
+  Evt data{0x1151, 4, 0, std::vector<uint8_t>(4)};
+  const uint16_t block[2] = {16, 0x0003};  // the first two line bits are ones
+  std::memcpy(data.data.data(), block, 4);
+  world().modemEvents.push_back({Evt{0x11DC, 0, 0, {}}});
+  world().modemEvents.push_back({data});
+  world().modemEvents.push_back({Evt{0x11D5, 0, 0, {}}});
+  runFrames(4);
+  ASSERT_EQ(world().sent.size(), 3u);
+  EXPECT_EQ(world().sent[0].code, 7);  // V.29 9600 training
+  EXPECT_EQ(world().sent[1].code, 26);  // V.29 9600 page data
+  EXPECT_EQ(world().sent[1].octets, (std::vector<uint8_t>{0xC0, 0x00}));
+  EXPECT_EQ(world().sent[2].code, FAXR_PKT_PAGEEND);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);  // after the training check
+}
+
 // ---- page data ----
 
 class PageData : public FaxRelay {

@@ -1,0 +1,218 @@
+// Frames from the network through the fax relay service: the queued packets, the V.21 transmitter
+// fed with frames, and the locally made preamble and command repeat while the far end is slow.
+#include "faxr_int.h"
+
+namespace faxr {
+
+namespace {
+
+constexpr uint8_t kFinalControl = 0xC8;  // the control octet of a final frame
+
+}  // namespace
+
+void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  HSZFAXRSTATE& s = m->hsxfaxrstate;
+  while (auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxcmdbufq))) {
+    ++m->hsxRxSeqNum;
+    restartSilence(m);
+    const uint8_t code = pktCode(pkt);
+    const bool isNew = !m->rxStampValid || pkt->payloadTimeStampLow != m->hsxRxTimeStamp;
+    if (!isNew) {  // a repeat of the last packet
+      hsfBmFree(pkt);
+      continue;
+    }
+    m->rxStampValid = true;
+    m->hsxRxTimeStamp = pkt->payloadTimeStampLow;
+    if (code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL) {
+      if (!(v.hsxstatus & FAXR_V21_NETACCEPT)) {
+        hsfBmFree(pkt);
+        continue;
+      }
+      const uint16_t bits = pktBits(pkt);
+      if (MEM_QueueCount(&m->hsxv21jitbufq) >= FAXR_MAX_JB_PACKETS) {  // no frame is that long
+        count16(m->hsxfaxrStats.egress.hsxOverrunCount);
+        hsfBmFree(pkt);
+        continue;
+      }
+      if (code == FAXR_PKT_V21) {
+        if (bits == 0) {
+          hsfBmFree(pkt);
+          continue;
+        }
+        if (v.hsxstatus & FAXR_V21_ENDQUEUED) {
+          MEM_QueueEnq(&m->hsxv21jitbufq, pkt);
+          v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_ENDQUEUED);
+        } else {
+          addDataToJitterBuffer(m, &m->hsxv21jitbufq, pkt);
+        }
+      } else {
+        MEM_QueueEnq(&m->hsxv21jitbufq, pkt);
+        v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_ENDQUEUED);
+        ++v.hsxfaxrecmendcounter;
+      }
+      v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter + bits);
+      continue;
+    }
+    if (code == FAXR_PKT_V21_PREAMBLE) {
+      if (!(v.hsxstatus & FAXR_V21_NETPREAMBLE)) {
+        if (!(v.hsxstatus & FAXR_V21_SPOOF)) {
+          if (!(m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY)) {
+            freeQueue(&m->hsxv21jitbufq);
+            v.hsxv21counter = 0;
+            v.hsxfaxrecmendcounter = 0;
+            faxrhdlcinit(&m->hsxdatahdlc, m);
+          }
+          if (s.hsxstate != HSFAXRWAITLOCALTRAIN) startSpoofing(m);
+        } else {
+          v.v21MaxPreambleDuration = static_cast<uint16_t>(v.v21MaxPreambleDuration + 600);
+        }
+        if (s.hsxstate != HSFAXRTXLOCALCED) s.hsxtimer = 0;
+        clearFrame(v);
+        v.hsxstatus = static_cast<uint16_t>((v.hsxstatus & ~FAXR_V21_FRAMETX) | FAXR_V21_NETACCEPT | FAXR_V21_NETPREAMBLE);
+        if (s.hsxstate == HSFAXRWAITLOCALMSG) goWaitNetMsg(m);
+      }
+      m->hsxfaxrstate.silenceTimer = 0;
+      hsfBmFree(pkt);
+      continue;
+    }
+    if (code >= 4 && code <= 17) {  // training
+      if (m->hsxintstatus & FAXR_INT_SKIPTRAIN) {
+        m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus & ~FAXR_INT_SKIPTRAIN);
+      } else {
+        const bool longTrain = code == 11 || code == 13 || code == 15 || code == 17;
+        m->hsxintstatus = static_cast<uint16_t>((m->hsxintstatus & ~(FAXR_INT_LONGTRAIN | FAXR_INT_HSTX | FAXR_INT_NETPAGEEND |
+                                                                     FAXR_INT_POSTMSG)) |
+                                                (longTrain ? FAXR_INT_LONGTRAIN : 0));
+        m->hsxfaxrfax.hsxstatus = static_cast<uint16_t>(m->hsxfaxrfax.hsxstatus & ~FAXR_FAX_POSTMSG);
+        resetPageBuffer(m);
+        setState(m, HSFAXRTXLOCALDATATRAIN);
+      }
+      hsfBmFree(pkt);
+      continue;
+    }
+    if (code == FAXR_PKT_CNG) {
+      if (s.hsxstate == HSFAXRWAIT && !(m->hsxintstatus & FAXR_INT_NOCNG)) {
+        setState(m, HSFAXRTXLOCALCNG);
+        s.hsxcngtimer = 0;
+      }
+      s.hsxtimer = 0;
+    } else if (code == FAXR_PKT_CED) {
+      if (s.hsxstate == HSFAXRWAIT) {
+        setState(m, HSFAXRTXLOCALCED);
+        s.hsxtimer = 0;
+      }
+    } else if (code >= 23 && code <= 62) {
+      handleHighSpeedDataPacket(m, pkt);
+      continue;
+    } else if (code == FAXR_PKT_PAGEEND || code == FAXR_PKT_ECM_PAGEEND) {
+      m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | FAXR_INT_NETPAGEEND);
+    }
+    hsfBmFree(pkt);
+  }
+}
+
+// ---- sending frames to the line ----
+
+void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  HSZFAXRSTATE& s = m->hsxfaxrstate;
+  if (!(v.hsxstatus & FAXR_V21_FRAMETX)) {
+    const uint32_t enough = 300u * m->hsxfaxrregs.hsxmaxjitter / 1000u + 12u;
+    const bool waiting = v.hsxv21counter >= enough || v.hsxfaxrecmendcounter > 0;
+    if (!waiting || (m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY) || s.hsxstate == HSFAXRTXLOCALCED ||
+        s.hsxstate == HSFAXRTIMEGAP)
+      return;
+    v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_FRAMETX);
+  }
+  s.hsxtimer = 0;
+  if (m->hsxfaxrregs.hsxnumgenHDLC > v.hsxtxnumhdlc) {
+    faxrhdlcprocesstxpkt(m, 0, nullptr, static_cast<uint16_t>(m->hsxfaxrregs.hsxnumgenHDLC - v.hsxtxnumhdlc));
+    v.hsxtxnumhdlc = m->hsxfaxrregs.hsxnumgenHDLC;
+  }
+  while (v.hsxcounter <= 12) {
+    auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxv21jitbufq));
+    if (pkt == nullptr) break;
+    const uint8_t code = pktCode(pkt);
+    uint16_t bits = pktBits(pkt);
+    v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter > bits ? v.hsxv21counter - bits : 0);
+    int n = bits / 8;
+    uint8_t octets[FAXR_MAX_PKT_BITS / 8];
+    if (n > FAXR_MAX_PKT_BITS / 8) n = FAXR_MAX_PKT_BITS / 8;
+    const uint16_t* d = pktData(pkt);
+    for (int i = 0; i < n; ++i) octets[i] = static_cast<uint8_t>((i & 1) ? d[i / 2] : d[i / 2] >> 8);
+    if (frameBits(v) + n * 8 > FAXR_MAX_FRAME_BITS) {
+      n = 0;  // longer than any control frame: the chunk is dropped
+      count16(m->hsxfaxrStats.egress.hsxbadframeCount);
+    }
+    hsffaxrchangev21msg(m, 0, octets, n);
+    appendFrame(v, octets, n);
+    uint16_t words[FAXR_MAX_PKT_BITS / 16 + 1];
+    packOctets(octets, n, words);
+    hsfBmFree(pkt);
+    if (code == FAXR_PKT_V21) {
+      if (n > 0) faxrhdlcprocesstxpkt(m, 1, words, static_cast<uint16_t>(n * 8));
+      continue;
+    }
+    const bool final = (frameOctet(v, 1) & 0x08) != 0 || code == FAXR_PKT_V21_END_FINAL ||
+                       code == FAXR_PKT_V21_END_BAD_FINAL;
+    const bool bad = code == FAXR_PKT_V21_END_BAD || code == FAXR_PKT_V21_END_BAD_FINAL;
+    hsffaxrprocessv21net(m, frameOctet(v, 2), frameOctet(v, 3), final);
+    clearFrame(v);
+    if (bad) count16(m->hsxfaxrStats.egress.hsxbadframeCount);
+    faxrhdlcprocesstxpkt(m, bad ? 3 : 2, words, static_cast<uint16_t>(n * 8));
+    faxrhdlcprocesstxpkt(m, 0, nullptr, final ? 2 : 1);
+    v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_FRAMETX);
+    if (v.hsxfaxrecmendcounter > 0) --v.hsxfaxrecmendcounter;
+    if (final) {
+      faxrhdlcinit(&m->hsxdatahdlc, m);
+      v.hsxtxnumhdlc = 0;
+      v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~(FAXR_V21_NETACCEPT | FAXR_V21_TXFINAL));
+    }
+    break;
+  }
+}
+
+// ---- preamble spoofing ----
+
+void hsffaxrsendmsg(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  if (m->hsxfaxrregs.hsxnumgenHDLC > v.hsxtxnumhdlc) {
+    faxrhdlcprocesstxpkt(m, 0, nullptr, static_cast<uint16_t>(m->hsxfaxrregs.hsxnumgenHDLC - v.hsxtxnumhdlc));
+    v.hsxtxnumhdlc = m->hsxfaxrregs.hsxnumgenHDLC;
+  }
+  const uint8_t frame[3] = {0xFF, kFinalControl, HSFAXRCRP};
+  uint16_t words[2];
+  packOctets(frame, 3, words);
+  faxrhdlcprocesstxpkt(m, 2, words, 24);
+  faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
+  faxrhdlcinit(&m->hsxdatahdlc, m);
+  v.hsxtxnumhdlc = 0;
+}
+
+void hsffaxrspoof(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  HSZFAXRSTATE& s = m->hsxfaxrstate;
+  if (!(v.hsxstatus & FAXR_V21_SPOOF)) return;
+  const uint32_t limit = static_cast<uint32_t>(v.v21MaxPreambleDuration) + 1000u + m->hsxfaxrregs.hsxmaxdelay / 2u;
+  if (s.hsxstate != HSFAXRWAITNETDIS && s.hsxtimer >= limit) {
+    stopSpoofing(m);
+    if ((v.hsxstatus & FAXR_V21_LINEFRAMEEND) && s.hsxrxmsg != HSFAXRDIS) {
+      hsffaxrsendmsg(m);
+      restartSilence(m);
+    }
+    setState(m, HSFAXRWAITLOCALMSG);
+    count16(m->hsxfaxrStats.egress.hsxSpoofTimeoutCount);
+    s.hsxtimer = 0;
+    return;
+  }
+  const HSEFAXRSTATE st = s.hsxstate;
+  if (st == HSFAXRTXLOCALCED || st == HSFAXRTXLOCALDATA || st == HSFAXRTIMEGAP || st == HSFAXRDATATIMEGAP) return;
+  if (v.hsxstatus & FAXR_V21_FRAMETX) return;
+  for (int guard = 0; v.hsxcounter < 13 && guard < 4; ++guard) {
+    faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
+    if (v.hsxtxnumhdlc < m->hsxfaxrregs.hsxnumgenHDLC) ++v.hsxtxnumhdlc;
+  }
+}
+
+}  // namespace faxr
