@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "vfx.h"
+#include "vfx_pumpbase.h"
 
 void v17fXmtrBlkTsk(VFXLOCLMEM* m);
 void v17fRcvrBlkTsk(VFXLOCLMEM* m, const int16_t* frame);
@@ -18,11 +19,7 @@ constexpr V17RATECONV v17tDataRateToBitRateLUT[6] = {
     {7, 0x0310, 7200}, {8, 0x0150, 9600}, {9, 0x0510, 12000}, {10, 0x1110, 14400}, {5, 0x0510, 12000}, {6, 0x1110, 14400},
 };
 
-const V17RATECONV* find(uint16_t rate) {
-  for (const auto& r : v17tDataRateToBitRateLUT)
-    if (r.rate == rate) return &r;
-  return nullptr;
-}
+const V17RATECONV* find(uint16_t rate) { return vfxFindRateRow(v17tDataRateToBitRateLUT, rate); }
 
 }  // namespace
 

@@ -5,13 +5,13 @@
 
 #include "vc_code.h"
 #include "vfx.h"
+#include "vfx_pumpbase.h"
 
 namespace {
 
 VFXLOCLMEM* M(void* ctx) { return static_cast<VFXLOCLMEM*>(ctx); }
 
 constexpr VCBDMSTATUS kLostSignal = 0x2000000;  // hook status: average error above 5000
-constexpr int kTimHist = 34;
 constexpr int kEqHist = 62;
 
 const VCZGS v17tEqgshLUT[] = {{100, -1, 0, 0, 0},      {400, -2, 300, 800, 0},  {400, -3, 300, 800, 0},
@@ -75,17 +75,7 @@ int32_t v17fRxCont(void* ctx) {
 
 int32_t v17fFindgain(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
-  VCZBUF& buf = m->v17zBaud.rxlbuf;
-  VCZBUF rd = buf, wr = buf;
-  wr.bufp = buf.endp;
-  if (vcfFindGain(&rd, &wr, &m->u.rx.v17zAgcGain)) {
-    m->u.rx.gain = m->u.rx.v17zAgcGain.gain;
-    defer(m, e_gainDone);
-  }
-  // whole symbols only
-  const long used = (rd.bufp - buf.bufp + 2) / 3 * 3;
-  buf.bufp += used;
-  if (buf.bufp > buf.endp) buf.bufp = buf.endp;
+  if (vfxPumpFindGain(m, 3)) defer(m, e_gainDone);
   return 0;
 }
 
@@ -229,17 +219,8 @@ int32_t v17fRxData_init(void* ctx) {
 int32_t v17fRxIdle_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   resetRxBaud(m);
-  // the partly filled packet goes to the parser with the rest
-  VCZCPYTOCLBUF& c = m->v17zCpyToClBuf;
-  if (c.wipPacketp != nullptr) {
-    if (c.wipPacketp[0] > 0)
-      MEM_QueueEnq(&c.pktQ, c.wipPacketp);
-    else
-      hsfBmFree(c.wipPacketp);
-    c.wipPacketp = nullptr;
-  }
   m->savedGain = m->u.rx.gain;
-  m->v17zState.status = static_cast<uint16_t>(VFX_RXENDED | VFX_ENABLED | (m->v17zState.status & VFX_PAGEEND));
+  vfxPumpRxEnd(m);
   return 0;
 }
 
@@ -268,14 +249,8 @@ int32_t v17fRxTCFIdle_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   const uint16_t ones = m->v17zBaud.rxmem.onesInTCF;
   resetRxBaud(m);
-  vcfDumpRxDataPkts(&m->v17zCpyToClBuf);
-  const uint16_t peak = static_cast<uint16_t>(m->u.rx.v17zDemod.peakAveError);
-  vcfGenEventStd(VFX_TCFDONE_EVT, ones, peak);
-  if (m->v17zState.status & VFX_TCFERR) vcfGenEventStd(VFX_RXERR_EVT, peak, 0);
-  vcfGenEventStd(VFX_RXDONE_EVT, 0, 0);
   m->savedGain = m->u.rx.gain;
-  m->v17zState.status &= VFX_ENABLED;
-  m->pageflag = 0;
+  vfxPumpRxTcfDone(m, ones);
   return 0;
 }
 
@@ -408,71 +383,21 @@ const V17ZSTMEV v17sr_Strn[] = {ROW0(v17sr_Strn, v17fRxWait), {e_waitDone, v17sr
 #undef ROW0
 #undef END
 
-// Section A: 31 samples of history and the frame's 80, resampled to 7200/s, gained, then (with
-// timing recovery on) interpolated at the tracked symbol timing; whole symbols go to the machine.
-void frontEnd(VFXLOCLMEM* m, const int16_t* frame) {
-  V17ZRX& rx = m->u.rx;
-  V17ZT3PARM& t = rx.v17zT3Param;
-  if (m->pageflag & PF_RXRESAMP) {
-    vcfInitResample(0, &t.T3ResampParam);
-    std::memset(t.inHist, 0, sizeof(t.inHist));
-    std::memset(t.timLine, 0, sizeof(t.timLine));
-    std::memset(t.eqLine, 0, sizeof(t.eqLine));
-    t.timCount = 0;
-    t.eqCount = 0;
-    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXRESAMP);
+// Timing recovery afresh for the long training, from the previous timing for the short one.
+void startTiming(VFXLOCLMEM* m) {
+  VCZTIMADJ& t = m->u.rx.v17zTimAdjParam;
+  if (m->pageflag & PF_TIMFRESH) {
+    vcfInitTiming(vcftimingFSM32, S_2400, HIGHCARRIER, FIRST_TRN, &t);
+    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TIMFRESH);
   }
-  // 31 samples of history for the 32-tap interpolator and two more: between frames the
-  // resampler's position may fall up to two samples below the frame's first sample.
-  constexpr int kHist = sizeof(t.inHist) / sizeof(t.inHist[0]);
-  int16_t in[kHist + 80];
-  std::memcpy(in, t.inHist, sizeof(t.inHist));
-  std::memcpy(in + kHist, frame, 80 * sizeof(int16_t));
-  std::memcpy(t.inHist, in + 80, sizeof(t.inHist));
-  int16_t* fresh = t.timLine + kTimHist + t.timCount;
-  VCZBUF rd{in + kHist, in, nullptr}, wr{in + kHist + 80, nullptr, nullptr}, ob{fresh, fresh, nullptr};
-  const int16_t n = vcfResample(&rd, &wr, &ob, &t.T3ResampParam);
-  VCZBUF g{fresh, fresh, nullptr}, gw{fresh + n, nullptr, nullptr};
-  vcfMultGain(&g, &gw, static_cast<int16_t>(rx.gain));
-
-  int16_t* eqFresh = t.eqLine + kEqHist + t.eqCount;
-  if (m->v17zState.status & VFX_TIMING) {
-    if (m->pageflag & PF_TIMFRESH) {
-      vcfInitTiming(vcftimingFSM32, S_2400, HIGHCARRIER, FIRST_TRN, &rx.v17zTimAdjParam);
-      m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TIMFRESH);
-    }
-    if (m->pageflag & PF_TIMKEEP) {
-      vcfInitTiming(vcftimingFSM32, S_2400, HIGHCARRIER, SECOND_TRN, &rx.v17zTimAdjParam);
-      m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TIMKEEP);
-    }
-    VCZBUF tin{t.timLine + kTimHist, t.timLine, fresh + n};
-    VCZBUF tout{eqFresh, eqFresh, nullptr};
-    vcfAdjTiming(&tin, &tout, &rx.v17zTimAdjParam);
-    t.eqCount = static_cast<int16_t>(t.eqCount + (tout.bufp - eqFresh));
-    const int16_t left = static_cast<int16_t>(fresh + n - tin.bufp);
-    std::memmove(t.timLine, tin.bufp - kTimHist, sizeof(int16_t) * static_cast<size_t>(kTimHist + left));
-    t.timCount = left;
-  } else {
-    std::memcpy(eqFresh, fresh, sizeof(int16_t) * static_cast<size_t>(n));
-    t.eqCount = static_cast<int16_t>(t.eqCount + n);
-    // keep the timing line's history current for when timing recovery starts
-    std::memmove(t.timLine, fresh + n - kTimHist, sizeof(int16_t) * kTimHist);
-    t.timCount = 0;
+  if (m->pageflag & PF_TIMKEEP) {
+    vcfInitTiming(vcftimingFSM32, S_2400, HIGHCARRIER, SECOND_TRN, &t);
+    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TIMKEEP);
   }
-  VCZBUF& lb = m->v17zBaud.rxlbuf;
-  lb.startp = t.eqLine;
-  lb.bufp = t.eqLine + kEqHist;
-  lb.endp = lb.bufp + (t.eqCount / 3) * 3;
 }
 
-void carryEqualiserInput(VFXLOCLMEM* m) {
-  V17ZT3PARM& t = m->u.rx.v17zT3Param;
-  VCZBUF& lb = m->v17zBaud.rxlbuf;
-  const int16_t* end = t.eqLine + kEqHist + t.eqCount;
-  const int16_t left = static_cast<int16_t>(end - lb.bufp);
-  std::memmove(t.eqLine, lb.bufp - kEqHist, sizeof(int16_t) * static_cast<size_t>(kEqHist + left));
-  t.eqCount = left;
-}
+// Three samples per symbol at 7200/s.
+constexpr VFXRXFRONTPARM kFrontParm{0, kEqHist, 3, startTiming};
 
 }  // namespace
 
@@ -486,37 +411,17 @@ void v17InitCopyToClBuf(VFXLOCLMEM* m) {
 }
 
 void v17fRcvrBlkTsk(VFXLOCLMEM* m, const int16_t* frame) {
-  VCZBAUD& b = m->v17zBaud;
-  V17ZSTM& stm = m->v17zStm;
-  frontEnd(m, frame);
+  vfxPumpRxFrontEnd(m, frame, kFrontParm);
   if (m->pageflag & PF_RXSTART) {
     if (m->pageflag & PF_RXLONG) {
       v17fDetS_init(m);
-      stm.stp = v17sr_detS;
+      m->v17zStm.stp = v17sr_detS;
     } else {
       v17fDetS2_init(m);
-      stm.stp = v17sr_SdetS;
+      m->v17zStm.stp = v17sr_SdetS;
     }
     m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXSTART);
   }
-  for (int guard = 0; b.rxlbuf.bufp + 3 <= b.rxlbuf.endp && guard < 64; ++guard) {
-    m->deferred = 0;
-    stm.stp = vcfStmRun(stm.stp, &b.rxeventq, m);
-    if (m->deferred > 0) vcfStmPutEvent(&b.rxeventq, m->deferred);
-    if (!(m->v17zState.status & VFX_RECEIVING)) break;
-  }
-  carryEqualiserInput(m);
-
-  // Section C
-  if (m->pageflag & PF_RXPARSER) {
-    vcfInitRxDataHandler(m, VFX_RXDATA_EVT, m->rxcfg, m->heapId, &m->v17zRxPktParam);
-    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXPARSER);
-  }
-  if (vcfFwdFaxRxData(&m->v17zCpyToClBuf, &m->v17zRxPktParam) == VCRTC) m->v17zState.status |= VFX_PAGEEND;
-  if (m->v17zState.status & VFX_RXENDED) {
-    vcfGenEventStd(VFX_RXERR_EVT, static_cast<uint16_t>(m->u.rx.v17zDemod.peakAveError),
-                   (m->v17zState.status & VFX_PAGEEND) ? 1 : 0);
-    vcfGenEventStd(VFX_RXDONE_EVT, 0, 0);
-    m->v17zState.status = static_cast<uint16_t>(m->v17zState.status & ~(VFX_RXENDED | VFX_RECEIVING));
-  }
+  vfxPumpRxRun(m, 3, kEqHist);
+  vfxPumpRxDataOut(m);
 }

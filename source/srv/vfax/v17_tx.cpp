@@ -1,10 +1,8 @@
 // V.17 transmitter: echo-protect tone, training segments, TCF, page data and turn-off, one state
 // machine driven once per 10 ms frame.
-#include <cstring>
-
-#include "lhapi.h"
 #include "vc_code.h"
 #include "vfx.h"
+#include "vfx_pumpbase.h"
 
 namespace {
 
@@ -14,8 +12,6 @@ VCZBAUD& B(void* ctx) { return M(ctx)->v17zBaud; }
 void defer(VFXLOCLMEM* m, V17EEVENT ev) { m->deferred = ev; }
 
 int16_t symbolsFor(uint16_t ms) { return static_cast<int16_t>(2400u * ms / 1000u); }
-
-void sendEvent(uint16_t code, uint16_t op1, uint16_t op2) { vcfGenEventStd(code, op1, op2); }
 
 // ---- row-0 actions ----
 
@@ -43,12 +39,7 @@ int32_t v17fChkTxTCF(void* ctx) {
 
 int32_t v17fTxData(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
-  if (m->v17zClientCmd.header == VFX_TX_CMD) {
-    m->v17zClientCmd.header = 0;
-    defer(m, e_CD);
-    return 0;
-  }
-  if (vcfBdmTxbaud(&m->v17zBaud, 0, VCBDM_TXDATA_SHORT) & VCBDM_TXDATA_SHORT) defer(m, e_CD);
+  if (vfxPumpTxDataEnds(m)) defer(m, e_CD);
   return 0;
 }
 
@@ -149,12 +140,7 @@ int32_t v17fTxTCF_init(void* ctx) {
 }
 
 int32_t v17fSendData_init(void* ctx) {
-  VFXLOCLMEM* m = M(ctx);
-  VCZBAUD& b = m->v17zBaud;
-  b.txflow.txdataf = vcfTxClbuf;
-  b.txmem.txCpyFrmBufp = &m->v17zCpyFrmClBuf;
-  b.txflow.txcntr = -1;
-  sendEvent(VFX_DATA_EVT, 0, 0);
+  vfxPumpTxDataStart(M(ctx));
   return 0;
 }
 
@@ -178,13 +164,7 @@ int32_t v17fTurnOffSil_init(void* ctx) {
 }
 
 int32_t v17fTxIdle_init(void* ctx) {
-  VFXLOCLMEM* m = M(ctx);
-  vcfBdmTxbaud_init(&m->v17zBaud);
-  m->v17zBaud.txmem.modParamp = &m->u.tx.v17zModParam;
-  m->v17zState.status &= VFX_ENABLED;
-  m->pageflag = 0;
-  sendEvent(VFX_TXDONE_EVT, 0, 0);
-  sendEvent(VFX_POOLLOW_EVT, m->heapId != nullptr ? static_cast<uint16_t>(m->heapId->lowWaterMark) : 0, 0);
+  vfxPumpTxIdle(M(ctx));
   return 0;
 }
 
@@ -218,69 +198,22 @@ const V17ZSTMEV v17st_idle[] = {ROW0(v17st_idle, v17fTxCont), END};
 #undef ROW0
 #undef END
 
-constexpr int kFrame = 80;
+void initModulator(VFXLOCLMEM* m) {
+  vcfInitTxParam32(&m->u.tx.v17zModParam, static_cast<int16_t>(m->v17zRegs.hsxtxamplitude));
+}
 
-// Runs the machine until the symbol line holds `symbols` symbols of this frame.
-void produceSymbols(VFXLOCLMEM* m, int symbols) {
-  VCZBAUD& b = m->v17zBaud;
-  V17ZSTM& stm = m->v17zStm;
-  b.txsbuf.fstEndp = b.txsbuf.fstWrp + symbols;
-  for (int guard = 0; b.txsbuf.fstWrp < b.txsbuf.fstEndp && guard < 64; ++guard) {
-    m->deferred = 0;
-    stm.stp = vcfStmRun(stm.stp, &b.txeventq, m);
-    if (m->deferred > 0) vcfStmPutEvent(&b.txeventq, m->deferred);
+void start(VFXLOCLMEM* m) {
+  if (m->pageflag & PF_TXTONE) {
+    v17fTurnOnCar_init(m);
+    m->v17zStm.stp = v17st_turnOnCar;
+  } else {
+    v17fSend256TS_init(m);
+    m->v17zStm.stp = v17st_sendS;
   }
 }
+
+constexpr VFXTXFRAMEPARM kFrameParm{2400, "v17txbktkc", initModulator, start};
 
 }  // namespace
 
-void v17fXmtrBlkTsk(VFXLOCLMEM* m) {
-  V17ZTX& tx = m->u.tx;
-  VCZBAUD& b = m->v17zBaud;
-  if (!(m->v17zState.status & VFX_TXBULKSET)) {
-    vcfInitBulkDly(tx.v17BulkDly, 20, &tx.v17zModParam);
-    vcfInitTxParam32(&tx.v17zModParam, static_cast<int16_t>(m->v17zRegs.hsxtxamplitude));
-    tx.v17txremidx = 0;
-    m->v17zState.status |= VFX_TXBULKSET;
-  }
-  b.txmem.modParamp = &tx.v17zModParam;
-  int16_t out[kFrame + 32];
-  std::memcpy(out, tx.v17txrem, sizeof(int16_t) * static_cast<size_t>(tx.v17txremidx));
-  int16_t* w = out + tx.v17txremidx;
-  int16_t fast[2 * 99];
-  vcfInitFastBulkDly(tx.v17BulkDly, tx.v17zModParam.modWrtp, 20, &b.txsbuf, fast, 99, 20);
-
-  if (m->pageflag & PF_TXSTART) {
-    if (m->pageflag & PF_TXTONE) {
-      v17fTurnOnCar_init(m);
-      m->v17zStm.stp = v17st_turnOnCar;
-    } else {
-      v17fSend256TS_init(m);
-      m->v17zStm.stp = v17st_sendS;
-    }
-    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TXSTART);
-  }
-  const uint32_t bitsBefore = b.txmem.txtotalBits;
-  // 24 symbols make 80 samples; the symbols owed for this frame's samples, then one more at a
-  // time while the resampler has not reached the frame's end.
-  int owed = ((kFrame - tx.v17txremidx) * 3 + 9) / 10;
-  while (w - out < kFrame && owed > 0) {
-    int16_t* before = b.txsbuf.fstWrp;
-    produceSymbols(m, owed);
-    if (b.txsbuf.fstWrp == before) break;
-    vcfTxSymbols(&w, &tx.v17zModParam, &b.txsbuf);
-    owed = 1;
-  }
-  const int made = static_cast<int>(w - out);
-  const int n = static_cast<int>(b.txsbuf.fstWrp - b.txsbuf.fstStp);
-  vcfCopyToBulkDly(&tx.v17zModParam.modWrtp, b.txsbuf.fstStp, b.txsbuf.fstStp + 99, static_cast<int16_t>(n),
-                   tx.v17BulkDly, 20);
-  const int rem = made - kFrame;
-  if (rem < 0 || rem > 12) lhapiAssertHandlerVerbose("v17txbktkc", __LINE__);
-  std::memset(m->vfxtxbuf, 0, sizeof(m->vfxtxbuf));
-  std::memcpy(m->vfxtxbuf, out, sizeof(int16_t) * static_cast<size_t>(made < kFrame ? made : kFrame));
-  tx.v17txremidx = static_cast<int16_t>(rem < 0 ? 0 : (rem > 16 ? 16 : rem));
-  std::memcpy(tx.v17txrem, out + kFrame, sizeof(int16_t) * static_cast<size_t>(tx.v17txremidx));
-  const uint32_t bits = b.txmem.txtotalBits - bitsBefore;
-  sendEvent(VFX_TXBITS_EVT, static_cast<uint16_t>(bits), 0);
-}
+void v17fXmtrBlkTsk(VFXLOCLMEM* m) { vfxPumpTxFrame(m, kFrameParm); }

@@ -6,6 +6,7 @@
 
 #include "vc_code.h"
 #include "vfx_pump.h"
+#include "vfx_pumpbase.h"
 
 namespace {
 
@@ -13,7 +14,6 @@ VFXLOCLMEM* M(void* ctx) { return static_cast<VFXLOCLMEM*>(ctx); }
 
 enum : int32_t { f_waitDone = 1, f_SDet = 5, f_gainDone = 6, f_phRevSDet = 7, f_TCF = 8, f_data = 9, f_noCarrier = 10, f_CD = 11 };
 
-constexpr int kTimHist = 34;
 constexpr int kEqHist = 71;
 
 // Modem parameters by type: V.29, V.27ter 4800, V.27ter 2400.
@@ -145,17 +145,7 @@ int32_t vfxfRxCont(void* ctx) {
 }
 int32_t vfxfFindgain(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
-  VCZBUF& buf = m->v17zBaud.rxlbuf;
-  VCZBUF rd = buf, wr = buf;
-  wr.bufp = buf.endp;
-  if (vcfFindGain(&rd, &wr, &m->u.rx.v17zAgcGain)) {
-    m->u.rx.gain = m->u.rx.v17zAgcGain.gain;
-    defer(m, f_gainDone);
-  }
-  const long sps = m->v17zBaud.rxflow.nsym;
-  const long used = (rd.bufp - buf.bufp + sps - 1) / sps * sps;
-  buf.bufp += used;
-  if (buf.bufp > buf.endp) buf.bufp = buf.endp;
+  if (vfxPumpFindGain(m, m->v17zBaud.rxflow.nsym)) defer(m, f_gainDone);
   return 0;
 }
 int32_t vfxfChkRxTCF(void* ctx) {
@@ -273,15 +263,7 @@ int32_t vfxfRxData_init(void* ctx) {
 int32_t vfxfRxIdle_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   resetRxBaud(m);
-  VCZCPYTOCLBUF& c = m->v17zCpyToClBuf;
-  if (c.wipPacketp != nullptr) {
-    if (c.wipPacketp[0] > 0)
-      MEM_QueueEnq(&c.pktQ, c.wipPacketp);
-    else
-      hsfBmFree(c.wipPacketp);
-    c.wipPacketp = nullptr;
-  }
-  m->v17zState.status = static_cast<uint16_t>(VFX_RXENDED | VFX_ENABLED | (m->v17zState.status & VFX_PAGEEND));
+  vfxPumpRxEnd(m);
   m->pageflag = 0;
   return 0;
 }
@@ -307,13 +289,7 @@ int32_t vfxfRxTCFIdle_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   const uint16_t ones = m->v17zBaud.rxmem.onesInTCF;
   resetRxBaud(m);
-  vcfDumpRxDataPkts(&m->v17zCpyToClBuf);
-  const uint16_t peak = static_cast<uint16_t>(m->u.rx.v17zDemod.peakAveError);
-  vcfGenEventStd(VFX_TCFDONE_EVT, ones, peak);
-  if (m->v17zState.status & VFX_TCFERR) vcfGenEventStd(VFX_RXERR_EVT, peak, 0);
-  vcfGenEventStd(VFX_RXDONE_EVT, 0, 0);
-  m->v17zState.status &= VFX_ENABLED;
-  m->pageflag = 0;
+  vfxPumpRxTcfDone(m, ones);
   return 0;
 }
 
@@ -369,91 +345,22 @@ void vfxfInitTiming(VCZTIMADJ* t) {
   t->trkParm.trkCalcTimParm.scale = 10;
 }
 
-// Section A, as the T/3 receiver's: 8000/s history and frame, resampled to 7200/s, gained, timed.
-void frontEnd(VFXLOCLMEM* m, const int16_t* frame) {
-  V17ZRX& rx = m->u.rx;
-  V17ZT3PARM& t = rx.v17zT3Param;
-  if (m->pageflag & PF_RXRESAMP) {
-    vcfInitResample(mp(m).resampleParam, &t.T3ResampParam);
-    std::memset(t.inHist, 0, sizeof(t.inHist));
-    std::memset(t.timLine, 0, sizeof(t.timLine));
-    std::memset(t.eqLine, 0, sizeof(t.eqLine));
-    t.timCount = 0;
-    t.eqCount = 0;
-    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXRESAMP);
+void startTiming(VFXLOCLMEM* m) {
+  if (m->pageflag & PF_TIMFRESH) {
+    vfxfInitTiming(&m->u.rx.v17zTimAdjParam);
+    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TIMFRESH);
   }
-  constexpr int kHist = sizeof(t.inHist) / sizeof(t.inHist[0]);
-  int16_t in[kHist + 80];
-  std::memcpy(in, t.inHist, sizeof(t.inHist));
-  std::memcpy(in + kHist, frame, 80 * sizeof(int16_t));
-  std::memcpy(t.inHist, in + 80, sizeof(t.inHist));
-  int16_t* fresh = t.timLine + kTimHist + t.timCount;
-  VCZBUF rd{in + kHist, in, nullptr}, wr{in + kHist + 80, nullptr, nullptr}, ob{fresh, fresh, nullptr};
-  const int16_t n = vcfResample(&rd, &wr, &ob, &t.T3ResampParam);
-  VCZBUF g{fresh, fresh, nullptr}, gw{fresh + n, nullptr, nullptr};
-  vcfMultGain(&g, &gw, static_cast<int16_t>(rx.gain));
-  int16_t* eqFresh = t.eqLine + kEqHist + t.eqCount;
-  if (m->v17zState.status & VFX_TIMING) {
-    if (m->pageflag & PF_TIMFRESH) {
-      vfxfInitTiming(&rx.v17zTimAdjParam);
-      m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TIMFRESH);
-    }
-    VCZBUF tin{t.timLine + kTimHist, t.timLine, fresh + n};
-    VCZBUF tout{eqFresh, eqFresh, nullptr};
-    vcfAdjTiming(&tin, &tout, &rx.v17zTimAdjParam);
-    t.eqCount = static_cast<int16_t>(t.eqCount + (tout.bufp - eqFresh));
-    const int16_t left = static_cast<int16_t>(fresh + n - tin.bufp);
-    std::memmove(t.timLine, tin.bufp - kTimHist, sizeof(int16_t) * static_cast<size_t>(kTimHist + left));
-    t.timCount = left;
-  } else {
-    std::memcpy(eqFresh, fresh, sizeof(int16_t) * static_cast<size_t>(n));
-    t.eqCount = static_cast<int16_t>(t.eqCount + n);
-    std::memmove(t.timLine, fresh + n - kTimHist, sizeof(int16_t) * kTimHist);
-    t.timCount = 0;
-  }
-  VCZBUF& lb = m->v17zBaud.rxlbuf;
-  lb.startp = t.eqLine;
-  lb.bufp = t.eqLine + kEqHist;
-  const int sps = mp(m).sampPerSym;
-  lb.endp = lb.bufp + (t.eqCount / sps) * sps;
-}
-
-void carryInput(VFXLOCLMEM* m) {
-  V17ZT3PARM& t = m->u.rx.v17zT3Param;
-  VCZBUF& lb = m->v17zBaud.rxlbuf;
-  const int16_t* end = t.eqLine + kEqHist + t.eqCount;
-  const int16_t left = static_cast<int16_t>(end - lb.bufp);
-  std::memmove(t.eqLine, lb.bufp - kEqHist, sizeof(int16_t) * static_cast<size_t>(kEqHist + left));
-  t.eqCount = left;
 }
 
 void vfxfRcvrBlkTsk(VFXLOCLMEM* m, const int16_t* frame) {
-  VCZBAUD& b = m->v17zBaud;
-  V17ZSTM& stm = m->v17zStm;
-  frontEnd(m, frame);
+  vfxPumpRxFrontEnd(m, frame, {mp(m).resampleParam, kEqHist, mp(m).sampPerSym, startTiming});
   if (m->pageflag & PF_RXSTART) {
     vfxfDetS_init(m);
-    stm.stp = vfxsr_detS;
+    m->v17zStm.stp = vfxsr_detS;
     m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXSTART);
   }
-  for (int guard = 0; b.rxlbuf.bufp + b.rxflow.nsym <= b.rxlbuf.endp && guard < 64; ++guard) {
-    m->deferred = 0;
-    stm.stp = vcfStmRun(stm.stp, &b.rxeventq, m);
-    if (m->deferred > 0) vcfStmPutEvent(&b.rxeventq, m->deferred);
-    if (!(m->v17zState.status & VFX_RECEIVING)) break;
-  }
-  carryInput(m);
-  if (m->pageflag & PF_RXPARSER) {
-    vcfInitRxDataHandler(m, VFX_RXDATA_EVT, m->rxcfg, m->heapId, &m->v17zRxPktParam);
-    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_RXPARSER);
-  }
-  if (vcfFwdFaxRxData(&m->v17zCpyToClBuf, &m->v17zRxPktParam) == VCRTC) m->v17zState.status |= VFX_PAGEEND;
-  if (m->v17zState.status & VFX_RXENDED) {
-    vcfGenEventStd(VFX_RXERR_EVT, static_cast<uint16_t>(m->u.rx.v17zDemod.peakAveError),
-                   (m->v17zState.status & VFX_PAGEEND) ? 1 : 0);
-    vcfGenEventStd(VFX_RXDONE_EVT, 0, 0);
-    m->v17zState.status = static_cast<uint16_t>(m->v17zState.status & ~VFX_RXENDED);
-  }
+  vfxPumpRxRun(m, m->v17zBaud.rxflow.nsym, kEqHist);
+  vfxPumpRxDataOut(m);
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
 // The 7200/9600 bit/s transmitter (V.29): tone, silence, alternation, training sequence,
 // scrambled ones, TCF or page data, turn-off.
-#include <cstring>
-
-#include "lhapi.h"
 #include "vc_code.h"
 #include "vfx_pump.h"
+#include "vfx_pumpbase.h"
 
 namespace {
 
@@ -12,11 +10,7 @@ VFXLOCLMEM* M(void* ctx) { return static_cast<VFXLOCLMEM*>(ctx); }
 
 constexpr VFAXRATECONV vfxtDataRateToBitRateLUT[4] = {{1, 0, 2400}, {2, 1, 4800}, {3, 2, 7200}, {4, 3, 9600}};
 
-const VFAXRATECONV* find(uint16_t rate) {
-  for (const auto& r : vfxtDataRateToBitRateLUT)
-    if (r.rate == rate) return &r;
-  return nullptr;
-}
+const VFAXRATECONV* find(uint16_t rate) { return vfxFindRateRow(vfxtDataRateToBitRateLUT, rate); }
 
 const VFXRATEPARM& rp(const VFXLOCLMEM* m) { return vfxfRateParam(m->desiredrate); }
 bool v27(const VFXLOCLMEM* m) { return m->desiredrate <= 1; }
@@ -44,12 +38,7 @@ int32_t vfxfChkTxTCF(void* ctx) {
 }
 int32_t vfxfTxData(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
-  if (m->v17zClientCmd.header == VFX_TX_CMD) {
-    m->v17zClientCmd.header = 0;
-    defer(m, f_CD);
-    return 0;
-  }
-  if (vcfBdmTxbaud(&m->v17zBaud, 0, VCBDM_TXDATA_SHORT) & VCBDM_TXDATA_SHORT) defer(m, f_CD);
+  if (vfxPumpTxDataEnds(m)) defer(m, f_CD);
   return 0;
 }
 
@@ -123,11 +112,7 @@ int32_t vfxfTxTCF_init(void* ctx) {
 }
 
 int32_t vfxfSendData_init(void* ctx) {
-  VFXLOCLMEM* m = M(ctx);
-  m->v17zBaud.txflow.txdataf = vcfTxClbuf;
-  m->v17zBaud.txmem.txCpyFrmBufp = &m->v17zCpyFrmClBuf;
-  m->v17zBaud.txflow.txcntr = -1;
-  vcfGenEventStd(VFX_DATA_EVT, 0, 0);
+  vfxPumpTxDataStart(M(ctx));
   return 0;
 }
 
@@ -146,13 +131,7 @@ int32_t vfxfTurnOffSil_init(void* ctx) {
 }
 
 int32_t vfxfTxIdle_init(void* ctx) {
-  VFXLOCLMEM* m = M(ctx);
-  vcfBdmTxbaud_init(&m->v17zBaud);
-  m->v17zBaud.txmem.modParamp = &m->u.tx.v17zModParam;
-  m->v17zState.status &= VFX_ENABLED;
-  m->pageflag = 0;
-  vcfGenEventStd(VFX_TXDONE_EVT, 0, 0);
-  vcfGenEventStd(VFX_POOLLOW_EVT, m->heapId != nullptr ? static_cast<uint16_t>(m->heapId->lowWaterMark) : 0, 0);
+  vfxPumpTxIdle(M(ctx));
   return 0;
 }
 
@@ -206,65 +185,17 @@ void vfxfInitTxParam(VFXLOCLMEM* m) {
   for (int i = 0; i < mod.numSample + 32; ++i) mod.t3Samples[i] = 0;
 }
 
-void produceSymbols(VFXLOCLMEM* m, int symbols) {
-  VCZBAUD& b = m->v17zBaud;
-  V17ZSTM& stm = m->v17zStm;
-  b.txsbuf.fstEndp = b.txsbuf.fstWrp + symbols;
-  for (int guard = 0; b.txsbuf.fstWrp < b.txsbuf.fstEndp && guard < 64; ++guard) {
-    m->deferred = 0;
-    stm.stp = vcfStmRun(stm.stp, &b.txeventq, m);
-    if (m->deferred > 0) vcfStmPutEvent(&b.txeventq, m->deferred);
+void start(VFXLOCLMEM* m) {
+  if (m->pageflag & PF_TXTONE) {
+    vfxfTurnOnCar_init(m);
+    m->v17zStm.stp = vfxst_turnOnCar;
+  } else {
+    vfxfSend256TS_init(m);
+    m->v17zStm.stp = vfxst_sendS;
   }
 }
 
-void vfxfXmtrBlkTsk(VFXLOCLMEM* m) {
-  V17ZTX& tx = m->u.tx;
-  VCZBAUD& b = m->v17zBaud;
-  constexpr int kFrame = 80;
-  if (!(m->v17zState.status & VFX_TXBULKSET)) {
-    vcfInitBulkDly(tx.v17BulkDly, 20, &tx.v17zModParam);
-    vfxfInitTxParam(m);
-    tx.v17txremidx = 0;
-    m->v17zState.status |= VFX_TXBULKSET;
-  }
-  b.txmem.modParamp = &tx.v17zModParam;
-  int16_t out[kFrame + 32];
-  std::memcpy(out, tx.v17txrem, sizeof(int16_t) * static_cast<size_t>(tx.v17txremidx));
-  int16_t* w = out + tx.v17txremidx;
-  int16_t fast[2 * 99];
-  vcfInitFastBulkDly(tx.v17BulkDly, tx.v17zModParam.modWrtp, 20, &b.txsbuf, fast, 99, 20);
-  if (m->pageflag & PF_TXSTART) {
-    if (m->pageflag & PF_TXTONE) {
-      vfxfTurnOnCar_init(m);
-      m->v17zStm.stp = vfxst_turnOnCar;
-    } else {
-      vfxfSend256TS_init(m);
-      m->v17zStm.stp = vfxst_sendS;
-    }
-    m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TXSTART);
-  }
-  const uint32_t bitsBefore = b.txmem.txtotalBits;
-  const int baud = rp(m).baud;
-  int owed = ((kFrame - tx.v17txremidx) * baud + 7999) / 8000;
-  while (w - out < kFrame && owed > 0) {
-    int16_t* before = b.txsbuf.fstWrp;
-    produceSymbols(m, owed);
-    if (b.txsbuf.fstWrp == before) break;
-    vcfTxSymbols(&w, &tx.v17zModParam, &b.txsbuf);
-    owed = 1;
-  }
-  const int made = static_cast<int>(w - out);
-  const int n = static_cast<int>(b.txsbuf.fstWrp - b.txsbuf.fstStp);
-  vcfCopyToBulkDly(&tx.v17zModParam.modWrtp, b.txsbuf.fstStp, b.txsbuf.fstStp + 99, static_cast<int16_t>(n),
-                   tx.v17BulkDly, 20);
-  const int rem = made - kFrame;
-  if (rem < 0 || rem > 12) lhapiAssertHandlerVerbose("vfxtxbktkc", __LINE__);
-  std::memset(m->vfxtxbuf, 0, sizeof(m->vfxtxbuf));
-  std::memcpy(m->vfxtxbuf, out, sizeof(int16_t) * static_cast<size_t>(made < kFrame ? made : kFrame));
-  tx.v17txremidx = static_cast<int16_t>(rem < 0 ? 0 : (rem > 16 ? 16 : rem));
-  std::memcpy(tx.v17txrem, out + kFrame, sizeof(int16_t) * static_cast<size_t>(tx.v17txremidx));
-  vcfGenEventStd(VFX_TXBITS_EVT, static_cast<uint16_t>(b.txmem.txtotalBits - bitsBefore), 0);
-}
+void vfxfXmtrBlkTsk(VFXLOCLMEM* m) { vfxPumpTxFrame(m, {rp(m).baud, "vfxtxbktkc", vfxfInitTxParam, start}); }
 
 }  // namespace
 

@@ -165,6 +165,7 @@ TEST_F(FaxRelay, CedFromTheNetworkPlaysForItsDurationThenWaitsForFrames) {
 // ---- T.30 frames ----
 
 TEST_F(FaxRelay, LineFramesReachTheNetworkRewrittenAndFinalMarked) {
+  ASSERT_EQ(command(FAXR_SETREG1_CMD, 28, 1), 0);  // progress events on
   enable();
   const std::vector<uint8_t> nsf = {0xFF, 0xC0, 0x04, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99,
                                     0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xF1, 0xF2, 0xF3, 0xF4, 0xF5, 0xF6};
@@ -181,6 +182,12 @@ TEST_F(FaxRelay, LineFramesReachTheNetworkRewrittenAndFinalMarked) {
   EXPECT_EQ(frames[0], zeroed);  // same length, facilities zeroed
   EXPECT_EQ(frames[1], (std::vector<uint8_t>{0xFF, 0xC8, 0x01, 0x00, 0x36, 0x00, 0x01}));
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);
+  // the preamble event is an extended one without data, never operands read as a pointer
+  const auto pre = hostEvents(FAXR_PREAMBLE_EVT);
+  ASSERT_EQ(pre.size(), 1u);
+  EXPECT_EQ(pre[0].op1, 0);
+  EXPECT_TRUE(pre[0].data.empty());
+  EXPECT_EQ(hostEvents(FAXR_V21TONET_EVT).size(), 2u);
 }
 
 TEST_F(FaxRelay, ARateWithinTheLimitPassesAndABadFrameEndsAsBad) {
@@ -402,8 +409,9 @@ TEST_F(PageData, BuildsOutToNineHundredSixtyEightBitsBeforePageDataFlows) {
     EXPECT_EQ(data, i >= 15) << "after packet " << i + 1;
   }
   // until then only fill of 288 zero bits went out
-  for (auto b : pumpBlocks())
+  for (auto b : pumpBlocks()) {
     if (b.second == 0) EXPECT_EQ(b.first, 288);
+  }
 }
 
 TEST_F(PageData, FillGoesInFrontOfAnEndOfLineSplitAcrossWordsButNotInFrontOfTenZeros) {
@@ -462,6 +470,18 @@ TEST_F(PageData, AnEcmPageIsPaddedWithFlagsAndItsFramesGetTheirCheckSequence) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0], frame);
   EXPECT_TRUE(good[0]);
+  // a chunk of 84 octets of ones grows by zero insertion past one block to the datapump
+  const std::vector<uint8_t> ones(84, 0xFF);
+  world().toService.push_back({relayPacket(42, ones, stamp++), relayPacket(52, {}, stamp++)});
+  runFrames(20);
+  good.clear();
+  const auto big = decodeHdlc(commandBits(0x1106), &good);
+  ASSERT_EQ(big.size(), 2u);
+  EXPECT_EQ(big[1], ones);
+  EXPECT_TRUE(good[1]);
+  for (const Cmd& c : world().commands) {
+    if (c.header == 0x1106) EXPECT_LE(c.data.size(), 104u);
+  }
   // the network ends the page: playout stops and the datapump is let run dry
   world().toService.push_back({relayPacket(FAXR_PKT_ECM_PAGEEND, {}, stamp++)});
   world().modemEvents.clear();

@@ -2,7 +2,9 @@
 // audio, or play line audio into a reception and keep what the client receives.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "../linetest/line_harness.h"
@@ -58,6 +60,26 @@ inline std::vector<uint8_t> receivedBits() {
     }
   }
   return bits;
+}
+
+// A page of random bits (one per byte).
+inline std::vector<uint8_t> randomBits(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> b(n);
+  for (auto& v : b) v = uint8_t(rng() & 1);
+  return b;
+}
+
+// Where the sent bits appear in the received stream, from bit `skip` on: the offset with the
+// fewest differences, and their number.
+inline int bestErrors(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& got, size_t skip) {
+  int best = int(sent.size());
+  for (size_t off = 0; off + sent.size() - skip <= got.size() && off < 600; ++off) {
+    int e = 0;
+    for (size_t i = skip; i < sent.size(); ++i) e += sent[i] != got[off + i - skip];
+    best = std::min(best, e);
+  }
+  return best;
 }
 
 inline std::vector<uint16_t> eventsSeen() {

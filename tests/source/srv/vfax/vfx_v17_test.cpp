@@ -86,13 +86,6 @@ TEST_F(Vfx, CommandsNeedTheRightState) {
   EXPECT_EQ(vfxBitsPerPacket(0x8000 | 30000, 7200), (VFX_BLOCK_BYTES - 2) * 8);
 }
 
-std::vector<uint8_t> randomBits(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> b(n);
-  for (auto& v : b) v = uint8_t(rng() & 1);
-  return b;
-}
-
 // The line between the two: noise at an SNR (0: none) and a sampling clock running fast by
 // `ppm` (linear interpolation).
 struct Line {
@@ -164,17 +157,6 @@ std::vector<uint8_t> loop(uint16_t rate, uint16_t txOp, uint16_t rxCfg, const st
   auto got = receivedBits();
   close();
   return got;
-}
-
-// Where the sent bits appear in the received stream: the offset with the fewest differences.
-int bestErrors(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& got, size_t skip) {
-  int best = int(sent.size());
-  for (size_t off = 0; off + sent.size() - skip <= got.size() && off < 400; ++off) {
-    int e = 0;
-    for (size_t i = skip; i < sent.size(); ++i) e += sent[i] != got[off + i - skip];
-    best = std::min(best, e);
-  }
-  return best;
 }
 
 TEST_F(Vfx, OurReceiverDecodesOurTransmitterAtEveryRateAfterTheLongTraining) {
