@@ -119,9 +119,9 @@ void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uin
 void faxrtxhdlcdata(HSZFAXRLOCLMEM* m, const uint16_t* block) {
   const uint16_t total = block[0];
   const bool toFax = m->hsxfaxrstate.hsxstate == HSFAXRTXLOCALDATA;
-  for (uint16_t at = 0; at < total || (total == 0 && at == 0);) {
+  // a modem takes at most one block of 816 bits in a command: longer ones go in pieces
+  for (uint16_t at = 0; at < total;) {
     const uint16_t n = static_cast<uint16_t>(total - at > kModemBlockBits ? kModemBlockBits : total - at);
-    if (n == 0) break;
     uint16_t piece[1 + kModemBlockBits / 16] = {};
     piece[0] = n;
     for (uint16_t i = 0; i < n; ++i) {

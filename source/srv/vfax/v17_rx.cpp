@@ -258,6 +258,9 @@ int32_t v17fRxTCFIdle_init(void* ctx) {
 
 int32_t v17fDetS2_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
+  // An instance that has not trained yet has no equaliser to keep: it starts from a cleared one
+  // (that training cannot succeed, but it reads no coefficients that are not there).
+  if (demod(m).eq.coeffRealp == nullptr) clearEqualiser(m);
   resetRxBaud(m);
   trainingReception(m);
   VCZBAUD& b = m->v17zBaud;

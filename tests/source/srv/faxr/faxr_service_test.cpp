@@ -410,7 +410,9 @@ TEST_F(PageData, BuildsOutToNineHundredSixtyEightBitsBeforePageDataFlows) {
   }
   // until then only fill of 288 zero bits went out
   for (auto b : pumpBlocks()) {
-    if (b.second == 0) EXPECT_EQ(b.first, 288);
+    if (b.second == 0) {
+      EXPECT_EQ(b.first, 288);
+    }
   }
 }
 
@@ -480,7 +482,9 @@ TEST_F(PageData, AnEcmPageIsPaddedWithFlagsAndItsFramesGetTheirCheckSequence) {
   EXPECT_EQ(big[1], ones);
   EXPECT_TRUE(good[1]);
   for (const Cmd& c : world().commands) {
-    if (c.header == 0x1106) EXPECT_LE(c.data.size(), 104u);
+    if (c.header == 0x1106) {
+      EXPECT_LE(c.data.size(), 104u);
+    }
   }
   // the network ends the page: playout stops and the datapump is let run dry
   world().toService.push_back({relayPacket(FAXR_PKT_ECM_PAGEEND, {}, stamp++)});

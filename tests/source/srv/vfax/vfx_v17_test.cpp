@@ -219,6 +219,37 @@ TEST_F(Vfx, PageAfterTheShortTrainingFollowsATrainingCheck) {
   open(&vfxarc);
 }
 
+// A reception set for the short training on an instance that has never trained has no equaliser
+// to keep: it must not read one (it used to follow a null coefficient pointer), and the instance
+// takes a long training afterwards.
+TEST_F(Vfx, ShortTrainingWithoutAnEarlierOneStartsFromACleanEqualiser) {
+  setRate(HSV17_9600);
+  ASSERT_EQ(command(VFX_ENABLE_CMD, 1, 0).result, HAPISUCCESS);
+  transmit(2, {});
+  const auto bits = randomBits(3000, 17);
+  const auto shortPage = transmit(1, bits);
+  const auto longPage = transmit(3, bits);
+  close();
+  open(&vfxarc);
+  setRate(HSV17_9600);
+  command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
+  command(VFX_ENABLE_CMD, 1, 0);
+  command(VFX_RX_CMD, HSGFAXRXCFGECMDATA, 0);
+  world().ingressIn.insert(world().ingressIn.end(), 800, 0);
+  world().ingressIn.insert(world().ingressIn.end(), shortPage.begin(), shortPage.end());
+  world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
+  drain(10);
+  command(VFX_RX_CMD, 0, 0);  // stop whatever it is still waiting for
+  runFrames(2);
+  command(VFX_RX_CMD, HSGFAXRXCFGEXTECMDATA, 0);
+  world().ingressIbd.clear();
+  world().ingressIn.insert(world().ingressIn.end(), 800, 0);
+  world().ingressIn.insert(world().ingressIn.end(), longPage.begin(), longPage.end());
+  world().ingressIn.insert(world().ingressIn.end(), 4000, 0);
+  drain(10);
+  EXPECT_EQ(bestErrors(bits, receivedBits(), 32), 0);
+}
+
 TEST_F(Vfx, NoiseAtTwentyDecibelsAndADriftingClockCostNoBits) {
   close();
   // 128 points at 14400 leave about 1 dB of margin at 20 dB: error events show up there in most
