@@ -107,6 +107,11 @@ EPSTATUS vrgEndptGetRtpStats(ENDPT_STATE* endptState, int cnxId, EPZCNXSTATS* ep
                 Word(epRtpStats), Word(bReset));
 }
 
+EPSTATUS vrgEndptGetT38Stats(ENDPT_STATE* endptState, int cnxId, EPZT38CNXSTATS* epT38Stats) {
+  return RunCmd(VRG_EPT_GET_T38_STATS, "vrgEndptGetT38Stats", Word(endptState), Word(cnxId),
+                Word(epT38Stats));
+}
+
 EPSTATUS vrgEndptConsoleCmd(ENDPT_STATE* endptState, EPCONSOLECMD cmd,
                             EPCMD_PARMS* consoleCmdParams) {
   return RunCmd(VRG_EPT_CONSOLE_CMD, "vrgEndptConsoleCmd", Word(endptState), Word(&cmd),

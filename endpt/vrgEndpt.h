@@ -33,6 +33,8 @@ EPSTATUS vrgEndptMuteConnection(ENDPT_STATE* endptState, int cnxId, int mute);
 EPSTATUS vrgEndptLinkInternal(ENDPT_STATE* endptState, ENDPT_STATE* otherEndptState, int link);
 EPSTATUS vrgEndptGetRtpStats(ENDPT_STATE* endptState, int cnxId, EPZCNXSTATS* epRtpStats,
                              int bReset);
+// Fax pages sent and received on a connection, totalled since it was created.
+EPSTATUS vrgEndptGetT38Stats(ENDPT_STATE* endptState, int cnxId, EPZT38CNXSTATS* epT38Stats);
 EPSTATUS vrgEndptConsoleCmd(ENDPT_STATE* endptState, EPCONSOLECMD cmd,
                             EPCMD_PARMS* consoleCmdParams);
 EPSTATUS vrgEndptPacket(ENDPT_STATE* endptState, int cnxId, EPPACKET* epPacket, int length,

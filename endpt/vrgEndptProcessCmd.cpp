@@ -292,6 +292,17 @@ EPSTATUS ProcessVrgEndptGetRtpStats(ENDPT_STATE* state, int cnxId, EPZCNXSTATS* 
   return static_cast<EPSTATUS>(GetConnectionRtpStats(endpt->cnx[slot], stats, reset));
 }
 
+// Fax page totals of a connection. The caller learns the outcome from the status: success with the
+// totals, an unknown endpoint or connection, or a failed read (totals zeroed).
+EPSTATUS ProcessVrgEndptGetT38Stats(ENDPT_STATE* state, int cnxId, EPZT38CNXSTATS* stats) {
+  VRG_ENDPT* endpt = EndptOf(state);
+  if (endpt == nullptr) return EPSTATUS_ENDPT_UNKNOWN;
+  const int slot = SlotOf(endpt, cnxId);
+  if (slot < 0) return EPSTATUS_CNX_UNKNOWN;
+  if (stats == nullptr) return EPSTATUS_ERROR;
+  return GetConnectionT38Stats(endpt->cnx[slot], stats);
+}
+
 EPSTATUS ProcessVrgEndptMuteConnection(ENDPT_STATE* state, int cnxId, int mute) {
   VRG_ENDPT* endpt = EndptOf(state);
   if (endpt == nullptr) return EPSTATUS_ENDPT_UNKNOWN;
@@ -381,12 +392,16 @@ void VrgEptCmdProcess(VRG_EPT_CMD* cmd) {
       cmd->status = ProcessVrgEndptGetRtpStats(Arg<ENDPT_STATE>(cmd, 0), IntArg(cmd, 1),
                                                Arg<EPZCNXSTATS>(cmd, 2), IntArg(cmd, 3));
       break;
+    case VRG_EPT_GET_T38_STATS:
+      cmd->status = ProcessVrgEndptGetT38Stats(Arg<ENDPT_STATE>(cmd, 0), IntArg(cmd, 1),
+                                               Arg<EPZT38CNXSTATS>(cmd, 2));
+      break;
     case VRG_EPT_CONSOLE_CMD:
       cmd->status = ProcessVrgEndptConsoleCmd(Arg<ENDPT_STATE>(cmd, 0), *Arg<EPCONSOLECMD>(cmd, 1),
                                               Arg<EPCMD_PARMS>(cmd, 2));
       break;
     default:
-      // Statistics of fax relay, the NTR command and unknown commands only release the caller.
+      // The NTR command and unknown commands only release the caller.
       break;
   }
   vosSemLiteGive(&cmd->cmd_sem);

@@ -1,6 +1,7 @@
 // Events of the connection channels on the dispatcher: fax, modem and voice-band-data detection,
 // NET mode changes, egress digits and rate changes become events for the daemon, inputs of the
 // echo-canceller control and VAD switches.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -229,7 +230,8 @@ void HapiCnxEventPostProcess(const CnxEventContext& c) {
         }
       }
     }
-    cnx->vhdMode = event.op1;
+    // vrgEndptPacket reads the mode on the daemon's thread to tell whether T.38 may pass.
+    std::atomic_ref<uint16_t>(cnx->vhdMode).store(event.op1, std::memory_order_relaxed);
   }
   char extra[64] = "";
   if (event.eventId == HAPI_CODEC_VOICERATE_EVT || event.eventId == HAPI_NET_VOICERATE_EVT) {

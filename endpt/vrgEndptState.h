@@ -130,6 +130,10 @@ struct CNXSTATE {
   uint16_t ajcCustomReg;
   uint16_t faxrCustomReg;
   int bDisableUSPkt;
+  // The channel's own page counts at the last fax statistics query: the fax relay service keeps
+  // them across queries, so only their increase is added to t38param's totals.
+  uint16_t faxPagesRxSeen;
+  uint16_t faxPagesTxSeen;
 };
 
 struct VRG_ENDPT {

@@ -52,7 +52,8 @@ void fillConnectionParams(EPZCNXPARAM& cnx, const line_t& l) {
   cnx.comfortNoise = l.uciConf.comfortNoise ? 1 : 0;
   cnx.preserveFaxMode = 0;
   cnx.secHdrSize = 0;
-  cnx.dataMode = EPDATAMODE_NONE;
+  // A fax calling tone moves the call to T.38 relay; its datagrams use the audio pipes.
+  cnx.dataMode = EPDATAMODE_T38;
   cnx.autoEncoder = EPAUTOENC_OFF;
   cnx.vbdparam.vbdMode = EPVBDMODE_NONE;
   cnx.digitRelayType = EPDTMFRFC2833_DISABLED;

@@ -3,6 +3,7 @@
 // callbacks through which the library reaches the daemon (events on "VRGDISP", packets on the
 // DSP tick thread), audio from the PBX and named signals.
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -362,6 +363,26 @@ void lineAudioRx(ENDPT_STATE* epHandle, int cnxId, EPPACKET* epPacket, int lengt
   }
 }
 
+namespace {
+
+// NET mode of a channel that has switched to its fax stack.
+constexpr uint16_t NETMODE_FAXRELAY = 4;
+
+// Whether the library's channel for the connection has switched to fax relay. Its fax stack has
+// no RTP: every frame the PBX sends for the connection then is a T.38 (UDPTL) datagram, whatever
+// its first byte. The library writes the mode on its dispatcher thread.
+bool connectionInFaxRelay(int line, int cnxId) {
+  VRG_ENDPT* state = GetEndptState(line);
+  if (!state) return false;
+  for (CNXSTATE* cnx : state->cnx) {
+    if (cnx && cnx->cnxId == cnxId)
+      return std::atomic_ref<uint16_t>(cnx->vhdMode).load(std::memory_order_relaxed) == NETMODE_FAXRELAY;
+  }
+  return false;
+}
+
+}  // namespace
+
 void lineAudioTx(tl_packet_t* packet) {
   if (!packet || packet->size < AUDIO_HEADER_SIZE || packet->size > TL_BUS_MAX_PAYLOAD) {
     badAudioPacket("short frame");
@@ -372,13 +393,14 @@ void lineAudioTx(tl_packet_t* packet) {
   const uint8_t* rtp = packet->data + AUDIO_HEADER_SIZE;
   int slot = find_connection_from_asterisk_id(hdr.line, hdr.cnx_id);
   int line = connection_line(slot);
+  const bool t38 = line >= 0 && hdr.rtp_size != 0 && connectionInFaxRelay(lines[line].epHandle.lineId, hdr.cnx_id);
   if (slot < 0 || hdr.rtp_size == 0 || hdr.rtp_size > packet->size - AUDIO_HEADER_SIZE ||
-      rtp[0] != 0x80 || line < 0 || lines[line].epHandle.lineId == -1) {
+      (rtp[0] != 0x80 && !t38) || line < 0 || lines[line].epHandle.lineId == -1) {
     badAudioPacket("no such connection, not RTP or wrong size");
     return;
   }
   EPPACKET epPacket{};
-  epPacket.mediaType = EPMEDIATYPE_RTP;
+  epPacket.mediaType = t38 ? EPMEDIATYPE_T38 : EPMEDIATYPE_RTP;
   epPacket.packetp = const_cast<uint8_t*>(rtp);
   EPSTATUS st = vrgEndptPacket(&lines[line].epHandle, hdr.cnx_id, &epPacket,
                                static_cast<int>(hdr.rtp_size), 0);

@@ -1,6 +1,7 @@
 // Connection options and codec set-up.
 #include "hdspCnx.h"
 
+#include <atomic>
 #include <cstddef>
 
 #include "codecCap.h"
@@ -340,7 +341,13 @@ void SetVoiceMode(CNXSTATE* cnx, VOICEMODE mode) {
       break;
     }
     default:
-      hdspVhdSetMode(cnx->vhdhdl, NETMODE_IDLE, 0);
+      // The channel answers once it is idle. Its mode event comes after the connection has been
+      // released, when the record takes no events: the record notes the mode itself, or the next
+      // connection on the channel would start out believing it in the last call's mode (after a
+      // fax, in fax relay, where its RTP registers are not written).
+      if (hdspVhdSetMode(cnx->vhdhdl, NETMODE_IDLE, 0) == 0) {
+        std::atomic_ref<uint16_t>(cnx->vhdMode).store(NETMODE_IDLE, std::memory_order_relaxed);
+      }
       break;
   }
   cnx->voiceMode = mode;

@@ -1,6 +1,7 @@
 // Line state, ring parameters and connection statistics.
 #include "hdspLine.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "hal/boardHal.h"
@@ -8,6 +9,7 @@
 #include "hdspCodes.h"
 #include "hdspEcan.h"
 #include "hdspVhd.h"
+#include "faxr/faxr_regs.h"
 #include "net/net_regs.h"
 #include "rtpCnx.h"
 #include "voiceLog.h"
@@ -214,6 +216,29 @@ EPSTATUS GetConnectionRtpStats(CNXSTATE* cnx, EPZCNXSTATS* out, int reset) {
   return EPSTATUS_SUCCESS;
 }
 
+// Pages counted by the channel since the last query. The fax relay service clears its page counts
+// only when asked to clear all its counters; a count below the last one seen has been cleared and
+// counts from zero again.
+uint32_t PagesSince(uint16_t now, uint16_t* seen) {
+  const uint32_t added = now >= *seen ? now - *seen : now;
+  *seen = now;
+  return added;
+}
+
+EPSTATUS GetConnectionT38Stats(CNXSTATE* cnx, EPZT38CNXSTATS* out) {
+  HSZFAXRSTATS fax{};
+  if (hdspSendCmdData(cnx->vhdhdl, HAPI_NET_GETFAXSTATS_CMD, HAPI_REQID_EXT_CMD, sizeof(fax), &fax) != 0) {
+    log(VOICE_LOGLEVEL_ERROR, "EPT: failed to retrieve the faxr stats from the DSP");
+    *out = EPZT38CNXSTATS{};
+    return EPSTATUS_ERROR;
+  }
+  cnx->t38param.numFaxPagesRx += PagesSince(fax.egress.hsxNumRxPages, &cnx->faxPagesRxSeen);
+  cnx->t38param.numFaxPagesTx += PagesSince(fax.ingress.hsxNumTxPages, &cnx->faxPagesTxSeen);
+  out->rxpg = cnx->t38param.numFaxPagesRx;
+  out->txpg = cnx->t38param.numFaxPagesTx;
+  return EPSTATUS_SUCCESS;
+}
+
 void vrgEndptPrintRtpStats(const EPZCNXSTATS* s) {
   // Ingress is what this side sent, egress what it received.
   voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ALWAYS, "RTP ingressRtpPackets                   %u", static_cast<unsigned>(s->txpkts));
@@ -270,7 +295,8 @@ int IsT38Negotiated(const CNXSTATE* cnx) {
   const int dsp = cnx->dspNum >= 0 && cnx->dspNum < VRG_MAX_NUM_DSP ? cnx->dspNum : 0;
   return vrgEndptCap[dsp].codecCap[CODEC_T38] == 1 &&
          (cnx->dataMode == EPDATAMODE_T38 || cnx->dataMode == EPDATAMODE_T38_MUTE) &&
-         cnx->vhdMode == NETMODE_FAXRELAY;
+         std::atomic_ref<const uint16_t>(cnx->vhdMode).load(std::memory_order_relaxed) ==
+             NETMODE_FAXRELAY;
 }
 
 void RtpInit(RTPSTATE* state) {

@@ -10,6 +10,8 @@ EPSTATUS EndptUpdateCasState(int lineId, EPCAS_EVENT state);
 EPSTATUS SetRingParams(VRG_ENDPT* endpt);
 EPSTATUS ProvisionRingParams(VRG_ENDPT* endpt, EPRINGPARAM* ring);
 EPSTATUS GetConnectionRtpStats(CNXSTATE* cnx, EPZCNXSTATS* stats, int reset);
+// Reads the channel's fax statistics and returns the connection's running page totals.
+EPSTATUS GetConnectionT38Stats(CNXSTATE* cnx, EPZT38CNXSTATS* stats);
 void vrgEndptPrintRtpStats(const EPZCNXSTATS* stats);
 void printConnectionParams(const EPZCNXPARAM* params);
 void requestLoopback(VRG_ENDPT* endpt, int on);

@@ -260,7 +260,7 @@ TEST_F(DaemonConnections, CreateUsesPcmaWithUciOptionsAndSwitchesNlpOff) {
   ASSERT_EQ(call("connection", R"({"line":0,"id":5,"action":"create"})"), 0);
   EXPECT_TRUE(daemon->waitFor(
       "fake: vrgEndptCreateConnection line=0 cnx=5 mode=2 send=1/2/8/1/20 recv=1/2/8/1/20 "
-      "nte=0x7ffff ec=1 vad=1 cng=0 fax=0 sec=0 data=0 auto=0 vbd=0 relay=1"));
+      "nte=0x7ffff ec=1 vad=1 cng=0 fax=0 sec=0 data=2 auto=0 vbd=0 relay=1"));
   EXPECT_TRUE(daemon->waitFor("fake: hdspSendCmd 0x50 0x44b4 0xff00 0 1"));
   EXPECT_TRUE(daemon->waitFor("Created connection VRNK/0/5\n"));
 

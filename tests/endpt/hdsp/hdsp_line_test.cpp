@@ -9,6 +9,7 @@
 #include "hdspCodes.h"
 #include "hdspLine.h"
 #include "hdspVhd.h"
+#include "faxr/faxr_regs.h"
 #include "vrgProv.h"
 
 using namespace standin;
@@ -71,6 +72,43 @@ TEST_F(HdspLine, RtpStatisticsJoinHalvesAndConvertUnits) {
 
   dsp.failCode(HAPI_NET_GETVOICESTATS_CMD, HAPIFAILURE);
   EXPECT_EQ(GetConnectionRtpStats(cnx, &stats, 0), EPSTATUS_BAD_MODE);
+}
+
+// The channel keeps its page counts across queries (and across the connections it carries); the
+// connection's totals grow by what the channel counted since the last query, and a failed read
+// leaves them as they were.
+TEST_F(HdspLine, FaxPageTotalsGrowByWhatTheChannelCountedSinceTheLastQuery) {
+  makeEndpoints(1, EPTYPE_FXS);
+  uint16_t vhd = 0;
+  ASSERT_EQ(hdspVhdOpen(HAPI_GATEWAY_VHD, nullptr, 0, 0, 0, 0, &vhd, 0), 0);
+  CNXSTATE* cnx = bindConnection(0, 0, vhd);
+  auto reply = [&](uint16_t rx, uint16_t tx) {
+    HSZFAXRSTATS fax{};
+    fax.egress.hsxFrameCount = 500;
+    fax.egress.hsxNumRxPages = rx;
+    fax.ingress.hsxNumTxPages = tx;
+    dsp.setReply(HAPI_NET_GETFAXSTATS_CMD, bytes(fax));
+  };
+  EPZT38CNXSTATS stats{};
+  const std::vector<std::pair<std::pair<uint16_t, uint16_t>, std::pair<uint32_t, uint32_t>>> steps = {
+      {{1, 2}, {1, 2}},  // first query: everything is new
+      {{1, 2}, {1, 2}},  // the same counts again: nothing new
+      {{3, 2}, {3, 2}},  // two more pages received
+      {{0, 1}, {3, 3}},  // the channel cleared its counts and has sent one page since
+  };
+  for (const auto& [counts, totals] : steps) {
+    reply(counts.first, counts.second);
+    ASSERT_EQ(GetConnectionT38Stats(cnx, &stats), EPSTATUS_SUCCESS);
+    EXPECT_EQ(stats.rxpg, totals.first);
+    EXPECT_EQ(stats.txpg, totals.second);
+  }
+  dsp.failCode(HAPI_NET_GETFAXSTATS_CMD, HAPIFAILURE);
+  EXPECT_EQ(GetConnectionT38Stats(cnx, &stats), EPSTATUS_ERROR);
+  EXPECT_EQ(stats.rxpg, 0u);
+  EXPECT_EQ(stats.txpg, 0u);
+  EXPECT_EQ(cnx->t38param.numFaxPagesRx, 3u);
+  EXPECT_EQ(cnx->t38param.numFaxPagesTx, 3u);
+  dsp.failCode(HAPI_NET_GETFAXSTATS_CMD, HAPISUCCESS);
 }
 
 TEST_F(HdspLine, RingParametersFallBackToSafeDefaults) {
