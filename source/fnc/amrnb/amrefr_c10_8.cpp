@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "amrefr_basic_op.h"
+#include "amrefr_fast.h"
 #include "amrefr_kernels.h"
 #include "amrefr_tables.h"
 
@@ -35,45 +36,50 @@ void amrefr_GenRowStart(Word16* rr_split, Word16** row_start) {
 
 namespace {
 
-void loop2(Word32* out, const Word16* diag, const Word16* row_a, const Word16* row_b, Word16 c_diag,
-           Word16 c_cross, Word32 init, int n) {
-    for (int k = 0; k < n; ++k) out[k] = L_mac(L_mac(L_mac(init, diag[k], c_diag), row_a[k], c_cross), row_b[k], c_cross);
+using namespace amrefr_fast;
+
+// Small fixed-size loops: the baseline's vector instructions suffice.
+template <int n>
+void loop2(Word32* __restrict out, const Word16* diag, const Word16* row_a, const Word16* row_b, Word16 c_diag,
+           Word16 c_cross, Word32 init) {
+    for (int k = 0; k < n; ++k) out[k] = mac32(mac32(mac32(init, diag[k], c_diag), row_a[k], c_cross), row_b[k], c_cross);
 }
 
-void loop1(Word32* alp1, Word32* s, const Word16* const* rows, Word16 c_alp, Word16 c_s, int n) {
+template <int n>
+void loop1(Word32* __restrict alp1, Word32* __restrict s, const Word16* const* rows, Word16 c_alp, Word16 c_s) {
+    const Word16 *r0 = rows[0], *r1 = rows[1], *r2 = rows[2], *r3 = rows[3];
     for (int k = 0; k < n; ++k) {
-        alp1[k] = L_mac(L_mac(alp1[k], rows[0][k], c_alp), rows[1][k], c_alp);
-        s[k] = L_mac(L_mac(s[k], rows[2][k], c_s), rows[3][k], c_s);
+        alp1[k] = mac32(mac32(alp1[k], r0[k], c_alp), r1[k], c_alp);
+        s[k] = mac32(mac32(s[k], r2[k], c_s), r3[k], c_s);
     }
 }
 
 // The pair choice common to both rates: four interleaved sub-searches over the
 // flat index (k mod 4), each keeping its first best, merged in sub-search order
-// into the incoming pair.
-template <typename Pair>
-void choose_pair(int count, Pair pair, Word32* alp0, Word16* sq, Word16* index) {
-    Word16 best_sq[4], best_alp[4];
+// into the incoming pair.  Squares are never negative, so each comparison's two
+// products fit 31 bits and their difference has the sign of the saturated one.
+void choose_pair(int count, const Word16* sq2, const Word16* alp16, Word32* alp0, Word16* sq, Word16* index) {
+    std::int32_t best_sq[4], best_alp[4];
     int best_k[4];
     for (int m = 0; m < 4; ++m) {
-        pair(m, best_sq[m], best_alp[m]);
+        best_sq[m] = sq2[m];
+        best_alp[m] = alp16[m];
         best_k[m] = m;
     }
-    for (int k = 4; k < count; ++k) {
-        int m = k & 3;
-        Word16 sq2, alp16;
-        pair(k, sq2, alp16);
-        if (L_msu(L_mult(alp16, best_sq[m]), sq2, best_alp[m]) < 0) {
-            best_sq[m] = sq2;
-            best_alp[m] = alp16;
-            best_k[m] = k;
+    for (int k = 4; k < count; k += 4)
+        for (int m = 0; m < 4; ++m) {
+            const std::int32_t s2 = sq2[k + m], a2 = alp16[k + m];
+            const bool better = a2 * best_sq[m] < s2 * best_alp[m];
+            best_sq[m] = better ? s2 : best_sq[m];
+            best_alp[m] = better ? a2 : best_alp[m];
+            best_k[m] = better ? k + m : best_k[m];
         }
-    }
     Word16 cur_sq = *sq, cur_alp = static_cast<Word16>(*alp0 >> 16);
     int cur_k = 4;
     for (int m = 0; m < 4; ++m)
-        if (L_msu(L_mult(best_alp[m], cur_sq), best_sq[m], cur_alp) < 0) {
-            cur_sq = best_sq[m];
-            cur_alp = best_alp[m];
+        if (L_msu(L_mult(static_cast<Word16>(best_alp[m]), cur_sq), static_cast<Word16>(best_sq[m]), cur_alp) < 0) {
+            cur_sq = static_cast<Word16>(best_sq[m]);
+            cur_alp = static_cast<Word16>(best_alp[m]);
             cur_k = best_k[m];
         }
     *sq = cur_sq;
@@ -81,27 +87,43 @@ void choose_pair(int count, Pair pair, Word32* alp0, Word16* sq, Word16* index) 
     *index = static_cast<Word16>(cur_k);
 }
 
+// Squared pulse-pair sums and pair energies of an na × nb block of candidates
+// (row stride of rr_row: rr_stride).
+template <int na, int nb, int rr_stride>
+void pair_terms(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row, const Word32* alp1,
+                const Word16* rrv, Word16 c5, Word16 c4, Word16* __restrict sq2, Word16* __restrict alp16) {
+    for (int a = 0; a < na; ++a) {
+        const std::int32_t base = std::int32_t{ps0} + dn_a[a];
+        const Word32 alp = alp1[a];
+        const Word16* rr = rr_row + rr_stride * a;
+        for (int b = 0; b < nb; ++b) {
+            sq2[nb * a + b] = square16(static_cast<Word16>(base + dn_b[b]));
+            alp16[nb * a + b] = static_cast<Word16>(mac32(mac32(alp, rr[b], c5), rrv[b], c4) >> 16);
+        }
+    }
+}
+
 }  // namespace
 
 void amrefr_Do2Pulses_Loop2_MR122(Word32* out, const Word16* diag, const Word16* row_a, const Word16* row_b,
                                   Word16 c_diag, Word16 c_cross, Word32 init) {
-    loop2(out, diag, row_a, row_b, c_diag, c_cross, init, 8);
+    loop2<8>(out, diag, row_a, row_b, c_diag, c_cross, init);
 }
 
 // Ten candidates; the two spare entries of the 12-entry buffer get the start
 // value and never reach a result.
 void amrefr_Do2Pulses_Loop2_MR102(Word32* out, const Word16* diag, const Word16* row_a, const Word16* row_b,
                                   Word16 c_diag, Word16 c_cross, Word32 init) {
-    loop2(out, diag, row_a, row_b, c_diag, c_cross, init, 10);
+    loop2<10>(out, diag, row_a, row_b, c_diag, c_cross, init);
     out[10] = out[11] = init;
 }
 
 void amrefr_Do2Pulses_Loop1_MR122(Word32* alp1, Word32* s, const Word16* const* rows, Word16 c_alp, Word16 c_s) {
-    loop1(alp1, s, rows, c_alp, c_s, 8);
+    loop1<8>(alp1, s, rows, c_alp, c_s);
 }
 
 void amrefr_Do2Pulses_Loop1_MR102(Word32* alp1, Word32* s, const Word16* const* rows, Word16 c_alp, Word16 c_s) {
-    loop1(alp1, s, rows, c_alp, c_s, 10);
+    loop1<10>(alp1, s, rows, c_alp, c_s);
 }
 
 void amrefr_CBS2_PulsePosition_MR122(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row,
@@ -109,25 +131,17 @@ void amrefr_CBS2_PulsePosition_MR122(const Word16* dn_a, const Word16* dn_b, Wor
                                      Word16* sq, Word16* index) {
     Word16 rrv[8];
     for (int b = 0; b < 8; ++b) rrv[b] = round16(s[b]);
-    const Word16 c4 = coeffs[4], c5 = coeffs[5];
-    choose_pair(
-        64,
-        [&](int k, Word16& sq2, Word16& alp16) {
-            int a = k >> 3, b = k & 7;
-            Word16 ps2 = wrap16(std::int32_t{ps0} + dn_a[a] + dn_b[b]);
-            sq2 = mult(ps2, ps2);
-            alp16 = extract_h(L_mac(L_mac(alp1[a], rr_row[200 * a + b], c5), rrv[b], c4));
-        },
-        alp0, sq, index);
+    Word16 sq2[64], alp16[64];
+    pair_terms<8, 8, 200>(dn_a, dn_b, ps0, rr_row, alp1, rrv, coeffs[5], coeffs[4], sq2, alp16);
+    choose_pair(64, sq2, alp16, alp0, sq, index);
 }
 
 // Entries 10a + b for b < 10 are the pairs; entries 100 and 101 are spare (0).
 void amrefr_CBS2_GenPSQ2(Word16* out, const Word16* dn_a, const Word16* dn_b, Word16 ps0) {
-    for (int a = 0; a < 10; ++a)
-        for (int b = 0; b < 10; ++b) {
-            Word16 ps2 = wrap16(std::int32_t{ps0} + dn_a[a] + dn_b[b]);
-            out[10 * a + b] = mult(ps2, ps2);
-        }
+    for (int a = 0; a < 10; ++a) {
+        const std::int32_t base = std::int32_t{ps0} + dn_a[a];
+        for (int b = 0; b < 10; ++b) out[10 * a + b] = square16(static_cast<Word16>(base + dn_b[b]));
+    }
     out[100] = out[101] = 0;
 }
 
@@ -146,18 +160,12 @@ void amrefr_CBS2_GenALP16(Word16* out, const Word16* rr_row, const Word32* s, co
     const Word16 c4 = coeffs[4], c5 = coeffs[5];
     for (int a = 0; a < 10; ++a)
         for (int b = 0; b < 10; ++b)
-            out[10 * a + b] = extract_h(L_mac(L_mac(vals[a], rr_row[160 * a + b], c5), rrv[b], c4));
+            out[10 * a + b] = static_cast<Word16>(mac32(mac32(vals[a], rr_row[160 * a + b], c5), rrv[b], c4) >> 16);
     out[100] = out[101] = 0;
 }
 
 void amrefr_CBS2_PulsePosition(const Word16* psq2, const Word16* alp16, Word32* alp0, Word16* sq, Word16* index) {
-    choose_pair(
-        100,
-        [&](int k, Word16& sq2, Word16& a16) {
-            sq2 = psq2[k];
-            a16 = alp16[k];
-        },
-        alp0, sq, index);
+    choose_pair(100, psq2, alp16, alp0, sq, index);
 }
 
 void amrefr_CBS2_GenRRV8(Word32* buf) {

@@ -1,0 +1,71 @@
+// Fast forms of the kernels' arithmetic (internal header).
+//
+// The saturating operators of amrefr_basic_op.h branch and widen to 64 bits,
+// which keeps the compiler from vectorising the loops that use them.  The forms
+// here give the same results with 32-bit operations and selects only, so a loop
+// of them becomes vector code; and the bounds below tell when a chain of
+// saturating multiply-accumulates cannot saturate at all, so that its plain
+// sum is the same number.
+#pragma once
+
+#include <algorithm>
+
+#include "amrefr_basic_op.h"
+
+// Loops of these forms are compiled for AVX2 and for the baseline, and the
+// loader picks the one the processor runs; both are the same integer
+// arithmetic.  Sanitizer builds keep one form.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(__SANITIZE_THREAD__)
+#define AMREFR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define AMREFR_VECTOR_CLONES
+#endif
+
+namespace amrefr_fast {
+
+// sat32(a + b) without a wider type: on overflow both operands have the sign
+// the wrapped sum lacks, and the limit takes the operands' sign.
+inline Word32 add32(Word32 a, Word32 b) {
+    const Word32 r = static_cast<Word32>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+    const Word32 ovf = ((a ^ r) & (b ^ r)) >> 31;
+    const Word32 lim = (a >> 31) ^ amrefr_op::MAX_32;
+    return (r & ~ovf) | (lim & ovf);
+}
+
+// sat32(a - b).
+inline Word32 sub32(Word32 a, Word32 b) {
+    const Word32 r = static_cast<Word32>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+    const Word32 ovf = ((a ^ b) & (a ^ r)) >> 31;
+    const Word32 lim = (a >> 31) ^ amrefr_op::MAX_32;
+    return (r & ~ovf) | (lim & ovf);
+}
+
+// L_mult: 2·a·b, the one product 2^31 (−32768 · −32768) clipped to MAX_32.
+inline Word32 mult32(Word16 a, Word16 b) {
+    const Word32 p = std::int32_t{a} * b;
+    return static_cast<Word32>(static_cast<std::uint32_t>(p) * 2u - static_cast<std::uint32_t>(p == 0x40000000));
+}
+
+inline Word32 mac32(Word32 acc, Word16 a, Word16 b) { return add32(acc, mult32(a, b)); }
+inline Word32 msu32(Word32 acc, Word16 a, Word16 b) { return sub32(acc, mult32(a, b)); }
+
+// mult(x, x): the square's upper half, 32767 for −32768.
+inline Word16 square16(Word16 x) { return static_cast<Word16>(std::min((std::int32_t{x} * x) >> 15, 32767)); }
+
+// Σ x² over n samples, exact.
+inline std::int64_t energy64(const Word16* x, int n) {
+    std::int64_t e = 0;
+    for (int i = 0; i < n; ++i) e += std::int32_t{x[i]} * x[i];
+    return e;
+}
+
+// True when no partial sum of doubled products x[i]·y[i] over any set of the
+// indices can leave the 32-bit range, given ex = Σ x², ey = Σ y² over those
+// indices: by Cauchy–Schwarz every such sum is at most 2·√(ex·ey) in size.
+inline bool products_cannot_saturate(std::int64_t ex, std::int64_t ey) {
+    const unsigned __int128 lim = static_cast<unsigned __int128>(amrefr_op::MAX_32) * amrefr_op::MAX_32;
+    return static_cast<unsigned __int128>(4) * static_cast<std::uint64_t>(ex) * static_cast<std::uint64_t>(ey) <= lim;
+}
+
+}  // namespace amrefr_fast
