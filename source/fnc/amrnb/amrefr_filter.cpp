@@ -1,7 +1,10 @@
 // Sample-by-sample filters: input high-pass / output post-processing, LPC
 // residual, synthesis filter (with and without overflow report), the
 // post-filter's tilt compensation and its gain-control loops.
+#include <algorithm>
+
 #include "amrefr_basic_op.h"
+#include "amrefr_fast.h"
 #include "amrefr_kernels.h"
 #include "amrefr_lanes.h"
 #include "amrefr_tables.h"
@@ -52,7 +55,32 @@ void amrefr_preemphasis(GSMAMR_preemphasisState* st, Word16* signal, Word16 g) {
     st->mem_pre = temp;
 }
 
+namespace {
+
+// Residual when no partial sum can saturate (the caller checked the bound): all
+// 40 outputs accumulate side by side, one coefficient at a time.
+AMREFR_VECTOR_CLONES
+void residu_plain(const Word16* a, const Word16* x, Word16* y) {
+    std::int32_t acc[40] = {};
+    for (int j = 0; j <= 10; ++j) {
+        const std::int32_t aj = a[j];
+        for (int n = 0; n < 40; ++n) acc[n] += aj * x[n - j];
+    }
+    for (int n = 0; n < 40; ++n) y[n] = static_cast<Word16>(std::clamp((2 * acc[n] + 4096) >> 13, -32768, 32767));
+}
+
+}  // namespace
+
+// y must not overlap x.
 void amrefr_Residu(const Word16* a, const Word16* x, Word16* y) {
+    // Every partial sum is within twice the largest input times Σ|a|.
+    int asum = 0, xmax = 0;
+    for (int j = 0; j <= 10; ++j) asum += a[j] < 0 ? -int{a[j]} : int{a[j]};
+    for (int n = -10; n < 40; ++n) xmax = std::max(xmax, x[n] < 0 ? -int{x[n]} : int{x[n]});
+    if (2 * std::int64_t{asum} * xmax + 4096 <= MAX_32) {
+        residu_plain(a, x, y);
+        return;
+    }
     for (int n = 0; n < 40; ++n) {
         Word32 s = L_mult(a[10], x[n - 10]);
         for (int j = 9; j >= 0; --j) s = L_mac(s, a[j], x[n - j]);
@@ -78,17 +106,24 @@ Word16 syn_step(const Word16* a, Word16 x, const Word16* y, amrefr_lanes::Latch&
     return out;
 }
 
+// True when none of syn_step's four partial sums can leave the 32-bit range,
+// whatever the input and output samples: the total, formed exactly, is then the
+// plain sum.
+bool lanes_cannot_saturate(const Word16* a) {
+    auto mag = [&](int k) { return std::int64_t{a[k] < 0 ? -int{a[k]} : int{a[k]}}; };
+    constexpr std::int64_t kProduct = 2 * 32768;  // largest doubled product per unit of |a|
+    return kProduct * (mag(8) + mag(4)) <= MAX_32 && kProduct * (mag(7) + mag(3)) <= MAX_32 &&
+           kProduct * (mag(10) + mag(6) + mag(2)) <= MAX_32 &&
+           32768LL * 8192 + kProduct * (mag(9) + mag(5) + mag(1)) <= MAX_32;
+}
+
 Word16 syn_filt(const Word16* a, const Word16* x, Word16* y) {
-    // When the input term and every doubled product together stay inside 32 bits, no partial
-    // sum can saturate: plain sums give the same outputs and only the output clip can latch.
-    std::int64_t asum = 0;
-    for (int k = 1; k <= 10; ++k) asum += a[k] < 0 ? -std::int64_t{a[k]} : a[k];
-    if (32768LL * 8192 + 4096 + 2 * 32768 * asum <= 0x7FFFFFFF) {
+    if (lanes_cannot_saturate(a)) {
         bool clipped = false;
         for (int n = 0; n < 40; ++n) {
-            std::int32_t total = std::int32_t{x[n]} * 8192;
+            std::int64_t total = std::int32_t{x[n]} * 8192;
             for (int k = 1; k <= 10; ++k) total -= 2 * (std::int32_t{a[k]} * y[n - k]);
-            const std::int32_t v = (total + 4096) >> 13;
+            const std::int64_t v = (total + 4096) >> 13;
             const Word16 out = sat16(v);
             clipped |= out != v;
             y[n] = out;
