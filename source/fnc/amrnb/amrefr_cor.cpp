@@ -9,14 +9,30 @@ using namespace amrefr_op;
 
 namespace {
 
+AMREFR_VECTOR_CLONES
+void plain_track_correlations(const Word16* h, const Word16* x, Word32* y, int T) {
+    for (int i = 0; i < 40; ++i) {
+        const int len = 41 - T * (i / T);
+        std::int32_t s = 0;
+        for (int n = 0; n < len; ++n) s += std::int32_t{x[i + n]} * h[n];
+        y[i] = 2 * s;
+    }
+}
+
 // x[40 …] past the target enter the sums as the kernel contract states.
 void cor_h_x_tracks(const Word16* h, const Word16* x, Word16* dn, Word16 sf, int T) {
     Word32 y[40];
-    for (int i = 0; i < 40; ++i) {
-        int b = T * (i / T);
-        Word32 s = 0;
-        for (int n = 0; n <= 40 - b; ++n) s = L_mac(s, x[i + n], h[n]);
-        y[i] = s;
+    // Reads x[0 … 40 + T − 1] and h[0 … 40]; when their energies exclude
+    // saturation the chains are plain sums.
+    if (amrefr_fast::products_cannot_saturate(amrefr_fast::energy64(x, 40 + T), amrefr_fast::energy64(h, 41))) {
+        plain_track_correlations(h, x, y, T);
+    } else {
+        for (int i = 0; i < 40; ++i) {
+            int b = T * (i / T);
+            Word32 s = 0;
+            for (int n = 0; n <= 40 - b; ++n) s = L_mac(s, x[i + n], h[n]);
+            y[i] = s;
+        }
     }
     Word32 tot = 0;
     for (int g = 0; g < T; ++g) {

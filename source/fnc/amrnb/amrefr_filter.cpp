@@ -119,14 +119,23 @@ bool lanes_cannot_saturate(const Word16* a) {
 
 Word16 syn_filt(const Word16* a, const Word16* x, Word16* y) {
     if (lanes_cannot_saturate(a)) {
+        // The newest output enters last, so that only one multiply-add, the
+        // rounding and the clip stand between two outputs.
+        std::int32_t hist[50];
+        for (int k = 0; k < 10; ++k) hist[k] = y[k - 10];
+        std::int32_t a2[11];
+        for (int k = 1; k <= 10; ++k) a2[k] = 2 * std::int32_t{a[k]};
+        std::int32_t last = y[-1];
         bool clipped = false;
         for (int n = 0; n < 40; ++n) {
-            std::int64_t total = std::int32_t{x[n]} * 8192;
-            for (int k = 1; k <= 10; ++k) total -= 2 * (std::int32_t{a[k]} * y[n - k]);
-            const std::int64_t v = (total + 4096) >> 13;
+            std::int64_t part = std::int32_t{x[n]} * 8192;
+            for (int k = 2; k <= 10; ++k) part -= std::int64_t{a2[k]} * hist[n + 10 - k];
+            const std::int64_t v = (part - std::int64_t{a2[1]} * last + 4096) >> 13;
             const Word16 out = sat16(v);
             clipped |= out != v;
             y[n] = out;
+            hist[n + 10] = out;
+            last = out;
         }
         return clipped ? 1 : 0;
     }

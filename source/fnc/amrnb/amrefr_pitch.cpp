@@ -120,16 +120,33 @@ void amrefr_Pred_lt_3or6(Word16* exc, Word16 T0, Word16 frac, Word16 flag3) {
         f += 6;
         --p;
     }
-    const Word16* left = &amrefr_inter_6_rev[10 * f];
-    const Word16* right = &amrefr_inter_6[10 * (6 - f)];
+    // Output j filters p[j − 9 … j + 10] with the 20 taps left ‖ right.
+    Word16 taps[20];
+    for (int m = 0; m < 10; ++m) {
+        taps[m] = amrefr_inter_6_rev[10 * f + m];
+        taps[10 + m] = amrefr_inter_6[10 * (6 - f) + m];
+    }
+    std::int64_t tap_sum = 0;
+    for (int t = 0; t < 20; ++t) tap_sum += taps[t] < 0 ? -int{taps[t]} : int{taps[t]};
     for (int j0 = 0; j0 < 40; j0 += 4) {
+        // A group reads outputs of earlier groups when the delay is short: its
+        // bound is taken on the samples as they are now.
+        const Word16* in = p + j0 - 9;
+        int in_max = 0;
+        for (int t = 0; t < 23; ++t) in_max = std::max(in_max, in[t] < 0 ? -int{in[t]} : int{in[t]});
         Word16 group[4];
-        for (int g = 0; g < 4; ++g) {
-            int j = j0 + g;
-            Word32 s = 0;
-            for (int m = 0; m < 10; ++m) s = L_mac(s, p[j - 9 + m], left[m]);
-            for (int i = 0; i < 10; ++i) s = L_mac(s, p[j + 1 + i], right[i]);
-            group[g] = extract_h(L_add(s, 0x8000));
+        if (2 * tap_sum * in_max + 0x8000 <= MAX_32) {
+            for (int g = 0; g < 4; ++g) {
+                std::int32_t s = 0;
+                for (int t = 0; t < 20; ++t) s += std::int32_t{in[g + t]} * taps[t];
+                group[g] = static_cast<Word16>((2 * s + 0x8000) >> 16);
+            }
+        } else {
+            for (int g = 0; g < 4; ++g) {
+                Word32 s = 0;
+                for (int t = 0; t < 20; ++t) s = L_mac(s, in[g + t], taps[t]);
+                group[g] = extract_h(L_add(s, 0x8000));
+            }
         }
         for (int g = 0; g < 4; ++g) exc[j0 + g] = group[g];
     }
