@@ -3,6 +3,10 @@
 // of one pulse-pair level and the choice of the best pair.
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "amrefr_basic_op.h"
 #include "amrefr_fast.h"
 #include "amrefr_kernels.h"
@@ -58,29 +62,75 @@ void loop1(Word32* __restrict alp1, Word32* __restrict s, const Word16* const* r
 // flat index (k mod 4), each keeping its first best, merged in sub-search order
 // into the incoming pair.  Squares are never negative, so each comparison's two
 // products fit 31 bits and their difference has the sign of the saturated one.
-void choose_pair(int count, const Word16* sq2, const Word16* alp16, Word32* alp0, Word16* sq, Word16* index) {
-    std::int32_t best_sq[4], best_alp[4];
-    int best_k[4];
+struct LaneBests {
+    std::int32_t sq[4], alp[4], k[4];
+};
+
+void lane_bests_portable(int count, const Word16* sq2, const Word16* alp16, LaneBests* out) {
+    LaneBests b;
     for (int m = 0; m < 4; ++m) {
-        best_sq[m] = sq2[m];
-        best_alp[m] = alp16[m];
-        best_k[m] = m;
+        b.sq[m] = sq2[m];
+        b.alp[m] = alp16[m];
+        b.k[m] = m;
     }
     for (int k = 4; k < count; k += 4)
         for (int m = 0; m < 4; ++m) {
             const std::int32_t s2 = sq2[k + m], a2 = alp16[k + m];
-            const bool better = a2 * best_sq[m] < s2 * best_alp[m];
-            best_sq[m] = better ? s2 : best_sq[m];
-            best_alp[m] = better ? a2 : best_alp[m];
-            best_k[m] = better ? k + m : best_k[m];
+            const bool better = a2 * b.sq[m] < s2 * b.alp[m];
+            b.sq[m] = better ? s2 : b.sq[m];
+            b.alp[m] = better ? a2 : b.alp[m];
+            b.k[m] = better ? k + m : b.k[m];
         }
+    *out = b;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("sse4.1"))) inline __m128i load4(const Word16* p) {
+    return _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+// The same four sub-searches in the four lanes of one register.
+__attribute__((target("sse4.1"))) void lane_bests_sse41(int count, const Word16* sq2, const Word16* alp16,
+                                                        LaneBests* out) {
+    __m128i bs = load4(sq2), ba = load4(alp16);
+    __m128i kk = _mm_setr_epi32(0, 1, 2, 3), bk = kk;
+    const __m128i four = _mm_set1_epi32(4);
+    for (int k = 4; k < count; k += 4) {
+        kk = _mm_add_epi32(kk, four);
+        const __m128i s2 = load4(sq2 + k), a2 = load4(alp16 + k);
+        const __m128i better = _mm_cmpgt_epi32(_mm_mullo_epi32(s2, ba), _mm_mullo_epi32(a2, bs));
+        bs = _mm_blendv_epi8(bs, s2, better);
+        ba = _mm_blendv_epi8(ba, a2, better);
+        bk = _mm_blendv_epi8(bk, kk, better);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->sq), bs);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->alp), ba);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->k), bk);
+}
+#endif
+
+using LaneBestsFn = void (*)(int, const Word16*, const Word16*, LaneBests*);
+
+LaneBestsFn pick_lane_bests() {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("sse4.1")) return lane_bests_sse41;
+#endif
+    return lane_bests_portable;
+}
+
+// Chosen once, at start-up, for the processor the encoder runs on.
+const LaneBestsFn lane_bests = pick_lane_bests();
+
+void choose_pair(int count, const Word16* sq2, const Word16* alp16, Word32* alp0, Word16* sq, Word16* index) {
+    LaneBests b;
+    lane_bests(count, sq2, alp16, &b);
     Word16 cur_sq = *sq, cur_alp = static_cast<Word16>(*alp0 >> 16);
     int cur_k = 4;
     for (int m = 0; m < 4; ++m)
-        if (L_msu(L_mult(static_cast<Word16>(best_alp[m]), cur_sq), static_cast<Word16>(best_sq[m]), cur_alp) < 0) {
-            cur_sq = static_cast<Word16>(best_sq[m]);
-            cur_alp = static_cast<Word16>(best_alp[m]);
-            cur_k = best_k[m];
+        if (L_msu(L_mult(static_cast<Word16>(b.alp[m]), cur_sq), static_cast<Word16>(b.sq[m]), cur_alp) < 0) {
+            cur_sq = static_cast<Word16>(b.sq[m]);
+            cur_alp = static_cast<Word16>(b.alp[m]);
+            cur_k = b.k[m];
         }
     *sq = cur_sq;
     *alp0 = static_cast<Word32>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(cur_alp)) << 16);
@@ -90,7 +140,7 @@ void choose_pair(int count, const Word16* sq2, const Word16* alp16, Word32* alp0
 // Squared pulse-pair sums and pair energies of an na × nb block of candidates
 // (row stride of rr_row: rr_stride).
 template <int na, int nb, int rr_stride>
-void pair_terms(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row, const Word32* alp1,
+inline __attribute__((always_inline)) void pair_terms(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row, const Word32* alp1,
                 const Word16* rrv, Word16 c5, Word16 c4, Word16* __restrict sq2, Word16* __restrict alp16) {
     for (int a = 0; a < na; ++a) {
         const std::int32_t base = std::int32_t{ps0} + dn_a[a];
@@ -126,6 +176,7 @@ void amrefr_Do2Pulses_Loop1_MR102(Word32* alp1, Word32* s, const Word16* const* 
     loop1<10>(alp1, s, rows, c_alp, c_s);
 }
 
+AMREFR_VECTOR_CLONES
 void amrefr_CBS2_PulsePosition_MR122(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row,
                                      const Word32* s, const Word16* coeffs, const Word32* alp1, Word32* alp0,
                                      Word16* sq, Word16* index) {

@@ -2,6 +2,7 @@
 // the depth-first three- and four-pulse search), the filtering of a chosen
 // code vector, and the index packing of the 10.2 kbit/s codebook.
 #include "amrefr_basic_op.h"
+#include "amrefr_fast.h"
 #include "amrefr_kernels.h"
 
 using namespace amrefr_op;
@@ -26,42 +27,44 @@ void amrefr_search_i0i1_GenAlp16(const Word16* diagA, const Word16* rowA, const 
 
 namespace {
 
+using namespace amrefr_fast;
+
 struct Cand {
     Word16 sq, alp, ps;
     int j;
 };
 
-// Selection inside a track: candidate l + 4 may replace candidate l (lanes),
-// then the lane survivors are compared in lane order; ties keep the lower lane.
-Cand select_in_track(const Cand* c) {
-    Cand lane[4];
-    for (int l = 0; l < 4; ++l) {
-        const Cand& lo = c[l];
-        const Cand& hi = c[l + 4];
-        lane[l] = L_msu(L_mult(lo.alp, hi.sq), lo.sq, hi.alp) > 0 ? hi : lo;
-    }
-    Cand best = lane[0];
-    for (int l = 1; l < 4; ++l)
-        if (L_msu(L_mult(best.alp, lane[l].sq), best.sq, lane[l].alp) > 0) best = lane[l];
-    return best;
-}
-
-// A pulse's eight candidates: ps1 wraps in 16 bits, alp is the saturated upper
-// half of the running energy sum.
-template <typename Alp>
-Cand next_pulse(Word16 ps0, const Word16* dn_track, Alp alp_of) {
-    Cand c[8];
+// A pulse's eight candidates: ps1 wraps in 16 bits, alp is the upper half of
+// the saturated energy sum.  Selection inside the track: candidate l + 4 may
+// replace candidate l (lanes), then the lane survivors are compared in lane
+// order; ties keep the lower lane.  Squares are never negative, so each
+// comparison's products fit 31 bits and their difference has the sign of the
+// saturated one.
+inline __attribute__((always_inline)) Cand next_pulse(Word16 ps0, const Word16* dn_track, const Word32* energy) {
+    std::int32_t ps[8], sq[8], alp[8];
     for (int j = 0; j < 8; ++j) {
-        c[j].ps = wrap16(std::int32_t{ps0} + dn_track[j]);
-        c[j].sq = mult(c[j].ps, c[j].ps);
-        c[j].alp = extract_h(alp_of(j));
-        c[j].j = j;
+        ps[j] = static_cast<Word16>(std::int32_t{ps0} + dn_track[j]);
+        sq[j] = square16(static_cast<Word16>(ps[j]));
+        alp[j] = energy[j] >> 16;
     }
-    return select_in_track(c);
+    std::int32_t lps[4], lsq[4], lalp[4], lj[4];
+    for (int l = 0; l < 4; ++l) {
+        const bool hi = alp[l] * sq[l + 4] - sq[l] * alp[l + 4] > 0;
+        lps[l] = hi ? ps[l + 4] : ps[l];
+        lsq[l] = hi ? sq[l + 4] : sq[l];
+        lalp[l] = hi ? alp[l + 4] : alp[l];
+        lj[l] = hi ? l + 4 : l;
+    }
+    Cand best{static_cast<Word16>(lsq[0]), static_cast<Word16>(lalp[0]), static_cast<Word16>(lps[0]), lj[0]};
+    for (int l = 1; l < 4; ++l)
+        if (std::int32_t{best.alp} * lsq[l] - std::int32_t{best.sq} * lalp[l] > 0)
+            best = Cand{static_cast<Word16>(lsq[l]), static_cast<Word16>(lalp[l]), static_cast<Word16>(lps[l]), lj[l]};
+    return best;
 }
 
 }  // namespace
 
+AMREFR_VECTOR_CLONES
 void amrefr_Search7K4(const Word16* dn_split, const Word16* dn2, Word16* const* row_start,
                       const Word16* rr_diag_split, const Word16* ipos, Word16* codvec, Word16* psk,
                       Word16* alpk, int nb_pulse, const Word16* control, Word16* reuse) {
@@ -77,6 +80,7 @@ void amrefr_Search7K4(const Word16* dn_split, const Word16* dn2, Word16* const* 
             int i0 = trk[0] + 5 * k;
             if (dn2[i0] < 0) continue;
             const Word16* row0 = row_start[i0];
+            Word32 energy[8];
 
             // Second pulse.
             Word16 k1x5, alp, ps;
@@ -86,11 +90,11 @@ void amrefr_Search7K4(const Word16* dn_split, const Word16* dn2, Word16* const* 
                 ps = cursor[2];
                 cursor += 3;
             } else {
-                Word32 A = static_cast<Word32>(static_cast<std::uint16_t>(rr_diag_split[off[0] + k]) * 16384u + 32768u);
-                Cand c = next_pulse(dn_split[off[0] + k], dn_split + off[1], [&](int j) {
-                    Word32 s = L_add(A, L_mult(rr_diag_split[off[1] + j], 8192));
-                    return L_add(s, L_mult(row0[off[1] + j], 16384));
-                });
+                const Word32 A =
+                    static_cast<Word32>(static_cast<std::uint16_t>(rr_diag_split[off[0] + k]) * 16384u + 32768u);
+                const Word16 *d1 = rr_diag_split + off[1], *r0 = row0 + off[1];
+                for (int j = 0; j < 8; ++j) energy[j] = add32(add32(A, mult32(d1[j], 8192)), mult32(r0[j], 16384));
+                Cand c = next_pulse(dn_split[off[0] + k], dn_split + off[1], energy);
                 k1x5 = static_cast<Word16>(5 * c.j);
                 alp = c.alp;
                 ps = c.ps;
@@ -105,25 +109,27 @@ void amrefr_Search7K4(const Word16* dn_split, const Word16* dn2, Word16* const* 
             const Word16* row1 = row_start[i1];
 
             // Third pulse.
-            Word32 A = static_cast<Word32>(static_cast<std::uint16_t>(alp) * 16384u + 32768u);
-            Cand c = next_pulse(ps, dn_split + off[2], [&](int j) {
-                Word32 s = L_add(A, L_mult(rr_diag_split[off[2] + j], 2048));
-                s = L_add(s, L_mult(row0[off[2] + j], 4096));
-                return L_add(s, L_mult(row1[off[2] + j], 4096));
-            });
+            const Word32 A = static_cast<Word32>(static_cast<std::uint16_t>(alp) * 16384u + 32768u);
+            {
+                const Word16 *d2 = rr_diag_split + off[2], *r0 = row0 + off[2], *r1 = row1 + off[2];
+                for (int j = 0; j < 8; ++j)
+                    energy[j] = add32(add32(add32(A, mult32(d2[j], 2048)), mult32(r0[j], 4096)), mult32(r1[j], 4096));
+            }
+            Cand c = next_pulse(ps, dn_split + off[2], energy);
             int i2 = 5 * c.j + trk[2];
             int i3 = 0;
 
             // Fourth pulse.
             if (nb_pulse == 4) {
                 const Word16* row2 = row_start[i2];
-                Word32 A4 = L_add(L_deposit_h(c.alp), 32768);
-                c = next_pulse(c.ps, dn_split + off[3], [&](int j) {
-                    Word32 s = L_add(A4, L_mult(rr_diag_split[off[3] + j], 2048));
-                    s = L_add(s, L_mult(row2[off[3] + j], 4096));
-                    s = L_add(s, L_mult(row1[off[3] + j], 4096));
-                    return L_add(s, L_mult(row0[off[3] + j], 4096));
-                });
+                const Word32 A4 = L_add(L_deposit_h(c.alp), 32768);
+                const Word16 *d3 = rr_diag_split + off[3], *r2 = row2 + off[3], *r1 = row1 + off[3],
+                             *r0 = row0 + off[3];
+                for (int j = 0; j < 8; ++j)
+                    energy[j] = add32(add32(add32(add32(A4, mult32(d3[j], 2048)), mult32(r2[j], 4096)),
+                                            mult32(r1[j], 4096)),
+                                      mult32(r0[j], 4096));
+                c = next_pulse(c.ps, dn_split + off[3], energy);
                 i3 = 5 * c.j + trk[3];
             }
 
