@@ -38,6 +38,57 @@ void amrefr_GenRowStart(Word16* rr_split, Word16** row_start) {
     for (int p = 0; p < 40; ++p) row_start[p] = rr_split + amrefr_GenRowStart_index[p & 3] / 2 + 160 * (p >> 2);
 }
 
+void amrefr_fast::lane_bests_portable(int count, const Word16* sq2, const Word16* alp16, LaneBests* out) {
+    LaneBests b;
+    for (int m = 0; m < 4; ++m) {
+        b.sq[m] = sq2[m];
+        b.alp[m] = alp16[m];
+        b.k[m] = m;
+    }
+    for (int k = 4; k < count; k += 4)
+        for (int m = 0; m < 4; ++m) {
+            const std::int32_t s2 = sq2[k + m], a2 = alp16[k + m];
+            const bool better = a2 * b.sq[m] < s2 * b.alp[m];
+            b.sq[m] = better ? s2 : b.sq[m];
+            b.alp[m] = better ? a2 : b.alp[m];
+            b.k[m] = better ? k + m : b.k[m];
+        }
+    *out = b;
+}
+
+#if defined(__x86_64__)
+namespace {
+
+__attribute__((target("sse4.1"))) inline __m128i load4(const Word16* p) {
+    return _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+}
+
+}  // namespace
+
+// The same four sub-searches in the four lanes of one register.
+__attribute__((target("sse4.1"))) void amrefr_fast::lane_bests_sse41(int count, const Word16* sq2,
+                                                                     const Word16* alp16, LaneBests* out) {
+    __m128i bs = load4(sq2), ba = load4(alp16);
+    __m128i kk = _mm_setr_epi32(0, 1, 2, 3), bk = kk;
+    const __m128i four = _mm_set1_epi32(4);
+    for (int k = 4; k < count; k += 4) {
+        kk = _mm_add_epi32(kk, four);
+        const __m128i s2 = load4(sq2 + k), a2 = load4(alp16 + k);
+        const __m128i better = _mm_cmpgt_epi32(_mm_mullo_epi32(s2, ba), _mm_mullo_epi32(a2, bs));
+        bs = _mm_blendv_epi8(bs, s2, better);
+        ba = _mm_blendv_epi8(ba, a2, better);
+        bk = _mm_blendv_epi8(bk, kk, better);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->sq), bs);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->alp), ba);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->k), bk);
+}
+#else
+void amrefr_fast::lane_bests_sse41(int count, const Word16* sq2, const Word16* alp16, LaneBests* out) {
+    lane_bests_portable(count, sq2, alp16, out);
+}
+#endif
+
 namespace {
 
 using namespace amrefr_fast;
@@ -58,62 +109,11 @@ void loop1(Word32* __restrict alp1, Word32* __restrict s, const Word16* const* r
     }
 }
 
-// The pair choice common to both rates: four interleaved sub-searches over the
-// flat index (k mod 4), each keeping its first best, merged in sub-search order
-// into the incoming pair.  Squares are never negative, so each comparison's two
-// products fit 31 bits and their difference has the sign of the saturated one.
-struct LaneBests {
-    std::int32_t sq[4], alp[4], k[4];
-};
-
-void lane_bests_portable(int count, const Word16* sq2, const Word16* alp16, LaneBests* out) {
-    LaneBests b;
-    for (int m = 0; m < 4; ++m) {
-        b.sq[m] = sq2[m];
-        b.alp[m] = alp16[m];
-        b.k[m] = m;
-    }
-    for (int k = 4; k < count; k += 4)
-        for (int m = 0; m < 4; ++m) {
-            const std::int32_t s2 = sq2[k + m], a2 = alp16[k + m];
-            const bool better = a2 * b.sq[m] < s2 * b.alp[m];
-            b.sq[m] = better ? s2 : b.sq[m];
-            b.alp[m] = better ? a2 : b.alp[m];
-            b.k[m] = better ? k + m : b.k[m];
-        }
-    *out = b;
-}
-
-#if defined(__x86_64__)
-__attribute__((target("sse4.1"))) inline __m128i load4(const Word16* p) {
-    return _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
-}
-
-// The same four sub-searches in the four lanes of one register.
-__attribute__((target("sse4.1"))) void lane_bests_sse41(int count, const Word16* sq2, const Word16* alp16,
-                                                        LaneBests* out) {
-    __m128i bs = load4(sq2), ba = load4(alp16);
-    __m128i kk = _mm_setr_epi32(0, 1, 2, 3), bk = kk;
-    const __m128i four = _mm_set1_epi32(4);
-    for (int k = 4; k < count; k += 4) {
-        kk = _mm_add_epi32(kk, four);
-        const __m128i s2 = load4(sq2 + k), a2 = load4(alp16 + k);
-        const __m128i better = _mm_cmpgt_epi32(_mm_mullo_epi32(s2, ba), _mm_mullo_epi32(a2, bs));
-        bs = _mm_blendv_epi8(bs, s2, better);
-        ba = _mm_blendv_epi8(ba, a2, better);
-        bk = _mm_blendv_epi8(bk, kk, better);
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->sq), bs);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->alp), ba);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->k), bk);
-}
-#endif
-
 using LaneBestsFn = void (*)(int, const Word16*, const Word16*, LaneBests*);
 
 LaneBestsFn pick_lane_bests() {
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("sse4.1")) return lane_bests_sse41;
+    if (has_sse41()) return lane_bests_sse41;
 #endif
     return lane_bests_portable;
 }

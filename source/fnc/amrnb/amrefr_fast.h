@@ -68,4 +68,25 @@ inline bool products_cannot_saturate(std::int64_t ex, std::int64_t ey) {
     return static_cast<unsigned __int128>(4) * static_cast<std::uint64_t>(ex) * static_cast<std::uint64_t>(ey) <= lim;
 }
 
+// The four interleaved sub-searches of the pair choice (flat index k mod 4 in
+// sub-search k mod 4), each keeping its first best by sq² / alp: the best
+// squares, energies and indices.  Squares are never negative, so each
+// comparison's two products fit 31 bits and their difference has the sign of
+// the saturated one.  The SSE4.1 form runs only where has_sse41().
+struct LaneBests {
+    std::int32_t sq[4], alp[4], k[4];
+};
+void lane_bests_portable(int count, const Word16* sq2, const Word16* alp16, LaneBests* out);
+void lane_bests_sse41(int count, const Word16* sq2, const Word16* alp16, LaneBests* out);
+
+// Usable from static initialisers (the processor model is read first).
+inline bool has_sse41() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse4.1");
+#else
+    return false;
+#endif
+}
+
 }  // namespace amrefr_fast
