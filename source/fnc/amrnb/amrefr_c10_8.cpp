@@ -15,7 +15,8 @@
 using namespace amrefr_op;
 
 void amrefr_LoadRRSplit(const Word16* rr, Word16* rr_split, const Word16* table) {
-    for (int k = 0; k < 1600; ++k) rr_split[k] = rr[table[k] / 2];
+    // The table holds byte offsets; halving the unsigned word gives the index.
+    for (int k = 0; k < 1600; ++k) rr_split[k] = rr[static_cast<std::uint16_t>(table[k]) >> 1];
 }
 
 void amrefr_SplitInto5Tracks(const Word16* dn, Word16* dn_split, const Word16* rr_diag, Word16* rr_diag_split) {

@@ -1,6 +1,8 @@
 // Algebraic codebook search of the modes 4.75 to 7.95 kbit/s (pair tables and
 // the depth-first three- and four-pulse search), the filtering of a chosen
 // code vector, and the index packing of the 10.2 kbit/s codebook.
+#include <algorithm>
+
 #include "amrefr_basic_op.h"
 #include "amrefr_fast.h"
 #include "amrefr_kernels.h"
@@ -93,7 +95,10 @@ void amrefr_Search7K4(const Word16* dn_split, const Word16* dn2, Word16* const* 
                 const Word32 A =
                     static_cast<Word32>(static_cast<std::uint16_t>(rr_diag_split[off[0] + k]) * 16384u + 32768u);
                 const Word16 *d1 = rr_diag_split + off[1], *r0 = row0 + off[1];
-                for (int j = 0; j < 8; ++j) energy[j] = add32(add32(A, mult32(d1[j], 8192)), mult32(r0[j], 16384));
+                // 2^15 <= A < 2^30 + 2^15 and |2·d1·8192| < 2^29: the first sum
+                // cannot saturate, the second can.
+                for (int j = 0; j < 8; ++j)
+                    energy[j] = add32(A + 16384 * std::int32_t{d1[j]}, 32768 * std::int32_t{r0[j]});
                 Cand c = next_pulse(dn_split[off[0] + k], dn_split + off[1], energy);
                 k1x5 = static_cast<Word16>(5 * c.j);
                 alp = c.alp;
@@ -112,8 +117,10 @@ void amrefr_Search7K4(const Word16* dn_split, const Word16* dn2, Word16* const* 
             const Word32 A = static_cast<Word32>(static_cast<std::uint16_t>(alp) * 16384u + 32768u);
             {
                 const Word16 *d2 = rr_diag_split + off[2], *r0 = row0 + off[2], *r1 = row1 + off[2];
+                // 2^15 <= A < 2^30 + 2^15 and the three products together stay
+                // below 2^27 + 2^29 in size: none of the sums can saturate.
                 for (int j = 0; j < 8; ++j)
-                    energy[j] = add32(add32(add32(A, mult32(d2[j], 2048)), mult32(r0[j], 4096)), mult32(r1[j], 4096));
+                    energy[j] = A + 4096 * std::int32_t{d2[j]} + 8192 * (std::int32_t{r0[j]} + r1[j]);
             }
             Cand c = next_pulse(ps, dn_split + off[2], energy);
             int i2 = 5 * c.j + trk[2];
@@ -148,8 +155,36 @@ void amrefr_Search7K4(const Word16* dn_split, const Word16* dn2, Word16* const* 
 
 // The 40 words in front of h are cleared (the caller provides them), so that
 // h[n] = 0 for n < 0.
+namespace {
+
+// The filtered code vector when no sum can saturate: all outputs side by side.
+AMREFR_VECTOR_CLONES
+void plain_code_vector(const Word16* pos, const Word16* amp, const Word16* h, Word16* y, int npulses) {
+    std::int32_t s[40] = {};
+    for (int m = 0; m < npulses; ++m) {
+        const std::int32_t a = amp[m];
+        const Word16* hm = h - pos[m];
+        for (int i = 0; i < 40; ++i) s[i] += a * hm[i];
+    }
+    for (int i = 0; i < 40; ++i) y[i] = static_cast<Word16>((2 * s[i] + 0x8000) >> 16);
+}
+
+}  // namespace
+
 void amrefr_Gen_ACELP_Vec(const Word16* pos, const Word16* amp, Word16* h, Word16* y, Word16 npairs) {
     for (int n = -40; n < 0; ++n) h[n] = 0;
+    // Every partial sum is within twice the largest tap times Σ|amp|, the
+    // rounding constant on top.
+    std::int64_t amp_sum = 0;
+    int h_max = 0;
+    for (int m = 0; m < 2 * npairs; ++m) amp_sum += amp[m] < 0 ? -int{amp[m]} : int{amp[m]};
+    for (int i = 0; i < 40; ++i) h_max = std::max(h_max, h[i] < 0 ? -int{h[i]} : int{h[i]});
+    bool positions_ok = true;
+    for (int m = 0; m < 2 * npairs; ++m) positions_ok &= pos[m] >= 0 && pos[m] < 40;
+    if (positions_ok && 2 * amp_sum * h_max + 0x8000 <= MAX_32) {
+        plain_code_vector(pos, amp, h, y, 2 * npairs);
+        return;
+    }
     Word32 s[40] = {};
     for (int m = 0; m < 2 * npairs; ++m)
         for (int i = 0; i < 40; ++i) s[i] = L_mac(s[i], h[i - pos[m]], amp[m]);

@@ -119,23 +119,26 @@ bool lanes_cannot_saturate(const Word16* a) {
 
 Word16 syn_filt(const Word16* a, const Word16* x, Word16* y) {
     if (lanes_cannot_saturate(a)) {
-        // The newest output enters last, so that only one multiply-add, the
-        // rounding and the clip stand between two outputs.
-        std::int32_t hist[50];
-        for (int k = 0; k < 10; ++k) hist[k] = y[k - 10];
-        std::int32_t a2[11];
-        for (int k = 1; k <= 10; ++k) a2[k] = 2 * std::int32_t{a[k]};
-        std::int32_t last = y[-1];
+        // No lane can saturate, so each is a plain 32-bit sum and the total an
+        // exact 64-bit one.  The ten previous outputs stay in registers, and the
+        // newest enters last: one multiply-add, the rounding and the clip stand
+        // between two outputs.
+        const std::int32_t c1 = 2 * a[1], c2 = 2 * a[2], c3 = 2 * a[3], c4 = 2 * a[4], c5 = 2 * a[5];
+        const std::int32_t c6 = 2 * a[6], c7 = 2 * a[7], c8 = 2 * a[8], c9 = 2 * a[9], c10 = 2 * a[10];
+        std::int32_t y1 = y[-1], y2 = y[-2], y3 = y[-3], y4 = y[-4], y5 = y[-5];
+        std::int32_t y6 = y[-6], y7 = y[-7], y8 = y[-8], y9 = y[-9], y10 = y[-10];
         bool clipped = false;
         for (int n = 0; n < 40; ++n) {
-            std::int64_t part = std::int32_t{x[n]} * 8192;
-            for (int k = 2; k <= 10; ++k) part -= std::int64_t{a2[k]} * hist[n + 10 - k];
-            const std::int64_t v = (part - std::int64_t{a2[1]} * last + 4096) >> 13;
-            const Word16 out = sat16(v);
+            const std::int32_t p0 = -(c8 * y8) - c4 * y4;
+            const std::int32_t p1 = -(c7 * y7) - c3 * y3;
+            const std::int32_t p2 = -(c10 * y10) - c6 * y6 - c2 * y2;
+            const std::int32_t p3 = std::int32_t{x[n]} * 8192 - c9 * y9 - c5 * y5;
+            const std::int64_t rest = (std::int64_t{p0} + p1) + (std::int64_t{p2} + p3) + 4096;
+            const std::int64_t v = (rest - c1 * y1) >> 13;
+            const std::int32_t out = static_cast<std::int32_t>(std::clamp<std::int64_t>(v, -32768, 32767));
             clipped |= out != v;
-            y[n] = out;
-            hist[n + 10] = out;
-            last = out;
+            y[n] = static_cast<Word16>(out);
+            y10 = y9, y9 = y8, y8 = y7, y7 = y6, y6 = y5, y5 = y4, y4 = y3, y3 = y2, y2 = y1, y1 = out;
         }
         return clipped ? 1 : 0;
     }

@@ -29,7 +29,7 @@ void plain_correlations(const Word16* cur, const Word16* past, int outputs, Word
 // One step of the filtered-excitation recursion: next[j] = e[j−1] plus the upper
 // half of exc·h[j] doubled and shifted left by h_fac, saturated at each step.
 // Clamping the product before the shift gives the saturated word's upper half.
-void next_filtered(const Word16* __restrict e, Word16 x, const Word16* __restrict h, Word16 h_fac,
+inline __attribute__((always_inline)) void next_filtered(const Word16* __restrict e, Word16 x, const Word16* __restrict h, Word16 h_fac,
                    Word16* __restrict next) {
     const Word32 hi = MAX_32 >> h_fac, lo = MIN_32 >> h_fac;
     const Word32 scale = Word32{1} << h_fac;
@@ -66,6 +66,7 @@ Word16 amrefr_Lag_max_10k2_Loops(const Word32* corr, const Word16* ww, const Wor
     return lag;
 }
 
+AMREFR_VECTOR_CLONES
 void amrefr_Calculate_Corr_Norm(Word16* s_excf, const Word16* xn, const Word16* exc, const Word16* h,
                                 Word16* corr_norm, Word16 t_min, Word16 t_max, Word16 k, Word16 h_fac,
                                 Word16 scaling) {

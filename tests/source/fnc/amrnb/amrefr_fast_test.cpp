@@ -132,6 +132,85 @@ void pred_lt_model(Word16* exc, int T0, int frac, int flag3) {
     }
 }
 
+// The three- and four-pulse depth-first search with saturating energy sums at
+// every step (the definition the vectorised search follows).
+struct Cand {
+    Word16 sq, alp, ps;
+    int j;
+};
+
+template <typename Alp>
+Cand next_pulse_model(Word16 ps0, const Word16* dn_track, Alp alp_of) {
+    Cand c[8];
+    for (int j = 0; j < 8; ++j) {
+        c[j].ps = wrap16(std::int32_t{ps0} + dn_track[j]);
+        c[j].sq = mult(c[j].ps, c[j].ps);
+        c[j].alp = extract_h(alp_of(j));
+        c[j].j = j;
+    }
+    Cand lane[4];
+    for (int l = 0; l < 4; ++l)
+        lane[l] = L_msu(L_mult(c[l].alp, c[l + 4].sq), c[l].sq, c[l + 4].alp) > 0 ? c[l + 4] : c[l];
+    Cand best = lane[0];
+    for (int l = 1; l < 4; ++l)
+        if (L_msu(L_mult(best.alp, lane[l].sq), best.sq, lane[l].alp) > 0) best = lane[l];
+    return best;
+}
+
+void search7k4_model(const Word16* dn_split, const Word16* dn2, Word16* const* row_start, const Word16* diag,
+                     const Word16* ipos, Word16* codvec, Word16* psk, Word16* alpk, int nb_pulse,
+                     const Word16* control, Word16* reuse) {
+    Word16* cursor = reuse;
+    for (int q = 0; q < nb_pulse; ++q) {
+        int off[4], trk[4];
+        for (int p = 0; p < nb_pulse; ++p) off[p] = ipos[-q + p], trk[p] = off[p] / 8;
+        for (int k = 0; k < 8; ++k) {
+            int i0 = trk[0] + 5 * k;
+            if (dn2[i0] < 0) continue;
+            const Word16* row0 = row_start[i0];
+            Word16 k1x5, alp, ps;
+            if (control[q] == 0) {
+                k1x5 = cursor[0], alp = cursor[1], ps = cursor[2];
+                cursor += 3;
+            } else {
+                Word32 A = static_cast<Word32>(static_cast<std::uint16_t>(diag[off[0] + k]) * 16384u + 32768u);
+                Cand c = next_pulse_model(dn_split[off[0] + k], dn_split + off[1], [&](int j) {
+                    return L_add(L_add(A, L_mult(diag[off[1] + j], 8192)), L_mult(row0[off[1] + j], 16384));
+                });
+                k1x5 = static_cast<Word16>(5 * c.j), alp = c.alp, ps = c.ps;
+                if (control[q] == 1) {
+                    cursor[0] = k1x5, cursor[1] = alp, cursor[2] = ps;
+                    cursor += 3;
+                }
+            }
+            int i1 = k1x5 + trk[1];
+            const Word16* row1 = row_start[i1];
+            Word32 A = static_cast<Word32>(static_cast<std::uint16_t>(alp) * 16384u + 32768u);
+            Cand c = next_pulse_model(ps, dn_split + off[2], [&](int j) {
+                Word32 e = L_add(A, L_mult(diag[off[2] + j], 2048));
+                return L_add(L_add(e, L_mult(row0[off[2] + j], 4096)), L_mult(row1[off[2] + j], 4096));
+            });
+            int i2 = 5 * c.j + trk[2], i3 = 0;
+            if (nb_pulse == 4) {
+                const Word16* row2 = row_start[i2];
+                Word32 A4 = L_add(L_deposit_h(c.alp), 32768);
+                c = next_pulse_model(c.ps, dn_split + off[3], [&](int j) {
+                    Word32 e = L_add(L_add(A4, L_mult(diag[off[3] + j], 2048)), L_mult(row2[off[3] + j], 4096));
+                    return L_add(L_add(e, L_mult(row1[off[3] + j], 4096)), L_mult(row0[off[3] + j], 4096));
+                });
+                i3 = 5 * c.j + trk[3];
+            }
+            Word16 sq = mult(c.ps, c.ps);
+            if (L_msu(L_mult(*alpk, sq), *psk, c.alp) > 0) {
+                *psk = sq, *alpk = c.alp;
+                codvec[0] = static_cast<Word16>(i0), codvec[1] = static_cast<Word16>(i1);
+                codvec[2] = static_cast<Word16>(i2);
+                if (nb_pulse == 4) codvec[3] = static_cast<Word16>(i3);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 TEST(AmrnbFast, BranchFreeOperatorsEqualTheSaturatingOnes) {
@@ -343,5 +422,45 @@ TEST(AmrnbFast, PairChoiceFormsAgree) {
             ASSERT_EQ(a.sq[m], sq2[best]);
             ASSERT_EQ(a.alp[m], alp16[best]);
         }
+    }
+}
+
+TEST(AmrnbFast, ThreeAndFourPulseSearchKeepsEverySaturatingSum) {
+    // Matrix, energies and correlations over the whole 16-bit range, where the
+    // energy sums of the second and fourth pulses do saturate.
+    Rng rng(67);
+    for (int rep = 0; rep < 400; ++rep) {
+        const int amp = kAmplitudes[rep % 7];
+        Buf<Word16> rr_split(41 * 40), dn_split(42), dn2(40);
+        fill(rng, rr_split.get(), 41 * 40, amp);
+        fill(rng, dn_split.get(), 42, amp);
+        for (int i = 0; i < 40; ++i) dn2[i] = rng.uniform(0, 3) ? 1 : -1;
+        Word16* row_start[40];
+        amrefr_GenRowStart(rr_split.get(), row_start);
+        const Word16* diag = rr_split.get() + 1600;
+        const bool four = rep % 2;
+        Word16 cv[4] = {}, mv[4] = {}, psk = -1, alpk = 1, mpsk = -1, malpk = 1;
+        Word16 reuse[54] = {}, mreuse[54] = {};
+        if (four) {
+            for (int half = 0; half < 2; ++half) {
+                const Word16* ipos = &amrefr_expanded_ipos_7K4[half ? 10 : 3];
+                const Word16* ctl = &amrefr_control_7k4[4 * half];
+                amrefr_Search7K4(dn_split.get(), dn2.get(), row_start, diag, ipos, cv, &psk, &alpk, 4, ctl, reuse);
+                search7k4_model(dn_split.get(), dn2.get(), row_start, diag, ipos, mv, &mpsk, &malpk, 4, ctl, mreuse);
+            }
+        } else {
+            const int ip[4] = {2, 7, 12, 17};
+            for (int c = 0; c < 4; ++c) {
+                const Word16* ipos = &amrefr_expanded_ipos_6k7[ip[c]];
+                amrefr_Search7K4(dn_split.get(), dn2.get(), row_start, diag, ipos, cv, &psk, &alpk, 3,
+                                 &amrefr_control_6k7[3 * c], reuse);
+                search7k4_model(dn_split.get(), dn2.get(), row_start, diag, ipos, mv, &mpsk, &malpk, 3,
+                                &amrefr_control_6k7[3 * c], mreuse);
+            }
+        }
+        ASSERT_EQ(psk, mpsk) << rep;
+        ASSERT_EQ(alpk, malpk) << rep;
+        ASSERT_EQ(std::memcmp(cv, mv, sizeof(cv)), 0) << rep;
+        ASSERT_EQ(std::memcmp(reuse, mreuse, sizeof(reuse)), 0) << rep;
     }
 }
