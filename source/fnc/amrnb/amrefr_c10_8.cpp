@@ -90,6 +90,79 @@ void amrefr_fast::lane_bests_sse41(int count, const Word16* sq2, const Word16* a
 }
 #endif
 
+#if defined(__x86_64__)
+namespace {
+
+// The saturating operators on eight lanes (see amrefr_fast.h for the scalar forms).
+__attribute__((target("avx2"))) inline __m256i add32x8(__m256i a, __m256i b) {
+    const __m256i r = _mm256_add_epi32(a, b);
+    const __m256i ovf = _mm256_srai_epi32(_mm256_and_si256(_mm256_xor_si256(a, r), _mm256_xor_si256(b, r)), 31);
+    const __m256i lim = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(MAX_32));
+    return _mm256_blendv_epi8(r, lim, ovf);
+}
+
+__attribute__((target("avx2"))) inline __m256i mult32x8(__m256i a, __m256i b) {
+    const __m256i p = _mm256_mullo_epi32(a, b);
+    const __m256i clip = _mm256_cmpeq_epi32(p, _mm256_set1_epi32(0x40000000));  // −1 where 2p overflows
+    return _mm256_add_epi32(_mm256_add_epi32(p, p), clip);
+}
+
+__attribute__((target("avx2"))) inline __m256i load8(const Word16* p) {
+    return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+__attribute__((target("avx2"))) inline void lane_step(__m128i s2, __m128i a2, __m128i kk, __m128i& bs, __m128i& ba,
+                                                      __m128i& bk) {
+    const __m128i better = _mm_cmpgt_epi32(_mm_mullo_epi32(s2, ba), _mm_mullo_epi32(a2, bs));
+    bs = _mm_blendv_epi8(bs, s2, better);
+    ba = _mm_blendv_epi8(ba, a2, better);
+    bk = _mm_blendv_epi8(bk, kk, better);
+}
+
+}  // namespace
+
+// The 8 × 8 pair terms of the 12.2 kbit/s search, one row of eight per
+// register, fed straight into the four sub-searches (the row's first half
+// holds flat indices 8a … 8a + 3, its second half 8a + 4 … 8a + 7).
+__attribute__((target("avx2"))) void amrefr_fast::pair_search_122_avx2(const Word16* dn_a, const Word16* dn_b,
+                                                                       Word16 ps0, const Word16* rr_row,
+                                                                       const Word16* rrv, const Word32* alp1,
+                                                                       Word16 c5, Word16 c4, LaneBests* out) {
+    const __m256i dnb = load8(dn_b);
+    const __m256i m4 = mult32x8(load8(rrv), _mm256_set1_epi32(c4));
+    const __m256i c5v = _mm256_set1_epi32(c5);
+    const __m256i lim16 = _mm256_set1_epi32(32767);
+    __m128i bs = _mm_setzero_si128(), ba = bs, bk = bs;
+    __m128i kk = _mm_setr_epi32(0, 1, 2, 3);
+    const __m128i four = _mm_set1_epi32(4);
+    for (int a = 0; a < 8; ++a) {
+        const __m256i sum = _mm256_add_epi32(_mm256_set1_epi32(std::int32_t{ps0} + dn_a[a]), dnb);
+        const __m256i ps = _mm256_srai_epi32(_mm256_slli_epi32(sum, 16), 16);  // wraps to 16 bits
+        const __m256i sq2 = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps, ps), 15), lim16);
+        __m256i e = add32x8(_mm256_set1_epi32(alp1[a]), mult32x8(load8(rr_row + 200 * a), c5v));
+        const __m256i alp16 = _mm256_srai_epi32(add32x8(e, m4), 16);
+        const __m128i s_lo = _mm256_castsi256_si128(sq2), s_hi = _mm256_extracti128_si256(sq2, 1);
+        const __m128i a_lo = _mm256_castsi256_si128(alp16), a_hi = _mm256_extracti128_si256(alp16, 1);
+        if (a == 0) {
+            bs = s_lo, ba = a_lo, bk = kk;
+        } else {
+            lane_step(s_lo, a_lo, kk, bs, ba, bk);
+        }
+        kk = _mm_add_epi32(kk, four);
+        lane_step(s_hi, a_hi, kk, bs, ba, bk);
+        kk = _mm_add_epi32(kk, four);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->sq), bs);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->alp), ba);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out->k), bk);
+}
+#else
+void amrefr_fast::pair_search_122_avx2(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row,
+                                       const Word16* rrv, const Word32* alp1, Word16 c5, Word16 c4, LaneBests* out) {
+    pair_search_122_portable(dn_a, dn_b, ps0, rr_row, rrv, alp1, c5, c4, out);
+}
+#endif
+
 namespace {
 
 using namespace amrefr_fast;
@@ -122,9 +195,8 @@ LaneBestsFn pick_lane_bests() {
 // Chosen once, at start-up, for the processor the encoder runs on.
 const LaneBestsFn lane_bests = pick_lane_bests();
 
-void choose_pair(int count, const Word16* sq2, const Word16* alp16, Word32* alp0, Word16* sq, Word16* index) {
-    LaneBests b;
-    lane_bests(count, sq2, alp16, &b);
+// Merge of the four sub-searches, in sub-search order, into the incoming pair.
+void merge_lanes(const LaneBests& b, Word32* alp0, Word16* sq, Word16* index) {
     Word16 cur_sq = *sq, cur_alp = static_cast<Word16>(*alp0 >> 16);
     int cur_k = 4;
     for (int m = 0; m < 4; ++m)
@@ -136,6 +208,12 @@ void choose_pair(int count, const Word16* sq2, const Word16* alp16, Word32* alp0
     *sq = cur_sq;
     *alp0 = static_cast<Word32>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(cur_alp)) << 16);
     *index = static_cast<Word16>(cur_k);
+}
+
+void choose_pair(int count, const Word16* sq2, const Word16* alp16, Word32* alp0, Word16* sq, Word16* index) {
+    LaneBests b;
+    lane_bests(count, sq2, alp16, &b);
+    merge_lanes(b, alp0, sq, index);
 }
 
 // Squared pulse-pair sums and pair energies of an na × nb block of candidates
@@ -177,15 +255,34 @@ void amrefr_Do2Pulses_Loop1_MR102(Word32* alp1, Word32* s, const Word16* const* 
     loop1<10>(alp1, s, rows, c_alp, c_s);
 }
 
-AMREFR_VECTOR_CLONES
+void amrefr_fast::pair_search_122_portable(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row,
+                                           const Word16* rrv, const Word32* alp1, Word16 c5, Word16 c4,
+                                           LaneBests* out) {
+    Word16 sq2[64], alp16[64];
+    pair_terms<8, 8, 200>(dn_a, dn_b, ps0, rr_row, alp1, rrv, c5, c4, sq2, alp16);
+    lane_bests(64, sq2, alp16, out);
+}
+
+namespace {
+
+using PairSearchFn = void (*)(const Word16*, const Word16*, Word16, const Word16*, const Word16*, const Word32*,
+                              Word16, Word16, LaneBests*);
+
+PairSearchFn pick_pair_search() { return has_avx2() ? pair_search_122_avx2 : pair_search_122_portable; }
+
+// Chosen once, at start-up.
+const PairSearchFn pair_search_122 = pick_pair_search();
+
+}  // namespace
+
 void amrefr_CBS2_PulsePosition_MR122(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row,
                                      const Word32* s, const Word16* coeffs, const Word32* alp1, Word32* alp0,
                                      Word16* sq, Word16* index) {
     Word16 rrv[8];
     for (int b = 0; b < 8; ++b) rrv[b] = round16(s[b]);
-    Word16 sq2[64], alp16[64];
-    pair_terms<8, 8, 200>(dn_a, dn_b, ps0, rr_row, alp1, rrv, coeffs[5], coeffs[4], sq2, alp16);
-    choose_pair(64, sq2, alp16, alp0, sq, index);
+    LaneBests b;
+    pair_search_122(dn_a, dn_b, ps0, rr_row, rrv, alp1, coeffs[5], coeffs[4], &b);
+    merge_lanes(b, alp0, sq, index);
 }
 
 // Entries 10a + b for b < 10 are the pairs; entries 100 and 101 are spare (0).

@@ -88,5 +88,22 @@ inline bool has_sse41() {
     return false;
 #endif
 }
+inline bool has_avx2() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+// The 8 × 8 pair terms of the 12.2 kbit/s search (squares of the wrapped pulse
+// sums, upper halves of the saturated energies alp1[a] + rr_row[200a + b]·c5 +
+// rrv[b]·c4) through the four sub-searches.  The AVX2 form runs only where
+// has_avx2().
+void pair_search_122_portable(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row,
+                              const Word16* rrv, const Word32* alp1, Word16 c5, Word16 c4, LaneBests* out);
+void pair_search_122_avx2(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row,
+                          const Word16* rrv, const Word32* alp1, Word16 c5, Word16 c4, LaneBests* out);
 
 }  // namespace amrefr_fast

@@ -464,3 +464,37 @@ TEST(AmrnbFast, ThreeAndFourPulseSearchKeepsEverySaturatingSum) {
         ASSERT_EQ(std::memcmp(reuse, mreuse, sizeof(reuse)), 0) << rep;
     }
 }
+
+TEST(AmrnbFast, TwelveKbitPairSearchFormsAgreeWithTheDefinition) {
+    Rng rng(68);
+    for (int rep = 0; rep < 2000; ++rep) {
+        const int amp = kAmplitudes[rep % 7];
+        Buf<Word16> rr(200 * 7 + 8), dn_a(8), dn_b(8), rrv(8);
+        Buf<Word32> alp1(8);
+        fill(rng, rr.get(), 200 * 7 + 8, amp);
+        fill(rng, dn_a.get(), 8, amp);
+        fill(rng, dn_b.get(), 8, amp);
+        fill(rng, rrv.get(), 8, amp);
+        for (int a = 0; a < 8; ++a) alp1[a] = rep % 3 ? rng.uniform(-amp, amp) * 65536 : rng.w32();
+        const Word16 ps0 = rng.sample(amp), c5 = rng.sample(32767), c4 = rng.sample(32767);
+        // The definition: the 64 terms with saturating sums, then the first best of each sub-search.
+        Word16 sq2[64], alp16[64];
+        for (int k = 0; k < 64; ++k) {
+            const int a = k >> 3, b = k & 7;
+            const Word16 ps2 = wrap16(std::int32_t{ps0} + dn_a[a] + dn_b[b]);
+            sq2[k] = mult(ps2, ps2);
+            alp16[k] = extract_h(L_mac(L_mac(alp1[a], rr[200 * a + b], c5), rrv[b], c4));
+        }
+        amrefr_fast::LaneBests want, portable;
+        amrefr_fast::lane_bests_portable(64, sq2, alp16, &want);
+        amrefr_fast::pair_search_122_portable(dn_a.get(), dn_b.get(), ps0, rr.get(), rrv.get(), alp1.get(), c5, c4,
+                                              &portable);
+        ASSERT_EQ(std::memcmp(&want, &portable, sizeof(want)), 0) << rep;
+        if (amrefr_fast::has_avx2()) {
+            amrefr_fast::LaneBests avx2;
+            amrefr_fast::pair_search_122_avx2(dn_a.get(), dn_b.get(), ps0, rr.get(), rrv.get(), alp1.get(), c5, c4,
+                                              &avx2);
+            ASSERT_EQ(std::memcmp(&want, &avx2, sizeof(want)), 0) << rep;
+        }
+    }
+}
