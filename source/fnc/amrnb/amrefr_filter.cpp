@@ -3,6 +3,10 @@
 // post-filter's tilt compensation and its gain-control loops.
 #include <algorithm>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "amrefr_basic_op.h"
 #include "amrefr_fast.h"
 #include "amrefr_kernels.h"
@@ -117,7 +121,47 @@ bool lanes_cannot_saturate(const Word16* a) {
            32768LL * 8192 + kProduct * (mag(9) + mag(5) + mag(1)) <= MAX_32;
 }
 
+// When even the input term and all doubled products together stay inside 32
+// bits, every sum in any order is plain.  The eight oldest products of an
+// output are then one multiply-add of packed words (the sign, the factor 2 and
+// the newest two outputs are applied in scalar code, the newest last).  An
+// output is stored as it is made and read back as a packed word three outputs
+// later.
+bool total_cannot_saturate(const Word16* a) {
+    std::int64_t asum = 0;
+    for (int k = 1; k <= 10; ++k) asum += a[k] < 0 ? -std::int64_t{a[k]} : a[k];
+    return 32768LL * 8192 + 4096 + 2 * 32768 * asum <= MAX_32;
+}
+
+#if defined(__SSE2__)
+bool syn_filt_packed(const Word16* a, const Word16* x, Word16* y) {
+    alignas(16) Word16 hist[50];  // y[−10 …] as they are made
+    for (int k = 0; k < 10; ++k) hist[k] = y[k - 10];
+    const __m128i older = _mm_setr_epi16(a[10], a[9], a[8], a[7], a[6], a[5], a[4], a[3]);
+    const std::int32_t a1 = a[1], a2 = a[2];
+    std::int32_t y1 = y[-1], y2 = y[-2];
+    bool clipped = false;
+    for (int n = 0; n < 40; ++n) {
+        __m128i p = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(hist + n)), older);
+        p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0x4E));
+        p = _mm_add_epi32(p, _mm_shuffle_epi32(p, 0xB1));
+        const std::int32_t t = std::int32_t{x[n]} * 8192 + 4096 - 2 * (_mm_cvtsi128_si32(p) + a2 * y2);
+        const std::int32_t v = (t - 2 * (a1 * y1)) >> 13;
+        const std::int32_t out = std::clamp(v, -32768, 32767);
+        clipped |= out != v;
+        y[n] = static_cast<Word16>(out);
+        hist[10 + n] = static_cast<Word16>(out);
+        y2 = y1;
+        y1 = out;
+    }
+    return clipped;
+}
+#endif
+
 Word16 syn_filt(const Word16* a, const Word16* x, Word16* y) {
+#if defined(__SSE2__)
+    if (total_cannot_saturate(a)) return syn_filt_packed(a, x, y) ? 1 : 0;
+#endif
     if (lanes_cannot_saturate(a)) {
         // No lane can saturate, so each is a plain 32-bit sum and the total an
         // exact 64-bit one.  The ten previous outputs stay in registers, and the
