@@ -185,15 +185,12 @@ void loop1(Word32* __restrict alp1, Word32* __restrict s, const Word16* const* r
 
 using LaneBestsFn = void (*)(int, const Word16*, const Word16*, LaneBests*);
 
-LaneBestsFn pick_lane_bests() {
-#if defined(__x86_64__)
-    if (has_sse41()) return lane_bests_sse41;
-#endif
-    return lane_bests_portable;
+// The form for the processor the encoder runs on, chosen at the first call
+// (also safe from another file's static initialisers).
+void lane_bests(int count, const Word16* sq2, const Word16* alp16, LaneBests* out) {
+    static const LaneBestsFn form = has_sse41() ? lane_bests_sse41 : lane_bests_portable;
+    form(count, sq2, alp16, out);
 }
-
-// Chosen once, at start-up, for the processor the encoder runs on.
-const LaneBestsFn lane_bests = pick_lane_bests();
 
 // Merge of the four sub-searches, in sub-search order, into the incoming pair.
 void merge_lanes(const LaneBests& b, Word32* alp0, Word16* sq, Word16* index) {
@@ -268,10 +265,12 @@ namespace {
 using PairSearchFn = void (*)(const Word16*, const Word16*, Word16, const Word16*, const Word16*, const Word32*,
                               Word16, Word16, LaneBests*);
 
-PairSearchFn pick_pair_search() { return has_avx2() ? pair_search_122_avx2 : pair_search_122_portable; }
-
-// Chosen once, at start-up.
-const PairSearchFn pair_search_122 = pick_pair_search();
+// Chosen at the first call, as lane_bests.
+void pair_search_122(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row, const Word16* rrv,
+                     const Word32* alp1, Word16 c5, Word16 c4, LaneBests* out) {
+    static const PairSearchFn form = has_avx2() ? pair_search_122_avx2 : pair_search_122_portable;
+    form(dn_a, dn_b, ps0, rr_row, rrv, alp1, c5, c4, out);
+}
 
 }  // namespace
 
