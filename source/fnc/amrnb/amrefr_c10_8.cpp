@@ -9,6 +9,7 @@
 
 #include "amrefr_basic_op.h"
 #include "amrefr_fast.h"
+#include "amrefr_fast_avx2.h"
 #include "amrefr_kernels.h"
 #include "amrefr_tables.h"
 
@@ -93,24 +94,6 @@ void amrefr_fast::lane_bests_sse41(int count, const Word16* sq2, const Word16* a
 #if defined(__x86_64__)
 namespace {
 
-// The saturating operators on eight lanes (see amrefr_fast.h for the scalar forms).
-__attribute__((target("avx2"))) inline __m256i add32x8(__m256i a, __m256i b) {
-    const __m256i r = _mm256_add_epi32(a, b);
-    const __m256i ovf = _mm256_srai_epi32(_mm256_and_si256(_mm256_xor_si256(a, r), _mm256_xor_si256(b, r)), 31);
-    const __m256i lim = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(MAX_32));
-    return _mm256_blendv_epi8(r, lim, ovf);
-}
-
-__attribute__((target("avx2"))) inline __m256i mult32x8(__m256i a, __m256i b) {
-    const __m256i p = _mm256_mullo_epi32(a, b);
-    const __m256i clip = _mm256_cmpeq_epi32(p, _mm256_set1_epi32(0x40000000));  // −1 where 2p overflows
-    return _mm256_add_epi32(_mm256_add_epi32(p, p), clip);
-}
-
-__attribute__((target("avx2"))) inline __m256i load8(const Word16* p) {
-    return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-}
-
 __attribute__((target("avx2"))) inline void lane_step(__m128i s2, __m128i a2, __m128i kk, __m128i& bs, __m128i& ba,
                                                       __m128i& bk) {
     const __m128i better = _mm_cmpgt_epi32(_mm_mullo_epi32(s2, ba), _mm_mullo_epi32(a2, bs));
@@ -128,18 +111,16 @@ __attribute__((target("avx2"))) void amrefr_fast::pair_search_122_avx2(const Wor
                                                                        Word16 ps0, const Word16* rr_row,
                                                                        const Word16* rrv, const Word32* alp1,
                                                                        Word16 c5, Word16 c4, LaneBests* out) {
-    const __m256i dnb = load8(dn_b);
-    const __m256i m4 = mult32x8(load8(rrv), _mm256_set1_epi32(c4));
+    const __m256i dnb = load8x32(dn_b);
+    const __m256i m4 = mult32x8(load8x32(rrv), _mm256_set1_epi32(c4));
     const __m256i c5v = _mm256_set1_epi32(c5);
-    const __m256i lim16 = _mm256_set1_epi32(32767);
     __m128i bs = _mm_setzero_si128(), ba = bs, bk = bs;
     __m128i kk = _mm_setr_epi32(0, 1, 2, 3);
     const __m128i four = _mm_set1_epi32(4);
     for (int a = 0; a < 8; ++a) {
         const __m256i sum = _mm256_add_epi32(_mm256_set1_epi32(std::int32_t{ps0} + dn_a[a]), dnb);
-        const __m256i ps = _mm256_srai_epi32(_mm256_slli_epi32(sum, 16), 16);  // wraps to 16 bits
-        const __m256i sq2 = _mm256_min_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(ps, ps), 15), lim16);
-        __m256i e = add32x8(_mm256_set1_epi32(alp1[a]), mult32x8(load8(rr_row + 200 * a), c5v));
+        const __m256i sq2 = square16x8(wrap16x8(sum));
+        __m256i e = add32x8(_mm256_set1_epi32(alp1[a]), mult32x8(load8x32(rr_row + 200 * a), c5v));
         const __m256i alp16 = _mm256_srai_epi32(add32x8(e, m4), 16);
         const __m128i s_lo = _mm256_castsi256_si128(sq2), s_hi = _mm256_extracti128_si256(sq2, 1);
         const __m128i a_lo = _mm256_castsi256_si128(alp16), a_hi = _mm256_extracti128_si256(alp16, 1);

@@ -106,4 +106,13 @@ void pair_search_122_portable(const Word16* dn_a, const Word16* dn_b, Word16 ps0
 void pair_search_122_avx2(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row,
                           const Word16* rrv, const Word32* alp1, Word16 c5, Word16 c4, LaneBests* out);
 
+// The three- and four-pulse depth-first search (as amrefr_Search7K4, which
+// runs the AVX2 form where has_avx2()).
+void search_7k4_portable(const Word16* dn_split, const Word16* dn2, Word16* const* row_start,
+                         const Word16* rr_diag_split, const Word16* ipos, Word16* codvec, Word16* psk, Word16* alpk,
+                         int nb_pulse, const Word16* control, Word16* reuse);
+void search_7k4_avx2(const Word16* dn_split, const Word16* dn2, Word16* const* row_start,
+                     const Word16* rr_diag_split, const Word16* ipos, Word16* codvec, Word16* psk, Word16* alpk,
+                     int nb_pulse, const Word16* control, Word16* reuse);
+
 }  // namespace amrefr_fast

@@ -425,9 +425,14 @@ TEST(AmrnbFast, PairChoiceFormsAgree) {
     }
 }
 
-TEST(AmrnbFast, ThreeAndFourPulseSearchKeepsEverySaturatingSum) {
+TEST(AmrnbFast, ThreeAndFourPulseSearchFormsKeepEverySaturatingSum) {
     // Matrix, energies and correlations over the whole 16-bit range, where the
-    // energy sums of the second and fourth pulses do saturate.
+    // energy sums of the second and fourth pulses do saturate; the public
+    // kernel and both of its forms against the definition.
+    using Search = void (*)(const Word16*, const Word16*, Word16* const*, const Word16*, const Word16*, Word16*,
+                            Word16*, Word16*, int, const Word16*, Word16*);
+    std::vector<Search> forms = {amrefr_Search7K4, amrefr_fast::search_7k4_portable};
+    if (amrefr_fast::has_avx2()) forms.push_back(amrefr_fast::search_7k4_avx2);
     Rng rng(67);
     for (int rep = 0; rep < 400; ++rep) {
         const int amp = kAmplitudes[rep % 7];
@@ -439,29 +444,28 @@ TEST(AmrnbFast, ThreeAndFourPulseSearchKeepsEverySaturatingSum) {
         amrefr_GenRowStart(rr_split.get(), row_start);
         const Word16* diag = rr_split.get() + 1600;
         const bool four = rep % 2;
-        Word16 cv[4] = {}, mv[4] = {}, psk = -1, alpk = 1, mpsk = -1, malpk = 1;
-        Word16 reuse[54] = {}, mreuse[54] = {};
-        if (four) {
-            for (int half = 0; half < 2; ++half) {
-                const Word16* ipos = &amrefr_expanded_ipos_7K4[half ? 10 : 3];
-                const Word16* ctl = &amrefr_control_7k4[4 * half];
-                amrefr_Search7K4(dn_split.get(), dn2.get(), row_start, diag, ipos, cv, &psk, &alpk, 4, ctl, reuse);
-                search7k4_model(dn_split.get(), dn2.get(), row_start, diag, ipos, mv, &mpsk, &malpk, 4, ctl, mreuse);
+        Word16 mv[4] = {}, mpsk = -1, malpk = 1, mreuse[54] = {};
+        auto run = [&](auto search, Word16* cv, Word16* psk, Word16* alpk, Word16* reuse) {
+            if (four) {
+                for (int half = 0; half < 2; ++half)
+                    search(dn_split.get(), dn2.get(), row_start, diag, &amrefr_expanded_ipos_7K4[half ? 10 : 3], cv,
+                           psk, alpk, 4, &amrefr_control_7k4[4 * half], reuse);
+            } else {
+                const int ip[4] = {2, 7, 12, 17};
+                for (int c = 0; c < 4; ++c)
+                    search(dn_split.get(), dn2.get(), row_start, diag, &amrefr_expanded_ipos_6k7[ip[c]], cv, psk,
+                           alpk, 3, &amrefr_control_6k7[3 * c], reuse);
             }
-        } else {
-            const int ip[4] = {2, 7, 12, 17};
-            for (int c = 0; c < 4; ++c) {
-                const Word16* ipos = &amrefr_expanded_ipos_6k7[ip[c]];
-                amrefr_Search7K4(dn_split.get(), dn2.get(), row_start, diag, ipos, cv, &psk, &alpk, 3,
-                                 &amrefr_control_6k7[3 * c], reuse);
-                search7k4_model(dn_split.get(), dn2.get(), row_start, diag, ipos, mv, &mpsk, &malpk, 3,
-                                &amrefr_control_6k7[3 * c], mreuse);
-            }
+        };
+        run(search7k4_model, mv, &mpsk, &malpk, mreuse);
+        for (std::size_t f = 0; f < forms.size(); ++f) {
+            Word16 cv[4] = {}, psk = -1, alpk = 1, reuse[54] = {};
+            run(forms[f], cv, &psk, &alpk, reuse);
+            ASSERT_EQ(psk, mpsk) << rep << " form " << f;
+            ASSERT_EQ(alpk, malpk) << rep << " form " << f;
+            ASSERT_EQ(std::memcmp(cv, mv, sizeof(cv)), 0) << rep << " form " << f;
+            ASSERT_EQ(std::memcmp(reuse, mreuse, sizeof(reuse)), 0) << rep << " form " << f;
         }
-        ASSERT_EQ(psk, mpsk) << rep;
-        ASSERT_EQ(alpk, malpk) << rep;
-        ASSERT_EQ(std::memcmp(cv, mv, sizeof(cv)), 0) << rep;
-        ASSERT_EQ(std::memcmp(reuse, mreuse, sizeof(reuse)), 0) << rep;
     }
 }
 
