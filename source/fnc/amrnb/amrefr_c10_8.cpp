@@ -152,7 +152,8 @@ using namespace amrefr_fast;
 template <int n>
 void loop2(Word32* __restrict out, const Word16* diag, const Word16* row_a, const Word16* row_b, Word16 c_diag,
            Word16 c_cross, Word32 init) {
-    for (int k = 0; k < n; ++k) out[k] = mac32(mac32(mac32(init, diag[k], c_diag), row_a[k], c_cross), row_b[k], c_cross);
+    for (int k = 0; k < n; ++k)
+        out[k] = mac32(mac32(mac32(init, diag[k], c_diag), row_a[k], c_cross), row_b[k], c_cross);
 }
 
 template <int n>
@@ -197,8 +198,10 @@ void choose_pair(int count, const Word16* sq2, const Word16* alp16, Word32* alp0
 // Squared pulse-pair sums and pair energies of an na × nb block of candidates
 // (row stride of rr_row: rr_stride).
 template <int na, int nb, int rr_stride>
-inline __attribute__((always_inline)) void pair_terms(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row, const Word32* alp1,
-                const Word16* rrv, Word16 c5, Word16 c4, Word16* __restrict sq2, Word16* __restrict alp16) {
+inline __attribute__((always_inline)) void pair_terms(const Word16* dn_a, const Word16* dn_b, Word16 ps0,
+                                                      const Word16* rr_row, const Word32* alp1, const Word16* rrv,
+                                                      Word16 c5, Word16 c4, Word16* __restrict sq2,
+                                                      Word16* __restrict alp16) {
     for (int a = 0; a < na; ++a) {
         const std::int32_t base = std::int32_t{ps0} + dn_a[a];
         const Word32 alp = alp1[a];

@@ -29,8 +29,9 @@ void plain_correlations(const Word16* cur, const Word16* past, int outputs, Word
 // One step of the filtered-excitation recursion: next[j] = e[j−1] plus the upper
 // half of exc·h[j] doubled and shifted left by h_fac, saturated at each step.
 // Clamping the product before the shift gives the saturated word's upper half.
-inline __attribute__((always_inline)) void next_filtered(const Word16* __restrict e, Word16 x, const Word16* __restrict h, Word16 h_fac,
-                   Word16* __restrict next) {
+inline __attribute__((always_inline)) void next_filtered(const Word16* __restrict e, Word16 x,
+                                                        const Word16* __restrict h, Word16 h_fac,
+                                                        Word16* __restrict next) {
     const Word32 hi = MAX_32 >> h_fac, lo = MIN_32 >> h_fac;
     const Word32 scale = Word32{1} << h_fac;
     for (int j = 1; j < 40; ++j) {
