@@ -75,13 +75,16 @@ void residu_plain(const Word16* a, const Word16* x, Word16* y) {
 
 }  // namespace
 
-// y must not overlap x.
 void amrefr_Residu(const Word16* a, const Word16* x, Word16* y) {
-    // Every partial sum is within twice the largest input times Σ|a|.
+    // Every partial sum is within twice the largest input times Σ|a|.  The
+    // side-by-side form reads all inputs before it writes: an output buffer
+    // overlapping the input keeps the sample-by-sample order.
     int asum = 0, xmax = 0;
     for (int j = 0; j <= 10; ++j) asum += a[j] < 0 ? -int{a[j]} : int{a[j]};
     for (int n = -10; n < 40; ++n) xmax = std::max(xmax, x[n] < 0 ? -int{x[n]} : int{x[n]});
-    if (2 * std::int64_t{asum} * xmax + 4096 <= MAX_32) {
+    const auto xs = reinterpret_cast<std::uintptr_t>(x - 10), ys = reinterpret_cast<std::uintptr_t>(y);
+    const bool apart = ys + 40 * sizeof(Word16) <= xs || xs + 50 * sizeof(Word16) <= ys;
+    if (apart && 2 * std::int64_t{asum} * xmax + 4096 <= MAX_32) {
         residu_plain(a, x, y);
         return;
     }
