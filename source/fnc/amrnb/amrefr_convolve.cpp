@@ -35,7 +35,11 @@ void amrefr_ConvolveFwdH(const Word16* x, const Word16* h_rev43, Word16* y) {
     int xmax = 0;
     for (int i = 0; i < 43; ++i) hsum += h_rev43[i] < 0 ? -int{h_rev43[i]} : int{h_rev43[i]};
     for (int i = 0; i < 40; ++i) xmax = std::max(xmax, x[i] < 0 ? -int{x[i]} : int{x[i]});
-    if (2 * hsum * xmax <= MAX_32) {
+    // The side-by-side form reads all inputs before it writes: an output
+    // overlapping the input keeps the output-by-output order below.
+    const auto xs = reinterpret_cast<std::uintptr_t>(x), ys = reinterpret_cast<std::uintptr_t>(y);
+    const bool apart = ys + 40 * sizeof(Word16) <= xs || xs + 40 * sizeof(Word16) <= ys;
+    if (apart && 2 * hsum * xmax <= MAX_32) {
         plain_convolution(x, h_rev43, y);
         return;
     }
