@@ -269,12 +269,68 @@ void amrefr_CBS2_PulsePosition_MR122(const Word16* dn_a, const Word16* dn_b, Wor
 }
 
 // Entries 10a + b for b < 10 are the pairs; entries 100 and 101 are spare (0).
-void amrefr_CBS2_GenPSQ2(Word16* out, const Word16* dn_a, const Word16* dn_b, Word16 ps0) {
+void amrefr_fast::pair_squares_102_portable(Word16* out, const Word16* dn_a, const Word16* dn_b, Word16 ps0) {
     for (int a = 0; a < 10; ++a) {
         const std::int32_t base = std::int32_t{ps0} + dn_a[a];
         for (int b = 0; b < 10; ++b) out[10 * a + b] = square16(static_cast<Word16>(base + dn_b[b]));
     }
     out[100] = out[101] = 0;
+}
+
+void amrefr_fast::pair_energies_102_portable(Word16* out, const Word16* rr_row, const Word16* rrv, Word16 c5,
+                                             Word16 c4, const Word32* vals) {
+    for (int a = 0; a < 10; ++a)
+        for (int b = 0; b < 10; ++b)
+            out[10 * a + b] = static_cast<Word16>(mac32(mac32(vals[a], rr_row[160 * a + b], c5), rrv[b], c4) >> 16);
+    out[100] = out[101] = 0;
+}
+
+#if defined(__x86_64__)
+// Rows of ten: the first eight pairs of a row in one register, the last two
+// in scalar code.
+__attribute__((target("avx2"))) void amrefr_fast::pair_squares_102_avx2(Word16* out, const Word16* dn_a,
+                                                                        const Word16* dn_b, Word16 ps0) {
+    const __m256i dnb = load8x32(dn_b);
+    for (int a = 0; a < 10; ++a) {
+        const std::int32_t base = std::int32_t{ps0} + dn_a[a];
+        const __m256i sq = square16x8(wrap16x8(_mm256_add_epi32(_mm256_set1_epi32(base), dnb)));
+        const __m128i packed = _mm_packs_epi32(_mm256_castsi256_si128(sq), _mm256_extracti128_si256(sq, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 10 * a), packed);
+        for (int b = 8; b < 10; ++b) out[10 * a + b] = square16(static_cast<Word16>(base + dn_b[b]));
+    }
+    out[100] = out[101] = 0;
+}
+
+__attribute__((target("avx2"))) void amrefr_fast::pair_energies_102_avx2(Word16* out, const Word16* rr_row,
+                                                                         const Word16* rrv, Word16 c5, Word16 c4,
+                                                                         const Word32* vals) {
+    const __m256i m4 = mult32x8(load8x32(rrv), _mm256_set1_epi32(c4));
+    const __m256i c5v = _mm256_set1_epi32(c5);
+    for (int a = 0; a < 10; ++a) {
+        const Word16* rr = rr_row + 160 * a;
+        const __m256i e = add32x8(_mm256_set1_epi32(vals[a]), mult32x8(load8x32(rr), c5v));
+        const __m256i alp = _mm256_srai_epi32(add32x8(e, m4), 16);
+        const __m128i packed = _mm_packs_epi32(_mm256_castsi256_si128(alp), _mm256_extracti128_si256(alp, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 10 * a), packed);
+        for (int b = 8; b < 10; ++b)
+            out[10 * a + b] = static_cast<Word16>(mac32(mac32(vals[a], rr[b], c5), rrv[b], c4) >> 16);
+    }
+    out[100] = out[101] = 0;
+}
+#else
+void amrefr_fast::pair_squares_102_avx2(Word16* out, const Word16* dn_a, const Word16* dn_b, Word16 ps0) {
+    pair_squares_102_portable(out, dn_a, dn_b, ps0);
+}
+void amrefr_fast::pair_energies_102_avx2(Word16* out, const Word16* rr_row, const Word16* rrv, Word16 c5, Word16 c4,
+                                         const Word32* vals) {
+    pair_energies_102_portable(out, rr_row, rrv, c5, c4, vals);
+}
+#endif
+
+// The forms for the processor the encoder runs on, chosen at the first call.
+void amrefr_CBS2_GenPSQ2(Word16* out, const Word16* dn_a, const Word16* dn_b, Word16 ps0) {
+    static const auto form = has_avx2() ? pair_squares_102_avx2 : pair_squares_102_portable;
+    form(out, dn_a, dn_b, ps0);
 }
 
 void amrefr_CBS2_GenALP_Vals(const Word32* in, Word32* out) {
@@ -289,11 +345,8 @@ void amrefr_CBS2_GenALP16(Word16* out, const Word16* rr_row, const Word32* s, co
                           const Word32* vals) {
     Word16 rrv[10];
     for (int b = 0; b < 10; ++b) rrv[b] = round16(s[b]);
-    const Word16 c4 = coeffs[4], c5 = coeffs[5];
-    for (int a = 0; a < 10; ++a)
-        for (int b = 0; b < 10; ++b)
-            out[10 * a + b] = static_cast<Word16>(mac32(mac32(vals[a], rr_row[160 * a + b], c5), rrv[b], c4) >> 16);
-    out[100] = out[101] = 0;
+    static const auto form = has_avx2() ? pair_energies_102_avx2 : pair_energies_102_portable;
+    form(out, rr_row, rrv, coeffs[5], coeffs[4], vals);
 }
 
 void amrefr_CBS2_PulsePosition(const Word16* psq2, const Word16* alp16, Word32* alp0, Word16* sq, Word16* index) {

@@ -106,6 +106,16 @@ void pair_search_122_portable(const Word16* dn_a, const Word16* dn_b, Word16 ps0
 void pair_search_122_avx2(const Word16* dn_a, const Word16* dn_b, Word16 ps0, const Word16* rr_row,
                           const Word16* rrv, const Word32* alp1, Word16 c5, Word16 c4, LaneBests* out);
 
+// The 10 × 10 pair terms of the 10.2 kbit/s search (as amrefr_CBS2_GenPSQ2 and
+// amrefr_CBS2_GenALP16 with the rounded sums rrv and the coefficients c5, c4;
+// rr_row rows 160 words apart).  The AVX2 forms run only where has_avx2().
+void pair_squares_102_portable(Word16* out, const Word16* dn_a, const Word16* dn_b, Word16 ps0);
+void pair_squares_102_avx2(Word16* out, const Word16* dn_a, const Word16* dn_b, Word16 ps0);
+void pair_energies_102_portable(Word16* out, const Word16* rr_row, const Word16* rrv, Word16 c5, Word16 c4,
+                                const Word32* vals);
+void pair_energies_102_avx2(Word16* out, const Word16* rr_row, const Word16* rrv, Word16 c5, Word16 c4,
+                            const Word32* vals);
+
 // The three- and four-pulse depth-first search (as amrefr_Search7K4, which
 // runs the AVX2 form where has_avx2()).
 void search_7k4_portable(const Word16* dn_split, const Word16* dn2, Word16* const* row_start,

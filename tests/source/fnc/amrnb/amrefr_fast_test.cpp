@@ -509,3 +509,38 @@ TEST(AmrnbFast, TwelveKbitPairSearchFormsAgreeWithTheDefinition) {
         }
     }
 }
+
+TEST(AmrnbFast, TenKbitPairTermFormsAgreeWithTheDefinition) {
+    Rng rng(69);
+    for (int rep = 0; rep < 2000; ++rep) {
+        const int amp = kAmplitudes[rep % 7];
+        Buf<Word16> rr(160 * 9 + 10), dn_a(10), dn_b(10), rrv(10);
+        Buf<Word32> vals(12);
+        fill(rng, rr.get(), 160 * 9 + 10, amp);
+        fill(rng, dn_a.get(), 10, amp);
+        fill(rng, dn_b.get(), 10, amp);
+        fill(rng, rrv.get(), 10, amp);
+        for (int a = 0; a < 12; ++a) vals[a] = rep % 3 ? rng.uniform(-amp, amp) * 65536 : rng.w32();
+        const Word16 ps0 = rng.sample(amp), c5 = rng.sample(32767), c4 = rng.sample(32767);
+        Word16 sq_want[102], alp_want[102];
+        for (int k = 0; k < 100; ++k) {
+            const int a = k / 10, b = k % 10;
+            const Word16 ps2 = wrap16(std::int32_t{ps0} + dn_a[a] + dn_b[b]);
+            sq_want[k] = mult(ps2, ps2);
+            alp_want[k] = extract_h(L_mac(L_mac(vals[a], rr[160 * a + b], c5), rrv[b], c4));
+        }
+        sq_want[100] = sq_want[101] = alp_want[100] = alp_want[101] = 0;
+        std::vector<std::pair<decltype(&amrefr_fast::pair_squares_102_portable),
+                              decltype(&amrefr_fast::pair_energies_102_portable)>>
+            forms = {{amrefr_fast::pair_squares_102_portable, amrefr_fast::pair_energies_102_portable}};
+        if (amrefr_fast::has_avx2())
+            forms.push_back({amrefr_fast::pair_squares_102_avx2, amrefr_fast::pair_energies_102_avx2});
+        for (const auto& [squares, energies] : forms) {
+            Buf<Word16> sq(102), alp(102);
+            squares(sq.get(), dn_a.get(), dn_b.get(), ps0);
+            energies(alp.get(), rr.get(), rrv.get(), c5, c4, vals.get());
+            ASSERT_EQ(std::memcmp(sq.get(), sq_want, sizeof(sq_want)), 0) << rep;
+            ASSERT_EQ(std::memcmp(alp.get(), alp_want, sizeof(alp_want)), 0) << rep;
+        }
+    }
+}
