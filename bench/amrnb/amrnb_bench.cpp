@@ -149,8 +149,8 @@ void BM_EfrDecodeFrame(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_EncodeFrame)->Arg(0)->Arg(7);
-BENCHMARK(BM_OracleEncodeFrame)->Arg(0)->Arg(7);
+BENCHMARK(BM_EncodeFrame)->DenseRange(0, 7);
+BENCHMARK(BM_OracleEncodeFrame)->DenseRange(0, 7);
 BENCHMARK(BM_DecodeFrame)->Arg(0)->Arg(7);
 BENCHMARK(BM_OracleDecodeFrame)->Arg(0)->Arg(7);
 BENCHMARK(BM_EfrEncodeFrame);
@@ -158,6 +158,12 @@ BENCHMARK(BM_EfrDecodeFrame);
 int main(int argc, char** argv) {
   return orvox_bench::runWithRatios(argc, argv, {
       {"AMR-NB 4.75 encode", "BM_EncodeFrame/0", "BM_OracleEncodeFrame/0"},
+      {"AMR-NB 5.15 encode", "BM_EncodeFrame/1", "BM_OracleEncodeFrame/1"},
+      {"AMR-NB 5.9 encode", "BM_EncodeFrame/2", "BM_OracleEncodeFrame/2"},
+      {"AMR-NB 6.7 encode", "BM_EncodeFrame/3", "BM_OracleEncodeFrame/3"},
+      {"AMR-NB 7.4 encode", "BM_EncodeFrame/4", "BM_OracleEncodeFrame/4"},
+      {"AMR-NB 7.95 encode", "BM_EncodeFrame/5", "BM_OracleEncodeFrame/5"},
+      {"AMR-NB 10.2 encode", "BM_EncodeFrame/6", "BM_OracleEncodeFrame/6"},
       {"AMR-NB 12.2 encode", "BM_EncodeFrame/7", "BM_OracleEncodeFrame/7"},
       {"EFR encode (peer: 12.2)", "BM_EfrEncodeFrame", "BM_OracleEncodeFrame/7"},
       {"AMR-NB 4.75 decode", "BM_DecodeFrame/0", "BM_OracleDecodeFrame/0"},

@@ -37,6 +37,36 @@ void split_matrix(const Word16* dn, int T) {
     amrefr_GenRowStart(g_rr_split, g_row_start);
 }
 
+// The track pairs the two-pulse search visits, in order.
+int pairs_2i40(Word16 subNr, Word16 mode, int (*pairs)[2]) {
+    int n = 0;
+    if (mode == MR59) {
+        for (int t1 = 0; t1 < 2; ++t1)
+            for (int t2 = 0; t2 < 4; ++t2) pairs[n][0] = amrefr_startPos1[t1], pairs[n++][1] = amrefr_startPos2[t2];
+    } else {
+        for (int t = 0; t < 2; ++t)
+            pairs[n][0] = amrefr_startPos[2 * subNr + 8 * t], pairs[n++][1] = amrefr_startPos[2 * subNr + 1 + 8 * t];
+    }
+    return n;
+}
+
+// The two-pulse search reads only the 8 × 8 blocks of its track pairs from the
+// split matrix: those blocks are filled, the rest of the matrix is not needed.
+void split_matrix_2i40(const Word16* dn, Word16 subNr, Word16 mode) {
+    amrefr_SplitInto5Tracks(dn, g_dn_split, g_rr_diag, &g_rr_split[1600]);
+    amrefr_GenRowStart(g_rr_split, g_row_start);
+    int pairs[8][2];
+    const int n = pairs_2i40(subNr, mode, pairs);
+    for (int p = 0; p < n; ++p) {
+        const int first = static_cast<int>(g_row_start[pairs[p][0]] - g_rr_split) + 8 * pairs[p][1];
+        for (int a = 0; a < 8; ++a)
+            for (int b = 0; b < 8; ++b) {
+                const int k = first + 200 * a + b;
+                g_rr_split[k] = g_rr[static_cast<std::uint16_t>(amrefr_src_i[k]) >> 1];
+            }
+    }
+}
+
 // Two-pulse search over track pairs; the running best carries across pairs.
 void search_2i40(Word16 subNr, Word16 mode, Word16* codvec) {
     const Word16* diag = &g_rr_split[1600];
@@ -55,12 +85,9 @@ void search_2i40(Word16 subNr, Word16 mode, Word16* codvec) {
                 codvec[1] = static_cast<Word16>(5 * (k & 7) + B);
             }
     };
-    if (mode == MR59) {
-        for (int t1 = 0; t1 < 2; ++t1)
-            for (int t2 = 0; t2 < 4; ++t2) pair(amrefr_startPos1[t1], amrefr_startPos2[t2]);
-    } else {
-        for (int t = 0; t < 2; ++t) pair(amrefr_startPos[2 * subNr + 8 * t], amrefr_startPos[2 * subNr + 1 + 8 * t]);
-    }
+    int pairs[8][2];
+    const int n = pairs_2i40(subNr, mode, pairs);
+    for (int p = 0; p < n; ++p) pair(pairs[p][0], pairs[p][1]);
 }
 
 void search_3or4i40(int nb_pulse, Word16* codvec) {
@@ -160,12 +187,14 @@ Word16 code_Xi40_Ybits(const Word16* x, Word16* h, Word16* code, Word16* y, Word
     int n = mode <= MR59 ? 8 : (mode == MR67 ? 6 : 4);
     if (n < 8) amrefr_ClearMinM(g_dn2, tmp, static_cast<Word16>(n));
     amrefr_cor_h(h, dn_sign, g_rr, g_rr_diag);
-    split_matrix(dn, 5);
     Word16 codvec[4];
-    if (mode <= MR59)
+    if (mode <= MR59) {
+        split_matrix_2i40(dn, subNr, mode);
         search_2i40(subNr, mode, codvec);
-    else
+    } else {
+        split_matrix(dn, 5);
         search_3or4i40(mode == MR67 ? 3 : 4, codvec);
+    }
     return build_code_low(mode, subNr, codvec, dn_sign, code, h, y, sign_word);
 }
 

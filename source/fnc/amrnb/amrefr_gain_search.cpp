@@ -1,7 +1,10 @@
 // Table searches of the encoder's gain quantisers: row-dependent terms into a
 // scratch buffer, then the weighted error per row with the first minimum.
 // Products wider than 32 bits are formed exactly in 64 bits.
+#include <algorithm>
+
 #include "amrefr_basic_op.h"
+#include "amrefr_fast.h"
 #include "amrefr_kernels.h"
 #include "amrefr_tables.h"
 
@@ -45,33 +48,54 @@ Word32 amrefr_CompEn_LTP_res(const Word16* exc, const Word16* res, Word16 gain_p
 
 // Eleven groups of four per block of four rows; the last group is the
 // admissibility mask (both pitch gains strictly below gp_limit).
+namespace {
+
+// mult() without branches: only −32768 · −32768 leaves the 16-bit range.
+inline std::int32_t mult_nb(std::int32_t a, std::int32_t b) { return std::min((a * b) >> 15, 32767); }
+
+}  // namespace
+
+AMREFR_VECTOR_CLONES
 void amrefr_QGainSearch_475_Loop1(const Word16* gcode0, Word16 gp_limit, Word16* out) {
+    const std::int32_t gcode0_0 = gcode0[0], gcode0_1 = gcode0[1];
     for (int b = 0; b < 64; ++b) {
         Word16* o = out + 44 * b;
         for (int r = 0; r < 4; ++r) {
-            int row = 4 * b + r;
-            Word16 gp0 = amrefr_table_gain_MR475_gpit0[row], gf0 = amrefr_table_gain_MR475_gfac0[row];
-            Word16 gp1 = amrefr_table_gain_MR475_gpit1[row], gf1 = amrefr_table_gain_MR475_gfac1[row];
-            Word16 gc0 = mult(gf0, gcode0[0]), gc1 = mult(gf1, gcode0[1]);
-            const Word16 v[10] = {mult(gp0, gp0), gp0, mult(gc0, gc0), gc0, mult(gc0, gp0),
-                                  mult(gp1, gp1), gp1, mult(gc1, gc1), gc1, mult(gc1, gp1)};
-            for (int g = 0; g < 10; ++g) o[4 * g + r] = v[g];
-            bool ok = wrap16(std::int32_t{gp0} - gp_limit) < 0 && wrap16(std::int32_t{gp1} - gp_limit) < 0;
+            const int row = 4 * b + r;
+            const std::int32_t gp0 = amrefr_table_gain_MR475_gpit0[row], gp1 = amrefr_table_gain_MR475_gpit1[row];
+            const std::int32_t gc0 = mult_nb(amrefr_table_gain_MR475_gfac0[row], gcode0_0);
+            const std::int32_t gc1 = mult_nb(amrefr_table_gain_MR475_gfac1[row], gcode0_1);
+            o[r] = static_cast<Word16>(mult_nb(gp0, gp0));
+            o[4 + r] = static_cast<Word16>(gp0);
+            o[8 + r] = static_cast<Word16>(mult_nb(gc0, gc0));
+            o[12 + r] = static_cast<Word16>(gc0);
+            o[16 + r] = static_cast<Word16>(mult_nb(gc0, gp0));
+            o[20 + r] = static_cast<Word16>(mult_nb(gp1, gp1));
+            o[24 + r] = static_cast<Word16>(gp1);
+            o[28 + r] = static_cast<Word16>(mult_nb(gc1, gc1));
+            o[32 + r] = static_cast<Word16>(gc1);
+            o[36 + r] = static_cast<Word16>(mult_nb(gc1, gp1));
+            const bool ok = static_cast<Word16>(gp0 - gp_limit) < 0 && static_cast<Word16>(gp1 - gp_limit) < 0;
             o[40 + r] = ok ? static_cast<Word16>(-1) : 0;
         }
     }
 }
 
+// A row left out by the mask gets MAX_32, which the strict first-minimum test
+// never takes: the same choice as skipping it.
+AMREFR_VECTOR_CLONES
 Word16 amrefr_QGainSearch_475_Loop2(const Word32* coeff, const Word16* terms) {
-    FirstMin m;
-    for (int row = 0; row < 256; ++row) {
-        const Word16* o = terms + 44 * (row / 4);
-        int r = row & 3;
-        if (o[40 + r] == 0) continue;
-        std::int64_t d = 0;
-        for (int k = 0; k < 10; ++k) d += fmul(coeff[k], o[4 * k + r], 15);
-        m.offer(wrap32(d), row);
+    Word32 dist[256];
+    for (int b = 0; b < 64; ++b) {
+        const Word16* o = terms + 44 * b;
+        for (int r = 0; r < 4; ++r) {
+            std::int64_t d = 0;
+            for (int k = 0; k < 10; ++k) d += fmul(coeff[k], o[4 * k + r], 15);
+            dist[4 * b + r] = o[40 + r] == 0 ? MAX_32 : wrap32(d);
+        }
     }
+    FirstMin m;
+    for (int row = 0; row < 256; ++row) m.offer(dist[row], row);
     return m.index;
 }
 

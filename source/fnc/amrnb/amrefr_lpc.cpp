@@ -1,14 +1,36 @@
 // LPC analysis: autocorrelation lags, lag window and the Levinson-Durbin
 // recursion on double-precision words (hi·65536 + lo·2 held in one Word32).
 #include "amrefr_basic_op.h"
+#include "amrefr_fast.h"
 #include "amrefr_kernels.h"
 #include "amrefr_lanes.h"
 #include "amrefr_tables.h"
 
 using namespace amrefr_op;
 
+namespace {
+
+// Lags 1 … 10 as plain sums (y[240 …] are zero).
+AMREFR_VECTOR_CLONES
+void plain_lags(const Word16* y, Word32* r, Word16 norm) {
+    for (int i = 1; i <= 10; ++i) {
+        std::int32_t s = 0;
+        for (int j = 0; j < 240; ++j) s += std::int32_t{y[j]} * y[j + i];
+        r[i] = static_cast<Word32>(static_cast<std::uint32_t>(2 * s) << (norm > 0 ? norm : 0));
+    }
+}
+
+}  // namespace
+
 void amrefr_ACF(Word16* y, Word32* r, Word16 norm) {
     for (int j = 240; j < 256; ++j) y[j] = 0;
+    // Every lane sum of y[j]·y[j + i] is within Σ y² (Cauchy–Schwarz).
+    if (2 * amrefr_fast::energy64(y, 240) <= MAX_32) {
+        plain_lags(y, r, norm);
+        if (norm <= 0)
+            for (int i = 0; i <= 11; ++i) r[i] &= ~1;
+        return;
+    }
     for (int i = 1; i <= 10; ++i) {
         Word32 p[4] = {0, 0, 0, 0};
         for (int j = 0; j < 240; ++j) p[j & 3] = L_mac(p[j & 3], y[j], j + i < 256 ? y[j + i] : 0);
