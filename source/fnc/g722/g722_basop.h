@@ -28,8 +28,17 @@ inline Word16 mult_r(Word16 a, Word16 b) { return saturate((Word32{a} * b + 0x40
 inline Word32 L_mult(Word16 a, Word16 b) {
   return (a == -32768 && b == -32768) ? kMax32 : Word32{a} * b * 2;
 }
-inline Word32 L_add(Word32 a, Word32 b) { return L_sat(std::int64_t{a} + b); }
-inline Word32 L_sub(Word32 a, Word32 b) { return L_sat(std::int64_t{a} - b); }
+// Overflow is rare on the hot paths: the flag test costs less than a 64-bit sum and clamp.
+inline Word32 L_add(Word32 a, Word32 b) {
+  Word32 r;
+  if (__builtin_add_overflow(a, b, &r)) [[unlikely]] return a < 0 ? kMin32 : kMax32;
+  return r;
+}
+inline Word32 L_sub(Word32 a, Word32 b) {
+  Word32 r;
+  if (__builtin_sub_overflow(a, b, &r)) [[unlikely]] return a < 0 ? kMin32 : kMax32;
+  return r;
+}
 inline Word32 L_mac(Word32 acc, Word16 a, Word16 b) { return L_add(acc, L_mult(a, b)); }
 inline Word32 L_msu(Word32 acc, Word16 a, Word16 b) { return L_sub(acc, L_mult(a, b)); }
 inline Word32 L_mac0(Word32 acc, Word16 a, Word16 b) { return L_add(acc, Word32{a} * b); }
