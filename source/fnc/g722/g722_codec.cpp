@@ -7,6 +7,7 @@
 #include "g722_internal.h"
 #include "g722_steps.h"
 #include "g722_tables.h"
+#include "g722_zero_vec.h"
 
 using namespace g722;
 
@@ -32,6 +33,16 @@ inline Word16 g722_lsb_adapt_scale(g722_state *s, Word16 il) {
 [[gnu::always_inline]] inline Word16 g722_band_predict(Word16 *d, Word16 *b, Word16 *a, Word16 *p,
                                                        Word16 *r, Word16 *sz, Word16 safetythres) {
   *sz = upzero_step(d, b);
+  uppol2_step(a, p);
+  uppol1_step(a, p, safetythres);
+  const Word16 sp = filtep_step(r, a);
+  return add(sp, *sz);
+}
+
+// The same with the zero predictor held in a ZeroVec; d0 is the new difference.
+[[gnu::always_inline]] inline Word16 g722_band_predict(ZeroVec &z, Word16 d0, Word16 *a, Word16 *p,
+                                                       Word16 *r, Word16 *sz, Word16 safetythres) {
+  *sz = zero_vec_step(z, d0);
   uppol2_step(a, p);
   uppol1_step(a, p, safetythres);
   const Word16 sp = filtep_step(r, a);
@@ -110,6 +121,7 @@ void g722_lsbdec(Word16 *tmp, const Word16 *code, Word16 mode, g722_state *s, Wo
   const g722_lsb_dequant_tables q = g722_lsb_dequant_for(mode);
   g722_state st = *s;
   Dec_Temp_State tt = *t;
+  ZeroVec zero = zero_vec_load(st.dlt, st.bl);
   for (int n = 0; n < len; ++n) {
     const Word16 ilr = static_cast<Word16>(code[n] & 63);
     const Word16 dl = mult(st.detl, g722_lsb_dequant(ilr, q));
@@ -126,13 +138,16 @@ void g722_lsbdec(Word16 *tmp, const Word16 *code, Word16 mode, g722_state *s, Wo
     } else {
       st.rlt[0] = add(st.sl, dlt);
       st.dlt[0] = dlt;
-      st.sl = g722_band_predict(st.dlt, st.bl, st.al, st.plt, st.rlt, &st.szl, safetythres);
+      st.sl = g722_band_predict(zero, dlt, st.al, st.plt, st.rlt, &st.szl, safetythres);
     }
     g722_track_lower(&tt, st.al[1], st.al[2], st.nbl);
   }
   if (len > 0) {
     st.inv_detl = g722_inv_ila[((st.nbl >> 6) & 511) + 64];
-    if (!kDoubled) st.spl = sub(st.sl, st.szl);
+    if (!kDoubled) {
+      st.spl = sub(st.sl, st.szl);
+      zero_vec_store(zero, st.dlt, st.bl);
+    }
   }
   *s = st;
   *t = tt;
@@ -147,6 +162,7 @@ void g722_hsbdec(Word16 *tmp, const Word16 *code, g722_state *s, G722_APXIII_WB_
   Word16 ph_m1 = plc->ph_m1, phhp_m1 = plc->phhp_m1, rh_m1 = plc->rh_m1, rhhp_m1 = plc->rhhp_m1;
   Word16 nbph_lp = plc->nbph_lp;
   const Word16 ngfae = plc->ngfae;
+  ZeroVec zero = zero_vec_load(st.dh, st.bh);
   for (int n = 0; n < len; ++n) {
     const Word16 ih = static_cast<Word16>((code[n] >> 6) & 3);
     const Word16 dh = saturate((Word32{g722_deQh[ih]} * st.deth) >> 15);
@@ -170,12 +186,15 @@ void g722_hsbdec(Word16 *tmp, const Word16 *code, g722_state *s, G722_APXIII_WB_
     } else {
       st.rh[0] = rh;
       st.dh[0] = dh;
-      st.sh = g722_band_predict(st.dh, st.bh, st.ah, st.ph, st.rh, &st.szh, 15360);
+      st.sh = g722_band_predict(zero, dh, st.ah, st.ph, st.rh, &st.szh, 15360);
     }
     tmp[n] = g722_limit(rh);
     g722_track_higher(&tt, st.nbh);
   }
-  if (!kDoubled && len > 0) st.sph = sub(st.sh, st.szh);
+  if (!kDoubled && len > 0) {
+    st.sph = sub(st.sh, st.szh);
+    zero_vec_store(zero, st.dh, st.bh);
+  }
   *s = st;
   *t = tt;
   plc->ph_m1 = ph_m1;
@@ -332,37 +351,45 @@ Word16 g722_quantl_mil(Word16 wd, Word16 detl, Word32 inv_detl) {
 }
 
 void g722_lsbcod_frame(Word16 *xl, g722_state *s, Word16 len) {
+  g722_state st = *s;
+  ZeroVec zero = zero_vec_load(st.dlt, st.bl);
   for (int n = 0; n < len; ++n) {
-    const Word16 el = sub(xl[n], s->sl);
-    const Word16 mil = g722_quantl_mil(g722_magnitude(el), s->detl, s->inv_detl);
+    const Word16 el = sub(xl[n], st.sl);
+    const Word16 mil = g722_quantl_mil(g722_magnitude(el), st.detl, st.inv_detl);
     const Word16 il = g722_misil[el >= 0 ? mil + 32 : mil];
 
-    const Word16 dlt = g722_lsb_adapt_scale(s, il);
-    s->plt[0] = add(dlt, s->szl);
-    s->rlt[0] = add(s->sl, dlt);
-    s->dlt[0] = dlt;
-    s->sl = g722_band_predict(s->dlt, s->bl, s->al, s->plt, s->rlt, &s->szl, 15360);
-    s->spl = sub(s->sl, s->szl);
+    const Word16 dlt = g722_lsb_adapt_scale(&st, il);
+    st.plt[0] = add(dlt, st.szl);
+    st.rlt[0] = add(st.sl, dlt);
+    st.dlt[0] = dlt;
+    st.sl = g722_band_predict(zero, dlt, st.al, st.plt, st.rlt, &st.szl, 15360);
+    st.spl = sub(st.sl, st.szl);
     xl[n] = il;
   }
+  zero_vec_store(zero, st.dlt, st.bl);
+  *s = st;
 }
 
 void g722_hsbcod_frame(Word16 *xh, g722_state *s, Word16 len) {
+  g722_state st = *s;
+  ZeroVec zero = zero_vec_load(st.dh, st.bh);
   for (int n = 0; n < len; ++n) {
-    const Word16 eh = sub(xh[n], s->sh);
+    const Word16 eh = sub(xh[n], st.sh);
     const Word16 wd = g722_magnitude(eh);
-    const int mih = wd < ((Word32{4512} * s->deth) >> 15) ? 1 : 2;
+    const int mih = wd < ((Word32{4512} * st.deth) >> 15) ? 1 : 2;
     const Word16 ih = g722_misih[eh >= 0 ? mih + 3 : mih];
-    const Word16 dh = saturate((Word32{g722_deQh[ih]} * s->deth) >> 15);
-    s->nbh = g722_logsch(ih, s->nbh);
-    s->deth = g722_ila[(s->nbh >> 6) & 511];
-    s->rh[0] = add(s->sh, dh);
-    s->ph[0] = add(dh, s->szh);
-    s->dh[0] = dh;
-    s->sh = g722_band_predict(s->dh, s->bh, s->ah, s->ph, s->rh, &s->szh, 15360);
-    s->sph = sub(s->sh, s->szh);
+    const Word16 dh = saturate((Word32{g722_deQh[ih]} * st.deth) >> 15);
+    st.nbh = g722_logsch(ih, st.nbh);
+    st.deth = g722_ila[(st.nbh >> 6) & 511];
+    st.rh[0] = add(st.sh, dh);
+    st.ph[0] = add(dh, st.szh);
+    st.dh[0] = dh;
+    st.sh = g722_band_predict(zero, dh, st.ah, st.ph, st.rh, &st.szh, 15360);
+    st.sph = sub(st.sh, st.szh);
     xh[n] = ih;
   }
+  zero_vec_store(zero, st.dh, st.bh);
+  *s = st;
 }
 
 void g722_lsbdec_frame(Word16 *tmp, const Word16 *code, Word16 mode, g722_state *s,

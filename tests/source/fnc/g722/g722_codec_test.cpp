@@ -11,6 +11,7 @@
 #include "g722_internal.h"
 #include "g722_tables.h"
 #include "g722_test_signals.h"
+#include "g722_zero_vec.h"
 
 namespace {
 
@@ -258,6 +259,36 @@ TEST(G722Kernels, ExactFastFormsEqualTheSaturatingModel) {
         g722_model_apfilterQ1_Q0_2(a, x, ym + 8, 160);
       }
       for (int i = 0; i < 168; ++i) ASSERT_EQ(yf[i], ym[i]) << round << " variant " << variant << " sample " << i;
+    }
+  }
+}
+
+TEST(G722Kernels, VectorZeroPredictorEqualsTheScalarUpdate) {
+  // Random states and differences from small to full scale: at full scale the products reach
+  // -32768 * -32768 and the six-term sum saturates on the way.
+  std::mt19937 rng(6);
+  const int magnitudes[] = {64, 2000, 20000, 32768};
+  for (int round = 0; round < 200; ++round) {
+    const int md = magnitudes[round % 4], mb = magnitudes[(round / 4) % 4];
+    std::int16_t dlt[9], b[9];
+    for (auto &v : dlt) v = draw(rng, md);
+    for (auto &v : b) v = draw(rng, mb);
+    if (round % 8 == 7) {
+      for (auto &v : dlt) v = -32768;
+      for (auto &v : b) v = -32768;
+    }
+    g722::ZeroVec z = g722::zero_vec_load(dlt, b);
+    for (int step = 0; step < 300; ++step) {
+      const std::int16_t d0 = step % 11 == 0 ? 0 : draw(rng, md);
+      dlt[0] = d0;
+      const std::int16_t expected = g722::upzero_step(dlt, b);
+      ASSERT_EQ(g722::zero_vec_step(z, d0), expected) << round << " step " << step;
+    }
+    std::int16_t vd[9] = {}, vb[9] = {};
+    g722::zero_vec_store(z, vd, vb);
+    for (int i = 1; i <= 8; ++i) {
+      ASSERT_EQ(vd[i], dlt[i]) << round << " delay " << i;
+      ASSERT_EQ(vb[i], b[i]) << round << " coefficient " << i;
     }
   }
 }
