@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "g722_basop.h"
 #include "g722_steps.h"
 #include "g722_tables.h"
@@ -241,10 +245,13 @@ inline void model_apfilter(const Word16 *a, const Word16 *x, Word16 *y, Word16 n
 // cannot saturate for these coefficients, the saturating chain otherwise.
 inline void apfilter(const Word16 *a, const Word16 *x, Word16 *y, Word16 n, int input_shift) {
   if (chain_fits((32768LL << input_shift) + (1 << 12), coef_magnitude_sum(a, 1, 8))) {
+    // Integer sums are exact in any order: the older outputs first, so that the newest one's
+    // product closes the sum and the recursion waits on one multiply and one add per sample.
     for (int i = 0; i < n; ++i) {
-      Word32 acc = Word32{x[i]} << input_shift;
-      for (int k = 1; k <= 8; ++k) acc -= 2 * (Word32{a[k]} * y[i - k]);
-      y[i] = saturate((acc + (1 << 12)) >> 13);
+      Word32 acc = (Word32{x[i]} << input_shift) + (1 << 12);
+      for (int k = 8; k >= 2; --k) acc -= 2 * (Word32{a[k]} * y[i - k]);
+      acc -= 2 * (Word32{a[1]} * y[i - 1]);
+      y[i] = saturate(acc >> 13);
     }
     return;
   }
@@ -319,6 +326,29 @@ Word32 g722_model_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n) {
 Word32 g722_model_Vec_L_sqa0(const Word16 *x, Word16 n) { return lanes_sqa_halved_model(x, n); }
 
 void g722_ACF(Word16 *x, Word32 *r, Word16 shift) {
+  std::memset(x + 160, 0, 16 * sizeof(Word16));
+  for (int k = 1; k <= 8; ++k) {
+    Word32 lane[4] = {0, 0, 0, 0};
+#if defined(__SSE2__)
+    // Exact 32-bit products from their low and high halves; lanes i & 3 wrap as the model's do.
+    __m128i acc = _mm_setzero_si128();
+    for (int i = 0; i < 160; i += 8) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i + k));
+      const __m128i lo = _mm_mullo_epi16(a, b);
+      const __m128i hi = _mm_mulhi_epi16(a, b);
+      acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_unpacklo_epi16(lo, hi), _mm_unpackhi_epi16(lo, hi)));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(lane), acc);
+#else
+    for (int i = 0; i < 160; ++i) lane[i & 3] = wrap_add(lane[i & 3], Word32{x[i]} * x[i + k]);
+#endif
+    const Word32 sum = L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
+    r[k] = static_cast<Word32>(static_cast<std::uint32_t>(sum) << shift);
+  }
+}
+
+void g722_model_ACF(Word16 *x, Word32 *r, Word16 shift) {
   std::memset(x + 160, 0, 16 * sizeof(Word16));
   for (int k = 1; k <= 8; ++k) {
     Word32 lane[4] = {0, 0, 0, 0};

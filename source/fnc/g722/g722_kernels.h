@@ -57,6 +57,7 @@ void g722_model_apfilterQ1_Q0(const Word16 *a, const Word16 *x, Word16 *y, Word1
 void g722_model_apfilterQ1_Q0_2(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
 Word32 g722_model_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n);
 Word32 g722_model_Vec_L_sqa0(const Word16 *x, Word16 n);
+void g722_model_ACF(Word16 *x, Word32 *r, Word16 shift);
 void g722_model_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count);
 
 // True when doubled products of `coef` with any window of x[0..nx) sum without ever saturating;

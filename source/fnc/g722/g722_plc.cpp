@@ -236,8 +236,9 @@ void g722_SecondPhaseExtrapolation(Word16 *Vect_out, const Word16 *Vect_in, Word
 }
 
 Word16 g722_CalcAvgMagnitude(const Word16 *residual) {
+  // 160 magnitudes of at most 32767: the saturating sum never saturates.
   Word32 sum = 0;
-  for (int i = 60; i < 220; ++i) sum = L_add(sum, abs_s(residual[i]));
+  for (int i = 60; i < 220; ++i) sum += abs_s(residual[i]);
   const Word16 v = saturate(sum >> 7);
   return add(v, mult(v, 19661));
 }

@@ -236,6 +236,16 @@ TEST(G722Kernels, ExactFastFormsEqualTheSaturatingModel) {
       for (int k = 0; k < 140; k += 7) ASSERT_EQ(g722_Vec_L_mac_ps0_plain(x, y + k, 60), g722_model_Vec_L_mac_ps0(x, y + k, 60));
     }
 
+    // Autocorrelation lags: wrapping lanes, saturating join, then the normalising shift.
+    std::int16_t xa[176], xb[176];
+    std::copy(x, x + 176, xa);
+    std::copy(x, x + 176, xb);
+    Word32 ra[9] = {}, rb[9] = {};
+    const std::int16_t shift = static_cast<std::int16_t>(round % 9);
+    g722_ACF(xa, ra, shift);
+    g722_model_ACF(xb, rb, shift);
+    for (int k = 1; k <= 8; ++k) ASSERT_EQ(ra[k], rb[k]) << round << " lag " << k;
+
     Word32 fast[40], model[40];
     g722_Vec_L_mac_ps0_30_loop(x + 60, y + 60, fast, 35);
     g722_model_Vec_L_mac_ps0_30_loop(x + 60, y + 60, model, 35);
