@@ -235,13 +235,23 @@ void g729ab_Pred_lt_3_dec(W16* exc, int t0, int frac) {
     }
     const auto& c1 = g729ab_inter_3l_fast[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
-    // When every sample read lies in the past (no output feeds a later one) and the doubled
-    // products cannot sum beyond 32 bits, the saturating chain is a plain sum.
-    if (x0 + 49 < exc) {
+    // When the doubled products cannot sum beyond 32 bits, the saturating chain is a plain sum.
+    // The bound takes the largest past sample; with a lag shorter than the block, outputs feed
+    // later outputs at least `gap` samples on, so the bound grows by one output's largest
+    // magnitude per generation, for as many generations as fit in the block.
+    const std::ptrdiff_t gap = exc - (x0 + 10);
+    if (gap >= 1) {
         std::int64_t csum = 0;
-        int xmax = 0;
+        std::int64_t xmax = 0;
         for (int i = 0; i < 10; ++i) csum += std::abs(int{c1[i]}) + std::abs(int{c2[i]});
-        for (const W16* p = x0 - 9; p <= x0 + 49; ++p) xmax = std::max(xmax, std::abs(int{*p}));
+        const W16* pastEnd = std::min<const W16*>(x0 + 49, exc - 1);
+        for (const W16* p = x0 - 9; p <= pastEnd; ++p) xmax = std::max<std::int64_t>(xmax, std::abs(int{*p}));
+        if (x0 + 49 >= exc) {
+            const std::ptrdiff_t generations = (40 + gap - 1) / gap;
+            for (std::ptrdiff_t g = 0; g < generations; ++g) {
+                xmax = std::max(xmax, std::min<std::int64_t>(((2 * csum * xmax + 0x8000) >> 16) + 1, 32768));
+            }
+        }
         if (2 * csum * xmax <= kMax32) {
             for (int j = 0; j < 40; ++j) {
                 const W16* x1 = x0 + j;

@@ -138,10 +138,13 @@ TEST(G729Kernels, LoudExcitationIsReportedBySynFilt3Only) {
 }
 
 TEST(G729Kernels, PitchInterpolationMatchesTheSampleBySampleLoop) {
-    for (int trial = 0; trial < 40; ++trial) {
-        int amp = trial < 20 ? 8000 : 32767;
+    // Amplitudes on both sides of the plain-sum bound; lags below the block length make outputs
+    // feed later outputs, over one to four generations.
+    static constexpr int kAmps[] = {500, 4000, 8000, 12000, 20000, 32767};
+    for (int trial = 0; trial < 480; ++trial) {
+        int amp = kAmps[trial % 6];
         auto hist = randomVec(154 + 40, amp);
-        int t0 = rnd(20, 143);
+        int t0 = (trial / 6) % 2 ? rnd(20, 50) : rnd(20, 143);
         int frac = rnd(-1, 1);
         // Straightforward loop: interpolation filter taps inter_3l[f + 3i] and [3 - f + 3i].
         std::vector<W16> ref = hist;
