@@ -91,6 +91,20 @@ TEST(G729Kernels, EnergiesSaturateAndTheEvenVariantSkipsOddSamples) {
               }()));
     W32 L[8] = {kMin32, -5, 17, -100, 3, 0, 99, -99};
     EXPECT_EQ(g729ab_Vec_L_abs_max(L, 8), 100);
+    // Every energy against its saturating chain, from quiet to full scale (-32768 included).
+    for (int trial = 0; trial < 60; ++trial) {
+        auto v = randomVec(240, trial % 3 == 0 ? 3000 : 32767);
+        if (trial % 5 == 0) std::fill(v.begin(), v.begin() + 40 + trial, static_cast<W16>(-32768));
+        const int n = 20 + trial * 3;
+        const W32 acc = trial % 2 ? 12345 : kMax32 - 5;
+        W32 s = 0, s2 = 0, a = 0;
+        for (int i = 0; i < n; ++i) s = satMac(s, v[i], v[i]);
+        for (int i = 0; i < n; i += 2) s2 = satMac(s2, v[i], v[i]);
+        for (int i = 0; i < 40; ++i) a = satMac(a, static_cast<W16>(v[i] >> 2), static_cast<W16>(v[i] >> 2));
+        EXPECT_EQ(g729ab_Vec_L_sqa(v.data(), n, acc), satAdd(s, acc)) << trial;
+        EXPECT_EQ(g729ab_Vec_L_sqa_2(v.data(), n, acc), satAdd(s2, acc)) << trial;
+        EXPECT_EQ(g729a_agc_nrg(v.data()), a) << trial;
+    }
 }
 
 TEST(G729Kernels, ResiduAndSynthesisMatchTheTextbookFilters) {
