@@ -33,6 +33,18 @@ ORVOX_VECTOR_CLONES W32 g729PartialSums4(const W16* x, const W16* y, int n) {
         for (int i = 0; i < n; ++i) sum += 2 * (W32{x[i]} * y[i]);
         return sum;
     }
+    // Next: when the doubled magnitudes of all products add up to no more than the limit, no
+    // partial sum of any lane and no join can reach it either.
+    {
+        std::uint32_t sum = 0;  // wraps harmlessly when the test below fails
+        std::int64_t magnitudes = 0;
+        for (int i = 0; i < n; ++i) {
+            const W32 p = W32{x[i]} * y[i];
+            sum += static_cast<std::uint32_t>(p);
+            magnitudes += p < 0 ? -std::int64_t{p} : std::int64_t{p};
+        }
+        if (2 * magnitudes <= kMax32) return 2 * static_cast<W32>(sum);
+    }
     // Fast path: exact 64-bit lanes, valid as long as no lane ever leaves the 32-bit range
     // (checked at every step); otherwise the saturating chains are run as specified.
     std::int64_t q[4] = {0, 0, 0, 0};

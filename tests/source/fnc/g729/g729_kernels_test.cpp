@@ -45,7 +45,8 @@ W32 laneSum(const W16* x, const W16* y, int n) {
 }  // namespace
 
 TEST(G729Kernels, CorrelationsFollowTheFourLaneRuleIncludingSaturation) {
-    for (int amp : {3000, 32767}) {
+    // Amplitudes below, around and beyond the bounds of the plain-sum paths.
+    for (int amp : {3000, 8000, 10000, 12000, 32767}) {
         for (int trial = 0; trial < 50; ++trial) {
             auto x = randomVec(64, amp), y = randomVec(96, amp);
             if (amp == 32767 && trial % 2)
