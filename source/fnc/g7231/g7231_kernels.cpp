@@ -27,6 +27,24 @@ bool products_fit(std::int64_t sa, std::int64_t sb, int limit_bits) {
 }
 }  // namespace
 
+Word32 g723_1_mac_chain(Word32 acc, const Word16* x, const Word16* y, int n) {
+  std::uint32_t sum = 0;  // wraps harmlessly when the bound below fails
+  std::int64_t magnitudes = 0;
+  for (int i = 0; i < n; ++i) {
+    const Word32 p = Word32{x[i]} * y[i];
+    sum += static_cast<std::uint32_t>(p);
+    magnitudes += p < 0 ? -std::int64_t{p} : std::int64_t{p};
+  }
+  const std::int64_t start = acc < 0 ? -std::int64_t{acc} : std::int64_t{acc};
+  if (start + 2 * magnitudes <= 0x7FFFFFFF) return acc + 2 * static_cast<Word32>(sum);
+  return g723_1_model_mac_chain(acc, x, y, n);
+}
+
+Word32 g723_1_model_mac_chain(Word32 acc, const Word16* x, const Word16* y, int n) {
+  for (int i = 0; i < n; ++i) acc = g723_1_L_mac(acc, x[i], y[i]);
+  return acc;
+}
+
 void g723_1_Synt(const Word16* a, const Word16* x, Word16* y) {
   // Start below 2^28 plus doubled products with full-scale outputs: when that fits 32 bits the
   // saturating chain is a plain sum.

@@ -50,6 +50,12 @@ Word32 g723_1_Vec_L_sqa_2SFL(const Word16* x);
 void g723_1_FrameSave_Neon(Word16* area);
 void g723_1_FrameRestore_Neon(const Word16* area);
 
+// Saturating chain acc = L_mac(acc, x[i], y[i]) for i < n. The fast form sums plainly when the
+// start and the doubled magnitudes of all products add up to no more than the limit (then no
+// partial sum can saturate); the model runs the chain step by step.
+Word32 g723_1_mac_chain(Word32 acc, const Word16* x, const Word16* y, int n);
+Word32 g723_1_model_mac_chain(Word32 acc, const Word16* x, const Word16* y, int n);
+
 // ---- Vector utilities ----
 Word32 g723_1_Vec_L_macs_SAT_at_end(const Word16* x, const Word16* y, int n);
 Word32 g723_1_Vec_Max_L_abs(const Word32* x, int n);
