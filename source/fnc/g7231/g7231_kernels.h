@@ -29,6 +29,12 @@ Word32 g723_1_Backward_Per_Filt2(const Word16* x, const Word16* h, Word32* out32
 // Even-lag autocorrelation of h, mirrored around out (out[-m] = out[m], m = 1..32).
 void g723_1_Per_Filt_ish(const Word16* h, const Word16* h2, Word16* out, Word16 shift);
 
+// Adaptive-codebook contribution: Tv[i] = round(L_shl(sum of L_mac(rez[i + k], taps[4k]), 1)) over
+// the five taps; the model is the saturating chain, the fast form sums plainly when it cannot
+// saturate.
+void g723_1_Acbk_filter(Word16* Tv, const Word16* rez, const Word16* taps);
+void g723_1_model_Acbk_filter(Word16* Tv, const Word16* rez, const Word16* taps);
+
 // ---- Vectors ----
 void g723_1_Window(const Word16* src, Word16* dst, Word16 shift);
 // x has 12 free elements after its 180; r[k] = sum x[i] x[i + k], k = 0..10.

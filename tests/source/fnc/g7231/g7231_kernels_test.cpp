@@ -32,4 +32,20 @@ TEST(G7231Kernels, MacChainEqualsTheSaturatingChain) {
   }
 }
 
+TEST(G7231Kernels, AdaptiveCodebookFilterEqualsTheSaturatingChain) {
+  std::mt19937 rng(5);
+  const int amplitudes[] = {500, 8000, 20000, 32767};
+  for (int trial = 0; trial < 400; ++trial) {
+    std::uniform_int_distribution<int> r(-amplitudes[trial % 4], amplitudes[trial % 4]);
+    std::uniform_int_distribution<int> t(-amplitudes[(trial / 4) % 4], amplitudes[(trial / 4) % 4]);
+    Word16 rez[64], taps[20], fast[60], model[60];
+    for (auto& v : rez) v = static_cast<Word16>(r(rng));
+    for (auto& v : taps) v = static_cast<Word16>(t(rng));
+    if (trial % 9 == 0) rez[10] = rez[11] = taps[0] = taps[4] = -32768;
+    g723_1_Acbk_filter(fast, rez, taps);
+    g723_1_model_Acbk_filter(model, rez, taps);
+    for (int i = 0; i < 60; ++i) ASSERT_EQ(fast[i], model[i]) << trial << " sample " << i;
+  }
+}
+
 }  // namespace
