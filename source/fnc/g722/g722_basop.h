@@ -13,8 +13,11 @@ using Word32 = std::int32_t;
 constexpr Word32 kMax32 = 0x7FFFFFFF;
 constexpr Word32 kMin32 = static_cast<Word32>(0x80000000u);
 
+// Saturation is rare: a predicted branch keeps it off the dependency chains of the recursions.
 inline Word16 saturate(Word32 v) {
-  return static_cast<Word16>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+  if (__builtin_expect(v > 32767, 0)) return 32767;
+  if (__builtin_expect(v < -32768, 0)) return -32768;
+  return static_cast<Word16>(v);
 }
 inline Word32 L_sat(std::int64_t v) {
   return static_cast<Word32>(v > kMax32 ? kMax32 : v < kMin32 ? kMin32 : v);
