@@ -20,16 +20,22 @@ inline Word16 saturate(Word32 v) {
   return static_cast<Word16>(v);
 }
 inline Word32 L_sat(std::int64_t v) {
-  return static_cast<Word32>(v > kMax32 ? kMax32 : v < kMin32 ? kMin32 : v);
+  if (__builtin_expect(v > kMax32, 0)) return kMax32;
+  if (__builtin_expect(v < kMin32, 0)) return kMin32;
+  return static_cast<Word32>(v);
 }
 inline Word16 add(Word16 a, Word16 b) { return saturate(Word32{a} + b); }
 inline Word16 sub(Word16 a, Word16 b) { return saturate(Word32{a} - b); }
-inline Word16 negate(Word16 a) { return a == -32768 ? 32767 : static_cast<Word16>(-a); }
-inline Word16 abs_s(Word16 a) { return a == -32768 ? 32767 : static_cast<Word16>(a < 0 ? -a : a); }
+inline Word16 negate(Word16 a) { return __builtin_expect(a == -32768, 0) ? 32767 : static_cast<Word16>(-a); }
+inline Word16 abs_s(Word16 a) {
+  if (__builtin_expect(a == -32768, 0)) return 32767;
+  return static_cast<Word16>(a < 0 ? -a : a);
+}
 inline Word16 mult(Word16 a, Word16 b) { return saturate((Word32{a} * b) >> 15); }
 inline Word16 mult_r(Word16 a, Word16 b) { return saturate((Word32{a} * b + 0x4000) >> 15); }
 inline Word32 L_mult(Word16 a, Word16 b) {
-  return (a == -32768 && b == -32768) ? kMax32 : Word32{a} * b * 2;
+  if (__builtin_expect(a == -32768 && b == -32768, 0)) return kMax32;
+  return Word32{a} * b * 2;
 }
 // Overflow is rare on the hot paths: the flag test costs less than a 64-bit sum and clamp.
 inline Word32 L_add(Word32 a, Word32 b) {
