@@ -24,6 +24,13 @@ inline Word32 L_sat(std::int64_t v) {
   if (__builtin_expect(v < kMin32, 0)) return kMin32;
   return static_cast<Word32>(v);
 }
+// Clamp to [lo, hi] where leaving the range is the exception.
+template <class T>
+inline T clamp_rare(T v, T lo, T hi) {
+  if (__builtin_expect(v > hi, 0)) return hi;
+  if (__builtin_expect(v < lo, 0)) return lo;
+  return v;
+}
 inline Word16 add(Word16 a, Word16 b) { return saturate(Word32{a} + b); }
 inline Word16 sub(Word16 a, Word16 b) { return saturate(Word32{a} - b); }
 inline Word16 negate(Word16 a) { return __builtin_expect(a == -32768, 0) ? 32767 : static_cast<Word16>(-a); }

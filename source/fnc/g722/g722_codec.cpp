@@ -128,7 +128,7 @@ void g722_lsbdec(Word16 *tmp, const Word16 *code, Word16 mode, g722_state *s, Wo
     tmp[n] = g722_limit(add(st.sl, dl));
 
     const Word16 dlt = saturate((Word32{st.detl} * g722_deQl[ilr >> 2]) >> 15);
-    st.nbl = std::clamp<Word16>(add(mult(st.nbl, 32512), g722_LogScl[ilr >> 2]), 0, 18432);
+    st.nbl = clamp_rare<Word16>(add(mult(st.nbl, 32512), g722_LogScl[ilr >> 2]), 0, 18432);
     st.detl = g722_ila[((st.nbl >> 6) & 511) + 64];
     st.plt[0] = add(dlt, st.szl);
     if (kDoubled) {
@@ -166,7 +166,7 @@ void g722_hsbdec(Word16 *tmp, const Word16 *code, g722_state *s, G722_APXIII_WB_
   for (int n = 0; n < len; ++n) {
     const Word16 ih = static_cast<Word16>((code[n] >> 6) & 3);
     const Word16 dh = saturate((Word32{g722_deQh[ih]} * st.deth) >> 15);
-    st.nbh = std::clamp<Word16>(add(mult(st.nbh, 32512), g722_loghTab[ih]), 0, 22528);
+    st.nbh = clamp_rare<Word16>(add(mult(st.nbh, 32512), g722_loghTab[ih]), 0, 22528);
     const Word16 nb = filter(inv_int, inv_frc, st.nbh, static_cast<Word16>(n), ngfae, &nbph_lp);
     st.deth = g722_ila[(nb >> 6) & 511];
 
@@ -287,12 +287,12 @@ void g722_qmf_rx(const Word16 *rl, const Word16 *rh, Word16 *xout1, Word16 *dela
 
 Word16 g722_logscl(Word16 il, Word16 nbl) {
   const Word16 v = add(mult(nbl, 32512), g722_LogScl[il >> 2]);
-  return std::clamp<Word16>(v, 0, 18432);
+  return clamp_rare<Word16>(v, 0, 18432);
 }
 
 Word16 g722_logsch(Word16 ih, Word16 nbh) {
   const Word16 v = add(mult(nbh, 32512), g722_loghTab[ih]);
-  return std::clamp<Word16>(v, 0, 22528);
+  return clamp_rare<Word16>(v, 0, 22528);
 }
 
 Word16 g722_scalel(Word16 nbpl, Word32 *Inv_deltal) {

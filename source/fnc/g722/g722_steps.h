@@ -39,7 +39,7 @@ inline void uppol2_step(Word16 *al, const Word16 *plt) {
   Word16 wd = shl(al[1], 2);
   if (same_sign(plt[0], plt[1])) wd = negate(wd);
   const Word32 a2 = (wd >> 7) + (same_sign(plt[0], plt[2]) ? 128 : -128) + mult(al[2], 32512);
-  al[2] = static_cast<Word16>(std::clamp<Word32>(a2, -12288, 12288));
+  al[2] = static_cast<Word16>(clamp_rare<Word32>(a2, -12288, 12288));
 }
 
 inline void uppol1_step(Word16 *al, Word16 *plt, Word16 safetythres) {
