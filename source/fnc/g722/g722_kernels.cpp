@@ -247,11 +247,20 @@ inline void apfilter(const Word16 *a, const Word16 *x, Word16 *y, Word16 n, int 
   if (chain_fits((32768LL << input_shift) + (1 << 12), coef_magnitude_sum(a, 1, 8))) {
     // Integer sums are exact in any order: the older outputs first, so that the newest one's
     // product closes the sum and the recursion waits on one multiply and one add per sample.
+    // Coefficients and the last eight outputs live in registers (the output may alias them).
+    Word32 c[9], past[9];
+    for (int k = 1; k <= 8; ++k) {
+      c[k] = a[k];
+      past[k] = y[-k];
+    }
     for (int i = 0; i < n; ++i) {
       Word32 acc = (Word32{x[i]} << input_shift) + (1 << 12);
-      for (int k = 8; k >= 2; --k) acc -= 2 * (Word32{a[k]} * y[i - k]);
-      acc -= 2 * (Word32{a[1]} * y[i - 1]);
-      y[i] = saturate(acc >> 13);
+      for (int k = 8; k >= 2; --k) acc -= 2 * (c[k] * past[k]);
+      acc -= 2 * (c[1] * past[1]);
+      const Word16 out = saturate(acc >> 13);
+      y[i] = out;
+      for (int k = 8; k >= 2; --k) past[k] = past[k - 1];
+      past[1] = out;
     }
     return;
   }
