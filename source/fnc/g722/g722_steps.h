@@ -46,9 +46,10 @@ inline void uppol1_step(Word16 *al, Word16 *plt, Word16 safetythres) {
   const Word16 g = same_sign(plt[0], plt[1]) ? 192 : -192;
   Word16 a1 = add(g, mult(al[1], 32640));
   const Word16 wd3 = sub(safetythres, al[2]);
-  if (a1 >= wd3) {
+  // The bound binds rarely: predicted branches.
+  if (__builtin_expect(a1 >= wd3, 0)) {
     a1 = wd3;
-  } else if (a1 < negate(wd3)) {
+  } else if (__builtin_expect(a1 < negate(wd3), 0)) {
     a1 = negate(wd3);
   }
   al[1] = a1;
