@@ -20,8 +20,9 @@ struct Fp {
 
 Fp fp_of(Word32 v) {
   if (v == 0) return {0, 0};
+  // Shifting by the normalisation count never overflows, so no saturation check is needed.
   const Word16 n = norm_l(v);
-  return {extract_h(L_shl(v, n)), static_cast<Word16>(n - 16)};
+  return {extract_h(static_cast<Word32>(static_cast<std::uint32_t>(v) << n)), static_cast<Word16>(n - 16)};
 }
 
 Fp fp_mul(Fp a, Fp b) {
