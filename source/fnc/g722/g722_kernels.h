@@ -26,6 +26,7 @@ Word16 g722_upzero(Word16 *dlt, Word16 *b);
 Word16 g722_plc_adaptpred_zero_part(Word16 *d, Word16 *b, Word16 step);
 void g722_filtdlt_zero_part(const Word16 *in, const Word16 *brev, Word32 *acc);
 
+// y must not overlap x[-8 .. n).
 void g722_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
 void g722_apfilterQ1_Q0(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
 void g722_apfilterQ1_Q0_2(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);

@@ -259,6 +259,9 @@ TEST(G722Kernels, ExactFastFormsEqualTheSaturatingModel) {
     g722_azfilterQ0_Q1(a, x + 8, yf, 160);
     g722_model_azfilterQ0_Q1(a, x + 8, ym, 160);
     for (int i = 0; i < 160; ++i) ASSERT_EQ(yf[i], ym[i]) << round << " sample " << i;
+    g722_azfilterQ0_Q1(a, x + 8, yf, 20);  // a block of eight and a scalar tail
+    g722_model_azfilterQ0_Q1(a, x + 8, ym, 20);
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(yf[i], ym[i]) << round << " sample " << i;
     for (int variant = 0; variant < 2; ++variant) {
       for (int i = 0; i < 8; ++i) yf[i] = ym[i] = y[i];
       if (variant == 0) {
