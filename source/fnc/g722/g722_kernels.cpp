@@ -76,6 +76,22 @@ inline Word32 lanes_sqa_halved(const Word16 *x, int n) {
   // beyond the limit either way). The same holds for the join of the halved lanes.
   std::int64_t lane[4] = {0, 0, 0, 0};
   int i = 0;
+#if defined(__SSE2__)
+  // Squares in 32 bits from their halves (never negative), widened to 64-bit lanes i & 3.
+  __m128i lanes01 = _mm_setzero_si128(), lanes23 = _mm_setzero_si128();
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i));
+    const __m128i lo = _mm_mullo_epi16(v, v), hi = _mm_mulhi_epi16(v, v);
+    const __m128i sq_a = _mm_unpacklo_epi16(lo, hi), sq_b = _mm_unpackhi_epi16(lo, hi);
+    lanes01 = _mm_add_epi64(lanes01, _mm_add_epi64(_mm_unpacklo_epi32(sq_a, zero), _mm_unpacklo_epi32(sq_b, zero)));
+    lanes23 = _mm_add_epi64(lanes23, _mm_add_epi64(_mm_unpackhi_epi32(sq_a, zero), _mm_unpackhi_epi32(sq_b, zero)));
+  }
+  std::int64_t part[4];
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(part), lanes01);
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(part + 2), lanes23);
+  for (int k = 0; k < 4; ++k) lane[k] = 2 * part[k];
+#endif
   for (; i + 4 <= n; i += 4) {
     for (int k = 0; k < 4; ++k) lane[k] += 2 * (std::int64_t{x[i + k]} * x[i + k]);
   }
