@@ -325,7 +325,29 @@ inline void apfilter(const Word16 *a, const Word16 *x, Word16 *y, Word16 n, int 
       c[k] = a[k];
       past[k] = y[-k];
     }
-    for (int i = 0; i < n; ++i) {
+    int i = 0;
+#if defined(__SSE2__)
+    // The seven older products in one vector of pairs, from the outputs up to two samples back,
+    // which are known a whole sample ahead: only the newest product stays on the recursion.
+    // Lane j of `back2` holds y[i - 2 - j]; the coefficient of lane 7 is zero.
+    const __m128i older_coef = _mm_set_epi16(0, a[8], a[7], a[6], a[5], a[4], a[3], a[2]);
+    __m128i back1 = _mm_set_epi16(y[-8], y[-7], y[-6], y[-5], y[-4], y[-3], y[-2], y[-1]);
+    __m128i back2 = _mm_set_epi16(0, y[-8], y[-7], y[-6], y[-5], y[-4], y[-3], y[-2]);
+    const Word32 c1 = a[1];
+    Word32 newest = y[-1];
+    for (; i < n; ++i) {
+      __m128i older = _mm_madd_epi16(back2, older_coef);
+      older = _mm_add_epi32(older, _mm_shuffle_epi32(older, 0x4E));
+      older = _mm_add_epi32(older, _mm_shuffle_epi32(older, 0xB1));
+      const Word32 acc = (Word32{x[i]} << input_shift) + (1 << 12) - 2 * _mm_cvtsi128_si32(older) - 2 * (c1 * newest);
+      const Word16 out = saturate(acc >> 13);
+      y[i] = out;
+      newest = out;
+      back2 = back1;
+      back1 = _mm_insert_epi16(_mm_slli_si128(back1, 2), out, 0);
+    }
+#endif
+    for (; i < n; ++i) {
       Word32 acc = (Word32{x[i]} << input_shift) + (1 << 12);
       for (int k = 8; k >= 2; --k) acc -= 2 * (c[k] * past[k]);
       acc -= 2 * (c[1] * past[1]);
