@@ -105,6 +105,23 @@ g722_lsb_dequant_tables g722_lsb_dequant_for(Word16 mode) {
   return q.risi[index] == -1 ? negate(mag) : mag;
 }
 
+// The signed inverse-quantiser output of every 6-bit code for each mode, built once from the
+// tables above so that the sample loop makes one lookup.
+const Word16 *g722_lsb_dequant_table(Word16 mode) {
+  struct Tables {
+    Word16 value[3][64];
+    Tables() {
+      for (int m = 0; m < 3; ++m) {
+        const g722_lsb_dequant_tables q = g722_lsb_dequant_for(static_cast<Word16>(m + 1));
+        for (int ilr = 0; ilr < 64; ++ilr) value[m][ilr] = g722_lsb_dequant(static_cast<Word16>(ilr), q);
+      }
+    }
+  };
+  static const Tables tables;
+  const int m = (mode == 0 || mode == 1) ? 0 : (mode == 2 ? 1 : 2);
+  return tables.value[m];
+}
+
 [[gnu::always_inline]] inline Word16 g722_dc_removal_step(Word16 x_in, Word16 *m1, Word16 *hp_m1) {
   const Word16 x = saturate(Word32{x_in} * 16);
   const Word16 y = round16(L_add(L_sub(L_mult(*hp_m1, 31785), L_mult(*m1, 31785)), L_mult(x, 31785)));
@@ -118,13 +135,13 @@ g722_lsb_dequant_tables g722_lsb_dequant_for(Word16 mode) {
 template <bool kDoubled>
 void g722_lsbdec(Word16 *tmp, const Word16 *code, Word16 mode, g722_state *s, Word16 safetythres,
                  Dec_Temp_State *t, Word16 len) {
-  const g722_lsb_dequant_tables q = g722_lsb_dequant_for(mode);
+  const Word16 *dequant = g722_lsb_dequant_table(mode);
   g722_state st = *s;
   Dec_Temp_State tt = *t;
   ZeroVec zero = zero_vec_load(st.dlt, st.bl);
   for (int n = 0; n < len; ++n) {
     const Word16 ilr = static_cast<Word16>(code[n] & 63);
-    const Word16 dl = mult(st.detl, g722_lsb_dequant(ilr, q));
+    const Word16 dl = mult(st.detl, dequant[ilr]);
     tmp[n] = g722_limit(add(st.sl, dl));
 
     const Word16 dlt = saturate((Word32{st.detl} * g722_deQl[ilr >> 2]) >> 15);
