@@ -259,7 +259,7 @@ Word16 g722_coarsepitch(const Word16 *xwd, Word16 cpplast) {
   if (count == 0) return 40;
   if (count == 1) return static_cast<Word16>(8 * lags[0]);
 
-  Peak peaks[7];
+  Peak peaks[7]{};
   int best = 0;
   for (int p = 0; p < count; ++p) {
     peaks[p] = g722_InterpolatePeak(lags[p], corr, c2, e, energy);
