@@ -384,7 +384,20 @@ void g722_Vec_mult_r_LPC0(const Word16 *a, const Word16 *w, Word16 *out) {
 }
 
 void g722_Vec_mult_r_WINSZ(const Word16 *x, const Word16 *win, Word16 *out) {
-  for (int i = 0; i < 160; ++i) out[i] = mult_r(x[i], win[i]);
+  int i = 0;
+#if defined(__SSE2__)
+  // Exact 32-bit products, rounded and shifted, saturated to 16 bits by the pack: mult_r.
+  const __m128i half = _mm_set1_epi32(0x4000);
+  for (; i < 160; i += 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(win + i));
+    const __m128i lo = _mm_mullo_epi16(a, b), hi = _mm_mulhi_epi16(a, b);
+    const __m128i p0 = _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi16(lo, hi), half), 15);
+    const __m128i p1 = _mm_srai_epi32(_mm_add_epi32(_mm_unpackhi_epi16(lo, hi), half), 15);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packs_epi32(p0, p1));
+  }
+#endif
+  for (; i < 160; ++i) out[i] = mult_r(x[i], win[i]);
 }
 
 Word32 g722_Vec_L_sqa0(const Word16 *x, Word16 n) { return lanes_sqa_halved(x, n); }

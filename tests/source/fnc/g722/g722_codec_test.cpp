@@ -236,6 +236,11 @@ TEST(G722Kernels, ExactFastFormsEqualTheSaturatingModel) {
       for (int k = 0; k < 140; k += 7) ASSERT_EQ(g722_Vec_L_mac_ps0_plain(x, y + k, 60), g722_model_Vec_L_mac_ps0(x, y + k, 60));
     }
 
+    // Windowing: rounded products, -32768 squared saturating.
+    std::int16_t windowed[160];
+    g722_Vec_mult_r_WINSZ(x, y, windowed);
+    for (int i = 0; i < 160; ++i) ASSERT_EQ(windowed[i], g722::mult_r(x[i], y[i])) << round << " sample " << i;
+
     // Autocorrelation lags: wrapping lanes, saturating join, then the normalising shift.
     std::int16_t xa[176], xb[176];
     std::copy(x, x + 176, xa);
