@@ -52,6 +52,7 @@ std::vector<std::int16_t> variants(const std::vector<std::int16_t>& sp, int v) {
   }
   return o;
 }
+
 // Loss patterns: none, one in ten, bursts of six, 20 % at random, bursts of ten, every other.
 bool lost(int pat, int f) {
   switch (pat) {
