@@ -55,6 +55,9 @@ struct Dec_Temp_State {
 };
 
 constexpr int G722_PLC_XQ_LEN = 638;  // 426 past, 160 current, 52 continuation
+// Output kept before the history xq: enough for the pitch refinement of the four frames before
+// the last one, which a loss may still need.
+constexpr int G722_PLC_XQ_OLD_LEN = 672;
 
 // Concealment record, one per decoder.
 struct G722_APXIII_WB_PLC_State {
@@ -85,11 +88,15 @@ struct G722_APXIII_WB_PLC_State {
   std::int16_t ptfe;          // pitch tap, Q14
   std::int16_t avm;           // average residual magnitude
   std::int16_t cpplast;
-  std::int16_t pph[5];
+  std::int16_t pph[5];         // pitch of the last five frames, newest first
+  // Coarse pitch of the good frames among them whose refined pitch is not computed yet (0 when
+  // pph holds it): only a loss reads it, so the refinement runs at the first lost frame.
+  std::int16_t pph_cpp[5];
   std::int16_t pp;
   std::int16_t scaler;
   std::int16_t stsyml[8];
   std::int16_t xq[G722_PLC_XQ_LEN];
+  std::int16_t xq_old[G722_PLC_XQ_OLD_LEN];  // the output before xq[0], oldest first
   std::int16_t merit;
   std::int16_t ppf;
   std::int16_t ppinc;

@@ -13,23 +13,48 @@ using Word32 = std::int32_t;
 constexpr Word32 kMax32 = 0x7FFFFFFF;
 constexpr Word32 kMin32 = static_cast<Word32>(0x80000000u);
 
+// Saturation is rare: a predicted branch keeps it off the dependency chains of the recursions.
 inline Word16 saturate(Word32 v) {
-  return static_cast<Word16>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+  if (__builtin_expect(v > 32767, 0)) return 32767;
+  if (__builtin_expect(v < -32768, 0)) return -32768;
+  return static_cast<Word16>(v);
 }
 inline Word32 L_sat(std::int64_t v) {
-  return static_cast<Word32>(v > kMax32 ? kMax32 : v < kMin32 ? kMin32 : v);
+  if (__builtin_expect(v > kMax32, 0)) return kMax32;
+  if (__builtin_expect(v < kMin32, 0)) return kMin32;
+  return static_cast<Word32>(v);
+}
+// Clamp to [lo, hi] where leaving the range is the exception.
+template <class T>
+inline T clamp_rare(T v, T lo, T hi) {
+  if (__builtin_expect(v > hi, 0)) return hi;
+  if (__builtin_expect(v < lo, 0)) return lo;
+  return v;
 }
 inline Word16 add(Word16 a, Word16 b) { return saturate(Word32{a} + b); }
 inline Word16 sub(Word16 a, Word16 b) { return saturate(Word32{a} - b); }
-inline Word16 negate(Word16 a) { return a == -32768 ? 32767 : static_cast<Word16>(-a); }
-inline Word16 abs_s(Word16 a) { return a == -32768 ? 32767 : static_cast<Word16>(a < 0 ? -a : a); }
+inline Word16 negate(Word16 a) { return __builtin_expect(a == -32768, 0) ? 32767 : static_cast<Word16>(-a); }
+inline Word16 abs_s(Word16 a) {
+  if (__builtin_expect(a == -32768, 0)) return 32767;
+  return static_cast<Word16>(a < 0 ? -a : a);
+}
 inline Word16 mult(Word16 a, Word16 b) { return saturate((Word32{a} * b) >> 15); }
 inline Word16 mult_r(Word16 a, Word16 b) { return saturate((Word32{a} * b + 0x4000) >> 15); }
 inline Word32 L_mult(Word16 a, Word16 b) {
-  return (a == -32768 && b == -32768) ? kMax32 : Word32{a} * b * 2;
+  if (__builtin_expect(a == -32768 && b == -32768, 0)) return kMax32;
+  return Word32{a} * b * 2;
 }
-inline Word32 L_add(Word32 a, Word32 b) { return L_sat(std::int64_t{a} + b); }
-inline Word32 L_sub(Word32 a, Word32 b) { return L_sat(std::int64_t{a} - b); }
+// Overflow is rare on the hot paths: the flag test costs less than a 64-bit sum and clamp.
+inline Word32 L_add(Word32 a, Word32 b) {
+  Word32 r;
+  if (__builtin_add_overflow(a, b, &r)) [[unlikely]] return a < 0 ? kMin32 : kMax32;
+  return r;
+}
+inline Word32 L_sub(Word32 a, Word32 b) {
+  Word32 r;
+  if (__builtin_sub_overflow(a, b, &r)) [[unlikely]] return a < 0 ? kMin32 : kMax32;
+  return r;
+}
 inline Word32 L_mac(Word32 acc, Word16 a, Word16 b) { return L_add(acc, L_mult(a, b)); }
 inline Word32 L_msu(Word32 acc, Word16 a, Word16 b) { return L_sub(acc, L_mult(a, b)); }
 inline Word32 L_mac0(Word32 acc, Word16 a, Word16 b) { return L_add(acc, Word32{a} * b); }

@@ -7,6 +7,7 @@
 #include "g722_internal.h"
 #include "g722_steps.h"
 #include "g722_tables.h"
+#include "g722_zero_vec.h"
 
 using namespace g722;
 
@@ -29,8 +30,8 @@ inline Word16 g722_lsb_adapt_scale(g722_state *s, Word16 il) {
 }
 
 // Predictor update of one band in the normal scale.
-inline Word16 g722_band_predict(Word16 *d, Word16 *b, Word16 *a, Word16 *p, Word16 *r,
-                                Word16 *sz, Word16 safetythres) {
+[[gnu::always_inline]] inline Word16 g722_band_predict(Word16 *d, Word16 *b, Word16 *a, Word16 *p,
+                                                       Word16 *r, Word16 *sz, Word16 safetythres) {
   *sz = upzero_step(d, b);
   uppol2_step(a, p);
   uppol1_step(a, p, safetythres);
@@ -38,15 +39,28 @@ inline Word16 g722_band_predict(Word16 *d, Word16 *b, Word16 *a, Word16 *p, Word
   return add(sp, *sz);
 }
 
-void g722_track_lower(Dec_Temp_State *t, const g722_state *s) {
+// The same with the zero predictor held in a ZeroVec; d0 is the new difference.
+[[gnu::always_inline]] inline Word16 g722_band_predict(ZeroVec &z, Word16 d0, Word16 *a, Word16 *p,
+                                                       Word16 *r, Word16 *sz, Word16 safetythres) {
+  *sz = zero_vec_step(z, d0);
+  uppol2_step(a, p);
+  uppol1_step(a, p, safetythres);
+  const Word16 sp = filtep_step(r, a);
+  return add(sp, *sz);
+}
+
+// round16 of a 32-bit sum of terms that are each within the 32-bit range: the sum is taken
+// exactly in 64 bits with the saturation of each partial sum where it could bite.
+[[gnu::always_inline]] inline void g722_track_lower(Dec_Temp_State *t, Word16 al1, Word16 al2,
+                                                    Word16 nbl) {
   Word32 acc = L_mult(t->psml_mean, 30720);
-  acc = L_sub(acc, Word32{abs_s(s->al[1])} << 12);
+  acc = L_sub(acc, Word32{abs_s(al1)} << 12);
   acc = L_add(acc, Word32{1} << 26);
-  acc = L_sub(acc, Word32{s->al[2]} << 12);
+  acc = L_sub(acc, Word32{al2} << 12);
   t->psml_mean = round16(acc);
 
   const Word16 old1 = t->nbpl_mean1;
-  t->nbpl_mean1 = round16(L_add(L_mult(old1, 28672), L_mult(s->nbl, 4096)));
+  t->nbpl_mean1 = round16(L_add(L_mult(old1, 28672), L_mult(nbl, 4096)));
   t->nbpl_trck = round16(L_add(L_shl(L_mult(abs_s(sub(t->nbpl_mean1, old1)), 256), 8),
                                L_mult(t->nbpl_trck, 32512)));
   const Word16 trk = abs_s(t->nbpl_trck);
@@ -62,7 +76,7 @@ void g722_track_lower(Dec_Temp_State *t, const g722_state *s) {
                                L_mult(t->nbpl_chng, 32512)));
 }
 
-void g722_track_higher(Dec_Temp_State *t, Word16 nbh) {
+[[gnu::always_inline]] inline void g722_track_higher(Dec_Temp_State *t, Word16 nbh) {
   const Word16 old = t->nbph_mean;
   t->nbph_trck = round16(L_add(L_mult(t->nbph_trck, 31785), L_mult(sub(old, nbh), 983)));
   const Word16 trk = abs_s(t->nbph_trck);
@@ -73,77 +87,156 @@ void g722_track_higher(Dec_Temp_State *t, Word16 nbh) {
                                L_mult(t->nbph_chng, 32512)));
 }
 
-// Inverse quantiser of the decoder by mode: 6, 5 or 4 bits of the lower-band code.
-Word16 g722_lsb_dequant(Word16 ilr, Word16 mode) {
+// Inverse quantiser tables of the decoder by mode: 6, 5 or 4 bits of the lower-band code.
+struct g722_lsb_dequant_tables {
   const Word16 *oq, *ril, *risi;
-  Word16 index;
-  if (mode == 0 || mode == 1) {
-    oq = g722_oq6; ril = g722_ril6; risi = g722_risi6; index = ilr;
-  } else if (mode == 2) {
-    oq = g722_oq5; ril = g722_ril5; risi = g722_risi5; index = static_cast<Word16>(ilr >> 1);
-  } else {
-    oq = g722_oq4; ril = g722_ril4; risi = g722_risi4; index = static_cast<Word16>(ilr >> 2);
-  }
-  const Word16 mag = saturate(Word32{oq[ril[index]]} * 8);
-  return risi[index] == -1 ? negate(mag) : mag;
+  int drop;  // low bits of the 6-bit code the mode ignores
+};
+
+g722_lsb_dequant_tables g722_lsb_dequant_for(Word16 mode) {
+  if (mode == 0 || mode == 1) return {g722_oq6, g722_ril6, g722_risi6, 0};
+  if (mode == 2) return {g722_oq5, g722_ril5, g722_risi5, 1};
+  return {g722_oq4, g722_ril4, g722_risi4, 2};
 }
 
+[[gnu::always_inline]] inline Word16 g722_lsb_dequant(Word16 ilr, const g722_lsb_dequant_tables &q) {
+  const int index = ilr >> q.drop;
+  const Word16 mag = saturate(Word32{q.oq[q.ril[index]]} * 8);
+  return q.risi[index] == -1 ? negate(mag) : mag;
+}
+
+// The signed inverse-quantiser output of every 6-bit code for each mode, built once from the
+// tables above so that the sample loop makes one lookup.
+const Word16 *g722_lsb_dequant_table(Word16 mode) {
+  struct Tables {
+    Word16 value[3][64];
+    Tables() {
+      for (int m = 0; m < 3; ++m) {
+        const g722_lsb_dequant_tables q = g722_lsb_dequant_for(static_cast<Word16>(m + 1));
+        for (int ilr = 0; ilr < 64; ++ilr) value[m][ilr] = g722_lsb_dequant(static_cast<Word16>(ilr), q);
+      }
+    }
+  };
+  static const Tables tables;
+  const int m = (mode == 0 || mode == 1) ? 0 : (mode == 2 ? 1 : 2);
+  return tables.value[m];
+}
+
+[[gnu::always_inline]] inline Word16 g722_dc_removal_step(Word16 x_in, Word16 *m1, Word16 *hp_m1) {
+  const Word16 x = saturate(Word32{x_in} * 16);
+  const Word16 y = round16(L_add(L_sub(L_mult(*hp_m1, 31785), L_mult(*m1, 31785)), L_mult(x, 31785)));
+  *m1 = x;
+  *hp_m1 = y;
+  return y;
+}
+
+// The band decoders run on local copies of the records: the output buffer then cannot alias the
+// predictor state, which stays in registers across the sample loop.
 template <bool kDoubled>
 void g722_lsbdec(Word16 *tmp, const Word16 *code, Word16 mode, g722_state *s, Word16 safetythres,
                  Dec_Temp_State *t, Word16 len) {
+  const Word16 *dequant = g722_lsb_dequant_table(mode);
+  g722_state st = *s;
+  Dec_Temp_State tt = *t;
+  ZeroVec zero = zero_vec_load(st.dlt, st.bl);
   for (int n = 0; n < len; ++n) {
     const Word16 ilr = static_cast<Word16>(code[n] & 63);
-    const Word16 dl = mult(s->detl, g722_lsb_dequant(ilr, mode));
-    tmp[n] = g722_limit(add(s->sl, dl));
+    const Word16 dl = mult(st.detl, dequant[ilr]);
+    tmp[n] = g722_limit(add(st.sl, dl));
 
-    const Word16 dlt = g722_lsb_adapt_scale(s, ilr);
-    s->plt[0] = add(dlt, s->szl);
+    const Word16 dlt = saturate((Word32{st.detl} * g722_deQl[ilr >> 2]) >> 15);
+    st.nbl = clamp_rare<Word16>(add(mult(st.nbl, 32512), g722_LogScl[ilr >> 2]), 0, 18432);
+    st.detl = g722_ila[((st.nbl >> 6) & 511) + 64];
+    st.plt[0] = add(dlt, st.szl);
     if (kDoubled) {
-      s->rlt[0] = saturate(2 * Word32{add(s->sl, dlt)});
-      s->dlt[0] = saturate(2 * Word32{dlt});
-      s->sl = g722_plc_adaptive_prediction(s->dlt, s->bl, s->al, s->plt, safetythres, s->rlt, &s->szl);
+      st.rlt[0] = saturate(2 * Word32{add(st.sl, dlt)});
+      st.dlt[0] = saturate(2 * Word32{dlt});
+      st.sl = g722_plc_adaptive_prediction(st.dlt, st.bl, st.al, st.plt, safetythres, st.rlt, &st.szl);
     } else {
-      s->rlt[0] = add(s->sl, dlt);
-      s->dlt[0] = dlt;
-      s->sl = g722_band_predict(s->dlt, s->bl, s->al, s->plt, s->rlt, &s->szl, safetythres);
-      s->spl = sub(s->sl, s->szl);
+      st.rlt[0] = add(st.sl, dlt);
+      st.dlt[0] = dlt;
+      st.sl = g722_band_predict(zero, dlt, st.al, st.plt, st.rlt, &st.szl, safetythres);
     }
-    g722_track_lower(t, s);
+    g722_track_lower(&tt, st.al[1], st.al[2], st.nbl);
   }
+  if (len > 0) {
+    st.inv_detl = g722_inv_ila[((st.nbl >> 6) & 511) + 64];
+    if (!kDoubled) {
+      st.spl = sub(st.sl, st.szl);
+      zero_vec_store(zero, st.dlt, st.bl);
+    }
+  }
+  *s = st;
+  *t = tt;
 }
 
-template <bool kDoubled>
+template <bool kDoubled, class Filter>
 void g722_hsbdec(Word16 *tmp, const Word16 *code, g722_state *s, G722_APXIII_WB_PLC_State *plc,
-                 g722_nbph_filter filter, Word16 removal_mode, Word16 inv_int, Word16 inv_frc,
+                 Filter filter, Word16 removal_mode, Word16 inv_int, Word16 inv_frc,
                  Dec_Temp_State *t, Word16 len) {
+  g722_state st = *s;
+  Dec_Temp_State tt = *t;
+  Word16 ph_m1 = plc->ph_m1, phhp_m1 = plc->phhp_m1, rh_m1 = plc->rh_m1, rhhp_m1 = plc->rhhp_m1;
+  Word16 nbph_lp = plc->nbph_lp;
+  const Word16 ngfae = plc->ngfae;
+  ZeroVec zero = zero_vec_load(st.dh, st.bh);
   for (int n = 0; n < len; ++n) {
     const Word16 ih = static_cast<Word16>((code[n] >> 6) & 3);
-    const Word16 dh = saturate((Word32{g722_deQh[ih]} * s->deth) >> 15);
-    s->nbh = g722_logsch(ih, s->nbh);
-    const Word16 nb = filter(inv_int, inv_frc, s->nbh, static_cast<Word16>(n), plc->ngfae, &plc->nbph_lp);
-    s->deth = g722_ila[(nb >> 6) & 511];
+    const Word16 dh = saturate((Word32{g722_deQh[ih]} * st.deth) >> 15);
+    st.nbh = clamp_rare<Word16>(add(mult(st.nbh, 32512), g722_loghTab[ih]), 0, 22528);
+    const Word16 nb = filter(inv_int, inv_frc, st.nbh, static_cast<Word16>(n), ngfae, &nbph_lp);
+    st.deth = g722_ila[(nb >> 6) & 511];
 
-    Word16 ph = add(dh, s->szh);
-    Word16 rh = add(s->sh, dh);
-    const Word16 ph_hp = g722_dc_removal(ph, &plc->ph_m1, &plc->phhp_m1);
-    const Word16 rh_hp = g722_dc_removal(rh, &plc->rh_m1, &plc->rhhp_m1);
+    Word16 ph = add(dh, st.szh);
+    Word16 rh = add(st.sh, dh);
+    const Word16 ph_hp = g722_dc_removal_step(ph, &ph_m1, &phhp_m1);
+    const Word16 rh_hp = g722_dc_removal_step(rh, &rh_m1, &rhhp_m1);
     if (removal_mode != 0) {
       ph = static_cast<Word16>(add(ph_hp, 8) >> 4);
       rh = static_cast<Word16>(add(rh_hp, 8) >> 4);
     }
-    s->ph[0] = ph;
+    st.ph[0] = ph;
     if (kDoubled) {
-      s->rh[0] = saturate(2 * Word32{rh});
-      s->dh[0] = saturate(2 * Word32{dh});
-      s->sh = g722_plc_adaptive_prediction(s->dh, s->bh, s->ah, s->ph, 15360, s->rh, &s->szh);
+      st.rh[0] = saturate(2 * Word32{rh});
+      st.dh[0] = saturate(2 * Word32{dh});
+      st.sh = g722_plc_adaptive_prediction(st.dh, st.bh, st.ah, st.ph, 15360, st.rh, &st.szh);
     } else {
-      s->rh[0] = rh;
-      s->dh[0] = dh;
-      s->sh = g722_band_predict(s->dh, s->bh, s->ah, s->ph, s->rh, &s->szh, 15360);
-      s->sph = sub(s->sh, s->szh);
+      st.rh[0] = rh;
+      st.dh[0] = dh;
+      st.sh = g722_band_predict(zero, dh, st.ah, st.ph, st.rh, &st.szh, 15360);
     }
     tmp[n] = g722_limit(rh);
-    g722_track_higher(t, s->nbh);
+    g722_track_higher(&tt, st.nbh);
+  }
+  if (!kDoubled && len > 0) {
+    st.sph = sub(st.sh, st.szh);
+    zero_vec_store(zero, st.dh, st.bh);
+  }
+  *s = st;
+  *t = tt;
+  plc->ph_m1 = ph_m1;
+  plc->phhp_m1 = phhp_m1;
+  plc->rh_m1 = rh_m1;
+  plc->rhhp_m1 = rhhp_m1;
+  plc->nbph_lp = nbph_lp;
+}
+
+// The two filters of the decoder are called directly so that they inline; any other through
+// its pointer.
+template <bool kDoubled>
+void g722_hsbdec_dispatch(Word16 *tmp, const Word16 *code, g722_state *s, G722_APXIII_WB_PLC_State *plc,
+                          g722_nbph_filter filter, Word16 removal_mode, Word16 inv_int, Word16 inv_frc,
+                          Dec_Temp_State *t, Word16 len) {
+  if (filter == g722_NBPHnofilter) {
+    auto none = [](Word16, Word16, Word16 nbph, Word16, Word16, Word16 *) { return nbph; };
+    g722_hsbdec<kDoubled>(tmp, code, s, plc, none, removal_mode, inv_int, inv_frc, t, len);
+  } else if (filter == g722_NBPHlpfilter) {
+    auto lp = [](Word16 i, Word16 f, Word16 nbph, Word16 n, Word16 g, Word16 *lp_m1) {
+      return g722_NBPHlpfilter(i, f, nbph, n, g, lp_m1);
+    };
+    g722_hsbdec<kDoubled>(tmp, code, s, plc, lp, removal_mode, inv_int, inv_frc, t, len);
+  } else {
+    g722_hsbdec<kDoubled>(tmp, code, s, plc, filter, removal_mode, inv_int, inv_frc, t, len);
   }
 }
 
@@ -211,12 +304,12 @@ void g722_qmf_rx(const Word16 *rl, const Word16 *rh, Word16 *xout1, Word16 *dela
 
 Word16 g722_logscl(Word16 il, Word16 nbl) {
   const Word16 v = add(mult(nbl, 32512), g722_LogScl[il >> 2]);
-  return std::clamp<Word16>(v, 0, 18432);
+  return clamp_rare<Word16>(v, 0, 18432);
 }
 
 Word16 g722_logsch(Word16 ih, Word16 nbh) {
   const Word16 v = add(mult(nbh, 32512), g722_loghTab[ih]);
-  return std::clamp<Word16>(v, 0, 22528);
+  return clamp_rare<Word16>(v, 0, 22528);
 }
 
 Word16 g722_scalel(Word16 nbpl, Word32 *Inv_deltal) {
@@ -275,37 +368,45 @@ Word16 g722_quantl_mil(Word16 wd, Word16 detl, Word32 inv_detl) {
 }
 
 void g722_lsbcod_frame(Word16 *xl, g722_state *s, Word16 len) {
+  g722_state st = *s;
+  ZeroVec zero = zero_vec_load(st.dlt, st.bl);
   for (int n = 0; n < len; ++n) {
-    const Word16 el = sub(xl[n], s->sl);
-    const Word16 mil = g722_quantl_mil(g722_magnitude(el), s->detl, s->inv_detl);
+    const Word16 el = sub(xl[n], st.sl);
+    const Word16 mil = g722_quantl_mil(g722_magnitude(el), st.detl, st.inv_detl);
     const Word16 il = g722_misil[el >= 0 ? mil + 32 : mil];
 
-    const Word16 dlt = g722_lsb_adapt_scale(s, il);
-    s->plt[0] = add(dlt, s->szl);
-    s->rlt[0] = add(s->sl, dlt);
-    s->dlt[0] = dlt;
-    s->sl = g722_band_predict(s->dlt, s->bl, s->al, s->plt, s->rlt, &s->szl, 15360);
-    s->spl = sub(s->sl, s->szl);
+    const Word16 dlt = g722_lsb_adapt_scale(&st, il);
+    st.plt[0] = add(dlt, st.szl);
+    st.rlt[0] = add(st.sl, dlt);
+    st.dlt[0] = dlt;
+    st.sl = g722_band_predict(zero, dlt, st.al, st.plt, st.rlt, &st.szl, 15360);
+    st.spl = sub(st.sl, st.szl);
     xl[n] = il;
   }
+  zero_vec_store(zero, st.dlt, st.bl);
+  *s = st;
 }
 
 void g722_hsbcod_frame(Word16 *xh, g722_state *s, Word16 len) {
+  g722_state st = *s;
+  ZeroVec zero = zero_vec_load(st.dh, st.bh);
   for (int n = 0; n < len; ++n) {
-    const Word16 eh = sub(xh[n], s->sh);
+    const Word16 eh = sub(xh[n], st.sh);
     const Word16 wd = g722_magnitude(eh);
-    const int mih = wd < ((Word32{4512} * s->deth) >> 15) ? 1 : 2;
+    const int mih = wd < ((Word32{4512} * st.deth) >> 15) ? 1 : 2;
     const Word16 ih = g722_misih[eh >= 0 ? mih + 3 : mih];
-    const Word16 dh = saturate((Word32{g722_deQh[ih]} * s->deth) >> 15);
-    s->nbh = g722_logsch(ih, s->nbh);
-    s->deth = g722_ila[(s->nbh >> 6) & 511];
-    s->rh[0] = add(s->sh, dh);
-    s->ph[0] = add(dh, s->szh);
-    s->dh[0] = dh;
-    s->sh = g722_band_predict(s->dh, s->bh, s->ah, s->ph, s->rh, &s->szh, 15360);
-    s->sph = sub(s->sh, s->szh);
+    const Word16 dh = saturate((Word32{g722_deQh[ih]} * st.deth) >> 15);
+    st.nbh = g722_logsch(ih, st.nbh);
+    st.deth = g722_ila[(st.nbh >> 6) & 511];
+    st.rh[0] = add(st.sh, dh);
+    st.ph[0] = add(dh, st.szh);
+    st.dh[0] = dh;
+    st.sh = g722_band_predict(zero, dh, st.ah, st.ph, st.rh, &st.szh, 15360);
+    st.sph = sub(st.sh, st.szh);
     xh[n] = ih;
   }
+  zero_vec_store(zero, st.dh, st.bh);
+  *s = st;
 }
 
 void g722_lsbdec_frame(Word16 *tmp, const Word16 *code, Word16 mode, g722_state *s,
@@ -322,7 +423,7 @@ void g722_hsbdec_frame(Word16 *tmp, const Word16 *code, g722_state *s,
                        G722_APXIII_WB_PLC_State *plc, g722_nbph_filter g722_pNBPHlpfilter,
                        Word16 removal_mode, Word16 inv_frame_int, Word16 inv_frame_frc,
                        Dec_Temp_State *dec_temp, Word16 len) {
-  g722_hsbdec<false>(tmp, code, s, plc, g722_pNBPHlpfilter, removal_mode, inv_frame_int, inv_frame_frc,
+  g722_hsbdec_dispatch<false>(tmp, code, s, plc, g722_pNBPHlpfilter, removal_mode, inv_frame_int, inv_frame_frc,
                      dec_temp, len);
 }
 
@@ -330,7 +431,7 @@ void g722_plc_hsbdec_frame(Word16 *tmp, const Word16 *code, g722_state *s,
                            G722_APXIII_WB_PLC_State *plc, g722_nbph_filter g722_pNBPHlpfilter,
                            Word16 removal_mode, Word16 inv_frame_int, Word16 inv_frame_frc,
                            Dec_Temp_State *dec_temp, Word16 len) {
-  g722_hsbdec<true>(tmp, code, s, plc, g722_pNBPHlpfilter, removal_mode, inv_frame_int, inv_frame_frc,
+  g722_hsbdec_dispatch<true>(tmp, code, s, plc, g722_pNBPHlpfilter, removal_mode, inv_frame_int, inv_frame_frc,
                     dec_temp, len);
 }
 

@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "g722_basop.h"
 #include "g722_steps.h"
 #include "g722_tables.h"
@@ -31,7 +35,19 @@ inline bool products_fit(int mx, int my, int n) {
 // Plain four-lane sum of doubled products; exact when products_fit holds.
 inline Word32 lanes_mac_plain(const Word16 *x, const Word16 *y, int n) {
   Word32 sum = 0;
-  for (int i = 0; i < n; ++i) sum += 2 * (Word32{x[i]} * y[i]);
+  int i = 0;
+#if defined(__SSE2__)
+  // Pairs of products in 32 bits: exact, as two products of -32768 cannot both occur here.
+  __m128i acc = _mm_setzero_si128();
+  for (; i + 8 <= n; i += 8) {
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i *>(y + i))));
+  }
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+  sum = 2 * _mm_cvtsi128_si32(acc);
+#endif
+  for (; i < n; ++i) sum += 2 * (Word32{x[i]} * y[i]);
   return sum;
 }
 
@@ -60,6 +76,22 @@ inline Word32 lanes_sqa_halved(const Word16 *x, int n) {
   // beyond the limit either way). The same holds for the join of the halved lanes.
   std::int64_t lane[4] = {0, 0, 0, 0};
   int i = 0;
+#if defined(__SSE2__)
+  // Squares in 32 bits from their halves (never negative), widened to 64-bit lanes i & 3.
+  __m128i lanes01 = _mm_setzero_si128(), lanes23 = _mm_setzero_si128();
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i));
+    const __m128i lo = _mm_mullo_epi16(v, v), hi = _mm_mulhi_epi16(v, v);
+    const __m128i sq_a = _mm_unpacklo_epi16(lo, hi), sq_b = _mm_unpackhi_epi16(lo, hi);
+    lanes01 = _mm_add_epi64(lanes01, _mm_add_epi64(_mm_unpacklo_epi32(sq_a, zero), _mm_unpacklo_epi32(sq_b, zero)));
+    lanes23 = _mm_add_epi64(lanes23, _mm_add_epi64(_mm_unpackhi_epi32(sq_a, zero), _mm_unpackhi_epi32(sq_b, zero)));
+  }
+  std::int64_t part[4];
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(part), lanes01);
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(part + 2), lanes23);
+  for (int k = 0; k < 4; ++k) lane[k] = 2 * part[k];
+#endif
   for (; i + 4 <= n; i += 4) {
     for (int k = 0; k < 4; ++k) lane[k] += 2 * (std::int64_t{x[i + k]} * x[i + k]);
   }
@@ -112,6 +144,29 @@ inline Word32 branch_fir(const Word16 *hist, int n, const Word16 *coef) {
   return acc;
 }
 
+// The same sums over a whole block: SSE2 pairs of products from the coefficients reversed
+// (exact, as no sum saturates), else branch_fir per output.
+struct BranchFir {
+#if defined(__SSE2__)
+  __m128i lo, hi;  // reversed coefficients 0..7 and 8..11 (upper four lanes zero)
+  explicit BranchFir(const Word16 *coef)
+      : lo(_mm_set_epi16(coef[4], coef[5], coef[6], coef[7], coef[8], coef[9], coef[10], coef[11])),
+        hi(_mm_set_epi16(0, 0, 0, 0, coef[0], coef[1], coef[2], coef[3])) {}
+  Word32 operator()(const Word16 *hist, int n) const {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(hist + n));
+    const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(hist + n + 8));
+    __m128i sum = _mm_add_epi32(_mm_madd_epi16(a, lo), _mm_madd_epi16(b, hi));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0x4E));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, 0xB1));
+    return 2 * _mm_cvtsi128_si32(sum);
+  }
+#else
+  const Word16 *coef;
+  explicit BranchFir(const Word16 *c) : coef(c) {}
+  Word32 operator()(const Word16 *hist, int n) const { return branch_fir(hist, n, coef); }
+#endif
+};
+
 }  // namespace
 
 void g722_qmf_tx_part1(Word16 *, Word16 *, const Word16 *x, Word16 *row, const Word16 *coef,
@@ -121,7 +176,8 @@ void g722_qmf_tx_part1(Word16 *, Word16 *, const Word16 *x, Word16 *row, const W
     Word16 hist[12 + kMaxBlock];
     load_history(row, hist);
     for (int i = 0; i < n; ++i) hist[12 + i] = x[2 * (done + i) + 1];
-    for (int i = 0; i < n; ++i) scratch[done + i] = branch_fir(hist, i + 1, coef);
+    const BranchFir fir(coef);
+    for (int i = 0; i < n; ++i) scratch[done + i] = fir(hist, i + 1);
     store_history(row, hist, n);
   }
 }
@@ -133,8 +189,9 @@ void g722_qmf_tx_part2(Word16 *xl, Word16 *xh, const Word16 *x, Word16 *row, con
     Word16 hist[12 + kMaxBlock];
     load_history(row, hist);
     for (int i = 0; i < n; ++i) hist[12 + i] = x[2 * (done + i)];
+    const BranchFir fir(coef);
     for (int i = 0; i < n; ++i) {
-      const Word32 b = branch_fir(hist, i + 1, coef);
+      const Word32 b = fir(hist, i + 1);
       xl[done + i] = extract_h(L_add(scratch[done + i], b));
       xh[done + i] = extract_h(L_sub(scratch[done + i], b));
     }
@@ -149,7 +206,8 @@ void g722_qmf_rx_part1(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *
     Word16 hist[12 + kMaxBlock];
     load_history(row, hist);
     for (int i = 0; i < n; ++i) hist[12 + i] = sub(rl[done + i], rh[done + i]);
-    for (int i = 0; i < n; ++i) out[2 * (done + i)] = saturate(branch_fir(hist, i + 1, coef) >> 13);
+    const BranchFir fir(coef);
+    for (int i = 0; i < n; ++i) out[2 * (done + i)] = saturate(fir(hist, i + 1) >> 13);
     store_history(row, hist, n);
   }
 }
@@ -161,7 +219,8 @@ void g722_qmf_rx_part2(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *
     Word16 hist[12 + kMaxBlock];
     load_history(row, hist);
     for (int i = 0; i < n; ++i) hist[12 + i] = add(rl[done + i], rh[done + i]);
-    for (int i = 0; i < n; ++i) out[2 * (done + i) + 1] = saturate(branch_fir(hist, i + 1, coef) >> 13);
+    const BranchFir fir(coef);
+    for (int i = 0; i < n; ++i) out[2 * (done + i) + 1] = saturate(fir(hist, i + 1) >> 13);
     store_history(row, hist, n);
   }
 }
@@ -209,7 +268,24 @@ inline bool chain_fits(std::int64_t start, int coef_sum) {
 
 void g722_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
   if (chain_fits(1 << 11, coef_magnitude_sum(a, 0, 8))) {
-    for (int i = 0; i < n; ++i) {
+    int i = 0;
+#if defined(__SSE2__)
+    // Eight outputs at a time: exact 32-bit products from their halves, the undoubled sum
+    // rounded by (s + 2^10) >> 11 (the same as (2s + 2^11) >> 12), saturated by the pack.
+    for (; i + 8 <= n; i += 8) {
+      __m128i lo_sum = _mm_set1_epi32(1 << 10), hi_sum = lo_sum;
+      for (int k = 0; k <= 8; ++k) {
+        const __m128i xv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i - k));
+        const __m128i cv = _mm_set1_epi16(a[k]);
+        const __m128i lo = _mm_mullo_epi16(xv, cv), hi = _mm_mulhi_epi16(xv, cv);
+        lo_sum = _mm_add_epi32(lo_sum, _mm_unpacklo_epi16(lo, hi));
+        hi_sum = _mm_add_epi32(hi_sum, _mm_unpackhi_epi16(lo, hi));
+      }
+      const __m128i out = _mm_packs_epi32(_mm_srai_epi32(lo_sum, 11), _mm_srai_epi32(hi_sum, 11));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(y + i), out);
+    }
+#endif
+    for (; i < n; ++i) {
       Word32 acc = 0;
       for (int k = 8; k >= 0; --k) acc += 2 * (Word32{a[k]} * x[i - k]);
       y[i] = saturate((acc + (1 << 11)) >> 12);
@@ -241,10 +317,44 @@ inline void model_apfilter(const Word16 *a, const Word16 *x, Word16 *y, Word16 n
 // cannot saturate for these coefficients, the saturating chain otherwise.
 inline void apfilter(const Word16 *a, const Word16 *x, Word16 *y, Word16 n, int input_shift) {
   if (chain_fits((32768LL << input_shift) + (1 << 12), coef_magnitude_sum(a, 1, 8))) {
-    for (int i = 0; i < n; ++i) {
-      Word32 acc = Word32{x[i]} << input_shift;
-      for (int k = 1; k <= 8; ++k) acc -= 2 * (Word32{a[k]} * y[i - k]);
-      y[i] = saturate((acc + (1 << 12)) >> 13);
+    // Integer sums are exact in any order: the older outputs first, so that the newest one's
+    // product closes the sum and the recursion waits on one multiply and one add per sample.
+    // Coefficients and the last eight outputs live in registers (the output may alias them).
+    Word32 c[9], past[9];
+    for (int k = 1; k <= 8; ++k) {
+      c[k] = a[k];
+      past[k] = y[-k];
+    }
+    int i = 0;
+#if defined(__SSE2__)
+    // The seven older products in one vector of pairs, from the outputs up to two samples back,
+    // which are known a whole sample ahead: only the newest product stays on the recursion.
+    // Lane j of `back2` holds y[i - 2 - j]; the coefficient of lane 7 is zero.
+    const __m128i older_coef = _mm_set_epi16(0, a[8], a[7], a[6], a[5], a[4], a[3], a[2]);
+    __m128i back1 = _mm_set_epi16(y[-8], y[-7], y[-6], y[-5], y[-4], y[-3], y[-2], y[-1]);
+    __m128i back2 = _mm_set_epi16(0, y[-8], y[-7], y[-6], y[-5], y[-4], y[-3], y[-2]);
+    const Word32 c1 = a[1];
+    Word32 newest = y[-1];
+    for (; i < n; ++i) {
+      __m128i older = _mm_madd_epi16(back2, older_coef);
+      older = _mm_add_epi32(older, _mm_shuffle_epi32(older, 0x4E));
+      older = _mm_add_epi32(older, _mm_shuffle_epi32(older, 0xB1));
+      const Word32 acc = (Word32{x[i]} << input_shift) + (1 << 12) - 2 * _mm_cvtsi128_si32(older) - 2 * (c1 * newest);
+      const Word16 out = saturate(acc >> 13);
+      y[i] = out;
+      newest = out;
+      back2 = back1;
+      back1 = _mm_insert_epi16(_mm_slli_si128(back1, 2), out, 0);
+    }
+#endif
+    for (; i < n; ++i) {
+      Word32 acc = (Word32{x[i]} << input_shift) + (1 << 12);
+      for (int k = 8; k >= 2; --k) acc -= 2 * (c[k] * past[k]);
+      acc -= 2 * (c[1] * past[1]);
+      const Word16 out = saturate(acc >> 13);
+      y[i] = out;
+      for (int k = 8; k >= 2; --k) past[k] = past[k - 1];
+      past[1] = out;
     }
     return;
   }
@@ -274,7 +384,20 @@ void g722_Vec_mult_r_LPC0(const Word16 *a, const Word16 *w, Word16 *out) {
 }
 
 void g722_Vec_mult_r_WINSZ(const Word16 *x, const Word16 *win, Word16 *out) {
-  for (int i = 0; i < 160; ++i) out[i] = mult_r(x[i], win[i]);
+  int i = 0;
+#if defined(__SSE2__)
+  // Exact 32-bit products, rounded and shifted, saturated to 16 bits by the pack: mult_r.
+  const __m128i half = _mm_set1_epi32(0x4000);
+  for (; i < 160; i += 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(win + i));
+    const __m128i lo = _mm_mullo_epi16(a, b), hi = _mm_mulhi_epi16(a, b);
+    const __m128i p0 = _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi16(lo, hi), half), 15);
+    const __m128i p1 = _mm_srai_epi32(_mm_add_epi32(_mm_unpackhi_epi16(lo, hi), half), 15);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packs_epi32(p0, p1));
+  }
+#endif
+  for (; i < 160; ++i) out[i] = mult_r(x[i], win[i]);
 }
 
 Word32 g722_Vec_L_sqa0(const Word16 *x, Word16 n) { return lanes_sqa_halved(x, n); }
@@ -319,6 +442,29 @@ Word32 g722_model_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n) {
 Word32 g722_model_Vec_L_sqa0(const Word16 *x, Word16 n) { return lanes_sqa_halved_model(x, n); }
 
 void g722_ACF(Word16 *x, Word32 *r, Word16 shift) {
+  std::memset(x + 160, 0, 16 * sizeof(Word16));
+  for (int k = 1; k <= 8; ++k) {
+    Word32 lane[4] = {0, 0, 0, 0};
+#if defined(__SSE2__)
+    // Exact 32-bit products from their low and high halves; lanes i & 3 wrap as the model's do.
+    __m128i acc = _mm_setzero_si128();
+    for (int i = 0; i < 160; i += 8) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i + k));
+      const __m128i lo = _mm_mullo_epi16(a, b);
+      const __m128i hi = _mm_mulhi_epi16(a, b);
+      acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_unpacklo_epi16(lo, hi), _mm_unpackhi_epi16(lo, hi)));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(lane), acc);
+#else
+    for (int i = 0; i < 160; ++i) lane[i & 3] = wrap_add(lane[i & 3], Word32{x[i]} * x[i + k]);
+#endif
+    const Word32 sum = L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
+    r[k] = static_cast<Word32>(static_cast<std::uint32_t>(sum) << shift);
+  }
+}
+
+void g722_model_ACF(Word16 *x, Word32 *r, Word16 shift) {
   std::memset(x + 160, 0, 16 * sizeof(Word16));
   for (int k = 1; k <= 8; ++k) {
     Word32 lane[4] = {0, 0, 0, 0};

@@ -26,6 +26,7 @@ Word16 g722_upzero(Word16 *dlt, Word16 *b);
 Word16 g722_plc_adaptpred_zero_part(Word16 *d, Word16 *b, Word16 step);
 void g722_filtdlt_zero_part(const Word16 *in, const Word16 *brev, Word32 *acc);
 
+// y must not overlap x[-8 .. n).
 void g722_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
 void g722_apfilterQ1_Q0(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
 void g722_apfilterQ1_Q0_2(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
@@ -57,6 +58,7 @@ void g722_model_apfilterQ1_Q0(const Word16 *a, const Word16 *x, Word16 *y, Word1
 void g722_model_apfilterQ1_Q0_2(const Word16 *a, const Word16 *x, Word16 *y, Word16 n);
 Word32 g722_model_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n);
 Word32 g722_model_Vec_L_sqa0(const Word16 *x, Word16 n);
+void g722_model_ACF(Word16 *x, Word32 *r, Word16 shift);
 void g722_model_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count);
 
 // True when doubled products of `coef` with any window of x[0..nx) sum without ever saturating;

@@ -236,8 +236,9 @@ void g722_SecondPhaseExtrapolation(Word16 *Vect_out, const Word16 *Vect_in, Word
 }
 
 Word16 g722_CalcAvgMagnitude(const Word16 *residual) {
+  // 160 magnitudes of at most 32767: the saturating sum never saturates.
   Word32 sum = 0;
-  for (int i = 60; i < 220; ++i) sum = L_add(sum, abs_s(residual[i]));
+  for (int i = 60; i < 220; ++i) sum += abs_s(residual[i]);
   const Word16 v = saturate(sum >> 7);
   return add(v, mult(v, 19661));
 }
@@ -276,15 +277,40 @@ void g722_WB_PLC_common(G722_APXIII_WB_PLC_State *plc, Word16 *out, Word16 *xq, 
   std::memcpy(xw + 60, weighted + 8, G722_FRAME_SAMPLES * sizeof(Word16));
   Word16 xwd_work[65];
   g722_decim(xw, xwd_work, plc);
-  if (good_frame) {
-    plc->cpplast = g722_coarsepitch(xwd_work, plc->cpplast);
-    plc->pp = g722_prfn(&plc->ptfe, &plc->cormax, &plc->energymax32, &plc->ppt, &plc->wsz,
-                        &plc->scaled_flag, xq, plc->cpplast);
+  if (good_frame) plc->cpplast = g722_coarsepitch(xwd_work, plc->cpplast);
+  // The pitch refinement of a good frame is deferred: its coarse pitch is kept with the output
+  // history, and g722_refine_pending_pitch runs it should a loss follow within five frames.
+  for (int k = 4; k > 0; --k) {
+    plc->pph[k] = plc->pph[k - 1];
+    plc->pph_cpp[k] = plc->pph_cpp[k - 1];
   }
-  for (int k = 4; k > 0; --k) plc->pph[k] = plc->pph[k - 1];
-  plc->pph[0] = plc->pp;
+  plc->pph[0] = good_frame ? 0 : plc->pp;
+  plc->pph_cpp[0] = good_frame ? plc->cpplast : 0;
   std::memcpy(plc->stsyml, xq + 578, sizeof(plc->stsyml));
+  std::memmove(plc->xq_old, plc->xq_old + G722_FRAME_SAMPLES,
+               (G722_PLC_XQ_OLD_LEN - G722_FRAME_SAMPLES) * sizeof(Word16));
+  std::memcpy(plc->xq_old + G722_PLC_XQ_OLD_LEN - G722_FRAME_SAMPLES, xq, G722_FRAME_SAMPLES * sizeof(Word16));
   std::memmove(xq, xq + G722_FRAME_SAMPLES, kPast * sizeof(Word16));
+}
+
+// Refines the pitch of the good frames among the last five, as each frame would have: on the
+// history as it stood at that frame's end (586 samples, of which the refinement reads entries
+// 147 on). The newest is refined last, so that its tap, energy and scaling remain, with pp.
+void g722_refine_pending_pitch(G722_APXIII_WB_PLC_State *plc) {
+  constexpr int kLead = 160;  // keeps the oldest frame's view inside the buffer
+  Word16 history[kLead + G722_PLC_XQ_OLD_LEN + kPast] = {};
+  Word16 *h = history + kLead;
+  std::memcpy(h, plc->xq_old, sizeof(plc->xq_old));
+  std::memcpy(h + G722_PLC_XQ_OLD_LEN, plc->xq, kPast * sizeof(Word16));
+  for (int k = 4; k >= 0; --k) {
+    if (plc->pph_cpp[k] == 0) continue;
+    // Frame k ended k frames before the last one, whose end is entry 425 of xq.
+    const Word16 *view = h + G722_PLC_XQ_OLD_LEN + (kPast - 1) - G722_FRAME_SAMPLES * k - (kNext - 1);
+    plc->pph[k] = g722_prfn(&plc->ptfe, &plc->cormax, &plc->energymax32, &plc->ppt, &plc->wsz,
+                            &plc->scaled_flag, view, plc->pph_cpp[k]);
+    plc->pph_cpp[k] = 0;
+    if (k == 0) plc->pp = plc->pph[0];
+  }
 }
 
 void g722_WB_PLC_erasure(G722_APXIII_WB_PLC_State *plc, Word16 *out, Word16 *qdb) {
@@ -292,6 +318,7 @@ void g722_WB_PLC_erasure(G722_APXIII_WB_PLC_State *plc, Word16 *out, Word16 *qdb
   plc->cfecount = add(plc->cfecount, 1);
   plc->ngfae = 0;
   if (plc->cfecount == 1) {
+    g722_refine_pending_pitch(plc);
     Word16 scratch[kPast];
     plc->merit = g722_merit(xq, plc->wsz, plc->cormax, plc->energymax32, plc->scaled_flag, scratch);
     plc->ppinc = 0;

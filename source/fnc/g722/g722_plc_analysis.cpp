@@ -20,8 +20,9 @@ struct Fp {
 
 Fp fp_of(Word32 v) {
   if (v == 0) return {0, 0};
+  // Shifting by the normalisation count never overflows, so no saturation check is needed.
   const Word16 n = norm_l(v);
-  return {extract_h(L_shl(v, n)), static_cast<Word16>(n - 16)};
+  return {extract_h(static_cast<Word32>(static_cast<std::uint32_t>(v) << n)), static_cast<Word16>(n - 16)};
 }
 
 Fp fp_mul(Fp a, Fp b) {
@@ -258,7 +259,7 @@ Word16 g722_coarsepitch(const Word16 *xwd, Word16 cpplast) {
   if (count == 0) return 40;
   if (count == 1) return static_cast<Word16>(8 * lags[0]);
 
-  Peak peaks[7];
+  Peak peaks[7]{};
   int best = 0;
   for (int p = 0; p < count; ++p) {
     peaks[p] = g722_InterpolatePeak(lags[p], corr, c2, e, energy);

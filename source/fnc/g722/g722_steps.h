@@ -39,16 +39,17 @@ inline void uppol2_step(Word16 *al, const Word16 *plt) {
   Word16 wd = shl(al[1], 2);
   if (same_sign(plt[0], plt[1])) wd = negate(wd);
   const Word32 a2 = (wd >> 7) + (same_sign(plt[0], plt[2]) ? 128 : -128) + mult(al[2], 32512);
-  al[2] = static_cast<Word16>(std::clamp<Word32>(a2, -12288, 12288));
+  al[2] = static_cast<Word16>(clamp_rare<Word32>(a2, -12288, 12288));
 }
 
 inline void uppol1_step(Word16 *al, Word16 *plt, Word16 safetythres) {
   const Word16 g = same_sign(plt[0], plt[1]) ? 192 : -192;
   Word16 a1 = add(g, mult(al[1], 32640));
   const Word16 wd3 = sub(safetythres, al[2]);
-  if (a1 >= wd3) {
+  // The bound binds rarely: predicted branches.
+  if (__builtin_expect(a1 >= wd3, 0)) {
     a1 = wd3;
-  } else if (a1 < negate(wd3)) {
+  } else if (__builtin_expect(a1 < negate(wd3), 0)) {
     a1 = negate(wd3);
   }
   al[1] = a1;

@@ -11,11 +11,17 @@ inline constexpr Word16 G723_MIN_16 = -32768;
 inline constexpr Word32 G723_MAX_32 = 0x7FFFFFFF;
 inline constexpr Word32 G723_MIN_32 = -0x7FFFFFFF - 1;
 
+// Saturation is the exception: predicted branches keep it off the recursions' dependency chains
+// (a select would sit on them).
 inline Word16 g723_1_sat16(Word32 x) {
-  return x > G723_MAX_16 ? G723_MAX_16 : (x < G723_MIN_16 ? G723_MIN_16 : static_cast<Word16>(x));
+  if (__builtin_expect(x > G723_MAX_16, 0)) return G723_MAX_16;
+  if (__builtin_expect(x < G723_MIN_16, 0)) return G723_MIN_16;
+  return static_cast<Word16>(x);
 }
 inline Word32 g723_1_sat32(std::int64_t x) {
-  return x > G723_MAX_32 ? G723_MAX_32 : (x < G723_MIN_32 ? G723_MIN_32 : static_cast<Word32>(x));
+  if (__builtin_expect(x > G723_MAX_32, 0)) return G723_MAX_32;
+  if (__builtin_expect(x < G723_MIN_32, 0)) return G723_MIN_32;
+  return static_cast<Word32>(x);
 }
 
 inline Word16 g723_1_add(Word16 a, Word16 b) { return g723_1_sat16(Word32(a) + b); }
@@ -41,11 +47,20 @@ inline Word16 g723_1_shr(Word16 a, Word16 n) {
   return static_cast<Word16>(a >> (n > 15 ? 15 : n));
 }
 
-inline Word32 g723_1_L_add(Word32 a, Word32 b) { return g723_1_sat32(std::int64_t(a) + b); }
-inline Word32 g723_1_L_sub(Word32 a, Word32 b) { return g723_1_sat32(std::int64_t(a) - b); }
+inline Word32 g723_1_L_add(Word32 a, Word32 b) {
+  Word32 r;
+  if (__builtin_add_overflow(a, b, &r)) [[unlikely]] return a < 0 ? G723_MIN_32 : G723_MAX_32;
+  return r;
+}
+inline Word32 g723_1_L_sub(Word32 a, Word32 b) {
+  Word32 r;
+  if (__builtin_sub_overflow(a, b, &r)) [[unlikely]] return a < 0 ? G723_MIN_32 : G723_MAX_32;
+  return r;
+}
 inline Word32 g723_1_L_mult(Word16 a, Word16 b) {
   const Word32 p = Word32(a) * b;
-  return p == 0x40000000 ? G723_MAX_32 : p * 2;
+  if (__builtin_expect(p == 0x40000000, 0)) return G723_MAX_32;
+  return p * 2;
 }
 inline Word32 g723_1_L_mac(Word32 acc, Word16 a, Word16 b) { return g723_1_L_add(acc, g723_1_L_mult(a, b)); }
 inline Word32 g723_1_L_msu(Word32 acc, Word16 a, Word16 b) { return g723_1_L_sub(acc, g723_1_L_mult(a, b)); }

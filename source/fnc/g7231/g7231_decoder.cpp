@@ -22,32 +22,25 @@ Word16 g723_1_Comp_Info(Word16* Buff, Word16 Olp, Word16* Gain, Word16* ShGain) 
   Word16 best_lag = Olp;
   Word32 best = 0;
   for (int lag = Olp - 3; lag <= Olp + 3; ++lag) {
-    Word32 acc = 0;
-    for (int j = 0; j < 2 * G723_SubFrLen; ++j) acc = g723_1_L_mac(acc, last[j], last[j - lag]);
+    const Word32 acc = g723_1_mac_chain(0, last, last - lag, 2 * G723_SubFrLen);
     if (acc > best) {
       best = acc;
       best_lag = static_cast<Word16>(lag);
     }
   }
-  Word32 acc = 0;
-  for (int j = 0; j < 2 * G723_SubFrLen; ++j) acc = g723_1_L_mac(acc, last[j], last[j]);
+  Word32 acc = g723_1_mac_chain(0, last, last, 2 * G723_SubFrLen);
   const Word16 target_energy = g723_1_round(acc);
   *Gain = target_energy;
   if (best <= 0) return 0;
 
   const Word16 corr = g723_1_round(best);
-  acc = 0;
-  for (int j = 0; j < 2 * G723_SubFrLen; ++j) acc = g723_1_L_mac(acc, last[j - best_lag], last[j - best_lag]);
+  acc = g723_1_mac_chain(0, last - best_lag, last - best_lag, 2 * G723_SubFrLen);
   const Word16 lag_energy = g723_1_round(acc);
   const Word32 limit = g723_1_L_shr(g723_1_L_mult(lag_energy, target_energy), 3);
   return g723_1_L_mult(corr, corr) > limit ? best_lag : Word16(0);
 }
 
-Word32 correlate60(const Word16* a, const Word16* b) {
-  Word32 acc = 0;
-  for (int j = 0; j < G723_SubFrLen; ++j) acc = g723_1_L_mac(acc, a[j], b[j]);
-  return acc;
-}
+Word32 correlate60(const Word16* a, const Word16* b) { return g723_1_mac_chain(0, a, b, G723_SubFrLen); }
 
 Word16 g723_1_Find_B(const Word16* Buff, Word16 Olp, int Sfc) {
   if (Olp > G723_PitchMax - 3) Olp = G723_PitchMax - 3;
@@ -166,12 +159,8 @@ Word32 g723_1_Spf(Word16* Tv, const Word16* Lpc, G7231_DECSTATDEF* st) {
   std::memcpy(tmp, Tv, sizeof tmp);
   const Word16 exp = g723_1_Vec_Norm(tmp);
 
-  Word32 r1 = 0;
-  Word32 r0 = g723_1_L_mult(tmp[0], tmp[0]);
-  for (int i = 1; i < G723_SubFrLen; ++i) {
-    r1 = g723_1_L_mac(r1, tmp[i], tmp[i - 1]);
-    r0 = g723_1_L_mac(r0, tmp[i], tmp[i]);
-  }
+  Word32 r1 = g723_1_mac_chain(0, tmp + 1, tmp, G723_SubFrLen - 1);
+  Word32 r0 = g723_1_mac_chain(g723_1_L_mult(tmp[0], tmp[0]), tmp + 1, tmp + 1, G723_SubFrLen - 1);
   const Word32 energy = g723_1_L_shr(r0, static_cast<Word16>(2 * exp + 4));
 
   // First reflection coefficient, smoothed into Park.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "g7231_codec.h"
+#include "g7231_kernels.h"
 #include "g7231_tables.h"
 
 namespace {
@@ -13,15 +14,6 @@ void g723_1_Get_Rez_all(Word16* Tv, const Word16* PrevExc, Word16 Lag) {
   for (int i = 0; i < G723_ClPitchOrd / 2; ++i) Tv[i] = PrevExc[G723_PitchMax - Lag - G723_ClPitchOrd / 2 + i];
   for (int i = 0; i < G723_SubFrLen + G723_ClPitchOrd / 2; ++i)
     Tv[G723_ClPitchOrd / 2 + i] = PrevExc[G723_PitchMax - Lag + i % Lag];
-}
-
-// Five-tap prediction of 60 samples; the taps lie four values apart in the grouped table.
-void g723_1_Decod_Acbk_loop(Word16* Tv, const Word16* rez, const Word16* taps) {
-  for (int i = 0; i < G723_SubFrLen; ++i) {
-    Word32 acc = 0;
-    for (int k = 0; k < G723_ClPitchOrd; ++k) acc = g723_1_L_mac(acc, rez[i + k], taps[4 * k]);
-    Tv[i] = g723_1_round(g723_1_L_shl(acc, 1));
-  }
 }
 
 }  // namespace
@@ -35,7 +27,8 @@ void g723_1_Decod_Acbk(Word16* Tv, const Word16* PrevExc, Word16 Olp, Word16 Lid
   const int gid = std::clamp<int>(Gid, 0, entries - 1);
   // Interleaved layout: value k of entry e sits at 80 * (e / 4) + 4 * k + e % 4.
   const Word16* taps = g723_1_AcbkInterleavedGainTablePtr[table] + 80 * (gid >> 2) + (gid & 3);
-  g723_1_Decod_Acbk_loop(Tv, rez, taps);
+  // Five-tap prediction of 60 samples; the taps lie four values apart in the grouped table.
+  g723_1_Acbk_filter(Tv, rez, taps);
 }
 
 void g723_1_Gen_Trn(Word16* Dst, const Word16* Src, Word16 Olp) {

@@ -27,15 +27,61 @@ bool products_fit(std::int64_t sa, std::int64_t sb, int limit_bits) {
 }
 }  // namespace
 
+Word32 g723_1_mac_chain(Word32 acc, const Word16* x, const Word16* y, int n) {
+  std::uint32_t sum = 0;  // wraps harmlessly when the bound below fails
+  std::int64_t magnitudes = 0;
+  for (int i = 0; i < n; ++i) {
+    const Word32 p = Word32{x[i]} * y[i];
+    sum += static_cast<std::uint32_t>(p);
+    magnitudes += p < 0 ? -std::int64_t{p} : std::int64_t{p};
+  }
+  const std::int64_t start = acc < 0 ? -std::int64_t{acc} : std::int64_t{acc};
+  if (start + 2 * magnitudes <= 0x7FFFFFFF) return acc + 2 * static_cast<Word32>(sum);
+  return g723_1_model_mac_chain(acc, x, y, n);
+}
+
+Word32 g723_1_model_mac_chain(Word32 acc, const Word16* x, const Word16* y, int n) {
+  for (int i = 0; i < n; ++i) acc = g723_1_L_mac(acc, x[i], y[i]);
+  return acc;
+}
+
+void g723_1_Acbk_filter(Word16* Tv, const Word16* rez, const Word16* taps) {
+  // When the doubled products of the taps with the largest excitation magnitude add up to no
+  // more than the limit, no partial sum saturates and the plain sums are exact.
+  std::int64_t tap_sum = 0;
+  int rez_max = 0;
+  for (int k = 0; k < 5; ++k) tap_sum += std::abs(int{taps[4 * k]});
+  for (int i = 0; i < kSub + 4; ++i) rez_max = std::max(rez_max, std::abs(int{rez[i]}));
+  if (2 * tap_sum * rez_max <= 0x7FFFFFFF) {
+    for (int i = 0; i < kSub; ++i) {
+      Word32 acc = 0;
+      for (int k = 0; k < 5; ++k) acc += 2 * (Word32{rez[i + k]} * taps[4 * k]);
+      Tv[i] = g723_1_round(g723_1_L_shl(acc, 1));
+    }
+    return;
+  }
+  g723_1_model_Acbk_filter(Tv, rez, taps);
+}
+
+void g723_1_model_Acbk_filter(Word16* Tv, const Word16* rez, const Word16* taps) {
+  for (int i = 0; i < kSub; ++i) {
+    Word32 acc = 0;
+    for (int k = 0; k < 5; ++k) acc = g723_1_L_mac(acc, rez[i + k], taps[4 * k]);
+    Tv[i] = g723_1_round(g723_1_L_shl(acc, 1));
+  }
+}
+
 void g723_1_Synt(const Word16* a, const Word16* x, Word16* y) {
   // Start below 2^28 plus doubled products with full-scale outputs: when that fits 32 bits the
   // saturating chain is a plain sum.
   std::int64_t asum = 0;
   for (int k = 0; k < kOrder; ++k) asum += std::abs(int{a[k]});
   if ((std::int64_t{1} << 28) + 2 * asum * 32768 <= 0x7FFFFFFF) {
+    // In any order the plain sum is the same: the newest output last, so that the recursion
+    // waits on one multiply and one add per sample.
     for (int n = 0; n < kSub; ++n) {
       Word32 acc = g723_1_L_shr(g723_1_L_deposit_h(x[n]), 3);
-      for (int k = 1; k <= kOrder; ++k) acc += 2 * (Word32{a[k - 1]} * y[n - k]);
+      for (int k = kOrder; k >= 1; --k) acc += 2 * (Word32{a[k - 1]} * y[n - k]);
       y[n] = round14(acc);
     }
     return;

@@ -29,6 +29,12 @@ Word32 g723_1_Backward_Per_Filt2(const Word16* x, const Word16* h, Word32* out32
 // Even-lag autocorrelation of h, mirrored around out (out[-m] = out[m], m = 1..32).
 void g723_1_Per_Filt_ish(const Word16* h, const Word16* h2, Word16* out, Word16 shift);
 
+// Adaptive-codebook contribution: Tv[i] = round(L_shl(sum of L_mac(rez[i + k], taps[4k]), 1)) over
+// the five taps; the model is the saturating chain, the fast form sums plainly when it cannot
+// saturate.
+void g723_1_Acbk_filter(Word16* Tv, const Word16* rez, const Word16* taps);
+void g723_1_model_Acbk_filter(Word16* Tv, const Word16* rez, const Word16* taps);
+
 // ---- Vectors ----
 void g723_1_Window(const Word16* src, Word16* dst, Word16 shift);
 // x has 12 free elements after its 180; r[k] = sum x[i] x[i + k], k = 0..10.
@@ -49,6 +55,12 @@ Word32 g723_1_Vec_L_sqa_SFL(const Word16* x);
 Word32 g723_1_Vec_L_sqa_2SFL(const Word16* x);
 void g723_1_FrameSave_Neon(Word16* area);
 void g723_1_FrameRestore_Neon(const Word16* area);
+
+// Saturating chain acc = L_mac(acc, x[i], y[i]) for i < n. The fast form sums plainly when the
+// start and the doubled magnitudes of all products add up to no more than the limit (then no
+// partial sum can saturate); the model runs the chain step by step.
+Word32 g723_1_mac_chain(Word32 acc, const Word16* x, const Word16* y, int n);
+Word32 g723_1_model_mac_chain(Word32 acc, const Word16* x, const Word16* y, int n);
 
 // ---- Vector utilities ----
 Word32 g723_1_Vec_L_macs_SAT_at_end(const Word16* x, const Word16* y, int n);

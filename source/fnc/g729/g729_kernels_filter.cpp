@@ -135,13 +135,18 @@ bool synPlain(const W16* a) {
 }
 
 bool synFiltPlain(const W16* a, const W16* x, W16* y) {
+    // Plain sums are exact in any order: the older outputs first and the newest, kept in a
+    // register, last, so that each sample waits on one multiply and one add of the previous.
     bool sat = false;
+    W32 prev = y[-1];
     for (int n = 0; n < 40; ++n) {
-        W32 total = W32{x[n]} * 8192;
-        for (int j = 1; j <= 10; ++j) total -= 2 * (W32{a[j]} * y[n - j]);
-        const W32 r = (total + 4096) >> 13;
-        if (r > kMax16 || r < kMin16) sat = true;
-        y[n] = sat16(r);
+        W32 total = W32{x[n]} * 8192 + 4096;
+        for (int j = 10; j >= 2; --j) total -= 2 * (W32{a[j]} * y[n - j]);
+        total -= 2 * (W32{a[1]} * prev);
+        const W32 r = total >> 13;
+        sat |= r > kMax16 || r < kMin16;
+        prev = sat16(r);
+        y[n] = static_cast<W16>(prev);
     }
     return sat;
 }
@@ -176,19 +181,22 @@ void g729ab_preemphasis(W16* mem, W16* signal, W16 g) {
 }
 
 W32 g729a_agc_nrg(const W16* x) {
-    W32 s = 0;
+    // The saturating sum of squares only grows and sticks at the limit: the exact sum, capped.
+    std::int64_t s = 0;
     for (int i = 0; i < 40; ++i) {
-        W16 v = static_cast<W16>(x[i] >> 2);
-        s = L_mac(s, v, v);
+        const W32 v = x[i] >> 2;
+        s += 2 * v * v;
     }
-    return s;
+    return static_cast<W32>(std::min<std::int64_t>(s, kMax32));
 }
 
 void g729ab_agcLoop(W16* sig_out, W16* gains, W16 g0) {
+    // The gain recursion runs in a register rather than through the array.
+    W16 gain = gains[0];
     for (int n = 0; n < 40; ++n) {
-        W32 g = ((W32{gains[n]} * 29491) >> 15) + g0;
-        gains[n + 1] = static_cast<W16>(g);
-        sig_out[n] = sat16(L_mult(sig_out[n], gains[n + 1]) >> 13);
+        gain = static_cast<W16>(((W32{gain} * 29491) >> 15) + g0);
+        gains[n + 1] = gain;
+        sig_out[n] = sat16(L_mult(sig_out[n], gain) >> 13);
     }
 }
 
@@ -235,13 +243,23 @@ void g729ab_Pred_lt_3_dec(W16* exc, int t0, int frac) {
     }
     const auto& c1 = g729ab_inter_3l_fast[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
-    // When every sample read lies in the past (no output feeds a later one) and the doubled
-    // products cannot sum beyond 32 bits, the saturating chain is a plain sum.
-    if (x0 + 49 < exc) {
+    // When the doubled products cannot sum beyond 32 bits, the saturating chain is a plain sum.
+    // The bound takes the largest past sample; with a lag shorter than the block, outputs feed
+    // later outputs at least `gap` samples on, so the bound grows by one output's largest
+    // magnitude per generation, for as many generations as fit in the block.
+    const std::ptrdiff_t gap = exc - (x0 + 10);
+    if (gap >= 1) {
         std::int64_t csum = 0;
-        int xmax = 0;
+        std::int64_t xmax = 0;
         for (int i = 0; i < 10; ++i) csum += std::abs(int{c1[i]}) + std::abs(int{c2[i]});
-        for (const W16* p = x0 - 9; p <= x0 + 49; ++p) xmax = std::max(xmax, std::abs(int{*p}));
+        const W16* pastEnd = std::min<const W16*>(x0 + 49, exc - 1);
+        for (const W16* p = x0 - 9; p <= pastEnd; ++p) xmax = std::max<std::int64_t>(xmax, std::abs(int{*p}));
+        if (x0 + 49 >= exc) {
+            const std::ptrdiff_t generations = (40 + gap - 1) / gap;
+            for (std::ptrdiff_t g = 0; g < generations; ++g) {
+                xmax = std::max(xmax, std::min<std::int64_t>(((2 * csum * xmax + 0x8000) >> 16) + 1, 32768));
+            }
+        }
         if (2 * csum * xmax <= kMax32) {
             for (int j = 0; j < 40; ++j) {
                 const W16* x1 = x0 + j;

@@ -33,6 +33,18 @@ ORVOX_VECTOR_CLONES W32 g729PartialSums4(const W16* x, const W16* y, int n) {
         for (int i = 0; i < n; ++i) sum += 2 * (W32{x[i]} * y[i]);
         return sum;
     }
+    // Next: when the doubled magnitudes of all products add up to no more than the limit, no
+    // partial sum of any lane and no join can reach it either.
+    {
+        std::uint32_t sum = 0;  // wraps harmlessly when the test below fails
+        std::int64_t magnitudes = 0;
+        for (int i = 0; i < n; ++i) {
+            const W32 p = W32{x[i]} * y[i];
+            sum += static_cast<std::uint32_t>(p);
+            magnitudes += p < 0 ? -std::int64_t{p} : std::int64_t{p};
+        }
+        if (2 * magnitudes <= kMax32) return 2 * static_cast<W32>(sum);
+    }
     // Fast path: exact 64-bit lanes, valid as long as no lane ever leaves the 32-bit range
     // (checked at every step); otherwise the saturating chains are run as specified.
     std::int64_t q[4] = {0, 0, 0, 0};
@@ -74,16 +86,18 @@ void g729ab_comp_corr_loop(const W16* x, const W16* y, int nlag, W32* out, int l
     for (int m = 0; m < nlag; ++m) out[m] = g729PartialSums4(x, y + m, len);
 }
 
+// A saturating sum of doubled squares only grows, and once at the limit it stays there: it is
+// the exact sum capped at the limit (a doubled square of -32768 is beyond it either way).
 W32 g729ab_Vec_L_sqa(const W16* x, int n, W32 acc) {
-    W32 s = 0;
-    for (int i = 0; i < n; ++i) s = L_mac(s, x[i], x[i]);
-    return L_add(s, acc);
+    std::int64_t s = 0;
+    for (int i = 0; i < n; ++i) s += 2 * (std::int64_t{x[i]} * x[i]);
+    return L_add(static_cast<W32>(std::min<std::int64_t>(s, kMax32)), acc);
 }
 
 W32 g729ab_Vec_L_sqa_2(const W16* x, int n, W32 acc) {
-    W32 s = 0;
-    for (int i = 0; i < n; i += 2) s = L_mac(s, x[i], x[i]);
-    return L_add(s, acc);
+    std::int64_t s = 0;
+    for (int i = 0; i < n; i += 2) s += 2 * (std::int64_t{x[i]} * x[i]);
+    return L_add(static_cast<W32>(std::min<std::int64_t>(s, kMax32)), acc);
 }
 
 W32 g729ab_Vec_L_sqa_40(const W16* x, W32 acc) { return g729ab_Vec_L_sqa(x, 40, acc); }

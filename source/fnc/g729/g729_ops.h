@@ -15,14 +15,16 @@ constexpr W16 kMin16 = -32768;
 constexpr W32 kMax32 = 0x7FFFFFFF;
 constexpr W32 kMin32 = static_cast<W32>(0x80000000u);
 
+// Saturation is the exception: predicted branches keep it off the recursions' dependency chains
+// (a select would sit on them).
 inline W16 sat16(W32 x) {
-    if (x > kMax16) return kMax16;
-    if (x < kMin16) return kMin16;
+    if (__builtin_expect(x > kMax16, 0)) return kMax16;
+    if (__builtin_expect(x < kMin16, 0)) return kMin16;
     return static_cast<W16>(x);
 }
 inline W32 sat32(std::int64_t x) {
-    if (x > kMax32) return kMax32;
-    if (x < kMin32) return kMin32;
+    if (__builtin_expect(x > kMax32, 0)) return kMax32;
+    if (__builtin_expect(x < kMin32, 0)) return kMin32;
     return static_cast<W32>(x);
 }
 inline W16 add(W16 a, W16 b) { return sat16(W32{a} + b); }
@@ -52,11 +54,19 @@ inline W16 shr_r(W16 a, int s) {
 inline W16 mult(W16 a, W16 b) { return sat16((W32{a} * b) >> 15); }
 inline W16 mult_r(W16 a, W16 b) { return sat16((W32{a} * b + 0x4000) >> 15); }
 inline W32 L_mult(W16 a, W16 b) {
-    if (a == kMin16 && b == kMin16) return kMax32;
+    if (__builtin_expect(a == kMin16 && b == kMin16, 0)) return kMax32;
     return (W32{a} * b) << 1;
 }
-inline W32 L_add(W32 a, W32 b) { return sat32(std::int64_t{a} + b); }
-inline W32 L_sub(W32 a, W32 b) { return sat32(std::int64_t{a} - b); }
+inline W32 L_add(W32 a, W32 b) {
+    W32 r;
+    if (__builtin_add_overflow(a, b, &r)) [[unlikely]] return a < 0 ? kMin32 : kMax32;
+    return r;
+}
+inline W32 L_sub(W32 a, W32 b) {
+    W32 r;
+    if (__builtin_sub_overflow(a, b, &r)) [[unlikely]] return a < 0 ? kMin32 : kMax32;
+    return r;
+}
 inline W32 L_mac(W32 acc, W16 a, W16 b) { return L_add(acc, L_mult(a, b)); }
 inline W32 L_msu(W32 acc, W16 a, W16 b) { return L_sub(acc, L_mult(a, b)); }
 inline W32 L_negate(W32 a) { return a == kMin32 ? kMax32 : -a; }

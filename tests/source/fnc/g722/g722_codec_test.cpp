@@ -11,6 +11,7 @@
 #include "g722_internal.h"
 #include "g722_tables.h"
 #include "g722_test_signals.h"
+#include "g722_zero_vec.h"
 
 namespace {
 
@@ -235,6 +236,21 @@ TEST(G722Kernels, ExactFastFormsEqualTheSaturatingModel) {
       for (int k = 0; k < 140; k += 7) ASSERT_EQ(g722_Vec_L_mac_ps0_plain(x, y + k, 60), g722_model_Vec_L_mac_ps0(x, y + k, 60));
     }
 
+    // Windowing: rounded products, -32768 squared saturating.
+    std::int16_t windowed[160];
+    g722_Vec_mult_r_WINSZ(x, y, windowed);
+    for (int i = 0; i < 160; ++i) ASSERT_EQ(windowed[i], g722::mult_r(x[i], y[i])) << round << " sample " << i;
+
+    // Autocorrelation lags: wrapping lanes, saturating join, then the normalising shift.
+    std::int16_t xa[176], xb[176];
+    std::copy(x, x + 176, xa);
+    std::copy(x, x + 176, xb);
+    Word32 ra[9] = {}, rb[9] = {};
+    const std::int16_t shift = static_cast<std::int16_t>(round % 9);
+    g722_ACF(xa, ra, shift);
+    g722_model_ACF(xb, rb, shift);
+    for (int k = 1; k <= 8; ++k) ASSERT_EQ(ra[k], rb[k]) << round << " lag " << k;
+
     Word32 fast[40], model[40];
     g722_Vec_L_mac_ps0_30_loop(x + 60, y + 60, fast, 35);
     g722_model_Vec_L_mac_ps0_30_loop(x + 60, y + 60, model, 35);
@@ -248,6 +264,9 @@ TEST(G722Kernels, ExactFastFormsEqualTheSaturatingModel) {
     g722_azfilterQ0_Q1(a, x + 8, yf, 160);
     g722_model_azfilterQ0_Q1(a, x + 8, ym, 160);
     for (int i = 0; i < 160; ++i) ASSERT_EQ(yf[i], ym[i]) << round << " sample " << i;
+    g722_azfilterQ0_Q1(a, x + 8, yf, 20);  // a block of eight and a scalar tail
+    g722_model_azfilterQ0_Q1(a, x + 8, ym, 20);
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(yf[i], ym[i]) << round << " sample " << i;
     for (int variant = 0; variant < 2; ++variant) {
       for (int i = 0; i < 8; ++i) yf[i] = ym[i] = y[i];
       if (variant == 0) {
@@ -258,6 +277,36 @@ TEST(G722Kernels, ExactFastFormsEqualTheSaturatingModel) {
         g722_model_apfilterQ1_Q0_2(a, x, ym + 8, 160);
       }
       for (int i = 0; i < 168; ++i) ASSERT_EQ(yf[i], ym[i]) << round << " variant " << variant << " sample " << i;
+    }
+  }
+}
+
+TEST(G722Kernels, VectorZeroPredictorEqualsTheScalarUpdate) {
+  // Random states and differences from small to full scale: at full scale the products reach
+  // -32768 * -32768 and the six-term sum saturates on the way.
+  std::mt19937 rng(6);
+  const int magnitudes[] = {64, 2000, 20000, 32768};
+  for (int round = 0; round < 200; ++round) {
+    const int md = magnitudes[round % 4], mb = magnitudes[(round / 4) % 4];
+    std::int16_t dlt[9], b[9];
+    for (auto &v : dlt) v = draw(rng, md);
+    for (auto &v : b) v = draw(rng, mb);
+    if (round % 8 == 7) {
+      for (auto &v : dlt) v = -32768;
+      for (auto &v : b) v = -32768;
+    }
+    g722::ZeroVec z = g722::zero_vec_load(dlt, b);
+    for (int step = 0; step < 300; ++step) {
+      const std::int16_t d0 = step % 11 == 0 ? 0 : draw(rng, md);
+      dlt[0] = d0;
+      const std::int16_t expected = g722::upzero_step(dlt, b);
+      ASSERT_EQ(g722::zero_vec_step(z, d0), expected) << round << " step " << step;
+    }
+    std::int16_t vd[9] = {}, vb[9] = {};
+    g722::zero_vec_store(z, vd, vb);
+    for (int i = 1; i <= 8; ++i) {
+      ASSERT_EQ(vd[i], dlt[i]) << round << " delay " << i;
+      ASSERT_EQ(vb[i], b[i]) << round << " coefficient " << i;
     }
   }
 }

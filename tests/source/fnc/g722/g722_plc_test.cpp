@@ -128,12 +128,37 @@ TEST(G722Concealment, LongLossFadesToSilenceAndResetsTheBands) {
 
 TEST(G722Concealment, PitchAnalysisFindsThePeriodAcrossItsRange) {
   for (int period : {40, 45, 57, 64, 73, 100, 128, 150, 160, 200, 230, 250, 265}) {
-    const auto codes = encode_all(periodic(period, 30));
+    const auto codes = encode_all(periodic(period, 31));
     Decoder d;
     std::int16_t out[kFrame];
     for (int k = 0; k < 30; ++k) d.frame(&codes[k * kCodes], out, false);
+    // The refined pitch is computed only when a loss needs it; the first lost frame keeps it.
+    d.frame(&codes[30 * kCodes], out, true);
     EXPECT_NEAR(d.plc.pp, period, 1) << "period " << period;
   }
+}
+
+TEST(G722Concealment, DeferredPitchRefinementSeesEachFrameAsItEnded) {
+  // A loss refines the pitch of up to five earlier good frames from the kept history. Frame j's
+  // pitch, refined by a loss right after it (distance 0), must equal the same frame's pitch
+  // refined by a loss one to four frames later: the history views line up with each frame's end.
+  const auto codes = encode_all(g722_test::speech_16k(16000 * 2));
+  const int frames = static_cast<int>(codes.size() / kCodes) - 1;
+  Decoder d;
+  std::int16_t out[kFrame];
+  std::vector<std::int16_t> refined;  // refined[j]: frame j's pitch, from a loss right after it
+  int compared = 0;
+  for (int k = 0; k < frames; ++k) {
+    d.frame(&codes[k * kCodes], out, false);
+    Decoder lossy = d;
+    lossy.frame(&codes[(k + 1) * kCodes], out, true);
+    // After the lost frame pph[0] is its own pitch and pph[1 + j] the pitch of frame k - j.
+    refined.push_back(lossy.plc.pph[1]);
+    for (int j = 1; j <= 3 && j <= k; ++j, ++compared) {
+      ASSERT_EQ(lossy.plc.pph[1 + j], refined[static_cast<std::size_t>(k - j)]) << "frame " << k << " back " << j;
+    }
+  }
+  EXPECT_GT(compared, 100);
 }
 
 TEST(G722Concealment, PeriodicHistoryIsContinuedPeriodically) {

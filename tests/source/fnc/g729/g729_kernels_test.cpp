@@ -45,7 +45,8 @@ W32 laneSum(const W16* x, const W16* y, int n) {
 }  // namespace
 
 TEST(G729Kernels, CorrelationsFollowTheFourLaneRuleIncludingSaturation) {
-    for (int amp : {3000, 32767}) {
+    // Amplitudes below, around and beyond the bounds of the plain-sum paths.
+    for (int amp : {3000, 8000, 10000, 12000, 32767}) {
         for (int trial = 0; trial < 50; ++trial) {
             auto x = randomVec(64, amp), y = randomVec(96, amp);
             if (amp == 32767 && trial % 2)
@@ -91,6 +92,20 @@ TEST(G729Kernels, EnergiesSaturateAndTheEvenVariantSkipsOddSamples) {
               }()));
     W32 L[8] = {kMin32, -5, 17, -100, 3, 0, 99, -99};
     EXPECT_EQ(g729ab_Vec_L_abs_max(L, 8), 100);
+    // Every energy against its saturating chain, from quiet to full scale (-32768 included).
+    for (int trial = 0; trial < 60; ++trial) {
+        auto v = randomVec(240, trial % 3 == 0 ? 3000 : 32767);
+        if (trial % 5 == 0) std::fill(v.begin(), v.begin() + 40 + trial, static_cast<W16>(-32768));
+        const int n = 20 + trial * 3;
+        const W32 acc = trial % 2 ? 12345 : kMax32 - 5;
+        W32 s = 0, s2 = 0, a = 0;
+        for (int i = 0; i < n; ++i) s = satMac(s, v[i], v[i]);
+        for (int i = 0; i < n; i += 2) s2 = satMac(s2, v[i], v[i]);
+        for (int i = 0; i < 40; ++i) a = satMac(a, static_cast<W16>(v[i] >> 2), static_cast<W16>(v[i] >> 2));
+        EXPECT_EQ(g729ab_Vec_L_sqa(v.data(), n, acc), satAdd(s, acc)) << trial;
+        EXPECT_EQ(g729ab_Vec_L_sqa_2(v.data(), n, acc), satAdd(s2, acc)) << trial;
+        EXPECT_EQ(g729a_agc_nrg(v.data()), a) << trial;
+    }
 }
 
 TEST(G729Kernels, ResiduAndSynthesisMatchTheTextbookFilters) {
@@ -138,10 +153,13 @@ TEST(G729Kernels, LoudExcitationIsReportedBySynFilt3Only) {
 }
 
 TEST(G729Kernels, PitchInterpolationMatchesTheSampleBySampleLoop) {
-    for (int trial = 0; trial < 40; ++trial) {
-        int amp = trial < 20 ? 8000 : 32767;
+    // Amplitudes on both sides of the plain-sum bound; lags below the block length make outputs
+    // feed later outputs, over one to four generations.
+    static constexpr int kAmps[] = {500, 4000, 8000, 12000, 20000, 32767};
+    for (int trial = 0; trial < 480; ++trial) {
+        int amp = kAmps[trial % 6];
         auto hist = randomVec(154 + 40, amp);
-        int t0 = rnd(20, 143);
+        int t0 = (trial / 6) % 2 ? rnd(20, 50) : rnd(20, 143);
         int frac = rnd(-1, 1);
         // Straightforward loop: interpolation filter taps inter_3l[f + 3i] and [3 - f + 3i].
         std::vector<W16> ref = hist;
