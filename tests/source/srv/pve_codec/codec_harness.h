@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "host_capture.h"
 #include "knl/knl.h"
 #include "lhapi.h"
 #include "pve_codec.h"
@@ -20,16 +21,7 @@ namespace codectest {
 
 constexpr QRN_Handle kVhd = HAPIVHD0;
 
-struct HostMsg {
-  uint16_t header;
-  uint16_t op1;
-  uint16_t op2;
-  bool response;
-  HAPIRESULT result;
-  uint16_t userTag;
-  HSF_IBD_MASK mask;
-  std::vector<uint8_t> data;
-};
+using hostcapture::HostMsg;
 
 // A packet as it left the channel: header fields and payload bytes.
 struct Packet {
