@@ -169,17 +169,4 @@ HSZCODECINST* CodecTest::codec() const {
   return static_cast<HSZCODECINST*>(slot->socket->service[0].serviceData);
 }
 
-double toneSnrDb(const std::vector<int16_t>& s, double hz, size_t from, size_t count, double rate) {
-  // Least-squares fit of a sine and cosine at the tone's frequency; the rest is noise.
-  double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0, xx = 0;
-  for (size_t i = from; i < from + count && i < s.size(); ++i) {
-    const double c = std::cos(2 * M_PI * hz * i / rate), sn = std::sin(2 * M_PI * hz * i / rate);
-    cc += c * c, ss += sn * sn, cs += c * sn, xc += s[i] * c, xs += s[i] * sn, xx += double(s[i]) * s[i];
-  }
-  const double det = cc * ss - cs * cs;
-  const double a = (xc * ss - xs * cs) / det, b = (xs * cc - xc * cs) / det;
-  const double fit = a * xc + b * xs;
-  return 10 * std::log10(fit / std::max(xx - fit, 1e-9));
-}
-
 }  // namespace codectest

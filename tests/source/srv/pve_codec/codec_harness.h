@@ -15,6 +15,7 @@
 #include "lhapi.h"
 #include "pve_codec.h"
 #include "qrn/qrn.h"
+#include "tone_fit.h"
 #include "vhd/vhd.h"
 
 namespace codectest {
@@ -76,6 +77,6 @@ class CodecTest : public ::testing::Test {
 };
 
 std::vector<uint8_t> payloadBytes(const std::vector<uint16_t>& words, size_t n);
-double toneSnrDb(const std::vector<int16_t>& s, double hz, size_t from, size_t count, double rate = 8000);
+using tonefit::toneSnrDb;
 
 }  // namespace codectest
