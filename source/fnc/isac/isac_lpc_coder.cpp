@@ -20,6 +20,19 @@ const uint16_t* shape_cdf(int m, int k) {
 }
 const uint16_t* gain_cdf(int m, int k) { return WebRtcIsacfix_kCdfGain + WebRtcIsacfix_kCdfGainPtr[kGains * m + k]; }
 
+// Decodes the N indices of model m, each with its own CDF and search start.
+template <int N, typename Init>
+int decode_indices(Bitstr_dec* streamdata, int m, const uint16_t* (*cdf)(int, int), const Init* initIndex,
+                   int16_t* index) {
+    const uint16_t* cdfs[N];
+    uint16_t inits[N];
+    for (int k = 0; k < N; ++k) {
+        cdfs[k] = cdf(m, k);
+        inits[k] = initIndex[N * m + k];
+    }
+    return WebRtcIsacfix_DecHistOneStepMulti(index, streamdata, cdfs, inits, N);
+}
+
 // Log gains minus their means (Q8).
 void log_gains(const int32_t* gain, int32_t* g) {
     for (int k = 0; k < kGains; ++k) g[k] = CalcLogN(gain[k]) - 3017 - WebRtcIsacfix_kMeansGainQ8[k];
@@ -244,23 +257,11 @@ int WebRtcIsacfix_DecodeLpcCoef(Bitstr_dec* streamdata, int32_t* LPCCoefQ17, int
     int r = WebRtcIsacfix_DecHistOneStepMulti(&m, streamdata, model_cdf, model_init, 1);
     if (r < 0) return r;
     if (m < 0 || m > 2) return -1;
-    const uint16_t* cdf_s[kShape];
-    uint16_t init_s[kShape];
     int16_t index_s[kShape];
-    for (int k = 0; k < kShape; ++k) {
-        cdf_s[k] = shape_cdf(m, k);
-        init_s[k] = WebRtcIsacfix_kInitIndexShape[kShape * m + k];
-    }
-    r = WebRtcIsacfix_DecHistOneStepMulti(index_s, streamdata, cdf_s, init_s, kShape);
+    r = decode_indices<kShape>(streamdata, m, shape_cdf, WebRtcIsacfix_kInitIndexShape, index_s);
     if (r < 0) return r;
-    const uint16_t* cdf_g[kGains];
-    uint16_t init_g[kGains];
     int16_t index_g[kGains];
-    for (int k = 0; k < kGains; ++k) {
-        cdf_g[k] = gain_cdf(m, k);
-        init_g[k] = WebRtcIsacfix_kInitIndexGain[kGains * m + k];
-    }
-    r = WebRtcIsacfix_DecHistOneStepMulti(index_g, streamdata, cdf_g, init_g, kGains);
+    r = decode_indices<kGains>(streamdata, m, gain_cdf, WebRtcIsacfix_kInitIndexGain, index_g);
     if (r < 0) return r;
     reconstruct(m, index_s, index_g, LPCCoefQ17, gain_lo_hiQ17);
     *model = m;
