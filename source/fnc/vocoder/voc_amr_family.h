@@ -195,15 +195,8 @@ struct AmrWrapper {
   // Reads the packet in hand into serial bits; returns what the decoder is to make of them and
   // sets the mode to decode with.
   static AmrRx readPacket(void* decp, DecState* st, AJC_PVEDEC_INT* r, int16_t* serial, uint16_t* mode) {
-    const AJC_PKT_HDR& h = r->currPkt[0];
-    const uint16_t bytes = std::min(h.payloadLength, S.maxBytes);
-    uint16_t* words = vocoderDecHdr(decp)->payloadBufp;
-    vocoderCopy(decp, &h, words, static_cast<uint16_t>((bytes + 1) / 2));
-    if (vocoderClass(r) == AJC_PKT_DOUBLE_DECODE) vocoderDropSecond(decp, r);
     uint8_t payload[AMR_SLOT_BYTES] = {};
-    int16_t asBytes[AMR_SLOT_BYTES];
-    vocoderUnpackBytes(words, bytes, asBytes);
-    for (int i = 0; i < bytes; ++i) payload[i] = static_cast<uint8_t>(asBytes[i]);
+    const uint16_t bytes = vocoderTakeBytes(decp, r, S.maxBytes, payload);
     const bool oa = st->octetAligned != 0;
     const unsigned ft = amrGetMode(payload, oa);
     const bool q = oa ? (payload[1] >> 2) & 1 : (payload[1] >> 6) & 1;
