@@ -178,9 +178,7 @@ struct AmrWrapper {
         return PVE_ENC_NONE;
     }
     const uint16_t bytes = ft == kAmrNoData ? 2 : payloadBytes(ft, oa);
-    int16_t asWords[AMR_SLOT_BYTES];
-    for (int i = 0; i < bytes; ++i) asWords[i] = payload[i];
-    vocoderPackBytes(asWords, bytes, rawdata);
+    vocoderPackBytes(payload, bytes, rawdata);
     *payloadSize = bytes;
     return type;
   }

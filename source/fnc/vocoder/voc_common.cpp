@@ -38,6 +38,10 @@ void vocoderPackBytes(const int16_t* bytes, int n, uint16_t* words) {
   }
 }
 
+void vocoderPackBytes(const uint8_t* bytes, int n, uint16_t* words) {
+  for (int i = 0; i < n; i += 2) words[i / 2] = static_cast<uint16_t>(bytes[i] << 8 | (i + 1 < n ? bytes[i + 1] : 0));
+}
+
 void vocoderUnpackBytes(const uint16_t* words, int n, int16_t* bytes) {
   for (int i = 0; i < n; ++i) {
     bytes[i] = static_cast<int16_t>(i % 2 == 0 ? words[i / 2] >> 8 : words[i / 2] & 0xFF);

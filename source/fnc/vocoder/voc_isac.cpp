@@ -70,9 +70,7 @@ int isacwrap_Encode(void* algmem, int16_t* speechbufp, uint16_t* rawdata, uint16
   uint8_t bytes[kMaxPayload + 16];
   const int n = WebRtcIsacfix_Encode(st->inst, speechbufp, bytes, 0);
   if (n <= 0 || n > kMaxPayload) return PVE_ENC_NONE;  // the frame is not complete yet
-  int16_t asBytes[kMaxPayload];
-  for (int i = 0; i < n; ++i) asBytes[i] = bytes[i];
-  vocoderPackBytes(asBytes, n, rawdata);
+  vocoderPackBytes(bytes, n, rawdata);
   *payloadSize = static_cast<uint16_t>(n);
   return PVE_ENC_VOICE;
 }

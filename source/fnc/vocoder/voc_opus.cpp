@@ -135,9 +135,7 @@ int opuswrap_Encode(void* algmem, int16_t* speechbufp, uint16_t* rawdata, uint16
     *payloadSize = 0;  // a library error leaves nothing to send
     return PVE_ENC_NONE;
   }
-  int16_t bytes[kMaxPayload];
-  for (int i = 0; i < n; ++i) bytes[i] = packet[i];
-  vocoderPackBytes(bytes, n, rawdata);
+  vocoderPackBytes(packet, n, rawdata);
   *payloadSize = static_cast<uint16_t>(n);
   return PVE_ENC_VOICE;
 }

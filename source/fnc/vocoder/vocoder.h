@@ -131,6 +131,7 @@ uint16_t vocoderDecCopyBytes(unsigned alg);
 
 // Payload helpers: codes or bytes two to a word, the earlier in the high half.
 void vocoderPackBytes(const int16_t* bytes, int n, uint16_t* words);
+void vocoderPackBytes(const uint8_t* bytes, int n, uint16_t* words);
 void vocoderUnpackBytes(const uint16_t* words, int n, int16_t* bytes);
 uint16_t vocoderSwap(uint16_t w);
 
