@@ -61,6 +61,15 @@ void gain_indices(const int32_t* g, int16_t* index) {
     }
 }
 
+// The gains' indices; with `encData`, the gains are kept there for block `start` first.
+void kept_gain_indices(const int32_t* gain, ISAC_SaveEncData_t* encData, int start, int16_t* index_g) {
+    if (encData != nullptr)
+        for (int k = 0; k < kGains; ++k) encData->LPCcoeffs_g[kGains * start + k] = gain[k];
+    int32_t g[kGains];
+    log_gains(gain, g);
+    gain_indices(g, index_g);
+}
+
 // Reconstruction shared by encoder and decoder, so that the encoder's
 // filters use exactly the values the decoder will rebuild.
 void reconstruct(int m, const int16_t* index_s, const int16_t* index_g, int32_t* lars, int32_t* gains) {
@@ -174,13 +183,8 @@ int WebRtcIsacfix_EncodeLpc(int32_t* gain_lo_hiQ17, int16_t* LPCCoef_loQ15, int1
     int32_t lars[kShape];
     Poly2LarFix(LPCCoef_loQ15, kOrdLo, LPCCoef_hiQ15, kOrdHi, kSub, lars);
     const int start = encData != nullptr ? encData->startIdx : 0;
-    if (encData != nullptr)
-        for (int k = 0; k < kGains; ++k) encData->LPCcoeffs_g[kGains * start + k] = gain_lo_hiQ17[k];
-
-    int32_t g[kGains];
-    log_gains(gain_lo_hiQ17, g);
     int16_t index_g[kGains];
-    gain_indices(g, index_g);
+    kept_gain_indices(gain_lo_hiQ17, encData, start, index_g);
 
     // Shape: weighted mean-removed LARs, KLT within and across sub-blocks.
     int32_t x[kShape], y[kShape], z[kShape];
@@ -278,12 +282,8 @@ int WebRtcIsacfix_DecodeLpc(int32_t* gain_lo_hiQ17, int16_t* LPCCoef_loQ15, int1
 
 int WebRtcIsacfix_EstCodeLpcGain(int32_t* gain_lo_hiQ17, Bitstr_enc* streamdata, ISAC_SaveEncData_t* encData) {
     const int start = encData != nullptr ? encData->startIdx : 0;
-    if (encData != nullptr)
-        for (int k = 0; k < kGains; ++k) encData->LPCcoeffs_g[kGains * start + k] = gain_lo_hiQ17[k];
-    int32_t g[kGains];
-    log_gains(gain_lo_hiQ17, g);
     int16_t index_g[kGains];
-    gain_indices(g, index_g);
+    kept_gain_indices(gain_lo_hiQ17, encData, start, index_g);
     if (encData != nullptr)
         for (int k = 0; k < kGains; ++k) encData->LPCindex_g[kGains * start + k] = index_g[k];
     const uint16_t* cdf_g[kGains];
@@ -292,9 +292,7 @@ int WebRtcIsacfix_EstCodeLpcGain(int32_t* gain_lo_hiQ17, Bitstr_enc* streamdata,
 }
 
 void WebRtcIsacfix_TranscodeLpcCoef(int32_t* gain_lo_hiQ17, int16_t* index_gQQ) {
-    int32_t g[kGains];
-    log_gains(gain_lo_hiQ17, g);
-    gain_indices(g, index_gQQ);
+    kept_gain_indices(gain_lo_hiQ17, nullptr, 0, index_gQQ);
 }
 
 }  // namespace isac
