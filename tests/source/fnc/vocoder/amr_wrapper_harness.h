@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cmath>
-#include <cstring>
 #include <optional>
 #include <vector>
 
+#include "voc_dec_store.h"
 #include "vocoder.h"
 
 struct AmrFamilyUnderTest {
@@ -51,21 +51,11 @@ struct AmrWrapEnc {
 };
 
 // Our decoder wrapper, fed from a payload store as the codec service feeds it.
-struct AmrWrapDec {
+struct AmrWrapDec : VocDecStore {
   const AmrFamilyUnderTest& fam;
-  std::vector<uint64_t> mem = std::vector<uint64_t>(16384);
-  std::vector<uint16_t> store = std::vector<uint16_t>(2048);
-  uint16_t work[PVE_PAYLOAD_BUF_WORDS] = {};
-  AJC_Q q{};
-  AJC_PAYLOADQ pq{};
-  HSZVOCREGS regs = pveVoiceRegsDefault().voxregs;
-  const HSZVOCODERS* v;
-  uint16_t code;
-  AmrWrapDec(const AmrFamilyUnderTest& f, uint16_t c) : fam(f), v(hsgvocoders[f.alg]), code(c) {
-    ajcQInit(&q, &pq, store.data(), static_cast<uint16_t>(store.size()), fam.slotBytes);
-    vocoderDecHdr(mem.data())->payloadQp = &pq;
-    vocoderDecHdr(mem.data())->payloadBufp = work;
-    v->decinitcfgfnc(mem.data(), &regs, code, 1);
+  AmrWrapDec(const AmrFamilyUnderTest& f, uint16_t c)
+      : VocDecStore(hsgvocoders[f.alg], c, f.slotBytes, 16384), fam(f) {
+    configure();
   }
   // An empty payload stands for a packet class without one.
   std::vector<int16_t> decode(uint8_t cls, const std::vector<uint8_t>& payload) {
@@ -73,15 +63,10 @@ struct AmrWrapDec {
     r.numCurrPkt = 1;
     r.currPkt[0].payloadID = static_cast<uint16_t>(cls << 8 | code);
     if (!payload.empty()) {
-      const int slot = searchFreeIndex(&pq);
-      uint16_t* w = ajcSlotPtr(&pq, slot);
-      std::memset(w, 0, fam.slotBytes);
-      for (size_t i = 0; i < payload.size(); ++i) w[i / 2] |= static_cast<uint16_t>(payload[i] << (i % 2 ? 0 : 8));
-      r.currPkt[0].payloadLength = static_cast<uint16_t>(payload.size());
-      r.currPkt[0].flags = static_cast<uint16_t>(slot << 8);
+      std::vector<uint16_t> words(fam.slotBytes / 2, 0);
+      for (size_t i = 0; i < payload.size(); ++i) words[i / 2] |= static_cast<uint16_t>(payload[i] << (i % 2 ? 0 : 8));
+      r.currPkt[0] = file(cls, words.data(), static_cast<int>(words.size()), static_cast<uint16_t>(payload.size()));
     }
-    std::vector<int16_t> out(fam.samples);
-    v->decfnc(mem.data(), &r, out.data());
-    return out;
+    return VocDecStore::decode(r, fam.samples);
   }
 };
