@@ -65,26 +65,12 @@ FrameReader::Result FrameReader::next(Message &out) {
     return Result::Message;
 }
 
-Attrs parseAttrs(Message &msg) {
-    Attrs tb{};
-    if (msg.body.size() < sizeof(blob_attr)) return tb;
-    blob_attr *body = msg.container();
-    size_t rem = blob_raw_len(body);
-    if (rem < sizeof(blob_attr) || rem > msg.body.size()) return tb;
-    rem -= sizeof(blob_attr);
-    blob_attr *pos;
-    __blob_for_each_attr(pos, blob_data(body), rem) {
-        unsigned id = blob_id(pos);
-        // The extended flag is not part of the id: an attribute that carries it is read by its id
-        // like any other.
-        if (id >= UBUS_ATTR_MAX) continue;
-        if (!attrShapeOk(static_cast<int>(id), pos)) continue;
-        tb[id] = pos;
-    }
-    return tb;
-}
+namespace {
 
-bool hasAttr(Message &msg, int wanted) {
+// Walks the attributes of the message's body, within what was received, until `visit` returns
+// true; false when it never does or the body is too short to hold any.
+template <typename Visit>
+bool visitBodyAttrs(Message &msg, Visit visit) {
     if (msg.body.size() < sizeof(blob_attr)) return false;
     blob_attr *body = msg.container();
     size_t rem = blob_raw_len(body);
@@ -92,9 +78,27 @@ bool hasAttr(Message &msg, int wanted) {
     rem -= sizeof(blob_attr);
     blob_attr *pos;
     __blob_for_each_attr(pos, blob_data(body), rem) {
-        if (static_cast<int>(blob_id(pos)) == wanted) return true;
+        if (visit(pos)) return true;
     }
     return false;
+}
+
+}  // namespace
+
+Attrs parseAttrs(Message &msg) {
+    Attrs tb{};
+    visitBodyAttrs(msg, [&tb](blob_attr *pos) {
+        unsigned id = blob_id(pos);
+        // The extended flag is not part of the id: an attribute that carries it is read by its id
+        // like any other.
+        if (id < UBUS_ATTR_MAX && attrShapeOk(static_cast<int>(id), pos)) tb[id] = pos;
+        return false;
+    });
+    return tb;
+}
+
+bool hasAttr(Message &msg, int wanted) {
+    return visitBodyAttrs(msg, [wanted](blob_attr *pos) { return static_cast<int>(blob_id(pos)) == wanted; });
 }
 
 Builder::Builder() { ok_ = blob_buf_init(&buf_, 0) == 0; }

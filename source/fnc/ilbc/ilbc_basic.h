@@ -87,6 +87,18 @@ template <typename Inst>
 int frame_ms(const Inst* inst) {
   return inst->blockl == 240 ? 30 : 20;
 }
+// Sets the frame layout of a 20 or 30 ms instance (encoder or decoder alike).
+template <typename Inst>
+void set_mode_values(Inst* inst, int mode) {
+  const bool m30 = mode == 30;
+  inst->blockl = m30 ? 240 : 160;
+  inst->nsub = m30 ? 6 : 4;
+  inst->nasub = m30 ? 4 : 2;
+  inst->no_of_bytes = m30 ? 50 : 38;
+  inst->no_of_words = m30 ? 25 : 19;
+  inst->lpc_n = m30 ? 2 : 1;
+  inst->state_short_len = m30 ? 58 : 57;
+}
 // True when the instance carries a valid set of mode values.
 template <typename Inst>
 bool mode_values_valid(const Inst* inst) {

@@ -15,17 +15,6 @@
 namespace ilbc {
 namespace {
 
-void set_mode_values(iLBC_Dec_Inst_t* inst, int mode) {
-  const bool m30 = mode == 30;
-  inst->blockl = m30 ? 240 : 160;
-  inst->nsub = m30 ? 6 : 4;
-  inst->nasub = m30 ? 4 : 2;
-  inst->no_of_bytes = m30 ? 50 : 38;
-  inst->no_of_words = m30 ? 25 : 19;
-  inst->lpc_n = m30 ? 2 : 1;
-  inst->state_short_len = m30 ? 58 : 57;
-}
-
 bool start_valid(const iLBC_Dec_Inst_t* inst, int start) { return start >= 1 && start <= (frame_ms(inst) == 30 ? 5 : 3); }
 
 // Without the enhancer the concealment lag comes from the decoded residual itself: the lag of

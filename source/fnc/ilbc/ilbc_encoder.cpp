@@ -14,17 +14,6 @@
 namespace ilbc {
 namespace {
 
-void set_mode_values(iLBC_Enc_Inst_t* inst, int mode) {
-  const bool m30 = mode == 30;
-  inst->blockl = m30 ? 240 : 160;
-  inst->nsub = m30 ? 6 : 4;
-  inst->nasub = m30 ? 4 : 2;
-  inst->no_of_bytes = m30 ? 50 : 38;
-  inst->no_of_words = m30 ? 25 : 19;
-  inst->lpc_n = m30 ? 2 : 1;
-  inst->state_short_len = m30 ? 58 : 57;
-}
-
 // The extra block beside the start state, coded forwards after it or time-reversed before it.
 void code_extra_block(iLBC_Enc_Inst_t* inst, IndexSet& set, const i16* residual, i16* decresidual,
                       const i16* weight12, int start_pos) {

@@ -20,6 +20,19 @@ const uint16_t* shape_cdf(int m, int k) {
 }
 const uint16_t* gain_cdf(int m, int k) { return WebRtcIsacfix_kCdfGain + WebRtcIsacfix_kCdfGainPtr[kGains * m + k]; }
 
+// Decodes the N indices of model m, each with its own CDF and search start.
+template <int N, typename Init>
+int decode_indices(Bitstr_dec* streamdata, int m, const uint16_t* (*cdf)(int, int), const Init* initIndex,
+                   int16_t* index) {
+    const uint16_t* cdfs[N];
+    uint16_t inits[N];
+    for (int k = 0; k < N; ++k) {
+        cdfs[k] = cdf(m, k);
+        inits[k] = initIndex[N * m + k];
+    }
+    return WebRtcIsacfix_DecHistOneStepMulti(index, streamdata, cdfs, inits, N);
+}
+
 // Log gains minus their means (Q8).
 void log_gains(const int32_t* gain, int32_t* g) {
     for (int k = 0; k < kGains; ++k) g[k] = CalcLogN(gain[k]) - 3017 - WebRtcIsacfix_kMeansGainQ8[k];
@@ -46,6 +59,15 @@ void gain_indices(const int32_t* g, int16_t* index) {
         if (idx > WebRtcIsacfix_kMaxIndGain[k]) idx = WebRtcIsacfix_kMaxIndGain[k];
         index[k] = static_cast<int16_t>(idx);
     }
+}
+
+// The gains' indices; with `encData`, the gains are kept there for block `start` first.
+void kept_gain_indices(const int32_t* gain, ISAC_SaveEncData_t* encData, int start, int16_t* index_g) {
+    if (encData != nullptr)
+        for (int k = 0; k < kGains; ++k) encData->LPCcoeffs_g[kGains * start + k] = gain[k];
+    int32_t g[kGains];
+    log_gains(gain, g);
+    gain_indices(g, index_g);
 }
 
 // Reconstruction shared by encoder and decoder, so that the encoder's
@@ -161,13 +183,8 @@ int WebRtcIsacfix_EncodeLpc(int32_t* gain_lo_hiQ17, int16_t* LPCCoef_loQ15, int1
     int32_t lars[kShape];
     Poly2LarFix(LPCCoef_loQ15, kOrdLo, LPCCoef_hiQ15, kOrdHi, kSub, lars);
     const int start = encData != nullptr ? encData->startIdx : 0;
-    if (encData != nullptr)
-        for (int k = 0; k < kGains; ++k) encData->LPCcoeffs_g[kGains * start + k] = gain_lo_hiQ17[k];
-
-    int32_t g[kGains];
-    log_gains(gain_lo_hiQ17, g);
     int16_t index_g[kGains];
-    gain_indices(g, index_g);
+    kept_gain_indices(gain_lo_hiQ17, encData, start, index_g);
 
     // Shape: weighted mean-removed LARs, KLT within and across sub-blocks.
     int32_t x[kShape], y[kShape], z[kShape];
@@ -244,23 +261,11 @@ int WebRtcIsacfix_DecodeLpcCoef(Bitstr_dec* streamdata, int32_t* LPCCoefQ17, int
     int r = WebRtcIsacfix_DecHistOneStepMulti(&m, streamdata, model_cdf, model_init, 1);
     if (r < 0) return r;
     if (m < 0 || m > 2) return -1;
-    const uint16_t* cdf_s[kShape];
-    uint16_t init_s[kShape];
     int16_t index_s[kShape];
-    for (int k = 0; k < kShape; ++k) {
-        cdf_s[k] = shape_cdf(m, k);
-        init_s[k] = WebRtcIsacfix_kInitIndexShape[kShape * m + k];
-    }
-    r = WebRtcIsacfix_DecHistOneStepMulti(index_s, streamdata, cdf_s, init_s, kShape);
+    r = decode_indices<kShape>(streamdata, m, shape_cdf, WebRtcIsacfix_kInitIndexShape, index_s);
     if (r < 0) return r;
-    const uint16_t* cdf_g[kGains];
-    uint16_t init_g[kGains];
     int16_t index_g[kGains];
-    for (int k = 0; k < kGains; ++k) {
-        cdf_g[k] = gain_cdf(m, k);
-        init_g[k] = WebRtcIsacfix_kInitIndexGain[kGains * m + k];
-    }
-    r = WebRtcIsacfix_DecHistOneStepMulti(index_g, streamdata, cdf_g, init_g, kGains);
+    r = decode_indices<kGains>(streamdata, m, gain_cdf, WebRtcIsacfix_kInitIndexGain, index_g);
     if (r < 0) return r;
     reconstruct(m, index_s, index_g, LPCCoefQ17, gain_lo_hiQ17);
     *model = m;
@@ -277,12 +282,8 @@ int WebRtcIsacfix_DecodeLpc(int32_t* gain_lo_hiQ17, int16_t* LPCCoef_loQ15, int1
 
 int WebRtcIsacfix_EstCodeLpcGain(int32_t* gain_lo_hiQ17, Bitstr_enc* streamdata, ISAC_SaveEncData_t* encData) {
     const int start = encData != nullptr ? encData->startIdx : 0;
-    if (encData != nullptr)
-        for (int k = 0; k < kGains; ++k) encData->LPCcoeffs_g[kGains * start + k] = gain_lo_hiQ17[k];
-    int32_t g[kGains];
-    log_gains(gain_lo_hiQ17, g);
     int16_t index_g[kGains];
-    gain_indices(g, index_g);
+    kept_gain_indices(gain_lo_hiQ17, encData, start, index_g);
     if (encData != nullptr)
         for (int k = 0; k < kGains; ++k) encData->LPCindex_g[kGains * start + k] = index_g[k];
     const uint16_t* cdf_g[kGains];
@@ -291,9 +292,7 @@ int WebRtcIsacfix_EstCodeLpcGain(int32_t* gain_lo_hiQ17, Bitstr_enc* streamdata,
 }
 
 void WebRtcIsacfix_TranscodeLpcCoef(int32_t* gain_lo_hiQ17, int16_t* index_gQQ) {
-    int32_t g[kGains];
-    log_gains(gain_lo_hiQ17, g);
-    gain_indices(g, index_gQQ);
+    kept_gain_indices(gain_lo_hiQ17, nullptr, 0, index_gQQ);
 }
 
 }  // namespace isac

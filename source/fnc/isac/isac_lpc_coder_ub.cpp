@@ -80,54 +80,51 @@ int16_t WebRtcIsac_AddLarMean(int32_t* lar, int16_t bw) {
     return 0;
 }
 
+namespace {
+
+// Each vector of kOrder coefficients times the intra-vector matrix, or its transpose to undo it.
+template <bool kTranspose>
+int16_t intraVecTimes(const int32_t* in, int32_t* out, int16_t bw) {
+    if (!valid(bw)) return -1;
+    const int32_t* M = intra_of(bw);
+    for (int v = 0; v < vectors(bw); ++v)
+        for (int r = 0; r < kOrder; ++r) {
+            int32_t s = 0;
+            for (int c = 0; c < kOrder; ++c)
+                s = add32(s, MUL32_32_Q31(in[kOrder * v + c], M[kTranspose ? kOrder * c + r : kOrder * r + c]));
+            out[kOrder * v + r] = s;
+        }
+    return 0;
+}
+
+// Each coefficient across the vectors times the inter-vector matrix, or its transpose.
+template <bool kTranspose>
+int16_t interVecTimes(const int32_t* in, int32_t* out, int16_t bw) {
+    if (!valid(bw)) return -1;
+    const int n = vectors(bw);
+    const int32_t* N = inter_of(bw);
+    for (int c = 0; c < kOrder; ++c)
+        for (int r = 0; r < n; ++r) {
+            int32_t s = 0;
+            for (int m = 0; m < n; ++m) s = add32(s, MUL32_32_Q31(in[c + kOrder * m], N[kTranspose ? n * r + m : r + n * m]));
+            out[c + kOrder * r] = s;
+        }
+    return 0;
+}
+
+}  // namespace
+
 int16_t WebRtcIsac_DecorrelateIntraVec(const int32_t* in, int32_t* out, int16_t bw) {
-    if (!valid(bw)) return -1;
-    const int32_t* M = intra_of(bw);
-    for (int v = 0; v < vectors(bw); ++v)
-        for (int r = 0; r < kOrder; ++r) {
-            int32_t s = 0;
-            for (int c = 0; c < kOrder; ++c) s = add32(s, MUL32_32_Q31(in[kOrder * v + c], M[kOrder * r + c]));
-            out[kOrder * v + r] = s;
-        }
-    return 0;
+    return intraVecTimes<false>(in, out, bw);
 }
-
 int16_t WebRtcIsac_CorrelateIntraVec(const int32_t* in, int32_t* out, int16_t bw) {
-    if (!valid(bw)) return -1;
-    const int32_t* M = intra_of(bw);
-    for (int v = 0; v < vectors(bw); ++v)
-        for (int r = 0; r < kOrder; ++r) {
-            int32_t s = 0;
-            for (int c = 0; c < kOrder; ++c) s = add32(s, MUL32_32_Q31(in[kOrder * v + c], M[kOrder * c + r]));
-            out[kOrder * v + r] = s;
-        }
-    return 0;
+    return intraVecTimes<true>(in, out, bw);
 }
-
 int16_t WebRtcIsac_DecorrelateInterVec(const int32_t* in, int32_t* out, int16_t bw) {
-    if (!valid(bw)) return -1;
-    const int n = vectors(bw);
-    const int32_t* N = inter_of(bw);
-    for (int c = 0; c < kOrder; ++c)
-        for (int r = 0; r < n; ++r) {
-            int32_t s = 0;
-            for (int m = 0; m < n; ++m) s = add32(s, MUL32_32_Q31(in[c + kOrder * m], N[r + n * m]));
-            out[c + kOrder * r] = s;
-        }
-    return 0;
+    return interVecTimes<false>(in, out, bw);
 }
-
 int16_t WebRtcIsac_CorrelateInterVec(const int32_t* in, int32_t* out, int16_t bw) {
-    if (!valid(bw)) return -1;
-    const int n = vectors(bw);
-    const int32_t* N = inter_of(bw);
-    for (int c = 0; c < kOrder; ++c)
-        for (int r = 0; r < n; ++r) {
-            int32_t s = 0;
-            for (int m = 0; m < n; ++m) s = add32(s, MUL32_32_Q31(in[c + kOrder * m], N[n * r + m]));
-            out[c + kOrder * r] = s;
-        }
-    return 0;
+    return interVecTimes<true>(in, out, bw);
 }
 
 int16_t WebRtcIsac_QuantizeUncorrLar(int32_t* data, int16_t* idx, int16_t bw) {

@@ -29,6 +29,18 @@ void add_with_carry(Bitstr_enc* s, int index, uint32_t add) {
     }
 }
 
+// Appends a byte to the stream of 16-bit words, high half first.
+void put_byte(Bitstr_enc* s, int& index, uint16_t byte) {
+    if (s->full == 1) {
+        s->stream[index] = static_cast<uint16_t>(byte << 8);
+        s->full = 0;
+    } else {
+        s->stream[index] = static_cast<uint16_t>(s->stream[index] + byte);
+        s->full = 1;
+        ++index;
+    }
+}
+
 // Codes the interval [lo, hi] of the CDF; false when the stream is full.
 bool encode_interval(Bitstr_enc* s, int& index, uint32_t cdfLo, uint32_t cdfHi) {
     const uint32_t W_lower = bound(s->W_upper, cdfLo) + 1;
@@ -37,14 +49,7 @@ bool encode_interval(Bitstr_enc* s, int& index, uint32_t cdfLo, uint32_t cdfHi) 
     while (s->W_upper < (1u << 24)) {
         s->W_upper <<= 8;
         const uint16_t byte = static_cast<uint16_t>(s->streamval >> 24);
-        if (s->full == 1) {
-            s->stream[index] = static_cast<uint16_t>(byte << 8);
-            s->full = 0;
-        } else {
-            s->stream[index] = static_cast<uint16_t>(s->stream[index] + byte);
-            s->full = 1;
-            ++index;
-        }
+        put_byte(s, index, byte);
         if (index >= kStreamWords) return false;
         s->streamval <<= 8;
     }
@@ -171,14 +176,7 @@ int16_t WebRtcIsacfix_EncTerminate(Bitstr_enc* s) {
     if (s->W_upper > 0x1FFFFFF) {
         add_with_carry(s, index, 0x1000000);
         const uint16_t byte = static_cast<uint16_t>(s->streamval >> 24);
-        if (s->full == 1) {
-            s->stream[index] = static_cast<uint16_t>(byte << 8);
-            s->full = 0;
-        } else {
-            s->stream[index] = static_cast<uint16_t>(s->stream[index] + byte);
-            s->full = 1;
-            ++index;
-        }
+        put_byte(s, index, byte);
     } else {
         add_with_carry(s, index, 0x10000);
         if (s->full == 1) {

@@ -38,6 +38,10 @@ void vocoderPackBytes(const int16_t* bytes, int n, uint16_t* words) {
   }
 }
 
+void vocoderPackBytes(const uint8_t* bytes, int n, uint16_t* words) {
+  for (int i = 0; i < n; i += 2) words[i / 2] = static_cast<uint16_t>(bytes[i] << 8 | (i + 1 < n ? bytes[i + 1] : 0));
+}
+
 void vocoderUnpackBytes(const uint16_t* words, int n, int16_t* bytes) {
   for (int i = 0; i < n; ++i) {
     bytes[i] = static_cast<int16_t>(i % 2 == 0 ? words[i / 2] >> 8 : words[i / 2] & 0xFF);
@@ -54,4 +58,14 @@ void vocoderDropSecond(void* decp, AJC_PVEDEC_INT* r) {
     return;
   }
   decoder_copyPayload(vocoderDecHdr(decp)->payloadQp, &r->currPkt[1], nullptr, 0, 2);
+}
+
+uint16_t vocoderTakeBytes(void* decp, AJC_PVEDEC_INT* r, uint16_t maxBytes, uint8_t* bytes) {
+  const AJC_PKT_HDR& h = r->currPkt[0];
+  const uint16_t n = h.payloadLength > maxBytes ? maxBytes : h.payloadLength;
+  uint16_t* words = vocoderDecHdr(decp)->payloadBufp;
+  vocoderCopy(decp, &h, words, static_cast<uint16_t>((n + 1) / 2));
+  if (vocoderClass(r) == AJC_PKT_DOUBLE_DECODE) vocoderDropSecond(decp, r);
+  for (int i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(i % 2 == 0 ? words[i / 2] >> 8 : words[i / 2] & 0xFF);
+  return n;
 }

@@ -49,15 +49,8 @@ void isacwrap_Decode(void* decp, AJC_PVEDEC_INT* r, int16_t* out) {
   if (st->inst == nullptr) return;
   const uint8_t c = vocoderClass(r);
   if (c == AJC_PKT_VOICE || c == AJC_PKT_SID || c == AJC_PKT_DOUBLE_DECODE) {
-    const AJC_PKT_HDR& h = r->currPkt[0];
-    const uint16_t length = h.payloadLength > kMaxPayload ? kMaxPayload : h.payloadLength;
-    uint16_t* words = vocoderDecHdr(decp)->payloadBufp;
-    vocoderCopy(decp, &h, words, static_cast<uint16_t>((length + 1) / 2));
-    if (c == AJC_PKT_DOUBLE_DECODE) vocoderDropSecond(decp, r);
-    int16_t asBytes[kMaxPayload];
     uint8_t bytes[kMaxPayload];
-    vocoderUnpackBytes(words, length, asBytes);
-    for (int i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(asBytes[i]);
+    const uint16_t length = vocoderTakeBytes(decp, r, kMaxPayload, bytes);
     int16_t speechType = 0;
     WebRtcIsacfix_Decode(st->inst, bytes, length, out, &speechType);
   } else if (c == AJC_PKT_UNKNOWN || c == AJC_PKT_CNG || c == AJC_PKT_FRAME_REPEAT) {
@@ -77,9 +70,7 @@ int isacwrap_Encode(void* algmem, int16_t* speechbufp, uint16_t* rawdata, uint16
   uint8_t bytes[kMaxPayload + 16];
   const int n = WebRtcIsacfix_Encode(st->inst, speechbufp, bytes, 0);
   if (n <= 0 || n > kMaxPayload) return PVE_ENC_NONE;  // the frame is not complete yet
-  int16_t asBytes[kMaxPayload];
-  for (int i = 0; i < n; ++i) asBytes[i] = bytes[i];
-  vocoderPackBytes(asBytes, n, rawdata);
+  vocoderPackBytes(bytes, n, rawdata);
   *payloadSize = static_cast<uint16_t>(n);
   return PVE_ENC_VOICE;
 }

@@ -84,15 +84,8 @@ void opuswrap_Decode(void* decp, AJC_PVEDEC_INT* r, int16_t* speechbufp) {
   int unfinished = 0;
   int ret;
   if (c == AJC_PKT_VOICE || c == AJC_PKT_SID || c == AJC_PKT_DOUBLE_DECODE) {
-    const AJC_PKT_HDR& h = r->currPkt[0];
-    const uint16_t length = h.payloadLength > kMaxPayload + 1 ? kMaxPayload + 1 : h.payloadLength;
-    uint16_t* words = vocoderDecHdr(decp)->payloadBufp;
-    vocoderCopy(decp, &h, words, static_cast<uint16_t>((length + 1) / 2));
-    if (c == AJC_PKT_DOUBLE_DECODE) vocoderDropSecond(decp, r);
-    int16_t bytes[OPUS_SLICE_MAX_PACKET];
     uint8_t packet[OPUS_SLICE_MAX_PACKET];
-    vocoderUnpackBytes(words, length, bytes);
-    for (int i = 0; i < length; ++i) packet[i] = static_cast<uint8_t>(bytes[i]);
+    const uint16_t length = vocoderTakeBytes(decp, r, kMaxPayload + 1, packet);
     ret = opus_decode(&st->slice, packet, length, speechbufp, n, 0, &outBufp, &unfinished);
   } else if (c == AJC_PKT_UNKNOWN || c == AJC_PKT_CNG || c == AJC_PKT_FRAME_REPEAT) {
     ret = opus_decode(&st->slice, nullptr, 0, speechbufp, n, 1, &outBufp, &unfinished);
@@ -142,9 +135,7 @@ int opuswrap_Encode(void* algmem, int16_t* speechbufp, uint16_t* rawdata, uint16
     *payloadSize = 0;  // a library error leaves nothing to send
     return PVE_ENC_NONE;
   }
-  int16_t bytes[kMaxPayload];
-  for (int i = 0; i < n; ++i) bytes[i] = packet[i];
-  vocoderPackBytes(bytes, n, rawdata);
+  vocoderPackBytes(packet, n, rawdata);
   *payloadSize = static_cast<uint16_t>(n);
   return PVE_ENC_VOICE;
 }

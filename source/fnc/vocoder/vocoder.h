@@ -131,6 +131,7 @@ uint16_t vocoderDecCopyBytes(unsigned alg);
 
 // Payload helpers: codes or bytes two to a word, the earlier in the high half.
 void vocoderPackBytes(const int16_t* bytes, int n, uint16_t* words);
+void vocoderPackBytes(const uint8_t* bytes, int n, uint16_t* words);
 void vocoderUnpackBytes(const uint16_t* words, int n, int16_t* bytes);
 uint16_t vocoderSwap(uint16_t w);
 
@@ -139,6 +140,9 @@ inline uint8_t vocoderClass(const AJC_PVEDEC_INT* r) { return static_cast<uint8_
 // Copies the released frame's payload (and frees its slot), or frees a second frame unread.
 void vocoderCopy(void* decp, const AJC_PKT_HDR* h, uint16_t* dest, uint16_t words);
 void vocoderDropSecond(void* decp, AJC_PVEDEC_INT* r);
+// Takes the released frame's payload as bytes, at most `maxBytes`, through the payload buffer
+// (freeing its slot, and a second frame's unread); returns how many.
+uint16_t vocoderTakeBytes(void* decp, AJC_PVEDEC_INT* r, uint16_t maxBytes, uint8_t* bytes);
 
 // The AMR and AMR-WB encoders keep the packetising options and the far end's mode request in
 // their instance (the encoder pool); the codec service calls these only while such an encoder

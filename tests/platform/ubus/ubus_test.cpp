@@ -170,6 +170,16 @@ protected:
         blob_buf_free(&b);
         return ret;
     }
+    // Sends `method` to object `id` without waiting: the answer's data and completion land in `r`.
+    int invokeAsync(uint32_t id, const char *method, blob_attr *msg, ubus_request &req, Replies &r) {
+        const int ret = ubus_invoke_async(ctx, id, method, msg, &req);
+        if (ret != UBUS_STATUS_OK) return ret;
+        req.data_cb = collectData;
+        req.complete_cb = collectComplete;
+        req.priv = &r;
+        ubus_complete_request_async(ctx, &req);
+        return ret;
+    }
 
     BrokerProcess broker;
     ServerState state;
@@ -219,12 +229,8 @@ TEST_F(UbusTest, AsynchronousInvokeRunsDataAndCompletionCallbacksOnce) {
     blob_buf b{};
     blobmsg_buf_init(&b);
     blobmsg_add_string(&b, "msg", "async");
-    ASSERT_EQ(ubus_invoke_async(ctx, testId, "echo", b.head, &req), UBUS_STATUS_OK);
+    ASSERT_EQ(invokeAsync(testId, "echo", b.head, req, r), UBUS_STATUS_OK);
     blob_buf_free(&b);
-    req.data_cb = collectData;
-    req.complete_cb = collectComplete;
-    req.priv = &r;
-    ubus_complete_request_async(ctx, &req);
     ASSERT_TRUE(runUntil(ctx, [&] { return r.completions > 0; }));
     EXPECT_EQ(r.status, UBUS_STATUS_OK);
     EXPECT_EQ(r.data, (std::vector<std::string>{R"({"msg":"async"})"}));
@@ -241,11 +247,7 @@ TEST_F(UbusTest, DeferredRequestIsAnsweredLaterWithDataAndStatus) {
 
     Replies r;
     ubus_request req{};
-    ASSERT_EQ(ubus_invoke_async(ctx, testId, "defer", nullptr, &req), UBUS_STATUS_OK);
-    req.data_cb = collectData;
-    req.complete_cb = collectComplete;
-    req.priv = &r;
-    ubus_complete_request_async(ctx, &req);
+    ASSERT_EQ(invokeAsync(testId, "defer", nullptr, req, r), UBUS_STATUS_OK);
     ASSERT_TRUE(runUntil(ctx, [&] { return r.completions > 0; }));
     EXPECT_EQ(r.status, UBUS_STATUS_OK);
     EXPECT_EQ(r.data.size(), 1u);
@@ -254,11 +256,7 @@ TEST_F(UbusTest, DeferredRequestIsAnsweredLaterWithDataAndStatus) {
 TEST_F(UbusTest, AbortedRequestNeverCallsBack) {
     Replies r;
     ubus_request req{};
-    ASSERT_EQ(ubus_invoke_async(ctx, testId, "defer", nullptr, &req), UBUS_STATUS_OK);
-    req.data_cb = collectData;
-    req.complete_cb = collectComplete;
-    req.priv = &r;
-    ubus_complete_request_async(ctx, &req);
+    ASSERT_EQ(invokeAsync(testId, "defer", nullptr, req, r), UBUS_STATUS_OK);
     ubus_abort_request(ctx, &req);
     // The late answer reaches this socket before the answer to the next call.
     Replies next;
@@ -385,10 +383,7 @@ TEST_F(UbusTest, CallsFailWhenTheServingClientDisconnectsMidCall) {
     // Asynchronous: the completion comes with an error.
     Replies r;
     ubus_request req{};
-    ASSERT_EQ(ubus_invoke_async(ctx, hangerId, "hang", nullptr, &req), UBUS_STATUS_OK);
-    req.complete_cb = collectComplete;
-    req.priv = &r;
-    ubus_complete_request_async(ctx, &req);
+    ASSERT_EQ(invokeAsync(hangerId, "hang", nullptr, req, r), UBUS_STATUS_OK);
     // Synchronous, from this thread, while the server goes away from another.
     // Both calls reach the server before it goes; a bounded wait, so that a lost call fails the
     // test instead of hanging it.
@@ -409,10 +404,7 @@ TEST_F(UbusTest, CallsFailWhenTheServingClientDisconnectsMidCall) {
 TEST_F(UbusTest, LosingTheBrokerCompletesPendingRequestsAndQuietsTheDescriptor) {
     Replies r;
     ubus_request req{};
-    ASSERT_EQ(ubus_invoke_async(ctx, testId, "hang", nullptr, &req), UBUS_STATUS_OK);
-    req.complete_cb = collectComplete;
-    req.priv = &r;
-    ubus_complete_request_async(ctx, &req);
+    ASSERT_EQ(invokeAsync(testId, "hang", nullptr, req, r), UBUS_STATUS_OK);
     ASSERT_TRUE(runUntil(ctx, [&] { return state.hangs >= 1; })) << "the call never reached the server";
     broker.stop();
     ASSERT_TRUE(runUntil(ctx, [&] { return r.completions > 0; }));

@@ -151,13 +151,7 @@ TEST(AmrwbDecoderOracle, PeerConcealsFromAnUnfilledGainHistory) {
 TEST(AmrwbDecoderOracle, DiscontinuousTransmissionGivesTheSameSamples) {
     // Speech with pauses, then 1.2 s of faint noise (the two low bits clear).
     std::vector<short> speech = load_speech16(150);
-    std::size_t n0 = speech.size();
-    speech.resize(n0 + 320 * 60);
-    unsigned s = 1;
-    for (std::size_t i = n0; i < speech.size(); ++i) {
-        s = s * 1103515245u + 12345u;
-        speech[i] = static_cast<short>((static_cast<int>((s >> 16) & 127) - 64) & ~3);
-    }
+    append_faint_noise(speech, 60, 1);
     for (int mode : {0, 2, 8}) {
         std::vector<Frame> frames = encode_with_peer(speech, mode, 1);
         int sid = 0, empty = 0;
@@ -221,13 +215,7 @@ TEST(AmrwbDecoderOracle, HomingFramesAreTreatedAlike) {
 TEST(AmrwbDecoderOracle, OurEncodersStreamsGiveTheSameSamples) {
     // Every mode, DTX off and on, with speech followed by faint noise.
     std::vector<short> speech = load_speech16(100);
-    std::size_t n0 = speech.size();
-    speech.resize(n0 + 320 * 40);
-    unsigned s = 7;
-    for (std::size_t i = n0; i < speech.size(); ++i) {
-        s = s * 1103515245u + 12345u;
-        speech[i] = static_cast<short>((static_cast<int>((s >> 16) & 127) - 64) & ~3);
-    }
+    append_faint_noise(speech, 40, 7);
     for (int dtx = 0; dtx <= 1; ++dtx)
         for (int mode = 0; mode <= 8; ++mode) {
             auto st = std::make_unique<wb_amr_Coder_State>();

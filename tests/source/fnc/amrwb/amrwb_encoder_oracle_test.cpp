@@ -53,13 +53,7 @@ bool is_hf_index_bit(int i) {
 // and empty frames.  With `lead`, faint noise comes first as well.
 std::vector<short> speech_then_faint_noise(bool lead) {
     std::vector<short> speech = load_speech16(150);
-    std::size_t n0 = speech.size();
-    speech.resize(n0 + 320 * 60);
-    unsigned s = 1;
-    for (std::size_t i = n0; i < speech.size(); ++i) {
-        s = s * 1103515245u + 12345u;
-        speech[i] = static_cast<short>((static_cast<int>((s >> 16) & 127) - 64) & ~3);
-    }
+    append_faint_noise(speech, 60, 1);
     if (lead) {
         std::vector<short> noise(320 * 12);
         unsigned t = 7;

@@ -32,6 +32,18 @@ inline std::vector<short> load_speech16(std::size_t max_frames) {
     return s;
 }
 
+// `frames` 20 ms frames of faint noise (about -64..63, the two low bits clear) after `speech`,
+// from a fixed seed: enough for the encoders to go through the DTX hangover to SID frames.
+inline void append_faint_noise(std::vector<short>& speech, std::size_t frames, unsigned seed) {
+    const std::size_t n0 = speech.size();
+    speech.resize(n0 + 320 * frames);
+    unsigned s = seed;
+    for (std::size_t i = n0; i < speech.size(); ++i) {
+        s = s * 1103515245u + 12345u;
+        speech[i] = static_cast<short>((static_cast<int>((s >> 16) & 127) - 64) & ~3);
+    }
+}
+
 // Serial bits (one word per bit, +127 / -127) of a storage-format frame.
 inline std::vector<Word16> serial_of(const unsigned char* frame, int mode) {
     int n = amr_wb_nb_of_bits[mode];

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "amr_wrapper_harness.h"
 #include "voc_amr.h"
 #include "voc_amr_tables.h"
 #include "vocoder.h"
@@ -18,33 +18,16 @@ extern "C" {
 
 namespace {
 
-struct AmrEnc {
-  std::vector<uint64_t> mem = std::vector<uint64_t>(8192);
-  HSZVOCREGS regs = pveVoiceRegsDefault().voxregs;
-  const HSZVOCODERS* v = hsgvocoders[HAPI_PKT_ALG_GSMAMR];
-  AmrEnc(uint16_t algorithm, AMR_REGS amr = {}) {
-    regs.amrOptions = amr;
-    v->encinitcfgfnc(mem.data(), &regs, algorithm, 1);
-  }
-  int encode(std::vector<int16_t> pcm, std::vector<uint8_t>& payload) {
-    std::vector<uint16_t> words(40, 0);
-    uint16_t bytes = 0;
-    const int t = v->encfnc(mem.data(), pcm.data(), words.data(), 0, &bytes);
-    payload.resize(bytes);
-    for (int i = 0; i < bytes; ++i) payload[i] = static_cast<uint8_t>(i % 2 ? words[i / 2] : words[i / 2] >> 8);
-    return t;
-  }
+constexpr const AmrFamilyUnderTest& kNb = kAmrNbUnderTest;
+
+struct AmrEnc : AmrWrapEnc {
+  explicit AmrEnc(uint16_t algorithm, AMR_REGS amr = {}) : AmrWrapEnc(kNb, algorithm, amr) {}
+};
+struct AmrDec : AmrWrapDec {
+  explicit AmrDec(uint16_t code) : AmrWrapDec(kNb, code) {}
 };
 
-std::vector<int16_t> speechLike(int frame) {
-  std::vector<int16_t> v(160);
-  for (int i = 0; i < 160; ++i) {
-    const double t = (frame * 160 + i) / 8000.0;
-    v[i] = static_cast<int16_t>(6000 * std::sin(2 * M_PI * 300 * t) + 3000 * std::sin(2 * M_PI * 1230 * t) +
-                                1500 * std::sin(2 * M_PI * 2710 * t * (1 + 0.1 * std::sin(7 * t))));
-  }
-  return v;
-}
+std::vector<int16_t> speechLike(int frame) { return amrSpeechLike(kNb, frame); }
 
 TEST(AmrTables, EveryPayloadOrderIsAPermutationOfTheModesBits) {
   const int nb[8] = {95, 103, 118, 134, 148, 159, 204, 244};
@@ -176,44 +159,6 @@ TEST(AmrDtx, SilenceGivesSidAndTwoByteNoDataFrames) {
   EXPECT_GT(sid, 0);
   EXPECT_GT(noData, 0);
 }
-
-}  // namespace
-
-namespace {
-
-// Our decoder wrapper, fed from a payload store as the codec service feeds it.
-struct AmrDec {
-  std::vector<uint64_t> mem = std::vector<uint64_t>(8192);
-  std::vector<uint16_t> store = std::vector<uint16_t>(2048);
-  uint16_t work[PVE_PAYLOAD_BUF_WORDS] = {};
-  AJC_Q q{};
-  AJC_PAYLOADQ pq{};
-  HSZVOCREGS regs = pveVoiceRegsDefault().voxregs;
-  const HSZVOCODERS* v = hsgvocoders[HAPI_PKT_ALG_GSMAMR];
-  uint16_t code;
-  explicit AmrDec(uint16_t c) : code(c) {
-    ajcQInit(&q, &pq, store.data(), static_cast<uint16_t>(store.size()), 34);
-    vocoderDecHdr(mem.data())->payloadQp = &pq;
-    vocoderDecHdr(mem.data())->payloadBufp = work;
-    v->decinitcfgfnc(mem.data(), &regs, code, 1);
-  }
-  std::vector<int16_t> decode(uint8_t cls, const std::vector<uint8_t>& payload) {
-    AJC_PVEDEC_INT r{};
-    r.numCurrPkt = 1;
-    r.currPkt[0].payloadID = static_cast<uint16_t>(cls << 8 | code);
-    if (!payload.empty()) {
-      const int slot = searchFreeIndex(&pq);
-      uint16_t* w = ajcSlotPtr(&pq, slot);
-      std::memset(w, 0, 34);
-      for (size_t i = 0; i < payload.size(); ++i) w[i / 2] |= static_cast<uint16_t>(payload[i] << (i % 2 ? 0 : 8));
-      r.currPkt[0].payloadLength = static_cast<uint16_t>(payload.size());
-      r.currPkt[0].flags = static_cast<uint16_t>(slot << 8);
-    }
-    std::vector<int16_t> out(160);
-    v->decfnc(mem.data(), &r, out.data());
-    return out;
-  }
-};
 
 TEST(AmrDecode, OurDecoderPlaysOurPayloadsAsTheIndependentDecoderDoes) {
   for (uint16_t code : {25, 33}) {

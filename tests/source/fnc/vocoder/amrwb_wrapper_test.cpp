@@ -2,10 +2,10 @@
 // input, the independent decoder on our payloads next to our own decoder, SID frames with DTX.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <vector>
 
+#include "amr_wrapper_harness.h"
 #include "voc_amr.h"
 #include "vocoder.h"
 
@@ -16,50 +16,14 @@ extern "C" {
 
 namespace {
 
-struct Enc {
-  std::vector<uint64_t> mem = std::vector<uint64_t>(16384);
-  HSZVOCREGS regs = pveVoiceRegsDefault().voxregs;
-  const HSZVOCODERS* v = hsgvocoders[HAPI_PKT_ALG_AMRWB];
-  explicit Enc(uint16_t algorithm) { v->encinitcfgfnc(mem.data(), &regs, algorithm, 1); }
-  int encode(std::vector<int16_t> pcm, std::vector<uint8_t>& payload) {
-    std::vector<uint16_t> words(40, 0);
-    uint16_t bytes = 0;
-    const int t = v->encfnc(mem.data(), pcm.data(), words.data(), 0, &bytes);
-    payload.resize(bytes);
-    for (int i = 0; i < bytes; ++i) payload[i] = static_cast<uint8_t>(i % 2 ? words[i / 2] : words[i / 2] >> 8);
-    return t;
-  }
-};
+constexpr const AmrFamilyUnderTest& kWb = kAmrWbUnderTest;
 
-struct Dec {
-  std::vector<uint64_t> mem = std::vector<uint64_t>(16384);
-  std::vector<uint16_t> store = std::vector<uint16_t>(2048);
-  uint16_t work[PVE_PAYLOAD_BUF_WORDS] = {};
-  AJC_Q q{};
-  AJC_PAYLOADQ pq{};
-  HSZVOCREGS regs = pveVoiceRegsDefault().voxregs;
-  const HSZVOCODERS* v = hsgvocoders[HAPI_PKT_ALG_AMRWB];
-  uint16_t code;
-  explicit Dec(uint16_t c) : code(c) {
-    ajcQInit(&q, &pq, store.data(), static_cast<uint16_t>(store.size()), 62);
-    vocoderDecHdr(mem.data())->payloadQp = &pq;
-    vocoderDecHdr(mem.data())->payloadBufp = work;
-    v->decinitcfgfnc(mem.data(), &regs, code, 1);
-  }
-  std::vector<int16_t> decode(const std::vector<uint8_t>& payload) {
-    AJC_PVEDEC_INT r{};
-    r.numCurrPkt = 1;
-    r.currPkt[0].payloadID = static_cast<uint16_t>(AJC_PKT_VOICE << 8 | code);
-    const int slot = searchFreeIndex(&pq);
-    uint16_t* w = ajcSlotPtr(&pq, slot);
-    std::memset(w, 0, 62);
-    for (size_t i = 0; i < payload.size(); ++i) w[i / 2] |= static_cast<uint16_t>(payload[i] << (i % 2 ? 0 : 8));
-    r.currPkt[0].payloadLength = static_cast<uint16_t>(payload.size());
-    r.currPkt[0].flags = static_cast<uint16_t>(slot << 8);
-    std::vector<int16_t> out(320);
-    v->decfnc(mem.data(), &r, out.data());
-    return out;
-  }
+struct Enc : AmrWrapEnc {
+  explicit Enc(uint16_t algorithm) : AmrWrapEnc(kWb, algorithm) {}
+};
+struct Dec : AmrWrapDec {
+  explicit Dec(uint16_t code) : AmrWrapDec(kWb, code) {}
+  std::vector<int16_t> decode(const std::vector<uint8_t>& payload) { return AmrWrapDec::decode(AJC_PKT_VOICE, payload); }
 };
 
 // The independent decoder clears the two low bits of its 14-bit output; ours leaves them.
@@ -70,15 +34,7 @@ bool sameBut2Lsbs(const std::vector<int16_t>& ours, const short* theirs) {
   return true;
 }
 
-std::vector<int16_t> speechLike(int frame) {
-  std::vector<int16_t> v(320);
-  for (int i = 0; i < 320; ++i) {
-    const double t = (frame * 320 + i) / 16000.0;
-    v[i] = static_cast<int16_t>(6000 * std::sin(2 * M_PI * 300 * t) + 3000 * std::sin(2 * M_PI * 2230 * t) +
-                                1500 * std::sin(2 * M_PI * 5310 * t * (1 + 0.1 * std::sin(7 * t))));
-  }
-  return v;
-}
+std::vector<int16_t> speechLike(int frame) { return amrSpeechLike(kWb, frame); }
 
 // The independent encoder's frames, given to our decoder wrapper (our payload is the storage
 // frame behind a request byte) and to the independent decoder, play sample for sample alike: our

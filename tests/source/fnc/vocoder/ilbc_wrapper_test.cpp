@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ilbc_avcodec.h"
+#include "voc_dec_store.h"
 #include "vocoder.h"
 
 namespace {
@@ -26,21 +27,12 @@ double snrDb(const std::vector<int16_t>& ref, const std::vector<int16_t>& got, s
   return 10 * std::log10(s / (e + 1e-9));
 }
 
-struct Bench {
-  std::vector<uint64_t> enc = std::vector<uint64_t>(4096), dec = std::vector<uint64_t>(4096);
-  std::vector<uint16_t> store = std::vector<uint16_t>(2048);
-  uint16_t work[PVE_PAYLOAD_BUF_WORDS] = {};
-  AJC_Q q{};
-  AJC_PAYLOADQ pq{};
-  HSZVOCREGS regs = pveVoiceRegsDefault().voxregs;
-  const HSZVOCODERS* v;
-  uint16_t code;
+// Our encoder, and our decoder behind a payload store.
+struct Bench : VocDecStore {
+  std::vector<uint64_t> enc = std::vector<uint64_t>(4096);
   int n;
-  explicit Bench(uint16_t c) : v(hsgvocoders[hsgpvealg[c]]), code(c), n(c == 15 ? 240 : 160) {
-    ajcQInit(&q, &pq, store.data(), static_cast<uint16_t>(store.size()), 56);
-    vocoderDecHdr(dec.data())->payloadQp = &pq;
-    vocoderDecHdr(dec.data())->payloadBufp = work;
-    v->decinitcfgfnc(dec.data(), &regs, code, 1);
+  explicit Bench(uint16_t c) : VocDecStore(hsgvocoders[hsgpvealg[c]], c, 56, 4096), n(c == 15 ? 240 : 160) {
+    configure();
     v->encinitcfgfnc(enc.data(), &regs, code, 1);
   }
   std::vector<uint16_t> encode(std::vector<int16_t> pcm, uint16_t& bytes) {
@@ -49,15 +41,9 @@ struct Bench {
     return words;
   }
   AJC_PKT_HDR file(uint8_t cls, const std::vector<uint16_t>& words, uint16_t bytes) {
-    const int slot = searchFreeIndex(&pq);
-    std::memcpy(ajcSlotPtr(&pq, slot), words.data(), 56);
-    return AJC_PKT_HDR{static_cast<uint16_t>(cls << 8 | code), bytes, 0, 0, static_cast<uint16_t>(slot << 8)};
+    return VocDecStore::file(cls, words.data(), 28, bytes);  // a whole 56-byte slot
   }
-  std::vector<int16_t> decode(AJC_PVEDEC_INT r) {
-    std::vector<int16_t> out(n);
-    v->decfnc(dec.data(), &r, out.data());
-    return out;
-  }
+  std::vector<int16_t> decode(AJC_PVEDEC_INT r) { return VocDecStore::decode(r, n); }
 };
 
 std::vector<uint8_t> octets(const std::vector<uint16_t>& w, int n) {

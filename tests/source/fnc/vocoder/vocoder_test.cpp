@@ -9,6 +9,7 @@
 
 #include "g711.h"
 #include "isac_codec.h"
+#include "voc_dec_store.h"
 #include "vocoder.h"
 
 extern "C" {
@@ -19,42 +20,14 @@ extern "C" {
 
 namespace {
 
-// A decoder's memory with a payload store in front of it, as the codec service lays it out.
-struct DecBench {
-  std::vector<uint64_t> mem = std::vector<uint64_t>(8192);
-  std::vector<uint16_t> store = std::vector<uint16_t>(4096);
-  uint16_t work[PVE_PAYLOAD_BUF_WORDS] = {};
-  AJC_Q q{};
-  AJC_PAYLOADQ pq{};
-  HSZVOCREGS regs = pveVoiceRegsDefault().voxregs;
-  const HSZVOCODERS* v;
-  uint16_t code;
-
-  DecBench(uint16_t c, uint16_t plcMode = 0) : v(hsgvocoders[hsgpvealg[c]]), code(c) {
-    ajcQInit(&q, &pq, store.data(), static_cast<uint16_t>(store.size()), 1280);  // slots for any payload
-    auto* h = vocoderDecHdr(mem.data());
-    h->payloadQp = &pq;
-    h->payloadBufp = work;
+// Decoder output starts as 0x1234, so that samples a decoder leaves alone show.
+struct DecBench : VocDecStore {
+  DecBench(uint16_t c, uint16_t plcMode = 0)
+      : VocDecStore(hsgvocoders[hsgpvealg[c]], c, 1280, 8192, 4096) {  // slots for any payload
     regs.hsxVadCngPlcOptions = static_cast<uint16_t>(plcMode << 12);
-    v->decinitcfgfnc(mem.data(), &regs, code, 1);
+    configure();
   }
-  // Files a payload in a slot and returns its header.
-  AJC_PKT_HDR frame(uint8_t cls, const uint16_t* words, int nwords, uint16_t bytes) {
-    const int slot = searchFreeIndex(&pq);
-    EXPECT_GE(slot, 0);
-    std::memcpy(ajcSlotPtr(&pq, slot), words, nwords * 2);
-    return AJC_PKT_HDR{static_cast<uint16_t>(cls << 8 | code), bytes, 0, 0, static_cast<uint16_t>(slot << 8)};
-  }
-  std::vector<int16_t> decode(AJC_PVEDEC_INT r, int n) {
-    std::vector<int16_t> out(n, 0x1234);
-    v->decfnc(mem.data(), &r, out.data());
-    return out;
-  }
-  int slotsInUse() const {
-    int n = 0;
-    for (unsigned s = 0; s < pq.numEntry; ++s) n += (pq.freeListp[s >> 4] & (0x8000u >> (s & 15))) != 0;
-    return n;
-  }
+  std::vector<int16_t> decode(AJC_PVEDEC_INT r, int n) { return VocDecStore::decode(r, n, 0x1234); }
 };
 
 struct EncBench {
@@ -119,7 +92,7 @@ TEST(VocoderG711, PayloadIsTheLawCodesAnIndependentDecoderReads) {
     g711_free(s);
     DecBench dec(code);
     AJC_PVEDEC_INT r{};
-    r.currPkt[0] = dec.frame(AJC_PKT_VOICE, payload.data(), 20, 40);
+    r.currPkt[0] = dec.file(AJC_PKT_VOICE, payload.data(), 20, 40);
     r.numCurrPkt = 1;
     EXPECT_EQ(dec.decode(r, 40), theirs);
     EXPECT_EQ(dec.slotsInUse(), 0);
@@ -131,8 +104,8 @@ TEST(VocoderG711, DoubleDecodePlaysTheSecondFrameAndFreesBoth) {
   DecBench dec(HAPI_PKT_VC_G711_ALAW);
   std::vector<uint16_t> a(20, 0xD5D5), b(20, 0x2A2A);  // A-law codes of small positive and large negative
   AJC_PVEDEC_INT r{};
-  r.currPkt[0] = dec.frame(AJC_PKT_DOUBLE_DECODE, a.data(), 20, 40);
-  r.currPkt[1] = dec.frame(AJC_PKT_VOICE, b.data(), 20, 40);
+  r.currPkt[0] = dec.file(AJC_PKT_DOUBLE_DECODE, a.data(), 20, 40);
+  r.currPkt[1] = dec.file(AJC_PKT_VOICE, b.data(), 20, 40);
   r.numCurrPkt = 2;
   std::vector<int16_t> out = dec.decode(r, 40);
   int16_t code = 0x2A, expect = 0;
@@ -184,7 +157,7 @@ TEST(VocoderG726, RoundTripThroughTheWrappers) {
     uint16_t bytes = 0;
     enc.encode(pcm, payload, bytes);
     AJC_PVEDEC_INT r{};
-    r.currPkt[0] = dec.frame(AJC_PKT_VOICE, payload.data(), 10, bytes);
+    r.currPkt[0] = dec.file(AJC_PKT_VOICE, payload.data(), 10, bytes);
     r.numCurrPkt = 1;
     const std::vector<int16_t> o = dec.decode(r, 40);
     in.insert(in.end(), pcm.begin(), pcm.end());
@@ -202,14 +175,14 @@ TEST(VocoderG729, DoubleDecodePlaysTheFirstAndFreesTheSecondUnread) {
   ASSERT_EQ(b1, 10);
   enc.encode(tone(80, 440, 8000, 8000, 80), p2, b2);
   AJC_PVEDEC_INT r{};
-  r.currPkt[0] = dec.frame(AJC_PKT_DOUBLE_DECODE, p1.data(), 5, b1);
-  r.currPkt[1] = dec.frame(AJC_PKT_VOICE, p2.data(), 5, b2);
+  r.currPkt[0] = dec.file(AJC_PKT_DOUBLE_DECODE, p1.data(), 5, b1);
+  r.currPkt[1] = dec.file(AJC_PKT_VOICE, p2.data(), 5, b2);
   r.numCurrPkt = 2;
   const std::vector<int16_t> viaDouble = dec.decode(r, 80);
   EXPECT_EQ(dec.slotsInUse(), 0);
   DecBench plain(HAPI_PKT_VC_G729A_8);
   AJC_PVEDEC_INT one{};
-  one.currPkt[0] = plain.frame(AJC_PKT_VOICE, p1.data(), 5, b1);
+  one.currPkt[0] = plain.file(AJC_PKT_VOICE, p1.data(), 5, b1);
   one.numCurrPkt = 1;
   EXPECT_EQ(viaDouble, plain.decode(one, 80));
 }
@@ -273,13 +246,13 @@ TEST(VocoderG722, LostFrameWithoutConcealmentIsSilenceAndWithItIsConcealed) {
       enc.encode(tone(160, 440, 16000, 8000, 160 * f), p, bytes);
       ASSERT_EQ(bytes, 80);
       AJC_PVEDEC_INT r{};
-      r.currPkt[0] = dec.frame(AJC_PKT_VOICE, p.data(), 40, bytes);
+      r.currPkt[0] = dec.file(AJC_PKT_VOICE, p.data(), 40, bytes);
       r.numCurrPkt = 1;
       dec.decode(r, 160);
     }
     // A frame waiting in slot 0 is untouched by the repeat, whose header names slot 0 too.
     std::vector<uint16_t> waiting(40, 0x1234);
-    dec.frame(AJC_PKT_VOICE, waiting.data(), 40, 80);
+    dec.file(AJC_PKT_VOICE, waiting.data(), 40, 80);
     ASSERT_EQ(dec.slotsInUse(), 1);
     AJC_PVEDEC_INT lost{};
     lost.currPkt[0].payloadID = AJC_PKT_FRAME_REPEAT << 8;
@@ -392,7 +365,7 @@ TEST(VocoderOpus, PacketLongerThanThePacketTimePlaysOverSeveralReleases) {
 
   OpusDec dec(38);
   AJC_PVEDEC_INT r{};
-  r.currPkt[0] = dec.frame(AJC_PKT_VOICE, words.data(), static_cast<int>(words.size()), static_cast<uint16_t>(pkt.size()));
+  r.currPkt[0] = dec.file(AJC_PKT_VOICE, words.data(), static_cast<int>(words.size()), static_cast<uint16_t>(pkt.size()));
   r.numCurrPkt = 1;
   const std::vector<int16_t> a = dec.decode(r, 160);
   // A frame repeat in between plays the next slice, not a concealment.
@@ -401,7 +374,7 @@ TEST(VocoderOpus, PacketLongerThanThePacketTimePlaysOverSeveralReleases) {
   rep.numCurrPkt = 1;
   const std::vector<int16_t> b = dec.decode(rep, 160);
   // The next voice release's own payload is taken and dropped.
-  r.currPkt[0] = dec.frame(AJC_PKT_VOICE, words.data(), static_cast<int>(words.size()), static_cast<uint16_t>(pkt.size()));
+  r.currPkt[0] = dec.file(AJC_PKT_VOICE, words.data(), static_cast<int>(words.size()), static_cast<uint16_t>(pkt.size()));
   const std::vector<int16_t> c = dec.decode(r, 160);
   EXPECT_EQ(dec.slotsInUse(), 0);
 
@@ -445,7 +418,7 @@ TEST(VocoderG711, LostFramesAreConcealedByTheModeOfTheRegisters) {
       uint16_t bytes = 0;
       enc.encode(tone(40, 500, 8000, 8000, 40 * f), p, bytes);
       AJC_PVEDEC_INT r{};
-      r.currPkt[0] = dec.frame(AJC_PKT_VOICE, p.data(), 20, bytes);
+      r.currPkt[0] = dec.file(AJC_PKT_VOICE, p.data(), 20, bytes);
       r.numCurrPkt = 1;
       last = dec.decode(r, 40);
     }
@@ -496,7 +469,7 @@ TEST(VocoderGsmHr, PayloadKindsDtxScheduleAndDecoderHoming) {
   for (int f = 0; f < 3; ++f) {
     home.encode(std::vector<int16_t>(160, 8), p, bytes);
     AJC_PVEDEC_INT r{};
-    r.currPkt[0] = dec.frame(AJC_PKT_VOICE, p.data(), 8, bytes);
+    r.currPkt[0] = dec.file(AJC_PKT_VOICE, p.data(), 8, bytes);
     r.numCurrPkt = 1;
     last = dec.decode(r, 160);
   }
@@ -514,7 +487,7 @@ TEST(VocoderGsmHr, RoundTripThroughTheWrappers) {
     uint16_t bytes = 0;
     enc.encode(pcm, p, bytes);
     AJC_PVEDEC_INT r{};
-    r.currPkt[0] = dec.frame(AJC_PKT_VOICE, p.data(), 8, bytes);
+    r.currPkt[0] = dec.file(AJC_PKT_VOICE, p.data(), 8, bytes);
     r.numCurrPkt = 1;
     const std::vector<int16_t> o = dec.decode(r, 160);
     in.insert(in.end(), pcm.begin(), pcm.end());
@@ -561,7 +534,7 @@ TEST(VocoderIsac, FramesCompleteEveryThirtyOrSixtyMsAndPlayAsTheCodecPlaysThem) 
       ASSERT_LE(bytes, code == 74 ? 600 : 400);
       ++frames;
       AJC_PVEDEC_INT r{};
-      r.currPkt[0] = dec.frame(AJC_PKT_VOICE, p.data(), (bytes + 1) / 2, bytes);
+      r.currPkt[0] = dec.file(AJC_PKT_VOICE, p.data(), (bytes + 1) / 2, bytes);
       r.numCurrPkt = 1;
       const std::vector<int16_t> o = dec.decode(r, 160 * blocks);
       std::vector<int16_t> expect(160 * blocks);

@@ -119,28 +119,17 @@ QRN_SocketConfig config;
 VHD_Archive archives[1];
 
 void recordingHost(QRN_Handle, QRN_SocketMsg* msg) {
-  HostMsg m{};
-  m.header = msg->msg.std.header;
-  m.response = (msg->msgFlags & QRN_MsgFlagResponse) != 0;
-  m.result = QRN_MsgResult(msg->msgFlags);
-  m.userTag = msg->userTag;
-  m.frame = world().ingressFrames;
-  if (HAPI_OPCODE_IS_STD(m.header)) {
-    m.op1 = msg->msg.std.op1;
-    m.op2 = msg->msg.std.op2;
-  } else {
-    m.op1 = msg->msg.ext.length;
-    const auto* p = static_cast<const uint8_t*>(msg->msg.ext.bufp);
-    if (p != nullptr) m.data.assign(p, p + msg->msg.ext.length);
-  }
-  world().host.push_back(m);
-  QRN_FreeSocketMsg(msg);
+  world().host.push_back(hostcapture::hostMsgTake(msg, false, world().ingressFrames));
 }
 
-void tick() {
-  HSZBIOSSTATE s = LHAPI_gpFncLockSMP();
-  KNL_FrameSync();
-  LHAPI_gpFncUnlockSMP(s);
+void tick() { hostcapture::kernelTick(); }
+
+// What a command gets when no answer came.
+HostMsg noAnswer() {
+  HostMsg m{};
+  m.header = 0xFFFF;
+  m.result = HAPIFAILURE;
+  return m;
 }
 
 uint16_t gTag = 100;
@@ -185,33 +174,21 @@ void drain(long extra) {
 
 HostMsg command(uint16_t header, uint16_t op1, uint16_t op2) {
   const uint16_t tag = ++gTag;
-  QRN_QueueStdObdMsg(kVhd, header, op1, op2, HAPI_HOST_SRV, header >> 8, tag,
-                     QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse);
+  hostcapture::hostCommandSend(kVhd, header, op1, op2, tag);
   runFrames(2);
-  for (const HostMsg& m : world().host) {
-    if (m.response && m.userTag == tag) return m;
-  }
-  return HostMsg{0xFFFF, 0, 0, false, HAPIFAILURE, 0, {}, 0};
+  const HostMsg* answer = hostcapture::hostAnswer(world().host, tag);
+  return answer != nullptr ? *answer : noAnswer();
 }
 
 HostMsg extCommand(uint16_t header, const void* data, uint16_t length) {
   const uint16_t tag = ++gTag;
-  QRN_QueueExtObdMsg(kVhd, header, data, length, HAPI_HOST_SRV, header >> 8, tag,
-                     QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse, HAPIVHD_HOST);
+  hostcapture::hostExtCommandSend(kVhd, header, data, length, tag);
   runFrames(2);
-  for (const HostMsg& m : world().host) {
-    if (m.response && m.userTag == tag) return m;
-  }
-  return HostMsg{0xFFFF, 0, 0, false, HAPIFAILURE, 0, {}, 0};
+  const HostMsg* answer = hostcapture::hostAnswer(world().host, tag);
+  return answer != nullptr ? *answer : noAnswer();
 }
 
-std::vector<HostMsg> events(uint16_t header) {
-  std::vector<HostMsg> out;
-  for (const HostMsg& m : world().host) {
-    if (!m.response && m.header == header) out.push_back(m);
-  }
-  return out;
-}
+std::vector<HostMsg> events(uint16_t header) { return hostcapture::hostEvents(world().host, header, false); }
 
 void* instance(HSFSRVID id) {
   VHD_Instance* slot = VHD_GetInstance(kVhd);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host_capture.h"
 #include "hsf/hsf.h"
 #include "qrn/qrn.h"
 
@@ -18,16 +19,7 @@ namespace linetest {
 constexpr QRN_Handle kVhd = HAPIVHD0;
 constexpr uint16_t kFrame = 80;  // samples per frame, as on a line channel (the default)
 
-struct HostMsg {
-  uint16_t header;
-  uint16_t op1;
-  uint16_t op2;
-  bool response;
-  HAPIRESULT result;
-  uint16_t userTag;
-  std::vector<uint8_t> data;
-  long frame;  // ingress frame number when it arrived
-};
+using hostcapture::HostMsg;  // `frame`: the ingress frame number when it arrived
 
 struct Ibd {
   HSF_IBD_MASK mask;

@@ -16,11 +16,13 @@
 #include <utility>
 #include <vector>
 
+#include "../../vexa/hapi_host_util.h"
 #include "boardHal.h"
 #include "hapi/hapi.h"
 #include "pve_codec.h"
 #include "rm/rm.h"
 #include "swb/swb.h"
+#include "tone_fit.h"
 #include "vboard.h"
 #include "vboardAudio.h"
 
@@ -60,31 +62,9 @@ void onEvent(HSZEVT* evt, uint16_t) {
   host().packets.emplace_back(p, p + evt->hsxop1);
 }
 
-HSZCMD stdCmd(uint16_t handle, uint16_t code, uint16_t op1, uint16_t op2) {
-  HSZCMD c{};
-  c.hsxdevhdl = handle;
-  c.hsxcmd = code;
-  c.hsxreqid = HAPI_REQID_STD_CMD;
-  c.hsxop1 = op1;
-  c.hsxop2.val = op2;
-  return c;
-}
-
-HSZCMD extCmd(uint16_t handle, uint16_t code, void* data, uint16_t length) {
-  HSZCMD c{};
-  c.hsxdevhdl = handle;
-  c.hsxcmd = code;
-  c.hsxreqid = HAPI_REQID_EXT_CMD;
-  c.hsxop1 = length;
-  c.hsxop2.ref = data;
-  return c;
-}
-
-int connect(uint16_t src, uint16_t srcIf, uint16_t dst, uint16_t dstIf, uint16_t type) {
-  HAPI_SWB_PARAMS p{src, srcIf, dst, dstIf, type};
-  HSZCMD c = extCmd(HAPIRESMAN, HAPI_SWB_CONNECT_CMD, &p, sizeof(p));
-  return hapiIOctl(&c, 0);
-}
+using vexa_test::connect;
+using vexa_test::extCmd;
+using vexa_test::stdCmd;
 
 std::string board(const std::string& text) { return vboardCommand(text); }
 
@@ -102,18 +82,6 @@ bool waitFrames(long long frames) {
     std::this_thread::sleep_for(std::chrono::microseconds(500));
   }
   return true;
-}
-
-double toneSnrDb(const std::vector<int16_t>& s, size_t from, size_t count) {
-  double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0, xx = 0;
-  for (size_t i = from; i < from + count && i < s.size(); ++i) {
-    const double c = std::cos(2 * M_PI * 1000.0 * i / 8000), sn = std::sin(2 * M_PI * 1000.0 * i / 8000);
-    cc += c * c, ss += sn * sn, cs += c * sn, xc += s[i] * c, xs += s[i] * sn, xx += double(s[i]) * s[i];
-  }
-  const double det = cc * ss - cs * cs;
-  const double a = (xc * ss - xs * cs) / det, b = (xs * cc - xc * cs) / det;
-  const double fit = a * xc + b * xs;
-  return 10 * std::log10(fit / std::max(xx - fit, 1e-9));
 }
 
 class CodecOnBoard : public ::testing::Test {
@@ -203,7 +171,7 @@ TEST_F(CodecOnBoard, G711ToneLeavesAsRtpAndRtpPlaysOnTheLine) {
     std::vector<uint8_t> out(pcm.size());
     g711_encode(s, out.data(), pcm.data(), static_cast<int>(pcm.size()));
     g711_free(s);
-    EXPECT_GT(toneSnrDb(decoded, decoded.size() - 2400, 2000), 30);
+    EXPECT_GT(tonefit::toneSnrDb(decoded, 1000, decoded.size() - 2400, 2000), 30);
     board("0 play silence");
     board("0 record " + tempPath("heard.wav"));
     // The whole second is queued before the next tick runs, so no frame is late.
@@ -233,7 +201,7 @@ TEST_F(CodecOnBoard, G711ToneLeavesAsRtpAndRtpPlaysOnTheLine) {
     size_t start = 0;
     while (start < heard.size() && std::abs(heard[start]) < 100) ++start;
     ASSERT_LT(start + 6000, heard.size()) << "the packets did not play";
-    EXPECT_GT(toneSnrDb(std::vector<int16_t>(heard.begin() + start, heard.end()), 400, 5000), 25);
+    EXPECT_GT(tonefit::toneSnrDb(std::vector<int16_t>(heard.begin() + start, heard.end()), 1000, 400, 5000), 25);
     hapiClose(gw, 0);
     hapiClose(line, 0);
     hapiClose(0, 0);

@@ -76,24 +76,7 @@ const QRN_StackArchive stacks[] = {{1, 80, voiceStack, 2}};
 QRN_SocketConfig config = {28000, 0, stacks, 1, 1, 0, 0x1902, 0x261B, 400, 400, 3600, 3600};
 const VHD_Archive archives[] = {{HAPI_GATEWAY_VHD, 2, &config}};
 
-void recordingHost(QRN_Handle, QRN_SocketMsg* msg) {
-  HostMsg m{};
-  m.header = msg->msg.std.header;
-  m.response = (msg->msgFlags & QRN_MsgFlagResponse) != 0;
-  m.result = QRN_MsgResult(msg->msgFlags);
-  m.userTag = msg->userTag;
-  if (!(msg->msgFlags & QRN_MsgFlagObd)) m.mask = msg->id.mask;
-  if (HAPI_OPCODE_IS_STD(m.header)) {
-    m.op1 = msg->msg.std.op1;
-    m.op2 = msg->msg.std.op2;
-  } else {
-    m.op1 = msg->msg.ext.length;
-    const auto* p = static_cast<const uint8_t*>(msg->msg.ext.bufp);
-    if (p != nullptr) m.data.assign(p, p + msg->msg.ext.length);
-  }
-  world().host.push_back(m);
-  QRN_FreeSocketMsg(msg);
-}
+void recordingHost(QRN_Handle, QRN_SocketMsg* msg) { world().host.push_back(hostcapture::hostMsgTake(msg, false)); }
 
 }  // namespace
 
@@ -120,33 +103,23 @@ void CodecTest::TearDown() {
 }
 
 void CodecTest::tick(int n) {
-  for (int i = 0; i < n; ++i) {
-    HSZBIOSSTATE s = LHAPI_gpFncLockSMP();
-    KNL_FrameSync();
-    LHAPI_gpFncUnlockSMP(s);
-  }
+  for (int i = 0; i < n; ++i) hostcapture::kernelTick();
 }
 
 HostMsg CodecTest::command(uint16_t header, uint16_t op1, uint16_t op2) {
   const uint16_t tag = ++tag_;
-  QRN_QueueStdObdMsg(kVhd, header, op1, op2, HAPI_HOST_SRV, header >> 8, tag,
-                     QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse);
+  hostcapture::hostCommandSend(kVhd, header, op1, op2, tag);
   tick(1);
-  for (const HostMsg& m : world().host) {
-    if (m.response && m.userTag == tag) return m;
-  }
+  if (const HostMsg* answer = hostcapture::hostAnswer(world().host, tag)) return *answer;
   ADD_FAILURE() << "no answer to 0x" << std::hex << header;
   return HostMsg{};
 }
 
 HostMsg CodecTest::extCommand(uint16_t header, const void* data, uint16_t length) {
   const uint16_t tag = ++tag_;
-  QRN_QueueExtObdMsg(kVhd, header, data, length, HAPI_HOST_SRV, header >> 8, tag,
-                     QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse, HAPIVHD_HOST);
+  hostcapture::hostExtCommandSend(kVhd, header, data, length, tag);
   tick(1);
-  for (const HostMsg& m : world().host) {
-    if (m.response && m.userTag == tag) return m;
-  }
+  if (const HostMsg* answer = hostcapture::hostAnswer(world().host, tag)) return *answer;
   ADD_FAILURE() << "no answer to 0x" << std::hex << header;
   return HostMsg{};
 }
@@ -187,30 +160,13 @@ std::vector<Packet> CodecTest::packets() const {
 }
 
 std::vector<HostMsg> CodecTest::events(uint16_t header) const {
-  std::vector<HostMsg> out;
-  for (const HostMsg& m : world().host) {
-    if (!m.response && m.header == header) out.push_back(m);
-  }
-  return out;
+  return hostcapture::hostEvents(world().host, header, false);
 }
 
 HSZCODECINST* CodecTest::codec() const {
   VHD_Instance* slot = VHD_GetInstance(kVhd);
   if (slot == nullptr || slot->socket == nullptr) return nullptr;
   return static_cast<HSZCODECINST*>(slot->socket->service[0].serviceData);
-}
-
-double toneSnrDb(const std::vector<int16_t>& s, double hz, size_t from, size_t count, double rate) {
-  // Least-squares fit of a sine and cosine at the tone's frequency; the rest is noise.
-  double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0, xx = 0;
-  for (size_t i = from; i < from + count && i < s.size(); ++i) {
-    const double c = std::cos(2 * M_PI * hz * i / rate), sn = std::sin(2 * M_PI * hz * i / rate);
-    cc += c * c, ss += sn * sn, cs += c * sn, xc += s[i] * c, xs += s[i] * sn, xx += double(s[i]) * s[i];
-  }
-  const double det = cc * ss - cs * cs;
-  const double a = (xc * ss - xs * cs) / det, b = (xs * cc - xc * cs) / det;
-  const double fit = a * xc + b * xs;
-  return 10 * std::log10(fit / std::max(xx - fit, 1e-9));
 }
 
 }  // namespace codectest

@@ -10,26 +10,19 @@
 #include <functional>
 #include <vector>
 
+#include "host_capture.h"
 #include "knl/knl.h"
 #include "lhapi.h"
 #include "pve_codec.h"
 #include "qrn/qrn.h"
+#include "tone_fit.h"
 #include "vhd/vhd.h"
 
 namespace codectest {
 
 constexpr QRN_Handle kVhd = HAPIVHD0;
 
-struct HostMsg {
-  uint16_t header;
-  uint16_t op1;
-  uint16_t op2;
-  bool response;
-  HAPIRESULT result;
-  uint16_t userTag;
-  HSF_IBD_MASK mask;
-  std::vector<uint8_t> data;
-};
+using hostcapture::HostMsg;
 
 // A packet as it left the channel: header fields and payload bytes.
 struct Packet {
@@ -84,6 +77,6 @@ class CodecTest : public ::testing::Test {
 };
 
 std::vector<uint8_t> payloadBytes(const std::vector<uint16_t>& words, size_t n);
-double toneSnrDb(const std::vector<int16_t>& s, double hz, size_t from, size_t count, double rate = 8000);
+using tonefit::toneSnrDb;
 
 }  // namespace codectest

@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include "rtp_harness.h"
+#include "tone_fit.h"
 #include "wire_check.h"
 
 namespace {
@@ -23,19 +24,6 @@ constexpr uint16_t kCodecSetVoiceRate = 0x0281;
 constexpr uint16_t kCodecEncStart = 0x0280;
 
 int16_t tone1k(uint64_t n) { return static_cast<int16_t>(8000 * std::sin(2 * M_PI * 1000.0 * n / 8000)); }
-
-// Share of the signal that a 1 kHz sine explains, in dB (least-squares fit).
-double toneSnrDb(const std::vector<int16_t>& s, size_t from, size_t count) {
-  double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0, xx = 0;
-  for (size_t i = from; i < from + count && i < s.size(); ++i) {
-    const double c = std::cos(2 * M_PI * 1000.0 * i / 8000), sn = std::sin(2 * M_PI * 1000.0 * i / 8000);
-    cc += c * c, ss += sn * sn, cs += c * sn, xc += s[i] * c, xs += s[i] * sn, xx += double(s[i]) * s[i];
-  }
-  const double det = cc * ss - cs * cs;
-  const double a = (xc * ss - xs * cs) / det, b = (xs * cc - xc * cs) / det;
-  const double fit = a * xc + b * xs;
-  return 10 * std::log10(fit / std::max(xx - fit, 1e-9));
-}
 
 struct Case {
   const char* name;
@@ -90,7 +78,7 @@ TEST_P(RtpCallTest, ToneCrossesTheNetworkBothWays) {
   }
   // An independent decoder hears the tone in what went out.
   const std::vector<int16_t> heard = decodeIndependently(c, stream);
-  EXPECT_GT(toneSnrDb(heard, 800, 8000), c.code <= 1 ? 40 : 25) << c.name;
+  EXPECT_GT(tonefit::toneSnrDb(heard, 1000, 800, 8000), c.code <= 1 ? 40 : 25) << c.name;
 
   if (tsharkAvailable()) {
     const std::string path = tempPath(std::string(c.name) + ".pcap");
@@ -120,7 +108,7 @@ TEST_P(RtpCallTest, ToneCrossesTheNetworkBothWays) {
   while (start < out.size() && std::abs(out[start]) < 1000) ++start;
   ASSERT_LT(start + 10000, out.size());
   // The first packet fed back is not the encoder's first: an adaptive decoder needs a moment.
-  EXPECT_GT(toneSnrDb(out, start + 2000, 8000), c.code <= 1 ? 40 : 25) << c.name;
+  EXPECT_GT(tonefit::toneSnrDb(out, 1000, start + 2000, 8000), c.code <= 1 ? 40 : 25) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, RtpCallTest,

@@ -137,24 +137,8 @@ const QRN_StackArchive callStacks[] = {{1, kFrame, callStack, 4}};
 QRN_SocketConfig callConfig = {28000, 0, callStacks, 1, 1, 0, 0x1902, 0x261B, 400, 400, 3600, 3600};
 const VHD_Archive callArchives[] = {{HAPI_GATEWAY_VHD, 1, &callConfig}};
 
-void recordingHost(QRN_Handle, QRN_SocketMsg* msg) {
-  HostMsg m{};
-  m.header = msg->msg.std.header;
-  m.mask = (msg->msgFlags & QRN_MsgFlagObd) ? 0 : msg->id.mask;
-  m.response = (msg->msgFlags & QRN_MsgFlagResponse) != 0;
-  m.result = QRN_MsgResult(msg->msgFlags);
-  m.userTag = msg->userTag;
-  if (HAPI_OPCODE_IS_STD(m.header) && m.mask == 0) {
-    m.op1 = msg->msg.std.op1;
-    m.op2 = msg->msg.std.op2;
-  } else {
-    m.op1 = msg->msg.ext.length;
-    const auto* p = static_cast<const uint8_t*>(msg->msg.ext.bufp);
-    if (p != nullptr) m.data.assign(p, p + msg->msg.ext.length);
-  }
-  world().host.push_back(m);
-  QRN_FreeSocketMsg(msg);
-}
+// In-band data reaches the host in the extended form.
+void recordingHost(QRN_Handle, QRN_SocketMsg* msg) { world().host.push_back(hostcapture::hostMsgTake(msg, true)); }
 
 }  // namespace
 
@@ -225,33 +209,23 @@ void RtpTest::TearDown() {
 
 void RtpTest::tick(int n) {
   // The kernel ticks every 5 ms; the channel runs one 10 ms frame every second tick.
-  for (int i = 0; i < 2 * n; ++i) {
-    HSZBIOSSTATE s = LHAPI_gpFncLockSMP();
-    KNL_FrameSync();
-    LHAPI_gpFncUnlockSMP(s);
-  }
+  for (int i = 0; i < 2 * n; ++i) hostcapture::kernelTick();
 }
 
 HostMsg RtpTest::command(uint16_t header, uint16_t op1, uint16_t op2) {
   const uint16_t tag = ++tag_;
-  QRN_QueueStdObdMsg(kVhd, header, op1, op2, HAPI_HOST_SRV, header >> 8, tag,
-                     QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse);
+  hostcapture::hostCommandSend(kVhd, header, op1, op2, tag);
   tick(2);
-  for (const HostMsg& m : world().host) {
-    if (m.response && m.userTag == tag) return m;
-  }
+  if (const HostMsg* answer = hostcapture::hostAnswer(world().host, tag)) return *answer;
   ADD_FAILURE() << "no answer to 0x" << std::hex << header;
   return HostMsg{};
 }
 
 HostMsg RtpTest::extCommand(uint16_t header, const void* data, uint16_t length) {
   const uint16_t tag = ++tag_;
-  QRN_QueueExtObdMsg(kVhd, header, data, length, HAPI_HOST_SRV, header >> 8, tag,
-                     QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse, HAPIVHD_HOST);
+  hostcapture::hostExtCommandSend(kVhd, header, data, length, tag);
   tick(2);
-  for (const HostMsg& m : world().host) {
-    if (m.response && m.userTag == tag) return m;
-  }
+  if (const HostMsg* answer = hostcapture::hostAnswer(world().host, tag)) return *answer;
   ADD_FAILURE() << "no answer to 0x" << std::hex << header;
   return HostMsg{};
 }
@@ -304,11 +278,7 @@ std::vector<std::vector<uint8_t>> RtpTest::sentRtcp() const {
 }
 
 std::vector<HostMsg> RtpTest::events(uint16_t header) const {
-  std::vector<HostMsg> out;
-  for (const HostMsg& m : world().host) {
-    if (!m.response && m.mask == 0 && m.header == header) out.push_back(m);
-  }
-  return out;
+  return hostcapture::hostEvents(world().host, header, true);
 }
 
 void RtpTest::clear() {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host_capture.h"
 #include "rtp.h"
 #include "rtp_codes.h"
 
@@ -19,15 +20,7 @@ namespace rtptest {
 constexpr uint16_t kVhd = HAPIVHD0;
 constexpr uint16_t kFrame = 80;  // samples per tick
 
-struct HostMsg {
-  uint16_t header;
-  uint32_t mask;  // in-band data mask, 0 for messages
-  uint16_t op1, op2;
-  bool response;
-  HAPIRESULT result;
-  uint16_t userTag;
-  std::vector<uint8_t> data;
-};
+using hostcapture::HostMsg;
 
 // A packet the RTP service handed to the codec service: header words and payload.
 struct CodecPacket {
