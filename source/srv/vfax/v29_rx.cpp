@@ -335,12 +335,12 @@ const V17ZSTMEV vfxsr_idle[] = {ROW0(vfxsr_idle, vfxfRxCont), END};
 // filter's input is scaled up once the training is under way.
 //
 // V.27ter pages run for minutes at 1200 or 1600 baud, and a step alone follows at most 200 ppm
-// of clock offset: beyond it the loop slips, and what it does not follow its 11-tap equaliser has to
-// absorb within a few symbols. So from symbol 50 on, the mean of every 128 decisions also moves
-// the drift correction (`timingDiff`, which `interpSampAdj` follows by 10 a symbol), as the V.17
-// schedule does once after its long training. A sixteenth of the mean's step per update: a
+// of clock offset: beyond it the loop slips, and its 11-tap equaliser absorbs only a few symbols
+// of what the loop does not follow. So from symbol 50 on, the mean of every 128 decisions also
+// moves the drift correction (`timingDiff`, which `interpSampAdj` follows by 10 a symbol), as the
+// V.17 schedule does once after its long training. An eighth of the mean's step per update: a
 // larger share winds the correction up while the loop pulls in from its start phase (up to half
-// a symbol at 200 ppm), and the timing then overshoots.
+// a symbol at 200 ppm), and the timing then overshoots; a smaller one learns 400 ppm too late.
 void vfxfTimingFSM27(VCZTRKTIMPAR* k) {
   if (k->timingSymCnt >= 30000) return;
   const int16_t n = ++k->timingSymCnt;
@@ -354,7 +354,7 @@ void vfxfTimingFSM27(VCZTRKTIMPAR* k) {
     default: break;
   }
   if (n > 50 && (n - 50) % 128 == 0) {
-    k->timingDiff = static_cast<int16_t>(k->timingDiff + ((k->accumAdjCnt * 3355) >> 11));
+    k->timingDiff = static_cast<int16_t>(k->timingDiff + ((k->accumAdjCnt * 3355) >> 10));
     k->accumAdjCnt = 0;
   }
 }
