@@ -1,6 +1,6 @@
-// The 7200/9600 bit/s receiver (V.29): front end, alternation and phase-reversal detection,
-// training on the known sequence with the 2T/3 equaliser, scrambled ones, TCF or page data, and
-// the carrier-loss detector.
+// The 2400 to 9600 bit/s receiver (V.27ter and V.29): front end with symbol timing recovery,
+// alternation and phase-reversal detection, training on the known sequence with the 2T/3
+// equaliser, scrambled ones, TCF or page data, and the carrier-loss detector.
 #include <algorithm>
 #include <cstring>
 
