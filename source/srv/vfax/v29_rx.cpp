@@ -332,30 +332,15 @@ const V17ZSTMEV vfxsr_idle[] = {ROW0(vfxsr_idle, vfxfRxCont), END};
 
 // Tracking schedules, once per symbol until 30000 symbols: the loop starts still, then takes
 // steps of 3355 (200 ppm of a sample per sample) or, at first, 5032 for V.29; the band-edge
-// filter's input is scaled up once the training is under way.
-//
-// V.27ter pages run for minutes at 1200 or 1600 baud, and a step alone follows at most 200 ppm
-// of clock offset: beyond it the loop slips, and its 11-tap equaliser absorbs only a few symbols
-// of what the loop does not follow. So from symbol 50 on, the mean of every 128 decisions also
-// moves the drift correction (`timingDiff`, which `interpSampAdj` follows by 10 a symbol), as the
-// V.17 schedule does once after its long training. An eighth of the mean's step per update: a
-// larger share winds the correction up while the loop pulls in from its start phase (up to half
-// a symbol at 200 ppm), and the timing then overshoots; a smaller one learns 400 ppm too late.
+// filter's input is scaled up once the training is under way. A step of 3355 follows at most
+// 200 ppm of clock offset between the two ends.
 void vfxfTimingFSM27(VCZTRKTIMPAR* k) {
   if (k->timingSymCnt >= 30000) return;
-  const int16_t n = ++k->timingSymCnt;
-  switch (n) {
+  switch (++k->timingSymCnt) {
     case 1: k->timingAdjInc = 0; break;
     case 10: k->timingAdjInc = k->timingAdjCurrInc = 3355; break;
-    case 50:
-      k->trkCalcTimParm.scale = 10;
-      k->accumAdjCnt = 0;
-      break;
+    case 50: k->trkCalcTimParm.scale = 10; break;
     default: break;
-  }
-  if (n > 50 && (n - 50) % 128 == 0) {
-    k->timingDiff = static_cast<int16_t>(k->timingDiff + ((k->accumAdjCnt * 3355) >> 10));
-    k->accumAdjCnt = 0;
   }
 }
 
