@@ -1,6 +1,6 @@
-// The 7200/9600 bit/s receiver (V.29): front end, alternation and phase-reversal detection,
-// training on the known sequence with the 2T/3 equaliser, scrambled ones, TCF or page data, and
-// the carrier-loss detector.
+// The 2400 to 9600 bit/s receiver (V.27ter and V.29): front end with symbol timing recovery,
+// alternation and phase-reversal detection, training on the known sequence with the 2T/3
+// equaliser, scrambled ones, TCF or page data, and the carrier-loss detector.
 #include <algorithm>
 #include <cstring>
 
@@ -33,10 +33,21 @@ const VFAXZMODEMPARAM vfxtModemParamLUT[3] = {
     {3, 15474, &vfxtv29init, 0}, {6, 12288, &vfxtv27Hinit, 4}, {6, 16384, &vfxtv27Linit, 0}};
 const VFAXZMODEMPARAM& mp(const VFXLOCLMEM* m) { return vfxtModemParamLUT[m->modemType > 2 ? 0 : m->modemType]; }
 
-// Band-edge timing filters for 500 and 2900 Hz (a 1700 Hz carrier at 2400 baud), in the form of
-// the 1600 and 1800 Hz rows, with the edge resonators moved to these frequencies.
-const int16_t vfxtiming_acq[6] = {-26305, -15735, 29103, 18600, -13500, -27253};
-const int16_t vfxtiming[6] = {-26708, -16220, 29548, 18930, -13750, -28094};
+// Band-edge timing filters by modem type, in the form of the library's rows: two resonators at
+// the band edges (carrier -+ half the symbol rate) and a cross product of their last two outputs
+// that is steady once per symbol. V.29: 500 and 2900 Hz at 7200/s, three samples per symbol.
+// V.27ter: 1000 and 2600 Hz at 9600/s (4800) and 1200 and 2400 Hz at 7200/s (2400), six samples
+// per symbol; the edges are 60 degrees apart per sample there, not 120, so the cross product's
+// weights are turned by 60 degrees to keep it free of the sum-frequency term.
+const int16_t vfxtiming_acq[3][6] = {{-26305, -15735, 29103, 18600, -13500, -27253},
+                                     {-4192, -15735, 25477, 31838, -19549, -27253},
+                                     {-16056, -15735, 16056, 27810, -27810, -27253}};
+const int16_t vfxtiming[3][6] = {{-26708, -16220, 29548, 18930, -13750, -28094},
+                                 {-4256, -16220, 25866, 32325, -19848, -28094},
+                                 {-16302, -16220, 16302, 28235, -28235, -28094}};
+// Symbols of the acquisition phase by modem type (the library's count at 2400 baud); V.27ter
+// does not acquire (below), its count only completes the record.
+const int16_t vfxNumJamSym[3] = {25, 25, 25};
 
 using V29RX = V29ZDEMOD;
 V29RX& rx29(VFXLOCLMEM* m) { return m->u.rx.v29zDemod; }
@@ -195,12 +206,8 @@ int32_t vfxfFindgain_init(void* ctx) {
 int32_t vfxfTimRec_init(void* ctx) {
   VFXLOCLMEM* m = M(ctx);
   wait(m, v27(m) ? 27 : 90);
-  // Timing recovery serves the three-samples-per-symbol front end only; at six samples per
-  // symbol the fractionally spaced equaliser holds the timing.
-  if (!v27(m)) {
-    m->pageflag |= PF_TIMFRESH;
-    m->v17zState.status |= VFX_TIMING;
-  }
+  m->pageflag |= PF_TIMFRESH;
+  m->v17zState.status |= VFX_TIMING;
   return 0;
 }
 int32_t vfxfDetPhRevS_init(void* ctx) {
@@ -323,6 +330,20 @@ const V17ZSTMEV vfxsr_idle[] = {ROW0(vfxsr_idle, vfxfRxCont), END};
 #undef ROW0
 #undef END
 
+// Tracking schedules, once per symbol until 30000 symbols: the loop starts still, then takes
+// steps of 3355 (200 ppm of a sample per sample) or, at first, 5032 for V.29; the band-edge
+// filter's input is scaled up once the training is under way. A step of 3355 follows at most
+// 200 ppm of clock offset between the two ends.
+void vfxfTimingFSM27(VCZTRKTIMPAR* k) {
+  if (k->timingSymCnt >= 30000) return;
+  switch (++k->timingSymCnt) {
+    case 1: k->timingAdjInc = 0; break;
+    case 10: k->timingAdjInc = k->timingAdjCurrInc = 3355; break;
+    case 50: k->trkCalcTimParm.scale = 10; break;
+    default: break;
+  }
+}
+
 void vfxfTimingFSM29(VCZTRKTIMPAR* k) {
   if (k->timingSymCnt >= 30000) return;
   switch (++k->timingSymCnt) {
@@ -336,18 +357,39 @@ void vfxfTimingFSM29(VCZTRKTIMPAR* k) {
   }
 }
 
-void vfxfInitTiming(VCZTIMADJ* t) {
-  vcfInitTiming(vfxfTimingFSM29, S_2400, LOWCARRIER, FIRST_TRN, t);
-  t->acqParm.acqCalcTimParm.coeffp = vfxtiming_acq;
-  t->trkParm.trkCalcTimParm.coeffp = vfxtiming;
-  t->acqParm.magic = 10224;
-  t->acqParm.interpIncPerSym = 1536;
-  t->trkParm.trkCalcTimParm.scale = 10;
+// Timing recovery for the modem type. V.29 acquires the symbol phase from the alternation and
+// tracks three samples (one symbol) per step. V.27ter starts tracking at once (acquisition state
+// done): its 2T/3 equaliser trains on the long sequence at whatever phase the samples have, so
+// only the drift has to be followed. Its tracker steps over the six samples of a symbol (skip
+// factor 5): the band-edge product turns by 60 degrees a sample, so it is steady only once per
+// six samples, and the schedule's counts are then symbols as they are for V.29. The acquisition
+// values (one sample skipped, magic 20000, 3072 steps per symbol) are kept in the record but not
+// used.
+void vfxfInitTiming(VCZTIMADJ* t, uint16_t modemType) {
+  const bool isV27 = modemType != 0;
+  vcfInitTiming(isV27 ? vfxfTimingFSM27 : vfxfTimingFSM29, S_2400, LOWCARRIER, FIRST_TRN, t);
+  VCZTIMACQPAR& a = t->acqParm;
+  VCZTRKTIMPAR& k = t->trkParm;
+  a.numJamSymToUse = vfxNumJamSym[modemType];
+  a.acqCalcTimParm.coeffp = vfxtiming_acq[modemType];
+  k.trkCalcTimParm.coeffp = vfxtiming[modemType];
+  if (isV27) {
+    a.timSampToSkip = 1;
+    a.magic = 20000;
+    a.interpIncPerSym = 3072;
+    a.timeAcqState = ACQ_DONE;
+    k.trkCalcTimParm.scale = 9;
+    k.trkCalcTimParm.skipFactor = 5;
+  } else {
+    a.magic = 10224;
+    a.interpIncPerSym = 1536;
+    k.trkCalcTimParm.scale = 10;
+  }
 }
 
 void startTiming(VFXLOCLMEM* m) {
   if (m->pageflag & PF_TIMFRESH) {
-    vfxfInitTiming(&m->u.rx.v17zTimAdjParam);
+    vfxfInitTiming(&m->u.rx.v17zTimAdjParam, m->modemType > 2 ? 0 : m->modemType);
     m->pageflag = static_cast<uint16_t>(m->pageflag & ~PF_TIMFRESH);
   }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -80,6 +81,53 @@ inline int bestErrors(const std::vector<uint8_t>& sent, const std::vector<uint8_
     best = std::min(best, e);
   }
   return best;
+}
+
+// The line between the two: noise at an SNR (0: none) and a sampling clock running fast by
+// `ppm` (band-limited interpolation).
+struct Line {
+  double snrDb = 0;
+  double ppm = 0;
+};
+
+inline std::vector<int16_t> impair(const std::vector<int16_t>& a, const Line& line) {
+  std::vector<int16_t> out;
+  if (line.ppm != 0) {
+    // band-limited (Hann-windowed sinc, 32 taps) so the fractional delay is a pure delay up to
+    // the band edge; linear interpolation would bend the upper band edge as the fraction moves
+    const double step = 1.0 + line.ppm * 1e-6;
+    constexpr int kHalf = 16;
+    for (double t = 0; t + 1 < double(a.size()); t += step) {
+      const long i = long(t);
+      const double f = t - double(i);
+      double acc = 0;
+      for (int k = -kHalf + 1; k <= kHalf; ++k) {
+        const long j = i + k;
+        if (j < 0 || j >= long(a.size())) continue;
+        const double x = double(k) - f;
+        const double sinc = std::abs(x) < 1e-9 ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
+        const double w = 0.5 + 0.5 * std::cos(M_PI * x / kHalf);
+        acc += a[size_t(j)] * sinc * w;
+      }
+      out.push_back(int16_t(std::clamp(std::lround(acc), -32768L, 32767L)));
+    }
+  } else {
+    out = a;
+  }
+  if (line.snrDb > 0) {
+    double p = 0;
+    size_t active = 0;
+    for (int16_t v : out)
+      if (v != 0) {
+        p += double(v) * v;
+        ++active;
+      }
+    const double sigma = std::sqrt(p / double(active ? active : 1) / std::pow(10.0, line.snrDb / 10));
+    std::mt19937 rng(11);
+    std::normal_distribution<double> g(0, sigma);
+    for (int16_t& v : out) v = int16_t(std::clamp(std::lround(v + g(rng)), -32768L, 32767L));
+  }
+  return out;
 }
 
 inline std::vector<uint16_t> eventsSeen() {
