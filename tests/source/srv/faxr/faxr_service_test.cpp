@@ -254,6 +254,29 @@ TEST_F(FaxRelay, NetworkFramesGoToTheLineWithFlagsAndANewCheckSequenceAndRepeats
   EXPECT_TRUE(hostEvents(FAXR_RATE_EVT).empty());                // only a CFR that passes announces the rate
 }
 
+TEST_F(FaxRelay, OwedFlagsOfAnyCountLeadTheFrameInBlocksAModemTakes) {
+  // 85 flags owed: one block of 85 (680 bits), no block of 84 first
+  ASSERT_EQ(command(FAXR_SETREG1_CMD, 12, 85), 0);
+  enable();
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0x31}, 2),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 3)});
+  for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(120);
+  const std::vector<uint8_t> bits = commandBits(0x0D08);
+  const std::vector<uint8_t> flag = {0, 1, 1, 1, 1, 1, 1, 0};
+  int leading = 0;
+  for (size_t i = 0; i + 8 <= bits.size() && std::equal(flag.begin(), flag.end(), bits.begin() + long(i)); i += 8) ++leading;
+  EXPECT_EQ(leading, 85);
+  const auto frames = decodeHdlc(bits);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], (std::vector<uint8_t>{0xFF, 0xC8, 0x31}));
+  for (const Cmd& c : world().commands) {
+    if (c.header == 0x0D08) {
+      EXPECT_LE(c.data.size(), 104u);
+    }
+  }
+}
+
 TEST_F(FaxRelay, ASilentFarEndGetsPreambleThenACommandRepeat) {
   enable();
   // the local fax sends DCS; the far end does not answer
