@@ -43,6 +43,16 @@ void trimNetStatus(HSZFAXRLOCLMEM* m, uint16_t f) {
   m->hsxstatus = static_cast<uint16_t>(m->hsxstatus & ~(FAXR_EOM_SENT | FAXR_EOP_SENT | FAXR_MCF_CONFIRMED));
 }
 
+// The frame a status trim goes by: a PPS with EOP or EOM behind it counts as that EOP or EOM,
+// so the page end it marked survives the trim.
+uint16_t trimFrame(uint16_t fcf, uint16_t next2) {
+  if (fcf != HSFAXRPPS) return fcf;
+  const uint16_t sub = static_cast<uint16_t>(next2 | 0x80);
+  if (sub == HSFAXRPPSEOP) return HSFAXREOP;
+  if (sub == HSFAXRPPSEOM) return HSFAXREOM;
+  return fcf;
+}
+
 void markEom(HSZFAXRLOCLMEM* m) {
   m->hsxstatus = static_cast<uint16_t>((m->hsxstatus | FAXR_EOM_SENT) & ~(FAXR_EOP_SENT | FAXR_MCF_CONFIRMED));
 }
@@ -280,7 +290,7 @@ void hsffaxrprocessv21msg(HSZFAXRLOCLMEM* m) {
     goWaitNetMsg(m);
   else
     setState(m, next);
-  trimLineStatus(m, fcf);
+  trimLineStatus(m, trimFrame(fcf, next2));
 }
 
 // ---- frames from the network ----
@@ -395,7 +405,7 @@ void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcfOctet, uint16_t next2, 
     default:
       break;
   }
-  trimNetStatus(m, fcf);
+  trimNetStatus(m, trimFrame(fcf, next2));
   faxrEvent(m, FAXR_V21FROMNET_EVT, fcf, 0);
 }
 

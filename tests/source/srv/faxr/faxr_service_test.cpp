@@ -319,6 +319,41 @@ TEST_F(FaxRelay, AFaxIsCompleteOnlyWhenTheLastPageWasConfirmedBeforeTheDisconnec
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAIT);
 }
 
+TEST_F(FaxRelay, AnEcmFaxEndingWithPpsEopIsCompleteInEitherDirection) {
+  // the local fax sends: PPS-EOP, the far end confirms, the local fax disconnects
+  enable();
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0x7D, 0xF4, 0x00, 0x00, 0x00}}, 10));
+  EXPECT_EQ(inst()->hsxstatus & FAXR_EOP_SENT, FAXR_EOP_SENT);
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0x31}, 2),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 3)});  // MCF
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(82);
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0xDF}}, 10));  // DCN
+  auto ab = hostEvents(FAXR_ABORT_EVT);
+  ASSERT_EQ(ab.size(), 1u);
+  EXPECT_EQ(ab[0].op2, 0x8060);
+
+  // the far end sends: PPS-EOP, the local fax confirms, the far end disconnects
+  ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+  enable();
+  world().host.clear();
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 11),
+               relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0xFD, 0xF4, 0x00, 0x00, 0x00}, 12),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 13)});
+  for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(122);
+  EXPECT_EQ(inst()->hsxstatus & FAXR_EOP_SENT, FAXR_EOP_SENT);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxNumRxPages, 1);
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0x31}}, 10));  // MCF
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 14), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0xDF}, 15),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 16)});  // DCN
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(82);
+  ab = hostEvents(FAXR_ABORT_EVT);
+  ASSERT_EQ(ab.size(), 1u);
+  EXPECT_EQ(ab[0].op2, 0x8060);
+}
+
 TEST_F(FaxRelay, AnUnconfirmedLastPageIsNoCompletedFax) {
   enable();
   lineBits(hdlcLineBits({{0xFF, 0xC8, 0xF4}}, 10));  // EOP, then DCN without an MCF between
