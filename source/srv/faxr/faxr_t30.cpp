@@ -100,8 +100,9 @@ void hsffaxrchangev21msg(HSZFAXRLOCLMEM* m, int direction, uint8_t* octets, int 
       case 0x81:  // DIS, DTC: no V.8, no faster modem than allowed, bit 25 cleared
         if (at == fifOctet(6)) o = static_cast<uint8_t>(o & ~fifMask(6));
         if (at == fifOctet(11)) {
-          const uint16_t limit = m->hsxfaxrregs.hsxmaxfaxmodem & 0xF;
-          if (rateField(o) > limit) o = static_cast<uint8_t>((o & ~0x3C) | (limit << 2));
+          // a limit of 15 or more lowers nothing; below it, it fits the four-bit field
+          const uint16_t limit = m->hsxfaxrregs.hsxmaxfaxmodem;
+          if (rateField(o) > limit) o = static_cast<uint8_t>((o & ~0x3C) | ((limit & 0xF) << 2));
         }
         if (at == fifOctet(25)) o = static_cast<uint8_t>(o & ~fifMask(25));
         break;

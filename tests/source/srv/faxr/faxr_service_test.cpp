@@ -208,6 +208,16 @@ TEST_F(FaxRelay, ARateWithinTheLimitPassesAndABadFrameEndsAsBad) {
   EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxbadframeCount, 1);
 }
 
+TEST_F(FaxRelay, ARateLimitAboveEveryRateFieldLeavesTheDisAlone) {
+  ASSERT_EQ(command(FAXR_SETMAXRATE_CMD, 16, 0), 0);
+  enable();
+  const std::vector<uint8_t> dis = {0xFF, 0xC8, 0x01, 0x00, 0x3C, 0x00};  // rate field 15
+  lineBits(hdlcLineBits({dis}, 10));
+  const auto frames = framesToNetwork();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], dis);
+}
+
 TEST_F(FaxRelay, FiveFlagsInStepMakeAPreambleFourOrOutOfStepDoNot) {
   enable();
   std::vector<uint8_t> four = hdlcLineBits({}, 4);
