@@ -392,7 +392,6 @@ void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcfOctet, uint16_t next2, 
       postPage(0);
       break;
     case HSFAXREOR:
-      setInt(FAXR_INT_POSTMSG);
       s.hsxpostmsgfcf1 = fcf;
       s.hsxpostmsgfcf2 = next2;
       setState(m, HSFAXRTXLOCALMSG);

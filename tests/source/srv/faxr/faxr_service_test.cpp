@@ -287,6 +287,18 @@ TEST_F(FaxRelay, OwedFlagsOfAnyCountLeadTheFrameInBlocksAModemTakes) {
   }
 }
 
+TEST_F(FaxRelay, AnEorFromTheNetworkIsNoPostPageMessageForThePageData) {
+  enable();
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0xF3, 0xF2}, 2),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 3)});  // EOR-MPS
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(82);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxpostmsgfcf1, HSFAXREOR);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxpostmsgfcf2, 0xF2);
+  EXPECT_EQ(inst()->hsxintstatus & FAXR_INT_POSTMSG, 0);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
+}
+
 TEST_F(FaxRelay, ASilentFarEndGetsPreambleThenACommandRepeat) {
   enable();
   // the local fax sends DCS; the far end does not answer
