@@ -14,6 +14,12 @@ void flushQueues(HSZFAXRLOCLMEM* m) {
   freeQueue(&m->hsxcmdbufq);
   freeQueue(&m->hsxvfaxjitbufq);
   freeQueue(&m->hsxv21jitbufq);
+  // what counted the queued bits and frame ends goes with them, or a stale count would start a
+  // transmission of nothing that never ends
+  m->hsxfaxrv21.hsxv21counter = 0;
+  m->hsxfaxrv21.hsxfaxrecmendcounter = 0;
+  m->hsxfaxrfax.hsxfaxrcounter = 0;
+  m->hsxfaxrfax.hsxfaxrecmendcounter = 0;
 }
 
 namespace {

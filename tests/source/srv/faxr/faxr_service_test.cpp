@@ -299,6 +299,24 @@ TEST_F(FaxRelay, AnEorFromTheNetworkIsNoPostPageMessageForThePageData) {
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
 }
 
+TEST_F(FaxRelay, AnAbortWithAFrameStillQueuedLeavesTheLineQuietAndTheWaitTimed) {
+  enable();
+  // the datapump is still sending when a frame from the network arrives: it waits in the queue
+  inst()->hsxfaxrfax.hsxstatus = uint16_t(inst()->hsxfaxrfax.hsxstatus | FAXR_FAX_TXBUSY);
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0x31}, 2),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 3)});
+  ASSERT_EQ(MEM_QueueCount(&inst()->hsxv21jitbufq), 2u);
+  inst()->hsxfaxrstate.hsxstate = HSFAXRABORT;  // e.g. the call is given up
+  for (int i = 0; i < 20; ++i) world().modemEvents.push_back({Evt{0x0DC1, 64, 0, {}}});
+  runFrames(20);
+  ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAIT);
+  ASSERT_EQ(hostEvents(FAXR_ABORT_EVT).size(), 1u);
+  world().commands.clear();
+  runFrames(50);
+  EXPECT_TRUE(commandBits(0x0D08).empty());  // nothing left to send
+  EXPECT_GE(inst()->hsxfaxrstate.hsxtimer, 500);  // and the wait is timed again
+}
+
 TEST_F(FaxRelay, ASilentFarEndGetsPreambleThenACommandRepeat) {
   enable();
   // the local fax sends DCS; the far end does not answer
