@@ -357,6 +357,13 @@ TEST_F(FaxRelay, AFaxIsCompleteOnlyWhenTheLastPageWasConfirmedBeforeTheDisconnec
   EXPECT_EQ(ab[0].op2, 0x8060);
   EXPECT_EQ(inst()->hsxstatus & FAXR_COMPLETED, FAXR_COMPLETED);
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAIT);
+  // the channel waits for the next fax; when that wait times out, no second fax is reported
+  // complete and the first one's disconnect is no reason for it
+  runFrames(3600);
+  const auto again = hostEvents(FAXR_ABORT_EVT);
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_EQ(again[1].op1, 0);
+  EXPECT_EQ(again[1].op2 & 0x8000, 0);
 }
 
 TEST_F(FaxRelay, AnEcmFaxEndingWithPpsEopIsCompleteInEitherDirection) {
