@@ -140,7 +140,10 @@ HAPIRESULT fxrIOctl(HSFSRVOBJ service, HSFMSG* msg, HSFMSG* reply) {
       return 0;
     case FAXR_SETREG1_CMD: {
       const uint16_t offset = msg->std.op1;
-      if (offset & 1) LHAPI_ASSERT_FAIL();
+      if (offset & 1) {  // registers are words: an odd offset is a host fault, and writes nothing
+        LHAPI_ASSERT_FAIL();
+        return -1;
+      }
       const uint16_t index = static_cast<uint16_t>(offset / 2);
       if (index >= sizeof(HSZFAXRREGS) / 2) return -1;  // beyond the register record
       uint16_t regs[sizeof(HSZFAXRREGS) / 2];

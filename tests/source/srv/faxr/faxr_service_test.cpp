@@ -66,6 +66,8 @@ TEST_F(FaxRelay, PacketSizeRegisterIsCheckedAndRegistersAreBounded) {
   EXPECT_EQ(inst()->hsxfaxrregs.hsxrxpacketsize, 0x82A0);
   EXPECT_EQ(command(FAXR_SETREG1_CMD, 26, 0x0120), -1);     // bit 15 missing
   EXPECT_EQ(command(FAXR_SETREG1_CMD, 32, 1), -1);          // past the record: nothing written
+  EXPECT_EQ(command(FAXR_SETREG1_CMD, 13, 5), -1);          // odd offset: refused, nothing written
+  EXPECT_EQ(inst()->hsxfaxrregs.hsxnumgenHDLC, 33);
   HSZFAXRREGS regs = faxrRegsDefault();
   regs.hsxmaxfaxmodem = 11;
   EXPECT_EQ(extCommand(FAXR_SETREGS_CMD, &regs, sizeof(regs)), 0);
