@@ -472,6 +472,9 @@ class PageData : public FaxRelay {
     for (long i = 0; i < frames; ++i) world().modemEvents.push_back({Evt{0x11DD, bits, 0, {}}});
   }
   uint16_t stamp = 1;
+  static void freeQueue() {
+    while (void* p = MEM_QueueDeq(&inst()->hsxvfaxjitbufq)) hsfBmFree(p);
+  }
   // Datapump commands as {bit count, ones} in order.
   static std::vector<std::pair<int, int>> pumpBlocks() {
     std::vector<std::pair<int, int>> v;
@@ -611,6 +614,14 @@ TEST_F(PageData, AFullBufferDropsAndCountsInsteadOfGrowing) {
   runFrames(1);
   EXPECT_LE(MEM_QueueCount(&inst()->hsxvfaxjitbufq), 30u);
   EXPECT_GE(inst()->hsxfaxrStats.egress.hsxOverrunCount, 1);
+  // data after the datapump has finished the page is dropped, but it overran nothing
+  const uint16_t overruns = inst()->hsxfaxrStats.egress.hsxOverrunCount;
+  freeQueue();
+  inst()->hsxfaxrfax.hsxstatus = uint16_t(inst()->hsxfaxrfax.hsxstatus | FAXR_FAX_POSTMSG);
+  world().toService.push_back({relayPacket(42, {0x11, 0x22}, stamp++)});
+  runFrames(1);
+  EXPECT_EQ(MEM_QueueCount(&inst()->hsxvfaxjitbufq), 0u);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxOverrunCount, overruns);
 }
 
 }  // namespace
