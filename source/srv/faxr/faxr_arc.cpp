@@ -14,6 +14,12 @@ void flushQueues(HSZFAXRLOCLMEM* m) {
   freeQueue(&m->hsxcmdbufq);
   freeQueue(&m->hsxvfaxjitbufq);
   freeQueue(&m->hsxv21jitbufq);
+  // what counted the queued bits and frame ends goes with them, or a stale count would start a
+  // transmission of nothing that never ends
+  m->hsxfaxrv21.hsxv21counter = 0;
+  m->hsxfaxrv21.hsxfaxrecmendcounter = 0;
+  m->hsxfaxrfax.hsxfaxrcounter = 0;
+  m->hsxfaxrfax.hsxfaxrecmendcounter = 0;
 }
 
 namespace {
@@ -134,7 +140,10 @@ HAPIRESULT fxrIOctl(HSFSRVOBJ service, HSFMSG* msg, HSFMSG* reply) {
       return 0;
     case FAXR_SETREG1_CMD: {
       const uint16_t offset = msg->std.op1;
-      if (offset & 1) LHAPI_ASSERT_FAIL();
+      if (offset & 1) {  // registers are words: an odd offset is a host fault, and writes nothing
+        LHAPI_ASSERT_FAIL();
+        return -1;
+      }
       const uint16_t index = static_cast<uint16_t>(offset / 2);
       if (index >= sizeof(HSZFAXRREGS) / 2) return -1;  // beyond the register record
       uint16_t regs[sizeof(HSZFAXRREGS) / 2];

@@ -69,8 +69,10 @@ struct BitWriter {
 
 void sendFlags(HSZFAXRLOCLMEM* m, int count) {
   while (count > 0) {
+    // 84 flags a block while 86 or more remain, then the rest (up to 85 flags) in one block
     const int now = count >= 86 ? 84 : count;
-    uint16_t block[1 + 42] = {};
+    uint16_t block[1 + kModemBlockBits / 16] = {};
+    static_assert(85 * 8 <= kModemBlockBits, "the last flag block holds up to 85 flags");
     block[0] = static_cast<uint16_t>(now * 8);
     for (int i = 0; i < now; ++i)
       block[1 + i / 2] = static_cast<uint16_t>(block[1 + i / 2] | ((i & 1) ? hdlcflag.pattern : hdlcflag.pattern << 8));

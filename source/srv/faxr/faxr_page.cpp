@@ -325,7 +325,11 @@ void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
     resetPageBuffer(m);
     setState(m, HSFAXRTXLOCALDATATRAIN);
   }
-  if ((f.hsxstatus & FAXR_FAX_POSTMSG) || MEM_QueueCount(&m->hsxvfaxjitbufq) >= FAXR_MAX_JB_PACKETS) {
+  if (f.hsxstatus & FAXR_FAX_POSTMSG) {  // the datapump has finished the page: late data has no place
+    hsfBmFree(pkt);
+    return;
+  }
+  if (MEM_QueueCount(&m->hsxvfaxjitbufq) >= FAXR_MAX_JB_PACKETS) {  // a full buffer loses page data
     count16(m->hsxfaxrStats.egress.hsxOverrunCount);
     hsfBmFree(pkt);
     return;

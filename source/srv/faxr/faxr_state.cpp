@@ -23,11 +23,15 @@ void abortCall(HSZFAXRLOCLMEM* m) {
   faxrEvent(m, FAXR_FAILURE_EVT, HAPI_FAXR_SRV, static_cast<uint16_t>(m->heapId ? m->heapId->lowWaterMark : 0), true);
   const uint16_t st = m->hsxstatus;
   const bool dcn = (m->hsxintstatus & FAXR_INT_DCN) != 0;
+  // each abort reports the call it ends: the completed mark and the reasons are this call's only
   if (((st & FAXR_EOM_SENT) && (st & FAXR_MCF_CONFIRMED)) ||
       ((st & FAXR_EOP_SENT) && (st & FAXR_MCF_CONFIRMED) && dcn))
     setStatus(m, FAXR_COMPLETED);
+  else
+    clearStatus(m, FAXR_COMPLETED);
   const uint16_t why = dcn ? 1 : (m->hsxintstatus & FAXR_INT_SILENCE) ? 2 : 0;
   faxrEvent(m, FAXR_ABORT_EVT, why, static_cast<uint16_t>(m->hsxstatus & 0x8070), true);
+  clearInt(m, FAXR_INT_DCN | FAXR_INT_SILENCE);
   s.silenceTimer = 0xFFFF;
   setState(m, HSFAXRWAIT);
   setInt(m, FAXR_INT_ABORTED);

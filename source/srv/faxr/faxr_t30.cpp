@@ -43,6 +43,16 @@ void trimNetStatus(HSZFAXRLOCLMEM* m, uint16_t f) {
   m->hsxstatus = static_cast<uint16_t>(m->hsxstatus & ~(FAXR_EOM_SENT | FAXR_EOP_SENT | FAXR_MCF_CONFIRMED));
 }
 
+// The frame a status trim goes by: a PPS with EOP or EOM behind it counts as that EOP or EOM,
+// so the page end it marked survives the trim.
+uint16_t trimFrame(uint16_t fcf, uint16_t next2) {
+  if (fcf != HSFAXRPPS) return fcf;
+  const uint16_t sub = static_cast<uint16_t>(next2 | 0x80);
+  if (sub == HSFAXRPPSEOP) return HSFAXREOP;
+  if (sub == HSFAXRPPSEOM) return HSFAXREOM;
+  return fcf;
+}
+
 void markEom(HSZFAXRLOCLMEM* m) {
   m->hsxstatus = static_cast<uint16_t>((m->hsxstatus | FAXR_EOM_SENT) & ~(FAXR_EOP_SENT | FAXR_MCF_CONFIRMED));
 }
@@ -90,8 +100,9 @@ void hsffaxrchangev21msg(HSZFAXRLOCLMEM* m, int direction, uint8_t* octets, int 
       case 0x81:  // DIS, DTC: no V.8, no faster modem than allowed, bit 25 cleared
         if (at == fifOctet(6)) o = static_cast<uint8_t>(o & ~fifMask(6));
         if (at == fifOctet(11)) {
-          const uint16_t limit = m->hsxfaxrregs.hsxmaxfaxmodem & 0xF;
-          if (rateField(o) > limit) o = static_cast<uint8_t>((o & ~0x3C) | (limit << 2));
+          // a limit of 15 or more lowers nothing; below it, it fits the four-bit field
+          const uint16_t limit = m->hsxfaxrregs.hsxmaxfaxmodem;
+          if (rateField(o) > limit) o = static_cast<uint8_t>((o & ~0x3C) | ((limit & 0xF) << 2));
         }
         if (at == fifOctet(25)) o = static_cast<uint8_t>(o & ~fifMask(25));
         break;
@@ -280,7 +291,7 @@ void hsffaxrprocessv21msg(HSZFAXRLOCLMEM* m) {
     goWaitNetMsg(m);
   else
     setState(m, next);
-  trimLineStatus(m, fcf);
+  trimLineStatus(m, trimFrame(fcf, next2));
 }
 
 // ---- frames from the network ----
@@ -381,7 +392,6 @@ void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcfOctet, uint16_t next2, 
       postPage(0);
       break;
     case HSFAXREOR:
-      setInt(FAXR_INT_POSTMSG);
       s.hsxpostmsgfcf1 = fcf;
       s.hsxpostmsgfcf2 = next2;
       setState(m, HSFAXRTXLOCALMSG);
@@ -395,7 +405,7 @@ void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcfOctet, uint16_t next2, 
     default:
       break;
   }
-  trimNetStatus(m, fcf);
+  trimNetStatus(m, trimFrame(fcf, next2));
   faxrEvent(m, FAXR_V21FROMNET_EVT, fcf, 0);
 }
 

@@ -299,6 +299,7 @@ struct Outcome {
   t30_stats_t sender{};
   t30_stats_t receiver{};
   std::vector<std::vector<std::vector<uint8_t>>> sent, received;
+  uint16_t relayStatus = 0;  // the fax relay's status word once the call is over
 };
 
 struct Peer {
@@ -423,6 +424,11 @@ Outcome runCall(const Case& c) {
     gNet.toGateway.push_back(carry(toGateway, std::move(peer.out)));
     peer.out.clear();
   }
+  // let the gateway finish with the last frames, then read whether it saw the fax complete
+  for (int f = 0; f < 200; ++f) runFrame();
+  if (QRN_Socket* sock = QRN_FindSocket(kVhd))
+    if (QRN_Service* srv = QRN_FindServiceById(sock, HAPI_FAXR_SRV))
+      o.relayStatus = static_cast<HSZFAXRLOCLMEM*>(srv->serviceData)->hsxstatus;
   t30_get_transfer_statistics(sender, &o.sender);
   t30_get_transfer_statistics(receiver, &o.receiver);
   std::printf("[ call %s ] frames %ld, audio status %d, T.38 status %d, pages sent %d received %d, rate %d, ECM %d, "
@@ -451,6 +457,7 @@ void expectWholeFax(const Case& c, int bitRate) {
   ASSERT_EQ(o.sent.size(), 2u);
   ASSERT_EQ(o.received.size(), 2u);
   for (size_t p = 0; p < 2; ++p) EXPECT_TRUE(o.sent[p] == o.received[p]) << "page " << p + 1 << " differs";
+  EXPECT_EQ(o.relayStatus & FAXR_COMPLETED, FAXR_COMPLETED) << "status 0x" << std::hex << o.relayStatus;
 }
 
 constexpr int kV29 = T30_SUPPORT_V27TER | T30_SUPPORT_V29;

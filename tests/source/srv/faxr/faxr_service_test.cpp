@@ -66,6 +66,8 @@ TEST_F(FaxRelay, PacketSizeRegisterIsCheckedAndRegistersAreBounded) {
   EXPECT_EQ(inst()->hsxfaxrregs.hsxrxpacketsize, 0x82A0);
   EXPECT_EQ(command(FAXR_SETREG1_CMD, 26, 0x0120), -1);     // bit 15 missing
   EXPECT_EQ(command(FAXR_SETREG1_CMD, 32, 1), -1);          // past the record: nothing written
+  EXPECT_EQ(command(FAXR_SETREG1_CMD, 13, 5), -1);          // odd offset: refused, nothing written
+  EXPECT_EQ(inst()->hsxfaxrregs.hsxnumgenHDLC, 33);
   HSZFAXRREGS regs = faxrRegsDefault();
   regs.hsxmaxfaxmodem = 11;
   EXPECT_EQ(extCommand(FAXR_SETREGS_CMD, &regs, sizeof(regs)), 0);
@@ -208,6 +210,16 @@ TEST_F(FaxRelay, ARateWithinTheLimitPassesAndABadFrameEndsAsBad) {
   EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxbadframeCount, 1);
 }
 
+TEST_F(FaxRelay, ARateLimitAboveEveryRateFieldLeavesTheDisAlone) {
+  ASSERT_EQ(command(FAXR_SETMAXRATE_CMD, 16, 0), 0);
+  enable();
+  const std::vector<uint8_t> dis = {0xFF, 0xC8, 0x01, 0x00, 0x3C, 0x00};  // rate field 15
+  lineBits(hdlcLineBits({dis}, 10));
+  const auto frames = framesToNetwork();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], dis);
+}
+
 TEST_F(FaxRelay, FiveFlagsInStepMakeAPreambleFourOrOutOfStepDoNot) {
   enable();
   std::vector<uint8_t> four = hdlcLineBits({}, 4);
@@ -254,6 +266,59 @@ TEST_F(FaxRelay, NetworkFramesGoToTheLineWithFlagsAndANewCheckSequenceAndRepeats
   EXPECT_TRUE(hostEvents(FAXR_RATE_EVT).empty());                // only a CFR that passes announces the rate
 }
 
+TEST_F(FaxRelay, OwedFlagsOfAnyCountLeadTheFrameInBlocksAModemTakes) {
+  // 85 flags owed: one block of 85 (680 bits), no block of 84 first
+  ASSERT_EQ(command(FAXR_SETREG1_CMD, 12, 85), 0);
+  enable();
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0x31}, 2),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 3)});
+  for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(120);
+  const std::vector<uint8_t> bits = commandBits(0x0D08);
+  const std::vector<uint8_t> flag = {0, 1, 1, 1, 1, 1, 1, 0};
+  int leading = 0;
+  for (size_t i = 0; i + 8 <= bits.size() && std::equal(flag.begin(), flag.end(), bits.begin() + long(i)); i += 8) ++leading;
+  EXPECT_EQ(leading, 85);
+  const auto frames = decodeHdlc(bits);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], (std::vector<uint8_t>{0xFF, 0xC8, 0x31}));
+  for (const Cmd& c : world().commands) {
+    if (c.header == 0x0D08) {
+      EXPECT_LE(c.data.size(), 104u);
+    }
+  }
+}
+
+TEST_F(FaxRelay, AnEorFromTheNetworkIsNoPostPageMessageForThePageData) {
+  enable();
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0xF3, 0xF2}, 2),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 3)});  // EOR-MPS
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(82);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxpostmsgfcf1, HSFAXREOR);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxpostmsgfcf2, 0xF2);
+  EXPECT_EQ(inst()->hsxintstatus & FAXR_INT_POSTMSG, 0);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
+}
+
+TEST_F(FaxRelay, AnAbortWithAFrameStillQueuedLeavesTheLineQuietAndTheWaitTimed) {
+  enable();
+  // the datapump is still sending when a frame from the network arrives: it waits in the queue
+  inst()->hsxfaxrfax.hsxstatus = uint16_t(inst()->hsxfaxrfax.hsxstatus | FAXR_FAX_TXBUSY);
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0x31}, 2),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 3)});
+  ASSERT_EQ(MEM_QueueCount(&inst()->hsxv21jitbufq), 2u);
+  inst()->hsxfaxrstate.hsxstate = HSFAXRABORT;  // e.g. the call is given up
+  for (int i = 0; i < 20; ++i) world().modemEvents.push_back({Evt{0x0DC1, 64, 0, {}}});
+  runFrames(20);
+  ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAIT);
+  ASSERT_EQ(hostEvents(FAXR_ABORT_EVT).size(), 1u);
+  world().commands.clear();
+  runFrames(50);
+  EXPECT_TRUE(commandBits(0x0D08).empty());  // nothing left to send
+  EXPECT_GE(inst()->hsxfaxrstate.hsxtimer, 500);  // and the wait is timed again
+}
+
 TEST_F(FaxRelay, ASilentFarEndGetsPreambleThenACommandRepeat) {
   enable();
   // the local fax sends DCS; the far end does not answer
@@ -294,6 +359,48 @@ TEST_F(FaxRelay, AFaxIsCompleteOnlyWhenTheLastPageWasConfirmedBeforeTheDisconnec
   EXPECT_EQ(ab[0].op2, 0x8060);
   EXPECT_EQ(inst()->hsxstatus & FAXR_COMPLETED, FAXR_COMPLETED);
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAIT);
+  // the channel waits for the next fax; when that wait times out, no second fax is reported
+  // complete and the first one's disconnect is no reason for it
+  runFrames(3600);
+  const auto again = hostEvents(FAXR_ABORT_EVT);
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_EQ(again[1].op1, 0);
+  EXPECT_EQ(again[1].op2 & 0x8000, 0);
+}
+
+TEST_F(FaxRelay, AnEcmFaxEndingWithPpsEopIsCompleteInEitherDirection) {
+  // the local fax sends: PPS-EOP, the far end confirms, the local fax disconnects
+  enable();
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0x7D, 0xF4, 0x00, 0x00, 0x00}}, 10));
+  EXPECT_EQ(inst()->hsxstatus & FAXR_EOP_SENT, FAXR_EOP_SENT);
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0x31}, 2),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 3)});  // MCF
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(82);
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0xDF}}, 10));  // DCN
+  auto ab = hostEvents(FAXR_ABORT_EVT);
+  ASSERT_EQ(ab.size(), 1u);
+  EXPECT_EQ(ab[0].op2, 0x8060);
+
+  // the far end sends: PPS-EOP, the local fax confirms, the far end disconnects
+  ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+  enable();
+  world().host.clear();
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 11),
+               relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0xFD, 0xF4, 0x00, 0x00, 0x00}, 12),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 13)});
+  for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(122);
+  EXPECT_EQ(inst()->hsxstatus & FAXR_EOP_SENT, FAXR_EOP_SENT);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxNumRxPages, 1);
+  lineBits(hdlcLineBits({{0xFF, 0xC8, 0x31}}, 10));  // MCF
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 14), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0xDF}, 15),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, 16)});  // DCN
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(82);
+  ab = hostEvents(FAXR_ABORT_EVT);
+  ASSERT_EQ(ab.size(), 1u);
+  EXPECT_EQ(ab[0].op2, 0x8060);
 }
 
 TEST_F(FaxRelay, AnUnconfirmedLastPageIsNoCompletedFax) {
@@ -365,6 +472,9 @@ class PageData : public FaxRelay {
     for (long i = 0; i < frames; ++i) world().modemEvents.push_back({Evt{0x11DD, bits, 0, {}}});
   }
   uint16_t stamp = 1;
+  static void freeQueue() {
+    while (void* p = MEM_QueueDeq(&inst()->hsxvfaxjitbufq)) hsfBmFree(p);
+  }
   // Datapump commands as {bit count, ones} in order.
   static std::vector<std::pair<int, int>> pumpBlocks() {
     std::vector<std::pair<int, int>> v;
@@ -504,6 +614,14 @@ TEST_F(PageData, AFullBufferDropsAndCountsInsteadOfGrowing) {
   runFrames(1);
   EXPECT_LE(MEM_QueueCount(&inst()->hsxvfaxjitbufq), 30u);
   EXPECT_GE(inst()->hsxfaxrStats.egress.hsxOverrunCount, 1);
+  // data after the datapump has finished the page is dropped, but it overran nothing
+  const uint16_t overruns = inst()->hsxfaxrStats.egress.hsxOverrunCount;
+  freeQueue();
+  inst()->hsxfaxrfax.hsxstatus = uint16_t(inst()->hsxfaxrfax.hsxstatus | FAXR_FAX_POSTMSG);
+  world().toService.push_back({relayPacket(42, {0x11, 0x22}, stamp++)});
+  runFrames(1);
+  EXPECT_EQ(MEM_QueueCount(&inst()->hsxvfaxjitbufq), 0u);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxOverrunCount, overruns);
 }
 
 }  // namespace
