@@ -74,13 +74,14 @@ struct Channel {
   uint64_t egressBytes = 0;
   uint64_t egressFrames = 0;
   double egressLastLevel = 0;  // RMS of the last full frame written
-  // A two-to-four-wire hybrid on the line: what the DSP sends comes back in what it reads,
-  // `hybridDelay` samples later and attenuated by the echo return loss. Samples are indexed on
-  // the board's tick grid, so the echo path stays fixed whatever the order of reads and writes.
+  // A two-to-four-wire hybrid on the line: what the line plays comes back in what it takes,
+  // `hybridDelay` samples later and attenuated by the echo return loss. Samples are indexed by
+  // line time (the PCM DMA's tick each way included), so the echo path stays fixed whatever the
+  // order of reads and writes.
   int hybridDelay = 0;  // samples; 0 when the line has no hybrid
   double hybridGain = 0;
   double hybridErlDb = 0;
-  std::vector<int16_t> echoHistory;  // egress samples, a ring indexed by sample time
+  std::vector<int16_t> echoHistory;  // egress samples, a ring indexed by line time
   uint64_t echoWrittenUntil = 0;     // one past the last sample time written
 
   // A phone on an FXS port.
