@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -126,6 +127,8 @@ struct Descriptor {
 void releaseDescriptor(Descriptor* d);
 
 
+enum class Lockstep { OFF, LINE, STEP };
+
 struct Board {
   std::mutex lock;
   bool configured = false;
@@ -150,6 +153,15 @@ struct Board {
   uint64_t tickCpuTotalNs = 0;
   uint64_t tickCpuWorstNs = 0;
   uint64_t tickCpuCount = 0;
+
+  // Lockstep of the fast tick (vboardLockstep.cpp); `gate` is signalled whenever a side moves.
+  Lockstep lockstep = Lockstep::OFF;
+  std::condition_variable gate;
+  uint64_t ticksDone = 0;      // ticks whose work has finished (the task came back to wait)
+  uint64_t lockstepTicks = 0;  // ticks and hook clock when the lockstep began
+  int64_t lockstepHookMs = 0;
+  uint64_t stepLimit = 0;      // step: the ticks granted so far
+  int64_t hookMovedMs = 0, tickMovedMs = 0, stepGrantMs = 0;  // host ms of each side's last move
 
   // Line driver state.
   bool ssInitialised = false;
@@ -181,5 +193,15 @@ ssize_t writeFrame(Board& b, Descriptor& d, const void* buffer, size_t length);
 
 // The control socket (started with the board).
 void startControlServer();
+
+// Lockstep of the fast tick (lock held; the waits release it while they wait).
+bool lockstepTickMayRun(Board& b);
+void lockstepTickDone(Board& b);
+// False when the descriptor was closed during the wait.
+bool lockstepWaitTick(Board& b, std::unique_lock<std::mutex>& lock, const Descriptor& d);
+// After a hook sample of the line driver: holds its task while it leads the ticks.
+void lockstepHookSampled(Board& b, std::unique_lock<std::mutex>& lock);
+std::string lockstepCommand(Board& b, const std::vector<std::string>& w);
+std::string stepCommand(Board& b, std::unique_lock<std::mutex>& lock, const std::vector<std::string>& w);
 
 }  // namespace vboard
