@@ -161,6 +161,7 @@ struct Board {
   uint64_t lockstepTicks = 0;  // ticks and hook clock when the lockstep began
   int64_t lockstepHookMs = 0;
   uint64_t stepLimit = 0;      // step: the ticks granted so far
+  long tickThread = 0, hookThread = 0;  // the threads that last waited for a tick, sampled a hook
   int64_t hookMovedMs = 0, tickMovedMs = 0, stepGrantMs = 0;  // host ms of each side's last move
 
   // Line driver state.

@@ -11,11 +11,16 @@
 //         tick's work is done: a client that also feeds the DSP (the PBX stand-in with its
 //         packets) hands each tick its input before it runs.
 //
-// A side that stops (the task ended, the client went away) must not hold the other for ever: the
-// line lockstep lets a side go on when the other has not moved for LINE_STALL_MS, and the step
-// lockstep ends when no grant has come for STEP_LEASE_MS.
+// A side that stops must not hold the other for ever: in the line lockstep a side goes on alone
+// once the other side's thread has ended, or has not moved for LINE_STALL_MS (held by something
+// that waits for this side); the step lockstep ends when no grant has come for STEP_LEASE_MS (its
+// client went away).
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -27,7 +32,7 @@ namespace vboard {
 
 namespace {
 
-constexpr int64_t LINE_STALL_MS = 250;
+constexpr int64_t LINE_STALL_MS = 1000;
 constexpr int64_t STEP_LEASE_MS = 3000;
 constexpr int64_t STEP_ANSWER_MS = 10000;
 constexpr long MAX_STEP = 100000;
@@ -43,6 +48,13 @@ int64_t hookClock(const Board& b) {
 // Board time (ms since the lockstep began) on the two clocks.
 int64_t tickMsDone(const Board& b) { return static_cast<int64_t>(b.ticksDone - b.lockstepTicks) * TICK_MS; }
 int64_t hookMs(const Board& b) { return hookClock(b) - b.lockstepHookMs; }
+
+long currentThread() { return syscall(SYS_gettid); }
+
+// False for a thread that has ended (or was never seen: 0).
+bool threadAlive(long tid) {
+  return tid != 0 && (syscall(SYS_tgkill, getpid(), tid, 0) == 0 || errno != ESRCH);
+}
 
 const char* modeName(Lockstep mode) {
   switch (mode) {
@@ -78,7 +90,7 @@ bool lockstepTickMayRun(Board& b) {
     case Lockstep::LINE:
       // The tick about to run ends TICK_MS after the ticks done.
       return hookMs(b) >= static_cast<int64_t>(b.ticks.load() - b.lockstepTicks + 1) * TICK_MS ||
-             nowMs() - b.hookMovedMs >= LINE_STALL_MS;
+             !threadAlive(b.hookThread) || nowMs() - b.hookMovedMs >= LINE_STALL_MS;
     case Lockstep::STEP:
       if (nowMs() - b.stepGrantMs >= STEP_LEASE_MS) {
         std::fprintf(stderr, "virtual board: no step for %lld ms: the tick runs freely again\n",
@@ -93,6 +105,7 @@ bool lockstepTickMayRun(Board& b) {
 }
 
 void lockstepTickDone(Board& b) {
+  b.tickThread = currentThread();
   if (b.ticksDone == b.ticks.load()) return;
   b.ticksDone = b.ticks.load();
   b.tickMovedMs = nowMs();
@@ -108,12 +121,13 @@ bool lockstepWaitTick(Board& b, std::unique_lock<std::mutex>& lock, const Descri
 }
 
 void lockstepHookSampled(Board& b, std::unique_lock<std::mutex>& lock) {
-  if (b.lockstep != Lockstep::LINE) return;
+  b.hookThread = currentThread();
   b.hookMovedMs = nowMs();
+  if (b.lockstep != Lockstep::LINE) return;
   b.gate.notify_all();
   // The sample just taken ends its period; it may lead the ticks done by at most one period.
-  while (b.lockstep == Lockstep::LINE && tickMsDone(b) < hookMs(b) - HOOK_SAMPLE_MS) {
-    if (nowMs() - std::max(b.hookMovedMs, b.tickMovedMs) >= LINE_STALL_MS) return;
+  while (b.lockstep == Lockstep::LINE && tickMsDone(b) < hookMs(b) - HOOK_SAMPLE_MS && threadAlive(b.tickThread) &&
+         nowMs() - std::max(b.hookMovedMs, b.tickMovedMs) < LINE_STALL_MS) {
     b.gate.wait_for(lock, WAIT_SLICE);
   }
 }

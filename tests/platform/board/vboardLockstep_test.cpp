@@ -29,13 +29,16 @@ long field(const std::string& text, const std::string& name) {
   return at == std::string::npos ? -1 : std::atol(text.c_str() + at + name.size() + 1);
 }
 
+long boardTicks() { return field(vboardCommand("board"), "ticks"); }
+
 // A DSP task: waits for each tick, counts it and does its work (here: nothing) until stopped.
 class TickTask {
  public:
   explicit TickTask(int fd) : thread_([this, fd] {
     while (!stop_.load() && vboardIoctl(fd, DSPHAL_CMD_WAITTICK, 0) == 0) {
       ++ticks_;
-      onTick();
+      const long base = lockstepTicks.load();
+      if (base >= 0) onTick(base);
     }
   }) {}
   ~TickTask() { join(); }
@@ -44,14 +47,15 @@ class TickTask {
     if (thread_.joinable()) thread_.join();
   }
   long ticks() const { return ticks_.load(); }
-  std::atomic<long> hookSamples{0};  // kept up to date by the test's sampling thread
-  std::atomic<long> worstLead{0};    // ticks beyond the hook sampling, in ms
+  std::atomic<long> lockstepTicks{-1};  // the board's ticks when the lockstep began
+  std::atomic<long> hookSamples{0};     // periods sampled since then, kept by the sampling thread
+  std::atomic<long> worstLead{0};       // ticks beyond the hook sampling, in ms
 
  private:
-  void onTick() {
+  void onTick(long base) {
     // The tick just begun ends 5 ms after the ticks before it; the sampling has reached at least
     // the end of its own last period (the sample counted may still be in the ioctl).
-    const long lead = 5 * ticks_.load() - 10 * (hookSamples.load() + 1);
+    const long lead = 5 * (boardTicks() - base) - 10 * (hookSamples.load() + 1);
     long worst = worstLead.load();
     while (lead > worst && !worstLead.compare_exchange_weak(worst, lead)) {
     }
@@ -99,20 +103,27 @@ TEST(VirtualBoardLockstep, TicksAndHookSamplingKeepOneClock) {
   ASSERT_GE(fd, 0);
   ASSERT_GE(ss, 0);
   ASSERT_EQ(vboardIoctl(fd, DSPHAL_CMD_SETTICKENABLE, 1), 0);
-  const std::string engaged = vboardCommand("lockstep line");
-  ASSERT_TRUE(ok(engaged)) << engaged;
-  const long ticks0 = field(engaged, "ticks");
   long worstHookLead = 0;
   {
+    // Both sides run before the lockstep begins, as the DSP task and the line driver's sampling
+    // do in the daemon.
     TickTask task(fd);
+    ASSERT_GE(vboardIoctl(ss, SS_CMD_ISOFFHOOK, 0), 0);
+    while (task.ticks() < 10) std::this_thread::yield();
+    const std::string engaged = vboardCommand("lockstep line");
+    ASSERT_TRUE(ok(engaged)) << engaged;
+    const long ticks0 = field(engaged, "ticks");
+    task.lockstepTicks = ticks0;
     // The line driver samples both lines once a period, as fast as the board lets it.
     for (long period = 1; period <= 200; ++period) {
       for (int line = 0; line < 2; ++line) ASSERT_GE(vboardIoctl(ss, SS_CMD_ISOFFHOOK, line), 0);
       task.hookSamples = period;
       // Back from the sample, the ticks have reached the period before it.
-      worstHookLead = std::max(worstHookLead, 10 * period - 10 - 5 * task.ticks());
+      const long lead = 10 * period - 10 - 5 * (boardTicks() - ticks0);
+      worstHookLead = std::max(worstHookLead, lead);
     }
     const long ticks = field(vboardCommand("board"), "ticks") - ticks0;
+    task.lockstepTicks = -1;  // what runs from here on is free
     ASSERT_TRUE(ok(vboardCommand("lockstep off")));
     task.join();
     std::printf("200 hook periods, %ld ticks; worst lead of the ticks %ld ms, of the sampling %ld ms\n", ticks,
