@@ -36,8 +36,10 @@ void releaseDescriptor(Descriptor* d) {
 }
 
 Board& board() {
-  static Board instance;
-  return instance;
+  // Never destroyed: the control socket's thread may be inside a command (a step waiting for its
+  // tick) when the process exits.
+  static Board* instance = new Board;
+  return *instance;
 }
 
 int fail(int error) {
@@ -210,14 +212,20 @@ int vboardIoctl(int fd, uint32_t request, unsigned long arg) {
   Board& b = board();
   Descriptor* d = nullptr;
   {
-    std::lock_guard<std::mutex> guard(b.lock);
+    std::unique_lock<std::mutex> lock(b.lock);
     auto it = b.descriptors.find(fd);
     if (it == b.descriptors.end()) return fail(EBADF);
     d = it->second;
-    if (request != DSPHAL_CMD_WAITTICK || d->device != Descriptor::Device::DSPHAL) {
-      return d->device == Descriptor::Device::DSPHAL ? dsphalIoctl(b, *d, request, arg)
-                                                     : slicslacIoctl(b, *d, request, arg);
+    if (d->device == Descriptor::Device::SLICSLAC) {
+      const int rc = slicslacIoctl(b, *d, request, arg);
+      if (request == SS_CMD_ISOFFHOOK && rc >= 0) {
+        const int saved = errno;
+        lockstepHookSampled(b, lock);
+        errno = saved;
+      }
+      return rc;
     }
+    if (request != DSPHAL_CMD_WAITTICK) return dsphalIoctl(b, *d, request, arg);
     d->refs.fetch_add(1, std::memory_order_relaxed);  // held by this wait
   }
   // The tick wait blocks, so it runs without the board's lock; the descriptor stays alive

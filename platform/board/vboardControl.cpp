@@ -64,7 +64,8 @@ bool signedNumber(const std::string& text, long* value) {
 }
 
 const char* kUsage =
-    "commands: board | tickstats [reset] | <line> status | <line> offhook | <line> onhook | <line> flash [ms] |\n"
+    "commands: board | tickstats [reset] | lockstep [off|line|step] | step [ticks] |\n"
+    "  <line> status | <line> offhook | <line> onhook | <line> flash [ms] |\n"
     "  <line> dial <digits> [on_ms off_ms] | <line> pulse <digits> [break make interdigit] |\n"
     "  <line> play silence | <line> play tone <hz> [hz2] [dBm0] | <line> play <file.wav> |\n"
     "  <line> record <file.wav> | <line> record stop | <line> ring [on off count] |\n"
@@ -76,6 +77,7 @@ std::string boardStatus(Board& b) {
   out << "OK board fxs=" << b.config.fxs << " fxo=" << b.config.fxo << " dect=" << b.config.dect
       << " wideband=" << (b.config.wideband ? 1 : 0) << " tick=" << (b.fastTicks ? "fast" : "5ms")
       << " ticks=" << b.ticks.load() << " missed=" << b.missedTicks.load()
+      << " lockstep=" << (b.lockstep == Lockstep::LINE ? "line" : b.lockstep == Lockstep::STEP ? "step" : "off")
       << " tickEnabled=" << (b.tickEnabled ? 1 : 0) << " voiceIdle=" << (b.voiceIdle ? 1 : 0)
       << " lineDriver=" << (b.ssInitialised ? "up" : "down") << " country=" << b.country << "\n";
   return out.str();
@@ -299,6 +301,7 @@ std::string lineTestCommand(Channel& ch, int line, const std::vector<std::string
 std::string runCommand(Board& b, const std::vector<std::string>& w) {
   if (w.empty() || w[0] == "help") return std::string("OK\n") + kUsage;
   if (w[0] == "board") return boardStatus(b);
+  if (w[0] == "lockstep") return lockstepCommand(b, w);
   if (w[0] == "tickstats") {
     if (w.size() > 2 || (w.size() == 2 && w[1] != "reset")) return error("tickstats [reset]");
     return tickStats(b, w.size() == 2);
@@ -423,7 +426,9 @@ std::string vboardCommand(const std::string& command) {
   std::string word;
   while (in >> word) words.push_back(word);
   vboard::Board& b = vboard::board();
-  std::lock_guard<std::mutex> guard(b.lock);
+  std::unique_lock<std::mutex> lock(b.lock);
   vboard::configure(b);
+  // A step answers once its ticks have run, which needs the lock released meanwhile.
+  if (!words.empty() && words[0] == "step") return vboard::stepCommand(b, lock, words);
   return vboard::runCommand(b, words);
 }

@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -74,13 +75,14 @@ struct Channel {
   uint64_t egressBytes = 0;
   uint64_t egressFrames = 0;
   double egressLastLevel = 0;  // RMS of the last full frame written
-  // A two-to-four-wire hybrid on the line: what the DSP sends comes back in what it reads,
-  // `hybridDelay` samples later and attenuated by the echo return loss. Samples are indexed on
-  // the board's tick grid, so the echo path stays fixed whatever the order of reads and writes.
+  // A two-to-four-wire hybrid on the line: what the line plays comes back in what it takes,
+  // `hybridDelay` samples later and attenuated by the echo return loss. Samples are indexed by
+  // line time (the PCM DMA's tick each way included), so the echo path stays fixed whatever the
+  // order of reads and writes.
   int hybridDelay = 0;  // samples; 0 when the line has no hybrid
   double hybridGain = 0;
   double hybridErlDb = 0;
-  std::vector<int16_t> echoHistory;  // egress samples, a ring indexed by sample time
+  std::vector<int16_t> echoHistory;  // egress samples, a ring indexed by line time
   uint64_t echoWrittenUntil = 0;     // one past the last sample time written
 
   // A phone on an FXS port.
@@ -125,6 +127,8 @@ struct Descriptor {
 void releaseDescriptor(Descriptor* d);
 
 
+enum class Lockstep { OFF, LINE, STEP };
+
 struct Board {
   std::mutex lock;
   bool configured = false;
@@ -149,6 +153,16 @@ struct Board {
   uint64_t tickCpuTotalNs = 0;
   uint64_t tickCpuWorstNs = 0;
   uint64_t tickCpuCount = 0;
+
+  // Lockstep of the fast tick (vboardLockstep.cpp); `gate` is signalled whenever a side moves.
+  Lockstep lockstep = Lockstep::OFF;
+  std::condition_variable gate;
+  uint64_t ticksDone = 0;      // ticks whose work has finished (the task came back to wait)
+  uint64_t lockstepTicks = 0;  // ticks and hook clock when the lockstep began
+  int64_t lockstepHookMs = 0;
+  uint64_t stepLimit = 0;      // step: the ticks granted so far
+  long tickThread = 0, hookThread = 0;  // the threads that last waited for a tick, sampled a hook
+  int64_t hookMovedMs = 0, tickMovedMs = 0, stepGrantMs = 0;  // host ms of each side's last move
 
   // Line driver state.
   bool ssInitialised = false;
@@ -180,5 +194,15 @@ ssize_t writeFrame(Board& b, Descriptor& d, const void* buffer, size_t length);
 
 // The control socket (started with the board).
 void startControlServer();
+
+// Lockstep of the fast tick (lock held; the waits release it while they wait).
+bool lockstepTickMayRun(Board& b);
+void lockstepTickDone(Board& b);
+// False when the descriptor was closed during the wait.
+bool lockstepWaitTick(Board& b, std::unique_lock<std::mutex>& lock, const Descriptor& d);
+// After a hook sample of the line driver: holds its task while it leads the ticks.
+void lockstepHookSampled(Board& b, std::unique_lock<std::mutex>& lock);
+std::string lockstepCommand(Board& b, const std::vector<std::string>& w);
+std::string stepCommand(Board& b, std::unique_lock<std::mutex>& lock, const std::vector<std::string>& w);
 
 }  // namespace vboard

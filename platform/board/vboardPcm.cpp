@@ -1,5 +1,11 @@
 // One PCM frame per channel and tick: reads give what the phone, the exchange or the DECT
 // handset sends towards the DSP; writes take what the DSP sends to them.
+//
+// The PCM highway moves each direction through a double-buffered DMA of one tick, as the
+// hardware does: the frame written at a tick is played on the line during the next tick period,
+// while the one read at a tick was taken from the line during the period before it. A line's
+// echo therefore returns to the DSP two ticks plus the echo path after the DSP sent it, which is
+// the round trip the line echo canceller's bulk delay is placed after.
 
 #include <cerrno>
 #include <cmath>
@@ -15,8 +21,8 @@ namespace {
 // The exchange's dial tone while the FXO port holds the line: 425 Hz at -10 dBm0.
 const double kDialTone[3] = {425.0, 0.0, -10.0};
 
-// Adds the hybrid's echo: egress from `hybridDelay` samples earlier. A sample time not yet
-// written (a delay shorter than one tick, with the read ahead of the write) returns nothing.
+// Adds the hybrid's echo: egress played `hybridDelay` samples earlier on the line. The DMA's
+// two ticks mean every sample it needs was written at an earlier tick.
 void addEcho(Channel& ch, int16_t* samples, int count, uint64_t firstTime) {
   if (ch.hybridDelay <= 0 || ch.echoHistory.empty()) return;
   for (int i = 0; i < count; ++i) {
@@ -29,8 +35,14 @@ void addEcho(Channel& ch, int16_t* samples, int count, uint64_t firstTime) {
   }
 }
 
-uint64_t tickSampleTime(const Board& b, const Channel& ch) {
-  return b.ticks.load() * static_cast<uint64_t>(ch.samplesPerTick());
+// The line time (in samples, one tick late so that it never goes below zero) of the frames of
+// the current tick T: the frame read was on the line during tick T - 1, the frame written plays
+// during tick T + 1.
+constexpr uint64_t DMA_TICKS_IN = 0;   // (T - 1) + 1
+constexpr uint64_t DMA_TICKS_OUT = 2;  // (T + 1) + 1
+
+uint64_t lineTime(const Board& b, const Channel& ch, uint64_t dmaTicks) {
+  return (b.ticks.load() + dmaTicks) * static_cast<uint64_t>(ch.samplesPerTick());
 }
 
 void renderIngress(Board& b, Channel& ch) {
@@ -38,14 +50,14 @@ void renderIngress(Board& b, Channel& ch) {
   ch.ingressFrame.assign(static_cast<size_t>(samples), 0);
   const bool seized = ch.type == DSPHAL_TYPE_FXO && ch.daaMode == DAA_MODE_OFFHOOK;
   ch.source.render(ch.ingressFrame.data(), samples, ch.sampleRate(), seized ? kDialTone : nullptr);
-  addEcho(ch, ch.ingressFrame.data(), samples, tickSampleTime(b, ch));
+  addEcho(ch, ch.ingressFrame.data(), samples, lineTime(b, ch, DMA_TICKS_IN));
   ch.ingressOffset = 0;
 }
 
 void keepForEcho(const Board& b, Channel& ch, const int16_t* samples, int count) {
   if (ch.hybridDelay <= 0) return;
   if (ch.echoHistory.size() != ECHO_HISTORY) ch.echoHistory.assign(ECHO_HISTORY, 0);
-  const uint64_t first = tickSampleTime(b, ch);
+  const uint64_t first = lineTime(b, ch, DMA_TICKS_OUT);
   for (int i = 0; i < count; ++i) ch.echoHistory[(first + static_cast<uint64_t>(i)) % ECHO_HISTORY] = samples[i];
   ch.echoWrittenUntil = first + static_cast<uint64_t>(count);
 }

@@ -1,5 +1,6 @@
 // The 5 ms tick: on a grid of the monotonic clock (ticks that went by unseen are counted as
-// missed), or back to back when the board runs fast. A wait returns early with an error when its
+// missed), or back to back when the board runs fast (in lockstep with another side when asked,
+// see vboardLockstep.cpp). A wait returns early with an error when its
 // descriptor is closed, so that the task waiting in it can always be stopped.
 
 #include <poll.h>
@@ -70,6 +71,10 @@ void accountTickWork(Board& b) {
 int waitTick(Descriptor& d) {
   Board& b = board();
   accountTickWork(b);
+  {
+    std::lock_guard<std::mutex> guard(b.lock);
+    lockstepTickDone(b);
+  }
   struct MarkReturn {
     ~MarkReturn() { tickReturnCpuNs = threadCpuNs(); }
   } markReturn;
@@ -78,10 +83,15 @@ int waitTick(Descriptor& d) {
     bool enabled, fast;
     timespec deadline{};
     {
-      std::lock_guard<std::mutex> guard(b.lock);
+      std::unique_lock<std::mutex> lock(b.lock);
       enabled = b.tickEnabled;
       fast = b.fastTicks;
-      if (enabled && !fast) {
+      if (enabled && fast) {
+        if (!lockstepWaitTick(b, lock, d)) return fail(EBADF);
+        ++b.ticks;
+        return 0;
+      }
+      if (enabled) {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
         if (!b.tickStarted) {
@@ -104,7 +114,7 @@ int waitTick(Descriptor& d) {
       if (!sleepUntil(d, addNs(now, kTickNs))) return fail(EBADF);
       continue;
     }
-    if (!fast && !sleepUntil(d, deadline)) return fail(EBADF);
+    if (!sleepUntil(d, deadline)) return fail(EBADF);
     ++b.ticks;
     return 0;
   }

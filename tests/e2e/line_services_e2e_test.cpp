@@ -31,8 +31,9 @@ class LineServices : public DaemonFixture {
   std::string boardShape = "fxs=2,fxo=0,dect=0";
   std::string profileDir = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
   std::string country = "USA";
-  // Audio is judged in audio time, so the board ticks back to back unless a test compares the
-  // audio with the host's real-time ring cadence.
+  // Audio is judged in audio time, so the board ticks back to back; a test that compares the audio
+  // with the ring cadence runs the tick in lockstep with the line driver's hook sampling, which
+  // times the rings.
   std::string tick = "fast";
 
   std::map<std::string, std::string> boardEnv() const {
@@ -61,6 +62,28 @@ class LineServices : public DaemonFixture {
     return ctl.output();
   }
 
+  // Puts the fast tick in lockstep with the line driver's hook sampling and returns the board's
+  // time (ms on the hook clock) of the next tick.
+  long lockstepLine() {
+    const std::string st = board("lockstep line");
+    EXPECT_EQ(st.rfind("OK", 0), 0u) << st;
+    return std::atol(st.c_str() + st.find("hookClock=") + 10);
+  }
+
+  // The hook clock of line 0 (ms), -1 when the board does not answer.
+  long hookClockMs() {
+    const std::string st = board("0 status");
+    const size_t at = st.find("hookClock=");
+    return at == std::string::npos ? -1 : std::atol(st.c_str() + at + 10);
+  }
+
+  // Waits (at most 30 s) until line 0's hook clock has reached `ms`.
+  void waitBoardMs(long ms) {
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (hookClockMs() < ms && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
+    EXPECT_GE(hookClockMs(), ms) << "the line driver stopped sampling";
+  }
+
   // Waits (at most 20 s) until the phone on `line` has been sent `ms` more milliseconds of audio.
   void waitAudio(int line, int ms) {
     auto bytes = [&] {
@@ -73,9 +96,9 @@ class LineServices : public DaemonFixture {
     while (bytes() < target && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
   }
 
-  // The line's mode timeline in milliseconds since the board started (the status's first one).
+  // The line's mode timeline on the line driver's hook clock (ms).
   static std::string modeTimeline(const std::string& status) {
-    const size_t at = status.find("mode timeline (ms since start):");
+    const size_t at = status.find("mode timeline (ms on the line driver's hook clock):");
     if (at == std::string::npos) return "";
     return status.substr(at, status.find('\n', at) - at);
   }
@@ -178,12 +201,10 @@ TEST_F(LineServices, CallProgressTonesHeardAtTheProfilesFrequenciesAndCadences) 
 }
 
 TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName) {
-  tick = "5ms";  // the rings are timed by the host in real time
   ASSERT_NO_FATAL_FAILURE(startSystem());
+  const long recordStartMs = lockstepLine();
   const std::string wav = dir.file("cid.wav");
   board("0 record " + wav);
-  const std::string before = board("board");
-  const long recordStartMs = 5 * std::atol(before.c_str() + before.find("ticks=") + 6);
   ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid_ringing","state":"on"})"), 0);
   ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid","state":"on","data":"12071530, 5551234567,ALICE"})"), 0);
   // Until the second ring starts (the caller ID goes out in the pause after the first).
@@ -248,13 +269,13 @@ TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName)
 
 TEST_F(LineServices, DtmfCallerIdWhereTheProfileSelectsIt) {
   country = "SWE";  // on-hook caller ID after a line reversal, sent as DTMF
-  tick = "5ms";
   ASSERT_NO_FATAL_FAILURE(startSystem());
+  const long recordStartMs = lockstepLine();
   const std::string wav = dir.file("dtmfcid.wav");
   board("0 record " + wav);
   ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid_ringing","state":"on"})"), 0);
   ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid","state":"on","data":"12071530, 5551234567,ALICE"})"), 0);
-  std::this_thread::sleep_for(4000ms);
+  waitBoardMs(recordStartMs + 4000);
   board("0 record stop");
   call("signal", R"({"line":0,"signal":"callid_ringing","state":"off"})");
   const auto x = readWav(wav);

@@ -1,7 +1,7 @@
 // boardctl: drives and observes the virtual board through its control socket.
 //
 //   boardctl [-s socket] <line> <command> [arguments...]
-//   boardctl [-s socket] board
+//   boardctl [-s socket] board | tickstats [reset] | lockstep [off|line|step] | step [ticks]
 //
 // The socket is ORVOX_BOARD_SOCKET, or "/tmp/orvox_board.sock". Prints the board's answer and
 // exits 0 when it begins "OK", 1 when the board refused the command, 2 when the board could not
@@ -22,12 +22,14 @@ namespace {
 void usage() {
   std::fprintf(stderr,
                "usage: boardctl [-s socket] <line> <command> [arguments...]\n"
-               "       boardctl [-s socket] board\n"
+               "       boardctl [-s socket] board | tickstats [reset] | lockstep [off|line|step] | step [ticks]\n"
                "commands: status, offhook, onhook, flash [ms], dial <digits> [on off],\n"
                "  pulse <digits> [break make interdigit], play silence|tone <hz> [hz2] [dBm0]|"
                "<file.wav>,\n"
                "  record <file.wav>|stop, ring [on off count], stopring, reverse on|off,\n"
-               "  linetest <ret> [values...]\n");
+               "  linetest <ret> [values...], hybrid <delay_ms> <erl_dB>|off\n"
+               "lockstep (fast tick only): line keeps the tick on the line driver's hook sampling clock;\n"
+               "  step runs a tick only when \"step\" grants it, answering once it has run\n");
 }
 
 }  // namespace

@@ -22,6 +22,10 @@ struct ubus_context* connectOrExit(const char* socketPath, const char* program) 
 }
 
 bool runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches) {
+  return runLoop(ctx, watches, [] { return 200; });
+}
+
+bool runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches, const std::function<int()>& idle) {
   struct sigaction sa {};
   sa.sa_handler = onSignal;
   sigaction(SIGINT, &sa, nullptr);
@@ -36,17 +40,20 @@ bool runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches) {
     fprintf(stderr, "ubus connection lost\n");
     return true;
   };
+  int wait = 200;
   while (!quit) {
     if (lost()) return false;
-    if (poll(fds.data(), fds.size(), 200) <= 0) continue;
-    if (fds[0].revents & (POLLHUP | POLLERR)) {
-      fprintf(stderr, "ubus connection lost\n");
-      return false;
+    if (poll(fds.data(), fds.size(), wait) > 0) {
+      if (fds[0].revents & (POLLHUP | POLLERR)) {
+        fprintf(stderr, "ubus connection lost\n");
+        return false;
+      }
+      if (fds[0].revents & POLLIN) ubus_handle_event(ctx);
+      if (lost()) return false;
+      for (size_t i = 1; i < fds.size(); i++)
+        if (fds[i].revents & POLLIN) watches[i - 1].onReadable();
     }
-    if (fds[0].revents & POLLIN) ubus_handle_event(ctx);
-    if (lost()) return false;
-    for (size_t i = 1; i < fds.size(); i++)
-      if (fds[i].revents & POLLIN) watches[i - 1].onReadable();
+    wait = idle();
   }
   return true;
 }

@@ -20,5 +20,8 @@ struct Watch {
 // Serves the ubus socket and the watched descriptors until SIGINT or SIGTERM (true) or until the
 // broker goes away (false, after printing "ubus connection lost").
 bool runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches);
+// The same with `idle` called after every pass; it returns how long (ms) the next pass may wait
+// for the descriptors.
+bool runLoop(struct ubus_context* ctx, const std::vector<Watch>& watches, const std::function<int()>& idle);
 
 }  // namespace sim

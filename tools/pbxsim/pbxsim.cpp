@@ -5,10 +5,14 @@
 //   pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file.raw]
 //          [--pcap file.pcap] [--wav file.wav] [--send speech.wav]
 //          [--script "signal 0 ringing on; sleep 500; connection 0 1 create; ..."]
+//          [--step-board board.sock]
 //
 // --pcap keeps the received RTP as a capture file, --wav the decoded G.711 far-end audio;
 // --send answers each packet of the first connection heard with 20 ms of the speech file (over
 // and over, "speech sent" printed after the first time) as G.711 A-law RTP, so the speech keeps the pace of the daemon's own packets whatever its tick.
+// --step-board makes pbxsim the clock of a virtual board whose tick runs fast (ORVOX_TICK=fast):
+// it grants the board one tick at a time, and before the next one makes sure that the daemon has
+// taken in every packet it was sent in answer to the packets of that tick (see pbxsim_step.h).
 // RFC 4733 telephone events are decoded: "rtp event <code> ..." when an event's first end packet
 // comes in. On exit it prints the received and sent packet counts, losses, the received level and
 // every relayed event with its end packets counted.
@@ -22,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,6 +40,7 @@
 #include <libubox/blobmsg_json.h>
 
 #include "pbxsim_media.h"
+#include "pbxsim_step.h"
 #include "simcommon.h"
 #include "tinyloop.h"
 
@@ -50,6 +56,7 @@ struct Options {
   std::string pcapPath;
   std::string wavPath;
   std::string sendPath;
+  std::string stepBoard;
 };
 
 Options opt;
@@ -63,6 +70,7 @@ pbxmedia::Sender sender;
 bool sending = false;
 bool sendBound = false;  // the connection the speech goes to is known
 int32_t sendLine = -1, sendCnx = -1;
+uint64_t framesToDaemon = 0;  // frames written to the receive pipe
 
 // 20 ms of the speech file to the connection that has been heard first.
 void sendSpeech(int32_t line, int32_t cnx) {
@@ -83,6 +91,7 @@ void sendSpeech(int32_t line, int32_t cnx) {
   memcpy(frame + 8, &size, 4);
   memcpy(frame + 12, rtp.data(), rtp.size());
   tl_bus_send(rxBus, frame, 12 + rtp.size());
+  ++framesToDaemon;
   if (!before && sender.done()) {
     printf("speech sent: %llu packets\n", static_cast<unsigned long long>(sender.packets()));
     fflush(stdout);
@@ -134,7 +143,10 @@ void onAudioFrame(tl_packet_t* packet) {
   }
   const bool media = receiver.onPacket({packet->data + 12, size});
   if (receiver.eventJustEnded()) printf("%s\n", pbxmedia::describeRelayedEvent(receiver.relayedEvents().back()).c_str());
-  if (opt.loop) tl_bus_send(rxBus, packet->data, packet->size);
+  if (opt.loop) {
+    tl_bus_send(rxBus, packet->data, packet->size);
+    ++framesToDaemon;
+  }
   if (media) sendSpeech(line, cnx);
 }
 
@@ -144,16 +156,18 @@ int openPipe(const std::string& name) {
   return open(path.c_str(), O_RDWR | O_NONBLOCK);
 }
 
-void readTxPipe(int fd) {
+// One read of the transmit pipe, its frames dispatched; false when there was nothing to read.
+bool readTxPipe(int fd) {
   uint8_t buf[4096];
   ssize_t n = read(fd, buf, sizeof(buf));
-  if (n <= 0) return;
+  if (n <= 0) return false;
   tl_event_t ev{buf, static_cast<int>(n)};
   if (tl_bus_receive(txBus, &ev) < 0) {
     fprintf(stderr, "pbxsim: audio bus overrun\n");
-    return;
+    return true;
   }
   tl_bus_dispatch(txBus);
+  return true;
 }
 
 void printReply(struct ubus_request*, int, struct blob_attr* msg) {
@@ -202,7 +216,7 @@ bool scriptValid(const std::string& script) {
   return true;
 }
 
-int txFd = -1;
+int txFd = -1, rxFd = -1;
 
 // A script's pause: the bus and the audio pipe are served meanwhile, so that a call the script
 // makes carries its audio while it lasts.
@@ -259,7 +273,7 @@ void usage() {
   fprintf(stderr,
           "usage: pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file]\n"
           "              [--pcap file.pcap] [--wav file.wav] [--send speech.wav]\n"
-          "              [--script \"step; step; ...\"]\n");
+          "              [--script \"step; step; ...\"] [--step-board board.sock]\n");
   exit(2);
 }
 
@@ -279,6 +293,7 @@ void parseOptions(int argc, char** argv) {
     else if (a == "--pcap") opt.pcapPath = next();
     else if (a == "--wav") opt.wavPath = next();
     else if (a == "--send") opt.sendPath = next();
+    else if (a == "--step-board") opt.stepBoard = next();
     else usage();
   }
 }
@@ -299,6 +314,32 @@ bool openMedia() {
     return false;
   }
   return true;
+}
+
+// The daemon reads the receive pipe and hands each frame to the DSP in its main loop, which also
+// serves its ubus object: once the pipe is empty, the answer to a call made after that comes
+// only when the frames read have been handed on. A daemon busy with a call of its own that waits
+// for the DSP is not waited for.
+void handOverToDaemon() {
+  if (!pbxstep::waitPipeDrained(rxFd, 200)) return;
+  static uint32_t endptId = 0;
+  if (endptId == 0 && ubus_lookup_id(ctx, "endpt", &endptId) != 0) return;
+  struct blob_buf b {};
+  blob_buf_init(&b, 0);
+  if (ubus_invoke(ctx, endptId, "count", b.head, nullptr, nullptr, 1000) == UBUS_STATUS_NOT_FOUND) endptId = 0;
+  blob_buf_free(&b);
+}
+
+// One tick of the board, the daemon's packets of that tick answered and taken in; the time the
+// next pass of the loop may wait.
+std::unique_ptr<pbxstep::Stepper> stepper;
+int stepBoard() {
+  if (!stepper->engage() || !stepper->step()) return 20;
+  const uint64_t before = framesToDaemon;
+  while (readTxPipe(txFd)) {
+  }
+  if (framesToDaemon != before) handOverToDaemon();
+  return 0;
 }
 
 void printMediaSummary() {
@@ -340,7 +381,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   txFd = openPipe("endpt_audio_tx");
-  int rxFd = openPipe("endpt_audio_rx");
+  rxFd = openPipe("endpt_audio_rx");
   if (txFd < 0 || rxFd < 0) {
     fprintf(stderr, "pbxsim: cannot open the audio pipes in %s\n", opt.pipeDir.c_str());
     return 1;
@@ -359,7 +400,16 @@ int main(int argc, char** argv) {
     }
     printf("script done\n");
   }
-  const bool stopped = sim::runLoop(ctx, {{txFd, [] { readTxPipe(txFd); }}});
+  const std::vector<sim::Watch> watches{{txFd, [] { readTxPipe(txFd); }}};
+  bool stopped;
+  if (!opt.stepBoard.empty()) {
+    stepper = std::make_unique<pbxstep::Stepper>(opt.stepBoard);
+    stopped = sim::runLoop(ctx, watches, stepBoard);
+    printf("pbxsim: %llu ticks stepped\n", stepper->steps());
+    stepper->release();
+  } else {
+    stopped = sim::runLoop(ctx, watches);
+  }
   if (recordFile) fclose(recordFile);
   printMediaSummary();
   if (stopped) ubus_remove_object(ctx, &asteriskObj);

@@ -327,7 +327,7 @@ bool Sender::open(const std::string& path, std::string* error) {
 
 std::vector<uint8_t> Sender::next() {
   if (samples_.empty()) return {};
-  if (done()) {
+  if (position_ >= samples_.size()) {
     position_ = 0;  // the speech starts over: the stream goes on without a break
     passes_++;
   }

@@ -1,5 +1,5 @@
-// The hybrid of a simulated line: what the DSP sends returns in what it reads, delayed and
-// attenuated as set, on the board's own tick grid.
+// The hybrid of a simulated line: what the DSP sends returns in what it reads, delayed by the
+// echo path as set plus the PCM DMA's tick each way, and attenuated as set.
 
 #include <unistd.h>
 
@@ -54,10 +54,13 @@ TEST(VirtualBoardHybrid, EchoReturnsDelayedAndAttenuatedAndEachTicksWorkIsTimed)
     sent.insert(sent.end(), out.begin(), out.end());
     heard.insert(heard.end(), in.begin(), in.end());
   }
-  // Everything from the second tick on hears the samples sent `delay` earlier, at the return loss.
+  // Each sample returns the echo path plus two ticks (one played, one taken) after it was sent, at
+  // the return loss; before that the line is quiet.
+  const size_t roundTrip = 2 * n + delay;
   int worst = 0;
-  for (size_t i = n + delay; i < heard.size(); ++i) {
-    worst = std::max(worst, std::abs(heard[i] - static_cast<int>(std::lround(gain * sent[i - delay]))));
+  for (size_t i = 0; i < heard.size(); ++i) {
+    const int echo = i < roundTrip ? 0 : static_cast<int>(std::lround(gain * sent[i - roundTrip]));
+    worst = std::max(worst, std::abs(heard[i] - echo));
   }
   EXPECT_LE(worst, 1);
   // The tick work was timed on this thread: every tick after the first.
