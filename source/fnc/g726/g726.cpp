@@ -113,20 +113,22 @@ int g726_reset(G726_State *state) { return g726_configure(state, state->rate, st
 namespace {
 
 using g726_detail::StepOut;
+using g726_detail::Lines;
 using g726_detail::Work;
 
 template <int Rate>
 std::int16_t g726_common_at(std::int16_t Encode, std::int16_t input_offset, std::int16_t *sr,
                             std::int16_t *se, std::int16_t *y, G726_State *s) {
   Work w;
+  Lines l;
   StepOut o{};
   int code = 0;
-  g726_detail::run_block(s, w, 1, [&](int, std::int16_t *dq, std::int16_t *srl) {
+  g726_detail::run_block(s, w, l, 1, [&](int, int r) {
     if (Encode) {
       const int sl = s->Alaw == G726_LINEAR ? input_offset : s->Expand[input_offset & 0xFF];
-      code = g726_detail::step<Rate, true>(w, sl, dq, srl, o);
+      code = g726_detail::step<Rate, true>(w, sl, l, r, o);
     } else {
-      g726_detail::step<Rate, false>(w, input_offset & ((1 << Rate) - 1), dq, srl, o);
+      g726_detail::step<Rate, false>(w, input_offset & ((1 << Rate) - 1), l, r, o);
     }
   });
   *sr = static_cast<std::int16_t>(o.sr);
@@ -140,15 +142,16 @@ template <int Rate>
 void g726_encode_at(const std::int16_t *in, std::int16_t *out, G726_State *s, int n,
                     const std::int16_t *expand) {
   Work w;
+  Lines l;
   StepOut o;
   if (expand == nullptr) {
-    g726_detail::run_block(s, w, n, [&](int i, std::int16_t *dq, std::int16_t *sr) {
-      out[i] = static_cast<std::int16_t>(g726_detail::step<Rate, true>(w, in[i], dq, sr, o));
+    g726_detail::run_block(s, w, l, n, [&](int i, int r) {
+      out[i] = static_cast<std::int16_t>(g726_detail::step<Rate, true>(w, in[i], l, r, o));
     });
   } else {
-    g726_detail::run_block(s, w, n, [&](int i, std::int16_t *dq, std::int16_t *sr) {
+    g726_detail::run_block(s, w, l, n, [&](int i, int r) {
       const int sl = expand[in[i] & 0xFF];
-      out[i] = static_cast<std::int16_t>(g726_detail::step<Rate, true>(w, sl, dq, sr, o));
+      out[i] = static_cast<std::int16_t>(g726_detail::step<Rate, true>(w, sl, l, r, o));
     });
   }
 }
@@ -157,10 +160,11 @@ void g726_encode_at(const std::int16_t *in, std::int16_t *out, G726_State *s, in
 template <int Rate, G726_Law Law>
 void g726_decode_at(const std::int16_t *in, std::int16_t *out, G726_State *s, int n) {
   Work w;
+  Lines l;
   StepOut o;
-  g726_detail::run_block(s, w, n, [&](int i, std::int16_t *dq, std::int16_t *sr) {
+  g726_detail::run_block(s, w, l, n, [&](int i, int r) {
     const int code = in[i] & ((1 << Rate) - 1);
-    g726_detail::step<Rate, false>(w, code, dq, sr, o);
+    g726_detail::step<Rate, false>(w, code, l, r, o);
     if constexpr (Law == G726_LINEAR) {
       out[i] = static_cast<std::int16_t>(o.sr);
     } else {
