@@ -186,14 +186,39 @@ struct Peak {
 }
 
 // Peaks of c|c|/E at decimated lags 5..34 with positive correlation, strictly above both
-// neighbours; at most seven, in increasing lag.
+// neighbours; at most seven, in increasing lag. The cross products of a neighbouring pair serve
+// both of its comparisons; a neighbour of non-positive correlation is always below (its c|c| is
+// not positive, every energy is).
 int g722_FindPeaks(const Word32 *corr, const Fp *c2, const Fp *e, int *lags) {
   int count = 0;
+  // Cross products of the pair (l - 1, l) once computed for lag l - 1: c2[l-1] e[l], c2[l] e[l-1].
+  bool have_pair = false;
+  Fp left_lhs, left_rhs;
   for (int l = 5; l <= 34 && count < 7; ++l) {
-    if (corr[l] <= 0) continue;
-    if (ratio_greater(c2[l], e[l], c2[l - 1], e[l - 1]) && ratio_greater(c2[l], e[l], c2[l + 1], e[l + 1])) {
-      lags[count++] = l;
+    if (corr[l] <= 0) {
+      have_pair = false;
+      continue;
     }
+    bool above_left;
+    if (corr[l - 1] <= 0) {
+      above_left = true;
+    } else if (have_pair) {
+      above_left = fp_greater(left_rhs, left_lhs);
+    } else {
+      above_left = ratio_greater(c2[l], e[l], c2[l - 1], e[l - 1]);
+    }
+    have_pair = false;
+    if (!above_left) continue;
+    bool above_right;
+    if (corr[l + 1] <= 0) {
+      above_right = true;
+    } else {
+      left_lhs = fp_mul(c2[l], e[l + 1]);
+      left_rhs = fp_mul(c2[l + 1], e[l]);
+      have_pair = true;
+      above_right = fp_greater(left_lhs, left_rhs);
+    }
+    if (above_right) lags[count++] = l;
   }
   return count;
 }
