@@ -264,10 +264,24 @@ inline bool chain_fits(std::int64_t start, int coef_sum) {
   return start + 2 * 32768LL * coef_sum <= 0x7FFFFFFF;
 }
 
+// Largest magnitude among x[first..last].
+inline int signal_magnitude(const Word16 *x, int first, int last) {
+  int m = 0;
+  for (int i = first; i <= last; ++i) m = std::max(m, std::abs(int{x[i]}));
+  return m;
+}
+
+// The same bound for signals of at most `x_max` in magnitude.
+inline bool chain_fits_signal(std::int64_t start, int coef_sum, int x_max) {
+  return start + 2LL * x_max * coef_sum <= 0x7FFFFFFF;
+}
+
 }  // namespace
 
 void g722_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
-  if (chain_fits(1 << 11, coef_magnitude_sum(a, 0, 8))) {
+  // Bounded by the signal at hand, not by full scale: LPC coefficients of speech often sum past
+  // what a full-scale signal allows, its actual level rarely.
+  if (chain_fits_signal(1 << 11, coef_magnitude_sum(a, 0, 8), signal_magnitude(x, -8, n - 1))) {
     int i = 0;
 #if defined(__SSE2__)
     // Eight outputs at a time: exact 32-bit products from their halves, the undoubled sum

@@ -18,14 +18,14 @@ struct Fp {
   Word16 e = 0;
 };
 
-Fp fp_of(Word32 v) {
+[[gnu::always_inline]] inline Fp fp_of(Word32 v) {
   if (v == 0) return {0, 0};
   // Shifting by the normalisation count never overflows, so no saturation check is needed.
   const Word16 n = norm_l(v);
   return {extract_h(static_cast<Word32>(static_cast<std::uint32_t>(v) << n)), static_cast<Word16>(n - 16)};
 }
 
-Fp fp_mul(Fp a, Fp b) {
+[[gnu::always_inline]] inline Fp fp_mul(Fp a, Fp b) {
   if (a.m == 0 || b.m == 0) return {0, 0};
   Word16 m = extract_h(L_mult(a.m, b.m));
   Word16 e = static_cast<Word16>(a.e + b.e - 15);
@@ -34,10 +34,10 @@ Fp fp_mul(Fp a, Fp b) {
   return {m, static_cast<Word16>(e + n)};
 }
 
-Fp fp_scale(Fp a, Word16 t_q15) { return fp_mul(a, {t_q15, 15}); }
+[[gnu::always_inline]] inline Fp fp_scale(Fp a, Word16 t_q15) { return fp_mul(a, {t_q15, 15}); }
 
 // a > b on exact values.
-bool fp_greater(Fp a, Fp b) {
+[[gnu::always_inline]] inline bool fp_greater(Fp a, Fp b) {
   if (a.m == 0 || b.m == 0) return a.m > b.m;
   if ((a.m < 0) != (b.m < 0)) return a.m > b.m;
   const int shift = b.e - a.e;  // a = a.m * 2^-a.e
@@ -46,13 +46,13 @@ bool fp_greater(Fp a, Fp b) {
 }
 
 // c|c| / E of P exceeds t times that of Q.
-bool ratio_greater(Fp c2p, Fp ep, Fp c2q, Fp eq, Word16 t_q15 = 32767) {
+[[gnu::always_inline]] inline bool ratio_greater(Fp c2p, Fp ep, Fp c2q, Fp eq, Word16 t_q15 = 32767) {
   const Fp lhs = fp_mul(c2p, eq);
   const Fp rhs = t_q15 == 32767 ? fp_mul(c2q, ep) : fp_scale(fp_mul(c2q, ep), t_q15);
   return fp_greater(lhs, rhs);
 }
 
-Fp signed_square(Word32 c) {
+[[gnu::always_inline]] inline Fp signed_square(Word32 c) {
   const Fp f = fp_of(c);
   return fp_mul(f, {abs_s(f.m), f.e});
 }
@@ -181,19 +181,44 @@ struct Peak {
   Fp e;
 };
 
-bool peak_better(const Peak &p, const Peak &q, Word16 t_q15 = 32767) {
+[[gnu::always_inline]] inline bool peak_better(const Peak &p, const Peak &q, Word16 t_q15 = 32767) {
   return ratio_greater(p.c2, p.e, q.c2, q.e, t_q15);
 }
 
 // Peaks of c|c|/E at decimated lags 5..34 with positive correlation, strictly above both
-// neighbours; at most seven, in increasing lag.
+// neighbours; at most seven, in increasing lag. The cross products of a neighbouring pair serve
+// both of its comparisons; a neighbour of non-positive correlation is always below (its c|c| is
+// not positive, every energy is).
 int g722_FindPeaks(const Word32 *corr, const Fp *c2, const Fp *e, int *lags) {
   int count = 0;
+  // Cross products of the pair (l - 1, l) once computed for lag l - 1: c2[l-1] e[l], c2[l] e[l-1].
+  bool have_pair = false;
+  Fp left_lhs, left_rhs;
   for (int l = 5; l <= 34 && count < 7; ++l) {
-    if (corr[l] <= 0) continue;
-    if (ratio_greater(c2[l], e[l], c2[l - 1], e[l - 1]) && ratio_greater(c2[l], e[l], c2[l + 1], e[l + 1])) {
-      lags[count++] = l;
+    if (corr[l] <= 0) {
+      have_pair = false;
+      continue;
     }
+    bool above_left;
+    if (corr[l - 1] <= 0) {
+      above_left = true;
+    } else if (have_pair) {
+      above_left = fp_greater(left_rhs, left_lhs);
+    } else {
+      above_left = ratio_greater(c2[l], e[l], c2[l - 1], e[l - 1]);
+    }
+    have_pair = false;
+    if (!above_left) continue;
+    bool above_right;
+    if (corr[l + 1] <= 0) {
+      above_right = true;
+    } else {
+      left_lhs = fp_mul(c2[l], e[l + 1]);
+      left_rhs = fp_mul(c2[l + 1], e[l]);
+      have_pair = true;
+      above_right = fp_greater(left_lhs, left_rhs);
+    }
+    if (above_right) lags[count++] = l;
   }
   return count;
 }

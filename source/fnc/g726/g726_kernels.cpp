@@ -1,41 +1,22 @@
 // G.726 kernels: the eight FMULT products of the adaptive predictor in one pass over the
-// unpacked delay lines, and the whole-block conversions of the PCM side.
+// unpacked delay lines of a state record (the block coders use the windowed form of g726_step.h),
+// and the whole-block conversions of the PCM side.
 #include "g726.h"
 
-#include <bit>
+#include "g726_step.h"
 
 namespace {
 
-constexpr int kRowWords = 3;
-
-// Number of significant bits of a non-negative value (0 for 0).
-inline int g726_bit_length(int mag) { return std::bit_width(static_cast<unsigned>(mag)); }
-
-// G.726 FMULT of coefficient `an` (Q14) with the delay-line row {E - 19, M * 8, raw}; returns the
-// product as a 16-bit two's complement pattern.
-inline int g726_fmult(std::int16_t an, const std::int16_t *row) {
-  const int an_mag = ((an >> 2) < 0 ? -(an >> 2) : (an >> 2)) & 0x1FFF;
-  const int an_exp = g726_bit_length(an_mag);
-  const int an_mant = an_mag == 0 ? 32 : (an_mag << 6) >> an_exp;
-  const int w_mant = ((row[1] >> 3) * an_mant + 48) >> 4;
-  const int shift = row[0] + an_exp;  // WAnEXP - 19
-  int w_mag;
-  if (shift >= 0) {
-    w_mag = ((w_mant << shift) & 0xFFFF) & 0x7FFF;  // large products wrap before the mask
-  } else {
-    w_mag = w_mant >> -shift;
-  }
-  const bool negative = ((row[2] ^ an) & 0x8000) != 0;
-  return negative ? -w_mag : w_mag;
-}
+constexpr int kRowWords = g726_detail::kRowWords;
+using g726_detail::fmult;
 
 }  // namespace
 
 std::int16_t g726_PoleZeroFilt(std::int16_t *sezi, const std::int16_t *b, std::int16_t a1,
                                std::int16_t a2, std::int16_t *dq_dat, std::int16_t *sr_dat) {
   int zero_sum = 0;
-  for (int i = 0; i < 6; ++i) zero_sum += g726_fmult(b[i], dq_dat + i * kRowWords);
-  const int pole_sum = g726_fmult(a1, sr_dat) + g726_fmult(a2, sr_dat + kRowWords);
+  for (int i = 0; i < 6; ++i) zero_sum += fmult(b[i], dq_dat + i * kRowWords);
+  const int pole_sum = fmult(a1, sr_dat) + fmult(a2, sr_dat + kRowWords);
   *sezi = static_cast<std::int16_t>(zero_sum);
 
   // Shift the delay lines by one row: dq rows 0..5 to 1..6, sr rows 0..1 to 1..2; dq rows 7 and 8
