@@ -35,17 +35,6 @@ std::string callConfig() {
   return cfg;
 }
 
-// The standard output of a shell command.
-std::string shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[256];
-  for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 std::string trim(const std::string& s) {
   const size_t a = s.find_first_not_of(" \n"), b = s.find_last_not_of(" \n");
   return a == std::string::npos ? "" : s.substr(a, b - a + 1);
@@ -94,12 +83,7 @@ class Call : public DaemonFixture {
   }
 
   std::string board(const std::string& command) {
-    std::vector<std::string> args{BOARDCTL_BIN, "-s", dir.file("board.sock")};
-    std::stringstream words(command);
-    for (std::string w; words >> w;) args.push_back(w);
-    Process ctl("boardctl", args, boardEnv());
-    ctl.waitExit(5000ms);
-    return ctl.output();
+    return boardctl(BOARDCTL_BIN, dir.file("board.sock"), command, boardEnv());
   }
 
   // Milliseconds of audio the phone on line 0 has been sent so far.

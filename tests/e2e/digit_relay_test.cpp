@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e_process.h"
 #include "pbxsim_media.h"
 #include "vboard.h"
 #include "vosInit.h"
@@ -23,6 +24,8 @@
 #include "vrgEndptCallbacks.h"
 
 namespace {
+
+using e2e::shell;
 
 using namespace std::chrono_literals;
 
@@ -75,16 +78,6 @@ bool eventually(F condition) {
 size_t packetCount() {
   std::lock_guard<std::mutex> guard(seen.lock);
   return seen.packets.size();
-}
-
-std::string shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[256];
-  for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) out.append(buf, n);
-  pclose(p);
-  return out;
 }
 
 EPZCNXPARAM relayParams() {

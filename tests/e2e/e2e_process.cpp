@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -209,5 +210,25 @@ void UbusClient::pump(std::chrono::milliseconds wait) {
 }
 
 std::vector<std::string> UbusClient::events() { return events_; }
+
+std::string boardctl(const std::string& bin, const std::string& socket, const std::string& command,
+                     const std::map<std::string, std::string>& env) {
+  std::vector<std::string> args{bin, "-s", socket};
+  std::stringstream words(command);
+  for (std::string w; words >> w;) args.push_back(w);
+  Process ctl("boardctl", args, env);
+  ctl.waitExit(5000ms);
+  return ctl.output();
+}
+
+std::string shell(const std::string& command) {
+  std::string out;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return out;
+  char buf[256];
+  for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) out.append(buf, n);
+  pclose(p);
+  return out;
+}
 
 }  // namespace e2e

@@ -66,6 +66,14 @@ class TempDir {
   std::string path_;
 };
 
+// Runs the board control program `bin` as `bin -s <socket> <command words>` and returns its
+// answer.
+std::string boardctl(const std::string& bin, const std::string& socket, const std::string& command,
+                     const std::map<std::string, std::string>& env);
+
+// The standard output of a shell command.
+std::string shell(const std::string& command);
+
 // A ubus client on its own thread-free context: calls are synchronous with a time-out.
 class UbusClient {
  public:

@@ -185,16 +185,6 @@ double toneShare(const std::vector<int16_t>& x, size_t from, size_t n, double hz
   return total > 0 ? 2 * power / (static_cast<double>(n) * total) : 0;
 }
 
-std::string shell(const std::string& command) {
-  std::string out;
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[256];
-  for (size_t n; (n = fread(buf, 1, sizeof(buf), p)) > 0;) out.append(buf, n);
-  pclose(p);
-  return out;
-}
-
 // UDPTL datagram of sequence number `seq` whose primary IFP is the indicator `type`.
 std::vector<uint8_t> indicatorDatagram(uint16_t seq, uint8_t type) {
   return {static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq), 0x01, static_cast<uint8_t>(type << 1), 0x00, 0x00};
@@ -283,12 +273,7 @@ class FaxCall : public DaemonFixture {
   }
 
   std::string board(const std::string& command) {
-    std::vector<std::string> args{BOARDCTL_BIN, "-s", dir.file("board.sock")};
-    std::stringstream words(command);
-    for (std::string w; words >> w;) args.push_back(w);
-    Process ctl("boardctl", args, boardEnv());
-    ctl.waitExit(5000ms);
-    return ctl.output();
+    return boardctl(BOARDCTL_BIN, dir.file("board.sock"), command, boardEnv());
   }
 
   // Milliseconds of audio the board has taken from the phone on line 0.

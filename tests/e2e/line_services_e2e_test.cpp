@@ -54,12 +54,7 @@ class LineServices : public DaemonFixture {
   }
 
   std::string board(const std::string& command) {
-    std::vector<std::string> args{BOARDCTL_BIN, "-s", dir.file("board.sock")};
-    std::stringstream words(command);
-    for (std::string w; words >> w;) args.push_back(w);
-    Process ctl("boardctl", args, boardEnv());
-    ctl.waitExit(5000ms);
-    return ctl.output();
+    return boardctl(BOARDCTL_BIN, dir.file("board.sock"), command, boardEnv());
   }
 
   // Puts the fast tick in lockstep with the line driver's hook sampling and returns the board's

@@ -39,12 +39,7 @@ class Orvoxd : public DaemonFixture {
 
   // Runs one board command; returns its answer.
   std::string board(const std::string& command) {
-    std::vector<std::string> args{BOARDCTL_BIN, "-s", dir.file("board.sock")};
-    std::stringstream words(command);
-    for (std::string w; words >> w;) args.push_back(w);
-    Process ctl("boardctl", args, boardEnv());
-    ctl.waitExit(5000ms);
-    return ctl.output();
+    return boardctl(BOARDCTL_BIN, dir.file("board.sock"), command, boardEnv());
   }
 
   // Length of the first ring burst the simulated phone recorded on the line driver's clock
