@@ -3,6 +3,7 @@
 // (caller-ID rings, call waiting with caller ID, message waiting, caller-ID data), the line
 // events that drive the machines, FXO seizure, release and dialling, and the reports of FXO
 // control. Dispatcher thread only, except PstnEventCallback's forwarding on the PSTN task.
+#include <atomic>
 #include <cstring>
 
 #include "boardHal.h"
@@ -204,9 +205,13 @@ bool ClassBlocksPulseEvents(const VRG_ENDPT* endpt) {
   return machine(endpt).evBlock != CLASSSTM_CASEVT_BLOCK_NONE;
 }
 
+// Called from the packet path: the message type is one of the fields the state machine publishes
+// as relaxed atomics.
 bool ClassOffhookClidRunning(const VRG_ENDPT* endpt) {
   const CLASSSTM_MEM& m = machine(endpt);
-  return m.classType == CLASS_MSG_OFFHOOK_CLID && !classStmIsIdle(&m);
+  const CLASS_MSG_TYPE type =
+      std::atomic_ref<CLASS_MSG_TYPE>(const_cast<CLASS_MSG_TYPE&>(m.classType)).load(std::memory_order_relaxed);
+  return type == CLASS_MSG_OFFHOOK_CLID && !classStmIsIdle(&m);
 }
 
 bool ClassIsIdle(const VRG_ENDPT* endpt) { return classStmIsIdle(&machine(endpt)) != 0; }
