@@ -20,6 +20,7 @@
 #include "vrgEndptClass.h"
 #include "vrgEndptConsole.h"
 #include "../vboardTimeline.h"
+#include "../lineEventLog.h"
 
 namespace {
 
@@ -33,36 +34,6 @@ const bool kEnvironment = [] {
            ("/tmp/orvox_board_clid_lib_test_" + std::to_string(::getpid()) + ".sock").c_str(), 1);
   return true;
 }();
-
-std::mutex lock;
-std::condition_variable changed;
-std::vector<std::pair<int, EPEVT>> seen;
-
-void OnEvent(ENDPT_STATE* state, int, EPEVT event, void*, int, int) {
-  std::lock_guard<std::mutex> guard(lock);
-  seen.emplace_back(state != nullptr ? state->lineId : -1, event);
-  changed.notify_all();
-}
-void OnPacket(ENDPT_STATE*, int, EPPACKET*, int) {}
-
-bool waitFor(int line, EPEVT event, std::chrono::milliseconds limit) {
-  std::unique_lock<std::mutex> guard(lock);
-  return changed.wait_for(guard, limit, [&] {
-    for (const auto& e : seen) {
-      if (e.first == line && e.second == event) return true;
-    }
-    return false;
-  });
-}
-
-std::vector<EPEVT> eventsOf(int line) {
-  std::lock_guard<std::mutex> guard(lock);
-  std::vector<EPEVT> out;
-  for (const auto& e : seen) {
-    if (e.first == line) out.push_back(e.second);
-  }
-  return out;
-}
 
 // The caller-ID and FXO control modules and the console replace the library's placeholders for
 // them: naming them here links them ahead of the placeholders.
@@ -85,8 +56,7 @@ class ClassLib : public ::testing::Test {
   }
   void TearDown() override {
     vrgEndptDeinit();
-    std::lock_guard<std::mutex> guard(lock);
-    seen.clear();
+    clearEvents();
   }
   ENDPT_STATE fxs{};
   ENDPT_STATE fxo{};

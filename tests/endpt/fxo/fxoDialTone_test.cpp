@@ -24,6 +24,7 @@ extern "C" {
 #include "vrgEndpt.h"
 #include "vrgEndptClass.h"
 #include "vrgEndptConsole.h"
+#include "../lineEventLog.h"
 
 namespace {
 
@@ -39,27 +40,6 @@ const bool kEnvironment = [] {
   ::setenv("ORVOX_BOARD_SOCKET", tempPath("board.sock").c_str(), 1);
   return true;
 }();
-
-std::mutex lock;
-std::condition_variable changed;
-std::vector<std::pair<int, EPEVT>> seen;
-
-void OnEvent(ENDPT_STATE* state, int, EPEVT event, void*, int, int) {
-  std::lock_guard<std::mutex> guard(lock);
-  seen.emplace_back(state != nullptr ? state->lineId : -1, event);
-  changed.notify_all();
-}
-void OnPacket(ENDPT_STATE*, int, EPPACKET*, int) {}
-
-bool waitFor(int line, EPEVT event, std::chrono::milliseconds limit) {
-  std::unique_lock<std::mutex> guard(lock);
-  return changed.wait_for(guard, limit, [&] {
-    for (const auto& e : seen) {
-      if (e.first == line && e.second == event) return true;
-    }
-    return false;
-  });
-}
 
 // The caller-ID and FXO control modules replace the library's placeholders: naming them links
 // them ahead.
