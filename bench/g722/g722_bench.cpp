@@ -45,6 +45,16 @@ std::vector<std::int16_t> test_codes() {
   return codes;
 }
 
+// Our decoder with its concealment state, both reset as a call starts.
+struct OurDecoder {
+  OurDecoder() {
+    g722_reset_decoder(&dec);
+    g722_Reset_WB_PLC(&plc);
+  }
+  g722_state dec;
+  G722_APXIII_WB_PLC_State plc;
+};
+
 void BM_OursEncode(benchmark::State &st) {
   const auto pcm = test_signal();
   g722_state enc;
@@ -73,14 +83,11 @@ void BM_SpandspEncode(benchmark::State &st) {
 
 void BM_OursDecodeWithConcealmentAnalysis(benchmark::State &st) {
   const auto codes = test_codes();
-  g722_state dec;
-  G722_APXIII_WB_PLC_State plc;
-  g722_reset_decoder(&dec);
-  g722_Reset_WB_PLC(&plc);
+  OurDecoder d;
   std::int16_t out[kFrame];
   std::size_t pos = 0;
   for (auto _ : st) {
-    g722_dec(&codes[pos], out, G722_MODE_1, kFrame / 2, &dec, &plc, 0);
+    g722_dec(&codes[pos], out, G722_MODE_1, kFrame / 2, &d.dec, &d.plc, 0);
     benchmark::DoNotOptimize(out);
     pos = (pos + kFrame / 2) % codes.size();
   }
@@ -88,14 +95,11 @@ void BM_OursDecodeWithConcealmentAnalysis(benchmark::State &st) {
 
 void BM_OursDecodeSubBandsOnly(benchmark::State &st) {
   const auto codes = test_codes();
-  g722_state dec;
-  G722_APXIII_WB_PLC_State plc;
-  g722_reset_decoder(&dec);
-  g722_Reset_WB_PLC(&plc);
+  OurDecoder d;
   std::int16_t out[kFrame];
   std::size_t pos = 0;
   for (auto _ : st) {
-    g722_decode(&codes[pos], out, 1, kFrame / 2, &dec, &plc);
+    g722_decode(&codes[pos], out, 1, kFrame / 2, &d.dec, &d.plc);
     benchmark::DoNotOptimize(out);
     pos = (pos + kFrame / 2) % codes.size();
   }
@@ -118,17 +122,14 @@ void BM_SpandspDecode(benchmark::State &st) {
 // Alternating lost and good frames: the concealment's most expensive pattern.
 void BM_OursLostThenGoodFrame(benchmark::State &st) {
   const auto codes = test_codes();
-  g722_state dec;
-  G722_APXIII_WB_PLC_State plc;
-  g722_reset_decoder(&dec);
-  g722_Reset_WB_PLC(&plc);
+  OurDecoder d;
   std::int16_t out[kFrame];
   std::size_t pos = 0;
-  for (int k = 0; k < 20; ++k, pos += kFrame / 2) g722_dec(&codes[pos], out, G722_MODE_1, kFrame / 2, &dec, &plc, 0);
+  for (int k = 0; k < 20; ++k, pos += kFrame / 2) g722_dec(&codes[pos], out, G722_MODE_1, kFrame / 2, &d.dec, &d.plc, 0);
   for (auto _ : st) {
-    g722_dec(&codes[pos], out, G722_MODE_1, kFrame / 2, &dec, &plc, 1);
+    g722_dec(&codes[pos], out, G722_MODE_1, kFrame / 2, &d.dec, &d.plc, 1);
     pos = (pos + kFrame / 2) % codes.size();
-    g722_dec(&codes[pos], out, G722_MODE_1, kFrame / 2, &dec, &plc, 0);
+    g722_dec(&codes[pos], out, G722_MODE_1, kFrame / 2, &d.dec, &d.plc, 0);
     benchmark::DoNotOptimize(out);
     pos = (pos + kFrame / 2) % codes.size();
   }
@@ -138,15 +139,12 @@ void BM_OursLostThenGoodFrame(benchmark::State &st) {
 // conceals, so this is our cost alone.
 void BM_OursDecodeTenPercentLoss(benchmark::State &st) {
   const auto codes = test_codes();
-  g722_state dec;
-  G722_APXIII_WB_PLC_State plc;
-  g722_reset_decoder(&dec);
-  g722_Reset_WB_PLC(&plc);
+  OurDecoder d;
   std::int16_t out[kFrame];
   std::size_t pos = 0;
   unsigned frame = 0;
   for (auto _ : st) {
-    g722_dec(&codes[pos], out, G722_MODE_1, kFrame / 2, &dec, &plc, (++frame % 10) == 0 ? 1 : 0);
+    g722_dec(&codes[pos], out, G722_MODE_1, kFrame / 2, &d.dec, &d.plc, (++frame % 10) == 0 ? 1 : 0);
     benchmark::DoNotOptimize(out);
     pos = (pos + kFrame / 2) % codes.size();
   }

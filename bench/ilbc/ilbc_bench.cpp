@@ -2,9 +2,10 @@
 // independent decoder on the same payloads.
 #include <benchmark/benchmark.h>
 
+#include "../util/bench_ratio.h"
+
 #include <array>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -74,35 +75,13 @@ void BM_LibavcodecDecode(benchmark::State& state) {
 }
 BENCHMARK(BM_LibavcodecDecode)->Arg(20)->Arg(30)->ArgName("ms");
 
-// Console output plus, at the end, our decode time per frame over libavcodec's for each mode.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const auto& r : runs) times_[r.benchmark_name()] = r.GetAdjustedCPUTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (int ms : {20, 30}) {
-      const auto ours = times_.find("BM_IlbcDecode/ms:" + std::to_string(ms) + "/enhancer:1");
-      const auto plain = times_.find("BM_IlbcDecode/ms:" + std::to_string(ms) + "/enhancer:0");
-      const auto theirs = times_.find("BM_LibavcodecDecode/ms:" + std::to_string(ms));
-      if (ours == times_.end() || theirs == times_.end() || plain == times_.end()) continue;
-      std::printf("%d ms decode, ours / libavcodec: %.2f with the enhancer, %.2f without\n", ms,
-                  ours->second / theirs->second, plain->second / theirs->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return orvox_bench::runWithRatios(argc, argv, {
+      {"iLBC 20 ms decode, enhancer on", "BM_IlbcDecode/ms:20/enhancer:1", "BM_LibavcodecDecode/ms:20"},
+      {"iLBC 30 ms decode, enhancer on", "BM_IlbcDecode/ms:30/enhancer:1", "BM_LibavcodecDecode/ms:30"},
+      {"iLBC 20 ms decode, enhancer off", "BM_IlbcDecode/ms:20/enhancer:0", "BM_LibavcodecDecode/ms:20"},
+      {"iLBC 30 ms decode, enhancer off", "BM_IlbcDecode/ms:30/enhancer:0", "BM_LibavcodecDecode/ms:30"},
+  });
 }

@@ -2,10 +2,11 @@
 // and the Bell 202 caller-ID demodulator. Prints the time ratio of each pair at the end.
 #include <benchmark/benchmark.h>
 
+#include "../util/bench_ratio.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -103,33 +104,11 @@ BENCHMARK(BM_DtmfSpandsp);
 BENCHMARK(BM_FskOurs);
 BENCHMARK(BM_FskSpandsp);
 
-// Keeps each run's time per iteration so the pairs' ratios can be printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) times_[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (const char* pair : {"Dtmf", "Fsk"}) {
-      const std::string ours = std::string("BM_") + pair + "Ours", peer = std::string("BM_") + pair + "Spandsp";
-      if (times_.count(ours) && times_.count(peer) && times_[peer] > 0) {
-        std::printf("%s: ours / spandsp time per 5 ms block = %.2f\n", pair, times_[ours] / times_[peer]);
-      }
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return orvox_bench::runWithRatios(argc, argv, {
+      {"DTMF detection, 5 ms block", "BM_DtmfOurs", "BM_DtmfSpandsp"},
+      {"Bell 202 FSK reception, 5 ms block", "BM_FskOurs", "BM_FskSpandsp"},
+  });
 }
