@@ -2,7 +2,7 @@
 // full-scale noise, a full-scale square wave and a full-scale sine, in every mode and rate, with
 // and without voice activity detection, and under five loss patterns. A speed change that keeps
 // the bits keeps every line; diff the output of two builds:
-//   build/bench/g722/codec_output_hash <source dir> > after.txt
+//   build/tests/digests/itu_codecs_digest <source dir> > after.txt
 #include <array>
 #include <cmath>
 #include <cstdint>

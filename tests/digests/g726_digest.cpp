@@ -2,7 +2,7 @@
 // samples decoded from them, over speech, clipped speech, full-scale noise, a full-scale square
 // wave and a full-scale sine, in blocks of varying length; plus the decoder on random codes. A
 // speed change that keeps the bits keeps every line; diff the output of two builds:
-//   build/bench/g726/g726_hash <source dir> > after.txt
+//   build/tests/digests/g726_digest <source dir> > after.txt
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
