@@ -6,7 +6,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #ifndef ORVOX_FIXTURE_ABORT
 #include <gtest/gtest.h>
@@ -27,5 +30,18 @@ inline std::string requireFile(const std::string& path) {
   }
   return path;
 }
+
+#ifdef ORVOX_SOURCE_DIR
+// The little-endian 16-bit samples of a fixture under tests/data/ (`relative`, e.g.
+// "speech/speech_8k.raw"), at most `maxSamples` of them (0: all); fails as requireFile does.
+inline std::vector<std::int16_t> loadPcm16(const std::string& relative, std::size_t maxSamples = 0) {
+  std::ifstream f(requireFile(std::string(ORVOX_SOURCE_DIR) + "/tests/data/" + relative), std::ios::binary);
+  std::vector<std::int16_t> s;
+  unsigned char b[2];
+  while ((maxSamples == 0 || s.size() < maxSamples) && f.read(reinterpret_cast<char*>(b), 2))
+    s.push_back(static_cast<std::int16_t>(b[0] | (b[1] << 8)));
+  return s;
+}
+#endif
 
 }  // namespace orvox_fixture

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "orvox_fixture.h"
+
 #include "ecan.h"
 
 namespace hybrid {
@@ -42,16 +44,7 @@ inline std::vector<int16_t> gaussian(int n, double dbfs, unsigned seed) {
 }
 
 inline std::vector<int16_t> speech(double seconds, double gain, size_t startSample = 0) {
-  std::ifstream f(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw", std::ios::binary);
-  std::vector<int16_t> all((std::istreambuf_iterator<char>(f)), {});
-  std::vector<char> bytes;
-  f.clear();
-  f.seekg(0);
-  bytes.assign(std::istreambuf_iterator<char>(f), {});
-  std::vector<int16_t> pcm(bytes.size() / 2);
-  for (size_t i = 0; i < pcm.size(); ++i) {
-    pcm[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
-  }
+  const std::vector<int16_t> pcm = orvox_fixture::loadPcm16("speech/speech_8k.raw");
   const size_t n = static_cast<size_t>(seconds * 8000);
   std::vector<int16_t> out(n);
   for (size_t i = 0; i < n && !pcm.empty(); ++i) {

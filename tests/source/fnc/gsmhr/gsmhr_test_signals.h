@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "orvox_fixture.h"
+
 namespace hrtest {
 
 inline std::vector<std::int16_t> load_speech() {
-  std::ifstream f(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw", std::ios::binary);
-  std::vector<std::int16_t> s;
-  char b[2];
-  while (f.read(b, 2))
-    s.push_back(static_cast<std::int16_t>(static_cast<std::uint8_t>(b[0]) | (static_cast<std::uint8_t>(b[1]) << 8)));
+  auto s = orvox_fixture::loadPcm16("speech/speech_8k.raw");
   s.resize(s.size() / 160 * 160);
   return s;
 }
