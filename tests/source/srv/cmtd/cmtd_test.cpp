@@ -4,9 +4,12 @@
 // command rules hold.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <set>
+#include <string>
 #include <vector>
 
 extern "C" {
@@ -97,7 +100,107 @@ std::vector<int16_t> cadence(const CMTD_STMPARAMS& p, const Sound& s) {
   return x;
 }
 
+// The shipped profiles, each once (countries share some).
+std::vector<const CMTD_STMPARAMS*> shippedProfiles() {
+  std::vector<const CMTD_STMPARAMS*> out;
+  std::set<const CMTD_STMPARAMS*> seen;
+  for (int c = 0; c < VRG_COUNTRY_MAX; ++c) {
+    if (cmtdCallingToneProfiles[c] == nullptr) continue;
+    for (int t = CMTD_TONE_TYPE_DIAL; t < CMTD_TONE_TYPE_MAX; ++t) {
+      const CMTD_STMPARAMS* p = cmtdCtlProfileFor(static_cast<VRG_COUNTRY>(c), static_cast<CMTD_TONE_TYPE>(t));
+      if (p != nullptr && seen.insert(p).second) out.push_back(p);
+    }
+  }
+  return out;
+}
+
+// A cadence that misses its profile in one way: one period `periodMs` long, or every tone
+// shifted by `shiftHz`, or every tone `quiet` (its loudest 16 samples 1 dB under the detector's
+// -40 dB floor). The other periods sit in the middle of their windows.
+struct Deviation {
+  std::string what;
+  int period = -1, periodMs = 0;
+  int shiftHz = 0;
+  bool quiet = false;
+};
+
+std::vector<int16_t> deviantTone(const Sound& s, int ms, const Deviation& d) {
+  Sound shifted = s;
+  shifted.f1 += d.shiftHz;
+  if (shifted.f2 > 0) shifted.f2 += d.shiftHz;
+  std::vector<int16_t> x = tone(shifted, ms);
+  if (d.quiet) {
+    double loudest = 0;  // the detector's block power: 16 samples squared, over 16
+    for (size_t i = 16; i <= x.size(); ++i) {
+      double p = 0;
+      for (size_t j = i - 16; j < i; ++j) p += static_cast<double>(x[j]) * x[j];
+      loudest = std::max(loudest, p / 16);
+    }
+    const double floor = 256647168.0 * std::pow(10.0, -4.1);  // -41 dB against the 0 dB power
+    const double gain = std::sqrt(floor / loudest);
+    for (int16_t& v : x) v = static_cast<int16_t>(std::lround(v * gain));
+  }
+  return x;
+}
+
+std::vector<int16_t> deviantCadence(const CMTD_STMPARAMS& p, const Sound& s, const Deviation& d) {
+  std::vector<int16_t> x = silence(300);
+  const bool steady = p.stmParam.stmParams.substate[p.numSubStates - 1].maxTimeMs == CMTD_NO_MAX_TIME;
+  for (int r = 0; r < (steady ? 1 : 3); ++r) {
+    for (int i = 0; i < p.numSubStates; ++i) {
+      const auto& sub = p.stmParam.stmParams.substate[i];
+      int ms = sub.maxTimeMs == CMTD_NO_MAX_TIME ? sub.minTimeMs + 500 : (sub.minTimeMs + sub.maxTimeMs) / 2;
+      if (i == d.period) ms = d.periodMs;
+      append(x, sub.activeFilter != 0 ? deviantTone(s, ms, d) : silence(ms));
+    }
+  }
+  return x;
+}
+
+// Periods 30 ms beyond each limit (more than the filter's edges and the 5 ms blocks can blur),
+// tones 100 Hz off on either side, and tones just too quiet.
+std::vector<Deviation> deviationsOf(const CMTD_STMPARAMS& p) {
+  constexpr int kMargin = 30;
+  std::vector<Deviation> out;
+  for (int i = 0; i < p.numSubStates; ++i) {
+    const auto& sub = p.stmParam.stmParams.substate[i];
+    const std::string kind = sub.activeFilter != 0 ? "tone" : "silence";
+    if (sub.maxTimeMs != CMTD_NO_MAX_TIME) {
+      out.push_back({kind + " " + std::to_string(i) + " too long", i, sub.maxTimeMs + kMargin});
+    }
+    if (sub.minTimeMs > kMargin) {
+      out.push_back({kind + " " + std::to_string(i) + " too short", i, sub.minTimeMs - kMargin});
+    }
+  }
+  out.push_back({"100 Hz low", -1, 0, -100});
+  out.push_back({"100 Hz high", -1, 0, 100});
+  out.push_back({"too quiet", -1, 0, 0, true});
+  return out;
+}
+
 }  // namespace
+
+// A detector must refuse what lies outside a profile's limits: a busy tone 1.5 s long is no busy
+// tone. Each shipped cadence, played just outside its windows, at the wrong frequency or below
+// the detector's level, is never reported.
+TEST_F(Cmtd, CadencesJustOutsideEveryShippedProfileAreNotRecognised) {
+  int variants = 0;
+  for (const CMTD_STMPARAMS* p : shippedProfiles()) {
+    const Sound s = sounds().at(p->filtCoeffp);
+    for (const Deviation& d : deviationsOf(*p)) {
+      SCOPED_TRACE(::testing::Message() << "profile of " << s.f1 << "/" << s.f2 << " Hz, first window "
+                                        << p->stmParam.stmParams.substate[0].minTimeMs << "-"
+                                        << p->stmParam.stmParams.substate[0].maxTimeMs << " ms: " << d.what);
+      load(*p);
+      play(deviantCadence(*p, s, d));
+      EXPECT_EQ(events(HAPI_CMTD_TONE_DET_EVT).size(), 0u);
+      ASSERT_EQ(command(HAPI_CMTD_ENABLE_CMD, 0x1000, 0).result, HAPISUCCESS);
+      ++variants;
+    }
+  }
+  std::printf("call-progress cadences refused: %d\n", variants);
+  EXPECT_GE(variants, 40);
+}
 
 TEST_F(Cmtd, EveryShippedCadenceIsRecognisedOnce) {
   std::set<const CMTD_STMPARAMS*> seen;
