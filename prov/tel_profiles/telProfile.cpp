@@ -1,7 +1,7 @@
 // Profile loader: reads the country's profile file, runs it through the tokenizer and writes
 // each complete item into the provisioning store for every endpoint. A problem in one item
-// drops that item (with a log line) and the parse goes on; any dropped item makes the file
-// invalid, so that EPPROV_LastLocale is written only for a file that was read in full.
+// refuses that item with one error line (file, item, value), the item keeps its default and the
+// parse goes on; only a file that cannot be read or parsed to its end counts as no profile.
 
 #include "telProfile.h"
 
@@ -76,15 +76,14 @@ void tpWriteItem(PARSER_CONTEXT* ctx) {
 void tpFinishItem(PARSER_CONTEXT* ctx) {
   if (ctx->ret == 0 && ctx->provItemValuePtr == nullptr && ctx->itemKind != TpItemKind::NONE &&
       ctx->itemKind != TpItemKind::INT) {
-    tpItemError(ctx, "%s: %s names no item\n", __func__, ctx->itemTagName);
+    tpItemError(ctx, "%s names no item\n", ctx->itemTagName);
   }
   if (ctx->ret == 0 && ctx->provItemValuePtr != nullptr && ctx->itemKind == TpItemKind::INT &&
       !ctx->itemValueSeen) {
-    tpItemError(ctx, "%s: %s has no value\n", __func__, ctx->itemTagName);
+    tpItemError(ctx, "%s has no value\n", ctx->itemTagName);
   }
   if (ctx->ret != 0) {
-    voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_ERROR,
-             "ERROR: There is an error when parsing tagName %s: \n", ctx->itemTagName);
+    tpReportRefusedItem(ctx);
   } else if (ctx->provItemValuePtr != nullptr) {
     tpWriteItem(ctx);
   }
@@ -102,7 +101,7 @@ void tpDeliverText(PARSER_CONTEXT* ctx) {
   ctx->textLength = 0;
   ctx->textOverflow = false;
   if (overflow) {
-    tpItemError(ctx, "%s: value of %s is too long\n", __func__, ctx->curTagName);
+    tpItemError(ctx, "the value of %s is too long\n", ctx->curTagName);
     return;
   }
   if (begin == end || ctx->tagLevel == 0) return;
@@ -119,7 +118,7 @@ void tpTagBegin(nxml_t handle, const char* name, int length) {
   tpDeliverText(ctx);  // text of the enclosing tag that came before this child
   ctx->instAttrValid = 0;
   if (xmlNameOverflow(handle) || length >= NXML_NAME_CACHE_SIZE) {
-    tpItemError(ctx, "%s: tag name %.32s... is too long\n", __func__, name);
+    tpItemError(ctx, "tag name %.32s... is too long\n", name);
     ctx->ignoreTag = 1;
     return;
   }
@@ -138,7 +137,7 @@ void tpTagBegin(nxml_t handle, const char* name, int length) {
 
   if (ctx->elementDepth >= PARSER_MAX_ELEMENTS ||
       (entry->tagName != nullptr && ctx->tagLevel + 1 >= PARSER_MAX_LEVELS)) {
-    tpItemError(ctx, "%s: tag %s is nested too deep\n", __func__, ctx->curTagName);
+    tpItemError(ctx, "tag %s is nested too deep\n", ctx->curTagName);
     ctx->ignoreTag = 1;
     return;
   }
@@ -194,7 +193,7 @@ void tpAttributeValue(nxml_t handle, const char* value, int length, int more) {
   if (counter == nullptr) return;
   long long instance = 0;
   if (ctx->attrOverflow) {
-    tpItemError(ctx, "%s: instance of %s is too long\n", __func__, ctx->curTagName);
+    tpItemError(ctx, "the instance of %s is too long\n", ctx->curTagName);
   } else if (tpParseInt(ctx, ctx->attrValue, INT_MIN, INT_MAX, &instance)) {
     *counter = static_cast<int>(instance);
   }
@@ -228,7 +227,7 @@ void tpTagEnd(nxml_t handle, const char* name, int length) {
   if (length > 0 && (length >= NXML_NAME_CACHE_SIZE ||
                      strncasecmp(ctx->elementNames[element], name, static_cast<size_t>(length)) != 0 ||
                      ctx->elementNames[element][length] != '\0')) {
-    tpItemError(ctx, "%s: closing tag %.*s does not match %s\n", __func__, std::min(length, 64),
+    tpItemError(ctx, "closing tag %.*s does not match %s\n", std::min(length, 64),
                 name, ctx->elementNames[element]);
   }
   const TpElementKind kind = ctx->elements[element];
@@ -245,8 +244,9 @@ const nxml_settings tpSettings = {
     tpTagBegin, tpAttributeBegin, tpAttributeValue, tpData, tpTagEnd,
 };
 
-// Parses a whole profile; true when every item was read without error.
-bool tp_ParseConfigBuf(const char* buffer, size_t length) {
+// Parses a whole profile; true when the document was read to the end of its root element (items
+// refused on the way keep their defaults).
+bool tp_ParseConfigBuf(const char* buffer, size_t length, const char* fileName) {
   if (length <= 1) {
     voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_ERROR, "%s: empty buff\n", __func__);
     return false;
@@ -254,6 +254,7 @@ bool tp_ParseConfigBuf(const char* buffer, size_t length) {
   auto ctx = std::make_unique<PARSER_CONTEXT>();
   std::memset(ctx.get(), 0, sizeof(PARSER_CONTEXT));
   ctx->tagMap[0] = rootTagMap;
+  ctx->fileName = fileName;
   ctx->numEndpoints = std::clamp(boardHalGetNumEndpoints(), 0, PROV_MAX_LINES);
   tpClearItem(ctx.get());
 
@@ -265,11 +266,16 @@ bool tp_ParseConfigBuf(const char* buffer, size_t length) {
   const int complete = xmlWrite(handle, buffer, length, nullptr);
   xmlClose(handle);
   if (!complete) {
+    if (ctx->ret != 0) tpReportRefusedItem(ctx.get());
     voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_ERROR, "%s: the document ends before its root "
              "element closes\n", __func__);
     return false;
   }
-  return !ctx->fileError;
+  if (ctx->refusedItems > 0) {
+    voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_WARNING, "%s: %d item(s) of %s refused\n", __func__,
+             ctx->refusedItems, fileName);
+  }
+  return true;
 }
 
 std::string tpProfilePath(const char* code) {
@@ -352,7 +358,7 @@ void tpUpdateLocaleProfile(VRG_COUNTRY country) {
 
   voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_INFO, "Got config file from %s (len=%d), validating....\n",
            path.c_str(), static_cast<int>(buffer.size()));
-  if (!tp_ParseConfigBuf(buffer.data(), buffer.size())) {
+  if (!tp_ParseConfigBuf(buffer.data(), buffer.size(), path.c_str())) {
     voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_ERROR, "%s: config file from %s is invalid\n",
              __func__, path.c_str());
     return;

@@ -18,9 +18,11 @@ extern const COUNTRY_MAP countryMap[];
 const char* tpProfileDirectory(void);
 
 // Loads the country's profile and writes every item it understands into the provisioning store
-// for every endpoint; on a file without errors, also writes EPPROV_LastLocale = country.
+// for every endpoint. An item with a bad value is refused with one error line and keeps its
+// default. When the file was read and parsed to its end, also writes EPPROV_LastLocale = country.
 void tpUpdateLocaleProfile(VRG_COUNTRY country);
 
-// 1 when the last load of `country`'s profile read a file without errors, else 0: a gateway
-// without a valid profile for its country must not start as if it had one.
+// 1 when the last load of `country`'s profile read and parsed its file (whatever single items it
+// refused), else 0: a gateway whose country has no readable profile must not start as if it had
+// one.
 int tpLocaleProfileLoaded(VRG_COUNTRY country);

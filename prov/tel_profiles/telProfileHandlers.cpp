@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -15,12 +16,29 @@
 #include "voiceLog.h"
 
 void tpItemError(PARSER_CONTEXT* ctx, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  voiceVLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_ERROR, format, args);
-  va_end(args);
+  if (ctx->ret == 0) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(ctx->itemError, sizeof(ctx->itemError), format, args);
+    va_end(args);
+    const size_t length = std::strlen(ctx->itemError);
+    if (length > 0 && ctx->itemError[length - 1] == '\n') ctx->itemError[length - 1] = '\0';
+  }
   ctx->ret = -1;
-  ctx->fileError = true;
+  if (ctx->itemKind == TpItemKind::NONE) {  // no item is open to carry the error to its end
+    tpReportRefusedItem(ctx);
+    ctx->ret = 0;
+  }
+}
+
+void tpReportRefusedItem(PARSER_CONTEXT* ctx) {
+  const char* tag = ctx->itemTagName[0] != '\0' ? ctx->itemTagName : ctx->curTagName;
+  const bool named = ctx->itemName[0] != '\0';
+  voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_ERROR,
+           "ERROR: There is an error when parsing tagName %s%s%s%s: %s in %s; the item keeps its "
+           "default\n",
+           tag, named ? " (" : "", ctx->itemName, named ? ")" : "", ctx->itemError, ctx->fileName);
+  ++ctx->refusedItems;
 }
 
 void tpClearItem(PARSER_CONTEXT* ctx) {
@@ -28,6 +46,8 @@ void tpClearItem(PARSER_CONTEXT* ctx) {
   ctx->provItemValuePtr = nullptr;
   ctx->provItemSize = 0;
   ctx->ret = 0;
+  ctx->itemError[0] = '\0';
+  ctx->itemName[0] = '\0';
   ctx->instAttrValid = 0;
   std::memset(&ctx->curTone, 0, sizeof(ctx->curTone));
   std::memset(&ctx->curRing, 0, sizeof(ctx->curRing));
@@ -47,12 +67,16 @@ bool tpParseInt(PARSER_CONTEXT* ctx, const char* text, long long min, long long 
   errno = 0;
   char* end = nullptr;
   const long long number = std::strtoll(text, &end, 10);
+  // A field of a profile is named; a simple item's name is already the item's.
+  const bool field = strcasecmp(ctx->curTagName, ctx->itemTagName) != 0;
+  const char* name = field ? ctx->curTagName : "";
+  const char* separator = field ? ": " : "";
   if (end == text || *end != '\0' || errno == ERANGE) {
-    tpItemError(ctx, "%s: %s is not a number\n", __func__, text);
+    tpItemError(ctx, "%s%s\"%s\" is not a number\n", name, separator, text);
     return false;
   }
   if (number < min || number > max) {
-    tpItemError(ctx, "%s: %s: %lld is out of range (%lld to %lld)\n", __func__, ctx->curTagName,
+    tpItemError(ctx, "%s%s%lld is out of range (%lld to %lld)\n", name, separator,
                 number, min, max);
     return false;
   }
@@ -90,9 +114,10 @@ void tpSelectItem(PARSER_CONTEXT* ctx, const char* text, EPPROV first, EPPROV la
   const EPPROV item = tpLookupProvItem(text);
   if (item == EPPROV_LastItem || item < first || item > last) {
     ctx->provItemValuePtr = nullptr;
-    tpItemError(ctx, "%s: %s does not name an item of this kind\n", __func__, text);
+    tpItemError(ctx, "%s: %s does not name an item of this kind\n", ctx->curTagName, text);
     return;
   }
+  std::snprintf(ctx->itemName, sizeof(ctx->itemName), "%s", text);
   ctx->provItemId = item;
   ctx->provItemValuePtr = value;
   ctx->provItemSize = size;
@@ -140,7 +165,7 @@ void tpIntItemHandler(PARSER_CONTEXT* ctx, const TAG_MAP_ENTRY* entry, const cha
     case TP_FIELD_NAMED:
       if (!tpLookupValue(entry->valueMap, data, &value)) {
         ctx->provItemValuePtr = nullptr;
-        tpItemError(ctx, "%s: %s is not a value of %s\n", __func__, data, entry->tagName);
+        tpItemError(ctx, "%s is not a value of %s\n", data, entry->tagName);
         return;
       }
       ctx->curIntValue = value;
@@ -217,14 +242,14 @@ void tpRingHandler(PARSER_CONTEXT* ctx, const TAG_MAP_ENTRY* entry, const char* 
         return;
       }
       if (strncasecmp(data, "0x", 2) != 0) {
-        tpItemError(ctx, "%s: Wrong data format!  Expecting 0x00112233 e.g.\n", __func__);
+        tpItemError(ctx, "%s: Wrong data format!  Expecting 0x00112233 e.g. (got %s)\n", __func__, data);
         return;
       }
       errno = 0;
       char* end = nullptr;
       const long long word = std::strtoll(data, &end, 16);
       if (end == data + 2 || *end != '\0' || errno == ERANGE || word < 0 || word > UINT32_MAX) {
-        tpItemError(ctx, "%s: Wrong data format!  Expecting 0x00112233 e.g.\n", __func__);
+        tpItemError(ctx, "%s: Wrong data format!  Expecting 0x00112233 e.g. (got %s)\n", __func__, data);
         return;
       }
       const int words = ctx->curRing.type == VRG_RING_SHORT ? 2 : 10;

@@ -197,11 +197,11 @@ TEST_F(Orvoxd, StartsAgainAndAgainOnTheShippedConfiguration) {
   EXPECT_NE(kept.str().find("'Phone 2'"), std::string::npos) << kept.str();
 }
 
-TEST_F(Orvoxd, AMissingOrInvalidCountryProfileStopsStartUpWithOneClearMessage) {
+TEST_F(Orvoxd, AMissingOrUnparseableCountryProfileStopsStartUpWithOneClearMessage) {
   ASSERT_NO_FATAL_FAILURE(startBroker());
   ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 3)));
   ASSERT_NO_FATAL_FAILURE(startPbx());
-  for (const std::string& profile : {std::string(), std::string("<r><MinHookFlash>-5</MinHookFlash></r>")}) {
+  for (const std::string& profile : {std::string(), std::string("<r><MinHookFlash>350</MinHookFlash>")}) {
     SCOPED_TRACE(profile.empty() ? "no profile" : profile);
     TempDir profiles;
     if (!profile.empty()) profiles.write("SWE_profile.xml", profile);
@@ -214,6 +214,15 @@ TEST_F(Orvoxd, AMissingOrInvalidCountryProfileStopsStartUpWithOneClearMessage) {
     EXPECT_EQ(out.find("Startup ready!"), std::string::npos) << out;
     EXPECT_EQ(out.find("Endpoint lib init success"), std::string::npos) << out;
   }
+  // One bad value refuses its item alone: the daemon names it and starts.
+  TempDir profiles;
+  profiles.write("SWE_profile.xml", "<r><MinHookFlash>-5</MinHookFlash><MaxHookFlash>900</MaxHookFlash></r>");
+  profileDir = profiles.path();
+  ASSERT_NO_FATAL_FAILURE(startRealDaemon());
+  const std::string out = daemon->output();
+  EXPECT_NE(out.find("tagName MinHookFlash: -5 is out of range"), std::string::npos) << out;
+  EXPECT_NE(out.find(profiles.path() + "/SWE_profile.xml; the item keeps its default"), std::string::npos) << out;
+  EXPECT_EQ(daemon->stop(SIGTERM), 0) << out;
 }
 
 TEST_F(Orvoxd, ConnectionCreateAndDestroyOnAnAnsweredLine) {

@@ -78,6 +78,50 @@ std::vector<uint8_t> event(uint16_t seq, uint32_t start, uint8_t code, bool end,
   return p;
 }
 
+// The recording holds the voice payloads alone: not the control packets between them, not a
+// packet's CSRC list, extension or padding, not the telephone events of the same stream.
+TEST(PbxMedia, RecordingKeepsOnlyTheVoicePayloads) {
+  const std::string path = temp("record.raw");
+  Receiver r;
+  std::string error;
+  ASSERT_TRUE(r.recording = r.record.open(path, &error)) << error;
+  std::vector<uint8_t> expected;
+  auto voice = [&](uint16_t seq, uint8_t fill) {
+    std::vector<uint8_t> p = rtp(seq);
+    std::fill(p.begin() + 12, p.end(), fill);
+    expected.insert(expected.end(), p.begin() + 12, p.end());
+    return p;
+  };
+  EXPECT_TRUE(r.onPacket(voice(1, 0x11)));
+  // A compound report (sender report, source description), as the daemon sends between voice.
+  std::vector<uint8_t> reports = {0x80, 200, 0, 6, 0, 0, 0, 1};
+  reports.resize(28, 0x5a);
+  reports.insert(reports.end(), {0x81, 202, 0, 3, 0, 0, 0, 1, 1, 3, 'g', 'w', 'y', 0, 0, 0});
+  EXPECT_FALSE(r.onPacket(reports));
+  EXPECT_FALSE(r.onPacket({reports.data(), 8}));  // a receiver report without blocks
+  // One contributing source, an extension of one word and four bytes of padding.
+  std::vector<uint8_t> dressed = voice(2, 0x22);
+  dressed[0] = 0xb1;
+  dressed.insert(dressed.begin() + 12, {0, 0, 0, 9, 0xbe, 0xde, 0, 1, 1, 2, 3, 4});
+  dressed.insert(dressed.end(), {0, 0, 0, 4});
+  EXPECT_TRUE(r.onPacket(dressed));
+  EXPECT_TRUE(r.onPacket(event(3, 320, 5, false, 160, true)));
+  EXPECT_TRUE(r.onPacket(voice(4, 0x44)));
+  r.record.close();
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<uint8_t> got(4096);
+  got.resize(std::fread(got.data(), 1, got.size(), f));
+  std::fclose(f);
+  std::remove(path.c_str());
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(r.reports(), 2u);
+  EXPECT_EQ(r.events(), 1u);
+  // Padding that claims more than the packet holds leaves the packet unread.
+  dressed.back() = 200;
+  EXPECT_FALSE(r.onPacket(dressed));
+}
+
 TEST(PbxMedia, TelephoneEventsAreToldApartByStartTimeAndTheirEndsChecked) {
   Receiver r;
   r.onPacket(event(1, 8000, 5, false, 160, true));

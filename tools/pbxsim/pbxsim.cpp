@@ -3,10 +3,14 @@
 // them back on "endpt_audio_rx" or record their payload; runs a short script of "endpt" calls.
 //
 //   pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file.raw]
-//          [--pcap file.pcap] [--wav file.wav] [--send speech.wav]
+//          [--pcap file.pcap] [--wav file.wav] [--send speech.wav] [--packets]
 //          [--script "signal 0 ringing on; sleep 500; connection 0 1 create; ..."]
 //          [--step-board board.sock]
 //
+// Each audio stream (line and connection) is announced by its first frame ("audio line=1 cnx=1
+// size=172") and summed up on exit; --packets prints every frame instead.
+// --record keeps the payloads of the received voice packets back to back (no RTP header, no
+// RTCP, no telephone event): for G.711 a raw A-law or u-law file.
 // --pcap keeps the received RTP as a capture file, --wav the decoded G.711 far-end audio;
 // --send answers each packet of the first connection heard with 20 ms of the speech file (over
 // and over, "speech sent" printed after the first time) as G.711 A-law RTP, so the speech keeps the pace of the daemon's own packets whatever its tick.
@@ -51,6 +55,7 @@ struct Options {
   std::string pipeDir = "/tmp";
   bool noAnswer = false;
   bool loop = false;
+  bool everyPacket = false;
   std::string recordPath;
   std::string script;
   std::string pcapPath;
@@ -63,7 +68,6 @@ Options opt;
 struct ubus_context* ctx;
 tl_bus_t* txBus;  // frames from the daemon
 tl_bus_t* rxBus;  // frames to the daemon
-FILE* recordFile;
 std::vector<struct ubus_request_data> heldRequests;
 pbxmedia::Receiver receiver;
 pbxmedia::Sender sender;
@@ -127,6 +131,20 @@ const struct ubus_method asterisk_methods[] = {
 struct ubus_object_type asterisk_type = UBUS_OBJECT_TYPE("asterisk", asterisk_methods);
 struct ubus_object asteriskObj = {};
 
+// The frames of one line and connection, for the summary on exit.
+struct AudioStream {
+  int32_t line, cnx;
+  uint64_t frames = 0, media = 0, bytes = 0;
+};
+std::vector<AudioStream> streams;
+
+AudioStream& audioStream(int32_t line, int32_t cnx) {
+  for (AudioStream& s : streams) {
+    if (s.line == line && s.cnx == cnx) return s;
+  }
+  return streams.emplace_back(AudioStream{line, cnx});
+}
+
 void onAudioFrame(tl_packet_t* packet) {
   if (packet->size < 12) return;
   int32_t line, cnx;
@@ -134,14 +152,16 @@ void onAudioFrame(tl_packet_t* packet) {
   memcpy(&line, packet->data, 4);
   memcpy(&cnx, packet->data + 4, 4);
   memcpy(&size, packet->data + 8, 4);
-  printf("audio line=%d cnx=%d size=%u\n", line, cnx, size);
-  fflush(stdout);
-  if (size > packet->size - 12) return;
-  if (recordFile && size > 12) {
-    // RTP payload after the fixed 12-byte header.
-    fwrite(packet->data + 24, 1, size - 12, recordFile);
+  AudioStream& stream = audioStream(line, cnx);
+  if (opt.everyPacket || stream.frames == 0) {
+    printf("audio line=%d cnx=%d size=%u\n", line, cnx, size);
+    fflush(stdout);
   }
+  ++stream.frames;
+  if (size > packet->size - 12) return;
+  stream.bytes += size;
   const bool media = receiver.onPacket({packet->data + 12, size});
+  if (media) ++stream.media;
   if (receiver.eventJustEnded()) printf("%s\n", pbxmedia::describeRelayedEvent(receiver.relayedEvents().back()).c_str());
   if (opt.loop) {
     tl_bus_send(rxBus, packet->data, packet->size);
@@ -272,7 +292,7 @@ void runScriptStep(const std::string& step) {
 void usage() {
   fprintf(stderr,
           "usage: pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file]\n"
-          "              [--pcap file.pcap] [--wav file.wav] [--send speech.wav]\n"
+          "              [--pcap file.pcap] [--wav file.wav] [--send speech.wav] [--packets]\n"
           "              [--script \"step; step; ...\"] [--step-board board.sock]\n");
   exit(2);
 }
@@ -288,6 +308,7 @@ void parseOptions(int argc, char** argv) {
     else if (a == "--pipe-dir") opt.pipeDir = next();
     else if (a == "--no-answer") opt.noAnswer = true;
     else if (a == "--loop") opt.loop = true;
+    else if (a == "--packets") opt.everyPacket = true;
     else if (a == "--record") opt.recordPath = next();
     else if (a == "--script") opt.script = next();
     else if (a == "--pcap") opt.pcapPath = next();
@@ -303,6 +324,10 @@ bool openMedia() {
   std::string error;
   if (!opt.pcapPath.empty() && !(receiver.capturing = receiver.pcap.open(opt.pcapPath, &error))) {
     fprintf(stderr, "pbxsim: cannot capture: %s\n", error.c_str());
+    return false;
+  }
+  if (!opt.recordPath.empty() && !(receiver.recording = receiver.record.open(opt.recordPath, &error))) {
+    fprintf(stderr, "pbxsim: cannot record to %s\n", error.c_str());
     return false;
   }
   if (!opt.wavPath.empty() && !(receiver.decoding = receiver.wav.open(opt.wavPath, 8000, &error))) {
@@ -343,6 +368,11 @@ int stepBoard() {
 }
 
 void printMediaSummary() {
+  for (const AudioStream& s : streams) {
+    printf("audio line=%d cnx=%d: %llu packets (%llu RTP, %llu RTCP or not RTP), %llu bytes\n", s.line,
+           s.cnx, static_cast<unsigned long long>(s.frames), static_cast<unsigned long long>(s.media),
+           static_cast<unsigned long long>(s.frames - s.media), static_cast<unsigned long long>(s.bytes));
+  }
   printf("rtp received %llu packets, %llu lost, %llu not G.711, %llu digit events, %llu reports, "
          "level %.2f dBm0\n",
          static_cast<unsigned long long>(receiver.packets()),
@@ -362,13 +392,6 @@ int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IOLBF, 0);
   parseOptions(argc, argv);
   if (!scriptValid(opt.script)) return 2;
-  if (!opt.recordPath.empty()) {
-    recordFile = fopen(opt.recordPath.c_str(), "wb");
-    if (!recordFile) {
-      fprintf(stderr, "pbxsim: cannot record to %s: %s\n", opt.recordPath.c_str(), strerror(errno));
-      return 1;
-    }
-  }
   if (!openMedia()) return 1;
   ctx = sim::connectOrExit(opt.socket, "pbxsim");
 
@@ -410,7 +433,7 @@ int main(int argc, char** argv) {
   } else {
     stopped = sim::runLoop(ctx, watches);
   }
-  if (recordFile) fclose(recordFile);
+  receiver.record.close();
   printMediaSummary();
   if (stopped) ubus_remove_object(ctx, &asteriskObj);
   ubus_free(ctx);

@@ -42,6 +42,13 @@ void putLe(FILE* f, T v) {
   fwrite(b, 1, sizeof(T), f);
 }
 
+// A new (or emptied) file to write; nullptr with the reason in `error`.
+FILE* createFile(const std::string& path, std::string* error) {
+  FILE* file = fopen(path.c_str(), "wb");
+  if (!file) *error = path + ": " + strerror(errno);
+  return file;
+}
+
 constexpr uint32_t LINKTYPE_RAW = 101;
 constexpr size_t IP_HEADER = 20, UDP_HEADER = 8;
 constexpr size_t MAX_RTP = 65535 - IP_HEADER - UDP_HEADER;
@@ -74,11 +81,7 @@ uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8)
 
 bool PcapWriter::open(const std::string& path, std::string* error) {
   close();
-  file_ = fopen(path.c_str(), "wb");
-  if (!file_) {
-    *error = path + ": " + strerror(errno);
-    return false;
-  }
+  if (!(file_ = createFile(path, error))) return false;
   putLe<uint32_t>(file_, 0xa1b2c3d4);  // microsecond time stamps
   putLe<uint16_t>(file_, 2);
   putLe<uint16_t>(file_, 4);
@@ -124,11 +127,7 @@ void PcapWriter::close() {
 
 bool WavFile::open(const std::string& path, int rate, std::string* error) {
   close();
-  file_ = fopen(path.c_str(), "wb");
-  if (!file_) {
-    *error = path + ": " + strerror(errno);
-    return false;
-  }
+  if (!(file_ = createFile(path, error))) return false;
   dataBytes_ = 0;
   writeWavHeader(file_, rate, 0);
   fflush(file_);
@@ -149,6 +148,22 @@ void WavFile::write(std::span<const int16_t> samples) {
 }
 
 void WavFile::close() {
+  if (file_) fclose(file_);
+  file_ = nullptr;
+}
+
+bool PayloadFile::open(const std::string& path, std::string* error) {
+  close();
+  return (file_ = createFile(path, error)) != nullptr;
+}
+
+void PayloadFile::write(std::span<const uint8_t> payload) {
+  if (!file_ || payload.empty()) return;
+  fwrite(payload.data(), 1, payload.size(), file_);
+  fflush(file_);
+}
+
+void PayloadFile::close() {
   if (file_) fclose(file_);
   file_ = nullptr;
 }
@@ -197,6 +212,12 @@ bool rtpParse(std::span<const uint8_t> p, RtpHeader* h) {
     bytes += 4 + 4 * static_cast<size_t>(get16be(p.data() + bytes + 2));
   }
   if (bytes > p.size()) return false;
+  size_t padding = 0;
+  if (p[0] & 0x20) {  // the last byte counts the padding, itself included
+    padding = p.back();
+    if (padding == 0 || padding > p.size() - bytes) return false;
+  }
+  h->paddingBytes = padding;
   h->payloadType = p[1] & 0x7f;
   h->marker = (p[1] & 0x80) != 0;
   h->sequence = get16be(p.data() + 2);
@@ -289,16 +310,16 @@ bool Receiver::onPacket(std::span<const uint8_t> rtp) {
       timestampBase_ + static_cast<uint64_t>(static_cast<uint32_t>(h.timestamp - firstTimestamp_)) * 125;
   lastTimeUs_ = timeUs;
   if (capturing) pcap.write(rtp, timeUs, 5004, 5004);
-  const std::span<const uint8_t> payload = rtp.subspan(h.headerBytes);
+  const std::span<const uint8_t> payload = rtp.subspan(h.headerBytes, rtp.size() - h.headerBytes - h.paddingBytes);
+  TelephoneEvent event;
+  if (h.payloadType >= 96 && telephoneEventParse(payload, &event)) {
+    events_++;
+    onTelephoneEvent(h, event);
+    return true;
+  }
+  if (recording) record.write(payload);
   if (h.payloadType != PT_PCMA && h.payloadType != PT_PCMU) {
-    // Digit events are decoded; other codecs are kept in the capture only.
-    TelephoneEvent event;
-    if (h.payloadType >= 96 && telephoneEventParse(payload, &event)) {
-      events_++;
-      onTelephoneEvent(h, event);
-    } else {
-      undecoded_++;
-    }
+    undecoded_++;  // other codecs are kept in the capture and the recording only
     return true;
   }
   int16_t codes[1024], linear[1024];

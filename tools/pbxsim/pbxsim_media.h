@@ -40,6 +40,19 @@ class WavFile {
   uint32_t dataBytes_ = 0;
 };
 
+// The payloads of the received voice packets, back to back (for G.711 a raw A-law or u-law
+// file): no RTP header, CSRC list, extension or padding, no control packet, no telephone event.
+class PayloadFile {
+ public:
+  bool open(const std::string& path, std::string* error);
+  void write(std::span<const uint8_t> payload);
+  void close();
+  ~PayloadFile() { close(); }
+
+ private:
+  FILE* file_ = nullptr;
+};
+
 // A mono 16-bit 8 kHz PCM WAV file read whole.
 bool readWav8k(const std::string& path, std::vector<int16_t>* samples, std::string* error);
 
@@ -51,6 +64,7 @@ struct RtpHeader {
   uint32_t timestamp = 0;
   uint32_t ssrc = 0;
   size_t headerBytes = 0;
+  size_t paddingBytes = 0;  // at the end of the packet, after the payload
 };
 bool rtpParse(std::span<const uint8_t> packet, RtpHeader* header);
 // True for a control packet (sender or receiver report and the other report types), which
@@ -91,8 +105,10 @@ class Receiver {
  public:
   PcapWriter pcap;
   WavFile wav;
+  PayloadFile record;
   bool capturing = false;
   bool decoding = false;
+  bool recording = false;
 
   // Takes one received packet; true when it carried media (RTP, not a control packet).
   bool onPacket(std::span<const uint8_t> rtp);

@@ -4,9 +4,12 @@
 // command rules hold.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <set>
+#include <string>
 #include <vector>
 
 extern "C" {
@@ -80,44 +83,134 @@ class Cmtd : public ::testing::Test {
   }
 };
 
-// Three rounds of the cadence, each period at the middle of its window (a period without an
-// upper limit lasts its minimum plus 500 ms).
-std::vector<int16_t> cadence(const CMTD_STMPARAMS& p, const Sound& s) {
+// The shipped profiles, each once (countries share some).
+std::vector<const CMTD_STMPARAMS*> shippedProfiles() {
+  std::vector<const CMTD_STMPARAMS*> out;
+  std::set<const CMTD_STMPARAMS*> seen;
+  for (int c = 0; c < VRG_COUNTRY_MAX; ++c) {
+    if (cmtdCallingToneProfiles[c] == nullptr) continue;
+    for (int t = CMTD_TONE_TYPE_DIAL; t < CMTD_TONE_TYPE_MAX; ++t) {
+      const CMTD_STMPARAMS* p = cmtdCtlProfileFor(static_cast<VRG_COUNTRY>(c), static_cast<CMTD_TONE_TYPE>(t));
+      if (p != nullptr && seen.insert(p).second) out.push_back(p);
+    }
+  }
+  return out;
+}
+
+// The profile as a failure names it: its sound and its first window.
+std::string describe(const CMTD_STMPARAMS& p) {
+  const Sound& s = sounds().at(p.filtCoeffp);
+  const auto& first = p.stmParam.stmParams.substate[0];
+  return "profile of " + std::to_string(s.f1) + "/" + std::to_string(s.f2) + " Hz, first window " +
+         std::to_string(first.minTimeMs) + "-" + std::to_string(first.maxTimeMs) + " ms";
+}
+
+// A cadence that misses its profile in one way: one period `periodMs` long, or every tone
+// shifted by `shiftHz`, or every tone `quiet` (its loudest 16 samples 1 dB under the detector's
+// -40 dB floor). The other periods sit in the middle of their windows.
+struct Deviation {
+  std::string what;
+  int period = -1, periodMs = 0;
+  int shiftHz = 0;
+  bool quiet = false;
+};
+
+std::vector<int16_t> deviantTone(const Sound& s, int ms, const Deviation& d) {
+  Sound shifted = s;
+  shifted.f1 += d.shiftHz;
+  if (shifted.f2 > 0) shifted.f2 += d.shiftHz;
+  std::vector<int16_t> x = tone(shifted, ms);
+  if (d.quiet) {
+    double loudest = 0;  // the detector's block power: 16 samples squared, over 16
+    for (size_t i = 16; i <= x.size(); ++i) {
+      double p = 0;
+      for (size_t j = i - 16; j < i; ++j) p += static_cast<double>(x[j]) * x[j];
+      loudest = std::max(loudest, p / 16);
+    }
+    const double floor = 256647168.0 * std::pow(10.0, -4.1);  // -41 dB against the 0 dB power
+    const double gain = std::sqrt(floor / loudest);
+    for (int16_t& v : x) v = static_cast<int16_t>(std::lround(v * gain));
+  }
+  return x;
+}
+
+std::vector<int16_t> deviantCadence(const CMTD_STMPARAMS& p, const Sound& s, const Deviation& d) {
   std::vector<int16_t> x = silence(300);
-  // A sequence that ends in a steady tone is played once (repeating it would merge the tones).
   const bool steady = p.stmParam.stmParams.substate[p.numSubStates - 1].maxTimeMs == CMTD_NO_MAX_TIME;
-  const int rounds = steady ? 1 : 3;
-  for (int r = 0; r < rounds; ++r) {
+  for (int r = 0; r < (steady ? 1 : 3); ++r) {
     for (int i = 0; i < p.numSubStates; ++i) {
       const auto& sub = p.stmParam.stmParams.substate[i];
-      const int ms = sub.maxTimeMs == CMTD_NO_MAX_TIME ? sub.minTimeMs + 500 : (sub.minTimeMs + sub.maxTimeMs) / 2;
-      append(x, sub.activeFilter != 0 ? tone(s, ms) : silence(ms));
+      int ms = sub.maxTimeMs == CMTD_NO_MAX_TIME ? sub.minTimeMs + 500 : (sub.minTimeMs + sub.maxTimeMs) / 2;
+      if (i == d.period) ms = d.periodMs;
+      append(x, sub.activeFilter != 0 ? deviantTone(s, ms, d) : silence(ms));
     }
   }
   return x;
 }
 
+// Three rounds of the cadence (one of a sequence that ends in a steady tone, as repeating it would
+// merge the tones), each period at the middle of its window (a period without an upper limit
+// lasts its minimum plus 500 ms).
+std::vector<int16_t> cadence(const CMTD_STMPARAMS& p, const Sound& s) { return deviantCadence(p, s, Deviation{}); }
+
+// Periods 30 ms beyond each limit (more than the filter's edges and the 5 ms blocks can blur),
+// tones 100 Hz off on either side, and tones just too quiet.
+std::vector<Deviation> deviationsOf(const CMTD_STMPARAMS& p) {
+  constexpr int kMargin = 30;
+  std::vector<Deviation> out;
+  for (int i = 0; i < p.numSubStates; ++i) {
+    const auto& sub = p.stmParam.stmParams.substate[i];
+    const std::string kind = sub.activeFilter != 0 ? "tone" : "silence";
+    if (sub.maxTimeMs != CMTD_NO_MAX_TIME) {
+      out.push_back({kind + " " + std::to_string(i) + " too long", i, sub.maxTimeMs + kMargin});
+    }
+    if (sub.minTimeMs > kMargin) {
+      out.push_back({kind + " " + std::to_string(i) + " too short", i, sub.minTimeMs - kMargin});
+    }
+  }
+  out.push_back({"100 Hz low", -1, 0, -100});
+  out.push_back({"100 Hz high", -1, 0, 100});
+  out.push_back({"too quiet", -1, 0, 0, true});
+  return out;
+}
+
 }  // namespace
 
-TEST_F(Cmtd, EveryShippedCadenceIsRecognisedOnce) {
-  std::set<const CMTD_STMPARAMS*> seen;
-  int profiles = 0;
-  for (int c = 0; c < VRG_COUNTRY_MAX; ++c) {
-    if (cmtdCallingToneProfiles[c] == nullptr) continue;
-    for (int t = CMTD_TONE_TYPE_DIAL; t < CMTD_TONE_TYPE_MAX; ++t) {
-      const CMTD_STMPARAMS* p = cmtdCtlProfileFor(static_cast<VRG_COUNTRY>(c), static_cast<CMTD_TONE_TYPE>(t));
-      if (p == nullptr || !seen.insert(p).second) continue;
-      ASSERT_TRUE(sounds().count(p->filtCoeffp)) << "country " << c << " tone " << t;
-      ++profiles;
+// A detector must refuse what lies outside a profile's limits: a busy tone 1.5 s long is no busy
+// tone. Each shipped cadence, played just outside its windows, at the wrong frequency or below
+// the detector's level, is never reported.
+TEST_F(Cmtd, CadencesJustOutsideEveryShippedProfileAreNotRecognised) {
+  int variants = 0;
+  for (const CMTD_STMPARAMS* p : shippedProfiles()) {
+    const Sound s = sounds().at(p->filtCoeffp);
+    for (const Deviation& d : deviationsOf(*p)) {
+      SCOPED_TRACE(describe(*p) + ": " + d.what);
       load(*p);
-      const long end = play(cadence(*p, sounds().at(p->filtCoeffp)));
-      const auto on = events(HAPI_CMTD_TONE_DET_EVT);
-      ASSERT_EQ(on.size(), 1u) << "country " << c << " tone " << t;
-      EXPECT_EQ(on[0].op1, 0);
-      EXPECT_EQ(on[0].op2, p->numSubStates - 1) << "country " << c << " tone " << t;
-      EXPECT_EQ(breaksBefore(end), 0u) << "country " << c << " tone " << t;
+      play(deviantCadence(*p, s, d));
+      EXPECT_EQ(events(HAPI_CMTD_TONE_DET_EVT).size(), 0u);
       ASSERT_EQ(command(HAPI_CMTD_ENABLE_CMD, 0x1000, 0).result, HAPISUCCESS);
+      ++variants;
     }
+  }
+  std::printf("call-progress cadences refused: %d\n", variants);
+  EXPECT_GE(variants, 40);
+}
+
+TEST_F(Cmtd, EveryShippedCadenceIsRecognisedOnce) {
+  int profiles = 0;
+  for (const CMTD_STMPARAMS* p : shippedProfiles()) {
+    ASSERT_TRUE(sounds().count(p->filtCoeffp)) << "profile " << profiles;
+    const Sound s = sounds().at(p->filtCoeffp);
+    SCOPED_TRACE(describe(*p));
+    ++profiles;
+    load(*p);
+    const long end = play(cadence(*p, s));
+    const auto on = events(HAPI_CMTD_TONE_DET_EVT);
+    ASSERT_EQ(on.size(), 1u);
+    EXPECT_EQ(on[0].op1, 0);
+    EXPECT_EQ(on[0].op2, p->numSubStates - 1);
+    EXPECT_EQ(breaksBefore(end), 0u);
+    ASSERT_EQ(command(HAPI_CMTD_ENABLE_CMD, 0x1000, 0).result, HAPISUCCESS);
   }
   std::printf("shipped call-progress profiles recognised: %d\n", profiles);
   EXPECT_GE(profiles, 8);
