@@ -219,6 +219,9 @@ void frameBit(HSZFAXRLOCLMEM* m, int bit) {
     ++h.rxsavedbits;
     if (h.rxsavedbits == 6) return;  // a flag or an abort is coming
     if (h.rxsavedbits >= 7) {  // abort: the frame is dropped
+      // ECM frame data already on its way to the network is closed as a bad frame, so that the
+      // far end does not take what follows for the rest of that frame
+      if (m->hsxfaxrstate.hsxstate == HSFAXRRXLOCALDATA && faxrhdlcrxpassedon(h)) report(m, 3, nullptr, 0);
       h.rxstate = FIND_FRAME_START;
       h.rxsavednum = 0;
       h.rxtotalbits = 0;
@@ -243,6 +246,8 @@ void frameBit(HSZFAXRLOCLMEM* m, int bit) {
 }
 
 }  // namespace
+
+bool faxrhdlcrxpassedon(const HDLC& h) { return h.rxstate == FIND_FRAME_END && h.rxtotalbits > h.rxsavednum; }
 
 void faxrhdlcprocessrxpkt(HSZFAXRLOCLMEM* m, const uint16_t* block, uint16_t maxWords) {
   HDLC& h = m->hsxdatahdlc;

@@ -76,6 +76,8 @@ void faxrhdlcinit(HDLC* h, void* srvp);
 void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uint16_t bits);
 // One received block {bit count, words}, first bit most significant.
 void faxrhdlcprocessrxpkt(HSZFAXRLOCLMEM* m, const uint16_t* block, uint16_t maxWords);
+// Whether octets of the frame being received have already been passed on.
+bool faxrhdlcrxpassedon(const HDLC& h);
 // Hands a transmit block {bit count, words} to the modem of the state at hand.
 void faxrtxhdlcdata(HSZFAXRLOCLMEM* m, const uint16_t* block);
 uint16_t faxrcalculateFCS(uint16_t fcs, const uint8_t* octets, int n);

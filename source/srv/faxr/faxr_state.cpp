@@ -315,6 +315,9 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
     case kVfxRxEnd:
       setFax(m, FAXR_FAX_ENDED);
       if (ecmPage(m)) {
+        // a frame cut short by the end of the data (the carrier's last bits often start one) is
+        // closed as bad before the page end, never left open for the far end to make up
+        if (s.hsxstate == HSFAXRRXLOCALDATA && faxrhdlcrxpassedon(m->hsxdatahdlc)) faxrrxhdlcdata(m, 3, nullptr, 0);
         hdlcReset(m);
         hsffaxrsendpacket(m, FAXR_PKT_ECM_PAGEEND, nullptr, 0);
       } else {

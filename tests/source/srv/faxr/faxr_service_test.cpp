@@ -456,6 +456,69 @@ TEST_F(FaxRelay, PageDataFromTheLineGoesOutInServiceBitOrderWithTrainingAndEnd) 
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);  // after the training check
 }
 
+// An ECM page from the line at V.29 9600: the relay receives its line bits from the datapump.
+class EcmFromLine : public FaxRelay {
+ protected:
+  void SetUp() override {
+    FaxRelay::SetUp();
+    enable();
+    lineBits(hdlcLineBits({{0xFF, 0xC8, 0xC1, 0x00, 0x20, 0x00}}, 10));  // DCS, V.29 9600
+    ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITTRAINRX);
+    inst()->hsxintstatus = uint16_t((inst()->hsxintstatus | FAXR_INT_ECM) & ~FAXR_INT_TCF);  // the page, not its TCF
+    world().sent.clear();
+    world().modemEvents.push_back({Evt{0x11DC, 0, 0, {}}});
+    runFrames(2);
+  }
+  // Line bits as datapump data blocks of up to 64 bits, one a frame, then the end of the data.
+  static void pageBits(const std::vector<uint8_t>& bits) {
+    for (size_t at = 0; at < bits.size(); at += 64) {
+      const size_t n = std::min<size_t>(64, bits.size() - at);
+      uint16_t block[5] = {uint16_t(n), 0, 0, 0, 0};
+      for (size_t i = 0; i < n; ++i)
+        if (bits[at + i]) block[1 + i / 16] = uint16_t(block[1 + i / 16] | (1u << (i % 16)));
+      Evt e{0x1151, 10, 0, std::vector<uint8_t>(10)};
+      std::memcpy(e.data.data(), block, 10);
+      world().modemEvents.push_back({e});
+    }
+    world().modemEvents.push_back({Evt{0x11D5, 0, 0, {}}});
+    runFrames(long(bits.size() / 64) + 4);
+  }
+  // The packet codes sent, a run of frame data (V.29 9600 ECM data, 36) counted as one.
+  static std::vector<uint8_t> frameCodes() {
+    std::vector<uint8_t> c;
+    for (const Packet& p : world().sent)
+      if (c.empty() || !(p.code == 36 && c.back() == 36)) c.push_back(p.code);
+    return c;
+  }
+};
+
+// A frame whose beginning has gone to the network must end there, as bad when its end was never
+// received: cut short by the end of the data, or aborted by seven ones.
+TEST_F(EcmFromLine, AFrameCutShortByTheEndOfTheDataIsClosedAsBad) {
+  std::vector<uint8_t> frame(40);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(0x11 * i);
+  auto bits = hdlcLineBits({frame}, 8);
+  bits.resize(bits.size() - 30);  // no FCS, no closing flag
+  const uint16_t bad = inst()->hsxfaxrStats.ingress.hsxbadframeCount;
+  pageBits(bits);
+  // training, the frame's data, its bad end (V.29 9600 ECM end bad, no data), the page end
+  EXPECT_EQ(frameCodes(), (std::vector<uint8_t>{7, 36, 56, FAXR_PKT_ECM_PAGEEND}));
+  EXPECT_EQ(world().sent[world().sent.size() - 2].bits, 0);
+  EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxbadframeCount, bad + 1);
+}
+
+TEST_F(EcmFromLine, AnAbortedFrameIsClosedAsBadAndTheNextOneGoesOutGood) {
+  std::vector<uint8_t> frame(40);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(0x13 * i);
+  auto bits = hdlcLineBits({frame}, 8);
+  bits.resize(bits.size() - 30);
+  bits.insert(bits.end(), 8, 1);  // abort
+  const auto next = hdlcLineBits({frame}, 4);
+  bits.insert(bits.end(), next.begin(), next.end());
+  pageBits(bits);
+  EXPECT_EQ(frameCodes(), (std::vector<uint8_t>{7, 36, 56, 36, 46, FAXR_PKT_ECM_PAGEEND}));
+}
+
 // ---- page data ----
 
 class PageData : public FaxRelay {
