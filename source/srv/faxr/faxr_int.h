@@ -76,6 +76,9 @@ void faxrhdlcinit(HDLC* h, void* srvp);
 void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uint16_t bits);
 // One received block {bit count, words}, first bit most significant.
 void faxrhdlcprocessrxpkt(HSZFAXRLOCLMEM* m, const uint16_t* block, uint16_t maxWords);
+// Ends the frame being sent, whose end never came, with a bad FCS and a flag; counted as a bad
+// frame to the line.
+void faxrhdlcendbad(HSZFAXRLOCLMEM* m);
 // Whether octets of the frame being received have already been passed on.
 bool faxrhdlcrxpassedon(const HDLC& h);
 // Hands a transmit block {bit count, words} to the modem of the state at hand.

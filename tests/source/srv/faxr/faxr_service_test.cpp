@@ -11,6 +11,21 @@ using namespace faxrtest;
 
 namespace {
 
+// `frame` followed by its own FCS (CRC-16, most significant bit first, complemented): octets that
+// read as a whole good frame wherever a flag follows them.
+std::vector<uint8_t> withOwnFcs(std::vector<uint8_t> frame) {
+  uint16_t crc = 0xFFFF;
+  for (uint8_t o : frame)
+    for (int b = 7; b >= 0; --b) {
+      const bool fb = ((crc >> 15) ^ (o >> b)) & 1;
+      crc = uint16_t(crc << 1);
+      if (fb) crc ^= 0x1021;
+    }
+  frame.push_back(uint8_t(~crc >> 8));
+  frame.push_back(uint8_t(~crc));
+  return frame;
+}
+
 class FaxRelay : public ::testing::Test {
  protected:
   void SetUp() override { open(); }
@@ -264,6 +279,62 @@ TEST_F(FaxRelay, NetworkFramesGoToTheLineWithFlagsAndANewCheckSequenceAndRepeats
   EXPECT_EQ(count(0x0D84, 1), 2u);  // back to receive once the modem reported every bit sent
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
   EXPECT_TRUE(hostEvents(FAXR_RATE_EVT).empty());                // only a CFR that passes announces the rate
+}
+
+// A frame the network marked bad, or one the relay could not pass whole, reaches the line with an
+// FCS that fails, always: even when the frame's good FCS happens to be the bad one's usual value,
+// when a chunk was dropped for length, or when a new signal cuts the frame off.
+TEST_F(FaxRelay, FramesThatCannotBeWholeNeverReachTheLineWithAGoodFcs) {
+  enable();
+  // an MCF with two FIF octets chosen so that its good FCS is 0x0000
+  std::vector<uint8_t> zeroFcs;
+  for (int x = 0; x < 65536 && zeroFcs.empty(); ++x) {
+    const auto f = withOwnFcs({0xFF, 0xC8, 0x31, uint8_t(x >> 8), uint8_t(x)});
+    if (f[5] == 0 && f[6] == 0) zeroFcs.assign(f.begin(), f.begin() + 5);
+  }
+  ASSERT_FALSE(zeroFcs.empty());
+  uint16_t stamp = 1;
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, zeroFcs, stamp++),
+               relayPacket(FAXR_PKT_V21_END_BAD_FINAL, {}, stamp++)});
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(80);
+  std::vector<bool> good;
+  auto frames = decodeHdlc(commandBits(0x0D08), &good);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], zeroFcs);
+  EXPECT_FALSE(good[0]) << "a bad frame whose good FCS is 0x0000";
+
+  // a frame of 60 octets, then 10 more: past the 496 bits any control frame has, they are dropped
+  world().commands.clear();
+  std::vector<uint8_t> head = {0xFF, 0xC0, 0x31};
+  while (head.size() < 60) head.push_back(uint8_t(head.size() * 5));
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, head, stamp++)});
+  for (int i = 0; i < 40; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(40);  // the flags have gone, the 60 octets are with the modem
+  fromNetwork({relayPacket(FAXR_PKT_V21, std::vector<uint8_t>(10, 0x55), stamp++), relayPacket(FAXR_PKT_V21_END, {}, stamp++)});
+  for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(120);
+  good.clear();
+  frames = decodeHdlc(commandBits(0x0D08), &good);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], head);
+  EXPECT_FALSE(good[0]) << "a frame that lost a chunk";
+
+  // a frame whose end never comes, its last octets reading as an FCS, cut off by a new preamble
+  const auto cut = withOwnFcs({0xFF, 0xC0, 0x31, 0x12, 0x34, 0x56, 0x78});  // enough bits to start at once
+  fromNetwork({relayPacket(FAXR_PKT_V21, cut, stamp++)});
+  for (int i = 0; i < 20; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(20);
+  const uint16_t bad = inst()->hsxfaxrStats.egress.hsxbadframeCount;
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++)});
+  for (int i = 0; i < 40; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(40);
+  good.clear();
+  frames = decodeHdlc(commandBits(0x0D08), &good);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_TRUE(std::equal(cut.begin(), cut.end(), frames[1].begin()));
+  EXPECT_FALSE(good[1]) << "a frame cut off by a new signal";
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
 }
 
 TEST_F(FaxRelay, OwedFlagsOfAnyCountLeadTheFrameInBlocksAModemTakes) {
@@ -665,6 +736,25 @@ TEST_F(PageData, AnEcmPageIsPaddedWithFlagsAndItsFramesGetTheirCheckSequence) {
   world().modemEvents.push_back({Evt{0x11D8, 0, 0, {}}});
   runFrames(12);
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRTXLOCALPOSTMSG);
+}
+
+TEST_F(PageData, AnEcmFrameWhoseEndNeverCameIsClosedBadAtThePageEnd) {
+  startPage();
+  inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
+  consume(288, 10);
+  runFrames(5);  // flags while no frame waits
+  std::vector<uint8_t> frame = {0xFF, 0xC0, 0x60, 0x00};
+  for (int i = 0; i < 40; ++i) frame.push_back(uint8_t(i * 3));
+  // data whose last octets read as its FCS, then the page end: no frame end in between
+  world().toService.push_back({relayPacket(42, withOwnFcs(frame), stamp++), relayPacket(FAXR_PKT_ECM_PAGEEND, {}, stamp++)});
+  const uint16_t bad = inst()->hsxfaxrStats.egress.hsxbadframeCount;
+  consume(288, 20);
+  runFrames(20);
+  std::vector<bool> good;
+  const auto frames = decodeHdlc(commandBits(0x1106), &good);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_FALSE(good[0]);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
 }
 
 TEST_F(PageData, AFullBufferDropsAndCountsInsteadOfGrowing) {
