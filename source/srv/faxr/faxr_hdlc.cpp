@@ -227,9 +227,7 @@ void frameBit(HSZFAXRLOCLMEM* m, int bit) {
     ++h.rxsavedbits;
     if (h.rxsavedbits == 6) return;  // a flag or an abort is coming
     if (h.rxsavedbits >= 7) {  // abort: the frame is dropped
-      // ECM frame data already on its way to the network is closed as a bad frame, so that the
-      // far end does not take what follows for the rest of that frame
-      if (m->hsxfaxrstate.hsxstate == HSFAXRRXLOCALDATA && faxrhdlcrxpassedon(h)) report(m, 3, nullptr, 0);
+      faxrrxframecut(m);
       h.rxstate = FIND_FRAME_START;
       h.rxsavednum = 0;
       h.rxtotalbits = 0;

@@ -87,6 +87,10 @@ uint16_t faxrcalculateFCS(uint16_t fcs, const uint8_t* octets, int n);
 
 // ---- T.30 messages (faxr_t30.cpp) ----
 void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n);
+// A frame from the line that stops without its closing flag (an abort, the end of the carrier or
+// of the page data) after part of it went to the network is closed there as bad, so that the far
+// end never joins that part to what follows.
+void faxrrxframecut(HSZFAXRLOCLMEM* m);
 void hsffaxrchangev21msg(HSZFAXRLOCLMEM* m, int direction, uint8_t* octets, int n);
 void hsffaxrprocessv21msg(HSZFAXRLOCLMEM* m);
 void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcf, uint16_t fif0, bool final);

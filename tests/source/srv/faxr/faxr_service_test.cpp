@@ -207,6 +207,39 @@ TEST_F(FaxRelay, LineFramesReachTheNetworkRewrittenAndFinalMarked) {
   EXPECT_EQ(hostEvents(FAXR_V21TONET_EVT).size(), 2u);
 }
 
+// A line frame that stops without its closing flag after part of it went to the network ends
+// there as bad: the far end must not join that part to the next frame.
+TEST_F(FaxRelay, ALineFrameAbortedOrCutByTheCarrierEndsBadAtTheNetwork) {
+  enable();
+  const std::vector<uint8_t> csi = {0xFF, 0xC0, 0x02, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39};
+  const std::vector<uint8_t> tsi = {0xFF, 0xC8, 0x42, 0x39, 0x38, 0x37, 0x36, 0x35, 0x34, 0x33, 0x32, 0x31};
+  auto bits = hdlcLineBits({csi}, 10);
+  bits.resize(bits.size() - 40);  // the last octets, the FCS and the flag never come
+  bits.insert(bits.end(), 8, 1);   // abort
+  const auto next = hdlcLineBits({tsi}, 3);
+  bits.insert(bits.end(), next.begin(), next.end());
+  const uint16_t bad = inst()->hsxfaxrStats.ingress.hsxbadframeCount;
+  lineBits(bits);
+  std::vector<uint8_t> ends;
+  auto frames = framesToNetwork(&ends);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END_BAD, FAXR_PKT_V21_END_FINAL}));
+  EXPECT_TRUE(std::equal(frames[0].begin(), frames[0].end(), csi.begin()));
+  EXPECT_EQ(frames[1], tsi);
+  EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxbadframeCount, bad + 1);
+  // the carrier goes in the middle of a frame
+  world().sent.clear();
+  auto cut = hdlcLineBits({csi}, 6);
+  cut.resize(cut.size() - 40);
+  for (const Evt& e : v21Packets(cut)) world().modemEvents.push_back({e});
+  world().modemEvents.push_back({Evt{0x0DC9, 0, 0, {}}});
+  runFrames(long(cut.size() / 8) + 4);
+  ends.clear();
+  frames = framesToNetwork(&ends);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END_BAD}));
+}
+
 TEST_F(FaxRelay, ARateWithinTheLimitPassesAndABadFrameEndsAsBad) {
   enable();
   const std::vector<uint8_t> dis = {0xFF, 0xC8, 0x01, 0x00, 0x2C, 0x00};  // rate field 11
