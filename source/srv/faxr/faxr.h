@@ -214,6 +214,7 @@ enum : uint16_t {
   FAXR_V21_LINEFINAL = 0x400,
   FAXR_V21_TXFINAL = 0x800,
   FAXR_V21_ENDQUEUED = 0x1000,
+  FAXR_V21_TXCUT = 0x2000,  // a chunk of the frame being sent was dropped: its end must be bad
 };
 
 constexpr int FAXR_V21_RXWORDS = 32;
@@ -265,6 +266,7 @@ enum : uint16_t {
   FAXR_FAX_ENDED = 0x8,
   FAXR_FAX_POSTMSG = 0x10,
   FAXR_FAX_ECMEND = 0x20,
+  FAXR_FAX_TXFRAMEOPEN = 0x40,  // an ECM frame's data has gone to the line without its end
 };
 
 constexpr int FAXR_SPOOFBUF_WORDS = 43;

@@ -109,13 +109,21 @@ void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uin
   };
   for (int i = 0; i < bits; ++i) putStuffed((octets[i / 8] >> (7 - i % 8)) & 1);
   if (mode >= 2) {
-    const uint16_t fcs = mode == 2 ? static_cast<uint16_t>(~h.txfcs) : 0;
+    // a bad FCS is 0x0000, unless that happens to be the frame's good one
+    const uint16_t good = static_cast<uint16_t>(~h.txfcs);
+    const uint16_t fcs = mode == 2 ? good : (good == 0 ? 0xFFFF : 0);
     for (int i = 15; i >= 0; --i) putStuffed((fcs >> i) & 1);
     h.txfcs = 0xFFFF;
   }
   h.txlast4bits = static_cast<uint16_t>(recent & 0xF);
   block[0] = w.n;
   faxrtxhdlcdata(m, block);
+}
+
+void faxrhdlcendbad(HSZFAXRLOCLMEM* m) {
+  faxrhdlcprocesstxpkt(m, 3, nullptr, 0);
+  faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
+  count16(m->hsxfaxrStats.egress.hsxbadframeCount);
 }
 
 void faxrtxhdlcdata(HSZFAXRLOCLMEM* m, const uint16_t* block) {
@@ -219,6 +227,7 @@ void frameBit(HSZFAXRLOCLMEM* m, int bit) {
     ++h.rxsavedbits;
     if (h.rxsavedbits == 6) return;  // a flag or an abort is coming
     if (h.rxsavedbits >= 7) {  // abort: the frame is dropped
+      faxrrxframecut(m);
       h.rxstate = FIND_FRAME_START;
       h.rxsavednum = 0;
       h.rxtotalbits = 0;
@@ -243,6 +252,8 @@ void frameBit(HSZFAXRLOCLMEM* m, int bit) {
 }
 
 }  // namespace
+
+bool faxrhdlcrxpassedon(const HDLC& h) { return h.rxstate == FIND_FRAME_END && h.rxtotalbits > h.rxsavednum; }
 
 void faxrhdlcprocessrxpkt(HSZFAXRLOCLMEM* m, const uint16_t* block, uint16_t maxWords) {
   HDLC& h = m->hsxdatahdlc;

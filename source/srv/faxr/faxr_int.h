@@ -76,12 +76,21 @@ void faxrhdlcinit(HDLC* h, void* srvp);
 void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uint16_t bits);
 // One received block {bit count, words}, first bit most significant.
 void faxrhdlcprocessrxpkt(HSZFAXRLOCLMEM* m, const uint16_t* block, uint16_t maxWords);
+// Ends the frame being sent, whose end never came, with a bad FCS and a flag; counted as a bad
+// frame to the line.
+void faxrhdlcendbad(HSZFAXRLOCLMEM* m);
+// Whether octets of the frame being received have already been passed on.
+bool faxrhdlcrxpassedon(const HDLC& h);
 // Hands a transmit block {bit count, words} to the modem of the state at hand.
 void faxrtxhdlcdata(HSZFAXRLOCLMEM* m, const uint16_t* block);
 uint16_t faxrcalculateFCS(uint16_t fcs, const uint8_t* octets, int n);
 
 // ---- T.30 messages (faxr_t30.cpp) ----
 void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n);
+// A frame from the line that stops without its closing flag (an abort, the end of the carrier or
+// of the page data) after part of it went to the network is closed there as bad, so that the far
+// end never joins that part to what follows.
+void faxrrxframecut(HSZFAXRLOCLMEM* m);
 void hsffaxrchangev21msg(HSZFAXRLOCLMEM* m, int direction, uint8_t* octets, int n);
 void hsffaxrprocessv21msg(HSZFAXRLOCLMEM* m);
 void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcf, uint16_t fif0, bool final);

@@ -8,6 +8,17 @@ namespace {
 
 constexpr uint8_t kFinalControl = 0xC8;  // the control octet of a final frame
 
+// A new signal from the network while a frame is on its way to the line means that frame's end
+// was lost: it ends now, with a bad FCS, instead of being cut off where the next flags would make
+// its last bits read as an FCS.
+void closeFrameToLine(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  if (!(v.hsxstatus & FAXR_V21_FRAMETX) || frameBits(v) == 0) return;
+  faxrhdlcendbad(m);
+  v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~(FAXR_V21_FRAMETX | FAXR_V21_TXCUT));
+  clearFrame(v);
+}
+
 }  // namespace
 
 void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
@@ -56,6 +67,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     }
     if (code == FAXR_PKT_V21_PREAMBLE) {
       if (!(v.hsxstatus & FAXR_V21_NETPREAMBLE)) {
+        closeFrameToLine(m);
         if (!(v.hsxstatus & FAXR_V21_SPOOF)) {
           if (!(m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY)) {
             freeQueue(&m->hsxv21jitbufq);
@@ -142,8 +154,8 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     const uint16_t* d = pktData(pkt);
     for (int i = 0; i < n; ++i) octets[i] = static_cast<uint8_t>((i & 1) ? d[i / 2] : d[i / 2] >> 8);
     if (frameBits(v) + n * 8 > FAXR_MAX_FRAME_BITS) {
-      n = 0;  // longer than any control frame: the chunk is dropped
-      count16(m->hsxfaxrStats.egress.hsxbadframeCount);
+      n = 0;  // longer than any control frame: the chunk is dropped, and the frame can only end bad
+      v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_TXCUT);
     }
     hsffaxrchangev21msg(m, 0, octets, n);
     appendFrame(v, octets, n);
@@ -156,7 +168,8 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     }
     const bool final = (frameOctet(v, 1) & 0x08) != 0 || code == FAXR_PKT_V21_END_FINAL ||
                        code == FAXR_PKT_V21_END_BAD_FINAL;
-    const bool bad = code == FAXR_PKT_V21_END_BAD || code == FAXR_PKT_V21_END_BAD_FINAL;
+    const bool bad = code == FAXR_PKT_V21_END_BAD || code == FAXR_PKT_V21_END_BAD_FINAL || (v.hsxstatus & FAXR_V21_TXCUT);
+    v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_TXCUT);
     hsffaxrprocessv21net(m, frameOctet(v, 2), frameOctet(v, 3), final);
     clearFrame(v);
     if (bad) count16(m->hsxfaxrStats.egress.hsxbadframeCount);

@@ -278,7 +278,7 @@ void resetPageBuffer(HSZFAXRLOCLMEM* m) {
   f.hsxspooftxbufbitcnt = 0;
   f.hsxbitcount = 0;
   f.hsxfaxruflowflag = false;
-  f.hsxstatus = static_cast<uint16_t>(f.hsxstatus & ~FAXR_FAX_ECMEND);
+  f.hsxstatus = static_cast<uint16_t>(f.hsxstatus & ~(FAXR_FAX_ECMEND | FAXR_FAX_TXFRAMEOPEN));
 }
 
 // ---- network data into the buffer ----
@@ -398,7 +398,14 @@ void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m) {
       continue;
     }
     auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxvfaxjitbufq));
-    if (pkt == nullptr) break;
+    if (pkt == nullptr) {
+      // the page ended inside a frame (its end was lost): it ends bad rather than open
+      if ((m->hsxintstatus & FAXR_INT_NETPAGEEND) && (f.hsxstatus & FAXR_FAX_TXFRAMEOPEN)) {
+        faxrhdlcendbad(m);
+        clearFax(m, FAXR_FAX_TXFRAMEOPEN);
+      }
+      break;
+    }
     f.hsxfaxruflowflag = false;
     const uint8_t code = pktCode(pkt);
     const uint16_t bits = pktBits(pkt);
@@ -408,7 +415,9 @@ void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m) {
     hsfBmFree(pkt);
     if (code >= 33 && code <= 42) {
       faxrhdlcprocesstxpkt(m, 1, words, bits);
+      if (bits > 0) setFax(m, FAXR_FAX_TXFRAMEOPEN);
     } else if (code >= 43 && code <= 62) {
+      clearFax(m, FAXR_FAX_TXFRAMEOPEN);
       faxrhdlcprocesstxpkt(m, code <= 52 ? 2 : 3, words, bits);
       faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
       if (f.hsxfaxrecmendcounter > 0) --f.hsxfaxrecmendcounter;

@@ -315,6 +315,7 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
     case kVfxRxEnd:
       setFax(m, FAXR_FAX_ENDED);
       if (ecmPage(m)) {
+        faxrrxframecut(m);  // the carrier's last bits often start a frame
         hdlcReset(m);
         hsffaxrsendpacket(m, FAXR_PKT_ECM_PAGEEND, nullptr, 0);
       } else {
@@ -370,6 +371,10 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
       }
       break;
     case kV21NoCarrier:
+      if (faxrhdlcrxpassedon(m->hsxdatahdlc)) {  // the carrier went in the middle of a frame
+        faxrrxframecut(m);
+        hdlcReset(m);
+      }
       if (s.hsxstate == HSFAXRWAITLOCALMSG || s.hsxstate == HSFAXRWAITLOCALDIS) hdlcReset(m);
       if (v.hsxstatus & FAXR_V21_LINEFINAL) {
         hdlcReset(m);

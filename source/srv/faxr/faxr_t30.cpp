@@ -196,6 +196,21 @@ void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n) {
   clearFrame(v);
 }
 
+void faxrrxframecut(HSZFAXRLOCLMEM* m) {
+  if (!faxrhdlcrxpassedon(m->hsxdatahdlc)) return;
+  if (m->hsxfaxrstate.hsxstate == HSFAXRRXLOCALDATA) {
+    faxrrxhdlcdata(m, 3, nullptr, 0);
+    return;
+  }
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  if (!(v.hsxstatus & FAXR_V21_LINEPREAMBLE) || frameBits(v) == 0) return;
+  // no state decision: nothing of this frame can be trusted
+  const bool final = (frameOctet(v, 1) & 0x08) != 0;
+  hsffaxrsendpacket(m, final ? FAXR_PKT_V21_END_BAD_FINAL : FAXR_PKT_V21_END_BAD, nullptr, 0);
+  count16(m->hsxfaxrStats.ingress.hsxbadframeCount);
+  clearFrame(v);
+}
+
 void hsffaxrprocessv21msg(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   HSZFAXRSTATE& s = m->hsxfaxrstate;

@@ -56,6 +56,7 @@ struct T38ZLOCLMEM {
   T38ZUDPTX tx;              // sequence numbers and the redundancy history
   T38ZREORDER rx;            // reorder queue, time, lastoutTimeStamp, lastTimeStamp
   QMQUEUE ingressHapiPktq;   // fax-relay packets waiting to be sent
+  bool lossInFrame;          // packets were lost for good since the last HDLC frame end handed on
 };
 
 extern const HSFSRVARC t38arc;

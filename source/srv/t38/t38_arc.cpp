@@ -44,6 +44,7 @@ void enable(T38ZLOCLMEM* m) {
   m->conv.msgtype = 0;
   m->conv.flushState = 0;
   m->conv.flushMode = 0;
+  m->lossInFrame = false;
   // the per-call state restarts; the statistics do not
   const uint16_t rc = m->rx.reorderCount, fr = m->rx.failtoReorderCount, inv = m->rx.invalidIFPCount,
                  dry = m->rx.bufferPoolDry;
@@ -138,7 +139,8 @@ void sendOne(T38ZLOCLMEM* m) {
 void tailHandling(T38ZLOCLMEM* m) {
   T38ZCONV& c = m->conv;
   if (c.flushState == 1) {
-    m->tx.historyLen = 0;
+    // the tail has ended; the history stays, so the next burst's first datagrams carry this
+    // burst's last packets to a far end that lost them
     c.flushState = 0;
   } else if (c.flushState >= 2) {
     --c.flushState;
@@ -146,7 +148,7 @@ void tailHandling(T38ZLOCLMEM* m) {
       const uint8_t noSignal[1] = {0x00};
       sendDatagram(m, noSignal, 1);
     } else if (m->regs.numRedundantIFP != 0) {
-      uint8_t buf[1024];
+      uint8_t buf[5 + (T38_MAX_IFP + 1) * (T38_MAX_REDUNDANCY + 1)];  // the largest datagram
       const size_t n = t38fRepeatLast(&m->tx, buf, sizeof(buf));
       if (n > 0) {
         if (auto* block = static_cast<uint8_t*>(hsfMemAllocScratch(n + kIpUdpRoom))) {
@@ -167,8 +169,27 @@ struct RelayOut {
   T38ZLOCLMEM* m;
 };
 
+// After a loss the HDLC frame under way (or the next one to start) misses octets, so its end
+// must not reach the fax terminal as good: a good end becomes a bad one, and the relay plays the
+// frame with a bad FCS. Any frame end, a signal end or a new signal (an indicator) closes the
+// frame the loss fell into.
+uint8_t frameEndAfterLoss(T38ZLOCLMEM* m, uint8_t code) {
+  if (!m->lossInFrame) return code;
+  const bool v21Good = code == HAPI_PKT_FC_V21_END || code == HAPI_PKT_FC_V21_END_FINAL;
+  const bool ecmGood = code >= HAPI_PKT_FC_ECM_END_FIRST && code < HAPI_PKT_FC_ECM_END_FIRST + 10;
+  const bool closes = code <= HAPI_PKT_FC_LAST_INDICATOR ||
+                      (code >= HAPI_PKT_FC_V21_END && code <= HAPI_PKT_FC_V21_END_BAD_FINAL) ||
+                      (code >= HAPI_PKT_FC_ECM_END_FIRST && code <= HAPI_PKT_FC_ECM_END_BAD_LAST) ||
+                      code >= HAPI_PKT_FC_PAGEEND;
+  if (closes) m->lossInFrame = false;
+  if (v21Good) return static_cast<uint8_t>(code + 2);   // V21_END(_FINAL) to V21_END_BAD(_FINAL)
+  if (ecmGood) return static_cast<uint8_t>(code + 10);  // <rate>_ECM_END to <rate>_ECM_END_BAD
+  return code;
+}
+
 void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   T38ZLOCLMEM* m = static_cast<RelayOut*>(user)->m;
+  code = frameEndAfterLoss(m, code);
   const int payloadBytes = 2 + n + (n & 1);
   auto* block = static_cast<uint16_t*>(hsfMemAllocScratch(sizeof(HAPI_PKT_HDR) + static_cast<size_t>(payloadBytes)));
   if (block == nullptr) {
@@ -195,6 +216,8 @@ void playOut(T38ZLOCLMEM* m) {
     DG_HDL h;
     if (!t38egr_ifp_deq(&m->rx.egressPktq, &h)) return;
     EGR_IFP_PKT* pkt = t38egr_ifp_getifpFromHandle(&h);
+    // a number skipped here was lost for good: neither it nor a copy came in time
+    if (pkt->sequenceNum != static_cast<uint16_t>(m->rx.lastoutTimeStamp + 1)) m->lossInFrame = true;
     m->rx.lastoutTimeStamp = pkt->sequenceNum;
     uint16_t words[2 + 64];
     const uint16_t got = t38egr_ifp_read(words, &h, 66);

@@ -144,21 +144,21 @@ size_t t38fUDPBuild(T38ZUDPTX* tx, const uint8_t* ifp, int len, int redundancy, 
   if (size == 0) return 0;
   tx->lastIngressSequenceNum = tx->ingressSequenceNum;
   tx->ingressSequenceNum = static_cast<uint16_t>(tx->ingressSequenceNum + 1);
-  // The history keeps the new packet first and at most `redundancy` older ones behind it.
-  if (redundancy == 0) {
-    tx->historyLen = 0;
-  } else {
-    const int keep = tx->historyLen < redundancy ? tx->historyLen : redundancy;
-    for (int i = keep; i > 0; --i) tx->history[i] = tx->history[i - 1];
-    tx->history[0] = primary;
-    tx->historyLen = keep + 1;
-  }
+  tx->lastSecondaries = n;
+  // The history keeps the new packet first and the most older ones any redundancy count can ask
+  // for, whatever this datagram carried: a datagram without redundancy (a burst sent with none, or
+  // the end of a burst) must not cost the following ones their copies.
+  const int keep = tx->historyLen < T38_MAX_REDUNDANCY ? tx->historyLen : T38_MAX_REDUNDANCY;
+  for (int i = keep; i > 0; --i) tx->history[i] = tx->history[i - 1];
+  tx->history[0] = primary;
+  tx->historyLen = keep + 1;
   return size;
 }
 
 size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap) {
   if (tx->historyLen == 0) return 0;  // nothing to repeat
-  return writeDatagram(out, cap, tx->lastIngressSequenceNum, tx->history[0], tx->history + 1, tx->historyLen - 1);
+  const int n = tx->lastSecondaries < tx->historyLen - 1 ? tx->lastSecondaries : tx->historyLen - 1;
+  return writeDatagram(out, cap, tx->lastIngressSequenceNum, tx->history[0], tx->history + 1, n);
 }
 
 // ---- receiving ----

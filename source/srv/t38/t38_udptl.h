@@ -43,12 +43,15 @@ struct T38IFP {
 // Octets of a datagram with the primary of length L and min(wanted, historyLen) secondaries.
 size_t getUDPTLpktSize(int L, int wanted, const T38IFP* history, int historyLen);
 
-// The sending side: sequence numbers and the history of sent IFP packets, newest first.
+// The sending side: sequence numbers and the history of sent IFP packets, newest first. The
+// history outlives bursts and changes of the redundancy count, so that the first datagrams of a
+// burst still carry the last ones of the burst before.
 constexpr int T38_MAX_REDUNDANCY = 8;
 struct T38ZUDPTX {
   uint16_t ingressSequenceNum;
   uint16_t lastIngressSequenceNum;
   int historyLen;
+  int lastSecondaries;  // secondaries the last datagram carried
   T38IFP history[T38_MAX_REDUNDANCY + 1];
 };
 

@@ -21,6 +21,7 @@ extern "C" {
 }
 
 #include "faxr.h"
+#include "faxr_call_loss.h"
 #include "knl/knl.h"
 #include "lhapi.h"
 #include "qrn/qrn.h"
@@ -291,6 +292,7 @@ struct Case {
   bool audioSends;  // the audio terminal sends (and calls); else the T.38 terminal does
   int lossPercent;
   bool reorder;
+  std::vector<faxcall::Drop> dropsToPeer = {}, dropsToGateway = {};  // deterministic losses
 };
 
 struct Outcome {
@@ -300,7 +302,17 @@ struct Outcome {
   t30_stats_t receiver{};
   std::vector<std::vector<std::vector<uint8_t>>> sent, received;
   uint16_t relayStatus = 0;  // the fax relay's status word once the call is over
+  HSZFAXRSTATS relayStats{};
+  faxcall::FrameLog audioFrames, t38Frames;
+  faxcall::SeqLog toPeerSeqs;                 // the gateway's datagram numbers and what the peer made of them
+  std::vector<std::vector<uint8_t>> gatewayIfps;  // the primaries the gateway sent, once per number
 };
+
+// Every frame a terminal sends, and every frame it accepts (its receiver checked the FCS).
+void logFrame(t30_state_t*, void* user, int incoming, const uint8_t msg[], int len) {
+  auto* log = static_cast<faxcall::FrameLog*>(user);
+  (incoming ? log->accepted : log->sent).emplace_back(msg, msg + len);
+}
 
 struct Peer {
   t38_terminal_state_t* t38 = nullptr;
@@ -321,13 +333,17 @@ struct Path {
   std::mt19937 rng;
   int lossPercent;
   bool reorder;
+  faxcall::DropPlan plan;
+  faxcall::SeqLog* seqs = nullptr;                 // numbers sent and arrived, when kept
+  std::vector<std::vector<uint8_t>>* firsts = nullptr;  // the first primary of each number, when kept
   HSZIMPAIR imp{};
   std::map<uintptr_t, std::vector<uint8_t>> held;
   uintptr_t nextId = 1;
   std::vector<std::vector<uint8_t>> delivered;
   int lost = 0, total = 0, reordered = 0;
   int32_t lastSeq = -1;
-  Path(unsigned seed, int loss, bool re) : rng(seed), lossPercent(loss), reorder(re) {
+  Path(unsigned seed, int loss, bool re, std::vector<faxcall::Drop> drops)
+      : rng(seed), lossPercent(loss), reorder(re), plan(std::move(drops)) {
     hsfimpairinit(&imp);
     if (reorder) lbsetreorder(&imp, 1);
   }
@@ -343,10 +359,15 @@ void impairSink(const HSFMSG* msg) {
 std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t>> in) {
   for (auto& d : in) {
     ++p.total;
-    if (p.lossPercent > 0 && int(p.rng() % 100) < p.lossPercent) {
+    uint16_t seq = 0;
+    std::vector<uint8_t> ifp;
+    const bool parsed = faxcall::datagramPrimary(d, &seq, &ifp);
+    if (parsed && p.seqs != nullptr && p.seqs->sent.insert(seq).second && p.firsts != nullptr) p.firsts->push_back(ifp);
+    if (p.plan.lose(d) || (p.lossPercent > 0 && int(p.rng() % 100) < p.lossPercent)) {
       ++p.lost;
       continue;
     }
+    if (parsed && p.seqs != nullptr) p.seqs->arrived.insert(seq);
     if (!p.reorder) {
       p.delivered.push_back(std::move(d));
       continue;
@@ -411,12 +432,17 @@ Outcome runCall(const Case& c) {
   t30_set_rx_file(receiver, rxFile.c_str(), -1);
   t30_set_phase_e_handler(audio, phaseE, &o.audioStatus);
   t30_set_phase_e_handler(remote, phaseE, &o.t38Status);
+  t30_set_real_time_frame_handler(audio, logFrame, &o.audioFrames);
+  t30_set_real_time_frame_handler(remote, logFrame, &o.t38Frames);
 
-  Path toPeer(11, c.lossPercent, c.reorder), toGateway(23, c.lossPercent, c.reorder);
+  Path toPeer(11, c.lossPercent, c.reorder, c.dropsToPeer), toGateway(23, c.lossPercent, c.reorder, c.dropsToGateway);
+  toPeer.seqs = &o.toPeerSeqs;
+  toPeer.firsts = &o.gatewayIfps;
   for (long f = 0; f < 9000 && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
     runFrame();
     for (auto& d : carry(toPeer, std::move(gNet.fromGateway)))
       peer.udptl.parse(d, [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
+        o.toPeerSeqs.delivered.insert(seq);
         t38_core_rx_ifp_packet(t38_terminal_get_t38_core_state(peer.t38), ifp.data(), int(ifp.size()), seq);
       });
     gNet.fromGateway.clear();
@@ -428,7 +454,10 @@ Outcome runCall(const Case& c) {
   for (int f = 0; f < 200; ++f) runFrame();
   if (QRN_Socket* sock = QRN_FindSocket(kVhd))
     if (QRN_Service* srv = QRN_FindServiceById(sock, HAPI_FAXR_SRV))
+    {
       o.relayStatus = static_cast<HSZFAXRLOCLMEM*>(srv->serviceData)->hsxstatus;
+      o.relayStats = static_cast<HSZFAXRLOCLMEM*>(srv->serviceData)->hsxfaxrStats;
+    }
   t30_get_transfer_statistics(sender, &o.sender);
   t30_get_transfer_statistics(receiver, &o.receiver);
   std::printf("[ call %s ] frames %ld, audio status %d, T.38 status %d, pages sent %d received %d, rate %d, ECM %d, "
@@ -503,3 +532,80 @@ INSTANTIATE_TEST_SUITE_P(Matrix, FaxCallCase, ::testing::ValuesIn(allCases()),
                          [](const ::testing::TestParamInfo<Params>& i) { return std::string(i.param.name); });
 
 }  // namespace
+
+// ---- calls that lose datagrams for good ----
+
+// Whatever the loss costs, what reaches a terminal is never a frame the other did not send, an
+// accepted ECM page is the page sent, the far end gets back every datagram the redundancy still
+// covers, and no ECM frame is left open at the end of the page data.
+void expectLossHandledSoundly(const Case& c, unsigned minBadFramesToLine) {
+  const Outcome o = runCall(c);
+  const auto forgedToAudio = faxcall::forgedFrames(o.t38Frames, o.audioFrames);
+  const auto forgedToT38 = faxcall::forgedFrames(o.audioFrames, o.t38Frames);
+  for (const auto& f : forgedToAudio) ADD_FAILURE() << "the audio terminal accepted a frame never sent: " << f;
+  for (const auto& f : forgedToT38) ADD_FAILURE() << "the T.38 terminal accepted a frame never sent: " << f;
+  if (c.ecm) {
+    ASSERT_LE(o.received.size(), o.sent.size());
+    for (size_t p = 0; p < o.received.size(); ++p)
+      EXPECT_TRUE(o.sent[p] == o.received[p]) << "accepted ECM page " << p + 1 << " differs from the page sent";
+  }
+  for (uint16_t s : faxcall::unrecoveredWithinRedundancy(o.toPeerSeqs, 3))
+    ADD_FAILURE() << "datagram " << s << " was lost although a later one that arrived should have carried it";
+  EXPECT_EQ(faxcall::unclosedHdlcFrames(o.gatewayIfps), 0) << "ECM frames left open at a signal end";
+  EXPECT_GE(o.relayStats.egress.hsxbadframeCount, minBadFramesToLine) << "frames played with a bad FCS, in the statistics";
+  std::printf("[ loss %s ] status %d/%d, pages %d, frames accepted %zu/%zu, bad frames to the line %u\n", c.name,
+              o.audioStatus, o.t38Status, o.receiver.pages_rx, o.audioFrames.accepted.size(), o.t38Frames.accepted.size(),
+              unsigned(o.relayStats.egress.hsxbadframeCount));
+}
+
+struct LossParams {
+  std::string name;
+  int modems;
+  bool ecm;
+  bool audioSends;
+  std::vector<faxcall::Drop> toPeer, toGateway;
+  unsigned minBadFramesToLine = 0;  // frames the loss must have made the relay play with a bad FCS
+};
+void PrintTo(const LossParams& p, std::ostream* os) { *os << p.name; }
+
+class FaxCallLoss : public ::testing::TestWithParam<LossParams> {};
+
+TEST_P(FaxCallLoss, NoForgedFramesNoLostRedundancy) {
+  const LossParams& p = GetParam();
+  Case c{p.name.c_str(), p.modems, p.ecm, p.audioSends, 0, false, p.toPeer, p.toGateway};
+  expectLossHandledSoundly(c, p.minBadFramesToLine);
+}
+
+std::vector<LossParams> lossCases() {
+  using faxcall::Drop;
+  using faxcall::DropOn;
+  std::vector<LossParams> v;
+  const struct {
+    const char* tag;
+    int modems;
+  } rates[] = {{"v17", kV17}, {"v29", kV29}, {"v27", kV27}};
+  // bursts of 3 to 8 datagrams spread over a call, in both directions
+  const std::vector<Drop> burstsA = {{DropOn::kAny, 12, 3},  {DropOn::kAny, 40, 5},  {DropOn::kAny, 75, 8},
+                                     {DropOn::kAny, 110, 4}, {DropOn::kAny, 160, 6}, {DropOn::kAny, 215, 7},
+                                     {DropOn::kAny, 290, 3}, {DropOn::kAny, 370, 8}, {DropOn::kAny, 450, 5}};
+  const std::vector<Drop> burstsB = {{DropOn::kAny, 20, 4},  {DropOn::kAny, 52, 8},  {DropOn::kAny, 90, 3},
+                                     {DropOn::kAny, 130, 7}, {DropOn::kAny, 190, 5}, {DropOn::kAny, 250, 6},
+                                     {DropOn::kAny, 330, 4}, {DropOn::kAny, 410, 8}};
+  for (const auto& r : rates) {
+    const std::string t = r.tag;
+    // four datagrams of a CSI towards the gateway, one of them beyond the redundancy
+    v.push_back({t + "_csi_to_gateway", r.modems, false, true, {}, {{DropOn::kV21FrameFcf, 3, 4, 0x02}}, 1});
+    // four datagrams in the middle of the first ECM page towards the audio terminal
+    v.push_back({t + "_ecm_page_to_audio", r.modems, true, false, {}, {{DropOn::kEcmData, 20, 4}}, 1});
+    // a signal end and the three datagrams behind it, in both directions
+    v.push_back({t + "_signal_end", r.modems, true, true, {{DropOn::kSignalEnd, 1, 4}}, {{DropOn::kSignalEnd, 1, 4}}});
+    for (bool ecm : {false, true})
+      for (bool audioSends : {true, false})
+        v.push_back({t + (ecm ? "_ecm" : "_nonecm") + (audioSends ? "_audio_to_t38" : "_t38_to_audio") + "_bursts", r.modems,
+                     ecm, audioSends, burstsA, burstsB});
+  }
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Bursts, FaxCallLoss, ::testing::ValuesIn(lossCases()),
+                         [](const ::testing::TestParamInfo<LossParams>& i) { return i.param.name; });

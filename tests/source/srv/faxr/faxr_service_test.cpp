@@ -11,6 +11,21 @@ using namespace faxrtest;
 
 namespace {
 
+// `frame` followed by its own FCS (CRC-16, most significant bit first, complemented): octets that
+// read as a whole good frame wherever a flag follows them.
+std::vector<uint8_t> withOwnFcs(std::vector<uint8_t> frame) {
+  uint16_t crc = 0xFFFF;
+  for (uint8_t o : frame)
+    for (int b = 7; b >= 0; --b) {
+      const bool fb = ((crc >> 15) ^ (o >> b)) & 1;
+      crc = uint16_t(crc << 1);
+      if (fb) crc ^= 0x1021;
+    }
+  frame.push_back(uint8_t(~crc >> 8));
+  frame.push_back(uint8_t(~crc));
+  return frame;
+}
+
 class FaxRelay : public ::testing::Test {
  protected:
   void SetUp() override { open(); }
@@ -192,6 +207,39 @@ TEST_F(FaxRelay, LineFramesReachTheNetworkRewrittenAndFinalMarked) {
   EXPECT_EQ(hostEvents(FAXR_V21TONET_EVT).size(), 2u);
 }
 
+// A line frame that stops without its closing flag after part of it went to the network ends
+// there as bad: the far end must not join that part to the next frame.
+TEST_F(FaxRelay, ALineFrameAbortedOrCutByTheCarrierEndsBadAtTheNetwork) {
+  enable();
+  const std::vector<uint8_t> csi = {0xFF, 0xC0, 0x02, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39};
+  const std::vector<uint8_t> tsi = {0xFF, 0xC8, 0x42, 0x39, 0x38, 0x37, 0x36, 0x35, 0x34, 0x33, 0x32, 0x31};
+  auto bits = hdlcLineBits({csi}, 10);
+  bits.resize(bits.size() - 40);  // the last octets, the FCS and the flag never come
+  bits.insert(bits.end(), 8, 1);   // abort
+  const auto next = hdlcLineBits({tsi}, 3);
+  bits.insert(bits.end(), next.begin(), next.end());
+  const uint16_t bad = inst()->hsxfaxrStats.ingress.hsxbadframeCount;
+  lineBits(bits);
+  std::vector<uint8_t> ends;
+  auto frames = framesToNetwork(&ends);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END_BAD, FAXR_PKT_V21_END_FINAL}));
+  EXPECT_TRUE(std::equal(frames[0].begin(), frames[0].end(), csi.begin()));
+  EXPECT_EQ(frames[1], tsi);
+  EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxbadframeCount, bad + 1);
+  // the carrier goes in the middle of a frame
+  world().sent.clear();
+  auto cut = hdlcLineBits({csi}, 6);
+  cut.resize(cut.size() - 40);
+  for (const Evt& e : v21Packets(cut)) world().modemEvents.push_back({e});
+  world().modemEvents.push_back({Evt{0x0DC9, 0, 0, {}}});
+  runFrames(long(cut.size() / 8) + 4);
+  ends.clear();
+  frames = framesToNetwork(&ends);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END_BAD}));
+}
+
 TEST_F(FaxRelay, ARateWithinTheLimitPassesAndABadFrameEndsAsBad) {
   enable();
   const std::vector<uint8_t> dis = {0xFF, 0xC8, 0x01, 0x00, 0x2C, 0x00};  // rate field 11
@@ -264,6 +312,62 @@ TEST_F(FaxRelay, NetworkFramesGoToTheLineWithFlagsAndANewCheckSequenceAndRepeats
   EXPECT_EQ(count(0x0D84, 1), 2u);  // back to receive once the modem reported every bit sent
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
   EXPECT_TRUE(hostEvents(FAXR_RATE_EVT).empty());                // only a CFR that passes announces the rate
+}
+
+// A frame the network marked bad, or one the relay could not pass whole, reaches the line with an
+// FCS that fails, always: even when the frame's good FCS happens to be the bad one's usual value,
+// when a chunk was dropped for length, or when a new signal cuts the frame off.
+TEST_F(FaxRelay, FramesThatCannotBeWholeNeverReachTheLineWithAGoodFcs) {
+  enable();
+  // an MCF with two FIF octets chosen so that its good FCS is 0x0000
+  std::vector<uint8_t> zeroFcs;
+  for (int x = 0; x < 65536 && zeroFcs.empty(); ++x) {
+    const auto f = withOwnFcs({0xFF, 0xC8, 0x31, uint8_t(x >> 8), uint8_t(x)});
+    if (f[5] == 0 && f[6] == 0) zeroFcs.assign(f.begin(), f.begin() + 5);
+  }
+  ASSERT_FALSE(zeroFcs.empty());
+  uint16_t stamp = 1;
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, zeroFcs, stamp++),
+               relayPacket(FAXR_PKT_V21_END_BAD_FINAL, {}, stamp++)});
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(80);
+  std::vector<bool> good;
+  auto frames = decodeHdlc(commandBits(0x0D08), &good);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], zeroFcs);
+  EXPECT_FALSE(good[0]) << "a bad frame whose good FCS is 0x0000";
+
+  // a frame of 60 octets, then 10 more: past the 496 bits any control frame has, they are dropped
+  world().commands.clear();
+  std::vector<uint8_t> head = {0xFF, 0xC0, 0x31};
+  while (head.size() < 60) head.push_back(uint8_t(head.size() * 5));
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, head, stamp++)});
+  for (int i = 0; i < 40; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(40);  // the flags have gone, the 60 octets are with the modem
+  fromNetwork({relayPacket(FAXR_PKT_V21, std::vector<uint8_t>(10, 0x55), stamp++), relayPacket(FAXR_PKT_V21_END, {}, stamp++)});
+  for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(120);
+  good.clear();
+  frames = decodeHdlc(commandBits(0x0D08), &good);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], head);
+  EXPECT_FALSE(good[0]) << "a frame that lost a chunk";
+
+  // a frame whose end never comes, its last octets reading as an FCS, cut off by a new preamble
+  const auto cut = withOwnFcs({0xFF, 0xC0, 0x31, 0x12, 0x34, 0x56, 0x78});  // enough bits to start at once
+  fromNetwork({relayPacket(FAXR_PKT_V21, cut, stamp++)});
+  for (int i = 0; i < 20; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(20);
+  const uint16_t bad = inst()->hsxfaxrStats.egress.hsxbadframeCount;
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++)});
+  for (int i = 0; i < 40; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(40);
+  good.clear();
+  frames = decodeHdlc(commandBits(0x0D08), &good);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_TRUE(std::equal(cut.begin(), cut.end(), frames[1].begin()));
+  EXPECT_FALSE(good[1]) << "a frame cut off by a new signal";
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
 }
 
 TEST_F(FaxRelay, OwedFlagsOfAnyCountLeadTheFrameInBlocksAModemTakes) {
@@ -456,6 +560,69 @@ TEST_F(FaxRelay, PageDataFromTheLineGoesOutInServiceBitOrderWithTrainingAndEnd) 
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);  // after the training check
 }
 
+// An ECM page from the line at V.29 9600: the relay receives its line bits from the datapump.
+class EcmFromLine : public FaxRelay {
+ protected:
+  void SetUp() override {
+    FaxRelay::SetUp();
+    enable();
+    lineBits(hdlcLineBits({{0xFF, 0xC8, 0xC1, 0x00, 0x20, 0x00}}, 10));  // DCS, V.29 9600
+    ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITTRAINRX);
+    inst()->hsxintstatus = uint16_t((inst()->hsxintstatus | FAXR_INT_ECM) & ~FAXR_INT_TCF);  // the page, not its TCF
+    world().sent.clear();
+    world().modemEvents.push_back({Evt{0x11DC, 0, 0, {}}});
+    runFrames(2);
+  }
+  // Line bits as datapump data blocks of up to 64 bits, one a frame, then the end of the data.
+  static void pageBits(const std::vector<uint8_t>& bits) {
+    for (size_t at = 0; at < bits.size(); at += 64) {
+      const size_t n = std::min<size_t>(64, bits.size() - at);
+      uint16_t block[5] = {uint16_t(n), 0, 0, 0, 0};
+      for (size_t i = 0; i < n; ++i)
+        if (bits[at + i]) block[1 + i / 16] = uint16_t(block[1 + i / 16] | (1u << (i % 16)));
+      Evt e{0x1151, 10, 0, std::vector<uint8_t>(10)};
+      std::memcpy(e.data.data(), block, 10);
+      world().modemEvents.push_back({e});
+    }
+    world().modemEvents.push_back({Evt{0x11D5, 0, 0, {}}});
+    runFrames(long(bits.size() / 64) + 4);
+  }
+  // The packet codes sent, a run of frame data (V.29 9600 ECM data, 36) counted as one.
+  static std::vector<uint8_t> frameCodes() {
+    std::vector<uint8_t> c;
+    for (const Packet& p : world().sent)
+      if (c.empty() || !(p.code == 36 && c.back() == 36)) c.push_back(p.code);
+    return c;
+  }
+};
+
+// A frame whose beginning has gone to the network must end there, as bad when its end was never
+// received: cut short by the end of the data, or aborted by seven ones.
+TEST_F(EcmFromLine, AFrameCutShortByTheEndOfTheDataIsClosedAsBad) {
+  std::vector<uint8_t> frame(40);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(0x11 * i);
+  auto bits = hdlcLineBits({frame}, 8);
+  bits.resize(bits.size() - 30);  // no FCS, no closing flag
+  const uint16_t bad = inst()->hsxfaxrStats.ingress.hsxbadframeCount;
+  pageBits(bits);
+  // training, the frame's data, its bad end (V.29 9600 ECM end bad, no data), the page end
+  EXPECT_EQ(frameCodes(), (std::vector<uint8_t>{7, 36, 56, FAXR_PKT_ECM_PAGEEND}));
+  EXPECT_EQ(world().sent[world().sent.size() - 2].bits, 0);
+  EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxbadframeCount, bad + 1);
+}
+
+TEST_F(EcmFromLine, AnAbortedFrameIsClosedAsBadAndTheNextOneGoesOutGood) {
+  std::vector<uint8_t> frame(40);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(0x13 * i);
+  auto bits = hdlcLineBits({frame}, 8);
+  bits.resize(bits.size() - 30);
+  bits.insert(bits.end(), 8, 1);  // abort
+  const auto next = hdlcLineBits({frame}, 4);
+  bits.insert(bits.end(), next.begin(), next.end());
+  pageBits(bits);
+  EXPECT_EQ(frameCodes(), (std::vector<uint8_t>{7, 36, 56, 36, 46, FAXR_PKT_ECM_PAGEEND}));
+}
+
 // ---- page data ----
 
 class PageData : public FaxRelay {
@@ -602,6 +769,25 @@ TEST_F(PageData, AnEcmPageIsPaddedWithFlagsAndItsFramesGetTheirCheckSequence) {
   world().modemEvents.push_back({Evt{0x11D8, 0, 0, {}}});
   runFrames(12);
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRTXLOCALPOSTMSG);
+}
+
+TEST_F(PageData, AnEcmFrameWhoseEndNeverCameIsClosedBadAtThePageEnd) {
+  startPage();
+  inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
+  consume(288, 10);
+  runFrames(5);  // flags while no frame waits
+  std::vector<uint8_t> frame = {0xFF, 0xC0, 0x60, 0x00};
+  for (int i = 0; i < 40; ++i) frame.push_back(uint8_t(i * 3));
+  // data whose last octets read as its FCS, then the page end: no frame end in between
+  world().toService.push_back({relayPacket(42, withOwnFcs(frame), stamp++), relayPacket(FAXR_PKT_ECM_PAGEEND, {}, stamp++)});
+  const uint16_t bad = inst()->hsxfaxrStats.egress.hsxbadframeCount;
+  consume(288, 20);
+  runFrames(20);
+  std::vector<bool> good;
+  const auto frames = decodeHdlc(commandBits(0x1106), &good);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_FALSE(good[0]);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
 }
 
 TEST_F(PageData, AFullBufferDropsAndCountsInsteadOfGrowing) {

@@ -188,6 +188,73 @@ TEST_F(T38Service, PacketsCrossTheNetworkWithLossAndReorderingAndComeBackWhole) 
   EXPECT_TRUE(command(T38_GETSTATS_CMD, 0, 0));
 }
 
+// Datagrams without redundancy carrying `ifps` with numbers 0, 1, ...; those at `lost` never arrive.
+std::vector<std::vector<uint8_t>> datagramsLosing(const std::vector<std::vector<uint8_t>>& ifps, std::vector<size_t> lost) {
+  T38ZUDPTX tx;
+  t38fUDPTXInit(&tx);
+  std::vector<std::vector<uint8_t>> out;
+  for (size_t i = 0; i < ifps.size(); ++i) {
+    std::vector<uint8_t> d(256);
+    d.resize(t38fUDPBuild(&tx, ifps[i].data(), int(ifps[i].size()), 0, d.data(), d.size()));
+    if (std::find(lost.begin(), lost.end(), i) == lost.end()) out.push_back(d);
+  }
+  return out;
+}
+
+std::vector<uint8_t> ifp(bool data, int type, IFP_FIELD_TYPE f0, std::vector<uint8_t> octets, IFP_FIELD_TYPE f1) {
+  std::vector<uint8_t> out(128);
+  out.resize(size_t(t38fEncodeIFP(out.data(), int(out.size()), data, type, f0, octets.data(), int(octets.size()), f1)));
+  return out;
+}
+
+TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndTheNextOneIsUntouched) {
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  // a V.21 frame in three pieces, the middle one lost with no copy; then a whole one
+  const auto preamble = ifp(false, 3, NO_DFS, {}, NO_DFS);
+  const auto v21End = ifp(true, 0, HDLC_DATA, {}, HDLC_FCS_OK_SIG_END);
+  // an ECM frame at V.17 14400 (type 8) that loses its first piece, then a whole one
+  const auto training = ifp(false, 15, NO_DFS, {}, NO_DFS);
+  const auto ecmEnd = ifp(true, 8, HDLC_DATA, {}, HDLC_FCS_OK);
+  const auto pageEnd = ifp(true, 8, HDLC_SIG_END, {}, NO_DFS);
+  const std::vector<std::vector<uint8_t>> ifps = {
+      preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC8}, NO_DFS), ifp(true, 0, HDLC_DATA, {0x02, 0x4C}, NO_DFS),
+      ifp(true, 0, HDLC_DATA, {0x4C, 0x04}, NO_DFS), v21End,                                            // 0-4
+      preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC8, 0x01, 0x00}, NO_DFS), v21End,                  // 5-7
+      training, ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x00}, NO_DFS), ifp(true, 8, HDLC_DATA, {1, 2, 3}, NO_DFS),
+      ecmEnd,                                                                                          // 8-11
+      ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x01, 4, 5, 6}, NO_DFS), ecmEnd, pageEnd};         // 12-14
+  for (const auto& d : datagramsLosing(ifps, {2, 9})) world().netIn.push_back({d});
+  runFrames(long(ifps.size()) + 50);  // past the reorder delay
+  std::vector<uint8_t> ends;
+  for (const Relay& r : world().relayOut)
+    if ((r.code >= 19 && r.code <= 22) || (r.code >= 43 && r.code <= 62)) ends.push_back(r.code);
+  // V21_END_BAD_FINAL, V21_END_FINAL, V17_14400_ECM_END_BAD, V17_14400_ECM_END
+  EXPECT_EQ(ends, (std::vector<uint8_t>{22, 20, 62, 52}));
+}
+
+TEST_F(T38Service, TheNextBurstCarriesTheLastPacketsOfTheBurstBefore) {
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  world().relayIn.push_back({relayPacket(3, {})});
+  world().relayIn.push_back({relayPacket(18, {0xFF, 0xC8, 0x01})});
+  world().relayIn.push_back({relayPacket(20, {0x00, 0x10})});  // a final frame: its burst ends
+  runFrames(20);                                               // the tail is over long before
+  const size_t before = world().datagrams.size();
+  ASSERT_GE(before, 3u);
+  world().relayIn.push_back({relayPacket(3, {})});
+  runFrames(2);
+  ASSERT_GT(world().datagrams.size(), before);
+  const auto& next = world().datagrams[before];
+  // number, primary (one octet), choice, then the count of secondaries: the three packets sent
+  // last, newest first, with the numbers just below this one
+  ASSERT_GE(next.size(), 6u);
+  EXPECT_EQ(next[5], 3) << "secondaries in the first datagram of the next burst";
+  std::vector<uint8_t> expected(world().datagrams[before - 1].begin() + 3,
+                                world().datagrams[before - 1].begin() + 3 + world().datagrams[before - 1][2]);
+  ASSERT_GE(next.size(), 7u + expected.size());
+  EXPECT_EQ(std::vector<uint8_t>(next.begin() + 7, next.begin() + 7 + long(expected.size())), expected)
+      << "the first secondary is the burst's last packet";
+}
+
 TEST_F(T38Service, RegistersAreBoundedByTheirRecord) {
   EXPECT_TRUE(command(T38_SETREG1_CMD, 2, 300));
   EXPECT_FALSE(command(T38_SETREG1_CMD, 4, 1));

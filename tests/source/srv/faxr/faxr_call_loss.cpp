@@ -1,0 +1,193 @@
+// Deterministic datagram loss and its judges for the whole-call fax test.
+#include "faxr_call_loss.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace faxcall {
+
+namespace {
+
+// A PER length: one octet, or two with 10xxxxxx first.
+bool perLength(const std::vector<uint8_t>& d, size_t& at, size_t& n) {
+  if (at >= d.size()) return false;
+  if ((d[at] & 0xC0) == 0x80) {
+    if (at + 1 >= d.size()) return false;
+    n = size_t(((d[at] & 0x3F) << 8) | d[at + 1]);
+    at += 2;
+  } else if ((d[at] & 0x80) == 0) {
+    n = d[at++];
+  } else {
+    return false;
+  }
+  return at + n <= d.size();
+}
+
+constexpr uint8_t kFcfDis = 0x80, kFcfNsf = 0x20, kFcfNss = 0x22, kFcfCrp = 0x1A;  // X bit (0x01) cleared
+
+}  // namespace
+
+std::string hex(const std::vector<uint8_t>& v) {
+  std::string s;
+  char b[4];
+  for (uint8_t o : v) {
+    std::snprintf(b, sizeof(b), "%02x ", o);
+    s += b;
+  }
+  return s;
+}
+
+bool datagramPrimary(const std::vector<uint8_t>& dg, uint16_t* seq, std::vector<uint8_t>* ifp) {
+  if (dg.size() < 3) return false;
+  *seq = uint16_t((dg[0] << 8) | dg[1]);
+  size_t at = 2, n = 0;
+  if (!perLength(dg, at, n)) return false;
+  ifp->assign(dg.begin() + long(at), dg.begin() + long(at + n));
+  return true;
+}
+
+bool ifpFields(const std::vector<uint8_t>& ifp, std::vector<IfpField>* fields) {
+  fields->clear();
+  if (ifp.empty()) return false;
+  const uint8_t t0 = ifp[0];
+  if (t0 & 0x20) return false;  // the extended types never occur in these calls
+  if ((t0 & 0x40) == 0) return true;
+  const int type = (t0 >> 1) & 15;
+  if ((t0 & 0x80) == 0 || ifp.size() < 3) return false;
+  const int count = ifp[1];
+  size_t at = 2;
+  bool high = true;
+  for (int f = 0; f < count; ++f) {
+    if (at >= ifp.size()) return false;
+    const uint8_t nib = high ? uint8_t(ifp[at] >> 4) : uint8_t(ifp[at] & 0x0F);
+    IfpField field{type, nib & 7, {}};
+    if (nib & 8) {
+      ++at;
+      high = true;
+      if (at + 2 > ifp.size()) return false;
+      const size_t n = size_t((ifp[at] << 8) | ifp[at + 1]) + 1;
+      at += 2;
+      if (at + n > ifp.size()) return false;
+      field.data.assign(ifp.begin() + long(at), ifp.begin() + long(at + n));
+      at += n;
+    } else if (high) {
+      high = false;
+    } else {
+      ++at;
+      high = true;
+    }
+    fields->push_back(std::move(field));
+  }
+  return true;
+}
+
+bool DropPlan::matches(const Drop& d, const std::vector<IfpField>& fields) const {
+  switch (d.on) {
+    case DropOn::kAny:
+      return true;
+    case DropOn::kEcmData:
+      return std::any_of(fields.begin(), fields.end(),
+                         [](const IfpField& f) { return f.dataType >= 1 && f.fieldType == 0 && !f.data.empty(); });
+    case DropOn::kSignalEnd:
+      return std::any_of(fields.begin(), fields.end(), [](const IfpField& f) {
+        return f.fieldType == 1 || f.fieldType == 4 || f.fieldType == 5 || f.fieldType == 7;
+      });
+    case DropOn::kV21FrameFcf: {
+      if (v21Frame_.size() < 3 || (v21Frame_[2] & 0x7F) != d.fcf) return false;
+      // this datagram carried the FCF or a later octet of that frame
+      size_t carried = 0;
+      for (const IfpField& f : fields)
+        if (f.dataType == 0 && f.fieldType == 0) carried += f.data.size();
+      return carried > 0;
+    }
+  }
+  return false;
+}
+
+bool DropPlan::lose(const std::vector<uint8_t>& dg) {
+  uint16_t seq = 0;
+  std::vector<uint8_t> ifp;
+  std::vector<IfpField> fields;
+  if (datagramPrimary(dg, &seq, &ifp)) ifpFields(ifp, &fields);
+  // the V.21 frame under way, as the sender sends it
+  for (const IfpField& f : fields) {
+    if (f.dataType != 0) continue;
+    if (f.fieldType == 0) {
+      if (!v21Open_) v21Frame_.clear();
+      v21Open_ = true;
+      v21Frame_.insert(v21Frame_.end(), f.data.begin(), f.data.end());
+    } else {
+      v21Open_ = false;
+    }
+  }
+  bool lost = false;
+  for (size_t i = 0; i < drops_.size(); ++i) {
+    if (left_[i] > 0) {
+      --left_[i];
+      lost = true;
+    } else if (matches(drops_[i], fields) && matched_[i]++ == drops_[i].skip) {
+      left_[i] = drops_[i].burst - 1;
+      lost = true;
+    }
+  }
+  return lost;
+}
+
+std::vector<std::string> forgedFrames(const FrameLog& tx, const FrameLog& rx) {
+  std::vector<std::string> forged;
+  for (const auto& f : rx.accepted) {
+    if (std::find(tx.sent.begin(), tx.sent.end(), f) != tx.sent.end()) continue;
+    if (f.size() >= 3) {
+      const uint8_t fcf = uint8_t(f[2] & 0xFE);
+      if (fcf == kFcfCrp && f.size() == 3) continue;
+      if (fcf == kFcfDis || fcf == kFcfNsf || fcf == kFcfNss) {
+        const bool rewritten = std::any_of(tx.sent.begin(), tx.sent.end(), [&](const std::vector<uint8_t>& s) {
+          return s.size() == f.size() && std::equal(f.begin(), f.begin() + 3, s.begin());
+        });
+        if (rewritten) continue;
+      }
+    }
+    forged.push_back(std::to_string(f.size()) + " octets: " + hex(f).substr(0, 60));
+  }
+  return forged;
+}
+
+std::vector<uint16_t> unrecoveredWithinRedundancy(const SeqLog& log, int redundancy) {
+  std::vector<uint16_t> out;
+  for (uint16_t s : log.sent) {
+    if (log.delivered.count(s)) continue;
+    for (int k = 1; k <= redundancy; ++k)
+      if (log.arrived.count(uint16_t(s + k))) {
+        out.push_back(s);
+        break;
+      }
+  }
+  return out;
+}
+
+int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps) {
+  int unclosed = 0;
+  bool open = false;
+  std::vector<IfpField> fields;
+  for (const auto& ifp : ifps) {
+    if (!ifpFields(ifp, &fields)) continue;
+    if (fields.empty() && open) {  // an indicator: a new signal while a frame was open
+      ++unclosed;
+      open = false;
+    }
+    for (const IfpField& f : fields) {
+      if (f.dataType < 1) continue;
+      if (f.fieldType == 0 && !f.data.empty()) {
+        open = true;
+      } else if (f.fieldType >= 2 && f.fieldType <= 5) {
+        open = false;
+      } else if (f.fieldType == 1) {
+        if (open) ++unclosed;
+        open = false;
+      }
+    }
+  }
+  return unclosed;
+}
+
+}  // namespace faxcall

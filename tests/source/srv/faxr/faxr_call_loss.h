@@ -1,0 +1,83 @@
+// What the whole-call fax test needs to lose datagrams on purpose and to judge what the loss did:
+// deterministic drops chosen by what a datagram carries, a walk over the IFP packets of a
+// datagram, the frames each terminal sent and accepted, and the datagram numbers the far end saw.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace faxcall {
+
+// One field of an IFP packet: data type (0 V.21, 1.. high speed, -1 for an indicator), field
+// type and data.
+struct IfpField {
+  int dataType;
+  int fieldType;  // 0 HDLC data, 1 signal end, 2 FCS OK, 3 FCS bad, 4/5 the same with signal end, 6/7 T.4
+  std::vector<uint8_t> data;
+};
+
+// The primary IFP packet of a UDPTL datagram, and its sequence number.
+bool datagramPrimary(const std::vector<uint8_t>& dg, uint16_t* seq, std::vector<uint8_t>* ifp);
+// The fields of an IFP packet in order (an indicator gives none); false when it is malformed.
+bool ifpFields(const std::vector<uint8_t>& ifp, std::vector<IfpField>* fields);
+
+// What a drop is keyed to.
+enum class DropOn {
+  kAny,          // every datagram
+  kV21FrameFcf,  // a datagram carrying octets of a V.21 frame whose FCF (without its X bit) is `fcf`, from the FCF on
+  kEcmData,      // a datagram carrying high-speed HDLC data
+  kSignalEnd,    // a datagram whose primary ends a signal
+};
+
+// From the `skip`-th datagram that matches (counted from 0), `burst` datagrams in a row are lost
+// (whatever they carry).
+struct Drop {
+  DropOn on;
+  int skip;
+  int burst;
+  uint8_t fcf = 0;
+};
+
+// Applies a list of drops to one direction's datagrams in the order they are sent.
+class DropPlan {
+ public:
+  explicit DropPlan(std::vector<Drop> drops) : drops_(std::move(drops)), matched_(drops_.size(), 0), left_(drops_.size(), 0) {}
+  bool lose(const std::vector<uint8_t>& dg);
+
+ private:
+  bool matches(const Drop& d, const std::vector<IfpField>& fields) const;
+  std::vector<Drop> drops_;
+  std::vector<int> matched_;
+  std::vector<int> left_;
+  std::vector<uint8_t> v21Frame_;  // octets of the V.21 frame being sent
+  bool v21Open_ = false;
+};
+
+// The HDLC frames one terminal sent and accepted (the frame checker's view: good FCS only).
+struct FrameLog {
+  std::vector<std::vector<uint8_t>> sent, accepted;
+};
+
+// Accepted frames of `rx` that no frame `tx` sent explains. The gateway may rewrite capabilities
+// (DIS, DTC) and blank non-standard facilities (NSF, NSS) but keeps their length and FCF, and it may
+// make up a command repeat (CRP) of its own.
+std::vector<std::string> forgedFrames(const FrameLog& tx, const FrameLog& rx);
+
+// Datagram numbers one direction sent, the numbers that arrived as primaries, and the numbers the
+// receiver handed on (as primary or recovered from a secondary).
+struct SeqLog {
+  std::set<uint16_t> sent, arrived, delivered;
+};
+// Numbers that were lost although a datagram that arrived should have carried them as one of its
+// `redundancy` secondaries.
+std::vector<uint16_t> unrecoveredWithinRedundancy(const SeqLog& log, int redundancy);
+
+// High-speed HDLC frames whose data was followed by a signal end without any FCS status in the
+// IFP packets `ifps` (in the order sent).
+int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps);
+
+std::string hex(const std::vector<uint8_t>& v);
+
+}  // namespace faxcall
