@@ -17,32 +17,25 @@
 namespace {
 
 using namespace g722;
+using g722_test::Decoder;
 using g722_test::kFrame;
 constexpr int kCodes = kFrame / 2;
 constexpr int kPast = 426;             // history entries before the current frame in xq
 constexpr int kNext = kPast + kFrame;  // the continuation beyond the frame
 constexpr int kExtrapolated = 212;     // frame and continuation
 
-struct Decoder {
-  g722_state dec;
-  G722_APXIII_WB_PLC_State plc;
-  Decoder() {
-    g722_reset_decoder(&dec);
-    g722_Reset_WB_PLC(&plc);
-  }
-  std::vector<std::int16_t> frame(const std::int16_t *codes, bool lost) {
-    std::vector<std::int16_t> out(kFrame);
-    g722_dec(codes, out.data(), G722_MODE_1, kCodes, &dec, &plc, lost ? 1 : 0);
-    return out;
-  }
-};
+std::vector<std::int16_t> decode_frame(Decoder &d, const std::int16_t *codes, bool lost) {
+  std::vector<std::int16_t> out(kFrame);
+  d.frame(codes, out.data(), lost);
+  return out;
+}
 
 // Twenty good frames of a loud periodic signal (peaks near 27000), then the first lost frame.
 Decoder after_first_loss(std::vector<std::int16_t> *codes) {
   *codes = g722_test::encode_all(g722_test::periodic(97, 30, 16000));
   Decoder d;
-  for (int k = 0; k < 20; ++k) d.frame(&(*codes)[static_cast<std::size_t>(k * kCodes)], false);
-  d.frame(&(*codes)[20 * kCodes], true);
+  for (int k = 0; k < 20; ++k) decode_frame(d, &(*codes)[static_cast<std::size_t>(k * kCodes)], false);
+  decode_frame(d, &(*codes)[20 * kCodes], true);
   return d;
 }
 
@@ -71,7 +64,7 @@ TEST(G722ConcealmentSchedule, FadingStartsAtTheThirdLostFrameWithTheStatedSteps)
   const Word16 steps[4] = {-52, -69, -104, -207};
   for (int lost = 2; lost <= 9; ++lost) {
     const G722_APXIII_WB_PLC_State before = d.plc;
-    const auto out = d.frame(&codes[21 * kCodes], true);
+    const auto out = decode_frame(d, &codes[21 * kCodes], true);
     ASSERT_EQ(lost, d.plc.cfecount);
     ASSERT_EQ(0, d.plc.scaler) << "no noise in a periodic extrapolation";
     const auto x = extrapolation(before, d.plc.pp);
@@ -103,7 +96,7 @@ TEST(G722ConcealmentSchedule, NoiseIsMixedInByThePeriodicityMerit) {
   auto second_loss = [&](Word16 merit, Word16 *scaler) {
     Decoder d = primed;
     d.plc.merit = merit;
-    const auto out = d.frame(&codes[21 * kCodes], true);
+    const auto out = decode_frame(d, &codes[21 * kCodes], true);
     *scaler = d.plc.scaler;
     return out;
   };

@@ -14,22 +14,11 @@
 
 namespace {
 
+using g722_test::Decoder;
 using g722_test::encode_all;
 using g722_test::kFrame;
 using g722_test::periodic;
 constexpr int kCodes = kFrame / 2;
-
-struct Decoder {
-  g722_state dec;
-  G722_APXIII_WB_PLC_State plc;
-  Decoder() {
-    g722_reset_decoder(&dec);
-    g722_Reset_WB_PLC(&plc);
-  }
-  void frame(const std::int16_t *codes, std::int16_t *out, bool lost) {
-    ASSERT_EQ(g722_dec(codes, out, G722_MODE_1, kCodes, &dec, &plc, lost ? 1 : 0), kFrame);
-  }
-};
 
 double snr_db(const std::int16_t *ref, const std::int16_t *x, int n) {
   double s = 0, e = 0;

@@ -2,6 +2,8 @@
 // signals, whole-signal encoding and a decoder with its concealment record.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include "orvox_fixture.h"
 #include <cmath>
 #include <cstdint>
@@ -50,6 +52,19 @@ inline std::vector<std::int16_t> encode_all(const std::vector<std::int16_t> &pcm
   for (std::size_t f = 0; f + kFrame <= pcm.size(); f += kFrame) g722_enc(&pcm[f], &codes[f / 2], kFrame, &enc);
   return codes;
 }
+
+// A decoder record with its concealment record, from reset; one 10 ms frame per call.
+struct Decoder {
+  g722_state dec;
+  G722_APXIII_WB_PLC_State plc;
+  Decoder() {
+    g722_reset_decoder(&dec);
+    g722_Reset_WB_PLC(&plc);
+  }
+  void frame(const std::int16_t *codes, std::int16_t *out, bool lost) {
+    EXPECT_EQ(g722_dec(codes, out, G722_MODE_1, kFrame / 2, &dec, &plc, lost ? 1 : 0), kFrame);
+  }
+};
 
 // A periodic waveform of three harmonics, peaking near 1.7 times `amplitude`.
 inline std::vector<std::int16_t> periodic(int period, int frames, double amplitude = 6000) {
