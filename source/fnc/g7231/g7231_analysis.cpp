@@ -167,7 +167,7 @@ void g723_1_AtoLsp(Word16* LspVect, const Word16* Lpc, const Word16* PrevLsp) {
   Word16 spq[12];
   g723_1_AtoLsp_Loop1(a, spq);
   if (g723_1_AtoLsp_search(spq, LspVect) < G723_LpcOrder)
-    std::memcpy(LspVect, PrevLsp, G723_LpcOrder * sizeof(Word16));
+    g723_1_Copy10(PrevLsp, LspVect);
 }
 
 // Split vector quantisation of the LSP residual: three bands, 8-bit index each.
@@ -370,7 +370,7 @@ void g723_1_Sub_Ring(Word16* target, const Word16* QntLpc, const Word16* PerLpc,
   Word16 s[G723_LpcOrder + G723_SubFrLen];
   Word16 b[G723_PitchMax + G723_SubFrLen];
   for (int k = 0; k < G723_LpcOrder; ++k) s[G723_LpcOrder - 1 - k] = cs->RingFirDl[k];
-  std::memcpy(b, cs->PrevErr, G723_PitchMax * sizeof(Word16));
+  g723_1_CopyPM(cs->PrevErr, b);
   // The weighting filter's pole memory is the end of the error history.
   g723_1_Cascade_Filter(zero, s, b + G723_PitchMax - G723_LpcOrder, QntLpc, PerLpc, 0);
   g723_1_Sub_Ring_Loop(target, b, pw.Indx, pw.Gain);
@@ -380,8 +380,8 @@ void g723_1_Upd_Ring(const Word16* exc, const Word16* QntLpc, const Word16* PerL
   Word16 s[G723_LpcOrder + G723_SubFrLen];
   Word16 b[G723_PitchMax + G723_SubFrLen];
   for (int k = 0; k < G723_LpcOrder; ++k) s[G723_LpcOrder - 1 - k] = cs->RingFirDl[k];
-  std::memcpy(b, cs->PrevErr, G723_PitchMax * sizeof(Word16));
+  g723_1_CopyPM(cs->PrevErr, b);
   g723_1_Cascade_Filter(exc, s, b + G723_PitchMax - G723_LpcOrder, QntLpc, PerLpc, 0);
-  std::memcpy(cs->PrevErr, b + G723_SubFrLen, G723_PitchMax * sizeof(Word16));
+  g723_1_CopyPM(b + G723_SubFrLen, cs->PrevErr);
   for (int k = 0; k < G723_LpcOrder; ++k) cs->RingFirDl[k] = s[G723_LpcOrder + G723_SubFrLen - 1 - k];
 }

@@ -139,8 +139,8 @@ void g723_1_Calc_Exc_Rand(Word16 curGain, Word16* PrevExc, Word16* DataExc, Word
     amplitude = std::clamp<Word16>(amplitude, -10000, 10000);
     for (int i = 0; i < kPulsesPerHalf; ++i) exc[pos[i]] = g723_1_add(exc[pos[i]], g723_1_mult(amplitude, sgn[i]));
 
-    std::memmove(PrevExc, PrevExc + kHalfLen, (G723_PitchMax - kHalfLen) * sizeof(Word16));
-    std::memcpy(PrevExc + G723_PitchMax - kHalfLen, exc, kHalfLen * sizeof(Word16));
+    g723_1_Copy(PrevExc + kHalfLen, PrevExc, G723_PitchMax - kHalfLen);
+    g723_1_Copyx8(exc, PrevExc + G723_PitchMax - kHalfLen, kHalfLen);
     exc += kHalfLen;
   }
 }
@@ -162,5 +162,5 @@ void g723_1_Dec_Cng(int Ftyp, G723_LINEDEF* Line, Word16* DataExc, Word16* QntLp
     cng.CurGain = g723_1_extract_h(g723_1_L_add(g723_1_L_mult(cng.CurGain, 0x7000), g723_1_L_mult(cng.SidGain, 0x1000)));
   g723_1_Calc_Exc_Rand(cng.CurGain, ds.PrevExc, DataExc, &cng.RandSeed, Line, st->WrkRate);
   g723_1_Lsp_Int(QntLpc, cng.LspSid, ds.PrevLsp);
-  std::memcpy(ds.PrevLsp, cng.LspSid, sizeof ds.PrevLsp);
+  g723_1_Copy10(cng.LspSid, ds.PrevLsp);
 }

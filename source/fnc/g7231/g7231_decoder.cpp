@@ -134,8 +134,8 @@ void g723_1_Filt_Lpf(Word16* Tv, const Word16* Buff, const G723_PFDEF& pf, int S
 
 void g723_1_Regen(Word16* DataBuff, Word16* Buff, Word16 Lag, Word16 Gain, int Ecount, Word16* Sd) {
   if (Ecount >= G723_ErrMaxNum) {
-    std::memset(DataBuff, 0, G723_Frame * sizeof(Word16));
-    std::memset(Buff, 0, (G723_Frame + G723_PitchMax) * sizeof(Word16));
+    g723_1_Set_zero4(DataBuff, G723_Frame);
+    g723_1_Set_zero(Buff, G723_Frame + G723_PitchMax);
     return;
   }
   if (Lag != 0) {  // voiced: repeat the last pitch period, attenuated
@@ -144,7 +144,7 @@ void g723_1_Regen(Word16* DataBuff, Word16* Buff, Word16 Lag, Word16 Gain, int E
     return;
   }
   for (int i = 0; i < G723_Frame; ++i) DataBuff[i] = g723_1_mult(Gain, g723_1_Rand_lbc(Sd));
-  std::memset(Buff, 0, (G723_Frame + G723_PitchMax) * sizeof(Word16));
+  g723_1_Set_zero(Buff, G723_Frame + G723_PitchMax);
 }
 
 // Formant post-filter with tilt compensation; returns the subframe's input energy.
@@ -156,7 +156,7 @@ Word32 g723_1_Spf(Word16* Tv, const Word16* Lpc, G7231_DECSTATDEF* st) {
     pole_row[11 - i] = g723_1_mult_r(Lpc[i], g723_1_PostFiltPoleTable[i]);
   }
   Word16 tmp[G723_SubFrLen];
-  std::memcpy(tmp, Tv, sizeof tmp);
+  g723_1_Copy_SubFrLen(Tv, tmp);
   const Word16 exp = g723_1_Vec_Norm(tmp);
 
   Word32 r1 = g723_1_mac_chain(0, tmp + 1, tmp, G723_SubFrLen - 1);
@@ -184,7 +184,7 @@ Word32 g723_1_Spf(Word16* Tv, const Word16* Lpc, G7231_DECSTATDEF* st) {
     x[11 - j] = st->PostFirDl[j];
     y[11 - j] = st->PostIirDl[j];
   }
-  std::memcpy(x + 12, Tv, G723_SubFrLen * sizeof(Word16));
+  g723_1_Copy_SubFrLen(Tv, x + 12);
   g723_1_Spf_Output(zero_row, pole_row, x + 12, y + 12, Tv, tilt);
   for (int j = 0; j < G723_LpcOrder; ++j) {
     st->PostFirDl[j] = x[12 + G723_SubFrLen - 1 - j];
@@ -227,7 +227,7 @@ void decode_speech(Decoder* st, G723_LINEDEF& Line, Word16* DataBuff, Word16* Qn
   Word16 lsp[G723_LpcOrder];
   g723_1_Lsp_Inq(lsp, ds.PrevLsp, Line.LspId, Line.Crc);
   g723_1_Lsp_Int(QntLpc, lsp, ds.PrevLsp);
-  std::memcpy(ds.PrevLsp, lsp, sizeof lsp);
+  g723_1_Copy10(lsp, ds.PrevLsp);
 
   if (ds.Ecount == 0) {
     const Word16 idx = g723_1_shr(g723_1_add(Line.Sfs[2].Mamp, Line.Sfs[3].Mamp), 1);
@@ -237,7 +237,7 @@ void decode_speech(Decoder* st, G723_LINEDEF& Line, Word16* DataBuff, Word16* Qn
   }
 
   Word16 temp[G723_PitchMax + G723_Frame];
-  std::memcpy(temp, ds.PrevExc, G723_PitchMax * sizeof(Word16));
+  g723_1_CopyPM(ds.PrevExc, temp);
   if (ds.Ecount == 0) {
     Word16* frame = temp + G723_PitchMax;
     for (int i = 0; i < G723_SubFrames; ++i) {
@@ -248,21 +248,21 @@ void decode_speech(Decoder* st, G723_LINEDEF& Line, Word16* DataBuff, Word16* Qn
                         Line.Sfs[i].AcGn, rate);
       g723_1_Vec_shl_add(sub, acbk);
     }
-    std::memcpy(DataBuff, frame, G723_Frame * sizeof(Word16));
+    g723_1_Copyx8(frame, DataBuff, G723_Frame);
     ds.InterIndx = g723_1_Comp_Info(temp, Line.Olp[1], &st->DecCng.SidGain, &st->DecCng.CurGain);
 
     G723_PFDEF pf[G723_SubFrames];
     if (st->UsePf)
       for (int i = 0; i < G723_SubFrames; ++i) pf[i] = g723_1_Comp_Lpf(temp, Line.Olp[i >> 1], i, rate);
-    std::memcpy(temp, ds.PrevExc, G723_PitchMax * sizeof(Word16));
-    std::memcpy(temp + G723_PitchMax, DataBuff, G723_Frame * sizeof(Word16));
+    g723_1_CopyPM(ds.PrevExc, temp);
+    g723_1_Copyx8(DataBuff, temp + G723_PitchMax, G723_Frame);
     if (st->UsePf)
       for (int i = 0; i < G723_SubFrames; ++i) g723_1_Filt_Lpf(DataBuff, temp, pf[i], i);
-    std::memcpy(st->DecCng.LspSid, ds.PrevLsp, sizeof ds.PrevLsp);
+    g723_1_Copy10(ds.PrevLsp, st->DecCng.LspSid);
   } else {
     g723_1_Regen(DataBuff, temp, static_cast<Word16>(ds.InterIndx), ds.InterGain, ds.Ecount, &ds.Rseed);
   }
-  std::memcpy(ds.PrevExc, temp + G723_Frame, G723_PitchMax * sizeof(Word16));
+  g723_1_CopyPM(temp + G723_Frame, ds.PrevExc);
   st->DecCng.RandSeed = 12345;
 }
 
@@ -313,11 +313,11 @@ int g7231_Decod(std::int16_t* DataBuff, const std::int16_t* Vinp, std::int16_t C
     g723_1_Synt(QntLpc + G723_LpcOrder * i, sub, y + G723_LpcOrder);
     for (int k = 0; k < G723_LpcOrder; ++k) ds.SyntIirDl[k] = y[G723_LpcOrder + G723_SubFrLen - 1 - k];
     if (st->UsePf) {
-      std::memcpy(sub, y + G723_LpcOrder, G723_SubFrLen * sizeof(Word16));
+      g723_1_Copy_SubFrLen(y + G723_LpcOrder, sub);
       const Word32 energy = g723_1_Spf(sub, QntLpc + G723_LpcOrder * i, &ds);
       g723_1_Scale(sub, energy, &ds);
     } else {
-      for (int n = 0; n < G723_SubFrLen; ++n) sub[n] = g723_1_shl(y[G723_LpcOrder + n], 1);
+      g723_1_Vec_shl_SFL(y + G723_LpcOrder, sub, 1);
     }
   }
   g723_1_FrameRestore_Neon(save_area);

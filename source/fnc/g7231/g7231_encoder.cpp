@@ -41,11 +41,11 @@ int g7231_Coder(std::int16_t* DataBuff, std::int16_t* Vout, G7231_Coder_State* s
 
   g723_1_Rem_Dc(DataBuff, st);
   Word16 buf[360];
-  std::memcpy(buf, cs.PrevDat, 120 * sizeof(Word16));
-  std::memcpy(buf + 120, DataBuff, G723_Frame * sizeof(Word16));
+  g723_1_Copyx8(cs.PrevDat, buf, 120);
+  g723_1_Copyx8(DataBuff, buf + 120, G723_Frame);
   Word16 UnqLpc[G723_SubFrames * G723_LpcOrder];
   g723_1_Comp_Lpc(UnqLpc, buf, st);
-  std::memcpy(cs.PrevDat, buf + G723_Frame, 120 * sizeof(Word16));
+  g723_1_Copyx8(buf + G723_Frame, cs.PrevDat, 120);
 
   Word16 lsp[G723_LpcOrder];
   g723_1_AtoLsp(lsp, UnqLpc + G723_LpcOrder * (G723_SubFrames - 1), cs.PrevLsp);
@@ -53,21 +53,21 @@ int g7231_Coder(std::int16_t* DataBuff, std::int16_t* Vout, G7231_Coder_State* s
   Line.LspId = g723_1_Lsp_Qnt(lsp, cs.PrevLsp);
 
   // From here on the coded frame lags the input by 60 samples.
-  std::memcpy(DataBuff, buf + 60, G723_Frame * sizeof(Word16));
+  g723_1_Copyx8(buf + 60, DataBuff, G723_Frame);
   Word16 PerLpc[G723_SubFrames * 2 * G723_LpcOrder];
   g723_1_Wght_Lpc(PerLpc, UnqLpc);
   g723_1_Error_Wght(DataBuff, PerLpc, &cs);
 
   Word16 wgt[G723_PitchMax + G723_Frame];
-  std::memcpy(wgt, cs.PrevWgt, G723_PitchMax * sizeof(Word16));
-  std::memcpy(wgt + G723_PitchMax, DataBuff, G723_Frame * sizeof(Word16));
+  g723_1_CopyPM(cs.PrevWgt, wgt);
+  g723_1_Copyx8(DataBuff, wgt + G723_PitchMax, G723_Frame);
   Word16 norm[G723_PitchMax + G723_Frame];
   g723_1_Vec_Norm_OLP(wgt, norm);
   for (int half = 0; half < 2; ++half) {
     Line.Olp[half] = g723_1_Estim_Pitch(norm, G723_PitchMax + 2 * G723_SubFrLen * half);
     st->VadStat.Polp[half + 2] = Line.Olp[half];
   }
-  std::memcpy(cs.PrevWgt, wgt + G723_Frame, G723_PitchMax * sizeof(Word16));
+  g723_1_CopyPM(wgt + G723_Frame, cs.PrevWgt);
 
   Word16 QntLpc[G723_SubFrames * G723_LpcOrder];
   if (Ftyp == 1) {
@@ -79,7 +79,7 @@ int g7231_Coder(std::int16_t* DataBuff, std::int16_t* Vout, G7231_Coder_State* s
     Word16 qlsp[G723_LpcOrder];
     g723_1_Lsp_Inq(qlsp, cs.PrevLsp, Line.LspId, 0);
     g723_1_Lsp_Int(QntLpc, qlsp, cs.PrevLsp);
-    std::memcpy(cs.PrevLsp, qlsp, sizeof qlsp);
+    g723_1_Copy10(qlsp, cs.PrevLsp);
 
     for (int i = 0; i < G723_SubFrames; ++i) {
       Word16* target = DataBuff + G723_SubFrLen * i;
@@ -92,7 +92,7 @@ int g7231_Coder(std::int16_t* DataBuff, std::int16_t* Vout, G7231_Coder_State* s
       g723_1_Find_Fcbk(target, ir, &Line, i, st);
       Word16 acbk[G723_SubFrLen];
       g723_1_Decod_Acbk(acbk, cs.PrevExc, Line.Olp[i >> 1], Line.Sfs[i].AcLg, Line.Sfs[i].AcGn, st->WrkRate);
-      std::memmove(cs.PrevExc, cs.PrevExc + G723_SubFrLen, (G723_PitchMax - G723_SubFrLen) * sizeof(Word16));
+      g723_1_Copy85(cs.PrevExc + G723_SubFrLen, cs.PrevExc);
       g723_1_Encode_loop1(target, acbk, cs.PrevExc + G723_PitchMax - G723_SubFrLen);
       g723_1_Update_Err(Line.Olp[i >> 1], Line.Sfs[i].AcLg, Line.Sfs[i].AcGn, st);
       g723_1_Upd_Ring(target, a, per, &cs);

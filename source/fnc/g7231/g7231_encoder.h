@@ -27,6 +27,11 @@ void g723_1_Upd_Ring(const Word16* exc, const Word16* QntLpc, const Word16* PerL
 // Codebook searches.
 void g723_1_Find_Acbk(Word16* Tv, const Word16* ImpResp, const Word16* PrevExc, G723_LINEDEF* Line, int Sfc,
                       G7231_Coder_State* st);
+// Best entry among the first `bound` of a grouped gain table for the correlation terms CorVct of
+// candidate `cand`: the kernel's lane maxima, completed with the last group, are merged in lane
+// order into the running best (best, best_gain, best_cand), replacing on strictly greater only.
+void g723_1_AdapGainQ(const Word16* CorVct, int bound, const Word16* table, Word32* best, int* best_gain,
+                      int* best_cand, int cand);
 void g723_1_Update_Err(Word16 Olp, Word16 AcLg, Word16 AcGn, G7231_Coder_State* st);
 void g723_1_Find_Fcbk(Word16* Tv, const Word16* ImpResp, G723_LINEDEF* Line, int Sfc, G7231_Coder_State* st);
 

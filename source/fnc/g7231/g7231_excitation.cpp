@@ -41,7 +41,7 @@ void g723_1_Gen_Trn(Word16* Dst, const Word16* Src, Word16 Olp) {
 
 void g723_1_Fcbk_Unpk(Word16* Tv, const G723_SFSDEF& Sfs, Word16 Olp, int Sfc, G7231_Crate WrkRate) {
   if (WrkRate == 0) {
-    for (int i = 0; i < G723_SubFrLen; ++i) Tv[i] = 0;
+    g723_1_Set_zero4(Tv, G723_SubFrLen);
     Word32 code = Sfs.Ppos;
     if (code < 0 || code >= g723_1_MaxPosTable[Sfc]) return;
     int j = 6 - g723_1_Nb_puls[Sfc];
@@ -71,5 +71,5 @@ void g723_1_Fcbk_Unpk(Word16* Tv, const G723_SFSDEF& Sfs, Word16 Olp, int Sfc, G
   const Word16 b = g723_1_gain170[gid];
   if (T0 > 0 && T0 < G723_SubFrLen - 2)
     for (int n = T0; n < G723_SubFrLen; ++n) buf[n] = g723_1_add(buf[n], g723_1_mult(buf[n - T0], b));
-  for (int i = 0; i < G723_SubFrLen; ++i) Tv[i] = buf[i];
+  g723_1_Copy_SubFrLen(buf, Tv);
 }

@@ -140,19 +140,40 @@ void g723_1_Spf_Output(const Word16* zero_row, const Word16* pole_row, const Wor
   }
 }
 
+namespace {
+// Sample n of the convolution of e with h as the saturating chain over k = 0..n; plain says
+// that no partial sum can saturate, so the plain sum is the chain's value.
+Word32 convolution_at(const Word16* e, const Word16* h, int n, bool plain) {
+  Word32 acc = 0;
+  if (plain) {
+    for (int k = 0; k <= n; ++k) acc += Word32(e[k]) * h[n - k];
+    return acc * 2;
+  }
+  for (int k = 0; k <= n; ++k) acc = g723_1_L_mac(acc, e[k], h[n - k]);
+  return acc;
+}
+}  // namespace
+
 void g723_1_Per_Filt(const Word16* e, const Word16* h, Word16* out16, Word32* out32) {
   const bool plain = products_fit(sum_sq(e, kSub), sum_sq(h, kSub), 31);
   for (int n = 0; n < kSub; ++n) {
-    Word32 acc = 0;
-    if (plain) {
-      for (int k = 0; k <= n; ++k) acc += Word32(e[k]) * h[n - k];
-      acc *= 2;
-    } else {
-      for (int k = 0; k <= n; ++k) acc = g723_1_L_mac(acc, e[k], h[n - k]);
-    }
-    out32[n] = acc;
-    out16[n] = g723_1_round(acc);
+    out32[n] = convolution_at(e, h, n, plain);
+    out16[n] = g723_1_round(out32[n]);
   }
+}
+
+void g723_1_Per_Filt_Delta(const Word16* e, const Word16* h, Word16* out16, const Word32* prev32, Word32* out32,
+                           Word16 lag) {
+  // The previous candidate's segment is this one shifted by a sample as long as neither has
+  // wrapped around its period; m keeps the recursion inside that span.
+  const int m = lag >= 62 ? kSub : std::max(1, lag - 6);
+  out32[0] = g723_1_L_mult(e[0], h[0]);
+  for (int j = 1; j < m; ++j) out32[j] = g723_1_L_add(prev32[j - 1], g723_1_L_mult(e[0], h[j]));
+  if (m < kSub) {
+    const bool plain = products_fit(sum_sq(e, kSub), sum_sq(h, kSub), 31);
+    for (int j = m; j < kSub; ++j) out32[j] = convolution_at(e, h, j, plain);
+  }
+  for (int j = 0; j < kSub; ++j) out16[j] = g723_1_round(out32[j]);
 }
 
 void g723_1_Recursive_PerFilt_Loop(Word16 e, const Word16* h1, Word16* row1, Word32* energy) {
@@ -294,6 +315,24 @@ Word32 g723_1_Vec_L_mac_120(const Word16* x, const Word16* y) {
   Word32 acc = 0;
   for (int i = 0; i < 120; ++i) acc = g723_1_L_mac(acc, x[i], y[i]);
   return acc;
+}
+
+void g723_1_Vec_L_mac_120_4(const Word16* x, const Word16* y, Word32* out) {
+  // Cauchy-Schwarz bounds every partial sum by the energies of x and of the lagged window
+  // (updated one sample per lag); below 2^31 the plain sum is the chain's value.
+  const std::int64_t xx = sum_sq(x, 120);
+  std::int64_t yy = sum_sq(y, 120);
+  for (int j = 0; j < 4; ++j) {
+    const Word16* yj = y - j;
+    if (j > 0) yy += Word32(yj[0]) * yj[0] - Word32(yj[120]) * yj[120];
+    if (products_fit(xx, yy, 31)) {
+      Word32 acc = 0;
+      for (int i = 0; i < 120; ++i) acc += Word32(x[i]) * yj[i];
+      out[j] = 2 * acc;
+    } else {
+      out[j] = g723_1_model_mac_chain(0, x, yj, 120);
+    }
+  }
 }
 
 Word32 g723_1_Vec_L_sqa_SFL(const Word16* x) { return g723_1_Vec_L_mac_60(x, x); }

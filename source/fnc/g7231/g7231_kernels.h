@@ -18,6 +18,12 @@ void g723_1_Spf_Output(const Word16* zero_row, const Word16* pole_row, const Wor
                        Word16 tilt);
 // Filtered excitation of the last pitch tap.
 void g723_1_Per_Filt(const Word16* e, const Word16* h, Word16* out16, Word32* out32);
+// The same row for the next candidate lag L from the previous candidate's row prev32: e is the
+// new segment, one sample earlier in the excitation. For j below m (60 when L >= 62, else L - 6)
+// out32[j] = L_add(prev32[j - 1], 2 e[0] h[j]); the rest by direct convolution. Both outputs
+// need room for 65 values (the block form may write five past the 60th).
+void g723_1_Per_Filt_Delta(const Word16* e, const Word16* h, Word16* out16, const Word32* prev32, Word32* out32,
+                           Word16 lag);
 // Rows 3..0 of the filtered excitations from the row after them (rows of 60, one after another).
 void g723_1_Recursive_PerFilt_Loop(Word16 e, const Word16* h1, Word16* row1, Word32* energy);
 // Target update after the pitch search.
@@ -51,8 +57,27 @@ Word16 g723_1_Vec_Max_abs_s60(const Word16* x);
 Word16 g723_1_Vec_Max_abs_s120(const Word16* x);
 Word32 g723_1_Vec_L_mac_60(const Word16* x, const Word16* y);
 Word32 g723_1_Vec_L_mac_120(const Word16* x, const Word16* y);
+// out[j] = sat-acc of x[i] y[i - j] over i < 120, j = 0..3 (reads y[-3..119]).
+void g723_1_Vec_L_mac_120_4(const Word16* x, const Word16* y, Word32* out);
 Word32 g723_1_Vec_L_sqa_SFL(const Word16* x);
 Word32 g723_1_Vec_L_sqa_2SFL(const Word16* x);
+// dst = shl(src, shift) over 60 (subframe) or 240 (frame) samples; a negative shift shifts right.
+void g723_1_Vec_shl_SFL(const Word16* src, Word16* dst, Word16 shift);
+void g723_1_Vec_shl_FR(const Word16* src, Word16* dst, Word16 shift);
+// Fills: Set_zero writes at least one zero; the "4" forms take multiples of 4; Set_const always
+// writes 30 values (the amplitude tables of the pulse search).
+void g723_1_Set_zero(Word16* dst, Word16 n);
+void g723_1_Set_zero4(Word16* dst, Word16 n);
+void g723_1_Set_const(Word16* dst, Word16 value, Word16 count);
+void g723_1_Set_const4(Word16* dst, Word16 value, Word16 n);
+// Copies src to dst, element by element forwards (so a history may move down onto itself):
+// n values (none for 0), 10, a multiple of 8, 60, 145 and 85 values.
+void g723_1_Copy(const Word16* src, Word16* dst, Word16 n);
+void g723_1_Copy10(const Word16* src, Word16* dst);
+void g723_1_Copyx8(const Word16* src, Word16* dst, Word16 n);
+void g723_1_Copy_SubFrLen(const Word16* src, Word16* dst);
+void g723_1_CopyPM(const Word16* src, Word16* dst);
+void g723_1_Copy85(const Word16* src, Word16* dst);
 void g723_1_FrameSave_Neon(Word16* area);
 void g723_1_FrameRestore_Neon(const Word16* area);
 

@@ -34,11 +34,9 @@ void g723_1_Get_Rez_all(Word16* rez, const Word16* PrevExc, int lag) {
 // The next candidate's excitation: the same construction one lag further.
 void g723_1_Get_Delta_Rez(Word16* rez, const Word16* PrevExc, int lag) { g723_1_Get_Rez_all(rez, PrevExc, lag); }
 
-// The five filtered excitations of one candidate lag, rows of 60: row 4 by convolution, rows
-// 3..0 by the recursion on the row after them.
-void filter_taps(const Word16* rez, const Word16* h, Word16* flt) {
-  Word32 out32[G723_SubFrLen];
-  g723_1_Per_Filt(rez + 4, h, flt + 4 * G723_SubFrLen, out32);
+// Rows 3..0 of a candidate's filtered excitations (rows of 60) by the recursion on the row after
+// them; row 4 is already in place.
+void filter_lower_taps(const Word16* rez, const Word16* h, Word16* flt) {
   for (int i = 3; i >= 0; --i) {
     Word16* row = flt + i * G723_SubFrLen;
     row[0] = g723_1_round(g723_1_L_mult(rez[i], 8192));
@@ -46,6 +44,8 @@ void filter_taps(const Word16* rez, const Word16* h, Word16* flt) {
     g723_1_Recursive_PerFilt_Loop(rez[i], h + 1, row + 1, &energy);
   }
 }
+
+}  // namespace
 
 // Best entry of the candidate's gain table: lane maxima merged in lane order into the running best.
 void g723_1_AdapGainQ(const Word16* CorVct, int bound, const Word16* table, Word32* best, int* best_gain,
@@ -66,8 +66,6 @@ void g723_1_AdapGainQ(const Word16* CorVct, int bound, const Word16* table, Word
     }
 }
 
-}  // namespace
-
 void g723_1_Find_Acbk(Word16* Tv, const Word16* ImpResp, const Word16* PrevExc, G723_LINEDEF* Line, int Sfc,
                       G7231_Coder_State* st) {
   Word16 olp = Line->Olp[Sfc >> 1];
@@ -78,14 +76,22 @@ void g723_1_Find_Acbk(Word16* Tv, const Word16* ImpResp, const Word16* PrevExc, 
   }
 
   Word32 cor[4 * 20];
+  // Row 4 of the first candidate by convolution, of each later one from the row before it (the
+  // block forms of the kernels want five spare values after each row).
+  Word32 row32[2][G723_SubFrLen + 5];
+  Word16 flt[5 * G723_SubFrLen + 5];
   for (int k = 0; k < candidates; ++k) {
     Word16 rez[G723_SubFrLen + G723_ClPitchOrd - 1];
-    if (k == 0)
-      g723_1_Get_Rez_all(rez, PrevExc, olp - 1);
-    else
-      g723_1_Get_Delta_Rez(rez, PrevExc, olp - 1 + k);
-    Word16 flt[5 * G723_SubFrLen];
-    filter_taps(rez, ImpResp, flt);
+    const int lag = olp - 1 + k;
+    if (k == 0) {
+      g723_1_Get_Rez_all(rez, PrevExc, lag);
+      g723_1_Per_Filt(rez + 4, ImpResp, flt + 4 * G723_SubFrLen, row32[0]);
+    } else {
+      g723_1_Get_Delta_Rez(rez, PrevExc, lag);
+      g723_1_Per_Filt_Delta(rez + 4, ImpResp, flt + 4 * G723_SubFrLen, row32[(k - 1) & 1], row32[k & 1],
+                            static_cast<Word16>(lag));
+    }
+    filter_lower_taps(rez, ImpResp, flt);
     g723_1_Compute_CorBuf(flt, Tv, cor + 20 * k);
   }
   const Word16 exp = g723_1_norm_l(g723_1_Vec_Max_L_abs(cor, 20 * candidates));
@@ -195,25 +201,29 @@ void g723_1_Gen_Trn2(Word16* dst, const Word16* src, Word16 lag) { g723_1_Gen_Tr
 void g723_1_Find_Best(G723_BESTDEF* best, const Word16* Tv, const Word16* ImpResp, int np, Word16 olp) {
   G723_BESTDEF cand{};
   // Response with 60 zeros in front (for the score) and 8 after (for the correlations).
-  Word16 imr_buf[G723_SubFrLen + G723_SubFrLen + 8] = {};
+  Word16 imr_buf[G723_SubFrLen + G723_SubFrLen + 8];
   Word16* imr = imr_buf + G723_SubFrLen;
+  g723_1_Set_zero4(imr_buf, G723_SubFrLen);
+  g723_1_Set_zero4(imr + G723_SubFrLen, 8);
   if (olp < G723_SubFrLen - 2) {
     cand.UseTrn = 1;
     g723_1_Gen_Trn2(imr, ImpResp, olp);
   } else {
     cand.UseTrn = 0;
-    std::memcpy(imr, ImpResp, G723_SubFrLen * sizeof(Word16));
+    g723_1_Copy_SubFrLen(ImpResp, imr);
   }
-  Word16 half[G723_SubFrLen + 8] = {};
-  for (int i = 0; i < G723_SubFrLen; ++i) half[i] = g723_1_shr(imr[i], 1);
+  Word16 half[G723_SubFrLen + 8];
+  g723_1_Vec_shl_SFL(imr, half, -1);
+  g723_1_Set_zero4(half + G723_SubFrLen, 8);
   const Word32 energy = g723_1_Vec_L_sqa_SFL(half);
   Word16 exp = g723_1_norm_l(energy);
   // Even-lag correlations of the response, mirrored: ish[32 + m] holds lag 2m.
   Word16 ish[65];
   ish[32] = g723_1_round(g723_1_L_shl(energy, exp));
   g723_1_Per_Filt_ish(half, half, ish + 32, exp);
-  Word16 target[G723_SubFrLen + 8] = {};
-  std::memcpy(target, Tv, G723_SubFrLen * sizeof(Word16));
+  Word16 target[G723_SubFrLen + 8];
+  g723_1_Copy_SubFrLen(Tv, target);
+  g723_1_Set_zero4(target + G723_SubFrLen, 8);
   Word32 err[G723_SubFrLen];
   g723_1_Backward_Per_Filt(target, imr, err, static_cast<Word16>(exp - 4));
 
@@ -231,10 +241,8 @@ void g723_1_Find_Best(G723_BESTDEF* best, const Word16* Tv, const Word16* ImpRes
       Word32 corr30[30];
       g723_1_Long_Copy_with_Skip(err + grid, corr30);
       Word16 amp_pos[30], amp_neg[30];
-      for (int m = 0; m < 30; ++m) {
-        amp_pos[m] = amp;
-        amp_neg[m] = g723_1_negate(amp);
-      }
+      g723_1_Set_const(amp_pos, amp, 30);
+      g723_1_Set_const(amp_neg, g723_1_negate(amp), 30);
       cand.Pamp[0] = err[first] >= 0 ? amp : g723_1_negate(amp);
       const int m0 = (first - grid) / 2;
       corr30[m0] = 0;
@@ -281,7 +289,7 @@ void g723_1_Find_Fcbk(Word16* Tv, const Word16* ImpResp, G723_LINEDEF* Line, int
   const Word16 olp = Line->Olp[Sfc >> 1];
   if (olp < G723_SubFrLen - 2) g723_1_Find_Best(&best, Tv, ImpResp, np, olp);
 
-  for (int i = 0; i < G723_SubFrLen; ++i) Tv[i] = 0;
+  g723_1_Set_zero4(Tv, G723_SubFrLen);
   for (int p = 0; p < np; ++p) Tv[best.Ploc[p]] = best.Pamp[p];
   g723_1_Fcbk_Pack(Tv, &Line->Sfs[Sfc], best, np);
   if (best.UseTrn == 1) g723_1_Gen_Trn(Tv, Tv, olp);

@@ -1,6 +1,8 @@
 // Search and quantiser kernels of the G.723.1 encoder.
 #include "g7231_search_kernels.h"
 
+#include "g7231_kernels.h"
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -96,34 +98,16 @@ Word32 g723_1_LSP_VQ4(const Word16* lsp, const Word16* w, const Word16* book) {
   return best & 0xFF;
 }
 
-namespace {
-std::int64_t plain_dot(const Word16* a, const Word16* b, int n) {
-  std::int64_t acc = 0;
-  for (int i = 0; i < n; ++i) acc += Word32(a[i]) * b[i];
-  return acc;
-}
-}  // namespace
-
 void g723_1_Estim_Pitch_Loop(const Word16* x, Word32 E17, Word32* corr, Word32* energy, int s, int s17) {
   (void)s17;
-  const std::int64_t target_sq = plain_dot(x + s, x + s, 120);
   Word32 e = E17;
   for (int lag = 18; lag <= 145; ++lag) {
+    // x[s - lag + 120] leaves the window, x[s - lag] enters it.
     e = g723_1_L_sub(e, g723_1_L_mult(x[s - lag + 120], x[s - lag + 120]));
     e = g723_1_L_add(e, g723_1_L_mult(x[s - lag], x[s - lag]));
     energy[lag] = e;
-    const Word16* past = x + s - lag;
-    // No partial sum of doubled products can leave 32 bits when 2 sqrt(Ex Ey) < 2^31
-    // (Cauchy-Schwarz); then the plain sum equals the saturating chain.
-    const std::int64_t past_sq = plain_dot(past, past, 120);
-    if (static_cast<double>(target_sq) * static_cast<double>(past_sq) < 1.15e18) {
-      corr[lag] = static_cast<Word32>(2 * plain_dot(x + s, past, 120));
-      continue;
-    }
-    Word32 c = 0;
-    for (int i = 0; i < 120; ++i) c = g723_1_L_mac(c, x[s + i], past[i]);
-    corr[lag] = c;
   }
+  for (int lag = 18; lag <= 145; lag += 4) g723_1_Vec_L_mac_120_4(x + s, x + s - lag, corr + lag);
 }
 
 void g723_1_PulseSearch(int np, Word16 first_sign_amp, int grid, Word32* corr30, Word16* amp_pos, Word16* amp_neg,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "g7231_encoder.h"
+#include "g7231_kernels.h"
 #include "g7231_tables.h"
 
 void g723_1_Update_Acf(const Word16* Acf_sf, const int* ShAcf_sf, G7231_CODCNGDEF* cng) {
@@ -161,10 +162,10 @@ void g723_1_Cod_Cng(Word16* DataExc, int* Ftyp, G723_LINEDEF* Line, Word16* QntL
 
   if (*Ftyp == 2) {
     g723_1_ComputePastAvFilter(&cng, cng.SidLpc);
-    if (st->VadStat.Aen == 0) std::memcpy(st->VadStat.NLpc, cng.SidLpc, sizeof cng.SidLpc);
+    if (st->VadStat.Aen == 0) g723_1_Copy10(cng.SidLpc, st->VadStat.NLpc);
     g723_1_CalcRC(cng.SidLpc, cng.RC, &cng.ShRC);
     if (!g723_1_LpcDiff(cng.RC, cng.ShRC, cng.Acf, cng.Ener[0])) {
-      std::memcpy(cng.SidLpc, cur_lpc, sizeof cur_lpc);
+      g723_1_Copy10(cur_lpc, cng.SidLpc);
       g723_1_CalcRC(cng.SidLpc, cng.RC, &cng.ShRC);
     }
     Word16 lsp[G723_LpcOrder];
@@ -182,6 +183,6 @@ void g723_1_Cod_Cng(Word16* DataExc, int* Ftyp, G723_LINEDEF* Line, Word16* QntL
     cng.CurGain = g723_1_extract_h(g723_1_L_add(g723_1_L_mult(cng.CurGain, 0x7000), g723_1_L_mult(cng.SidGain, 0x1000)));
   g723_1_Calc_Exc_Rand(cng.CurGain, cs.PrevExc, DataExc, &cng.RandSeed, Line, st->WrkRate);
   g723_1_Lsp_Int(QntLpc, cng.LspSid, cs.PrevLsp);
-  std::memcpy(cs.PrevLsp, cng.LspSid, sizeof cs.PrevLsp);
+  g723_1_Copy10(cng.LspSid, cs.PrevLsp);
   cng.PastFtyp = *Ftyp;
 }

@@ -15,12 +15,42 @@ i16 ilbc_genCBvec_loop1(int m, i16 a, i16 b) {
   return static_cast<i16>(ilbc_L_sub(ilbc_L_mult(alfa, a), ilbc_L_mult(alfa1, b)) >> 16);
 }
 
-// Truncating 8-tap product of the codebook filter over x[-3 .. 4].
+}  // namespace
+
 i16 ilbc_genCBvec_loop2(const i16* x) {
   i32 s = 0;
   for (int j = 0; j < 8; ++j) s = sat32(i64{s} + ilbc_L_mult(x[j - 3], ilbc_cbfiltersTbl_rev_q15[j]));
   return static_cast<i16>(s >> 16);
 }
+
+namespace {
+
+constexpr i32 kCbFilterMagnitude = [] {
+  i32 m = 0;
+  for (auto c : ilbc_cbfiltersTbl_rev_q15) m += c < 0 ? -c : c;
+  return m;
+}();
+
+}  // namespace
+
+void ilbc_cb_filter(const i16* p, i16* out, int n) {
+  // Inputs up to this magnitude cannot saturate any partial sum of the doubled products: the
+  // plain sums are the chain's values.
+  constexpr i32 kPlainMax = kMax32 / (2 * kCbFilterMagnitude);
+  i32 peak = 0;
+  for (int i = -3; i < n + 4; ++i) peak = std::max(peak, p[i] < 0 ? -i32{p[i]} : i32{p[i]});
+  if (peak <= kPlainMax) {
+    for (int i = 0; i < n; ++i) {
+      i32 s = 0;
+      for (int j = 0; j < 8; ++j) s += 2 * i32{p[i + j - 3]} * ilbc_cbfiltersTbl_rev_q15[j];
+      out[i] = static_cast<i16>(s >> 16);
+    }
+    return;
+  }
+  for (int i = 0; i < n; ++i) out[i] = ilbc_genCBvec_loop2(p + i);
+}
+
+namespace {
 
 // The augmented vector of lag k/2 taken from memory m (lMem samples).
 void augmented_from(i16* out, const i16* m, int lMem, int k, int cbveclen) {
@@ -56,13 +86,13 @@ void ilbc_getCBvec(i16* cbvec, const i16* mem, int index, int lMem, int cbveclen
   const int f = index - base_size;
   if (f <= lastPlain) {
     const int s = lMem - f - cbveclen;
-    for (int n = 0; n < cbveclen; ++n) cbvec[n] = ilbc_genCBvec_loop2(p + s + n);
+    ilbc_cb_filter(p + s, cbvec, cbveclen);
     return;
   }
   const int k = 2 * (f - lastPlain - 1) + cbveclen;
   const int sFilt = lMem - k;
   std::array<i16, kCbMemMax> tmpbuf_q0{};
-  for (int i = 0; i < k; ++i) tmpbuf_q0[sFilt + i] = ilbc_genCBvec_loop2(p + sFilt + i);
+  ilbc_cb_filter(p + sFilt, tmpbuf_q0.data() + sFilt, k);
   augmented_from(cbvec, tmpbuf_q0.data(), lMem, k, cbveclen);
 }
 

@@ -20,5 +20,10 @@ void ilbc_index_conv_dec(i16* index);
 void ilbc_filteredCBvecs(i16* cbvectors, const i16* mem, int lMem, i16* scratch, const i16* rev_taps);
 void ilbc_createAugmentedVec_q0(int index, const i16* buffer, i16* cbVec);
 const i32* gain_table(int cblen);
+// The codebook filter at one sample: the saturating sum of the doubled products of x[-3..4]
+// with the reversed filter taps, high half (the model).
+i16 ilbc_genCBvec_loop2(const i16* x);
+// out[i] = ilbc_genCBvec_loop2(p + i) for i < n, in plain sums when the block cannot saturate.
+void ilbc_cb_filter(const i16* p, i16* out, int n);
 
 }  // namespace ilbc

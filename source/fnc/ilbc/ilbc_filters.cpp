@@ -78,7 +78,7 @@ void ilbc_hpOutput_pole(i16* Out, int len, const i32* In32, i32* mem) {
 
 i16 residu_sample(const i16* a, const i16* x) {
   i32 s = 0;
-  for (int k = 10; k >= 0; --k) s = sat32(i64{s} + 2 * i32{a[k]} * x[-k]);
+  for (int k = 10; k >= 0; --k) s = sat32(i64{s} + 2 * i64{a[k]} * x[-k]);
   return sat16((i64{s} + 4096) >> 13);
 }
 
@@ -131,9 +131,27 @@ void ilbc_Residu32(const i16* a, const i32* x32, i32* y32, int len) {
 }
 
 void ilbc_Syn_filt(const i16* a, const i16* x, i16* y, int len) {
+  // With the doubled coefficient magnitudes times full scale inside 32 bits no partial sum can
+  // saturate: the plain sum, in any order, is the chain's value. The newest output goes last so
+  // the recursion waits on one multiply-add per sample.
+  i32 asum = 0;
+  for (int k = 1; k <= 10; ++k) asum += a[k] < 0 ? -i32{a[k]} : i32{a[k]};
+  if (i64{asum} * 65536 <= kMax32) {
+    for (int n = 0; n < len; ++n) {
+      i32 acc = 0;
+      for (int k = 10; k >= 1; --k) acc += 2 * i32{a[k]} * y[n - k];
+      const i32 s = wrap32(i64{x[n]} * 8192 - acc);
+      y[n] = sat16((i64{s} + 4096) >> 13);
+    }
+    return;
+  }
+  ilbc_Syn_filt_model(a, x, y, len);
+}
+
+void ilbc_Syn_filt_model(const i16* a, const i16* x, i16* y, int len) {
   for (int n = 0; n < len; ++n) {
     i32 acc = 0;
-    for (int k = 1; k <= 10; ++k) acc = sat32(i64{acc} + 2 * i32{a[k]} * y[n - k]);
+    for (int k = 1; k <= 10; ++k) acc = sat32(i64{acc} + 2 * i64{a[k]} * y[n - k]);
     const i32 s = wrap32(i64{x[n]} * 8192 - acc);
     y[n] = sat16((i64{s} + 4096) >> 13);
   }

@@ -14,7 +14,10 @@ void ilbc_Residu2(const i16* a, const i16* x, i16* y);  // exactly 40 outputs, y
 void ilbc_Residu(const i16* a, const i16* x, i16* y, int len);
 void ilbc_Residu32(const i16* a, const i32* x32, i32* y32, int len);
 // All-pole filters; y[-10..-1] is the memory, x may equal y.
+// y[n] = (x[n] 2^13 - saturating sum of 2 a[k] y[n - k], k = 1..10) rounded by 2^13; the fast
+// form sums plainly when the coefficients cannot saturate it, the model runs the chain.
 void ilbc_Syn_filt(const i16* a, const i16* x, i16* y, int len);
+void ilbc_Syn_filt_model(const i16* a, const i16* x, i16* y, int len);
 void ilbc_Syn_filt32(const i16* a, const i32* x32, i32* y32, int len);
 
 void ilbc_ZeroPoleFilter2(const i16* In, const i16* ZeroCoef_q12, const i16* PoleCoef_q12, int lengthIn, i16* Out);

@@ -88,6 +88,10 @@ inline i64 ilbc_Vec_L64_mac0(const i16* x, const i16* y, int n) {
   return s;
 }
 
+// out[k] = sum over i < 80 of x[i] x[i - lag0 - k], k < count, exact in 64 bits.
+void ilbc_lag_correlations(const i16* x, int lag0, int count, i64* out);
+void ilbc_lag_correlations_model(const i16* x, int lag0, int count, i64* out);
+
 // out[k] = sum over four lanes of (40-term lane sum of x[n]*y[n-k], wrapping) >> shift.
 inline void VecLmultPS0_32_Loop(const i16* x, const i16* y, int count, i32* out, int shift) {
   for (int k = 0; k < count; ++k) {

@@ -15,6 +15,7 @@
 
 namespace {
 
+using g722_test::encode_all;
 using g722_test::kFrame;
 
 // The standard's decision search: the first level above the magnitude, from level 1.
@@ -99,14 +100,6 @@ TEST(G722Codec, OddSampleCountDropsTheLastSample) {
   EXPECT_EQ(cb[kFrame / 2], 0) << "nothing written past the whole pairs";
   EXPECT_EQ(g722_enc(pcm.data(), ca, 0, &a), 0);
   EXPECT_EQ(g722_enc(pcm.data(), ca, -7, &a), 0);
-}
-
-std::vector<std::int16_t> encode_all(const std::vector<std::int16_t> &pcm) {
-  g722_state enc;
-  g722_reset_encoder(&enc);
-  std::vector<std::int16_t> codes(pcm.size() / 2);
-  for (std::size_t f = 0; f + kFrame <= pcm.size(); f += kFrame) g722_enc(&pcm[f], &codes[f / 2], kFrame, &enc);
-  return codes;
 }
 
 // Decodes `codes` through g722_dec in calls of `per_call` codewords (a multiple of 80).

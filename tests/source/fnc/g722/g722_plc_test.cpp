@@ -14,37 +14,11 @@
 
 namespace {
 
+using g722_test::Decoder;
+using g722_test::encode_all;
 using g722_test::kFrame;
+using g722_test::periodic;
 constexpr int kCodes = kFrame / 2;
-
-std::vector<std::int16_t> encode_all(const std::vector<std::int16_t> &pcm) {
-  g722_state enc;
-  g722_reset_encoder(&enc);
-  std::vector<std::int16_t> codes(pcm.size() / 2);
-  for (std::size_t f = 0; f + kFrame <= pcm.size(); f += kFrame) g722_enc(&pcm[f], &codes[f / 2], kFrame, &enc);
-  return codes;
-}
-
-struct Decoder {
-  g722_state dec;
-  G722_APXIII_WB_PLC_State plc;
-  Decoder() {
-    g722_reset_decoder(&dec);
-    g722_Reset_WB_PLC(&plc);
-  }
-  void frame(const std::int16_t *codes, std::int16_t *out, bool lost) {
-    ASSERT_EQ(g722_dec(codes, out, G722_MODE_1, kCodes, &dec, &plc, lost ? 1 : 0), kFrame);
-  }
-};
-
-std::vector<std::int16_t> periodic(int period, int frames) {
-  std::vector<std::int16_t> s(static_cast<std::size_t>(frames) * kFrame);
-  for (std::size_t n = 0; n < s.size(); ++n) {
-    const double ph = 2 * M_PI * static_cast<double>(n % period) / period;
-    s[n] = static_cast<std::int16_t>(6000 * (std::sin(ph) + 0.6 * std::sin(2 * ph + 0.5) + 0.3 * std::sin(3 * ph + 1.0)));
-  }
-  return s;
-}
 
 double snr_db(const std::int16_t *ref, const std::int16_t *x, int n) {
   double s = 0, e = 0;

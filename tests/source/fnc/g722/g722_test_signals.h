@@ -1,5 +1,8 @@
-// Test signals for the G.722 suites: 16 kHz speech and edge signals.
+// Test signals and coding helpers for the G.722 suites: 16 kHz speech, edge and periodic
+// signals, whole-signal encoding and a decoder with its concealment record.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include "orvox_fixture.h"
 #include <cmath>
@@ -8,6 +11,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "g722.h"
 
 namespace g722_test {
 
@@ -37,6 +42,37 @@ inline std::vector<std::int16_t> edge_signal() {
   std::uniform_int_distribution<int> d(-32768, 32767);
   for (int i = 0; i < 4800; ++i) s.push_back(static_cast<std::int16_t>(d(rng)));
   for (int i = 0; i < 1600; ++i) s.push_back(0);
+  return s;
+}
+
+inline std::vector<std::int16_t> encode_all(const std::vector<std::int16_t> &pcm) {
+  g722_state enc;
+  g722_reset_encoder(&enc);
+  std::vector<std::int16_t> codes(pcm.size() / 2);
+  for (std::size_t f = 0; f + kFrame <= pcm.size(); f += kFrame) g722_enc(&pcm[f], &codes[f / 2], kFrame, &enc);
+  return codes;
+}
+
+// A decoder record with its concealment record, from reset; one 10 ms frame per call.
+struct Decoder {
+  g722_state dec;
+  G722_APXIII_WB_PLC_State plc;
+  Decoder() {
+    g722_reset_decoder(&dec);
+    g722_Reset_WB_PLC(&plc);
+  }
+  void frame(const std::int16_t *codes, std::int16_t *out, bool lost) {
+    EXPECT_EQ(g722_dec(codes, out, G722_MODE_1, kFrame / 2, &dec, &plc, lost ? 1 : 0), kFrame);
+  }
+};
+
+// A periodic waveform of three harmonics, peaking near 1.7 times `amplitude`.
+inline std::vector<std::int16_t> periodic(int period, int frames, double amplitude = 6000) {
+  std::vector<std::int16_t> s(static_cast<std::size_t>(frames) * kFrame);
+  for (std::size_t n = 0; n < s.size(); ++n) {
+    const double ph = 2 * M_PI * static_cast<double>(n % static_cast<std::size_t>(period)) / period;
+    s[n] = static_cast<std::int16_t>(amplitude * (std::sin(ph) + 0.6 * std::sin(2 * ph + 0.5) + 0.3 * std::sin(3 * ph + 1.0)));
+  }
   return s;
 }
 
