@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "isac_codec.h"
 
@@ -24,5 +26,14 @@ struct Codec {
     Codec(const Codec&) = delete;
     Codec& operator=(const Codec&) = delete;
 };
+
+// A payload as the coder's stream reads it: 16-bit words, the earlier byte
+// in the high half.
+inline std::vector<uint16_t> payload_words(const uint8_t* bytes, std::size_t n) {
+    std::vector<uint16_t> words(n / 2 + 1, 0);
+    for (std::size_t i = 0; i < n; ++i)
+        words[i / 2] = static_cast<uint16_t>(words[i / 2] | (i & 1 ? bytes[i] : bytes[i] << 8));
+    return words;
+}
 
 }  // namespace isac_test

@@ -94,10 +94,9 @@ Decoded run(const std::vector<int16_t>& in, int rate, int frame_ms) {
         EXPECT_EQ(WebRtcIsacfix_Decode(c.inst, buf, static_cast<std::size_t>(n), pcm, &type), samples);
         EXPECT_EQ(type, 0);
         r.out.insert(r.out.end(), pcm, pcm + samples);
-        uint16_t words[300] = {};
-        for (int i = 0; i < n; ++i) words[i / 2] = static_cast<uint16_t>(words[i / 2] | (i & 1 ? buf[i] : buf[i] << 8));
+        const auto words = isac_test::payload_words(buf, static_cast<std::size_t>(n));
         ISACFIX_DecInst_t scratch = reinterpret_cast<ISACFIX_SubStruct*>(damaged.inst)->ISACdec_obj;
-        WebRtcIsacfix_InitBitstreamDec(&scratch.bitstr_obj, words, static_cast<uint16_t>(n));
+        WebRtcIsacfix_InitBitstreamDec(&scratch.bitstr_obj, words.data(), static_cast<uint16_t>(n));
         int16_t tmp[960], frame = 0;
         if (WebRtcIsacfix_DecodeImpl(tmp, &scratch, &frame) < n) {
             ++r.with_upper;
