@@ -105,11 +105,16 @@ int WebRtcIsacfix_EncodeImpl_UB12(const int16_t* in, ISACFIX_EncInstUB_t* u, int
     r = WebRtcIsac_EncodeBandwidth(isac12kHz, &u->bitstr_obj);
     if (r < 0) return r;
     const int16_t s2nr = WebRtcIsacfix_GetSnr(static_cast<int16_t>(u->BottleNeck), 480);
+    // The 32 kHz split hands over 8-16 kHz mirrored (16 kHz at 0 Hz), so of
+    // this band's split the upper half holds 8-12 kHz and the lower half
+    // 12-16 kHz. The decoder rebuilds the upper half only (its combine puts
+    // the decoded band where the lower-band codec puts its high band), so the
+    // upper half is what is coded; 12-16 kHz is dropped.
     int16_t lp[264], hp[264];
     WebRtcIsacfix_SplitAndFilter1(u->data_buffer_fix, lp, hp, &u->prefiltbankstr_obj);
     int16_t vecs[8], corr_Q[6], varscale[2];
     int32_t corr[30];
-    WebRtcIsacfix_GetLpcCoef_UB(lp, &u->maskfiltstr_obj, vecs, corr, corr_Q, varscale, isac12kHz);
+    WebRtcIsacfix_GetLpcCoef_UB(hp, &u->maskfiltstr_obj, vecs, corr, corr_Q, varscale, isac12kHz);
     int16_t params[24];
     r = WebRtcIsacfix_EncodeLpc_UB(vecs, &u->bitstr_obj, params, isac12kHz, &u->SaveEnc);
     if (r < 0) return r;
@@ -120,7 +125,7 @@ int WebRtcIsacfix_EncodeImpl_UB12(const int16_t* in, ISACFIX_EncInstUB_t* u, int
     for (int k = 0; k < 6; ++k) gains[2 * k] = gQ17[k];
     for (int k = 0; k < 6; ++k) u->SaveEnc.lpcGain[k] = lo16(gQ17[k]);
     int16_t band[240], zero[240] = {};
-    WebRtcIsacfix_NormLatticeFilterMa(4, u->maskfiltstr_obj.PreStateLoGQ15, lp, params, gains, 0, band);
+    WebRtcIsacfix_NormLatticeFilterMa(4, u->maskfiltstr_obj.PreStateLoGQ15, hp, params, gains, 0, band);
     WebRtcIsacfix_Time2SpecC(band, zero, band, zero);
     return finish(u, band, zero, kIsacUpperBand12);
 }

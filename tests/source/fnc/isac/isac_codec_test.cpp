@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "isac_codec.h"
+#include "isac_codec_fixture.h"
 #include "isac_filterbank.h"
 #include "isac_test_util.h"
 
@@ -20,17 +21,7 @@ using namespace isac;
 
 namespace {
 
-struct Codec {
-    std::unique_ptr<int32_t[]> mem{new int32_t[kIsacfixInstanceBytes / 4 + 1]};
-    ISACFIX_MainStruct* inst = nullptr;
-    Codec() {
-        int32_t used = 0;
-        EXPECT_EQ(WebRtcIsacfix_Create(&inst, mem.get(), kIsacfixInstanceBytes, &used), 0);
-        WebRtcIsacfix_EncoderInit(inst, 1, 0);
-        WebRtcIsacfix_DecoderInit(inst);
-    }
-    ~Codec() { WebRtcIsacfix_FreeInternal(inst); }
-};
+using isac_test::Codec;
 
 using Payload = std::vector<uint8_t>;
 
@@ -301,91 +292,6 @@ TEST(IsacCodec, InstanceAndControl) {
     EXPECT_EQ(WebRtcIsac_RateAllocation(56001, &lb, &ub, &bw), -1);
 }
 
-namespace {
-
-// 32 kHz test signal: the speech interpolated to 32 kHz plus a tone in the
-// upper band.
-std::vector<int16_t> speech_32k(double tone_hz) {
-    const auto s16 = isac_test::speech_16k(16000 * 2);
-    std::vector<int16_t> s(2 * s16.size());
-    for (std::size_t i = 0; i < s16.size(); ++i) {
-        const int next = i + 1 < s16.size() ? s16[i + 1] : s16[i];
-        const double t0 = 2000 * std::sin(2 * M_PI * tone_hz * (2 * i) / 32000.0);
-        const double t1 = 2000 * std::sin(2 * M_PI * tone_hz * (2 * i + 1) / 32000.0);
-        s[2 * i] = static_cast<int16_t>(std::clamp(s16[i] / 2 + t0, -32768.0, 32767.0));
-        s[2 * i + 1] = static_cast<int16_t>(std::clamp((s16[i] + next) / 4 + t1, -32768.0, 32767.0));
-    }
-    return s;
-}
-
-double tone_level_db(const std::vector<int16_t>& x, double hz) {
-    double re = 0, im = 0, e = 0;
-    for (std::size_t n = 0; n < x.size(); ++n) {
-        re += x[n] * std::cos(2 * M_PI * hz * n / 32000.0);
-        im += x[n] * std::sin(2 * M_PI * hz * n / 32000.0);
-        e += double(x[n]) * x[n];
-    }
-    return 10 * std::log10((re * re + im * im) / x.size() / (e + 1) + 1e-12);
-}
-
-}  // namespace
-
-TEST(IsacCodec, SuperWidebandUpperBandsRoundTrip) {
-    for (int rate : {45000, 56000}) {
-        // The 12 kHz mode codes the lower half of the split upper band, which the
-        // 32 kHz split leaves mirrored (12 to 16 kHz), and its decoder writes
-        // the band into the upper half (8 to 12 kHz): 13 kHz comes back at 11.
-        const double tone = 13000.0;
-        const double heard = rate == 45000 ? 24000.0 - tone : tone;
-        const auto in = speech_32k(tone);
-        Codec c;
-        ASSERT_EQ(WebRtcIsacfix_EncoderInit(c.inst, 1, 1), 0);
-        ASSERT_EQ(WebRtcIsacfix_DecoderInit(c.inst), 0);
-        std::vector<int16_t> out, out_bad_crc;
-        Codec bad;
-        ASSERT_EQ(WebRtcIsacfix_EncoderInit(bad.inst, 1, 1), 0);
-        ASSERT_EQ(WebRtcIsacfix_DecoderInit(bad.inst), 0);
-        uint8_t buf[600];
-        int with_upper = 0, packets = 0;
-        for (std::size_t off = 0; off + 320 <= in.size(); off += 320) {
-            ASSERT_EQ(WebRtcIsacfix_Control(c.inst, rate, 30), 0);
-            const int16_t n = WebRtcIsacfix_Encode(c.inst, &in[off], buf, 1);
-            ASSERT_GE(n, 0) << WebRtcIsacfix_GetErrorCode(c.inst);
-            if (n == 0) continue;
-            ++packets;
-            int16_t lower_len = 0;
-            ASSERT_EQ(WebRtcIsacfix_ReadFrameLen(buf, static_cast<std::size_t>(n), &lower_len), 0);
-            int16_t pcm[1920], type;
-            const int16_t m = WebRtcIsacfix_Decode(c.inst, buf, static_cast<std::size_t>(n), pcm, &type);
-            ASSERT_EQ(m, 960) << WebRtcIsacfix_GetErrorCode(c.inst);
-            EXPECT_EQ(type, 0);
-            out.insert(out.end(), pcm, pcm + m);
-            // The lower band's length, from a scratch decoder: only packets
-            // with an upper-band block get their check word broken.
-            uint16_t words[300] = {};
-            for (int i = 0; i < n; ++i) words[i / 2] = static_cast<uint16_t>(words[i / 2] | (i & 1 ? buf[i] : buf[i] << 8));
-            ISACFIX_DecInst_t scratch = reinterpret_cast<ISACFIX_SubStruct*>(c.inst)->ISACdec_obj;
-            WebRtcIsacfix_InitBitstreamDec(&scratch.bitstr_obj, words, static_cast<uint16_t>(n));
-            int16_t tmp[960], frame = 0;
-            const bool has_upper = WebRtcIsacfix_DecodeImpl(tmp, &scratch, &frame) < n;
-            with_upper += has_upper;
-            if (has_upper) buf[n - 1] ^= 0x5A;
-            // The same packet with its check word broken loses only its upper band.
-            ASSERT_EQ(WebRtcIsacfix_Decode(bad.inst, buf, static_cast<std::size_t>(n), pcm, &type), 960);
-            out_bad_crc.insert(out_bad_crc.end(), pcm, pcm + 960);
-        }
-        ASSERT_GT(packets, 20);
-        const double kept = tone_level_db(out, heard), dropped = tone_level_db(out_bad_crc, heard),
-                     sent = tone_level_db(in, tone);
-        std::printf("super-wideband at %d bit/s: %d of %d packets carry an upper band; tone at %.0f Hz: input "
-                    "%.1f dB, decoded at %.0f Hz %.1f dB, with a broken check word %.1f dB\n", rate, with_upper,
-                    packets, tone, sent, heard, kept, dropped);
-        EXPECT_GT(with_upper, packets / 2);
-        EXPECT_LT(dropped, kept - 20);
-        EXPECT_GT(kept, sent - 6);
-    }
-}
-
 TEST(IsacCodec, StoredFrameReencodes) {
     const auto speech = isac_test::speech_16k(16000);
     Codec c, d;
@@ -430,10 +336,9 @@ TEST(IsacCodec, AdaptiveModePadsWithFiller) {
         ASSERT_GE(n, 0);
         if (n == 0) continue;
         ++packets;
-        uint16_t words[300] = {};
-        for (int i = 0; i < n; ++i) words[i / 2] = static_cast<uint16_t>(words[i / 2] | (i & 1 ? buf[i] : buf[i] << 8));
+        const auto words = isac_test::payload_words(buf, static_cast<std::size_t>(n));
         ISACFIX_DecInst_t scratch = reinterpret_cast<ISACFIX_SubStruct*>(d.inst)->ISACdec_obj;
-        WebRtcIsacfix_InitBitstreamDec(&scratch.bitstr_obj, words, static_cast<uint16_t>(n));
+        WebRtcIsacfix_InitBitstreamDec(&scratch.bitstr_obj, words.data(), static_cast<uint16_t>(n));
         int16_t tmp[960], frame = 0;
         const int lower = WebRtcIsacfix_DecodeImpl(tmp, &scratch, &frame);
         ASSERT_GT(lower, 0);
@@ -471,43 +376,25 @@ double round_trip_level_db(const std::vector<int16_t>& in) {
     return 10 * std::log10((eo + 1) / (ei + 1));
 }
 
-std::vector<int16_t> tone_16k(double hz, double dbm0, std::size_t n) {
-    const double amplitude = 32768 * std::pow(10, (dbm0 - 3.14) / 20);  // 0 dBm0: 3.14 dB below full scale
-    std::vector<int16_t> s(n);
-    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * hz * i / 16000.0)));
-    return s;
-}
 
 }  // namespace
 
-// Speech and noise keep their level through the codec; a steady pure tone does
-// not, and that is the coder, not a scaling fault. Stage by stage for a 1 kHz
-// tone at -10 dBm0, 32 kbit/s, 30 ms (energies of the lower band):
-//   - the spectrum coder: the whitened tone stands about 50 dB above the rest
-//     of its spectrum, but the order-6 envelope (its inverse spectrum carries a
-//     floor of 1/64 of the AR energy, the 65 in the envelope's first term) rises
-//     only about 22 dB there; the logistic coder codes no value beyond 10
-//     envelope units and pulls the line in: -5.4 dB;
-//   - the decoder's spectral gain, at most 36/40.5 on strong bins: -1.4 dB;
-//   - pitch post-filter against the encoder's pre-filter: +0.9 dB; the low-band
-//     gain 1 - 0.45 x pitch gain (0.45 here): -2.0 dB;
-//   - the synthesis lattice, which now sees relatively more coding noise away
-//     from the tone and shapes it down: -0.8 dB.
-// About -8.6 dB in all. On speech the same stages give -0.4, -1.1, +2.5, -1.7
-// and +0.3 dB, so the level is kept. The louder the tone stands above the
-// coding noise, the more the coder takes: -3.9 dB at -30 dBm0, -9.7 at -3.
+// Speech and noise keep their level through the codec (the envelope and gain
+// coding aims at that); a steady pure tone does not: the spectrum coder pulls
+// a line far above its envelope in, the more so the louder it stands above
+// the coding noise (the tone's level stage by stage: isac_tone_level_test).
 TEST(IsacCodec, LevelsOfSpeechNoiseAndTones) {
     const auto speech = isac_test::speech_16k(16000 * 4);
     const double speech_db = round_trip_level_db(speech);
     std::mt19937 rng(7);
     const double noise_db = round_trip_level_db(isac_test::random16(rng, 16000 * 3, 4000));
-    const double tone_db = round_trip_level_db(tone_16k(1000, -10, 16000 * 3));
-    const double quiet_tone_db = round_trip_level_db(tone_16k(1000, -30, 16000 * 3));
-    const double loud_tone_db = round_trip_level_db(tone_16k(1000, -3, 16000 * 3));
+    const double tone_db = round_trip_level_db(isac_test::tone_16k(1000, -10, 16000 * 3));
+    const double quiet_tone_db = round_trip_level_db(isac_test::tone_16k(1000, -30, 16000 * 3));
+    const double loud_tone_db = round_trip_level_db(isac_test::tone_16k(1000, -3, 16000 * 3));
     std::printf("level through the codec: speech %+.2f dB, noise %+.2f dB, 1 kHz tone at -30/-10/-3 dBm0 %+.2f/%+.2f/%+.2f dB\n",
                 speech_db, noise_db, quiet_tone_db, tone_db, loud_tone_db);
     EXPECT_LT(std::fabs(speech_db), 1.0);
     EXPECT_LT(std::fabs(noise_db), 1.5);
-    EXPECT_NEAR(tone_db, -8.6, 1.0);
+    EXPECT_LT(tone_db, -1.0);
     EXPECT_GT(quiet_tone_db, loud_tone_db + 3.0);
 }

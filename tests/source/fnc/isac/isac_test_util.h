@@ -29,6 +29,15 @@ inline std::vector<int16_t> random16(std::mt19937& rng, std::size_t n, int ampli
     return v;
 }
 
+// A tone at 16 kHz, its level in dBm0 (0 dBm0 is 3.14 dB below full scale).
+inline std::vector<int16_t> tone_16k(double hz, double dbm0, std::size_t n) {
+    const double amplitude = 32768 * std::pow(10, (dbm0 - 3.14) / 20);
+    std::vector<int16_t> s(n);
+    for (std::size_t i = 0; i < n; ++i)
+        s[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * hz * i / 16000.0)));
+    return s;
+}
+
 // 10 log10(signal energy / error energy).
 template <typename A, typename B>
 double snr_db(const A& ref, const B& out, std::size_t n, double scale = 1.0) {

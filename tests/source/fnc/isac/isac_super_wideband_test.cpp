@@ -1,0 +1,239 @@
+// Super-wideband operation through the public calls: 32 kHz in, 32 kHz out.
+// What the upper band must do follows from the band plan: the 12 kHz mode
+// carries 8-12 kHz at its own frequency and removes what lies above, the
+// 16 kHz mode carries 8-16 kHz; a packet whose upper block is damaged keeps
+// its lower band only. All measures are double-precision filters and fits
+// made here, independent of the codec's own filters.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "isac_codec.h"
+#include "isac_codec_fixture.h"
+#include "isac_test_util.h"
+#include "tone_fit.h"
+
+using namespace isac;
+using isac_test::Codec;
+
+namespace {
+
+constexpr double kRate = 32000.0;
+
+// Windowed-sinc low-pass (Blackman), 511 taps: about 350 Hz of transition.
+std::vector<double> lowpass(const std::vector<double>& x, double cutoff_hz) {
+    constexpr int kHalf = 255;
+    std::vector<double> h(2 * kHalf + 1);
+    const double fc = cutoff_hz / kRate;
+    for (int n = -kHalf; n <= kHalf; ++n) {
+        const double sinc = n == 0 ? 2 * fc : std::sin(2 * M_PI * fc * n) / (M_PI * n);
+        const double w = 0.42 + 0.5 * std::cos(M_PI * n / kHalf) + 0.08 * std::cos(2 * M_PI * n / kHalf);
+        h[n + kHalf] = sinc * w;
+    }
+    std::vector<double> y(x.size(), 0.0);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        double acc = 0;
+        for (int k = -kHalf; k <= kHalf; ++k) {
+            const long j = static_cast<long>(i) + k;
+            if (j >= 0 && j < static_cast<long>(x.size())) acc += h[k + kHalf] * x[static_cast<std::size_t>(j)];
+        }
+        y[i] = acc;
+    }
+    return y;
+}
+
+std::vector<double> to_double(const std::vector<int16_t>& x) { return {x.begin(), x.end()}; }
+
+// Energy (dB) of x between lo and hi Hz, from `from` on.
+double band_db(const std::vector<double>& x, double lo_hz, double hi_hz, std::size_t from) {
+    const auto hi = lowpass(x, hi_hz), lo = lowpass(x, lo_hz);
+    double e = 0;
+    for (std::size_t i = from; i < x.size(); ++i) e += (hi[i] - lo[i]) * (hi[i] - lo[i]);
+    return 10 * std::log10(e / double(x.size() - from) + 1e-3);
+}
+
+// Amplitude of the sine at hz that best fits x from `from` on (least squares).
+double tone_amplitude(const std::vector<int16_t>& x, double hz, std::size_t from) {
+    double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0;
+    for (std::size_t i = from; i < x.size(); ++i) {
+        const double c = std::cos(2 * M_PI * hz * i / kRate), s = std::sin(2 * M_PI * hz * i / kRate);
+        cc += c * c, ss += s * s, cs += c * s, xc += x[i] * c, xs += x[i] * s;
+    }
+    const double det = cc * ss - cs * cs;
+    const double a = (xc * ss - xs * cs) / det, b = (xs * cc - xc * cs) / det;
+    return std::hypot(a, b);
+}
+
+double db(double ratio) { return 20 * std::log10(ratio + 1e-9); }
+
+struct Decoded {
+    std::vector<int16_t> out;      // decoded, 32 kHz
+    std::vector<int16_t> damaged;  // decoded with every upper block's check word broken
+    int packets = 0;
+    int with_upper = 0;
+};
+
+// Encodes 32 kHz input at `rate` bit/s in frames of frame_ms and decodes
+// every packet twice: as sent, and with the check word of its upper block
+// broken (a packet carries an upper block when its lower stream ends early).
+Decoded run(const std::vector<int16_t>& in, int rate, int frame_ms) {
+    Decoded r;
+    Codec c(1), damaged(1);
+    uint8_t buf[600];
+    const int samples = 2 * 16 * frame_ms;
+    for (std::size_t off = 0; off + 320 <= in.size(); off += 320) {
+        EXPECT_EQ(WebRtcIsacfix_Control(c.inst, rate, static_cast<int16_t>(frame_ms)), 0);
+        const int16_t n = WebRtcIsacfix_Encode(c.inst, &in[off], buf, 1);
+        EXPECT_GE(n, 0) << WebRtcIsacfix_GetErrorCode(c.inst);
+        if (n <= 0) continue;
+        ++r.packets;
+        int16_t pcm[1920], type = -1;
+        EXPECT_EQ(WebRtcIsacfix_Decode(c.inst, buf, static_cast<std::size_t>(n), pcm, &type), samples);
+        EXPECT_EQ(type, 0);
+        r.out.insert(r.out.end(), pcm, pcm + samples);
+        const auto words = isac_test::payload_words(buf, static_cast<std::size_t>(n));
+        ISACFIX_DecInst_t scratch = reinterpret_cast<ISACFIX_SubStruct*>(damaged.inst)->ISACdec_obj;
+        WebRtcIsacfix_InitBitstreamDec(&scratch.bitstr_obj, words.data(), static_cast<uint16_t>(n));
+        int16_t tmp[960], frame = 0;
+        if (WebRtcIsacfix_DecodeImpl(tmp, &scratch, &frame) < n) {
+            ++r.with_upper;
+            buf[n - 1] ^= 0x5A;
+        }
+        EXPECT_EQ(WebRtcIsacfix_Decode(damaged.inst, buf, static_cast<std::size_t>(n), pcm, &type), samples);
+        r.damaged.insert(r.damaged.end(), pcm, pcm + samples);
+    }
+    return r;
+}
+
+std::vector<int16_t> tone_32k(double hz, double amplitude, std::size_t n) {
+    std::vector<int16_t> s(n);
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * hz * i / kRate)));
+    return s;
+}
+
+// Speech at 32 kHz with 12 kHz of bandwidth: the 16 kHz recording
+// interpolated (0-8 kHz), plus its 0-3.8 kHz band moved up by 8 kHz, so that
+// 8-12 kHz carries speech with its own tilt (loud at 8, quiet at 12 kHz):
+// a band coded mirrored or shifted shows as sub-band levels far off.
+std::vector<int16_t> speech_12k_band(std::size_t n16) {
+    const auto s16 = isac_test::speech_16k(n16);
+    std::vector<double> up(2 * s16.size(), 0.0);
+    for (std::size_t i = 0; i < s16.size(); ++i) up[2 * i] = 2.0 * s16[i];
+    const auto wide = lowpass(up, 7800), base = lowpass(wide, 3800);
+    std::vector<int16_t> x(wide.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double moved = 2 * base[i] * std::cos(M_PI * double(i % 4) / 2);  // times cos(2 pi 8 kHz t)
+        x[i] = static_cast<int16_t>(std::clamp(std::lround(0.3 * wide[i] + 0.3 * moved), -32768L, 32767L));
+    }
+    return x;
+}
+
+}  // namespace
+
+// Tones across 8-12 kHz come back at their own frequency and level; tones
+// above 12 kHz are removed, neither kept nor folded back into the band. A
+// steady pure tone leaves coding noise close to it (the codec's transform
+// frames do not overlap, and each frame's noise sits under its line), so what
+// is measured away from the tone is everything more than 1.5 kHz off it. The
+// half-band filters of the band split need about 1 kHz to turn from pass to
+// stop, so the tones keep that distance from 12 kHz.
+TEST(IsacSuperWideband, TwelveKilohertzBandKeepsTonesWhereTheyAre) {
+    constexpr double kAmplitude = 3000;
+    constexpr std::size_t kSettled = 9600;  // 0.3 s
+    const double tone_db = 20 * std::log10(kAmplitude / std::sqrt(2.0));
+    for (double hz : {8250.0, 8750.0, 9250.0, 9750.0, 10250.0, 10750.0, 11000.0}) {
+        const auto in = tone_32k(hz, kAmplitude, 32000);
+        const Decoded r = run(in, 45000, 30);
+        ASSERT_EQ(r.with_upper, r.packets);
+        const auto out = to_double(r.out);
+        const double level = db(tone_amplitude(r.out, hz, kSettled) / kAmplitude);
+        const double mirrored = db(tone_amplitude(r.out, 24000 - hz, kSettled) / kAmplitude);
+        const double below = band_db(out, 8000, hz - 1500, kSettled) - tone_db;
+        const double above = band_db(out, hz + 1500, 16000, kSettled) - tone_db;
+        const double lower_band = band_db(out, 50, 7500, kSettled) - tone_db;
+        std::printf("12 kHz band, %.0f Hz: level %+.1f dB; at %.0f Hz %+.1f dB; 8 kHz to 1.5 kHz below %+.1f dB, "
+                    "1.5 kHz above to 16 kHz %+.1f dB, 0-7.5 kHz %+.1f dB\n", hz, level, 24000 - hz, mirrored, below,
+                    above, lower_band);
+        EXPECT_NEAR(level, 0.0, 2.5) << hz;
+        EXPECT_LT(mirrored, -35.0) << hz;
+        EXPECT_LT(std::max(below, above), -25.0) << hz;
+        EXPECT_LT(lower_band, -40.0) << hz;
+    }
+    for (double hz : {13000.0, 14000.0, 15000.0}) {
+        const auto in = tone_32k(hz, kAmplitude, 32000);
+        const Decoded r = run(in, 45000, 30);
+        const double upper = band_db(to_double(r.out), 8000, 16000, kSettled) - tone_db;
+        const double kept = db(tone_amplitude(r.out, hz, kSettled) / kAmplitude);
+        const double folded = db(tone_amplitude(r.out, 24000 - hz, kSettled) / kAmplitude);
+        std::printf("12 kHz band, %.0f Hz: kept %+.1f dB, folded to %.0f Hz %+.1f dB, all of 8-16 kHz %+.1f dB\n", hz,
+                    kept, 24000 - hz, folded, upper);
+        EXPECT_LT(kept, -30.0) << hz;
+        EXPECT_LT(folded, -30.0) << hz;
+        EXPECT_LT(upper, -30.0) << hz;
+    }
+}
+
+// Speech with 12 kHz of bandwidth keeps each 1 kHz slice of 8-12 kHz at its
+// level (the slices differ by some 20 dB at the input, so a band coded
+// mirrored or moved cannot pass), keeps its lower band, and adds nothing
+// above 12 kHz. A packet whose upper block fails its check word plays the
+// lower band alone. (The input stays clear of full scale: a clipped sum
+// would spread over every band.)
+TEST(IsacSuperWideband, TwelveKilohertzSpeechKeepsItsSpectrum) {
+    const auto in = speech_12k_band(16000 * 2);
+    const Decoded r = run(in, 45000, 30);
+    ASSERT_GT(r.packets, 20);
+    EXPECT_EQ(r.with_upper, r.packets);
+    // The codec delays by under 10 ms: compare the same stretch of both.
+    constexpr std::size_t kFrom = 3200;
+    const auto x = to_double(in), y = to_double(r.out), z = to_double(r.damaged);
+    const double edges[] = {8200, 9000, 10000, 11000, 11600};
+    for (int b = 0; b < 4; ++b) {
+        const double sent = band_db(x, edges[b], edges[b + 1], kFrom);
+        const double got = band_db(y, edges[b], edges[b + 1], kFrom);
+        const double damaged = band_db(z, edges[b], edges[b + 1], kFrom);
+        std::printf("speech %.0f-%.0f Hz: sent %.1f dB, decoded %+.1f dB, upper block damaged %+.1f dB\n", edges[b],
+                    edges[b + 1], sent, got - sent, damaged - sent);
+        EXPECT_NEAR(got, sent, 3.0) << edges[b];
+        EXPECT_LT(damaged, sent - 20) << edges[b];
+    }
+    const double lower_sent = band_db(x, 100, 7500, kFrom), lower_got = band_db(y, 100, 7500, kFrom);
+    const double top_sent = band_db(x, 8200, 11600, kFrom), above = band_db(y, 13000, 16000, kFrom);
+    std::printf("speech 0.1-7.5 kHz: sent %.1f dB, decoded %+.1f dB; 13-16 kHz decoded %.1f dB below 8-12 kHz\n",
+                lower_sent, lower_got - lower_sent, top_sent - above);
+    EXPECT_NEAR(lower_got, lower_sent, 1.0);
+    EXPECT_LT(above, top_sent - 40);
+}
+
+// The 16 kHz mode carries tones up to 16 kHz at their frequency and level.
+// Below 38 kbit/s there is no upper band and 60 ms frames are accepted:
+// each packet gives 1920 samples at 32 kHz, the lower band kept, the upper
+// band silent.
+TEST(IsacSuperWideband, SixteenKilohertzBandAndSixtyMsFrames) {
+    constexpr double kAmplitude = 3000;
+    constexpr std::size_t kSettled = 9600;
+    for (double hz : {9000.0, 11000.0, 13000.0, 15000.0}) {
+        const Decoded r = run(tone_32k(hz, kAmplitude, 32000), 56000, 30);
+        EXPECT_GT(r.with_upper, r.packets / 2);
+        const double level = db(tone_amplitude(r.out, hz, kSettled) / kAmplitude);
+        const double mirrored = db(tone_amplitude(r.out, 24000 - hz, kSettled) / kAmplitude);
+        std::printf("16 kHz band, %.0f Hz: level %+.1f dB, at %.0f Hz %+.1f dB\n", hz, level, 24000 - hz, mirrored);
+        EXPECT_NEAR(level, 0.0, 3.0) << hz;
+        EXPECT_LT(mirrored, -35.0) << hz;
+    }
+    const auto in = speech_12k_band(16000 * 2);
+    const Decoded r = run(in, 30000, 60);
+    ASSERT_GT(r.packets, 8);
+    EXPECT_EQ(r.with_upper, 0);
+    EXPECT_EQ(r.out.size(), 1920u * r.packets);
+    const auto x = to_double(in), y = to_double(r.out);
+    const double lower_sent = band_db(x, 100, 7500, 6400), lower_got = band_db(y, 100, 7500, 6400);
+    const double upper_sent = band_db(x, 8200, 11600, 6400), upper_got = band_db(y, 8200, 11600, 6400);
+    std::printf("30 kbit/s, 60 ms: %d packets, 0.1-7.5 kHz %+.1f dB, 8.2-11.6 kHz %+.1f dB\n", r.packets,
+                lower_got - lower_sent, upper_got - upper_sent);
+    EXPECT_NEAR(lower_got, lower_sent, 1.0);
+    EXPECT_LT(upper_got, upper_sent - 40);
+}
