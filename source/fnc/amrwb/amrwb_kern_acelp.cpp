@@ -61,6 +61,9 @@ void amr_wb_ACELP_4t64_storage_orders(const Word16* h, Word16* rrixix, Word16* r
     // h[n]² + h[n+d]²), and the plain sums are the chains' values.
     const bool plain = 32768 + 2 * amr_wb_fast::energy64(h, 64) <= MAX_32;
     for (int d = 0; d < 64; ++d) {
+        // Only the energies (d = 0) and the distances that join neighbouring
+        // tracks (d odd) are stored.
+        if (d != 0 && (d & 1) == 0) continue;
         Word32 acc = 32768;
         for (int n = 0; n + d < 64; ++n) {
             acc = plain ? acc + 2 * std::int32_t{h[n]} * h[n + d] : L_mac(acc, h[n], h[n + d]);
@@ -188,8 +191,15 @@ Word16 amr_wb_ACELP_4t64_search_ixiy(Word16 nb_pos_ix, Word16 track_x, Word16 tr
     return best.index;
 }
 
-void amr_wb_ACELP_4t64_deep_final_sum(const Word16* vec, const Word16* p0, const Word16* p1, Word16* out) {
-    for (int i = 0; i < 64; ++i) out[i] = add(add(vec[i], p0[i]), p1[i]);
+AMRWB_VECTOR_CLONES void amr_wb_ACELP_4t64_deep_final_sum(const Word16* vec, const Word16* p0, const Word16* p1,
+                                                          Word16* out) {
+    // add(add(vec, p0), p1) in 32-bit lanes with the same two clips.
+    for (int i = 0; i < 64; ++i) {
+        std::int32_t s = std::int32_t{vec[i]} + p0[i];
+        s = s > MAX_16 ? MAX_16 : (s < MIN_16 ? MIN_16 : s);
+        s += p1[i];
+        out[i] = static_cast<Word16>(s > MAX_16 ? MAX_16 : (s < MIN_16 ? MIN_16 : s));
+    }
 }
 
 void amr_wb_ACELP_2t64_1st_storage_order(const Word16* h, Word16* rrixix) {

@@ -9,7 +9,11 @@ using namespace amr_wb_op;
 
 void amr_wb_cor_h_x_MainLoop(const Word16* h, const Word16* x, Word32* y32) {
     // The terms past x[63] would all be zero: each chain simply stops there.
-    for (int i = 0; i < 64; ++i) y32[i] = amr_wb_lanes::chain(1, x + i, h, 64 - i);
+    // Bounded by the two energies (and the start value 1), no chain can clip.
+    using namespace amr_wb_fast;
+    const bool plain = products_within(energy64(x, 64), energy64(h, 64), MAX_32 - 1);
+    for (int i = 0; i < 64; ++i)
+        y32[i] = plain ? 1 + 2 * dot32(x + i, h, 64 - i) : amr_wb_lanes::chain(1, x + i, h, 64 - i);
 }
 
 void amr_wb_cor_h_x_Loop1(const Word32* y32, Word32* max) {
