@@ -148,7 +148,7 @@ constexpr Reference kReference[] = {
 
 TEST(AmrwbDigest, EncoderBitsAndDecoderSamplesUnchanged) {
     const std::vector<short> speech = load_speech16(100000);
-    ASSERT_GE(speech.size(), 320u * 600) << "speech fixture tests/data/speech/speech_16k.raw missing or short";
+    ASSERT_GE(speech.size(), 320u * 600) << speech16_missing();
     const std::vector<short> loud = clipped(speech, 150), noise = full_scale_noise(100), synth = synthetic();
     const std::pair<const char*, const std::vector<short>*> inputs[] = {
         {"speech", &speech}, {"loud", &loud}, {"noise", &noise}, {"synthetic", &synth}};

@@ -125,7 +125,7 @@ int best_lag(const std::vector<short>& ref, const std::vector<short>& out) {
 
 TEST(AmrwbEncoderOracle, ParametersAndQualityNextToThePeer) {
     std::vector<short> speech = load_speech16(150);
-    ASSERT_FALSE(speech.empty());
+    ASSERT_FALSE(speech.empty()) << speech16_missing();
     const std::size_t frames = speech.size() / 320;
     for (int mode = 0; mode <= 8; ++mode) {
         void* peer = E_IF_init();
@@ -185,6 +185,7 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesAndParametersNextToThePeer) {
     // the payload of a first SID frame blank (the receiver does not read it),
     // so only its type is compared.
     const std::vector<short> speech = speech_then_faint_noise(false);
+    ASSERT_GT(speech.size(), 320u * 60) << speech16_missing();
     for (int mode = 0; mode <= 8; ++mode) {
         void* peer = E_IF_init();
         auto st = std::make_unique<wb_amr_Coder_State>();
@@ -249,7 +250,7 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesAndParametersNextToThePeer) {
 TEST(AmrwbEncoderOracle, SpeechAfterPausesNextToThePeer) {
     const std::vector<short> speech = load_speech16(100000);
     const std::size_t frames = speech.size() / 320;
-    ASSERT_GE(frames, 600u);
+    ASSERT_GE(frames, 600u) << speech16_missing();
     for (int mode = 0; mode <= 8; ++mode) {
         void* peer = E_IF_init();
         auto st = std::make_unique<wb_amr_Coder_State>();
@@ -312,6 +313,7 @@ TEST(AmrwbEncoderOracle, HighBandGainWithoutVoiceActivity) {
     int with_voice = 0, floor_explained = 0, floor_differs = 0, at_floor = 0, at_floor_differs = 0;
     for (bool lead : {false, true}) {
         const std::vector<short> speech = speech_then_faint_noise(lead);
+        ASSERT_GT(speech.size(), 320u * 72) << speech16_missing();
         void* peer = E_IF_init();
         auto st = std::make_unique<wb_amr_Coder_State>();
         amr_wb_Init_coder(st.get());
@@ -422,4 +424,11 @@ TEST(AmrwbEncoderOracle, ImpulseResponseDeemphasisOverflow) {
     EXPECT_GT(peer_wrapped, 0);
     std::printf("de-emphasis at sample 6: model %d, ours %d, peer %d\n", model[6], ours[6], peers[6]);
 }
+#else
+// The routines compared here are reachable only in the peer's static archive.
+constexpr const char* kNoPeerArchive =
+    "needs the peer encoder's internal routines, reachable only in its static archive libvo-amrwbenc.a, which "
+    "was not found when the build was configured";
+TEST(AmrwbEncoderOracle, VoicingFactorOfSilentExcitation) { GTEST_SKIP() << kNoPeerArchive; }
+TEST(AmrwbEncoderOracle, ImpulseResponseDeemphasisOverflow) { GTEST_SKIP() << kNoPeerArchive; }
 #endif
