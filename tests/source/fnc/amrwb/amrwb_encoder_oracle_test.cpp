@@ -68,6 +68,34 @@ std::vector<short> speech_then_faint_noise(bool lead) {
     return speech;
 }
 
+// Both encoders with DTX on, frame by frame: the peer's storage frame and its
+// frame type (0 speech, 1 first SID, 2 SID update, 3 no data) next to our
+// parameters and frame type.
+struct DtxPair {
+    explicit DtxPair(int mode_) : mode(mode_), peer(E_IF_init()), st(std::make_unique<wb_amr_Coder_State>()) {
+        amr_wb_Init_coder(st.get());
+        amr_wb_Reset_write_serial(&tx);
+    }
+    ~DtxPair() { E_IF_exit(peer); }
+    DtxPair(const DtxPair&) = delete;
+    DtxPair& operator=(const DtxPair&) = delete;
+    void encode(const short* in) {
+        E_IF_encode(peer, mode, in, buf, 1);
+        ft = (buf[0] >> 3) & 15;
+        peer_type = ft <= 8 ? 0 : ft == 9 ? (((buf[5] >> 4) & 1) ? 2 : 1) : 3;
+        m = static_cast<Word16>(mode);
+        amr_wb_coder(&m, in, prms, &ser, st.get(), 1, nullptr);
+        amr_wb_Dtx_update(m, &type, &tx);
+    }
+    int mode;
+    void* peer;
+    std::unique_ptr<wb_amr_Coder_State> st;
+    wb_amr_TX_State tx;
+    unsigned char buf[64];
+    int ft = 0, peer_type = 0;
+    Word16 m = 0, prms[477], ser = 0, type = 0;
+};
+
 // The high-band correction-gain index as TS 26.173 computes it from the
 // subframe's hangover count, estimated gain (tilt of the low-band synthesis),
 // computed gain (input against noise in 6 to 7 kHz) and smoothing factor.
@@ -187,26 +215,18 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesAndParametersNextToThePeer) {
     const std::vector<short> speech = speech_then_faint_noise(false);
     ASSERT_GT(speech.size(), 320u * 60) << speech16_missing();
     for (int mode = 0; mode <= 8; ++mode) {
-        void* peer = E_IF_init();
-        auto st = std::make_unique<wb_amr_Coder_State>();
-        amr_wb_Init_coder(st.get());
-        wb_amr_TX_State tx;
-        amr_wb_Reset_write_serial(&tx);
+        DtxPair e(mode);
         int same_type = 0, sid_ours = 0, sid_peer = 0, coded = 0, equal = 0, equal_but_hf = 0;
         const std::size_t frames = speech.size() / 320;
         for (std::size_t f = 0; f < frames; ++f) {
-            unsigned char buf[64];
-            E_IF_encode(peer, mode, &speech[320 * f], buf, 1);
-            int ft = (buf[0] >> 3) & 15;
-            int peer_type = ft <= 8 ? 0 : ft == 9 ? (((buf[5] >> 4) & 1) ? 2 : 1) : 3;
-            Word16 m = static_cast<Word16>(mode), prms[477], ser = 0, type = 0;
-            amr_wb_coder(&m, &speech[320 * f], prms, &ser, st.get(), 1, nullptr);
-            amr_wb_Dtx_update(m, &type, &tx);
+            e.encode(&speech[320 * f]);
+            const int type = e.type, peer_type = e.peer_type, ser = e.ser, m = e.m;
+            const Word16* prms = e.prms;
             same_type += type == peer_type;
             sid_ours += type == 1 || type == 2;
             sid_peer += peer_type == 1 || peer_type == 2;
             if (type != peer_type || (type != 0 && type != 2)) continue;
-            std::vector<Word16> theirs = serial_of(buf, ft);
+            std::vector<Word16> theirs = serial_of(e.buf, e.ft);
             bool same = true, same_but_hf = true;
             for (int i = 0; i < ser; ++i) {
                 const bool bit_same = (prms[i] >= 0) == (theirs[i] >= 0);
@@ -217,7 +237,6 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesAndParametersNextToThePeer) {
             equal += same;
             equal_but_hf += same_but_hf;
         }
-        E_IF_exit(peer);
         std::printf("mode %d with DTX: frame types equal in %d of %zu frames (SID ours %d, peer %d); parameters "
                     "equal in %d of %d speech and SID update frames\n",
                     mode, same_type, frames, sid_ours, sid_peer, equal, coded);
@@ -252,25 +271,16 @@ TEST(AmrwbEncoderOracle, SpeechAfterPausesNextToThePeer) {
     const std::size_t frames = speech.size() / 320;
     ASSERT_GE(frames, 600u) << speech16_missing();
     for (int mode = 0; mode <= 8; ++mode) {
-        void* peer = E_IF_init();
-        auto st = std::make_unique<wb_amr_Coder_State>();
-        amr_wb_Init_coder(st.get());
-        wb_amr_TX_State tx;
-        amr_wb_Reset_write_serial(&tx);
+        DtxPair e(mode);
         int prev_type = 0, pauses_ended_alike = 0, first_unequal = -1, first_bit = -1, after_type = -1;
         for (std::size_t f = 0; f < frames && first_unequal < 0; ++f) {
-            unsigned char buf[64];
-            E_IF_encode(peer, mode, &speech[320 * f], buf, 1);
-            const int ft = (buf[0] >> 3) & 15;
-            const int peer_type = ft <= 8 ? 0 : ft == 9 ? (((buf[5] >> 4) & 1) ? 2 : 1) : 3;
-            Word16 m = static_cast<Word16>(mode), prms[477], ser = 0, type = 0;
-            amr_wb_coder(&m, &speech[320 * f], prms, &ser, st.get(), 1, nullptr);
-            amr_wb_Dtx_update(m, &type, &tx);
-            ASSERT_EQ(type, peer_type) << "mode " << mode << " frame " << f;
+            e.encode(&speech[320 * f]);
+            const int type = e.type;
+            ASSERT_EQ(type, e.peer_type) << "mode " << mode << " frame " << f;
             if (type == 0) {
-                const std::vector<Word16> theirs = serial_of(buf, ft);
-                for (int i = 0; i < ser && first_bit < 0; ++i)
-                    if ((prms[i] >= 0) != (theirs[i] >= 0) && !(mode == 8 && is_hf_index_bit(i))) first_bit = i;
+                const std::vector<Word16> theirs = serial_of(e.buf, e.ft);
+                for (int i = 0; i < e.ser && first_bit < 0; ++i)
+                    if ((e.prms[i] >= 0) != (theirs[i] >= 0) && !(mode == 8 && is_hf_index_bit(i))) first_bit = i;
                 if (first_bit >= 0) {
                     first_unequal = static_cast<int>(f);
                     after_type = prev_type;
@@ -280,7 +290,6 @@ TEST(AmrwbEncoderOracle, SpeechAfterPausesNextToThePeer) {
             }
             prev_type = type;
         }
-        E_IF_exit(peer);
         std::printf("mode %d with DTX over %zu frames: %d pauses ended with equal frames; first unequal speech frame %d "
                     "(after frame type %d), first unequal bit %d\n",
                     mode, frames, pauses_ended_alike, first_unequal, after_type, first_bit);
