@@ -233,21 +233,38 @@ void amr_wb_ACELP_2t64_mod_rrixiy_signs(Word16* rrixiy, const Word16* sign, cons
     }
 }
 
+namespace {
+// One row of the two-track search: squares of the pulse sums and the
+// energies, each add() and mult() clipped as the saturating operators do.
+AMRWB_VECTOR_CLONES void pairs_2t64_row(Word16 ps1, Word16 alp1, const Word16* odd, const Word16* rrixix1,
+                                        const Word16* rr, Word16* sq, Word16* alp2) {
+    for (int b = 0; b < 32; ++b) {
+        std::int32_t ps2 = std::int32_t{ps1} + odd[b];
+        ps2 = ps2 > MAX_16 ? MAX_16 : (ps2 < MIN_16 ? MIN_16 : ps2);
+        const std::int32_t q = (ps2 * ps2) >> 15;
+        sq[b] = static_cast<Word16>(q > MAX_16 ? MAX_16 : q);
+        std::int32_t e = std::int32_t{rrixix1[b]} + alp1;
+        e = e > MAX_16 ? MAX_16 : (e < MIN_16 ? MIN_16 : e);
+        e += rr[b];
+        alp2[b] = static_cast<Word16>(e > MAX_16 ? MAX_16 : (e < MIN_16 ? MIN_16 : e));
+    }
+}
+}  // namespace
+
 Word16 amr_wb_ACELP_2t64_search_ixiy(const Word16* rrixix0, const Word16* rrixix1, const Word16* rrixiy,
                                      const Word16* dn) {
     Word16 odd[32];
     for (int b = 0; b < 32; ++b) odd[b] = dn[2 * b + 1];
     Best lanes[4];
     for (int a = 0; a < 32; ++a) {
-        Word16 ps1 = dn[2 * a], alp1 = rrixix0[a];
+        Word16 sq[32], alp2[32];
+        pairs_2t64_row(dn[2 * a], rrixix0[a], odd, rrixix1, rrixiy + 32 * a, sq, alp2);
         for (int b = 0; b < 32; ++b) {
-            Word16 ps2 = add(ps1, odd[b]);
-            Word16 sq = mult(ps2, ps2);
-            Word16 alp2 = add(add(rrixix1[b], alp1), rrixiy[32 * a + b]);
+            // cross() < 0 exactly (see the four-track search).
             Best& l = lanes[b & 3];
-            if (cross(sq, alp2, l) < 0) {
-                l.sq = sq;
-                l.alp = alp2;
+            if (std::int32_t{alp2[b]} * l.sq < std::int32_t{sq[b]} * l.alp) {
+                l.sq = sq[b];
+                l.alp = alp2[b];
                 l.index = static_cast<Word16>(32 * a + b);
             }
         }

@@ -131,3 +131,69 @@ TEST(AmrwbFastSums, PulseSumsClipTwice) {
         for (int i = 0; i < 64; ++i) ASSERT_EQ(out[i], add(add(v[i], p0[i]), p1[i])) << trial << " " << i;
     }
 }
+
+TEST(AmrwbFastSums, TwoTrackPairTermsClipLikeTheOperators) {
+    // Full-scale pulse sums and energies clip in every term; the choice must
+    // equal the four-lane scan of the saturating terms.
+    Rng rng(93);
+    for (int amp : kAmplitudes)
+        for (int trial = 0; trial < 4; ++trial) {
+            std::vector<Word16> r0 = vec(rng, 32, amp), r1 = vec(rng, 32, amp), rr = vec(rng, 1024, amp),
+                                dn = vec(rng, 64, amp);
+            struct Pick {
+                Word16 sq = -1, alp = 1, index = 0;
+            } lanes[4];
+            auto cross = [](Word16 sq, Word16 al, const Pick& b) { return L_sub(L_mult(al, b.sq), L_mult(sq, b.alp)); };
+            for (int a = 0; a < 32; ++a)
+                for (int b = 0; b < 32; ++b) {
+                    const Word16 ps2 = add(dn[2 * a], dn[2 * b + 1]), sq = mult(ps2, ps2);
+                    const Word16 al = add(add(r1[b], r0[a]), rr[32 * a + b]);
+                    if (cross(sq, al, lanes[b & 3]) < 0) lanes[b & 3] = {sq, al, static_cast<Word16>(32 * a + b)};
+                }
+            Pick best = lanes[0];
+            for (int k = 1; k < 4; ++k) {
+                const Word32 c = cross(lanes[k].sq, lanes[k].alp, best);
+                if (c < 0 || (c == 0 && lanes[k].index < best.index)) best = lanes[k];
+            }
+            ASSERT_EQ(amr_wb_ACELP_2t64_search_ixiy(r0.data(), r1.data(), rr.data(), dn.data()), best.index)
+                << amp << " " << trial;
+        }
+    // Four pairs with equal pulse sums: (1, 2) has the least energy only because
+    // its first sum clips (30000 + 20000 to 32767) before -20000 is added.
+    Word16 r0[32], r1[32], rr[1024], dn[64] = {};
+    std::fill(r0, r0 + 32, 100);
+    std::fill(r1, r1 + 32, 100);
+    std::fill(rr, rr + 1024, 100);
+    dn[2] = dn[5] = dn[6] = dn[9] = 1000;
+    r0[1] = 30000;
+    r0[3] = 10000;
+    r1[2] = 20000;
+    r1[4] = 5000;
+    rr[32 * 1 + 2] = -20000;
+    rr[32 * 1 + 4] = 0;
+    rr[32 * 3 + 2] = 0;
+    rr[32 * 3 + 4] = 5000;
+    EXPECT_EQ(amr_wb_ACELP_2t64_search_ixiy(r0, r1, rr, dn), 32 * 1 + 2);
+    // Pulse sums that clip square to 32766 like 32767 itself: pair 0 keeps the
+    // lead over (1, 1), whose sum 40000 would square higher unclipped.
+    std::fill(dn, dn + 64, 0);
+    std::fill(r0, r0 + 32, 100);
+    std::fill(r1, r1 + 32, 100);
+    std::fill(rr, rr + 1024, 100);
+    dn[0] = 32767;
+    dn[2] = dn[3] = 20000;
+    EXPECT_EQ(amr_wb_ACELP_2t64_search_ixiy(r0, r1, rr, dn), 0);
+}
+
+TEST(AmrwbFastSums, FourTrackPulseSumsClipBeforeSquaring) {
+    // As above for the four-track rows: (0, 0) sums to 32767, (1, 1) to a
+    // clipped 40000; equal energies, so the first stays best.
+    Word16 dn[64] = {}, dn2[64], cor[16] = {}, rr[1024];
+    std::fill(dn2, dn2 + 64, -8);
+    std::fill(rr, rr + 1024, 100);
+    dn[16 * 1 + 0] = 32767;
+    dn[16 * 1 + 1] = 20000;
+    dn[16 * 2 + 1] = 20000;
+    Word16 alp = 0;
+    EXPECT_EQ(amr_wb_ACELP_4t64_search_ixiy(8, 1, 2, &alp, 0, dn, dn2, cor, cor, rr), 0);
+}
