@@ -13,17 +13,20 @@ constexpr Word16 kMu = 10923;  // 1/3 in Q15
 // Squared distances of x to the four codevectors of block `blk` (stored
 // side by side), each one L_mac chain over the components.  The terms are
 // never negative, so each chain is min(Σ 2·diff², MAX_32) (a lone L_mult of
-// -32768 clips to MAX_32, where the sum is clipped anyway).
+// -32768 clips to MAX_32, where the sum is clipped anyway): Σ diff² is kept
+// in 32 bits, held at 2^30 once it gets there, where twice it passes MAX_32.
 AMRWB_VECTOR_CLONES void block_distances(const Word16* x, const Word16* book, int dim, int blk, Word32* d) {
+    constexpr std::uint32_t kClip = 1u << 30;
     const Word16* c = book + blk * 4 * dim;
-    std::int64_t sum[4] = {0, 0, 0, 0};
+    std::uint32_t sum[4] = {0, 0, 0, 0};
     for (int j = 0; j < dim; ++j)
         for (int l = 0; l < 4; ++l) {
             std::int32_t diff = std::int32_t{x[j]} - c[4 * j + l];
             diff = diff > MAX_16 ? MAX_16 : (diff < MIN_16 ? MIN_16 : diff);
-            sum[l] += 2 * std::int64_t{diff * diff};
+            const std::uint32_t s = sum[l] + static_cast<std::uint32_t>(diff * diff);
+            sum[l] = s < kClip ? s : kClip;
         }
-    for (int l = 0; l < 4; ++l) d[l] = static_cast<Word32>(sum[l] < MAX_32 ? sum[l] : MAX_32);
+    for (int l = 0; l < 4; ++l) d[l] = sum[l] < kClip ? static_cast<Word32>(2 * sum[l]) : MAX_32;
 }
 
 void stage1(const Word16* x, const Word16* book, int dim, Word32* scratch, Word16* surv) {
