@@ -38,6 +38,18 @@ inline bool products_within(std::int64_t ex, std::int64_t ey, std::int64_t limit
     return static_cast<unsigned __int128>(4) * static_cast<std::uint64_t>(ex) * static_cast<std::uint64_t>(ey) <= lim;
 }
 
+// A 32-bit value clipped to 16 bits, in a form that vectorises (sat16 widens to 64 bits).
+inline std::int32_t clip16(std::int32_t v) {
+    return v > amr_wb_op::MAX_16 ? amr_wb_op::MAX_16 : (v < amr_wb_op::MIN_16 ? amr_wb_op::MIN_16 : v);
+}
+
+// mult(p, p) for p = add(a, b): the square of the clipped sum in Q15, 32767 for -32768.
+inline Word16 square_of_sum(std::int32_t a, std::int32_t b) {
+    const std::int32_t p = clip16(a + b);
+    const std::int32_t q = (p * p) >> 15;
+    return static_cast<Word16>(q > amr_wb_op::MAX_16 ? amr_wb_op::MAX_16 : q);
+}
+
 // Plain Σ x[i]·y[i] over n terms (the caller has bounded it to 31 bits).
 inline std::int32_t dot32(const Word16* x, const Word16* y, int n) {
     std::int32_t s = 0;

@@ -147,10 +147,7 @@ void ixiy_row_model(Word16 ps1, Word32 alp1, const Word16* dn_y, const Word16* c
 AMRWB_VECTOR_CLONES void ixiy_row_fast(Word16 ps1, Word32 alp1, const Word16* dn_y, const Word16* cor_y,
                                        const Word16* rr, Word16* sq, Word16* alp16) {
     for (int b = 0; b < 16; ++b) {
-        std::int32_t ps2 = std::int32_t{ps1} + dn_y[b];
-        ps2 = ps2 > MAX_16 ? MAX_16 : (ps2 < MIN_16 ? MIN_16 : ps2);
-        const std::int32_t q = (ps2 * ps2) >> 15;
-        sq[b] = static_cast<Word16>(q > MAX_16 ? MAX_16 : q);
+        sq[b] = amr_wb_fast::square_of_sum(ps1, dn_y[b]);
         alp16[b] = static_cast<Word16>((alp1 + std::int32_t{cor_y[b]} * 8192 + std::int32_t{rr[b]} * 16384) >> 16);
     }
 }
@@ -194,12 +191,8 @@ Word16 amr_wb_ACELP_4t64_search_ixiy(Word16 nb_pos_ix, Word16 track_x, Word16 tr
 AMRWB_VECTOR_CLONES void amr_wb_ACELP_4t64_deep_final_sum(const Word16* vec, const Word16* p0, const Word16* p1,
                                                           Word16* out) {
     // add(add(vec, p0), p1) in 32-bit lanes with the same two clips.
-    for (int i = 0; i < 64; ++i) {
-        std::int32_t s = std::int32_t{vec[i]} + p0[i];
-        s = s > MAX_16 ? MAX_16 : (s < MIN_16 ? MIN_16 : s);
-        s += p1[i];
-        out[i] = static_cast<Word16>(s > MAX_16 ? MAX_16 : (s < MIN_16 ? MIN_16 : s));
-    }
+    using amr_wb_fast::clip16;
+    for (int i = 0; i < 64; ++i) out[i] = static_cast<Word16>(clip16(clip16(std::int32_t{vec[i]} + p0[i]) + p1[i]));
 }
 
 void amr_wb_ACELP_2t64_1st_storage_order(const Word16* h, Word16* rrixix) {
@@ -238,15 +231,10 @@ namespace {
 // energies, each add() and mult() clipped as the saturating operators do.
 AMRWB_VECTOR_CLONES void pairs_2t64_row(Word16 ps1, Word16 alp1, const Word16* odd, const Word16* rrixix1,
                                         const Word16* rr, Word16* sq, Word16* alp2) {
+    using amr_wb_fast::clip16;
     for (int b = 0; b < 32; ++b) {
-        std::int32_t ps2 = std::int32_t{ps1} + odd[b];
-        ps2 = ps2 > MAX_16 ? MAX_16 : (ps2 < MIN_16 ? MIN_16 : ps2);
-        const std::int32_t q = (ps2 * ps2) >> 15;
-        sq[b] = static_cast<Word16>(q > MAX_16 ? MAX_16 : q);
-        std::int32_t e = std::int32_t{rrixix1[b]} + alp1;
-        e = e > MAX_16 ? MAX_16 : (e < MIN_16 ? MIN_16 : e);
-        e += rr[b];
-        alp2[b] = static_cast<Word16>(e > MAX_16 ? MAX_16 : (e < MIN_16 ? MIN_16 : e));
+        sq[b] = amr_wb_fast::square_of_sum(ps1, odd[b]);
+        alp2[b] = static_cast<Word16>(clip16(clip16(std::int32_t{rrixix1[b]} + alp1) + rr[b]));
     }
 }
 }  // namespace

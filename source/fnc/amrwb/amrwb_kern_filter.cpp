@@ -158,8 +158,7 @@ AMRWB_VECTOR_CLONES void residu_plain(const Word16* a, const Word16* x, Word16* 
     for (int i = 0; i < n; ++i) {
         std::int32_t s = 0;
         for (int k = 0; k <= 16; ++k) s += std::int32_t{a[k]} * x[i - k];
-        const std::int32_t v = (2 * s + 2048) >> 12;
-        y[i] = static_cast<Word16>(v > MAX_16 ? MAX_16 : (v < MIN_16 ? MIN_16 : v));
+        y[i] = static_cast<Word16>(amr_wb_fast::clip16((2 * s + 2048) >> 12));
     }
 }
 }  // namespace

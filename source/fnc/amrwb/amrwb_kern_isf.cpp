@@ -21,8 +21,7 @@ AMRWB_VECTOR_CLONES void block_distances(const Word16* x, const Word16* book, in
     std::uint32_t sum[4] = {0, 0, 0, 0};
     for (int j = 0; j < dim; ++j)
         for (int l = 0; l < 4; ++l) {
-            std::int32_t diff = std::int32_t{x[j]} - c[4 * j + l];
-            diff = diff > MAX_16 ? MAX_16 : (diff < MIN_16 ? MIN_16 : diff);
+            const std::int32_t diff = amr_wb_fast::clip16(std::int32_t{x[j]} - c[4 * j + l]);
             const std::uint32_t s = sum[l] + static_cast<std::uint32_t>(diff * diff);
             sum[l] = s < kClip ? s : kClip;
         }

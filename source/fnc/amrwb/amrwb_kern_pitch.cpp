@@ -53,8 +53,7 @@ AMRWB_VECTOR_CLONES void shift_in(Word16* excf, const Word16* h, Word16 k) {
     for (int n = 0; n < 64; ++n) {
         std::int32_t m = (std::int32_t{k} * h[n]) >> 15;
         m = m > MAX_16 ? MAX_16 : m;
-        const std::int32_t v = (n == 0 ? 0 : std::int32_t{excf[n - 1]}) + m;
-        next[n] = static_cast<Word16>(v > MAX_16 ? MAX_16 : (v < MIN_16 ? MIN_16 : v));
+        next[n] = static_cast<Word16>(amr_wb_fast::clip16((n == 0 ? 0 : std::int32_t{excf[n - 1]}) + m));
     }
     for (int n = 0; n < 64; ++n) excf[n] = next[n];
 }
