@@ -1,13 +1,17 @@
-// AMR-WB cost per 20 ms frame at 23.85, 12.65 and 6.60 kbit/s: our decoder
-// next to the independent decoder on the same stream (encoded by the
-// independent encoder from the speech fixture) and our encoder next to the
-// independent encoder on the same input, with the ratios printed.
+// AMR-WB cost per 20 ms frame: our encoder next to the independent encoder on
+// the same input in all nine modes, and our decoder next to the independent
+// decoder at 6.60, 12.65 and 23.85 kbit/s on the same stream (encoded by the
+// independent encoder from the speech fixture); the shared reporter prints
+// peer time / our time per pair (above 1: ours is faster).
 #include <benchmark/benchmark.h>
 #include <opencore-amrwb/dec_if.h>
 #include <vo-amrwbenc/enc_if.h>
 
 #include <memory>
+#include <string>
 #include <vector>
+
+#include "../util/bench_ratio.h"
 
 #include "amrwb_decoder.h"
 #include "amrwb_encoder.h"
@@ -36,8 +40,6 @@ const Stream& stream(int mode) {
     }
     return s;
 }
-
-double g_ours[9], g_peer[9], g_enc_ours[9], g_enc_peer[9];
 
 void BM_Decode(benchmark::State& state) {
     int mode = static_cast<int>(state.range(0));
@@ -98,39 +100,22 @@ void BM_PeerEncode(benchmark::State& state) {
     E_IF_exit(enc);
 }
 
-BENCHMARK(BM_Decode)->Arg(8)->Arg(2)->Arg(0);
-BENCHMARK(BM_Encode)->Arg(8)->Arg(2)->Arg(0);
-BENCHMARK(BM_PeerEncode)->Arg(8)->Arg(2)->Arg(0);
-BENCHMARK(BM_PeerDecode)->Arg(8)->Arg(2)->Arg(0);
-
-// Collects the per-frame times and prints ours / peer for each mode.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            std::string name = r.benchmark_name();
-            int mode = name.back() - '0';
-            double t = r.GetAdjustedCPUTime();
-            if (name.rfind("BM_PeerDecode", 0) == 0) g_peer[mode] = t;
-            else if (name.rfind("BM_Decode", 0) == 0) g_ours[mode] = t;
-            else if (name.rfind("BM_PeerEncode", 0) == 0) g_enc_peer[mode] = t;
-            else g_enc_ours[mode] = t;
-        }
-    }
-};
-
 }  // namespace
 
+BENCHMARK(BM_Encode)->DenseRange(0, 8);
+BENCHMARK(BM_PeerEncode)->DenseRange(0, 8);
+BENCHMARK(BM_Decode)->Arg(0)->Arg(2)->Arg(8);
+BENCHMARK(BM_PeerDecode)->Arg(0)->Arg(2)->Arg(8);
+
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    const char* names[9] = {"6.60", "8.85", "12.65", "14.25", "15.85", "18.25", "19.85", "23.05", "23.85"};
-    for (int m : {8, 2, 0})
-        if (g_peer[m] > 0) std::printf("decode %s kbit/s: ours / peer = %.2f\n", names[m], g_ours[m] / g_peer[m]);
-    for (int m : {8, 2, 0})
-        if (g_enc_peer[m] > 0)
-            std::printf("encode %s kbit/s: ours / peer = %.2f\n", names[m], g_enc_ours[m] / g_enc_peer[m]);
-    return 0;
+    static const char* const kRate[9] = {"6.60", "8.85", "12.65", "14.25", "15.85",
+                                         "18.25", "19.85", "23.05", "23.85"};
+    std::vector<orvox_bench::RatioPair> pairs;
+    for (int m = 0; m <= 8; ++m)
+        pairs.push_back({std::string("AMR-WB ") + kRate[m] + " encode", "BM_Encode/" + std::to_string(m),
+                         "BM_PeerEncode/" + std::to_string(m)});
+    for (int m : {0, 2, 8})
+        pairs.push_back({std::string("AMR-WB ") + kRate[m] + " decode", "BM_Decode/" + std::to_string(m),
+                         "BM_PeerDecode/" + std::to_string(m)});
+    return orvox_bench::runWithRatios(argc, argv, std::move(pairs));
 }

@@ -187,7 +187,10 @@ void amr_wb_coder(Word16* mode, const Word16* speech16k, Word16* prms, Word16* s
     open_loop_step(st, T_op);
     T_op = static_cast<Word16>(T_op * 2);
     Word16 T_op2 = T_op;
-    if (*ser_size > 132) {
+    // Only 6.60 (132 bits) takes one lag for the whole frame; a SID frame (35 bits)
+    // searches both halves like the other rates, which keeps the open-loop
+    // memories where the first speech frame after the pause expects them.
+    if (*ser_size != 132) {
         T_op2 = amr_wb_Pitch_med_ol(wsp + 64, 64, st->old_T0_med, &st->ol_gain, st->hp_wsp_mem, st->old_hp_wsp,
                                     st->ol_wght_flg);
         open_loop_step(st, T_op2);

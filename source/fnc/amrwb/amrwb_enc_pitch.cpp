@@ -98,7 +98,7 @@ Word16 amr_wb_Pitch_OL(wb_amr_Coder_State* st, const Word16* speech, Word16* wsp
     amr_wb_Scale_sig(st->old_hp_wsp, 115, exp_s);
     amr_wb_scale_mem_Hp_wsp(st->hp_wsp_mem, exp_s);
     *ret_shift = shift;
-    return amr_wb_Pitch_med_ol(wsp, ser_size <= 132 ? 128 : 64, st->old_T0_med, &st->ol_gain, st->hp_wsp_mem,
+    return amr_wb_Pitch_med_ol(wsp, ser_size == 132 ? 128 : 64, st->old_T0_med, &st->ol_gain, st->hp_wsp_mem,
                                st->old_hp_wsp, st->ol_wght_flg);
 }
 

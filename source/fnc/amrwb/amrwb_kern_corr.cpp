@@ -1,5 +1,6 @@
 // Target correlation, convolution, autocorrelation, gain control, the
 // Chebyshev evaluation and the serial bit conversion.
+#include "amrwb_fast.h"
 #include "amrwb_kernels.h"
 #include "amrwb_lanes.h"
 #include "amrwb_tables.h"
@@ -8,7 +9,11 @@ using namespace amr_wb_op;
 
 void amr_wb_cor_h_x_MainLoop(const Word16* h, const Word16* x, Word32* y32) {
     // The terms past x[63] would all be zero: each chain simply stops there.
-    for (int i = 0; i < 64; ++i) y32[i] = amr_wb_lanes::chain(1, x + i, h, 64 - i);
+    // Bounded by the two energies (and the start value 1), no chain can clip.
+    using namespace amr_wb_fast;
+    const bool plain = products_within(energy64(x, 64), energy64(h, 64), MAX_32 - 1);
+    for (int i = 0; i < 64; ++i)
+        y32[i] = plain ? 1 + 2 * dot32(x + i, h, 64 - i) : amr_wb_lanes::chain(1, x + i, h, 64 - i);
 }
 
 void amr_wb_cor_h_x_Loop1(const Word32* y32, Word32* max) {
@@ -26,9 +31,13 @@ void amr_wb_cor_h_x_Loop2(const Word32* y32, Word16* dn, Word16 shift) {
 void amr_wb_ConvolveFwdH(const Word16* x, const Word16* hrev, Word16* y) {
     // Output n of a block of four also takes x[i]·hrev[63 - n + i] for the
     // later inputs of its block, which hrev[64..66] weight.
+    // Every chain pairs x[0..] with a run of hrev[0..66]; bounded by the two
+    // energies, no chain can clip and each is the plain sum.
+    using namespace amr_wb_fast;
+    const bool plain = products_within(energy64(x, 64), energy64(hrev, 67), MAX_32);
     for (int n = 0; n < 64; ++n) {
         int last = (n | 3);
-        y[n] = round16(amr_wb_lanes::chain(0, x, hrev + 63 - n, last + 1));
+        y[n] = round16(plain ? 2 * dot32(x, hrev + 63 - n, last + 1) : amr_wb_lanes::chain(0, x, hrev + 63 - n, last + 1));
     }
 }
 

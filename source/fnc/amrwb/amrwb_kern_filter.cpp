@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "amrwb_fast.h"
 #include "amrwb_kernels.h"
 #include "amrwb_lanes.h"
 #include "amrwb_tables.h"
@@ -152,7 +153,24 @@ void amr_wb_Preemph2(Word16* x, Word16* mem) {
     *mem = last;
 }
 
+namespace {
+AMRWB_VECTOR_CLONES void residu_plain(const Word16* a, const Word16* x, Word16* y, int n) {
+    for (int i = 0; i < n; ++i) {
+        std::int32_t s = 0;
+        for (int k = 0; k <= 16; ++k) s += std::int32_t{a[k]} * x[i - k];
+        y[i] = static_cast<Word16>(amr_wb_fast::clip16((2 * s + 2048) >> 12));
+    }
+}
+}  // namespace
+
 void amr_wb_Residu(const Word16* a, const Word16* x, Word16* y, Word16 n) {
+    // Each output pairs a[0..16] with a run of x[-16 .. n-1]; bounded by the
+    // two energies, no chain can clip and each is the plain sum.
+    using namespace amr_wb_fast;
+    if (products_within(energy64(a, 17), energy64(x - 16, n + 16), MAX_32)) {
+        residu_plain(a, x, y, n);
+        return;
+    }
     for (int i = 0; i < n; ++i) {
         Word32 s = 0;
         for (int k = 16; k >= 0; --k) s = L_mac(s, a[k], x[i - k]);

@@ -1,6 +1,7 @@
 // ISF quantiser and dequantiser loops over the codebooks stored in blocks of
 // four codevectors.
 #include "amrwb_basic_op.h"
+#include "amrwb_fast.h"
 #include "amrwb_kernels.h"
 #include "amrwb_tables.h"
 
@@ -9,21 +10,33 @@ using namespace amr_wb_op;
 namespace {
 constexpr Word16 kMu = 10923;  // 1/3 in Q15
 
-// Squared distance of x to codevector k, one L_mac chain over the components.
-Word32 distance(const Word16* x, const Word16* book, int dim, int k) {
-    const Word16* c = book + (k >> 2) * 4 * dim + (k & 3);
-    Word32 d = 0;
-    for (int j = 0; j < dim; ++j) {
-        Word16 diff = sub(x[j], c[4 * j]);
-        d = L_mac(d, diff, diff);
-    }
-    return d;
+// Squared distances of x to the four codevectors of block `blk` (stored
+// side by side), each one L_mac chain over the components.  The terms are
+// never negative, so each chain is min(Σ 2·diff², MAX_32) (a lone L_mult of
+// -32768 clips to MAX_32, where the sum is clipped anyway): Σ diff² is kept
+// in 32 bits, held at 2^30 once it gets there, where twice it passes MAX_32.
+AMRWB_VECTOR_CLONES void block_distances(const Word16* x, const Word16* book, int dim, int blk, Word32* d) {
+    constexpr std::uint32_t kClip = 1u << 30;
+    const Word16* c = book + blk * 4 * dim;
+    std::uint32_t sum[4] = {0, 0, 0, 0};
+    for (int j = 0; j < dim; ++j)
+        for (int l = 0; l < 4; ++l) {
+            const std::int32_t diff = amr_wb_fast::clip16(std::int32_t{x[j]} - c[4 * j + l]);
+            const std::uint32_t s = sum[l] + static_cast<std::uint32_t>(diff * diff);
+            sum[l] = s < kClip ? s : kClip;
+        }
+    for (int l = 0; l < 4; ++l) d[l] = sum[l] < kClip ? static_cast<Word32>(2 * sum[l]) : MAX_32;
 }
 
 void stage1(const Word16* x, const Word16* book, int dim, Word32* scratch, Word16* surv) {
-    for (int k = 0; k < 256; ++k) {
-        Word32 d = distance(x, book, dim, k);
-        scratch[k] = static_cast<Word32>((static_cast<std::uint32_t>(L_shl(d, 7)) & ~0xFFu) | static_cast<std::uint32_t>(k));
+    for (int blk = 0; blk < 64; ++blk) {
+        Word32 d[4];
+        block_distances(x, book, dim, blk, d);
+        for (int l = 0; l < 4; ++l) {
+            const int k = 4 * blk + l;
+            scratch[k] =
+                static_cast<Word32>((static_cast<std::uint32_t>(L_shl(d[l], 7)) & ~0xFFu) | static_cast<std::uint32_t>(k));
+        }
     }
     for (int s = 0; s < 4; ++s) {
         int at = 0;
@@ -40,13 +53,15 @@ Word16 split_search(const Word16* x, const Word16* book, int dim, int size, Word
     Word32 best_d[4] = {MAX_32, MAX_32, MAX_32, MAX_32};
     int best_k[4] = {0, 1, 2, 3};
     bool seen[4] = {false, false, false, false};
-    for (int k = 0; k < size; ++k) {
-        Word32 d = distance(x, book, dim, k);
-        int l = k & 3;
-        if (!seen[l] || d < best_d[l]) {
-            best_d[l] = d;
-            best_k[l] = k;
-            seen[l] = true;
+    for (int blk = 0; 4 * blk < size; ++blk) {
+        Word32 d[4];
+        block_distances(x, book, dim, blk, d);
+        for (int l = 0; l < 4 && 4 * blk + l < size; ++l) {
+            if (!seen[l] || d[l] < best_d[l]) {
+                best_d[l] = d[l];
+                best_k[l] = 4 * blk + l;
+                seen[l] = true;
+            }
         }
     }
     int w = 0;

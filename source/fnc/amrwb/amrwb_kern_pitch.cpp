@@ -1,5 +1,6 @@
 // Open-loop and closed-loop pitch loops, fractional interpolation, the gain
 // codebook search and the excitation loops.
+#include "amrwb_fast.h"
 #include "amrwb_kernels.h"
 #include "amrwb_lanes.h"
 #include "amrwb_tables.h"
@@ -7,7 +8,11 @@
 using namespace amr_wb_op;
 
 void amr_wb_comp_corr_loop(const Word16* x, const Word16* y, Word16 nlag, Word32* out, Word16 L) {
-    for (int j = 0; j < nlag; ++j) out[j] = amr_wb_lanes::dot4(x, y + j, L);
+    // Each lag pairs x with a run of y[0 .. nlag + L - 2]; bounded by the two
+    // energies, the lane sums are the plain sums.
+    using namespace amr_wb_fast;
+    const bool plain = products_within(energy64(x, L), energy64(y, nlag + L - 1), MAX_32);
+    for (int j = 0; j < nlag; ++j) out[j] = plain ? 2 * dot32(x, y + j, L) : amr_wb_lanes::dot4(x, y + j, L);
 }
 
 Word16 amr_wb_Pitch_med_ol_loop1(const Word32* corr, const Word16* ww, const Word16* we) {
@@ -40,16 +45,33 @@ Word16 amr_wb_Pitch_med_ol_loop2(const Word32* corr, const Word16* ww) {
 namespace {
 // Leading zeros of a positive 32-bit value minus one.
 int norm_pos(Word32 v) { return norm_l(v); }
+
+// The filtered excitation of the next lag, one more sample k entering:
+// excf[n] = add(excf[n-1], mult(k, h[n])) from the old values, excf[0] = mult(k, h[0]).
+AMRWB_VECTOR_CLONES void shift_in(Word16* excf, const Word16* h, Word16 k) {
+    Word16 next[64];
+    for (int n = 0; n < 64; ++n) {
+        std::int32_t m = (std::int32_t{k} * h[n]) >> 15;
+        m = m > MAX_16 ? MAX_16 : m;
+        next[n] = static_cast<Word16>(amr_wb_fast::clip16((n == 0 ? 0 : std::int32_t{excf[n - 1]}) + m));
+    }
+    for (int n = 0; n < 64; ++n) excf[n] = next[n];
+}
 }  // namespace
 
 void amr_wb_Norm_Corr_Loop(const Word16* xn, Word16* excf, Word16* corr_norm, const Word16* h,
                            const Word16* exc_p, Word16 nscale, Word16 t_min, Word16 t_max) {
+    using namespace amr_wb_fast;
+    const std::int64_t e_xn = energy64(xn, 64);
     for (int t = t_min; t <= t_max; ++t) {
-        Word32 C = amr_wb_lanes::dot4(xn, excf, 64) | 1;
+        // Bounded by the energies, the lane sums are the plain sums.
+        const std::int64_t e_f = energy64(excf, 64);
+        Word32 C = products_within(e_xn, e_f, MAX_32) ? 2 * dot32(xn, excf, 64) : amr_wb_lanes::dot4(xn, excf, 64);
+        C |= 1;
         int e = norm_pos(L_abs(C));
         Word16 Cn = static_cast<Word16>(wrap32(std::int64_t{C} << e) >> 16);
 
-        Word32 E = amr_wb_lanes::dot4(excf, excf, 64) | 1;
+        Word32 E = (2 * e_f <= MAX_32 ? static_cast<Word32>(2 * e_f) : amr_wb_lanes::dot4(excf, excf, 64)) | 1;
         int f = norm_pos(E);
         E = wrap32(std::int64_t{E} << f);
         int q = 30 - f;
@@ -71,10 +93,7 @@ void amr_wb_Norm_Corr_Loop(const Word16* xn, Word16* excf, Word16* corr_norm, co
             L >>= (s > 31 ? 31 : s);
         corr_norm[t - t_min] = round16(L);
 
-        // Filtered excitation of the next lag: one more sample enters.
-        Word16 k = exc_p[-(t - t_min)];
-        for (int n = 63; n > 0; --n) excf[n] = add(excf[n - 1], mult(k, h[n]));
-        excf[0] = mult(k, h[0]);
+        shift_in(excf, h, exc_p[-(t - t_min)]);
     }
 }
 

@@ -18,10 +18,15 @@ inline const Word16* payload_order(int mode) {
     return orders[mode];
 }
 
+inline std::string speech16_path() { return std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_16k.raw"; }
+
+// What a test says when the speech fixture is missing or empty (the loader then returns no samples).
+inline std::string speech16_missing() { return "speech fixture " + speech16_path() + " is missing or empty"; }
+
 // 16 kHz speech fixture, whole 20 ms frames, the two low bits of every sample
 // cleared as the payload wrapper does.
 inline std::vector<short> load_speech16(std::size_t max_frames) {
-    std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_16k.raw";
+    std::string path = speech16_path();
     std::vector<short> s(320 * max_frames);
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return {};
