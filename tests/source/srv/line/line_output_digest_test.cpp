@@ -146,6 +146,25 @@ TEST(LineOutputDigest, WidebandConcealment) {
   EXPECT_EQ(d.get(), 0x15ED30131D011241ull);
 }
 
+TEST(LineOutputDigest, PitchRepetitionConcealmentWithComfortNoise) {
+  const auto x = speech("speech_8k.raw", 1200 * PLC_FRAMESZ);
+  const auto lost = lossPattern(x.size() / PLC_FRAMESZ);
+  GCNG cng;
+  cngInit(&cng, HAPI_GCNG_HOTHNOISE);
+  uint16_t sid = 45 << 8;
+  int16_t scratch[PLC_FRAMESZ];
+  cngProcess(&cng, scratch, &sid, 2, PLC_FRAMESZ);
+  HSZPLC s;
+  plcinit(&s);
+  Digest d;
+  for (size_t n = 0; n < lost.size(); ++n) {
+    int16_t frame[PLC_FRAMESZ];
+    d.value(do_plc(&s, &cng, &x[n * PLC_FRAMESZ], frame, lost[n]));
+    d.samples(frame, PLC_FRAMESZ);
+  }
+  EXPECT_EQ(d.get(), 0x215307F358A928D0ull);
+}
+
 TEST(LineOutputDigest, DtmfDetectorBlocks) {
   const auto sig = speechAndDigits();
   std::vector<int16_t> x(DTMFD_TAPS, 0);
