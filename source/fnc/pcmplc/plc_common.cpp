@@ -6,20 +6,6 @@
 
 namespace {
 
-int64_t value(const PlcAcc64* acc) {
-  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(acc->hi)) << 32) | acc->lo);
-}
-
-void store(PlcAcc64* acc, int64_t v) {
-  acc->lo = static_cast<uint32_t>(v);
-  acc->hi = static_cast<int32_t>(static_cast<uint64_t>(v) >> 32);
-}
-
-// Wrapping 64-bit sum, as the emulated accumulator's carry chain behaves.
-int64_t add64(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
-
 // One output of an all-zero filter: x*4096 + sum a_k x(i-k), saturated to 32 bits.
 int32_t azOne(const int16_t* a, const int16_t* x) {
   PlcAcc64 acc{};
@@ -49,10 +35,6 @@ void W16copy(int16_t* dst, const int16_t* src, int n) { std::memmove(dst, src, n
 void W16zero(int16_t* dst, int n) { std::memset(dst, 0, n * sizeof(int16_t)); }
 void W32copy(int32_t* dst, const int32_t* src, int n) { std::memmove(dst, src, n * sizeof(int32_t)); }
 
-int32_t L_mult0(int16_t a, int16_t b) { return int32_t{a} * b; }
-int32_t L_mac0(int32_t acc, int16_t a, int16_t b) { return L_add(acc, L_mult0(a, b)); }
-int32_t L_msu0(int32_t acc, int16_t a, int16_t b) { return L_sub(acc, L_mult0(a, b)); }
-
 void L_Extract(int32_t x, int16_t* hi, int16_t* lo) {
   *hi = static_cast<int16_t>(x >> 16);
   *lo = static_cast<int16_t>((x >> 1) & 0x7FFF);
@@ -65,31 +47,6 @@ int32_t Mpy_32_16(int16_t hi, int16_t lo, int16_t n) { return L_add(L_mult(hi, n
 void bvxx_Log2(int32_t x, int16_t* exponent, int16_t* fraction) {
   // The interpolation of the shared operators' Log2, whose table is the same.
   Log2(x, exponent, fraction);
-}
-
-void mthi64(PlcAcc64* acc, int32_t v) { acc->hi = v; }
-void mtlo64(PlcAcc64* acc, uint32_t v) { acc->lo = v; }
-int32_t mfhi64(const PlcAcc64* acc) { return acc->hi; }
-uint32_t mflo64(const PlcAcc64* acc) { return acc->lo; }
-void imult32(PlcAcc64* acc, int32_t a, int32_t b) { store(acc, int64_t{a} * b); }
-void imac64_16(PlcAcc64* acc, int16_t a, int16_t b) { store(acc, add64(value(acc), int32_t{a} * b)); }
-void imsu64_16(PlcAcc64* acc, int16_t a, int16_t b) { store(acc, add64(value(acc), -(int32_t{a} * b))); }
-void imac64_32(PlcAcc64* acc, int32_t a, int32_t b) { store(acc, add64(value(acc), int64_t{a} * b)); }
-void imsu64_32(PlcAcc64* acc, int32_t a, int32_t b) {
-  store(acc, static_cast<int64_t>(static_cast<uint64_t>(value(acc)) - static_cast<uint64_t>(int64_t{a} * b)));
-}
-
-int32_t sat64(const PlcAcc64* acc) {
-  const int64_t v = value(acc);
-  if (v > INT32_MAX) {
-    Overflow = 1;
-    return INT32_MAX;
-  }
-  if (v < INT32_MIN) {
-    Overflow = 1;
-    return INT32_MIN;
-  }
-  return static_cast<int32_t>(v);
 }
 
 void idiv32(PlcAcc64* acc, int32_t a, int32_t b) {
