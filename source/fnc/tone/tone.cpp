@@ -25,28 +25,43 @@ void hsfToneReset(HSZTONE* tone, std::uint16_t freqHz, std::uint16_t amplitude) 
     tone->amplitude = amplitude;
 }
 
-std::int16_t hsfSin(std::uint16_t phase) {
-    std::int32_t x = phase & 0x3FFF;
-    if (phase & 0x4000) x = ~x & 0x3FFF;  // second and fourth quarters run backwards
-    std::int32_t p = sineCoefficients[0];
-    for (std::size_t i = 1; i < sineCoefficients.size(); ++i) {
-        p = sineCoefficients[i] + ((2 * x * p + 32768) >> 16);
+namespace {
+// The first quarter wave of hsfSinModel, one entry per 14-bit phase (32 KB): the oscillators run
+// per sample on every tone and caller-ID channel, and a look-up is several times cheaper than the
+// polynomial's five rounded products.
+constexpr int kQuarter = 16384;
+struct QuarterSine {
+    std::array<std::int16_t, kQuarter> v{};
+    constexpr QuarterSine() {
+        for (int x = 0; x < kQuarter; ++x) v[x] = hsfSinModel(static_cast<std::uint16_t>(x));
     }
-    const std::int32_t s = (2 * x * p + 32768) >> 16;
-    auto r = static_cast<std::int16_t>(s * 8);
-    if (phase & 0x8000) r = static_cast<std::int16_t>(-r);
-    return r;
+};
+constexpr QuarterSine kQuarterSine{};
+
+inline std::int16_t sineOf(std::uint16_t phase) {
+    std::uint32_t x = phase & 0x3FFFu;
+    if (phase & 0x4000u) x ^= 0x3FFFu;
+    const std::int16_t r = kQuarterSine.v[x];
+    return (phase & 0x8000u) ? static_cast<std::int16_t>(-r) : r;
 }
+}  // namespace
+
+std::int16_t hsfSin(std::uint16_t phase) { return sineOf(phase); }
 
 std::int16_t hsfCos(std::uint16_t phase) { return hsfSin(static_cast<std::uint16_t>(phase + 16384)); }
 
 void hsfToneGen(std::int16_t* out, HSZTONE* tone, int count) {
+    std::uint16_t phase = tone->phase;
+    const std::uint16_t inc = tone->phaseInc;
+    const std::int32_t amp = tone->amplitude;
     for (int i = 0; i < count; ++i) {
-        const std::int32_t prod = std::int32_t{hsfSin(tone->phase)} * tone->amplitude;
+        const std::int32_t prod = std::int32_t{sineOf(phase)} * amp;
         const auto v = static_cast<std::int16_t>(prod >> 15);  // bits 15..30 of the product
-        out[i] = sat16(std::int32_t{out[i]} + v);
-        tone->phase = static_cast<std::uint16_t>(tone->phase + tone->phaseInc);
+        const std::int32_t sum = std::int32_t{out[i]} + v;
+        out[i] = static_cast<std::int16_t>(sum > 32767 ? 32767 : (sum < -32768 ? -32768 : sum));
+        phase = static_cast<std::uint16_t>(phase + inc);
     }
+    tone->phase = phase;
 }
 
 void toneAmplitudeMod(int count, std::int16_t* out, const std::int16_t* carrier, const std::int16_t* modulator) {
