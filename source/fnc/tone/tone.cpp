@@ -1,6 +1,8 @@
 // Oscillators, modulation and the single-tone detector step.
 #include "tone.h"
 
+#include "tone_kernels.h"
+
 namespace {
 std::int16_t sat16(std::int64_t v) {
     if (v > 32767) return 32767;
@@ -38,11 +40,13 @@ struct QuarterSine {
 };
 constexpr QuarterSine kQuarterSine{};
 
+// Without branches: the quarter and the sign follow the phase around the circle, which a branch
+// predictor cannot.
 inline std::int16_t sineOf(std::uint16_t phase) {
-    std::uint32_t x = phase & 0x3FFFu;
-    if (phase & 0x4000u) x ^= 0x3FFFu;
-    const std::int16_t r = kQuarterSine.v[x];
-    return (phase & 0x8000u) ? static_cast<std::int16_t>(-r) : r;
+    const std::uint32_t mirror = (0u - ((phase >> 14) & 1u)) & 0x3FFFu;
+    const std::int32_t r = kQuarterSine.v[(phase & 0x3FFFu) ^ mirror];
+    const std::int32_t neg = -static_cast<std::int32_t>(phase >> 15);  // 0 or -1
+    return static_cast<std::int16_t>((r ^ neg) - neg);
 }
 }  // namespace
 
@@ -51,17 +55,16 @@ std::int16_t hsfSin(std::uint16_t phase) { return sineOf(phase); }
 std::int16_t hsfCos(std::uint16_t phase) { return hsfSin(static_cast<std::uint16_t>(phase + 16384)); }
 
 void hsfToneGen(std::int16_t* out, HSZTONE* tone, int count) {
-    std::uint16_t phase = tone->phase;
-    const std::uint16_t inc = tone->phaseInc;
-    const std::int32_t amp = tone->amplitude;
-    for (int i = 0; i < count; ++i) {
-        const std::int32_t prod = std::int32_t{sineOf(phase)} * amp;
-        const auto v = static_cast<std::int16_t>(prod >> 15);  // bits 15..30 of the product
-        const std::int32_t sum = std::int32_t{out[i]} + v;
-        out[i] = static_cast<std::int16_t>(sum > 32767 ? 32767 : (sum < -32768 ? -32768 : sum));
-        phase = static_cast<std::uint16_t>(phase + inc);
-    }
-    tone->phase = phase;
+    if (count <= 0) return;
+    static const ToneGenKernel kernel = toneGenKernel();
+    kernel(out, tone->phase, tone->phaseInc, tone->amplitude, count);
+    tone->phase = static_cast<std::uint16_t>(tone->phase + static_cast<std::uint32_t>(count) * tone->phaseInc);
+}
+
+void hsfToneGenPhases(std::int16_t* out, const std::uint16_t* phases, std::uint16_t amplitude, int count) {
+    if (count <= 0) return;
+    static const TonePhasesKernel kernel = tonePhasesKernel();
+    kernel(out, phases, amplitude, count);
 }
 
 void toneAmplitudeMod(int count, std::int16_t* out, const std::int16_t* carrier, const std::int16_t* modulator) {

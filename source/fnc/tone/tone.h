@@ -47,6 +47,9 @@ void hsfToneReset(HSZTONE* tone, std::uint16_t freqHz, std::uint16_t amplitude);
 void hsfToneGen(std::int16_t* out, HSZTONE* tone, int count);
 // The polynomial's values by table: hsfSinModel exactly, at a look-up per sample.
 std::int16_t hsfSin(std::uint16_t phase);
+// Adds the oscillator's sine at each of `count` given phases, scaled by `amplitude` as hsfToneGen
+// scales it, into out (saturating): a keyed signal whose frequency changes within a block.
+void hsfToneGenPhases(std::int16_t* out, const std::uint16_t* phases, std::uint16_t amplitude, int count);
 std::int16_t hsfCos(std::uint16_t phase);
 // out[i] = carrier[i] * (1 + 4 * modulator[i] / 32768), rounded and saturated.
 void toneAmplitudeMod(int count, std::int16_t* out, const std::int16_t* carrier, const std::int16_t* modulator);
