@@ -106,70 +106,111 @@ void tonePhasesSse2(std::int16_t* out, const std::uint16_t* phases, std::uint16_
     }
 }
 
+// The AVX2 forms work on sixteen 16-bit lanes: each polynomial step c + ((2 x p + 32768) >> 16) is
+// exactly the rounding high product of x and p (pmulhrsw) plus c, every value fitting 16 bits;
+// the amplitude's product comes from its high and low halves, its bits 15..30 kept as a 16-bit
+// value, and the addition into the output saturates.
 namespace {
 
-__attribute__((target("avx2"))) inline __m256i polyStep8(__m256i x, __m256i p, __m256i c) {
-    const __m256i xp = _mm256_madd_epi16(x, p);
-    return _mm256_add_epi32(c, _mm256_srai_epi32(_mm256_add_epi32(_mm256_slli_epi32(xp, 1), _mm256_set1_epi32(32768)), 16));
-}
+struct Lanes8x16 {
+    using V = __m128i;
+    __attribute__((target("avx2"))) static __m128i set1(int v) { return _mm_set1_epi16(static_cast<short>(v)); }
+    __attribute__((target("avx2"))) static __m128i mulhrs(__m128i a, __m128i b) { return _mm_mulhrs_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m128i mulhi(__m128i a, __m128i b) { return _mm_mulhi_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m128i mullo(__m128i a, __m128i b) { return _mm_mullo_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m128i add(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m128i adds(__m128i a, __m128i b) { return _mm_adds_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m128i band(__m128i a, __m128i b) { return _mm_and_si128(a, b); }
+    __attribute__((target("avx2"))) static __m128i bor(__m128i a, __m128i b) { return _mm_or_si128(a, b); }
+    __attribute__((target("avx2"))) static __m128i bxor(__m128i a, __m128i b) { return _mm_xor_si128(a, b); }
+    __attribute__((target("avx2"))) static __m128i slli(__m128i a, int n) { return _mm_slli_epi16(a, n); }
+    __attribute__((target("avx2"))) static __m128i srli(__m128i a, int n) { return _mm_srli_epi16(a, n); }
+    __attribute__((target("avx2"))) static __m128i srai(__m128i a, int n) { return _mm_srai_epi16(a, n); }
+};
 
-__attribute__((target("avx2"))) inline __m256i sineTimesAmp8(__m256i phase, __m256i amp0, __m256i amp1) {
-    const __m256i mirror =
-        _mm256_and_si256(_mm256_srai_epi32(_mm256_slli_epi32(phase, 17), 31), _mm256_set1_epi32(0x3FFF));
-    const __m256i x = _mm256_xor_si256(_mm256_and_si256(phase, _mm256_set1_epi32(0x3FFF)), mirror);
-    __m256i p = _mm256_set1_epi32(sineCoefficients[0]);
-    for (std::size_t k = 1; k < sineCoefficients.size(); ++k) p = polyStep8(x, p, _mm256_set1_epi32(sineCoefficients[k]));
-    const __m256i s = polyStep8(x, p, _mm256_setzero_si256());
-    const __m256i neg = _mm256_srai_epi32(_mm256_slli_epi32(phase, 16), 31);
-    const __m256i r = _mm256_sub_epi32(_mm256_xor_si256(_mm256_slli_epi32(s, 3), neg), neg);
-    __m256i v = _mm256_add_epi32(_mm256_srai_epi32(_mm256_madd_epi16(r, amp0), 15), _mm256_and_si256(r, amp1));
-    return _mm256_srai_epi32(_mm256_slli_epi32(v, 16), 16);
+struct Lanes16x16 {
+    using V = __m256i;
+    __attribute__((target("avx2"))) static __m256i set1(int v) { return _mm256_set1_epi16(static_cast<short>(v)); }
+    __attribute__((target("avx2"))) static __m256i mulhrs(__m256i a, __m256i b) { return _mm256_mulhrs_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m256i mulhi(__m256i a, __m256i b) { return _mm256_mulhi_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m256i mullo(__m256i a, __m256i b) { return _mm256_mullo_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m256i add(__m256i a, __m256i b) { return _mm256_add_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m256i adds(__m256i a, __m256i b) { return _mm256_adds_epi16(a, b); }
+    __attribute__((target("avx2"))) static __m256i band(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
+    __attribute__((target("avx2"))) static __m256i bor(__m256i a, __m256i b) { return _mm256_or_si256(a, b); }
+    __attribute__((target("avx2"))) static __m256i bxor(__m256i a, __m256i b) { return _mm256_xor_si256(a, b); }
+    __attribute__((target("avx2"))) static __m256i slli(__m256i a, int n) { return _mm256_slli_epi16(a, n); }
+    __attribute__((target("avx2"))) static __m256i srli(__m256i a, int n) { return _mm256_srli_epi16(a, n); }
+    __attribute__((target("avx2"))) static __m256i srai(__m256i a, int n) { return _mm256_srai_epi16(a, n); }
+};
+
+// out + (sine(phase) * amp) >> 15 per 16-bit lane, saturated; amp1 is all ones when amp > 32767.
+template <typename L, typename V = typename L::V>
+__attribute__((target("avx2"))) inline V sineAdd16(V out, V phase, V amp, V amp1) {
+    const V mirror = L::band(L::srai(L::slli(phase, 1), 15), L::set1(0x3FFF));
+    const V x = L::bxor(L::band(phase, L::set1(0x3FFF)), mirror);
+    V p = L::set1(sineCoefficients[0]);
+    for (std::size_t k = 1; k < sineCoefficients.size(); ++k) p = L::add(L::set1(sineCoefficients[k]), L::mulhrs(x, p));
+    const V neg = L::srai(phase, 15);
+    const V r = L::sub(L::bxor(L::slli(L::mulhrs(x, p), 3), neg), neg);
+    // The product's high half (an amplitude read as negative is corrected by r) and its bit 15.
+    const V hi = L::add(L::mulhi(r, amp), L::band(r, amp1));
+    const V v = L::bor(L::slli(hi, 1), L::srli(L::mullo(r, amp), 15));
+    return L::adds(out, v);
 }
 
 }  // namespace
 
 __attribute__((target("avx2"))) void toneGenAvx2(std::int16_t* out, std::uint16_t phase, std::uint16_t inc,
                                                  std::uint16_t amp, int count) {
-    const __m256i amp0 = _mm256_set1_epi32(amp & 0x7FFF);
-    const __m256i amp1 = _mm256_set1_epi32((amp & 0x8000) ? -1 : 0);
-    const __m256i mask16 = _mm256_set1_epi32(0xFFFF);
-    __m256i ph = _mm256_add_epi32(_mm256_set1_epi32(phase), _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
-                                                                                _mm256_set1_epi32(inc)));
-    const __m256i step = _mm256_set1_epi32(8 * inc);
+    const __m256i amp16 = _mm256_set1_epi16(static_cast<short>(amp));
+    const __m256i amp1 = _mm256_set1_epi16((amp & 0x8000) ? -1 : 0);
+    const __m256i iota = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m256i ph = _mm256_add_epi16(_mm256_set1_epi16(static_cast<short>(phase)),
+                                  _mm256_mullo_epi16(iota, _mm256_set1_epi16(static_cast<short>(inc))));
+    const __m256i step = _mm256_set1_epi16(static_cast<short>(16 * inc));
     int i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const __m256i v = sineTimesAmp8(_mm256_and_si256(ph, mask16), amp0, amp1);
-        ph = _mm256_add_epi32(ph, step);
-        const __m256i o = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i)));
-        const __m256i sum = _mm256_packs_epi32(_mm256_add_epi32(o, v), _mm256_setzero_si256());
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                         _mm256_castsi256_si128(_mm256_permute4x64_epi64(sum, 0x08)));
+    for (; i + 16 <= count; i += 16) {
+        __m256i* o = reinterpret_cast<__m256i*>(out + i);
+        _mm256_storeu_si256(o, sineAdd16<Lanes16x16>(_mm256_loadu_si256(o), ph, amp16, amp1));
+        ph = _mm256_add_epi16(ph, step);
     }
-    if (i < count) {
-        alignas(16) std::int16_t buf[8] = {};
+    if (i < count) {  // up to fifteen more through a buffer
+        alignas(32) std::int16_t buf[16] = {};
         const int n = count - i;
         for (int j = 0; j < n; ++j) buf[j] = out[i + j];
-        const __m256i v = sineTimesAmp8(_mm256_and_si256(ph, mask16), amp0, amp1);
-        const __m256i o = _mm256_cvtepi16_epi32(_mm_load_si128(reinterpret_cast<const __m128i*>(buf)));
-        const __m256i sum = _mm256_packs_epi32(_mm256_add_epi32(o, v), _mm256_setzero_si256());
-        _mm_store_si128(reinterpret_cast<__m128i*>(buf), _mm256_castsi256_si128(_mm256_permute4x64_epi64(sum, 0x08)));
+        __m256i* b = reinterpret_cast<__m256i*>(buf);
+        _mm256_store_si256(b, sineAdd16<Lanes16x16>(_mm256_load_si256(b), ph, amp16, amp1));
         for (int j = 0; j < n; ++j) out[i + j] = buf[j];
     }
 }
 
 __attribute__((target("avx2"))) void tonePhasesAvx2(std::int16_t* out, const std::uint16_t* phases,
                                                     std::uint16_t amp, int count) {
-    const __m256i amp0 = _mm256_set1_epi32(amp & 0x7FFF);
-    const __m256i amp1 = _mm256_set1_epi32((amp & 0x8000) ? -1 : 0);
+    const __m256i amp16 = _mm256_set1_epi16(static_cast<short>(amp));
+    const __m256i amp1 = _mm256_set1_epi16((amp & 0x8000) ? -1 : 0);
     int i = 0;
-    for (; i + 8 <= count; i += 8) {
-        const __m256i ph = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(phases + i)));
-        const __m256i v = sineTimesAmp8(ph, amp0, amp1);
-        const __m256i o = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out + i)));
-        const __m256i sum = _mm256_packs_epi32(_mm256_add_epi32(o, v), _mm256_setzero_si256());
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm256_castsi256_si128(_mm256_permute4x64_epi64(sum, 0x08)));
+    for (; i + 16 <= count; i += 16) {
+        __m256i* o = reinterpret_cast<__m256i*>(out + i);
+        const __m256i ph = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(phases + i));
+        _mm256_storeu_si256(o, sineAdd16<Lanes16x16>(_mm256_loadu_si256(o), ph, amp16, amp1));
     }
-    if (i < count) tonePhasesSse2(out + i, phases + i, amp, count - i);
+    for (; i < count; i += 8) {  // eight at a time, the last ones through a buffer
+        alignas(16) std::int16_t buf[8] = {};
+        alignas(16) std::uint16_t ph[8] = {};
+        const int n = count - i < 8 ? count - i : 8;
+        for (int j = 0; j < n; ++j) {
+            buf[j] = out[i + j];
+            ph[j] = phases[i + j];
+        }
+        const __m128i v = sineAdd16<Lanes8x16>(_mm_load_si128(reinterpret_cast<const __m128i*>(buf)),
+                                    _mm_load_si128(reinterpret_cast<const __m128i*>(ph)),
+                                    _mm256_castsi256_si128(amp16), _mm256_castsi256_si128(amp1));
+        _mm_store_si128(reinterpret_cast<__m128i*>(buf), v);
+        for (int j = 0; j < n; ++j) out[i + j] = buf[j];
+    }
 }
 
 #endif

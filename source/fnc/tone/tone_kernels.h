@@ -1,6 +1,6 @@
 // The oscillator's inner loop in three forms with identical results: the portable one (the
 // reference: hsfSinModel per sample), and SSE2 and AVX2 forms that evaluate the same polynomial
-// four or eight phases at a time. hsfToneGen picks the best the processor has, once.
+// four (in 32-bit lanes) or sixteen (in 16-bit lanes) phases at a time. hsfToneGen picks the best the processor has, once.
 #pragma once
 
 #include <cstdint>
