@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "plc_common.h"
+#include "plc_kernels.h"
 #include "plc_tables.h"
 
 namespace {
@@ -105,13 +106,12 @@ struct CoarseParams {
 int16_t coarsePitch(const int16_t* xwd, int16_t cpplast, const CoarseParams& p) {
   Score sc[kMaxLag + 2];
   const int16_t* t = xwd + kDecOut - kTarget;
+  // The segment's energy from lag to lag: one square in, one out (exact in 64 bits).
+  int64_t energy = plcDot(t - kMinLag, t - kMinLag, kTarget);
   for (int d = kMinLag; d <= kMaxLag; ++d) {
-    PlcAcc64 c{}, e{};
-    for (int i = 0; i < kTarget; ++i) {
-      imac64_16(&c, t[i], t[i - d]);
-      imac64_16(&e, t[i - d], t[i - d]);
-    }
-    sc[d] = Score{sat64(&c), sat64(&e) > 0 ? sat64(&e) : 1};
+    if (d > kMinLag) energy += int32_t{t[-d]} * t[-d] - int32_t{t[kTarget - d]} * t[kTarget - d];
+    const int32_t e = plcSat32(energy);
+    sc[d] = Score{plcSat32(plcDot(t, t - d, kTarget)), e > 0 ? e : 1};
   }
   Candidate cand[kMaxCandidates];
   int n = 0;
@@ -212,18 +212,6 @@ struct RefineParams {
   int maxLag;
 };
 
-int32_t sumSquares(const int16_t* x, int n) {
-  PlcAcc64 acc{};
-  for (int i = 0; i < n; ++i) imac64_16(&acc, x[i], x[i]);
-  return sat64(&acc);
-}
-
-int32_t sumProducts(const int16_t* x, const int16_t* y, int n) {
-  PlcAcc64 acc{};
-  for (int i = 0; i < n; ++i) imac64_16(&acc, x[i], y[i]);
-  return sat64(&acc);
-}
-
 int16_t refine(PlcPitch* out, const int16_t* x, int16_t cpp, const RefineParams& p) {
   const int wsz = cpp < p.maxWsz ? cpp : p.maxWsz;
   const int32_t tenth = L_mult(3277, cpp);
@@ -247,10 +235,13 @@ int16_t refine(PlcPitch* out, const int16_t* x, int16_t cpp, const RefineParams&
   const int16_t* t = buf + p.len - wsz;
   int best = lo;
   int64_t bestC = 0, bestE = 1;
+  // The segment's energy from lag to lag: one square in, one out (exact in 64 bits).
+  int64_t energy = plcDot(t - lo, t - lo, wsz);
   for (int L = lo; L <= hi; ++L) {
     const int16_t* seg = t - L;
-    const int32_t e = sumSquares(seg, wsz);
-    const int32_t c = sumProducts(t, seg, wsz);
+    if (L > lo) energy += int32_t{seg[0]} * seg[0] - int32_t{seg[wsz]} * seg[wsz];
+    const int32_t e = plcSat32(energy);
+    const int32_t c = plcSat32(plcDot(t, seg, wsz));
     if (L == lo) {
       best = L;
       out->cormax = c < 0 ? -1 : c;

@@ -1,6 +1,7 @@
 // Data movement, fixed-point helpers, the 64-bit accumulator, the order-8 filters and the linear
 // prediction of the PCM concealment.
 #include "plc_common.h"
+#include "plc_kernels.h"
 
 #include <cstring>
 
@@ -116,21 +117,23 @@ void bvxx_Autocorr(int32_t* r, const int16_t* x, const int16_t* window, int n, i
   int16_t w[160];
   const int len = n > 160 ? 160 : n;
   for (int i = 0; i < len; ++i) w[i] = mult_r(x[i], window[i]);
+  // The energy's terms are all positive, so its saturating sum saturates exactly when the exact
+  // sum leaves 32 bits. Once it does not, no lag's sum can (each |2 w_i w_i+k| is at most
+  // w_i^2 + w_i+k^2), and those are exact sums too.
   int32_t r0;
   for (;;) {
     Overflow = 0;
-    r0 = 1;
-    for (int i = 0; i < len; ++i) r0 = L_mac(r0, w[i], w[i]);
-    if (!Overflow) break;
+    const int64_t exact = 1 + 2 * plcDot(w, w, len);
+    if (exact <= INT32_MAX) {
+      r0 = static_cast<int32_t>(exact);
+      break;
+    }
+    Overflow = 1;
     for (int i = 0; i < len; ++i) w[i] = static_cast<int16_t>(w[i] >> 2);
   }
   const int16_t s = norm_l(r0);
   r[0] = L_shl(r0, s);
-  for (int k = 1; k <= order; ++k) {
-    int32_t acc = 0;
-    for (int i = 0; i < len - k; ++i) acc = L_mac(acc, w[i], w[i + k]);
-    r[k] = L_shl(acc, s);
-  }
+  for (int k = 1; k <= order; ++k) r[k] = L_shl(static_cast<int32_t>(2 * plcDot(w, w + k, len - k)), s);
 }
 
 void bvxx_Spectral_Smoothing(int order, int32_t* r, const int32_t* lagWindow) {

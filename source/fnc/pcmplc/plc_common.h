@@ -63,9 +63,8 @@ inline void imsu64_32(PlcAcc64* acc, int32_t a, int32_t b) {
   plc_acc_detail::store(acc, static_cast<int64_t>(static_cast<uint64_t>(plc_acc_detail::value(acc)) -
                                                   static_cast<uint64_t>(int64_t{a} * b)));
 }
-// The accumulator clamped to 32 bits; a clamp sets the global Overflow flag.
-inline int32_t sat64(const PlcAcc64* acc) {
-  const int64_t v = plc_acc_detail::value(acc);
+// A 64-bit sum clamped to 32 bits as the accumulator's sat64 clamps it (setting Overflow).
+inline int32_t plcSat32(int64_t v) {
   if (v > INT32_MAX) [[unlikely]] {
     Overflow = 1;
     return INT32_MAX;
@@ -76,6 +75,8 @@ inline int32_t sat64(const PlcAcc64* acc) {
   }
   return static_cast<int32_t>(v);
 }
+// The accumulator clamped to 32 bits; a clamp sets the global Overflow flag.
+inline int32_t sat64(const PlcAcc64* acc) { return plcSat32(plc_acc_detail::value(acc)); }
 // Low word = a / b truncated, high word = the remainder (b = -1 gives -a).
 void idiv32(PlcAcc64* acc, int32_t a, int32_t b);
 // a / b of two positive values (a < b) as a Q31 fraction.
