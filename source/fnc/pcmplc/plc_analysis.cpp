@@ -22,11 +22,10 @@ void decimate(const int16_t* xw, int16_t* out, PlcDecim st, int factor, const in
   for (int g = 0; g < PLC_XWD_FRAME; ++g) {
     int32_t s0 = 0;
     for (int j = 0; j < factor; ++j) {
-      PlcAcc64 acc{};
-      mthi64(&acc, L_shr(L_deposit_h(xw[g * factor + j]), 11));
-      mtlo64(&acc, 0);
-      for (int k = 0; k < 4; ++k) imsu64_32(&acc, s[k], adf[k]);
-      s0 = mfhi64(&acc) << stateShift;
+      // The accumulator's arithmetic in a register: high word x << 5, low word 0, wrapping sums.
+      uint64_t acc = static_cast<uint64_t>(static_cast<int64_t>(L_shr(L_deposit_h(xw[g * factor + j]), 11))) << 32;
+      for (int k = 0; k < 4; ++k) acc -= static_cast<uint64_t>(int64_t{s[k]} * adf[k]);
+      s0 = static_cast<int32_t>(acc >> 32) << stateShift;
       if (j < factor - 1) {
         s[3] = s[2];
         s[2] = s[1];
@@ -35,10 +34,9 @@ void decimate(const int16_t* xw, int16_t* out, PlcDecim st, int factor, const in
       }
     }
     // After the group's last sample: the feed-forward sum over the new state and the four before.
-    PlcAcc64 acc{};
-    imult32(&acc, s0, bdf[0]);
-    for (int k = 0; k < 4; ++k) imac64_32(&acc, s[k], bdf[k + 1]);
-    y[g] = mfhi64(&acc) << 1;
+    uint64_t acc = static_cast<uint64_t>(int64_t{s0} * bdf[0]);
+    for (int k = 0; k < 4; ++k) acc += static_cast<uint64_t>(int64_t{s[k]} * bdf[k + 1]);
+    y[g] = static_cast<int32_t>(acc >> 32) << 1;
     s[3] = s[2];
     s[2] = s[1];
     s[1] = s[0];

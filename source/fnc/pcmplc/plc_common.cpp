@@ -7,12 +7,14 @@
 
 namespace {
 
+// The filters below keep the accumulator as a native 64-bit value: nine products of at most 2^46
+// cannot wrap it, so this is the emulated accumulator's arithmetic exactly, in a register.
+
 // One output of an all-zero filter: x*4096 + sum a_k x(i-k), saturated to 32 bits.
 int32_t azOne(const int16_t* a, const int16_t* x) {
-  PlcAcc64 acc{};
-  imult32(&acc, x[0], 4096);
-  for (int k = 0; k < PLC_ORDER; ++k) imac64_16(&acc, a[k], x[-1 - k]);
-  return sat64(&acc);
+  int64_t acc = int64_t{x[0]} * 4096;
+  for (int k = 0; k < PLC_ORDER; ++k) acc += int32_t{a[k]} * x[-1 - k];
+  return plcSat32(acc);
 }
 
 void allPole(const int16_t* a, const int16_t* x, int16_t* y, int n, const int16_t* mem,
@@ -21,10 +23,9 @@ void allPole(const int16_t* a, const int16_t* x, int16_t* y, int n, const int16_
   const int len = n > 160 ? 160 : n;
   std::memcpy(buf, mem, PLC_ORDER * sizeof(int16_t));
   for (int i = 0; i < len; ++i) {
-    PlcAcc64 acc{};
-    imult32(&acc, x[i], inputGain);
-    for (int k = 0; k < PLC_ORDER; ++k) imsu64_16(&acc, a[k], buf[PLC_ORDER + i - 1 - k]);
-    buf[PLC_ORDER + i] = ::round(L_shl(sat64(&acc), 4));
+    int64_t acc = int64_t{x[i]} * inputGain;
+    for (int k = 0; k < PLC_ORDER; ++k) acc -= int32_t{a[k]} * buf[PLC_ORDER + i - 1 - k];
+    buf[PLC_ORDER + i] = ::round(L_shl(plcSat32(acc), 4));
     y[i] = buf[PLC_ORDER + i];
   }
   if (newMem != nullptr) std::memcpy(newMem, buf + len, PLC_ORDER * sizeof(int16_t));
