@@ -10,11 +10,14 @@ namespace {
 // The filters below keep the accumulator as a native 64-bit value: nine products of at most 2^46
 // cannot wrap it, so this is the emulated accumulator's arithmetic exactly, in a register.
 
-// One output of an all-zero filter: x*4096 + sum a_k x(i-k), saturated to 32 bits.
-int32_t azOne(const int16_t* a, const int16_t* x) {
-  int64_t acc = int64_t{x[0]} * 4096;
-  for (int k = 0; k < PLC_ORDER; ++k) acc += int32_t{a[k]} * x[-1 - k];
-  return plcSat32(acc);
+// An all-zero filter's outputs: each exact sum saturated to 32 bits, shifted and rounded.
+void azFilter(const int16_t* a, const int16_t* x, int16_t* y, int n, int16_t shift) {
+  int64_t sums[160];
+  for (int at = 0; at < n; at += 160) {
+    const int len = n - at < 160 ? n - at : 160;
+    plcAzSums(a, x + at, sums, len);
+    for (int i = 0; i < len; ++i) y[at + i] = ::round(L_shl(plcSat32(sums[i]), shift));
+  }
 }
 
 void allPole(const int16_t* a, const int16_t* x, int16_t* y, int n, const int16_t* mem,
@@ -85,11 +88,11 @@ int32_t fdiv32(int32_t a, int32_t b) {
 }
 
 void bvxx_azfilter_8th_Q0_Q0(const int16_t* a, const int16_t* x, int16_t* y, int n) {
-  for (int i = 0; i < n; ++i) y[i] = ::round(L_shl(azOne(a, x + i), 4));
+  azFilter(a, x, y, n, 4);
 }
 
 void bvxx_azfilter_8th_Q0_Q1(const int16_t* a, const int16_t* x, int16_t* y, int n) {
-  for (int i = 0; i < n; ++i) y[i] = ::round(L_shl(azOne(a, x + i), 5));
+  azFilter(a, x, y, n, 5);
 }
 
 void bvxx_azfilter_8th_Q0_Q1_generic(const int16_t* a, const int16_t* x, int16_t* y, int n) {

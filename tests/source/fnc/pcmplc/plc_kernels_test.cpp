@@ -2,6 +2,7 @@
 // vectors to full scale (-32768 squared included) at every length the analysis uses and beyond.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <utility>
 #include <vector>
@@ -41,4 +42,31 @@ TEST(PlcKernels, VectorDotProductsEqualTheExactSumToFullScale) {
     }
   }
   std::printf("%d vector sums compared\n", compared);
+}
+
+TEST(PlcKernels, VectorAllZeroFilterSumsEqualTheExactSums) {
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int n = trial % 90;
+    const bool extremes = trial % 3 == 0;
+    std::vector<int16_t> buf(8 + n), a(8);
+    for (auto& v : buf) v = extremes && rng() % 2 ? int16_t{-32768} : static_cast<int16_t>(rng());
+    for (auto& v : a) v = extremes && rng() % 2 ? int16_t{-32768} : static_cast<int16_t>(rng());
+    const int16_t* x = buf.data() + 8;
+    std::vector<int64_t> want(n), got(n);
+    for (int i = 0; i < n; ++i) {
+      int64_t s = int64_t{x[i]} * 4096;
+      for (int k = 0; k < 8; ++k) s += int64_t{a[k]} * x[i - 1 - k];
+      want[i] = s;
+    }
+    plcAzSumsPortable(a.data(), x, got.data(), n);
+    ASSERT_EQ(got, want) << "portable, n " << n;
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2")) {
+      std::fill(got.begin(), got.end(), 0);
+      plcAzSumsAvx2(a.data(), x, got.data(), n);
+      ASSERT_EQ(got, want) << "avx2, n " << n << " trial " << trial;
+    }
+#endif
+  }
 }
