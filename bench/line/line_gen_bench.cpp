@@ -12,6 +12,7 @@ extern "C" {
 #include <spandsp.h>
 }
 
+#include "../../tests/source/srv/clid/clid_packets.h"
 #include "../../tests/source/srv/linetest/line_harness.h"
 #include "clidtx.h"
 #include "line_bench_kernel.h"
@@ -150,18 +151,6 @@ void BM_DtmfGenSrvOurs(benchmark::State& st) {
 
 // ---- caller ID ----
 
-std::vector<uint8_t> clidPacket(uint16_t code, int16_t word0, uint16_t word1, const uint8_t* chars = nullptr) {
-  HSZCLASSRELAYPACKET p{};
-  p.hsxPacketHdr.payloadID = static_cast<uint16_t>(HAPI_PKT_CLASSRELAY << 8 | code);
-  p.hsxPacketHdr.payloadLength = sizeof(p) - sizeof(p.hsxPacketHdr);
-  p.hsxWord0 = word0;
-  p.hsxWord1 = word1;
-  if (chars != nullptr) std::memcpy(p.hsxClassMsg, chars, static_cast<size_t>(word0));
-  std::vector<uint8_t> out(sizeof(p));
-  std::memcpy(out.data(), &p, sizeof(p));
-  return out;
-}
-
 // The same message for both: 300 seizure bits, 180 marks, 40 characters.
 const uint8_t kClidMessage[] = {0x80, 38,  0x01, 8,   '1', '2', '0', '7', '1', '2', '5', '3', 0x02, 10,
                                 '0',  '1', '2',  '3', '4', '5', '6', '7', '8', '9', 0x07, 12,  'O',  'R',
@@ -170,8 +159,8 @@ const uint8_t kClidMessage[] = {0x80, 38,  0x01, 8,   '1', '2', '0', '7', '1', '
 void sendClidMessage() {
   using namespace linetest;
   command(CLIDTX_TRANSMIT_CMD, 0, 0);
-  world().egressPackets.push_back({{HSF_IBD_PACKET, 0, clidPacket(0, 300, 180)},
-                                   {HSF_IBD_PACKET, 0, clidPacket(2, sizeof(kClidMessage), 10, kClidMessage)}});
+  world().egressPackets.push_back({{HSF_IBD_PACKET, 0, clidpackets::packet(0, 300, 180)},
+                                   {HSF_IBD_PACKET, 0, clidpackets::packet(2, sizeof(kClidMessage), 10, kClidMessage)}});
   command(CLIDTX_TRANSMIT_CMD, 1, 0);
 }
 

@@ -64,17 +64,7 @@ inline void imsu64_32(PlcAcc64* acc, int32_t a, int32_t b) {
                                                   static_cast<uint64_t>(int64_t{a} * b)));
 }
 // A 64-bit sum clamped to 32 bits as the accumulator's sat64 clamps it (setting Overflow).
-inline int32_t plcSat32(int64_t v) {
-  if (v > INT32_MAX) [[unlikely]] {
-    Overflow = 1;
-    return INT32_MAX;
-  }
-  if (v < INT32_MIN) [[unlikely]] {
-    Overflow = 1;
-    return INT32_MIN;
-  }
-  return static_cast<int32_t>(v);
-}
+inline int32_t plcSat32(int64_t v) { return basicop_detail::sat32(v); }
 // The accumulator clamped to 32 bits; a clamp sets the global Overflow flag.
 inline int32_t sat64(const PlcAcc64* acc) { return plcSat32(plc_acc_detail::value(acc)); }
 // Low word = a / b truncated, high word = the remainder (b = -1 gives -a).

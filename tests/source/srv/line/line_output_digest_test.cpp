@@ -18,6 +18,7 @@ extern "C" {
 #include <spandsp.h>
 }
 
+#include "../clid/clid_packets.h"
 #include "../linetest/line_harness.h"
 #include "clidtx.h"
 #include "dtmfd.h"
@@ -108,42 +109,36 @@ std::vector<int16_t> speechAndDigits() {
 
 }  // namespace
 
-TEST(LineOutputDigest, NarrowbandConcealment) {
-  const auto x = speech("speech_8k.raw", 1200 * NB_PLC_FRAME);
-  const auto lost = lossPattern(x.size() / NB_PLC_FRAME);
-  NB_PLC_State s;
-  Reset_NB_PLC(&s);
+// The concealment's output over the speech under the loss pattern, frame by frame.
+template <typename State, int Frame>
+uint64_t concealmentDigest(const char* file, size_t frames, void (*reset)(State*),
+                           void (*good)(State*, int16_t*, const int16_t*), void (*lost)(State*, int16_t*)) {
+  const auto x = speech(file, frames * Frame);
+  const auto loss = lossPattern(x.size() / Frame);
+  State s;
+  reset(&s);
   Digest d;
-  for (size_t n = 0; n < lost.size(); ++n) {
-    int16_t frame[NB_PLC_FRAME];
-    if (lost[n]) {
-      NB_PLC_erasure(&s, frame);
+  for (size_t n = 0; n < loss.size(); ++n) {
+    int16_t frame[Frame];
+    if (loss[n]) {
+      lost(&s, frame);
     } else {
-      std::memcpy(frame, &x[n * NB_PLC_FRAME], sizeof(frame));
-      NB_PLC(&s, frame, frame);
+      std::memcpy(frame, &x[n * Frame], sizeof(frame));
+      good(&s, frame, frame);
     }
-    d.samples(frame, NB_PLC_FRAME);
+    d.samples(frame, Frame);
   }
-  EXPECT_EQ(d.get(), 0xDD487819A3FB1DBCull);
+  return d.get();
+}
+
+TEST(LineOutputDigest, NarrowbandConcealment) {
+  EXPECT_EQ((concealmentDigest<NB_PLC_State, NB_PLC_FRAME>("speech_8k.raw", 1200, Reset_NB_PLC, NB_PLC, NB_PLC_erasure)),
+            0xDD487819A3FB1DBCull);
 }
 
 TEST(LineOutputDigest, WidebandConcealment) {
-  const auto x = speech("speech_16k.raw", 1000 * WB_PLC_FRAME);
-  const auto lost = lossPattern(x.size() / WB_PLC_FRAME);
-  WB_PLC_State s;
-  Reset_WB_PLC(&s);
-  Digest d;
-  for (size_t n = 0; n < lost.size(); ++n) {
-    int16_t frame[WB_PLC_FRAME];
-    if (lost[n]) {
-      WB_PLC_erasure(&s, frame);
-    } else {
-      std::memcpy(frame, &x[n * WB_PLC_FRAME], sizeof(frame));
-      WB_PLC(&s, frame, frame);
-    }
-    d.samples(frame, WB_PLC_FRAME);
-  }
-  EXPECT_EQ(d.get(), 0x15ED30131D011241ull);
+  EXPECT_EQ((concealmentDigest<WB_PLC_State, WB_PLC_FRAME>("speech_16k.raw", 1000, Reset_WB_PLC, WB_PLC, WB_PLC_erasure)),
+            0x15ED30131D011241ull);
 }
 
 TEST(LineOutputDigest, PitchRepetitionConcealmentWithComfortNoise) {
@@ -268,18 +263,6 @@ HAPI_PTE_CUSTOM_PACKET steadyTone(std::vector<uint16_t> freqs, uint16_t level) {
   return p;
 }
 
-std::vector<uint8_t> clidPacket(uint16_t code, int16_t word0, uint16_t word1, const uint8_t* chars = nullptr) {
-  HSZCLASSRELAYPACKET p{};
-  p.hsxPacketHdr.payloadID = static_cast<uint16_t>(HAPI_PKT_CLASSRELAY << 8 | code);
-  p.hsxPacketHdr.payloadLength = sizeof(p) - sizeof(p.hsxPacketHdr);
-  p.hsxWord0 = word0;
-  p.hsxWord1 = word1;
-  if (chars != nullptr) std::memcpy(p.hsxClassMsg, chars, static_cast<size_t>(word0));
-  std::vector<uint8_t> out(sizeof(p));
-  std::memcpy(out.data(), &p, sizeof(p));
-  return out;
-}
-
 }  // namespace
 
 TEST_F(LineServiceDigest, DigitServiceEventsOnSpeechAndDigits) {
@@ -339,9 +322,9 @@ TEST_F(LineServiceDigest, CallerIdTransmitBell202AndV23) {
     ASSERT_EQ(command(CLIDTX_ENABLE_CMD, 1, 0).result, HAPISUCCESS);
     uint8_t msg[60];
     for (int i = 0; i < 60; ++i) msg[i] = static_cast<uint8_t>(i * 37 + 11);
-    world().egressPackets.push_back({{HSF_IBD_PACKET, 0, clidPacket(0, 300, 180)},
-                                     {HSF_IBD_PACKET, 0, clidPacket(1, 42, 0, msg)},
-                                     {HSF_IBD_PACKET, 0, clidPacket(2, 18, 10, msg + 42)}});
+    world().egressPackets.push_back({{HSF_IBD_PACKET, 0, clidpackets::packet(0, 300, 180)},
+                                     {HSF_IBD_PACKET, 0, clidpackets::packet(1, 42, 0, msg)},
+                                     {HSF_IBD_PACKET, 0, clidpackets::packet(2, 18, 10, msg + 42)}});
     runFrames(2);
     ASSERT_EQ(command(CLIDTX_TRANSMIT_CMD, 1, 0).result, HAPISUCCESS);
     runFrames(300);
