@@ -59,13 +59,11 @@ void residual(const Geometry& g, const S* s, const int16_t* x, int16_t* e, int n
   }
 }
 
-// Weighting, decimation: the analysis that runs on every frame, good or lost. `x` is the frame
-// inside the work buffer (8 samples of history readable before it).
+// Weighting, decimation: the analysis that runs on every frame, good or lost, on the frame's
+// prediction residual `e`.
 template <class S>
-void weightAndDecimate(const Geometry& g, S* s, const int16_t* x, int16_t* decimated) {
-  int16_t e[WB_PLC_FRAME];
+void weightAndDecimate(const Geometry& g, S* s, const int16_t* e, int16_t* decimated) {
   int16_t xw[WB_PLC_FRAME];
-  residual(g, s, x, e, g.frame);
   int16_t aw[PLC_ORDER];
   bvxx_Bandwidth_Expansion(aw, STWAL, s->al);
   if (g.q1Residual) {
@@ -127,7 +125,7 @@ void goodFrame(const Geometry& g, S* s, int16_t* out, const int16_t* in) {
   s->avm = add(avm, mult(avm, 19661));
 
   int16_t decimated[PLC_XWD + PLC_XWD_FRAME];
-  weightAndDecimate(g, s, x + H, decimated);
+  weightAndDecimate(g, s, e, decimated);
   if (g.wide) {
     s->cpplast = plc32_coarsepitch(decimated, s->cpplast);
   } else {
@@ -246,8 +244,10 @@ void lostFrame(const Geometry& g, S* s, int16_t* out) {
   std::memcpy(s->ring, x + H + F, g.ring * sizeof(int16_t));
   std::memcpy(out, x + H, F * sizeof(int16_t));
 
+  int16_t e[WB_PLC_FRAME];
+  residual(g, s, x + H, e, F);
   int16_t decimated[PLC_XWD + PLC_XWD_FRAME];
-  weightAndDecimate(g, s, x + H, decimated);
+  weightAndDecimate(g, s, e, decimated);
   pushPitch(s);
   std::memcpy(s->stsyml, x + H + F - PLC_ORDER, sizeof(s->stsyml));
   std::memcpy(s->xq, x + F, H * sizeof(int16_t));
