@@ -18,32 +18,40 @@ void decimate(const int16_t* xw, int16_t* out, PlcDecim st, int factor, const in
               const int32_t* bdf, int stateShift) {
   int32_t y[PLC_XWD_FRAME];
   int32_t largest = 1;
-  int32_t* s = st.dfm;  // s[0] newest
+  // The four states (newest first) stay in registers through the frame. The accumulator's
+  // arithmetic is a wrapping 64-bit value: high word x << 5, low word 0, less the products.
+  int64_t s1 = st.dfm[0], s2 = st.dfm[1], s3 = st.dfm[2], s4 = st.dfm[3];
+  const int64_t a1 = adf[0], a2 = adf[1], a3 = adf[2], a4 = adf[3];
   for (int g = 0; g < PLC_XWD_FRAME; ++g) {
-    int32_t s0 = 0;
+    int64_t s0 = 0;
     for (int j = 0; j < factor; ++j) {
-      // The accumulator's arithmetic in a register: high word x << 5, low word 0, wrapping sums.
-      uint64_t acc = static_cast<uint64_t>(static_cast<int64_t>(L_shr(L_deposit_h(xw[g * factor + j]), 11))) << 32;
-      for (int k = 0; k < 4; ++k) acc -= static_cast<uint64_t>(int64_t{s[k]} * adf[k]);
-      s0 = static_cast<int32_t>(acc >> 32) << stateShift;
+      const uint64_t older = static_cast<uint64_t>(s2 * a2) + static_cast<uint64_t>(s3 * a3) + static_cast<uint64_t>(s4 * a4);
+      const uint64_t acc = (static_cast<uint64_t>(static_cast<int64_t>(L_shr(L_deposit_h(xw[g * factor + j]), 11))) << 32) -
+                           older - static_cast<uint64_t>(s1 * a1);
+      s0 = static_cast<int32_t>(static_cast<uint32_t>(acc >> 32) << stateShift);
       if (j < factor - 1) {
-        s[3] = s[2];
-        s[2] = s[1];
-        s[1] = s[0];
-        s[0] = s0;
+        s4 = s3;
+        s3 = s2;
+        s2 = s1;
+        s1 = s0;
       }
     }
     // After the group's last sample: the feed-forward sum over the new state and the four before.
-    uint64_t acc = static_cast<uint64_t>(int64_t{s0} * bdf[0]);
-    for (int k = 0; k < 4; ++k) acc += static_cast<uint64_t>(int64_t{s[k]} * bdf[k + 1]);
+    const uint64_t acc = static_cast<uint64_t>(s0 * bdf[0]) + static_cast<uint64_t>(s1 * bdf[1]) +
+                         static_cast<uint64_t>(s2 * bdf[2]) + static_cast<uint64_t>(s3 * bdf[3]) +
+                         static_cast<uint64_t>(s4 * bdf[4]);
     y[g] = static_cast<int32_t>(acc >> 32) << 1;
-    s[3] = s[2];
-    s[2] = s[1];
-    s[1] = s[0];
-    s[0] = s0;
+    s4 = s3;
+    s3 = s2;
+    s2 = s1;
+    s1 = s0;
     const int32_t m = L_abs(y[g]);
     if (m > largest) largest = m;
   }
+  st.dfm[0] = static_cast<int32_t>(s1);
+  st.dfm[1] = static_cast<int32_t>(s2);
+  st.dfm[2] = static_cast<int32_t>(s3);
+  st.dfm[3] = static_cast<int32_t>(s4);
   // Block floating point: the new samples keep three bits of headroom under one exponent.
   int16_t n = static_cast<int16_t>(norm_l(largest) - 3);
   int16_t e = static_cast<int16_t>(*st.xwd_exp - n);
