@@ -20,18 +20,30 @@ void azFilter(const int16_t* a, const int16_t* x, int16_t* y, int n, int16_t shi
   }
 }
 
+// The last eight outputs stay in registers (y1 the newest): only the newest one's product is on
+// the path from one output to the next; the sum is exact, so its order is free.
 void allPole(const int16_t* a, const int16_t* x, int16_t* y, int n, const int16_t* mem,
              int16_t* newMem, int32_t inputGain) {
-  int16_t buf[PLC_ORDER + 160];
   const int len = n > 160 ? 160 : n;
-  std::memcpy(buf, mem, PLC_ORDER * sizeof(int16_t));
+  int32_t y1 = mem[7], y2 = mem[6], y3 = mem[5], y4 = mem[4], y5 = mem[3], y6 = mem[2], y7 = mem[1], y8 = mem[0];
   for (int i = 0; i < len; ++i) {
-    int64_t acc = int64_t{x[i]} * inputGain;
-    for (int k = 0; k < PLC_ORDER; ++k) acc -= int32_t{a[k]} * buf[PLC_ORDER + i - 1 - k];
-    buf[PLC_ORDER + i] = ::round(L_shl(plcSat32(acc), 4));
-    y[i] = buf[PLC_ORDER + i];
+    const int64_t older = int64_t{a[1] * y2} + a[2] * y3 + a[3] * y4 + a[4] * y5 + a[5] * y6 + a[6] * y7 + a[7] * y8;
+    const int64_t acc = int64_t{x[i]} * inputGain - older - a[0] * y1;
+    const int16_t out = ::round(L_shl(plcSat32(acc), 4));
+    y[i] = out;
+    y8 = y7;
+    y7 = y6;
+    y6 = y5;
+    y5 = y4;
+    y4 = y3;
+    y3 = y2;
+    y2 = y1;
+    y1 = out;
   }
-  if (newMem != nullptr) std::memcpy(newMem, buf + len, PLC_ORDER * sizeof(int16_t));
+  if (newMem != nullptr) {
+    const int32_t last[PLC_ORDER] = {y8, y7, y6, y5, y4, y3, y2, y1};
+    for (int k = 0; k < PLC_ORDER; ++k) newMem[k] = static_cast<int16_t>(last[k]);
+  }
 }
 
 }  // namespace
