@@ -27,30 +27,7 @@ void hsfToneReset(HSZTONE* tone, std::uint16_t freqHz, std::uint16_t amplitude) 
     tone->amplitude = amplitude;
 }
 
-namespace {
-// The first quarter wave of hsfSinModel, one entry per 14-bit phase (32 KB): the oscillators run
-// per sample on every tone and caller-ID channel, and a look-up is several times cheaper than the
-// polynomial's five rounded products.
-constexpr int kQuarter = 16384;
-struct QuarterSine {
-    std::array<std::int16_t, kQuarter> v{};
-    constexpr QuarterSine() {
-        for (int x = 0; x < kQuarter; ++x) v[x] = hsfSinModel(static_cast<std::uint16_t>(x));
-    }
-};
-constexpr QuarterSine kQuarterSine{};
-
-// Without branches: the quarter and the sign follow the phase around the circle, which a branch
-// predictor cannot.
-inline std::int16_t sineOf(std::uint16_t phase) {
-    const std::uint32_t mirror = (0u - ((phase >> 14) & 1u)) & 0x3FFFu;
-    const std::int32_t r = kQuarterSine.v[(phase & 0x3FFFu) ^ mirror];
-    const std::int32_t neg = -static_cast<std::int32_t>(phase >> 15);  // 0 or -1
-    return static_cast<std::int16_t>((r ^ neg) - neg);
-}
-}  // namespace
-
-std::int16_t hsfSin(std::uint16_t phase) { return sineOf(phase); }
+std::int16_t hsfSin(std::uint16_t phase) { return hsfSinModel(phase); }
 
 std::int16_t hsfCos(std::uint16_t phase) { return hsfSin(static_cast<std::uint16_t>(phase + 16384)); }
 

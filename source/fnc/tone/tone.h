@@ -22,8 +22,7 @@ struct HSZTONEDET {
 // Quarter-wave sine polynomial.
 inline constexpr std::array<std::int16_t, 5> sineCoefficients = {7374, 2231, -21812, 83, 12861};
 
-// The sine of a phase by the polynomial, evaluated directly: the reference that the oscillators'
-// quarter-wave table is built from (and tested against).
+// The sine of a phase by the polynomial: the reference of the oscillators' vector forms.
 constexpr std::int16_t hsfSinModel(std::uint16_t phase) {
     std::int32_t x = phase & 0x3FFF;
     if (phase & 0x4000) x = ~x & 0x3FFF;  // second and fourth quarters run backwards
@@ -45,7 +44,6 @@ void hsfToneChangeFreq(HSZTONE* tone, std::uint16_t freqHz);
 void hsfToneReset(HSZTONE* tone, std::uint16_t freqHz, std::uint16_t amplitude);
 // Adds count samples of the oscillator into out (saturating); the phase carries over.
 void hsfToneGen(std::int16_t* out, HSZTONE* tone, int count);
-// The polynomial's values by table: hsfSinModel exactly, at a look-up per sample.
 std::int16_t hsfSin(std::uint16_t phase);
 // Adds the oscillator's sine at each of `count` given phases, scaled by `amplitude` as hsfToneGen
 // scales it, into out (saturating): a keyed signal whose frequency changes within a block.
