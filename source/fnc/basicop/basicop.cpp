@@ -1,144 +1,13 @@
-// Shared basic operators with the standard's saturation, rounding and Overflow behaviour.
+// Shared basic operators with the standard's saturation, rounding and Overflow behaviour: the
+// flags, the maths routines, the carry-propagating additions and the block forms (the single
+// operators are inline in the header).
 #include "basicop.h"
 
 SINT16 Overflow = 0;
 SINT16 Carry = 0;
 
-namespace {
-constexpr SINT32 kMax32 = 0x7FFFFFFF;
-constexpr SINT32 kMin32 = static_cast<SINT32>(0x80000000u);
-
-SINT32 sat32(std::int64_t x) {
-    if (x > kMax32) {
-        Overflow = 1;
-        return kMax32;
-    }
-    if (x < kMin32) {
-        Overflow = 1;
-        return kMin32;
-    }
-    return static_cast<SINT32>(x);
-}
-}  // namespace
-
-SINT16 sature(SINT32 x) {
-    if (x > 32767) {
-        Overflow = 1;
-        return 32767;
-    }
-    if (x < -32768) {
-        Overflow = 1;
-        return -32768;
-    }
-    return static_cast<SINT16>(x);
-}
-
-SINT16 add(SINT16 a, SINT16 b) { return sature(SINT32{a} + b); }
-SINT16 sub(SINT16 a, SINT16 b) { return sature(SINT32{a} - b); }
-
-SINT16 shl(SINT16 a, SINT16 s) {
-    if (s < 0) return shr(a, static_cast<SINT16>(s < -16 ? 16 : -s));
-    if (s > 15 && a != 0) {
-        Overflow = 1;
-        return a > 0 ? SINT16{32767} : SINT16{-32768};
-    }
-    if (a == 0) return 0;
-    return sature(SINT32{a} << s);
-}
-
-SINT16 shr(SINT16 a, SINT16 s) {
-    if (s < 0) return shl(a, static_cast<SINT16>(s < -16 ? 16 : -s));
-    if (s >= 15) return a < 0 ? SINT16{-1} : SINT16{0};
-    return static_cast<SINT16>(a >> s);
-}
-
-SINT16 shr_r(SINT16 a, SINT16 s) {
-    if (s > 15) return 0;
-    SINT16 r = shr(a, s);
-    if (s > 0 && (a & (1 << (s - 1)))) ++r;
-    return r;
-}
-
-SINT16 mult(SINT16 a, SINT16 b) {
-    SINT32 p = (SINT32{a} * b) >> 15;
-    return sature(p);
-}
-
-SINT16 mult_r(SINT16 a, SINT16 b) { return sature((SINT32{a} * b + 0x4000) >> 15); }
-SINT16 negate(SINT16 a) { return a == -32768 ? SINT16{32767} : static_cast<SINT16>(-a); }
-SINT16 extract_h(SINT32 x) { return static_cast<SINT16>(x >> 16); }
-SINT16 extract_l(SINT32 x) { return static_cast<SINT16>(x); }
-SINT16 round(SINT32 x) { return extract_h(L_add(x, 0x8000)); }
-
-SINT32 L_mult(SINT16 a, SINT16 b) {
-    if (a == -32768 && b == -32768) {
-        Overflow = 1;
-        return kMax32;
-    }
-    return SINT32{a} * b * 2;
-}
-
-SINT32 L_mac(SINT32 acc, SINT16 a, SINT16 b) { return L_add(acc, L_mult(a, b)); }
-SINT32 L_msu(SINT32 acc, SINT16 a, SINT16 b) { return L_sub(acc, L_mult(a, b)); }
-SINT32 L_add(SINT32 a, SINT32 b) { return sat32(std::int64_t{a} + b); }
-SINT32 L_sub(SINT32 a, SINT32 b) { return sat32(std::int64_t{a} - b); }
-
-SINT32 L_shl(SINT32 x, SINT16 s) {
-    if (s <= 0) return L_shr(x, static_cast<SINT16>(s < -32 ? 32 : -s));
-    // Shifting one bit at a time saturates exactly when the true result leaves the 32-bit range;
-    // beyond 32 places every non-zero value has left it.
-    return sat32(static_cast<std::int64_t>(x) * (std::int64_t{1} << (s > 32 ? 32 : s)));
-}
-
-SINT32 L_shr(SINT32 x, SINT16 s) {
-    if (s < 0) return L_shl(x, static_cast<SINT16>(s < -32 ? 32 : -s));
-    if (s >= 31) return x < 0 ? -1 : 0;
-    return x >> s;
-}
-
-SINT32 L_shr_r(SINT32 x, SINT16 s) {
-    if (s > 31) return 0;
-    SINT32 r = L_shr(x, s);
-    if (s > 0 && (x & (SINT32{1} << (s - 1)))) ++r;
-    return r;
-}
-
-SINT32 L_negate(SINT32 x) { return x == kMin32 ? kMax32 : -x; }
-SINT32 L_abs(SINT32 x) { return x == kMin32 ? kMax32 : (x < 0 ? -x : x); }
-SINT32 L_deposit_h(SINT16 a) { return static_cast<SINT32>(static_cast<std::uint32_t>(static_cast<std::uint16_t>(a)) << 16); }
-SINT32 L_deposit_l(SINT16 a) { return a; }
-
-SINT16 norm_l(SINT32 x) {
-    if (x == 0) return 0;
-    if (x == -1) return 31;
-    std::uint32_t v = static_cast<std::uint32_t>(x < 0 ? ~x : x);
-    SINT16 n = 0;
-    while (v < 0x40000000u) {
-        v <<= 1;
-        ++n;
-    }
-    return n;
-}
-
-SINT16 abs_s_itu(SINT16 a) { return a == -32768 ? SINT16{32767} : static_cast<SINT16>(a < 0 ? -a : a); }
-
-SINT16 norm_s_itu(SINT16 a) {
-    if (a == 0) return 0;
-    if (a == -1) return 15;
-    SINT32 v = a < 0 ? ~SINT32{a} : a;
-    SINT16 n = 0;
-    while (v < 0x4000) {
-        v <<= 1;
-        ++n;
-    }
-    return n;
-}
-
-SINT16 div_s_itu(SINT16 num, SINT16 den) {
-    if (num <= 0 || den <= 0) return 0;
-    if (num >= den) return 32767;
-    return static_cast<SINT16>((SINT32{num} << 15) / den);
-}
+using basicop_detail::kMax32;
+using basicop_detail::kMin32;
 
 void Log2(SINT32 L_x, SINT16* exponent, SINT16* fraction) {
     if (L_x <= 0) {
@@ -213,9 +82,6 @@ void BlockShortClear10xAligned(int n, SINT16* dst) {
     for (int i = 0; i < (n + 9) / 10 * 10; ++i) dst[i] = 0;
 }
 
-SINT16 mac_r(SINT32 acc, SINT16 a, SINT16 b) { return extract_h(L_add(L_mac(acc, a, b), 0x8000)); }
-SINT16 msu_r(SINT32 acc, SINT16 a, SINT16 b) { return extract_h(L_add(L_msu(acc, a, b), 0x8000)); }
-
 namespace {
 SINT32 wrapAdd(SINT32 a, SINT32 b) {
     return static_cast<SINT32>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
@@ -285,9 +151,6 @@ SINT32 L_sub_c(SINT32 a, SINT32 b) {
     return out;
 }
 
-SINT32 L_macNs(SINT32 acc, SINT16 a, SINT16 b) { return L_add_c(acc, L_mult(a, b)); }
-SINT32 L_msuNs(SINT32 acc, SINT16 a, SINT16 b) { return L_sub_c(acc, L_mult(a, b)); }
-
 SINT32 L_sat(SINT32 x) {
     if (!Overflow) return x;
     const SINT32 out = Carry ? kMin32 : kMax32;
@@ -295,10 +158,6 @@ SINT32 L_sat(SINT32 x) {
     Overflow = 0;
     return out;
 }
-
-SINT32 I_mult(SINT16 a, SINT16 b) { return SINT32{a} * b; }
-SINT32 I_mac(SINT32 acc, SINT16 a, SINT16 b) { return L_add(acc, I_mult(a, b)); }
-SINT32 I_msu(SINT32 acc, SINT16 a, SINT16 b) { return L_sub(acc, I_mult(a, b)); }
 
 SINT32 L_maco(SINT32 acc, SINT16 a, SINT16 b, SINT16* ovf) {
     const SINT16 saved = Overflow;
@@ -340,8 +199,6 @@ SINT16 div_l(SINT32 num, SINT16 den) {
     }
     return q;
 }
-
-SINT16 i_mult(SINT16 a, SINT16 b) { return static_cast<SINT16>(SINT32{a} * b); }
 
 void block_extract_h(const SINT32* in, SINT16* out, int n) {
     for (int i = 0; i < n; ++i) out[i] = extract_h(in[i]);

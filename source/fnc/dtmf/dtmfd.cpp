@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "dsputil.h"
+#include "dtmfd_kernels.h"
 
 namespace {
 
@@ -112,12 +113,12 @@ std::int16_t dtmfdFindDigit(std::int32_t sLow, std::int32_t sHigh, const DTMFD_F
     return hstdtmfdinv[lo][hi];
 }
 
+// The group's five new outputs (at the samples -1, 7, 15, 23 and 31 of the block).
 void runGroup(const std::int16_t* samples, const std::int16_t* cosTaps, const std::int16_t* sinTaps,
-              std::int16_t* prevRe, std::int16_t* prevIm, DTMFD_GROUP& g) {
+              std::int16_t* prevRe, std::int16_t* prevIm, DTMFD_GROUP& g, DtmfdComplexKernel kernel) {
     g.re[0] = *prevRe;
     g.im[0] = *prevIm;
-    dtmfdBpFilt(samples, g.re + 1, cosTaps);
-    dtmfdBpFilt(samples, g.im + 1, sinTaps);
+    for (int j = 0; j < DTMFD_OUTPUTS; ++j) kernel(samples + 8 * j, cosTaps, sinTaps, &g.re[j + 1], &g.im[j + 1]);
     *prevRe = g.re[DTMFD_OUTPUTS];
     *prevIm = g.im[DTMFD_OUTPUTS];
 }
@@ -149,15 +150,16 @@ void dtmfdBlk(DTMFD_STATE* state, std::uint16_t detectAdmin, std::uint16_t minDe
     std::uint32_t thresh1ms = 0, thresh5ms = 0;
     dtmfdCalcThresh(minDetectPower, &thresh1ms, &thresh5ms);
 
+    static const DtmfdComplexKernel kernel = dtmfdComplexKernel();
     DTMFD_GROUP hi{}, lo{};
-    runGroup(samples, bpHighCos.data(), bpHighSin.data(), &state->bpOutHighReal, &state->bpOutHighImag, hi);
+    runGroup(samples, bpHighCos.data(), bpHighSin.data(), &state->bpOutHighReal, &state->bpOutHighImag, hi, kernel);
     if (!dtmfdCalcPower(hi, thresh1ms)) {
         // Only the low group's last output is needed to keep its history continuous.
-        state->bpOutLowReal = dtmfdBpFilt1(samples + 8 * (DTMFD_OUTPUTS - 1), bpLowCos.data());
-        state->bpOutLowImag = dtmfdBpFilt1(samples + 8 * (DTMFD_OUTPUTS - 1), bpLowSin.data());
+        kernel(samples + 8 * (DTMFD_OUTPUTS - 1), bpLowCos.data(), bpLowSin.data(), &state->bpOutLowReal,
+               &state->bpOutLowImag);
         return;
     }
-    runGroup(samples, bpLowCos.data(), bpLowSin.data(), &state->bpOutLowReal, &state->bpOutLowImag, lo);
+    runGroup(samples, bpLowCos.data(), bpLowSin.data(), &state->bpOutLowReal, &state->bpOutLowImag, lo, kernel);
     if (!dtmfdCalcPower(lo, thresh1ms)) return;
     if (!dtmfdCalcPowTwist(state, lo, hi, thresh5ms, parm)) return;
 

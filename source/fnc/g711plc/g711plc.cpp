@@ -5,7 +5,7 @@
 #include <array>
 #include <cstring>
 
-G711PlcCngFn g711plc_cngProcess = nullptr;
+#include "vadcng.h"
 
 namespace {
 // Q15 step of an n-sample linear cross-fade.
@@ -243,8 +243,8 @@ bool do_plc(HSZPLC *mem, GCNG *cngp, const std::int16_t *speech, std::int16_t *o
 
   const bool comfort_noise = keyPLC && mem->erasecnt > 12;
   if (comfort_noise) {
-    if (g711plc_cngProcess != nullptr) {
-      g711plc_cngProcess(cngp, out, nullptr, 0, PLC_FRAMESZ);
+    if (cngp != nullptr) {
+      cngProcess(cngp, out, nullptr, 0, PLC_FRAMESZ);
     } else {
       std::memset(out, 0, sizeof(frame));
     }

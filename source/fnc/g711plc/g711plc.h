@@ -7,16 +7,8 @@
 #include <array>
 #include <cstdint>
 
-// Comfort-noise generator of the signal-processing library.
+// Comfort-noise generator of the signal-processing library (vadcng.h).
 struct GCNG;
-
-// The signal-processing library's comfort-noise call: with `datap` null and `packetlen` 0 it
-// writes `n` samples of noise to `s`. The concealment reaches it through `g711plc_cngProcess`,
-// which the integration sets to that library's `cngProcess`; while it is unset the concealment
-// plays silence in its place.
-using G711PlcCngFn = void (*)(GCNG *cngp, std::int16_t *s, std::uint16_t *datap,
-                              std::uint16_t packetlen, std::uint16_t n);
-extern G711PlcCngFn g711plc_cngProcess;
 
 constexpr int PLC_FRAMESZ = 40;
 constexpr int PLC_HISTORYLEN = 390;
@@ -36,7 +28,8 @@ void plcinit(HSZPLC *mem);
 
 // One 5 ms frame: `keyPLC` false means `speech` holds 40 good samples, true that the frame is
 // lost (`speech` is not read). Writes 40 samples, delayed by 30, to `out`. Returns true when the
-// output is comfort noise (from the thirteenth lost frame in a row).
+// output is comfort noise (from the thirteenth lost frame in a row): `cngp`'s generator writes it at
+// its current level and spectrum (silence when there is no generator).
 bool do_plc(HSZPLC *mem, GCNG *cngp, const std::int16_t *speech, std::int16_t *out, bool keyPLC);
 
 // Building blocks, exposed for their tests.

@@ -59,13 +59,11 @@ void residual(const Geometry& g, const S* s, const int16_t* x, int16_t* e, int n
   }
 }
 
-// Weighting, decimation: the analysis that runs on every frame, good or lost. `x` is the frame
-// inside the work buffer (8 samples of history readable before it).
+// Weighting, decimation: the analysis that runs on every frame, good or lost, on the frame's
+// prediction residual `e`.
 template <class S>
-void weightAndDecimate(const Geometry& g, S* s, const int16_t* x, int16_t* decimated) {
-  int16_t e[WB_PLC_FRAME];
+void weightAndDecimate(const Geometry& g, S* s, const int16_t* e, int16_t* decimated) {
   int16_t xw[WB_PLC_FRAME];
-  residual(g, s, x, e, g.frame);
   int16_t aw[PLC_ORDER];
   bvxx_Bandwidth_Expansion(aw, STWAL, s->al);
   if (g.q1Residual) {
@@ -81,10 +79,55 @@ void weightAndDecimate(const Geometry& g, S* s, const int16_t* x, int16_t* decim
   }
 }
 
+// Shifts the pitch history by one frame: the newest entry is pp, or, for a good frame whose
+// refinement waits for a loss, a mark and the coarse pitch the refinement will start from
+// (entries beyond the fifth are never read, so their refinements are never made).
 template <class S>
-void pushPitch(S* s) {
+void pushPitch(S* s, bool deferred) {
   for (int i = 6; i > 0; --i) s->pph[i] = s->pph[i - 1];
   s->pph[0] = s->pp;
+  s->pendingPitch = static_cast<uint8_t>(((s->pendingPitch << 1) | (deferred ? 1 : 0)) & 0x1F);
+  for (int i = 4; i > 0; --i) s->pendingCpp[i] = s->pendingCpp[i - 1];
+  s->pendingCpp[0] = s->cpplast;
+}
+
+// The stream before xq: xq's oldest frame moves into xqPast when xq moves on by `shift` samples.
+template <class S>
+void keepPast(const Geometry& g, S* s, int shift) {
+  constexpr int past = sizeof(s->xqPast) / sizeof(int16_t);
+  std::memmove(s->xqPast, s->xqPast + shift, (past - shift) * sizeof(int16_t));
+  std::memcpy(s->xqPast + past - shift, s->xq, shift * sizeof(int16_t));
+  (void)g;
+}
+
+template <class S>
+void refine(const Geometry& g, S* s, const int16_t* x, int16_t cpp, int16_t* pp) {
+  PlcPitch p{};
+  *pp = g.wide ? bvc32prfn(&p, x, cpp) : bvcprfn(&p, x, cpp);
+  s->ptfe = p.ptfe;
+  s->cormax = p.cormax;
+  s->energymax32 = p.energymax32;
+  s->ppt = p.ppt;
+  s->wsz = p.wsz;
+  s->scaled_flag = p.scaled_flag;
+}
+
+// Makes the refinements that a loss now reads, each on its frame's own buffer (history and frame
+// as they stood when the frame ended), the oldest first so that the newest one's outputs remain.
+template <class S>
+void resolvePitch(const Geometry& g, S* s) {
+  constexpr int past = sizeof(s->xqPast) / sizeof(int16_t);
+  int16_t stream[past + WB_PLC_HISTORY];
+  const int H = g.history, F = g.frame;
+  std::memcpy(stream, s->xqPast, sizeof(s->xqPast));
+  std::memcpy(stream + past, s->xq, H * sizeof(int16_t));
+  for (int j = 4; j >= 0; --j) {
+    if (!(s->pendingPitch & (1u << j))) continue;
+    const int16_t* buffer = stream + past + H - (H + F) - j * F;
+    refine(g, s, buffer, s->pendingCpp[j], &s->pph[j]);
+    if (j == 0) s->pp = s->pph[0];
+  }
+  s->pendingPitch = 0;
 }
 
 template <class S>
@@ -127,23 +170,15 @@ void goodFrame(const Geometry& g, S* s, int16_t* out, const int16_t* in) {
   s->avm = add(avm, mult(avm, 19661));
 
   int16_t decimated[PLC_XWD + PLC_XWD_FRAME];
-  weightAndDecimate(g, s, x + H, decimated);
+  weightAndDecimate(g, s, e, decimated);
   if (g.wide) {
     s->cpplast = plc32_coarsepitch(decimated, s->cpplast);
   } else {
     s->cpplast = bvc16_coarsepitch(decimated, s->cpplast);
   }
-  PlcPitch p{};
-  s->pp = g.wide ? bvc32prfn(&p, x, s->cpplast) : bvcprfn(&p, x, s->cpplast);
-  s->ptfe = p.ptfe;
-  s->cormax = p.cormax;
-  s->energymax32 = p.energymax32;
-  s->ppt = p.ppt;
-  s->wsz = p.wsz;
-  s->scaled_flag = p.scaled_flag;
-
-  pushPitch(s);
+  pushPitch(s, true);
   std::memcpy(s->stsyml, x + H + F - PLC_ORDER, sizeof(s->stsyml));
+  keepPast(g, s, F);
   std::memcpy(s->xq, x + F, H * sizeof(int16_t));
 }
 
@@ -174,6 +209,7 @@ void lostFrame(const Geometry& g, S* s, int16_t* out) {
 
   int P;
   if (s->cfecount == 1) {
+    resolvePitch(g, s);
     P = s->pp;
     s->merit = g.wide ? bvc32merit(s->xq, s->pp, s->wsz, s->cormax, s->energymax32, s->level, s->scaled_flag)
                       : bvcmerit(s->xq, s->pp, s->wsz, s->cormax, s->energymax32, s->level, s->scaled_flag);
@@ -246,10 +282,13 @@ void lostFrame(const Geometry& g, S* s, int16_t* out) {
   std::memcpy(s->ring, x + H + F, g.ring * sizeof(int16_t));
   std::memcpy(out, x + H, F * sizeof(int16_t));
 
+  int16_t e[WB_PLC_FRAME];
+  residual(g, s, x + H, e, F);
   int16_t decimated[PLC_XWD + PLC_XWD_FRAME];
-  weightAndDecimate(g, s, x + H, decimated);
-  pushPitch(s);
+  weightAndDecimate(g, s, e, decimated);
+  pushPitch(s, false);
   std::memcpy(s->stsyml, x + H + F - PLC_ORDER, sizeof(s->stsyml));
+  keepPast(g, s, F);
   std::memcpy(s->xq, x + F, H * sizeof(int16_t));
 }
 

@@ -46,6 +46,14 @@ struct PLC_StateT {
   int16_t nfle;         // length of the last loss
   int16_t avm;          // noise amplitude
   int16_t* futurescratchp;
+  // A good frame's pitch refinement is only read by a loss (the first lost frame reads the newest
+  // one's results and the pitch trend of the last five), so it is made then. Bit j of
+  // pendingPitch marks pph[j] (and, for j = 0, pp and the refinement's outputs above) as not yet
+  // made for the good frame j frames back; pendingCpp[j] is that frame's coarse pitch, and xqPast
+  // keeps the five frames of the stream before xq, from which its samples are taken again.
+  uint8_t pendingPitch;
+  int16_t pendingCpp[5];
+  int16_t xqPast[10 * R];
 };
 
 using NB_PLC_State = PLC_StateT<NB_PLC_HISTORY, NB_PLC_RING>;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "plc_common.h"
+#include "plc_kernels.h"
 #include "plc_tables.h"
 
 namespace {
@@ -17,34 +18,40 @@ void decimate(const int16_t* xw, int16_t* out, PlcDecim st, int factor, const in
               const int32_t* bdf, int stateShift) {
   int32_t y[PLC_XWD_FRAME];
   int32_t largest = 1;
-  int32_t* s = st.dfm;  // s[0] newest
+  // The four states (newest first) stay in registers through the frame. The accumulator's
+  // arithmetic is a wrapping 64-bit value: high word x << 5, low word 0, less the products.
+  int64_t s1 = st.dfm[0], s2 = st.dfm[1], s3 = st.dfm[2], s4 = st.dfm[3];
+  const int64_t a1 = adf[0], a2 = adf[1], a3 = adf[2], a4 = adf[3];
   for (int g = 0; g < PLC_XWD_FRAME; ++g) {
-    int32_t s0 = 0;
+    int64_t s0 = 0;
     for (int j = 0; j < factor; ++j) {
-      PlcAcc64 acc{};
-      mthi64(&acc, L_shr(L_deposit_h(xw[g * factor + j]), 11));
-      mtlo64(&acc, 0);
-      for (int k = 0; k < 4; ++k) imsu64_32(&acc, s[k], adf[k]);
-      s0 = mfhi64(&acc) << stateShift;
+      const uint64_t older = static_cast<uint64_t>(s2 * a2) + static_cast<uint64_t>(s3 * a3) + static_cast<uint64_t>(s4 * a4);
+      const uint64_t acc = (static_cast<uint64_t>(static_cast<int64_t>(L_shr(L_deposit_h(xw[g * factor + j]), 11))) << 32) -
+                           older - static_cast<uint64_t>(s1 * a1);
+      s0 = static_cast<int32_t>(static_cast<uint32_t>(acc >> 32) << stateShift);
       if (j < factor - 1) {
-        s[3] = s[2];
-        s[2] = s[1];
-        s[1] = s[0];
-        s[0] = s0;
+        s4 = s3;
+        s3 = s2;
+        s2 = s1;
+        s1 = s0;
       }
     }
     // After the group's last sample: the feed-forward sum over the new state and the four before.
-    PlcAcc64 acc{};
-    imult32(&acc, s0, bdf[0]);
-    for (int k = 0; k < 4; ++k) imac64_32(&acc, s[k], bdf[k + 1]);
-    y[g] = mfhi64(&acc) << 1;
-    s[3] = s[2];
-    s[2] = s[1];
-    s[1] = s[0];
-    s[0] = s0;
+    const uint64_t acc = static_cast<uint64_t>(s0 * bdf[0]) + static_cast<uint64_t>(s1 * bdf[1]) +
+                         static_cast<uint64_t>(s2 * bdf[2]) + static_cast<uint64_t>(s3 * bdf[3]) +
+                         static_cast<uint64_t>(s4 * bdf[4]);
+    y[g] = static_cast<int32_t>(acc >> 32) << 1;
+    s4 = s3;
+    s3 = s2;
+    s2 = s1;
+    s1 = s0;
     const int32_t m = L_abs(y[g]);
     if (m > largest) largest = m;
   }
+  st.dfm[0] = static_cast<int32_t>(s1);
+  st.dfm[1] = static_cast<int32_t>(s2);
+  st.dfm[2] = static_cast<int32_t>(s3);
+  st.dfm[3] = static_cast<int32_t>(s4);
   // Block floating point: the new samples keep three bits of headroom under one exponent.
   int16_t n = static_cast<int16_t>(norm_l(largest) - 3);
   int16_t e = static_cast<int16_t>(*st.xwd_exp - n);
@@ -105,13 +112,12 @@ struct CoarseParams {
 int16_t coarsePitch(const int16_t* xwd, int16_t cpplast, const CoarseParams& p) {
   Score sc[kMaxLag + 2];
   const int16_t* t = xwd + kDecOut - kTarget;
+  // The segment's energy from lag to lag: one square in, one out (exact in 64 bits).
+  int64_t energy = plcDot(t - kMinLag, t - kMinLag, kTarget);
   for (int d = kMinLag; d <= kMaxLag; ++d) {
-    PlcAcc64 c{}, e{};
-    for (int i = 0; i < kTarget; ++i) {
-      imac64_16(&c, t[i], t[i - d]);
-      imac64_16(&e, t[i - d], t[i - d]);
-    }
-    sc[d] = Score{sat64(&c), sat64(&e) > 0 ? sat64(&e) : 1};
+    if (d > kMinLag) energy += int32_t{t[-d]} * t[-d] - int32_t{t[kTarget - d]} * t[kTarget - d];
+    const int32_t e = plcSat32(energy);
+    sc[d] = Score{plcSat32(plcDot(t, t - d, kTarget)), e > 0 ? e : 1};
   }
   Candidate cand[kMaxCandidates];
   int n = 0;
@@ -212,18 +218,6 @@ struct RefineParams {
   int maxLag;
 };
 
-int32_t sumSquares(const int16_t* x, int n) {
-  PlcAcc64 acc{};
-  for (int i = 0; i < n; ++i) imac64_16(&acc, x[i], x[i]);
-  return sat64(&acc);
-}
-
-int32_t sumProducts(const int16_t* x, const int16_t* y, int n) {
-  PlcAcc64 acc{};
-  for (int i = 0; i < n; ++i) imac64_16(&acc, x[i], y[i]);
-  return sat64(&acc);
-}
-
 int16_t refine(PlcPitch* out, const int16_t* x, int16_t cpp, const RefineParams& p) {
   const int wsz = cpp < p.maxWsz ? cpp : p.maxWsz;
   const int32_t tenth = L_mult(3277, cpp);
@@ -247,10 +241,13 @@ int16_t refine(PlcPitch* out, const int16_t* x, int16_t cpp, const RefineParams&
   const int16_t* t = buf + p.len - wsz;
   int best = lo;
   int64_t bestC = 0, bestE = 1;
+  // The segment's energy from lag to lag: one square in, one out (exact in 64 bits).
+  int64_t energy = plcDot(t - lo, t - lo, wsz);
   for (int L = lo; L <= hi; ++L) {
     const int16_t* seg = t - L;
-    const int32_t e = sumSquares(seg, wsz);
-    const int32_t c = sumProducts(t, seg, wsz);
+    if (L > lo) energy += int32_t{seg[0]} * seg[0] - int32_t{seg[wsz]} * seg[wsz];
+    const int32_t e = plcSat32(energy);
+    const int32_t c = plcSat32(plcDot(t, seg, wsz));
     if (L == lo) {
       best = L;
       out->cormax = c < 0 ? -1 : c;

@@ -1,46 +1,49 @@
 // Data movement, fixed-point helpers, the 64-bit accumulator, the order-8 filters and the linear
 // prediction of the PCM concealment.
 #include "plc_common.h"
+#include "plc_kernels.h"
 
 #include <cstring>
 
 namespace {
 
-int64_t value(const PlcAcc64* acc) {
-  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(acc->hi)) << 32) | acc->lo);
+// The filters below keep the accumulator as a native 64-bit value: nine products of at most 2^46
+// cannot wrap it, so this is the emulated accumulator's arithmetic exactly, in a register.
+
+// An all-zero filter's outputs: each exact sum saturated to 32 bits, shifted and rounded.
+void azFilter(const int16_t* a, const int16_t* x, int16_t* y, int n, int16_t shift) {
+  int64_t sums[160];
+  for (int at = 0; at < n; at += 160) {
+    const int len = n - at < 160 ? n - at : 160;
+    plcAzSums(a, x + at, sums, len);
+    for (int i = 0; i < len; ++i) y[at + i] = ::round(L_shl(plcSat32(sums[i]), shift));
+  }
 }
 
-void store(PlcAcc64* acc, int64_t v) {
-  acc->lo = static_cast<uint32_t>(v);
-  acc->hi = static_cast<int32_t>(static_cast<uint64_t>(v) >> 32);
-}
-
-// Wrapping 64-bit sum, as the emulated accumulator's carry chain behaves.
-int64_t add64(int64_t a, int64_t b) {
-  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
-}
-
-// One output of an all-zero filter: x*4096 + sum a_k x(i-k), saturated to 32 bits.
-int32_t azOne(const int16_t* a, const int16_t* x) {
-  PlcAcc64 acc{};
-  imult32(&acc, x[0], 4096);
-  for (int k = 0; k < PLC_ORDER; ++k) imac64_16(&acc, a[k], x[-1 - k]);
-  return sat64(&acc);
-}
-
+// The last eight outputs stay in registers (y1 the newest): only the newest one's product is on
+// the path from one output to the next; the sum is exact, so its order is free.
 void allPole(const int16_t* a, const int16_t* x, int16_t* y, int n, const int16_t* mem,
              int16_t* newMem, int32_t inputGain) {
-  int16_t buf[PLC_ORDER + 160];
   const int len = n > 160 ? 160 : n;
-  std::memcpy(buf, mem, PLC_ORDER * sizeof(int16_t));
+  int32_t y1 = mem[7], y2 = mem[6], y3 = mem[5], y4 = mem[4], y5 = mem[3], y6 = mem[2], y7 = mem[1], y8 = mem[0];
   for (int i = 0; i < len; ++i) {
-    PlcAcc64 acc{};
-    imult32(&acc, x[i], inputGain);
-    for (int k = 0; k < PLC_ORDER; ++k) imsu64_16(&acc, a[k], buf[PLC_ORDER + i - 1 - k]);
-    buf[PLC_ORDER + i] = ::round(L_shl(sat64(&acc), 4));
-    y[i] = buf[PLC_ORDER + i];
+    const int64_t older = int64_t{a[1] * y2} + a[2] * y3 + a[3] * y4 + a[4] * y5 + a[5] * y6 + a[6] * y7 + a[7] * y8;
+    const int64_t acc = int64_t{x[i]} * inputGain - older - a[0] * y1;
+    const int16_t out = ::round(L_shl(plcSat32(acc), 4));
+    y[i] = out;
+    y8 = y7;
+    y7 = y6;
+    y6 = y5;
+    y5 = y4;
+    y4 = y3;
+    y3 = y2;
+    y2 = y1;
+    y1 = out;
   }
-  if (newMem != nullptr) std::memcpy(newMem, buf + len, PLC_ORDER * sizeof(int16_t));
+  if (newMem != nullptr) {
+    const int32_t last[PLC_ORDER] = {y8, y7, y6, y5, y4, y3, y2, y1};
+    for (int k = 0; k < PLC_ORDER; ++k) newMem[k] = static_cast<int16_t>(last[k]);
+  }
 }
 
 }  // namespace
@@ -48,10 +51,6 @@ void allPole(const int16_t* a, const int16_t* x, int16_t* y, int n, const int16_
 void W16copy(int16_t* dst, const int16_t* src, int n) { std::memmove(dst, src, n * sizeof(int16_t)); }
 void W16zero(int16_t* dst, int n) { std::memset(dst, 0, n * sizeof(int16_t)); }
 void W32copy(int32_t* dst, const int32_t* src, int n) { std::memmove(dst, src, n * sizeof(int32_t)); }
-
-int32_t L_mult0(int16_t a, int16_t b) { return int32_t{a} * b; }
-int32_t L_mac0(int32_t acc, int16_t a, int16_t b) { return L_add(acc, L_mult0(a, b)); }
-int32_t L_msu0(int32_t acc, int16_t a, int16_t b) { return L_sub(acc, L_mult0(a, b)); }
 
 void L_Extract(int32_t x, int16_t* hi, int16_t* lo) {
   *hi = static_cast<int16_t>(x >> 16);
@@ -65,31 +64,6 @@ int32_t Mpy_32_16(int16_t hi, int16_t lo, int16_t n) { return L_add(L_mult(hi, n
 void bvxx_Log2(int32_t x, int16_t* exponent, int16_t* fraction) {
   // The interpolation of the shared operators' Log2, whose table is the same.
   Log2(x, exponent, fraction);
-}
-
-void mthi64(PlcAcc64* acc, int32_t v) { acc->hi = v; }
-void mtlo64(PlcAcc64* acc, uint32_t v) { acc->lo = v; }
-int32_t mfhi64(const PlcAcc64* acc) { return acc->hi; }
-uint32_t mflo64(const PlcAcc64* acc) { return acc->lo; }
-void imult32(PlcAcc64* acc, int32_t a, int32_t b) { store(acc, int64_t{a} * b); }
-void imac64_16(PlcAcc64* acc, int16_t a, int16_t b) { store(acc, add64(value(acc), int32_t{a} * b)); }
-void imsu64_16(PlcAcc64* acc, int16_t a, int16_t b) { store(acc, add64(value(acc), -(int32_t{a} * b))); }
-void imac64_32(PlcAcc64* acc, int32_t a, int32_t b) { store(acc, add64(value(acc), int64_t{a} * b)); }
-void imsu64_32(PlcAcc64* acc, int32_t a, int32_t b) {
-  store(acc, static_cast<int64_t>(static_cast<uint64_t>(value(acc)) - static_cast<uint64_t>(int64_t{a} * b)));
-}
-
-int32_t sat64(const PlcAcc64* acc) {
-  const int64_t v = value(acc);
-  if (v > INT32_MAX) {
-    Overflow = 1;
-    return INT32_MAX;
-  }
-  if (v < INT32_MIN) {
-    Overflow = 1;
-    return INT32_MIN;
-  }
-  return static_cast<int32_t>(v);
 }
 
 void idiv32(PlcAcc64* acc, int32_t a, int32_t b) {
@@ -126,11 +100,11 @@ int32_t fdiv32(int32_t a, int32_t b) {
 }
 
 void bvxx_azfilter_8th_Q0_Q0(const int16_t* a, const int16_t* x, int16_t* y, int n) {
-  for (int i = 0; i < n; ++i) y[i] = ::round(L_shl(azOne(a, x + i), 4));
+  azFilter(a, x, y, n, 4);
 }
 
 void bvxx_azfilter_8th_Q0_Q1(const int16_t* a, const int16_t* x, int16_t* y, int n) {
-  for (int i = 0; i < n; ++i) y[i] = ::round(L_shl(azOne(a, x + i), 5));
+  azFilter(a, x, y, n, 5);
 }
 
 void bvxx_azfilter_8th_Q0_Q1_generic(const int16_t* a, const int16_t* x, int16_t* y, int n) {
@@ -159,21 +133,23 @@ void bvxx_Autocorr(int32_t* r, const int16_t* x, const int16_t* window, int n, i
   int16_t w[160];
   const int len = n > 160 ? 160 : n;
   for (int i = 0; i < len; ++i) w[i] = mult_r(x[i], window[i]);
+  // The energy's terms are all positive, so its saturating sum saturates exactly when the exact
+  // sum leaves 32 bits. Once it does not, no lag's sum can (each |2 w_i w_i+k| is at most
+  // w_i^2 + w_i+k^2), and those are exact sums too.
   int32_t r0;
   for (;;) {
     Overflow = 0;
-    r0 = 1;
-    for (int i = 0; i < len; ++i) r0 = L_mac(r0, w[i], w[i]);
-    if (!Overflow) break;
+    const int64_t exact = 1 + 2 * plcDot(w, w, len);
+    if (exact <= INT32_MAX) {
+      r0 = static_cast<int32_t>(exact);
+      break;
+    }
+    Overflow = 1;
     for (int i = 0; i < len; ++i) w[i] = static_cast<int16_t>(w[i] >> 2);
   }
   const int16_t s = norm_l(r0);
   r[0] = L_shl(r0, s);
-  for (int k = 1; k <= order; ++k) {
-    int32_t acc = 0;
-    for (int i = 0; i < len - k; ++i) acc = L_mac(acc, w[i], w[i + k]);
-    r[k] = L_shl(acc, s);
-  }
+  for (int k = 1; k <= order; ++k) r[k] = L_shl(static_cast<int32_t>(2 * plcDot(w, w + k, len - k)), s);
 }
 
 void bvxx_Spectral_Smoothing(int order, int32_t* r, const int32_t* lagWindow) {

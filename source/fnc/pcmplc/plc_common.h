@@ -18,30 +18,55 @@ void W16zero(int16_t* dst, int n);
 void W32copy(int32_t* dst, const int32_t* src, int n);
 
 // ---- fixed point ----
-int32_t L_mult0(int16_t a, int16_t b);
-int32_t L_mac0(int32_t acc, int16_t a, int16_t b);
-int32_t L_msu0(int32_t acc, int16_t a, int16_t b);
+inline int32_t L_mult0(int16_t a, int16_t b) { return int32_t{a} * b; }
+inline int32_t L_mac0(int32_t acc, int16_t a, int16_t b) { return L_add(acc, L_mult0(a, b)); }
+inline int32_t L_msu0(int32_t acc, int16_t a, int16_t b) { return L_sub(acc, L_mult0(a, b)); }
 void L_Extract(int32_t x, int16_t* hi, int16_t* lo);
 int32_t L_Comp(int16_t hi, int16_t lo);
 int32_t Mpy_32_16(int16_t hi, int16_t lo, int16_t n);
 void bvxx_Log2(int32_t x, int16_t* exponent, int16_t* fraction);
 
 // ---- the emulated 64-bit accumulator: a signed 64-bit value in a low and a high word ----
+// Inline, so that the filters and correlations built on it keep the sum in a register.
 struct PlcAcc64 {
   uint32_t lo;
   int32_t hi;
 };
-void mthi64(PlcAcc64* acc, int32_t v);
-void mtlo64(PlcAcc64* acc, uint32_t v);
-int32_t mfhi64(const PlcAcc64* acc);
-uint32_t mflo64(const PlcAcc64* acc);
-void imult32(PlcAcc64* acc, int32_t a, int32_t b);
-void imac64_16(PlcAcc64* acc, int16_t a, int16_t b);
-void imsu64_16(PlcAcc64* acc, int16_t a, int16_t b);
-void imac64_32(PlcAcc64* acc, int32_t a, int32_t b);
-void imsu64_32(PlcAcc64* acc, int32_t a, int32_t b);
+namespace plc_acc_detail {
+inline int64_t value(const PlcAcc64* acc) {
+  return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(acc->hi)) << 32) | acc->lo);
+}
+inline void store(PlcAcc64* acc, int64_t v) {
+  acc->lo = static_cast<uint32_t>(v);
+  acc->hi = static_cast<int32_t>(static_cast<uint64_t>(v) >> 32);
+}
+// Wrapping 64-bit sum, as the emulated accumulator's carry chain behaves.
+inline int64_t add64(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+}  // namespace plc_acc_detail
+inline void mthi64(PlcAcc64* acc, int32_t v) { acc->hi = v; }
+inline void mtlo64(PlcAcc64* acc, uint32_t v) { acc->lo = v; }
+inline int32_t mfhi64(const PlcAcc64* acc) { return acc->hi; }
+inline uint32_t mflo64(const PlcAcc64* acc) { return acc->lo; }
+inline void imult32(PlcAcc64* acc, int32_t a, int32_t b) { plc_acc_detail::store(acc, int64_t{a} * b); }
+inline void imac64_16(PlcAcc64* acc, int16_t a, int16_t b) {
+  plc_acc_detail::store(acc, plc_acc_detail::add64(plc_acc_detail::value(acc), int32_t{a} * b));
+}
+inline void imsu64_16(PlcAcc64* acc, int16_t a, int16_t b) {
+  plc_acc_detail::store(acc, plc_acc_detail::add64(plc_acc_detail::value(acc), -(int32_t{a} * b)));
+}
+inline void imac64_32(PlcAcc64* acc, int32_t a, int32_t b) {
+  plc_acc_detail::store(acc, plc_acc_detail::add64(plc_acc_detail::value(acc), int64_t{a} * b));
+}
+inline void imsu64_32(PlcAcc64* acc, int32_t a, int32_t b) {
+  plc_acc_detail::store(acc, static_cast<int64_t>(static_cast<uint64_t>(plc_acc_detail::value(acc)) -
+                                                  static_cast<uint64_t>(int64_t{a} * b)));
+}
+// A 64-bit sum clamped to 32 bits as the accumulator's sat64 clamps it (setting Overflow).
+inline int32_t plcSat32(int64_t v) { return basicop_detail::sat32(v); }
 // The accumulator clamped to 32 bits; a clamp sets the global Overflow flag.
-int32_t sat64(const PlcAcc64* acc);
+inline int32_t sat64(const PlcAcc64* acc) { return plcSat32(plc_acc_detail::value(acc)); }
 // Low word = a / b truncated, high word = the remainder (b = -1 gives -a).
 void idiv32(PlcAcc64* acc, int32_t a, int32_t b);
 // a / b of two positive values (a < b) as a Q31 fraction.

@@ -1,6 +1,8 @@
 // Oscillators, modulation and the single-tone detector step.
 #include "tone.h"
 
+#include "tone_kernels.h"
+
 namespace {
 std::int16_t sat16(std::int64_t v) {
     if (v > 32767) return 32767;
@@ -25,28 +27,21 @@ void hsfToneReset(HSZTONE* tone, std::uint16_t freqHz, std::uint16_t amplitude) 
     tone->amplitude = amplitude;
 }
 
-std::int16_t hsfSin(std::uint16_t phase) {
-    std::int32_t x = phase & 0x3FFF;
-    if (phase & 0x4000) x = ~x & 0x3FFF;  // second and fourth quarters run backwards
-    std::int32_t p = sineCoefficients[0];
-    for (std::size_t i = 1; i < sineCoefficients.size(); ++i) {
-        p = sineCoefficients[i] + ((2 * x * p + 32768) >> 16);
-    }
-    const std::int32_t s = (2 * x * p + 32768) >> 16;
-    auto r = static_cast<std::int16_t>(s * 8);
-    if (phase & 0x8000) r = static_cast<std::int16_t>(-r);
-    return r;
-}
+std::int16_t hsfSin(std::uint16_t phase) { return hsfSinModel(phase); }
 
 std::int16_t hsfCos(std::uint16_t phase) { return hsfSin(static_cast<std::uint16_t>(phase + 16384)); }
 
 void hsfToneGen(std::int16_t* out, HSZTONE* tone, int count) {
-    for (int i = 0; i < count; ++i) {
-        const std::int32_t prod = std::int32_t{hsfSin(tone->phase)} * tone->amplitude;
-        const auto v = static_cast<std::int16_t>(prod >> 15);  // bits 15..30 of the product
-        out[i] = sat16(std::int32_t{out[i]} + v);
-        tone->phase = static_cast<std::uint16_t>(tone->phase + tone->phaseInc);
-    }
+    if (count <= 0) return;
+    static const ToneGenKernel kernel = toneGenKernel();
+    kernel(out, tone->phase, tone->phaseInc, tone->amplitude, count);
+    tone->phase = static_cast<std::uint16_t>(tone->phase + static_cast<std::uint32_t>(count) * tone->phaseInc);
+}
+
+void hsfToneGenPhases(std::int16_t* out, const std::uint16_t* phases, std::uint16_t amplitude, int count) {
+    if (count <= 0) return;
+    static const TonePhasesKernel kernel = tonePhasesKernel();
+    kernel(out, phases, amplitude, count);
 }
 
 void toneAmplitudeMod(int count, std::int16_t* out, const std::int16_t* carrier, const std::int16_t* modulator) {

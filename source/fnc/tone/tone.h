@@ -22,6 +22,17 @@ struct HSZTONEDET {
 // Quarter-wave sine polynomial.
 inline constexpr std::array<std::int16_t, 5> sineCoefficients = {7374, 2231, -21812, 83, 12861};
 
+// The sine of a phase by the polynomial: the reference of the oscillators' vector forms.
+constexpr std::int16_t hsfSinModel(std::uint16_t phase) {
+    std::int32_t x = phase & 0x3FFF;
+    if (phase & 0x4000) x = ~x & 0x3FFF;  // second and fourth quarters run backwards
+    std::int32_t p = sineCoefficients[0];
+    for (std::size_t i = 1; i < sineCoefficients.size(); ++i) p = sineCoefficients[i] + ((2 * x * p + 32768) >> 16);
+    const std::int32_t s = (2 * x * p + 32768) >> 16;
+    const auto r = static_cast<std::int16_t>(s * 8);
+    return (phase & 0x8000) ? static_cast<std::int16_t>(-r) : r;
+}
+
 // DTMF frequency pair of a digit code.
 struct DTGEN_PROFILE {
     std::uint16_t freq1;  // low group
@@ -34,6 +45,9 @@ void hsfToneReset(HSZTONE* tone, std::uint16_t freqHz, std::uint16_t amplitude);
 // Adds count samples of the oscillator into out (saturating); the phase carries over.
 void hsfToneGen(std::int16_t* out, HSZTONE* tone, int count);
 std::int16_t hsfSin(std::uint16_t phase);
+// Adds the oscillator's sine at each of `count` given phases, scaled by `amplitude` as hsfToneGen
+// scales it, into out (saturating): a keyed signal whose frequency changes within a block.
+void hsfToneGenPhases(std::int16_t* out, const std::uint16_t* phases, std::uint16_t amplitude, int count);
 std::int16_t hsfCos(std::uint16_t phase);
 // out[i] = carrier[i] * (1 + 4 * modulator[i] / 32768), rounded and saturated.
 void toneAmplitudeMod(int count, std::int16_t* out, const std::int16_t* carrier, const std::int16_t* modulator);

@@ -145,17 +145,20 @@ int nextBit(HSZCLIDTXLOCLMEM* tx) {
   }
 }
 
-// Bell 202 / V.23 FSK for up to six bits, added into the block.
+// Bell 202 / V.23 FSK for up to six bits, added into the block: per bit the oscillator keeps its
+// phase and takes the bit's frequency; the block's sines are made in one pass over its phases,
+// straight into the media (each sample gets one saturating addition, as through a silent block).
 void b202Transmit(HSZCLIDTXLOCLMEM* tx, const int* bits, int n, int16_t* media) {
-  int16_t block[40] = {};
+  uint16_t phases[40];
   int at = 0;
   for (int i = 0; i < n; ++i) {
     hsfToneChangeFreq(&tx->tone, bits[i] ? tx->clidtxregs.MarkFrequency : tx->clidtxregs.SpaceFrequency);
     tx->tone.amplitude = tx->clidtxregs.Amplitude;
-    hsfToneGen(block + at, &tx->tone, kBitSamples[i]);
-    at += kBitSamples[i];
+    uint16_t phase = tx->tone.phase;
+    for (int k = 0; k < kBitSamples[i]; ++k, phase = static_cast<uint16_t>(phase + tx->tone.phaseInc)) phases[at++] = phase;
+    tx->tone.phase = phase;
   }
-  hsfMedqAdd(media, block, 40);
+  hsfToneGenPhases(media, phases, tx->clidtxregs.Amplitude, at);
 }
 
 void transmitBlock(HSZCLIDTXLOCLMEM* tx, int16_t* media) {

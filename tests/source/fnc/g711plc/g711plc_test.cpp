@@ -2,12 +2,14 @@
 // signals, attenuation to silence and comfort noise, recovery fades and continuity at the joins.
 #include "orvox_fixture.h"
 #include "g711plc.h"
+#include "vadcng.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
@@ -142,31 +144,44 @@ TEST(G711Plc, LongLossFadesToSilenceThenComfortNoise) {
   for (int n = 22 * kFrame; n < 30 * kFrame; ++n) EXPECT_EQ(out[n], 0);
 }
 
-GCNG *seen_generator = nullptr;
-int noise_calls = 0;
-void fake_noise(GCNG *cngp, std::int16_t *s, std::uint16_t *datap, std::uint16_t packetlen, std::uint16_t n) {
-  seen_generator = cngp;
-  ++noise_calls;
-  EXPECT_EQ(datap, nullptr);
-  EXPECT_EQ(packetlen, 0);
-  for (int i = 0; i < n; ++i) s[i] = 77;
-}
+TEST(G711Plc, LongLossPlaysTheGeneratorsComfortNoiseAtItsLevel) {
+  // A generator whose last SID said -40 dB; its twin, in the same state, shows what it makes.
+  GCNG generator;
+  cngInit(&generator, HAPI_GCNG_HOTHNOISE);
+  std::uint16_t sid = 40 << 8;
+  std::int16_t scratch[kFrame];
+  cngProcess(&generator, scratch, &sid, 2, kFrame);
+  GCNG twin = generator;
 
-TEST(G711Plc, ComfortNoiseComesFromTheGeneratorGiven) {
-  g711plc_cngProcess = fake_noise;
+  const auto in = periodic(80, 20);
   HSZPLC st;
   plcinit(&st);
-  auto *generator = reinterpret_cast<GCNG *>(&st);  // any address: the generator is opaque here
-  std::int16_t in[kFrame] = {}, out[kFrame];
-  for (int k = 0; k < 12; ++k) EXPECT_FALSE(do_plc(&st, generator, in, out, true));
-  EXPECT_EQ(noise_calls, 0);
-  EXPECT_TRUE(do_plc(&st, generator, in, out, true));
-  EXPECT_EQ(noise_calls, 1);
-  EXPECT_EQ(seen_generator, generator);
-  for (int v : out) EXPECT_EQ(v, 77);
-  EXPECT_FALSE(do_plc(&st, generator, in, out, false));
-  EXPECT_EQ(noise_calls, 1);
-  g711plc_cngProcess = nullptr;
+  std::int16_t out[kFrame];
+  for (int k = 0; k < 5; ++k) EXPECT_FALSE(do_plc(&st, &generator, &in[k * kFrame], out, false));
+  for (int k = 0; k < 12; ++k) EXPECT_FALSE(do_plc(&st, &generator, nullptr, out, true)) << "lost frame " << k;
+  double energy = 0;
+  for (int k = 12; k < 40; ++k) {
+    ASSERT_TRUE(do_plc(&st, &generator, nullptr, out, true)) << "lost frame " << k;
+    std::int16_t expected[kFrame];
+    cngProcess(&twin, expected, nullptr, 0, kFrame);
+    for (int n = 0; n < kFrame; ++n) {
+      ASSERT_EQ(out[n], expected[n]) << "lost frame " << k << " sample " << n;
+      energy += double(out[n]) * out[n];
+    }
+  }
+  // Noise at about -40 dB (327 rms at full scale 32768), not silence.
+  const double rms = std::sqrt(energy / (28 * kFrame));
+  std::printf("comfort noise %.1f rms\n", rms);
+  EXPECT_GT(rms, 327 / 4.0);
+  EXPECT_LT(rms, 327 * 4.0);
+  // Good frames do not touch the generator.
+  EXPECT_FALSE(do_plc(&st, &generator, &in[0], out, false));
+  EXPECT_EQ(std::memcmp(&generator, &twin, sizeof(twin)), 0);
+  // Without a generator the concealment plays silence.
+  plcinit(&st);
+  for (int k = 0; k < 12; ++k) do_plc(&st, nullptr, nullptr, out, true);
+  EXPECT_TRUE(do_plc(&st, nullptr, nullptr, out, true));
+  for (int v : out) EXPECT_EQ(v, 0);
 }
 
 TEST(G711Plc, RecoveryAfterTwelveLostFramesFadesOverTwoGoodFrames) {

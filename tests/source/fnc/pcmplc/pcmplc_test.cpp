@@ -182,6 +182,9 @@ TEST(PlcPitch, CoarsePitchOfVoicedSignalsIsWithinTwoSamplesAndNeverAMultiple) {
     const int err = std::abs(s->cpplast - period);
     worst = std::max(worst, err);
     EXPECT_LE(err, 2) << "period " << period << " coarse " << s->cpplast;
+    // The refined pitch is made when a loss needs it; the first lost frame keeps it.
+    int16_t f[NB_PLC_FRAME];
+    NB_PLC_erasure(s.get(), f);
     EXPECT_LE(std::abs(s->pp - period), 2) << "period " << period << " refined " << s->pp;
   }
   std::printf("coarse pitch, periods 20..137: worst error %d samples\n", worst);
@@ -194,11 +197,63 @@ TEST(PlcPitch, CoarsePitchOfVoicedSignalsIsWithinTwoSamplesAndNeverAMultiple) {
     const auto x = voiced(16000, period + 0.6, 6000, 16000);
     std::vector<bool> none(x.size() / 80, false);
     conceal(x, none, s.get());
+    int16_t f[WB_PLC_FRAME];
+    WB_PLC_erasure(s.get(), f);
     worstWide = std::max(worstWide, std::abs(s->pp - period));
     EXPECT_LE(std::abs(s->cpplast - period), 4) << "period " << period << " coarse " << s->cpplast;
     EXPECT_LE(std::abs(s->pp - period), 2) << "period " << period << " refined " << s->pp;
   }
   std::printf("wideband pitch, periods 40..264: worst refined error %d samples\n", worstWide);
+}
+
+// A good frame's pitch refinement waits for a loss. A loss after frame k must find what refining
+// each frame as it ended would have given: frame k's pitch and outputs, and the four before it in
+// the pitch history, each from its own frame's samples and coarse pitch.
+template <class S>
+void deferredRefinementMatchesImmediate(const std::vector<int16_t>& x) {
+  using P = Plc<S>;
+  constexpr int F = P::kFrame;
+  constexpr int H = sizeof(S{}.xq) / sizeof(int16_t);
+  auto s = std::make_unique<S>();
+  P::reset(s.get());
+  std::vector<int16_t> pp;  // pp[k]: frame k's pitch refined as it ended
+  int compared = 0;
+  for (size_t k = 0; (k + 1) * F <= x.size(); ++k) {
+    int16_t frame[F];
+    std::copy_n(&x[k * F], F, frame);
+    P::good(s.get(), frame);
+    // The frame's buffer: the history before it and the frame (no loss, so both are the input).
+    std::vector<int16_t> buffer(H + F, 0);
+    for (int i = 0; i < H + F; ++i) {
+      const long at = static_cast<long>((k + 1) * F) - (H + F) + i;
+      buffer[static_cast<size_t>(i)] = at < 0 ? 0 : x[static_cast<size_t>(at)];
+    }
+    PlcPitch now{};
+    pp.push_back(F == NB_PLC_FRAME ? bvcprfn(&now, buffer.data(), s->cpplast) : bvc32prfn(&now, buffer.data(), s->cpplast));
+    if (k % 3 != 0) continue;  // a loss after every third frame, on a copy
+    auto lossy = std::make_unique<S>(*s);
+    int16_t out[F];
+    P::lost(lossy.get(), out);
+    EXPECT_EQ(lossy->ptfe, now.ptfe) << "frame " << k;
+    EXPECT_EQ(lossy->cormax, now.cormax) << "frame " << k;
+    EXPECT_EQ(lossy->energymax32, now.energymax32) << "frame " << k;
+    EXPECT_EQ(lossy->ppt, now.ppt) << "frame " << k;
+    EXPECT_EQ(lossy->wsz, now.wsz) << "frame " << k;
+    EXPECT_EQ(lossy->scaled_flag, now.scaled_flag) << "frame " << k;
+    for (size_t j = 0; j <= 4 && j <= k; ++j, ++compared) {
+      ASSERT_EQ(lossy->pph[1 + j], pp[k - j]) << "frame " << k << ", " << j << " back";
+    }
+  }
+  EXPECT_GT(compared, 300);
+}
+
+TEST(PlcPitch, DeferredRefinementEqualsTheImmediateOne) {
+  const auto nb = loadSpeech("speech_8k.raw");
+  const auto wb = loadSpeech("speech_16k.raw");
+  ASSERT_GT(nb.size(), 16000u);
+  ASSERT_GT(wb.size(), 32000u);
+  deferredRefinementMatchesImmediate<NB_PLC_State>(std::vector<int16_t>(nb.begin(), nb.begin() + 16000));
+  deferredRefinementMatchesImmediate<WB_PLC_State>(std::vector<int16_t>(wb.begin(), wb.begin() + 32000));
 }
 
 TEST(PlcContinuity, ALostVoicedFrameContinuesAtItsPeriodWithoutSteps) {
@@ -367,6 +422,7 @@ TEST(PlcSchedule, PitchTrendChangesThePeriodOnceAtTheSecondLostFrame) {
   const int16_t pph[7] = {60, 62, 64, 66, 66, 66, 66};
   std::copy_n(pph, 7, s->pph);
   s->pp = 60;
+  s->pendingPitch = 0;  // this history as made, not as refinements still to be made
   int16_t f[40];
   NB_PLC_erasure(s.get(), f);
   EXPECT_EQ(s->ppinc, -64);  // d = -2 over 1: -128, limited to -64

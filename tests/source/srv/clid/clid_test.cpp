@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include "../linetest/line_harness.h"
+#include "clid_packets.h"
 #include "clidrx.h"
 #include "clidtx.h"
 
@@ -41,17 +42,7 @@ Bytes callerIdMessage(const std::string& number, const std::string& name) {
   return m;
 }
 
-std::vector<uint8_t> packet(uint16_t code, int16_t word0, uint16_t word1, const uint8_t* chars = nullptr) {
-  HSZCLASSRELAYPACKET p{};
-  p.hsxPacketHdr.payloadID = static_cast<uint16_t>(HAPI_PKT_CLASSRELAY << 8 | code);
-  p.hsxPacketHdr.payloadLength = sizeof(p) - sizeof(p.hsxPacketHdr);  // the bytes after the header
-  p.hsxWord0 = word0;
-  p.hsxWord1 = word1;
-  if (chars != nullptr) std::memcpy(p.hsxClassMsg, chars, static_cast<size_t>(word0));
-  std::vector<uint8_t> out(sizeof(p));
-  std::memcpy(out.data(), &p, sizeof(p));
-  return out;
-}
+using clidpackets::packet;
 
 // The packets the host sends for a message: seizure and marks, then the characters 42 at a time.
 std::vector<std::vector<uint8_t>> messagePackets(const Bytes& msg, int seizure = 300, int marks = 180) {

@@ -1,0 +1,107 @@
+// Exact dot products: every 16 x 16-bit product fits 32 bits (the largest, (-32768)^2 = 2^30), and
+// the running sums are kept in 64-bit lanes.
+#include "plc_kernels.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+int64_t plcDotPortable(const int16_t* x, const int16_t* y, int n) {
+  int64_t s = 0;
+  for (int i = 0; i < n; ++i) s += int32_t{x[i]} * y[i];
+  return s;
+}
+
+void plcAzSumsPortable(const int16_t* a, const int16_t* x, int64_t* out, int n) {
+  for (int i = 0; i < n; ++i) {
+    int64_t acc = int64_t{x[i]} * 4096;
+    for (int k = 0; k < 8; ++k) acc += int32_t{a[k]} * x[i - 1 - k];
+    out[i] = acc;
+  }
+}
+
+#if defined(__x86_64__)
+
+namespace {
+
+__attribute__((target("sse4.1"))) inline __m128i products4(const int16_t* x, const int16_t* y) {
+  const __m128i a = _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x)));
+  const __m128i b = _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y)));
+  return _mm_mullo_epi32(a, b);
+}
+
+__attribute__((target("sse4.1"))) inline __m128i widenAdd(__m128i acc, __m128i p) {
+  acc = _mm_add_epi64(acc, _mm_cvtepi32_epi64(p));
+  return _mm_add_epi64(acc, _mm_cvtepi32_epi64(_mm_unpackhi_epi64(p, p)));
+}
+
+}  // namespace
+
+__attribute__((target("sse4.1"))) int64_t plcDotSse41(const int16_t* x, const int16_t* y, int n) {
+  __m128i acc = _mm_setzero_si128();
+  int i = 0;
+  for (; i + 4 <= n; i += 4) acc = widenAdd(acc, products4(x + i, y + i));
+  int64_t s = _mm_cvtsi128_si64(acc) + _mm_extract_epi64(acc, 1);
+  for (; i < n; ++i) s += int32_t{x[i]} * y[i];
+  return s;
+}
+
+__attribute__((target("avx2"))) int64_t plcDotAvx2(const int16_t* x, const int16_t* y, int n) {
+  __m256i acc = _mm256_setzero_si256();
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i a = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)));
+    const __m256i b = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i)));
+    const __m256i p = _mm256_mullo_epi32(a, b);
+    acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)));
+    acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
+  }
+  __m128i a2 = _mm_add_epi64(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+  if (i + 4 <= n) {
+    a2 = widenAdd(a2, products4(x + i, y + i));
+    i += 4;
+  }
+  int64_t s = _mm_cvtsi128_si64(a2) + _mm_extract_epi64(a2, 1);
+  for (; i < n; ++i) s += int32_t{x[i]} * y[i];
+  return s;
+}
+
+// Eight outputs at a time: per term, the eight samples it multiplies, one exact 32-bit product
+// each, added into two four-lane 64-bit sums.
+__attribute__((target("avx2"))) void plcAzSumsAvx2(const int16_t* a, const int16_t* x, int64_t* out, int n) {
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m256i p = _mm256_mullo_epi32(_mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i))),
+                                   _mm256_set1_epi32(4096));
+    __m256i lo = _mm256_cvtepi32_epi64(_mm256_castsi256_si128(p));
+    __m256i hi = _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1));
+    for (int k = 0; k < 8; ++k) {
+      const __m256i xs = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i - 1 - k)));
+      p = _mm256_mullo_epi32(xs, _mm256_set1_epi32(a[k]));
+      lo = _mm256_add_epi64(lo, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)));
+      hi = _mm256_add_epi64(hi, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), lo);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i + 4), hi);
+  }
+  plcAzSumsPortable(a, x + i, out + i, n - i);
+}
+
+#endif
+
+PlcAzSumsKernel plcAzSumsKernel() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return plcAzSumsAvx2;
+#endif
+  return plcAzSumsPortable;
+}
+
+PlcDotKernel plcDotKernel() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return plcDotAvx2;
+  if (__builtin_cpu_supports("sse4.1")) return plcDotSse41;
+#endif
+  return plcDotPortable;
+}
