@@ -5,7 +5,9 @@
 // change, silence, the burst and noise test modes, the non-linear processor on and off, bulk
 // delays of 0 and 160, frames of 40 and 80 samples, the gain and mute options, resets in the
 // middle of a call and full-scale input. The echo is made with integer arithmetic only, so the
-// inputs are the same on every machine. A speed change that keeps the bits keeps every line.
+// inputs are the same on every machine. Every case runs with each form of the filter kernels
+// that the processor has (portable, SSE2, AVX2); a form whose results differ from the portable
+// one adds a line. A speed change that keeps the bits keeps every line.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +17,7 @@
 
 #include "digest_util.h"
 #include "ecan.h"
+#include "lms_kernels.h"
 
 namespace {
 
@@ -96,7 +99,7 @@ struct Case {
   void (*atFrame)(HEC*, std::size_t f) = nullptr;
 };
 
-void run(const Case& c, const Signal& far, const Signal& near) {
+std::string runWith(const Case& c, const Signal& far, const Signal& near) {
   auto hec = std::make_unique<HEC>();
   events = digest::Fnv1a{};
   hecEventSink = recordEvent;
@@ -140,12 +143,28 @@ void run(const Case& c, const Signal& far, const Signal& near) {
                                    static_cast<std::int32_t>(hec->frameCount)};
   end.words(trackers, sizeof(trackers) / sizeof(trackers[0]));
   end.bytes(&hec->hangCount, sizeof(hec->hangCount));
-  std::printf("ecan %-26s out %016llx far %016llx state %016llx events %016llx end %016llx erl %d erle %d state %04x adapted %d\n",
+  char line[320];
+  std::snprintf(line, sizeof(line),
+              "ecan %-26s out %016llx far %016llx state %016llx events %016llx end %016llx erl %d erle %d state %04x adapted %d\n",
               c.name, static_cast<unsigned long long>(out.h), static_cast<unsigned long long>(farOut.h),
               static_cast<unsigned long long>(state.h), static_cast<unsigned long long>(events.h),
               static_cast<unsigned long long>(end.h), hec->state.erldB, hec->state.erledB, hec->state.state,
               hec->state.adaptCount);
   hecEventSink = nullptr;
+  return line;
+}
+
+void run(const Case& c, const Signal& far, const Signal& near) {
+  lmsUseKernels(&lmsKernelsPortable());
+  const std::string reference = runWith(c, far, near);
+  std::fputs(reference.c_str(), stdout);
+  for (const LmsKernels* k : {lmsKernelsSse2(), lmsKernelsAvx2()}) {
+    if (k == nullptr) continue;
+    lmsUseKernels(k);
+    const std::string line = runWith(c, far, near);
+    if (line != reference) std::printf("ecan %s differs with the %s kernels: %s", c.name, k->name, line.c_str());
+  }
+  lmsUseKernels(nullptr);
 }
 
 // Mid-call resets of every type, and the canceller's coefficient dump.
