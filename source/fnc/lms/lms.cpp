@@ -133,14 +133,18 @@ int16_t lmsStepSize(const int16_t* rOut, int16_t* stepExp, int blocksize, int16_
   LHAPI_ASSERT(T >= 1 && T <= 768);
   LHAPI_ASSERT(Nb > 0 && blocksize % Nb == 0);
   if (Nb <= 0 || T < 1) return 0;
-  uint32_t P = 0;
-  for (int j = 0; j < blocksize; j += Nb) {
+  // Each window of T + Nb samples is the previous one moved on by Nb: its exact energy is the
+  // previous energy less the Nb samples left behind plus the Nb samples taken in.
+  const auto squares = [](const int16_t* x, int n) {
     int64_t e = 0;
-    for (int i = 0; i < T + Nb; ++i) {
-      const int32_t r = rOut[j - T + i];
-      e += r * r;
-    }
-    e >>= 9;
+    for (int i = 0; i < n; ++i) e += int32_t{x[i]} * x[i];
+    return e;
+  };
+  uint32_t P = 0;
+  int64_t window = squares(rOut - T, T + Nb);
+  for (int j = 0; j < blocksize; j += Nb) {
+    if (j > 0) window += squares(rOut + j, Nb) - squares(rOut + j - T - Nb, Nb);
+    const int64_t e = window >> 9;
     const uint32_t E = e > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(e);
     if (E > P) P = E;
   }
