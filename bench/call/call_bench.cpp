@@ -117,14 +117,6 @@ std::atomic<long> looped{0};
 void onPacket(ENDPT_STATE* state, int, EPPACKET* packet, int length) {
   if (packet == nullptr || packet->mediaType != EPMEDIATYPE_RTP || packet->packetp == nullptr || length < 12) return;
   if (packet->packetp[1] >= 200 && packet->packetp[1] <= 207) return;  // control packets stay out
-  const int header = 12 + 4 * (packet->packetp[0] & 0x0F);
-  if ((packet->packetp[1] & 0x7F) == kPtPcma && length == header + kPacketSamples) {
-    int16_t codes[kPacketSamples], heard[kPacketSamples];
-    for (int i = 0; i < kPacketSamples; ++i) codes[i] = packet->packetp[header + i];
-    g711AlawExpand(kPacketSamples, codes, heard);
-    std::lock_guard<std::mutex> guard(echoMeter.lock);
-    if (echoMeter.on) echoMeter.heard += energy(heard, kPacketSamples);
-  }
   std::lock_guard<std::mutex> guard(loopback.lock);
   if (loopback.queue.size() >= 1000) return;
   loopback.queue.emplace_back(state->lineId, std::vector<uint8_t>(packet->packetp, packet->packetp + length));
@@ -133,6 +125,17 @@ void onPacket(ENDPT_STATE* state, int, EPPACKET* packet, int length) {
 }
 void onEvent(ENDPT_STATE*, int, EPEVT, void*, int, int) {}
 void onRelease(ENDPT_STATE*, int, unsigned int) {}
+
+// What the far end of an A-law line hears: the line's packet decoded.
+void farHears(const std::vector<uint8_t>& packet) {
+  const size_t header = 12 + 4 * (packet[0] & 0x0F);
+  if ((packet[1] & 0x7F) != kPtPcma || packet.size() != header + kPacketSamples) return;
+  int16_t codes[kPacketSamples], heard[kPacketSamples];
+  for (int i = 0; i < kPacketSamples; ++i) codes[i] = packet[header + i];
+  g711AlawExpand(kPacketSamples, codes, heard);
+  std::lock_guard<std::mutex> guard(echoMeter.lock);
+  if (echoMeter.on) echoMeter.heard += energy(heard, kPacketSamples);
+}
 
 // Puts the far end's next 20 ms of speech into the returning packet, in the packet's codec.
 bool farTalks(int line, std::vector<uint8_t>& packet) {
@@ -161,6 +164,7 @@ void feedBack() {
     auto [line, bytes] = std::move(loopback.queue.front());
     loopback.queue.pop_front();
     guard.unlock();
+    farHears(bytes);
     if (farTalks(line, bytes)) {
       EPPACKET p{EPMEDIATYPE_RTP, bytes.data()};
       if (vrgEndptPacket(&lines[line], 1, &p, static_cast<int>(bytes.size()), 0) == EPSTATUS_SUCCESS) ++looped;
