@@ -50,6 +50,8 @@ const bool kEnvironment = [] {
 }();
 
 constexpr int kPacketSamples = 160;  // 20 ms
+// Connection ids name a connection across all lines: line i's is i + 1.
+int connectionId(int line) { return line + 1; }
 constexpr uint8_t kPtPcma = 8, kPtG729 = 18;
 constexpr uint16_t kHecNlpOff = 1;  // the canceller's options register: non-linear processing off
 
@@ -115,6 +117,7 @@ ENDPT_STATE lines[kLines];
 std::atomic<long> looped{0};
 
 void onPacket(ENDPT_STATE* state, int, EPPACKET* packet, int length) {
+  if (state == nullptr || state->lineId < 0 || state->lineId >= kLines) return;
   if (packet == nullptr || packet->mediaType != EPMEDIATYPE_RTP || packet->packetp == nullptr || length < 12) return;
   if (packet->packetp[1] >= 200 && packet->packetp[1] <= 207) return;  // control packets stay out
   std::lock_guard<std::mutex> guard(loopback.lock);
@@ -167,7 +170,9 @@ void feedBack() {
     farHears(bytes);
     if (farTalks(line, bytes)) {
       EPPACKET p{EPMEDIATYPE_RTP, bytes.data()};
-      if (vrgEndptPacket(&lines[line], 1, &p, static_cast<int>(bytes.size()), 0) == EPSTATUS_SUCCESS) ++looped;
+      if (vrgEndptPacket(&lines[line], connectionId(line), &p, static_cast<int>(bytes.size()), 0) == EPSTATUS_SUCCESS) {
+        ++looped;
+      }
     }
     guard.lock();
     --loopback.pending;
@@ -225,7 +230,7 @@ void BM_EightLinesEightConnectionsTick(benchmark::State& state) {
     // The line may still be settling into its off-hook state: a few tries, then the line is left out.
     EPSTATUS created = EPSTATUS_SUCCESS;
     for (int attempt = 0; attempt < 10; ++attempt) {
-      created = vrgEndptCreateConnection(&lines[i], 1, &p);
+      created = vrgEndptCreateConnection(&lines[i], connectionId(i), &p);
       if (created == EPSTATUS_SUCCESS) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -273,7 +278,7 @@ void BM_EightLinesEightConnectionsTick(benchmark::State& state) {
   }
   feeder.join();
   for (int i = 0; i < kLines; ++i) {
-    vrgEndptDeleteConnection(&lines[i], 1);
+    vrgEndptDeleteConnection(&lines[i], connectionId(i));
     vboardCommand(std::to_string(i) + " onhook");
     vrgEndptDestroy(&lines[i]);
   }
