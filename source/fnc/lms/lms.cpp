@@ -4,6 +4,7 @@
 
 #include "level.h"
 #include "lhapi.h"
+#include "lms_kernels.h"
 #include "lpc.h"
 #include "lsv_math.h"
 
@@ -12,12 +13,16 @@ using lsvmath::wrap32;
 
 namespace {
 
+// The output of the cancel from the wrapping sum of products.
+inline int16_t cancelOutput(int16_t sIn, int32_t acc) {
+  return sat16(wrap32(int64_t{sIn} * 32768 + 16384 - acc) >> 15);
+}
+
 // One output of the cancel: the 32-bit sum of products wraps, as the accumulator does.
 inline int16_t cancelOne(const int16_t* rOut, const int16_t* h, int16_t sIn, int T, int n) {
   uint32_t acc = 0;
   for (int k = 0; k < T; ++k) acc += static_cast<uint32_t>(int32_t{rOut[n - k]} * h[k]);
-  const int32_t v = wrap32(int64_t{sIn} * 32768 + 16384 - static_cast<int32_t>(acc));
-  return sat16(v >> 15);
+  return cancelOutput(sIn, static_cast<int32_t>(acc));
 }
 
 // Four outputs per step, eight taps per inner step: the same sums in another order, which the
@@ -35,10 +40,22 @@ void cancelBlock4(int16_t* sOut, const int16_t* rOut, const int16_t* h, const in
     for (; k < T; ++k) {
       for (int l = 0; l < 4; ++l) acc[l] += static_cast<uint32_t>(int32_t{rOut[n + l - k]} * h[k]);
     }
-    for (int l = 0; l < 4; ++l) {
-      const int32_t v = wrap32(int64_t{sIn[n + l]} * 32768 + 16384 - static_cast<int32_t>(acc[l]));
-      sOut[n + l] = sat16(v >> 15);
-    }
+    for (int l = 0; l < 4; ++l) sOut[n + l] = cancelOutput(sIn[n + l], static_cast<int32_t>(acc[l]));
+  }
+}
+
+bool kernelsTake(int T) { return T % kLmsKernelTapStep == 0 && T > 0 && T <= kLmsMaxTaps; }
+
+// The cancel through the kernels: the taps reversed once, then all outputs' sums.
+void cancelKernels(int16_t* sOut, const int16_t* rOut, const int16_t* h, const int16_t* sIn, int T, int N) {
+  const LmsKernels& k = lmsKernels();
+  int16_t hr[kLmsMaxTaps];
+  k.reverse(hr, h, T);
+  int32_t acc[40];
+  for (int n = 0; n < N; n += 40) {
+    const int L = N - n < 40 ? N - n : 40;
+    k.dots(acc, rOut + n - T + 1, hr, T, L);
+    for (int l = 0; l < L; ++l) sOut[n + l] = cancelOutput(sIn[n + l], acc[l]);
   }
 }
 
@@ -72,7 +89,9 @@ int scaleError(int16_t* e, int n, int16_t stepSize, int16_t stepExp) {
 
 uint32_t lmsCancel(int16_t* sOut, const int16_t* rOut, const int16_t* h, const int16_t* sIn,
                    int tailLength, int blocksize, int32_t* u, int16_t* /*scratchp*/) {
-  if ((tailLength & 3) == 0 && (blocksize & 3) == 0) {
+  if (kernelsTake(tailLength)) {
+    cancelKernels(sOut, rOut, h, sIn, tailLength, blocksize);
+  } else if ((tailLength & 3) == 0 && (blocksize & 3) == 0) {
     cancelBlock4(sOut, rOut, h, sIn, tailLength, blocksize);
   } else {
     for (int n = 0; n < blocksize; ++n) sOut[n] = cancelOne(rOut, h, sIn[n], tailLength, n);
@@ -114,14 +133,18 @@ int16_t lmsStepSize(const int16_t* rOut, int16_t* stepExp, int blocksize, int16_
   LHAPI_ASSERT(T >= 1 && T <= 768);
   LHAPI_ASSERT(Nb > 0 && blocksize % Nb == 0);
   if (Nb <= 0 || T < 1) return 0;
-  uint32_t P = 0;
-  for (int j = 0; j < blocksize; j += Nb) {
+  // Each window of T + Nb samples is the previous one moved on by Nb: its exact energy is the
+  // previous energy less the Nb samples left behind plus the Nb samples taken in.
+  const auto squares = [](const int16_t* x, int n) {
     int64_t e = 0;
-    for (int i = 0; i < T + Nb; ++i) {
-      const int32_t r = rOut[j - T + i];
-      e += r * r;
-    }
-    e >>= 9;
+    for (int i = 0; i < n; ++i) e += int32_t{x[i]} * x[i];
+    return e;
+  };
+  uint32_t P = 0;
+  int64_t window = squares(rOut - T, T + Nb);
+  for (int j = 0; j < blocksize; j += Nb) {
+    if (j > 0) window += squares(rOut + j, Nb) - squares(rOut + j - T - Nb, Nb);
+    const int64_t e = window >> 9;
     const uint32_t E = e > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(e);
     if (E > P) P = E;
   }
@@ -152,9 +175,39 @@ int16_t lmsStepSizeprog(const int16_t* rOut, int16_t* stepExp, int blocksize, in
   return lmsStepSize(rOut, stepExp, blocksize, alpha, blocksizeLms, tailLength);
 }
 
+namespace {
+
+// The block adaptation through the kernels, on a reversed copy of the taps: each sub-block's tap
+// update computes, in the same pass, the next sub-block's sums with the updated taps, which are
+// the sums its cancel would form.
+uint32_t blockAdaptKernels(const int16_t* sIn, const int16_t* rOut, int16_t* h, int16_t stepSize,
+                           int16_t stepExp, int blocksize, int Nb, int T, int32_t* u, int16_t* scratch) {
+  const LmsKernels& k = lmsKernels();
+  int16_t hr[kLmsMaxTaps];
+  int32_t acc[40];
+  k.reverse(hr, h, T);
+  k.dots(acc, rOut - T + 1, hr, T, Nb);
+  uint32_t power = 0;
+  for (int off = 0; off < blocksize; off += Nb) {
+    int16_t* e = scratch + off;
+    for (int n = 0; n < Nb; ++n) e[n] = cancelOutput(sIn[off + n], acc[n]);
+    if (u != nullptr) power += levelBlockPwrHpf(e, Nb, 8, u);
+    const int hExp = scaleError(e, Nb, stepSize, stepExp);
+    const int next = off + Nb < blocksize ? Nb : 0;
+    k.adaptDots(hr, rOut + off - T + 1, e, Nb, hExp, T, acc, next);
+  }
+  k.reverse(h, hr, T);
+  return power | 1u;
+}
+
+}  // namespace
+
 uint32_t lmsBlockAdapt(const int16_t* sIn, const int16_t* rOut, int16_t* h, int16_t stepSize,
                        int16_t stepExp, int blocksize, int blocksizeLms, int tailLength, int32_t* u,
                        int16_t* scratch) {
+  if (kernelsTake(tailLength) && blocksizeLms > 0 && blocksizeLms <= 40 && blocksize % blocksizeLms == 0) {
+    return blockAdaptKernels(sIn, rOut, h, stepSize, stepExp, blocksize, blocksizeLms, tailLength, u, scratch);
+  }
   uint32_t power = 0;
   for (int off = 0; off < blocksize; off += blocksizeLms) {
     int16_t* e = scratch + off;

@@ -2,6 +2,8 @@
 // subtract it from the input), a normalised step size from the reference power, and adaptation
 // of the coefficients from the error. sIn holds the echo, rOut the reference that caused it
 // (rOut[n - k] for k < tailLength must be readable), sOut the error, h the Q15 coefficients.
+// Tail lengths that are multiples of 16 run on the kernels of lms_kernels.h (the vector form the
+// processor has); the others on plain loops. Both give the same results.
 #pragma once
 
 #include <cstdint>
