@@ -5,11 +5,6 @@
 
 namespace {
 
-int16_t sat16(int32_t v) {
-  if (v > 32767) return 32767;
-  if (v < -32768) return -32768;
-  return static_cast<int16_t>(v);
-}
 
 // Rotates z by +phase with Q15 products (>> 15).
 VCZCOMPLEX rotate(int32_t re, int32_t im, int16_t phase) {
@@ -62,7 +57,7 @@ bool vcfFindGain(VCZBUF* rd, const VCZBUF* wr, VCZAGC* agc) {
   int64_t sum = 0;
   for (int32_t i = 0; i < take; ++i) sum += fxabs(rd->bufp[i]);
   const int16_t inv = vcfdiv_s(1, static_cast<int16_t>(agc->numSampToAvg));
-  agc->sigLevel = sat16(agc->sigLevel + static_cast<int32_t>((sum * inv) >> 15));
+  agc->sigLevel = vcSat16(agc->sigLevel + static_cast<int32_t>((sum * inv) >> 15));
   if (complete) agc->gain = static_cast<uint16_t>(vcfdiv_d(agc->gainConst, agc->sigLevel) >> 7);
   rd->bufp += take;
   return complete;
@@ -92,14 +87,14 @@ void vcfAppEQandCarr(int16_t qamRxPhase, const VCZEQPARMT3* eq, const int16_t* x
   }
   const int32_t fr = (static_cast<int32_t>(re) + 4096) >> 13;
   const int32_t fi = (static_cast<int32_t>(im) + 4096) >> 13;
-  *out = rotate(sat16(fr), sat16(fi), qamRxPhase);
+  *out = rotate(vcSat16(fr), vcSat16(fi), qamRxPhase);
 }
 
 VCBDMSTATUS vcfDemodT3(VCZRXMEM* r, VCZBUF* buf) {
   VCZDEMODT3* d = r->u.t3;
   vcfAppEQandCarr(d->car.qamRxPhase, &d->eq, buf->bufp + 2, &r->pbeqout);
-  r->bbeqout.real = sat16(r->pbeqout.real + ((r->pbeqout.real * d->eqgain) >> 15));
-  r->bbeqout.imag = sat16(r->pbeqout.imag + ((r->pbeqout.imag * d->eqgain) >> 15));
+  r->bbeqout.real = vcSat16(r->pbeqout.real + ((r->pbeqout.real * d->eqgain) >> 15));
+  r->bbeqout.imag = vcSat16(r->pbeqout.imag + ((r->pbeqout.imag * d->eqgain) >> 15));
   return 0;
 }
 

@@ -4,11 +4,6 @@
 
 namespace {
 
-int16_t sat16(int32_t v) {
-  if (v > 32767) return 32767;
-  if (v < -32768) return -32768;
-  return static_cast<int16_t>(v);
-}
 
 // Samples in each half of the mixer memory: the history the low-pass reaches back over plus
 // one symbol of new samples.
@@ -35,7 +30,7 @@ void vcT3LPF(const int16_t* in, int16_t step, int16_t* out) {
       const int16_t pair = static_cast<int16_t>(in[k - 17] + in[-k]);  // folded sum held in 16 bits
       acc += vct3lpfcoeff[k] * pair;
     }
-    out[o] = sat16(acc >> 15);
+    out[o] = vcSat16(acc >> 15);
   }
 }
 
@@ -93,7 +88,7 @@ void vcfEqFilt2T3(const VCZDEMOD2T3* d, VCZCOMPLEX* out) {
     re += static_cast<uint32_t>(a * xr[2 * i] - b * xi[2 * i]);
     im += static_cast<uint32_t>(b * xr[2 * i] + a * xi[2 * i]);
   }
-  const int32_t fr = sat16(static_cast<int32_t>(re) >> 13), fi = sat16(static_cast<int32_t>(im) >> 13);
+  const int32_t fr = vcSat16(static_cast<int32_t>(re) >> 13), fi = vcSat16(static_cast<int32_t>(im) >> 13);
   const int32_t c = fxcos(static_cast<uint16_t>(d->car.qamRxPhase));
   const int32_t s = fxsin(static_cast<uint16_t>(d->car.qamRxPhase));
   out->real = static_cast<int16_t>((fr * c - fi * s) >> 15);
@@ -185,7 +180,7 @@ void vcfCpbdemod(VCZCPBDEMOD* dm, const int16_t* in, VCZCOMPLEX* out, int16_t n,
       ar += dm->filt[k] * dm->dlyr[k];
       ai += dm->filt[k] * dm->dlyi[k];
     }
-    out[n - 1 - o] = VCZCOMPLEX{sat16(ar >> 15), sat16(ai >> 15)};  // newest first
+    out[n - 1 - o] = VCZCOMPLEX{vcSat16(ar >> 15), vcSat16(ai >> 15)};  // newest first
   }
 }
 
@@ -204,8 +199,8 @@ int32_t vcftoneDetAsm(VCZCTONEDET* t) {
     fxcmulconj(&t->tonemem[k + 3], &t->tonemem[k + 15 > 17 ? 17 : k + 15], &c2);
     corr += (c1.real >> 2) + (c2.real >> 2);
   }
-  t->pwr = sat16(t->pwr + fxmul(t->pwrtc, sat16(p1 - t->pwr)));
-  t->notchpwr = sat16(t->notchpwr + fxmul(t->notchpwrtc, sat16(p2 / 2 - t->notchpwr)));
+  t->pwr = vcSat16(t->pwr + fxmul(t->pwrtc, vcSat16(p1 - t->pwr)));
+  t->notchpwr = vcSat16(t->notchpwr + fxmul(t->notchpwrtc, vcSat16(p2 / 2 - t->notchpwr)));
   return corr;
 }
 
@@ -220,8 +215,8 @@ VCBDMSTATUS vcfTonedet(VCZRXMEM* r, VCZBUF* buf) {
     t.tonepref[k] = fresh[k];
     // comb against the sample one symbol (three samples) earlier
     const VCZCOMPLEX& old = t.tonepref[k + 3];
-    t.tonemem[k] = VCZCOMPLEX{sat16(fresh[k].real + fxmul(t.tonetap, old.real)),
-                              sat16(fresh[k].imag + fxmul(t.tonetap, old.imag))};
+    t.tonemem[k] = VCZCOMPLEX{vcSat16(fresh[k].real + fxmul(t.tonetap, old.real)),
+                              vcSat16(fresh[k].imag + fxmul(t.tonetap, old.imag))};
   }
   const int32_t corr = vcftoneDetAsm(&t);
   for (int k = 3; k > 0; --k) {

@@ -4,12 +4,6 @@
 
 namespace {
 
-int16_t sat16(int32_t v) {
-  if (v > 32767) return 32767;
-  if (v < -32768) return -32768;
-  return static_cast<int16_t>(v);
-}
-
 // The 64-bit position step: the high word carries bit 31 of the halved low-word sum.
 void add64(uint32_t& hi, uint32_t& lo, uint32_t incHi, uint32_t incLo) {
   const uint32_t s = (lo >> 1) + (incLo >> 1);
@@ -29,15 +23,6 @@ const uint32_t vcrxInterpIncHigh[7] = {0x011C71C7, 0x00F8E38E, 0x00F3CF3C, 0x00E
                                        0x00D55555, 0x00C71C71, 0x01333333};
 const uint32_t vcrxInterpIncLow[7] = {0x1C71C71C, 0x38E38E39, 0xF3CF3CF4, 0xE38E38E4,
                                       0x55555555, 0xC71C71C7, 0x33333333};
-
-int16_t vcfInterpAt(const int16_t* base, uint32_t pos) {
-  const int k = (pos >> 20) & 15;
-  const int16_t a = vcfConv(base, &vcgInterp[k * 32 + 31], 31);
-  const int16_t b = k == 15 ? vcfConv(base + 1, &vcgInterp[31], 31)
-                            : vcfConv(base, &vcgInterp[(k + 1) * 32 + 31], 31);
-  const int32_t frac = (pos >> 5) & 0x7FFF;
-  return static_cast<int16_t>((b * frac + (32767 - frac) * a) >> 15);
-}
 
 void vcfInitResample(int16_t index, VCZRESAMPLE* rs) {
   if (index < 0 || index > 6) index = 0;
@@ -136,7 +121,7 @@ void vcfpulseShape(VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
     const int blk = mod->numSample - 1 - k;
     const int32_t y = vcfConv(re, realBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1)) -
                       vcfConv(im, imagBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1));
-    mod->t3Samples[33 + k] = sat16(y);
+    mod->t3Samples[33 + k] = vcSat16(y);
   }
   ++hdl->fstRdp;
 }
@@ -150,7 +135,7 @@ void vcfTxRsmp(int16_t** out, VCZMOD* mod) {
     mod->interpSampPos = hi;
     mod->interpSampPosLow = lo;
     const int32_t y = vcfInterpAt(&mod->t3Samples[intPart(hi)], hi);
-    *(*out)++ = sat16((y * mod->amplitude) >> 13);
+    *(*out)++ = vcSat16((y * mod->amplitude) >> 13);
   }
   for (int i = 0; i < 33; ++i) mod->t3Samples[i] = mod->t3Samples[mod->numSample + i];
   mod->interpSampPos -= static_cast<uint32_t>(mod->numSample) << 24;

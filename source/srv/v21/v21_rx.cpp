@@ -8,11 +8,6 @@
 
 namespace {
 
-int16_t sat16(int32_t v) {
-  if (v > 32767) return 32767;
-  if (v < -32768) return -32768;
-  return static_cast<int16_t>(v);
-}
 
 constexpr int kOut = 30;  // outputs at 6000/s per sub-tick
 constexpr int kBranch = 69;
@@ -50,7 +45,7 @@ void discriminate(V21LOCLMEM* m) {
   rx.hsxxprev2 = s[48];
   rx.hsxxprev1 = s[49];
   for (int k = 49; k >= 20; --k) {
-    const int16_t r = sat16((w[1] * s[k - 1] + w[2] * s[k]) >> 15);
+    const int16_t r = vcSat16((w[1] * s[k - 1] + w[2] * s[k]) >> 15);
     s[k] = static_cast<int16_t>((r * s[k]) >> 15);
   }
 }
@@ -91,7 +86,7 @@ void recoverData(V21LOCLMEM* m) {
 }  // namespace
 
 void hsfv21MultGain(int16_t* samples, int n, int16_t gain) {
-  for (int i = 0; i < n; ++i) samples[i] = sat16((int32_t{samples[i]} * gain) >> 10);
+  for (int i = 0; i < n; ++i) samples[i] = vcSat16((int32_t{samples[i]} * gain) >> 10);
 }
 
 void v21RxDemodBlock(V21LOCLMEM* m, bool recover) {

@@ -1,0 +1,136 @@
+// The modem library's hot arithmetic, inline: saturation, Q15 products, magnitudes, complex
+// products, sine and cosine, the restoring division and the wrapping dot product under every
+// filter. Each is called per sample or per tap, so a call costs more than the work it does.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "vc_types.h"
+
+inline int16_t vcSat16(int32_t v) {
+  if (v > 32767) return 32767;
+  if (v < -32768) return -32768;
+  return static_cast<int16_t>(v);
+}
+
+constexpr int16_t fxmul(int16_t a, int16_t b) {
+  return static_cast<int16_t>((static_cast<int32_t>(a) * b + 16384) >> 15);
+}
+
+constexpr uint16_t fxabs(int16_t a) { return static_cast<uint16_t>(a < 0 ? -static_cast<int32_t>(a) : a); }
+
+constexpr uint32_t fxabsl(int32_t a) {
+  return a < 0 ? static_cast<uint32_t>(0) - static_cast<uint32_t>(a) : static_cast<uint32_t>(a);
+}
+
+inline int16_t fxcmag(const VCZCOMPLEX* z) {
+  const uint16_t re = fxabs(z->real), im = fxabs(z->imag);
+  const int16_t hi = static_cast<int16_t>(re > im ? re : im);
+  const int16_t lo = static_cast<int16_t>(re > im ? im : re);
+  return static_cast<int16_t>(fxmul(31472, hi) + fxmul(13036, lo));
+}
+
+inline void fxcmul(const VCZCOMPLEX* a, const VCZCOMPLEX* b, VCZCOMPLEX* dst) {
+  const int16_t re = static_cast<int16_t>(fxmul(a->real, b->real) - fxmul(a->imag, b->imag));
+  const int16_t im = static_cast<int16_t>(fxmul(a->real, b->imag) + fxmul(a->imag, b->real));
+  dst->real = re;
+  dst->imag = im;
+}
+
+inline void fxcmulconj(const VCZCOMPLEX* a, const VCZCOMPLEX* b, VCZCOMPLEX* dst) {
+  const int16_t re = static_cast<int16_t>(fxmul(a->real, b->real) + fxmul(a->imag, b->imag));
+  const int16_t im = static_cast<int16_t>(fxmul(a->imag, b->real) - fxmul(a->real, b->imag));
+  dst->real = re;
+  dst->imag = im;
+}
+
+inline void fxcsub(const VCZCOMPLEX* a, const VCZCOMPLEX* b, VCZCOMPLEX* dst) {
+  dst->real = static_cast<int16_t>(a->real - b->real);
+  dst->imag = static_cast<int16_t>(a->imag - b->imag);
+}
+
+constexpr int16_t fxsin(uint16_t p) {
+  // First quarter by polynomial; the second and fourth quarters mirror it, the second half negates.
+  constexpr int16_t coeff[6] = {7374, 2231, -21812, 83, 12864, 0};
+  int32_t x = p & 0x3FFF;
+  if (p & 0x4000) x = (~p) & 0x3FFF;
+  int64_t acc = static_cast<int64_t>(coeff[0]) << 15;
+  for (int i = 1; i < 6; ++i) acc = (static_cast<int64_t>(coeff[i]) << 15) + x * (acc >> 15);
+  int32_t r = static_cast<int32_t>(acc >> 12);
+  if (p & 0x8000) r = -r;
+  return static_cast<int16_t>(r);
+}
+
+constexpr int16_t fxcos(uint16_t p) { return fxsin(static_cast<uint16_t>(p + 16384)); }
+
+// Restoring division: 15 quotient bits of a / b for 0 < a < b (full scale at a >= b). The loop
+// stays for signs it was never meant for, where it answers as it always did; for positive
+// operands its quotient is floor(a * 2^15 / b), which one division gives.
+int16_t vcfdivRestoring(int32_t a, int32_t b);
+
+inline int16_t vcfdiv_L(int32_t a, int32_t b) {
+  if (a == 0) return 0;
+  if (a >= b) return 32767;
+  if (a > 0) return static_cast<int16_t>((static_cast<int64_t>(a) << 15) / b);
+  return vcfdivRestoring(a, b);
+}
+
+inline int16_t vcfdiv_s(int16_t a, int16_t b) { return vcfdiv_L(a, b); }
+
+// Sum of a[i] * b[i] for i < n, wrapping at 32 bits like the accumulator it stands for: the order
+// of the products cannot change it, so the wide form below gives the plain loop's bits.
+inline uint32_t vcDot16Plain(const int16_t* a, const int16_t* b, int n) {
+  uint32_t acc = 0;
+  for (int i = 0; i < n; ++i) acc += static_cast<uint32_t>(static_cast<int32_t>(a[i]) * b[i]);
+  return acc;
+}
+
+#if defined(__SSE2__)
+// Eight products at a time; each pair's sum wraps only for two products of -32768 * -32768, to
+// 2^31, which is that sum modulo 2^32.
+inline uint32_t vcDot16(const int16_t* a, const int16_t* b, int n) {
+  __m128i acc = _mm_setzero_si128();
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(x, y));
+  }
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(acc)) + vcDot16Plain(a + i, b + i, n - i);
+}
+
+// Two sums over the same a: with coefficient rows b0 and b1, sharing the loads of a.
+inline void vcDot16Pair(const int16_t* a, const int16_t* b0, const int16_t* b1, int n, uint32_t* s0, uint32_t* s1) {
+  __m128i acc0 = _mm_setzero_si128(), acc1 = _mm_setzero_si128();
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b0 + i))));
+    acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b1 + i))));
+  }
+  // lanes 0..3 of acc0 and acc1 summed across
+  const __m128i lo = _mm_unpacklo_epi32(acc0, acc1), hi = _mm_unpackhi_epi32(acc0, acc1);
+  __m128i s = _mm_add_epi32(lo, hi);  // a0+a2, b0+b2, a1+a3, b1+b3
+  s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
+  *s0 = static_cast<uint32_t>(_mm_cvtsi128_si32(s)) + vcDot16Plain(a + i, b0 + i, n - i);
+  *s1 = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(s, 0x55))) + vcDot16Plain(a + i, b1 + i, n - i);
+}
+#else
+inline uint32_t vcDot16(const int16_t* a, const int16_t* b, int n) { return vcDot16Plain(a, b, n); }
+
+inline void vcDot16Pair(const int16_t* a, const int16_t* b0, const int16_t* b1, int n, uint32_t* s0, uint32_t* s1) {
+  *s0 = vcDot16Plain(a, b0, n);
+  *s1 = vcDot16Plain(a, b1, n);
+}
+#endif
+
+// Q15 convolution of the n + 1 samples ending at x with the taps ending at h, saturated.
+inline int16_t vcfConv(const int16_t* x, const int16_t* h, int16_t n) {
+  return vcSat16(static_cast<int32_t>(vcDot16(x - n, h - n, n + 1)) >> 15);
+}
