@@ -1,19 +1,25 @@
 // The fax datapump's modems, ours next to libspandsp's on the same input: each transmitter sends
 // the same page after the long training, for as many samples as ours takes, and each receiver
 // takes the same line signal (the independent transmitter's page with noise). Ours run as the
-// service they are, frame by frame on the test channel (its set-up is not timed); one iteration is
-// one whole transmission or reception. Prints the time ratio of each pair at the end (above 1:
+// service's ingress runs them, 10 ms frame by frame, its commands and the client's data blocks
+// through the service's command handler; one iteration is one whole transmission or reception. Prints the time ratio of each pair at the end (above 1:
 // ours is faster).
 #include <benchmark/benchmark.h>
 
 #include "../util/bench_ratio.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "../../tests/source/srv/vfax/vfx_oracle_util.h"
+#include "vc_clbuf.h"
 
-using namespace vfxtest;
+using vfxtest::BitSource;
+using vfxtest::Collect;
+using vfxtest::addNoise;
+using vfxtest::randomBits;
 
 namespace {
 
@@ -35,37 +41,84 @@ const std::vector<uint8_t>& page() {
   return bits;
 }
 
-// ---- transmit ----
+// ---- our pump, driven frame by frame as the service's ingress does ----
 
-// Opens the channel with the pump enabled at the rate of `r`, its queue holding the first blocks.
-void openForTx(const Rate& r, size_t& at) {
-  open(&vfxarc);
-  setRate(r.reg);
-  command(VFX_ENABLE_CMD, 1, 0);
-  queueBits(page(), at, 20);
-  world().egressOut.clear();
+// What the pump reported through the modem library's event sink.
+struct Reports {
+  size_t rxBits = 0;
+};
+Reports gReports;
+
+void countReports(uint16_t code, uint16_t, uint16_t, const uint16_t* data) {
+  if (code == VFX_RXDATA_EVT && data != nullptr) gReports.rxBits += data[0];
 }
 
-// The page (V.17: after the long training), from the start command until the pump is done; returns the
-// line samples.
-size_t transmitPage(const Rate& r, size_t at) {
-  command(VFX_TX_CMD, r.family == kV17 ? 3 : 1, 0);
-  while (inst()->v17zState.status & VFX_TRANSMITTING) {
-    queueBits(page(), at, 20);
-    runFrames(1);
+// The service's instance, enabled at the rate of `r`, with 96-bit packets of received data.
+struct Pump {
+  std::unique_ptr<VFXLOCLMEM> m = std::make_unique<VFXLOCLMEM>();
+  explicit Pump(const Rate& r) {
+    vfxInit(m.get());
+    command(VFX_SETREG1_CMD, 0, r.reg);
+    command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
+    command(VFX_ENABLE_CMD, 1, 0);
   }
-  return world().egressOut.size();
+  void command(uint16_t header, uint16_t op1, uint16_t op2) {
+    HSFMSG msg{};
+    msg.std = HSFMSGSTD{header, op1, op2};
+    hsfvfxio(m.get(), &msg, nullptr);
+  }
+  void data(std::vector<uint16_t>& block) {
+    HSFMSG msg{};
+    msg.ext = HSFMSGEXT{VFX_TXDATA_CMD, uint16_t(2 * block.size()), block.data()};
+    hsfvfxio(m.get(), &msg, nullptr);
+  }
+};
+
+// The page as the client's 0x1106 blocks of 96 bits.
+std::vector<std::vector<uint16_t>>& pageBlocks() {
+  static std::vector<std::vector<uint16_t>> blocks;
+  if (blocks.empty()) {
+    const auto& bits = page();
+    for (size_t at = 0; at < bits.size(); at += 96) {
+      const size_t n = std::min<size_t>(96, bits.size() - at);
+      std::vector<uint16_t> words(1 + (n + 15) / 16, 0);
+      words[0] = uint16_t(n);
+      for (size_t i = 0; i < n; ++i)
+        if (bits[at + i]) words[1 + i / 16] = uint16_t(words[1 + i / 16] | (1u << (i % 16)));
+      blocks.push_back(std::move(words));
+    }
+  }
+  return blocks;
+}
+
+// ---- transmit ----
+
+// Our transmission of the page (V.17: after the long training), the client keeping a few blocks
+// queued; returns its line samples, appended to `out` when given.
+size_t transmitPage(const Rate& r, std::vector<int16_t>* out) {
+  vcfSetEventSink(countReports);
+  Pump p(r);
+  auto& blocks = pageBlocks();
+  size_t next = 0, samples = 0;
+  auto feed = [&] {
+    while (next < blocks.size() && MEM_QueueCount(&p.m->v17zTxQueue) < 3) p.data(blocks[next++]);
+  };
+  feed();
+  p.command(VFX_TX_CMD, r.family == kV17 ? 3 : 1, 0);
+  while (p.m->v17zState.status & VFX_TRANSMITTING) {
+    feed();
+    vfxFrame(p.m.get(), nullptr);
+    if (out != nullptr) out->insert(out->end(), p.m->vfxtxbuf, p.m->vfxtxbuf + 80);
+    samples += 80;
+  }
+  vcfSetEventSink(nullptr);
+  return samples;
 }
 
 // Samples of our transmission of the page.
 size_t ourLength(const Rate& r) {
   static size_t lengths[3];
-  if (lengths[r.family] == 0) {
-    size_t at = 0;
-    openForTx(r, at);
-    lengths[r.family] = transmitPage(r, at);
-    close();
-  }
+  if (lengths[r.family] == 0) lengths[r.family] = transmitPage(r, nullptr);
   return lengths[r.family];
 }
 
@@ -97,16 +150,7 @@ int independentTx(const Rate& r, std::vector<int16_t>& out) {
 }
 
 void BM_TxOurs(benchmark::State& st, Rate r) {
-  for (auto _ : st) {
-    st.PauseTiming();
-    size_t at = 0;
-    openForTx(r, at);
-    st.ResumeTiming();
-    benchmark::DoNotOptimize(transmitPage(r, at));
-    st.PauseTiming();
-    close();
-    st.ResumeTiming();
-  }
+  for (auto _ : st) benchmark::DoNotOptimize(transmitPage(r, nullptr));
   st.counters["samples"] = double(ourLength(r));
 }
 
@@ -138,24 +182,16 @@ const std::vector<int16_t>& lineSignal(const Rate& r) {
 
 void BM_RxOurs(benchmark::State& st, Rate r) {
   const auto& a = lineSignal(r);
-  size_t bits = 0;
+  vcfSetEventSink(countReports);
+  gReports = Reports{};
   for (auto _ : st) {
-    st.PauseTiming();
-    open(&vfxarc);
-    setRate(r.reg);
-    command(VFX_SETREG1_CMD, 12, 0x8000 | 96);
-    command(VFX_ENABLE_CMD, 1, 0);
-    command(VFX_RX_CMD, r.family == kV17 ? HSGFAXRXCFGEXTECMDATA : HSGFAXRXCFGECMDATA, 0);
-    world().ingressIbd.clear();
-    world().ingressIn.insert(world().ingressIn.end(), a.begin(), a.end());
-    st.ResumeTiming();
-    drain(0);
-    st.PauseTiming();
-    bits += receivedBits().size();
-    close();
-    st.ResumeTiming();
+    Pump p(r);
+    p.command(VFX_RX_CMD, r.family == kV17 ? HSGFAXRXCFGEXTECMDATA : HSGFAXRXCFGECMDATA, 0);
+    for (size_t i = 0; i + 80 <= a.size(); i += 80) vfxFrame(p.m.get(), a.data() + i);
+    p.command(VFX_ENABLE_CMD, 0, 0);
   }
-  if (bits < page().size() * st.iterations()) st.SkipWithError("our receiver lost bits");
+  vcfSetEventSink(nullptr);
+  if (gReports.rxBits < page().size() * st.iterations()) st.SkipWithError("our receiver lost bits");
 }
 
 template <typename RxState>
