@@ -53,19 +53,49 @@ inline void fxcsub(const VCZCOMPLEX* a, const VCZCOMPLEX* b, VCZCOMPLEX* dst) {
   dst->imag = static_cast<int16_t>(a->imag - b->imag);
 }
 
-constexpr int16_t fxsin(uint16_t p) {
-  // First quarter by polynomial; the second and fourth quarters mirror it, the second half negates.
+// The sine's first quarter by polynomial, at x = 0 .. 0x3FFF of a quarter turn.
+constexpr int32_t vcSineQuarterPoly(int32_t x) {
   constexpr int16_t coeff[6] = {7374, 2231, -21812, 83, 12864, 0};
-  int32_t x = p & 0x3FFF;
-  if (p & 0x4000) x = (~p) & 0x3FFF;
   int64_t acc = static_cast<int64_t>(coeff[0]) << 15;
   for (int i = 1; i < 6; ++i) acc = (static_cast<int64_t>(coeff[i]) << 15) + x * (acc >> 15);
-  int32_t r = static_cast<int32_t>(acc >> 12);
+  return static_cast<int32_t>(acc >> 12);
+}
+
+// The second and fourth quarters mirror the first, the second half negates.
+constexpr int16_t fxsinPoly(uint16_t p) {
+  int32_t x = p & 0x3FFF;
+  if (p & 0x4000) x = (~p) & 0x3FFF;
+  int32_t r = vcSineQuarterPoly(x);
   if (p & 0x8000) r = -r;
   return static_cast<int16_t>(r);
 }
 
-constexpr int16_t fxcos(uint16_t p) { return fxsin(static_cast<uint16_t>(p + 16384)); }
+// The polynomial's first quarter, tabled (32 KB): the carrier and rotation of every symbol
+// and sample read it.
+struct VcSineQuarter {
+  int16_t v[16384];
+};
+constexpr VcSineQuarter vcMakeSineQuarter() {
+  VcSineQuarter t{};
+  for (int32_t x = 0; x < 16384; ++x) t.v[x] = static_cast<int16_t>(vcSineQuarterPoly(x));
+  return t;
+}
+// Every value lies in 0 .. 32767, so the table and its negation give the polynomial's bits.
+constexpr bool vcSineQuarterInRange(const VcSineQuarter& t) {
+  for (int32_t x = 0; x < 16384; ++x)
+    if (vcSineQuarterPoly(x) < 0 || vcSineQuarterPoly(x) > 32767 || t.v[x] != vcSineQuarterPoly(x)) return false;
+  return true;
+}
+inline constexpr VcSineQuarter vcgSineQuarter = vcMakeSineQuarter();
+static_assert(vcSineQuarterInRange(vcgSineQuarter));
+
+inline int16_t fxsin(uint16_t p) {
+  const int32_t x = (p & 0x4000) ? (~p) & 0x3FFF : p & 0x3FFF;
+  const int16_t r = vcgSineQuarter.v[x];
+  return (p & 0x8000) ? static_cast<int16_t>(-r) : r;
+}
+
+inline int16_t fxcos(uint16_t p) { return fxsin(static_cast<uint16_t>(p + 16384)); }
 
 // Restoring division: 15 quotient bits of a / b for 0 < a < b (full scale at a >= b). The loop
 // stays for signs it was never meant for, where it answers as it always did; for positive
@@ -90,19 +120,36 @@ inline uint32_t vcDot16Plain(const int16_t* a, const int16_t* b, int n) {
 }
 
 #if defined(__SSE2__)
+// Lanes to keep of the last eight products when `rest` (0..7) of them are new: the eight end at n,
+// so the first 8 - rest were counted already and are masked out.
+alignas(16) inline constexpr int16_t vcgDotTailMask[8][8] = {
+    {0, 0, 0, 0, 0, 0, 0, 0},      {0, 0, 0, 0, 0, 0, 0, -1},     {0, 0, 0, 0, 0, 0, -1, -1},
+    {0, 0, 0, 0, 0, -1, -1, -1},   {0, 0, 0, 0, -1, -1, -1, -1},  {0, 0, 0, -1, -1, -1, -1, -1},
+    {0, 0, -1, -1, -1, -1, -1, -1}, {0, -1, -1, -1, -1, -1, -1, -1}};
+
+inline __m128i vcLoad8(const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// The products of the last n % 8 terms, read as the eight that end at n (n >= 8).
+inline __m128i vcDotTail(const int16_t* a, const int16_t* b, int n) {
+  const __m128i keep = _mm_load_si128(reinterpret_cast<const __m128i*>(vcgDotTailMask[n & 7]));
+  return _mm_madd_epi16(vcLoad8(a + n - 8), _mm_and_si128(vcLoad8(b + n - 8), keep));
+}
+
+inline uint32_t vcSum4(__m128i acc) {
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(acc));
+}
+
 // Eight products at a time; each pair's sum wraps only for two products of -32768 * -32768, to
 // 2^31, which is that sum modulo 2^32.
 inline uint32_t vcDot16(const int16_t* a, const int16_t* b, int n) {
+  if (n < 8) return vcDot16Plain(a, b, n);
   __m128i acc = _mm_setzero_si128();
   int i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-    acc = _mm_add_epi32(acc, _mm_madd_epi16(x, y));
-  }
-  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
-  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
-  return static_cast<uint32_t>(_mm_cvtsi128_si32(acc)) + vcDot16Plain(a + i, b + i, n - i);
+  for (; i + 8 <= n; i += 8) acc = _mm_add_epi32(acc, _mm_madd_epi16(vcLoad8(a + i), vcLoad8(b + i)));
+  if (i < n) acc = _mm_add_epi32(acc, vcDotTail(a, b, n));
+  return vcSum4(acc);
 }
 
 // Two sums over the same a: with coefficient rows b0 and b1, sharing the loads of a.
@@ -114,12 +161,8 @@ inline void vcDot16Pair(const int16_t* a, const int16_t* b0, const int16_t* b1, 
     acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b0 + i))));
     acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b1 + i))));
   }
-  // lanes 0..3 of acc0 and acc1 summed across
-  const __m128i lo = _mm_unpacklo_epi32(acc0, acc1), hi = _mm_unpackhi_epi32(acc0, acc1);
-  __m128i s = _mm_add_epi32(lo, hi);  // a0+a2, b0+b2, a1+a3, b1+b3
-  s = _mm_add_epi32(s, _mm_shuffle_epi32(s, 0x4E));
-  *s0 = static_cast<uint32_t>(_mm_cvtsi128_si32(s)) + vcDot16Plain(a + i, b0 + i, n - i);
-  *s1 = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(s, 0x55))) + vcDot16Plain(a + i, b1 + i, n - i);
+  *s0 = vcSum4(acc0) + vcDot16Plain(a + i, b0 + i, n - i);
+  *s1 = vcSum4(acc1) + vcDot16Plain(a + i, b1 + i, n - i);
 }
 #else
 inline uint32_t vcDot16(const int16_t* a, const int16_t* b, int n) { return vcDot16Plain(a, b, n); }

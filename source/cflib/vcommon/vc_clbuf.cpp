@@ -24,13 +24,18 @@ uint16_t* queueTail(QMQUEUE* q) {
   return static_cast<uint16_t*>(p);
 }
 
-// Appends n bits (bit 0 first) at bit position `at` of the packet's data words.
+// Appends n (at most 16) bits, bit 0 first, at bit position `at` of the packet's data words. A word
+// is cleared when its first bit is written, so the bits above the last one written stay zero.
 void putBits(uint16_t* pkt, uint32_t at, uint32_t bits, int n) {
-  for (int i = 0; i < n; ++i, ++at) {
+  while (n > 0) {
     uint16_t& w = pkt[1 + (at >> 4)];
-    const uint16_t m = static_cast<uint16_t>(1u << (at & 15));
-    if ((at & 15) == 0) w = 0;
-    if ((bits >> i) & 1) w |= m;
+    const int offset = static_cast<int>(at & 15);
+    const int k = n < 16 - offset ? n : 16 - offset;
+    const uint32_t part = bits & ((1u << k) - 1);
+    w = static_cast<uint16_t>(offset == 0 ? part : w | (part << offset));
+    bits >>= k;
+    at += static_cast<uint32_t>(k);
+    n -= k;
   }
 }
 
@@ -71,7 +76,9 @@ void vcfInitCopyToClBuf(VCZCPYTOCLBUF* c, uint16_t packetBits, MEM_BufPool* pool
 }
 
 void vcfCopyToClBuf(VCZCPYTOCLBUF* c, uint16_t bits, uint16_t n) {
-  for (uint16_t i = 0; i < n; ++i) {
+  // as many bits at a time as the packet being filled still takes
+  uint32_t rest = bits;
+  for (uint16_t i = 0; i < n;) {
     if (c->wipPacketp == nullptr) {
       c->wipPacketp = newPacket(c->heapId, c->rxNumbits);
       c->wipBitPtr = 0;
@@ -79,8 +86,12 @@ void vcfCopyToClBuf(VCZCPYTOCLBUF* c, uint16_t bits, uint16_t n) {
       c->wipWritep = c->wipPacketp + 1;
     }
     uint16_t* pkt = c->wipPacketp;
-    putBits(pkt, pkt[0], static_cast<uint32_t>(bits >> i), 1);
-    ++pkt[0];
+    const int room = pkt[0] < c->rxNumbits ? c->rxNumbits - pkt[0] : 1;
+    const int k = n - i < room ? n - i : room;
+    putBits(pkt, pkt[0], rest, k);
+    rest >>= k;
+    i = static_cast<uint16_t>(i + k);
+    pkt[0] = static_cast<uint16_t>(pkt[0] + k);
     c->wipBitPtr = pkt[0] & 15;
     c->wipWritep = pkt + 1 + (pkt[0] >> 4);
     if (pkt[0] >= c->rxNumbits) {
