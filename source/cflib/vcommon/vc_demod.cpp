@@ -2,6 +2,7 @@
 #include "vc_demod.h"
 
 #include "vc_code.h"
+#include "vc_eqkern.h"
 
 namespace {
 
@@ -80,11 +81,8 @@ void vcfDemodInitT3(VCZDEMODT3* d, const VCZGS* gearTable, int16_t phasedecr) {
 }
 
 void vcfAppEQandCarr(int16_t qamRxPhase, const VCZEQPARMT3* eq, const int16_t* x, VCZCOMPLEX* out) {
-  uint32_t re = 0, im = 0;
-  for (int i = 0; i <= eq->eqlen1; ++i) {
-    re += static_cast<uint32_t>((eq->coeffRealp[i] >> 16) * x[-i]);
-    im += static_cast<uint32_t>((eq->coeffImagp[i] >> 16) * x[-i]);
-  }
+  uint32_t re, im;
+  vcEqDot(eq->coeffRealp, eq->coeffImagp, x, eq->eqlen1 + 1, &re, &im);
   const int32_t fr = (static_cast<int32_t>(re) + 4096) >> 13;
   const int32_t fi = (static_cast<int32_t>(im) + 4096) >> 13;
   *out = rotate(vcSat16(fr), vcSat16(fi), qamRxPhase);
@@ -116,11 +114,7 @@ void vcfRemSoftDecErr2T3(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int1
 void vcfupdateEQ(VCZEQPARMT3* eq, const VCZCOMPLEX* e) {
   const int shift = -eq->stepsize;
   if (shift < 0 || shift > 31) return;
-  const int16_t* x = eq->eqfltUpdatep;
-  for (int i = 0; i <= eq->eqlen1; ++i) {
-    eq->coeffRealp[i] += (x[-i] * e->real) >> shift;
-    eq->coeffImagp[i] += (x[-i] * e->imag) >> shift;
-  }
+  vcEqUpdate(eq->coeffRealp, eq->coeffImagp, eq->eqfltUpdatep, eq->eqlen1 + 1, *e, shift);
 }
 
 VCBDMSTATUS vcfRxupdT3(VCZRXMEM* r, VCZBUF* buf) {

@@ -57,23 +57,23 @@ void CalcBranchMetr32(const VCZCOMPLEX* rx, uint32_t metric[8]) {
 void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
   uint32_t next[8];
   const uint16_t idx = vit->pathHistoryIndex;
+  // the first of equal metrics wins; selects rather than branches, as the winner is a coin toss
   for (int j = 0; j < 8; ++j) {
-    uint32_t best = 0;
-    uint16_t bestEntry = 0;
-    for (int c = 0; c < 4; ++c) {
-      const uint16_t entry = ViterbiStateTab32[j][c];
+    const uint16_t* entries = ViterbiStateTab32[j];
+    uint32_t best = vit->pathMetric[entries[0] >> 8] + branch[entries[0] & 0xFF];
+    uint16_t bestEntry = entries[0];
+    for (int c = 1; c < 4; ++c) {
+      const uint16_t entry = entries[c];
       const uint32_t m = vit->pathMetric[entry >> 8] + branch[entry & 0xFF];
-      if (c == 0 || m < best) {
-        best = m;
-        bestEntry = entry;
-      }
+      const bool better = m < best;
+      best = better ? m : best;
+      bestEntry = better ? entry : bestEntry;
     }
     next[j] = best;
     vit->history[idx][j] = bestEntry;
   }
   uint16_t minState = 0;
-  for (uint16_t j = 1; j < 8; ++j)
-    if (next[j] < next[minState]) minState = j;
+  for (uint16_t j = 1; j < 8; ++j) minState = next[j] < next[minState] ? j : minState;
   vit->curMinState = minState;
   vit->minmet = next[minState];
   for (int j = 0; j < 8; ++j) vit->pathMetric[j] = next[j] - vit->minmet;
