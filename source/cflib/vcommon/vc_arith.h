@@ -173,6 +173,30 @@ inline void vcDot16Pair(const int16_t* a, const int16_t* b0, const int16_t* b1, 
 }
 #endif
 
+// x[i] = sat16((gain * x[i]) >> 10) for i < n: a Q10 gain.
+inline void vcGainQ10Plain(int16_t* x, int n, int16_t gain) {
+  for (int i = 0; i < n; ++i) x[i] = vcSat16((static_cast<int32_t>(gain) * x[i]) >> 10);
+}
+
+#if defined(__SSE2__)
+// The 32-bit products from the low and high 16-bit halves, shifted, packed back with saturation.
+inline void vcGainQ10(int16_t* x, int n, int16_t gain) {
+  const __m128i g = _mm_set1_epi16(gain);
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    auto* p = reinterpret_cast<__m128i*>(x + i);
+    const __m128i v = _mm_loadu_si128(p);
+    const __m128i lo = _mm_mullo_epi16(v, g), hi = _mm_mulhi_epi16(v, g);
+    const __m128i a = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 10);
+    const __m128i b = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 10);
+    _mm_storeu_si128(p, _mm_packs_epi32(a, b));
+  }
+  vcGainQ10Plain(x + i, n - i, gain);
+}
+#else
+inline void vcGainQ10(int16_t* x, int n, int16_t gain) { vcGainQ10Plain(x, n, gain); }
+#endif
+
 // Q15 convolution of the n + 1 samples ending at x with the taps ending at h, saturated.
 inline int16_t vcfConv(const int16_t* x, const int16_t* h, int16_t n) {
   return vcSat16(static_cast<int32_t>(vcDot16(x - n, h - n, n + 1)) >> 15);

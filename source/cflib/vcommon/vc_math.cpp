@@ -91,8 +91,7 @@ void vcfInitTxLinBuf(VCZBUF* buf, int16_t start, int16_t end) {
 }
 
 void vcfMultGain(VCZBUF* bufRdp, const VCZBUF* bufWrp, int16_t gainQ10) {
-  for (int16_t* p = bufRdp->bufp; p < bufWrp->bufp; ++p)
-    *p = vcSat16((static_cast<int32_t>(gainQ10) * *p) >> 10);
+  if (bufWrp->bufp > bufRdp->bufp) vcGainQ10(bufRdp->bufp, static_cast<int>(bufWrp->bufp - bufRdp->bufp), gainQ10);
 }
 
 void vcfUpdateFIRhist(VCZBUF* buf, int16_t n, int16_t* hist, int16_t histLen) {

@@ -50,17 +50,15 @@ void discriminate(V21LOCLMEM* m) {
   }
 }
 
-// R4: 20-tap low-pass and slicer, from the top down so every sum sees unfiltered inputs.
+// R4: 20-tap low-pass and slicer; every sum sees unfiltered inputs (the slices are written after).
 void lowpass(V21LOCLMEM* m) {
   HSZV21RX& rx = m->hsxv21rx;
   int16_t* s = rx.hsxdirectscratchp->hsxsamples;
   for (int j = 0; j < 20; ++j) s[j] = static_cast<int16_t>(rx.hsxy[j]);
   for (int j = 0; j < 20; ++j) rx.hsxy[j] = static_cast<uint16_t>(s[30 + j]);
-  for (int k = 49; k >= 20; --k) {
-    int32_t acc = 0;
-    for (int j = 0; j < 20; ++j) acc += hstv21lpf[j] * s[k - 19 + j];
-    s[k] = acc >= 0 ? 1 : 0;
-  }
+  int16_t slice[kOut];
+  for (int k = 20; k < 50; ++k) slice[k - 20] = static_cast<int32_t>(vcDot16(hstv21lpf, &s[k - 19], 20)) >= 0 ? 1 : 0;
+  for (int k = 20; k < 50; ++k) s[k] = slice[k - 20];
 }
 
 // R5: 20 samples per bit; a bit is handed over at each bit boundary found or implied.
@@ -85,9 +83,7 @@ void recoverData(V21LOCLMEM* m) {
 
 }  // namespace
 
-void hsfv21MultGain(int16_t* samples, int n, int16_t gain) {
-  for (int i = 0; i < n; ++i) samples[i] = vcSat16((int32_t{samples[i]} * gain) >> 10);
-}
+void hsfv21MultGain(int16_t* samples, int n, int16_t gain) { vcGainQ10(samples, n, gain); }
 
 void v21RxDemodBlock(V21LOCLMEM* m, bool recover) {
   hsfv21rx(m);
