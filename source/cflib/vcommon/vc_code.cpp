@@ -56,23 +56,22 @@ const VCRXSTAGEF vctGpcDesLUT[7] = {v32gpcdes2, v32gpcdes4, v32gpcdes4, v32gpcde
                                     v32gpcdes4, v32gpcdes5, v32gpcdes6};
 
 uint16_t v27tscram(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard) {
+  // register and guard counter in locals: through the pointers they would be stored every bit
   uint16_t result = 0;
   uint32_t r = *reg;
+  uint32_t g = *guard;
   for (int i = 0; i < n; ++i) {
     const uint32_t b = (bits >> i) & 1;
-    uint32_t f = ((r >> 5) ^ (r >> 6)) & 1;
-    if (*guard == 33) f ^= 1;
+    const uint32_t f = (((r >> 5) ^ (r >> 6)) & 1) ^ (g == 33 ? 1u : 0u);
     const uint32_t out = f ^ b;
     result = static_cast<uint16_t>(result | (out << i));
     const uint32_t enter = isScrambler ? out : b;
     const bool differs = enter != ((r >> 7) & 1) && enter != ((r >> 8) & 1) && enter != ((r >> 11) & 1);
-    if (differs || *guard >= 33)
-      *guard = 0;
-    else
-      ++*guard;
+    g = (differs || g >= 33) ? 0 : g + 1;
     r = (r << 1) + enter;
   }
   *reg = r;
+  *guard = static_cast<uint16_t>(g);
   return result;
 }
 
