@@ -95,8 +95,8 @@ void vcfInitFastBulkDly(const int16_t* base, const int16_t* wrp, int16_t len, VC
                         int16_t* fast, int16_t fastLen, int16_t hist);
 int16_t vcfCalcNumSymbols(const VCZBUF* buf, int16_t rateIndex);
 void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl);
-void vcfpulseShape(VCZMOD* mod, VCZFASTBULKDLYHDL* hdl);
-void vcfTxRsmp(int16_t** out, VCZMOD* mod);
+// The symbols from the fast bulk delay line through the pass-band pulse shaper and the transmit
+// resampler into 8000/s line samples at *out.
 void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl);
 void vcfCopyToBulkDly(int16_t** wrpp, const int16_t* re, const int16_t* im, int16_t n, int16_t* base,
                       int16_t len);

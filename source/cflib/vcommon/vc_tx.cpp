@@ -2,6 +2,8 @@
 // shaper and the 7200 -> 8000 samples per second transmit resampler.
 #include "vc_math.h"
 
+#include <cstring>
+
 namespace {
 
 // The 64-bit position step: the high word carries bit 31 of the halved low-word sum.
@@ -111,41 +113,48 @@ void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
   ++hdl->fstWrp;
 }
 
-void vcfpulseShape(VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
-  const int16_t taps = mod->txFiltLen;
-  const int16_t* re = hdl->fstRdp;
-  const int16_t* im = hdl->fstRdp + hdl->fstBulkDlyLen;
-  const int16_t* realBlocks = mod->passBandCoeffp;
-  const int16_t* imagBlocks = mod->passBandCoeffp + mod->numSample * taps;
-  for (int k = 0; k < mod->numSample; ++k) {
-    const int blk = mod->numSample - 1 - k;
-    const int32_t y = vcfConv(re, realBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1)) -
-                      vcfConv(im, imagBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1));
-    mod->t3Samples[33 + k] = vcSat16(y);
-  }
-  ++hdl->fstRdp;
-}
-
-void vcfTxRsmp(int16_t** out, VCZMOD* mod) {
-  const int32_t limit = mod->numSample + 32;
-  for (;;) {
-    uint32_t hi = mod->interpSampPos, lo = mod->interpSampPosLow;
-    add64(hi, lo, mod->interpSampInc, mod->interpSampIncLow);
-    if (secondBase(hi) >= limit) break;
-    mod->interpSampPos = hi;
-    mod->interpSampPosLow = lo;
-    const int32_t y = vcfInterpAt(&mod->t3Samples[intPart(hi)], hi);
-    *(*out)++ = vcSat16((y * mod->amplitude) >> 13);
-  }
-  for (int i = 0; i < 33; ++i) mod->t3Samples[i] = mod->t3Samples[mod->numSample + i];
-  mod->interpSampPos -= static_cast<uint32_t>(mod->numSample) << 24;
-}
-
 void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
-  while (hdl->fstRdp < hdl->fstWrp) {
-    vcfpulseShape(mod, hdl);
-    vcfTxRsmp(out, mod);
+  // The modulator's state in locals for the run of symbols: written through the output pointer,
+  // the record would be reloaded for every sample.
+  int16_t t3[VC_T3SAMPLES];
+  std::memcpy(t3, mod->t3Samples, sizeof(t3));
+  const int ns = mod->numSample, taps = mod->txFiltLen;
+  const int32_t limit = ns + 32;
+  const int16_t* realBlocks = mod->passBandCoeffp;
+  const int16_t* imagBlocks = mod->passBandCoeffp + ns * taps;
+  const uint32_t inc = mod->interpSampInc, incLow = mod->interpSampIncLow;
+  const int32_t amplitude = mod->amplitude;
+  uint32_t pos = mod->interpSampPos, posLow = mod->interpSampPosLow;
+  int16_t* rd = hdl->fstRdp;
+  const int16_t* const wr = hdl->fstWrp;
+  const int len = hdl->fstBulkDlyLen;
+  int16_t* w = *out;
+  for (; rd < wr; ++rd) {
+    // pass-band pulse shaping: the symbol's samples at three (or six) times the symbol rate
+    for (int k = 0; k < ns; ++k) {
+      const int blk = ns - 1 - k;
+      const int32_t y = vcfConv(rd, realBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1)) -
+                        vcfConv(rd + len, imagBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1));
+      t3[33 + k] = vcSat16(y);
+    }
+    // resampled to 8000/s while both interpolation phases lie inside the line
+    for (;;) {
+      uint32_t hi = pos, lo = posLow;
+      add64(hi, lo, inc, incLow);
+      if (secondBase(hi) >= limit) break;
+      pos = hi;
+      posLow = lo;
+      const int32_t y = vcfInterpAt(&t3[intPart(hi)], hi);
+      *w++ = vcSat16((y * amplitude) >> 13);
+    }
+    std::memmove(t3, t3 + ns, 33 * sizeof(int16_t));
+    pos -= static_cast<uint32_t>(ns) << 24;
   }
+  std::memcpy(mod->t3Samples, t3, sizeof(t3));
+  mod->interpSampPos = pos;
+  mod->interpSampPosLow = posLow;
+  hdl->fstRdp = rd;
+  *out = w;
 }
 
 void vcfCopyToBulkDly(int16_t** wrpp, const int16_t* re, const int16_t* im, int16_t n, int16_t* base,
