@@ -197,6 +197,14 @@ inline void vcGainQ10(int16_t* x, int n, int16_t gain) {
 inline void vcGainQ10(int16_t* x, int n, int16_t gain) { vcGainQ10Plain(x, n, gain); }
 #endif
 
+// The dot products as the transmit kernel and the interpolator take them (the baseline forms).
+struct VcDotBase {
+  static uint32_t dot(const int16_t* a, const int16_t* b, int n) { return vcDot16(a, b, n); }
+  static void pair32(const int16_t* a, const int16_t* b0, const int16_t* b1, uint32_t* s0, uint32_t* s1) {
+    vcDot16Pair(a, b0, b1, 32, s0, s1);
+  }
+};
+
 // Q15 convolution of the n + 1 samples ending at x with the taps ending at h, saturated.
 inline int16_t vcfConv(const int16_t* x, const int16_t* h, int16_t n) {
   return vcSat16(static_cast<int32_t>(vcDot16(x - n, h - n, n + 1)) >> 15);

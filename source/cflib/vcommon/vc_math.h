@@ -44,20 +44,23 @@ int16_t vcfResample(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp, VCZBUF* ou
 // One interpolated sample at an 8.24 position relative to base (the phase blend of both
 // converters and the timing interpolator): the 32 taps of the position's phase and of the next
 // one (phase 0 one sample on after phase 15), blended by the fraction.
-inline int16_t vcfInterpAt(const int16_t* base, uint32_t pos) {
+template <class Dot>
+__attribute__((always_inline)) inline int16_t vcInterpAtWith(const int16_t* base, uint32_t pos) {
   const int k = (pos >> 20) & 15;
   uint32_t sa, sb;
   if (k == 15) {
-    sa = vcDot16(base - 31, &vcgInterp[15 * 32], 32);
-    sb = vcDot16(base - 30, &vcgInterp[0], 32);
+    sa = Dot::dot(base - 31, &vcgInterp[15 * 32], 32);
+    sb = Dot::dot(base - 30, &vcgInterp[0], 32);
   } else {
-    vcDot16Pair(base - 31, &vcgInterp[k * 32], &vcgInterp[(k + 1) * 32], 32, &sa, &sb);
+    Dot::pair32(base - 31, &vcgInterp[k * 32], &vcgInterp[(k + 1) * 32], &sa, &sb);
   }
   const int16_t a = vcSat16(static_cast<int32_t>(sa) >> 15);
   const int16_t b = vcSat16(static_cast<int32_t>(sb) >> 15);
   const int32_t frac = (pos >> 5) & 0x7FFF;
   return static_cast<int16_t>((b * frac + (32767 - frac) * a) >> 15);
 }
+
+inline int16_t vcfInterpAt(const int16_t* base, uint32_t pos) { return vcInterpAtWith<VcDotBase>(base, pos); }
 
 // ---- transmitter ----
 struct VCZFASTBULKDLYHDL {

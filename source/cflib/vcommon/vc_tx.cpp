@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "vc_dot_avx2.h"
+
 namespace {
 
 // The 64-bit position step: the high word carries bit 31 of the halved low-word sum.
@@ -113,7 +115,16 @@ void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
   ++hdl->fstWrp;
 }
 
-void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+namespace {
+
+// Q15 convolution of the n + 1 samples ending at x with the taps ending at h, saturated.
+template <class Dot>
+__attribute__((always_inline)) inline int16_t convWith(const int16_t* x, const int16_t* h, int n) {
+  return vcSat16(static_cast<int32_t>(Dot::dot(x - n, h - n, n + 1)) >> 15);
+}
+
+template <class Dot>
+__attribute__((always_inline)) inline void txSymbolsWith(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
   // The modulator's state in locals for the run of symbols: written through the output pointer,
   // the record would be reloaded for every sample.
   int16_t t3[VC_T3SAMPLES];
@@ -133,8 +144,8 @@ void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
     // pass-band pulse shaping: the symbol's samples at three (or six) times the symbol rate
     for (int k = 0; k < ns; ++k) {
       const int blk = ns - 1 - k;
-      const int32_t y = vcfConv(rd, realBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1)) -
-                        vcfConv(rd + len, imagBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1));
+      const int32_t y = convWith<Dot>(rd, realBlocks + blk * taps + taps - 1, taps - 1) -
+                        convWith<Dot>(rd + len, imagBlocks + blk * taps + taps - 1, taps - 1);
       t3[33 + k] = vcSat16(y);
     }
     // resampled to 8000/s while both interpolation phases lie inside the line
@@ -144,10 +155,12 @@ void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
       if (secondBase(hi) >= limit) break;
       pos = hi;
       posLow = lo;
-      const int32_t y = vcfInterpAt(&t3[intPart(hi)], hi);
+      const int32_t y = vcInterpAtWith<Dot>(&t3[intPart(hi)], hi);
       *w++ = vcSat16((y * amplitude) >> 13);
     }
-    std::memmove(t3, t3 + ns, 33 * sizeof(int16_t));
+    int16_t kept[33];  // a fixed-size copy through a temporary: no library call per symbol
+    std::memcpy(kept, t3 + ns, sizeof(kept));
+    std::memcpy(t3, kept, sizeof(kept));
     pos -= static_cast<uint32_t>(ns) << 24;
   }
   std::memcpy(mod->t3Samples, t3, sizeof(t3));
@@ -155,6 +168,33 @@ void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
   mod->interpSampPosLow = posLow;
   hdl->fstRdp = rd;
   *out = w;
+}
+
+void txSymbolsBase(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) { txSymbolsWith<VcDotBase>(out, mod, hdl); }
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+__attribute__((target("avx2"))) void txSymbolsAvx2(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  txSymbolsWith<VcDotAvx2>(out, mod, hdl);
+}
+#endif
+
+}  // namespace
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+bool vcHaveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+#endif
+
+void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) {
+    txSymbolsAvx2(out, mod, hdl);
+    return;
+  }
+#endif
+  txSymbolsBase(out, mod, hdl);
 }
 
 void vcfCopyToBulkDly(int16_t** wrpp, const int16_t* re, const int16_t* im, int16_t n, int16_t* base,
