@@ -23,15 +23,38 @@ const int16_t vctTonelpfLUT[12] = {181, -724, -1621, 311, 6180, 11869, 11869, 61
 
 int vcf2T3MixerHalfLen(const VCZEQPARM2T3* eq) { return mixerHalf(*eq); }
 
-void vcT3LPF(const int16_t* in, int16_t step, int16_t* out) {
-  for (int o = 0; o < 3; ++o, in += step) {
-    int32_t acc = 0;
-    for (int k = 0; k <= 8; ++k) {
-      const int16_t pair = static_cast<int16_t>(in[k - 17] + in[-k]);  // folded sum held in 16 bits
-      acc += vct3lpfcoeff[k] * pair;
-    }
-    out[o] = vcSat16(acc >> 15);
+// One output of the folded 18-tap low-pass ending at in; the pair sums are held in 16 bits.
+int16_t vcT3LPFOnePlain(const int16_t* in) {
+  uint32_t acc = 0;
+  for (int k = 0; k <= 8; ++k) {
+    const int16_t pair = static_cast<int16_t>(in[k - 17] + in[-k]);
+    acc += static_cast<uint32_t>(vct3lpfcoeff[k] * pair);
   }
+  return vcSat16(static_cast<int32_t>(acc) >> 15);
+}
+
+#if defined(__SSE2__)
+// Pairs k = 0..7 eight at a time (the newest eight reversed against the oldest eight), then k = 8.
+int16_t vcT3LPFOne(const int16_t* in) {
+  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in - 17));
+  const __m128i newest = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in - 7));
+  const __m128i r = _mm_shuffle_epi32(newest, 0x1B);
+  const __m128i reversed = _mm_shufflehi_epi16(_mm_shufflelo_epi16(r, 0xB1), 0xB1);
+  const __m128i pairs = _mm_add_epi16(old, reversed);
+  const __m128i taps = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vct3lpfcoeff));
+  __m128i acc = _mm_madd_epi16(pairs, taps);
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+  const int16_t last = static_cast<int16_t>(in[-9] + in[-8]);
+  const uint32_t sum = static_cast<uint32_t>(_mm_cvtsi128_si32(acc)) + static_cast<uint32_t>(vct3lpfcoeff[8] * last);
+  return vcSat16(static_cast<int32_t>(sum) >> 15);
+}
+#else
+int16_t vcT3LPFOne(const int16_t* in) { return vcT3LPFOnePlain(in); }
+#endif
+
+void vcT3LPF(const int16_t* in, int16_t step, int16_t* out) {
+  for (int o = 0; o < 3; ++o, in += step) out[o] = vcT3LPFOne(in);
 }
 
 void vcfDemodInit2T3(VCZDEMOD2T3* d, const VCZ2T3INIT* init) {
@@ -127,15 +150,21 @@ VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
     const int16_t* xi = eq.eqT3Memp + t3;
     int32_t* cr = eq.eqp;
     int32_t* ci = eq.eqp + eq.eqlength + 1;
-    for (int i = 0; i <= eq.eqlength; ++i) {
-      const int32_t gr = xr[2 * i] * e.real + xi[2 * i] * e.imag;
-      const int32_t gi = xr[2 * i] * e.imag - xi[2 * i] * e.real;
-      if (eq.stepsize >= 0 && eq.stepsize < 32) {
-        cr[i] = static_cast<int32_t>(static_cast<uint32_t>(cr[i]) + (static_cast<uint32_t>(gr) << eq.stepsize));
-        ci[i] = static_cast<int32_t>(static_cast<uint32_t>(ci[i]) + (static_cast<uint32_t>(gi) << eq.stepsize));
-      } else if (eq.stepsize < 0 && eq.stepsize > -32) {
-        cr[i] += gr >> -eq.stepsize;
-        ci[i] += gi >> -eq.stepsize;
+    // the step size's sign decides the loop once, not per tap
+    const int step = eq.stepsize;
+    if (step >= 0 && step < 32) {
+      for (int i = 0; i <= eq.eqlength; ++i) {
+        const int32_t gr = xr[2 * i] * e.real + xi[2 * i] * e.imag;
+        const int32_t gi = xr[2 * i] * e.imag - xi[2 * i] * e.real;
+        cr[i] = static_cast<int32_t>(static_cast<uint32_t>(cr[i]) + (static_cast<uint32_t>(gr) << step));
+        ci[i] = static_cast<int32_t>(static_cast<uint32_t>(ci[i]) + (static_cast<uint32_t>(gi) << step));
+      }
+    } else if (step < 0 && step > -32) {
+      for (int i = 0; i <= eq.eqlength; ++i) {
+        const int32_t gr = xr[2 * i] * e.real + xi[2 * i] * e.imag;
+        const int32_t gi = xr[2 * i] * e.imag - xi[2 * i] * e.real;
+        cr[i] = static_cast<int32_t>(static_cast<uint32_t>(cr[i]) + static_cast<uint32_t>(gr >> -step));
+        ci[i] = static_cast<int32_t>(static_cast<uint32_t>(ci[i]) + static_cast<uint32_t>(gi >> -step));
       }
     }
   }

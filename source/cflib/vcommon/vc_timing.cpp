@@ -1,6 +1,8 @@
 // Symbol timing acquisition and tracking.
 #include "vc_timing.h"
 
+#include "vc_dot_avx2.h"
+
 namespace {
 
 int16_t sat16(int64_t v) {
@@ -147,12 +149,41 @@ int32_t acquireTiming(const int16_t* x, int32_t n, VCZTIMADJ* t) {
   return i;
 }
 
-void vcfTimingRsmp(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int16_t n) {
-  for (int i = 0; i < n; ++i) {
-    k->interpSampPos += k->interpSampInc + static_cast<uint32_t>(static_cast<int32_t>(k->interpSampAdj)) +
+namespace {
+
+// The step and position in locals: written through `out`, the record would be reloaded per sample.
+template <class Dot>
+__attribute__((always_inline)) inline void timingRsmpWith(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
+  const uint32_t step = k->interpSampInc + static_cast<uint32_t>(static_cast<int32_t>(k->interpSampAdj)) +
                         static_cast<uint32_t>(static_cast<int32_t>(k->timingAdjCurrInc) * k->timingAdj);
-    out[i] = vcfInterpAt(in + intPart(k->interpSampPos), k->interpSampPos);
+  uint32_t pos = k->interpSampPos;
+  for (int i = 0; i < n; ++i) {
+    pos += step;
+    out[i] = vcInterpAtWith<Dot>(in + intPart(pos), pos);
   }
+  k->interpSampPos = pos;
+}
+
+void timingRsmpBase(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
+  timingRsmpWith<VcDotBase>(in, k, out, n);
+}
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+__attribute__((target("avx2"))) void timingRsmpAvx2(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
+  timingRsmpWith<VcDotAvx2>(in, k, out, n);
+}
+#endif
+
+}  // namespace
+
+void vcfTimingRsmp(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int16_t n) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) {
+    timingRsmpAvx2(in, k, out, n);
+    return;
+  }
+#endif
+  timingRsmpBase(in, k, out, n);
 }
 
 void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {

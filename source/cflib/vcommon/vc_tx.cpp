@@ -36,23 +36,53 @@ void vcfInitResample(int16_t index, VCZRESAMPLE* rs) {
   rs->interpSampIncLow = vcrxInterpIncLow[index];
 }
 
-int16_t vcfResample(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp, VCZBUF* outSampBufp,
-                    VCZRESAMPLE* rs) {
+namespace {
+
+template <class Dot>
+__attribute__((always_inline)) inline int16_t resampleWith(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp,
+                                                           VCZBUF* outSampBufp, VCZRESAMPLE* rs) {
   const int32_t avail = static_cast<int32_t>(inSampBufWrp->bufp - inSampBufRdp->bufp);
   if (avail <= 0) return 0;
+  // position and output pointer in locals: written through the output, the records would be reloaded
+  const int16_t* in = inSampBufRdp->bufp;
+  int16_t* out = outSampBufp->bufp;
+  uint32_t pos = rs->interpSampPos, posLow = rs->interpSampPosLow;
+  const uint32_t inc = rs->interpSampInc, incLow = rs->interpSampIncLow;
   int16_t produced = 0;
   for (;;) {
-    uint32_t hi = rs->interpSampPos, lo = rs->interpSampPosLow;
-    add64(hi, lo, rs->interpSampInc, rs->interpSampIncLow);
+    uint32_t hi = pos, lo = posLow;
+    add64(hi, lo, inc, incLow);
     if (secondBase(hi) >= avail) break;
-    rs->interpSampPos = hi;
-    rs->interpSampPosLow = lo;
-    *outSampBufp->bufp++ = vcfInterpAt(inSampBufRdp->bufp + intPart(hi), hi);
+    pos = hi;
+    posLow = lo;
+    *out++ = vcInterpAtWith<Dot>(in + intPart(hi), hi);
     ++produced;
   }
+  outSampBufp->bufp = out;
   inSampBufRdp->bufp = inSampBufWrp->bufp;
-  rs->interpSampPos -= static_cast<uint32_t>(avail) << 24;
+  rs->interpSampPos = pos - (static_cast<uint32_t>(avail) << 24);
+  rs->interpSampPosLow = posLow;
   return produced;
+}
+
+int16_t resampleBase(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
+  return resampleWith<VcDotBase>(rd, wr, out, rs);
+}
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+__attribute__((target("avx2"))) int16_t resampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
+  return resampleWith<VcDotAvx2>(rd, wr, out, rs);
+}
+#endif
+
+}  // namespace
+
+int16_t vcfResample(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp, VCZBUF* outSampBufp,
+                    VCZRESAMPLE* rs) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) return resampleAvx2(inSampBufRdp, inSampBufWrp, outSampBufp, rs);
+#endif
+  return resampleBase(inSampBufRdp, inSampBufWrp, outSampBufp, rs);
 }
 
 // ---- transmitter ----
