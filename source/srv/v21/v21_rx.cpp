@@ -4,6 +4,7 @@
 
 #include "v21.h"
 #include "v21_tables.h"
+#include "vc_dot_avx2.h"
 #include "vc_math.h"
 
 namespace {
@@ -13,16 +14,34 @@ constexpr int kOut = 30;  // outputs at 6000/s per sub-tick
 constexpr int kBranch = 69;
 
 // R1: channel filter and rate change into hsxsamples 20..49.
-void hsfv21rx(V21LOCLMEM* m) {
+template <class Dot>
+__attribute__((always_inline)) inline void channelFilterWith(V21LOCLMEM* m) {
   HSZV21RX& rx = m->hsxv21rx;
   int16_t* s = rx.hsxdirectscratchp->hsxsamples;
   const int16_t* x = m->linearbufp + V21_HISTORY;  // newest sample of the first output
+  const int16_t* branch = rx.hsxdwnsmplcoefp;
   for (int k = 0; k < kOut; ++k) {
-    const int16_t* branch = rx.hsxdwnsmplcoefp;
-    s[20 + k] = vcfConv(x, branch + 66, 66);
+    s[20 + k] = vcSat16(static_cast<int32_t>(Dot::dot(x - 66, branch, 67)) >> 15);
     x += branch[68];
-    rx.hsxdwnsmplcoefp = branch + kBranch < hstv21HChnlflt0 + 3 * kBranch ? branch + kBranch : hstv21HChnlflt0;
+    branch = branch + kBranch < hstv21HChnlflt0 + 3 * kBranch ? branch + kBranch : hstv21HChnlflt0;
   }
+  rx.hsxdwnsmplcoefp = branch;
+}
+
+void channelFilterBase(V21LOCLMEM* m) { channelFilterWith<VcDotBase>(m); }
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+__attribute__((target("avx2"))) void channelFilterAvx2(V21LOCLMEM* m) { channelFilterWith<VcDotAvx2>(m); }
+#endif
+
+void hsfv21rx(V21LOCLMEM* m) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) {
+    channelFilterAvx2(m);
+    return;
+  }
+#endif
+  channelFilterBase(m);
 }
 
 // R2: smoothed magnitude, and the same with the gain taken out.
