@@ -2,6 +2,8 @@
 #include "vc_code.h"
 #include "vc_viterbi.h"
 
+#include <cstring>
+
 const VCZVITRESLICETAB ResliceTab32[8] = {
     {2048, 0, 1024, 1024}, {1024, 1024, 0, 2048},  {0, 2048, 3072, -1024}, {1024, 1024, 2048, 0},
     {2048, 0, 3072, -1024}, {3072, -1024, 0, 2048}, {0, 2048, 1024, 1024},  {3072, -1024, 2048, 0},
@@ -36,6 +38,11 @@ void vcfViterbiInit32(VCZVITERBI32* vit, uint16_t rate) {
   vit->curMinState = 0;
   for (auto& row : vit->history)
     for (auto& h : row) h = 0;
+  // an empty history traces back to state 0
+  for (int s = 0; s < 8; ++s) {
+    for (auto& b : vit->survivor[s]) b = 0;
+    vit->survivor[s][0] = static_cast<uint8_t>(s);
+  }
   for (auto& s : vit->RxSig) s = VCZCOMPLEX{1, 1};
   vit->pathHistoryIndex = 0;
   vit->rSliceTabp = ResliceTab32;
@@ -56,6 +63,7 @@ void CalcBranchMetr32(const VCZCOMPLEX* rx, uint32_t metric[8]) {
 
 void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
   uint32_t next[8];
+  uint8_t pred[8];
   const uint16_t idx = vit->pathHistoryIndex;
   // the first of equal metrics wins; selects rather than branches, as the winner is a coin toss
   for (int j = 0; j < 8; ++j) {
@@ -71,6 +79,14 @@ void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
     }
     next[j] = best;
     vit->history[idx][j] = bestEntry;
+    pred[j] = static_cast<uint8_t>(bestEntry >> 8);
+  }
+  // each state's path: its predecessor's, one symbol older, behind the state itself
+  uint8_t older[8][16];
+  std::memcpy(older, vit->survivor, sizeof(older));
+  for (int j = 0; j < 8; ++j) {
+    vit->survivor[j][0] = static_cast<uint8_t>(j);
+    std::memcpy(&vit->survivor[j][1], older[pred[j]], 15);
   }
   uint16_t minState = 0;
   for (uint16_t j = 1; j < 8; ++j) minState = next[j] < next[minState] ? j : minState;
@@ -96,11 +112,8 @@ int16_t vcfViterbiDecode32(VCZVITERBI32* vit, const VCZCOMPLEX* rx, VCZCOMPLEX* 
   uint16_t state = vit->curMinState;
   vcfVitSlice(vit, rx, vit->history[idx][state] & 0xFF, dpout1);
 
-  uint16_t i = idx;
-  for (int step = 0; step < 15; ++step) {
-    state = vit->history[i][state] >> 8;
-    i = (i - 1) & 15;
-  }
+  state = vit->survivor[state][15];
+  const uint16_t i = (idx - 15) & 15;
   vcfVitSlice(vit, &vit->RxSig[i], vit->history[i][state] & 0xFF, dpout16);
   vit->pathHistoryIndex = (idx + 1) & 15;
 

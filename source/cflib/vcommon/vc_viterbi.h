@@ -18,6 +18,9 @@ struct VCZVITERBI32 {
   uint16_t curMinState;
   uint16_t pathHistoryIndex;    // 0 .. 15
   uint16_t history[16][8];      // predecessor state << 8 | subset
+  // Per state, the states of its surviving path, newest first: what tracing `history` back from
+  // it gives, kept up to date with each decision so that the decision 15 symbols back is one read.
+  uint8_t survivor[8][16];
   VCZCOMPLEX RxSig[16];         // received points of the last 16 symbols
   const VCZVITRESLICETAB* rSliceTabp;
   int16_t slcMask;
