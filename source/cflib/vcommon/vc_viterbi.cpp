@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "vc_dot_avx2.h"
+
 const VCZVITRESLICETAB ResliceTab32[8] = {
     {2048, 0, 1024, 1024}, {1024, 1024, 0, 2048},  {0, 2048, 3072, -1024}, {1024, 1024, 2048, 0},
     {2048, 0, 3072, -1024}, {3072, -1024, 0, 2048}, {0, 2048, 1024, 1024},  {3072, -1024, 2048, 0},
@@ -61,11 +63,12 @@ void CalcBranchMetr32(const VCZCOMPLEX* rx, uint32_t metric[8]) {
   }
 }
 
-void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
-  uint32_t next[8];
-  uint8_t pred[8];
-  const uint16_t idx = vit->pathHistoryIndex;
-  // the first of equal metrics wins; selects rather than branches, as the winner is a coin toss
+namespace {
+
+// Each state's best predecessor, the first of equal metrics winning: the new metrics into next,
+// the decisions into the history row.
+void selectSurvivorsPlain(VCZVITERBI32* vit, const uint32_t branch[8], uint32_t next[8], uint16_t* row) {
+  // selects rather than branches, as the winner is a coin toss
   for (int j = 0; j < 8; ++j) {
     const uint16_t* entries = ViterbiStateTab32[j];
     uint32_t best = vit->pathMetric[entries[0] >> 8] + branch[entries[0] & 0xFF];
@@ -78,15 +81,75 @@ void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
       bestEntry = better ? entry : bestEntry;
     }
     next[j] = best;
-    vit->history[idx][j] = bestEntry;
-    pred[j] = static_cast<uint8_t>(bestEntry >> 8);
+    row[j] = bestEntry;
   }
+}
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+// The table's columns as lane indices: predecessor, subset and the whole entry of candidate c.
+struct SurvivorLanes {
+  int32_t pred[4][8];
+  int32_t subset[4][8];
+  int32_t entry[4][8];
+};
+constexpr SurvivorLanes makeSurvivorLanes() {
+  SurvivorLanes l{};
+  for (int c = 0; c < 4; ++c)
+    for (int j = 0; j < 8; ++j) {
+      l.pred[c][j] = ViterbiStateTab32[j][c] >> 8;
+      l.subset[c][j] = ViterbiStateTab32[j][c] & 0xFF;
+      l.entry[c][j] = ViterbiStateTab32[j][c];
+    }
+  return l;
+}
+alignas(32) constexpr SurvivorLanes kLanes = makeSurvivorLanes();
+
+__attribute__((target("avx2"))) __m256i lanes(const int32_t* p) {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The eight states at once: each candidate's metric gathered by permutation; a candidate replaces
+// the best so far only when smaller (unsigned), as in the plain form.
+__attribute__((target("avx2"))) void selectSurvivorsAvx2(VCZVITERBI32* vit, const uint32_t branch[8], uint32_t next[8],
+                                                         uint16_t* row) {
+  const __m256i pm = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(vit->pathMetric));
+  const __m256i br = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(branch));
+  __m256i best = _mm256_add_epi32(_mm256_permutevar8x32_epi32(pm, lanes(kLanes.pred[0])),
+                                  _mm256_permutevar8x32_epi32(br, lanes(kLanes.subset[0])));
+  __m256i entry = lanes(kLanes.entry[0]);
+  for (int c = 1; c < 4; ++c) {
+    const __m256i m = _mm256_add_epi32(_mm256_permutevar8x32_epi32(pm, lanes(kLanes.pred[c])),
+                                       _mm256_permutevar8x32_epi32(br, lanes(kLanes.subset[c])));
+    const __m256i notAbove = _mm256_cmpeq_epi32(_mm256_min_epu32(m, best), m);
+    const __m256i better = _mm256_andnot_si256(_mm256_cmpeq_epi32(m, best), notAbove);
+    best = _mm256_blendv_epi8(best, m, better);
+    entry = _mm256_blendv_epi8(entry, lanes(kLanes.entry[c]), better);
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(next), best);
+  alignas(32) int32_t e[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(e), entry);
+  for (int j = 0; j < 8; ++j) row[j] = static_cast<uint16_t>(e[j]);
+}
+#endif
+
+}  // namespace
+
+void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
+  uint32_t next[8];
+  const uint16_t idx = vit->pathHistoryIndex;
+  uint16_t* row = vit->history[idx];
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2())
+    selectSurvivorsAvx2(vit, branch, next, row);
+  else
+#endif
+    selectSurvivorsPlain(vit, branch, next, row);
   // each state's path: its predecessor's, one symbol older, behind the state itself
   uint8_t older[8][16];
   std::memcpy(older, vit->survivor, sizeof(older));
   for (int j = 0; j < 8; ++j) {
     vit->survivor[j][0] = static_cast<uint8_t>(j);
-    std::memcpy(&vit->survivor[j][1], older[pred[j]], 15);
+    std::memcpy(&vit->survivor[j][1], older[row[j] >> 8], 15);
   }
   uint16_t minState = 0;
   for (uint16_t j = 1; j < 8; ++j) minState = next[j] < next[minState] ? j : minState;
