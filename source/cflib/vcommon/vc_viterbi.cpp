@@ -145,12 +145,20 @@ void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
 #endif
     selectSurvivorsPlain(vit, branch, next, row);
   // each state's path: its predecessor's, one symbol older, behind the state itself
+#if defined(__SSE2__)
+  __m128i older[8];
+  for (int j = 0; j < 8; ++j) older[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vit->survivor[j]));
+  for (int j = 0; j < 8; ++j)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(vit->survivor[j]),
+                     _mm_or_si128(_mm_slli_si128(older[row[j] >> 8], 1), _mm_cvtsi32_si128(j)));
+#else
   uint8_t older[8][16];
   std::memcpy(older, vit->survivor, sizeof(older));
   for (int j = 0; j < 8; ++j) {
     vit->survivor[j][0] = static_cast<uint8_t>(j);
     std::memcpy(&vit->survivor[j][1], older[row[j] >> 8], 15);
   }
+#endif
   uint16_t minState = 0;
   for (uint16_t j = 1; j < 8; ++j) minState = next[j] < next[minState] ? j : minState;
   vit->curMinState = minState;
