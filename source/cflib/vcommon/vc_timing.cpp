@@ -70,15 +70,22 @@ void vcfInitTiming(VCTIMINGFSM timingFSM, VCESYMBOLRATE symbolRate, VCECARRIER c
 
 int16_t vcfCalcTimingAdj(const int16_t* x, VCZCALCTIMPAR* p) {
   const int16_t* c = p->coeffp;
+  // the resonators' state in locals: stored through p, it would be reloaded after every store
+  int16_t nh0 = p->nh0, nh1 = p->nh1, nl0 = p->nl0, nl1 = p->nl1;
+  const int scale = p->scale;
   for (int i = 0; i <= p->skipFactor; ++i) {
-    const int64_t xs = static_cast<int64_t>(x[i]) << p->scale;
-    const int16_t nh = sat16((xs + int64_t{c[0]} * p->nh0 + int64_t{c[1]} * p->nh1 + 8192) >> 14);
-    const int16_t nl = sat16((xs + int64_t{c[2]} * p->nl0 + int64_t{c[1]} * p->nl1 + 8192) >> 14);
-    p->nh1 = p->nh0;
-    p->nh0 = nh;
-    p->nl1 = p->nl0;
-    p->nl0 = nl;
+    const int64_t xs = static_cast<int64_t>(x[i]) << scale;
+    const int16_t nh = sat16((xs + int64_t{c[0]} * nh0 + int64_t{c[1]} * nh1 + 8192) >> 14);
+    const int16_t nl = sat16((xs + int64_t{c[2]} * nl0 + int64_t{c[1]} * nl1 + 8192) >> 14);
+    nh1 = nh0;
+    nh0 = nh;
+    nl1 = nl0;
+    nl0 = nl;
   }
+  p->nh0 = nh0;
+  p->nh1 = nh1;
+  p->nl0 = nl0;
+  p->nl1 = nl1;
   const int64_t r = (int64_t{p->nh0} * ((int32_t{p->nl1} * c[4]) >> 16) +
                      int64_t{p->nh1} * ((int32_t{p->nl0} * c[3]) >> 16) +
                      int64_t{p->nh1} * ((int32_t{p->nl1} * c[5]) >> 16) + 512) >> 10;
