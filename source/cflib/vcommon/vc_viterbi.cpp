@@ -63,29 +63,9 @@ void CalcBranchMetr32(const VCZCOMPLEX* rx, uint32_t metric[8]) {
   }
 }
 
+#if defined(VC_HAVE_AVX2_KERNELS)
 namespace {
 
-// Each state's best predecessor, the first of equal metrics winning: the new metrics into next,
-// the decisions into the history row.
-void selectSurvivorsPlain(VCZVITERBI32* vit, const uint32_t branch[8], uint32_t next[8], uint16_t* row) {
-  // selects rather than branches, as the winner is a coin toss
-  for (int j = 0; j < 8; ++j) {
-    const uint16_t* entries = ViterbiStateTab32[j];
-    uint32_t best = vit->pathMetric[entries[0] >> 8] + branch[entries[0] & 0xFF];
-    uint16_t bestEntry = entries[0];
-    for (int c = 1; c < 4; ++c) {
-      const uint16_t entry = entries[c];
-      const uint32_t m = vit->pathMetric[entry >> 8] + branch[entry & 0xFF];
-      const bool better = m < best;
-      best = better ? m : best;
-      bestEntry = better ? entry : bestEntry;
-    }
-    next[j] = best;
-    row[j] = bestEntry;
-  }
-}
-
-#if defined(VC_HAVE_AVX2_KERNELS)
 // The table's columns as lane indices: predecessor, subset and the whole entry of candidate c.
 struct SurvivorLanes {
   int32_t pred[4][8];
@@ -108,10 +88,12 @@ __attribute__((target("avx2"))) __m256i lanes(const int32_t* p) {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(p));
 }
 
+}  // namespace
+
 // The eight states at once: each candidate's metric gathered by permutation; a candidate replaces
 // the best so far only when smaller (unsigned), as in the plain form.
-__attribute__((target("avx2"))) void selectSurvivorsAvx2(VCZVITERBI32* vit, const uint32_t branch[8], uint32_t next[8],
-                                                         uint16_t* row) {
+__attribute__((target("avx2"))) void vcfSelectSurvivorsAvx2(const VCZVITERBI32* vit, const uint32_t branch[8],
+                                                            uint32_t next[8], uint16_t* row) {
   const __m256i pm = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(vit->pathMetric));
   const __m256i br = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(branch));
   __m256i best = _mm256_add_epi32(_mm256_permutevar8x32_epi32(pm, lanes(kLanes.pred[0])),
@@ -132,7 +114,24 @@ __attribute__((target("avx2"))) void selectSurvivorsAvx2(VCZVITERBI32* vit, cons
 }
 #endif
 
-}  // namespace
+void vcfSelectSurvivors(const VCZVITERBI32* vit, const uint32_t branch[8], uint32_t next[8], uint16_t* row) {
+  // selects rather than branches, as the winner is a coin toss
+  for (int j = 0; j < 8; ++j) {
+    const uint16_t* entries = ViterbiStateTab32[j];
+    uint32_t best = vit->pathMetric[entries[0] >> 8] + branch[entries[0] & 0xFF];
+    uint16_t bestEntry = entries[0];
+    for (int c = 1; c < 4; ++c) {
+      const uint16_t entry = entries[c];
+      const uint32_t m = vit->pathMetric[entry >> 8] + branch[entry & 0xFF];
+      const bool better = m < best;
+      best = better ? m : best;
+      bestEntry = better ? entry : bestEntry;
+    }
+    next[j] = best;
+    row[j] = bestEntry;
+  }
+}
+
 
 void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
   uint32_t next[8];
@@ -140,10 +139,10 @@ void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
   uint16_t* row = vit->history[idx];
 #if defined(VC_HAVE_AVX2_KERNELS)
   if (vcHaveAvx2())
-    selectSurvivorsAvx2(vit, branch, next, row);
+    vcfSelectSurvivorsAvx2(vit, branch, next, row);
   else
 #endif
-    selectSurvivorsPlain(vit, branch, next, row);
+    vcfSelectSurvivors(vit, branch, next, row);
   // each state's path: its predecessor's, one symbol older, behind the state itself
 #if defined(__SSE2__)
   __m128i older[8];

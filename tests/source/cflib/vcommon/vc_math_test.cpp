@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "vc_baud.h"
+#include "vc_demod.h"
+#include "vc_dot_avx2.h"
+#include "vc_eqkern.h"
 #include "vc_math.h"
 #include "vc_test_tx.h"
 
@@ -70,20 +73,81 @@ TEST(VcArith, DivisionsAnd64BitAdd) {
   EXPECT_EQ(x[0], 4u);  // 1 + 2 + the carry out of the halved sum
 }
 
-TEST(VcArith, FastConvolutionEqualsThePlainSumIncludingSaturation) {
+// Random 16-bit values with the extremes frequent: the wide kernels' pair sums wrap only there.
+std::vector<int16_t> fullScale(std::mt19937& rng, size_t n) {
+  std::vector<int16_t> v(n);
+  for (auto& x : v) {
+    const uint32_t r = rng();
+    x = (r & 7) == 0 ? int16_t(-32768) : (r & 7) == 1 ? int16_t(32767) : int16_t(r >> 16);
+  }
+  return v;
+}
+
+TEST(VcArith, WideKernelsGiveThePlainFormsBitsAtFullScale) {
   std::mt19937 rng(3);
-  std::vector<int16_t> x(80), h(80);
-  for (int trial = 0; trial < 200; ++trial) {
-    for (auto& v : x) v = int16_t(rng());
-    for (auto& v : h) v = int16_t(rng());
-    const int16_t n = int16_t(trial % 40);
-    ASSERT_EQ(vcfConv(&x[60], &h[60], n), vcfConvPlain(&x[60], &h[60], n));
+  for (int trial = 0; trial < 400; ++trial) {
+    const auto x = fullScale(rng, 96), h = fullScale(rng, 96), g = fullScale(rng, 96);
+    const int n = trial % 80;
+    ASSERT_EQ(vcfConv(&x[80], &h[80], int16_t(n)), vcfConvPlain(&x[80], &h[80], int16_t(n))) << n;
+    ASSERT_EQ(vcDot16(x.data(), h.data(), n), vcDot16Plain(x.data(), h.data(), n)) << n;
+    uint32_t s0, s1;
+    vcDot16Pair(x.data(), h.data(), g.data(), n, &s0, &s1);
+    ASSERT_EQ(s0, vcDot16Plain(x.data(), h.data(), n)) << n;
+    ASSERT_EQ(s1, vcDot16Plain(x.data(), g.data(), n)) << n;
+#if defined(VC_HAVE_AVX2_KERNELS)
+    if (vcHaveAvx2()) {
+      ASSERT_EQ(vcDot16Avx2(x.data(), h.data(), n), vcDot16Plain(x.data(), h.data(), n)) << n;
+      vcDot16Pair32Avx2(x.data() + n % 16, h.data(), g.data(), &s0, &s1);
+      ASSERT_EQ(s0, vcDot16Plain(x.data() + n % 16, h.data(), 32)) << n;
+      ASSERT_EQ(s1, vcDot16Plain(x.data() + n % 16, g.data(), 32)) << n;
+    }
+#endif
+    // the Q10 gain, saturating
+    std::vector<int16_t> wide = x, plain = x;
+    vcGainQ10(wide.data(), n, g[0]);
+    vcGainQ10Plain(plain.data(), n, g[0]);
+    ASSERT_EQ(wide, plain) << n;
+    // the T/3 equaliser: its output and its tap update (32-bit taps, any value)
+    std::vector<int32_t> cr(64), ci(64);
+    for (auto& v : cr) v = int32_t(rng());
+    for (auto& v : ci) v = int32_t(rng());
+    const int taps = n % 64;
+    uint32_t re, im, rePlain, imPlain;
+    vcEqDot(cr.data(), ci.data(), &x[90], taps, &re, &im);
+    vcEqDotPlain(cr.data(), ci.data(), &x[90], taps, &rePlain, &imPlain);
+    ASSERT_EQ(re, rePlain) << taps;
+    ASSERT_EQ(im, imPlain) << taps;
+    auto cr2 = cr, ci2 = ci;
+    const VCZCOMPLEX e{g[1], g[2]};
+    vcEqUpdate(cr.data(), ci.data(), &x[90], taps, e, trial % 32);
+    vcEqUpdatePlain(cr2.data(), ci2.data(), &x[90], taps, e, trial % 32);
+    ASSERT_EQ(cr, cr2) << taps;
+    ASSERT_EQ(ci, ci2) << taps;
+    // the 2T/3 demodulator's folded low-pass
+    ASSERT_EQ(vcT3LPFOne(&x[40]), vcT3LPFOnePlain(&x[40]));
   }
   int16_t one[1] = {300}, coef[1] = {200};
   EXPECT_EQ(vcfConv(one, coef, 0), (300 * 200) >> 15);
   std::vector<int16_t> big(3, 20000), neg(3, -20000);
   EXPECT_EQ(vcfConv(&big[2], &big[2], 2), 32767);
   EXPECT_EQ(vcfConv(&big[2], &neg[2], 2), -32768);
+  // every product -32768 * -32768: each pair sums to 2^31, the wrapping total to 0 for 16 terms
+  std::vector<int16_t> low(32, -32768);
+  EXPECT_EQ(vcDot16(low.data(), low.data(), 16), 0u);
+  EXPECT_EQ(vcDot16(low.data(), low.data(), 15), vcDot16Plain(low.data(), low.data(), 15));
+}
+
+TEST(VcArith, RestoringDivisionShortcutGivesTheLoopsQuotient) {
+  std::mt19937 rng(8);
+  for (int trial = 0; trial < 20000; ++trial) {
+    const int32_t b = int32_t(rng() % 0x7FFFFFFF) + 1;
+    const int32_t a = int32_t(rng() % uint32_t(b));
+    if (a == 0) continue;
+    ASSERT_EQ(vcfdiv_L(a, b), vcfdivRestoring(a, b)) << a << " / " << b;
+  }
+  EXPECT_EQ(vcfdiv_L(1, 0x7FFFFFFF), vcfdivRestoring(1, 0x7FFFFFFF));
+  EXPECT_EQ(vcfdiv_L(0x7FFFFFFE, 0x7FFFFFFF), vcfdivRestoring(0x7FFFFFFE, 0x7FFFFFFF));
+  EXPECT_EQ(vcfdiv_L(-5, 7), vcfdivRestoring(-5, 7));  // signs it was not meant for answer as before
 }
 
 TEST(VcArith, NearestPointSearchPrefersTheLowerIndexOnATie) {
