@@ -110,6 +110,18 @@ TEST(VcScramblers, ShortPeriodGuardInvertsAndDescramblerFollows) {
     }
     EXPECT_TRUE(inverted) << "the guard never fired for n=" << n;
   }
+  // the word-wide form gives the bit-serial one's bits and state from any register and count
+  std::mt19937 rng(17);
+  for (int trial = 0; trial < 200000; ++trial) {
+    const bool scrambler = trial & 1;
+    const int n = 1 + int(rng() % 5);
+    const uint16_t bits = uint16_t(rng());
+    uint32_t r1 = rng(), r2 = r1;
+    uint16_t g1 = uint16_t(rng() % 34), g2 = g1;
+    ASSERT_EQ(v27tscram(scrambler, bits, n, &r1, &g1), v27tscramSerial(scrambler, bits, n, &r2, &g2)) << trial;
+    ASSERT_EQ(r1, r2) << trial;
+    ASSERT_EQ(g1, g2) << trial;
+  }
 }
 
 TEST(VcCoding, DifferentialPairCodingRoundTripsAndTrainingCoderPicksCorA) {
