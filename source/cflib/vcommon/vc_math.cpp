@@ -70,16 +70,16 @@ int16_t vcfConvPlain(const int16_t* x, const int16_t* h, int16_t n) {
 }
 
 int16_t vcfCsearch(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n) {
+  // selects rather than branches: which point is nearest is the received data itself
   int16_t best = 0;
   int32_t bestDist = 32767;
   for (int16_t i = 0; i < n; ++i) {
     const int16_t dr = static_cast<int16_t>(d->real - table[i].real);
     const int16_t di = static_cast<int16_t>(d->imag - table[i].imag);
     const int32_t dist = fxmul(dr, dr) + fxmul(di, di);
-    if (dist < bestDist) {
-      bestDist = dist;
-      best = i;
-    }
+    const bool nearer = dist < bestDist;
+    bestDist = nearer ? dist : bestDist;
+    best = nearer ? i : best;
   }
   return best;
 }
