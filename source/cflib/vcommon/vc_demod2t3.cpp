@@ -1,6 +1,7 @@
 // The 2T/3 complex equaliser with its mixer and decimating low-pass, and the training tone
 // detector.
 #include "vc_demod.h"
+#include "vc_eqkern.h"
 
 namespace {
 
@@ -105,12 +106,8 @@ void vcfEqFilt2T3(const VCZDEMOD2T3* d, VCZCOMPLEX* out) {
   const int16_t* xi = eq.eqT3Memp + t3;
   const int32_t* cr = eq.eqp;
   const int32_t* ci = eq.eqp + eq.eqlength + 1;
-  uint32_t re = 0, im = 0;
-  for (int i = 0; i <= eq.eqlength; ++i) {
-    const int32_t a = cr[i] >> 16, b = ci[i] >> 16;
-    re += static_cast<uint32_t>(a * xr[2 * i] - b * xi[2 * i]);
-    im += static_cast<uint32_t>(b * xr[2 * i] + a * xi[2 * i]);
-  }
+  uint32_t re, im;
+  vcEq2T3Dot(cr, ci, xr, xi, eq.eqlength + 1, &re, &im);
   const int32_t fr = vcSat16(static_cast<int32_t>(re) >> 13), fi = vcSat16(static_cast<int32_t>(im) >> 13);
   const int32_t c = fxcos(static_cast<uint16_t>(d->car.qamRxPhase));
   const int32_t s = fxsin(static_cast<uint16_t>(d->car.qamRxPhase));
@@ -150,23 +147,8 @@ VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
     const int16_t* xi = eq.eqT3Memp + t3;
     int32_t* cr = eq.eqp;
     int32_t* ci = eq.eqp + eq.eqlength + 1;
-    // the step size's sign decides the loop once, not per tap
-    const int step = eq.stepsize;
-    if (step >= 0 && step < 32) {
-      for (int i = 0; i <= eq.eqlength; ++i) {
-        const int32_t gr = xr[2 * i] * e.real + xi[2 * i] * e.imag;
-        const int32_t gi = xr[2 * i] * e.imag - xi[2 * i] * e.real;
-        cr[i] = static_cast<int32_t>(static_cast<uint32_t>(cr[i]) + (static_cast<uint32_t>(gr) << step));
-        ci[i] = static_cast<int32_t>(static_cast<uint32_t>(ci[i]) + (static_cast<uint32_t>(gi) << step));
-      }
-    } else if (step < 0 && step > -32) {
-      for (int i = 0; i <= eq.eqlength; ++i) {
-        const int32_t gr = xr[2 * i] * e.real + xi[2 * i] * e.imag;
-        const int32_t gi = xr[2 * i] * e.imag - xi[2 * i] * e.real;
-        cr[i] = static_cast<int32_t>(static_cast<uint32_t>(cr[i]) + static_cast<uint32_t>(gr >> -step));
-        ci[i] = static_cast<int32_t>(static_cast<uint32_t>(ci[i]) + static_cast<uint32_t>(gi >> -step));
-      }
-    }
+    if (eq.stepsize > -32 && eq.stepsize < 32)
+      vcEq2T3Update(cr, ci, xr, xi, eq.eqlength + 1, e, eq.stepsize);
   }
   const VCZCOMPLEX* soft = (eq.eqstate & 0x4000) ? &r->dpout1 : &r->bbeqout;
   vcfCarrierRec(soft, &r->dpout1, &d->car);

@@ -123,6 +123,20 @@ TEST(VcArith, WideKernelsGiveThePlainFormsBitsAtFullScale) {
     vcEqUpdatePlain(cr2.data(), ci2.data(), &x[90], taps, e, trial % 32);
     ASSERT_EQ(cr, cr2) << taps;
     ASSERT_EQ(ci, ci2) << taps;
+    // the 2T/3 equaliser: lines of 2 * taps - 1 samples each, back to back as in the demodulator
+    std::vector<int16_t> lines = fullScale(rng, 2 * (2 * 40 - 1));
+    const int taps2 = 1 + n % 40;
+    const int16_t* xr = lines.data();
+    const int16_t* xi = lines.data() + 2 * taps2 - 1;
+    vcEq2T3Dot(cr.data(), ci.data(), xr, xi, taps2, &re, &im);
+    vcEq2T3DotPlain(cr.data(), ci.data(), xr, xi, taps2, &rePlain, &imPlain);
+    ASSERT_EQ(re, rePlain) << taps2;
+    ASSERT_EQ(im, imPlain) << taps2;
+    const int step = trial % 63 - 31;
+    vcEq2T3Update(cr.data(), ci.data(), xr, xi, taps2, e, step);
+    vcEq2T3UpdatePlain(cr2.data(), ci2.data(), xr, xi, taps2, e, step);
+    ASSERT_EQ(cr, cr2) << taps2 << " step " << step;
+    ASSERT_EQ(ci, ci2) << taps2 << " step " << step;
     // the 2T/3 demodulator's folded low-pass
     ASSERT_EQ(vcT3LPFOne(&x[40]), vcT3LPFOnePlain(&x[40]));
   }
