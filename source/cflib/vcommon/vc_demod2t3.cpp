@@ -3,6 +3,8 @@
 #include "vc_demod.h"
 #include "vc_eqkern.h"
 
+#include <cstring>
+
 namespace {
 
 
@@ -12,7 +14,7 @@ int mixerHalf(const VCZEQPARM2T3& eq) { return eq.fltMemLen + eq.m + 1; }
 int t3Half(const VCZEQPARM2T3& eq) { return 2 * eq.eqlength + 1; }
 
 void shiftDown(int16_t* line, int len, int by) {
-  for (int k = 0; k + by < len; ++k) line[k] = line[k + by];
+  if (by < len) std::memmove(line, line + by, static_cast<size_t>(len - by) * sizeof(int16_t));
 }
 
 }  // namespace
@@ -82,11 +84,16 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
   int16_t* im = eq->fltMemp + half;
   shiftDown(re, half, eq->m);
   shiftDown(im, half, eq->m);
+  // the mixer with its phase and step in locals: stored through re and im, they would be reloaded
   uint16_t ph = eq->phase;
-  for (int i = 0; i < eq->m; ++i) {
-    ph = static_cast<uint16_t>(ph + eq->phaseDelta);
-    re[half - eq->m + i] = static_cast<int16_t>((fxcos(ph) * in[i]) >> 15);
-    im[half - eq->m + i] = static_cast<int16_t>((fxsin(ph) * in[i]) >> 15);
+  const uint16_t delta = static_cast<uint16_t>(eq->phaseDelta);
+  const int m = eq->m;
+  int16_t* reNew = re + half - m;
+  int16_t* imNew = im + half - m;
+  for (int i = 0; i < m; ++i) {
+    ph = static_cast<uint16_t>(ph + delta);
+    reNew[i] = static_cast<int16_t>((fxcos(ph) * in[i]) >> 15);
+    imNew[i] = static_cast<int16_t>((fxsin(ph) * in[i]) >> 15);
   }
   eq->phase = static_cast<uint16_t>(eq->phase + eq->m * eq->phaseDelta);
   const int t3 = t3Half(*eq);
