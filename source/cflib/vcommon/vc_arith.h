@@ -180,7 +180,9 @@ inline void vcGainQ10Plain(int16_t* x, int n, int16_t gain) {
 
 #if defined(__SSE2__)
 // The 32-bit products from the low and high 16-bit halves, shifted, packed back with saturation.
+// Unity (1024) leaves every sample as it is, so it is not applied.
 inline void vcGainQ10(int16_t* x, int n, int16_t gain) {
+  if (gain == 1024) return;
   const __m128i g = _mm_set1_epi16(gain);
   int i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -194,7 +196,9 @@ inline void vcGainQ10(int16_t* x, int n, int16_t gain) {
   vcGainQ10Plain(x + i, n - i, gain);
 }
 #else
-inline void vcGainQ10(int16_t* x, int n, int16_t gain) { vcGainQ10Plain(x, n, gain); }
+inline void vcGainQ10(int16_t* x, int n, int16_t gain) {
+  if (gain != 1024) vcGainQ10Plain(x, n, gain);
+}
 #endif
 
 // The dot products as the transmit kernel and the interpolator take them (the baseline forms).

@@ -104,8 +104,9 @@ TEST(VcArith, WideKernelsGiveThePlainFormsBitsAtFullScale) {
 #endif
     // the Q10 gain, saturating
     std::vector<int16_t> wide = x, plain = x;
-    vcGainQ10(wide.data(), n, g[0]);
-    vcGainQ10Plain(plain.data(), n, g[0]);
+    const int16_t gain = (trial & 3) == 0 ? int16_t(1024) : g[0];  // unity is skipped
+    vcGainQ10(wide.data(), n, gain);
+    vcGainQ10Plain(plain.data(), n, gain);
     ASSERT_EQ(wide, plain) << n;
     // the T/3 equaliser: its output and its tap update (32-bit taps, any value)
     std::vector<int32_t> cr(64), ci(64);
