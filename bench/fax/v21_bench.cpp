@@ -11,23 +11,18 @@
 #include <algorithm>
 #include <cstdint>
 #include <memory>
-#include <random>
 #include <vector>
 
 extern "C" {
 #include <spandsp.h>
 }
 
+#include "../../tests/source/srv/vfax/modem_bits.h"
 #include "v21.h"
 
 namespace {
 
-std::vector<uint8_t> randomBits(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> b(n);
-  for (auto& v : b) v = uint8_t(rng() & 1);
-  return b;
-}
+using modembits::randomBits;
 
 struct BitSource {
   const std::vector<uint8_t>* bits;
@@ -86,18 +81,7 @@ struct V21 {
 
 // The bits as the client's 0x0D08 blocks of at most 48 bits (one pool block each).
 std::vector<std::vector<uint16_t>>& v21Blocks() {
-  static std::vector<std::vector<uint16_t>> blocks;
-  if (blocks.empty()) {
-    const auto& bits = v21Bits();
-    for (size_t at = 0; at < bits.size(); at += 48) {
-      const size_t n = std::min<size_t>(48, bits.size() - at);
-      std::vector<uint16_t> words(1 + (n + 15) / 16, 0);
-      words[0] = uint16_t(n);
-      for (size_t i = 0; i < n; ++i)
-        if (bits[at + i]) words[1 + i / 16] = uint16_t(words[1 + i / 16] | (1u << (i % 16)));
-      blocks.push_back(std::move(words));
-    }
-  }
+  static auto blocks = modembits::blocks(v21Bits(), 48);
   return blocks;
 }
 

@@ -76,18 +76,7 @@ struct Pump {
 
 // The page as the client's 0x1106 blocks of 96 bits.
 std::vector<std::vector<uint16_t>>& pageBlocks() {
-  static std::vector<std::vector<uint16_t>> blocks;
-  if (blocks.empty()) {
-    const auto& bits = page();
-    for (size_t at = 0; at < bits.size(); at += 96) {
-      const size_t n = std::min<size_t>(96, bits.size() - at);
-      std::vector<uint16_t> words(1 + (n + 15) / 16, 0);
-      words[0] = uint16_t(n);
-      for (size_t i = 0; i < n; ++i)
-        if (bits[at + i]) words[1 + i / 16] = uint16_t(words[1 + i / 16] | (1u << (i % 16)));
-      blocks.push_back(std::move(words));
-    }
-  }
+  static auto blocks = modembits::blocks(page(), 96);
   return blocks;
 }
 

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@ extern "C" {
 #include <spandsp.h>
 }
 
+#include "../vfax/modem_bits.h"
 #include "../vfax/modem_digest.h"
 #include "v21.h"
 
@@ -23,14 +22,9 @@ using modemdigest::Digest;
 
 namespace {
 
-V21LOCLMEM* inst() { return static_cast<V21LOCLMEM*>(instance(HAPI_V21_SRV)); }
+using modembits::randomBits;
 
-std::vector<uint8_t> randomBits(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> b(n);
-  for (auto& v : b) v = uint8_t(rng() & 1);
-  return b;
-}
+V21LOCLMEM* inst() { return static_cast<V21LOCLMEM*>(instance(HAPI_V21_SRV)); }
 
 // Opens the service with the `mode` register (sync or async) and enables it.
 void start(uint16_t mode) {
@@ -49,10 +43,7 @@ std::vector<int16_t> sendData(uint16_t mode, const std::vector<uint8_t>& bits, D
   while (at < bits.size()) {
     if (MEM_QueueCount(&inst()->hsxv21tx.v21zTxQueue) < 8) {
       const size_t n = std::min<size_t>(240, bits.size() - at);
-      std::vector<uint16_t> words(1 + (n + 15) / 16, 0);
-      words[0] = uint16_t(n);
-      for (size_t i = 0; i < n; ++i)
-        if (bits[at + i]) words[1 + i / 16] = uint16_t(words[1 + i / 16] | (1u << (i % 16)));
+      const std::vector<uint16_t> words = modembits::blockWords(bits, at, n);
       extCommand(V21_TXDATA_CMD, words.data(), uint16_t(2 * words.size()));
       at += n;
     } else {
@@ -126,27 +117,15 @@ std::vector<int16_t> independentTone(int toneType, int samples) {
   return withNoise(a, -40.0, 6);
 }
 
-struct Expected {
-  const char* name;
-  uint64_t digest;
-};
-
 // Taken before the service was reworked for speed; they change only with a deliberate change of
 // its behaviour.
-constexpr Expected kExpected[] = {
+constexpr modemdigest::Expected kExpected[] = {
     {"tx", 0x5269ac1275b8c8c7ull},
     {"rx own", 0x84ce842f8c6b4c3aull},
     {"rx independent", 0x01b5e54be13f7193ull},
 };
 
-void check(const std::string& name, const Digest& d) {
-  std::printf("    {\"%s\", 0x%016" PRIx64 "ull},\n", name.c_str(), d.h);
-  const Expected* e = nullptr;
-  for (const Expected& x : kExpected)
-    if (name == x.name) e = &x;
-  ASSERT_NE(e, nullptr) << name << " has no reference digest";
-  EXPECT_EQ(d.h, e->digest) << name;
-}
+void check(const std::string& name, const Digest& d) { modemdigest::check(kExpected, name, d); }
 
 TEST(V21Digest, EveryOutputBothWaysKeepsItsBits) {
   Digest tx, own, independent;

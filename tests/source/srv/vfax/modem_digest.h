@@ -2,8 +2,13 @@
 // change meant to keep every output bit can be checked against the digest taken before it.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cinttypes>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "../linetest/line_harness.h"
@@ -37,5 +42,22 @@ struct Digest {
     }
   }
 };
+
+struct Expected {
+  const char* name;
+  uint64_t digest;
+};
+
+// Compares a case's digest with its reference; prints it as a table row, ready to paste when the
+// behaviour is changed on purpose.
+template <size_t N>
+void check(const Expected (&table)[N], const std::string& name, const Digest& d) {
+  std::printf("    {\"%s\", 0x%016" PRIx64 "ull},\n", name.c_str(), d.h);
+  const Expected* e = nullptr;
+  for (const Expected& x : table)
+    if (name == x.name) e = &x;
+  ASSERT_NE(e, nullptr) << name << " has no reference digest";
+  EXPECT_EQ(d.h, e->digest) << name;
+}
 
 }  // namespace modemdigest

@@ -4,7 +4,6 @@
 // receiver delivers from our own signal and from the independent transmitter's on a noisy line.
 #include <gtest/gtest.h>
 
-#include <cinttypes>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -85,14 +84,9 @@ std::vector<int16_t> independentSignal(const RateReg& r) {
   return audio;
 }
 
-struct Expected {
-  const char* name;
-  uint64_t digest;
-};
-
 // Taken before the modems were reworked for speed; they change only with a deliberate change of
 // the modems' behaviour.
-constexpr Expected kExpected[] = {
+constexpr modemdigest::Expected kExpected[] = {
     {"tx 1", 0x12c3592140f2f85aull},
     {"rx own 1", 0x8c6cf1d0932e76d1ull},
     {"rx independent 1", 0xe00390616a77ba43ull},
@@ -122,14 +116,7 @@ constexpr Expected kExpected[] = {
     {"rx independent", 0x228f96b361999404ull},
 };
 
-void check(const std::string& name, const Digest& d) {
-  std::printf("    {\"%s\", 0x%016" PRIx64 "ull},\n", name.c_str(), d.h);
-  const Expected* e = nullptr;
-  for (const Expected& x : kExpected)
-    if (name == x.name) e = &x;
-  ASSERT_NE(e, nullptr) << name << " has no reference digest";
-  EXPECT_EQ(d.h, e->digest) << name;
-}
+void check(const std::string& name, const Digest& d) { modemdigest::check(kExpected, name, d); }
 
 TEST(VfxDigest, EveryOutputOfEveryRateKeepsItsBits) {
   Digest tx, own, independent;
