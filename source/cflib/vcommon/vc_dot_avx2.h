@@ -11,8 +11,10 @@
 #include <immintrin.h>
 #define VC_HAVE_AVX2_KERNELS 1
 
-// True when the processor runs the AVX2 forms (read once at start-up).
+// True when the processor runs the AVX2 forms (read once at start-up) and they are allowed.
 bool vcHaveAvx2();
+// Tests turn the AVX2 forms off to run the baseline ones on the same processor.
+void vcAllowAvx2(bool allowed);
 
 // 16 zeros then 16 ones: the sixteen from index r keep the last r lanes.
 alignas(32) inline constexpr int16_t vcgDotTailMask16[32] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,

@@ -211,10 +211,13 @@ __attribute__((target("avx2"))) void txSymbolsAvx2(int16_t** out, VCZMOD* mod, V
 }  // namespace
 
 #if defined(VC_HAVE_AVX2_KERNELS)
-bool vcHaveAvx2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
-}
+namespace {
+const bool gProcessorHasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+bool gAvx2Allowed = true;
+}  // namespace
+
+bool vcHaveAvx2() { return gProcessorHasAvx2 && gAvx2Allowed; }
+void vcAllowAvx2(bool allowed) { gAvx2Allowed = allowed; }
 #endif
 
 void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {

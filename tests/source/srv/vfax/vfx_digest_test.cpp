@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "modem_digest.h"
+#include "vc_dot_avx2.h"
 #include "vfx_oracle_util.h"
 
 using namespace vfxtest;
@@ -118,7 +119,8 @@ constexpr modemdigest::Expected kExpected[] = {
 
 void check(const std::string& name, const Digest& d) { modemdigest::check(kExpected, name, d); }
 
-TEST(VfxDigest, EveryOutputOfEveryRateKeepsItsBits) {
+// Every case, with the processor's widest kernels and then with the baseline ones.
+void everyCase() {
   Digest tx, own, independent;
   for (const RateReg& r : kRates) {
     Digest t;
@@ -147,6 +149,15 @@ TEST(VfxDigest, EveryOutputOfEveryRateKeepsItsBits) {
   check("tx", tx);
   check("rx own", own);
   check("rx independent", independent);
+}
+
+TEST(VfxDigest, EveryOutputOfEveryRateKeepsItsBits) {
+  everyCase();
+#if defined(VC_HAVE_AVX2_KERNELS)
+  vcAllowAvx2(false);
+  everyCase();
+  vcAllowAvx2(true);
+#endif
 }
 
 }  // namespace
