@@ -17,6 +17,15 @@ inline int16_t vcSat16(int32_t v) {
   return static_cast<int16_t>(v);
 }
 
+// Set bits of a word. The baseline processor has no population-count instruction, so the
+// compiler's builtin is a library call; this is a handful of instructions.
+constexpr int vcPopcount(uint32_t x) {
+  x = x - ((x >> 1) & 0x55555555u);
+  x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+  x = (x + (x >> 4)) & 0x0F0F0F0Fu;
+  return static_cast<int>((x * 0x01010101u) >> 24);
+}
+
 constexpr int16_t fxmul(int16_t a, int16_t b) {
   return static_cast<int16_t>((static_cast<int32_t>(a) * b + 16384) >> 15);
 }

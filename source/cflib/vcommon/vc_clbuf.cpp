@@ -137,7 +137,7 @@ void vcfInitRxTCF(VCZBAUD* baud, VCESYMBOLRATE symbolRate) {
 VCBDMSTATUS vcfRxTCF(VCZBAUD* baud) {
   VCZRXMEM& r = baud->rxmem;
   const uint16_t mask = static_cast<uint16_t>(r.rxnumBits >= 16 ? 0xFFFF : (1u << r.rxnumBits) - 1);
-  r.onesInTCF = static_cast<uint16_t>(r.onesInTCF + __builtin_popcount(r.desout & mask));
+  r.onesInTCF = static_cast<uint16_t>(r.onesInTCF + vcPopcount(r.desout & mask));
   return 0;
 }
 
@@ -213,7 +213,7 @@ uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
       uint16_t& w = out[delivered >> 4];
       const int shift = delivered & 15;
       w = static_cast<uint16_t>((w & ~(mask << shift)) | ((c->curWord & mask) << shift));
-      real = static_cast<uint16_t>(real + __builtin_popcount(realMask & mask));
+      real = static_cast<uint16_t>(real + vcPopcount(realMask & mask));
       c->curWord >>= need;
       realMask >>= need;
       c->curWordBitPtr = static_cast<uint16_t>(c->curWordBitPtr - need);
@@ -253,7 +253,7 @@ uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
     if (c->curWordBitPtr > 0) {
       const uint32_t mask = (1u << c->curWordBitPtr) - 1;
       out[delivered >> 4] = static_cast<uint16_t>(c->curWord & mask);
-      real = static_cast<uint16_t>(real + __builtin_popcount(realMask & mask));
+      real = static_cast<uint16_t>(real + vcPopcount(realMask & mask));
       delivered = static_cast<uint16_t>(delivered + c->curWordBitPtr);
       c->curWord = 0;
       realMask = 0;

@@ -138,6 +138,9 @@ TEST(VcArith, WideKernelsGiveThePlainFormsBitsAtFullScale) {
     vcEq2T3UpdatePlain(cr2.data(), ci2.data(), xr, xi, taps2, e, step);
     ASSERT_EQ(cr, cr2) << taps2 << " step " << step;
     ASSERT_EQ(ci, ci2) << taps2 << " step " << step;
+    const uint32_t word = rng() & rng();
+    ASSERT_EQ(vcPopcount(word), __builtin_popcount(word)) << word;
+    ASSERT_EQ(vcPopcount(~word), __builtin_popcount(~word)) << word;
     // the 2T/3 demodulator's folded low-pass
     ASSERT_EQ(vcT3LPFOne(&x[40]), vcT3LPFOnePlain(&x[40]));
   }
