@@ -95,8 +95,7 @@ constexpr bool vcSineQuarterInRange(const VcSineQuarter& t) {
     if (vcSineQuarterPoly(x) < 0 || vcSineQuarterPoly(x) > 32767 || t.v[x] != vcSineQuarterPoly(x)) return false;
   return true;
 }
-inline constexpr VcSineQuarter vcgSineQuarter = vcMakeSineQuarter();
-static_assert(vcSineQuarterInRange(vcgSineQuarter));
+inline constexpr VcSineQuarter vcgSineQuarter = vcMakeSineQuarter();  // checked in vc_math.cpp
 
 inline int16_t fxsin(uint16_t p) {
   const int32_t x = (p & 0x4000) ? (~p) & 0x3FFF : p & 0x3FFF;

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+static_assert(vcSineQuarterInRange(vcgSineQuarter));  // checked once, not in every file that reads it
+
 const uint16_t vcgSymbolRateLUT[9] = {2400, 2743, 2800, 3000, 3200, 3429, 1200, 1600, 600};
 
 int32_t fxmacpp(const int16_t* x, const int16_t* y, int16_t n) {
