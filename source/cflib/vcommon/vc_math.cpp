@@ -2,6 +2,9 @@
 #include "vc_math.h"
 
 #include <cstdlib>
+#include <cstring>
+
+#include "vc_dot_avx2.h"
 
 static_assert(vcSineQuarterInRange(vcgSineQuarter));  // checked once, not in every file that reads it
 
@@ -71,7 +74,7 @@ int16_t vcfConvPlain(const int16_t* x, const int16_t* h, int16_t n) {
   return vcSat16(static_cast<int32_t>(acc) >> 15);
 }
 
-int16_t vcfCsearch(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n) {
+int16_t vcfCsearchPlain(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n) {
   // selects rather than branches: which point is nearest is the received data itself
   int16_t best = 0;
   int32_t bestDist = 32767;
@@ -84,6 +87,46 @@ int16_t vcfCsearch(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n) {
     best = nearer ? i : best;
   }
   return best;
+}
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+// Eight points at a time: the differences as 16-bit pairs, each squared with fxmul's rounding
+// (the rounding high product is fxmul, -32768 squared included), the pair summed. The first point
+// at the smallest distance wins, none unless it is below 32767, as in the plain search.
+__attribute__((target("avx2"))) int16_t vcfCsearchAvx2(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n) {
+  if (n % 8 != 0 || n > 32) return vcfCsearchPlain(d, table, n);
+  uint32_t point;
+  std::memcpy(&point, d, sizeof(point));
+  const __m256i p = _mm256_set1_epi32(static_cast<int32_t>(point));
+  const __m256i ones = _mm256_set1_epi16(1);
+  alignas(32) int32_t dist[32];
+  __m256i least = _mm256_set1_epi32(32767);
+  for (int i = 0; i < n; i += 8) {
+    const __m256i diff = _mm256_sub_epi16(p, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + i)));
+    const __m256i dd = _mm256_madd_epi16(_mm256_mulhrs_epi16(diff, diff), ones);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(dist + i), dd);
+    least = _mm256_min_epi32(least, dd);
+  }
+  __m128i m = _mm_min_epi32(_mm256_castsi256_si128(least), _mm256_extracti128_si256(least, 1));
+  m = _mm_min_epi32(m, _mm_shuffle_epi32(m, 0x4E));
+  m = _mm_min_epi32(m, _mm_shuffle_epi32(m, 0xB1));
+  const int32_t smallest = _mm_cvtsi128_si32(m);
+  if (smallest >= 32767) return 0;
+  const __m256i target = _mm256_set1_epi32(smallest);
+  for (int i = 0; i < n; i += 8) {
+    const uint32_t hits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(
+        _mm256_cmpeq_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(dist + i)), target))));
+    if (hits != 0) return static_cast<int16_t>(i + __builtin_ctz(hits));
+  }
+  return 0;
+}
+#endif
+
+int16_t vcfCsearch(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) return vcfCsearchAvx2(d, table, n);
+#endif
+  return vcfCsearchPlain(d, table, n);
 }
 
 void vcfInitTxLinBuf(VCZBUF* buf, int16_t start, int16_t end) {

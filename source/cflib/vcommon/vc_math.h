@@ -18,6 +18,11 @@ void vcfUAdd64(uint32_t* xLow, const uint32_t* yLow);
 // The plain loop the inline vcfConv must equal.
 int16_t vcfConvPlain(const int16_t* x, const int16_t* h, int16_t n);
 int16_t vcfCsearch(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n);
+// Nearest point by the plain loop (the reference) and, on processors with it, by AVX2.
+int16_t vcfCsearchPlain(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n);
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) int16_t vcfCsearchAvx2(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n);
+#endif
 
 // ---- buffers ----
 void vcfInitTxLinBuf(VCZBUF* buf, int16_t start, int16_t end);

@@ -174,6 +174,32 @@ TEST(VcArith, NearestPointSearchPrefersTheLowerIndexOnATie) {
   EXPECT_EQ(vcfCsearch(&mid, table, 3), 0);
   const VCZCOMPLEX up{0, 4000};
   EXPECT_EQ(vcfCsearch(&up, table, 3), 2);
+  // the AVX2 search gives the plain one's choice: random points and tables at full scale, with
+  // repeated points (ties) and distances past the search's 32767 limit
+  std::mt19937 rng(6);
+  for (int trial = 0; trial < 20000; ++trial) {
+    const int n = 8 * (1 + trial % 4);
+    const auto v = fullScale(rng, size_t(2 * n + 2));
+    std::vector<VCZCOMPLEX> points(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k) {
+      const int from = (trial & 1) ? k % 5 : k;  // repeats when odd
+      points[size_t(k)] = VCZCOMPLEX{int16_t(v[size_t(2 * from)] >> (trial % 3)), int16_t(v[size_t(2 * from + 1)] >> (trial % 3))};
+    }
+    const VCZCOMPLEX d{int16_t(v[size_t(2 * n)] >> (trial % 3)), int16_t(v[size_t(2 * n + 1)] >> (trial % 3))};
+    const int16_t want = vcfCsearchPlain(&d, points.data(), int16_t(n));
+    ASSERT_EQ(vcfCsearch(&d, points.data(), int16_t(n)), want) << trial;
+#if defined(VC_HAVE_AVX2_KERNELS)
+    if (vcHaveAvx2()) {
+      ASSERT_EQ(vcfCsearchAvx2(&d, points.data(), int16_t(n)), want) << trial;
+    }
+#endif
+  }
+  // nothing nearer than the limit: a point exactly at 32767 (32766 + 1) is not taken either
+  std::vector<VCZCOMPLEX> far(8, VCZCOMPLEX{32767, 32767});  // 65532 away
+  far[3] = VCZCOMPLEX{32767, 128};
+  const VCZCOMPLEX origin{0, 0};
+  EXPECT_EQ(vcfCsearchPlain(&origin, far.data(), 8), 0);
+  EXPECT_EQ(vcfCsearch(&origin, far.data(), 8), 0);
 }
 
 TEST(VcInterp, EveryPhaseHasUnityGainAndPhasesAdvanceByASixteenth) {
