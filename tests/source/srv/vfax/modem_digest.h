@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../linetest/line_harness.h"
+#include "vc_dot_avx2.h"
 
 namespace modemdigest {
 
@@ -58,6 +59,18 @@ void check(const Expected (&table)[N], const std::string& name, const Digest& d)
     if (name == x.name) e = &x;
   ASSERT_NE(e, nullptr) << name << " has no reference digest";
   EXPECT_EQ(d.h, e->digest) << name;
+}
+
+// Runs the cases with the processor's widest kernels, then with the baseline ones: both must give
+// the reference bits.
+template <class F>
+void withEveryKernel(F run) {
+  run();
+#if defined(VC_HAVE_AVX2_KERNELS)
+  vcAllowAvx2(false);
+  run();
+  vcAllowAvx2(true);
+#endif
 }
 
 }  // namespace modemdigest
