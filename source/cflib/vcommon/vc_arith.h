@@ -37,9 +37,11 @@ constexpr uint32_t fxabsl(int32_t a) {
 }
 
 inline int16_t fxcmag(const VCZCOMPLEX* z) {
-  const uint16_t re = fxabs(z->real), im = fxabs(z->imag);
-  const int16_t hi = static_cast<int16_t>(re > im ? re : im);
-  const int16_t lo = static_cast<int16_t>(re > im ? im : re);
+  // larger and smaller by selection: which is larger is the received data itself
+  const uint32_t re = fxabs(z->real), im = fxabs(z->imag);
+  const uint32_t larger = re > im ? re : im, smaller = re > im ? im : re;
+  const int16_t hi = static_cast<int16_t>(larger);
+  const int16_t lo = static_cast<int16_t>(smaller);
   return static_cast<int16_t>(fxmul(31472, hi) + fxmul(13036, lo));
 }
 
