@@ -24,13 +24,18 @@ uint16_t* queueTail(QMQUEUE* q) {
   return static_cast<uint16_t*>(p);
 }
 
-// Appends n bits (bit 0 first) at bit position `at` of the packet's data words.
+// Appends n (at most 16) bits, bit 0 first, at bit position `at` of the packet's data words. A word
+// is cleared when its first bit is written, so the bits above the last one written stay zero.
 void putBits(uint16_t* pkt, uint32_t at, uint32_t bits, int n) {
-  for (int i = 0; i < n; ++i, ++at) {
+  while (n > 0) {
     uint16_t& w = pkt[1 + (at >> 4)];
-    const uint16_t m = static_cast<uint16_t>(1u << (at & 15));
-    if ((at & 15) == 0) w = 0;
-    if ((bits >> i) & 1) w |= m;
+    const int offset = static_cast<int>(at & 15);
+    const int k = n < 16 - offset ? n : 16 - offset;
+    const uint32_t part = bits & ((1u << k) - 1);
+    w = static_cast<uint16_t>(offset == 0 ? part : w | (part << offset));
+    bits >>= k;
+    at += static_cast<uint32_t>(k);
+    n -= k;
   }
 }
 
@@ -71,7 +76,9 @@ void vcfInitCopyToClBuf(VCZCPYTOCLBUF* c, uint16_t packetBits, MEM_BufPool* pool
 }
 
 void vcfCopyToClBuf(VCZCPYTOCLBUF* c, uint16_t bits, uint16_t n) {
-  for (uint16_t i = 0; i < n; ++i) {
+  // as many bits at a time as the packet being filled still takes
+  uint32_t rest = bits;
+  for (uint16_t i = 0; i < n;) {
     if (c->wipPacketp == nullptr) {
       c->wipPacketp = newPacket(c->heapId, c->rxNumbits);
       c->wipBitPtr = 0;
@@ -79,8 +86,12 @@ void vcfCopyToClBuf(VCZCPYTOCLBUF* c, uint16_t bits, uint16_t n) {
       c->wipWritep = c->wipPacketp + 1;
     }
     uint16_t* pkt = c->wipPacketp;
-    putBits(pkt, pkt[0], static_cast<uint32_t>(bits >> i), 1);
-    ++pkt[0];
+    const int room = pkt[0] < c->rxNumbits ? c->rxNumbits - pkt[0] : 1;
+    const int k = n - i < room ? n - i : room;
+    putBits(pkt, pkt[0], rest, k);
+    rest >>= k;
+    i = static_cast<uint16_t>(i + k);
+    pkt[0] = static_cast<uint16_t>(pkt[0] + k);
     c->wipBitPtr = pkt[0] & 15;
     c->wipWritep = pkt + 1 + (pkt[0] >> 4);
     if (pkt[0] >= c->rxNumbits) {
@@ -126,7 +137,7 @@ void vcfInitRxTCF(VCZBAUD* baud, VCESYMBOLRATE symbolRate) {
 VCBDMSTATUS vcfRxTCF(VCZBAUD* baud) {
   VCZRXMEM& r = baud->rxmem;
   const uint16_t mask = static_cast<uint16_t>(r.rxnumBits >= 16 ? 0xFFFF : (1u << r.rxnumBits) - 1);
-  r.onesInTCF = static_cast<uint16_t>(r.onesInTCF + __builtin_popcount(r.desout & mask));
+  r.onesInTCF = static_cast<uint16_t>(r.onesInTCF + vcPopcount(r.desout & mask));
   return 0;
 }
 
@@ -202,7 +213,7 @@ uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
       uint16_t& w = out[delivered >> 4];
       const int shift = delivered & 15;
       w = static_cast<uint16_t>((w & ~(mask << shift)) | ((c->curWord & mask) << shift));
-      real = static_cast<uint16_t>(real + __builtin_popcount(realMask & mask));
+      real = static_cast<uint16_t>(real + vcPopcount(realMask & mask));
       c->curWord >>= need;
       realMask >>= need;
       c->curWordBitPtr = static_cast<uint16_t>(c->curWordBitPtr - need);
@@ -242,7 +253,7 @@ uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
     if (c->curWordBitPtr > 0) {
       const uint32_t mask = (1u << c->curWordBitPtr) - 1;
       out[delivered >> 4] = static_cast<uint16_t>(c->curWord & mask);
-      real = static_cast<uint16_t>(real + __builtin_popcount(realMask & mask));
+      real = static_cast<uint16_t>(real + vcPopcount(realMask & mask));
       delivered = static_cast<uint16_t>(delivered + c->curWordBitPtr);
       c->curWord = 0;
       realMask = 0;

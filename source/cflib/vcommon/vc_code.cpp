@@ -55,25 +55,66 @@ const VCTXSTAGEF vctGpcScrLUT[7] = {v32gpcscr2, v32gpcscr4, v32gpcscr4, v32gpcsc
 const VCRXSTAGEF vctGpcDesLUT[7] = {v32gpcdes2, v32gpcdes4, v32gpcdes4, v32gpcdes3,
                                     v32gpcdes4, v32gpcdes5, v32gpcdes6};
 
-uint16_t v27tscram(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard) {
+uint16_t v27tscramSerial(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard) {
+  // register and guard counter in locals: through the pointers they would be stored every bit
   uint16_t result = 0;
   uint32_t r = *reg;
+  uint32_t g = *guard;
   for (int i = 0; i < n; ++i) {
     const uint32_t b = (bits >> i) & 1;
-    uint32_t f = ((r >> 5) ^ (r >> 6)) & 1;
-    if (*guard == 33) f ^= 1;
+    const uint32_t f = (((r >> 5) ^ (r >> 6)) & 1) ^ (g == 33 ? 1u : 0u);
     const uint32_t out = f ^ b;
     result = static_cast<uint16_t>(result | (out << i));
     const uint32_t enter = isScrambler ? out : b;
-    const bool differs = enter != ((r >> 7) & 1) && enter != ((r >> 8) & 1) && enter != ((r >> 11) & 1);
-    if (differs || *guard >= 33)
-      *guard = 0;
-    else
-      ++*guard;
+    const uint32_t differs = (enter ^ (r >> 7)) & (enter ^ (r >> 8)) & (enter ^ (r >> 11)) & 1;
+    g = (differs != 0 || g >= 33) ? 0 : g + 1;
     r = (r << 1) + enter;
   }
   *reg = r;
+  *guard = static_cast<uint16_t>(g);
   return result;
+}
+
+namespace {
+
+// The guard counter cannot reach 33 within these bits, and bit i reads only register bits the
+// earlier ones have not shifted in (taps 5, 6, 7, 8 and 11, i < 5): every bit from the register
+// as it was, independently of the others. N fixed, so that the bits are unrolled.
+template <int N>
+uint16_t scrambleWord(bool isScrambler, uint16_t bits, uint32_t* reg, uint16_t* guard) {
+  static_assert(N >= 1 && N <= 5);
+  const uint32_t r = *reg;
+  uint32_t result = 0, entered = 0;
+  int lastDiffering = -1;
+  for (int i = 0; i < N; ++i) {
+    const uint32_t b = (bits >> i) & 1;
+    const uint32_t out = b ^ ((r >> (5 - i)) & 1) ^ ((r >> (6 - i)) & 1);
+    result |= out << i;
+    const uint32_t enter = isScrambler ? out : b;
+    // bitwise, not short-circuit: on page data each comparison is a coin toss for the predictor
+    const uint32_t differs = (enter ^ (r >> (7 - i))) & (enter ^ (r >> (8 - i))) & (enter ^ (r >> (11 - i))) & 1;
+    lastDiffering = differs ? i : lastDiffering;
+    entered = (entered << 1) | enter;
+  }
+  *reg = (r << N) | entered;
+  *guard = static_cast<uint16_t>(lastDiffering < 0 ? *guard + N : N - 1 - lastDiffering);
+  return static_cast<uint16_t>(result);
+}
+
+}  // namespace
+
+uint16_t v27tscram(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard) {
+  if (*guard + n <= 32) {
+    switch (n) {
+      case 1: return scrambleWord<1>(isScrambler, bits, reg, guard);
+      case 2: return scrambleWord<2>(isScrambler, bits, reg, guard);
+      case 3: return scrambleWord<3>(isScrambler, bits, reg, guard);
+      case 4: return scrambleWord<4>(isScrambler, bits, reg, guard);
+      case 5: return scrambleWord<5>(isScrambler, bits, reg, guard);
+      default: break;
+    }
+  }
+  return v27tscramSerial(isScrambler, bits, n, reg, guard);
 }
 
 VCBDMSTATUS vcf27Scram2(VCZTXMEM* t) {

@@ -25,6 +25,8 @@ extern const VCRXSTAGEF vctGpcDesLUT[7];
 
 // ---- 1 + x^-6 + x^-7 scrambler with its guard against short periods ----
 uint16_t v27tscram(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard);
+// The same a bit at a time: the reference, and the form taken near the guard's count.
+uint16_t v27tscramSerial(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard);
 VCBDMSTATUS vcf27Scram2(VCZTXMEM* txmem);
 VCBDMSTATUS vcf27Scram3(VCZTXMEM* txmem);
 VCBDMSTATUS vcf27Descram2(VCZRXMEM* rxmem, VCZBUF* rxlbuf);

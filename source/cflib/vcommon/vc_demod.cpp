@@ -2,14 +2,10 @@
 #include "vc_demod.h"
 
 #include "vc_code.h"
+#include "vc_eqkern.h"
 
 namespace {
 
-int16_t sat16(int32_t v) {
-  if (v > 32767) return 32767;
-  if (v < -32768) return -32768;
-  return static_cast<int16_t>(v);
-}
 
 // Rotates z by +phase with Q15 products (>> 15).
 VCZCOMPLEX rotate(int32_t re, int32_t im, int16_t phase) {
@@ -62,7 +58,7 @@ bool vcfFindGain(VCZBUF* rd, const VCZBUF* wr, VCZAGC* agc) {
   int64_t sum = 0;
   for (int32_t i = 0; i < take; ++i) sum += fxabs(rd->bufp[i]);
   const int16_t inv = vcfdiv_s(1, static_cast<int16_t>(agc->numSampToAvg));
-  agc->sigLevel = sat16(agc->sigLevel + static_cast<int32_t>((sum * inv) >> 15));
+  agc->sigLevel = vcSat16(agc->sigLevel + static_cast<int32_t>((sum * inv) >> 15));
   if (complete) agc->gain = static_cast<uint16_t>(vcfdiv_d(agc->gainConst, agc->sigLevel) >> 7);
   rd->bufp += take;
   return complete;
@@ -85,21 +81,18 @@ void vcfDemodInitT3(VCZDEMODT3* d, const VCZGS* gearTable, int16_t phasedecr) {
 }
 
 void vcfAppEQandCarr(int16_t qamRxPhase, const VCZEQPARMT3* eq, const int16_t* x, VCZCOMPLEX* out) {
-  uint32_t re = 0, im = 0;
-  for (int i = 0; i <= eq->eqlen1; ++i) {
-    re += static_cast<uint32_t>((eq->coeffRealp[i] >> 16) * x[-i]);
-    im += static_cast<uint32_t>((eq->coeffImagp[i] >> 16) * x[-i]);
-  }
+  uint32_t re, im;
+  vcEqDot(eq->coeffRealp, eq->coeffImagp, x, eq->eqlen1 + 1, &re, &im);
   const int32_t fr = (static_cast<int32_t>(re) + 4096) >> 13;
   const int32_t fi = (static_cast<int32_t>(im) + 4096) >> 13;
-  *out = rotate(sat16(fr), sat16(fi), qamRxPhase);
+  *out = rotate(vcSat16(fr), vcSat16(fi), qamRxPhase);
 }
 
 VCBDMSTATUS vcfDemodT3(VCZRXMEM* r, VCZBUF* buf) {
   VCZDEMODT3* d = r->u.t3;
   vcfAppEQandCarr(d->car.qamRxPhase, &d->eq, buf->bufp + 2, &r->pbeqout);
-  r->bbeqout.real = sat16(r->pbeqout.real + ((r->pbeqout.real * d->eqgain) >> 15));
-  r->bbeqout.imag = sat16(r->pbeqout.imag + ((r->pbeqout.imag * d->eqgain) >> 15));
+  r->bbeqout.real = vcSat16(r->pbeqout.real + ((r->pbeqout.real * d->eqgain) >> 15));
+  r->bbeqout.imag = vcSat16(r->pbeqout.imag + ((r->pbeqout.imag * d->eqgain) >> 15));
   return 0;
 }
 
@@ -121,11 +114,7 @@ void vcfRemSoftDecErr2T3(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int1
 void vcfupdateEQ(VCZEQPARMT3* eq, const VCZCOMPLEX* e) {
   const int shift = -eq->stepsize;
   if (shift < 0 || shift > 31) return;
-  const int16_t* x = eq->eqfltUpdatep;
-  for (int i = 0; i <= eq->eqlen1; ++i) {
-    eq->coeffRealp[i] += (x[-i] * e->real) >> shift;
-    eq->coeffImagp[i] += (x[-i] * e->imag) >> shift;
-  }
+  vcEqUpdate(eq->coeffRealp, eq->coeffImagp, eq->eqfltUpdatep, eq->eqlen1 + 1, *e, shift);
 }
 
 VCBDMSTATUS vcfRxupdT3(VCZRXMEM* r, VCZBUF* buf) {

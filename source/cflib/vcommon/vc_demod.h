@@ -120,6 +120,9 @@ VCBDMSTATUS vcfDemod2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 void vcfRemSoftDecErr2T3(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t errorScaleMinus1);
 void vcT3LPF(const int16_t* in, int16_t step, int16_t* out);
+// One output of that low-pass ending at in: the plain sum (the reference) and the wide one.
+int16_t vcT3LPFOnePlain(const int16_t* in);
+int16_t vcT3LPFOne(const int16_t* in);
 
 // ---- carrier recovery ----
 void vcfCarrierRec(const VCZCOMPLEX* soft, const VCZCOMPLEX* ref, VCZCRPAR* car);

@@ -1,14 +1,12 @@
 // The 2T/3 complex equaliser with its mixer and decimating low-pass, and the training tone
 // detector.
 #include "vc_demod.h"
+#include "vc_eqkern.h"
+
+#include <cstring>
 
 namespace {
 
-int16_t sat16(int32_t v) {
-  if (v > 32767) return 32767;
-  if (v < -32768) return -32768;
-  return static_cast<int16_t>(v);
-}
 
 // Samples in each half of the mixer memory: the history the low-pass reaches back over plus
 // one symbol of new samples.
@@ -16,7 +14,7 @@ int mixerHalf(const VCZEQPARM2T3& eq) { return eq.fltMemLen + eq.m + 1; }
 int t3Half(const VCZEQPARM2T3& eq) { return 2 * eq.eqlength + 1; }
 
 void shiftDown(int16_t* line, int len, int by) {
-  for (int k = 0; k + by < len; ++k) line[k] = line[k + by];
+  if (by < len) std::memmove(line, line + by, static_cast<size_t>(len - by) * sizeof(int16_t));
 }
 
 }  // namespace
@@ -28,15 +26,38 @@ const int16_t vctTonelpfLUT[12] = {181, -724, -1621, 311, 6180, 11869, 11869, 61
 
 int vcf2T3MixerHalfLen(const VCZEQPARM2T3* eq) { return mixerHalf(*eq); }
 
-void vcT3LPF(const int16_t* in, int16_t step, int16_t* out) {
-  for (int o = 0; o < 3; ++o, in += step) {
-    int32_t acc = 0;
-    for (int k = 0; k <= 8; ++k) {
-      const int16_t pair = static_cast<int16_t>(in[k - 17] + in[-k]);  // folded sum held in 16 bits
-      acc += vct3lpfcoeff[k] * pair;
-    }
-    out[o] = sat16(acc >> 15);
+// One output of the folded 18-tap low-pass ending at in; the pair sums are held in 16 bits.
+int16_t vcT3LPFOnePlain(const int16_t* in) {
+  uint32_t acc = 0;
+  for (int k = 0; k <= 8; ++k) {
+    const int16_t pair = static_cast<int16_t>(in[k - 17] + in[-k]);
+    acc += static_cast<uint32_t>(vct3lpfcoeff[k] * pair);
   }
+  return vcSat16(static_cast<int32_t>(acc) >> 15);
+}
+
+#if defined(__SSE2__)
+// Pairs k = 0..7 eight at a time (the newest eight reversed against the oldest eight), then k = 8.
+int16_t vcT3LPFOne(const int16_t* in) {
+  const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in - 17));
+  const __m128i newest = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in - 7));
+  const __m128i r = _mm_shuffle_epi32(newest, 0x1B);
+  const __m128i reversed = _mm_shufflehi_epi16(_mm_shufflelo_epi16(r, 0xB1), 0xB1);
+  const __m128i pairs = _mm_add_epi16(old, reversed);
+  const __m128i taps = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vct3lpfcoeff));
+  __m128i acc = _mm_madd_epi16(pairs, taps);
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+  const int16_t last = static_cast<int16_t>(in[-9] + in[-8]);
+  const uint32_t sum = static_cast<uint32_t>(_mm_cvtsi128_si32(acc)) + static_cast<uint32_t>(vct3lpfcoeff[8] * last);
+  return vcSat16(static_cast<int32_t>(sum) >> 15);
+}
+#else
+int16_t vcT3LPFOne(const int16_t* in) { return vcT3LPFOnePlain(in); }
+#endif
+
+void vcT3LPF(const int16_t* in, int16_t step, int16_t* out) {
+  for (int o = 0; o < 3; ++o, in += step) out[o] = vcT3LPFOne(in);
 }
 
 void vcfDemodInit2T3(VCZDEMOD2T3* d, const VCZ2T3INIT* init) {
@@ -63,11 +84,16 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
   int16_t* im = eq->fltMemp + half;
   shiftDown(re, half, eq->m);
   shiftDown(im, half, eq->m);
+  // the mixer with its phase and step in locals: stored through re and im, they would be reloaded
   uint16_t ph = eq->phase;
-  for (int i = 0; i < eq->m; ++i) {
-    ph = static_cast<uint16_t>(ph + eq->phaseDelta);
-    re[half - eq->m + i] = static_cast<int16_t>((fxcos(ph) * in[i]) >> 15);
-    im[half - eq->m + i] = static_cast<int16_t>((fxsin(ph) * in[i]) >> 15);
+  const uint16_t delta = static_cast<uint16_t>(eq->phaseDelta);
+  const int m = eq->m;
+  int16_t* reNew = re + half - m;
+  int16_t* imNew = im + half - m;
+  for (int i = 0; i < m; ++i) {
+    ph = static_cast<uint16_t>(ph + delta);
+    reNew[i] = static_cast<int16_t>((fxcos(ph) * in[i]) >> 15);
+    imNew[i] = static_cast<int16_t>((fxsin(ph) * in[i]) >> 15);
   }
   eq->phase = static_cast<uint16_t>(eq->phase + eq->m * eq->phaseDelta);
   const int t3 = t3Half(*eq);
@@ -87,13 +113,9 @@ void vcfEqFilt2T3(const VCZDEMOD2T3* d, VCZCOMPLEX* out) {
   const int16_t* xi = eq.eqT3Memp + t3;
   const int32_t* cr = eq.eqp;
   const int32_t* ci = eq.eqp + eq.eqlength + 1;
-  uint32_t re = 0, im = 0;
-  for (int i = 0; i <= eq.eqlength; ++i) {
-    const int32_t a = cr[i] >> 16, b = ci[i] >> 16;
-    re += static_cast<uint32_t>(a * xr[2 * i] - b * xi[2 * i]);
-    im += static_cast<uint32_t>(b * xr[2 * i] + a * xi[2 * i]);
-  }
-  const int32_t fr = sat16(static_cast<int32_t>(re) >> 13), fi = sat16(static_cast<int32_t>(im) >> 13);
+  uint32_t re, im;
+  vcEq2T3Dot(cr, ci, xr, xi, eq.eqlength + 1, &re, &im);
+  const int32_t fr = vcSat16(static_cast<int32_t>(re) >> 13), fi = vcSat16(static_cast<int32_t>(im) >> 13);
   const int32_t c = fxcos(static_cast<uint16_t>(d->car.qamRxPhase));
   const int32_t s = fxsin(static_cast<uint16_t>(d->car.qamRxPhase));
   out->real = static_cast<int16_t>((fr * c - fi * s) >> 15);
@@ -132,17 +154,8 @@ VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
     const int16_t* xi = eq.eqT3Memp + t3;
     int32_t* cr = eq.eqp;
     int32_t* ci = eq.eqp + eq.eqlength + 1;
-    for (int i = 0; i <= eq.eqlength; ++i) {
-      const int32_t gr = xr[2 * i] * e.real + xi[2 * i] * e.imag;
-      const int32_t gi = xr[2 * i] * e.imag - xi[2 * i] * e.real;
-      if (eq.stepsize >= 0 && eq.stepsize < 32) {
-        cr[i] = static_cast<int32_t>(static_cast<uint32_t>(cr[i]) + (static_cast<uint32_t>(gr) << eq.stepsize));
-        ci[i] = static_cast<int32_t>(static_cast<uint32_t>(ci[i]) + (static_cast<uint32_t>(gi) << eq.stepsize));
-      } else if (eq.stepsize < 0 && eq.stepsize > -32) {
-        cr[i] += gr >> -eq.stepsize;
-        ci[i] += gi >> -eq.stepsize;
-      }
-    }
+    if (eq.stepsize > -32 && eq.stepsize < 32)
+      vcEq2T3Update(cr, ci, xr, xi, eq.eqlength + 1, e, eq.stepsize);
   }
   const VCZCOMPLEX* soft = (eq.eqstate & 0x4000) ? &r->dpout1 : &r->bbeqout;
   vcfCarrierRec(soft, &r->dpout1, &d->car);
@@ -185,7 +198,7 @@ void vcfCpbdemod(VCZCPBDEMOD* dm, const int16_t* in, VCZCOMPLEX* out, int16_t n,
       ar += dm->filt[k] * dm->dlyr[k];
       ai += dm->filt[k] * dm->dlyi[k];
     }
-    out[n - 1 - o] = VCZCOMPLEX{sat16(ar >> 15), sat16(ai >> 15)};  // newest first
+    out[n - 1 - o] = VCZCOMPLEX{vcSat16(ar >> 15), vcSat16(ai >> 15)};  // newest first
   }
 }
 
@@ -204,8 +217,8 @@ int32_t vcftoneDetAsm(VCZCTONEDET* t) {
     fxcmulconj(&t->tonemem[k + 3], &t->tonemem[k + 15 > 17 ? 17 : k + 15], &c2);
     corr += (c1.real >> 2) + (c2.real >> 2);
   }
-  t->pwr = sat16(t->pwr + fxmul(t->pwrtc, sat16(p1 - t->pwr)));
-  t->notchpwr = sat16(t->notchpwr + fxmul(t->notchpwrtc, sat16(p2 / 2 - t->notchpwr)));
+  t->pwr = vcSat16(t->pwr + fxmul(t->pwrtc, vcSat16(p1 - t->pwr)));
+  t->notchpwr = vcSat16(t->notchpwr + fxmul(t->notchpwrtc, vcSat16(p2 / 2 - t->notchpwr)));
   return corr;
 }
 
@@ -220,8 +233,8 @@ VCBDMSTATUS vcfTonedet(VCZRXMEM* r, VCZBUF* buf) {
     t.tonepref[k] = fresh[k];
     // comb against the sample one symbol (three samples) earlier
     const VCZCOMPLEX& old = t.tonepref[k + 3];
-    t.tonemem[k] = VCZCOMPLEX{sat16(fresh[k].real + fxmul(t.tonetap, old.real)),
-                              sat16(fresh[k].imag + fxmul(t.tonetap, old.imag))};
+    t.tonemem[k] = VCZCOMPLEX{vcSat16(fresh[k].real + fxmul(t.tonetap, old.real)),
+                              vcSat16(fresh[k].imag + fxmul(t.tonetap, old.imag))};
   }
   const int32_t corr = vcftoneDetAsm(&t);
   for (int k = 3; k > 0; --k) {

@@ -2,24 +2,13 @@
 #include "vc_math.h"
 
 #include <cstdlib>
+#include <cstring>
 
-namespace {
+#include "vc_dot_avx2.h"
 
-constexpr int16_t vccsincoeff[6] = {7374, 2231, -21812, 83, 12864, 0};
-
-int16_t sat16(int32_t v) {
-  if (v > 32767) return 32767;
-  if (v < -32768) return -32768;
-  return static_cast<int16_t>(v);
-}
-
-}  // namespace
+static_assert(vcSineQuarterInRange(vcgSineQuarter));  // checked once, not in every file that reads it
 
 const uint16_t vcgSymbolRateLUT[9] = {2400, 2743, 2800, 3000, 3200, 3429, 1200, 1600, 600};
-
-int16_t fxmul(int16_t a, int16_t b) {
-  return static_cast<int16_t>((static_cast<int32_t>(a) * b + 16384) >> 15);
-}
 
 int32_t fxmacpp(const int16_t* x, const int16_t* y, int16_t n) {
   uint32_t acc = 16384;  // 32-bit sum: wraps like the accumulator it stands for
@@ -27,56 +16,7 @@ int32_t fxmacpp(const int16_t* x, const int16_t* y, int16_t n) {
   return static_cast<int32_t>(acc) >> 15;
 }
 
-uint16_t fxabs(int16_t a) { return static_cast<uint16_t>(a < 0 ? -static_cast<int32_t>(a) : a); }
-
-uint32_t fxabsl(int32_t a) {
-  return a < 0 ? static_cast<uint32_t>(0) - static_cast<uint32_t>(a) : static_cast<uint32_t>(a);
-}
-
-int16_t fxcmag(const VCZCOMPLEX* z) {
-  const uint16_t re = fxabs(z->real), im = fxabs(z->imag);
-  const int16_t hi = static_cast<int16_t>(re > im ? re : im);
-  const int16_t lo = static_cast<int16_t>(re > im ? im : re);
-  return static_cast<int16_t>(fxmul(31472, hi) + fxmul(13036, lo));
-}
-
-void fxcmul(const VCZCOMPLEX* a, const VCZCOMPLEX* b, VCZCOMPLEX* dst) {
-  const int16_t re = static_cast<int16_t>(fxmul(a->real, b->real) - fxmul(a->imag, b->imag));
-  const int16_t im = static_cast<int16_t>(fxmul(a->real, b->imag) + fxmul(a->imag, b->real));
-  dst->real = re;
-  dst->imag = im;
-}
-
-void fxcmulconj(const VCZCOMPLEX* a, const VCZCOMPLEX* b, VCZCOMPLEX* dst) {
-  const int16_t re = static_cast<int16_t>(fxmul(a->real, b->real) + fxmul(a->imag, b->imag));
-  const int16_t im = static_cast<int16_t>(fxmul(a->imag, b->real) - fxmul(a->real, b->imag));
-  dst->real = re;
-  dst->imag = im;
-}
-
-void fxcsub(const VCZCOMPLEX* a, const VCZCOMPLEX* b, VCZCOMPLEX* dst) {
-  dst->real = static_cast<int16_t>(a->real - b->real);
-  dst->imag = static_cast<int16_t>(a->imag - b->imag);
-}
-
-int16_t fxsin(uint16_t p) {
-  // First quarter by polynomial; the second and fourth quarters mirror it, the second half negates.
-  int32_t x = p & 0x3FFF;
-  if (p & 0x4000) x = (~p) & 0x3FFF;
-  int64_t acc = static_cast<int64_t>(vccsincoeff[0]) << 15;
-  for (int i = 1; i < 6; ++i) acc = (static_cast<int64_t>(vccsincoeff[i]) << 15) + x * (acc >> 15);
-  int32_t r = static_cast<int32_t>(acc >> 12);
-  if (p & 0x8000) r = -r;
-  return static_cast<int16_t>(r);
-}
-
-int16_t fxcos(uint16_t p) { return fxsin(static_cast<uint16_t>(p + 16384)); }
-
-int16_t vcfdiv_s(int16_t a, int16_t b) { return vcfdiv_L(a, b); }
-
-int16_t vcfdiv_L(int32_t a, int32_t b) {
-  if (a == 0) return 0;
-  if (a >= b) return 32767;
+int16_t vcfdivRestoring(int32_t a, int32_t b) {
   int64_t rem = a;
   int32_t quot = 0;
   for (int i = 0; i < 15; ++i) {
@@ -131,42 +71,62 @@ void vcfUAdd64(uint32_t* xLow, const uint32_t* yLow) {
 int16_t vcfConvPlain(const int16_t* x, const int16_t* h, int16_t n) {
   uint32_t acc = 0;
   for (int j = -n; j <= 0; ++j) acc += static_cast<uint32_t>(static_cast<int32_t>(x[j]) * h[j]);
-  return sat16(static_cast<int32_t>(acc) >> 15);
+  return vcSat16(static_cast<int32_t>(acc) >> 15);
 }
 
-int16_t vcfConv(const int16_t* x, const int16_t* h, int16_t n) {
-  // Wide steps over the same 32-bit wrapping sum: the order of the products cannot change it.
-  uint32_t acc = 0;
-  int j = -n;
-  auto step = [&](int width) {
-    while (j + width - 1 <= 0) {
-      uint32_t part = 0;
-      for (int i = 0; i < width; ++i)
-        part += static_cast<uint32_t>(static_cast<int32_t>(x[j + i]) * h[j + i]);
-      acc += part;
-      j += width;
-    }
-  };
-  step(16);
-  step(8);
-  step(4);
-  step(1);
-  return sat16(static_cast<int32_t>(acc) >> 15);
-}
-
-int16_t vcfCsearch(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n) {
+int16_t vcfCsearchPlain(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n) {
+  // selects rather than branches: which point is nearest is the received data itself
   int16_t best = 0;
   int32_t bestDist = 32767;
   for (int16_t i = 0; i < n; ++i) {
     const int16_t dr = static_cast<int16_t>(d->real - table[i].real);
     const int16_t di = static_cast<int16_t>(d->imag - table[i].imag);
     const int32_t dist = fxmul(dr, dr) + fxmul(di, di);
-    if (dist < bestDist) {
-      bestDist = dist;
-      best = i;
-    }
+    const bool nearer = dist < bestDist;
+    bestDist = nearer ? dist : bestDist;
+    best = nearer ? i : best;
   }
   return best;
+}
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+// Eight points at a time: the differences as 16-bit pairs, each squared with fxmul's rounding
+// (the rounding high product is fxmul, -32768 squared included), the pair summed. The first point
+// at the smallest distance wins, none unless it is below 32767, as in the plain search.
+__attribute__((target("avx2"))) int16_t vcfCsearchAvx2(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n) {
+  if (n % 8 != 0 || n > 32) return vcfCsearchPlain(d, table, n);
+  uint32_t point;
+  std::memcpy(&point, d, sizeof(point));
+  const __m256i p = _mm256_set1_epi32(static_cast<int32_t>(point));
+  const __m256i ones = _mm256_set1_epi16(1);
+  alignas(32) int32_t dist[32];
+  __m256i least = _mm256_set1_epi32(32767);
+  for (int i = 0; i < n; i += 8) {
+    const __m256i diff = _mm256_sub_epi16(p, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + i)));
+    const __m256i dd = _mm256_madd_epi16(_mm256_mulhrs_epi16(diff, diff), ones);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(dist + i), dd);
+    least = _mm256_min_epi32(least, dd);
+  }
+  __m128i m = _mm_min_epi32(_mm256_castsi256_si128(least), _mm256_extracti128_si256(least, 1));
+  m = _mm_min_epi32(m, _mm_shuffle_epi32(m, 0x4E));
+  m = _mm_min_epi32(m, _mm_shuffle_epi32(m, 0xB1));
+  const int32_t smallest = _mm_cvtsi128_si32(m);
+  if (smallest >= 32767) return 0;
+  const __m256i target = _mm256_set1_epi32(smallest);
+  for (int i = 0; i < n; i += 8) {
+    const uint32_t hits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(
+        _mm256_cmpeq_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(dist + i)), target))));
+    if (hits != 0) return static_cast<int16_t>(i + __builtin_ctz(hits));
+  }
+  return 0;
+}
+#endif
+
+int16_t vcfCsearch(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) return vcfCsearchAvx2(d, table, n);
+#endif
+  return vcfCsearchPlain(d, table, n);
 }
 
 void vcfInitTxLinBuf(VCZBUF* buf, int16_t start, int16_t end) {
@@ -176,8 +136,7 @@ void vcfInitTxLinBuf(VCZBUF* buf, int16_t start, int16_t end) {
 }
 
 void vcfMultGain(VCZBUF* bufRdp, const VCZBUF* bufWrp, int16_t gainQ10) {
-  for (int16_t* p = bufRdp->bufp; p < bufWrp->bufp; ++p)
-    *p = sat16((static_cast<int32_t>(gainQ10) * *p) >> 10);
+  if (bufWrp->bufp > bufRdp->bufp) vcGainQ10(bufRdp->bufp, static_cast<int>(bufWrp->bufp - bufRdp->bufp), gainQ10);
 }
 
 void vcfUpdateFIRhist(VCZBUF* buf, int16_t n, int16_t* hist, int16_t histLen) {

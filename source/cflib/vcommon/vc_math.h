@@ -5,29 +5,24 @@
 
 #include <cstdint>
 
+#include "vc_arith.h"
 #include "vc_types.h"
 
-// ---- arithmetic ----
-int16_t fxmul(int16_t a, int16_t b);
+// ---- arithmetic (the per-sample helpers are inline in vc_arith.h) ----
 int32_t fxmacpp(const int16_t* x, const int16_t* y, int16_t n);  // n + 1 terms
-uint16_t fxabs(int16_t a);
-uint32_t fxabsl(int32_t a);
-int16_t fxcmag(const VCZCOMPLEX* z);
-void fxcmul(const VCZCOMPLEX* a, const VCZCOMPLEX* b, VCZCOMPLEX* dst);
-void fxcmulconj(const VCZCOMPLEX* a, const VCZCOMPLEX* b, VCZCOMPLEX* dst);
-void fxcsub(const VCZCOMPLEX* a, const VCZCOMPLEX* b, VCZCOMPLEX* dst);
-int16_t fxsin(uint16_t phase);
-int16_t fxcos(uint16_t phase);
-int16_t vcfdiv_s(int16_t a, int16_t b);
-int16_t vcfdiv_L(int32_t a, int32_t b);
 int32_t vcfdiv_d(int32_t a, int32_t b);
 void vcfdivt(int16_t a, int16_t b, VCZDIV_T* out);
 void fxshr(int16_t* dly, int16_t n, int16_t s);
 // 64-bit add of {high, low} pairs named by their low words; the high word sits just before.
 void vcfUAdd64(uint32_t* xLow, const uint32_t* yLow);
-int16_t vcfConv(const int16_t* x, const int16_t* h, int16_t n);
+// The plain loop the inline vcfConv must equal.
 int16_t vcfConvPlain(const int16_t* x, const int16_t* h, int16_t n);
 int16_t vcfCsearch(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n);
+// Nearest point by the plain loop (the reference) and, on processors with it, by AVX2.
+int16_t vcfCsearchPlain(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n);
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) int16_t vcfCsearchAvx2(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n);
+#endif
 
 // ---- buffers ----
 void vcfInitTxLinBuf(VCZBUF* buf, int16_t start, int16_t end);
@@ -52,8 +47,25 @@ void vcfInitResample(int16_t index, VCZRESAMPLE* rs);
 int16_t vcfResample(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp, VCZBUF* outSampBufp,
                     VCZRESAMPLE* rs);
 // One interpolated sample at an 8.24 position relative to base (the phase blend of both
-// converters and the timing interpolator).
-int16_t vcfInterpAt(const int16_t* base, uint32_t pos);
+// converters and the timing interpolator): the 32 taps of the position's phase and of the next
+// one (phase 0 one sample on after phase 15), blended by the fraction.
+template <class Dot>
+__attribute__((always_inline)) inline int16_t vcInterpAtWith(const int16_t* base, uint32_t pos) {
+  const int k = (pos >> 20) & 15;
+  uint32_t sa, sb;
+  if (k == 15) {
+    sa = Dot::dot(base - 31, &vcgInterp[15 * 32], 32);
+    sb = Dot::dot(base - 30, &vcgInterp[0], 32);
+  } else {
+    Dot::pair32(base - 31, &vcgInterp[k * 32], &vcgInterp[(k + 1) * 32], &sa, &sb);
+  }
+  const int16_t a = vcSat16(static_cast<int32_t>(sa) >> 15);
+  const int16_t b = vcSat16(static_cast<int32_t>(sb) >> 15);
+  const int32_t frac = (pos >> 5) & 0x7FFF;
+  return static_cast<int16_t>((b * frac + (32767 - frac) * a) >> 15);
+}
+
+inline int16_t vcfInterpAt(const int16_t* base, uint32_t pos) { return vcInterpAtWith<VcDotBase>(base, pos); }
 
 // ---- transmitter ----
 struct VCZFASTBULKDLYHDL {
@@ -91,8 +103,8 @@ void vcfInitFastBulkDly(const int16_t* base, const int16_t* wrp, int16_t len, VC
                         int16_t* fast, int16_t fastLen, int16_t hist);
 int16_t vcfCalcNumSymbols(const VCZBUF* buf, int16_t rateIndex);
 void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl);
-void vcfpulseShape(VCZMOD* mod, VCZFASTBULKDLYHDL* hdl);
-void vcfTxRsmp(int16_t** out, VCZMOD* mod);
+// The symbols from the fast bulk delay line through the pass-band pulse shaper and the transmit
+// resampler into 8000/s line samples at *out.
 void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl);
 void vcfCopyToBulkDly(int16_t** wrpp, const int16_t* re, const int16_t* im, int16_t n, int16_t* base,
                       int16_t len);

@@ -26,14 +26,30 @@ uint16_t* rebuild(MEM_BufPool* pool, uint32_t lead, uint32_t leadBits, const uin
 
 }  // namespace
 
+namespace {
+
+// Up to 16 bits of src from bit `pos`, bit 0 first.
+uint32_t bitsAt(const uint16_t* src, uint32_t pos, uint32_t k) {
+  const uint32_t shift = pos & 15;
+  uint32_t v = static_cast<uint32_t>(src[pos >> 4]) >> shift;
+  if (shift + k > 16) v |= static_cast<uint32_t>(src[(pos >> 4) + 1]) << (16 - shift);
+  return v & ((1u << k) - 1);
+}
+
+}  // namespace
+
 void vcfbitcopy(uint16_t* dst, uint32_t dstBit, const uint16_t* src, uint32_t srcBit, uint32_t n) {
-  for (uint32_t i = 0; i < n; ++i) {
-    const uint32_t at = dstBit + i;
-    uint16_t& w = dst[at >> 4];
-    const uint16_t below = static_cast<uint16_t>((1u << (at & 15)) - 1);
-    // Keep the bits already written below, clear this one and everything above it.
-    w = static_cast<uint16_t>((at & 15) == 0 ? 0 : w & below);
-    if (bitAt(src, srcBit + i)) w = static_cast<uint16_t>(w | (1u << (at & 15)));
+  // A destination word's worth at a time: the bits already written below are kept, the ones above
+  // the last bit written are cleared.
+  while (n > 0) {
+    uint16_t& w = dst[dstBit >> 4];
+    const uint32_t offset = dstBit & 15;
+    const uint32_t k = n < 16 - offset ? n : 16 - offset;
+    const uint32_t below = offset == 0 ? 0 : w & ((1u << offset) - 1);
+    w = static_cast<uint16_t>(below | (bitsAt(src, srcBit, k) << offset));
+    dstBit += k;
+    srcBit += k;
+    n -= k;
   }
 }
 

@@ -1,6 +1,8 @@
 // Symbol timing acquisition and tracking.
 #include "vc_timing.h"
 
+#include "vc_dot_avx2.h"
+
 namespace {
 
 int16_t sat16(int64_t v) {
@@ -68,15 +70,22 @@ void vcfInitTiming(VCTIMINGFSM timingFSM, VCESYMBOLRATE symbolRate, VCECARRIER c
 
 int16_t vcfCalcTimingAdj(const int16_t* x, VCZCALCTIMPAR* p) {
   const int16_t* c = p->coeffp;
+  // the resonators' state in locals: stored through p, it would be reloaded after every store
+  int16_t nh0 = p->nh0, nh1 = p->nh1, nl0 = p->nl0, nl1 = p->nl1;
+  const int scale = p->scale;
   for (int i = 0; i <= p->skipFactor; ++i) {
-    const int64_t xs = static_cast<int64_t>(x[i]) << p->scale;
-    const int16_t nh = sat16((xs + int64_t{c[0]} * p->nh0 + int64_t{c[1]} * p->nh1 + 8192) >> 14);
-    const int16_t nl = sat16((xs + int64_t{c[2]} * p->nl0 + int64_t{c[1]} * p->nl1 + 8192) >> 14);
-    p->nh1 = p->nh0;
-    p->nh0 = nh;
-    p->nl1 = p->nl0;
-    p->nl0 = nl;
+    const int64_t xs = static_cast<int64_t>(x[i]) << scale;
+    const int16_t nh = sat16((xs + int64_t{c[0]} * nh0 + int64_t{c[1]} * nh1 + 8192) >> 14);
+    const int16_t nl = sat16((xs + int64_t{c[2]} * nl0 + int64_t{c[1]} * nl1 + 8192) >> 14);
+    nh1 = nh0;
+    nh0 = nh;
+    nl1 = nl0;
+    nl0 = nl;
   }
+  p->nh0 = nh0;
+  p->nh1 = nh1;
+  p->nl0 = nl0;
+  p->nl1 = nl1;
   const int64_t r = (int64_t{p->nh0} * ((int32_t{p->nl1} * c[4]) >> 16) +
                      int64_t{p->nh1} * ((int32_t{p->nl0} * c[3]) >> 16) +
                      int64_t{p->nh1} * ((int32_t{p->nl1} * c[5]) >> 16) + 512) >> 10;
@@ -147,12 +156,41 @@ int32_t acquireTiming(const int16_t* x, int32_t n, VCZTIMADJ* t) {
   return i;
 }
 
-void vcfTimingRsmp(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int16_t n) {
-  for (int i = 0; i < n; ++i) {
-    k->interpSampPos += k->interpSampInc + static_cast<uint32_t>(static_cast<int32_t>(k->interpSampAdj)) +
+namespace {
+
+// The step and position in locals: written through `out`, the record would be reloaded per sample.
+template <class Dot>
+__attribute__((always_inline)) inline void timingRsmpWith(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
+  const uint32_t step = k->interpSampInc + static_cast<uint32_t>(static_cast<int32_t>(k->interpSampAdj)) +
                         static_cast<uint32_t>(static_cast<int32_t>(k->timingAdjCurrInc) * k->timingAdj);
-    out[i] = vcfInterpAt(in + intPart(k->interpSampPos), k->interpSampPos);
+  uint32_t pos = k->interpSampPos;
+  for (int i = 0; i < n; ++i) {
+    pos += step;
+    out[i] = vcInterpAtWith<Dot>(in + intPart(pos), pos);
   }
+  k->interpSampPos = pos;
+}
+
+void timingRsmpBase(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
+  timingRsmpWith<VcDotBase>(in, k, out, n);
+}
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+__attribute__((target("avx2"))) void timingRsmpAvx2(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
+  timingRsmpWith<VcDotAvx2>(in, k, out, n);
+}
+#endif
+
+}  // namespace
+
+void vcfTimingRsmp(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int16_t n) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) {
+    timingRsmpAvx2(in, k, out, n);
+    return;
+  }
+#endif
+  timingRsmpBase(in, k, out, n);
 }
 
 void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {

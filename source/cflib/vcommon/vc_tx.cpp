@@ -2,13 +2,11 @@
 // shaper and the 7200 -> 8000 samples per second transmit resampler.
 #include "vc_math.h"
 
-namespace {
+#include <cstring>
 
-int16_t sat16(int32_t v) {
-  if (v > 32767) return 32767;
-  if (v < -32768) return -32768;
-  return static_cast<int16_t>(v);
-}
+#include "vc_dot_avx2.h"
+
+namespace {
 
 // The 64-bit position step: the high word carries bit 31 of the halved low-word sum.
 void add64(uint32_t& hi, uint32_t& lo, uint32_t incHi, uint32_t incLo) {
@@ -30,15 +28,6 @@ const uint32_t vcrxInterpIncHigh[7] = {0x011C71C7, 0x00F8E38E, 0x00F3CF3C, 0x00E
 const uint32_t vcrxInterpIncLow[7] = {0x1C71C71C, 0x38E38E39, 0xF3CF3CF4, 0xE38E38E4,
                                       0x55555555, 0xC71C71C7, 0x33333333};
 
-int16_t vcfInterpAt(const int16_t* base, uint32_t pos) {
-  const int k = (pos >> 20) & 15;
-  const int16_t a = vcfConv(base, &vcgInterp[k * 32 + 31], 31);
-  const int16_t b = k == 15 ? vcfConv(base + 1, &vcgInterp[31], 31)
-                            : vcfConv(base, &vcgInterp[(k + 1) * 32 + 31], 31);
-  const int32_t frac = (pos >> 5) & 0x7FFF;
-  return static_cast<int16_t>((b * frac + (32767 - frac) * a) >> 15);
-}
-
 void vcfInitResample(int16_t index, VCZRESAMPLE* rs) {
   if (index < 0 || index > 6) index = 0;
   rs->interpSampPos = 0;
@@ -47,23 +36,53 @@ void vcfInitResample(int16_t index, VCZRESAMPLE* rs) {
   rs->interpSampIncLow = vcrxInterpIncLow[index];
 }
 
-int16_t vcfResample(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp, VCZBUF* outSampBufp,
-                    VCZRESAMPLE* rs) {
+namespace {
+
+template <class Dot>
+__attribute__((always_inline)) inline int16_t resampleWith(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp,
+                                                           VCZBUF* outSampBufp, VCZRESAMPLE* rs) {
   const int32_t avail = static_cast<int32_t>(inSampBufWrp->bufp - inSampBufRdp->bufp);
   if (avail <= 0) return 0;
+  // position and output pointer in locals: written through the output, the records would be reloaded
+  const int16_t* in = inSampBufRdp->bufp;
+  int16_t* out = outSampBufp->bufp;
+  uint32_t pos = rs->interpSampPos, posLow = rs->interpSampPosLow;
+  const uint32_t inc = rs->interpSampInc, incLow = rs->interpSampIncLow;
   int16_t produced = 0;
   for (;;) {
-    uint32_t hi = rs->interpSampPos, lo = rs->interpSampPosLow;
-    add64(hi, lo, rs->interpSampInc, rs->interpSampIncLow);
+    uint32_t hi = pos, lo = posLow;
+    add64(hi, lo, inc, incLow);
     if (secondBase(hi) >= avail) break;
-    rs->interpSampPos = hi;
-    rs->interpSampPosLow = lo;
-    *outSampBufp->bufp++ = vcfInterpAt(inSampBufRdp->bufp + intPart(hi), hi);
+    pos = hi;
+    posLow = lo;
+    *out++ = vcInterpAtWith<Dot>(in + intPart(hi), hi);
     ++produced;
   }
+  outSampBufp->bufp = out;
   inSampBufRdp->bufp = inSampBufWrp->bufp;
-  rs->interpSampPos -= static_cast<uint32_t>(avail) << 24;
+  rs->interpSampPos = pos - (static_cast<uint32_t>(avail) << 24);
+  rs->interpSampPosLow = posLow;
   return produced;
+}
+
+int16_t resampleBase(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
+  return resampleWith<VcDotBase>(rd, wr, out, rs);
+}
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+__attribute__((target("avx2"))) int16_t resampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
+  return resampleWith<VcDotAvx2>(rd, wr, out, rs);
+}
+#endif
+
+}  // namespace
+
+int16_t vcfResample(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp, VCZBUF* outSampBufp,
+                    VCZRESAMPLE* rs) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) return resampleAvx2(inSampBufRdp, inSampBufWrp, outSampBufp, rs);
+#endif
+  return resampleBase(inSampBufRdp, inSampBufWrp, outSampBufp, rs);
 }
 
 // ---- transmitter ----
@@ -126,41 +145,89 @@ void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
   ++hdl->fstWrp;
 }
 
-void vcfpulseShape(VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
-  const int16_t taps = mod->txFiltLen;
-  const int16_t* re = hdl->fstRdp;
-  const int16_t* im = hdl->fstRdp + hdl->fstBulkDlyLen;
-  const int16_t* realBlocks = mod->passBandCoeffp;
-  const int16_t* imagBlocks = mod->passBandCoeffp + mod->numSample * taps;
-  for (int k = 0; k < mod->numSample; ++k) {
-    const int blk = mod->numSample - 1 - k;
-    const int32_t y = vcfConv(re, realBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1)) -
-                      vcfConv(im, imagBlocks + blk * taps + taps - 1, static_cast<int16_t>(taps - 1));
-    mod->t3Samples[33 + k] = sat16(y);
-  }
-  ++hdl->fstRdp;
+namespace {
+
+// Q15 convolution of the n + 1 samples ending at x with the taps ending at h, saturated.
+template <class Dot>
+__attribute__((always_inline)) inline int16_t convWith(const int16_t* x, const int16_t* h, int n) {
+  return vcSat16(static_cast<int32_t>(Dot::dot(x - n, h - n, n + 1)) >> 15);
 }
 
-void vcfTxRsmp(int16_t** out, VCZMOD* mod) {
-  const int32_t limit = mod->numSample + 32;
-  for (;;) {
-    uint32_t hi = mod->interpSampPos, lo = mod->interpSampPosLow;
-    add64(hi, lo, mod->interpSampInc, mod->interpSampIncLow);
-    if (secondBase(hi) >= limit) break;
-    mod->interpSampPos = hi;
-    mod->interpSampPosLow = lo;
-    const int32_t y = vcfInterpAt(&mod->t3Samples[intPart(hi)], hi);
-    *(*out)++ = sat16((y * mod->amplitude) >> 13);
+template <class Dot>
+__attribute__((always_inline)) inline void txSymbolsWith(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  // The modulator's state in locals for the run of symbols: written through the output pointer,
+  // the record would be reloaded for every sample.
+  int16_t t3[VC_T3SAMPLES];
+  std::memcpy(t3, mod->t3Samples, sizeof(t3));
+  const int ns = mod->numSample, taps = mod->txFiltLen;
+  const int32_t limit = ns + 32;
+  const int16_t* realBlocks = mod->passBandCoeffp;
+  const int16_t* imagBlocks = mod->passBandCoeffp + ns * taps;
+  const uint32_t inc = mod->interpSampInc, incLow = mod->interpSampIncLow;
+  const int32_t amplitude = mod->amplitude;
+  uint32_t pos = mod->interpSampPos, posLow = mod->interpSampPosLow;
+  int16_t* rd = hdl->fstRdp;
+  const int16_t* const wr = hdl->fstWrp;
+  const int len = hdl->fstBulkDlyLen;
+  int16_t* w = *out;
+  for (; rd < wr; ++rd) {
+    // pass-band pulse shaping: the symbol's samples at three (or six) times the symbol rate
+    for (int k = 0; k < ns; ++k) {
+      const int blk = ns - 1 - k;
+      const int32_t y = convWith<Dot>(rd, realBlocks + blk * taps + taps - 1, taps - 1) -
+                        convWith<Dot>(rd + len, imagBlocks + blk * taps + taps - 1, taps - 1);
+      t3[33 + k] = vcSat16(y);
+    }
+    // resampled to 8000/s while both interpolation phases lie inside the line
+    for (;;) {
+      uint32_t hi = pos, lo = posLow;
+      add64(hi, lo, inc, incLow);
+      if (secondBase(hi) >= limit) break;
+      pos = hi;
+      posLow = lo;
+      const int32_t y = vcInterpAtWith<Dot>(&t3[intPart(hi)], hi);
+      *w++ = vcSat16((y * amplitude) >> 13);
+    }
+    int16_t kept[33];  // a fixed-size copy through a temporary: no library call per symbol
+    std::memcpy(kept, t3 + ns, sizeof(kept));
+    std::memcpy(t3, kept, sizeof(kept));
+    pos -= static_cast<uint32_t>(ns) << 24;
   }
-  for (int i = 0; i < 33; ++i) mod->t3Samples[i] = mod->t3Samples[mod->numSample + i];
-  mod->interpSampPos -= static_cast<uint32_t>(mod->numSample) << 24;
+  std::memcpy(mod->t3Samples, t3, sizeof(t3));
+  mod->interpSampPos = pos;
+  mod->interpSampPosLow = posLow;
+  hdl->fstRdp = rd;
+  *out = w;
 }
+
+void txSymbolsBase(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) { txSymbolsWith<VcDotBase>(out, mod, hdl); }
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+__attribute__((target("avx2"))) void txSymbolsAvx2(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  txSymbolsWith<VcDotAvx2>(out, mod, hdl);
+}
+#endif
+
+}  // namespace
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+namespace {
+const bool gProcessorHasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+bool gAvx2Allowed = true;
+}  // namespace
+
+bool vcHaveAvx2() { return gProcessorHasAvx2 && gAvx2Allowed; }
+void vcAllowAvx2(bool allowed) { gAvx2Allowed = allowed; }
+#endif
 
 void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
-  while (hdl->fstRdp < hdl->fstWrp) {
-    vcfpulseShape(mod, hdl);
-    vcfTxRsmp(out, mod);
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) {
+    txSymbolsAvx2(out, mod, hdl);
+    return;
   }
+#endif
+  txSymbolsBase(out, mod, hdl);
 }
 
 void vcfCopyToBulkDly(int16_t** wrpp, const int16_t* re, const int16_t* im, int16_t n, int16_t* base,

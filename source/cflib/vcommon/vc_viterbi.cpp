@@ -2,6 +2,10 @@
 #include "vc_code.h"
 #include "vc_viterbi.h"
 
+#include <cstring>
+
+#include "vc_dot_avx2.h"
+
 const VCZVITRESLICETAB ResliceTab32[8] = {
     {2048, 0, 1024, 1024}, {1024, 1024, 0, 2048},  {0, 2048, 3072, -1024}, {1024, 1024, 2048, 0},
     {2048, 0, 3072, -1024}, {3072, -1024, 0, 2048}, {0, 2048, 1024, 1024},  {3072, -1024, 2048, 0},
@@ -36,6 +40,11 @@ void vcfViterbiInit32(VCZVITERBI32* vit, uint16_t rate) {
   vit->curMinState = 0;
   for (auto& row : vit->history)
     for (auto& h : row) h = 0;
+  // an empty history traces back to state 0
+  for (int s = 0; s < 8; ++s) {
+    for (auto& b : vit->survivor[s]) b = 0;
+    vit->survivor[s][0] = static_cast<uint8_t>(s);
+  }
   for (auto& s : vit->RxSig) s = VCZCOMPLEX{1, 1};
   vit->pathHistoryIndex = 0;
   vit->rSliceTabp = ResliceTab32;
@@ -54,26 +63,103 @@ void CalcBranchMetr32(const VCZCOMPLEX* rx, uint32_t metric[8]) {
   }
 }
 
+#if defined(VC_HAVE_AVX2_KERNELS)
+namespace {
+
+// The table's columns as lane indices: predecessor, subset and the whole entry of candidate c.
+struct SurvivorLanes {
+  int32_t pred[4][8];
+  int32_t subset[4][8];
+  int32_t entry[4][8];
+};
+constexpr SurvivorLanes makeSurvivorLanes() {
+  SurvivorLanes l{};
+  for (int c = 0; c < 4; ++c)
+    for (int j = 0; j < 8; ++j) {
+      l.pred[c][j] = ViterbiStateTab32[j][c] >> 8;
+      l.subset[c][j] = ViterbiStateTab32[j][c] & 0xFF;
+      l.entry[c][j] = ViterbiStateTab32[j][c];
+    }
+  return l;
+}
+alignas(32) constexpr SurvivorLanes kLanes = makeSurvivorLanes();
+
+__attribute__((target("avx2"))) __m256i lanes(const int32_t* p) {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+}  // namespace
+
+// The eight states at once: each candidate's metric gathered by permutation; a candidate replaces
+// the best so far only when smaller (unsigned), as in the plain form.
+__attribute__((target("avx2"))) void vcfSelectSurvivorsAvx2(const VCZVITERBI32* vit, const uint32_t branch[8],
+                                                            uint32_t next[8], uint16_t* row) {
+  const __m256i pm = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(vit->pathMetric));
+  const __m256i br = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(branch));
+  __m256i best = _mm256_add_epi32(_mm256_permutevar8x32_epi32(pm, lanes(kLanes.pred[0])),
+                                  _mm256_permutevar8x32_epi32(br, lanes(kLanes.subset[0])));
+  __m256i entry = lanes(kLanes.entry[0]);
+  for (int c = 1; c < 4; ++c) {
+    const __m256i m = _mm256_add_epi32(_mm256_permutevar8x32_epi32(pm, lanes(kLanes.pred[c])),
+                                       _mm256_permutevar8x32_epi32(br, lanes(kLanes.subset[c])));
+    const __m256i notAbove = _mm256_cmpeq_epi32(_mm256_min_epu32(m, best), m);
+    const __m256i better = _mm256_andnot_si256(_mm256_cmpeq_epi32(m, best), notAbove);
+    best = _mm256_blendv_epi8(best, m, better);
+    entry = _mm256_blendv_epi8(entry, lanes(kLanes.entry[c]), better);
+  }
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(next), best);
+  alignas(32) int32_t e[8];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(e), entry);
+  for (int j = 0; j < 8; ++j) row[j] = static_cast<uint16_t>(e[j]);
+}
+#endif
+
+void vcfSelectSurvivors(const VCZVITERBI32* vit, const uint32_t branch[8], uint32_t next[8], uint16_t* row) {
+  // selects rather than branches, as the winner is a coin toss
+  for (int j = 0; j < 8; ++j) {
+    const uint16_t* entries = ViterbiStateTab32[j];
+    uint32_t best = vit->pathMetric[entries[0] >> 8] + branch[entries[0] & 0xFF];
+    uint16_t bestEntry = entries[0];
+    for (int c = 1; c < 4; ++c) {
+      const uint16_t entry = entries[c];
+      const uint32_t m = vit->pathMetric[entry >> 8] + branch[entry & 0xFF];
+      const bool better = m < best;
+      best = better ? m : best;
+      bestEntry = better ? entry : bestEntry;
+    }
+    next[j] = best;
+    row[j] = bestEntry;
+  }
+}
+
+
 void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
   uint32_t next[8];
   const uint16_t idx = vit->pathHistoryIndex;
+  uint16_t* row = vit->history[idx];
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2())
+    vcfSelectSurvivorsAvx2(vit, branch, next, row);
+  else
+#endif
+    vcfSelectSurvivors(vit, branch, next, row);
+  // each state's path: its predecessor's, one symbol older, behind the state itself
+#if defined(__SSE2__)
+  __m128i older[8];
+  for (int j = 0; j < 8; ++j) older[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vit->survivor[j]));
+  for (int j = 0; j < 8; ++j)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(vit->survivor[j]),
+                     _mm_or_si128(_mm_slli_si128(older[row[j] >> 8], 1), _mm_cvtsi32_si128(j)));
+#else
+  uint8_t older[8][16];
+  std::memcpy(older, vit->survivor, sizeof(older));
   for (int j = 0; j < 8; ++j) {
-    uint32_t best = 0;
-    uint16_t bestEntry = 0;
-    for (int c = 0; c < 4; ++c) {
-      const uint16_t entry = ViterbiStateTab32[j][c];
-      const uint32_t m = vit->pathMetric[entry >> 8] + branch[entry & 0xFF];
-      if (c == 0 || m < best) {
-        best = m;
-        bestEntry = entry;
-      }
-    }
-    next[j] = best;
-    vit->history[idx][j] = bestEntry;
+    vit->survivor[j][0] = static_cast<uint8_t>(j);
+    std::memcpy(&vit->survivor[j][1], older[row[j] >> 8], 15);
   }
+#endif
   uint16_t minState = 0;
-  for (uint16_t j = 1; j < 8; ++j)
-    if (next[j] < next[minState]) minState = j;
+  for (uint16_t j = 1; j < 8; ++j) minState = next[j] < next[minState] ? j : minState;
   vit->curMinState = minState;
   vit->minmet = next[minState];
   for (int j = 0; j < 8; ++j) vit->pathMetric[j] = next[j] - vit->minmet;
@@ -96,11 +182,8 @@ int16_t vcfViterbiDecode32(VCZVITERBI32* vit, const VCZCOMPLEX* rx, VCZCOMPLEX* 
   uint16_t state = vit->curMinState;
   vcfVitSlice(vit, rx, vit->history[idx][state] & 0xFF, dpout1);
 
-  uint16_t i = idx;
-  for (int step = 0; step < 15; ++step) {
-    state = vit->history[i][state] >> 8;
-    i = (i - 1) & 15;
-  }
+  state = vit->survivor[state][15];
+  const uint16_t i = (idx - 15) & 15;
   vcfVitSlice(vit, &vit->RxSig[i], vit->history[i][state] & 0xFF, dpout16);
   vit->pathHistoryIndex = (idx + 1) & 15;
 

@@ -18,6 +18,9 @@ struct VCZVITERBI32 {
   uint16_t curMinState;
   uint16_t pathHistoryIndex;    // 0 .. 15
   uint16_t history[16][8];      // predecessor state << 8 | subset
+  // Per state, the states of its surviving path, newest first: what tracing `history` back from
+  // it gives, kept up to date with each decision so that the decision 15 symbols back is one read.
+  uint8_t survivor[8][16];
   VCZCOMPLEX RxSig[16];         // received points of the last 16 symbols
   const VCZVITRESLICETAB* rSliceTabp;
   int16_t slcMask;
@@ -38,5 +41,12 @@ int16_t vcfViterbiDecode32(VCZVITERBI32* vit, const VCZCOMPLEX* rx, VCZCOMPLEX* 
 // The branch metric of each subset for one received point.
 void CalcBranchMetr32(const VCZCOMPLEX* rx, uint32_t metric[8]);
 void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]);
+// Each state's best predecessor, the first of equal metrics winning (unsigned): the new metrics
+// into next, the decisions into the history row. The plain form is the reference of the AVX2 one.
+void vcfSelectSurvivors(const VCZVITERBI32* vit, const uint32_t branch[8], uint32_t next[8], uint16_t* row);
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void vcfSelectSurvivorsAvx2(const VCZVITERBI32* vit, const uint32_t branch[8],
+                                                            uint32_t next[8], uint16_t* row);
+#endif
 // Nearest point of a subset to a received point.
 void vcfVitSlice(const VCZVITERBI32* vit, const VCZCOMPLEX* rx, int subset, VCZCOMPLEX* out);

@@ -184,6 +184,9 @@ HAPIRESULT hsfv21init(HSFSRVOBJ service);
 HAPIRESULT hsfv21io(HSFSRVOBJ service, HSFMSG* command, HSFMSG* reply);
 void v21Ingress(HSFSRVOBJ service);
 void v21Egress(HSFSRVOBJ service);
+// One frame of the enabled service: `frame` line samples in, the transmit samples of an 80-sample
+// frame left in txbuf.
+void v21Frame(V21LOCLMEM* m, const int16_t* x, uint16_t frame);
 
 // Internal pieces shared by the service's files.
 void v21ResetMachines(V21LOCLMEM* m);

@@ -129,12 +129,14 @@ void subTick(V21LOCLMEM* m, const int16_t* in, int index, bool fullFrame) {
 void v21Ingress(HSFSRVOBJ service) {
   auto* m = static_cast<V21LOCLMEM*>(service);
   if (m == nullptr || !(m->hsxstatus & V21_STATUS_ENABLED)) return;
+  v21Frame(m, frameSamples(), hsfFrmPeriodGet());
+}
+
+void v21Frame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
   if (m->v21pageflag & 1) {
     v21ResetMachines(m);
     m->v21pageflag = static_cast<uint16_t>(m->v21pageflag & ~1u);
   }
-  const int16_t* x = frameSamples();
-  const uint16_t frame = hsfFrmPeriodGet();
   if (x == nullptr) return;
   const int subTicks = frame / V21_SUBTICK;
   for (int i = 0; i < subTicks; ++i) subTick(m, x + i * V21_SUBTICK, i, frame == 80);

@@ -4,30 +4,44 @@
 
 #include "v21.h"
 #include "v21_tables.h"
+#include "vc_dot_avx2.h"
 #include "vc_math.h"
 
 namespace {
 
-int16_t sat16(int32_t v) {
-  if (v > 32767) return 32767;
-  if (v < -32768) return -32768;
-  return static_cast<int16_t>(v);
-}
 
 constexpr int kOut = 30;  // outputs at 6000/s per sub-tick
 constexpr int kBranch = 69;
 
 // R1: channel filter and rate change into hsxsamples 20..49.
-void hsfv21rx(V21LOCLMEM* m) {
+template <class Dot>
+__attribute__((always_inline)) inline void channelFilterWith(V21LOCLMEM* m) {
   HSZV21RX& rx = m->hsxv21rx;
   int16_t* s = rx.hsxdirectscratchp->hsxsamples;
   const int16_t* x = m->linearbufp + V21_HISTORY;  // newest sample of the first output
+  const int16_t* branch = rx.hsxdwnsmplcoefp;
   for (int k = 0; k < kOut; ++k) {
-    const int16_t* branch = rx.hsxdwnsmplcoefp;
-    s[20 + k] = vcfConv(x, branch + 66, 66);
+    s[20 + k] = vcSat16(static_cast<int32_t>(Dot::dot(x - 66, branch, 67)) >> 15);
     x += branch[68];
-    rx.hsxdwnsmplcoefp = branch + kBranch < hstv21HChnlflt0 + 3 * kBranch ? branch + kBranch : hstv21HChnlflt0;
+    branch = branch + kBranch < hstv21HChnlflt0 + 3 * kBranch ? branch + kBranch : hstv21HChnlflt0;
   }
+  rx.hsxdwnsmplcoefp = branch;
+}
+
+void channelFilterBase(V21LOCLMEM* m) { channelFilterWith<VcDotBase>(m); }
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+__attribute__((target("avx2"))) void channelFilterAvx2(V21LOCLMEM* m) { channelFilterWith<VcDotAvx2>(m); }
+#endif
+
+void hsfv21rx(V21LOCLMEM* m) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) {
+    channelFilterAvx2(m);
+    return;
+  }
+#endif
+  channelFilterBase(m);
 }
 
 // R2: smoothed magnitude, and the same with the gain taken out.
@@ -50,22 +64,20 @@ void discriminate(V21LOCLMEM* m) {
   rx.hsxxprev2 = s[48];
   rx.hsxxprev1 = s[49];
   for (int k = 49; k >= 20; --k) {
-    const int16_t r = sat16((w[1] * s[k - 1] + w[2] * s[k]) >> 15);
+    const int16_t r = vcSat16((w[1] * s[k - 1] + w[2] * s[k]) >> 15);
     s[k] = static_cast<int16_t>((r * s[k]) >> 15);
   }
 }
 
-// R4: 20-tap low-pass and slicer, from the top down so every sum sees unfiltered inputs.
+// R4: 20-tap low-pass and slicer; every sum sees unfiltered inputs (the slices are written after).
 void lowpass(V21LOCLMEM* m) {
   HSZV21RX& rx = m->hsxv21rx;
   int16_t* s = rx.hsxdirectscratchp->hsxsamples;
   for (int j = 0; j < 20; ++j) s[j] = static_cast<int16_t>(rx.hsxy[j]);
   for (int j = 0; j < 20; ++j) rx.hsxy[j] = static_cast<uint16_t>(s[30 + j]);
-  for (int k = 49; k >= 20; --k) {
-    int32_t acc = 0;
-    for (int j = 0; j < 20; ++j) acc += hstv21lpf[j] * s[k - 19 + j];
-    s[k] = acc >= 0 ? 1 : 0;
-  }
+  int16_t slice[kOut];
+  for (int k = 20; k < 50; ++k) slice[k - 20] = static_cast<int32_t>(vcDot16(hstv21lpf, &s[k - 19], 20)) >= 0 ? 1 : 0;
+  for (int k = 20; k < 50; ++k) s[k] = slice[k - 20];
 }
 
 // R5: 20 samples per bit; a bit is handed over at each bit boundary found or implied.
@@ -90,9 +102,7 @@ void recoverData(V21LOCLMEM* m) {
 
 }  // namespace
 
-void hsfv21MultGain(int16_t* samples, int n, int16_t gain) {
-  for (int i = 0; i < n; ++i) samples[i] = sat16((int32_t{samples[i]} * gain) >> 10);
-}
+void hsfv21MultGain(int16_t* samples, int n, int16_t gain) { vcGainQ10(samples, n, gain); }
 
 void v21RxDemodBlock(V21LOCLMEM* m, bool recover) {
   hsfv21rx(m);

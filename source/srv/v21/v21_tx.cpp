@@ -10,14 +10,30 @@ V21LOCLMEM* M(void* ctx) { return static_cast<V21LOCLMEM*>(ctx); }
 constexpr int16_t kDevOne = -26;  // 1650 Hz
 constexpr int16_t kDevZero = 26;  // 1850 Hz
 
+// The carrier at each of the modulator's 2048 phases.
+struct CarrierTable {
+  int16_t v[2048];
+};
+constexpr CarrierTable makeCarrierTable() {
+  CarrierTable t{};
+  for (int p = 0; p < 2048; ++p) t.v[p] = fxsinPoly(static_cast<uint16_t>((p << 5) + 16384));
+  return t;
+}
+constexpr CarrierTable kCarrier = makeCarrierTable();
+
 // T3: n samples of the current bit into out, stepping through its frequency pulse.
 void hsfv21tx(HSZV21TX& tx, int16_t dev, int16_t* out, int n) {
   HSZV21GMSK& g = tx.gmsk;
+  // the phase and pulse in locals: written through `out`, the record would be reloaded every sample
+  uint16_t phase = g.phase;
+  const int16_t* pulse = g.pulsep;
+  const int32_t amp = g.txAmp, inc = g.carrierInc;
   for (int i = 0; i < n; ++i) {
-    out[i] = static_cast<int16_t>((fxcos(static_cast<uint16_t>(g.phase << 5)) * g.txAmp) >> 15);
-    const int32_t pulse = *g.pulsep++;
-    g.phase = static_cast<uint16_t>((g.phase + g.carrierInc + ((dev * pulse) >> 15)) & 0x7FF);
+    out[i] = static_cast<int16_t>((kCarrier.v[phase & 0x7FF] * amp) >> 15);
+    phase = static_cast<uint16_t>((phase + inc + ((dev * int32_t{pulse[i]}) >> 15)) & 0x7FF);
   }
+  g.phase = phase;
+  g.pulsep = pulse + n;
 }
 
 // ---- modulator ----

@@ -186,6 +186,9 @@ HAPIRESULT vfxInit(HSFSRVOBJ service);
 HAPIRESULT hsfvfxio(HSFSRVOBJ service, HSFMSG* command, HSFMSG* reply);
 void vfxIngress(HSFSRVOBJ service);
 void vfxEgress(HSFSRVOBJ service);
+// One 10 ms frame of the enabled service's pump: the 80 line samples in (null: none), the
+// transmit samples left in vfxtxbuf.
+void vfxFrame(VFXLOCLMEM* m, const int16_t* frame);
 
 // The V.17 pump.
 uint16_t v17fGetBaudMachineRate(uint16_t rate);

@@ -70,10 +70,14 @@ void vfxIngress(HSFSRVOBJ service) {
   if (!(m->v17zState.status & VFX_ENABLED)) return;
   queueHigh(m);
   if (hsfFrmPeriodGet() != 80) return;  // the pumps work on 10 ms frames
+  vfxFrame(m, frameSamples());
+}
+
+void vfxFrame(VFXLOCLMEM* m, const int16_t* frame) {
   if (m->v17zRegs.hsxrate > HSV29_9600)
-    v17fBlkTsk(m, frameSamples());
+    v17fBlkTsk(m, frame);
   else
-    vfxfBlkTsk(m, frameSamples());
+    vfxfBlkTsk(m, frame);
 }
 
 void vfxEgress(HSFSRVOBJ service) {

@@ -2,6 +2,7 @@
 // state machine, and the events they send.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,45 @@ TEST_F(ClbufTest, ReceivePackerQueuesFullPacketsAndFlushesTheRest) {
   ASSERT_EQ(gEvents.size(), 2u);
   EXPECT_EQ(bitsOf(gEvents[1]), "01101101101");
   EXPECT_EQ(p.freeBlocks(), free0);
+}
+
+// Word-wise copies and packing against the bit-at-a-time rule: every bit lands in order, the bits
+// below the first one written stay, the rest of the last word written is cleared.
+TEST_F(ClbufTest, BitCopiesAndThePackerMatchTheBitAtATimeRule) {
+  std::mt19937 rng(5);
+  for (int trial = 0; trial < 3000; ++trial) {
+    uint16_t src[8], dst[8], want[8];
+    for (auto& w : src) w = uint16_t(rng());
+    for (int i = 0; i < 8; ++i) dst[i] = want[i] = uint16_t(rng());
+    const uint32_t srcBit = rng() % 40, dstBit = rng() % 40, n = rng() % 60;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint32_t at = dstBit + i;
+      uint16_t& w = want[at >> 4];
+      w = uint16_t((at & 15) == 0 ? 0 : w & ((1u << (at & 15)) - 1));
+      if ((src[(srcBit + i) >> 4] >> ((srcBit + i) & 15)) & 1) w = uint16_t(w | (1u << (at & 15)));
+    }
+    vcfbitcopy(dst, dstBit, src, srcBit, n);
+    for (int i = 0; i < 8; ++i) ASSERT_EQ(dst[i], want[i]) << trial << " word " << i;
+  }
+  // the packer takes groups of any size across packets of 37 bits
+  Pool p(96);
+  VCZCPYTOCLBUF c;
+  vcfInitCopyToClBuf(&c, 37, p.pool, kRxData);
+  std::string sent;
+  for (int group = 0; group < 200; ++group) {
+    const uint16_t n = uint16_t(1 + rng() % 16), bits = uint16_t(rng());
+    for (int i = 0; i < n; ++i) sent += ((bits >> i) & 1) ? '1' : '0';
+    vcfCopyToClBuf(&c, bits, n);
+  }
+  vcfFlushRxDataPkts(nullptr, &c);
+  std::string got;
+  for (const Event& e : gEvents) {
+    ASSERT_LE(e.data[0], 37);
+    got += bitsOf(e);
+    const int last = e.data[0] - 1;  // above the last bit its word is clear
+    ASSERT_EQ(e.data[1 + last / 16] >> (last % 16) >> 1, 0) << got.size();
+  }
+  EXPECT_EQ(got, sent);
 }
 
 TEST_F(ClbufTest, ReceivePackerDropsBitsWhenThePoolIsEmpty) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vc_code.h"
+#include "vc_viterbi.h"
 
 namespace {
 
@@ -108,6 +109,18 @@ TEST(VcScramblers, ShortPeriodGuardInvertsAndDescramblerFollows) {
       ASSERT_EQ(back, in) << "n=" << n << " symbol " << i;
     }
     EXPECT_TRUE(inverted) << "the guard never fired for n=" << n;
+  }
+  // the word-wide form gives the bit-serial one's bits and state from any register and count
+  std::mt19937 rng(17);
+  for (int trial = 0; trial < 200000; ++trial) {
+    const bool scrambler = trial & 1;
+    const int n = 1 + int(rng() % 5);
+    const uint16_t bits = uint16_t(rng());
+    uint32_t r1 = rng(), r2 = r1;
+    uint16_t g1 = uint16_t(rng() % 34), g2 = g1;
+    ASSERT_EQ(v27tscram(scrambler, bits, n, &r1, &g1), v27tscramSerial(scrambler, bits, n, &r2, &g2)) << trial;
+    ASSERT_EQ(r1, r2) << trial;
+    ASSERT_EQ(g1, g2) << trial;
   }
 }
 
@@ -263,6 +276,20 @@ int trellisBitErrors(const RateCase& rc, int symbols, double snrDb, unsigned see
     r.bbeqout.real = static_cast<int16_t>(std::lround(std::clamp(xr, -32768.0, 32767.0)));
     r.bbeqout.imag = static_cast<int16_t>(std::lround(std::clamp(yr, -32768.0, 32767.0)));
     vcfvitdec3x(&r, nullptr);
+    // the survivor paths kept with the decisions are what tracing the decisions back gives, from
+    // the first symbol on (an empty history traces back to state 0)
+    for (int from = 0; from < 8; ++from) {
+      if (s >= 64 && from != vit.curMinState) continue;
+      uint16_t state = uint16_t(from), i = uint16_t((vit.pathHistoryIndex - 1) & 15);
+      for (int depth = 1; depth < 16; ++depth) {
+        state = uint16_t(vit.history[i][state] >> 8);
+        i = uint16_t((i - 1) & 15);
+        if (vit.survivor[from][depth] != state) {
+          ADD_FAILURE() << "survivor at symbol " << s << ", state " << from << ", depth " << depth;
+          return -1;
+        }
+      }
+    }
     uint32_t minMetric = 0xFFFFFFFF;
     for (uint32_t m : vit.pathMetric) {
       minMetric = std::min(minMetric, m);
@@ -276,6 +303,52 @@ int trellisBitErrors(const RateCase& rc, int symbols, double snrDb, unsigned see
   }
   EXPECT_LT(maxMetric, 1u << 30);
   return errors;
+}
+
+// Each state keeps its first predecessor among equal metrics (the order of ViterbiStateTab32), and
+// the metrics come back relative to the best state, the first of equal ones: ties made frequent by
+// small metrics, including metrics near the top of the unsigned range.
+TEST(VcViterbi, SurvivorChoiceKeepsTheFirstOfEqualMetrics) {
+  std::mt19937 rng(9);
+  for (int trial = 0; trial < 5000; ++trial) {
+    VCZVITERBI32 vit{};
+    vcfViterbiInit32(&vit, 14400);
+    const uint32_t base = (trial & 1) ? 0xFFFFFFF0u : 0;
+    uint32_t branch[8];
+    for (auto& m : vit.pathMetric) m = base + rng() % 4;
+    for (auto& b : branch) b = rng() % 4;
+    uint32_t want[8];
+    uint16_t wantEntry[8];
+    for (int j = 0; j < 8; ++j) {
+      for (int cand = 0; cand < 4; ++cand) {
+        const uint16_t e = ViterbiStateTab32[j][cand];
+        const uint32_t m = vit.pathMetric[e >> 8] + branch[e & 0xFF];
+        if (cand == 0 || m < want[j]) {
+          want[j] = m;
+          wantEntry[j] = e;
+        }
+      }
+    }
+    int best = 0;
+    for (int j = 1; j < 8; ++j)
+      if (want[j] < want[best]) best = j;
+    uint32_t next[8];
+    uint16_t row[8];
+    vcfSelectSurvivors(&vit, branch, next, row);
+    for (int j = 0; j < 8; ++j) ASSERT_EQ(row[j], wantEntry[j]) << trial << " state " << j;
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2")) {
+      vcfSelectSurvivorsAvx2(&vit, branch, next, row);
+      for (int j = 0; j < 8; ++j) ASSERT_EQ(row[j], wantEntry[j]) << trial << " state " << j << " (AVX2)";
+    }
+#endif
+    UpdatePathMetr32(&vit, branch);
+    for (int j = 0; j < 8; ++j) {
+      ASSERT_EQ(vit.history[0][j], wantEntry[j]) << trial << " state " << j;
+      ASSERT_EQ(vit.pathMetric[j], want[j] - want[best]) << trial << " state " << j;
+    }
+    ASSERT_EQ(vit.curMinState, best) << trial;
+  }
 }
 
 TEST(VcViterbi, TrellisChainDecodesWithoutErrorsNoiseless) {

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "vc_baud.h"
+#include "vc_demod.h"
+#include "vc_dot_avx2.h"
+#include "vc_eqkern.h"
 #include "vc_math.h"
 #include "vc_test_tx.h"
 
@@ -70,20 +73,99 @@ TEST(VcArith, DivisionsAnd64BitAdd) {
   EXPECT_EQ(x[0], 4u);  // 1 + 2 + the carry out of the halved sum
 }
 
-TEST(VcArith, FastConvolutionEqualsThePlainSumIncludingSaturation) {
+// Random 16-bit values with the extremes frequent: the wide kernels' pair sums wrap only there.
+std::vector<int16_t> fullScale(std::mt19937& rng, size_t n) {
+  std::vector<int16_t> v(n);
+  for (auto& x : v) {
+    const uint32_t r = rng();
+    x = (r & 7) == 0 ? int16_t(-32768) : (r & 7) == 1 ? int16_t(32767) : int16_t(r >> 16);
+  }
+  return v;
+}
+
+TEST(VcArith, WideKernelsGiveThePlainFormsBitsAtFullScale) {
   std::mt19937 rng(3);
-  std::vector<int16_t> x(80), h(80);
-  for (int trial = 0; trial < 200; ++trial) {
-    for (auto& v : x) v = int16_t(rng());
-    for (auto& v : h) v = int16_t(rng());
-    const int16_t n = int16_t(trial % 40);
-    ASSERT_EQ(vcfConv(&x[60], &h[60], n), vcfConvPlain(&x[60], &h[60], n));
+  for (int trial = 0; trial < 400; ++trial) {
+    const auto x = fullScale(rng, 96), h = fullScale(rng, 96), g = fullScale(rng, 96);
+    const int n = trial % 80;
+    ASSERT_EQ(vcfConv(&x[80], &h[80], int16_t(n)), vcfConvPlain(&x[80], &h[80], int16_t(n))) << n;
+    ASSERT_EQ(vcDot16(x.data(), h.data(), n), vcDot16Plain(x.data(), h.data(), n)) << n;
+    uint32_t s0, s1;
+    vcDot16Pair(x.data(), h.data(), g.data(), n, &s0, &s1);
+    ASSERT_EQ(s0, vcDot16Plain(x.data(), h.data(), n)) << n;
+    ASSERT_EQ(s1, vcDot16Plain(x.data(), g.data(), n)) << n;
+#if defined(VC_HAVE_AVX2_KERNELS)
+    if (vcHaveAvx2()) {
+      ASSERT_EQ(vcDot16Avx2(x.data(), h.data(), n), vcDot16Plain(x.data(), h.data(), n)) << n;
+      vcDot16Pair32Avx2(x.data() + n % 16, h.data(), g.data(), &s0, &s1);
+      ASSERT_EQ(s0, vcDot16Plain(x.data() + n % 16, h.data(), 32)) << n;
+      ASSERT_EQ(s1, vcDot16Plain(x.data() + n % 16, g.data(), 32)) << n;
+    }
+#endif
+    // the Q10 gain, saturating
+    std::vector<int16_t> wide = x, plain = x;
+    const int16_t gain = (trial & 3) == 0 ? int16_t(1024) : g[0];  // unity is skipped
+    vcGainQ10(wide.data(), n, gain);
+    vcGainQ10Plain(plain.data(), n, gain);
+    ASSERT_EQ(wide, plain) << n;
+    // the T/3 equaliser: its output and its tap update (32-bit taps, any value)
+    std::vector<int32_t> cr(64), ci(64);
+    for (auto& v : cr) v = int32_t(rng());
+    for (auto& v : ci) v = int32_t(rng());
+    const int taps = n % 64;
+    uint32_t re, im, rePlain, imPlain;
+    vcEqDot(cr.data(), ci.data(), &x[90], taps, &re, &im);
+    vcEqDotPlain(cr.data(), ci.data(), &x[90], taps, &rePlain, &imPlain);
+    ASSERT_EQ(re, rePlain) << taps;
+    ASSERT_EQ(im, imPlain) << taps;
+    auto cr2 = cr, ci2 = ci;
+    const VCZCOMPLEX e{g[1], g[2]};
+    vcEqUpdate(cr.data(), ci.data(), &x[90], taps, e, trial % 32);
+    vcEqUpdatePlain(cr2.data(), ci2.data(), &x[90], taps, e, trial % 32);
+    ASSERT_EQ(cr, cr2) << taps;
+    ASSERT_EQ(ci, ci2) << taps;
+    // the 2T/3 equaliser: lines of 2 * taps - 1 samples each, back to back as in the demodulator
+    std::vector<int16_t> lines = fullScale(rng, 2 * (2 * 40 - 1));
+    const int taps2 = 1 + n % 40;
+    const int16_t* xr = lines.data();
+    const int16_t* xi = lines.data() + 2 * taps2 - 1;
+    vcEq2T3Dot(cr.data(), ci.data(), xr, xi, taps2, &re, &im);
+    vcEq2T3DotPlain(cr.data(), ci.data(), xr, xi, taps2, &rePlain, &imPlain);
+    ASSERT_EQ(re, rePlain) << taps2;
+    ASSERT_EQ(im, imPlain) << taps2;
+    const int step = trial % 63 - 31;
+    vcEq2T3Update(cr.data(), ci.data(), xr, xi, taps2, e, step);
+    vcEq2T3UpdatePlain(cr2.data(), ci2.data(), xr, xi, taps2, e, step);
+    ASSERT_EQ(cr, cr2) << taps2 << " step " << step;
+    ASSERT_EQ(ci, ci2) << taps2 << " step " << step;
+    const uint32_t word = rng() & rng();
+    ASSERT_EQ(vcPopcount(word), __builtin_popcount(word)) << word;
+    ASSERT_EQ(vcPopcount(~word), __builtin_popcount(~word)) << word;
+    // the 2T/3 demodulator's folded low-pass
+    ASSERT_EQ(vcT3LPFOne(&x[40]), vcT3LPFOnePlain(&x[40]));
   }
   int16_t one[1] = {300}, coef[1] = {200};
   EXPECT_EQ(vcfConv(one, coef, 0), (300 * 200) >> 15);
   std::vector<int16_t> big(3, 20000), neg(3, -20000);
   EXPECT_EQ(vcfConv(&big[2], &big[2], 2), 32767);
   EXPECT_EQ(vcfConv(&big[2], &neg[2], 2), -32768);
+  // every product -32768 * -32768: each pair sums to 2^31, the wrapping total to 0 for 16 terms
+  std::vector<int16_t> low(32, -32768);
+  EXPECT_EQ(vcDot16(low.data(), low.data(), 16), 0u);
+  EXPECT_EQ(vcDot16(low.data(), low.data(), 15), vcDot16Plain(low.data(), low.data(), 15));
+}
+
+TEST(VcArith, RestoringDivisionShortcutGivesTheLoopsQuotient) {
+  std::mt19937 rng(8);
+  for (int trial = 0; trial < 20000; ++trial) {
+    const int32_t b = int32_t(rng() % 0x7FFFFFFF) + 1;
+    const int32_t a = int32_t(rng() % uint32_t(b));
+    if (a == 0) continue;
+    ASSERT_EQ(vcfdiv_L(a, b), vcfdivRestoring(a, b)) << a << " / " << b;
+  }
+  EXPECT_EQ(vcfdiv_L(1, 0x7FFFFFFF), vcfdivRestoring(1, 0x7FFFFFFF));
+  EXPECT_EQ(vcfdiv_L(0x7FFFFFFE, 0x7FFFFFFF), vcfdivRestoring(0x7FFFFFFE, 0x7FFFFFFF));
+  EXPECT_EQ(vcfdiv_L(-5, 7), vcfdivRestoring(-5, 7));  // signs it was not meant for answer as before
 }
 
 TEST(VcArith, NearestPointSearchPrefersTheLowerIndexOnATie) {
@@ -92,6 +174,32 @@ TEST(VcArith, NearestPointSearchPrefersTheLowerIndexOnATie) {
   EXPECT_EQ(vcfCsearch(&mid, table, 3), 0);
   const VCZCOMPLEX up{0, 4000};
   EXPECT_EQ(vcfCsearch(&up, table, 3), 2);
+  // the AVX2 search gives the plain one's choice: random points and tables at full scale, with
+  // repeated points (ties) and distances past the search's 32767 limit
+  std::mt19937 rng(6);
+  for (int trial = 0; trial < 20000; ++trial) {
+    const int n = 8 * (1 + trial % 4);
+    const auto v = fullScale(rng, size_t(2 * n + 2));
+    std::vector<VCZCOMPLEX> points(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k) {
+      const int from = (trial & 1) ? k % 5 : k;  // repeats when odd
+      points[size_t(k)] = VCZCOMPLEX{int16_t(v[size_t(2 * from)] >> (trial % 3)), int16_t(v[size_t(2 * from + 1)] >> (trial % 3))};
+    }
+    const VCZCOMPLEX d{int16_t(v[size_t(2 * n)] >> (trial % 3)), int16_t(v[size_t(2 * n + 1)] >> (trial % 3))};
+    const int16_t want = vcfCsearchPlain(&d, points.data(), int16_t(n));
+    ASSERT_EQ(vcfCsearch(&d, points.data(), int16_t(n)), want) << trial;
+#if defined(VC_HAVE_AVX2_KERNELS)
+    if (vcHaveAvx2()) {
+      ASSERT_EQ(vcfCsearchAvx2(&d, points.data(), int16_t(n)), want) << trial;
+    }
+#endif
+  }
+  // nothing nearer than the limit: a point exactly at 32767 (32766 + 1) is not taken either
+  std::vector<VCZCOMPLEX> far(8, VCZCOMPLEX{32767, 32767});  // 65532 away
+  far[3] = VCZCOMPLEX{32767, 128};
+  const VCZCOMPLEX origin{0, 0};
+  EXPECT_EQ(vcfCsearchPlain(&origin, far.data(), 8), 0);
+  EXPECT_EQ(vcfCsearch(&origin, far.data(), 8), 0);
 }
 
 TEST(VcInterp, EveryPhaseHasUnityGainAndPhasesAdvanceByASixteenth) {

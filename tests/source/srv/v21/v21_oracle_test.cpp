@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include "../linetest/line_harness.h"
+#include "../vfax/modem_bits.h"
 #include "v21.h"
 
 using namespace linetest;
@@ -104,10 +105,7 @@ class V21Oracle : public ::testing::Test {
     while (at < bits.size()) {
       if (MEM_QueueCount(&inst()->hsxv21tx.v21zTxQueue) < 8) {
         const size_t n = std::min<size_t>(240, bits.size() - at);
-        std::vector<uint16_t> words(1 + (n + 15) / 16, 0);
-        words[0] = uint16_t(n);
-        for (size_t i = 0; i < n; ++i)
-          if (bits[at + i]) words[1 + i / 16] = uint16_t(words[1 + i / 16] | (1u << (i % 16)));
+        const std::vector<uint16_t> words = modembits::blockWords(bits, at, n);
         EXPECT_EQ(extCommand(V21_TXDATA_CMD, words.data(), uint16_t(2 * words.size())).result, HAPISUCCESS);
         at += n;
       } else {

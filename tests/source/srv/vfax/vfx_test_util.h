@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../linetest/line_harness.h"
+#include "modem_bits.h"
 #include "vfx.h"
 
 namespace vfxtest {
@@ -23,10 +24,7 @@ inline void setRate(uint16_t rate) { command(VFX_SETREG1_CMD, 0, rate); }
 inline void queueBits(const std::vector<uint8_t>& bits, size_t& at, size_t maxBlocks) {
   while (at < bits.size() && MEM_QueueCount(&inst()->v17zTxQueue) < maxBlocks) {
     const size_t n = std::min<size_t>(96, bits.size() - at);
-    std::vector<uint16_t> words(1 + (n + 15) / 16, 0);
-    words[0] = uint16_t(n);
-    for (size_t i = 0; i < n; ++i)
-      if (bits[at + i]) words[1 + i / 16] = uint16_t(words[1 + i / 16] | (1u << (i % 16)));
+    const std::vector<uint16_t> words = modembits::blockWords(bits, at, n);
     extCommand(VFX_TXDATA_CMD, words.data(), uint16_t(2 * words.size()));
     at += n;
   }
@@ -63,13 +61,7 @@ inline std::vector<uint8_t> receivedBits() {
   return bits;
 }
 
-// A page of random bits (one per byte).
-inline std::vector<uint8_t> randomBits(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> b(n);
-  for (auto& v : b) v = uint8_t(rng() & 1);
-  return b;
-}
+using modembits::randomBits;
 
 // Where the sent bits appear in the received stream, from bit `skip` on: the offset with the
 // fewest differences, and their number.

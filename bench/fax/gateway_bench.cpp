@@ -1,0 +1,434 @@
+// The whole T.38 fax gateway, ours next to libspandsp's: CPU per second of a fax call. Each
+// gateway first carries a call between an independent audio fax terminal on its line side and an
+// independent T.38 terminal on its network side (two V.17 pages, no error correction), recording
+// every frame of line audio and every packet it was given. The benchmark then replays those
+// inputs into a fresh gateway: ours is the V.21, fax datapump, fax relay and T.38 services on the
+// real framework, spandsp's its t38_gateway. A gateway's work depends only on its inputs, so the
+// replay repeats the call's work exactly. Both replay the same number of 10 ms frames.
+#include <benchmark/benchmark.h>
+
+#include "../util/bench_ratio.h"
+
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <spandsp.h>
+}
+
+#include "faxr.h"
+#include "knl/knl.h"
+#include "lhapi.h"
+#include "qrn/qrn.h"
+#include "t38.h"
+#include "vhd/vhd.h"
+
+extern const HSFSRVARC v21arc;
+extern const HSFSRVARC vfxarc;
+
+namespace {
+
+constexpr int kFrame = 80;
+constexpr long kMaxFrames = 9000;
+constexpr int kModems = T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17;
+
+using Bytes = std::vector<uint8_t>;
+
+// What one gateway was given, frame by frame.
+struct Recording {
+  std::vector<std::vector<int16_t>> audio;  // line audio into the gateway
+  std::vector<std::vector<Bytes>> packets;  // network packets into the gateway (datagrams or IFP)
+  std::vector<std::vector<uint16_t>> seqs;  // their sequence numbers (spandsp's IFP only)
+  std::vector<size_t> sent;                 // ours: datagrams the gateway sent, per frame
+  bool completed = false;
+};
+
+// Two pages of bars, 1728 pels wide, as a TIFF-F file.
+void writePages(const std::string& path) {
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  if (t == nullptr) return;
+  constexpr int kRows = 200;
+  std::vector<uint8_t> line(1728 / 8);
+  for (int p = 0; p < 2; ++p) {
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 1728);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, kRows);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, kRows);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 98.0f);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(t, TIFFTAG_PAGENUMBER, p, 2);
+    for (int r = 0; r < kRows; ++r) {
+      std::fill(line.begin(), line.end(), 0);
+      for (int x = 0; x < 1728; ++x)
+        if (((x + r * (p + 2)) / 16) % 7 == 0) line[x / 8] = uint8_t(line[x / 8] | (0x80 >> (x % 8)));
+      TIFFWriteScanline(t, line.data(), uint32_t(r), 0);
+    }
+    TIFFWriteDirectory(t);
+  }
+  TIFFClose(t);
+}
+
+// The independent terminals of a call: the audio one sends, the T.38 one receives.
+struct Terminals {
+  std::string txFile = "/tmp/fax_gateway_bench_" + std::to_string(getpid()) + "_tx.tif";
+  std::string rxFile = "/tmp/fax_gateway_bench_" + std::to_string(getpid()) + "_rx.tif";
+  fax_state_t* fax = nullptr;
+  t38_terminal_state_t* t38 = nullptr;
+  int audioDone = -1, t38Done = -1;
+  std::vector<Bytes> out;  // the T.38 terminal's IFP packets this frame
+  static void phaseE(t30_state_t*, void* user, int code) { *static_cast<int*>(user) = code; }
+  static int sent(t38_core_state_t*, void* user, const uint8_t* buf, int len, int) {
+    static_cast<Terminals*>(user)->out.emplace_back(buf, buf + len);
+    return 0;
+  }
+  Terminals() {
+    writePages(txFile);
+    fax = fax_init(nullptr, true);
+    fax_set_transmit_on_idle(fax, 1);
+    t38 = t38_terminal_init(nullptr, false, sent, this);
+    t38_set_t38_version(t38_terminal_get_t38_core_state(t38), 0);
+    t30_state_t* audio = fax_get_t30_state(fax);
+    t30_state_t* remote = t38_terminal_get_t30_state(t38);
+    for (t30_state_t* t : {audio, remote}) {
+      t30_set_supported_modems(t, kModems);
+      t30_set_ecm_capability(t, false);
+      t30_set_supported_compressions(t, T30_SUPPORT_T4_1D_COMPRESSION);
+    }
+    t30_set_tx_file(audio, txFile.c_str(), -1, -1);
+    t30_set_rx_file(remote, rxFile.c_str(), -1);
+    t30_set_phase_e_handler(audio, phaseE, &audioDone);
+    t30_set_phase_e_handler(remote, phaseE, &t38Done);
+  }
+  ~Terminals() {
+    t38_terminal_free(t38);
+    fax_free(fax);
+    std::remove(txFile.c_str());
+    std::remove(rxFile.c_str());
+  }
+  bool done() const { return audioDone >= 0 && t38Done >= 0; }
+  bool completed() const { return audioDone == T30_ERR_OK && t38Done == T30_ERR_OK; }
+  void toT38(const uint8_t* ifp, int len, uint16_t seq) {
+    t38_core_rx_ifp_packet(t38_terminal_get_t38_core_state(t38), ifp, len, seq);
+  }
+};
+
+// ---- ours: the services on the framework between two probes ----
+
+struct Udptl {  // the network side's datagrams: no loss here, so no redundancy is sent
+  uint16_t seq = 0;
+  Bytes build(const Bytes& ifp) {
+    Bytes d{uint8_t(seq >> 8), uint8_t(seq)};
+    if (ifp.size() < 128) {
+      d.push_back(uint8_t(ifp.size()));
+    } else {
+      d.push_back(uint8_t(0x80 | (ifp.size() >> 8)));
+      d.push_back(uint8_t(ifp.size()));
+    }
+    d.insert(d.end(), ifp.begin(), ifp.end());
+    d.push_back(0x00);  // redundancy: no secondary packets
+    d.push_back(0x00);
+    ++seq;
+    return d;
+  }
+  // The primary packet of a datagram and its sequence number; false when malformed.
+  static bool primary(const Bytes& d, Bytes& ifp, uint16_t& s) {
+    if (d.size() < 3) return false;
+    s = uint16_t((d[0] << 8) | d[1]);
+    size_t at = 2, n = d[2];
+    if (n & 0x80) {
+      if (d.size() < 4) return false;
+      n = ((n & 0x3F) << 8) | d[3];
+      at = 4;
+    } else {
+      at = 3;
+    }
+    if (at + n > d.size()) return false;
+    ifp.assign(d.begin() + long(at), d.begin() + long(at + n));
+    return true;
+  }
+};
+
+// The channel's probes: in recording mode they carry a live call, in replay mode they give the
+// gateway what it was given then and throw its outputs away.
+struct Channel {
+  Recording* rec = nullptr;
+  bool replay = false;
+  Terminals* terms = nullptr;
+  size_t audioAt = 0, packetsAt = 0;
+  std::deque<std::vector<Bytes>> toGateway;  // recording: datagrams per egress frame
+  std::vector<Bytes> fromGateway;
+  long frames = 0;
+  size_t sentInReplay = 0;
+};
+Channel gCh;
+
+struct Probe {
+  int unused;
+};
+HAPIRESULT probeInit(HSFSRVOBJ) { return HAPISUCCESS; }
+
+int16_t* frameSamples() {
+  QRN_Socket* s = QRN_CurrentSocket();
+  return s != nullptr ? s->memDesc[HSF_MEDQ_LOWBAND] : nullptr;
+}
+
+void topIngress(HSFSRVOBJ) {
+  HSFMSG m{};
+  size_t sent = 0;
+  while (hsfIbdPeekOrRecv(0x100, &m, 0, HSF_IBD_RECEIVE) != 0) {
+    if (HAPI_OPCODE_IS_STD(m.std.header) || m.ext.bufp == nullptr) continue;
+    ++sent;
+    if (gCh.replay) continue;
+    const auto* p = static_cast<const uint8_t*>(m.ext.bufp);
+    gCh.fromGateway.emplace_back(p, p + m.ext.length);
+  }
+  if (gCh.replay)
+    gCh.sentInReplay += sent;
+  else
+    gCh.rec->sent.push_back(sent);
+  while (hsfIbdPeekOrRecv(0xFFFFFFFFu, &m, 0, HSF_IBD_RECEIVE) != 0) {
+  }
+  ++gCh.frames;
+}
+void topEgress(HSFSRVOBJ) {
+  std::vector<Bytes> now;
+  if (gCh.replay) {
+    if (gCh.packetsAt < gCh.rec->packets.size()) now = gCh.rec->packets[gCh.packetsAt];
+  } else if (!gCh.toGateway.empty()) {
+    now = std::move(gCh.toGateway.front());
+    gCh.toGateway.pop_front();
+  }
+  if (!gCh.replay) gCh.rec->packets.push_back(now);
+  ++gCh.packetsAt;
+  for (const Bytes& d : now) hsfIbdSendExtAlloc(0x100, 0x1701, uint16_t(d.size()), d.data());
+}
+void bottomIngress(HSFSRVOBJ) {
+  int16_t* x = frameSamples();
+  if (x == nullptr) return;
+  if (gCh.replay) {
+    if (gCh.audioAt < gCh.rec->audio.size()) std::copy_n(gCh.rec->audio[gCh.audioAt].data(), kFrame, x);
+  } else {
+    const int n = fax_tx(gCh.terms->fax, x, kFrame);
+    std::fill(x + n, x + kFrame, int16_t{0});
+    gCh.rec->audio.emplace_back(x, x + kFrame);
+  }
+  ++gCh.audioAt;
+}
+void bottomEgress(HSFSRVOBJ) {
+  int16_t* x = frameSamples();
+  if (x == nullptr || gCh.replay) return;
+  int16_t copy[kFrame];
+  std::copy_n(x, kFrame, copy);
+  fax_rx(gCh.terms->fax, copy, kFrame);
+}
+
+const HSFSRVARC topArc = {HAPI_NET_SRV, sizeof(Probe), nullptr, topIngress, topEgress, probeInit, nullptr};
+const HSFSRVARC bottomArc = {HAPI_CONF_BOS_SRV, sizeof(Probe), nullptr, bottomIngress, bottomEgress, probeInit, nullptr};
+
+QRN_ServiceArchive gStack[6];
+QRN_StackArchive gStacks[1];
+QRN_SocketConfig gConfig;
+VHD_Archive gArchives[1];
+
+void host(QRN_Handle, QRN_SocketMsg* msg) { QRN_FreeSocketMsg(msg); }
+
+void tick() {
+  HSZBIOSSTATE s = LHAPI_gpFncLockSMP();
+  KNL_FrameSync();
+  LHAPI_gpFncUnlockSMP(s);
+}
+
+void runFrame() {
+  const long target = gCh.frames + 1;
+  for (int guard = 0; gCh.frames < target && guard < 16; ++guard) tick();
+}
+
+void command(uint16_t header) {
+  QRN_QueueStdObdMsg(HAPIVHD0, header, 1, 0, HAPI_HOST_SRV, header >> 8, 1, QRN_MsgFlagHostMsg);
+  runFrame();
+}
+
+// Opens the gateway channel and enables the relay; the frames this takes are part of every call.
+void openGateway() {
+  lhapiInit(0);
+  QRN_HapiInit(host, nullptr);
+  gStack[0] = QRN_ServiceArchive{&topArc, 1, HAPI_HOST_SRV};
+  gStack[1] = QRN_ServiceArchive{&t38arc, 1, HAPI_HOST_SRV};
+  gStack[2] = QRN_ServiceArchive{&faxrarc, 1, HAPI_HOST_SRV};
+  gStack[3] = QRN_ServiceArchive{&v21arc, 1, HAPI_FAXR_SRV};
+  gStack[4] = QRN_ServiceArchive{&vfxarc, 1, HAPI_FAXR_SRV};
+  gStack[5] = QRN_ServiceArchive{&bottomArc, 1, HAPI_HOST_SRV};
+  gStacks[0] = QRN_StackArchive{14, kFrame, gStack, 6};
+  gConfig = QRN_SocketConfig{16000, 400000, gStacks, 1, 14, 0, 0x602, 0x680, 400, 400, 880, 880};
+  gArchives[0] = VHD_Archive{HAPI_GATEWAY_VHD, 2, &gConfig};
+  VHD_gArchive = gArchives;
+  VHD_gNumArchives = 1;
+  VHD_OpenInstance(HAPIVHD0, HAPI_GATEWAY_VHD);
+  for (int i = 0; i < 2; ++i) runFrame();
+  command(T38_ENABLE_CMD);
+  command(FAXR_ENABLE_CMD);
+}
+
+void closeGateway() {
+  VHD_CloseInstance(HAPIVHD0);
+  for (int i = 0; i < 4; ++i) tick();
+  lhapiDeinit();
+}
+
+const Recording& ourCall() {
+  static Recording rec;
+  if (!rec.audio.empty()) return rec;
+  Terminals terms;
+  Udptl udptl;
+  gCh = Channel{};
+  gCh.rec = &rec;
+  gCh.terms = &terms;
+  openGateway();
+  for (long f = 0; f < kMaxFrames && !terms.done(); ++f) {
+    runFrame();
+    for (const Bytes& d : gCh.fromGateway) {
+      Bytes ifp;
+      uint16_t seq;
+      if (Udptl::primary(d, ifp, seq)) terms.toT38(ifp.data(), int(ifp.size()), seq);
+    }
+    gCh.fromGateway.clear();
+    t38_terminal_send_timeout(terms.t38, kFrame);
+    std::vector<Bytes> datagrams;
+    for (const Bytes& ifp : terms.out) datagrams.push_back(udptl.build(ifp));
+    terms.out.clear();
+    gCh.toGateway.push_back(std::move(datagrams));
+  }
+  closeGateway();
+  rec.completed = terms.completed();
+  return rec;
+}
+
+// ---- spandsp's gateway ----
+
+int dropPacket(t38_core_state_t*, void*, const uint8_t*, int, int) { return 0; }
+
+t38_gateway_state_t* spandspGateway(t38_tx_packet_handler_t* handler, void* user) {
+  t38_gateway_state_t* gw = t38_gateway_init(nullptr, handler, user);
+  t38_gateway_set_supported_modems(gw, kModems);
+  t38_gateway_set_ecm_capability(gw, false);
+  t38_gateway_set_transmit_on_idle(gw, 1);
+  t38_set_t38_version(t38_gateway_get_t38_core_state(gw), 0);
+  return gw;
+}
+
+struct SpandspCall {
+  Terminals* terms;
+  std::vector<Bytes> fromGateway;
+  std::vector<uint16_t> fromGatewaySeq;
+  static int sent(t38_core_state_t*, void* user, const uint8_t* buf, int len, int) {
+    auto* c = static_cast<SpandspCall*>(user);
+    c->fromGateway.emplace_back(buf, buf + len);
+    return 0;
+  }
+};
+
+const Recording& spandspCall() {
+  static Recording rec;
+  if (!rec.audio.empty()) return rec;
+  Terminals terms;
+  SpandspCall call{&terms, {}, {}};
+  t38_gateway_state_t* gw = spandspGateway(SpandspCall::sent, &call);
+  uint16_t toGatewaySeq = 0, toTermSeq = 0;
+  int16_t line[kFrame], out[kFrame];
+  for (long f = 0; f < kMaxFrames && !terms.done(); ++f) {
+    const int n = fax_tx(terms.fax, line, kFrame);
+    std::fill(line + n, line + kFrame, int16_t{0});
+    rec.audio.emplace_back(line, line + kFrame);
+    t38_gateway_rx(gw, line, kFrame);
+    const int m = t38_gateway_tx(gw, out, kFrame);
+    std::fill(out + m, out + kFrame, int16_t{0});
+    fax_rx(terms.fax, out, kFrame);
+    // the T.38 terminal's packets of the last frame reach the gateway now
+    rec.packets.emplace_back();
+    rec.seqs.emplace_back();
+    for (const Bytes& ifp : terms.out) {
+      rec.packets.back().push_back(ifp);
+      rec.seqs.back().push_back(toGatewaySeq);
+      t38_core_rx_ifp_packet(t38_gateway_get_t38_core_state(gw), ifp.data(), int(ifp.size()), toGatewaySeq++);
+    }
+    terms.out.clear();
+    for (const Bytes& ifp : call.fromGateway) terms.toT38(ifp.data(), int(ifp.size()), toTermSeq++);
+    call.fromGateway.clear();
+    t38_terminal_send_timeout(terms.t38, kFrame);
+  }
+  t38_gateway_free(gw);
+  rec.completed = terms.completed();
+  return rec;
+}
+
+// Both gateways replay the same number of frames: the shorter call's.
+size_t replayFrames() {
+  return std::min(ourCall().audio.size(), spandspCall().audio.size());
+}
+
+void BM_GatewayOurs(benchmark::State& st) {
+  const Recording& rec = ourCall();
+  if (!rec.completed) st.SkipWithError("the call through our gateway did not complete");
+  const size_t frames = replayFrames();
+  for (auto _ : st) {
+    st.PauseTiming();
+    gCh = Channel{};
+    gCh.rec = const_cast<Recording*>(&rec);
+    gCh.replay = true;
+    openGateway();
+    st.ResumeTiming();
+    while (gCh.audioAt < frames) runFrame();
+    st.PauseTiming();
+    closeGateway();
+    // the replay sent what the call did, or it is not the call's work
+    size_t sentInCall = 0;
+    for (size_t f = 0; f < size_t(gCh.frames) && f < rec.sent.size(); ++f) sentInCall += rec.sent[f];
+    if (sentInCall != gCh.sentInReplay) st.SkipWithError("the replay differs from the call");
+    st.ResumeTiming();
+  }
+  st.counters["call_s"] = double(frames) / 100.0;
+  st.counters["own_call_s"] = double(rec.audio.size()) / 100.0;
+}
+
+void BM_GatewaySpandsp(benchmark::State& st) {
+  const Recording& rec = spandspCall();
+  if (!rec.completed) st.SkipWithError("the call through spandsp's gateway did not complete");
+  const size_t frames = replayFrames();
+  int16_t out[kFrame];
+  for (auto _ : st) {
+    t38_gateway_state_t* gw = spandspGateway(dropPacket, nullptr);
+    for (size_t f = 0; f < frames; ++f) {
+      std::vector<int16_t> line = rec.audio[f];
+      t38_gateway_rx(gw, line.data(), kFrame);
+      t38_gateway_tx(gw, out, kFrame);
+      for (size_t i = 0; i < rec.packets[f].size(); ++i)
+        t38_core_rx_ifp_packet(t38_gateway_get_t38_core_state(gw), rec.packets[f][i].data(),
+                               int(rec.packets[f][i].size()), rec.seqs[f][i]);
+    }
+    t38_gateway_free(gw);
+  }
+  st.counters["call_s"] = double(frames) / 100.0;
+  st.counters["own_call_s"] = double(rec.audio.size()) / 100.0;
+}
+
+BENCHMARK(BM_GatewayOurs)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GatewaySpandsp)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return orvox_bench::runWithRatios(argc, argv,
+                                    {{"T.38 fax gateway per second of call", "BM_GatewayOurs", "BM_GatewaySpandsp"}});
+}

@@ -1,0 +1,190 @@
+// The equalisers' per-symbol loops: the T/3 equaliser's output (the taps' high halves against the
+// line, newest sample first) and tap update, and the 2T/3 complex equaliser's (every other sample
+// of the real and imaginary lines). The plain forms are the reference; the wide forms give their
+// bits (sums and tap updates wrap at 32 bits in both).
+#pragma once
+
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "vc_types.h"
+
+// re = sum of (cr[i] >> 16) * x[-i], im likewise with ci, for i < n.
+inline void vcEqDotPlain(const int32_t* cr, const int32_t* ci, const int16_t* x, int n, uint32_t* re, uint32_t* im) {
+  uint32_t r = 0, q = 0;
+  for (int i = 0; i < n; ++i) {
+    r += static_cast<uint32_t>((cr[i] >> 16) * x[-i]);
+    q += static_cast<uint32_t>((ci[i] >> 16) * x[-i]);
+  }
+  *re = r;
+  *im = q;
+}
+
+// cr[i] += (x[-i] * e.real) >> shift, ci[i] likewise with e.imag, for i < n.
+inline void vcEqUpdatePlain(int32_t* cr, int32_t* ci, const int16_t* x, int n, VCZCOMPLEX e, int shift) {
+  for (int i = 0; i < n; ++i) {
+    cr[i] = static_cast<int32_t>(static_cast<uint32_t>(cr[i]) + static_cast<uint32_t>((x[-i] * e.real) >> shift));
+    ci[i] = static_cast<int32_t>(static_cast<uint32_t>(ci[i]) + static_cast<uint32_t>((x[-i] * e.imag) >> shift));
+  }
+}
+
+// The 2T/3 equaliser's complex output: re = sum of a*xr - b*xi, im = sum of b*xr + a*xi, with
+// a, b the high halves of cr[i], ci[i] and xr, xi the lines' samples 2i, for i < n.
+inline void vcEq2T3DotPlain(const int32_t* cr, const int32_t* ci, const int16_t* xr, const int16_t* xi, int n,
+                            uint32_t* re, uint32_t* im) {
+  uint32_t r = 0, q = 0;
+  for (int i = 0; i < n; ++i) {
+    const int32_t a = cr[i] >> 16, b = ci[i] >> 16;
+    r += static_cast<uint32_t>(a * xr[2 * i]) - static_cast<uint32_t>(b * xi[2 * i]);
+    q += static_cast<uint32_t>(b * xr[2 * i]) + static_cast<uint32_t>(a * xi[2 * i]);
+  }
+  *re = r;
+  *im = q;
+}
+
+// Its update: gr = xr*e.real + xi*e.imag, gi = xr*e.imag - xi*e.real (32-bit, wrapping), shifted
+// left by `step` when 0 <= step < 32 or right by -step when -32 < step < 0, added to the taps.
+inline void vcEq2T3UpdatePlain(int32_t* cr, int32_t* ci, const int16_t* xr, const int16_t* xi, int n,
+                               VCZCOMPLEX e, int step) {
+  for (int i = 0; i < n; ++i) {
+    const uint32_t pr = static_cast<uint32_t>(xr[2 * i] * e.real) + static_cast<uint32_t>(xi[2 * i] * e.imag);
+    const uint32_t pi = static_cast<uint32_t>(xr[2 * i] * e.imag) - static_cast<uint32_t>(xi[2 * i] * e.real);
+    const uint32_t dr = step >= 0 ? pr << step : static_cast<uint32_t>(static_cast<int32_t>(pr) >> -step);
+    const uint32_t di = step >= 0 ? pi << step : static_cast<uint32_t>(static_cast<int32_t>(pi) >> -step);
+    cr[i] = static_cast<int32_t>(static_cast<uint32_t>(cr[i]) + dr);
+    ci[i] = static_cast<int32_t>(static_cast<uint32_t>(ci[i]) + di);
+  }
+}
+
+#if defined(__SSE2__)
+// x[-i-k] in lane k, k = 0..7.
+inline __m128i vcEqLine8(const int16_t* x, int i) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x - i - 7));
+  const __m128i w = _mm_shuffle_epi32(v, 0x1B);
+  return _mm_shufflehi_epi16(_mm_shufflelo_epi16(w, 0xB1), 0xB1);
+}
+
+// The high halves of eight taps as eight 16-bit lanes.
+inline __m128i vcEqHigh8(const int32_t* c) {
+  const __m128i lo = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c)), 16);
+  const __m128i hi = _mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 4)), 16);
+  return _mm_packs_epi32(lo, hi);  // already in range: nothing saturates
+}
+
+inline uint32_t vcEqSum4(__m128i acc) {
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(acc));
+}
+
+inline void vcEqDot(const int32_t* cr, const int32_t* ci, const int16_t* x, int n, uint32_t* re, uint32_t* im) {
+  __m128i ar = _mm_setzero_si128(), ai = _mm_setzero_si128();
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i line = vcEqLine8(x, i);
+    ar = _mm_add_epi32(ar, _mm_madd_epi16(vcEqHigh8(cr + i), line));
+    ai = _mm_add_epi32(ai, _mm_madd_epi16(vcEqHigh8(ci + i), line));
+  }
+  uint32_t r, q;
+  vcEqDotPlain(cr + i, ci + i, x - i, n - i, &r, &q);
+  *re = vcEqSum4(ar) + r;
+  *im = vcEqSum4(ai) + q;
+}
+
+// Four 32-bit products of the line with one multiplier, shifted.
+inline void vcEqProducts(__m128i line, int16_t m, __m128i count, __m128i* lo4, __m128i* hi4) {
+  const __m128i k = _mm_set1_epi16(m);
+  const __m128i lo = _mm_mullo_epi16(line, k), hi = _mm_mulhi_epi16(line, k);
+  *lo4 = _mm_sra_epi32(_mm_unpacklo_epi16(lo, hi), count);
+  *hi4 = _mm_sra_epi32(_mm_unpackhi_epi16(lo, hi), count);
+}
+
+inline void vcEqAdd4(int32_t* c, __m128i d) {
+  auto* p = reinterpret_cast<__m128i*>(c);
+  _mm_storeu_si128(p, _mm_add_epi32(_mm_loadu_si128(p), d));
+}
+
+inline void vcEqUpdate(int32_t* cr, int32_t* ci, const int16_t* x, int n, VCZCOMPLEX e, int shift) {
+  const __m128i count = _mm_cvtsi32_si128(shift);
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i line = vcEqLine8(x, i);
+    __m128i a, b;
+    vcEqProducts(line, e.real, count, &a, &b);
+    vcEqAdd4(cr + i, a);
+    vcEqAdd4(cr + i + 4, b);
+    vcEqProducts(line, e.imag, count, &a, &b);
+    vcEqAdd4(ci + i, a);
+    vcEqAdd4(ci + i + 4, b);
+  }
+  vcEqUpdatePlain(cr + i, ci + i, x - i, n - i, e, shift);
+}
+
+// Samples 0, 2, .., 14 of the sixteen at x.
+inline __m128i vcEven8(const int16_t* x) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 8));
+  return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16), _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
+}
+
+inline void vcEq2T3Dot(const int32_t* cr, const int32_t* ci, const int16_t* xr, const int16_t* xi, int n,
+                       uint32_t* re, uint32_t* im) {
+  __m128i axr = _mm_setzero_si128(), bxi = _mm_setzero_si128(), bxr = _mm_setzero_si128(), axi = _mm_setzero_si128();
+  int i = 0;
+  // eight taps read sixteen samples: the last (odd, unused) one must still lie inside the line
+  for (; i + 8 < n; i += 8) {
+    const __m128i a = vcEqHigh8(cr + i), b = vcEqHigh8(ci + i);
+    const __m128i r = vcEven8(xr + 2 * i), q = vcEven8(xi + 2 * i);
+    axr = _mm_add_epi32(axr, _mm_madd_epi16(a, r));
+    bxi = _mm_add_epi32(bxi, _mm_madd_epi16(b, q));
+    bxr = _mm_add_epi32(bxr, _mm_madd_epi16(b, r));
+    axi = _mm_add_epi32(axi, _mm_madd_epi16(a, q));
+  }
+  uint32_t r, q;
+  vcEq2T3DotPlain(cr + i, ci + i, xr + 2 * i, xi + 2 * i, n - i, &r, &q);
+  *re = vcEqSum4(axr) - vcEqSum4(bxi) + r;
+  *im = vcEqSum4(bxr) + vcEqSum4(axi) + q;
+}
+
+inline void vcEq2T3Update(int32_t* cr, int32_t* ci, const int16_t* xr, const int16_t* xi, int n, VCZCOMPLEX e,
+                          int step) {
+  const bool left = step >= 0;
+  const __m128i count = _mm_cvtsi32_si128(left ? step : -step);
+  const uint16_t er = static_cast<uint16_t>(e.real), ei = static_cast<uint16_t>(e.imag);
+  const __m128i both = _mm_set1_epi32(static_cast<int32_t>(er | (uint32_t{ei} << 16)));  // (er, ei)
+  const __m128i imagOnly = _mm_set1_epi32(static_cast<int32_t>(ei));                      // (ei, 0)
+  const __m128i realHigh = _mm_set1_epi32(static_cast<int32_t>(uint32_t{er} << 16));     // (0, er)
+  int i = 0;
+  for (; i + 8 < n; i += 8) {  // as in vcEq2T3Dot: the sixteenth sample inside the line
+    const __m128i r = vcEven8(xr + 2 * i), q = vcEven8(xi + 2 * i);
+    for (int half = 0; half < 2; ++half) {
+      const __m128i pairs = half == 0 ? _mm_unpacklo_epi16(r, q) : _mm_unpackhi_epi16(r, q);  // (xr, xi)
+      const __m128i gr = _mm_madd_epi16(pairs, both);
+      const __m128i gi = _mm_sub_epi32(_mm_madd_epi16(pairs, imagOnly), _mm_madd_epi16(pairs, realHigh));
+      const __m128i dr = left ? _mm_sll_epi32(gr, count) : _mm_sra_epi32(gr, count);
+      const __m128i di = left ? _mm_sll_epi32(gi, count) : _mm_sra_epi32(gi, count);
+      vcEqAdd4(cr + i + 4 * half, dr);
+      vcEqAdd4(ci + i + 4 * half, di);
+    }
+  }
+  vcEq2T3UpdatePlain(cr + i, ci + i, xr + 2 * i, xi + 2 * i, n - i, e, step);
+}
+#else
+inline void vcEqDot(const int32_t* cr, const int32_t* ci, const int16_t* x, int n, uint32_t* re, uint32_t* im) {
+  vcEqDotPlain(cr, ci, x, n, re, im);
+}
+inline void vcEqUpdate(int32_t* cr, int32_t* ci, const int16_t* x, int n, VCZCOMPLEX e, int shift) {
+  vcEqUpdatePlain(cr, ci, x, n, e, shift);
+}
+inline void vcEq2T3Dot(const int32_t* cr, const int32_t* ci, const int16_t* xr, const int16_t* xi, int n,
+                       uint32_t* re, uint32_t* im) {
+  vcEq2T3DotPlain(cr, ci, xr, xi, n, re, im);
+}
+inline void vcEq2T3Update(int32_t* cr, int32_t* ci, const int16_t* xr, const int16_t* xi, int n, VCZCOMPLEX e,
+                          int step) {
+  vcEq2T3UpdatePlain(cr, ci, xr, xi, n, e, step);
+}
+#endif
