@@ -4,6 +4,8 @@
 // DSP tick thread), audio from the PBX and named signals.
 
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -407,6 +409,24 @@ void lineAudioTx(tl_packet_t* packet) {
   if (st != EPSTATUS_SUCCESS) printf("Error vrgEndptPacket: %s\n", strerror_endp(st));
 }
 
+namespace {
+
+// A signal's value as a number: leading digits as before (none reads as 0), but a number that
+// does not fit in 32 bits is refused instead of being cut to some other value.
+bool signalNumber(const char* value, int* out) {
+  if (!value) {
+    *out = 0;
+    return true;
+  }
+  errno = 0;
+  const long long number = strtoll(value, nullptr, 10);
+  if (errno == ERANGE || number < INT32_MIN || number > INT32_MAX) return false;
+  *out = static_cast<int>(number);
+  return true;
+}
+
+}  // namespace
+
 int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubusReq) {
   const epsig* row = epsig_map;
   while (row->name[0] && strcmp(row->name, signame) != 0) row++;
@@ -430,10 +450,16 @@ int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubus
     case EPSIG_INGRESS_DTMF:
       status = playKeypad(line, value);
       break;
-    default:
+    default: {
+      int number = 0;
+      if (!signalNumber(value, &number)) {
+        printf("Error! Invalid signal value: %s\n", value);
+        return -1;
+      }
       status = vrgEndptSignal(&lines[line].epHandle, -1, row->epsig,
-                              static_cast<unsigned>(atoi(value ? value : "0")), -1, -1, -1);
+                              static_cast<unsigned>(number), -1, -1, -1);
       break;
+    }
   }
   if (status == 0) {
     printf("Signal %s=%s was set for line %d \n", signame, value ? value : "", line);

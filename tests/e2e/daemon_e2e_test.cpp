@@ -93,6 +93,35 @@ TEST_F(DaemonStartup, MethodArgumentsAreValidated) {
     EXPECT_TRUE(daemon->waitFor(line)) << line;
 }
 
+// The ends of the 32-bit range in every number a method takes: each is refused or answered,
+// none is computed with (a sanitizer build stops the daemon on an overflow), and the daemon
+// serves on.
+TEST_F(DaemonStartup, ExtremeNumbersAreRefusedAndTheDaemonServesOn) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "dect,fxs"}, {"hw_board_hasDect", "1"}}));
+  for (const char* n : {"-2147483648", "2147483647"}) {
+    const std::string num = n;
+    SCOPED_TRACE(num);
+    EXPECT_EQ(call("call", R"({"terminal":)" + num + R"(,"add":0})"), num[0] == '-' ? 2 : 9);
+    EXPECT_EQ(call("call", R"({"terminal":)" + num + R"(,"release":0})"), num[0] == '-' ? 2 : 9);
+    EXPECT_EQ(call("call", R"({"terminal":1,"add":)" + num + "}"), 2);
+    EXPECT_EQ(call("call", R"({"terminal":1,"release":)" + num + "}"), 2);
+    EXPECT_EQ(call("signal", R"({"line":)" + num + R"(,"signal":"ringing","state":"on"})"), 2);
+    EXPECT_EQ(call("connection", R"({"line":)" + num + R"(,"id":1,"action":"create"})"), 2);
+    EXPECT_EQ(call("status", R"({"line":)" + num + "}"), 2);
+  }
+  EXPECT_EQ(call("connection", R"({"line":1,"id":-2147483648,"action":"create"})"), 2);
+  // A signal value beyond the 32-bit range is refused rather than cut to some other value.
+  EXPECT_EQ(call("signal", R"({"line":1,"signal":"dial","state":"on","data":"4294967296"})"), 2);
+  EXPECT_EQ(call("signal", R"({"line":1,"signal":"dial","state":"on","data":"-99999999999"})"), 2);
+  EXPECT_TRUE(daemon->waitFor("Error! Invalid signal value: 4294967296\n"));
+  EXPECT_EQ(daemon->count("fake: vrgEndptSignal line=1 cnx=-1 sig="), 4);  // the wake-up only
+
+  std::string reply;
+  EXPECT_EQ(call("count", R"({"effective":false})", &reply), 0);
+  EXPECT_NE(reply.find("\"num_endpoints\":2"), std::string::npos) << reply;
+  EXPECT_TRUE(daemon->running());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Fatal configuration
 // ---------------------------------------------------------------------------------------------
