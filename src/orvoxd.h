@@ -12,6 +12,7 @@
 #include <libubus.h>
 
 #include "endptlib.h"
+#include "loop_timer.h"
 #include "tinyloop.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -39,6 +40,7 @@ struct lineReq_t {
   line_action_t action;
   char callId[120];
   ubusReq_t ubus;
+  loopTimer_t deadline;  // bounds a handset's request that waits for the PBX; fd -1 otherwise
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -132,6 +134,10 @@ int send_audio_asterisk(const uint8_t* buf, int size);
 // ---------------------------------------------------------------------------------------------
 // ubus: the "endpt" object, outgoing calls and request timers
 // ---------------------------------------------------------------------------------------------
+
+// How long the PBX and the DECT manager have to answer a call.
+constexpr time_t ASTERISK_TIMEOUT_S = 5;
+constexpr time_t CORDHUB_TIMEOUT_S = 15;
 
 extern struct ubus_context* ctx;
 extern uint32_t asterisk_id;
