@@ -1,7 +1,9 @@
 // orvoxd as a process among its peers, with the endpoint-library test double underneath.
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <functional>
 
 #include "daemon_fixture.h"
 
@@ -395,6 +397,77 @@ TEST_F(DaemonConnections, GarbageAndBrokenFramesOnTheAudioPipeNeverEndTheDaemon)
   EXPECT_TRUE(daemon->running());
   EXPECT_EQ(call("count", "{}"), 0);
   EXPECT_EQ(daemon->output().find("rx buffer full"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The named pipes: the daemon's user and group only
+// ---------------------------------------------------------------------------------------------
+
+using DaemonPipes = DaemonFixture;
+
+const char* const kPipes[] = {"endpt_event", "endpt_audio_tx", "endpt_audio_rx"};
+
+TEST_F(DaemonPipes, PipesAreClosedToOtherUsersWhateverTheUmask) {
+  ScopedUmask open(0);
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig()));
+  // Made by the daemon.
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}));
+  for (const char* pipe : kPipes) EXPECT_EQ(fileMode(dir.file(pipe)), 0660) << pipe;
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+  // Made open to everyone by someone else of the daemon's user (here the PBX stand-in) and
+  // reused: closed again, and the daemon works over them.
+  for (const char* pipe : kPipes) ASSERT_EQ(::chmod(dir.file(pipe).c_str(), 0666), 0);
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}));
+  for (const char* pipe : kPipes) EXPECT_EQ(fileMode(dir.file(pipe)), 0660) << pipe;
+  fakeCtl("hook 0 1");
+  EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+}
+
+// What is found at a pipe path is used only when it is a pipe of the daemon's own user: a link
+// would have the call's audio written into its target, a file would swallow every line event,
+// another user's pipe would let that user listen and inject. Each ends the start-up clearly.
+TEST_F(DaemonPipes, AnythingButTheDaemonsOwnPipeAtAPipePathIsRefused) {
+  ScopedUmask open(0);
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig()));
+  const std::string target = dir.file("target.raw");
+  dir.write("target.raw", "");
+  const int targetMode = fileMode(target);
+  const struct {
+    const char* pipe;
+    const char* why;
+    std::function<int(const std::string&)> plant;
+  } cases[] = {
+      {"endpt_audio_tx", "not a named pipe",
+       [&](const std::string& p) { return ::symlink(target.c_str(), p.c_str()); }},
+      {"endpt_event", "not a named pipe",
+       [&](const std::string& p) { return ::close(::open(p.c_str(), O_CREAT | O_WRONLY, 0600)); }},
+      {"endpt_audio_rx", "owned by another user",
+       [&](const std::string& p) {
+         return ::mkfifo(p.c_str(), 0660) == 0 ? ::chown(p.c_str(), 65534, 65534) : -1;
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pipe);
+    if (std::string(c.why) == "owned by another user" && ::geteuid() != 0) {
+      std::printf("not root: no pipe of another user to plant\n");
+      continue;
+    }
+    for (const char* pipe : kPipes) ::unlink(dir.file(pipe).c_str());
+    ASSERT_EQ(c.plant(dir.file(c.pipe)), 0) << std::strerror(errno);
+    ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}, false));
+    EXPECT_GT(daemon->waitExit(15000ms), 0) << daemon->output();
+    EXPECT_NE(daemon->output().find("Refusing " + dir.file(c.pipe) + ": " + c.why + "\n"),
+              std::string::npos)
+        << daemon->output();
+    EXPECT_EQ(daemon->count("Startup ready!"), 0);
+    EXPECT_EQ(fileMode(target), targetMode) << "the link's target was touched";
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 0);
 }
 
 // ---------------------------------------------------------------------------------------------
