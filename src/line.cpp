@@ -48,6 +48,10 @@ const endpt_event event_map[] = {
 
 namespace {
 
+// Lines that packets and events from outside can cause, each kind with its own limit.
+logRateLimit_t packetRefusedLimit;
+logRateLimit_t unknownEventLimit;
+
 struct epsig {
   const char* name;
   EPSIG epsig;
@@ -330,7 +334,7 @@ void lineEventHandler(ENDPT_STATE* epHandle, int, EPEVT event, void*, int, int v
   const endpt_event* row = event_map;
   while (row->name[0] && row->event != event) row++;
   if (!row->name[0]) {
-    printf("Unknown event from endpoint: %d\n", event);
+    logLimited(&unknownEventLimit, "Unknown event from endpoint: %d", event);
     return;
   }
   if (!row->enabled) {
@@ -406,7 +410,7 @@ void lineAudioTx(tl_packet_t* packet) {
   epPacket.packetp = const_cast<uint8_t*>(rtp);
   EPSTATUS st = vrgEndptPacket(&lines[line].epHandle, hdr.cnx_id, &epPacket,
                                static_cast<int>(hdr.rtp_size), 0);
-  if (st != EPSTATUS_SUCCESS) printf("Error vrgEndptPacket: %s\n", strerror_endp(st));
+  if (st != EPSTATUS_SUCCESS) logLimited(&packetRefusedLimit, "Error vrgEndptPacket: %s", strerror_endp(st));
 }
 
 namespace {

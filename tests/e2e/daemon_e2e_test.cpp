@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -397,6 +398,50 @@ TEST_F(DaemonConnections, GarbageAndBrokenFramesOnTheAudioPipeNeverEndTheDaemon)
   EXPECT_TRUE(daemon->running());
   EXPECT_EQ(call("count", "{}"), 0);
   EXPECT_EQ(daemon->output().find("rx buffer full"), std::string::npos);
+}
+
+// The lines of the daemon that report refused packets, and the refusals they account for: each
+// line itself plus the count of those held back before it.
+int refusalsAccountedFor(const std::string& out, int* lines) {
+  const std::string line = "Error vrgEndptPacket: ", more = " more not shown)";
+  int total = 0;
+  *lines = 0;
+  for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1)) {
+    ++*lines;
+    const size_t end = out.find('\n', at);
+    const size_t count = out.rfind(" (", out.find(more, at));
+    total += 1 + (out.find(more, at) < end ? std::atoi(out.c_str() + count + 2) : 0);
+  }
+  return total;
+}
+
+// A flood of packets the library refuses gives a few lines a second, and the first line after
+// it says how many were not shown: every refusal is accounted for. The call survives.
+TEST_F(DaemonConnections, AFloodOfRefusedPacketsGivesAFewLinesAndACountOfTheRest) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}, {"ORVOX_FAKE_FAIL", "vrgEndptPacket"}}));
+  ASSERT_EQ(call("connection", R"({"line":0,"id":3,"action":"create"})"), 0);
+  const std::string rx = dir.file("endpt_audio_rx");
+  std::vector<uint8_t> rtp(12, 0x22);
+  rtp[0] = 0x80;
+  const std::string refused = "fake: vrgEndptPacket line=0 cnx=3";
+  int sent = 0;
+  for (int batch = 0; batch < 10; ++batch) {
+    for (int i = 0; i < 200; ++i, ++sent) ASSERT_NO_FATAL_FAILURE(sendFrame(rx, 0, 3, 12, rtp));
+    ASSERT_TRUE(daemon->waitFor(refused, 20000ms, sent));
+  }
+  // Once the limit's interval has passed, one more refusal brings the count of the others.
+  const auto end = std::chrono::steady_clock::now() + 20s;
+  while (daemon->output().find(" more not shown)") == std::string::npos &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(200ms);
+    ASSERT_NO_FATAL_FAILURE(sendFrame(rx, 0, 3, 12, rtp));
+    ASSERT_TRUE(daemon->waitFor(refused, 20000ms, ++sent));
+  }
+  int lines = 0;
+  EXPECT_EQ(refusalsAccountedFor(daemon->output(), &lines), sent) << daemon->output();
+  EXPECT_LE(lines, sent / 20) << daemon->output();
+  EXPECT_TRUE(daemon->running());
+  EXPECT_EQ(call("connection", R"({"line":0,"id":3,"action":"destroy"})"), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
