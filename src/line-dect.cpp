@@ -117,8 +117,7 @@ void pbxWaitExpired(tl_stream_t* stream, tl_event_t*) {
   if (!req || !loopTimerExpired(&req->deadline, "Error, reading timer fd")) return;
   printf("Timeout waiting for the PBX on line %d\n", req->line);
   answerPbxReq(req, UBUS_STATUS_TIMEOUT);
-  while (perhapsNotifyCordhub() != 0) {
-  }
+  notifyCordhubWhilePending();
 }
 
 // Queues a PBX-side request for the DECT manager and defers the PBX's ubus request.
@@ -298,6 +297,12 @@ int lineCloseConnectionByPbx(int line, int conId, ubusReq_t* ubusReq) {
   lineReq_t* req = newLineReq(line, conId, ACTION_CONN_CLOSE, nullptr);
   if (!req) return -1;
   return queueAndDefer(req, ubusReq);
+}
+
+void notifyCordhubWhilePending(void) {
+  // A request that cannot be sent is dropped (and its PBX answered): try the next one.
+  while (perhapsNotifyCordhub() != 0) {
+  }
 }
 
 int perhapsNotifyCordhub(void) {

@@ -129,8 +129,7 @@ void event_stream_handler(tl_stream_t*, tl_event_t* event) {
       ubus_broadcast_event(ev);
       if (!handedOver) {
         pbxAnswered(ev, UBUS_STATUS_TIMEOUT);
-        while (perhapsNotifyCordhub() != 0) {
-        }
+        notifyCordhubWhilePending();
         free(ev);
       }
       break;

@@ -199,6 +199,8 @@ int lineCloseConnectionByDect(int line, ubusReq_t* ubusReq);
 int cordhubAnswered(lineReq_t* lineReq, int status);
 int pbxAnswered(const line_event_t* ev, int status);
 int perhapsNotifyCordhub(void);
+// Sends the next queued PBX-side request to the DECT manager, skipping those that fail.
+void notifyCordhubWhilePending(void);
 int perhapsSimulateHook(int line, EPEVT event);
 int perhapsSimulateKeypad(int line, const char* digits);
 int simulate_hook_event(ENDPT_STATE* epHandle, CAS_CTL_EVENT event);

@@ -110,11 +110,6 @@ int startTimedRequest(struct ubus_request* req) {
   return -1;
 }
 
-void notifyCordhubWhilePending() {
-  while (perhapsNotifyCordhub() != 0) {
-  }
-}
-
 void got_asterisk_complete(struct ubus_request* req, int ret) {
   printf("%s()\n", "got_asterisk_complete");
   req->status_code = ret;
