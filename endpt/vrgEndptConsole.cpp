@@ -107,7 +107,7 @@ void tickCount() {
 
 void tr57(Console& c) {
   VRG_ENDPT* e = c.endpt;
-  CNXSTATE* cnx = GetCnxState(static_cast<int>(c.arg[0]));
+  CNXSTATE* cnx = GetEndptCnxState(e, static_cast<int>(c.arg[0]));
   const bool offHook = e->offHook.load(std::memory_order_relaxed) != 0;
   if (c.arg[1] != 0) {
     info("EPT: Enabling TR57 test mode on line %d ...", e->lineId);
@@ -137,7 +137,7 @@ EPSTATUS readHookState(Console& c) {
   istwEvent(e->lineVhdHdl, ISTW_FORCED_ACTIVE, offHook ? 1 : 0);
   info(offHook ? "EPT: ENDPT %d: OFF-HOOK" : "EPT: ENDPT %d: ON-HOOK", e->lineId);
   if (e->bGR303Support) {
-    CNXSTATE* cnx = GetCnxState(static_cast<int>(c.arg[0]));
+    CNXSTATE* cnx = GetEndptCnxState(e, static_cast<int>(c.arg[0]));
     if (cnx != nullptr) GenerateNteEvent(cnx, offHook ? kGr303OffHookEvent : kGr303OnHookEvent);
   }
   return offHook ? EPSTATUS_SUCCESS : EPSTATUS_ERROR;

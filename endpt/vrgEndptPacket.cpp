@@ -179,22 +179,17 @@ EPSTATUS vrgEndptPacket(ENDPT_STATE* endptState, int cnxId, EPPACKET* epPacket, 
       length <= 0) {
     return EPSTATUS_ERROR;
   }
-  CNXSTATE* cnx = GetCnxState(cnxId);
-  if (cnx == nullptr) {
-    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_DEBUG, "EPT: %s status %d", kSelf,
-             EPSTATUS_CNX_UNKNOWN);
-    return EPSTATUS_CNX_UNKNOWN;
-  }
-  VRG_ENDPT* endpt = GetEndptState(vrgCnxLine(cnx));
+  // Connection ids are the PBX's, numbered per line: the connection is looked up within the
+  // packet's own endpoint, never by id alone.
+  VRG_ENDPT* endpt = GetEndptState(endptState->lineId);
   if (endpt == nullptr) {
     voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING, "EPT: %s status %d", kSelf,
              EPSTATUS_ENDPT_UNKNOWN);
     return EPSTATUS_ENDPT_UNKNOWN;
   }
-  bool inSlot = false;
-  for (CNXSTATE* slot : endpt->cnx) inSlot = inSlot || slot == cnx;
-  if (!inSlot) {
-    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_WARNING, "EPT: %s status %d", kSelf,
+  CNXSTATE* cnx = GetEndptCnxState(endpt, cnxId);
+  if (cnx == nullptr) {
+    voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_DEBUG, "EPT: %s status %d", kSelf,
              EPSTATUS_CNX_UNKNOWN);
     return EPSTATUS_CNX_UNKNOWN;
   }

@@ -40,13 +40,6 @@ VRG_ENDPT* EndptOf(const ENDPT_STATE* state) {
   return state != nullptr ? GetEndptState(state->lineId) : nullptr;
 }
 
-int SlotOf(VRG_ENDPT* endpt, int cnxId) {
-  for (int i = 0; i < VRG_MAX_CNX_PER_ENDPT; ++i) {
-    if (endpt->cnx[i] != nullptr && endpt->cnx[i]->cnxId == cnxId) return i;
-  }
-  return -1;
-}
-
 // Reads a provisioning item into `value` and reports whether it was set. Unset items are logged
 // (by Provision) and leave `value` as it was.
 template <typename T>
@@ -282,7 +275,7 @@ EPSTATUS ProcessVrgEndptGetRtpStats(ENDPT_STATE* state, int cnxId, EPZCNXSTATS* 
              "ProcessVrgEndptGetRtpStats", state != nullptr ? state->lineId : -1);
     return EPSTATUS_ENDPT_UNKNOWN;
   }
-  const int slot = SlotOf(endpt, cnxId);
+  const int slot = GetEndptCnxSlot(endpt, cnxId);
   if (slot < 0 || stats == nullptr) {
     voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_ERROR,
              "EPT: %s: Could not find connection %d for line %d", "ProcessVrgEndptGetRtpStats",
@@ -297,7 +290,7 @@ EPSTATUS ProcessVrgEndptGetRtpStats(ENDPT_STATE* state, int cnxId, EPZCNXSTATS* 
 EPSTATUS ProcessVrgEndptGetT38Stats(ENDPT_STATE* state, int cnxId, EPZT38CNXSTATS* stats) {
   VRG_ENDPT* endpt = EndptOf(state);
   if (endpt == nullptr) return EPSTATUS_ENDPT_UNKNOWN;
-  const int slot = SlotOf(endpt, cnxId);
+  const int slot = GetEndptCnxSlot(endpt, cnxId);
   if (slot < 0) return EPSTATUS_CNX_UNKNOWN;
   if (stats == nullptr) return EPSTATUS_ERROR;
   return GetConnectionT38Stats(endpt->cnx[slot], stats);
@@ -306,7 +299,7 @@ EPSTATUS ProcessVrgEndptGetT38Stats(ENDPT_STATE* state, int cnxId, EPZT38CNXSTAT
 EPSTATUS ProcessVrgEndptMuteConnection(ENDPT_STATE* state, int cnxId, int mute) {
   VRG_ENDPT* endpt = EndptOf(state);
   if (endpt == nullptr) return EPSTATUS_ENDPT_UNKNOWN;
-  const int slot = SlotOf(endpt, cnxId);
+  const int slot = GetEndptCnxSlot(endpt, cnxId);
   if (slot < 0) return EPSTATUS_CNX_UNKNOWN;
   voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO,
            "EPT: Setting mute status on cnxId %d, endpt %d, value %s", cnxId, endpt->endptNum,

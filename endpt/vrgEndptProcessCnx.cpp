@@ -40,13 +40,6 @@ VRG_ENDPT* EndptOf(const ENDPT_STATE* state) {
   return state != nullptr ? GetEndptState(state->lineId) : nullptr;
 }
 
-int SlotOf(VRG_ENDPT* endpt, int cnxId) {
-  for (int i = 0; i < VRG_MAX_CNX_PER_ENDPT; ++i) {
-    if (endpt->cnx[i] != nullptr && endpt->cnx[i]->cnxId == cnxId) return i;
-  }
-  return -1;
-}
-
 bool IsAmrCodec(CODEC_TYPE codec) {
   return codec >= CODEC_GSMAMR_12K && codec <= CODEC_AMRWB_OA_2385;
 }
@@ -348,7 +341,7 @@ EPSTATUS ProcessVrgEndptModifyConnection(ENDPT_STATE* state, int cnxId, EPZCNXPA
   VRG_ENDPT* endpt = EndptOf(state);
   if (endpt == nullptr) return EPSTATUS_ENDPT_UNKNOWN;
   if (!IsCnxModeSupported(params->mode, dspNum)) return EPSTATUS_UNSUPPORTED_MODE;
-  const int slot = SlotOf(endpt, cnxId);
+  const int slot = GetEndptCnxSlot(endpt, cnxId);
   if (slot < 0) return EPSTATUS_CNX_UNKNOWN;
   CNXSTATE* cnx = endpt->cnx[slot];
 
@@ -457,7 +450,7 @@ EPSTATUS ProcessVrgEndptDeleteConnection(ENDPT_STATE* state, int cnxId) {
   }
   voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_NOTICE, "EPT: DELETE CNX: endpt %d, cnx %d",
            endpt->endptNum, cnxId);
-  const int slot = SlotOf(endpt, cnxId);
+  const int slot = GetEndptCnxSlot(endpt, cnxId);
   if (slot < 0) return EPSTATUS_CNX_UNKNOWN;
   CNXSTATE* cnx = endpt->cnx[slot];
 

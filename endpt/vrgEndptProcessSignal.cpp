@@ -240,7 +240,7 @@ void SeizeFxoLine(VRG_ENDPT* endpt, const SignalRequest& r) {
     }
   }
   if (r.value == PSTN_CONFERENCE) {
-    CNXSTATE* cnx = GetCnxState(r.duration);
+    CNXSTATE* cnx = GetEndptCnxState(endpt, r.duration);
     if (cnx != nullptr) {
       voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO,
                "EPT: Connecting PSTN 0x%x <-> VHD 0x%x: 3-way conference start", fxo->lineVhdHdl,
@@ -416,11 +416,8 @@ EPSTATUS EndpointSignal(const SignalRequest& r) {
 }
 
 EPSTATUS ConnectionSignal(VRG_ENDPT* endpt, int cnxId, const SignalRequest& r) {
-  int index = -1;
-  for (int i = 0; i < VRG_MAX_CNX_PER_ENDPT; ++i) {
-    if (endpt->cnx[i] != nullptr && endpt->cnx[i]->cnxId == cnxId) index = i;
-  }
-  if (GetCnxState(cnxId) == nullptr || index < 0) return EPSTATUS_CNX_UNKNOWN;
+  const int index = cnxId < 0 ? -1 : GetEndptCnxSlot(endpt, cnxId);
+  if (index < 0) return EPSTATUS_CNX_UNKNOWN;
   CNXSTATE* cnx = endpt->cnx[index];
   switch (r.signal) {
     case EPSIG_SB_DISCONNECT:

@@ -97,6 +97,19 @@ CNXSTATE* GetCnxState(int cnxId) {
   return nullptr;
 }
 
+int GetEndptCnxSlot(const VRG_ENDPT* endpt, int cnxId) {
+  if (endpt == nullptr) return -1;
+  for (int i = 0; i < VRG_MAX_CNX_PER_ENDPT; ++i) {
+    if (endpt->cnx[i] != nullptr && endpt->cnx[i]->cnxId == cnxId) return i;
+  }
+  return -1;
+}
+
+CNXSTATE* GetEndptCnxState(const VRG_ENDPT* endpt, int cnxId) {
+  const int slot = cnxId < 0 ? -1 : GetEndptCnxSlot(endpt, cnxId);
+  return slot < 0 ? nullptr : endpt->cnx[slot];
+}
+
 CNXSTATE* GetCnxStateFromVHD(uint16_t vhdhdl) {
   const int index = GetCnxIndexFromVHD(vhdhdl);
   return index < 0 ? nullptr : &vrgCnxState[index];

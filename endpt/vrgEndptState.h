@@ -208,7 +208,13 @@ VRG_ENDPT* GetEndptStateFromPhysId(int index);
 VRG_ENDPT* GetEndptStateFromVHD(uint16_t vhdhdl);
 int GetEndptIndexFromCasHandle(int casHandle, int* index);
 VRG_ENDPT* GetPstnVrgEndptState(void);
+// The first connection record with this id on any line. The PBX numbers connections per line,
+// so a lookup on behalf of a line goes through GetEndptCnxState instead.
 CNXSTATE* GetCnxState(int cnxId);
+// The slot (0..VRG_MAX_CNX_PER_ENDPT-1) of the endpoint's connection `cnxId`, or -1.
+int GetEndptCnxSlot(const VRG_ENDPT* endpt, int cnxId);
+// The endpoint's own connection `cnxId` (a PBX id, 0 or more), or null.
+CNXSTATE* GetEndptCnxState(const VRG_ENDPT* endpt, int cnxId);
 CNXSTATE* GetCnxStateFromVHD(uint16_t vhdhdl);
 int IsCnxVhd(uint16_t vhdhdl);
 CNXSTATE* GetNewSecondaryCnxState(int dspNum);

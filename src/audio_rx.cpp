@@ -1,51 +1,14 @@
-// Receive audio pipe framing and the rate limit of its error line.
+// Receive audio pipe framing and its error line.
 
 #include "audio_rx.h"
 
-#include <cstdio>
-#include <ctime>
-
 namespace {
 
-constexpr int64_t BAD_AUDIO_INTERVAL_MS = 1000;
-constexpr unsigned BAD_AUDIO_BURST = 5;
-
-logRateLimit_t badAudioLimit{BAD_AUDIO_INTERVAL_MS, BAD_AUDIO_BURST, 0, 0, 0, false};
-
-int64_t monotonicMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+logRateLimit_t badAudioLimit;
 
 }  // namespace
 
-bool logRateAllow(logRateLimit_t* limit, int64_t nowMs, unsigned* heldBack) {
-  *heldBack = 0;
-  if (!limit->started || nowMs - limit->windowStartMs >= limit->intervalMs || nowMs < limit->windowStartMs) {
-    limit->started = true;
-    limit->windowStartMs = nowMs;
-    limit->printed = 0;
-  }
-  if (limit->printed >= limit->burst) {
-    limit->suppressed++;
-    return false;
-  }
-  limit->printed++;
-  *heldBack = limit->suppressed;
-  limit->suppressed = 0;
-  return true;
-}
-
-void badAudioPacket(const char* why) {
-  unsigned heldBack = 0;
-  if (!logRateAllow(&badAudioLimit, monotonicMs(), &heldBack)) return;
-  if (heldBack > 0) {
-    printf("bad audio packet: %s (%u more not shown)\n", why, heldBack);
-  } else {
-    printf("bad audio packet: %s\n", why);
-  }
-}
+void badAudioPacket(const char* why) { logLimited(&badAudioLimit, "bad audio packet: %s", why); }
 
 int audioRxFeed(tl_bus_t* bus, const tl_event_t* event, size_t readSize) {
   if (!bus || !event || event->count <= 0) return 0;

@@ -7,22 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "log_limit.h"
 #include "tinyloop.h"
-
-// At most `burst` lines per `intervalMs`; the lines held back are counted and reported with the
-// first line of the next interval. The clock is the caller's, so tests can drive it.
-struct logRateLimit_t {
-  int64_t intervalMs;
-  unsigned burst;
-  int64_t windowStartMs;
-  unsigned printed;
-  unsigned suppressed;
-  bool started;
-};
-
-// True when a line may be printed at `nowMs`; *heldBack is then the number of lines suppressed
-// since the last printed one (0 when none).
-bool logRateAllow(logRateLimit_t* limit, int64_t nowMs, unsigned* heldBack);
 
 // Prints "bad audio packet" with a reason, rate-limited per process.
 void badAudioPacket(const char* why);

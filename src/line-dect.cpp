@@ -19,6 +19,10 @@ namespace {
 constexpr int MAX_KEYPAD_DIGITS = 100;
 constexpr int IGNORE_HOOK_FOREVER = 65535;
 constexpr int HOOK_WAIT_MS = 2000;
+// A handset's request waits for the PBX to acknowledge the line events it caused; each of them is
+// acknowledged or timed out within the PBX's time-out, so a request still waiting a second after
+// that waits for an event that will never come.
+constexpr time_t PBX_ACK_BOUND_S = ASTERISK_TIMEOUT_S + 1;
 
 tl_list_t* dectLineReqs;  // PBX-side requests waiting to be sent to the DECT manager
 tl_list_t* pbxLineReqs;   // DECT-manager requests waiting for the PBX's acknowledgement
@@ -45,6 +49,7 @@ lineReq_t* newLineReq(int line, int conId, line_action_t action, const ubusReq_t
   req->line = line;
   req->conId = conId;
   req->action = action;
+  req->deadline.fd = -1;
   if (ubusReq) req->ubus = *ubusReq;
   return req;
 }
@@ -71,6 +76,48 @@ int queuePbxReq(lineReq_t* req) {
 
 void decrementOngoing() {
   if (dectOngoingReqs > 0) dectOngoingReqs--;
+}
+
+void pbxWaitExpired(tl_stream_t* stream, tl_event_t*);
+
+// Defers a handset's request and lets it wait, bounded, for the PBX's acknowledgement; -1 (and
+// the request is the caller's to answer) when its timer cannot be had.
+int deferForPbx(lineReq_t* req, const ubusReq_t* ubusReq) {
+  if (loopTimerStart(&req->deadline, PBX_ACK_BOUND_S, pbxWaitExpired, "Error creating ubus timer",
+                     "Error setting ubus timer") != 0) {
+    free(req);
+    return -1;
+  }
+  deferInto(req, ubusReq);
+  return queuePbxReq(req);
+}
+
+// Answers a handset's request that waited for the PBX and forgets it.
+void answerPbxReq(lineReq_t* req, int status) {
+  send_reply_cordhub(&req->ubus, endptToDectLine(req->line), req->line, status);
+  tl_list_delete(pbxLineReqs, req);
+  loopTimerStop(&req->deadline, pbxWaitExpired);
+  decrementOngoing();
+  free(req);
+}
+
+const tl_stream_t* deadlineCmp;  // key of the one search by timer in progress
+
+int pbxReqDeadlineIter(void* item) {
+  return static_cast<lineReq_t*>(item)->deadline.stream == deadlineCmp;
+}
+
+// Nothing acknowledged what the handset's request is waiting for: it is answered with the
+// time-out status, and the requests queued behind it go on.
+void pbxWaitExpired(tl_stream_t* stream, tl_event_t*) {
+  if (!pbxLineReqs) return;
+  deadlineCmp = stream;
+  auto* req = static_cast<lineReq_t*>(tl_list_find(pbxLineReqs, pbxReqDeadlineIter));
+  deadlineCmp = nullptr;
+  if (!req || !loopTimerExpired(&req->deadline, "Error, reading timer fd")) return;
+  printf("Timeout waiting for the PBX on line %d\n", req->line);
+  answerPbxReq(req, UBUS_STATUS_TIMEOUT);
+  notifyCordhubWhilePending();
 }
 
 // Queues a PBX-side request for the DECT manager and defers the PBX's ubus request.
@@ -173,6 +220,7 @@ void answerWaiting(tl_list_t* list, int status) {
   if (!list) return;
   while (auto* req = static_cast<lineReq_t*>(tl_list_get(list))) {
     send_reply_asterisk(&req->ubus, status);
+    loopTimerStop(&req->deadline, pbxWaitExpired);
     free(req);
   }
   tl_list_free(list);
@@ -251,6 +299,12 @@ int lineCloseConnectionByPbx(int line, int conId, ubusReq_t* ubusReq) {
   return queueAndDefer(req, ubusReq);
 }
 
+void notifyCordhubWhilePending(void) {
+  // A request that cannot be sent is dropped (and its PBX answered): try the next one.
+  while (perhapsNotifyCordhub() != 0) {
+  }
+}
+
 int perhapsNotifyCordhub(void) {
   if (dectOngoingReqs > 0 || !dectLineReqs) return 0;
   auto* req = static_cast<lineReq_t*>(tl_list_get(dectLineReqs));
@@ -296,13 +350,18 @@ int cordhubAnswered(lineReq_t* req, int status) {
 
 int lineNewConnectionByDect(int line, const char* cid, ubusReq_t* ubusReq) {
   if (!dectRequestLineOk(line, "lineNewConnectionByDect")) return -1;
+  VRG_ENDPT* state = stateOf(line);
+  // The same test as the off-hook simulation's: such a line is taken up already.
+  const bool takenUp = state->cnxCnt != 0 || isLineOffhook(line);
   if (perhapsSimulateHook(line, EPEVT_OFFHOOK) != 0) return -1;
-  if (perhapsSimulateKeypad(line, cid) == -1) return -1;
+  const int played = perhapsSimulateKeypad(line, cid);
+  if (played == -1) return -1;
+  // No line event follows, so no acknowledgement either: the line already is as wanted.
+  if (takenUp && played == 0)
+    return send_reply_cordhub(ubusReq, endptToDectLine(line), line, UBUS_STATUS_OK);
   lineReq_t* req = newLineReq(line, -1, ACTION_CONN_CREATE, nullptr);
   if (!req) return -1;
-  deferInto(req, ubusReq);
-  queuePbxReq(req);
-  return 0;
+  return deferForPbx(req, ubusReq);
 }
 
 int lineCloseConnectionByDect(int line, ubusReq_t* ubusReq) {
@@ -310,11 +369,12 @@ int lineCloseConnectionByDect(int line, ubusReq_t* ubusReq) {
   if (!isLineOffhook(line))
     return send_reply_cordhub(ubusReq, endptToDectLine(line), line, UBUS_STATUS_OK);
   if (perhapsSimulateHook(line, EPEVT_ONHOOK) != 0) return -1;
+  // Still off-hook: another connection holds the line, and no on-hook event will follow.
+  if (isLineOffhook(line))
+    return send_reply_cordhub(ubusReq, endptToDectLine(line), line, UBUS_STATUS_OK);
   lineReq_t* req = newLineReq(line, -1, ACTION_CONN_CLOSE, nullptr);
   if (!req) return -1;
-  deferInto(req, ubusReq);
-  queuePbxReq(req);
-  return 0;
+  return deferForPbx(req, ubusReq);
 }
 
 int pbxAnswered(const line_event_t* ev, int status) {
@@ -340,16 +400,17 @@ int pbxAnswered(const line_event_t* ev, int status) {
       bool keyEvent = digit || row->event == EPEVT_OFFHOOK || row->event == EPEVT_FLASH;
       if (!keyEvent) return 0;
       int played = perhapsSimulateKeypad(line, nullptr);
-      if (played == 1) return 0;
       if (played == -1) return -1;
+      if (played == 1) {
+        // Progress: the next digits have their own time to be acknowledged.
+        loopTimerRearm(&lineReq->deadline, PBX_ACK_BOUND_S);
+        return 0;
+      }
     } else if (lineReq->action == ACTION_CONN_CLOSE) {
       if (row->event != EPEVT_ONHOOK) return 0;
     }
   }
-  send_reply_cordhub(&lineReq->ubus, endptToDectLine(line), line, status);
-  tl_list_delete(pbxLineReqs, lineReq);
-  decrementOngoing();
-  free(lineReq);
+  answerPbxReq(lineReq, status);
   return 0;
 }
 

@@ -4,6 +4,8 @@
 // DSP tick thread), audio from the PBX and named signals.
 
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +47,10 @@ const endpt_event event_map[] = {
 };
 
 namespace {
+
+// Lines that packets and events from outside can cause, each kind with its own limit.
+logRateLimit_t packetRefusedLimit;
+logRateLimit_t unknownEventLimit;
 
 struct epsig {
   const char* name;
@@ -328,7 +334,7 @@ void lineEventHandler(ENDPT_STATE* epHandle, int, EPEVT event, void*, int, int v
   const endpt_event* row = event_map;
   while (row->name[0] && row->event != event) row++;
   if (!row->name[0]) {
-    printf("Unknown event from endpoint: %d\n", event);
+    logLimited(&unknownEventLimit, "Unknown event from endpoint: %d", event);
     return;
   }
   if (!row->enabled) {
@@ -404,8 +410,26 @@ void lineAudioTx(tl_packet_t* packet) {
   epPacket.packetp = const_cast<uint8_t*>(rtp);
   EPSTATUS st = vrgEndptPacket(&lines[line].epHandle, hdr.cnx_id, &epPacket,
                                static_cast<int>(hdr.rtp_size), 0);
-  if (st != EPSTATUS_SUCCESS) printf("Error vrgEndptPacket: %s\n", strerror_endp(st));
+  if (st != EPSTATUS_SUCCESS) logLimited(&packetRefusedLimit, "Error vrgEndptPacket: %s", strerror_endp(st));
 }
+
+namespace {
+
+// A signal's value as a number: leading digits as before (none reads as 0), but a number that
+// does not fit in 32 bits is refused instead of being cut to some other value.
+bool signalNumber(const char* value, int* out) {
+  if (!value) {
+    *out = 0;
+    return true;
+  }
+  errno = 0;
+  const long long number = strtoll(value, nullptr, 10);
+  if (errno == ERANGE || number < INT32_MIN || number > INT32_MAX) return false;
+  *out = static_cast<int>(number);
+  return true;
+}
+
+}  // namespace
 
 int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubusReq) {
   const epsig* row = epsig_map;
@@ -430,10 +454,16 @@ int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubus
     case EPSIG_INGRESS_DTMF:
       status = playKeypad(line, value);
       break;
-    default:
+    default: {
+      int number = 0;
+      if (!signalNumber(value, &number)) {
+        printf("Error! Invalid signal value: %s\n", value);
+        return -1;
+      }
       status = vrgEndptSignal(&lines[line].epHandle, -1, row->epsig,
-                              static_cast<unsigned>(atoi(value ? value : "0")), -1, -1, -1);
+                              static_cast<unsigned>(number), -1, -1, -1);
       break;
+    }
   }
   if (status == 0) {
     printf("Signal %s=%s was set for line %d \n", signame, value ? value : "", line);

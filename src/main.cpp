@@ -63,10 +63,39 @@ int signals_init() {
   return 0;
 }
 
+// The pipes carry the calls' audio and the daemon's own wake-ups: only the daemon's user and its
+// group (the PBX) may open them, whatever the umask the daemon was started with.
+constexpr mode_t FIFO_MODE = 0660;
+
+// Why the file at a pipe path is not the daemon's own pipe, or null when it is.
+const char* foreignFifo(const struct stat& st) {
+  if (!S_ISFIFO(st.st_mode)) return "not a named pipe";
+  if (st.st_uid != geteuid()) return "owned by another user";
+  return nullptr;
+}
+
+void refuseFifo(const char* path, const char* why, const char* error) {
+  printf("Refusing %s: %s\n", path, why);
+  exit_failure(error);
+}
+
+// Creates the pipe or reuses one the daemon's user made before; anything else at the path (a
+// link, a file, another user's pipe) ends the start-up.
 int open_fifo(const char* path, int extraFlags, const char* createError, const char* openError) {
-  if (mkfifo(path, 0666) != 0 && errno != EEXIST) exit_failure(createError);
-  int fd = open(path, O_RDWR | O_NONBLOCK | extraFlags);
+  if (mkfifo(path, FIFO_MODE) != 0 && errno != EEXIST) exit_failure(createError);
+  struct stat before {};
+  if (lstat(path, &before) != 0) exit_failure(openError);
+  if (const char* why = foreignFifo(before)) refuseFifo(path, why, openError);
+  int fd = open(path, O_RDWR | O_NONBLOCK | O_NOFOLLOW | extraFlags);
   if (fd == -1) exit_failure(openError);
+  // What was opened is what was checked: nothing was put in its place meanwhile.
+  struct stat opened {};
+  if (fstat(fd, &opened) != 0) exit_failure(openError);
+  const char* why = foreignFifo(opened);
+  if (!why && (opened.st_dev != before.st_dev || opened.st_ino != before.st_ino))
+    why = "replaced while it was opened";
+  if (why) refuseFifo(path, why, openError);
+  if (fchmod(fd, FIFO_MODE) != 0) exit_failure(openError);
   return fd;
 }
 
@@ -100,8 +129,7 @@ void event_stream_handler(tl_stream_t*, tl_event_t* event) {
       ubus_broadcast_event(ev);
       if (!handedOver) {
         pbxAnswered(ev, UBUS_STATUS_TIMEOUT);
-        while (perhapsNotifyCordhub() != 0) {
-        }
+        notifyCordhubWhilePending();
         free(ev);
       }
       break;

@@ -12,6 +12,7 @@
 #include <libubus.h>
 
 #include "endptlib.h"
+#include "loop_timer.h"
 #include "tinyloop.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -39,6 +40,7 @@ struct lineReq_t {
   line_action_t action;
   char callId[120];
   ubusReq_t ubus;
+  loopTimer_t deadline;  // bounds a handset's request that waits for the PBX; fd -1 otherwise
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -133,6 +135,10 @@ int send_audio_asterisk(const uint8_t* buf, int size);
 // ubus: the "endpt" object, outgoing calls and request timers
 // ---------------------------------------------------------------------------------------------
 
+// How long the PBX and the DECT manager have to answer a call.
+constexpr time_t ASTERISK_TIMEOUT_S = 5;
+constexpr time_t CORDHUB_TIMEOUT_S = 15;
+
 extern struct ubus_context* ctx;
 extern uint32_t asterisk_id;
 extern uint32_t cordhub_id;
@@ -193,6 +199,8 @@ int lineCloseConnectionByDect(int line, ubusReq_t* ubusReq);
 int cordhubAnswered(lineReq_t* lineReq, int status);
 int pbxAnswered(const line_event_t* ev, int status);
 int perhapsNotifyCordhub(void);
+// Sends the next queued PBX-side request to the DECT manager, skipping those that fail.
+void notifyCordhubWhilePending(void);
 int perhapsSimulateHook(int line, EPEVT event);
 int perhapsSimulateKeypad(int line, const char* digits);
 int simulate_hook_event(ENDPT_STATE* epHandle, CAS_CTL_EVENT event);

@@ -228,17 +228,13 @@ int ubus_request_call(struct ubus_context* context, struct ubus_object*,
     printf("call cid %s\n", cid);
   }
   if (pcm < 0 || pcm >= epInfo.numEndpoints) return UBUS_STATUS_INVALID_ARGUMENT;
+  // Terminal numbers are checked before they are turned into lines.
+  if (terminal < 0 || (!tb[DECT_REL] && !tb[DECT_ADD])) return UBUS_STATUS_INVALID_ARGUMENT;
 
   ubusReq_t ubusReq = makeUbusReq(context, req);
   int line = dectToEndptLine(terminal);
-  int res;
-  if (terminal >= 0 && tb[DECT_REL]) {
-    res = lineCloseConnectionByDect(line, &ubusReq);
-  } else if (terminal >= 0 && tb[DECT_ADD]) {
-    res = lineNewConnectionByDect(line, cid, &ubusReq);
-  } else {
-    return UBUS_STATUS_INVALID_ARGUMENT;
-  }
+  int res = tb[DECT_REL] ? lineCloseConnectionByDect(line, &ubusReq)
+                         : lineNewConnectionByDect(line, cid, &ubusReq);
   if (res == 0) return UBUS_STATUS_OK;
   send_reply_cordhub(&ubusReq, terminal, pcm, UBUS_STATUS_UNKNOWN_ERROR);
   return UBUS_STATUS_UNKNOWN_ERROR;
@@ -275,7 +271,8 @@ int registerListener(struct ubus_event_handler* listener, const char* pattern) {
 
 }  // namespace
 
-int dectToEndptLine(int terminal) { return terminal - 1; }
+// Terminal numbers count from 1; anything below maps to no line (-1).
+int dectToEndptLine(int terminal) { return terminal < 1 ? -1 : terminal - 1; }
 int endptToDectLine(int line) { return line + 1; }
 
 int ubus_enable_receive(void) {

@@ -4,16 +4,13 @@
 // "dect"). libubus is driven from the daemon's own loop through the context's socket.
 
 #include <cassert>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/timerfd.h>
-#include <unistd.h>
-
 #include <libubox/blobmsg.h>
 
+#include "loop_timer.h"
 #include "orvoxd.h"
 
 struct ubus_context* ctx;
@@ -26,13 +23,9 @@ const char asterisk_path[] = "asterisk";
 const char cordhub_path[] = "dect";
 const char broadcast_path[] = "asterisk.endpoint";
 
-constexpr time_t ASTERISK_TIMEOUT_S = 5;
-constexpr time_t CORDHUB_TIMEOUT_S = 15;
-
 struct outstandingReq_t {
   const char* dest;  // asterisk_path, cordhub_path or null
-  int timerFd;
-  tl_stream_t* timerStream;
+  loopTimer_t timer;
   struct ubus_request* ubusReq;
 };
 
@@ -48,7 +41,7 @@ int outstReqUbusIter(void* item) {
 
 int outstReqStreamIter(void* item) {
   auto* rec = static_cast<outstandingReq_t*>(item);
-  return rec->timerStream && rec->timerStream == outReqCmp;
+  return rec->timer.stream && rec->timer.stream == outReqCmp;
 }
 
 outstandingReq_t* findOutstanding(const void* key, int (*predicate)(void*)) {
@@ -64,42 +57,27 @@ void ubus_fd_handler(tl_stream_t*, tl_event_t*) { ubus_handle_event(ctx); }
 void timerHandler(tl_stream_t* stream, tl_event_t*);
 
 void releaseTimer(outstandingReq_t* rec) {
-  if (rec->timerStream) {
-    tl_base_delete_stream(tinyBase, rec->timerStream);
-    tl_stream_remove_handler(rec->timerStream, timerHandler);
-    tl_stream_free(rec->timerStream);
-  }
-  if (rec->timerFd >= 0) close(rec->timerFd);
+  loopTimerStop(&rec->timer, timerHandler);
   free(rec);
 }
 
 int addReqTimer(struct ubus_request* req) {
   auto* rec = static_cast<outstandingReq_t*>(calloc(1, sizeof(outstandingReq_t)));
   if (!rec) return -1;
-  rec->timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-  if (rec->timerFd < 0) {
-    perror("Error creating ubus timer");
-    free(rec);
-    return -1;
-  }
-  struct itimerspec expiry {};
+  time_t seconds = 0;  // a request to any other peer is not timed
   if (cordhub_id && req->peer == cordhub_id) {
-    expiry.it_value.tv_sec = CORDHUB_TIMEOUT_S;
+    seconds = CORDHUB_TIMEOUT_S;
     rec->dest = cordhub_path;
   } else if (asterisk_id && req->peer == asterisk_id) {
-    expiry.it_value.tv_sec = ASTERISK_TIMEOUT_S;
+    seconds = ASTERISK_TIMEOUT_S;
     rec->dest = asterisk_path;
   }
-  if (timerfd_settime(rec->timerFd, 0, &expiry, nullptr) != 0) {
-    perror("Error setting ubus timer");
-    close(rec->timerFd);
+  if (loopTimerStart(&rec->timer, seconds, timerHandler, "Error creating ubus timer",
+                     "Error setting ubus timer") != 0) {
     free(rec);
     return -1;
   }
   rec->ubusReq = req;
-  rec->timerStream = tl_stream_new(rec->timerFd);
-  tl_stream_add_handler(rec->timerStream, 0, timerHandler);
-  tl_base_add_stream(tinyBase, rec->timerStream);
   tl_list_add(outstandingReqs, rec);
   return 0;
 }
@@ -130,11 +108,6 @@ int startTimedRequest(struct ubus_request* req) {
   ubus_abort_request(ctx, req);
   free(req);
   return -1;
-}
-
-void notifyCordhubWhilePending() {
-  while (perhapsNotifyCordhub() != 0) {
-  }
 }
 
 void got_asterisk_complete(struct ubus_request* req, int ret) {
@@ -174,11 +147,7 @@ void got_cordhub_complete(struct ubus_request* req, int ret) {
 
 void timerHandler(tl_stream_t* stream, tl_event_t*) {
   outstandingReq_t* rec = findOutstanding(stream, outstReqStreamIter);
-  if (!rec) return;
-  uint64_t expirations = 0;
-  ssize_t n = read(rec->timerFd, &expirations, sizeof(expirations));
-  if (n < 0 && errno != EAGAIN) perror("Error, reading timer fd");
-  if (n != sizeof(expirations) || expirations == 0) return;
+  if (!rec || !loopTimerExpired(&rec->timer, "Error, reading timer fd")) return;
 
   struct ubus_request* req = rec->ubusReq;
   const char* dest = rec->dest;

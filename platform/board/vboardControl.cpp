@@ -1,6 +1,7 @@
 // Control commands of the virtual board and the socket that serves them to boardctl.
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@ namespace vboard {
 namespace {
 
 constexpr const char* kDefaultSocket = "/tmp/orvox_board.sock";
+constexpr mode_t kSocketMode = 0600;
 constexpr size_t kMaxCommand = 1024;
 
 const char* typeName(dh_type type) {
@@ -404,8 +406,10 @@ void startControlServer() {
     ::close(probe);
   }
   ::unlink(path.c_str());
+  // Its commands drive the lines and write files as the daemon's user: only that user may
+  // connect, whatever the umask. Nobody can connect before listen(), so the mode is set first.
   if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      ::listen(listener, 8) != 0) {
+      ::chmod(path.c_str(), kSocketMode) != 0 || ::listen(listener, 8) != 0) {
     std::fprintf(stderr, "virtual board: cannot serve %s: %s\n", path.c_str(), std::strerror(errno));
     ::close(listener);
     return;

@@ -251,5 +251,46 @@ TEST_F(Call, G711SpeechFromTheNetworkPlaysAtOneDelayWithoutGaps) {
   EXPECT_EQ(gaps, 0);
 }
 
+// Two calls at once whose connections the PBX numbers alike: the daemon keys them by line and
+// id, and each call's audio stays with its own line. The PBX loops each connection's packets
+// back, so each phone must hear its own tone and nothing of the other's.
+TEST_F(Call, TwoCallsWithTheSameConnectionIdEachHearOnlyTheirOwnFarEnd) {
+  const std::string heard[2] = {dir.file("heard0.wav"), dir.file("heard1.wav")};
+  const int tone[2] = {600, 1400};
+  ASSERT_NO_FATAL_FAILURE(startSystem({"--loop"}));
+  for (int line = 0; line < 2; ++line) {
+    const std::string n = std::to_string(line);
+    board(n + " offhook");
+    ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=" + n)) << daemon->output();
+    board(n + " play tone " + std::to_string(tone[line]) + " 0 -10");
+    board(n + " record " + heard[line]);
+  }
+  for (int line = 0; line < 2; ++line) {
+    ASSERT_EQ(call("connection", "{\"line\":" + std::to_string(line) + ",\"id\":1,\"action\":\"create\"}"), 0)
+        << daemon->output();
+  }
+  waitAudio(2000);
+  for (int line = 0; line < 2; ++line) {
+    board(std::to_string(line) + " record stop");
+    ASSERT_EQ(call("connection", "{\"line\":" + std::to_string(line) + ",\"id\":1,\"action\":\"destroy\"}"), 0);
+  }
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+
+  // Over the last second each phone's speaker carries its own tone at about the level sent, and
+  // the other line's tone is at least 30 dB below it.
+  for (int line = 0; line < 2; ++line) {
+    SCOPED_TRACE("line " + std::to_string(line));
+    const std::vector<int16_t> x = readWav(heard[line]);
+    ASSERT_GT(x.size(), 8000u);
+    const size_t from = x.size() - 8000, to = x.size() - 400;
+    const double own = sigmeas::amplitude(x, from, to, tone[line]);
+    const double other = sigmeas::amplitude(x, from, to, tone[1 - line]);
+    std::printf("line %d hears its own %d Hz at %.1f dBm0, the other line's %d Hz %.1f dB below\n", line,
+                tone[line], dbm0(own / std::sqrt(2.0)), tone[1 - line], sigmeas::dB(own / std::max(other, 1e-3)));
+    EXPECT_GT(dbm0(own / std::sqrt(2.0)), -16.0);
+    EXPECT_GT(sigmeas::dB(own / std::max(other, 1e-3)), 30.0);
+  }
+}
+
 }  // namespace
 }  // namespace e2e

@@ -1,7 +1,10 @@
 // orvoxd as a process among its peers, with the endpoint-library test double underneath.
 
+#include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "daemon_fixture.h"
 
@@ -91,6 +94,35 @@ TEST_F(DaemonStartup, MethodArgumentsAreValidated) {
                            "Error! Invalid connection id: -1\n",
                            "Error! No such action: explode\n"})
     EXPECT_TRUE(daemon->waitFor(line)) << line;
+}
+
+// The ends of the 32-bit range in every number a method takes: each is refused or answered,
+// none is computed with (a sanitizer build stops the daemon on an overflow), and the daemon
+// serves on.
+TEST_F(DaemonStartup, ExtremeNumbersAreRefusedAndTheDaemonServesOn) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "dect,fxs"}, {"hw_board_hasDect", "1"}}));
+  for (const char* n : {"-2147483648", "2147483647"}) {
+    const std::string num = n;
+    SCOPED_TRACE(num);
+    EXPECT_EQ(call("call", R"({"terminal":)" + num + R"(,"add":0})"), num[0] == '-' ? 2 : 9);
+    EXPECT_EQ(call("call", R"({"terminal":)" + num + R"(,"release":0})"), num[0] == '-' ? 2 : 9);
+    EXPECT_EQ(call("call", R"({"terminal":1,"add":)" + num + "}"), 2);
+    EXPECT_EQ(call("call", R"({"terminal":1,"release":)" + num + "}"), 2);
+    EXPECT_EQ(call("signal", R"({"line":)" + num + R"(,"signal":"ringing","state":"on"})"), 2);
+    EXPECT_EQ(call("connection", R"({"line":)" + num + R"(,"id":1,"action":"create"})"), 2);
+    EXPECT_EQ(call("status", R"({"line":)" + num + "}"), 2);
+  }
+  EXPECT_EQ(call("connection", R"({"line":1,"id":-2147483648,"action":"create"})"), 2);
+  // A signal value beyond the 32-bit range is refused rather than cut to some other value.
+  EXPECT_EQ(call("signal", R"({"line":1,"signal":"dial","state":"on","data":"4294967296"})"), 2);
+  EXPECT_EQ(call("signal", R"({"line":1,"signal":"dial","state":"on","data":"-99999999999"})"), 2);
+  EXPECT_TRUE(daemon->waitFor("Error! Invalid signal value: 4294967296\n"));
+  EXPECT_EQ(daemon->count("fake: vrgEndptSignal line=1 cnx=-1 sig="), 4);  // the wake-up only
+
+  std::string reply;
+  EXPECT_EQ(call("count", R"({"effective":false})", &reply), 0);
+  EXPECT_NE(reply.find("\"num_endpoints\":2"), std::string::npos) << reply;
+  EXPECT_TRUE(daemon->running());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -366,6 +398,121 @@ TEST_F(DaemonConnections, GarbageAndBrokenFramesOnTheAudioPipeNeverEndTheDaemon)
   EXPECT_TRUE(daemon->running());
   EXPECT_EQ(call("count", "{}"), 0);
   EXPECT_EQ(daemon->output().find("rx buffer full"), std::string::npos);
+}
+
+// The lines of the daemon that report refused packets, and the refusals they account for: each
+// line itself plus the count of those held back before it.
+int refusalsAccountedFor(const std::string& out, int* lines) {
+  const std::string line = "Error vrgEndptPacket: ", more = " more not shown)";
+  int total = 0;
+  *lines = 0;
+  for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1)) {
+    ++*lines;
+    const size_t end = out.find('\n', at);
+    const size_t count = out.rfind(" (", out.find(more, at));
+    total += 1 + (out.find(more, at) < end ? std::atoi(out.c_str() + count + 2) : 0);
+  }
+  return total;
+}
+
+// A flood of packets the library refuses gives a few lines a second, and the first line after
+// it says how many were not shown: every refusal is accounted for. The call survives.
+TEST_F(DaemonConnections, AFloodOfRefusedPacketsGivesAFewLinesAndACountOfTheRest) {
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}, {"ORVOX_FAKE_FAIL", "vrgEndptPacket"}}));
+  ASSERT_EQ(call("connection", R"({"line":0,"id":3,"action":"create"})"), 0);
+  const std::string rx = dir.file("endpt_audio_rx");
+  std::vector<uint8_t> rtp(12, 0x22);
+  rtp[0] = 0x80;
+  const std::string refused = "fake: vrgEndptPacket line=0 cnx=3";
+  int sent = 0;
+  for (int batch = 0; batch < 10; ++batch) {
+    for (int i = 0; i < 200; ++i, ++sent) ASSERT_NO_FATAL_FAILURE(sendFrame(rx, 0, 3, 12, rtp));
+    ASSERT_TRUE(daemon->waitFor(refused, 20000ms, sent));
+  }
+  // Once the limit's interval has passed, one more refusal brings the count of the others.
+  const auto end = std::chrono::steady_clock::now() + 20s;
+  while (daemon->output().find(" more not shown)") == std::string::npos &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(200ms);
+    ASSERT_NO_FATAL_FAILURE(sendFrame(rx, 0, 3, 12, rtp));
+    ASSERT_TRUE(daemon->waitFor(refused, 20000ms, ++sent));
+  }
+  int lines = 0;
+  EXPECT_EQ(refusalsAccountedFor(daemon->output(), &lines), sent) << daemon->output();
+  EXPECT_LE(lines, sent / 20) << daemon->output();
+  EXPECT_TRUE(daemon->running());
+  EXPECT_EQ(call("connection", R"({"line":0,"id":3,"action":"destroy"})"), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The named pipes: the daemon's user and group only
+// ---------------------------------------------------------------------------------------------
+
+using DaemonPipes = DaemonFixture;
+
+const char* const kPipes[] = {"endpt_event", "endpt_audio_tx", "endpt_audio_rx"};
+
+TEST_F(DaemonPipes, PipesAreClosedToOtherUsersWhateverTheUmask) {
+  ScopedUmask open(0);
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig()));
+  // Made by the daemon.
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}));
+  for (const char* pipe : kPipes) EXPECT_EQ(fileMode(dir.file(pipe)), 0660) << pipe;
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+  // Made open to everyone by someone else of the daemon's user (here the PBX stand-in) and
+  // reused: closed again, and the daemon works over them.
+  for (const char* pipe : kPipes) ASSERT_EQ(::chmod(dir.file(pipe).c_str(), 0666), 0);
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}));
+  for (const char* pipe : kPipes) EXPECT_EQ(fileMode(dir.file(pipe)), 0660) << pipe;
+  fakeCtl("hook 0 1");
+  EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+}
+
+// What is found at a pipe path is used only when it is a pipe of the daemon's own user: a link
+// would have the call's audio written into its target, a file would swallow every line event,
+// another user's pipe would let that user listen and inject. Each ends the start-up clearly.
+TEST_F(DaemonPipes, AnythingButTheDaemonsOwnPipeAtAPipePathIsRefused) {
+  ScopedUmask open(0);
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig()));
+  const std::string target = dir.file("target.raw");
+  dir.write("target.raw", "");
+  const int targetMode = fileMode(target);
+  const struct {
+    const char* pipe;
+    const char* why;
+    std::function<int(const std::string&)> plant;
+  } cases[] = {
+      {"endpt_audio_tx", "not a named pipe",
+       [&](const std::string& p) { return ::symlink(target.c_str(), p.c_str()); }},
+      {"endpt_event", "not a named pipe",
+       [&](const std::string& p) { return ::close(::open(p.c_str(), O_CREAT | O_WRONLY, 0600)); }},
+      {"endpt_audio_rx", "owned by another user",
+       [&](const std::string& p) {
+         return ::mkfifo(p.c_str(), 0660) == 0 ? ::chown(p.c_str(), 65534, 65534) : -1;
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pipe);
+    if (std::string(c.why) == "owned by another user" && ::geteuid() != 0) {
+      std::printf("not root: no pipe of another user to plant\n");
+      continue;
+    }
+    for (const char* pipe : kPipes) ::unlink(dir.file(pipe).c_str());
+    ASSERT_EQ(c.plant(dir.file(c.pipe)), 0) << std::strerror(errno);
+    ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}, false));
+    EXPECT_GT(daemon->waitExit(15000ms), 0) << daemon->output();
+    EXPECT_NE(daemon->output().find("Refusing " + dir.file(c.pipe) + ": " + c.why + "\n"),
+              std::string::npos)
+        << daemon->output();
+    EXPECT_EQ(daemon->count("Startup ready!"), 0);
+    EXPECT_EQ(fileMode(target), targetMode) << "the link's target was touched";
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 0);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -29,6 +30,25 @@ inline std::string defaultConfig(const std::string& country = "SWE", int lines =
   std::string cfg = "\nconfig tel 'TEL'\n\toption country '" + country + "'\n";
   for (int i = 0; i < lines; i++) cfg += lineSection(i, "Line" + std::to_string(i));
   return cfg;
+}
+
+// The file-creation mask of this test and the processes it starts, for its lifetime. Some
+// service managers start daemons with 000: nothing the daemon makes may rely on the mask.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
+  ~ScopedUmask() { ::umask(old_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+ private:
+  mode_t old_;
+};
+
+// The permission bits of a file (not following a link), or -1 when there is none.
+inline int fileMode(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
 }
 
 class DaemonFixture : public ::testing::Test {

@@ -95,6 +95,72 @@ TEST_F(DaemonDect, HandsetCallWithDigitsIsAnsweredAfterThePbxAcknowledged) {
   EXPECT_EQ(pbx->count("event ONHOOK"), 1);
 }
 
+// The handset manager repeats "add" for a handset that is already off-hook: that request needs
+// no line change and is answered at once; nothing queued behind it, from the handset or from the
+// PBX, is held up.
+TEST_F(DaemonDect, RepeatedAddIsAnsweredAtOnceAndNothingWaitsBehindIt) {
+  ASSERT_NO_FATAL_FAILURE(startDectBoard());
+  // Each step: the method, its arguments and whether it is the handset's (a reply with errno).
+  const struct {
+    const char* method;
+    const char* json;
+  } steps[] = {
+      {"call", R"({"terminal":1,"add":0})"},
+      {"call", R"({"terminal":1,"add":0})"},
+      {"call", R"({"terminal":1,"release":0})"},
+      {"call", R"({"terminal":1,"add":0})"},
+      {"connection", R"({"line":0,"id":5,"action":"create"})"},
+      {"call", R"({"terminal":1,"release":0})"},
+      {"connection", R"({"line":0,"id":5,"action":"destroy"})"},
+      {"call", R"({"terminal":1,"add":0})"},
+      {"call", R"({"terminal":1,"release":0})"},
+      // Two connections hold the line: the handset's release leaves it off-hook, and no
+      // on-hook event will follow to be acknowledged.
+      {"call", R"({"terminal":1,"add":0})"},
+      {"connection", R"({"line":0,"id":6,"action":"create"})"},
+      {"connection", R"({"line":0,"id":7,"action":"create"})"},
+      {"call", R"({"terminal":1,"release":0})"},
+      {"connection", R"({"line":0,"id":6,"action":"destroy"})"},
+      {"connection", R"({"line":0,"id":7,"action":"destroy"})"},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(std::string(step.method) + " " + step.json);
+    std::string reply;
+    // A generous bound: a request nothing answers ends in the client's time-out (7).
+    ASSERT_EQ(client->call("endpt", step.method, step.json, &reply, 20000), 0) << reply;
+    if (std::string(step.method) == "call") {
+      EXPECT_NE(reply.find("\"pcm\":0"), std::string::npos) << reply;
+      EXPECT_NE(reply.find("\"errno\":0"), std::string::npos) << reply;
+    }
+  }
+  // Four real take-ups and four real releases reached the PBX, the repeated add none.
+  EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=0", 5000ms, 4)) << pbx->output();
+  EXPECT_EQ(pbx->count("event OFFHOOK data=0 line=0"), 4);
+  // The PBX's connections were made on the off-hook line and closed through the manager.
+  for (const char* id : {"5", "6", "7"}) {
+    EXPECT_TRUE(daemon->waitFor(std::string("Created connection VRNK/0/") + id));
+    EXPECT_TRUE(daemon->waitFor(std::string("Closed connection VRNK/0/") + id));
+  }
+  EXPECT_EQ(dect->count("dect call terminal=1 add=-1 release=0"), 3);
+}
+
+// The line events a handset's request caused never reach the PBX: the request is answered with
+// the time-out status by the daemon itself, and the PBX's requests for the line go on.
+TEST_F(DaemonDect, HandsetRequestWhoseEventsAreLostIsAnsweredAfterItsBound) {
+  ASSERT_NO_FATAL_FAILURE(startDectBoard());
+  fakeCtl("mute 0 1");
+  ASSERT_TRUE(daemon->waitFor("fake: mute line=0 1"));
+  std::string reply;
+  EXPECT_EQ(client->call("endpt", "call", R"({"terminal":1,"add":0})", &reply, 25000), 7);
+  // The daemon's own answer carries the manager's fields; the client's time-out would not.
+  EXPECT_NE(reply.find("\"errno\":1"), std::string::npos) << reply;
+  EXPECT_TRUE(daemon->waitFor("Timeout waiting for the PBX on line 0\n"));
+  fakeCtl("mute 0 0");
+  ASSERT_TRUE(daemon->waitFor("fake: mute line=0 0"));
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 0);
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=0"));
+}
+
 TEST_F(DaemonDect, KeypadSignalPlaysDigitsAndFlash) {
   ASSERT_NO_FATAL_FAILURE(startDectBoard());
   ASSERT_EQ(call("call", R"({"terminal":1,"add":0})"), 0);

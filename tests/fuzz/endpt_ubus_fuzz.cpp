@@ -3,6 +3,7 @@
 // it (over the endpoint-library test double, without a bus connection).
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -40,12 +41,19 @@ const char* const kNames[] = {"line", "signal", "state", "data", "id", "action",
 const char* const kWords[] = {"on", "off", "0", "1", "ringing", "callid", "keypad", "dial",
                               "create", "destroy", "conference", "12R#", "dtmf5", "busy", ""};
 
+// The numbers at the edges of every range a method checks, which random words seldom hit.
+const int32_t kEdges[] = {INT32_MIN, INT32_MIN + 1, -2, -1, 0, 1, 2, 3, 4, 5,
+                          INT32_MAX - 1, INT32_MAX};
+
 // A table of fields whose names, types and values come from the input.
 void addFields(FuzzInput& in, blob_buf* b) {
   const int fields = in.byte() % 6;
   for (int f = 0; f < fields && !in.empty(); ++f) {
     const char* name = kNames[in.byte() % (sizeof kNames / sizeof kNames[0])];
-    switch (in.byte() % 6) {
+    switch (in.byte() % 7) {
+      case 6:
+        blobmsg_add_u32(b, name, static_cast<uint32_t>(kEdges[in.byte() % (sizeof kEdges / sizeof kEdges[0])]));
+        break;
       case 0: blobmsg_add_u32(b, name, static_cast<uint32_t>(static_cast<int8_t>(in.byte()))); break;
       case 1: blobmsg_add_u32(b, name, in.word() | static_cast<uint32_t>(in.word()) << 16); break;
       case 2: blobmsg_add_string(b, name, kWords[in.byte() % (sizeof kWords / sizeof kWords[0])]); break;

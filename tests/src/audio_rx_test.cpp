@@ -67,7 +67,8 @@ TEST_F(AudioRx, AFrameSplitByAFullReadIsCompletedByTheNext) {
 }
 
 TEST(LogRateLimit, ABurstPerIntervalThenACountOfWhatWasHeldBack) {
-  logRateLimit_t limit{1000, 3, 0, 0, 0, false};
+  logRateLimit_t limit;  // 1000 ms intervals
+  limit.burst = 3;
   unsigned held = 99;
   int printed = 0;
   for (int i = 0; i < 10; ++i) printed += logRateAllow(&limit, 5000 + i, &held) ? 1 : 0;
@@ -80,6 +81,37 @@ TEST(LogRateLimit, ABurstPerIntervalThenACountOfWhatWasHeldBack) {
   // A clock that steps back starts a new interval rather than muting the line for good.
   for (int i = 0; i < 5; ++i) logRateAllow(&limit, 6002, &held);
   EXPECT_TRUE(logRateAllow(&limit, 100, &held));
+}
+
+int64_t gNowMs;
+
+// The printed form, on a clock the test moves: a flood of one kind of line shows a burst, then
+// one line per interval carrying the count of those held back; another kind has its own limit.
+TEST(LogRateLimit, AFloodPrintsABurstThenOneLineWithTheCountOfWhatWasHeldBack) {
+  gNowMs = 50000;
+  logLimitSetClock([] { return gNowMs; });
+  logRateLimit_t refused, unknown;
+  testing::internal::CaptureStdout();
+  for (int i = 0; i < 5000; ++i) {  // half a second at 10,000 lines a second
+    logLimited(&refused, "Error vrgEndptPacket: %s", "endpoint is in wrong mode");
+    if (i % 500 == 0) logLimited(&unknown, "Unknown event from endpoint: %d", 22);
+    gNowMs += i % 10 == 9 ? 1 : 0;
+  }
+  gNowMs += 1000;
+  logLimited(&refused, "Error vrgEndptPacket: %s", "endpoint is in wrong mode");
+  const std::string out = testing::internal::GetCapturedStdout();
+  logLimitSetClock(nullptr);
+  auto lines = [&](const std::string& text) {
+    int n = 0;
+    for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(lines("Error vrgEndptPacket: endpoint is in wrong mode"), 5 + 1) << out;
+  EXPECT_EQ(lines("Unknown event from endpoint: 22\n"), 5) << out;
+  EXPECT_EQ(lines("\n"), 11) << out;
+  EXPECT_NE(out.find("Error vrgEndptPacket: endpoint is in wrong mode (4995 more not shown)\n"),
+            std::string::npos)
+      << out;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 //                       event <line> <EPEVT> <value>
 //                       hook <line> <0|1>          (real hook change: events and state)
 //                       packet <line> <cnxId> <size>
+//                       mute <line> <0|1>          (1: the line's events are lost)
 
 #include <atomic>
 #include <condition_variable>
@@ -40,6 +41,7 @@ struct FakeLine {
   EPTYPE type;
   VRG_ENDPT view{};
   ENDPT_STATE* handle;
+  bool muted;  // its events are lost on the way to the daemon ("mute <line> 1")
 };
 
 std::mutex gLock;
@@ -112,7 +114,7 @@ void post(std::function<void()> work) {
 
 void notify(int line, EPEVT event, int value) {
   if (!gNotify || line < 0 || line >= static_cast<int>(gLines.size())) return;
-  if (!gLines[line].handle) return;
+  if (!gLines[line].handle || gLines[line].muted) return;
   gNotify(gLines[line].handle, -1, event, nullptr, 0, value);
 }
 
@@ -142,6 +144,10 @@ void runControlCommand(const std::string& text) {
   if (verb == "event") post([=] { notify(a, static_cast<EPEVT>(b), c); });
   else if (verb == "hook") post([=] { setHook(a, b != 0); });
   else if (verb == "packet") post([=] { sendPacket(a, b, c); });
+  else if (verb == "mute") post([=] {
+    if (a >= 0 && a < static_cast<int>(gLines.size())) gLines[a].muted = b != 0;
+    record("mute line=%d %d", a, b);
+  });
 }
 
 void controlLoop() {

@@ -47,6 +47,7 @@ struct MEM_BufPool_s {
   uint8_t* startp;     // first block header
   uint8_t* endp;       // end of the pool's memory
   uint32_t bufSize;    // bytes a caller may use in each block
+  int failedAllocs;    // allocations refused since the pool last ran dry; 0 while it serves
   MEM_BufPool_s* pNextBufPool;
 };
 using MEM_BufPool = MEM_BufPool_s;

@@ -55,6 +55,7 @@ int MEM_InitBufPoolNoAdd(MEM_BufPool* pool, uint32_t bufSize, void* memory, size
   }
   pool->numFreeBuf = static_cast<int>(count);
   pool->lowWaterMark = static_cast<int>(count);
+  pool->failedAllocs = 0;
   return static_cast<int>(count);
 }
 
@@ -95,9 +96,18 @@ void* MEM_BufPoolAllocDbg(MEM_BufPool* pool, const char* file, int line) {
   LhapiLockGuard lock;
   MEM_BlockHdr* hdr = pool->core.freep;
   if (hdr == nullptr) {
-    MEM_BufPoolDump(pool);
-    LHAPI_ASSERT_FAIL();
+    // A pool runs dry under a flood from outside, refusing allocation after allocation: its
+    // state is dumped once when that starts, and the refusals are counted until it serves again.
+    if (pool->failedAllocs++ == 0) {
+      MEM_BufPoolDump(pool);
+      LHAPI_ASSERT_FAIL();
+    }
     return nullptr;
+  }
+  if (pool->failedAllocs > 0) {
+    lhapiErrorPrint("BufPool @ %p serves again after refusing %d allocations\n",
+                    static_cast<void*>(pool), pool->failedAllocs);
+    pool->failedAllocs = 0;
   }
   const size_t stride = poolStride(pool);
   LHAPI_ASSERT(hdr->debugStartTag == MEM_POOL_START_FREE);

@@ -10,6 +10,7 @@
 #include "knl/knl.h"
 #include "lhapi.h"
 #include "lhapi_time.h"
+#include "mem/mem.h"
 #include "qrn/qrn.h"
 
 // The board's PCM exchange, which the frame entry calls between the HAL shim's commands and the
@@ -110,6 +111,37 @@ TEST(LhapiAssert, LogsOneErrorLineWithTheFileNameAndReturns) {
             std::string::npos)
       << out;
   EXPECT_EQ(out.find("LHAPI: Assert", out.find("LHAPI: Assert") + 1), std::string::npos);
+}
+
+// A pool run dry by a flood is dumped once, not once per refused allocation; the refusals are
+// counted when it serves again, and the next time it runs dry is reported afresh.
+TEST(LhapiPoolLog, APoolThatRunsDryIsDumpedOncePerEpisode) {
+  std::vector<uint8_t> memory(MEM_BufPoolMemSize(16, 2));
+  MEM_BufPool pool{};
+  ASSERT_EQ(MEM_InitBufPoolNoAdd(&pool, 16, memory.data(), memory.size()), 2);
+  void* first = MEM_BufPoolAlloc(&pool);
+  void* second = MEM_BufPoolAlloc(&pool);
+  ASSERT_NE(second, nullptr);
+  auto linesWith = [](const std::string& out, const std::string& text) {
+    int n = 0;
+    for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
+    return n;
+  };
+  for (int episode = 0; episode < 2; ++episode) {
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 500; ++i) EXPECT_EQ(MEM_BufPoolAlloc(&pool), nullptr);
+    MEM_BufPoolFree(&pool, second);
+    second = MEM_BufPoolAlloc(&pool);
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(linesWith(out, "# free = 0"), 1) << out;
+    EXPECT_EQ(linesWith(out, "  Hdr @ "), 2) << out;
+    EXPECT_EQ(linesWith(out, "LHAPI: Assert"), 1) << out;
+    EXPECT_EQ(linesWith(out, " serves again after refusing 500 allocations"), 1) << out;
+    EXPECT_LE(linesWith(out, "\n"), 5) << out;
+  }
+  MEM_BufPoolFree(&pool, first);
+  MEM_BufPoolFree(&pool, second);
 }
 
 void hostDrop(QRN_Handle, QRN_SocketMsg* msg) { QRN_FreeSocketMsg(msg); }
