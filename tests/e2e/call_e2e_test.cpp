@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "orvox_fixture.h"
 #include "../source/srv/pte/pte_signal_util.h"
 #include "call_audio.h"
 #include "daemon_fixture.h"
@@ -41,15 +42,7 @@ std::string trim(const std::string& s) {
 }
 
 // The project's speech recording (8 kHz, 16-bit little-endian), 13 s.
-std::vector<int16_t> recordedSpeech() {
-  std::ifstream f(ORVOX_SOURCE_DIR "/tests/data/speech/speech_8k.raw", std::ios::binary);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  std::vector<int16_t> x(bytes.size() / 2);
-  for (size_t i = 0; i < x.size(); ++i) {
-    x[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
-  }
-  return x;
-}
+std::vector<int16_t> recordedSpeech() { return orvox_fixture::loadPcm16("speech/speech_8k.raw"); }
 
 // One stretch of the call with a hybrid on the line: its echo path and return loss, and the
 // board time at which it ended.

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "orvox_fixture.h"
 #include "conceal.h"
 #include "pcmplc.h"
 #include "plc_bv32.h"
@@ -44,13 +45,7 @@ std::vector<int16_t> voiced(int n, double period, double amp = 6000, int rate = 
   return x;
 }
 
-std::vector<int16_t> loadSpeech(const char* name) {
-  std::ifstream f(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/" + name, std::ios::binary);
-  std::vector<char> b((std::istreambuf_iterator<char>(f)), {});
-  std::vector<int16_t> x(b.size() / 2);
-  for (size_t i = 0; i < x.size(); ++i) x[i] = static_cast<int16_t>(uint8_t(b[2 * i]) | (uint8_t(b[2 * i + 1]) << 8));
-  return x;
-}
+std::vector<int16_t> loadSpeech(const char* name) { return orvox_fixture::loadPcm16(std::string("speech/") + name); }
 
 template <class S>
 struct Plc;
