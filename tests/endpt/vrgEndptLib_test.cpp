@@ -4,6 +4,7 @@
 
 #include "endptLibFixture.h"
 #include "logCapture.h"
+#include "vboardTimeline.h"
 #include "vrgProv.h"
 
 namespace endpt_test {
@@ -188,7 +189,7 @@ TEST_F(EndptLib, NetworkPacketsAreClassifiedBeforeTheyReachTheChannel) {
   vboardCommand("0 offhook");
   ASSERT_TRUE(events().waitFor(EPEVT_OFFHOOK));
   EXPECT_EQ(SendPacket(&line0_, 5, Rtp(101, {144, 0x0A, 0, 160})), EPSTATUS_BUSY);
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(waitHookClock(0, 100));  // 100 ms of the line's time for a ring that should not come
   EXPECT_EQ(vboardCommand("0 status").find("slic=RING "), std::string::npos);
   EXPECT_EQ(events().count(EPEVT_MEDIA), 1);
   EXPECT_EQ(vrgEndptDeleteConnection(&line0_, 5), EPSTATUS_SUCCESS);
