@@ -61,17 +61,18 @@ TEST_F(BoardLayer, TickTaskMovesOneNarrowbandFramePerChannelPerTickEachWay) {
     before[line][0] = statusField(s, "ingressBytes");
     before[line][1] = statusField(s, "egressBytes");
   }
+  // Ticks granted one by one: each grant is answered once its tick's work is done.
+  ASSERT_EQ(vboardCommand("lockstep step").rfind("OK", 0), 0u);
+  ASSERT_EQ(vboardCommand("step").rfind("OK", 0), 0u);  // a tick begun before the lockstep ends
   const uint64_t ticksBefore = handledTicks();
   boardHalDspRegisterCallback(frameHandler);
-  ASSERT_TRUE(waitFor([&] { return handledTicks() >= ticksBefore + 50; }));
+  ASSERT_EQ(vboardCommand("step 50").rfind("OK", 0), 0u);
+  const uint64_t ticks = handledTicks() - ticksBefore;
+  EXPECT_EQ(ticks, 50u);
   // Halted, the task keeps taking ticks but runs no handler: the counts stop moving.
   boardHalDspTaskHalt();
-  uint64_t settled = handledTicks();
-  do {
-    settled = handledTicks();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (handledTicks() != settled);
-  const uint64_t ticks = settled - ticksBefore;
+  ASSERT_EQ(vboardCommand("step 10").rfind("OK", 0), 0u);
+  EXPECT_EQ(handledTicks() - ticksBefore, ticks);
   for (int line = 0; line < 3; ++line) {
     const std::string s = vboardCommand(std::to_string(line) + " status");
     EXPECT_EQ(statusField(s, "ingressBytes") - before[line][0], static_cast<long long>(80 * ticks))
@@ -82,6 +83,7 @@ TEST_F(BoardLayer, TickTaskMovesOneNarrowbandFramePerChannelPerTickEachWay) {
     EXPECT_EQ(statusField(s, "egressLevel"), 1000 * (line + 1)) << s;
   }
   boardHalDspTaskResume();
+  ASSERT_EQ(vboardCommand("lockstep off").rfind("OK", 0), 0u);
 }
 
 TEST_F(BoardLayer, DialledDigitReachesTheDspAsItsTwoFrequencies) {
