@@ -83,8 +83,11 @@ TEST_F(EndptLib, ShutdownReleasesACallThatNeverRan) {
     });
     ASSERT_TRUE(Eventually([&] { return vrgEptCmdQ.used.load() == i + 1; }));
   }
+  LogCapture log;
   std::thread stopper([] { EXPECT_EQ(vrgEndptDeinit(), EPSTATUS_SUCCESS); });
-  std::this_thread::sleep_for(50ms);
+  // The shutdown has begun (its first line is logged just before it asks the dispatcher to stop)
+  // before the held pass may finish.
+  EXPECT_TRUE(Eventually([&] { return log.contains("EPT: Deinitializing endpoint"); }));
   events().release();
   stopper.join();
   for (std::thread& t : callers) t.join();
