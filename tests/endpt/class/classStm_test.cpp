@@ -36,6 +36,19 @@ int countCmd(uint16_t cmd, uint16_t op1) {
   return n;
 }
 
+// The arguments of the last call of that name (none when it was not called).
+std::vector<long> lastArgs(const std::string& name) {
+  const LineRequest* r = lastCall(name);
+  return r != nullptr ? r->args : std::vector<long>{};
+}
+// The CAS step the machine asked for last: state and time.
+std::vector<long> lastStep() { return lastArgs("casCtlSetStateGenEvent"); }
+// The tone the machine played last towards the line (-1: none).
+long lastTone() {
+  const std::vector<long> a = lastArgs("hdspToneOn");
+  return a.size() > 2 ? a[2] : -1;
+}
+
 class ClassStmTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -65,6 +78,19 @@ class ClassStmTest : public ::testing::Test {
     HostDspDouble::get().clear();
     classStmEventProcess(&mem, event, kLine);
     return HostDspDouble::get().lineCalls();
+  }
+  // After the first event of a reversal-and-alerting sequence: hook changes ignored, reversed
+  // polarity for the reversal delay less 20 ms, the dual tone, 1 ms short of the FSK delay, then
+  // the message goes out.
+  void reversalDualToneAndMessage() {
+    EXPECT_EQ(lastArgs("casCtlIgnoreHookState"), (std::vector<long>{kCas, 0xFFFF}));
+    EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHTR, 300 - 20}));
+    feed(CLASSSTM_TIMER_EXPIRE);
+    EXPECT_EQ(lastTone(), CT_DTAS_ONHOOK);
+    feed(CLASSSTM_TONE_GEN_EVT);
+    EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHTR, 100 - 1}));
+    feed(CLASSSTM_TIMER_EXPIRE);
+    EXPECT_EQ(countCmd(0x0880, 1), 1);
   }
   CLASSSTM_MEM mem{};
   VRG_CLASS_FSK fsk{135, 1200, 2200, 300, 180};
@@ -236,19 +262,6 @@ TEST_F(ClassStmTest, MessageWaitingAfterAnOpenSwitchInterval) {
   EXPECT_EQ(HostDspDouble::get().dsp.back().cmd, 0x0902);
 }
 
-// The arguments of the last call of that name (none when it was not called).
-std::vector<long> lastArgs(const std::string& name) {
-  const LineRequest* r = lastCall(name);
-  return r != nullptr ? r->args : std::vector<long>{};
-}
-// The CAS step the machine asked for last: state and time.
-std::vector<long> lastStep() { return lastArgs("casCtlSetStateGenEvent"); }
-// The tone the machine played last towards the line (-1: none).
-long lastTone() {
-  const std::vector<long> a = lastArgs("hdspToneOn");
-  return a.size() > 2 ? a[2] : -1;
-}
-
 TEST_F(ClassStmTest, LineReversalSequencesWithAndWithoutTheAlertingTone) {
   // Type 4: reversal, then the dual tone, the message, forward polarity and the ring, each step
   // timed from the line's delays.
@@ -256,14 +269,7 @@ TEST_F(ClassStmTest, LineReversalSequencesWithAndWithoutTheAlertingTone) {
   EXPECT_EQ(mem.classType, CLASS_MSG_ONHOOK_CLID);
   std::vector<std::string> calls = feed(CLASSSTM_CLID_RING);
   EXPECT_FALSE(HostDspDouble::get().packets().empty());  // the message is loaded first
-  EXPECT_EQ(lastArgs("casCtlIgnoreHookState"), (std::vector<long>{kCas, 0xFFFF}));
-  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHTR, 300 - 20}));
-  feed(CLASSSTM_TIMER_EXPIRE);
-  EXPECT_EQ(lastTone(), CT_DTAS_ONHOOK);
-  feed(CLASSSTM_TONE_GEN_EVT);
-  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHTR, 100 - 1}));
-  feed(CLASSSTM_TIMER_EXPIRE);
-  EXPECT_EQ(countCmd(0x0880, 1), 1);
+  ASSERT_NO_FATAL_FAILURE(reversalDualToneAndMessage());
   feed(CLASSSTM_CLID_TX_END);
   EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHTR, (500 - 10) / 2}));
   feed(CLASSSTM_TIMER_EXPIRE);  // forward polarity for the second half
@@ -360,14 +366,7 @@ TEST_F(ClassStmTest, MessageWaitingAfterAnAlertingSignal) {
   start(CLASSSTM_TYPE_LRAS_VMWI);
   mem.vmwiType = CLASS_VMWI_ACTIVATE;
   feed(CLASSSTM_VMWI_ON);
-  EXPECT_EQ(lastArgs("casCtlIgnoreHookState"), (std::vector<long>{kCas, 0xFFFF}));
-  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHTR, 300 - 20}));
-  feed(CLASSSTM_TIMER_EXPIRE);
-  EXPECT_EQ(lastTone(), CT_DTAS_ONHOOK);
-  feed(CLASSSTM_TONE_GEN_EVT);
-  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHTR, 100 - 1}));
-  feed(CLASSSTM_TIMER_EXPIRE);
-  EXPECT_EQ(countCmd(0x0880, 1), 1);
+  ASSERT_NO_FATAL_FAILURE(reversalDualToneAndMessage());
   feed(CLASSSTM_CLID_TX_END);
   EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHT, 250}));
   feed(CLASSSTM_TIMER_EXPIRE);
