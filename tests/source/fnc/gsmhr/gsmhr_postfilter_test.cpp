@@ -306,3 +306,46 @@ TEST(GsmHrPostFilter, PitchPrefilterFollowsItsModel) {
   EXPECT_TRUE(std::equal(ex, ex + 40, out));
   EXPECT_TRUE(std::equal(ex, ex + 40, history.begin() + 107));
 }
+
+// Excitation gains: a codebook vector is scaled to the subframe's residual energy times its gain
+// term whatever its own energy: the scaled vector's RMS is proportional to gain x sqrt(Rs), the
+// square root of the residual energy being man / 2^sh. Vectors of every energy, gains and
+// normalisations give one constant of proportionality (vectors whose energy the 32-bit sums
+// cannot hold saturate, as the standard's arithmetic does, and are left out).
+TEST(GsmHrPostFilter, ExcitationIsScaledToTheResidualEnergyWhateverTheVector) {
+  hrtest::Lcg rng{23};
+  double lo = 1e300, hi = 0;
+  int cases = 0;
+  for (int rep = 0; rep < 600; ++rep) {
+    // A vector as the decoder builds them: a VSELP sum or a loud or quiet pitch vector.
+    Word16 v[40], bits[9];
+    const bool voiced = rep % 3 == 0;
+    if (rep % 3 == 2) {
+      const int amp = 200 << rng.range(0, 5);
+      for (auto& x : v) x = static_cast<Word16>(rng.range(-amp, amp));
+    } else {
+      hr_b_con(static_cast<Word16>(rng.range(0, voiced ? 511 : 127)), voiced ? 9 : 7, bits);
+      hr_v_con(voiced ? hr_pppsrVcdCodeVec2.data() : hr_pppsrUvCodeVec2.data(), v, bits, voiced ? 9 : 7);
+    }
+    double ev = 0;
+    for (Word16 x : v) ev += double(x) * x;
+    // Within the energy the fixed-point sums hold (2^30 in squares) and above the vector's own
+    // rounding.
+    if (ev < 40.0 * 50 * 50 || ev >= 1073741824.0) continue;
+    const NormSw rs{static_cast<Word16>(rng.range(16384, 32767)), static_cast<Word16>(rng.range(0, 5))};
+    const Word16 err = static_cast<Word16>(rng.range(2000, 32767));
+    NormSw rr;
+    Word16 out[40];
+    hr_rs_rr(v, &rs, &rr, static_cast<Word16>(rep % 2));
+    hr_scaleExcite(v, err, &rr, out);
+    double eo = 0;
+    for (Word16 x : out) eo += double(x) * x;
+    const double want = err / 32768.0 * rs.man / 32768.0 * std::pow(2.0, -rs.sh);
+    const double k = std::sqrt(eo / 40) / want;
+    lo = std::min(lo, k), hi = std::max(hi, k);
+    ++cases;
+  }
+  std::printf("excitation scaling: %d cases, RMS / (gain x sqrt(Rs)) from %.1f to %.1f\n", cases, lo, hi);
+  EXPECT_GT(cases, 400);
+  EXPECT_LT(hi / lo, 1.03) << "the scaled energy depends on the vector or the normalisation";
+}
