@@ -35,30 +35,32 @@ TEST(GsmHrTables, EachStandardTableMatchesItsChecksumLine) {
 #include "hr_table_checksums.inc"
 }
 
-TEST(GsmHrTables, UnpackedCodebooksMatchTheirCheckValues) {
-  EXPECT_EQ(sum_of(hr_psrQuant1_v2), -11901991);
-  EXPECT_EQ(hr_psrQuant1_v2.size(), 6144u);
-  EXPECT_EQ(hr_psrQuant1_v2[0], 31368);
-  EXPECT_EQ(hr_psrQuant1_v2[1], 14140);
-  EXPECT_EQ(hr_psrQuant1_v2[2], -11936);
-  EXPECT_EQ(hr_psrQuant1_v2[6141], -32416);
-  EXPECT_EQ(hr_psrQuant1_v2[6143], -13778);
-  EXPECT_EQ(sum_of(hr_psrQuant2_v2), 10258010);
-  EXPECT_EQ(hr_psrQuant2_v2[0], 24342);
-  EXPECT_EQ(hr_psrQuant2_v2[1535], 7347);
-  EXPECT_EQ(sum_of(hr_psrQuant3_v2), 1935510);
-  EXPECT_EQ(hr_psrQuant3_v2[3], 10430);
-  EXPECT_EQ(hr_psrQuant3_v2[1020], -17639);
-  EXPECT_EQ(sum_of(hr_psrPreQ1_exp), -458443);
-  EXPECT_EQ(hr_psrPreQ1_exp[0], 25884);
-  EXPECT_EQ(hr_psrPreQ1_exp[2], 1802);
-  EXPECT_EQ(sum_of(hr_psrPreQ2_exp), 643417);
-  EXPECT_EQ(hr_psrPreQ2_exp[95], 12308);
-  EXPECT_EQ(sum_of(hr_psrPreQ3_exp), 113893);
-  EXPECT_EQ(hr_psrPreQ3_exp[0], 6956);
-  // Every unpacked coefficient is a level of the scalar quantiser.
-  for (auto v : hr_psrQuant3_v2)
-    EXPECT_NE(std::find(hr_psrSQuant.begin(), hr_psrSQuant.end(), v), hr_psrSQuant.end());
+// The LPC codebooks are stored one reflection coefficient per word: each is the scalar
+// quantiser's level named by one byte of the standard's packed table (high byte of each word
+// first). The scalar quantiser itself is a rising, odd-symmetric set of levels inside (-1, 1).
+TEST(GsmHrTables, UnpackedCodebooksAreTheQuantiserLevelsOfThePackedBytes) {
+  auto check = [](const auto& unpacked, const auto& packed, const char* name) {
+    ASSERT_EQ(unpacked.size(), 2 * packed.size()) << name;
+    for (std::size_t m = 0; m < unpacked.size(); ++m) {
+      const auto word = static_cast<std::uint16_t>(packed[m / 2]);
+      const unsigned byte = m % 2 == 0 ? word >> 8 : word & 0xFF;
+      ASSERT_EQ(unpacked[m], hr_psrSQuant[byte]) << name << " coefficient " << m;
+    }
+  };
+  check(hr_psrQuant1_v2, std_tab::psrQuant1, "first codebook");
+  check(hr_psrQuant2_v2, std_tab::psrQuant2, "second codebook");
+  check(hr_psrQuant3_v2, std_tab::psrQuant3, "third codebook");
+  check(hr_psrPreQ1_exp, std_tab::psrPreQ1, "first pre-quantiser");
+  check(hr_psrPreQ2_exp, std_tab::psrPreQ2, "second pre-quantiser");
+  check(hr_psrPreQ3_exp, std_tab::psrPreQ3, "third pre-quantiser");
+  EXPECT_EQ(hr_psrQuant1_v2.size(), 2048u * 3);
+  EXPECT_EQ(hr_psrQuant2_v2.size(), 512u * 3);
+  EXPECT_EQ(hr_psrQuant3_v2.size(), 256u * 4);
+  for (std::size_t i = 0; i < hr_psrSQuant.size(); ++i) {
+    EXPECT_NE(hr_psrSQuant[i], -32768) << i;
+    if (i > 0) EXPECT_GT(hr_psrSQuant[i], hr_psrSQuant[i - 1]) << i;
+    EXPECT_NEAR(hr_psrSQuant[i], -hr_psrSQuant[hr_psrSQuant.size() - 1 - i], 1) << i;
+  }
 }
 
 TEST(GsmHrTables, RelaidFiltersAndBasisVectors) {
