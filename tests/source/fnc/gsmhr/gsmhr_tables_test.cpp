@@ -69,15 +69,12 @@ TEST(GsmHrTables, RelaidFiltersAndBasisVectors) {
     for (int k = 0; k < 10; ++k) EXPECT_EQ(hr_ppsrPVecIntFilt[10 * p + k], std_tab::ppsrPVecIntFilt[6 * k + p]);
     for (int k = 0; k < 6; ++k) EXPECT_EQ(hr_ppsrCGIntFilt[6 * p + k], std_tab::ppsrCGIntFilt[6 * k + p]);
   }
-  EXPECT_EQ(sum_of(hr_pppsrUvCodeVec2), 133);
-  const int uvStart1[] = {12, 11, -49, -53, 4, -31, 50, -3};
-  const int uvStart2[] = {-60, 5, 8, 52, -25, -29, 13, -18};
-  const int vcStart[] = {24, 13, -55, -51, -10, -53, 46, 10};
-  for (int i = 0; i < 8; ++i) {
-    EXPECT_EQ(hr_pppsrUvCodeVec2[i], uvStart1[i]);
-    EXPECT_EQ(hr_pppsrUvCodeVec2[280 + i], uvStart2[i]);
-    EXPECT_EQ(hr_pppsrVcdCodeVec2[i], vcStart[i]);
-  }
+  // The decoder's basis vectors, interleaved by groups of four samples: for samples 4j..4j+3 the
+  // runs of four of each vector in turn.
+  for (int c = 0; c < 2; ++c)
+    for (int k = 0; k < 7; ++k)
+      for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(hr_pppsrUvCodeVec2[280 * c + (i >> 2) * 28 + 4 * k + (i & 3)], std_tab::pppsrUvCodeVec[280 * c + 40 * k + i]);
   EXPECT_EQ(sum_of(hr_pppsrVcdCodeVec2), 298);
   EXPECT_EQ(sum_of(hr_psrUvCodeVec_Int4), 133);
   EXPECT_EQ(hr_psrUvCodeVec_Int4.size(), 640u);
