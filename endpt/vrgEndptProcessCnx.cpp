@@ -410,6 +410,9 @@ EPSTATUS ProcessVrgEndptModifyConnection(ENDPT_STATE* state, int cnxId, EPZCNXPA
   if (params->mode != EPCNXMODE_LOOP && params->mode != cnx->mode && cnx->activeSignal) {
     voiceLog(VOICE_MODULE_EPT, VOICE_LOGLEVEL_INFO,
              "EPT: ENDPT %d: cnx %d - preserve RTP mode to %d", line, cnxId, cnx->mode);
+    // The service registers were just prepared with both directions off: the mode in force goes
+    // back in, or the connection would fall silent both ways while its signal plays.
+    SetRtpMode(cnx, cnx->mode);
   } else {
     SetRtpMode(cnx, params->mode);
   }

@@ -179,8 +179,13 @@ TEST_F(DaemonDect, ManagerTimeoutAnswersThePbxWith7AndReleasesTheQueue) {
   auto first = callAsync("signal", R"({"line":0,"signal":"ringing","state":"on"})");
   ASSERT_TRUE(dect->waitFor("dect call"));
   auto second = callAsync("signal", R"({"line":0,"signal":"ringing","state":"off"})");
-  std::this_thread::sleep_for(500ms);
-  EXPECT_EQ(dect->count("dect call"), 1);  // one request at a time
+  // One request at a time: the second is queued, and by the time a later request's line is
+  // printed the handler that queued it is long done without passing it on.
+  ASSERT_TRUE(daemon->waitFor("to list for cordhub2", 5000ms, 2));
+  EXPECT_EQ(call("signal", R"({"line":9,"signal":"ringing","state":"on"})"), 2);
+  ASSERT_TRUE(daemon->waitFor("Error! No such line value: 9\n"));
+  EXPECT_EQ(daemon->count("Poped dect lineReq"), 1);
+  EXPECT_EQ(dect->count("dect call"), 1);
 
   auto r1 = first.get();
   EXPECT_EQ(r1.first, 7);
@@ -215,7 +220,10 @@ TEST_F(DaemonDect, BusyLineShowsOffHookOncePerRequester) {
   auto other = callAsync("signal", R"({"line":0,"signal":"dial","state":"on"})");
   EXPECT_EQ(other.get().first, 0);
   EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0", 3000ms, 2));
-  std::this_thread::sleep_for(300ms);
+  // Events reach the PBX in the order they were raised: once a later one on the other line is
+  // in, no further off-hook of these requests can follow.
+  fakeCtl("event 1 21 0");
+  EXPECT_TRUE(pbx->waitFor("event FLASH data=0 line=1"));
   EXPECT_EQ(pbx->count("event EARLY_OFFHOOK"), 2);
   EXPECT_EQ(pbx->count("event OFFHOOK"), 2);
   EXPECT_EQ(dect->count("dect call"), 0);

@@ -409,7 +409,8 @@ TEST_F(FaxCall, CallingToneSwitchesTheConnectionToT38AndItsDatagramsCrossTheAudi
          v21.good.size(), v21.good.empty() ? size_t{0} : v21.good[0].size());
 
   // Our datagrams dissect cleanly as T.38 in an independent analyser.
-  if (std::system("command -v tshark > /dev/null 2>&1") == 0) {
+  const bool tshark = std::system("command -v tshark > /dev/null 2>&1") == 0;
+  if (tshark) {
     const std::string pcap = dir.file("t38.pcap");
     {
       pbxmedia::PcapWriter writer;
@@ -435,6 +436,7 @@ TEST_F(FaxCall, CallingToneSwitchesTheConnectionToT38AndItsDatagramsCrossTheAudi
 
   ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0) << daemon->output();
   board("0 onhook");
+  if (!tshark) GTEST_SKIP() << "tshark not installed: the T.38 datagrams were not dissected";
 }
 
 }  // namespace

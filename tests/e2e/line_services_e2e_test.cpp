@@ -45,10 +45,10 @@ class LineServices : public DaemonFixture {
     return env;
   }
 
-  void startSystem(int lines = 2) {
+  void startSystem(int lines = 2, const std::string& config = "", std::vector<std::string> pbxArgs = {}) {
     ASSERT_NO_FATAL_FAILURE(startBroker());
-    ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig(country, lines)));
-    ASSERT_NO_FATAL_FAILURE(startPbx());
+    ASSERT_NO_FATAL_FAILURE(startUci(config.empty() ? defaultConfig(country, lines) : config));
+    ASSERT_NO_FATAL_FAILURE(startPbx(pbxArgs));
     daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, boardEnv());
     ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
   }
@@ -281,6 +281,88 @@ TEST_F(LineServices, DtmfCallerIdWhereTheProfileSelectsIt) {
   dtmf_rx_free(rx);
   std::printf("DTMF caller ID heard on the phone's line: %s\n", digits);
   EXPECT_NE(std::string(digits).find("5551234567"), std::string::npos) << daemon->output();
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
+// The PBX's digit signals "dtmf0" to "dtmfD" are played to the phone as those digits, each for as
+// long as the signal is on.
+TEST_F(LineServices, PbxDigitSignalsArePlayedToThePhone) {
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  board("0 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+  const std::string wav = dir.file("digits.wav");
+  board("0 record " + wav);
+  const std::string digits = "0123456789*#ABCD";
+  for (char d : digits) {
+    const std::string name = std::string(R"({"line":0,"signal":"dtmf)") + d;
+    ASSERT_EQ(call("signal", name + R"(","state":"on"})"), 0) << d;
+    waitAudio(0, 150);
+    ASSERT_EQ(call("signal", name + R"(","state":"off"})"), 0) << d;
+    waitAudio(0, 150);
+  }
+  board("0 record stop");
+  const auto x = readWav(wav);
+  dtmf_rx_state_t* rx = dtmf_rx_init(nullptr, nullptr, nullptr);
+  dtmf_rx(rx, x.data(), static_cast<int>(x.size()));
+  char heard[64] = {};
+  dtmf_rx_get(rx, heard, sizeof(heard) - 1);
+  dtmf_rx_free(rx);
+  std::printf("digits heard on the phone: %s\n", heard);
+  EXPECT_EQ(std::string(heard), digits);
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
+// The line gains of the configuration: "rxgain" scales what the phone hears (a tone the line plays
+// and the network's audio), "txgain" what the phone sends, in dB. Three phones with different
+// gains hear their own 1 kHz tone back through a PBX that loops their packets, and the dial tone.
+TEST_F(LineServices, LineGainsScaleWhatThePhoneHearsAndWhatItSends) {
+  boardShape = "fxs=3,fxo=0,dect=0";
+  const int gains[3][2] = {{0, 0}, {6, 0}, {0, -9}};  // txgain, rxgain
+  std::string config = "\nconfig tel 'TEL'\n\toption country 'USA'\n";
+  for (int i = 0; i < 3; ++i) {
+    config += "\nconfig line 'telline" + std::to_string(i) + "'\n\toption name 'Line" + std::to_string(i) +
+              "'\n\toption echo_cancel '0'\n\toption vad '0'\n\toption noise '0'\n\toption txgain '" +
+              std::to_string(gains[i][0]) + "'\n\toption rxgain '" + std::to_string(gains[i][1]) + "'\n";
+  }
+  // The PBX grants the board its ticks, so that the looped packets keep pace with the audio.
+  ASSERT_NO_FATAL_FAILURE(startSystem(3, config, {"--loop", "--step-board", dir.file("board.sock")}));
+  double dial[3], looped[3];
+  for (int line = 0; line < 3; ++line) {
+    const std::string n = std::to_string(line);
+    board(n + " offhook");
+    ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=" + n)) << daemon->output();
+    // Dial tone (350 + 440 Hz) from the line itself.
+    const std::string tone = dir.file("dial" + n + ".wav");
+    board(n + " record " + tone);
+    ASSERT_EQ(call("signal", R"({"line":)" + n + R"(,"signal":"dial","state":"on"})"), 0);
+    waitAudio(line, 600);
+    call("signal", R"({"line":)" + n + R"(,"signal":"dial","state":"off"})");
+    board(n + " record stop");
+    auto x = readWav(tone);
+    const auto b = sigmeas::bursts(x, 100);
+    ASSERT_EQ(b.size(), 1u) << line;
+    ASSERT_GT(b[0].end - b[0].start, 3200u) << line;
+    dial[line] = sigmeas::dB(sigmeas::amplitude(x, b[0].start + 800, b[0].end - 800, 440));
+    // The phone's tone through the network and back.
+    board(n + " play tone 1000 0 -20");
+    const std::string back = dir.file("loop" + n + ".wav");
+    ASSERT_EQ(call("connection", R"({"line":)" + n + R"(,"id":1,"action":"create"})"), 0) << daemon->output();
+    waitAudio(line, 500);
+    board(n + " record " + back);
+    waitAudio(line, 1000);
+    board(n + " record stop");
+    x = readWav(back);
+    ASSERT_GT(x.size(), 6400u) << line;
+    looped[line] = sigmeas::dB(sigmeas::amplitude(x, x.size() - 4800, x.size() - 800, 1000));
+    ASSERT_EQ(call("connection", R"({"line":)" + n + R"(,"id":1,"action":"destroy"})"), 0);
+    board(n + " play silence");
+  }
+  for (int line = 1; line < 3; ++line) {
+    std::printf("line %d (txgain %d, rxgain %d): dial tone %+.2f dB, looped tone %+.2f dB against line 0\n", line,
+                gains[line][0], gains[line][1], dial[line] - dial[0], looped[line] - looped[0]);
+    EXPECT_NEAR(dial[line] - dial[0], gains[line][1], 0.5) << line;
+    EXPECT_NEAR(looped[line] - looped[0], gains[line][0] + gains[line][1], 0.5) << line;
+  }
   EXPECT_EQ(daemon->stop(SIGTERM), 0);
 }
 

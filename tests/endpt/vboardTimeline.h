@@ -2,9 +2,12 @@
 // ringing cadences and signalling on the board.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "vboard.h"
@@ -45,4 +48,31 @@ inline std::vector<long> changesInto(const std::vector<TimedMode>& timeline,
 // Changes of `line` into `mode`, in ms on the line driver's sampling clock.
 inline std::vector<long> changesInto(int line, const std::string& mode) {
   return changesInto(modeTimeline(line), mode);
+}
+
+// The line driver's sampling clock of `line` in ms (10 ms per hook sample), -1 when the board
+// does not answer.
+inline long hookClockMs(int line) {
+  const std::string status = vboardCommand(std::to_string(line) + " status");
+  const size_t at = status.find("hookClock=");
+  return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 10);
+}
+
+// Waits until `done` holds, polling every 5 ms for at most `limit` of wall time (a bound for a
+// stalled board, never a measure); returns whether it held.
+template <typename Predicate>
+bool waitOnBoard(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// Waits until the line driver has sampled `line` for `ms` more of its clock: board time passes,
+// whatever the machine's load does to wall time.
+inline bool waitHookClock(int line, long ms) {
+  const long target = hookClockMs(line) + ms;
+  return waitOnBoard([&] { return hookClockMs(line) >= target; });
 }

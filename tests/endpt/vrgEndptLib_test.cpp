@@ -4,6 +4,7 @@
 
 #include "endptLibFixture.h"
 #include "logCapture.h"
+#include "vboardTimeline.h"
 #include "vrgProv.h"
 
 namespace endpt_test {
@@ -82,8 +83,11 @@ TEST_F(EndptLib, ShutdownReleasesACallThatNeverRan) {
     });
     ASSERT_TRUE(Eventually([&] { return vrgEptCmdQ.used.load() == i + 1; }));
   }
+  LogCapture log;
   std::thread stopper([] { EXPECT_EQ(vrgEndptDeinit(), EPSTATUS_SUCCESS); });
-  std::this_thread::sleep_for(50ms);
+  // The shutdown has begun (its first line is logged just before it asks the dispatcher to stop)
+  // before the held pass may finish.
+  EXPECT_TRUE(Eventually([&] { return log.contains("EPT: Deinitializing endpoint"); }));
   events().release();
   stopper.join();
   for (std::thread& t : callers) t.join();
@@ -188,7 +192,7 @@ TEST_F(EndptLib, NetworkPacketsAreClassifiedBeforeTheyReachTheChannel) {
   vboardCommand("0 offhook");
   ASSERT_TRUE(events().waitFor(EPEVT_OFFHOOK));
   EXPECT_EQ(SendPacket(&line0_, 5, Rtp(101, {144, 0x0A, 0, 160})), EPSTATUS_BUSY);
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(waitHookClock(0, 100));  // 100 ms of the line's time for a ring that should not come
   EXPECT_EQ(vboardCommand("0 status").find("slic=RING "), std::string::npos);
   EXPECT_EQ(events().count(EPEVT_MEDIA), 1);
   EXPECT_EQ(vrgEndptDeleteConnection(&line0_, 5), EPSTATUS_SUCCESS);

@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "endptLibFixture.h"
+#include "rtpCnx.h"
 #include "vrgEndptProcess.h"
 #include "vrgProv.h"
 #include "vrgProvValues.h"
@@ -235,6 +236,88 @@ TEST_F(EndptProcess, MuteLinkModifyAndDestroyActOnTheRecords) {
   EXPECT_EQ(GetEndptState(0), nullptr);
   EXPECT_EQ(vrgEndptDestroy(&line0_), EPSTATUS_ENDPT_UNKNOWN);
   EXPECT_EQ(vrgEndptCreate(0, 0, &line0_), EPSTATUS_SUCCESS);
+}
+
+// A modify carries the new codec, direction, volumes, digit relay and echo cancelling onto the
+// connection; a move to inactive while a signal plays keeps the direction and tells the caller;
+// a move to clear channel fixes the jitter buffer.
+TEST_F(EndptProcess, ModifyAppliesCodecDirectionVolumesRelayAndEchoCancelling) {
+  StartWithConnection();
+  auto sendOff = [&] { return (cnx_->rtpRegs2.configFlags2 & HAPI_RTP_INGRESS_SEND_RTP_PACKETS_DISABLE_MASK) != 0; };
+  auto receiveOff = [&] { return (cnx_->rtpRegs2.configFlags2 & HAPI_RTP_EGRESS_PROCESS_RTP_PACKETS_DISABLE_MASK) != 0; };
+  auto subtract = [&] { return (cnx_->rtpRegs2.configFlags2 & HAPI_RTP_SUBTRACT_DTMF_ENABLE_MASK) != 0; };
+  const EPZECANSTATE& ecan = GetEndptState(0)->ecanState;
+
+  EPZCNXPARAM g729 = PcmaParams();
+  g729.cnxParmList.send.codecs[0] = {CODEC_G729, 18, {}};
+  g729.mode = EPCNXMODE_RCVO;
+  g729.rxVolume = 3;
+  g729.txVolume = -2;
+  g729.digitRelayType = EPDTMFRFC2833_SUBTRACT;
+  g729.echocancel = 1;
+  ASSERT_EQ(vrgEndptModifyConnection(&line0_, 5, &g729), EPSTATUS_SUCCESS);
+  EXPECT_EQ(cnx_->codecType, CODEC_G729);
+  EXPECT_EQ(cnx_->mode, EPCNXMODE_RCVO);
+  EXPECT_TRUE(sendOff());
+  EXPECT_FALSE(receiveOff());
+  EXPECT_EQ(cnx_->rxVolume, 3);
+  EXPECT_EQ(cnx_->txVolume, -2);
+  EXPECT_EQ(cnx_->digitRelayType, EPDTMFRFC2833_SUBTRACT);
+  EXPECT_TRUE(subtract());
+  EXPECT_EQ(ecan.origState, ECAN_ON);
+
+  // Back to both directions without relay subtraction and without echo cancelling.
+  EPZCNXPARAM pcma = PcmaParams();
+  ASSERT_EQ(vrgEndptModifyConnection(&line0_, 5, &pcma), EPSTATUS_SUCCESS);
+  EXPECT_EQ(cnx_->codecType, CODEC_PCMA);
+  EXPECT_FALSE(sendOff());
+  EXPECT_FALSE(receiveOff());
+  EXPECT_FALSE(subtract());
+  EXPECT_EQ(ecan.origState, ECAN_OFF);
+
+  // While a signal plays on the connection the direction stays: inactive is refused quietly and
+  // the caller's parameters come back with the mode kept; a send-only modify keeps receiving.
+  ASSERT_EQ(vrgEndptSignal(&line0_, 5, EPSIG_RINGBACK, 5, -1, -1, -1), EPSTATUS_SUCCESS);
+  ASSERT_NE(cnx_->activeSignal, 0);
+  EPZCNXPARAM inactive = PcmaParams();
+  inactive.mode = EPCNXMODE_INACT;
+  ASSERT_EQ(vrgEndptModifyConnection(&line0_, 5, &inactive), EPSTATUS_SUCCESS);
+  EXPECT_EQ(inactive.mode, EPCNXMODE_SNDRX);
+  EXPECT_EQ(cnx_->mode, EPCNXMODE_SNDRX);
+  EXPECT_FALSE(sendOff());
+  EXPECT_FALSE(receiveOff());
+  EPZCNXPARAM sendOnly = PcmaParams();
+  sendOnly.mode = EPCNXMODE_SNDO;
+  ASSERT_EQ(vrgEndptModifyConnection(&line0_, 5, &sendOnly), EPSTATUS_SUCCESS);
+  EXPECT_FALSE(receiveOff());
+  ASSERT_EQ(vrgEndptSignal(&line0_, 5, EPSIG_RINGBACK, 0, -1, -1, -1), EPSTATUS_SUCCESS);
+  ASSERT_EQ(cnx_->activeSignal, 0);
+
+  // Without a signal inactive stops both directions and keeps the codec.
+  inactive.mode = EPCNXMODE_INACT;
+  ASSERT_EQ(vrgEndptModifyConnection(&line0_, 5, &inactive), EPSTATUS_SUCCESS);
+  EXPECT_EQ(inactive.mode, EPCNXMODE_INACT);
+  EXPECT_EQ(cnx_->mode, EPCNXMODE_INACT);
+  EXPECT_TRUE(sendOff());
+  EXPECT_TRUE(receiveOff());
+  EXPECT_EQ(cnx_->codecType, CODEC_PCMA);
+
+  // Modes beyond the last are refused.
+  EPZCNXPARAM beyond = PcmaParams();
+  beyond.mode = static_cast<EPCNXMODE>(EPCNXMODE_TRANSCODE + 1);
+  EXPECT_EQ(vrgEndptModifyConnection(&line0_, 5, &beyond), EPSTATUS_UNSUPPORTED_MODE);
+
+  // Clear channel: a fixed jitter buffer of 100 ms, and no echo cancelling even when asked for.
+  EPZCNXPARAM clear = PcmaParams();
+  clear.cnxParmList.send.codecs[0] = {CODEC_CLEARCHANNEL, 96, {}};
+  clear.echocancel = 1;
+  ASSERT_EQ(vrgEndptModifyConnection(&line0_, 5, &clear), EPSTATUS_SUCCESS);
+  EXPECT_EQ(cnx_->codecType, CODEC_CLEARCHANNEL);
+  EXPECT_EQ(cnx_->vrgVoiceJBFixed, 1);
+  EXPECT_EQ(cnx_->vrgVoiceJBMin, 100);
+  EXPECT_EQ(cnx_->vrgVoiceJBMax, 100);
+  EXPECT_EQ(cnx_->vrgVoiceJBTarget, 100);
+  EXPECT_EQ(ecan.origState, ECAN_OFF);
 }
 
 TEST_F(EndptProcess, TelephoneEventsRingAndReleaseAGr303Line) {

@@ -226,12 +226,14 @@ TEST_F(VosTimer, RepeatingTimerFiresUntilStopped) {
     EXPECT_EQ(vosTimerWait(&timer), VOS_STATUS_OK);
   }
   EXPECT_EQ(vosTimerStop(&timer), VOS_STATUS_OK);
-  // Let the timer task take in the stop before the stray expiries are cleared.
-  std::this_thread::sleep_for(200ms);
+  // An expiry the timer task sent before it took in the stop may still come, one at most: after
+  // it the stop is taken before any further time-out. Then the timer stays quiet.
   VOS_EVENT event;
   vosTimerGetEvent(&timer, &event);
   vosEventClear(&event);
-  EXPECT_EQ(vosEventTimedReceive(&event, 100), VOS_STATUS_TIMEOUT);
+  int strays = 0;
+  while (strays <= 1 && vosEventTimedReceive(&event, 100) == VOS_STATUS_OK) ++strays;
+  EXPECT_LE(strays, 1) << "the timer kept firing after its stop";
   StdoutCapture capture;
   EXPECT_EQ(vosTimerWait(&timer), VOS_STATUS_ERR);
   EXPECT_EQ(vosTimerRestart(&timer), VOS_STATUS_ERR);

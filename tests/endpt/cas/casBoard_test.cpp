@@ -53,14 +53,6 @@ std::vector<SeenEvent> eventsOfType(CAS_CTL_EVENT_TYPE type) {
   return out;
 }
 
-template <typename Predicate>
-bool waitFor(Predicate done, int timeoutMs) {
-  for (int waited = 0; waited < timeoutMs; waited += 5) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return done();
-}
 
 class CasOnBoard : public ::testing::Test {
  protected:
@@ -78,7 +70,7 @@ class CasOnBoard : public ::testing::Test {
       ASSERT_EQ(casCtlEndptInit(line, CAS_TYPE_FXO, &handles[line], &parms), CAS_CTL_SUCCESS);
     }
     // The channels settle into idle on their first periods.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int line = 0; line < 2; ++line) ASSERT_TRUE(waitHookClock(line, 100)) << "line " << line;
   }
   static void TearDownTestSuite() {
     casCtlDeinit();
@@ -94,9 +86,10 @@ TEST_F(CasOnBoard, UsaGeneralRingOnTwoLinesIsStaggered) {
   general.provBits.shortRingPattern = {0xFFFFF000, 0x00000000};  // 2 s ring, 4 s silence
   general.ringType = CAS_CTRL_SHORT_NORMAL_RING;
   ASSERT_EQ(casCtlRingProfileOn(handles[0], &general, 1), CAS_CTL_SUCCESS);
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(waitOnBoard([] { return !changesInto(0, "RING").empty(); }));
   ASSERT_EQ(casCtlRingProfileOn(handles[1], &general, 1), CAS_CTL_SUCCESS);
-  std::this_thread::sleep_for(std::chrono::milliseconds(8300));
+  // Until line 0 rings again and line 1 has rung once (6 s and 4 s of line time).
+  EXPECT_TRUE(waitOnBoard([] { return changesInto(0, "RING").size() >= 2 && !changesInto(1, "OHT").empty(); }));
   EXPECT_EQ(casCtlRingOff(handles[0], 0), CAS_CTL_SUCCESS);
   EXPECT_EQ(casCtlRingOff(handles[1], 0), CAS_CTL_SUCCESS);
 
@@ -123,11 +116,12 @@ TEST_F(CasOnBoard, UsaGeneralRingOnTwoLinesIsStaggered) {
 
 TEST_F(CasOnBoard, PulseDialledThreeIsReportedAsThree) {
   ASSERT_EQ(vboardCommand("0 offhook").rfind("OK", 0), 0u);
-  ASSERT_TRUE(waitFor([] { return seen(handles[0], CAS_CTL_DETECT_EVENT, CAS_CTL_EVENT_OFFHOOK); },
-                      2000));
+  ASSERT_TRUE(waitOnBoard([] { return seen(handles[0], CAS_CTL_DETECT_EVENT, CAS_CTL_EVENT_OFFHOOK); }));
   ASSERT_EQ(vboardCommand("0 pulse 3").rfind("OK", 0), 0u);
-  ASSERT_TRUE(waitFor([] { return !eventsOfType(CAS_CTL_PULSEDIAL_EVENT).empty(); }, 3000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(waitOnBoard([] { return !eventsOfType(CAS_CTL_PULSEDIAL_EVENT).empty(); }));
+  // 300 ms more of the line's own time: the sampling task reports a period's events before it
+  // samples the next, so one period beyond that everything up to it has been reported.
+  ASSERT_TRUE(waitHookClock(0, 310));
   const auto digits = eventsOfType(CAS_CTL_PULSEDIAL_EVENT);
   ASSERT_EQ(digits.size(), 1u);
   EXPECT_EQ(digits[0].handle, handles[0]);
@@ -135,8 +129,7 @@ TEST_F(CasOnBoard, PulseDialledThreeIsReportedAsThree) {
   EXPECT_FALSE(seen(handles[0], CAS_CTL_DETECT_EVENT, CAS_CTL_EVENT_FLASH));
   EXPECT_FALSE(seen(handles[0], CAS_CTL_DETECT_EVENT, CAS_CTL_EVENT_ONHOOK));
   vboardCommand("0 onhook");
-  EXPECT_TRUE(waitFor([] { return seen(handles[0], CAS_CTL_DETECT_EVENT, CAS_CTL_EVENT_ONHOOK); },
-                      3000));
+  EXPECT_TRUE(waitOnBoard([] { return seen(handles[0], CAS_CTL_DETECT_EVENT, CAS_CTL_EVENT_ONHOOK); }));
 }
 
 }  // namespace

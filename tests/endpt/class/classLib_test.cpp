@@ -78,8 +78,11 @@ TEST_F(ClassLib, CallerIdRingStartsWithTheDataAndRingsAgainAfterTheSilence) {
   vboardCommand("0 onhook");
   const size_t ringsBefore = changesInto(0, "RING").size();
   ASSERT_EQ(vrgEndptSignal(&fxs, -1, EPSIG_CALLID_RINGING, 1, -1, -1, -1), EPSTATUS_SUCCESS);
-  std::this_thread::sleep_for(300ms);
+  // 300 ms of the line's own time without the data: no ring yet, and none may start before the
+  // moment the data is given (both on the line driver's clock).
+  ASSERT_TRUE(waitHookClock(0, 300));
   EXPECT_EQ(changesInto(0, "RING").size(), ringsBefore);
+  const long dataAtMs = hookClockMs(0);
   static const char kCaller[] = "12011200,\"5551234\",\"ANN\"";
   ASSERT_EQ(vrgEndptSignal(&fxs, -1, EPSIG_CALLID, reinterpret_cast<uintptr_t>(kCaller), -1, -1, -1),
             EPSTATUS_SUCCESS);
@@ -93,6 +96,7 @@ TEST_F(ClassLib, CallerIdRingStartsWithTheDataAndRingsAgainAfterTheSilence) {
   }
   ASSERT_GE(rings.size(), ringsBefore + 2) << "the phone did not ring twice within 30 s";
   const long first = rings[ringsBefore];
+  EXPECT_GE(first, dataAtMs - 10) << "the ring started before the caller's data was given";
   EXPECT_NEAR(rings[ringsBefore + 1] - first, 6000, 40);  // 2 s ring, 4 s silence
   vboardCommand("0 offhook");
 }

@@ -36,6 +36,19 @@ int countCmd(uint16_t cmd, uint16_t op1) {
   return n;
 }
 
+// The arguments of the last call of that name (none when it was not called).
+std::vector<long> lastArgs(const std::string& name) {
+  const LineRequest* r = lastCall(name);
+  return r != nullptr ? r->args : std::vector<long>{};
+}
+// The CAS step the machine asked for last: state and time.
+std::vector<long> lastStep() { return lastArgs("casCtlSetStateGenEvent"); }
+// The tone the machine played last towards the line (-1: none).
+long lastTone() {
+  const std::vector<long> a = lastArgs("hdspToneOn");
+  return a.size() > 2 ? a[2] : -1;
+}
+
 class ClassStmTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -65,6 +78,19 @@ class ClassStmTest : public ::testing::Test {
     HostDspDouble::get().clear();
     classStmEventProcess(&mem, event, kLine);
     return HostDspDouble::get().lineCalls();
+  }
+  // After the first event of a reversal-and-alerting sequence: hook changes ignored, reversed
+  // polarity for the reversal delay less 20 ms, the dual tone, 1 ms short of the FSK delay, then
+  // the message goes out.
+  void reversalDualToneAndMessage() {
+    EXPECT_EQ(lastArgs("casCtlIgnoreHookState"), (std::vector<long>{kCas, 0xFFFF}));
+    EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHTR, 300 - 20}));
+    feed(CLASSSTM_TIMER_EXPIRE);
+    EXPECT_EQ(lastTone(), CT_DTAS_ONHOOK);
+    feed(CLASSSTM_TONE_GEN_EVT);
+    EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHTR, 100 - 1}));
+    feed(CLASSSTM_TIMER_EXPIRE);
+    EXPECT_EQ(countCmd(0x0880, 1), 1);
   }
   CLASSSTM_MEM mem{};
   VRG_CLASS_FSK fsk{135, 1200, 2200, 300, 180};
@@ -234,6 +260,119 @@ TEST_F(ClassStmTest, MessageWaitingAfterAnOpenSwitchInterval) {
   EXPECT_TRUE(HostDspDouble::get().packets().empty());
   feed(CLASSSTM_VMWI_OSI_END);
   EXPECT_EQ(HostDspDouble::get().dsp.back().cmd, 0x0902);
+}
+
+TEST_F(ClassStmTest, LineReversalSequencesWithAndWithoutTheAlertingTone) {
+  // Type 4: reversal, then the dual tone, the message, forward polarity and the ring, each step
+  // timed from the line's delays.
+  start(CLASSSTM_TYPE_ONHOOK_LRAS_CLID);
+  EXPECT_EQ(mem.classType, CLASS_MSG_ONHOOK_CLID);
+  std::vector<std::string> calls = feed(CLASSSTM_CLID_RING);
+  EXPECT_FALSE(HostDspDouble::get().packets().empty());  // the message is loaded first
+  ASSERT_NO_FATAL_FAILURE(reversalDualToneAndMessage());
+  feed(CLASSSTM_CLID_TX_END);
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHTR, (500 - 10) / 2}));
+  feed(CLASSSTM_TIMER_EXPIRE);  // forward polarity for the second half
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHT, (500 - 10) / 2}));
+  EXPECT_TRUE(has(feed(CLASSSTM_TIMER_EXPIRE), "casCtlRingProfileOn"));
+  EXPECT_FALSE(classStmIsIdle(&mem));
+  EXPECT_TRUE(has(feed(CLASSSTM_OFFHOOK), "casCtlRingOff"));
+  EXPECT_TRUE(classStmIsIdle(&mem));
+  // Answered while still reversed: the preparations stop and the polarity comes back forward.
+  start(CLASSSTM_TYPE_ONHOOK_LRAS_CLID);
+  feed(CLASSSTM_CLID_RING);
+  calls = feed(CLASSSTM_OFFHOOK);
+  ASSERT_TRUE(has(calls, "casCtlChangePolarity"));
+  EXPECT_EQ(lastArgs("casCtlChangePolarity")[1], CAS_CTL_POLARITY_FORWARD);
+  EXPECT_EQ(countCmd(0x0880, 0), 1);
+  EXPECT_TRUE(classStmIsIdle(&mem));
+
+  // Type 5: reversal, the message after the DTMF delay, then the ring; sent as DTMF the ring
+  // comes sooner by the last digit and 30 ms.
+  start(CLASSSTM_TYPE_ONHOOK_LR_CLID);
+  mem.dtmfAfterLr = 250;
+  mem.clidProtocol = CLASS_SIG_TYPE_DTMF_CLID;
+  dtmf.pulseTime = 70;
+  feed(CLASSSTM_CLID_RING);
+  EXPECT_TRUE(HostDspDouble::get().packets().empty());  // DTMF: no FSK message loaded
+  EXPECT_EQ(lastArgs("casCtlIgnoreHookState"), (std::vector<long>{kCas, 0xFFFF}));
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHTR, 250 - 20}));
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_EQ(HostDspDouble::get().dsp.back().cmd, 0x0902);  // the digits go out
+  feed(CLASSSTM_TONE_GEN_EVT);
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHT, 500 - 30 - 70 - 10}));
+  EXPECT_TRUE(has(feed(CLASSSTM_TIMER_EXPIRE), "casCtlRingProfileOn"));
+  EXPECT_TRUE(has(feed(CLASSSTM_RING_OFF), "casCtlRingOff"));
+  EXPECT_TRUE(classStmIsIdle(&mem));
+  // A time-out during the transmission abandons it and stops the ring.
+  start(CLASSSTM_TYPE_ONHOOK_LR_CLID);
+  feed(CLASSSTM_CLID_RING);
+  feed(CLASSSTM_TIMER_EXPIRE);
+  calls = feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_TRUE(has(calls, "casCtlRingOff"));
+  EXPECT_EQ(countCmd(0x0880, 0), 1);
+  EXPECT_TRUE(classStmIsIdle(&mem));
+}
+
+TEST_F(ClassStmTest, MessageWaitingAfterAnAlertingSignal) {
+  // Type 8: the dual tone on forward polarity, the message, 250 ms of on-hook transmission, idle.
+  // The system is kept active only while the message goes out.
+  start(CLASSSTM_TYPE_DTAS_VMWI);
+  EXPECT_EQ(mem.classType, CLASS_MSG_VMWI);
+  mem.vmwiType = CLASS_VMWI_ACTIVATE;
+  feed(CLASSSTM_VMWI_ON);
+  EXPECT_EQ(HostDspDouble::get().packets().size(), 3u);  // start, data, end
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHT, 0}));
+  EXPECT_EQ(lastTone(), CT_DTAS_ONHOOK);
+  feed(CLASSSTM_TONE_GEN_EVT);
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHT, 100 - 1}));
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_EQ(countCmd(0x0880, 1), 1);
+  EXPECT_EQ(lastArgs("istwEvent"), (std::vector<long>{kVhd, ISTW_SIGNALLING, 1}));
+  feed(CLASSSTM_CLID_TX_END);
+  EXPECT_EQ(lastArgs("istwEvent"), (std::vector<long>{kVhd, ISTW_SIGNALLING, 0}));
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHT, 250}));
+  EXPECT_FALSE(classStmIsIdle(&mem));
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_IDLE, 0}));
+  EXPECT_TRUE(classStmIsIdle(&mem));
+  // Picked up while the message goes out: the watchdog is released and the sender stopped.
+  start(CLASSSTM_TYPE_DTAS_VMWI);
+  feed(CLASSSTM_VMWI_OFF);
+  feed(CLASSSTM_TONE_GEN_EVT);
+  feed(CLASSSTM_TIMER_EXPIRE);
+  feed(CLASSSTM_OFFHOOK);
+  EXPECT_EQ(lastArgs("istwEvent"), (std::vector<long>{kVhd, ISTW_SIGNALLING, 0}));
+  EXPECT_EQ(countCmd(0x0880, 0), 1);
+  EXPECT_TRUE(classStmIsIdle(&mem));
+
+  // Type 9: a ring pulse (250 ms outside India), the message after the pulse delay, then idle.
+  start(CLASSSTM_TYPE_RPAS_VMWI, VRG_COUNTRY_UK);
+  mem.vmwiType = CLASS_VMWI_DEACTIVATE;
+  feed(CLASSSTM_VMWI_OFF);
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING, 250}));
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHT, 600 - 1}));
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_EQ(countCmd(0x0880, 1), 1);
+  feed(CLASSSTM_TONE_GEN_EVT);
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHT, 250}));
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_IDLE, 0}));
+  EXPECT_TRUE(classStmIsIdle(&mem));
+
+  // Type 10: reversal first, then the dual tone on reversed polarity, the message, and back to
+  // forward polarity in the idle state.
+  start(CLASSSTM_TYPE_LRAS_VMWI);
+  mem.vmwiType = CLASS_VMWI_ACTIVATE;
+  feed(CLASSSTM_VMWI_ON);
+  ASSERT_NO_FATAL_FAILURE(reversalDualToneAndMessage());
+  feed(CLASSSTM_CLID_TX_END);
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_ALERTING_OHT, 250}));
+  feed(CLASSSTM_TIMER_EXPIRE);
+  EXPECT_EQ(lastStep(), (std::vector<long>{kCas, CAS_CTL_FXO_IDLE, 0}));
+  EXPECT_EQ(countCmd(0x0880, 0), 1);
+  EXPECT_TRUE(classStmIsIdle(&mem));
 }
 
 TEST_F(ClassStmTest, DspEventsDriveTheMachineAndTheReceiver) {

@@ -42,19 +42,12 @@ struct CasEvent {
   long clockMs;  // the phone line's sampling clock when the event came
 };
 
-// The line driver's sampling clock of line 0 (10 ms per hook sample), as the board reports it.
-long phoneClockMs() {
-  const std::string status = vboardCommand("0 status");
-  const size_t at = status.find("hookClock=");
-  return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 10);
-}
-
 std::mutex eventsLock;
 std::deque<CasEvent> pending;
 
 void onCasEvent(CAS_CTL_HANDLE handle, CAS_CTL_EVENT_TYPE type, CAS_CTL_EVENT event) {
   std::lock_guard<std::mutex> guard(eventsLock);
-  pending.push_back({handle, type, static_cast<int>(event), Clock::now(), phoneClockMs()});
+  pending.push_back({handle, type, static_cast<int>(event), Clock::now(), hookClockMs(0)});
 }
 
 bool nextEvent(CasEvent* out, int timeoutMs) {
@@ -94,7 +87,7 @@ class ClidOnBoard : public ::testing::Test {
     CAS_CTL_FXO_PARMS parms = hookTimingWithoutWink();
     ASSERT_EQ(casCtlEndptInit(0, CAS_TYPE_FXO, &phone, &parms), CAS_CTL_SUCCESS);
     ASSERT_EQ(casCtlEndptInit(1, CAS_TYPE_FXS, &exchange, &parms), CAS_CTL_SUCCESS);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(waitHookClock(0, 100));  // both lines have settled into idle
     std::lock_guard<std::mutex> guard(eventsLock);
     pending.clear();
   }
@@ -147,7 +140,6 @@ TEST_F(ClidOnBoard, RingWithCallerIdInTheFirstSilenceThenTheRingResumes) {
       classStmEventProcess(&mem, CLASSSTM_CLID_FIRST_RINGOFF, 0);
     }
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
   classStmEventProcess(&mem, CLASSSTM_RING_OFF, 0);  // the line is idle: only stops the ring
   casCtlRingOff(phone, 0);
 

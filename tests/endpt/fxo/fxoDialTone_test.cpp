@@ -25,6 +25,7 @@ extern "C" {
 #include "vrgEndptClass.h"
 #include "vrgEndptConsole.h"
 #include "../lineEventLog.h"
+#include "../vboardTimeline.h"
 
 namespace {
 
@@ -81,7 +82,9 @@ TEST(FxoDialTone, DigitsGoOutOnlyAfterTheExchangesDialToneWasHeard) {
   ASSERT_EQ(vrgEndptSignal(&fxs, -1, EPSIG_PSTNCALLSETUP, reinterpret_cast<uintptr_t>(kDial), -1, -1, -1),
             EPSTATUS_SUCCESS);
   EXPECT_TRUE(waitFor(1, EPEVT_OPCOMPLETE, 10000ms));  // dialling complete
-  std::this_thread::sleep_for(200ms);
+  // 200 ms more of the line's audio (40 ticks) so the last digit is whole in the recording.
+  const long long doneTick = ticks();
+  EXPECT_TRUE(waitOnBoard([&] { return ticks() >= doneTick + 40; }));
   vboardCommand("1 record stop");
   const auto x = readWav(wav);
   ::unlink(wav.c_str());

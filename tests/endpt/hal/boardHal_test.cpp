@@ -19,7 +19,7 @@ namespace {
 
 // The board takes its shape from the environment when it is first opened.
 const bool kBoardShape =
-    (::setenv("ORVOX_BOARD", "fxs=2,fxo=1,dect=0", 1),
+    (::setenv("ORVOX_BOARD", "fxs=2,fxo=1,dect=0", 1), ::setenv("ORVOX_TICK", "fast", 0),
      ::setenv("ORVOX_BOARD_SOCKET",
               ("/tmp/orvox_board_test_" + std::to_string(::getpid()) + ".sock").c_str(), 1),
      true);
@@ -61,17 +61,18 @@ TEST_F(BoardLayer, TickTaskMovesOneNarrowbandFramePerChannelPerTickEachWay) {
     before[line][0] = statusField(s, "ingressBytes");
     before[line][1] = statusField(s, "egressBytes");
   }
+  // Ticks granted one by one: each grant is answered once its tick's work is done.
+  ASSERT_EQ(vboardCommand("lockstep step").rfind("OK", 0), 0u);
+  ASSERT_EQ(vboardCommand("step").rfind("OK", 0), 0u);  // a tick begun before the lockstep ends
   const uint64_t ticksBefore = handledTicks();
   boardHalDspRegisterCallback(frameHandler);
-  ASSERT_TRUE(waitFor([&] { return handledTicks() >= ticksBefore + 50; }));
+  ASSERT_EQ(vboardCommand("step 50").rfind("OK", 0), 0u);
+  const uint64_t ticks = handledTicks() - ticksBefore;
+  EXPECT_EQ(ticks, 50u);
   // Halted, the task keeps taking ticks but runs no handler: the counts stop moving.
   boardHalDspTaskHalt();
-  uint64_t settled = handledTicks();
-  do {
-    settled = handledTicks();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  } while (handledTicks() != settled);
-  const uint64_t ticks = settled - ticksBefore;
+  ASSERT_EQ(vboardCommand("step 10").rfind("OK", 0), 0u);
+  EXPECT_EQ(handledTicks() - ticksBefore, ticks);
   for (int line = 0; line < 3; ++line) {
     const std::string s = vboardCommand(std::to_string(line) + " status");
     EXPECT_EQ(statusField(s, "ingressBytes") - before[line][0], static_cast<long long>(80 * ticks))
@@ -82,6 +83,7 @@ TEST_F(BoardLayer, TickTaskMovesOneNarrowbandFramePerChannelPerTickEachWay) {
     EXPECT_EQ(statusField(s, "egressLevel"), 1000 * (line + 1)) << s;
   }
   boardHalDspTaskResume();
+  ASSERT_EQ(vboardCommand("lockstep off").rfind("OK", 0), 0u);
 }
 
 TEST_F(BoardLayer, DialledDigitReachesTheDspAsItsTwoFrequencies) {
@@ -124,29 +126,35 @@ TEST_F(BoardLayer, FailedLineTestIsDroppedAndAGoodOneDeliveredOnce) {
   ASSERT_TRUE(waitFor([&] { return log_.contains("ept 0, line test 1 returned -3"); }));
   ASSERT_EQ(boardHalSlicLineTest(0, TEST_REN), 0);
   ASSERT_TRUE(waitFor([&] { return lineTestsDelivered() == before + 1; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // nothing else arrives
-  EXPECT_EQ(lineTestsDelivered(), before + 1);
   EXPECT_EQ(lastLineTest().ept_id, 0);
   EXPECT_EQ(lastLineTest().test_id, TEST_REN);
   EXPECT_EQ(lastLineTest().u32, 1000u);
   EXPECT_TRUE(log_.contains("   REN (mren): 1000"));
+  // Results come in the order the tests ran: once a later test's result is in, nothing of the
+  // two before it can still arrive.
+  ASSERT_EQ(vboardCommand("1 linetest 0 2000").rfind("OK", 0), 0u);
+  ASSERT_EQ(boardHalSlicLineTest(1, TEST_REN), 0);
+  ASSERT_TRUE(waitFor([&] { return lineTestsDelivered() == before + 2; }));
+  EXPECT_EQ(lastLineTest().ept_id, 1);  // the second delivery is the later test's
+  EXPECT_EQ(lastLineTest().u32, 2000u);
   EXPECT_EQ(log_.count("returned -3"), 1);
 }
 
 TEST_F(BoardLayer, DeinitStopsTheTickTaskWhileItWaitsForATick) {
   boardHalDspRegisterCallback(frameHandler);
   ASSERT_TRUE(waitFor([] { return handledTicks() > 0; }));
-  // With the tick switched off at the driver, the task sits in the tick wait.
+  // Ticks granted one by one: once a grant is answered its tick's work is done and the task is
+  // back in the tick wait, where it stays with the tick switched off at the driver.
+  ASSERT_EQ(vboardCommand("lockstep step").rfind("OK", 0), 0u);
+  ASSERT_EQ(vboardCommand("step 3").rfind("OK", 0), 0u);
   const int fd = halDrvOpen(DSPHAL_DEVICE, O_RDWR);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(halDrvIoctl(fd, DSPHAL_CMD_SETTICKENABLE, 0), 0);
   halDrvClose(fd);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const uint64_t stalled = handledTicks();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(handledTicks(), stalled);
   boardHalDeinit();  // returns: the wait was woken and the task ended
   EXPECT_EQ(handledTicks(), stalled);
+  ASSERT_EQ(vboardCommand("lockstep off").rfind("OK", 0), 0u);
   ASSERT_EQ(boardHalInit(VRG_COUNTRY_GERMANY), 0);  // the tick comes back on with the driver
   ASSERT_TRUE(waitFor([&] {
     boardHalDspRegisterCallback(frameHandler);
@@ -195,13 +203,18 @@ TEST_F(BoardLayer, PulseDiallingAndFlashShowInTheHookState) {
 TEST_F(BoardLayer, RingingAndPolarityAreObservedOnThePhone) {
   ASSERT_EQ(boardHalSetRingParms(1, 25, 0, 50, 0, 0), 0);
   ASSERT_EQ(boardHalSetSlicMode(1, SLIC_MODE_RING), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  const std::string ringing = "ringing (ms on, from SLIC_MODE_RING): ";
+  auto ringMs = [&] {
+    const std::string st = vboardCommand("1 status");
+    const size_t at = st.find(ringing);
+    return at == std::string::npos ? -1L : std::stol(st.substr(at + ringing.size()));
+  };
+  ASSERT_TRUE(waitFor([&] { return ringMs() >= 60; })) << vboardCommand("1 status");
   ASSERT_EQ(boardHalSetSlicMode(1, SLIC_MODE_LCF), 0);
   ASSERT_EQ(boardHalSetSlicPhaseRev(1, 1), 0);
   const std::string status = vboardCommand("1 status");
   EXPECT_NE(status.find("ring parameters: frequency=25 waveshape=0 voltage=50"), std::string::npos)
       << status;
-  const std::string ringing = "ringing (ms on, from SLIC_MODE_RING): ";
   const size_t at = status.find(ringing);
   ASSERT_NE(at, std::string::npos);
   EXPECT_GE(std::stol(status.substr(at + ringing.size())), 60) << status;

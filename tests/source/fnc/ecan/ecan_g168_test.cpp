@@ -170,3 +170,107 @@ TEST(NonLinearProcessor, CappedComfortNoiseStaysAtMinus65dB) {
   EXPECT_NEAR(floorDb, -40.0, 2.0);
   EXPECT_NEAR(outLevel, -65.0, 3.0);
 }
+
+// The canceller's line test modes, driven as a line and a network would answer them.
+namespace {
+
+struct SeenEvent {
+  uint16_t header, op1, op2;
+};
+std::vector<SeenEvent> seenEvents;
+void recordEvent(HEC*, uint16_t header, uint16_t op1, uint16_t op2, const void*, uint16_t) {
+  seenEvents.push_back({header, op1, op2});
+}
+
+// What the canceller puts towards the line, each sample once: the echo of it through `path`
+// arrives `lineDelay` samples later at the near-end input.
+struct Line {
+  std::vector<double> path;
+  int lineDelay;
+  std::vector<int16_t> sent;  // the egress output so far
+  int16_t echoAt(size_t t) const {
+    double acc = 0;
+    for (size_t k = 0; k < path.size(); ++k) {
+      const long j = static_cast<long>(t) - lineDelay - static_cast<long>(k);
+      if (j >= 0 && j < static_cast<long>(sent.size())) acc += path[k] * sent[j];
+    }
+    return static_cast<int16_t>(std::clamp(std::lround(acc), -32768L, 32767L));
+  }
+};
+
+}  // namespace
+
+// Burst test: once a second a one-frame noise burst goes to the line, every other far-end frame
+// is silenced, and with the volume at exactly 20 dB the first loud far-end sample after the
+// burst gives the round-trip delay (line echo plus network loop), reported once per burst
+// whatever the event mask.
+TEST(TestModes, BurstMeasuresTheRoundTripDelayOnceASecond) {
+  constexpr int kFrame = 80, kLineDelay = 24, kNetDelay = 300;
+  for (int volume : {20, 19}) {
+    auto hec = canceller(HAPI_HEC_EGRESSBURST_ON | HAPI_HEC_BYPASS_ON);
+    hec->regs.volumedB = static_cast<int16_t>(volume * Q_DB);
+    seenEvents.clear();
+    hecEventSink = recordEvent;
+    Line line{{0.5}, kLineDelay, {}};
+    std::vector<int16_t> toNetwork;  // the near-end output, looped back by the network
+    int burstFrames = 0;
+    for (int f = 0; f < 300; ++f) {  // 3 s
+      std::vector<int16_t> far(kFrame, 0), near(kFrame);
+      for (int i = 0; i < kFrame; ++i) {
+        const long t = static_cast<long>(f) * kFrame + i - kNetDelay;
+        far[i] = t >= 0 ? toNetwork[t] : int16_t{0};
+      }
+      hecEgress(hec.get(), far.data(), nullptr, kFrame);
+      int loud = 0;
+      for (int16_t v : far) loud += std::abs(int{v}) > 0 ? 1 : 0;
+      if (loud > 0) ++burstFrames;
+      line.sent.insert(line.sent.end(), far.begin(), far.end());
+      for (int i = 0; i < kFrame; ++i) near[i] = line.echoAt(static_cast<size_t>(f) * kFrame + i);
+      hecIngress(hec.get(), near.data(), nullptr, kFrame);
+      toNetwork.insert(toNetwork.end(), near.begin(), near.end());
+    }
+    hecEventSink = nullptr;
+    EXPECT_EQ(burstFrames, 3) << "one burst frame a second, silence otherwise";
+    int measured = 0;
+    for (const SeenEvent& e : seenEvents) {
+      if (e.header != HAPI_HEC_STATE_EVT || e.op1 != 251) continue;
+      ++measured;
+      EXPECT_EQ(e.op2, kLineDelay + kNetDelay);
+    }
+    EXPECT_EQ(measured, volume == 20 ? 3 : 0) << "volume " << volume << " dB";
+  }
+}
+
+// Noise test: the far end is replaced by full-scale noise (here 20 dB down by the volume), the
+// canceller converges on the line's echo, and every 2 s the event reports the echo return loss
+// (Lrout - Lsin) and what the canceller takes off (Lsin - Lsout) in whole dB.
+TEST(TestModes, NoiseReplacesTheFarEndAndReportsTheLossesEveryTwoSeconds) {
+  constexpr int kFrame = 80;
+  auto hec = canceller(HAPI_HEC_EGRESSNOISE_ON | HAPI_HEC_NLP_OFF);
+  hec->regs.volumedB = -20 * Q_DB;
+  hec->regs.eventMask = 1u << (HAPI_HEC_ACOM_EVT - 0x44C0);
+  seenEvents.clear();
+  hecEventSink = recordEvent;
+  Line line{hybrid::echoPath(6, 12, 5), kBulk + 12, {}};
+  double farPower = 0;
+  for (int f = 0; f < 800; ++f) {  // 8 s
+    std::vector<int16_t> far(kFrame, 0), near(kFrame);
+    hecEgress(hec.get(), far.data(), nullptr, kFrame);
+    if (f >= 400) farPower += hybrid::energy(far, 0, kFrame) / (400.0 * kFrame);
+    line.sent.insert(line.sent.end(), far.begin(), far.end());
+    for (int i = 0; i < kFrame; ++i) near[i] = line.echoAt(static_cast<size_t>(f) * kFrame + i);
+    hecIngress(hec.get(), near.data(), nullptr, kFrame);
+  }
+  hecEventSink = nullptr;
+  // Uniform full-scale noise is 4.8 dB below a full-scale sine's peak; 20 dB of volume less.
+  EXPECT_NEAR(10 * std::log10(farPower / (32768.0 * 32768.0)), -4.77 - 20, 0.5);
+  std::vector<SeenEvent> reports;
+  for (const SeenEvent& e : seenEvents)
+    if (e.header == HAPI_HEC_ACOM_EVT) reports.push_back(e);
+  ASSERT_EQ(reports.size(), 4u) << "at 0, 2, 4 and 6 s";
+  const SeenEvent& last = reports.back();
+  std::printf("noise test after 6 s: ERL %d dB, ERLE %d dB\n", static_cast<int16_t>(last.op1),
+              static_cast<int16_t>(last.op2));
+  EXPECT_NEAR(static_cast<int16_t>(last.op1), 12, 1.5);
+  EXPECT_GE(static_cast<int16_t>(last.op2), 25);
+}

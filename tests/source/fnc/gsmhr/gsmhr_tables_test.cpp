@@ -1,9 +1,12 @@
-// Every constant table compiled into the half-rate codec still carries the checksum of the
-// standard's table file, and every working layout derived from them its check values and the
-// rules it was built by.
+// Every constant table compiled into the half-rate codec that has no simpler meaning still
+// carries the checksum of the standard's table file; every working layout derived from them its
+// check values and the rules it was built by; the decoder's tables are checked by what they mean.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <numeric>
+#include <tuple>
 
 #include "hr_std_tables.h"
 #include "hr_tables.h"
@@ -32,30 +35,32 @@ TEST(GsmHrTables, EachStandardTableMatchesItsChecksumLine) {
 #include "hr_table_checksums.inc"
 }
 
-TEST(GsmHrTables, UnpackedCodebooksMatchTheirCheckValues) {
-  EXPECT_EQ(sum_of(hr_psrQuant1_v2), -11901991);
-  EXPECT_EQ(hr_psrQuant1_v2.size(), 6144u);
-  EXPECT_EQ(hr_psrQuant1_v2[0], 31368);
-  EXPECT_EQ(hr_psrQuant1_v2[1], 14140);
-  EXPECT_EQ(hr_psrQuant1_v2[2], -11936);
-  EXPECT_EQ(hr_psrQuant1_v2[6141], -32416);
-  EXPECT_EQ(hr_psrQuant1_v2[6143], -13778);
-  EXPECT_EQ(sum_of(hr_psrQuant2_v2), 10258010);
-  EXPECT_EQ(hr_psrQuant2_v2[0], 24342);
-  EXPECT_EQ(hr_psrQuant2_v2[1535], 7347);
-  EXPECT_EQ(sum_of(hr_psrQuant3_v2), 1935510);
-  EXPECT_EQ(hr_psrQuant3_v2[3], 10430);
-  EXPECT_EQ(hr_psrQuant3_v2[1020], -17639);
-  EXPECT_EQ(sum_of(hr_psrPreQ1_exp), -458443);
-  EXPECT_EQ(hr_psrPreQ1_exp[0], 25884);
-  EXPECT_EQ(hr_psrPreQ1_exp[2], 1802);
-  EXPECT_EQ(sum_of(hr_psrPreQ2_exp), 643417);
-  EXPECT_EQ(hr_psrPreQ2_exp[95], 12308);
-  EXPECT_EQ(sum_of(hr_psrPreQ3_exp), 113893);
-  EXPECT_EQ(hr_psrPreQ3_exp[0], 6956);
-  // Every unpacked coefficient is a level of the scalar quantiser.
-  for (auto v : hr_psrQuant3_v2)
-    EXPECT_NE(std::find(hr_psrSQuant.begin(), hr_psrSQuant.end(), v), hr_psrSQuant.end());
+// The LPC codebooks are stored one reflection coefficient per word: each is the scalar
+// quantiser's level named by one byte of the standard's packed table (high byte of each word
+// first). The scalar quantiser itself is a rising, odd-symmetric set of levels inside (-1, 1).
+TEST(GsmHrTables, UnpackedCodebooksAreTheQuantiserLevelsOfThePackedBytes) {
+  auto check = [](const auto& unpacked, const auto& packed, const char* name) {
+    ASSERT_EQ(unpacked.size(), 2 * packed.size()) << name;
+    for (std::size_t m = 0; m < unpacked.size(); ++m) {
+      const auto word = static_cast<std::uint16_t>(packed[m / 2]);
+      const unsigned byte = m % 2 == 0 ? word >> 8 : word & 0xFF;
+      ASSERT_EQ(unpacked[m], hr_psrSQuant[byte]) << name << " coefficient " << m;
+    }
+  };
+  check(hr_psrQuant1_v2, std_tab::psrQuant1, "first codebook");
+  check(hr_psrQuant2_v2, std_tab::psrQuant2, "second codebook");
+  check(hr_psrQuant3_v2, std_tab::psrQuant3, "third codebook");
+  check(hr_psrPreQ1_exp, std_tab::psrPreQ1, "first pre-quantiser");
+  check(hr_psrPreQ2_exp, std_tab::psrPreQ2, "second pre-quantiser");
+  check(hr_psrPreQ3_exp, std_tab::psrPreQ3, "third pre-quantiser");
+  EXPECT_EQ(hr_psrQuant1_v2.size(), 2048u * 3);
+  EXPECT_EQ(hr_psrQuant2_v2.size(), 512u * 3);
+  EXPECT_EQ(hr_psrQuant3_v2.size(), 256u * 4);
+  for (std::size_t i = 0; i < hr_psrSQuant.size(); ++i) {
+    EXPECT_NE(hr_psrSQuant[i], -32768) << i;
+    if (i > 0) EXPECT_GT(hr_psrSQuant[i], hr_psrSQuant[i - 1]) << i;
+    EXPECT_NEAR(hr_psrSQuant[i], -hr_psrSQuant[hr_psrSQuant.size() - 1 - i], 1) << i;
+  }
 }
 
 TEST(GsmHrTables, RelaidFiltersAndBasisVectors) {
@@ -64,15 +69,12 @@ TEST(GsmHrTables, RelaidFiltersAndBasisVectors) {
     for (int k = 0; k < 10; ++k) EXPECT_EQ(hr_ppsrPVecIntFilt[10 * p + k], std_tab::ppsrPVecIntFilt[6 * k + p]);
     for (int k = 0; k < 6; ++k) EXPECT_EQ(hr_ppsrCGIntFilt[6 * p + k], std_tab::ppsrCGIntFilt[6 * k + p]);
   }
-  EXPECT_EQ(sum_of(hr_pppsrUvCodeVec2), 133);
-  const int uvStart1[] = {12, 11, -49, -53, 4, -31, 50, -3};
-  const int uvStart2[] = {-60, 5, 8, 52, -25, -29, 13, -18};
-  const int vcStart[] = {24, 13, -55, -51, -10, -53, 46, 10};
-  for (int i = 0; i < 8; ++i) {
-    EXPECT_EQ(hr_pppsrUvCodeVec2[i], uvStart1[i]);
-    EXPECT_EQ(hr_pppsrUvCodeVec2[280 + i], uvStart2[i]);
-    EXPECT_EQ(hr_pppsrVcdCodeVec2[i], vcStart[i]);
-  }
+  // The decoder's basis vectors, interleaved by groups of four samples: for samples 4j..4j+3 the
+  // runs of four of each vector in turn.
+  for (int c = 0; c < 2; ++c)
+    for (int k = 0; k < 7; ++k)
+      for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(hr_pppsrUvCodeVec2[280 * c + (i >> 2) * 28 + 4 * k + (i & 3)], std_tab::pppsrUvCodeVec[280 * c + 40 * k + i]);
   EXPECT_EQ(sum_of(hr_pppsrVcdCodeVec2), 298);
   EXPECT_EQ(sum_of(hr_psrUvCodeVec_Int4), 133);
   EXPECT_EQ(hr_psrUvCodeVec_Int4.size(), 640u);
@@ -153,4 +155,67 @@ TEST(GsmHrTables, RuleTablesAndRulings) {
   }
   for (int n = 0; n < 11; ++n) EXPECT_EQ(hr_psrCNNewFactor[n], 2730 * (n + 1));
   EXPECT_EQ(hr_psrCNNewFactor[11], 32767);
+}
+
+// What the decoder's tables are for, checked from their meaning rather than their sums: R0 codes
+// 2 dB apart, lags in sixths of a sample with a resolution that coarsens with the lag, rows of the
+// lag interpolator that delay a sine by their sixth, the postfilter's widening 0.75^k and its
+// Gaussian lag window, interpolation weights that add to one, and concealment attenuations 1 dB
+// apart.
+TEST(GsmHrTables, DecoderTablesMeanWhatTheyAreFor) {
+  // R0: entry 2i decodes code i; successive codes differ by 2 dB, the odd entries lie halfway.
+  for (int i = 0; i + 1 < 32; ++i) {
+    const double lo = hr_psrR0DecTbl[2 * i], hi = hr_psrR0DecTbl[2 * i + 2], mid = hr_psrR0DecTbl[2 * i + 1];
+    const double tol = 20 * std::log10(1 + 1.0 / lo);  // one unit of rounding at the low end
+    EXPECT_NEAR(20 * std::log10(hi / lo), 2.0, 2 * tol + 0.02) << i;
+    EXPECT_NEAR(20 * std::log10(mid / lo), 1.0, 2 * tol + 0.02) << i;
+  }
+  EXPECT_EQ(hr_psrR0DecTbl[62], 8173);  // code 31: a quarter of full scale, less 2 dB
+
+  // Lags in sixths, 21 to 142 samples, strictly rising; the step is a third of a sample up to 23,
+  // a sixth up to 35, then a third, a half and a whole sample.
+  EXPECT_EQ(hr_psrLagTbl.front(), 21 * 6);
+  EXPECT_EQ(hr_psrLagTbl.back(), 142 * 6);
+  for (int c = 1; c < 256; ++c) {
+    const int lag = hr_psrLagTbl[c - 1], step = hr_psrLagTbl[c] - lag;
+    const int want = lag < 138 ? 2 : lag < 210 ? 1 : lag < 300 ? 2 : lag < 540 ? 3 : 6;
+    EXPECT_EQ(step, want) << "code " << c;
+  }
+
+  // Row jj of the lag interpolator, applied at taps y[n - ip - 5 + k], delays by ip + jj/6: on
+  // sines across the band the output matches the delayed sine and the gain is one.
+  for (int jj = 0; jj < 6; ++jj) {
+    double dc = 0;
+    for (int k = 0; k < 10; ++k) dc += hr_ppsrPVecIntFilt[10 * jj + k] / 32768.0;
+    EXPECT_NEAR(dc, 1.0, 0.01) << jj;
+    for (double hz : {200.0, 700.0, 1500.0}) {
+      const double w = 2 * M_PI * hz / 8000;
+      double worst = 0;
+      for (int n = 0; n < 20; ++n) {
+        double y = 0;
+        for (int k = 0; k < 10; ++k) y += hr_ppsrPVecIntFilt[10 * jj + k] / 32768.0 * std::sin(w * (n - 5 + k));
+        worst = std::max(worst, std::fabs(y - std::sin(w * (n - jj / 6.0))));
+      }
+      EXPECT_LT(worst, hz < 1000 ? 0.01 : 0.03) << "row " << jj << " at " << hz << " Hz";
+    }
+  }
+
+  // The postfilter denominator's widening: 0.75 to the powers 1 to 10.
+  for (int k = 0; k < 10; ++k) EXPECT_NEAR(hr_psrSPFDenomWidenCf[k], 32768 * std::pow(0.75, k + 1), 0.51) << k;
+  // Its lag window is a Gaussian exp(-a k^2) from 32767 at lag 0.
+  const double a = -std::log(hr_psrSST[10] / 32767.0) / 100;
+  for (int k = 0; k <= 10; ++k) EXPECT_NEAR(hr_psrSST[k], 32767 * std::exp(-a * k * k), 3.0) << k;
+  EXPECT_NEAR(std::sqrt(2 * a) * 8000 / (2 * M_PI), 127.5, 0.5);  // its bandwidth in Hz
+
+  // Subframe interpolation weights: old and new add to one; the new frame's share rises to all.
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(hr_psrOldCont[k] + hr_psrNewCont[k], 32768) << k;
+  EXPECT_EQ(hr_psrOldCont[3], 0);
+  EXPECT_EQ(hr_psrNewCont[3], 32767);
+  for (int k = 1; k < 4; ++k) EXPECT_GT(hr_psrNewCont[k], hr_psrNewCont[k - 1]);
+
+  // Concealment attenuation for an excess of e level steps: 1 dB at 1, then e - 0.5 dB.
+  for (int e = 1; e <= 15; ++e) {
+    const double db = e == 1 ? 1.0 : e - 0.5;
+    EXPECT_NEAR(hr_psrConceal[e - 1], 32768 * std::pow(10, -db / 20), 2.0) << e;
+  }
 }

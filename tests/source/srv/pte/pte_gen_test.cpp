@@ -260,6 +260,81 @@ TEST_F(PteGen, SteadyToneAndPlayOnceProfiles) {
   EXPECT_EQ(pte()->genMode, PTE_GEN_NONE);
 }
 
+// The cadence bits beyond on and off: a group whose last state carries the loop count repeats
+// that many more times, the whole profile repeats as asked; a modulated state is the carrier
+// amplitude-modulated by tone 1 (sidebands at carrier +- modulator, no modulator of its own); a
+// decaying state loses the same factor every 5 ms.
+TEST_F(PteGen, LoopCountsModulationAndDecay) {
+  // Group 0: 440 Hz 100 ms on, 100 ms off, looped once more; group 1: 1000 Hz 200 ms on, 100 ms
+  // off; the whole profile once more. Six bursts, then the end.
+  auto p = cadence({440}, 100, 100, 10, 1);
+  p.profile.numFreqGroups = 2;
+  HAPI_PTE_FREQ_GRP& g0 = p.profile.freqGrp[0];
+  g0.pulse[1].PulseType |= HAPI_PTE_CADBIT_LOOPCOUNT;
+  g0.freqGroupRepeatCount = 1;
+  HAPI_PTE_FREQ_GRP& g1 = p.profile.freqGrp[1];
+  g1 = g0;
+  g1.freq[0] = 1000;
+  g1.pulse[0].PulseTime = 200;
+  g1.pulse[1].PulseType = 0;
+  g1.freqGroupRepeatCount = 0;
+  world().egressOut.clear();
+  world().host.clear();
+  ASSERT_EQ(extCommand(HAPI_PTE_TONE_GEN_CMD, &p, sizeof(p)).result, HAPISUCCESS);
+  runFrames(200);
+  const auto& out = world().egressOut;
+  const auto b = bursts(out);
+  ASSERT_EQ(b.size(), 6u);
+  const double freqs[] = {440, 440, 1000, 440, 440, 1000};
+  for (size_t i = 0; i < b.size(); ++i) {
+    EXPECT_NEAR((b[i].end - b[i].start) / 8.0, freqs[i] == 1000 ? 200 : 100, 5) << i;
+    EXPECT_NEAR(sigmeas::peakFrequency(out, b[i].start + 40, b[i].end - 40, freqs[i], 60), freqs[i], 2) << i;
+  }
+  EXPECT_EQ(events(HAPI_PTE_TONE_GEN_EVT).size(), 1u);
+  EXPECT_EQ(pte()->genMode, PTE_GEN_NONE);
+  // Without the loop-count bit the count is not used: two bursts.
+  g0.pulse[1].PulseType = 0;
+  p.profile.wholeToneRepeatCount = 0;
+  world().egressOut.clear();
+  ASSERT_EQ(extCommand(HAPI_PTE_TONE_GEN_CMD, &p, sizeof(p)).result, HAPISUCCESS);
+  runFrames(100);
+  EXPECT_EQ(bursts(world().egressOut).size(), 2u);
+
+  // Modulation: 1000 Hz carrier, 50 Hz modulator at half of full scale: depth 1/2, so each
+  // sideband at a quarter of the carrier.
+  auto am = cadence({1000, 50}, 0, 0, 10, 0);
+  am.profile.freqGrp[0].amp[1] = 16384;
+  am.profile.freqGrp[0].pulse[0].PulseType |= HAPI_PTE_CADBIT_MODULATE;
+  world().egressOut.clear();
+  ASSERT_EQ(extCommand(HAPI_PTE_TONE_GEN_CMD, &am, sizeof(am)).result, HAPISUCCESS);
+  runFrames(100);
+  ASSERT_EQ(command(HAPI_PTE_TONE_END_CMD, 0, 0).result, HAPISUCCESS);
+  const auto& x = world().egressOut;
+  const double carrier = amplitude(x, 800, 8000, 1000);
+  EXPECT_NEAR(carrier, 0x5880 * std::pow(10, -10 / 20.0), 0.05 * carrier);
+  EXPECT_NEAR(amplitude(x, 800, 8000, 950) / carrier, 0.25, 0.02);
+  EXPECT_NEAR(amplitude(x, 800, 8000, 1050) / carrier, 0.25, 0.02);
+  EXPECT_LT(amplitude(x, 800, 8000, 50), 0.01 * carrier);
+
+  // Decay: 1000 Hz steady, each block's amplitude 61440/65536 of the one before.
+  auto decay = cadence({1000}, 0, 0, 6, 0);
+  decay.profile.freqGrp[0].pulse[0].PulseType |= HAPI_PTE_CADBIT_DECAY;
+  decay.profile.freqGrp[0].freqGroupRepeatCount = 61440;
+  world().egressOut.clear();
+  ASSERT_EQ(extCommand(HAPI_PTE_TONE_GEN_CMD, &decay, sizeof(decay)).result, HAPISUCCESS);
+  runFrames(4);
+  ASSERT_EQ(command(HAPI_PTE_TONE_END_CMD, 0, 0).result, HAPISUCCESS);
+  const auto& y = world().egressOut;
+  size_t t0 = 0;  // the first generated block (the channel delays the egress audio)
+  while (t0 < y.size() && y[t0] == 0) ++t0;
+  ASSERT_GE(y.size(), t0 + 400);
+  const double a0 = 0x5880 * std::pow(10, -6 / 20.0);
+  for (size_t k = 0; k < 10; ++k) {
+    const double want = a0 * std::pow(61440.0 / 65536, static_cast<double>(k + 1));
+    EXPECT_NEAR(amplitude(y, t0 + 40 * k, t0 + 40 * k + 40, 1000), want, 0.03 * want + 20) << "block " << k;
+  }
+}
+
 TEST_F(PteGen, ProfilesBeyondTheRecordsAreRefused) {
   auto tooManyGroups = cadence({425}, 100, 100, 10, 0);
   tooManyGroups.profile.numFreqGroups = 6;

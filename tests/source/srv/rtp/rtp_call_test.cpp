@@ -109,6 +109,7 @@ TEST_P(RtpCallTest, ToneCrossesTheNetworkBothWays) {
   ASSERT_LT(start + 10000, out.size());
   // The first packet fed back is not the encoder's first: an adaptive decoder needs a moment.
   EXPECT_GT(tonefit::toneSnrDb(out, 1000, start + 2000, 8000), c.code <= 1 ? 40 : 25) << c.name;
+  if (!tsharkAvailable()) GTEST_SKIP() << "tshark not installed: the packets were not dissected";
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, RtpCallTest,
