@@ -58,8 +58,52 @@ inline Word32 lanes_mac_model(const Word16 *x, const Word16 *y, int n) {
   return L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
 }
 
+#if defined(__SSE2__)
+// The four saturating lanes in wrapping 32-bit arithmetic, eight doubled products a step (lane
+// i & 3 takes product i, in increasing i as the model adds them). A lane's saturating sum differs
+// from its wrapping one only once a partial sum leaves 32 bits, and a doubled product only for
+// -32768 times -32768; a flag records both, and only then does the caller fall back to the model.
+// Reads x and y up to n only (the tail goes through a zero-padded copy).
+inline bool lanes_mac_wrapping(const Word16 *x, const Word16 *y, int n, Word32 *out) {
+  const __m128i min16 = _mm_set1_epi16(-32768);
+  __m128i acc = _mm_setzero_si128(), overflow = _mm_setzero_si128(), full_scale = _mm_setzero_si128();
+  auto step = [&](__m128i a, __m128i b) {
+    full_scale = _mm_or_si128(full_scale, _mm_and_si128(_mm_cmpeq_epi16(a, min16), _mm_cmpeq_epi16(b, min16)));
+    const __m128i lo = _mm_mullo_epi16(a, b), hi = _mm_mulhi_epi16(a, b);
+    for (const __m128i product : {_mm_unpacklo_epi16(lo, hi), _mm_unpackhi_epi16(lo, hi)}) {
+      const __m128i doubled = _mm_slli_epi32(product, 1);
+      const __m128i sum = _mm_add_epi32(acc, doubled);
+      // Overflow: both operands of one sign, the sum of the other.
+      overflow = _mm_or_si128(overflow, _mm_andnot_si128(_mm_xor_si128(acc, doubled), _mm_xor_si128(acc, sum)));
+      acc = sum;
+    }
+  };
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    step(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i)),
+         _mm_loadu_si128(reinterpret_cast<const __m128i *>(y + i)));
+  }
+  if (i < n) {
+    alignas(16) Word16 tx[8] = {}, ty[8] = {};
+    std::memcpy(tx, x + i, static_cast<std::size_t>(n - i) * sizeof(Word16));
+    std::memcpy(ty, y + i, static_cast<std::size_t>(n - i) * sizeof(Word16));
+    step(_mm_load_si128(reinterpret_cast<const __m128i *>(tx)), _mm_load_si128(reinterpret_cast<const __m128i *>(ty)));
+  }
+  if (_mm_movemask_epi8(_mm_or_si128(_mm_srai_epi32(overflow, 31), full_scale)) != 0) return false;
+  alignas(16) Word32 lane[4];
+  _mm_store_si128(reinterpret_cast<__m128i *>(lane), acc);
+  *out = L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
+  return true;
+}
+#endif
+
 inline Word32 lanes_mac(const Word16 *x, const Word16 *y, int n) {
+#if defined(__SSE2__)
+  Word32 sum;
+  if (lanes_mac_wrapping(x, y, n, &sum)) return sum;
+#else
   if (products_fit(max_magnitude(x, n), max_magnitude(y, n), n)) return lanes_mac_plain(x, y, n);
+#endif
   return lanes_mac_model(x, y, n);
 }
 
@@ -432,7 +476,7 @@ void g722_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, W
     for (int j = 0; j < count; ++j) out[j] = lanes_mac_plain(x, y - j, 30) >> 1;
     return;
   }
-  g722_model_Vec_L_mac_ps0_30_loop(x, y, out, count);
+  for (int j = 0; j < count; ++j) out[j] = lanes_mac(x, y - j, 30) >> 1;
 }
 
 void g722_model_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count) {
