@@ -385,22 +385,26 @@ inline void apfilter(const Word16 *a, const Word16 *x, Word16 *y, Word16 n, int 
     }
     int i = 0;
 #if defined(__SSE2__)
-    // The seven older products in one vector of pairs, from the outputs up to two samples back,
-    // which are known a whole sample ahead: only the newest product stays on the recursion.
-    // Lane j of `back2` holds y[i - 2 - j]; the coefficient of lane 7 is zero.
-    const __m128i older_coef = _mm_set_epi16(0, a[8], a[7], a[6], a[5], a[4], a[3], a[2]);
+    // The six oldest products in one vector of pairs, from the outputs three or more samples
+    // back, which are known two whole samples ahead; the product of the output two back is a
+    // scalar known a sample ahead; only the newest product stays on the recursion.
+    // Lane j of `back3` holds y[i - 3 - j]; the coefficients of lanes 6 and 7 are zero.
+    const __m128i oldest_coef = _mm_set_epi16(0, 0, a[8], a[7], a[6], a[5], a[4], a[3]);
     __m128i back1 = _mm_set_epi16(y[-8], y[-7], y[-6], y[-5], y[-4], y[-3], y[-2], y[-1]);
     __m128i back2 = _mm_set_epi16(0, y[-8], y[-7], y[-6], y[-5], y[-4], y[-3], y[-2]);
-    const Word32 c1 = a[1];
-    Word32 newest = y[-1];
+    __m128i back3 = _mm_set_epi16(0, 0, y[-8], y[-7], y[-6], y[-5], y[-4], y[-3]);
+    const Word32 c1 = a[1], c2 = a[2];
+    Word32 newest = y[-1], second = y[-2];
     for (; i < n; ++i) {
-      __m128i older = _mm_madd_epi16(back2, older_coef);
-      older = _mm_add_epi32(older, _mm_shuffle_epi32(older, 0x4E));
-      older = _mm_add_epi32(older, _mm_shuffle_epi32(older, 0xB1));
-      const Word32 acc = (Word32{x[i]} << input_shift) + (1 << 12) - 2 * _mm_cvtsi128_si32(older) - 2 * (c1 * newest);
-      const Word16 out = saturate(acc >> 13);
+      __m128i oldest = _mm_madd_epi16(back3, oldest_coef);
+      oldest = _mm_add_epi32(oldest, _mm_shuffle_epi32(oldest, 0x4E));
+      oldest = _mm_add_epi32(oldest, _mm_shuffle_epi32(oldest, 0xB1));
+      const Word32 ahead = (Word32{x[i]} << input_shift) + (1 << 12) - 2 * _mm_cvtsi128_si32(oldest) - 2 * (c2 * second);
+      const Word16 out = saturate((ahead - 2 * (c1 * newest)) >> 13);
       y[i] = out;
+      second = newest;
       newest = out;
+      back3 = back2;
       back2 = back1;
       back1 = _mm_insert_epi16(_mm_slli_si128(back1, 2), out, 0);
     }
