@@ -558,8 +558,29 @@ void g722_decim_loop1(Word16 *out, const Word32 *in, Word16 shift) {
 }
 
 Word16 g722_decim_loop2(const Word16 *buf) {
-  Word16 m = 1;
-  for (int i = 20; i < 65; ++i) m = s_max(m, abs_s(buf[i]));
+  // The largest magnitude from the extremes: abs_s of the smallest value caps -32768 at 32767.
+  Word16 hi = buf[20], lo = buf[20];
+  int i = 20;
+#if defined(__SSE2__)
+  __m128i vhi = _mm_set1_epi16(buf[20]), vlo = vhi;
+  for (; i + 8 <= 65; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(buf + i));
+    vhi = _mm_max_epi16(vhi, v);
+    vlo = _mm_min_epi16(vlo, v);
+  }
+  alignas(16) Word16 his[8], los[8];
+  _mm_store_si128(reinterpret_cast<__m128i *>(his), vhi);
+  _mm_store_si128(reinterpret_cast<__m128i *>(los), vlo);
+  for (int k = 0; k < 8; ++k) {
+    hi = s_max(hi, his[k]);
+    lo = s_min(lo, los[k]);
+  }
+#endif
+  for (; i < 65; ++i) {
+    hi = s_max(hi, buf[i]);
+    lo = s_min(lo, buf[i]);
+  }
+  const Word16 m = s_max(Word16{1}, s_max(abs_s(hi), abs_s(lo)));
   return static_cast<Word16>(norm_s(m) - 3);
 }
 
@@ -578,13 +599,6 @@ void g722_Vec_shl_8(const Word16 *src, Word16 *dst, Word16 shift, Word16 n) {
       dst[i] = static_cast<Word16>(src[i] >> (shift < -15 ? 15 : -shift));
     }
   }
-}
-
-Word32 g722_MPY_32(Word32 a, Word32 b) {
-  Word16 hi1, lo1, hi2, lo2;
-  L_Extract(a, &hi1, &lo1);
-  L_Extract(b, &hi2, &lo2);
-  return L_mac(L_mac(L_mult(hi1, hi2), mult(hi1, lo2), 1), mult(lo1, hi2), 1);
 }
 
 Word16 g722_div_s(Word16 num, Word16 den) {

@@ -188,6 +188,37 @@ TEST(G722Kernels, OperatorCopiesAndKernelEdges) {
   Word16 zeros[65] = {};
   EXPECT_EQ(g722_decim_loop2(zeros), 11);
 
+  // The shift saturates exactly where doubling step by step would, for every count.
+  auto stepwise_shl = [](std::int64_t a, int n) {
+    for (; n > 0; --n) {
+      if (a > 0x3FFFFFFF) return std::int64_t{0x7FFFFFFF};
+      if (a < -0x40000000) return -std::int64_t{0x80000000};
+      a *= 2;
+    }
+    return a;
+  };
+  std::mt19937 rng(8);
+  for (int round = 0; round < 20000; ++round) {
+    const Word32 a = round < 64 ? (round & 1 ? -1 : 1) * (Word32{1} << (round / 2 % 31)) - (round & 2 ? 1 : 0)
+                                : static_cast<Word32>(rng()) >> (rng() % 32);
+    const auto n = static_cast<Word16>(1 + round % 40);
+    ASSERT_EQ(g722_L_shl(a, n), stepwise_shl(a, n)) << a << " << " << n;
+  }
+  EXPECT_EQ(g722_L_shl(-2147483647 - 1, 1), -2147483647 - 1);
+  EXPECT_EQ(g722_L_shl(-1, 31), -2147483647 - 1);
+  EXPECT_EQ(g722_L_shl(-1, 32), -2147483647 - 1);
+
+  // The decimated buffer's headroom from its largest magnitude (abs_s caps -32768 at 32767).
+  for (int round = 0; round < 2000; ++round) {
+    Word16 buf[65];
+    const int scale = 1 << (round % 16);
+    for (auto &v : buf) v = static_cast<Word16>(static_cast<int>(rng() % (2 * scale)) - scale);
+    if (round % 7 == 0) buf[20 + round % 45] = -32768;
+    Word16 m = 1;
+    for (int i = 20; i < 65; ++i) m = std::max<Word16>(m, g722_abs_s(buf[i]));
+    ASSERT_EQ(g722_decim_loop2(buf), g722::norm_s(m) - 3) << round;
+  }
+
   // Without a new difference the zero predictor only leaks, and still shifts its delay line.
   Word16 dlt[9] = {0, 100, -200, 300, -400, 500, -600, 0, 0};
   Word16 b[9] = {0, 1000, -1000, 255, -255, 32767, -32768, 0, 0};
