@@ -245,14 +245,15 @@ struct Peak {
 
 // Peaks of c|c|/E at decimated lags 5..34 with positive correlation, strictly above both
 // neighbours; at most seven, in increasing lag. A neighbour of non-positive correlation is always
-// below (its c|c| is not positive, every energy is).
+// below (its c|c| is not positive, every energy is). The answers are combined without branches:
+// they follow the signal and would defeat the branch predictor. `lags` has room for eight.
 int g722_FindPeaks(const Word32 *corr, const Figure *fig, int *lags) {
   int count = 0;
-  for (int l = 5; l <= 34 && count < 7; ++l) {
-    if (corr[l] <= 0) continue;
-    if (corr[l - 1] > 0 && !figure_greater(fig[l], fig[l - 1], 32767)) continue;
-    if (corr[l + 1] > 0 && !figure_greater(fig[l], fig[l + 1], 32767)) continue;
-    lags[count++] = l;
+  for (int l = 5; l <= 34; ++l) {
+    const bool above_left = (corr[l - 1] <= 0) | figure_greater(fig[l], fig[l - 1], 32767);
+    const bool above_right = (corr[l + 1] <= 0) | figure_greater(fig[l], fig[l + 1], 32767);
+    lags[count] = l;
+    count += (corr[l] > 0) & above_left & above_right & (count < 7);
   }
   return count;
 }
@@ -266,15 +267,17 @@ Peak g722_InterpolatePeak(int l, const Word32 *corr, const Figure *fig, const Wo
   cp.cc = corr[l];
   cp.deltae = static_cast<Word32>((std::int64_t{energy[l + side]} - energy[l]) / 8);
   cp.eni = energy[l];
-  Peak best{static_cast<Word16>(8 * l), fig[l]};
+  Figure cand[5];
+  cand[0] = fig[l];
+  int best = 0;
   for (int k = 1; k <= 4; ++k) {
     const std::int64_t c = cp.cc + ((std::int64_t{cp.a_val} * g722_x2[k - 1] + std::int64_t{cp.b_val} * g722_x[k - 1]) >> 15);
     cp.eni = static_cast<Word32>(std::max<std::int64_t>(std::int64_t{cp.eni} + cp.deltae, 1));
     const Word32 c32 = static_cast<Word32>(std::clamp<std::int64_t>(c, kMin32 + 1, kMax32));
-    const Peak cand{static_cast<Word16>(8 * l + side * k), figure_of({c32, cp.eni, false})};
-    if (peak_better(cand, best)) best = cand;
+    cand[k] = figure_of({c32, cp.eni, false});
+    best = figure_greater(cand[k], cand[best], 32767) ? k : best;
   }
-  return best;
+  return {static_cast<Word16>(8 * l + side * best), cand[best]};
 }
 
 bool near_multiple(int lag, int target) {
@@ -304,7 +307,7 @@ Word16 g722_coarsepitch(const Word16 *xwd, Word16 cpplast) {
     energy[l] = std::max<Word32>(energy[l], 1);
     fig[l] = figure_of({corr[l], energy[l], false});
   }
-  int lags[7];
+  int lags[8];
   int count = g722_FindPeaks(corr, fig, lags);
   if (count == 0) {
     for (int l = 4; l <= 35; ++l) {
@@ -319,15 +322,13 @@ Word16 g722_coarsepitch(const Word16 *xwd, Word16 cpplast) {
 
   Peak peaks[7]{};
   int best = 0;
-  for (int p = 0; p < count; ++p) {
-    peaks[p] = g722_InterpolatePeak(lags[p], corr, fig, energy);
-    if (p > 0 && peak_better(peaks[p], peaks[best])) best = p;
-  }
+  for (int p = 0; p < count; ++p) peaks[p] = g722_InterpolatePeak(lags[p], corr, fig, energy);
+  for (int p = 1; p < count; ++p) best = peak_better(peaks[p], peaks[best]) ? p : best;
   int near = -1;
   for (int p = 0; p < count; ++p) {
-    if (std::abs(peaks[p].lag - cpplast) <= cpplast / 4 && (near < 0 || peak_better(peaks[p], peaks[near]))) {
-      near = p;
-    }
+    const bool close = std::abs(peaks[p].lag - cpplast) <= cpplast / 4;
+    const bool better = near < 0 || peak_better(peaks[p], peaks[near]);
+    near = close && better ? p : near;
   }
   // The smallest lag whose multiples are all confirmed by later peaks.
   const int largest = peaks[count - 1].lag;
