@@ -59,24 +59,37 @@ inline Word32 lanes_mac_model(const Word16 *x, const Word16 *y, int n) {
 }
 
 #if defined(__SSE2__)
+// acc + v in wrapping 32-bit lanes; the sign bit of `overflow` records every lane whose sum left
+// 32 bits (both operands of one sign, the sum of the other).
+inline __m128i add_flagged(__m128i acc, __m128i v, __m128i &overflow) {
+  const __m128i sum = _mm_add_epi32(acc, v);
+  overflow = _mm_or_si128(overflow, _mm_andnot_si128(_mm_xor_si128(acc, v), _mm_xor_si128(acc, sum)));
+  return sum;
+}
+
+// Lanes of -1 where both a and b are -32768, whose doubled product L_mult saturates.
+inline __m128i both_full_scale(__m128i a, __m128i b) {
+  const __m128i min16 = _mm_set1_epi16(-32768);
+  return _mm_and_si128(_mm_cmpeq_epi16(a, min16), _mm_cmpeq_epi16(b, min16));
+}
+
+// True when any lane of `overflow` or any 16-bit lane of `full_scale` is flagged.
+inline bool flagged(__m128i overflow, __m128i full_scale) {
+  return _mm_movemask_epi8(_mm_or_si128(_mm_srai_epi32(overflow, 31), full_scale)) != 0;
+}
+
 // The four saturating lanes in wrapping 32-bit arithmetic, eight doubled products a step (lane
 // i & 3 takes product i, in increasing i as the model adds them). A lane's saturating sum differs
 // from its wrapping one only once a partial sum leaves 32 bits, and a doubled product only for
 // -32768 times -32768; a flag records both, and only then does the caller fall back to the model.
 // Reads x and y up to n only (the tail goes through a zero-padded copy).
 inline bool lanes_mac_wrapping(const Word16 *x, const Word16 *y, int n, Word32 *out) {
-  const __m128i min16 = _mm_set1_epi16(-32768);
   __m128i acc = _mm_setzero_si128(), overflow = _mm_setzero_si128(), full_scale = _mm_setzero_si128();
   auto step = [&](__m128i a, __m128i b) {
-    full_scale = _mm_or_si128(full_scale, _mm_and_si128(_mm_cmpeq_epi16(a, min16), _mm_cmpeq_epi16(b, min16)));
+    full_scale = _mm_or_si128(full_scale, both_full_scale(a, b));
     const __m128i lo = _mm_mullo_epi16(a, b), hi = _mm_mulhi_epi16(a, b);
-    for (const __m128i product : {_mm_unpacklo_epi16(lo, hi), _mm_unpackhi_epi16(lo, hi)}) {
-      const __m128i doubled = _mm_slli_epi32(product, 1);
-      const __m128i sum = _mm_add_epi32(acc, doubled);
-      // Overflow: both operands of one sign, the sum of the other.
-      overflow = _mm_or_si128(overflow, _mm_andnot_si128(_mm_xor_si128(acc, doubled), _mm_xor_si128(acc, sum)));
-      acc = sum;
-    }
+    acc = add_flagged(acc, _mm_slli_epi32(_mm_unpacklo_epi16(lo, hi), 1), overflow);
+    acc = add_flagged(acc, _mm_slli_epi32(_mm_unpackhi_epi16(lo, hi), 1), overflow);
   };
   int i = 0;
   for (; i + 8 <= n; i += 8) {
@@ -89,7 +102,7 @@ inline bool lanes_mac_wrapping(const Word16 *x, const Word16 *y, int n, Word32 *
     std::memcpy(ty, y + i, static_cast<std::size_t>(n - i) * sizeof(Word16));
     step(_mm_load_si128(reinterpret_cast<const __m128i *>(tx)), _mm_load_si128(reinterpret_cast<const __m128i *>(ty)));
   }
-  if (_mm_movemask_epi8(_mm_or_si128(_mm_srai_epi32(overflow, 31), full_scale)) != 0) return false;
+  if (flagged(overflow, full_scale)) return false;
   alignas(16) Word32 lane[4];
   _mm_store_si128(reinterpret_cast<__m128i *>(lane), acc);
   *out = L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
@@ -350,7 +363,34 @@ void g722_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
     }
     return;
   }
-  g722_model_azfilterQ0_Q1(a, x, y, n);
+  int i = 0;
+#if defined(__SSE2__)
+  // Eight outputs at a time, each chain of doubled products in the model's order (k = 8 down to
+  // 0) in wrapping lanes with overflow flags, then the rounding; a block with a flag (a partial
+  // sum that saturates, or -32768 times -32768) goes through the model.
+  for (; i + 8 <= n; i += 8) {
+    __m128i lo_sum = _mm_setzero_si128(), hi_sum = lo_sum, overflow = lo_sum, full_scale = lo_sum;
+    for (int k = 8; k >= 0; --k) {
+      const __m128i xv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i - k));
+      const __m128i cv = _mm_set1_epi16(a[k]);
+      full_scale = _mm_or_si128(full_scale, both_full_scale(xv, cv));
+      const __m128i lo = _mm_mullo_epi16(xv, cv), hi = _mm_mulhi_epi16(xv, cv);
+      lo_sum = add_flagged(lo_sum, _mm_slli_epi32(_mm_unpacklo_epi16(lo, hi), 1), overflow);
+      hi_sum = add_flagged(hi_sum, _mm_slli_epi32(_mm_unpackhi_epi16(lo, hi), 1), overflow);
+    }
+    const __m128i half = _mm_set1_epi32(1 << 11);
+    lo_sum = add_flagged(lo_sum, half, overflow);
+    hi_sum = add_flagged(hi_sum, half, overflow);
+    if (flagged(overflow, full_scale)) {
+      g722_model_azfilterQ0_Q1(a, x + i, y + i, 8);
+      continue;
+    }
+    // The pack saturates to 16 bits as the model does.
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(y + i),
+                     _mm_packs_epi32(_mm_srai_epi32(lo_sum, 12), _mm_srai_epi32(hi_sum, 12)));
+  }
+#endif
+  g722_model_azfilterQ0_Q1(a, x + i, y + i, static_cast<Word16>(n - i));
 }
 
 void g722_model_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
