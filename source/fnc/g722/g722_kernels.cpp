@@ -282,6 +282,67 @@ void g722_qmf_rx_part2(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *
   }
 }
 
+void g722_qmf_rx_both(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *row1, Word16 *row2,
+                      const Word16 *coef, Word16 len) {
+#if defined(__SSE2__)
+  // Pairs of taps (j, j + 1) against the history from output i + 1 + j: the coefficient of tap j
+  // is coef[11 - j], the newest input taking coef[0]. Sums are plain (they cannot saturate) and
+  // twice a sum shifted by 13 is the sum shifted by 12; the pack saturates to 16 bits.
+  __m128i pair1[6], pair2[6];
+  for (int m = 0; m < 6; ++m) {
+    auto pair = [m](const Word16 *c) {
+      return _mm_set1_epi32(static_cast<std::uint16_t>(c[11 - 2 * m]) | (static_cast<std::uint32_t>(static_cast<std::uint16_t>(c[10 - 2 * m])) << 16));
+    };
+    pair1[m] = pair(coef);
+    pair2[m] = pair(coef + 12);
+  }
+  for (int done = 0; done < len; done += kMaxBlock) {
+    const int n = std::min<int>(len - done, kMaxBlock);
+    Word16 h1[12 + kMaxBlock], h2[12 + kMaxBlock];
+    load_history(row1, h1);
+    load_history(row2, h2);
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+      const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rl + done + i));
+      const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rh + done + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(h1 + 12 + i), _mm_subs_epi16(l, h));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(h2 + 12 + i), _mm_adds_epi16(l, h));
+    }
+    for (; i < n; ++i) {
+      h1[12 + i] = sub(rl[done + i], rh[done + i]);
+      h2[12 + i] = add(rl[done + i], rh[done + i]);
+    }
+    for (i = 0; i + 8 <= n; i += 8) {
+      __m128i s1lo = _mm_setzero_si128(), s1hi = s1lo, s2lo = s1lo, s2hi = s1lo;
+      for (int m = 0; m < 6; ++m) {
+        const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h1 + i + 1 + 2 * m));
+        const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h1 + i + 2 + 2 * m));
+        const __m128i a2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h2 + i + 1 + 2 * m));
+        const __m128i b2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h2 + i + 2 + 2 * m));
+        s1lo = _mm_add_epi32(s1lo, _mm_madd_epi16(_mm_unpacklo_epi16(a1, b1), pair1[m]));
+        s1hi = _mm_add_epi32(s1hi, _mm_madd_epi16(_mm_unpackhi_epi16(a1, b1), pair1[m]));
+        s2lo = _mm_add_epi32(s2lo, _mm_madd_epi16(_mm_unpacklo_epi16(a2, b2), pair2[m]));
+        s2hi = _mm_add_epi32(s2hi, _mm_madd_epi16(_mm_unpackhi_epi16(a2, b2), pair2[m]));
+      }
+      const __m128i even = _mm_packs_epi32(_mm_srai_epi32(s1lo, 12), _mm_srai_epi32(s1hi, 12));
+      const __m128i odd = _mm_packs_epi32(_mm_srai_epi32(s2lo, 12), _mm_srai_epi32(s2hi, 12));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 2 * (done + i)), _mm_unpacklo_epi16(even, odd));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 2 * (done + i) + 8), _mm_unpackhi_epi16(even, odd));
+    }
+    const BranchFir fir1(coef), fir2(coef + 12);
+    for (; i < n; ++i) {
+      out[2 * (done + i)] = saturate(fir1(h1, i + 1) >> 13);
+      out[2 * (done + i) + 1] = saturate(fir2(h2, i + 1) >> 13);
+    }
+    store_history(row1, h1, n);
+    store_history(row2, h2, n);
+  }
+#else
+  g722_qmf_rx_part1(rl, rh, out, row1, coef, len);
+  g722_qmf_rx_part2(rl, rh, out, row2, coef + 12, len);
+#endif
+}
+
 Word16 g722_upzero(Word16 *dlt, Word16 *b) {
   // Sign-sign update: +128 where dlt[i] agrees in sign with dlt[0], -128 where it differs, no
   // step when dlt[0] is 0; leakage 32640/32768. The result always fits 16 bits.

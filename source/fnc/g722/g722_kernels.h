@@ -23,6 +23,11 @@ void g722_qmf_rx_part1(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *
                        const Word16 *coef, Word16 len);
 void g722_qmf_rx_part2(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *row,
                        const Word16 *coef, Word16 len);
+// Both receive branches at once (the difference branch into the even outputs with coef[0..11],
+// the sum branch into the odd ones with coef[12..23]): the same samples and delay lines as
+// g722_qmf_rx_part1 followed by g722_qmf_rx_part2.
+void g722_qmf_rx_both(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *row1, Word16 *row2,
+                      const Word16 *coef, Word16 len);
 
 Word16 g722_upzero(Word16 *dlt, Word16 *b);
 Word16 g722_plc_adaptpred_zero_part(Word16 *d, Word16 *b, Word16 step);

@@ -275,6 +275,24 @@ TEST(G722Kernels, ExactFastFormsEqualTheSaturatingModel) {
     g722_model_ACF(xb, rb, shift);
     for (int k = 1; k <= 8; ++k) ASSERT_EQ(ra[k], rb[k]) << round << " lag " << k;
 
+    // Receive QMF: both branches at once against the two branch kernels, over blocks of eight
+    // pairs and a tail of four, delay lines included; saturating outputs at full scale.
+    {
+      const Word16 pairs = static_cast<Word16>(4 * (1 + round % 24));
+      Word16 rows_both[2][13], rows_parts[2][13];
+      for (int r = 0; r < 2; ++r) {
+        for (int k = 0; k < 13; ++k) rows_both[r][k] = rows_parts[r][k] = draw(rng, mx);
+      }
+      Word16 out_both[192], out_parts[192];
+      g722_qmf_rx_both(x, y, out_both, rows_both[0], rows_both[1], g722_coef_qmf2, pairs);
+      g722_qmf_rx_part1(x, y, out_parts, rows_parts[0], g722_coef_qmf2, pairs);
+      g722_qmf_rx_part2(x, y, out_parts, rows_parts[1], g722_coef_qmf2 + 12, pairs);
+      for (int i = 0; i < 2 * pairs; ++i) ASSERT_EQ(out_both[i], out_parts[i]) << round << " sample " << i;
+      for (int r = 0; r < 2; ++r) {
+        for (int k = 1; k < 13; ++k) ASSERT_EQ(rows_both[r][k], rows_parts[r][k]) << round << " row " << r;
+      }
+    }
+
     Word32 fast[40], model[40];
     g722_Vec_L_mac_ps0_30_loop(x + 60, y + 60, fast, 35);
     g722_model_Vec_L_mac_ps0_30_loop(x + 60, y + 60, model, 35);
