@@ -19,11 +19,33 @@ using namespace g722;
 
 namespace {
 
-// Largest magnitude in x[0..n), as an int so that -32768 gives 32768.
+// Largest magnitude in x[0..n), as an int so that -32768 gives 32768: from the largest and the
+// smallest value, eight at a time.
 inline int max_magnitude(const Word16 *x, int n) {
-  int m = 0;
-  for (int i = 0; i < n; ++i) m = std::max(m, std::abs(int{x[i]}));
-  return m;
+  int hi = 0, lo = 0;
+  int i = 0;
+#if defined(__SSE2__)
+  if (n >= 8) {
+    __m128i vhi = _mm_setzero_si128(), vlo = vhi;
+    for (; i + 8 <= n; i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i));
+      vhi = _mm_max_epi16(vhi, v);
+      vlo = _mm_min_epi16(vlo, v);
+    }
+    alignas(16) Word16 his[8], los[8];
+    _mm_store_si128(reinterpret_cast<__m128i *>(his), vhi);
+    _mm_store_si128(reinterpret_cast<__m128i *>(los), vlo);
+    for (int k = 0; k < 8; ++k) {
+      hi = std::max<int>(hi, his[k]);
+      lo = std::min<int>(lo, los[k]);
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    hi = std::max<int>(hi, x[i]);
+    lo = std::min<int>(lo, x[i]);
+  }
+  return std::max(hi, -lo);
 }
 
 // True when n doubled products of magnitudes up to mx and my cannot reach the 32-bit limit: then
@@ -589,9 +611,7 @@ void g722_model_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *
 }
 
 bool g722_mac_cannot_saturate(const Word16 *coef, int ncoef, const Word16 *x, int nx) {
-  std::int64_t sum = 0;
-  for (int i = 0; i < ncoef; ++i) sum += std::abs(int{coef[i]});
-  return 2 * sum * max_magnitude(x, nx) <= 0x7FFFFFFF;
+  return 2 * std::int64_t{coef_magnitude_sum(coef, 0, ncoef - 1)} * max_magnitude(x, nx) <= 0x7FFFFFFF;
 }
 
 Word32 g722_Vec_L_mac_ps0_plain(const Word16 *x, const Word16 *y, Word16 n) {
@@ -659,29 +679,8 @@ void g722_decim_loop1(Word16 *out, const Word32 *in, Word16 shift) {
 }
 
 Word16 g722_decim_loop2(const Word16 *buf) {
-  // The largest magnitude from the extremes: abs_s of the smallest value caps -32768 at 32767.
-  Word16 hi = buf[20], lo = buf[20];
-  int i = 20;
-#if defined(__SSE2__)
-  __m128i vhi = _mm_set1_epi16(buf[20]), vlo = vhi;
-  for (; i + 8 <= 65; i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(buf + i));
-    vhi = _mm_max_epi16(vhi, v);
-    vlo = _mm_min_epi16(vlo, v);
-  }
-  alignas(16) Word16 his[8], los[8];
-  _mm_store_si128(reinterpret_cast<__m128i *>(his), vhi);
-  _mm_store_si128(reinterpret_cast<__m128i *>(los), vlo);
-  for (int k = 0; k < 8; ++k) {
-    hi = s_max(hi, his[k]);
-    lo = s_min(lo, los[k]);
-  }
-#endif
-  for (; i < 65; ++i) {
-    hi = s_max(hi, buf[i]);
-    lo = s_min(lo, buf[i]);
-  }
-  const Word16 m = s_max(Word16{1}, s_max(abs_s(hi), abs_s(lo)));
+  // abs_s caps the magnitude of -32768 at 32767.
+  const Word16 m = static_cast<Word16>(std::clamp(max_magnitude(buf + 20, 45), 1, 32767));
   return static_cast<Word16>(norm_s(m) - 3);
 }
 
