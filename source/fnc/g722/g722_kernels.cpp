@@ -625,26 +625,30 @@ Word32 g722_model_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n) {
 Word32 g722_model_Vec_L_sqa0(const Word16 *x, Word16 n) { return lanes_sqa_halved_model(x, n); }
 
 void g722_ACF(Word16 *x, Word32 *r, Word16 shift) {
-  std::memset(x + 160, 0, 16 * sizeof(Word16));
-  for (int k = 1; k <= 8; ++k) {
-    Word32 lane[4] = {0, 0, 0, 0};
 #if defined(__SSE2__)
-    // Exact 32-bit products from their low and high halves; lanes i & 3 wrap as the model's do.
-    __m128i acc = _mm_setzero_si128();
-    for (int i = 0; i < 160; i += 8) {
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i + k));
-      const __m128i lo = _mm_mullo_epi16(a, b);
-      const __m128i hi = _mm_mulhi_epi16(a, b);
-      acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_unpacklo_epi16(lo, hi), _mm_unpackhi_epi16(lo, hi)));
+  std::memset(x + 160, 0, 16 * sizeof(Word16));
+  Word32 lane[9][4];
+  // Each block of eight samples interleaved as (0, 4, 1, 5, 2, 6, 3, 7): a multiply-add of two
+  // such vectors sums the two products of each lane i & 3, so the four 32-bit results are the
+  // model's four lanes (wrapping, as theirs do). All eight lags share the block of x.
+  auto interleave = [](__m128i v) { return _mm_unpacklo_epi16(v, _mm_srli_si128(v, 8)); };
+  __m128i acc[9];
+  for (int k = 1; k <= 8; ++k) acc[k] = _mm_setzero_si128();
+  for (int i = 0; i < 160; i += 8) {
+    const __m128i a = interleave(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i)));
+    for (int k = 1; k <= 8; ++k) {
+      const __m128i b = interleave(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i + k)));
+      acc[k] = _mm_add_epi32(acc[k], _mm_madd_epi16(a, b));
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(lane), acc);
-#else
-    for (int i = 0; i < 160; ++i) lane[i & 3] = wrap_add(lane[i & 3], Word32{x[i]} * x[i + k]);
-#endif
-    const Word32 sum = L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
+  }
+  for (int k = 1; k <= 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i *>(lane[k]), acc[k]);
+  for (int k = 1; k <= 8; ++k) {
+    const Word32 sum = L_add(L_add(L_add(lane[k][0], lane[k][1]), lane[k][2]), lane[k][3]);
     r[k] = static_cast<Word32>(static_cast<std::uint32_t>(sum) << shift);
   }
+#else
+  g722_model_ACF(x, r, shift);
+#endif
 }
 
 void g722_model_ACF(Word16 *x, Word32 *r, Word16 shift) {
