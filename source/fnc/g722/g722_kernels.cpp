@@ -600,7 +600,36 @@ Word32 g722_Vec_L_mac_ps0_80(const Word16 *x, const Word16 *y) { return lanes_ma
 
 void g722_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count) {
   if (count > 0 && products_fit(max_magnitude(x, 30), max_magnitude(y - (count - 1), 30 + count - 1), 30)) {
-    for (int j = 0; j < count; ++j) out[j] = lanes_mac_plain(x, y - j, 30) >> 1;
+    int j0 = 0;
+#if defined(__SSE2__)
+    // Eight lags at a time, plain sums (exact here): the pair (x[i], x[i + 1]) in every lane,
+    // against the pairs (y[i - j], y[i + 1 - j]) of eight neighbouring lags j. The last group
+    // ends at the last lag, overlapping the one before rather than reading past y - (count - 1).
+    auto group = [&](int first) {
+      __m128i newer = _mm_setzero_si128(), older = newer;  // lags first..first+3, first+4..first+7
+      for (int i = 0; i < 30; i += 2) {
+        const __m128i xp = _mm_set1_epi32(static_cast<std::uint16_t>(x[i]) |
+                                          (static_cast<std::uint32_t>(static_cast<std::uint16_t>(x[i + 1])) << 16));
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(y + i - first - 7));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(y + i - first - 6));
+        older = _mm_add_epi32(older, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), xp));  // lane t: lag first+7-t
+        newer = _mm_add_epi32(newer, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), xp));  // lane t: lag first+3-t
+      }
+      alignas(16) Word32 o[4], n[4];
+      _mm_store_si128(reinterpret_cast<__m128i *>(o), older);
+      _mm_store_si128(reinterpret_cast<__m128i *>(n), newer);
+      for (int t = 0; t < 4; ++t) {
+        out[first + 7 - t] = o[t];
+        out[first + 3 - t] = n[t];
+      }
+    };
+    if (count >= 8) {
+      for (; j0 + 8 <= count; j0 += 8) group(j0);
+      if (j0 < count) group(count - 8);
+      j0 = count;
+    }
+#endif
+    for (int j = j0; j < count; ++j) out[j] = lanes_mac_plain(x, y - j, 30) >> 1;
     return;
   }
   for (int j = 0; j < count; ++j) out[j] = lanes_mac(x, y - j, 30) >> 1;
