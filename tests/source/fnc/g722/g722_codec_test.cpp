@@ -293,10 +293,13 @@ TEST(G722Kernels, ExactFastFormsEqualTheSaturatingModel) {
       }
     }
 
-    Word32 fast[40], model[40];
-    g722_Vec_L_mac_ps0_30_loop(x + 60, y + 60, fast, 35);
-    g722_model_Vec_L_mac_ps0_30_loop(x + 60, y + 60, model, 35);
-    for (int j = 0; j < 35; ++j) ASSERT_EQ(fast[j], model[j]) << round << " lag " << j;
+    // Lag counts in whole groups of eight, with a partial group, and below one group.
+    for (const Word16 count : {Word16{35}, Word16{31}, Word16{16}, Word16{5}}) {
+      Word32 fast[40], model[40];
+      g722_Vec_L_mac_ps0_30_loop(x + 60, y + 60, fast, count);
+      g722_model_Vec_L_mac_ps0_30_loop(x + 60, y + 60, model, count);
+      for (int j = 0; j < count; ++j) ASSERT_EQ(fast[j], model[j]) << round << " lag " << j << " of " << count;
+    }
 
     // Predictors from small to large coefficient sums, the larger ones saturating the chain.
     std::int16_t a[9];
