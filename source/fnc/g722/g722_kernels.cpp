@@ -65,6 +65,11 @@ inline Word32 lanes_mac_plain(const Word16 *x, const Word16 *y, int n) {
     acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i)),
                                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(y + i))));
   }
+  if (i + 4 <= n) {  // a half block, read as exactly four samples
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(x + i)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(y + i))));
+    i += 4;
+  }
   acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
   acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
   sum = 2 * _mm_cvtsi128_si32(acc);
