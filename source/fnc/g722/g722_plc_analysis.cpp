@@ -1,5 +1,6 @@
 // Analysis routines of the G.722 concealment. Ratios such as c^2/E are compared on normalised
-// mantissas and exponents by cross-multiplication, never by division.
+// mantissas and exponents by cross-multiplication; the coarse pitch search decides most of its
+// comparisons on the exact values in double precision where that form provably agrees.
 #include "g722_plc_analysis.h"
 
 #include <algorithm>
@@ -191,13 +192,13 @@ inline Fp signed_square_model(const g722_pitch_ratio &r) {
 // How far apart the exact sides of a comparison must lie for the mantissa form to give the same
 // answer. Each truncation of the mantissa form moves a value by less than one unit of the
 // mantissa it leaves: a normalised 16-bit mantissa (at least 2^14) from a 32-bit value, the high
-// half of a product of two normalised mantissas (at least 2^13), or of a mantissa and a factor
-// of at least 9830 (at least 4915). A side with a factor therefore lies within
-// 2^-14 (2 + 2 + 1 + 2 + 3.3) of its exact value for the correlation twice, the square, the
-// energy, the cross product and the factor, plus 2^-14 for abs_s and negate of -32768; one
-// without a factor within 7.5 2^-14. Together less than 2^-9.7: sides whose exact values differ
-// by more than 2^-9 of the larger compare the same way in both forms. Signs and zeros are kept
-// exactly by every step.
+// half of a product of two normalised mantissas (at least 2^13), or of a mantissa and a factor of
+// at least 9830 (at least 4915). In units of 2^-14 of its exact value a side is off by less than
+// 2 (the correlation, twice) + 2 (its square) + 1 (the energy) + 2 (the cross product), plus 0.5
+// each for abs_s and negate of a -32768 mantissa, plus 3.3 for the factor on the side that has
+// one: 19.3 units for both sides together, less than 2^-9.7. Sides whose exact values differ by
+// more than 2^-9 of the larger therefore compare the same way in both forms. Every step keeps
+// signs and zeros exactly.
 constexpr double kRatioMargin = 1.0 / 512;
 
 }  // namespace
