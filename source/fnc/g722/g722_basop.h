@@ -82,14 +82,12 @@ inline Word16 shr(Word16 a, Word16 n) {
 }
 
 inline Word32 L_shr(Word32 a, Word16 n);
+// Doubling step by step saturates exactly when a * 2^n leaves 32 bits, so the shift is taken
+// in 64 bits (where it fits for n <= 32) and clamped once.
 inline Word32 L_shl(Word32 a, Word16 n) {
   if (n <= 0) return L_shr(a, static_cast<Word16>(n < -32 ? 32 : -n));
-  for (; n > 0; --n) {
-    if (a > 0x3FFFFFFF) return kMax32;
-    if (a < static_cast<Word32>(0xC0000000u)) return kMin32;
-    a *= 2;
-  }
-  return a;
+  if (n > 32) return a == 0 ? 0 : (a > 0 ? kMax32 : kMin32);
+  return L_sat(static_cast<std::int64_t>(static_cast<std::uint64_t>(std::int64_t{a}) << n));
 }
 inline Word32 L_shr(Word32 a, Word16 n) {
   if (n < 0) return L_shl(a, static_cast<Word16>(n < -32 ? 32 : -n));

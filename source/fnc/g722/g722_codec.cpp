@@ -298,8 +298,7 @@ void g722_qmf_tx(const Word16 *xin, Word16 *xl, Word16 *xh, Word16 *delayx1_in, 
 
 void g722_qmf_rx(const Word16 *rl, const Word16 *rh, Word16 *xout1, Word16 *delayx1_in,
                  Word16 *delayx2_in, Word16 len) {
-  g722_qmf_rx_part1(rl, rh, xout1, delayx1_in, g722_coef_qmf2, len);
-  g722_qmf_rx_part2(rl, rh, xout1, delayx2_in, g722_coef_qmf2 + 12, len);
+  g722_qmf_rx_both(rl, rh, xout1, delayx1_in, delayx2_in, g722_coef_qmf2, len);
 }
 
 Word16 g722_logscl(Word16 il, Word16 nbl) {

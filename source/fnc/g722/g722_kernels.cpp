@@ -19,11 +19,33 @@ using namespace g722;
 
 namespace {
 
-// Largest magnitude in x[0..n), as an int so that -32768 gives 32768.
+// Largest magnitude in x[0..n), as an int so that -32768 gives 32768: from the largest and the
+// smallest value, eight at a time.
 inline int max_magnitude(const Word16 *x, int n) {
-  int m = 0;
-  for (int i = 0; i < n; ++i) m = std::max(m, std::abs(int{x[i]}));
-  return m;
+  int hi = 0, lo = 0;
+  int i = 0;
+#if defined(__SSE2__)
+  if (n >= 8) {
+    __m128i vhi = _mm_setzero_si128(), vlo = vhi;
+    for (; i + 8 <= n; i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i));
+      vhi = _mm_max_epi16(vhi, v);
+      vlo = _mm_min_epi16(vlo, v);
+    }
+    alignas(16) Word16 his[8], los[8];
+    _mm_store_si128(reinterpret_cast<__m128i *>(his), vhi);
+    _mm_store_si128(reinterpret_cast<__m128i *>(los), vlo);
+    for (int k = 0; k < 8; ++k) {
+      hi = std::max<int>(hi, his[k]);
+      lo = std::min<int>(lo, los[k]);
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    hi = std::max<int>(hi, x[i]);
+    lo = std::min<int>(lo, x[i]);
+  }
+  return std::max(hi, -lo);
 }
 
 // True when n doubled products of magnitudes up to mx and my cannot reach the 32-bit limit: then
@@ -43,6 +65,11 @@ inline Word32 lanes_mac_plain(const Word16 *x, const Word16 *y, int n) {
     acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i)),
                                             _mm_loadu_si128(reinterpret_cast<const __m128i *>(y + i))));
   }
+  if (i + 4 <= n) {  // a half block, read as exactly four samples
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(x + i)),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(y + i))));
+    i += 4;
+  }
   acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
   acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
   sum = 2 * _mm_cvtsi128_si32(acc);
@@ -58,8 +85,65 @@ inline Word32 lanes_mac_model(const Word16 *x, const Word16 *y, int n) {
   return L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
 }
 
+#if defined(__SSE2__)
+// acc + v in wrapping 32-bit lanes; the sign bit of `overflow` records every lane whose sum left
+// 32 bits (both operands of one sign, the sum of the other).
+inline __m128i add_flagged(__m128i acc, __m128i v, __m128i &overflow) {
+  const __m128i sum = _mm_add_epi32(acc, v);
+  overflow = _mm_or_si128(overflow, _mm_andnot_si128(_mm_xor_si128(acc, v), _mm_xor_si128(acc, sum)));
+  return sum;
+}
+
+// Lanes of -1 where both a and b are -32768, whose doubled product L_mult saturates.
+inline __m128i both_full_scale(__m128i a, __m128i b) {
+  const __m128i min16 = _mm_set1_epi16(-32768);
+  return _mm_and_si128(_mm_cmpeq_epi16(a, min16), _mm_cmpeq_epi16(b, min16));
+}
+
+// True when any lane of `overflow` or any 16-bit lane of `full_scale` is flagged.
+inline bool flagged(__m128i overflow, __m128i full_scale) {
+  return _mm_movemask_epi8(_mm_or_si128(_mm_srai_epi32(overflow, 31), full_scale)) != 0;
+}
+
+// The four saturating lanes in wrapping 32-bit arithmetic, eight doubled products a step (lane
+// i & 3 takes product i, in increasing i as the model adds them). A lane's saturating sum differs
+// from its wrapping one only once a partial sum leaves 32 bits, and a doubled product only for
+// -32768 times -32768; a flag records both, and only then does the caller fall back to the model.
+// Reads x and y up to n only (the tail goes through a zero-padded copy).
+inline bool lanes_mac_wrapping(const Word16 *x, const Word16 *y, int n, Word32 *out) {
+  __m128i acc = _mm_setzero_si128(), overflow = _mm_setzero_si128(), full_scale = _mm_setzero_si128();
+  auto step = [&](__m128i a, __m128i b) {
+    full_scale = _mm_or_si128(full_scale, both_full_scale(a, b));
+    const __m128i lo = _mm_mullo_epi16(a, b), hi = _mm_mulhi_epi16(a, b);
+    acc = add_flagged(acc, _mm_slli_epi32(_mm_unpacklo_epi16(lo, hi), 1), overflow);
+    acc = add_flagged(acc, _mm_slli_epi32(_mm_unpackhi_epi16(lo, hi), 1), overflow);
+  };
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    step(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i)),
+         _mm_loadu_si128(reinterpret_cast<const __m128i *>(y + i)));
+  }
+  if (i < n) {
+    alignas(16) Word16 tx[8] = {}, ty[8] = {};
+    std::memcpy(tx, x + i, static_cast<std::size_t>(n - i) * sizeof(Word16));
+    std::memcpy(ty, y + i, static_cast<std::size_t>(n - i) * sizeof(Word16));
+    step(_mm_load_si128(reinterpret_cast<const __m128i *>(tx)), _mm_load_si128(reinterpret_cast<const __m128i *>(ty)));
+  }
+  if (flagged(overflow, full_scale)) return false;
+  alignas(16) Word32 lane[4];
+  _mm_store_si128(reinterpret_cast<__m128i *>(lane), acc);
+  *out = L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
+  return true;
+}
+#endif
+
 inline Word32 lanes_mac(const Word16 *x, const Word16 *y, int n) {
+#if defined(__SSE2__)
+  Word32 sum;
+  if (lanes_mac_wrapping(x, y, n, &sum)) return sum;
+#else
   if (products_fit(max_magnitude(x, n), max_magnitude(y, n), n)) return lanes_mac_plain(x, y, n);
+#endif
   return lanes_mac_model(x, y, n);
 }
 
@@ -225,6 +309,67 @@ void g722_qmf_rx_part2(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *
   }
 }
 
+void g722_qmf_rx_both(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *row1, Word16 *row2,
+                      const Word16 *coef, Word16 len) {
+#if defined(__SSE2__)
+  // Pairs of taps (j, j + 1) against the history from output i + 1 + j: the coefficient of tap j
+  // is coef[11 - j], the newest input taking coef[0]. Sums are plain (they cannot saturate) and
+  // twice a sum shifted by 13 is the sum shifted by 12; the pack saturates to 16 bits.
+  __m128i pair1[6], pair2[6];
+  for (int m = 0; m < 6; ++m) {
+    auto pair = [m](const Word16 *c) {
+      return _mm_set1_epi32(static_cast<std::uint16_t>(c[11 - 2 * m]) | (static_cast<std::uint32_t>(static_cast<std::uint16_t>(c[10 - 2 * m])) << 16));
+    };
+    pair1[m] = pair(coef);
+    pair2[m] = pair(coef + 12);
+  }
+  for (int done = 0; done < len; done += kMaxBlock) {
+    const int n = std::min<int>(len - done, kMaxBlock);
+    Word16 h1[12 + kMaxBlock], h2[12 + kMaxBlock];
+    load_history(row1, h1);
+    load_history(row2, h2);
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+      const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rl + done + i));
+      const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rh + done + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(h1 + 12 + i), _mm_subs_epi16(l, h));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(h2 + 12 + i), _mm_adds_epi16(l, h));
+    }
+    for (; i < n; ++i) {
+      h1[12 + i] = sub(rl[done + i], rh[done + i]);
+      h2[12 + i] = add(rl[done + i], rh[done + i]);
+    }
+    for (i = 0; i + 8 <= n; i += 8) {
+      __m128i s1lo = _mm_setzero_si128(), s1hi = s1lo, s2lo = s1lo, s2hi = s1lo;
+      for (int m = 0; m < 6; ++m) {
+        const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h1 + i + 1 + 2 * m));
+        const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h1 + i + 2 + 2 * m));
+        const __m128i a2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h2 + i + 1 + 2 * m));
+        const __m128i b2 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h2 + i + 2 + 2 * m));
+        s1lo = _mm_add_epi32(s1lo, _mm_madd_epi16(_mm_unpacklo_epi16(a1, b1), pair1[m]));
+        s1hi = _mm_add_epi32(s1hi, _mm_madd_epi16(_mm_unpackhi_epi16(a1, b1), pair1[m]));
+        s2lo = _mm_add_epi32(s2lo, _mm_madd_epi16(_mm_unpacklo_epi16(a2, b2), pair2[m]));
+        s2hi = _mm_add_epi32(s2hi, _mm_madd_epi16(_mm_unpackhi_epi16(a2, b2), pair2[m]));
+      }
+      const __m128i even = _mm_packs_epi32(_mm_srai_epi32(s1lo, 12), _mm_srai_epi32(s1hi, 12));
+      const __m128i odd = _mm_packs_epi32(_mm_srai_epi32(s2lo, 12), _mm_srai_epi32(s2hi, 12));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 2 * (done + i)), _mm_unpacklo_epi16(even, odd));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 2 * (done + i) + 8), _mm_unpackhi_epi16(even, odd));
+    }
+    const BranchFir fir1(coef), fir2(coef + 12);
+    for (; i < n; ++i) {
+      out[2 * (done + i)] = saturate(fir1(h1, i + 1) >> 13);
+      out[2 * (done + i) + 1] = saturate(fir2(h2, i + 1) >> 13);
+    }
+    store_history(row1, h1, n);
+    store_history(row2, h2, n);
+  }
+#else
+  g722_qmf_rx_part1(rl, rh, out, row1, coef, len);
+  g722_qmf_rx_part2(rl, rh, out, row2, coef + 12, len);
+#endif
+}
+
 Word16 g722_upzero(Word16 *dlt, Word16 *b) {
   // Sign-sign update: +128 where dlt[i] agrees in sign with dlt[0], -128 where it differs, no
   // step when dlt[0] is 0; leakage 32640/32768. The result always fits 16 bits.
@@ -306,7 +451,34 @@ void g722_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
     }
     return;
   }
-  g722_model_azfilterQ0_Q1(a, x, y, n);
+  int i = 0;
+#if defined(__SSE2__)
+  // Eight outputs at a time, each chain of doubled products in the model's order (k = 8 down to
+  // 0) in wrapping lanes with overflow flags, then the rounding; a block with a flag (a partial
+  // sum that saturates, or -32768 times -32768) goes through the model.
+  for (; i + 8 <= n; i += 8) {
+    __m128i lo_sum = _mm_setzero_si128(), hi_sum = lo_sum, overflow = lo_sum, full_scale = lo_sum;
+    for (int k = 8; k >= 0; --k) {
+      const __m128i xv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i - k));
+      const __m128i cv = _mm_set1_epi16(a[k]);
+      full_scale = _mm_or_si128(full_scale, both_full_scale(xv, cv));
+      const __m128i lo = _mm_mullo_epi16(xv, cv), hi = _mm_mulhi_epi16(xv, cv);
+      lo_sum = add_flagged(lo_sum, _mm_slli_epi32(_mm_unpacklo_epi16(lo, hi), 1), overflow);
+      hi_sum = add_flagged(hi_sum, _mm_slli_epi32(_mm_unpackhi_epi16(lo, hi), 1), overflow);
+    }
+    const __m128i half = _mm_set1_epi32(1 << 11);
+    lo_sum = add_flagged(lo_sum, half, overflow);
+    hi_sum = add_flagged(hi_sum, half, overflow);
+    if (flagged(overflow, full_scale)) {
+      g722_model_azfilterQ0_Q1(a, x + i, y + i, 8);
+      continue;
+    }
+    // The pack saturates to 16 bits as the model does.
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(y + i),
+                     _mm_packs_epi32(_mm_srai_epi32(lo_sum, 12), _mm_srai_epi32(hi_sum, 12)));
+  }
+#endif
+  g722_model_azfilterQ0_Q1(a, x + i, y + i, static_cast<Word16>(n - i));
 }
 
 void g722_model_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
@@ -341,22 +513,26 @@ inline void apfilter(const Word16 *a, const Word16 *x, Word16 *y, Word16 n, int 
     }
     int i = 0;
 #if defined(__SSE2__)
-    // The seven older products in one vector of pairs, from the outputs up to two samples back,
-    // which are known a whole sample ahead: only the newest product stays on the recursion.
-    // Lane j of `back2` holds y[i - 2 - j]; the coefficient of lane 7 is zero.
-    const __m128i older_coef = _mm_set_epi16(0, a[8], a[7], a[6], a[5], a[4], a[3], a[2]);
+    // The six oldest products in one vector of pairs, from the outputs three or more samples
+    // back, which are known two whole samples ahead; the product of the output two back is a
+    // scalar known a sample ahead; only the newest product stays on the recursion.
+    // Lane j of `back3` holds y[i - 3 - j]; the coefficients of lanes 6 and 7 are zero.
+    const __m128i oldest_coef = _mm_set_epi16(0, 0, a[8], a[7], a[6], a[5], a[4], a[3]);
     __m128i back1 = _mm_set_epi16(y[-8], y[-7], y[-6], y[-5], y[-4], y[-3], y[-2], y[-1]);
     __m128i back2 = _mm_set_epi16(0, y[-8], y[-7], y[-6], y[-5], y[-4], y[-3], y[-2]);
-    const Word32 c1 = a[1];
-    Word32 newest = y[-1];
+    __m128i back3 = _mm_set_epi16(0, 0, y[-8], y[-7], y[-6], y[-5], y[-4], y[-3]);
+    const Word32 c1 = a[1], c2 = a[2];
+    Word32 newest = y[-1], second = y[-2];
     for (; i < n; ++i) {
-      __m128i older = _mm_madd_epi16(back2, older_coef);
-      older = _mm_add_epi32(older, _mm_shuffle_epi32(older, 0x4E));
-      older = _mm_add_epi32(older, _mm_shuffle_epi32(older, 0xB1));
-      const Word32 acc = (Word32{x[i]} << input_shift) + (1 << 12) - 2 * _mm_cvtsi128_si32(older) - 2 * (c1 * newest);
-      const Word16 out = saturate(acc >> 13);
+      __m128i oldest = _mm_madd_epi16(back3, oldest_coef);
+      oldest = _mm_add_epi32(oldest, _mm_shuffle_epi32(oldest, 0x4E));
+      oldest = _mm_add_epi32(oldest, _mm_shuffle_epi32(oldest, 0xB1));
+      const Word32 ahead = (Word32{x[i]} << input_shift) + (1 << 12) - 2 * _mm_cvtsi128_si32(oldest) - 2 * (c2 * second);
+      const Word16 out = saturate((ahead - 2 * (c1 * newest)) >> 13);
       y[i] = out;
+      second = newest;
       newest = out;
+      back3 = back2;
       back2 = back1;
       back1 = _mm_insert_epi16(_mm_slli_si128(back1, 2), out, 0);
     }
@@ -429,10 +605,39 @@ Word32 g722_Vec_L_mac_ps0_80(const Word16 *x, const Word16 *y) { return lanes_ma
 
 void g722_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count) {
   if (count > 0 && products_fit(max_magnitude(x, 30), max_magnitude(y - (count - 1), 30 + count - 1), 30)) {
-    for (int j = 0; j < count; ++j) out[j] = lanes_mac_plain(x, y - j, 30) >> 1;
+    int j0 = 0;
+#if defined(__SSE2__)
+    // Eight lags at a time, plain sums (exact here): the pair (x[i], x[i + 1]) in every lane,
+    // against the pairs (y[i - j], y[i + 1 - j]) of eight neighbouring lags j. The last group
+    // ends at the last lag, overlapping the one before rather than reading past y - (count - 1).
+    auto group = [&](int first) {
+      __m128i newer = _mm_setzero_si128(), older = newer;  // lags first..first+3, first+4..first+7
+      for (int i = 0; i < 30; i += 2) {
+        const __m128i xp = _mm_set1_epi32(static_cast<std::uint16_t>(x[i]) |
+                                          (static_cast<std::uint32_t>(static_cast<std::uint16_t>(x[i + 1])) << 16));
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(y + i - first - 7));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(y + i - first - 6));
+        older = _mm_add_epi32(older, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), xp));  // lane t: lag first+7-t
+        newer = _mm_add_epi32(newer, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), xp));  // lane t: lag first+3-t
+      }
+      alignas(16) Word32 o[4], n[4];
+      _mm_store_si128(reinterpret_cast<__m128i *>(o), older);
+      _mm_store_si128(reinterpret_cast<__m128i *>(n), newer);
+      for (int t = 0; t < 4; ++t) {
+        out[first + 7 - t] = o[t];
+        out[first + 3 - t] = n[t];
+      }
+    };
+    if (count >= 8) {
+      for (; j0 + 8 <= count; j0 += 8) group(j0);
+      if (j0 < count) group(count - 8);
+      j0 = count;
+    }
+#endif
+    for (int j = j0; j < count; ++j) out[j] = lanes_mac_plain(x, y - j, 30) >> 1;
     return;
   }
-  g722_model_Vec_L_mac_ps0_30_loop(x, y, out, count);
+  for (int j = 0; j < count; ++j) out[j] = lanes_mac(x, y - j, 30) >> 1;
 }
 
 void g722_model_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count) {
@@ -440,9 +645,7 @@ void g722_model_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *
 }
 
 bool g722_mac_cannot_saturate(const Word16 *coef, int ncoef, const Word16 *x, int nx) {
-  std::int64_t sum = 0;
-  for (int i = 0; i < ncoef; ++i) sum += std::abs(int{coef[i]});
-  return 2 * sum * max_magnitude(x, nx) <= 0x7FFFFFFF;
+  return 2 * std::int64_t{coef_magnitude_sum(coef, 0, ncoef - 1)} * max_magnitude(x, nx) <= 0x7FFFFFFF;
 }
 
 Word32 g722_Vec_L_mac_ps0_plain(const Word16 *x, const Word16 *y, Word16 n) {
@@ -456,26 +659,30 @@ Word32 g722_model_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n) {
 Word32 g722_model_Vec_L_sqa0(const Word16 *x, Word16 n) { return lanes_sqa_halved_model(x, n); }
 
 void g722_ACF(Word16 *x, Word32 *r, Word16 shift) {
-  std::memset(x + 160, 0, 16 * sizeof(Word16));
-  for (int k = 1; k <= 8; ++k) {
-    Word32 lane[4] = {0, 0, 0, 0};
 #if defined(__SSE2__)
-    // Exact 32-bit products from their low and high halves; lanes i & 3 wrap as the model's do.
-    __m128i acc = _mm_setzero_si128();
-    for (int i = 0; i < 160; i += 8) {
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i + k));
-      const __m128i lo = _mm_mullo_epi16(a, b);
-      const __m128i hi = _mm_mulhi_epi16(a, b);
-      acc = _mm_add_epi32(acc, _mm_add_epi32(_mm_unpacklo_epi16(lo, hi), _mm_unpackhi_epi16(lo, hi)));
+  std::memset(x + 160, 0, 16 * sizeof(Word16));
+  Word32 lane[9][4];
+  // Each block of eight samples interleaved as (0, 4, 1, 5, 2, 6, 3, 7): a multiply-add of two
+  // such vectors sums the two products of each lane i & 3, so the four 32-bit results are the
+  // model's four lanes (wrapping, as theirs do). All eight lags share the block of x.
+  auto interleave = [](__m128i v) { return _mm_unpacklo_epi16(v, _mm_srli_si128(v, 8)); };
+  __m128i acc[9];
+  for (int k = 1; k <= 8; ++k) acc[k] = _mm_setzero_si128();
+  for (int i = 0; i < 160; i += 8) {
+    const __m128i a = interleave(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i)));
+    for (int k = 1; k <= 8; ++k) {
+      const __m128i b = interleave(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x + i + k)));
+      acc[k] = _mm_add_epi32(acc[k], _mm_madd_epi16(a, b));
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(lane), acc);
-#else
-    for (int i = 0; i < 160; ++i) lane[i & 3] = wrap_add(lane[i & 3], Word32{x[i]} * x[i + k]);
-#endif
-    const Word32 sum = L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
+  }
+  for (int k = 1; k <= 8; ++k) _mm_storeu_si128(reinterpret_cast<__m128i *>(lane[k]), acc[k]);
+  for (int k = 1; k <= 8; ++k) {
+    const Word32 sum = L_add(L_add(L_add(lane[k][0], lane[k][1]), lane[k][2]), lane[k][3]);
     r[k] = static_cast<Word32>(static_cast<std::uint32_t>(sum) << shift);
   }
+#else
+  g722_model_ACF(x, r, shift);
+#endif
 }
 
 void g722_model_ACF(Word16 *x, Word32 *r, Word16 shift) {
@@ -510,8 +717,8 @@ void g722_decim_loop1(Word16 *out, const Word32 *in, Word16 shift) {
 }
 
 Word16 g722_decim_loop2(const Word16 *buf) {
-  Word16 m = 1;
-  for (int i = 20; i < 65; ++i) m = s_max(m, abs_s(buf[i]));
+  // abs_s caps the magnitude of -32768 at 32767.
+  const Word16 m = static_cast<Word16>(std::clamp(max_magnitude(buf + 20, 45), 1, 32767));
   return static_cast<Word16>(norm_s(m) - 3);
 }
 
@@ -530,13 +737,6 @@ void g722_Vec_shl_8(const Word16 *src, Word16 *dst, Word16 shift, Word16 n) {
       dst[i] = static_cast<Word16>(src[i] >> (shift < -15 ? 15 : -shift));
     }
   }
-}
-
-Word32 g722_MPY_32(Word32 a, Word32 b) {
-  Word16 hi1, lo1, hi2, lo2;
-  L_Extract(a, &hi1, &lo1);
-  L_Extract(b, &hi2, &lo2);
-  return L_mac(L_mac(L_mult(hi1, hi2), mult(hi1, lo2), 1), mult(lo1, hi2), 1);
 }
 
 Word16 g722_div_s(Word16 num, Word16 den) {

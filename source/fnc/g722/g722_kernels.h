@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "g722_basop.h"
+
 using Word16 = std::int16_t;
 using Word32 = std::int32_t;
 
@@ -21,6 +23,11 @@ void g722_qmf_rx_part1(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *
                        const Word16 *coef, Word16 len);
 void g722_qmf_rx_part2(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *row,
                        const Word16 *coef, Word16 len);
+// Both receive branches at once (the difference branch into the even outputs with coef[0..11],
+// the sum branch into the odd ones with coef[12..23]): the same samples and delay lines as
+// g722_qmf_rx_part1 followed by g722_qmf_rx_part2.
+void g722_qmf_rx_both(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *row1, Word16 *row2,
+                      const Word16 *coef, Word16 len);
 
 Word16 g722_upzero(Word16 *dlt, Word16 *b);
 Word16 g722_plc_adaptpred_zero_part(Word16 *d, Word16 *b, Word16 step);
@@ -47,7 +54,13 @@ void g722_decim_loop1(Word16 *out, const Word32 *in, Word16 shift);
 Word16 g722_decim_loop2(const Word16 *buf);
 void g722_Vec_shr_8(const Word16 *src, Word16 *dst, Word16 shift, Word16 n);
 void g722_Vec_shl_8(const Word16 *src, Word16 *dst, Word16 shift, Word16 n);
-Word32 g722_MPY_32(Word32 a, Word32 b);
+// Inline: the Levinson recursion and the spectral smoothing call it in their inner loops.
+inline Word32 g722_MPY_32(Word32 a, Word32 b) {
+  Word16 hi1, lo1, hi2, lo2;
+  g722::L_Extract(a, &hi1, &lo1);
+  g722::L_Extract(b, &hi2, &lo2);
+  return g722::L_mac(g722::L_mac(g722::L_mult(hi1, hi2), g722::mult(hi1, lo2), 1), g722::mult(lo1, hi2), 1);
+}
 Word16 g722_div_s(Word16 num, Word16 den);
 void g722_Log2(Word32 x, Word16 *exponent, Word16 *fraction);
 

@@ -1,8 +1,10 @@
 // Analysis routines of the G.722 concealment. Ratios such as c^2/E are compared on normalised
-// mantissas and exponents by cross-multiplication, never by division.
+// mantissas and exponents by cross-multiplication; the coarse pitch search decides most of its
+// comparisons on the exact values in double precision where that form provably agrees.
 #include "g722_plc_analysis.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "g722_basop.h"
@@ -175,73 +177,108 @@ void g722_decim(const Word16 *xw, Word16 *xwd_work, G722_APXIII_WB_PLC_State *cs
 
 namespace {
 
+// Signed square of a figure's correlation, exact to a relative 2^-52.
+inline double signed_square_exact(const g722_pitch_ratio &r) {
+  const double c = r.c;
+  const double square = c * std::fabs(c);
+  return r.negated ? -square : square;
+}
+
+inline Fp signed_square_model(const g722_pitch_ratio &r) {
+  const Fp f = signed_square(r.c);
+  return r.negated ? Fp{negate(f.m), f.e} : f;
+}
+
+// How far apart the exact sides of a comparison must lie for the mantissa form to give the same
+// answer. Each truncation of the mantissa form moves a value by less than one unit of the
+// mantissa it leaves: a normalised 16-bit mantissa (at least 2^14) from a 32-bit value, the high
+// half of a product of two normalised mantissas (at least 2^13), or of a mantissa and a factor of
+// at least 9830 (at least 4915). In units of 2^-14 of its exact value a side is off by less than
+// 2 (the correlation, twice) + 2 (its square) + 1 (the energy) + 2 (the cross product), plus 0.5
+// each for abs_s and negate of a -32768 mantissa, plus 3.3 for the factor on the side that has
+// one: 19.3 units for both sides together, less than 2^-9.7. Sides whose exact values differ by
+// more than 2^-9 of the larger therefore compare the same way in both forms. Every step keeps
+// signs and zeros exactly.
+constexpr double kRatioMargin = 1.0 / 512;
+
+}  // namespace
+
+bool g722_model_pitch_ratio_greater(const g722_pitch_ratio &p, const g722_pitch_ratio &q, Word16 t_q15) {
+  return ratio_greater(signed_square_model(p), fp_of(p.e), signed_square_model(q), fp_of(q.e), t_q15);
+}
+
+namespace {
+
+// A figure c|c| / E with its exact value in double precision (relative error 2^-52).
+struct Figure {
+  double value;
+  g722_pitch_ratio ratio;
+};
+
+inline Figure figure_of(const g722_pitch_ratio &r) { return {signed_square_exact(r) / r.e, r}; }
+
+// The figure of p exceeds t_q15 / 32768 (t_q15 = 32767: 1) times that of q. The exact values
+// are the cross products of the comparison divided by both (positive) energies, so the margin
+// applies to them as it does to the cross products.
+[[gnu::always_inline]] inline bool figure_greater(const Figure &p, const Figure &q, Word16 t_q15) {
+  const double rhs = t_q15 == 32767 ? q.value : q.value * (t_q15 * (1.0 / 32768));
+  const double diff = p.value - rhs;
+  if (std::fabs(diff) > kRatioMargin * std::max(std::fabs(p.value), std::fabs(rhs))) [[likely]] return diff > 0;
+  return g722_model_pitch_ratio_greater(p.ratio, q.ratio, t_q15);
+}
+
+}  // namespace
+
+bool g722_pitch_ratio_greater(const g722_pitch_ratio &p, const g722_pitch_ratio &q, Word16 t_q15) {
+  return figure_greater(figure_of(p), figure_of(q), t_q15);
+}
+
+namespace {
+
 struct Peak {
   Word16 lag;  // 16 kHz samples
-  Fp c2;
-  Fp e;
+  Figure f;
 };
 
 [[gnu::always_inline]] inline bool peak_better(const Peak &p, const Peak &q, Word16 t_q15 = 32767) {
-  return ratio_greater(p.c2, p.e, q.c2, q.e, t_q15);
+  return figure_greater(p.f, q.f, t_q15);
 }
 
 // Peaks of c|c|/E at decimated lags 5..34 with positive correlation, strictly above both
-// neighbours; at most seven, in increasing lag. The cross products of a neighbouring pair serve
-// both of its comparisons; a neighbour of non-positive correlation is always below (its c|c| is
-// not positive, every energy is).
-int g722_FindPeaks(const Word32 *corr, const Fp *c2, const Fp *e, int *lags) {
+// neighbours; at most seven, in increasing lag. A neighbour of non-positive correlation is always
+// below (its c|c| is not positive, every energy is). The answers are combined without branches:
+// they follow the signal and would defeat the branch predictor. `lags` has room for eight.
+int g722_FindPeaks(const Word32 *corr, const Figure *fig, int *lags) {
   int count = 0;
-  // Cross products of the pair (l - 1, l) once computed for lag l - 1: c2[l-1] e[l], c2[l] e[l-1].
-  bool have_pair = false;
-  Fp left_lhs, left_rhs;
-  for (int l = 5; l <= 34 && count < 7; ++l) {
-    if (corr[l] <= 0) {
-      have_pair = false;
-      continue;
-    }
-    bool above_left;
-    if (corr[l - 1] <= 0) {
-      above_left = true;
-    } else if (have_pair) {
-      above_left = fp_greater(left_rhs, left_lhs);
-    } else {
-      above_left = ratio_greater(c2[l], e[l], c2[l - 1], e[l - 1]);
-    }
-    have_pair = false;
-    if (!above_left) continue;
-    bool above_right;
-    if (corr[l + 1] <= 0) {
-      above_right = true;
-    } else {
-      left_lhs = fp_mul(c2[l], e[l + 1]);
-      left_rhs = fp_mul(c2[l + 1], e[l]);
-      have_pair = true;
-      above_right = fp_greater(left_lhs, left_rhs);
-    }
-    if (above_right) lags[count++] = l;
+  for (int l = 5; l <= 34; ++l) {
+    const bool above_left = (corr[l - 1] <= 0) | figure_greater(fig[l], fig[l - 1], 32767);
+    const bool above_right = (corr[l + 1] <= 0) | figure_greater(fig[l], fig[l + 1], 32767);
+    lags[count] = l;
+    count += (corr[l] > 0) & above_left & above_right & (count < 7);
   }
   return count;
 }
 
 // Refines a decimated peak towards its better neighbour at 1/8 to 4/8 of a decimated sample.
-Peak g722_InterpolatePeak(int l, const Word32 *corr, const Fp *c2, const Fp *e,
-                          const Word32 *energy) {
-  const int side = ratio_greater(c2[l + 1], e[l + 1], c2[l - 1], e[l - 1]) ? 1 : -1;
+Peak g722_InterpolatePeak(int l, const Word32 *corr, const Figure *fig, const Word32 *energy) {
+  const int side = figure_greater(fig[l + 1], fig[l - 1], 32767) ? 1 : -1;
   cp_struct cp;
   cp.a_val = static_cast<Word32>((std::int64_t{corr[l - 1]} + corr[l + 1]) / 2 - corr[l]);
   cp.b_val = static_cast<Word32>((std::int64_t{corr[l + side]} - corr[l - side]) / 2);
   cp.cc = corr[l];
   cp.deltae = static_cast<Word32>((std::int64_t{energy[l + side]} - energy[l]) / 8);
   cp.eni = energy[l];
-  Peak best{static_cast<Word16>(8 * l), c2[l], e[l]};
+  Figure cand[5];
+  cand[0] = fig[l];
+  int best = 0;
   for (int k = 1; k <= 4; ++k) {
     const std::int64_t c = cp.cc + ((std::int64_t{cp.a_val} * g722_x2[k - 1] + std::int64_t{cp.b_val} * g722_x[k - 1]) >> 15);
     cp.eni = static_cast<Word32>(std::max<std::int64_t>(std::int64_t{cp.eni} + cp.deltae, 1));
     const Word32 c32 = static_cast<Word32>(std::clamp<std::int64_t>(c, kMin32 + 1, kMax32));
-    const Peak cand{static_cast<Word16>(8 * l + side * k), signed_square(c32), fp_of(cp.eni)};
-    if (peak_better(cand, best)) best = cand;
+    cand[k] = figure_of({c32, cp.eni, false});
+    best = figure_greater(cand[k], cand[best], 32767) ? k : best;
   }
-  return best;
+  return {static_cast<Word16>(8 * l + side * best), cand[best]};
 }
 
 bool near_multiple(int lag, int target) {
@@ -266,35 +303,33 @@ Word16 g722_coarsepitch(const Word16 *xwd, Word16 cpplast) {
   corr[4] = g722_Vec_L_mac_ps0_30(target, xwd + 31);
   energy[4] = plain_energy(xwd + 31, 30);
   g722_coarsepitch_loop1(xwd, corr, energy);
-  Fp c2[37], e[37];
+  Figure fig[37];
   for (int l = 4; l <= 35; ++l) {
     energy[l] = std::max<Word32>(energy[l], 1);
-    c2[l] = signed_square(corr[l]);
-    e[l] = fp_of(energy[l]);
+    fig[l] = figure_of({corr[l], energy[l], false});
   }
-  int lags[7];
-  int count = g722_FindPeaks(corr, c2, e, lags);
+  int lags[8];
+  int count = g722_FindPeaks(corr, fig, lags);
   if (count == 0) {
     for (int l = 4; l <= 35; ++l) {
       corr[l] = L_negate(corr[l]);
-      c2[l] = {negate(c2[l].m), c2[l].e};
+      fig[l].ratio.negated = true;
+      fig[l].value = -fig[l].value;
     }
-    count = g722_FindPeaks(corr, c2, e, lags);
+    count = g722_FindPeaks(corr, fig, lags);
   }
   if (count == 0) return 40;
   if (count == 1) return static_cast<Word16>(8 * lags[0]);
 
   Peak peaks[7]{};
   int best = 0;
-  for (int p = 0; p < count; ++p) {
-    peaks[p] = g722_InterpolatePeak(lags[p], corr, c2, e, energy);
-    if (p > 0 && peak_better(peaks[p], peaks[best])) best = p;
-  }
+  for (int p = 0; p < count; ++p) peaks[p] = g722_InterpolatePeak(lags[p], corr, fig, energy);
+  for (int p = 1; p < count; ++p) best = peak_better(peaks[p], peaks[best]) ? p : best;
   int near = -1;
   for (int p = 0; p < count; ++p) {
-    if (std::abs(peaks[p].lag - cpplast) <= cpplast / 4 && (near < 0 || peak_better(peaks[p], peaks[near]))) {
-      near = p;
-    }
+    const bool close = std::abs(peaks[p].lag - cpplast) <= cpplast / 4;
+    const bool better = near < 0 || peak_better(peaks[p], peaks[near]);
+    near = close && better ? p : near;
   }
   // The smallest lag whose multiples are all confirmed by later peaks.
   const int largest = peaks[count - 1].lag;

@@ -24,6 +24,21 @@ void g722_decim(const Word16 *xw, Word16 *xwd_work, G722_APXIII_WB_PLC_State *cs
 // The 20 decimated outputs; returns their largest magnitude, at least 2.
 Word32 g722_decim_LPF(const Word16 *xw, Word32 *lxwd);
 Word16 g722_coarsepitch(const Word16 *xwd, Word16 cpplast);
+
+// The figure c|c| / E of one lag or interpolated candidate of the coarse pitch search: c the
+// correlation, e the energy (at least 1). When `negated`, the search turned to the peaks of
+// negative correlation and the figure is minus that of c, formed by negating its mantissa.
+struct g722_pitch_ratio {
+  Word32 c;
+  Word32 e;
+  bool negated;
+};
+// Whether the figure of p exceeds t_q15 / 32768 times that of q (t_q15 = 32767: no factor). The
+// model compares on normalised 16-bit mantissas and exponents, cross-multiplied; the fast form
+// decides in double precision whenever the two sides lie too far apart for the mantissa
+// truncations to matter and otherwise defers to the model, so both always agree.
+bool g722_model_pitch_ratio_greater(const g722_pitch_ratio &p, const g722_pitch_ratio &q, Word16 t_q15);
+bool g722_pitch_ratio_greater(const g722_pitch_ratio &p, const g722_pitch_ratio &q, Word16 t_q15);
 // Correlations and energies of decimated lags 5..35 (lag 4 given in corr[4], energy[4]).
 void g722_coarsepitch_loop1(const Word16 *xwd, Word32 *corr, Word32 *energy);
 Word16 g722_prfn(Word16 *ptfe, Word32 *cormax, Word32 *energymax32, Word16 *ppt, Word16 *wsz,

@@ -188,6 +188,37 @@ TEST(G722Kernels, OperatorCopiesAndKernelEdges) {
   Word16 zeros[65] = {};
   EXPECT_EQ(g722_decim_loop2(zeros), 11);
 
+  // The shift saturates exactly where doubling step by step would, for every count.
+  auto stepwise_shl = [](std::int64_t a, int n) {
+    for (; n > 0; --n) {
+      if (a > 0x3FFFFFFF) return std::int64_t{0x7FFFFFFF};
+      if (a < -0x40000000) return -std::int64_t{0x80000000};
+      a *= 2;
+    }
+    return a;
+  };
+  std::mt19937 rng(8);
+  for (int round = 0; round < 20000; ++round) {
+    const Word32 a = round < 64 ? (round & 1 ? -1 : 1) * (Word32{1} << (round / 2 % 31)) - (round & 2 ? 1 : 0)
+                                : static_cast<Word32>(rng()) >> (rng() % 32);
+    const auto n = static_cast<Word16>(1 + round % 40);
+    ASSERT_EQ(g722_L_shl(a, n), stepwise_shl(a, n)) << a << " << " << n;
+  }
+  EXPECT_EQ(g722_L_shl(-2147483647 - 1, 1), -2147483647 - 1);
+  EXPECT_EQ(g722_L_shl(-1, 31), -2147483647 - 1);
+  EXPECT_EQ(g722_L_shl(-1, 32), -2147483647 - 1);
+
+  // The decimated buffer's headroom from its largest magnitude (abs_s caps -32768 at 32767).
+  for (int round = 0; round < 2000; ++round) {
+    Word16 buf[65];
+    const int scale = 1 << (round % 16);
+    for (auto &v : buf) v = static_cast<Word16>(static_cast<int>(rng() % (2 * scale)) - scale);
+    if (round % 7 == 0) buf[20 + round % 45] = -32768;
+    Word16 m = 1;
+    for (int i = 20; i < 65; ++i) m = std::max<Word16>(m, g722_abs_s(buf[i]));
+    ASSERT_EQ(g722_decim_loop2(buf), g722::norm_s(m) - 3) << round;
+  }
+
   // Without a new difference the zero predictor only leaks, and still shifts its delay line.
   Word16 dlt[9] = {0, 100, -200, 300, -400, 500, -600, 0, 0};
   Word16 b[9] = {0, 1000, -1000, 255, -255, 32767, -32768, 0, 0};
@@ -244,10 +275,31 @@ TEST(G722Kernels, ExactFastFormsEqualTheSaturatingModel) {
     g722_model_ACF(xb, rb, shift);
     for (int k = 1; k <= 8; ++k) ASSERT_EQ(ra[k], rb[k]) << round << " lag " << k;
 
-    Word32 fast[40], model[40];
-    g722_Vec_L_mac_ps0_30_loop(x + 60, y + 60, fast, 35);
-    g722_model_Vec_L_mac_ps0_30_loop(x + 60, y + 60, model, 35);
-    for (int j = 0; j < 35; ++j) ASSERT_EQ(fast[j], model[j]) << round << " lag " << j;
+    // Receive QMF: both branches at once against the two branch kernels, over blocks of eight
+    // pairs and a tail of four, delay lines included; saturating outputs at full scale.
+    {
+      const Word16 pairs = static_cast<Word16>(4 * (1 + round % 24));
+      Word16 rows_both[2][13], rows_parts[2][13];
+      for (int r = 0; r < 2; ++r) {
+        for (int k = 0; k < 13; ++k) rows_both[r][k] = rows_parts[r][k] = draw(rng, mx);
+      }
+      Word16 out_both[192], out_parts[192];
+      g722_qmf_rx_both(x, y, out_both, rows_both[0], rows_both[1], g722_coef_qmf2, pairs);
+      g722_qmf_rx_part1(x, y, out_parts, rows_parts[0], g722_coef_qmf2, pairs);
+      g722_qmf_rx_part2(x, y, out_parts, rows_parts[1], g722_coef_qmf2 + 12, pairs);
+      for (int i = 0; i < 2 * pairs; ++i) ASSERT_EQ(out_both[i], out_parts[i]) << round << " sample " << i;
+      for (int r = 0; r < 2; ++r) {
+        for (int k = 1; k < 13; ++k) ASSERT_EQ(rows_both[r][k], rows_parts[r][k]) << round << " row " << r;
+      }
+    }
+
+    // Lag counts in whole groups of eight, with a partial group, and below one group.
+    for (const Word16 count : {Word16{35}, Word16{31}, Word16{16}, Word16{5}}) {
+      Word32 fast[40], model[40];
+      g722_Vec_L_mac_ps0_30_loop(x + 60, y + 60, fast, count);
+      g722_model_Vec_L_mac_ps0_30_loop(x + 60, y + 60, model, count);
+      for (int j = 0; j < count; ++j) ASSERT_EQ(fast[j], model[j]) << round << " lag " << j << " of " << count;
+    }
 
     // Predictors from small to large coefficient sums, the larger ones saturating the chain.
     std::int16_t a[9];

@@ -3,6 +3,7 @@
 // handling, and re-convergence to the loss-free decoder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -110,6 +111,59 @@ TEST(G722Concealment, PitchAnalysisFindsThePeriodAcrossItsRange) {
     d.frame(&codes[30 * kCodes], out, true);
     EXPECT_NEAR(d.plc.pp, period, 1) << "period " << period;
   }
+}
+
+// The coarse search's fast comparison must answer as the mantissa model on every input: random
+// figures over the whole 32-bit range, edge values, and near ties (where the two forms' roundings
+// differ most), with and without the search's factors and its negated figures.
+TEST(G722Concealment, PitchFigureComparisonEqualsTheMantissaModel) {
+  constexpr Word16 kFactors[] = {32767, 13107, 23921, 25559, 14090, 22938, 18022, 15728, 12124, 9830};
+  std::mt19937_64 rng(722);
+  auto any32 = [&rng] {
+    const int bits = static_cast<int>(rng() % 32);
+    return static_cast<Word32>(static_cast<std::int64_t>(rng() >> (63 - bits)) * ((rng() & 1) ? 1 : -1));
+  };
+  auto energy = [&rng] { return std::max<Word32>(1, static_cast<Word32>(rng() >> (33 + rng() % 31))); };
+  auto near = [&rng](Word32 v, int spread) {
+    const std::int64_t d = static_cast<std::int64_t>(rng() % (2 * spread + 1)) - spread;
+    return static_cast<Word32>(std::clamp<std::int64_t>(v + d * std::max<std::int64_t>(1, std::llabs(v) >> 16), -2147483647, 2147483647));
+  };
+  std::size_t cases = 0, mismatches = 0;
+  auto check = [&](const g722_pitch_ratio &p, const g722_pitch_ratio &q, Word16 t) {
+    ++cases;
+    const bool model = g722_model_pitch_ratio_greater(p, q, t);
+    if (g722_pitch_ratio_greater(p, q, t) != model && mismatches++ < 5) {
+      ADD_FAILURE() << p.c << "/" << p.e << (p.negated ? " neg" : "") << " vs " << q.c << "/" << q.e
+                    << (q.negated ? " neg" : "") << " t " << t << ": model " << model;
+    }
+  };
+  for (int i = 0; i < 400000; ++i) {
+    const Word16 t = kFactors[rng() % std::size(kFactors)];
+    const bool neg = (rng() & 7) == 0;
+    const g722_pitch_ratio p{any32(), energy(), neg};
+    check(p, {any32(), energy(), neg}, t);
+    // Near ties: the other figure scaled by the factor's inverse and moved by a few parts in 2^16.
+    const double scale = t == 32767 ? 1.0 : std::sqrt(32768.0 / t);
+    const Word32 c = static_cast<Word32>(std::clamp(p.c * scale, -2147483647.0, 2147483647.0));
+    auto near_energy = [&](int spread) { return std::max<Word32>(1, near(p.e, spread)); };
+    check({near(p.c, 40), near_energy(40), neg}, {near(c, 40), p.e, neg}, t);
+    check({p.c, p.e, neg}, {near(c, 3), near_energy(3), neg}, t);
+  }
+  const Word32 edges[] = {0, 1, -1, 2, 3, 23171, -23171, 65535, -65536, 1 << 30, -(1 << 30), 2147483647,
+                          -2147483647, -2147483647 - 1, -23171 * 65536, 46341, -46341};
+  for (Word32 cp : edges) {
+    for (Word32 cq : edges) {
+      for (Word32 e : {1, 2, 3, 65536, 2147483647}) {
+        for (Word16 t : kFactors) {
+          for (bool neg : {false, true}) {
+            check({cp, e, neg}, {cq, e, neg}, t);
+            check({cp, 1, neg}, {cq, e, neg}, t);
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0u) << "of " << cases;
 }
 
 TEST(G722Concealment, DeferredPitchRefinementSeesEachFrameAsItEnded) {
