@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "bandsplit_kernels.h"
 #include "lsv_math.h"
 
 using lsvmath::sat16;
-using lsvmath::wrap32;
 
 const std::array<int16_t, BS_TAPS> bs_qmf40 = {
     -12,  26,   43,    -52,   -105,  77,    213,  -87,  -380, 60,   626, 40,   -978, -276,
@@ -18,29 +18,11 @@ constexpr int kWide = 160;
 constexpr int kLow = 80;
 constexpr int kLowHist = 20;
 
-// Two interpolated outputs per low-band input: even and odd polyphase branches, gain 2.
-void firUp(const int16_t* u, int16_t* y, int inputs) {
-  for (int m = 0; m < inputs; ++m) {
-    int64_t even = 0;
-    int64_t odd = 0;
-    for (int k = 0; k < BS_TAPS / 2; ++k) {
-      even += int32_t{bs_qmf40[2 * k]} * u[m - k];
-      odd += int32_t{bs_qmf40[2 * k + 1]} * u[m - k];
-    }
-    y[2 * m] = sat16(wrap32(even + 8192) >> 14);
-    y[2 * m + 1] = sat16(wrap32(odd + 8192) >> 14);
-  }
-}
+void firUp(const int16_t* u, int16_t* y, int inputs) { bsKernels().firUp(u, y, inputs); }
 
 }  // namespace
 
-void bs_firdown(const int16_t* x, int16_t* low) {
-  for (int n = 0; n < kLow; ++n) {
-    int64_t acc = 0;
-    for (int k = 0; k < BS_TAPS; ++k) acc += int32_t{bs_qmf40[k]} * x[2 * n - k];
-    low[n] = sat16(wrap32(acc + 16384) >> 15);
-  }
-}
+void bs_firdown(const int16_t* x, int16_t* low) { bsKernels().firDown(x, low); }
 
 void bs_firup(const int16_t* u, int16_t* y) { firUp(u, y, kLow); }
 

@@ -1,6 +1,10 @@
 // The service API on top of the framework's socket context.
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "hsf.h"
 #include "lhapi.h"
 #include "qrn/qrn.h"
@@ -267,7 +271,16 @@ void hsfQmFlush(QMQUEUE* queue) {
 
 void hsfMedqAdd(int16_t* dst, const int16_t* src, unsigned n) {
   if (dst == nullptr || src == nullptr) return;
-  for (unsigned i = 0; i < n; ++i) {
+  unsigned i = 0;
+#if defined(__SSE2__)
+  // Eight saturating sums at a time: the same bits as the loop below, which finishes the tail.
+  for (; i + 8 <= n; i += 8) {
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));
+    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_adds_epi16(d, s));
+  }
+#endif
+  for (; i < n; ++i) {
     int sum = dst[i] + src[i];
     if (sum > 32767) sum = 32767;
     if (sum < -32768) sum = -32768;

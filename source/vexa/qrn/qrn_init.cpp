@@ -52,6 +52,7 @@ void QRN_HapiInit(QRN_HostMsgCallback hostCallback, void*) {
   LhapiLockGuard lock;
   QRN_gHostMsgCallback = hostCallback;
   QRN_gSocketList = nullptr;
+  qrnResetSocketIndex();
   halShimInit();
   halShimSetIbdCallback(SWB_IbdRecv);
   MEM_gBufPoolList = nullptr;

@@ -11,6 +11,17 @@ QRN_Socket* QRN_gSocketList = nullptr;
 
 namespace {
 
+// The open sockets by the low byte of their handle, so that routing a message does not walk the
+// list; a socket whose low byte an older open socket already has is found on the list.
+std::array<QRN_Socket*, 256> gSocketByLow{};
+
+QRN_Socket* walkSocketList(QRN_Handle handle) {
+  for (QRN_Socket* s = QRN_gSocketList; s != nullptr; s = s->next) {
+    if (s->handle == handle) return s;
+  }
+  return nullptr;
+}
+
 size_t roundUp8(size_t n) { return (n + 7) & ~size_t{7}; }
 
 uint16_t maxServices(const QRN_SocketConfig* config) {
@@ -65,12 +76,13 @@ void qrnFreeQueue_Unprotected(MEM_Queue* queue) {
   }
 }
 
+void qrnResetSocketIndex() { gSocketByLow.fill(nullptr); }
+
 QRN_Socket* QRN_FindSocket(QRN_Handle handle) {
   LhapiLockGuard lock;
-  for (QRN_Socket* s = QRN_gSocketList; s != nullptr; s = s->next) {
-    if (s->handle == handle) return s;
-  }
-  return nullptr;
+  QRN_Socket* s = gSocketByLow[handle & 0xFF];
+  if (s != nullptr && s->handle == handle) return s;
+  return walkSocketList(handle);
 }
 
 QRN_Socket* QRN_CreateSocket(QRN_Handle handle, const QRN_SocketConfig* config, size_t extraMem) {
@@ -128,6 +140,7 @@ QRN_Socket* QRN_CreateSocket(QRN_Handle handle, const QRN_SocketConfig* config, 
   LhapiLockGuard lock;
   socket->next = QRN_gSocketList;
   QRN_gSocketList = socket;
+  if (gSocketByLow[handle & 0xFF] == nullptr) gSocketByLow[handle & 0xFF] = socket;
   return socket;
 }
 
@@ -141,6 +154,13 @@ void QRN_CloseSocket(QRN_Socket* socket) {
     if (*link == socket) {
       *link = socket->next;
       break;
+    }
+  }
+  QRN_Socket*& indexed = gSocketByLow[socket->handle & 0xFF];
+  if (indexed == socket) {
+    indexed = nullptr;
+    for (QRN_Socket* s = QRN_gSocketList; s != nullptr; s = s->next) {
+      if ((s->handle & 0xFF) == (socket->handle & 0xFF)) indexed = s;
     }
   }
   QRN_FreeLaterBlocks();

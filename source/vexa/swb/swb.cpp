@@ -1,4 +1,5 @@
 // Switchboard: the flat connection list, connect and disconnect, and delivery.
+#include <array>
 #include <cstring>
 
 #include "halshim/halshim.h"
@@ -24,6 +25,37 @@ bool samePort(const SWB_Port& a, const SWB_Port& b) {
 }
 
 SWB_Port* entries() { return SWB_gConnectionList.list; }
+
+// Where each source entry sits, by direction and the low byte of its handle, so that delivering a
+// block does not walk the list: rebuilt by every change of the list. kNoSource: no source has
+// that low byte; kSeveral: more than one has (the list is walked).
+constexpr int8_t kNoSource = -1;
+constexpr int8_t kSeveral = -2;
+static_assert(SWB_MAX_PORTS <= 127, "source positions are kept in 8 bits");
+std::array<std::array<int8_t, 256>, 2> gSourceAt = [] {
+  std::array<std::array<int8_t, 256>, 2> a{};
+  for (auto& d : a) d.fill(kNoSource);
+  return a;
+}();
+
+void indexSources() {
+  for (auto& d : gSourceAt) d.fill(kNoSource);
+  const SWB_Port* list = entries();
+  for (int i = 0; i < static_cast<int>(SWB_MAX_PORTS) && list[i].handle != SWB_END_MARKER; i += 1 + list[i].numOfDest) {
+    int8_t& at = gSourceAt[list[i].direction][list[i].handle & 0xFF];
+    at = at == kNoSource ? static_cast<int8_t>(i) : kSeveral;
+  }
+}
+
+int walkSources(SWB_Port p) {
+  const SWB_Port* list = entries();
+  int i = 0;
+  while (i < static_cast<int>(SWB_MAX_PORTS) && list[i].handle != SWB_END_MARKER) {
+    if (samePort(list[i], p)) return i;
+    i += 1 + list[i].numOfDest;
+  }
+  return -1;
+}
 
 // A VHD port is valid when its socket has the half-socket the port means. A source at the top
 // takes what leaves the ingress half, at the bottom what leaves the egress half; a destination at
@@ -57,19 +89,16 @@ void insertEntry(int index, SWB_Port p) {
 void SWB_Init() {
   SWB_gConnectionList.portsUsed = 1;
   entries()[0] = port(SWB_END_MARKER, 0);
+  indexSources();
 }
 
 int SWB_CheckSourcePort(SWB_Port p) { return checkPort(p, true) ? 1 : 0; }
 int SWB_CheckDestinationPort(SWB_Port p) { return checkPort(p, false) ? 1 : 0; }
 
 int SWB_FindSourcePort(SWB_Port p) {
-  const SWB_Port* list = entries();
-  int i = 0;
-  while (i < static_cast<int>(SWB_MAX_PORTS) && list[i].handle != SWB_END_MARKER) {
-    if (samePort(list[i], p)) return i;
-    i += 1 + list[i].numOfDest;
-  }
-  return -1;
+  const int8_t at = gSourceAt[p.direction][p.handle & 0xFF];
+  if (at >= 0) return samePort(entries()[at], p) ? at : -1;
+  return at == kNoSource ? -1 : walkSources(p);
 }
 
 int SWB_FindDestinationPortIndex(int connection, SWB_Port p, int index) {
@@ -107,6 +136,7 @@ int SWB_ConnectSimplex(SWB_Port src, SWB_Port dst) {
     if (SWB_gConnectionList.portsUsed > SWB_MAX_PORTS - 1) return 0;
     insertEntry(connection + 1 + entries()[connection].numOfDest, port(dst.handle, dst.direction));
     entries()[connection].numOfDest += 1;
+    indexSources();
     return 1;
   }
   if (SWB_gConnectionList.portsUsed > SWB_MAX_PORTS - 2) return 0;
@@ -117,6 +147,7 @@ int SWB_ConnectSimplex(SWB_Port src, SWB_Port dst) {
   entries()[end + 1] = port(dst.handle, dst.direction);
   entries()[end + 2] = port(SWB_END_MARKER, 0);
   SWB_gConnectionList.portsUsed += 2;
+  indexSources();
   return 1;
 }
 
@@ -133,6 +164,7 @@ int SWB_DisconnectSimplex(SWB_Port src, SWB_Port dst) {
   } else {
     removeEntries(connection, 2);
   }
+  indexSources();
   return 1;
 }
 
@@ -217,4 +249,5 @@ void SWB_RemoveHandle(uint16_t handle) {
     }
     i += 1 + list[i].numOfDest;
   }
+  indexSources();
 }

@@ -148,6 +148,14 @@ TEST_F(ResmanTest, FrameSizesProcessingOnOffAndUnknownCommands) {
   EXPECT_EQ(hostLog().size(), before);  // sender 255: no response
 }
 
+// Every source entry of the switchboard's list is found where it stands.
+void expectEverySourceFound() {
+  const SWB_Port* list = SWB_gConnectionList.list;
+  for (int i = 0; list[i].handle != SWB_END_MARKER; i += 1 + list[i].numOfDest) {
+    EXPECT_EQ(SWB_FindSourcePort(SWB_Port{list[i].handle, list[i].direction, 0}), i) << std::hex << list[i].handle;
+  }
+}
+
 TEST_F(ResmanTest, SwitchboardListsConnectionsAndRemovesAClosedChannel) {
   ASSERT_EQ(openVhd(kGw, HAPI_GATEWAY_VHD), 0);
   ASSERT_EQ(openVhd(kLine, HAPI_LINE_ECAN_VHD), 0);
@@ -171,10 +179,25 @@ TEST_F(ResmanTest, SwitchboardListsConnectionsAndRemovesAClosedChannel) {
   EXPECT_EQ(SWB_gConnectionList.portsUsed, 100);
   EXPECT_EQ(SWB_ConnectSimplex(SWB_Port{0x5F, HAPI_SWB_TOS, 0}, port0), 0);  // no such channel
   EXPECT_EQ(lastError()->op1, HAPI_RM_ERR_UNKNOWN_DEV);
+  expectEverySourceFound();
   EXPECT_EQ(resman(HAPI_RM_CLOSE_VHD_CMD, kLine, 0), 0);
   for (int i = 0; SWB_gConnectionList.list[i].handle != SWB_END_MARKER; ++i) {
     EXPECT_NE(SWB_gConnectionList.list[i].handle, kLine);
   }
+  EXPECT_EQ(SWB_FindSourcePort(lineBottom), -1);
+  expectEverySourceFound();
+  // Taking out the first source moves every later one up the list.
+  ASSERT_EQ(SWB_gConnectionList.list[0].handle, 0);
+  const int numDest = SWB_gConnectionList.list[0].numOfDest;
+  for (int d = numDest; d >= 1; --d) ASSERT_EQ(SWB_DisconnectSimplex(port0, SWB_gConnectionList.list[d]), 1);
+  EXPECT_EQ(SWB_FindSourcePort(port0), -1);
+  expectEverySourceFound();
+  // Port 2 of a second processor shares its low byte with port 2 of the first.
+  const SWB_Port secondPort2{0x0102, HAPI_SWB_BOS, 0};
+  EXPECT_EQ(SWB_FindSourcePort(secondPort2), -1);
+  ASSERT_EQ(SWB_ConnectSimplex(secondPort2, port0), 1);
+  EXPECT_GT(SWB_FindSourcePort(secondPort2), 0);
+  expectEverySourceFound();
   EXPECT_EQ(resman(HAPI_RM_CLOSE_VHD_CMD, kGw, 0), 0);
 }
 

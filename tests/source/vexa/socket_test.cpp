@@ -337,6 +337,37 @@ TEST_F(SocketTest, ClosingReleasesMessagesFromEveryQueue) {
   EXPECT_NE(eventIndex("exit " + std::to_string(kNet)), -1);
 }
 
+// Sockets whose handles share the low byte (the same channel number on two processors) are told
+// apart, whichever of them closes first.
+TEST_F(SocketTest, SocketsAreFoundByTheirWholeHandle) {
+  const QRN_Handle other = kVhd | 0x100;
+  const QRN_Handle third = kVhd | 0x200;
+  EXPECT_EQ(QRN_FindSocket(other), nullptr);
+  QRN_Socket* a = QRN_CreateSocket(other, &probeConfig, 0);
+  QRN_Socket* b = QRN_CreateSocket(third, &probeConfig, 0);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  QRN_Socket* vhd = QRN_FindSocket(kVhd);
+  ASSERT_NE(vhd, nullptr);
+  EXPECT_EQ(vhd->handle, kVhd);
+  EXPECT_EQ(QRN_FindSocket(other), a);
+  EXPECT_EQ(QRN_FindSocket(third), b);
+  VHD_CloseInstance(kVhd);
+  EXPECT_EQ(QRN_FindSocket(kVhd), nullptr);
+  EXPECT_EQ(QRN_FindSocket(other), a);
+  EXPECT_EQ(QRN_FindSocket(third), b);
+  QRN_CloseSocket(b);
+  EXPECT_EQ(QRN_FindSocket(third), nullptr);
+  EXPECT_EQ(QRN_FindSocket(other), a);
+  // A socket opened again under a closed one's handle is the one found.
+  QRN_Socket* again = QRN_CreateSocket(third, &probeConfig, 0);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(QRN_FindSocket(third), again);
+  QRN_CloseSocket(again);
+  QRN_CloseSocket(a);
+  EXPECT_EQ(QRN_FindSocket(other), nullptr);
+}
+
 TEST_F(SocketTest, MessagesForAnUnknownChannelAreFreedAndReported) {
   hostLog().clear();
   QRN_QueueStdObdMsg(0x5F, 0x30B0, 0, 0, HAPI_HOST_SRV, kNet, 1, QRN_MsgFlagHostMsg);
