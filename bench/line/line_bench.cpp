@@ -1,6 +1,7 @@
 // Line-service blocks, ours next to libspandsp's on the same input: DTMF detection on digits and
 // on speech (the detector alone per 5 ms block, and the digit service's ingress kernel per 10 ms
-// frame) and the Bell 202 caller-ID demodulator; the generation rows are in line_gen_bench.cpp.
+// frame) and the Bell 202 caller-ID demodulator; the generation rows are in line_gen_bench.cpp,
+// fax and answer tone detection in cdis_bench.cpp.
 // Prints the time ratio of each pair at the end.
 #include <benchmark/benchmark.h>
 
@@ -196,5 +197,7 @@ int main(int argc, char** argv) {
       {"DTMF generation, dial string, 10 ms frame", "BM_DtmfGenSrvOurs", "BM_DtmfGenSrvSpandsp"},
       {"caller-ID transmit Bell 202, 5 ms frame", "BM_ClidTxBell202Ours", "BM_ClidTxBell202Spandsp"},
       {"caller-ID transmit V.23, 5 ms frame", "BM_ClidTxV23Ours", "BM_ClidTxV23Spandsp"},
+      {"fax tone detection, 10 ms frame", "BM_CdisFaxOurs", "BM_CdisFaxSpandsp"},
+      {"answer tone detection, 10 ms frame", "BM_CdisAnsOurs", "BM_CdisAnsSpandsp"},
   });
 }

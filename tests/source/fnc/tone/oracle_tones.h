@@ -1,4 +1,5 @@
-// Test-only signal sources from the independent library: dual tones and DTMF strings.
+// Test-only signal sources from the independent library: dual tones, DTMF strings and modem
+// connect tones.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +34,15 @@ inline std::vector<std::int16_t> dtmf(const std::string& digits, int onMs, int o
     std::vector<std::int16_t> x(digits.size() * static_cast<std::size_t>(onMs + offMs) * 8 + 800, 0);
     dtmf_tx(tx, x.data(), static_cast<int>(x.size()));
     dtmf_tx_free(tx);
+    return x;
+}
+
+// A modem connect tone of the given kind (MODEM_CONNECT_TONES_...), for ms milliseconds.
+inline std::vector<std::int16_t> connectTone(int kind, int ms) {
+    modem_connect_tones_tx_state_t* tx = modem_connect_tones_tx_init(nullptr, kind);
+    std::vector<std::int16_t> x(static_cast<std::size_t>(ms) * 8);
+    modem_connect_tones_tx(tx, x.data(), static_cast<int>(x.size()));
+    modem_connect_tones_tx_free(tx);
     return x;
 }
 

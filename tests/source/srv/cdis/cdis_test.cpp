@@ -20,13 +20,7 @@ using namespace linetest;
 
 namespace {
 
-std::vector<int16_t> connectTone(int kind, int ms) {
-  modem_connect_tones_tx_state_t* tx = modem_connect_tones_tx_init(nullptr, kind);
-  std::vector<int16_t> x(static_cast<size_t>(ms) * 8);
-  modem_connect_tones_tx(tx, x.data(), static_cast<int>(x.size()));
-  modem_connect_tones_tx_free(tx);
-  return x;
-}
+using oracle::connectTone;
 
 // The independent generator opens its answer tones with 200 ms of silence.
 constexpr long kAnsLead = 200;
