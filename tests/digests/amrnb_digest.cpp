@@ -9,30 +9,13 @@
 #include <vector>
 
 #include "amrefr_decoder.h"
+#include "digest_util.h"
 #include "amrefr_encoder.h"
 
 namespace {
 
-std::vector<short> load_speech() {
-    std::string path = std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw";
-    std::vector<short> speech(160 * 250);
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return {};
-    size_t n = std::fread(speech.data(), 2, speech.size(), f) / 160;
-    std::fclose(f);
-    speech.resize(160 * n);
-    return speech;
-}
 
-struct Fnv {
-    std::uint64_t h = 1469598103934665603ull;
-    void add(const Word16* w, int n) {
-        for (int i = 0; i < n; ++i) {
-            h ^= static_cast<std::uint16_t>(w[i]);
-            h *= 1099511628211ull;
-        }
-    }
-};
+using Fnv = digest::Fnv1aWords;
 
 void run_amr(const char* name, const std::vector<short>& in, int mode, int dtx) {
     auto enc = std::make_unique<GSMAMR_Speech_Encode_FrameState>();
@@ -84,11 +67,8 @@ void run_efr(const char* name, const std::vector<short>& in, int dtx) {
 }  // namespace
 
 int main() {
-    std::vector<short> speech = load_speech();
-    if (speech.empty()) {
-        std::fprintf(stderr, "speech fixture missing\n");
-        return 1;
-    }
+    const auto fixture = digest::load_fixture(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw", 160 * 250);
+    const std::vector<short> speech(fixture.begin(), fixture.begin() + static_cast<long>(fixture.size() / 160 * 160));
     std::vector<short> loud(speech.size()), noise(160 * 100);
     for (size_t i = 0; i < speech.size(); ++i) {
         int v = speech[i] * 12;

@@ -22,6 +22,24 @@ struct Fnv1a {
   }
   template <typename T>
   void words(const T* w, std::size_t n) { bytes(w, n * sizeof(T)); }
+  void byte(std::uint8_t b) { bytes(&b, 1); }
+  // One 16-bit sample, low byte first whatever the host's order.
+  void sample(std::int16_t s) {
+    byte(static_cast<std::uint8_t>(s & 0xFF));
+    byte(static_cast<std::uint8_t>((s >> 8) & 0xFF));
+  }
+};
+
+// The same hash taken a 16-bit word at a step instead of a byte (the AMR digests' form).
+struct Fnv1aWords {
+  std::uint64_t h = 1469598103934665603ull;
+  void add(const std::int16_t* w, int n) {
+    for (int i = 0; i < n; ++i) {
+      h ^= static_cast<std::uint16_t>(w[i]);
+      h *= 1099511628211ull;
+    }
+  }
+  void add(std::int16_t w) { add(&w, 1); }
 };
 
 // Little-endian 16-bit samples of a fixture, at most maxSamples of them. A missing or empty

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "amrwb_decoder.h"
+#include "digest_util.h"
 #include "amrwb_encoder.h"
 #include "amrwb_oracle_util.h"
 
@@ -23,16 +24,7 @@ using namespace amrwb_test;
 
 namespace {
 
-struct Fnv {
-    std::uint64_t h = 1469598103934665603ull;
-    void add(const Word16* w, int n) {
-        for (int i = 0; i < n; ++i) {
-            h ^= static_cast<std::uint16_t>(w[i]);
-            h *= 1099511628211ull;
-        }
-    }
-    void add(Word16 w) { add(&w, 1); }
-};
+using Fnv = digest::Fnv1aWords;
 
 // The signals, whole 20 ms frames, the two low bits clear as the payload wrapper leaves them.
 std::vector<short> clipped(const std::vector<short>& speech, std::size_t frames) {

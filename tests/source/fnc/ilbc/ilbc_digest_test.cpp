@@ -10,22 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "digest_util.h"
 #include "ilbc_test_util.h"
 
 namespace {
 
 using namespace ilbc_test;
 
-struct Fnv {
-  std::uint64_t h = 1469598103934665603ull;
-  void mix(const void* p, std::size_t n) {
-    const auto* b = static_cast<const unsigned char*>(p);
-    for (std::size_t i = 0; i < n; ++i) {
-      h ^= b[i];
-      h *= 1099511628211ull;
-    }
-  }
-};
+using Fnv = digest::Fnv1a;
 
 struct Lcg {
   std::uint32_t s;
@@ -77,7 +69,7 @@ std::vector<std::vector<Payload>> all_payloads(int mode) {
 std::uint64_t encoder_digest(const std::vector<std::vector<Payload>>& sets) {
   Fnv f;
   for (int v = 0; v < kVariants; ++v)
-    for (const auto& p : sets[static_cast<std::size_t>(v)]) f.mix(p.data(), p.size() * 2);
+    for (const auto& p : sets[static_cast<std::size_t>(v)]) f.bytes(p.data(), p.size() * 2);
   return f.h;
 }
 
@@ -89,7 +81,7 @@ std::uint64_t decoder_digest(const std::vector<std::vector<Payload>>& sets, int 
     int frame = 0;
     for (const auto& p : set) received.push_back(lost(pattern, frame++, &rng) ? Payload{} : p);
     const auto out = decode_all(received, mode, enhancer);
-    f.mix(out.data(), out.size() * 2);
+    f.bytes(out.data(), out.size() * 2);
   }
   return f.h;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "digest_util.h"
 #include "isac_codec.h"
 #include "isac_codec_fixture.h"
 #include "isac_test_util.h"
@@ -22,17 +23,7 @@ using isac_test::Codec;
 
 namespace {
 
-struct Fnv {
-    uint64_t h = 1469598103934665603ull;
-    void byte(uint8_t b) {
-        h ^= b;
-        h *= 1099511628211ull;
-    }
-    void sample(int16_t s) {
-        byte(static_cast<uint8_t>(s & 0xFF));
-        byte(static_cast<uint8_t>((s >> 8) & 0xFF));
-    }
-};
+using Fnv = digest::Fnv1a;
 
 struct Case {
     const char* name;
