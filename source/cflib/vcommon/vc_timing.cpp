@@ -2,6 +2,7 @@
 #include "vc_timing.h"
 
 #include "vc_dot_avx2.h"
+#include "vc_txpos.h"
 
 namespace {
 
@@ -13,12 +14,10 @@ int16_t sat16(int64_t v) {
 
 constexpr int16_t vccatancoeff[6] = {2596, 0, -9464, 0, 32617, 0};
 
-int32_t intPart(uint32_t pos) { return static_cast<int32_t>(pos) >> 24; }
-
 // Input samples a tracking symbol may read beyond the window's read pointer.
 bool trackingFits(const VCZBUF* in, const VCZTRKTIMPAR* trk) {
   const int32_t remaining = static_cast<int32_t>(in->endp - in->bufp);
-  return remaining >= trk->trkCalcTimParm.skipFactor + 2 + intPart(trk->interpSampPos) + 1;
+  return remaining >= trk->trkCalcTimParm.skipFactor + 2 + vcPosInt(trk->interpSampPos) + 1;
 }
 
 }  // namespace
@@ -166,7 +165,7 @@ __attribute__((always_inline)) inline void timingRsmpWith(const int16_t* in, VCZ
   uint32_t pos = k->interpSampPos;
   for (int i = 0; i < n; ++i) {
     pos += step;
-    out[i] = vcInterpAtWith<Dot>(in + intPart(pos), pos);
+    out[i] = vcInterpAtWith<Dot>(in + vcPosInt(pos), pos);
   }
   k->interpSampPos = pos;
 }
@@ -224,7 +223,7 @@ void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
     } else {
       k->timingAdj = 0;
     }
-    in->bufp += intPart(k->interpSampPos);
+    in->bufp += vcPosInt(k->interpSampPos);
     k->interpSampPos &= 0x00FFFFFF;
   }
 }

@@ -256,6 +256,54 @@ TEST(VcTransmit, SymbolCountsPerBlock) {
   EXPECT_EQ(vcfCalcNumSymbols(&b, S_1200), 12);
 }
 
+#if defined(VC_HAVE_AVX2_KERNELS)
+// Both shapes of pulse shaper the wide transmit kernel takes (three samples per symbol from 20 taps
+// at 0.9 input samples per output, six from six at 1.2), with full-scale taps, lines, history,
+// positions of every phase and amplitudes: the wide kernel's samples and state are the baseline's.
+TEST(VcTransmit, WideKernelGivesTheBaselineBitsAtFullScale) {
+  if (!vcHaveAvx2()) GTEST_SKIP() << "no AVX2";
+  struct Shape {
+    int16_t ns, taps;
+    uint32_t inc, incLow;
+  };
+  const Shape shapes[] = {{3, 20, 0x00E66666, 0x66666666}, {6, 6, 0x01333333, 0x33333333}};
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 600; ++trial) {
+    const Shape& sh = shapes[trial & 1];
+    auto taps = fullScale(rng, size_t(2 * sh.ns * sh.taps));
+    if (trial % 5 == 0) std::fill(taps.begin(), taps.begin() + sh.taps, int16_t(0));  // a zero block
+    const auto line = fullScale(rng, 2 * 99), history = fullScale(rng, VC_T3SAMPLES);
+    VCZMOD mod{};
+    vcfInitTxParam32(&mod, int16_t(rng()));
+    mod.numSample = sh.ns;
+    mod.txFiltLen = sh.taps;
+    mod.passBandCoeffp = taps.data();
+    mod.interpSampInc = sh.inc;
+    mod.interpSampIncLow = sh.incLow;
+    mod.interpSampPos = 0x20000000 + (rng() & 0x00FFFFFF);
+    mod.interpSampPosLow = rng();
+    std::copy(history.begin(), history.end(), mod.t3Samples);
+    const int symbols = 1 + trial % 30;
+    VCZMOD modWide = mod;
+    std::vector<int16_t> fast(line), fastWide(line);
+    int16_t out[256], outWide[256];
+    int16_t *w = out, *wWide = outWide;
+    VCZFASTBULKDLYHDL hdl{fast.data() + 19, fast.data() + 99, fast.data() + 19 + symbols, fast.data() + 19, 99};
+    VCZFASTBULKDLYHDL hdlWide{fastWide.data() + 19, fastWide.data() + 99, fastWide.data() + 19 + symbols,
+                              fastWide.data() + 19, 99};
+    vcAllowAvx2(false);
+    vcfTxSymbols(&w, &mod, &hdl);
+    vcAllowAvx2(true);
+    vcfTxSymbols(&wWide, &modWide, &hdlWide);
+    ASSERT_EQ(std::vector<int16_t>(outWide, wWide), std::vector<int16_t>(out, w)) << trial;
+    ASSERT_TRUE(std::equal(mod.t3Samples, mod.t3Samples + VC_T3SAMPLES, modWide.t3Samples)) << trial;
+    ASSERT_EQ(modWide.interpSampPos, mod.interpSampPos) << trial;
+    ASSERT_EQ(modWide.interpSampPosLow, mod.interpSampPosLow) << trial;
+    ASSERT_EQ(hdlWide.fstRdp - fastWide.data(), hdl.fstRdp - fast.data()) << trial;
+  }
+}
+#endif
+
 std::vector<int16_t> transmitConstant(VCZCOMPLEX sym, int16_t amplitude, int blocks) {
   static VCZCOMPLEX point[1];
   point[0] = sym;

@@ -1,0 +1,70 @@
+// The phase-blend interpolator four output samples at a time, for processors with AVX2: each
+// sample's two 32-tap sums stay in their own register until one tree of horizontal adds folds all
+// eight at once, and the saturations and the blend run in the vector unit. Every output has the
+// bits of vcInterpAtWith: the same wrapping sums, the same shifts, saturations and blend.
+#pragma once
+
+#include <cstdint>
+
+#include "vc_dot_avx2.h"
+#include "vc_math.h"
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+
+// Two vectors' adjacent lanes summed, interleaved: blends instead of horizontal adds, so that each
+// level takes one shuffle. sh swaps the lanes (0xB1) or lane pairs (0x4E), mask picks b's.
+template <int sh, int mask>
+__attribute__((target("avx2"), always_inline)) inline __m256i vcFoldPair(__m256i a, __m256i b) {
+  const __m256i same = _mm256_blend_epi32(a, b, mask);
+  const __m256i other = _mm256_shuffle_epi32(_mm256_blend_epi32(b, a, mask), sh);
+  return _mm256_add_epi32(same, other);
+}
+
+// Eight wrapping sums of eight lanes each, in the order of v.
+__attribute__((target("avx2"), always_inline)) inline __m256i vcSum8x8(const __m256i v[8]) {
+  const __m256i p01 = vcFoldPair<0xB1, 0xAA>(v[0], v[1]), p23 = vcFoldPair<0xB1, 0xAA>(v[2], v[3]);
+  const __m256i p45 = vcFoldPair<0xB1, 0xAA>(v[4], v[5]), p67 = vcFoldPair<0xB1, 0xAA>(v[6], v[7]);
+  // each 128-bit half of q0 holds v0..v3's sums of that half, q1 the same for v4..v7
+  const __m256i q0 = vcFoldPair<0x4E, 0xCC>(p01, p23), q1 = vcFoldPair<0x4E, 0xCC>(p45, p67);
+  return _mm256_add_epi32(_mm256_blend_epi32(q0, q1, 0xF0), _mm256_permute2x128_si256(q0, q1, 0x21));
+}
+
+// Lanes of the 32 samples ending at p times the 32 taps at h, not yet summed.
+__attribute__((target("avx2"), always_inline)) inline __m256i vcDot32Lanes(const int16_t* p, const int16_t* h) {
+  return _mm256_add_epi32(_mm256_madd_epi16(vcLoad16(p - 31), vcLoad16(h)),
+                          _mm256_madd_epi16(vcLoad16(p - 15), vcLoad16(h + 16)));
+}
+
+// The interpolated samples at base[i] and pos[i] for i < 4, as 32-bit lanes 0, 1, 4 and 5 of the
+// result (the others are zero). The phase after 15 is phase 0 read one sample on.
+__attribute__((target("avx2"), always_inline)) inline __m256i vcInterp4Avx2(const int16_t* const base[4], const uint32_t pos[4]) {
+  __m256i acc[8];
+  for (int i = 0; i < 4; ++i) {
+    const int k = (pos[i] >> 20) & 15;
+    acc[2 * i] = vcDot32Lanes(base[i], &vcgInterp[k * 32]);
+    acc[2 * i + 1] = vcDot32Lanes(base[i] + (k == 15), &vcgInterp[((k + 1) & 15) * 32]);
+  }
+  // pairs a0 b0 a1 b1 | a2 b2 a3 b3, saturated to 16 bits after the shift
+  const __m256i sums = _mm256_srai_epi32(vcSum8x8(acc), 15);
+  const __m256i ab = _mm256_packs_epi32(sums, _mm256_setzero_si256());
+  // blended as (32767 - frac) * a + frac * b: one multiply-add of each (a, b) pair
+  const __m128i frac = _mm_and_si128(_mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pos)), 5),
+                                     _mm_set1_epi32(0x7FFF));
+  const __m128i w4 = _mm_or_si128(_mm_slli_epi32(frac, 16), _mm_sub_epi32(_mm_set1_epi32(32767), frac));
+  const __m256i w = _mm256_permute4x64_epi64(_mm256_castsi128_si256(w4), 0x50);  // w0 w1 w0 w1 | w2 w3 w2 w3
+  return _mm256_srai_epi32(_mm256_madd_epi16(ab, w), 15);
+}
+
+// The four samples' 32-bit lanes in order.
+__attribute__((target("avx2"), always_inline)) inline void vcInterp4Store(__m256i y, int32_t out[4]) {
+  const __m256i packed = _mm256_permute4x64_epi64(y, 0x08);  // lanes 0 1 4 5 first
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+}
+
+// The transmit back end with the sums above and the pulse shaper's sums folded by the same tree:
+// vcfTxSymbols' bits for the modems' shapers (three samples per symbol from 20 taps, six from six),
+// with at least 15 samples of history in front of the fast bulk delay line. False for any other
+// shaper, which is left to the baseline form.
+bool vcTxSymbolsAvx2(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl);
+
+#endif

@@ -1,0 +1,148 @@
+// The transmit back end for processors with AVX2: the pulse shaper's sums of one symbol and the
+// resampler's sums of four line samples each stay in registers until one tree of horizontal adds
+// folds eight of them, instead of one fold per sum. Same bits as the baseline form in vc_tx.cpp.
+#include <cstring>
+
+#include "vc_interp_avx2.h"
+#include "vc_txpos.h"
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+
+namespace {
+
+constexpr int kMaxShapeSums = 12;  // six samples per symbol, real and imaginary
+
+// The pulse shaper's taps laid out for 16-sample loads: `late` over the sixteen samples ending at
+// the symbol, `early` over the filter's first sixteen samples (filters longer than sixteen), each
+// tap in exactly one of them. Sums 0 .. ns - 1 are the real blocks, ns .. 2 ns - 1 the imaginary.
+struct ShapeTaps {
+  alignas(32) int16_t early[kMaxShapeSums][16];
+  alignas(32) int16_t late[kMaxShapeSums][16];
+  bool zero[kMaxShapeSums];  // a block of zero taps adds nothing and is not read
+};
+
+void layShapeTaps(const VCZMOD* mod, ShapeTaps* t) {
+  const int ns = mod->numSample, taps = mod->txFiltLen;
+  for (int d = 0; d < 2 * ns; ++d) {
+    const int k = d < ns ? d : d - ns;
+    const int16_t* c = mod->passBandCoeffp + (d < ns ? 0 : ns * taps) + (ns - 1 - k) * taps;
+    for (int i = 0; i < 16; ++i) {
+      const int tap = taps - 16 + i;  // the tap of late lane i
+      t->early[d][i] = taps > 16 ? c[i] : 0;
+      t->late[d][i] = tap >= 0 && (taps <= 16 || tap >= 16) ? c[tap] : 0;
+    }
+    bool zero = true;
+    for (int i = 0; i < taps; ++i) zero = zero && c[i] == 0;
+    t->zero[d] = zero;
+  }
+}
+
+// The symbol's ns pass-band samples into t3[33 ..]: each the saturated difference of its real and
+// imaginary block's saturated Q15 sums.
+template <int ns, int taps>
+__attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int16_t* rd, int len, const ShapeTaps& t,
+                                                                       int16_t* t3) {
+  constexpr int sums = 2 * ns, padded = (sums + 7) & ~7;
+  __m256i acc[padded];
+  for (int d = 0; d < sums; ++d) {
+    const int16_t* x = d < ns ? rd : rd + len;
+    if (t.zero[d]) {
+      acc[d] = _mm256_setzero_si256();
+      continue;
+    }
+    acc[d] = _mm256_madd_epi16(vcLoad16(x - 15), vcLoad16(t.late[d]));
+    if (taps > 16) acc[d] = _mm256_add_epi32(acc[d], _mm256_madd_epi16(vcLoad16(x - taps + 1), vcLoad16(t.early[d])));
+  }
+  for (int d = sums; d < padded; ++d) acc[d] = _mm256_setzero_si256();
+  alignas(32) int32_t s[kMaxShapeSums];
+  for (int g = 0; g < padded; g += 8)
+    _mm256_store_si256(reinterpret_cast<__m256i*>(s + g), _mm256_srai_epi32(vcSum8x8(acc + g), 15));
+  for (int k = 0; k < ns; ++k) t3[33 + k] = vcSat16(vcSat16(s[k]) - vcSat16(s[ns + k]));
+}
+
+// Up to four line samples at the positions collected, scaled by the amplitude, into *w.
+__attribute__((target("avx2"), always_inline)) inline void lineSamples(const int16_t* base[4], uint32_t at[4], int n, int32_t amplitude,
+                                                 int16_t** w) {
+  for (int i = n; i < 4; ++i) {  // unused lanes repeat the first position: reads stay in the line
+    base[i] = base[0];
+    at[i] = at[0];
+  }
+  const __m256i y = vcInterp4Avx2(base, at);
+  const __m256i scaled = _mm256_srai_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(amplitude)), 13);
+  const __m128i four = _mm256_castsi256_si128(_mm256_permute4x64_epi64(scaled, 0x08));
+  alignas(16) int16_t v[8];
+  _mm_store_si128(reinterpret_cast<__m128i*>(v), _mm_packs_epi32(four, four));
+  std::memcpy(*w, v, sizeof(int16_t) * static_cast<size_t>(n));
+  *w += n;
+}
+
+// ns samples per symbol from filters of filtLen taps: constants, so that the sums stay in registers.
+template <int ns, int filtLen>
+__attribute__((target("avx2"))) void txSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  // laid out again only when the thread's transmitter changes taps: compared by value, since a
+  // table's address may be reused for other taps
+  constexpr size_t kTapBytes = sizeof(int16_t) * 2 * ns * filtLen;
+  thread_local ShapeTaps taps;
+  thread_local int16_t laidFrom[2 * ns * filtLen];
+  thread_local bool laid = false;
+  if (!laid || std::memcmp(laidFrom, mod->passBandCoeffp, kTapBytes) != 0) {
+    layShapeTaps(mod, &taps);
+    std::memcpy(laidFrom, mod->passBandCoeffp, kTapBytes);
+    laid = true;
+  }
+  int16_t t3[VC_T3SAMPLES];
+  std::memcpy(t3, mod->t3Samples, sizeof(t3));
+  const int32_t limit = ns + 32;
+  const uint32_t inc = mod->interpSampInc, incLow = mod->interpSampIncLow;
+  const int32_t amplitude = mod->amplitude;
+  uint32_t pos = mod->interpSampPos, posLow = mod->interpSampPosLow;
+  int16_t* rd = hdl->fstRdp;
+  const int16_t* const wr = hdl->fstWrp;
+  const int len = hdl->fstBulkDlyLen;
+  int16_t* w = *out;
+  for (; rd < wr; ++rd) {
+    shapeSymbol<ns, filtLen>(rd, len, taps, t3);
+    const int16_t* base[4];
+    uint32_t at[4];
+    int n = 0;
+    for (;;) {
+      uint32_t hi = pos, lo = posLow;
+      vcPosAdd64(hi, lo, inc, incLow);
+      if (vcPosSecondBase(hi) >= limit) break;
+      pos = hi;
+      posLow = lo;
+      base[n] = &t3[vcPosInt(hi)];
+      at[n] = hi;
+      if (++n == 4) {
+        lineSamples(base, at, n, amplitude, &w);
+        n = 0;
+      }
+    }
+    if (n > 0) lineSamples(base, at, n, amplitude, &w);
+    int16_t kept[33];
+    std::memcpy(kept, t3 + ns, sizeof(kept));
+    std::memcpy(t3, kept, sizeof(kept));
+    pos -= static_cast<uint32_t>(ns) << 24;
+  }
+  std::memcpy(mod->t3Samples, t3, sizeof(t3));
+  mod->interpSampPos = pos;
+  mod->interpSampPosLow = posLow;
+  hdl->fstRdp = rd;
+  *out = w;
+}
+
+}  // namespace
+
+bool vcTxSymbolsAvx2(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  if (mod->numSample == 3 && mod->txFiltLen == 20) {
+    txSymbols<3, 20>(out, mod, hdl);
+    return true;
+  }
+  if (mod->numSample == 6 && mod->txFiltLen == 6) {
+    txSymbols<6, 6>(out, mod, hdl);
+    return true;
+  }
+  return false;
+}
+
+#endif
