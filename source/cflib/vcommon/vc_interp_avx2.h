@@ -35,10 +35,11 @@ __attribute__((target("avx2"), always_inline)) inline __m256i vcDot32Lanes(const
                           _mm256_madd_epi16(vcLoad16(p - 15), vcLoad16(h + 16)));
 }
 
-// The interpolated samples at base[i] and pos[i] for i < 4, as 32-bit lanes 0, 1, 4 and 5 of the
-// result (the others are zero). The phase after 15 is phase 0 read one sample on.
-__attribute__((target("avx2"), always_inline)) inline __m256i vcInterp4Avx2(const int16_t* const base[4], const uint32_t pos[4]) {
+// The interpolated samples at base[i] and pos[i] for i < 4, as 32-bit lanes in order. The phase
+// after 15 is phase 0 read one sample on.
+__attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4Avx2(const int16_t* const base[4], const uint32_t pos[4]) {
   __m256i acc[8];
+#pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
     const int k = (pos[i] >> 20) & 15;
     acc[2 * i] = vcDot32Lanes(base[i], &vcgInterp[k * 32]);
@@ -52,14 +53,50 @@ __attribute__((target("avx2"), always_inline)) inline __m256i vcInterp4Avx2(cons
                                      _mm_set1_epi32(0x7FFF));
   const __m128i w4 = _mm_or_si128(_mm_slli_epi32(frac, 16), _mm_sub_epi32(_mm_set1_epi32(32767), frac));
   const __m256i w = _mm256_permute4x64_epi64(_mm256_castsi128_si256(w4), 0x50);  // w0 w1 w0 w1 | w2 w3 w2 w3
-  return _mm256_srai_epi32(_mm256_madd_epi16(ab, w), 15);
+  const __m256i y = _mm256_madd_epi16(ab, w);  // in lanes 0, 1, 4 and 5
+  return _mm_srai_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(y, 0x08)), 15);
 }
 
-// The four samples' 32-bit lanes in order.
-__attribute__((target("avx2"), always_inline)) inline void vcInterp4Store(__m256i y, int32_t out[4]) {
-  const __m256i packed = _mm256_permute4x64_epi64(y, 0x08);  // lanes 0 1 4 5 first
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+// The first n (1 to 4) 16-bit lanes of v to out, without a library call.
+__attribute__((target("avx2"), always_inline)) inline void vcStoreUpTo4(int16_t* out, __m128i v, int n) {
+  if (n == 4) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
+    return;
+  }
+  out[0] = static_cast<int16_t>(_mm_extract_epi16(v, 0));
+  if (n > 1) out[1] = static_cast<int16_t>(_mm_extract_epi16(v, 1));
+  if (n > 2) out[2] = static_cast<int16_t>(_mm_extract_epi16(v, 2));
 }
+
+// Collects positions and interpolates them four at a time into out; unused lanes of the last
+// four repeat the first position, so that every read stays where the caller's would.
+struct VcInterpFour {
+  int16_t* out;
+  const int16_t* base[4]{};
+  uint32_t pos[4]{};
+  int n = 0;
+
+  __attribute__((target("avx2"))) void push(const int16_t* b, uint32_t p) {
+    base[n] = b;
+    pos[n] = p;
+    if (++n == 4) emit();
+  }
+  __attribute__((target("avx2"))) void flush() {
+    if (n > 0) emit();
+  }
+  // the four in the lanes of y (n of them wanted), packed: each lies in 16 bits
+  __attribute__((target("avx2"))) void emit() {
+    for (int i = n; i < 4; ++i) {
+      base[i] = base[0];
+      pos[i] = pos[0];
+    }
+    const __m128i y = vcInterp4Avx2(base, pos);
+    const __m128i v = _mm_packs_epi32(y, y);
+    vcStoreUpTo4(out, v, n);
+    out += n;
+    n = 0;
+  }
+};
 
 // The transmit back end with the sums above and the pulse shaper's sums folded by the same tree:
 // vcfTxSymbols' bits for the modems' shapers (three samples per symbol from 20 taps, six from six),

@@ -23,14 +23,14 @@ void vcfInitResample(int16_t index, VCZRESAMPLE* rs) {
 
 namespace {
 
-template <class Dot>
+template <class Collector>
 __attribute__((always_inline)) inline int16_t resampleWith(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp,
                                                            VCZBUF* outSampBufp, VCZRESAMPLE* rs) {
   const int32_t avail = static_cast<int32_t>(inSampBufWrp->bufp - inSampBufRdp->bufp);
   if (avail <= 0) return 0;
   // position and output pointer in locals: written through the output, the records would be reloaded
   const int16_t* in = inSampBufRdp->bufp;
-  int16_t* out = outSampBufp->bufp;
+  Collector c{outSampBufp->bufp};
   uint32_t pos = rs->interpSampPos, posLow = rs->interpSampPosLow;
   const uint32_t inc = rs->interpSampInc, incLow = rs->interpSampIncLow;
   int16_t produced = 0;
@@ -40,10 +40,11 @@ __attribute__((always_inline)) inline int16_t resampleWith(VCZBUF* inSampBufRdp,
     if (vcPosSecondBase(hi) >= avail) break;
     pos = hi;
     posLow = lo;
-    *out++ = vcInterpAtWith<Dot>(in + vcPosInt(hi), hi);
+    c.push(in + vcPosInt(hi), hi);
     ++produced;
   }
-  outSampBufp->bufp = out;
+  c.flush();
+  outSampBufp->bufp = c.out;
   inSampBufRdp->bufp = inSampBufWrp->bufp;
   rs->interpSampPos = pos - (static_cast<uint32_t>(avail) << 24);
   rs->interpSampPosLow = posLow;
@@ -51,12 +52,12 @@ __attribute__((always_inline)) inline int16_t resampleWith(VCZBUF* inSampBufRdp,
 }
 
 int16_t resampleBase(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
-  return resampleWith<VcDotBase>(rd, wr, out, rs);
+  return resampleWith<VcInterpEach<>>(rd, wr, out, rs);
 }
 
 #if defined(VC_HAVE_AVX2_KERNELS)
 __attribute__((target("avx2"))) int16_t resampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
-  return resampleWith<VcDotAvx2>(rd, wr, out, rs);
+  return resampleWith<VcInterpFour>(rd, wr, out, rs);
 }
 #endif
 

@@ -61,18 +61,15 @@ __attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int
 }
 
 // Up to four line samples at the positions collected, scaled by the amplitude, into *w.
-__attribute__((target("avx2"), always_inline)) inline void lineSamples(const int16_t* base[4], uint32_t at[4], int n, int32_t amplitude,
-                                                 int16_t** w) {
+__attribute__((target("avx2"), always_inline)) inline void lineSamples(const int16_t* base[4], uint32_t at[4], int n,
+                                                                       int32_t amplitude, int16_t** w) {
   for (int i = n; i < 4; ++i) {  // unused lanes repeat the first position: reads stay in the line
     base[i] = base[0];
     at[i] = at[0];
   }
-  const __m256i y = vcInterp4Avx2(base, at);
-  const __m256i scaled = _mm256_srai_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(amplitude)), 13);
-  const __m128i four = _mm256_castsi256_si128(_mm256_permute4x64_epi64(scaled, 0x08));
-  alignas(16) int16_t v[8];
-  _mm_store_si128(reinterpret_cast<__m128i*>(v), _mm_packs_epi32(four, four));
-  std::memcpy(*w, v, sizeof(int16_t) * static_cast<size_t>(n));
+  const __m128i y = vcInterp4Avx2(base, at);
+  const __m128i scaled = _mm_srai_epi32(_mm_mullo_epi32(y, _mm_set1_epi32(amplitude)), 13);
+  vcStoreUpTo4(*w, _mm_packs_epi32(scaled, scaled), n);
   *w += n;
 }
 
