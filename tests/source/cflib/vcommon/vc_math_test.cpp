@@ -246,6 +246,36 @@ TEST(VcResample, OutputCountsFollowTheRateAndATonePassesUnchanged) {
   }
 }
 
+#if defined(VC_HAVE_AVX2_KERNELS)
+// The resampler's wide form (positions taken four at a time) against the baseline one, block by
+// block at every rate, on full-scale input with positions of every phase and blocks of any length.
+TEST(VcResample, WideKernelGivesTheBaselineBitsAtFullScale) {
+  if (!vcHaveAvx2()) GTEST_SKIP() << "no AVX2";
+  std::mt19937 rng(12);
+  for (int trial = 0; trial < 300; ++trial) {
+    VCZRESAMPLE rs, rsWide;
+    vcfInitResample(int16_t(trial % 7), &rs);
+    rs.interpSampPos = rng() & 0x01FFFFFF;
+    rs.interpSampPosLow = rng();
+    rsWide = rs;
+    const auto in = fullScale(rng, 40 + 100);
+    for (int block = 0; block < 3; ++block) {
+      const int len = 1 + int(rng() % 100);
+      int16_t out[160], outWide[160];
+      VCZBUF rd{const_cast<int16_t*>(&in[40]), nullptr, nullptr}, wr{const_cast<int16_t*>(&in[40 + len]), nullptr, nullptr};
+      VCZBUF rdWide = rd, ob{out, out, nullptr}, obWide{outWide, outWide, nullptr};
+      vcAllowAvx2(false);
+      const int16_t n = vcfResample(&rd, &wr, &ob, &rs);
+      vcAllowAvx2(true);
+      const int16_t nWide = vcfResample(&rdWide, &wr, &obWide, &rsWide);
+      ASSERT_EQ(std::vector<int16_t>(outWide, outWide + nWide), std::vector<int16_t>(out, out + n)) << trial;
+      ASSERT_EQ(rsWide.interpSampPos, rs.interpSampPos) << trial;
+      ASSERT_EQ(rsWide.interpSampPosLow, rs.interpSampPosLow) << trial;
+    }
+  }
+}
+#endif
+
 TEST(VcTransmit, SymbolCountsPerBlock) {
   int16_t buf[200];
   VCZBUF b{buf, buf, buf + 160};
