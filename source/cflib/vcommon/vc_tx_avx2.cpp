@@ -38,26 +38,31 @@ void layShapeTaps(const VCZMOD* mod, ShapeTaps* t) {
 }
 
 // The symbol's ns pass-band samples into t3[33 ..]: each the saturated difference of its real and
-// imaginary block's saturated Q15 sums.
+// imaginary block's saturated Q15 sums. Four samples at a time: real sums in lanes 0 - 3 of the
+// folded eight, imaginary in 4 - 7, so that a saturating pack and a saturating subtraction finish
+// them.
 template <int ns, int taps>
 __attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int16_t* rd, int len, const ShapeTaps& t,
                                                                        int16_t* t3) {
-  constexpr int sums = 2 * ns, padded = (sums + 7) & ~7;
-  __m256i acc[padded];
-  for (int d = 0; d < sums; ++d) {
-    const int16_t* x = d < ns ? rd : rd + len;
-    if (t.zero[d]) {
-      acc[d] = _mm256_setzero_si256();
-      continue;
+#pragma GCC unroll 2
+  for (int g = 0; g < (ns + 3) / 4; ++g) {
+    __m256i acc[8];
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+      const int k = 4 * g + (j & 3), d = j < 4 ? k : ns + k;
+      if (k >= ns || t.zero[d]) {
+        acc[j] = _mm256_setzero_si256();
+        continue;
+      }
+      const int16_t* x = j < 4 ? rd : rd + len;
+      acc[j] = _mm256_madd_epi16(vcLoad16(x - 15), vcLoad16(t.late[d]));
+      if (taps > 16) acc[j] = _mm256_add_epi32(acc[j], _mm256_madd_epi16(vcLoad16(x - taps + 1), vcLoad16(t.early[d])));
     }
-    acc[d] = _mm256_madd_epi16(vcLoad16(x - 15), vcLoad16(t.late[d]));
-    if (taps > 16) acc[d] = _mm256_add_epi32(acc[d], _mm256_madd_epi16(vcLoad16(x - taps + 1), vcLoad16(t.early[d])));
+    const __m256i s = _mm256_srai_epi32(vcSum8x8(acc), 15);
+    const __m128i re_im = _mm_packs_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+    const __m128i y = _mm_subs_epi16(re_im, _mm_srli_si128(re_im, 8));
+    vcStoreUpTo4(t3 + 33 + 4 * g, y, ns - 4 * g < 4 ? ns - 4 * g : 4);
   }
-  for (int d = sums; d < padded; ++d) acc[d] = _mm256_setzero_si256();
-  alignas(32) int32_t s[kMaxShapeSums];
-  for (int g = 0; g < padded; g += 8)
-    _mm256_store_si256(reinterpret_cast<__m256i*>(s + g), _mm256_srai_epi32(vcSum8x8(acc + g), 15));
-  for (int k = 0; k < ns; ++k) t3[33 + k] = vcSat16(vcSat16(s[k]) - vcSat16(s[ns + k]));
 }
 
 // Up to four line samples at the positions collected, scaled by the amplitude, into *w.
@@ -87,6 +92,7 @@ __attribute__((target("avx2"))) void txSymbols(int16_t** out, VCZMOD* mod, VCZFA
     std::memcpy(laidFrom, mod->passBandCoeffp, kTapBytes);
     laid = true;
   }
+  const ShapeTaps& laidTaps = taps;  // the thread's copy looked up once
   int16_t t3[VC_T3SAMPLES];
   std::memcpy(t3, mod->t3Samples, sizeof(t3));
   const int32_t limit = ns + 32;
@@ -98,7 +104,7 @@ __attribute__((target("avx2"))) void txSymbols(int16_t** out, VCZMOD* mod, VCZFA
   const int len = hdl->fstBulkDlyLen;
   int16_t* w = *out;
   for (; rd < wr; ++rd) {
-    shapeSymbol<ns, filtLen>(rd, len, taps, t3);
+    shapeSymbol<ns, filtLen>(rd, len, laidTaps, t3);
     const int16_t* base[4];
     uint32_t at[4];
     int n = 0;
