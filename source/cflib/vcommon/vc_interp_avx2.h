@@ -68,10 +68,18 @@ __attribute__((target("avx2"), always_inline)) inline void vcStoreUpTo4(int16_t*
   if (n > 2) out[2] = static_cast<int16_t>(_mm_extract_epi16(v, 2));
 }
 
-// Collects positions and interpolates them four at a time into out; unused lanes of the last
-// four repeat the first position, so that every read stays where the caller's would.
+// The interpolated samples as they are: each lies in 16 bits, so packing keeps them.
+struct VcInterpAsIs {
+  __attribute__((target("avx2"), always_inline)) __m128i operator()(__m128i y) const { return _mm_packs_epi32(y, y); }
+};
+
+// Collects positions and interpolates them four at a time into out, finished by Finish (32-bit
+// lanes in, packed 16-bit lanes out); unused lanes of the last four repeat the first position, so
+// that every read stays where the caller's would.
+template <class Finish = VcInterpAsIs>
 struct VcInterpFour {
   int16_t* out;
+  Finish finish{};
   const int16_t* base[4]{};
   uint32_t pos[4]{};
   int n = 0;
@@ -84,15 +92,12 @@ struct VcInterpFour {
   __attribute__((target("avx2"))) void flush() {
     if (n > 0) emit();
   }
-  // the four in the lanes of y (n of them wanted), packed: each lies in 16 bits
   __attribute__((target("avx2"))) void emit() {
     for (int i = n; i < 4; ++i) {
       base[i] = base[0];
       pos[i] = pos[0];
     }
-    const __m128i y = vcInterp4Avx2(base, pos);
-    const __m128i v = _mm_packs_epi32(y, y);
-    vcStoreUpTo4(out, v, n);
+    vcStoreUpTo4(out, finish(vcInterp4Avx2(base, pos)), n);
     out += n;
     n = 0;
   }

@@ -65,24 +65,19 @@ __attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int
   }
 }
 
-// Up to four line samples at the positions collected, scaled by the amplitude, into *w.
-__attribute__((target("avx2"), always_inline)) inline void lineSamples(const int16_t* base[4], uint32_t at[4], int n,
-                                                                       int32_t amplitude, int16_t** w) {
-  for (int i = n; i < 4; ++i) {  // unused lanes repeat the first position: reads stay in the line
-    base[i] = base[0];
-    at[i] = at[0];
+// Line samples from the interpolated ones: scaled by the amplitude, saturated.
+struct LineLevel {
+  int32_t amplitude;
+  __attribute__((target("avx2"), always_inline)) __m128i operator()(__m128i y) const {
+    const __m128i scaled = _mm_srai_epi32(_mm_mullo_epi32(y, _mm_set1_epi32(amplitude)), 13);
+    return _mm_packs_epi32(scaled, scaled);
   }
-  const __m128i y = vcInterp4Avx2(base, at);
-  const __m128i scaled = _mm_srai_epi32(_mm_mullo_epi32(y, _mm_set1_epi32(amplitude)), 13);
-  vcStoreUpTo4(*w, _mm_packs_epi32(scaled, scaled), n);
-  *w += n;
-}
+};
 
-// ns samples per symbol from filters of filtLen taps: constants, so that the sums stay in registers.
+// Layout of the thread's transmit taps, laid out again only when they change: compared by value,
+// since a table's address may be reused for other taps.
 template <int ns, int filtLen>
-__attribute__((target("avx2"))) void txSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
-  // laid out again only when the thread's transmitter changes taps: compared by value, since a
-  // table's address may be reused for other taps
+const ShapeTaps& laidOutTaps(const VCZMOD* mod) {
   constexpr size_t kTapBytes = sizeof(int16_t) * 2 * ns * filtLen;
   thread_local ShapeTaps taps;
   thread_local int16_t laidFrom[2 * ns * filtLen];
@@ -92,46 +87,53 @@ __attribute__((target("avx2"))) void txSymbols(int16_t** out, VCZMOD* mod, VCZFA
     std::memcpy(laidFrom, mod->passBandCoeffp, kTapBytes);
     laid = true;
   }
-  const ShapeTaps& laidTaps = taps;  // the thread's copy looked up once
+  return taps;
+}
+
+// ns samples per symbol from filters of filtLen taps: constants, so that the sums stay in registers.
+// The symbols go in runs: all of a run's pass-band samples first, in one line behind the 33 kept,
+// then its positions, whose line samples are taken four at a time across the symbols. Positions
+// stay relative to their symbol, as in the symbol-by-symbol form; a run is as long as a frame's.
+template <int ns, int filtLen>
+__attribute__((target("avx2"))) void txSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  constexpr int kRun = 32;
+  const ShapeTaps& taps = laidOutTaps<ns, filtLen>(mod);
   int16_t t3[VC_T3SAMPLES];
   std::memcpy(t3, mod->t3Samples, sizeof(t3));
   const int32_t limit = ns + 32;
   const uint32_t inc = mod->interpSampInc, incLow = mod->interpSampIncLow;
-  const int32_t amplitude = mod->amplitude;
   uint32_t pos = mod->interpSampPos, posLow = mod->interpSampPosLow;
   int16_t* rd = hdl->fstRdp;
   const int16_t* const wr = hdl->fstWrp;
   const int len = hdl->fstBulkDlyLen;
-  int16_t* w = *out;
-  for (; rd < wr; ++rd) {
-    shapeSymbol<ns, filtLen>(rd, len, laidTaps, t3);
-    const int16_t* base[4];
-    uint32_t at[4];
-    int n = 0;
-    for (;;) {
-      uint32_t hi = pos, lo = posLow;
-      vcPosAdd64(hi, lo, inc, incLow);
-      if (vcPosSecondBase(hi) >= limit) break;
-      pos = hi;
-      posLow = lo;
-      base[n] = &t3[vcPosInt(hi)];
-      at[n] = hi;
-      if (++n == 4) {
-        lineSamples(base, at, n, amplitude, &w);
-        n = 0;
+  VcInterpFour<LineLevel> samples{*out, LineLevel{mod->amplitude}};
+  while (rd < wr) {
+    const int run = wr - rd < kRun ? static_cast<int>(wr - rd) : kRun;
+    int16_t line[33 + kRun * ns + 4];  // four more: the shaper stores up to four samples at a time
+    std::memcpy(line, t3, 33 * sizeof(int16_t));
+    for (int s = 0; s < run; ++s) shapeSymbol<ns, filtLen>(rd + s, len, taps, line + s * ns);
+    for (int s = 0; s < run; ++s) {
+      for (;;) {
+        uint32_t hi = pos, lo = posLow;
+        vcPosAdd64(hi, lo, inc, incLow);
+        if (vcPosSecondBase(hi) >= limit) break;
+        pos = hi;
+        posLow = lo;
+        samples.push(line + s * ns + vcPosInt(hi), hi);
       }
+      pos -= static_cast<uint32_t>(ns) << 24;
     }
-    if (n > 0) lineSamples(base, at, n, amplitude, &w);
-    int16_t kept[33];
-    std::memcpy(kept, t3 + ns, sizeof(kept));
-    std::memcpy(t3, kept, sizeof(kept));
-    pos -= static_cast<uint32_t>(ns) << 24;
+    samples.flush();
+    // the state the symbol-by-symbol form leaves: the 33 kept, the last symbol's samples after them
+    std::memcpy(t3, line + run * ns, 33 * sizeof(int16_t));
+    std::memcpy(t3 + 33, line + (run - 1) * ns + 33, ns * sizeof(int16_t));
+    rd += run;
   }
   std::memcpy(mod->t3Samples, t3, sizeof(t3));
   mod->interpSampPos = pos;
   mod->interpSampPosLow = posLow;
   hdl->fstRdp = rd;
-  *out = w;
+  *out = samples.out;
 }
 
 }  // namespace

@@ -313,10 +313,10 @@ TEST(VcTransmit, WideKernelGivesTheBaselineBitsAtFullScale) {
     mod.interpSampPos = 0x20000000 + (rng() & 0x00FFFFFF);
     mod.interpSampPosLow = rng();
     std::copy(history.begin(), history.end(), mod.t3Samples);
-    const int symbols = 1 + trial % 30;
+    const int symbols = 1 + trial % 70;  // runs of many symbols, and more than one
     VCZMOD modWide = mod;
     std::vector<int16_t> fast(line), fastWide(line);
-    int16_t out[256], outWide[256];
+    int16_t out[512], outWide[512];
     int16_t *w = out, *wWide = outWide;
     VCZFASTBULKDLYHDL hdl{fast.data() + 19, fast.data() + 99, fast.data() + 19 + symbols, fast.data() + 19, 99};
     VCZFASTBULKDLYHDL hdlWide{fastWide.data() + 19, fastWide.data() + 99, fastWide.data() + 19 + symbols,
