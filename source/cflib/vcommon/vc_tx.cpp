@@ -56,7 +56,7 @@ int16_t resampleBase(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs)
 }
 
 #if defined(VC_HAVE_AVX2_KERNELS)
-__attribute__((target("avx2"))) int16_t resampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
+__attribute__((target("avx2"), flatten)) int16_t resampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
   return resampleWith<VcInterpFour<>>(rd, wr, out, rs);
 }
 #endif

@@ -95,7 +95,7 @@ const ShapeTaps& laidOutTaps(const VCZMOD* mod) {
 // then its positions, whose line samples are taken four at a time across the symbols. Positions
 // stay relative to their symbol, as in the symbol-by-symbol form; a run is as long as a frame's.
 template <int ns, int filtLen>
-__attribute__((target("avx2"))) void txSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+__attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
   constexpr int kRun = 32;
   const ShapeTaps& taps = laidOutTaps<ns, filtLen>(mod);
   int16_t t3[VC_T3SAMPLES];
