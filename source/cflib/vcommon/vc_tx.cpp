@@ -34,13 +34,8 @@ __attribute__((always_inline)) inline int16_t resampleWith(VCZBUF* inSampBufRdp,
   uint32_t pos = rs->interpSampPos, posLow = rs->interpSampPosLow;
   const uint32_t inc = rs->interpSampInc, incLow = rs->interpSampIncLow;
   int16_t produced = 0;
-  for (;;) {
-    uint32_t hi = pos, lo = posLow;
-    vcPosAdd64(hi, lo, inc, incLow);
-    if (vcPosSecondBase(hi) >= avail) break;
-    pos = hi;
-    posLow = lo;
-    c.push(in + vcPosInt(hi), hi);
+  while (vcPosStepBefore(pos, posLow, inc, incLow, avail)) {
+    c.push(in + vcPosInt(pos), pos);
     ++produced;
   }
   c.flush();
@@ -165,13 +160,8 @@ __attribute__((always_inline)) inline void txSymbolsWith(int16_t** out, VCZMOD* 
       t3[33 + k] = vcSat16(y);
     }
     // resampled to 8000/s while both interpolation phases lie inside the line
-    for (;;) {
-      uint32_t hi = pos, lo = posLow;
-      vcPosAdd64(hi, lo, inc, incLow);
-      if (vcPosSecondBase(hi) >= limit) break;
-      pos = hi;
-      posLow = lo;
-      const int32_t y = vcInterpAtWith<Dot>(&t3[vcPosInt(hi)], hi);
+    while (vcPosStepBefore(pos, posLow, inc, incLow, limit)) {
+      const int32_t y = vcInterpAtWith<Dot>(&t3[vcPosInt(pos)], pos);
       *w++ = vcSat16((y * amplitude) >> 13);
     }
     int16_t kept[33];  // a fixed-size copy through a temporary: no library call per symbol

@@ -113,14 +113,7 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
     std::memcpy(line, t3, 33 * sizeof(int16_t));
     for (int s = 0; s < run; ++s) shapeSymbol<ns, filtLen>(rd + s, len, taps, line + s * ns);
     for (int s = 0; s < run; ++s) {
-      for (;;) {
-        uint32_t hi = pos, lo = posLow;
-        vcPosAdd64(hi, lo, inc, incLow);
-        if (vcPosSecondBase(hi) >= limit) break;
-        pos = hi;
-        posLow = lo;
-        samples.push(line + s * ns + vcPosInt(hi), hi);
-      }
+      while (vcPosStepBefore(pos, posLow, inc, incLow, limit)) samples.push(line + s * ns + vcPosInt(pos), pos);
       pos -= static_cast<uint32_t>(ns) << 24;
     }
     samples.flush();
