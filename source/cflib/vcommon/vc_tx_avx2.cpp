@@ -69,7 +69,10 @@ __attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int
 struct LineLevel {
   int32_t amplitude;
   __attribute__((target("avx2"), always_inline)) __m128i operator()(__m128i y) const {
-    const __m128i scaled = _mm_srai_epi32(_mm_mullo_epi32(y, _mm_set1_epi32(amplitude)), 13);
+    // y lies in 16 bits: an amplitude that does too takes the shorter 16-bit multiply-add
+    const __m128i product = amplitude <= 32767 ? _mm_madd_epi16(y, _mm_set1_epi32(amplitude))
+                                               : _mm_mullo_epi32(y, _mm_set1_epi32(amplitude));
+    const __m128i scaled = _mm_srai_epi32(product, 13);
     return _mm_packs_epi32(scaled, scaled);
   }
 };
