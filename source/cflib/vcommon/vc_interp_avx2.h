@@ -1,6 +1,6 @@
 // The phase-blend interpolator four output samples at a time, for processors with AVX2: each
-// sample's two 32-tap sums stay in their own register until one folding tree (blends and shuffles) takes all
-// eight at once, and the saturations and the blend run in the vector unit. Every output has the
+// sample's two 32-tap sums stay in their own register until one folding tree (blends and
+// shuffles) takes all eight at once, and the saturations and the blend run in the vector unit. Every output has the
 // bits of vcInterpAtWith: the same wrapping sums, the same shifts, saturations and blend.
 #pragma once
 

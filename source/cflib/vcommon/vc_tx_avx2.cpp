@@ -1,6 +1,6 @@
 // The transmit back end for processors with AVX2: the pulse shaper's sums of one symbol and the
-// resampler's sums of four line samples each stay in registers until one folding tree
-// folds eight of them, instead of one fold per sum. Same bits as the baseline form in vc_tx.cpp.
+// resampler's sums of four line samples each stay in registers until one folding tree takes
+// eight of them, instead of one fold per sum. Same bits as the baseline form in vc_tx.cpp.
 #include <cstring>
 
 #include "vc_interp_avx2.h"
