@@ -67,6 +67,16 @@ __attribute__((always_inline)) inline int16_t vcInterpAtWith(const int16_t* base
 
 inline int16_t vcfInterpAt(const int16_t* base, uint32_t pos) { return vcInterpAtWith<VcDotBase>(base, pos); }
 
+// The converters take their positions one by one and hand each to a collector, which writes the
+// samples at out (flush: the last of them). This one interpolates each as it comes; the AVX2 one
+// (vc_interp_avx2.h) four at a time.
+template <class Dot = VcDotBase>
+struct VcInterpEach {
+  int16_t* out;
+  __attribute__((always_inline)) void push(const int16_t* base, uint32_t pos) { *out++ = vcInterpAtWith<Dot>(base, pos); }
+  void flush() {}
+};
+
 // ---- transmitter ----
 struct VCZFASTBULKDLYHDL {
   int16_t* fstStp;

@@ -2,6 +2,8 @@
 #include "vc_timing.h"
 
 #include "vc_dot_avx2.h"
+#include "vc_interp_avx2.h"
+#include "vc_txpos.h"
 
 namespace {
 
@@ -13,12 +15,10 @@ int16_t sat16(int64_t v) {
 
 constexpr int16_t vccatancoeff[6] = {2596, 0, -9464, 0, 32617, 0};
 
-int32_t intPart(uint32_t pos) { return static_cast<int32_t>(pos) >> 24; }
-
 // Input samples a tracking symbol may read beyond the window's read pointer.
 bool trackingFits(const VCZBUF* in, const VCZTRKTIMPAR* trk) {
   const int32_t remaining = static_cast<int32_t>(in->endp - in->bufp);
-  return remaining >= trk->trkCalcTimParm.skipFactor + 2 + intPart(trk->interpSampPos) + 1;
+  return remaining >= trk->trkCalcTimParm.skipFactor + 2 + vcPosInt(trk->interpSampPos) + 1;
 }
 
 }  // namespace
@@ -159,25 +159,27 @@ int32_t acquireTiming(const int16_t* x, int32_t n, VCZTIMADJ* t) {
 namespace {
 
 // The step and position in locals: written through `out`, the record would be reloaded per sample.
-template <class Dot>
+template <class Collector>
 __attribute__((always_inline)) inline void timingRsmpWith(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
   const uint32_t step = k->interpSampInc + static_cast<uint32_t>(static_cast<int32_t>(k->interpSampAdj)) +
                         static_cast<uint32_t>(static_cast<int32_t>(k->timingAdjCurrInc) * k->timingAdj);
   uint32_t pos = k->interpSampPos;
+  Collector c{out};
   for (int i = 0; i < n; ++i) {
     pos += step;
-    out[i] = vcInterpAtWith<Dot>(in + intPart(pos), pos);
+    c.push(in + vcPosInt(pos), pos);
   }
+  c.flush();
   k->interpSampPos = pos;
 }
 
 void timingRsmpBase(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
-  timingRsmpWith<VcDotBase>(in, k, out, n);
+  timingRsmpWith<VcInterpEach<>>(in, k, out, n);
 }
 
 #if defined(VC_HAVE_AVX2_KERNELS)
 __attribute__((target("avx2"))) void timingRsmpAvx2(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
-  timingRsmpWith<VcDotAvx2>(in, k, out, n);
+  timingRsmpWith<VcInterpEach<VcDotAvx2>>(in, k, out, n);
 }
 #endif
 
@@ -224,7 +226,7 @@ void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
     } else {
       k->timingAdj = 0;
     }
-    in->bufp += intPart(k->interpSampPos);
+    in->bufp += vcPosInt(k->interpSampPos);
     k->interpSampPos &= 0x00FFFFFF;
   }
 }

@@ -5,23 +5,8 @@
 #include <cstring>
 
 #include "vc_dot_avx2.h"
-
-namespace {
-
-// The 64-bit position step: the high word carries bit 31 of the halved low-word sum.
-void add64(uint32_t& hi, uint32_t& lo, uint32_t incHi, uint32_t incLo) {
-  const uint32_t s = (lo >> 1) + (incLo >> 1);
-  hi = hi + incHi + (s >> 31);
-  lo = s << 1;
-}
-
-// Integer part of an 8.24 position, which may run one sample below zero between blocks.
-int32_t intPart(uint32_t pos) { return static_cast<int32_t>(pos) >> 24; }
-
-// Where the second interpolation phase reads: the next sample after phase 15.
-int32_t secondBase(uint32_t pos) { return intPart(pos) + (((pos >> 20) & 15) == 15 ? 1 : 0); }
-
-}  // namespace
+#include "vc_interp_avx2.h"
+#include "vc_txpos.h"
 
 const uint32_t vcrxInterpIncHigh[7] = {0x011C71C7, 0x00F8E38E, 0x00F3CF3C, 0x00E38E38,
                                        0x00D55555, 0x00C71C71, 0x01333333};
@@ -38,27 +23,23 @@ void vcfInitResample(int16_t index, VCZRESAMPLE* rs) {
 
 namespace {
 
-template <class Dot>
+template <class Collector>
 __attribute__((always_inline)) inline int16_t resampleWith(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp,
                                                            VCZBUF* outSampBufp, VCZRESAMPLE* rs) {
   const int32_t avail = static_cast<int32_t>(inSampBufWrp->bufp - inSampBufRdp->bufp);
   if (avail <= 0) return 0;
   // position and output pointer in locals: written through the output, the records would be reloaded
   const int16_t* in = inSampBufRdp->bufp;
-  int16_t* out = outSampBufp->bufp;
+  Collector c{outSampBufp->bufp};
   uint32_t pos = rs->interpSampPos, posLow = rs->interpSampPosLow;
   const uint32_t inc = rs->interpSampInc, incLow = rs->interpSampIncLow;
   int16_t produced = 0;
-  for (;;) {
-    uint32_t hi = pos, lo = posLow;
-    add64(hi, lo, inc, incLow);
-    if (secondBase(hi) >= avail) break;
-    pos = hi;
-    posLow = lo;
-    *out++ = vcInterpAtWith<Dot>(in + intPart(hi), hi);
+  while (vcPosStepBefore(pos, posLow, inc, incLow, avail)) {
+    c.push(in + vcPosInt(pos), pos);
     ++produced;
   }
-  outSampBufp->bufp = out;
+  c.flush();
+  outSampBufp->bufp = c.out;
   inSampBufRdp->bufp = inSampBufWrp->bufp;
   rs->interpSampPos = pos - (static_cast<uint32_t>(avail) << 24);
   rs->interpSampPosLow = posLow;
@@ -66,12 +47,12 @@ __attribute__((always_inline)) inline int16_t resampleWith(VCZBUF* inSampBufRdp,
 }
 
 int16_t resampleBase(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
-  return resampleWith<VcDotBase>(rd, wr, out, rs);
+  return resampleWith<VcInterpEach<>>(rd, wr, out, rs);
 }
 
 #if defined(VC_HAVE_AVX2_KERNELS)
-__attribute__((target("avx2"))) int16_t resampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
-  return resampleWith<VcDotAvx2>(rd, wr, out, rs);
+__attribute__((target("avx2"), flatten)) int16_t resampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
+  return resampleWith<VcInterpFour<>>(rd, wr, out, rs);
 }
 #endif
 
@@ -179,13 +160,8 @@ __attribute__((always_inline)) inline void txSymbolsWith(int16_t** out, VCZMOD* 
       t3[33 + k] = vcSat16(y);
     }
     // resampled to 8000/s while both interpolation phases lie inside the line
-    for (;;) {
-      uint32_t hi = pos, lo = posLow;
-      add64(hi, lo, inc, incLow);
-      if (secondBase(hi) >= limit) break;
-      pos = hi;
-      posLow = lo;
-      const int32_t y = vcInterpAtWith<Dot>(&t3[intPart(hi)], hi);
+    while (vcPosStepBefore(pos, posLow, inc, incLow, limit)) {
+      const int32_t y = vcInterpAtWith<Dot>(&t3[vcPosInt(pos)], pos);
       *w++ = vcSat16((y * amplitude) >> 13);
     }
     int16_t kept[33];  // a fixed-size copy through a temporary: no library call per symbol
@@ -202,12 +178,6 @@ __attribute__((always_inline)) inline void txSymbolsWith(int16_t** out, VCZMOD* 
 
 void txSymbolsBase(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) { txSymbolsWith<VcDotBase>(out, mod, hdl); }
 
-#if defined(VC_HAVE_AVX2_KERNELS)
-__attribute__((target("avx2"))) void txSymbolsAvx2(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
-  txSymbolsWith<VcDotAvx2>(out, mod, hdl);
-}
-#endif
-
 }  // namespace
 
 #if defined(VC_HAVE_AVX2_KERNELS)
@@ -222,10 +192,7 @@ void vcAllowAvx2(bool allowed) { gAvx2Allowed = allowed; }
 
 void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
 #if defined(VC_HAVE_AVX2_KERNELS)
-  if (vcHaveAvx2()) {
-    txSymbolsAvx2(out, mod, hdl);
-    return;
-  }
+  if (vcHaveAvx2() && vcTxSymbolsAvx2(out, mod, hdl)) return;
 #endif
   txSymbolsBase(out, mod, hdl);
 }

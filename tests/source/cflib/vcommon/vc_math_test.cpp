@@ -246,6 +246,36 @@ TEST(VcResample, OutputCountsFollowTheRateAndATonePassesUnchanged) {
   }
 }
 
+#if defined(VC_HAVE_AVX2_KERNELS)
+// The resampler's wide form (positions taken four at a time) against the baseline one, block by
+// block at every rate, on full-scale input with positions of every phase and blocks of any length.
+TEST(VcResample, WideKernelGivesTheBaselineBitsAtFullScale) {
+  if (!vcHaveAvx2()) GTEST_SKIP() << "no AVX2";
+  std::mt19937 rng(12);
+  for (int trial = 0; trial < 300; ++trial) {
+    VCZRESAMPLE rs, rsWide;
+    vcfInitResample(int16_t(trial % 7), &rs);
+    rs.interpSampPos = rng() & 0x01FFFFFF;
+    rs.interpSampPosLow = rng();
+    rsWide = rs;
+    const auto in = fullScale(rng, 40 + 100);
+    for (int block = 0; block < 3; ++block) {
+      const int len = 1 + int(rng() % 100);
+      int16_t out[160], outWide[160];
+      VCZBUF rd{const_cast<int16_t*>(&in[40]), nullptr, nullptr}, wr{const_cast<int16_t*>(&in[40 + len]), nullptr, nullptr};
+      VCZBUF rdWide = rd, ob{out, out, nullptr}, obWide{outWide, outWide, nullptr};
+      vcAllowAvx2(false);
+      const int16_t n = vcfResample(&rd, &wr, &ob, &rs);
+      vcAllowAvx2(true);
+      const int16_t nWide = vcfResample(&rdWide, &wr, &obWide, &rsWide);
+      ASSERT_EQ(std::vector<int16_t>(outWide, outWide + nWide), std::vector<int16_t>(out, out + n)) << trial;
+      ASSERT_EQ(rsWide.interpSampPos, rs.interpSampPos) << trial;
+      ASSERT_EQ(rsWide.interpSampPosLow, rs.interpSampPosLow) << trial;
+    }
+  }
+}
+#endif
+
 TEST(VcTransmit, SymbolCountsPerBlock) {
   int16_t buf[200];
   VCZBUF b{buf, buf, buf + 160};
@@ -255,6 +285,59 @@ TEST(VcTransmit, SymbolCountsPerBlock) {
   b.endp = buf + 80;
   EXPECT_EQ(vcfCalcNumSymbols(&b, S_1200), 12);
 }
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+// Both shapes of pulse shaper the wide transmit kernel takes (three samples per symbol from 20 taps
+// at 0.9 input samples per output, six from six at 1.2), with full-scale taps, lines, history,
+// positions of every phase and amplitudes: the wide kernel's samples and state are the baseline's.
+TEST(VcTransmit, WideKernelGivesTheBaselineBitsAtFullScale) {
+  if (!vcHaveAvx2()) GTEST_SKIP() << "no AVX2";
+  struct Shape {
+    int16_t ns, taps;
+    uint32_t inc, incLow;
+  };
+  const Shape shapes[] = {{3, 20, 0x00E66666, 0x66666666}, {6, 6, 0x01333333, 0x33333333}};
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 600; ++trial) {
+    const Shape& sh = shapes[trial & 1];
+    auto taps = fullScale(rng, size_t(2 * sh.ns * sh.taps));
+    if (trial % 5 == 0) std::fill(taps.begin(), taps.begin() + sh.taps, int16_t(0));  // a zero block
+    // full-scale taps saturate most samples; smaller ones let every sum show
+    auto history = fullScale(rng, VC_T3SAMPLES);
+    for (auto& v : taps) v = int16_t(v >> (trial % 3 * 3));
+    for (auto& v : history) v = int16_t(v >> (trial % 3 * 3));
+    const auto line = fullScale(rng, 2 * 99);
+    VCZMOD mod{};
+    vcfInitTxParam32(&mod, int16_t(trial & 2 ? rng() : rng() % 8192));
+    mod.numSample = sh.ns;
+    mod.txFiltLen = sh.taps;
+    mod.passBandCoeffp = taps.data();
+    mod.interpSampInc = sh.inc;
+    mod.interpSampIncLow = sh.incLow;
+    // 31 up to 33; at 31 the first sample's taps reach the first kept sample
+    mod.interpSampPos = trial % 7 == 0 ? 0x1F000000 : 0x1F000000 + (rng() & 0x01FFFFFF);
+    mod.interpSampPosLow = rng();
+    std::copy(history.begin(), history.end(), mod.t3Samples);
+    const int symbols = 1 + trial % 70;  // runs of many symbols, and more than one
+    VCZMOD modWide = mod;
+    std::vector<int16_t> fast(line), fastWide(line);
+    int16_t out[512], outWide[512];
+    int16_t *w = out, *wWide = outWide;
+    VCZFASTBULKDLYHDL hdl{fast.data() + 19, fast.data() + 99, fast.data() + 19 + symbols, fast.data() + 19, 99};
+    VCZFASTBULKDLYHDL hdlWide{fastWide.data() + 19, fastWide.data() + 99, fastWide.data() + 19 + symbols,
+                              fastWide.data() + 19, 99};
+    vcfTxSymbols(&wWide, &modWide, &hdlWide);
+    vcAllowAvx2(false);
+    vcfTxSymbols(&w, &mod, &hdl);
+    vcAllowAvx2(true);
+    ASSERT_EQ(std::vector<int16_t>(outWide, wWide), std::vector<int16_t>(out, w)) << trial;
+    ASSERT_TRUE(std::equal(mod.t3Samples, mod.t3Samples + VC_T3SAMPLES, modWide.t3Samples)) << trial;
+    ASSERT_EQ(modWide.interpSampPos, mod.interpSampPos) << trial;
+    ASSERT_EQ(modWide.interpSampPosLow, mod.interpSampPosLow) << trial;
+    ASSERT_EQ(hdlWide.fstRdp - fastWide.data(), hdl.fstRdp - fast.data()) << trial;
+  }
+}
+#endif
 
 std::vector<int16_t> transmitConstant(VCZCOMPLEX sym, int16_t amplitude, int blocks) {
   static VCZCOMPLEX point[1];

@@ -1,0 +1,112 @@
+// The phase-blend interpolator four output samples at a time, for processors with AVX2: each
+// sample's two 32-tap sums stay in their own register until one folding tree (blends and
+// shuffles) takes all eight at once, and the saturations and the blend run in the vector unit. Every output has the
+// bits of vcInterpAtWith: the same wrapping sums, the same shifts, saturations and blend.
+#pragma once
+
+#include <cstdint>
+
+#include "vc_dot_avx2.h"
+#include "vc_math.h"
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+
+// Two vectors' adjacent lanes summed, interleaved: blends instead of horizontal adds, so that each
+// level takes one shuffle. sh swaps the lanes (0xB1) or lane pairs (0x4E), mask picks b's.
+template <int sh, int mask>
+__attribute__((target("avx2"), always_inline)) inline __m256i vcFoldPair(__m256i a, __m256i b) {
+  const __m256i same = _mm256_blend_epi32(a, b, mask);
+  const __m256i other = _mm256_shuffle_epi32(_mm256_blend_epi32(b, a, mask), sh);
+  return _mm256_add_epi32(same, other);
+}
+
+// Eight wrapping sums of eight lanes each, in the order of v.
+__attribute__((target("avx2"), always_inline)) inline __m256i vcSum8x8(const __m256i v[8]) {
+  const __m256i p01 = vcFoldPair<0xB1, 0xAA>(v[0], v[1]), p23 = vcFoldPair<0xB1, 0xAA>(v[2], v[3]);
+  const __m256i p45 = vcFoldPair<0xB1, 0xAA>(v[4], v[5]), p67 = vcFoldPair<0xB1, 0xAA>(v[6], v[7]);
+  // each 128-bit half of q0 holds v0..v3's sums of that half, q1 the same for v4..v7
+  const __m256i q0 = vcFoldPair<0x4E, 0xCC>(p01, p23), q1 = vcFoldPair<0x4E, 0xCC>(p45, p67);
+  return _mm256_add_epi32(_mm256_blend_epi32(q0, q1, 0xF0), _mm256_permute2x128_si256(q0, q1, 0x21));
+}
+
+// Lanes of the 32 samples ending at p times the 32 taps at h, not yet summed.
+__attribute__((target("avx2"), always_inline)) inline __m256i vcDot32Lanes(const int16_t* p, const int16_t* h) {
+  return _mm256_add_epi32(_mm256_madd_epi16(vcLoad16(p - 31), vcLoad16(h)),
+                          _mm256_madd_epi16(vcLoad16(p - 15), vcLoad16(h + 16)));
+}
+
+// The interpolated samples at base[i] and pos[i] for i < 4, as 32-bit lanes in order. The phase
+// after 15 is phase 0 read one sample on.
+__attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4Avx2(const int16_t* const base[4], const uint32_t pos[4]) {
+  __m256i acc[8];
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) {
+    const int k = (pos[i] >> 20) & 15;
+    acc[2 * i] = vcDot32Lanes(base[i], &vcgInterp[k * 32]);
+    acc[2 * i + 1] = vcDot32Lanes(base[i] + (k == 15), &vcgInterp[((k + 1) & 15) * 32]);
+  }
+  // pairs a0 b0 a1 b1 | a2 b2 a3 b3, saturated to 16 bits after the shift
+  const __m256i sums = _mm256_srai_epi32(vcSum8x8(acc), 15);
+  const __m256i ab = _mm256_packs_epi32(sums, _mm256_setzero_si256());
+  // blended as (32767 - frac) * a + frac * b: one multiply-add of each (a, b) pair
+  const __m128i frac = _mm_and_si128(_mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pos)), 5),
+                                     _mm_set1_epi32(0x7FFF));
+  const __m128i w4 = _mm_or_si128(_mm_slli_epi32(frac, 16), _mm_sub_epi32(_mm_set1_epi32(32767), frac));
+  const __m256i w = _mm256_permute4x64_epi64(_mm256_castsi128_si256(w4), 0x50);  // w0 w1 w0 w1 | w2 w3 w2 w3
+  const __m256i y = _mm256_madd_epi16(ab, w);  // in lanes 0, 1, 4 and 5
+  return _mm_srai_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(y, 0x08)), 15);
+}
+
+// The first n (1 to 4) 16-bit lanes of v to out, without a library call.
+__attribute__((target("avx2"), always_inline)) inline void vcStoreUpTo4(int16_t* out, __m128i v, int n) {
+  if (n == 4) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
+    return;
+  }
+  out[0] = static_cast<int16_t>(_mm_extract_epi16(v, 0));
+  if (n > 1) out[1] = static_cast<int16_t>(_mm_extract_epi16(v, 1));
+  if (n > 2) out[2] = static_cast<int16_t>(_mm_extract_epi16(v, 2));
+}
+
+// The interpolated samples as they are: each lies in 16 bits, so packing keeps them.
+struct VcInterpAsIs {
+  __attribute__((target("avx2"), always_inline)) __m128i operator()(__m128i y) const { return _mm_packs_epi32(y, y); }
+};
+
+// Collects positions and interpolates them four at a time into out, finished by Finish (32-bit
+// lanes in, packed 16-bit lanes out); unused lanes of the last four repeat the first position, so
+// that every read stays where the caller's would.
+template <class Finish = VcInterpAsIs>
+struct VcInterpFour {
+  int16_t* out;
+  Finish finish{};
+  const int16_t* base[4]{};
+  uint32_t pos[4]{};
+  int n = 0;
+
+  __attribute__((target("avx2"))) void push(const int16_t* b, uint32_t p) {
+    base[n] = b;
+    pos[n] = p;
+    if (++n == 4) emit();
+  }
+  __attribute__((target("avx2"))) void flush() {
+    if (n > 0) emit();
+  }
+  __attribute__((target("avx2"))) void emit() {
+    for (int i = n; i < 4; ++i) {
+      base[i] = base[0];
+      pos[i] = pos[0];
+    }
+    vcStoreUpTo4(out, finish(vcInterp4Avx2(base, pos)), n);
+    out += n;
+    n = 0;
+  }
+};
+
+// The transmit back end with the sums above and the pulse shaper's sums folded by the same tree:
+// vcfTxSymbols' bits for the modems' shapers (three samples per symbol from 20 taps, six from six),
+// with at least 15 samples of history in front of the fast bulk delay line. False for any other
+// shaper, which is left to the baseline form.
+bool vcTxSymbolsAvx2(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl);
+
+#endif

@@ -1,0 +1,149 @@
+// The transmit back end for processors with AVX2: the pulse shaper's sums of one symbol and the
+// resampler's sums of four line samples each stay in registers until one folding tree takes
+// eight of them, instead of one fold per sum. Same bits as the baseline form in vc_tx.cpp.
+#include <cstring>
+
+#include "vc_interp_avx2.h"
+#include "vc_txpos.h"
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+
+namespace {
+
+constexpr int kMaxShapeSums = 12;  // six samples per symbol, real and imaginary
+
+// The pulse shaper's taps laid out for 16-sample loads: `late` over the sixteen samples ending at
+// the symbol, `early` over the filter's first sixteen samples (filters longer than sixteen), each
+// tap in exactly one of them. Sums 0 .. ns - 1 are the real blocks, ns .. 2 ns - 1 the imaginary.
+struct ShapeTaps {
+  alignas(32) int16_t early[kMaxShapeSums][16];
+  alignas(32) int16_t late[kMaxShapeSums][16];
+  bool zero[kMaxShapeSums];  // a block of zero taps adds nothing and is not read
+};
+
+void layShapeTaps(const VCZMOD* mod, ShapeTaps* t) {
+  const int ns = mod->numSample, taps = mod->txFiltLen;
+  for (int d = 0; d < 2 * ns; ++d) {
+    const int k = d < ns ? d : d - ns;
+    const int16_t* c = mod->passBandCoeffp + (d < ns ? 0 : ns * taps) + (ns - 1 - k) * taps;
+    for (int i = 0; i < 16; ++i) {
+      const int tap = taps - 16 + i;  // the tap of late lane i
+      t->early[d][i] = taps > 16 ? c[i] : 0;
+      t->late[d][i] = tap >= 0 && (taps <= 16 || tap >= 16) ? c[tap] : 0;
+    }
+    bool zero = true;
+    for (int i = 0; i < taps; ++i) zero = zero && c[i] == 0;
+    t->zero[d] = zero;
+  }
+}
+
+// The symbol's ns pass-band samples into t3[33 ..]: each the saturated difference of its real and
+// imaginary block's saturated Q15 sums. Four samples at a time: real sums in lanes 0 - 3 of the
+// folded eight, imaginary in 4 - 7, so that a saturating pack and a saturating subtraction finish
+// them.
+template <int ns, int taps>
+__attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int16_t* rd, int len, const ShapeTaps& t,
+                                                                       int16_t* t3) {
+#pragma GCC unroll 2
+  for (int g = 0; g < (ns + 3) / 4; ++g) {
+    __m256i acc[8];
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+      const int k = 4 * g + (j & 3), d = j < 4 ? k : ns + k;
+      if (k >= ns || t.zero[d]) {
+        acc[j] = _mm256_setzero_si256();
+        continue;
+      }
+      const int16_t* x = j < 4 ? rd : rd + len;
+      acc[j] = _mm256_madd_epi16(vcLoad16(x - 15), vcLoad16(t.late[d]));
+      if (taps > 16) acc[j] = _mm256_add_epi32(acc[j], _mm256_madd_epi16(vcLoad16(x - taps + 1), vcLoad16(t.early[d])));
+    }
+    const __m256i s = _mm256_srai_epi32(vcSum8x8(acc), 15);
+    const __m128i re_im = _mm_packs_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+    const __m128i y = _mm_subs_epi16(re_im, _mm_srli_si128(re_im, 8));
+    vcStoreUpTo4(t3 + 33 + 4 * g, y, ns - 4 * g < 4 ? ns - 4 * g : 4);
+  }
+}
+
+// Line samples from the interpolated ones: scaled by the amplitude, saturated.
+struct LineLevel {
+  int32_t amplitude;
+  __attribute__((target("avx2"), always_inline)) __m128i operator()(__m128i y) const {
+    // y lies in 16 bits: an amplitude that does too takes the shorter 16-bit multiply-add
+    const __m128i product = amplitude <= 32767 ? _mm_madd_epi16(y, _mm_set1_epi32(amplitude))
+                                               : _mm_mullo_epi32(y, _mm_set1_epi32(amplitude));
+    const __m128i scaled = _mm_srai_epi32(product, 13);
+    return _mm_packs_epi32(scaled, scaled);
+  }
+};
+
+// Layout of the thread's transmit taps, laid out again only when they change: compared by value,
+// since a table's address may be reused for other taps.
+template <int ns, int filtLen>
+const ShapeTaps& laidOutTaps(const VCZMOD* mod) {
+  constexpr size_t kTapBytes = sizeof(int16_t) * 2 * ns * filtLen;
+  thread_local ShapeTaps taps;
+  thread_local int16_t laidFrom[2 * ns * filtLen];
+  thread_local bool laid = false;
+  if (!laid || std::memcmp(laidFrom, mod->passBandCoeffp, kTapBytes) != 0) {
+    layShapeTaps(mod, &taps);
+    std::memcpy(laidFrom, mod->passBandCoeffp, kTapBytes);
+    laid = true;
+  }
+  return taps;
+}
+
+// ns samples per symbol from filters of filtLen taps: constants, so that the sums stay in registers.
+// The symbols go in runs: all of a run's pass-band samples first, in one line behind the 33 kept,
+// then its positions, whose line samples are taken four at a time across the symbols. Positions
+// stay relative to their symbol, as in the symbol-by-symbol form; a run is as long as a frame's.
+template <int ns, int filtLen>
+__attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  constexpr int kRun = 32;
+  const ShapeTaps& taps = laidOutTaps<ns, filtLen>(mod);
+  int16_t t3[VC_T3SAMPLES];
+  std::memcpy(t3, mod->t3Samples, sizeof(t3));
+  const int32_t limit = ns + 32;
+  const uint32_t inc = mod->interpSampInc, incLow = mod->interpSampIncLow;
+  uint32_t pos = mod->interpSampPos, posLow = mod->interpSampPosLow;
+  int16_t* rd = hdl->fstRdp;
+  const int16_t* const wr = hdl->fstWrp;
+  const int len = hdl->fstBulkDlyLen;
+  VcInterpFour<LineLevel> samples{*out, LineLevel{mod->amplitude}};
+  while (rd < wr) {
+    const int run = wr - rd < kRun ? static_cast<int>(wr - rd) : kRun;
+    int16_t line[33 + kRun * ns + 4];  // four more: the shaper stores up to four samples at a time
+    std::memcpy(line, t3, 33 * sizeof(int16_t));
+    for (int s = 0; s < run; ++s) shapeSymbol<ns, filtLen>(rd + s, len, taps, line + s * ns);
+    for (int s = 0; s < run; ++s) {
+      while (vcPosStepBefore(pos, posLow, inc, incLow, limit)) samples.push(line + s * ns + vcPosInt(pos), pos);
+      pos -= static_cast<uint32_t>(ns) << 24;
+    }
+    samples.flush();
+    // the state the symbol-by-symbol form leaves: the 33 kept, the last symbol's samples after them
+    std::memcpy(t3, line + run * ns, 33 * sizeof(int16_t));
+    std::memcpy(t3 + 33, line + (run - 1) * ns + 33, ns * sizeof(int16_t));
+    rd += run;
+  }
+  std::memcpy(mod->t3Samples, t3, sizeof(t3));
+  mod->interpSampPos = pos;
+  mod->interpSampPosLow = posLow;
+  hdl->fstRdp = rd;
+  *out = samples.out;
+}
+
+}  // namespace
+
+bool vcTxSymbolsAvx2(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  if (mod->numSample == 3 && mod->txFiltLen == 20) {
+    txSymbols<3, 20>(out, mod, hdl);
+    return true;
+  }
+  if (mod->numSample == 6 && mod->txFiltLen == 6) {
+    txSymbols<6, 6>(out, mod, hdl);
+    return true;
+  }
+  return false;
+}
+
+#endif
