@@ -22,20 +22,17 @@ extern "C" {
 
 #include "faxr.h"
 #include "faxr_call_loss.h"
-#include "knl/knl.h"
-#include "lhapi.h"
+#include "faxr_gateway_channel.h"
 #include "qrn/qrn.h"
 #include "t38.h"
 #include "t38_dg.h"
-#include "vhd/vhd.h"
-
-extern const HSFSRVARC v21arc;
-extern const HSFSRVARC vfxarc;
 
 namespace {
 
-constexpr QRN_Handle kVhd = HAPIVHD0;
-constexpr int kFrame = 80;
+using faxrchan::command;
+using faxrchan::kFrame;
+using faxrchan::kVhd;
+using faxrchan::runFrame;
 
 // ---- test pages ----
 
@@ -187,100 +184,29 @@ struct Line {
 
 Net gNet;
 Line gLine;
-long gFrames = 0;
 
-struct Probe {
-  int unused;
-};
-HAPIRESULT probeInit(HSFSRVOBJ) { return HAPISUCCESS; }
-
-int16_t* frameSamples() {
-  QRN_Socket* s = QRN_CurrentSocket();
-  return s != nullptr ? s->memDesc[HSF_MEDQ_LOWBAND] : nullptr;
-}
-
-void topIngress(HSFSRVOBJ) {
-  HSFMSG m{};
-  while (hsfIbdPeekOrRecv(0x100, &m, 0, HSF_IBD_RECEIVE) != 0) {
-    if (HAPI_OPCODE_IS_STD(m.std.header) || m.ext.bufp == nullptr) continue;
-    const auto* p = static_cast<const uint8_t*>(m.ext.bufp);
-    gNet.fromGateway.emplace_back(p, p + m.ext.length);
-  }
-  // the rest of the channel's in-band data ends here
-  while (hsfIbdPeekOrRecv(0xFFFFFFFFu, &m, 0, HSF_IBD_RECEIVE) != 0) {
-  }
-  ++gFrames;
-}
-void topEgress(HSFSRVOBJ) {
+void datagramOut(const uint8_t* d, uint16_t length) { gNet.fromGateway.emplace_back(d, d + length); }
+void datagramsIn() {
   if (gNet.toGateway.empty()) return;
-  for (const auto& d : gNet.toGateway.front()) hsfIbdSendExtAlloc(0x100, 0x1701, uint16_t(d.size()), d.data());
+  for (const auto& d : gNet.toGateway.front()) faxrchan::sendDatagram(d.data(), uint16_t(d.size()));
   gNet.toGateway.pop_front();
 }
-void bottomIngress(HSFSRVOBJ) {
-  int16_t* x = frameSamples();
-  if (x == nullptr || gLine.fax == nullptr) return;
+void lineIn(int16_t* x) {
+  if (gLine.fax == nullptr) return;
   const int n = fax_tx(gLine.fax, x, kFrame);
   for (int i = n; i < kFrame; ++i) x[i] = 0;
 }
-void bottomEgress(HSFSRVOBJ) {
-  int16_t* x = frameSamples();
-  if (x == nullptr || gLine.fax == nullptr) return;
+void lineOut(const int16_t* x) {
+  if (gLine.fax == nullptr) return;
   std::vector<int16_t> copy(x, x + kFrame);
   fax_rx(gLine.fax, copy.data(), kFrame);
 }
 
-const HSFSRVARC topArc = {HAPI_NET_SRV, sizeof(Probe), nullptr, topIngress, topEgress, probeInit, nullptr};
-const HSFSRVARC bottomArc = {HAPI_CONF_BOS_SRV, sizeof(Probe), nullptr, bottomIngress, bottomEgress, probeInit, nullptr};
-
-QRN_ServiceArchive gStack[6];
-QRN_StackArchive gStacks[1];
-QRN_SocketConfig gConfig;
-VHD_Archive gArchives[1];
 std::vector<uint16_t> gHostEvents;
 
 void host(QRN_Handle, QRN_SocketMsg* msg) {
   if (!(msg->msgFlags & QRN_MsgFlagResponse)) gHostEvents.push_back(msg->msg.std.header);
   QRN_FreeSocketMsg(msg);
-}
-
-void tick() {
-  HSZBIOSSTATE s = LHAPI_gpFncLockSMP();
-  KNL_FrameSync();
-  LHAPI_gpFncUnlockSMP(s);
-}
-
-void runFrame() {
-  const long target = gFrames + 1;
-  for (int guard = 0; gFrames < target && guard < 16; ++guard) tick();
-}
-
-void command(uint16_t header, uint16_t op1, uint16_t op2) {
-  QRN_QueueStdObdMsg(kVhd, header, op1, op2, HAPI_HOST_SRV, header >> 8, 1, QRN_MsgFlagHostMsg);
-  runFrame();
-}
-
-void openChannel() {
-  lhapiInit(0);
-  QRN_HapiInit(host, nullptr);
-  gStack[0] = QRN_ServiceArchive{&topArc, 1, HAPI_HOST_SRV};
-  gStack[1] = QRN_ServiceArchive{&t38arc, 1, HAPI_HOST_SRV};
-  gStack[2] = QRN_ServiceArchive{&faxrarc, 1, HAPI_HOST_SRV};
-  gStack[3] = QRN_ServiceArchive{&v21arc, 1, HAPI_FAXR_SRV};
-  gStack[4] = QRN_ServiceArchive{&vfxarc, 1, HAPI_FAXR_SRV};
-  gStack[5] = QRN_ServiceArchive{&bottomArc, 1, HAPI_HOST_SRV};
-  gStacks[0] = QRN_StackArchive{14, kFrame, gStack, 6};
-  gConfig = QRN_SocketConfig{16000, 400000, gStacks, 1, 14, 0, 0x602, 0x680, 400, 400, 880, 880};
-  gArchives[0] = VHD_Archive{HAPI_GATEWAY_VHD, 2, &gConfig};
-  VHD_gArchive = gArchives;
-  VHD_gNumArchives = 1;
-  VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD);
-  for (int i = 0; i < 2; ++i) runFrame();
-}
-
-void closeChannel() {
-  VHD_CloseInstance(kVhd);
-  for (int i = 0; i < 4; ++i) tick();
-  lhapiDeinit();
 }
 
 // ---- the call ----
@@ -405,9 +331,8 @@ Outcome runCall(const Case& c) {
 
   gNet = Net{};
   gLine = Line{};
-  gFrames = 0;
   gHostEvents.clear();
-  openChannel();
+  faxrchan::openFaxGateway(host, {datagramOut, nullptr, datagramsIn, lineIn, lineOut});
   hsfimpairSetSink(impairSink);
   command(T38_ENABLE_CMD, 1, 0);
   command(FAXR_ENABLE_CMD, 1, 0);
@@ -462,13 +387,13 @@ Outcome runCall(const Case& c) {
   t30_get_transfer_statistics(receiver, &o.receiver);
   std::printf("[ call %s ] frames %ld, audio status %d, T.38 status %d, pages sent %d received %d, rate %d, ECM %d, "
               "datagrams lost %d of %d and %d of %d, reordered %d and %d\n",
-              c.name, gFrames, o.audioStatus, o.t38Status, o.sender.pages_tx, o.receiver.pages_rx, o.receiver.bit_rate,
+              c.name, faxrchan::frames(), o.audioStatus, o.t38Status, o.sender.pages_tx, o.receiver.pages_rx, o.receiver.bit_rate,
               o.receiver.error_correcting_mode, toPeer.lost, toPeer.total, toGateway.lost, toGateway.total, toPeer.reordered, toGateway.reordered);
   hsfimpairSetSink(nullptr);
   t38_terminal_free(peer.t38);
   fax_free(gLine.fax);
   gLine.fax = nullptr;
-  closeChannel();
+  faxrchan::closeChannel();
   o.sent = readPages(txFile);
   o.received = readPages(rxFile);
   std::remove(txFile.c_str());

@@ -3,10 +3,8 @@
 
 #include <cstring>
 
-#include "knl/knl.h"
-#include "lhapi.h"
+#include "faxr_gateway_channel.h"
 #include "qrn/qrn.h"
-#include "vhd/vhd.h"
 
 namespace faxrtest {
 
@@ -17,12 +15,10 @@ World& world() {
 
 namespace {
 
-constexpr QRN_Handle kVhd = HAPIVHD0;
-
-struct Probe {
-  int unused;
-};
-HAPIRESULT probeInit(HSFSRVOBJ) { return HAPISUCCESS; }
+using faxrchan::kVhd;
+using faxrchan::Probe;
+using faxrchan::probeInit;
+using faxrchan::tick;
 
 void topIngress(HSFSRVOBJ) {
   HSFMSG m{};
@@ -76,10 +72,13 @@ const HSFSRVARC topArc = {HAPI_T38_SRV, sizeof(Probe), nullptr, topIngress, topE
 const HSFSRVARC v21Arc = {HAPI_V21_SRV, sizeof(Probe), modemIoctl, nullptr, nullptr, probeInit, nullptr};
 const HSFSRVARC vfxArc = {HAPI_VFAX_SRV, sizeof(Probe), modemIoctl, modemIngress, nullptr, probeInit, nullptr};
 
-QRN_ServiceArchive gStack[4];
-QRN_StackArchive gStacks[1];
-QRN_SocketConfig gConfig;
-VHD_Archive gArchives[1];
+const QRN_ServiceArchive kStack[4] = {
+    {&topArc, 1, HAPI_HOST_SRV},
+    {&faxrarc, 1, HAPI_HOST_SRV},
+    {&v21Arc, 1, HAPI_FAXR_SRV},
+    {&vfxArc, 1, HAPI_FAXR_SRV},
+};
+
 uint16_t gTag = 100;
 int gResult = -2;
 std::vector<uint8_t> gAnswer;
@@ -110,12 +109,6 @@ void host(QRN_Handle, QRN_SocketMsg* msg) {
   QRN_FreeSocketMsg(msg);
 }
 
-void tick() {
-  HSZBIOSSTATE s = LHAPI_gpFncLockSMP();
-  KNL_FrameSync();
-  LHAPI_gpFncUnlockSMP(s);
-}
-
 }  // namespace
 
 HSZFAXRLOCLMEM* inst() {
@@ -127,26 +120,11 @@ HSZFAXRLOCLMEM* inst() {
 
 void open() {
   world() = World{};
-  lhapiInit(0);
-  QRN_HapiInit(host, nullptr);
-  gStack[0] = QRN_ServiceArchive{&topArc, 1, HAPI_HOST_SRV};
-  gStack[1] = QRN_ServiceArchive{&faxrarc, 1, HAPI_HOST_SRV};
-  gStack[2] = QRN_ServiceArchive{&v21Arc, 1, HAPI_FAXR_SRV};
-  gStack[3] = QRN_ServiceArchive{&vfxArc, 1, HAPI_FAXR_SRV};
-  gStacks[0] = QRN_StackArchive{14, 80, gStack, 4};
-  gConfig = QRN_SocketConfig{16000, 100000, gStacks, 1, 14, 0, 0x602, 0x680, 400, 400, 880, 880};
-  gArchives[0] = VHD_Archive{HAPI_GATEWAY_VHD, 2, &gConfig};
-  VHD_gArchive = gArchives;
-  VHD_gNumArchives = 1;
-  VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD);
+  faxrchan::openChannel(host, kStack, 100000);
   runFrames(2);
 }
 
-void close() {
-  VHD_CloseInstance(kVhd);
-  for (int i = 0; i < 4; ++i) tick();
-  lhapiDeinit();
-}
+void close() { faxrchan::closeChannel(); }
 
 void runFrames(long n) {
   const long target = world().frames + n;
