@@ -22,19 +22,14 @@ extern "C" {
 #include <spandsp.h>
 }
 
+#include "../../tests/source/srv/faxr/faxr_gateway_channel.h"
 #include "faxr.h"
-#include "knl/knl.h"
-#include "lhapi.h"
 #include "qrn/qrn.h"
 #include "t38.h"
-#include "vhd/vhd.h"
-
-extern const HSFSRVARC v21arc;
-extern const HSFSRVARC vfxarc;
 
 namespace {
 
-constexpr int kFrame = 80;
+using faxrchan::kFrame;
 constexpr long kMaxFrames = 9000;
 constexpr int kModems = T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17;
 
@@ -169,40 +164,24 @@ struct Channel {
   size_t audioAt = 0, packetsAt = 0;
   std::deque<std::vector<Bytes>> toGateway;  // recording: datagrams per egress frame
   std::vector<Bytes> fromGateway;
-  long frames = 0;
+  size_t sentNow = 0;  // datagrams the gateway sent this frame
   size_t sentInReplay = 0;
 };
 Channel gCh;
 
-struct Probe {
-  int unused;
-};
-HAPIRESULT probeInit(HSFSRVOBJ) { return HAPISUCCESS; }
-
-int16_t* frameSamples() {
-  QRN_Socket* s = QRN_CurrentSocket();
-  return s != nullptr ? s->memDesc[HSF_MEDQ_LOWBAND] : nullptr;
+// The stand-ins' hooks.
+void datagramOut(const uint8_t* d, uint16_t length) {
+  ++gCh.sentNow;
+  if (!gCh.replay) gCh.fromGateway.emplace_back(d, d + length);
 }
-
-void topIngress(HSFSRVOBJ) {
-  HSFMSG m{};
-  size_t sent = 0;
-  while (hsfIbdPeekOrRecv(0x100, &m, 0, HSF_IBD_RECEIVE) != 0) {
-    if (HAPI_OPCODE_IS_STD(m.std.header) || m.ext.bufp == nullptr) continue;
-    ++sent;
-    if (gCh.replay) continue;
-    const auto* p = static_cast<const uint8_t*>(m.ext.bufp);
-    gCh.fromGateway.emplace_back(p, p + m.ext.length);
-  }
+void datagramsOutEnd() {
   if (gCh.replay)
-    gCh.sentInReplay += sent;
+    gCh.sentInReplay += gCh.sentNow;
   else
-    gCh.rec->sent.push_back(sent);
-  while (hsfIbdPeekOrRecv(0xFFFFFFFFu, &m, 0, HSF_IBD_RECEIVE) != 0) {
-  }
-  ++gCh.frames;
+    gCh.rec->sent.push_back(gCh.sentNow);
+  gCh.sentNow = 0;
 }
-void topEgress(HSFSRVOBJ) {
+void datagramsIn() {
   std::vector<Bytes> now;
   if (gCh.replay) {
     if (gCh.packetsAt < gCh.rec->packets.size()) now = gCh.rec->packets[gCh.packetsAt];
@@ -212,11 +191,9 @@ void topEgress(HSFSRVOBJ) {
   }
   if (!gCh.replay) gCh.rec->packets.push_back(now);
   ++gCh.packetsAt;
-  for (const Bytes& d : now) hsfIbdSendExtAlloc(0x100, 0x1701, uint16_t(d.size()), d.data());
+  for (const Bytes& d : now) faxrchan::sendDatagram(d.data(), uint16_t(d.size()));
 }
-void bottomIngress(HSFSRVOBJ) {
-  int16_t* x = frameSamples();
-  if (x == nullptr) return;
+void lineIn(int16_t* x) {
   if (gCh.replay) {
     if (gCh.audioAt < gCh.rec->audio.size()) std::copy_n(gCh.rec->audio[gCh.audioAt].data(), kFrame, x);
   } else {
@@ -226,65 +203,20 @@ void bottomIngress(HSFSRVOBJ) {
   }
   ++gCh.audioAt;
 }
-void bottomEgress(HSFSRVOBJ) {
-  int16_t* x = frameSamples();
-  if (x == nullptr || gCh.replay) return;
+void lineOut(const int16_t* x) {
+  if (gCh.replay) return;
   int16_t copy[kFrame];
   std::copy_n(x, kFrame, copy);
   fax_rx(gCh.terms->fax, copy, kFrame);
 }
 
-const HSFSRVARC topArc = {HAPI_NET_SRV, sizeof(Probe), nullptr, topIngress, topEgress, probeInit, nullptr};
-const HSFSRVARC bottomArc = {HAPI_CONF_BOS_SRV, sizeof(Probe), nullptr, bottomIngress, bottomEgress, probeInit, nullptr};
-
-QRN_ServiceArchive gStack[6];
-QRN_StackArchive gStacks[1];
-QRN_SocketConfig gConfig;
-VHD_Archive gArchives[1];
-
 void host(QRN_Handle, QRN_SocketMsg* msg) { QRN_FreeSocketMsg(msg); }
-
-void tick() {
-  HSZBIOSSTATE s = LHAPI_gpFncLockSMP();
-  KNL_FrameSync();
-  LHAPI_gpFncUnlockSMP(s);
-}
-
-void runFrame() {
-  const long target = gCh.frames + 1;
-  for (int guard = 0; gCh.frames < target && guard < 16; ++guard) tick();
-}
-
-void command(uint16_t header) {
-  QRN_QueueStdObdMsg(HAPIVHD0, header, 1, 0, HAPI_HOST_SRV, header >> 8, 1, QRN_MsgFlagHostMsg);
-  runFrame();
-}
 
 // Opens the gateway channel and enables the relay; the frames this takes are part of every call.
 void openGateway() {
-  lhapiInit(0);
-  QRN_HapiInit(host, nullptr);
-  gStack[0] = QRN_ServiceArchive{&topArc, 1, HAPI_HOST_SRV};
-  gStack[1] = QRN_ServiceArchive{&t38arc, 1, HAPI_HOST_SRV};
-  gStack[2] = QRN_ServiceArchive{&faxrarc, 1, HAPI_HOST_SRV};
-  gStack[3] = QRN_ServiceArchive{&v21arc, 1, HAPI_FAXR_SRV};
-  gStack[4] = QRN_ServiceArchive{&vfxarc, 1, HAPI_FAXR_SRV};
-  gStack[5] = QRN_ServiceArchive{&bottomArc, 1, HAPI_HOST_SRV};
-  gStacks[0] = QRN_StackArchive{14, kFrame, gStack, 6};
-  gConfig = QRN_SocketConfig{16000, 400000, gStacks, 1, 14, 0, 0x602, 0x680, 400, 400, 880, 880};
-  gArchives[0] = VHD_Archive{HAPI_GATEWAY_VHD, 2, &gConfig};
-  VHD_gArchive = gArchives;
-  VHD_gNumArchives = 1;
-  VHD_OpenInstance(HAPIVHD0, HAPI_GATEWAY_VHD);
-  for (int i = 0; i < 2; ++i) runFrame();
-  command(T38_ENABLE_CMD);
-  command(FAXR_ENABLE_CMD);
-}
-
-void closeGateway() {
-  VHD_CloseInstance(HAPIVHD0);
-  for (int i = 0; i < 4; ++i) tick();
-  lhapiDeinit();
+  faxrchan::openFaxGateway(host, {datagramOut, datagramsOutEnd, datagramsIn, lineIn, lineOut});
+  faxrchan::command(T38_ENABLE_CMD, 1, 0);
+  faxrchan::command(FAXR_ENABLE_CMD, 1, 0);
 }
 
 const Recording& ourCall() {
@@ -297,7 +229,7 @@ const Recording& ourCall() {
   gCh.terms = &terms;
   openGateway();
   for (long f = 0; f < kMaxFrames && !terms.done(); ++f) {
-    runFrame();
+    faxrchan::runFrame();
     for (const Bytes& d : gCh.fromGateway) {
       Bytes ifp;
       uint16_t seq;
@@ -310,7 +242,7 @@ const Recording& ourCall() {
     terms.out.clear();
     gCh.toGateway.push_back(std::move(datagrams));
   }
-  closeGateway();
+  faxrchan::closeChannel();
   rec.completed = terms.completed();
   return rec;
 }
@@ -389,12 +321,12 @@ void BM_GatewayOurs(benchmark::State& st) {
     gCh.replay = true;
     openGateway();
     st.ResumeTiming();
-    while (gCh.audioAt < frames) runFrame();
+    while (gCh.audioAt < frames) faxrchan::runFrame();
     st.PauseTiming();
-    closeGateway();
+    faxrchan::closeChannel();
     // the replay sent what the call did, or it is not the call's work
     size_t sentInCall = 0;
-    for (size_t f = 0; f < size_t(gCh.frames) && f < rec.sent.size(); ++f) sentInCall += rec.sent[f];
+    for (size_t f = 0; f < size_t(faxrchan::frames()) && f < rec.sent.size(); ++f) sentInCall += rec.sent[f];
     if (sentInCall != gCh.sentInReplay) st.SkipWithError("the replay differs from the call");
     st.ResumeTiming();
   }
