@@ -26,6 +26,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const auto& r : runs) {
+      if (r.error_occurred) failed_ = true;
       if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median") continue;
       cpu_[r.run_name.str()] = r.GetAdjustedCPUTime();
     }
@@ -40,7 +41,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
   }
 
+  // True when a benchmark stopped with an error (a peer and ours that disagree, a missed detection).
+  bool failed() const { return failed_; }
+
  private:
+  bool failed_ = false;
   std::vector<RatioPair> pairs_;
   std::map<std::string, double> cpu_;
 };
@@ -51,7 +56,7 @@ inline int runWithRatios(int argc, char** argv, std::vector<RatioPair> pairs) {
   RatioReporter reporter(std::move(pairs));
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  return 0;
+  return reporter.failed() ? 1 : 0;
 }
 
 }  // namespace orvox_bench
