@@ -47,8 +47,7 @@ void DeliverPacket(CNXSTATE* cnx, const HSZEVT* event, EPMEDIATYPE mediaType, ui
     return;
   }
   // Mute and test mode change on the dispatcher while packets pass here on the DSP tick.
-  const bool muted = std::atomic_ref<int>(cnx->bMuteAudio).load(std::memory_order_relaxed) != 0 ||
-                     std::atomic_ref<int>(cnx->bMuteT38).load(std::memory_order_relaxed) != 0;
+  const bool muted = vrgCnxMuted(cnx->bMuteAudio) != 0 || vrgCnxMuted(cnx->bMuteT38) != 0;
   if (checkMute && (ClassOffhookClidRunning(endpt) || muted)) return;
   const ENDPTTESTMODE testMode =
       std::atomic_ref<ENDPTTESTMODE>(endpt->testMode).load(std::memory_order_relaxed);

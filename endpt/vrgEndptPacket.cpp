@@ -149,7 +149,7 @@ Handling ClassifyAndSend(VRG_ENDPT* endpt, CNXSTATE* cnx, EPPACKET* packet, int 
         return Handling::kNotHandled;
     }
   }
-  if (cnx->bMuteT38) {
+  if (vrgCnxMuted(cnx->bMuteT38)) {
     return packet->mediaType == EPMEDIATYPE_RTCP ? SendRtcp(cnx, packet, length)
                                                  : Handling::kNotHandled;
   }

@@ -213,7 +213,7 @@ void HapiCnxEventPostProcess(const CnxEventContext& c) {
   if ((event.eventId == HAPI_CDIS_HDLCDETECT_EVT || (event.eventId == HAPI_CDIS_DETECT_EVT && (event.op1 & 0x8) &&
                                    cnx->bCngDetEnabled)) &&
       cnx->dataMode == EPDATAMODE_T38_MUTE) {
-    cnx->bMuteT38 = 1;
+    vrgCnxSetMute(cnx->bMuteT38, 1);
   }
   if (event.eventId == HAPI_NET_MODE_EVT) {
     const int vad = event.op1 == NETMODE_PACKETVOICE && c.previousMode == NETMODE_VOICEBANDDATA

@@ -189,6 +189,13 @@ inline int vrgCnxLine(CNXSTATE* cnx) {
   return std::atomic_ref<int>(cnx->lineId).load(std::memory_order_relaxed);
 }
 
+// A connection's mute flags (bMuteAudio, bMuteT38): the dispatcher sets them while the packet path
+// on the DSP tick reads them.
+inline void vrgCnxSetMute(int& flag, int value) {
+  std::atomic_ref<int>(flag).store(value, std::memory_order_relaxed);
+}
+inline int vrgCnxMuted(int& flag) { return std::atomic_ref<int>(flag).load(std::memory_order_relaxed); }
+
 // Whether an endpoint record holds a line: the dispatcher and the library's shutdown set it while
 // the packet path on the DSP tick looks lines up. The set publishes the record's line id with it.
 inline int vrgEndptLineUsed(VRG_ENDPT* e) {

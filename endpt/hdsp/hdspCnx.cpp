@@ -195,7 +195,7 @@ int SetConnectionOptions(CNXSTATE* cnx, EPZCNXPARAM* params, int initial) {
     if (EnableRelay(cnx, relay, pktSamples, params->dataMode, params->digitRelayType) != 0) {
       return relayFailed(endpt, relay, params->dataMode);
     }
-    cnx->bMuteT38 = first == CODEC_T38_MUTE ? 1 : 0;
+    vrgCnxSetMute(cnx->bMuteT38, first == CODEC_T38_MUTE ? 1 : 0);
     return 0;
   }
 
@@ -210,7 +210,7 @@ int SetConnectionOptions(CNXSTATE* cnx, EPZCNXPARAM* params, int initial) {
     return relayFailed(endpt, relay, params->dataMode);
   }
   if (codec == CODEC_T38 || codec == CODEC_T38_MUTE) {
-    cnx->bMuteT38 = 0;
+    vrgCnxSetMute(cnx->bMuteT38, 0);
     return 0;
   }
 
@@ -270,7 +270,7 @@ int SetConnectionOptions(CNXSTATE* cnx, EPZCNXPARAM* params, int initial) {
     cnx->netRegs.hsxVoiceBandDefault = static_cast<uint16_t>(vbdCode + (vadType << 8));
     hdspVhdSetVBDCodec(cnx->vhdhdl, vbdCode, vadType);
   }
-  cnx->bMuteT38 = 0;
+  vrgCnxSetMute(cnx->bMuteT38, 0);
   log(VOICE_LOGLEVEL_INFO, "EPT: Set codec: codec=0x%x, pc=0x%x, s=%d, p=%d", codec, voiceCode, params->silence,
       pktMs);
   return 0;
@@ -382,7 +382,7 @@ void ClearConnectionOptions(CNXSTATE* cnx) {
   cnx->codecType = CODEC_NULL;
   cnx->namedPhoneEvts = 0;
   cnx->lastFaxEvent = 0;
-  cnx->bMuteAudio = 0;
+  vrgCnxSetMute(cnx->bMuteAudio, 0);
   cnx->t38param.ecMode = EPT38EC_UDPREDUNDANCY;
   cnx->t38param.numFaxPagesTx = 0;
   cnx->t38param.numFaxPagesRx = 0;
