@@ -278,7 +278,10 @@ EPSTATUS ProcessVrgEndptCreateConnection(ENDPT_STATE* state, int cnxId, EPZCNXPA
     ConnectPstnGwSB(cnx->vhdhdl, endpt->lineVhdHdl);
   } else {
     UpdateSBMasks(cnx, params->mode);
-    if (endpt->offHook.load()) {
+    // The flag follows the hook events processed so far. An on-hook that line signalling has
+    // already taken, its event still queued behind this command, is not undone: the line would
+    // stay active on hook and its next off-hook would never be reported.
+    if (endpt->offHook.load() && !casCtlLineIdle(endpt->casCtlHandle)) {
       casCtlSetStateGenEvent(endpt->casCtlHandle, CAS_CTL_FXO_ACTIVE, 0);
     } else if (endpt->bGR303Support) {
       casCtlSetStateGenEvent(endpt->casCtlHandle, CAS_CTL_FXO_ALERTING_OHT, 0);

@@ -304,14 +304,26 @@ CAS_CTL_STATUS casCtlRingOff(CAS_CTL_HANDLE handle, int alert) {
   return status;
 }
 
-CAS_CTL_STATUS casCtlChangePolarity(CAS_CTL_HANDLE handle, CAS_CTL_POLARITY polarity,
-                                    CAS_CTL_EVENT event, uint32_t eventDelay) {
-  if (!casCtlValidHandle(handle)) return CAS_CTL_FAILURE;
-  CASSTATUS status{};
+namespace {
+
+bool readStatus(CAS_CTL_HANDLE handle, CASSTATUS* status) {
   CASCMD cmd{};
   cmd.cmd = CAS_CMD_STATUS;
-  cmd.op2.ref = &status;
-  if (casIO(&channel(handle), &cmd) != CAS_CTL_SUCCESS) return CAS_CTL_FAILURE;
+  cmd.op2.ref = status;
+  return casCtlValidHandle(handle) && casIO(&channel(handle), &cmd) == CAS_CTL_SUCCESS;
+}
+
+}  // namespace
+
+bool casCtlLineIdle(CAS_CTL_HANDLE handle) {
+  CASSTATUS status{};
+  return readStatus(handle, &status) && casWordControlState(status.state) == CAS_CTL_FXO_IDLE;
+}
+
+CAS_CTL_STATUS casCtlChangePolarity(CAS_CTL_HANDLE handle, CAS_CTL_POLARITY polarity,
+                                    CAS_CTL_EVENT event, uint32_t eventDelay) {
+  CASSTATUS status{};
+  if (!readStatus(handle, &status)) return CAS_CTL_FAILURE;
   const uint32_t feed = polarity == CAS_CTL_POLARITY_REVERSE ? CAS_FEED_REVERSE : CAS_FEED_FORWARD;
   const uint32_t word = feed + (status.state & 0xF0000) + ((static_cast<uint32_t>(event) & 0x3F) << 4);
   return eventDelay ? casActionGenEvent(handle, word, eventDelay) : casAction(handle, word);

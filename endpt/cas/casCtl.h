@@ -227,6 +227,9 @@ CAS_CTL_STATUS casCtlRingOn(CAS_CTL_HANDLE handle);
 CAS_CTL_STATUS casCtlRingProfileOn(CAS_CTL_HANDLE handle, const CAS_CTL_RING_PROFILE* profile,
                                    int ringInterleave);
 CAS_CTL_STATUS casCtlRingOff(CAS_CTL_HANDLE handle, int alert);
+// True when the line's signalling is idle: the on-hook has been taken, whether or not its event
+// has been processed yet.
+bool casCtlLineIdle(CAS_CTL_HANDLE handle);
 CAS_CTL_STATUS casCtlChangePolarity(CAS_CTL_HANDLE handle, CAS_CTL_POLARITY polarity,
                                     CAS_CTL_EVENT event, uint32_t eventDelay);
 // state: 0 service denied, 1 idle, 2 ringing, 3 on-hook transmission, 4 reverse on-hook

@@ -167,6 +167,15 @@ void buildFromCadence(const Cadence& c, bool brief, uint32_t clidTxDelay, CASSTM
 
 bool staggerApplies() { return casLineOps().numEndpoints() <= kMaxBoardLinesForStagger; }
 
+bool anyRingQueued(const CASSTATE& s) {
+  for (const CASSTAGGERMEM& slot : s.staggerState) {
+    for (uint16_t holder : slot.ringslot) {
+      if (holder != CAS_STAGGER_FREE) return true;
+    }
+  }
+  return false;
+}
+
 bool anyRingStarted(const CASSTATE& s) {
   for (const CASSTAGGERMEM& slot : s.staggerState) {
     for (int i = 0; i < CAS_STAGGER_POSITIONS; ++i) {
@@ -304,8 +313,11 @@ void casCtlStaggerRemove(CAS_CTL_HANDLE handle) {
 
 void casCtlStaggerStep(void) {
   CASSTATE& s = casCtlState();
-  if (!s.initialised || !staggerApplies()) return;
+  if (!s.initialised) return;
   StaggerLock lock;
+  // With every slot free a period has nothing to start or rotate (the next ring queued restarts
+  // the count), so the line driver is not asked for the board's lines 100 times a second.
+  if (!anyRingQueued(s) || !staggerApplies()) return;
   if (s.staggerMsec <= s.staggerInterval) s.staggerMsec += CAS_TICK_MS;
   if (s.staggerMsec <= s.staggerInterval) return;
   CASSTAGGERMEM& due = s.staggerState[0];

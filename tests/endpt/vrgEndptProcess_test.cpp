@@ -3,6 +3,7 @@
 #include <atomic>
 #include <type_traits>
 
+#include "casCtl.h"
 #include "endptLibFixture.h"
 #include "rtpCnx.h"
 #include "vrgEndptProcess.h"
@@ -318,6 +319,26 @@ TEST_F(EndptProcess, ModifyAppliesCodecDirectionVolumesRelayAndEchoCancelling) {
   EXPECT_EQ(cnx_->vrgVoiceJBMax, 100);
   EXPECT_EQ(cnx_->vrgVoiceJBTarget, 100);
   EXPECT_EQ(ecan.origState, ECAN_OFF);
+
+// A connection made while an on-hook that line signalling has already taken waits behind the
+// command (the endpoint's flag still says off hook) leaves the line idle, so that the next
+// off-hook is reported.
+TEST_F(EndptProcess, ConnectionMadeAsTheLineHangsUpLeavesTheNextOffHookReported) {
+  StartWithLine();
+  vboardCommand("0 offhook");
+  ASSERT_TRUE(events().waitFor(EPEVT_OFFHOOK));
+  EPZCNXPARAM params = PcmaParams();
+  ASSERT_EQ(vrgEndptCreateConnection(&line0_, 5, &params), EPSTATUS_SUCCESS);
+  vboardCommand("0 onhook");
+  ASSERT_TRUE(events().waitFor(EPEVT_ONHOOK));
+  ASSERT_EQ(vrgEndptDeleteConnection(&line0_, 5), EPSTATUS_SUCCESS);
+  VRG_ENDPT* endpt = GetEndptState(0);
+  ASSERT_TRUE(casCtlLineIdle(endpt->casCtlHandle));
+  endpt->offHook.store(1);  // as if the on-hook event were still queued
+  ASSERT_EQ(vrgEndptCreateConnection(&line0_, 6, &params), EPSTATUS_SUCCESS);
+  endpt->offHook.store(0);  // the on-hook event processed
+  vboardCommand("0 offhook");
+  EXPECT_TRUE(events().waitFor(EPEVT_OFFHOOK, 2));
 }
 
 TEST_F(EndptProcess, TelephoneEventsRingAndReleaseAGr303Line) {

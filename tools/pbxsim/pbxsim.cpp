@@ -5,7 +5,7 @@
 //   pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file.raw]
 //          [--pcap file.pcap] [--wav file.wav] [--send speech.wav] [--packets]
 //          [--script "signal 0 ringing on; sleep 500; connection 0 1 create; ..."]
-//          [--step-board board.sock]
+//          [--step-board board.sock] [--stamp]
 //
 // Each audio stream (line and connection) is announced by its first frame ("audio line=1 cnx=1
 // size=172") and summed up on exit; --packets prints every frame instead.
@@ -17,6 +17,8 @@
 // --step-board makes pbxsim the clock of a virtual board whose tick runs fast (ORVOX_TICK=fast):
 // it grants the board one tick at a time, and before the next one makes sure that the daemon has
 // taken in every packet it was sent in answer to the packets of that tick (see pbxsim_step.h).
+// --stamp starts each event line with the host's real-time clock in microseconds as the event is
+// taken in, so that a soak can time the path from a hook change to here without its own reader.
 // RFC 4733 telephone events are decoded: "rtp event <code> ..." when an event's first end packet
 // comes in. On exit it prints the received and sent packet counts, losses, the received level and
 // every relayed event with its end packets counted.
@@ -56,6 +58,7 @@ struct Options {
   bool noAnswer = false;
   bool loop = false;
   bool everyPacket = false;
+  bool stamp = false;
   std::string recordPath;
   std::string script;
   std::string pcapPath;
@@ -113,6 +116,11 @@ int onEvent(struct ubus_context* c, struct ubus_object*, struct ubus_request_dat
             const char*, struct blob_attr* msg) {
   struct blob_attr* tb[__EV_MAX];
   blobmsg_parse(event_policy, __EV_MAX, tb, blob_data(msg), blob_len(msg));
+  if (opt.stamp) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    printf("%lld ", static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000);
+  }
   printf("event %s data=%d line=%d\n", tb[EV_EVENT] ? blobmsg_get_string(tb[EV_EVENT]) : "?",
          tb[EV_DATA] ? static_cast<int>(blobmsg_get_u32(tb[EV_DATA])) : -1,
          tb[EV_LINE] ? static_cast<int>(blobmsg_get_u32(tb[EV_LINE])) : -1);
@@ -293,7 +301,7 @@ void usage() {
   fprintf(stderr,
           "usage: pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file]\n"
           "              [--pcap file.pcap] [--wav file.wav] [--send speech.wav] [--packets]\n"
-          "              [--script \"step; step; ...\"] [--step-board board.sock]\n");
+          "              [--script \"step; step; ...\"] [--step-board board.sock] [--stamp]\n");
   exit(2);
 }
 
@@ -309,6 +317,7 @@ void parseOptions(int argc, char** argv) {
     else if (a == "--no-answer") opt.noAnswer = true;
     else if (a == "--loop") opt.loop = true;
     else if (a == "--packets") opt.everyPacket = true;
+    else if (a == "--stamp") opt.stamp = true;
     else if (a == "--record") opt.recordPath = next();
     else if (a == "--script") opt.script = next();
     else if (a == "--pcap") opt.pcapPath = next();

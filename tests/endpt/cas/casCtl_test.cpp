@@ -186,6 +186,7 @@ TEST_F(CasControl, RingsOfASmallBoardStartInTurn) {
   const CAS_CTL_HANDLE a = bindPhone(0);
   const CAS_CTL_HANDLE b = bindPhone(1);
   run(100);
+  EXPECT_EQ(line().lineCountQueries, 0);  // no ring waiting: the periods ask the driver nothing
   const CAS_CTL_RING_PROFILE ring = usaRing();
   ASSERT_EQ(casCtlRingProfileOn(a, &ring, 1), CAS_CTL_SUCCESS);
   run(10);
@@ -237,8 +238,10 @@ TEST_F(CasControl, LargerBoardsRingAtOnceAndBadRingsAreRefused) {
   const CAS_CTL_RING_PROFILE ring = usaRing();
   ASSERT_EQ(casCtlRingProfileOn(a, &ring, 1), CAS_CTL_SUCCESS);
   ASSERT_EQ(casCtlRingProfileOn(b, &ring, 1), CAS_CTL_SUCCESS);
+  const int queries = line().lineCountQueries;
   run(100);
   EXPECT_EQ(firstMode(0, SLIC_MODE_RING), firstMode(1, SLIC_MODE_RING));
+  EXPECT_EQ(line().lineCountQueries, queries);  // nothing queued for the periods to look at
 
   line().numEndpoints = 2;
   CAS_CTL_RING_PROFILE bad = ring;

@@ -21,6 +21,7 @@ struct ScriptedLine {
   std::array<bool, 8> ringing{};
   std::array<std::vector<ModeChange>, 8> modes;
   int numEndpoints = 2;
+  int lineCountQueries = 0;  // each one is a request to the line driver
   int steps = 0;
 
   static ScriptedLine& get() {
@@ -41,7 +42,10 @@ struct ScriptedLine {
         [](int ept) { return valid(ept) ? get().loopCurrent[ept] : -1; },
         [](int ept) { return valid(ept) && get().ringing[ept] ? 1 : 0; },
         [](int ept, int) { return valid(ept) ? 0 : -1; },
-        []() { return get().numEndpoints; },
+        []() {
+          ++get().lineCountQueries;
+          return get().numEndpoints;
+        },
     };
     return &table;
   }
