@@ -319,6 +319,7 @@ TEST_F(EndptProcess, ModifyAppliesCodecDirectionVolumesRelayAndEchoCancelling) {
   EXPECT_EQ(cnx_->vrgVoiceJBMax, 100);
   EXPECT_EQ(cnx_->vrgVoiceJBTarget, 100);
   EXPECT_EQ(ecan.origState, ECAN_OFF);
+}
 
 // A connection made while an on-hook that line signalling has already taken waits behind the
 // command (the endpoint's flag still says off hook) leaves the line idle, so that the next
