@@ -21,17 +21,31 @@ namespace {
 // The exchange's dial tone while the FXO port holds the line: 425 Hz at -10 dBm0.
 const double kDialTone[3] = {425.0, 0.0, -10.0};
 
+static_assert((ECHO_HISTORY & (ECHO_HISTORY - 1)) == 0, "the echo ring is indexed by a mask");
+
+// std::lround of a value within int16_t's range (half away from zero), without the library call:
+// v - trunc(v) is exact at this magnitude.
+int16_t roundHalfAway(double v) {
+  const double whole = std::trunc(v);
+  const double rest = v - whole;
+  return static_cast<int16_t>(rest >= 0.5 ? whole + 1 : rest <= -0.5 ? whole - 1 : whole);
+}
+
 // Adds the hybrid's echo: egress played `hybridDelay` samples earlier on the line. The DMA's
-// two ticks mean every sample it needs was written at an earlier tick.
+// two ticks mean every sample it needs was written at an earlier tick. The samples that have an
+// echo are one run: line time at least the delay, and the time echoed already written and still
+// in the ring.
 void addEcho(Channel& ch, int16_t* samples, int count, uint64_t firstTime) {
   if (ch.hybridDelay <= 0 || ch.echoHistory.empty()) return;
-  for (int i = 0; i < count; ++i) {
-    const uint64_t now = firstTime + static_cast<uint64_t>(i);
-    if (now < static_cast<uint64_t>(ch.hybridDelay)) continue;
-    const uint64_t from = now - static_cast<uint64_t>(ch.hybridDelay);
-    if (from >= ch.echoWrittenUntil || ch.echoWrittenUntil - from > ECHO_HISTORY) continue;
-    const double v = samples[i] + ch.hybridGain * ch.echoHistory[from % ECHO_HISTORY];
-    samples[i] = static_cast<int16_t>(std::lround(std::clamp(v, -32768.0, 32767.0)));
+  const int64_t delay = ch.hybridDelay, first = static_cast<int64_t>(firstTime);
+  const int64_t written = static_cast<int64_t>(ch.echoWrittenUntil);
+  const int64_t from = std::max<int64_t>({0, delay - first, written - static_cast<int64_t>(ECHO_HISTORY) + delay - first});
+  const int64_t to = std::min<int64_t>(count, written + delay - first);
+  const int16_t* history = ch.echoHistory.data();
+  for (int64_t i = from; i < to; ++i) {
+    const uint64_t echoed = static_cast<uint64_t>(first + i - delay);
+    const double v = samples[i] + ch.hybridGain * history[echoed & (ECHO_HISTORY - 1)];
+    samples[i] = roundHalfAway(std::clamp(v, -32768.0, 32767.0));
   }
 }
 
@@ -58,7 +72,7 @@ void keepForEcho(const Board& b, Channel& ch, const int16_t* samples, int count)
   if (ch.hybridDelay <= 0) return;
   if (ch.echoHistory.size() != ECHO_HISTORY) ch.echoHistory.assign(ECHO_HISTORY, 0);
   const uint64_t first = lineTime(b, ch, DMA_TICKS_OUT);
-  for (int i = 0; i < count; ++i) ch.echoHistory[(first + static_cast<uint64_t>(i)) % ECHO_HISTORY] = samples[i];
+  for (int i = 0; i < count; ++i) ch.echoHistory[(first + static_cast<uint64_t>(i)) & (ECHO_HISTORY - 1)] = samples[i];
   ch.echoWrittenUntil = first + static_cast<uint64_t>(count);
 }
 
@@ -69,6 +83,8 @@ void takeEgressFrame(Channel& ch, const int16_t* samples, int count) {
   ++ch.egressFrames;
   if (ch.sink.isOpen()) ch.sink.write(samples, count);
 }
+
+constexpr int MAX_FRAME_SAMPLES = 80;  // 5 ms at 16 kHz
 
 }  // namespace
 
@@ -94,10 +110,10 @@ ssize_t writeFrame(Board& b, Descriptor& d, const void* buffer, size_t length) {
   ch.egressPending.insert(ch.egressPending.end(), bytes, bytes + n);
   ch.egressBytes += n;
   if (ch.egressPending.size() == frameBytes) {
-    std::vector<int16_t> samples(static_cast<size_t>(ch.samplesPerTick()));
-    std::memcpy(samples.data(), ch.egressPending.data(), frameBytes);
-    keepForEcho(b, ch, samples.data(), ch.samplesPerTick());
-    takeEgressFrame(ch, samples.data(), ch.samplesPerTick());
+    int16_t samples[MAX_FRAME_SAMPLES];
+    std::memcpy(samples, ch.egressPending.data(), frameBytes);
+    keepForEcho(b, ch, samples, ch.samplesPerTick());
+    takeEgressFrame(ch, samples, ch.samplesPerTick());
     ch.egressPending.clear();
   }
   return static_cast<ssize_t>(n);
