@@ -7,17 +7,6 @@
 
 QRN_SOCKET_GLOBALS QRN_gSocketContext;
 
-QRN_Socket* QRN_CurrentSocket() {
-  QRN_Socket* socket = QRN_gSocketContext.pCurrentSocket;
-  return socket == QRN_RESMAN_CONTEXT ? nullptr : socket;
-}
-
-QRN_HalfSocket* qrnCurrentHalf(QRN_Socket* socket) {
-  if (socket == nullptr) return nullptr;
-  return QRN_gSocketContext.currentDirection == HAPI_DIRECTION_EGRESS ? socket->egress
-                                                                      : socket->ingress;
-}
-
 namespace {
 
 void routeToSocket(QRN_Socket* socket, QRN_SocketMsg* msg) {
