@@ -18,5 +18,7 @@ QRN_SocketMsg* hsfIbdTakeMsg(HSF_IBD_MASK mask);
 bool qrnQueueMsgInServices(const HSFMSG* msg, int obd, HSF_IBD_MASK mask, QRN_MsgFlags flags);
 // Frees every message of a queue (with the blocks they own).
 void qrnFreeQueue_Unprotected(MEM_Queue* queue);
+// QRN_FindSocket for a caller that holds the framework lock.
+QRN_Socket* qrnFindSocket_Unprotected(QRN_Handle handle);
 // Forgets every socket of the lookup by handle (the socket list is being started afresh).
 void qrnResetSocketIndex();

@@ -111,6 +111,9 @@ void QRN_SocketProcessMessages(QRN_Socket* socket) {
 }
 
 void QRN_FreeLaterBlocks() {
+  // Only the tick thread's runs queue and release these blocks, so an empty queue (most runs)
+  // needs no lock to be seen as empty.
+  if (QRN_gSocketContext.freeLaterQ.headPtr == nullptr) return;
   LhapiLockGuard lock;
   qrnFreeQueue_Unprotected(&QRN_gSocketContext.freeLaterQ);
 }

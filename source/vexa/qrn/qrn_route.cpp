@@ -46,7 +46,7 @@ void QRN_QueueMsg(QRN_Handle handle, QRN_SocketMsg* msg) {
     bool unknown = false;
     {
       LhapiLockGuard lock;
-      QRN_Socket* socket = QRN_FindSocket(handle);
+      QRN_Socket* socket = qrnFindSocket_Unprotected(handle);
       if (socket == nullptr) {
         QRN_FreeSocketMsg_Unprotected(msg);
         unknown = true;
