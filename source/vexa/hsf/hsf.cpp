@@ -91,18 +91,8 @@ void hsfIbdSendExtAlloc(HSF_IBD_MASK mask, uint16_t header, uint16_t length, con
 void hsfIbdSendAllocMsg(HSF_IBD_MASK mask, uint16_t length, const void* bufp) {
   QRN_Socket* socket = QRN_CurrentSocket();
   if (socket == nullptr) return;
-  // One hold of the lock for the message, its block and the delivery (which takes it too).
-  LhapiLockGuard lock;
-  QRN_SocketMsg* msg = QRN_AllocSocketMsg_Unprotected();
-  if (msg == nullptr) return;
-  msg->msg.ext.header = 0;
-  msg->id.mask = mask;
-  msg->msgFlags = directionFlag();
-  msg->handle = socket->handle;
-  if (!QRN_AllocSocketMsgExtData(msg, bufp, length, socket->handle) || VHD_gIbdSend == nullptr ||
-      !VHD_gIbdSend(socket->handle, msg)) {
-    QRN_FreeSocketMsg_Unprotected(msg);
-  }
+  qrnOfferIbdCopy(VHD_gIbdSend, socket->handle, socket->handle, mask, directionFlag(), bufp,
+                  length);
 }
 
 namespace {

@@ -18,6 +18,11 @@ QRN_SocketMsg* hsfIbdTakeMsg(HSF_IBD_MASK mask);
 bool qrnQueueMsgInServices(const HSFMSG* msg, int obd, HSF_IBD_MASK mask, QRN_MsgFlags flags);
 // Frees every message of a queue (with the blocks they own).
 void qrnFreeQueue_Unprotected(MEM_Queue* queue);
+// A new in-band message (header 0) with a framework block holding a copy of `data` (source
+// handle srcHandle), offered to `offer` as data leaving srcHandle; freed when it got no block or
+// nobody takes it. One hold of the lock covers the allocations and the delivery. 1 when taken.
+int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
+                    HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data, uint16_t length);
 // QRN_FindSocket for a caller that holds the framework lock.
 QRN_Socket* qrnFindSocket_Unprotected(QRN_Handle handle);
 // Forgets every socket of the lookup by handle (the socket list is being started afresh).

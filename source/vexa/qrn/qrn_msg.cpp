@@ -134,6 +134,23 @@ int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length
   return 1;
 }
 
+int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
+                    HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data, uint16_t length) {
+  LhapiLockGuard lock;
+  QRN_SocketMsg* msg = QRN_AllocSocketMsg_Unprotected();
+  if (msg == nullptr) return 0;
+  msg->msg.ext.header = 0;
+  msg->id.mask = mask;
+  msg->msgFlags = flags;
+  msg->handle = msgHandle;
+  if (!QRN_AllocSocketMsgExtData(msg, data, length, srcHandle) || offer == nullptr ||
+      !offer(srcHandle, msg)) {
+    QRN_FreeSocketMsg_Unprotected(msg);
+    return 0;
+  }
+  return 1;
+}
+
 void QRN_SendMessageToHost(QRN_Handle handle, QRN_SocketMsg* msg) {
   if (msg == nullptr) return;
   if (QRN_gHostMsgCallback != nullptr) {

@@ -49,12 +49,14 @@ bool prepareMedia(QRN_Socket* socket, const Direction& d) {
     LHAPI_ASSERT_FAIL();
     return false;
   }
-  auto* buffer = static_cast<uint8_t*>(MEM_ScratchAllocClear(&QRN_gHapiScratch, d.mediaSize));
+  auto* buffer = static_cast<uint8_t*>(MEM_ScratchAlloc(&QRN_gHapiScratch, d.mediaSize));
   if (buffer == nullptr) {
     LHAPI_ASSERT_FAIL();
     return false;
   }
+  // A cleared buffer with the history in front: only what the history does not cover is cleared.
   std::memcpy(buffer, d.half->mediaQhistory, d.history);
+  std::memset(buffer + d.history, 0, d.mediaSize - d.history);
   auto* low = reinterpret_cast<int16_t*>(buffer + historyEven);
   socket->memDesc[HSF_MEDQ_LOWBAND] = low;
   socket->memDesc[HSF_MEDQ_HIGHBAND] =
