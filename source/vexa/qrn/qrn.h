@@ -210,6 +210,8 @@ void* QRN_AllocExtData(const void* src, size_t length);
 void* QRN_AllocExtData_Unprotected(const void* src, size_t length);
 int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length,
                               uint16_t srcHandle);
+int QRN_AllocSocketMsgExtData_Unprotected(QRN_SocketMsg* msg, const void* src, size_t length,
+                                          uint16_t srcHandle);
 void QRN_FreeExtMsg(void* bufp);
 void QRN_FreeExtMsg_Unprotected(void* bufp);
 int QRN_PeekMsgPool();

@@ -23,6 +23,9 @@ void qrnFreeQueue_Unprotected(MEM_Queue* queue);
 // nobody takes it. One hold of the lock covers the allocations and the delivery. 1 when taken.
 int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
                     HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data, uint16_t length);
+// QRN_QueueMsg for a caller that holds the framework lock; false when no socket has the handle
+// (the message is freed, and the caller reports HAPI_RM_ERR_INVALID_HANDLE).
+bool qrnQueueMsg_Unprotected(QRN_Handle handle, QRN_SocketMsg* msg);
 // QRN_FindSocket for a caller that holds the framework lock.
 QRN_Socket* qrnFindSocket_Unprotected(QRN_Handle handle);
 // Forgets every socket of the lookup by handle (the socket list is being started afresh).

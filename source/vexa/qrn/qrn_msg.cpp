@@ -113,14 +113,13 @@ void* QRN_AllocExtData(const void* src, size_t length) {
   return QRN_AllocExtData_Unprotected(src, length);
 }
 
-int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length,
-                              uint16_t srcHandle) {
+int QRN_AllocSocketMsgExtData_Unprotected(QRN_SocketMsg* msg, const void* src, size_t length,
+                                          uint16_t srcHandle) {
   if (msg == nullptr) return 0;
   if (!isExtendedHeader(msg->msg.ext.header)) {
     LHAPI_ASSERT_FAIL();
     return 0;
   }
-  LhapiLockGuard lock;
   void* data = QRN_AllocExtData_Unprotected(src, length);
   if (data == nullptr) {
     msg->msg.ext.bufp = nullptr;
@@ -134,6 +133,12 @@ int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length
   return 1;
 }
 
+int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length,
+                              uint16_t srcHandle) {
+  LhapiLockGuard lock;
+  return QRN_AllocSocketMsgExtData_Unprotected(msg, src, length, srcHandle);
+}
+
 int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
                     HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data, uint16_t length) {
   LhapiLockGuard lock;
@@ -143,7 +148,7 @@ int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgH
   msg->id.mask = mask;
   msg->msgFlags = flags;
   msg->handle = msgHandle;
-  if (!QRN_AllocSocketMsgExtData(msg, data, length, srcHandle) || offer == nullptr ||
+  if (!QRN_AllocSocketMsgExtData_Unprotected(msg, data, length, srcHandle) || offer == nullptr ||
       !offer(srcHandle, msg)) {
     QRN_FreeSocketMsg_Unprotected(msg);
     return 0;
