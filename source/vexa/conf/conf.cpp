@@ -45,15 +45,15 @@ CONF_SRC_LIST* sourceEntry(SourceList& list, uint16_t handle) {
 }
 
 // Takes every waiting in-band block of the band's type into the band's queue. The message
-// record that brought a block is kept as the queue element.
+// record that brought a block is kept as the queue element. Caller holds the lock.
 void collectBand(CONFINSTANCEMEM* inst, int band, SourceList& list) {
-  while (QRN_SocketMsg* held = hsfIbdTakeMsg(kBandMask[band])) {
+  while (QRN_SocketMsg* held = hsfIbdTakeMsg_Unprotected(kBandMask[band])) {
     const HSFMSG m = held->msg;
     const bool ownsBlock = (held->msgFlags & QRN_MsgFlagBufNeedsFree) && m.ext.bufp != nullptr;
     if (!ownsBlock) LHAPI_ASSERT_FAIL();  // only framework blocks are mixed
     if (HAPI_OPCODE_IS_STD(m.std.header) || m.ext.bufp == nullptr) {
       held->msgFlags &= ~QRN_MsgFlagBufNeedsFree;
-      QRN_FreeSocketMsg(held);
+      QRN_FreeSocketMsg_Unprotected(held);
       continue;
     }
     held->id = QRN_MsgId{};
@@ -61,20 +61,20 @@ void collectBand(CONFINSTANCEMEM* inst, int band, SourceList& list) {
     held->msgFlags = QRN_MsgFlagBufNeedsFree | QRN_MsgFlagExtDataWithSrcHeader;
     held->handle = QRN_ExtHeaderOf(m.ext.bufp)->srcHandle;
     if (sourceEntry(list, held->handle) == nullptr) {
-      QRN_FreeSocketMsg(held);  // more peers than the list holds
+      QRN_FreeSocketMsg_Unprotected(held);  // more peers than the list holds
       continue;
     }
-    MEM_QueueEnq(&inst->queue[band], held);
+    MEM_QueueEnq_Unprotected(&inst->queue[band], held);
   }
 }
 
 void mixBand(CONFINSTANCEMEM* inst, int band, int16_t* samples, unsigned frameSamples) {
+  // One hold of the lock for the whole band: for the half-socket's queue the blocks are taken
+  // from and the pools the mixed ones go back to.
+  LhapiLockGuard lock;
   SourceList list;
   collectBand(inst, band, list);
   QMQUEUE* queue = &inst->queue[band];
-  // One hold of the lock for the whole pass: the queue is this instance's own, the lock is for
-  // the pools the mixed blocks go back to.
-  LhapiLockGuard lock;
   const uint32_t waiting = MEM_QueueCount(queue);
   for (uint32_t i = 0; i < waiting; ++i) {
     auto* held = static_cast<QRN_SocketMsg*>(MEM_QueueDeq_Unprotected(queue));

@@ -147,11 +147,10 @@ HSF_IBD_MASK hsfIbdPeekOrRecv(HSF_IBD_MASK mask, HSFMSG* datap, unsigned num, in
   return found;
 }
 
-QRN_SocketMsg* hsfIbdTakeMsg(HSF_IBD_MASK mask) {
+QRN_SocketMsg* hsfIbdTakeMsg_Unprotected(HSF_IBD_MASK mask) {
   QRN_Socket* socket = QRN_CurrentSocket();
   QRN_HalfSocket* half = qrnCurrentHalf(socket);
   if (half == nullptr) return nullptr;
-  LhapiLockGuard lock;
   MEM_BlockHdr* prev = nullptr;
   MEM_BlockHdr* hdr = findIbd(socket, half, mask, 0, &prev);
   if (hdr == nullptr) return nullptr;

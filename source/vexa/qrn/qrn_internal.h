@@ -12,8 +12,8 @@ inline QRN_HalfSocket* qrnCurrentHalf(QRN_Socket* socket) {
 // For the framework's own conference points: takes the first in-band message matching `mask`
 // among those present when the running service started off the queue, record and all, so that
 // the caller keeps it instead of copying it into a new record; none when nothing matches. The
-// caller frees it.
-QRN_SocketMsg* hsfIbdTakeMsg(HSF_IBD_MASK mask);
+// caller holds the framework lock and frees the message.
+QRN_SocketMsg* hsfIbdTakeMsg_Unprotected(HSF_IBD_MASK mask);
 // QRN_QueueMsgInServices reporting whether the message was queued.
 bool qrnQueueMsgInServices(const HSFMSG* msg, int obd, HSF_IBD_MASK mask, QRN_MsgFlags flags);
 // Frees every message of a queue (with the blocks they own).

@@ -105,7 +105,11 @@ void QRN_SocketProcessMessages(QRN_Socket* socket) {
     if (msg == nullptr) break;
     QRN_SocketProcessMessage(socket, msg);
   }
-  while (QRN_SocketMsg* msg = dequeue(&socket->msgQ)) {
+  // Only the tick thread queues on msgQ (the host's commands go to hostmsgQ), so an empty one is
+  // seen as empty without the lock.
+  while (socket->msgQ.headPtr != nullptr) {
+    QRN_SocketMsg* msg = dequeue(&socket->msgQ);
+    if (msg == nullptr) break;
     if (!QRN_SocketProcessCustomMessage(socket, msg)) QRN_SocketProcessMessage(socket, msg);
   }
 }

@@ -99,7 +99,7 @@ void runService(QRN_Socket* socket, QRN_HalfSocket* half, QRN_Service* service, 
 // the host (ingress, unless the VHD is DSP-only) or is freed. Taking a message and handing it on
 // share one hold of the lock; the host is called without it.
 void passDataOn(QRN_Socket* socket, QRN_HalfSocket* half, bool toHost) {
-  for (;;) {
+  while (half->dataQ.headPtr != nullptr) {  // the tick thread's own queue, as above
     QRN_SocketMsg* msg = nullptr;
     {
       LhapiLockGuard lock;
