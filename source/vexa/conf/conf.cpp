@@ -3,6 +3,7 @@
 
 #include "lhapi.h"
 #include "qrn/qrn.h"
+#include "qrn/qrn_internal.h"
 
 const HSFSRVARC conftosarc = {HAPI_CONF_TOS_SRV, sizeof(CONFINSTANCEMEM), nullptr, confSend,
                               confRecv,          confInit,                confExit};
@@ -18,54 +19,73 @@ int16_t* bandSamples(int band) {
   return socket != nullptr ? socket->memDesc[band] : nullptr;
 }
 
-// The entry of `handle` in the list, taking the first free one for a new source; none when the
-// list is full (that source is ignored this frame).
-CONF_SRC_LIST* sourceEntry(CONF_SRC_LIST* list, uint16_t handle) {
-  CONF_SRC_LIST* free = nullptr;
-  for (unsigned i = 0; i < CONF_NUM_SOURCES; ++i) {
-    if (list[i].handle == handle) return &list[i];
-    if (free == nullptr && list[i].handle == HAPIVHD_INVALID) free = &list[i];
+// This frame's sources of one band. Entries are taken in order and none is given back within the
+// frame, so the taken ones are a prefix of the list and only that prefix is searched.
+struct SourceList {
+  CONF_SRC_LIST entry[CONF_NUM_SOURCES];
+  unsigned taken = 0;
+  SourceList() {
+    for (auto& e : entry) e = CONF_SRC_LIST{HAPIVHD_INVALID, 0};
   }
-  if (free != nullptr) *free = CONF_SRC_LIST{handle, 0};
+};
+
+// The entry of `handle` in the list, taking the first free one for a new source; none when the
+// list is full (that source is ignored this frame). A handle equal to the free marker finds the
+// first free entry and leaves it free, as a search of the whole list would.
+CONF_SRC_LIST* sourceEntry(SourceList& list, uint16_t handle) {
+  for (unsigned i = 0; i < list.taken; ++i) {
+    if (list.entry[i].handle == handle) return &list.entry[i];
+  }
+  if (list.taken == CONF_NUM_SOURCES) return nullptr;
+  CONF_SRC_LIST* free = &list.entry[list.taken];
+  if (handle == HAPIVHD_INVALID) return free;
+  *free = CONF_SRC_LIST{handle, 0};
+  list.taken += 1;
   return free;
 }
 
-// Takes every waiting in-band block of the band's type into the band's queue.
-void collectBand(CONFINSTANCEMEM* inst, int band, CONF_SRC_LIST* list) {
-  HSFMSG m{};
-  while (hsfIbdPeekOrRecv(kBandMask[band], &m, 0, HSF_IBD_RECEIVE_NOT_FREE) != 0) {
-    if (HAPI_OPCODE_IS_STD(m.std.header) || m.ext.bufp == nullptr) continue;
-    QRN_SocketMsg* held = QRN_AllocSocketMsg();
-    if (held == nullptr) {
-      QRN_FreeExtMsg(m.ext.bufp);
+// Takes every waiting in-band block of the band's type into the band's queue. The message
+// record that brought a block is kept as the queue element. Caller holds the lock.
+void collectBand(CONFINSTANCEMEM* inst, int band, SourceList& list) {
+  while (QRN_SocketMsg* held = hsfIbdTakeMsg_Unprotected(kBandMask[band])) {
+    const HSFMSG m = held->msg;
+    const bool ownsBlock = (held->msgFlags & QRN_MsgFlagBufNeedsFree) && m.ext.bufp != nullptr;
+    if (!ownsBlock) LHAPI_ASSERT_FAIL();  // only framework blocks are mixed
+    if (HAPI_OPCODE_IS_STD(m.std.header) || m.ext.bufp == nullptr) {
+      held->msgFlags &= ~QRN_MsgFlagBufNeedsFree;
+      QRN_FreeSocketMsg_Unprotected(held);
       continue;
     }
-    held->msg = m;
+    held->id = QRN_MsgId{};
+    held->userTag = 0;
     held->msgFlags = QRN_MsgFlagBufNeedsFree | QRN_MsgFlagExtDataWithSrcHeader;
     held->handle = QRN_ExtHeaderOf(m.ext.bufp)->srcHandle;
     if (sourceEntry(list, held->handle) == nullptr) {
-      QRN_FreeSocketMsg(held);  // more peers than the list holds
+      QRN_FreeSocketMsg_Unprotected(held);  // more peers than the list holds
       continue;
     }
-    MEM_QueueEnq(&inst->queue[band], held);
+    MEM_QueueEnq_Unprotected(&inst->queue[band], held);
   }
 }
 
 void mixBand(CONFINSTANCEMEM* inst, int band, int16_t* samples, unsigned frameSamples) {
-  CONF_SRC_LIST list[CONF_NUM_SOURCES];
-  for (auto& e : list) e = CONF_SRC_LIST{HAPIVHD_INVALID, 0};
+  // One hold of the lock for the whole band: for the half-socket's queue the blocks are taken
+  // from and the pools the mixed ones go back to.
+  LhapiLockGuard lock;
+  SourceList list;
   collectBand(inst, band, list);
-  const uint32_t waiting = MEM_QueueCount(&inst->queue[band]);
+  QMQUEUE* queue = &inst->queue[band];
+  const uint32_t waiting = MEM_QueueCount(queue);
   for (uint32_t i = 0; i < waiting; ++i) {
-    auto* held = static_cast<QRN_SocketMsg*>(MEM_QueueDeq(&inst->queue[band]));
+    auto* held = static_cast<QRN_SocketMsg*>(MEM_QueueDeq_Unprotected(queue));
     if (held == nullptr) break;
     CONF_SRC_LIST* src = sourceEntry(list, held->handle);
     if (src == nullptr) {
-      QRN_FreeSocketMsg(held);
+      QRN_FreeSocketMsg_Unprotected(held);
       continue;
     }
     if (src->offset >= frameSamples) {
-      MEM_QueueEnq(&inst->queue[band], held);  // this source filled the frame: next frame
+      MEM_QueueEnq_Unprotected(queue, held);  // this source filled the frame: next frame
       continue;
     }
     unsigned n = held->msg.ext.length / 2u;
@@ -73,7 +93,7 @@ void mixBand(CONFINSTANCEMEM* inst, int band, int16_t* samples, unsigned frameSa
     hsfMedqAdd(samples + src->offset, static_cast<const int16_t*>(held->msg.ext.bufp), n);
     src->offset = static_cast<uint16_t>(src->offset + CONF_BLOCK_SAMPLES);
     LHAPI_ASSERT(src->offset <= frameSamples);
-    QRN_FreeSocketMsg(held);
+    QRN_FreeSocketMsg_Unprotected(held);
   }
 }
 

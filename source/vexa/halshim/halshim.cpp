@@ -5,6 +5,7 @@
 #include "halshim.h"
 #include "knl/knl.h"
 #include "lhapi.h"
+#include "qrn/qrn_internal.h"
 
 HALSHIM_CONFIG gHalShimConfigs[HALSHIM_NUM_PORTS];
 HALSHIM_DEVICE gHalShimDevices[HALSHIM_NUM_PORTS];
@@ -87,16 +88,9 @@ void halShimIngress(const int16_t* samples, unsigned port) {
   in.writeIdx = static_cast<uint16_t>(n);
   if (knlRunsNormally()) {
     for (unsigned start = 0; start + HALSHIM_BLOCK_SAMPLES <= n; start += HALSHIM_BLOCK_SAMPLES) {
-      QRN_SocketMsg* msg = QRN_AllocSocketMsg();
-      if (msg == nullptr) continue;
-      msg->msg.ext.header = 0;
-      msg->id.mask = cfg.mask;
-      msg->msgFlags = QRN_MsgFlagHostMsg | QRN_MsgFlagIbdIngress;
-      if (!QRN_AllocSocketMsgExtData(msg, &in.buffer[start], HALSHIM_BLOCK_SAMPLES * 2,
-                                     cfg.halShimQrnHandle) ||
-          gHalShimIbdCallback == nullptr || !gHalShimIbdCallback(cfg.halShimQrnHandle, msg)) {
-        QRN_FreeSocketMsg(msg);
-      }
+      qrnOfferIbdCopy(gHalShimIbdCallback, cfg.halShimQrnHandle, 0, cfg.mask,
+                      QRN_MsgFlagHostMsg | QRN_MsgFlagIbdIngress, &in.buffer[start],
+                      HALSHIM_BLOCK_SAMPLES * 2);
     }
   }
   in.writeIdx = 0;

@@ -91,17 +91,32 @@ void hsfIbdSendExtAlloc(HSF_IBD_MASK mask, uint16_t header, uint16_t length, con
 void hsfIbdSendAllocMsg(HSF_IBD_MASK mask, uint16_t length, const void* bufp) {
   QRN_Socket* socket = QRN_CurrentSocket();
   if (socket == nullptr) return;
-  QRN_SocketMsg* msg = QRN_AllocSocketMsg();
-  if (msg == nullptr) return;
-  msg->msg.ext.header = 0;
-  msg->id.mask = mask;
-  msg->msgFlags = directionFlag();
-  msg->handle = socket->handle;
-  if (!QRN_AllocSocketMsgExtData(msg, bufp, length, socket->handle) || VHD_gIbdSend == nullptr ||
-      !VHD_gIbdSend(socket->handle, msg)) {
-    QRN_FreeSocketMsg(msg);
-  }
+  qrnOfferIbdCopy(VHD_gIbdSend, socket->handle, socket->handle, mask, directionFlag(), bufp,
+                  length);
 }
+
+namespace {
+
+// The num-th in-band message matching `mask` among those present when the running service
+// started, with its predecessor in the queue; none when there is no such message. Caller holds
+// the lock.
+MEM_BlockHdr* findIbd(QRN_Socket* socket, QRN_HalfSocket* half, HSF_IBD_MASK mask, unsigned num,
+                      MEM_BlockHdr** prevOut) {
+  MEM_BlockHdr* prev = nullptr;
+  MEM_BlockHdr* hdr = half->dataQ.headPtr;
+  unsigned matches = 0;
+  for (uint32_t i = 0; i < socket->numIBDmessages && hdr != nullptr;
+       ++i, prev = hdr, hdr = hdr->nextp) {
+    const auto* msg = static_cast<const QRN_SocketMsg*>(MEM_DataOf(hdr));
+    if ((msg->id.mask & mask) == 0) continue;
+    if (matches++ != num) continue;
+    *prevOut = prev;
+    return hdr;
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 HSF_IBD_MASK hsfIbdPeekOrRecv(HSF_IBD_MASK mask, HSFMSG* datap, unsigned num, int option) {
   QRN_Socket* socket = QRN_CurrentSocket();
@@ -110,32 +125,38 @@ HSF_IBD_MASK hsfIbdPeekOrRecv(HSF_IBD_MASK mask, HSFMSG* datap, unsigned num, in
   if (half == nullptr) return 0;
   LhapiLockGuard lock;
   MEM_BlockHdr* prev = nullptr;
-  MEM_BlockHdr* hdr = half->dataQ.headPtr;
-  unsigned matches = 0;
-  for (uint32_t i = 0; i < socket->numIBDmessages && hdr != nullptr;
-       ++i, prev = hdr, hdr = hdr->nextp) {
-    auto* msg = static_cast<QRN_SocketMsg*>(MEM_DataOf(hdr));
-    if ((msg->id.mask & mask) == 0) continue;
-    if (matches++ != num) continue;
-    if (datap != nullptr) *datap = msg->msg;
-    const HSF_IBD_MASK found = msg->id.mask;
-    if (option == HSF_IBD_PEEK) return found;
-    unlinkFromQueue(&half->dataQ, prev, hdr);
-    socket->numIBDmessages -= 1;
-    const bool owns = (msg->msgFlags & QRN_MsgFlagBufNeedsFree) && msg->msg.ext.bufp != nullptr;
-    if (option == HSF_IBD_RECEIVE_NOT_FREE) {
-      if (!owns) LHAPI_ASSERT_FAIL();
-      msg->msgFlags &= ~QRN_MsgFlagBufNeedsFree;  // the block passes to the caller
-      QRN_FreeSocketMsg_Unprotected(msg);
-    } else if (owns) {
-      // Keep the block (through its message) until the thread's run ends.
-      MEM_QueueEnq_Unprotected(&QRN_gSocketContext.freeLaterQ, msg);
-    } else {
-      QRN_FreeSocketMsg_Unprotected(msg);
-    }
-    return found;
+  MEM_BlockHdr* hdr = findIbd(socket, half, mask, num, &prev);
+  if (hdr == nullptr) return 0;
+  auto* msg = static_cast<QRN_SocketMsg*>(MEM_DataOf(hdr));
+  if (datap != nullptr) *datap = msg->msg;
+  const HSF_IBD_MASK found = msg->id.mask;
+  if (option == HSF_IBD_PEEK) return found;
+  unlinkFromQueue(&half->dataQ, prev, hdr);
+  socket->numIBDmessages -= 1;
+  const bool owns = (msg->msgFlags & QRN_MsgFlagBufNeedsFree) && msg->msg.ext.bufp != nullptr;
+  if (option == HSF_IBD_RECEIVE_NOT_FREE) {
+    if (!owns) LHAPI_ASSERT_FAIL();
+    msg->msgFlags &= ~QRN_MsgFlagBufNeedsFree;  // the block passes to the caller
+    QRN_FreeSocketMsg_Unprotected(msg);
+  } else if (owns) {
+    // Keep the block (through its message) until the thread's run ends.
+    MEM_QueueEnq_Unprotected(&QRN_gSocketContext.freeLaterQ, msg);
+  } else {
+    QRN_FreeSocketMsg_Unprotected(msg);
   }
-  return 0;
+  return found;
+}
+
+QRN_SocketMsg* hsfIbdTakeMsg_Unprotected(HSF_IBD_MASK mask) {
+  QRN_Socket* socket = QRN_CurrentSocket();
+  QRN_HalfSocket* half = qrnCurrentHalf(socket);
+  if (half == nullptr) return nullptr;
+  MEM_BlockHdr* prev = nullptr;
+  MEM_BlockHdr* hdr = findIbd(socket, half, mask, 0, &prev);
+  if (hdr == nullptr) return nullptr;
+  unlinkFromQueue(&half->dataQ, prev, hdr);
+  socket->numIBDmessages -= 1;
+  return static_cast<QRN_SocketMsg*>(MEM_DataOf(hdr));
 }
 
 void* hsfIbdReceivePtr(HSF_IBD_MASK mask) {

@@ -64,6 +64,7 @@ int MEM_InitBufPoolNoAdd(MEM_BufPool* pool, uint32_t bufSize, void* memory, size
 int MEM_InitBufPool(MEM_BufPool* pool, uint32_t bufSize, void* memory, size_t memSize);
 void MEM_TermBufPool(MEM_BufPool* pool);
 void* MEM_BufPoolAllocDbg(MEM_BufPool* pool, const char* file, int line);
+void* MEM_BufPoolAlloc_UnprotectedDbg(MEM_BufPool* pool, const char* file, int line);
 void* MEM_BufPoolAllocClearDbg(MEM_BufPool* pool, const char* file, int line);
 void MEM_BufPoolFree(MEM_BufPool* pool, void* data);
 void MEM_BufPoolFree_Unprotected(MEM_BufPool* pool, void* data);
@@ -72,6 +73,7 @@ void MEM_BufPoolDump(MEM_BufPool* pool);
 MEM_BufPool* MEM_FindBufPool(const void* data);
 
 #define MEM_BufPoolAlloc(pool) MEM_BufPoolAllocDbg((pool), __FILE__, __LINE__)
+#define MEM_BufPoolAlloc_Unprotected(pool) MEM_BufPoolAlloc_UnprotectedDbg((pool), __FILE__, __LINE__)
 #define MEM_BufPoolAllocClear(pool) MEM_BufPoolAllocClearDbg((pool), __FILE__, __LINE__)
 
 // ---- heap ----

@@ -88,12 +88,11 @@ MEM_BufPool* MEM_FindBufPool(const void* data) {
   return nullptr;
 }
 
-void* MEM_BufPoolAllocDbg(MEM_BufPool* pool, const char* file, int line) {
+void* MEM_BufPoolAlloc_UnprotectedDbg(MEM_BufPool* pool, const char* file, int line) {
   if (pool == nullptr) {
     LHAPI_ASSERT_FAIL();
     return nullptr;
   }
-  LhapiLockGuard lock;
   MEM_BlockHdr* hdr = pool->core.freep;
   if (hdr == nullptr) {
     // A pool runs dry under a flood from outside, refusing allocation after allocation: its
@@ -121,6 +120,11 @@ void* MEM_BufPoolAllocDbg(MEM_BufPool* pool, const char* file, int line) {
   pool->numFreeBuf -= 1;
   if (pool->numFreeBuf < pool->lowWaterMark) pool->lowWaterMark = pool->numFreeBuf;
   return MEM_DataOf(hdr);
+}
+
+void* MEM_BufPoolAllocDbg(MEM_BufPool* pool, const char* file, int line) {
+  LhapiLockGuard lock;
+  return MEM_BufPoolAlloc_UnprotectedDbg(pool, file, line);
 }
 
 void* MEM_BufPoolAllocClearDbg(MEM_BufPool* pool, const char* file, int line) {

@@ -179,8 +179,12 @@ struct QRN_SOCKET_GLOBALS {
 };
 extern QRN_SOCKET_GLOBALS QRN_gSocketContext;
 inline QRN_Socket* const QRN_RESMAN_CONTEXT = reinterpret_cast<QRN_Socket*>(~uintptr_t{0});
-// The socket of the running VHD thread, or none (also while the resource manager runs).
-QRN_Socket* QRN_CurrentSocket();
+// The socket of the running VHD thread, or none (also while the resource manager runs). Inline:
+// every service call on the tick asks for it.
+inline QRN_Socket* QRN_CurrentSocket() {
+  QRN_Socket* socket = QRN_gSocketContext.pCurrentSocket;
+  return socket == QRN_RESMAN_CONTEXT ? nullptr : socket;
+}
 
 // Host message callback: receives every message for the host and frees it.
 using QRN_HostMsgCallback = void (*)(QRN_Handle handle, QRN_SocketMsg* msg);
@@ -198,12 +202,16 @@ void QRN_HapiInit(QRN_HostMsgCallback hostCallback, void* secondCallback);
 
 // ---- messages ----
 QRN_SocketMsg* QRN_AllocSocketMsg();
+QRN_SocketMsg* QRN_AllocSocketMsg_Unprotected();
 QRN_SocketMsg* QRN_DuplicateMsg(const QRN_SocketMsg* msg);
 void QRN_FreeSocketMsg(QRN_SocketMsg* msg);
 void QRN_FreeSocketMsg_Unprotected(QRN_SocketMsg* msg);
 void* QRN_AllocExtData(const void* src, size_t length);
+void* QRN_AllocExtData_Unprotected(const void* src, size_t length);
 int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length,
                               uint16_t srcHandle);
+int QRN_AllocSocketMsgExtData_Unprotected(QRN_SocketMsg* msg, const void* src, size_t length,
+                                          uint16_t srcHandle);
 void QRN_FreeExtMsg(void* bufp);
 void QRN_FreeExtMsg_Unprotected(void* bufp);
 int QRN_PeekMsgPool();

@@ -4,10 +4,29 @@
 #include "qrn.h"
 
 // The half-socket of the running direction, or none.
-QRN_HalfSocket* qrnCurrentHalf(QRN_Socket* socket);
+inline QRN_HalfSocket* qrnCurrentHalf(QRN_Socket* socket) {
+  if (socket == nullptr) return nullptr;
+  return QRN_gSocketContext.currentDirection == HAPI_DIRECTION_EGRESS ? socket->egress
+                                                                      : socket->ingress;
+}
+// For the framework's own conference points: takes the first in-band message matching `mask`
+// among those present when the running service started off the queue, record and all, so that
+// the caller keeps it instead of copying it into a new record; none when nothing matches. The
+// caller holds the framework lock and frees the message.
+QRN_SocketMsg* hsfIbdTakeMsg_Unprotected(HSF_IBD_MASK mask);
 // QRN_QueueMsgInServices reporting whether the message was queued.
 bool qrnQueueMsgInServices(const HSFMSG* msg, int obd, HSF_IBD_MASK mask, QRN_MsgFlags flags);
 // Frees every message of a queue (with the blocks they own).
 void qrnFreeQueue_Unprotected(MEM_Queue* queue);
+// A new in-band message (header 0) with a framework block holding a copy of `data` (source
+// handle srcHandle), offered to `offer` as data leaving srcHandle; freed when it got no block or
+// nobody takes it. One hold of the lock covers the allocations and the delivery. 1 when taken.
+int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
+                    HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data, uint16_t length);
+// QRN_QueueMsg for a caller that holds the framework lock; false when no socket has the handle
+// (the message is freed, and the caller reports HAPI_RM_ERR_INVALID_HANDLE).
+bool qrnQueueMsg_Unprotected(QRN_Handle handle, QRN_SocketMsg* msg);
+// QRN_FindSocket for a caller that holds the framework lock.
+QRN_Socket* qrnFindSocket_Unprotected(QRN_Handle handle);
 // Forgets every socket of the lookup by handle (the socket list is being started afresh).
 void qrnResetSocketIndex();

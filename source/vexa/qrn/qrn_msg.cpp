@@ -31,16 +31,21 @@ int QRN_PeekExtMsgPool(size_t length) {
              : 0;
 }
 
-QRN_SocketMsg* QRN_AllocSocketMsg() {
-  auto* msg = static_cast<QRN_SocketMsg*>(MEM_BufPoolAlloc(&QRN_gHapiMsgBufPool));
+QRN_SocketMsg* QRN_AllocSocketMsg_Unprotected() {
+  auto* msg = static_cast<QRN_SocketMsg*>(MEM_BufPoolAlloc_Unprotected(&QRN_gHapiMsgBufPool));
   if (msg != nullptr) std::memset(msg, 0, sizeof(*msg));
   return msg;
+}
+
+QRN_SocketMsg* QRN_AllocSocketMsg() {
+  LhapiLockGuard lock;
+  return QRN_AllocSocketMsg_Unprotected();
 }
 
 QRN_SocketMsg* QRN_DuplicateMsg(const QRN_SocketMsg* msg) {
   if (msg == nullptr) return nullptr;
   LhapiLockGuard lock;
-  QRN_SocketMsg* copy = QRN_AllocSocketMsg();
+  QRN_SocketMsg* copy = QRN_AllocSocketMsg_Unprotected();
   if (copy == nullptr) return nullptr;
   *copy = *msg;
   if (isExtendedHeader(msg->msg.ext.header) && (msg->msgFlags & QRN_MsgFlagBufNeedsFree) &&
@@ -79,7 +84,11 @@ void QRN_FreeSocketMsg_Unprotected(QRN_SocketMsg* msg) {
   if ((msg->msgFlags & QRN_MsgFlagBufNeedsFree) && msg->msg.ext.bufp != nullptr) {
     QRN_FreeExtMsg_Unprotected(msg->msg.ext.bufp);
   }
-  MEM_BufPoolFree_Unprotected(nullptr, msg);
+  // Nearly every message is of the framework's pool: the search of all pools is for the rest.
+  MEM_BufPool* pool = &QRN_gHapiMsgBufPool;
+  const auto* p = reinterpret_cast<const uint8_t*>(msg);
+  if (p < pool->startp || p >= pool->endp) pool = nullptr;
+  MEM_BufPoolFree_Unprotected(pool, msg);
 }
 
 void QRN_FreeSocketMsg(QRN_SocketMsg* msg) {
@@ -87,10 +96,9 @@ void QRN_FreeSocketMsg(QRN_SocketMsg* msg) {
   QRN_FreeSocketMsg_Unprotected(msg);
 }
 
-void* QRN_AllocExtData(const void* src, size_t length) {
-  LhapiLockGuard lock;
+void* QRN_AllocExtData_Unprotected(const void* src, size_t length) {
   if (length > QRN_EXT_DATA_MAX || !QRN_PeekExtMsgPool(length)) return nullptr;
-  auto* block = static_cast<uint8_t*>(MEM_BufPoolAlloc(&QRN_gHapiExtDataBufPool));
+  auto* block = static_cast<uint8_t*>(MEM_BufPoolAlloc_Unprotected(&QRN_gHapiExtDataBufPool));
   if (block == nullptr) return nullptr;
   auto* hdr = reinterpret_cast<QRN_SocketMsgExtSrcHeader*>(block);
   hdr->refCount = 0;
@@ -100,14 +108,19 @@ void* QRN_AllocExtData(const void* src, size_t length) {
   return data;
 }
 
-int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length,
-                              uint16_t srcHandle) {
+void* QRN_AllocExtData(const void* src, size_t length) {
+  LhapiLockGuard lock;
+  return QRN_AllocExtData_Unprotected(src, length);
+}
+
+int QRN_AllocSocketMsgExtData_Unprotected(QRN_SocketMsg* msg, const void* src, size_t length,
+                                          uint16_t srcHandle) {
   if (msg == nullptr) return 0;
   if (!isExtendedHeader(msg->msg.ext.header)) {
     LHAPI_ASSERT_FAIL();
     return 0;
   }
-  void* data = QRN_AllocExtData(src, length);
+  void* data = QRN_AllocExtData_Unprotected(src, length);
   if (data == nullptr) {
     msg->msg.ext.bufp = nullptr;
     msg->msg.ext.length = 0;
@@ -117,6 +130,29 @@ int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length
   msg->msg.ext.bufp = data;
   msg->msg.ext.length = static_cast<uint16_t>(length);
   msg->msgFlags |= QRN_MsgFlagBufNeedsFree | QRN_MsgFlagExtDataWithSrcHeader;
+  return 1;
+}
+
+int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length,
+                              uint16_t srcHandle) {
+  LhapiLockGuard lock;
+  return QRN_AllocSocketMsgExtData_Unprotected(msg, src, length, srcHandle);
+}
+
+int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
+                    HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data, uint16_t length) {
+  LhapiLockGuard lock;
+  QRN_SocketMsg* msg = QRN_AllocSocketMsg_Unprotected();
+  if (msg == nullptr) return 0;
+  msg->msg.ext.header = 0;
+  msg->id.mask = mask;
+  msg->msgFlags = flags;
+  msg->handle = msgHandle;
+  if (!QRN_AllocSocketMsgExtData_Unprotected(msg, data, length, srcHandle) || offer == nullptr ||
+      !offer(srcHandle, msg)) {
+    QRN_FreeSocketMsg_Unprotected(msg);
+    return 0;
+  }
   return 1;
 }
 

@@ -105,12 +105,19 @@ void QRN_SocketProcessMessages(QRN_Socket* socket) {
     if (msg == nullptr) break;
     QRN_SocketProcessMessage(socket, msg);
   }
-  while (QRN_SocketMsg* msg = dequeue(&socket->msgQ)) {
+  // Only the tick thread queues on msgQ (the host's commands go to hostmsgQ), so an empty one is
+  // seen as empty without the lock.
+  while (socket->msgQ.headPtr != nullptr) {
+    QRN_SocketMsg* msg = dequeue(&socket->msgQ);
+    if (msg == nullptr) break;
     if (!QRN_SocketProcessCustomMessage(socket, msg)) QRN_SocketProcessMessage(socket, msg);
   }
 }
 
 void QRN_FreeLaterBlocks() {
+  // Only the tick thread's runs queue and release these blocks, so an empty queue (most runs)
+  // needs no lock to be seen as empty.
+  if (QRN_gSocketContext.freeLaterQ.headPtr == nullptr) return;
   LhapiLockGuard lock;
   qrnFreeQueue_Unprotected(&QRN_gSocketContext.freeLaterQ);
 }

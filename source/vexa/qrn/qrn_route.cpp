@@ -7,17 +7,6 @@
 
 QRN_SOCKET_GLOBALS QRN_gSocketContext;
 
-QRN_Socket* QRN_CurrentSocket() {
-  QRN_Socket* socket = QRN_gSocketContext.pCurrentSocket;
-  return socket == QRN_RESMAN_CONTEXT ? nullptr : socket;
-}
-
-QRN_HalfSocket* qrnCurrentHalf(QRN_Socket* socket) {
-  if (socket == nullptr) return nullptr;
-  return QRN_gSocketContext.currentDirection == HAPI_DIRECTION_EGRESS ? socket->egress
-                                                                      : socket->ingress;
-}
-
 namespace {
 
 void routeToSocket(QRN_Socket* socket, QRN_SocketMsg* msg) {
@@ -50,31 +39,35 @@ void routeToSocket(QRN_Socket* socket, QRN_SocketMsg* msg) {
 
 }  // namespace
 
-void QRN_QueueMsg(QRN_Handle handle, QRN_SocketMsg* msg) {
-  if (msg == nullptr) return;
+bool qrnQueueMsg_Unprotected(QRN_Handle handle, QRN_SocketMsg* msg) {
+  if (msg == nullptr) return true;
   const unsigned low = handle & 0xFF;
   if (low > HAPIRESMAN) {
-    bool unknown = false;
-    {
-      LhapiLockGuard lock;
-      QRN_Socket* socket = QRN_FindSocket(handle);
-      if (socket == nullptr) {
-        QRN_FreeSocketMsg_Unprotected(msg);
-        unknown = true;
-      } else {
-        routeToSocket(socket, msg);
-      }
+    QRN_Socket* socket = qrnFindSocket_Unprotected(handle);
+    if (socket == nullptr) {
+      QRN_FreeSocketMsg_Unprotected(msg);
+      return false;
     }
-    if (unknown) QRN_ErrorEvent(HAPI_RM_ERR_INVALID_HANDLE, handle);
-    return;
+    routeToSocket(socket, msg);
+    return true;
   }
-  LhapiLockGuard lock;
   if (low < HALSHIM_NUM_PORTS && (msg->msgFlags & QRN_MsgFlagIbdEgress)) {
     halShimQueueEgressData(low, msg);
-    return;
+    return true;
   }
   msg->id.srv.target = handle;
   MEM_QueueEnq_Unprotected(&RM_gMsgQueue, msg);
+  return true;
+}
+
+void QRN_QueueMsg(QRN_Handle handle, QRN_SocketMsg* msg) {
+  bool known = true;
+  {
+    LhapiLockGuard lock;
+    known = qrnQueueMsg_Unprotected(handle, msg);
+  }
+  // Reported after the lock is let go: the report reaches the host's callback.
+  if (!known) QRN_ErrorEvent(HAPI_RM_ERR_INVALID_HANDLE, handle);
 }
 
 void QRN_QueueStdMsg(QRN_Handle handle, uint16_t header, uint16_t op1, uint16_t op2, QRN_MsgId id,

@@ -78,11 +78,15 @@ void qrnFreeQueue_Unprotected(MEM_Queue* queue) {
 
 void qrnResetSocketIndex() { gSocketByLow.fill(nullptr); }
 
-QRN_Socket* QRN_FindSocket(QRN_Handle handle) {
-  LhapiLockGuard lock;
+QRN_Socket* qrnFindSocket_Unprotected(QRN_Handle handle) {
   QRN_Socket* s = gSocketByLow[handle & 0xFF];
   if (s != nullptr && s->handle == handle) return s;
   return walkSocketList(handle);
+}
+
+QRN_Socket* QRN_FindSocket(QRN_Handle handle) {
+  LhapiLockGuard lock;
+  return qrnFindSocket_Unprotected(handle);
 }
 
 QRN_Socket* QRN_CreateSocket(QRN_Handle handle, const QRN_SocketConfig* config, size_t extraMem) {

@@ -4,6 +4,7 @@
 
 #include "halshim/halshim.h"
 #include "lhapi.h"
+#include "qrn/qrn_internal.h"
 #include "swb.h"
 
 SWB_Connection_List SWB_gConnectionList;
@@ -219,7 +220,9 @@ int SWB_IbdRecv(QRN_Handle srcHandle, QRN_SocketMsg* msg) {
     if (out == nullptr) continue;
     out->msgFlags &= ~(QRN_MsgFlagIbdIngress | QRN_MsgFlagIbdEgress);
     out->msgFlags |= dst.direction == HAPI_SWB_BOS ? QRN_MsgFlagIbdIngress : QRN_MsgFlagIbdEgress;
-    QRN_QueueMsg(dst.handle, out);
+    if (!qrnQueueMsg_Unprotected(dst.handle, out)) {
+      QRN_ErrorEvent(HAPI_RM_ERR_INVALID_HANDLE, dst.handle);
+    }
   }
   return 1;
 }

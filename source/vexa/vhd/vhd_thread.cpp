@@ -49,12 +49,14 @@ bool prepareMedia(QRN_Socket* socket, const Direction& d) {
     LHAPI_ASSERT_FAIL();
     return false;
   }
-  auto* buffer = static_cast<uint8_t*>(MEM_ScratchAllocClear(&QRN_gHapiScratch, d.mediaSize));
+  auto* buffer = static_cast<uint8_t*>(MEM_ScratchAlloc(&QRN_gHapiScratch, d.mediaSize));
   if (buffer == nullptr) {
     LHAPI_ASSERT_FAIL();
     return false;
   }
+  // A cleared buffer with the history in front: only what the history does not cover is cleared.
   std::memcpy(buffer, d.half->mediaQhistory, d.history);
+  std::memset(buffer + d.history, 0, d.mediaSize - d.history);
   auto* low = reinterpret_cast<int16_t*>(buffer + historyEven);
   socket->memDesc[HSF_MEDQ_LOWBAND] = low;
   socket->memDesc[HSF_MEDQ_HIGHBAND] =
@@ -84,25 +86,32 @@ void completeStackSwitch(QRN_Socket* socket) {
                      HAPI_HOST_SRV, HAPI_HOST_SRV, 0, 0);
 }
 
+// A half-socket's dataQ is filled and emptied only on the tick thread (by the services, the
+// switchboard and these bodies; the host's data go to hostdataQ), so its length is read here
+// without taking the lock for every service of every run.
 void runService(QRN_Socket* socket, QRN_HalfSocket* half, QRN_Service* service, HSFBLOCKP fn) {
   QRN_gSocketContext.pCurrentService = service;
-  {
-    LhapiLockGuard lock;
-    socket->numIBDmessages = half->dataQ.count;
-  }
+  socket->numIBDmessages = half->dataQ.count;
   fn(service->serviceData);
 }
 
 // In-band data left at the end of the pass go to the switchboard; what it does not take goes to
-// the host (ingress, unless the VHD is DSP-only) or is freed.
+// the host (ingress, unless the VHD is DSP-only) or is freed. Taking a message and handing it on
+// share one hold of the lock; the host is called without it.
 void passDataOn(QRN_Socket* socket, QRN_HalfSocket* half, bool toHost) {
-  while (auto* msg = static_cast<QRN_SocketMsg*>(MEM_QueueDeq(&half->dataQ))) {
-    if (VHD_gIbdSend != nullptr && VHD_gIbdSend(socket->handle, msg)) continue;
-    if (toHost) {
-      QRN_SendMessageToHost(socket->handle, msg);
-    } else {
-      QRN_FreeSocketMsg(msg);
+  while (half->dataQ.headPtr != nullptr) {  // the tick thread's own queue, as above
+    QRN_SocketMsg* msg = nullptr;
+    {
+      LhapiLockGuard lock;
+      msg = static_cast<QRN_SocketMsg*>(MEM_QueueDeq_Unprotected(&half->dataQ));
+      if (msg == nullptr) return;
+      if (VHD_gIbdSend != nullptr && VHD_gIbdSend(socket->handle, msg)) continue;
+      if (!toHost) {
+        QRN_FreeSocketMsg_Unprotected(msg);
+        continue;
+      }
     }
+    QRN_SendMessageToHost(socket->handle, msg);
   }
 }
 

@@ -78,6 +78,21 @@ TEST_F(ConfTest, PeersAreMixedIntoTheSameFrameAndSurplusWaitsForTheNext) {
   EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 0));
 }
 
+TEST_F(ConfTest, PeersBeyondTheSourceListAreIgnoredAndTheirBlocksFreed) {
+  ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD), 1);
+  tick();
+  // Every peer sends 1; the first CONF_NUM_SOURCES peers are heard, the two after them are not,
+  // and a second block of an early peer waits for the next frame.
+  for (unsigned i = 0; i < CONF_NUM_SOURCES + 2; ++i) sendBlock(static_cast<QRN_Handle>(0x100 + i), 1);
+  sendBlock(0x100, 5);
+  tick();
+  EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, static_cast<int16_t>(CONF_NUM_SOURCES)));
+  tick();
+  EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 5));
+  tick();
+  EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 0));
+}
+
 TEST_F(ConfTest, ClosingFreesBlocksStillWaiting) {
   ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD), 1);
   tick();
