@@ -97,7 +97,34 @@ void adaptDotsSse2(int16_t* hr, const int16_t* x, const int16_t* e, int Nb, int 
   }
 }
 
-constexpr LmsKernels kSse2 = {"sse2", reverseSse2, dotsSse2, adaptDotsSse2};
+// The pair sums of squares reach 2^31 at most (two samples of -32768): exact as unsigned 32-bit
+// lanes, which are widened to 64 bits before they are added up.
+inline __m128i widenPairSums(__m128i sum, __m128i pairs) {
+  const __m128i zero = _mm_setzero_si128();
+  return _mm_add_epi64(sum, _mm_add_epi64(_mm_unpacklo_epi32(pairs, zero), _mm_unpackhi_epi32(pairs, zero)));
+}
+
+inline int64_t laneSum64(__m128i a) {
+  return _mm_cvtsi128_si64(_mm_add_epi64(a, _mm_unpackhi_epi64(a, a)));
+}
+
+int64_t energyTail(const int16_t* x, int from, int n) {
+  int64_t e = 0;
+  for (int i = from; i < n; ++i) e += int32_t{x[i]} * x[i];
+  return e;
+}
+
+int64_t energySse2(const int16_t* x, int n) {
+  __m128i sum = _mm_setzero_si128();
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = load8(x + i);
+    sum = widenPairSums(sum, _mm_madd_epi16(v, v));
+  }
+  return laneSum64(sum) + energyTail(x, i, n);
+}
+
+constexpr LmsKernels kSse2 = {"sse2", reverseSse2, dotsSse2, adaptDotsSse2, energySse2};
 
 // ------------------------------------------------------------------------------------ AVX2
 
@@ -164,7 +191,25 @@ LMS_AVX2 void adaptDotsAvx2(int16_t* hr, const int16_t* x, const int16_t* e, int
   }
 }
 
-constexpr LmsKernels kAvx2 = {"avx2", reverseSse2, dotsAvx2, adaptDotsAvx2};
+LMS_AVX2 int64_t energyAvx2(const int16_t* x, int n) {
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i sum = zero;
+  int i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m256i v = load16(x + i);
+    const __m256i pairs = _mm256_madd_epi16(v, v);
+    sum = _mm256_add_epi64(sum, _mm256_add_epi64(_mm256_unpacklo_epi32(pairs, zero), _mm256_unpackhi_epi32(pairs, zero)));
+  }
+  __m128i half = _mm_add_epi64(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+  if (i + 8 <= n) {
+    const __m128i v = load8(x + i);
+    half = widenPairSums(half, _mm_madd_epi16(v, v));
+    i += 8;
+  }
+  return laneSum64(half) + energyTail(x, i, n);
+}
+
+constexpr LmsKernels kAvx2 = {"avx2", reverseSse2, dotsAvx2, adaptDotsAvx2, energyAvx2};
 
 }  // namespace
 
