@@ -2,6 +2,8 @@
 // the running sums are kept in 64-bit lanes.
 #include "plc_kernels.h"
 
+#include <climits>
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -46,22 +48,44 @@ __attribute__((target("sse4.1"))) int64_t plcDotSse41(const int16_t* x, const in
   return s;
 }
 
+// The AVX2 form sums pairs of products with the multiply-add. Its pair sums are exact but for one
+// value: two products of (-32768)^2 make 2^31, which wraps to INT32_MIN, a value no other pair sum
+// takes (the least is -2^31 + 2^16). Such lanes are counted and 2^32 is added back for each.
+__attribute__((target("avx2"))) inline __m128i widenPairs(__m128i acc, __m128i p) {
+  acc = _mm_add_epi64(acc, _mm_cvtepi32_epi64(p));
+  return _mm_add_epi64(acc, _mm_cvtepi32_epi64(_mm_unpackhi_epi64(p, p)));
+}
+
 __attribute__((target("avx2"))) int64_t plcDotAvx2(const int16_t* x, const int16_t* y, int n) {
-  __m256i acc = _mm256_setzero_si256();
+  const __m256i wrapped = _mm256_set1_epi32(INT32_MIN);
+  __m256i acc = _mm256_setzero_si256(), wraps = acc;
   int i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const __m256i a = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)));
-    const __m256i b = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i)));
-    const __m256i p = _mm256_mullo_epi32(a, b);
+  for (; i + 16 <= n; i += 16) {
+    const __m256i p = _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i)),
+                                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + i)));
+    wraps = _mm256_sub_epi32(wraps, _mm256_cmpeq_epi32(p, wrapped));
     acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_castsi256_si128(p)));
     acc = _mm256_add_epi64(acc, _mm256_cvtepi32_epi64(_mm256_extracti128_si256(p, 1)));
   }
   __m128i a2 = _mm_add_epi64(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
-  if (i + 4 <= n) {
-    a2 = widenAdd(a2, products4(x + i, y + i));
+  __m128i w2 = _mm_add_epi32(_mm256_castsi256_si128(wraps), _mm256_extracti128_si256(wraps, 1));
+  if (i + 8 <= n) {
+    const __m128i p = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i)),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i)));
+    w2 = _mm_sub_epi32(w2, _mm_cmpeq_epi32(p, _mm256_castsi256_si128(wrapped)));
+    a2 = widenPairs(a2, p);
+    i += 8;
+  }
+  if (i + 4 <= n) {  // two pair sums in the low lanes, zeros above
+    const __m128i p = _mm_madd_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(x + i)),
+                                     _mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + i)));
+    w2 = _mm_sub_epi32(w2, _mm_cmpeq_epi32(p, _mm256_castsi256_si128(wrapped)));
+    a2 = _mm_add_epi64(a2, _mm_cvtepi32_epi64(p));
     i += 4;
   }
-  int64_t s = _mm_cvtsi128_si64(a2) + _mm_extract_epi64(a2, 1);
+  w2 = _mm_add_epi32(w2, _mm_unpackhi_epi64(w2, w2));
+  w2 = _mm_add_epi32(w2, _mm_shuffle_epi32(w2, 0x55));
+  int64_t s = _mm_cvtsi128_si64(a2) + _mm_extract_epi64(a2, 1) + (int64_t{_mm_cvtsi128_si32(w2)} << 32);
   for (; i < n; ++i) s += int32_t{x[i]} * y[i];
   return s;
 }
