@@ -161,16 +161,8 @@ LMS_AVX2 inline __m256i tapStep(__m256i s, __m128i shift) {
 
 // The unpacks work within each 128-bit half, and so does the saturating pack that undoes them:
 // the taps come back in their order.
-LMS_AVX2 void adaptDotsAvx2(int16_t* hr, const int16_t* x, const int16_t* e, int Nb, int hExp, int T,
-                            int32_t* acc, int L) {
-  if (Nb != 2 || (L != 0 && L != 2)) {
-    lmsKernelsPortable().adaptDots(hr, x, e, Nb, hExp, T, acc, L);
-    return;
-  }
-  const __m256i pair = _mm256_set1_epi32(static_cast<int32_t>(
-      static_cast<uint16_t>(e[0]) | (static_cast<uint32_t>(static_cast<uint16_t>(e[1])) << 16)));
-  const __m128i shift = _mm_cvtsi32_si128(hExp < 32 ? hExp : 32);
-  __m256i a0 = _mm256_setzero_si256(), a1 = a0;
+LMS_AVX2 void adaptDotsWideAvx2(int16_t* hr, const int16_t* x, __m256i pair, __m128i shift, int T,
+                                __m256i* a0, __m256i* a1, bool next) {
   for (int m = 0; m < T; m += 16) {
     const __m256i r0 = load16(x + m), r1 = load16(x + m + 1);
     const __m256i dLo = tapStep(_mm256_madd_epi16(_mm256_unpacklo_epi16(r0, r1), pair), shift);
@@ -180,10 +172,51 @@ LMS_AVX2 void adaptDotsAvx2(int16_t* hr, const int16_t* x, const int16_t* e, int
     const __m256i hHi = _mm256_srai_epi32(_mm256_unpackhi_epi16(h, h), 16);
     const __m256i updated = _mm256_packs_epi32(_mm256_add_epi32(hLo, dLo), _mm256_add_epi32(hHi, dHi));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(hr + m), updated);
-    if (L != 0) {
-      a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(load16(x + 2 + m), updated));
-      a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(load16(x + 3 + m), updated));
+    if (next) {
+      *a0 = _mm256_add_epi32(*a0, _mm256_madd_epi16(load16(x + 2 + m), updated));
+      *a1 = _mm256_add_epi32(*a1, _mm256_madd_epi16(load16(x + 3 + m), updated));
     }
+  }
+}
+
+// From a shift of 2 on, the rounded step (S >> hExp + 2^14) >> 15 stays within +-(2^14 + 1): it
+// packs to 16 bits unchanged, and the saturating 16-bit add gives sat16(h + step) directly. The
+// two shifts fold into one, (S >> (hExp + 15)) + bit (hExp + 14) of S, counts past 31 giving the
+// sign as the two shifts would.
+LMS_AVX2 void adaptDotsNarrowAvx2(int16_t* hr, const int16_t* x, __m256i pair, int hExp, int T,
+                                  __m256i* a0, __m256i* a1, bool next) {
+  const __m128i down = _mm_cvtsi32_si128(hExp + 15), half = _mm_cvtsi32_si128(hExp + 14);
+  const __m256i one = _mm256_set1_epi32(1);
+  const auto step = [&](__m256i s) LMS_AVX2 {
+    return _mm256_add_epi32(_mm256_sra_epi32(s, down), _mm256_and_si256(_mm256_sra_epi32(s, half), one));
+  };
+  for (int m = 0; m < T; m += 16) {
+    const __m256i r0 = load16(x + m), r1 = load16(x + m + 1);
+    const __m256i dLo = step(_mm256_madd_epi16(_mm256_unpacklo_epi16(r0, r1), pair));
+    const __m256i dHi = step(_mm256_madd_epi16(_mm256_unpackhi_epi16(r0, r1), pair));
+    const __m256i updated = _mm256_adds_epi16(load16(hr + m), _mm256_packs_epi32(dLo, dHi));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(hr + m), updated);
+    if (next) {
+      *a0 = _mm256_add_epi32(*a0, _mm256_madd_epi16(load16(x + 2 + m), updated));
+      *a1 = _mm256_add_epi32(*a1, _mm256_madd_epi16(load16(x + 3 + m), updated));
+    }
+  }
+}
+
+LMS_AVX2 void adaptDotsAvx2(int16_t* hr, const int16_t* x, const int16_t* e, int Nb, int hExp, int T,
+                            int32_t* acc, int L) {
+  if (Nb != 2 || (L != 0 && L != 2)) {
+    lmsKernelsPortable().adaptDots(hr, x, e, Nb, hExp, T, acc, L);
+    return;
+  }
+  const __m256i pair = _mm256_set1_epi32(static_cast<int32_t>(
+      static_cast<uint16_t>(e[0]) | (static_cast<uint32_t>(static_cast<uint16_t>(e[1])) << 16)));
+  const int shift = hExp < 32 ? hExp : 32;
+  __m256i a0 = _mm256_setzero_si256(), a1 = a0;
+  if (shift >= 2) {
+    adaptDotsNarrowAvx2(hr, x, pair, shift, T, &a0, &a1, L != 0);
+  } else {
+    adaptDotsWideAvx2(hr, x, pair, _mm_cvtsi32_si128(shift), T, &a0, &a1, L != 0);
   }
   if (L != 0) {
     acc[0] = laneSum(halves(a0));
