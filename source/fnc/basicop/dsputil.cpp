@@ -141,15 +141,31 @@ int utilVectorNorm(SINT16* x, int n) {
     return z;
 }
 
-void utilHighpass(const SINT16* x, SINT16* y, int n, int alpha_exp, SINT32* umem) {
+namespace {
+// The DC blocker with its shift known at compile time (kShift >= 0) or given (kShift < 0): the
+// line's narrow and wide blockers use 5 and 6, and constant shifts keep the loop short.
+// (d >> k) - d lies between -d and 0 (or 0 and -d - 1), so it needs no wider type.
+template <int kShift>
+void highpass(const SINT16* x, SINT16* y, int n, int shift, SINT32* umem) {
+    const int a = kShift >= 0 ? kShift : shift;
     SINT32 u = *umem;
     for (int i = 0; i < n; ++i) {
-        const SINT32 next = x[i] + u - (u >> alpha_exp);
+        const SINT32 next = x[i] + u - (u >> a);
         const SINT32 d = u - next;
-        y[i] = sat16(std::int64_t{d >> (alpha_exp + 1)} - d);
+        const SINT32 v = (d >> (a + 1)) - d;
+        y[i] = static_cast<SINT16>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
         u = next;
     }
     *umem = u;
+}
+}  // namespace
+
+void utilHighpass(const SINT16* x, SINT16* y, int n, int alpha_exp, SINT32* umem) {
+    switch (alpha_exp) {
+        case 5: return highpass<5>(x, y, n, 5, umem);
+        case 6: return highpass<6>(x, y, n, 6, umem);
+        default: return highpass<-1>(x, y, n, alpha_exp, umem);
+    }
 }
 
 void utilRand(SINT16* x, SINT16* seed, SINT16 g, int n) {

@@ -2,6 +2,7 @@
 // floating point over their ranges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
@@ -111,7 +112,7 @@ TEST(DspUtil, LevelConversions) {
 
 namespace stepwise {
 // The step-by-step forms of the normalisations and the division, as a fixed-point processor runs
-// them: the models the shortcut forms must match bit for bit.
+// them, and the DC blocker's plain loop: the models the shortcut forms must match bit for bit.
 SINT16 power2dB(UINT32 pwr, int offset) {
     UINT32 v = pwr | 1u;
     int k = 0;
@@ -134,6 +135,17 @@ SINT16 div_s(SINT16 var1, SINT16 var2) {
     }
     return q;
 }
+void highpass(const SINT16* x, SINT16* y, int n, int alpha_exp, SINT32* umem) {
+    SINT32 u = *umem;
+    for (int i = 0; i < n; ++i) {
+        const SINT32 next = x[i] + u - (u >> alpha_exp);
+        const SINT32 d = u - next;
+        const std::int64_t v = std::int64_t{d >> (alpha_exp + 1)} - d;
+        y[i] = static_cast<SINT16>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
+        u = next;
+    }
+    *umem = u;
+}
 int normShift(SINT32 peak) {
     int z = 0;
     for (; peak != 0 && peak < 16384; ++z) peak <<= 1;
@@ -141,7 +153,7 @@ int normShift(SINT32 peak) {
 }
 }  // namespace stepwise
 
-TEST(DspUtil, NormalisationsAndDivisionEqualTheirStepwiseForms) {
+TEST(DspUtil, NormalisationsDivisionAndHighpassEqualTheirStepwiseForms) {
     std::mt19937 rng(7);
     int differ = 0;
     // Every bit length with its neighbours, every offset sign, then random powers.
@@ -178,6 +190,26 @@ TEST(DspUtil, NormalisationsAndDivisionEqualTheirStepwiseForms) {
         differ += z != want || x[0] != static_cast<SINT16>(SINT32{mid} * (1 << want));
     }
     EXPECT_EQ(differ, 0) << "utilVectorNorm";
+    // The DC blocker at every shift the callers use and beyond, from rest and from large states,
+    // on full-scale noise with runs of the extremes, in place and into another buffer.
+    differ = 0;
+    std::vector<SINT16> x(997);
+    for (auto& v : x) v = static_cast<SINT16>(rng());
+    std::fill_n(x.begin() + 300, 200, SINT16{-32768});
+    std::fill_n(x.begin() + 600, 150, SINT16{32767});
+    for (int shift = 0; shift <= 12; ++shift) {
+        for (const SINT32 start : {0, 1000000, -1000000, 40000 << (shift > 8 ? 8 : shift)}) {
+            SINT32 uGot = start, uWant = start;
+            std::vector<SINT16> got(x), want(x.size());
+            for (int at = 0, len = 1; at < static_cast<int>(x.size()); at += len, len = len % 90 + 7) {
+                const int n = std::min(len, static_cast<int>(x.size()) - at);
+                utilHighpass(got.data() + at, got.data() + at, n, shift, &uGot);
+                stepwise::highpass(x.data() + at, want.data() + at, n, shift, &uWant);
+            }
+            differ += got != want || uGot != uWant;
+        }
+    }
+    EXPECT_EQ(differ, 0) << "utilHighpass";
 }
 
 TEST(DspUtil, BlockRoutines) {
