@@ -114,10 +114,12 @@ int16_t coarsePitch(const int16_t* xwd, int16_t cpplast, const CoarseParams& p) 
   const int16_t* t = xwd + kDecOut - kTarget;
   // The segment's energy from lag to lag: one square in, one out (exact in 64 bits).
   int64_t energy = plcDot(t - kMinLag, t - kMinLag, kTarget);
+  int64_t corr[kMaxLag - kMinLag + 1];
+  plcCorrLags(t, kTarget, kMinLag, kMaxLag - kMinLag + 1, corr);
   for (int d = kMinLag; d <= kMaxLag; ++d) {
     if (d > kMinLag) energy += int32_t{t[-d]} * t[-d] - int32_t{t[kTarget - d]} * t[kTarget - d];
     const int32_t e = plcSat32(energy);
-    sc[d] = Score{plcSat32(plcDot(t, t - d, kTarget)), e > 0 ? e : 1};
+    sc[d] = Score{plcSat32(corr[d - kMinLag]), e > 0 ? e : 1};
   }
   Candidate cand[kMaxCandidates];
   int n = 0;

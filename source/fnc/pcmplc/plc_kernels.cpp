@@ -14,6 +14,10 @@ int64_t plcDotPortable(const int16_t* x, const int16_t* y, int n) {
   return s;
 }
 
+void plcCorrLagsPortable(const int16_t* t, int n, int dMin, int count, int64_t* c) {
+  for (int j = 0; j < count; ++j) c[j] = plcDotPortable(t, t - dMin - j, n);
+}
+
 void plcAzSumsPortable(const int16_t* a, const int16_t* x, int64_t* out, int n) {
   for (int i = 0; i < n; ++i) {
     int64_t acc = int64_t{x[i]} * 4096;
@@ -90,6 +94,52 @@ __attribute__((target("avx2"))) int64_t plcDotAvx2(const int16_t* x, const int16
   return s;
 }
 
+// Sixteen lags at a time, lane l holding lag top - l, so that each lane's older samples lie in
+// increasing order in memory: per pair of target samples (t[i], t[i + 1]) one multiply-add gives
+// t[i] t[i - lag] + t[i + 1] t[i + 1 - lag] in every lane, with the wrap of 2^31 counted as in
+// plcDotAvx2 and the sums widened to 64 bits. The unpacks interleave within each 128-bit half:
+// lo holds lanes 0-3 and 8-11, hi lanes 4-7 and 12-15. An odd last sample pairs with zero.
+__attribute__((target("avx2"))) void corrLags16(const int16_t* t, int n, int top, int64_t* byLane) {
+  const __m256i wrapped = _mm256_set1_epi32(INT32_MIN);
+  __m256i wide[4] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
+  __m256i wrapsLo = _mm256_setzero_si256(), wrapsHi = wrapsLo;
+  for (int i = 0; i < n; i += 2) {
+    const int16_t next = i + 1 < n ? t[i + 1] : 0;
+    const __m256i pair = _mm256_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(t[i]) |
+                                                                (static_cast<uint32_t>(static_cast<uint16_t>(next)) << 16)));
+    const __m256i older0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + i - top));
+    const __m256i older1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + i + 1 - top));
+    const __m256i lo = _mm256_madd_epi16(_mm256_unpacklo_epi16(older0, older1), pair);
+    const __m256i hi = _mm256_madd_epi16(_mm256_unpackhi_epi16(older0, older1), pair);
+    wrapsLo = _mm256_sub_epi32(wrapsLo, _mm256_cmpeq_epi32(lo, wrapped));
+    wrapsHi = _mm256_sub_epi32(wrapsHi, _mm256_cmpeq_epi32(hi, wrapped));
+    wide[0] = _mm256_add_epi64(wide[0], _mm256_cvtepi32_epi64(_mm256_castsi256_si128(lo)));
+    wide[1] = _mm256_add_epi64(wide[1], _mm256_cvtepi32_epi64(_mm256_castsi256_si128(hi)));
+    wide[2] = _mm256_add_epi64(wide[2], _mm256_cvtepi32_epi64(_mm256_extracti128_si256(lo, 1)));
+    wide[3] = _mm256_add_epi64(wide[3], _mm256_cvtepi32_epi64(_mm256_extracti128_si256(hi, 1)));
+  }
+  alignas(32) int32_t wraps[16];
+  const __m256i w0 = _mm256_permute2x128_si256(wrapsLo, wrapsHi, 0x20);  // lanes 0-3, 4-7
+  const __m256i w1 = _mm256_permute2x128_si256(wrapsLo, wrapsHi, 0x31);  // lanes 8-11, 12-15
+  _mm256_store_si256(reinterpret_cast<__m256i*>(wraps), w0);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(wraps + 8), w1);
+  for (int q = 0; q < 4; ++q) _mm256_storeu_si256(reinterpret_cast<__m256i*>(byLane + 4 * q), wide[q]);
+  for (int l = 0; l < 16; ++l) byLane[l] += int64_t{wraps[l]} << 32;
+}
+
+__attribute__((target("avx2"))) void plcCorrLagsAvx2(const int16_t* t, int n, int dMin, int count, int64_t* c) {
+  // A lag of 0 would have the vector loads read past t[n - 1].
+  const int vectorLags = dMin >= 1 ? count : 0;
+  int j = 0;
+  for (; j + 16 <= vectorLags; j += 16) {
+    const int top = dMin + j + 15;
+    int64_t byLane[16];
+    corrLags16(t, n, top, byLane);
+    for (int l = 0; l < 16; ++l) c[j + 15 - l] = byLane[l];
+  }
+  if (j < count) plcCorrLagsPortable(t, n, dMin + j, count - j, c + j);
+}
+
 // Eight outputs at a time: per term, the eight samples it multiplies, one exact 32-bit product
 // each, added into two four-lane 64-bit sums.
 __attribute__((target("avx2"))) void plcAzSumsAvx2(const int16_t* a, const int16_t* x, int64_t* out, int n) {
@@ -119,6 +169,14 @@ PlcAzSumsKernel plcAzSumsKernel() {
   if (__builtin_cpu_supports("avx2")) return plcAzSumsAvx2;
 #endif
   return plcAzSumsPortable;
+}
+
+PlcCorrLagsKernel plcCorrLagsKernel() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return plcCorrLagsAvx2;
+#endif
+  return plcCorrLagsPortable;
 }
 
 PlcDotKernel plcDotKernel() {
