@@ -2,7 +2,9 @@
 // pairs by the multiply-add instruction, whose one overflow (two products of -32768 * -32768)
 // wraps exactly as the portable 32-bit sums do; all further sums wrap too, so the order of
 // accumulation does not change the result. The tap update adds the rounded, shifted sum to the
-// tap in 32-bit lanes and saturates when packing back to 16 bits.
+// tap in 32-bit lanes and saturates when packing back to 16 bits (or, where the step is known to
+// fit 16 bits, adds it with the saturating 16-bit add). The energies widen the pair sums of
+// squares, exact as unsigned 32-bit values, into 64-bit sums.
 #include "lms_kernels.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
