@@ -3,9 +3,6 @@
 #include <cstring>
 
 #include "bandsplit_kernels.h"
-#include "lsv_math.h"
-
-using lsvmath::sat16;
 
 const std::array<int16_t, BS_TAPS> bs_qmf40 = {
     -12,  26,   43,    -52,   -105,  77,    213,  -87,  -380, 60,   626, 40,   -978, -276,
@@ -37,8 +34,8 @@ void bandSplit(int16_t* xl, int16_t* xh, const int16_t* xt, int16_t* state) {
 
   bs_firdown(wide + BS_TAPS, low + kLowHist);
   bs_firup(low + kLowHist, xh);
-  for (int n = 0; n < kWide; ++n) xh[n] = sat16(int32_t{wide[BS_TAPS + n - BS_DELAY]} - xh[n]);
-  for (int n = 0; n < kLow; ++n) xl[n] = sat16(int32_t{xl[n]} + low[kLowHist + n]);
+  bsKernels().subSat(xh, wide + BS_TAPS - BS_DELAY, xh, kWide);
+  bsKernels().addSat(xl, xl, low + kLowHist, kLow);
 
   std::memcpy(state, wide + kWide, BS_TAPS * sizeof(int16_t));
   std::memcpy(state + BS_TAPS, low + kLow, kLowHist * sizeof(int16_t));
@@ -52,7 +49,7 @@ void combine(const int16_t* xl, const int16_t* xh, int16_t* y, int16_t* state, i
   std::memcpy(low, state, kLowHist * sizeof(int16_t));
   std::memcpy(low + kLowHist, xl, lowCount * sizeof(int16_t));
   firUp(low + kLowHist, up, lowCount);
-  for (int n = 0; n < 2 * lowCount; ++n) y[n] = sat16(int32_t{up[n]} + xh[n]);
+  bsKernels().addSat(y, up, xh, 2 * lowCount);
   std::memcpy(state, low + lowCount, kLowHist * sizeof(int16_t));
 }
 

@@ -32,7 +32,15 @@ void firUpPortable(const int16_t* u, int16_t* y, int inputs) {
   }
 }
 
-constexpr BsKernels kPortable = {"portable", firDownPortable, firUpPortable};
+void addSatPortable(int16_t* y, const int16_t* a, const int16_t* b, int count) {
+  for (int n = 0; n < count; ++n) y[n] = sat16(int32_t{a[n]} + b[n]);
+}
+
+void subSatPortable(int16_t* y, const int16_t* a, const int16_t* b, int count) {
+  for (int n = 0; n < count; ++n) y[n] = sat16(int32_t{a[n]} - b[n]);
+}
+
+constexpr BsKernels kPortable = {"portable", firDownPortable, firUpPortable, addSatPortable, subSatPortable};
 
 const BsKernels* fastest() {
   if (const BsKernels* k = bsKernelsAvx2()) return k;

@@ -14,6 +14,9 @@ struct BsKernels {
   // y[2m] = sat16((sum over k < 20 of h[2k] * u[m - k] + 8192) >> 14), y[2m + 1] the same with
   // h[2k + 1], m < inputs (a multiple of 8); u has 19 history samples before it.
   void (*firUp)(const int16_t* u, int16_t* y, int inputs);
+  // y[n] = sat16(a[n] + b[n]) and y[n] = sat16(a[n] - b[n]), n < count; y may be a or b.
+  void (*addSat)(int16_t* y, const int16_t* a, const int16_t* b, int count);
+  void (*subSat)(int16_t* y, const int16_t* a, const int16_t* b, int count);
 };
 
 const BsKernels& bsKernelsPortable();

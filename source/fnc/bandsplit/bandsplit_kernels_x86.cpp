@@ -104,7 +104,21 @@ void firUpSse2(const int16_t* u, int16_t* y, int inputs) {
   for (int m = 0; m < inputs; m += 8) upGroup8(u, y, m, p);
 }
 
-constexpr BsKernels kSse2 = {"sse2", firDownSse2, firUpSse2};
+// The saturating 16-bit add and subtract are sat16(a + b) and sat16(a - b) exactly; the tail takes
+// the portable form.
+void addSatSse2(int16_t* y, const int16_t* a, const int16_t* b, int count) {
+  int n = 0;
+  for (; n + 8 <= count; n += 8) store8(y + n, _mm_adds_epi16(load8(a + n), load8(b + n)));
+  bsKernelsPortable().addSat(y + n, a + n, b + n, count - n);
+}
+
+void subSatSse2(int16_t* y, const int16_t* a, const int16_t* b, int count) {
+  int n = 0;
+  for (; n + 8 <= count; n += 8) store8(y + n, _mm_subs_epi16(load8(a + n), load8(b + n)));
+  bsKernelsPortable().subSat(y + n, a + n, b + n, count - n);
+}
+
+constexpr BsKernels kSse2 = {"sse2", firDownSse2, firUpSse2, addSatSse2, subSatSse2};
 
 // ------------------------------------------------------------------------------------ AVX2
 
@@ -159,7 +173,23 @@ BS_AVX2 void firUpAvx2(const int16_t* u, int16_t* y, int inputs) {
   for (; m < inputs; m += 8) upGroup8(u, y, m, p);
 }
 
-constexpr BsKernels kAvx2 = {"avx2", firDownAvx2, firUpAvx2};
+BS_AVX2 void addSatAvx2(int16_t* y, const int16_t* a, const int16_t* b, int count) {
+  int n = 0;
+  for (; n + 16 <= count; n += 16) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(y + n), _mm256_adds_epi16(load16(a + n), load16(b + n)));
+  }
+  addSatSse2(y + n, a + n, b + n, count - n);
+}
+
+BS_AVX2 void subSatAvx2(int16_t* y, const int16_t* a, const int16_t* b, int count) {
+  int n = 0;
+  for (; n + 16 <= count; n += 16) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(y + n), _mm256_subs_epi16(load16(a + n), load16(b + n)));
+  }
+  subSatSse2(y + n, a + n, b + n, count - n);
+}
+
+constexpr BsKernels kAvx2 = {"avx2", firDownAvx2, firUpAvx2, addSatAvx2, subSatAvx2};
 
 }  // namespace
 

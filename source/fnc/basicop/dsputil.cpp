@@ -1,6 +1,8 @@
 // Maths and utilities of the signal-processing library.
 #include "dsputil.h"
 
+#include <bit>
+
 namespace {
 SINT16 sat16(std::int64_t v) {
     if (v > 32767) return 32767;
@@ -95,18 +97,19 @@ SINT16 utildB2scale(int level) {
 }
 
 SINT16 utilPower2dB(UINT32 pwr, int offset) {
+    // Normalised until bit 30 or 31 is set: k shifts, one less than the leading zeros (v != 0).
     UINT32 v = pwr | 1u;
-    int k = 0;
-    while (v <= 0x3FFFFFFFu) {
-        v <<= 1;
-        ++k;
-    }
+    const int k = v > 0x3FFFFFFFu ? 0 : std::countl_zero(v) - 1;
+    v <<= k;
     return sat16(std::int64_t{offset} - 768 * k + utilPower2dBTable[(v >> 26) & 15]);
 }
 
 SINT16 utildiv_s(SINT16 var1, SINT16 var2) {
     if (var1 == 0) return 0;
     if (var1 == var2) return 32767;
+    // For 0 < var1 < var2 the remainder stays below var2 at every step of the restoring division,
+    // so its fifteen steps give exactly the truncated quotient; other operands take the steps.
+    if (var1 > 0 && var1 < var2) return static_cast<SINT16>((SINT32{var1} << 15) / var2);
     SINT32 num = var1;
     SINT16 q = 0;
     for (int i = 0; i < 15; ++i) {
@@ -130,26 +133,39 @@ SINT16 utilMaxAbs(const SINT16* x, int n) {
 }
 
 int utilVectorNorm(SINT16* x, int n) {
-    SINT32 m = utilMaxAbs(x, n);
+    const SINT32 m = utilMaxAbs(x, n);
     if (m == 0) return 0;
-    int z = 0;
-    while (m < 16384) {
-        m <<= 1;
-        ++z;
-    }
+    // The doublings that bring the peak (1..32767) to 16384 or more.
+    const int z = m >= 16384 ? 0 : std::countl_zero(static_cast<std::uint32_t>(m)) - 17;
     for (int i = 0; i < n; ++i) x[i] = static_cast<SINT16>(SINT32{x[i]} * (1 << z));
     return z;
 }
 
-void utilHighpass(const SINT16* x, SINT16* y, int n, int alpha_exp, SINT32* umem) {
+namespace {
+// The DC blocker with its shift known at compile time (kShift >= 0) or given (kShift < 0): the
+// line's narrow and wide blockers use 5 and 6, and constant shifts keep the loop short.
+// (d >> k) - d lies between -d and 0 (or 0 and -d - 1), so it needs no wider type.
+template <int kShift>
+void highpass(const SINT16* x, SINT16* y, int n, int shift, SINT32* umem) {
+    const int a = kShift >= 0 ? kShift : shift;
     SINT32 u = *umem;
     for (int i = 0; i < n; ++i) {
-        const SINT32 next = x[i] + u - (u >> alpha_exp);
+        const SINT32 next = x[i] + u - (u >> a);
         const SINT32 d = u - next;
-        y[i] = sat16(std::int64_t{d >> (alpha_exp + 1)} - d);
+        const SINT32 v = (d >> (a + 1)) - d;
+        y[i] = static_cast<SINT16>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
         u = next;
     }
     *umem = u;
+}
+}  // namespace
+
+void utilHighpass(const SINT16* x, SINT16* y, int n, int alpha_exp, SINT32* umem) {
+    switch (alpha_exp) {
+        case 5: return highpass<5>(x, y, n, 5, umem);
+        case 6: return highpass<6>(x, y, n, 6, umem);
+        default: return highpass<-1>(x, y, n, alpha_exp, umem);
+    }
 }
 
 void utilRand(SINT16* x, SINT16* seed, SINT16 g, int n) {

@@ -18,7 +18,13 @@ extern const std::array<std::int16_t, 34> phRevBPFcoef_imag;
 bool cdisPowCalc(const std::int16_t* x, int n, std::int32_t* power);
 // count outputs y[i] = (c0 x[i] + sum_k ck (x[i-k] + x[i+k])) >> 15 of a symmetric filter with
 // half.size() - 1 taps either side; false when an output leaves 16 bits.
+// By the best form the processor has (chosen once); the portable form is the reference and the
+// AVX2 form gives the same outputs and flag.
 bool cdisSymFilter(const std::int16_t* x, std::int16_t* y, int count, const std::int16_t* half, int halfLen);
+bool cdisSymFilterPortable(const std::int16_t* x, std::int16_t* y, int count, const std::int16_t* half, int halfLen);
+#if defined(__x86_64__)
+bool cdisSymFilterAvx2(const std::int16_t* x, std::int16_t* y, int count, const std::int16_t* half, int halfLen);
+#endif
 // Shifts both parts left until the larger magnitude has bit 14 set (at most 16 shifts).
 void cdisNormInput(std::int16_t* re, std::int16_t* im);
 // The complex band-pass output whose newest sample is x[0].

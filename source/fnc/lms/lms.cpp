@@ -1,5 +1,6 @@
 #include "lms.h"
 
+#include <bit>
 #include <cstring>
 
 #include "level.h"
@@ -135,11 +136,7 @@ int16_t lmsStepSize(const int16_t* rOut, int16_t* stepExp, int blocksize, int16_
   if (Nb <= 0 || T < 1) return 0;
   // Each window of T + Nb samples is the previous one moved on by Nb: its exact energy is the
   // previous energy less the Nb samples left behind plus the Nb samples taken in.
-  const auto squares = [](const int16_t* x, int n) {
-    int64_t e = 0;
-    for (int i = 0; i < n; ++i) e += int32_t{x[i]} * x[i];
-    return e;
-  };
+  const auto squares = lmsKernels().energy;
   uint32_t P = 0;
   int64_t window = squares(rOut - T, T + Nb);
   for (int j = 0; j < blocksize; j += Nb) {
@@ -150,12 +147,9 @@ int16_t lmsStepSize(const int16_t* rOut, int16_t* stepExp, int blocksize, int16_
   }
   LHAPI_ASSERT(P <= 0x7FFFFFFE);
   if (P < 100u * static_cast<uint32_t>(T + Nb)) return 0;
-  int e1 = 0;
-  uint64_t pn = P;
-  while (pn < 0x40000000u) {
-    pn <<= 1;
-    ++e1;
-  }
+  // Normalised until bit 30 or 31 is set (P > 0 here): e1 shifts, one less than the leading zeros.
+  const int e1 = P >= 0x40000000u ? 0 : std::countl_zero(P) - 1;
+  const uint64_t pn = uint64_t{P} << e1;
   const int32_t Pm = static_cast<int32_t>(pn >> 16 > 32767 ? 32767 : pn >> 16);
   int e2 = 0;
   int32_t am = alpha;

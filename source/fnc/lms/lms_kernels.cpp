@@ -29,7 +29,13 @@ void adaptDotsPortable(int16_t* hr, const int16_t* x, const int16_t* e, int Nb, 
   dotsPortable(acc, x + Nb, hr, T, L);
 }
 
-constexpr LmsKernels kPortable = {"portable", reversePortable, dotsPortable, adaptDotsPortable};
+int64_t energyPortable(const int16_t* x, int n) {
+  int64_t e = 0;
+  for (int i = 0; i < n; ++i) e += int32_t{x[i]} * x[i];
+  return e;
+}
+
+constexpr LmsKernels kPortable = {"portable", reversePortable, dotsPortable, adaptDotsPortable, energyPortable};
 
 const LmsKernels* fastest() {
   if (const LmsKernels* k = lmsKernelsAvx2()) return k;

@@ -25,6 +25,8 @@ struct LmsKernels {
   // next sub-block with the updated taps: acc[l] = sum over m of x[Nb + l + m] * hr[m], l < L.
   void (*adaptDots)(int16_t* hr, const int16_t* x, const int16_t* e, int Nb, int hExp, int T,
                     int32_t* acc, int L);
+  // The exact sum of x[i] * x[i] for i < n.
+  int64_t (*energy)(const int16_t* x, int n);
 };
 
 const LmsKernels& lmsKernelsPortable();

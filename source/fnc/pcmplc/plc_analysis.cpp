@@ -114,17 +114,26 @@ int16_t coarsePitch(const int16_t* xwd, int16_t cpplast, const CoarseParams& p) 
   const int16_t* t = xwd + kDecOut - kTarget;
   // The segment's energy from lag to lag: one square in, one out (exact in 64 bits).
   int64_t energy = plcDot(t - kMinLag, t - kMinLag, kTarget);
+  int64_t corr[kMaxLag - kMinLag + 1];
+  plcCorrLags(t, kTarget, kMinLag, kMaxLag - kMinLag + 1, corr);
   for (int d = kMinLag; d <= kMaxLag; ++d) {
     if (d > kMinLag) energy += int32_t{t[-d]} * t[-d] - int32_t{t[kTarget - d]} * t[kTarget - d];
     const int32_t e = plcSat32(energy);
-    sc[d] = Score{plcSat32(plcDot(t, t - d, kTarget)), e > 0 ? e : 1};
+    sc[d] = Score{plcSat32(corr[d - kMinLag]), e > 0 ? e : 1};
   }
+  // A lag is a candidate when its score beats both neighbours': above(sc[d], sc[d +- 1], 32768)
+  // with the common factor 32768 dropped. The correlations are 32-bit here, so each square fits
+  // 64 bits (taken once per lag) and each side is one 64 x 64-bit product.
+  uint64_t square[kMaxLag + 2];
+  for (int d = kMinLag; d <= kMaxLag; ++d) square[d] = static_cast<uint64_t>(sc[d].c * sc[d].c);
+  const auto beats = [&](int d, int other) {
+    return sc[other].c <= 0 || static_cast<unsigned __int128>(square[d]) * static_cast<uint64_t>(sc[other].E) >
+                                   static_cast<unsigned __int128>(square[other]) * static_cast<uint64_t>(sc[d].E);
+  };
   Candidate cand[kMaxCandidates];
   int n = 0;
   for (int d = kMinLag + 1; d <= kMaxLag - 1 && n < kMaxCandidates; ++d) {
-    if (sc[d].c > 0 && above(sc[d], sc[d - 1], 32768) && above(sc[d], sc[d + 1], 32768)) {
-      cand[n++] = Candidate{d, sc[d]};
-    }
+    if (sc[d].c > 0 && beats(d, d - 1) && beats(d, d + 1)) cand[n++] = Candidate{d, sc[d]};
   }
   if (n == 0) return p.fallback;
   if (n == 1) return static_cast<int16_t>(p.factor * cand[0].lag);

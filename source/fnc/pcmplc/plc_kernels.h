@@ -28,6 +28,21 @@ inline void plcAzSums(const int16_t* a, const int16_t* x, int64_t* out, int n) {
   kernel(a, x, out, n);
 }
 
+// Correlations at `count` lags from dMin: c[j] = sum over i < n of t[i] * t[i - dMin - j], exact
+// (t must have dMin + count - 1 samples of history before it).
+void plcCorrLagsPortable(const int16_t* t, int n, int dMin, int count, int64_t* c);
+#if defined(__x86_64__)
+void plcCorrLagsAvx2(const int16_t* t, int n, int dMin, int count, int64_t* c);
+#endif
+
+using PlcCorrLagsKernel = void (*)(const int16_t*, int, int, int, int64_t*);
+PlcCorrLagsKernel plcCorrLagsKernel();
+
+inline void plcCorrLags(const int16_t* t, int n, int dMin, int count, int64_t* c) {
+  static const PlcCorrLagsKernel kernel = plcCorrLagsKernel();
+  kernel(t, n, dMin, count, c);
+}
+
 using PlcDotKernel = int64_t (*)(const int16_t*, const int16_t*, int);
 PlcDotKernel plcDotKernel();
 

@@ -148,9 +148,9 @@ TEST(BandSplit, TwoHalfFrameCombinesEqualOneFullFrame) {
   }
 }
 
-// Every vector form of the filters gives the portable form's bits, on full-scale noise with runs
-// of the extremes (the sums then wrap and the outputs saturate), for every input count the bank
-// uses and the tails of the wide form.
+// Every vector form of the filters and the band mixes gives the portable form's bits, on
+// full-scale noise with runs of the extremes (the sums then wrap and the outputs saturate), for
+// every input count the bank uses and the tails of the wide form.
 TEST(BandSplit, VectorFiltersMatchThePortableFilters) {
   std::mt19937 rng(21);
   std::uniform_int_distribution<int> full(-32768, 32767), pick(0, 5);
@@ -177,6 +177,18 @@ TEST(BandSplit, VectorFiltersMatchThePortableFilters) {
         ref.firUp(u.data() + 20, yRef.data(), inputs);
         k->firUp(u.data() + 20, y.data(), inputs);
         ASSERT_EQ(y, yRef) << k->name << " inputs " << inputs << " trial " << trial;
+      }
+      // The band mixes, at every length to 40 and the frame's, into a third buffer and in place.
+      for (int count : {trial % 41, 80, 160}) {
+        std::array<int16_t, 160> sumRef{}, sum{}, diffRef{}, diff{};
+        ref.addSat(sumRef.data(), x.data(), x.data() + 40, count);
+        k->addSat(sum.data(), x.data(), x.data() + 40, count);
+        ASSERT_EQ(sum, sumRef) << k->name << " add " << count;
+        ref.subSat(diffRef.data(), x.data() + 7, x.data(), count);
+        std::copy_n(x.begin(), 160, diff.begin());
+        k->subSat(diff.data(), x.data() + 7, diff.data(), count);
+        std::copy(x.begin() + count, x.begin() + 160, diffRef.begin() + count);
+        ASSERT_EQ(diff, diffRef) << k->name << " subtract in place " << count;
       }
     }
   }

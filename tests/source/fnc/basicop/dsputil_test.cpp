@@ -2,6 +2,7 @@
 // floating point over their ranges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
@@ -107,6 +108,108 @@ TEST(DspUtil, LevelConversions) {
     EXPECT_EQ(utildiv_s(0, 5), 0);
     EXPECT_EQ(utildiv_s(5, 5), 32767);
     EXPECT_EQ(utildiv_s(1, 3), 10922);
+}
+
+namespace stepwise {
+// The step-by-step forms of the normalisations and the division, as a fixed-point processor runs
+// them, and the DC blocker's plain loop: the models the shortcut forms must match bit for bit.
+SINT16 power2dB(UINT32 pwr, int offset) {
+    UINT32 v = pwr | 1u;
+    int k = 0;
+    for (; v <= 0x3FFFFFFFu; ++k) v <<= 1;
+    const std::int64_t r = std::int64_t{offset} - 768 * k + utilPower2dBTable[(v >> 26) & 15];
+    return static_cast<SINT16>(r > 32767 ? 32767 : (r < -32768 ? -32768 : r));
+}
+SINT16 div_s(SINT16 var1, SINT16 var2) {
+    if (var1 == 0) return 0;
+    if (var1 == var2) return 32767;
+    SINT32 num = var1;
+    SINT16 q = 0;
+    for (int i = 0; i < 15; ++i) {
+        q = static_cast<SINT16>(q << 1);
+        num <<= 1;
+        if (num >= var2) {
+            num -= var2;
+            q = static_cast<SINT16>(q + 1);
+        }
+    }
+    return q;
+}
+void highpass(const SINT16* x, SINT16* y, int n, int alpha_exp, SINT32* umem) {
+    SINT32 u = *umem;
+    for (int i = 0; i < n; ++i) {
+        const SINT32 next = x[i] + u - (u >> alpha_exp);
+        const SINT32 d = u - next;
+        const std::int64_t v = std::int64_t{d >> (alpha_exp + 1)} - d;
+        y[i] = static_cast<SINT16>(v > 32767 ? 32767 : (v < -32768 ? -32768 : v));
+        u = next;
+    }
+    *umem = u;
+}
+int normShift(SINT32 peak) {
+    int z = 0;
+    for (; peak != 0 && peak < 16384; ++z) peak <<= 1;
+    return z;
+}
+}  // namespace stepwise
+
+TEST(DspUtil, NormalisationsDivisionAndHighpassEqualTheirStepwiseForms) {
+    std::mt19937 rng(7);
+    int differ = 0;
+    // Every bit length with its neighbours, every offset sign, then random powers.
+    for (int b = 0; b < 32; ++b) {
+        for (const UINT32 p : {1u << b, (1u << b) - 1, (1u << b) + 1, (1u << b) | (1u << b >> 1)}) {
+            for (const int offset : {0, 4073, 1920, -40000, 40000}) differ += utilPower2dB(p, offset) != stepwise::power2dB(p, offset);
+        }
+    }
+    for (int i = 0; i < 200000; ++i) {
+        const UINT32 p = static_cast<UINT32>(rng()) >> (rng() % 32);
+        differ += utilPower2dB(p, 4073) != stepwise::power2dB(p, 4073);
+    }
+    EXPECT_EQ(differ, 0) << "utilPower2dB";
+    // Every numerator for small denominators, edges and random pairs over the whole 16-bit range
+    // (negative and larger numerators included) for the others.
+    differ = 0;
+    for (int d = 1; d <= 1024; ++d) {
+        for (int n = 0; n <= d; ++n) differ += utildiv_s(static_cast<SINT16>(n), static_cast<SINT16>(d)) != stepwise::div_s(static_cast<SINT16>(n), static_cast<SINT16>(d));
+    }
+    for (int i = 0; i < 400000; ++i) {
+        const auto d = static_cast<SINT16>(i % 4 == 0 ? 32767 - static_cast<int>(rng() % 64) : static_cast<int>(rng() % 65536) - 32768);
+        const int pick = static_cast<int>(rng() % 5);
+        const auto n = static_cast<SINT16>(pick == 0 ? d - 1 : pick == 1 ? 1 : static_cast<int>(rng() % 65536) - 32768);
+        differ += utildiv_s(n, d) != stepwise::div_s(n, d);
+    }
+    EXPECT_EQ(differ, 0) << "utildiv_s";
+    // Every peak, -32768 included, with the block scaled by the returned shift.
+    differ = 0;
+    for (int peak = -32768; peak <= 32767; ++peak) {
+        SINT16 x[3] = {static_cast<SINT16>(peak / 3), static_cast<SINT16>(peak), static_cast<SINT16>(-(peak / 2))};
+        const SINT16 mid = x[0];
+        const int want = stepwise::normShift(utilMaxAbs(x, 3));
+        const int z = utilVectorNorm(x, 3);
+        differ += z != want || x[0] != static_cast<SINT16>(SINT32{mid} * (1 << want));
+    }
+    EXPECT_EQ(differ, 0) << "utilVectorNorm";
+    // The DC blocker at every shift the callers use and beyond, from rest and from large states,
+    // on full-scale noise with runs of the extremes, in place and into another buffer.
+    differ = 0;
+    std::vector<SINT16> x(997);
+    for (auto& v : x) v = static_cast<SINT16>(rng());
+    std::fill_n(x.begin() + 300, 200, SINT16{-32768});
+    std::fill_n(x.begin() + 600, 150, SINT16{32767});
+    for (int shift = 0; shift <= 12; ++shift) {
+        for (const SINT32 start : {0, 1000000, -1000000, 40000 << (shift > 8 ? 8 : shift)}) {
+            SINT32 uGot = start, uWant = start;
+            std::vector<SINT16> got(x), want(x.size());
+            for (int at = 0, len = 1; at < static_cast<int>(x.size()); at += len, len = len % 90 + 7) {
+                const int n = std::min(len, static_cast<int>(x.size()) - at);
+                utilHighpass(got.data() + at, got.data() + at, n, shift, &uGot);
+                stepwise::highpass(x.data() + at, want.data() + at, n, shift, &uWant);
+            }
+            differ += got != want || uGot != uWant;
+        }
+    }
+    EXPECT_EQ(differ, 0) << "utilHighpass";
 }
 
 TEST(DspUtil, BlockRoutines) {

@@ -1,7 +1,7 @@
 // The vector forms of the LMS kernels against the portable form, on random full-scale inputs with
 // runs of -32768 and 32767 (the multiply-add's overflow case included), every shift the tap
-// update can see and every output count; and the cancel and block adaptation through each form
-// against plain loops over the taps in their natural order.
+// update can see, every output count and every energy length; and the cancel and block
+// adaptation through each form against plain loops over the taps in their natural order.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -82,6 +82,12 @@ TEST_F(Forms, DotsAndTapUpdatesMatchThePortableFormAtFullScale) {
         ref.dots(want.data(), x.data(), h.data(), T, L);
         k->dots(got.data(), x.data(), h.data(), T, L);
         EXPECT_EQ(got, want) << k->name << " dots T=" << T << " L=" << L;
+      }
+      // Energies of every length and alignment up to a full window, runs of -32768 included.
+      for (int n = 0; n <= T + 40; n += (n < 48 ? 1 : 37)) {
+        for (int at : {0, 1, 7}) {
+          ASSERT_EQ(k->energy(x.data() + at, n), ref.energy(x.data() + at, n)) << k->name << " n=" << n;
+        }
       }
       std::vector<int16_t> rev(T), back(T);
       k->reverse(rev.data(), h.data(), T);

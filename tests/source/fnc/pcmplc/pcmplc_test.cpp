@@ -199,6 +199,13 @@ TEST(PlcPitch, CoarsePitchOfVoicedSignalsIsWithinTwoSamplesAndNeverAMultiple) {
     EXPECT_LE(std::abs(s->pp - period), 2) << "period " << period << " refined " << s->pp;
   }
   std::printf("wideband pitch, periods 40..264: worst refined error %d samples\n", worstWide);
+  // A decimated signal alternating in sign correlates positively at even lags and negatively at
+  // odd ones: each positive lag beats its negative neighbours whatever their size, so the even
+  // lags are the candidates and the shortest whose multiples all qualify wins (6 decimated
+  // samples, 24 at 8 kHz) rather than the fallback.
+  int16_t alternating[PLC_XWD + PLC_XWD_FRAME];
+  for (int i = 0; i < PLC_XWD + PLC_XWD_FRAME; ++i) alternating[i] = static_cast<int16_t>(i % 2 ? 1000 : -1000);
+  EXPECT_EQ(bvc16_coarsepitch(alternating, 50), 24);
 }
 
 // A good frame's pitch refinement waits for a loss. A loss after frame k must find what refining

@@ -1,5 +1,6 @@
-// The vector dot products of the concealment's analysis equal the portable exact sum on random
-// vectors to full scale (-32768 squared included) at every length the analysis uses and beyond.
+// The vector dot products and lag correlations of the concealment's analysis equal the portable
+// exact sums on random vectors to full scale (-32768 squared included) at every length the
+// analysis uses and beyond.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,6 +32,7 @@ TEST(PlcKernels, VectorDotProductsEqualTheExactSumToFullScale) {
         x[i] = static_cast<int16_t>(rng());
         y[i] = static_cast<int16_t>(rng());
         if (kind == 3 && rng() % 3 == 0) x[i] = -32768;
+        if (kind == 3 && rng() % 2 == 0) y[i] = x[i];  // pairs of (-32768)^2 among other sums
       }
     }
     int64_t exact = 0;
@@ -42,6 +44,45 @@ TEST(PlcKernels, VectorDotProductsEqualTheExactSumToFullScale) {
     }
   }
   std::printf("%d vector sums compared\n", compared);
+}
+
+TEST(PlcKernels, VectorLagCorrelationsEqualTheExactSumsToFullScale) {
+#if defined(__x86_64__)
+  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 on this processor";
+  std::mt19937 rng(8);
+  int compared = 0;
+  for (int trial = 0; trial < 600; ++trial) {
+    const int n = trial % 41;
+    const int dMin = trial % 6;
+    const int count = 1 + (trial * 7) % 40;
+    const int kind = trial % 4;  // all -32768, random, random with pinned runs, small
+    const int history = dMin + count;
+    std::vector<int16_t> buf(static_cast<size_t>(history + n));
+    for (auto& v : buf) v = kind == 0 ? int16_t{-32768} : static_cast<int16_t>(rng());
+    if (kind == 2) {
+      for (size_t i = 0; i < buf.size(); ++i) {
+        if (rng() % 3 == 0) buf[i] = -32768;
+      }
+    }
+    if (kind == 3) {
+      for (auto& v : buf) v = static_cast<int16_t>(v >> 4);
+    }
+    const int16_t* t = buf.data() + history;
+    std::vector<int64_t> want(static_cast<size_t>(count)), got(static_cast<size_t>(count), 7);
+    for (int j = 0; j < count; ++j) {
+      for (int i = 0; i < n; ++i) want[static_cast<size_t>(j)] += int64_t{t[i]} * t[i - dMin - j];
+    }
+    std::vector<int64_t> portable(static_cast<size_t>(count));
+    plcCorrLagsPortable(t, n, dMin, count, portable.data());
+    ASSERT_EQ(portable, want) << "n " << n << " dMin " << dMin << " count " << count;
+    plcCorrLagsAvx2(t, n, dMin, count, got.data());
+    ASSERT_EQ(got, want) << "n " << n << " dMin " << dMin << " count " << count << " trial " << trial;
+    ++compared;
+  }
+  std::printf("%d lag correlations compared\n", compared);
+#else
+  GTEST_SKIP() << "no vector form on this processor";
+#endif
 }
 
 TEST(PlcKernels, VectorAllZeroFilterSumsEqualTheExactSums) {
