@@ -1,6 +1,7 @@
 #include "vboardAudio.h"
 
 #include <cctype>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -209,24 +210,24 @@ void AudioSource::render(int16_t* samples, int count, int rate, const double* ov
       break;
     case Kind::TONE:
     case Kind::SILENCE: {
-      const bool tone = kind_ == Kind::TONE || overrideTone != nullptr;
-      const double f1 = kind_ == Kind::TONE ? f1_ : (overrideTone ? overrideTone[0] : 0);
-      const double f2 = kind_ == Kind::TONE ? f2_ : (overrideTone ? overrideTone[1] : 0);
-      const double amp =
-          kind_ == Kind::TONE ? amplitude_ : (overrideTone ? vboardToneAmplitude(overrideTone[2]) : 0);
+      if (kind_ == Kind::SILENCE && overrideTone == nullptr) {
+        std::fill_n(samples, count, int16_t{0});
+        break;
+      }
+      const double f1 = kind_ == Kind::TONE ? f1_ : overrideTone[0];
+      const double f2 = kind_ == Kind::TONE ? f2_ : overrideTone[1];
+      const double amp = kind_ == Kind::TONE ? amplitude_ : vboardToneAmplitude(overrideTone[2]);
       for (int i = 0; i < count; ++i) {
-        double v = 0;
-        if (tone) {
-          v = amp * std::sin(phase1_) + (f2 > 0 ? amp * std::sin(phase2_) : 0);
-          phase1_ = std::fmod(phase1_ + kTwoPi * f1 / rate, kTwoPi);
-          phase2_ = std::fmod(phase2_ + kTwoPi * f2 / rate, kTwoPi);
-        }
+        const double v = amp * std::sin(phase1_) + (f2 > 0 ? amp * std::sin(phase2_) : 0);
+        phase1_ = std::fmod(phase1_ + kTwoPi * f1 / rate, kTwoPi);
+        phase2_ = std::fmod(phase2_ + kTwoPi * f2 / rate, kTwoPi);
         samples[i] = saturate(v);
       }
       break;
     }
   }
   // Dialled digits replace the source while they sound.
+  if (dtmf_.empty()) return;
   const double amp = vboardToneAmplitude(kDtmfLevelDbm0);
   for (int i = 0; i < count && !dtmf_.empty(); ++i) {
     const DtmfStep& step = dtmf_.front();
