@@ -85,4 +85,13 @@ W32 g729PartialSums4(const W16* x, const W16* y, int n);
 bool g729SumsCannotSaturate(const W16* x, int nx, const W16* y, int ny, int n);
 W32 g729PlainSums(const W16* x, const W16* y, int n);
 
+// The plain sums, in 32-bit wrapping arithmetic: the portable reference and its SSE2 form
+// (x86-64's baseline) give the same bits on any input; g729PlainSums runs the fastest form built.
+W32 g729PlainSumsPortable(const W16* x, const W16* y, int n);
+#if defined(__SSE2__)
+W32 g729PlainSumsSse2(const W16* x, const W16* y, int n);
+#endif
+// out[m] = g729PlainSums(x, y + m, len) for the nlag lags m.
+void g729PlainLags(const W16* x, const W16* y, int nlag, W32* out, int len);
+
 }  // namespace g729

@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace g729 {
 
 // The plain sums are compiled twice, for AVX2 and for the baseline, and the loader picks the form
@@ -17,10 +21,32 @@ namespace g729 {
 
 namespace {
 
+// The largest |x[i]| (32768 for -32768), from the extremes so that the vector form needs no
+// wider type.
 int maxMagnitude(const W16* x, int n) {
-    int m = 0;
-    for (int i = 0; i < n; ++i) m = std::max(m, std::abs(int{x[i]}));
-    return m;
+    int hi = 0, lo = 0, i = 0;
+#if defined(__SSE2__)
+    if (n >= 8) {
+        __m128i vhi = _mm_setzero_si128(), vlo = _mm_setzero_si128();
+        for (; i + 8 <= n; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+            vhi = _mm_max_epi16(vhi, v);
+            vlo = _mm_min_epi16(vlo, v);
+        }
+        alignas(16) W16 h[8], l[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(h), vhi);
+        _mm_store_si128(reinterpret_cast<__m128i*>(l), vlo);
+        for (int k = 0; k < 8; ++k) {
+            hi = std::max(hi, int{h[k]});
+            lo = std::min(lo, int{l[k]});
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        hi = std::max(hi, int{x[i]});
+        lo = std::min(lo, int{x[i]});
+    }
+    return std::max(hi, -lo);
 }
 
 }  // namespace
@@ -28,11 +54,7 @@ int maxMagnitude(const W16* x, int n) {
 ORVOX_VECTOR_CLONES W32 g729PartialSums4(const W16* x, const W16* y, int n) {
     // Fastest path: when n doubled products of the largest magnitudes stay inside 32 bits, no
     // lane and no join can saturate, and the plain sum (which the compiler vectorises) is exact.
-    if (2 * std::int64_t{maxMagnitude(x, n)} * maxMagnitude(y, n) * n <= kMax32) {
-        W32 sum = 0;
-        for (int i = 0; i < n; ++i) sum += 2 * (W32{x[i]} * y[i]);
-        return sum;
-    }
+    if (2 * std::int64_t{maxMagnitude(x, n)} * maxMagnitude(y, n) * n <= kMax32) return g729PlainSums(x, y, n);
     // Next: when the doubled magnitudes of all products add up to no more than the limit, no
     // partial sum of any lane and no join can reach it either.
     {
@@ -70,19 +92,17 @@ bool g729SumsCannotSaturate(const W16* x, int nx, const W16* y, int ny, int n) {
     return 2 * std::int64_t{maxMagnitude(x, nx)} * maxMagnitude(y, ny) * n <= kMax32;
 }
 
-ORVOX_VECTOR_CLONES W32 g729PlainSums(const W16* x, const W16* y, int n) {
-    W32 sum = 0;
-    for (int i = 0; i < n; ++i) sum += 2 * (W32{x[i]} * y[i]);
-    return sum;
-}
 
 W32 g729ab_Vec_L_mac8(const W16* x, const W16* y, int /*n*/, W32 acc) { return L_add(g729PartialSums4(x, y, 40), acc); }
 
-void g729ab_4Vec_L_mac8(const W16* x, const W16* y, int n, W32* out) {
-    for (int k = 0; k < 4; ++k) out[k] = g729PartialSums4(x, y + k, n);
-}
+void g729ab_4Vec_L_mac8(const W16* x, const W16* y, int n, W32* out) { g729ab_comp_corr_loop(x, y, 4, out, n); }
 
 void g729ab_comp_corr_loop(const W16* x, const W16* y, int nlag, W32* out, int len) {
+    // One bound for every lag: the frame against everything any lag reads.
+    if (g729SumsCannotSaturate(x, len, y, nlag - 1 + len, len)) {
+        g729PlainLags(x, y, nlag, out, len);
+        return;
+    }
     for (int m = 0; m < nlag; ++m) out[m] = g729PartialSums4(x, y + m, len);
 }
 
@@ -464,6 +484,51 @@ void g729ab_CBS2_PulsePosition_MR122(const W16* dnA, const W16* dnB, W16 ps0, co
     *best_alp = la[0];
     *best_sq = ls[0];
     *best_index = li[0];
+}
+
+// ---------------------------------------------------------------- exact plain sums
+
+// The sums of doubled products in 32-bit wrapping arithmetic: the exact value wherever
+// g729SumsCannotSaturate holds, and a defined (wrapped) one elsewhere, which the vector form
+// reproduces bit for bit.
+W32 g729PlainSumsPortable(const W16* x, const W16* y, int n) {
+    std::uint32_t sum = 0;
+    for (int i = 0; i < n; ++i) sum += static_cast<std::uint32_t>(W32{x[i]} * y[i]);
+    return static_cast<W32>(2 * sum);
+}
+
+#if defined(__SSE2__)
+namespace {
+// Pairs of products added in 32 bits: only (-32768)² + (-32768)² leaves the range, and it wraps
+// to the same residue as the portable sum.
+inline std::uint32_t sumLanes(__m128i acc) {
+    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(acc));
+}
+inline __m128i load8(const W16* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+}  // namespace
+
+W32 g729PlainSumsSse2(const W16* x, const W16* y, int n) {
+    __m128i acc = _mm_setzero_si128();
+    int i = 0;
+    for (; i + 8 <= n; i += 8) acc = _mm_add_epi32(acc, _mm_madd_epi16(load8(x + i), load8(y + i)));
+    std::uint32_t sum = sumLanes(acc);
+    for (; i < n; ++i) sum += static_cast<std::uint32_t>(W32{x[i]} * y[i]);
+    return static_cast<W32>(2 * sum);
+}
+#endif
+
+W32 g729PlainSums(const W16* x, const W16* y, int n) {
+#if defined(__SSE2__)
+    return g729PlainSumsSse2(x, y, n);
+#else
+    return g729PlainSumsPortable(x, y, n);
+#endif
+}
+
+void g729PlainLags(const W16* x, const W16* y, int nlag, W32* out, int len) {
+    for (int m = 0; m < nlag; ++m) out[m] = g729PlainSums(x, y + m, len);
 }
 
 }  // namespace g729

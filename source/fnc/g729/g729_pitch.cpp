@@ -114,15 +114,7 @@ W16 g729ab_Pitch_fr3_fast(W16* exc, const W16* xn, const W16* h, int t0_min, int
     g729ab_Cor_h_X(h, xn, Dn);
     int nlag = t0_max - t0_min + 1;
     W32 corr[16];
-    int first = nlag > 8 ? 8 : nlag;
-    g729ab_comp_corr_loop(Dn, exc - t0_max, first, corr, 40);
-    if (nlag > 8) {
-        W32 more[4];
-        for (int b = 8; b < nlag; b += 4) {
-            g729ab_4Vec_L_mac8(Dn, exc - t0_max + b, 40, more);
-            for (int k = 0; k < 4 && b + k < nlag; ++k) corr[b + k] = more[k];
-        }
-    }
+    g729ab_comp_corr_loop(Dn, exc - t0_max, nlag, corr, 40);
     W32 max = corr[0];
     int t0 = t0_max;
     for (int m = 1; m < nlag; ++m)
