@@ -94,4 +94,14 @@ W32 g729PlainSumsSse2(const W16* x, const W16* y, int n);
 // out[m] = g729PlainSums(x, y + m, len) for the nlag lags m.
 void g729PlainLags(const W16* x, const W16* y, int nlag, W32* out, int len);
 
+// The pair search of g729ab_CBS2_PulsePosition_MR122: the portable reference (any input) and
+// its SSE2 form, which gives the same bits wherever no energy can saturate.
+void g729Cbs2PulsePositionPortable(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
+                                   const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index);
+bool g729Cbs2CannotSaturate(const W32* alp0, const W16* weights);
+#if defined(__SSE2__)
+void g729Cbs2PulsePositionSse2(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
+                               const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index);
+#endif
+
 }  // namespace g729

@@ -455,8 +455,8 @@ void g729ab_D4i40_cbs_NB_POS_2(W32 alp0, const W16* R1, const W16* R2, const W16
     *best_index = index[0];
 }
 
-void g729ab_CBS2_PulsePosition_MR122(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
-                                     const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index) {
+void g729Cbs2PulsePositionPortable(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
+                                   const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index) {
     W16 v[8];
     for (int j = 0; j < 8; ++j) v[j] = round16(rrv[j]);
     W16 li[4], ls[4], la[4];
@@ -529,6 +529,97 @@ W32 g729PlainSums(const W16* x, const W16* y, int n) {
 
 void g729PlainLags(const W16* x, const W16* y, int nlag, W32* out, int len) {
     for (int m = 0; m < nlag; ++m) out[m] = g729PlainSums(x, y + m, len);
+}
+
+// ---------------------------------------------------------------- pair search, vector form
+
+bool g729Cbs2CannotSaturate(const W32* alp0, const W16* weights) {
+    // Each energy adds two doubled products to alp0[i], each at most 65536·|weight| in size.
+    const std::int64_t room = kMax32 - 65536 * (std::int64_t{std::abs(int{weights[4]})} + std::abs(int{weights[5]}));
+    for (int i = 0; i < 8; ++i)
+        if (std::abs(std::int64_t{alp0[i]}) > room) return false;
+    return true;
+}
+
+#if defined(__SSE2__)
+namespace {
+// mult(ps, ps) on eight lanes: (ps²) >> 15 from the product's halves, 32768 (from -32768 only)
+// brought down to 32767.
+inline __m128i squares(__m128i ps) {
+    const __m128i r = _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(ps, ps), 1), _mm_srli_epi16(_mm_mullo_epi16(ps, ps), 15));
+    return _mm_sub_epi16(r, _mm_srli_epi16(r, 15));
+}
+inline __m128i select16(__m128i keep, __m128i take, __m128i mask) {
+    return _mm_or_si128(_mm_and_si128(mask, take), _mm_andnot_si128(mask, keep));
+}
+}  // namespace
+
+// The four lanes' chains run side by side: lane L of step (i, half) meets candidate
+// j = L + 4·half of row i, in the portable order. Squares are never negative, so the comparison
+// sq_c·alp_b - sq_b·alp_c of two 31-bit products is exact in one 16-bit pair multiply-add and
+// has the sign of the saturated one. Valid where g729Cbs2CannotSaturate(alp0, weights).
+void g729Cbs2PulsePositionSse2(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
+                               const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index) {
+    alignas(16) W16 v[8];
+    for (int j = 0; j < 8; ++j) v[j] = round16(rrv[j]);
+    const __m128i vv = _mm_load_si128(reinterpret_cast<const __m128i*>(v));
+    const __m128i dB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dnB));
+    // (rr, v) pairs times (weights[5], weights[4]).
+    const __m128i w = _mm_set1_epi32(static_cast<W32>(static_cast<std::uint16_t>(weights[5]) |
+                                                      (std::uint32_t{static_cast<std::uint16_t>(weights[4])} << 16)));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i idxHalf[2] = {_mm_setr_epi16(0, 1, 2, 3, 0, 1, 2, 3), _mm_setr_epi16(4, 5, 6, 7, 4, 5, 6, 7)};
+    // Best of each lane, held twice (lanes 0-3 and 4-7): negated square, energy, number.
+    __m128i nbs = zero, ba = zero, bi = zero;
+    for (int i = 0; i < 8; ++i) {
+        const __m128i ps = _mm_add_epi16(_mm_set1_epi16(static_cast<W16>(ps0 + dnA[i])), dB);
+        const __m128i sq = squares(ps);
+        const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rrAB + 8 * i));
+        const __m128i a0 = _mm_set1_epi32(alp0[i]);
+        const __m128i lo = _mm_add_epi32(a0, _mm_slli_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(row, vv), w), 1));
+        const __m128i hi = _mm_add_epi32(a0, _mm_slli_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(row, vv), w), 1));
+        const __m128i alp = _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
+        const __m128i base = _mm_set1_epi16(static_cast<W16>(8 * i));
+        for (int half = 0; half < 2; ++half) {
+            const __m128i cs = half ? _mm_unpackhi_epi64(sq, sq) : _mm_unpacklo_epi64(sq, sq);
+            const __m128i ca = half ? _mm_unpackhi_epi64(alp, alp) : _mm_unpacklo_epi64(alp, alp);
+            const __m128i ci = _mm_add_epi16(base, idxHalf[half]);
+            if (i == 0 && half == 0) {
+                nbs = _mm_sub_epi16(zero, cs);
+                ba = ca;
+                bi = ci;
+                continue;
+            }
+            const __m128i d = _mm_madd_epi16(_mm_unpacklo_epi16(cs, nbs), _mm_unpacklo_epi16(ba, ca));
+            const __m128i m32 = _mm_cmpgt_epi32(d, zero);
+            const __m128i m = _mm_packs_epi32(m32, m32);
+            nbs = select16(nbs, _mm_sub_epi16(zero, cs), m);
+            ba = select16(ba, ca, m);
+            bi = select16(bi, ci, m);
+        }
+    }
+    alignas(16) W16 ns[8], la[8], li[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(ns), nbs);
+    _mm_store_si128(reinterpret_cast<__m128i*>(la), ba);
+    _mm_store_si128(reinterpret_cast<__m128i*>(li), bi);
+    W16 ls[4];
+    for (int L = 0; L < 4; ++L) ls[L] = static_cast<W16>(-ns[L]);
+    for (int L = 1; L < 4; ++L) meet(li[0], ls[0], la[0], li[L], ls[L], la[L]);
+    *best_alp = la[0];
+    *best_sq = ls[0];
+    *best_index = li[0];
+}
+#endif
+
+void g729ab_CBS2_PulsePosition_MR122(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
+                                     const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index) {
+#if defined(__SSE2__)
+    if (g729Cbs2CannotSaturate(alp0, weights)) {
+        g729Cbs2PulsePositionSse2(dnA, dnB, ps0, rrAB, rrv, weights, alp0, best_alp, best_sq, best_index);
+        return;
+    }
+#endif
+    g729Cbs2PulsePositionPortable(dnA, dnB, ps0, rrAB, rrv, weights, alp0, best_alp, best_sq, best_index);
 }
 
 }  // namespace g729
