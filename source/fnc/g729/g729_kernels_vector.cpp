@@ -49,12 +49,61 @@ int maxMagnitude(const W16* x, int n) {
     return std::max(hi, -lo);
 }
 
+// The plain sum of doubled products, and whether n doubled products of the largest magnitudes
+// of x and y stay inside 32 bits (then no lane or join of the four-lane rule can saturate and
+// the plain sum is its value). One pass over the data.
+bool boundedPlainSums(const W16* x, const W16* y, int n, W32* sum) {
+    int i = 0;
+    std::uint32_t s = 0;
+    int xhi = 0, xlo = 0, yhi = 0, ylo = 0;
+#if defined(__SSE2__)
+    if (n >= 8) {
+        __m128i acc = _mm_setzero_si128(), vxhi = acc, vxlo = acc, vyhi = acc, vylo = acc;
+        for (; i + 8 <= n; i += 8) {
+            const __m128i vx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+            const __m128i vy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(vx, vy));
+            vxhi = _mm_max_epi16(vxhi, vx);
+            vxlo = _mm_min_epi16(vxlo, vx);
+            vyhi = _mm_max_epi16(vyhi, vy);
+            vylo = _mm_min_epi16(vylo, vy);
+        }
+        acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+        acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+        s = static_cast<std::uint32_t>(_mm_cvtsi128_si32(acc));
+        alignas(16) W16 e[4][8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(e[0]), vxhi);
+        _mm_store_si128(reinterpret_cast<__m128i*>(e[1]), vxlo);
+        _mm_store_si128(reinterpret_cast<__m128i*>(e[2]), vyhi);
+        _mm_store_si128(reinterpret_cast<__m128i*>(e[3]), vylo);
+        for (int k = 0; k < 8; ++k) {
+            xhi = std::max(xhi, int{e[0][k]});
+            xlo = std::min(xlo, int{e[1][k]});
+            yhi = std::max(yhi, int{e[2][k]});
+            ylo = std::min(ylo, int{e[3][k]});
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        s += static_cast<std::uint32_t>(W32{x[i]} * y[i]);
+        xhi = std::max(xhi, int{x[i]});
+        xlo = std::min(xlo, int{x[i]});
+        yhi = std::max(yhi, int{y[i]});
+        ylo = std::min(ylo, int{y[i]});
+    }
+    *sum = static_cast<W32>(2 * s);
+    return 2 * std::int64_t{std::max(xhi, -xlo)} * std::max(yhi, -ylo) * n <= kMax32;
+}
+
 }  // namespace
 
 ORVOX_VECTOR_CLONES W32 g729PartialSums4(const W16* x, const W16* y, int n) {
     // Fastest path: when n doubled products of the largest magnitudes stay inside 32 bits, no
     // lane and no join can saturate, and the plain sum (which the compiler vectorises) is exact.
-    if (2 * std::int64_t{maxMagnitude(x, n)} * maxMagnitude(y, n) * n <= kMax32) return g729PlainSums(x, y, n);
+    {
+        W32 sum;
+        if (boundedPlainSums(x, y, n, &sum)) return sum;
+    }
     // Next: when the doubled magnitudes of all products add up to no more than the limit, no
     // partial sum of any lane and no join can reach it either.
     {
