@@ -104,4 +104,13 @@ void g729Cbs2PulsePositionSse2(const W16* dnA, const W16* dnB, W16 ps0, const W1
                                const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index);
 #endif
 
+// The 1/3-resolution interpolation's plain form for 40 outputs from past samples only
+// (x0[-9 .. 49]), valid where no sum can saturate: the portable reference, its SSE2 form (the
+// same bits on any input) and the fastest form built.
+void g729InterpolatePortable(const W16* x0, const W16* c1r, const W16* c2, W16* out);
+#if defined(__SSE2__)
+void g729InterpolateSse2(const W16* x0, const W16* c1r, const W16* c2, W16* out);
+#endif
+void g729InterpolatePlain(const W16* x0, const W16* c1r, const W16* c2, W16* out);
+
 }  // namespace g729

@@ -299,12 +299,7 @@ void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
         for (int i = 0; i < 10; ++i) csum += std::abs(int{c1r[i]}) + std::abs(int{c2[i]});
         for (const W16* p = x0 - 9; p <= x0 + 49; ++p) xmax = std::max(xmax, std::abs(int{*p}));
         if (2 * csum * xmax <= kMax32) {
-            for (int j = 0; j < 40; ++j) {
-                const W16* x1 = x0 + j;
-                W32 s = 0;
-                for (int m = 0; m < 10; ++m) s += 2 * (W32{x1[-(9 - m)]} * c1r[m]) + 2 * (W32{x1[1 + m]} * c2[m]);
-                exc[j] = round16(s);
-            }
+            g729InterpolatePlain(x0, c1r.data(), c2.data(), exc);
             return;
         }
     }

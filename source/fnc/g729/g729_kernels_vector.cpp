@@ -671,4 +671,56 @@ void g729ab_CBS2_PulsePosition_MR122(const W16* dnA, const W16* dnB, W16 ps0, co
     g729Cbs2PulsePositionPortable(dnA, dnB, ps0, rrAB, rrv, weights, alp0, best_alp, best_sq, best_index);
 }
 
+// ---------------------------------------------------------------- interpolation, vector form
+
+// Twenty taps over x0[j - 9 .. j + 10]: c1r on the ten up to x0[j], c2 on the ten after it.
+// The sum is taken in 32-bit wrapping arithmetic and rounded as (acc + 2^14) >> 15 with 16-bit
+// saturation, which is round16 of the doubled sum wherever that sum cannot saturate.
+void g729InterpolatePortable(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
+    for (int j = 0; j < 40; ++j) {
+        std::uint32_t acc = 0;
+        for (int m = 0; m < 10; ++m)
+            acc += static_cast<std::uint32_t>(W32{x0[j - 9 + m]} * c1r[m]) + static_cast<std::uint32_t>(W32{x0[j + 1 + m]} * c2[m]);
+        out[j] = sat16(static_cast<W32>(acc + 0x4000u) >> 15);
+    }
+}
+
+#if defined(__SSE2__)
+// Lanes are outputs; each multiply-add takes a pair of neighbouring taps from two loads one
+// sample apart.
+void g729InterpolateSse2(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
+    W16 k[20];
+    for (int m = 0; m < 10; ++m) {
+        k[m] = c1r[m];
+        k[10 + m] = c2[m];
+    }
+    __m128i pair[10];
+    for (int p = 0; p < 10; ++p)
+        pair[p] = _mm_set1_epi32(static_cast<W32>(static_cast<std::uint16_t>(k[2 * p]) |
+                                                  (std::uint32_t{static_cast<std::uint16_t>(k[2 * p + 1])} << 16)));
+    const __m128i half = _mm_set1_epi32(0x4000);
+    for (int j = 0; j < 40; j += 8) {
+        __m128i lo = _mm_setzero_si128(), hi = lo;
+        for (int p = 0; p < 10; ++p) {
+            const W16* a = x0 + j - 9 + 2 * p;
+            const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+            const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1));
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(v0, v1), pair[p]));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(v0, v1), pair[p]));
+        }
+        lo = _mm_srai_epi32(_mm_add_epi32(lo, half), 15);
+        hi = _mm_srai_epi32(_mm_add_epi32(hi, half), 15);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(lo, hi));
+    }
+}
+#endif
+
+void g729InterpolatePlain(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
+#if defined(__SSE2__)
+    g729InterpolateSse2(x0, c1r, c2, out);
+#else
+    g729InterpolatePortable(x0, c1r, c2, out);
+#endif
+}
+
 }  // namespace g729
