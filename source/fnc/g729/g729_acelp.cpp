@@ -37,7 +37,6 @@ void g729ab_D4i40_CalcAlp1(W32 base, const W16* rr1, int s1, const W16* rr2, int
     }
 }
 
-bool better(W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) { return L_msu(L_mult(sq_c, alp_b), sq_b, alp_c) > 0; }
 }  // namespace
 
 void g729ab_Cor_h(const W16* H, W16* rr) {
@@ -109,7 +108,7 @@ W16 g729ab_D4i40_17_fast(W16* dn, W16* rr, const W16* h, W16* code, W16* y, W16*
             g729ab_D4i40_CalcAlp1(L_mult(balp, 8192), rr + kRr02 + k0, 8, rr + rr03 + m, 8, diag, alp0);
             W16 salp, ssq, sidx;
             g729ab_CBS2_PulsePosition_MR122(dnT, dnT + 8, ps, rr + kRr01, rrv, kWeights, alp0, &salp, &ssq, &sidx);
-            if (better(ssq, salp, psk, alpk)) {
+            if (g729Better(ssq, salp, psk, alpk)) {
                 psk = ssq;
                 alpk = salp;
                 pos[0] = 5 * (sidx >> 3);
@@ -139,7 +138,7 @@ W16 g729ab_D4i40_17_fast(W16* dn, W16* rr, const W16* h, W16* code, W16* y, W16*
             g729ab_D4i40_CalcAlp1(L_mult(balp, 8192), rr + rr13 + k0, 8, rr + kRr01 + 8 * m, 1, diag + 8, alp0);
             W16 salp, ssq, sidx;
             g729ab_CBS2_PulsePosition_MR122(dnT + 8, dnT + 16, ps, rr + kRr12, rrv, kWeights, alp0, &salp, &ssq, &sidx);
-            if (better(ssq, salp, psk, alpk)) {
+            if (g729Better(ssq, salp, psk, alpk)) {
                 psk = ssq;
                 alpk = salp;
                 pos[0] = 5 * m;

@@ -113,4 +113,11 @@ void g729InterpolateSse2(const W16* x0, const W16* c1r, const W16* c2, W16* out)
 #endif
 void g729InterpolatePlain(const W16* x0, const W16* c1r, const W16* c2, W16* out);
 
+// The search's comparison: candidate (sq_c, alp_c) beats the best (sq_b, alp_b) when the
+// saturating 2·sq_c·alp_b - 2·sq_b·alp_c is positive. Saturation keeps the sign, and the one
+// clipped product (-32768)² changes no outcome, so the exact products decide alike.
+inline bool g729Better(W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) {
+    return std::int64_t{sq_c} * alp_b > std::int64_t{sq_b} * alp_c;
+}
+
 }  // namespace g729

@@ -387,8 +387,6 @@ constexpr CorDestinations corDestinations() {
 }
 constexpr CorDestinations kCorDestinations = corDestinations();
 
-// The current best (sq_b, alp_b) is replaced by (sq_c, alp_c) only on a strictly better score.
-bool better(W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) { return L_msu(L_mult(sq_c, alp_b), sq_b, alp_c) > 0; }
 }  // namespace
 
 void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
@@ -461,6 +459,17 @@ void g729ab_D4i40_CalcRrv_1(const W16* A, const W16* B, const W16* C, W32* rrv) 
 
 namespace {
 void scoreEight(W32 alp0, const W16* R1, const W16* R2, const W16* dn, W16 ps0, W16* sq, W16* alp) {
+    // The two doubled products add at most 65536 · (8192 + 16384) in size: below that margin
+    // from the limits the energies are plain sums.
+    constexpr W32 kRoom = kMax32 - 65536 * (8192 + 16384);
+    if (alp0 <= kRoom && alp0 >= -kRoom) {
+        for (int m = 0; m < 8; ++m) {
+            alp[m] = static_cast<W16>((alp0 + 2 * (W32{R1[m]} * 8192 + W32{R2[m]} * 16384)) >> 16);
+            const W16 ps = static_cast<W16>(ps0 + dn[m]);
+            sq[m] = static_cast<W16>(std::min((W32{ps} * ps) >> 15, W32{kMax16}));
+        }
+        return;
+    }
     for (int m = 0; m < 8; ++m) {
         W32 A = L_mac(L_mac(alp0, R1[m], 8192), R2[m], 16384);
         alp[m] = extract_h(A);
@@ -468,12 +477,12 @@ void scoreEight(W32 alp0, const W16* R1, const W16* R2, const W16* dn, W16 ps0, 
         sq[m] = mult(ps, ps);
     }
 }
+// Branch-free: which candidate wins is data, not a pattern a predictor could learn.
 void meet(W16& idx, W16& sq, W16& alp, W16 idx_c, W16 sq_c, W16 alp_c) {
-    if (better(sq_c, alp_c, sq, alp)) {
-        idx = idx_c;
-        sq = sq_c;
-        alp = alp_c;
-    }
+    const W16 take = static_cast<W16>(-static_cast<int>(g729Better(sq_c, alp_c, sq, alp)));
+    idx = static_cast<W16>(idx ^ ((idx ^ idx_c) & take));
+    sq = static_cast<W16>(sq ^ ((sq ^ sq_c) & take));
+    alp = static_cast<W16>(alp ^ ((alp ^ alp_c) & take));
 }
 }  // namespace
 
