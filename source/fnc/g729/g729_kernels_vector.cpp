@@ -387,6 +387,31 @@ constexpr CorDestinations corDestinations() {
 }
 constexpr CorDestinations kCorDestinations = corDestinations();
 
+// The same destinations as a list per diagonal (step and word), so that the plain path stores
+// without a test and sums no further than the diagonal's last stored step.
+struct CorStores {
+    unsigned char step[kRrSize];
+    short to[kRrSize];
+    short first[41];  // diagonal d's entries are [first[d], first[d + 1])
+};
+constexpr CorStores corStores() {
+    CorStores t{};
+    int k = 0;
+    for (int d = 0; d < 40; ++d) {
+        t.first[d] = static_cast<short>(k);
+        for (int i = 0; i + d < 40; ++i)
+            if (kCorDestinations.at[d][i] >= 0) {
+                t.step[k] = static_cast<unsigned char>(i);
+                t.to[k] = kCorDestinations.at[d][i];
+                ++k;
+            }
+    }
+    t.first[40] = static_cast<short>(k);
+    return t;
+}
+constexpr CorStores kCorStores = corStores();
+static_assert(kCorStores.first[40] == kRrSize - kRr01, "every off-diagonal word of rr has one source");
+
 }  // namespace
 
 void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
@@ -400,10 +425,14 @@ void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
         const short* to = kCorDestinations.at[d];
         W32 cor = 0;
         if (plain) {
-            for (int i = 0; i + d < 40; ++i) {
+            const int first = kCorStores.first[d], end = kCorStores.first[d + 1];
+            if (first == end) continue;
+            W32 running[40];
+            for (int i = 0; i <= kCorStores.step[end - 1]; ++i) {
                 cor += 2 * (W32{h[i]} * h2[i + d]);
-                if (to[i] >= 0) rr[to[i]] = static_cast<W16>(cor >> 16);
+                running[i] = cor;
             }
+            for (int k = first; k < end; ++k) rr[kCorStores.to[k]] = static_cast<W16>(running[kCorStores.step[k]] >> 16);
         } else {
             for (int i = 0; i + d < 40; ++i) {
                 cor = L_mac(cor, h[i], h2[i + d]);
