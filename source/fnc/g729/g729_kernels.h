@@ -91,7 +91,11 @@ W32 g729PlainSumsPortable(const W16* x, const W16* y, int n);
 #if defined(__SSE2__)
 W32 g729PlainSumsSse2(const W16* x, const W16* y, int n);
 #endif
-// out[m] = g729PlainSums(x, y + m, len) for the nlag lags m.
+// out[m] = g729PlainSums(x, y + m, len) for the nlag lags m: reference, SSE2 form, fastest built.
+void g729PlainLagsPortable(const W16* x, const W16* y, int nlag, W32* out, int len);
+#if defined(__SSE2__)
+void g729PlainLagsSse2(const W16* x, const W16* y, int nlag, W32* out, int len);
+#endif
 void g729PlainLags(const W16* x, const W16* y, int nlag, W32* out, int len);
 
 // The pair search of g729ab_CBS2_PulsePosition_MR122: the portable reference (any input) and

@@ -629,8 +629,46 @@ W32 g729PlainSums(const W16* x, const W16* y, int n) {
 #endif
 }
 
+void g729PlainLagsPortable(const W16* x, const W16* y, int nlag, W32* out, int len) {
+    for (int m = 0; m < nlag; ++m) out[m] = g729PlainSumsPortable(x, y + m, len);
+}
+
+#if defined(__SSE2__)
+// Four lags at a time share the loads of x; their four accumulators are summed across lanes
+// together by a transpose.
+void g729PlainLagsSse2(const W16* x, const W16* y, int nlag, W32* out, int len) {
+    const int vlen = len & ~7;
+    int m = 0;
+    for (; m + 4 <= nlag; m += 4) {
+        __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0;
+        for (int i = 0; i < vlen; i += 8) {
+            const __m128i vx = load8(x + i);
+            const W16* yi = y + m + i;
+            a0 = _mm_add_epi32(a0, _mm_madd_epi16(vx, load8(yi)));
+            a1 = _mm_add_epi32(a1, _mm_madd_epi16(vx, load8(yi + 1)));
+            a2 = _mm_add_epi32(a2, _mm_madd_epi16(vx, load8(yi + 2)));
+            a3 = _mm_add_epi32(a3, _mm_madd_epi16(vx, load8(yi + 3)));
+        }
+        const __m128i s01 = _mm_add_epi32(_mm_unpacklo_epi32(a0, a1), _mm_unpackhi_epi32(a0, a1));
+        const __m128i s23 = _mm_add_epi32(_mm_unpacklo_epi32(a2, a3), _mm_unpackhi_epi32(a2, a3));
+        alignas(16) std::uint32_t sums[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_add_epi32(_mm_unpacklo_epi64(s01, s23), _mm_unpackhi_epi64(s01, s23)));
+        for (int k = 0; k < 4; ++k) {
+            std::uint32_t sum = sums[k];
+            for (int i = vlen; i < len; ++i) sum += static_cast<std::uint32_t>(W32{x[i]} * y[m + k + i]);
+            out[m + k] = static_cast<W32>(2 * sum);
+        }
+    }
+    for (; m < nlag; ++m) out[m] = g729PlainSumsSse2(x, y + m, len);
+}
+#endif
+
 void g729PlainLags(const W16* x, const W16* y, int nlag, W32* out, int len) {
-    for (int m = 0; m < nlag; ++m) out[m] = g729PlainSums(x, y + m, len);
+#if defined(__SSE2__)
+    g729PlainLagsSse2(x, y, nlag, out, len);
+#else
+    g729PlainLagsPortable(x, y, nlag, out, len);
+#endif
 }
 
 // ---------------------------------------------------------------- pair search, vector form
