@@ -775,3 +775,114 @@ TEST(G729Kernels, ClosedLoopPitchPicksTheBestLagAndFraction) {
         EXPECT_TRUE(std::equal(work.begin() + 154, work.end(), expectVec.begin() + 154));
     }
 }
+
+namespace {
+// Random vector at full scale with -32768 planted at random places.
+std::vector<W16> fullScale(std::size_t n) {
+    auto v = randomVec(n, 32767);
+    for (auto& x : v)
+        if (rnd(0, 15) == 0) x = kMin16;
+    return v;
+}
+}  // namespace
+
+#if defined(__SSE2__)
+TEST(G729SearchKernels, VectorFormsGiveThePortableBitsOnAnyInput) {
+    for (int trial = 0; trial < 400; ++trial) {
+        auto x = fullScale(80), y = fullScale(100);
+        if (trial % 50 == 0) std::fill(x.begin(), x.end(), kMin16), std::fill(y.begin(), y.end(), kMin16);
+        const int n = 1 + trial % 64;
+        ASSERT_EQ(g729PlainSumsSse2(x.data(), y.data(), n), g729PlainSumsPortable(x.data(), y.data(), n)) << trial;
+        const int nlag = 1 + trial % 13, len = std::vector<int>{8, 13, 24, 37, 40}[trial % 5];
+        W32 a[16], b[16];
+        g729PlainLagsSse2(x.data(), y.data(), nlag, a, len);
+        g729PlainLagsPortable(x.data(), y.data(), nlag, b, len);
+        for (int m = 0; m < nlag; ++m) ASSERT_EQ(a[m], b[m]) << trial << " lag " << m;
+        // Interpolation: any taps, any past (x0 reads [-9, 49]).
+        auto c1 = fullScale(10), c2 = fullScale(10);
+        W16 o1[40], o2[40];
+        g729InterpolateSse2(x.data() + 9, c1.data(), c2.data(), o1);
+        g729InterpolatePortable(x.data() + 9, c1.data(), c2.data(), o2);
+        for (int j = 0; j < 40; ++j) ASSERT_EQ(o1[j], o2[j]) << trial << " sample " << j;
+    }
+}
+
+TEST(G729SearchKernels, PairSearchVectorFormMatchesWhereverItIsAdmitted) {
+    const W16 weights[6] = {0, 0, 0, 0, 16384, 4096};
+    constexpr W32 kRoom = kMax32 - 65536 * (16384 + 4096);
+    int admitted = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        auto dnA = fullScale(8), dnB = fullScale(8), rrAB = fullScale(64);
+        W32 rrv[8], alp0[8];
+        for (auto& v : rrv) v = static_cast<W32>(rng());
+        // Energies at the edge of the room, beyond it, and the whole range.
+        for (auto& v : alp0)
+            v = trial % 3 == 0 ? (rnd(0, 1) ? kRoom : -kRoom) : trial % 3 == 1 ? rnd(-12287, 12287) * 65536 + rnd(-32768, 32767) : static_cast<W32>(rng());
+        W16 ps0 = trial % 7 == 0 ? kMin16 : rnd(-32768, 32767);
+        if (trial % 7 == 0) std::fill(dnA.begin(), dnA.end(), 0), std::fill(dnB.begin(), dnB.end(), 0);  // every ps = -32768
+        W16 r1[3], r2[3], r3[3];
+        g729Cbs2PulsePositionPortable(dnA.data(), dnB.data(), ps0, rrAB.data(), rrv, weights, alp0, &r1[0], &r1[1], &r1[2]);
+        g729ab_CBS2_PulsePosition_MR122(dnA.data(), dnB.data(), ps0, rrAB.data(), rrv, weights, alp0, &r3[0], &r3[1], &r3[2]);
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(r3[k], r1[k]) << trial;
+        if (!g729Cbs2CannotSaturate(alp0, weights)) continue;
+        ++admitted;
+        g729Cbs2PulsePositionSse2(dnA.data(), dnB.data(), ps0, rrAB.data(), rrv, weights, alp0, &r2[0], &r2[1], &r2[2]);
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(r2[k], r1[k]) << trial << " output " << k;
+    }
+    EXPECT_GT(admitted, 1900);
+    W32 over[8] = {0, 0, 0, kRoom + 1, 0, 0, 0, 0};
+    EXPECT_FALSE(g729Cbs2CannotSaturate(over, weights));
+    over[3] = -kRoom - 1;
+    EXPECT_FALSE(g729Cbs2CannotSaturate(over, weights));
+}
+#endif
+
+TEST(G729SearchKernels, ExactComparisonEqualsTheSaturatingOne) {
+    const W16 edge[] = {kMin16, -32767, -16384, -1, 0, 1, 2, 16384, 32766, kMax16};
+    auto saturating = [](W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) { return L_msu(L_mult(sq_c, alp_b), sq_b, alp_c) > 0; };
+    for (W16 a : edge)
+        for (W16 b : edge)
+            for (W16 c : edge)
+                for (W16 d : edge) ASSERT_EQ(g729Better(a, b, c, d), saturating(a, b, c, d)) << a << " " << b << " " << c << " " << d;
+    for (int trial = 0; trial < 100000; ++trial) {
+        W16 a = rnd(-32768, 32767), b = rnd(-32768, 32767), c = rnd(-32768, 32767), d = rnd(-32768, 32767);
+        ASSERT_EQ(g729Better(a, b, c, d), saturating(a, b, c, d));
+    }
+}
+
+TEST(G729SearchKernels, SumsNearTheBoundsFollowTheSaturatingRules) {
+    // A flat 7000 saturates every long sum although its energy bound is only just exceeded; a
+    // decaying response passes the energy bound though its magnitudes fail theirs.
+    std::vector<W16> flat(96, 7000), peaky(96, 0);
+    for (int i = 0; i < 96; ++i) peaky[i] = static_cast<W16>((i < 40 ? 24000 : 3000) * std::exp(-i / 5.0) * (i % 2 ? -1 : 1));
+    for (const auto* v : {&flat, &peaky}) {
+        W32 out[16];
+        g729ab_comp_corr_loop(v->data(), v->data() + 1, 16, out, 40);
+        for (int m = 0; m < 16; ++m) ASSERT_EQ(out[m], laneSum(v->data(), v->data() + 1 + m, 40)) << m;
+        std::vector<W16> rr(kRrSize, 0);
+        g729ab_Cor_h_loop2_3_4_5(v->data(), v->data(), rr.data());
+        for (int a = 0; a < 40; ++a)
+            for (int b = a + 1; b < 40; ++b) {
+                int ta = a % 5, tb = b % 5;
+                if (ta == tb || (std::min(ta, tb) == 3 && std::max(ta, tb) == 4)) continue;
+                const int lo = ta < tb ? a : b, hi = lo == a ? b : a;
+                const int blockOf[5][5] = {{0, kRr01, kRr02, kRr03, kRr04}, {0, 0, kRr12, kRr13, kRr14}, {0, 0, 0, kRr23, kRr24}};
+                W32 s = 0;
+                for (int i = 0; i < 40 - b; ++i) s = satMac(s, (*v)[i], (*v)[i + b - a]);
+                ASSERT_EQ(rr[blockOf[lo % 5][hi % 5] + 8 * (lo / 5) + hi / 5], extract_h(s)) << a << " " << b;
+            }
+    }
+    // The eight-way step's energies at the edge of its plain range and beyond it.
+    W16 R1[8], R2[8], dn[8] = {};
+    for (int m = 0; m < 8; ++m) R1[m] = m % 2 ? kMax16 : kMin16, R2[m] = m % 3 ? kMax16 : kMin16;
+    for (W32 alp0 : {kMax32 - 65536 * (8192 + 16384), kMax32 - 65536 * (8192 + 16384) + 1, kMax32, kMin32, -kMax32 + 65536 * (8192 + 16384)}) {
+        W16 idx[4], sq[4], alp[4];
+        g729ab_D4i40_cbs_NB_POS_1(alp0, R1, R2, dn, 1000, idx, sq, alp);
+        for (int L = 0; L < 4; ++L) {
+            W16 a1 = extract_h(L_mac(L_mac(alp0, R1[L], 8192), R2[L], 16384));
+            W16 a2 = extract_h(L_mac(L_mac(alp0, R1[L + 4], 8192), R2[L + 4], 16384));
+            // All squares are equal, so the lane keeps the smaller energy (the first on a tie).
+            ASSERT_EQ(alp[L], a2 < a1 ? a2 : a1) << alp0 << " lane " << L;
+        }
+    }
+}
