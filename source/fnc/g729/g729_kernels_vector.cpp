@@ -229,12 +229,19 @@ void g729ab_Vec_split(const W16* x, W16* even, W16* odd, int n) {
     }
 }
 
+// add, sub and mult in select form (no branch), so that their loops become vector code.
+namespace {
+inline W16 clamp16(W32 x) { return static_cast<W16>(std::clamp(x, W32{kMin16}, W32{kMax16})); }
+// (a·b) >> 15 lies in [-32767, 32768]; only (-32768)² reaches the top.
+inline W16 multSelect(W16 a, W16 b) { return static_cast<W16>(std::min((W32{a} * b) >> 15, W32{kMax16})); }
+}  // namespace
+
 void g729ab_Vec_Add4(const W16* a, const W16* b, W16* c, int n) {
-    for (int i = 0; i < n; ++i) c[i] = add(a[i], b[i]);
+    for (int i = 0; i < n; ++i) c[i] = clamp16(W32{a[i]} + b[i]);
 }
 
 void g729ab_Vec_Sub4(const W16* a, const W16* b, W16* c, int n) {
-    for (int i = 0; i < n; ++i) c[i] = sub(a[i], b[i]);
+    for (int i = 0; i < n; ++i) c[i] = clamp16(W32{a[i]} - b[i]);
 }
 
 void g729ab_Set_zero(W16* p, int n) {
@@ -477,7 +484,7 @@ void modRows(W16* block, int blocks, int track, const W16* psign, const W16* psi
         for (int b = 0; b < blocks; ++b)
             for (int m = 0; m < 8; ++m) {
                 W16& v = block[64 * b + 8 * k + m];
-                v = mult(v, sel[8 * b + m]);
+                v = multSelect(v, sel[8 * b + m]);
             }
     }
 }

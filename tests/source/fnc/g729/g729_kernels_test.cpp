@@ -805,6 +805,22 @@ TEST(G729SearchKernels, VectorFormsGiveThePortableBitsOnAnyInput) {
         g729InterpolatePortable(x.data() + 9, c1.data(), c2.data(), o2);
         for (int j = 0; j < 40; ++j) ASSERT_EQ(o1[j], o2[j]) << trial << " sample " << j;
     }
+    // Rounding at its edges: one unit tap on each position in turn over sums at half a step.
+    std::vector<W16> past(60);
+    const W16 edges[] = {16383, 16384, -16384, -16385, 32767, kMin16, 0, -1};
+    for (std::size_t i = 0; i < past.size(); ++i) past[i] = edges[i % 8];
+    for (int tap = 0; tap < 20; ++tap) {
+        W16 c1[10] = {}, c2[10] = {};
+        (tap < 10 ? c1[tap] : c2[tap - 10]) = 1;
+        W16 o1[40], o2[40];
+        g729InterpolateSse2(past.data() + 9, c1, c2, o1);
+        g729InterpolatePortable(past.data() + 9, c1, c2, o2);
+        for (int j = 0; j < 40; ++j) {
+            ASSERT_EQ(o1[j], o2[j]) << "tap " << tap << " sample " << j;
+            // The unit tap's sum is one sample: round16 of its double.
+            ASSERT_EQ(o2[j], round16(2 * W32{past[j + tap]})) << "tap " << tap << " sample " << j;
+        }
+    }
 }
 
 TEST(G729SearchKernels, PairSearchVectorFormMatchesWhereverItIsAdmitted) {
@@ -875,7 +891,8 @@ TEST(G729SearchKernels, SumsNearTheBoundsFollowTheSaturatingRules) {
     // The eight-way step's energies at the edge of its plain range and beyond it.
     W16 R1[8], R2[8], dn[8] = {};
     for (int m = 0; m < 8; ++m) R1[m] = m % 2 ? kMax16 : kMin16, R2[m] = m % 3 ? kMax16 : kMin16;
-    for (W32 alp0 : {kMax32 - 65536 * (8192 + 16384), kMax32 - 65536 * (8192 + 16384) + 1, kMax32, kMin32, -kMax32 + 65536 * (8192 + 16384)}) {
+    constexpr W32 kRoom = kMax32 - 65536 * (8192 + 16384);
+    for (W32 alp0 : {kRoom, kRoom + 1, kRoom + 60000, -kRoom, -kRoom - 1, 1600000000, -1600000000, kMax32, kMin32}) {
         W16 idx[4], sq[4], alp[4];
         g729ab_D4i40_cbs_NB_POS_1(alp0, R1, R2, dn, 1000, idx, sq, alp);
         for (int L = 0; L < 4; ++L) {
@@ -884,5 +901,36 @@ TEST(G729SearchKernels, SumsNearTheBoundsFollowTheSaturatingRules) {
             // All squares are equal, so the lane keeps the smaller energy (the first on a tie).
             ASSERT_EQ(alp[L], a2 < a1 ? a2 : a1) << alp0 << " lane " << L;
         }
+    }
+}
+
+TEST(G729SearchKernels, SignedRowsAndPulseSumsSaturateAtFullScale) {
+    for (int trial = 0; trial < 200; ++trial) {
+        auto a = fullScale(40), b = fullScale(40);
+        W16 s[40], d[40];
+        g729ab_Vec_Add4(a.data(), b.data(), s, 40);
+        g729ab_Vec_Sub4(a.data(), b.data(), d, 40);
+        for (int i = 0; i < 40; ++i) {
+            ASSERT_EQ(s[i], add(a[i], b[i]));
+            ASSERT_EQ(d[i], sub(a[i], b[i]));
+        }
+        // Rows signed by -32768 / 32767, entries -32768 included: mult's one saturating product.
+        auto rr = fullScale(kRrSize);
+        const auto before = rr;
+        W16 ps[40], psT[40], nsT[40];
+        for (int i = 0; i < 40; ++i) ps[i] = rnd(0, 1) ? kMax16 : kMin16;
+        for (int t = 0; t < 5; ++t)
+            for (int k = 0; k < 8; ++k) {
+                psT[8 * t + k] = ps[t + 5 * k];
+                nsT[8 * t + k] = ps[t + 5 * k] == kMax16 ? kMin16 : kMax16;
+            }
+        g729ab_D4i40_ModRrixiy3(rr.data() + kRr23, ps, psT + 24, nsT + 24);
+        for (int blk = 0; blk < 2; ++blk)
+            for (int k = 0; k < 8; ++k)
+                for (int m = 0; m < 8; ++m) {
+                    const int off = kRr23 + 64 * blk + 8 * k + m;
+                    const W16 sel = ps[2 + 5 * k] >= 0 ? psT[24 + 8 * blk + m] : nsT[24 + 8 * blk + m];
+                    ASSERT_EQ(rr[off], mult(before[off], sel)) << trial;
+                }
     }
 }
