@@ -124,4 +124,12 @@ inline bool g729Better(W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) {
     return std::int64_t{sq_c} * alp_b > std::int64_t{sq_b} * alp_c;
 }
 
+// The off-diagonal words of rr (as g729ab_Cor_h_loop2_3_4_5) in plain arithmetic, valid where
+// no running sum can saturate: reference, SSE2 form (the same bits on any input), fastest built.
+void g729CorMatrixPlainPortable(const W16* h, const W16* h2, W16* rr);
+#if defined(__SSE2__)
+void g729CorMatrixPlainSse2(const W16* h, const W16* h2, W16* rr);
+#endif
+void g729CorMatrixPlain(const W16* h, const W16* h2, W16* rr);
+
 }  // namespace g729

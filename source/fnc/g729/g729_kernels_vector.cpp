@@ -441,25 +441,17 @@ void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
     // largest possible sum stays inside 32 bits, the saturating chain is a plain one.
     int hsum = 0;
     for (int i = 0; i < 40; ++i) hsum += std::abs(int{h[i]});
-    const bool plain = 2 * std::int64_t{hsum} * maxMagnitude(h2, 40) <= kMax32 || energiesCannotSaturate(h, 40, h2, 40);
+    if (2 * std::int64_t{hsum} * maxMagnitude(h2, 40) <= kMax32 || energiesCannotSaturate(h, 40, h2, 40)) {
+        g729CorMatrixPlain(h, h2, rr);
+        return;
+    }
     for (int d = 1; d < 40; ++d) {
         if (d % 5 == 0) continue;
         const short* to = kCorDestinations.at[d];
         W32 cor = 0;
-        if (plain) {
-            const int first = kCorStores.first[d], end = kCorStores.first[d + 1];
-            if (first == end) continue;
-            W32 running[40];
-            for (int i = 0; i <= kCorStores.step[end - 1]; ++i) {
-                cor += 2 * (W32{h[i]} * h2[i + d]);
-                running[i] = cor;
-            }
-            for (int k = first; k < end; ++k) rr[kCorStores.to[k]] = static_cast<W16>(running[kCorStores.step[k]] >> 16);
-        } else {
-            for (int i = 0; i + d < 40; ++i) {
-                cor = L_mac(cor, h[i], h2[i + d]);
-                if (to[i] >= 0) rr[to[i]] = extract_h(cor);
-            }
+        for (int i = 0; i + d < 40; ++i) {
+            cor = L_mac(cor, h[i], h2[i + d]);
+            if (to[i] >= 0) rr[to[i]] = extract_h(cor);
         }
     }
 }
@@ -818,6 +810,57 @@ void g729InterpolatePlain(const W16* x0, const W16* c1r, const W16* c2, W16* out
     g729InterpolateSse2(x0, c1r, c2, out);
 #else
     g729InterpolatePortable(x0, c1r, c2, out);
+#endif
+}
+
+// ---------------------------------------------------------------- correlation matrix, plain form
+
+// The running sums Σ h[k]·h2[k + d] in 32-bit wrapping arithmetic, each stored word its sum
+// >> 15: the doubled sum's upper half wherever no sum can saturate.
+void g729CorMatrixPlainPortable(const W16* h, const W16* h2, W16* rr) {
+    for (int d = 1; d < 40; ++d) {
+        const int first = kCorStores.first[d], end = kCorStores.first[d + 1];
+        if (first == end) continue;
+        std::uint32_t cor = 0;
+        W32 running[40];
+        for (int i = 0; i <= kCorStores.step[end - 1]; ++i) {
+            cor += static_cast<std::uint32_t>(W32{h[i]} * h2[i + d]);
+            running[i] = static_cast<W32>(cor);
+        }
+        for (int k = first; k < end; ++k) rr[kCorStores.to[k]] = static_cast<W16>(running[kCorStores.step[k]] >> 15);
+    }
+}
+
+#if defined(__SSE2__)
+// The diagonals come in runs of four (5g + 1 .. 5g + 4), one run to a vector: every step adds
+// h[i] times four neighbouring samples of h2, and the sums of all steps are kept for the stores.
+void g729CorMatrixPlainSse2(const W16* h, const W16* h2, W16* rr) {
+    alignas(16) W16 padded[48] = {};  // the last steps of a run read up to three words past h2
+    for (int i = 0; i < 40; ++i) padded[i] = h2[i];
+    alignas(16) W32 running[40][40];  // [step][diagonal]
+    const __m128i zero = _mm_setzero_si128();
+    for (int d0 = 1; d0 < 40; d0 += 5) {
+        int steps = 0;  // as far as the run's furthest stored step
+        for (int d = d0; d < d0 + 4; ++d)
+            if (kCorStores.first[d + 1] > kCorStores.first[d]) steps = std::max(steps, kCorStores.step[kCorStores.first[d + 1] - 1] + 1);
+        __m128i acc = zero;
+        for (int i = 0; i < steps; ++i) {
+            const __m128i v = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(padded + i + d0)), zero);
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(v, _mm_set1_epi32(static_cast<std::uint16_t>(h[i]))));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(&running[i][d0]), acc);
+        }
+    }
+    for (int d = 1; d < 40; ++d)
+        for (int k = kCorStores.first[d]; k < kCorStores.first[d + 1]; ++k)
+            rr[kCorStores.to[k]] = static_cast<W16>(running[kCorStores.step[k]][d] >> 15);
+}
+#endif
+
+void g729CorMatrixPlain(const W16* h, const W16* h2, W16* rr) {
+#if defined(__SSE2__)
+    g729CorMatrixPlainSse2(h, h2, rr);
+#else
+    g729CorMatrixPlainPortable(h, h2, rr);
 #endif
 }
 

@@ -823,6 +823,17 @@ TEST(G729SearchKernels, VectorFormsGiveThePortableBitsOnAnyInput) {
     }
 }
 
+TEST(G729SearchKernels, CorrelationMatrixVectorFormGivesThePortableBits) {
+    for (int trial = 0; trial < 300; ++trial) {
+        auto h = fullScale(40), h2 = trial % 3 ? fullScale(40) : h;
+        std::vector<W16> a(kRrSize, 11), b(kRrSize, 11);
+        g729CorMatrixPlainSse2(h.data(), h2.data(), a.data());
+        g729CorMatrixPlainPortable(h.data(), h2.data(), b.data());
+        ASSERT_EQ(a, b) << trial;
+        for (int i = 0; i < kRr01; ++i) ASSERT_EQ(a[i], 11);  // the diagonal is not theirs
+    }
+}
+
 TEST(G729SearchKernels, PairSearchVectorFormMatchesWhereverItIsAdmitted) {
     const W16 weights[6] = {0, 0, 0, 0, 16384, 4096};
     constexpr W32 kRoom = kMax32 - 65536 * (16384 + 4096);
