@@ -77,18 +77,17 @@ int g729abEncoder(G729NUNIENC* st, const std::int16_t* in, std::uint16_t* packed
     W16 serial[82];
     g729ab_Coder_ld8a(in, serial, st);
     const int count = serial[1];
-    std::size_t w = 0;
-    std::uint16_t mask = 0x8000;
-    packed[0] = 0;
+    // Bits first to last, most significant first; the word after the last bit is cleared (it
+    // is all zero when the bits end on a word's boundary). No branch on the bits themselves.
+    std::uint32_t word = 0;
     for (int i = 0; i < count; ++i) {
-        if (serial[2 + i] == kBitOne) packed[w] = static_cast<std::uint16_t>(packed[w] | mask);
-        if (mask == 1) {
-            packed[++w] = 0;
-            mask = 0x8000;
-        } else {
-            mask = static_cast<std::uint16_t>(mask >> 1);
+        word = (word << 1) | std::uint32_t{serial[2 + i] == kBitOne};
+        if ((i & 15) == 15) {
+            packed[i >> 4] = static_cast<std::uint16_t>(word);
+            word = 0;
         }
     }
+    packed[count >> 4] = static_cast<std::uint16_t>((count & 15) ? word << (16 - (count & 15)) : 0);
     return count;
 }
 
