@@ -434,6 +434,22 @@ constexpr CorStores corStores() {
 constexpr CorStores kCorStores = corStores();
 static_assert(kCorStores.first[40] == kRrSize - kRr01, "every off-diagonal word of rr has one source");
 
+// The same again as (running sum, word) pairs over a [step][diagonal] table of 40 x 40 sums.
+struct CorGather {
+    short from[kRrSize - kRr01];
+    short to[kRrSize - kRr01];
+};
+constexpr CorGather corGather() {
+    CorGather g{};
+    for (int d = 1; d < 40; ++d)
+        for (int k = kCorStores.first[d]; k < kCorStores.first[d + 1]; ++k) {
+            g.from[k] = static_cast<short>(40 * kCorStores.step[k] + d);
+            g.to[k] = kCorStores.to[k];
+        }
+    return g;
+}
+constexpr CorGather kCorGather = corGather();
+
 }  // namespace
 
 void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
@@ -850,9 +866,8 @@ void g729CorMatrixPlainSse2(const W16* h, const W16* h2, W16* rr) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(&running[i][d0]), acc);
         }
     }
-    for (int d = 1; d < 40; ++d)
-        for (int k = kCorStores.first[d]; k < kCorStores.first[d + 1]; ++k)
-            rr[kCorStores.to[k]] = static_cast<W16>(running[kCorStores.step[k]][d] >> 15);
+    const W32* flat = &running[0][0];
+    for (int k = 0; k < kRrSize - kRr01; ++k) rr[kCorGather.to[k]] = static_cast<W16>(flat[kCorGather.from[k]] >> 15);
 }
 #endif
 
