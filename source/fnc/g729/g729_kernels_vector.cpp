@@ -821,12 +821,16 @@ void g729InterpolateSse2(const W16* x0, const W16* c1r, const W16* c2, W16* out)
 }
 #endif
 
-void g729InterpolatePlain(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
+bool g729InterpolateIfPlain(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
+    int csum = 0;
+    for (int i = 0; i < 10; ++i) csum += std::abs(int{c1r[i]}) + std::abs(int{c2[i]});
+    if (2 * std::int64_t{csum} * maxMagnitude(x0 - 9, 59) > kMax32) return false;
 #if defined(__SSE2__)
     g729InterpolateSse2(x0, c1r, c2, out);
 #else
     g729InterpolatePortable(x0, c1r, c2, out);
 #endif
+    return true;
 }
 
 // ---------------------------------------------------------------- correlation matrix, plain form
