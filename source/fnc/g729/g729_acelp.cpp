@@ -57,7 +57,11 @@ void g729ab_Cor_h_X(const W16* h, const W16* x, W16* dn) {
     for (int i = 0; i < 40; ++i) xp[i] = x[i];
     for (int i = 40; i < 48; ++i) xp[i] = 0;
     W32 y32[40];
-    for (int b = 0; b < 5; ++b) g729ab_comp_corr_loop(h, xp + 8 * b, 8, y32 + 8 * b, 40 - 8 * b);
+    // One bound for the five blocks: all of h against all of the target.
+    if (g729SumsCannotSaturate(h, 40, xp, 47, 40) || g729EnergiesCannotSaturate(h, 40, xp, 47))
+        for (int b = 0; b < 5; ++b) g729PlainLags(h, xp + 8 * b, 8, y32 + 8 * b, 40 - 8 * b);
+    else
+        for (int b = 0; b < 5; ++b) g729ab_comp_corr_loop(h, xp + 8 * b, 8, y32 + 8 * b, 40 - 8 * b);
     W32 max = g729ab_Vec_L_abs_max(y32, 40);
     int m = norm_l(max);
     if (m > 16) m = 16;

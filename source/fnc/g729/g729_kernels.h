@@ -84,6 +84,9 @@ W32 g729PartialSums4(const W16* x, const W16* y, int n);
 // join saturating; then g729PlainSums equals g729PartialSums4 on such vectors.
 bool g729SumsCannotSaturate(const W16* x, int nx, const W16* y, int ny, int n);
 W32 g729PlainSums(const W16* x, const W16* y, int n);
+// True when no sum of products x[i]·y[j] (any pairing, as along any lag of y) can saturate as a
+// chain of doubled products: twice √(Σx² · Σy²) stays inside 32 bits.
+bool g729EnergiesCannotSaturate(const W16* x, int nx, const W16* y, int ny);
 
 // The plain sums, in 32-bit wrapping arithmetic: the portable reference and its SSE2 form
 // (x86-64's baseline) give the same bits on any input; g729PlainSums runs the fastest form built.

@@ -55,15 +55,6 @@ std::int64_t energy(const W16* x, int n) {
     return e;
 }
 
-// By Cauchy-Schwarz, every sum of products x[i]·y[i + d] over any set of steps is at most
-// √(Σx² · Σy²) in size: when twice that stays inside 32 bits, no saturating chain of doubled
-// products along any lag, lane or join can saturate (and no single product is (-32768)²).
-bool energiesCannotSaturate(const W16* x, int nx, const W16* y, int ny) {
-    using U128 = unsigned __int128;
-    return U128{4} * static_cast<std::uint64_t>(energy(x, nx)) * static_cast<std::uint64_t>(energy(y, ny)) <=
-           U128{static_cast<std::uint64_t>(kMax32)} * static_cast<std::uint64_t>(kMax32);
-}
-
 // The plain sum of doubled products, and whether n doubled products of the largest magnitudes
 // of x and y stay inside 32 bits (then no lane or join of the four-lane rule can saturate and
 // the plain sum is its value). One pass over the data.
@@ -111,6 +102,15 @@ bool boundedPlainSums(const W16* x, const W16* y, int n, W32* sum) {
 }
 
 }  // namespace
+
+// By Cauchy-Schwarz, every sum of products x[i]·y[i + d] over any set of steps is at most
+// √(Σx² · Σy²) in size: when twice that stays inside 32 bits, no saturating chain of doubled
+// products along any lag, lane or join can saturate (and no single product is (-32768)²).
+bool g729EnergiesCannotSaturate(const W16* x, int nx, const W16* y, int ny) {
+    using U128 = unsigned __int128;
+    return U128{4} * static_cast<std::uint64_t>(energy(x, nx)) * static_cast<std::uint64_t>(energy(y, ny)) <=
+           U128{static_cast<std::uint64_t>(kMax32)} * static_cast<std::uint64_t>(kMax32);
+}
 
 ORVOX_VECTOR_CLONES W32 g729PartialSums4(const W16* x, const W16* y, int n) {
     // Fastest path: when n doubled products of the largest magnitudes stay inside 32 bits, no
@@ -163,7 +163,7 @@ void g729ab_4Vec_L_mac8(const W16* x, const W16* y, int n, W32* out) { g729ab_co
 
 void g729ab_comp_corr_loop(const W16* x, const W16* y, int nlag, W32* out, int len) {
     // One bound for every lag: the frame against everything any lag reads.
-    if (g729SumsCannotSaturate(x, len, y, nlag - 1 + len, len) || energiesCannotSaturate(x, len, y, nlag - 1 + len)) {
+    if (g729SumsCannotSaturate(x, len, y, nlag - 1 + len, len) || g729EnergiesCannotSaturate(x, len, y, nlag - 1 + len)) {
         g729PlainLags(x, y, nlag, out, len);
         return;
     }
@@ -457,7 +457,7 @@ void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
     // largest possible sum stays inside 32 bits, the saturating chain is a plain one.
     int hsum = 0;
     for (int i = 0; i < 40; ++i) hsum += std::abs(int{h[i]});
-    if (2 * std::int64_t{hsum} * maxMagnitude(h2, 40) <= kMax32 || energiesCannotSaturate(h, 40, h2, 40)) {
+    if (2 * std::int64_t{hsum} * maxMagnitude(h2, 40) <= kMax32 || g729EnergiesCannotSaturate(h, 40, h2, 40)) {
         g729CorMatrixPlain(h, h2, rr);
         return;
     }

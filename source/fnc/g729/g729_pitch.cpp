@@ -20,10 +20,11 @@ const W16* olLagged(const W16* even, const W16* odd, int t) {
     return (lagged & 1) ? odd + (lagged >> 1) : even + (lagged >> 1);
 }
 
-// One saturation bound for every lag: the frame against the whole past of both phases.
+// One saturation bound for every lag: the frame against the whole past of both phases, by
+// magnitudes or by energies.
 bool olPlain(const W16* even, const W16* odd) {
-    return g729SumsCannotSaturate(odd + 71, 40, even, kHalf, 40) &&
-           g729SumsCannotSaturate(odd + 71, 40, odd, kHalf, 40);
+    return (g729SumsCannotSaturate(odd + 71, 40, even, kHalf, 40) && g729SumsCannotSaturate(odd + 71, 40, odd, kHalf, 40)) ||
+           (g729EnergiesCannotSaturate(odd + 71, 40, even, kHalf) && g729EnergiesCannotSaturate(odd + 71, 40, odd, kHalf));
 }
 
 // Correlations c[t - lo] for the lags t in [lo, hi] of the given parity. Such lags read one
