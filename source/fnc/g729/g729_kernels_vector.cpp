@@ -49,10 +49,26 @@ int maxMagnitude(const W16* x, int n) {
     return std::max(hi, -lo);
 }
 
-std::int64_t energy(const W16* x, int n) {
-    std::int64_t e = 0;
-    for (int i = 0; i < n; ++i) e += W32{x[i]} * x[i];
-    return e;
+// Σ x[i]² over the samples of 0..n) at every `step`-th index (1 or 2), exact.
+std::int64_t squares64(const W16* x, int n, int step) {
+    std::uint64_t s = 0;
+    int i = 0;
+#if defined(__SSE2__)
+    // Pairs of squares fit 32 unsigned bits; they are widened to 64-bit lanes before adding.
+    const __m128i keep = step == 1 ? _mm_set1_epi32(-1) : _mm_set1_epi32(0xFFFF);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i acc = zero;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+        const __m128i q = _mm_madd_epi16(v, _mm_and_si128(v, keep));
+        acc = _mm_add_epi64(acc, _mm_add_epi64(_mm_unpacklo_epi32(q, zero), _mm_unpackhi_epi32(q, zero)));
+    }
+    alignas(16) std::uint64_t lanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
+    s = lanes[0] + lanes[1];
+#endif
+    for (; i < n; i += step) s += static_cast<std::uint64_t>(W32{x[i]} * x[i]);
+    return static_cast<std::int64_t>(s);
 }
 
 // The plain sum of doubled products, and whether n doubled products of the largest magnitudes
@@ -108,7 +124,7 @@ bool boundedPlainSums(const W16* x, const W16* y, int n, W32* sum) {
 // products along any lag, lane or join can saturate (and no single product is (-32768)²).
 bool g729EnergiesCannotSaturate(const W16* x, int nx, const W16* y, int ny) {
     using U128 = unsigned __int128;
-    return U128{4} * static_cast<std::uint64_t>(energy(x, nx)) * static_cast<std::uint64_t>(energy(y, ny)) <=
+    return U128{4} * static_cast<std::uint64_t>(squares64(x, nx, 1)) * static_cast<std::uint64_t>(squares64(y, ny, 1)) <=
            U128{static_cast<std::uint64_t>(kMax32)} * static_cast<std::uint64_t>(kMax32);
 }
 
@@ -170,18 +186,15 @@ void g729ab_comp_corr_loop(const W16* x, const W16* y, int nlag, W32* out, int l
     for (int m = 0; m < nlag; ++m) out[m] = g729PartialSums4(x, y + m, len);
 }
 
+
 // A saturating sum of doubled squares only grows, and once at the limit it stays there: it is
 // the exact sum capped at the limit (a doubled square of -32768 is beyond it either way).
 W32 g729ab_Vec_L_sqa(const W16* x, int n, W32 acc) {
-    std::int64_t s = 0;
-    for (int i = 0; i < n; ++i) s += 2 * (std::int64_t{x[i]} * x[i]);
-    return L_add(static_cast<W32>(std::min<std::int64_t>(s, kMax32)), acc);
+    return L_add(static_cast<W32>(std::min<std::int64_t>(2 * squares64(x, n, 1), kMax32)), acc);
 }
 
 W32 g729ab_Vec_L_sqa_2(const W16* x, int n, W32 acc) {
-    std::int64_t s = 0;
-    for (int i = 0; i < n; i += 2) s += 2 * (std::int64_t{x[i]} * x[i]);
-    return L_add(static_cast<W32>(std::min<std::int64_t>(s, kMax32)), acc);
+    return L_add(static_cast<W32>(std::min<std::int64_t>(2 * squares64(x, n, 2), kMax32)), acc);
 }
 
 W32 g729ab_Vec_L_sqa_40(const W16* x, W32 acc) { return g729ab_Vec_L_sqa(x, 40, acc); }

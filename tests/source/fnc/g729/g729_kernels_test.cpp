@@ -673,14 +673,18 @@ TEST(G729Kernels, FixedCodebookSearchAgreesWithThePlainDepthFirstSearch) {
 }
 
 TEST(G729Kernels, OpenLoopPitchMatchesThePlainDecimatedSearch) {
-    for (int trial = 0; trial < 60; ++trial) {
-        // Weighted speech with a period, some noise and varying level.
+    for (int trial = 0; trial < 80; ++trial) {
+        // Weighted speech with a period, some noise and varying level; in the last trials the
+        // phase the frame is in is loud and the other nearly silent (so the loud one is scaled
+        // up to full scale and only one phase's sums saturate).
         std::vector<W16> buf(226, 0);
         int period = rnd(20, 143);
         int amp = trial % 3 == 0 ? 60 : (trial % 3 == 1 ? 3000 : 20000);
+        const bool lopsided = trial >= 60;
         for (int i = 1; i < 224; ++i) {
             double v = std::sin(2 * M_PI * i / period) + 0.5 * std::sin(6 * M_PI * i / period) + 0.2 * (rnd(-100, 100) / 100.0);
-            buf[i] = static_cast<W16>(std::clamp(v * amp, -32768.0, 32767.0));
+            if (lopsided) v = i % 2 ? rnd(-10, 10) / 3000.0 : v / 4;
+            buf[i] = static_cast<W16>(std::clamp(v * (lopsided ? 3000 : amp), -32768.0, 32767.0));
         }
         W16* wsp = buf.data() + 144;
         std::vector<W16> copy = buf;
@@ -898,6 +902,19 @@ TEST(G729SearchKernels, SumsNearTheBoundsFollowTheSaturatingRules) {
                 for (int i = 0; i < 40 - b; ++i) s = satMac(s, (*v)[i], (*v)[i + b - a]);
                 ASSERT_EQ(rr[blockOf[lo % 5][hi % 5] + 8 * (lo / 5) + hi / 5], extract_h(s)) << a << " " << b;
             }
+    }
+    // The target correlation at full scale: each lag's four-lane sum, scaled by the largest.
+    for (int trial = 0; trial < 40; ++trial) {
+        auto h = trial % 2 ? fullScale(40) : randomVec(40, 9000), x = trial % 4 < 2 ? fullScale(40) : randomVec(40, 9000);
+        W16 dn[40], ref[40];
+        g729ab_Cor_h_X(h.data(), x.data(), dn);
+        W16 xp[48] = {};
+        std::copy(x.begin(), x.end(), xp);
+        W32 y32[40];
+        for (int j = 0; j < 40; ++j) y32[j] = laneSum(h.data(), xp + j, 40 - 8 * (j / 8));
+        const int m = std::min<int>(norm_l(g729ab_Vec_L_abs_max(y32, 40)), 16);
+        g729ab_Vec_L_shl_ExtractH(y32, ref, m - 2, 40);
+        for (int j = 0; j < 40; ++j) ASSERT_EQ(dn[j], ref[j]) << trial << " lag " << j;
     }
     // The eight-way step's energies at the edge of its plain range and beyond it.
     W16 R1[8], R2[8], dn[8] = {};
