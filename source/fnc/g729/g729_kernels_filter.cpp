@@ -292,8 +292,8 @@ void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
     }
     const auto& c1r = g729ab_inter_3l_fast_rev[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
-    // Reading only past samples, with no sum able to reach the 32-bit limit: plain sums.
-    if (x0 + 49 < exc && g729InterpolateIfPlain(x0, c1r.data(), c2.data(), exc)) return;
+    // With no sum able to reach the 32-bit limit: plain sums.
+    if (g729InterpolateIfPlain(x0, static_cast<int>(exc - x0), c1r.data(), c2.data())) return;
     for (int j = 0; j < 40; ++j) {
         const W16* x1 = x0 + j;
         // Exact sum while the running value stays in range, else the saturating chain.

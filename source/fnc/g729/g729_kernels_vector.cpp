@@ -794,9 +794,12 @@ void g729ab_CBS2_PulsePosition_MR122(const W16* dnA, const W16* dnB, W16 ps0, co
 
 // Twenty taps over x0[j - 9 .. j + 10]: c1r on the ten up to x0[j], c2 on the ten after it.
 // The sum is taken in 32-bit wrapping arithmetic and rounded as (acc + 2^14) >> 15 with 16-bit
-// saturation, which is round16 of the doubled sum wherever that sum cannot saturate.
-void g729InterpolatePortable(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
-    for (int j = 0; j < 40; ++j) {
+// saturation, which is round16 of the doubled sum wherever that sum cannot saturate. Outputs go
+// in order, so out may lie 18 or more samples after x0 in the same buffer (later outputs then
+// read earlier ones, as the lag's recursion wants).
+namespace {
+void interpolatePortableRange(const W16* x0, const W16* c1r, const W16* c2, W16* out, int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
         std::uint32_t acc = 0;
         for (int m = 0; m < 10; ++m)
             acc += static_cast<std::uint32_t>(W32{x0[j - 9 + m]} * c1r[m]) + static_cast<std::uint32_t>(W32{x0[j + 1 + m]} * c2[m]);
@@ -805,44 +808,69 @@ void g729InterpolatePortable(const W16* x0, const W16* c1r, const W16* c2, W16* 
 }
 
 #if defined(__SSE2__)
-// Lanes are outputs; each multiply-add takes a pair of neighbouring taps from two loads one
-// sample apart.
-void g729InterpolateSse2(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
-    W16 k[20];
-    for (int m = 0; m < 10; ++m) {
-        k[m] = c1r[m];
-        k[10 + m] = c2[m];
-    }
+// The taps as ten neighbouring pairs, one multiply-add operand each.
+struct TapPairs {
     __m128i pair[10];
-    for (int p = 0; p < 10; ++p)
-        pair[p] = _mm_set1_epi32(static_cast<W32>(static_cast<std::uint16_t>(k[2 * p]) |
-                                                  (std::uint32_t{static_cast<std::uint16_t>(k[2 * p + 1])} << 16)));
-    const __m128i half = _mm_set1_epi32(0x4000);
-    for (int j = 0; j < 40; j += 8) {
-        __m128i lo = _mm_setzero_si128(), hi = lo;
-        for (int p = 0; p < 10; ++p) {
-            const W16* a = x0 + j - 9 + 2 * p;
-            const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
-            const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1));
-            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(v0, v1), pair[p]));
-            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(v0, v1), pair[p]));
+    TapPairs(const W16* c1r, const W16* c2) {
+        W16 k[20];
+        for (int m = 0; m < 10; ++m) {
+            k[m] = c1r[m];
+            k[10 + m] = c2[m];
         }
-        lo = _mm_srai_epi32(_mm_add_epi32(lo, half), 15);
-        hi = _mm_srai_epi32(_mm_add_epi32(hi, half), 15);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(lo, hi));
+        for (int p = 0; p < 10; ++p)
+            pair[p] = _mm_set1_epi32(static_cast<W32>(static_cast<std::uint16_t>(k[2 * p]) |
+                                                      (std::uint32_t{static_cast<std::uint16_t>(k[2 * p + 1])} << 16)));
     }
+};
+
+// Outputs j .. j + 7 as lanes; each multiply-add takes a pair of neighbouring taps from two
+// loads one sample apart. Reads x0[j - 9 .. j + 17].
+void interpolateEight(const W16* x0, const TapPairs& taps, W16* out, int j) {
+    __m128i lo = _mm_setzero_si128(), hi = lo;
+    for (int p = 0; p < 10; ++p) {
+        const W16* a = x0 + j - 9 + 2 * p;
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1));
+        lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(v0, v1), taps.pair[p]));
+        hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(v0, v1), taps.pair[p]));
+    }
+    const __m128i half = _mm_set1_epi32(0x4000);
+    lo = _mm_srai_epi32(_mm_add_epi32(lo, half), 15);
+    hi = _mm_srai_epi32(_mm_add_epi32(hi, half), 15);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(lo, hi));
+}
+#endif
+}  // namespace
+
+void g729InterpolatePortable(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
+    interpolatePortableRange(x0, c1r, c2, out, 0, 40);
+}
+
+#if defined(__SSE2__)
+void g729InterpolateSse2(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
+    const TapPairs taps(c1r, c2);
+    for (int j = 0; j < 40; j += 8) interpolateEight(x0, taps, out, j);
 }
 #endif
 
-bool g729InterpolateIfPlain(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
+bool g729InterpolateIfPlain(const W16* x0, int lag, const W16* c1r, const W16* c2) {
+    // Eight outputs at a time, each block once the samples it reads (past ones and the earlier
+    // blocks' outputs) prove that none of its sums can saturate.
+    if (lag < 18) return false;
+    W16* out = const_cast<W16*>(x0) + lag;
     int csum = 0;
     for (int i = 0; i < 10; ++i) csum += std::abs(int{c1r[i]}) + std::abs(int{c2[i]});
-    if (2 * std::int64_t{csum} * maxMagnitude(x0 - 9, 59) > kMax32) return false;
 #if defined(__SSE2__)
-    g729InterpolateSse2(x0, c1r, c2, out);
-#else
-    g729InterpolatePortable(x0, c1r, c2, out);
+    const TapPairs taps(c1r, c2);
 #endif
+    for (int j = 0; j < 40; j += 8) {
+        if (2 * std::int64_t{csum} * maxMagnitude(x0 + j - 9, 27) > kMax32) return false;
+#if defined(__SSE2__)
+        interpolateEight(x0, taps, out, j);
+#else
+        interpolatePortableRange(x0, c1r, c2, out, j, j + 8);
+#endif
+    }
     return true;
 }
 
