@@ -938,6 +938,28 @@ TEST(G729SearchKernels, SumsNearTheBoundsFollowTheSaturatingRules) {
         g729ab_Vec_L_shl_ExtractH(y32, ref, m - 2, 40);
         for (int j = 0; j < 40; ++j) ASSERT_EQ(dn[j], ref[j]) << trial << " lag " << j;
     }
+    // The interpolation's plain blocks: refused where a block's last samples meet two full-scale
+    // taps (their sums saturate), and for lags under 18 (a block would read its own outputs);
+    // elsewhere the same samples as the saturating chain.
+    {
+        std::vector<W16> past(120, 5);
+        W16 c1[10] = {}, c2[10] = {};
+        c1[0] = 3000, c2[8] = c2[9] = kMin16;
+        for (int lag : {18, 40, 60}) {
+            auto work = past;
+            ASSERT_TRUE(g729InterpolateIfPlain(work.data() + 9, lag, c1, c2)) << lag;
+            for (int j = 0; j < 40; ++j) {
+                const W16* x0 = work.data() + 9;
+                W32 sf = 0;
+                for (int m = 0; m < 10; ++m) sf = satMac(sf, x0[j - 9 + m], c1[m]);
+                for (int m = 0; m < 10; ++m) sf = satMac(sf, x0[j + 1 + m], c2[m]);
+                ASSERT_EQ(x0[lag + j], extract_h(satAdd(sf, 0x8000))) << lag << " " << j;
+            }
+        }
+        EXPECT_FALSE(g729InterpolateIfPlain(past.data() + 9, 17, c1, c2));
+        past[9 + 48] = past[9 + 49] = kMin16;  // read by the last block alone
+        EXPECT_FALSE(g729InterpolateIfPlain(past.data() + 9, 60, c1, c2));
+    }
     // The eight-way step's energies at the edge of its plain range and beyond it.
     W16 R1[8], R2[8], dn[8] = {};
     for (int m = 0; m < 8; ++m) R1[m] = m % 2 ? kMax16 : kMin16, R2[m] = m % 3 ? kMax16 : kMin16;
