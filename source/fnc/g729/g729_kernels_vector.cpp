@@ -720,9 +720,25 @@ inline __m128i squares(__m128i ps) {
 inline __m128i select16(__m128i keep, __m128i take, __m128i mask) {
     return _mm_or_si128(_mm_and_si128(mask, take), _mm_andnot_si128(mask, keep));
 }
+
+// Four lanes' bests in words 0-3 (square, energy, number): the later candidate b replaces the
+// earlier a where sq_b·alp_a - sq_a·alp_b > 0, one 16-bit pair multiply-add per lane.
+struct LaneBest {
+    __m128i sq, alp, idx;
+};
+inline LaneBest pick(const LaneBest& a, const LaneBest& b) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i d = _mm_madd_epi16(_mm_unpacklo_epi16(b.sq, _mm_sub_epi16(zero, a.sq)), _mm_unpacklo_epi16(a.alp, b.alp));
+    const __m128i m32 = _mm_cmpgt_epi32(d, zero);
+    const __m128i m = _mm_packs_epi32(m32, m32);
+    return {select16(a.sq, b.sq, m), select16(a.alp, b.alp, m), select16(a.idx, b.idx, m)};
+}
+inline LaneBest upperHalf(const LaneBest& r) {
+    return {_mm_unpackhi_epi64(r.sq, r.sq), _mm_unpackhi_epi64(r.alp, r.alp), _mm_unpackhi_epi64(r.idx, r.idx)};
+}
 }  // namespace
 
-// The four lanes' chains run side by side: lane L of step (i, half) meets candidate
+// The four lanes' searches run side by side: lane L's step (i, half) is candidate
 // j = L + 4·half of row i, in the portable order. Squares are never negative, so the comparison
 // sq_c·alp_b - sq_b·alp_c of two 31-bit products is exact in one 16-bit pair multiply-add and
 // has the sign of the saturated one. Valid where g729Cbs2CannotSaturate(alp0, weights).
@@ -736,42 +752,38 @@ void g729Cbs2PulsePositionSse2(const W16* dnA, const W16* dnB, W16 ps0, const W1
     const __m128i w = _mm_set1_epi32(static_cast<W32>(static_cast<std::uint16_t>(weights[5]) |
                                                       (std::uint32_t{static_cast<std::uint16_t>(weights[4])} << 16)));
     const __m128i zero = _mm_setzero_si128();
-    const __m128i idxHalf[2] = {_mm_setr_epi16(0, 1, 2, 3, 0, 1, 2, 3), _mm_setr_epi16(4, 5, 6, 7, 4, 5, 6, 7)};
-    // Best of each lane, held twice (lanes 0-3 and 4-7): negated square, energy, number.
-    __m128i nbs = zero, ba = zero, bi = zero;
+    // Row i's candidates: words 0-3 are lane L's step 2i (j = L), words 4-7 its step 2i + 1.
+    LaneBest row[8];
+    __m128i minAlp = _mm_set1_epi16(kMax16);
     for (int i = 0; i < 8; ++i) {
         const __m128i ps = _mm_add_epi16(_mm_set1_epi16(static_cast<W16>(ps0 + dnA[i])), dB);
-        const __m128i sq = squares(ps);
-        const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rrAB + 8 * i));
+        const __m128i rrRow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rrAB + 8 * i));
         const __m128i a0 = _mm_set1_epi32(alp0[i]);
-        const __m128i lo = _mm_add_epi32(a0, _mm_slli_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(row, vv), w), 1));
-        const __m128i hi = _mm_add_epi32(a0, _mm_slli_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(row, vv), w), 1));
-        const __m128i alp = _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
-        const __m128i base = _mm_set1_epi16(static_cast<W16>(8 * i));
-        for (int half = 0; half < 2; ++half) {
-            const __m128i cs = half ? _mm_unpackhi_epi64(sq, sq) : _mm_unpacklo_epi64(sq, sq);
-            const __m128i ca = half ? _mm_unpackhi_epi64(alp, alp) : _mm_unpacklo_epi64(alp, alp);
-            const __m128i ci = _mm_add_epi16(base, idxHalf[half]);
-            if (i == 0 && half == 0) {
-                nbs = _mm_sub_epi16(zero, cs);
-                ba = ca;
-                bi = ci;
-                continue;
-            }
-            const __m128i d = _mm_madd_epi16(_mm_unpacklo_epi16(cs, nbs), _mm_unpacklo_epi16(ba, ca));
-            const __m128i m32 = _mm_cmpgt_epi32(d, zero);
-            const __m128i m = _mm_packs_epi32(m32, m32);
-            nbs = select16(nbs, _mm_sub_epi16(zero, cs), m);
-            ba = select16(ba, ca, m);
-            bi = select16(bi, ci, m);
-        }
+        const __m128i lo = _mm_add_epi32(a0, _mm_slli_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(rrRow, vv), w), 1));
+        const __m128i hi = _mm_add_epi32(a0, _mm_slli_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(rrRow, vv), w), 1));
+        row[i] = {squares(ps), _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16)),
+                  _mm_add_epi16(_mm_set1_epi16(static_cast<W16>(8 * i)), _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7))};
+        minAlp = _mm_min_epi16(minAlp, row[i].alp);
     }
-    alignas(16) W16 ns[8], la[8], li[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(ns), nbs);
-    _mm_store_si128(reinterpret_cast<__m128i*>(la), ba);
-    _mm_store_si128(reinterpret_cast<__m128i*>(li), bi);
-    W16 ls[4];
-    for (int L = 0; L < 4; ++L) ls[L] = static_cast<W16>(-ns[L]);
+    LaneBest best;
+    if (_mm_movemask_epi8(_mm_cmpgt_epi16(minAlp, zero)) == 0xFFFF) {
+        // Every energy positive: the comparison orders candidates by sq / alp, so the scan's
+        // survivor (the first of the highest ratio) is also the survivor of a pairwise tree
+        // that keeps the earlier candidate on ties. Four levels instead of fifteen steps.
+        LaneBest w[8];
+        for (int i = 0; i < 8; ++i) w[i] = pick(row[i], upperHalf(row[i]));
+        for (int i = 0; i < 4; ++i) w[i] = pick(w[2 * i], w[2 * i + 1]);
+        best = pick(pick(w[0], w[1]), pick(w[2], w[3]));
+    } else {
+        // Any order: the scan itself, steps (i, 0), (i, 1) in turn.
+        best = row[0];
+        best = pick(best, upperHalf(row[0]));
+        for (int i = 1; i < 8; ++i) best = pick(pick(best, row[i]), upperHalf(row[i]));
+    }
+    alignas(16) W16 ls[8], la[8], li[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(ls), best.sq);
+    _mm_store_si128(reinterpret_cast<__m128i*>(la), best.alp);
+    _mm_store_si128(reinterpret_cast<__m128i*>(li), best.idx);
     for (int L = 1; L < 4; ++L) meet(li[0], ls[0], la[0], li[L], ls[L], la[L]);
     *best_alp = la[0];
     *best_sq = ls[0];

@@ -873,6 +873,16 @@ TEST(G729SearchKernels, PairSearchVectorFormMatchesWhereverItIsAdmitted) {
             v = trial % 3 == 0 ? (rnd(0, 1) ? kRoom : -kRoom) : trial % 3 == 1 ? rnd(-12287, 12287) * 65536 + rnd(-32768, 32767) : static_cast<W32>(rng());
         W16 ps0 = trial % 7 == 0 ? kMin16 : rnd(-32768, 32767);
         if (trial % 7 == 0) std::fill(dnA.begin(), dnA.end(), 0), std::fill(dnB.begin(), dnB.end(), 0);  // every ps = -32768
+        if (trial % 5 == 1) {
+            // Every energy positive (the ratio order), with ties among the ratios now and then.
+            const bool ties = trial % 10 == 1;
+            for (auto& v : dnA) v = ties ? rnd(0, 1) : rnd(0, 8000);
+            for (auto& v : dnB) v = ties ? rnd(0, 1) : rnd(0, 8000);
+            for (auto& v : rrAB) v = ties ? static_cast<W16>(8 * rnd(0, 2)) : rnd(-8000, 8000);
+            for (auto& v : rrv) v = ties ? 0 : rnd(-8000, 8000) * 65536;
+            for (auto& v : alp0) v = ties ? 1000 * 65536 : rnd(5000, 12000) * 65536;
+            ps0 = ties ? 1000 : rnd(0, 8000);
+        }
         W16 r1[3], r2[3], r3[3];
         g729Cbs2PulsePositionPortable(dnA.data(), dnB.data(), ps0, rrAB.data(), rrv, weights, alp0, &r1[0], &r1[1], &r1[2]);
         g729ab_CBS2_PulsePosition_MR122(dnA.data(), dnB.data(), ps0, rrAB.data(), rrv, weights, alp0, &r3[0], &r3[1], &r3[2]);
