@@ -893,6 +893,20 @@ TEST(G729SearchKernels, PairSearchVectorFormMatchesWhereverItIsAdmitted) {
         for (int k = 0; k < 3; ++k) ASSERT_EQ(r2[k], r1[k]) << trial << " output " << k;
     }
     EXPECT_GT(admitted, 1900);
+    // With energies of both signs the comparison orders nothing: the scan's survivor is not a
+    // pairwise tree's. Every lane alike: squares 0 (j < 4) and 3 (j >= 4), energies by step.
+    {
+        const int alpByStep[16] = {2, -2, 1, -2, 0, 0, -3, -1, -1, -2, -2, -1, -2, -2, 3, 2};
+        W16 dnA[8] = {}, dnB[8] = {0, 0, 0, 0, 314, 314, 314, 314}, rrAB[64];
+        W32 rrv[8] = {}, alp0[8] = {};
+        for (int i = 0; i < 8; ++i)
+            for (int j = 0; j < 8; ++j) rrAB[8 * i + j] = static_cast<W16>(8 * alpByStep[2 * i + (j >= 4)]);
+        W16 r1[3], r2[3];
+        g729Cbs2PulsePositionPortable(dnA, dnB, 0, rrAB, rrv, weights, alp0, &r1[0], &r1[1], &r1[2]);
+        g729Cbs2PulsePositionSse2(dnA, dnB, 0, rrAB, rrv, weights, alp0, &r2[0], &r2[1], &r2[2]);
+        EXPECT_EQ(r1[2], 24);  // step 6: row 3, j = 0
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(r2[k], r1[k]) << k;
+    }
     W32 over[8] = {0, 0, 0, kRoom + 1, 0, 0, 0, 0};
     EXPECT_FALSE(g729Cbs2CannotSaturate(over, weights));
     over[3] = -kRoom - 1;
