@@ -11,8 +11,9 @@
 
 namespace g729 {
 
-// The plain sums are compiled twice, for AVX2 and for the baseline, and the loader picks the form
-// the processor runs; both are the same integer arithmetic, so the results are identical.
+// The four-lane sums are compiled twice, for AVX2 and for the baseline, and the loader picks the
+// form the processor runs; both are the same integer arithmetic, so the results are identical.
+// The explicit vector forms below use SSE2, which every x86-64 processor has.
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define ORVOX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
@@ -130,7 +131,7 @@ bool g729EnergiesCannotSaturate(const W16* x, int nx, const W16* y, int ny) {
 
 ORVOX_VECTOR_CLONES W32 g729PartialSums4(const W16* x, const W16* y, int n) {
     // Fastest path: when n doubled products of the largest magnitudes stay inside 32 bits, no
-    // lane and no join can saturate, and the plain sum (which the compiler vectorises) is exact.
+    // lane and no join can saturate, and the plain sum (taken in the same pass) is exact.
     {
         W32 sum;
         if (boundedPlainSums(x, y, n, &sum)) return sum;
@@ -172,7 +173,6 @@ bool g729SumsCannotSaturate(const W16* x, int nx, const W16* y, int ny, int n) {
     return 2 * std::int64_t{maxMagnitude(x, nx)} * maxMagnitude(y, ny) * n <= kMax32;
 }
 
-
 W32 g729ab_Vec_L_mac8(const W16* x, const W16* y, int /*n*/, W32 acc) { return L_add(g729PartialSums4(x, y, 40), acc); }
 
 void g729ab_4Vec_L_mac8(const W16* x, const W16* y, int n, W32* out) { g729ab_comp_corr_loop(x, y, 4, out, n); }
@@ -185,7 +185,6 @@ void g729ab_comp_corr_loop(const W16* x, const W16* y, int nlag, W32* out, int l
     }
     for (int m = 0; m < nlag; ++m) out[m] = g729PartialSums4(x, y + m, len);
 }
-
 
 // A saturating sum of doubled squares only grows, and once at the limit it stays there: it is
 // the exact sum capped at the limit (a doubled square of -32768 is beyond it either way).
@@ -425,8 +424,8 @@ constexpr CorDestinations kCorDestinations = corDestinations();
 // The same destinations as a list per diagonal (step and word), so that the plain path stores
 // without a test and sums no further than the diagonal's last stored step.
 struct CorStores {
-    unsigned char step[kRrSize];
-    short to[kRrSize];
+    unsigned char step[kRrSize - kRr01];
+    short to[kRrSize - kRr01];
     short first[41];  // diagonal d's entries are [first[d], first[d + 1])
 };
 constexpr CorStores corStores() {
