@@ -114,14 +114,14 @@ void g729Cbs2PulsePositionSse2(const W16* dnA, const W16* dnB, W16 ps0, const W1
 // The 1/3-resolution interpolation's plain form for 40 outputs from x0[-9 .. 49], valid where
 // no sum can saturate: the portable reference and its SSE2 form (the same bits on any input;
 // out may lie 18 or more samples after x0 in the same buffer). g729InterpolateIfPlain writes
-// x0[lag .. lag + 40) with the fastest form built, eight outputs at a time, while the taps' and
-// samples' magnitudes prove no sum can saturate; false when they do not (the outputs then are
-// to be computed again from the start).
+// out[0 .. 40) from x0 = out - lag with the fastest form built, eight outputs at a time, while
+// the taps' and samples' magnitudes prove no sum can saturate; false when they do not (the
+// outputs then are to be computed again from the start).
 void g729InterpolatePortable(const W16* x0, const W16* c1r, const W16* c2, W16* out);
 #if defined(__SSE2__)
 void g729InterpolateSse2(const W16* x0, const W16* c1r, const W16* c2, W16* out);
 #endif
-bool g729InterpolateIfPlain(const W16* x0, int lag, const W16* c1r, const W16* c2);
+bool g729InterpolateIfPlain(W16* out, int lag, const W16* c1r, const W16* c2);
 
 // The search's comparison: candidate (sq_c, alp_c) beats the best (sq_b, alp_b) when the
 // saturating 2·sq_c·alp_b - 2·sq_b·alp_c is positive. Saturation keeps the sign, and the one

@@ -293,7 +293,7 @@ void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
     const auto& c1r = g729ab_inter_3l_fast_rev[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
     // With no sum able to reach the 32-bit limit: plain sums.
-    if (g729InterpolateIfPlain(x0, static_cast<int>(exc - x0), c1r.data(), c2.data())) return;
+    if (g729InterpolateIfPlain(exc, static_cast<int>(exc - x0), c1r.data(), c2.data())) return;
     for (int j = 0; j < 40; ++j) {
         const W16* x1 = x0 + j;
         // Exact sum while the running value stays in range, else the saturating chain.

@@ -864,11 +864,11 @@ void g729InterpolateSse2(const W16* x0, const W16* c1r, const W16* c2, W16* out)
 }
 #endif
 
-bool g729InterpolateIfPlain(const W16* x0, int lag, const W16* c1r, const W16* c2) {
+bool g729InterpolateIfPlain(W16* out, int lag, const W16* c1r, const W16* c2) {
     // Eight outputs at a time, each block once the samples it reads (past ones and the earlier
     // blocks' outputs) prove that none of its sums can saturate.
     if (lag < 18) return false;
-    W16* out = const_cast<W16*>(x0) + lag;
+    const W16* x0 = out - lag;
     int csum = 0;
     for (int i = 0; i < 10; ++i) csum += std::abs(int{c1r[i]}) + std::abs(int{c2[i]});
 #if defined(__SSE2__)

@@ -971,7 +971,7 @@ TEST(G729SearchKernels, SumsNearTheBoundsFollowTheSaturatingRules) {
         c1[0] = 3000, c2[8] = c2[9] = kMin16;
         for (int lag : {18, 40, 60}) {
             auto work = past;
-            ASSERT_TRUE(g729InterpolateIfPlain(work.data() + 9, lag, c1, c2)) << lag;
+            ASSERT_TRUE(g729InterpolateIfPlain(work.data() + 9 + lag, lag, c1, c2)) << lag;
             for (int j = 0; j < 40; ++j) {
                 const W16* x0 = work.data() + 9;
                 W32 sf = 0;
@@ -980,9 +980,9 @@ TEST(G729SearchKernels, SumsNearTheBoundsFollowTheSaturatingRules) {
                 ASSERT_EQ(x0[lag + j], extract_h(satAdd(sf, 0x8000))) << lag << " " << j;
             }
         }
-        EXPECT_FALSE(g729InterpolateIfPlain(past.data() + 9, 17, c1, c2));
+        EXPECT_FALSE(g729InterpolateIfPlain(past.data() + 9 + 17, 17, c1, c2));
         past[9 + 48] = past[9 + 49] = kMin16;  // read by the last block alone
-        EXPECT_FALSE(g729InterpolateIfPlain(past.data() + 9, 60, c1, c2));
+        EXPECT_FALSE(g729InterpolateIfPlain(past.data() + 9 + 60, 60, c1, c2));
     }
     // The eight-way step's energies at the edge of its plain range and beyond it.
     W16 R1[8], R2[8], dn[8] = {};
