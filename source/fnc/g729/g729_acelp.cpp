@@ -37,7 +37,6 @@ void g729ab_D4i40_CalcAlp1(W32 base, const W16* rr1, int s1, const W16* rr2, int
     }
 }
 
-bool better(W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) { return L_msu(L_mult(sq_c, alp_b), sq_b, alp_c) > 0; }
 }  // namespace
 
 void g729ab_Cor_h(const W16* H, W16* rr) {
@@ -58,7 +57,11 @@ void g729ab_Cor_h_X(const W16* h, const W16* x, W16* dn) {
     for (int i = 0; i < 40; ++i) xp[i] = x[i];
     for (int i = 40; i < 48; ++i) xp[i] = 0;
     W32 y32[40];
-    for (int b = 0; b < 5; ++b) g729ab_comp_corr_loop(h, xp + 8 * b, 8, y32 + 8 * b, 40 - 8 * b);
+    // One bound for the five blocks: all of h against all of the target.
+    if (g729SumsCannotSaturate(h, 40, xp, 47, 40) || g729EnergiesCannotSaturate(h, 40, xp, 47))
+        for (int b = 0; b < 5; ++b) g729PlainLags(h, xp + 8 * b, 8, y32 + 8 * b, 40 - 8 * b);
+    else
+        for (int b = 0; b < 5; ++b) g729ab_comp_corr_loop(h, xp + 8 * b, 8, y32 + 8 * b, 40 - 8 * b);
     W32 max = g729ab_Vec_L_abs_max(y32, 40);
     int m = norm_l(max);
     if (m > 16) m = 16;
@@ -109,7 +112,7 @@ W16 g729ab_D4i40_17_fast(W16* dn, W16* rr, const W16* h, W16* code, W16* y, W16*
             g729ab_D4i40_CalcAlp1(L_mult(balp, 8192), rr + kRr02 + k0, 8, rr + rr03 + m, 8, diag, alp0);
             W16 salp, ssq, sidx;
             g729ab_CBS2_PulsePosition_MR122(dnT, dnT + 8, ps, rr + kRr01, rrv, kWeights, alp0, &salp, &ssq, &sidx);
-            if (better(ssq, salp, psk, alpk)) {
+            if (g729Better(ssq, salp, psk, alpk)) {
                 psk = ssq;
                 alpk = salp;
                 pos[0] = 5 * (sidx >> 3);
@@ -139,7 +142,7 @@ W16 g729ab_D4i40_17_fast(W16* dn, W16* rr, const W16* h, W16* code, W16* y, W16*
             g729ab_D4i40_CalcAlp1(L_mult(balp, 8192), rr + rr13 + k0, 8, rr + kRr01 + 8 * m, 1, diag + 8, alp0);
             W16 salp, ssq, sidx;
             g729ab_CBS2_PulsePosition_MR122(dnT + 8, dnT + 16, ps, rr + kRr12, rrv, kWeights, alp0, &salp, &ssq, &sidx);
-            if (better(ssq, salp, psk, alpk)) {
+            if (g729Better(ssq, salp, psk, alpk)) {
                 psk = ssq;
                 alpk = salp;
                 pos[0] = 5 * m;

@@ -25,6 +25,31 @@ W16* putParam(W16* bits, W16 value, int width) {
     return bits + width;
 }
 
+// Where each of the 80 bits of a speech frame comes from: parameter and bit (most significant
+// first), so that the frame is written by one loop of fixed length.
+struct BitSources {
+    unsigned char param[80];
+    unsigned char shift[80];
+};
+constexpr BitSources speechBitSources() {
+    BitSources t{};
+    int k = 0;
+    for (int i = 0; i < 11; ++i)
+        for (int b = g729ab_bitsno[i] - 1; b >= 0; --b) {
+            t.param[k] = static_cast<unsigned char>(i);
+            t.shift[k] = static_cast<unsigned char>(b);
+            ++k;
+        }
+    return t;
+}
+constexpr BitSources kSpeechBits = speechBitSources();
+static_assert(kBitOne - kBitZero == 2, "a bit's word is kBitZero + 2 · bit");
+static_assert([] {
+    int n = 0;
+    for (auto w : g729ab_bitsno) n += w;
+    return n;
+}() == 80, "a speech frame is 80 bits");
+
 const W16* getParam(const W16* bits, W16* value, int width) {
     W16 v = 0;
     for (int b = 0; b < width; ++b) v = static_cast<W16>((v << 1) | ((bits[b] >> 7) & 1));
@@ -39,7 +64,7 @@ void g729ab_prm2bits_ld8k(const std::int16_t* prm, std::int16_t* bits) {
     switch (prm[0]) {
         case 1:
             bits[1] = 80;
-            for (int i = 0; i < 11; ++i) p = putParam(p, prm[1 + i], g729ab_bitsno[i]);
+            for (int k = 0; k < 80; ++k) p[k] = static_cast<W16>(kBitZero + 2 * ((prm[1 + kSpeechBits.param[k]] >> kSpeechBits.shift[k]) & 1));
             break;
         case 2:
             bits[1] = 16;
@@ -77,18 +102,17 @@ int g729abEncoder(G729NUNIENC* st, const std::int16_t* in, std::uint16_t* packed
     W16 serial[82];
     g729ab_Coder_ld8a(in, serial, st);
     const int count = serial[1];
-    std::size_t w = 0;
-    std::uint16_t mask = 0x8000;
-    packed[0] = 0;
+    // Bits first to last, most significant first; the word after the last bit is cleared (it
+    // is all zero when the bits end on a word's boundary). No branch on the bits themselves.
+    std::uint32_t word = 0;
     for (int i = 0; i < count; ++i) {
-        if (serial[2 + i] == kBitOne) packed[w] = static_cast<std::uint16_t>(packed[w] | mask);
-        if (mask == 1) {
-            packed[++w] = 0;
-            mask = 0x8000;
-        } else {
-            mask = static_cast<std::uint16_t>(mask >> 1);
+        word = (word << 1) | std::uint32_t{serial[2 + i] == kBitOne};
+        if ((i & 15) == 15) {
+            packed[i >> 4] = static_cast<std::uint16_t>(word);
+            word = 0;
         }
     }
+    packed[count >> 4] = static_cast<std::uint16_t>((count & 15) ? word << (16 - (count & 15)) : 0);
     return count;
 }
 

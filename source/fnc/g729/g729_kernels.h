@@ -84,5 +84,58 @@ W32 g729PartialSums4(const W16* x, const W16* y, int n);
 // join saturating; then g729PlainSums equals g729PartialSums4 on such vectors.
 bool g729SumsCannotSaturate(const W16* x, int nx, const W16* y, int ny, int n);
 W32 g729PlainSums(const W16* x, const W16* y, int n);
+// True when no sum of products x[i]·y[j] (any pairing, as along any lag of y) can saturate as a
+// chain of doubled products: twice √(Σx² · Σy²) stays inside 32 bits.
+bool g729EnergiesCannotSaturate(const W16* x, int nx, const W16* y, int ny);
+
+// The plain sums, in 32-bit wrapping arithmetic: the portable reference and its SSE2 form
+// (x86-64's baseline) give the same bits on any input; g729PlainSums runs the fastest form built.
+W32 g729PlainSumsPortable(const W16* x, const W16* y, int n);
+#if defined(__SSE2__)
+W32 g729PlainSumsSse2(const W16* x, const W16* y, int n);
+#endif
+// out[m] = g729PlainSums(x, y + m, len) for the nlag lags m: reference, SSE2 form, fastest built.
+void g729PlainLagsPortable(const W16* x, const W16* y, int nlag, W32* out, int len);
+#if defined(__SSE2__)
+void g729PlainLagsSse2(const W16* x, const W16* y, int nlag, W32* out, int len);
+#endif
+void g729PlainLags(const W16* x, const W16* y, int nlag, W32* out, int len);
+
+// The pair search of g729ab_CBS2_PulsePosition_MR122: the portable reference (any input) and
+// its SSE2 form, which gives the same bits wherever no energy can saturate.
+void g729Cbs2PulsePositionPortable(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
+                                   const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index);
+bool g729Cbs2CannotSaturate(const W32* alp0, const W16* weights);
+#if defined(__SSE2__)
+void g729Cbs2PulsePositionSse2(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
+                               const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index);
+#endif
+
+// The 1/3-resolution interpolation's plain form for 40 outputs from x0[-9 .. 49], valid where
+// no sum can saturate: the portable reference and its SSE2 form (the same bits on any input;
+// out may lie 18 or more samples after x0 in the same buffer). g729InterpolateIfPlain writes
+// out[0 .. 40) from x0 = out - lag with the fastest form built, eight outputs at a time, while
+// the taps' and samples' magnitudes prove no sum can saturate; false when they do not (the
+// outputs then are to be computed again from the start).
+void g729InterpolatePortable(const W16* x0, const W16* c1r, const W16* c2, W16* out);
+#if defined(__SSE2__)
+void g729InterpolateSse2(const W16* x0, const W16* c1r, const W16* c2, W16* out);
+#endif
+bool g729InterpolateIfPlain(W16* out, int lag, const W16* c1r, const W16* c2);
+
+// The search's comparison: candidate (sq_c, alp_c) beats the best (sq_b, alp_b) when the
+// saturating 2·sq_c·alp_b - 2·sq_b·alp_c is positive. Saturation keeps the sign, and the one
+// clipped product (-32768)² changes no outcome, so the exact products decide alike.
+inline bool g729Better(W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) {
+    return std::int64_t{sq_c} * alp_b > std::int64_t{sq_b} * alp_c;
+}
+
+// The off-diagonal words of rr (as g729ab_Cor_h_loop2_3_4_5) in plain arithmetic, valid where
+// no running sum can saturate: reference, SSE2 form (the same bits on any input), fastest built.
+void g729CorMatrixPlainPortable(const W16* h, const W16* h2, W16* rr);
+#if defined(__SSE2__)
+void g729CorMatrixPlainSse2(const W16* h, const W16* h2, W16* rr);
+#endif
+void g729CorMatrixPlain(const W16* h, const W16* h2, W16* rr);
 
 }  // namespace g729

@@ -292,22 +292,8 @@ void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
     }
     const auto& c1r = g729ab_inter_3l_fast_rev[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
-    // Reading only past samples, with no sum able to reach the 32-bit limit: plain sums.
-    if (x0 + 49 < exc) {
-        std::int64_t csum = 0;
-        int xmax = 0;
-        for (int i = 0; i < 10; ++i) csum += std::abs(int{c1r[i]}) + std::abs(int{c2[i]});
-        for (const W16* p = x0 - 9; p <= x0 + 49; ++p) xmax = std::max(xmax, std::abs(int{*p}));
-        if (2 * csum * xmax <= kMax32) {
-            for (int j = 0; j < 40; ++j) {
-                const W16* x1 = x0 + j;
-                W32 s = 0;
-                for (int m = 0; m < 10; ++m) s += 2 * (W32{x1[-(9 - m)]} * c1r[m]) + 2 * (W32{x1[1 + m]} * c2[m]);
-                exc[j] = round16(s);
-            }
-            return;
-        }
-    }
+    // With no sum able to reach the 32-bit limit: plain sums.
+    if (g729InterpolateIfPlain(exc, static_cast<int>(exc - x0), c1r.data(), c2.data())) return;
     for (int j = 0; j < 40; ++j) {
         const W16* x1 = x0 + j;
         // Exact sum while the running value stays in range, else the saturating chain.

@@ -5,10 +5,15 @@
 #include <algorithm>
 #include <cstdlib>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace g729 {
 
-// The plain sums are compiled twice, for AVX2 and for the baseline, and the loader picks the form
-// the processor runs; both are the same integer arithmetic, so the results are identical.
+// The four-lane sums are compiled twice, for AVX2 and for the baseline, and the loader picks the
+// form the processor runs; both are the same integer arithmetic, so the results are identical.
+// The explicit vector forms below use SSE2, which every x86-64 processor has.
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define ORVOX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
@@ -17,21 +22,119 @@ namespace g729 {
 
 namespace {
 
+// The largest |x[i]| (32768 for -32768), from the extremes so that the vector form needs no
+// wider type.
 int maxMagnitude(const W16* x, int n) {
-    int m = 0;
-    for (int i = 0; i < n; ++i) m = std::max(m, std::abs(int{x[i]}));
-    return m;
+    int hi = 0, lo = 0, i = 0;
+#if defined(__SSE2__)
+    if (n >= 8) {
+        __m128i vhi = _mm_setzero_si128(), vlo = _mm_setzero_si128();
+        for (; i + 8 <= n; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+            vhi = _mm_max_epi16(vhi, v);
+            vlo = _mm_min_epi16(vlo, v);
+        }
+        alignas(16) W16 h[8], l[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(h), vhi);
+        _mm_store_si128(reinterpret_cast<__m128i*>(l), vlo);
+        for (int k = 0; k < 8; ++k) {
+            hi = std::max(hi, int{h[k]});
+            lo = std::min(lo, int{l[k]});
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        hi = std::max(hi, int{x[i]});
+        lo = std::min(lo, int{x[i]});
+    }
+    return std::max(hi, -lo);
+}
+
+// Σ x[i]² over the samples of 0..n) at every `step`-th index (1 or 2), exact.
+std::int64_t squares64(const W16* x, int n, int step) {
+    std::uint64_t s = 0;
+    int i = 0;
+#if defined(__SSE2__)
+    // Pairs of squares fit 32 unsigned bits; they are widened to 64-bit lanes before adding.
+    const __m128i keep = step == 1 ? _mm_set1_epi32(-1) : _mm_set1_epi32(0xFFFF);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i acc = zero;
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+        const __m128i q = _mm_madd_epi16(v, _mm_and_si128(v, keep));
+        acc = _mm_add_epi64(acc, _mm_add_epi64(_mm_unpacklo_epi32(q, zero), _mm_unpackhi_epi32(q, zero)));
+    }
+    alignas(16) std::uint64_t lanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), acc);
+    s = lanes[0] + lanes[1];
+#endif
+    for (; i < n; i += step) s += static_cast<std::uint64_t>(W32{x[i]} * x[i]);
+    return static_cast<std::int64_t>(s);
+}
+
+// The plain sum of doubled products, and whether n doubled products of the largest magnitudes
+// of x and y stay inside 32 bits (then no lane or join of the four-lane rule can saturate and
+// the plain sum is its value). One pass over the data.
+bool boundedPlainSums(const W16* x, const W16* y, int n, W32* sum) {
+    int i = 0;
+    std::uint32_t s = 0;
+    int xhi = 0, xlo = 0, yhi = 0, ylo = 0;
+#if defined(__SSE2__)
+    if (n >= 8) {
+        __m128i acc = _mm_setzero_si128(), vxhi = acc, vxlo = acc, vyhi = acc, vylo = acc;
+        for (; i + 8 <= n; i += 8) {
+            const __m128i vx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+            const __m128i vy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(vx, vy));
+            vxhi = _mm_max_epi16(vxhi, vx);
+            vxlo = _mm_min_epi16(vxlo, vx);
+            vyhi = _mm_max_epi16(vyhi, vy);
+            vylo = _mm_min_epi16(vylo, vy);
+        }
+        acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+        acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+        s = static_cast<std::uint32_t>(_mm_cvtsi128_si32(acc));
+        alignas(16) W16 e[4][8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(e[0]), vxhi);
+        _mm_store_si128(reinterpret_cast<__m128i*>(e[1]), vxlo);
+        _mm_store_si128(reinterpret_cast<__m128i*>(e[2]), vyhi);
+        _mm_store_si128(reinterpret_cast<__m128i*>(e[3]), vylo);
+        for (int k = 0; k < 8; ++k) {
+            xhi = std::max(xhi, int{e[0][k]});
+            xlo = std::min(xlo, int{e[1][k]});
+            yhi = std::max(yhi, int{e[2][k]});
+            ylo = std::min(ylo, int{e[3][k]});
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        s += static_cast<std::uint32_t>(W32{x[i]} * y[i]);
+        xhi = std::max(xhi, int{x[i]});
+        xlo = std::min(xlo, int{x[i]});
+        yhi = std::max(yhi, int{y[i]});
+        ylo = std::min(ylo, int{y[i]});
+    }
+    *sum = static_cast<W32>(2 * s);
+    return 2 * std::int64_t{std::max(xhi, -xlo)} * std::max(yhi, -ylo) * n <= kMax32;
 }
 
 }  // namespace
 
+// By Cauchy-Schwarz, every sum of products x[i]·y[i + d] over any set of steps is at most
+// √(Σx² · Σy²) in size: when twice that stays inside 32 bits, no saturating chain of doubled
+// products along any lag, lane or join can saturate (and no single product is (-32768)²).
+bool g729EnergiesCannotSaturate(const W16* x, int nx, const W16* y, int ny) {
+    using U128 = unsigned __int128;
+    return U128{4} * static_cast<std::uint64_t>(squares64(x, nx, 1)) * static_cast<std::uint64_t>(squares64(y, ny, 1)) <=
+           U128{static_cast<std::uint64_t>(kMax32)} * static_cast<std::uint64_t>(kMax32);
+}
+
 ORVOX_VECTOR_CLONES W32 g729PartialSums4(const W16* x, const W16* y, int n) {
     // Fastest path: when n doubled products of the largest magnitudes stay inside 32 bits, no
-    // lane and no join can saturate, and the plain sum (which the compiler vectorises) is exact.
-    if (2 * std::int64_t{maxMagnitude(x, n)} * maxMagnitude(y, n) * n <= kMax32) {
-        W32 sum = 0;
-        for (int i = 0; i < n; ++i) sum += 2 * (W32{x[i]} * y[i]);
-        return sum;
+    // lane and no join can saturate, and the plain sum (taken in the same pass) is exact.
+    {
+        W32 sum;
+        if (boundedPlainSums(x, y, n, &sum)) return sum;
     }
     // Next: when the doubled magnitudes of all products add up to no more than the limit, no
     // partial sum of any lane and no join can reach it either.
@@ -70,34 +173,27 @@ bool g729SumsCannotSaturate(const W16* x, int nx, const W16* y, int ny, int n) {
     return 2 * std::int64_t{maxMagnitude(x, nx)} * maxMagnitude(y, ny) * n <= kMax32;
 }
 
-ORVOX_VECTOR_CLONES W32 g729PlainSums(const W16* x, const W16* y, int n) {
-    W32 sum = 0;
-    for (int i = 0; i < n; ++i) sum += 2 * (W32{x[i]} * y[i]);
-    return sum;
-}
-
 W32 g729ab_Vec_L_mac8(const W16* x, const W16* y, int /*n*/, W32 acc) { return L_add(g729PartialSums4(x, y, 40), acc); }
 
-void g729ab_4Vec_L_mac8(const W16* x, const W16* y, int n, W32* out) {
-    for (int k = 0; k < 4; ++k) out[k] = g729PartialSums4(x, y + k, n);
-}
+void g729ab_4Vec_L_mac8(const W16* x, const W16* y, int n, W32* out) { g729ab_comp_corr_loop(x, y, 4, out, n); }
 
 void g729ab_comp_corr_loop(const W16* x, const W16* y, int nlag, W32* out, int len) {
+    // One bound for every lag: the frame against everything any lag reads.
+    if (g729SumsCannotSaturate(x, len, y, nlag - 1 + len, len) || g729EnergiesCannotSaturate(x, len, y, nlag - 1 + len)) {
+        g729PlainLags(x, y, nlag, out, len);
+        return;
+    }
     for (int m = 0; m < nlag; ++m) out[m] = g729PartialSums4(x, y + m, len);
 }
 
 // A saturating sum of doubled squares only grows, and once at the limit it stays there: it is
 // the exact sum capped at the limit (a doubled square of -32768 is beyond it either way).
 W32 g729ab_Vec_L_sqa(const W16* x, int n, W32 acc) {
-    std::int64_t s = 0;
-    for (int i = 0; i < n; ++i) s += 2 * (std::int64_t{x[i]} * x[i]);
-    return L_add(static_cast<W32>(std::min<std::int64_t>(s, kMax32)), acc);
+    return L_add(static_cast<W32>(std::min<std::int64_t>(2 * squares64(x, n, 1), kMax32)), acc);
 }
 
 W32 g729ab_Vec_L_sqa_2(const W16* x, int n, W32 acc) {
-    std::int64_t s = 0;
-    for (int i = 0; i < n; i += 2) s += 2 * (std::int64_t{x[i]} * x[i]);
-    return L_add(static_cast<W32>(std::min<std::int64_t>(s, kMax32)), acc);
+    return L_add(static_cast<W32>(std::min<std::int64_t>(2 * squares64(x, n, 2), kMax32)), acc);
 }
 
 W32 g729ab_Vec_L_sqa_40(const W16* x, W32 acc) { return g729ab_Vec_L_sqa(x, 40, acc); }
@@ -145,12 +241,19 @@ void g729ab_Vec_split(const W16* x, W16* even, W16* odd, int n) {
     }
 }
 
+// add, sub and mult in select form (no branch), so that their loops become vector code.
+namespace {
+inline W16 clamp16(W32 x) { return static_cast<W16>(std::clamp(x, W32{kMin16}, W32{kMax16})); }
+// (a·b) >> 15 lies in [-32767, 32768]; only (-32768)² reaches the top.
+inline W16 multSelect(W16 a, W16 b) { return static_cast<W16>(std::min((W32{a} * b) >> 15, W32{kMax16})); }
+}  // namespace
+
 void g729ab_Vec_Add4(const W16* a, const W16* b, W16* c, int n) {
-    for (int i = 0; i < n; ++i) c[i] = add(a[i], b[i]);
+    for (int i = 0; i < n; ++i) c[i] = clamp16(W32{a[i]} + b[i]);
 }
 
 void g729ab_Vec_Sub4(const W16* a, const W16* b, W16* c, int n) {
-    for (int i = 0; i < n; ++i) c[i] = sub(a[i], b[i]);
+    for (int i = 0; i < n; ++i) c[i] = clamp16(W32{a[i]} - b[i]);
 }
 
 void g729ab_Set_zero(W16* p, int n) {
@@ -318,8 +421,47 @@ constexpr CorDestinations corDestinations() {
 }
 constexpr CorDestinations kCorDestinations = corDestinations();
 
-// The current best (sq_b, alp_b) is replaced by (sq_c, alp_c) only on a strictly better score.
-bool better(W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) { return L_msu(L_mult(sq_c, alp_b), sq_b, alp_c) > 0; }
+// The same destinations as a list per diagonal (step and word), so that the plain path stores
+// without a test and sums no further than the diagonal's last stored step.
+struct CorStores {
+    unsigned char step[kRrSize - kRr01];
+    short to[kRrSize - kRr01];
+    short first[41];  // diagonal d's entries are [first[d], first[d + 1])
+};
+constexpr CorStores corStores() {
+    CorStores t{};
+    int k = 0;
+    for (int d = 0; d < 40; ++d) {
+        t.first[d] = static_cast<short>(k);
+        for (int i = 0; i + d < 40; ++i)
+            if (kCorDestinations.at[d][i] >= 0) {
+                t.step[k] = static_cast<unsigned char>(i);
+                t.to[k] = kCorDestinations.at[d][i];
+                ++k;
+            }
+    }
+    t.first[40] = static_cast<short>(k);
+    return t;
+}
+constexpr CorStores kCorStores = corStores();
+static_assert(kCorStores.first[40] == kRrSize - kRr01, "every off-diagonal word of rr has one source");
+
+// The same again as (running sum, word) pairs over a [step][diagonal] table of 40 x 40 sums.
+struct CorGather {
+    short from[kRrSize - kRr01];
+    short to[kRrSize - kRr01];
+};
+constexpr CorGather corGather() {
+    CorGather g{};
+    for (int d = 1; d < 40; ++d)
+        for (int k = kCorStores.first[d]; k < kCorStores.first[d + 1]; ++k) {
+            g.from[k] = static_cast<short>(40 * kCorStores.step[k] + d);
+            g.to[k] = kCorStores.to[k];
+        }
+    return g;
+}
+constexpr CorGather kCorGather = corGather();
+
 }  // namespace
 
 void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
@@ -327,21 +469,17 @@ void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
     // largest possible sum stays inside 32 bits, the saturating chain is a plain one.
     int hsum = 0;
     for (int i = 0; i < 40; ++i) hsum += std::abs(int{h[i]});
-    const bool plain = 2 * std::int64_t{hsum} * maxMagnitude(h2, 40) <= kMax32;
+    if (2 * std::int64_t{hsum} * maxMagnitude(h2, 40) <= kMax32 || g729EnergiesCannotSaturate(h, 40, h2, 40)) {
+        g729CorMatrixPlain(h, h2, rr);
+        return;
+    }
     for (int d = 1; d < 40; ++d) {
         if (d % 5 == 0) continue;
         const short* to = kCorDestinations.at[d];
         W32 cor = 0;
-        if (plain) {
-            for (int i = 0; i + d < 40; ++i) {
-                cor += 2 * (W32{h[i]} * h2[i + d]);
-                if (to[i] >= 0) rr[to[i]] = static_cast<W16>(cor >> 16);
-            }
-        } else {
-            for (int i = 0; i + d < 40; ++i) {
-                cor = L_mac(cor, h[i], h2[i + d]);
-                if (to[i] >= 0) rr[to[i]] = extract_h(cor);
-            }
+        for (int i = 0; i + d < 40; ++i) {
+            cor = L_mac(cor, h[i], h2[i + d]);
+            if (to[i] >= 0) rr[to[i]] = extract_h(cor);
         }
     }
 }
@@ -366,7 +504,7 @@ void modRows(W16* block, int blocks, int track, const W16* psign, const W16* psi
         for (int b = 0; b < blocks; ++b)
             for (int m = 0; m < 8; ++m) {
                 W16& v = block[64 * b + 8 * k + m];
-                v = mult(v, sel[8 * b + m]);
+                v = multSelect(v, sel[8 * b + m]);
             }
     }
 }
@@ -392,6 +530,17 @@ void g729ab_D4i40_CalcRrv_1(const W16* A, const W16* B, const W16* C, W32* rrv) 
 
 namespace {
 void scoreEight(W32 alp0, const W16* R1, const W16* R2, const W16* dn, W16 ps0, W16* sq, W16* alp) {
+    // The two doubled products add at most 65536 · (8192 + 16384) in size: below that margin
+    // from the limits the energies are plain sums.
+    constexpr W32 kRoom = kMax32 - 65536 * (8192 + 16384);
+    if (alp0 <= kRoom && alp0 >= -kRoom) {
+        for (int m = 0; m < 8; ++m) {
+            alp[m] = static_cast<W16>((alp0 + 2 * (W32{R1[m]} * 8192 + W32{R2[m]} * 16384)) >> 16);
+            const W16 ps = static_cast<W16>(ps0 + dn[m]);
+            sq[m] = static_cast<W16>(std::min((W32{ps} * ps) >> 15, W32{kMax16}));
+        }
+        return;
+    }
     for (int m = 0; m < 8; ++m) {
         W32 A = L_mac(L_mac(alp0, R1[m], 8192), R2[m], 16384);
         alp[m] = extract_h(A);
@@ -399,12 +548,12 @@ void scoreEight(W32 alp0, const W16* R1, const W16* R2, const W16* dn, W16 ps0, 
         sq[m] = mult(ps, ps);
     }
 }
+// Branch-free: which candidate wins is data, not a pattern a predictor could learn.
 void meet(W16& idx, W16& sq, W16& alp, W16 idx_c, W16 sq_c, W16 alp_c) {
-    if (better(sq_c, alp_c, sq, alp)) {
-        idx = idx_c;
-        sq = sq_c;
-        alp = alp_c;
-    }
+    const W16 take = static_cast<W16>(-static_cast<int>(g729Better(sq_c, alp_c, sq, alp)));
+    idx = static_cast<W16>(idx ^ ((idx ^ idx_c) & take));
+    sq = static_cast<W16>(sq ^ ((sq ^ sq_c) & take));
+    alp = static_cast<W16>(alp ^ ((alp ^ alp_c) & take));
 }
 }  // namespace
 
@@ -435,8 +584,8 @@ void g729ab_D4i40_cbs_NB_POS_2(W32 alp0, const W16* R1, const W16* R2, const W16
     *best_index = index[0];
 }
 
-void g729ab_CBS2_PulsePosition_MR122(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
-                                     const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index) {
+void g729Cbs2PulsePositionPortable(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
+                                   const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index) {
     W16 v[8];
     for (int j = 0; j < 8; ++j) v[j] = round16(rrv[j]);
     W16 li[4], ls[4], la[4];
@@ -464,6 +613,326 @@ void g729ab_CBS2_PulsePosition_MR122(const W16* dnA, const W16* dnB, W16 ps0, co
     *best_alp = la[0];
     *best_sq = ls[0];
     *best_index = li[0];
+}
+
+// ---------------------------------------------------------------- exact plain sums
+
+// The sums of doubled products in 32-bit wrapping arithmetic: the exact value wherever
+// g729SumsCannotSaturate holds, and a defined (wrapped) one elsewhere, which the vector form
+// reproduces bit for bit.
+W32 g729PlainSumsPortable(const W16* x, const W16* y, int n) {
+    std::uint32_t sum = 0;
+    for (int i = 0; i < n; ++i) sum += static_cast<std::uint32_t>(W32{x[i]} * y[i]);
+    return static_cast<W32>(2 * sum);
+}
+
+#if defined(__SSE2__)
+namespace {
+// Pairs of products added in 32 bits: only (-32768)² + (-32768)² leaves the range, and it wraps
+// to the same residue as the portable sum.
+inline std::uint32_t sumLanes(__m128i acc) {
+    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(acc));
+}
+inline __m128i load8(const W16* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+}  // namespace
+
+W32 g729PlainSumsSse2(const W16* x, const W16* y, int n) {
+    __m128i acc = _mm_setzero_si128();
+    int i = 0;
+    for (; i + 8 <= n; i += 8) acc = _mm_add_epi32(acc, _mm_madd_epi16(load8(x + i), load8(y + i)));
+    std::uint32_t sum = sumLanes(acc);
+    for (; i < n; ++i) sum += static_cast<std::uint32_t>(W32{x[i]} * y[i]);
+    return static_cast<W32>(2 * sum);
+}
+#endif
+
+W32 g729PlainSums(const W16* x, const W16* y, int n) {
+#if defined(__SSE2__)
+    return g729PlainSumsSse2(x, y, n);
+#else
+    return g729PlainSumsPortable(x, y, n);
+#endif
+}
+
+void g729PlainLagsPortable(const W16* x, const W16* y, int nlag, W32* out, int len) {
+    for (int m = 0; m < nlag; ++m) out[m] = g729PlainSumsPortable(x, y + m, len);
+}
+
+#if defined(__SSE2__)
+// Four lags at a time share the loads of x; their four accumulators are summed across lanes
+// together by a transpose.
+void g729PlainLagsSse2(const W16* x, const W16* y, int nlag, W32* out, int len) {
+    const int vlen = len & ~7;
+    int m = 0;
+    for (; m + 4 <= nlag; m += 4) {
+        __m128i a0 = _mm_setzero_si128(), a1 = a0, a2 = a0, a3 = a0;
+        for (int i = 0; i < vlen; i += 8) {
+            const __m128i vx = load8(x + i);
+            const W16* yi = y + m + i;
+            a0 = _mm_add_epi32(a0, _mm_madd_epi16(vx, load8(yi)));
+            a1 = _mm_add_epi32(a1, _mm_madd_epi16(vx, load8(yi + 1)));
+            a2 = _mm_add_epi32(a2, _mm_madd_epi16(vx, load8(yi + 2)));
+            a3 = _mm_add_epi32(a3, _mm_madd_epi16(vx, load8(yi + 3)));
+        }
+        const __m128i s01 = _mm_add_epi32(_mm_unpacklo_epi32(a0, a1), _mm_unpackhi_epi32(a0, a1));
+        const __m128i s23 = _mm_add_epi32(_mm_unpacklo_epi32(a2, a3), _mm_unpackhi_epi32(a2, a3));
+        alignas(16) std::uint32_t sums[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), _mm_add_epi32(_mm_unpacklo_epi64(s01, s23), _mm_unpackhi_epi64(s01, s23)));
+        for (int k = 0; k < 4; ++k) {
+            std::uint32_t sum = sums[k];
+            for (int i = vlen; i < len; ++i) sum += static_cast<std::uint32_t>(W32{x[i]} * y[m + k + i]);
+            out[m + k] = static_cast<W32>(2 * sum);
+        }
+    }
+    for (; m < nlag; ++m) out[m] = g729PlainSumsSse2(x, y + m, len);
+}
+#endif
+
+void g729PlainLags(const W16* x, const W16* y, int nlag, W32* out, int len) {
+#if defined(__SSE2__)
+    g729PlainLagsSse2(x, y, nlag, out, len);
+#else
+    g729PlainLagsPortable(x, y, nlag, out, len);
+#endif
+}
+
+// ---------------------------------------------------------------- pair search, vector form
+
+bool g729Cbs2CannotSaturate(const W32* alp0, const W16* weights) {
+    // Each energy adds two doubled products to alp0[i], each at most 65536·|weight| in size.
+    const std::int64_t room = kMax32 - 65536 * (std::int64_t{std::abs(int{weights[4]})} + std::abs(int{weights[5]}));
+    for (int i = 0; i < 8; ++i)
+        if (std::abs(std::int64_t{alp0[i]}) > room) return false;
+    return true;
+}
+
+#if defined(__SSE2__)
+namespace {
+// mult(ps, ps) on eight lanes: (ps²) >> 15 from the product's halves, 32768 (from -32768 only)
+// brought down to 32767.
+inline __m128i squares(__m128i ps) {
+    const __m128i r = _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(ps, ps), 1), _mm_srli_epi16(_mm_mullo_epi16(ps, ps), 15));
+    return _mm_sub_epi16(r, _mm_srli_epi16(r, 15));
+}
+inline __m128i select16(__m128i keep, __m128i take, __m128i mask) {
+    return _mm_or_si128(_mm_and_si128(mask, take), _mm_andnot_si128(mask, keep));
+}
+
+// Four lanes' bests in words 0-3 (square, energy, number): the later candidate b replaces the
+// earlier a where sq_b·alp_a - sq_a·alp_b > 0, one 16-bit pair multiply-add per lane.
+struct LaneBest {
+    __m128i sq, alp, idx;
+};
+inline LaneBest pick(const LaneBest& a, const LaneBest& b) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i d = _mm_madd_epi16(_mm_unpacklo_epi16(b.sq, _mm_sub_epi16(zero, a.sq)), _mm_unpacklo_epi16(a.alp, b.alp));
+    const __m128i m32 = _mm_cmpgt_epi32(d, zero);
+    const __m128i m = _mm_packs_epi32(m32, m32);
+    return {select16(a.sq, b.sq, m), select16(a.alp, b.alp, m), select16(a.idx, b.idx, m)};
+}
+inline LaneBest upperHalf(const LaneBest& r) {
+    return {_mm_unpackhi_epi64(r.sq, r.sq), _mm_unpackhi_epi64(r.alp, r.alp), _mm_unpackhi_epi64(r.idx, r.idx)};
+}
+}  // namespace
+
+// The four lanes' searches run side by side: lane L's step (i, half) is candidate
+// j = L + 4·half of row i, in the portable order. Squares are never negative, so the comparison
+// sq_c·alp_b - sq_b·alp_c of two 31-bit products is exact in one 16-bit pair multiply-add and
+// has the sign of the saturated one. Valid where g729Cbs2CannotSaturate(alp0, weights).
+void g729Cbs2PulsePositionSse2(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
+                               const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index) {
+    alignas(16) W16 v[8];
+    for (int j = 0; j < 8; ++j) v[j] = round16(rrv[j]);
+    const __m128i vv = _mm_load_si128(reinterpret_cast<const __m128i*>(v));
+    const __m128i dB = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dnB));
+    // (rr, v) pairs times (weights[5], weights[4]).
+    const __m128i w = _mm_set1_epi32(static_cast<W32>(static_cast<std::uint16_t>(weights[5]) |
+                                                      (std::uint32_t{static_cast<std::uint16_t>(weights[4])} << 16)));
+    const __m128i zero = _mm_setzero_si128();
+    // Row i's candidates: words 0-3 are lane L's step 2i (j = L), words 4-7 its step 2i + 1.
+    LaneBest row[8];
+    __m128i minAlp = _mm_set1_epi16(kMax16);
+    for (int i = 0; i < 8; ++i) {
+        const __m128i ps = _mm_add_epi16(_mm_set1_epi16(static_cast<W16>(ps0 + dnA[i])), dB);
+        const __m128i rrRow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rrAB + 8 * i));
+        const __m128i a0 = _mm_set1_epi32(alp0[i]);
+        const __m128i lo = _mm_add_epi32(a0, _mm_slli_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(rrRow, vv), w), 1));
+        const __m128i hi = _mm_add_epi32(a0, _mm_slli_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(rrRow, vv), w), 1));
+        row[i] = {squares(ps), _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16)),
+                  _mm_add_epi16(_mm_set1_epi16(static_cast<W16>(8 * i)), _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7))};
+        minAlp = _mm_min_epi16(minAlp, row[i].alp);
+    }
+    LaneBest best;
+    if (_mm_movemask_epi8(_mm_cmpgt_epi16(minAlp, zero)) == 0xFFFF) {
+        // Every energy positive: the comparison orders candidates by sq / alp, so the scan's
+        // survivor (the first of the highest ratio) is also the survivor of a pairwise tree
+        // that keeps the earlier candidate on ties. Four levels instead of fifteen steps.
+        LaneBest w[8];
+        for (int i = 0; i < 8; ++i) w[i] = pick(row[i], upperHalf(row[i]));
+        for (int i = 0; i < 4; ++i) w[i] = pick(w[2 * i], w[2 * i + 1]);
+        best = pick(pick(w[0], w[1]), pick(w[2], w[3]));
+    } else {
+        // Any order: the scan itself, steps (i, 0), (i, 1) in turn.
+        best = row[0];
+        best = pick(best, upperHalf(row[0]));
+        for (int i = 1; i < 8; ++i) best = pick(pick(best, row[i]), upperHalf(row[i]));
+    }
+    alignas(16) W16 ls[8], la[8], li[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(ls), best.sq);
+    _mm_store_si128(reinterpret_cast<__m128i*>(la), best.alp);
+    _mm_store_si128(reinterpret_cast<__m128i*>(li), best.idx);
+    for (int L = 1; L < 4; ++L) meet(li[0], ls[0], la[0], li[L], ls[L], la[L]);
+    *best_alp = la[0];
+    *best_sq = ls[0];
+    *best_index = li[0];
+}
+#endif
+
+void g729ab_CBS2_PulsePosition_MR122(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
+                                     const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index) {
+#if defined(__SSE2__)
+    if (g729Cbs2CannotSaturate(alp0, weights)) {
+        g729Cbs2PulsePositionSse2(dnA, dnB, ps0, rrAB, rrv, weights, alp0, best_alp, best_sq, best_index);
+        return;
+    }
+#endif
+    g729Cbs2PulsePositionPortable(dnA, dnB, ps0, rrAB, rrv, weights, alp0, best_alp, best_sq, best_index);
+}
+
+// ---------------------------------------------------------------- interpolation, vector form
+
+// Twenty taps over x0[j - 9 .. j + 10]: c1r on the ten up to x0[j], c2 on the ten after it.
+// The sum is taken in 32-bit wrapping arithmetic and rounded as (acc + 2^14) >> 15 with 16-bit
+// saturation, which is round16 of the doubled sum wherever that sum cannot saturate. Outputs go
+// in order, so out may lie 18 or more samples after x0 in the same buffer (later outputs then
+// read earlier ones, as the lag's recursion wants).
+namespace {
+void interpolatePortableRange(const W16* x0, const W16* c1r, const W16* c2, W16* out, int j0, int j1) {
+    for (int j = j0; j < j1; ++j) {
+        std::uint32_t acc = 0;
+        for (int m = 0; m < 10; ++m)
+            acc += static_cast<std::uint32_t>(W32{x0[j - 9 + m]} * c1r[m]) + static_cast<std::uint32_t>(W32{x0[j + 1 + m]} * c2[m]);
+        out[j] = sat16(static_cast<W32>(acc + 0x4000u) >> 15);
+    }
+}
+
+#if defined(__SSE2__)
+// The taps as ten neighbouring pairs, one multiply-add operand each.
+struct TapPairs {
+    __m128i pair[10];
+    TapPairs(const W16* c1r, const W16* c2) {
+        W16 k[20];
+        for (int m = 0; m < 10; ++m) {
+            k[m] = c1r[m];
+            k[10 + m] = c2[m];
+        }
+        for (int p = 0; p < 10; ++p)
+            pair[p] = _mm_set1_epi32(static_cast<W32>(static_cast<std::uint16_t>(k[2 * p]) |
+                                                      (std::uint32_t{static_cast<std::uint16_t>(k[2 * p + 1])} << 16)));
+    }
+};
+
+// Outputs j .. j + 7 as lanes; each multiply-add takes a pair of neighbouring taps from two
+// loads one sample apart. Reads x0[j - 9 .. j + 17].
+void interpolateEight(const W16* x0, const TapPairs& taps, W16* out, int j) {
+    __m128i lo = _mm_setzero_si128(), hi = lo;
+    for (int p = 0; p < 10; ++p) {
+        const W16* a = x0 + j - 9 + 2 * p;
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 1));
+        lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(v0, v1), taps.pair[p]));
+        hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(v0, v1), taps.pair[p]));
+    }
+    const __m128i half = _mm_set1_epi32(0x4000);
+    lo = _mm_srai_epi32(_mm_add_epi32(lo, half), 15);
+    hi = _mm_srai_epi32(_mm_add_epi32(hi, half), 15);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packs_epi32(lo, hi));
+}
+#endif
+}  // namespace
+
+void g729InterpolatePortable(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
+    interpolatePortableRange(x0, c1r, c2, out, 0, 40);
+}
+
+#if defined(__SSE2__)
+void g729InterpolateSse2(const W16* x0, const W16* c1r, const W16* c2, W16* out) {
+    const TapPairs taps(c1r, c2);
+    for (int j = 0; j < 40; j += 8) interpolateEight(x0, taps, out, j);
+}
+#endif
+
+bool g729InterpolateIfPlain(W16* out, int lag, const W16* c1r, const W16* c2) {
+    // Eight outputs at a time, each block once the samples it reads (past ones and the earlier
+    // blocks' outputs) prove that none of its sums can saturate.
+    if (lag < 18) return false;
+    const W16* x0 = out - lag;
+    int csum = 0;
+    for (int i = 0; i < 10; ++i) csum += std::abs(int{c1r[i]}) + std::abs(int{c2[i]});
+#if defined(__SSE2__)
+    const TapPairs taps(c1r, c2);
+#endif
+    for (int j = 0; j < 40; j += 8) {
+        if (2 * std::int64_t{csum} * maxMagnitude(x0 + j - 9, 27) > kMax32) return false;
+#if defined(__SSE2__)
+        interpolateEight(x0, taps, out, j);
+#else
+        interpolatePortableRange(x0, c1r, c2, out, j, j + 8);
+#endif
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- correlation matrix, plain form
+
+// The running sums Σ h[k]·h2[k + d] in 32-bit wrapping arithmetic, each stored word its sum
+// >> 15: the doubled sum's upper half wherever no sum can saturate.
+void g729CorMatrixPlainPortable(const W16* h, const W16* h2, W16* rr) {
+    for (int d = 1; d < 40; ++d) {
+        const int first = kCorStores.first[d], end = kCorStores.first[d + 1];
+        if (first == end) continue;
+        std::uint32_t cor = 0;
+        W32 running[40];
+        for (int i = 0; i <= kCorStores.step[end - 1]; ++i) {
+            cor += static_cast<std::uint32_t>(W32{h[i]} * h2[i + d]);
+            running[i] = static_cast<W32>(cor);
+        }
+        for (int k = first; k < end; ++k) rr[kCorStores.to[k]] = static_cast<W16>(running[kCorStores.step[k]] >> 15);
+    }
+}
+
+#if defined(__SSE2__)
+// The diagonals come in runs of four (5g + 1 .. 5g + 4), one run to a vector: every step adds
+// h[i] times four neighbouring samples of h2, and the sums of all steps are kept for the stores.
+void g729CorMatrixPlainSse2(const W16* h, const W16* h2, W16* rr) {
+    alignas(16) W16 padded[48] = {};  // the last steps of a run read up to three words past h2
+    for (int i = 0; i < 40; ++i) padded[i] = h2[i];
+    alignas(16) W32 running[40][40];  // [step][diagonal]
+    const __m128i zero = _mm_setzero_si128();
+    for (int d0 = 1; d0 < 40; d0 += 5) {
+        int steps = 0;  // as far as the run's furthest stored step
+        for (int d = d0; d < d0 + 4; ++d)
+            if (kCorStores.first[d + 1] > kCorStores.first[d]) steps = std::max(steps, kCorStores.step[kCorStores.first[d + 1] - 1] + 1);
+        __m128i acc = zero;
+        for (int i = 0; i < steps; ++i) {
+            const __m128i v = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(padded + i + d0)), zero);
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(v, _mm_set1_epi32(static_cast<std::uint16_t>(h[i]))));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(&running[i][d0]), acc);
+        }
+    }
+    const W32* flat = &running[0][0];
+    for (int k = 0; k < kRrSize - kRr01; ++k) rr[kCorGather.to[k]] = static_cast<W16>(flat[kCorGather.from[k]] >> 15);
+}
+#endif
+
+void g729CorMatrixPlain(const W16* h, const W16* h2, W16* rr) {
+#if defined(__SSE2__)
+    g729CorMatrixPlainSse2(h, h2, rr);
+#else
+    g729CorMatrixPlainPortable(h, h2, rr);
+#endif
 }
 
 }  // namespace g729

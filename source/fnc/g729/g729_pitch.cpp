@@ -12,23 +12,80 @@ constexpr int kHalf = kOlLen / 2;
 // Normalised maximum: MPY_32(max, Inv_sqrt(energy)) cut to 16 bits.
 W16 normalisedMax(W32 max, W32 energy) { return extract_l(g729ab_MPY_32(max, g729ab_Inv_sqrt(energy))); }
 
-// Correlation at lag t of the decimated frame with its past (every second sample), from the
-// split phases. The frame starts at sample 143 of the stretch, an odd index.
-W32 olCorr(const W16* even, const W16* odd, int t, bool plain) {
-    // frame sample 2k is stretch index 143 + 2k (odd phase, index 71 + k); lagged by t: 143 + 2k - t.
-    int lagged = 143 - t;
-    const W16* y = (lagged & 1) ? odd + (lagged >> 1) : even + (lagged >> 1);
-    return plain ? g729PlainSums(odd + 71, y, 40) : g729PartialSums4(odd + 71, y, 40);
-}
-
-// One saturation bound for every lag: the frame against the whole past of both phases.
-bool olPlain(const W16* even, const W16* odd) {
-    return g729SumsCannotSaturate(odd + 71, 40, even, kHalf, 40) &&
-           g729SumsCannotSaturate(odd + 71, 40, odd, kHalf, 40);
-}
+// Where lag t of the decimated frame reads its past (every second sample), from the split
+// phases. The frame starts at sample 143 of the stretch, an odd index: frame sample 2k is odd
+// phase index 71 + k, and lagged by t it is stretch index 143 + 2k - t.
 const W16* olLagged(const W16* even, const W16* odd, int t) {
     int lagged = 143 - t;
     return (lagged & 1) ? odd + (lagged >> 1) : even + (lagged >> 1);
+}
+
+// One saturation bound for every lag: the frame against the whole past of both phases, by
+// magnitudes or by energies.
+bool olPlain(const W16* even, const W16* odd) {
+    return (g729SumsCannotSaturate(odd + 71, 40, even, kHalf, 40) && g729SumsCannotSaturate(odd + 71, 40, odd, kHalf, 40)) ||
+           (g729EnergiesCannotSaturate(odd + 71, 40, even, kHalf) && g729EnergiesCannotSaturate(odd + 71, 40, odd, kHalf));
+}
+
+// Correlations c[t - lo] for the lags t in [lo, hi] of the given parity. Such lags read one
+// phase at consecutive offsets (the largest lag the lowest), so the plain ones are one run.
+void olCorrParity(const W16* even, const W16* odd, int lo, int hi, int parity, bool plain, W32* c) {
+    const int t0 = lo + ((lo & 1) != parity), t1 = hi - ((hi & 1) != parity);
+    if (t0 > t1) return;
+    const int n = (t1 - t0) / 2 + 1;
+    if (plain) {
+        W32 run[kHalf];
+        g729PlainLags(odd + 71, olLagged(even, odd, t1), n, run, 40);
+        for (int k = 0; k < n; ++k) c[t1 - 2 * k - lo] = run[k];
+    } else {
+        for (int t = t0; t <= t1; t += 2) c[t - lo] = g729PartialSums4(odd + 71, olLagged(even, odd, t), 40);
+    }
+}
+
+W32 olCorr(const W16* even, const W16* odd, int t, bool plain) {
+    W32 c;
+    olCorrParity(even, odd, t, t, t & 1, plain, &c);
+    return c;
+}
+
+W16 olSection12(const W16* even, const W16* odd, int first, bool plain, W16* lag) {
+    W32 c[80];
+    olCorrParity(even, odd, first, 2 * first - 1, 0, plain, c);
+    olCorrParity(even, odd, first, 2 * first - 1, 1, plain, c);
+    W32 max = 0;
+    int best = first;
+    for (int t = first; t < 2 * first; ++t)
+        if (t == first || c[t - first] > max) {
+            max = c[t - first];
+            best = t;
+        }
+    *lag = static_cast<W16>(best);
+    return normalisedMax(max, g729ab_Vec_L_sqa_40(olLagged(even, odd, best), 0));
+}
+
+W16 olSection3(const W16* even, const W16* odd, bool plain, W16* lag) {
+    W32 c[142 - 80 + 1];
+    olCorrParity(even, odd, 80, 142, 0, plain, c);
+    W32 max = 0;
+    int best = 142;
+    for (int t = 142; t >= 80; t -= 2)
+        if (t == 142 || c[t - 80] >= max) {
+            max = c[t - 80];
+            best = t;
+        }
+    int t3 = best;
+    W32 cc = olCorr(even, odd, t3 + 1, plain);
+    if (cc > max) {
+        max = cc;
+        best = t3 + 1;
+    }
+    cc = olCorr(even, odd, t3 - 1, plain);
+    if (cc > max) {
+        max = cc;
+        best = t3 - 1;
+    }
+    *lag = static_cast<W16>(best);
+    return normalisedMax(max, g729ab_Vec_L_sqa_40(olLagged(even, odd, best), 1));
 }
 }  // namespace
 
@@ -45,53 +102,19 @@ void g729ab_Pitch_ol_fast_sum_and_scale(W16* wsp, W16* even, W16* odd) {
 }
 
 W16 g729ab_Pitch_ol_fast_sec1_2(const W16* even, const W16* odd, int first, W16* lag) {
-    const bool plain = olPlain(even, odd);
-    W32 max = 0;
-    int best = first;
-    for (int t = first; t < 2 * first; ++t) {
-        W32 c = olCorr(even, odd, t, plain);
-        if (t == first || c > max) {
-            max = c;
-            best = t;
-        }
-    }
-    *lag = static_cast<W16>(best);
-    return normalisedMax(max, g729ab_Vec_L_sqa_40(olLagged(even, odd, best), 0));
+    return olSection12(even, odd, first, olPlain(even, odd), lag);
 }
 
-W16 g729ab_Pitch_ol_fast_sec3(const W16* even, const W16* odd, W16* lag) {
-    const bool plain = olPlain(even, odd);
-    W32 max = 0;
-    int best = 142;
-    for (int t = 142; t >= 80; t -= 2) {
-        W32 c = olCorr(even, odd, t, plain);
-        if (t == 142 || c >= max) {
-            max = c;
-            best = t;
-        }
-    }
-    int t3 = best;
-    W32 c = olCorr(even, odd, t3 + 1, plain);
-    if (c > max) {
-        max = c;
-        best = t3 + 1;
-    }
-    c = olCorr(even, odd, t3 - 1, plain);
-    if (c > max) {
-        max = c;
-        best = t3 - 1;
-    }
-    *lag = static_cast<W16>(best);
-    return normalisedMax(max, g729ab_Vec_L_sqa_40(olLagged(even, odd, best), 1));
-}
+W16 g729ab_Pitch_ol_fast_sec3(const W16* even, const W16* odd, W16* lag) { return olSection3(even, odd, olPlain(even, odd), lag); }
 
 W16 g729ab_Pitch_ol_fast(W16* wsp) {
     W16 even[kHalf], odd[kHalf];
     g729ab_Pitch_ol_fast_sum_and_scale(wsp, even, odd);
     W16 T1, T2, T3;
-    W16 max1 = g729ab_Pitch_ol_fast_sec1_2(even, odd, 20, &T1);
-    W16 max2 = g729ab_Pitch_ol_fast_sec1_2(even, odd, 40, &T2);
-    W16 max3 = g729ab_Pitch_ol_fast_sec3(even, odd, &T3);
+    const bool plain = olPlain(even, odd);
+    W16 max1 = olSection12(even, odd, 20, plain, &T1);
+    W16 max2 = olSection12(even, odd, 40, plain, &T2);
+    W16 max3 = olSection3(even, odd, plain, &T3);
 
     W16 i = sub(shl(T2, 1), T3);
     if (abs_s(i) < 5) max2 = add(max2, shr(max3, 2));
@@ -114,15 +137,7 @@ W16 g729ab_Pitch_fr3_fast(W16* exc, const W16* xn, const W16* h, int t0_min, int
     g729ab_Cor_h_X(h, xn, Dn);
     int nlag = t0_max - t0_min + 1;
     W32 corr[16];
-    int first = nlag > 8 ? 8 : nlag;
-    g729ab_comp_corr_loop(Dn, exc - t0_max, first, corr, 40);
-    if (nlag > 8) {
-        W32 more[4];
-        for (int b = 8; b < nlag; b += 4) {
-            g729ab_4Vec_L_mac8(Dn, exc - t0_max + b, 40, more);
-            for (int k = 0; k < 4 && b + k < nlag; ++k) corr[b + k] = more[k];
-        }
-    }
+    g729ab_comp_corr_loop(Dn, exc - t0_max, nlag, corr, 40);
     W32 max = corr[0];
     int t0 = t0_max;
     for (int m = 1; m < nlag; ++m)

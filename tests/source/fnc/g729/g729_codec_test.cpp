@@ -146,12 +146,18 @@ TEST(G729Codec, VadOnSilenceGivesSidThenNothing) {
     for (auto& v : quiet) v = static_cast<std::int16_t>(static_cast<int>(rng() % 41) - 20);
     std::vector<int> kinds;
     for (std::size_t s = 0; s < quiet.size(); s += 80) {
-        std::uint16_t w[6];
+        std::uint16_t w[6] = {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF};
         int bits = enc.encode(&quiet[s], w);
         kinds.push_back(bits);
+        // The word after the last bit is cleared and the words beyond it are left alone.
         if (bits == 16) {
             EXPECT_EQ(w[0] & 1, 0);
+            EXPECT_EQ(w[1], 0);
         }
+        if (bits == 0) {
+            EXPECT_EQ(w[0], 0);
+        }
+        for (int k = bits / 16 + 1; k < 6; ++k) EXPECT_EQ(w[k], 0xFFFF) << bits << " bits, word " << k;
     }
     int sids = 0, nothing = 0;
     for (std::size_t i = 40; i < kinds.size(); ++i) sids += kinds[i] == 16, nothing += kinds[i] == 0;

@@ -179,8 +179,20 @@ TEST(G729Kernels, PitchInterpolationMatchesTheSampleBySampleLoop) {
         std::vector<W16> dec = hist, fast = hist;
         g729ab_Pred_lt_3_dec(dec.data() + 154, t0, frac);
         EXPECT_EQ(dec, ref);
+        // The encoder's form chains the ten past taps (oldest first) before the ten later ones;
+        // it agrees with the decoder's wherever nothing saturates.
+        std::vector<W16> refFast = hist;
+        W16* ef = refFast.data() + 154;
+        W16* xf = ef - (e - x0);
+        for (int j = 0; j < 40; ++j) {
+            W32 sf = 0;
+            for (int i = 9; i >= 0; --i) sf = satMac(sf, xf[j - i], g729_std::inter_3l[f + 3 * i]);
+            for (int i = 0; i < 10; ++i) sf = satMac(sf, xf[j + 1 + i], g729_std::inter_3l[3 - f + 3 * i]);
+            ef[j] = static_cast<W16>(satAdd(sf, 0x8000) >> 16);
+        }
+        g729ab_Pred_lt_3_fast(fast.data() + 154, t0, frac);
+        EXPECT_EQ(fast, refFast) << "amp " << amp << " lag " << t0;
         if (amp == 8000) {
-            g729ab_Pred_lt_3_fast(fast.data() + 154, t0, frac);
             EXPECT_EQ(fast, ref);
         }
     }
@@ -673,14 +685,18 @@ TEST(G729Kernels, FixedCodebookSearchAgreesWithThePlainDepthFirstSearch) {
 }
 
 TEST(G729Kernels, OpenLoopPitchMatchesThePlainDecimatedSearch) {
-    for (int trial = 0; trial < 60; ++trial) {
-        // Weighted speech with a period, some noise and varying level.
+    for (int trial = 0; trial < 80; ++trial) {
+        // Weighted speech with a period, some noise and varying level; in the last trials the
+        // phase the frame is in is loud and the other nearly silent (so the loud one is scaled
+        // up to full scale and only one phase's sums saturate).
         std::vector<W16> buf(226, 0);
         int period = rnd(20, 143);
         int amp = trial % 3 == 0 ? 60 : (trial % 3 == 1 ? 3000 : 20000);
+        const bool lopsided = trial >= 60;
         for (int i = 1; i < 224; ++i) {
             double v = std::sin(2 * M_PI * i / period) + 0.5 * std::sin(6 * M_PI * i / period) + 0.2 * (rnd(-100, 100) / 100.0);
-            buf[i] = static_cast<W16>(std::clamp(v * amp, -32768.0, 32767.0));
+            if (lopsided) v = i % 2 ? rnd(-10, 10) / 3000.0 : v;
+            buf[i] = static_cast<W16>(std::clamp(v * (lopsided ? 3000 : amp), -32768.0, 32767.0));
         }
         W16* wsp = buf.data() + 144;
         std::vector<W16> copy = buf;
@@ -773,5 +789,244 @@ TEST(G729Kernels, ClosedLoopPitchPicksTheBestLagAndFraction) {
         EXPECT_EQ(frac, f);
         auto expectVec = vec(f);
         EXPECT_TRUE(std::equal(work.begin() + 154, work.end(), expectVec.begin() + 154));
+    }
+}
+
+namespace {
+// Random vector at full scale with -32768 planted at random places.
+std::vector<W16> fullScale(std::size_t n) {
+    auto v = randomVec(n, 32767);
+    for (auto& x : v)
+        if (rnd(0, 15) == 0) x = kMin16;
+    return v;
+}
+}  // namespace
+
+#if defined(__SSE2__)
+TEST(G729SearchKernels, VectorFormsGiveThePortableBitsOnAnyInput) {
+    for (int trial = 0; trial < 400; ++trial) {
+        auto x = fullScale(80), y = fullScale(100);
+        if (trial % 50 == 0) std::fill(x.begin(), x.end(), kMin16), std::fill(y.begin(), y.end(), kMin16);
+        const int n = 1 + trial % 64;
+        ASSERT_EQ(g729PlainSumsSse2(x.data(), y.data(), n), g729PlainSumsPortable(x.data(), y.data(), n)) << trial;
+        const int nlag = 1 + trial % 13, len = std::vector<int>{8, 13, 24, 37, 40}[trial % 5];
+        W32 a[16], b[16];
+        g729PlainLagsSse2(x.data(), y.data(), nlag, a, len);
+        g729PlainLagsPortable(x.data(), y.data(), nlag, b, len);
+        for (int m = 0; m < nlag; ++m) ASSERT_EQ(a[m], b[m]) << trial << " lag " << m;
+        // Interpolation: any taps, any past (x0 reads [-9, 49]).
+        auto c1 = fullScale(10), c2 = fullScale(10);
+        W16 o1[40], o2[40];
+        g729InterpolateSse2(x.data() + 9, c1.data(), c2.data(), o1);
+        g729InterpolatePortable(x.data() + 9, c1.data(), c2.data(), o2);
+        for (int j = 0; j < 40; ++j) ASSERT_EQ(o1[j], o2[j]) << trial << " sample " << j;
+    }
+    // In place, outputs feeding later outputs: lags down to 18.
+    for (int trial = 0; trial < 200; ++trial) {
+        auto buf = fullScale(160), c1 = fullScale(10), c2 = fullScale(10);
+        if (trial % 2) c1 = randomVec(10, 4000), c2 = randomVec(10, 4000);
+        const int lag = 18 + trial % 50;
+        auto a = buf, b = buf;
+        g729InterpolateSse2(a.data() + 10, c1.data(), c2.data(), a.data() + 10 + lag);
+        g729InterpolatePortable(b.data() + 10, c1.data(), c2.data(), b.data() + 10 + lag);
+        ASSERT_EQ(a, b) << "lag " << lag;
+    }
+    // Rounding at its edges: one unit tap on each position in turn over sums at half a step.
+    std::vector<W16> past(60);
+    const W16 edges[] = {16383, 16384, -16384, -16385, 32767, kMin16, 0, -1};
+    for (std::size_t i = 0; i < past.size(); ++i) past[i] = edges[i % 8];
+    for (int tap = 0; tap < 20; ++tap) {
+        W16 c1[10] = {}, c2[10] = {};
+        (tap < 10 ? c1[tap] : c2[tap - 10]) = 1;
+        W16 o1[40], o2[40];
+        g729InterpolateSse2(past.data() + 9, c1, c2, o1);
+        g729InterpolatePortable(past.data() + 9, c1, c2, o2);
+        for (int j = 0; j < 40; ++j) {
+            ASSERT_EQ(o1[j], o2[j]) << "tap " << tap << " sample " << j;
+            // The unit tap's sum is one sample: round16 of its double.
+            ASSERT_EQ(o2[j], round16(2 * W32{past[j + tap]})) << "tap " << tap << " sample " << j;
+        }
+    }
+}
+
+TEST(G729SearchKernels, CorrelationMatrixVectorFormGivesThePortableBits) {
+    for (int trial = 0; trial < 300; ++trial) {
+        auto h = fullScale(40), h2 = trial % 3 ? fullScale(40) : h;
+        std::vector<W16> a(kRrSize, 11), b(kRrSize, 11);
+        g729CorMatrixPlainSse2(h.data(), h2.data(), a.data());
+        g729CorMatrixPlainPortable(h.data(), h2.data(), b.data());
+        ASSERT_EQ(a, b) << trial;
+        for (int i = 0; i < kRr01; ++i) ASSERT_EQ(a[i], 11);  // the diagonal is not theirs
+    }
+}
+
+TEST(G729SearchKernels, PairSearchVectorFormMatchesWhereverItIsAdmitted) {
+    const W16 weights[6] = {0, 0, 0, 0, 16384, 4096};
+    constexpr W32 kRoom = kMax32 - 65536 * (16384 + 4096);
+    int admitted = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        auto dnA = fullScale(8), dnB = fullScale(8), rrAB = fullScale(64);
+        W32 rrv[8], alp0[8];
+        for (auto& v : rrv) v = static_cast<W32>(rng());
+        // Energies at the edge of the room, beyond it, and the whole range.
+        for (auto& v : alp0)
+            v = trial % 3 == 0 ? (rnd(0, 1) ? kRoom : -kRoom) : trial % 3 == 1 ? rnd(-12287, 12287) * 65536 + rnd(-32768, 32767) : static_cast<W32>(rng());
+        W16 ps0 = trial % 7 == 0 ? kMin16 : rnd(-32768, 32767);
+        if (trial % 7 == 0) std::fill(dnA.begin(), dnA.end(), 0), std::fill(dnB.begin(), dnB.end(), 0);  // every ps = -32768
+        if (trial % 5 == 1) {
+            // Every energy positive (the ratio order), with ties among the ratios now and then.
+            const bool ties = trial % 10 == 1;
+            for (auto& v : dnA) v = ties ? rnd(0, 1) : rnd(0, 8000);
+            for (auto& v : dnB) v = ties ? rnd(0, 1) : rnd(0, 8000);
+            for (auto& v : rrAB) v = ties ? static_cast<W16>(8 * rnd(0, 2)) : rnd(-8000, 8000);
+            for (auto& v : rrv) v = ties ? 0 : rnd(-8000, 8000) * 65536;
+            for (auto& v : alp0) v = ties ? 1000 * 65536 : rnd(5000, 12000) * 65536;
+            ps0 = ties ? 1000 : rnd(0, 8000);
+        }
+        W16 r1[3], r2[3], r3[3];
+        g729Cbs2PulsePositionPortable(dnA.data(), dnB.data(), ps0, rrAB.data(), rrv, weights, alp0, &r1[0], &r1[1], &r1[2]);
+        g729ab_CBS2_PulsePosition_MR122(dnA.data(), dnB.data(), ps0, rrAB.data(), rrv, weights, alp0, &r3[0], &r3[1], &r3[2]);
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(r3[k], r1[k]) << trial;
+        if (!g729Cbs2CannotSaturate(alp0, weights)) continue;
+        ++admitted;
+        g729Cbs2PulsePositionSse2(dnA.data(), dnB.data(), ps0, rrAB.data(), rrv, weights, alp0, &r2[0], &r2[1], &r2[2]);
+        for (int k = 0; k < 3; ++k) ASSERT_EQ(r2[k], r1[k]) << trial << " output " << k;
+    }
+    EXPECT_GT(admitted, 1900);
+    // With energies of both signs the comparison orders nothing: the scan's survivor is not a
+    // pairwise tree's. Every lane alike: squares 0 (j < 4) and 3 (j >= 4), energies by step.
+    {
+        const int alpByStep[16] = {2, -2, 1, -2, 0, 0, -3, -1, -1, -2, -2, -1, -2, -2, 3, 2};
+        W16 dnA[8] = {}, dnB[8] = {0, 0, 0, 0, 314, 314, 314, 314}, rrAB[64];
+        W32 rrv[8] = {}, alp0[8] = {};
+        for (int i = 0; i < 8; ++i)
+            for (int j = 0; j < 8; ++j) rrAB[8 * i + j] = static_cast<W16>(8 * alpByStep[2 * i + (j >= 4)]);
+        W16 r1[3], r2[3];
+        g729Cbs2PulsePositionPortable(dnA, dnB, 0, rrAB, rrv, weights, alp0, &r1[0], &r1[1], &r1[2]);
+        g729Cbs2PulsePositionSse2(dnA, dnB, 0, rrAB, rrv, weights, alp0, &r2[0], &r2[1], &r2[2]);
+        EXPECT_EQ(r1[2], 24);  // step 6: row 3, j = 0
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(r2[k], r1[k]) << k;
+    }
+    W32 over[8] = {0, 0, 0, kRoom + 1, 0, 0, 0, 0};
+    EXPECT_FALSE(g729Cbs2CannotSaturate(over, weights));
+    over[3] = -kRoom - 1;
+    EXPECT_FALSE(g729Cbs2CannotSaturate(over, weights));
+}
+#endif
+
+TEST(G729SearchKernels, ExactComparisonEqualsTheSaturatingOne) {
+    const W16 edge[] = {kMin16, -32767, -16384, -1, 0, 1, 2, 16384, 32766, kMax16};
+    auto saturating = [](W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) { return L_msu(L_mult(sq_c, alp_b), sq_b, alp_c) > 0; };
+    for (W16 a : edge)
+        for (W16 b : edge)
+            for (W16 c : edge)
+                for (W16 d : edge) ASSERT_EQ(g729Better(a, b, c, d), saturating(a, b, c, d)) << a << " " << b << " " << c << " " << d;
+    for (int trial = 0; trial < 100000; ++trial) {
+        W16 a = rnd(-32768, 32767), b = rnd(-32768, 32767), c = rnd(-32768, 32767), d = rnd(-32768, 32767);
+        ASSERT_EQ(g729Better(a, b, c, d), saturating(a, b, c, d));
+    }
+}
+
+TEST(G729SearchKernels, SumsNearTheBoundsFollowTheSaturatingRules) {
+    // A flat 7000 saturates every long sum although its energy bound is only just exceeded; a
+    // decaying response passes the energy bound though its magnitudes fail theirs.
+    std::vector<W16> flat(96, 7000), peaky(96, 0);
+    for (int i = 0; i < 96; ++i) peaky[i] = static_cast<W16>((i < 40 ? 24000 : 3000) * std::exp(-i / 5.0) * (i % 2 ? -1 : 1));
+    for (const auto* v : {&flat, &peaky}) {
+        W32 out[16];
+        g729ab_comp_corr_loop(v->data(), v->data() + 1, 16, out, 40);
+        for (int m = 0; m < 16; ++m) ASSERT_EQ(out[m], laneSum(v->data(), v->data() + 1 + m, 40)) << m;
+        std::vector<W16> rr(kRrSize, 0);
+        g729ab_Cor_h_loop2_3_4_5(v->data(), v->data(), rr.data());
+        for (int a = 0; a < 40; ++a)
+            for (int b = a + 1; b < 40; ++b) {
+                int ta = a % 5, tb = b % 5;
+                if (ta == tb || (std::min(ta, tb) == 3 && std::max(ta, tb) == 4)) continue;
+                const int lo = ta < tb ? a : b, hi = lo == a ? b : a;
+                const int blockOf[5][5] = {{0, kRr01, kRr02, kRr03, kRr04}, {0, 0, kRr12, kRr13, kRr14}, {0, 0, 0, kRr23, kRr24}};
+                W32 s = 0;
+                for (int i = 0; i < 40 - b; ++i) s = satMac(s, (*v)[i], (*v)[i + b - a]);
+                ASSERT_EQ(rr[blockOf[lo % 5][hi % 5] + 8 * (lo / 5) + hi / 5], extract_h(s)) << a << " " << b;
+            }
+    }
+    // The target correlation at full scale: each lag's four-lane sum, scaled by the largest.
+    for (int trial = 0; trial < 40; ++trial) {
+        auto h = trial % 2 ? fullScale(40) : randomVec(40, 9000), x = trial % 4 < 2 ? fullScale(40) : randomVec(40, 9000);
+        W16 dn[40], ref[40];
+        g729ab_Cor_h_X(h.data(), x.data(), dn);
+        W16 xp[48] = {};
+        std::copy(x.begin(), x.end(), xp);
+        W32 y32[40];
+        for (int j = 0; j < 40; ++j) y32[j] = laneSum(h.data(), xp + j, 40 - 8 * (j / 8));
+        const int m = std::min<int>(norm_l(g729ab_Vec_L_abs_max(y32, 40)), 16);
+        g729ab_Vec_L_shl_ExtractH(y32, ref, m - 2, 40);
+        for (int j = 0; j < 40; ++j) ASSERT_EQ(dn[j], ref[j]) << trial << " lag " << j;
+    }
+    // The interpolation's plain blocks: refused where a block's last samples meet two full-scale
+    // taps (their sums saturate), and for lags under 18 (a block would read its own outputs);
+    // elsewhere the same samples as the saturating chain.
+    {
+        std::vector<W16> past(120, 5);
+        W16 c1[10] = {}, c2[10] = {};
+        c1[0] = 3000, c2[8] = c2[9] = kMin16;
+        for (int lag : {18, 40, 60}) {
+            auto work = past;
+            ASSERT_TRUE(g729InterpolateIfPlain(work.data() + 9 + lag, lag, c1, c2)) << lag;
+            for (int j = 0; j < 40; ++j) {
+                const W16* x0 = work.data() + 9;
+                W32 sf = 0;
+                for (int m = 0; m < 10; ++m) sf = satMac(sf, x0[j - 9 + m], c1[m]);
+                for (int m = 0; m < 10; ++m) sf = satMac(sf, x0[j + 1 + m], c2[m]);
+                ASSERT_EQ(x0[lag + j], extract_h(satAdd(sf, 0x8000))) << lag << " " << j;
+            }
+        }
+        EXPECT_FALSE(g729InterpolateIfPlain(past.data() + 9 + 17, 17, c1, c2));
+        past[9 + 48] = past[9 + 49] = kMin16;  // read by the last block alone
+        EXPECT_FALSE(g729InterpolateIfPlain(past.data() + 9 + 60, 60, c1, c2));
+    }
+    // The eight-way step's energies at the edge of its plain range and beyond it.
+    W16 R1[8], R2[8], dn[8] = {};
+    for (int m = 0; m < 8; ++m) R1[m] = m % 2 ? kMax16 : kMin16, R2[m] = m % 3 ? kMax16 : kMin16;
+    constexpr W32 kRoom = kMax32 - 65536 * (8192 + 16384);
+    for (W32 alp0 : {kRoom, kRoom + 1, kRoom + 60000, -kRoom, -kRoom - 1, 1600000000, -1600000000, kMax32, kMin32}) {
+        W16 idx[4], sq[4], alp[4];
+        g729ab_D4i40_cbs_NB_POS_1(alp0, R1, R2, dn, 1000, idx, sq, alp);
+        for (int L = 0; L < 4; ++L) {
+            W16 a1 = extract_h(L_mac(L_mac(alp0, R1[L], 8192), R2[L], 16384));
+            W16 a2 = extract_h(L_mac(L_mac(alp0, R1[L + 4], 8192), R2[L + 4], 16384));
+            // All squares are equal, so the lane keeps the smaller energy (the first on a tie).
+            ASSERT_EQ(alp[L], a2 < a1 ? a2 : a1) << alp0 << " lane " << L;
+        }
+    }
+}
+
+TEST(G729SearchKernels, SignedRowsAndPulseSumsSaturateAtFullScale) {
+    for (int trial = 0; trial < 200; ++trial) {
+        auto a = fullScale(40), b = fullScale(40);
+        W16 s[40], d[40];
+        g729ab_Vec_Add4(a.data(), b.data(), s, 40);
+        g729ab_Vec_Sub4(a.data(), b.data(), d, 40);
+        for (int i = 0; i < 40; ++i) {
+            ASSERT_EQ(s[i], add(a[i], b[i]));
+            ASSERT_EQ(d[i], sub(a[i], b[i]));
+        }
+        // Rows signed by -32768 / 32767, entries -32768 included: mult's one saturating product.
+        auto rr = fullScale(kRrSize);
+        const auto before = rr;
+        W16 ps[40], psT[40], nsT[40];
+        for (int i = 0; i < 40; ++i) ps[i] = rnd(0, 1) ? kMax16 : kMin16;
+        for (int t = 0; t < 5; ++t)
+            for (int k = 0; k < 8; ++k) {
+                psT[8 * t + k] = ps[t + 5 * k];
+                nsT[8 * t + k] = ps[t + 5 * k] == kMax16 ? kMin16 : kMax16;
+            }
+        g729ab_D4i40_ModRrixiy3(rr.data() + kRr23, ps, psT + 24, nsT + 24);
+        for (int blk = 0; blk < 2; ++blk)
+            for (int k = 0; k < 8; ++k)
+                for (int m = 0; m < 8; ++m) {
+                    const int off = kRr23 + 64 * blk + 8 * k + m;
+                    const W16 sel = ps[2 + 5 * k] >= 0 ? psT[24 + 8 * blk + m] : nsT[24 + 8 * blk + m];
+                    ASSERT_EQ(rr[off], mult(before[off], sel)) << trial;
+                }
     }
 }
