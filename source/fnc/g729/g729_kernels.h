@@ -86,3 +86,16 @@ bool g729SumsCannotSaturate(const W16* x, int nx, const W16* y, int ny, int n);
 W32 g729PlainSums(const W16* x, const W16* y, int n);
 
 }  // namespace g729
+
+namespace g729 {
+
+// --- LSP quantiser searches in AVX2, chosen at start-up; the portable kernels above are the
+// reference and stay in use on processors without AVX2 ---
+bool g729HasAvx2();
+// Same results as g729ab_Lsp_pre_select over the first-stage codebook, for any rbuf.
+W32 g729ab_Lsp_pre_select_avx2(const W16* rbuf);
+// Same result as g729ab_Lsp_select_1 over the second-stage half `half` (0: elements 0-4,
+// 1: elements 5-9) for weights from 0 to 32767, as the weighting always produces.
+int g729ab_Lsp_select_1_avx2(const W16* rbuf, const W16* cb1, const W16* wegt, int half);
+
+}  // namespace g729

@@ -1,0 +1,65 @@
+// The processor-specific forms of the G.729 kernels against their portable reference forms, on
+// random inputs up to full scale (-32768 included) and on inputs near the codewords, where
+// distances tie after packing and the candidate number decides.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "g729_internal.h"
+
+using namespace g729;
+
+namespace {
+
+std::mt19937 rng(7291);
+
+W16 rnd(int lo, int hi) { return static_cast<W16>(std::uniform_int_distribution<int>(lo, hi)(rng)); }
+
+// A value from the whole 16-bit range, with the extremes drawn often.
+W16 fullScale() {
+    switch (rnd(0, 7)) {
+        case 0: return kMin16;
+        case 1: return kMax16;
+        default: return rnd(kMin16, kMax16);
+    }
+}
+
+}  // namespace
+
+TEST(G729SpeedKernels, LspSearchesInAvx2PickTheReferenceCandidates) {
+    if (!g729HasAvx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    // Each trial draws the target one way: full scale, a codeword with a small error (packed
+    // ties), or a codeword exactly.
+    for (int trial = 0; trial < 6000; ++trial) {
+        const int kind = trial % 3;
+        W16 rbuf[10], cb1[10], wegt[10];
+        const int near1 = rnd(0, 127), near2 = rnd(0, 31);
+        for (int k = 0; k < 10; ++k) {
+            const int err = kind == 1 ? rnd(-40, 40) : 0;
+            rbuf[k] = kind == 0 ? fullScale() : static_cast<W16>(g729_std::lspcb1[near1][k] + err);
+            cb1[k] = kind == 0 ? fullScale() : static_cast<W16>(rbuf[k] - g729_std::lspcb2[near2][k] - (kind == 1 ? rnd(-40, 40) : 0));
+            wegt[k] = trial % 5 == 0 ? rnd(0, 1) * kMax16 : rnd(0, kMax16);
+        }
+        W32 ref;
+        g729ab_Lsp_pre_select(rbuf, g729ab_lspcb1_reorder.data(), &ref);
+        ASSERT_EQ(g729ab_Lsp_pre_select_avx2(rbuf), ref) << "trial " << trial;
+        ASSERT_EQ(g729ab_Lsp_select_1_avx2(rbuf, cb1, wegt, 0), g729ab_Lsp_select_1(rbuf, cb1, wegt, g729ab_lspcb2a_reorder.data()))
+            << "trial " << trial;
+        ASSERT_EQ(g729ab_Lsp_select_1_avx2(rbuf + 5, cb1 + 5, wegt + 5, 1),
+                  g729ab_Lsp_select_1(rbuf + 5, cb1 + 5, wegt + 5, g729ab_lspcb2b_reorder.data()))
+            << "trial " << trial;
+    }
+    // Codeword 77 at errors of -32768 (each pair of squares wraps to 2^31): every distance
+    // saturates and codeword 0 wins.
+    W16 rbuf[10], cb1[10], wegt[10];
+    for (int k = 0; k < 10; ++k) {
+        rbuf[k] = static_cast<W16>(kMin16 + g729_std::lspcb1[77][k]);
+        cb1[k] = kMax16;
+        wegt[k] = kMax16;
+    }
+    W32 ref;
+    g729ab_Lsp_pre_select(rbuf, g729ab_lspcb1_reorder.data(), &ref);
+    EXPECT_EQ(ref, 0);
+    EXPECT_EQ(g729ab_Lsp_pre_select_avx2(rbuf), ref);
+    EXPECT_EQ(g729ab_Lsp_select_1_avx2(rbuf, cb1, wegt, 0), g729ab_Lsp_select_1(rbuf, cb1, wegt, g729ab_lspcb2a_reorder.data()));
+}
