@@ -206,8 +206,14 @@ void g729ab_Vec_mult_r(const W16* in, const W16* window, W16* out, int /*n*/) {
 
 void g729ab_ACF(W16* y, W32* r, int norm) {
     for (int i = 240; i < 256; ++i) y[i] = 0;
+    // By Cauchy-Schwarz no lag's products add up to more in magnitude than the energy's: when
+    // the doubled energy fits 32 bits (as after the caller's scaling), no lane or join of any lag
+    // can saturate and the plain sums are exact.
+    std::int64_t energy = 0;
+    for (int i = 0; i < 240; ++i) energy += W32{y[i]} * y[i];
+    const bool plain = 2 * energy <= kMax32;
     for (int k = 1; k <= 12; ++k) {
-        W32 s = g729PartialSums4(y, y + k, 240);
+        W32 s = plain ? g729PlainSums(y, y + k, 240) : g729PartialSums4(y, y + k, 240);
         r[k] = static_cast<W32>(static_cast<std::uint32_t>(s) << (norm > 0 ? norm : 0));
     }
     if (norm <= 0)

@@ -3,7 +3,9 @@
 // distances tie after packing and the candidate number decides.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
+#include <vector>
 
 #include "g729_internal.h"
 
@@ -62,4 +64,31 @@ TEST(G729SpeedKernels, LspSearchesInAvx2PickTheReferenceCandidates) {
     EXPECT_EQ(ref, 0);
     EXPECT_EQ(g729ab_Lsp_pre_select_avx2(rbuf), ref);
     EXPECT_EQ(g729ab_Lsp_select_1_avx2(rbuf, cb1, wegt, 0), g729ab_Lsp_select_1(rbuf, cb1, wegt, g729ab_lspcb2a_reorder.data()));
+}
+
+TEST(G729SpeedKernels, AutocorrelationKeepsTheLaneRuleOnBothSidesOfThePlainBound) {
+    // Noise and low tones (whose lags correlate almost fully, the sign alternating in some) at
+    // amplitudes whose doubled energy falls below, near and far beyond 32 bits; the loudest
+    // saturate lanes and joins.
+    for (int amp : {2000, 2100, 2200, 3000, 3800, 4200, 9000, 32767}) {
+        for (int trial = 0; trial < 24; ++trial) {
+            std::vector<W16> y(256);
+            const double w = 0.002 * (trial % 4), flip = trial % 8 < 4 ? 1.0 : -1.0;
+            for (int i = 0; i < 256; ++i) {
+                if (trial % 3 == 0)
+                    y[i] = amp == 32767 && trial % 2 ? fullScale() : rnd(-amp, amp);
+                else
+                    y[i] = static_cast<W16>(std::lround(amp * std::cos(w * i) * (i % 2 ? flip : 1.0)));
+            }
+            const std::vector<W16> x = y;
+            W32 r[13];
+            g729ab_ACF(y.data(), r, 2);
+            for (int i = 240; i < 256; ++i) EXPECT_EQ(y[i], 0);
+            std::vector<W16> padded(x.begin(), x.begin() + 240);
+            padded.resize(256, 0);
+            for (int k = 1; k <= 12; ++k)
+                ASSERT_EQ(r[k], static_cast<W32>(static_cast<std::uint32_t>(g729PartialSums4(padded.data(), padded.data() + k, 240)) << 2))
+                    << "amp " << amp << " lag " << k;
+        }
+    }
 }
