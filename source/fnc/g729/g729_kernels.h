@@ -99,3 +99,16 @@ W32 g729ab_Lsp_pre_select_avx2(const W16* rbuf);
 int g729ab_Lsp_select_1_avx2(const W16* rbuf, const W16* cb1, const W16* wegt, int half);
 
 }  // namespace g729
+
+namespace g729 {
+
+// --- plain-sum synthesis filter: the portable reference and its SSE2 form (the baseline of
+// x86-64, so no choice at start-up) ---
+// True when the coefficients let every sum of the synthesis filter run in plain 32-bit
+// arithmetic, for any input and past outputs.
+bool g729SynPlainAllowed(const W16* a);
+// 40 outputs of 1/A(z) with y[-10..-1] as the past; returns whether an output saturated.
+bool g729SynFiltPlain(const W16* a, const W16* x, W16* y);
+bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y);
+
+}  // namespace g729

@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 
+#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
+#include <emmintrin.h>
+#define G729_FILTER_SSE2 1
+#endif
+
 namespace g729 {
 
 namespace {
@@ -125,16 +130,24 @@ W16 synSample(const W16* a, W16 xn, const W16* y, int n, bool late, bool& sat) {
 }
 }  // namespace
 
-namespace {
 // When the input term (below 2^28) and all doubled products with full-scale outputs fit 32 bits,
 // no lane leaves the range and the lane order cannot matter: one plain sum per sample.
-bool synPlain(const W16* a) {
+bool g729SynPlainAllowed(const W16* a) {
     std::int64_t asum = 0;
     for (int j = 1; j <= 10; ++j) asum += std::abs(int{a[j]});
     return (std::int64_t{1} << 28) + 4096 + 2 * asum * 32768 <= kMax32;
 }
 
-bool synFiltPlain(const W16* a, const W16* x, W16* y) {
+namespace {
+// One output of the plain-sum filter from its exact sum; records whether it saturated.
+W16 synOutput(W32 total, bool& sat) {
+    const W32 r = total >> 13;
+    sat |= r > kMax16 || r < kMin16;
+    return sat16(r);
+}
+}  // namespace
+
+bool g729SynFiltPlain(const W16* a, const W16* x, W16* y) {
     // Plain sums are exact in any order: the older outputs first and the newest, kept in a
     // register, last, so that each sample waits on one multiply and one add of the previous.
     bool sat = false;
@@ -143,18 +156,70 @@ bool synFiltPlain(const W16* a, const W16* x, W16* y) {
         W32 total = W32{x[n]} * 8192 + 4096;
         for (int j = 10; j >= 2; --j) total -= 2 * (W32{a[j]} * y[n - j]);
         total -= 2 * (W32{a[1]} * prev);
-        const W32 r = total >> 13;
-        sat |= r > kMax16 || r < kMin16;
-        prev = sat16(r);
+        prev = synOutput(total, sat);
         y[n] = static_cast<W16>(prev);
     }
     return sat;
 }
-}  // namespace
+
+#ifdef G729_FILTER_SSE2
+bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y) {
+    // Blocks of four outputs. The taps that reach three or more samples back from a block's
+    // first output are summed for the four outputs at once, two past samples per multiply-add;
+    // they wait only on outputs of the block before last, off the recursion's path. The taps
+    // on the last two samples of the previous block and on the block itself run in scalar code.
+    // Every partial sum is bounded by the plain-sum condition, so any order gives the same sum.
+    __m128i K[4];
+    for (int t = 0; t < 4; ++t) {
+        alignas(16) W16 c[8];
+        for (int m = 0; m < 4; ++m) {
+            const int jOlder = m + 4 + 2 * t, jNewer = m + 3 + 2 * t;
+            c[2 * m] = jOlder <= 10 ? a[jOlder] : W16{0};
+            c[2 * m + 1] = jNewer <= 10 ? a[jNewer] : W16{0};
+        }
+        K[t] = _mm_load_si128(reinterpret_cast<const __m128i*>(c));
+    }
+    auto pairOf = [](W32 older, W32 newer) {
+        return _mm_set1_epi32(static_cast<int>(static_cast<std::uint16_t>(older) | (static_cast<std::uint32_t>(newer) << 16)));
+    };
+    // P[t]: the pair (y[n0 - 4 - 2t], y[n0 - 3 - 2t]) in every lane.
+    __m128i P[4];
+    for (int t = 0; t < 4; ++t) P[t] = pairOf(y[-4 - 2 * t], y[-3 - 2 * t]);
+    const W32 twoA1 = 2 * W32{a[1]}, a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5];
+    W32 ym2 = y[-2], ym1 = y[-1];
+    bool sat = false;
+    for (int n0 = 0; n0 < 40; n0 += 4) {
+        __m128i c = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(P[0], K[0]), _mm_madd_epi16(P[1], K[1])),
+                                  _mm_add_epi32(_mm_madd_epi16(P[2], K[2]), _mm_madd_epi16(P[3], K[3])));
+        alignas(16) W32 C[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(C), c);
+        // Everything but the newest output's term is summed first, so that each output waits on
+        // one multiply and one subtraction after the previous.
+        const W16* xb = x + n0;
+        const W32 y0 = synOutput((W32{xb[0]} * 8192 + 4096 - 2 * (C[0] + a2 * ym2)) - twoA1 * ym1, sat);
+        const W32 y1 = synOutput((W32{xb[1]} * 8192 + 4096 - 2 * (C[1] + a3 * ym2 + a2 * ym1)) - twoA1 * y0, sat);
+        const W32 y2 = synOutput((W32{xb[2]} * 8192 + 4096 - 2 * (C[2] + a4 * ym2 + a3 * ym1 + a2 * y0)) - twoA1 * y1, sat);
+        const W32 y3 = synOutput((W32{xb[3]} * 8192 + 4096 - 2 * (C[3] + a5 * ym2 + a4 * ym1 + a3 * y0 + a2 * y1)) - twoA1 * y2, sat);
+        y[n0] = static_cast<W16>(y0);
+        y[n0 + 1] = static_cast<W16>(y1);
+        y[n0 + 2] = static_cast<W16>(y2);
+        y[n0 + 3] = static_cast<W16>(y3);
+        P[3] = P[1];
+        P[2] = P[0];
+        P[1] = pairOf(ym2, ym1);
+        P[0] = pairOf(y0, y1);
+        ym2 = y2;
+        ym1 = y3;
+    }
+    return sat;
+}
+#else
+bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y) { return g729SynFiltPlain(a, x, y); }
+#endif
 
 void g729ab_Syn_filt2(const W16* a, const W16* x, W16* y) {
-    if (synPlain(a)) {
-        synFiltPlain(a, x, y);
+    if (g729SynPlainAllowed(a)) {
+        g729SynFiltPlainSse2(a, x, y);
         return;
     }
     bool sat = false;
@@ -162,7 +227,7 @@ void g729ab_Syn_filt2(const W16* a, const W16* x, W16* y) {
 }
 
 int g729ab_Syn_filt3(const W16* a, const W16* x, W16* y) {
-    if (synPlain(a)) return synFiltPlain(a, x, y) ? 1 : 0;
+    if (g729SynPlainAllowed(a)) return g729SynFiltPlainSse2(a, x, y) ? 1 : 0;
     bool sat = false;
     for (int n = 0; n < 40; ++n) y[n] = synSample(a, x[n], y, n, false, sat);
     return sat ? 1 : 0;
