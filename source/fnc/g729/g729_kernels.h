@@ -112,3 +112,40 @@ bool g729SynFiltPlain(const W16* a, const W16* x, W16* y);
 bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y);
 
 }  // namespace g729
+
+namespace g729 {
+
+// --- the Chebyshev series of the LSP root search, inline for the search's many evaluations
+// (g729ab_Chebps_11 is its out-of-line form) ---
+inline W32 g729WrapAdd(W32 a, W32 b) { return static_cast<W32>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b)); }
+inline W32 g729WrapSub(W32 a, W32 b) { return static_cast<W32>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b)); }
+inline W16 g729Chebps(W16 x, const W32* f, const W16* params) {
+    const W32 h = params[0], sx = params[1], sf = params[2];
+    W32 b2 = h * 65536;
+    W32 b1 = g729WrapAdd(W32{x} * (W32{1} << sx), f[1]);
+    for (int k = 2; k <= 4; ++k) {
+        W32 prod = static_cast<W32>((std::int64_t{b1} * x) >> 16);
+        W32 b0 = g729WrapSub(g729WrapAdd(static_cast<W32>(static_cast<std::uint32_t>(prod) * 4u), f[k]), b2);
+        b2 = b1;
+        b1 = b0;
+    }
+    W32 prod = static_cast<W32>((std::int64_t{b1} * x) >> 16);
+    W32 t = g729WrapSub(g729WrapAdd(static_cast<W32>(static_cast<std::uint32_t>(prod) * 2u), f[5]), b2);
+    t = static_cast<W32>(static_cast<std::uint32_t>(t) << (sf - 6));
+    return sat16(t >> 10);
+}
+
+}  // namespace g729
+
+namespace g729 {
+
+// --- the 32 x 32 product of two double-precision words, inline for the Levinson recursion
+// (g729ab_MPY_32 is its out-of-line form) ---
+inline W32 g729Mpy32(W32 a, W32 b) {
+    W32 hi1 = dp_hi(a), lo1 = dp_lo(a), hi2 = dp_hi(b), lo2 = dp_lo(b);
+    std::uint32_t r = static_cast<std::uint32_t>(2 * hi1 * hi2) + static_cast<std::uint32_t>(2 * ((hi1 * lo2) >> 15)) +
+                      static_cast<std::uint32_t>(2 * ((lo1 * hi2) >> 15));
+    return static_cast<W32>(r);
+}
+
+}  // namespace g729

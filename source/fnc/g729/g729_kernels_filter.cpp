@@ -15,8 +15,6 @@ namespace g729 {
 namespace {
 // (L + 2^(s-1)) >> s, saturated to 16 bits.
 W16 rnd16(W32 L, int s) { return sat16(static_cast<W32>((std::int64_t{L} + (std::int64_t{1} << (s - 1))) >> s)); }
-W32 wrapAdd(W32 a, W32 b) { return static_cast<W32>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b)); }
-W32 wrapSub(W32 a, W32 b) { return static_cast<W32>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b)); }
 W32 mulShr16(W32 y, W16 a) { return static_cast<W32>((std::int64_t{y} * a) >> 16); }
 
 // Saturating multiply-subtract that records whether it saturated.
@@ -41,7 +39,7 @@ void g729ab_Pre_Process(PrePostProcessState* st, W16* in, W16* out, int mode) {
     st->x0 = in[79];
     W32 y2 = st->L_y2, y1 = st->L_y1;
     for (int n = 0; n < 80; ++n) {
-        W32 s = wrapAdd(wrapAdd(B[n], mulShr16(y2, a[2])), mulShr16(y1, a[1]));
+        W32 s = g729WrapAdd(g729WrapAdd(B[n], mulShr16(y2, a[2])), mulShr16(y1, a[1]));
         W32 y;
         if (post) {
             y = sat32(std::int64_t{sat32(std::int64_t{sat32(std::int64_t{s} * 2)} * 2)} * 2);
@@ -108,7 +106,7 @@ W16 synSample(const W16* a, W16 xn, const W16* y, int n, bool late, bool& sat) {
             step(q0, 8), step(q0, 4);
         }
         if (inRange) {
-            W32 total = wrapAdd(wrapAdd(static_cast<W32>(q0), static_cast<W32>(q1)), wrapAdd(static_cast<W32>(q2), static_cast<W32>(q3)));
+            W32 total = g729WrapAdd(g729WrapAdd(static_cast<W32>(q0), static_cast<W32>(q1)), g729WrapAdd(static_cast<W32>(q2), static_cast<W32>(q3)));
             std::int64_t r = (std::int64_t{total} + 4096) >> 13;
             if (r > kMax16 || r < kMin16) sat = true;
             return sat16(static_cast<W32>(r));
@@ -123,7 +121,7 @@ W16 synSample(const W16* a, W16 xn, const W16* y, int n, bool late, bool& sat) {
         }
         p[l] = acc;
     }
-    W32 total = wrapAdd(wrapAdd(p[0], p[1]), wrapAdd(p[2], p[3]));
+    W32 total = g729WrapAdd(g729WrapAdd(p[0], p[1]), g729WrapAdd(p[2], p[3]));
     std::int64_t r = (std::int64_t{total} + 4096) >> 13;
     if (r > kMax16 || r < kMin16) sat = true;
     return sat16(static_cast<W32>(r));
@@ -285,21 +283,7 @@ void g729ab_ACF(W16* y, W32* r, int norm) {
         for (int k = 0; k <= 12; ++k) r[k] &= ~W32{1};
 }
 
-W16 g729ab_Chebps_11(W16 x, const W32* f, const W16* params) {
-    const W32 h = params[0], sx = params[1], sf = params[2];
-    W32 b2 = h * 65536;
-    W32 b1 = wrapAdd(W32{x} * (W32{1} << sx), f[1]);
-    for (int k = 2; k <= 4; ++k) {
-        W32 prod = static_cast<W32>((std::int64_t{b1} * x) >> 16);
-        W32 b0 = wrapSub(wrapAdd(static_cast<W32>(static_cast<std::uint32_t>(prod) * 4u), f[k]), b2);
-        b2 = b1;
-        b1 = b0;
-    }
-    W32 prod = static_cast<W32>((std::int64_t{b1} * x) >> 16);
-    W32 t = wrapSub(wrapAdd(static_cast<W32>(static_cast<std::uint32_t>(prod) * 2u), f[5]), b2);
-    t = static_cast<W32>(static_cast<std::uint32_t>(t) << (sf - 6));
-    return sat16(t >> 10);
-}
+W16 g729ab_Chebps_11(W16 x, const W32* f, const W16* params) { return g729Chebps(x, f, params); }
 
 // The quotient is computed by integer division; it equals the floating-point form with rounding
 // towards zero on the whole domain, and leaves the thread's floating-point mode untouched.
