@@ -63,11 +63,12 @@ void g729ab_Residu(const W16* a, const W16* x, W16* y) {
     for (int j = 0; j <= 10; ++j) asum += std::abs(int{a[j]});
     for (int n = -10; n < 40; ++n) xmax = std::max(xmax, std::abs(int{x[n]}));
     if (2 * asum * xmax <= kMax32) {
-        for (int n = 0; n < 40; ++n) {
-            W32 s = 0;
-            for (int j = 10; j >= 0; --j) s += 2 * (W32{a[j]} * x[n - j]);
-            y[n] = rnd16(s, 13);
-        }
+        // Plain sums are exact in any order: one coefficient at a time across all outputs, which
+        // the compiler turns into vector multiply-adds.
+        W32 s[40] = {};
+        for (int j = 0; j <= 10; ++j)
+            for (int n = 0; n < 40; ++n) s[n] += 2 * (W32{a[j]} * x[n - j]);
+        for (int n = 0; n < 40; ++n) y[n] = rnd16(s[n], 13);
         return;
     }
     for (int n = 0; n < 40; ++n) {
