@@ -290,6 +290,18 @@ W16 g729ab_Chebps_11(W16 x, const W32* f, const W16* params) { return g729Chebps
 // towards zero on the whole domain, and leaves the thread's floating-point mode untouched.
 W16 g729ab_div_s(W16 num, W16 den) { return div_s(num, den); }
 
+namespace {
+// 40 interpolated samples that read past samples only (x0 + 49 below exc), in plain sums, exact
+// under the caller's bound in any order: one tap at a time across the subframe, which the
+// compiler turns into vector multiply-adds.
+void interpolatePastPlain(const W16* x0, const W16* c1, const W16* c2, W16* exc) {
+    W32 s[40] = {};
+    for (int i = 0; i < 10; ++i)
+        for (int j = 0; j < 40; ++j) s[j] += 2 * (W32{x0[j - i]} * c1[i]) + 2 * (W32{x0[j + 1 + i]} * c2[i]);
+    for (int j = 0; j < 40; ++j) exc[j] = round16(s[j]);
+}
+}  // namespace
+
 void g729ab_Pred_lt_3_dec(W16* exc, int t0, int frac) {
     const W16* x0 = exc - t0;
     int f = -frac;
@@ -317,6 +329,10 @@ void g729ab_Pred_lt_3_dec(W16* exc, int t0, int frac) {
             }
         }
         if (2 * csum * xmax <= kMax32) {
+            if (x0 + 49 < exc) {
+                interpolatePastPlain(x0, c1.data(), c2.data(), exc);
+                return;
+            }
             for (int j = 0; j < 40; ++j) {
                 const W16* x1 = x0 + j;
                 const W16* x2 = x1 + 1;
@@ -355,12 +371,7 @@ void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
         for (int i = 0; i < 10; ++i) csum += std::abs(int{c1r[i]}) + std::abs(int{c2[i]});
         for (const W16* p = x0 - 9; p <= x0 + 49; ++p) xmax = std::max(xmax, std::abs(int{*p}));
         if (2 * csum * xmax <= kMax32) {
-            for (int j = 0; j < 40; ++j) {
-                const W16* x1 = x0 + j;
-                W32 s = 0;
-                for (int m = 0; m < 10; ++m) s += 2 * (W32{x1[-(9 - m)]} * c1r[m]) + 2 * (W32{x1[1 + m]} * c2[m]);
-                exc[j] = round16(s);
-            }
+            interpolatePastPlain(x0, g729ab_inter_3l_fast[f].data(), c2.data(), exc);
             return;
         }
     }
