@@ -12,8 +12,8 @@ constexpr W32 kThreshErr = 983040000;
 }  // namespace
 
 W16 g729ab_Gain_predict(const W16* past_qua_en, const W16* code, W16* gcode0) {
-    W32 L = 0;
-    for (int i = 0; i < 40; ++i) L = L_mac(L, code[i], code[i]);
+    // The saturating sum of squares only grows: the energy kernel's capped exact sum.
+    W32 L = g729ab_Vec_L_sqa_40(code, 0);
     W16 exp, frac;
     g729ab_Log2(L, &exp, &frac);
     const auto& c = g729ab_Gain_predict_Consts;
