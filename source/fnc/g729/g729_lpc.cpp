@@ -100,13 +100,12 @@ bool buildPolys(const W16* a, W16* f1, W16* f2, int shiftHalf, W16 one) {
 }
 }  // namespace
 
-void g729ab_Az_lsp(const W16* a, W16* lsp, const W16* old_lsp) {
-    W16 F1[6], F2[6];
-    const W16* params = &g729ab_chebps_tab1[0];
-    if (!buildPolys(a, F1, F2, 1, 2048)) {
-        buildPolys(a, F1, F2, 2, 1024);
-        params = &g729ab_chebps_tab1[3];
-    }
+namespace {
+// The root search over the scaled polynomials; Quarter selects the quarter-scale format, fixed
+// at compile time so that the series' scalings are constant shifts.
+template <bool Quarter>
+void azLspSearch(const W16* F1, const W16* F2, W16* lsp, const W16* old_lsp) {
+    constexpr const W16* params = &g729ab_chebps_tab1[Quarter ? 3 : 0];
     W32 f1[6], f2[6];
     for (int k = 0; k < 5; ++k) {
         f1[k] = W32{F1[k]} * 8192;
@@ -173,6 +172,17 @@ void g729ab_Az_lsp(const W16* a, W16* lsp, const W16* old_lsp) {
     }
     if (nf < 10)
         for (int i = 0; i < 10; ++i) lsp[i] = old_lsp[i];
+}
+}  // namespace
+
+void g729ab_Az_lsp(const W16* a, W16* lsp, const W16* old_lsp) {
+    W16 F1[6], F2[6];
+    if (buildPolys(a, F1, F2, 1, 2048)) {
+        azLspSearch<false>(F1, F2, lsp, old_lsp);
+    } else {
+        buildPolys(a, F1, F2, 2, 1024);
+        azLspSearch<true>(F1, F2, lsp, old_lsp);
+    }
 }
 
 void g729ab_Lsp_lsf(const W16* lsp, W16* lsf) {

@@ -3,7 +3,9 @@
 // distances tie after packing and the candidate number decides.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -133,4 +135,120 @@ TEST(G729SpeedKernels, BlockSynthesisEqualsThePortableFilterUpToTheBound) {
     EXPECT_TRUE(g729SynPlainAllowed(a));
     a[2] = 1;
     EXPECT_FALSE(g729SynPlainAllowed(a));
+}
+
+namespace {
+
+// The LSP root search one evaluation at a time: walk the grid (two points at a time while far
+// from zero), find the point before a sign change, halve the interval twice, interpolate.
+void plainAzLsp(const W16* a, W16* lsp, const W16* old_lsp) {
+    // Sum and difference polynomials at half scale, or at quarter scale when a coefficient
+    // reaches the 16-bit limits.
+    W16 F1[6], F2[6];
+    int shift = 1;
+    for (;; ++shift) {
+        F1[0] = F2[0] = static_cast<W16>(4096 >> shift);
+        bool limit = false;
+        for (int i = 0; i < 5; ++i) {
+            const W32 r1 = ((W32{a[i + 1]} + a[10 - i]) >> shift) - F1[i];
+            const W32 r2 = ((W32{a[i + 1]} - a[10 - i]) >> shift) + F2[i];
+            limit |= r1 >= kMax16 || r1 <= kMin16 || r2 >= kMax16 || r2 <= kMin16;
+            F1[i + 1] = sat16(r1);
+            F2[i + 1] = sat16(r2);
+        }
+        if (!limit || shift == 2) break;
+    }
+    const W16* params = g729ab_chebps_tab1.data() + (shift == 2 ? 3 : 0);
+    W32 f[2][6];
+    for (int k = 0; k < 6; ++k) {
+        f[0][k] = W32{F1[k]} * (k < 5 ? 8192 : 4096);
+        f[1][k] = W32{F2[k]} * (k < 5 ? 8192 : 4096);
+    }
+    auto y = [&](int poly, W16 x) { return g729ab_Chebps_11(x, f[poly], params); };
+    auto sameSign = [](W16 p, W16 q) { return (p < 0) == (q < 0); };
+    int nf = 0, j = 0, step = 2, poly = 0;
+    W16 xlow = g729ab_grid[0], ylow = y(0, xlow);
+    while (nf < 10 && j < 50) {
+        const int jn = std::min(j + step, 50), taken = jn - j;
+        j = jn;
+        W16 xhigh = xlow, yhigh = ylow;
+        xlow = g729ab_grid[j];
+        ylow = y(poly, xlow);
+        if (sameSign(ylow, yhigh)) {
+            step = abs_s(ylow) > 200 ? 2 : 1;
+            continue;
+        }
+        if (taken == 2) {
+            const W16 xm = g729ab_grid[j - 1], ym = y(poly, xm);
+            if (L_mult(ylow, ym) <= 0) {
+                xhigh = xm, yhigh = ym;
+            } else {
+                xlow = xm, ylow = ym, --j;
+            }
+        }
+        for (int b = 0; b < 2; ++b) {
+            const W16 xmid = static_cast<W16>((xlow >> 1) + (xhigh >> 1)), ymid = y(poly, xmid);
+            if (sameSign(ymid, ylow))
+                xlow = xmid, ylow = ymid;
+            else
+                xhigh = xmid, yhigh = ymid;
+        }
+        const W16 dx = sub(xhigh, xlow), dy = sub(yhigh, ylow);
+        W16 xint = xlow;
+        if (dy != 0) {
+            const W16 e = norm_s(abs_s(dy));
+            W16 t = static_cast<W16>(L_mult(dx, div_s(16383, shl(abs_s(dy), e))) >> (20 - e));
+            if (dy < 0) t = static_cast<W16>(-t);
+            xint = static_cast<W16>(xlow - static_cast<W16>(L_mult(ylow, t) >> 11));
+        }
+        lsp[nf++] = xint;
+        xlow = xint;
+        poly ^= 1;
+        ylow = y(poly, xlow);
+        step = 1;
+    }
+    if (nf < 10)
+        for (int i = 0; i < 10; ++i) lsp[i] = old_lsp[i];
+}
+
+}  // namespace
+
+TEST(G729SpeedKernels, LspRootSearchMatchesTheOneAtATimeSearch) {
+    // Filters from ordered LSPs (ten roots, some pairs close together), the LPC analysis of
+    // random noise and tones, and arbitrary coefficients (roots missing, wide polynomials).
+    const W16 old[10] = {30000, 26000, 21000, 15000, 8000, 0, -8000, -15000, -21000, -26000};
+    int missing = 0, wide = 0;
+    for (int trial = 0; trial < 6000; ++trial) {
+        W16 a[11];
+        a[0] = 4096;
+        if (trial % 3 == 0) {
+            W16 lsp[10];
+            for (auto& v : lsp) v = rnd(-32000, 32000);
+            std::sort(lsp, lsp + 10, std::greater<W16>());
+            if (trial % 2) lsp[5] = static_cast<W16>(lsp[4] - rnd(0, 60));
+            g729ab_Lsp_Az(lsp, a);
+        } else if (trial % 3 == 1) {
+            std::vector<W16> x(240);
+            const double w = 0.05 + 0.01 * (trial % 250);
+            for (int i = 0; i < 240; ++i) x[i] = static_cast<W16>(rnd(-300, 300) + 8000 * std::sin(w * i));
+            W32 r[13];
+            g729ab_Autocorr(x.data(), r, g729ab_hamwindow.data());
+            g729ab_Lag_window(r);
+            W16 oldA[10] = {}, rc[10], oldRc[2] = {}, err;
+            g729ab_Levinson(r, a, oldA, rc, oldRc, &err);
+        } else {
+            const int amp = trial % 4 == 0 ? 32767 : 12000;
+            for (int i = 1; i <= 10; ++i) a[i] = trial % 8 == 2 ? fullScale() : rnd(-amp, amp);
+        }
+        W16 ref[10], got[10];
+        plainAzLsp(a, ref, old);
+        g729ab_Az_lsp(a, got, old);
+        for (int i = 0; i < 10; ++i) ASSERT_EQ(got[i], ref[i]) << "trial " << trial << " root " << i;
+        missing += std::equal(ref, ref + 10, old);
+        W32 s1 = 0;
+        for (int i = 1; i <= 5; ++i) s1 = std::max<W32>(s1, std::abs(W32{a[i]}) + std::abs(W32{a[11 - i]}));
+        wide += s1 > 16000;
+    }
+    EXPECT_GT(missing, 100);
+    EXPECT_GT(wide, 100);
 }
