@@ -42,7 +42,8 @@ void g729ab_Pre_Process(PrePostProcessState* st, W16* in, W16* out, int mode) {
         W32 s = g729WrapAdd(g729WrapAdd(B[n], mulShr16(y2, a[2])), mulShr16(y1, a[1]));
         W32 y;
         if (post) {
-            y = sat32(std::int64_t{sat32(std::int64_t{sat32(std::int64_t{s} * 2)} * 2)} * 2);
+            // Three saturating doublings saturate exactly where one multiplication by eight does.
+            y = sat32(std::int64_t{s} * 8);
             out[n] = static_cast<W16>(sat32(32768 + std::int64_t{sat32(std::int64_t{y} * 2)}) >> 16);
         } else {
             y = sat32(std::int64_t{s} * 16);

@@ -14,8 +14,10 @@ void g729ab_Vec_copy_shr(const W16* in, W16* out1, W16* out2) {
 W32 g729ab_Pitch_delay_correlate(const W16* scal_sig, int t0_min, int t0_max, W16* t0) {
     W32 best = kMin32;
     *t0 = static_cast<W16>(t0_min);
+    // One bound for all the lags: when it holds, each correlation is a plain sum.
+    const bool plain = g729SumsCannotSaturate(scal_sig, 40, scal_sig - t0_max, t0_max - t0_min + 40, 40);
     for (int t = t0_min; t <= t0_max; ++t) {
-        W32 c = g729ab_Vec_L_mac8(scal_sig, scal_sig - t, 40, 0);
+        W32 c = plain ? g729PlainSums(scal_sig, scal_sig - t, 40) : g729ab_Vec_L_mac8(scal_sig, scal_sig - t, 40, 0);
         if (c > best) {
             best = c;
             *t0 = static_cast<W16>(t);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <random>
@@ -251,4 +252,68 @@ TEST(G729SpeedKernels, LspRootSearchMatchesTheOneAtATimeSearch) {
     }
     EXPECT_GT(missing, 100);
     EXPECT_GT(wide, 100);
+}
+
+TEST(G729SpeedKernels, PostProcessingSaturatesAsThreeDoublings) {
+    // The output high-pass filter from its recurrence, with the gain of eight as three
+    // saturating doublings; loud square waves drive it into saturation both ways.
+    auto sat = [](std::int64_t v) { return static_cast<W32>(std::clamp<std::int64_t>(v, kMin32, kMax32)); };
+    PrePostProcessState st{}, ref{};
+    int saturated = 0;
+    for (int frame = 0; frame < 200; ++frame) {
+        W16 buf[2 + 80], in[2 + 80];
+        const int amp = frame % 4 == 3 ? 32767 : 4000 * (frame % 4 + 1);
+        for (int i = 0; i < 80; ++i) in[2 + i] = frame % 8 < 4 ? rnd(-amp, amp) : static_cast<W16>((i / 10) % 2 ? amp : -amp - 1);
+        std::copy(in, in + 82, buf);
+        W16 out[80];
+        g729ab_Pre_Process(&st, buf + 2, out, 1);
+        in[0] = ref.x1;
+        in[1] = ref.x0;
+        for (int n = 0; n < 80; ++n) {
+            const W16* x = in + 2 + n;
+            const W32 B = g729ab_b_post[0] * W32{x[0]} + g729ab_b_post[1] * W32{x[-1]} + g729ab_b_post[2] * W32{x[-2]};
+            const W32 s = static_cast<W32>(static_cast<std::uint32_t>(B) + static_cast<std::uint32_t>((std::int64_t{ref.L_y2} * g729ab_a_post[2]) >> 16) +
+                                           static_cast<std::uint32_t>((std::int64_t{ref.L_y1} * g729ab_a_post[1]) >> 16));
+            const W32 y = sat(2 * std::int64_t{sat(2 * std::int64_t{sat(2 * std::int64_t{s})})});
+            saturated += y == kMax32 || y == kMin32;
+            ASSERT_EQ(out[n], static_cast<W16>(sat(32768 + std::int64_t{sat(2 * std::int64_t{y})}) >> 16)) << frame << " " << n;
+            ref.L_y2 = ref.L_y1;
+            ref.L_y1 = y;
+        }
+        ref.x1 = in[80];
+        ref.x0 = in[81];
+        ASSERT_EQ(st.L_y1, ref.L_y1);
+        ASSERT_EQ(st.L_y2, ref.L_y2);
+    }
+    EXPECT_GT(saturated, 50);
+}
+
+TEST(G729SpeedKernels, PostFilterPitchSearchKeepsTheLaneRule) {
+    // The best of seven lag correlations, each under the four-lane rule, at amplitudes below
+    // and beyond the plain-sum bound.
+    for (int trial = 0; trial < 600; ++trial) {
+        const int amp = std::array{3000, 5000, 6000, 9000, 20000, 32767}[trial % 6];
+        std::vector<W16> sig(200);
+        for (auto& v : sig) v = amp == 32767 && trial % 2 ? fullScale() : rnd(-amp, amp);
+        W16* x = sig.data() + 160;
+        const int tmin = rnd(20, 110), tmax = tmin + 6;
+        if (trial % 5 == 0) {
+            // Periodic at the longest lag, just inside the bound over the nearer lags' samples
+            // but full scale on the six only the longest lag reaches: its sum saturates.
+            for (int n = -tmax; n < 40; ++n) {
+                const int m = ((n % tmax) + tmax) % tmax;
+                const bool up = (m * 7919) % 3 != 0;
+                x[n] = static_cast<W16>(n < -tmin ? (up ? 32767 : -32767) : (up ? 5180 : -5180));
+            }
+        }
+        W32 best = kMin32;
+        int bestT = tmin;
+        for (int t = tmin; t <= tmax; ++t) {
+            const W32 c = g729ab_Vec_L_mac8(x, x - t, 40, 0);
+            if (c > best) best = c, bestT = t;
+        }
+        W16 t0;
+        ASSERT_EQ(g729ab_Pitch_delay_correlate(x, tmin, tmax, &t0), best) << trial;
+        ASSERT_EQ(t0, bestT) << trial;
+    }
 }
