@@ -292,14 +292,44 @@ W16 g729ab_Chebps_11(W16 x, const W32* f, const W16* params) { return g729Chebps
 W16 g729ab_div_s(W16 num, W16 den) { return div_s(num, den); }
 
 namespace {
-// 40 interpolated samples that read past samples only (x0 + 49 below exc), in plain sums, exact
-// under the caller's bound in any order: one tap at a time across the subframe, which the
-// compiler turns into vector multiply-adds.
-void interpolatePastPlain(const W16* x0, const W16* c1, const W16* c2, W16* exc) {
-    W32 s[40] = {};
-    for (int i = 0; i < 10; ++i)
-        for (int j = 0; j < 40; ++j) s[j] += 2 * (W32{x0[j - i]} * c1[i]) + 2 * (W32{x0[j + 1 + i]} * c2[i]);
-    for (int j = 0; j < 40; ++j) exc[j] = round16(s[j]);
+// The 40 interpolated samples in plain sums when no sum can reach the 32-bit limit, which makes
+// the saturating chains plain sums whatever their order; false (nothing written) otherwise.
+// The bound takes the largest past sample; with a lag shorter than the block, outputs feed
+// later outputs at least `gap` samples on, so the bound grows by one output's largest
+// magnitude per generation, for as many generations as fit in the block.
+bool interpolatePlain(const W16* x0, const W16* c1, const W16* c2, W16* exc) {
+    const std::ptrdiff_t gap = exc - (x0 + 10);
+    if (gap < 1) return false;
+    std::int64_t csum = 0;
+    std::int64_t xmax = 0;
+    for (int i = 0; i < 10; ++i) csum += std::abs(int{c1[i]}) + std::abs(int{c2[i]});
+    const W16* pastEnd = std::min<const W16*>(x0 + 49, exc - 1);
+    for (const W16* p = x0 - 9; p <= pastEnd; ++p) xmax = std::max<std::int64_t>(xmax, std::abs(int{*p}));
+    const bool feedback = x0 + 49 >= exc;
+    if (feedback) {
+        const std::ptrdiff_t generations = (40 + gap - 1) / gap;
+        for (std::ptrdiff_t g = 0; g < generations; ++g) {
+            xmax = std::max(xmax, std::min<std::int64_t>(((2 * csum * xmax + 0x8000) >> 16) + 1, 32768));
+        }
+    }
+    if (2 * csum * xmax > kMax32) return false;
+    if (!feedback) {
+        // Past samples only: one tap at a time across the subframe, which the compiler turns
+        // into vector multiply-adds.
+        W32 s[40] = {};
+        for (int i = 0; i < 10; ++i)
+            for (int j = 0; j < 40; ++j) s[j] += 2 * (W32{x0[j - i]} * c1[i]) + 2 * (W32{x0[j + 1 + i]} * c2[i]);
+        for (int j = 0; j < 40; ++j) exc[j] = round16(s[j]);
+        return true;
+    }
+    for (int j = 0; j < 40; ++j) {
+        const W16* x1 = x0 + j;
+        const W16* x2 = x1 + 1;
+        W32 s = 0;
+        for (int i = 0; i < 10; ++i) s += 2 * (W32{x1[-i]} * c1[i]) + 2 * (W32{x2[i]} * c2[i]);
+        exc[j] = round16(s);
+    }
+    return true;
 }
 }  // namespace
 
@@ -312,38 +342,7 @@ void g729ab_Pred_lt_3_dec(W16* exc, int t0, int frac) {
     }
     const auto& c1 = g729ab_inter_3l_fast[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
-    // When the doubled products cannot sum beyond 32 bits, the saturating chain is a plain sum.
-    // The bound takes the largest past sample; with a lag shorter than the block, outputs feed
-    // later outputs at least `gap` samples on, so the bound grows by one output's largest
-    // magnitude per generation, for as many generations as fit in the block.
-    const std::ptrdiff_t gap = exc - (x0 + 10);
-    if (gap >= 1) {
-        std::int64_t csum = 0;
-        std::int64_t xmax = 0;
-        for (int i = 0; i < 10; ++i) csum += std::abs(int{c1[i]}) + std::abs(int{c2[i]});
-        const W16* pastEnd = std::min<const W16*>(x0 + 49, exc - 1);
-        for (const W16* p = x0 - 9; p <= pastEnd; ++p) xmax = std::max<std::int64_t>(xmax, std::abs(int{*p}));
-        if (x0 + 49 >= exc) {
-            const std::ptrdiff_t generations = (40 + gap - 1) / gap;
-            for (std::ptrdiff_t g = 0; g < generations; ++g) {
-                xmax = std::max(xmax, std::min<std::int64_t>(((2 * csum * xmax + 0x8000) >> 16) + 1, 32768));
-            }
-        }
-        if (2 * csum * xmax <= kMax32) {
-            if (x0 + 49 < exc) {
-                interpolatePastPlain(x0, c1.data(), c2.data(), exc);
-                return;
-            }
-            for (int j = 0; j < 40; ++j) {
-                const W16* x1 = x0 + j;
-                const W16* x2 = x1 + 1;
-                W32 s = 0;
-                for (int i = 0; i < 10; ++i) s += 2 * (W32{x1[-i]} * c1[i]) + 2 * (W32{x2[i]} * c2[i]);
-                exc[j] = round16(s);
-            }
-            return;
-        }
-    }
+    if (interpolatePlain(x0, c1.data(), c2.data(), exc)) return;
     for (int j = 0; j < 40; ++j) {
         const W16* x1 = x0 + j;
         const W16* x2 = x1 + 1;
@@ -365,17 +364,7 @@ void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
     }
     const auto& c1r = g729ab_inter_3l_fast_rev[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
-    // Reading only past samples, with no sum able to reach the 32-bit limit: plain sums.
-    if (x0 + 49 < exc) {
-        std::int64_t csum = 0;
-        int xmax = 0;
-        for (int i = 0; i < 10; ++i) csum += std::abs(int{c1r[i]}) + std::abs(int{c2[i]});
-        for (const W16* p = x0 - 9; p <= x0 + 49; ++p) xmax = std::max(xmax, std::abs(int{*p}));
-        if (2 * csum * xmax <= kMax32) {
-            interpolatePastPlain(x0, g729ab_inter_3l_fast[f].data(), c2.data(), exc);
-            return;
-        }
-    }
+    if (interpolatePlain(x0, g729ab_inter_3l_fast[f].data(), c2.data(), exc)) return;
     for (int j = 0; j < 40; ++j) {
         const W16* x1 = x0 + j;
         // Exact sum while the running value stays in range, else the saturating chain.
