@@ -13,6 +13,12 @@
 namespace g729 {
 
 namespace {
+W16 clamp16(W32 v) { return static_cast<W16>(std::clamp<W32>(v, kMin16, kMax16)); }
+int largestMagnitude(const W16* x, int n) {
+    int m = 0;
+    for (int i = 0; i < n; ++i) m = std::max(m, std::abs(int{x[i]}));
+    return m;
+}
 // (L + 2^(s-1)) >> s, saturated to 16 bits.
 W16 rnd16(W32 L, int s) { return sat16(static_cast<W32>((std::int64_t{L} + (std::int64_t{1} << (s - 1))) >> s)); }
 W32 mulShr16(W32 y, W16 a) { return static_cast<W32>((std::int64_t{y} * a) >> 16); }
@@ -60,9 +66,8 @@ void g729ab_Residu(const W16* a, const W16* x, W16* y) {
     // Plain sums when the doubled products of the coefficients with the largest input magnitude
     // cannot reach the 32-bit limit.
     std::int64_t asum = 0;
-    int xmax = 0;
     for (int j = 0; j <= 10; ++j) asum += std::abs(int{a[j]});
-    for (int n = -10; n < 40; ++n) xmax = std::max(xmax, std::abs(int{x[n]}));
+    const int xmax = largestMagnitude(x - 10, 50);
     if (2 * asum * xmax <= kMax32) {
         // Plain sums are exact in any order: one coefficient at a time across all outputs, which
         // the compiler turns into vector multiply-adds.
@@ -301,10 +306,9 @@ bool interpolatePlain(const W16* x0, const W16* c1, const W16* c2, W16* exc) {
     const std::ptrdiff_t gap = exc - (x0 + 10);
     if (gap < 1) return false;
     std::int64_t csum = 0;
-    std::int64_t xmax = 0;
     for (int i = 0; i < 10; ++i) csum += std::abs(int{c1[i]}) + std::abs(int{c2[i]});
     const W16* pastEnd = std::min<const W16*>(x0 + 49, exc - 1);
-    for (const W16* p = x0 - 9; p <= pastEnd; ++p) xmax = std::max<std::int64_t>(xmax, std::abs(int{*p}));
+    std::int64_t xmax = largestMagnitude(x0 - 9, static_cast<int>(pastEnd - (x0 - 9)) + 1);
     const bool feedback = x0 + 49 >= exc;
     if (feedback) {
         const std::ptrdiff_t generations = (40 + gap - 1) / gap;
@@ -396,11 +400,20 @@ W16 g729ab_ComputeZeroCross(const W16* x) {
 }
 
 void g729ab_CalcTargetVec(const W16* y1, const W16* xn, W16 gain, W16* out) {
-    for (int n = 0; n < 40; ++n) out[n] = sub(xn[n], sat16(L_mult(y1[n], gain) >> 15));
+    // (2·y·g) >> 15 is (y·g) >> 14, also for -32768 squared once clamped: no case apart, so
+    // the loop vectorises.
+    for (int n = 0; n < 40; ++n) out[n] = clamp16(W32{xn[n]} - clamp16((W32{y1[n]} * gain) >> 14));
 }
 
 void g729ab_TotalExc(W16* exc, const W16* code, W16 gain_pit, W16 gain_code, int mode) {
     const int s = mode == 1 ? 15 : 14;
+    // When the doubled products and the rounding constant cannot reach the 32-bit limit, the
+    // saturating sum is a plain one, which the compiler vectorises.
+    if (2 * (std::int64_t{largestMagnitude(exc, 40)} * std::abs(int{gain_pit}) +
+             std::int64_t{largestMagnitude(code, 40)} * std::abs(int{gain_code})) + (1 << (s - 1)) <= kMax32) {
+        for (int n = 0; n < 40; ++n) exc[n] = clamp16((2 * (W32{exc[n]} * gain_pit) + 2 * (W32{code[n]} * gain_code) + (1 << (s - 1))) >> s);
+        return;
+    }
     for (int n = 0; n < 40; ++n) {
         W32 L = L_mac(L_mult(exc[n], gain_pit), code[n], gain_code);
         exc[n] = rnd16(L, s);

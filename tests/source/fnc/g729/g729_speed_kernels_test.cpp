@@ -363,3 +363,37 @@ TEST(G729SpeedKernels, PitchInterpolationNearTheBoundWithFeedback) {
     }
     EXPECT_GT(differ, 0);  // the two summation orders saturate differently somewhere
 }
+
+TEST(G729SpeedKernels, ExcitationAndTargetFollowTheirSaturatingChains) {
+    // Both shifts of the excitation sum, gains of either sign up to -32768, and amplitudes
+    // on both sides of the plain-sum bound.
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int amp = std::array{2000, 8000, 16000, 32767}[trial % 4];
+        W16 exc[40], code[40], y1[40], xn[40];
+        for (int n = 0; n < 40; ++n) {
+            exc[n] = trial % 3 ? rnd(-amp, amp) : fullScale();
+            code[n] = trial % 5 ? rnd(-amp, amp) : fullScale();
+            y1[n] = fullScale();
+            xn[n] = fullScale();
+        }
+        const W16 gp = trial % 7 == 0 ? kMin16 : rnd(-20000, 20000), gc = trial % 11 == 0 ? kMin16 : rnd(-9000, 9000);
+        const int mode = trial % 2, s = mode == 1 ? 15 : 14;
+        W16 out[40];
+        std::copy(exc, exc + 40, out);
+        g729ab_TotalExc(out, code, gp, gc, mode);
+        for (int n = 0; n < 40; ++n) {
+            const W32 L = L_add(L_mult(exc[n], gp), L_mult(code[n], gc));
+            const std::int64_t r = (std::int64_t{L} + (1 << (s - 1))) >> s;
+            ASSERT_EQ(out[n], static_cast<W16>(std::clamp<std::int64_t>(r, kMin16, kMax16))) << trial << " " << n;
+        }
+        const W16 g = trial % 13 == 0 ? kMin16 : fullScale();
+        g729ab_CalcTargetVec(y1, xn, g, out);
+        for (int n = 0; n < 40; ++n) ASSERT_EQ(out[n], sub(xn[n], sat16(L_mult(y1[n], g) >> 15))) << trial << " " << n;
+    }
+    // A sum just below the limit: only the rounding constant carries it over.
+    W16 exc[40], code[40];
+    std::fill(exc, exc + 40, kMax16);
+    std::fill(code, code + 40, W16{2});
+    g729ab_TotalExc(exc, code, kMax16, 30000, 1);
+    for (int n = 0; n < 40; ++n) ASSERT_EQ(exc[n], kMax16);
+}
