@@ -261,13 +261,20 @@ W32 g729a_agc_nrg(const W16* x) {
 }
 
 void g729ab_agcLoop(W16* sig_out, W16* gains, W16 g0) {
-    // The gain recursion runs in a register rather than through the array.
+    // The gain recursion first, in a register: once a gain repeats it stays (the usual case,
+    // the gain having settled in earlier frames). Then the scaling, where (2·s·g) >> 13 is
+    // (s·g) >> 12, also for -32768 squared once clamped, so that the loop vectorises.
     W16 gain = gains[0];
     for (int n = 0; n < 40; ++n) {
-        gain = static_cast<W16>(((W32{gain} * 29491) >> 15) + g0);
+        const W16 next = static_cast<W16>(((W32{gain} * 29491) >> 15) + g0);
+        if (next == gain) {
+            std::fill(gains + n + 1, gains + 41, gain);
+            break;
+        }
+        gain = next;
         gains[n + 1] = gain;
-        sig_out[n] = sat16(L_mult(sig_out[n], gain) >> 13);
     }
+    for (int n = 0; n < 40; ++n) sig_out[n] = clamp16((W32{sig_out[n]} * gains[n + 1]) >> 12);
 }
 
 void g729ab_Vec_mult_r(const W16* in, const W16* window, W16* out, int /*n*/) {

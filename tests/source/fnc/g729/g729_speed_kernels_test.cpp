@@ -397,3 +397,26 @@ TEST(G729SpeedKernels, ExcitationAndTargetFollowTheirSaturatingChains) {
     g729ab_TotalExc(exc, code, kMax16, 30000, 1);
     for (int n = 0; n < 40; ++n) ASSERT_EQ(exc[n], kMax16);
 }
+
+TEST(G729SpeedKernels, GainControlFollowsItsRecurrenceToTheFixedPoint) {
+    // Starting gains at, near and far from the fixed point of each target, full-scale signals.
+    int settled = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        const W16 g0 = trial % 9 == 0 ? kMin16 : fullScale();
+        W16 gains[41], sig[40], ref[40];
+        gains[0] = trial % 3 == 0 ? fullScale() : static_cast<W16>(g0 * 10 + rnd(-12, 12));
+        for (int n = 0; n < 40; ++n) sig[n] = ref[n] = fullScale();
+        W16 g = gains[0], refGains[41];
+        refGains[0] = g;
+        for (int n = 0; n < 40; ++n) {
+            g = static_cast<W16>(((W32{g} * 29491) >> 15) + g0);
+            refGains[n + 1] = g;
+            ref[n] = sat16(L_mult(ref[n], g) >> 13);
+        }
+        settled += refGains[1] == refGains[0];
+        g729ab_agcLoop(sig, gains, g0);
+        for (int n = 0; n < 40; ++n) ASSERT_EQ(sig[n], ref[n]) << trial << " " << n;
+        for (int n = 0; n <= 40; ++n) ASSERT_EQ(gains[n], refGains[n]) << trial << " " << n;
+    }
+    EXPECT_GT(settled, 20);
+}
