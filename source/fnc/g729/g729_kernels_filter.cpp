@@ -324,21 +324,17 @@ bool interpolatePlain(const W16* x0, const W16* c1, const W16* c2, W16* exc) {
         }
     }
     if (2 * csum * xmax > kMax32) return false;
-    if (!feedback) {
-        // Past samples only: one tap at a time across the subframe, which the compiler turns
-        // into vector multiply-adds.
-        W32 s[40] = {};
+    // Outputs read outputs `gap` or more samples back only: chunks of `gap` outputs (the whole
+    // block without feedback) depend on earlier chunks alone, so each runs one tap at a time
+    // across the chunk, which the compiler turns into vector multiply-adds.
+    const int chunk = static_cast<int>(std::min<std::ptrdiff_t>(gap, 40));
+    W32 s[40];
+    for (int start = 0; start < 40; start += chunk) {
+        const int end = std::min(40, start + chunk);
+        for (int j = start; j < end; ++j) s[j] = 0;
         for (int i = 0; i < 10; ++i)
-            for (int j = 0; j < 40; ++j) s[j] += 2 * (W32{x0[j - i]} * c1[i]) + 2 * (W32{x0[j + 1 + i]} * c2[i]);
-        for (int j = 0; j < 40; ++j) exc[j] = round16(s[j]);
-        return true;
-    }
-    for (int j = 0; j < 40; ++j) {
-        const W16* x1 = x0 + j;
-        const W16* x2 = x1 + 1;
-        W32 s = 0;
-        for (int i = 0; i < 10; ++i) s += 2 * (W32{x1[-i]} * c1[i]) + 2 * (W32{x2[i]} * c2[i]);
-        exc[j] = round16(s);
+            for (int j = start; j < end; ++j) s[j] += 2 * (W32{x0[j - i]} * c1[i]) + 2 * (W32{x0[j + 1 + i]} * c2[i]);
+        for (int j = start; j < end; ++j) exc[j] = round16(s[j]);
     }
     return true;
 }
