@@ -70,26 +70,41 @@ __attribute__((target("avx2"))) W32 g729SmallestLane(__m256i v) {
 __attribute__((target("avx2"))) __m256i g729PairOf(W16 lo, W16 hi) {
     return _mm256_set1_epi32(static_cast<int>(static_cast<std::uint16_t>(lo) | (static_cast<std::uint32_t>(static_cast<std::uint16_t>(hi)) << 16)));
 }
+
+// The smallest packed candidate over Groups groups of eight codewords of Pairs element pairs
+// (`table`, laid out as above) from the target pairs, the error of each element weighted by
+// mult(w, e) when Weighted (weights from 0 to 32767, so that it never saturates and every term
+// stays non-negative).
+template <int Groups, int Pairs, bool Weighted>
+__attribute__((target("avx2"))) W32 g729SmallestPacked(const __m256i* target, const __m256i* weight, const Tab16* table, int numberBits) {
+    const __m256i cap = _mm256_set1_epi32(1 << 27);
+    __m256i number = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i best = _mm256_set1_epi32(kMax32);
+    for (int g = 0; g < Groups; ++g) {
+        __m256i sum = _mm256_setzero_si256();
+        for (int j = 0; j < Pairs; ++j) {
+            const __m256i cw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + 16 * (Pairs * g + j)));
+            const __m256i e = _mm256_sub_epi16(target[j], cw);
+            __m256i u = e;
+            if constexpr (Weighted) {
+                // mult(w, e) = (w·e) >> 15 from the product's two halves.
+                const __m256i lo = _mm256_mullo_epi16(weight[j], e), hi = _mm256_mulhi_epi16(weight[j], e);
+                u = _mm256_or_si256(_mm256_slli_epi16(hi, 1), _mm256_srli_epi16(lo, 15));
+            }
+            // Two squares of -32768 wrap to 2^31, still right as an unsigned value.
+            sum = _mm256_add_epi32(sum, _mm256_min_epu32(_mm256_madd_epi16(u, e), cap));
+        }
+        best = _mm256_min_epi32(best, g729PackedDistance(sum, number, numberBits));
+        number = _mm256_add_epi32(number, _mm256_set1_epi32(8));
+    }
+    return g729SmallestLane(best) & ((1 << numberBits) - 1);
+}
 }  // namespace
 
 __attribute__((target("avx2"))) W32 g729ab_Lsp_pre_select_avx2(const W16* rbuf) {
     __m256i r[5];
     for (int j = 0; j < 5; ++j) r[j] = g729PairOf(rbuf[2 * j], rbuf[2 * j + 1]);
-    const __m256i cap = _mm256_set1_epi32(1 << 27);
-    __m256i number = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    __m256i best = _mm256_set1_epi32(kMax32);
-    for (int g = 0; g < 16; ++g) {
-        __m256i sum = _mm256_setzero_si256();
-        for (int j = 0; j < 5; ++j) {
-            const __m256i cw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kCb1Pairs[g][j].data()));
-            const __m256i e = _mm256_sub_epi16(r[j], cw);
-            // Two squares of -32768 wrap to 2^31, still right as an unsigned value.
-            sum = _mm256_add_epi32(sum, _mm256_min_epu32(_mm256_madd_epi16(e, e), cap));
-        }
-        best = _mm256_min_epi32(best, g729PackedDistance(sum, number, 7));
-        number = _mm256_add_epi32(number, _mm256_set1_epi32(8));
-    }
-    return g729SmallestLane(best) & 127;
+    return g729SmallestPacked<16, 5, false>(r, nullptr, kCb1Pairs[0][0].data(), 7);
 }
 
 __attribute__((target("avx2"))) int g729ab_Lsp_select_1_avx2(const W16* rbuf, const W16* cb1, const W16* wegt, int half) {
@@ -103,24 +118,7 @@ __attribute__((target("avx2"))) int g729ab_Lsp_select_1_avx2(const W16* rbuf, co
         bv[j] = g729PairOf(b[2 * j], b[2 * j + 1]);
         wv[j] = g729PairOf(w[2 * j], w[2 * j + 1]);
     }
-    const __m256i cap = _mm256_set1_epi32(1 << 27);
-    __m256i number = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    __m256i best = _mm256_set1_epi32(kMax32);
-    for (int g = 0; g < 4; ++g) {
-        __m256i sum = _mm256_setzero_si256();
-        for (int j = 0; j < 3; ++j) {
-            const __m256i cw = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kCb2Pairs[half][g][j].data()));
-            const __m256i t = _mm256_sub_epi16(bv[j], cw);
-            // mult(w, t) = (w·t) >> 15 from the product's two halves; with 0 <= w <= 32767 it
-            // never saturates, and u·t is never negative.
-            const __m256i lo = _mm256_mullo_epi16(wv[j], t), hi = _mm256_mulhi_epi16(wv[j], t);
-            const __m256i u = _mm256_or_si256(_mm256_slli_epi16(hi, 1), _mm256_srli_epi16(lo, 15));
-            sum = _mm256_add_epi32(sum, _mm256_min_epu32(_mm256_madd_epi16(u, t), cap));
-        }
-        best = _mm256_min_epi32(best, g729PackedDistance(sum, number, 5));
-        number = _mm256_add_epi32(number, _mm256_set1_epi32(8));
-    }
-    return g729SmallestLane(best) & 31;
+    return static_cast<int>(g729SmallestPacked<4, 3, true>(bv, wv, kCb2Pairs[half][0][0].data(), 5));
 }
 #else
 W32 g729ab_Lsp_pre_select_avx2(const W16* rbuf) {
