@@ -304,39 +304,61 @@ W16 g729ab_Chebps_11(W16 x, const W32* f, const W16* params) { return g729Chebps
 W16 g729ab_div_s(W16 num, W16 den) { return div_s(num, den); }
 
 namespace {
-// The 40 interpolated samples in plain sums when no sum can reach the 32-bit limit, which makes
-// the saturating chains plain sums whatever their order; false (nothing written) otherwise.
-// The bound takes the largest past sample; with a lag shorter than the block, outputs feed
-// later outputs at least `gap` samples on, so the bound grows by one output's largest
-// magnitude per generation, for as many generations as fit in the block.
-bool interpolatePlain(const W16* x0, const W16* c1, const W16* c2, W16* exc) {
+// Interpolated samples [start, end) in plain sums, which the caller's bound makes exact in any
+// order; they read no sample of the span itself.
+void interpolateSpan(const W16* x0, const W16* c1, const W16* c2, W16* exc, int start, int end) {
+    int j = start;
+#ifdef G729_FILTER_SSE2
+    // Eight outputs at a time: each multiply-add takes the pair of taps i of both halves of the
+    // filter, x0[j - i]·c1[i] + x0[j + 1 + i]·c2[i]. Rounding: ((2·sum + 2^15) >> 16) is
+    // ((sum >> 14) + 1) >> 1, saturated by the pack as the rounding add saturates.
+    __m128i taps[10];
+    for (int i = 0; i < 10; ++i)
+        taps[i] = _mm_set1_epi32(static_cast<int>(static_cast<std::uint16_t>(c1[i]) | (static_cast<std::uint32_t>(static_cast<std::uint16_t>(c2[i])) << 16)));
+    const __m128i one = _mm_set1_epi32(1);
+    for (; j + 8 <= end; j += 8) {
+        __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+        for (int i = 0; i < 10; ++i) {
+            const __m128i older = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x0 + j - i));
+            const __m128i newer = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x0 + j + 1 + i));
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(older, newer), taps[i]));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(older, newer), taps[i]));
+        }
+        lo = _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(lo, 14), one), 1);
+        hi = _mm_srai_epi32(_mm_add_epi32(_mm_srai_epi32(hi, 14), one), 1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(exc + j), _mm_packs_epi32(lo, hi));
+    }
+#endif
+    for (; j < end; ++j) {
+        W32 s = 0;
+        for (int i = 0; i < 10; ++i) s += 2 * (W32{x0[j - i]} * c1[i]) + 2 * (W32{x0[j + 1 + i]} * c2[i]);
+        exc[j] = round16(s);
+    }
+}
+
+// The 40 interpolated samples. With a lag shorter than the block, outputs read outputs `gap`
+// or more samples back only, so chunks of `gap` outputs (the whole block without feedback)
+// depend on earlier chunks alone. A chunk whose largest sample read keeps every sum inside 32
+// bits runs in plain sums, which then equal the saturating chains in any order; any other
+// sample takes `chain(j)`, the form's own chain.
+template <typename Chain>
+void interpolate(const W16* x0, const W16* c1, const W16* c2, W16* exc, Chain chain) {
     const std::ptrdiff_t gap = exc - (x0 + 10);
-    if (gap < 1) return false;
+    if (gap < 1) {
+        for (int j = 0; j < 40; ++j) exc[j] = chain(j);
+        return;
+    }
     std::int64_t csum = 0;
     for (int i = 0; i < 10; ++i) csum += std::abs(int{c1[i]}) + std::abs(int{c2[i]});
-    const W16* pastEnd = std::min<const W16*>(x0 + 49, exc - 1);
-    std::int64_t xmax = largestMagnitude(x0 - 9, static_cast<int>(pastEnd - (x0 - 9)) + 1);
-    const bool feedback = x0 + 49 >= exc;
-    if (feedback) {
-        const std::ptrdiff_t generations = (40 + gap - 1) / gap;
-        for (std::ptrdiff_t g = 0; g < generations; ++g) {
-            xmax = std::max(xmax, std::min<std::int64_t>(((2 * csum * xmax + 0x8000) >> 16) + 1, 32768));
-        }
-    }
-    if (2 * csum * xmax > kMax32) return false;
-    // Outputs read outputs `gap` or more samples back only: chunks of `gap` outputs (the whole
-    // block without feedback) depend on earlier chunks alone, so each runs one tap at a time
-    // across the chunk, which the compiler turns into vector multiply-adds.
     const int chunk = static_cast<int>(std::min<std::ptrdiff_t>(gap, 40));
-    W32 s[40];
     for (int start = 0; start < 40; start += chunk) {
         const int end = std::min(40, start + chunk);
-        for (int j = start; j < end; ++j) s[j] = 0;
-        for (int i = 0; i < 10; ++i)
-            for (int j = start; j < end; ++j) s[j] += 2 * (W32{x0[j - i]} * c1[i]) + 2 * (W32{x0[j + 1 + i]} * c2[i]);
-        for (int j = start; j < end; ++j) exc[j] = round16(s[j]);
+        if (2 * csum * largestMagnitude(x0 + start - 9, end - start + 19) <= kMax32) {
+            interpolateSpan(x0, c1, c2, exc, start, end);
+        } else {
+            for (int j = start; j < end; ++j) exc[j] = chain(j);
+        }
     }
-    return true;
 }
 }  // namespace
 
@@ -349,8 +371,7 @@ void g729ab_Pred_lt_3_dec(W16* exc, int t0, int frac) {
     }
     const auto& c1 = g729ab_inter_3l_fast[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
-    if (interpolatePlain(x0, c1.data(), c2.data(), exc)) return;
-    for (int j = 0; j < 40; ++j) {
+    interpolate(x0, c1.data(), c2.data(), exc, [&](int j) {
         const W16* x1 = x0 + j;
         const W16* x2 = x1 + 1;
         W32 s = 0;
@@ -358,8 +379,8 @@ void g729ab_Pred_lt_3_dec(W16* exc, int t0, int frac) {
             s = L_mac(s, x1[-i], c1[i]);
             s = L_mac(s, x2[i], c2[i]);
         }
-        exc[j] = round16(s);
-    }
+        return round16(s);
+    });
 }
 
 void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
@@ -371,8 +392,7 @@ void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
     }
     const auto& c1r = g729ab_inter_3l_fast_rev[f];
     const auto& c2 = g729ab_inter_3l_fast[3 - f];
-    if (interpolatePlain(x0, g729ab_inter_3l_fast[f].data(), c2.data(), exc)) return;
-    for (int j = 0; j < 40; ++j) {
+    interpolate(x0, g729ab_inter_3l_fast[f].data(), c2.data(), exc, [&](int j) {
         const W16* x1 = x0 + j;
         // Exact sum while the running value stays in range, else the saturating chain.
         std::int64_t q = 0;
@@ -391,8 +411,8 @@ void g729ab_Pred_lt_3_fast(W16* exc, int t0, int frac) {
             for (int m = 0; m < 10; ++m) s = L_mac(s, x1[-(9 - m)], c1r[m]);
             for (int i = 0; i < 10; ++i) s = L_mac(s, x1[1 + i], c2[i]);
         }
-        exc[j] = round16(s);
-    }
+        return round16(s);
+    });
 }
 
 W16 g729ab_ComputeZeroCross(const W16* x) {

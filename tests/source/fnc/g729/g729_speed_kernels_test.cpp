@@ -362,6 +362,16 @@ TEST(G729SpeedKernels, PitchInterpolationNearTheBoundWithFeedback) {
         differ += refDec != refFast;
     }
     EXPECT_GT(differ, 0);  // the two summation orders saturate differently somewhere
+    // The newest ten samples the last output reads, full scale with the signs of their taps and
+    // everything else silent: their sum alone passes the 32-bit limit.
+    for (auto form : {g729ab_Pred_lt_3_dec, g729ab_Pred_lt_3_fast}) {
+        std::vector<W16> hist(154 + 40, 0);
+        W16* exc = hist.data() + 154;
+        const auto& c2 = g729ab_inter_3l_fast[1];  // the second half's taps for frac 1
+        for (int i = 0; i < 10; ++i) exc[-21 + i] = c2[i] < 0 ? kMin16 : kMax16;
+        form(exc, 60, 1);
+        EXPECT_EQ(exc[39], kMax16);
+    }
 }
 
 TEST(G729SpeedKernels, ExcitationAndTargetFollowTheirSaturatingChains) {
