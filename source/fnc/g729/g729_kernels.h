@@ -107,9 +107,10 @@ namespace g729 {
 // True when the coefficients let every sum of the synthesis filter run in plain 32-bit
 // arithmetic, for any input and past outputs.
 bool g729SynPlainAllowed(const W16* a);
-// 40 outputs of 1/A(z) with y[-10..-1] as the past; returns whether an output saturated.
-bool g729SynFiltPlain(const W16* a, const W16* x, W16* y);
-bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y);
+// n_out outputs (a multiple of 4, 40 for a subframe) of 1/A(z) with y[-10..-1] as the past;
+// returns whether an output saturated.
+bool g729SynFiltPlain(const W16* a, const W16* x, W16* y, int n_out = 40);
+bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y, int n_out = 40);
 
 }  // namespace g729
 

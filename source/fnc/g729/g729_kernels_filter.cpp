@@ -152,12 +152,12 @@ W16 synOutput(W32 total, bool& sat) {
 }
 }  // namespace
 
-bool g729SynFiltPlain(const W16* a, const W16* x, W16* y) {
+bool g729SynFiltPlain(const W16* a, const W16* x, W16* y, int n_out) {
     // Plain sums are exact in any order: the older outputs first and the newest, kept in a
     // register, last, so that each sample waits on one multiply and one add of the previous.
     bool sat = false;
     W32 prev = y[-1];
-    for (int n = 0; n < 40; ++n) {
+    for (int n = 0; n < n_out; ++n) {
         W32 total = W32{x[n]} * 8192 + 4096;
         for (int j = 10; j >= 2; --j) total -= 2 * (W32{a[j]} * y[n - j]);
         total -= 2 * (W32{a[1]} * prev);
@@ -168,7 +168,7 @@ bool g729SynFiltPlain(const W16* a, const W16* x, W16* y) {
 }
 
 #ifdef G729_FILTER_SSE2
-bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y) {
+bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y, int n_out) {
     // Blocks of four outputs. The taps that reach three or more samples back from a block's
     // first output are summed for the four outputs at once, two past samples per multiply-add;
     // they wait only on outputs of the block before last, off the recursion's path. The taps
@@ -193,7 +193,7 @@ bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y) {
     const W32 twoA1 = 2 * W32{a[1]}, a2 = a[2], a3 = a[3], a4 = a[4], a5 = a[5];
     W32 ym2 = y[-2], ym1 = y[-1];
     bool sat = false;
-    for (int n0 = 0; n0 < 40; n0 += 4) {
+    for (int n0 = 0; n0 < n_out; n0 += 4) {
         __m128i c = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(P[0], K[0]), _mm_madd_epi16(P[1], K[1])),
                                   _mm_add_epi32(_mm_madd_epi16(P[2], K[2]), _mm_madd_epi16(P[3], K[3])));
         alignas(16) W32 C[4];
@@ -219,7 +219,7 @@ bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y) {
     return sat;
 }
 #else
-bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y) { return g729SynFiltPlain(a, x, y); }
+bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y, int n_out) { return g729SynFiltPlain(a, x, y, n_out); }
 #endif
 
 void g729ab_Syn_filt2(const W16* a, const W16* x, W16* y) {

@@ -99,7 +99,11 @@ W16 tiltFactor(const W16* Ap3, const W16* Ap4) {
     for (int i = 0; i < 11; ++i) x[i] = Ap3[i];
     W16 hb[12 + 40] = {};
     W16* h = hb + 12;
-    g729ab_Syn_filt2(Ap4, x, h);
+    // Only the first 22 samples of the impulse response are read.
+    if (g729SynPlainAllowed(Ap4))
+        g729SynFiltPlainSse2(Ap4, x, h, 24);
+    else
+        g729ab_Syn_filt2(Ap4, x, h);
     W32 r0 = 0, r1 = 0;
     for (int i = 0; i < 22; ++i) r0 = static_cast<W32>(static_cast<std::uint32_t>(r0) + static_cast<std::uint32_t>(W32{h[i]} * h[i]));
     for (int i = 0; i < 21; ++i) r1 = static_cast<W32>(static_cast<std::uint32_t>(r1) + static_cast<std::uint32_t>(W32{h[i]} * h[i + 1]));
