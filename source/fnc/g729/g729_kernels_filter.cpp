@@ -174,16 +174,13 @@ bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y, int n_out) {
     // they wait only on outputs of the block before last, off the recursion's path. The taps
     // on the last two samples of the previous block and on the block itself run in scalar code.
     // Every partial sum is bounded by the plain-sum condition, so any order gives the same sum.
-    __m128i K[4];
-    for (int t = 0; t < 4; ++t) {
-        alignas(16) W16 c[8];
-        for (int m = 0; m < 4; ++m) {
-            const int jOlder = m + 4 + 2 * t, jNewer = m + 3 + 2 * t;
-            c[2 * m] = jOlder <= 10 ? a[jOlder] : W16{0};
-            c[2 * m + 1] = jNewer <= 10 ? a[jNewer] : W16{0};
-        }
-        K[t] = _mm_load_si128(reinterpret_cast<const __m128i*>(c));
-    }
+    // K[t]: for output m of a block, the taps (a[m + 4 + 2t], a[m + 3 + 2t]), zero past a[10];
+    // built in registers, as a store and reload would stall the first block.
+    const W16 z = 0;
+    const __m128i K[4] = {_mm_setr_epi16(a[4], a[3], a[5], a[4], a[6], a[5], a[7], a[6]),
+                          _mm_setr_epi16(a[6], a[5], a[7], a[6], a[8], a[7], a[9], a[8]),
+                          _mm_setr_epi16(a[8], a[7], a[9], a[8], a[10], a[9], z, a[10]),
+                          _mm_setr_epi16(a[10], a[9], z, a[10], z, z, z, z)};
     auto pairOf = [](W32 older, W32 newer) {
         return _mm_set1_epi32(static_cast<int>(static_cast<std::uint16_t>(older) | (static_cast<std::uint32_t>(newer) << 16)));
     };
