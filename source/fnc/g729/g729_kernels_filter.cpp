@@ -21,7 +21,6 @@ int largestMagnitude(const W16* x, int n) {
 }
 // (L + 2^(s-1)) >> s, saturated to 16 bits.
 W16 rnd16(W32 L, int s) { return sat16(static_cast<W32>((std::int64_t{L} + (std::int64_t{1} << (s - 1))) >> s)); }
-W32 mulShr16(W32 y, W16 a) { return static_cast<W32>((std::int64_t{y} * a) >> 16); }
 
 // Saturating multiply-subtract that records whether it saturated.
 W32 msuFlag(W32 acc, W16 a, W16 b, bool& sat) {
@@ -31,6 +30,19 @@ W32 msuFlag(W32 acc, W16 a, W16 b, bool& sat) {
     if (r > kMax32 || r < kMin32) sat = true;
     return sat32(r);
 }
+}  // namespace
+
+namespace {
+// With either filter, the input part and both feedback products (|y·a| >> 16 below 2^15·|a|
+// for any 32-bit y) sum below 2^31 in magnitude: the 32-bit sum never wraps, so the
+// recursion may run in 64 bits without truncating between steps.
+constexpr bool sumNeverWraps(const std::array<Tab16, 3>& b, const std::array<Tab16, 3>& a) {
+    std::int64_t m = 0;
+    for (int i = 0; i < 3; ++i) m += 32768 * std::int64_t{b[i] < 0 ? -b[i] : b[i]};
+    for (int i = 1; i < 3; ++i) m += 32768 * std::int64_t{a[i] < 0 ? -a[i] : a[i]};
+    return m <= kMax32;
+}
+static_assert(sumNeverWraps(g729ab_b_pre, g729ab_a_pre) && sumNeverWraps(g729ab_b_post, g729ab_a_post));
 }  // namespace
 
 void g729ab_Pre_Process(PrePostProcessState* st, W16* in, W16* out, int mode) {
@@ -43,23 +55,25 @@ void g729ab_Pre_Process(PrePostProcessState* st, W16* in, W16* out, int mode) {
     for (int n = 0; n < 80; ++n) B[n] = b[0] * W32{in[n]} + b[1] * W32{in[n - 1]} + b[2] * W32{in[n - 2]};
     st->x1 = in[78];
     st->x0 = in[79];
-    W32 y2 = st->L_y2, y1 = st->L_y1;
+    std::int64_t y2 = st->L_y2, y1 = st->L_y1;
+    const std::int64_t a1 = a[1], a2 = a[2];
+    auto sat = [](std::int64_t v) { return std::clamp<std::int64_t>(v, kMin32, kMax32); };
     for (int n = 0; n < 80; ++n) {
-        W32 s = g729WrapAdd(g729WrapAdd(B[n], mulShr16(y2, a[2])), mulShr16(y1, a[1]));
-        W32 y;
+        const std::int64_t s = B[n] + ((y2 * a2) >> 16) + ((y1 * a1) >> 16);
+        std::int64_t y;
         if (post) {
             // Three saturating doublings saturate exactly where one multiplication by eight does.
-            y = sat32(std::int64_t{s} * 8);
-            out[n] = static_cast<W16>(sat32(32768 + std::int64_t{sat32(std::int64_t{y} * 2)}) >> 16);
+            y = sat(s * 8);
+            out[n] = static_cast<W16>(sat(32768 + sat(y * 2)) >> 16);
         } else {
-            y = sat32(std::int64_t{s} * 16);
-            out[n] = static_cast<W16>(sat32(std::int64_t{y} + 32768) >> 16);
+            y = sat(s * 16);
+            out[n] = static_cast<W16>(sat(y + 32768) >> 16);
         }
         y2 = y1;
         y1 = y;
     }
-    st->L_y2 = y2;
-    st->L_y1 = y1;
+    st->L_y2 = static_cast<W32>(y2);
+    st->L_y1 = static_cast<W32>(y1);
 }
 
 void g729ab_Residu(const W16* a, const W16* x, W16* y) {

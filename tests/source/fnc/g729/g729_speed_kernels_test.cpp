@@ -260,38 +260,52 @@ TEST(G729SpeedKernels, LspRootSearchMatchesTheOneAtATimeSearch) {
     EXPECT_GT(wide, 100);
 }
 
-TEST(G729SpeedKernels, PostProcessingSaturatesAsThreeDoublings) {
-    // The output high-pass filter from its recurrence, with the gain of eight as three
-    // saturating doublings; loud square waves drive it into saturation both ways.
+TEST(G729SpeedKernels, HighPassFiltersFollowTheirRecurrencesIntoSaturation) {
+    // The input and output high-pass filters from their recurrences with 32-bit wrapping sums;
+    // the output filter's gain of eight as three saturating doublings. Loud square waves drive
+    // both into saturation both ways.
     auto sat = [](std::int64_t v) { return static_cast<W32>(std::clamp<std::int64_t>(v, kMin32, kMax32)); };
-    PrePostProcessState st{}, ref{};
-    int saturated = 0;
-    for (int frame = 0; frame < 200; ++frame) {
-        W16 buf[2 + 80], in[2 + 80];
-        const int amp = frame % 4 == 3 ? 32767 : 4000 * (frame % 4 + 1);
-        for (int i = 0; i < 80; ++i) in[2 + i] = frame % 8 < 4 ? rnd(-amp, amp) : static_cast<W16>((i / 10) % 2 ? amp : -amp - 1);
-        std::copy(in, in + 82, buf);
-        W16 out[80];
-        g729ab_Pre_Process(&st, buf + 2, out, 1);
-        in[0] = ref.x1;
-        in[1] = ref.x0;
-        for (int n = 0; n < 80; ++n) {
-            const W16* x = in + 2 + n;
-            const W32 B = g729ab_b_post[0] * W32{x[0]} + g729ab_b_post[1] * W32{x[-1]} + g729ab_b_post[2] * W32{x[-2]};
-            const W32 s = static_cast<W32>(static_cast<std::uint32_t>(B) + static_cast<std::uint32_t>((std::int64_t{ref.L_y2} * g729ab_a_post[2]) >> 16) +
-                                           static_cast<std::uint32_t>((std::int64_t{ref.L_y1} * g729ab_a_post[1]) >> 16));
-            const W32 y = sat(2 * std::int64_t{sat(2 * std::int64_t{sat(2 * std::int64_t{s})})});
-            saturated += y == kMax32 || y == kMin32;
-            ASSERT_EQ(out[n], static_cast<W16>(sat(32768 + std::int64_t{sat(2 * std::int64_t{y})}) >> 16)) << frame << " " << n;
-            ref.L_y2 = ref.L_y1;
-            ref.L_y1 = y;
+    for (int mode : {0, 1}) {
+        const auto& bq = mode == 1 ? g729ab_b_post : g729ab_b_pre;
+        const auto& aq = mode == 1 ? g729ab_a_post : g729ab_a_pre;
+        PrePostProcessState st{}, ref{};
+        int saturated = 0;
+        for (int frame = 0; frame < 200; ++frame) {
+            W16 buf[2 + 80], in[2 + 80];
+            const int amp = frame % 4 == 3 ? 32767 : 4000 * (frame % 4 + 1);
+            // Square waves of 40 samples drive the input filter's low resonance hardest.
+            for (int i = 0; i < 80; ++i) in[2 + i] = frame % 8 < 4 ? rnd(-amp, amp) : static_cast<W16>((i / 40) % 2 ? amp : -amp - 1);
+            std::copy(in, in + 82, buf);
+            W16 out[80];
+            g729ab_Pre_Process(&st, buf + 2, out, mode);
+            in[0] = ref.x1;
+            in[1] = ref.x0;
+            for (int n = 0; n < 80; ++n) {
+                const W16* x = in + 2 + n;
+                const W32 B = bq[0] * W32{x[0]} + bq[1] * W32{x[-1]} + bq[2] * W32{x[-2]};
+                const W32 s = static_cast<W32>(static_cast<std::uint32_t>(B) + static_cast<std::uint32_t>((std::int64_t{ref.L_y2} * aq[2]) >> 16) +
+                                               static_cast<std::uint32_t>((std::int64_t{ref.L_y1} * aq[1]) >> 16));
+                W32 y;
+                W16 o;
+                if (mode == 1) {
+                    y = sat(2 * std::int64_t{sat(2 * std::int64_t{sat(2 * std::int64_t{s})})});
+                    o = static_cast<W16>(sat(32768 + std::int64_t{sat(2 * std::int64_t{y})}) >> 16);
+                } else {
+                    y = sat(16 * std::int64_t{s});
+                    o = static_cast<W16>(sat(std::int64_t{y} + 32768) >> 16);
+                }
+                saturated += y == kMax32 || y == kMin32;
+                ASSERT_EQ(out[n], o) << mode << " " << frame << " " << n;
+                ref.L_y2 = ref.L_y1;
+                ref.L_y1 = y;
+            }
+            ref.x1 = in[80];
+            ref.x0 = in[81];
+            ASSERT_EQ(st.L_y1, ref.L_y1);
+            ASSERT_EQ(st.L_y2, ref.L_y2);
         }
-        ref.x1 = in[80];
-        ref.x0 = in[81];
-        ASSERT_EQ(st.L_y1, ref.L_y1);
-        ASSERT_EQ(st.L_y2, ref.L_y2);
+        EXPECT_GT(saturated, 10) << mode;
     }
-    EXPECT_GT(saturated, 50);
 }
 
 TEST(G729SpeedKernels, PostFilterPitchSearchKeepsTheLaneRule) {
