@@ -76,6 +76,39 @@ void g729ab_Pre_Process(PrePostProcessState* st, W16* in, W16* out, int mode) {
     st->L_y1 = static_cast<W32>(y1);
 }
 
+namespace {
+// The residual in plain sums, exact in any order under the caller's bound.
+void residuPlain(const W16* a, const W16* x, W16* y) {
+#ifdef G729_FILTER_SSE2
+    // Eight outputs at a time, each multiply-add taking taps 2p and 2p + 1 (tap 10 alone);
+    // rounding ((2·sum + 2^12) >> 13) is (sum + 2^11) >> 12, saturated by the pack.
+    __m128i taps[6];
+    for (int p = 0; p < 5; ++p)
+        taps[p] = _mm_set1_epi32(static_cast<int>(static_cast<std::uint16_t>(a[2 * p]) | (static_cast<std::uint32_t>(static_cast<std::uint16_t>(a[2 * p + 1])) << 16)));
+    taps[5] = _mm_set1_epi32(static_cast<std::uint16_t>(a[10]));
+    const __m128i half = _mm_set1_epi32(1 << 11);
+    for (int n = 0; n < 40; n += 8) {
+        __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+        for (int p = 0; p < 6; ++p) {
+            const __m128i newer = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + n - 2 * p));
+            const __m128i older = p < 5 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + n - 2 * p - 1)) : _mm_setzero_si128();
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(newer, older), taps[p]));
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(newer, older), taps[p]));
+        }
+        lo = _mm_srai_epi32(_mm_add_epi32(lo, half), 12);
+        hi = _mm_srai_epi32(_mm_add_epi32(hi, half), 12);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(y + n), _mm_packs_epi32(lo, hi));
+    }
+#else
+    // One coefficient at a time across all outputs, which the compiler vectorises.
+    W32 s[40] = {};
+    for (int j = 0; j <= 10; ++j)
+        for (int n = 0; n < 40; ++n) s[n] += 2 * (W32{a[j]} * x[n - j]);
+    for (int n = 0; n < 40; ++n) y[n] = rnd16(s[n], 13);
+#endif
+}
+}  // namespace
+
 void g729ab_Residu(const W16* a, const W16* x, W16* y) {
     // Plain sums when the doubled products of the coefficients with the largest input magnitude
     // cannot reach the 32-bit limit.
@@ -83,12 +116,7 @@ void g729ab_Residu(const W16* a, const W16* x, W16* y) {
     for (int j = 0; j <= 10; ++j) asum += std::abs(int{a[j]});
     const int xmax = largestMagnitude(x - 10, 50);
     if (2 * asum * xmax <= kMax32) {
-        // Plain sums are exact in any order: one coefficient at a time across all outputs, which
-        // the compiler turns into vector multiply-adds.
-        W32 s[40] = {};
-        for (int j = 0; j <= 10; ++j)
-            for (int n = 0; n < 40; ++n) s[n] += 2 * (W32{a[j]} * x[n - j]);
-        for (int n = 0; n < 40; ++n) y[n] = rnd16(s[n], 13);
+        residuPlain(a, x, y);
         return;
     }
     for (int n = 0; n < 40; ++n) {

@@ -450,3 +450,27 @@ TEST(G729SpeedKernels, GainControlFollowsItsRecurrenceToTheFixedPoint) {
     }
     EXPECT_GT(settled, 20);
 }
+
+TEST(G729SpeedKernels, ResidualFollowsItsChainOnBothSidesOfTheBound) {
+    // Coefficients and signals from quiet to full scale: the plain sums below the bound, the
+    // saturating chain (tap 10 first) above it.
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int amp = std::array{1000, 4000, 9000, 32767}[trial % 4];
+        W16 a[11], x[50], y[40];
+        for (auto& v : a) v = trial % 5 == 0 ? fullScale() : rnd(-amp, amp);
+        for (auto& v : x) v = trial % 3 == 0 ? fullScale() : rnd(-amp, amp);
+        g729ab_Residu(a, x + 10, y);
+        for (int n = 0; n < 40; ++n) {
+            W32 s = 0;
+            for (int j = 10; j >= 0; --j) s = L_mac(s, a[j], x[10 + n - j]);
+            ASSERT_EQ(y[n], sat16(static_cast<W32>((std::int64_t{s} + 4096) >> 13))) << trial << " " << n;
+        }
+    }
+    // Just past the bound: the chain saturates on the six positive taps it takes first and
+    // comes back down on the five negative ones, far from the exact sum.
+    W16 a[11], x[50], y[40];
+    for (int j = 0; j <= 10; ++j) a[j] = static_cast<W16>(j >= 5 ? 5900 : -5900);
+    std::fill(x, x + 50, kMax16);
+    g729ab_Residu(a, x + 10, y);
+    EXPECT_EQ(y[0], 26151);  // (2^31 - 1 - 5·2·5900·32767 + 2^12) >> 13
+}
