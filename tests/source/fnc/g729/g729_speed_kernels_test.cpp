@@ -474,3 +474,22 @@ TEST(G729SpeedKernels, ResidualFollowsItsChainOnBothSidesOfTheBound) {
     g729ab_Residu(a, x + 10, y);
     EXPECT_EQ(y[0], 26151);  // (2^31 - 1 - 5·2·5900·32767 + 2^12) >> 13
 }
+
+TEST(G729SpeedKernels, GainSearchInOnePassMatchesTableAndSearchKernels) {
+    // Full-scale coefficients and predicted gains over every candidate window, against the
+    // table kernel followed by the search kernel.
+    for (int trial = 0; trial < 4000; ++trial) {
+        W32 coeff[5];
+        for (auto& c : coeff) c = trial % 4 == 0 ? static_cast<W32>(rng()) : (W32{fullScale()} << rnd(0, 15));
+        const W16 gcode0 = fullScale();
+        const W16 cand1 = rnd(0, 4), cand2 = rnd(0, 8);
+        W16 table[160];
+        g729ab_Qua_gainLoop2_PreSrch(reinterpret_cast<const W16(*)[2]>(g729ab_gbk1[cand1].data()),
+                                     reinterpret_cast<const W16(*)[2]>(g729ab_gbk2[cand2].data()), gcode0, table);
+        const int n = g729ab_Qua_gainLoop2_Srch(coeff, table);
+        W16 i1, i2;
+        g729ab_Qua_gainLoop2(coeff, cand1, cand2, gcode0, &i1, &i2);
+        ASSERT_EQ(i1, cand1 + (n >> 3)) << trial;
+        ASSERT_EQ(i2, cand2 + (n & 7)) << trial;
+    }
+}
