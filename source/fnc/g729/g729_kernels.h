@@ -98,10 +98,6 @@ W32 g729ab_Lsp_pre_select_avx2(const W16* rbuf);
 // 1: elements 5-9) for weights from 0 to 32767, as the weighting always produces.
 int g729ab_Lsp_select_1_avx2(const W16* rbuf, const W16* cb1, const W16* wegt, int half);
 
-}  // namespace g729
-
-namespace g729 {
-
 // --- plain-sum synthesis filter: the portable reference and its SSE2 form (the baseline of
 // x86-64, so no choice at start-up) ---
 // True when the coefficients let every sum of the synthesis filter run in plain 32-bit
@@ -111,10 +107,6 @@ bool g729SynPlainAllowed(const W16* a);
 // returns whether an output saturated.
 bool g729SynFiltPlain(const W16* a, const W16* x, W16* y, int n_out = 40);
 bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y, int n_out = 40);
-
-}  // namespace g729
-
-namespace g729 {
 
 // --- the Chebyshev series of the LSP root search, inline for the search's many evaluations
 // (g729ab_Chebps_11 is its out-of-line form) ---
@@ -135,10 +127,6 @@ inline W16 g729Chebps(W16 x, const W32* f, const W16* params) {
     t = static_cast<W32>(static_cast<std::uint32_t>(t) << (sf - 6));
     return sat16(t >> 10);
 }
-
-}  // namespace g729
-
-namespace g729 {
 
 // --- the 32 x 32 product of two double-precision words, inline for the Levinson recursion
 // (g729ab_MPY_32 is its out-of-line form) ---
