@@ -12,8 +12,8 @@ constexpr W32 kThreshErr = 983040000;
 }  // namespace
 
 W16 g729ab_Gain_predict(const W16* past_qua_en, const W16* code, W16* gcode0) {
-    W32 L = 0;
-    for (int i = 0; i < 40; ++i) L = L_mac(L, code[i], code[i]);
+    // The saturating sum of squares only grows: the energy kernel's capped exact sum.
+    W32 L = g729ab_Vec_L_sqa_40(code, 0);
     W16 exp, frac;
     g729ab_Log2(L, &exp, &frac);
     const auto& c = g729ab_Gain_predict_Consts;
@@ -124,11 +124,24 @@ void g729ab_Qua_gainLoop1(const W32* coeff, W16 cand1, W16 cand2, W16 gcode0, W1
 }
 
 void g729ab_Qua_gainLoop2(const W32* coeff, W16 cand1, W16 cand2, W16 gcode0, W16* index1, W16* index2) {
-    W16 table[160];
-    g729ab_Qua_gainLoop2_PreSrch(rowsOf(g729ab_gbk1, cand1), rowsOf(g729ab_gbk2, cand2), gcode0, table);
-    int n = g729ab_Qua_gainLoop2_Srch(coeff, table);
-    *index1 = static_cast<W16>(cand1 + (n >> 3));
-    *index2 = static_cast<W16>(cand2 + (n & 7));
+    // The candidate table and its search in one pass, each candidate's terms formed where they
+    // are used (the same 16-bit values the table kernel stores, the same packed distance and
+    // first-best rule as the search kernel).
+    const GainRow g1 = rowsOf(g729ab_gbk1, cand1), g2 = rowsOf(g729ab_gbk2, cand2);
+    W32 best = kMax32;
+    for (int n = 0; n < 32; ++n) {
+        const W32 gp = static_cast<W16>(g1[n >> 3][0] + g2[n & 7][0]);
+        const W32 c = (W32{g1[n >> 3][1]} + g2[n & 7][1]) >> 1;
+        const W32 gc = static_cast<W16>((W32{gcode0} * c) >> 15);
+        const std::int64_t S = std::int64_t{coeff[0]} * static_cast<W16>((gp * gp) >> 15) + std::int64_t{coeff[1]} * gp +
+                               std::int64_t{coeff[2]} * static_cast<W16>((gc * gc) >> 15) + std::int64_t{coeff[3]} * gc +
+                               std::int64_t{coeff[4]} * static_cast<W16>((gc * gp) >> 15);
+        const W32 D = static_cast<W32>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(S >> 15)));
+        const W32 packed = (D & ~W32{31}) | n;
+        if (n == 0 || packed < best) best = packed;
+    }
+    *index1 = static_cast<W16>(cand1 + ((best & 31) >> 3));
+    *index2 = static_cast<W16>(cand2 + (best & 7));
 }
 
 W16 g729ab_Qua_gain(const W16* code, const W16* g_coeff, const W16* exp_coeff, W16* past_qua_en, W16* gain_pit, W16* gain_code,

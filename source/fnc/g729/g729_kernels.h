@@ -111,18 +111,6 @@ void g729Cbs2PulsePositionSse2(const W16* dnA, const W16* dnB, W16 ps0, const W1
                                const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index);
 #endif
 
-// The 1/3-resolution interpolation's plain form for 40 outputs from x0[-9 .. 49], valid where
-// no sum can saturate: the portable reference and its SSE2 form (the same bits on any input;
-// out may lie 18 or more samples after x0 in the same buffer). g729InterpolateIfPlain writes
-// out[0 .. 40) from x0 = out - lag with the fastest form built, eight outputs at a time, while
-// the taps' and samples' magnitudes prove no sum can saturate; false when they do not (the
-// outputs then are to be computed again from the start).
-void g729InterpolatePortable(const W16* x0, const W16* c1r, const W16* c2, W16* out);
-#if defined(__SSE2__)
-void g729InterpolateSse2(const W16* x0, const W16* c1r, const W16* c2, W16* out);
-#endif
-bool g729InterpolateIfPlain(W16* out, int lag, const W16* c1r, const W16* c2);
-
 // The search's comparison: candidate (sq_c, alp_c) beats the best (sq_b, alp_b) when the
 // saturating 2·sq_c·alp_b - 2·sq_b·alp_c is positive. Saturation keeps the sign, and the one
 // clipped product (-32768)² changes no outcome, so the exact products decide alike.
@@ -137,5 +125,57 @@ void g729CorMatrixPlainPortable(const W16* h, const W16* h2, W16* rr);
 void g729CorMatrixPlainSse2(const W16* h, const W16* h2, W16* rr);
 #endif
 void g729CorMatrixPlain(const W16* h, const W16* h2, W16* rr);
+
+}  // namespace g729
+
+namespace g729 {
+
+// --- LSP quantiser searches in AVX2, chosen at start-up; the portable kernels above are the
+// reference and stay in use on processors without AVX2 ---
+bool g729HasAvx2();
+// Same results as g729ab_Lsp_pre_select over the first-stage codebook, for any rbuf.
+W32 g729ab_Lsp_pre_select_avx2(const W16* rbuf);
+// Same result as g729ab_Lsp_select_1 over the second-stage half `half` (0: elements 0-4,
+// 1: elements 5-9) for weights from 0 to 32767, as the weighting always produces.
+int g729ab_Lsp_select_1_avx2(const W16* rbuf, const W16* cb1, const W16* wegt, int half);
+
+// --- plain-sum synthesis filter: the portable reference and its SSE2 form (the baseline of
+// x86-64, so no choice at start-up) ---
+// True when the coefficients let every sum of the synthesis filter run in plain 32-bit
+// arithmetic, for any input and past outputs.
+bool g729SynPlainAllowed(const W16* a);
+// n_out outputs (a multiple of 4, 40 for a subframe) of 1/A(z) with y[-10..-1] as the past;
+// returns whether an output saturated.
+bool g729SynFiltPlain(const W16* a, const W16* x, W16* y, int n_out = 40);
+bool g729SynFiltPlainSse2(const W16* a, const W16* x, W16* y, int n_out = 40);
+
+// --- the Chebyshev series of the LSP root search, inline for the search's many evaluations
+// (g729ab_Chebps_11 is its out-of-line form) ---
+inline W32 g729WrapAdd(W32 a, W32 b) { return static_cast<W32>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b)); }
+inline W32 g729WrapSub(W32 a, W32 b) { return static_cast<W32>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b)); }
+inline W16 g729Chebps(W16 x, const W32* f, const W16* params) {
+    const W32 h = params[0], sx = params[1], sf = params[2];
+    W32 b2 = h * 65536;
+    W32 b1 = g729WrapAdd(W32{x} * (W32{1} << sx), f[1]);
+    for (int k = 2; k <= 4; ++k) {
+        W32 prod = static_cast<W32>((std::int64_t{b1} * x) >> 16);
+        W32 b0 = g729WrapSub(g729WrapAdd(static_cast<W32>(static_cast<std::uint32_t>(prod) * 4u), f[k]), b2);
+        b2 = b1;
+        b1 = b0;
+    }
+    W32 prod = static_cast<W32>((std::int64_t{b1} * x) >> 16);
+    W32 t = g729WrapSub(g729WrapAdd(static_cast<W32>(static_cast<std::uint32_t>(prod) * 2u), f[5]), b2);
+    t = static_cast<W32>(static_cast<std::uint32_t>(t) << (sf - 6));
+    return sat16(t >> 10);
+}
+
+// --- the 32 x 32 product of two double-precision words, inline for the Levinson recursion
+// (g729ab_MPY_32 is its out-of-line form) ---
+inline W32 g729Mpy32(W32 a, W32 b) {
+    W32 hi1 = dp_hi(a), lo1 = dp_lo(a), hi2 = dp_hi(b), lo2 = dp_lo(b);
+    std::uint32_t r = static_cast<std::uint32_t>(2 * hi1 * hi2) + static_cast<std::uint32_t>(2 * ((hi1 * lo2) >> 15)) +
+                      static_cast<std::uint32_t>(2 * ((lo1 * hi2) >> 15));
+    return static_cast<W32>(r);
+}
 
 }  // namespace g729

@@ -22,12 +22,12 @@ W16 g729ab_Autocorr(const W16* x, W32* r, const W16* window) {
 }
 
 void g729ab_Lag_window(W32* r) {
-    for (int i = 1; i <= 12; ++i) r[i] = g729ab_MPY_32(r[i], g729ab_lag[i - 1]);
+    for (int i = 1; i <= 12; ++i) r[i] = g729Mpy32(r[i], g729ab_lag[i - 1]);
 }
 
 namespace {
 W32 dpClean(W32 x) { return x & ~W32{1}; }
-W32 oneMinusSquare(W32 K) { return L_sub(kMax32, L_abs(g729ab_MPY_32(K, K))); }
+W32 oneMinusSquare(W32 K) { return L_sub(kMax32, L_abs(g729Mpy32(K, K))); }
 }  // namespace
 
 void g729ab_Levinson(const W32* r, W16* A, W16* old_A, W16* rc, W16* old_rc, W16* err) {
@@ -38,13 +38,13 @@ void g729ab_Levinson(const W32* r, W16* A, W16* old_A, W16* rc, W16* old_rc, W16
     W32 K = dpClean(t0);
     rc[0] = dp_hi(K);
     Aq[1] = dpClean(L_shr(t0, 4));
-    t0 = g729ab_MPY_32(r[0], oneMinusSquare(K));
+    t0 = g729Mpy32(r[0], oneMinusSquare(K));
     W16 alp_exp = norm_l(t0);
     W32 alp = dpClean(L_shl(t0, alp_exp));
 
     for (int i = 2; i <= 10; ++i) {
         t0 = 0;
-        for (int j = 1; j < i; ++j) t0 = L_add(t0, g729ab_MPY_32(r[j], Aq[i - j]));
+        for (int j = 1; j < i; ++j) t0 = L_add(t0, g729Mpy32(r[j], Aq[i - j]));
         t0 = L_shl(t0, 4);
         t0 = L_add(t0, dpClean(r[i]));
         W32 t2 = g729ab_DIV_32(L_abs(t0), alp);
@@ -60,9 +60,9 @@ void g729ab_Levinson(const W32* r, W16* A, W16* old_A, W16* rc, W16* old_rc, W16
             rc[1] = old_rc[1];
             return;
         }
-        for (int j = 1; j < i; ++j) An[j] = dpClean(L_add(g729ab_MPY_32(K, Aq[i - j]), Aq[j]));
+        for (int j = 1; j < i; ++j) An[j] = dpClean(L_add(g729Mpy32(K, Aq[i - j]), Aq[j]));
         An[i] = dpClean(L_shr(t2, 4));
-        t0 = g729ab_MPY_32(alp, oneMinusSquare(K));
+        t0 = g729Mpy32(alp, oneMinusSquare(K));
         W16 n = norm_l(t0);
         alp = dpClean(L_shl(t0, n));
         alp_exp = static_cast<W16>(alp_exp + n);
@@ -100,13 +100,12 @@ bool buildPolys(const W16* a, W16* f1, W16* f2, int shiftHalf, W16 one) {
 }
 }  // namespace
 
-void g729ab_Az_lsp(const W16* a, W16* lsp, const W16* old_lsp) {
-    W16 F1[6], F2[6];
-    const W16* params = &g729ab_chebps_tab1[0];
-    if (!buildPolys(a, F1, F2, 1, 2048)) {
-        buildPolys(a, F1, F2, 2, 1024);
-        params = &g729ab_chebps_tab1[3];
-    }
+namespace {
+// The root search over the scaled polynomials; Quarter selects the quarter-scale format, fixed
+// at compile time so that the series' scalings are constant shifts.
+template <bool Quarter>
+void azLspSearch(const W16* F1, const W16* F2, W16* lsp, const W16* old_lsp) {
+    constexpr const W16* params = &g729ab_chebps_tab1[Quarter ? 3 : 0];
     W32 f1[6], f2[6];
     for (int k = 0; k < 5; ++k) {
         f1[k] = W32{F1[k]} * 8192;
@@ -118,21 +117,21 @@ void g729ab_Az_lsp(const W16* a, W16* lsp, const W16* old_lsp) {
     const W32* coef = f1;
     int nf = 0, j = 0, step = 2;
     W16 xlow = g729ab_grid[0];
-    W16 ylow = g729ab_Chebps_11(xlow, coef, params);
+    W16 ylow = g729Chebps(xlow, coef, params);
     while (nf < 10 && j < 50) {
         int jn = j + step > 50 ? 50 : j + step;
         int taken = jn - j;
         j = jn;
         W16 xhigh = xlow, yhigh = ylow;
         xlow = g729ab_grid[j];
-        ylow = g729ab_Chebps_11(xlow, coef, params);
+        ylow = g729Chebps(xlow, coef, params);
         if (signBitsEqual(ylow, yhigh)) {
             step = abs_s(ylow) > 200 ? 2 : 1;
             continue;
         }
         if (taken == 2) {
             W16 xm = g729ab_grid[j - 1];
-            W16 ym = g729ab_Chebps_11(xm, coef, params);
+            W16 ym = g729Chebps(xm, coef, params);
             if (L_mult(ylow, ym) <= 0) {
                 xhigh = xm;
                 yhigh = ym;
@@ -144,7 +143,7 @@ void g729ab_Az_lsp(const W16* a, W16* lsp, const W16* old_lsp) {
         }
         for (int b = 0; b < 2; ++b) {
             W16 xmid = static_cast<W16>((xlow >> 1) + (xhigh >> 1));
-            W16 ymid = g729ab_Chebps_11(xmid, coef, params);
+            W16 ymid = g729Chebps(xmid, coef, params);
             if (signBitsEqual(ymid, ylow)) {
                 xlow = xmid;
                 ylow = ymid;
@@ -168,11 +167,22 @@ void g729ab_Az_lsp(const W16* a, W16* lsp, const W16* old_lsp) {
         lsp[nf++] = xint;
         xlow = xint;
         coef = coef == f1 ? f2 : f1;
-        ylow = g729ab_Chebps_11(xlow, coef, params);
+        ylow = g729Chebps(xlow, coef, params);
         step = 1;
     }
     if (nf < 10)
         for (int i = 0; i < 10; ++i) lsp[i] = old_lsp[i];
+}
+}  // namespace
+
+void g729ab_Az_lsp(const W16* a, W16* lsp, const W16* old_lsp) {
+    W16 F1[6], F2[6];
+    if (buildPolys(a, F1, F2, 1, 2048)) {
+        azLspSearch<false>(F1, F2, lsp, old_lsp);
+    } else {
+        buildPolys(a, F1, F2, 2, 1024);
+        azLspSearch<true>(F1, F2, lsp, old_lsp);
+    }
 }
 
 void g729ab_Lsp_lsf(const W16* lsp, W16* lsf) {

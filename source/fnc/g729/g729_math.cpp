@@ -55,12 +55,7 @@ W32 g729ab_Inv_sqrt(W32 L_x) {
     return L_shr(y, e);
 }
 
-W32 g729ab_MPY_32(W32 a, W32 b) {
-    W32 hi1 = dp_hi(a), lo1 = dp_lo(a), hi2 = dp_hi(b), lo2 = dp_lo(b);
-    std::uint32_t r = static_cast<std::uint32_t>(2 * hi1 * hi2) + static_cast<std::uint32_t>(2 * ((hi1 * lo2) >> 15)) +
-                      static_cast<std::uint32_t>(2 * ((lo1 * hi2) >> 15));
-    return static_cast<W32>(r);
-}
+W32 g729ab_MPY_32(W32 a, W32 b) { return g729Mpy32(a, b); }
 
 W32 g729ab_DIV_32(W32 num, W32 den) {
     W16 approx = div_s(0x3FFF, dp_hi(den));

@@ -14,8 +14,10 @@ void g729ab_Vec_copy_shr(const W16* in, W16* out1, W16* out2) {
 W32 g729ab_Pitch_delay_correlate(const W16* scal_sig, int t0_min, int t0_max, W16* t0) {
     W32 best = kMin32;
     *t0 = static_cast<W16>(t0_min);
+    // One bound for all the lags: when it holds, each correlation is a plain sum.
+    const bool plain = g729SumsCannotSaturate(scal_sig, 40, scal_sig - t0_max, t0_max - t0_min + 40, 40);
     for (int t = t0_min; t <= t0_max; ++t) {
-        W32 c = g729ab_Vec_L_mac8(scal_sig, scal_sig - t, 40, 0);
+        W32 c = plain ? g729PlainSums(scal_sig, scal_sig - t, 40) : g729ab_Vec_L_mac8(scal_sig, scal_sig - t, 40, 0);
         if (c > best) {
             best = c;
             *t0 = static_cast<W16>(t);
@@ -97,7 +99,11 @@ W16 tiltFactor(const W16* Ap3, const W16* Ap4) {
     for (int i = 0; i < 11; ++i) x[i] = Ap3[i];
     W16 hb[12 + 40] = {};
     W16* h = hb + 12;
-    g729ab_Syn_filt2(Ap4, x, h);
+    // Only the first 22 samples of the impulse response are read.
+    if (g729SynPlainAllowed(Ap4))
+        g729SynFiltPlainSse2(Ap4, x, h, 24);
+    else
+        g729ab_Syn_filt2(Ap4, x, h);
     W32 r0 = 0, r1 = 0;
     for (int i = 0; i < 22; ++i) r0 = static_cast<W32>(static_cast<std::uint32_t>(r0) + static_cast<std::uint32_t>(W32{h[i]} * h[i]));
     for (int i = 0; i < 21; ++i) r1 = static_cast<W32>(static_cast<std::uint32_t>(r1) + static_cast<std::uint32_t>(W32{h[i]} * h[i + 1]));
