@@ -299,10 +299,13 @@ class FaxCall : public DaemonFixture {
 
   // The daemon has handled every frame written before: a frame for a connection that does not
   // exist, written after them, has been refused.
-  void syncReceivePipe() {
-    const int before = daemon->count("bad audio packet");
+  // Sends a packet for a connection that does not exist and waits for its refusal, which the
+  // daemon logs after handling everything sent before it: `refused` is the count of "bad audio
+  // packet" lines to expect once it has, the sync packet's own included. (Counting the lines
+  // only after the earlier packets were sent would race with their refusals.)
+  void syncReceivePipe(int refused) {
     ASSERT_TRUE(pipes.send(0, 99, {0x80, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xD5}));
-    ASSERT_TRUE(daemon->waitFor("bad audio packet", 10000ms, before + 1)) << daemon->output();
+    ASSERT_TRUE(daemon->waitFor("bad audio packet", 10000ms, refused)) << daemon->output();
   }
 
   // Polls `condition` for at most 20 s of host time.
@@ -337,7 +340,7 @@ TEST_F(FaxCall, CallingToneSwitchesTheConnectionToT38AndItsDatagramsCrossTheAudi
   // A voice connection refuses what is not RTP.
   const int badBefore = daemon->count("bad audio packet");
   ASSERT_TRUE(pipes.send(0, 1, indicatorDatagram(0, 2)));
-  ASSERT_NO_FATAL_FAILURE(syncReceivePipe());
+  ASSERT_NO_FATAL_FAILURE(syncReceivePipe(badBefore + 2));
   EXPECT_EQ(daemon->count("bad audio packet"), badBefore + 2);
 
   // The calling tone. Within its first burst the channel moves to its fax stack: speech stops,
@@ -387,7 +390,7 @@ TEST_F(FaxCall, CallingToneSwitchesTheConnectionToT38AndItsDatagramsCrossTheAudi
   ASSERT_TRUE(pipes.send(0, 1, indicatorDatagram(0x8001, 2)));
   ASSERT_TRUE(pipes.send(0, 1, indicatorDatagram(1, 3)));
   ASSERT_TRUE(pipes.send(0, 1, finalV21FrameDatagram(2, frame)));
-  ASSERT_NO_FATAL_FAILURE(syncReceivePipe());
+  ASSERT_NO_FATAL_FAILURE(syncReceivePipe(badAfter + 1));
   EXPECT_EQ(daemon->count("bad audio packet"), badAfter + 1) << daemon->output();
   EXPECT_EQ(daemon->count("Error vrgEndptPacket"), 0) << daemon->output();
   ASSERT_NO_FATAL_FAILURE(waitBoard(6000));
