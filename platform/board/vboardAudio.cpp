@@ -27,12 +27,6 @@ void put16(uint8_t* p, uint16_t v) {
 uint32_t get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
-int16_t saturate(double v) {
-  if (v > 32767.0) return 32767;
-  if (v < -32768.0) return -32768;
-  return static_cast<int16_t>(std::lround(v));
-}
-
 }  // namespace
 
 double vboardToneAmplitude(double dbm0) { return 32767.0 * std::pow(10.0, (dbm0 - 3.14) / 20.0); }
@@ -221,7 +215,7 @@ void AudioSource::render(int16_t* samples, int count, int rate, const double* ov
         const double v = amp * std::sin(phase1_) + (f2 > 0 ? amp * std::sin(phase2_) : 0);
         phase1_ = std::fmod(phase1_ + kTwoPi * f1 / rate, kTwoPi);
         phase2_ = std::fmod(phase2_ + kTwoPi * f2 / rate, kTwoPi);
-        samples[i] = saturate(v);
+        samples[i] = vboardSaturate(v);
       }
       break;
     }
@@ -234,7 +228,7 @@ void AudioSource::render(int16_t* samples, int count, int rate, const double* ov
     if (dtmfPosition_ < step.onSamples) {
       double low = 0, high = 0;
       vboardDtmfFrequencies(step.digit, &low, &high);
-      samples[i] = saturate(amp * std::sin(dtmfPhaseLow_) + amp * std::sin(dtmfPhaseHigh_));
+      samples[i] = vboardSaturate(amp * std::sin(dtmfPhaseLow_) + amp * std::sin(dtmfPhaseHigh_));
       dtmfPhaseLow_ = std::fmod(dtmfPhaseLow_ + kTwoPi * low / rate, kTwoPi);
       dtmfPhaseHigh_ = std::fmod(dtmfPhaseHigh_ + kTwoPi * high / rate, kTwoPi);
     } else {

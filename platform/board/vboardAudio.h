@@ -11,6 +11,16 @@
 // Amplitude of a sine of `dbm0` dBm0 (0 dBm0 is 3.14 dB below a full-scale sine).
 double vboardToneAmplitude(double dbm0);
 
+// A sample value as a 16-bit sample: saturated, then rounded half away from zero (std::lround)
+// without the library call; v - trunc(v) is exact at this magnitude.
+inline int16_t vboardSaturate(double v) {
+  if (v > 32767.0) return 32767;
+  if (v < -32768.0) return -32768;
+  const double whole = __builtin_trunc(v);
+  const double rest = v - whole;
+  return static_cast<int16_t>(rest >= 0.5 ? whole + 1 : rest <= -0.5 ? whole - 1 : whole);
+}
+
 // A mono 16-bit PCM WAV file being read; it loops when it reaches its end.
 class WavReader {
  public:

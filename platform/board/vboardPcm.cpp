@@ -23,14 +23,6 @@ const double kDialTone[3] = {425.0, 0.0, -10.0};
 
 static_assert((ECHO_HISTORY & (ECHO_HISTORY - 1)) == 0, "the echo ring is indexed by a mask");
 
-// std::lround of a value within int16_t's range (half away from zero), without the library call:
-// v - trunc(v) is exact at this magnitude.
-int16_t roundHalfAway(double v) {
-  const double whole = std::trunc(v);
-  const double rest = v - whole;
-  return static_cast<int16_t>(rest >= 0.5 ? whole + 1 : rest <= -0.5 ? whole - 1 : whole);
-}
-
 // Adds the hybrid's echo: egress played `hybridDelay` samples earlier on the line. The DMA's
 // two ticks mean every sample it needs was written at an earlier tick. The samples that have an
 // echo are one run: line time at least the delay, and the time echoed already written and still
@@ -45,7 +37,7 @@ void addEcho(Channel& ch, int16_t* samples, int count, uint64_t firstTime) {
   for (int64_t i = from; i < to; ++i) {
     const uint64_t echoed = static_cast<uint64_t>(first + i - delay);
     const double v = samples[i] + ch.hybridGain * history[echoed & (ECHO_HISTORY - 1)];
-    samples[i] = roundHalfAway(std::clamp(v, -32768.0, 32767.0));
+    samples[i] = vboardSaturate(v);
   }
 }
 
