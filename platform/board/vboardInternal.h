@@ -27,6 +27,7 @@ constexpr size_t MAX_RINGS = 64;      // ringing bursts kept per line
 constexpr size_t MAX_EVENTS = 16;     // unread line-driver events per descriptor
 constexpr size_t MAX_SCRIPTED = 16;   // scripted line-test results per line
 constexpr size_t ECHO_HISTORY = 2048;  // egress samples kept for the hybrid's echo
+constexpr int MAX_SAMPLES_PER_TICK = 80;  // 5 ms at 16 kHz
 constexpr int MAX_HYBRID_DELAY_MS = 60;
 
 int64_t nowMs();  // monotonic milliseconds
@@ -61,7 +62,7 @@ struct Channel {
   bool enabled = true;
   bool clearChannel = false;
   bool initialised = false;
-  int samplesPerTick() const { return rate == DSPHAL_RATE_16KHZ ? 80 : 40; }
+  int samplesPerTick() const { return rate == DSPHAL_RATE_16KHZ ? MAX_SAMPLES_PER_TICK : MAX_SAMPLES_PER_TICK / 2; }
   int sampleRate() const { return rate == DSPHAL_RATE_16KHZ ? 16000 : 8000; }
 
   // PCM towards the DSP (ingress) and from it (egress).

@@ -76,8 +76,6 @@ void takeEgressFrame(Channel& ch, const int16_t* samples, int count) {
   if (ch.sink.isOpen()) ch.sink.write(samples, count);
 }
 
-constexpr int MAX_FRAME_SAMPLES = 80;  // 5 ms at 16 kHz
-
 }  // namespace
 
 ssize_t readFrame(Board& b, Descriptor& d, void* buffer, size_t length) {
@@ -102,7 +100,7 @@ ssize_t writeFrame(Board& b, Descriptor& d, const void* buffer, size_t length) {
   ch.egressPending.insert(ch.egressPending.end(), bytes, bytes + n);
   ch.egressBytes += n;
   if (ch.egressPending.size() == frameBytes) {
-    int16_t samples[MAX_FRAME_SAMPLES];
+    int16_t samples[MAX_SAMPLES_PER_TICK];
     std::memcpy(samples, ch.egressPending.data(), frameBytes);
     keepForEcho(b, ch, samples, ch.samplesPerTick());
     takeEgressFrame(ch, samples, ch.samplesPerTick());

@@ -69,6 +69,11 @@ void* MEM_BufPoolAllocClearDbg(MEM_BufPool* pool, const char* file, int line);
 void MEM_BufPoolFree(MEM_BufPool* pool, void* data);
 void MEM_BufPoolFree_Unprotected(MEM_BufPool* pool, void* data);
 void MEM_BufPoolDump(MEM_BufPool* pool);
+// Whether the pool's memory holds the address.
+inline bool MEM_BufPoolHolds(const MEM_BufPool* pool, const void* data) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  return p >= pool->startp && p < pool->endp;
+}
 // The pool of MEM_gBufPoolList whose memory holds the address, or none.
 MEM_BufPool* MEM_FindBufPool(const void* data);
 

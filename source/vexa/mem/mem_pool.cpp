@@ -81,9 +81,8 @@ void MEM_TermBufPool(MEM_BufPool* pool) {
 }
 
 MEM_BufPool* MEM_FindBufPool(const void* data) {
-  const uint8_t* p = static_cast<const uint8_t*>(data);
   for (MEM_BufPool* pool = MEM_gBufPoolList; pool != nullptr; pool = pool->pNextBufPool) {
-    if (p >= pool->startp && p < pool->endp) return pool;
+    if (MEM_BufPoolHolds(pool, data)) return pool;
   }
   return nullptr;
 }

@@ -85,9 +85,7 @@ void QRN_FreeSocketMsg_Unprotected(QRN_SocketMsg* msg) {
     QRN_FreeExtMsg_Unprotected(msg->msg.ext.bufp);
   }
   // Nearly every message is of the framework's pool: the search of all pools is for the rest.
-  MEM_BufPool* pool = &QRN_gHapiMsgBufPool;
-  const auto* p = reinterpret_cast<const uint8_t*>(msg);
-  if (p < pool->startp || p >= pool->endp) pool = nullptr;
+  MEM_BufPool* pool = MEM_BufPoolHolds(&QRN_gHapiMsgBufPool, msg) ? &QRN_gHapiMsgBufPool : nullptr;
   MEM_BufPoolFree_Unprotected(pool, msg);
 }
 

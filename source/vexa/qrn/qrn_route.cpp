@@ -137,7 +137,7 @@ bool qrnQueueMsgInServices(const HSFMSG* msg, int obd, HSF_IBD_MASK mask, QRN_Ms
   QRN_Socket* socket = QRN_CurrentSocket();
   if (socket == nullptr || msg == nullptr) return false;
   LhapiLockGuard lock;
-  QRN_SocketMsg* sm = QRN_AllocSocketMsg();
+  QRN_SocketMsg* sm = QRN_AllocSocketMsg_Unprotected();
   if (sm == nullptr) {
     LHAPI_ASSERT_FAIL();
     return false;
