@@ -15,11 +15,8 @@ using namespace g729;
 
 namespace {
 
-std::uint32_t seed = 729;
-std::uint32_t next() {
-  seed = seed * 1664525u + 1013904223u;
-  return seed >> 8;
-}
+digest::Lcg rng{729};
+std::uint32_t next() { return rng.next(); }
 W16 draw(int amp) {
   if (next() % 97 == 0) return next() & 1 ? kMin16 : kMax16;  // the extremes now and then
   return static_cast<W16>(static_cast<int>(next() % (2u * amp + 1)) - amp);

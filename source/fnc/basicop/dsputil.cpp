@@ -105,11 +105,15 @@ SINT16 utilPower2dB(UINT32 pwr, int offset) {
 }
 
 SINT16 utildiv_s(SINT16 var1, SINT16 var2) {
-    if (var1 == 0) return 0;
-    if (var1 == var2) return 32767;
     // For 0 < var1 < var2 the remainder stays below var2 at every step of the restoring division,
     // so its fifteen steps give exactly the truncated quotient; other operands take the steps.
-    if (var1 > 0 && var1 < var2) return static_cast<SINT16>((SINT32{var1} << 15) / var2);
+    if (var1 > 0 && var1 < var2) return div_s_itu(var1, var2);
+    return utildivRestoring(var1, var2);
+}
+
+SINT16 utildivRestoring(SINT16 var1, SINT16 var2) {
+    if (var1 == 0) return 0;
+    if (var1 == var2) return 32767;
     SINT32 num = var1;
     SINT16 q = 0;
     for (int i = 0; i < 15; ++i) {

@@ -28,6 +28,9 @@ SINT16 utildB2scale(int level);
 SINT16 utilPower2dB(UINT32 pwr, int offset);
 // Q15 quotient var1 / var2 for 0 <= var1 <= var2.
 SINT16 utildiv_s(SINT16 var1, SINT16 var2);
+// The same quotient by fifteen steps of restoring division, for any operands: utildiv_s takes
+// these steps where its one division would not give the same result.
+SINT16 utildivRestoring(SINT16 var1, SINT16 var2);
 // Scales the block left until its peak reaches 16384; returns the shift applied.
 int utilVectorNorm(SINT16* x, int n);
 // DC blocker; x and y may be the same buffer; *umem is the filter's state.

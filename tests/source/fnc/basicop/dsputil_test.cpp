@@ -120,21 +120,6 @@ SINT16 power2dB(UINT32 pwr, int offset) {
     const std::int64_t r = std::int64_t{offset} - 768 * k + utilPower2dBTable[(v >> 26) & 15];
     return static_cast<SINT16>(r > 32767 ? 32767 : (r < -32768 ? -32768 : r));
 }
-SINT16 div_s(SINT16 var1, SINT16 var2) {
-    if (var1 == 0) return 0;
-    if (var1 == var2) return 32767;
-    SINT32 num = var1;
-    SINT16 q = 0;
-    for (int i = 0; i < 15; ++i) {
-        q = static_cast<SINT16>(q << 1);
-        num <<= 1;
-        if (num >= var2) {
-            num -= var2;
-            q = static_cast<SINT16>(q + 1);
-        }
-    }
-    return q;
-}
 void highpass(const SINT16* x, SINT16* y, int n, int alpha_exp, SINT32* umem) {
     SINT32 u = *umem;
     for (int i = 0; i < n; ++i) {
@@ -171,13 +156,13 @@ TEST(DspUtil, NormalisationsDivisionAndHighpassEqualTheirStepwiseForms) {
     // (negative and larger numerators included) for the others.
     differ = 0;
     for (int d = 1; d <= 1024; ++d) {
-        for (int n = 0; n <= d; ++n) differ += utildiv_s(static_cast<SINT16>(n), static_cast<SINT16>(d)) != stepwise::div_s(static_cast<SINT16>(n), static_cast<SINT16>(d));
+        for (int n = 0; n <= d; ++n) differ += utildiv_s(static_cast<SINT16>(n), static_cast<SINT16>(d)) != utildivRestoring(static_cast<SINT16>(n), static_cast<SINT16>(d));
     }
     for (int i = 0; i < 400000; ++i) {
         const auto d = static_cast<SINT16>(i % 4 == 0 ? 32767 - static_cast<int>(rng() % 64) : static_cast<int>(rng() % 65536) - 32768);
         const int pick = static_cast<int>(rng() % 5);
         const auto n = static_cast<SINT16>(pick == 0 ? d - 1 : pick == 1 ? 1 : static_cast<int>(rng() % 65536) - 32768);
-        differ += utildiv_s(n, d) != stepwise::div_s(n, d);
+        differ += utildiv_s(n, d) != utildivRestoring(n, d);
     }
     EXPECT_EQ(differ, 0) << "utildiv_s";
     // Every peak, -32768 included, with the block scaled by the returned shift.
