@@ -178,4 +178,7 @@ inline W32 g729Mpy32(W32 a, W32 b) {
     return static_cast<W32>(r);
 }
 
+// The largest |x[i]| of n samples (32768 for -32768).
+int g729LargestMagnitude(const W16* x, int n);
+
 }  // namespace g729

@@ -13,12 +13,6 @@
 namespace g729 {
 
 namespace {
-W16 clamp16(W32 v) { return static_cast<W16>(std::clamp<W32>(v, kMin16, kMax16)); }
-int largestMagnitude(const W16* x, int n) {
-    int m = 0;
-    for (int i = 0; i < n; ++i) m = std::max(m, std::abs(int{x[i]}));
-    return m;
-}
 // (L + 2^(s-1)) >> s, saturated to 16 bits.
 W16 rnd16(W32 L, int s) { return sat16(static_cast<W32>((std::int64_t{L} + (std::int64_t{1} << (s - 1))) >> s)); }
 
@@ -114,7 +108,7 @@ void g729ab_Residu(const W16* a, const W16* x, W16* y) {
     // cannot reach the 32-bit limit.
     std::int64_t asum = 0;
     for (int j = 0; j <= 10; ++j) asum += std::abs(int{a[j]});
-    const int xmax = largestMagnitude(x - 10, 50);
+    const int xmax = g729LargestMagnitude(x - 10, 50);
     if (2 * asum * xmax <= kMax32) {
         residuPlain(a, x, y);
         return;
@@ -392,7 +386,7 @@ void interpolate(const W16* x0, const W16* c1, const W16* c2, W16* exc, Chain ch
     const int chunk = static_cast<int>(std::min<std::ptrdiff_t>(gap, 40));
     for (int start = 0; start < 40; start += chunk) {
         const int end = std::min(40, start + chunk);
-        if (2 * csum * largestMagnitude(x0 + start - 9, end - start + 19) <= kMax32) {
+        if (2 * csum * g729LargestMagnitude(x0 + start - 9, end - start + 19) <= kMax32) {
             interpolateSpan(x0, c1, c2, exc, start, end);
         } else {
             for (int j = start; j < end; ++j) exc[j] = chain(j);
@@ -471,8 +465,8 @@ void g729ab_TotalExc(W16* exc, const W16* code, W16 gain_pit, W16 gain_code, int
     const int s = mode == 1 ? 15 : 14;
     // When the doubled products and the rounding constant cannot reach the 32-bit limit, the
     // saturating sum is a plain one, which the compiler vectorises.
-    if (2 * (std::int64_t{largestMagnitude(exc, 40)} * std::abs(int{gain_pit}) +
-             std::int64_t{largestMagnitude(code, 40)} * std::abs(int{gain_code})) + (1 << (s - 1)) <= kMax32) {
+    if (2 * (std::int64_t{g729LargestMagnitude(exc, 40)} * std::abs(int{gain_pit}) +
+             std::int64_t{g729LargestMagnitude(code, 40)} * std::abs(int{gain_code})) + (1 << (s - 1)) <= kMax32) {
         for (int n = 0; n < 40; ++n) exc[n] = clamp16((2 * (W32{exc[n]} * gain_pit) + 2 * (W32{code[n]} * gain_code) + (1 << (s - 1))) >> s);
         return;
     }

@@ -20,11 +20,9 @@ namespace g729 {
 #define ORVOX_VECTOR_CLONES
 #endif
 
-namespace {
-
 // The largest |x[i]| (32768 for -32768), from the extremes so that the vector form needs no
 // wider type.
-int maxMagnitude(const W16* x, int n) {
+int g729LargestMagnitude(const W16* x, int n) {
     int hi = 0, lo = 0, i = 0;
 #if defined(__SSE2__)
     if (n >= 8) {
@@ -49,6 +47,8 @@ int maxMagnitude(const W16* x, int n) {
     }
     return std::max(hi, -lo);
 }
+
+namespace {
 
 // Σ x[i]² over the samples of 0..n) at every `step`-th index (1 or 2), exact.
 std::int64_t squares64(const W16* x, int n, int step) {
@@ -170,7 +170,7 @@ ORVOX_VECTOR_CLONES W32 g729PartialSums4(const W16* x, const W16* y, int n) {
 }
 
 bool g729SumsCannotSaturate(const W16* x, int nx, const W16* y, int ny, int n) {
-    return 2 * std::int64_t{maxMagnitude(x, nx)} * maxMagnitude(y, ny) * n <= kMax32;
+    return 2 * std::int64_t{g729LargestMagnitude(x, nx)} * g729LargestMagnitude(y, ny) * n <= kMax32;
 }
 
 W32 g729ab_Vec_L_mac8(const W16* x, const W16* y, int /*n*/, W32 acc) { return L_add(g729PartialSums4(x, y, 40), acc); }
@@ -243,7 +243,6 @@ void g729ab_Vec_split(const W16* x, W16* even, W16* odd, int n) {
 
 // add, sub and mult in select form (no branch), so that their loops become vector code.
 namespace {
-inline W16 clamp16(W32 x) { return static_cast<W16>(std::clamp(x, W32{kMin16}, W32{kMax16})); }
 // (a·b) >> 15 lies in [-32767, 32768]; only (-32768)² reaches the top.
 inline W16 multSelect(W16 a, W16 b) { return static_cast<W16>(std::min((W32{a} * b) >> 15, W32{kMax16})); }
 }  // namespace
@@ -469,7 +468,7 @@ void g729ab_Cor_h_loop2_3_4_5(const W16* h, const W16* h2, W16* rr) {
     // largest possible sum stays inside 32 bits, the saturating chain is a plain one.
     int hsum = 0;
     for (int i = 0; i < 40; ++i) hsum += std::abs(int{h[i]});
-    if (2 * std::int64_t{hsum} * maxMagnitude(h2, 40) <= kMax32 || g729EnergiesCannotSaturate(h, 40, h2, 40)) {
+    if (2 * std::int64_t{hsum} * g729LargestMagnitude(h2, 40) <= kMax32 || g729EnergiesCannotSaturate(h, 40, h2, 40)) {
         g729CorMatrixPlain(h, h2, rr);
         return;
     }

@@ -3,6 +3,7 @@
 // number of coder and decoder channels run side by side on any threads.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 namespace g729 {
@@ -22,6 +23,8 @@ inline W16 sat16(W32 x) {
     if (__builtin_expect(x < kMin16, 0)) return kMin16;
     return static_cast<W16>(x);
 }
+// Saturation in select form (no branch), for loops that are to become vector code.
+inline W16 clamp16(W32 x) { return static_cast<W16>(std::clamp(x, W32{kMin16}, W32{kMax16})); }
 inline W32 sat32(std::int64_t x) {
     if (__builtin_expect(x > kMax32, 0)) return kMax32;
     if (__builtin_expect(x < kMin32, 0)) return kMin32;
