@@ -110,12 +110,6 @@ inline int64_t laneSum64(__m128i a) {
   return _mm_cvtsi128_si64(_mm_add_epi64(a, _mm_unpackhi_epi64(a, a)));
 }
 
-int64_t energyTail(const int16_t* x, int from, int n) {
-  int64_t e = 0;
-  for (int i = from; i < n; ++i) e += int32_t{x[i]} * x[i];
-  return e;
-}
-
 int64_t energySse2(const int16_t* x, int n) {
   __m128i sum = _mm_setzero_si128();
   int i = 0;
@@ -123,7 +117,7 @@ int64_t energySse2(const int16_t* x, int n) {
     const __m128i v = load8(x + i);
     sum = widenPairSums(sum, _mm_madd_epi16(v, v));
   }
-  return laneSum64(sum) + energyTail(x, i, n);
+  return laneSum64(sum) + lmsKernelsPortable().energy(x + i, n - i);
 }
 
 constexpr LmsKernels kSse2 = {"sse2", reverseSse2, dotsSse2, adaptDotsSse2, energySse2};
@@ -251,7 +245,7 @@ LMS_AVX2 int64_t energyAvx2(const int16_t* x, int n) {
     half = widenPairSums(half, _mm_madd_epi16(v, v));
     i += 8;
   }
-  return laneSum64(half) + energyTail(x, i, n);
+  return laneSum64(half) + lmsKernelsPortable().energy(x + i, n - i);
 }
 
 constexpr LmsKernels kAvx2 = {"avx2", reverseAvx2, dotsAvx2, adaptDotsAvx2, energyAvx2};
