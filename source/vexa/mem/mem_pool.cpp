@@ -4,6 +4,7 @@
 #include "lhapi.h"
 #include "mem.h"
 #include "mem_internal.h"
+#include "knl/knl.h"
 
 using namespace mem_detail;
 
@@ -21,6 +22,40 @@ MEM_BlockHdr* poolBlockOf(const MEM_BufPool* pool, const void* data) {
   const size_t offset = static_cast<size_t>(p - MEM_BLOCK_HDR_SIZE - pool->startp);
   if (offset % poolStride(pool) != 0) return nullptr;
   return MEM_HdrOf(data);
+}
+
+// A pool runs dry under a flood from outside, refusing allocation after allocation: its state is
+// dumped when that starts, and the refusals are counted until it serves again. A flood that lets
+// the pool recover between datagrams would start a new dry spell every few frames, so a spell is
+// reported only when the last report is at least MEM_POOL_DRY_REPORT_FRAMES old; the spells in
+// between are counted and summed up with the next report.
+void poolDryStarts(MEM_BufPool* pool) {
+  const uint32_t now = KNL_gGlobals.frameSyncCount;
+  pool->dryReported =
+      !pool->everReported || now - pool->lastReportTick >= MEM_POOL_DRY_REPORT_FRAMES;
+  if (!pool->dryReported) return;
+  pool->everReported = true;
+  pool->lastReportTick = now;
+  if (pool->quietSpells > 0) {
+    lhapiErrorPrint("BufPool @ %p ran dry %u more times (%u allocations refused) since its last "
+                    "report\n",
+                    static_cast<void*>(pool), pool->quietSpells, pool->quietRefusals);
+    pool->quietSpells = 0;
+    pool->quietRefusals = 0;
+  }
+  MEM_BufPoolDump(pool);
+  LHAPI_ASSERT_FAIL();
+}
+
+void poolDryEnds(MEM_BufPool* pool) {
+  if (pool->dryReported) {
+    lhapiErrorPrint("BufPool @ %p serves again after refusing %d allocations\n",
+                    static_cast<void*>(pool), pool->failedAllocs);
+  } else {
+    pool->quietSpells += 1;
+    pool->quietRefusals += static_cast<uint32_t>(pool->failedAllocs);
+  }
+  pool->failedAllocs = 0;
 }
 
 }  // namespace
@@ -56,6 +91,11 @@ int MEM_InitBufPoolNoAdd(MEM_BufPool* pool, uint32_t bufSize, void* memory, size
   pool->numFreeBuf = static_cast<int>(count);
   pool->lowWaterMark = static_cast<int>(count);
   pool->failedAllocs = 0;
+  pool->dryReported = false;
+  pool->everReported = false;
+  pool->lastReportTick = 0;
+  pool->quietSpells = 0;
+  pool->quietRefusals = 0;
   return static_cast<int>(count);
 }
 
@@ -94,19 +134,10 @@ void* MEM_BufPoolAlloc_UnprotectedDbg(MEM_BufPool* pool, const char* file, int l
   }
   MEM_BlockHdr* hdr = pool->core.freep;
   if (hdr == nullptr) {
-    // A pool runs dry under a flood from outside, refusing allocation after allocation: its
-    // state is dumped once when that starts, and the refusals are counted until it serves again.
-    if (pool->failedAllocs++ == 0) {
-      MEM_BufPoolDump(pool);
-      LHAPI_ASSERT_FAIL();
-    }
+    if (pool->failedAllocs++ == 0) poolDryStarts(pool);
     return nullptr;
   }
-  if (pool->failedAllocs > 0) {
-    lhapiErrorPrint("BufPool @ %p serves again after refusing %d allocations\n",
-                    static_cast<void*>(pool), pool->failedAllocs);
-    pool->failedAllocs = 0;
-  }
+  if (pool->failedAllocs > 0) poolDryEnds(pool);
   const size_t stride = poolStride(pool);
   LHAPI_ASSERT(hdr->debugStartTag == MEM_POOL_START_FREE);
   LHAPI_ASSERT(readEndGuard(hdr, stride) == MEM_POOL_END_FREE);

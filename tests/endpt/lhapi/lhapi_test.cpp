@@ -114,8 +114,10 @@ TEST(LhapiAssert, LogsOneErrorLineWithTheFileNameAndReturns) {
 }
 
 // A pool run dry by a flood is dumped once, not once per refused allocation; the refusals are
-// counted when it serves again, and the next time it runs dry is reported afresh.
-TEST(LhapiPoolLog, APoolThatRunsDryIsDumpedOncePerEpisode) {
+// counted when it serves again. A flood that lets the pool recover between datagrams starts dry
+// spell after spell: only one per report interval is reported, the ones in between are summed up
+// with the next report.
+TEST(LhapiPoolLog, APoolThatRunsDryIsReportedOncePerSpellAndPerInterval) {
   std::vector<uint8_t> memory(MEM_BufPoolMemSize(16, 2));
   MEM_BufPool pool{};
   ASSERT_EQ(MEM_InitBufPoolNoAdd(&pool, 16, memory.data(), memory.size()), 2);
@@ -127,19 +129,46 @@ TEST(LhapiPoolLog, APoolThatRunsDryIsDumpedOncePerEpisode) {
     for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
     return n;
   };
-  for (int episode = 0; episode < 2; ++episode) {
-    testing::internal::CaptureStdout();
-    for (int i = 0; i < 500; ++i) EXPECT_EQ(MEM_BufPoolAlloc(&pool), nullptr);
+  // One dry spell of `refusals` refused allocations, ended by a free and a served allocation.
+  auto drySpell = [&](int refusals) {
+    for (int i = 0; i < refusals; ++i) EXPECT_EQ(MEM_BufPoolAlloc(&pool), nullptr);
     MEM_BufPoolFree(&pool, second);
     second = MEM_BufPoolAlloc(&pool);
-    const std::string out = testing::internal::GetCapturedStdout();
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(linesWith(out, "# free = 0"), 1) << out;
-    EXPECT_EQ(linesWith(out, "  Hdr @ "), 2) << out;
-    EXPECT_EQ(linesWith(out, "LHAPI: Assert"), 1) << out;
-    EXPECT_EQ(linesWith(out, " serves again after refusing 500 allocations"), 1) << out;
-    EXPECT_LE(linesWith(out, "\n"), 5) << out;
+  };
+  const uint32_t savedFrames = KNL_gGlobals.frameSyncCount;
+  KNL_gGlobals.frameSyncCount = 0xFFFFFF00u;  // the interval is measured across the wrap
+  testing::internal::CaptureStdout();
+  drySpell(500);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(linesWith(out, "# free = 0"), 1) << out;
+  EXPECT_EQ(linesWith(out, "  Hdr @ "), 2) << out;
+  EXPECT_EQ(linesWith(out, "LHAPI: Assert"), 1) << out;
+  EXPECT_EQ(linesWith(out, " serves again after refusing 500 allocations"), 1) << out;
+  EXPECT_EQ(linesWith(out, "\n"), 5) << out;
+
+  // A hundred more spells within the interval: nothing is logged, everything is counted.
+  testing::internal::CaptureStdout();
+  for (int spell = 0; spell < 100; ++spell) {
+    KNL_gGlobals.frameSyncCount += (MEM_POOL_DRY_REPORT_FRAMES - 1) / 100;
+    drySpell(3);
   }
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "");
+
+  // The first spell once the interval has passed is reported with the quiet ones before it.
+  KNL_gGlobals.frameSyncCount = 0xFFFFFF00u + MEM_POOL_DRY_REPORT_FRAMES;
+  testing::internal::CaptureStdout();
+  drySpell(7);
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(linesWith(out, " ran dry 100 more times (300 allocations refused) since its last report"),
+            1)
+      << out;
+  EXPECT_EQ(linesWith(out, "# free = 0"), 1) << out;
+  EXPECT_EQ(linesWith(out, "LHAPI: Assert"), 1) << out;
+  EXPECT_EQ(linesWith(out, " serves again after refusing 7 allocations"), 1) << out;
+  EXPECT_EQ(linesWith(out, "\n"), 6) << out;
+  KNL_gGlobals.frameSyncCount = savedFrames;
   MEM_BufPoolFree(&pool, first);
   MEM_BufPoolFree(&pool, second);
 }
