@@ -79,9 +79,33 @@ void refuseFifo(const char* path, const char* why, const char* error) {
   exit_failure(error);
 }
 
+// Why the directory of the pipes lets another user replace them, or null when it does not: where
+// others may write and the sticky bit does not keep them to their own entries, anyone can rename
+// the daemon's pipes away after the start-up checks and put their own in place. The daemon's own
+// group (the PBX's) is trusted as it is with the pipes themselves.
+const char* openPipeDir(const struct stat& st) {
+  if (!S_ISDIR(st.st_mode)) return "not a directory";
+  if (st.st_uid != geteuid() && st.st_uid != 0) return "owned by another user";
+  if (st.st_mode & S_ISVTX) return nullptr;
+  if (st.st_mode & S_IWOTH) return "writable by others without the sticky bit";
+  if ((st.st_mode & S_IWGRP) && st.st_gid != getegid())
+    return "writable by another group without the sticky bit";
+  return nullptr;
+}
+
+void checkPipeDir(const char* path, const char* error) {
+  std::string dir(path);
+  const size_t slash = dir.rfind('/');
+  dir = slash == std::string::npos ? "." : slash == 0 ? "/" : dir.substr(0, slash);
+  struct stat st {};
+  if (stat(dir.c_str(), &st) != 0) exit_failure(error);
+  if (const char* why = openPipeDir(st)) refuseFifo(dir.c_str(), why, error);
+}
+
 // Creates the pipe or reuses one the daemon's user made before; anything else at the path (a
 // link, a file, another user's pipe) ends the start-up.
 int open_fifo(const char* path, int extraFlags, const char* createError, const char* openError) {
+  checkPipeDir(path, createError);
   if (mkfifo(path, FIFO_MODE) != 0 && errno != EEXIST) exit_failure(createError);
   struct stat before {};
   if (lstat(path, &before) != 0) exit_failure(openError);

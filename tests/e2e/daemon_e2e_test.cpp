@@ -525,6 +525,40 @@ TEST_F(DaemonPipes, AnythingButTheDaemonsOwnPipeAtAPipePathIsRefused) {
   EXPECT_EQ(st.st_size, 0);
 }
 
+// In a directory where others may write and no sticky bit keeps them to their own entries, the
+// pipes could be renamed away after the start-up and replaced: the daemon does not start there.
+TEST_F(DaemonPipes, APipeDirectoryOthersCanWriteIsRefusedUnlessSticky) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig()));
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.path().c_str(), &st), 0);
+  const struct {
+    mode_t mode;
+    const char* why;  // null: the daemon starts
+  } cases[] = {
+      {0777, "writable by others without the sticky bit"},
+      {0757, "writable by others without the sticky bit"},
+      {01777, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    for (const char* pipe : kPipes) ::unlink(dir.file(pipe).c_str());
+    ASSERT_EQ(::chmod(dir.path().c_str(), c.mode), 0);
+    ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}, c.why == nullptr));
+    if (c.why != nullptr) {
+      EXPECT_GT(daemon->waitExit(15000ms), 0) << daemon->output();
+      EXPECT_NE(daemon->output().find("Refusing " + dir.path() + ": " + c.why + "\n"),
+                std::string::npos)
+          << daemon->output();
+      EXPECT_EQ(daemon->count("Startup ready!"), 0);
+      for (const char* pipe : kPipes) EXPECT_NE(::access(dir.file(pipe).c_str(), F_OK), 0) << pipe;
+    } else {
+      EXPECT_EQ(daemon->stop(SIGTERM), 0) << daemon->output();
+    }
+  }
+  ASSERT_EQ(::chmod(dir.path().c_str(), st.st_mode & 07777), 0);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Shutdown
 // ---------------------------------------------------------------------------------------------
