@@ -63,10 +63,12 @@ int boardHalCapInit(void) {
   return 0;
 }
 
+// The library's shutdown and the daemon's line shutdown both stop the board: stopping what is
+// already stopped is no error.
 void boardHalCapDeinit(void) {
   capStop = true;
   if (!capTaskCreated) {
-    voiceLog(VOICE_MODULE_DSPHAL, VOICE_LOGLEVEL_ERROR, "%s: Hal cap event task is not initialized.\n",
+    voiceLog(VOICE_MODULE_DSPHAL, VOICE_LOGLEVEL_NOTICE, "%s: Hal cap event task is not initialized.\n",
              __func__);
     return;
   }

@@ -262,7 +262,7 @@ int boardHalDspInit(void) {
 
 void boardHalDspDeinit(void) {
   if (!dspTaskCreated) {
-    voiceLog(VOICE_MODULE_DSPHAL, VOICE_LOGLEVEL_ERROR, "%s: DSP task is not initialized.\n",
+    voiceLog(VOICE_MODULE_DSPHAL, VOICE_LOGLEVEL_NOTICE, "%s: DSP task is not initialized.\n",
              __func__);
     return;
   }

@@ -76,7 +76,7 @@ int boardHalEventInit(void) {
 
 void boardHalEventDeinit(void) {
   if (!eventTaskCreated) {
-    voiceLog(VOICE_MODULE_SLICSLAC, VOICE_LOGLEVEL_ERROR,
+    voiceLog(VOICE_MODULE_SLICSLAC, VOICE_LOGLEVEL_NOTICE,
              "%s: Board hal event task is not initialized.\n", __func__);
     return;
   }

@@ -154,6 +154,13 @@ TEST_F(BoardLayer, DeinitStopsTheTickTaskWhileItWaitsForATick) {
   const uint64_t stalled = handledTicks();
   boardHalDeinit();  // returns: the wait was woken and the task ended
   EXPECT_EQ(handledTicks(), stalled);
+  // The daemon's line shutdown stops the board again after the library's shutdown did: stopping
+  // what is already stopped is no error.
+  log_.clear();
+  boardHalDspDeinit();
+  boardHalDeinit();
+  EXPECT_EQ(log_.count("is not initialized"), 4);
+  for (const LoggedMessage& m : log_.messages()) EXPECT_GT(m.level, VOICE_LOGLEVEL_ERROR) << m.text;
   ASSERT_EQ(vboardCommand("lockstep off").rfind("OK", 0), 0u);
   ASSERT_EQ(boardHalInit(VRG_COUNTRY_GERMANY), 0);  // the tick comes back on with the driver
   ASSERT_TRUE(waitFor([&] {
