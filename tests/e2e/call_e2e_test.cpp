@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -157,17 +158,23 @@ TEST_F(Call, G711ToneLeavesAsRtpDigitIsReportedEchoIsCancelledAndRecordsReturnTo
   const std::string pbxOut = pbx->output();
   std::printf("%s", pbxOut.substr(std::min(pbxOut.size(), pbxOut.find("rtp received"))).c_str());
 
-  // The capture opens in the independent packet analyser: every media packet read as RTP, none
-  // malformed.
+  // The capture opens in the independent packet analyser: every media packet of both directions
+  // read as RTP, none malformed, each at the time of day it passed.
   const std::string decode = "tshark -r " + pcap + " -d udp.port==5004,rtp -d udp.port==5005,rtcp";
   const long received = std::atol(pbxOut.c_str() + pbxOut.find("rtp received ") + 13);
-  const std::string rtpCount = shell(decode + " -Y rtp -T fields -e rtp.seq | wc -l");
+  const long sent = std::atol(pbxOut.c_str() + pbxOut.find("rtp sent ") + 9);
+  const std::string rtpCount = shell(decode + " -Y 'rtp && ip.src==192.168.1.1' -T fields -e rtp.seq | wc -l");
+  const std::string sentCount = shell(decode + " -Y 'rtp && ip.dst==192.168.1.1' -T fields -e rtp.seq | wc -l");
   const std::string malformed = shell(decode + " -Y '_ws.malformed || _ws.expert.severity >= error' | wc -l");
-  std::printf("capture: %s RTP packets read back of %ld received, %s malformed\n", trim(rtpCount).c_str(), received,
-              trim(malformed).c_str());
+  const double firstTime = std::atof(shell(decode + " -c 1 -T fields -e frame.time_epoch").c_str());
+  std::printf("capture: %s RTP packets read back of %ld received, %s of %ld sent, %s malformed\n",
+              trim(rtpCount).c_str(), received, trim(sentCount).c_str(), sent, trim(malformed).c_str());
   EXPECT_EQ(std::atol(rtpCount.c_str()), received);
+  EXPECT_EQ(std::atol(sentCount.c_str()), sent);
   EXPECT_GT(received, 400);
+  EXPECT_GT(sent, 400);
   EXPECT_EQ(std::atol(malformed.c_str()), 0);
+  EXPECT_NEAR(firstTime, static_cast<double>(std::time(nullptr)), 3600.0) << "not the time of day";
 
   // The tone as the far end decodes it.
   const std::vector<int16_t> heard = readWav(far), played = readWav(speaker);

@@ -11,7 +11,7 @@
 // size=172") and summed up on exit; --packets prints every frame instead.
 // --record keeps the payloads of the received voice packets back to back (no RTP header, no
 // RTCP, no telephone event): for G.711 a raw A-law or u-law file.
-// --pcap keeps the received RTP as a capture file, --wav the decoded G.711 far-end audio;
+// --pcap keeps the RTP of both directions as a capture file, --wav the decoded G.711 far-end audio;
 // --send answers each packet of the first connection heard with 20 ms of the speech file (over
 // and over, "speech sent" printed after the first time) as G.711 A-law RTP, so the speech keeps the pace of the daemon's own packets whatever its tick.
 // --step-board makes pbxsim the clock of a virtual board whose tick runs fast (ORVOX_TICK=fast):
@@ -98,6 +98,7 @@ void sendSpeech(int32_t line, int32_t cnx) {
   memcpy(frame + 8, &size, 4);
   memcpy(frame + 12, rtp.data(), rtp.size());
   tl_bus_send(rxBus, frame, 12 + rtp.size());
+  receiver.captureSent(rtp);
   ++framesToDaemon;
   if (!before && sender.done()) {
     printf("speech sent: %llu packets\n", static_cast<unsigned long long>(sender.packets()));
@@ -173,6 +174,7 @@ void onAudioFrame(tl_packet_t* packet) {
   if (receiver.eventJustEnded()) printf("%s\n", pbxmedia::describeRelayedEvent(receiver.relayedEvents().back()).c_str());
   if (opt.loop) {
     tl_bus_send(rxBus, packet->data, packet->size);
+    receiver.captureSent({packet->data + 12, size});
     ++framesToDaemon;
   }
   if (media) sendSpeech(line, cnx);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 
 #include "g711.h"
 
@@ -77,6 +78,14 @@ uint32_t le32(const uint8_t* p) {
 }
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
+// The capture's clock: the time of day at which the packet passed, so that the capture shows
+// when each packet really came and went.
+uint64_t captureTimeUs() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
+}
+
 }  // namespace
 
 bool PcapWriter::open(const std::string& path, std::string* error) {
@@ -94,7 +103,7 @@ bool PcapWriter::open(const std::string& path, std::string* error) {
 }
 
 void PcapWriter::write(std::span<const uint8_t> rtp, uint64_t timeUs, uint16_t srcPort,
-                       uint16_t dstPort) {
+                       uint16_t dstPort, Direction direction) {
   if (!file_ || rtp.size() > MAX_RTP) return;
   const size_t total = IP_HEADER + UDP_HEADER + rtp.size();
   uint8_t head[IP_HEADER + UDP_HEADER] = {};
@@ -104,8 +113,9 @@ void PcapWriter::write(std::span<const uint8_t> rtp, uint64_t timeUs, uint16_t s
   put16be(head + 6, 0x4000);  // don't fragment
   head[8] = 64;               // time to live
   head[9] = 17;               // UDP
-  put32be(head + 12, GATEWAY_ADDRESS);
-  put32be(head + 16, PBX_ADDRESS);
+  const bool fromGateway = direction == FROM_GATEWAY;
+  put32be(head + 12, fromGateway ? GATEWAY_ADDRESS : PBX_ADDRESS);
+  put32be(head + 16, fromGateway ? PBX_ADDRESS : GATEWAY_ADDRESS);
   put16be(head + 10, ipChecksum(head, IP_HEADER));
   put16be(head + 20, srcPort);
   put16be(head + 22, dstPort);
@@ -278,20 +288,24 @@ std::string describeRelayedEvent(const RelayedEvent& r) {
   return line;
 }
 
+void Receiver::captureSent(std::span<const uint8_t> rtp) {
+  if (capturing) {
+    pcap.write(rtp, captureTimeUs(), isRtcp(rtp) ? 5005 : 5004, isRtcp(rtp) ? 5005 : 5004,
+               PcapWriter::TO_GATEWAY);
+  }
+}
+
 bool Receiver::onPacket(std::span<const uint8_t> rtp) {
   eventJustEnded_ = false;
   if (isRtcp(rtp)) {
     reports_++;
-    if (capturing && started_) pcap.write(rtp, lastTimeUs_, 5005, 5005);
+    if (capturing) pcap.write(rtp, captureTimeUs(), 5005, 5005);
     return false;
   }
   RtpHeader h;
   if (!rtpParse(rtp, &h)) return false;
   if (!started_ || h.ssrc != ssrc_) {
-    // A new stream (a new connection) starts its own numbering; its capture time goes on from
-    // where the last stream ended.
-    if (started_) timestampBase_ = lastTimeUs_ + 20000;
-    firstTimestamp_ = h.timestamp;
+    // A new stream (a new connection) starts its own numbering.
     started_ = true;
     ssrc_ = h.ssrc;
     nextSequence_ = static_cast<uint16_t>(h.sequence + 1);
@@ -305,11 +319,7 @@ bool Receiver::onPacket(std::span<const uint8_t> rtp) {
     }
   }
   packets_++;
-  // The capture's clock is the stream's own: the RTP time stamp at 8 kHz.
-  const uint64_t timeUs =
-      timestampBase_ + static_cast<uint64_t>(static_cast<uint32_t>(h.timestamp - firstTimestamp_)) * 125;
-  lastTimeUs_ = timeUs;
-  if (capturing) pcap.write(rtp, timeUs, 5004, 5004);
+  if (capturing) pcap.write(rtp, captureTimeUs(), 5004, 5004);
   const std::span<const uint8_t> payload = rtp.subspan(h.headerBytes, rtp.size() - h.headerBytes - h.paddingBytes);
   TelephoneEvent event;
   if (h.payloadType >= 96 && telephoneEventParse(payload, &event)) {

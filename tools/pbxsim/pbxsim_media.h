@@ -12,12 +12,16 @@
 
 namespace pbxmedia {
 
-// A capture file of IPv4/UDP datagrams (link type "raw IP"), one record per RTP packet.
+// A capture file of IPv4/UDP datagrams (link type "raw IP"), one record per RTP packet, between
+// two made-up addresses: the gateway's (the daemon) and the PBX's.
 class PcapWriter {
  public:
+  enum Direction { FROM_GATEWAY, TO_GATEWAY };
   bool open(const std::string& path, std::string* error);
-  // `timeUs` is the record's time stamp; the datagram goes from `srcPort` to `dstPort`.
-  void write(std::span<const uint8_t> rtp, uint64_t timeUs, uint16_t srcPort, uint16_t dstPort);
+  // `timeUs` is the record's time stamp (microseconds since 1970); the datagram goes from
+  // `srcPort` to `dstPort`, from the gateway to the PBX or the other way.
+  void write(std::span<const uint8_t> rtp, uint64_t timeUs, uint16_t srcPort, uint16_t dstPort,
+             Direction direction = FROM_GATEWAY);
   void close();
   ~PcapWriter() { close(); }
 
@@ -112,6 +116,8 @@ class Receiver {
 
   // Takes one received packet; true when it carried media (RTP, not a control packet).
   bool onPacket(std::span<const uint8_t> rtp);
+  // Puts a packet the PBX sends to the gateway into the capture beside the received ones.
+  void captureSent(std::span<const uint8_t> rtp);
   uint64_t packets() const { return packets_; }
   uint64_t lost() const { return lost_; }
   uint64_t undecoded() const { return undecoded_; }
@@ -128,9 +134,6 @@ class Receiver {
  private:
   bool started_ = false;
   uint16_t nextSequence_ = 0;
-  uint32_t firstTimestamp_ = 0;
-  uint64_t timestampBase_ = 0;  // capture time at which the current stream began
-  uint64_t lastTimeUs_ = 0;
   uint32_t ssrc_ = 0;
   uint64_t packets_ = 0, lost_ = 0, undecoded_ = 0, events_ = 0, reports_ = 0;
   double energy_ = 0;
