@@ -63,6 +63,34 @@ void to_words(const uint8_t* bytes, std::size_t len, uint16_t* words) {
     }
 }
 
+// The adaptive mode's rate for the frame about to start, from the uplink
+// estimate. The hold at 37000 and the caps keep the coded bandwidth from
+// flapping between 8 and 12 kHz (and from climbing out of 12 kHz) on small
+// changes of the estimate.
+void update_bottleneck(ISACFIX_SubStruct* s) {
+    ISACFIX_EncInst_t& e = s->ISACenc_obj;
+    int32_t rate = WebRtcIsacfix_GetUplinkBandwidth(&s->bwestimator_obj);
+    if (s->bandwidthKHz == isac8kHz) rate = (rate > 37000 && rate < 41000) ? 37000 : (rate > 46000 ? 46000 : rate);
+    else if (s->bandwidthKHz == isac12kHz && rate > 46000) rate = 46000;
+    if (s->encoderSamplingRateKHz == kIsacWideband) {
+        e.BottleNeck = rate > 32000 ? 32000 : rate;
+        s->bandwidthKHz = isac8kHz;
+        return;
+    }
+    double lb = 0, ub = 0;
+    int16_t bw = isac8kHz;
+    // The estimate stays within 10000..56000, which the allocation covers.
+    WebRtcIsac_RateAllocation(rate, &lb, &ub, &bw);
+    e.BottleNeck = static_cast<int32_t>(lb);
+    s->ISACencUB_obj.BottleNeck = static_cast<int32_t>(ub);
+    // An upper band is coded in 30 ms frames only.
+    if (bw != isac8kHz) e.new_framelength = 480;
+    if (bw != s->bandwidthKHz) {
+        s->bandwidthKHz = bw;
+        update_payload_limits(s);
+    }
+}
+
 int32_t control_band(double rate, int32_t* bottleneck) {
     if (rate < 10000.0 || rate > 32000.0) return -kErrRange;
     *bottleneck = static_cast<int32_t>(rate);
@@ -353,16 +381,7 @@ int16_t WebRtcIsacfix_Encode(ISACFIX_MainStruct* inst, const int16_t* speechIn, 
         WebRtcSpl_AnalysisQMF(speechIn, lower, upper, s->analysisFBState1, s->analysisFBState2);
         lb = lower;
     }
-    // The per-frame bottleneck update of the adaptive mode.
-    if (s->CodingMode == 0 && e.buffer_index == 0 && e.frame_nb == 0) {
-        int32_t rate = WebRtcIsacfix_GetUplinkBandwidth(&s->bwestimator_obj);
-        if (s->bandwidthKHz == isac8kHz) rate = (rate > 37000 && rate < 41000) ? 37000 : (rate > 46000 ? 46000 : rate);
-        else if (s->bandwidthKHz == isac12kHz && rate > 46000) rate = 46000;
-        if (s->encoderSamplingRateKHz == kIsacWideband) {
-            e.BottleNeck = rate > 32000 ? 32000 : rate;
-            s->bandwidthKHz = isac8kHz;
-        }
-    }
+    if (s->CodingMode == 0 && e.buffer_index == 0 && e.frame_nb == 0) update_bottleneck(s);
     int16_t bwIndex = 0, jitter = 0;
     if (e.buffer_index == 320 && e.frame_nb == 0)
         WebRtcIsac_GetDownlinkBwJitIndexImpl(&s->bwestimator_obj, &bwIndex, &jitter, s->decoderSamplingRateKHz);

@@ -69,10 +69,7 @@ std::vector<int16_t> signal_32k() {
 void run(const Case& c, uint64_t* encoded, uint64_t* decoded) {
     const auto in = c.swb ? signal_32k() : signal_16k();
     const std::size_t block = c.swb ? 320 : 160;
-    Codec enc(c.swb), dec(c.swb);
-    if (c.coding_mode != 1) {
-        ASSERT_EQ(WebRtcIsacfix_EncoderInit(enc.inst, c.coding_mode, c.swb), 0);
-    }
+    Codec enc(c.swb, c.coding_mode), dec(c.swb);
     Fnv e, d;
     uint8_t buf[600];
     int packets = 0;

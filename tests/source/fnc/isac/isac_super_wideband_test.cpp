@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "isac_codec.h"
@@ -69,6 +71,17 @@ double tone_amplitude(const std::vector<int16_t>& x, double hz, std::size_t from
 
 double db(double ratio) { return 20 * std::log10(ratio + 1e-9); }
 
+// Response (dB) of the high half of the codec's half-band split at u Hz
+// (16 kHz sampling): half the difference of its two all-pass branches, each
+// two first-order sections (a + z^-2) / (1 + a z^-2) with the split's
+// factors, the second branch one sample later.
+double high_half_db(double u_hz) {
+    const std::complex<double> z = std::polar(1.0, 2 * M_PI * u_hz / 16000), z2 = z * z;
+    const auto branch = [&](double a0, double a1) { return (a0 + 1.0 / z2) / (1.0 + a0 / z2) * (a1 + 1.0 / z2) / (1.0 + a1 / z2); };
+    const auto upper = branch(1137 / 32768.0, 12537 / 32768.0), lower = branch(5059 / 32768.0, 24379 / 32768.0);
+    return db(std::abs(upper - lower / z) / 2);
+}
+
 struct Decoded {
     std::vector<int16_t> out;      // decoded, 32 kHz
     std::vector<int16_t> damaged;  // decoded with every upper block's check word broken
@@ -76,34 +89,43 @@ struct Decoded {
     int with_upper = 0;
 };
 
+// Decodes one packet twice: as sent by `dec`, and by `damaged` with the
+// check word of its upper block broken (a packet carries an upper block when
+// its lower stream ends early). Returns the samples decoded.
+int take_packet(ISACFIX_MainStruct* dec, ISACFIX_MainStruct* damaged, uint8_t* buf, int16_t n, Decoded& r) {
+    ++r.packets;
+    int16_t pcm[1920], type = -1;
+    const int16_t got = WebRtcIsacfix_Decode(dec, buf, static_cast<std::size_t>(n), pcm, &type);
+    EXPECT_GT(got, 0) << WebRtcIsacfix_GetErrorCode(dec);
+    EXPECT_EQ(type, 0);
+    if (got <= 0) return 0;
+    r.out.insert(r.out.end(), pcm, pcm + got);
+    const auto words = isac_test::payload_words(buf, static_cast<std::size_t>(n));
+    ISACFIX_DecInst_t scratch = reinterpret_cast<ISACFIX_SubStruct*>(damaged)->ISACdec_obj;
+    WebRtcIsacfix_InitBitstreamDec(&scratch.bitstr_obj, words.data(), static_cast<uint16_t>(n));
+    int16_t tmp[960], frame = 0;
+    if (WebRtcIsacfix_DecodeImpl(tmp, &scratch, &frame) < n) {
+        ++r.with_upper;
+        buf[n - 1] ^= 0x5A;
+    }
+    EXPECT_EQ(WebRtcIsacfix_Decode(damaged, buf, static_cast<std::size_t>(n), pcm, &type), got);
+    r.damaged.insert(r.damaged.end(), pcm, pcm + got);
+    return got;
+}
+
 // Encodes 32 kHz input at `rate` bit/s in frames of frame_ms and decodes
-// every packet twice: as sent, and with the check word of its upper block
-// broken (a packet carries an upper block when its lower stream ends early).
+// every packet (take_packet).
 Decoded run(const std::vector<int16_t>& in, int rate, int frame_ms) {
     Decoded r;
     Codec c(1), damaged(1);
     uint8_t buf[600];
-    const int samples = 2 * 16 * frame_ms;
     for (std::size_t off = 0; off + 320 <= in.size(); off += 320) {
         EXPECT_EQ(WebRtcIsacfix_Control(c.inst, rate, static_cast<int16_t>(frame_ms)), 0);
         const int16_t n = WebRtcIsacfix_Encode(c.inst, &in[off], buf, 1);
         EXPECT_GE(n, 0) << WebRtcIsacfix_GetErrorCode(c.inst);
-        if (n <= 0) continue;
-        ++r.packets;
-        int16_t pcm[1920], type = -1;
-        EXPECT_EQ(WebRtcIsacfix_Decode(c.inst, buf, static_cast<std::size_t>(n), pcm, &type), samples);
-        EXPECT_EQ(type, 0);
-        r.out.insert(r.out.end(), pcm, pcm + samples);
-        const auto words = isac_test::payload_words(buf, static_cast<std::size_t>(n));
-        ISACFIX_DecInst_t scratch = reinterpret_cast<ISACFIX_SubStruct*>(damaged.inst)->ISACdec_obj;
-        WebRtcIsacfix_InitBitstreamDec(&scratch.bitstr_obj, words.data(), static_cast<uint16_t>(n));
-        int16_t tmp[960], frame = 0;
-        if (WebRtcIsacfix_DecodeImpl(tmp, &scratch, &frame) < n) {
-            ++r.with_upper;
-            buf[n - 1] ^= 0x5A;
+        if (n > 0) {
+            EXPECT_EQ(take_packet(c.inst, damaged.inst, buf, n, r), 2 * 16 * frame_ms);
         }
-        EXPECT_EQ(WebRtcIsacfix_Decode(damaged.inst, buf, static_cast<std::size_t>(n), pcm, &type), samples);
-        r.damaged.insert(r.damaged.end(), pcm, pcm + samples);
     }
     return r;
 }
@@ -133,46 +155,51 @@ std::vector<int16_t> speech_12k_band(std::size_t n16) {
 
 }  // namespace
 
-// Tones across 8-12 kHz come back at their own frequency and level; tones
-// above 12 kHz are removed, neither kept nor folded back into the band. A
-// steady pure tone leaves coding noise close to it (the codec's transform
-// frames do not overlap, and each frame's noise sits under its line), so what
-// is measured away from the tone is everything more than 1.5 kHz off it. The
-// half-band filters of the band split need about 1 kHz to turn from pass to
-// stop, so the tones keep that distance from 12 kHz.
+// Tones across 8-16 kHz through the 12 kHz mode. The mode splits the upper
+// band (8-16 kHz, carried mirrored at 16 kHz sampling: 16 kHz at 0 Hz) into
+// two half bands, codes the one holding 8-12 kHz and rebuilds it with the
+// other silent, so nothing cancels what the half-band filters let through
+// about 12 kHz: a tone at F comes back at F through the band's response
+// twice (split and rebuild), and at its mirror about 12 kHz, 24 kHz - F,
+// through the response at both places once. Those two levels are predicted
+// from the split's all-pass pair; where the prediction lies below the coding
+// noise the component must stay under that noise. Elsewhere there is only
+// coding noise. A steady pure tone leaves coding noise close to it (the
+// codec's transform frames do not overlap, and each frame's noise sits under
+// its line), so what is measured away from the tone and its mirror is
+// everything more than 1.5 kHz off them.
 TEST(IsacSuperWideband, TwelveKilohertzBandKeepsTonesWhereTheyAre) {
     constexpr double kAmplitude = 3000;
     constexpr std::size_t kSettled = 9600;  // 0.3 s
     const double tone_db = 20 * std::log10(kAmplitude / std::sqrt(2.0));
-    for (double hz : {8250.0, 8750.0, 9250.0, 9750.0, 10250.0, 10750.0, 11000.0}) {
-        const auto in = tone_32k(hz, kAmplitude, 32000);
-        const Decoded r = run(in, 45000, 30);
+    const auto expect = [](double got, double predicted, double hz, const char* what) {
+        if (predicted > -45.0) EXPECT_NEAR(got, predicted, 3.0) << what << hz;
+        else EXPECT_LT(got, -35.0) << what << hz;
+    };
+    for (double hz : {8250.0, 8750.0, 9250.0, 9750.0, 10250.0, 10750.0, 11000.0, 11250.0, 11500.0, 11750.0, 12500.0,
+                      13000.0, 14000.0, 15000.0}) {
+        const Decoded r = run(tone_32k(hz, kAmplitude, 32000), 45000, 30);
         ASSERT_EQ(r.with_upper, r.packets);
-        const auto out = to_double(r.out);
+        const double mirror_hz = 24000 - hz;
         const double level = db(tone_amplitude(r.out, hz, kSettled) / kAmplitude);
-        const double mirrored = db(tone_amplitude(r.out, 24000 - hz, kSettled) / kAmplitude);
-        const double below = band_db(out, 8000, hz - 1500, kSettled) - tone_db;
-        const double above = band_db(out, hz + 1500, 16000, kSettled) - tone_db;
+        const double mirrored = db(tone_amplitude(r.out, mirror_hz, kSettled) / kAmplitude);
+        const double level_model = 2 * high_half_db(16000 - hz);
+        const double mirror_model = high_half_db(16000 - hz) + high_half_db(hz - 8000);
+        const auto out = to_double(r.out);
+        // 8-16 kHz but 1.5 kHz about the tone and its mirror.
+        const double first = std::min(hz, mirror_hz), second = std::max(hz, mirror_hz);
+        const double gaps[3][2] = {{8000, first - 1500}, {first + 1500, second - 1500}, {second + 1500, 16000}};
+        double elsewhere = -99.0;
+        for (const auto& g : gaps)
+            if (g[1] - g[0] > 500) elsewhere = std::max(elsewhere, band_db(out, g[0], g[1], kSettled) - tone_db);
         const double lower_band = band_db(out, 50, 7500, kSettled) - tone_db;
-        std::printf("12 kHz band, %.0f Hz: level %+.1f dB; at %.0f Hz %+.1f dB; 8 kHz to 1.5 kHz below %+.1f dB, "
-                    "1.5 kHz above to 16 kHz %+.1f dB, 0-7.5 kHz %+.1f dB\n", hz, level, 24000 - hz, mirrored, below,
-                    above, lower_band);
-        EXPECT_NEAR(level, 0.0, 2.5) << hz;
-        EXPECT_LT(mirrored, -35.0) << hz;
-        EXPECT_LT(std::max(below, above), -25.0) << hz;
+        std::printf("12 kHz band, %.0f Hz: level %+.1f dB (split %+.1f); at %.0f Hz %+.1f dB (split %+.1f); "
+                    "elsewhere in 8-16 kHz %+.1f dB, 0-7.5 kHz %+.1f dB\n", hz, level, level_model, mirror_hz,
+                    mirrored, mirror_model, elsewhere, lower_band);
+        expect(level, hz < 12000 ? 0.0 : level_model, hz, "tone at ");
+        expect(mirrored, mirror_model, hz, "mirror of ");
+        EXPECT_LT(elsewhere, -25.0) << hz;
         EXPECT_LT(lower_band, -40.0) << hz;
-    }
-    for (double hz : {13000.0, 14000.0, 15000.0}) {
-        const auto in = tone_32k(hz, kAmplitude, 32000);
-        const Decoded r = run(in, 45000, 30);
-        const double upper = band_db(to_double(r.out), 8000, 16000, kSettled) - tone_db;
-        const double kept = db(tone_amplitude(r.out, hz, kSettled) / kAmplitude);
-        const double folded = db(tone_amplitude(r.out, 24000 - hz, kSettled) / kAmplitude);
-        std::printf("12 kHz band, %.0f Hz: kept %+.1f dB, folded to %.0f Hz %+.1f dB, all of 8-16 kHz %+.1f dB\n", hz,
-                    kept, 24000 - hz, folded, upper);
-        EXPECT_LT(kept, -30.0) << hz;
-        EXPECT_LT(folded, -30.0) << hz;
-        EXPECT_LT(upper, -30.0) << hz;
     }
 }
 
@@ -236,4 +263,120 @@ TEST(IsacSuperWideband, SixteenKilohertzBandAndSixtyMsFrames) {
                 lower_got - lower_sent, upper_got - upper_sent);
     EXPECT_NEAR(lower_got, lower_sent, 1.0);
     EXPECT_LT(upper_got, upper_sent - 40);
+}
+
+namespace {
+
+ISACFIX_SubStruct* state(const Codec& c) { return reinterpret_cast<ISACFIX_SubStruct*>(c.inst); }
+
+// The uplink estimate the adaptive encoder reads at its next frame start.
+void set_estimate(const Codec& c, int rate) { state(c)->bwestimator_obj.sendBwAvg = rate * 128; }
+
+}  // namespace
+
+// The adaptive mode takes the uplink estimate at each frame start and splits
+// it between the bands: below 38 kbit/s the lower band alone, 38-50 kbit/s
+// with the 12 kHz upper band, 50-56 kbit/s with the 16 kHz one, no band above
+// 32 kbit/s. Coded at 8 kHz, 37-41 kbit/s count as 37000 and more than 46000
+// as 46000; coded at 12 kHz, more than 46000 as 46000 (so the coded bandwidth
+// does not flap). An upper band forces 30 ms frames even when the lower band
+// alone had chosen 60 ms, and a change of bandwidth recomputes the payload
+// limits, here from a cap of 400 bytes: 400 per 30 and per 60 ms for the
+// lower band alone; with an upper band 320 for the lower band and 400 for the
+// whole packet.
+TEST(IsacSuperWideband, AdaptiveModeSplitsTheEstimateAtEachFrame) {
+    struct Step {
+        int from, estimate, lower, upper, bandwidth;
+    };
+    const Step steps[] = {
+        {56000, 37999, 32000, 0, 8},      {56000, 38000, 29000, 25000, 12}, {56000, 49999, 32000, 32000, 12},
+        {56000, 50000, 31000, 28000, 16}, {56000, 53000, 32000, 29499, 16}, {56000, 56000, 32000, 31999, 16},
+        {30000, 10000, 10000, 0, 8},      {30000, 37001, 32000, 0, 8},      {30000, 40999, 32000, 0, 8},
+        {30000, 41000, 30571, 27000, 12}, {30000, 56000, 32000, 32000, 12}, {45000, 56000, 32000, 32000, 12},
+        {45000, 37999, 32000, 0, 8},
+    };
+    const auto in = speech_12k_band(16000);
+    for (const Step& st : steps) {
+        Codec c(1, 0);
+        ASSERT_EQ(WebRtcIsacfix_ControlBwe(c.inst, st.from, 30, 0), 0);
+        ASSERT_EQ(WebRtcIsacfix_SetMaxPayloadSize(c.inst, 400), 0);
+        set_estimate(c, st.estimate);
+        // As the lower band alone chooses at low rates.
+        state(c)->ISACenc_obj.new_framelength = 960;
+        uint8_t buf[600];
+        int16_t n = 0;
+        for (std::size_t off = 8000; n == 0 && off < 8000 + 6 * 320; off += 320) {
+            n = WebRtcIsacfix_Encode(c.inst, &in[off], buf, 1);
+            ASSERT_GE(n, 0) << WebRtcIsacfix_GetErrorCode(c.inst);
+        }
+        ASSERT_GT(n, 0) << st.estimate;
+        const ISACFIX_SubStruct* s = state(c);
+        const std::string at = std::to_string(st.from) + " -> " + std::to_string(st.estimate);
+        EXPECT_EQ(s->ISACenc_obj.BottleNeck, st.lower) << at;
+        EXPECT_EQ(s->ISACencUB_obj.BottleNeck, st.upper) << at;
+        EXPECT_EQ(s->bandwidthKHz, st.bandwidth) << at;
+        int16_t frame = 0;
+        ASSERT_EQ(WebRtcIsacfix_ReadFrameLen(buf, static_cast<std::size_t>(n), &frame), 0);
+        EXPECT_EQ(frame, st.bandwidth == 8 ? 960 : 480) << at;
+        if (st.bandwidth == 8) {
+            EXPECT_EQ(s->ISACenc_obj.payloadLimitBytes30, 400) << at;
+            EXPECT_EQ(s->ISACenc_obj.payloadLimitBytes60, 400) << at;
+        } else {
+            EXPECT_EQ(s->ISACenc_obj.payloadLimitBytes30, 320) << at;
+            EXPECT_EQ(s->ISACencUB_obj.maxPayloadSizeBytes, 400) << at;
+        }
+    }
+}
+
+// A whole adaptive stream whose estimate falls from 38 to 15 kbit/s and
+// rises to 45 kbit/s: 30 ms packets with the 12 kHz band, then 60 ms packets
+// of the lower band alone, then the 12 kHz band again. Every packet decodes;
+// the lower band keeps its level throughout, 8-12 kHz keeps its level where
+// it is coded and is gone where it is not.
+TEST(IsacSuperWideband, AdaptiveStreamFollowsTheEstimate) {
+    constexpr std::size_t kStretch = 32000;  // 1 s at 32 kHz
+    const int estimates[] = {38000, 15000, 45000};
+    const auto in = speech_12k_band(3 * kStretch / 2);
+    Codec enc(1, 0), dec(1), damaged(1);
+    // Set up for 16 kHz: the first frame's change of bandwidth lifts the
+    // payload limits from their start-up values, which hold no packet of
+    // both bands at 38 kbit/s.
+    ASSERT_EQ(WebRtcIsacfix_ControlBwe(enc.inst, 56000, 30, 0), 0);
+    Decoded r;
+    int packets[3] = {}, with_upper[3] = {}, long_frames[3] = {};
+    uint8_t buf[600];
+    for (std::size_t off = 0; off + 320 <= in.size(); off += 320) {
+        set_estimate(enc, estimates[off / kStretch]);
+        const int16_t n = WebRtcIsacfix_Encode(enc.inst, &in[off], buf, 1);
+        ASSERT_GE(n, 0) << WebRtcIsacfix_GetErrorCode(enc.inst);
+        if (n == 0) continue;
+        const std::size_t stretch = r.out.size() / kStretch;
+        const int upper_before = r.with_upper;
+        const int got = take_packet(dec.inst, damaged.inst, buf, n, r);
+        ++packets[stretch];
+        with_upper[stretch] += r.with_upper - upper_before;
+        long_frames[stretch] += got == 1920;
+    }
+    ASSERT_EQ(r.out.size(), in.size() / 960 * 960);
+    const int upper_coded[] = {1, 0, 1};
+    for (std::size_t k = 0; k < 3; ++k) {
+        // Each stretch after its first 0.1 s (the switch, and two silenced
+        // upper bands after a packet without one).
+        const std::size_t from = k * kStretch + 3200, to = (k + 1) * kStretch;
+        const std::vector<double> x(in.begin() + from, in.begin() + to), y(r.out.begin() + from, r.out.begin() + to);
+        const double lower = band_db(y, 100, 7500, 0) - band_db(x, 100, 7500, 0);
+        const double upper = band_db(y, 8200, 11600, 0) - band_db(x, 8200, 11600, 0);
+        std::printf("adaptive, %d bit/s: %d packets (%d with an upper band, %d of 60 ms), 0.1-7.5 kHz %+.1f dB, "
+                    "8.2-11.6 kHz %+.1f dB\n", estimates[k], packets[k], with_upper[k], long_frames[k], lower, upper);
+        EXPECT_NEAR(lower, 0.0, 1.5) << estimates[k];
+        if (upper_coded[k]) {
+            EXPECT_EQ(with_upper[k], packets[k]) << estimates[k];
+            EXPECT_EQ(long_frames[k], 0) << estimates[k];
+            EXPECT_NEAR(upper, 0.0, 3.0) << estimates[k];
+        } else {
+            EXPECT_EQ(with_upper[k], 0) << estimates[k];
+            EXPECT_GE(long_frames[k], packets[k] - 2) << estimates[k];
+            EXPECT_LT(upper, -30.0) << estimates[k];
+        }
+    }
 }
