@@ -1,7 +1,10 @@
 // Set-up and the framework lock of the host adaptation layer.
 #include <pthread.h>
 
+#include <cstdio>
+
 #include "lhapi.h"
+#include "lhapi_tickprof.h"
 
 // The framework lock, a recursive mutex. It is initialised statically, so a framework call made
 // before lhapiInit locks a real mutex instead of calling through an empty pointer.
@@ -37,9 +40,16 @@ void lhapiInit(int distributed) {
   gIsQuellixDistributed = distributed;
   lhapiCritSecInit();
   lhapiThreadDispatchInit();
+  lhapiTickProfileInit();
 }
 
 void lhapiDeinit() {
+  if (gLhapiTickProfileOn) {
+    static char report[4096];
+    lhapiTickProfileReport(report, sizeof report);
+    std::fputs(report, stdout);
+    std::fflush(stdout);
+  }
   lhapiThreadDispatchDeinit();
   lhapiCritSecDeinit();
   lhapiOsSemDestroy();

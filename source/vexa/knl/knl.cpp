@@ -5,6 +5,7 @@
 #include "hapi/hapi_types.h"
 #include "knl.h"
 #include "lhapi.h"
+#include "lhapi_tickprof.h"
 #include "qrn/qrn.h"
 
 KNL_Globals KNL_gGlobals;
@@ -217,7 +218,15 @@ void KNL_RunReadyThreads() {
     g.activeThread = t;
     // The body runs without the lock (one level of it), so it may take the lock itself.
     LHAPI_gpFncUnlock(nullptr);
-    if (t->threadFunc != nullptr) t->threadFunc(t->userContext);
+    if (t->threadFunc != nullptr) {
+      if (gLhapiTickProfileOn) {
+        const int64_t start = lhapiTickProfileNowNs();
+        t->threadFunc(t->userContext);
+        lhapiTickProfileThreadRan(t, lhapiTickProfileNowNs() - start);
+      } else {
+        t->threadFunc(t->userContext);
+      }
+    }
     LHAPI_gpFncLock();
     g.activeThread = nullptr;
     if (t->requestSet & KNL_REQUEST_FRAMESIZE) {

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "lhapi.h"
+#include "lhapi_tickprof.h"
 #include "vhd.h"
 
 namespace {
@@ -22,7 +23,8 @@ Direction directionOf(QRN_Socket* socket, HAPI_DIRECTION id) {
 }
 
 // Checks the slot and makes its socket the current one; none when the records are damaged.
-QRN_Socket* enterSocket(void* instance) {
+// The tick profile learns which channel's thread runs.
+QRN_Socket* enterSocket(void* instance, HAPI_DIRECTION direction) {
   auto* slot = static_cast<VHD_Instance*>(instance);
   if (slot == nullptr || slot->magic != VHD_INSTANCE_MAGIC) {
     LHAPI_ASSERT_FAIL();
@@ -32,6 +34,11 @@ QRN_Socket* enterSocket(void* instance) {
   if (socket == nullptr || socket->magic != QRN_SOCKET_MAGIC) {
     LHAPI_ASSERT_FAIL();
     return nullptr;
+  }
+  if (gLhapiTickProfileOn) {
+    lhapiTickProfileVhdThread(static_cast<int>(slot - VHD_gInstance),
+                              slot->archive != nullptr ? slot->archive->archiveType : 0u,
+                              direction == HAPI_DIRECTION_INGRESS);
   }
   QRN_gSocketContext.pCurrentSocket = socket;
   QRN_gSocketContext.pCurrentService = nullptr;
@@ -92,7 +99,23 @@ void completeStackSwitch(QRN_Socket* socket) {
 void runService(QRN_Socket* socket, QRN_HalfSocket* half, QRN_Service* service, HSFBLOCKP fn) {
   QRN_gSocketContext.pCurrentService = service;
   socket->numIBDmessages = half->dataQ.count;
-  fn(service->serviceData);
+  if (gLhapiTickProfileOn) {
+    const int64_t start = lhapiTickProfileNowNs();
+    fn(service->serviceData);
+    lhapiTickProfileServiceRan(service->archive->srvId, lhapiTickProfileNowNs() - start);
+  } else {
+    fn(service->serviceData);
+  }
+}
+
+void processHostMessages(QRN_Socket* socket) {
+  if (gLhapiTickProfileOn) {
+    const int64_t start = lhapiTickProfileNowNs();
+    QRN_SocketProcessMessages(socket);
+    lhapiTickProfileServiceRan(LHAPI_TICK_HOST_MESSAGES, lhapiTickProfileNowNs() - start);
+  } else {
+    QRN_SocketProcessMessages(socket);
+  }
 }
 
 // In-band data left at the end of the pass go to the switchboard; what it does not take goes to
@@ -124,7 +147,7 @@ void leaveSocket() {
 }  // namespace
 
 void VHD_IngressThread(void* instance) {
-  QRN_Socket* socket = enterSocket(instance);
+  QRN_Socket* socket = enterSocket(instance, HAPI_DIRECTION_INGRESS);
   if (socket == nullptr || socket->ingress == nullptr) return;
   const Direction d = directionOf(socket, HAPI_DIRECTION_INGRESS);
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_INGRESS;
@@ -143,13 +166,13 @@ void VHD_IngressThread(void* instance) {
     const bool dspOnly = (socket->config->vhdOpt & HAPI_VHDOPT_DSP_ONLY) != 0;
     passDataOn(socket, d.half, !dspOnly);
   }
-  QRN_SocketProcessMessages(socket);
+  processHostMessages(socket);
   saveHistory(socket, d);
   leaveSocket();
 }
 
 void VHD_EgressThread(void* instance) {
-  QRN_Socket* socket = enterSocket(instance);
+  QRN_Socket* socket = enterSocket(instance, HAPI_DIRECTION_EGRESS);
   if (socket == nullptr || socket->egress == nullptr) return;
   const Direction d = directionOf(socket, HAPI_DIRECTION_EGRESS);
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_EGRESS;
@@ -166,7 +189,7 @@ void VHD_EgressThread(void* instance) {
     }
     QRN_gSocketContext.pCurrentService = nullptr;
   }
-  QRN_SocketProcessMessages(socket);
+  processHostMessages(socket);
   saveHistory(socket, d);
   if (!socket->ss_ctl.stackswitchInprogress) passDataOn(socket, d.half, false);
   leaveSocket();

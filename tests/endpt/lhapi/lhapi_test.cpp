@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "halshim/halshim.h"
 #include "knl/knl.h"
 #include "lhapi.h"
+#include "lhapi_tickprof.h"
 #include "lhapi_time.h"
 #include "mem/mem.h"
 #include "qrn/qrn.h"
@@ -20,9 +23,26 @@ std::vector<std::string>& calls() {
   static std::vector<std::string> c;
   return c;
 }
+
+// The frame sync whose PCM ingress burns kSlowIngressNs of the thread's processor time.
+std::atomic<uint32_t> gSlowIngressTick{~0u};
+constexpr int64_t kSlowIngressNs = 2000000;
+
+int64_t threadCpuNow() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
 }  // namespace
 
-void lhapiProcessIngress() { calls().push_back("ingress " + std::to_string(KNL_gGlobals.frameSyncCount)); }
+void lhapiProcessIngress() {
+  calls().push_back("ingress " + std::to_string(KNL_gGlobals.frameSyncCount));
+  if (KNL_gGlobals.frameSyncCount == gSlowIngressTick) {
+    const int64_t until = threadCpuNow() + kSlowIngressNs;
+    while (threadCpuNow() < until) {
+    }
+  }
+}
 void lhapiProcessEgress() { calls().push_back("egress " + std::to_string(KNL_gGlobals.frameSyncCount)); }
 
 namespace {
@@ -185,6 +205,44 @@ TEST(LhapiFrameEntry, RunsHalShimBoardPcmThenOneFrameSync) {
   EXPECT_EQ(KNL_gGlobals.frameSyncCount, 2u);
   EXPECT_EQ(KNL_gGlobals.frameSyncNestingLevel, 0u);
   EXPECT_EQ(gKnlFrameSyncCount, 0u);
+}
+
+// The tick profile: off, it counts nothing; on, it has every tick in its distribution and names
+// the stage where the slowest one spent its time.
+TEST(LhapiFrameEntry, TheTickProfileFindsTheSlowTickAndItsStage) {
+  ::unsetenv("ORVOX_TICK_PROFILE");
+  lhapiInit(0);
+  QRN_HapiInit(hostDrop, nullptr);
+  char report[2048];
+  for (int i = 0; i < 3; ++i) lhapiKNL_RunReadyThreads();
+  lhapiTickProfileReport(report, sizeof report);
+  EXPECT_EQ(std::string(report).rfind("tick profile: 0 ticks", 0), 0u) << report;
+
+  ::setenv("ORVOX_TICK_PROFILE", "1", 1);
+  lhapiInit(0);
+  ::unsetenv("ORVOX_TICK_PROFILE");
+  QRN_HapiInit(hostDrop, nullptr);
+  gSlowIngressTick = KNL_gGlobals.frameSyncCount + 6;  // the seventh tick from here
+  for (int i = 0; i < 20; ++i) lhapiKNL_RunReadyThreads();
+  gSlowIngressTick = ~0u;
+  lhapiTickProfileReport(report, sizeof report);
+  const std::string text(report);
+  EXPECT_EQ(text.rfind("tick profile: 20 ticks", 0), 0u) << text;
+  // The slowest tick comes first, and its time is the ingress stage's.
+  const size_t first = text.find("\n  tick ");
+  ASSERT_NE(first, std::string::npos) << text;
+  EXPECT_EQ(text.compare(first, 11, "\n  tick 6: "), 0) << text;
+  const double cpuUs = std::atof(text.c_str() + text.find("cpu ", first) + 4);
+  const double ingressUs = std::atof(text.c_str() + text.find("pcm in ", first) + 7);
+  EXPECT_GE(cpuUs, kSlowIngressNs / 1000.0) << text;
+  EXPECT_GE(ingressUs, kSlowIngressNs / 1000.0) << text;
+  EXPECT_GE(ingressUs, 0.9 * cpuUs) << text;
+  // Nineteen quick ticks and one of 2 ms: the median is small, the maximum is that tick.
+  const double p50 = std::atof(text.c_str() + text.find(" p50 ") + 5);
+  const double max = std::atof(text.c_str() + text.find(" max ") + 5);
+  EXPECT_LT(p50, kSlowIngressNs / 1000.0) << text;
+  EXPECT_DOUBLE_EQ(max, cpuUs) << text;
+  lhapiInit(0);
 }
 
 }  // namespace

@@ -1,0 +1,243 @@
+// The DSP tick's profile. Everything but the report and the reset runs on the tick thread; the
+// lock only keeps a report from reading a tick half recorded.
+#include "lhapi_tickprof.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+
+bool gLhapiTickProfileOn = false;
+
+namespace {
+
+constexpr int64_t kBucketNs = 10000;  // the distribution in steps of 10 us
+constexpr size_t kBuckets = 1000;     // up to 10 ms; longer ticks go to the last bucket
+constexpr size_t kSlowest = 8;
+
+struct ThreadLabel {
+  int slot = -1;  // -1: not a VHD's thread
+  unsigned type = 0;
+  bool ingress = false;
+};
+
+struct TickRecord {
+  int64_t cpuNs = 0;
+  int64_t wallNs = 0;
+  std::array<int64_t, LHAPI_TICK_NUM_STAGES> stageNs{};
+  int threadsRun = 0;
+  int64_t longestThreadNs = 0;
+  char longestThread[64] = "";
+  int64_t longestServiceNs = 0;
+  uint16_t longestService = 0;
+  int64_t probeNs[2] = {0, 0};  // the speed probe before and after the tick's work
+  long minorFaults = 0;
+  long majorFaults = 0;
+  long voluntarySwitches = 0;
+  long involuntarySwitches = 0;
+  uint64_t index = 0;
+};
+
+struct Profile {
+  std::mutex lock;
+  std::array<uint64_t, kBuckets> histogram{};
+  uint64_t ticks = 0;
+  int64_t totalCpuNs = 0;
+  int64_t fastestProbeNs = 0;
+  std::array<TickRecord, kSlowest> slowest{};  // slowest first; cpuNs 0: unused
+  // The tick under way.
+  TickRecord current;
+  const void* longestThread = nullptr;
+  ThreadLabel runningLabel, longestLabel;
+  int64_t startCpuNs = 0, startWallNs = 0, stageStartNs = 0;
+  rusage startUsage{};
+};
+
+Profile& profile() {
+  static Profile p;
+  return p;
+}
+
+int64_t threadCpuNs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+void describeThread(const ThreadLabel& label, const void* thread, char* text, size_t size) {
+  if (thread == nullptr) {
+    std::snprintf(text, size, "none");
+  } else if (label.slot >= 0) {
+    std::snprintf(text, size, "VHD %d (type %u) %s", label.slot, label.type,
+                  label.ingress ? "ingress" : "egress");
+  } else {
+    std::snprintf(text, size, "thread %p", thread);
+  }
+}
+
+// A fixed piece of work, timed: in a tick that took long, a probe as slow as the work shows that
+// the processor ran slowly (shared with other loads, or held by the host), not that there was
+// more work to do.
+int64_t speedProbeNs() {
+  const int64_t start = lhapiTickProfileNowNs();
+  uint32_t x = 1;
+  for (int i = 0; i < 2000; ++i) {
+    x = x * 1664525u + 1013904223u;
+    asm volatile("" : "+r"(x));
+  }
+  return lhapiTickProfileNowNs() - start;
+}
+
+// Percentile `p` (0..1) of the distribution: the upper edge of its bucket, in microseconds.
+double percentileUs(const Profile& p, double fraction) {
+  const auto wanted = static_cast<uint64_t>(fraction * static_cast<double>(p.ticks) + 0.5);
+  uint64_t seen = 0;
+  for (size_t i = 0; i < kBuckets; ++i) {
+    seen += p.histogram[i];
+    if (seen >= std::max<uint64_t>(wanted, 1)) return static_cast<double>((i + 1) * kBucketNs) / 1000;
+  }
+  return static_cast<double>(kBuckets * kBucketNs) / 1000;
+}
+
+}  // namespace
+
+int64_t lhapiTickProfileNowNs() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+void lhapiTickProfileInit() {
+  const char* on = std::getenv("ORVOX_TICK_PROFILE");
+  lhapiTickProfileReset();
+  gLhapiTickProfileOn = on != nullptr && std::strcmp(on, "1") == 0;
+}
+
+void lhapiTickProfileReset() {
+  Profile& p = profile();
+  std::lock_guard<std::mutex> guard(p.lock);
+  p.histogram.fill(0);
+  p.ticks = 0;
+  p.totalCpuNs = 0;
+  p.fastestProbeNs = 0;
+  p.slowest.fill(TickRecord{});
+}
+
+void lhapiTickProfileBegin() {
+  if (!gLhapiTickProfileOn) return;
+  Profile& p = profile();
+  p.current = TickRecord{};
+  p.longestThread = nullptr;
+  p.runningLabel = p.longestLabel = ThreadLabel{};
+  getrusage(RUSAGE_THREAD, &p.startUsage);
+  p.current.probeNs[0] = speedProbeNs();
+  p.startCpuNs = threadCpuNs();
+  p.startWallNs = p.stageStartNs = lhapiTickProfileNowNs();
+}
+
+void lhapiTickProfileStageEnd(LHAPI_TICK_STAGE stage) {
+  if (!gLhapiTickProfileOn) return;
+  Profile& p = profile();
+  const int64_t now = lhapiTickProfileNowNs();
+  p.current.stageNs[stage] += now - p.stageStartNs;
+  p.stageStartNs = now;
+}
+
+void lhapiTickProfileVhdThread(int slot, unsigned type, bool ingress) {
+  profile().runningLabel = ThreadLabel{slot, type, ingress};
+}
+
+void lhapiTickProfileThreadRan(const void* thread, int64_t ns) {
+  Profile& p = profile();
+  p.current.threadsRun += 1;
+  if (ns > p.current.longestThreadNs) {
+    p.current.longestThreadNs = ns;
+    p.longestThread = thread;
+    p.longestLabel = p.runningLabel;
+  }
+  p.runningLabel = ThreadLabel{};
+}
+
+void lhapiTickProfileServiceRan(uint16_t service, int64_t ns) {
+  TickRecord& r = profile().current;
+  if (ns > r.longestServiceNs) {
+    r.longestServiceNs = ns;
+    r.longestService = service;
+  }
+}
+
+void lhapiTickProfileEnd() {
+  if (!gLhapiTickProfileOn) return;
+  Profile& p = profile();
+  TickRecord& r = p.current;
+  r.cpuNs = threadCpuNs() - p.startCpuNs;
+  r.wallNs = lhapiTickProfileNowNs() - p.startWallNs;
+  r.probeNs[1] = speedProbeNs();
+  std::lock_guard<std::mutex> guard(p.lock);
+  for (int64_t probe : r.probeNs) {
+    if (p.fastestProbeNs == 0 || probe < p.fastestProbeNs) p.fastestProbeNs = probe;
+  }
+  r.index = p.ticks++;
+  p.totalCpuNs += r.cpuNs;
+  p.histogram[std::min<size_t>(static_cast<size_t>(std::max<int64_t>(r.cpuNs, 0) / kBucketNs),
+                               kBuckets - 1)] += 1;
+  if (r.cpuNs <= p.slowest.back().cpuNs) return;
+  // One of the slowest: what the kernel did for the thread meanwhile, and who ran longest.
+  rusage now{};
+  getrusage(RUSAGE_THREAD, &now);
+  r.minorFaults = now.ru_minflt - p.startUsage.ru_minflt;
+  r.majorFaults = now.ru_majflt - p.startUsage.ru_majflt;
+  r.voluntarySwitches = now.ru_nvcsw - p.startUsage.ru_nvcsw;
+  r.involuntarySwitches = now.ru_nivcsw - p.startUsage.ru_nivcsw;
+  describeThread(p.longestLabel, p.longestThread, r.longestThread, sizeof r.longestThread);
+  auto at = std::find_if(p.slowest.begin(), p.slowest.end(),
+                         [&](const TickRecord& s) { return r.cpuNs > s.cpuNs; });
+  std::move_backward(at, p.slowest.end() - 1, p.slowest.end());
+  *at = r;
+}
+
+size_t lhapiTickProfileReport(char* text, size_t size) {
+  if (size == 0) return 0;
+  Profile& p = profile();
+  std::lock_guard<std::mutex> guard(p.lock);
+  size_t used = 0;
+  auto put = [&](const char* format, auto... args) {
+    if (used >= size) return;
+    const int n = std::snprintf(text + used, size - used, format, args...);
+    if (n > 0) used = std::min(size - 1, used + static_cast<size_t>(n));
+  };
+  const double avgUs = p.ticks ? static_cast<double>(p.totalCpuNs) / static_cast<double>(p.ticks) / 1000 : 0;
+  put("tick profile: %llu ticks, cpu us avg %.1f p50 %.0f p99 %.0f p99.9 %.0f p99.99 %.0f max %.1f\n",
+      static_cast<unsigned long long>(p.ticks), avgUs, percentileUs(p, 0.5), percentileUs(p, 0.99),
+      percentileUs(p, 0.999), percentileUs(p, 0.9999),
+      static_cast<double>(p.slowest.front().cpuNs) / 1000);
+  for (const TickRecord& r : p.slowest) {
+    if (r.cpuNs == 0) break;
+    char service[24];
+    if (r.longestService == LHAPI_TICK_HOST_MESSAGES) {
+      std::snprintf(service, sizeof service, "host messages");
+    } else {
+      std::snprintf(service, sizeof service, "service 0x%02x", r.longestService);
+    }
+    put("  tick %llu: cpu %.1f us, wall %.1f us (messages %.1f, pcm in %.1f, pcm out %.1f, "
+        "threads %.1f: %d run, longest %.1f us %s, longest block %.1f us %s), "
+        "speed probe %.1f/%.1f us (fastest %.1f), faults %ld/%ld, switches %ld/%ld\n",
+        static_cast<unsigned long long>(r.index), static_cast<double>(r.cpuNs) / 1000,
+        static_cast<double>(r.wallNs) / 1000, static_cast<double>(r.stageNs[LHAPI_TICK_SHIM]) / 1000,
+        static_cast<double>(r.stageNs[LHAPI_TICK_INGRESS]) / 1000,
+        static_cast<double>(r.stageNs[LHAPI_TICK_EGRESS]) / 1000,
+        static_cast<double>(r.stageNs[LHAPI_TICK_THREADS]) / 1000, r.threadsRun,
+        static_cast<double>(r.longestThreadNs) / 1000, r.longestThread,
+        static_cast<double>(r.longestServiceNs) / 1000, service,
+        static_cast<double>(r.probeNs[0]) / 1000, static_cast<double>(r.probeNs[1]) / 1000,
+        static_cast<double>(p.fastestProbeNs) / 1000, r.minorFaults, r.majorFaults,
+        r.voluntarySwitches, r.involuntarySwitches);
+  }
+  return used;
+}
