@@ -31,7 +31,6 @@ namespace {
 std::vector<amr_wb_HfGainObservation>* g_hf_seen = nullptr;
 }  // namespace
 
-
 // Watches the encoder's high-band gain quantiser (the library's default ignores it).
 void amr_wb_hf_gain_observed(const amr_wb_HfGainObservation& seen) {
     if (g_hf_seen) g_hf_seen->push_back(seen);
@@ -266,8 +265,8 @@ TEST(AmrwbEncoderOracle, DtxFrameTypesAndParametersNextToThePeer) {
 // count is 35, not 132); the first speech frame after a pause starts from the
 // lag memories that search left.  With one search over the whole SID frame the
 // first speech frame after the first pause (frame 193) already differs from the
-// peer's in its first lag, right after the ISFs, so both pauses before the
-// second one's end must close with equal frames.  Both encoders then code alike
+// peer's in its first lag, right after the ISFs; with the two-half search the
+// first two pauses end with equal frames.  Both encoders then code alike
 // up to a first speech frame after a pause in which the peer's sums wrap where
 // the standard's saturate (PeerKernelsWrapWhereOursSaturate below; on this
 // fixture first in frame 316): there the difference starts in the codebook,
