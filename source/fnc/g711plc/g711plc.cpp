@@ -225,8 +225,11 @@ bool do_plc(HSZPLC *mem, GCNG *cngp, const std::int16_t *speech, std::int16_t *o
   std::int16_t frame[PLC_FRAMESZ];
   if (keyPLC) {
     // A loss in the middle of a recovery fade starts a new concealment from the stream as played,
-    // blended in through the output delay; continuing the old one would drop the output from the
-    // half-faded-in speech to the attenuated repetition in one step.
+    // blended in through the output delay, as a loss after a completed recovery does. Continuing
+    // the old concealment (its count, span and attenuation) would cut from the half-faded-in speech
+    // to the attenuated repetition with no blend at all: on a periodic signal that join steps by
+    // twice the signal's own steepest step, an audible click wherever a loss long enough for a
+    // two-frame fade is followed by one good frame and another loss.
     if (mem->count != 0) {
       mem->count = 0;
       mem->erasecnt = 0;

@@ -205,9 +205,10 @@ void g723_1_Scale(Word16* Tv, Word32 Sen, G7231_DECSTATDEF* st) {
     e = g723_1_L_shr(g723_1_L_shl(e, ne), 1);
     Word16 shift = g723_1_sub(6, g723_1_add(g723_1_sub(ns, ne), 1));
     if (shift < 0) shift = 0;
-    e = g723_1_L_shr(e, shift);  // the energy ratio in Q10 before the square root
+    // The quotient of the normalised energies first, then the shift to the energy ratio in Q10
+    // before the square root: the quotient's low bits reach the root.
     factor = g723_1_div_l(e, g723_1_extract_h(s));
-    factor = g723_1_Sqrt_lbc(g723_1_L_deposit_h(factor));
+    factor = g723_1_Sqrt_lbc(g723_1_L_shr(g723_1_L_deposit_h(factor), shift));
   }
   for (int i = 0; i < G723_SubFrLen; ++i) {
     Word32 acc = g723_1_L_deposit_h(st->Gain);

@@ -86,7 +86,6 @@ struct AmrNbCodec {
   static constexpr const AmrFamilyShape& shape = kAmrNbShape;
   static constexpr int kSerialWords = AMR_SERIAL_FRAMESIZE;
   static constexpr int16_t kOne = 1, kZero = 0;
-  static constexpr bool kSidKeepsSidMode = false;
   using EncCodec = GSMAMR_ENCSTRUCT;
   using DecCodec = GSMAMR_DECSTRUCT;
 

@@ -59,9 +59,9 @@ struct AmrTxFrame {
 };
 
 // F supplies: `shape` (an AmrFamilyShape), `kSerialWords`, the serial bit values `kOne`/`kZero`,
-// the codec records `EncCodec`/`DecCodec`, and `encInit`, `encodeFrame`, `decInit`, `decodeFrame`;
-// `kSidKeepsSidMode`: the decoder is called with the SID frame type (not the speech mode) for SID
-// frames, and that frame type is not remembered as the last mode.
+// the codec records `EncCodec`/`DecCodec`, and `encInit`, `encodeFrame`, `decInit`, `decodeFrame`.
+// Every frame, SID frames included, is decoded in the configured speech mode (the last mode where
+// the packet holds no frame): both codecs make their comfort noise in the speech mode's synthesis.
 template <class F>
 struct AmrWrapper {
   static constexpr const AmrFamilyShape& S = F::shape;
@@ -207,7 +207,6 @@ struct AmrWrapper {
     unpackBits(0x80u >> (start % 8), S.bits[ft], payload + start / 8, serial, ft < kSid ? S.sort[ft] : nullptr,
                F::kOne, F::kZero);
     if (ft < kSid) return q ? AmrRx::SpeechGood : AmrRx::SpeechBad;
-    if (F::kSidKeepsSidMode) *mode = kSid;
     return q ? (serial[35] > 0 ? AmrRx::SidUpdate : AmrRx::SidFirst) : AmrRx::SidBad;
   }
 
@@ -225,7 +224,7 @@ struct AmrWrapper {
       if (vocoderDecHdr(decp)->cngActive) return;  // the service plays its own comfort noise
     }
     F::decodeFrame(st->codec, mode, serial, rx, out);
-    if (!(F::kSidKeepsSidMode && mode == kSid)) st->lastMode = mode;
+    st->lastMode = mode;
   }
 
   static constexpr HSZVOCODERS record() { return HSZVOCODERS{decCfg, decode, encCfg, encode}; }

@@ -11,7 +11,6 @@ struct AmrWbCodec {
   static constexpr const AmrFamilyShape& shape = kAmrWbShape;
   static constexpr int kSerialWords = 477;
   static constexpr int16_t kOne = 127, kZero = -127;
-  static constexpr bool kSidKeepsSidMode = true;
   struct EncCodec {
     wb_amr_TX_State tx;
     wb_amr_Coder_State coder;

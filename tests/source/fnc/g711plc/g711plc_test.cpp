@@ -263,6 +263,9 @@ TEST(G711Plc, LossStartIsBlendedThroughTheOutputDelay) {
   EXPECT_LE(std::abs(out[lost_start] - out[lost_start - 1]), max_step(clean));
 }
 
+// A loss that cuts a two-frame recovery fade short: continuing the old concealment there would
+// join the half-faded-in speech to the attenuated repetition unblended, a click of about twice the
+// signal's own steepest step.
 TEST(G711Plc, LossDuringRecoveryStartsAFreshConcealment) {
   const auto in = periodic(64, 40);
   std::vector<bool> lost = loss_at(10, 6, 40);

@@ -1,5 +1,9 @@
 // Interoperability of the G.723.1 codec with libavcodec's independent implementation: each side
-// decodes the other's streams. Thresholds were set from the first measurement of this code.
+// decodes the other's streams, and both decoders play every frame sample for sample alike, with the
+// pitch and formant post-filters and the gain scaling on and off. The gain scaling is where a
+// departure shows first: its energy ratio is the quotient of the normalised energies shifted down
+// afterwards, and shifting the numerator before the division instead drops the quotient's low bits
+// under the square root and leaves most post-filtered frames a few steps apart.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,8 +15,16 @@
 
 namespace {
 
-using g7231_test::identical_share;
 using g7231_test::segmental_snr;
+
+// The first 240-sample frame in which the two decodes differ, -1 when none does.
+long first_differing_frame(const std::vector<std::int16_t>& a, const std::vector<std::int16_t>& b) {
+  if (a.size() != b.size()) return 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return static_cast<long>(i / 240);
+  }
+  return -1;
+}
 
 struct Decoded {
   std::vector<std::int16_t> ours, theirs;
@@ -40,23 +52,15 @@ Decoded decode_libavcodec_stream(bool postfilter) {
 }
 
 TEST(G7231Interop, OurDecoderDecodesLibavcodecStreams) {
-  const Decoded plain = decode_libavcodec_stream(false);
-  const double plain_same = identical_share(plain.theirs, plain.ours);
-  std::printf("libavcodec stream, post-filters off: identical samples %.4f\n", plain_same);
-  EXPECT_EQ(1.0, plain_same);
-
-  const Decoded pf = decode_libavcodec_stream(true);
-  const double snr = segmental_snr(pf.theirs, pf.ours);
-  const double same = identical_share(pf.theirs, pf.ours);
-  std::printf("libavcodec stream, post-filters on: segmental SNR %.2f dB, identical samples %.4f\n", snr, same);
-  EXPECT_GE(snr, 55.0);
-  EXPECT_GE(same, 0.60);
+  for (bool postfilter : {false, true}) {
+    const Decoded d = decode_libavcodec_stream(postfilter);
+    EXPECT_EQ(-1, first_differing_frame(d.theirs, d.ours)) << "post-filters " << (postfilter ? "on" : "off");
+  }
 }
 
 // Our encoder at each rate; libavcodec and our decoder decode every frame.
 void expect_libavcodec_decodes_ours(G7231_Crate rate, int vad, const std::vector<std::int16_t>& signal,
-                                    double min_snr_vs_ours, double min_same, double min_snr_vs_input,
-                                    int* frame_counts) {
+                                    double min_snr_vs_input, int* frame_counts) {
   g7231_test::AvG7231 dec(false);
   ASSERT_TRUE(dec.ok());
   G7231_Coder_State enc;
@@ -76,25 +80,22 @@ void expect_libavcodec_decodes_ours(G7231_Crate rate, int vad, const std::vector
     a_all.insert(a_all.end(), a, a + 240);
     b_all.insert(b_all.end(), b, b + 240);
   }
-  const double snr = segmental_snr(b_all, a_all);
-  const double same = identical_share(b_all, a_all);
   std::vector<std::int16_t> delayed(signal.begin(), signal.end() - 60);
   std::vector<std::int16_t> ours_aligned(b_all.begin() + 60, b_all.end());
   const double vs_input = segmental_snr(delayed, ours_aligned);
-  std::printf("%s kbit/s%s: libavcodec vs our decode %.2f dB, identical %.4f; our decode vs input %.2f dB\n",
-              rate == 0 ? "6.3" : "5.3", vad ? " with VAD" : "", snr, same, vs_input);
-  EXPECT_GE(snr, min_snr_vs_ours);
-  EXPECT_GE(same, min_same);
+  std::printf("%s kbit/s%s: our decode vs input %.2f dB\n", rate == 0 ? "6.3" : "5.3", vad ? " with VAD" : "",
+              vs_input);
+  EXPECT_EQ(-1, first_differing_frame(a_all, b_all)) << (rate == 0 ? "6.3" : "5.3") << (vad ? " with VAD" : "");
   EXPECT_GE(vs_input, min_snr_vs_input);
 }
 
 TEST(G7231Interop, LibavcodecDecodesOurStreamsAtBothRates) {
   const auto speech = g7231_test::load_speech(8000 * 8);
   int counts[4] = {};
-  expect_libavcodec_decodes_ours(0, 0, speech, 55.0, 0.60, 9.0, counts);
+  expect_libavcodec_decodes_ours(0, 0, speech, 9.0, counts);
   EXPECT_EQ(int(speech.size() / 240), counts[0]);
   int counts53[4] = {};
-  expect_libavcodec_decodes_ours(1, 0, speech, 55.0, 0.60, 7.5, counts53);
+  expect_libavcodec_decodes_ours(1, 0, speech, 7.5, counts53);
   EXPECT_EQ(int(speech.size() / 240), counts53[1]);
 }
 
@@ -102,7 +103,7 @@ TEST(G7231Interop, SilenceCompressionStreamsDecodeOnBothSides) {
   const auto signal = g7231_test::speech_with_pauses(8);
   for (G7231_Crate rate : {0, 1}) {
     int counts[4] = {};
-    expect_libavcodec_decodes_ours(rate, 1, signal, 50.0, 0.80, 3.0, counts);
+    expect_libavcodec_decodes_ours(rate, 1, signal, 3.0, counts);
     std::printf("frames: %d speech, %d SID, %d untransmitted\n", counts[rate], counts[2], counts[3]);
     EXPECT_GT(counts[2], 0);
     EXPECT_GT(counts[3], counts[2]);

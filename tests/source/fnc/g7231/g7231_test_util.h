@@ -90,11 +90,4 @@ inline double segmental_snr(const std::vector<std::int16_t>& a, const std::vecto
   return n ? sum / n : 60;
 }
 
-inline double identical_share(const std::vector<std::int16_t>& a, const std::vector<std::int16_t>& b) {
-  std::size_t same = 0;
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) same += a[i] == b[i];
-  return n ? double(same) / n : 1;
-}
-
 }  // namespace g7231_test
