@@ -262,7 +262,11 @@ void followSequence(T38ZREORDER* rq, uint16_t s) {
     return;
   }
   const uint16_t step = static_cast<uint16_t>(s - rq->runLast);
-  if (rq->runLength > 0 && step >= 1 && step <= T38_RESYNC_STEP) {
+  if (rq->runLength > 0 && step == 0) {
+    ++rq->failtoReorderCount;  // the same far datagram again proves nothing more
+    return;
+  }
+  if (rq->runLength > 0 && step <= T38_RESYNC_STEP) {
     ++rq->runLength;
   } else {
     rq->runLength = 1;

@@ -255,6 +255,44 @@ TEST_F(T38Service, TheNextBurstCarriesTheLastPacketsOfTheBurstBefore) {
       << "the first secondary is the burst's last packet";
 }
 
+// Without redundancy an indicator still goes three times more, and a final V.21 frame goes three
+// times, then three no-signals: one lost datagram cannot leave the far end waiting.
+TEST_F(T38Service, WithoutRedundancyTailsStillCarryThreeCopies) {
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  ASSERT_TRUE(command(T38_SETREG1_CMD, 0, 0));
+  world().relayIn.push_back({relayPacket(2, {})});  // CED
+  runFrames(10);
+  world().relayIn.push_back({relayPacket(20, {0xFF, 0x13, 0x84})});  // a final frame
+  runFrames(10);
+  std::vector<std::vector<uint8_t>> expect;
+  for (int i = 0; i < 4; ++i) expect.push_back({0, 0, 1, 0x04, 0, 0});
+  const std::vector<uint8_t> frame = {0, 1, 9, 0xC0, 0x02, 0x80, 0x00, 0x02, 0xFF, 0x13, 0x84, 0x40, 0, 0};
+  for (int i = 0; i < 3; ++i) expect.push_back(frame);
+  for (uint8_t n = 2; n < 5; ++n) expect.push_back({0, n, 1, 0x00, 0, 0});
+  EXPECT_EQ(world().datagrams, expect);
+}
+
+// However many IFP packets fall due at once, one frame hands the relay a bounded number of
+// packets and the rest the frames after.
+TEST_F(T38Service, OneFrameHandsTheRelayABoundedNumberOfPackets) {
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  std::vector<std::vector<uint8_t>> burst;
+  for (uint8_t n = 0; n < 3; ++n) {
+    std::vector<uint8_t> d{0, n, 2 + T38_MAX_PLAYABLE_FIELDS / 2, 0xC0, T38_MAX_PLAYABLE_FIELDS};
+    for (int f = 0; f < T38_MAX_PLAYABLE_FIELDS; f += 2) d.push_back(0x22);
+    d.insert(d.end(), {0, 0});
+    burst.push_back(d);
+  }
+  world().netIn.push_back(burst);
+  std::vector<size_t> perFrame;
+  for (int f = 0; f < 40; ++f) {
+    const size_t before = world().relayOut.size();
+    runFrames(1);
+    if (world().relayOut.size() > before) perFrame.push_back(world().relayOut.size() - before);
+  }
+  EXPECT_EQ(perFrame, (std::vector<size_t>{2 * T38_MAX_PLAYABLE_FIELDS, T38_MAX_PLAYABLE_FIELDS}));
+}
+
 TEST_F(T38Service, RegistersAreBoundedByTheirRecord) {
   EXPECT_TRUE(command(T38_SETREG1_CMD, 2, 300));
   EXPECT_FALSE(command(T38_SETREG1_CMD, 4, 1));
