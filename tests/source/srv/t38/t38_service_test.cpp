@@ -232,6 +232,35 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndTheNextOneIsUntouched) {
   EXPECT_EQ(ends, (std::vector<uint8_t>{22, 20, 62, 52}));
 }
 
+// Where a peer's renumbered sequence joins the old one, the old one's last packets may have been
+// lost unseen: the frame under way ends bad; the frames after it are whole.
+TEST_F(T38Service, AFrameAcrossARenumberingEndsBad) {
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  const auto preamble = ifp(false, 3, NO_DFS, {}, NO_DFS);
+  const auto piece = ifp(true, 0, HDLC_DATA, {0xFF, 0xC8}, NO_DFS);
+  const auto end = ifp(true, 0, HDLC_DATA, {0x01}, HDLC_FCS_OK);
+  T38ZUDPTX tx;  // with copies: the renumbering itself loses nothing
+  t38fUDPTXInit(&tx);
+  std::vector<std::vector<uint8_t>> dgs;
+  for (const auto& p : {preamble, piece, piece, piece, piece, end, preamble, piece, end}) {
+    std::vector<uint8_t> d(256);
+    d.resize(t38fUDPBuild(&tx, p.data(), int(p.size()), 3, d.data(), d.size()));
+    dgs.push_back(d);
+  }
+  for (size_t i = 3; i < dgs.size(); ++i) {  // from the fourth on the numbers move by 20000
+    const uint16_t s = uint16_t(((dgs[i][0] << 8) | dgs[i][1]) + 20000);
+    dgs[i][0] = uint8_t(s >> 8);
+    dgs[i][1] = uint8_t(s);
+  }
+  for (const auto& d : dgs) world().netIn.push_back({d});
+  runFrames(long(dgs.size()) + 50);
+  std::vector<uint8_t> ends;
+  for (const Relay& r : world().relayOut)
+    if (r.code >= 19 && r.code <= 22) ends.push_back(r.code);
+  // V21_END_BAD, V21_END
+  EXPECT_EQ(ends, (std::vector<uint8_t>{21, 19}));
+}
+
 TEST_F(T38Service, TheNextBurstCarriesTheLastPacketsOfTheBurstBefore) {
   ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
   world().relayIn.push_back({relayPacket(3, {})});

@@ -153,6 +153,14 @@ TEST(T38Udptl, TheFirstDatagramSetsTheBaseWithTheOlderPacketsItCarries) {
   EXPECT_EQ(r.order(), (std::vector<uint16_t>{998, 999, 1000, 1001}));
   EXPECT_EQ(r.rq.lastoutTimeStamp, 997);
   EXPECT_EQ(r.rq.failtoReorderCount, 0);
+  // one datagram takes no more secondaries than the deepest redundancy needs
+  std::vector<uint8_t> deep{0x03, 0xE8, 1, 0x02, 0x00, 10};
+  for (int i = 0; i < 10; ++i) deep.insert(deep.end(), {1, 0x04});
+  Received d;
+  d.rq.lastoutTimeStamp = 989;
+  d.rq.isReorderQInitialized = true;
+  EXPECT_TRUE(t38fUDPEgress(&d.rq, deep.data(), deep.size()));
+  EXPECT_EQ(d.order().size(), size_t(1 + T38_MAX_SECONDARIES_TAKEN));
 }
 
 // A run of T38_RESYNC_RUN datagrams far outside the window, each a little ahead of the one before,
