@@ -638,7 +638,7 @@ std::vector<PeerParams> peerCases() {
   }
   v.push_back({"v27_nonecm_t38_to_audio_dcs_type12", kV27, false, false, {}, {}, {{DropOn::kV21FrameFcf, 1, 1, 0x41, 12}}, -1, 0x0303, 0, 0, 1});
   // no redundancy from the gateway: indicators, signal ends and no-signals still go three times
-  v.push_back({"v17_ecm_audio_to_t38_red0_signal_end", kV17, true, true, {}, {{DropOn::kSignalEnd, 2, 1}}, {}, -1, 0});
+  v.push_back({"v17_ecm_audio_to_t38_red0_signal_end", kV17, true, true, {}, {{DropOn::kSignalEnd, 1, 1}}, {}, -1, 0});
   v.push_back({"v29_nonecm_audio_to_t38_red0_signal_end", kV29, false, true, {}, {{DropOn::kSignalEnd, 4, 1}}, {}, -1, 0});
   v.push_back({"v27_ecm_t38_to_audio_red0_signal_end", kV27, true, false, {}, {{DropOn::kSignalEnd, 1, 1}}, {}, -1, 0});
   // one datagram of 127 fields: refused and counted, no assertion, the call goes on
