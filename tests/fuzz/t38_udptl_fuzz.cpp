@@ -45,10 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   // the queue holds whole records in sequence-number neighbourhoods; empty it
   DG_HDL h;
-  while (dg_deq(&rq.egressPktq, &h)) {
-    if (!dg_isValidLength(&h)) std::abort();
-    dg_free(dg_QmPeekFront(&h.qhdr));
-  }
+  for (QMQUEUE* q : {&rq.egressPktq, &rq.drainq})  // with what a resynchronisation left
+    while (dg_deq(q, &h)) {
+      if (!dg_isValidLength(&h)) std::abort();
+      dg_free(dg_QmPeekFront(&h.qhdr));
+    }
   if (gBlocksOut != 0) std::abort();
   return 0;
 }

@@ -35,6 +35,7 @@ void flushAll(T38ZLOCLMEM* m) {
   hsfQmFlush(&m->ingressHapiPktq);
   DG_HDL h;
   while (dg_deq(&m->rx.egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
+  while (dg_deq(&m->rx.drainq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
   m->tx.historyLen = 0;
 }
 
@@ -44,6 +45,7 @@ void enable(T38ZLOCLMEM* m) {
   m->conv.msgtype = 0;
   m->conv.flushState = 0;
   m->conv.flushMode = 0;
+  m->conv.flushRepeats = 0;
   m->lossInFrame = false;
   // the per-call state restarts; the statistics do not
   const uint16_t rc = m->rx.reorderCount, fr = m->rx.failtoReorderCount, inv = m->rx.invalidIFPCount,
@@ -144,10 +146,11 @@ void tailHandling(T38ZLOCLMEM* m) {
     c.flushState = 0;
   } else if (c.flushState >= 2) {
     --c.flushState;
-    if (c.flushMode == 1) {
+    if (c.flushMode == 1 && c.flushRepeats == 0) {
       const uint8_t noSignal[1] = {0x00};
       sendDatagram(m, noSignal, 1);
-    } else if (m->regs.numRedundantIFP != 0) {
+    } else {
+      if (c.flushRepeats > 0) --c.flushRepeats;
       uint8_t buf[5 + (T38_MAX_IFP + 1) * (T38_MAX_REDUNDANCY + 1)];  // the largest datagram
       const size_t n = t38fRepeatLast(&m->tx, buf, sizeof(buf));
       if (n > 0) {
@@ -167,7 +170,12 @@ void tailHandling(T38ZLOCLMEM* m) {
 
 struct RelayOut {
   T38ZLOCLMEM* m;
+  int sent;  // fax-relay packets handed on this frame
 };
+
+// Fax-relay packets one frame hands on at most (before the next IFP packet starts): the rest wait
+// for the next frame, so that no burst from the network can drain the relay's pool at once.
+constexpr int kRelayPacketsPerFrame = 32;
 
 // After a loss the HDLC frame under way (or the next one to start) misses octets, so its end
 // must not reach the fax terminal as good: a good end becomes a bad one, and the relay plays the
@@ -188,7 +196,9 @@ uint8_t frameEndAfterLoss(T38ZLOCLMEM* m, uint8_t code) {
 }
 
 void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
-  T38ZLOCLMEM* m = static_cast<RelayOut*>(user)->m;
+  auto* out = static_cast<RelayOut*>(user);
+  T38ZLOCLMEM* m = out->m;
+  ++out->sent;
   code = frameEndAfterLoss(m, code);
   const int payloadBytes = 2 + n + (n & 1);
   auto* block = static_cast<uint16_t*>(hsfMemAllocScratch(sizeof(HAPI_PKT_HDR) + static_cast<size_t>(payloadBytes)));
@@ -210,15 +220,25 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
 }
 
 void playOut(T38ZLOCLMEM* m) {
-  for (;;) {
-    EGR_IFP_PKT* head = t38egr_ifp_QmPeekFront(&m->rx.egressPktq);
+  RelayOut out{m, 0};
+  while (out.sent < kRelayPacketsPerFrame) {
+    // what a sequence left when the peer renumbered plays before the new sequence
+    const bool old = dg_QmPeekFront(&m->rx.drainq) != nullptr;
+    QMQUEUE* q = old ? &m->rx.drainq : &m->rx.egressPktq;
+    EGR_IFP_PKT* head = t38egr_ifp_QmPeekFront(q);
     if (head == nullptr || static_cast<uint16_t>(m->rx.time - head->arrivalTime) < m->regs.reorderDelay) return;
     DG_HDL h;
-    if (!t38egr_ifp_deq(&m->rx.egressPktq, &h)) return;
+    if (!t38egr_ifp_deq(q, &h)) return;
     EGR_IFP_PKT* pkt = t38egr_ifp_getifpFromHandle(&h);
-    // a number skipped here was lost for good: neither it nor a copy came in time
-    if (pkt->sequenceNum != static_cast<uint16_t>(m->rx.lastoutTimeStamp + 1)) m->lossInFrame = true;
-    m->rx.lastoutTimeStamp = pkt->sequenceNum;
+    // a number skipped here was lost for good: neither it nor a copy came in time; where a new
+    // sequence joins the old one, the old one's last packets may have been lost unseen
+    uint16_t& lastout = old ? m->rx.drainLastout : m->rx.lastoutTimeStamp;
+    if (pkt->sequenceNum != static_cast<uint16_t>(lastout + 1)) m->lossInFrame = true;
+    if (!old && m->rx.sequenceJoin) {
+      m->lossInFrame = true;
+      m->rx.sequenceJoin = false;
+    }
+    lastout = pkt->sequenceNum;
     uint16_t words[2 + 64];
     const uint16_t got = t38egr_ifp_read(words, &h, 66);
     uint8_t ifp[T38_MAX_IFP + 1];
@@ -227,13 +247,14 @@ void playOut(T38ZLOCLMEM* m) {
       ifp[octets++] = static_cast<uint8_t>(words[i]);
       if (octets < T38_MAX_IFP) ifp[octets++] = static_cast<uint8_t>(words[i] >> 8);
     }
-    // the record holds whole words: the packet's own walk says where it ends
-    for (int len = octets; len >= octets - 1 && len > 0; --len) {
-      if (t38fIFPcheck(ifp, len) == len) {
-        RelayOut out{m};
-        t38fIFPpktToHapiPkt(ifp, len, sendRelay, &out);
-        break;
-      }
+    // the record holds whole words: the packet's own walk says where it ends; one that does not
+    // play is refused and its frame is lost
+    bool played = false;
+    for (int len = octets; len >= octets - 1 && len > 0 && !played; --len)
+      if (t38fIFPcheck(ifp, len) == len) played = t38fIFPpktToHapiPkt(ifp, len, sendRelay, &out);
+    if (!played) {
+      ++m->rx.invalidIFPCount;
+      m->lossInFrame = true;
     }
     dg_free(dg_QmPeekFront(&h.qhdr));
   }

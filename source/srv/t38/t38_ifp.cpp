@@ -53,6 +53,16 @@ int16_t dataTypeOfTraining(int16_t t) {
   return -1;
 }
 
+// Starts a signal's tail: repeats of the last datagram (mode 0) or NO_SIGNAL packets (mode 1).
+// Without secondaries the NO_SIGNAL packets carry no copy of the signal end, so it is itself
+// repeated first until three copies have gone.
+void startTail(T38ZCONV* st, uint8_t redundancyLow, uint8_t mode) {
+  const uint8_t ticks = redundancyLow > T38_TAIL_COPIES ? redundancyLow : T38_TAIL_COPIES;
+  st->flushMode = mode;
+  st->flushRepeats = mode == 1 && redundancyLow == 0 ? T38_TAIL_COPIES - 1 : 0;
+  st->flushState = static_cast<uint16_t>(ticks + st->flushRepeats + 1);
+}
+
 bool sigEnd(IFP_FIELD_TYPE f) {
   return f == T4_NON_ECM_SIG_END || f == HDLC_SIG_END || f == HDLC_FCS_OK_SIG_END || f == HDLC_FCS_BAD_SIG_END;
 }
@@ -74,10 +84,7 @@ int t38fHapiPktToIFPpkt(T38ZCONV* st, uint8_t redundancyLow, const HAPI_PKT_HDR*
   if (row.choice == T30_IND) {
     const int16_t dt = dataTypeOfTraining(row.type);
     if (dt >= 0) st->msgtype = dt;
-    if (row.type != 0) {
-      st->flushState = static_cast<uint16_t>(redundancyLow + 1);
-      st->flushMode = 0;
-    }
+    if (row.type != 0) startTail(st, redundancyLow, 0);
     return t38fEncodeIFP(out, cap, false, row.type, NO_DFS, nullptr, 0, NO_DFS);
   }
   const int16_t type = row.type == USE_CURRENT_TYPE ? st->msgtype : row.type;
@@ -90,13 +97,9 @@ int t38fHapiPktToIFPpkt(T38ZCONV* st, uint8_t redundancyLow, const HAPI_PKT_HDR*
   }
   if ((code == HAPI_PKT_FC_PAGEEND || code == HAPI_PKT_FC_ECM_PAGEEND) && type <= 0) return -1;
   if (type >= 1) {
-    if (sigEnd(row.fieldType0) || sigEnd(row.fieldType1)) {
-      st->flushState = static_cast<uint16_t>(redundancyLow + 1);
-      st->flushMode = 1;
-    }
+    if (sigEnd(row.fieldType0) || sigEnd(row.fieldType1)) startTail(st, redundancyLow, 1);
   } else if (row.fieldType1 != NO_DFS) {
-    st->flushState = static_cast<uint16_t>(redundancyLow + 1);
-    st->flushMode = (row.fieldType1 == HDLC_FCS_OK || row.fieldType1 == HDLC_FCS_BAD) ? 0 : 1;
+    startTail(st, redundancyLow, (row.fieldType1 == HDLC_FCS_OK || row.fieldType1 == HDLC_FCS_BAD) ? 0 : 1);
   }
   uint8_t bytes[T38_MAX_IFP];
   for (int i = 0; i < octets && i < T38_MAX_IFP; ++i) {
@@ -171,7 +174,7 @@ void emitChunks(T38RELAYSINK sink, void* user, uint8_t code, const uint8_t* data
 }  // namespace
 
 bool t38fIFPpktToHapiPkt(const uint8_t* ifp, int len, T38RELAYSINK sink, void* user) {
-  if (t38fIFPcheck(ifp, len) != len || sink == nullptr) return false;
+  if (!t38fIFPplayable(ifp, len) || sink == nullptr) return false;
   const uint8_t t0 = ifp[0];
   int value = (t0 & 0x20) ? (((t0 & 0x0F) << 2) | (ifp[1] >> 6)) : ((t0 >> 1) & 15);
   int p = (t0 & 0x20) ? 2 : 1;

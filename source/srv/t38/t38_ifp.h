@@ -38,7 +38,13 @@ struct T38ZCONV {
   uint16_t flushState;  // ticks of tail handling after a signal end
   uint8_t flushMode;    // 1: NO_SIGNAL packets, 0: repeats
   uint16_t unknownPkt;
+  uint8_t flushRepeats;  // repeats of a signal end that go before its NO_SIGNAL packets
 };
+
+// A signal's tail has as many ticks as the redundancy asks, and never fewer than the three copies
+// T.38 peers send of an indicator, of a signal end and of the no-signal after it: the redundancy
+// count governs the secondaries a datagram carries, not whether a lost signal can be recovered.
+constexpr uint8_t T38_TAIL_COPIES = 3;
 
 // Converts one fax-relay packet (header and payload words: word 0 the bit count, then octets,
 // first octet in the high half) into an IFP packet; returns its length, or -1 when the packet has

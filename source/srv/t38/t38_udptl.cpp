@@ -69,6 +69,13 @@ int t38fIFPcheck(const uint8_t* ifp, int len) {
   return static_cast<int>(p - ifp);
 }
 
+bool t38fIFPplayable(const uint8_t* ifp, int len) {
+  if (t38fIFPcheck(ifp, len) != len) return false;
+  if (ifp[0] & 0x20) return false;  // extended types (V.8, V.33, V.34): no fax-relay code
+  if ((ifp[0] & 0x40) == 0) return true;
+  return ((ifp[0] >> 1) & 15) <= 8 && ifp[1] <= T38_MAX_PLAYABLE_FIELDS;
+}
+
 int t38fEncodeIFP(uint8_t* out, int cap, bool isData, int type, IFP_FIELD_TYPE field0, const uint8_t* data,
                   int dataLen, IFP_FIELD_TYPE field1) {
   if (out == nullptr || cap < 1 || type < 0 || type > 15) return -1;
@@ -166,8 +173,16 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap) {
 void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool) {
   *rq = T38ZREORDER{};
   MEM_InitQueue(&rq->egressPktq);
+  MEM_InitQueue(&rq->drainq);
   rq->heapId = pool;
   rq->lastoutTimeStamp = 0xFFFF;
+}
+
+void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
+  rq->isReorderQInitialized = true;
+  rq->lastoutTimeStamp = static_cast<uint16_t>(first - 1);
+  rq->lastTimeStamp = static_cast<uint16_t>(first - 1);
+  rq->runLength = 0;
 }
 
 bool isIFPmissing(T38ZREORDER* rq, uint16_t s) {
@@ -223,6 +238,65 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
   return true;
 }
 
+namespace {
+
+// Secondaries a datagram says it carries after its primary of L octets at `p` (0 when it says
+// nothing sound).
+int secondaryCount(const uint8_t* p, const uint8_t* end, uint16_t L) {
+  p += L;
+  if (p >= end || (*p++ & 0x80)) return 0;
+  const uint16_t n = t38fGetLengthDeterminant(&p, end);
+  return n == 0xFFFF ? 0 : n;
+}
+
+// Files the datagram numbered s in the sequence. It belongs when it is inside the window; else
+// its primary is refused and counted, and a run of far ones starts the sequence anew.
+void followSequence(T38ZREORDER* rq, uint16_t s) {
+  const uint16_t ahead = static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1);
+  if (ahead < T38_WINDOW_AHEAD) {
+    rq->runLength = 0;  // the sequence is alive: no run may take it over
+    return;
+  }
+  if (static_cast<uint16_t>(rq->lastoutTimeStamp - s) < T38_LATE_SPAN) {
+    ++rq->failtoReorderCount;  // a late copy
+    return;
+  }
+  const uint16_t step = static_cast<uint16_t>(s - rq->runLast);
+  if (rq->runLength > 0 && step == 0) {
+    ++rq->failtoReorderCount;  // the same far datagram again proves nothing more
+    return;
+  }
+  if (rq->runLength > 0 && step <= T38_RESYNC_STEP) {
+    ++rq->runLength;
+  } else {
+    rq->runLength = 1;
+    rq->runFirst = s;
+  }
+  rq->runLast = s;
+  if (rq->runLength < T38_RESYNC_RUN) {
+    ++rq->failtoReorderCount;
+    return;
+  }
+  // a new sequence: the old one's packets keep their order in drainq and play first
+  DG_HDL h;
+  if (dg_QmPeekFront(&rq->drainq) == nullptr) rq->drainLastout = rq->lastoutTimeStamp;
+  while (dg_deq(&rq->egressPktq, &h)) dg_enq(&rq->drainq, &h);
+  rq->sequenceJoin = true;
+  t38fReorderStart(rq, rq->runFirst);
+}
+
+// Takes one IFP packet numbered s when it is missing; one the relay cannot play is refused.
+bool takeIFP(T38ZREORDER* rq, const uint8_t* ifp, uint16_t len, uint16_t s) {
+  if (!isIFPmissing(rq, s)) return true;
+  if (!t38fIFPplayable(ifp, len)) {
+    ++rq->invalidIFPCount;
+    return true;  // the number stays missing: a good copy in a later datagram still fills it
+  }
+  return enqueueIFP(rq, ifp, len, s);
+}
+
+}  // namespace
+
 bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   const uint8_t* p = dg;
   const uint8_t* end = dg + len;
@@ -238,7 +312,14 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
     ++rq->invalidIFPCount;
     return false;
   }
-  if (isIFPmissing(rq, s) && !enqueueIFP(rq, p, L, s)) return false;
+  // the first datagram sets the base, with the older packets it carries
+  if (!rq->isReorderQInitialized) {
+    const int older = secondaryCount(p, end, L);
+    t38fReorderStart(rq, static_cast<uint16_t>(s - (older < T38_MAX_SECONDARIES_TAKEN ? older : T38_MAX_SECONDARIES_TAKEN)));
+  } else {
+    followSequence(rq, s);
+  }
+  if (!takeIFP(rq, p, L, s)) return false;
   p += L;
   if (p >= end) {
     ++rq->invalidIFPCount;
@@ -254,14 +335,14 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
     ++rq->invalidIFPCount;
     return false;
   }
-  for (uint16_t i = 0; i < n && p < end; ++i) {
+  for (uint16_t i = 0; i < n && i < T38_MAX_SECONDARIES_TAKEN && p < end; ++i) {
     const uint16_t li = t38fGetLengthDeterminant(&p, end);
     if (li == 0xFFFF || li > end - p || t38fIFPcheck(p, li) != li) {
       ++rq->invalidIFPCount;
       return false;
     }
     const uint16_t si = static_cast<uint16_t>(s - 1 - i);
-    if (isIFPmissing(rq, si)) enqueueIFP(rq, p, li, si);
+    takeIFP(rq, p, li, si);
     p += li;
   }
   return true;

@@ -26,6 +26,14 @@ constexpr int T38_MAX_IFP = 127;
 // well-formed packet inside `len` octets (data fields of more than 86 octets included).
 int t38fIFPcheck(const uint8_t* ifp, int len);
 
+// An IFP packet the fax relay can take carries at most this many fields: what it hands on stays
+// a few packets, never enough to drain the relay's pool.
+constexpr int T38_MAX_PLAYABLE_FIELDS = 16;
+// Whether a well-formed IFP packet is one the fax relay can play: an indicator of the root form,
+// or T.30 data of a root data type (V.21 to V.17 14400) with at most T38_MAX_PLAYABLE_FIELDS
+// fields. Other types have no fax-relay code; playing them as some other code would forge a frame.
+bool t38fIFPplayable(const uint8_t* ifp, int len);
+
 // Encodes one IFP packet: an indicator (`isData` false, type 0..15) or T.30 data of `type` with up
 // to two fields; returns its length, or -1 when it would not fit `cap` or exceed 127 octets.
 int t38fEncodeIFP(uint8_t* out, int cap, bool isData, int type, IFP_FIELD_TYPE field0, const uint8_t* data,
@@ -63,13 +71,32 @@ size_t t38fUDPBuild(T38ZUDPTX* tx, const uint8_t* ifp, int len, int redundancy, 
 size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 
 // The receiving side: the reorder queue and its sequence bookkeeping.
+//
+// The window takes numbers up to 500 ahead of the last one played. A peer that renumbers (after a
+// re-INVITE or a failover) sends numbers far outside it; T38_RESYNC_RUN datagrams in a row, each
+// a little ahead of the one before and with no datagram of the window between them, prove a new
+// sequence: what was queued before is played first, in its own order, and the new numbers start
+// at the first of the run. Numbers a little behind the window are late copies and prove nothing.
+constexpr uint16_t T38_WINDOW_AHEAD = 500;
+constexpr uint16_t T38_LATE_SPAN = 64;    // numbers this close behind the window are only late
+constexpr uint8_t T38_RESYNC_RUN = 3;     // far datagrams in a row that prove a new sequence
+constexpr uint16_t T38_RESYNC_STEP = 16;  // how far ahead of the last one the next of a run may be
+// The most secondaries taken from one datagram: it cannot take more of the pool than the deepest
+// redundancy a peer sends needs.
+constexpr int T38_MAX_SECONDARIES_TAKEN = 8;
+
 struct T38ZREORDER {
   QMQUEUE egressPktq;
+  QMQUEUE drainq;  // what the sequence before a resynchronisation left, played before egressPktq
   MEM_BufPool* heapId;
   uint16_t time;
   uint16_t lastoutTimeStamp;  // 0xFFFF at enable
+  uint16_t drainLastout;      // the last number played of the sequence in drainq
   uint16_t lastTimeStamp;
   bool isReorderQInitialized;
+  bool sequenceJoin;          // a new sequence began: what the old one lost at its end is unknown
+  uint8_t runLength;          // far datagrams in a row
+  uint16_t runFirst, runLast;
   uint16_t reorderCount;
   uint16_t failtoReorderCount;
   uint16_t invalidIFPCount;
@@ -77,6 +104,8 @@ struct T38ZREORDER {
 };
 
 void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool);
+// Starts the sequence at number `first`: the last one played is the one before.
+void t38fReorderStart(T38ZREORDER* rq, uint16_t first);
 bool isIFPmissing(T38ZREORDER* rq, uint16_t s);
 bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s);
 // Parses one received datagram into the reorder queue; false when it was malformed (counted).

@@ -105,6 +105,11 @@ bool DropPlan::matches(const Drop& d, const std::vector<IfpField>& fields) const
 }
 
 bool DropPlan::lose(const std::vector<uint8_t>& dg) {
+  std::vector<uint8_t> copy = dg;
+  return apply(copy);
+}
+
+bool DropPlan::apply(std::vector<uint8_t>& dg) {
   uint16_t seq = 0;
   std::vector<uint8_t> ifp;
   std::vector<IfpField> fields;
@@ -122,13 +127,20 @@ bool DropPlan::lose(const std::vector<uint8_t>& dg) {
   }
   bool lost = false;
   for (size_t i = 0; i < drops_.size(); ++i) {
+    bool hit = false;
     if (left_[i] > 0) {
       --left_[i];
-      lost = true;
+      hit = true;
     } else if (matches(drops_[i], fields) && matched_[i]++ == drops_[i].skip) {
       left_[i] = drops_[i].burst - 1;
-      lost = true;
+      hit = true;
     }
+    // a retyped datagram still goes: its primary's type octet (root form, after the number and
+    // the one-octet length) names the new data type
+    if (hit && drops_[i].retype >= 0 && dg.size() > 3 && dg[2] < 0x80 && (dg[3] & 0xE0) == 0xC0)
+      dg[3] = uint8_t(0xC0 | (drops_[i].retype << 1));
+    else if (hit)
+      lost = true;
   }
   return lost;
 }
@@ -188,6 +200,23 @@ int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps) {
     }
   }
   return unclosed;
+}
+
+void moveSequence(std::vector<uint8_t>& dg, uint16_t by) {
+  if (dg.size() < 2) return;
+  const uint16_t seq = uint16_t(((dg[0] << 8) | dg[1]) + by);
+  dg[0] = uint8_t(seq >> 8);
+  dg[1] = uint8_t(seq);
+}
+
+std::vector<uint8_t> manyFieldDatagram(uint16_t seq, int fields) {
+  std::vector<uint8_t> ifp{0xC0, uint8_t(fields)};
+  for (int f = 0; f < fields; f += 2) ifp.push_back(f + 1 < fields ? 0x22 : 0x20);  // two FCS-OK headers an octet
+  std::vector<uint8_t> dg{uint8_t(seq >> 8), uint8_t(seq), uint8_t(ifp.size())};
+  dg.insert(dg.end(), ifp.begin(), ifp.end());
+  dg.push_back(0x00);
+  dg.push_back(0);
+  return dg;
 }
 
 }  // namespace faxcall

@@ -38,6 +38,7 @@ struct Drop {
   int skip;
   int burst;
   uint8_t fcf = 0;
+  int retype = -1;  // 0..15: the datagrams are not lost but their primary T.30 data gets this data type
 };
 
 // Applies a list of drops to one direction's datagrams in the order they are sent.
@@ -45,6 +46,8 @@ class DropPlan {
  public:
   explicit DropPlan(std::vector<Drop> drops) : drops_(std::move(drops)), matched_(drops_.size(), 0), left_(drops_.size(), 0) {}
   bool lose(const std::vector<uint8_t>& dg);
+  // As lose, and retypes the datagrams a retyping drop matches.
+  bool apply(std::vector<uint8_t>& dg);
 
  private:
   bool matches(const Drop& d, const std::vector<IfpField>& fields) const;
@@ -79,5 +82,16 @@ std::vector<uint16_t> unrecoveredWithinRedundancy(const SeqLog& log, int redunda
 int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps);
 
 std::string hex(const std::vector<uint8_t>& v);
+
+// A peer that numbers its datagrams otherwise: from the `at`-th datagram on (counted from 0) every
+// number is moved by `by` (at 0: a first number other than 0; later: a renumbering mid-call).
+struct SeqHop {
+  int at = -1;
+  uint16_t by = 0;
+};
+void moveSequence(std::vector<uint8_t>& dg, uint16_t by);
+
+// A well-formed datagram numbered `seq` whose primary is V.21 data with `fields` FCS-OK fields.
+std::vector<uint8_t> manyFieldDatagram(uint16_t seq, int fields);
 
 }  // namespace faxcall

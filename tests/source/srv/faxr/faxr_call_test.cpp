@@ -219,6 +219,10 @@ struct Case {
   int lossPercent;
   bool reorder;
   std::vector<faxcall::Drop> dropsToPeer = {}, dropsToGateway = {};  // deterministic losses
+  faxcall::SeqHop hopToGateway = {};  // the peer's numbering
+  int floodAt = -1;                   // a datagram of 127 fields goes to the gateway before this one
+  uint16_t redundancy = 0x0303;       // the gateway's secondaries (low byte: indicators and V.21)
+  int peerRedundancy = 3;
 };
 
 struct Outcome {
@@ -232,6 +236,8 @@ struct Outcome {
   faxcall::FrameLog audioFrames, t38Frames;
   faxcall::SeqLog toPeerSeqs;                 // the gateway's datagram numbers and what the peer made of them
   std::vector<std::vector<uint8_t>> gatewayIfps;  // the primaries the gateway sent, once per number
+  HAPI_T38_STATS t38Stats{};
+  long frames = 0;
 };
 
 // Every frame a terminal sends, and every frame it accepts (its receiver checked the FCS).
@@ -268,6 +274,8 @@ struct Path {
   std::vector<std::vector<uint8_t>> delivered;
   int lost = 0, total = 0, reordered = 0;
   int32_t lastSeq = -1;
+  faxcall::SeqHop hop;
+  int floodAt = -1;
   Path(unsigned seed, int loss, bool re, std::vector<faxcall::Drop> drops)
       : rng(seed), lossPercent(loss), reorder(re), plan(std::move(drops)) {
     hsfimpairinit(&imp);
@@ -284,12 +292,14 @@ void impairSink(const HSFMSG* msg) {
 
 std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t>> in) {
   for (auto& d : in) {
+    if (p.hop.at >= 0 && p.total >= p.hop.at) faxcall::moveSequence(d, p.hop.by);
+    if (p.total == p.floodAt) p.delivered.push_back(faxcall::manyFieldDatagram(uint16_t((d[0] << 8) | d[1]), 127));
     ++p.total;
     uint16_t seq = 0;
     std::vector<uint8_t> ifp;
     const bool parsed = faxcall::datagramPrimary(d, &seq, &ifp);
     if (parsed && p.seqs != nullptr && p.seqs->sent.insert(seq).second && p.firsts != nullptr) p.firsts->push_back(ifp);
-    if (p.plan.lose(d) || (p.lossPercent > 0 && int(p.rng() % 100) < p.lossPercent)) {
+    if (p.plan.apply(d) || (p.lossPercent > 0 && int(p.rng() % 100) < p.lossPercent)) {
       ++p.lost;
       continue;
     }
@@ -336,11 +346,13 @@ Outcome runCall(const Case& c) {
   hsfimpairSetSink(impairSink);
   command(T38_ENABLE_CMD, 1, 0);
   command(FAXR_ENABLE_CMD, 1, 0);
+  if (c.redundancy != 0x0303) command(T38_SETREG1_CMD, 0, c.redundancy);
 
   gLine.fax = fax_init(nullptr, c.audioSends);
   fax_set_transmit_on_idle(gLine.fax, 1);
   t30_state_t* audio = fax_get_t30_state(gLine.fax);
   Peer peer;
+  peer.udptl.redundancy = c.peerRedundancy;
   peer.t38 = t38_terminal_init(nullptr, !c.audioSends, peerTx, &peer);
   t30_state_t* remote = t38_terminal_get_t30_state(peer.t38);
   t38_set_t38_version(t38_terminal_get_t38_core_state(peer.t38), 0);
@@ -363,6 +375,8 @@ Outcome runCall(const Case& c) {
   Path toPeer(11, c.lossPercent, c.reorder, c.dropsToPeer), toGateway(23, c.lossPercent, c.reorder, c.dropsToGateway);
   toPeer.seqs = &o.toPeerSeqs;
   toPeer.firsts = &o.gatewayIfps;
+  toGateway.hop = c.hopToGateway;
+  toGateway.floodAt = c.floodAt;
   for (long f = 0; f < 9000 && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
     runFrame();
     for (auto& d : carry(toPeer, std::move(gNet.fromGateway)))
@@ -383,6 +397,9 @@ Outcome runCall(const Case& c) {
       o.relayStatus = static_cast<HSZFAXRLOCLMEM*>(srv->serviceData)->hsxstatus;
       o.relayStats = static_cast<HSZFAXRLOCLMEM*>(srv->serviceData)->hsxfaxrStats;
     }
+  if (QRN_Socket* sock = QRN_FindSocket(kVhd))
+    if (QRN_Service* srv = QRN_FindServiceById(sock, HAPI_T38_SRV)) o.t38Stats = static_cast<T38ZLOCLMEM*>(srv->serviceData)->stats;
+  o.frames = faxrchan::frames();
   t30_get_transfer_statistics(sender, &o.sender);
   t30_get_transfer_statistics(receiver, &o.receiver);
   std::printf("[ call %s ] frames %ld, audio status %d, T.38 status %d, pages sent %d received %d, rate %d, ECM %d, "
@@ -534,3 +551,103 @@ std::vector<LossParams> lossCases() {
 
 INSTANTIATE_TEST_SUITE_P(Bursts, FaxCallLoss, ::testing::ValuesIn(lossCases()),
                          [](const ::testing::TestParamInfo<LossParams>& i) { return i.param.name; });
+
+// ---- peers that number, type and pack their datagrams otherwise ----
+
+namespace {
+
+// Output lines of the assertion hook while it lives.
+class AssertLines {
+ public:
+  AssertLines() { testing::internal::CaptureStdout(); }
+  int stop() {
+    const std::string out = testing::internal::GetCapturedStdout();
+    std::fputs(out.c_str(), stdout);
+    int n = 0;
+    for (size_t at = 0; (at = out.find("LHAPI: Assert in file", at)) != std::string::npos; ++at) ++n;
+    return n;
+  }
+};
+
+struct PeerParams {
+  std::string name;
+  int modems;
+  bool ecm;
+  bool audioSends;
+  faxcall::SeqHop hop = {};
+  std::vector<faxcall::Drop> toPeer = {}, toGateway = {};
+  int floodAt = -1;
+  uint16_t redundancy = 0x0303;
+  int peerRedundancy = 3;
+  uint16_t minRefused = 0;   // datagrams refused by the window, counted
+  uint16_t minInvalid = 0;   // IFP packets refused as malformed or of no known type, counted
+  bool sameAsUnmoved = false;  // the call goes as it goes with the numbering starting at 0
+};
+void PrintTo(const PeerParams& p, std::ostream* os) { *os << p.name; }
+
+class FaxCallPeer : public ::testing::TestWithParam<PeerParams> {};
+
+// The call completes with both pages equal, no terminal accepts a frame never sent, and nothing
+// the network sent makes the gateway assert; what it refused is counted.
+TEST_P(FaxCallPeer, CompletesWithoutForgedFramesOrAssertions) {
+  const PeerParams& p = GetParam();
+  Case c{p.name.c_str(), p.modems, p.ecm, p.audioSends, 0, false, p.toPeer, p.toGateway, p.hop, p.floodAt, p.redundancy,
+         p.peerRedundancy};
+  AssertLines asserts;
+  const Outcome o = runCall(c);
+  EXPECT_EQ(asserts.stop(), 0) << "assertions logged during the call";
+  EXPECT_EQ(o.audioStatus, T30_ERR_OK) << t30_completion_code_to_str(o.audioStatus);
+  EXPECT_EQ(o.t38Status, T30_ERR_OK) << t30_completion_code_to_str(o.t38Status);
+  ASSERT_EQ(o.received.size(), 2u);
+  for (size_t pg = 0; pg < 2; ++pg) EXPECT_TRUE(o.sent[pg] == o.received[pg]) << "page " << pg + 1 << " differs";
+  for (const auto& f : faxcall::forgedFrames(o.t38Frames, o.audioFrames)) ADD_FAILURE() << "the audio terminal accepted " << f;
+  for (const auto& f : faxcall::forgedFrames(o.audioFrames, o.t38Frames)) ADD_FAILURE() << "the T.38 terminal accepted " << f;
+  EXPECT_GE(o.t38Stats.egress.failtoReorderCount, p.minRefused);
+  EXPECT_GE(o.t38Stats.egress.invalidIFPCount, p.minInvalid);
+  if (p.sameAsUnmoved) {
+    Case unmoved = c;
+    unmoved.hopToGateway = {};
+    EXPECT_EQ(o.frames, runCall(unmoved).frames) << "the first datagrams were not taken as they came";
+  }
+  std::printf("[ peer %s ] frames %ld, refused %u, invalid %u\n", p.name.c_str(), o.frames,
+              unsigned(o.t38Stats.egress.failtoReorderCount), unsigned(o.t38Stats.egress.invalidIFPCount));
+}
+
+std::vector<PeerParams> peerCases() {
+  using faxcall::Drop;
+  using faxcall::DropOn;
+  std::vector<PeerParams> v;
+  // renumbering mid-call, forwards and backwards: the gateway follows the new numbers
+  v.push_back({"v17_ecm_t38_to_audio_hop600", kV17, true, false, {30, 600}, {}, {}, -1, 0x0303, 3, 2});
+  v.push_back({"v29_nonecm_audio_to_t38_hop30000", kV29, false, true, {20, 30000}, {}, {}, -1, 0x0303, 3, 2});
+  v.push_back({"v27_ecm_audio_to_t38_hop_back3000", kV27, true, true, {25, uint16_t(-3000)}, {}, {}, -1, 0x0303, 3, 2});
+  v.push_back({"v29_nonecm_t38_to_audio_hop_back3000", kV29, false, false, {200, uint16_t(-3000)}, {}, {}, -1, 0x0303, 3, 2});
+  // a first number far from 0
+  PeerParams first{"v29_ecm_audio_to_t38_first1000", kV29, true, true, {0, 1000}};
+  first.sameAsUnmoved = true;
+  v.push_back(first);
+  first = {"v17_nonecm_audio_to_t38_first40000", kV17, false, true, {0, 40000}};
+  first.sameAsUnmoved = true;
+  v.push_back(first);
+  // data types no fax mode has, in place of the real one: refused, and the copy that follows in
+  // the next datagram plays; without copies the frame under way is lost
+  for (int type : {9, 15}) {
+    const std::string t = std::to_string(type);
+    v.push_back({"v17_ecm_t38_to_audio_pps_type" + t, kV17, true, false, {}, {}, {{DropOn::kV21FrameFcf, 2, 1, 0x7D, type}}, -1, 0x0303, 3, 0, 1});
+    v.push_back({"v29_ecm_t38_to_audio_data_type" + t, kV29, true, false, {}, {}, {{DropOn::kEcmData, 30, 1, 0, type}}, -1, 0x0303, 0, 0, 1});
+  }
+  v.push_back({"v27_nonecm_t38_to_audio_dcs_type12", kV27, false, false, {}, {}, {{DropOn::kV21FrameFcf, 1, 1, 0x41, 12}}, -1, 0x0303, 0, 0, 1});
+  // no redundancy from the gateway: indicators, signal ends and no-signals still go three times
+  v.push_back({"v17_ecm_audio_to_t38_red0_signal_end", kV17, true, true, {}, {{DropOn::kSignalEnd, 1, 1}}, {}, -1, 0});
+  v.push_back({"v29_nonecm_audio_to_t38_red0_signal_end", kV29, false, true, {}, {{DropOn::kSignalEnd, 4, 1}}, {}, -1, 0});
+  v.push_back({"v27_ecm_t38_to_audio_red0_signal_end", kV27, true, false, {}, {{DropOn::kSignalEnd, 1, 1}}, {}, -1, 0});
+  // one datagram of 127 fields: refused and counted, no assertion, the call goes on
+  v.push_back({"v29_ecm_t38_to_audio_127_fields", kV29, true, false, {}, {}, {}, 60, 0x0303, 3, 0, 1});
+  v.push_back({"v17_nonecm_audio_to_t38_127_fields", kV17, false, true, {}, {}, {}, 12, 0x0303, 3, 0, 1});
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, FaxCallPeer, ::testing::ValuesIn(peerCases()),
+                         [](const ::testing::TestParamInfo<PeerParams>& i) { return i.param.name; });
+
+}  // namespace

@@ -7,14 +7,15 @@
 
 namespace {
 
-std::vector<uint8_t> convert(T38ZCONV& st, uint8_t code, std::vector<uint8_t> octets, uint16_t bits = 0xFFFF) {
+std::vector<uint8_t> convert(T38ZCONV& st, uint8_t code, std::vector<uint8_t> octets, uint16_t bits = 0xFFFF,
+                             uint8_t redundancy = 3) {
   std::vector<uint16_t> payload(1 + (octets.size() + 1) / 2, 0);
   payload[0] = bits != 0xFFFF ? bits : uint16_t(octets.size() * 8);
   for (size_t i = 0; i < octets.size(); ++i)
     payload[1 + i / 2] = uint16_t(payload[1 + i / 2] | ((i & 1) ? octets[i] : octets[i] << 8));
   const HAPI_PKT_HDR hdr{uint16_t(0x0500 | code), uint16_t(octets.empty() && bits == 0xFFFF ? 0 : 2 + octets.size()), 0, 0};
   std::vector<uint8_t> out(128);
-  const int n = t38fHapiPktToIFPpkt(&st, 3, &hdr, payload.data(), out.data(), int(out.size()));
+  const int n = t38fHapiPktToIFPpkt(&st, redundancy, &hdr, payload.data(), out.data(), int(out.size()));
   out.resize(size_t(n < 0 ? 0 : n));
   return out;
 }
@@ -39,6 +40,23 @@ TEST(T38Convert, PacketsOfTheRelayBecomeTheirIfps) {
   EXPECT_TRUE(convert(fresh, 65, {}).empty());
   EXPECT_TRUE(convert(fresh, 8, {}).empty());
   EXPECT_EQ(fresh.unknownPkt, 2);
+}
+
+// A tail has three ticks whatever the redundancy (more when it asks for more); without secondaries
+// a signal end is itself repeated twice before the no-signals.
+TEST(T38Convert, TailsKeepThreeCopiesWhateverTheRedundancy) {
+  for (uint8_t red : {0, 1, 3, 5}) {
+    T38ZCONV st{};
+    const uint16_t ticks = uint16_t((red > 3 ? red : 3) + 1);
+    convert(st, 2, {}, 0xFFFF, red);  // CED: repeats of its datagram
+    EXPECT_EQ(st.flushMode, 0);
+    EXPECT_EQ(st.flushState, ticks) << int(red);
+    EXPECT_EQ(st.flushRepeats, 0);
+    convert(st, 20, {0x01}, 0xFFFF, red);  // a final V.21 frame: no-signals
+    EXPECT_EQ(st.flushMode, 1);
+    EXPECT_EQ(st.flushRepeats, red == 0 ? 2 : 0) << int(red);
+    EXPECT_EQ(st.flushState, ticks + st.flushRepeats) << int(red);
+  }
 }
 
 TEST(T38Convert, TheBitCountCannotReachPastThePayload) {

@@ -232,6 +232,35 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndTheNextOneIsUntouched) {
   EXPECT_EQ(ends, (std::vector<uint8_t>{22, 20, 62, 52}));
 }
 
+// Where a peer's renumbered sequence joins the old one, the old one's last packets may have been
+// lost unseen: the frame under way ends bad; the frames after it are whole.
+TEST_F(T38Service, AFrameAcrossARenumberingEndsBad) {
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  const auto preamble = ifp(false, 3, NO_DFS, {}, NO_DFS);
+  const auto piece = ifp(true, 0, HDLC_DATA, {0xFF, 0xC8}, NO_DFS);
+  const auto end = ifp(true, 0, HDLC_DATA, {0x01}, HDLC_FCS_OK);
+  T38ZUDPTX tx;  // with copies: the renumbering itself loses nothing
+  t38fUDPTXInit(&tx);
+  std::vector<std::vector<uint8_t>> dgs;
+  for (const auto& p : {preamble, piece, piece, piece, piece, end, preamble, piece, end}) {
+    std::vector<uint8_t> d(256);
+    d.resize(t38fUDPBuild(&tx, p.data(), int(p.size()), 3, d.data(), d.size()));
+    dgs.push_back(d);
+  }
+  for (size_t i = 3; i < dgs.size(); ++i) {  // from the fourth on the numbers move by 20000
+    const uint16_t s = uint16_t(((dgs[i][0] << 8) | dgs[i][1]) + 20000);
+    dgs[i][0] = uint8_t(s >> 8);
+    dgs[i][1] = uint8_t(s);
+  }
+  for (const auto& d : dgs) world().netIn.push_back({d});
+  runFrames(long(dgs.size()) + 50);
+  std::vector<uint8_t> ends;
+  for (const Relay& r : world().relayOut)
+    if (r.code >= 19 && r.code <= 22) ends.push_back(r.code);
+  // V21_END_BAD, V21_END
+  EXPECT_EQ(ends, (std::vector<uint8_t>{21, 19}));
+}
+
 TEST_F(T38Service, TheNextBurstCarriesTheLastPacketsOfTheBurstBefore) {
   ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
   world().relayIn.push_back({relayPacket(3, {})});
@@ -253,6 +282,44 @@ TEST_F(T38Service, TheNextBurstCarriesTheLastPacketsOfTheBurstBefore) {
   ASSERT_GE(next.size(), 7u + expected.size());
   EXPECT_EQ(std::vector<uint8_t>(next.begin() + 7, next.begin() + 7 + long(expected.size())), expected)
       << "the first secondary is the burst's last packet";
+}
+
+// Without redundancy an indicator still goes three times more, and a final V.21 frame goes three
+// times, then three no-signals: one lost datagram cannot leave the far end waiting.
+TEST_F(T38Service, WithoutRedundancyTailsStillCarryThreeCopies) {
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  ASSERT_TRUE(command(T38_SETREG1_CMD, 0, 0));
+  world().relayIn.push_back({relayPacket(2, {})});  // CED
+  runFrames(10);
+  world().relayIn.push_back({relayPacket(20, {0xFF, 0x13, 0x84})});  // a final frame
+  runFrames(10);
+  std::vector<std::vector<uint8_t>> expect;
+  for (int i = 0; i < 4; ++i) expect.push_back({0, 0, 1, 0x04, 0, 0});
+  const std::vector<uint8_t> frame = {0, 1, 9, 0xC0, 0x02, 0x80, 0x00, 0x02, 0xFF, 0x13, 0x84, 0x40, 0, 0};
+  for (int i = 0; i < 3; ++i) expect.push_back(frame);
+  for (uint8_t n = 2; n < 5; ++n) expect.push_back({0, n, 1, 0x00, 0, 0});
+  EXPECT_EQ(world().datagrams, expect);
+}
+
+// However many IFP packets fall due at once, one frame hands the relay a bounded number of
+// packets and the rest the frames after.
+TEST_F(T38Service, OneFrameHandsTheRelayABoundedNumberOfPackets) {
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  std::vector<std::vector<uint8_t>> burst;
+  for (uint8_t n = 0; n < 3; ++n) {
+    std::vector<uint8_t> d{0, n, 2 + T38_MAX_PLAYABLE_FIELDS / 2, 0xC0, T38_MAX_PLAYABLE_FIELDS};
+    for (int f = 0; f < T38_MAX_PLAYABLE_FIELDS; f += 2) d.push_back(0x22);
+    d.insert(d.end(), {0, 0});
+    burst.push_back(d);
+  }
+  world().netIn.push_back(burst);
+  std::vector<size_t> perFrame;
+  for (int f = 0; f < 40; ++f) {
+    const size_t before = world().relayOut.size();
+    runFrames(1);
+    if (world().relayOut.size() > before) perFrame.push_back(world().relayOut.size() - before);
+  }
+  EXPECT_EQ(perFrame, (std::vector<size_t>{2 * T38_MAX_PLAYABLE_FIELDS, T38_MAX_PLAYABLE_FIELDS}));
 }
 
 TEST_F(T38Service, RegistersAreBoundedByTheirRecord) {

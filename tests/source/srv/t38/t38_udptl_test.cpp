@@ -60,7 +60,8 @@ struct Received {
   }
   ~Received() {
     DG_HDL h;
-    while (dg_deq(&rq.egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
+    for (QMQUEUE* q : {&rq.egressPktq, &rq.drainq})
+      while (dg_deq(q, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
   }
   std::vector<uint16_t> order() {
     std::vector<uint16_t> s;
@@ -133,6 +134,128 @@ TEST(T38Udptl, SecondariesFillGapsAndOldOrFarPacketsAreNotMissing) {
   EXPECT_FALSE(isIFPmissing(&r.rq, 100));  // already played out
   EXPECT_TRUE(isIFPmissing(&r.rq, 600));   // 500 ahead: still taken
   EXPECT_FALSE(isIFPmissing(&r.rq, 601));  // 501 ahead: dropped
+}
+
+// Datagrams numbered from `first` with the redundancy given, each an indicator.
+std::vector<std::vector<uint8_t>> numbered(uint16_t first, int count, int redundancy) {
+  T38ZUDPTX tx;
+  t38fUDPTXInit(&tx);
+  tx.ingressSequenceNum = first;
+  std::vector<std::vector<uint8_t>> dgs;
+  for (int i = 0; i < count; ++i) dgs.push_back(build(tx, ifpOf(false, 1 + i % 7, NO_DFS, {}, NO_DFS), redundancy));
+  return dgs;
+}
+
+TEST(T38Udptl, TheFirstDatagramSetsTheBaseWithTheOlderPacketsItCarries) {
+  auto dgs = numbered(997, 6, 2);
+  Received r;
+  EXPECT_TRUE(t38fUDPEgress(&r.rq, dgs[3].data(), dgs[3].size()));  // 1000, carrying 999 and 998
+  EXPECT_TRUE(t38fUDPEgress(&r.rq, dgs[4].data(), dgs[4].size()));  // the next is in the window
+  EXPECT_EQ(r.order(), (std::vector<uint16_t>{998, 999, 1000, 1001}));
+  EXPECT_EQ(r.rq.lastoutTimeStamp, 997);
+  EXPECT_EQ(r.rq.failtoReorderCount, 0);
+  // one datagram takes no more secondaries than the deepest redundancy needs
+  std::vector<uint8_t> deep{0x03, 0xE8, 1, 0x02, 0x00, 10};
+  for (int i = 0; i < 10; ++i) deep.insert(deep.end(), {1, 0x04});
+  Received d;
+  d.rq.lastoutTimeStamp = 989;
+  d.rq.isReorderQInitialized = true;
+  EXPECT_TRUE(t38fUDPEgress(&d.rq, deep.data(), deep.size()));
+  EXPECT_EQ(d.order().size(), size_t(1 + T38_MAX_SECONDARIES_TAKEN));
+}
+
+// A run of T38_RESYNC_RUN datagrams far outside the window, each a little ahead of the one before,
+// with none of the window between them, starts a new sequence; less proves nothing.
+TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
+  const auto old = numbered(100, 4, 3);
+  const auto far = numbered(30000, 40, 3);
+  auto start = [](Received& r, const std::vector<std::vector<uint8_t>>& dgs) {
+    for (const auto& d : dgs) t38fUDPEgress(&r.rq, d.data(), d.size());
+  };
+  {  // two in a row: refused and counted; the third proves it
+    Received r;
+    start(r, old);
+    t38fUDPEgress(&r.rq, far[5].data(), far[5].size());
+    t38fUDPEgress(&r.rq, far[6].data(), far[6].size());
+    EXPECT_EQ(r.order(), (std::vector<uint16_t>{100, 101, 102, 103}));
+    EXPECT_EQ(r.rq.failtoReorderCount, 2);
+    t38fUDPEgress(&r.rq, far[7].data(), far[7].size());
+    // the old packets wait in their own order to play first; the new numbers start at the run's
+    // first, which the third carries as a secondary, and nothing older of it is taken
+    EXPECT_EQ(r.order(), (std::vector<uint16_t>{30005, 30006, 30007}));
+    EXPECT_EQ(r.rq.lastoutTimeStamp, 30004);
+    EXPECT_EQ(r.rq.failtoReorderCount, 2);
+    EXPECT_TRUE(r.rq.sequenceJoin);
+    std::vector<uint16_t> drained;
+    for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&r.rq.drainq); p != nullptr; p = t38egr_ifp_QmPeekLink(p))
+      drained.push_back(p->sequenceNum);
+    EXPECT_EQ(drained, (std::vector<uint16_t>{100, 101, 102, 103}));
+  }
+  {  // a datagram of the window between far ones starts the run again
+    Received r;
+    start(r, old);
+    const auto next = numbered(104, 1, 0);
+    for (const auto* d : {&far[5], &far[6], &next[0], &far[7], &far[8]}) t38fUDPEgress(&r.rq, d->data(), d->size());
+    EXPECT_EQ(r.order(), (std::vector<uint16_t>{100, 101, 102, 103, 104}));
+  }
+  // a repeated number adds nothing to a run and a step of T38_RESYNC_STEP continues it (the run
+  // began at 30000); one step more breaks it (the run began at 30017)
+  const struct {
+    std::vector<int> far;
+    uint16_t base;
+  } runs[] = {{{0, 0, 16, 32}, 29999}, {{0, 17, 18, 19}, 30016}};
+  for (const auto& run : runs) {
+    Received r;
+    start(r, old);
+    for (size_t i = 0; i + 1 < run.far.size(); ++i) t38fUDPEgress(&r.rq, far[size_t(run.far[i])].data(), far[size_t(run.far[i])].size());
+    EXPECT_EQ(r.order(), (std::vector<uint16_t>{100, 101, 102, 103}));
+    t38fUDPEgress(&r.rq, far[size_t(run.far.back())].data(), far[size_t(run.far.back())].size());
+    EXPECT_EQ(r.rq.lastoutTimeStamp, run.base);
+  }
+  {  // numbers a little behind the window are late copies: they never start a sequence
+    Received r;
+    r.rq.lastoutTimeStamp = 200;
+    r.rq.isReorderQInitialized = true;
+    const auto late = numbered(200 - T38_LATE_SPAN + 1, 8, 0);
+    for (const auto& d : late) t38fUDPEgress(&r.rq, d.data(), d.size());
+    EXPECT_EQ(r.rq.lastoutTimeStamp, 200);
+    EXPECT_EQ(r.rq.failtoReorderCount, 8);
+    const auto farBehind = numbered(200 - T38_LATE_SPAN - 2, 3, 0);
+    for (const auto& d : farBehind) t38fUDPEgress(&r.rq, d.data(), d.size());
+    EXPECT_EQ(r.rq.lastoutTimeStamp, uint16_t(200 - T38_LATE_SPAN - 3)) << "from T38_LATE_SPAN behind on, far";
+  }
+}
+
+TEST(T38Udptl, PacketsTheRelayCannotPlayAreRefusedAndACopyStillFillsTheirPlace) {
+  // data types beyond V.17 14400, extended types, more fields than a relay packet burst allows
+  const auto type8 = ifpOf(true, 8, HDLC_DATA, {1, 2}, NO_DFS);
+  EXPECT_TRUE(t38fIFPplayable(type8.data(), int(type8.size())));
+  auto type9 = type8;
+  type9[0] = 0xC0 | (9 << 1);
+  EXPECT_EQ(t38fIFPcheck(type9.data(), int(type9.size())), int(type9.size()));
+  EXPECT_FALSE(t38fIFPplayable(type9.data(), int(type9.size())));
+  const uint8_t extended[] = {0x20 | 0x40 | 0x80 | 0x01, 0x00, 0x01, 0x20};
+  EXPECT_FALSE(t38fIFPplayable(extended, 4));
+  const uint8_t v8Indicator[] = {0x20, 0x00};
+  EXPECT_FALSE(t38fIFPplayable(v8Indicator, 2));
+  const uint8_t longTraining[] = {15 << 1};
+  EXPECT_TRUE(t38fIFPplayable(longTraining, 1));
+  for (int fields : {T38_MAX_PLAYABLE_FIELDS, T38_MAX_PLAYABLE_FIELDS + 1}) {
+    std::vector<uint8_t> many{0xC0, uint8_t(fields)};
+    for (int f = 0; f < fields; f += 2) many.push_back(f + 1 < fields ? 0x22 : 0x20);
+    EXPECT_EQ(t38fIFPplayable(many.data(), int(many.size())), fields == T38_MAX_PLAYABLE_FIELDS) << fields;
+  }
+  // the primary of an unknown type is refused; the copy in the next datagram is taken
+  T38ZUDPTX tx;
+  t38fUDPTXInit(&tx);
+  auto first = build(tx, ifpOf(false, 3, NO_DFS, {}, NO_DFS), 1);
+  auto second = build(tx, type8, 1);
+  auto third = build(tx, ifpOf(false, 0, NO_DFS, {}, NO_DFS), 1);
+  second[3] = type9[0];
+  Received r;
+  for (const auto* d : {&first, &second, &third}) EXPECT_TRUE(t38fUDPEgress(&r.rq, d->data(), d->size()));
+  EXPECT_EQ(r.order(), (std::vector<uint16_t>{0, 1, 2}));
+  EXPECT_EQ(r.rq.invalidIFPCount, 1);
 }
 
 TEST(T38Udptl, MalformedDatagramsAreCountedAndStopped) {
