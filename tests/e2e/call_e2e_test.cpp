@@ -285,5 +285,32 @@ TEST_F(Call, TwoCallsWithTheSameConnectionIdEachHearOnlyTheirOwnFarEnd) {
   }
 }
 
+// A stranger's well-formed RTP mixed into a live call: beside each packet of the call the PBX
+// side sends four silent packets of another source, in sequence (200 a second). The phone's tone
+// goes to the PBX and comes back looped, so it is heard only while both directions carry it: the
+// daemon keeps playing the call's own source and the tone stays at its level in every 20 ms.
+TEST_F(Call, AnotherSourceMixedIntoTheCallIsNotPlayed) {
+  const std::string heard = dir.file("heard.wav");
+  ASSERT_NO_FATAL_FAILURE(startSystem({"--loop", "--stranger", "4"}));
+  board("0 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+  board("0 play tone 1000 0 -10");
+  board("0 record " + heard);
+  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
+  waitAudio(3000);
+  board("0 record stop");
+  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0);
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+
+  const std::vector<int16_t> x = readWav(heard);
+  ASSERT_GT(x.size(), 16000u);
+  int blocks = 0, kept = 0;
+  for (size_t from = x.size() - 16000; from + 160 <= x.size() - 400; from += 160, ++blocks) {
+    kept += dbm0(sigmeas::amplitude(x, from, from + 160, 1000) / std::sqrt(2.0)) > -16.0 ? 1 : 0;
+  }
+  std::printf("the call's tone is heard in %d of %d blocks of 20 ms\n", kept, blocks);
+  EXPECT_EQ(kept, blocks);
+}
+
 }  // namespace
 }  // namespace e2e
