@@ -1,7 +1,9 @@
 // Profile loader: reads the country's profile file, runs it through the tokenizer and writes
 // each complete item into the provisioning store for every endpoint. A problem in one item
-// refuses that item with one error line (file, item, value), the item keeps its default and the
-// parse goes on; only a file that cannot be read or parsed to its end counts as no profile.
+// refuses that item with one error line (file, item, values) and the parse goes on; a refused
+// simple item keeps the value the store holds or else its built-in one. A file that cannot be
+// read or parsed to its end counts as no profile, and so does one that refuses an item that has
+// no built-in value (a tone, a cadence, caller-ID parameters).
 
 #include "telProfile.h"
 
@@ -72,6 +74,25 @@ void tpWriteItem(PARSER_CONTEXT* ctx) {
   }
 }
 
+// A refused item keeps what the store holds, or else its built-in value; an item that has no
+// built-in value cannot be left out of the country's settings, so the profile is refused (as a
+// missing one is). Returns what the item's error line says became of it.
+const char* tpSettleRefusedItem(PARSER_CONTEXT* ctx) {
+  if (ctx->provItemId == EPPROV_LastItem) return "the item is dropped";
+  int32_t builtIn = 0;
+  if (ctx->itemKind != TpItemKind::INT || !tpIntItemDefault(ctx->provItemId, &builtIn)) {
+    ++ctx->refusedWithoutDefault;
+    return "the item has no built-in default: the profile is refused";
+  }
+  int32_t held = 0;
+  if (ctx->numEndpoints > 0 && endptProvGetValue(0, ctx->provItemId, &held) != EPSTATUS_SUCCESS) {
+    for (int line = 0; line < ctx->numEndpoints; ++line) {
+      endptProvSetValue(line, ctx->provItemId, &builtIn, sizeof(builtIn));
+    }
+  }
+  return "the item keeps its default";
+}
+
 // A top-level item has closed: store it, or report why it is dropped.
 void tpFinishItem(PARSER_CONTEXT* ctx) {
   if (ctx->ret == 0 && ctx->provItemValuePtr == nullptr && ctx->itemKind != TpItemKind::NONE &&
@@ -83,7 +104,7 @@ void tpFinishItem(PARSER_CONTEXT* ctx) {
     tpItemError(ctx, "%s has no value\n", ctx->itemTagName);
   }
   if (ctx->ret != 0) {
-    tpReportRefusedItem(ctx);
+    tpReportRefusedItem(ctx, tpSettleRefusedItem(ctx));
   } else if (ctx->provItemValuePtr != nullptr) {
     tpWriteItem(ctx);
   }
@@ -106,6 +127,7 @@ void tpDeliverText(PARSER_CONTEXT* ctx) {
   }
   if (begin == end || ctx->tagLevel == 0) return;
   const TAG_MAP_ENTRY* entry = ctx->tagEntry[ctx->tagLevel];
+  ctx->fieldTextSeen = true;
   entry->procFunc(ctx, entry, nullptr, begin);
 }
 
@@ -157,6 +179,7 @@ void tpTagBegin(nxml_t handle, const char* name, int length) {
   ctx->tagMap[ctx->tagLevel] = entry->childMap;
   ctx->tagEntry[ctx->tagLevel] = entry;
   ctx->procFunc = entry->procFunc;
+  ctx->fieldTextSeen = false;
   std::memcpy(ctx->elementNames[ctx->elementDepth], ctx->curTagName, sizeof(ctx->curTagName));
   ctx->elements[ctx->elementDepth++] = TpElementKind::PUSHED;
 }
@@ -168,11 +191,14 @@ void tpAttributeBegin(nxml_t handle, const char* name, int /*length*/) {
   ctx->instAttrValid = tpInsideKnownTag(ctx) && strcasecmp(name, "instance") == 0 ? 1 : 0;
 }
 
-int* tpInstanceCounter(PARSER_CONTEXT* ctx) {
+// The instance counter a tag's "instance" sets, and the largest instance it takes (a ring
+// pattern's depends on its kind, checked with its text).
+int* tpInstanceCounter(PARSER_CONTEXT* ctx, int* largest) {
   const char* tag = ctx->curTagName;
-  if (strcasecmp(tag, "tone") == 0) return &ctx->toneInstance;
-  if (strcasecmp(tag, "frequency") == 0) return &ctx->freqInstance;
-  if (strcasecmp(tag, "pattern") == 0) return &ctx->ringPatternInstance;
+  *largest = 15;
+  if (strcasecmp(tag, "tone") == 0) return *largest = 4, &ctx->toneInstance;
+  if (strcasecmp(tag, "frequency") == 0) return *largest = 3, &ctx->freqInstance;
+  if (strcasecmp(tag, "pattern") == 0) return *largest = 9, &ctx->ringPatternInstance;
   if (strcasecmp(tag, "privateCode") == 0) return &ctx->privateCodeInstance;
   if (strcasecmp(tag, "unavailCode") == 0) return &ctx->unavailCodeInstance;
   if (strcasecmp(tag, "errorCode") == 0) return &ctx->errorCodeInstance;
@@ -189,13 +215,22 @@ void tpAttributeValue(nxml_t handle, const char* value, int length, int more) {
   if (more) return;
   ctx->attrValue[ctx->attrLength] = '\0';
   ctx->instAttrValid = 0;
-  int* counter = tpInstanceCounter(ctx);
+  int largest = 0;
+  int* counter = tpInstanceCounter(ctx, &largest);
   if (counter == nullptr) return;
   long long instance = 0;
+  // A bad instance would drop its entry unseen; it refuses the item instead, and the entry's
+  // values go to a scratch entry (an out-of-range counter selects none).
+  *counter = -1;
   if (ctx->attrOverflow) {
     tpItemError(ctx, "the instance of %s is too long\n", ctx->curTagName);
   } else if (tpParseInt(ctx, ctx->attrValue, INT_MIN, INT_MAX, &instance)) {
-    *counter = static_cast<int>(instance);
+    if (instance < 0 || instance > largest) {
+      tpItemError(ctx, "%s: instance %lld is out of range (0 to %d)\n", ctx->curTagName, instance,
+                  largest);
+    } else {
+      *counter = static_cast<int>(instance);
+    }
   }
 }
 
@@ -232,6 +267,13 @@ void tpTagEnd(nxml_t handle, const char* name, int length) {
   }
   const TpElementKind kind = ctx->elements[element];
   if (kind == TpElementKind::TRANSPARENT) return;
+  // A field of a compound item without text would leave its value at 0 unseen.
+  const TAG_MAP_ENTRY* closing = ctx->tagEntry[ctx->tagLevel];
+  if (ctx->tagLevel >= 2 && closing->childMap == nullptr && closing->field != TP_FIELD_NONE &&
+      !ctx->fieldTextSeen) {
+    tpItemError(ctx, "%s is empty\n", closing->tagName);
+  }
+  ctx->fieldTextSeen = true;  // the enclosing element's text is its own business
   --ctx->tagLevel;
   ctx->curTagName[0] = '\0';
   ctx->procFunc = ctx->tagLevel > 0 ? ctx->tagEntry[ctx->tagLevel]->procFunc : nullptr;
@@ -244,8 +286,8 @@ const nxml_settings tpSettings = {
     tpTagBegin, tpAttributeBegin, tpAttributeValue, tpData, tpTagEnd,
 };
 
-// Parses a whole profile; true when the document was read to the end of its root element (items
-// refused on the way keep their defaults).
+// Parses a whole profile; true when the document was read to the end of its root element and
+// every item refused on the way had a built-in value to keep.
 bool tp_ParseConfigBuf(const char* buffer, size_t length, const char* fileName) {
   if (length <= 1) {
     voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_ERROR, "%s: empty buff\n", __func__);
@@ -274,6 +316,12 @@ bool tp_ParseConfigBuf(const char* buffer, size_t length, const char* fileName) 
   if (ctx->refusedItems > 0) {
     voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_WARNING, "%s: %d item(s) of %s refused\n", __func__,
              ctx->refusedItems, fileName);
+  }
+  if (ctx->refusedWithoutDefault > 0) {
+    voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_ERROR,
+             "%s: %d refused item(s) of %s have no built-in default\n", __func__,
+             ctx->refusedWithoutDefault, fileName);
+    return false;
   }
   return true;
 }

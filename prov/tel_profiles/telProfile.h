@@ -18,8 +18,11 @@ extern const COUNTRY_MAP countryMap[];
 const char* tpProfileDirectory(void);
 
 // Loads the country's profile and writes every item it understands into the provisioning store
-// for every endpoint. An item with a bad value is refused with one error line and keeps its
-// default. When the file was read and parsed to its end, also writes EPPROV_LastLocale = country.
+// for every endpoint. An item with a bad value is refused with one error line naming each bad
+// value; a simple item then keeps the value the store holds, or else its built-in (North
+// American) value, while a tone, cadence or caller-ID parameter item, which has none, refuses the
+// whole profile. When the file was read and parsed to its end and nothing refused it, also writes
+// EPPROV_LastLocale = country.
 void tpUpdateLocaleProfile(VRG_COUNTRY country);
 
 // 1 when the last load of `country`'s profile read and parsed its file (whatever single items it

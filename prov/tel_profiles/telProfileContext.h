@@ -11,7 +11,7 @@ inline constexpr int PARSER_MAX_LEVELS = 10;    // depth of the tag-table stack
 inline constexpr int PARSER_MAX_ELEMENTS = 32;  // open elements followed at once
 inline constexpr int PARSER_MAX_TEXT = 128;     // longest value text
 inline constexpr int PARSER_MAX_ATTR = 32;      // longest attribute value
-inline constexpr int PARSER_MAX_REASON = 192;   // why the current item is refused
+inline constexpr int PARSER_MAX_REASON = 320;   // why the current item is refused
 
 enum class TpItemKind { NONE, INT, TONE, RING, FSK, DTMF };
 
@@ -34,7 +34,7 @@ struct PARSER_CONTEXT {
   char curTagName[NXML_NAME_CACHE_SIZE];
   int instAttrValid;
   int ret;  // 0, or -1 after an error in the current item
-  char itemError[PARSER_MAX_REASON];  // the first error of the current item, with its value
+  char itemError[PARSER_MAX_REASON];  // the errors of the current item, each with its value
 
   // The value under construction.
   HDSP_TONE_PROV_PATTERN curTone;
@@ -55,6 +55,7 @@ struct PARSER_CONTEXT {
   char itemName[PARSER_MAX_TEXT + 1];  // the name that selected a profile's item ("ToneDial")
   bool itemValueSeen;
   bool ringTypeSet;
+  bool fieldTextSeen;  // the open field has had its text
   TpElementKind elements[PARSER_MAX_ELEMENTS];
   char elementNames[PARSER_MAX_ELEMENTS][NXML_NAME_CACHE_SIZE];
   int elementDepth;
@@ -66,14 +67,17 @@ struct PARSER_CONTEXT {
   bool attrOverflow;
   const char* fileName;  // named in every error line
   int refusedItems;
+  int refusedWithoutDefault;  // refused items that have no built-in value: the profile is refused
   int numEndpoints;
 };
 
-// Marks the current item in error and keeps the first reason (which names the value) for the
-// one line that refuses the item when it closes; outside an item the line is logged at once.
+// Marks the current item in error and keeps the reason (which names the value) for the one line
+// that refuses the item when it closes, after the reasons already kept; outside an item the line
+// is logged at once.
 void tpItemError(PARSER_CONTEXT* ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
-// Logs the one error line of a refused item: the file, the item, the reason with its value.
-void tpReportRefusedItem(PARSER_CONTEXT* ctx);
+// Logs the one error line of a refused item: the file, the item, the reasons with their values
+// and what becomes of the item.
+void tpReportRefusedItem(PARSER_CONTEXT* ctx, const char* outcome = "the item keeps its default");
 // A whole decimal number within [min, max]; anything else is an item error.
 bool tpParseInt(PARSER_CONTEXT* ctx, const char* text, long long min, long long max,
                 long long* value);

@@ -16,28 +16,33 @@
 #include "voiceLog.h"
 
 void tpItemError(PARSER_CONTEXT* ctx, const char* format, ...) {
+  char reason[PARSER_MAX_REASON];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(reason, sizeof(reason), format, args);
+  va_end(args);
+  size_t length = std::strlen(reason);
+  if (length > 0 && reason[length - 1] == '\n') reason[--length] = '\0';
+  // Every refused value is named once; a reason that follows from an earlier one is not repeated.
   if (ctx->ret == 0) {
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(ctx->itemError, sizeof(ctx->itemError), format, args);
-    va_end(args);
-    const size_t length = std::strlen(ctx->itemError);
-    if (length > 0 && ctx->itemError[length - 1] == '\n') ctx->itemError[length - 1] = '\0';
+    std::snprintf(ctx->itemError, sizeof(ctx->itemError), "%s", reason);
+  } else if (std::strstr(ctx->itemError, reason) == nullptr) {
+    const size_t used = std::strlen(ctx->itemError);
+    std::snprintf(ctx->itemError + used, sizeof(ctx->itemError) - used, "; %s", reason);
   }
   ctx->ret = -1;
   if (ctx->itemKind == TpItemKind::NONE) {  // no item is open to carry the error to its end
-    tpReportRefusedItem(ctx);
+    tpReportRefusedItem(ctx, "the tag is skipped");
     ctx->ret = 0;
   }
 }
 
-void tpReportRefusedItem(PARSER_CONTEXT* ctx) {
+void tpReportRefusedItem(PARSER_CONTEXT* ctx, const char* outcome) {
   const char* tag = ctx->itemTagName[0] != '\0' ? ctx->itemTagName : ctx->curTagName;
   const bool named = ctx->itemName[0] != '\0';
   voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_ERROR,
-           "ERROR: There is an error when parsing tagName %s%s%s%s: %s in %s; the item keeps its "
-           "default\n",
-           tag, named ? " (" : "", ctx->itemName, named ? ")" : "", ctx->itemError, ctx->fileName);
+           "ERROR: There is an error when parsing tagName %s%s%s%s: %s in %s; %s\n", tag,
+           named ? " (" : "", ctx->itemName, named ? ")" : "", ctx->itemError, ctx->fileName, outcome);
   ++ctx->refusedItems;
 }
 
@@ -60,23 +65,35 @@ void tpClearItem(PARSER_CONTEXT* ctx) {
   ctx->itemTagName[0] = '\0';
   ctx->itemValueSeen = false;
   ctx->ringTypeSet = false;
+  ctx->fieldTextSeen = false;
 }
+
+namespace {
+
+// A field of a profile is named in its errors; a simple item's name is already the item's.
+struct TpFieldLabel {
+  const char* name;
+  const char* separator;
+};
+TpFieldLabel tpFieldLabel(const PARSER_CONTEXT* ctx) {
+  const bool field = strcasecmp(ctx->curTagName, ctx->itemTagName) != 0;
+  return {field ? ctx->curTagName : "", field ? ": " : ""};
+}
+
+}  // namespace
 
 bool tpParseInt(PARSER_CONTEXT* ctx, const char* text, long long min, long long max,
                 long long* value) {
   errno = 0;
   char* end = nullptr;
   const long long number = std::strtoll(text, &end, 10);
-  // A field of a profile is named; a simple item's name is already the item's.
-  const bool field = strcasecmp(ctx->curTagName, ctx->itemTagName) != 0;
-  const char* name = field ? ctx->curTagName : "";
-  const char* separator = field ? ": " : "";
+  const TpFieldLabel label = tpFieldLabel(ctx);
   if (end == text || *end != '\0' || errno == ERANGE) {
-    tpItemError(ctx, "%s%s\"%s\" is not a number\n", name, separator, text);
+    tpItemError(ctx, "%s%s\"%s\" is not a number\n", label.name, label.separator, text);
     return false;
   }
   if (number < min || number > max) {
-    tpItemError(ctx, "%s%s%lld is out of range (%lld to %lld)\n", name, separator,
+    tpItemError(ctx, "%s%s%lld is out of range (%lld to %lld)\n", label.name, label.separator,
                 number, min, max);
     return false;
   }
@@ -97,7 +114,17 @@ bool tpParseField(PARSER_CONTEXT* ctx, const char* text, T* field,
   return true;
 }
 
-int tpParseBool(const char* text) { return strcasecmp(text, "false") == 0 ? 0 : 1; }
+// "true" or "false", whatever the case; any other text is an item error.
+template <typename T>
+bool tpParseBool(PARSER_CONTEXT* ctx, const char* text, T* field) {
+  if (strcasecmp(text, "true") == 0 || strcasecmp(text, "false") == 0) {
+    *field = static_cast<T>(strcasecmp(text, "true") == 0 ? 1 : 0);
+    return true;
+  }
+  const TpFieldLabel label = tpFieldLabel(ctx);
+  tpItemError(ctx, "%s%s\"%s\" is neither true nor false\n", label.name, label.separator, text);
+  return false;
+}
 
 // The handlers of a value need the item's buffer, which its name tag selects.
 bool tpHaveValue(PARSER_CONTEXT* ctx, const char* function) {
@@ -160,7 +187,7 @@ void tpIntItemHandler(PARSER_CONTEXT* ctx, const TAG_MAP_ENTRY* entry, const cha
       break;
     }
     case TP_FIELD_BOOL:
-      ctx->curIntValue = tpParseBool(data);
+      if (!tpParseBool(ctx, data, &ctx->curIntValue)) return;
       break;
     case TP_FIELD_NAMED:
       if (!tpLookupValue(entry->valueMap, data, &value)) {
@@ -203,11 +230,11 @@ void tpToneHandler(PARSER_CONTEXT* ctx, const TAG_MAP_ENTRY* entry, const char* 
   switch (entry->field) {
     case TP_FIELD_TONE_REPETITIONS: tpParseField(ctx, data, &tone.repetitions); break;
     case TP_FIELD_TONE_TONES: tpParseField(ctx, data, &tone.tones, 0, 5); break;
-    case TP_FIELD_TONE_NOSTEADY: tone.noSteadyTone = tpParseBool(data); break;
+    case TP_FIELD_TONE_NOSTEADY: tpParseBool(ctx, data, &tone.noSteadyTone); break;
     case TP_FIELD_COMP_REPETITIONS: tpParseField(ctx, data, &component.repetitions); break;
     case TP_FIELD_COMP_SOUND: tpParseField(ctx, data, &component.soundDuration); break;
     case TP_FIELD_COMP_SILENCE: tpParseField(ctx, data, &component.silenceDuration); break;
-    case TP_FIELD_COMP_MODULATE: component.modulateTone = tpParseBool(data); break;
+    case TP_FIELD_COMP_MODULATE: tpParseBool(ctx, data, &component.modulateTone); break;
     case TP_FIELD_COMP_MODPERCENT: tpParseField(ctx, data, &component.modulatePercent, 0, 100); break;
     case TP_FIELD_COMP_FREQUENCIES: tpParseField(ctx, data, &component.frequencies, 0, 4); break;
     case TP_FIELD_FREQ_HERTZ: tpParseField(ctx, data, &frequency.hertz); break;
@@ -231,10 +258,14 @@ void tpRingHandler(PARSER_CONTEXT* ctx, const TAG_MAP_ENTRY* entry, const char* 
                    sizeof(ctx->curRing));
       break;
     case TP_FIELD_RING_LONG:
+    {
       if (!tpHaveValue(ctx, __func__)) return;
-      ctx->curRing.type = strcasecmp(data, "false") == 0 ? VRG_RING_SHORT : VRG_RING_LONG;
+      bool isLong = false;
+      if (!tpParseBool(ctx, data, &isLong)) return;
+      ctx->curRing.type = isLong ? VRG_RING_LONG : VRG_RING_SHORT;
       ctx->ringTypeSet = true;
       break;
+    }
     case TP_FIELD_RING_PATTERN: {
       if (!tpHaveValue(ctx, __func__)) return;
       if (!ctx->ringTypeSet) {
@@ -253,9 +284,13 @@ void tpRingHandler(PARSER_CONTEXT* ctx, const TAG_MAP_ENTRY* entry, const char* 
         return;
       }
       const int words = ctx->curRing.type == VRG_RING_SHORT ? 2 : 10;
-      if (tpInRange(ctx->ringPatternInstance, words)) {
-        vrgRingPatternWord(ctx->curRing, ctx->ringPatternInstance) = static_cast<uint32_t>(word);
+      if (ctx->ringPatternInstance < 0) return;  // its bad instance is already reported
+      if (!tpInRange(ctx->ringPatternInstance, words)) {
+        tpItemError(ctx, "pattern: instance %d is out of range for a %s pattern (0 to %d)\n",
+                    ctx->ringPatternInstance, words == 2 ? "short" : "long", words - 1);
+        return;
       }
+      vrgRingPatternWord(ctx->curRing, ctx->ringPatternInstance) = static_cast<uint32_t>(word);
       break;
     }
     default:
@@ -291,19 +326,20 @@ void tpFskHandler(PARSER_CONTEXT* ctx, const TAG_MAP_ENTRY* entry, const char* n
 
 namespace {
 
-// A digit name; an unknown name gives digit 0.
-uint8_t tpDigitCode(const char* text) {
+// A digit name; any other text is an item error.
+bool tpDigitCode(PARSER_CONTEXT* ctx, const char* text, uint8_t* digit) {
   int code = 0;
   if (!tpLookupValue(pteDTMFDDGTMap, text, &code)) {
-    voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_WARNING, "%s: unknown digit %s, taken as DTMF0\n",
-             __func__, text);
+    tpItemError(ctx, "%s: %s is not a digit name\n", ctx->curTagName, text);
+    return false;
   }
-  return static_cast<uint8_t>(code);
+  *digit = static_cast<uint8_t>(code);
+  return true;
 }
 
-void tpSetCodeDigit(uint8_t (&code)[16], int instance, const char* text) {
-  const uint8_t digit = tpDigitCode(text);
-  if (tpInRange(instance, 16)) code[instance] = digit;
+void tpSetCodeDigit(PARSER_CONTEXT* ctx, uint8_t (&code)[16], int instance, const char* text) {
+  uint8_t digit = 0;
+  if (tpDigitCode(ctx, text, &digit) && tpInRange(instance, 16)) code[instance] = digit;
 }
 
 }  // namespace
@@ -327,13 +363,13 @@ void tpDtmfHandler(PARSER_CONTEXT* ctx, const TAG_MAP_ENTRY* entry, const char* 
   switch (entry->field) {
     case TP_FIELD_DTMF_DBLEVEL: tpParseField(ctx, data, &dtmf.dbLevel); break;
     case TP_FIELD_DTMF_PULSETIME: tpParseField(ctx, data, &dtmf.pulseTime); break;
-    case TP_FIELD_DTMF_START: dtmf.startCode = tpDigitCode(data); break;
-    case TP_FIELD_DTMF_END: dtmf.endCode = tpDigitCode(data); break;
-    case TP_FIELD_DTMF_REDIRECTING: dtmf.redirectingCode = tpDigitCode(data); break;
-    case TP_FIELD_DTMF_INFORMATION: dtmf.informationCode = tpDigitCode(data); break;
-    case TP_FIELD_DTMF_PRIVATE: tpSetCodeDigit(dtmf.privateCode, ctx->privateCodeInstance, data); break;
-    case TP_FIELD_DTMF_UNAVAIL: tpSetCodeDigit(dtmf.unavailCode, ctx->unavailCodeInstance, data); break;
-    case TP_FIELD_DTMF_ERROR: tpSetCodeDigit(dtmf.errorCode, ctx->errorCodeInstance, data); break;
+    case TP_FIELD_DTMF_START: tpDigitCode(ctx, data, &dtmf.startCode); break;
+    case TP_FIELD_DTMF_END: tpDigitCode(ctx, data, &dtmf.endCode); break;
+    case TP_FIELD_DTMF_REDIRECTING: tpDigitCode(ctx, data, &dtmf.redirectingCode); break;
+    case TP_FIELD_DTMF_INFORMATION: tpDigitCode(ctx, data, &dtmf.informationCode); break;
+    case TP_FIELD_DTMF_PRIVATE: tpSetCodeDigit(ctx, dtmf.privateCode, ctx->privateCodeInstance, data); break;
+    case TP_FIELD_DTMF_UNAVAIL: tpSetCodeDigit(ctx, dtmf.unavailCode, ctx->unavailCodeInstance, data); break;
+    case TP_FIELD_DTMF_ERROR: tpSetCodeDigit(ctx, dtmf.errorCode, ctx->errorCodeInstance, data); break;
     case TP_FIELD_DTMF_PAUSE: tpParseField(ctx, data, &dtmf.DTMFpauseTimeout); break;
     case TP_FIELD_DTMF_SESSION: tpParseField(ctx, data, &dtmf.DTMFsessionTimeout); break;
     case TP_FIELD_DTMF_RINGAFTER: tpParseField(ctx, data, &dtmf.ringAfterClidTimeout); break;

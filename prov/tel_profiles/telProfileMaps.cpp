@@ -270,7 +270,38 @@ const TP_INT_RANGE intItemRanges[] = {
     {EPPROV_PteMinDetectPower, -80, 0},          {EPPROV_PveEgressVolume, -40, 40},
 };
 
+// The built-in value of every simple item: the North American setting, kept by an item whose
+// value a profile gets wrong (a timing taken as 0 would turn every hook flash into a hang-up).
+struct TP_INT_DEFAULT {
+  EPPROV item;
+  int32_t value;
+};
+const TP_INT_DEFAULT intItemDefaults[] = {
+    {EPPROV_MinHookFlash, 300},       {EPPROV_MaxHookFlash, 1000},     {EPPROV_PlsDlInterdigitTime, 300},
+    {EPPROV_PlsDlMinMakeTime, 20},    {EPPROV_PlsDlMaxMakeTime, 75},   {EPPROV_PlsDlMinBreakTime, 40},
+    {EPPROV_PlsDlMaxBreakTime, 90},   {EPPROV_MinConnect, 100},        {EPPROV_MinDisconnect, 1100},
+    {EPPROV_CIDMode, 0},              {EPPROV_CIDSigProtocol, 1},      {EPPROV_CIDFskAfterRing, 500},
+    {EPPROV_CIDFskAfterDTAS, 50},     {EPPROV_CIDFskAfterRPAS, 650},   {EPPROV_CIDRingAfterFSK, 500},
+    {EPPROV_CIDDTASAfterLR, 150},     {EPPROV_CIDDTMFAfterLR, 300},    {EPPROV_CallWtgDelay, 100},
+    {EPPROV_VMWIMode, 7},             {EPPROV_VMWISigProtocol, 3},     {EPPROV_VMWIMsgFormat, 1},
+    {EPPROV_VMWIFskAfterDTAS, 50},    {EPPROV_VMWIFskAfterRPAS, 650},  {EPPROV_VMWIDTASAfterLR, 150},
+    {EPPROV_DtmfDbLevel, 7},          {EPPROV_DtmfPulseTime, 100},     {EPPROV_HighVring, 0},
+    {EPPROV_PowerRingFrequency, 20},  {EPPROV_RingWaveform, 0},        {EPPROV_RingVoltage, 50},
+    {EPPROV_RingDCOffset, 0},         {EPPROV_PteDetectAdmin, 0},      {EPPROV_PteMinDetectPower, -40},
+    {EPPROV_PveEgressVolume, 0},
+};
+
 }  // namespace
+
+bool tpIntItemDefault(EPPROV item, int32_t* value) {
+  for (const TP_INT_DEFAULT& d : intItemDefaults) {
+    if (d.item == item) {
+      *value = d.value;
+      return true;
+    }
+  }
+  return false;
+}
 
 void tpIntItemRange(EPPROV item, long long* min, long long* max) {
   *min = INT32_MIN;

@@ -22,7 +22,7 @@ enum TP_FIELD {
   // top-level items
   TP_FIELD_INT,     // decimal integer
   TP_FIELD_NAMED,   // one of the names of the entry's value map
-  TP_FIELD_BOOL,    // "false" 0, any other text 1
+  TP_FIELD_BOOL,    // "false" 0, "true" 1
   // tone profile
   TP_FIELD_TONE_NAME,
   TP_FIELD_TONE_REPETITIONS,
@@ -105,4 +105,7 @@ struct TP_INT_RANGE {
   long long max;
 };
 void tpIntItemRange(EPPROV item, long long* min, long long* max);
+// The built-in value of a simple item (the North American one), which a refused item keeps when
+// the store holds none; false for an item that has none.
+bool tpIntItemDefault(EPPROV item, int32_t* value);
 bool tpLookupValue(const VALUE_MAP* map, const char* name, int* value);

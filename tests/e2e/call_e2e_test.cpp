@@ -292,5 +292,67 @@ TEST_F(Call, TwoCallsWithTheSameConnectionIdEachHearOnlyTheirOwnFarEnd) {
   }
 }
 
+// A stranger's well-formed RTP mixed into a live call: beside each packet of the call the PBX
+// side sends four silent packets of another source, in sequence (200 a second). The phone's tone
+// goes to the PBX and comes back looped, so it is heard only while both directions carry it: the
+// daemon keeps playing the call's own source and the tone stays at its level in every 20 ms.
+TEST_F(Call, AnotherSourceMixedIntoTheCallIsNotPlayed) {
+  const std::string heard = dir.file("heard.wav");
+  ASSERT_NO_FATAL_FAILURE(startSystem({"--loop", "--stranger", "4"}));
+  board("0 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+  board("0 play tone 1000 0 -10");
+  board("0 record " + heard);
+  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
+  waitAudio(3000);
+  board("0 record stop");
+  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0);
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+
+  const std::vector<int16_t> x = readWav(heard);
+  ASSERT_GT(x.size(), 16000u);
+  int blocks = 0, kept = 0;
+  for (size_t from = x.size() - 16000; from + 160 <= x.size() - 400; from += 160, ++blocks) {
+    kept += dbm0(sigmeas::amplitude(x, from, from + 160, 1000) / std::sqrt(2.0)) > -16.0 ? 1 : 0;
+  }
+  std::printf("the call's tone is heard in %d of %d blocks of 20 ms\n", kept, blocks);
+  EXPECT_EQ(kept, blocks);
+}
+
+// The phone plays a 500 Hz tone while the PBX sends a louder 2,700 Hz tone, no hybrid echo on
+// the line, the echo canceller on: for 30 s the phone's tone leaves for the PBX at one level.
+// The A-law far-end tone carries a weak 500 Hz component (its 15th harmonic, aliased) that a
+// canceller adapting through the double talk may take for an echo path and use to cancel the
+// phone's own tone.
+TEST_F(Call, NearEndToneKeepsItsLevelUnderAFarEndToneWithTheCancellerOn) {
+  const std::string farTone = dir.file("tone2700.wav"), uplink = dir.file("uplink.wav");
+  std::vector<int16_t> tone(8000 * 2);
+  for (size_t i = 0; i < tone.size(); ++i) {
+    tone[i] = static_cast<int16_t>(std::lround(9000.0 * std::sin(2 * M_PI * 2700.0 * static_cast<double>(i) / 8000)));
+  }
+  writeWav(farTone, tone);
+  ASSERT_NO_FATAL_FAILURE(startSystem({"--send", farTone, "--wav", uplink}));
+  board("0 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+  board("0 play tone 500 0 -10");
+  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
+  waitAudio(32000);
+  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0);
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+  EXPECT_EQ(pbx->stop(SIGTERM), 0);
+
+  const std::vector<int16_t> x = readWav(uplink);
+  ASSERT_GT(x.size(), 8000u * 31);
+  double lowest = 0, highest = -200;
+  for (size_t from = 8000; from + 800 <= 8000u * 31; from += 800) {
+    const double level = dbm0(rms(x, from, from + 800));
+    lowest = std::min(lowest, level);
+    highest = std::max(highest, level);
+  }
+  std::printf("the phone's tone reaches the PBX at %.1f to %.1f dBm0 over 30 s\n", lowest, highest);
+  EXPECT_GT(lowest, -10.5);
+  EXPECT_LT(highest, -9.5);
+}
+
 }  // namespace
 }  // namespace e2e

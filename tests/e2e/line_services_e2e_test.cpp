@@ -366,4 +366,45 @@ TEST_F(LineServices, LineGainsScaleWhatThePhoneHearsAndWhatItSends) {
   EXPECT_EQ(daemon->stop(SIGTERM), 0);
 }
 
+// Country-profile values the daemon refuses: the Swedish profile with its minimum disconnect time
+// mistyped and a boolean that is not one. The daemon names both and starts, each item with its
+// built-in value: a 200 ms flash stays a flash (a disconnect time taken as 0 would turn it into an
+// on-hook and an off-hook and end the call). A bad value in a tone, which has no built-in value,
+// stops start-up as a missing profile does.
+TEST_F(LineServices, RefusedProfileValuesKeepTheirBuiltInValueOrStopStartUp) {
+  std::ifstream in(ORVOX_SOURCE_DIR "/prov/tel_profiles/SWE_profile.xml");
+  const std::string swedish((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto replaced = [&](std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+  };
+  TempDir profiles;
+  profiles.write("SWE_profile.xml",
+                 replaced(replaced(swedish, "<MinDisconnect>400<", "<MinDisconnect>4OO<"),
+                          "<HighVoltageRingSupport>false<", "<HighVoltageRingSupport>zz<"));
+  profileDir = profiles.path();
+  country = "SWE";
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  const std::string out = daemon->output();
+  EXPECT_NE(out.find("tagName MinDisconnect: \"4OO\" is not a number"), std::string::npos) << out;
+  EXPECT_NE(out.find("tagName HighVoltageRingSupport: \"zz\" is neither true nor false"), std::string::npos)
+      << out;
+  board("0 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+  board("0 flash 200");
+  EXPECT_TRUE(pbx->waitFor("event FLASH data=0 line=0", 5000ms)) << pbx->output();
+  EXPECT_EQ(pbx->count("event ONHOOK"), 0) << pbx->output();
+  EXPECT_EQ(pbx->count("event OFFHOOK"), 1) << pbx->output();
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+
+  profiles.write("SWE_profile.xml", replaced(swedish, "<noSteadyTone>true<", "<noSteadyTone>ture<"));
+  daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, boardEnv());
+  EXPECT_EQ(daemon->waitExit(30000ms), 1);
+  const std::string refused = daemon->output();
+  EXPECT_NE(refused.find("noSteadyTone: \"ture\" is neither true nor false"), std::string::npos) << refused;
+  EXPECT_NE(refused.find("Error! No valid telephony profile for country"), std::string::npos) << refused;
+  EXPECT_EQ(refused.find("Startup ready!"), std::string::npos) << refused;
+}
+
 }  // namespace e2e

@@ -5,7 +5,7 @@
 //   pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file.raw]
 //          [--pcap file.pcap] [--wav file.wav] [--send speech.wav] [--packets]
 //          [--script "signal 0 ringing on; sleep 500; connection 0 1 create; ..."]
-//          [--step-board board.sock] [--stamp]
+//          [--step-board board.sock] [--stamp] [--stranger n]
 //
 // Each audio stream (line and connection) is announced by its first frame ("audio line=1 cnx=1
 // size=172") and summed up on exit; --packets prints every frame instead.
@@ -19,6 +19,8 @@
 // taken in every packet it was sent in answer to the packets of that tick (see pbxsim_step.h).
 // --stamp starts each event line with the host's real-time clock in microseconds as the event is
 // taken in, so that a soak can time the path from a hook change to here without its own reader.
+// --stranger n sends, beside each looped voice packet, n well-formed packets of another source
+// (its own SSRC, sequence and time stamps) carrying silence: a stream mixed into the call.
 // RFC 4733 telephone events are decoded: "rtp event <code> ..." when an event's first end packet
 // comes in. On exit it prints the received and sent packet counts, losses, the received level and
 // every relayed event with its end packets counted.
@@ -65,6 +67,7 @@ struct Options {
   std::string wavPath;
   std::string sendPath;
   std::string stepBoard;
+  int stranger = 0;
 };
 
 Options opt;
@@ -144,6 +147,8 @@ struct ubus_object asteriskObj = {};
 struct AudioStream {
   int32_t line, cnx;
   uint64_t frames = 0, media = 0, bytes = 0;
+  uint16_t strangerSeq = 0;
+  uint32_t strangerTime = 0;
 };
 std::vector<AudioStream> streams;
 
@@ -152,6 +157,34 @@ AudioStream& audioStream(int32_t line, int32_t cnx) {
     if (s.line == line && s.cnx == cnx) return s;
   }
   return streams.emplace_back(AudioStream{line, cnx});
+}
+
+// n silent G.711 packets of a source that is not the call's, each sent beside `voice`.
+void sendStranger(AudioStream& stream, const uint8_t* frameHead, std::span<const uint8_t> voice) {
+  pbxmedia::RtpHeader h;
+  if (!pbxmedia::rtpParse(voice, &h) || (h.payloadType != 0 && h.payloadType != 8)) return;
+  const size_t payload = voice.size() - h.headerBytes - h.paddingBytes;
+  uint8_t frame[12 + 4096];
+  memcpy(frame, frameHead, 12);
+  const uint32_t size = static_cast<uint32_t>(12 + payload);
+  memcpy(frame + 8, &size, 4);
+  uint8_t* rtp = frame + 12;
+  const uint32_t ssrc = h.ssrc ^ 0x5A5A5A5Au;
+  for (int k = 0; k < opt.stranger; ++k) {
+    rtp[0] = 0x80;
+    rtp[1] = h.payloadType;
+    rtp[2] = static_cast<uint8_t>(stream.strangerSeq >> 8);
+    rtp[3] = static_cast<uint8_t>(stream.strangerSeq);
+    for (int i = 0; i < 4; ++i) {
+      rtp[4 + i] = static_cast<uint8_t>(stream.strangerTime >> (24 - 8 * i));
+      rtp[8 + i] = static_cast<uint8_t>(ssrc >> (24 - 8 * i));
+    }
+    memset(rtp + 12, h.payloadType == 0 ? 0xFF : 0xD5, payload);
+    ++stream.strangerSeq;
+    stream.strangerTime += static_cast<uint32_t>(payload);
+    tl_bus_send(rxBus, frame, 12 + size);
+    ++framesToDaemon;
+  }
 }
 
 void onAudioFrame(tl_packet_t* packet) {
@@ -176,6 +209,7 @@ void onAudioFrame(tl_packet_t* packet) {
     tl_bus_send(rxBus, packet->data, packet->size);
     receiver.captureSent({packet->data + 12, size});
     ++framesToDaemon;
+    if (opt.stranger > 0) sendStranger(stream, packet->data, {packet->data + 12, size});
   }
   if (media) sendSpeech(line, cnx);
 }
@@ -303,7 +337,8 @@ void usage() {
   fprintf(stderr,
           "usage: pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file]\n"
           "              [--pcap file.pcap] [--wav file.wav] [--send speech.wav] [--packets]\n"
-          "              [--script \"step; step; ...\"] [--step-board board.sock] [--stamp]\n");
+          "              [--script \"step; step; ...\"] [--step-board board.sock] [--stamp]\n"
+          "              [--stranger n]\n");
   exit(2);
 }
 
@@ -326,6 +361,7 @@ void parseOptions(int argc, char** argv) {
     else if (a == "--wav") opt.wavPath = next();
     else if (a == "--send") opt.sendPath = next();
     else if (a == "--step-board") opt.stepBoard = next();
+    else if (a == "--stranger") opt.stranger = std::atoi(next());
     else usage();
   }
 }

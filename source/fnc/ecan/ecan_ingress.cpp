@@ -99,13 +99,23 @@ void ecanErleEstimate(HEC* hec, uint32_t sInPwr, uint32_t sOutPwr, int16_t sIndB
 
 void clearPushAverages(HEC* hec) { hec->pushTracker = PUSHTRK{}; }
 
-// Energy of the foreground taps in dB (a tap of 1.0 is 0 dB), and where the largest one sits.
-int16_t tapEnergyDb(HEC* hec) {
+// Energy of a set of taps in dB (a tap of 1.0 is 0 dB), not limited at 0 dB.
+int16_t coeffEnergyDb(const int16_t* h) {
   int64_t e = 0;
+  for (int k = 0; k < HEC_TAPS; ++k) e += int32_t{h[k]} * h[k];
+  int16_t offset = 0;
+  while (e > 0x3FFFFFFF) {  // two bits at a time: 6.02 dB
+    e >>= 2;
+    offset = static_cast<int16_t>(offset + 1541);
+  }
+  return static_cast<int16_t>(lsvmath::utilPower2dB(static_cast<uint32_t>(2 * e), 0) + offset);
+}
+
+// Energy of the foreground taps in dB, and where the largest one sits.
+int16_t tapEnergyDb(HEC* hec) {
   int peak = 0;
   int idx = 0;
   for (int k = 0; k < HEC_TAPS; ++k) {
-    e += int32_t{hec->hFg[k]} * hec->hFg[k];
     const int a = std::abs(int{hec->hFg[k]});
     if (a > peak) {
       peak = a;
@@ -114,8 +124,21 @@ int16_t tapEnergyDb(HEC* hec) {
   }
   hec->state.peakReflector = static_cast<int16_t>(idx);
   hec->state.peakReflectorValue = static_cast<int16_t>(std::min(peak, 32767));
-  const int64_t scaled = std::min<int64_t>(2 * e, 0x7FFFFFFF);
-  return lsvmath::utilPower2dB(static_cast<uint32_t>(scaled), 0);
+  return coeffEnergyDb(hec->hFg);
+}
+
+// A hybrid returns less than it is sent: its echo-return loss is at least the minimum the
+// registers allow, and never below 0 dB. Background taps that would return more than that (with
+// 6 dB of slack for the estimate, and never less than unity gain) are no echo path: the
+// background has followed something else, typically a near-end tone that a weak component of a
+// tonal far end correlates with (a 2,700 Hz tone through A-law carries its 15th harmonic at
+// 500 Hz). Pushed, they would cancel the near end itself; so the background starts again from
+// the foreground instead.
+void guardBackground(HEC* hec) {
+  if (coeffEnergyDb(hec->hBg) <= std::max<int>(0, dB(6) - minErl(hec))) return;
+  std::memcpy(hec->hBg, hec->hFg, sizeof(hec->hBg));
+  hec->AcomDelta = 0;
+  clearPushAverages(hec);
 }
 
 void push(HEC* hec, int reason) {
@@ -261,6 +284,7 @@ void hecIngress1(HEC* hec, HEC_T* t, int b, int16_t* sIn, const int16_t* ref, Bl
                                       stepExp, HEC_BLOCK, kAdaptBlock, T, &uBg, scratch);
       t->adapted[b] = 1;
       hec->state.adaptCount = static_cast<int16_t>(hec->state.adaptCount + 1);
+      guardBackground(hec);
     }
   }
 

@@ -58,6 +58,17 @@ struct EGRESS_MAJ_CALCULATION_INFO {
   uint8_t firstPacket;
 };
 
+// Another source heard while one is being played. It replaces the played one only after
+// RTP_MIN_SEQUENTIAL packets in sequence, and only once the played one has been silent for
+// RTP_SOURCE_HOLD_SAMPLES: a stranger mixed into a live stream is never played.
+struct RTP_SOURCE_CANDIDATE {
+  uint32_t ssrc;
+  uint16_t nextSeq;
+  uint16_t sequential;  // packets in sequence so far; 0 = no candidate
+};
+constexpr uint16_t RTP_MIN_SEQUENTIAL = 2;
+constexpr uint32_t RTP_SOURCE_HOLD_SAMPLES = 800;  // 100 ms at 8 kHz
+
 struct RTPSRVINSTANCEMEM {
   HAPI_RTP_REGS regs;
   HAPI_RTP_STATS stats;
@@ -104,6 +115,10 @@ struct RTPSRVINSTANCEMEM {
   uint32_t timestampHist[5];
   bool farEndRFC3551Compliant;
   EGRESS_MAJ_CALCULATION_INFO majCalcInfo;
+  // Which source is played: learnt from the first packet of a session, then kept while it lives.
+  bool remoteSourceHeld;
+  uint32_t samplesSinceSourcePacket;  // ticks since the played source was last heard, in samples
+  RTP_SOURCE_CANDIDATE sourceCandidate;
   bool manageCSCall;
   // The statistics as they stood when the host asked for them: the event carries this copy, so a
   // reset that follows cannot change what the host reads.

@@ -187,6 +187,8 @@ void startSession(RTPSRVINSTANCEMEM* r) {
     r->transitInitialized = false;
     r->egressToneState = false;
     r->firstRTPPacketReceived = false;
+    r->remoteSourceHeld = false;
+    r->sourceCandidate = RTP_SOURCE_CANDIDATE{};
     r->nextOnIsNewTone = true;
     if (r->regs.configFlags & HAPI_RTP_USE_USER_DEFINED_SSRC_MASK) {
       r->state.higherLocalSsrc = r->userDefinedHigherLocalSsrc;

@@ -353,6 +353,34 @@ void newRemoteSource(RTPSRVINSTANCEMEM* r, uint32_t ssrc) {
   std::memset(r->timestampHist, 0, sizeof(r->timestampHist));
 }
 
+// Decides whether a packet's source is the one played. The first source of a session is taken at
+// once; another one is on trial until it has sent RTP_MIN_SEQUENTIAL packets in sequence while the
+// played one was silent for RTP_SOURCE_HOLD_SAMPLES (a far end that restarts its stream is followed
+// after a few packets; a stranger interleaved with a live stream is dropped).
+bool acceptSource(RTPSRVINSTANCEMEM* r, uint32_t ssrc, uint16_t seq) {
+  RTP_SOURCE_CANDIDATE& c = r->sourceCandidate;
+  if (r->remoteSourceHeld && ssrc == remoteSsrc(r)) {
+    r->samplesSinceSourcePacket = 0;
+    c.sequential = 0;
+    return true;
+  }
+  if (r->remoteSourceHeld) {
+    if (c.sequential != 0 && c.ssrc == ssrc && c.nextSeq == seq) {
+      if (c.sequential < RTP_MIN_SEQUENTIAL) ++c.sequential;
+    } else {
+      c.ssrc = ssrc;
+      c.sequential = 1;
+    }
+    c.nextSeq = static_cast<uint16_t>(seq + 1);
+    if (c.sequential < RTP_MIN_SEQUENTIAL || r->samplesSinceSourcePacket < RTP_SOURCE_HOLD_SAMPLES) return false;
+  }
+  if (ssrc != remoteSsrc(r)) newRemoteSource(r, ssrc);
+  r->remoteSourceHeld = true;
+  r->samplesSinceSourcePacket = 0;
+  c.sequential = 0;
+  return true;
+}
+
 // Strips RTP padding: the last byte counts the pad bytes, itself included.
 bool stripPadding(RTPSRVINSTANCEMEM* r, const uint8_t* packet, unsigned length, unsigned& payloadLength) {
   if ((packet[0] & 0x20) == 0) return true;
@@ -512,8 +540,11 @@ void rtpEgressPacket(RTPSRVINSTANCEMEM* r, uint8_t* packet, unsigned length, uns
     countDiscarded(r);
     return;
   }
+  if (!acceptSource(r, h.ssrc, h.sequenceNum)) {
+    countDiscarded(r);  // RTP_PACKET_TYPE_PROBATION
+    return;
+  }
   REMOTE_SOURCE_INFO& src = r->remoteSourceInfo;
-  if (h.ssrc != remoteSsrc(r)) newRemoteSource(r, h.ssrc);
   // Nothing counted yet (a new source, or a new session with the same one): start the sequence.
   rtpValidateRtpPacket(&src, h.sequenceNum, src.received == 0);
 
@@ -569,6 +600,7 @@ using namespace rtpsrv;
 void rtpEgress(HSFSRVOBJ srvp) {
   auto* r = instanceOf(srvp);
   if (r == nullptr) return;
+  if (r->samplesSinceSourcePacket < RTP_SOURCE_HOLD_SAMPLES) r->samplesSinceSourcePacket += tickSamples();
   HSFMSG m{};
   HSF_IBD_MASK mask = 0;
   while ((mask = hsfIbdPeekOrRecv(HSF_IBD_RTP | HSF_IBD_RTCP, &m, 0, HSF_IBD_RECEIVE)) != 0) {

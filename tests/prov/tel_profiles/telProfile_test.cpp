@@ -89,9 +89,9 @@ TEST_F(ProfileLoader, UnknownTagIsDroppedAndItsSiblingsStillRead) {
 TEST_F(ProfileLoader, RingProfilesStoreShortAndLongPatterns) {
   load("<r><ringProfile><name>generalRing</name><longPattern>false</longPattern>"
        "<pattern instance=\"0\">0xFFFFF000</pattern><pattern instance=\"1\">0x00000008</pattern>"
-       "<pattern instance=\"2\">0x12345678</pattern></ringProfile>"
+       "</ringProfile>"
        "<ringProfile><NAME>ring3</NAME><longPattern>true</longPattern>"
-       "<pattern instance=\"9\">0XABCDEF01</pattern><pattern instance=\"10\">0x1</pattern>"
+       "<pattern instance=\"9\">0XABCDEF01</pattern>"
        "</ringProfile></r>");
   VRG_RING_PROFILE ring{};
   ASSERT_EQ(endptProvGetValue(1, EPPROV_RGCadence, &ring), EPSTATUS_SUCCESS);
@@ -117,7 +117,9 @@ TEST_F(ProfileLoader, PatternBeforeLongPatternIsRejected) {
   EXPECT_EQ(std::memcmp(&before, &after, sizeof(before)), 0);
   EXPECT_TRUE(log_.contains("ERROR: There is an error when parsing tagName ringProfile"));
   EXPECT_EQ(word(EPPROV_MinConnect), 100);  // the next item starts clean
-  EXPECT_TRUE(localeWritten());             // a refused item leaves the rest of the file standing
+  // A cadence has no built-in value to fall back on: the profile is refused as a missing one.
+  EXPECT_FALSE(localeWritten());
+  EXPECT_FALSE(tpLocaleProfileLoaded(VRG_COUNTRY_SWEDEN));
 }
 
 TEST_F(ProfileLoader, PatternWithoutHexPrefixIsAWrongFormat) {
@@ -138,11 +140,9 @@ TEST_F(ProfileLoader, ToneProfileFillsComponentsAndFrequencies) {
        "<modulateTone>false</modulateTone><modulatePercent>0</modulatePercent>"
        "<frequency instance=\"0\"><hertz>480</hertz><level>-24</level></frequency>"
        "<frequency instance=\"1\"><hertz>620</hertz><level>-24</level></frequency>"
-       "<frequency instance=\"4\"><hertz>999</hertz></frequency>"
        "</tone><tone instance=\"1\"><modulateTone>true</modulateTone>"
        "<modulatePercent>85</modulatePercent><frequency instance=\"1\"><hertz>16</hertz>"
-       "</frequency></tone><tone instance=\"5\"><soundDuration>1</soundDuration></tone>"
-       "</toneProfile></t>");
+       "</frequency></tone></toneProfile></t>");
   HDSP_TONE_PROV_PATTERN tone{};
   ASSERT_EQ(endptProvGetValue(lines_ - 1, EPPROV_ToneBusy, &tone), EPSTATUS_SUCCESS);
   EXPECT_EQ(tone.repetitions, 65535u);
@@ -155,11 +155,10 @@ TEST_F(ProfileLoader, ToneProfileFillsComponentsAndFrequencies) {
   EXPECT_EQ(tone.tone[0].frequency[0].hertz, 480u);
   EXPECT_EQ(tone.tone[0].frequency[1].hertz, 620u);
   EXPECT_EQ(tone.tone[0].frequency[1].level, -24);
-  EXPECT_EQ(tone.tone[0].frequency[2].hertz, 0u);  // instance 4 is outside the range
+  EXPECT_EQ(tone.tone[0].frequency[2].hertz, 0u);
   EXPECT_EQ(tone.tone[1].modulateTone, 1);
   EXPECT_EQ(tone.tone[1].modulatePercent, 85);
   EXPECT_EQ(tone.tone[1].frequency[1].hertz, 16u);
-  for (const HDSP_TONE_COMPONENT& c : tone.tone) EXPECT_NE(c.soundDuration, 1u);
   EXPECT_TRUE(localeWritten());
 }
 
@@ -174,36 +173,93 @@ TEST_F(ProfileLoader, ToneNameOutsideTheNameTableDropsTheWholeProfile) {
   EXPECT_TRUE(log_.contains("toneName: ToneHowler does not name an item of this kind"));
 }
 
-TEST_F(ProfileLoader, NumbersOutOfRangeForTheirFieldAreItemErrors) {
-  const char* bad[] = {
-      "<MinHookFlash>99999999999</MinHookFlash>",
-      "<MinHookFlash>12abc</MinHookFlash>",
-      "<MinHookFlash></MinHookFlash>",
-      "<toneProfile><toneName>ToneDial</toneName><tones>6</tones></toneProfile>",
-      "<toneProfile><toneName>ToneDial</toneName><tone><modulatePercent>101</modulatePercent>"
-      "</tone></toneProfile>",
-      "<toneProfile><toneName>ToneDial</toneName><repetitions>-1</repetitions></toneProfile>",
-      "<CIDFskParmsProfile><CIDFskParmsName>CIDFskParms</CIDFskParmsName>"
-      "<amplitude>70000</amplitude></CIDFskParmsProfile>",
-      "<CIDFskParmsProfile><CIDFskParmsName>CIDFskParms</CIDFskParmsName>"
-      "<startNumSeizes>-40000</startNumSeizes></CIDFskParmsProfile>",
-      "<toneProfile><toneName>ToneDial</toneName><tone instance=\"x\"></tone></toneProfile>",
-      "<CIDMode>onhook_sometimes</CIDMode>",
-      "<toneProfile><toneName>ToneDial</toneName><tone><frequency></tone></frequency>"
-      "</toneProfile>",
+// Every bad value is refused with one error line naming it. A simple item then has its built-in
+// value; a tone, cadence or caller-ID parameter item has none, so the profile is refused as a
+// missing one is (the daemon does not start without one).
+TEST_F(ProfileLoader, RefusedValuesAreNamedAndNeverTakenAsZero) {
+  constexpr int32_t kNoDefault = INT32_MIN;
+  struct Case {
+    const char* element;
+    const char* named;  // what the error line must name
+    EPPROV item;
+    int32_t builtIn;
   };
-  for (const char* item : bad) {
+  const std::string tone = "<toneProfile><toneName>ToneDial</toneName>";
+  const std::string ring = "<ringProfile><name>ring0</name><longPattern>false</longPattern>";
+  const std::string dtmf = "<CIDDtmfParmsProfile><CIDDtmfParmsName>CIDDtmfParms</CIDDtmfParmsName>";
+  const std::string fsk = "<CIDFskParmsProfile><CIDFskParmsName>CIDFskParms</CIDFskParmsName>";
+  const std::vector<Case> cases = {
+      {"<MinHookFlash>99999999999</MinHookFlash>", "99999999999", EPPROV_MinHookFlash, 300},
+      {"<MinHookFlash>12abc</MinHookFlash>", "12abc", EPPROV_MinHookFlash, 300},
+      {"<MinHookFlash></MinHookFlash>", "has no value", EPPROV_MinHookFlash, 300},
+      {"<MinDisconnect>4OO</MinDisconnect>", "\"4OO\" is not a number", EPPROV_MinDisconnect, 1100},
+      {"<CIDMode>onhook_sometimes</CIDMode>", "onhook_sometimes", EPPROV_CIDMode, 0},
+      {"<HighVoltageRingSupport>zz</HighVoltageRingSupport>", "\"zz\" is neither true nor false",
+       EPPROV_HighVring, 0},
+      {"<tones>6</tones></toneProfile>", "tones: 6", EPPROV_ToneDial, kNoDefault},
+      {"<tone><modulatePercent>101</modulatePercent></tone></toneProfile>", "101", EPPROV_ToneDial, kNoDefault},
+      {"<repetitions>-1</repetitions></toneProfile>", "-1", EPPROV_ToneDial, kNoDefault},
+      {"<noSteadyTone>zz</noSteadyTone></toneProfile>", "noSteadyTone: \"zz\"", EPPROV_ToneDial, kNoDefault},
+      {"<tone><modulateTone>yes</modulateTone></tone></toneProfile>", "modulateTone: \"yes\"", EPPROV_ToneDial,
+       kNoDefault},
+      {"<tone instance=\"x\"></tone></toneProfile>", "\"x\"", EPPROV_ToneDial, kNoDefault},
+      {"<tone instance=\"5\"><soundDuration>1</soundDuration></tone></toneProfile>", "tone: instance 5",
+       EPPROV_ToneDial, kNoDefault},
+      {"<tone><frequency instance=\"4\"><hertz>999</hertz></frequency></tone></toneProfile>",
+       "frequency: instance 4", EPPROV_ToneDial, kNoDefault},
+      {"<tone><soundDuration></soundDuration></tone></toneProfile>", "soundDuration is empty", EPPROV_ToneDial,
+       kNoDefault},
+      {"<tone><frequency><hertz/><level>-9</level></frequency></tone></toneProfile>", "hertz is empty",
+       EPPROV_ToneDial, kNoDefault},
+      {"<tone><frequency></tone></frequency></toneProfile>", "does not match", EPPROV_ToneDial, kNoDefault},
+      {"<pattern instance=\"2\">0x1</pattern></ringProfile>", "instance 2 is out of range for a short",
+       EPPROV_R0Cadence, kNoDefault},
+      {"<pattern instance=\"0\"> </pattern></ringProfile>", "pattern is empty", EPPROV_R0Cadence, kNoDefault},
+      {"<ringProfile><name>ring0</name><longPattern>maybe</longPattern></ringProfile>",
+       "longPattern: \"maybe\"", EPPROV_R0Cadence, kNoDefault},
+      {"<amplitude>70000</amplitude></CIDFskParmsProfile>", "70000", EPPROV_CIDFskParms, kNoDefault},
+      {"<startNumSeizes>-40000</startNumSeizes></CIDFskParmsProfile>", "-40000", EPPROV_CIDFskParms, kNoDefault},
+      {"<startCode>DTMFX</startCode></CIDDtmfParmsProfile>", "startCode: DTMFX is not a digit name",
+       EPPROV_CIDDtmfParms, kNoDefault},
+      {"<privateCode instance=\"16\">DTMF9</privateCode></CIDDtmfParmsProfile>", "privateCode: instance 16",
+       EPPROV_CIDDtmfParms, kNoDefault},
+      {"<endCode></endCode></CIDDtmfParmsProfile>", "endCode is empty", EPPROV_CIDDtmfParms, kNoDefault},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.element);
+    std::string element = c.element;
+    if (c.item == EPPROV_ToneDial) element = tone + element;
+    if (c.item == EPPROV_R0Cadence && element.rfind("<ringProfile>", 0) != 0) element = ring + element;
+    if (c.item == EPPROV_CIDFskParms) element = fsk + element;
+    if (c.item == EPPROV_CIDDtmfParms) element = dtmf + element;
     endptProvDeinit();
     endptProvInit();
-    load(std::string("<r>") + item + "<MaxHookFlash>700</MaxHookFlash></r>");
-    EXPECT_FALSE(isSet(EPPROV_MinHookFlash)) << item;
-    EXPECT_FALSE(isSet(EPPROV_ToneDial)) << item;
-    EXPECT_FALSE(isSet(EPPROV_CIDFskParms)) << item;
-    EXPECT_FALSE(isSet(EPPROV_CIDMode)) << item;
-    EXPECT_EQ(word(EPPROV_MaxHookFlash), 700) << item;
-    EXPECT_EQ(log_.count("ERROR: There is an error when parsing tagName"), 1) << item;
-    EXPECT_TRUE(localeWritten()) << item;
+    load("<r>" + element + "<MaxHookFlash>700</MaxHookFlash></r>");
+    int errorLines = 0;
+    for (const LoggedMessage& m : log_.messages()) {
+      if (m.text.find("ERROR: There is an error when parsing tagName") == std::string::npos) continue;
+      ++errorLines;
+      EXPECT_NE(m.text.find(c.named), std::string::npos) << m.text;
+    }
+    EXPECT_EQ(errorLines, 1);
+    EXPECT_EQ(word(EPPROV_MaxHookFlash), 700);  // the items around it are read
+    if (c.builtIn == kNoDefault) {
+      EXPECT_FALSE(isSet(c.item));
+      EXPECT_TRUE(log_.contains("the profile is refused"));
+      EXPECT_FALSE(localeWritten());
+      EXPECT_FALSE(tpLocaleProfileLoaded(VRG_COUNTRY_SWEDEN));
+    } else {
+      for (int line = 0; line < lines_; ++line) EXPECT_EQ(word(c.item, line), c.builtIn);
+      EXPECT_TRUE(log_.contains("the item keeps its default"));
+      EXPECT_TRUE(localeWritten());
+      EXPECT_TRUE(tpLocaleProfileLoaded(VRG_COUNTRY_SWEDEN));
+    }
   }
+  // Booleans take "true" and "false" in any case, and nothing else.
+  load("<r><HighVoltageRingSupport>TRUE</HighVoltageRingSupport>" + tone +
+       "<noSteadyTone>False</noSteadyTone></toneProfile></r>");
+  EXPECT_EQ(word(EPPROV_HighVring), 1);
+  EXPECT_TRUE(localeWritten());
 }
 
 // A bad value refuses its item alone: one error line at the level printed by default names the
@@ -214,9 +270,7 @@ TEST_F(ProfileLoader, ValueOutsideItsRangeRefusesTheItemAloneWithOneErrorLine) {
   const char* bad[][3] = {{"<PlsDlMaxBreakTime>70000</PlsDlMaxBreakTime>", "PlsDlMaxBreakTime", "70000"},
                           {"<MinHookFlash>-5</MinHookFlash>", "MinHookFlash", "-5"},
                           {"<RingDCOffset>500</RingDCOffset>", "RingDCOffset", "500"},
-                          {"<PowerRingFrequency>100000</PowerRingFrequency>", "PowerRingFrequency", "100000"},
-                          {"<toneProfile><toneName>ToneBusy</toneName><tones>9</tones></toneProfile>",
-                           "toneProfile (ToneBusy)", "tones: 9"}};
+                          {"<PowerRingFrequency>100000</PowerRingFrequency>", "PowerRingFrequency", "100000"}};
   const EPPROV items[] = {EPPROV_PlsDlMaxBreakTime, EPPROV_MinHookFlash, EPPROV_RingDCOffset,
                           EPPROV_PowerRingFrequency};
   for (const auto& [element, item, value] : bad) {
@@ -325,7 +379,6 @@ TEST_F(ProfileLoader, DtmfCallerIdParametersTakeDigitNamesAndPositions) {
        "<informationCode>DTMFB</informationCode>"
        "<privateCode instance=\"0\">DTMF1</privateCode><privateCode instance=\"1\">DTMF0"
        "</privateCode><privateCode instance=\"2\">DTMFERROR</privateCode>"
-       "<privateCode instance=\"16\">DTMF9</privateCode>"
        "<unavailCode instance=\"15\">DTMFPND</unavailCode><errorCode>DTMFSTR</errorCode>"
        "<DTMFpauseTimeout>500</DTMFpauseTimeout><DTMFsessionTimeout>5000</DTMFsessionTimeout>"
        "<ringAfterClidTimeout>6000</ringAfterClidTimeout></CIDDtmfParmsProfile></r>");

@@ -193,22 +193,47 @@ TEST_F(RtpParseTest, RedundantBlocksAlreadySeenAreSkipped) {
   EXPECT_EQ(world().toCodec[0].hdr.payloadTimeStampLow, 1120);
 }
 
-TEST_F(RtpParseTest, ANewSourceFlushesTheDecoderAndRestartsTheCounts) {
+TEST_F(RtpParseTest, AnotherSourceIsFollowedOnlyOnceThePlayedOneStops) {
   in(rtpPacket(0, 1, 160, kRemote, ulaw(8, 1)));
   in(rtpPacket(0, 2, 320, kRemote, ulaw(8, 1)));
+  // A stranger in sequence, interleaved with the live stream: none of it is played, all of it is
+  // counted as discarded, and the played source's counts and decoder are left alone.
+  constexpr uint32_t kOther = 0x01020304;
+  for (uint16_t k = 0; k < 6; ++k) {
+    in(rtpPacket(0, static_cast<uint16_t>(500 + 2 * k), 7000 + 320u * k, kOther, ulaw(8, 9)));
+    in(rtpPacket(0, static_cast<uint16_t>(501 + 2 * k), 7160 + 320u * k, kOther, ulaw(8, 9)));
+    in(rtpPacket(0, static_cast<uint16_t>(3 + k), 480 + 160u * k, kRemote, ulaw(8, 1)));
+  }
   EXPECT_TRUE(world().codecCmds.empty());
-  in(rtpPacket(0, 900, 99999, 0x01020304, ulaw(8, 1)));
+  EXPECT_EQ(discarded(), 12u);
+  EXPECT_EQ(world().toCodec.size(), 8u);
+  for (const auto& m : world().toCodec) EXPECT_EQ(m.payload, world().toCodec[0].payload);
+  EXPECT_EQ(rtp()->remoteSourceInfo.received, 8u);
+  EXPECT_EQ(rtp()->state.lowerRemoteSsrc, kRemote & 0xFFFF);
+  // The played source stops (a far end restarting its stream): the new one is followed from its
+  // second packet in sequence, the decoder flushed and the counts restarted.
+  for (int n = 0; n < 1000 && rtp()->samplesSinceSourcePacket < RTP_SOURCE_HOLD_SAMPLES; ++n) tick();
+  in(rtpPacket(0, 900, 99999, kOther, ulaw(8, 1)));
+  EXPECT_TRUE(world().codecCmds.empty());
+  in(rtpPacket(0, 901, 100159, kOther, ulaw(8, 1)));
   ASSERT_EQ(world().codecCmds.size(), 1u);
   EXPECT_EQ(world().codecCmds[0].header, HAPI_CODEC_DECFLUSH_CMD);
   EXPECT_EQ(rtp()->remoteSourceInfo.received, 1u);
-  EXPECT_EQ(rtp()->remoteSourceInfo.baseSeq, 900);
+  EXPECT_EQ(rtp()->remoteSourceInfo.baseSeq, 901);
   EXPECT_EQ(rtp()->state.lowerRemoteSsrc, 0x0304);
+  EXPECT_EQ(world().toCodec.size(), 9u);
+  // A new session takes whatever source comes first.
+  command(HAPI_RTP_SETMODE_CMD, 0, 0);
+  startSession();
+  in(rtpPacket(0, 40, 1600, kRemote, ulaw(8, 1)));
+  EXPECT_EQ(rtp()->state.lowerRemoteSsrc, kRemote & 0xFFFF);
+  EXPECT_EQ(world().toCodec.size(), 10u);
   // A packet with our own source is a collision: reported and dropped.
   HAPI_RTP_REGS regs = rtp()->regs;
   regs.configFlags |= HAPI_RTP_EGRESS_CHECK_FOR_SSRC_COLLISION_MASK;
   setRegs(regs);
   const uint32_t local = uint32_t(rtp()->state.higherLocalSsrc) << 16 | rtp()->state.lowerLocalSsrc;
-  in(rtpPacket(0, 901, 100159, local, ulaw(8, 1)));
+  in(rtpPacket(0, 41, 100159, local, ulaw(8, 1)));
   ASSERT_EQ(events(HAPI_RTP_EGRESS_SSRC_COLLISION_EVT).size(), 1u);
   const uint32_t now = uint32_t(rtp()->state.higherLocalSsrc) << 16 | rtp()->state.lowerLocalSsrc;
   EXPECT_NE(now, local);  // nothing sent yet: a new source at once
@@ -216,7 +241,7 @@ TEST_F(RtpParseTest, ANewSourceFlushesTheDecoderAndRestartsTheCounts) {
   regs.configFlags |= HAPI_RTP_INGRESS_GENERATE_RTCP_BYE_PACKET_ENABLE_MASK;
   setRegs(regs);
   rtp()->dataSentInCurrentSession = true;
-  in(rtpPacket(0, 902, 100319, now, ulaw(8, 1)));
+  in(rtpPacket(0, 42, 100319, now, ulaw(8, 1)));
   EXPECT_EQ(uint32_t(rtp()->state.higherLocalSsrc) << 16 | rtp()->state.lowerLocalSsrc, now);
   EXPECT_TRUE(rtp()->generateBye);
 }
