@@ -183,6 +183,7 @@ void sendStranger(AudioStream& stream, const uint8_t* frameHead, std::span<const
     ++stream.strangerSeq;
     stream.strangerTime += static_cast<uint32_t>(payload);
     tl_bus_send(rxBus, frame, 12 + size);
+    receiver.captureSent({rtp, size});
     ++framesToDaemon;
   }
 }
