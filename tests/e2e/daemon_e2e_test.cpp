@@ -266,21 +266,28 @@ TEST_F(DaemonSignals, EventsAreBroadcastWithoutThePbx) {
   EXPECT_EQ(daemon->count("ubus_call_asterisk()"), 0);
 }
 
-TEST_F(DaemonSignals, UnansweredEventCallTimesOutOnce) {
-  ASSERT_NO_FATAL_FAILURE(startBroker());
+// A PBX that never answers: each event times out once, and the calls the daemon gave up on do
+// not pile up at the broker until it refuses the daemon's calls (its limit is cut to 4 here so
+// that ten events run past it).
+TEST_F(DaemonSignals, UnansweredEventCallsTimeOutOnceAndNeverCutTheDaemonOff) {
+  ASSERT_NO_FATAL_FAILURE(startBroker({{"UBUSD_PENDING_LIMIT", "4"}}));
   ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 1)));
   ASSERT_NO_FATAL_FAILURE(startPbx({"--no-answer"}));
   ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}));
-  fakeCtl("event 0 21 0");
-  ASSERT_TRUE(pbx->waitFor("event FLASH"));
-  ASSERT_TRUE(daemon->waitFor("Timeout ubus call to asterisk\n", 8000ms));
-  // A request the loop answers after the time-out, and whose line it prints, orders the output:
-  // whatever the time-out still set off is printed before that line.
+  const int events = 10;
+  for (int i = 0; i < events; i++) fakeCtl("event 0 21 " + std::to_string(i));
+  EXPECT_TRUE(pbx->waitFor("event FLASH", 10000ms, events)) << pbx->output();
+  ASSERT_TRUE(daemon->waitFor("Timeout ubus call to asterisk\n", 15000ms, events));
+  // A request the loop answers after the time-outs, and whose line it prints, orders the
+  // output: whatever the time-outs still set off is printed before that line.
   EXPECT_EQ(call("signal", R"({"line":9,"signal":"ringing","state":"on"})"), 2);
   ASSERT_TRUE(daemon->waitFor("Error! No such line value: 9\n"));
-  EXPECT_EQ(daemon->count("Timeout ubus call to asterisk\n"), 1);
-  EXPECT_EQ(daemon->count("got_asterisk_complete()"), 1);
-  EXPECT_EQ(daemon->count("Failed sending event to Asterisk"), 1);
+  EXPECT_EQ(daemon->count("Timeout ubus call to asterisk\n"), events);
+  EXPECT_EQ(daemon->count("got_asterisk_complete()"), events);
+  EXPECT_EQ(daemon->count("Failed sending event to Asterisk"), events);
+  // The PBX still hears every event after the silent spell.
+  fakeCtl("event 0 17 0");
+  EXPECT_TRUE(pbx->waitFor("event OFFHOOK", 5000ms)) << pbx->output();
 }
 
 // ---------------------------------------------------------------------------------------------
