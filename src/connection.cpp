@@ -183,6 +183,15 @@ int connections_close(void) {
   return res;
 }
 
+void connectionsPbxGone(void) {
+  printf("PBX left the bus: closing its connections\n");
+  connections_close();
+  // A slot the library no longer counts (or whose line has no endpoint) would still hold the
+  // PBX's id against the PBX that comes back.
+  for (int i = 0; i < numConnections; i++) freeSlot(connection[i]);
+  for (int line = 0; line < epInfo.numEndpoints; line++) lineSignalsStop(line);
+}
+
 int connection_conference_start(int line, int conId) {
   return setConferenceMode(line, conId, EPCNXMODE_CONF,
                            "Enabled conference for connection %d/%d\n",

@@ -87,6 +87,7 @@ const epsig epsig_map[] = {
     {"keypad", EPSIG_INGRESS_DTMF},
     {"", EPSIG_LAST},
 };
+static_assert(sizeof(epsig_map) / sizeof(epsig_map[0]) <= 64, "one bit of signalsOn per row");
 
 const char* const endpt_status_text[] = {
     "success",
@@ -429,7 +430,28 @@ bool signalNumber(const char* value, int* out) {
   return true;
 }
 
+// Keypad digits are played once and over; ring signals of a DECT line belong to the DECT
+// manager's request queue: neither is left on.
+void rememberSignal(int line, const epsig& row, const char* value) {
+  const bool dectRing = lines[line].epHandle.endptType == EPTYPE_DECT &&
+                        (row.epsig == EPSIG_RINGING || row.epsig == EPSIG_CALLID_RINGING ||
+                         row.epsig == EPSIG_CALLID);
+  if (row.epsig == EPSIG_INGRESS_DTMF || dectRing) return;
+  const uint64_t bit = uint64_t{1} << (&row - epsig_map);
+  if (value && strcmp(value, "0") != 0) lines[line].signalsOn |= bit;
+  else lines[line].signalsOn &= ~bit;
+}
+
 }  // namespace
+
+void lineSignalsStop(int line) {
+  for (const epsig* row = epsig_map; row->name[0]; row++) {
+    const uint64_t bit = uint64_t{1} << (row - epsig_map);
+    if (!(lines[line].signalsOn & bit)) continue;
+    lines[line].signalsOn &= ~bit;
+    lineSignal(line, row->name, "0", nullptr);
+  }
+}
 
 int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubusReq) {
   const epsig* row = epsig_map;
@@ -466,6 +488,7 @@ int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubus
     }
   }
   if (status == 0) {
+    rememberSignal(line, *row, value);
     printf("Signal %s=%s was set for line %d \n", signame, value ? value : "", line);
     return 0;
   }

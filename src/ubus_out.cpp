@@ -284,7 +284,10 @@ void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const 
     if (strcmp(path, asterisk_path) == 0) asterisk_id = id;
     if (strcmp(path, cordhub_path) == 0) cordhub_id = id;
   } else if (strcmp(type, "ubus.object.remove") == 0) {
-    if (strcmp(path, asterisk_path) == 0) asterisk_id = 0;
+    if (strcmp(path, asterisk_path) == 0) {
+      asterisk_id = 0;
+      connectionsPbxGone();
+    }
     if (strcmp(path, cordhub_path) == 0) cordhub_id = 0;
   }
 }
