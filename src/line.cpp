@@ -211,7 +211,8 @@ int playKeypad(int line, const char* value) {
     } else if (c == 'R' && perhapsSimulateHook(line, EPEVT_FLASH) == 0) {
       // a hook flash plays nothing
     } else {
-      printf("Warning, invalid keypad char %d %c\n", c, c);
+      const char text[2] = {static_cast<char>(c), 0};
+      logRequest("Warning, invalid keypad char %d %s", c, logText(text).text);
       status = EPSTATUS_SIGNAL_UNKNOWN;
     }
   }
@@ -221,7 +222,7 @@ int playKeypad(int line, const char* value) {
 }  // namespace
 
 int lineRingAnalog(int line, EPSIG signal, const char* value) {
-  printf("%s() %d\n", "lineRingReqByPbx", line);
+  logRequest("%s() %d", "lineRingReqByPbx", line);
   uintptr_t sigValue = 0;
   if (value) {
     bool on = strcmp(value, "0") != 0;
@@ -456,9 +457,9 @@ void lineSignalsStop(int line) {
 int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubusReq) {
   const epsig* row = epsig_map;
   while (row->name[0] && strcmp(row->name, signame) != 0) row++;
-  printf("%s() %d\n", "lineSignal", line);
+  logRequest("%s() %d", "lineSignal", line);
   if (!row->name[0]) {
-    printf("Error! No such signal: %s\n", signame);
+    logRequest("Error! No such signal: %s", logText(signame).text);
     return -1;
   }
   int status;
@@ -479,7 +480,7 @@ int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubus
     default: {
       int number = 0;
       if (!signalNumber(value, &number)) {
-        printf("Error! Invalid signal value: %s\n", value);
+        logRequest("Error! Invalid signal value: %s", logText(value).text);
         return -1;
       }
       status = vrgEndptSignal(&lines[line].epHandle, -1, row->epsig,
@@ -489,9 +490,9 @@ int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubus
   }
   if (status == 0) {
     rememberSignal(line, *row, value);
-    printf("Signal %s=%s was set for line %d \n", signame, value ? value : "", line);
+    logRequest("Signal %s=%s was set for line %d ", signame, logText(value).text, line);
     return 0;
   }
-  printf("Error setting signal %s, status = %d\n", signame, status);
+  logRequest("Error setting signal %s, status = %d", signame, status);
   return -1;
 }

@@ -12,6 +12,7 @@
 #include <libubus.h>
 
 #include "endptlib.h"
+#include "log_limit.h"
 #include "loop_timer.h"
 #include "tinyloop.h"
 
