@@ -340,10 +340,11 @@ void lineEventHandler(ENDPT_STATE* epHandle, int, EPEVT event, void*, int, int v
     return;
   }
   if (!row->enabled) {
-    printf("Ignoring event from endpoint: %s\n", row->name);
+    logRequest("Ignoring event from endpoint: %s", row->name);
     return;
   }
-  printf("event from endpoint: %s, line: %d\n", row->name, epHandle->lineId);
+  // Events follow bus requests too (simulated hooks and digits of DECT lines).
+  logRequest("event from endpoint: %s, line: %d", row->name, epHandle->lineId);
   auto* ev = static_cast<line_event_t*>(malloc(sizeof(line_event_t)));
   if (!ev) return;
   ev->name = row->name;
