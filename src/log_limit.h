@@ -4,6 +4,7 @@
 // held back. The clock is the monotonic one unless a test sets its own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
