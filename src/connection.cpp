@@ -66,10 +66,10 @@ int setConferenceMode(int line, int conId, EPCNXMODE mode, const char* okText,
   connection_t& c = connection[slot];
   c.epCnx.mode = mode;
   if (vrgEndptModifyConnection(&lines[c.line].epHandle, conId, &c.epCnx) != EPSTATUS_SUCCESS) {
-    printf(errText, line, conId);
+    logRequest(errText, line, conId);
     return -1;
   }
-  printf(okText, line, conId);
+  logRequest(okText, line, conId);
   return 0;
 }
 
@@ -106,23 +106,23 @@ int connection_line(int slot) {
 
 int connection_create(int line, int conId) {
   if (numConnections == 0) {
-    printf("Error; out of connetion memory %d %d\n", line, conId);
+    logRequest("Error; out of connetion memory %d %d", line, conId);
     return -1;
   }
   if (find_connection_from_asterisk_id(line, conId) >= 0) {
-    printf("Error; duplicated connection %d %d\n", line, conId);
+    logRequest("Error; duplicated connection %d %d", line, conId);
     return -1;
   }
   int slot = -1;
   for (int i = 0; i < numConnections && slot < 0; i++)
     if (!slotInUse(connection[i])) slot = i;
   if (slot < 0) {
-    printf("Error; out of connetion memory %d %d\n", line, conId);
+    logRequest("Error; out of connetion memory %d %d", line, conId);
     return -1;
   }
   int index = lineIndexOf(line);
   if (index < 0) {
-    printf("Error; can't find endpoint %d %d\n", line, conId);
+    logRequest("Error; can't find endpoint %d %d", line, conId);
     return -1;
   }
 
@@ -137,7 +137,7 @@ int connection_create(int line, int conId) {
   }
   EPSTATUS st = vrgEndptCreateConnection(&lines[index].epHandle, conId, &c.epCnx);
   if (st != EPSTATUS_SUCCESS) {
-    printf("Error creating connection %d: %s\n", conId, strerror_endp(st));
+    logRequest("Error creating connection %d: %s", conId, strerror_endp(st));
     freeSlot(c);
     return -1;
   }
@@ -149,9 +149,9 @@ int connection_create(int line, int conId) {
     }
     if (hdspSendCmd(state->lineVhdHdl, HAPI_HEC_SETREG1_CMD, HAPI_REQID_STD_CMD, 0,
                     HAPI_HEC_NLP_OFF) != 0)
-      printf("Error disabling quellix non-linear processing.\n");
+      logRequest("Error disabling quellix non-linear processing.");
   }
-  printf("Created connection VRNK/%d/%d\n", line, conId);
+  logRequest("Created connection VRNK/%d/%d", line, conId);
   return 0;
 }
 
@@ -163,11 +163,11 @@ int connection_close(int line, int conId) {
   connection_t& c = connection[slot];
   int res = perhapsSimulateHook(line, EPEVT_ONHOOK);
   if (vrgEndptDeleteConnection(&lines[c.line].epHandle, conId) != EPSTATUS_SUCCESS) {
-    printf("Error closeing connection %d\n", conId);
-    printf("Error closeing connection VRNK/%d/%d\n", line, conId);
+    logRequest("Error closeing connection %d", conId);
+    logRequest("Error closeing connection VRNK/%d/%d", line, conId);
     res = -1;
   } else if (res == 0) {
-    printf("Closed connection VRNK/%d/%d\n", line, conId);
+    logRequest("Closed connection VRNK/%d/%d", line, conId);
   }
   freeSlot(c);
   return res;
@@ -183,14 +183,23 @@ int connections_close(void) {
   return res;
 }
 
+void connectionsPbxGone(void) {
+  logRequest("PBX left the bus: closing its connections");
+  connections_close();
+  // A slot the library no longer counts (or whose line has no endpoint) would still hold the
+  // PBX's id against the PBX that comes back.
+  for (int i = 0; i < numConnections; i++) freeSlot(connection[i]);
+  for (int line = 0; line < epInfo.numEndpoints; line++) lineSignalsStop(line);
+}
+
 int connection_conference_start(int line, int conId) {
   return setConferenceMode(line, conId, EPCNXMODE_CONF,
-                           "Enabled conference for connection %d/%d\n",
-                           "Error enabling conference for connection %d/%d\n");
+                           "Enabled conference for connection %d/%d",
+                           "Error enabling conference for connection %d/%d");
 }
 
 int connection_conference_stop(int line, int conId) {
   return setConferenceMode(line, conId, EPCNXMODE_SNDRX,
-                           "Disabled conference for connection %d/%d\n",
-                           "Error disabling conference for connection %d/%d\n");
+                           "Disabled conference for connection %d/%d",
+                           "Error disabling conference for connection %d/%d");
 }

@@ -62,14 +62,14 @@ void deferInto(lineReq_t* req, const ubusReq_t* ubusReq) {
 }
 
 int queueCordhubReq(lineReq_t* req) {
-  printf("Adding lineReq %p to list for cordhub2\n", static_cast<void*>(req));
+  logRequest("Adding lineReq %p to list for cordhub2", static_cast<void*>(req));
   tl_list_add(dectLineReqs, req);
   return 0;
 }
 
 int queuePbxReq(lineReq_t* req) {
   dectOngoingReqs++;
-  printf("Adding lineReq %p to list for pbx, reqs %d\n", static_cast<void*>(req), dectOngoingReqs);
+  logRequest("Adding lineReq %p to list for pbx, reqs %d", static_cast<void*>(req), dectOngoingReqs);
   tl_list_add(pbxLineReqs, req);
   return 0;
 }
@@ -115,7 +115,7 @@ void pbxWaitExpired(tl_stream_t* stream, tl_event_t*) {
   auto* req = static_cast<lineReq_t*>(tl_list_find(pbxLineReqs, pbxReqDeadlineIter));
   deadlineCmp = nullptr;
   if (!req || !loopTimerExpired(&req->deadline, "Error, reading timer fd")) return;
-  printf("Timeout waiting for the PBX on line %d\n", req->line);
+  logRequest("Timeout waiting for the PBX on line %d", req->line);
   answerPbxReq(req, UBUS_STATUS_TIMEOUT);
   notifyCordhubWhilePending();
 }
@@ -154,12 +154,12 @@ int setDectOffhook(int line) {
   VRG_ENDPT* state = stateOf(line);
   if (!state) return -1;
   if (state->cnxCnt != 0 || isLineOffhook(line)) return 0;
-  printf("%s() VRNK/%d\n", "setDectOffhook", line);
+  logRequest("%s() VRNK/%d", "setDectOffhook", line);
   bool ok = true;
   uint32_t forever = 65535;
   EPSTATUS st = vrgEndptProvSet(line, EPPROV_MinDisconnect, &forever, 4);
   if (st != EPSTATUS_SUCCESS) {
-    printf("Error setting force onhook time %d: %s\n", line, strerror_endp(st));
+    logRequest("Error setting force onhook time %d: %s", line, strerror_endp(st));
     ok = false;
   }
   ok = ok && simulate_hook_event(&lines[line].epHandle, CAS_CTL_EVENT_EARLY_OFFHOOK) == 0;
@@ -169,7 +169,7 @@ int setDectOffhook(int line) {
     setDectOnhook(line);
     return -1;
   }
-  printf("Simulated offhook for VRNK/%d/%c\n", line, '*');
+  logRequest("Simulated offhook for VRNK/%d/%c", line, '*');
   lines[line].simulatedHook = 1;
   return 0;
 }
@@ -178,7 +178,7 @@ int setDectOnhook(int line) {
   VRG_ENDPT* state = stateOf(line);
   if (!state) return -1;
   if (state->cnxCnt > 1 || lines[line].simulatedHook == 0) return 0;
-  printf("%s() VRNK/%d\n", "setDectOnhook", line);
+  logRequest("%s() VRNK/%d", "setDectOnhook", line);
   int res = 0;
   if (casCtlIgnoreHookState(state->casCtlHandle, 0) != 0) res = -1;
   if (simulate_hook_event(&lines[line].epHandle, CAS_CTL_EVENT_EARLY_ONHOOK) != 0) res = -1;
@@ -194,7 +194,7 @@ int doDectHookFlash(int line) {
   VRG_ENDPT* state = stateOf(line);
   if (!state) return -1;
   if (state->cnxCnt == 0 || lines[line].simulatedHook == 0 || !isLineOffhook(line)) return 0;
-  printf("%s() VRNK/%d\n", "doDectHookFlash", line);
+  logRequest("%s() VRNK/%d", "doDectHookFlash", line);
   ENDPT_STATE* h = &lines[line].epHandle;
   bool ok = simulate_hook_event(h, CAS_CTL_EVENT_EARLY_ONHOOK) == 0 &&
             simulate_hook_event(h, CAS_CTL_EVENT_EARLY_OFFHOOK) == 0 &&
@@ -204,7 +204,7 @@ int doDectHookFlash(int line) {
     setDectOnhook(line);
     return -1;
   }
-  printf("Simulated hook flash (R-key) for VRNK/%d\n", line);
+  logRequest("Simulated hook flash (R-key) for VRNK/%d", line);
   return 0;
 }
 
@@ -212,7 +212,7 @@ int doDectHookFlash(int line) {
 bool dectRequestLineOk(int line, const char* who) {
   if (line < 0 || line >= epInfo.numEndpoints || lines[line].epCap.endptType != EPTYPE_DECT)
     return false;
-  printf("%s() %d\n", who, line);
+  logRequest("%s() %d", who, line);
   return stateOf(line) != nullptr;
 }
 
@@ -282,7 +282,7 @@ int lineNewConnectionByPbx(int line, int conId, ubusReq_t* ubusReq) {
   if (line < 0 || line >= epInfo.numEndpoints) return -1;
   VRG_ENDPT* state = stateOf(line);
   if (!state) return -1;
-  printf("%s()\n", "lineNewConnectionByPbx");
+  logRequest("%s()", "lineNewConnectionByPbx");
   if (!isDectLine(line) || isLineOffhook(line) || state->cnxCnt != 0)
     return connection_create(line, conId);
   lineReq_t* req = newLineReq(line, conId, ACTION_CONN_CREATE, nullptr);
@@ -292,7 +292,7 @@ int lineNewConnectionByPbx(int line, int conId, ubusReq_t* ubusReq) {
 
 int lineCloseConnectionByPbx(int line, int conId, ubusReq_t* ubusReq) {
   if (line < 0 || line >= epInfo.numEndpoints) return -1;
-  printf("%s()\n", "lineCloseConnectionByPbx");
+  logRequest("%s()", "lineCloseConnectionByPbx");
   if (!isDectLine(line)) return connection_close(line, conId);
   lineReq_t* req = newLineReq(line, conId, ACTION_CONN_CLOSE, nullptr);
   if (!req) return -1;
@@ -309,7 +309,7 @@ int perhapsNotifyCordhub(void) {
   if (dectOngoingReqs > 0 || !dectLineReqs) return 0;
   auto* req = static_cast<lineReq_t*>(tl_list_get(dectLineReqs));
   if (!req) return 0;
-  printf("Poped dect lineReq %p from list, action %d\n", static_cast<void*>(req), req->action);
+  logRequest("Poped dect lineReq %p from list, action %d", static_cast<void*>(req), req->action);
   int terminal = endptToDectLine(req->line);
   int res;
   if (req->action == ACTION_CONN_CLOSE)
@@ -327,7 +327,7 @@ int perhapsNotifyCordhub(void) {
 }
 
 int cordhubAnswered(lineReq_t* req, int status) {
-  printf("Got answer lineReq %p from cordhub2\n", static_cast<void*>(req));
+  logRequest("Got answer lineReq %p from cordhub2", static_cast<void*>(req));
   int reply = status;
   switch (req->action) {
     case ACTION_CONN_CREATE:
@@ -378,20 +378,20 @@ int lineCloseConnectionByDect(int line, ubusReq_t* ubusReq) {
 }
 
 int pbxAnswered(const line_event_t* ev, int status) {
-  printf("%s()\n", "pbxAnswered");
+  logRequest("%s()", "pbxAnswered");
   int line = static_cast<int>(ev->line);
   if (!lines || line < 0 || line >= epInfo.numEndpoints) return 0;
   if (lines[line].simulatedHook) {
     VRG_ENDPT* state = stateOf(line);
     if (!state || casCtlIgnoreHookState(state->casCtlHandle, IGNORE_HOOK_FOREVER) != 0)
-      printf("Can't ignore hook for line %d\n", line);
+      logRequest("Can't ignore hook for line %d", line);
   }
   const endpt_event* row = eventRow(ev);
   if (!row || !pbxLineReqs) return 0;
   lineReq_t* lineReq = findPbxLineReq(line);
   if (!lineReq) return 0;
   assert(lineReq->ubus.ctx);
-  printf("Poped pbx lineReq %p %d %s from list, action %d\n", static_cast<void*>(lineReq), line,
+  logRequest("Poped pbx lineReq %p %d %s from list, action %d", static_cast<void*>(lineReq), line,
          ev->name, lineReq->action);
 
   if (status == 0) {
@@ -454,7 +454,7 @@ int simulate_hook_event(ENDPT_STATE* epHandle, CAS_CTL_EVENT event) {
   uint16_t before = watched ? readStable(watched) : 0;
   if (watched && (before != 0) == wantOff) return 0;
   if (vrgEndptSendCasEvt(epHandle, CAS_CTL_DETECT_EVENT, event) != EPSTATUS_SUCCESS) {
-    printf("Failed CAS event VRNK/%d/%c\n", epHandle->lineId, '*');
+    logRequest("Failed CAS event VRNK/%d/%c", epHandle->lineId, '*');
     return -1;
   }
   if (!watched) {
@@ -472,18 +472,18 @@ int simulate_hook_event(ENDPT_STATE* epHandle, CAS_CTL_EVENT event) {
 
 int perhapsSimulateKeypad(int line, const char* digits) {
   if (!isDectLine(line)) return 0;
-  printf("%s() line %d %s\n", "perhapsSimulateKeypad", line, digits ? digits : "");
+  logRequest("%s() line %d %s", "perhapsSimulateKeypad", line, logText(digits).text);
   if (digits) {
     char* copy = strndup(digits, MAX_KEYPAD_DIGITS);
     if (copy) {
       tl_list_add(lines[line].pendKeyp, copy);
-      printf("Queueing line %d digits %s\n", line, copy);
+      logRequest("Queueing line %d digits %s", line, logText(copy).text);
     }
   }
   if (!isLineOffhook(line)) return 0;
   auto* next = static_cast<char*>(tl_list_get(lines[line].pendKeyp));
   if (!next) return 0;
-  printf("Dequeued line %d digits %s\n", line, next);
+  logRequest("Dequeued line %d digits %s", line, logText(next).text);
   int res = lineSignal(line, "keypad", next, nullptr);
   free(next);
   return res == 0 ? 1 : -1;

@@ -87,6 +87,7 @@ const epsig epsig_map[] = {
     {"keypad", EPSIG_INGRESS_DTMF},
     {"", EPSIG_LAST},
 };
+static_assert(sizeof(epsig_map) / sizeof(epsig_map[0]) <= 64, "one bit of signalsOn per row");
 
 const char* const endpt_status_text[] = {
     "success",
@@ -210,7 +211,8 @@ int playKeypad(int line, const char* value) {
     } else if (c == 'R' && perhapsSimulateHook(line, EPEVT_FLASH) == 0) {
       // a hook flash plays nothing
     } else {
-      printf("Warning, invalid keypad char %d %c\n", c, c);
+      const char text[2] = {static_cast<char>(c), 0};
+      logRequest("Warning, invalid keypad char %d %s", c, logText(text).text);
       status = EPSTATUS_SIGNAL_UNKNOWN;
     }
   }
@@ -220,7 +222,7 @@ int playKeypad(int line, const char* value) {
 }  // namespace
 
 int lineRingAnalog(int line, EPSIG signal, const char* value) {
-  printf("%s() %d\n", "lineRingReqByPbx", line);
+  logRequest("%s() %d", "lineRingReqByPbx", line);
   uintptr_t sigValue = 0;
   if (value) {
     bool on = strcmp(value, "0") != 0;
@@ -338,10 +340,11 @@ void lineEventHandler(ENDPT_STATE* epHandle, int, EPEVT event, void*, int, int v
     return;
   }
   if (!row->enabled) {
-    printf("Ignoring event from endpoint: %s\n", row->name);
+    logRequest("Ignoring event from endpoint: %s", row->name);
     return;
   }
-  printf("event from endpoint: %s, line: %d\n", row->name, epHandle->lineId);
+  // Events follow bus requests too (simulated hooks and digits of DECT lines).
+  logRequest("event from endpoint: %s, line: %d", row->name, epHandle->lineId);
   auto* ev = static_cast<line_event_t*>(malloc(sizeof(line_event_t)));
   if (!ev) return;
   ev->name = row->name;
@@ -429,14 +432,35 @@ bool signalNumber(const char* value, int* out) {
   return true;
 }
 
+// Keypad digits are played once and over; ring signals of a DECT line belong to the DECT
+// manager's request queue: neither is left on.
+void rememberSignal(int line, const epsig& row, const char* value) {
+  const bool dectRing = lines[line].epHandle.endptType == EPTYPE_DECT &&
+                        (row.epsig == EPSIG_RINGING || row.epsig == EPSIG_CALLID_RINGING ||
+                         row.epsig == EPSIG_CALLID);
+  if (row.epsig == EPSIG_INGRESS_DTMF || dectRing) return;
+  const uint64_t bit = uint64_t{1} << (&row - epsig_map);
+  if (value && strcmp(value, "0") != 0) lines[line].signalsOn |= bit;
+  else lines[line].signalsOn &= ~bit;
+}
+
 }  // namespace
+
+void lineSignalsStop(int line) {
+  for (const epsig* row = epsig_map; row->name[0]; row++) {
+    const uint64_t bit = uint64_t{1} << (row - epsig_map);
+    if (!(lines[line].signalsOn & bit)) continue;
+    lines[line].signalsOn &= ~bit;
+    lineSignal(line, row->name, "0", nullptr);
+  }
+}
 
 int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubusReq) {
   const epsig* row = epsig_map;
   while (row->name[0] && strcmp(row->name, signame) != 0) row++;
-  printf("%s() %d\n", "lineSignal", line);
+  logRequest("%s() %d", "lineSignal", line);
   if (!row->name[0]) {
-    printf("Error! No such signal: %s\n", signame);
+    logRequest("Error! No such signal: %s", logText(signame).text);
     return -1;
   }
   int status;
@@ -457,7 +481,7 @@ int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubus
     default: {
       int number = 0;
       if (!signalNumber(value, &number)) {
-        printf("Error! Invalid signal value: %s\n", value);
+        logRequest("Error! Invalid signal value: %s", logText(value).text);
         return -1;
       }
       status = vrgEndptSignal(&lines[line].epHandle, -1, row->epsig,
@@ -466,9 +490,10 @@ int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubus
     }
   }
   if (status == 0) {
-    printf("Signal %s=%s was set for line %d \n", signame, value ? value : "", line);
+    rememberSignal(line, *row, value);
+    logRequest("Signal %s=%s was set for line %d ", signame, logText(value).text, line);
     return 0;
   }
-  printf("Error setting signal %s, status = %d\n", signame, status);
+  logRequest("Error setting signal %s, status = %d", signame, status);
   return -1;
 }

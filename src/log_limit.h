@@ -4,6 +4,7 @@
 // held back. The clock is the monotonic one unless a test sets its own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -28,3 +29,18 @@ void logLimited(logRateLimit_t* limit, const char* format, ...) __attribute__((f
 
 // The clock of logLimited in milliseconds; null restores the monotonic clock.
 void logLimitSetClock(int64_t (*nowMs)());
+
+// Every line that a bus request can cause shares one limit (so many requests a second cannot
+// flood the log, whichever lines they cause): logLimited on it. ORVOX_LOG_WINDOW_MS sets its
+// interval for tests that count what a flood leaves in the log.
+constexpr unsigned LOG_REQUEST_BURST = 200;
+void logRequest(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Text from outside the daemon, fit for a log line: at most LOG_TEXT_MAX of its bytes, a
+// backslash and the control characters written as escapes (\\, \n, \r, \t, \xHH), and "..."
+// where it was cut; null gives "". Bytes of 0x80 and above pass unchanged (UTF-8 names).
+constexpr size_t LOG_TEXT_MAX = 64;
+struct logText_t {
+  char text[LOG_TEXT_MAX * 4 + 4];
+};
+logText_t logText(const char* text);

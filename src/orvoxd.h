@@ -12,6 +12,7 @@
 #include <libubus.h>
 
 #include "endptlib.h"
+#include "log_limit.h"
 #include "loop_timer.h"
 #include "tinyloop.h"
 
@@ -75,6 +76,9 @@ struct line_t {
   uint32_t simulatedBusyPeerId;
   uint32_t defMinDisconnect;
   tl_list_t* pendKeyp;
+  // Rows of the signal table the PBX has switched on and not yet off, so that they can be
+  // switched off for it when it leaves the bus.
+  uint64_t signalsOn;
 };
 
 // The record behind an 'E' on the event pipe.
@@ -117,6 +121,8 @@ void lineAudioTx(tl_packet_t* packet);
 // Ring and caller-ID signals on FXS and FXO lines.
 int lineRingAnalog(int line, EPSIG signal, const char* value);
 int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubusReq);
+// Switches off every signal the PBX left on on the line.
+void lineSignalsStop(int line);
 const char* strerror_endp(int status);
 // Reads a 16-bit field written by another thread until two consecutive reads agree.
 uint16_t readStable(const std::atomic<uint16_t>* field);
@@ -180,6 +186,9 @@ int find_connection_from_asterisk_id(int line, int conId);
 int connection_create(int line, int conId);
 int connection_close(int line, int conId);
 int connections_close(void);
+// The PBX left the bus: its connections are closed and the signals it left on are stopped, so
+// that a PBX that comes back starts on clean lines.
+void connectionsPbxGone(void);
 int connection_conference_start(int line, int conId);
 int connection_conference_stop(int line, int conId);
 // The line of a slot in use, -1 for a free or unknown slot.

@@ -109,7 +109,7 @@ int ubus_request_status(struct ubus_context* context, struct ubus_object*,
   if (tb[STATUS_LINE]) {
     int line = asInt(tb[STATUS_LINE]);
     if (line < 0 || line >= visible) {
-      printf("Error! No such line value: %d\n", line);
+      logRequest("Error! No such line value: %d", line);
       status = UBUS_STATUS_INVALID_ARGUMENT;
     } else {
       addLineStatus(&blob, line, line + offset);
@@ -134,17 +134,17 @@ int ubus_request_signal(struct ubus_context* context, struct ubus_object*,
   if (blobmsg_parse(request_signal_policy, __SIGNAL_MAX, tb, blob_data(msg), blob_len(msg)) != 0)
     return UBUS_STATUS_INVALID_ARGUMENT;
   if (!tb[SIGNAL_LINE] || !tb[SIGNAL_TYPE] || !tb[SIGNAL_STATE]) {
-    printf("Error! missing argument\n");
+    logRequest("Error! missing argument");
     return UBUS_STATUS_INVALID_ARGUMENT;
   }
   int line = asInt(tb[SIGNAL_LINE]);
   if (!lineInRange(line)) {
-    printf("Error! No such line value: %d\n", line);
+    logRequest("Error! No such line value: %d", line);
     return UBUS_STATUS_INVALID_ARGUMENT;
   }
   const char* signame = blobmsg_get_string(tb[SIGNAL_TYPE]);
   const char* state = blobmsg_get_string(tb[SIGNAL_STATE]);
-  printf("%s() %d %s\n", "ubus_request_signal", line, signame);
+  logRequest("%s() %d %s", "ubus_request_signal", line, logText(signame).text);
 
   const char* value;
   if (strcmp(state, "on") == 0) {
@@ -152,7 +152,7 @@ int ubus_request_signal(struct ubus_context* context, struct ubus_object*,
   } else if (strcmp(state, "off") == 0) {
     value = "0";
   } else {
-    printf("Error! invalid state %s\n", state);
+    logRequest("Error! invalid state %s", logText(state).text);
     return UBUS_STATUS_INVALID_ARGUMENT;
   }
 
@@ -168,22 +168,22 @@ int ubus_request_connection(struct ubus_context* context, struct ubus_object*,
                     blob_len(msg)) != 0)
     return UBUS_STATUS_INVALID_ARGUMENT;
   if (!tb[CONNECTION_LINE] || !tb[CONNECTION_ID] || !tb[CONNECTION_ACTION]) {
-    printf("Error! missing argument\n");
+    logRequest("Error! missing argument");
     return UBUS_STATUS_INVALID_ARGUMENT;
   }
   int line = asInt(tb[CONNECTION_LINE]);
   if (!lineInRange(line)) {
-    printf("Error! No such line value: %d\n", line);
+    logRequest("Error! No such line value: %d", line);
     return UBUS_STATUS_INVALID_ARGUMENT;
   }
   int id = asInt(tb[CONNECTION_ID]);
   if (id < 0) {
-    printf("Error! Invalid connection id: %d\n", id);
+    logRequest("Error! Invalid connection id: %d", id);
     return UBUS_STATUS_INVALID_ARGUMENT;
   }
   const char* action = blobmsg_get_string(tb[CONNECTION_ACTION]);
   ubusReq_t ubusReq = makeUbusReq(context, req);
-  printf("%s() %d %s\n", "ubus_request_connection", line, action);
+  logRequest("%s() %d %s", "ubus_request_connection", line, logText(action).text);
 
   int res;
   if (strcmp(action, "create") == 0) {
@@ -195,7 +195,7 @@ int ubus_request_connection(struct ubus_context* context, struct ubus_object*,
   } else if (strcmp(action, "stop_conference") == 0) {
     res = connection_conference_stop(line, id);
   } else {
-    printf("Error! No such action: %s\n", action);
+    logRequest("Error! No such action: %s", logText(action).text);
     return UBUS_STATUS_INVALID_ARGUMENT;
   }
   return res == 0 ? UBUS_STATUS_OK : UBUS_STATUS_UNKNOWN_ERROR;
@@ -203,7 +203,7 @@ int ubus_request_connection(struct ubus_context* context, struct ubus_object*,
 
 int ubus_request_call(struct ubus_context* context, struct ubus_object*,
                       struct ubus_request_data* req, const char*, struct blob_attr* msg) {
-  printf("%s()\n", "ubus_request_call");
+  logRequest("%s()", "ubus_request_call");
   struct blob_attr* tb[__DECT_MAX];
   if (blobmsg_parse(request_call_policy, __DECT_MAX, tb, blob_data(msg), blob_len(msg)) != 0)
     return UBUS_STATUS_INVALID_ARGUMENT;
@@ -213,19 +213,19 @@ int ubus_request_call(struct ubus_context* context, struct ubus_object*,
   const char* cid = nullptr;
   if (tb[DECT_TERM]) {
     terminal = asInt(tb[DECT_TERM]);
-    printf("call term %d\n", terminal);
+    logRequest("call term %d", terminal);
   }
   if (tb[DECT_ADD]) {
     pcm = asInt(tb[DECT_ADD]);
-    printf("call add %d\n", pcm);
+    logRequest("call add %d", pcm);
   }
   if (tb[DECT_REL]) {
     pcm = asInt(tb[DECT_REL]);
-    printf("call release %d\n", pcm);
+    logRequest("call release %d", pcm);
   }
   if (tb[DECT_CID]) {
     cid = blobmsg_get_string(tb[DECT_CID]);
-    printf("call cid %s\n", cid);
+    logRequest("call cid %s", logText(cid).text);
   }
   if (pcm < 0 || pcm >= epInfo.numEndpoints) return UBUS_STATUS_INVALID_ARGUMENT;
   // Terminal numbers are checked before they are turned into lines.

@@ -95,7 +95,7 @@ int delReqTimer(struct ubus_request* req) {
 struct ubus_request* startInvoke(uint32_t id, const char* method, struct blob_attr* msg) {
   auto* req = static_cast<struct ubus_request*>(calloc(1, sizeof(struct ubus_request)));
   if (req && ubus_invoke_async(ctx, id, method, msg, req) == 0) return req;
-  printf("Error invoking\n");
+  logRequest("Error invoking");
   free(req);
   return nullptr;
 }
@@ -111,9 +111,9 @@ int startTimedRequest(struct ubus_request* req) {
 }
 
 void got_asterisk_complete(struct ubus_request* req, int ret) {
-  printf("%s()\n", "got_asterisk_complete");
+  logRequest("%s()", "got_asterisk_complete");
   req->status_code = ret;
-  if (req->peer != asterisk_id || ret != 0) printf("Failed sending event to Asterisk\n");
+  if (req->peer != asterisk_id || ret != 0) logRequest("Failed sending event to Asterisk");
   auto* ev = static_cast<line_event_t*>(req->priv);
   pbxAnswered(ev, ret);
   delReqTimer(req);
@@ -126,7 +126,7 @@ void got_asterisk_complete(struct ubus_request* req, int ret) {
 void cordhubAnswerStep(struct ubus_request* req, int status) {
   auto* lineReq = static_cast<lineReq_t*>(req->priv);
   if (lineReq) {
-    printf("Received ubus answer from Cordhub2 with data\n");
+    logRequest("Received ubus answer from Cordhub2 with data");
     cordhubAnswered(lineReq, status);
     req->priv = nullptr;
   }
@@ -153,7 +153,7 @@ void timerHandler(tl_stream_t* stream, tl_event_t*) {
   const char* dest = rec->dest;
   req->status_code = UBUS_STATUS_TIMEOUT;
   ubus_abort_request(ctx, req);
-  printf("Timeout ubus call to %s\n", dest ? dest : "");
+  logRequest("Timeout ubus call to %s", dest ? dest : "");
   if (dest == cordhub_path) {
     cordhubAnswerStep(req, UBUS_STATUS_TIMEOUT);
     delReqTimer(req);
@@ -188,7 +188,7 @@ int ubus_init(void) {
 
 int ubus_call_asterisk(line_event_t* ev) {
   if (asterisk_id == 0) return -1;
-  printf("%s()\n", "ubus_call_asterisk");
+  logRequest("%s()", "ubus_call_asterisk");
   struct blob_buf blob {};
   if (blob_buf_init(&blob, 0) != 0) return -1;
   addEventFields(&blob, ev);
@@ -209,7 +209,7 @@ int ubus_broadcast_event(const line_event_t* ev) {
   addEventFields(&blob, ev);
   int res = 0;
   if (ubus_send_event(ctx, broadcast_path, blob.head) != 0) {
-    printf("Error sending ubus message %s\n", ev->name);
+    logRequest("Error sending ubus message %s", ev->name);
     res = -1;
   }
   blob_buf_free(&blob);
@@ -224,8 +224,8 @@ int ubus_call_cordhub(int terminal, int add, int release, const char* cid, lineR
   if (add >= 0) blobmsg_add_u32(&blob, "add", add);
   if (release >= 0) blobmsg_add_u32(&blob, "release", release);
   if (cid && *cid) blobmsg_add_string(&blob, "cid", cid);
-  printf("Sending ubus request to Cordhub2 %d %d %d %s\n", terminal, add, release,
-         cid ? cid : "");
+  logRequest("Sending ubus request to Cordhub2 %d %d %d %s", terminal, add, release,
+             logText(cid).text);
 
   int res = -1;
   if (struct ubus_request* req = startInvoke(cordhub_id, "call", blob.head)) {
@@ -245,7 +245,7 @@ void ubus_defer(ubusReq_t* ubusReq) {
 }
 
 int send_reply_asterisk(ubusReq_t* ubusReq, int status) {
-  printf("Sending ubus reply to Asterisk\n");
+  logRequest("Sending ubus reply to Asterisk");
   ubus_complete_deferred_request(ubusReq->ctx, &ubusReq->reqOut, status);
   return 0;
 }
@@ -257,7 +257,7 @@ int send_reply_cordhub(ubusReq_t* ubusReq, int terminal, int pcm, int status) {
   if (terminal >= 0) blobmsg_add_u32(&blob, "terminal", terminal);
   blobmsg_add_u32(&blob, "pcm", pcm);
   blobmsg_add_u32(&blob, "errno", errnoField);
-  printf("Sending ubus reply to Cordhub2 term %d pcm %d stat %u\n", terminal, pcm, errnoField);
+  logRequest("Sending ubus reply to Cordhub2 term %d pcm %d stat %u", terminal, pcm, errnoField);
   ubus_defer(ubusReq);
   ubus_send_reply(ubusReq->ctx, &ubusReq->reqOut, blob.head);
   ubus_complete_deferred_request(ubusReq->ctx, &ubusReq->reqOut, status);
@@ -284,7 +284,10 @@ void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const 
     if (strcmp(path, asterisk_path) == 0) asterisk_id = id;
     if (strcmp(path, cordhub_path) == 0) cordhub_id = id;
   } else if (strcmp(type, "ubus.object.remove") == 0) {
-    if (strcmp(path, asterisk_path) == 0) asterisk_id = 0;
+    if (strcmp(path, asterisk_path) == 0) {
+      asterisk_id = 0;
+      connectionsPbxGone();
+    }
     if (strcmp(path, cordhub_path) == 0) cordhub_id = 0;
   }
 }

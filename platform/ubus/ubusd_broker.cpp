@@ -74,7 +74,7 @@ void Broker::disconnect(uint32_t client) {
         if (std::get<0>(p->first) == client) p = pending_.erase(p);
         else ++p;
     }
-    clients_.erase(client);
+    clients_.erase(client);  // with its order of waiting calls
 }
 
 void Broker::sendBody(uint32_t client, uint8_t type, uint16_t seq, uint32_t peer, ubuswire::Builder &body) {
@@ -231,14 +231,14 @@ void Broker::removeObject(uint32_t id) {
             ++p;
             continue;
         }
-        auto callerIt = clients_.find(caller);
-        if (callerIt != clients_.end()) {
-            callerIt->second.pending--;
+        auto next = std::next(p);
+        if (clients_.count(caller)) {
             ubuswire::Builder body;
             body.u32(UBUS_ATTR_STATUS, UBUS_STATUS_CONNECTION_FAILED).u32(UBUS_ATTR_OBJID, id);
             sendBody(caller, UBUS_MSG_STATUS, seq, id, body);
         }
-        p = pending_.erase(p);
+        forgetPending(p);
+        p = next;
     }
     if (!obj.path.empty()) objectEvent("ubus.object.remove", id, obj.path);
 }
@@ -311,18 +311,35 @@ void Broker::handleInvoke(uint32_t client, ubuswire::Message &msg, ubuswire::Att
     auto obj = objects_.find(id);
     if (obj == objects_.end()) return sendStatus(client, msg, UBUS_STATUS_NOT_FOUND);
     Client &caller = clients_.at(client);
-    PendingKey key{client, msg.seq, id};
-    bool known = pending_.count(key) != 0;
-    if (!known && caller.pending >= limits_.pendingPerClient) return sendStatus(client, msg, UBUS_STATUS_NO_MEMORY);
     ubuswire::Builder body;
     body.u32(UBUS_ATTR_OBJID, id).string(UBUS_ATTR_METHOD, method);
     body.string(UBUS_ATTR_USER, caller.user.c_str()).string(UBUS_ATTR_GROUP, caller.group.c_str());
     if (tb[UBUS_ATTR_DATA]) body.raw(tb[UBUS_ATTR_DATA]);
     std::vector<uint8_t> frame = body.frame(UBUS_MSG_INVOKE, msg.seq, client);
     if (frame.empty()) return sendStatus(client, msg, UBUS_STATUS_INVALID_ARGUMENT);
-    if (!known) caller.pending++;
-    pending_[key] = obj->second.owner;
+    rememberPending(caller, PendingKey{client, msg.seq, id}, obj->second.owner);
     out_.send(obj->second.owner, std::move(frame));
+}
+
+void Broker::rememberPending(Client &caller, const PendingKey &key, uint32_t server) {
+    auto known = pending_.find(key);
+    if (known != pending_.end()) forgetPending(known);  // the caller reused its sequence number
+    if (!limits_.pendingPerClient) return;
+    while (caller.pendingOrder.size() >= limits_.pendingPerClient) {
+        auto oldest = caller.pendingOrder.begin();
+        pending_.erase(oldest->second);
+        caller.pendingOrder.erase(oldest);
+    }
+    uint64_t serial = ++pendingSerial_;
+    pending_[key] = Pending{server, serial};
+    caller.pendingOrder.emplace(serial, key);
+}
+
+void Broker::forgetPending(std::map<PendingKey, Pending>::iterator p) {
+    if (p == pending_.end()) return;
+    auto caller = clients_.find(std::get<0>(p->first));
+    if (caller != clients_.end()) caller->second.pendingOrder.erase(p->second.serial);
+    pending_.erase(p);
 }
 
 void Broker::handleReply(uint32_t client, ubuswire::Message &msg, ubuswire::Attrs &tb) {
@@ -335,11 +352,7 @@ void Broker::handleReply(uint32_t client, ubuswire::Message &msg, ubuswire::Attr
     if (obj == objects_.end() || obj->second.owner != client) return;
     if (!clients_.count(msg.peer)) return;
     if (msg.type == UBUS_MSG_STATUS) {
-        auto p = pending_.find(PendingKey{msg.peer, msg.seq, id});
-        if (p != pending_.end()) {
-            clients_.at(msg.peer).pending--;
-            pending_.erase(p);
-        }
+        forgetPending(pending_.find(PendingKey{msg.peer, msg.seq, id}));
     }
     out_.send(msg.peer, ubuswire::frameBody(msg.type, msg.seq, id, msg.body.data(), msg.body.size()));
 }

@@ -23,7 +23,10 @@ public:
 struct Limits {
     size_t objectsPerClient = 1024;
     size_t patternsPerClient = 1024;
-    size_t pendingPerClient = 4096;  // forwarded calls waiting for their answer
+    // Forwarded calls remembered per caller while they wait for their answer. A caller gives up
+    // on a call without telling anyone (the protocol has no cancel), so when this is reached the
+    // caller's oldest call is forgotten rather than the new one refused.
+    size_t pendingPerClient = 4096;
 };
 
 class Broker {
@@ -41,14 +44,20 @@ public:
 
     size_t clientCount() const { return clients_.size(); }
     size_t objectCount() const { return objects_.size(); }
+    size_t pendingCount() const { return pending_.size(); }
 
 private:
+    using PendingKey = std::tuple<uint32_t, uint16_t, uint32_t>;  // caller, seq, object
+    struct Pending {
+        uint32_t server = 0;
+        uint64_t serial = 0;  // arrival order among all forwarded calls
+    };
     struct Client {
         std::string user, group;
         ubuswire::FrameReader reader;
         std::vector<uint32_t> objects;  // in the order they were added
         size_t patterns = 0;
-        size_t pending = 0;
+        std::map<uint64_t, PendingKey> pendingOrder;  // this caller's waiting calls, oldest first
     };
     struct Object {
         uint32_t owner = 0;
@@ -63,8 +72,6 @@ private:
         uint32_t object;
         std::string text;
     };
-    using PendingKey = std::tuple<uint32_t, uint16_t, uint32_t>;  // caller, seq, object
-
     void handle(uint32_t client, ubuswire::Message &msg);
     void handleLookup(uint32_t client, ubuswire::Message &msg, ubuswire::Attrs &tb);
     void handleAddObject(uint32_t client, ubuswire::Message &msg, ubuswire::Attrs &tb);
@@ -76,6 +83,8 @@ private:
     void sendStatus(uint32_t client, const ubuswire::Message &req, int status);
     void sendBody(uint32_t client, uint8_t type, uint16_t seq, uint32_t peer, ubuswire::Builder &body);
     void removeObject(uint32_t id);
+    void rememberPending(Client &caller, const PendingKey &key, uint32_t server);
+    void forgetPending(std::map<PendingKey, Pending>::iterator p);
     void deliverEvent(const char *name, const void *data, size_t len, uint32_t sender);
     void objectEvent(const char *name, uint32_t id, const std::string &path);
     uint32_t newId(int kind);
@@ -89,7 +98,8 @@ private:
     std::map<std::string, uint32_t> paths_;  // sorted byte-wise: the order of lookups
     std::map<uint32_t, Type> types_;
     std::vector<Pattern> patterns_;
-    std::map<PendingKey, uint32_t> pending_;  // forwarded call -> serving client
+    std::map<PendingKey, Pending> pending_;  // forwarded call -> serving client
+    uint64_t pendingSerial_ = 0;
     uint16_t eventSeq_ = 0;
 };
 

@@ -266,21 +266,68 @@ TEST_F(DaemonSignals, EventsAreBroadcastWithoutThePbx) {
   EXPECT_EQ(daemon->count("ubus_call_asterisk()"), 0);
 }
 
-TEST_F(DaemonSignals, UnansweredEventCallTimesOutOnce) {
-  ASSERT_NO_FATAL_FAILURE(startBroker());
+// A PBX that never answers: each event times out once, and the calls the daemon gave up on do
+// not pile up at the broker until it refuses the daemon's calls (its limit is cut to 4 here so
+// that ten events run past it).
+TEST_F(DaemonSignals, UnansweredEventCallsTimeOutOnceAndNeverCutTheDaemonOff) {
+  ASSERT_NO_FATAL_FAILURE(startBroker({{"UBUSD_PENDING_LIMIT", "4"}}));
   ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 1)));
   ASSERT_NO_FATAL_FAILURE(startPbx({"--no-answer"}));
   ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}));
-  fakeCtl("event 0 21 0");
-  ASSERT_TRUE(pbx->waitFor("event FLASH"));
-  ASSERT_TRUE(daemon->waitFor("Timeout ubus call to asterisk\n", 8000ms));
-  // A request the loop answers after the time-out, and whose line it prints, orders the output:
-  // whatever the time-out still set off is printed before that line.
+  const int events = 10;
+  for (int i = 0; i < events; i++) fakeCtl("event 0 21 " + std::to_string(i));
+  EXPECT_TRUE(pbx->waitFor("event FLASH", 10000ms, events)) << pbx->output();
+  ASSERT_TRUE(daemon->waitFor("Timeout ubus call to asterisk\n", 15000ms, events));
+  // A request the loop answers after the time-outs, and whose line it prints, orders the
+  // output: whatever the time-outs still set off is printed before that line.
   EXPECT_EQ(call("signal", R"({"line":9,"signal":"ringing","state":"on"})"), 2);
   ASSERT_TRUE(daemon->waitFor("Error! No such line value: 9\n"));
-  EXPECT_EQ(daemon->count("Timeout ubus call to asterisk\n"), 1);
-  EXPECT_EQ(daemon->count("got_asterisk_complete()"), 1);
-  EXPECT_EQ(daemon->count("Failed sending event to Asterisk"), 1);
+  EXPECT_EQ(daemon->count("Timeout ubus call to asterisk\n"), events);
+  EXPECT_EQ(daemon->count("got_asterisk_complete()"), events);
+  EXPECT_EQ(daemon->count("Failed sending event to Asterisk"), events);
+  // The PBX still hears every event after the silent spell.
+  fakeCtl("event 0 17 0");
+  EXPECT_TRUE(pbx->waitFor("event OFFHOOK", 5000ms)) << pbx->output();
+}
+
+// Text from the bus reaches the log escaped and cut to a bound, so a caller can neither forge
+// log lines nor write megabytes; and however many requests come, the lines they cause share one
+// limit (its window set to an hour here, so that what a flood leaves is a count, not a time).
+TEST_F(DaemonSignals, BusTextIsLoggedEscapedAndBoundedAndRequestsCannotFloodTheLog) {
+  ASSERT_NO_FATAL_FAILURE(
+      startAll({{"ORVOX_FAKE_LINES", "fxs"}, {"ORVOX_LOG_WINDOW_MS", "3600000"}}));
+  fakeCtl("hook 0 1");
+  const std::string forged = R"(x\nStartup ready!\nMain event handler line 1 event OFFHOOK\n)";
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":")" + forged + R"(","state":"on"})"), 2);
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"dial","state":")" + forged + R"("})"), 2);
+  EXPECT_EQ(call("connection", R"({"line":0,"id":1,"action":")" + forged + R"("})"), 2);
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"dial","state":"on","data":")" + forged + R"("})"),
+            0);
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"keypad","state":"on","data":"1\n"})"), 2);
+  const size_t before = daemon->output().size();
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":")" + std::string(400000, 'n') +
+                               R"(","state":"on"})"),
+            2);
+  // A request whose line the loop prints after all of the above.
+  EXPECT_EQ(call("signal", R"({"line":9,"signal":"ringing","state":"on"})"), 2);
+  ASSERT_TRUE(daemon->waitFor("Error! No such line value: 9\n"));
+  EXPECT_LT(daemon->output().size() - before, 1000u);
+  EXPECT_EQ(daemon->count("Startup ready!\n"), 1);
+  EXPECT_EQ(daemon->count("Main event handler line 1 event OFFHOOK\n"), 0);
+  const std::string escaped = R"(x\nStartup ready!\nMain event handler line 1 event OFFHOOK\n)";
+  for (const std::string line :
+       {"Error! No such signal: " + escaped, "Error! invalid state " + escaped,
+        "Error! No such action: " + escaped, "Signal dial=" + escaped + " was set for line 0 \n",
+        std::string("Warning, invalid keypad char 10 \\n\n")})
+    EXPECT_EQ(daemon->count(line), 1) << line << daemon->output();
+
+  const int flood = 300;
+  for (int i = 0; i < flood; i++)
+    ASSERT_EQ(call("signal", R"({"line":9,"signal":"ringing","state":"on"})"), 2);
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+  const int shown = daemon->count("Error! No such line value: 9");
+  EXPECT_GT(shown, 1);
+  EXPECT_LT(shown, 200) << "a flood of requests wrote a line each";
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -66,10 +66,12 @@ class DaemonFixture : public ::testing::Test {
             {"ORVOX_NO_RT", "1"}};
   }
 
-  void startBroker() {
+  void startBroker(std::map<std::string, std::string> extraEnv = {}) {
+    auto env = baseEnv();
+    for (auto& [k, v] : extraEnv) env[k] = v;
     broker = std::make_unique<Process>("ubusd",
                                        std::vector<std::string>{UBUSD_BIN, "-s", socketPath()},
-                                       baseEnv());
+                                       env);
     client = std::make_unique<UbusClient>(socketPath());
     ASSERT_TRUE(client->connected()) << broker->output();
   }

@@ -227,7 +227,9 @@ TEST_F(Orvoxd, AMissingOrUnparseableCountryProfileStopsStartUpWithOneClearMessag
   EXPECT_EQ(daemon->stop(SIGTERM), 0) << out;
 }
 
-TEST_F(Orvoxd, ConnectionCreateAndDestroyOnAnAnsweredLine) {
+// A PBX that dies mid-call takes its connections and the tones it left on with it: the one
+// that comes back may number its connections from the start again.
+TEST_F(Orvoxd, ConnectionCreateAndDestroyOnAnAnsweredLineAndNoneOutlivesThePbx) {
   ASSERT_NO_FATAL_FAILURE(startSystem());
   board("1 offhook");
   ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1")) << daemon->output();
@@ -235,6 +237,28 @@ TEST_F(Orvoxd, ConnectionCreateAndDestroyOnAnAnsweredLine) {
   EXPECT_TRUE(daemon->waitFor("Created connection VRNK/1/7"));
   EXPECT_EQ(call("connection", R"({"line":1,"id":7,"action":"destroy"})"), 0);
   EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/1/7"));
+
+  for (int restart = 1; restart <= 4; restart++) {
+    SCOPED_TRACE(restart);
+    ASSERT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0)
+        << daemon->output();
+    EXPECT_EQ(call("signal", R"({"line":1,"signal":"ringback","state":"on"})"), 0);
+    pbx->stop(SIGKILL);
+    EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/1/1", 5000ms, restart))
+        << daemon->output();
+    EXPECT_TRUE(daemon->waitFor("Signal ringback=0 was set for line 1", 5000ms, restart));
+    ASSERT_NO_FATAL_FAILURE(startPbx());
+  }
+  EXPECT_EQ(daemon->count("Error; duplicated connection"), 0);
+  // A signal the PBX switched off itself is not switched off again.
+  EXPECT_EQ(call("signal", R"({"line":1,"signal":"busy","state":"on"})"), 0);
+  EXPECT_EQ(call("signal", R"({"line":1,"signal":"busy","state":"off"})"), 0);
+  pbx->stop(SIGKILL);
+  ASSERT_TRUE(daemon->waitFor("PBX left the bus: closing its connections", 5000ms, 5));
+  // A request whose line the loop prints after everything the PBX's leaving set off.
+  EXPECT_EQ(call("signal", R"({"line":9,"signal":"busy","state":"on"})"), 2);
+  ASSERT_TRUE(daemon->waitFor("Error! No such line value: 9\n"));
+  EXPECT_EQ(daemon->count("Signal busy=0 was set for line 1"), 1);
   board("1 onhook");
   EXPECT_EQ(daemon->stop(SIGTERM), 0);
   EXPECT_TRUE(daemon->waitFor("orvoxd exits"));

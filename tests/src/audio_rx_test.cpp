@@ -114,4 +114,18 @@ TEST(LogRateLimit, AFloodPrintsABurstThenOneLineWithTheCountOfWhatWasHeldBack) {
       << out;
 }
 
+// Text from the bus cannot break a log line or make one long: every control character is an
+// escape, and the text is cut at its bound (with a mark) however long it was.
+TEST(LogText, ControlCharactersAreEscapedAndLongTextIsCut) {
+  EXPECT_STREQ(logText("a\nb\r\tc\\d\x1b[0m\x7f").text, "a\\nb\\r\\tc\\\\d\\x1b[0m\\x7f");
+  EXPECT_STREQ(logText(nullptr).text, "");
+  EXPECT_STREQ(logText("K\xc3\xb6k").text, "K\xc3\xb6k");  // UTF-8 passes
+  const std::string atBound(LOG_TEXT_MAX, 'x');
+  EXPECT_EQ(logText(atBound.c_str()).text, atBound);
+  const std::string flood(400000, '\n');
+  std::string escapes;
+  for (size_t i = 0; i < LOG_TEXT_MAX; i++) escapes += "\\n";
+  EXPECT_EQ(logText(flood.c_str()).text, escapes + "...");
+}
+
 }  // namespace

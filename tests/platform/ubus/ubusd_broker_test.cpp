@@ -89,6 +89,8 @@ TEST_F(BrokerEngine, OnlyTheOwnerRemovesAnObjectOrAnswersForIt) {
     EXPECT_EQ(out.lastStatus(b), 0);
 }
 
+// A caller abandons calls without a word on the wire (the protocol has no cancel): past the
+// limit the oldest waiting call is forgotten, and no new call is ever refused for it.
 TEST_F(BrokerEngine, CallsWaitingOnARemovedObjectFailAndLimitsHold) {
     limits.objectsPerClient = 2;
     limits.pendingPerClient = 2;
@@ -99,12 +101,21 @@ TEST_F(BrokerEngine, CallsWaitingOnARemovedObjectFailAndLimitsHold) {
     EXPECT_EQ(out.lastStatus(a), UBUS_STATUS_NO_MEMORY);
     ubuswire::Builder call;
     call.u32(UBUS_ATTR_OBJID, obj).string(UBUS_ATTR_METHOD, "m").nested(UBUS_ATTR_DATA, nullptr, 0);
-    feed(b, UBUS_MSG_INVOKE, 10, obj, call);
-    feed(b, UBUS_MSG_INVOKE, 11, obj, call);
-    feed(b, UBUS_MSG_INVOKE, 12, obj, call);  // a third unanswered call is refused
-    EXPECT_EQ(out.lastStatus(b), UBUS_STATUS_NO_MEMORY);
+    for (uint16_t seq = 10; seq < 20; seq++) {
+        size_t toServer = out.inbox[a].size();
+        feed(b, UBUS_MSG_INVOKE, seq, obj, call);
+        ASSERT_EQ(out.inbox[a].size(), toServer + 1) << seq;  // forwarded, never refused
+        EXPECT_NE(out.lastStatus(b), UBUS_STATUS_NO_MEMORY);
+    }
+    EXPECT_EQ(broker->pendingCount(), 2u);
+    // An answer to a forgotten call still reaches its caller.
+    ubuswire::Builder late;
+    late.u32(UBUS_ATTR_STATUS, 0).u32(UBUS_ATTR_OBJID, obj);
+    feed(a, UBUS_MSG_STATUS, 12, b, late);
+    EXPECT_EQ(out.inbox[b].back().seq, 12);
+    EXPECT_EQ(out.lastStatus(b), 0);
     broker->disconnect(a);
-    // Both waiting calls end with an error, each with its own sequence number.
+    // The two calls still remembered end with an error, each with its own sequence number.
     std::vector<uint16_t> failed;
     for (auto &msg : out.inbox[b]) {
         auto tb = ubuswire::parseAttrs(msg);
@@ -112,8 +123,9 @@ TEST_F(BrokerEngine, CallsWaitingOnARemovedObjectFailAndLimitsHold) {
             ubuswire::getU32(tb[UBUS_ATTR_STATUS]) == UBUS_STATUS_CONNECTION_FAILED)
             failed.push_back(msg.seq);
     }
-    EXPECT_EQ(failed, (std::vector<uint16_t>{10, 11}));
+    EXPECT_EQ(failed, (std::vector<uint16_t>{18, 19}));
     EXPECT_EQ(broker->objectCount(), 0u);
+    EXPECT_EQ(broker->pendingCount(), 0u);
 }
 
 TEST_F(BrokerEngine, InvalidSignatureGivesAnUnlistedObject) {
