@@ -2,6 +2,7 @@
 // abort, time-outs, lookups, events, object announcements and disconnects.
 #include <libubox/blobmsg_json.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -478,6 +479,78 @@ TEST_F(UbusTest, CallsArrivingDuringASynchronousCallAreServedFromTheLoopAfterwar
     tl_stream_free(run.guard);
     tl_base_free(run.base);
     close(timer);
+}
+
+// ---- a caller that floods ----
+
+struct CallerTally {
+    std::vector<uint32_t> servedPeers;  // the caller of each call served, in order
+};
+CallerTally *gTally;
+
+int methodCount(ubus_context *, ubus_object *, ubus_request_data *req, const char *, blob_attr *) {
+    gTally->servedPeers.push_back(req->peer);
+    return UBUS_STATUS_OK;
+}
+const ubus_method kCountMethods[] = {UBUS_METHOD_NOARG("count", methodCount)};
+ubus_object_type gCountType = UBUS_OBJECT_TYPE("count", kCountMethods);
+ubus_object gCountObject = makeObject("counter", &gCountType, kCountMethods, 1);
+
+// One client sends calls far faster than they are served, another then sends one: the second is
+// served in turn with the first's backlog, not behind it, and the flooder's calls beyond its
+// share are answered at once with an error instead of piling up.
+TEST_F(UbusTest, AFloodingCallerIsServedInTurnWithOthersAndItsBacklogIsBounded) {
+    CallerTally tally;
+    gTally = &tally;
+    gCountType.id = 0;
+    ASSERT_EQ(ubus_add_object(ctx, &gCountObject), UBUS_STATUS_OK);
+    ubus_context *flooder = ubus_connect(broker.socket.c_str());
+    ubus_context *other = ubus_connect(broker.socket.c_str());
+    ASSERT_NE(flooder, nullptr);
+    ASSERT_NE(other, nullptr);
+    constexpr int kFlood = 200;
+    std::vector<ubus_request> floodReqs(kFlood);
+    std::vector<Replies> floodReplies(kFlood);
+    for (int i = 0; i < kFlood; i++) {
+        ASSERT_EQ(ubus_invoke_async(flooder, gCountObject.id, "count", nullptr, &floodReqs[i]), UBUS_STATUS_OK);
+        floodReqs[i].complete_cb = collectComplete;
+        floodReqs[i].priv = &floodReplies[i];
+        ubus_complete_request_async(flooder, &floodReqs[i]);
+    }
+    // The broker answers a client's requests in order: once this look-up is answered, every
+    // flooding call is on its way to the served context, ahead of the other client's.
+    uint32_t id = 0;
+    ASSERT_EQ(ubus_lookup_id(flooder, "counter", &id), UBUS_STATUS_OK);
+    ubus_request otherReq{};
+    Replies otherReply;
+    ASSERT_EQ(ubus_invoke_async(other, gCountObject.id, "count", nullptr, &otherReq), UBUS_STATUS_OK);
+    otherReq.complete_cb = collectComplete;
+    otherReq.priv = &otherReply;
+    ubus_complete_request_async(other, &otherReq);
+
+    const uint32_t otherId = other->local_id;
+    auto otherServed = [&] {
+        return std::find(tally.servedPeers.begin(), tally.servedPeers.end(), otherId) != tally.servedPeers.end();
+    };
+    ASSERT_TRUE(runUntil(ctx, otherServed));
+    const auto otherAt = std::find(tally.servedPeers.begin(), tally.servedPeers.end(), otherId) -
+                         tally.servedPeers.begin();
+    EXPECT_LE(otherAt, 4) << "the other caller waited behind the flood";
+    ASSERT_TRUE(runUntil(ctx, [&] { return tally.servedPeers.size() >= 65; }));
+    auto answered = [&] {
+        int n = 0;
+        for (const Replies &r : floodReplies) n += r.completions;
+        return n == kFlood;
+    };
+    ASSERT_TRUE(runUntil(flooder, answered));
+    ASSERT_TRUE(runUntil(other, [&] { return otherReply.completions == 1; }));
+    EXPECT_EQ(otherReply.status, UBUS_STATUS_OK);
+    int refused = 0;
+    for (const Replies &r : floodReplies) refused += r.status == UBUS_STATUS_NO_MEMORY ? 1 : 0;
+    EXPECT_EQ(tally.servedPeers.size(), static_cast<size_t>(kFlood - refused + 1));
+    EXPECT_GE(refused, kFlood / 2) << "the flood's backlog was kept whole";
+    ubus_free(other);
+    ubus_free(flooder);
 }
 
 // ---- the broker against a raw socket ----
