@@ -527,6 +527,9 @@ TEST_F(UbusTest, AFloodingCallerIsServedInTurnWithOthersAndItsBacklogIsBounded) 
     otherReq.complete_cb = collectComplete;
     otherReq.priv = &otherReply;
     ubus_complete_request_async(other, &otherReq);
+    // ... and once this one is answered, the other client's call is there too, before the served
+    // context has read anything.
+    ASSERT_EQ(ubus_lookup_id(other, "counter", &id), UBUS_STATUS_OK);
 
     const uint32_t otherId = other->local_id;
     auto otherServed = [&] {
