@@ -173,12 +173,16 @@ protected:
     }
     // Sends `method` to object `id` without waiting: the answer's data and completion land in `r`.
     int invokeAsync(uint32_t id, const char *method, blob_attr *msg, ubus_request &req, Replies &r) {
-        const int ret = ubus_invoke_async(ctx, id, method, msg, &req);
+        return invokeAsyncFrom(ctx, id, method, msg, req, r);
+    }
+    static int invokeAsyncFrom(ubus_context *from, uint32_t id, const char *method, blob_attr *msg,
+                               ubus_request &req, Replies &r) {
+        const int ret = ubus_invoke_async(from, id, method, msg, &req);
         if (ret != UBUS_STATUS_OK) return ret;
         req.data_cb = collectData;
         req.complete_cb = collectComplete;
         req.priv = &r;
-        ubus_complete_request_async(ctx, &req);
+        ubus_complete_request_async(from, &req);
         return ret;
     }
 
@@ -511,22 +515,16 @@ TEST_F(UbusTest, AFloodingCallerIsServedInTurnWithOthersAndItsBacklogIsBounded) 
     constexpr int kFlood = 200;
     std::vector<ubus_request> floodReqs(kFlood);
     std::vector<Replies> floodReplies(kFlood);
-    for (int i = 0; i < kFlood; i++) {
-        ASSERT_EQ(ubus_invoke_async(flooder, gCountObject.id, "count", nullptr, &floodReqs[i]), UBUS_STATUS_OK);
-        floodReqs[i].complete_cb = collectComplete;
-        floodReqs[i].priv = &floodReplies[i];
-        ubus_complete_request_async(flooder, &floodReqs[i]);
-    }
+    for (int i = 0; i < kFlood; i++)
+        ASSERT_EQ(invokeAsyncFrom(flooder, gCountObject.id, "count", nullptr, floodReqs[i], floodReplies[i]),
+                  UBUS_STATUS_OK);
     // The broker answers a client's requests in order: once this look-up is answered, every
     // flooding call is on its way to the served context, ahead of the other client's.
     uint32_t id = 0;
     ASSERT_EQ(ubus_lookup_id(flooder, "counter", &id), UBUS_STATUS_OK);
     ubus_request otherReq{};
     Replies otherReply;
-    ASSERT_EQ(ubus_invoke_async(other, gCountObject.id, "count", nullptr, &otherReq), UBUS_STATUS_OK);
-    otherReq.complete_cb = collectComplete;
-    otherReq.priv = &otherReply;
-    ubus_complete_request_async(other, &otherReq);
+    ASSERT_EQ(invokeAsyncFrom(other, gCountObject.id, "count", nullptr, otherReq, otherReply), UBUS_STATUS_OK);
     // ... and once this one is answered, the other client's call is there too, before the served
     // context has read anything.
     ASSERT_EQ(ubus_lookup_id(other, "counter", &id), UBUS_STATUS_OK);
