@@ -5,7 +5,8 @@
 // --flood makes it a handset manager gone wild: for `seconds` it calls "endpt" "call" `rate`
 // times a second for terminal `terminal` (add and release in turn) without waiting for the
 // answers, then prints "flood sent N" and, once every call is answered, "flood answered N of N"
-// with the count of failed answers and the longest wait.
+// with the count of failed answers (and how many of each status: "12x11" for twelve of 11) and
+// the longest wait.
 //
 //   dectsim [-s socket] [--status n] [--no-answer] [--flood rate seconds terminal]
 
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -111,6 +113,7 @@ struct Flood {
   int timerFd = -1;
   long steps = 0;  // timer steps taken
   long sent = 0, answered = 0, failed = 0;
+  std::map<int, long> failures;  // failed answers by status
   int64_t slowestMs = 0;
   std::deque<FloodCall> calls;  // a deque never moves its elements
   bool sendingDone = false;
@@ -119,8 +122,11 @@ Flood flood;
 
 void floodReport() {
   if (!flood.sendingDone || flood.answered != flood.sent) return;
-  printf("flood answered %ld of %ld, failed %ld, slowest %lld ms\n", flood.answered, flood.sent,
-         flood.failed, static_cast<long long>(flood.slowestMs));
+  std::string byStatus;
+  for (const auto& [status, count] : flood.failures)
+    byStatus += " " + std::to_string(count) + "x" + std::to_string(status);
+  printf("flood answered %ld of %ld, failed %ld%s, slowest %lld ms\n", flood.answered, flood.sent,
+         flood.failed, byStatus.c_str(), static_cast<long long>(flood.slowestMs));
   fflush(stdout);
 }
 
@@ -129,7 +135,10 @@ void floodComplete(struct ubus_request* req, int status) {
   const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - call->sent);
   if (waited.count() > flood.slowestMs) flood.slowestMs = waited.count();
   flood.answered++;
-  if (status != 0) flood.failed++;
+  if (status != 0) {
+    flood.failed++;
+    flood.failures[status]++;
+  }
   floodReport();
 }
 
@@ -148,6 +157,7 @@ void floodSendOne(struct ubus_context* ctx) {
   } else {
     flood.answered++;
     flood.failed++;
+    flood.failures[UBUS_STATUS_CONNECTION_FAILED]++;
   }
   flood.sent++;
   blob_buf_free(&b);
