@@ -3,8 +3,8 @@
  * and asynchronous invocation, deferred replies, events and lookups.
  *
  * The context's socket is `ctx->sock.fd`: a descriptor that becomes readable whenever the
- * library has work (bytes from the broker, or requests queued while a synchronous call was
- * waiting). Serve it from any event loop by calling ubus_handle_event when it is readable.
+ * library has work (bytes from the broker, or calls to this client's objects still queued).
+ * Serve it from any event loop by calling ubus_handle_event when it is readable.
  */
 #ifndef LIBUBUS_H
 #define LIBUBUS_H
@@ -134,7 +134,9 @@ struct ubus_context *ubus_connect(const char *path);
 void ubus_free(struct ubus_context *ctx);
 const char *ubus_strerror(int error);
 
-/* Processes everything available on the context's descriptor without blocking. */
+/* Processes what is available on the context's descriptor without blocking: replies at once,
+   calls to this client's objects a few per call, in turn between their callers. The descriptor
+   stays readable while calls are left. */
 void ubus_handle_event(struct ubus_context *ctx);
 
 int ubus_lookup(struct ubus_context *ctx, const char *path, ubus_lookup_handler_t cb, void *priv);

@@ -25,7 +25,15 @@ namespace {
 
 constexpr int kHelloTimeoutMs = 5000;
 constexpr int kSendStallMs = 5000;  // a broker that takes no bytes for this long is gone
+// Calls waiting to be served: in all, and from one calling client. A caller that sends faster
+// than its calls are served is told at once beyond its share, so that its backlog neither grows
+// without limit nor delays its own later calls past their time-outs.
 constexpr size_t kMaxQueuedInvokes = 1024;
+constexpr size_t kMaxQueuedPerCaller = 64;
+// Work done for one readiness of the loop: bytes read, and calls served. The rest waits for the
+// next turn, so that the program's other descriptors are served in between.
+constexpr int kReadsPerTurn = 16;
+constexpr int kInvokesPerTurn = 4;
 
 using Clock = std::chrono::steady_clock;
 
@@ -85,24 +93,41 @@ void refuseInvoke(ubus_context *ctx, ubuswire::Message &msg) {
     sendFrame(ctx, body.frame(UBUS_MSG_STATUS, msg.seq, msg.peer));
 }
 
+// Calls are never served while a synchronous call waits (handlers are not re-entered), and
+// otherwise from ubus_handle_event, a few per turn.
+void queueInvoke(ubus_context *ctx, ubuswire::Message &msg) {
+    ubus_context_state &st = *ctx->state;
+    std::deque<ubuswire::Message> &fromCaller = st.queuedInvokes[msg.peer];
+    if (st.queuedCount >= kMaxQueuedInvokes || fromCaller.size() >= kMaxQueuedPerCaller) {
+        if (fromCaller.empty()) st.queuedInvokes.erase(msg.peer);
+        refuseInvoke(ctx, msg);
+        return;
+    }
+    if (fromCaller.empty()) st.callersInTurn.push_back(msg.peer);
+    fromCaller.push_back(std::move(msg));
+    st.queuedCount++;
+    wake(ctx);
+}
+
+// The next queued call in turn between the callers; false when none waits.
+bool nextQueuedInvoke(ubus_context_state &st, ubuswire::Message &out) {
+    if (st.callersInTurn.empty()) return false;
+    uint32_t caller = st.callersInTurn.front();
+    st.callersInTurn.pop_front();
+    auto it = st.queuedInvokes.find(caller);
+    out = std::move(it->second.front());
+    it->second.pop_front();
+    st.queuedCount--;
+    if (it->second.empty()) st.queuedInvokes.erase(it);
+    else st.callersInTurn.push_back(caller);
+    return true;
+}
+
 void processMessage(ubus_context *ctx, ubuswire::Message &msg) {
     switch (msg.type) {
     case UBUS_MSG_STATUS:
     case UBUS_MSG_DATA: processReply(ctx, msg); break;
-    case UBUS_MSG_INVOKE:
-        if (ctx->stack_depth > 0) {
-            // Calls that arrive while a synchronous call waits are served afterwards; beyond a
-            // bound the caller is told at once instead of memory growing without limit.
-            if (ctx->state->queuedInvokes.size() >= kMaxQueuedInvokes) {
-                refuseInvoke(ctx, msg);
-                break;
-            }
-            ctx->state->queuedInvokes.push_back(std::move(msg));
-            wake(ctx);
-        } else {
-            dispatchInvoke(ctx, msg);
-        }
-        break;
+    case UBUS_MSG_INVOKE: queueInvoke(ctx, msg); break;
     default: break;  // subscriptions and monitoring are not used here
     }
 }
@@ -174,7 +199,9 @@ bool sendFrame(ubus_context *ctx, const std::vector<uint8_t> &frame) {
 bool readAndProcess(ubus_context *ctx) {
     ubus_context_state &st = *ctx->state;
     if (st.lost) return false;
-    for (;;) {
+    // A socket that never runs dry (a flooding peer) must not hold the caller: what is left is
+    // read on the next readiness.
+    for (int reads = 0; reads < kReadsPerTurn; reads++) {
         uint8_t buf[16384];
         ssize_t n = recv(st.sockFd, buf, sizeof buf, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
@@ -196,6 +223,7 @@ bool readAndProcess(ubus_context *ctx) {
             if (st.lost) return false;
         }
     }
+    return true;
 }
 
 void registerRequest(ubus_context *ctx, ubus_request *req) {
@@ -324,15 +352,15 @@ void ubus_handle_event(ubus_context *ctx) {
     while (read(st.wakeFd, &count, sizeof count) > 0) {
     }
     readAndProcess(ctx);
-    if (ctx->stack_depth > 0) {
-        if (!st.queuedInvokes.empty()) wake(ctx);
-        return;
+    if (ctx->stack_depth == 0) {
+        ubuswire::Message msg;
+        for (int served = 0; served < kInvokesPerTurn && nextQueuedInvoke(st, msg); served++) {
+            dispatchInvoke(ctx, msg);
+            if (st.lost) return;
+        }
     }
-    while (!st.queuedInvokes.empty()) {
-        ubuswire::Message msg = std::move(st.queuedInvokes.front());
-        st.queuedInvokes.pop_front();
-        dispatchInvoke(ctx, msg);
-    }
+    // Calls left for later keep the descriptor readable, so the loop comes back for them.
+    if (st.queuedCount > 0) wake(ctx);
 }
 
 const char *ubus_strerror(int error) {

@@ -15,7 +15,11 @@ struct ubus_context_state {
     ubuswire::FrameReader reader;
     std::list<ubus_request *> requests;  // registered, waiting for their status
     std::unordered_map<uint32_t, ubus_object *> objects;
-    std::deque<ubuswire::Message> queuedInvokes;  // arrived during a synchronous call
+    // Calls to this client's objects wait here, one queue per calling client, to be served a few
+    // at a time and in turn between the callers (see ubus_handle_event).
+    std::unordered_map<uint32_t, std::deque<ubuswire::Message>> queuedInvokes;
+    std::deque<uint32_t> callersInTurn;  // callers with queued calls, the next to be served first
+    size_t queuedCount = 0;
     bool lost = false;
 };
 

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "call_audio.h"
 #include "daemon_fixture.h"
 
 namespace e2e {
@@ -50,6 +51,13 @@ class Orvoxd : public DaemonFixture {
     const size_t at = status.find(key);
     if (at == std::string::npos) return -1;
     return std::atoi(status.c_str() + at + key.size());
+  }
+
+  // The ticks the board has run.
+  long long boardTicks() {
+    const std::string st = board("board");
+    const size_t at = st.find(" ticks=");
+    return at == std::string::npos ? -1 : std::atoll(st.c_str() + at + 7);
   }
 
   // The "offhook" value "status" reports for one visible line, or -1.
@@ -279,6 +287,60 @@ TEST_F(Orvoxd, TheBoardSocketIsClosedToOtherUsersWhateverTheUmask) {
                                   std::string(BOARDCTL_BIN) + " -s " + sock + " 1 status 2>&1");
   EXPECT_EQ(other.find("type=fxs"), std::string::npos) << other;
   EXPECT_NE(other.find("ermission denied"), std::string::npos) << other;
+}
+
+// A handset manager flooding the daemon with requests for the DECT line while a call runs on a
+// phone line: the call's audio from the PBX keeps reaching the phone, a hook change on the other
+// phone reaches the PBX while the flood still goes on, and every flooding request is answered.
+TEST_F(Orvoxd, AFloodingHandsetManagerStarvesNeitherTheCallNorTheOtherLines) {
+  const std::string speech = dir.file("speech.wav"), heard = dir.file("heard.wav");
+  callaudio::writeWav(speech, callaudio::speechLike(4.0));
+  // No silence suppression: the PBX stand-in answers each of the call's packets with speech.
+  std::string cfg = "\nconfig tel 'TEL'\n\toption country 'SWE'\n";
+  for (int i = 0; i < 3; i++) {
+    cfg += "\nconfig line 'telline" + std::to_string(i) + "'\n\toption name 'Line" + std::to_string(i) +
+           "'\n\toption echo_cancel '1'\n\toption vad '0'\n\toption noise '0'\n";
+  }
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(cfg));
+  ASSERT_NO_FATAL_FAILURE(startPbx({"--send", speech}));
+  ASSERT_NO_FATAL_FAILURE(startRealDaemon());
+  board("1 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1")) << daemon->output();
+  ASSERT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0) << daemon->output();
+  ASSERT_TRUE(pbx->waitFor("audio line=1 cnx=1")) << pbx->output();
+
+  board("1 record " + heard);
+  dect = std::make_unique<Process>(
+      "dectsim", std::vector<std::string>{DECTSIM_BIN, "--flood", "400", "5", "1"}, baseEnv());
+  ASSERT_TRUE(dect->waitFor("dectsim ready")) << dect->output();
+  ASSERT_TRUE(daemon->waitFor("lineNewConnectionByDect() 0", 10000ms)) << daemon->output();
+  const long long hookAt = boardTicks();
+  board("2 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=2", 60000ms)) << pbx->output();
+  const long long hookTicks = boardTicks() - hookAt;
+  const bool floodStillOn = dect->count("flood sent") == 0;
+  ASSERT_TRUE(dect->waitFor("flood sent", 60000ms)) << dect->output();
+  board("1 record stop");
+  EXPECT_TRUE(floodStillOn) << "the hook change waited for the flood to end";
+  // Debouncing takes a few ticks; the test's own look at the board and the PBX a few more.
+  EXPECT_LE(hookTicks, 120) << "the hook change waited behind the flood";
+
+  // The far end's speech does not fall silent: hardly a 100 ms stretch of what the phone heard
+  // lacks it (the PBX stand-in drops what the receive pipe cannot take while the daemon is held).
+  const std::vector<int16_t> x = callaudio::readWav(heard);
+  ASSERT_GT(x.size(), 8000u) << board("1 status");
+  size_t blocks = 0, silent = 0;
+  for (size_t at = 0; at + 800 <= x.size(); at += 800, ++blocks)
+    if (callaudio::dbm0(callaudio::rms(x, at, at + 800)) < -45) ++silent;
+  EXPECT_LE(silent * 10, blocks) << blocks << " blocks of 100 ms, " << silent << " silent";
+
+  // Every request is answered, and none that was taken up waited past the daemon's own bounds.
+  ASSERT_TRUE(dect->waitFor("flood answered 2000 of 2000", 60000ms)) << dect->output();
+  EXPECT_TRUE(daemon->running());
+  const std::string out = daemon->output();
+  EXPECT_EQ(out.find("Timeout waiting for the PBX"), std::string::npos) << dect->output();
+  EXPECT_EQ(out.find("Timeout ubus call to"), std::string::npos) << dect->output();
 }
 
 }  // namespace

@@ -2,13 +2,26 @@
 // method "call", prints every call and answers it: at once with a status (default 0), or never
 // (--no-answer), so that the daemon's own time-out completes it.
 //
-//   dectsim [-s socket] [--status n] [--no-answer]
+// --flood makes it a handset manager gone wild: for `seconds` it calls "endpt" "call" `rate`
+// times a second for terminal `terminal` (add and release in turn) without waiting for the
+// answers, then prints "flood sent N" and, once every call is answered, "flood answered N of N"
+// with the count of failed answers (and how many of each status: "12x11" for twelve of 11) and
+// the longest wait.
+//
+//   dectsim [-s socket] [--status n] [--no-answer] [--flood rate seconds terminal]
 
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <map>
 #include <string>
 #include <vector>
+
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <libubox/blobmsg.h>
 
@@ -65,8 +78,120 @@ struct ubus_object_type dect_type = UBUS_OBJECT_TYPE("dect", dect_methods);
 struct ubus_object dectObj = {};
 
 void usage() {
-  fprintf(stderr, "usage: dectsim [-s socket] [--status n] [--no-answer]\n");
+  fprintf(stderr,
+          "usage: dectsim [-s socket] [--status n] [--no-answer] [--flood rate seconds terminal]\n");
   exit(2);
+}
+
+// A whole number from `low` to `high`, or the usage text.
+long wholeNumber(const char* option, const char* text, long low, long high) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = strtol(text, &end, 10);
+  if (end == text || *end != '\0' || errno != 0 || value < low || value > high) {
+    fprintf(stderr, "dectsim: %s needs a number from %ld to %ld, not \"%s\"\n", option, low, high,
+            text);
+    usage();
+  }
+  return value;
+}
+
+using Clock = std::chrono::steady_clock;
+constexpr int FLOOD_STEP_MS = 10;
+
+struct FloodCall {
+  struct ubus_request req {};
+  Clock::time_point sent;
+};
+
+// The flood's calls in flight and its tallies.
+struct Flood {
+  long rate = 0;
+  long seconds = 0;
+  long terminal = 1;
+  uint32_t endptId = 0;
+  int timerFd = -1;
+  long steps = 0;  // timer steps taken
+  long sent = 0, answered = 0, failed = 0;
+  std::map<int, long> failures;  // failed answers by status
+  int64_t slowestMs = 0;
+  std::deque<FloodCall> calls;  // a deque never moves its elements
+  bool sendingDone = false;
+};
+Flood flood;
+
+void floodReport() {
+  if (!flood.sendingDone || flood.answered != flood.sent) return;
+  std::string byStatus;
+  for (const auto& [status, count] : flood.failures)
+    byStatus += " " + std::to_string(count) + "x" + std::to_string(status);
+  printf("flood answered %ld of %ld, failed %ld%s, slowest %lld ms\n", flood.answered, flood.sent,
+         flood.failed, byStatus.c_str(), static_cast<long long>(flood.slowestMs));
+  fflush(stdout);
+}
+
+void floodComplete(struct ubus_request* req, int status) {
+  auto* call = static_cast<FloodCall*>(req->priv);
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - call->sent);
+  if (waited.count() > flood.slowestMs) flood.slowestMs = waited.count();
+  flood.answered++;
+  if (status != 0) {
+    flood.failed++;
+    flood.failures[status]++;
+  }
+  floodReport();
+}
+
+void floodSendOne(struct ubus_context* ctx) {
+  struct blob_buf b {};
+  blob_buf_init(&b, 0);
+  blobmsg_add_u32(&b, "terminal", static_cast<uint32_t>(flood.terminal));
+  blobmsg_add_u32(&b, flood.sent % 2 == 0 ? "add" : "release",
+                  static_cast<uint32_t>(flood.terminal - 1));
+  FloodCall& call = flood.calls.emplace_back();
+  call.sent = Clock::now();
+  if (ubus_invoke_async(ctx, flood.endptId, "call", b.head, &call.req) == 0) {
+    call.req.complete_cb = floodComplete;
+    call.req.priv = &call;
+    ubus_complete_request_async(ctx, &call.req);
+  } else {
+    flood.answered++;
+    flood.failed++;
+    flood.failures[UBUS_STATUS_CONNECTION_FAILED]++;
+  }
+  flood.sent++;
+  blob_buf_free(&b);
+}
+
+// One timer step: the calls due by now, so that the rate holds however late the step runs.
+void floodStep(struct ubus_context* ctx) {
+  uint64_t expirations = 0;
+  if (read(flood.timerFd, &expirations, sizeof expirations) != sizeof expirations) return;
+  if (flood.sendingDone) return;
+  flood.steps += static_cast<long>(expirations);
+  const long total = flood.rate * flood.seconds;
+  long due = flood.rate * flood.steps * FLOOD_STEP_MS / 1000;
+  if (due > total) due = total;
+  while (flood.sent < due) floodSendOne(ctx);
+  if (flood.sent < total) return;
+  flood.sendingDone = true;
+  struct itimerspec off {};
+  timerfd_settime(flood.timerFd, 0, &off, nullptr);
+  printf("flood sent %ld\n", flood.sent);
+  fflush(stdout);
+  floodReport();
+}
+
+bool floodStart(struct ubus_context* ctx) {
+  if (ubus_lookup_id(ctx, "endpt", &flood.endptId) != 0) {
+    fprintf(stderr, "dectsim: no \"endpt\" to flood\n");
+    return false;
+  }
+  flood.timerFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  struct itimerspec every {};
+  every.it_interval.tv_nsec = FLOOD_STEP_MS * 1000000L;
+  every.it_value = every.it_interval;
+  return flood.timerFd >= 0 && timerfd_settime(flood.timerFd, 0, &every, nullptr) == 0;
 }
 
 }  // namespace
@@ -76,16 +201,12 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     if (a == "-s" && i + 1 < argc) socketPath = argv[++i];
-    else if (a == "--status" && i + 1 < argc) {
-      // A ubus status: a whole number from 0 to 255.
-      char* end = nullptr;
-      errno = 0;
-      const long status = strtol(argv[++i], &end, 10);
-      if (end == argv[i] || *end != '\0' || errno != 0 || status < 0 || status > 255) {
-        fprintf(stderr, "dectsim: --status needs a number from 0 to 255, not \"%s\"\n", argv[i]);
-        usage();
-      }
-      answerStatus = static_cast<int>(status);
+    else if (a == "--status" && i + 1 < argc)
+      answerStatus = static_cast<int>(wholeNumber("--status", argv[++i], 0, 255));
+    else if (a == "--flood" && i + 3 < argc) {
+      flood.rate = wholeNumber("--flood", argv[++i], 1, 100000);
+      flood.seconds = wholeNumber("--flood", argv[++i], 1, 3600);
+      flood.terminal = wholeNumber("--flood", argv[++i], 1, 1000);
     }
     else if (a == "--no-answer") noAnswer = true;
     else usage();
@@ -99,8 +220,13 @@ int main(int argc, char** argv) {
     fprintf(stderr, "dectsim: cannot register \"dect\"\n");
     return 1;
   }
+  std::vector<sim::Watch> watches;
+  if (flood.rate > 0) {
+    if (!floodStart(ctx)) return 1;
+    watches.push_back({flood.timerFd, [ctx] { floodStep(ctx); }});
+  }
   printf("dectsim ready\n");
-  const bool stopped = sim::runLoop(ctx, {});
+  const bool stopped = sim::runLoop(ctx, watches);
   if (stopped) ubus_remove_object(ctx, &dectObj);
   ubus_free(ctx);
   return stopped ? 0 : 1;

@@ -43,23 +43,66 @@ LoopState *gState;
 void recordAndStopAfterThree(tl_stream_t *stream, tl_event_t *event) {
     gState->counts.push_back(event->count);
     if (event->count > 0) gState->chunks.emplace_back(reinterpret_cast<char *>(event->in), event->count);
-    if (gState->chunks.size() == 3) tl_base_delete_stream(gState->base, stream);
+    if (gState->chunks.size() < 3) return;
+    tl_base_delete_stream(gState->base, stream);
+    tl_base_delete_stream(gState->base, gState->streams[1]);
 }
 
-TEST(TinyloopStream, OneByteStreamSeesEachByteAsItsOwnCall) {
+// A stream that is never drained: each turn it takes one byte and counts the turn.
+void busyTurn(tl_stream_t *stream, tl_event_t *) {
+    char byte;
+    if (read(stream->fd, &byte, 1) == 1) gState->calls++;
+}
+
+// The commands of a one-byte stream are not held back one per turn behind a stream that never
+// runs dry (the bus socket under a flood): they are all served in the turn they are ready.
+TEST(TinyloopStream, OneByteStreamSeesEachByteAsItsOwnCallAllInOneTurn) {
     LoopState state;
     gState = &state;
-    Pipe p;
+    Pipe p, busy;
+    ASSERT_EQ(write(busy.wr(), std::string(100, 'b').data(), 100), 100);
     ASSERT_EQ(write(p.wr(), "EQx", 3), 3);
     state.base = tl_base_new();
     ASSERT_GE(state.base, 0);
     tl_stream_t *stream = tl_stream_new(p.rd());
     ASSERT_NE(stream, nullptr);
+    state.streams[1] = tl_stream_new(busy.rd());
+    ASSERT_EQ(tl_stream_add_handler(state.streams[1], 0, busyTurn), 0);
+    ASSERT_EQ(tl_base_add_stream(state.base, state.streams[1]), 0);
     ASSERT_EQ(tl_stream_add_handler(stream, 1, recordAndStopAfterThree), 0);
     ASSERT_EQ(tl_base_add_stream(state.base, stream), 0);
     EXPECT_EQ(tl_base_dispatch(state.base), 0);
     EXPECT_EQ(state.chunks, (std::vector<std::string>{"E", "Q", "x"}));
+    EXPECT_LE(state.calls, 1);
     tl_stream_free(stream);
+    tl_stream_free(state.streams[1]);
+    tl_base_free(state.base);
+}
+
+void countByte(tl_stream_t *, tl_event_t *event) { gState->counts.push_back(event->count); }
+
+void stopBoth(tl_stream_t *, tl_event_t *) {
+    gState->calls = static_cast<int>(gState->counts.size());
+    for (tl_stream_t *s : gState->streams) tl_base_delete_stream(gState->base, s);
+}
+
+// ... and a stream that never runs dry does not hold the others for longer than its share.
+TEST(TinyloopStream, AStreamThatNeverRunsDryLetsTheOthersIn) {
+    LoopState state;
+    gState = &state;
+    Pipe flood, other;
+    const std::string bytes(4000, 'E');
+    ASSERT_EQ(write(flood.wr(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(write(other.wr(), "Q", 1), 1);
+    state.base = tl_base_new();
+    state.streams[0] = tl_stream_new(flood.rd());
+    state.streams[1] = tl_stream_new(other.rd());
+    tl_stream_add_handler(state.streams[0], 1, countByte);
+    tl_stream_add_handler(state.streams[1], 0, stopBoth);
+    for (tl_stream_t *s : state.streams) tl_base_add_stream(state.base, s);
+    EXPECT_EQ(tl_base_dispatch(state.base), 0);
+    EXPECT_LE(state.calls, 100);
+    for (tl_stream_t *s : state.streams) tl_stream_free(s);
     tl_base_free(state.base);
 }
 

@@ -2,6 +2,7 @@
 // abort, time-outs, lookups, events, object announcements and disconnects.
 #include <libubox/blobmsg_json.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -172,12 +173,16 @@ protected:
     }
     // Sends `method` to object `id` without waiting: the answer's data and completion land in `r`.
     int invokeAsync(uint32_t id, const char *method, blob_attr *msg, ubus_request &req, Replies &r) {
-        const int ret = ubus_invoke_async(ctx, id, method, msg, &req);
+        return invokeAsyncFrom(ctx, id, method, msg, req, r);
+    }
+    static int invokeAsyncFrom(ubus_context *from, uint32_t id, const char *method, blob_attr *msg,
+                               ubus_request &req, Replies &r) {
+        const int ret = ubus_invoke_async(from, id, method, msg, &req);
         if (ret != UBUS_STATUS_OK) return ret;
         req.data_cb = collectData;
         req.complete_cb = collectComplete;
         req.priv = &r;
-        ubus_complete_request_async(ctx, &req);
+        ubus_complete_request_async(from, &req);
         return ret;
     }
 
@@ -478,6 +483,75 @@ TEST_F(UbusTest, CallsArrivingDuringASynchronousCallAreServedFromTheLoopAfterwar
     tl_stream_free(run.guard);
     tl_base_free(run.base);
     close(timer);
+}
+
+// ---- a caller that floods ----
+
+struct CallerTally {
+    std::vector<uint32_t> servedPeers;  // the caller of each call served, in order
+};
+CallerTally *gTally;
+
+int methodCount(ubus_context *, ubus_object *, ubus_request_data *req, const char *, blob_attr *) {
+    gTally->servedPeers.push_back(req->peer);
+    return UBUS_STATUS_OK;
+}
+const ubus_method kCountMethods[] = {UBUS_METHOD_NOARG("count", methodCount)};
+ubus_object_type gCountType = UBUS_OBJECT_TYPE("count", kCountMethods);
+ubus_object gCountObject = makeObject("counter", &gCountType, kCountMethods, 1);
+
+// One client sends calls far faster than they are served, another then sends one: the second is
+// served in turn with the first's backlog, not behind it, and the flooder's calls beyond its
+// share are answered at once with an error instead of piling up.
+TEST_F(UbusTest, AFloodingCallerIsServedInTurnWithOthersAndItsBacklogIsBounded) {
+    CallerTally tally;
+    gTally = &tally;
+    gCountType.id = 0;
+    ASSERT_EQ(ubus_add_object(ctx, &gCountObject), UBUS_STATUS_OK);
+    ubus_context *flooder = ubus_connect(broker.socket.c_str());
+    ubus_context *other = ubus_connect(broker.socket.c_str());
+    ASSERT_NE(flooder, nullptr);
+    ASSERT_NE(other, nullptr);
+    constexpr int kFlood = 200;
+    std::vector<ubus_request> floodReqs(kFlood);
+    std::vector<Replies> floodReplies(kFlood);
+    for (int i = 0; i < kFlood; i++)
+        ASSERT_EQ(invokeAsyncFrom(flooder, gCountObject.id, "count", nullptr, floodReqs[i], floodReplies[i]),
+                  UBUS_STATUS_OK);
+    // The broker answers a client's requests in order: once this look-up is answered, every
+    // flooding call is on its way to the served context, ahead of the other client's.
+    uint32_t id = 0;
+    ASSERT_EQ(ubus_lookup_id(flooder, "counter", &id), UBUS_STATUS_OK);
+    ubus_request otherReq{};
+    Replies otherReply;
+    ASSERT_EQ(invokeAsyncFrom(other, gCountObject.id, "count", nullptr, otherReq, otherReply), UBUS_STATUS_OK);
+    // ... and once this one is answered, the other client's call is there too, before the served
+    // context has read anything.
+    ASSERT_EQ(ubus_lookup_id(other, "counter", &id), UBUS_STATUS_OK);
+
+    const uint32_t otherId = other->local_id;
+    auto otherServed = [&] {
+        return std::find(tally.servedPeers.begin(), tally.servedPeers.end(), otherId) != tally.servedPeers.end();
+    };
+    ASSERT_TRUE(runUntil(ctx, otherServed));
+    const auto otherAt = std::find(tally.servedPeers.begin(), tally.servedPeers.end(), otherId) -
+                         tally.servedPeers.begin();
+    EXPECT_LE(otherAt, 4) << "the other caller waited behind the flood";
+    ASSERT_TRUE(runUntil(ctx, [&] { return tally.servedPeers.size() >= 65; }));
+    auto answered = [&] {
+        int n = 0;
+        for (const Replies &r : floodReplies) n += r.completions;
+        return n == kFlood;
+    };
+    ASSERT_TRUE(runUntil(flooder, answered));
+    ASSERT_TRUE(runUntil(other, [&] { return otherReply.completions == 1; }));
+    EXPECT_EQ(otherReply.status, UBUS_STATUS_OK);
+    int refused = 0;
+    for (const Replies &r : floodReplies) refused += r.status == UBUS_STATUS_NO_MEMORY ? 1 : 0;
+    EXPECT_EQ(tally.servedPeers.size(), static_cast<size_t>(kFlood - refused + 1));
+    EXPECT_GE(refused, kFlood / 2) << "the flood's backlog was kept whole";
+    ubus_free(other);
+    ubus_free(flooder);
 }
 
 // ---- the broker against a raw socket ----
