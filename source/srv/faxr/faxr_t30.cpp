@@ -331,7 +331,10 @@ void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcfOctet, uint16_t next2, 
     setInt(FAXR_INT_POSTMSG);
     s.hsxpostmsgfcf1 = fcf;
     s.hsxpostmsgfcf2 = sub;
-    if (state == HSFAXRWAITNETMSG) setState(m, HSFAXRTXLOCALMSG);
+    // Waiting for network data, the relay already passed the line's answer to this command; the
+    // network repeating it means that answer was lost on the way, so the answer the line gives
+    // to the repeat is relayed once more, as often as the far end repeats.
+    if (state == HSFAXRWAITNETMSG || state == HSFAXRWAITNETDATA) setState(m, HSFAXRTXLOCALMSG);
   };
   switch (fcf) {
     case HSFAXRDIS: case HSFAXRCSI: case HSFAXRNSF: case HSFAXRTSI: case HSFAXRSUB: case HSFAXRNSS: case HSFAXRPWD:

@@ -100,6 +100,12 @@ bool DropPlan::matches(const Drop& d, const std::vector<IfpField>& fields) const
         if (f.dataType == 0 && f.fieldType == 0) carried += f.data.size();
       return carried > 0;
     }
+    case DropOn::kV21Control: {
+      size_t carried = 0;
+      for (const IfpField& f : fields)
+        if (f.dataType == 0 && f.fieldType == 0) carried += f.data.size();
+      return carried > 0 && v21Frame_.size() >= 2 && v21Frame_.size() - carried <= 1;
+    }
   }
   return false;
 }

@@ -29,6 +29,7 @@ enum class DropOn {
   kV21FrameFcf,  // a datagram carrying octets of a V.21 frame whose FCF (without its X bit) is `fcf`, from the FCF on
   kEcmData,      // a datagram carrying high-speed HDLC data
   kSignalEnd,    // a datagram whose primary ends a signal
+  kV21Control,   // a datagram carrying the control octet of a V.21 frame: the frame arrives without it
 };
 
 // From the `skip`-th datagram that matches (counted from 0), `burst` datagrams in a row are lost

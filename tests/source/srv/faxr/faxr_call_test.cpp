@@ -170,6 +170,8 @@ struct PeerUdptl {
   }
 };
 
+constexpr int kV17Modems = T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17;
+
 // ---- the channel ----
 
 struct Net {
@@ -219,6 +221,10 @@ struct Case {
   int lossPercent;
   bool reorder;
   std::vector<faxcall::Drop> dropsToPeer = {}, dropsToGateway = {};  // deterministic losses
+  int redundancy = 3;        // secondaries in each side's datagrams
+  unsigned seed = 0;         // varies the random losses of calls that are otherwise alike
+  int lossBurstMean = 0;     // with random loss: lost datagrams come in runs of this mean length
+  bool spandspGateway = false;  // the same call through spandsp's own gateway instead of ours
 };
 
 struct Outcome {
@@ -268,6 +274,8 @@ struct Path {
   std::vector<std::vector<uint8_t>> delivered;
   int lost = 0, total = 0, reordered = 0;
   int32_t lastSeq = -1;
+  int burstMean = 0;   // lost datagrams come in runs of this mean length (0: each on its own)
+  bool inBurst = false;
   Path(unsigned seed, int loss, bool re, std::vector<faxcall::Drop> drops)
       : rng(seed), lossPercent(loss), reorder(re), plan(std::move(drops)) {
     hsfimpairinit(&imp);
@@ -282,6 +290,20 @@ void impairSink(const HSFMSG* msg) {
   gSinkPath->held.erase(it);
 }
 
+// Random loss: each datagram on its own, or runs of a mean length that lose the same share.
+bool randomLoss(Path& p) {
+  if (p.lossPercent <= 0) return false;
+  if (p.burstMean <= 1) return int(p.rng() % 100) < p.lossPercent;
+  if (p.inBurst) {
+    p.inBurst = p.rng() % unsigned(p.burstMean) != 0;
+    return true;
+  }
+  // a run starts with the chance that keeps the lost share at lossPercent
+  const double start = double(p.lossPercent) / (100.0 * p.burstMean - p.lossPercent * (p.burstMean - 1));
+  p.inBurst = double(p.rng() % 100000) < start * 100000.0;
+  return p.inBurst;
+}
+
 std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t>> in) {
   for (auto& d : in) {
     ++p.total;
@@ -289,7 +311,7 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
     std::vector<uint8_t> ifp;
     const bool parsed = faxcall::datagramPrimary(d, &seq, &ifp);
     if (parsed && p.seqs != nullptr && p.seqs->sent.insert(seq).second && p.firsts != nullptr) p.firsts->push_back(ifp);
-    if (p.plan.lose(d) || (p.lossPercent > 0 && int(p.rng() % 100) < p.lossPercent)) {
+    if (p.plan.lose(d) || randomLoss(p)) {
       ++p.lost;
       continue;
     }
@@ -322,6 +344,40 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
   return out;
 }
 
+// spandsp's own gateway between the same line and network, fed and read frame by frame as the
+// channel's hooks feed ours; its datagrams carry `redundancy` secondaries like the peer's.
+struct SpandspGateway {
+  t38_gateway_state_t* gw = nullptr;
+  PeerUdptl udptl;
+  static int sent(t38_core_state_t*, void* user, const uint8_t* buf, int len, int count) {
+    auto* g = static_cast<SpandspGateway*>(user);
+    for (int i = 0; i < std::max(count, 1); ++i) gNet.fromGateway.push_back(g->udptl.build(std::vector<uint8_t>(buf, buf + len)));
+    return 0;
+  }
+  void open(int redundancy) {
+    udptl.redundancy = redundancy;
+    gw = t38_gateway_init(nullptr, sent, this);
+    t38_gateway_set_supported_modems(gw, kV17Modems);
+    t38_gateway_set_ecm_capability(gw, 1);
+    t38_gateway_set_transmit_on_idle(gw, 1);
+    t38_set_t38_version(t38_gateway_get_t38_core_state(gw), 0);
+  }
+  void frame() {
+    int16_t in[kFrame], out[kFrame];
+    lineIn(in);
+    t38_gateway_rx(gw, in, kFrame);
+    const int n = t38_gateway_tx(gw, out, kFrame);
+    std::fill(out + std::max(n, 0), out + kFrame, int16_t{0});
+    lineOut(out);
+    if (gNet.toGateway.empty()) return;
+    for (const auto& d : gNet.toGateway.front())
+      udptl.parse(d, [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
+        t38_core_rx_ifp_packet(t38_gateway_get_t38_core_state(gw), ifp.data(), int(ifp.size()), seq);
+      });
+    gNet.toGateway.pop_front();
+  }
+};
+
 Outcome runCall(const Case& c) {
   Outcome o;
   const std::string base = "/tmp/faxr_call_" + std::to_string(getpid()) + "_" + c.name;
@@ -332,15 +388,30 @@ Outcome runCall(const Case& c) {
   gNet = Net{};
   gLine = Line{};
   gHostEvents.clear();
-  faxrchan::openFaxGateway(host, {datagramOut, nullptr, datagramsIn, lineIn, lineOut});
-  hsfimpairSetSink(impairSink);
-  command(T38_ENABLE_CMD, 1, 0);
-  command(FAXR_ENABLE_CMD, 1, 0);
+  SpandspGateway spandsp;
+  if (c.spandspGateway) {
+    spandsp.open(c.redundancy);
+  } else {
+    faxrchan::openFaxGateway(host, {datagramOut, nullptr, datagramsIn, lineIn, lineOut});
+    hsfimpairSetSink(impairSink);
+    command(T38_ENABLE_CMD, 1, 0);
+    if (c.redundancy != 3) command(T38_SETREG1_CMD, 0, uint16_t(c.redundancy * 0x101));
+    command(FAXR_ENABLE_CMD, 1, 0);
+  }
+  long frames = 0;
+  auto frame = [&]() {
+    ++frames;
+    if (c.spandspGateway)
+      spandsp.frame();
+    else
+      runFrame();
+  };
 
   gLine.fax = fax_init(nullptr, c.audioSends);
   fax_set_transmit_on_idle(gLine.fax, 1);
   t30_state_t* audio = fax_get_t30_state(gLine.fax);
   Peer peer;
+  peer.udptl.redundancy = c.redundancy;
   peer.t38 = t38_terminal_init(nullptr, !c.audioSends, peerTx, &peer);
   t30_state_t* remote = t38_terminal_get_t30_state(peer.t38);
   t38_set_t38_version(t38_terminal_get_t38_core_state(peer.t38), 0);
@@ -360,11 +431,12 @@ Outcome runCall(const Case& c) {
   t30_set_real_time_frame_handler(audio, logFrame, &o.audioFrames);
   t30_set_real_time_frame_handler(remote, logFrame, &o.t38Frames);
 
-  Path toPeer(11, c.lossPercent, c.reorder, c.dropsToPeer), toGateway(23, c.lossPercent, c.reorder, c.dropsToGateway);
+  Path toPeer(11 + 2 * c.seed, c.lossPercent, c.reorder, c.dropsToPeer), toGateway(23 + 2 * c.seed, c.lossPercent, c.reorder, c.dropsToGateway);
+  toPeer.burstMean = toGateway.burstMean = c.lossBurstMean;
   toPeer.seqs = &o.toPeerSeqs;
   toPeer.firsts = &o.gatewayIfps;
   for (long f = 0; f < 9000 && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
-    runFrame();
+    frame();
     for (auto& d : carry(toPeer, std::move(gNet.fromGateway)))
       peer.udptl.parse(d, [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
         o.toPeerSeqs.delivered.insert(seq);
@@ -376,8 +448,8 @@ Outcome runCall(const Case& c) {
     peer.out.clear();
   }
   // let the gateway finish with the last frames, then read whether it saw the fax complete
-  for (int f = 0; f < 200; ++f) runFrame();
-  if (QRN_Socket* sock = QRN_FindSocket(kVhd))
+  for (int f = 0; f < 200; ++f) frame();
+  if (QRN_Socket* sock = c.spandspGateway ? nullptr : QRN_FindSocket(kVhd))
     if (QRN_Service* srv = QRN_FindServiceById(sock, HAPI_FAXR_SRV))
     {
       o.relayStatus = static_cast<HSZFAXRLOCLMEM*>(srv->serviceData)->hsxstatus;
@@ -387,13 +459,17 @@ Outcome runCall(const Case& c) {
   t30_get_transfer_statistics(receiver, &o.receiver);
   std::printf("[ call %s ] frames %ld, audio status %d, T.38 status %d, pages sent %d received %d, rate %d, ECM %d, "
               "datagrams lost %d of %d and %d of %d, reordered %d and %d\n",
-              c.name, faxrchan::frames(), o.audioStatus, o.t38Status, o.sender.pages_tx, o.receiver.pages_rx, o.receiver.bit_rate,
+              c.name, frames, o.audioStatus, o.t38Status, o.sender.pages_tx, o.receiver.pages_rx, o.receiver.bit_rate,
               o.receiver.error_correcting_mode, toPeer.lost, toPeer.total, toGateway.lost, toGateway.total, toPeer.reordered, toGateway.reordered);
-  hsfimpairSetSink(nullptr);
   t38_terminal_free(peer.t38);
   fax_free(gLine.fax);
   gLine.fax = nullptr;
-  faxrchan::closeChannel();
+  if (c.spandspGateway) {
+    t38_gateway_free(spandsp.gw);
+  } else {
+    hsfimpairSetSink(nullptr);
+    faxrchan::closeChannel();
+  }
   o.sent = readPages(txFile);
   o.received = readPages(rxFile);
   std::remove(txFile.c_str());
@@ -474,7 +550,7 @@ void expectLossHandledSoundly(const Case& c, unsigned minBadFramesToLine) {
     for (size_t p = 0; p < o.received.size(); ++p)
       EXPECT_TRUE(o.sent[p] == o.received[p]) << "accepted ECM page " << p + 1 << " differs from the page sent";
   }
-  for (uint16_t s : faxcall::unrecoveredWithinRedundancy(o.toPeerSeqs, 3))
+  for (uint16_t s : faxcall::unrecoveredWithinRedundancy(o.toPeerSeqs, c.redundancy))
     ADD_FAILURE() << "datagram " << s << " was lost although a later one that arrived should have carried it";
   EXPECT_EQ(faxcall::unclosedHdlcFrames(o.gatewayIfps), 0) << "ECM frames left open at a signal end";
   EXPECT_GE(o.relayStats.egress.hsxbadframeCount, minBadFramesToLine) << "frames played with a bad FCS, in the statistics";
@@ -490,6 +566,8 @@ struct LossParams {
   bool audioSends;
   std::vector<faxcall::Drop> toPeer, toGateway;
   unsigned minBadFramesToLine = 0;  // frames the loss must have made the relay play with a bad FCS
+  bool completes = false;           // the terminals' repeats make up for the loss: the call completes
+  int redundancy = 3;
 };
 void PrintTo(const LossParams& p, std::ostream* os) { *os << p.name; }
 
@@ -498,6 +576,11 @@ class FaxCallLoss : public ::testing::TestWithParam<LossParams> {};
 TEST_P(FaxCallLoss, NoForgedFramesNoLostRedundancy) {
   const LossParams& p = GetParam();
   Case c{p.name.c_str(), p.modems, p.ecm, p.audioSends, 0, false, p.toPeer, p.toGateway};
+  c.redundancy = p.redundancy;
+  if (p.completes) {
+    const int rates[] = {p.modems == kV17 ? 14400 : p.modems == kV29 ? 9600 : 4800};
+    expectWholeFax(c, rates[0]);
+  }
   expectLossHandledSoundly(c, p.minBadFramesToLine);
 }
 
@@ -522,6 +605,12 @@ std::vector<LossParams> lossCases() {
     v.push_back({t + "_csi_to_gateway", r.modems, false, true, {}, {{DropOn::kV21FrameFcf, 3, 4, 0x02}}, 1});
     // four datagrams in the middle of the first ECM page towards the audio terminal
     v.push_back({t + "_ecm_page_to_audio", r.modems, true, false, {}, {{DropOn::kEcmData, 20, 4}}, 1});
+    // the first MCF from the line (CSI, DIS, CFR, MCF) arrives without its control octet, and no
+    // copy makes up for it: the sender repeats its MPS, and the relay must pass the line's answer
+    // to that repeat
+    for (bool ecm : {false, true})
+      v.push_back({t + (ecm ? "_ecm" : "_nonecm") + "_first_mcf_lost", r.modems, ecm, false,
+                   {{DropOn::kV21Control, 3, 1}}, {}, 0, true, 0});
     // a signal end and the three datagrams behind it, in both directions
     v.push_back({t + "_signal_end", r.modems, true, true, {{DropOn::kSignalEnd, 1, 4}}, {{DropOn::kSignalEnd, 1, 4}}});
     for (bool ecm : {false, true})

@@ -507,6 +507,33 @@ TEST_F(FaxRelay, AnEcmFaxEndingWithPpsEopIsCompleteInEitherDirection) {
   EXPECT_EQ(ab[0].op2, 0x8060);
 }
 
+TEST_F(FaxRelay, EveryRepeatOfAPostPageCommandHasTheLinesAnswerRelayedAgain) {
+  // the far end's MPS and the PPR to a PPS-MPS leave the relay waiting for the next page; a repeat
+  // of the command from the network means the answer was lost there, and the local fax's answer to
+  // each repeat goes out again
+  const struct {
+    std::vector<uint8_t> command, answer;
+  } exchanges[] = {{{0xFF, 0xC8, 0xF2}, {0xFF, 0xC8, 0x31}},                          // MPS, MCF
+                   {{0xFF, 0xC8, 0xFD, 0xF2, 0x00, 0x00, 0x00}, {0xFF, 0xC8, 0xBD, 0x00}}};  // PPS-MPS, PPR
+  uint16_t stamp = 1;
+  for (const auto& x : exchanges) {
+    enable();
+    for (int round = 0; round < 4; ++round) {
+      world().sent.clear();
+      fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, x.command, stamp++),
+                   relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++)});
+      for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+      runFrames(122);
+      lineBits(hdlcLineBits({x.answer}, 10));
+      const auto frames = framesToNetwork();
+      ASSERT_EQ(frames.size(), 1u) << "round " << round;
+      EXPECT_EQ(frames[0], x.answer);
+      EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETDATA);
+    }
+    ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+  }
+}
+
 TEST_F(FaxRelay, AnUnconfirmedLastPageIsNoCompletedFax) {
   enable();
   lineBits(hdlcLineBits({{0xFF, 0xC8, 0xF4}}, 10));  // EOP, then DCN without an MCF between
