@@ -817,6 +817,78 @@ TEST_F(PageData, AnEcmFrameWhoseEndNeverCameIsClosedBadAtThePageEnd) {
   EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
 }
 
+TEST_F(PageData, AnEcmFrameLongerThanItsModeAllowsOrCutByANewSignalNeverEndsGood) {
+  startPage();
+  inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
+  consume(288, 400);
+  runFrames(5);  // flags while no frame waits
+  // an FCD frame of `octets` octets in chunks of 84, then its end (good unless `bad`)
+  auto queueFrame = [&](size_t octets, uint8_t number, bool withEnd = true) {
+    std::vector<uint8_t> frame = {0xFF, 0xC0, 0x60, number};
+    while (frame.size() < octets) frame.push_back(uint8_t(frame.size() * 5 + number));
+    std::vector<std::vector<uint8_t>> packets;
+    for (size_t at = 0; at < frame.size(); at += 84)
+      packets.push_back(relayPacket(42, std::vector<uint8_t>(frame.begin() + long(at), frame.begin() + long(std::min(at + 84, frame.size()))), stamp++));
+    if (withEnd) packets.push_back(relayPacket(52, {}, stamp++));
+    world().toService.push_back(packets);
+    runFrames(12);
+    return frame;
+  };
+  auto played = [&](std::vector<bool>* good) {
+    good->clear();
+    return decodeHdlc(commandBits(0x1106), good);
+  };
+  std::vector<bool> good;
+  // 256 octets of data and a four-octet header: the most a frame has; one more cannot be a frame,
+  // and what follows the bound up to the frame's end is dropped, not played as a frame of its own
+  const auto longest = queueFrame(260, 1);
+  queueFrame(261, 2);
+  const auto next = queueFrame(30, 3);
+  auto frames = played(&good);
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0], longest);
+  EXPECT_TRUE(good[0]);
+  EXPECT_FALSE(good[1]);
+  EXPECT_EQ(frames[2], next);
+  EXPECT_TRUE(good[2]);
+  // with 64-octet frames the bound is 68 octets
+  inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM64);
+  const auto longestSmall = queueFrame(68, 4);
+  uint16_t bad = inst()->hsxfaxrStats.egress.hsxbadframeCount;
+  queueFrame(69, 5);  // one chunk over the bound: none of it goes to the line
+  frames = played(&good);
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[3], longestSmall);
+  EXPECT_TRUE(good[3]);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
+  // an indicator in the middle of a frame (queued, or already playing) ends it bad, and the rest
+  // of that frame up to its end never reaches the line
+  bad = inst()->hsxfaxrStats.egress.hsxbadframeCount;
+  for (bool queued : {true, false}) {
+    queueFrame(40, 6, false);
+    if (queued) {
+      world().toService.push_back({relayPacket(0, {}, stamp++), relayPacket(42, {0x11, 0x22, 0x33}, stamp++),
+                                   relayPacket(52, {}, stamp++)});
+    } else {
+      runFrames(12);
+      world().toService.push_back({relayPacket(0, {}, stamp++)});
+      runFrames(2);
+      world().toService.push_back({relayPacket(42, {0x11, 0x22, 0x33}, stamp++), relayPacket(52, {}, stamp++)});
+    }
+    runFrames(12);
+    queueFrame(30, 7);
+  }
+  frames = played(&good);
+  ASSERT_EQ(frames.size(), 8u);
+  for (size_t i : {4u, 6u}) {
+    EXPECT_EQ(frames[i].size(), 40u);
+    EXPECT_FALSE(good[i]);
+    EXPECT_TRUE(good[i + 1]);
+    EXPECT_EQ(frames[i + 1].size(), 30u);
+  }
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 2);
+}
+
 TEST_F(PageData, AFullBufferDropsAndCountsInsteadOfGrowing) {
   startPage();
   std::vector<std::vector<uint8_t>> burst;
