@@ -100,6 +100,9 @@ bool DropPlan::matches(const Drop& d, const std::vector<IfpField>& fields) const
         if (f.dataType == 0 && f.fieldType == 0) carried += f.data.size();
       return carried > 0;
     }
+    case DropOn::kEcmFrameEnd:
+      return std::any_of(fields.begin(), fields.end(),
+                         [](const IfpField& f) { return f.dataType >= 1 && (f.fieldType == 2 || f.fieldType == 4); });
     case DropOn::kV21Control: {
       size_t carried = 0;
       for (const IfpField& f : fields)
@@ -128,13 +131,16 @@ bool DropPlan::lose(const std::vector<uint8_t>& dg) {
   }
   bool lost = false;
   for (size_t i = 0; i < drops_.size(); ++i) {
+    bool now = false;
     if (left_[i] > 0) {
       --left_[i];
-      lost = true;
+      now = true;
     } else if (matches(drops_[i], fields) && matched_[i]++ == drops_[i].skip) {
       left_[i] = drops_[i].burst - 1;
-      lost = true;
+      now = true;
     }
+    if (now && drops_[i].hideGap) ++hidden_;
+    lost = lost || now;
   }
   return lost;
 }

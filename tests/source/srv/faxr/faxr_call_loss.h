@@ -30,6 +30,7 @@ enum class DropOn {
   kEcmData,      // a datagram carrying high-speed HDLC data
   kSignalEnd,    // a datagram whose primary ends a signal
   kV21Control,   // a datagram carrying the control octet of a V.21 frame: the frame arrives without it
+  kEcmFrameEnd,  // a datagram whose primary closes a high-speed HDLC frame with a good FCS
 };
 
 // From the `skip`-th datagram that matches (counted from 0), `burst` datagrams in a row are lost
@@ -39,6 +40,7 @@ struct Drop {
   int skip;
   int burst;
   uint8_t fcf = 0;
+  bool hideGap = false;  // the sender numbers on as if the lost datagrams were never sent
 };
 
 // Applies a list of drops to one direction's datagrams in the order they are sent.
@@ -46,6 +48,8 @@ class DropPlan {
  public:
   explicit DropPlan(std::vector<Drop> drops) : drops_(std::move(drops)), matched_(drops_.size(), 0), left_(drops_.size(), 0) {}
   bool lose(const std::vector<uint8_t>& dg);
+  // Datagrams lost so far whose numbers the sender reuses.
+  int hidden() const { return hidden_; }
 
  private:
   bool matches(const Drop& d, const std::vector<IfpField>& fields) const;
@@ -54,6 +58,7 @@ class DropPlan {
   std::vector<int> left_;
   std::vector<uint8_t> v21Frame_;  // octets of the V.21 frame being sent
   bool v21Open_ = false;
+  int hidden_ = 0;
 };
 
 // The HDLC frames one terminal sent and accepted (the frame checker's view: good FCS only).

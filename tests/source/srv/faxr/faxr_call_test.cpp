@@ -315,6 +315,11 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
       ++p.lost;
       continue;
     }
+    if (p.plan.hidden() > 0) {  // the sender reuses the numbers of what was lost
+      seq = uint16_t(seq - p.plan.hidden());
+      d[0] = uint8_t(seq >> 8);
+      d[1] = uint8_t(seq);
+    }
     if (parsed && p.seqs != nullptr) p.seqs->arrived.insert(seq);
     if (!p.reorder) {
       p.delivered.push_back(std::move(d));
@@ -676,6 +681,9 @@ std::vector<LossParams> lossCases() {
     for (bool ecm : {false, true})
       v.push_back({t + (ecm ? "_ecm" : "_nonecm") + "_first_mcf_lost", r.modems, ecm, false,
                    {{DropOn::kV21Control, 3, 1}}, {}, 0, true, 0});
+    // the end of an ECM frame lost with no gap in the numbers: the frame runs into the next one
+    v.push_back({t + "_ecm_frame_end_lost_unnumbered", r.modems, true, false, {},
+                 {{DropOn::kEcmFrameEnd, 5, 1, 0, true}}, 1});
     // a signal end and the three datagrams behind it, in both directions
     v.push_back({t + "_signal_end", r.modems, true, true, {{DropOn::kSignalEnd, 1, 4}}, {{DropOn::kSignalEnd, 1, 4}}});
     for (bool ecm : {false, true})
