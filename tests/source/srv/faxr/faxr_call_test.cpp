@@ -681,6 +681,14 @@ std::vector<LossParams> lossCases() {
     for (bool ecm : {false, true})
       v.push_back({t + (ecm ? "_ecm" : "_nonecm") + "_first_mcf_lost", r.modems, ecm, false,
                    {{DropOn::kV21Control, 3, 1}}, {}, 0, true, 0});
+    // every octet of the T.38 sender's TSI and DCS from their FCF on, with no copy to make up for
+    // it, while its training check arrives: the gateway still relays the CSI and DIS the audio
+    // terminal repeats, and the call completes. (At V.17 without ECM that repeat reaches the T.38
+    // terminal while it still sends its training check, which it answers with a DCN.)
+    for (bool ecm : {false, true})
+      if (ecm || r.modems != kV17)
+        v.push_back({t + (ecm ? "_ecm" : "_nonecm") + "_tcf_without_dcs", r.modems, ecm, false, {},
+                     {{DropOn::kV21FrameFcf, 0, 21, 0x42}, {DropOn::kV21FrameFcf, 0, 4, 0x41}}, 0, true, 0});
     // the end of an ECM frame lost with no gap in the numbers: the frame runs into the next one
     v.push_back({t + "_ecm_frame_end_lost_unnumbered", r.modems, true, false, {},
                  {{DropOn::kEcmFrameEnd, 5, 1, 0, true}}, 1});

@@ -817,6 +817,54 @@ TEST_F(PageData, AnEcmFrameWhoseEndNeverCameIsClosedBadAtThePageEnd) {
   EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
 }
 
+TEST_F(PageData, LineFramesAreRelayedWhateverTheNetworkPlaysAndAPreambleAnnouncedIsEnded) {
+  // a training check whose DCS the network lost plays as page data while the local fax repeats its
+  // CSI and DIS: they reach the network while the data plays and while the relay waits for the
+  // post-page message that will never come
+  const std::vector<uint8_t> csi = {0xFF, 0xC0, 0x02, 0x31, 0x32, 0x33}, dis = {0xFF, 0xC8, 0x01, 0x00, 0x46, 0x80};
+  for (bool pageEnded : {false, true}) {
+    startPage();
+    consume(288, 20);
+    world().toService.push_back({relayPacket(32, std::vector<uint8_t>(36, 0), stamp++)});
+    runFrames(4);
+    if (pageEnded) {
+      world().toService.push_back({relayPacket(FAXR_PKT_PAGEEND, {}, stamp++)});
+      world().modemEvents.clear();
+      world().modemEvents.push_back({Evt{0x11D8, 0, 0, {}}});
+      runFrames(12);
+      ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRTXLOCALPOSTMSG);
+    }
+    world().sent.clear();
+    world().modemEvents.clear();
+    lineBits(hdlcLineBits({csi, dis}, 10));
+    EXPECT_EQ(framesToNetwork(), (std::vector<std::vector<uint8_t>>{csi, dis})) << "page ended: " << pageEnded;
+    EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);
+    ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+    world().commands.clear();
+  }
+  // ECM page data takes the HDLC layer from the line's frames: a preamble announced to the network,
+  // alone or with part of a frame, is ended there when the page data starts
+  for (bool partFrame : {false, true}) {
+    enable();
+    auto bits = hdlcLineBits({csi}, 10);
+    bits.resize(partFrame ? bits.size() - 16 : 80);
+    world().sent.clear();
+    lineBits(bits);
+    inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
+    fromNetwork({relayPacket(16, {}, stamp++)});
+    runFrames(8);
+    ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRTXLOCALDATA);
+    std::vector<uint8_t> ends;
+    framesToNetwork(&ends);
+    EXPECT_EQ(ends, partFrame ? std::vector<uint8_t>{FAXR_PKT_V21_END_BAD} : std::vector<uint8_t>{});
+    const auto sent = codes();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.front(), FAXR_PKT_V21_PREAMBLE);
+    EXPECT_EQ(sent.back(), 0) << "no-signal after what was announced";
+    ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+  }
+}
+
 TEST_F(PageData, AnEcmFrameLongerThanItsModeAllowsOrCutByANewSignalNeverEndsGood) {
   startPage();
   inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
