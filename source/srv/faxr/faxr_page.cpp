@@ -290,7 +290,13 @@ uint16_t ecmFrameLimit(const HSZFAXRLOCLMEM* m) {
 
 void cutEcmFrameFromNet(HSZFAXRLOCLMEM* m) {
   HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
-  if (!ecmPage(m) || (f.hsxstatus & FAXR_FAX_ECMEND)) return;
+  if (!ecmPage(m)) return;
+  if (f.hsxstatus & FAXR_FAX_ECMEND) {
+    // between two frames of the page the signal may stand for the next frame's start: what
+    // follows, up to that frame's end, is no whole frame
+    if (!(m->hsxintstatus & FAXR_INT_NETPAGEEND)) setFax(m, FAXR_FAX_NETFRAMECUT);
+    return;
+  }
   if (HAPI_PKT_HDR* tail = queueTail(&m->hsxvfaxjitbufq)) {
     const uint8_t code = pktCode(tail);
     if (code < 33 || code > 42) return;

@@ -130,6 +130,7 @@ bool DropPlan::lose(const std::vector<uint8_t>& dg) {
     }
   }
   bool lost = false;
+  replaced_ = false;
   for (size_t i = 0; i < drops_.size(); ++i) {
     bool now = false;
     if (left_[i] > 0) {
@@ -140,9 +141,23 @@ bool DropPlan::lose(const std::vector<uint8_t>& dg) {
       now = true;
     }
     if (now && drops_[i].hideGap) ++hidden_;
+    if (now && drops_[i].toIndicator) {
+      replaced_ = true;
+      now = false;
+    }
     lost = lost || now;
   }
   return lost;
+}
+
+std::vector<uint8_t> withNoSignalPrimary(const std::vector<uint8_t>& dg) {
+  size_t at = 2, n = 0;
+  if (dg.size() < 3 || !perLength(dg, at, n)) return dg;
+  std::vector<uint8_t> out(dg.begin(), dg.begin() + 2);
+  out.push_back(1);
+  out.push_back(0x00);
+  out.insert(out.end(), dg.begin() + long(at + n), dg.end());
+  return out;
 }
 
 std::vector<std::string> forgedFrames(const FrameLog& tx, const FrameLog& rx) {

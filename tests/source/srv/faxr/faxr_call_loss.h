@@ -41,6 +41,7 @@ struct Drop {
   int burst;
   uint8_t fcf = 0;
   bool hideGap = false;  // the sender numbers on as if the lost datagrams were never sent
+  bool toIndicator = false;  // not lost: the datagram arrives with a no-signal in place of its primary
 };
 
 // Applies a list of drops to one direction's datagrams in the order they are sent.
@@ -50,6 +51,8 @@ class DropPlan {
   bool lose(const std::vector<uint8_t>& dg);
   // Datagrams lost so far whose numbers the sender reuses.
   int hidden() const { return hidden_; }
+  // Whether the datagram `lose` last looked at is to arrive with a no-signal as its primary.
+  bool replaced() const { return replaced_; }
 
  private:
   bool matches(const Drop& d, const std::vector<IfpField>& fields) const;
@@ -59,7 +62,11 @@ class DropPlan {
   std::vector<uint8_t> v21Frame_;  // octets of the V.21 frame being sent
   bool v21Open_ = false;
   int hidden_ = 0;
+  bool replaced_ = false;
 };
+
+// The datagram with a no-signal indicator in place of its primary, its secondaries kept.
+std::vector<uint8_t> withNoSignalPrimary(const std::vector<uint8_t>& dg);
 
 // The HDLC frames one terminal sent and accepted (the frame checker's view: good FCS only).
 struct FrameLog {

@@ -311,7 +311,9 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
     std::vector<uint8_t> ifp;
     const bool parsed = faxcall::datagramPrimary(d, &seq, &ifp);
     if (parsed && p.seqs != nullptr && p.seqs->sent.insert(seq).second && p.firsts != nullptr) p.firsts->push_back(ifp);
-    if (p.plan.lose(d) || randomLoss(p)) {
+    const bool planned = p.plan.lose(d);
+    if (p.plan.replaced()) d = faxcall::withNoSignalPrimary(d);
+    if (planned || randomLoss(p)) {
       ++p.lost;
       continue;
     }
@@ -689,6 +691,9 @@ std::vector<LossParams> lossCases() {
       if (ecm || r.modems != kV17)
         v.push_back({t + (ecm ? "_ecm" : "_nonecm") + "_tcf_without_dcs", r.modems, ecm, false, {},
                      {{DropOn::kV21FrameFcf, 0, 21, 0x42}, {DropOn::kV21FrameFcf, 0, 4, 0x41}}, 0, true, 0});
+    // a no-signal in place of the page data of a datagram in the middle of an ECM frame
+    v.push_back({t + "_ecm_indicator_in_frame", r.modems, true, false, {},
+                 {{DropOn::kEcmData, 21, 1, 0, false, true}}, 1});
     // the end of an ECM frame lost with no gap in the numbers: the frame runs into the next one
     v.push_back({t + "_ecm_frame_end_lost_unnumbered", r.modems, true, false, {},
                  {{DropOn::kEcmFrameEnd, 5, 1, 0, true}}, 1});

@@ -935,6 +935,17 @@ TEST_F(PageData, AnEcmFrameLongerThanItsModeAllowsOrCutByANewSignalNeverEndsGood
     EXPECT_EQ(frames[i + 1].size(), 30u);
   }
   EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 2);
+  // between two frames it may stand for the next frame's start: that frame never reaches the line
+  const auto before = queueFrame(30, 8);
+  world().toService.push_back({relayPacket(0, {}, stamp++), relayPacket(42, {0x11, 0x22, 0x33}, stamp++),
+                               relayPacket(52, {}, stamp++)});
+  runFrames(12);
+  const auto after = queueFrame(30, 9);
+  frames = played(&good);
+  ASSERT_EQ(frames.size(), 10u);
+  EXPECT_EQ(frames[8], before);
+  EXPECT_EQ(frames[9], after);
+  EXPECT_TRUE(good[8] && good[9]);
 }
 
 TEST_F(PageData, AFullBufferDropsAndCountsInsteadOfGrowing) {
