@@ -425,6 +425,44 @@ void hsffaxrt4dataproc(HSZFAXRLOCLMEM* m) {
   }
 }
 
+namespace {
+
+// Plays one packet of ECM frames: data, or a frame end with its FCS state. A frame is bounded by
+// what its mode allows; past the bound it ends bad and its rest, up to its end, is dropped.
+void playEcmPacket(HSZFAXRLOCLMEM* m, uint8_t code, const uint16_t* words, uint16_t bits) {
+  HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
+  const bool end = code >= 43 && code <= 62;
+  if (!end && (code < 33 || code > 42)) return;
+  if (end && f.hsxfaxrecmendcounter > 0) --f.hsxfaxrecmendcounter;
+  if (f.hsxstatus & FAXR_FAX_TXFRAMECUT) {  // the rest of a frame already ended bad
+    if (end) clearFax(m, FAXR_FAX_TXFRAMECUT);
+    return;
+  }
+  if (f.hsxtxframeoctets + bits / 8 > ecmFrameLimit(m)) {
+    // longer than any frame of the mode: frames whose ends were lost have run together
+    if (f.hsxstatus & FAXR_FAX_TXFRAMEOPEN)
+      faxrhdlcendbad(m);
+    else
+      count16(m->hsxfaxrStats.egress.hsxbadframeCount);
+    f.hsxtxframeoctets = 0;
+    clearFax(m, FAXR_FAX_TXFRAMEOPEN);
+    if (!end) setFax(m, FAXR_FAX_TXFRAMECUT);
+    return;
+  }
+  if (!end) {
+    faxrhdlcprocesstxpkt(m, 1, words, bits);
+    f.hsxtxframeoctets = static_cast<uint16_t>(f.hsxtxframeoctets + bits / 8);
+    if (bits > 0) setFax(m, FAXR_FAX_TXFRAMEOPEN);
+    return;
+  }
+  clearFax(m, FAXR_FAX_TXFRAMEOPEN);
+  f.hsxtxframeoctets = 0;
+  faxrhdlcprocesstxpkt(m, code <= 52 ? 2 : 3, words, bits);
+  faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
+}
+
+}  // namespace
+
 void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m) {
   HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
   const uint16_t b = bitsPer20ms(m);
@@ -440,6 +478,7 @@ void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m) {
       // the page ended inside a frame (its end was lost): it ends bad rather than open
       if ((m->hsxintstatus & FAXR_INT_NETPAGEEND) && (f.hsxstatus & FAXR_FAX_TXFRAMEOPEN)) {
         faxrhdlcendbad(m);
+        f.hsxtxframeoctets = 0;
         clearFax(m, FAXR_FAX_TXFRAMEOPEN);
       }
       break;
@@ -451,34 +490,7 @@ void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m) {
     uint16_t words[FAXR_MAX_PKT_BITS / 16 + 1] = {};
     std::memcpy(words, pktData(pkt), ((bits + 15) / 16) * 2u);
     hsfBmFree(pkt);
-    const bool end = code >= 43 && code <= 62;
-    if (!end && (code < 33 || code > 42)) continue;
-    if (end && f.hsxfaxrecmendcounter > 0) --f.hsxfaxrecmendcounter;
-    if (f.hsxstatus & FAXR_FAX_TXFRAMECUT) {  // the rest of a frame already ended bad
-      if (end) clearFax(m, FAXR_FAX_TXFRAMECUT);
-      continue;
-    }
-    if (f.hsxtxframeoctets + bits / 8 > ecmFrameLimit(m)) {
-      // longer than any frame of the mode: frames whose ends were lost have run together
-      if (f.hsxstatus & FAXR_FAX_TXFRAMEOPEN)
-        faxrhdlcendbad(m);
-      else
-        count16(m->hsxfaxrStats.egress.hsxbadframeCount);
-      f.hsxtxframeoctets = 0;
-      clearFax(m, FAXR_FAX_TXFRAMEOPEN);
-      if (!end) setFax(m, FAXR_FAX_TXFRAMECUT);
-      continue;
-    }
-    if (!end) {
-      faxrhdlcprocesstxpkt(m, 1, words, bits);
-      f.hsxtxframeoctets = static_cast<uint16_t>(f.hsxtxframeoctets + bits / 8);
-      if (bits > 0) setFax(m, FAXR_FAX_TXFRAMEOPEN);
-    } else {
-      clearFax(m, FAXR_FAX_TXFRAMEOPEN);
-      f.hsxtxframeoctets = 0;
-      faxrhdlcprocesstxpkt(m, code <= 52 ? 2 : 3, words, bits);
-      faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
-    }
+    playEcmPacket(m, code, words, bits);
   }
 }
 
