@@ -61,6 +61,7 @@ enum : uint16_t {
   FAXR_INT_AWAITNET = 0x1000,
   FAXR_INT_SILENCE = 0x2000,
   FAXR_INT_ABORTED = 0x4000,
+  FAXR_INT_ECM64 = 0x8000,  // the DCS chose ECM frames of 64 octets instead of 256
 };
 
 enum HSEFAXRSTATE : uint16_t {
@@ -267,6 +268,8 @@ enum : uint16_t {
   FAXR_FAX_POSTMSG = 0x10,
   FAXR_FAX_ECMEND = 0x20,
   FAXR_FAX_TXFRAMEOPEN = 0x40,  // an ECM frame's data has gone to the line without its end
+  FAXR_FAX_TXFRAMECUT = 0x80,   // an ECM frame grew past its bound: ended bad, its rest is dropped
+  FAXR_FAX_NETFRAMECUT = 0x4,   // a new signal cut the ECM frame from the network: its rest is dropped
 };
 
 constexpr int FAXR_SPOOFBUF_WORDS = 43;
@@ -287,6 +290,7 @@ struct HSZFAXRFAXMODEM {
   uint16_t hsxspooftxbuf[FAXR_SPOOFBUF_WORDS];
   uint16_t hsxspooftxbufbitcnt;
   FAXRJBSTM jbStm;
+  uint16_t hsxtxframeoctets;  // octets of the ECM frame under way that went to the line
 };
 
 // Arguments every jitter-buffer action receives.

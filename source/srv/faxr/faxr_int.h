@@ -113,6 +113,12 @@ void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt);
 void addDataToJitterBuffer(HSZFAXRLOCLMEM* m, QMQUEUE* q, HAPI_PKT_HDR* pkt);
 void faxrInitJBStm(FAXRJBSTM* stm);
 void resetPageBuffer(HSZFAXRLOCLMEM* m);
+// The most octets (without FCS) an ECM frame from the network may have in the mode chosen.
+uint16_t ecmFrameLimit(const HSZFAXRLOCLMEM* m);
+// A new signal from the network in the middle of an ECM frame means the rest of that frame was
+// lost: the frame ends bad where it stands, and its later octets up to its end are dropped (between
+// frames, those of the next frame, whose start the signal may have taken).
+void cutEcmFrameFromNet(HSZFAXRLOCLMEM* m);
 void hsffaxrt4dataproc(HSZFAXRLOCLMEM* m);
 void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m);
 void hsffaxrsetrate(HSZFAXRLOCLMEM* m);

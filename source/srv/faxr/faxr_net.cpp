@@ -35,6 +35,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     }
     m->rxStampValid = true;
     m->hsxRxTimeStamp = pkt->payloadTimeStampLow;
+    if (code < 23) cutEcmFrameFromNet(m);
     if (code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL) {
       if (!(v.hsxstatus & FAXR_V21_NETACCEPT)) {
         hsfBmFree(pkt);

@@ -278,7 +278,40 @@ void resetPageBuffer(HSZFAXRLOCLMEM* m) {
   f.hsxspooftxbufbitcnt = 0;
   f.hsxbitcount = 0;
   f.hsxfaxruflowflag = false;
-  f.hsxstatus = static_cast<uint16_t>(f.hsxstatus & ~(FAXR_FAX_ECMEND | FAXR_FAX_TXFRAMEOPEN));
+  f.hsxtxframeoctets = 0;
+  f.hsxstatus = static_cast<uint16_t>(f.hsxstatus &
+                                      ~(FAXR_FAX_ECMEND | FAXR_FAX_TXFRAMEOPEN | FAXR_FAX_TXFRAMECUT | FAXR_FAX_NETFRAMECUT));
+}
+
+uint16_t ecmFrameLimit(const HSZFAXRLOCLMEM* m) {
+  // address, control, FCD and frame number in front of the frame's data
+  return (m->hsxintstatus & FAXR_INT_ECM64) ? 4 + 64 : 4 + 256;
+}
+
+void cutEcmFrameFromNet(HSZFAXRLOCLMEM* m) {
+  HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
+  if (!ecmPage(m)) return;
+  if (f.hsxstatus & FAXR_FAX_ECMEND) {
+    // between two frames of the page the signal may stand for the next frame's start: what
+    // follows, up to that frame's end, is no whole frame
+    if (!(m->hsxintstatus & FAXR_INT_NETPAGEEND)) setFax(m, FAXR_FAX_NETFRAMECUT);
+    return;
+  }
+  if (HAPI_PKT_HDR* tail = queueTail(&m->hsxvfaxjitbufq)) {
+    const uint8_t code = pktCode(tail);
+    if (code < 33 || code > 42) return;
+    // the queued data ends the frame, with a bad FCS
+    tail->payloadID = static_cast<uint16_t>((tail->payloadID & 0xFF00) | (code + 20));
+    ++f.hsxfaxrecmendcounter;
+    count16(m->hsxfaxrStats.egress.hsxbadframeCount);
+  } else if ((f.hsxstatus & FAXR_FAX_TXFRAMEOPEN) && m->hsxfaxrstate.hsxstate == HSFAXRTXLOCALDATA) {
+    faxrhdlcendbad(m);
+    f.hsxtxframeoctets = 0;
+    clearFax(m, FAXR_FAX_TXFRAMEOPEN);
+  } else {
+    return;
+  }
+  setFax(m, FAXR_FAX_ECMEND | FAXR_FAX_NETFRAMECUT);
 }
 
 // ---- network data into the buffer ----
@@ -326,6 +359,11 @@ void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
     setState(m, HSFAXRTXLOCALDATATRAIN);
   }
   if (f.hsxstatus & FAXR_FAX_POSTMSG) {  // the datapump has finished the page: late data has no place
+    hsfBmFree(pkt);
+    return;
+  }
+  if (f.hsxstatus & FAXR_FAX_NETFRAMECUT) {  // the rest of a frame a new signal cut, up to its end
+    if (!data) clearFax(m, FAXR_FAX_NETFRAMECUT);
     hsfBmFree(pkt);
     return;
   }
@@ -387,6 +425,44 @@ void hsffaxrt4dataproc(HSZFAXRLOCLMEM* m) {
   }
 }
 
+namespace {
+
+// Plays one packet of ECM frames: data, or a frame end with its FCS state. A frame is bounded by
+// what its mode allows; past the bound it ends bad and its rest, up to its end, is dropped.
+void playEcmPacket(HSZFAXRLOCLMEM* m, uint8_t code, const uint16_t* words, uint16_t bits) {
+  HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
+  const bool end = code >= 43 && code <= 62;
+  if (!end && (code < 33 || code > 42)) return;
+  if (end && f.hsxfaxrecmendcounter > 0) --f.hsxfaxrecmendcounter;
+  if (f.hsxstatus & FAXR_FAX_TXFRAMECUT) {  // the rest of a frame already ended bad
+    if (end) clearFax(m, FAXR_FAX_TXFRAMECUT);
+    return;
+  }
+  if (f.hsxtxframeoctets + bits / 8 > ecmFrameLimit(m)) {
+    // longer than any frame of the mode: frames whose ends were lost have run together
+    if (f.hsxstatus & FAXR_FAX_TXFRAMEOPEN)
+      faxrhdlcendbad(m);
+    else
+      count16(m->hsxfaxrStats.egress.hsxbadframeCount);
+    f.hsxtxframeoctets = 0;
+    clearFax(m, FAXR_FAX_TXFRAMEOPEN);
+    if (!end) setFax(m, FAXR_FAX_TXFRAMECUT);
+    return;
+  }
+  if (!end) {
+    faxrhdlcprocesstxpkt(m, 1, words, bits);
+    f.hsxtxframeoctets = static_cast<uint16_t>(f.hsxtxframeoctets + bits / 8);
+    if (bits > 0) setFax(m, FAXR_FAX_TXFRAMEOPEN);
+    return;
+  }
+  clearFax(m, FAXR_FAX_TXFRAMEOPEN);
+  f.hsxtxframeoctets = 0;
+  faxrhdlcprocesstxpkt(m, code <= 52 ? 2 : 3, words, bits);
+  faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
+}
+
+}  // namespace
+
 void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m) {
   HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
   const uint16_t b = bitsPer20ms(m);
@@ -402,6 +478,7 @@ void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m) {
       // the page ended inside a frame (its end was lost): it ends bad rather than open
       if ((m->hsxintstatus & FAXR_INT_NETPAGEEND) && (f.hsxstatus & FAXR_FAX_TXFRAMEOPEN)) {
         faxrhdlcendbad(m);
+        f.hsxtxframeoctets = 0;
         clearFax(m, FAXR_FAX_TXFRAMEOPEN);
       }
       break;
@@ -413,15 +490,7 @@ void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m) {
     uint16_t words[FAXR_MAX_PKT_BITS / 16 + 1] = {};
     std::memcpy(words, pktData(pkt), ((bits + 15) / 16) * 2u);
     hsfBmFree(pkt);
-    if (code >= 33 && code <= 42) {
-      faxrhdlcprocesstxpkt(m, 1, words, bits);
-      if (bits > 0) setFax(m, FAXR_FAX_TXFRAMEOPEN);
-    } else if (code >= 43 && code <= 62) {
-      clearFax(m, FAXR_FAX_TXFRAMEOPEN);
-      faxrhdlcprocesstxpkt(m, code <= 52 ? 2 : 3, words, bits);
-      faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
-      if (f.hsxfaxrecmendcounter > 0) --f.hsxfaxrecmendcounter;
-    }
+    playEcmPacket(m, code, words, bits);
   }
 }
 

@@ -9,6 +9,18 @@ namespace faxr {
 
 namespace {
 
+// ECM page data to the line takes the HDLC layer, so the line's V.21 frames are no longer followed:
+// what was announced of them to the network ends there (the frame under way bad, then a
+// no-signal) instead of leaving the far end waiting for their end.
+void endLineFrames(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  if (!(v.hsxstatus & FAXR_V21_LINEPREAMBLE)) return;
+  faxrrxframecut(m);
+  hsffaxrsendpacket(m, 0, nullptr, 0);
+  clearV21(m, FAXR_V21_LINEPREAMBLE);
+  hdlcReset(m);
+}
+
 void abortCall(HSZFAXRLOCLMEM* m) {
   HSZFAXRSTATE& s = m->hsxfaxrstate;
   if (m->hsxfaxrv21.hsxstatus & FAXR_V21_TXBUSY) {
@@ -195,6 +207,7 @@ void tickAction(HSZFAXRLOCLMEM* m, uint16_t ms) {
       if (s.trainingDelayTimer >= 76) {
         const bool longTrain = localRate(m) > 4 && (m->hsxintstatus & (FAXR_INT_TCF | FAXR_INT_LONGTRAIN));
         hsffaxrsendcmd(kVfxTx, longTrain ? 3 : 1, 0);
+        if (ecmPage(m)) endLineFrames(m);
         setInt(m, FAXR_INT_HSTX);
         setFax(m, FAXR_FAX_TXBUSY);
         s.hsxtimer = 0;
@@ -394,9 +407,16 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
       break;
     case kV21RxData: {
       const HSEFAXRSTATE st = s.hsxstate;
+      // Frames the line sends are relayed whatever the network has started towards the line (a
+      // training check whose command was lost, page data the line is not taking), and a frame
+      // whose preamble went to the network is followed to its end; only the HDLC work of ECM page
+      // data, in either direction, keeps the receiver.
+      const bool hdlcBusy = st == HSFAXRRXLOCALDATA || (st == HSFAXRTXLOCALDATA && ecmPage(m));
       const bool listen = st == HSFAXRWAITNETMSG || st == HSFAXRWAITLOCALMSG || st == HSFAXRWAITLOCALDIS ||
                           st == HSFAXRWAITTRAINRX || st == HSFAXRTXLOCALCNG || st == HSFAXRRXLOCALCED ||
-                          (st == HSFAXRWAIT && !(m->hsxintstatus & FAXR_INT_ABORTED));
+                          (st == HSFAXRWAIT && !(m->hsxintstatus & FAXR_INT_ABORTED)) ||
+                          (!hdlcBusy && (st == HSFAXRTXLOCALDATA || st == HSFAXRDATATIMEGAP ||
+                                         st == HSFAXRTXLOCALPOSTMSG || (v.hsxstatus & FAXR_V21_LINEPREAMBLE)));
       if (listen) feedHdlc(m, msg);
       break;
     }

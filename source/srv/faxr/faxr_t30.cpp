@@ -21,6 +21,14 @@ bool oneOf(uint16_t f, std::initializer_list<uint16_t> list) {
 int fifOctet(int n) { return 3 + (n - 1) / 8; }
 uint8_t fifMask(int n) { return static_cast<uint8_t>(0x80 >> ((n - 1) % 8)); }
 
+// The ECM mode a DCS chooses: error correction (bit 27) and its frame size (bit 28, 64 octets).
+void takeEcmMode(HSZFAXRLOCLMEM* m, const HSZFAXRV21MODEM& v) {
+  const bool ecm = (frameOctet(v, fifOctet(27)) & fifMask(27)) != 0;
+  const bool small = (frameOctet(v, fifOctet(28)) & fifMask(28)) != 0;
+  m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus & ~(FAXR_INT_ECM | FAXR_INT_ECM64));
+  if (ecm) m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | FAXR_INT_ECM | (small ? FAXR_INT_ECM64 : 0));
+}
+
 uint16_t rateField(uint8_t fifOctet1) { return static_cast<uint16_t>((fifOctet1 >> 2) & 0xF); }
 
 // Keeps the status bits 4-6 (EOM sent, EOP sent, confirmed) only where the frame supports them.
@@ -264,12 +272,7 @@ void hsffaxrprocessv21msg(HSZFAXRLOCLMEM* m) {
     case HSFAXRDCS: case HSFAXRCTC:
       setInt(FAXR_INT_AWAITNET);
       m->hsxfaxrregs.hsxlocalrate = rateFromDcsField(rateField(frameOctet(v, fifOctet(11))));
-      if (fcf == HSFAXRDCS) {
-        if (frameOctet(v, fifOctet(27)) & fifMask(27))
-          setInt(FAXR_INT_ECM);
-        else
-          m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus & ~FAXR_INT_ECM);
-      }
+      if (fcf == HSFAXRDCS) takeEcmMode(m, v);
       next = HSFAXRSETUPMODEMRX;
       break;
     case HSFAXRDCN:
@@ -331,7 +334,10 @@ void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcfOctet, uint16_t next2, 
     setInt(FAXR_INT_POSTMSG);
     s.hsxpostmsgfcf1 = fcf;
     s.hsxpostmsgfcf2 = sub;
-    if (state == HSFAXRWAITNETMSG) setState(m, HSFAXRTXLOCALMSG);
+    // Waiting for network data, the relay already passed the line's answer to this command; the
+    // network repeating it means that answer was lost on the way, so the answer the line gives
+    // to the repeat is relayed once more, as often as the far end repeats.
+    if (state == HSFAXRWAITNETMSG || state == HSFAXRWAITNETDATA) setState(m, HSFAXRTXLOCALMSG);
   };
   switch (fcf) {
     case HSFAXRDIS: case HSFAXRCSI: case HSFAXRNSF: case HSFAXRTSI: case HSFAXRSUB: case HSFAXRNSS: case HSFAXRPWD:
@@ -377,10 +383,7 @@ void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcfOctet, uint16_t next2, 
       break;
     case HSFAXRDCS:
       takeRate();
-      if (frameOctet(v, fifOctet(27)) & fifMask(27))
-        setInt(FAXR_INT_ECM);
-      else
-        clearInt(FAXR_INT_ECM);
+      takeEcmMode(m, v);
       if (m->hsxfaxrregs.hsxtcflocalgen == 1) {
         setInt(FAXR_INT_SKIPTRAIN);
         setState(m, HSFAXRENABLELOCALTRAIN);

@@ -100,6 +100,15 @@ bool DropPlan::matches(const Drop& d, const std::vector<IfpField>& fields) const
         if (f.dataType == 0 && f.fieldType == 0) carried += f.data.size();
       return carried > 0;
     }
+    case DropOn::kEcmFrameEnd:
+      return std::any_of(fields.begin(), fields.end(),
+                         [](const IfpField& f) { return f.dataType >= 1 && (f.fieldType == 2 || f.fieldType == 4); });
+    case DropOn::kV21Control: {
+      size_t carried = 0;
+      for (const IfpField& f : fields)
+        if (f.dataType == 0 && f.fieldType == 0) carried += f.data.size();
+      return carried > 0 && v21Frame_.size() >= 2 && v21Frame_.size() - carried <= 1;
+    }
   }
   return false;
 }
@@ -126,6 +135,7 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
     }
   }
   bool lost = false;
+  replaced_ = false;
   for (size_t i = 0; i < drops_.size(); ++i) {
     bool hit = false;
     if (left_[i] > 0) {
@@ -135,6 +145,11 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
       left_[i] = drops_[i].burst - 1;
       hit = true;
     }
+    if (hit && drops_[i].hideGap) ++hidden_;
+    if (hit && drops_[i].toIndicator) {
+      replaced_ = true;
+      continue;
+    }
     // a retyped datagram still goes: its primary's type octet (root form, after the number and
     // the one-octet length) names the new data type
     if (hit && drops_[i].retype >= 0 && dg.size() > 3 && dg[2] < 0x80 && (dg[3] & 0xE0) == 0xC0)
@@ -143,6 +158,16 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
       lost = true;
   }
   return lost;
+}
+
+std::vector<uint8_t> withNoSignalPrimary(const std::vector<uint8_t>& dg) {
+  size_t at = 2, n = 0;
+  if (dg.size() < 3 || !perLength(dg, at, n)) return dg;
+  std::vector<uint8_t> out(dg.begin(), dg.begin() + 2);
+  out.push_back(1);
+  out.push_back(0x00);
+  out.insert(out.end(), dg.begin() + long(at + n), dg.end());
+  return out;
 }
 
 std::vector<std::string> forgedFrames(const FrameLog& tx, const FrameLog& rx) {

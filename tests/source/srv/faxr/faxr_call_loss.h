@@ -29,6 +29,8 @@ enum class DropOn {
   kV21FrameFcf,  // a datagram carrying octets of a V.21 frame whose FCF (without its X bit) is `fcf`, from the FCF on
   kEcmData,      // a datagram carrying high-speed HDLC data
   kSignalEnd,    // a datagram whose primary ends a signal
+  kV21Control,   // a datagram carrying the control octet of a V.21 frame: the frame arrives without it
+  kEcmFrameEnd,  // a datagram whose primary closes a high-speed HDLC frame with a good FCS
 };
 
 // From the `skip`-th datagram that matches (counted from 0), `burst` datagrams in a row are lost
@@ -39,6 +41,8 @@ struct Drop {
   int burst;
   uint8_t fcf = 0;
   int retype = -1;  // 0..15: the datagrams are not lost but their primary T.30 data gets this data type
+  bool hideGap = false;  // the sender numbers on as if the lost datagrams were never sent
+  bool toIndicator = false;  // not lost: the datagram arrives with a no-signal in place of its primary
 };
 
 // Applies a list of drops to one direction's datagrams in the order they are sent.
@@ -48,6 +52,10 @@ class DropPlan {
   bool lose(const std::vector<uint8_t>& dg);
   // As lose, and retypes the datagrams a retyping drop matches.
   bool apply(std::vector<uint8_t>& dg);
+  // Datagrams lost so far whose numbers the sender reuses.
+  int hidden() const { return hidden_; }
+  // Whether the datagram `lose` last looked at is to arrive with a no-signal as its primary.
+  bool replaced() const { return replaced_; }
 
  private:
   bool matches(const Drop& d, const std::vector<IfpField>& fields) const;
@@ -56,7 +64,12 @@ class DropPlan {
   std::vector<int> left_;
   std::vector<uint8_t> v21Frame_;  // octets of the V.21 frame being sent
   bool v21Open_ = false;
+  int hidden_ = 0;
+  bool replaced_ = false;
 };
+
+// The datagram with a no-signal indicator in place of its primary, its secondaries kept.
+std::vector<uint8_t> withNoSignalPrimary(const std::vector<uint8_t>& dg);
 
 // The HDLC frames one terminal sent and accepted (the frame checker's view: good FCS only).
 struct FrameLog {

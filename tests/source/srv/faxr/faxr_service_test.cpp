@@ -507,6 +507,33 @@ TEST_F(FaxRelay, AnEcmFaxEndingWithPpsEopIsCompleteInEitherDirection) {
   EXPECT_EQ(ab[0].op2, 0x8060);
 }
 
+TEST_F(FaxRelay, EveryRepeatOfAPostPageCommandHasTheLinesAnswerRelayedAgain) {
+  // the far end's MPS and the PPR to a PPS-MPS leave the relay waiting for the next page; a repeat
+  // of the command from the network means the answer was lost there, and the local fax's answer to
+  // each repeat goes out again
+  const struct {
+    std::vector<uint8_t> command, answer;
+  } exchanges[] = {{{0xFF, 0xC8, 0xF2}, {0xFF, 0xC8, 0x31}},                          // MPS, MCF
+                   {{0xFF, 0xC8, 0xFD, 0xF2, 0x00, 0x00, 0x00}, {0xFF, 0xC8, 0xBD, 0x00}}};  // PPS-MPS, PPR
+  uint16_t stamp = 1;
+  for (const auto& x : exchanges) {
+    enable();
+    for (int round = 0; round < 4; ++round) {
+      world().sent.clear();
+      fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, x.command, stamp++),
+                   relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++)});
+      for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+      runFrames(122);
+      lineBits(hdlcLineBits({x.answer}, 10));
+      const auto frames = framesToNetwork();
+      ASSERT_EQ(frames.size(), 1u) << "round " << round;
+      EXPECT_EQ(frames[0], x.answer);
+      EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETDATA);
+    }
+    ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+  }
+}
+
 TEST_F(FaxRelay, AnUnconfirmedLastPageIsNoCompletedFax) {
   enable();
   lineBits(hdlcLineBits({{0xFF, 0xC8, 0xF4}}, 10));  // EOP, then DCN without an MCF between
@@ -788,6 +815,137 @@ TEST_F(PageData, AnEcmFrameWhoseEndNeverCameIsClosedBadAtThePageEnd) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_FALSE(good[0]);
   EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
+}
+
+TEST_F(PageData, LineFramesAreRelayedWhateverTheNetworkPlaysAndAPreambleAnnouncedIsEnded) {
+  // a training check whose DCS the network lost plays as page data while the local fax repeats its
+  // CSI and DIS: they reach the network while the data plays and while the relay waits for the
+  // post-page message that will never come
+  const std::vector<uint8_t> csi = {0xFF, 0xC0, 0x02, 0x31, 0x32, 0x33}, dis = {0xFF, 0xC8, 0x01, 0x00, 0x46, 0x80};
+  for (bool pageEnded : {false, true}) {
+    startPage();
+    consume(288, 20);
+    world().toService.push_back({relayPacket(32, std::vector<uint8_t>(36, 0), stamp++)});
+    runFrames(4);
+    if (pageEnded) {
+      world().toService.push_back({relayPacket(FAXR_PKT_PAGEEND, {}, stamp++)});
+      world().modemEvents.clear();
+      world().modemEvents.push_back({Evt{0x11D8, 0, 0, {}}});
+      runFrames(12);
+      ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRTXLOCALPOSTMSG);
+    }
+    world().sent.clear();
+    world().modemEvents.clear();
+    lineBits(hdlcLineBits({csi, dis}, 10));
+    EXPECT_EQ(framesToNetwork(), (std::vector<std::vector<uint8_t>>{csi, dis})) << "page ended: " << pageEnded;
+    EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);
+    ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+    world().commands.clear();
+  }
+  // ECM page data takes the HDLC layer from the line's frames: a preamble announced to the network,
+  // alone or with part of a frame, is ended there when the page data starts
+  for (bool partFrame : {false, true}) {
+    enable();
+    auto bits = hdlcLineBits({csi}, 10);
+    bits.resize(partFrame ? bits.size() - 16 : 80);
+    world().sent.clear();
+    lineBits(bits);
+    inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
+    fromNetwork({relayPacket(16, {}, stamp++)});
+    runFrames(8);
+    ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRTXLOCALDATA);
+    std::vector<uint8_t> ends;
+    framesToNetwork(&ends);
+    EXPECT_EQ(ends, partFrame ? std::vector<uint8_t>{FAXR_PKT_V21_END_BAD} : std::vector<uint8_t>{});
+    const auto sent = codes();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.front(), FAXR_PKT_V21_PREAMBLE);
+    EXPECT_EQ(sent.back(), 0) << "no-signal after what was announced";
+    ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+  }
+}
+
+TEST_F(PageData, AnEcmFrameLongerThanItsModeAllowsOrCutByANewSignalNeverEndsGood) {
+  startPage();
+  inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
+  consume(288, 400);
+  runFrames(5);  // flags while no frame waits
+  // an FCD frame of `octets` octets in chunks of 84, then its end (good unless `bad`)
+  auto queueFrame = [&](size_t octets, uint8_t number, bool withEnd = true) {
+    std::vector<uint8_t> frame = {0xFF, 0xC0, 0x60, number};
+    while (frame.size() < octets) frame.push_back(uint8_t(frame.size() * 5 + number));
+    std::vector<std::vector<uint8_t>> packets;
+    for (size_t at = 0; at < frame.size(); at += 84)
+      packets.push_back(relayPacket(42, std::vector<uint8_t>(frame.begin() + long(at), frame.begin() + long(std::min(at + 84, frame.size()))), stamp++));
+    if (withEnd) packets.push_back(relayPacket(52, {}, stamp++));
+    world().toService.push_back(packets);
+    runFrames(12);
+    return frame;
+  };
+  auto played = [&](std::vector<bool>* good) {
+    good->clear();
+    return decodeHdlc(commandBits(0x1106), good);
+  };
+  std::vector<bool> good;
+  // 256 octets of data and a four-octet header: the most a frame has; one more cannot be a frame,
+  // and what follows the bound up to the frame's end is dropped, not played as a frame of its own
+  const auto longest = queueFrame(260, 1);
+  queueFrame(261, 2);
+  const auto next = queueFrame(30, 3);
+  auto frames = played(&good);
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0], longest);
+  EXPECT_TRUE(good[0]);
+  EXPECT_FALSE(good[1]);
+  EXPECT_EQ(frames[2], next);
+  EXPECT_TRUE(good[2]);
+  // with 64-octet frames the bound is 68 octets
+  inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM64);
+  const auto longestSmall = queueFrame(68, 4);
+  uint16_t bad = inst()->hsxfaxrStats.egress.hsxbadframeCount;
+  queueFrame(69, 5);  // one chunk over the bound: none of it goes to the line
+  frames = played(&good);
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[3], longestSmall);
+  EXPECT_TRUE(good[3]);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
+  // an indicator in the middle of a frame (queued, or already playing) ends it bad, and the rest
+  // of that frame up to its end never reaches the line
+  bad = inst()->hsxfaxrStats.egress.hsxbadframeCount;
+  for (bool queued : {true, false}) {
+    queueFrame(40, 6, false);
+    if (queued) {
+      world().toService.push_back({relayPacket(0, {}, stamp++), relayPacket(42, {0x11, 0x22, 0x33}, stamp++),
+                                   relayPacket(52, {}, stamp++)});
+    } else {
+      runFrames(12);
+      world().toService.push_back({relayPacket(0, {}, stamp++)});
+      runFrames(2);
+      world().toService.push_back({relayPacket(42, {0x11, 0x22, 0x33}, stamp++), relayPacket(52, {}, stamp++)});
+    }
+    runFrames(12);
+    queueFrame(30, 7);
+  }
+  frames = played(&good);
+  ASSERT_EQ(frames.size(), 8u);
+  for (size_t i : {4u, 6u}) {
+    EXPECT_EQ(frames[i].size(), 40u);
+    EXPECT_FALSE(good[i]);
+    EXPECT_TRUE(good[i + 1]);
+    EXPECT_EQ(frames[i + 1].size(), 30u);
+  }
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 2);
+  // between two frames it may stand for the next frame's start: that frame never reaches the line
+  const auto before = queueFrame(30, 8);
+  world().toService.push_back({relayPacket(0, {}, stamp++), relayPacket(42, {0x11, 0x22, 0x33}, stamp++),
+                               relayPacket(52, {}, stamp++)});
+  runFrames(12);
+  const auto after = queueFrame(30, 9);
+  frames = played(&good);
+  ASSERT_EQ(frames.size(), 10u);
+  EXPECT_EQ(frames[8], before);
+  EXPECT_EQ(frames[9], after);
+  EXPECT_TRUE(good[8] && good[9]);
 }
 
 TEST_F(PageData, AFullBufferDropsAndCountsInsteadOfGrowing) {
