@@ -200,6 +200,18 @@ bool takeClientPacket(VCZCPYFRMCLBUF* c) {
 }  // namespace
 
 uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
+  // A symbol's few bits from a reservoir that holds them, the case of nearly every call: what the
+  // loop below does for it, without its setup.
+  if (n > 0 && n <= 16 && c->curWordBitPtr >= n) {
+    const uint32_t mask = (1u << n) - 1;
+    out[0] = static_cast<uint16_t>((0xFFFFu & ~mask) | (c->curWord & mask));
+    const uint16_t real = static_cast<uint16_t>(vcPopcount(c->curWordRealMask & mask));
+    c->curWord >>= n;
+    c->curWordRealMask >>= n;
+    c->curWordBitPtr = static_cast<uint16_t>(c->curWordBitPtr - n);
+    c->clientBitsRem = c->clientBitsRem > real ? c->clientBitsRem - real : 0;
+    return real;
+  }
   const int words = (n + 15) / 16;
   for (int i = 0; i < words; ++i) out[i] = 0xFFFF;
   // The reservoir carries a flag per bit: set for client bits, clear for idle-pattern bits.

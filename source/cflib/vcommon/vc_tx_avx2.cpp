@@ -10,39 +10,12 @@
 
 namespace {
 
-constexpr int kMaxShapeSums = 12;  // six samples per symbol, real and imaginary
-
-// The pulse shaper's taps laid out for 16-sample loads: `late` over the sixteen samples ending at
-// the symbol, `early` over the filter's first sixteen samples (filters longer than sixteen), each
-// tap in exactly one of them. Sums 0 .. ns - 1 are the real blocks, ns .. 2 ns - 1 the imaginary.
-struct ShapeTaps {
-  alignas(32) int16_t early[kMaxShapeSums][16];
-  alignas(32) int16_t late[kMaxShapeSums][16];
-  bool zero[kMaxShapeSums];  // a block of zero taps adds nothing and is not read
-};
-
-void layShapeTaps(const VCZMOD* mod, ShapeTaps* t) {
-  const int ns = mod->numSample, taps = mod->txFiltLen;
-  for (int d = 0; d < 2 * ns; ++d) {
-    const int k = d < ns ? d : d - ns;
-    const int16_t* c = mod->passBandCoeffp + (d < ns ? 0 : ns * taps) + (ns - 1 - k) * taps;
-    for (int i = 0; i < 16; ++i) {
-      const int tap = taps - 16 + i;  // the tap of late lane i
-      t->early[d][i] = taps > 16 ? c[i] : 0;
-      t->late[d][i] = tap >= 0 && (taps <= 16 || tap >= 16) ? c[tap] : 0;
-    }
-    bool zero = true;
-    for (int i = 0; i < taps; ++i) zero = zero && c[i] == 0;
-    t->zero[d] = zero;
-  }
-}
-
 // The symbol's ns pass-band samples into t3[33 ..]: each the saturated difference of its real and
 // imaginary block's saturated Q15 sums. Four samples at a time: real sums in lanes 0 - 3 of the
 // folded eight, imaginary in 4 - 7, so that a saturating pack and a saturating subtraction finish
 // them.
 template <int ns, int taps>
-__attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int16_t* rd, int len, const ShapeTaps& t,
+__attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int16_t* rd, int len, const VCZSHAPETAPS& t,
                                                                        int16_t* t3) {
 #pragma GCC unroll 2
   for (int g = 0; g < (ns + 3) / 4; ++g) {
@@ -77,22 +50,6 @@ struct LineLevel {
   }
 };
 
-// Layout of the thread's transmit taps, laid out again only when they change: compared by value,
-// since a table's address may be reused for other taps.
-template <int ns, int filtLen>
-const ShapeTaps& laidOutTaps(const VCZMOD* mod) {
-  constexpr size_t kTapBytes = sizeof(int16_t) * 2 * ns * filtLen;
-  thread_local ShapeTaps taps;
-  thread_local int16_t laidFrom[2 * ns * filtLen];
-  thread_local bool laid = false;
-  if (!laid || std::memcmp(laidFrom, mod->passBandCoeffp, kTapBytes) != 0) {
-    layShapeTaps(mod, &taps);
-    std::memcpy(laidFrom, mod->passBandCoeffp, kTapBytes);
-    laid = true;
-  }
-  return taps;
-}
-
 // ns samples per symbol from filters of filtLen taps: constants, so that the sums stay in registers.
 // The symbols go in runs: all of a run's pass-band samples first, in one line behind the 33 kept,
 // then its positions, whose line samples are taken four at a time across the symbols. Positions
@@ -100,7 +57,7 @@ const ShapeTaps& laidOutTaps(const VCZMOD* mod) {
 template <int ns, int filtLen>
 __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
   constexpr int kRun = 32;
-  const ShapeTaps& taps = laidOutTaps<ns, filtLen>(mod);
+  const VCZSHAPETAPS& taps = mod->shape;
   int16_t t3[VC_T3SAMPLES];
   std::memcpy(t3, mod->t3Samples, sizeof(t3));
   const int32_t limit = ns + 32;
@@ -135,6 +92,8 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
 }  // namespace
 
 bool vcTxSymbolsAvx2(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  // taps set around the setter have no laid-out form: the baseline form reads them as they are
+  if (mod->shape.from != mod->passBandCoeffp) return false;
   if (mod->numSample == 3 && mod->txFiltLen == 20) {
     txSymbols<3, 20>(out, mod, hdl);
     return true;

@@ -164,22 +164,18 @@ void vfxfInitTxParam(VFXLOCLMEM* m) {
   vcfInitTxParam32(&mod, static_cast<int16_t>(m->v17zRegs.hsxtxamplitude));
   switch (m->desiredrate) {
     case 0:  // 1800 Hz at 1200 symbols/s, six samples per symbol at 7200/s
-      mod.numSample = 6;
-      mod.txFiltLen = 6;
+      vcfSetTxShaper(&mod, 6, 6, vfxgTxbandpassfilt27l);
       mod.phaseInc = 0x80000000;
-      mod.passBandCoeffp = vfxgTxbandpassfilt27l;
       break;
     case 1:  // 1800 Hz at 1600 symbols/s, six samples per symbol at 9600/s
-      mod.numSample = 6;
-      mod.txFiltLen = 6;
+      vcfSetTxShaper(&mod, 6, 6, vfxgTxbandpassfilt27h);
       mod.phaseInc = 0x20000000;
-      mod.passBandCoeffp = vfxgTxbandpassfilt27h;
       mod.interpSampInc = 0x01333333;
       mod.interpSampIncLow = 0x33333333;
       break;
     default:  // 1700 Hz at 2400 symbols/s
       mod.phaseInc = 0xB5555555;
-      mod.passBandCoeffp = vfxgTxbandpassfilt29;
+      vcfSetTxShaper(&mod, 3, 20, vfxgTxbandpassfilt29);
       break;
   }
   for (int i = 0; i < mod.numSample + 32; ++i) mod.t3Samples[i] = 0;
