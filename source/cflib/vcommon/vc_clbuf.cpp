@@ -197,21 +197,9 @@ bool takeClientPacket(VCZCPYFRMCLBUF* c) {
   return false;
 }
 
-}  // namespace
-
-uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
-  // A symbol's few bits from a reservoir that holds them, the case of nearly every call: what the
-  // loop below does for it, without its setup.
-  if (n > 0 && n <= 16 && c->curWordBitPtr >= n) {
-    const uint32_t mask = (1u << n) - 1;
-    out[0] = static_cast<uint16_t>((0xFFFFu & ~mask) | (c->curWord & mask));
-    const uint16_t real = static_cast<uint16_t>(vcPopcount(c->curWordRealMask & mask));
-    c->curWord >>= n;
-    c->curWordRealMask >>= n;
-    c->curWordBitPtr = static_cast<uint16_t>(c->curWordBitPtr - n);
-    c->clientBitsRem = c->clientBitsRem > real ? c->clientBitsRem - real : 0;
-    return real;
-  }
+// The general copy: any number of bits, refilling the reservoir from the client's packets or the
+// idle pattern as it runs dry. Apart from the common case, so that this one's setup stays off it.
+__attribute__((noinline)) uint16_t copyThroughReservoir(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
   const int words = (n + 15) / 16;
   for (int i = 0; i < words; ++i) out[i] = 0xFFFF;
   // The reservoir carries a flag per bit: set for client bits, clear for idle-pattern bits.
@@ -275,6 +263,25 @@ uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
   }
   c->clientBitsRem = c->clientBitsRem > real ? c->clientBitsRem - real : 0;
   return real;
+}
+
+}  // namespace
+
+uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
+  // A symbol's few bits from a reservoir that holds them, the case of nearly every call: what the
+  // loop below does for it, without its setup.
+  if (n > 0 && n <= 16 && c->curWordBitPtr >= n) {
+    const uint32_t mask = (1u << n) - 1;
+    out[0] = static_cast<uint16_t>((0xFFFFu & ~mask) | (c->curWord & mask));
+    const uint32_t realBits = c->curWordRealMask & mask;  // all client bits, but near the idle pattern
+    const uint16_t real = realBits == mask ? n : static_cast<uint16_t>(vcPopcount(realBits));
+    c->curWord >>= n;
+    c->curWordRealMask >>= n;
+    c->curWordBitPtr = static_cast<uint16_t>(c->curWordBitPtr - n);
+    c->clientBitsRem = c->clientBitsRem > real ? c->clientBitsRem - real : 0;
+    return real;
+  }
+  return copyThroughReservoir(c, out, n);
 }
 
 VCBDMSTATUS vcfTxClbuf(VCZTXMEM* t) {

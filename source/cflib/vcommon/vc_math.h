@@ -97,6 +97,9 @@ struct VCZSHAPETAPS {
   int16_t early[VC_MAXSHAPESUMS][16];
   int16_t late[VC_MAXSHAPESUMS][16];
   bool zero[VC_MAXSHAPESUMS];
+  // Filters of up to eight taps: the real and imaginary block of each sample side by side, each
+  // over the eight samples ending at the symbol.
+  int16_t narrow[VC_MAXSHAPESUMS / 2][16];
   const int16_t* from;  // the taps laid out here; null when none are
 };
 

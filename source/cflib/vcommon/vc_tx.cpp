@@ -110,6 +110,11 @@ void vcfSetTxShaper(VCZMOD* mod, int16_t ns, int16_t filtLen, const int16_t* tap
     for (int i = 0; i < filtLen; ++i) zero = zero && c[i] == 0;
     t.zero[d] = zero;
   }
+  for (int k = 0; k < ns; ++k)
+    for (int i = 0; i < 8; ++i) {
+      t.narrow[k][i] = t.late[k][8 + i];
+      t.narrow[k][8 + i] = t.late[ns + k][8 + i];
+    }
   t.from = taps;
 }
 
