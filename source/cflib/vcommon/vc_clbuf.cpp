@@ -197,6 +197,19 @@ bool takeClientPacket(VCZCPYFRMCLBUF* c) {
   return false;
 }
 
+// The source's words into the reservoir while it has room for a whole one; bits of the idle
+// pattern are not flagged as client bits.
+inline void refillReservoir(VCZCPYFRMCLBUF* c, bool idleSource) {
+  while (c->txBitsRem > 0 && c->curWordBitPtr <= 16) {
+    const uint16_t k = c->txBitsRem < 16 ? c->txBitsRem : 16;
+    const uint32_t bits = *c->clBufp++ & ((1u << k) - 1);
+    c->curWord |= bits << c->curWordBitPtr;
+    if (!idleSource) c->curWordRealMask |= ((1u << k) - 1) << c->curWordBitPtr;
+    c->curWordBitPtr = static_cast<uint16_t>(c->curWordBitPtr + k);
+    c->txBitsRem = static_cast<uint16_t>(c->txBitsRem - k);
+  }
+}
+
 // The general copy: any number of bits, refilling the reservoir from the client's packets or the
 // idle pattern as it runs dry. Apart from the common case, so that this one's setup stays off it.
 __attribute__((noinline)) uint16_t copyThroughReservoir(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
@@ -221,14 +234,7 @@ __attribute__((noinline)) uint16_t copyThroughReservoir(VCZCPYFRMCLBUF* c, uint1
       continue;
     }
     if (c->txBitsRem > 0) {
-      while (c->txBitsRem > 0 && c->curWordBitPtr <= 16) {
-        const uint16_t k = c->txBitsRem < 16 ? c->txBitsRem : 16;
-        const uint32_t bits = *c->clBufp++ & ((1u << k) - 1);
-        c->curWord |= bits << c->curWordBitPtr;
-        if (!idleSource) realMask |= ((1u << k) - 1) << c->curWordBitPtr;
-        c->curWordBitPtr = static_cast<uint16_t>(c->curWordBitPtr + k);
-        c->txBitsRem = static_cast<uint16_t>(c->txBitsRem - k);
-      }
+      refillReservoir(c, idleSource);
       continue;
     }
     finishClientPacket(c);
@@ -268,8 +274,13 @@ __attribute__((noinline)) uint16_t copyThroughReservoir(VCZCPYFRMCLBUF* c, uint1
 }  // namespace
 
 uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
-  // A symbol's few bits from a reservoir that holds them, the case of nearly every call: what the
-  // loop below does for it, without its setup.
+  // A symbol's few bits from a reservoir that holds them, or will once the words left in the
+  // source are in: the case of nearly every call. What the general copy does for it, without its
+  // setup.
+  if (n > 0 && n <= 16 && c->curWordBitPtr < n && c->txBitsRem > 0 &&
+      c->curWordBitPtr + (c->txBitsRem < 16 ? c->txBitsRem : 16) >= n) {
+    refillReservoir(c, c->txDataCmdRd == 0);
+  }
   if (n > 0 && n <= 16 && c->curWordBitPtr >= n) {
     const uint32_t mask = (1u << n) - 1;
     out[0] = static_cast<uint16_t>((0xFFFFu & ~mask) | (c->curWord & mask));

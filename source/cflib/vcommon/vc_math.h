@@ -92,11 +92,10 @@ constexpr int VC_MAXSHAPESUMS = 12;  // six samples per symbol, real and imagina
 // The pulse shaper's taps laid out for 16-sample loads (the AVX2 transmitter's form): `late` over
 // the sixteen samples ending at the symbol, `early` over the filter's first sixteen (filters
 // longer than sixteen), each tap in exactly one of them. Sums 0 .. ns - 1 are the real blocks,
-// ns .. 2 ns - 1 the imaginary; `zero` marks blocks of zero taps, which add nothing.
+// ns .. 2 ns - 1 the imaginary.
 struct VCZSHAPETAPS {
   int16_t early[VC_MAXSHAPESUMS][16];
   int16_t late[VC_MAXSHAPESUMS][16];
-  bool zero[VC_MAXSHAPESUMS];
   // Filters of up to eight taps: the real and imaginary block of each sample side by side, each
   // over the eight samples ending at the symbol.
   int16_t narrow[VC_MAXSHAPESUMS / 2][16];

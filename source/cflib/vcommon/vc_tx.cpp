@@ -106,9 +106,6 @@ void vcfSetTxShaper(VCZMOD* mod, int16_t ns, int16_t filtLen, const int16_t* tap
       t.early[d][i] = filtLen > 16 ? c[i] : 0;
       t.late[d][i] = tap >= 0 && (filtLen <= 16 || tap >= 16) ? c[tap] : 0;
     }
-    bool zero = true;
-    for (int i = 0; i < filtLen; ++i) zero = zero && c[i] == 0;
-    t.zero[d] = zero;
   }
   for (int k = 0; k < ns; ++k)
     for (int i = 0; i < 8; ++i) {

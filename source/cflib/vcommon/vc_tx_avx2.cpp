@@ -23,7 +23,7 @@ __attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int
 #pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
       const int k = 4 * g + (j & 3), d = j < 4 ? k : ns + k;
-      if (k >= ns || t.zero[d]) {
+      if (k >= ns) {
         acc[j] = _mm256_setzero_si256();
         continue;
       }
