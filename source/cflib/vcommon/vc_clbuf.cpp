@@ -273,10 +273,10 @@ __attribute__((noinline)) uint16_t copyThroughReservoir(VCZCPYFRMCLBUF* c, uint1
 
 }  // namespace
 
-uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
-  // A symbol's few bits from a reservoir that holds them, or will once the words left in the
-  // source are in: the case of nearly every call. What the general copy does for it, without its
-  // setup.
+uint16_t vcfCopyFromClBufGeneral(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
+  // A symbol's few bits from a reservoir that will hold them once the words left in the source
+  // are in (vcfCopyFromClBuf has taken those it holds already): what the general copy does for
+  // it, without its setup.
   if (n > 0 && n <= 16 && c->curWordBitPtr < n && c->txBitsRem > 0 &&
       c->curWordBitPtr + (c->txBitsRem < 16 ? c->txBitsRem : 16) >= n) {
     refillReservoir(c, c->txDataCmdRd == 0);
@@ -293,14 +293,6 @@ uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
     return real;
   }
   return copyThroughReservoir(c, out, n);
-}
-
-VCBDMSTATUS vcfTxClbuf(VCZTXMEM* t) {
-  uint16_t word;
-  const uint16_t real = vcfCopyFromClBuf(t->txCpyFrmBufp, &word, t->txnumBits);
-  t->txdata = word;
-  t->txtotalBits += t->txnumBits;
-  return real == t->txnumBits ? VCBDM_TXDATA_FULL : VCBDM_TXDATA_SHORT;
 }
 
 int vcfPackData(MEM_BufPool* pool, QMQUEUE* queue, uint16_t* packet, uint16_t blockBytes) {

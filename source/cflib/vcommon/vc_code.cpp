@@ -7,24 +7,11 @@ namespace {
 
 constexpr uint32_t kGpcMask = (1u << 23) - 1;
 
-// All k bits of a symbol in one step; the tap of x^-18 sits at register bit 5.
-uint16_t gpcScramble(uint16_t in, uint32_t& reg, int k) {
-  const uint16_t out = static_cast<uint16_t>((in ^ reg ^ (reg >> 5)) & ((1u << k) - 1));
-  reg = ((reg >> k) + (static_cast<uint32_t>(out) << (23 - k))) & kGpcMask;
-  return out;
-}
-
 uint16_t gpcDescramble(uint16_t in, uint32_t& reg, int k) {
   const uint16_t mask = static_cast<uint16_t>((1u << k) - 1);
   const uint16_t out = static_cast<uint16_t>((in ^ reg ^ (reg >> 5)) & mask);
   reg = ((reg >> k) + (static_cast<uint32_t>(in & mask) << (23 - k))) & kGpcMask;
   return out;
-}
-
-template <int K>
-VCBDMSTATUS gpcScr(VCZTXMEM* t) {
-  t->scout = gpcScramble(t->txdata, t->screg, K);
-  return 0;
 }
 
 template <int K>
@@ -35,11 +22,6 @@ VCBDMSTATUS gpcDes(VCZRXMEM* r, VCZBUF*) {
 
 }  // namespace
 
-VCBDMSTATUS v32gpcscr2(VCZTXMEM* t) { return gpcScr<2>(t); }
-VCBDMSTATUS v32gpcscr3(VCZTXMEM* t) { return gpcScr<3>(t); }
-VCBDMSTATUS v32gpcscr4(VCZTXMEM* t) { return gpcScr<4>(t); }
-VCBDMSTATUS v32gpcscr5(VCZTXMEM* t) { return gpcScr<5>(t); }
-VCBDMSTATUS v32gpcscr6(VCZTXMEM* t) { return gpcScr<6>(t); }
 VCBDMSTATUS v32gpcdes2(VCZRXMEM* r, VCZBUF* b) { return gpcDes<2>(r, b); }
 VCBDMSTATUS v32gpcdes3(VCZRXMEM* r, VCZBUF* b) { return gpcDes<3>(r, b); }
 VCBDMSTATUS v32gpcdes4(VCZRXMEM* r, VCZBUF* b) { return gpcDes<4>(r, b); }
@@ -48,7 +30,7 @@ VCBDMSTATUS v32gpcdes6(VCZRXMEM* r, VCZBUF* b) { return gpcDes<6>(r, b); }
 
 VCBDMSTATUS v32gpctrn2(VCZRXMEM* r, VCZBUF*) {
   // A scrambler fed with rxdata (3 during training): the scrambled-ones reference.
-  r->desout = gpcScramble(r->rxdata, r->dsreg, 2);
+  r->desout = vcGpcScramble(r->rxdata, r->dsreg, 2);
   return 0;
 }
 
@@ -129,14 +111,6 @@ uint16_t v27tscram(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16
   return isScrambler ? scramble<true>(bits, n, reg, guard) : scramble<false>(bits, n, reg, guard);
 }
 
-VCBDMSTATUS vcf27Scram2(VCZTXMEM* t) {
-  t->scout = v27tscram(true, t->txdata, 2, &t->screg, &t->nones);
-  return 0;
-}
-VCBDMSTATUS vcf27Scram3(VCZTXMEM* t) {
-  t->scout = v27tscram(true, t->txdata, 3, &t->screg, &t->nones);
-  return 0;
-}
 VCBDMSTATUS vcf27Descram2(VCZRXMEM* r, VCZBUF*) {
   r->desout = v27tscram(false, r->descin, 2, &r->dsreg, &r->nones);
   return 0;
@@ -151,11 +125,6 @@ VCBDMSTATUS vcf27Descram3(VCZRXMEM* r, VCZBUF*) {
 const uint16_t encodeStateTab32[32] = {0, 2, 3, 1, 4, 7, 5, 6, 1, 3, 2, 0, 7, 4, 6, 5,
                                        2, 0, 1, 3, 6, 5, 7, 4, 3, 1, 0, 2, 5, 6, 4, 7};
 
-VCBDMSTATUS v3xfTxenc(VCZTXMEM* t) {
-  t->encout = static_cast<uint16_t>(((t->scout + t->encout) & 3) + (t->scout & 0xFC));
-  return 0;
-}
-
 VCBDMSTATUS v3xfRxdec(VCZRXMEM* r, VCZBUF*) {
   r->descin = static_cast<uint16_t>(((r->decin - r->decreg) & 3) + (r->decin & 0xFC));
   r->decreg = r->decin;
@@ -164,20 +133,6 @@ VCBDMSTATUS v3xfRxdec(VCZRXMEM* r, VCZBUF*) {
 
 VCBDMSTATUS v3xfEnctrn2p(VCZTXMEM* t) {
   t->encout = (t->scout & 1) ? 3 : 0;
-  return 0;
-}
-
-VCBDMSTATUS v3xfTtrelenc(VCZTXMEM* t) {
-  v3xfTxenc(t);
-  t->trelout = static_cast<uint16_t>((t->trelstate & 1) + 2 * t->encout);
-  t->trelstate = encodeStateTab32[(t->trelstate & 7) * 4 + (t->encout & 3)];
-  return 0;
-}
-
-VCBDMSTATUS v3xfTxmap(VCZTXMEM* t) {
-  const uint16_t e = t->gridmap[t->trelout & t->txsigmask];
-  t->txsig.real = static_cast<int16_t>(((e >> 8) - 128) * t->txscale);
-  t->txsig.imag = static_cast<int16_t>(((e & 255) - 128) * t->txscale);
   return 0;
 }
 

@@ -137,17 +137,6 @@ int16_t vcfCalcNumSymbols(const VCZBUF* buf, int16_t rateIndex) {
   return static_cast<int16_t>((scaled / (64000 / (rate >> 3))) >> 2);
 }
 
-void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
-  mod->carrierPhase += mod->phaseInc;
-  const uint16_t ph = static_cast<uint16_t>(mod->carrierPhase >> 16);
-  const VCZCOMPLEX rot{fxcos(ph), fxsin(ph)};
-  VCZCOMPLEX out;
-  fxcmul(sig, &rot, &out);
-  hdl->fstWrp[0] = out.real;
-  hdl->fstWrp[hdl->fstBulkDlyLen] = out.imag;
-  ++hdl->fstWrp;
-}
-
 namespace {
 
 // Q15 convolution of the n + 1 samples ending at x with the taps ending at h, saturated.

@@ -96,6 +96,7 @@ int32_t vfxfSendB1_init(void* ctx) {
   b.txmem.nones = 0;
   b.txflow.scramf = rp(m).scram;
   b.txflow.encodef = rp(m).difenc;
+  b.txflow.runf = rp(m).dataRun;  // taken once the client's data replaces the marks
   b.txmem.sigmap = rp(m).stab;
   b.txmem.txsigmask = rp(m).bmask;
   b.txmem.txnumBits = rp(m).numbits;
@@ -233,11 +234,6 @@ VCBDMSTATUS v27fTxpn127(VCZTXMEM* t) {
   return 0;
 }
 
-VCBDMSTATUS vfxfDifenc4800(VCZTXMEM* t) {
-  t->encout = static_cast<uint16_t>(((t->encout & 3) + vfxtGraymap4LUT[t->scout & 3]) & 3);
-  return 0;
-}
-
 VCBDMSTATUS vfxfDifdec4800(VCZRXMEM* r, VCZBUF*) {
   r->descin = vfxtGrayunmap4LUT[(r->decin - r->decreg) & 3];
   r->decreg = r->decin;
@@ -246,23 +242,16 @@ VCBDMSTATUS vfxfDifdec4800(VCZRXMEM* r, VCZBUF*) {
 
 const VFXRATEPARM& vfxfRateParam(uint16_t code) {
   static const VFXRATEPARM kRows[4] = {
-      {1200, 2, 3, vfxtSig4800LUT, 4, vfxtTrn27LUT, vcf27Scram2, vfxfDifenc4800, vcf27Descram2, vfxfDifdec4800},
-      {1600, 3, 7, vfxtSig8PskLUT, 8, vfxtTrn27LUT, vcf27Scram3, vfxfDifenc7200, vcf27Descram3, vfxfDifdec7200},
-      {2400, 3, 7, vfxtSig7200LUT, 8, vfxtTrn7200LUT, v32gpcscr3, vfxfDifenc7200, v32gpcdes3, vfxfDifdec7200},
-      {2400, 4, 15, vfxtSig9600LUT, 16, vfxtTrn9600LUT, v32gpcscr4, vfxfDifenc9600, v32gpcdes4, vfxfDifdec9600},
+      {1200, 2, 3, vfxtSig4800LUT, 4, vfxtTrn27LUT, vcf27Scram2, vfxfDifenc4800, vcf27Descram2, vfxfDifdec4800,
+       vcBdmTxRun<vcfTxClbuf, vcf27Scram2, vfxfDifenc4800, vcfBdmSiglookup>},
+      {1600, 3, 7, vfxtSig8PskLUT, 8, vfxtTrn27LUT, vcf27Scram3, vfxfDifenc7200, vcf27Descram3, vfxfDifdec7200,
+       vcBdmTxRun<vcfTxClbuf, vcf27Scram3, vfxfDifenc7200, vcfBdmSiglookup>},
+      {2400, 3, 7, vfxtSig7200LUT, 8, vfxtTrn7200LUT, v32gpcscr3, vfxfDifenc7200, v32gpcdes3, vfxfDifdec7200,
+       vcBdmTxRun<vcfTxClbuf, v32gpcscr3, vfxfDifenc7200, vcfBdmSiglookup>},
+      {2400, 4, 15, vfxtSig9600LUT, 16, vfxtTrn9600LUT, v32gpcscr4, vfxfDifenc9600, v32gpcdes4, vfxfDifdec9600,
+       vcBdmTxRun<vcfTxClbuf, v32gpcscr4, vfxfDifenc9600, vcfBdmSiglookup>},
   };
   return kRows[code > 3 ? 3 : code];
-}
-
-VCBDMSTATUS vfxfDifenc9600(VCZTXMEM* t) {
-  const uint16_t phase = static_cast<uint16_t>(((t->encout & 7) + vfxtGraymapLUT[(t->scout >> 1) & 7]) & 7);
-  t->encout = static_cast<uint16_t>(phase + 8 * (t->scout & 1));
-  return 0;
-}
-
-VCBDMSTATUS vfxfDifenc7200(VCZTXMEM* t) {
-  t->encout = static_cast<uint16_t>(((t->encout & 7) + vfxtGraymapLUT[t->scout & 7]) & 7);
-  return 0;
 }
 
 VCBDMSTATUS vfxfDifdec9600(VCZRXMEM* r, VCZBUF*) {
