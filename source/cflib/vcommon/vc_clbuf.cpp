@@ -280,17 +280,7 @@ uint16_t vcfCopyFromClBufGeneral(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
   if (n > 0 && n <= 16 && c->curWordBitPtr < n && c->txBitsRem > 0 &&
       c->curWordBitPtr + (c->txBitsRem < 16 ? c->txBitsRem : 16) >= n) {
     refillReservoir(c, c->txDataCmdRd == 0);
-  }
-  if (n > 0 && n <= 16 && c->curWordBitPtr >= n) {
-    const uint32_t mask = (1u << n) - 1;
-    out[0] = static_cast<uint16_t>((0xFFFFu & ~mask) | (c->curWord & mask));
-    const uint32_t realBits = c->curWordRealMask & mask;  // all client bits, but near the idle pattern
-    const uint16_t real = realBits == mask ? n : static_cast<uint16_t>(vcPopcount(realBits));
-    c->curWord >>= n;
-    c->curWordRealMask >>= n;
-    c->curWordBitPtr = static_cast<uint16_t>(c->curWordBitPtr - n);
-    c->clientBitsRem = c->clientBitsRem > real ? c->clientBitsRem - real : 0;
-    return real;
+    return vcTakeHeldBits(c, out, n);
   }
   return copyThroughReservoir(c, out, n);
 }
