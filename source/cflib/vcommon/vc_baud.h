@@ -207,8 +207,10 @@ inline bool vcBdmStops(VCBDMSTATUS status, VCBDMSTATUS detmask, VCBDMSTATUS rtnm
 
 // The transmit machine's loop for one set of stages, called directly so that the compiler takes
 // them (and the modulator) into the loop: page data, the bulk of a call, runs through these
-// instead of five calls through pointers per symbol. A service sets one as the flow's run where it
-// sets those stages; while the flow's stages are others, the general loop runs.
+// instead of five calls through pointers per symbol. The carrier's phase and the line's write
+// position stay in locals over the run (the stages touch neither), not stored and read back for
+// every symbol. A service sets one as the flow's run where it sets those stages; while the flow's
+// stages are others, the general loop runs.
 template <VCTXSTAGEF Data, VCTXSTAGEF Scram, VCTXSTAGEF Encode, VCTXSTAGEF Map>
 VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
   VCZTXFLOW& f = baud->txflow;
@@ -216,14 +218,27 @@ VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) 
     return vcfBdmTxbaudEach(baud, detmask, rtnmask);
   VCZTXMEM* t = &baud->txmem;
   VCZFASTBULKDLYHDL* line = &baud->txsbuf;
-  while (line->fstWrp < line->fstEndp) {
+  VCZMOD* mod = t->modParamp;
+  uint32_t phase = mod->carrierPhase;
+  const uint32_t inc = mod->phaseInc;
+  int16_t* w = line->fstWrp;
+  const int16_t* const end = line->fstEndp;
+  const int len = line->fstBulkDlyLen;
+  VCBDMSTATUS stopped = 0;
+  while (w < end) {
     VCBDMSTATUS st = Data(t);
     st |= Scram(t);
     st |= Encode(t);
     st |= Map(t);
-    vcfModulate(&t->txsig, t->modParamp, line);
+    phase += inc;
+    vcModulateAt(&t->txsig, phase, w++, len);
     if (f.txcntr > 0 && --f.txcntr == 0) st |= VCBDM_CNTR_EXPIRED;
-    if (vcBdmStops(st, detmask, rtnmask)) return st;
+    if (vcBdmStops(st, detmask, rtnmask)) {
+      stopped = st;
+      break;
+    }
   }
-  return 0;
+  mod->carrierPhase = phase;
+  line->fstWrp = w;
+  return stopped;
 }

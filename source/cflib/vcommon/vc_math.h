@@ -131,16 +131,21 @@ void vcfSetTxShaper(VCZMOD* mod, int16_t ns, int16_t filtLen, const int16_t* tap
 void vcfInitFastBulkDly(const int16_t* base, const int16_t* wrp, int16_t len, VCZFASTBULKDLYHDL* hdl,
                         int16_t* fast, int16_t fastLen, int16_t hist);
 int16_t vcfCalcNumSymbols(const VCZBUF* buf, int16_t rateIndex);
-// The symbol turned by the carrier's next phase onto the fast bulk delay line. Inline: the baud
-// machine's runs take it for every symbol.
-inline void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
-  mod->carrierPhase += mod->phaseInc;
-  const uint16_t ph = static_cast<uint16_t>(mod->carrierPhase >> 16);
+// The symbol turned by the carrier at `phase` into the fast bulk delay line at w (the imaginary
+// line len further on).
+inline void vcModulateAt(const VCZCOMPLEX* sig, uint32_t phase, int16_t* w, int len) {
+  const uint16_t ph = static_cast<uint16_t>(phase >> 16);
   const VCZCOMPLEX rot{fxcos(ph), fxsin(ph)};
   VCZCOMPLEX out;
   fxcmul(sig, &rot, &out);
-  hdl->fstWrp[0] = out.real;
-  hdl->fstWrp[hdl->fstBulkDlyLen] = out.imag;
+  w[0] = out.real;
+  w[len] = out.imag;
+}
+
+// The symbol turned by the carrier's next phase onto the fast bulk delay line.
+inline void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  mod->carrierPhase += mod->phaseInc;
+  vcModulateAt(sig, mod->carrierPhase, hdl->fstWrp, hdl->fstBulkDlyLen);
   ++hdl->fstWrp;
 }
 // The symbols from the fast bulk delay line through the pass-band pulse shaper and the transmit
