@@ -100,7 +100,10 @@ constexpr bool vcSineQuarterInRange(const VcSineQuarter& t) {
 inline constexpr VcSineQuarter vcgSineQuarter = vcMakeSineQuarter();  // checked in vc_math.cpp
 
 inline int16_t fxsin(uint16_t p) {
-  const int32_t x = (p & 0x4000) ? (~p) & 0x3FFF : p & 0x3FFF;
+  // the second and fourth quarters read the table backwards: p's bits flipped, without a branch
+  // (carrier phases cross the quarters at every few symbols, beyond any predictor)
+  const uint32_t flip = 0u - ((static_cast<uint32_t>(p) >> 14) & 1u);
+  const int32_t x = static_cast<int32_t>((p ^ flip) & 0x3FFF);
   const int16_t r = vcgSineQuarter.v[x];
   return (p & 0x8000) ? static_cast<int16_t>(-r) : r;
 }

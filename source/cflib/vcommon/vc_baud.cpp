@@ -18,12 +18,6 @@ constexpr VCRXSTAGEF kRxNull = vcfNullfunction;
 constexpr VCTXSTAGEF kTxNull = vcfNullfunction;
 constexpr VCHOOKF kHookNull = vcfNullfunction;
 
-// Stop when a return bit is present, or when a watched bit is present and all detect bits are.
-bool stops(VCBDMSTATUS status, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
-  if (status & rtnmask) return true;
-  return (status & (detmask | rtnmask)) != 0 && (status & detmask) == detmask;
-}
-
 }  // namespace
 
 void vcfBdmRxbaud_init(VCZBAUD* baud) {
@@ -54,6 +48,7 @@ void vcfBdmTxbaud_init(VCZBAUD* baud) {
   f.mapf = vcfBdmSiglookup;
   f.txcntr = -1;
   f.nsym = 3;
+  f.runf = nullptr;
 }
 
 VCBDMSTATUS vcfBdmRxbaud(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
@@ -74,12 +69,17 @@ VCBDMSTATUS vcfBdmRxbaud(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask
     buf->bufp += f.nsym;
     if (f.rxcntr > 0 && --f.rxcntr == 0) st |= VCBDM_CNTR_EXPIRED;
     if (f.longtimer > 0 && --f.longtimer == 0) st |= VCBDM_LONGTIMER_EXPIRED;
-    if (stops(st, detmask, rtnmask)) return st;
+    if (vcBdmStops(st, detmask, rtnmask)) return st;
   }
   return 0;
 }
 
 VCBDMSTATUS vcfBdmTxbaud(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
+  if (baud->txflow.runf != nullptr) return baud->txflow.runf(baud, detmask, rtnmask);
+  return vcfBdmTxbaudEach(baud, detmask, rtnmask);
+}
+
+VCBDMSTATUS vcfBdmTxbaudEach(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
   VCZTXFLOW& f = baud->txflow;
   VCZTXMEM* t = &baud->txmem;
   VCZFASTBULKDLYHDL* line = &baud->txsbuf;
@@ -90,7 +90,7 @@ VCBDMSTATUS vcfBdmTxbaud(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask
     st |= f.mapf(t);
     vcfModulate(&t->txsig, t->modParamp, line);
     if (f.txcntr > 0 && --f.txcntr == 0) st |= VCBDM_CNTR_EXPIRED;
-    if (stops(st, detmask, rtnmask)) return st;
+    if (vcBdmStops(st, detmask, rtnmask)) return st;
   }
   return 0;
 }
@@ -124,11 +124,6 @@ void vcfBdmSetRxAction(VCZBAUD* baud, VCBDMSTATUS detmask, uint16_t detevent, VC
   f.rtnmask = rtnmask;
   f.rtnevent = rtnevent;
   f.longtimer = longtimer;
-}
-
-VCBDMSTATUS vcfBdmSiglookup(VCZTXMEM* t) {
-  t->txsig = t->sigmap[t->encout & t->txsigmask];
-  return 0;
 }
 
 VCBDMSTATUS vcfBdmTxmark(VCZTXMEM* t) {

@@ -32,6 +32,7 @@ enum : VCBDMSTATUS {
 };
 
 using VCTXSTAGEF = VCBDMSTATUS (*)(VCZTXMEM* txmem);
+using VCTXRUNF = VCBDMSTATUS (*)(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask);
 using VCRXSTAGEF = VCBDMSTATUS (*)(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 using VCHOOKF = VCBDMSTATUS (*)(VCZBAUD* baud);
 
@@ -48,6 +49,7 @@ struct VCZTXFLOW {
   VCTXSTAGEF mapf;
   VCTXSTAGEF modf;
   uint16_t nsym;
+  VCTXRUNF runf;  // the machine's loop compiled for a set of stages (vcBdmTxRun), or null
 };
 
 struct VCZRXFLOW {
@@ -153,6 +155,8 @@ void vcfBdmRxbaud_init(VCZBAUD* baud);
 void vcfBdmTxbaud_init(VCZBAUD* baud);
 VCBDMSTATUS vcfBdmRxbaud(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask);
 VCBDMSTATUS vcfBdmTxbaud(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask);
+// The machine's loop calling each stage through the flow.
+VCBDMSTATUS vcfBdmTxbaudEach(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask);
 void vcfBdmRxnoaction(VCZBAUD* baud);
 void vcfBdmTxnoaction(VCZBAUD* baud);
 void vcfBdmRxwait(VCZBAUD* baud);
@@ -160,7 +164,10 @@ void vcfBdmTxwait(VCZBAUD* baud);
 void vcfBdmRxaction(VCZBAUD* baud);
 void vcfBdmSetRxAction(VCZBAUD* baud, VCBDMSTATUS detmask, uint16_t detevent, VCBDMSTATUS rtnmask,
                        uint16_t rtnevent, int16_t longtimer);
-VCBDMSTATUS vcfBdmSiglookup(VCZTXMEM* txmem);
+inline VCBDMSTATUS vcfBdmSiglookup(VCZTXMEM* t) {
+  t->txsig = t->sigmap[t->encout & t->txsigmask];
+  return 0;
+}
 VCBDMSTATUS vcfBdmTxmark(VCZTXMEM* txmem);
 VCBDMSTATUS vcfBdmTxspace(VCZTXMEM* txmem);
 VCBDMSTATUS vcfBdmNoencode(VCZTXMEM* txmem);
@@ -182,6 +189,56 @@ VCBDMSTATUS vcfRxdec4pv3x(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 
 // Client-buffer stages.
 VCBDMSTATUS vcfRxClbuf(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
-VCBDMSTATUS vcfTxClbuf(VCZTXMEM* txmem);
+inline VCBDMSTATUS vcfTxClbuf(VCZTXMEM* t) {
+  uint16_t word;
+  const uint16_t real = vcfCopyFromClBuf(t->txCpyFrmBufp, &word, t->txnumBits);
+  t->txdata = word;
+  t->txtotalBits += t->txnumBits;
+  return real == t->txnumBits ? VCBDM_TXDATA_FULL : VCBDM_TXDATA_SHORT;
+}
 void vcfInitRxTCF(VCZBAUD* baud, VCESYMBOLRATE symbolRate);
 VCBDMSTATUS vcfRxTCF(VCZBAUD* baud);
+
+// A machine stops on a return bit, or on a watched bit when all detect bits are present.
+inline bool vcBdmStops(VCBDMSTATUS status, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
+  if (status & rtnmask) return true;
+  return (status & (detmask | rtnmask)) != 0 && (status & detmask) == detmask;
+}
+
+// The transmit machine's loop for one set of stages, called directly so that the compiler takes
+// them (and the modulator) into the loop: page data, the bulk of a call, runs through these
+// instead of five calls through pointers per symbol. The carrier's phase and the line's write
+// position stay in locals over the run (the stages touch neither), not stored and read back for
+// every symbol. A service sets one as the flow's run where it sets those stages; while the flow's
+// stages are others, the general loop runs.
+template <VCTXSTAGEF Data, VCTXSTAGEF Scram, VCTXSTAGEF Encode, VCTXSTAGEF Map>
+VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
+  VCZTXFLOW& f = baud->txflow;
+  if (f.txdataf != Data || f.scramf != Scram || f.encodef != Encode || f.mapf != Map)
+    return vcfBdmTxbaudEach(baud, detmask, rtnmask);
+  VCZTXMEM* t = &baud->txmem;
+  VCZFASTBULKDLYHDL* line = &baud->txsbuf;
+  VCZMOD* mod = t->modParamp;
+  uint32_t phase = mod->carrierPhase;
+  const uint32_t inc = mod->phaseInc;
+  int16_t* w = line->fstWrp;
+  const int16_t* const end = line->fstEndp;
+  const int len = line->fstBulkDlyLen;
+  VCBDMSTATUS stopped = 0;
+  while (w < end) {
+    VCBDMSTATUS st = Data(t);
+    st |= Scram(t);
+    st |= Encode(t);
+    st |= Map(t);
+    phase += inc;
+    vcModulateAt(&t->txsig, phase, w++, len);
+    if (f.txcntr > 0 && --f.txcntr == 0) st |= VCBDM_CNTR_EXPIRED;
+    if (vcBdmStops(st, detmask, rtnmask)) {
+      stopped = st;
+      break;
+    }
+  }
+  mod->carrierPhase = phase;
+  line->fstWrp = w;
+  return stopped;
+}

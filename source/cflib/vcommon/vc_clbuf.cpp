@@ -197,9 +197,22 @@ bool takeClientPacket(VCZCPYFRMCLBUF* c) {
   return false;
 }
 
-}  // namespace
+// The source's words into the reservoir while it has room for a whole one; bits of the idle
+// pattern are not flagged as client bits.
+inline void refillReservoir(VCZCPYFRMCLBUF* c, bool idleSource) {
+  while (c->txBitsRem > 0 && c->curWordBitPtr <= 16) {
+    const uint16_t k = c->txBitsRem < 16 ? c->txBitsRem : 16;
+    const uint32_t bits = *c->clBufp++ & ((1u << k) - 1);
+    c->curWord |= bits << c->curWordBitPtr;
+    if (!idleSource) c->curWordRealMask |= ((1u << k) - 1) << c->curWordBitPtr;
+    c->curWordBitPtr = static_cast<uint16_t>(c->curWordBitPtr + k);
+    c->txBitsRem = static_cast<uint16_t>(c->txBitsRem - k);
+  }
+}
 
-uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
+// The general copy: any number of bits, refilling the reservoir from the client's packets or the
+// idle pattern as it runs dry. Apart from the common case, so that this one's setup stays off it.
+__attribute__((noinline)) uint16_t copyThroughReservoir(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
   const int words = (n + 15) / 16;
   for (int i = 0; i < words; ++i) out[i] = 0xFFFF;
   // The reservoir carries a flag per bit: set for client bits, clear for idle-pattern bits.
@@ -221,14 +234,7 @@ uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
       continue;
     }
     if (c->txBitsRem > 0) {
-      while (c->txBitsRem > 0 && c->curWordBitPtr <= 16) {
-        const uint16_t k = c->txBitsRem < 16 ? c->txBitsRem : 16;
-        const uint32_t bits = *c->clBufp++ & ((1u << k) - 1);
-        c->curWord |= bits << c->curWordBitPtr;
-        if (!idleSource) realMask |= ((1u << k) - 1) << c->curWordBitPtr;
-        c->curWordBitPtr = static_cast<uint16_t>(c->curWordBitPtr + k);
-        c->txBitsRem = static_cast<uint16_t>(c->txBitsRem - k);
-      }
+      refillReservoir(c, idleSource);
       continue;
     }
     finishClientPacket(c);
@@ -265,12 +271,18 @@ uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
   return real;
 }
 
-VCBDMSTATUS vcfTxClbuf(VCZTXMEM* t) {
-  uint16_t word;
-  const uint16_t real = vcfCopyFromClBuf(t->txCpyFrmBufp, &word, t->txnumBits);
-  t->txdata = word;
-  t->txtotalBits += t->txnumBits;
-  return real == t->txnumBits ? VCBDM_TXDATA_FULL : VCBDM_TXDATA_SHORT;
+}  // namespace
+
+uint16_t vcfCopyFromClBufGeneral(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
+  // A symbol's few bits from a reservoir that will hold them once the words left in the source
+  // are in (vcfCopyFromClBuf has taken those it holds already): what the general copy does for
+  // it, without its setup.
+  if (n > 0 && n <= 16 && c->curWordBitPtr < n && c->txBitsRem > 0 &&
+      c->curWordBitPtr + (c->txBitsRem < 16 ? c->txBitsRem : 16) >= n) {
+    refillReservoir(c, c->txDataCmdRd == 0);
+    return vcTakeHeldBits(c, out, n);
+  }
+  return copyThroughReservoir(c, out, n);
 }
 
 int vcfPackData(MEM_BufPool* pool, QMQUEUE* queue, uint16_t* packet, uint16_t blockBytes) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "mem/mem.h"
+#include "vc_arith.h"
 #include "vc_stm.h"
 
 constexpr uint16_t vcPktWords(uint16_t bits) { return static_cast<uint16_t>(((bits + 15) >> 4) + 1); }
@@ -77,7 +78,25 @@ struct VCZCPYFRMCLBUF {
 void vcfInitCopyFromClBuf(VCZCPYFRMCLBUF* cpy, uint16_t txDataSent, uint16_t txCmdQLow,
                           uint16_t txCmdQUflow, uint16_t lowThresh, const VCZIDLEPTN* idlePattern,
                           void* srv, VCETXMODE txMode, QMQUEUE* queue);
-uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* cpy, uint16_t* out, uint16_t n);
+uint16_t vcfCopyFromClBufGeneral(VCZCPYFRMCLBUF* cpy, uint16_t* out, uint16_t n);
+// n (1 to 16) bits that the reservoir holds, taken as the general copy takes them.
+inline uint16_t vcTakeHeldBits(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
+  const uint32_t mask = (1u << n) - 1;
+  out[0] = static_cast<uint16_t>((0xFFFFu & ~mask) | (c->curWord & mask));
+  const uint32_t realBits = c->curWordRealMask & mask;  // all client bits, but near the idle pattern
+  const uint16_t real = realBits == mask ? n : static_cast<uint16_t>(vcPopcount(realBits));
+  c->curWord >>= n;
+  c->curWordRealMask >>= n;
+  c->curWordBitPtr = static_cast<uint16_t>(c->curWordBitPtr - n);
+  c->clientBitsRem = c->clientBitsRem > real ? c->clientBitsRem - real : 0;
+  return real;
+}
+// A symbol's few bits from a reservoir that holds them are the case of nearly every call: taken
+// here, inline; the rest by the general copy.
+inline uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
+  if (n > 0 && n <= 16 && c->curWordBitPtr >= n) return vcTakeHeldBits(c, out, n);
+  return vcfCopyFromClBufGeneral(c, out, n);
+}
 int vcfPackData(MEM_BufPool* pool, QMQUEUE* queue, uint16_t* packet, uint16_t blockBytes);
 void vcfDumpTxDataPkts(VCZCPYFRMCLBUF* cpy);
 

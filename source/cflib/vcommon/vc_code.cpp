@@ -1,28 +1,17 @@
 // Scramblers, differential and trellis coding, rate sequence and rate table.
 #include "vc_code.h"
 
+#include <array>
+
 namespace {
 
 constexpr uint32_t kGpcMask = (1u << 23) - 1;
-
-// All k bits of a symbol in one step; the tap of x^-18 sits at register bit 5.
-uint16_t gpcScramble(uint16_t in, uint32_t& reg, int k) {
-  const uint16_t out = static_cast<uint16_t>((in ^ reg ^ (reg >> 5)) & ((1u << k) - 1));
-  reg = ((reg >> k) + (static_cast<uint32_t>(out) << (23 - k))) & kGpcMask;
-  return out;
-}
 
 uint16_t gpcDescramble(uint16_t in, uint32_t& reg, int k) {
   const uint16_t mask = static_cast<uint16_t>((1u << k) - 1);
   const uint16_t out = static_cast<uint16_t>((in ^ reg ^ (reg >> 5)) & mask);
   reg = ((reg >> k) + (static_cast<uint32_t>(in & mask) << (23 - k))) & kGpcMask;
   return out;
-}
-
-template <int K>
-VCBDMSTATUS gpcScr(VCZTXMEM* t) {
-  t->scout = gpcScramble(t->txdata, t->screg, K);
-  return 0;
 }
 
 template <int K>
@@ -33,11 +22,6 @@ VCBDMSTATUS gpcDes(VCZRXMEM* r, VCZBUF*) {
 
 }  // namespace
 
-VCBDMSTATUS v32gpcscr2(VCZTXMEM* t) { return gpcScr<2>(t); }
-VCBDMSTATUS v32gpcscr3(VCZTXMEM* t) { return gpcScr<3>(t); }
-VCBDMSTATUS v32gpcscr4(VCZTXMEM* t) { return gpcScr<4>(t); }
-VCBDMSTATUS v32gpcscr5(VCZTXMEM* t) { return gpcScr<5>(t); }
-VCBDMSTATUS v32gpcscr6(VCZTXMEM* t) { return gpcScr<6>(t); }
 VCBDMSTATUS v32gpcdes2(VCZRXMEM* r, VCZBUF* b) { return gpcDes<2>(r, b); }
 VCBDMSTATUS v32gpcdes3(VCZRXMEM* r, VCZBUF* b) { return gpcDes<3>(r, b); }
 VCBDMSTATUS v32gpcdes4(VCZRXMEM* r, VCZBUF* b) { return gpcDes<4>(r, b); }
@@ -46,7 +30,7 @@ VCBDMSTATUS v32gpcdes6(VCZRXMEM* r, VCZBUF* b) { return gpcDes<6>(r, b); }
 
 VCBDMSTATUS v32gpctrn2(VCZRXMEM* r, VCZBUF*) {
   // A scrambler fed with rxdata (3 during training): the scrambled-ones reference.
-  r->desout = gpcScramble(r->rxdata, r->dsreg, 2);
+  r->desout = vcGpcScramble(r->rxdata, r->dsreg, 2);
   return 0;
 }
 
@@ -77,54 +61,56 @@ uint16_t v27tscramSerial(bool isScrambler, uint16_t bits, int n, uint32_t* reg, 
 
 namespace {
 
+// Five bits in reverse order: a symbol's bits in the order the register takes them.
+constexpr std::array<uint8_t, 32> kReverse5 = [] {
+  std::array<uint8_t, 32> t{};
+  for (uint32_t x = 0; x < 32; ++x)
+    for (int i = 0; i < 5; ++i)
+      if (x & (1u << i)) t[x] |= static_cast<uint8_t>(1u << (4 - i));
+  return t;
+}();
+
 // The guard counter cannot reach 33 within these bits, and bit i reads only register bits the
-// earlier ones have not shifted in (taps 5, 6, 7, 8 and 11, i < 5): every bit from the register
-// as it was, independently of the others. N fixed, so that the bits are unrolled.
-template <int N>
-uint16_t scrambleWord(bool isScrambler, uint16_t bits, uint32_t* reg, uint16_t* guard) {
+// earlier ones have not shifted in (taps 5, 6, 7, 8 and 11, i < 5): all N bits at once, in the
+// register's order (bit i of the symbol at N - 1 - i after the shift), where each tap is one shift.
+template <bool isScrambler, int N>
+__attribute__((always_inline)) inline uint16_t scrambleWord(uint16_t bits, uint32_t* reg, uint16_t* guard) {
   static_assert(N >= 1 && N <= 5);
-  const uint32_t r = *reg;
-  uint32_t result = 0, entered = 0;
-  int lastDiffering = -1;
-  for (int i = 0; i < N; ++i) {
-    const uint32_t b = (bits >> i) & 1;
-    const uint32_t out = b ^ ((r >> (5 - i)) & 1) ^ ((r >> (6 - i)) & 1);
-    result |= out << i;
-    const uint32_t enter = isScrambler ? out : b;
-    // bitwise, not short-circuit: on page data each comparison is a coin toss for the predictor
-    const uint32_t differs = (enter ^ (r >> (7 - i))) & (enter ^ (r >> (8 - i))) & (enter ^ (r >> (11 - i))) & 1;
-    lastDiffering = differs ? i : lastDiffering;
-    entered = (entered << 1) | enter;
-  }
-  *reg = (r << N) | entered;
-  *guard = static_cast<uint16_t>(lastDiffering < 0 ? *guard + N : N - 1 - lastDiffering);
-  return static_cast<uint16_t>(result);
+  constexpr uint32_t mask = (1u << N) - 1;
+  const uint32_t shifted = *reg << N;
+  const uint32_t in = kReverse5[bits & mask] >> (5 - N);
+  const uint32_t out = in ^ (((shifted >> 6) ^ (shifted >> 7)) & mask);
+  const uint32_t r = shifted | (isScrambler ? out : in);
+  // a bit that differs from all three taps restarts the guard count; the last such bit of the
+  // symbol is the lowest in register order
+  const uint32_t differs = (r ^ (r >> 8)) & (r ^ (r >> 9)) & (r ^ (r >> 12)) & mask;
+  *reg = r;
+  *guard = static_cast<uint16_t>(differs == 0 ? *guard + N : __builtin_ctz(differs));
+  return static_cast<uint16_t>(kReverse5[out] >> (5 - N));
 }
 
-}  // namespace
-
-uint16_t v27tscram(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard) {
+// The scrambler or descrambler fixed, so that each form is straight code.
+template <bool isScrambler>
+uint16_t scramble(uint16_t bits, int n, uint32_t* reg, uint16_t* guard) {
   if (*guard + n <= 32) {
     switch (n) {
-      case 1: return scrambleWord<1>(isScrambler, bits, reg, guard);
-      case 2: return scrambleWord<2>(isScrambler, bits, reg, guard);
-      case 3: return scrambleWord<3>(isScrambler, bits, reg, guard);
-      case 4: return scrambleWord<4>(isScrambler, bits, reg, guard);
-      case 5: return scrambleWord<5>(isScrambler, bits, reg, guard);
+      case 1: return scrambleWord<isScrambler, 1>(bits, reg, guard);
+      case 2: return scrambleWord<isScrambler, 2>(bits, reg, guard);
+      case 3: return scrambleWord<isScrambler, 3>(bits, reg, guard);
+      case 4: return scrambleWord<isScrambler, 4>(bits, reg, guard);
+      case 5: return scrambleWord<isScrambler, 5>(bits, reg, guard);
       default: break;
     }
   }
   return v27tscramSerial(isScrambler, bits, n, reg, guard);
 }
 
-VCBDMSTATUS vcf27Scram2(VCZTXMEM* t) {
-  t->scout = v27tscram(true, t->txdata, 2, &t->screg, &t->nones);
-  return 0;
+}  // namespace
+
+uint16_t v27tscram(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard) {
+  return isScrambler ? scramble<true>(bits, n, reg, guard) : scramble<false>(bits, n, reg, guard);
 }
-VCBDMSTATUS vcf27Scram3(VCZTXMEM* t) {
-  t->scout = v27tscram(true, t->txdata, 3, &t->screg, &t->nones);
-  return 0;
-}
+
 VCBDMSTATUS vcf27Descram2(VCZRXMEM* r, VCZBUF*) {
   r->desout = v27tscram(false, r->descin, 2, &r->dsreg, &r->nones);
   return 0;
@@ -139,11 +125,6 @@ VCBDMSTATUS vcf27Descram3(VCZRXMEM* r, VCZBUF*) {
 const uint16_t encodeStateTab32[32] = {0, 2, 3, 1, 4, 7, 5, 6, 1, 3, 2, 0, 7, 4, 6, 5,
                                        2, 0, 1, 3, 6, 5, 7, 4, 3, 1, 0, 2, 5, 6, 4, 7};
 
-VCBDMSTATUS v3xfTxenc(VCZTXMEM* t) {
-  t->encout = static_cast<uint16_t>(((t->scout + t->encout) & 3) + (t->scout & 0xFC));
-  return 0;
-}
-
 VCBDMSTATUS v3xfRxdec(VCZRXMEM* r, VCZBUF*) {
   r->descin = static_cast<uint16_t>(((r->decin - r->decreg) & 3) + (r->decin & 0xFC));
   r->decreg = r->decin;
@@ -152,20 +133,6 @@ VCBDMSTATUS v3xfRxdec(VCZRXMEM* r, VCZBUF*) {
 
 VCBDMSTATUS v3xfEnctrn2p(VCZTXMEM* t) {
   t->encout = (t->scout & 1) ? 3 : 0;
-  return 0;
-}
-
-VCBDMSTATUS v3xfTtrelenc(VCZTXMEM* t) {
-  v3xfTxenc(t);
-  t->trelout = static_cast<uint16_t>((t->trelstate & 1) + 2 * t->encout);
-  t->trelstate = encodeStateTab32[(t->trelstate & 7) * 4 + (t->encout & 3)];
-  return 0;
-}
-
-VCBDMSTATUS v3xfTxmap(VCZTXMEM* t) {
-  const uint16_t e = t->gridmap[t->trelout & t->txsigmask];
-  t->txsig.real = static_cast<int16_t>(((e >> 8) - 128) * t->txscale);
-  t->txsig.imag = static_cast<int16_t>(((e & 255) - 128) * t->txscale);
   return 0;
 }
 

@@ -8,11 +8,24 @@
 #include "vc_baud.h"
 
 // ---- scramblers of the trellis family, k bits per symbol ----
-VCBDMSTATUS v32gpcscr2(VCZTXMEM* txmem);
-VCBDMSTATUS v32gpcscr3(VCZTXMEM* txmem);
-VCBDMSTATUS v32gpcscr4(VCZTXMEM* txmem);
-VCBDMSTATUS v32gpcscr5(VCZTXMEM* txmem);
-VCBDMSTATUS v32gpcscr6(VCZTXMEM* txmem);
+// All k bits of a symbol in one step; the tap of x^-18 sits at register bit 5. The transmit
+// stages are inline for the baud machine's runs (vcBdmTxRun).
+inline uint16_t vcGpcScramble(uint16_t in, uint32_t& reg, int k) {
+  constexpr uint32_t kMask = (1u << 23) - 1;
+  const uint16_t out = static_cast<uint16_t>((in ^ reg ^ (reg >> 5)) & ((1u << k) - 1));
+  reg = ((reg >> k) + (static_cast<uint32_t>(out) << (23 - k))) & kMask;
+  return out;
+}
+template <int K>
+inline VCBDMSTATUS vcGpcScr(VCZTXMEM* t) {
+  t->scout = vcGpcScramble(t->txdata, t->screg, K);
+  return 0;
+}
+inline VCBDMSTATUS v32gpcscr2(VCZTXMEM* t) { return vcGpcScr<2>(t); }
+inline VCBDMSTATUS v32gpcscr3(VCZTXMEM* t) { return vcGpcScr<3>(t); }
+inline VCBDMSTATUS v32gpcscr4(VCZTXMEM* t) { return vcGpcScr<4>(t); }
+inline VCBDMSTATUS v32gpcscr5(VCZTXMEM* t) { return vcGpcScr<5>(t); }
+inline VCBDMSTATUS v32gpcscr6(VCZTXMEM* t) { return vcGpcScr<6>(t); }
 VCBDMSTATUS v32gpcdes2(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS v32gpcdes3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS v32gpcdes4(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
@@ -27,19 +40,38 @@ extern const VCRXSTAGEF vctGpcDesLUT[7];
 uint16_t v27tscram(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard);
 // The same a bit at a time: the reference, and the form taken near the guard's count.
 uint16_t v27tscramSerial(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard);
-VCBDMSTATUS vcf27Scram2(VCZTXMEM* txmem);
-VCBDMSTATUS vcf27Scram3(VCZTXMEM* txmem);
+inline VCBDMSTATUS vcf27Scram2(VCZTXMEM* t) {
+  t->scout = v27tscram(true, t->txdata, 2, &t->screg, &t->nones);
+  return 0;
+}
+inline VCBDMSTATUS vcf27Scram3(VCZTXMEM* t) {
+  t->scout = v27tscram(true, t->txdata, 3, &t->screg, &t->nones);
+  return 0;
+}
 VCBDMSTATUS vcf27Descram2(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS vcf27Descram3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 
 // ---- differential and trellis coding ----
-VCBDMSTATUS v3xfTxenc(VCZTXMEM* txmem);
+extern const uint16_t encodeStateTab32[32];
+inline VCBDMSTATUS v3xfTxenc(VCZTXMEM* t) {
+  t->encout = static_cast<uint16_t>(((t->scout + t->encout) & 3) + (t->scout & 0xFC));
+  return 0;
+}
 VCBDMSTATUS v3xfRxdec(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS v3xfEnctrn2p(VCZTXMEM* txmem);
-VCBDMSTATUS v3xfTtrelenc(VCZTXMEM* txmem);
-VCBDMSTATUS v3xfTxmap(VCZTXMEM* txmem);
+inline VCBDMSTATUS v3xfTtrelenc(VCZTXMEM* t) {
+  v3xfTxenc(t);
+  t->trelout = static_cast<uint16_t>((t->trelstate & 1) + 2 * t->encout);
+  t->trelstate = encodeStateTab32[(t->trelstate & 7) * 4 + (t->encout & 3)];
+  return 0;
+}
+inline VCBDMSTATUS v3xfTxmap(VCZTXMEM* t) {
+  const uint16_t e = t->gridmap[t->trelout & t->txsigmask];
+  t->txsig.real = static_cast<int16_t>(((e >> 8) - 128) * t->txscale);
+  t->txsig.imag = static_cast<int16_t>(((e & 255) - 128) * t->txscale);
+  return 0;
+}
 VCBDMSTATUS vcfvitdec3x(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
-extern const uint16_t encodeStateTab32[32];
 
 // ---- rate sequence and rate table ----
 void vcfTxrate_init(VCZTXMEM* txmem, uint16_t word);

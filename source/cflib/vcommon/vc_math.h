@@ -87,6 +87,20 @@ struct VCZFASTBULKDLYHDL {
 };
 
 constexpr int VC_T3SAMPLES = 44;
+constexpr int VC_MAXSHAPESUMS = 12;  // six samples per symbol, real and imaginary
+
+// The pulse shaper's taps laid out for 16-sample loads (the AVX2 transmitter's form): `late` over
+// the sixteen samples ending at the symbol, `early` over the filter's first sixteen (filters
+// longer than sixteen), each tap in exactly one of them. Sums 0 .. ns - 1 are the real blocks,
+// ns .. 2 ns - 1 the imaginary.
+struct VCZSHAPETAPS {
+  int16_t early[VC_MAXSHAPESUMS][16];
+  int16_t late[VC_MAXSHAPESUMS][16];
+  // Filters of up to eight taps: the real and imaginary block of each sample side by side, each
+  // over the eight samples ending at the symbol.
+  int16_t narrow[VC_MAXSHAPESUMS / 2][16];
+  const int16_t* from;  // the taps laid out here; null when none are
+};
 
 struct VCZMOD {
   uint16_t amplitude;
@@ -102,6 +116,7 @@ struct VCZMOD {
   int16_t txFiltLen;
   const int16_t* passBandCoeffp;
   int16_t t3Samples[VC_T3SAMPLES];
+  VCZSHAPETAPS shape;  // passBandCoeffp laid out, by vcfSetTxShaper
 };
 
 extern const int16_t vcgTxbandpassfilt32[120];
@@ -109,10 +124,30 @@ extern const int16_t vcgTxbandpassfilt32[120];
 void vcfInitBulkDly(int16_t* base, int16_t len, VCZMOD* mod);
 void vcfInitTxParam32(VCZMOD* mod, int16_t amplitude);
 void vcfSetTxAmplitude32(VCZMOD* mod, int16_t value);
+// The pass-band pulse shaper: ns samples per symbol from 2 ns blocks of filtLen taps (real blocks,
+// then imaginary), which stay in place while the modulator uses them. The only way the taps are
+// set: the transmitter reads them in the form laid out here.
+void vcfSetTxShaper(VCZMOD* mod, int16_t ns, int16_t filtLen, const int16_t* taps);
 void vcfInitFastBulkDly(const int16_t* base, const int16_t* wrp, int16_t len, VCZFASTBULKDLYHDL* hdl,
                         int16_t* fast, int16_t fastLen, int16_t hist);
 int16_t vcfCalcNumSymbols(const VCZBUF* buf, int16_t rateIndex);
-void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl);
+// The symbol turned by the carrier at `phase` into the fast bulk delay line at w (the imaginary
+// line len further on).
+inline void vcModulateAt(const VCZCOMPLEX* sig, uint32_t phase, int16_t* w, int len) {
+  const uint16_t ph = static_cast<uint16_t>(phase >> 16);
+  const VCZCOMPLEX rot{fxcos(ph), fxsin(ph)};
+  VCZCOMPLEX out;
+  fxcmul(sig, &rot, &out);
+  w[0] = out.real;
+  w[len] = out.imag;
+}
+
+// The symbol turned by the carrier's next phase onto the fast bulk delay line.
+inline void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  mod->carrierPhase += mod->phaseInc;
+  vcModulateAt(sig, mod->carrierPhase, hdl->fstWrp, hdl->fstBulkDlyLen);
+  ++hdl->fstWrp;
+}
 // The symbols from the fast bulk delay line through the pass-band pulse shaper and the transmit
 // resampler into 8000/s line samples at *out.
 void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl);

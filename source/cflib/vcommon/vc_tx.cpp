@@ -84,24 +84,46 @@ void vcfInitTxParam32(VCZMOD* mod, int16_t amplitude) {
   mod->interpSampPosLow = 0;
   mod->interpSampInc = 0x00E66666;  // 0.9 = 7200 / 8000
   mod->interpSampIncLow = 0x66666666;
-  mod->numSample = 3;
-  mod->txFiltLen = 20;
   mod->phaseInc = 0xC0000000;  // 1800 Hz at 2400 baud: three quarters of a turn per symbol
   mod->carrierPhase = 0;
-  mod->passBandCoeffp = vcgTxbandpassfilt32;
+  vcfSetTxShaper(mod, 3, 20, vcgTxbandpassfilt32);
   vcfSetTxAmplitude32(mod, amplitude);
   for (int i = 0; i < mod->numSample + 32; ++i) mod->t3Samples[i] = 0;
+}
+
+void vcfSetTxShaper(VCZMOD* mod, int16_t ns, int16_t filtLen, const int16_t* taps) {
+  mod->numSample = ns;
+  mod->txFiltLen = filtLen;
+  mod->passBandCoeffp = taps;
+  VCZSHAPETAPS& t = mod->shape;
+  t.from = nullptr;
+  if (ns > VC_MAXSHAPESUMS / 2 || filtLen > 32) return;  // no laid-out form: the baseline one runs
+  for (int d = 0; d < 2 * ns; ++d) {
+    const int k = d < ns ? d : d - ns;
+    const int16_t* c = taps + (d < ns ? 0 : ns * filtLen) + (ns - 1 - k) * filtLen;
+    for (int i = 0; i < 16; ++i) {
+      const int tap = filtLen - 16 + i;  // the tap of late lane i
+      t.early[d][i] = filtLen > 16 ? c[i] : 0;
+      t.late[d][i] = tap >= 0 && (filtLen <= 16 || tap >= 16) ? c[tap] : 0;
+    }
+  }
+  for (int k = 0; k < ns; ++k)
+    for (int i = 0; i < 8; ++i) {
+      t.narrow[k][i] = t.late[k][8 + i];
+      t.narrow[k][8 + i] = t.late[ns + k][8 + i];
+    }
+  t.from = taps;
 }
 
 void vcfInitFastBulkDly(const int16_t* base, const int16_t* wrp, int16_t len, VCZFASTBULKDLYHDL* hdl,
                         int16_t* fast, int16_t fastLen, int16_t hist) {
   const int32_t at = static_cast<int32_t>(wrp - base);
+  int32_t src = (at - (hist - 1)) % len;  // the oldest sample kept, wrapped into the line
+  if (src < 0) src += len;
   for (int i = 0; i < hist - 1; ++i) {
-    int32_t src = at - (hist - 1) + i;
-    while (src < 0) src += len;
-    src %= len;
     fast[i] = base[src];
     fast[fastLen + i] = base[len + src];
+    if (++src == len) src = 0;
   }
   hdl->fstBulkDlyLen = static_cast<uint16_t>(fastLen);
   hdl->fstStp = hdl->fstWrp = hdl->fstRdp = fast + hist - 1;
@@ -113,17 +135,6 @@ int16_t vcfCalcNumSymbols(const VCZBUF* buf, int16_t rateIndex) {
   const uint16_t rate = vcgSymbolRateLUT[rateIndex];
   const uint16_t scaled = static_cast<uint16_t>(n << 8);
   return static_cast<int16_t>((scaled / (64000 / (rate >> 3))) >> 2);
-}
-
-void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
-  mod->carrierPhase += mod->phaseInc;
-  const uint16_t ph = static_cast<uint16_t>(mod->carrierPhase >> 16);
-  const VCZCOMPLEX rot{fxcos(ph), fxsin(ph)};
-  VCZCOMPLEX out;
-  fxcmul(sig, &rot, &out);
-  hdl->fstWrp[0] = out.real;
-  hdl->fstWrp[hdl->fstBulkDlyLen] = out.imag;
-  ++hdl->fstWrp;
 }
 
 namespace {

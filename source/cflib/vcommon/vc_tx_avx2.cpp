@@ -10,39 +10,12 @@
 
 namespace {
 
-constexpr int kMaxShapeSums = 12;  // six samples per symbol, real and imaginary
-
-// The pulse shaper's taps laid out for 16-sample loads: `late` over the sixteen samples ending at
-// the symbol, `early` over the filter's first sixteen samples (filters longer than sixteen), each
-// tap in exactly one of them. Sums 0 .. ns - 1 are the real blocks, ns .. 2 ns - 1 the imaginary.
-struct ShapeTaps {
-  alignas(32) int16_t early[kMaxShapeSums][16];
-  alignas(32) int16_t late[kMaxShapeSums][16];
-  bool zero[kMaxShapeSums];  // a block of zero taps adds nothing and is not read
-};
-
-void layShapeTaps(const VCZMOD* mod, ShapeTaps* t) {
-  const int ns = mod->numSample, taps = mod->txFiltLen;
-  for (int d = 0; d < 2 * ns; ++d) {
-    const int k = d < ns ? d : d - ns;
-    const int16_t* c = mod->passBandCoeffp + (d < ns ? 0 : ns * taps) + (ns - 1 - k) * taps;
-    for (int i = 0; i < 16; ++i) {
-      const int tap = taps - 16 + i;  // the tap of late lane i
-      t->early[d][i] = taps > 16 ? c[i] : 0;
-      t->late[d][i] = tap >= 0 && (taps <= 16 || tap >= 16) ? c[tap] : 0;
-    }
-    bool zero = true;
-    for (int i = 0; i < taps; ++i) zero = zero && c[i] == 0;
-    t->zero[d] = zero;
-  }
-}
-
 // The symbol's ns pass-band samples into t3[33 ..]: each the saturated difference of its real and
 // imaginary block's saturated Q15 sums. Four samples at a time: real sums in lanes 0 - 3 of the
 // folded eight, imaginary in 4 - 7, so that a saturating pack and a saturating subtraction finish
 // them.
 template <int ns, int taps>
-__attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int16_t* rd, int len, const ShapeTaps& t,
+__attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int16_t* rd, int len, const VCZSHAPETAPS& t,
                                                                        int16_t* t3) {
 #pragma GCC unroll 2
   for (int g = 0; g < (ns + 3) / 4; ++g) {
@@ -50,7 +23,7 @@ __attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int
 #pragma GCC unroll 8
     for (int j = 0; j < 8; ++j) {
       const int k = 4 * g + (j & 3), d = j < 4 ? k : ns + k;
-      if (k >= ns || t.zero[d]) {
+      if (k >= ns) {
         acc[j] = _mm256_setzero_si256();
         continue;
       }
@@ -62,6 +35,31 @@ __attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int
     const __m128i re_im = _mm_packs_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
     const __m128i y = _mm_subs_epi16(re_im, _mm_srli_si128(re_im, 8));
     vcStoreUpTo4(t3 + 33 + 4 * g, y, ns - 4 * g < 4 ? ns - 4 * g : 4);
+  }
+}
+
+// The same for filters of up to eight taps (the late taps' first eight lanes are zero): the real
+// and imaginary line's eight samples ending at the symbol side by side, so that one
+// multiply-add takes both of a sample's blocks, and horizontal adds fold four sums at a time.
+template <int ns>
+__attribute__((target("avx2"), always_inline)) inline void shapeSymbolNarrow(const int16_t* rd, int len,
+                                                                             const VCZSHAPETAPS& t, int16_t* t3) {
+  static_assert(ns == 6);
+  const __m256i x = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rd - 7))),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(rd + len - 7)), 1);
+  __m256i m[ns];
+#pragma GCC unroll 6
+  for (int k = 0; k < ns; ++k) m[k] = _mm256_madd_epi16(x, vcLoad16(t.narrow[k]));
+  // lanes re0 re1 re2 re3 | im0 im1 im2 im3, then re4 re5 re4 re5 | im4 im5 im4 im5
+  const __m256i h45 = _mm256_hadd_epi32(m[4], m[5]);
+  const __m256i s[2] = {_mm256_hadd_epi32(_mm256_hadd_epi32(m[0], m[1]), _mm256_hadd_epi32(m[2], m[3])),
+                        _mm256_hadd_epi32(h45, h45)};
+#pragma GCC unroll 2
+  for (int g = 0; g < 2; ++g) {
+    const __m256i v = _mm256_srai_epi32(s[g], 15);
+    const __m128i re_im = _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+    const __m128i y = _mm_subs_epi16(re_im, _mm_srli_si128(re_im, 8));
+    vcStoreUpTo4(t3 + 33 + 4 * g, y, 4);  // the second four's last two are written over next
   }
 }
 
@@ -77,30 +75,36 @@ struct LineLevel {
   }
 };
 
-// Layout of the thread's transmit taps, laid out again only when they change: compared by value,
-// since a table's address may be reused for other taps.
-template <int ns, int filtLen>
-const ShapeTaps& laidOutTaps(const VCZMOD* mod) {
-  constexpr size_t kTapBytes = sizeof(int16_t) * 2 * ns * filtLen;
-  thread_local ShapeTaps taps;
-  thread_local int16_t laidFrom[2 * ns * filtLen];
-  thread_local bool laid = false;
-  if (!laid || std::memcmp(laidFrom, mod->passBandCoeffp, kTapBytes) != 0) {
-    layShapeTaps(mod, &taps);
-    std::memcpy(laidFrom, mod->passBandCoeffp, kTapBytes);
-    laid = true;
+// The line samples at n positions into w, four at a time; unused lanes of the last four repeat
+// the first position, so that every read stays where the positions' own do.
+__attribute__((target("avx2"), always_inline)) inline int16_t* interpolateRun(const int16_t** base, uint32_t* at, int n,
+                                                                              const LineLevel& level, int16_t* w) {
+  if (n == 0) return w;
+  for (int i = n; i < ((n + 3) & ~3); ++i) {
+    base[i] = base[0];
+    at[i] = at[0];
   }
-  return taps;
+  int i = 0;
+  for (; i + 4 <= n; i += 4, w += 4) vcStoreUpTo4(w, level(vcInterp4Avx2(base + i, at + i)), 4);
+  if (i < n) {
+    vcStoreUpTo4(w, level(vcInterp4Avx2(base + i, at + i)), n - i);
+    w += n - i;
+  }
+  return w;
 }
 
 // ns samples per symbol from filters of filtLen taps: constants, so that the sums stay in registers.
 // The symbols go in runs: all of a run's pass-band samples first, in one line behind the 33 kept,
-// then its positions, whose line samples are taken four at a time across the symbols. Positions
-// stay relative to their symbol, as in the symbol-by-symbol form; a run is as long as a frame's.
+// then its positions, whose line samples are taken four at a time across the symbols. The
+// symbol-by-symbol form steps while the step's second phase reads before its symbol's limit and
+// then moves the position back by a symbol; here the position stays in the run's line, so the
+// limit is the run's last symbol's, for every step alike: the same steps, in one loop with one
+// exit. A run is short enough for the position's integer part to stay below 128.
 template <int ns, int filtLen>
 __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
-  constexpr int kRun = 32;
-  const ShapeTaps& taps = laidOutTaps<ns, filtLen>(mod);
+  constexpr int kRun = (127 - (ns + 32)) / ns;
+  constexpr int kPositions = 256;  // the modems' steps take under eight per symbol
+  const VCZSHAPETAPS& taps = mod->shape;
   int16_t t3[VC_T3SAMPLES];
   std::memcpy(t3, mod->t3Samples, sizeof(t3));
   const int32_t limit = ns + 32;
@@ -109,17 +113,33 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
   int16_t* rd = hdl->fstRdp;
   const int16_t* const wr = hdl->fstWrp;
   const int len = hdl->fstBulkDlyLen;
-  VcInterpFour<LineLevel> samples{*out, LineLevel{mod->amplitude}};
+  const LineLevel level{mod->amplitude};
+  int16_t* w = *out;
   while (rd < wr) {
     const int run = wr - rd < kRun ? static_cast<int>(wr - rd) : kRun;
     int16_t line[33 + kRun * ns + 4];  // four more: the shaper stores up to four samples at a time
     std::memcpy(line, t3, 33 * sizeof(int16_t));
-    for (int s = 0; s < run; ++s) shapeSymbol<ns, filtLen>(rd + s, len, taps, line + s * ns);
     for (int s = 0; s < run; ++s) {
-      while (vcPosStepBefore(pos, posLow, inc, incLow, limit)) samples.push(line + s * ns + vcPosInt(pos), pos);
-      pos -= static_cast<uint32_t>(ns) << 24;
+      if constexpr (filtLen <= 8)
+        shapeSymbolNarrow<ns>(rd + s, len, taps, line + s * ns);
+      else
+        shapeSymbol<ns, filtLen>(rd + s, len, taps, line + s * ns);
     }
-    samples.flush();
+    // the run's positions first, then their samples four at a time without a test between them
+    const int16_t* base[kPositions + 3];
+    uint32_t at[kPositions + 3];
+    int n = 0;
+    const int32_t runLimit = limit + (run - 1) * ns;
+    while (vcPosStepBefore(pos, posLow, inc, incLow, runLimit)) {
+      base[n] = line + vcPosInt(pos);
+      at[n++] = pos;
+      if (n == kPositions) {  // only for steps far shorter than the modems'
+        w = interpolateRun(base, at, n, level, w);
+        n = 0;
+      }
+    }
+    pos -= static_cast<uint32_t>(run * ns) << 24;
+    w = interpolateRun(base, at, n, level, w);
     // the state the symbol-by-symbol form leaves: the 33 kept, the last symbol's samples after them
     std::memcpy(t3, line + run * ns, 33 * sizeof(int16_t));
     std::memcpy(t3 + 33, line + (run - 1) * ns + 33, ns * sizeof(int16_t));
@@ -129,12 +149,14 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
   mod->interpSampPos = pos;
   mod->interpSampPosLow = posLow;
   hdl->fstRdp = rd;
-  *out = samples.out;
+  *out = w;
 }
 
 }  // namespace
 
 bool vcTxSymbolsAvx2(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
+  // taps set around the setter have no laid-out form: the baseline form reads them as they are
+  if (mod->shape.from != mod->passBandCoeffp) return false;
   if (mod->numSample == 3 && mod->txFiltLen == 20) {
     txSymbols<3, 20>(out, mod, hdl);
     return true;

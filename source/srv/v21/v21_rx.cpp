@@ -1,6 +1,7 @@
 // V.21 channel 2 receiver: channel filter and 8000 -> 6000 rate change, level, discriminator,
 // low-pass slicer, bit recovery, gain steps and carrier detection.
 #include <cstdlib>
+#include <cstring>
 
 #include "v21.h"
 #include "v21_tables.h"
@@ -13,6 +14,11 @@ namespace {
 constexpr int kOut = 30;  // outputs at 6000/s per sub-tick
 constexpr int kBranch = 69;
 
+// The rate change's next branch of the channel filter: three in turn.
+const int16_t* nextBranch(const int16_t* branch) {
+  return branch + kBranch < hstv21HChnlflt0 + 3 * kBranch ? branch + kBranch : hstv21HChnlflt0;
+}
+
 // R1: channel filter and rate change into hsxsamples 20..49.
 template <class Dot>
 __attribute__((always_inline)) inline void channelFilterWith(V21LOCLMEM* m) {
@@ -23,7 +29,7 @@ __attribute__((always_inline)) inline void channelFilterWith(V21LOCLMEM* m) {
   for (int k = 0; k < kOut; ++k) {
     s[20 + k] = vcSat16(static_cast<int32_t>(Dot::dot(x - 66, branch, 67)) >> 15);
     x += branch[68];
-    branch = branch + kBranch < hstv21HChnlflt0 + 3 * kBranch ? branch + kBranch : hstv21HChnlflt0;
+    branch = nextBranch(branch);
   }
   rx.hsxdwnsmplcoefp = branch;
 }
@@ -34,22 +40,41 @@ void channelFilterBase(V21LOCLMEM* m) { channelFilterWith<VcDotBase>(m); }
 __attribute__((target("avx2"))) void channelFilterAvx2(V21LOCLMEM* m) { channelFilterWith<VcDotAvx2>(m); }
 #endif
 
-void hsfv21rx(V21LOCLMEM* m) {
+// True when every sample the filter reads this sub-tick is zero: a quiet line, as while the
+// gateway sends a page towards it.
+bool quietLine(const V21LOCLMEM* m) {
+  static constexpr int16_t kQuiet[V21_HISTORY + V21_SUBTICK] = {};
+  return std::memcmp(m->linearbufp, kQuiet, sizeof(kQuiet)) == 0;
+}
+
+// The filter's outputs; true when the line was quiet and they are all zero.
+bool hsfv21rx(V21LOCLMEM* m) {
+  if (quietLine(m)) {  // every sum is zero: the outputs without the sums
+    HSZV21RX& rx = m->hsxv21rx;
+    std::memset(rx.hsxdirectscratchp->hsxsamples + 20, 0, kOut * sizeof(int16_t));
+    const int16_t* branch = rx.hsxdwnsmplcoefp;
+    for (int k = 0; k < kOut; ++k) branch = nextBranch(branch);
+    rx.hsxdwnsmplcoefp = branch;
+    return true;
+  }
 #if defined(VC_HAVE_AVX2_KERNELS)
   if (vcHaveAvx2()) {
     channelFilterAvx2(m);
-    return;
+    return false;
   }
 #endif
   channelFilterBase(m);
+  return false;
 }
 
-// R2: smoothed magnitude, and the same with the gain taken out.
-void level(V21LOCLMEM* m) {
+// R2: smoothed magnitude, and the same with the gain taken out. A level at zero stays there over
+// zero samples.
+void level(V21LOCLMEM* m, bool quiet) {
   HSZV21RX& rx = m->hsxv21rx;
   const int16_t* s = rx.hsxdirectscratchp->hsxsamples;
-  for (int k = 20; k < 50; ++k)
-    rx.hsxpowlevel = static_cast<int16_t>((rx.hsxpowlevel * 29491 + std::abs(s[k]) * 3276) >> 15);
+  if (!quiet || rx.hsxpowlevel != 0)
+    for (int k = 20; k < 50; ++k)
+      rx.hsxpowlevel = static_cast<int16_t>((rx.hsxpowlevel * 29491 + std::abs(s[k]) * 3276) >> 15);
   const int32_t l1 = rx.gain > 0 ? (int32_t{rx.hsxpowlevel} * 1024) / rx.gain : rx.hsxpowlevel;
   rx.hsxpowlevel1 = static_cast<uint16_t>(l1 < 0 ? 0 : (l1 > 65535 ? 65535 : l1));
 }
@@ -105,8 +130,7 @@ void recoverData(V21LOCLMEM* m) {
 void hsfv21MultGain(int16_t* samples, int n, int16_t gain) { vcGainQ10(samples, n, gain); }
 
 void v21RxDemodBlock(V21LOCLMEM* m, bool recover) {
-  hsfv21rx(m);
-  level(m);
+  level(m, hsfv21rx(m));
   if (!recover) return;
   discriminate(m);
   lowpass(m);

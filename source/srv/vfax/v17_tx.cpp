@@ -109,6 +109,12 @@ int32_t v17fSendR_init(void* ctx) {
   return 0;
 }
 
+// The baud machine's runs for the page data, by rate row as the scramblers are (vctGpcScrLUT).
+template <VCTXSTAGEF Scram>
+constexpr VCTXRUNF kDataRun = vcBdmTxRun<vcfTxClbuf, Scram, v3xfTtrelenc, v3xfTxmap>;
+constexpr VCTXRUNF kDataRuns[7] = {kDataRun<v32gpcscr2>, kDataRun<v32gpcscr4>, kDataRun<v32gpcscr4>, kDataRun<v32gpcscr3>,
+                                   kDataRun<v32gpcscr4>, kDataRun<v32gpcscr5>, kDataRun<v32gpcscr6>};
+
 const VCZRATEPARM& rateRow(const VFXLOCLMEM* m) {
   const int16_t row = vcfFindrate(m->desiredrate);
   return vctRatetabLUT[row < 0 ? 0 : row];
@@ -122,6 +128,7 @@ int32_t v17fSendB1_init(void* ctx) {
   b.txflow.scramf = vctGpcScrLUT[row.ridx];
   b.txflow.encodef = v3xfTtrelenc;
   b.txflow.mapf = v3xfTxmap;
+  b.txflow.runf = kDataRuns[row.ridx];  // taken once the client's data replaces the marks
   b.txmem.gridmap = row.txtab;
   b.txmem.txscale = row.txscale;
   b.txmem.txsigmask = static_cast<uint16_t>((2u << row.numbits) - 1);

@@ -96,6 +96,7 @@ int32_t vfxfSendB1_init(void* ctx) {
   b.txmem.nones = 0;
   b.txflow.scramf = rp(m).scram;
   b.txflow.encodef = rp(m).difenc;
+  b.txflow.runf = rp(m).dataRun;  // taken once the client's data replaces the marks
   b.txmem.sigmap = rp(m).stab;
   b.txmem.txsigmask = rp(m).bmask;
   b.txmem.txnumBits = rp(m).numbits;
@@ -164,22 +165,18 @@ void vfxfInitTxParam(VFXLOCLMEM* m) {
   vcfInitTxParam32(&mod, static_cast<int16_t>(m->v17zRegs.hsxtxamplitude));
   switch (m->desiredrate) {
     case 0:  // 1800 Hz at 1200 symbols/s, six samples per symbol at 7200/s
-      mod.numSample = 6;
-      mod.txFiltLen = 6;
+      vcfSetTxShaper(&mod, 6, 6, vfxgTxbandpassfilt27l);
       mod.phaseInc = 0x80000000;
-      mod.passBandCoeffp = vfxgTxbandpassfilt27l;
       break;
     case 1:  // 1800 Hz at 1600 symbols/s, six samples per symbol at 9600/s
-      mod.numSample = 6;
-      mod.txFiltLen = 6;
+      vcfSetTxShaper(&mod, 6, 6, vfxgTxbandpassfilt27h);
       mod.phaseInc = 0x20000000;
-      mod.passBandCoeffp = vfxgTxbandpassfilt27h;
       mod.interpSampInc = 0x01333333;
       mod.interpSampIncLow = 0x33333333;
       break;
     default:  // 1700 Hz at 2400 symbols/s
       mod.phaseInc = 0xB5555555;
-      mod.passBandCoeffp = vfxgTxbandpassfilt29;
+      vcfSetTxShaper(&mod, 3, 20, vfxgTxbandpassfilt29);
       break;
   }
   for (int i = 0; i < mod.numSample + 32; ++i) mod.t3Samples[i] = 0;
@@ -237,11 +234,6 @@ VCBDMSTATUS v27fTxpn127(VCZTXMEM* t) {
   return 0;
 }
 
-VCBDMSTATUS vfxfDifenc4800(VCZTXMEM* t) {
-  t->encout = static_cast<uint16_t>(((t->encout & 3) + vfxtGraymap4LUT[t->scout & 3]) & 3);
-  return 0;
-}
-
 VCBDMSTATUS vfxfDifdec4800(VCZRXMEM* r, VCZBUF*) {
   r->descin = vfxtGrayunmap4LUT[(r->decin - r->decreg) & 3];
   r->decreg = r->decin;
@@ -250,23 +242,16 @@ VCBDMSTATUS vfxfDifdec4800(VCZRXMEM* r, VCZBUF*) {
 
 const VFXRATEPARM& vfxfRateParam(uint16_t code) {
   static const VFXRATEPARM kRows[4] = {
-      {1200, 2, 3, vfxtSig4800LUT, 4, vfxtTrn27LUT, vcf27Scram2, vfxfDifenc4800, vcf27Descram2, vfxfDifdec4800},
-      {1600, 3, 7, vfxtSig8PskLUT, 8, vfxtTrn27LUT, vcf27Scram3, vfxfDifenc7200, vcf27Descram3, vfxfDifdec7200},
-      {2400, 3, 7, vfxtSig7200LUT, 8, vfxtTrn7200LUT, v32gpcscr3, vfxfDifenc7200, v32gpcdes3, vfxfDifdec7200},
-      {2400, 4, 15, vfxtSig9600LUT, 16, vfxtTrn9600LUT, v32gpcscr4, vfxfDifenc9600, v32gpcdes4, vfxfDifdec9600},
+      {1200, 2, 3, vfxtSig4800LUT, 4, vfxtTrn27LUT, vcf27Scram2, vfxfDifenc4800, vcf27Descram2, vfxfDifdec4800,
+       vcBdmTxRun<vcfTxClbuf, vcf27Scram2, vfxfDifenc4800, vcfBdmSiglookup>},
+      {1600, 3, 7, vfxtSig8PskLUT, 8, vfxtTrn27LUT, vcf27Scram3, vfxfDifenc7200, vcf27Descram3, vfxfDifdec7200,
+       vcBdmTxRun<vcfTxClbuf, vcf27Scram3, vfxfDifenc7200, vcfBdmSiglookup>},
+      {2400, 3, 7, vfxtSig7200LUT, 8, vfxtTrn7200LUT, v32gpcscr3, vfxfDifenc7200, v32gpcdes3, vfxfDifdec7200,
+       vcBdmTxRun<vcfTxClbuf, v32gpcscr3, vfxfDifenc7200, vcfBdmSiglookup>},
+      {2400, 4, 15, vfxtSig9600LUT, 16, vfxtTrn9600LUT, v32gpcscr4, vfxfDifenc9600, v32gpcdes4, vfxfDifdec9600,
+       vcBdmTxRun<vcfTxClbuf, v32gpcscr4, vfxfDifenc9600, vcfBdmSiglookup>},
   };
   return kRows[code > 3 ? 3 : code];
-}
-
-VCBDMSTATUS vfxfDifenc9600(VCZTXMEM* t) {
-  const uint16_t phase = static_cast<uint16_t>(((t->encout & 7) + vfxtGraymapLUT[(t->scout >> 1) & 7]) & 7);
-  t->encout = static_cast<uint16_t>(phase + 8 * (t->scout & 1));
-  return 0;
-}
-
-VCBDMSTATUS vfxfDifenc7200(VCZTXMEM* t) {
-  t->encout = static_cast<uint16_t>(((t->encout & 7) + vfxtGraymapLUT[t->scout & 7]) & 7);
-  return 0;
 }
 
 VCBDMSTATUS vfxfDifdec9600(VCZRXMEM* r, VCZBUF*) {

@@ -35,9 +35,14 @@ struct VFXRATEPARM {
   VCTXSTAGEF difenc;
   VCRXSTAGEF descram;
   VCRXSTAGEF difdec;
+  VCTXRUNF dataRun;  // the baud machine's run for the page data's stages
 };
 const VFXRATEPARM& vfxfRateParam(uint16_t code);
-VCBDMSTATUS vfxfDifenc4800(VCZTXMEM* txmem);
+// The differential coders, inline for the baud machine's runs.
+inline VCBDMSTATUS vfxfDifenc4800(VCZTXMEM* t) {
+  t->encout = static_cast<uint16_t>(((t->encout & 3) + vfxtGraymap4LUT[t->scout & 3]) & 3);
+  return 0;
+}
 VCBDMSTATUS vfxfDifdec4800(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS v27fTxpn127(VCZTXMEM* txmem);
 
@@ -53,8 +58,15 @@ uint16_t vfxfGetBitsPerSec(uint16_t rate);
 VCBDMSTATUS vfxfTxalt(VCZTXMEM* txmem);
 VCBDMSTATUS vfxfTxpn127(VCZTXMEM* txmem);
 VCBDMSTATUS vfxfTxtrn(VCZTXMEM* txmem);
-VCBDMSTATUS vfxfDifenc9600(VCZTXMEM* txmem);
-VCBDMSTATUS vfxfDifenc7200(VCZTXMEM* txmem);
+inline VCBDMSTATUS vfxfDifenc9600(VCZTXMEM* t) {
+  const uint16_t phase = static_cast<uint16_t>(((t->encout & 7) + vfxtGraymapLUT[(t->scout >> 1) & 7]) & 7);
+  t->encout = static_cast<uint16_t>(phase + 8 * (t->scout & 1));
+  return 0;
+}
+inline VCBDMSTATUS vfxfDifenc7200(VCZTXMEM* t) {
+  t->encout = static_cast<uint16_t>(((t->encout & 7) + vfxtGraymapLUT[t->scout & 7]) & 7);
+  return 0;
+}
 VCBDMSTATUS vfxfDifdec9600(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS vfxfDifdec7200(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 

@@ -309,9 +309,7 @@ TEST(VcTransmit, WideKernelGivesTheBaselineBitsAtFullScale) {
     const auto line = fullScale(rng, 2 * 99);
     VCZMOD mod{};
     vcfInitTxParam32(&mod, int16_t(trial & 2 ? rng() : rng() % 8192));
-    mod.numSample = sh.ns;
-    mod.txFiltLen = sh.taps;
-    mod.passBandCoeffp = taps.data();
+    vcfSetTxShaper(&mod, sh.ns, sh.taps, taps.data());
     mod.interpSampInc = sh.inc;
     mod.interpSampIncLow = sh.incLow;
     // 31 up to 33; at 31 the first sample's taps reach the first kept sample
