@@ -543,11 +543,16 @@ TEST_F(FaxCall, FloodOfDatagramsKeepsTheDaemonsLogBoundedInBoardTime) {
   constexpr int kTicks = 3000, kStep = 10, kWindow = 200, kReportWindow = 1900;
   const std::string socket = dir.file("board.sock");
   ASSERT_EQ(pbxstep::boardCommand(socket, "lockstep step").rfind("OK", 0), 0u);
+  // The call's own endpoint events (the fax tone heard, the fax relay ending its call on a timer)
+  // may fall within the flood, at a tick that depends on the board time before it: their lines
+  // are the call's, not the flood's, and are counted apart.
   struct Sample {
-    int lines, reports;
+    int lines, events, reports;
   };
   std::vector<Sample> samples;  // after each step
-  const auto sample = [&] { samples.push_back({daemon->count("\n"), daemon->count("# free = ")}); };
+  const auto sample = [&] {
+    samples.push_back({daemon->count("\n"), daemon->count("event from endpoint: "), daemon->count("# free = ")});
+  };
   sample();
   std::mt19937 random(58);
   uint32_t written = 0;
@@ -566,15 +571,18 @@ TEST_F(FaxCall, FloodOfDatagramsKeepsTheDaemonsLogBoundedInBoardTime) {
   for (size_t from = 0; from < samples.size(); ++from) {
     const size_t window = std::min(samples.size() - 1, from + kWindow / kStep);
     const size_t reportWindow = std::min(samples.size() - 1, from + kReportWindow / kStep);
-    mostLines = std::max(mostLines, samples[window].lines - samples[from].lines);
+    mostLines = std::max(mostLines, samples[window].lines - samples[window].events -
+                                        (samples[from].lines - samples[from].events));
     mostReports = std::max(mostReports, samples[reportWindow].reports - samples[from].reports);
   }
   const std::string log = daemon->output();
-  printf("flood: %u datagrams in %d ticks, %d log lines, at most %d in %d ticks, %d pool report(s), at most %d "
-         "in %d ticks\n",
-         written, kTicks, samples.back().lines - samples.front().lines, mostLines, kWindow,
+  const int events = samples.back().events - samples.front().events;
+  printf("flood: %u datagrams in %d ticks, %d log lines (%d endpoint events), at most %d in %d ticks, %d pool "
+         "report(s), at most %d in %d ticks\n",
+         written, kTicks, samples.back().lines - samples.front().lines, events, mostLines, kWindow,
          samples.back().reports - samples.front().reports, mostReports, kReportWindow);
   EXPECT_LE(mostLines, 100) << log;
+  EXPECT_LE(events, 3) << log;
   EXPECT_LE(mostReports, 1) << log;
   // The flood did run the pool dry, and more than once: the report after the first sums the
   // spells in between up.
