@@ -275,6 +275,16 @@ class FaxCall : public DaemonFixture {
     ASSERT_TRUE(pipes.open(dir.path()));
   }
 
+  // The phone off hook and a G.711 connection on line 0 for a second of board time; `cng` holds
+  // a calling tone of `bursts` bursts for the phone to play.
+  void startCall(const std::string& cng, int bursts) {
+    writeWav(cng, callingTone(bursts));
+    ASSERT_NO_FATAL_FAILURE(startSystem());
+    board("0 offhook");
+    ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
+    ASSERT_NO_FATAL_FAILURE(waitBoard(1000));
+  }
+
   std::string board(const std::string& command) {
     return boardctl(BOARDCTL_BIN, dir.file("board.sock"), command, boardEnv());
   }
@@ -332,11 +342,7 @@ bool udptlOfCall(const Frame& f) {
 
 TEST_F(FaxCall, CallingToneSwitchesTheConnectionToT38AndItsDatagramsCrossTheAudioPipes) {
   const std::string cng = dir.file("cng.wav");
-  writeWav(cng, callingTone(3));
-  ASSERT_NO_FATAL_FAILURE(startSystem());
-  board("0 offhook");
-  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
-  ASSERT_NO_FATAL_FAILURE(waitBoard(1000));
+  ASSERT_NO_FATAL_FAILURE(startCall(cng, 3));
   ASSERT_TRUE(eventually([&] { return count(rtpOfCall) >= 40; })) << count(rtpOfCall) << daemon->output();
   const int voicePackets = count(rtpOfCall);
 
@@ -520,15 +526,11 @@ std::vector<uint8_t> floodDatagram(uint32_t k, std::mt19937* random) {
 // past the end and noise, one datagram per tick for 3000 ticks. The T.38 and fax relay pools run
 // dry again and again while the reorder delay holds what they took. The daemon's log grows by at
 // most 100 lines per 200 ticks (a second of board time), a dry pool is reported (a line per block)
-// at most once per 2000 ticks, and the call can still be ended. The test grants the board's ticks itself, so the datagrams
-// meet the same ticks in every run.
+// at most once per 2000 ticks, and the call can still be ended. The test grants the board's ticks
+// itself, so the datagrams meet the same ticks in every run.
 TEST_F(FaxCall, FloodOfDatagramsKeepsTheDaemonsLogBoundedInBoardTime) {
   const std::string cng = dir.file("cng.wav");
-  writeWav(cng, callingTone(1));
-  ASSERT_NO_FATAL_FAILURE(startSystem());
-  board("0 offhook");
-  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
-  ASSERT_NO_FATAL_FAILURE(waitBoard(1000));
+  ASSERT_NO_FATAL_FAILURE(startCall(cng, 1));
   board("0 play " + cng);
   ASSERT_TRUE(eventually([&] { return count(udptlOfCall) > 0; })) << daemon->output();
   // As in the call above: the library has taken the switch in once a request has passed its
