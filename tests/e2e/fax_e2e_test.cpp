@@ -14,6 +14,7 @@
 #include <cmath>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -22,6 +23,7 @@
 #include "call_audio.h"
 #include "daemon_fixture.h"
 #include "pbxsim_media.h"
+#include "pbxsim_step.h"
 
 namespace e2e {
 namespace {
@@ -105,6 +107,7 @@ class AudioPipes {
     std::memcpy(m.data() + 16, packet.data(), packet.size());
     return ::write(rx_, m.data(), m.size()) == static_cast<ssize_t>(m.size());
   }
+  int receiveFd() const { return rx_; }
   std::vector<Frame> frames() {
     std::lock_guard<std::mutex> lock(mutex_);
     return frames_;
@@ -272,6 +275,16 @@ class FaxCall : public DaemonFixture {
     ASSERT_TRUE(pipes.open(dir.path()));
   }
 
+  // The phone off hook and a G.711 connection on line 0 for a second of board time; `cng` holds
+  // a calling tone of `bursts` bursts for the phone to play.
+  void startCall(const std::string& cng, int bursts) {
+    writeWav(cng, callingTone(bursts));
+    ASSERT_NO_FATAL_FAILURE(startSystem());
+    board("0 offhook");
+    ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
+    ASSERT_NO_FATAL_FAILURE(waitBoard(1000));
+  }
+
   std::string board(const std::string& command) {
     return boardctl(BOARDCTL_BIN, dir.file("board.sock"), command, boardEnv());
   }
@@ -329,11 +342,7 @@ bool udptlOfCall(const Frame& f) {
 
 TEST_F(FaxCall, CallingToneSwitchesTheConnectionToT38AndItsDatagramsCrossTheAudioPipes) {
   const std::string cng = dir.file("cng.wav");
-  writeWav(cng, callingTone(3));
-  ASSERT_NO_FATAL_FAILURE(startSystem());
-  board("0 offhook");
-  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
-  ASSERT_NO_FATAL_FAILURE(waitBoard(1000));
+  ASSERT_NO_FATAL_FAILURE(startCall(cng, 3));
   ASSERT_TRUE(eventually([&] { return count(rtpOfCall) >= 40; })) << count(rtpOfCall) << daemon->output();
   const int voicePackets = count(rtpOfCall);
 
@@ -440,6 +449,152 @@ TEST_F(FaxCall, CallingToneSwitchesTheConnectionToT38AndItsDatagramsCrossTheAudi
   ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0) << daemon->output();
   board("0 onhook");
   if (!tshark) GTEST_SKIP() << "tshark not installed: the T.38 datagrams were not dissected";
+}
+
+// ---- a flood of datagrams ----
+
+// IFP field of T.30 data with `octets` of data: its header (field type 0 with data) and length.
+void appendDataField(std::vector<uint8_t>* ifp, size_t octets, uint8_t fill) {
+  ifp->push_back(0x80);
+  ifp->push_back(static_cast<uint8_t>((octets - 1) >> 8));
+  ifp->push_back(static_cast<uint8_t>(octets - 1));
+  ifp->insert(ifp->end(), octets, fill);
+}
+
+// A V.21 data IFP of `fields` fields of the most octets a field may carry.
+std::vector<uint8_t> dataIfp(int fields, uint8_t fill) {
+  std::vector<uint8_t> ifp = {0xC0, static_cast<uint8_t>(fields)};
+  for (int f = 0; f < fields; ++f) appendDataField(&ifp, 86, fill);
+  return ifp;
+}
+
+void appendLength(std::vector<uint8_t>* d, size_t length) {
+  if (length < 0x80) {
+    d->push_back(static_cast<uint8_t>(length));
+  } else {
+    d->push_back(static_cast<uint8_t>(0x80 | length >> 8));
+    d->push_back(static_cast<uint8_t>(length));
+  }
+}
+
+// A UDPTL datagram: primary IFP of sequence number `seq`, then `secondaries` as the copies of
+// the numbers before it.
+std::vector<uint8_t> udptlDatagram(uint16_t seq, const std::vector<uint8_t>& primary,
+                                   const std::vector<std::vector<uint8_t>>& secondaries) {
+  std::vector<uint8_t> d = {static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq)};
+  appendLength(&d, primary.size());
+  d.insert(d.end(), primary.begin(), primary.end());
+  d.push_back(0x00);
+  appendLength(&d, secondaries.size());
+  for (const auto& s : secondaries) {
+    appendLength(&d, s.size());
+    d.insert(d.end(), s.begin(), s.end());
+  }
+  return d;
+}
+
+// Datagram `k` of a flood: each takes three new sequence numbers and carries a long redundancy
+// of the numbers before them, with IFPs that fill several pool blocks each; every few datagrams
+// are instead as large as a frame can carry, cut short, or random octets.
+std::vector<uint8_t> floodDatagram(uint32_t k, std::mt19937* random) {
+  const uint16_t seq = static_cast<uint16_t>(3 * k + 2);
+  switch (k % 8) {
+    case 3: {  // one IFP as large as a frame the library takes carries
+      return udptlDatagram(seq, dataIfp(17, static_cast<uint8_t>(k)), {});
+    }
+    case 5: {  // lengths that run past the end
+      std::vector<uint8_t> d = udptlDatagram(seq, {0x04}, {{0x04}, dataIfp(2, 0x55)});
+      d.resize(d.size() - 40);
+      return d;
+    }
+    case 7: {  // noise
+      std::vector<uint8_t> d(1 + (*random)() % 1400);
+      for (uint8_t& b : d) b = static_cast<uint8_t>((*random)());
+      return d;
+    }
+    default: {
+      std::vector<std::vector<uint8_t>> copies(100, std::vector<uint8_t>{0x04});
+      copies[0] = dataIfp(3, 0x11);
+      copies[1] = dataIfp(3, 0x22);
+      return udptlDatagram(seq, dataIfp(3, 0xAA), copies);
+    }
+  }
+}
+
+// A PBX (or anyone who can reach its port) floods the fax call with datagrams: long redundancy
+// of IFPs that fill several pool blocks each, IFPs as large as a frame carries, lengths that run
+// past the end and noise, one datagram per tick for 3000 ticks. The T.38 and fax relay pools run
+// dry again and again while the reorder delay holds what they took. The daemon's log grows by at
+// most 100 lines per 200 ticks (a second of board time), a dry pool is reported (a line per block)
+// at most once per 2000 ticks, and the call can still be ended. The test grants the board's ticks
+// itself, so the datagrams meet the same ticks in every run.
+TEST_F(FaxCall, FloodOfDatagramsKeepsTheDaemonsLogBoundedInBoardTime) {
+  const std::string cng = dir.file("cng.wav");
+  ASSERT_NO_FATAL_FAILURE(startCall(cng, 1));
+  board("0 play " + cng);
+  ASSERT_TRUE(eventually([&] { return count(udptlOfCall) > 0; })) << daemon->output();
+  // As in the call above: the library has taken the switch in once a request has passed its
+  // dispatcher after half a second of board time.
+  ASSERT_NO_FATAL_FAILURE(waitBoard(500));
+  ASSERT_EQ(call("signal", R"({"line":0,"signal":"dial","state":"off"})"), 0) << daemon->output();
+  // The call's own lines (the hook's debounced event) are out of the way before the flood.
+  ASSERT_TRUE(daemon->waitFor("event OFFHOOK", 10000ms)) << daemon->output();
+
+  // The daemon's output reaches the test a little after the tick that wrote it: two reports 2000
+  // ticks apart may show up a few steps closer, so reports are counted per 1900 ticks.
+  constexpr int kTicks = 3000, kStep = 10, kWindow = 200, kReportWindow = 1900;
+  const std::string socket = dir.file("board.sock");
+  ASSERT_EQ(pbxstep::boardCommand(socket, "lockstep step").rfind("OK", 0), 0u);
+  // The call's own endpoint events (the fax tone heard, the fax relay ending its call on a timer)
+  // may fall within the flood, at a tick that depends on the board time before it: their lines
+  // are the call's, not the flood's, and are counted apart.
+  struct Sample {
+    int lines, events, reports;
+  };
+  std::vector<Sample> samples;  // after each step
+  const auto sample = [&] {
+    samples.push_back({daemon->count("\n"), daemon->count("event from endpoint: "), daemon->count("# free = ")});
+  };
+  sample();
+  std::mt19937 random(58);
+  uint32_t written = 0;
+  for (int tick = 0; tick < kTicks; tick += kStep) {
+    for (int i = 0; i < kStep; ++i) ASSERT_TRUE(pipes.send(0, 1, floodDatagram(written++, &random)));
+    ASSERT_TRUE(pbxstep::waitPipeDrained(pipes.receiveFd(), 10000)) << "the daemon stopped reading";
+    const std::string answer = pbxstep::boardCommand(socket, "step " + std::to_string(kStep));
+    ASSERT_EQ(answer.rfind("OK", 0), 0u) << answer << daemon->output();
+    sample();
+  }
+  pbxstep::boardCommand(socket, "lockstep off");
+  ASSERT_NO_FATAL_FAILURE(waitBoard(200));
+
+  // Lines and pool reports per window of board time, at the steps' resolution.
+  int mostLines = 0, mostReports = 0;
+  for (size_t from = 0; from < samples.size(); ++from) {
+    const size_t window = std::min(samples.size() - 1, from + kWindow / kStep);
+    const size_t reportWindow = std::min(samples.size() - 1, from + kReportWindow / kStep);
+    mostLines = std::max(mostLines, samples[window].lines - samples[window].events -
+                                        (samples[from].lines - samples[from].events));
+    mostReports = std::max(mostReports, samples[reportWindow].reports - samples[from].reports);
+  }
+  const std::string log = daemon->output();
+  const int events = samples.back().events - samples.front().events;
+  printf("flood: %u datagrams in %d ticks, %d log lines (%d endpoint events), at most %d in %d ticks, %d pool "
+         "report(s), at most %d in %d ticks\n",
+         written, kTicks, samples.back().lines - samples.front().lines, events, mostLines, kWindow,
+         samples.back().reports - samples.front().reports, mostReports, kReportWindow);
+  EXPECT_LE(mostLines, 100) << log;
+  EXPECT_LE(events, 3) << log;
+  EXPECT_LE(mostReports, 1) << log;
+  // The flood did run the pool dry, and more than once: the report after the first sums the
+  // spells in between up.
+  EXPECT_GE(samples.back().reports - samples.front().reports, 1) << log;
+  EXPECT_NE(log.find(" more times ("), std::string::npos) << log;
+
+  EXPECT_TRUE(daemon->running());
+  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0) << daemon->output();
+  board("0 onhook");
+  EXPECT_TRUE(daemon->running());
 }
 
 }  // namespace

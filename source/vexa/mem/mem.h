@@ -48,11 +48,9 @@ struct MEM_BufPool_s {
   uint8_t* endp;       // end of the pool's memory
   uint32_t bufSize;    // bytes a caller may use in each block
   int failedAllocs;    // allocations refused since the pool last ran dry; 0 while it serves
-  // A flood can run a pool dry many times a second: only one dry spell per report interval is
-  // reported (dumped); the others are counted and summed up in the next report.
+  // A flood can run pools dry many times a second: only one dry spell of any pool per report
+  // interval is reported (dumped); the others are counted and summed up in the pool's next report.
   bool dryReported;         // the current dry spell was reported
-  bool everReported;
-  uint32_t lastReportTick;  // frame count at the last report
   uint32_t quietSpells;     // dry spells since the last report that were not reported
   uint32_t quietRefusals;   // allocations refused in those spells
   MEM_BufPool_s* pNextBufPool;
@@ -61,7 +59,7 @@ using MEM_BufPool = MEM_BufPool_s;
 
 extern MEM_BufPool* MEM_gBufPoolList;
 
-// Frames (5 ms) between two reports of a pool that runs dry: 10 s.
+// Frames (5 ms) between two reports of pools that run dry: 10 s.
 constexpr uint32_t MEM_POOL_DRY_REPORT_FRAMES = 2000;
 
 // Bytes of pool memory that hold exactly `count` blocks of `bufSize` usable bytes, with the same

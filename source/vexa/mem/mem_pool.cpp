@@ -26,16 +26,24 @@ MEM_BlockHdr* poolBlockOf(const MEM_BufPool* pool, const void* data) {
 
 // A pool runs dry under a flood from outside, refusing allocation after allocation: its state is
 // dumped when that starts, and the refusals are counted until it serves again. A flood that lets
-// the pool recover between datagrams would start a new dry spell every few frames, so a spell is
-// reported only when the last report is at least MEM_POOL_DRY_REPORT_FRAMES old; the spells in
-// between are counted and summed up with the next report.
+// the pool recover between datagrams would start a new dry spell every few frames, and it runs
+// several pools dry at once (a fax call's T.38 and fax relay pools), each dump a line per block;
+// so a spell is reported only when the last report of any pool is at least
+// MEM_POOL_DRY_REPORT_FRAMES old. Each pool counts the spells in between and sums them up with its
+// next report.
+struct DryReportClock {
+  bool everReported = false;
+  uint32_t lastReportFrame = 0;
+};
+DryReportClock gDryReports;  // under the lhapi lock, as every allocation
+
 void poolDryStarts(MEM_BufPool* pool) {
   const uint32_t now = KNL_gGlobals.frameSyncCount;
   pool->dryReported =
-      !pool->everReported || now - pool->lastReportTick >= MEM_POOL_DRY_REPORT_FRAMES;
+      !gDryReports.everReported || now - gDryReports.lastReportFrame >= MEM_POOL_DRY_REPORT_FRAMES;
   if (!pool->dryReported) return;
-  pool->everReported = true;
-  pool->lastReportTick = now;
+  gDryReports.everReported = true;
+  gDryReports.lastReportFrame = now;
   if (pool->quietSpells > 0) {
     lhapiErrorPrint("BufPool @ %p ran dry %u more times (%u allocations refused) since its last "
                     "report\n",
@@ -92,8 +100,6 @@ int MEM_InitBufPoolNoAdd(MEM_BufPool* pool, uint32_t bufSize, void* memory, size
   pool->lowWaterMark = static_cast<int>(count);
   pool->failedAllocs = 0;
   pool->dryReported = false;
-  pool->everReported = false;
-  pool->lastReportTick = 0;
   pool->quietSpells = 0;
   pool->quietRefusals = 0;
   return static_cast<int>(count);

@@ -136,7 +136,7 @@ TEST(LhapiAssert, LogsOneErrorLineWithTheFileNameAndReturns) {
 // A pool run dry by a flood is dumped once, not once per refused allocation; the refusals are
 // counted when it serves again. A flood that lets the pool recover between datagrams starts dry
 // spell after spell: only one per report interval is reported, the ones in between are summed up
-// with the next report.
+// with the next report. A flood runs several pools dry at once: the interval is one for all pools.
 TEST(LhapiPoolLog, APoolThatRunsDryIsReportedOncePerSpellAndPerInterval) {
   std::vector<uint8_t> memory(MEM_BufPoolMemSize(16, 2));
   MEM_BufPool pool{};
@@ -144,18 +144,24 @@ TEST(LhapiPoolLog, APoolThatRunsDryIsReportedOncePerSpellAndPerInterval) {
   void* first = MEM_BufPoolAlloc(&pool);
   void* second = MEM_BufPoolAlloc(&pool);
   ASSERT_NE(second, nullptr);
+  std::vector<uint8_t> otherMemory(MEM_BufPoolMemSize(16, 1));
+  MEM_BufPool other{};
+  ASSERT_EQ(MEM_InitBufPoolNoAdd(&other, 16, otherMemory.data(), otherMemory.size()), 1);
+  void* otherHeld = MEM_BufPoolAlloc(&other);
   auto linesWith = [](const std::string& out, const std::string& text) {
     int n = 0;
     for (size_t at = out.find(text); at != std::string::npos; at = out.find(text, at + 1)) ++n;
     return n;
   };
-  // One dry spell of `refusals` refused allocations, ended by a free and a served allocation.
-  auto drySpell = [&](int refusals) {
-    for (int i = 0; i < refusals; ++i) EXPECT_EQ(MEM_BufPoolAlloc(&pool), nullptr);
-    MEM_BufPoolFree(&pool, second);
-    second = MEM_BufPoolAlloc(&pool);
-    ASSERT_NE(second, nullptr);
+  // One dry spell of `refusals` refused allocations from a pool whose blocks are all taken, ended
+  // by freeing `held` and a served allocation (held again).
+  auto drySpellOf = [](MEM_BufPool& p, void*& held, int refusals) {
+    for (int i = 0; i < refusals; ++i) EXPECT_EQ(MEM_BufPoolAlloc(&p), nullptr);
+    MEM_BufPoolFree(&p, held);
+    held = MEM_BufPoolAlloc(&p);
+    ASSERT_NE(held, nullptr);
   };
+  auto drySpell = [&](int refusals) { drySpellOf(pool, second, refusals); };
   const uint32_t savedFrames = KNL_gGlobals.frameSyncCount;
   KNL_gGlobals.frameSyncCount = 0xFFFFFF00u;  // the interval is measured across the wrap
   testing::internal::CaptureStdout();
@@ -167,12 +173,14 @@ TEST(LhapiPoolLog, APoolThatRunsDryIsReportedOncePerSpellAndPerInterval) {
   EXPECT_EQ(linesWith(out, " serves again after refusing 500 allocations"), 1) << out;
   EXPECT_EQ(linesWith(out, "\n"), 5) << out;
 
-  // A hundred more spells within the interval: nothing is logged, everything is counted.
+  // A hundred more spells within the interval, and the first of another pool: nothing is
+  // logged, everything is counted.
   testing::internal::CaptureStdout();
   for (int spell = 0; spell < 100; ++spell) {
     KNL_gGlobals.frameSyncCount += (MEM_POOL_DRY_REPORT_FRAMES - 1) / 100;
     drySpell(3);
   }
+  drySpellOf(other, otherHeld, 4);
   out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out, "");
 
@@ -188,9 +196,19 @@ TEST(LhapiPoolLog, APoolThatRunsDryIsReportedOncePerSpellAndPerInterval) {
   EXPECT_EQ(linesWith(out, "LHAPI: Assert"), 1) << out;
   EXPECT_EQ(linesWith(out, " serves again after refusing 7 allocations"), 1) << out;
   EXPECT_EQ(linesWith(out, "\n"), 6) << out;
+
+  // The other pool's next spell an interval later.
+  KNL_gGlobals.frameSyncCount += MEM_POOL_DRY_REPORT_FRAMES;
+  testing::internal::CaptureStdout();
+  drySpellOf(other, otherHeld, 5);
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(linesWith(out, " ran dry 1 more times (4 allocations refused) since its last report"), 1) << out;
+  EXPECT_EQ(linesWith(out, " serves again after refusing 5 allocations"), 1) << out;
+  EXPECT_EQ(linesWith(out, "\n"), 5) << out;
   KNL_gGlobals.frameSyncCount = savedFrames;
   MEM_BufPoolFree(&pool, first);
   MEM_BufPoolFree(&pool, second);
+  MEM_BufPoolFree(&other, otherHeld);
 }
 
 void hostDrop(QRN_Handle, QRN_SocketMsg* msg) { QRN_FreeSocketMsg(msg); }
