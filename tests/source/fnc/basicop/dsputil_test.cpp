@@ -175,15 +175,19 @@ TEST(DspUtil, NormalisationsDivisionAndHighpassEqualTheirStepwiseForms) {
         differ += z != want || x[0] != static_cast<SINT16>(SINT32{mid} * (1 << want));
     }
     EXPECT_EQ(differ, 0) << "utilVectorNorm";
-    // The DC blocker at every shift the callers use and beyond, from rest and from large states,
-    // on full-scale noise with runs of the extremes, in place and into another buffer.
+    // The DC blocker at every shift the callers use and beyond, from rest, from the small states
+    // it rests in and their neighbours, and from large states, on silence, then full-scale noise
+    // with runs of the extremes and of silence, in place and into another buffer.
     differ = 0;
     std::vector<SINT16> x(997);
     for (auto& v : x) v = static_cast<SINT16>(rng());
+    std::fill_n(x.begin(), 120, SINT16{0});
     std::fill_n(x.begin() + 300, 200, SINT16{-32768});
     std::fill_n(x.begin() + 600, 150, SINT16{32767});
+    std::fill_n(x.begin() + 850, 100, SINT16{0});
     for (int shift = 0; shift <= 12; ++shift) {
-        for (const SINT32 start : {0, 1000000, -1000000, 40000 << (shift > 8 ? 8 : shift)}) {
+        for (const SINT32 start : {0, 1000000, -1000000, 40000 << (shift > 8 ? 8 : shift), -1,
+                                   (1 << shift) - 1, 1 << shift}) {
             SINT32 uGot = start, uWant = start;
             std::vector<SINT16> got(x), want(x.size());
             for (int at = 0, len = 1; at < static_cast<int>(x.size()); at += len, len = len % 90 + 7) {
