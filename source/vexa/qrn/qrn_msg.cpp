@@ -61,7 +61,8 @@ void QRN_FreeExtMsg_Unprotected(void* bufp) {
     return;
   }
   uint8_t* block = extBlockOf(bufp);
-  if (MEM_FindBufPool(block) != &QRN_gHapiExtDataBufPool ||
+  // The pools do not overlap: holding the block is being the pool that the search would find.
+  if (!MEM_BufPoolHolds(&QRN_gHapiExtDataBufPool, block) ||
       MEM_HdrOf(block)->debugStartTag != MEM_POOL_START_INUSE) {
     LHAPI_ASSERT_FAIL();  // not a framework block in use: never touch it
     return;
