@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bandsplit_kernels.h"
+#include "lsv_math.h"
 
 const std::array<int16_t, BS_TAPS> bs_qmf40 = {
     -12,  26,   43,    -52,   -105,  77,    213,  -87,  -380, 60,   626, 40,   -978, -276,
@@ -17,12 +18,6 @@ constexpr int kLowHist = 20;
 
 void firUp(const int16_t* u, int16_t* y, int inputs) { bsKernels().firUp(u, y, inputs); }
 
-bool allZero(const int16_t* x, int count) {
-  int16_t any = 0;
-  for (int n = 0; n < count; ++n) any = static_cast<int16_t>(any | x[n]);
-  return any == 0;
-}
-
 }  // namespace
 
 void bs_firdown(const int16_t* x, int16_t* low) { bsKernels().firDown(x, low); }
@@ -34,7 +29,7 @@ void bs_firup2(const int16_t* u, int16_t* y) { firUp(u, y, kLow / 2); }
 void bandSplit(int16_t* xl, int16_t* xh, const int16_t* xt, int16_t* state) {
   // Silence into filters at rest: both bands are silent, the low band adds nothing and the
   // histories stay zero (every filter rounds 0 to 0).
-  if (allZero(xt, kWide) && allZero(state, BS_SPLIT_STATE_WORDS)) {
+  if (lsvmath::utilIsSilent(xt, kWide) && lsvmath::utilIsSilent(state, BS_SPLIT_STATE_WORDS)) {
     std::memset(xh, 0, kWide * sizeof(int16_t));
     return;
   }
@@ -56,7 +51,8 @@ void bandSplit(int16_t* xl, int16_t* xh, const int16_t* xt, int16_t* state) {
 namespace {
 
 void combine(const int16_t* xl, const int16_t* xh, int16_t* y, int16_t* state, int lowCount) {
-  if (allZero(xl, lowCount) && allZero(xh, 2 * lowCount) && allZero(state, kLowHist)) {
+  if (lsvmath::utilIsSilent(xl, lowCount) && lsvmath::utilIsSilent(xh, 2 * lowCount) &&
+      lsvmath::utilIsSilent(state, kLowHist)) {
     std::memset(y, 0, 2 * lowCount * sizeof(int16_t));  // as above: silence at rest
     return;
   }

@@ -24,8 +24,8 @@ void settledGain(int16_t* x, int16_t* second, int32_t g, int32_t limit, int coun
   auto apply = [g, lo, hi](int16_t* v, int n) {
     for (int i = 0; i < n; ++i) v[i] = static_cast<int16_t>(std::clamp((int32_t{v[i]} * g + 512) >> 10, lo, hi));
   };
-  apply(x, count);
-  if (second != nullptr) apply(second, 2 * count);
+  if (!lsvmath::utilIsSilent(x, count)) apply(x, count);
+  if (second != nullptr && !lsvmath::utilIsSilent(second, 2 * count)) apply(second, 2 * count);
 }
 
 void smoothedGain(int16_t* x, int16_t* second, LEV_COMPSTATE* st, int16_t scale, int32_t limit,

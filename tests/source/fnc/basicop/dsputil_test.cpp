@@ -211,6 +211,17 @@ TEST(DspUtil, BlockRoutines) {
     EXPECT_EQ(v[1], -19200);
     SINT16 w[3] = {-300, 300, 300};
     EXPECT_EQ(utilsearchpeak(w, 3), 0);  // the first of equal magnitudes
+    // Silence is all n samples 0, whatever n and wherever the one that is not.
+    for (int len = 0; len <= 11; ++len) {
+        std::vector<SINT16> s(static_cast<size_t>(len) + 1, SINT16{-1});  // one past the end
+        std::fill_n(s.begin(), len, SINT16{0});
+        EXPECT_TRUE(utilIsSilent(s.data(), len)) << len;
+        for (int at = 0; at < len; ++at) {
+            s[static_cast<size_t>(at)] = at % 2 ? SINT16{-32768} : SINT16{1};
+            EXPECT_FALSE(utilIsSilent(s.data(), len)) << len << " " << at;
+            s[static_cast<size_t>(at)] = 0;
+        }
+    }
     SINT16 g[3] = {1000, -32768, 32767};
     hsfMulGain(g, 3, 4096);
     EXPECT_EQ(g[1], -32768);
