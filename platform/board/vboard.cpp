@@ -6,6 +6,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -175,6 +177,20 @@ bool vboardParseConfig(const std::string& text, VBOARD_CONFIG* config, std::stri
   return true;
 }
 
+namespace {
+
+// Which low descriptor numbers are the board's: the driver shim asks before every read, write and
+// ioctl, so the answer for them takes no lock. Set once a descriptor is listed, cleared before it
+// is unlisted and closed, so a number reused by a real file is never taken for the board's.
+constexpr int kFlaggedFds = 1024;
+std::array<std::atomic<bool>, kFlaggedFds> gOwnedFds{};
+
+void flagOwned(int fd, bool owned) {
+  if (fd >= 0 && fd < kFlaggedFds) gOwnedFds[fd].store(owned, std::memory_order_release);
+}
+
+}  // namespace
+
 int vboardOpen(const char* path, int /*flags*/) {
   Descriptor::Device device;
   if (path != nullptr && std::strcmp(path, DSPHAL_DEVICE) == 0) {
@@ -199,10 +215,12 @@ int vboardOpen(const char* path, int /*flags*/) {
   std::lock_guard<std::mutex> guard(b.lock);
   configure(b);
   b.descriptors[fd] = d;
+  flagOwned(fd, true);
   return fd;
 }
 
 bool vboardOwns(int fd) {
+  if (fd >= 0 && fd < kFlaggedFds) return gOwnedFds[fd].load(std::memory_order_acquire);
   Board& b = board();
   std::lock_guard<std::mutex> guard(b.lock);
   return b.descriptors.count(fd) != 0;
@@ -274,6 +292,7 @@ int vboardClose(int fd) {
     auto it = b.descriptors.find(fd);
     if (it == b.descriptors.end()) return fail(EBADF);
     d = it->second;
+    flagOwned(fd, false);
     b.descriptors.erase(it);
   }
   d->closed.store(true);

@@ -69,11 +69,20 @@ void keepForEcho(const Board& b, Channel& ch, const int16_t* samples, int count)
 }
 
 void takeEgressFrame(Channel& ch, const int16_t* samples, int count) {
-  double energy = 0;
-  for (int i = 0; i < count; ++i) energy += static_cast<double>(samples[i]) * samples[i];
-  ch.egressLastLevel = std::sqrt(energy / count);
+  // Summed in integers, which a double holds exactly at these sizes: the same level, summed fast.
+  int64_t energy = 0;
+  for (int i = 0; i < count; ++i) energy += int32_t{samples[i]} * samples[i];
+  ch.egressLastLevel = std::sqrt(static_cast<double>(energy) / count);
   ++ch.egressFrames;
   if (ch.sink.isOpen()) ch.sink.write(samples, count);
+}
+
+// A whole frame written: kept for the hybrid's echo and taken by the phone.
+void playFrame(const Board& b, Channel& ch, const uint8_t* frame) {
+  int16_t samples[MAX_SAMPLES_PER_TICK];
+  std::memcpy(samples, frame, static_cast<size_t>(ch.samplesPerTick()) * sizeof(int16_t));
+  keepForEcho(b, ch, samples, ch.samplesPerTick());
+  takeEgressFrame(ch, samples, ch.samplesPerTick());
 }
 
 }  // namespace
@@ -97,13 +106,14 @@ ssize_t writeFrame(Board& b, Descriptor& d, const void* buffer, size_t length) {
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   // At most one frame a call, as the driver takes it.
   const size_t n = std::min(length, frameBytes - ch.egressPending.size());
-  ch.egressPending.insert(ch.egressPending.end(), bytes, bytes + n);
   ch.egressBytes += n;
+  if (ch.egressPending.empty() && n == frameBytes) {  // a whole frame at once: nothing to gather
+    playFrame(b, ch, bytes);
+    return static_cast<ssize_t>(n);
+  }
+  ch.egressPending.insert(ch.egressPending.end(), bytes, bytes + n);
   if (ch.egressPending.size() == frameBytes) {
-    int16_t samples[MAX_SAMPLES_PER_TICK];
-    std::memcpy(samples, ch.egressPending.data(), frameBytes);
-    keepForEcho(b, ch, samples, ch.samplesPerTick());
-    takeEgressFrame(ch, samples, ch.samplesPerTick());
+    playFrame(b, ch, ch.egressPending.data());
     ch.egressPending.clear();
   }
   return static_cast<ssize_t>(n);

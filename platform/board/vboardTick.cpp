@@ -29,18 +29,19 @@ int64_t diffNs(const timespec& a, const timespec& b) {
   return (static_cast<int64_t>(a.tv_sec) - b.tv_sec) * 1000000000LL + (a.tv_nsec - b.tv_nsec);
 }
 
-// Sleeps until `deadline` unless the descriptor is closed first; false when it was closed.
-bool sleepUntil(const Descriptor& d, const timespec& deadline) {
+// Sleeps until `deadline` unless the descriptor is closed first; false when it was closed. `now`
+// is the caller's reading of the clock: a wait that times out has reached its deadline, so one
+// reading and one sleep make a tick.
+bool sleepUntil(const Descriptor& d, const timespec& deadline, timespec now) {
   for (;;) {
     if (d.closed.load()) return false;
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
     const int64_t left = diffNs(deadline, now);
     if (left <= 0) return true;
     pollfd wake{d.wakeFd, POLLIN, 0};
     const timespec timeout{static_cast<time_t>(left / 1000000000LL),
                            static_cast<long>(left % 1000000000LL)};
-    ppoll(&wake, 1, &timeout, nullptr);  // a cancellation point
+    if (ppoll(&wake, 1, &timeout, nullptr) == 0) return !d.closed.load();  // a cancellation point
+    clock_gettime(CLOCK_MONOTONIC, &now);
   }
 }
 
@@ -57,10 +58,15 @@ int64_t threadCpuNs() {
   return static_cast<int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
 }
 
-void accountTickWork(Board& b) {
-  if (tickReturnCpuNs == 0) return;
-  const uint64_t work = static_cast<uint64_t>(std::max<int64_t>(0, threadCpuNs() - tickReturnCpuNs));
-  std::lock_guard<std::mutex> guard(b.lock);
+// The processor time of the tick's work that ends now (-1: none timed yet).
+int64_t tickWorkNs() {
+  if (tickReturnCpuNs == 0) return -1;
+  return std::max<int64_t>(0, threadCpuNs() - tickReturnCpuNs);
+}
+
+void accountTickWork(Board& b, int64_t workNs) {
+  if (workNs < 0) return;
+  const auto work = static_cast<uint64_t>(workNs);
   b.tickCpuTotalNs += work;
   b.tickCpuWorstNs = std::max(b.tickCpuWorstNs, work);
   ++b.tickCpuCount;
@@ -70,51 +76,42 @@ void accountTickWork(Board& b) {
 
 int waitTick(Descriptor& d) {
   Board& b = board();
-  accountTickWork(b);
-  {
-    std::lock_guard<std::mutex> guard(b.lock);
-    lockstepTickDone(b);
-  }
+  const int64_t work = tickWorkNs();
   struct MarkReturn {
     ~MarkReturn() { tickReturnCpuNs = threadCpuNs(); }
   } markReturn;
+  std::unique_lock<std::mutex> lock(b.lock);
+  accountTickWork(b, work);
+  lockstepTickDone(b);
   for (;;) {
+    if (!lock.owns_lock()) lock.lock();
     if (d.closed.load()) return fail(EBADF);
-    bool enabled, fast;
-    timespec deadline{};
-    {
-      std::unique_lock<std::mutex> lock(b.lock);
-      enabled = b.tickEnabled;
-      fast = b.fastTicks;
-      if (enabled && fast) {
-        if (!lockstepWaitTick(b, lock, d)) return fail(EBADF);
-        ++b.ticks;
-        return 0;
-      }
-      if (enabled) {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        if (!b.tickStarted) {
-          b.tickStarted = true;
-          b.nextTick = addNs(now, kTickNs);
-        } else if (diffNs(now, b.nextTick) >= kTickNs) {
-          // The caller came back too late: the ticks in between were missed.
-          const int64_t late = diffNs(now, b.nextTick) / kTickNs;
-          b.missedTicks += static_cast<uint64_t>(late);
-          b.nextTick = addNs(b.nextTick, static_cast<long>(late * kTickNs));
-        }
-        deadline = b.nextTick;
-        b.nextTick = addNs(b.nextTick, kTickNs);
-      }
+    timespec now{};
+    if (b.tickEnabled && b.fastTicks) {
+      if (!lockstepWaitTick(b, lock, d)) return fail(EBADF);
+      ++b.ticks;
+      return 0;
     }
-    if (!enabled) {
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (!b.tickEnabled) {
       // No tick until it is enabled; look again every tick period.
-      timespec now{};
-      clock_gettime(CLOCK_MONOTONIC, &now);
-      if (!sleepUntil(d, addNs(now, kTickNs))) return fail(EBADF);
+      lock.unlock();
+      if (!sleepUntil(d, addNs(now, kTickNs), now)) return fail(EBADF);
       continue;
     }
-    if (!sleepUntil(d, deadline)) return fail(EBADF);
+    if (!b.tickStarted) {
+      b.tickStarted = true;
+      b.nextTick = addNs(now, kTickNs);
+    } else if (diffNs(now, b.nextTick) >= kTickNs) {
+      // The caller came back too late: the ticks in between were missed.
+      const int64_t late = diffNs(now, b.nextTick) / kTickNs;
+      b.missedTicks += static_cast<uint64_t>(late);
+      b.nextTick = addNs(b.nextTick, static_cast<long>(late * kTickNs));
+    }
+    const timespec deadline = b.nextTick;
+    b.nextTick = addNs(b.nextTick, kTickNs);
+    lock.unlock();
+    if (!sleepUntil(d, deadline, now)) return fail(EBADF);
     ++b.ticks;
     return 0;
   }

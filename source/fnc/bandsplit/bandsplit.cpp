@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "bandsplit_kernels.h"
+#include "lsv_math.h"
 
 const std::array<int16_t, BS_TAPS> bs_qmf40 = {
     -12,  26,   43,    -52,   -105,  77,    213,  -87,  -380, 60,   626, 40,   -978, -276,
@@ -26,6 +27,12 @@ void bs_firup(const int16_t* u, int16_t* y) { firUp(u, y, kLow); }
 void bs_firup2(const int16_t* u, int16_t* y) { firUp(u, y, kLow / 2); }
 
 void bandSplit(int16_t* xl, int16_t* xh, const int16_t* xt, int16_t* state) {
+  // Silence into filters at rest: both bands are silent, the low band adds nothing and the
+  // histories stay zero (every filter rounds 0 to 0).
+  if (lsvmath::utilIsSilent(xt, kWide) && lsvmath::utilIsSilent(state, BS_SPLIT_STATE_WORDS)) {
+    std::memset(xh, 0, kWide * sizeof(int16_t));
+    return;
+  }
   int16_t wide[BS_TAPS + kWide];
   int16_t low[kLowHist + kLow];
   std::memcpy(wide, state, BS_TAPS * sizeof(int16_t));
@@ -44,6 +51,11 @@ void bandSplit(int16_t* xl, int16_t* xh, const int16_t* xt, int16_t* state) {
 namespace {
 
 void combine(const int16_t* xl, const int16_t* xh, int16_t* y, int16_t* state, int lowCount) {
+  if (lsvmath::utilIsSilent(xl, lowCount) && lsvmath::utilIsSilent(xh, 2 * lowCount) &&
+      lsvmath::utilIsSilent(state, kLowHist)) {
+    std::memset(y, 0, 2 * lowCount * sizeof(int16_t));  // as above: silence at rest
+    return;
+  }
   int16_t low[kLowHist + kLow];
   int16_t up[kWide];
   std::memcpy(low, state, kLowHist * sizeof(int16_t));

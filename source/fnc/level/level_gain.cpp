@@ -14,10 +14,28 @@ const int16_t defaultRegs[5] = {12 * LEV_DB, -12 * LEV_DB, -6 * LEV_DB, 16 * LEV
 
 namespace {
 
+// A gain that has reached its scale stays there: both smoothing steps add (0 + 4) >> 3 = 0. The
+// samples then see one constant gain, and silence stays silence.
+// Saturating to 16 bits and then limiting is one clamp to where both ranges meet; g fits 16 bits,
+// so the product fits 32 and the loop runs in vector lanes.
+void settledGain(int16_t* x, int16_t* second, int32_t g, int32_t limit, int count) {
+  const int32_t lo = std::max<int32_t>(-32768, -limit);
+  const int32_t hi = std::min<int32_t>(32767, limit);
+  auto apply = [g, lo, hi](int16_t* v, int n) {
+    for (int i = 0; i < n; ++i) v[i] = static_cast<int16_t>(std::clamp((int32_t{v[i]} * g + 512) >> 10, lo, hi));
+  };
+  if (!lsvmath::utilIsSilent(x, count)) apply(x, count);
+  if (second != nullptr && !lsvmath::utilIsSilent(second, 2 * count)) apply(second, 2 * count);
+}
+
 void smoothedGain(int16_t* x, int16_t* second, LEV_COMPSTATE* st, int16_t scale, int32_t limit,
                   int count) {
   int32_t g = st->g[0];
   int32_t target = st->g[1];
+  if (g == scale && target == scale) {
+    settledGain(x, second, g, limit, count);
+    return;
+  }
   for (int i = 0; i < count; ++i) {
     target += (scale - target + 4) >> 3;
     g += (target - g + 4) >> 3;

@@ -77,6 +77,12 @@ void* MEM_BufPoolAllocClearDbg(MEM_BufPool* pool, const char* file, int line);
 void MEM_BufPoolFree(MEM_BufPool* pool, void* data);
 void MEM_BufPoolFree_Unprotected(MEM_BufPool* pool, void* data);
 void MEM_BufPoolDump(MEM_BufPool* pool);
+// Whether an allocation from the pool would be served at once, with no dry spell to end.
+bool MEM_BufPoolServes(const MEM_BufPool* pool);
+// Accounts for a block taken and given straight back without taking it: the free count is as
+// before and the low-water mark is where the allocation would have put it. For a pool that
+// MEM_BufPoolServes only.
+void MEM_BufPoolNoteBriefUse(MEM_BufPool* pool);
 // Whether the pool's memory holds the address.
 inline bool MEM_BufPoolHolds(const MEM_BufPool* pool, const void* data) {
   const auto* p = static_cast<const uint8_t*>(data);

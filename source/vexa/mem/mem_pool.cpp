@@ -169,6 +169,14 @@ void* MEM_BufPoolAllocClearDbg(MEM_BufPool* pool, const char* file, int line) {
   return data;
 }
 
+bool MEM_BufPoolServes(const MEM_BufPool* pool) {
+  return pool != nullptr && pool->core.freep != nullptr && pool->failedAllocs == 0;
+}
+
+void MEM_BufPoolNoteBriefUse(MEM_BufPool* pool) {
+  if (pool->numFreeBuf - 1 < pool->lowWaterMark) pool->lowWaterMark = pool->numFreeBuf - 1;
+}
+
 void MEM_BufPoolFree_Unprotected(MEM_BufPool* pool, void* data) {
   if (data == nullptr) {
     LHAPI_ASSERT_FAIL();

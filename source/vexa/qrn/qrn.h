@@ -129,6 +129,7 @@ struct QRN_HalfSocket {
   uint16_t savedframeSize;  // restored by frame size 4095
   MEM_Queue dataQ;          // in-band data of this frame
   MEM_Queue hostdataQ;      // in-band data from the host, moved to dataQ when the thread starts
+  uint32_t hostdataQueued;  // see qrnHostQueued
   uint8_t* mediaQhistory;   // saved sample history
   uint16_t mode;
   HSF_IBD_MASK recvMask;    // accepted from the switchboard
@@ -159,6 +160,7 @@ struct QRN_Socket {
   uint16_t numServiceEntries;
   MEM_Queue msgQ;
   MEM_Queue hostmsgQ;
+  uint32_t hostmsgQueued;  // see qrnHostQueued
   MEM_Heap socketHeap;
   uint32_t numIBDmessages;  // in-band messages present when the running service started
   QRN_STACK_SWITCH_CTL ss_ctl;

@@ -1,7 +1,19 @@
 // Internal helpers shared by the socket, routing and service-API code.
 #pragma once
 
+#include <atomic>
+
 #include "qrn.h"
+
+// Whether a host queue (hostmsgQ, hostdataQ) may hold messages: marked under the lock by every
+// message queued on it, cleared under the lock when it is seen empty, and read without the lock,
+// so that the tick thread takes the lock only for a queue that has something.
+inline void qrnMarkHostQueued(uint32_t& queued, bool value) {
+  std::atomic_ref<uint32_t>(queued).store(value ? 1u : 0u, std::memory_order_release);
+}
+inline bool qrnHostQueued(uint32_t& queued) {
+  return std::atomic_ref<uint32_t>(queued).load(std::memory_order_acquire) != 0;
+}
 
 // The half-socket of the running direction, or none.
 inline QRN_HalfSocket* qrnCurrentHalf(QRN_Socket* socket) {

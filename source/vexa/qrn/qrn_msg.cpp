@@ -4,6 +4,7 @@
 
 #include "lhapi.h"
 #include "qrn.h"
+#include "swb/swb.h"
 
 MEM_BufPool QRN_gHapiMsgBufPool;
 MEM_BufPool QRN_gHapiExtDataBufPool;
@@ -61,7 +62,8 @@ void QRN_FreeExtMsg_Unprotected(void* bufp) {
     return;
   }
   uint8_t* block = extBlockOf(bufp);
-  if (MEM_FindBufPool(block) != &QRN_gHapiExtDataBufPool ||
+  // The pools do not overlap: holding the block is being the pool that the search would find.
+  if (!MEM_BufPoolHolds(&QRN_gHapiExtDataBufPool, block) ||
       MEM_HdrOf(block)->debugStartTag != MEM_POOL_START_INUSE) {
     LHAPI_ASSERT_FAIL();  // not a framework block in use: never touch it
     return;
@@ -137,9 +139,34 @@ int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length
   return QRN_AllocSocketMsgExtData_Unprotected(msg, src, length, srcHandle);
 }
 
+namespace {
+
+// Whether the switchboard would drop a copy offered from this half of the port: no path leaves it.
+bool switchboardDrops(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_MsgFlags flags) {
+  if (offer != SWB_IbdRecv) return false;
+  const uint8_t direction = (flags & QRN_MsgFlagIbdIngress) ? HAPI_SWB_TOS : HAPI_SWB_BOS;
+  return SWB_FindSourcePort(SWB_Port{srcHandle, direction, 0}) < 0;
+}
+
+// A copy that would be made and dropped at once is not made, when both its blocks would simply
+// be served: the pools end as they would have, their low-water marks included.
+bool skipDroppedCopy(uint16_t length) {
+  MEM_BufPool* msgs = &QRN_gHapiMsgBufPool;
+  MEM_BufPool* ext = &QRN_gHapiExtDataBufPool;
+  if (!MEM_BufPoolServes(msgs) || !QRN_PeekExtMsgPool(length) || !MEM_BufPoolServes(ext)) {
+    return false;
+  }
+  MEM_BufPoolNoteBriefUse(msgs);
+  MEM_BufPoolNoteBriefUse(ext);
+  return true;
+}
+
+}  // namespace
+
 int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
                     HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data, uint16_t length) {
   LhapiLockGuard lock;
+  if (switchboardDrops(offer, srcHandle, flags) && skipDroppedCopy(length)) return 0;
   QRN_SocketMsg* msg = QRN_AllocSocketMsg_Unprotected();
   if (msg == nullptr) return 0;
   msg->msg.ext.header = 0;

@@ -14,6 +14,15 @@ QRN_SocketMsg* dequeue(MEM_Queue* queue) {
   return static_cast<QRN_SocketMsg*>(MEM_QueueDeq(queue));
 }
 
+// The host's next message for the socket; the lock is taken only when one may be waiting.
+QRN_SocketMsg* takeHostMsg(QRN_Socket* socket) {
+  if (!qrnHostQueued(socket->hostmsgQueued)) return nullptr;
+  LhapiLockGuard lock;
+  auto* msg = static_cast<QRN_SocketMsg*>(MEM_QueueDeq_Unprotected(&socket->hostmsgQ));
+  if (socket->hostmsgQ.headPtr == nullptr) qrnMarkHostQueued(socket->hostmsgQueued, false);
+  return msg;
+}
+
 bool ownsBlock(const QRN_SocketMsg* msg) {
   return (msg->msgFlags & QRN_MsgFlagBufNeedsFree) && msg->msg.ext.bufp != nullptr;
 }
@@ -101,7 +110,7 @@ int QRN_SocketProcessCustomMessage(QRN_Socket* socket, QRN_SocketMsg* msg) {
 void QRN_SocketProcessMessages(QRN_Socket* socket) {
   if (socket == nullptr) return;
   while (!socket->ss_ctl.modeChangeInprogress) {
-    QRN_SocketMsg* msg = dequeue(&socket->hostmsgQ);
+    QRN_SocketMsg* msg = takeHostMsg(socket);
     if (msg == nullptr) break;
     QRN_SocketProcessMessage(socket, msg);
   }

@@ -14,6 +14,7 @@ void routeToSocket(QRN_Socket* socket, QRN_SocketMsg* msg) {
     if (msg->msgFlags & QRN_MsgFlagHostMsg) {
       msg->msgFlags &= ~QRN_MsgFlagHostMsg;
       MEM_QueueEnq_Unprotected(&socket->hostmsgQ, msg);
+      qrnMarkHostQueued(socket->hostmsgQueued, true);
     } else {
       MEM_QueueEnq_Unprotected(&socket->msgQ, msg);
     }
@@ -32,6 +33,7 @@ void routeToSocket(QRN_Socket* socket, QRN_SocketMsg* msg) {
   if (msg->msgFlags & QRN_MsgFlagHostMsg) {
     msg->msgFlags &= ~QRN_MsgFlagHostMsg;
     MEM_QueueEnq_Unprotected(&half->hostdataQ, msg);
+    qrnMarkHostQueued(half->hostdataQueued, true);
   } else {
     MEM_QueueEnq_Unprotected(&half->dataQ, msg);
   }

@@ -131,6 +131,7 @@ QRN_Socket* QRN_CreateSocket(QRN_Handle handle, const QRN_SocketConfig* config, 
     half->mediaQhistory = take(history);
     MEM_InitQueue(&half->dataQ);
     MEM_InitQueue(&half->hostdataQ);
+    qrnMarkHostQueued(half->hostdataQueued, false);
     return half;
   };
   socket->ingress = hasIngress ? carveHalf(config->ingressNarrowbandMedqHist) : nullptr;
@@ -140,6 +141,7 @@ QRN_Socket* QRN_CreateSocket(QRN_Handle handle, const QRN_SocketConfig* config, 
   socket->config = config;
   MEM_InitQueue(&socket->msgQ);
   MEM_InitQueue(&socket->hostmsgQ);
+  qrnMarkHostQueued(socket->hostmsgQueued, false);
 
   LhapiLockGuard lock;
   socket->next = QRN_gSocketList;

@@ -3,6 +3,7 @@
 
 #include "lhapi.h"
 #include "lhapi_tickprof.h"
+#include "qrn/qrn_internal.h"
 #include "vhd.h"
 
 namespace {
@@ -138,6 +139,15 @@ void passDataOn(QRN_Socket* socket, QRN_HalfSocket* half, bool toHost) {
   }
 }
 
+// Puts what the host sent behind this frame's in-band data; the lock is taken only when the host
+// may have sent something.
+void takeHostData(QRN_HalfSocket* half) {
+  if (!qrnHostQueued(half->hostdataQueued)) return;
+  LhapiLockGuard lock;
+  MEM_QueueMove_Unprotected(&half->dataQ, &half->hostdataQ);
+  qrnMarkHostQueued(half->hostdataQueued, false);
+}
+
 void leaveSocket() {
   QRN_FreeLaterBlocks();
   QRN_gSocketContext.pCurrentSocket = nullptr;
@@ -151,7 +161,7 @@ void VHD_IngressThread(void* instance) {
   if (socket == nullptr || socket->ingress == nullptr) return;
   const Direction d = directionOf(socket, HAPI_DIRECTION_INGRESS);
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_INGRESS;
-  MEM_QueueMove(&d.half->dataQ, &d.half->hostdataQ);
+  takeHostData(d.half);
   const bool haveMedia = prepareMedia(socket, d);
   completeStackSwitch(socket);
   if (!socket->ss_ctl.stackswitchInprogress && haveMedia) {
@@ -176,7 +186,7 @@ void VHD_EgressThread(void* instance) {
   if (socket == nullptr || socket->egress == nullptr) return;
   const Direction d = directionOf(socket, HAPI_DIRECTION_EGRESS);
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_EGRESS;
-  MEM_QueueMove(&d.half->dataQ, &d.half->hostdataQ);
+  takeHostData(d.half);
   const bool haveMedia = prepareMedia(socket, d);
   completeStackSwitch(socket);
   if (!socket->ss_ctl.stackswitchInprogress && haveMedia) {

@@ -102,6 +102,21 @@ TEST_F(ConfTest, ClosingFreesBlocksStillWaiting) {
   VHD_CloseInstance(kVhd);  // TearDown checks every block came back
 }
 
+// Blocks sent where no path leads are dropped; whether or not copies of them are made, the pools
+// end as the copies would leave them: every block back, each low-water mark one block lower.
+TEST_F(ConfTest, BlocksSentWhereNoPathLeadsLeaveThePoolsAsTheirCopiesWould) {
+  ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD), 1);
+  tick();
+  for (MEM_BufPool* pool : {&QRN_gHapiMsgBufPool, &QRN_gHapiExtDataBufPool}) {
+    pool->lowWaterMark = pool->numFreeBuf;
+  }
+  const PoolCounts before = poolCounts();
+  tick(3);
+  EXPECT_EQ(poolCounts(), before);
+  EXPECT_EQ(QRN_gHapiMsgBufPool.lowWaterMark, before.msgFree - 1);
+  EXPECT_EQ(QRN_gHapiExtDataBufPool.lowWaterMark, before.extFree - 1);
+}
+
 TEST_F(ConfTest, SendsTheLowBandAndTheHighBandWhenTheChannelHasOne) {
   // The channel's top point feeds a listener channel's bottom, where a probe counts the types.
   static const QRN_ServiceArchive listenStack[] = {{&probeArcRecord, 1, 0}};

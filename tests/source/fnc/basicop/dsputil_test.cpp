@@ -175,15 +175,19 @@ TEST(DspUtil, NormalisationsDivisionAndHighpassEqualTheirStepwiseForms) {
         differ += z != want || x[0] != static_cast<SINT16>(SINT32{mid} * (1 << want));
     }
     EXPECT_EQ(differ, 0) << "utilVectorNorm";
-    // The DC blocker at every shift the callers use and beyond, from rest and from large states,
-    // on full-scale noise with runs of the extremes, in place and into another buffer.
+    // The DC blocker at every shift the callers use and beyond, from rest, from the small states
+    // it rests in and their neighbours, and from large states, on silence, then full-scale noise
+    // with runs of the extremes and of silence, in place and into another buffer.
     differ = 0;
     std::vector<SINT16> x(997);
     for (auto& v : x) v = static_cast<SINT16>(rng());
+    std::fill_n(x.begin(), 120, SINT16{0});
     std::fill_n(x.begin() + 300, 200, SINT16{-32768});
     std::fill_n(x.begin() + 600, 150, SINT16{32767});
+    std::fill_n(x.begin() + 850, 100, SINT16{0});
     for (int shift = 0; shift <= 12; ++shift) {
-        for (const SINT32 start : {0, 1000000, -1000000, 40000 << (shift > 8 ? 8 : shift)}) {
+        for (const SINT32 start : {0, 1000000, -1000000, 40000 << (shift > 8 ? 8 : shift), -1,
+                                   (1 << shift) - 1, 1 << shift}) {
             SINT32 uGot = start, uWant = start;
             std::vector<SINT16> got(x), want(x.size());
             for (int at = 0, len = 1; at < static_cast<int>(x.size()); at += len, len = len % 90 + 7) {
@@ -207,6 +211,17 @@ TEST(DspUtil, BlockRoutines) {
     EXPECT_EQ(v[1], -19200);
     SINT16 w[3] = {-300, 300, 300};
     EXPECT_EQ(utilsearchpeak(w, 3), 0);  // the first of equal magnitudes
+    // Silence is all n samples 0, whatever n and wherever the one that is not.
+    for (int len = 0; len <= 11; ++len) {
+        std::vector<SINT16> s(static_cast<size_t>(len) + 1, SINT16{-1});  // one past the end
+        std::fill_n(s.begin(), len, SINT16{0});
+        EXPECT_TRUE(utilIsSilent(s.data(), len)) << len;
+        for (int at = 0; at < len; ++at) {
+            s[static_cast<size_t>(at)] = at % 2 ? SINT16{-32768} : SINT16{1};
+            EXPECT_FALSE(utilIsSilent(s.data(), len)) << len << " " << at;
+            s[static_cast<size_t>(at)] = 0;
+        }
+    }
     SINT16 g[3] = {1000, -32768, 32767};
     hsfMulGain(g, 3, 4096);
     EXPECT_EQ(g[1], -32768);
