@@ -111,6 +111,9 @@ extern const uint16_t bytesToMask[10];
 bool ecmPage(const HSZFAXRLOCLMEM* m);
 void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt);
 void addDataToJitterBuffer(HSZFAXRLOCLMEM* m, QMQUEUE* q, HAPI_PKT_HDR* pkt);
+// Page bits are held first bit most significant in 16-bit words.
+void copyBits(uint16_t* dst, int dstAt, const uint16_t* src, int srcAt, int n);
+int findEOLEnd(const uint16_t* words, int bits, uint16_t& zeros);
 void faxrInitJBStm(FAXRJBSTM* stm);
 void resetPageBuffer(HSZFAXRLOCLMEM* m);
 // The most octets (without FCS) an ECM frame from the network may have in the mode chosen.

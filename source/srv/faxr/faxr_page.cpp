@@ -1,6 +1,7 @@
 // Page data of the fax relay service: the training check and page data from the network buffered
 // against jitter and played to the fax datapump (T.4 fill put in front of an end-of-line code only,
 // HDLC flags between ECM frames), and the rate set-up of the datapump.
+#include <bit>
 #include <cstring>
 
 #include "faxr_int.h"
@@ -21,17 +22,56 @@ bool ecmPage(const HSZFAXRLOCLMEM* m) {
   return (m->hsxintstatus & FAXR_INT_ECM) && !(m->hsxintstatus & FAXR_INT_TCF);
 }
 
+// Copies n bits (first bit most significant) from src at bit srcAt to dst at bit dstAt, a word's
+// worth at a time; the bits of dst around the run keep their values. The copy runs forwards, so a
+// run moving towards the front of its own words (dst == src, dstAt < srcAt) is safe: every word
+// written holds only bits already read.
+void copyBits(uint16_t* dst, int dstAt, const uint16_t* src, int srcAt, int n) {
+  while (n > 0) {
+    const int dOff = dstAt % 16;
+    const int take = 16 - dOff < n ? 16 - dOff : n;
+    const int sOff = srcAt % 16;
+    uint32_t v = static_cast<uint32_t>(src[srcAt / 16]) << sOff;
+    if (sOff + take > 16) v |= src[srcAt / 16 + 1] >> (16 - sOff);
+    const uint32_t mask = ((0xFFFFu << (16 - take)) & 0xFFFFu) >> dOff;
+    uint16_t& d = dst[dstAt / 16];
+    d = static_cast<uint16_t>((d & ~mask) | (((v & 0xFFFFu) >> dOff) & mask));
+    dstAt += take;
+    srcAt += take;
+    n -= take;
+  }
+}
+
+// The bit that ends an end-of-line code in the first `bits` bits of `words`: a one after more
+// than ten zeros, the zeros counted on from `zeros` (those at the end of the packets before).
+// Returns its index, or -1 with `zeros` holding the zeros run at the end. A word of zeros is
+// counted whole; in a word with ones, each one is found by counting the zeros in front of it.
+int findEOLEnd(const uint16_t* words, int bits, uint16_t& zeros) {
+  for (int at = 0; at < bits; at += 16) {
+    const int valid = bits - at < 16 ? bits - at : 16;
+    uint32_t w = words[at / 16] & ((0xFFFFu << (16 - valid)) & 0xFFFFu);
+    int pos = 0;  // bits of the word already counted
+    while (w != 0) {
+      const int one = std::countl_zero(static_cast<uint16_t>(w));  // its place in the word
+      zeros = static_cast<uint16_t>(zeros + (one - pos));
+      if (zeros > 10) {
+        zeros = 0;
+        return at + one;
+      }
+      zeros = 0;
+      pos = one + 1;
+      w &= ~(0x8000u >> one);
+    }
+    zeros = static_cast<uint16_t>(zeros + (valid - pos));
+  }
+  return -1;
+}
+
 namespace {
 
 uint16_t bitsPer20ms(const HSZFAXRLOCLMEM* m) {
   const uint16_t b = hstfaxrpacketbitsize[localRate(m)];
   return b != 0 ? b : 48;
-}
-
-bool getBit(const uint16_t* words, int i) { return (words[i / 16] >> (15 - i % 16)) & 1; }
-void setBit(uint16_t* words, int i, bool b) {
-  const uint16_t mask = static_cast<uint16_t>(0x8000 >> (i % 16));
-  words[i / 16] = static_cast<uint16_t>(b ? (words[i / 16] | mask) : (words[i / 16] & ~mask));
 }
 
 void setPktBits(HAPI_PKT_HDR* p, uint16_t bits) {
@@ -40,9 +80,7 @@ void setPktBits(HAPI_PKT_HDR* p, uint16_t bits) {
 }
 
 HAPI_PKT_HDR* queueTail(QMQUEUE* q) {
-  void* tail = nullptr;
-  for (void* p = MEM_QueueHead(q); p != nullptr; p = MEM_QueueNext(p)) tail = p;
-  return static_cast<HAPI_PKT_HDR*>(tail);
+  return q->tailPtr != nullptr ? static_cast<HAPI_PKT_HDR*>(MEM_DataOf(q->tailPtr)) : nullptr;
 }
 
 // Sends up to 816 bits (first bit most significant) to the datapump; false when no memory.
@@ -134,18 +172,7 @@ int32_t lookForEOL(void* ctx) {
   const uint16_t bits = pktBits(pkt);
   takeBits(m, bits);
   const uint16_t* d = pktData(pkt);
-  int eolEnd = -1;
-  for (int i = 0; i < bits; ++i) {
-    if (!getBit(d, i)) {
-      ++f.hsxbitcount;
-    } else if (f.hsxbitcount > 10) {
-      eolEnd = i;
-      f.hsxbitcount = 0;
-      break;
-    } else {
-      f.hsxbitcount = 0;
-    }
-  }
+  const int eolEnd = findEOLEnd(d, bits, f.hsxbitcount);
   if (eolEnd < 0) {
     sendPacketToDatapump(m, pkt);
     hsfBmFree(pkt);
@@ -166,7 +193,7 @@ int32_t lookForEOL(void* ctx) {
   }
   const int rest = bits - split;
   std::memset(f.hsxspooftxbuf, 0, sizeof(f.hsxspooftxbuf));
-  for (int i = 0; i < rest && i < FAXR_SPOOFBUF_WORDS * 16; ++i) setBit(f.hsxspooftxbuf, i, getBit(d, split + i));
+  copyBits(f.hsxspooftxbuf, 0, d, split, rest < FAXR_SPOOFBUF_WORDS * 16 ? rest : FAXR_SPOOFBUF_WORDS * 16);
   f.hsxspooftxbufbitcnt = static_cast<uint16_t>(rest);
   if (split + rest != bits) LHAPI_ASSERT_FAIL();
   hsfBmFree(pkt);
@@ -328,7 +355,7 @@ void addDataToJitterBuffer(HSZFAXRLOCLMEM* m, QMQUEUE* q, HAPI_PKT_HDR* pkt) {
   const uint16_t fit = static_cast<uint16_t>(FAXR_MAX_PKT_BITS - have < add ? FAXR_MAX_PKT_BITS - have : add);
   uint16_t* td = pktData(tail);
   uint16_t* pd = pktData(pkt);
-  for (int i = 0; i < fit; ++i) setBit(td, have + i, getBit(pd, i));
+  copyBits(td, have, pd, 0, fit);
   setPktBits(tail, static_cast<uint16_t>(have + fit));
   if (fit == add) {
     hsfBmFree(pkt);
@@ -336,7 +363,7 @@ void addDataToJitterBuffer(HSZFAXRLOCLMEM* m, QMQUEUE* q, HAPI_PKT_HDR* pkt) {
   }
   // the rest moves to the front of the new packet, which joins the queue
   const uint16_t rest = static_cast<uint16_t>(add - fit);
-  for (int i = 0; i < rest; ++i) setBit(pd, i, getBit(pd, fit + i));
+  copyBits(pd, 0, pd, fit, rest);
   setPktBits(pkt, rest);
   MEM_QueueEnq(q, pkt);
 }
