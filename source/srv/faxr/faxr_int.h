@@ -60,6 +60,9 @@ void hsffaxrsendcmd(uint16_t header, uint16_t op1, uint16_t op2);
 // asynchronous senders are the same as the plain ones.
 inline void hsffaxrsendcmdasync(uint16_t header, uint16_t op1, uint16_t op2) { hsffaxrsendcmd(header, op1, op2); }
 // Copies the words into scratch memory and sends them as an extended command.
+// Scratch memory for an extended command of `bytes` the caller fills and sends; none (counted as
+// an overrun of the direction) when the scratch is spent.
+uint16_t* allocExtCmd(HSZFAXRLOCLMEM* m, uint16_t bytes, bool ingress);
 bool hsffaxrsendextcmd(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes, bool ingress);
 inline bool hsffaxrsendextcmdasync(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes) {
   return hsffaxrsendextcmd(m, header, words, bytes, true);
@@ -125,7 +128,7 @@ void cutEcmFrameFromNet(HSZFAXRLOCLMEM* m);
 void hsffaxrt4dataproc(HSZFAXRLOCLMEM* m);
 void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m);
 void hsffaxrsetrate(HSZFAXRLOCLMEM* m);
-uint16_t sendDataPktToVFAX(HSZFAXRLOCLMEM* m, const uint16_t* block);
+uint16_t sendDataPktToVFAX(HSZFAXRLOCLMEM* m, const uint16_t* data, uint16_t bits);
 uint16_t localRate(const HSZFAXRLOCLMEM* m);
 
 // ---- service (faxr_arc.cpp) and its states (faxr_state.cpp) ----

@@ -85,11 +85,8 @@ HAPI_PKT_HDR* queueTail(QMQUEUE* q) {
 
 // Sends up to 816 bits (first bit most significant) to the datapump; false when no memory.
 bool toDatapump(HSZFAXRLOCLMEM* m, const uint16_t* data, uint16_t bits) {
-  uint16_t block[1 + kModemBlockBits / 16] = {};
   if (bits > kModemBlockBits) bits = kModemBlockBits;
-  block[0] = bits;
-  std::memcpy(block + 1, data, ((bits + 15) / 16) * 2u);
-  return sendDataPktToVFAX(m, block) == bits && bits != 0;
+  return sendDataPktToVFAX(m, data, bits) == bits && bits != 0;
 }
 
 bool sendPacketToDatapump(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
@@ -184,9 +181,7 @@ int32_t lookForEOL(void* ctx) {
   // the bits in front of the code's twelve go now; the code and what follows wait for the fill
   const int split = eolEnd >= 11 ? eolEnd - 11 : 0;
   if (split > 0) {
-    uint16_t front[FAXR_MAX_PKT_BITS / 16 + 1];
-    std::memcpy(front, d, ((split + 15) / 16) * 2u);
-    if (toDatapump(m, front, static_cast<uint16_t>(split)))
+    if (toDatapump(m, d, static_cast<uint16_t>(split)))
       f.hsxcounter = static_cast<int16_t>(f.hsxcounter + split);
     else
       count16(m->hsxfaxrStats.egress.hsxOverrunCount);
@@ -532,16 +527,18 @@ void hsffaxrsetrate(HSZFAXRLOCLMEM* m) {
   m->hsxstatus = static_cast<uint16_t>(m->hsxstatus | FAXR_VFAX_ENABLED);
 }
 
-uint16_t sendDataPktToVFAX(HSZFAXRLOCLMEM* m, const uint16_t* block) {
-  uint16_t bits = block[0];
+uint16_t sendDataPktToVFAX(HSZFAXRLOCLMEM* m, const uint16_t* data, uint16_t bits) {
   if (bits > kModemBlockBits) bits = kModemBlockBits;
   const uint16_t words = static_cast<uint16_t>((bits + 15) / 16);
-  uint16_t out[1 + kModemBlockBits / 16];
+  const uint16_t bytes = static_cast<uint16_t>((words + 1) * 2);
+  // built in the command's own memory: the bit count, then the bits in the datapump's order
+  uint16_t* out = allocExtCmd(m, bytes, true);
+  if (out == nullptr) return 0;
   out[0] = bits;
-  std::memcpy(out + 1, block + 1, words * 2u);
+  std::memcpy(out + 1, data, words * 2u);
   if (bits & 15) out[words] = static_cast<uint16_t>(out[words] & (0xFFFF << (16 - (bits & 15))));
   hsffaxrbitrev(out + 1, words);
-  if (!hsffaxrsendextcmd(m, kVfxTxData, out, static_cast<uint16_t>((words + 1) * 2), true)) return 0;
+  hsfObdSendExt(kVfxTxData, bytes, out);
   return bits;
 }
 

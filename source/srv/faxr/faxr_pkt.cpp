@@ -88,15 +88,20 @@ int hsffaxrsendpacket(HSZFAXRLOCLMEM* m, uint8_t code, const uint16_t* data, uin
 
 void hsffaxrsendcmd(uint16_t header, uint16_t op1, uint16_t op2) { hsfObdSendStd(header, op1, op2); }
 
-bool hsffaxrsendextcmd(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes, bool ingress) {
-  void* copy = hsfMemAllocScratchNoAssert(bytes);
-  if (copy == nullptr) {
+uint16_t* allocExtCmd(HSZFAXRLOCLMEM* m, uint16_t bytes, bool ingress) {
+  auto* block = static_cast<uint16_t*>(hsfMemAllocScratchNoAssert(bytes));
+  if (block == nullptr) {
     if (ingress)
       count16(m->hsxfaxrStats.ingress.hsxOverrunCount);
     else
       count16(m->hsxfaxrStats.egress.hsxOverrunCount);
-    return false;
   }
+  return block;
+}
+
+bool hsffaxrsendextcmd(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes, bool ingress) {
+  uint16_t* copy = allocExtCmd(m, bytes, ingress);
+  if (copy == nullptr) return false;
   std::memcpy(copy, words, bytes);
   hsfObdSendExt(header, bytes, copy);
   return true;
