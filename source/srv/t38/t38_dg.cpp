@@ -1,6 +1,8 @@
 // Datagram queue: records of 16-bit words in chains of pool blocks.
 #include "t38_dg.h"
 
+#include <cstring>
+
 #include "lhapi.h"
 
 namespace {
@@ -112,8 +114,13 @@ uint16_t dg_write(DG_HDL* hdl, const uint16_t* src, uint16_t n) {
       hdl->wp = words(b);
       continue;
     }
-    *hdl->wp++ = src[written++];
-    ++f->len;
+    // as much as the block holds at once
+    const uint16_t room = static_cast<uint16_t>(words(last) + hdl->dgDataSize - hdl->wp);
+    const uint16_t k = static_cast<uint16_t>(n - written < room ? n - written : room);
+    std::memcpy(hdl->wp, src + written, k * sizeof(uint16_t));
+    hdl->wp += k;
+    written = static_cast<uint16_t>(written + k);
+    f->len = static_cast<uint16_t>(f->len + k);
     if (hdl->wp >= words(last) + hdl->dgDataSize && hdl->qhdr.count < DG_MAX_BLOCKS) {
       // a full block is always followed by one more, possibly empty
       if (DG_DTGM* b = newBlock(hdl->heapId)) {
