@@ -65,7 +65,28 @@ struct BitWriter {
     if (bit) words[1 + n / 16] = static_cast<uint16_t>(words[1 + n / 16] | (0x8000 >> (n % 16)));
     ++n;
   }
+  // Eight bits at once, first bit most significant; the caller has checked they fit.
+  void putOctet(uint32_t octet) {
+    const int off = n % 16;
+    uint16_t* at = words + 1 + n / 16;
+    if (off <= 8) {
+      at[0] = static_cast<uint16_t>(at[0] | (octet << (8 - off)));
+    } else {
+      at[0] = static_cast<uint16_t>(at[0] | (octet >> (off - 8)));
+      at[1] = static_cast<uint16_t>(at[1] | ((octet << (24 - off)) & 0xFFFF));
+    }
+    n = static_cast<uint16_t>(n + 8);
+  }
 };
+
+// Whether an octet sent after the last four bits written (`recent`, newest lowest) holds no five
+// ones in a row, counting those bits: then no zero goes in and the octet goes whole.
+constexpr bool octetNeedsNoZero(uint16_t recent, uint8_t octet) {
+  const uint32_t x = (static_cast<uint32_t>(recent & 0xF) << 8) | octet;
+  return (x & (x >> 1) & (x >> 2) & (x >> 3) & (x >> 4)) == 0;
+}
+static_assert(octetNeedsNoZero(0x0, 0xEF) && !octetNeedsNoZero(0x0, 0xF8) && !octetNeedsNoZero(0x3, 0xE0) &&
+              octetNeedsNoZero(0xB, 0xB7));
 
 void sendFlags(HSZFAXRLOCLMEM* m, int count) {
   while (count > 0) {
@@ -107,7 +128,17 @@ void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uin
       recent = static_cast<uint16_t>(recent << 1);
     }
   };
-  for (int i = 0; i < bits; ++i) putStuffed((octets[i / 8] >> (7 - i % 8)) & 1);
+  for (int i = 0; i < bits;) {
+    // most octets of page data need no zero inserted: they go whole
+    if (i % 8 == 0 && i + 8 <= bits && w.n + 8 <= w.cap && octetNeedsNoZero(recent, octets[i / 8])) {
+      w.putOctet(octets[i / 8]);
+      recent = static_cast<uint16_t>((recent << 8) | octets[i / 8]);
+      i += 8;
+      continue;
+    }
+    putStuffed((octets[i / 8] >> (7 - i % 8)) & 1);
+    ++i;
+  }
   if (mode >= 2) {
     // a bad FCS is 0x0000, unless that happens to be the frame's good one
     const uint16_t good = static_cast<uint16_t>(~h.txfcs);
@@ -134,11 +165,7 @@ void faxrtxhdlcdata(HSZFAXRLOCLMEM* m, const uint16_t* block) {
     const uint16_t n = static_cast<uint16_t>(total - at > kModemBlockBits ? kModemBlockBits : total - at);
     uint16_t piece[1 + kModemBlockBits / 16] = {};
     piece[0] = n;
-    for (uint16_t i = 0; i < n; ++i) {
-      const uint16_t src = static_cast<uint16_t>(at + i);
-      if (block[1 + src / 16] & (0x8000 >> (src % 16)))
-        piece[1 + i / 16] = static_cast<uint16_t>(piece[1 + i / 16] | (0x8000 >> (i % 16)));
-    }
+    copyBits(piece + 1, 0, block + 1, at, n);
     const uint16_t words = static_cast<uint16_t>((n + 15) / 16);
     hsffaxrbitrev(piece + 1, words);
     const uint16_t bytes = static_cast<uint16_t>((words + 1) * 2);
