@@ -2,6 +2,7 @@
 // towards the modems, and flag search, zero deletion and frame checking of what they receive.
 // Bits are held with the first line bit most significant.
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "faxr_int.h"
@@ -65,28 +66,47 @@ struct BitWriter {
     if (bit) words[1 + n / 16] = static_cast<uint16_t>(words[1 + n / 16] | (0x8000 >> (n % 16)));
     ++n;
   }
-  // Eight bits at once, first bit most significant; the caller has checked they fit.
-  void putOctet(uint32_t octet) {
+  // `count` bits at once (up to 16), first bit most significant; the caller has checked they fit.
+  void putBits(uint32_t bits, int count) {
     const int off = n % 16;
+    const uint32_t v = bits << (32 - count - off);
     uint16_t* at = words + 1 + n / 16;
-    if (off <= 8) {
-      at[0] = static_cast<uint16_t>(at[0] | (octet << (8 - off)));
-    } else {
-      at[0] = static_cast<uint16_t>(at[0] | (octet >> (off - 8)));
-      at[1] = static_cast<uint16_t>(at[1] | ((octet << (24 - off)) & 0xFFFF));
-    }
-    n = static_cast<uint16_t>(n + 8);
+    at[0] = static_cast<uint16_t>(at[0] | (v >> 16));
+    if (off + count > 16) at[1] = static_cast<uint16_t>(at[1] | (v & 0xFFFF));
+    n = static_cast<uint16_t>(n + count);
   }
 };
 
-// Whether an octet sent after the last four bits written (`recent`, newest lowest) holds no five
-// ones in a row, counting those bits: then no zero goes in and the octet goes whole.
-constexpr bool octetNeedsNoZero(uint16_t recent, uint8_t octet) {
-  const uint32_t x = (static_cast<uint32_t>(recent & 0xF) << 8) | octet;
-  return (x & (x >> 1) & (x >> 2) & (x >> 3) & (x >> 4)) == 0;
+// An octet as it goes to the line after a run of 0 to 4 ones: its bits with a zero after every
+// five ones in a row, counting the run (at most two zeros go in).
+struct StuffedOctet {
+  uint16_t bits;
+  uint8_t count;
+};
+constexpr std::array<StuffedOctet, 5 * 256> makeStuffTable() {
+  std::array<StuffedOctet, 5 * 256> t{};
+  for (int run = 0; run < 5; ++run)
+    for (int octet = 0; octet < 256; ++octet) {
+      uint32_t bits = 0;
+      int count = 0, ones = run;
+      for (int b = 7; b >= 0; --b) {
+        const int bit = (octet >> b) & 1;
+        bits = (bits << 1) | static_cast<uint32_t>(bit);
+        ++count;
+        ones = bit ? ones + 1 : 0;
+        if (ones == fiveOnes.bits) {
+          bits <<= 1;
+          ++count;
+          ones = 0;
+        }
+      }
+      t[static_cast<size_t>(run * 256 + octet)] = {static_cast<uint16_t>(bits), static_cast<uint8_t>(count)};
+    }
+  return t;
 }
-static_assert(octetNeedsNoZero(0x0, 0xEF) && !octetNeedsNoZero(0x0, 0xF8) && !octetNeedsNoZero(0x3, 0xE0) &&
-              octetNeedsNoZero(0xB, 0xB7));
+constexpr std::array<StuffedOctet, 5 * 256> kStuffed = makeStuffTable();
+static_assert(kStuffed[0xEF].count == 8 && kStuffed[0xF8].bits == 0x1F0 && kStuffed[3 * 256 + 0xE0].bits == 0x1A0 &&
+              kStuffed[4 * 256 + 0xFF].count == 10 && kStuffed[4 * 256 + 0xFF].bits == 0x2FB);
 
 void sendFlags(HSZFAXRLOCLMEM* m, int count) {
   while (count > 0) {
@@ -128,17 +148,16 @@ void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uin
       recent = static_cast<uint16_t>(recent << 1);
     }
   };
-  for (int i = 0; i < bits;) {
-    // most octets of page data need no zero inserted: they go whole
-    if (i % 8 == 0 && i + 8 <= bits && w.n + 8 <= w.cap && octetNeedsNoZero(recent, octets[i / 8])) {
-      w.putOctet(octets[i / 8]);
-      recent = static_cast<uint16_t>((recent << 8) | octets[i / 8]);
-      i += 8;
-      continue;
-    }
-    putStuffed((octets[i / 8] >> (7 - i % 8)) & 1);
-    ++i;
+  // whole octets by the table, after the run of ones the last bits written end in (never five: a
+  // zero follows those); a part octet, or one that might not fit, bit by bit
+  int i = 0;
+  for (; i + 8 <= bits; i += 8) {
+    const StuffedOctet o = kStuffed[static_cast<size_t>(std::countr_one(static_cast<uint16_t>(recent & 0xF)) * 256 + octets[i / 8])];
+    if (w.n + o.count > w.cap) break;
+    w.putBits(o.bits, o.count);
+    recent = static_cast<uint16_t>((recent << o.count) | o.bits);
   }
+  for (; i < bits; ++i) putStuffed((octets[i / 8] >> (7 - i % 8)) & 1);
   if (mode >= 2) {
     // a bad FCS is 0x0000, unless that happens to be the frame's good one
     const uint16_t good = static_cast<uint16_t>(~h.txfcs);
