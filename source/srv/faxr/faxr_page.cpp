@@ -22,24 +22,45 @@ bool ecmPage(const HSZFAXRLOCLMEM* m) {
   return (m->hsxintstatus & FAXR_INT_ECM) && !(m->hsxintstatus & FAXR_INT_TCF);
 }
 
-// Copies n bits (first bit most significant) from src at bit srcAt to dst at bit dstAt, a word's
-// worth at a time; the bits of dst around the run keep their values. The copy runs forwards, so a
-// run moving towards the front of its own words (dst == src, dstAt < srcAt) is safe: every word
-// written holds only bits already read.
+namespace {
+
+// Copies up to one word's worth of bits, up to the end of the destination's word; returns how many.
+int copyPartWord(uint16_t* dst, int dstAt, const uint16_t* src, int srcAt, int n) {
+  const int dOff = dstAt % 16;
+  const int take = 16 - dOff < n ? 16 - dOff : n;
+  const int sOff = srcAt % 16;
+  uint32_t v = static_cast<uint32_t>(src[srcAt / 16]) << sOff;
+  if (sOff + take > 16) v |= src[srcAt / 16 + 1] >> (16 - sOff);
+  const uint32_t mask = ((0xFFFFu << (16 - take)) & 0xFFFFu) >> dOff;
+  uint16_t& d = dst[dstAt / 16];
+  d = static_cast<uint16_t>((d & ~mask) | (((v & 0xFFFFu) >> dOff) & mask));
+  return take;
+}
+
+}  // namespace
+
+// Copies n bits (first bit most significant) from src at bit srcAt to dst at bit dstAt; the bits
+// of dst around the run keep their values. Once the destination is at a word's start, whole words
+// go at once: moved as they are when the source is at one too, else each made of two source
+// words. The copy runs forwards, so a run moving towards the front of its own words (dst == src,
+// dstAt < srcAt) is safe: every word written holds only bits already read.
 void copyBits(uint16_t* dst, int dstAt, const uint16_t* src, int srcAt, int n) {
-  while (n > 0) {
-    const int dOff = dstAt % 16;
-    const int take = 16 - dOff < n ? 16 - dOff : n;
-    const int sOff = srcAt % 16;
-    uint32_t v = static_cast<uint32_t>(src[srcAt / 16]) << sOff;
-    if (sOff + take > 16) v |= src[srcAt / 16 + 1] >> (16 - sOff);
-    const uint32_t mask = ((0xFFFFu << (16 - take)) & 0xFFFFu) >> dOff;
-    uint16_t& d = dst[dstAt / 16];
-    d = static_cast<uint16_t>((d & ~mask) | (((v & 0xFFFFu) >> dOff) & mask));
-    dstAt += take;
-    srcAt += take;
-    n -= take;
+  if (n > 0 && dstAt % 16 != 0) {
+    const int took = copyPartWord(dst, dstAt, src, srcAt, n);
+    dstAt += took;
+    srcAt += took;
+    n -= took;
   }
+  uint16_t* d = dst + dstAt / 16;
+  const uint16_t* s = src + srcAt / 16;
+  const int words = n / 16;
+  const int shift = srcAt % 16;
+  if (shift == 0) {
+    std::memmove(d, s, static_cast<size_t>(words) * 2u);
+  } else {
+    for (int k = 0; k < words; ++k) d[k] = static_cast<uint16_t>((s[k] << shift) | (s[k + 1] >> (16 - shift)));
+  }
+  if (n % 16 != 0) copyPartWord(dst, dstAt + words * 16, src, srcAt + words * 16, n % 16);
 }
 
 // The bit that ends an end-of-line code in the first `bits` bits of `words`: a one after more
