@@ -78,10 +78,11 @@ struct BitWriter {
 };
 
 // An octet as it goes to the line after a run of 0 to 4 ones: its bits with a zero after every
-// five ones in a row, counting the run (at most two zeros go in).
+// five ones in a row, counting the run (at most two zeros go in), and the run of ones it ends in.
 struct StuffedOctet {
   uint16_t bits;
   uint8_t count;
+  uint8_t run;
 };
 constexpr std::array<StuffedOctet, 5 * 256> makeStuffTable() {
   std::array<StuffedOctet, 5 * 256> t{};
@@ -100,13 +101,15 @@ constexpr std::array<StuffedOctet, 5 * 256> makeStuffTable() {
           ones = 0;
         }
       }
-      t[static_cast<size_t>(run * 256 + octet)] = {static_cast<uint16_t>(bits), static_cast<uint8_t>(count)};
+      t[static_cast<size_t>(run * 256 + octet)] = {static_cast<uint16_t>(bits), static_cast<uint8_t>(count),
+                                                   static_cast<uint8_t>(ones)};
     }
   return t;
 }
 constexpr std::array<StuffedOctet, 5 * 256> kStuffed = makeStuffTable();
 static_assert(kStuffed[0xEF].count == 8 && kStuffed[0xF8].bits == 0x1F0 && kStuffed[3 * 256 + 0xE0].bits == 0x1A0 &&
-              kStuffed[4 * 256 + 0xFF].count == 10 && kStuffed[4 * 256 + 0xFF].bits == 0x2FB);
+              kStuffed[4 * 256 + 0xFF].count == 10 && kStuffed[4 * 256 + 0xFF].bits == 0x2FB &&
+              kStuffed[4 * 256 + 0xFF].run == 2 && kStuffed[1 * 256 + 0x0F].run == 4);
 
 void sendFlags(HSZFAXRLOCLMEM* m, int count) {
   while (count > 0) {
@@ -151,11 +154,13 @@ void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uin
   // whole octets by the table, after the run of ones the last bits written end in (never five: a
   // zero follows those); a part octet, or one that might not fit, bit by bit
   int i = 0;
+  unsigned run = static_cast<unsigned>(std::countr_one(static_cast<uint16_t>(recent & 0xF)));
   for (; i + 8 <= bits; i += 8) {
-    const StuffedOctet o = kStuffed[static_cast<size_t>(std::countr_one(static_cast<uint16_t>(recent & 0xF)) * 256 + octets[i / 8])];
+    const StuffedOctet o = kStuffed[run * 256 + octets[i / 8]];
     if (w.n + o.count > w.cap) break;
     w.putBits(o.bits, o.count);
     recent = static_cast<uint16_t>((recent << o.count) | o.bits);
+    run = o.run;
   }
   for (; i < bits; ++i) putStuffed((octets[i / 8] >> (7 - i % 8)) & 1);
   if (mode >= 2) {
