@@ -66,15 +66,6 @@ struct BitWriter {
     if (bit) words[1 + n / 16] = static_cast<uint16_t>(words[1 + n / 16] | (0x8000 >> (n % 16)));
     ++n;
   }
-  // `count` bits at once (up to 16), first bit most significant; the caller has checked they fit.
-  void putBits(uint32_t bits, int count) {
-    const int off = n % 16;
-    const uint32_t v = bits << (32 - count - off);
-    uint16_t* at = words + 1 + n / 16;
-    at[0] = static_cast<uint16_t>(at[0] | (v >> 16));
-    if (off + count > 16) at[1] = static_cast<uint16_t>(at[1] | (v & 0xFFFF));
-    n = static_cast<uint16_t>(n + count);
-  }
 };
 
 // An octet as it goes to the line after a run of 0 to 4 ones: its bits with a zero after every
@@ -153,15 +144,25 @@ void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uin
   };
   // whole octets by the table, after the run of ones the last bits written end in (never five: a
   // zero follows those); a part octet, or one that might not fit, bit by bit
+  // (the block is new: its bits gather in a register and go out a word at a time)
   int i = 0;
   unsigned run = static_cast<unsigned>(std::countr_one(static_cast<uint16_t>(recent & 0xF)));
+  uint32_t gathered = 0;
+  int gatheredBits = 0, word = 0;
   for (; i + 8 <= bits; i += 8) {
     const StuffedOctet o = kStuffed[run * 256 + octets[i / 8]];
     if (w.n + o.count > w.cap) break;
-    w.putBits(o.bits, o.count);
+    gathered = (gathered << o.count) | o.bits;
+    gatheredBits += o.count;
+    if (gatheredBits >= 16) {
+      gatheredBits -= 16;
+      block[1 + word++] = static_cast<uint16_t>(gathered >> gatheredBits);
+    }
+    w.n = static_cast<uint16_t>(w.n + o.count);
     recent = static_cast<uint16_t>((recent << o.count) | o.bits);
     run = o.run;
   }
+  if (gatheredBits > 0) block[1 + word] = static_cast<uint16_t>(gathered << (16 - gatheredBits));
   for (; i < bits; ++i) putStuffed((octets[i / 8] >> (7 - i % 8)) & 1);
   if (mode >= 2) {
     // a bad FCS is 0x0000, unless that happens to be the frame's good one
