@@ -65,25 +65,44 @@ void copyBits(uint16_t* dst, int dstAt, const uint16_t* src, int srcAt, int n) {
 
 // The bit that ends an end-of-line code in the first `bits` bits of `words`: a one after more
 // than ten zeros, the zeros counted on from `zeros` (those at the end of the packets before).
-// Returns its index, or -1 with `zeros` holding the zeros run at the end. A word of zeros is
-// counted whole; in a word with ones, each one is found by counting the zeros in front of it.
+// Returns its index, or -1 with `zeros` holding the zeros run at the end. A word at a time: the
+// word goes below the zeros before it (at most eleven count, with the one ahead of fewer), and a
+// one of the word ends a code when the eleven bits above it are all zeros. The count is 16 bits:
+// near its wrap a word goes bit by bit.
 int findEOLEnd(const uint16_t* words, int bits, uint16_t& zeros) {
   for (int at = 0; at < bits; at += 16) {
     const int valid = bits - at < 16 ? bits - at : 16;
-    uint32_t w = words[at / 16] & ((0xFFFFu << (16 - valid)) & 0xFFFFu);
-    int pos = 0;  // bits of the word already counted
-    while (w != 0) {
-      const int one = std::countl_zero(static_cast<uint16_t>(w));  // its place in the word
-      zeros = static_cast<uint16_t>(zeros + (one - pos));
-      if (zeros > 10) {
-        zeros = 0;
-        return at + one;
+    const uint32_t word = words[at / 16] & ((0xFFFFu << (16 - valid)) & 0xFFFFu);
+    if (zeros > 0xFFFF - 16) {
+      // the count wraps within this word, bit by bit as it always has
+      for (int i = 0; i < valid; ++i) {
+        if (!((word >> (15 - i)) & 1)) {
+          ++zeros;
+        } else if (zeros > 10) {
+          zeros = 0;
+          return at + i;
+        } else {
+          zeros = 0;
+        }
       }
-      zeros = 0;
-      pos = one + 1;
-      w &= ~(0x8000u >> one);
+      continue;
     }
-    zeros = static_cast<uint16_t>(zeros + (valid - pos));
+    const int before = zeros < 11 ? zeros : 11;
+    const uint32_t v = ((before < 11 ? 1u : 0u) << (16 + before)) | word;
+    // bit b of `clear` is set when bits b+1 to b+11 of v are all zeros
+    const uint32_t z1 = ~v >> 1;
+    const uint32_t z2 = z1 & (z1 >> 1);
+    const uint32_t z3 = z2 & (z1 >> 2);
+    const uint32_t z8 = z3 & (z3 >> 3) & (z2 >> 6);
+    const uint32_t clear = z8 & (z3 >> 8);
+    if (const uint32_t ends = word & clear; ends != 0) {
+      zeros = 0;
+      return at + std::countl_zero(static_cast<uint16_t>(ends));
+    }
+    if (word == 0)
+      zeros = static_cast<uint16_t>(zeros + valid);
+    else
+      zeros = static_cast<uint16_t>(std::countr_zero(word) - (16 - valid));
   }
   return -1;
 }
