@@ -13,7 +13,18 @@ uint16_t bitrev16(uint16_t w) {
 }
 
 void hsffaxrbitrev(uint16_t* words, int n) {
-  for (int i = 0; i < n; ++i) words[i] = bitrev16(words[i]);
+  // four words at once, each reversed in its own 16 bits of a 64-bit value
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    uint64_t w;
+    std::memcpy(&w, words + i, sizeof(w));
+    w = ((w & 0x5555555555555555u) << 1) | ((w >> 1) & 0x5555555555555555u);
+    w = ((w & 0x3333333333333333u) << 2) | ((w >> 2) & 0x3333333333333333u);
+    w = ((w & 0x0F0F0F0F0F0F0F0Fu) << 4) | ((w >> 4) & 0x0F0F0F0F0F0F0F0Fu);
+    w = ((w & 0x00FF00FF00FF00FFu) << 8) | ((w >> 8) & 0x00FF00FF00FF00FFu);
+    std::memcpy(words + i, &w, sizeof(w));
+  }
+  for (; i < n; ++i) words[i] = bitrev16(words[i]);
 }
 
 uint8_t pktCode(const HAPI_PKT_HDR* p) { return static_cast<uint8_t>(p->payloadID & 0xFF); }
