@@ -161,8 +161,8 @@ void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uin
     }
   };
   // whole octets by the table, after the run of ones the last bits written end in (never five: a
-  // zero follows those); a part octet, or one that might not fit, bit by bit
-  // (the block is new: its bits gather in a register and go out a word at a time)
+  // zero follows those), their bits gathered in a register and written to the new block a word at
+  // a time; a part octet, or one that might not fit, bit by bit
   int i = 0;
   unsigned run = static_cast<unsigned>(std::countr_one(static_cast<uint16_t>(recent & 0xF)));
   uint32_t gathered = 0;

@@ -59,10 +59,10 @@ void hsffaxrsendcmd(uint16_t header, uint16_t op1, uint16_t op2);
 // Commands between services are queued and run when the frame's work is done, so the
 // asynchronous senders are the same as the plain ones.
 inline void hsffaxrsendcmdasync(uint16_t header, uint16_t op1, uint16_t op2) { hsffaxrsendcmd(header, op1, op2); }
-// Copies the words into scratch memory and sends them as an extended command.
 // Scratch memory for an extended command of `bytes` the caller fills and sends; none (counted as
 // an overrun of the direction) when the scratch is spent.
 uint16_t* allocExtCmd(HSZFAXRLOCLMEM* m, uint16_t bytes, bool ingress);
+// Copies the words into scratch memory and sends them as an extended command.
 bool hsffaxrsendextcmd(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes, bool ingress);
 inline bool hsffaxrsendextcmdasync(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes) {
   return hsffaxrsendextcmd(m, header, words, bytes, true);
