@@ -2,6 +2,7 @@
 // towards the modems, and flag search, zero deletion and frame checking of what they receive.
 // Bits are held with the first line bit most significant.
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "faxr_int.h"
@@ -39,8 +40,26 @@ constexpr bool findOnes(uint16_t recent) {
 constexpr std::array<uint16_t, 256> hstfaxrcrcTab = makeCrcTable();
 static_assert(hstfaxrcrcTab[1] == 0x1021 && hstfaxrcrcTab[255] == 0x1EF0);
 
+namespace {
+
+// What an octet's table entry becomes one octet later: the CRC being linear, two octets then take
+// two independent look-ups, `a` (the high octet with the first) here and the low octet with the
+// second in the plain table.
+constexpr std::array<uint16_t, 256> makeCrcTable2() {
+  std::array<uint16_t, 256> t{};
+  for (size_t a = 0; a < 256; ++a)
+    t[a] = static_cast<uint16_t>(((hstfaxrcrcTab[a] & 0xFF) << 8) ^ hstfaxrcrcTab[hstfaxrcrcTab[a] >> 8]);
+  return t;
+}
+constexpr std::array<uint16_t, 256> kCrcTab2 = makeCrcTable2();
+
+}  // namespace
+
 uint16_t faxrcalculateFCS(uint16_t fcs, const uint8_t* octets, int n) {
-  for (int i = 0; i < n; ++i) fcs = static_cast<uint16_t>((fcs << 8) ^ hstfaxrcrcTab[((fcs >> 8) ^ octets[i]) & 0xFF]);
+  int i = 0;
+  for (; i + 2 <= n; i += 2)
+    fcs = static_cast<uint16_t>(kCrcTab2[((fcs >> 8) ^ octets[i]) & 0xFF] ^ hstfaxrcrcTab[(fcs ^ octets[i + 1]) & 0xFF]);
+  for (; i < n; ++i) fcs = static_cast<uint16_t>((fcs << 8) ^ hstfaxrcrcTab[((fcs >> 8) ^ octets[i]) & 0xFF]);
   return fcs;
 }
 
@@ -66,6 +85,40 @@ struct BitWriter {
     ++n;
   }
 };
+
+// An octet as it goes to the line after a run of 0 to 4 ones: its bits with a zero after every
+// five ones in a row, counting the run (at most two zeros go in), and the run of ones it ends in.
+struct StuffedOctet {
+  uint16_t bits;
+  uint8_t count;
+  uint8_t run;
+};
+constexpr std::array<StuffedOctet, 5 * 256> makeStuffTable() {
+  std::array<StuffedOctet, 5 * 256> t{};
+  for (int run = 0; run < 5; ++run)
+    for (int octet = 0; octet < 256; ++octet) {
+      uint32_t bits = 0;
+      int count = 0, ones = run;
+      for (int b = 7; b >= 0; --b) {
+        const int bit = (octet >> b) & 1;
+        bits = (bits << 1) | static_cast<uint32_t>(bit);
+        ++count;
+        ones = bit ? ones + 1 : 0;
+        if (ones == fiveOnes.bits) {
+          bits <<= 1;
+          ++count;
+          ones = 0;
+        }
+      }
+      t[static_cast<size_t>(run * 256 + octet)] = {static_cast<uint16_t>(bits), static_cast<uint8_t>(count),
+                                                   static_cast<uint8_t>(ones)};
+    }
+  return t;
+}
+constexpr std::array<StuffedOctet, 5 * 256> kStuffed = makeStuffTable();
+static_assert(kStuffed[0xEF].count == 8 && kStuffed[0xF8].bits == 0x1F0 && kStuffed[3 * 256 + 0xE0].bits == 0x1A0 &&
+              kStuffed[4 * 256 + 0xFF].count == 10 && kStuffed[4 * 256 + 0xFF].bits == 0x2FB &&
+              kStuffed[4 * 256 + 0xFF].run == 2 && kStuffed[1 * 256 + 0x0F].run == 4);
 
 void sendFlags(HSZFAXRLOCLMEM* m, int count) {
   while (count > 0) {
@@ -107,7 +160,28 @@ void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uin
       recent = static_cast<uint16_t>(recent << 1);
     }
   };
-  for (int i = 0; i < bits; ++i) putStuffed((octets[i / 8] >> (7 - i % 8)) & 1);
+  // whole octets by the table, after the run of ones the last bits written end in (never five: a
+  // zero follows those), their bits gathered in a register and written to the new block a word at
+  // a time; a part octet, or one that might not fit, bit by bit
+  int i = 0;
+  unsigned run = static_cast<unsigned>(std::countr_one(static_cast<uint16_t>(recent & 0xF)));
+  uint32_t gathered = 0;
+  int gatheredBits = 0, word = 0;
+  for (; i + 8 <= bits; i += 8) {
+    const StuffedOctet o = kStuffed[run * 256 + octets[i / 8]];
+    if (w.n + o.count > w.cap) break;
+    gathered = (gathered << o.count) | o.bits;
+    gatheredBits += o.count;
+    if (gatheredBits >= 16) {
+      gatheredBits -= 16;
+      block[1 + word++] = static_cast<uint16_t>(gathered >> gatheredBits);
+    }
+    w.n = static_cast<uint16_t>(w.n + o.count);
+    recent = static_cast<uint16_t>((recent << o.count) | o.bits);
+    run = o.run;
+  }
+  if (gatheredBits > 0) block[1 + word] = static_cast<uint16_t>(gathered << (16 - gatheredBits));
+  for (; i < bits; ++i) putStuffed((octets[i / 8] >> (7 - i % 8)) & 1);
   if (mode >= 2) {
     // a bad FCS is 0x0000, unless that happens to be the frame's good one
     const uint16_t good = static_cast<uint16_t>(~h.txfcs);
@@ -134,11 +208,7 @@ void faxrtxhdlcdata(HSZFAXRLOCLMEM* m, const uint16_t* block) {
     const uint16_t n = static_cast<uint16_t>(total - at > kModemBlockBits ? kModemBlockBits : total - at);
     uint16_t piece[1 + kModemBlockBits / 16] = {};
     piece[0] = n;
-    for (uint16_t i = 0; i < n; ++i) {
-      const uint16_t src = static_cast<uint16_t>(at + i);
-      if (block[1 + src / 16] & (0x8000 >> (src % 16)))
-        piece[1 + i / 16] = static_cast<uint16_t>(piece[1 + i / 16] | (0x8000 >> (i % 16)));
-    }
+    copyBits(piece + 1, 0, block + 1, at, n);
     const uint16_t words = static_cast<uint16_t>((n + 15) / 16);
     hsffaxrbitrev(piece + 1, words);
     const uint16_t bytes = static_cast<uint16_t>((words + 1) * 2);

@@ -59,6 +59,9 @@ void hsffaxrsendcmd(uint16_t header, uint16_t op1, uint16_t op2);
 // Commands between services are queued and run when the frame's work is done, so the
 // asynchronous senders are the same as the plain ones.
 inline void hsffaxrsendcmdasync(uint16_t header, uint16_t op1, uint16_t op2) { hsffaxrsendcmd(header, op1, op2); }
+// Scratch memory for an extended command of `bytes` the caller fills and sends; none (counted as
+// an overrun of the direction) when the scratch is spent.
+uint16_t* allocExtCmd(HSZFAXRLOCLMEM* m, uint16_t bytes, bool ingress);
 // Copies the words into scratch memory and sends them as an extended command.
 bool hsffaxrsendextcmd(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes, bool ingress);
 inline bool hsffaxrsendextcmdasync(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes) {
@@ -111,6 +114,9 @@ extern const uint16_t bytesToMask[10];
 bool ecmPage(const HSZFAXRLOCLMEM* m);
 void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt);
 void addDataToJitterBuffer(HSZFAXRLOCLMEM* m, QMQUEUE* q, HAPI_PKT_HDR* pkt);
+// Page bits are held first bit most significant in 16-bit words.
+void copyBits(uint16_t* dst, int dstAt, const uint16_t* src, int srcAt, int n);
+int findEOLEnd(const uint16_t* words, int bits, uint16_t& zeros);
 void faxrInitJBStm(FAXRJBSTM* stm);
 void resetPageBuffer(HSZFAXRLOCLMEM* m);
 // The most octets (without FCS) an ECM frame from the network may have in the mode chosen.
@@ -122,7 +128,7 @@ void cutEcmFrameFromNet(HSZFAXRLOCLMEM* m);
 void hsffaxrt4dataproc(HSZFAXRLOCLMEM* m);
 void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m);
 void hsffaxrsetrate(HSZFAXRLOCLMEM* m);
-uint16_t sendDataPktToVFAX(HSZFAXRLOCLMEM* m, const uint16_t* block);
+uint16_t sendDataPktToVFAX(HSZFAXRLOCLMEM* m, const uint16_t* data, uint16_t bits);
 uint16_t localRate(const HSZFAXRLOCLMEM* m);
 
 // ---- service (faxr_arc.cpp) and its states (faxr_state.cpp) ----

@@ -1,6 +1,7 @@
 // Page data of the fax relay service: the training check and page data from the network buffered
 // against jitter and played to the fax datapump (T.4 fill put in front of an end-of-line code only,
 // HDLC flags between ECM frames), and the rate set-up of the datapump.
+#include <bit>
 #include <cstring>
 
 #include "faxr_int.h"
@@ -23,15 +24,94 @@ bool ecmPage(const HSZFAXRLOCLMEM* m) {
 
 namespace {
 
+// Copies up to one word's worth of bits, up to the end of the destination's word; returns how many.
+int copyPartWord(uint16_t* dst, int dstAt, const uint16_t* src, int srcAt, int n) {
+  const int dOff = dstAt % 16;
+  const int take = 16 - dOff < n ? 16 - dOff : n;
+  const int sOff = srcAt % 16;
+  uint32_t v = static_cast<uint32_t>(src[srcAt / 16]) << sOff;
+  if (sOff + take > 16) v |= src[srcAt / 16 + 1] >> (16 - sOff);
+  const uint32_t mask = ((0xFFFFu << (16 - take)) & 0xFFFFu) >> dOff;
+  uint16_t& d = dst[dstAt / 16];
+  d = static_cast<uint16_t>((d & ~mask) | (((v & 0xFFFFu) >> dOff) & mask));
+  return take;
+}
+
+}  // namespace
+
+// Copies n bits (first bit most significant) from src at bit srcAt to dst at bit dstAt; the bits
+// of dst around the run keep their values. Once the destination is at a word's start, whole words
+// go at once: moved as they are when the source is at one too, else each made of two source
+// words. The copy runs forwards, so a run moving towards the front of its own words (dst == src,
+// dstAt < srcAt) is safe: every word written holds only bits already read.
+void copyBits(uint16_t* dst, int dstAt, const uint16_t* src, int srcAt, int n) {
+  if (n > 0 && dstAt % 16 != 0) {
+    const int took = copyPartWord(dst, dstAt, src, srcAt, n);
+    dstAt += took;
+    srcAt += took;
+    n -= took;
+  }
+  uint16_t* d = dst + dstAt / 16;
+  const uint16_t* s = src + srcAt / 16;
+  const int words = n / 16;
+  const int shift = srcAt % 16;
+  if (shift == 0) {
+    std::memmove(d, s, static_cast<size_t>(words) * 2u);
+  } else {
+    for (int k = 0; k < words; ++k) d[k] = static_cast<uint16_t>((s[k] << shift) | (s[k + 1] >> (16 - shift)));
+  }
+  if (n % 16 != 0) copyPartWord(dst, dstAt + words * 16, src, srcAt + words * 16, n % 16);
+}
+
+// The bit that ends an end-of-line code in the first `bits` bits of `words`: a one after more
+// than ten zeros, the zeros counted on from `zeros` (those at the end of the packets before).
+// Returns its index, or -1 with `zeros` holding the zeros run at the end. A word at a time: the
+// word goes below the zeros before it (at most eleven count, with the one ahead of fewer), and a
+// one of the word ends a code when the eleven bits above it are all zeros. The count is 16 bits:
+// near its wrap a word goes bit by bit.
+int findEOLEnd(const uint16_t* words, int bits, uint16_t& zeros) {
+  for (int at = 0; at < bits; at += 16) {
+    const int valid = bits - at < 16 ? bits - at : 16;
+    const uint32_t word = words[at / 16] & ((0xFFFFu << (16 - valid)) & 0xFFFFu);
+    if (zeros > 0xFFFF - 16) {
+      // the count wraps within this word, bit by bit as it always has
+      for (int i = 0; i < valid; ++i) {
+        if (!((word >> (15 - i)) & 1)) {
+          ++zeros;
+        } else if (zeros > 10) {
+          zeros = 0;
+          return at + i;
+        } else {
+          zeros = 0;
+        }
+      }
+      continue;
+    }
+    const int before = zeros < 11 ? zeros : 11;
+    const uint32_t v = ((before < 11 ? 1u : 0u) << (16 + before)) | word;
+    // bit b of `clear` is set when bits b+1 to b+11 of v are all zeros
+    const uint32_t z1 = ~v >> 1;
+    const uint32_t z2 = z1 & (z1 >> 1);
+    const uint32_t z3 = z2 & (z1 >> 2);
+    const uint32_t z8 = z3 & (z3 >> 3) & (z2 >> 6);
+    const uint32_t clear = z8 & (z3 >> 8);
+    if (const uint32_t ends = word & clear; ends != 0) {
+      zeros = 0;
+      return at + std::countl_zero(static_cast<uint16_t>(ends));
+    }
+    if (word == 0)
+      zeros = static_cast<uint16_t>(zeros + valid);
+    else
+      zeros = static_cast<uint16_t>(std::countr_zero(word) - (16 - valid));
+  }
+  return -1;
+}
+
+namespace {
+
 uint16_t bitsPer20ms(const HSZFAXRLOCLMEM* m) {
   const uint16_t b = hstfaxrpacketbitsize[localRate(m)];
   return b != 0 ? b : 48;
-}
-
-bool getBit(const uint16_t* words, int i) { return (words[i / 16] >> (15 - i % 16)) & 1; }
-void setBit(uint16_t* words, int i, bool b) {
-  const uint16_t mask = static_cast<uint16_t>(0x8000 >> (i % 16));
-  words[i / 16] = static_cast<uint16_t>(b ? (words[i / 16] | mask) : (words[i / 16] & ~mask));
 }
 
 void setPktBits(HAPI_PKT_HDR* p, uint16_t bits) {
@@ -40,18 +120,13 @@ void setPktBits(HAPI_PKT_HDR* p, uint16_t bits) {
 }
 
 HAPI_PKT_HDR* queueTail(QMQUEUE* q) {
-  void* tail = nullptr;
-  for (void* p = MEM_QueueHead(q); p != nullptr; p = MEM_QueueNext(p)) tail = p;
-  return static_cast<HAPI_PKT_HDR*>(tail);
+  return q->tailPtr != nullptr ? static_cast<HAPI_PKT_HDR*>(MEM_DataOf(q->tailPtr)) : nullptr;
 }
 
 // Sends up to 816 bits (first bit most significant) to the datapump; false when no memory.
 bool toDatapump(HSZFAXRLOCLMEM* m, const uint16_t* data, uint16_t bits) {
-  uint16_t block[1 + kModemBlockBits / 16] = {};
   if (bits > kModemBlockBits) bits = kModemBlockBits;
-  block[0] = bits;
-  std::memcpy(block + 1, data, ((bits + 15) / 16) * 2u);
-  return sendDataPktToVFAX(m, block) == bits && bits != 0;
+  return sendDataPktToVFAX(m, data, bits) == bits && bits != 0;
 }
 
 bool sendPacketToDatapump(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
@@ -134,18 +209,7 @@ int32_t lookForEOL(void* ctx) {
   const uint16_t bits = pktBits(pkt);
   takeBits(m, bits);
   const uint16_t* d = pktData(pkt);
-  int eolEnd = -1;
-  for (int i = 0; i < bits; ++i) {
-    if (!getBit(d, i)) {
-      ++f.hsxbitcount;
-    } else if (f.hsxbitcount > 10) {
-      eolEnd = i;
-      f.hsxbitcount = 0;
-      break;
-    } else {
-      f.hsxbitcount = 0;
-    }
-  }
+  const int eolEnd = findEOLEnd(d, bits, f.hsxbitcount);
   if (eolEnd < 0) {
     sendPacketToDatapump(m, pkt);
     hsfBmFree(pkt);
@@ -157,16 +221,14 @@ int32_t lookForEOL(void* ctx) {
   // the bits in front of the code's twelve go now; the code and what follows wait for the fill
   const int split = eolEnd >= 11 ? eolEnd - 11 : 0;
   if (split > 0) {
-    uint16_t front[FAXR_MAX_PKT_BITS / 16 + 1];
-    std::memcpy(front, d, ((split + 15) / 16) * 2u);
-    if (toDatapump(m, front, static_cast<uint16_t>(split)))
+    if (toDatapump(m, d, static_cast<uint16_t>(split)))
       f.hsxcounter = static_cast<int16_t>(f.hsxcounter + split);
     else
       count16(m->hsxfaxrStats.egress.hsxOverrunCount);
   }
   const int rest = bits - split;
   std::memset(f.hsxspooftxbuf, 0, sizeof(f.hsxspooftxbuf));
-  for (int i = 0; i < rest && i < FAXR_SPOOFBUF_WORDS * 16; ++i) setBit(f.hsxspooftxbuf, i, getBit(d, split + i));
+  copyBits(f.hsxspooftxbuf, 0, d, split, rest < FAXR_SPOOFBUF_WORDS * 16 ? rest : FAXR_SPOOFBUF_WORDS * 16);
   f.hsxspooftxbufbitcnt = static_cast<uint16_t>(rest);
   if (split + rest != bits) LHAPI_ASSERT_FAIL();
   hsfBmFree(pkt);
@@ -328,7 +390,7 @@ void addDataToJitterBuffer(HSZFAXRLOCLMEM* m, QMQUEUE* q, HAPI_PKT_HDR* pkt) {
   const uint16_t fit = static_cast<uint16_t>(FAXR_MAX_PKT_BITS - have < add ? FAXR_MAX_PKT_BITS - have : add);
   uint16_t* td = pktData(tail);
   uint16_t* pd = pktData(pkt);
-  for (int i = 0; i < fit; ++i) setBit(td, have + i, getBit(pd, i));
+  copyBits(td, have, pd, 0, fit);
   setPktBits(tail, static_cast<uint16_t>(have + fit));
   if (fit == add) {
     hsfBmFree(pkt);
@@ -336,7 +398,7 @@ void addDataToJitterBuffer(HSZFAXRLOCLMEM* m, QMQUEUE* q, HAPI_PKT_HDR* pkt) {
   }
   // the rest moves to the front of the new packet, which joins the queue
   const uint16_t rest = static_cast<uint16_t>(add - fit);
-  for (int i = 0; i < rest; ++i) setBit(pd, i, getBit(pd, fit + i));
+  copyBits(pd, 0, pd, fit, rest);
   setPktBits(pkt, rest);
   MEM_QueueEnq(q, pkt);
 }
@@ -505,16 +567,18 @@ void hsffaxrsetrate(HSZFAXRLOCLMEM* m) {
   m->hsxstatus = static_cast<uint16_t>(m->hsxstatus | FAXR_VFAX_ENABLED);
 }
 
-uint16_t sendDataPktToVFAX(HSZFAXRLOCLMEM* m, const uint16_t* block) {
-  uint16_t bits = block[0];
+uint16_t sendDataPktToVFAX(HSZFAXRLOCLMEM* m, const uint16_t* data, uint16_t bits) {
   if (bits > kModemBlockBits) bits = kModemBlockBits;
   const uint16_t words = static_cast<uint16_t>((bits + 15) / 16);
-  uint16_t out[1 + kModemBlockBits / 16];
+  const uint16_t bytes = static_cast<uint16_t>((words + 1) * 2);
+  // built in the command's own memory: the bit count, then the bits in the datapump's order
+  uint16_t* out = allocExtCmd(m, bytes, true);
+  if (out == nullptr) return 0;
   out[0] = bits;
-  std::memcpy(out + 1, block + 1, words * 2u);
+  std::memcpy(out + 1, data, words * 2u);
   if (bits & 15) out[words] = static_cast<uint16_t>(out[words] & (0xFFFF << (16 - (bits & 15))));
   hsffaxrbitrev(out + 1, words);
-  if (!hsffaxrsendextcmd(m, kVfxTxData, out, static_cast<uint16_t>((words + 1) * 2), true)) return 0;
+  hsfObdSendExt(kVfxTxData, bytes, out);
   return bits;
 }
 

@@ -13,7 +13,18 @@ uint16_t bitrev16(uint16_t w) {
 }
 
 void hsffaxrbitrev(uint16_t* words, int n) {
-  for (int i = 0; i < n; ++i) words[i] = bitrev16(words[i]);
+  // four words at once, each reversed in its own 16 bits of a 64-bit value
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    uint64_t w;
+    std::memcpy(&w, words + i, sizeof(w));
+    w = ((w & 0x5555555555555555u) << 1) | ((w >> 1) & 0x5555555555555555u);
+    w = ((w & 0x3333333333333333u) << 2) | ((w >> 2) & 0x3333333333333333u);
+    w = ((w & 0x0F0F0F0F0F0F0F0Fu) << 4) | ((w >> 4) & 0x0F0F0F0F0F0F0F0Fu);
+    w = ((w & 0x00FF00FF00FF00FFu) << 8) | ((w >> 8) & 0x00FF00FF00FF00FFu);
+    std::memcpy(words + i, &w, sizeof(w));
+  }
+  for (; i < n; ++i) words[i] = bitrev16(words[i]);
 }
 
 uint8_t pktCode(const HAPI_PKT_HDR* p) { return static_cast<uint8_t>(p->payloadID & 0xFF); }
@@ -88,15 +99,20 @@ int hsffaxrsendpacket(HSZFAXRLOCLMEM* m, uint8_t code, const uint16_t* data, uin
 
 void hsffaxrsendcmd(uint16_t header, uint16_t op1, uint16_t op2) { hsfObdSendStd(header, op1, op2); }
 
-bool hsffaxrsendextcmd(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes, bool ingress) {
-  void* copy = hsfMemAllocScratchNoAssert(bytes);
-  if (copy == nullptr) {
+uint16_t* allocExtCmd(HSZFAXRLOCLMEM* m, uint16_t bytes, bool ingress) {
+  auto* block = static_cast<uint16_t*>(hsfMemAllocScratchNoAssert(bytes));
+  if (block == nullptr) {
     if (ingress)
       count16(m->hsxfaxrStats.ingress.hsxOverrunCount);
     else
       count16(m->hsxfaxrStats.egress.hsxOverrunCount);
-    return false;
   }
+  return block;
+}
+
+bool hsffaxrsendextcmd(HSZFAXRLOCLMEM* m, uint16_t header, const uint16_t* words, uint16_t bytes, bool ingress) {
+  uint16_t* copy = allocExtCmd(m, bytes, ingress);
+  if (copy == nullptr) return false;
   std::memcpy(copy, words, bytes);
   hsfObdSendExt(header, bytes, copy);
   return true;

@@ -213,9 +213,9 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   hdr->payloadTimeStampLow = m->egressTimeStamp++;
   uint16_t* payload = block + 4;
   payload[0] = static_cast<uint16_t>(n * 8);
-  for (int i = 0; i < (n + 1) / 2; ++i) payload[1 + i] = 0;
-  for (int i = 0; i < n; ++i)
-    payload[1 + i / 2] = static_cast<uint16_t>(payload[1 + i / 2] | ((i & 1) ? octets[i] : octets[i] << 8));
+  // two octets to a word, the first in the high half
+  for (int i = 0; i + 1 < n; i += 2) payload[1 + i / 2] = static_cast<uint16_t>((octets[i] << 8) | octets[i + 1]);
+  if (n & 1) payload[1 + n / 2] = static_cast<uint16_t>(octets[n - 1] << 8);
   hsfIbdSendExt(kRelayMask, 0, static_cast<uint16_t>(sizeof(HAPI_PKT_HDR) + payloadBytes), block);
 }
 

@@ -1,6 +1,9 @@
 // Datagram queue: records of 16-bit words in chains of pool blocks.
 #include "t38_dg.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "lhapi.h"
 
 namespace {
@@ -112,8 +115,13 @@ uint16_t dg_write(DG_HDL* hdl, const uint16_t* src, uint16_t n) {
       hdl->wp = words(b);
       continue;
     }
-    *hdl->wp++ = src[written++];
-    ++f->len;
+    // as much as the block holds at once
+    const uint16_t room = static_cast<uint16_t>(words(last) + hdl->dgDataSize - hdl->wp);
+    const uint16_t k = static_cast<uint16_t>(n - written < room ? n - written : room);
+    std::memcpy(hdl->wp, src + written, k * sizeof(uint16_t));
+    hdl->wp += k;
+    written = static_cast<uint16_t>(written + k);
+    f->len = static_cast<uint16_t>(f->len + k);
     if (hdl->wp >= words(last) + hdl->dgDataSize && hdl->qhdr.count < DG_MAX_BLOCKS) {
       // a full block is always followed by one more, possibly empty
       if (DG_DTGM* b = newBlock(hdl->heapId)) {
@@ -140,9 +148,22 @@ uint16_t dg_readShiftLeft(uint16_t* dst, DG_HDL* hdl, uint16_t n, uint16_t carry
       hdl->rp = words(hdl->rdgp);
       continue;
     }
-    const uint16_t w = *hdl->rp++;
-    dst[got++] = shift > 0 ? static_cast<uint16_t>((w >> shift) | (carry << (16 - shift))) : w;
-    carry = w;
+    // the words up to the block's end, the write position or the count, whichever comes first
+    const uint16_t* end = words(hdl->rdgp) + hdl->dgDataSize;
+    const auto at = [](const uint16_t* p) { return reinterpret_cast<uintptr_t>(p); };
+    if (at(hdl->wp) > at(hdl->rp) && at(hdl->wp) < at(end)) end = hdl->wp;
+    const uint16_t k = static_cast<uint16_t>(n - got < end - hdl->rp ? n - got : end - hdl->rp);
+    if (shift == 0) {
+      std::memcpy(dst + got, hdl->rp, k * sizeof(uint16_t));
+      hdl->rp += k;
+      got = static_cast<uint16_t>(got + k);
+      continue;
+    }
+    for (uint16_t i = 0; i < k; ++i) {
+      const uint16_t w = *hdl->rp++;
+      dst[got++] = static_cast<uint16_t>((w >> shift) | (carry << (16 - shift)));
+      carry = w;
+    }
   }
   return got;
 }

@@ -204,9 +204,14 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
   }
   t38egr_ifp_write_sequenceNum(&h, s);
   t38egr_ifp_write_arrivaltime(&h, rq->time);
-  for (int i = 0; i < len; i += 2) {
-    const uint16_t w = static_cast<uint16_t>(ifp[i] | (i + 1 < len ? ifp[i + 1] << 8 : 0));
-    if (t38egr_ifp_write(&h, &w, 1) != 1) {
+  // the octets two to a word, first in the low half, written to the record a packet's worth at once
+  constexpr int kPiece = (T38_MAX_IFP + 1) / 2;
+  for (int at = 0; at < len; at += 2 * kPiece) {
+    uint16_t w[kPiece];
+    const int end = len - at < 2 * kPiece ? len : at + 2 * kPiece;
+    for (int i = at; i < end; i += 2) w[(i - at) / 2] = static_cast<uint16_t>(ifp[i] | (i + 1 < len ? ifp[i + 1] << 8 : 0));
+    const uint16_t n = static_cast<uint16_t>((end - at + 1) / 2);
+    if (t38egr_ifp_write(&h, w, n) != n) {
       ++rq->bufferPoolDry;
       dg_free(dg_QmPeekFront(&h.qhdr));
       return false;

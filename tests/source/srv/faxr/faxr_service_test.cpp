@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "faxr_harness.h"
+#include "faxr_int.h"
 
 using namespace faxrtest;
 
@@ -760,6 +761,59 @@ TEST_F(PageData, FillGoesInFrontOfAnEndOfLineSplitAcrossWordsButNotInFrontOfTenZ
   EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxSpoofCount, 1);
 }
 
+// The page-data buffer moves and scans bits a word at a time; bit by bit is what it must equal:
+// runs at every alignment, the bits around a run untouched, a run moved towards the front of its
+// own words, and end-of-line codes whose zeros cross words, whole zero words and packets (their
+// 16-bit count wrapping too).
+TEST(PageBits, WordAtATimeCopiesAndEndOfLineSearchEqualBitByBit) {
+  auto bit = [](const std::vector<uint16_t>& w, int i) { return (w[size_t(i / 16)] >> (15 - i % 16)) & 1; };
+  uint32_t seed = 12345;
+  auto rnd = [&] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+  for (int trial = 0; trial < 3000; ++trial) {
+    std::vector<uint16_t> src(44), dst(44);
+    for (auto& w : src) w = uint16_t(rnd());
+    for (auto& w : dst) w = uint16_t(rnd());
+    const int n = int(rnd() % 600), srcAt = int(rnd() % 80), dstAt = int(rnd() % 80);
+    std::vector<uint16_t> want = dst;
+    for (int i = 0; i < n; ++i) {
+      const uint16_t m = uint16_t(0x8000 >> ((dstAt + i) % 16));
+      uint16_t& w = want[size_t((dstAt + i) / 16)];
+      w = uint16_t(bit(src, srcAt + i) ? w | m : w & ~m);
+    }
+    faxr::copyBits(dst.data(), dstAt, src.data(), srcAt, n);
+    ASSERT_EQ(dst, want) << "trial " << trial;
+    // in place, towards the front
+    want = src;
+    for (int i = 0; i < n; ++i) {
+      const uint16_t m = uint16_t(0x8000 >> (i % 16));
+      uint16_t& w = want[size_t(i / 16)];
+      w = uint16_t(bit(want, srcAt + 1 + i) ? w | m : w & ~m);
+    }
+    faxr::copyBits(src.data(), 0, src.data(), srcAt + 1, n);
+    ASSERT_EQ(src, want) << "trial " << trial;
+
+    // sparse ones, so that runs of ten, eleven and more zeros and whole zero words are common
+    std::vector<uint16_t> page(44);
+    for (auto& w : page)
+      for (int b = 0; b < 16; ++b)
+        if (rnd() % 9 == 0) w = uint16_t(w | (0x8000 >> b));
+    // zeros before: a few, or so many that the count wraps
+    uint16_t zeros = uint16_t(trial % 4 == 0 ? 0xFFF0 + rnd() % 16 : rnd() % 14), refZeros = zeros;
+    const int bits = int(rnd() % 700);
+    int refEnd = -1;
+    for (int i = 0; i < bits && refEnd < 0; ++i) {
+      if (!bit(page, i))
+        ++refZeros;
+      else if (refZeros > 10)
+        refEnd = i, refZeros = 0;
+      else
+        refZeros = 0;
+    }
+    ASSERT_EQ(faxr::findEOLEnd(page.data(), bits, zeros), refEnd) << "trial " << trial;
+    ASSERT_EQ(zeros, refZeros) << "trial " << trial;
+  }
+}
+
 TEST_F(PageData, AnEcmPageIsPaddedWithFlagsAndItsFramesGetTheirCheckSequence) {
   startPage();
   inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
@@ -785,6 +839,29 @@ TEST_F(PageData, AnEcmPageIsPaddedWithFlagsAndItsFramesGetTheirCheckSequence) {
   ASSERT_EQ(big.size(), 2u);
   EXPECT_EQ(big[1], ones);
   EXPECT_TRUE(good[1]);
+  // frames of many lengths, their octets heavy with ones, come back whole: zeros go in wherever
+  // five ones meet, within octets, across them and across the blocks to the datapump
+  consume(288, 400);
+  std::vector<std::vector<uint8_t>> sent;
+  uint32_t seed = 7;
+  for (int k = 0; k < 48; ++k) {
+    std::vector<uint8_t> f(size_t(1 + k * 7 % 84));
+    for (auto& o : f) {
+      seed = seed * 1103515245u + 12345u;
+      o = uint8_t((seed >> 16) | (seed >> 9));
+    }
+    sent.push_back(f);
+    world().toService.push_back({relayPacket(42, f, stamp++), relayPacket(52, {}, stamp++)});
+    runFrames(4);
+  }
+  runFrames(20);
+  good.clear();
+  const auto all = decodeHdlc(commandBits(0x1106), &good);
+  ASSERT_EQ(all.size(), 2 + sent.size());
+  for (size_t k = 0; k < sent.size(); ++k) {
+    EXPECT_EQ(all[2 + k], sent[k]) << "frame " << k;
+    EXPECT_TRUE(good[2 + k]) << "frame " << k;
+  }
   for (const Cmd& c : world().commands) {
     if (c.header == 0x1106) {
       EXPECT_LE(c.data.size(), 104u);
