@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "vc_test_tx.h"
@@ -91,6 +92,31 @@ TEST(VcTiming, BandEdgeFilterRestartsWhenItOverflows) {
   p.nh0 = p.nh1 = p.nl0 = p.nl1 = 100;
   vcfCalcTimingAdj(quiet, &p);
   EXPECT_NE(p.nh0 | p.nh1 | p.nl0 | p.nl1, 0);
+}
+
+// The filters with the saturation off their chain give the saturating form's bits: results and
+// state, on full-scale and quiet input (-32768 included), any state, row, scale and run length.
+TEST(VcTiming, BandEdgeFilterGivesThePlainFormsBits) {
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 20000; ++trial) {
+    int16_t coeff[6];
+    const int16_t* row = trial % 3 == 0 ? vctiming[trial % 4] : vctiming_acq[trial % 4];
+    for (int k = 0; k < 6; ++k) coeff[k] = trial % 5 == 4 ? int16_t(rng()) : row[k];
+    const int level = trial % 4 * 5;  // full scale down to quiet
+    int16_t x[6];
+    for (auto& v : x) v = int16_t(int16_t(rng()) >> level);
+    if (trial % 7 == 0) x[trial % 6] = -32768;
+    VCZCALCTIMPAR p{};
+    p.coeffp = coeff;
+    p.scale = int16_t(7 + trial % 6);
+    p.skipFactor = int16_t(trial % 6);
+    int16_t* state[4] = {&p.nh0, &p.nh1, &p.nl0, &p.nl1};
+    for (auto* v : state) *v = trial % 11 == 0 ? int16_t(-32768) : int16_t(int16_t(rng()) >> (trial % 3 * 6));
+    VCZCALCTIMPAR plain = p;
+    ASSERT_EQ(vcfCalcTimingAdj(x, &p), vcfCalcTimingAdjPlain(x, &plain)) << trial;
+    ASSERT_EQ(std::vector<int16_t>({p.nh0, p.nh1, p.nl0, p.nl1}),
+              std::vector<int16_t>({plain.nh0, plain.nh1, plain.nl0, plain.nl1})) << trial;
+  }
 }
 
 TEST(VcTiming, ScheduleStepsAndStopsAt30000Symbols) {
