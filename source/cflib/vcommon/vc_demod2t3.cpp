@@ -17,7 +17,7 @@ namespace {
 int mixerHalf(const VCZEQPARM2T3& eq) { return eq.fltMemLen + eq.m + 1; }
 int t3Half(const VCZEQPARM2T3& eq) { return 2 * eq.eqlength + 1; }
 
-void shiftDown(int16_t* line, int len, int by) {
+__attribute__((always_inline)) inline void shiftDown(int16_t* line, int len, int by) {
   if (by >= len) return;
   const int keep = len - by;
 #if defined(__SSE2__)

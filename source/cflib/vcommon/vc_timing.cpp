@@ -231,18 +231,24 @@ __attribute__((target("avx2"))) void timingRsmpAvx2(const int16_t* in, VCZTRKTIM
 
 }  // namespace
 
-void vcfTimingRsmp(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int16_t n) {
+namespace {
+
+using TimingRsmpKernel = void (*)(const int16_t*, VCZTRKTIMPAR*, int16_t*, int);
+
+TimingRsmpKernel timingRsmpKernel() {
 #if defined(VC_HAVE_AVX2_KERNELS)
-  if (vcHaveAvx2()) {
-    timingRsmpAvx2(in, k, out, n);
-    return;
-  }
+  if (vcHaveAvx2()) return timingRsmpAvx2;
 #endif
-  timingRsmpBase(in, k, out, n);
+  return timingRsmpBase;
 }
+
+}  // namespace
+
+void vcfTimingRsmp(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int16_t n) { timingRsmpKernel()(in, k, out, n); }
 
 void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
   const int per = k->trkCalcTimParm.skipFactor + 1;
+  const TimingRsmpKernel resample = timingRsmpKernel();  // chosen once, not per symbol
   int16_t sym[8];
   while (trackingFits(in, k)) {
     if (k->timingFSM) k->timingFSM(k);
@@ -256,10 +262,11 @@ void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
       if (d > 50) k->timingAdjCurrInc = static_cast<uint16_t>(k->timingAdjCurrInc + 50);
       else if (d < -50) k->timingAdjCurrInc = static_cast<uint16_t>(k->timingAdjCurrInc - 50);
     }
-    vcfTimingRsmp(in->bufp, k, sym, static_cast<int16_t>(per));
-    if (out != nullptr && out->bufp != nullptr)
-      for (int i = 0; i < per; ++i) *out->bufp++ = sym[i];
-    const int16_t e = vcfCalcTimingAdj(sym, &k->trkCalcTimParm);
+    // the samples straight to the output when there is one, and the filters read them there
+    int16_t* to = out != nullptr && out->bufp != nullptr ? out->bufp : sym;
+    resample(in->bufp, k, to, per);
+    if (to != sym) out->bufp += per;
+    const int16_t e = vcfCalcTimingAdj(to, &k->trkCalcTimParm);
     k->timingLmtCnt = static_cast<int16_t>(k->timingLmtCnt + (e <= 0 ? 1 : -1));
     if (k->timingLmtCnt >= k->timingAdjLmt) {
       k->timingAdj = 1;
