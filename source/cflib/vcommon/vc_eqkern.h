@@ -144,12 +144,12 @@ inline __m128i vcEqHigh4(const int32_t* c) {
 
 inline void vcEq2T3Dot(const int32_t* cr, const int32_t* ci, const int16_t* xr, const int16_t* xi, int n,
                        uint32_t* re, uint32_t* im) {
-  __m128i axr = _mm_setzero_si128(), bxi = _mm_setzero_si128(), bxr = _mm_setzero_si128(), axi = _mm_setzero_si128();
+  // the real sum's lanes (a xr - b xi) and the imaginary one's (b xr + a xi), wrapping as the
+  // plain sums do, so that one fold ends each
+  __m128i accRe = _mm_setzero_si128(), accIm = _mm_setzero_si128();
   const auto add = [&](__m128i a, __m128i b, __m128i r, __m128i q) {
-    axr = _mm_add_epi32(axr, _mm_madd_epi16(a, r));
-    bxi = _mm_add_epi32(bxi, _mm_madd_epi16(b, q));
-    bxr = _mm_add_epi32(bxr, _mm_madd_epi16(b, r));
-    axi = _mm_add_epi32(axi, _mm_madd_epi16(a, q));
+    accRe = _mm_add_epi32(accRe, _mm_sub_epi32(_mm_madd_epi16(a, r), _mm_madd_epi16(b, q)));
+    accIm = _mm_add_epi32(accIm, _mm_add_epi32(_mm_madd_epi16(b, r), _mm_madd_epi16(a, q)));
   };
   int i = 0;
   // eight taps read sixteen samples: the last (odd, unused) one must still lie inside the line
@@ -161,8 +161,12 @@ inline void vcEq2T3Dot(const int32_t* cr, const int32_t* ci, const int16_t* xr, 
   }
   uint32_t r, q;
   vcEq2T3DotPlain(cr + i, ci + i, xr + 2 * i, xi + 2 * i, n - i, &r, &q);
-  *re = vcEqSum4(axr) - vcEqSum4(bxi) + r;
-  *im = vcEqSum4(bxr) + vcEqSum4(axi) + q;
+  // both folds at once: re's lanes paired with im's, then the pairs
+  const __m128i lo = _mm_unpacklo_epi64(accRe, accIm), hi = _mm_unpackhi_epi64(accRe, accIm);
+  const __m128i half = _mm_add_epi32(lo, hi);  // re0+re2, re1+re3, im0+im2, im1+im3
+  const __m128i sums = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0xB1));
+  *re = static_cast<uint32_t>(_mm_cvtsi128_si32(sums)) + r;
+  *im = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(sums, 0x02))) + q;
 }
 
 inline void vcEq2T3Update(int32_t* cr, int32_t* ci, const int16_t* xr, const int16_t* xi, int n, VCZCOMPLEX e,
