@@ -224,8 +224,8 @@ void timingRsmpBase(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
 }
 
 #if defined(VC_HAVE_AVX2_KERNELS)
-__attribute__((target("avx2"))) void timingRsmpAvx2(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
-  timingRsmpWith<VcInterpEach<VcDotAvx2>>(in, k, out, n);
+__attribute__((target("avx2"), flatten)) void timingRsmpAvx2(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
+  timingRsmpWith<VcInterpEachAvx2>(in, k, out, n);
 }
 #endif
 

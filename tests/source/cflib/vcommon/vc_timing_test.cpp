@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "vc_dot_avx2.h"
 #include "vc_test_tx.h"
 #include "vc_timing.h"
 
@@ -94,9 +95,36 @@ TEST(VcTiming, BandEdgeFilterRestartsWhenItOverflows) {
   EXPECT_NE(p.nh0 | p.nh1 | p.nl0 | p.nl1, 0);
 }
 
-// The filters with the saturation off their chain give the saturating form's bits: results and
-// state, on full-scale and quiet input (-32768 included), any state, row, scale and run length.
-TEST(VcTiming, BandEdgeFilterGivesThePlainFormsBits) {
+// The tracker's fast forms give the plain forms' bits. The band-edge filters with the saturation
+// off their chain: results and state, on full-scale and quiet input (-32768 included), any state,
+// row, scale and run length. The wide interpolator: samples and position, on full-scale input,
+// at positions of every phase (15, which reads one sample on, included) and steps either way.
+TEST(VcTiming, TrackerKernelsGiveThePlainFormsBits) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) {
+    std::mt19937 rng(9);
+    for (int trial = 0; trial < 3000; ++trial) {
+      std::vector<int16_t> x(64);
+      for (auto& v : x) v = int16_t(rng());
+      x[size_t(trial % 64)] = -32768;
+      VCZTRKTIMPAR k{};
+      k.interpSampPos = (trial % 16 == 15 ? 0x00F00000u : 0u) | (rng() & (trial % 16 == 15 ? 0x000FFFFFu : 0x00FFFFFFu));
+      k.interpSampInc = 0x1000000;
+      k.interpSampAdj = int16_t(rng());
+      k.timingAdjCurrInc = uint16_t(rng() % 5000);
+      k.timingAdj = int16_t(int(rng() % 3) - 1);
+      VCZTRKTIMPAR wide = k;
+      int16_t out[8], outWide[8];
+      const int n = 1 + trial % 8;
+      vcAllowAvx2(false);
+      vcfTimingRsmp(&x[40], &k, out, int16_t(n));
+      vcAllowAvx2(true);
+      vcfTimingRsmp(&x[40], &wide, outWide, int16_t(n));
+      ASSERT_EQ(std::vector<int16_t>(outWide, outWide + n), std::vector<int16_t>(out, out + n)) << trial;
+      ASSERT_EQ(wide.interpSampPos, k.interpSampPos) << trial;
+    }
+  }
+#endif
   std::mt19937 rng(7);
   for (int trial = 0; trial < 20000; ++trial) {
     int16_t coeff[6];
