@@ -5,6 +5,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 
@@ -13,9 +17,43 @@ namespace {
 int mixerHalf(const VCZEQPARM2T3& eq) { return eq.fltMemLen + eq.m + 1; }
 int t3Half(const VCZEQPARM2T3& eq) { return 2 * eq.eqlength + 1; }
 
-void shiftDown(int16_t* line, int len, int by) {
-  if (by < len) std::memmove(line, line + by, static_cast<size_t>(len - by) * sizeof(int16_t));
+__attribute__((always_inline)) inline void shiftDown(int16_t* line, int len, int by) {
+  if (by >= len) return;
+  const int keep = len - by;
+#if defined(__SSE2__)
+  // The lines here are a few dozen samples, shifted once a symbol: four loads, then four stores
+  // (all read before any is written, so the overlap is safe), instead of a library call.
+  if (keep >= 8 && keep <= 32) {
+    const auto at = [](const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    const auto put = [](int16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); };
+    const int16_t* from = line + by;
+    const int mid = keep >= 16 ? 8 : keep - 8;
+    const int late = keep >= 24 ? 16 : keep - 8;
+    const __m128i a = at(from), b = at(from + mid), c = at(from + late), d = at(from + keep - 8);
+    put(line, a);
+    put(line + mid, b);
+    put(line + late, c);
+    put(line + keep - 8, d);
+    return;
+  }
+#endif
+  std::memmove(line, line + by, static_cast<size_t>(keep) * sizeof(int16_t));
 }
+
+// The mixer's cosine and sine at the sixteen multiples of 4096: a step that is such a multiple,
+// from a phase that is one, never leaves them (the V.27ter carriers), so the mixer reads them
+// here instead of unfolding the quarter-wave table per sample.
+struct MixerTurn {
+  int16_t cos[16], sin[16];
+};
+const MixerTurn kTurn = [] {
+  MixerTurn t{};
+  for (int k = 0; k < 16; ++k) {
+    t.cos[k] = fxcos(static_cast<uint16_t>(k * 4096));
+    t.sin[k] = fxsin(static_cast<uint16_t>(k * 4096));
+  }
+  return t;
+}();
 
 }  // namespace
 
@@ -90,10 +128,20 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
   const int m = eq->m;
   int16_t* reNew = re + half - m;
   int16_t* imNew = im + half - m;
-  for (int i = 0; i < m; ++i) {
-    ph = static_cast<uint16_t>(ph + delta);
-    reNew[i] = static_cast<int16_t>((fxcos(ph) * in[i]) >> 15);
-    imNew[i] = static_cast<int16_t>((fxsin(ph) * in[i]) >> 15);
+  if (((ph | delta) & 4095) == 0) {
+    unsigned k = ph >> 12;
+    const unsigned turn = delta >> 12;
+    for (int i = 0; i < m; ++i) {
+      k = (k + turn) & 15;
+      reNew[i] = static_cast<int16_t>((kTurn.cos[k] * in[i]) >> 15);
+      imNew[i] = static_cast<int16_t>((kTurn.sin[k] * in[i]) >> 15);
+    }
+  } else {
+    for (int i = 0; i < m; ++i) {
+      ph = static_cast<uint16_t>(ph + delta);
+      reNew[i] = static_cast<int16_t>((fxcos(ph) * in[i]) >> 15);
+      imNew[i] = static_cast<int16_t>((fxsin(ph) * in[i]) >> 15);
+    }
   }
   eq->phase = static_cast<uint16_t>(eq->phase + eq->m * eq->phaseDelta);
   const int t3 = t3Half(*eq);

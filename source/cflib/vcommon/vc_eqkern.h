@@ -130,23 +130,43 @@ inline __m128i vcEven8(const int16_t* x) {
   return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16), _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
 }
 
+// Samples 0, 2, 4, 6 at x, then four zeros: the high halves of the eight from x - 1, so that the
+// reads end at sample 6.
+inline __m128i vcEven4(const int16_t* x) {
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x - 1));
+  return _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_setzero_si128());
+}
+
+// The high halves of four taps, then four zeros.
+inline __m128i vcEqHigh4(const int32_t* c) {
+  return _mm_packs_epi32(_mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c)), 16), _mm_setzero_si128());
+}
+
 inline void vcEq2T3Dot(const int32_t* cr, const int32_t* ci, const int16_t* xr, const int16_t* xi, int n,
                        uint32_t* re, uint32_t* im) {
-  __m128i axr = _mm_setzero_si128(), bxi = _mm_setzero_si128(), bxr = _mm_setzero_si128(), axi = _mm_setzero_si128();
+  // the real sum's lanes (a xr - b xi) and the imaginary one's (b xr + a xi), wrapping as the
+  // plain sums do, so that one fold ends each
+  __m128i accRe = _mm_setzero_si128(), accIm = _mm_setzero_si128();
+  const auto add = [&](__m128i a, __m128i b, __m128i r, __m128i q) {
+    accRe = _mm_add_epi32(accRe, _mm_sub_epi32(_mm_madd_epi16(a, r), _mm_madd_epi16(b, q)));
+    accIm = _mm_add_epi32(accIm, _mm_add_epi32(_mm_madd_epi16(b, r), _mm_madd_epi16(a, q)));
+  };
   int i = 0;
   // eight taps read sixteen samples: the last (odd, unused) one must still lie inside the line
-  for (; i + 8 < n; i += 8) {
-    const __m128i a = vcEqHigh8(cr + i), b = vcEqHigh8(ci + i);
-    const __m128i r = vcEven8(xr + 2 * i), q = vcEven8(xi + 2 * i);
-    axr = _mm_add_epi32(axr, _mm_madd_epi16(a, r));
-    bxi = _mm_add_epi32(bxi, _mm_madd_epi16(b, q));
-    bxr = _mm_add_epi32(bxr, _mm_madd_epi16(b, r));
-    axi = _mm_add_epi32(axi, _mm_madd_epi16(a, q));
+  for (; i + 8 < n; i += 8) add(vcEqHigh8(cr + i), vcEqHigh8(ci + i), vcEven8(xr + 2 * i), vcEven8(xi + 2 * i));
+  // four read samples -1 to 6 from their first: inside the line of 2 n - 1 samples after eight
+  if (i > 0 && i + 4 <= n) {
+    add(vcEqHigh4(cr + i), vcEqHigh4(ci + i), vcEven4(xr + 2 * i), vcEven4(xi + 2 * i));
+    i += 4;
   }
   uint32_t r, q;
   vcEq2T3DotPlain(cr + i, ci + i, xr + 2 * i, xi + 2 * i, n - i, &r, &q);
-  *re = vcEqSum4(axr) - vcEqSum4(bxi) + r;
-  *im = vcEqSum4(bxr) + vcEqSum4(axi) + q;
+  // both folds at once: re's lanes paired with im's, then the pairs
+  const __m128i lo = _mm_unpacklo_epi64(accRe, accIm), hi = _mm_unpackhi_epi64(accRe, accIm);
+  const __m128i half = _mm_add_epi32(lo, hi);  // re0+re2, re1+re3, im0+im2, im1+im3
+  const __m128i sums = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0xB1));
+  *re = static_cast<uint32_t>(_mm_cvtsi128_si32(sums)) + r;
+  *im = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi32(sums, 0x02))) + q;
 }
 
 inline void vcEq2T3Update(int32_t* cr, int32_t* ci, const int16_t* xr, const int16_t* xi, int n, VCZCOMPLEX e,
@@ -157,18 +177,22 @@ inline void vcEq2T3Update(int32_t* cr, int32_t* ci, const int16_t* xr, const int
   const __m128i both = _mm_set1_epi32(static_cast<int32_t>(er | (uint32_t{ei} << 16)));  // (er, ei)
   const __m128i imagOnly = _mm_set1_epi32(static_cast<int32_t>(ei));                      // (ei, 0)
   const __m128i realHigh = _mm_set1_epi32(static_cast<int32_t>(uint32_t{er} << 16));     // (0, er)
+  // four taps from their (xr, xi) pairs
+  const auto update4 = [&](int at, __m128i pairs) {
+    const __m128i gr = _mm_madd_epi16(pairs, both);
+    const __m128i gi = _mm_sub_epi32(_mm_madd_epi16(pairs, imagOnly), _mm_madd_epi16(pairs, realHigh));
+    vcEqAdd4(cr + at, left ? _mm_sll_epi32(gr, count) : _mm_sra_epi32(gr, count));
+    vcEqAdd4(ci + at, left ? _mm_sll_epi32(gi, count) : _mm_sra_epi32(gi, count));
+  };
   int i = 0;
   for (; i + 8 < n; i += 8) {  // as in vcEq2T3Dot: the sixteenth sample inside the line
     const __m128i r = vcEven8(xr + 2 * i), q = vcEven8(xi + 2 * i);
-    for (int half = 0; half < 2; ++half) {
-      const __m128i pairs = half == 0 ? _mm_unpacklo_epi16(r, q) : _mm_unpackhi_epi16(r, q);  // (xr, xi)
-      const __m128i gr = _mm_madd_epi16(pairs, both);
-      const __m128i gi = _mm_sub_epi32(_mm_madd_epi16(pairs, imagOnly), _mm_madd_epi16(pairs, realHigh));
-      const __m128i dr = left ? _mm_sll_epi32(gr, count) : _mm_sra_epi32(gr, count);
-      const __m128i di = left ? _mm_sll_epi32(gi, count) : _mm_sra_epi32(gi, count);
-      vcEqAdd4(cr + i + 4 * half, dr);
-      vcEqAdd4(ci + i + 4 * half, di);
-    }
+    update4(i, _mm_unpacklo_epi16(r, q));
+    update4(i + 4, _mm_unpackhi_epi16(r, q));
+  }
+  if (i > 0 && i + 4 <= n) {  // as in vcEq2T3Dot
+    update4(i, _mm_unpacklo_epi16(vcEven4(xr + 2 * i), vcEven4(xi + 2 * i)));
+    i += 4;
   }
   vcEq2T3UpdatePlain(cr + i, ci + i, xr + 2 * i, xi + 2 * i, n - i, e, step);
 }

@@ -57,6 +57,29 @@ __attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4Avx2(cons
   return _mm_srai_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(y, 0x08)), 15);
 }
 
+// One interpolated sample the same way, for callers that need each as soon as it is made (the
+// timing tracker's filters take them at once): both sums folded by one tree, the saturations and
+// the blend in the vector unit.
+__attribute__((target("avx2"), always_inline)) inline int16_t vcInterp1Avx2(const int16_t* base, uint32_t pos) {
+  const int k = (pos >> 20) & 15;
+  const __m256i a = vcDot32Lanes(base, &vcgInterp[k * 32]);
+  const __m256i b = vcDot32Lanes(base + (k == 15), &vcgInterp[((k + 1) & 15) * 32]);
+  const __m256i h = _mm256_hadd_epi32(a, b);  // a01 a23 b01 b23 | a45 a67 b45 b67
+  __m128i s = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
+  s = _mm_hadd_epi32(s, s);                            // a b a b
+  s = _mm_packs_epi32(_mm_srai_epi32(s, 15), s);       // a and b saturated to 16 bits, side by side
+  const int32_t frac = static_cast<int32_t>((pos >> 5) & 0x7FFF);
+  const __m128i w = _mm_cvtsi32_si128((frac << 16) | (32767 - frac));
+  return static_cast<int16_t>(_mm_cvtsi128_si32(_mm_srai_epi32(_mm_madd_epi16(s, w), 15)));
+}
+
+// Interpolates each position as it comes, as VcInterpEach does.
+struct VcInterpEachAvx2 {
+  int16_t* out;
+  __attribute__((target("avx2"))) void push(const int16_t* b, uint32_t p) { *out++ = vcInterp1Avx2(b, p); }
+  void flush() {}
+};
+
 // The first n (1 to 4) 16-bit lanes of v to out, without a library call.
 __attribute__((target("avx2"), always_inline)) inline void vcStoreUpTo4(int16_t* out, __m128i v, int n) {
   if (n == 4) {

@@ -2,6 +2,7 @@
 #include "vc_math.h"
 
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include "vc_dot_avx2.h"
@@ -91,34 +92,29 @@ int16_t vcfCsearchPlain(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n)
 
 #if defined(VC_HAVE_AVX2_KERNELS)
 // Eight points at a time: the differences as 16-bit pairs, each squared with fxmul's rounding
-// (the rounding high product is fxmul, -32768 squared included), the pair summed. The first point
-// at the smallest distance wins, none unless it is below 32767, as in the plain search.
+// (the rounding high product is fxmul, -32768 squared included), the pair summed. Each distance
+// (at most 2^16, 17 bits) carries its point's index below it, so one minimum over the keys finds
+// the first point at the smallest distance, as the plain search does, without a second pass; none
+// unless that distance is below 32767.
 __attribute__((target("avx2"))) int16_t vcfCsearchAvx2(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n) {
   if (n % 8 != 0 || n > 32) return vcfCsearchPlain(d, table, n);
   uint32_t point;
   std::memcpy(&point, d, sizeof(point));
   const __m256i p = _mm256_set1_epi32(static_cast<int32_t>(point));
   const __m256i ones = _mm256_set1_epi16(1);
-  alignas(32) int32_t dist[32];
-  __m256i least = _mm256_set1_epi32(32767);
+  __m256i index = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  __m256i least = _mm256_set1_epi32(INT32_MAX);
   for (int i = 0; i < n; i += 8) {
     const __m256i diff = _mm256_sub_epi16(p, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table + i)));
     const __m256i dd = _mm256_madd_epi16(_mm256_mulhrs_epi16(diff, diff), ones);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(dist + i), dd);
-    least = _mm256_min_epi32(least, dd);
+    least = _mm256_min_epi32(least, _mm256_or_si256(_mm256_slli_epi32(dd, 5), index));
+    index = _mm256_add_epi32(index, _mm256_set1_epi32(8));
   }
   __m128i m = _mm_min_epi32(_mm256_castsi256_si128(least), _mm256_extracti128_si256(least, 1));
   m = _mm_min_epi32(m, _mm_shuffle_epi32(m, 0x4E));
   m = _mm_min_epi32(m, _mm_shuffle_epi32(m, 0xB1));
-  const int32_t smallest = _mm_cvtsi128_si32(m);
-  if (smallest >= 32767) return 0;
-  const __m256i target = _mm256_set1_epi32(smallest);
-  for (int i = 0; i < n; i += 8) {
-    const uint32_t hits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(
-        _mm256_cmpeq_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(dist + i)), target))));
-    if (hits != 0) return static_cast<int16_t>(i + __builtin_ctz(hits));
-  }
-  return 0;
+  const int32_t key = _mm_cvtsi128_si32(m);
+  return (key >> 5) < 32767 ? static_cast<int16_t>(key & 31) : int16_t{0};
 }
 #endif
 

@@ -68,7 +68,10 @@ void vcfInitTiming(VCTIMINGFSM timingFSM, VCESYMBOLRATE symbolRate, VCECARRIER c
   k.timingFSM = timingFSM;
 }
 
-int16_t vcfCalcTimingAdj(const int16_t* x, VCZCALCTIMPAR* p) {
+namespace {
+
+// The resonators over the samples, every output saturated to 16 bits.
+void resonateSaturating(const int16_t* x, VCZCALCTIMPAR* p) {
   const int16_t* c = p->coeffp;
   // the resonators' state in locals: stored through p, it would be reloaded after every store
   int16_t nh0 = p->nh0, nh1 = p->nh1, nl0 = p->nl0, nl1 = p->nl1;
@@ -86,6 +89,37 @@ int16_t vcfCalcTimingAdj(const int16_t* x, VCZCALCTIMPAR* p) {
   p->nh1 = nh1;
   p->nl0 = nl0;
   p->nl1 = nl1;
+}
+
+// The same resonators without the saturation, which sits on the critical path of their serial
+// chain: false, and the state untouched, when any output left 16 bits (only then would the
+// saturating form give other bits).
+bool resonateInRange(const int16_t* x, VCZCALCTIMPAR* p) {
+  const int16_t* c = p->coeffp;
+  int64_t h0 = p->nh0, h1 = p->nh1, l0 = p->nl0, l1 = p->nl1;
+  const int scale = p->scale;
+  uint64_t outside = 0;
+  for (int i = 0; i <= p->skipFactor; ++i) {
+    const int64_t xs = static_cast<int64_t>(x[i]) << scale;
+    const int64_t nh = (xs + c[0] * h0 + c[1] * h1 + 8192) >> 14;
+    const int64_t nl = (xs + c[2] * l0 + c[1] * l1 + 8192) >> 14;
+    outside |= static_cast<uint64_t>(nh + 32768) | static_cast<uint64_t>(nl + 32768);
+    h1 = h0;
+    h0 = nh;
+    l1 = l0;
+    l0 = nl;
+  }
+  if (outside >= 65536) return false;
+  p->nh0 = static_cast<int16_t>(h0);
+  p->nh1 = static_cast<int16_t>(h1);
+  p->nl0 = static_cast<int16_t>(l0);
+  p->nl1 = static_cast<int16_t>(l1);
+  return true;
+}
+
+// The cross product of the resonators' last two outputs.
+int16_t crossProduct(VCZCALCTIMPAR* p) {
+  const int16_t* c = p->coeffp;
   const int64_t r = (int64_t{p->nh0} * ((int32_t{p->nl1} * c[4]) >> 16) +
                      int64_t{p->nh1} * ((int32_t{p->nl0} * c[3]) >> 16) +
                      int64_t{p->nh1} * ((int32_t{p->nl1} * c[5]) >> 16) + 512) >> 10;
@@ -95,6 +129,18 @@ int16_t vcfCalcTimingAdj(const int16_t* x, VCZCALCTIMPAR* p) {
     return sat16(r);
   }
   return static_cast<int16_t>(r);
+}
+
+}  // namespace
+
+int16_t vcfCalcTimingAdjPlain(const int16_t* x, VCZCALCTIMPAR* p) {
+  resonateSaturating(x, p);
+  return crossProduct(p);
+}
+
+int16_t vcfCalcTimingAdj(const int16_t* x, VCZCALCTIMPAR* p) {
+  if (!resonateInRange(x, p)) resonateSaturating(x, p);
+  return crossProduct(p);
 }
 
 int16_t vcfCalcTimingPhase(int16_t s1, int16_t s2) {
@@ -178,25 +224,31 @@ void timingRsmpBase(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
 }
 
 #if defined(VC_HAVE_AVX2_KERNELS)
-__attribute__((target("avx2"))) void timingRsmpAvx2(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
-  timingRsmpWith<VcInterpEach<VcDotAvx2>>(in, k, out, n);
+__attribute__((target("avx2"), flatten)) void timingRsmpAvx2(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
+  timingRsmpWith<VcInterpEachAvx2>(in, k, out, n);
 }
 #endif
 
 }  // namespace
 
-void vcfTimingRsmp(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int16_t n) {
+namespace {
+
+using TimingRsmpKernel = void (*)(const int16_t*, VCZTRKTIMPAR*, int16_t*, int);
+
+TimingRsmpKernel timingRsmpKernel() {
 #if defined(VC_HAVE_AVX2_KERNELS)
-  if (vcHaveAvx2()) {
-    timingRsmpAvx2(in, k, out, n);
-    return;
-  }
+  if (vcHaveAvx2()) return timingRsmpAvx2;
 #endif
-  timingRsmpBase(in, k, out, n);
+  return timingRsmpBase;
 }
+
+}  // namespace
+
+void vcfTimingRsmp(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int16_t n) { timingRsmpKernel()(in, k, out, n); }
 
 void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
   const int per = k->trkCalcTimParm.skipFactor + 1;
+  const TimingRsmpKernel resample = timingRsmpKernel();  // chosen once, not per symbol
   int16_t sym[8];
   while (trackingFits(in, k)) {
     if (k->timingFSM) k->timingFSM(k);
@@ -210,10 +262,11 @@ void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
       if (d > 50) k->timingAdjCurrInc = static_cast<uint16_t>(k->timingAdjCurrInc + 50);
       else if (d < -50) k->timingAdjCurrInc = static_cast<uint16_t>(k->timingAdjCurrInc - 50);
     }
-    vcfTimingRsmp(in->bufp, k, sym, static_cast<int16_t>(per));
-    if (out != nullptr && out->bufp != nullptr)
-      for (int i = 0; i < per; ++i) *out->bufp++ = sym[i];
-    const int16_t e = vcfCalcTimingAdj(sym, &k->trkCalcTimParm);
+    // the samples straight to the output when there is one, and the filters read them there
+    int16_t* to = out != nullptr && out->bufp != nullptr ? out->bufp : sym;
+    resample(in->bufp, k, to, per);
+    if (to != sym) out->bufp += per;
+    const int16_t e = vcfCalcTimingAdj(to, &k->trkCalcTimParm);
     k->timingLmtCnt = static_cast<int16_t>(k->timingLmtCnt + (e <= 0 ? 1 : -1));
     if (k->timingLmtCnt >= k->timingAdjLmt) {
       k->timingAdj = 1;

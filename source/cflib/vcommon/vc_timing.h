@@ -64,7 +64,11 @@ extern const int16_t vcgSymbolCarrierLUT32[12];
 
 void vcfInitTiming(VCTIMINGFSM timingFSM, VCESYMBOLRATE symbolRate, VCECARRIER carrier,
                    VCETRNSTAGE trnStage, VCZTIMADJ* timadj);
+// The band-edge filters over skipFactor + 1 samples and their cross product. The plain form
+// saturates every resonator output as it goes; the other gives its bits with the saturation off
+// the serial chain.
 int16_t vcfCalcTimingAdj(const int16_t* samples, VCZCALCTIMPAR* par);
+int16_t vcfCalcTimingAdjPlain(const int16_t* samples, VCZCALCTIMPAR* par);
 int16_t vcfCalcTimingPhase(int16_t s1, int16_t s2);
 // Runs acquisition over n samples; returns the number taken (fewer once it completes).
 int32_t acquireTiming(const int16_t* samples, int32_t n, VCZTIMADJ* timadj);

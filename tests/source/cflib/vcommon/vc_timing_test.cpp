@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
 
+#include "vc_dot_avx2.h"
 #include "vc_test_tx.h"
 #include "vc_timing.h"
 
@@ -91,6 +93,58 @@ TEST(VcTiming, BandEdgeFilterRestartsWhenItOverflows) {
   p.nh0 = p.nh1 = p.nl0 = p.nl1 = 100;
   vcfCalcTimingAdj(quiet, &p);
   EXPECT_NE(p.nh0 | p.nh1 | p.nl0 | p.nl1, 0);
+}
+
+// The tracker's fast forms give the plain forms' bits. The band-edge filters with the saturation
+// off their chain: results and state, on full-scale and quiet input (-32768 included), any state,
+// row, scale and run length. The wide interpolator: samples and position, on full-scale input,
+// at positions of every phase (15, which reads one sample on, included) and steps either way.
+TEST(VcTiming, TrackerKernelsGiveThePlainFormsBits) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) {
+    std::mt19937 rng(9);
+    for (int trial = 0; trial < 3000; ++trial) {
+      std::vector<int16_t> x(64);
+      for (auto& v : x) v = int16_t(rng());
+      x[size_t(trial % 64)] = -32768;
+      VCZTRKTIMPAR k{};
+      k.interpSampPos = (trial % 16 == 15 ? 0x00F00000u : 0u) | (rng() & (trial % 16 == 15 ? 0x000FFFFFu : 0x00FFFFFFu));
+      k.interpSampInc = 0x1000000;
+      k.interpSampAdj = int16_t(rng());
+      k.timingAdjCurrInc = uint16_t(rng() % 5000);
+      k.timingAdj = int16_t(int(rng() % 3) - 1);
+      VCZTRKTIMPAR wide = k;
+      int16_t out[8], outWide[8];
+      const int n = 1 + trial % 8;
+      vcAllowAvx2(false);
+      vcfTimingRsmp(&x[40], &k, out, int16_t(n));
+      vcAllowAvx2(true);
+      vcfTimingRsmp(&x[40], &wide, outWide, int16_t(n));
+      ASSERT_EQ(std::vector<int16_t>(outWide, outWide + n), std::vector<int16_t>(out, out + n)) << trial;
+      ASSERT_EQ(wide.interpSampPos, k.interpSampPos) << trial;
+    }
+  }
+#endif
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 20000; ++trial) {
+    int16_t coeff[6];
+    const int16_t* row = trial % 3 == 0 ? vctiming[trial % 4] : vctiming_acq[trial % 4];
+    for (int k = 0; k < 6; ++k) coeff[k] = trial % 5 == 4 ? int16_t(rng()) : row[k];
+    const int level = trial % 4 * 5;  // full scale down to quiet
+    int16_t x[6];
+    for (auto& v : x) v = int16_t(int16_t(rng()) >> level);
+    if (trial % 7 == 0) x[trial % 6] = -32768;
+    VCZCALCTIMPAR p{};
+    p.coeffp = coeff;
+    p.scale = int16_t(7 + trial % 6);
+    p.skipFactor = int16_t(trial % 6);
+    int16_t* state[4] = {&p.nh0, &p.nh1, &p.nl0, &p.nl1};
+    for (auto* v : state) *v = trial % 11 == 0 ? int16_t(-32768) : int16_t(int16_t(rng()) >> (trial % 3 * 6));
+    VCZCALCTIMPAR plain = p;
+    ASSERT_EQ(vcfCalcTimingAdj(x, &p), vcfCalcTimingAdjPlain(x, &plain)) << trial;
+    ASSERT_EQ(std::vector<int16_t>({p.nh0, p.nh1, p.nl0, p.nl1}),
+              std::vector<int16_t>({plain.nh0, plain.nh1, plain.nl0, plain.nl1})) << trial;
+  }
 }
 
 TEST(VcTiming, ScheduleStepsAndStopsAt30000Symbols) {
