@@ -289,10 +289,9 @@ std::string describeRelayedEvent(const RelayedEvent& r) {
 }
 
 void Receiver::captureSent(std::span<const uint8_t> rtp) {
-  if (capturing) {
-    pcap.write(rtp, captureTimeUs(), isRtcp(rtp) ? 5005 : 5004, isRtcp(rtp) ? 5005 : 5004,
-               PcapWriter::TO_GATEWAY);
-  }
+  if (!capturing) return;
+  const uint16_t port = isRtcp(rtp) ? 5005 : 5004;
+  pcap.write(rtp, captureTimeUs(), port, port, PcapWriter::TO_GATEWAY);
 }
 
 bool Receiver::onPacket(std::span<const uint8_t> rtp) {
