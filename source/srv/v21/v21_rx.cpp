@@ -50,11 +50,10 @@ bool quietLine(const V21LOCLMEM* m) {
 // The filter's outputs; true when the line was quiet and they are all zero.
 bool hsfv21rx(V21LOCLMEM* m) {
   if (quietLine(m)) {  // every sum is zero: the outputs without the sums
-    HSZV21RX& rx = m->hsxv21rx;
-    std::memset(rx.hsxdirectscratchp->hsxsamples + 20, 0, kOut * sizeof(int16_t));
-    const int16_t* branch = rx.hsxdwnsmplcoefp;
-    for (int k = 0; k < kOut; ++k) branch = nextBranch(branch);
-    rx.hsxdwnsmplcoefp = branch;
+    // A sub-tick's outputs take the three branches in turn a whole number of times, so the
+    // rate change ends on the branch it started with.
+    static_assert(kOut % 3 == 0);
+    std::memset(m->hsxv21rx.hsxdirectscratchp->hsxsamples + 20, 0, kOut * sizeof(int16_t));
     return true;
   }
 #if defined(VC_HAVE_AVX2_KERNELS)
