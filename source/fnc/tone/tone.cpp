@@ -3,12 +3,37 @@
 
 #include "tone_kernels.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 std::int16_t sat16(std::int64_t v) {
     if (v > 32767) return 32767;
     if (v < -32768) return -32768;
     return static_cast<std::int16_t>(v);
 }
+// The sum of the n products a[k] * b[k] in 32 bits, wrapping as the accumulator does. A wrapped
+// sum does not depend on the order of its terms, and a pair's sum that overflows 32 bits (two
+// products of -32768 * -32768) wraps to the same bits, so eight lanes of pairs give the same sum.
+std::uint32_t wrappingDot(const std::int16_t* a, const std::int16_t* b, int n) {
+    std::uint32_t acc = 0;
+    int k = 0;
+#if defined(__SSE2__)
+    __m128i lanes = _mm_setzero_si128();
+    for (; k + 8 <= n; k += 8) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k));
+        lanes = _mm_add_epi32(lanes, _mm_madd_epi16(x, y));
+    }
+    lanes = _mm_add_epi32(lanes, _mm_shuffle_epi32(lanes, 0x4E));
+    lanes = _mm_add_epi32(lanes, _mm_shuffle_epi32(lanes, 0xB1));
+    acc = static_cast<std::uint32_t>(_mm_cvtsi128_si32(lanes));
+#endif
+    for (; k < n; ++k) acc += static_cast<std::uint32_t>(std::int32_t{a[k]} * b[k]);
+    return acc;
+}
+
 }  // namespace
 
 const std::array<DTGEN_PROFILE, 16> dtgenDtmfProf = {{
@@ -66,10 +91,7 @@ void hsfresetdettone(HSZTONEDET* det, const std::int16_t* coeffs, std::int16_t l
 std::uint16_t hsfdettone(const std::int16_t* block, HSZTONEDET* det) {
     const std::int32_t first = block[0] < 0 ? -std::int32_t{block[0]} : block[0];
     det->hsxyFb = static_cast<std::uint16_t>(det->hsxyFb + (((first - std::int32_t{det->hsxyFb}) * det->hsxalpha) >> 15));
-    std::uint32_t acc = 0;  // 32-bit sum, wrapping as the accumulator does
-    for (int k = 0; k < det->hsxlength; ++k) {
-        acc += static_cast<std::uint32_t>(std::int32_t{det->hsxcoeffp[k]} * block[k]);
-    }
+    const std::uint32_t acc = wrappingDot(det->hsxcoeffp, block, det->hsxlength);
     const auto y = static_cast<std::int16_t>(static_cast<std::int32_t>(acc) >> 15);
     const std::int32_t ay = y < 0 ? -std::int32_t{y} : y;
     det->hsxy = static_cast<std::uint16_t>(det->hsxy + (((ay - std::int32_t{det->hsxy}) * det->hsxalpha) >> 15));

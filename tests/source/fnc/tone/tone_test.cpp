@@ -85,6 +85,24 @@ TEST(Tone, DetectorStepSmoothsFilterAndInputMagnitudes) {
     std::int16_t s[16] = {};
     for (int i = 0; i < 200; ++i) y = hsfdettone(s, &d);
     EXPECT_LT(y, 10);
+
+    // The filter sum wraps in 32 bits, whatever the length: 77 taps (as the fax tone detectors
+    // have) of full-scale pairs whose products overflow the sum, and a few taps alone.
+    for (const int taps : {77, 5, 1}) {
+        std::int16_t big[77], in[77];
+        std::int64_t exact = 0;
+        for (int k = 0; k < taps; ++k) {
+            big[k] = k % 5 == 4 ? 32767 : -32768;
+            in[k] = k % 7 == 6 ? 12345 : -32768;
+            exact += std::int64_t{big[k]} * in[k];
+        }
+        HSZTONEDET w;
+        hsfresetdettone(&w, big, static_cast<std::int16_t>(taps), 0);  // alpha 32767: y follows |sum|
+        const auto wrapped = static_cast<std::int32_t>(static_cast<std::uint32_t>(exact));
+        const std::int32_t sum = static_cast<std::int16_t>(wrapped >> 15);
+        const std::int32_t mag = sum < 0 ? -sum : sum;
+        EXPECT_EQ(hsfdettone(in, &w), static_cast<std::uint16_t>((mag * 32767) >> 15)) << taps << " taps";
+    }
 }
 
 namespace {
