@@ -98,8 +98,7 @@ void hsfIbdSendAllocMsg(HSF_IBD_MASK mask, uint16_t length, const void* bufp) {
 namespace {
 
 // The num-th in-band message matching `mask` among those present when the running service
-// started, with its predecessor in the queue; none when there is no such message. Caller holds
-// the lock.
+// started, with its predecessor in the queue; none when there is no such message.
 MEM_BlockHdr* findIbd(QRN_Socket* socket, QRN_HalfSocket* half, HSF_IBD_MASK mask, unsigned num,
                       MEM_BlockHdr** prevOut) {
   MEM_BlockHdr* prev = nullptr;
@@ -123,7 +122,9 @@ HSF_IBD_MASK hsfIbdPeekOrRecv(HSF_IBD_MASK mask, HSFMSG* datap, unsigned num, in
   if (socket == nullptr) return 0;
   QRN_HalfSocket* half = qrnCurrentHalf(socket);
   if (half == nullptr) return 0;
-  LhapiLockGuard lock;
+  // The half-socket's in-band queue is the tick thread's own (the host's data wait in hostdataQ
+  // until the thread takes them), so it is searched and peeked without the lock; the lock guards
+  // the freeing into pools the host shares. Most calls find nothing and cost no lock.
   MEM_BlockHdr* prev = nullptr;
   MEM_BlockHdr* hdr = findIbd(socket, half, mask, num, &prev);
   if (hdr == nullptr) return 0;
@@ -131,6 +132,7 @@ HSF_IBD_MASK hsfIbdPeekOrRecv(HSF_IBD_MASK mask, HSFMSG* datap, unsigned num, in
   if (datap != nullptr) *datap = msg->msg;
   const HSF_IBD_MASK found = msg->id.mask;
   if (option == HSF_IBD_PEEK) return found;
+  LhapiLockGuard lock;
   unlinkFromQueue(&half->dataQ, prev, hdr);
   socket->numIBDmessages -= 1;
   const bool owns = (msg->msgFlags & QRN_MsgFlagBufNeedsFree) && msg->msg.ext.bufp != nullptr;
