@@ -75,7 +75,7 @@ void hsfBmFree(void* data) {
 }
 
 void MEM_InitQueue(MEM_Queue* q) { *q = MEM_Queue{}; }
-void MEM_QueueEnqDbg(MEM_Queue* q, void* data, const char*, int) {
+void MEM_QueueEnq_UnprotectedDbg(MEM_Queue* q, void* data, const char*, int) {
   MEM_BlockHdr* h = MEM_HdrOf(data);
   h->nextp = nullptr;
   if (q->tailPtr != nullptr)
@@ -85,7 +85,7 @@ void MEM_QueueEnqDbg(MEM_Queue* q, void* data, const char*, int) {
   q->tailPtr = h;
   ++q->count;
 }
-void* MEM_QueueDeqDbg(MEM_Queue* q, const char*, int) {
+void* MEM_QueueDeq_UnprotectedDbg(MEM_Queue* q, const char*, int) {
   MEM_BlockHdr* h = q->headPtr;
   if (h == nullptr) return nullptr;
   q->headPtr = h->nextp;

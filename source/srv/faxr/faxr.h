@@ -333,6 +333,7 @@ struct HSZFAXRLOCLMEM {
   uint16_t hsxfaxrTcfBytesMasked;
   HSZFAXRSTATS hsxfaxrStats;
   HSZFAXRSTATE hsxfaxrstate;
+  // The service's own queues: only its thread bodies touch them, so they go without the lock.
   QMQUEUE hsxcmdbufq;
   QMQUEUE hsxvfaxjitbufq;
   QMQUEUE hsxv21jitbufq;

@@ -227,6 +227,6 @@ void fxrEgress(HSFSRVOBJ service) {
     std::memset(block, 0, FAXR_BLOCK_BYTES);
     std::memcpy(block, hdr, bytes);
     count16(m->hsxfaxrStats.egress.hsxFrameCount);
-    MEM_QueueEnq(&m->hsxcmdbufq, block);
+    MEM_QueueEnq_Unprotected(&m->hsxcmdbufq, block);
   }
 }

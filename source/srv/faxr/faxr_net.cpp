@@ -24,7 +24,7 @@ void closeFrameToLine(HSZFAXRLOCLMEM* m) {
 void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   HSZFAXRSTATE& s = m->hsxfaxrstate;
-  while (auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxcmdbufq))) {
+  while (auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxcmdbufq))) {
     ++m->hsxRxSeqNum;
     restartSilence(m);
     const uint8_t code = pktCode(pkt);
@@ -53,13 +53,13 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
           continue;
         }
         if (v.hsxstatus & FAXR_V21_ENDQUEUED) {
-          MEM_QueueEnq(&m->hsxv21jitbufq, pkt);
+          MEM_QueueEnq_Unprotected(&m->hsxv21jitbufq, pkt);
           v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_ENDQUEUED);
         } else {
           addDataToJitterBuffer(m, &m->hsxv21jitbufq, pkt);
         }
       } else {
-        MEM_QueueEnq(&m->hsxv21jitbufq, pkt);
+        MEM_QueueEnq_Unprotected(&m->hsxv21jitbufq, pkt);
         v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_ENDQUEUED);
         ++v.hsxfaxrecmendcounter;
       }
@@ -144,7 +144,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     v.hsxtxnumhdlc = m->hsxfaxrregs.hsxnumgenHDLC;
   }
   while (v.hsxcounter <= 12) {
-    auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxv21jitbufq));
+    auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxv21jitbufq));
     if (pkt == nullptr) break;
     const uint8_t code = pktCode(pkt);
     uint16_t bits = pktBits(pkt);

@@ -172,7 +172,7 @@ int32_t checkJBlevelLo(void* ctx) {
 
 int32_t sendData(void* ctx) {
   HSZFAXRLOCLMEM* m = local(ctx);
-  auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxvfaxjitbufq));
+  auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxvfaxjitbufq));
   if (pkt == nullptr) return 0;
   takeBits(m, pktBits(pkt));
   sendPacketToDatapump(m, pkt);
@@ -201,7 +201,7 @@ int32_t initEOLsearch(void* ctx) {
 int32_t lookForEOL(void* ctx) {
   HSZFAXRLOCLMEM* m = local(ctx);
   HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
-  auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxvfaxjitbufq));
+  auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxvfaxjitbufq));
   if (pkt == nullptr) {
     post(m, e_empty);
     return 0;
@@ -252,7 +252,7 @@ int32_t uncacheEOL(void* ctx) {
 
 int32_t flushData(void* ctx) {
   HSZFAXRLOCLMEM* m = local(ctx);
-  auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxvfaxjitbufq));
+  auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxvfaxjitbufq));
   if (pkt == nullptr) {
     post(m, e_jbempty);
     return 0;
@@ -384,7 +384,7 @@ void addDataToJitterBuffer(HSZFAXRLOCLMEM* m, QMQUEUE* q, HAPI_PKT_HDR* pkt) {
   const uint16_t add = pktBits(pkt);
   const uint16_t have = tail != nullptr ? pktBits(tail) : FAXR_MAX_PKT_BITS;
   if (tail == nullptr || have >= FAXR_MAX_PKT_BITS || pktCode(tail) != pktCode(pkt)) {
-    MEM_QueueEnq(q, pkt);
+    MEM_QueueEnq_Unprotected(q, pkt);
     return;
   }
   const uint16_t fit = static_cast<uint16_t>(FAXR_MAX_PKT_BITS - have < add ? FAXR_MAX_PKT_BITS - have : add);
@@ -400,7 +400,7 @@ void addDataToJitterBuffer(HSZFAXRLOCLMEM* m, QMQUEUE* q, HAPI_PKT_HDR* pkt) {
   const uint16_t rest = static_cast<uint16_t>(add - fit);
   copyBits(pd, 0, pd, fit, rest);
   setPktBits(pkt, rest);
-  MEM_QueueEnq(q, pkt);
+  MEM_QueueEnq_Unprotected(q, pkt);
 }
 
 void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
@@ -455,12 +455,12 @@ void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
   }
   if (data) {
     if (f.hsxstatus & FAXR_FAX_ECMEND)
-      MEM_QueueEnq(&m->hsxvfaxjitbufq, pkt);
+      MEM_QueueEnq_Unprotected(&m->hsxvfaxjitbufq, pkt);
     else
       addDataToJitterBuffer(m, &m->hsxvfaxjitbufq, pkt);
     f.hsxstatus = static_cast<uint16_t>(f.hsxstatus & ~FAXR_FAX_ECMEND);
   } else {
-    MEM_QueueEnq(&m->hsxvfaxjitbufq, pkt);
+    MEM_QueueEnq_Unprotected(&m->hsxvfaxjitbufq, pkt);
     f.hsxstatus = static_cast<uint16_t>(f.hsxstatus | FAXR_FAX_ECMEND);
   }
 }
@@ -535,7 +535,7 @@ void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m) {
       faxrhdlcprocesstxpkt(m, 0, nullptr, static_cast<uint16_t>(b / 8));
       continue;
     }
-    auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->hsxvfaxjitbufq));
+    auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxvfaxjitbufq));
     if (pkt == nullptr) {
       // the page ended inside a frame (its end was lost): it ends bad rather than open
       if ((m->hsxintstatus & FAXR_INT_NETPAGEEND) && (f.hsxstatus & FAXR_FAX_TXFRAMEOPEN)) {

@@ -86,7 +86,7 @@ void goWaitNetMsg(HSZFAXRLOCLMEM* m) {
 }
 
 void freeQueue(QMQUEUE* q) {
-  while (void* p = MEM_QueueDeq(q)) hsfBmFree(p);
+  while (void* p = MEM_QueueDeq_Unprotected(q)) hsfBmFree(p);
 }
 
 uint16_t rateFromDcsField(uint16_t field) {

@@ -55,7 +55,7 @@ struct T38ZLOCLMEM {
   T38ZCONV conv;             // msgtype, flushState, flushMode
   T38ZUDPTX tx;              // sequence numbers and the redundancy history
   T38ZREORDER rx;            // reorder queue, time, lastoutTimeStamp, lastTimeStamp
-  QMQUEUE ingressHapiPktq;   // fax-relay packets waiting to be sent
+  QMQUEUE ingressHapiPktq;   // fax-relay packets waiting to be sent; the service's own: no lock
   bool lossInFrame;          // packets were lost for good since the last HDLC frame end handed on
 };
 

@@ -88,7 +88,7 @@ void takeRelayPackets(T38ZLOCLMEM* m) {
     std::memcpy(block, hdr, bytes);
     auto* copy = static_cast<HAPI_PKT_HDR*>(block);
     copy->payloadLength = static_cast<uint16_t>(bytes - sizeof(HAPI_PKT_HDR));
-    MEM_QueueEnq(&m->ingressHapiPktq, block);
+    MEM_QueueEnq_Unprotected(&m->ingressHapiPktq, block);
   }
 }
 
@@ -114,7 +114,7 @@ void sendDatagram(T38ZLOCLMEM* m, const uint8_t* ifp, int len) {
 }
 
 void sendOne(T38ZLOCLMEM* m) {
-  auto* first = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq(&m->ingressHapiPktq));
+  auto* first = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->ingressHapiPktq));
   if (first == nullptr) return;
   uint8_t ifp[T38_MAX_IFP + 1];
   const int len = toIfp(m, first, ifp);
@@ -130,7 +130,7 @@ void sendOne(T38ZLOCLMEM* m) {
     const int merged = len2 > 0 && len + len2 <= 104 ? t38fMergeIFP(ifp, len, second, len2, 104) : -1;
     if (merged > 0) {
       total = merged;
-      hsfBmFree(MEM_QueueDeq(&m->ingressHapiPktq));
+      hsfBmFree(MEM_QueueDeq_Unprotected(&m->ingressHapiPktq));
     } else {
       m->conv = saved;  // sent on its own next time
     }

@@ -121,7 +121,8 @@ void subTick(V21LOCLMEM* m, const int16_t* in, int index, bool fullFrame) {
   vcfStmExecuteFlist<3>(tx.stp, m);
   if (fullFrame) std::memcpy(m->txbuf + index * V21_SUBTICK, m->subbuf, sizeof(m->subbuf));
   vcfStmExecuteFlist<2>(m->hsxv21rx.stp, m);
-  vcfSendFullRxDataPkts(m, &m->hsxv21rx.v21zCpyToClBuf);
+  // The packet queue is the service's own: when it is empty there is nothing to send or lock for.
+  if (MEM_QueueCount(&m->hsxv21rx.v21zCpyToClBuf.pktQ) != 0) vcfSendFullRxDataPkts(m, &m->hsxv21rx.v21zCpyToClBuf);
 }
 
 }  // namespace
