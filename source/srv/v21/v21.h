@@ -165,15 +165,16 @@ struct V21LOCLMEM {
   V21EVTQ evq;
   HSZV21TX hsxv21tx;
   HSZV21RX hsxv21rx;
-  int16_t* linearbufp;
+  const int16_t* linearbufp;  // the sub-tick's 77 + 40 samples with the receiver's gain
   HSZMSG v21zClientCmd;
   VCZIDLEPTN v21zIdlePtn;
   int16_t txbuf[80];
   uint16_t v21pageflag;
-  int16_t subbuf[V21_SUBTICK];  // the sub-tick's transmit samples (hsxqptrs)
-  // the line samples of the previous sub-ticks, in front of the current 40 (raw, before gain)
-  int16_t history[V21_HISTORY];
-  int16_t linear[V21_HISTORY + V21_SUBTICK];
+  int16_t subbuf[V21_SUBTICK];  // a sub-tick's transmit samples when the frame is not 80 long
+  // The line samples of the previous sub-ticks (raw, before gain), then those of up to two
+  // sub-ticks of this frame: each sub-tick reads its 77 + 40 from here where the gain is unity.
+  int16_t window[V21_HISTORY + 2 * V21_SUBTICK];
+  int16_t linear[V21_HISTORY + V21_SUBTICK];  // a sub-tick's window with the gain applied
   HSZV21RXSCRATCH scratch;
 };
 

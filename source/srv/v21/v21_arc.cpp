@@ -70,7 +70,7 @@ void v21Enable(V21LOCLMEM* m) {
   rx.gain = 1024;
   rx.hsxdirectscratchp = &m->scratch;
   m->v21pageflag = 1;
-  std::memset(m->history, 0, sizeof(m->history));
+  std::memset(m->window, 0, sizeof(m->window));
   MEM_InitQueue(&tx.v21zTxQueue);
   vcfInitCopyFromClBuf(&tx.v21zCpyFrmClBuf, V21_TXSENT_EVT, V21_TXQLOW_EVT, V21_TXUFLOW_EVT,
                        m->hsxv21regs.hsxcmdqlowthreshold, &m->v21zIdlePtn, m,
@@ -106,20 +106,23 @@ void offerEvents(V21LOCLMEM* m) {
   }
 }
 
-void subTick(V21LOCLMEM* m, const int16_t* in, int index, bool fullFrame) {
+// One sub-tick on `window`: the 77 samples before it and its 40. The transmitter writes straight
+// into the frame's output when the frame is the 80 samples that the output holds.
+void subTick(V21LOCLMEM* m, const int16_t* window, int index, bool fullFrame) {
   HSZV21TX& tx = m->hsxv21tx;
-  std::memset(m->subbuf, 0, sizeof(m->subbuf));
-  tx.hsxqptrs = HSZQPTRS{m->subbuf, m->subbuf, m->subbuf + V21_SUBTICK};
-  // the 77 samples before this sub-tick and its 40, with the receiver's gain applied
-  std::memcpy(m->linear, m->history, sizeof(m->history));
-  std::memcpy(m->linear + V21_HISTORY, in, V21_SUBTICK * sizeof(int16_t));
-  std::memcpy(m->history, m->linear + V21_SUBTICK, sizeof(m->history));
-  hsfv21MultGain(m->linear, V21_HISTORY + V21_SUBTICK, m->hsxv21rx.gain);
-  m->linearbufp = m->linear;
+  int16_t* out = fullFrame ? m->txbuf + index * V21_SUBTICK : m->subbuf;
+  std::memset(out, 0, V21_SUBTICK * sizeof(int16_t));
+  tx.hsxqptrs = HSZQPTRS{out, out, out + V21_SUBTICK};
+  if (m->hsxv21rx.gain == 1024) {  // unity gain (Q10) leaves every sample as it is
+    m->linearbufp = window;
+  } else {
+    std::memcpy(m->linear, window, sizeof(m->linear));
+    hsfv21MultGain(m->linear, V21_HISTORY + V21_SUBTICK, m->hsxv21rx.gain);
+    m->linearbufp = m->linear;
+  }
 
   offerEvents(m);
   vcfStmExecuteFlist<3>(tx.stp, m);
-  if (fullFrame) std::memcpy(m->txbuf + index * V21_SUBTICK, m->subbuf, sizeof(m->subbuf));
   vcfStmExecuteFlist<2>(m->hsxv21rx.stp, m);
   // The packet queue is the service's own: when it is empty there is nothing to send or lock for.
   if (MEM_QueueCount(&m->hsxv21rx.v21zCpyToClBuf.pktQ) != 0) vcfSendFullRxDataPkts(m, &m->hsxv21rx.v21zCpyToClBuf);
@@ -139,8 +142,16 @@ void v21Frame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
     m->v21pageflag = static_cast<uint16_t>(m->v21pageflag & ~1u);
   }
   if (x == nullptr) return;
+  // Up to two sub-ticks at a time behind the history in the window; the newest 77 samples stay
+  // in front for the next ones.
   const int subTicks = frame / V21_SUBTICK;
-  for (int i = 0; i < subTicks; ++i) subTick(m, x + i * V21_SUBTICK, i, frame == 80);
+  for (int i = 0; i < subTicks;) {
+    const int n = subTicks - i < 2 ? subTicks - i : 2;
+    std::memcpy(m->window + V21_HISTORY, x + i * V21_SUBTICK, size_t(n) * V21_SUBTICK * sizeof(int16_t));
+    for (int j = 0; j < n; ++j) subTick(m, m->window + j * V21_SUBTICK, i + j, frame == 80);
+    std::memmove(m->window, m->window + n * V21_SUBTICK, V21_HISTORY * sizeof(int16_t));
+    i += n;
+  }
 }
 
 void v21Egress(HSFSRVOBJ service) {
