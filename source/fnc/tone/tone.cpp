@@ -88,12 +88,21 @@ void hsfresetdettone(HSZTONEDET* det, const std::int16_t* coeffs, std::int16_t l
     det->hsxyFb = 0;
 }
 
-std::uint16_t hsfdettone(const std::int16_t* block, HSZTONEDET* det) {
-    const std::int32_t first = block[0] < 0 ? -std::int32_t{block[0]} : block[0];
-    det->hsxyFb = static_cast<std::uint16_t>(det->hsxyFb + (((first - std::int32_t{det->hsxyFb}) * det->hsxalpha) >> 15));
-    const std::uint32_t acc = wrappingDot(det->hsxcoeffp, block, det->hsxlength);
+namespace {
+// The step's two smoothings: the input magnitude from the block's first sample, the filter-output
+// magnitude from the filter's 32-bit sum.
+std::uint16_t detectorSmooth(HSZTONEDET* det, std::int16_t first, std::uint32_t acc) {
+    const std::int32_t a = first < 0 ? -std::int32_t{first} : first;
+    det->hsxyFb = static_cast<std::uint16_t>(det->hsxyFb + (((a - std::int32_t{det->hsxyFb}) * det->hsxalpha) >> 15));
     const auto y = static_cast<std::int16_t>(static_cast<std::int32_t>(acc) >> 15);
     const std::int32_t ay = y < 0 ? -std::int32_t{y} : y;
     det->hsxy = static_cast<std::uint16_t>(det->hsxy + (((ay - std::int32_t{det->hsxy}) * det->hsxalpha) >> 15));
     return det->hsxy;
 }
+}  // namespace
+
+std::uint16_t hsfdettone(const std::int16_t* block, HSZTONEDET* det) {
+    return detectorSmooth(det, block[0], wrappingDot(det->hsxcoeffp, block, det->hsxlength));
+}
+
+std::uint16_t hsfdettoneSilent(HSZTONEDET* det) { return detectorSmooth(det, 0, 0); }

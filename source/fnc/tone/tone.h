@@ -55,3 +55,5 @@ void toneAmplitudeMod(int count, std::int16_t* out, const std::int16_t* carrier,
 void hsfresetdettone(HSZTONEDET* det, const std::int16_t* coeffs, std::int16_t length, std::int16_t beta);
 // One detector step on the hsxlength samples at block; returns the new hsxy.
 std::uint16_t hsfdettone(const std::int16_t* block, HSZTONEDET* det);
+// The same step on hsxlength zero samples (a quiet line), without reading them.
+std::uint16_t hsfdettoneSilent(HSZTONEDET* det);

@@ -175,6 +175,8 @@ struct V21LOCLMEM {
   // sub-ticks of this frame: each sub-tick reads its 77 + 40 from here where the gain is unity.
   int16_t window[V21_HISTORY + 2 * V21_SUBTICK];
   int16_t linear[V21_HISTORY + V21_SUBTICK];  // a sub-tick's window with the gain applied
+  uint16_t quietRun;  // zero samples that end the window, counted no higher than they are
+  bool lineQuiet;     // every sample of the sub-tick's window is zero
   HSZV21RXSCRATCH scratch;
 };
 

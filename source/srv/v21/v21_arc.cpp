@@ -71,6 +71,7 @@ void v21Enable(V21LOCLMEM* m) {
   rx.hsxdirectscratchp = &m->scratch;
   m->v21pageflag = 1;
   std::memset(m->window, 0, sizeof(m->window));
+  m->quietRun = 0;  // the zeros of the cleared history are not counted: a lower bound still
   MEM_InitQueue(&tx.v21zTxQueue);
   vcfInitCopyFromClBuf(&tx.v21zCpyFrmClBuf, V21_TXSENT_EVT, V21_TXQLOW_EVT, V21_TXUFLOW_EVT,
                        m->hsxv21regs.hsxcmdqlowthreshold, &m->v21zIdlePtn, m,
@@ -106,6 +107,19 @@ void offerEvents(V21LOCLMEM* m) {
   }
 }
 
+// Counts the zeros that end the window from the sub-tick's 40 new samples: a quiet line is then
+// known without reading the whole window (and a gain keeps zeros zero).
+void noteQuiet(V21LOCLMEM* m, const int16_t* fresh) {
+  int zeros = 0;
+  while (zeros < V21_SUBTICK && fresh[V21_SUBTICK - 1 - zeros] == 0) ++zeros;
+  if (zeros == V21_SUBTICK) {
+    if (m->quietRun < V21_HISTORY + V21_SUBTICK) m->quietRun = static_cast<uint16_t>(m->quietRun + zeros);
+  } else {
+    m->quietRun = static_cast<uint16_t>(zeros);
+  }
+  m->lineQuiet = m->quietRun >= V21_HISTORY + V21_SUBTICK;
+}
+
 // One sub-tick on `window`: the 77 samples before it and its 40. The transmitter writes straight
 // into the frame's output when the frame is the 80 samples that the output holds.
 void subTick(V21LOCLMEM* m, const int16_t* window, int index, bool fullFrame) {
@@ -113,6 +127,7 @@ void subTick(V21LOCLMEM* m, const int16_t* window, int index, bool fullFrame) {
   int16_t* out = fullFrame ? m->txbuf + index * V21_SUBTICK : m->subbuf;
   std::memset(out, 0, V21_SUBTICK * sizeof(int16_t));
   tx.hsxqptrs = HSZQPTRS{out, out, out + V21_SUBTICK};
+  noteQuiet(m, window + V21_HISTORY);
   if (m->hsxv21rx.gain == 1024) {  // unity gain (Q10) leaves every sample as it is
     m->linearbufp = window;
   } else {

@@ -40,16 +40,10 @@ void channelFilterBase(V21LOCLMEM* m) { channelFilterWith<VcDotBase>(m); }
 __attribute__((target("avx2"))) void channelFilterAvx2(V21LOCLMEM* m) { channelFilterWith<VcDotAvx2>(m); }
 #endif
 
-// True when every sample the filter reads this sub-tick is zero: a quiet line, as while the
-// gateway sends a page towards it.
-bool quietLine(const V21LOCLMEM* m) {
-  static constexpr int16_t kQuiet[V21_HISTORY + V21_SUBTICK] = {};
-  return std::memcmp(m->linearbufp, kQuiet, sizeof(kQuiet)) == 0;
-}
-
-// The filter's outputs; true when the line was quiet and they are all zero.
+// The filter's outputs; true when the line was quiet and they are all zero. Every sample the
+// filter reads this sub-tick is zero on a quiet line, as while the gateway sends a page towards it.
 bool hsfv21rx(V21LOCLMEM* m) {
-  if (quietLine(m)) {  // every sum is zero: the outputs without the sums
+  if (m->lineQuiet) {  // every sum is zero: the outputs without the sums
     // A sub-tick's outputs take the three branches in turn a whole number of times, so the
     // rate change ends on the branch it started with.
     static_assert(kOut % 3 == 0);

@@ -162,7 +162,7 @@ void cngCedDetect(V21LOCLMEM* m, TONEDET& d, uint16_t threshold, uint16_t durati
   bool ran = false;
   uint16_t lvl = 0;
   while (d.offset <= 39) {
-    lvl = hsfdettone(m->linearbufp + d.offset, &d.dt);
+    lvl = m->lineQuiet ? hsfdettoneSilent(&d.dt) : hsfdettone(m->linearbufp + d.offset, &d.dt);
     d.offset = static_cast<uint16_t>(d.offset + 140);
     ran = true;
   }
