@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "v21.h"
 #include "v21_tables.h"
 #include "vc_dot_avx2.h"
@@ -72,7 +76,40 @@ void level(V21LOCLMEM* m, bool quiet) {
   rx.hsxpowlevel1 = static_cast<uint16_t>(l1 < 0 ? 0 : (l1 > 65535 ? 65535 : l1));
 }
 
-// R3: product of each sample with a weighted sample before it; positive mean for 1650 Hz.
+#if defined(__SSE2__)
+// Eight discriminator outputs at k: r = sat16((w1 s[k-1] + w2 s[k]) >> 15), then the low 16 bits
+// of (r s[k]) >> 15. The weighted pair is one multiply-add (the weights are positive, the sum
+// fits 32 bits) and the pack saturates as sat16 does; the last product's bits 15..30 are its high
+// half shifted up with bit 15 of its low half.
+inline __m128i discriminate8(const int16_t* s, int k, __m128i weights) {
+  const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k - 1));
+  const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k));
+  const __m128i lo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(before, now), weights), 15);
+  const __m128i hi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(before, now), weights), 15);
+  const __m128i r = _mm_packs_epi32(lo, hi);
+  return _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(r, now), 1), _mm_srli_epi16(_mm_mullo_epi16(r, now), 15));
+}
+
+// The sums of eight low-pass outputs at k, as the wrapped 32-bit sums of their 20 products: a
+// pair of taps to each multiply-add (the taps are small and positive: no pair overflows).
+inline __m128i lowpassSigns8(const int16_t* s, int k) {
+  __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+  for (int j = 0; j < 20; j += 2) {
+    const __m128i taps = _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(hstv21lpf[j + 1])) << 16) |
+                                                             uint16_t(hstv21lpf[j])));
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k - 19 + j));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k - 18 + j));
+    lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), taps));
+    hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), taps));
+  }
+  // 1 where a sum is not negative: the sign bits, packed, flipped
+  const __m128i negative = _mm_packs_epi32(_mm_srai_epi32(lo, 31), _mm_srai_epi32(hi, 31));
+  return _mm_add_epi16(negative, _mm_set1_epi16(1));
+}
+#endif
+
+// R3: product of each sample with a weighted sample before it; positive mean for 1650 Hz. Every
+// output reads the samples as they came (the outputs are written after).
 void discriminate(V21LOCLMEM* m) {
   HSZV21RX& rx = m->hsxv21rx;
   int16_t* s = rx.hsxdirectscratchp->hsxsamples;
@@ -81,10 +118,19 @@ void discriminate(V21LOCLMEM* m) {
   s[19] = rx.hsxxprev1;
   rx.hsxxprev2 = s[48];
   rx.hsxxprev1 = s[49];
-  for (int k = 49; k >= 20; --k) {
+  int16_t out[kOut];
+#if defined(__SSE2__)
+  const __m128i weights = _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(w[2])) << 16) | uint16_t(w[1])));
+  static_assert(kOut == 30);  // three groups of eight and the last eight, overlapping
+  for (int k : {20, 28, 36, 42})
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k - 20), discriminate8(s, k, weights));
+#else
+  for (int k = 20; k < 50; ++k) {
     const int16_t r = vcSat16((w[1] * s[k - 1] + w[2] * s[k]) >> 15);
-    s[k] = static_cast<int16_t>((r * s[k]) >> 15);
+    out[k - 20] = static_cast<int16_t>((r * s[k]) >> 15);
   }
+#endif
+  std::memcpy(s + 20, out, sizeof(out));
 }
 
 // R4: 20-tap low-pass and slicer; every sum sees unfiltered inputs (the slices are written after).
@@ -94,8 +140,13 @@ void lowpass(V21LOCLMEM* m) {
   for (int j = 0; j < 20; ++j) s[j] = static_cast<int16_t>(rx.hsxy[j]);
   for (int j = 0; j < 20; ++j) rx.hsxy[j] = static_cast<uint16_t>(s[30 + j]);
   int16_t slice[kOut];
+#if defined(__SSE2__)
+  for (int k : {20, 28, 36, 42})
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(slice + k - 20), lowpassSigns8(s, k));
+#else
   for (int k = 20; k < 50; ++k) slice[k - 20] = static_cast<int32_t>(vcDot16(hstv21lpf, &s[k - 19], 20)) >= 0 ? 1 : 0;
-  for (int k = 20; k < 50; ++k) s[k] = slice[k - 20];
+#endif
+  std::memcpy(s + 20, slice, sizeof(slice));
 }
 
 // R5: 20 samples per bit; a bit is handed over at each bit boundary found or implied.
