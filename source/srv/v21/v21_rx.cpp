@@ -89,23 +89,6 @@ inline __m128i discriminate8(const int16_t* s, int k, __m128i weights) {
   const __m128i r = _mm_packs_epi32(lo, hi);
   return _mm_or_si128(_mm_slli_epi16(_mm_mulhi_epi16(r, now), 1), _mm_srli_epi16(_mm_mullo_epi16(r, now), 15));
 }
-
-// The sums of eight low-pass outputs at k, as the wrapped 32-bit sums of their 20 products: a
-// pair of taps to each multiply-add (the taps are small and positive: no pair overflows).
-inline __m128i lowpassSigns8(const int16_t* s, int k) {
-  __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
-  for (int j = 0; j < 20; j += 2) {
-    const __m128i taps = _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(hstv21lpf[j + 1])) << 16) |
-                                                             uint16_t(hstv21lpf[j])));
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k - 19 + j));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k - 18 + j));
-    lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), taps));
-    hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), taps));
-  }
-  // 1 where a sum is not negative: the sign bits, packed, flipped
-  const __m128i negative = _mm_packs_epi32(_mm_srai_epi32(lo, 31), _mm_srai_epi32(hi, 31));
-  return _mm_add_epi16(negative, _mm_set1_epi16(1));
-}
 #endif
 
 // R3: product of each sample with a weighted sample before it; positive mean for 1650 Hz. Every
@@ -134,19 +117,51 @@ void discriminate(V21LOCLMEM* m) {
 }
 
 // R4: 20-tap low-pass and slicer; every sum sees unfiltered inputs (the slices are written after).
+void lowpassBase(const int16_t* s, int16_t* slice) {
+  for (int k = 20; k < 50; ++k) slice[k - 20] = static_cast<int32_t>(vcDot16(hstv21lpf, &s[k - 19], 20)) >= 0 ? 1 : 0;
+}
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+// Sixteen outputs at a time, vertically: each multiply-add takes a pair of taps for every output
+// (the taps are small and positive: no pair overflows), and the 32-bit sums wrap as the one-by-one
+// sums do. A slice is 1 where its sum is not negative.
+__attribute__((target("avx2"))) void lowpassAvx2(const int16_t* s, int16_t* slice) {
+  static_assert(kOut == 30);  // outputs 20..35 and 34..49
+  for (int k : {20, 34}) {
+    __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
+    for (int j = 0; j < 20; j += 2) {
+      const __m256i taps = _mm256_set1_epi32(
+          static_cast<int32_t>((uint32_t(uint16_t(hstv21lpf[j + 1])) << 16) | uint16_t(hstv21lpf[j])));
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + k - 19 + j));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + k - 18 + j));
+      lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), taps));
+      hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), taps));
+    }
+    // the unpacks and the pack both work per 128-bit half: the outputs come back in order
+    const __m256i negative = _mm256_packs_epi32(_mm256_srai_epi32(lo, 31), _mm256_srai_epi32(hi, 31));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(slice + k - 20), _mm256_add_epi16(negative, _mm256_set1_epi16(1)));
+  }
+}
+#endif
+
 void lowpass(V21LOCLMEM* m) {
   HSZV21RX& rx = m->hsxv21rx;
   int16_t* s = rx.hsxdirectscratchp->hsxsamples;
-  for (int j = 0; j < 20; ++j) s[j] = static_cast<int16_t>(rx.hsxy[j]);
-  for (int j = 0; j < 20; ++j) rx.hsxy[j] = static_cast<uint16_t>(s[30 + j]);
+  // the 20 discriminator outputs before these in front of them, and the last 20 kept (the same
+  // bits in a signed and an unsigned word)
+  static_assert(sizeof(rx.hsxy) == 20 * sizeof(int16_t));
+  std::memcpy(s, rx.hsxy, sizeof(rx.hsxy));
+  std::memcpy(rx.hsxy, s + 30, sizeof(rx.hsxy));
   int16_t slice[kOut];
-#if defined(__SSE2__)
-  for (int k : {20, 28, 36, 42})
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(slice + k - 20), lowpassSigns8(s, k));
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2())
+    lowpassAvx2(s, slice);
+  else
+    lowpassBase(s, slice);
 #else
-  for (int k = 20; k < 50; ++k) slice[k - 20] = static_cast<int32_t>(vcDot16(hstv21lpf, &s[k - 19], 20)) >= 0 ? 1 : 0;
+  lowpassBase(s, slice);
 #endif
-  std::memcpy(s + 20, slice, sizeof(slice));
+  std::memcpy(s + 20, slice, kOut * sizeof(int16_t));
 }
 
 // R5: 20 samples per bit; a bit is handed over at each bit boundary found or implied.
