@@ -232,7 +232,10 @@ void* hsfMemAllocScratchNoAssert(size_t size) {
 
 // ---- service buffer pools ----
 // Each block carries its pool's address in its last pointer-sized word, so a block can be freed
-// without naming the pool.
+// without naming the pool. A service's pool lives in its instance memory, and only the service
+// uses it: its thread bodies and its commands, and its set-up and close, which the resource
+// manager runs, all on the tick thread. So its blocks are taken and given back without the
+// framework lock (a pool that runs dry takes the lock for its report).
 
 namespace {
 void** poolSlotOf(void* buffer) {
@@ -264,7 +267,7 @@ void* hsfBmAllocDirect(MEM_BufPool* pool, size_t size) {
     LHAPI_ASSERT_FAIL();
     return nullptr;
   }
-  void* buffer = MEM_BufPoolAlloc(pool);
+  void* buffer = MEM_BufPoolAlloc_Unprotected(pool);
   if (buffer == nullptr) return nullptr;
   *poolSlotOf(buffer) = pool;
   return buffer;
@@ -279,7 +282,7 @@ void hsfBmFree(void* buffer) {
     LHAPI_ASSERT_FAIL();  // already free or not a pool block: its pool word cannot be trusted
     return;
   }
-  MEM_BufPoolFree(static_cast<MEM_BufPool*>(*poolSlotOf(buffer)), buffer);
+  MEM_BufPoolFree_Unprotected(static_cast<MEM_BufPool*>(*poolSlotOf(buffer)), buffer);
 }
 
 int hsfBmIsPoolEmpty(const MEM_BufPool* pool) {

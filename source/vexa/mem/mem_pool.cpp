@@ -35,9 +35,10 @@ struct DryReportClock {
   bool everReported = false;
   uint32_t lastReportFrame = 0;
 };
-DryReportClock gDryReports;  // under the lhapi lock, as every allocation
+DryReportClock gDryReports;  // under the lhapi lock: it is taken here for pools used without it
 
 void poolDryStarts(MEM_BufPool* pool) {
+  LhapiLockGuard lock;  // the lock is recursive: a caller may hold it already
   const uint32_t now = KNL_gGlobals.frameSyncCount;
   pool->dryReported =
       !gDryReports.everReported || now - gDryReports.lastReportFrame >= MEM_POOL_DRY_REPORT_FRAMES;
@@ -56,6 +57,7 @@ void poolDryStarts(MEM_BufPool* pool) {
 }
 
 void poolDryEnds(MEM_BufPool* pool) {
+  LhapiLockGuard lock;
   if (pool->dryReported) {
     lhapiErrorPrint("BufPool @ %p serves again after refusing %d allocations\n",
                     static_cast<void*>(pool), pool->failedAllocs);
