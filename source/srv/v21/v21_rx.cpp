@@ -72,7 +72,10 @@ void level(V21LOCLMEM* m, bool quiet) {
   if (!quiet || rx.hsxpowlevel != 0)
     for (int k = 20; k < 50; ++k)
       rx.hsxpowlevel = static_cast<int16_t>((rx.hsxpowlevel * 29491 + std::abs(s[k]) * 3276) >> 15);
-  const int32_t l1 = rx.gain > 0 ? (int32_t{rx.hsxpowlevel} * 1024) / rx.gain : rx.hsxpowlevel;
+  // unity gain (Q10) divides out exactly: no division for it
+  const int32_t l1 = rx.gain == 1024 ? rx.hsxpowlevel
+                     : rx.gain > 0   ? (int32_t{rx.hsxpowlevel} * 1024) / rx.gain
+                                     : rx.hsxpowlevel;
   rx.hsxpowlevel1 = static_cast<uint16_t>(l1 < 0 ? 0 : (l1 > 65535 ? 65535 : l1));
 }
 
