@@ -1,6 +1,7 @@
 // The 2T/3 complex equaliser with its mixer and decimating low-pass, and the training tone
 // detector.
 #include "vc_demod.h"
+#include "vc_dot_avx2.h"
 #include "vc_eqkern.h"
 
 #include <cstring>
@@ -54,6 +55,88 @@ const MixerTurn kTurn = [] {
   }
   return t;
 }();
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+// The same cosines and sines laid out per symbol of six samples: row [turn][k] holds those of
+// samples 1 to 6 after phase k * 4096 at a step of turn * 4096 (lanes 6 and 7 unused).
+struct MixerRows {
+  alignas(16) int16_t cos[16][16][8];
+  alignas(16) int16_t sin[16][16][8];
+};
+const MixerRows kRows = [] {
+  MixerRows r{};
+  for (int turn = 0; turn < 16; ++turn)
+    for (int k = 0; k < 16; ++k)
+      for (int i = 0; i < 6; ++i) {
+        const int at = (k + turn * (i + 1)) & 15;
+        r.cos[turn][k][i] = kTurn.cos[at];
+        r.sin[turn][k][i] = kTurn.sin[at];
+      }
+  return r;
+}();
+
+// Low 16 bits of (c * x) >> 15 in each lane, as the scalar mixer stores them.
+__attribute__((target("avx2"), always_inline)) inline __m128i mixLanes(__m128i c, __m128i x) {
+  const __m128i hi = _mm_mulhi_epi16(c, x), lo = _mm_mullo_epi16(c, x);
+  return _mm_or_si128(_mm_slli_epi16(hi, 1), _mm_srli_epi16(lo, 15));
+}
+
+__attribute__((target("avx2"), always_inline)) inline void storeSix(int16_t* out, __m128i v) {
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
+  const int32_t last = _mm_extract_epi32(v, 2);
+  __builtin_memcpy(out + 4, &last, sizeof(last));
+}
+
+// Six samples from a turning phase (the V.27ter carriers) mixed down in one pass each for the
+// real and imaginary lines.
+__attribute__((target("avx2"))) void mixSixTurning(const int16_t* in, unsigned k, unsigned turn, int16_t* re, int16_t* im) {
+  int64_t first;
+  int32_t last;
+  __builtin_memcpy(&first, in, sizeof(first));
+  __builtin_memcpy(&last, in + 4, sizeof(last));
+  const __m128i x = _mm_insert_epi32(_mm_cvtsi64_si128(first), last, 2);
+  const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(kRows.cos[turn][k]));
+  const __m128i s = _mm_load_si128(reinterpret_cast<const __m128i*>(kRows.sin[turn][k]));
+  storeSix(re, mixLanes(c, x));
+  storeSix(im, mixLanes(s, x));
+}
+
+// Two 128-bit loads, from p in the low half and from q in the high half.
+__attribute__((target("avx2"), always_inline)) inline __m256i loadTwo(const int16_t* p, const int16_t* q) {
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+// vcT3LPF on the real and the imaginary line together: each output's eight folded pairs and its
+// ninth against the taps in one multiply-add per line pair (real in the low half, imaginary in
+// the high half), the three outputs' lanes summed by one tree. The pairs wrap at 16 bits and the
+// sums at 32 as in vcT3LPFOnePlain, so the bits are its bits.
+__attribute__((target("avx2"))) void lpfBothAvx2(const int16_t* re, const int16_t* im, int step, int16_t* outRe,
+                                                 int16_t* outIm) {
+  const __m256i reverse = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,
+                                           14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+  const __m256i taps = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vct3lpfcoeff)));
+  const __m256i middleTap = _mm256_setr_epi16(vct3lpfcoeff[8], 0, 0, 0, 0, 0, 0, 0, vct3lpfcoeff[8], 0, 0, 0, 0, 0, 0, 0);
+  __m256i lanes[3];
+  for (int o = 0; o < 3; ++o) {
+    const int16_t* a = re + o * step;
+    const int16_t* b = im + o * step;
+    const __m256i pairs = _mm256_add_epi16(loadTwo(a - 17, b - 17), _mm256_shuffle_epi8(loadTwo(a - 7, b - 7), reverse));
+    const __m256i mid = loadTwo(a - 9, b - 9);  // in[-9] + in[-8] in the first lane of each half
+    const __m256i middle = _mm256_add_epi16(mid, _mm256_srli_epi32(mid, 16));
+    lanes[o] = _mm256_add_epi32(_mm256_madd_epi16(pairs, taps), _mm256_madd_epi16(middle, middleTap));
+  }
+  const __m256i sums = _mm256_hadd_epi32(_mm256_hadd_epi32(lanes[0], lanes[1]), _mm256_hadd_epi32(lanes[2], lanes[2]));
+  const __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(sums, 15), sums);  // 0..2 of each half
+  const __m128i r = _mm256_castsi256_si128(packed), i = _mm256_extracti128_si256(packed, 1);
+  const int32_t r01 = _mm_cvtsi128_si32(r), i01 = _mm_cvtsi128_si32(i);
+  __builtin_memcpy(outRe, &r01, sizeof(r01));
+  __builtin_memcpy(outIm, &i01, sizeof(i01));
+  outRe[2] = static_cast<int16_t>(_mm_extract_epi16(r, 2));
+  outIm[2] = static_cast<int16_t>(_mm_extract_epi16(i, 2));
+}
+#endif
 
 }  // namespace
 
@@ -128,7 +211,16 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
   const int m = eq->m;
   int16_t* reNew = re + half - m;
   int16_t* imNew = im + half - m;
-  if (((ph | delta) & 4095) == 0) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  const bool wide = vcHaveAvx2();
+#else
+  const bool wide = false;
+#endif
+  if (((ph | delta) & 4095) == 0 && m == 6 && wide) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+    mixSixTurning(in, ph >> 12, delta >> 12, reNew, imNew);
+#endif
+  } else if (((ph | delta) & 4095) == 0) {
     unsigned k = ph >> 12;
     const unsigned turn = delta >> 12;
     for (int i = 0; i < m; ++i) {
@@ -150,6 +242,12 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
   shiftDown(t3re, t3, 3);
   shiftDown(t3im, t3, 3);
   const int16_t step = static_cast<int16_t>((eq->m * 10923 + 16384) >> 15);
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (wide && eq->lpfFunc == vcT3LPF) {
+    lpfBothAvx2(re + half - m, im + half - m, step, t3re + t3 - 3, t3im + t3 - 3);
+    return;
+  }
+#endif
   eq->lpfFunc(re + half - eq->m, step, t3re + t3 - 3);
   eq->lpfFunc(im + half - eq->m, step, t3im + t3 - 3);
 }
