@@ -126,6 +126,9 @@ struct VcInterpFour {
   }
 };
 
+// vcfResample's bits for processors with AVX2, in whole steps of four positions.
+int16_t vcResampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs);
+
 // The transmit back end with the sums above and the pulse shaper's sums folded by the same tree:
 // vcfTxSymbols' bits for the modems' shapers (three samples per symbol from 20 taps, six from six),
 // with at least 15 samples of history in front of the fast bulk delay line. False for any other
