@@ -199,7 +199,45 @@ void vcfDemodInit2T3(VCZDEMOD2T3* d, const VCZ2T3INIT* init) {
   d->currgshftidx = -1;
 }
 
+#if defined(VC_HAVE_AVX2_KERNELS)
+namespace {
+
+// The V.27ter demodulator's lines: 16 samples of low-pass history and six new ones a symbol in
+// the mixer's, twelve taps' worth in the T/3 ones.
+constexpr int kSixMixerHalf = 16 + 6 + 1, kSixT3Half = 2 * 11 + 1;
+
+bool decimatesSix(const VCZEQPARM2T3& eq) {
+  return eq.m == 6 && eq.fltMemLen == 16 && eq.eqlength == 11 && eq.lpfFunc == vcT3LPF &&
+         ((eq.phase | static_cast<uint16_t>(eq.phaseDelta)) & 4095) == 0;
+}
+
+// vcfdecimat2T3 on those lines with their lengths known: the shifts are a few fixed moves, the
+// turning mixer and both low-passes one vector pass each.
+__attribute__((target("avx2"))) void decimateSixAvx2(VCZEQPARM2T3* eq, const int16_t* in) {
+  int16_t* re = eq->fltMemp;
+  int16_t* im = re + kSixMixerHalf;
+  shiftDown(re, kSixMixerHalf, 6);
+  shiftDown(im, kSixMixerHalf, 6);
+  const uint16_t delta = static_cast<uint16_t>(eq->phaseDelta);
+  mixSixTurning(in, eq->phase >> 12, delta >> 12, re + kSixMixerHalf - 6, im + kSixMixerHalf - 6);
+  eq->phase = static_cast<uint16_t>(eq->phase + 6 * delta);
+  int16_t* t3re = eq->eqT3Memp;
+  int16_t* t3im = t3re + kSixT3Half;
+  shiftDown(t3re, kSixT3Half, 3);
+  shiftDown(t3im, kSixT3Half, 3);
+  lpfBothAvx2(re + kSixMixerHalf - 6, im + kSixMixerHalf - 6, 2, t3re + kSixT3Half - 3, t3im + kSixT3Half - 3);
+}
+
+}  // namespace
+#endif
+
 void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (decimatesSix(*eq) && vcHaveAvx2()) {
+    decimateSixAvx2(eq, in);
+    return;
+  }
+#endif
   const int half = mixerHalf(*eq);
   int16_t* re = eq->fltMemp;
   int16_t* im = eq->fltMemp + half;
@@ -216,11 +254,7 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
 #else
   const bool wide = false;
 #endif
-  if (((ph | delta) & 4095) == 0 && m == 6 && wide) {
-#if defined(VC_HAVE_AVX2_KERNELS)
-    mixSixTurning(in, ph >> 12, delta >> 12, reNew, imNew);
-#endif
-  } else if (((ph | delta) & 4095) == 0) {
+  if (((ph | delta) & 4095) == 0) {
     unsigned k = ph >> 12;
     const unsigned turn = delta >> 12;
     for (int i = 0; i < m; ++i) {
