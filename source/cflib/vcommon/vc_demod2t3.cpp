@@ -81,15 +81,10 @@ __attribute__((target("avx2"), always_inline)) inline __m128i mixLanes(__m128i c
   return _mm_or_si128(_mm_slli_epi16(hi, 1), _mm_srli_epi16(lo, 15));
 }
 
-__attribute__((target("avx2"), always_inline)) inline void storeSix(int16_t* out, __m128i v) {
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), v);
-  const int32_t last = _mm_extract_epi32(v, 2);
-  __builtin_memcpy(out + 4, &last, sizeof(last));
-}
-
-// Six samples from a turning phase (the V.27ter carriers) mixed down in one pass each for the
-// real and imaginary lines.
-__attribute__((target("avx2"))) void mixSixTurning(const int16_t* in, unsigned k, unsigned turn, int16_t* re, int16_t* im) {
+// Six samples from a turning phase (the V.27ter carriers) mixed down: the real line's six in the
+// low half's first lanes, the imaginary line's in the high half's (lanes 6 and 7 of each zero).
+__attribute__((target("avx2"), always_inline)) inline __m256i mixSixTurning(const int16_t* in, unsigned k,
+                                                                          unsigned turn) {
   int64_t first;
   int32_t last;
   __builtin_memcpy(&first, in, sizeof(first));
@@ -97,8 +92,7 @@ __attribute__((target("avx2"))) void mixSixTurning(const int16_t* in, unsigned k
   const __m128i x = _mm_insert_epi32(_mm_cvtsi64_si128(first), last, 2);
   const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(kRows.cos[turn][k]));
   const __m128i s = _mm_load_si128(reinterpret_cast<const __m128i*>(kRows.sin[turn][k]));
-  storeSix(re, mixLanes(c, x));
-  storeSix(im, mixLanes(s, x));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(mixLanes(c, x)), mixLanes(s, x), 1);
 }
 
 // Two 128-bit loads, from p in the low half and from q in the high half.
@@ -112,23 +106,37 @@ __attribute__((target("avx2"), always_inline)) inline __m256i loadTwo(const int1
 // ninth against the taps in one multiply-add per line pair (real in the low half, imaginary in
 // the high half), the three outputs' lanes summed by one tree. The pairs wrap at 16 bits and the
 // sums at 32 as in vcT3LPFOnePlain, so the bits are its bits.
-__attribute__((target("avx2"))) void lpfBothAvx2(const int16_t* re, const int16_t* im, int step, int16_t* outRe,
-                                                 int16_t* outIm) {
+// One output's lanes on both lines: the eight folded pairs (oldest eight plus newest eight
+// reversed) and the ninth (in[-9] + in[-8], first lane of mid) against the taps.
+__attribute__((target("avx2"), always_inline)) inline __m256i lpfLanes(__m256i oldest, __m256i newest, __m256i mid) {
   const __m256i reverse = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,
                                            14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
   const __m256i taps = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vct3lpfcoeff)));
   const __m256i middleTap = _mm256_setr_epi16(vct3lpfcoeff[8], 0, 0, 0, 0, 0, 0, 0, vct3lpfcoeff[8], 0, 0, 0, 0, 0, 0, 0);
+  const __m256i pairs = _mm256_add_epi16(oldest, _mm256_shuffle_epi8(newest, reverse));
+  const __m256i middle = _mm256_add_epi16(mid, _mm256_srli_epi32(mid, 16));
+  return _mm256_add_epi32(_mm256_madd_epi16(pairs, taps), _mm256_madd_epi16(middle, middleTap));
+}
+
+// Three outputs' lanes summed by one tree, shifted and saturated: outputs 0 to 2 in the first
+// lanes of each half.
+__attribute__((target("avx2"), always_inline)) inline __m256i lpfOutputs(__m256i l0, __m256i l1, __m256i l2) {
+  const __m256i sums = _mm256_hadd_epi32(_mm256_hadd_epi32(l0, l1), _mm256_hadd_epi32(l2, l2));
+  return _mm256_packs_epi32(_mm256_srai_epi32(sums, 15), sums);
+}
+
+// vcT3LPF on the real and the imaginary line together (real in the low half of each vector,
+// imaginary in the high half). The pairs wrap at 16 bits and the sums at 32 as in
+// vcT3LPFOnePlain, so the bits are its bits.
+__attribute__((target("avx2"))) void lpfBothAvx2(const int16_t* re, const int16_t* im, int step, int16_t* outRe,
+                                                 int16_t* outIm) {
   __m256i lanes[3];
   for (int o = 0; o < 3; ++o) {
     const int16_t* a = re + o * step;
     const int16_t* b = im + o * step;
-    const __m256i pairs = _mm256_add_epi16(loadTwo(a - 17, b - 17), _mm256_shuffle_epi8(loadTwo(a - 7, b - 7), reverse));
-    const __m256i mid = loadTwo(a - 9, b - 9);  // in[-9] + in[-8] in the first lane of each half
-    const __m256i middle = _mm256_add_epi16(mid, _mm256_srli_epi32(mid, 16));
-    lanes[o] = _mm256_add_epi32(_mm256_madd_epi16(pairs, taps), _mm256_madd_epi16(middle, middleTap));
+    lanes[o] = lpfLanes(loadTwo(a - 17, b - 17), loadTwo(a - 7, b - 7), loadTwo(a - 9, b - 9));
   }
-  const __m256i sums = _mm256_hadd_epi32(_mm256_hadd_epi32(lanes[0], lanes[1]), _mm256_hadd_epi32(lanes[2], lanes[2]));
-  const __m256i packed = _mm256_packs_epi32(_mm256_srai_epi32(sums, 15), sums);  // 0..2 of each half
+  const __m256i packed = lpfOutputs(lanes[0], lanes[1], lanes[2]);
   const __m128i r = _mm256_castsi256_si128(packed), i = _mm256_extracti128_si256(packed, 1);
   const int32_t r01 = _mm_cvtsi128_si32(r), i01 = _mm_cvtsi128_si32(i);
   __builtin_memcpy(outRe, &r01, sizeof(r01));
@@ -249,21 +257,43 @@ bool decimatesSix(const VCZEQPARM2T3& eq) {
          ((eq.phase | static_cast<uint16_t>(eq.phaseDelta)) & 4095) == 0;
 }
 
-// vcfdecimat2T3 on those lines with their lengths known: the shifts are a few fixed moves, the
-// turning mixer and both low-passes one vector pass each.
+__attribute__((target("avx2"), always_inline)) inline void storeTwo(int16_t* p, int16_t* q, __m256i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(v));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_extracti128_si256(v, 1));
+}
+
+// vcfdecimat2T3 on those lines with their lengths known. The shifted lines are put together in
+// registers and the low-pass reads them there: read back from memory just after the new samples'
+// stores, they would wait for those stores. Each line is stored in pieces that the equaliser's
+// and the carrier detector's reads each find whole in one store (the T/3 line's as 0-7, 8-15 and
+// 15-22).
 __attribute__((target("avx2"))) void decimateSixAvx2(VCZEQPARM2T3* eq, const int16_t* in) {
+  constexpr int h = kSixMixerHalf, t = kSixT3Half;
   int16_t* re = eq->fltMemp;
-  int16_t* im = re + kSixMixerHalf;
-  shiftDown(re, kSixMixerHalf, 6);
-  shiftDown(im, kSixMixerHalf, 6);
+  int16_t* im = re + h;
+  // the mixer lines shifted by six: a = 0-7, b = 8-15, d = 15-22 (the last two old samples, then
+  // the six new ones)
+  const __m256i a = loadTwo(re + 6, im + 6), b = loadTwo(re + 14, im + 14), tail = loadTwo(re + 15, im + 15);
   const uint16_t delta = static_cast<uint16_t>(eq->phaseDelta);
-  mixSixTurning(in, eq->phase >> 12, delta >> 12, re + kSixMixerHalf - 6, im + kSixMixerHalf - 6);
+  const __m256i mixed = mixSixTurning(in, eq->phase >> 12, delta >> 12);
   eq->phase = static_cast<uint16_t>(eq->phase + 6 * delta);
+  const __m256i d = _mm256_alignr_epi8(mixed, tail, 12);
+  storeTwo(re, im, a);
+  storeTwo(re + 8, im + 8, b);
+  storeTwo(re + 15, im + 15, d);
+  // output o reads samples 2o to 2o + 17: oldest eight from 2o, middle from 2o + 8, newest from 2o + 10
+  const __m256i e = _mm256_srli_si256(d, 2);  // 16-22
+  const __m256i b2 = _mm256_alignr_epi8(e, b, 4), b4 = _mm256_alignr_epi8(e, b, 8), b6 = _mm256_alignr_epi8(e, b, 12);
+  const __m256i out = lpfOutputs(lpfLanes(a, b2, b), lpfLanes(_mm256_alignr_epi8(b, a, 4), b4, b2),
+                                 lpfLanes(_mm256_alignr_epi8(b, a, 8), b6, b4));
+  // the T/3 lines shifted by three, the outputs after them
   int16_t* t3re = eq->eqT3Memp;
-  int16_t* t3im = t3re + kSixT3Half;
-  shiftDown(t3re, kSixT3Half, 3);
-  shiftDown(t3im, kSixT3Half, 3);
-  lpfBothAvx2(re + kSixMixerHalf - 6, im + kSixMixerHalf - 6, 2, t3re + kSixT3Half - 3, t3im + kSixT3Half - 3);
+  int16_t* t3im = t3re + t;
+  const __m256i s0 = loadTwo(t3re + 3, t3im + 3), s1 = loadTwo(t3re + 11, t3im + 11);
+  const __m256i s2 = _mm256_alignr_epi8(out, loadTwo(t3re + 15, t3im + 15), 6);
+  storeTwo(t3re, t3im, s0);
+  storeTwo(t3re + 8, t3im + 8, s1);
+  storeTwo(t3re + 15, t3im + 15, s2);
 }
 
 }  // namespace
@@ -336,8 +366,10 @@ void vcfEqFilt2T3(const VCZDEMOD2T3* d, VCZCOMPLEX* out) {
   const int32_t fr = vcSat16(static_cast<int32_t>(re) >> 13), fi = vcSat16(static_cast<int32_t>(im) >> 13);
   const int32_t c = fxcos(static_cast<uint16_t>(d->car.qamRxPhase));
   const int32_t s = fxsin(static_cast<uint16_t>(d->car.qamRxPhase));
-  out->real = static_cast<int16_t>((fr * c - fi * s) >> 15);
-  out->imag = static_cast<int16_t>((fr * s + fi * c) >> 15);
+  // one store of both parts: the demodulator reads the pair back whole at once, and a read that
+  // spans two narrower stores waits for them to reach the cache
+  const VCZCOMPLEX y{static_cast<int16_t>((fr * c - fi * s) >> 15), static_cast<int16_t>((fr * s + fi * c) >> 15)};
+  std::memcpy(out, &y, sizeof(y));
 }
 
 VCBDMSTATUS vcfDemod2T3(VCZRXMEM* r, VCZBUF* buf) {
