@@ -124,7 +124,7 @@ void vcT3LPF(const int16_t* in, int16_t step, int16_t* out);
 int16_t vcT3LPFOnePlain(const int16_t* in);
 int16_t vcT3LPFOne(const int16_t* in);
 // Half the magnitude (fxcmag / 2) of each of the three complex samples before end, the real parts
-// at re and the imaginary at im, summed (end >= 4): the reference and the wide form.
+// at re and the imaginary at im, summed (end >= 8): the reference and the wide form.
 int32_t vcfHalfMagnitudes3Plain(const int16_t* re, const int16_t* im, int end);
 int32_t vcfHalfMagnitudes3(const int16_t* re, const int16_t* im, int end);
 

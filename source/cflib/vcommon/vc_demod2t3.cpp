@@ -197,20 +197,19 @@ int32_t vcfHalfMagnitudes3Plain(const int16_t* re, const int16_t* im, int end) {
 #if defined(VC_HAVE_AVX2_KERNELS)
 namespace {
 
-// The three in lanes 1 to 3 (lane 0, the sample before them, weighs nothing): the magnitude's
+// The three in lanes 5 to 7 of the eight before end (the others weigh nothing; the V.27ter
+// demodulator stores those eight in one piece, so the read finds them there): the magnitude's
 // larger and smaller parts, its rounded products and the halving toward zero as fxcmag / 2 has
 // them, lane by lane.
 __attribute__((target("avx2"))) int32_t halfMagnitudes3Avx2(const int16_t* re, const int16_t* im, int end) {
-  int64_t r4, i4;
-  __builtin_memcpy(&r4, re + end - 4, sizeof(r4));
-  __builtin_memcpy(&i4, im + end - 4, sizeof(i4));
-  const __m128i a = _mm_abs_epi16(_mm_cvtsi64_si128(r4)), b = _mm_abs_epi16(_mm_cvtsi64_si128(i4));
+  const __m128i a = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(re + end - 8)));
+  const __m128i b = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(im + end - 8)));
   const __m128i larger = _mm_max_epu16(a, b), smaller = _mm_min_epu16(a, b);
   const __m128i mag = _mm_add_epi16(_mm_mulhrs_epi16(larger, _mm_set1_epi16(31472)),
                                     _mm_mulhrs_epi16(smaller, _mm_set1_epi16(13036)));
   const __m128i half = _mm_srai_epi16(_mm_add_epi16(mag, _mm_srli_epi16(mag, 15)), 1);
-  const __m128i pairs = _mm_madd_epi16(half, _mm_setr_epi16(0, 1, 1, 1, 0, 0, 0, 0));
-  return _mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_srli_si128(pairs, 4)));
+  const __m128i pairs = _mm_madd_epi16(half, _mm_setr_epi16(0, 0, 0, 0, 0, 1, 1, 1));
+  return _mm_extract_epi32(_mm_add_epi32(pairs, _mm_srli_si128(pairs, 4)), 2);
 }
 
 }  // namespace
