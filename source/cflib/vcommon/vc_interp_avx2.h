@@ -63,22 +63,6 @@ __attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4Avx2(cons
   return vcBlend4(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos)));
 }
 
-// One interpolated sample the same way, for callers that need each as soon as it is made (the
-// timing tracker's filters take them at once): both sums folded by one tree, the saturations and
-// the blend in the vector unit.
-__attribute__((target("avx2"), always_inline)) inline int16_t vcInterp1Avx2(const int16_t* base, uint32_t pos) {
-  const int k = (pos >> 20) & 15;
-  const __m256i a = vcDot32Lanes(base, &vcgInterp[k * 32]);
-  const __m256i b = vcDot32Lanes(base + (k == 15), &vcgInterp[((k + 1) & 15) * 32]);
-  const __m256i h = _mm256_hadd_epi32(a, b);  // a01 a23 b01 b23 | a45 a67 b45 b67
-  __m128i s = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
-  s = _mm_hadd_epi32(s, s);                            // a b a b
-  s = _mm_packs_epi32(_mm_srai_epi32(s, 15), s);       // a and b saturated to 16 bits, side by side
-  const int32_t frac = static_cast<int32_t>((pos >> 5) & 0x7FFF);
-  const __m128i w = _mm_cvtsi32_si128((frac << 16) | (32767 - frac));
-  return static_cast<int16_t>(_mm_cvtsi128_si32(_mm_srai_epi32(_mm_madd_epi16(s, w), 15)));
-}
-
 // Where a phase's two sums read: its own taps, the next phase's, and one sample on for the
 // second after phase 15 (the next phase is then phase 0 of the next sample).
 struct PhaseReads {
@@ -115,6 +99,22 @@ __attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4At(const 
   vcLanesAt(in, p3, &acc[6], &acc[7]);
   return vcBlend4(acc, _mm_setr_epi32(static_cast<int32_t>(p0), static_cast<int32_t>(p1), static_cast<int32_t>(p2),
                                       static_cast<int32_t>(p3)));
+}
+
+// One interpolated sample the same way, for callers that need each as soon as it is made (the
+// timing tracker's filters take them at once): both sums folded by one tree, the saturations and
+// the blend in the vector unit.
+__attribute__((target("avx2"), always_inline)) inline int16_t vcInterp1Avx2(const int16_t* base, uint32_t pos) {
+  const PhaseReads& r = vcgPhaseReads.phase[(pos >> 20) & 15];
+  const __m256i a = vcDot32Lanes(base, r.first);
+  const __m256i b = vcDot32Lanes(base + r.secondShift, r.second);
+  const __m256i h = _mm256_hadd_epi32(a, b);  // a01 a23 b01 b23 | a45 a67 b45 b67
+  __m128i s = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
+  s = _mm_hadd_epi32(s, s);                            // a b a b
+  s = _mm_packs_epi32(_mm_srai_epi32(s, 15), s);       // a and b saturated to 16 bits, side by side
+  const int32_t frac = static_cast<int32_t>((pos >> 5) & 0x7FFF);
+  const __m128i w = _mm_cvtsi32_si128((frac << 16) | (32767 - frac));
+  return static_cast<int16_t>(_mm_cvtsi128_si32(_mm_srai_epi32(_mm_madd_epi16(s, w), 15)));
 }
 
 // Interpolates each position as it comes, as VcInterpEach does.
