@@ -295,14 +295,67 @@ __attribute__((target("avx2"))) void decimateSixAvx2(VCZEQPARM2T3* eq, const int
   storeTwo(t3re + 15, t3im + 15, s2);
 }
 
+// The V.29 demodulator's lines: 16 samples of low-pass history and three new ones a symbol in
+// the mixer's, eighteen taps' worth in the T/3 ones.
+constexpr int kThreeMixerHalf = 16 + 3 + 1, kThreeT3Half = 2 * 17 + 1;
+
+bool decimatesThree(const VCZEQPARM2T3& eq) {
+  return eq.m == 3 && eq.fltMemLen == 16 && eq.eqlength == 17 && eq.lpfFunc == vcT3LPF;
+}
+
+// The same for V.29's lines: its carrier's step is no multiple of 4096, so the three cosines and
+// sines come from the table one by one. The T/3 lines are stored as 0-7, 8-15, 16-23, 24-31 and
+// 27-34, the pieces the equaliser and the carrier detector read.
+__attribute__((target("avx2"))) void decimateThreeAvx2(VCZEQPARM2T3* eq, const int16_t* in) {
+  constexpr int h = kThreeMixerHalf, t = kThreeT3Half;
+  int16_t* re = eq->fltMemp;
+  int16_t* im = re + h;
+  const __m256i a = loadTwo(re + 3, im + 3), b = loadTwo(re + 11, im + 11), tail = loadTwo(re + 12, im + 12);
+  const uint16_t delta = static_cast<uint16_t>(eq->phaseDelta);
+  const uint16_t p0 = static_cast<uint16_t>(eq->phase + delta), p1 = static_cast<uint16_t>(p0 + delta),
+                 p2 = static_cast<uint16_t>(p1 + delta);
+  eq->phase = p2;
+  const __m128i x = _mm_setr_epi16(in[0], in[1], in[2], 0, 0, 0, 0, 0);
+  const __m128i c = _mm_setr_epi16(fxcos(p0), fxcos(p1), fxcos(p2), 0, 0, 0, 0, 0);
+  const __m128i s = _mm_setr_epi16(fxsin(p0), fxsin(p1), fxsin(p2), 0, 0, 0, 0, 0);
+  const __m256i mixed = _mm256_inserti128_si256(_mm256_castsi128_si256(mixLanes(c, x)), mixLanes(s, x), 1);
+  // the mixer lines shifted by three: a = 0-7, b = 8-15, d = 12-19 (five old samples, three new)
+  const __m256i d = _mm256_alignr_epi8(mixed, tail, 6);
+  storeTwo(re, im, a);
+  storeTwo(re + 8, im + 8, b);
+  storeTwo(re + 12, im + 12, d);
+  // output o reads samples o to o + 17: oldest eight from o, middle from o + 8, newest from o + 10
+  const __m256i e = _mm256_srli_si256(d, 8);  // 16-19
+  const __m256i b1 = _mm256_alignr_epi8(e, b, 2), b2 = _mm256_alignr_epi8(e, b, 4), b3 = _mm256_alignr_epi8(e, b, 6);
+  const __m256i out = lpfOutputs(lpfLanes(a, b2, b), lpfLanes(_mm256_alignr_epi8(b, a, 2), b3, b1),
+                                 lpfLanes(_mm256_alignr_epi8(b, a, 4), d, b2));
+  // the T/3 lines shifted by three, the outputs after them
+  int16_t* t3re = eq->eqT3Memp;
+  int16_t* t3im = t3re + t;
+  const __m256i s0 = loadTwo(t3re + 3, t3im + 3), s1 = loadTwo(t3re + 11, t3im + 11);
+  const __m256i s2 = loadTwo(t3re + 19, t3im + 19), s3 = loadTwo(t3re + 27, t3im + 27);
+  const __m256i s4 = _mm256_alignr_epi8(out, s3, 6);  // 27-34: five old samples, then the outputs
+  storeTwo(t3re, t3im, s0);
+  storeTwo(t3re + 8, t3im + 8, s1);
+  storeTwo(t3re + 16, t3im + 16, s2);
+  storeTwo(t3re + 24, t3im + 24, s3);
+  storeTwo(t3re + 27, t3im + 27, s4);
+}
+
 }  // namespace
 #endif
 
 void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
 #if defined(VC_HAVE_AVX2_KERNELS)
-  if (decimatesSix(*eq) && vcHaveAvx2()) {
-    decimateSixAvx2(eq, in);
-    return;
+  if (vcHaveAvx2()) {
+    if (decimatesSix(*eq)) {
+      decimateSixAvx2(eq, in);
+      return;
+    }
+    if (decimatesThree(*eq)) {
+      decimateThreeAvx2(eq, in);
+      return;
+    }
   }
 #endif
   const int half = mixerHalf(*eq);
