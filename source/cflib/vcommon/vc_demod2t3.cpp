@@ -247,70 +247,74 @@ void vcfDemodInit2T3(VCZDEMOD2T3* d, const VCZ2T3INIT* init) {
 #if defined(VC_HAVE_AVX2_KERNELS)
 namespace {
 
-// The V.27ter demodulator's lines: 16 samples of low-pass history and six new ones a symbol in
-// the mixer's, twelve taps' worth in the T/3 ones.
-constexpr int kSixMixerHalf = 16 + 6 + 1, kSixT3Half = 2 * 11 + 1;
-
-bool decimatesSix(const VCZEQPARM2T3& eq) {
-  return eq.m == 6 && eq.fltMemLen == 16 && eq.eqlength == 11 && eq.lpfFunc == vcT3LPF &&
-         ((eq.phase | static_cast<uint16_t>(eq.phaseDelta)) & 4095) == 0;
-}
-
 __attribute__((target("avx2"), always_inline)) inline void storeTwo(int16_t* p, int16_t* q, __m256i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(v));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_extracti128_si256(v, 1));
 }
 
-// vcfdecimat2T3 on those lines with their lengths known. The shifted lines are put together in
-// registers and the low-pass reads them there: read back from memory just after the new samples'
-// stores, they would wait for those stores. Each line is stored in pieces that the equaliser's
-// and the carrier detector's reads each find whole in one store (the T/3 line's as 0-7, 8-15 and
-// 15-22).
-__attribute__((target("avx2"))) void decimateSixAvx2(VCZEQPARM2T3* eq, const int16_t* in) {
-  constexpr int h = kSixMixerHalf, t = kSixT3Half;
+// The eight samples kLanes on from those of `low`, `high` holding the eight after them, in each half.
+template <int kLanes>
+__attribute__((target("avx2"), always_inline)) inline __m256i eightOn(__m256i low, __m256i high) {
+  return _mm256_alignr_epi8(high, low, 2 * kLanes);
+}
+
+// vcfdecimat2T3's shifts and low-pass on lines of known lengths, for kM new mixer samples a
+// symbol (`mixed`: the real line's in the low half's first lanes, the imaginary line's in the high
+// half's) after 16 of low-pass history, and T/3 lines of kT3 samples. The shifted lines are put
+// together in registers and the low-pass reads them there: read back from memory just after the
+// new samples' stores, they would wait for those stores. Each line is stored in the pieces its
+// readers take: the mixer's as 0-7, 8-15 and its last eight; the T/3 line's in eights from 0 and
+// its last eight, as the equaliser and the carrier detector read it.
+template <int kM, int kT3>
+__attribute__((target("avx2"), always_inline)) inline void shiftAndFilterAvx2(VCZEQPARM2T3* eq, __m256i mixed) {
+  constexpr int kHalf = 16 + kM + 1, kLast = kHalf - 8, kStep = kM / 3;
+  static_assert(kM == 3 || kM == 6, "the low-pass steps by one or two samples");
   int16_t* re = eq->fltMemp;
-  int16_t* im = re + h;
-  // the mixer lines shifted by six: a = 0-7, b = 8-15, d = 15-22 (the last two old samples, then
-  // the six new ones)
-  const __m256i a = loadTwo(re + 6, im + 6), b = loadTwo(re + 14, im + 14), tail = loadTwo(re + 15, im + 15);
+  int16_t* im = re + kHalf;
+  // the mixer lines shifted by kM: a = 0-7, b = 8-15, d = the last eight (old samples, then new)
+  const __m256i a = loadTwo(re + kM, im + kM), b = loadTwo(re + kM + 8, im + kM + 8);
+  const __m256i d = _mm256_alignr_epi8(mixed, loadTwo(re + kLast, im + kLast), 2 * kM);
+  storeTwo(re, im, a);
+  storeTwo(re + 8, im + 8, b);
+  storeTwo(re + kLast, im + kLast, d);
+  // output o reads samples kStep o to kStep o + 17: the oldest eight from its first, the middle
+  // eight from 8 on, the newest from 10 on
+  const __m256i e = _mm256_srli_si256(d, 2 * (16 - kLast));  // from sample 16
+  const __m256i mid1 = eightOn<kStep>(b, e), mid2 = eightOn<2 * kStep>(b, e);
+  const __m256i new0 = eightOn<2>(b, e), new1 = eightOn<2 + kStep>(b, e), new2 = eightOn<2 + 2 * kStep>(b, e);
+  const __m256i out = lpfOutputs(lpfLanes(a, new0, b), lpfLanes(eightOn<kStep>(a, b), new1, mid1),
+                                 lpfLanes(eightOn<2 * kStep>(a, b), new2, mid2));
+  // the T/3 lines shifted by three, the outputs after them
+  constexpr int kBody = (kT3 - 3) / 8;
+  int16_t* t3re = eq->eqT3Memp;
+  int16_t* t3im = t3re + kT3;
+  __m256i body[kBody];
+  for (int j = 0; j < kBody; ++j) body[j] = loadTwo(t3re + 3 + 8 * j, t3im + 3 + 8 * j);
+  const __m256i last = _mm256_alignr_epi8(out, loadTwo(t3re + kT3 - 8, t3im + kT3 - 8), 6);
+  for (int j = 0; j < kBody; ++j) storeTwo(t3re + 8 * j, t3im + 8 * j, body[j]);
+  storeTwo(t3re + kT3 - 8, t3im + kT3 - 8, last);
+}
+
+// The V.27ter lines: six samples a symbol, twelve taps. Its carriers turn by multiples of 4096.
+bool decimatesSix(const VCZEQPARM2T3& eq) {
+  return eq.m == 6 && eq.fltMemLen == 16 && eq.eqlength == 11 && eq.lpfFunc == vcT3LPF &&
+         ((eq.phase | static_cast<uint16_t>(eq.phaseDelta)) & 4095) == 0;
+}
+
+__attribute__((target("avx2"))) void decimateSixAvx2(VCZEQPARM2T3* eq, const int16_t* in) {
   const uint16_t delta = static_cast<uint16_t>(eq->phaseDelta);
   const __m256i mixed = mixSixTurning(in, eq->phase >> 12, delta >> 12);
   eq->phase = static_cast<uint16_t>(eq->phase + 6 * delta);
-  const __m256i d = _mm256_alignr_epi8(mixed, tail, 12);
-  storeTwo(re, im, a);
-  storeTwo(re + 8, im + 8, b);
-  storeTwo(re + 15, im + 15, d);
-  // output o reads samples 2o to 2o + 17: oldest eight from 2o, middle from 2o + 8, newest from 2o + 10
-  const __m256i e = _mm256_srli_si256(d, 2);  // 16-22
-  const __m256i b2 = _mm256_alignr_epi8(e, b, 4), b4 = _mm256_alignr_epi8(e, b, 8), b6 = _mm256_alignr_epi8(e, b, 12);
-  const __m256i out = lpfOutputs(lpfLanes(a, b2, b), lpfLanes(_mm256_alignr_epi8(b, a, 4), b4, b2),
-                                 lpfLanes(_mm256_alignr_epi8(b, a, 8), b6, b4));
-  // the T/3 lines shifted by three, the outputs after them
-  int16_t* t3re = eq->eqT3Memp;
-  int16_t* t3im = t3re + t;
-  const __m256i s0 = loadTwo(t3re + 3, t3im + 3), s1 = loadTwo(t3re + 11, t3im + 11);
-  const __m256i s2 = _mm256_alignr_epi8(out, loadTwo(t3re + 15, t3im + 15), 6);
-  storeTwo(t3re, t3im, s0);
-  storeTwo(t3re + 8, t3im + 8, s1);
-  storeTwo(t3re + 15, t3im + 15, s2);
+  shiftAndFilterAvx2<6, 2 * 11 + 1>(eq, mixed);
 }
 
-// The V.29 demodulator's lines: 16 samples of low-pass history and three new ones a symbol in
-// the mixer's, eighteen taps' worth in the T/3 ones.
-constexpr int kThreeMixerHalf = 16 + 3 + 1, kThreeT3Half = 2 * 17 + 1;
-
+// The V.29 lines: three samples a symbol, eighteen taps. Its carrier's step is no multiple of
+// 4096, so the three cosines and sines come from the table one by one.
 bool decimatesThree(const VCZEQPARM2T3& eq) {
   return eq.m == 3 && eq.fltMemLen == 16 && eq.eqlength == 17 && eq.lpfFunc == vcT3LPF;
 }
 
-// The same for V.29's lines: its carrier's step is no multiple of 4096, so the three cosines and
-// sines come from the table one by one. The T/3 lines are stored as 0-7, 8-15, 16-23, 24-31 and
-// 27-34, the pieces the equaliser and the carrier detector read.
 __attribute__((target("avx2"))) void decimateThreeAvx2(VCZEQPARM2T3* eq, const int16_t* in) {
-  constexpr int h = kThreeMixerHalf, t = kThreeT3Half;
-  int16_t* re = eq->fltMemp;
-  int16_t* im = re + h;
-  const __m256i a = loadTwo(re + 3, im + 3), b = loadTwo(re + 11, im + 11), tail = loadTwo(re + 12, im + 12);
   const uint16_t delta = static_cast<uint16_t>(eq->phaseDelta);
   const uint16_t p0 = static_cast<uint16_t>(eq->phase + delta), p1 = static_cast<uint16_t>(p0 + delta),
                  p2 = static_cast<uint16_t>(p1 + delta);
@@ -318,28 +322,7 @@ __attribute__((target("avx2"))) void decimateThreeAvx2(VCZEQPARM2T3* eq, const i
   const __m128i x = _mm_setr_epi16(in[0], in[1], in[2], 0, 0, 0, 0, 0);
   const __m128i c = _mm_setr_epi16(fxcos(p0), fxcos(p1), fxcos(p2), 0, 0, 0, 0, 0);
   const __m128i s = _mm_setr_epi16(fxsin(p0), fxsin(p1), fxsin(p2), 0, 0, 0, 0, 0);
-  const __m256i mixed = _mm256_inserti128_si256(_mm256_castsi128_si256(mixLanes(c, x)), mixLanes(s, x), 1);
-  // the mixer lines shifted by three: a = 0-7, b = 8-15, d = 12-19 (five old samples, three new)
-  const __m256i d = _mm256_alignr_epi8(mixed, tail, 6);
-  storeTwo(re, im, a);
-  storeTwo(re + 8, im + 8, b);
-  storeTwo(re + 12, im + 12, d);
-  // output o reads samples o to o + 17: oldest eight from o, middle from o + 8, newest from o + 10
-  const __m256i e = _mm256_srli_si256(d, 8);  // 16-19
-  const __m256i b1 = _mm256_alignr_epi8(e, b, 2), b2 = _mm256_alignr_epi8(e, b, 4), b3 = _mm256_alignr_epi8(e, b, 6);
-  const __m256i out = lpfOutputs(lpfLanes(a, b2, b), lpfLanes(_mm256_alignr_epi8(b, a, 2), b3, b1),
-                                 lpfLanes(_mm256_alignr_epi8(b, a, 4), d, b2));
-  // the T/3 lines shifted by three, the outputs after them
-  int16_t* t3re = eq->eqT3Memp;
-  int16_t* t3im = t3re + t;
-  const __m256i s0 = loadTwo(t3re + 3, t3im + 3), s1 = loadTwo(t3re + 11, t3im + 11);
-  const __m256i s2 = loadTwo(t3re + 19, t3im + 19), s3 = loadTwo(t3re + 27, t3im + 27);
-  const __m256i s4 = _mm256_alignr_epi8(out, s3, 6);  // 27-34: five old samples, then the outputs
-  storeTwo(t3re, t3im, s0);
-  storeTwo(t3re + 8, t3im + 8, s1);
-  storeTwo(t3re + 16, t3im + 16, s2);
-  storeTwo(t3re + 24, t3im + 24, s3);
-  storeTwo(t3re + 27, t3im + 27, s4);
+  shiftAndFilterAvx2<3, 2 * 17 + 1>(eq, _mm256_inserti128_si256(_mm256_castsi128_si256(mixLanes(c, x)), mixLanes(s, x), 1));
 }
 
 }  // namespace
