@@ -1,6 +1,8 @@
 // Gain finding, the two equaliser families and carrier recovery.
 #include "vc_demod.h"
 
+#include <cstring>
+
 #include "vc_code.h"
 #include "vc_eqkern.h"
 
@@ -103,8 +105,11 @@ void vcfRemSoftDecErr(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t
   *aveError = static_cast<int16_t>((*aveError * 32667 + (p >> (7 - s)) * 100) >> 15);
   const int32_t c = fxcos(static_cast<uint16_t>(phase)), sn = fxsin(static_cast<uint16_t>(phase));
   const int32_t re = err->real, im = err->imag;
-  err->real = static_cast<int16_t>((re * c + im * sn + 16384) >> 15);
-  err->imag = static_cast<int16_t>((im * c - re * sn + 16384) >> 15);
+  // both parts in one store: the equaliser's update takes the error whole, by value, at once,
+  // and a read that spans two narrower stores waits for them to reach the cache
+  const VCZCOMPLEX rotated{static_cast<int16_t>((re * c + im * sn + 16384) >> 15),
+                           static_cast<int16_t>((im * c - re * sn + 16384) >> 15)};
+  std::memcpy(err, &rotated, sizeof(rotated));
 }
 
 void vcfRemSoftDecErr2T3(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t s) {

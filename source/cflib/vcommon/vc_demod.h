@@ -123,6 +123,10 @@ void vcT3LPF(const int16_t* in, int16_t step, int16_t* out);
 // One output of that low-pass ending at in: the plain sum (the reference) and the wide one.
 int16_t vcT3LPFOnePlain(const int16_t* in);
 int16_t vcT3LPFOne(const int16_t* in);
+// Half the magnitude (fxcmag / 2) of each of the three complex samples before end, the real parts
+// at re and the imaginary at im, summed (end >= 8): the reference and the wide form.
+int32_t vcfHalfMagnitudes3Plain(const int16_t* re, const int16_t* im, int end);
+int32_t vcfHalfMagnitudes3(const int16_t* re, const int16_t* im, int end);
 
 // ---- carrier recovery ----
 void vcfCarrierRec(const VCZCOMPLEX* soft, const VCZCOMPLEX* ref, VCZCRPAR* car);

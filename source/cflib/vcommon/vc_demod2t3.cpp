@@ -1,6 +1,7 @@
 // The 2T/3 complex equaliser with its mixer and decimating low-pass, and the training tone
 // detector.
 #include "vc_demod.h"
+#include "vc_dot_avx2.h"
 #include "vc_eqkern.h"
 
 #include <cstring>
@@ -55,6 +56,96 @@ const MixerTurn kTurn = [] {
   return t;
 }();
 
+#if defined(VC_HAVE_AVX2_KERNELS)
+// The same cosines and sines laid out per symbol of six samples: row [turn][k] holds those of
+// samples 1 to 6 after phase k * 4096 at a step of turn * 4096 (lanes 6 and 7 unused).
+struct MixerRows {
+  alignas(16) int16_t cos[16][16][8];
+  alignas(16) int16_t sin[16][16][8];
+};
+const MixerRows kRows = [] {
+  MixerRows r{};
+  for (int turn = 0; turn < 16; ++turn)
+    for (int k = 0; k < 16; ++k)
+      for (int i = 0; i < 6; ++i) {
+        const int at = (k + turn * (i + 1)) & 15;
+        r.cos[turn][k][i] = kTurn.cos[at];
+        r.sin[turn][k][i] = kTurn.sin[at];
+      }
+  return r;
+}();
+
+// Low 16 bits of (c * x) >> 15 in each lane, as the scalar mixer stores them.
+__attribute__((target("avx2"), always_inline)) inline __m128i mixLanes(__m128i c, __m128i x) {
+  const __m128i hi = _mm_mulhi_epi16(c, x), lo = _mm_mullo_epi16(c, x);
+  return _mm_or_si128(_mm_slli_epi16(hi, 1), _mm_srli_epi16(lo, 15));
+}
+
+// Six samples from a turning phase (the V.27ter carriers) mixed down: the real line's six in the
+// low half's first lanes, the imaginary line's in the high half's (lanes 6 and 7 of each zero).
+__attribute__((target("avx2"), always_inline)) inline __m256i mixSixTurning(const int16_t* in, unsigned k,
+                                                                          unsigned turn) {
+  int64_t first;
+  int32_t last;
+  __builtin_memcpy(&first, in, sizeof(first));
+  __builtin_memcpy(&last, in + 4, sizeof(last));
+  const __m128i x = _mm_insert_epi32(_mm_cvtsi64_si128(first), last, 2);
+  const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(kRows.cos[turn][k]));
+  const __m128i s = _mm_load_si128(reinterpret_cast<const __m128i*>(kRows.sin[turn][k]));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(mixLanes(c, x)), mixLanes(s, x), 1);
+}
+
+// Two 128-bit loads, from p in the low half and from q in the high half.
+__attribute__((target("avx2"), always_inline)) inline __m256i loadTwo(const int16_t* p, const int16_t* q) {
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+}
+
+// vcT3LPF on the real and the imaginary line together: each output's eight folded pairs and its
+// ninth against the taps in one multiply-add per line pair (real in the low half, imaginary in
+// the high half), the three outputs' lanes summed by one tree. The pairs wrap at 16 bits and the
+// sums at 32 as in vcT3LPFOnePlain, so the bits are its bits.
+// One output's lanes on both lines: the eight folded pairs (oldest eight plus newest eight
+// reversed) and the ninth (in[-9] + in[-8], first lane of mid) against the taps.
+__attribute__((target("avx2"), always_inline)) inline __m256i lpfLanes(__m256i oldest, __m256i newest, __m256i mid) {
+  const __m256i reverse = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,
+                                           14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+  const __m256i taps = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(vct3lpfcoeff)));
+  const __m256i middleTap = _mm256_setr_epi16(vct3lpfcoeff[8], 0, 0, 0, 0, 0, 0, 0, vct3lpfcoeff[8], 0, 0, 0, 0, 0, 0, 0);
+  const __m256i pairs = _mm256_add_epi16(oldest, _mm256_shuffle_epi8(newest, reverse));
+  const __m256i middle = _mm256_add_epi16(mid, _mm256_srli_epi32(mid, 16));
+  return _mm256_add_epi32(_mm256_madd_epi16(pairs, taps), _mm256_madd_epi16(middle, middleTap));
+}
+
+// Three outputs' lanes summed by one tree, shifted and saturated: outputs 0 to 2 in the first
+// lanes of each half.
+__attribute__((target("avx2"), always_inline)) inline __m256i lpfOutputs(__m256i l0, __m256i l1, __m256i l2) {
+  const __m256i sums = _mm256_hadd_epi32(_mm256_hadd_epi32(l0, l1), _mm256_hadd_epi32(l2, l2));
+  return _mm256_packs_epi32(_mm256_srai_epi32(sums, 15), sums);
+}
+
+// vcT3LPF on the real and the imaginary line together (real in the low half of each vector,
+// imaginary in the high half). The pairs wrap at 16 bits and the sums at 32 as in
+// vcT3LPFOnePlain, so the bits are its bits.
+__attribute__((target("avx2"))) void lpfBothAvx2(const int16_t* re, const int16_t* im, int step, int16_t* outRe,
+                                                 int16_t* outIm) {
+  __m256i lanes[3];
+  for (int o = 0; o < 3; ++o) {
+    const int16_t* a = re + o * step;
+    const int16_t* b = im + o * step;
+    lanes[o] = lpfLanes(loadTwo(a - 17, b - 17), loadTwo(a - 7, b - 7), loadTwo(a - 9, b - 9));
+  }
+  const __m256i packed = lpfOutputs(lanes[0], lanes[1], lanes[2]);
+  const __m128i r = _mm256_castsi256_si128(packed), i = _mm256_extracti128_si256(packed, 1);
+  const int32_t r01 = _mm_cvtsi128_si32(r), i01 = _mm_cvtsi128_si32(i);
+  __builtin_memcpy(outRe, &r01, sizeof(r01));
+  __builtin_memcpy(outIm, &i01, sizeof(i01));
+  outRe[2] = static_cast<int16_t>(_mm_extract_epi16(r, 2));
+  outIm[2] = static_cast<int16_t>(_mm_extract_epi16(i, 2));
+}
+#endif
+
 }  // namespace
 
 const int16_t vct3lpfcoeff[18] = {-101, -156, 298, 729, -293, -2151, -795, 5902, 12933,
@@ -94,6 +185,43 @@ int16_t vcT3LPFOne(const int16_t* in) {
 int16_t vcT3LPFOne(const int16_t* in) { return vcT3LPFOnePlain(in); }
 #endif
 
+int32_t vcfHalfMagnitudes3Plain(const int16_t* re, const int16_t* im, int end) {
+  int32_t sum = 0;
+  for (int k = 1; k <= 3; ++k) {
+    const VCZCOMPLEX z{re[end - k], im[end - k]};
+    sum += fxcmag(&z) / 2;
+  }
+  return sum;
+}
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+namespace {
+
+// The three in lanes 5 to 7 of the eight before end (the others weigh nothing; the V.27ter
+// demodulator stores those eight in one piece, so the read finds them there): the magnitude's
+// larger and smaller parts, its rounded products and the halving toward zero as fxcmag / 2 has
+// them, lane by lane.
+__attribute__((target("avx2"))) int32_t halfMagnitudes3Avx2(const int16_t* re, const int16_t* im, int end) {
+  const __m128i a = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(re + end - 8)));
+  const __m128i b = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(im + end - 8)));
+  const __m128i larger = _mm_max_epu16(a, b), smaller = _mm_min_epu16(a, b);
+  const __m128i mag = _mm_add_epi16(_mm_mulhrs_epi16(larger, _mm_set1_epi16(31472)),
+                                    _mm_mulhrs_epi16(smaller, _mm_set1_epi16(13036)));
+  const __m128i half = _mm_srai_epi16(_mm_add_epi16(mag, _mm_srli_epi16(mag, 15)), 1);
+  const __m128i pairs = _mm_madd_epi16(half, _mm_setr_epi16(0, 0, 0, 0, 0, 1, 1, 1));
+  return _mm_extract_epi32(_mm_add_epi32(pairs, _mm_srli_si128(pairs, 4)), 2);
+}
+
+}  // namespace
+#endif
+
+int32_t vcfHalfMagnitudes3(const int16_t* re, const int16_t* im, int end) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) return halfMagnitudes3Avx2(re, im, end);
+#endif
+  return vcfHalfMagnitudes3Plain(re, im, end);
+}
+
 void vcT3LPF(const int16_t* in, int16_t step, int16_t* out) {
   for (int o = 0; o < 3; ++o, in += step) out[o] = vcT3LPFOne(in);
 }
@@ -116,7 +244,103 @@ void vcfDemodInit2T3(VCZDEMOD2T3* d, const VCZ2T3INIT* init) {
   d->currgshftidx = -1;
 }
 
+#if defined(VC_HAVE_AVX2_KERNELS)
+namespace {
+
+__attribute__((target("avx2"), always_inline)) inline void storeTwo(int16_t* p, int16_t* q, __m256i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(v));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_extracti128_si256(v, 1));
+}
+
+// The eight samples kLanes on from those of `low`, `high` holding the eight after them, in each half.
+template <int kLanes>
+__attribute__((target("avx2"), always_inline)) inline __m256i eightOn(__m256i low, __m256i high) {
+  return _mm256_alignr_epi8(high, low, 2 * kLanes);
+}
+
+// vcfdecimat2T3's shifts and low-pass on lines of known lengths, for kM new mixer samples a
+// symbol (`mixed`: the real line's in the low half's first lanes, the imaginary line's in the high
+// half's) after 16 of low-pass history, and T/3 lines of kT3 samples. The shifted lines are put
+// together in registers and the low-pass reads them there: read back from memory just after the
+// new samples' stores, they would wait for those stores. Each line is stored in the pieces its
+// readers take: the mixer's as 0-7, 8-15 and its last eight; the T/3 line's in eights from 0 and
+// its last eight, as the equaliser and the carrier detector read it.
+template <int kM, int kT3>
+__attribute__((target("avx2"), always_inline)) inline void shiftAndFilterAvx2(VCZEQPARM2T3* eq, __m256i mixed) {
+  constexpr int kHalf = 16 + kM + 1, kLast = kHalf - 8, kStep = kM / 3;
+  static_assert(kM == 3 || kM == 6, "the low-pass steps by one or two samples");
+  int16_t* re = eq->fltMemp;
+  int16_t* im = re + kHalf;
+  // the mixer lines shifted by kM: a = 0-7, b = 8-15, d = the last eight (old samples, then new)
+  const __m256i a = loadTwo(re + kM, im + kM), b = loadTwo(re + kM + 8, im + kM + 8);
+  const __m256i d = _mm256_alignr_epi8(mixed, loadTwo(re + kLast, im + kLast), 2 * kM);
+  storeTwo(re, im, a);
+  storeTwo(re + 8, im + 8, b);
+  storeTwo(re + kLast, im + kLast, d);
+  // output o reads samples kStep o to kStep o + 17: the oldest eight from its first, the middle
+  // eight from 8 on, the newest from 10 on
+  const __m256i e = _mm256_srli_si256(d, 2 * (16 - kLast));  // from sample 16
+  const __m256i mid1 = eightOn<kStep>(b, e), mid2 = eightOn<2 * kStep>(b, e);
+  const __m256i new0 = eightOn<2>(b, e), new1 = eightOn<2 + kStep>(b, e), new2 = eightOn<2 + 2 * kStep>(b, e);
+  const __m256i out = lpfOutputs(lpfLanes(a, new0, b), lpfLanes(eightOn<kStep>(a, b), new1, mid1),
+                                 lpfLanes(eightOn<2 * kStep>(a, b), new2, mid2));
+  // the T/3 lines shifted by three, the outputs after them
+  constexpr int kBody = (kT3 - 3) / 8;
+  int16_t* t3re = eq->eqT3Memp;
+  int16_t* t3im = t3re + kT3;
+  __m256i body[kBody];
+  for (int j = 0; j < kBody; ++j) body[j] = loadTwo(t3re + 3 + 8 * j, t3im + 3 + 8 * j);
+  const __m256i last = _mm256_alignr_epi8(out, loadTwo(t3re + kT3 - 8, t3im + kT3 - 8), 6);
+  for (int j = 0; j < kBody; ++j) storeTwo(t3re + 8 * j, t3im + 8 * j, body[j]);
+  storeTwo(t3re + kT3 - 8, t3im + kT3 - 8, last);
+}
+
+// The V.27ter lines: six samples a symbol, twelve taps. Its carriers turn by multiples of 4096.
+bool decimatesSix(const VCZEQPARM2T3& eq) {
+  return eq.m == 6 && eq.fltMemLen == 16 && eq.eqlength == 11 && eq.lpfFunc == vcT3LPF &&
+         ((eq.phase | static_cast<uint16_t>(eq.phaseDelta)) & 4095) == 0;
+}
+
+__attribute__((target("avx2"))) void decimateSixAvx2(VCZEQPARM2T3* eq, const int16_t* in) {
+  const uint16_t delta = static_cast<uint16_t>(eq->phaseDelta);
+  const __m256i mixed = mixSixTurning(in, eq->phase >> 12, delta >> 12);
+  eq->phase = static_cast<uint16_t>(eq->phase + 6 * delta);
+  shiftAndFilterAvx2<6, 2 * 11 + 1>(eq, mixed);
+}
+
+// The V.29 lines: three samples a symbol, eighteen taps. Its carrier's step is no multiple of
+// 4096, so the three cosines and sines come from the table one by one.
+bool decimatesThree(const VCZEQPARM2T3& eq) {
+  return eq.m == 3 && eq.fltMemLen == 16 && eq.eqlength == 17 && eq.lpfFunc == vcT3LPF;
+}
+
+__attribute__((target("avx2"))) void decimateThreeAvx2(VCZEQPARM2T3* eq, const int16_t* in) {
+  const uint16_t delta = static_cast<uint16_t>(eq->phaseDelta);
+  const uint16_t p0 = static_cast<uint16_t>(eq->phase + delta), p1 = static_cast<uint16_t>(p0 + delta),
+                 p2 = static_cast<uint16_t>(p1 + delta);
+  eq->phase = p2;
+  const __m128i x = _mm_setr_epi16(in[0], in[1], in[2], 0, 0, 0, 0, 0);
+  const __m128i c = _mm_setr_epi16(fxcos(p0), fxcos(p1), fxcos(p2), 0, 0, 0, 0, 0);
+  const __m128i s = _mm_setr_epi16(fxsin(p0), fxsin(p1), fxsin(p2), 0, 0, 0, 0, 0);
+  shiftAndFilterAvx2<3, 2 * 17 + 1>(eq, _mm256_inserti128_si256(_mm256_castsi128_si256(mixLanes(c, x)), mixLanes(s, x), 1));
+}
+
+}  // namespace
+#endif
+
 void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) {
+    if (decimatesSix(*eq)) {
+      decimateSixAvx2(eq, in);
+      return;
+    }
+    if (decimatesThree(*eq)) {
+      decimateThreeAvx2(eq, in);
+      return;
+    }
+  }
+#endif
   const int half = mixerHalf(*eq);
   int16_t* re = eq->fltMemp;
   int16_t* im = eq->fltMemp + half;
@@ -128,6 +352,11 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
   const int m = eq->m;
   int16_t* reNew = re + half - m;
   int16_t* imNew = im + half - m;
+#if defined(VC_HAVE_AVX2_KERNELS)
+  const bool wide = vcHaveAvx2();
+#else
+  const bool wide = false;
+#endif
   if (((ph | delta) & 4095) == 0) {
     unsigned k = ph >> 12;
     const unsigned turn = delta >> 12;
@@ -150,6 +379,12 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
   shiftDown(t3re, t3, 3);
   shiftDown(t3im, t3, 3);
   const int16_t step = static_cast<int16_t>((eq->m * 10923 + 16384) >> 15);
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (wide && eq->lpfFunc == vcT3LPF) {
+    lpfBothAvx2(re + half - m, im + half - m, step, t3re + t3 - 3, t3im + t3 - 3);
+    return;
+  }
+#endif
   eq->lpfFunc(re + half - eq->m, step, t3re + t3 - 3);
   eq->lpfFunc(im + half - eq->m, step, t3im + t3 - 3);
 }
@@ -166,8 +401,10 @@ void vcfEqFilt2T3(const VCZDEMOD2T3* d, VCZCOMPLEX* out) {
   const int32_t fr = vcSat16(static_cast<int32_t>(re) >> 13), fi = vcSat16(static_cast<int32_t>(im) >> 13);
   const int32_t c = fxcos(static_cast<uint16_t>(d->car.qamRxPhase));
   const int32_t s = fxsin(static_cast<uint16_t>(d->car.qamRxPhase));
-  out->real = static_cast<int16_t>((fr * c - fi * s) >> 15);
-  out->imag = static_cast<int16_t>((fr * s + fi * c) >> 15);
+  // one store of both parts: the demodulator reads the pair back whole at once, and a read that
+  // spans two narrower stores waits for them to reach the cache
+  const VCZCOMPLEX y{static_cast<int16_t>((fr * c - fi * s) >> 15), static_cast<int16_t>((fr * s + fi * c) >> 15)};
+  std::memcpy(out, &y, sizeof(y));
 }
 
 VCBDMSTATUS vcfDemod2T3(VCZRXMEM* r, VCZBUF* buf) {

@@ -8,6 +8,7 @@
 
 #include "vc_dot_avx2.h"
 #include "vc_math.h"
+#include "vc_txpos.h"
 
 #if defined(VC_HAVE_AVX2_KERNELS)
 
@@ -35,6 +36,20 @@ __attribute__((target("avx2"), always_inline)) inline __m256i vcDot32Lanes(const
                           _mm256_madd_epi16(vcLoad16(p - 15), vcLoad16(h + 16)));
 }
 
+// Four interpolated samples, as 32-bit lanes in order, from the lanes of their two sums each
+// (acc[2 i], acc[2 i + 1]) and their positions.
+__attribute__((target("avx2"), always_inline)) inline __m128i vcBlend4(const __m256i acc[8], __m128i pos) {
+  // pairs a0 b0 a1 b1 | a2 b2 a3 b3, saturated to 16 bits after the shift
+  const __m256i sums = _mm256_srai_epi32(vcSum8x8(acc), 15);
+  const __m256i ab = _mm256_packs_epi32(sums, _mm256_setzero_si256());
+  // blended as (32767 - frac) * a + frac * b: one multiply-add of each (a, b) pair
+  const __m128i frac = _mm_and_si128(_mm_srli_epi32(pos, 5), _mm_set1_epi32(0x7FFF));
+  const __m128i w4 = _mm_or_si128(_mm_slli_epi32(frac, 16), _mm_sub_epi32(_mm_set1_epi32(32767), frac));
+  const __m256i w = _mm256_permute4x64_epi64(_mm256_castsi128_si256(w4), 0x50);  // w0 w1 w0 w1 | w2 w3 w2 w3
+  const __m256i y = _mm256_madd_epi16(ab, w);  // in lanes 0, 1, 4 and 5
+  return _mm_srai_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(y, 0x08)), 15);
+}
+
 // The interpolated samples at base[i] and pos[i] for i < 4, as 32-bit lanes in order. The phase
 // after 15 is phase 0 read one sample on.
 __attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4Avx2(const int16_t* const base[4], const uint32_t pos[4]) {
@@ -45,25 +60,54 @@ __attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4Avx2(cons
     acc[2 * i] = vcDot32Lanes(base[i], &vcgInterp[k * 32]);
     acc[2 * i + 1] = vcDot32Lanes(base[i] + (k == 15), &vcgInterp[((k + 1) & 15) * 32]);
   }
-  // pairs a0 b0 a1 b1 | a2 b2 a3 b3, saturated to 16 bits after the shift
-  const __m256i sums = _mm256_srai_epi32(vcSum8x8(acc), 15);
-  const __m256i ab = _mm256_packs_epi32(sums, _mm256_setzero_si256());
-  // blended as (32767 - frac) * a + frac * b: one multiply-add of each (a, b) pair
-  const __m128i frac = _mm_and_si128(_mm_srli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pos)), 5),
-                                     _mm_set1_epi32(0x7FFF));
-  const __m128i w4 = _mm_or_si128(_mm_slli_epi32(frac, 16), _mm_sub_epi32(_mm_set1_epi32(32767), frac));
-  const __m256i w = _mm256_permute4x64_epi64(_mm256_castsi128_si256(w4), 0x50);  // w0 w1 w0 w1 | w2 w3 w2 w3
-  const __m256i y = _mm256_madd_epi16(ab, w);  // in lanes 0, 1, 4 and 5
-  return _mm_srai_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(y, 0x08)), 15);
+  return vcBlend4(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos)));
+}
+
+// Where a phase's two sums read: its own taps, the next phase's, and one sample on for the
+// second after phase 15 (the next phase is then phase 0 of the next sample).
+struct PhaseReads {
+  const int16_t* first;
+  const int16_t* second;
+  int32_t secondShift;
+};
+
+struct PhaseReadsTable {
+  PhaseReads phase[16];
+};
+inline constexpr PhaseReadsTable vcgPhaseReads = [] {
+  PhaseReadsTable r{};
+  for (int k = 0; k < 16; ++k) r.phase[k] = {&vcgInterp[k * 32], &vcgInterp[((k + 1) & 15) * 32], k == 15 ? 1 : 0};
+  return r;
+}();
+
+__attribute__((target("avx2"), always_inline)) inline void vcLanesAt(const int16_t* in, uint32_t pos, __m256i* a,
+                                                                   __m256i* b) {
+  const int16_t* base = in + vcPosInt(pos);
+  const PhaseReads& r = vcgPhaseReads.phase[(pos >> 20) & 15];
+  *a = vcDot32Lanes(base, r.first);
+  *b = vcDot32Lanes(base + r.secondShift, r.second);
+}
+
+// vcInterp4Avx2's samples at in + position, the positions in registers and each phase's reads
+// from the table.
+__attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4At(const int16_t* in, uint32_t p0, uint32_t p1,
+                                                                      uint32_t p2, uint32_t p3) {
+  __m256i acc[8];
+  vcLanesAt(in, p0, &acc[0], &acc[1]);
+  vcLanesAt(in, p1, &acc[2], &acc[3]);
+  vcLanesAt(in, p2, &acc[4], &acc[5]);
+  vcLanesAt(in, p3, &acc[6], &acc[7]);
+  return vcBlend4(acc, _mm_setr_epi32(static_cast<int32_t>(p0), static_cast<int32_t>(p1), static_cast<int32_t>(p2),
+                                      static_cast<int32_t>(p3)));
 }
 
 // One interpolated sample the same way, for callers that need each as soon as it is made (the
 // timing tracker's filters take them at once): both sums folded by one tree, the saturations and
 // the blend in the vector unit.
 __attribute__((target("avx2"), always_inline)) inline int16_t vcInterp1Avx2(const int16_t* base, uint32_t pos) {
-  const int k = (pos >> 20) & 15;
-  const __m256i a = vcDot32Lanes(base, &vcgInterp[k * 32]);
-  const __m256i b = vcDot32Lanes(base + (k == 15), &vcgInterp[((k + 1) & 15) * 32]);
+  const PhaseReads& r = vcgPhaseReads.phase[(pos >> 20) & 15];
+  const __m256i a = vcDot32Lanes(base, r.first);
+  const __m256i b = vcDot32Lanes(base + r.secondShift, r.second);
   const __m256i h = _mm256_hadd_epi32(a, b);  // a01 a23 b01 b23 | a45 a67 b45 b67
   __m128i s = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
   s = _mm_hadd_epi32(s, s);                            // a b a b
@@ -125,6 +169,9 @@ struct VcInterpFour {
     n = 0;
   }
 };
+
+// vcfResample's bits for processors with AVX2, in whole steps of four positions.
+int16_t vcResampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs);
 
 // The transmit back end with the sums above and the pulse shaper's sums folded by the same tree:
 // vcfTxSymbols' bits for the modems' shapers (three samples per symbol from 20 taps, six from six),

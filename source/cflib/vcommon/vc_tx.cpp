@@ -50,18 +50,12 @@ int16_t resampleBase(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs)
   return resampleWith<VcInterpEach<>>(rd, wr, out, rs);
 }
 
-#if defined(VC_HAVE_AVX2_KERNELS)
-__attribute__((target("avx2"), flatten)) int16_t resampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs) {
-  return resampleWith<VcInterpFour<>>(rd, wr, out, rs);
-}
-#endif
-
 }  // namespace
 
 int16_t vcfResample(VCZBUF* inSampBufRdp, const VCZBUF* inSampBufWrp, VCZBUF* outSampBufp,
                     VCZRESAMPLE* rs) {
 #if defined(VC_HAVE_AVX2_KERNELS)
-  if (vcHaveAvx2()) return resampleAvx2(inSampBufRdp, inSampBufWrp, outSampBufp, rs);
+  if (vcHaveAvx2()) return vcResampleAvx2(inSampBufRdp, inSampBufWrp, outSampBufp, rs);
 #endif
   return resampleBase(inSampBufRdp, inSampBufWrp, outSampBufp, rs);
 }

@@ -130,11 +130,9 @@ VCBDMSTATUS vfxfTonedet(VCZRXMEM* r, VCZBUF*) {
   VCZCTONEDET& t = r->sdet;
   const VCZDEMOD2T3& d = *r->u.t2;
   const int half = 2 * d.eq.eqlength + 1;
-  int32_t sum = 0;
-  for (int k = 1; k <= 3; ++k) {
-    const VCZCOMPLEX z{d.eq.eqT3Memp[half - k], d.eq.eqT3Memp[2 * half - k]};
-    sum += fxcmag(&z) / 2;
-  }
+  const int16_t* re = d.eq.eqT3Memp;
+  const int16_t* im = d.eq.eqT3Memp + half;
+  const int32_t sum = vcfHalfMagnitudes3(re, im, half);
   t.pwr = static_cast<int16_t>(t.pwr + fxmul(t.pwrtc, static_cast<int16_t>(std::min<int32_t>(sum - t.pwr, 32767))));
   t.count = t.pwr < t.carthresh ? static_cast<int16_t>(t.count + 1) : 0;
   return t.count > t.countthresh ? VCBDMSTATUS{VCBDM_PWR_BELOW} : VCBDMSTATUS{0};
