@@ -209,14 +209,17 @@ inline bool vcBdmStops(VCBDMSTATUS status, VCBDMSTATUS detmask, VCBDMSTATUS rtnm
 // them (and the modulator) into the loop: page data, the bulk of a call, runs through these
 // instead of five calls through pointers per symbol. The carrier's phase and the line's write
 // position stay in locals over the run (the stages touch neither), not stored and read back for
-// every symbol. A service sets one as the flow's run where it sets those stages; while the flow's
-// stages are others, the general loop runs.
+// every symbol. The stages work on a copy of the machine's memory, written back after the run:
+// the client-buffer stage may call out of line, and through the shared record the coder's and
+// scrambler's state would then go to memory and back for every symbol. A service sets one as the
+// flow's run where it sets those stages; while the flow's stages are others, the general loop runs.
 template <VCTXSTAGEF Data, VCTXSTAGEF Scram, VCTXSTAGEF Encode, VCTXSTAGEF Map>
 VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
   VCZTXFLOW& f = baud->txflow;
   if (f.txdataf != Data || f.scramf != Scram || f.encodef != Encode || f.mapf != Map)
     return vcfBdmTxbaudEach(baud, detmask, rtnmask);
-  VCZTXMEM* t = &baud->txmem;
+  VCZTXMEM mem = baud->txmem;
+  VCZTXMEM* t = &mem;
   VCZFASTBULKDLYHDL* line = &baud->txsbuf;
   VCZMOD* mod = t->modParamp;
   uint32_t phase = mod->carrierPhase;
@@ -224,6 +227,7 @@ VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) 
   int16_t* w = line->fstWrp;
   const int16_t* const end = line->fstEndp;
   const int len = line->fstBulkDlyLen;
+  int16_t count = f.txcntr;
   VCBDMSTATUS stopped = 0;
   while (w < end) {
     VCBDMSTATUS st = Data(t);
@@ -232,12 +236,14 @@ VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) 
     st |= Map(t);
     phase += inc;
     vcModulateAt(&t->txsig, phase, w++, len);
-    if (f.txcntr > 0 && --f.txcntr == 0) st |= VCBDM_CNTR_EXPIRED;
+    if (count > 0 && --count == 0) st |= VCBDM_CNTR_EXPIRED;
     if (vcBdmStops(st, detmask, rtnmask)) {
       stopped = st;
       break;
     }
   }
+  f.txcntr = count;
+  baud->txmem = mem;
   mod->carrierPhase = phase;
   line->fstWrp = w;
   return stopped;

@@ -108,8 +108,8 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
   int16_t t3[VC_T3SAMPLES];
   std::memcpy(t3, mod->t3Samples, sizeof(t3));
   const int32_t limit = ns + 32;
-  const uint32_t inc = mod->interpSampInc, incLow = mod->interpSampIncLow;
-  uint32_t pos = mod->interpSampPos, posLow = mod->interpSampPosLow;
+  const uint64_t step = vcPosStepOf(mod->interpSampInc, mod->interpSampIncLow);
+  uint64_t pos = vcPosJoin(mod->interpSampPos, mod->interpSampPosLow);
   int16_t* rd = hdl->fstRdp;
   const int16_t* const wr = hdl->fstWrp;
   const int len = hdl->fstBulkDlyLen;
@@ -130,15 +130,16 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
     uint32_t at[kPositions + 3];
     int n = 0;
     const int32_t runLimit = limit + (run - 1) * ns;
-    while (vcPosStepBefore(pos, posLow, inc, incLow, runLimit)) {
-      base[n] = line + vcPosInt(pos);
-      at[n++] = pos;
+    while (vcPosStepBefore(pos, step, runLimit)) {
+      at[n] = vcPosHigh(pos);
+      base[n] = line + vcPosInt(at[n]);
+      ++n;
       if (n == kPositions) {  // only for steps far shorter than the modems'
         w = interpolateRun(base, at, n, level, w);
         n = 0;
       }
     }
-    pos -= static_cast<uint32_t>(run * ns) << 24;
+    pos -= static_cast<uint64_t>(run * ns) << 56;
     w = interpolateRun(base, at, n, level, w);
     // the state the symbol-by-symbol form leaves: the 33 kept, the last symbol's samples after them
     std::memcpy(t3, line + run * ns, 33 * sizeof(int16_t));
@@ -146,8 +147,8 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
     rd += run;
   }
   std::memcpy(mod->t3Samples, t3, sizeof(t3));
-  mod->interpSampPos = pos;
-  mod->interpSampPosLow = posLow;
+  mod->interpSampPos = vcPosHigh(pos);
+  mod->interpSampPosLow = vcPosLow(pos);
   hdl->fstRdp = rd;
   *out = w;
 }

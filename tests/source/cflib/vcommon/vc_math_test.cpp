@@ -219,10 +219,34 @@ TEST(VcInterp, EveryPhaseHasUnityGainAndPhasesAdvanceByASixteenth) {
   EXPECT_EQ(vcgInterp[16], 2170);
 }
 
+// Steps and the position a block leaves, by the toolkit's halved-sum add (the lowest bits of both
+// low words drop out) and the rule that the second phase (the next sample after phase 15) reads
+// inside the block.
+int referenceSteps(VCZRESAMPLE& rs, int avail) {
+  int steps = 0;
+  for (;;) {
+    uint32_t next[2] = {rs.interpSampPos, rs.interpSampPosLow};
+    const uint32_t inc[2] = {rs.interpSampInc, rs.interpSampIncLow};
+    vcfUAdd64(&next[1], &inc[1]);
+    const int32_t second = (int32_t(next[0]) >> 24) + (((next[0] >> 20) & 15) == 15);
+    if (second >= avail) break;
+    rs.interpSampPos = next[0];
+    rs.interpSampPosLow = next[1];
+    ++steps;
+  }
+  rs.interpSampPos -= uint32_t(avail) << 24;
+  return steps;
+}
+
 TEST(VcResample, OutputCountsFollowTheRateAndATonePassesUnchanged) {
-  for (int index : {0, 3, 6}) {
+  for (int index = 0; index < 7; ++index) {
     VCZRESAMPLE rs;
     vcfInitResample(int16_t(index), &rs);
+    // in phase 15, so that steps land there next to a block's end; an odd low word, whose lowest
+    // bit drops out at the first step
+    rs.interpSampPos = 0x00F80000;
+    rs.interpSampPosLow = 0x9E3779B9;
+    VCZRESAMPLE ref = rs;
     const double step = (rs.interpSampInc + rs.interpSampIncLow / 4294967296.0) / double(1 << 24);
     std::vector<int16_t> in(40 + 8000), out;
     for (size_t n = 0; n < in.size(); ++n) in[n] = int16_t(std::lround(8000 * std::sin(2 * M_PI * 1000 * n / 8000.0)));
@@ -233,10 +257,13 @@ TEST(VcResample, OutputCountsFollowTheRateAndATonePassesUnchanged) {
       const int16_t got = vcfResample(&rd, &wr, &ob, &rs);
       EXPECT_EQ(rd.bufp, &in[at + 40]);
       EXPECT_EQ(ob.bufp - obuf, got);
+      ASSERT_EQ(got, referenceSteps(ref, 40)) << "index " << index << " at " << at;
+      ASSERT_EQ(rs.interpSampPos, ref.interpSampPos) << "index " << index << " at " << at;
+      ASSERT_EQ(rs.interpSampPosLow, ref.interpSampPosLow) << "index " << index << " at " << at;
       out.insert(out.end(), obuf, obuf + got);
       total += got;
     }
-    EXPECT_NEAR(total, 8000 / step, 1.5) << "index " << index;
+    EXPECT_NEAR(total, 8000 / step, 2.5) << "index " << index;  // starting a sample in: one fewer
     const double fsOut = 8000 / step;
     EXPECT_NEAR(toneAmplitude(out, 1000, fsOut, 100), 8000, 80) << "index " << index;
     // no new input: nothing out, position unchanged
