@@ -211,6 +211,23 @@ void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
   txSymbolsBase(out, mod, hdl);
 }
 
+void vcfModulateRun(int16_t* w, int n, int len, uint32_t* phase, uint32_t inc) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) {
+    const int done = vcModulateRunAvx2(w, n, len, phase, inc);
+    w += done;
+    n -= done;
+  }
+#endif
+  uint32_t ph = *phase;
+  for (int i = 0; i < n; ++i) {
+    const VCZCOMPLEX sig{w[i], w[i + len]};
+    ph += inc;
+    vcModulateAt(&sig, ph, w + i, len);
+  }
+  *phase = ph;
+}
+
 void vcfCopyToBulkDly(int16_t** wrpp, const int16_t* re, const int16_t* im, int16_t n, int16_t* base,
                       int16_t len) {
   int16_t* w = *wrpp;
