@@ -115,6 +115,77 @@ __attribute__((target("avx2"), always_inline)) inline int16_t* interpolateRun(co
   return w;
 }
 
+// A run's positions laid out for the interpolator, eight made at a time in the vector unit: for
+// each, where its two sums read (the second a sample on after phase 15), the two phases' taps and
+// the blend's weight pair (32767 - frac, frac).
+template <int kMax>
+struct LaidPositions {
+  alignas(32) int32_t first[kMax + 8];
+  alignas(32) int32_t second[kMax + 8];
+  alignas(32) int32_t tapFirst[kMax + 8];
+  alignas(32) int32_t tapSecond[kMax + 8];
+  alignas(32) int32_t weights[kMax + 8];
+};
+
+// The n positions one step apart from the one after pos (left at the last), laid out; the lanes
+// after n up to the next four repeat the last four's first, so that every read stays where the
+// positions' own do.
+template <int kMax>
+__attribute__((target("avx2"), always_inline)) inline void layPositions(uint64_t& pos, uint64_t step, int n,
+                                                                         LaidPositions<kMax>& lp) {
+  const uint64_t p1 = (pos & ~uint64_t{1}) + step;
+  __m256i a = _mm256_setr_epi64x(static_cast<int64_t>(p1), static_cast<int64_t>(p1 + step),
+                                 static_cast<int64_t>(p1 + 2 * step), static_cast<int64_t>(p1 + 3 * step));
+  __m256i b = _mm256_add_epi64(a, _mm256_set1_epi64x(static_cast<int64_t>(4 * step)));
+  const __m256i eight = _mm256_set1_epi64x(static_cast<int64_t>(8 * step));
+  const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  for (int i = 0; i < n; i += 8) {
+    // the high words of the eight, in order
+    const __m256i mixed = _mm256_blend_epi32(_mm256_srli_epi64(a, 32), b, 0xAA);
+    const __m256i at = _mm256_permutevar8x32_epi32(mixed, order);
+    const __m256i phase = _mm256_and_si256(_mm256_srli_epi32(at, 20), _mm256_set1_epi32(15));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.first + i), _mm256_srai_epi32(at, 24));
+    // a sixteenth on carries into the integer part exactly at phase 15
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.second + i),
+                       _mm256_srai_epi32(_mm256_add_epi32(at, _mm256_set1_epi32(1 << 20)), 24));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.tapFirst + i), _mm256_slli_epi32(phase, 5));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.tapSecond + i),
+                       _mm256_slli_epi32(_mm256_and_si256(_mm256_add_epi32(phase, _mm256_set1_epi32(1)), _mm256_set1_epi32(15)), 5));
+    const __m256i frac = _mm256_and_si256(_mm256_srli_epi32(at, 5), _mm256_set1_epi32(0x7FFF));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.weights + i),
+                       _mm256_or_si256(_mm256_slli_epi32(frac, 16), _mm256_sub_epi32(_mm256_set1_epi32(32767), frac)));
+    a = _mm256_add_epi64(a, eight);
+    b = _mm256_add_epi64(b, eight);
+  }
+  for (int i = n; i < ((n + 3) & ~3); ++i) {
+    const int g = n & ~3;
+    lp.first[i] = lp.first[g];
+    lp.second[i] = lp.second[g];
+    lp.tapFirst[i] = lp.tapFirst[g];
+    lp.tapSecond[i] = lp.tapSecond[g];
+    lp.weights[i] = lp.weights[g];
+  }
+  pos = p1 + static_cast<uint64_t>(n - 1) * step;
+}
+
+// The line samples at laid-out positions i .. i + 3: vcInterp4Avx2's sums, fold and blend.
+template <int kMax>
+__attribute__((target("avx2"), always_inline)) inline __m128i interpolateLaid(const int16_t* line,
+                                                                              const LaidPositions<kMax>& lp, int i) {
+  __m256i acc[8];
+#pragma GCC unroll 4
+  for (int j = 0; j < 4; ++j) {
+    acc[2 * j] = vcDot32Lanes(line + lp.first[i + j], vcgInterp + lp.tapFirst[i + j]);
+    acc[2 * j + 1] = vcDot32Lanes(line + lp.second[i + j], vcgInterp + lp.tapSecond[i + j]);
+  }
+  const __m256i sums = _mm256_srai_epi32(vcSum8x8(acc), 15);
+  const __m256i ab = _mm256_packs_epi32(sums, _mm256_setzero_si256());
+  const __m128i w4 = _mm_load_si128(reinterpret_cast<const __m128i*>(lp.weights + i));
+  const __m256i w = _mm256_permute4x64_epi64(_mm256_castsi128_si256(w4), 0x50);  // w0 w1 w0 w1 | w2 w3 w2 w3
+  const __m256i y = _mm256_madd_epi16(ab, w);  // in lanes 0, 1, 4 and 5
+  return _mm_srai_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(y, 0x08)), 15);
+}
+
 // How many steps vcPosStepBefore takes from pos before `limit`, by one division: the positions
 // after the first grow by the step, and each stays while it lies below the limit less a sixteenth.
 // -1 where that does not hold in unsigned 64 bits (a position below zero, a limit out of the
@@ -149,6 +220,7 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
   const int16_t* const wr = hdl->fstWrp;
   const int len = hdl->fstBulkDlyLen;
   const LineLevel level{mod->amplitude};
+  LaidPositions<kPositions> laid;
   int16_t* w = *out;
   while (rd < wr) {
     const int run = wr - rd < kRun ? static_cast<int>(wr - rd) : kRun;
@@ -163,24 +235,24 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
       else
         shapeSymbol<ns, filtLen>(rd + s, len, taps, line + s * ns);
     }
-    // the run's positions first, then their samples four at a time without a test between them
-    const int16_t* base[kPositions + 3];
-    uint32_t at[kPositions + 3];
+    // the run's positions counted and laid out first, then their samples four at a time
     const int32_t runLimit = limit + (run - 1) * ns;
     const int steps = countSteps(pos, step, runLimit);
     for (int done = 0; done < steps;) {
-      // counted: each position one add on from the last, no test between them
+      // counted: laid out eight at a time, no test between them
       const int n = steps - done < kPositions ? steps - done : kPositions;
-      uint64_t p = (pos & ~uint64_t{1}) + step;
-      for (int i = 0; i < n; ++i, p += step) {
-        at[i] = vcPosHigh(p);
-        base[i] = line + vcPosInt(at[i]);
-        pos = p;
+      layPositions(pos, step, n, laid);
+      int i = 0;
+      for (; i + 4 <= n; i += 4, w += 4) vcStoreUpTo4(w, level(interpolateLaid(line, laid, i)), 4);
+      if (i < n) {
+        vcStoreUpTo4(w, level(interpolateLaid(line, laid, i)), n - i);
+        w += n - i;
       }
-      w = interpolateRun(base, at, n, level, w);
       done += n;
     }
     if (steps < 0) {  // not countable: stepped and tested one by one
+      const int16_t* base[kPositions + 3];
+      uint32_t at[kPositions + 3];
       int n = 0;
       while (vcPosStepBefore(pos, step, runLimit)) {
         at[n] = vcPosHigh(pos);

@@ -337,10 +337,11 @@ TEST(VcTransmit, WideKernelGivesTheBaselineBitsAtFullScale) {
     int16_t ns, taps;
     uint32_t inc, incLow;
   };
-  const Shape shapes[] = {{3, 20, 0x00E66666, 0x66666666}, {6, 6, 0x01333333, 0x33333333}};
+  // and a step far shorter than the modems', whose runs take hundreds of positions
+  const Shape shapes[] = {{3, 20, 0x00E66666, 0x66666666}, {6, 6, 0x01333333, 0x33333333}, {3, 20, 0x00200000, 0x2468ACE1}};
   std::mt19937 rng(11);
   for (int trial = 0; trial < 600; ++trial) {
-    const Shape& sh = shapes[trial & 1];
+    const Shape& sh = shapes[trial % 7 == 3 ? 2 : trial & 1];
     auto taps = fullScale(rng, size_t(2 * sh.ns * sh.taps));
     if (trial % 5 == 0) std::fill(taps.begin(), taps.begin() + sh.taps, int16_t(0));  // a zero block
     // full-scale taps saturate most samples; smaller ones let every sum show
@@ -360,7 +361,8 @@ TEST(VcTransmit, WideKernelGivesTheBaselineBitsAtFullScale) {
     const int symbols = 1 + trial % 70;  // runs of many symbols, and more than one
     VCZMOD modWide = mod;
     std::vector<int16_t> fast(line), fastWide(line);
-    int16_t out[512], outWide[512];
+    std::vector<int16_t> outLine(2048), outWideLine(2048);
+    int16_t *out = outLine.data(), *outWide = outWideLine.data();
     int16_t *w = out, *wWide = outWide;
     VCZFASTBULKDLYHDL hdl{fast.data() + 19, fast.data() + 99, fast.data() + 19 + symbols, fast.data() + 19, 99};
     VCZFASTBULKDLYHDL hdlWide{fastWide.data() + 19, fastWide.data() + 99, fastWide.data() + 19 + symbols,
