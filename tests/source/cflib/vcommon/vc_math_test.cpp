@@ -108,6 +108,19 @@ TEST(VcArith, WideKernelsGiveThePlainFormsBitsAtFullScale) {
     vcGainQ10(wide.data(), n, gain);
     vcGainQ10Plain(plain.data(), n, gain);
     ASSERT_EQ(wide, plain) << n;
+    // the carrier turning a run of symbols (eights and a tail) against one symbol at a time, at
+    // every phase: the line's halves 48 apart, as the transmitter's are 99
+    std::vector<int16_t> run(x.begin(), x.end()), single = run;
+    uint32_t phase = rng(), phaseSingle = phase;
+    const uint32_t inc = trial % 3 == 0 ? 0xC0000000u : uint32_t(rng());
+    vcfModulateRun(run.data(), n % 48, 48, &phase, inc);
+    for (int k = 0; k < n % 48; ++k) {
+      const VCZCOMPLEX sig{single[k], single[k + 48]};
+      phaseSingle += inc;
+      vcModulateAt(&sig, phaseSingle, &single[k], 48);
+    }
+    ASSERT_EQ(run, single) << n;
+    ASSERT_EQ(phase, phaseSingle) << n;
     // the T/3 equaliser: its output and its tap update (32-bit taps, any value)
     std::vector<int32_t> cr(64), ci(64);
     for (auto& v : cr) v = int32_t(rng());
@@ -144,19 +157,6 @@ TEST(VcArith, WideKernelsGiveThePlainFormsBitsAtFullScale) {
     ASSERT_EQ(vcPopcount(~word), __builtin_popcount(~word)) << word;
     // the 2T/3 demodulator's folded low-pass
     ASSERT_EQ(vcT3LPFOne(&x[40]), vcT3LPFOnePlain(&x[40]));
-    // the carrier turning a run of symbols (eights and a tail) against one symbol at a time, at
-    // every phase: the line's halves 48 apart, as the transmitter's are 99
-    std::vector<int16_t> run(x.begin(), x.end()), single = run;
-    uint32_t phase = rng(), phaseSingle = phase;
-    const uint32_t inc = trial % 3 == 0 ? 0xC0000000u : uint32_t(rng());
-    vcfModulateRun(run.data(), n % 48, 48, &phase, inc);
-    for (int k = 0; k < n % 48; ++k) {
-      const VCZCOMPLEX sig{single[k], single[k + 48]};
-      phaseSingle += inc;
-      vcModulateAt(&sig, phaseSingle, &single[k], 48);
-    }
-    ASSERT_EQ(run, single) << n;
-    ASSERT_EQ(phase, phaseSingle) << n;
   }
   int16_t one[1] = {300}, coef[1] = {200};
   EXPECT_EQ(vcfConv(one, coef, 0), (300 * 200) >> 15);
