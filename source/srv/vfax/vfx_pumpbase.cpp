@@ -21,11 +21,13 @@ void keepSymbolHistory(int16_t* line, const int16_t* end) {
   std::memmove(line + kSymLine, from + kSymLine, kSymHist * sizeof(int16_t));
 }
 
-// Runs the machine until the symbol line holds `symbols` symbols of this frame.
+// Runs the machine until the symbol line holds `symbols` symbols of this frame (never past the
+// line's end: a frame takes a few dozen at most).
 void produceSymbols(VFXLOCLMEM* m, int symbols) {
   VCZBAUD& b = m->v17zBaud;
   V17ZSTM& stm = m->v17zStm;
-  b.txsbuf.fstEndp = b.txsbuf.fstWrp + symbols;
+  int16_t* const lineEnd = m->u.tx.v17SymLine + kSymLine;
+  b.txsbuf.fstEndp = symbols < lineEnd - b.txsbuf.fstWrp ? b.txsbuf.fstWrp + symbols : lineEnd;
   for (int guard = 0; b.txsbuf.fstWrp < b.txsbuf.fstEndp && guard < 64; ++guard) {
     m->deferred = 0;
     stm.stp = vcfStmRun(stm.stp, &b.txeventq, m);
