@@ -206,39 +206,46 @@ inline bool vcBdmStops(VCBDMSTATUS status, VCBDMSTATUS detmask, VCBDMSTATUS rtnm
 }
 
 // The transmit machine's loop for one set of stages, called directly so that the compiler takes
-// them (and the modulator) into the loop: page data, the bulk of a call, runs through these
-// instead of five calls through pointers per symbol. The carrier's phase and the line's write
-// position stay in locals over the run (the stages touch neither), not stored and read back for
-// every symbol. A service sets one as the flow's run where it sets those stages; while the flow's
-// stages are others, the general loop runs.
+// them into the loop: page data, the bulk of a call, runs through these instead of five calls
+// through pointers per symbol. The stages work on a copy of the machine's memory, written back
+// after the run: the client-buffer stage may call out of line, and through the shared record the
+// coders' and scrambler's state would then go to memory and back for every symbol. The carrier
+// turns the run's symbols once they are all on the line (no stage reads it), eight at a time where
+// the processor can. A service sets one as the flow's run where it sets those stages; while the
+// flow's stages are others, the general loop runs.
 template <VCTXSTAGEF Data, VCTXSTAGEF Scram, VCTXSTAGEF Encode, VCTXSTAGEF Map>
 VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
   VCZTXFLOW& f = baud->txflow;
   if (f.txdataf != Data || f.scramf != Scram || f.encodef != Encode || f.mapf != Map)
     return vcfBdmTxbaudEach(baud, detmask, rtnmask);
-  VCZTXMEM* t = &baud->txmem;
+  VCZTXMEM mem = baud->txmem;
+  VCZTXMEM* t = &mem;
   VCZFASTBULKDLYHDL* line = &baud->txsbuf;
-  VCZMOD* mod = t->modParamp;
-  uint32_t phase = mod->carrierPhase;
-  const uint32_t inc = mod->phaseInc;
-  int16_t* w = line->fstWrp;
+  int16_t* const from = line->fstWrp;
+  int16_t* w = from;
   const int16_t* const end = line->fstEndp;
   const int len = line->fstBulkDlyLen;
+  int16_t count = f.txcntr;
   VCBDMSTATUS stopped = 0;
+  // the run's symbols onto the line as they are, then turned by the carrier all at once
   while (w < end) {
     VCBDMSTATUS st = Data(t);
     st |= Scram(t);
     st |= Encode(t);
     st |= Map(t);
-    phase += inc;
-    vcModulateAt(&t->txsig, phase, w++, len);
-    if (f.txcntr > 0 && --f.txcntr == 0) st |= VCBDM_CNTR_EXPIRED;
+    w[0] = t->txsig.real;
+    w[len] = t->txsig.imag;
+    ++w;
+    if (count > 0 && --count == 0) st |= VCBDM_CNTR_EXPIRED;
     if (vcBdmStops(st, detmask, rtnmask)) {
       stopped = st;
       break;
     }
   }
-  mod->carrierPhase = phase;
+  f.txcntr = count;
+  baud->txmem = mem;
+  VCZMOD* mod = mem.modParamp;
+  vcfModulateRun(from, static_cast<int>(w - from), len, &mod->carrierPhase, mod->phaseInc);
   line->fstWrp = w;
   return stopped;
 }

@@ -61,44 +61,16 @@ uint16_t v27tscramSerial(bool isScrambler, uint16_t bits, int n, uint32_t* reg, 
 
 namespace {
 
-// Five bits in reverse order: a symbol's bits in the order the register takes them.
-constexpr std::array<uint8_t, 32> kReverse5 = [] {
-  std::array<uint8_t, 32> t{};
-  for (uint32_t x = 0; x < 32; ++x)
-    for (int i = 0; i < 5; ++i)
-      if (x & (1u << i)) t[x] |= static_cast<uint8_t>(1u << (4 - i));
-  return t;
-}();
-
-// The guard counter cannot reach 33 within these bits, and bit i reads only register bits the
-// earlier ones have not shifted in (taps 5, 6, 7, 8 and 11, i < 5): all N bits at once, in the
-// register's order (bit i of the symbol at N - 1 - i after the shift), where each tap is one shift.
-template <bool isScrambler, int N>
-__attribute__((always_inline)) inline uint16_t scrambleWord(uint16_t bits, uint32_t* reg, uint16_t* guard) {
-  static_assert(N >= 1 && N <= 5);
-  constexpr uint32_t mask = (1u << N) - 1;
-  const uint32_t shifted = *reg << N;
-  const uint32_t in = kReverse5[bits & mask] >> (5 - N);
-  const uint32_t out = in ^ (((shifted >> 6) ^ (shifted >> 7)) & mask);
-  const uint32_t r = shifted | (isScrambler ? out : in);
-  // a bit that differs from all three taps restarts the guard count; the last such bit of the
-  // symbol is the lowest in register order
-  const uint32_t differs = (r ^ (r >> 8)) & (r ^ (r >> 9)) & (r ^ (r >> 12)) & mask;
-  *reg = r;
-  *guard = static_cast<uint16_t>(differs == 0 ? *guard + N : __builtin_ctz(differs));
-  return static_cast<uint16_t>(kReverse5[out] >> (5 - N));
-}
-
 // The scrambler or descrambler fixed, so that each form is straight code.
 template <bool isScrambler>
 uint16_t scramble(uint16_t bits, int n, uint32_t* reg, uint16_t* guard) {
   if (*guard + n <= 32) {
     switch (n) {
-      case 1: return scrambleWord<isScrambler, 1>(bits, reg, guard);
-      case 2: return scrambleWord<isScrambler, 2>(bits, reg, guard);
-      case 3: return scrambleWord<isScrambler, 3>(bits, reg, guard);
-      case 4: return scrambleWord<isScrambler, 4>(bits, reg, guard);
-      case 5: return scrambleWord<isScrambler, 5>(bits, reg, guard);
+      case 1: return v27tScrambleWord<isScrambler, 1>(bits, reg, guard);
+      case 2: return v27tScrambleWord<isScrambler, 2>(bits, reg, guard);
+      case 3: return v27tScrambleWord<isScrambler, 3>(bits, reg, guard);
+      case 4: return v27tScrambleWord<isScrambler, 4>(bits, reg, guard);
+      case 5: return v27tScrambleWord<isScrambler, 5>(bits, reg, guard);
       default: break;
     }
   }

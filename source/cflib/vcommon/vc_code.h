@@ -3,6 +3,7 @@
 // family), differential and trellis coding, the rate sequence and the rate table.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "vc_baud.h"
@@ -40,14 +41,46 @@ extern const VCRXSTAGEF vctGpcDesLUT[7];
 uint16_t v27tscram(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard);
 // The same a bit at a time: the reference, and the form taken near the guard's count.
 uint16_t v27tscramSerial(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard);
-inline VCBDMSTATUS vcf27Scram2(VCZTXMEM* t) {
-  t->scout = v27tscram(true, t->txdata, 2, &t->screg, &t->nones);
+
+// Five bits in reverse order: a symbol's bits in the order the register takes them.
+inline constexpr std::array<uint8_t, 32> kV27tReverse5 = [] {
+  std::array<uint8_t, 32> t{};
+  for (uint32_t x = 0; x < 32; ++x)
+    for (int i = 0; i < 5; ++i)
+      if (x & (1u << i)) t[x] |= static_cast<uint8_t>(1u << (4 - i));
+  return t;
+}();
+
+// v27tscram's N bits where the guard counter cannot reach 33 within them (guard + N <= 32): bit i
+// reads only register bits the earlier ones have not shifted in (taps 5, 6, 7, 8 and 11, i < 5),
+// so all N bits at once, in the register's order (bit i of the symbol at N - 1 - i after the
+// shift), where each tap is one shift.
+template <bool isScrambler, int N>
+__attribute__((always_inline)) inline uint16_t v27tScrambleWord(uint16_t bits, uint32_t* reg, uint16_t* guard) {
+  static_assert(N >= 1 && N <= 5);
+  constexpr uint32_t mask = (1u << N) - 1;
+  const uint32_t shifted = *reg << N;
+  const uint32_t in = kV27tReverse5[bits & mask] >> (5 - N);
+  const uint32_t out = in ^ (((shifted >> 6) ^ (shifted >> 7)) & mask);
+  const uint32_t r = shifted | (isScrambler ? out : in);
+  // a bit that differs from all three taps restarts the guard count; the last such bit of the
+  // symbol is the lowest in register order
+  const uint32_t differs = (r ^ (r >> 8)) & (r ^ (r >> 9)) & (r ^ (r >> 12)) & mask;
+  *reg = r;
+  *guard = static_cast<uint16_t>(differs == 0 ? *guard + N : __builtin_ctz(differs));
+  return static_cast<uint16_t>(kV27tReverse5[out] >> (5 - N));
+}
+
+// The transmit stages inline for the baud machine's runs: the word form, the serial one near the
+// guard's count.
+template <int N>
+inline VCBDMSTATUS vcf27Scram(VCZTXMEM* t) {
+  t->scout = t->nones + N <= 32 ? v27tScrambleWord<true, N>(t->txdata, &t->screg, &t->nones)
+                                : v27tscramSerial(true, t->txdata, N, &t->screg, &t->nones);
   return 0;
 }
-inline VCBDMSTATUS vcf27Scram3(VCZTXMEM* t) {
-  t->scout = v27tscram(true, t->txdata, 3, &t->screg, &t->nones);
-  return 0;
-}
+inline VCBDMSTATUS vcf27Scram2(VCZTXMEM* t) { return vcf27Scram<2>(t); }
+inline VCBDMSTATUS vcf27Scram3(VCZTXMEM* t) { return vcf27Scram<3>(t); }
 VCBDMSTATUS vcf27Descram2(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS vcf27Descram3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 

@@ -179,4 +179,9 @@ int16_t vcResampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* r
 // shaper, which is left to the baseline form.
 bool vcTxSymbolsAvx2(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl);
 
+// vcfModulateRun's eights of symbols with the same bits: the carrier's sine and cosine gathered
+// from the quarter table, the Q15 products by the rounding multiply-high. Returns how many
+// symbols it turned (a multiple of eight), the phase moved on by as many.
+int vcModulateRunAvx2(int16_t* w, int n, int len, uint32_t* phase, uint32_t inc);
+
 #endif

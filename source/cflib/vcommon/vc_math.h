@@ -142,6 +142,10 @@ inline void vcModulateAt(const VCZCOMPLEX* sig, uint32_t phase, int16_t* w, int 
   w[len] = out.imag;
 }
 
+// n symbols on the fast bulk delay line at w (imaginary line len further on), turned in place by
+// the carrier's next n phases from *phase, which is left at the last: a run's vcModulateAt calls.
+void vcfModulateRun(int16_t* w, int n, int len, uint32_t* phase, uint32_t inc);
+
 // The symbol turned by the carrier's next phase onto the fast bulk delay line.
 inline void vcfModulate(const VCZCOMPLEX* sig, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
   mod->carrierPhase += mod->phaseInc;

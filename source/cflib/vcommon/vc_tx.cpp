@@ -31,18 +31,20 @@ __attribute__((always_inline)) inline int16_t resampleWith(VCZBUF* inSampBufRdp,
   // position and output pointer in locals: written through the output, the records would be reloaded
   const int16_t* in = inSampBufRdp->bufp;
   Collector c{outSampBufp->bufp};
-  uint32_t pos = rs->interpSampPos, posLow = rs->interpSampPosLow;
-  const uint32_t inc = rs->interpSampInc, incLow = rs->interpSampIncLow;
+  uint64_t pos = vcPosJoin(rs->interpSampPos, rs->interpSampPosLow);
+  const uint64_t step = vcPosStepOf(rs->interpSampInc, rs->interpSampIncLow);
   int16_t produced = 0;
-  while (vcPosStepBefore(pos, posLow, inc, incLow, avail)) {
-    c.push(in + vcPosInt(pos), pos);
+  while (vcPosStepBefore(pos, step, avail)) {
+    const uint32_t at = vcPosHigh(pos);
+    c.push(in + vcPosInt(at), at);
     ++produced;
   }
   c.flush();
   outSampBufp->bufp = c.out;
   inSampBufRdp->bufp = inSampBufWrp->bufp;
-  rs->interpSampPos = pos - (static_cast<uint32_t>(avail) << 24);
-  rs->interpSampPosLow = posLow;
+  pos -= static_cast<uint64_t>(avail) << 56;
+  rs->interpSampPos = vcPosHigh(pos);
+  rs->interpSampPosLow = vcPosLow(pos);
   return produced;
 }
 
@@ -149,9 +151,9 @@ __attribute__((always_inline)) inline void txSymbolsWith(int16_t** out, VCZMOD* 
   const int32_t limit = ns + 32;
   const int16_t* realBlocks = mod->passBandCoeffp;
   const int16_t* imagBlocks = mod->passBandCoeffp + ns * taps;
-  const uint32_t inc = mod->interpSampInc, incLow = mod->interpSampIncLow;
+  const uint64_t step = vcPosStepOf(mod->interpSampInc, mod->interpSampIncLow);
   const int32_t amplitude = mod->amplitude;
-  uint32_t pos = mod->interpSampPos, posLow = mod->interpSampPosLow;
+  uint64_t pos = vcPosJoin(mod->interpSampPos, mod->interpSampPosLow);
   int16_t* rd = hdl->fstRdp;
   const int16_t* const wr = hdl->fstWrp;
   const int len = hdl->fstBulkDlyLen;
@@ -165,18 +167,19 @@ __attribute__((always_inline)) inline void txSymbolsWith(int16_t** out, VCZMOD* 
       t3[33 + k] = vcSat16(y);
     }
     // resampled to 8000/s while both interpolation phases lie inside the line
-    while (vcPosStepBefore(pos, posLow, inc, incLow, limit)) {
-      const int32_t y = vcInterpAtWith<Dot>(&t3[vcPosInt(pos)], pos);
+    while (vcPosStepBefore(pos, step, limit)) {
+      const uint32_t at = vcPosHigh(pos);
+      const int32_t y = vcInterpAtWith<Dot>(&t3[vcPosInt(at)], at);
       *w++ = vcSat16((y * amplitude) >> 13);
     }
     int16_t kept[33];  // a fixed-size copy through a temporary: no library call per symbol
     std::memcpy(kept, t3 + ns, sizeof(kept));
     std::memcpy(t3, kept, sizeof(kept));
-    pos -= static_cast<uint32_t>(ns) << 24;
+    pos -= static_cast<uint64_t>(ns) << 56;
   }
   std::memcpy(mod->t3Samples, t3, sizeof(t3));
-  mod->interpSampPos = pos;
-  mod->interpSampPosLow = posLow;
+  mod->interpSampPos = vcPosHigh(pos);
+  mod->interpSampPosLow = vcPosLow(pos);
   hdl->fstRdp = rd;
   *out = w;
 }
@@ -200,6 +203,23 @@ void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
   if (vcHaveAvx2() && vcTxSymbolsAvx2(out, mod, hdl)) return;
 #endif
   txSymbolsBase(out, mod, hdl);
+}
+
+void vcfModulateRun(int16_t* w, int n, int len, uint32_t* phase, uint32_t inc) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) {
+    const int done = vcModulateRunAvx2(w, n, len, phase, inc);
+    w += done;
+    n -= done;
+  }
+#endif
+  uint32_t ph = *phase;
+  for (int i = 0; i < n; ++i) {
+    const VCZCOMPLEX sig{w[i], w[i + len]};
+    ph += inc;
+    vcModulateAt(&sig, ph, w + i, len);
+  }
+  *phase = ph;
 }
 
 void vcfCopyToBulkDly(int16_t** wrpp, const int16_t* re, const int16_t* im, int16_t n, int16_t* base,

@@ -38,6 +38,28 @@ __attribute__((target("avx2"), always_inline)) inline void shapeSymbol(const int
   }
 }
 
+// Four symbols' 4 ns samples the same way, four samples to a fold: the fold's lanes take the
+// samples in line order across the symbols, so that every fold stores four whole samples.
+template <int ns, int taps>
+__attribute__((target("avx2"), always_inline)) inline void shapeFourSymbols(const int16_t* rd, int len,
+                                                                            const VCZSHAPETAPS& t, int16_t* line) {
+#pragma GCC unroll 6
+  for (int g = 0; g < ns; ++g) {
+    __m256i acc[8];
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+      const int i = 4 * g + (j & 3), s = i / ns, k = i % ns, d = j < 4 ? k : ns + k;
+      const int16_t* x = (j < 4 ? rd : rd + len) + s;
+      acc[j] = _mm256_madd_epi16(vcLoad16(x - 15), vcLoad16(t.late[d]));
+      if (taps > 16) acc[j] = _mm256_add_epi32(acc[j], _mm256_madd_epi16(vcLoad16(x - taps + 1), vcLoad16(t.early[d])));
+    }
+    const __m256i sums = _mm256_srai_epi32(vcSum8x8(acc), 15);
+    const __m128i re_im = _mm_packs_epi32(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+    const __m128i y = _mm_subs_epi16(re_im, _mm_srli_si128(re_im, 8));
+    vcStoreUpTo4(line + 33 + 4 * g, y, 4);
+  }
+}
+
 // The same for filters of up to eight taps (the late taps' first eight lanes are zero): the real
 // and imaginary line's eight samples ending at the symbol side by side, so that one
 // multiply-add takes both of a sample's blocks, and horizontal adds fold four sums at a time.
@@ -93,6 +115,90 @@ __attribute__((target("avx2"), always_inline)) inline int16_t* interpolateRun(co
   return w;
 }
 
+// A run's positions laid out for the interpolator, eight made at a time in the vector unit: for
+// each, where its two sums read (the second a sample on after phase 15), the two phases' taps and
+// the blend's weight pair (32767 - frac, frac).
+template <int kMax>
+struct LaidPositions {
+  alignas(32) int32_t first[kMax + 8];
+  alignas(32) int32_t second[kMax + 8];
+  alignas(32) int32_t tapFirst[kMax + 8];
+  alignas(32) int32_t tapSecond[kMax + 8];
+  alignas(32) int32_t weights[kMax + 8];
+};
+
+// The n positions one step apart from the one after pos (left at the last), laid out; the lanes
+// after n up to the next four repeat the last four's first, so that every read stays where the
+// positions' own do.
+template <int kMax>
+__attribute__((target("avx2"), always_inline)) inline void layPositions(uint64_t& pos, uint64_t step, int n,
+                                                                         LaidPositions<kMax>& lp) {
+  const uint64_t p1 = (pos & ~uint64_t{1}) + step;
+  __m256i a = _mm256_setr_epi64x(static_cast<int64_t>(p1), static_cast<int64_t>(p1 + step),
+                                 static_cast<int64_t>(p1 + 2 * step), static_cast<int64_t>(p1 + 3 * step));
+  __m256i b = _mm256_add_epi64(a, _mm256_set1_epi64x(static_cast<int64_t>(4 * step)));
+  const __m256i eight = _mm256_set1_epi64x(static_cast<int64_t>(8 * step));
+  const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  for (int i = 0; i < n; i += 8) {
+    // the high words of the eight, in order
+    const __m256i mixed = _mm256_blend_epi32(_mm256_srli_epi64(a, 32), b, 0xAA);
+    const __m256i at = _mm256_permutevar8x32_epi32(mixed, order);
+    const __m256i phase = _mm256_and_si256(_mm256_srli_epi32(at, 20), _mm256_set1_epi32(15));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.first + i), _mm256_srai_epi32(at, 24));
+    // a sixteenth on carries into the integer part exactly at phase 15
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.second + i),
+                       _mm256_srai_epi32(_mm256_add_epi32(at, _mm256_set1_epi32(1 << 20)), 24));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.tapFirst + i), _mm256_slli_epi32(phase, 5));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.tapSecond + i),
+                       _mm256_slli_epi32(_mm256_and_si256(_mm256_add_epi32(phase, _mm256_set1_epi32(1)), _mm256_set1_epi32(15)), 5));
+    const __m256i frac = _mm256_and_si256(_mm256_srli_epi32(at, 5), _mm256_set1_epi32(0x7FFF));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.weights + i),
+                       _mm256_or_si256(_mm256_slli_epi32(frac, 16), _mm256_sub_epi32(_mm256_set1_epi32(32767), frac)));
+    a = _mm256_add_epi64(a, eight);
+    b = _mm256_add_epi64(b, eight);
+  }
+  for (int i = n; i < ((n + 3) & ~3); ++i) {
+    const int g = n & ~3;
+    lp.first[i] = lp.first[g];
+    lp.second[i] = lp.second[g];
+    lp.tapFirst[i] = lp.tapFirst[g];
+    lp.tapSecond[i] = lp.tapSecond[g];
+    lp.weights[i] = lp.weights[g];
+  }
+  pos = p1 + static_cast<uint64_t>(n - 1) * step;
+}
+
+// The line samples at laid-out positions i .. i + 3: vcInterp4Avx2's sums, fold and blend.
+template <int kMax>
+__attribute__((target("avx2"), always_inline)) inline __m128i interpolateLaid(const int16_t* line,
+                                                                              const LaidPositions<kMax>& lp, int i) {
+  __m256i acc[8];
+#pragma GCC unroll 4
+  for (int j = 0; j < 4; ++j) {
+    acc[2 * j] = vcDot32Lanes(line + lp.first[i + j], vcgInterp + lp.tapFirst[i + j]);
+    acc[2 * j + 1] = vcDot32Lanes(line + lp.second[i + j], vcgInterp + lp.tapSecond[i + j]);
+  }
+  const __m256i sums = _mm256_srai_epi32(vcSum8x8(acc), 15);
+  const __m256i ab = _mm256_packs_epi32(sums, _mm256_setzero_si256());
+  const __m128i w4 = _mm_load_si128(reinterpret_cast<const __m128i*>(lp.weights + i));
+  const __m256i w = _mm256_permute4x64_epi64(_mm256_castsi128_si256(w4), 0x50);  // w0 w1 w0 w1 | w2 w3 w2 w3
+  const __m256i y = _mm256_madd_epi16(ab, w);  // in lanes 0, 1, 4 and 5
+  return _mm_srai_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(y, 0x08)), 15);
+}
+
+// How many steps vcPosStepBefore takes from pos before `limit`, by one division: the positions
+// after the first grow by the step, and each stays while it lies below the limit less a sixteenth.
+// -1 where that does not hold in unsigned 64 bits (a position below zero, a limit out of the
+// line's range) or the count would be far beyond any run's.
+inline int countSteps(uint64_t pos, uint64_t step, int32_t limit) {
+  const uint64_t first = (pos & ~uint64_t{1}) + step;
+  if (step == 0 || limit < 1 || limit > 127 || static_cast<int64_t>(first) < 0) return -1;
+  const uint64_t end = (static_cast<uint64_t>(limit) << 56) - (uint64_t{1} << 52);
+  if (first >= end) return 0;
+  const uint64_t more = (end - 1 - first) / step;
+  return more < (1u << 20) ? static_cast<int>(more) + 1 : -1;
+}
+
 // ns samples per symbol from filters of filtLen taps: constants, so that the sums stay in registers.
 // The symbols go in runs: all of a run's pass-band samples first, in one line behind the 33 kept,
 // then its positions, whose line samples are taken four at a time across the symbols. The
@@ -108,51 +214,118 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
   int16_t t3[VC_T3SAMPLES];
   std::memcpy(t3, mod->t3Samples, sizeof(t3));
   const int32_t limit = ns + 32;
-  const uint32_t inc = mod->interpSampInc, incLow = mod->interpSampIncLow;
-  uint32_t pos = mod->interpSampPos, posLow = mod->interpSampPosLow;
+  const uint64_t step = vcPosStepOf(mod->interpSampInc, mod->interpSampIncLow);
+  uint64_t pos = vcPosJoin(mod->interpSampPos, mod->interpSampPosLow);
   int16_t* rd = hdl->fstRdp;
   const int16_t* const wr = hdl->fstWrp;
   const int len = hdl->fstBulkDlyLen;
   const LineLevel level{mod->amplitude};
+  LaidPositions<kPositions> laid;
   int16_t* w = *out;
   while (rd < wr) {
     const int run = wr - rd < kRun ? static_cast<int>(wr - rd) : kRun;
     int16_t line[33 + kRun * ns + 4];  // four more: the shaper stores up to four samples at a time
     std::memcpy(line, t3, 33 * sizeof(int16_t));
-    for (int s = 0; s < run; ++s) {
+    int s = 0;
+    if constexpr (filtLen > 8)
+      for (; s + 4 <= run; s += 4) shapeFourSymbols<ns, filtLen>(rd + s, len, taps, line + s * ns);
+    for (; s < run; ++s) {
       if constexpr (filtLen <= 8)
         shapeSymbolNarrow<ns>(rd + s, len, taps, line + s * ns);
       else
         shapeSymbol<ns, filtLen>(rd + s, len, taps, line + s * ns);
     }
-    // the run's positions first, then their samples four at a time without a test between them
-    const int16_t* base[kPositions + 3];
-    uint32_t at[kPositions + 3];
-    int n = 0;
+    // the run's positions counted and laid out first, then their samples four at a time
     const int32_t runLimit = limit + (run - 1) * ns;
-    while (vcPosStepBefore(pos, posLow, inc, incLow, runLimit)) {
-      base[n] = line + vcPosInt(pos);
-      at[n++] = pos;
-      if (n == kPositions) {  // only for steps far shorter than the modems'
-        w = interpolateRun(base, at, n, level, w);
-        n = 0;
+    const int steps = countSteps(pos, step, runLimit);
+    for (int done = 0; done < steps;) {
+      // counted: laid out eight at a time, no test between them
+      const int n = steps - done < kPositions ? steps - done : kPositions;
+      layPositions(pos, step, n, laid);
+      int i = 0;
+      for (; i + 4 <= n; i += 4, w += 4) vcStoreUpTo4(w, level(interpolateLaid(line, laid, i)), 4);
+      if (i < n) {
+        vcStoreUpTo4(w, level(interpolateLaid(line, laid, i)), n - i);
+        w += n - i;
       }
+      done += n;
     }
-    pos -= static_cast<uint32_t>(run * ns) << 24;
-    w = interpolateRun(base, at, n, level, w);
+    if (steps < 0) {  // not countable: stepped and tested one by one
+      const int16_t* base[kPositions + 3];
+      uint32_t at[kPositions + 3];
+      int n = 0;
+      while (vcPosStepBefore(pos, step, runLimit)) {
+        at[n] = vcPosHigh(pos);
+        base[n] = line + vcPosInt(at[n]);
+        if (++n == kPositions) {
+          w = interpolateRun(base, at, n, level, w);
+          n = 0;
+        }
+      }
+      w = interpolateRun(base, at, n, level, w);
+    }
+    pos -= static_cast<uint64_t>(run * ns) << 56;
     // the state the symbol-by-symbol form leaves: the 33 kept, the last symbol's samples after them
     std::memcpy(t3, line + run * ns, 33 * sizeof(int16_t));
     std::memcpy(t3 + 33, line + (run - 1) * ns + 33, ns * sizeof(int16_t));
     rd += run;
   }
   std::memcpy(mod->t3Samples, t3, sizeof(t3));
-  mod->interpSampPos = pos;
-  mod->interpSampPosLow = posLow;
+  mod->interpSampPos = vcPosHigh(pos);
+  mod->interpSampPosLow = vcPosLow(pos);
   hdl->fstRdp = rd;
   *out = w;
 }
 
 }  // namespace
+
+namespace {
+
+// The sine's quarter with one entry after it, so that a 32-bit gather at any entry stays inside.
+struct SineQuarterPadded {
+  int16_t v[16384 + 1];
+};
+constexpr SineQuarterPadded padSineQuarter() {
+  SineQuarterPadded t{};
+  for (int i = 0; i < 16384; ++i) t.v[i] = vcgSineQuarter.v[i];
+  return t;
+}
+constexpr SineQuarterPadded kSineQuarterPadded = padSineQuarter();
+
+// fxsin of eight 16-bit phases (in 32-bit lanes), as 32-bit lanes.
+__attribute__((target("avx2"), always_inline)) inline __m256i sine8(__m256i p) {
+  const __m256i flip = _mm256_sub_epi32(_mm256_setzero_si256(), _mm256_and_si256(_mm256_srli_epi32(p, 14), _mm256_set1_epi32(1)));
+  const __m256i x = _mm256_and_si256(_mm256_xor_si256(p, flip), _mm256_set1_epi32(0x3FFF));
+  const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(kSineQuarterPadded.v), x, 2);
+  const __m256i r = _mm256_srai_epi32(_mm256_slli_epi32(words, 16), 16);  // the entry, 0 .. 32767
+  const __m256i negate = _mm256_srai_epi32(_mm256_slli_epi32(p, 16), 31);  // the second half turn
+  return _mm256_sub_epi32(_mm256_xor_si256(r, negate), negate);
+}
+
+// Eight 32-bit lanes (each in 16 bits) packed to eight 16-bit ones in order.
+__attribute__((target("avx2"), always_inline)) inline __m128i pack8(__m256i v) {
+  return _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) int vcModulateRunAvx2(int16_t* w, int n, int len, uint32_t* phase, uint32_t inc) {
+  uint32_t ph = *phase;
+  const __m256i steps = _mm256_mullo_epi32(_mm256_set1_epi32(static_cast<int>(inc)), _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8));
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i p = _mm256_srli_epi32(_mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(ph)), steps), 16);
+    const __m128i c = pack8(sine8(_mm256_and_si256(_mm256_add_epi32(p, _mm256_set1_epi32(16384)), _mm256_set1_epi32(0xFFFF))));
+    const __m128i s = pack8(sine8(p));
+    const __m128i re = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i));
+    const __m128i im = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i + len));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w + i), _mm_sub_epi16(_mm_mulhrs_epi16(re, c), _mm_mulhrs_epi16(im, s)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w + i + len), _mm_add_epi16(_mm_mulhrs_epi16(re, s), _mm_mulhrs_epi16(im, c)));
+    ph += 8 * inc;
+  }
+  *phase = ph;
+  return i;
+}
 
 bool vcTxSymbolsAvx2(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {
   // taps set around the setter have no laid-out form: the baseline form reads them as they are

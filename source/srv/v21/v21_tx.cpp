@@ -25,14 +25,16 @@ constexpr CarrierTable kCarrier = makeCarrierTable();
 void hsfv21tx(HSZV21TX& tx, int16_t dev, int16_t* out, int n) {
   HSZV21GMSK& g = tx.gmsk;
   // the phase and pulse in locals: written through `out`, the record would be reloaded every sample
-  uint16_t phase = g.phase;
   const int16_t* pulse = g.pulsep;
   const int32_t amp = g.txAmp, inc = g.carrierInc;
+  // the phase wraps at 2048, which divides the 32-bit wrap: summed unmasked, masked where read, so
+  // that each sample's step is one add on the last instead of an add, a mask and a conversion
+  uint32_t phase = g.phase;
   for (int i = 0; i < n; ++i) {
     out[i] = static_cast<int16_t>((kCarrier.v[phase & 0x7FF] * amp) >> 15);
-    phase = static_cast<uint16_t>((phase + inc + ((dev * int32_t{pulse[i]}) >> 15)) & 0x7FF);
+    phase += static_cast<uint32_t>(inc + ((dev * int32_t{pulse[i]}) >> 15));
   }
-  g.phase = phase;
+  g.phase = static_cast<uint16_t>(phase & 0x7FF);
   g.pulsep = pulse + n;
 }
 

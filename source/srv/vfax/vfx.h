@@ -102,7 +102,9 @@ struct V17ZTX {
   int16_t v17txrem[16];  // samples carried into the next frame
   int16_t v17txremidx;
   VCZMOD v17zModParam;
-  int16_t v17BulkDly[40];
+  // The symbols' line for the pulse shaper, real half then imaginary half: each frame's symbols
+  // written after the 19 the shaper reaches back for, which are moved to the front for the next.
+  int16_t v17SymLine[2 * 99];
 };
 
 struct V17ZT3PARM {

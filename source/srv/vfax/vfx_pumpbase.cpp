@@ -9,12 +9,25 @@ namespace {
 
 constexpr int kFrame = 80;
 constexpr int kTimHist = 34;  // timing interpolator history
+constexpr int kSymLine = 99;  // each half of the transmit symbol line
+constexpr int kSymHist = 19;  // symbols of the last frame the pulse shaper reaches back for
+static_assert(sizeof(V17ZTX::v17SymLine) == 2 * kSymLine * sizeof(int16_t));
 
-// Runs the machine until the symbol line holds `symbols` symbols of this frame.
+// The symbol line's history for the next frame: the last kSymHist symbols of each half to its
+// front (the halves overlap themselves when a frame wrote fewer).
+void keepSymbolHistory(int16_t* line, const int16_t* end) {
+  const int16_t* from = end - kSymHist;
+  std::memmove(line, from, kSymHist * sizeof(int16_t));
+  std::memmove(line + kSymLine, from + kSymLine, kSymHist * sizeof(int16_t));
+}
+
+// Runs the machine until the symbol line holds `symbols` symbols of this frame (never past the
+// line's end: a frame takes a few dozen at most).
 void produceSymbols(VFXLOCLMEM* m, int symbols) {
   VCZBAUD& b = m->v17zBaud;
   V17ZSTM& stm = m->v17zStm;
-  b.txsbuf.fstEndp = b.txsbuf.fstWrp + symbols;
+  int16_t* const lineEnd = m->u.tx.v17SymLine + kSymLine;
+  b.txsbuf.fstEndp = symbols < lineEnd - b.txsbuf.fstWrp ? b.txsbuf.fstWrp + symbols : lineEnd;
   for (int guard = 0; b.txsbuf.fstWrp < b.txsbuf.fstEndp && guard < 64; ++guard) {
     m->deferred = 0;
     stm.stp = vcfStmRun(stm.stp, &b.txeventq, m);
@@ -28,7 +41,7 @@ void vfxPumpTxFrame(VFXLOCLMEM* m, const VFXTXFRAMEPARM& p) {
   V17ZTX& tx = m->u.tx;
   VCZBAUD& b = m->v17zBaud;
   if (!(m->v17zState.status & VFX_TXBULKSET)) {
-    vcfInitBulkDly(tx.v17BulkDly, 20, &tx.v17zModParam);
+    std::memset(tx.v17SymLine, 0, sizeof(tx.v17SymLine));
     p.initModulator(m);
     tx.v17txremidx = 0;
     m->v17zState.status |= VFX_TXBULKSET;
@@ -37,8 +50,8 @@ void vfxPumpTxFrame(VFXLOCLMEM* m, const VFXTXFRAMEPARM& p) {
   int16_t out[kFrame + 32];
   std::memcpy(out, tx.v17txrem, sizeof(int16_t) * static_cast<size_t>(tx.v17txremidx));
   int16_t* w = out + tx.v17txremidx;
-  int16_t fast[2 * 99];
-  vcfInitFastBulkDly(tx.v17BulkDly, tx.v17zModParam.modWrtp, 20, &b.txsbuf, fast, 99, 20);
+  int16_t* const fresh = tx.v17SymLine + kSymHist;
+  b.txsbuf = VCZFASTBULKDLYHDL{fresh, tx.v17SymLine + kSymLine, fresh, fresh, kSymLine};
 
   if (m->pageflag & PF_TXSTART) {
     p.start(m);
@@ -56,13 +69,12 @@ void vfxPumpTxFrame(VFXLOCLMEM* m, const VFXTXFRAMEPARM& p) {
     owed = 1;
   }
   const int made = static_cast<int>(w - out);
-  const int n = static_cast<int>(b.txsbuf.fstWrp - b.txsbuf.fstStp);
-  vcfCopyToBulkDly(&tx.v17zModParam.modWrtp, b.txsbuf.fstStp, b.txsbuf.fstStp + 99, static_cast<int16_t>(n),
-                   tx.v17BulkDly, 20);
+  keepSymbolHistory(tx.v17SymLine, b.txsbuf.fstWrp);
   const int rem = made - kFrame;
   if (rem < 0 || rem > 12) lhapiAssertHandlerVerbose(p.assertSource, __LINE__);
-  std::memset(m->vfxtxbuf, 0, sizeof(m->vfxtxbuf));
-  std::memcpy(m->vfxtxbuf, out, sizeof(int16_t) * static_cast<size_t>(made < kFrame ? made : kFrame));
+  const int full = made < kFrame ? made : kFrame;
+  std::memcpy(m->vfxtxbuf, out, sizeof(int16_t) * static_cast<size_t>(full));
+  std::memset(m->vfxtxbuf + full, 0, sizeof(int16_t) * static_cast<size_t>(kFrame - full));
   tx.v17txremidx = static_cast<int16_t>(rem < 0 ? 0 : (rem > 16 ? 16 : rem));
   std::memcpy(tx.v17txrem, out + kFrame, sizeof(int16_t) * static_cast<size_t>(tx.v17txremidx));
   vcfGenEventStd(VFX_TXBITS_EVT, static_cast<uint16_t>(b.txmem.txtotalBits - bitsBefore), 0);
