@@ -525,8 +525,8 @@ std::vector<uint8_t> floodDatagram(uint32_t k, std::mt19937* random) {
 // of IFPs that fill several pool blocks each, IFPs as large as a frame carries, lengths that run
 // past the end and noise, one datagram per tick for 3000 ticks. The T.38 and fax relay pools run
 // dry again and again while the reorder delay holds what they took. The daemon's log grows by at
-// most 100 lines per 200 ticks (a second of board time), a dry pool is reported (a line per block)
-// at most once per 2000 ticks, and the call can still be ended. The test grants the board's ticks
+// most 100 lines per 200 ticks (a second of board time), a dry pool is reported (a line for each
+// of its first 32 blocks) at most once per 2000 ticks, and the call can still be ended. The test grants the board's ticks
 // itself, so the datagrams meet the same ticks in every run.
 TEST_F(FaxCall, FloodOfDatagramsKeepsTheDaemonsLogBoundedInBoardTime) {
   const std::string cng = dir.file("cng.wav");

@@ -62,6 +62,10 @@ extern MEM_BufPool* MEM_gBufPoolList;
 // Frames (5 ms) between two reports of pools that run dry: 10 s.
 constexpr uint32_t MEM_POOL_DRY_REPORT_FRAMES = 2000;
 
+// Blocks a dry-spell report lists (a line each); a larger pool's rest is summed up in one line,
+// so that one report stays well inside what the log may take in a second under a flood.
+constexpr int MEM_POOL_DRY_DUMP_BLOCKS = 32;
+
 // Bytes of pool memory that hold exactly `count` blocks of `bufSize` usable bytes, with the same
 // slack for alignment as the framework's own pools.
 constexpr size_t MEM_BufPoolMemSize(size_t bufSize, size_t count) {

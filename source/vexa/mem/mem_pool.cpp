@@ -1,4 +1,5 @@
 // Fixed-size block pools.
+#include <climits>
 #include <cstring>
 
 #include "lhapi.h"
@@ -27,8 +28,8 @@ MEM_BlockHdr* poolBlockOf(const MEM_BufPool* pool, const void* data) {
 // A pool runs dry under a flood from outside, refusing allocation after allocation: its state is
 // dumped when that starts, and the refusals are counted until it serves again. A flood that lets
 // the pool recover between datagrams would start a new dry spell every few frames, and it runs
-// several pools dry at once (a fax call's T.38 and fax relay pools), each dump a line per block;
-// so a spell is reported only when the last report of any pool is at least
+// several pools dry at once (a fax call's T.38 and fax relay pools), each dump a line per block
+// (at most MEM_POOL_DRY_DUMP_BLOCKS of them); so a spell is reported only when the last report of any pool is at least
 // MEM_POOL_DRY_REPORT_FRAMES old. Each pool counts the spells in between and sums them up with its
 // next report.
 struct DryReportClock {
@@ -36,6 +37,37 @@ struct DryReportClock {
   uint32_t lastReportFrame = 0;
 };
 DryReportClock gDryReports;  // under the lhapi lock: it is taken here for pools used without it
+
+// The pool's state and a line for each of its first `maxBlocks` blocks; the blocks past them are
+// counted in one line.
+void poolDump(MEM_BufPool* pool, int maxBlocks) {
+  if (pool == nullptr) return;
+  lhapiErrorPrint("BufPool @ %p, # free = %d, lowWater = %d, size = %d, Free = %p\n",
+                  static_cast<void*>(pool), pool->numFreeBuf, pool->lowWaterMark,
+                  static_cast<int>(pool->bufSize), static_cast<void*>(pool->core.freep));
+  const size_t stride = poolStride(pool);
+  int listed = 0, unlisted = 0;
+  for (uint8_t* p = pool->startp; p + stride < pool->endp; p += stride) {
+    if (listed == maxBlocks) {
+      unlisted += 1;
+      continue;
+    }
+    listed += 1;
+    auto* hdr = reinterpret_cast<MEM_BlockHdr*>(p);
+    const char* state = hdr->debugStartTag == MEM_POOL_START_FREE    ? ", Free "
+                        : hdr->debugStartTag == MEM_POOL_START_INUSE ? ", Alloc"
+                                                                     : ", *****";
+    if (hdr->fileName != nullptr) {
+      lhapiErrorPrint("  Hdr @ %p, Data @ %p%s, %s@%d, nextp = %p\n", static_cast<void*>(hdr),
+                      MEM_DataOf(hdr), state, hdr->fileName, hdr->lineNum,
+                      static_cast<void*>(hdr->nextp));
+    } else {
+      lhapiErrorPrint("  Hdr @ %p, Data @ %p%s, nextp = %p\n", static_cast<void*>(hdr),
+                      MEM_DataOf(hdr), state, static_cast<void*>(hdr->nextp));
+    }
+  }
+  if (unlisted > 0) lhapiErrorPrint("  ... and %d more blocks not listed\n", unlisted);
+}
 
 void poolDryStarts(MEM_BufPool* pool) {
   LhapiLockGuard lock;  // the lock is recursive: a caller may hold it already
@@ -52,7 +84,7 @@ void poolDryStarts(MEM_BufPool* pool) {
     pool->quietSpells = 0;
     pool->quietRefusals = 0;
   }
-  MEM_BufPoolDump(pool);
+  poolDump(pool, MEM_POOL_DRY_DUMP_BLOCKS);
   LHAPI_ASSERT_FAIL();
 }
 
@@ -216,24 +248,4 @@ void MEM_BufPoolFree(MEM_BufPool* pool, void* data) {
   MEM_BufPoolFree_Unprotected(pool, data);
 }
 
-void MEM_BufPoolDump(MEM_BufPool* pool) {
-  if (pool == nullptr) return;
-  lhapiErrorPrint("BufPool @ %p, # free = %d, lowWater = %d, size = %d, Free = %p\n",
-                  static_cast<void*>(pool), pool->numFreeBuf, pool->lowWaterMark,
-                  static_cast<int>(pool->bufSize), static_cast<void*>(pool->core.freep));
-  const size_t stride = poolStride(pool);
-  for (uint8_t* p = pool->startp; p + stride < pool->endp; p += stride) {
-    auto* hdr = reinterpret_cast<MEM_BlockHdr*>(p);
-    const char* state = hdr->debugStartTag == MEM_POOL_START_FREE    ? ", Free "
-                        : hdr->debugStartTag == MEM_POOL_START_INUSE ? ", Alloc"
-                                                                     : ", *****";
-    if (hdr->fileName != nullptr) {
-      lhapiErrorPrint("  Hdr @ %p, Data @ %p%s, %s@%d, nextp = %p\n", static_cast<void*>(hdr),
-                      MEM_DataOf(hdr), state, hdr->fileName, hdr->lineNum,
-                      static_cast<void*>(hdr->nextp));
-    } else {
-      lhapiErrorPrint("  Hdr @ %p, Data @ %p%s, nextp = %p\n", static_cast<void*>(hdr),
-                      MEM_DataOf(hdr), state, static_cast<void*>(hdr->nextp));
-    }
-  }
-}
+void MEM_BufPoolDump(MEM_BufPool* pool) { poolDump(pool, INT_MAX); }

@@ -137,6 +137,7 @@ TEST(LhapiAssert, LogsOneErrorLineWithTheFileNameAndReturns) {
 // counted when it serves again. A flood that lets the pool recover between datagrams starts dry
 // spell after spell: only one per report interval is reported, the ones in between are summed up
 // with the next report. A flood runs several pools dry at once: the interval is one for all pools.
+// A large pool's report lists its first blocks and counts the rest.
 TEST(LhapiPoolLog, APoolThatRunsDryIsReportedOncePerSpellAndPerInterval) {
   std::vector<uint8_t> memory(MEM_BufPoolMemSize(16, 2));
   MEM_BufPool pool{};
@@ -144,9 +145,12 @@ TEST(LhapiPoolLog, APoolThatRunsDryIsReportedOncePerSpellAndPerInterval) {
   void* first = MEM_BufPoolAlloc(&pool);
   void* second = MEM_BufPoolAlloc(&pool);
   ASSERT_NE(second, nullptr);
-  std::vector<uint8_t> otherMemory(MEM_BufPoolMemSize(16, 1));
+  constexpr int kOtherBlocks = MEM_POOL_DRY_DUMP_BLOCKS + 3;
+  std::vector<uint8_t> otherMemory(MEM_BufPoolMemSize(16, kOtherBlocks));
   MEM_BufPool other{};
-  ASSERT_EQ(MEM_InitBufPoolNoAdd(&other, 16, otherMemory.data(), otherMemory.size()), 1);
+  ASSERT_EQ(MEM_InitBufPoolNoAdd(&other, 16, otherMemory.data(), otherMemory.size()), kOtherBlocks);
+  std::vector<void*> otherRest;
+  for (int i = 1; i < kOtherBlocks; ++i) otherRest.push_back(MEM_BufPoolAlloc(&other));
   void* otherHeld = MEM_BufPoolAlloc(&other);
   auto linesWith = [](const std::string& out, const std::string& text) {
     int n = 0;
@@ -204,11 +208,14 @@ TEST(LhapiPoolLog, APoolThatRunsDryIsReportedOncePerSpellAndPerInterval) {
   out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(linesWith(out, " ran dry 1 more times (4 allocations refused) since its last report"), 1) << out;
   EXPECT_EQ(linesWith(out, " serves again after refusing 5 allocations"), 1) << out;
-  EXPECT_EQ(linesWith(out, "\n"), 5) << out;
+  EXPECT_EQ(linesWith(out, "  Hdr @ "), MEM_POOL_DRY_DUMP_BLOCKS) << out;
+  EXPECT_EQ(linesWith(out, "  ... and 3 more blocks not listed"), 1) << out;
+  EXPECT_EQ(linesWith(out, "\n"), MEM_POOL_DRY_DUMP_BLOCKS + 5) << out;
   KNL_gGlobals.frameSyncCount = savedFrames;
   MEM_BufPoolFree(&pool, first);
   MEM_BufPoolFree(&pool, second);
   MEM_BufPoolFree(&other, otherHeld);
+  for (void* block : otherRest) MEM_BufPoolFree(&other, block);
 }
 
 void hostDrop(QRN_Handle, QRN_SocketMsg* msg) { QRN_FreeSocketMsg(msg); }
