@@ -27,6 +27,14 @@ void nodeUnlink(KNL_ThreadNode* node) {
   node->pPrevThread = nullptr;
 }
 
+// Takes the node out of its list to be linked again at once: its own links are left as they are,
+// for the insertion to overwrite.
+void nodeDetach(KNL_ThreadNode* node) {
+  if (node->pNextThread == nullptr) return;
+  node->pPrevThread->pNextThread = node->pNextThread;
+  node->pNextThread->pPrevThread = node->pPrevThread;
+}
+
 void nodeInsertBefore(KNL_ThreadNode* node, KNL_ThreadNode* position) {
   node->pNextThread = position;
   node->pPrevThread = position->pPrevThread;
@@ -42,6 +50,40 @@ KNL_Thread* fromAllNode(KNL_ThreadNode* node) {
 }
 
 int16_t wrap16(int value) { return static_cast<int16_t>(static_cast<uint16_t>(value)); }
+
+// Whether `other` goes behind `thread` in the ready list: fewer pending samples, or as many and a
+// lower priority. The list is kept in this order; equal pairs stay in the order they became ready.
+bool readiesAfter(const KNL_Thread* other, const KNL_Thread* thread) {
+  return other->semaphore < thread->semaphore ||
+         (other->semaphore == thread->semaphore && other->priority < thread->priority);
+}
+
+// Moves the thread into the list of `state` at its head (every list but the ready list).
+void linkAtHead(KNL_Thread* thread, KNL_ThreadState state) {
+  nodeDetach(&thread->stateNode);
+  thread->state = state;
+  nodeInsertBefore(&thread->stateNode, KNL_gGlobals.stateList[state].pNextThread);
+}
+
+// Moves the thread into the ready list, before the first thread that readies after it. `hint`, when
+// given, is a thread of the ready list, which is in order: when the hint does not ready after this
+// thread and the one behind it does (or there is none), the place is behind the hint, found
+// without the walk (in an ordered list every thread before the hint readies no later than it).
+void linkReady(KNL_Thread* thread, const KNL_Thread* hint) {
+  nodeDetach(&thread->stateNode);
+  thread->state = KNL_STATE_READY;
+  KNL_ThreadList* list = &KNL_gGlobals.stateList[KNL_STATE_READY];
+  if (hint != nullptr && !readiesAfter(hint, thread)) {
+    KNL_ThreadNode* behind = hint->stateNode.pNextThread;
+    if (behind == list || readiesAfter(fromStateNode(behind), thread)) {
+      nodeInsertBefore(&thread->stateNode, behind);
+      return;
+    }
+  }
+  KNL_ThreadNode* pos = list->pNextThread;
+  while (pos != list && !readiesAfter(fromStateNode(pos), thread)) pos = pos->pNextThread;
+  nodeInsertBefore(&thread->stateNode, pos);
+}
 
 void insertByPriority(KNL_Thread* thread) {
   KNL_ThreadList* list = &KNL_gGlobals.allList;
@@ -105,23 +147,12 @@ void KNL_SetThreadState_Unprotected(KNL_Thread* thread, KNL_ThreadState state) {
     LHAPI_ASSERT_FAIL();
     return;
   }
-  nodeUnlink(&thread->stateNode);
-  thread->state = state;
-  KNL_ThreadList* list = &KNL_gGlobals.stateList[state];
-  if (state != KNL_STATE_READY) {
-    nodeInsertBefore(&thread->stateNode, list->pNextThread);
-    return;
+  if (state == KNL_STATE_READY) {
+    // Ready list: most pending samples first, then higher priority, then first come.
+    linkReady(thread, nullptr);
+  } else {
+    linkAtHead(thread, state);
   }
-  // Ready list: most pending samples first, then higher priority, then first come.
-  KNL_ThreadNode* pos = list->pNextThread;
-  for (; pos != list; pos = pos->pNextThread) {
-    const KNL_Thread* other = fromStateNode(pos);
-    if (other->semaphore < thread->semaphore ||
-        (other->semaphore == thread->semaphore && other->priority < thread->priority)) {
-      break;
-    }
-  }
-  nodeInsertBefore(&thread->stateNode, pos);
 }
 
 void KNL_SetThreadPriority_Unprotected(KNL_Thread* thread, KNL_ThreadPriority priority) {
@@ -173,6 +204,14 @@ void KNL_FrameSync() {
   }
   bool overrun = false;
   if (!(g.cpuStatus & KNL_INGRESS_OVERRUN)) {
+    // Threads are credited in ascending priority, so those that become ready together mostly go
+    // right behind the one made ready before them. While the ready list holds only threads made
+    // ready by this crediting (it was empty, as a run pass leaves it), it is in order, and the
+    // last one made ready is a hint for the next; the event sent at an overrun's start may reach
+    // code that changes the lists, so the hint goes then.
+    const KNL_ThreadList* ready = &g.stateList[KNL_STATE_READY];
+    bool hintValid = listEmpty(ready);
+    KNL_Thread* hint = nullptr;
     KNL_ThreadNode* node = g.allList.pNextThread;
     while (node != &g.allList) {
       KNL_Thread* t = fromAllNode(node);
@@ -187,11 +226,14 @@ void KNL_FrameSync() {
           g.cpuStatus &= ~KNL_INGRESS_OVERRUN_RESET;
           g.cpuStatus |= KNL_INGRESS_OVERRUN;
           sendOverrunEvent(1);
+          hintValid = false;
+          hint = nullptr;
         }
       }
       if (t->semaphore >= 0) {
         if (t->state == KNL_STATE_WAITING) {
-          KNL_SetThreadState_Unprotected(t, KNL_STATE_READY);
+          linkReady(t, hint);
+          if (hintValid) hint = t;
         } else {
           t->overrunCount += 1;
           overrun = true;
@@ -213,7 +255,7 @@ void KNL_RunReadyThreads() {
   KNL_ThreadList* ready = &g.stateList[KNL_STATE_READY];
   while (!listEmpty(ready)) {
     KNL_Thread* t = fromStateNode(ready->pNextThread);
-    KNL_SetThreadState_Unprotected(t, KNL_STATE_ACTIVE);
+    linkAtHead(t, KNL_STATE_ACTIVE);
     t->semaphore = wrap16(t->semaphore - t->frameSize);
     g.activeThread = t;
     // The body runs without the lock (one level of it), so it may take the lock itself.
@@ -239,13 +281,19 @@ void KNL_RunReadyThreads() {
     }
     if (t->frameSize == 0) {
       // A thread whose frame size became 0 stays suspended.
-      KNL_SetThreadState_Unprotected(t, KNL_STATE_SUSPENDED);
+      linkAtHead(t, KNL_STATE_SUSPENDED);
+    } else if (t->semaphore < 0) {
+      linkAtHead(t, KNL_STATE_WAITING);
     } else {
-      KNL_SetThreadState_Unprotected(t, t->semaphore < 0 ? KNL_STATE_WAITING : KNL_STATE_READY);
+      linkReady(t, nullptr);
     }
   }
-  if (g.frameSyncNestingLevel > 0) g.frameSyncNestingLevel -= 1;
-  if (g.frameSyncNestingLevel == 0 && (g.cpuStatus & KNL_INGRESS_OVERRUN)) {
+  // The level is read once: read back together with the status word beside it, a value just
+  // stored would stall the load.
+  unsigned level = g.frameSyncNestingLevel;
+  if (level > 0) level -= 1;
+  g.frameSyncNestingLevel = level;
+  if (level == 0 && (g.cpuStatus & KNL_INGRESS_OVERRUN)) {
     g.cpuStatus &= ~KNL_INGRESS_OVERRUN;
     g.cpuStatus |= KNL_INGRESS_OVERRUN_FLUSH;
     sendOverrunEvent(0);

@@ -76,7 +76,7 @@ TEST_F(KnlTest, ThreadsRunOncePerFrameOfCreditedSamples) {
 
 TEST_F(KnlTest, MorePendingSamplesRunFirstThenHigherPriority) {
   Probe& low = make("low", 40, 216);
-  make("high", 40, 472);
+  Probe& high = make("high", 40, 472);
   // Equal credit: the higher priority runs first.
   tick();
   EXPECT_EQ(runs_, (std::vector<std::string>{"high", "low"}));
@@ -89,6 +89,18 @@ TEST_F(KnlTest, MorePendingSamplesRunFirstThenHigherPriority) {
   }
   tick();
   EXPECT_EQ(runs_, (std::vector<std::string>{"low", "high", "low"}));
+  runs_.clear();
+  // Threads made ready by one frame sync, credited in ascending priority, take their places by
+  // pending samples whatever the order they are credited in: low 40, mid 80, high none left over.
+  Probe& mid = make("mid", 40, 344);
+  {
+    LhapiLockGuard lock;
+    EXPECT_EQ(high.thread.semaphore, -40);
+    low.thread.semaphore = 0;
+    mid.thread.semaphore = 40;
+  }
+  tick();
+  EXPECT_EQ(runs_, (std::vector<std::string>{"mid", "mid", "low", "high", "mid", "low"}));
 }
 
 TEST_F(KnlTest, ChangesRequestedByABodyApplyAfterItReturns) {
