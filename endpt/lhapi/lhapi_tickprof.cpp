@@ -2,7 +2,10 @@
 // lock only keeps a report from reading a tick half recorded.
 #include "lhapi_tickprof.h"
 
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -41,7 +44,21 @@ struct TickRecord {
   long majorFaults = 0;
   long voluntarySwitches = 0;
   long involuntarySwitches = 0;
+  // The processors the tick began and ended on, and the host's steal time (ms, in /proc/stat's
+  // 10 ms steps) on them and on all processors over the window from the last reading up to the
+  // tick's end: the only time the guest kernel knows the host took from it.
+  int cpu[2] = {-1, -1};
+  int64_t stealMs = 0, stealAllMs = 0, stealWindowMs = 0;
   uint64_t index = 0;
+};
+
+// /proc/stat's steal counters, read on the tick thread between ticks (about 10 us a reading).
+constexpr int kMaxCpus = 256;
+constexpr uint64_t kStealBaselineTicks = 20;  // a fresh baseline every 100 ms
+struct StealReading {
+  int64_t atNs = 0;
+  int64_t allMs = 0;
+  std::array<int64_t, kMaxCpus> cpuMs{};
 };
 
 struct Profile {
@@ -51,6 +68,11 @@ struct Profile {
   int64_t totalCpuNs = 0;
   int64_t fastestProbeNs = 0;
   std::array<TickRecord, kSlowest> slowest{};  // slowest first; cpuNs 0: unused
+  // Over all ticks: what the kernel did for the thread inside them.
+  uint64_t ticksWithFaults = 0, ticksWithSwitches = 0, lastTickWithFaults = 0;
+  long minorFaults = 0, majorFaults = 0, voluntarySwitches = 0, involuntarySwitches = 0;
+  StealReading firstSteal, steal;
+  int statFd = -1;
   // The tick under way.
   TickRecord current;
   const void* longestThread = nullptr;
@@ -79,6 +101,35 @@ void describeThread(const ThreadLabel& label, const void* thread, char* text, si
   } else {
     std::snprintf(text, size, "thread %p", thread);
   }
+}
+
+// Reads the steal column of /proc/stat (USER_HZ units, 10 ms) for all processors and each one.
+bool readSteal(int fd, StealReading& out) {
+  char text[16384];
+  const ssize_t n = fd >= 0 ? pread(fd, text, sizeof text - 1, 0) : -1;
+  if (n <= 0) return false;
+  text[n] = '\0';
+  const long msPerUnit = 1000 / std::max(1L, sysconf(_SC_CLK_TCK));
+  for (char* line = text; line != nullptr && std::strncmp(line, "cpu", 3) == 0;) {
+    char* next = std::strchr(line, '\n');
+    if (next != nullptr) *next++ = '\0';
+    int cpu = -1;
+    const char* fields = line + 3;
+    if (*fields != ' ') cpu = static_cast<int>(std::strtol(fields, const_cast<char**>(&fields), 10));
+    long long v[8] = {};
+    if (std::sscanf(fields, "%lld %lld %lld %lld %lld %lld %lld %lld", &v[0], &v[1], &v[2], &v[3],
+                    &v[4], &v[5], &v[6], &v[7]) == 8) {
+      if (cpu < 0) out.allMs = v[7] * msPerUnit;
+      else if (cpu < kMaxCpus) out.cpuMs[static_cast<size_t>(cpu)] = v[7] * msPerUnit;
+    }
+    line = next;
+  }
+  out.atNs = lhapiTickProfileNowNs();
+  return true;
+}
+
+int64_t cpuStealMs(const StealReading& r, int cpu) {
+  return cpu >= 0 && cpu < kMaxCpus ? r.cpuMs[static_cast<size_t>(cpu)] : 0;
 }
 
 // A fixed piece of work, timed: in a tick that took long, a probe as slow as the work shows that
@@ -127,6 +178,12 @@ void lhapiTickProfileReset() {
   p.totalCpuNs = 0;
   p.fastestProbeNs = 0;
   p.slowest.fill(TickRecord{});
+  p.ticksWithFaults = p.ticksWithSwitches = p.lastTickWithFaults = 0;
+  p.minorFaults = p.majorFaults = p.voluntarySwitches = p.involuntarySwitches = 0;
+  if (p.statFd < 0) p.statFd = open("/proc/stat", O_RDONLY | O_CLOEXEC);
+  p.steal = StealReading{};
+  readSteal(p.statFd, p.steal);
+  p.firstSteal = p.steal;
 }
 
 void lhapiTickProfileBegin() {
@@ -136,6 +193,7 @@ void lhapiTickProfileBegin() {
   p.longestThread = nullptr;
   p.runningLabel = p.longestLabel = ThreadLabel{};
   getrusage(RUSAGE_THREAD, &p.startUsage);
+  p.current.cpu[0] = sched_getcpu();
   p.current.probeNs[0] = speedProbeNs();
   p.startCpuNs = threadCpuNs();
   p.startWallNs = p.stageStartNs = lhapiTickProfileNowNs();
@@ -172,14 +230,54 @@ void lhapiTickProfileServiceRan(uint16_t service, int64_t ns) {
   }
 }
 
+namespace {
+
+// The kernel's service to the thread over the tick just ended, into the record and the totals.
+void countKernelService(Profile& p, TickRecord& r) {
+  rusage now{};
+  getrusage(RUSAGE_THREAD, &now);
+  r.minorFaults = now.ru_minflt - p.startUsage.ru_minflt;
+  r.majorFaults = now.ru_majflt - p.startUsage.ru_majflt;
+  r.voluntarySwitches = now.ru_nvcsw - p.startUsage.ru_nvcsw;
+  r.involuntarySwitches = now.ru_nivcsw - p.startUsage.ru_nivcsw;
+  p.minorFaults += r.minorFaults;
+  p.majorFaults += r.majorFaults;
+  p.voluntarySwitches += r.voluntarySwitches;
+  p.involuntarySwitches += r.involuntarySwitches;
+  if (r.minorFaults + r.majorFaults > 0) {
+    p.ticksWithFaults += 1;
+    p.lastTickWithFaults = p.ticks;
+  }
+  if (r.voluntarySwitches + r.involuntarySwitches > 0) p.ticksWithSwitches += 1;
+}
+
+// The host's steal time over the window from the last reading to now, on the tick's processors
+// and on all of them. Read after a slow tick, and every so often for a recent baseline.
+void countSteal(Profile& p, TickRecord* slow) {
+  StealReading now;
+  if (!readSteal(p.statFd, now)) return;
+  if (slow != nullptr) {
+    slow->stealAllMs = now.allMs - p.steal.allMs;
+    slow->stealMs = cpuStealMs(now, slow->cpu[0]) - cpuStealMs(p.steal, slow->cpu[0]);
+    if (slow->cpu[1] != slow->cpu[0])
+      slow->stealMs += cpuStealMs(now, slow->cpu[1]) - cpuStealMs(p.steal, slow->cpu[1]);
+    slow->stealWindowMs = (now.atNs - p.steal.atNs) / 1000000;
+  }
+  p.steal = now;
+}
+
+}  // namespace
+
 void lhapiTickProfileEnd() {
   if (!gLhapiTickProfileOn) return;
   Profile& p = profile();
   TickRecord& r = p.current;
   r.cpuNs = threadCpuNs() - p.startCpuNs;
   r.wallNs = lhapiTickProfileNowNs() - p.startWallNs;
+  r.cpu[1] = sched_getcpu();
   r.probeNs[1] = speedProbeNs();
   std::lock_guard<std::mutex> guard(p.lock);
+  countKernelService(p, r);
   for (int64_t probe : r.probeNs) {
     if (p.fastestProbeNs == 0 || probe < p.fastestProbeNs) p.fastestProbeNs = probe;
   }
@@ -187,14 +285,12 @@ void lhapiTickProfileEnd() {
   p.totalCpuNs += r.cpuNs;
   p.histogram[std::min<size_t>(static_cast<size_t>(std::max<int64_t>(r.cpuNs, 0) / kBucketNs),
                                kBuckets - 1)] += 1;
-  if (r.cpuNs <= p.slowest.back().cpuNs) return;
-  // One of the slowest: what the kernel did for the thread meanwhile, and who ran longest.
-  rusage now{};
-  getrusage(RUSAGE_THREAD, &now);
-  r.minorFaults = now.ru_minflt - p.startUsage.ru_minflt;
-  r.majorFaults = now.ru_majflt - p.startUsage.ru_majflt;
-  r.voluntarySwitches = now.ru_nvcsw - p.startUsage.ru_nvcsw;
-  r.involuntarySwitches = now.ru_nivcsw - p.startUsage.ru_nivcsw;
+  if (r.cpuNs <= p.slowest.back().cpuNs) {
+    if (p.ticks % kStealBaselineTicks == 0) countSteal(p, nullptr);
+    return;
+  }
+  // One of the slowest: the host's steal around it, and who ran longest.
+  countSteal(p, &r);
   describeThread(p.longestLabel, p.longestThread, r.longestThread, sizeof r.longestThread);
   auto at = std::find_if(p.slowest.begin(), p.slowest.end(),
                          [&](const TickRecord& s) { return r.cpuNs > s.cpuNs; });
@@ -217,6 +313,15 @@ size_t lhapiTickProfileReport(char* text, size_t size) {
       static_cast<unsigned long long>(p.ticks), avgUs, percentileUs(p, 0.5), percentileUs(p, 0.99),
       percentileUs(p, 0.999), percentileUs(p, 0.9999),
       static_cast<double>(p.slowest.front().cpuNs) / 1000);
+  put("tick profile: kernel service inside ticks: %llu ticks with page faults (%ld minor, %ld major, "
+      "the last in tick %llu), "
+      "%llu with context switches (%ld voluntary, %ld involuntary); host steal %lld ms over %.0f s "
+      "on all processors\n",
+      static_cast<unsigned long long>(p.ticksWithFaults), p.minorFaults, p.majorFaults,
+      static_cast<unsigned long long>(p.lastTickWithFaults),
+      static_cast<unsigned long long>(p.ticksWithSwitches), p.voluntarySwitches,
+      p.involuntarySwitches, static_cast<long long>(p.steal.allMs - p.firstSteal.allMs),
+      static_cast<double>(p.steal.atNs - p.firstSteal.atNs) / 1e9);
   for (const TickRecord& r : p.slowest) {
     if (r.cpuNs == 0) break;
     char service[24];
@@ -227,7 +332,8 @@ size_t lhapiTickProfileReport(char* text, size_t size) {
     }
     put("  tick %llu: cpu %.1f us, wall %.1f us (messages %.1f, pcm in %.1f, pcm out %.1f, "
         "threads %.1f: %d run, longest %.1f us %s, longest block %.1f us %s), "
-        "speed probe %.1f/%.1f us (fastest %.1f), faults %ld/%ld, switches %ld/%ld\n",
+        "speed probe %.1f/%.1f us (fastest %.1f), faults %ld/%ld, switches %ld/%ld, "
+        "cpu %d/%d, steal %lld ms (all processors %lld ms) in %lld ms\n",
         static_cast<unsigned long long>(r.index), static_cast<double>(r.cpuNs) / 1000,
         static_cast<double>(r.wallNs) / 1000, static_cast<double>(r.stageNs[LHAPI_TICK_SHIM]) / 1000,
         static_cast<double>(r.stageNs[LHAPI_TICK_INGRESS]) / 1000,
@@ -237,7 +343,9 @@ size_t lhapiTickProfileReport(char* text, size_t size) {
         static_cast<double>(r.longestServiceNs) / 1000, service,
         static_cast<double>(r.probeNs[0]) / 1000, static_cast<double>(r.probeNs[1]) / 1000,
         static_cast<double>(p.fastestProbeNs) / 1000, r.minorFaults, r.majorFaults,
-        r.voluntarySwitches, r.involuntarySwitches);
+        r.voluntarySwitches, r.involuntarySwitches, r.cpu[0], r.cpu[1],
+        static_cast<long long>(r.stealMs), static_cast<long long>(r.stealAllMs),
+        static_cast<long long>(r.stealWindowMs));
   }
   return used;
 }
