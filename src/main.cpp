@@ -12,6 +12,8 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -190,6 +192,39 @@ void streams_and_buses_init() {
   if (!audio_tx_bus) exit_failure("Failed to create audio_tx bus");
 }
 
+// Whether the process may lock more memory than RLIMIT_MEMLOCK: CAP_IPC_LOCK in its effective set.
+bool mayLockBeyondLimit() {
+  FILE* status = fopen("/proc/self/status", "re");
+  if (!status) return false;
+  char line[256];
+  unsigned long long effective = 0;
+  while (fgets(line, sizeof line, status)) {
+    if (sscanf(line, "CapEff: %llx", &effective) == 1) break;
+  }
+  fclose(status);
+  constexpr int CAP_IPC_LOCK_BIT = 14;
+  return (effective >> CAP_IPC_LOCK_BIT) & 1;
+}
+
+// On the real-time tick a page of the daemon's that the kernel dropped (code or data under memory
+// pressure) would be read back inside a 5 ms tick. Every page the daemon has touched or touches
+// from here on stays resident; pages are locked as they are first touched, so that the threads'
+// stacks and the heap cost no more memory than they use. Without the privilege to lock beyond
+// the limit, locking future mappings could make a later allocation fail: then nothing is locked.
+// Tests and the soak (ORVOX_NO_RT=1) run unlocked, like the rest of their non-real-time set-up.
+void lockMemory() {
+  const char* noRt = getenv("ORVOX_NO_RT");
+  if (noRt && strcmp(noRt, "1") == 0) return;
+  struct rlimit limit {};
+  const bool unlimited = getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
+  if (!unlimited && !mayLockBeyondLimit()) {
+    printf("Memory not locked: no privilege to lock it\n");
+    return;
+  }
+  if (mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) != 0)
+    printf("Memory not locked: %s\n", strerror(errno));
+}
+
 int orderly_exit() {
   shutdown_all();
   return 1;
@@ -232,6 +267,8 @@ int orvoxdMain() {
   if (isatty(1)) setbuf(stdout, nullptr);
   else setvbuf(stdout, nullptr, _IOLBF, 0);
 
+  // Before the library starts its threads, so that their stacks are locked too.
+  lockMemory();
   if (lineEarlyInit() != 0) return orderly_exit();
   if (signals_init() != 0) return orderly_exit();
   tinyBase = tl_base_new();

@@ -45,7 +45,7 @@ void lhapiInit(int distributed) {
 
 void lhapiDeinit() {
   if (gLhapiTickProfileOn) {
-    static char report[4096];
+    static char report[8192];
     lhapiTickProfileReport(report, sizeof report);
     std::fputs(report, stdout);
     std::fflush(stdout);

@@ -1,8 +1,11 @@
 // An optional profile of the DSP tick, switched on by ORVOX_TICK_PROFILE=1 in the environment:
 // the processor time of every tick as a distribution, and for the slowest ticks where the time
-// went (host messages, PCM in and out, the kernel threads and the longest of them) and whether
-// the kernel had to serve the thread meanwhile (page faults, context switches). Off, it costs one
-// test of a flag at each stage.
+// went (host messages, PCM in and out, the kernel threads and the longest of them), whether the
+// kernel had to serve the thread meanwhile (page faults, context switches; counted over all ticks
+// too), the processors it ran on, and the host's steal time and the machine's interrupts around
+// it (served on the thread's processor, they are charged to it). On, it reads /proc/stat
+// after each of the slowest ticks and every 20 ticks, outside the tick's timed work. Off, it
+// costs one test of a flag at each stage.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,7 @@
 // Host adaptation layer: semaphores, the RTP clock, the assertion hook and the frame entry.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -24,9 +26,20 @@ std::vector<std::string>& calls() {
   return c;
 }
 
-// The frame sync whose PCM ingress burns kSlowIngressNs of the thread's processor time.
+// The frame sync whose PCM ingress burns kSlowIngressNs of the thread's processor time and takes
+// a page fault on each of kSlowIngressPages fresh pages.
 std::atomic<uint32_t> gSlowIngressTick{~0u};
 constexpr int64_t kSlowIngressNs = 2000000;
+constexpr size_t kSlowIngressPages = 32;
+
+void touchFreshPages() {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* area = mmap(nullptr, kSlowIngressPages * page, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (area == MAP_FAILED) return;
+  for (size_t i = 0; i < kSlowIngressPages; ++i) static_cast<volatile char*>(area)[i * page] = 1;
+  munmap(area, kSlowIngressPages * page);
+}
 
 int64_t threadCpuNow() {
   timespec t{};
@@ -41,6 +54,7 @@ void lhapiProcessIngress() {
     const int64_t until = threadCpuNow() + kSlowIngressNs;
     while (threadCpuNow() < until) {
     }
+    touchFreshPages();
   }
 }
 void lhapiProcessEgress() { calls().push_back("egress " + std::to_string(KNL_gGlobals.frameSyncCount)); }
@@ -232,8 +246,9 @@ TEST(LhapiFrameEntry, RunsHalShimBoardPcmThenOneFrameSync) {
   EXPECT_EQ(gKnlFrameSyncCount, 0u);
 }
 
-// The tick profile: off, it counts nothing; on, it has every tick in its distribution and names
-// the stage where the slowest one spent its time.
+// The tick profile: off, it counts nothing; on, it has every tick in its distribution, names the
+// stage where the slowest one spent its time and the page faults the kernel served it, and counts
+// the faulting ticks among all.
 TEST(LhapiFrameEntry, TheTickProfileFindsTheSlowTickAndItsStage) {
   ::unsetenv("ORVOX_TICK_PROFILE");
   lhapiInit(0);
@@ -262,6 +277,19 @@ TEST(LhapiFrameEntry, TheTickProfileFindsTheSlowTickAndItsStage) {
   EXPECT_GE(cpuUs, kSlowIngressNs / 1000.0) << text;
   EXPECT_GE(ingressUs, kSlowIngressNs / 1000.0) << text;
   EXPECT_GE(ingressUs, 0.9 * cpuUs) << text;
+  const size_t line = text.find('\n', first + 1);
+  EXPECT_GE(std::atol(text.c_str() + text.find("faults ", first) + 7),
+            static_cast<long>(kSlowIngressPages)) << text;
+  EXPECT_GE(std::atoi(text.c_str() + text.find(", cpu ", first) + 6), 0) << text;
+  // The host's steal and the interrupts are counted over a window that holds the whole tick.
+  const size_t around = text.find("around it (", first);
+  ASSERT_LT(around, line) << text;
+  EXPECT_GE(std::atof(text.c_str() + around + 11), kSlowIngressNs / 1e6) << text;
+  EXPECT_LT(text.find(" interrupts ", around), line) << text;
+  const size_t service = text.find("tick profile: kernel service inside ticks: ");
+  ASSERT_LT(service, first) << text;
+  EXPECT_GE(std::atol(text.c_str() + text.find("with page faults (", service) + 18),
+            static_cast<long>(kSlowIngressPages)) << text;
   // Nineteen quick ticks and one of 2 ms: the median is small, the maximum is that tick.
   const double p50 = std::atof(text.c_str() + text.find(" p50 ") + 5);
   const double max = std::atof(text.c_str() + text.find(" max ") + 5);
