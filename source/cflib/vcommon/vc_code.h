@@ -72,11 +72,16 @@ __attribute__((always_inline)) inline uint16_t v27tScrambleWord(uint16_t bits, u
 }
 
 // The transmit stages inline for the baud machine's runs: the word form, the serial one near the
-// guard's count.
+// guard's count. The state goes through locals: the run keeps the machine's memory in registers
+// only while no field's address leaves it.
 template <int N>
 inline VCBDMSTATUS vcf27Scram(VCZTXMEM* t) {
-  t->scout = t->nones + N <= 32 ? v27tScrambleWord<true, N>(t->txdata, &t->screg, &t->nones)
-                                : v27tscramSerial(true, t->txdata, N, &t->screg, &t->nones);
+  uint32_t reg = t->screg;
+  uint16_t guard = t->nones;
+  t->scout = guard + N <= 32 ? v27tScrambleWord<true, N>(t->txdata, &reg, &guard)
+                             : v27tscramSerial(true, t->txdata, N, &reg, &guard);
+  t->screg = reg;
+  t->nones = guard;
   return 0;
 }
 inline VCBDMSTATUS vcf27Scram2(VCZTXMEM* t) { return vcf27Scram<2>(t); }
