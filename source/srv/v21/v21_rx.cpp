@@ -167,24 +167,54 @@ void lowpass(V21LOCLMEM* m) {
   std::memcpy(s + 20, slice, kOut * sizeof(int16_t));
 }
 
-// R5: 20 samples per bit; a bit is handed over at each bit boundary found or implied.
+// n bits of the last slice's value to the receive packets, one at a time as the receiver finds them.
+void emitBits(HSZV21RX& rx, int n) {
+  for (int i = 0; i < n; ++i) vcfCopyToClBuf(&rx.v21zCpyToClBuf, rx.prevSymbol == 1 ? 1 : 0, 1);
+}
+
+// n samples equal to the last slice.
+void recoverRun(HSZV21RX& rx, int n) {
+  if (n == 0) return;
+  const int reach = rx.hsxsamplecnt + n - 1;
+  emitBits(rx, reach / 20);
+  rx.hsxsamplecnt = static_cast<uint16_t>(reach % 20 + 1);
+}
+
+// Bit k set where slice k differs from the one before it.
+uint32_t sliceChanges(const int16_t* slice, int16_t prev) {
+  uint32_t same = 0;
+#if defined(__SSE2__)
+  static_assert(kOut == 30);  // three groups of eight and the last eight, overlapping
+  for (int k : {0, 8, 16, 22}) {
+    const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slice + k));
+    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slice + k - 1));
+    const __m128i eq = _mm_packs_epi16(_mm_cmpeq_epi16(now, before), _mm_setzero_si128());
+    same |= static_cast<uint32_t>(_mm_movemask_epi8(eq)) << k;
+  }
+#else
+  for (int k = 1; k < kOut; ++k) same |= uint32_t{slice[k] == slice[k - 1]} << k;
+#endif
+  same = (same & ~1u) | uint32_t{slice[0] == prev};
+  return ~same & ((1u << kOut) - 1);
+}
+
+// R5: 20 samples per bit; a bit is handed over at each bit boundary found or implied: every 20th
+// sample of a run of equal slices, and at a change of slice when at least 10 samples passed since
+// the last boundary. The count only grows by one from zero and wraps past 20, so it stays within
+// 0..20; the runs between changes are taken whole.
 void recoverData(V21LOCLMEM* m) {
   HSZV21RX& rx = m->hsxv21rx;
-  const int16_t* s = rx.hsxdirectscratchp->hsxsamples;
-  for (int k = 20; k < 50; ++k) {
-    int count = 0;
-    while (rx.hsxsamplecnt > 19) {
-      rx.hsxsamplecnt = static_cast<uint16_t>(rx.hsxsamplecnt - 20);
-      ++count;
-    }
-    if (s[k] != rx.prevSymbol) {
-      if (rx.hsxsamplecnt > 9) ++count;
-      rx.hsxsamplecnt = 0;
-    }
-    if (count != 0) vcfCopyToClBuf(&rx.v21zCpyToClBuf, rx.prevSymbol == 1 ? 1 : 0, 1);
-    rx.prevSymbol = s[k];
-    rx.hsxsamplecnt = static_cast<uint16_t>(rx.hsxsamplecnt + 1);
+  const int16_t* slice = rx.hsxdirectscratchp->hsxsamples + 20;
+  int from = 0;
+  for (uint32_t changes = sliceChanges(slice, rx.prevSymbol); changes != 0; changes &= changes - 1) {
+    const int k = __builtin_ctz(changes);
+    recoverRun(rx, k - from);
+    if (rx.hsxsamplecnt > 9) emitBits(rx, 1);
+    rx.prevSymbol = slice[k];
+    rx.hsxsamplecnt = 1;
+    from = k + 1;
   }
+  recoverRun(rx, kOut - from);
 }
 
 }  // namespace
