@@ -4,6 +4,7 @@
 #include "cdis.h"
 #include "cdis_filters.h"
 #include "qrn/qrn.h"
+#include "vhd/vhd_rest_hooks.h"
 
 namespace {
 
@@ -311,4 +312,10 @@ void cdisEgress(HSFSRVOBJ srvp) {
   auto* cd = static_cast<HSZCDISLOCLMEM*>(srvp);
   if (!(cd->hsxstatus & CDIS_ENABLED)) return;
   runChunks(cd, kEgress);
+}
+
+// A disabled detector's blocks return at once.
+uint32_t cdisRestRuns(HSFSRVOBJ srvp, HAPI_DIRECTION) {
+  const auto* cd = static_cast<const HSZCDISLOCLMEM*>(srvp);
+  return cd != nullptr && !(cd->hsxstatus & CDIS_ENABLED) ? VHD_REST_UNBOUNDED : 0;
 }

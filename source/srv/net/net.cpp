@@ -5,6 +5,7 @@
 #include "lhapi.h"
 #include "net_codes.h"
 #include "net_internal.h"
+#include "vhd/vhd_rest_hooks.h"
 
 namespace netsrv {
 
@@ -123,6 +124,28 @@ void advanceTimers(HSZNETLOCLMEM* net, uint16_t mine, uint16_t other) {
   net->hsxStatsTimer = addSaturated(net->hsxStatsTimer, stepMs);
 }
 
+// The statistics timer over one idle run of the block that advances it: the check that restarts
+// it when due (nothing else happens in a mode without statistics), then the step.
+uint16_t idleStatsStep(uint16_t timer, uint16_t stepMs, uint16_t interval) {
+  return addSaturated(timer >= interval ? uint16_t{0} : timer, stepMs);
+}
+
+// The statistics timer after `runs` such runs. Once due it restarts at one step, and from there
+// it goes round the same cycle, so whole cycles are left out.
+uint16_t idleStatsAfter(uint16_t timer, uint32_t runs, uint16_t stepMs, uint16_t interval) {
+  while (runs > 0 && timer < interval) {
+    timer = idleStatsStep(timer, stepMs, interval);
+    --runs;
+  }
+  if (runs == 0) return timer;
+  timer = idleStatsStep(timer, stepMs, interval);
+  --runs;
+  uint32_t cycle = 1;
+  for (uint16_t t = timer; t < interval; t = idleStatsStep(t, stepMs, interval)) ++cycle;
+  for (runs %= cycle; runs > 0; --runs) timer = idleStatsStep(timer, stepMs, interval);
+  return timer;
+}
+
 // T.38 data from the network while the channel is not relaying fax means the far end has moved
 // to fax: switch. The data stay queued where they are, for the T.38 service of the fax stack.
 void watchForT38(HSZNETLOCLMEM* net) {
@@ -216,4 +239,33 @@ void netEgress(HSFSRVOBJ srvp) {
   advanceTimers(net, HSNET_STATUS_EGRESS_TIMERS, HSNET_STATUS_INGRESS_TIMERS);
   watchForT38(net);
   dropMediaPackets();
+}
+
+// Idle runs change only the two timers when nothing is sent from them: no heartbeat, and no
+// statistics request in this mode. Blocks that have not yet claimed the timers must run.
+uint32_t netRestRuns(HSFSRVOBJ srvp, HAPI_DIRECTION) {
+  const auto* net = instanceOf(srvp);
+  if (net == nullptr || net->hsxnetregs.hsxHeartbeatInterval != 0) return 0;
+  if (net->hsxmode == NETMODE_PACKETVOICE || net->hsxmode == NETMODE_VOICEBANDDATA ||
+      net->hsxmode == NETMODE_FAXRELAY) {
+    return 0;
+  }
+  const bool claimed = (net->hsxstatus & (HSNET_STATUS_INGRESS_TIMERS | HSNET_STATUS_EGRESS_TIMERS)) != 0;
+  return claimed && hsfFrmPeriodGet() >= 8 ? VHD_REST_UNBOUNDED : 0;
+}
+
+// Every run checks the statistics timer first; only the block that claimed the timers steps them.
+// A check between two steps changes nothing the next step's own check would not, so only runs of
+// the other block after the last step matter: they restart a due timer.
+void netCatchUp(HSFSRVOBJ srvp, const VHD_Skipped& skipped) {
+  auto* net = instanceOf(srvp);
+  const bool egressSteps = (net->hsxstatus & HSNET_STATUS_EGRESS_TIMERS) != 0;
+  const HAPI_DIRECTION stepper = egressSteps ? HAPI_DIRECTION_EGRESS : HAPI_DIRECTION_INGRESS;
+  const uint32_t steps = egressSteps ? skipped.egress : skipped.ingress;
+  const uint16_t stepMs = (egressSteps ? skipped.egressPeriod : skipped.ingressPeriod) / 8;
+  const uint16_t interval = statsIntervalOf(net);
+  const uint64_t heartbeat = uint64_t{net->hsxHeartbeat} + uint64_t{stepMs} * steps;
+  net->hsxHeartbeat = heartbeat > 0xFFFF ? uint16_t{0xFFFF} : static_cast<uint16_t>(heartbeat);
+  net->hsxStatsTimer = idleStatsAfter(net->hsxStatsTimer, steps, stepMs, interval);
+  if (skipped.last != stepper && net->hsxStatsTimer >= interval) net->hsxStatsTimer = 0;
 }

@@ -189,9 +189,7 @@ void heartBeat(void* srvp, void*) {
 // copies NET answers with stay fresh.
 void statsUpdate(void* srvp, void*) {
   HSZNETLOCLMEM* net = instanceOf(srvp);
-  const uint16_t interval =
-      net->hsxnetregs.hsxStatsInterval != 0 ? net->hsxnetregs.hsxStatsInterval : uint16_t{1000};
-  if (net->hsxStatsTimer < interval) return;
+  if (net->hsxStatsTimer < statsIntervalOf(net)) return;
   switch (net->hsxmode) {
     case NETMODE_PACKETVOICE:
     case NETMODE_VOICEBANDDATA:

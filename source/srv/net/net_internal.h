@@ -19,6 +19,11 @@ void sendEcan(const HSZNETLOCLMEM* net, uint16_t header, uint16_t op1, uint16_t 
 // Echo canceller enable (e, 0) then its options register := options.
 void ecanEnableWithOptions(const HSZNETLOCLMEM* net, uint16_t enable, uint16_t options);
 
+// The statistics period: the host's interval, or a second when the host takes none.
+inline uint16_t statsIntervalOf(const HSZNETLOCLMEM* net) {
+  return net->hsxnetregs.hsxStatsInterval != 0 ? net->hsxnetregs.hsxStatsInterval : uint16_t{1000};
+}
+
 // Statistics requests to the codec and to the fax relay service.
 void requestCodecStats(const HSZNETLOCLMEM* net);
 void requestFaxrStats(const HSZNETLOCLMEM* net);

@@ -4,6 +4,7 @@
 
 #include "lhapi.h"
 #include "qrn/qrn.h"
+#include "vhd/vhd_rest_hooks.h"
 
 const HSFSRVARC pcmarc = {HAPI_PCM_SRV, 0, nullptr, pcmIngress, nullptr, nullptr, nullptr};
 
@@ -19,3 +20,6 @@ void pcmIngress(HSFSRVOBJ /*service*/) {
   if (wide != nullptr) std::memcpy(copy + frame, wide, 2 * frame * sizeof(int16_t));
   hsfIbdSendExt(HSF_IBD_PCM, 0, static_cast<uint16_t>(samples * sizeof(int16_t)), copy);
 }
+
+// No state: the frame it hands up is taken by the codec above it in the same run.
+uint32_t pcmRestRuns(HSFSRVOBJ, HAPI_DIRECTION) { return VHD_REST_UNBOUNDED; }

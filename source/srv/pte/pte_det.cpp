@@ -3,6 +3,7 @@
 
 #include "pte.h"
 #include "qrn/qrn.h"
+#include "vhd/vhd_rest_hooks.h"
 
 int16_t* pteMedia() {
   QRN_Socket* socket = QRN_CurrentSocket();
@@ -127,4 +128,14 @@ void pteEgress(HSFSRVOBJ srvp) {
     pteEgressToneRelay(pte);
   }
   if (pte->genMode == PTE_GEN_CUSTOM && pte->egressGen) pteBigressToneGen(pte, PTE_DIR_EGRESS);
+}
+
+// With no detection asked for, no generator and no tone playing out, the blocks do nothing (what
+// they would relay comes through the queues, which the framework watches).
+uint32_t pteRestRuns(HSFSRVOBJ srvp, HAPI_DIRECTION) {
+  const auto* pte = static_cast<const PTEINSTANCEMEM*>(srvp);
+  const bool idle = pte != nullptr && !pte->ingressGen && !pte->egressGen && !pte->resetVoice &&
+                    (pte->state.modeOptions & (HAPI_PTE_INGRESSMASK | HAPI_PTE_EGRESSMASK)) == 0 &&
+                    pte->genMode != PTE_GEN_PLAYOUT;
+  return idle ? VHD_REST_UNBOUNDED : 0;
 }

@@ -5,6 +5,7 @@
 #include "lhapi.h"
 #include "lsv_math.h"
 #include "pve_codec.h"
+#include "vhd/vhd_rest_hooks.h"
 
 namespace {
 
@@ -219,10 +220,12 @@ void encodeFrame(HSZCODECINST* inst, int16_t* frame, unsigned bytes) {
   for (unsigned at = 0; at + slice <= samples; at += slice) encoder_compression(inst, signal + at, vad);
 }
 
+constexpr uint16_t kControlBlockSamples = 8000;  // one block a second
+
 void sendControlBlock(HSZCODECINST* inst) {
   HSZCODECCTLMEM& c = inst->ctl;
   c.ajcIntStatsTimer = static_cast<uint16_t>(c.ajcIntStatsTimer + hsfFrmPeriodGet());
-  if (c.ajcIntStatsTimer < 8000) return;
+  if (c.ajcIntStatsTimer < kControlBlockSamples) return;
   auto* block = static_cast<uint16_t*>(hsfMemAllocScratch(22));
   if (block != nullptr) {
     const uint16_t dec = c.hsxcodecdecctl.hsxActiveDecoder;
@@ -271,4 +274,29 @@ void codecIngress(HSFSRVOBJ srvp) {
     e.threadChangePending = 0;
   }
   sendControlBlock(inst);
+}
+
+// A disabled codec's idle runs step the encoder's time stamp (once for each frame the PCM service
+// hands up) and the control block timer; the run that sends the block is not skipped. Its egress
+// block does nothing once the frame is the disabled codec's 40 narrowband samples.
+uint32_t codecRestRuns(HSFSRVOBJ srvp, HAPI_DIRECTION direction) {
+  const auto* inst = static_cast<const HSZCODECINST*>(srvp);
+  if (inst == nullptr || enabled(inst)) return 0;
+  const HSZCODECCTLMEM& c = inst->ctl;
+  if (direction == HAPI_DIRECTION_EGRESS) {
+    return hsfFrmPeriodGet() == 40 && hsfModeGet() == 0 ? VHD_REST_UNBOUNDED : 0;
+  }
+  const HSZCODECENCCTL& e = c.hsxcodecencctl;
+  const uint16_t period = hsfFrmPeriodGet();
+  if (e.threadChangePending != 0 || (e.hsxnewrate & 0xFF) != 0xFF || period == 0) return 0;
+  if (c.ajcIntStatsTimer >= kControlBlockSamples) return 0;
+  // The k-th run from here sends the block when the timer reaches it: the runs before it may rest.
+  return (kControlBlockSamples - 1u - c.ajcIntStatsTimer) / period;
+}
+
+void codecCatchUp(HSFSRVOBJ srvp, const VHD_Skipped& skipped) {
+  auto* inst = static_cast<HSZCODECINST*>(srvp);
+  const uint32_t samples = uint32_t{skipped.ingressPeriod} * skipped.ingress;
+  inst->ctl.hsxcodecencctl.hsxTimeStamp += samples;
+  inst->ctl.ajcIntStatsTimer = static_cast<uint16_t>(inst->ctl.ajcIntStatsTimer + samples);
 }

@@ -6,6 +6,7 @@
 #include "rtp_build.h"
 #include "rtp_internal.h"
 #include "rtp_payload.h"
+#include "vhd/vhd_rest_hooks.h"
 
 namespace rtpsrv {
 namespace {
@@ -215,4 +216,30 @@ void rtpIngress(HSFSRVOBJ srvp) {
   sendLocalPackets(r);
   repeatTone(r);
   rtcpIngressTick(r, tick);
+}
+
+namespace {
+
+// An idle run of either block changes only the sample clock: no RTCP session, no event, tone
+// repeat, GR-303 signal or loopback pending, no pass-through, the source hold long over. What
+// the blocks take from the queues is the framework's to see: a channel with queued data runs.
+bool rtpIdle(const RTPSRVINSTANCEMEM* r, HAPI_DIRECTION direction) {
+  if (r == nullptr) return false;
+  if (direction == HAPI_DIRECTION_EGRESS) return r->samplesSinceSourcePacket >= RTP_SOURCE_HOLD_SAMPLES;
+  const uint16_t timed = HAPI_RTP_GR303_NUERA_ENABLE_MASK | HAPI_RTP_RFC2833_KEEP_ALIVE_ENABLE_MASK;
+  return !r->manageCSCall && !r->resetStats && !r->dontSendRepeatTone && !r->GR303SendEvent &&
+         (r->regs2.configFlags2 & timed) == 0 && r->nteEvent == 0 && r->repeatToneTimer <= 0 &&
+         r->triplicateSendTimer == 0 && r->rtpLoopbackQ.headPtr == nullptr && r->state.mode != 1 &&
+         !r->generateBye;
+}
+
+}  // namespace
+
+uint32_t rtpRestRuns(HSFSRVOBJ srvp, HAPI_DIRECTION direction) {
+  return rtpIdle(instanceOf(srvp), direction) ? VHD_REST_UNBOUNDED : 0;
+}
+
+void rtpCatchUp(HSFSRVOBJ srvp, const VHD_Skipped& skipped) {
+  auto* r = instanceOf(srvp);
+  r->localTimestamp += uint32_t{skipped.ingressPeriod} * skipped.ingress;
 }

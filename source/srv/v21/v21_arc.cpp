@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "qrn/qrn.h"
+#include "vhd/vhd_rest_hooks.h"
 #include "v21.h"
 #include "v21_tables.h"
 
@@ -192,4 +193,10 @@ void v21Egress(HSFSRVOBJ service) {
   if (m == nullptr || !(m->hsxstatus & V21_STATUS_ENABLED)) return;
   if (hsfFrmPeriodGet() != 80) return;
   if (int16_t* x = frameSamples()) hsfMedqAdd(x, m->txbuf, 80);
+}
+
+// A disabled modem's blocks return at once.
+uint32_t v21RestRuns(HSFSRVOBJ service, HAPI_DIRECTION) {
+  const auto* m = static_cast<const V21LOCLMEM*>(service);
+  return m != nullptr && !(m->hsxstatus & V21_STATUS_ENABLED) ? VHD_REST_UNBOUNDED : 0;
 }

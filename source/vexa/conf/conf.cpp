@@ -4,6 +4,7 @@
 #include "lhapi.h"
 #include "qrn/qrn.h"
 #include "qrn/qrn_internal.h"
+#include "vhd/vhd_rest_hooks.h"
 
 const HSFSRVARC conftosarc = {HAPI_CONF_TOS_SRV, sizeof(CONFINSTANCEMEM), nullptr, confSend,
                               confRecv,          confInit,                confExit};
@@ -136,4 +137,12 @@ void confRecv(HSFSRVOBJ service) {
     if (samples == nullptr) continue;
     mixBand(inst, band, samples, band == HSF_MEDQ_HIGHBAND ? 2 * frame : frame);
   }
+}
+
+// With no block waiting, the receiving side mixes nothing; what the sending side puts out goes
+// nowhere on a channel off the switchboard, which the framework checks.
+uint32_t confRestRuns(HSFSRVOBJ service, HAPI_DIRECTION) {
+  const auto* inst = static_cast<const CONFINSTANCEMEM*>(service);
+  const bool idle = inst != nullptr && inst->queue[0].headPtr == nullptr && inst->queue[1].headPtr == nullptr;
+  return idle ? VHD_REST_UNBOUNDED : 0;
 }

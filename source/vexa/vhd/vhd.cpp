@@ -15,6 +15,10 @@ QRN_IbdCallback VHD_gIbdSend = nullptr;
 
 namespace {
 
+VHD_Instance freeSlot() {
+  return VHD_Instance{VHD_INSTANCE_MAGIC, nullptr, nullptr, VHD_Skipped{}, {0, 0}, {0, 0}, false};
+}
+
 QRN_HalfSocket* halfOf(QRN_Socket* socket, HAPI_DIRECTION direction) {
   return direction == HAPI_DIRECTION_EGRESS ? socket->egress : socket->ingress;
 }
@@ -44,7 +48,7 @@ void releaseThread(QRN_HalfSocket* half) {
 
 void VHD_Init(QRN_IbdCallback ibdSendCallback) {
   VHD_gIbdSend = ibdSendCallback;
-  for (auto& slot : VHD_gInstance) slot = VHD_Instance{VHD_INSTANCE_MAGIC, nullptr, nullptr};
+  for (auto& slot : VHD_gInstance) slot = freeSlot();
 }
 
 const VHD_Archive* VHD_FindArchive(uint16_t type) {
@@ -101,7 +105,7 @@ int VHD_OpenInstance(QRN_Handle handle, uint16_t type) {
     releaseThread(socket->ingress);
     releaseThread(socket->egress);
     QRN_CloseSocket(socket);
-    *slot = VHD_Instance{VHD_INSTANCE_MAGIC, nullptr, nullptr};
+    *slot = freeSlot();
     QRN_ErrorEvent(HAPI_RM_ERR_VHD_OPEN_FAILED, handle);
     return 0;
   }
@@ -133,7 +137,7 @@ void VHD_CloseInstance(QRN_Handle handle) {
   releaseThread(socket->ingress);
   releaseThread(socket->egress);
   QRN_CloseSocket(socket);
-  *slot = VHD_Instance{VHD_INSTANCE_MAGIC, nullptr, nullptr};
+  *slot = freeSlot();
 }
 
 int16_t* VHD_CalcHighBandMedqPtr(int16_t* lowBand, uint16_t mediaSize, uint16_t frameSize,

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "qrn/qrn.h"
+#include "vhd_rest.h"
 
 using QRN_ChannelType = uint16_t;
 using QRN_ChannelLevel = uint16_t;
@@ -25,6 +26,10 @@ struct VHD_Instance {
   uint16_t magic;
   QRN_Socket* socket;  // none when the slot is free
   const VHD_Archive* archive;
+  VHD_Skipped skipped;    // runs skipped while resting; none while awake
+  uint32_t restRuns[2];   // per direction: runs its services allow to skip, from the rest's start
+  uint16_t restMode[2];   // per direction: the mode the rest started in
+  bool resting;
 };
 
 // The configuration table (the framework's own by default; see cfg/).
@@ -33,6 +38,8 @@ extern uint16_t VHD_gNumArchives;
 extern VHD_Instance VHD_gInstance[VHD_NUM_INSTANCES];
 extern const uint16_t VHD_gNumInstances;
 extern QRN_IbdCallback VHD_gIbdSend;
+// Off: channels never rest (a test compares a rested channel with one that ran every frame).
+extern bool VHD_gRestAllowed;
 
 void VHD_Init(QRN_IbdCallback ibdSendCallback);
 const VHD_Archive* VHD_FindArchive(uint16_t type);
@@ -47,5 +54,9 @@ void VHD_SetIngressFrameSizeAndMode(QRN_Handle handle, uint16_t frameSize, uint1
 void VHD_SetEgressFrameSizeAndMode(QRN_Handle handle, uint16_t frameSize, uint16_t mode);
 int16_t* VHD_CalcHighBandMedqPtr(int16_t* lowBand, uint16_t mediaSize, uint16_t frameSize,
                                  uint16_t history, uint16_t mode);
+// Whether this run of the channel is skipped (and counted); when not, a resting channel first
+// catches up. `historyBytes` is the direction's saved sample history.
+bool vhdRestThisRun(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direction,
+                    const QRN_HalfSocket* half, uint16_t historyBytes);
 void VHD_IngressThread(void* instance);
 void VHD_EgressThread(void* instance);

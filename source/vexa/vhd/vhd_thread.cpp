@@ -161,6 +161,10 @@ void VHD_IngressThread(void* instance) {
   if (socket == nullptr || socket->ingress == nullptr) return;
   const Direction d = directionOf(socket, HAPI_DIRECTION_INGRESS);
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_INGRESS;
+  if (vhdRestThisRun(static_cast<VHD_Instance*>(instance), socket, d.id, d.half, d.history)) {
+    leaveSocket();
+    return;
+  }
   takeHostData(d.half);
   const bool haveMedia = prepareMedia(socket, d);
   completeStackSwitch(socket);
@@ -186,6 +190,10 @@ void VHD_EgressThread(void* instance) {
   if (socket == nullptr || socket->egress == nullptr) return;
   const Direction d = directionOf(socket, HAPI_DIRECTION_EGRESS);
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_EGRESS;
+  if (vhdRestThisRun(static_cast<VHD_Instance*>(instance), socket, d.id, d.half, d.history)) {
+    leaveSocket();
+    return;
+  }
   takeHostData(d.half);
   const bool haveMedia = prepareMedia(socket, d);
   completeStackSwitch(socket);

@@ -1,11 +1,15 @@
 // Sockets, services and messages: in-band data through a probe stack, reply rules, the stack
-// switch handshake and the release of everything a closed socket held.
+// switch handshake, the release of everything a closed socket held, and idle channels that rest
+// and catch up.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <numeric>
 
 #include "probe_services.h"
+#include "net.h"
+#include "rtp.h"
 #include "halshim/halshim.h"
 #include "rm/rm.h"
 #include "swb/swb.h"
@@ -379,6 +383,108 @@ TEST_F(SocketTest, MessagesForAnUnknownChannelAreFreedAndReported) {
   EXPECT_EQ(hostLog()[0].op2, 0x5F);
   EXPECT_EQ(QRN_FindSocket(kVhd)->ingress->dataQ.count, 0u);
   EXPECT_EQ(QRN_gHapiMsgBufPool.numFreeBuf, start_.msgFree - 0);
+}
+
+// ---- resting idle channels ----
+
+// Everything of a gateway channel a later call could see: its services' memory and saved
+// history, what the host received, and the pools.
+struct ChannelImage {
+  std::vector<uint8_t> memory;
+  std::vector<HostMsg> host;
+  PoolCounts pools;
+};
+
+ChannelImage imageOf(QRN_Handle handle) {
+  ChannelImage image{};
+  const QRN_Socket* socket = VHD_GetInstance(handle)->socket;
+  const QRN_StackArchive* stack = socket->currStackArchive;
+  for (uint16_t i = 0; i < stack->numServices; ++i) {
+    const QRN_Service& service = socket->service[i];
+    const auto* bytes = static_cast<const uint8_t*>(service.serviceData);
+    image.memory.insert(image.memory.end(), bytes, bytes + service.archive->instMemSize);
+  }
+  const QRN_SocketConfig* c = socket->config;
+  const uint8_t* in = socket->ingress->mediaQhistory;
+  const uint8_t* out = socket->egress->mediaQhistory;
+  image.memory.insert(image.memory.end(), in, in + c->ingressNarrowbandMedqHist);
+  image.memory.insert(image.memory.end(), out, out + c->egressNarrowbandMedqHist);
+  image.host = hostLog();
+  image.pools = poolCounts();
+  return image;
+}
+
+// Opens a gateway channel with a statistics period of `statsMs` (0: the default), leaves it idle
+// for `ticks`, then sends it a command; returns its image a few ticks later and whether it was
+// resting when the command came.
+constexpr uint16_t kNetGetMode = 0x3006;
+
+// The channel's random numbers and clock come from the host: the same in both runs.
+uint16_t fixedRandom() { return 0x1234; }
+int fixedTime(uint32_t* seconds, uint32_t* microseconds) {
+  *seconds = 1000;
+  *microseconds = 0;
+  return 0;
+}
+void ignoreTime(uint32_t, uint32_t) {}
+
+ChannelImage idleThenCommand(int ticks, uint16_t statsMs, bool restAllowed, bool* rested) {
+  startFramework();
+  rtpHostSources = RTP_HOST_SOURCES{fixedRandom, fixedTime, ignoreTime, fixedTime};
+  VHD_gRestAllowed = restAllowed;
+  QRN_gSocketContext.pCurrentSocket = QRN_RESMAN_CONTEXT;
+  EXPECT_EQ(VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD), 1);
+  QRN_gSocketContext.pCurrentSocket = nullptr;
+  // As the host's register write would: a short statistics period, restarted many times a rest.
+  QRN_Service* net = QRN_FindServiceById(VHD_GetInstance(kVhd)->socket, HAPI_NET_SRV);
+  static_cast<HSZNETLOCLMEM*>(net->serviceData)->hsxnetregs.hsxStatsInterval = statsMs;
+  tick(ticks);
+  const VHD_Instance* slot = VHD_GetInstance(kVhd);
+  *rested = slot->resting && slot->skipped.ingress > 0 && slot->skipped.egress > 0;
+  // The command wakes a resting channel at its next run, which answers it.
+  QRN_QueueStdObdMsg(kVhd, kNetGetMode, 0, 0, HAPI_HOST_SRV, HAPI_NET_SRV, 7,
+                     QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse);
+  tick(1);
+  EXPECT_FALSE(hostLog().empty() || hostLog().back().userTag != 7) << "no answer after " << ticks;
+  // Runs of every frame from here, so that the image holds no skipped run still to catch up.
+  VHD_gRestAllowed = false;
+  tick(3);
+  ChannelImage image = imageOf(kVhd);
+  VHD_CloseInstance(kVhd);
+  VHD_gRestAllowed = true;
+  rtpHostSourcesDefault();
+  return image;
+}
+
+// Idle spells ending at every point of the statistics restarts and of the codec's control blocks
+// (each second of ingress runs, which the channel runs), on either direction, with the default
+// statistics period and with one that restarts many times in a rest.
+TEST(ChannelRest, AChannelWokenFromRestIsTheChannelThatRanEveryFrame) {
+  int rests = 0;
+  // The last spell: the heartbeat count (ms, never restarted without a heartbeat) tops out.
+  std::vector<int> spells(230);
+  std::iota(spells.begin(), spells.end(), 190);
+  spells.push_back(13200);
+  for (uint16_t statsMs : {uint16_t{0}, uint16_t{35}}) {
+    for (int ticks : spells) {
+      bool rested = false;
+      bool ranThrough = false;
+      const ChannelImage fromRest = idleThenCommand(ticks, statsMs, true, &rested);
+      const ChannelImage everyFrame = idleThenCommand(ticks, statsMs, false, &ranThrough);
+      rests += rested ? 1 : 0;
+      EXPECT_FALSE(ranThrough);
+      ASSERT_TRUE(fromRest.memory == everyFrame.memory) << ticks << " ticks, statistics " << statsMs;
+      ASSERT_EQ(fromRest.host.size(), everyFrame.host.size()) << ticks;
+      for (size_t i = 0; i < fromRest.host.size(); ++i) {
+        EXPECT_EQ(fromRest.host[i].header, everyFrame.host[i].header);
+        EXPECT_EQ(fromRest.host[i].op1, everyFrame.host[i].op1);
+        EXPECT_EQ(fromRest.host[i].op2, everyFrame.host[i].op2);
+        EXPECT_EQ(fromRest.host[i].data, everyFrame.host[i].data);
+      }
+      EXPECT_EQ(fromRest.pools, everyFrame.pools) << ticks;
+    }
+  }
+  EXPECT_GT(rests, 400);  // the channel rested before nearly every command
 }
 
 }  // namespace
