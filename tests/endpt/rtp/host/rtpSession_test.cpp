@@ -17,6 +17,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The sessions bind fixed ports below the kernel's ephemeral range (32768 and up by default), so
+// that no socket another test opens at the same time can hold them.
+constexpr uint16_t kPort = 21000;
+
 struct Received {
   std::mutex lock;
   std::vector<std::vector<uint8_t>> packets[RTP_MAX_SESSIONS];
@@ -37,8 +41,10 @@ size_t countOf(Received& rx, int handle) {
   return rx.packets[handle].size();
 }
 
+// Waits for the receive thread, which a loaded machine may leave unscheduled for a while: the
+// limit only bounds how long a failure takes.
 bool waitCount(Received& rx, int handle, size_t n) {
-  for (int i = 0; i < 400 && countOf(rx, handle) < n; i++) std::this_thread::sleep_for(5ms);
+  for (int i = 0; i < 3000 && countOf(rx, handle) < n; i++) std::this_thread::sleep_for(5ms);
   return countOf(rx, handle) >= n;
 }
 
@@ -82,12 +88,12 @@ class RtpSessionTest : public ::testing::Test {
 
 TEST_F(RtpSessionTest, LoopbackPairExchangesRtpAndRtcp) {
   int a = -1, b = -1;
-  ASSERT_EQ(rtpOpen(41000, 41001, &lo, onRtp, onRtcp, 0, &a), RTP_SUCCESS);
-  ASSERT_EQ(rtpOpen(41002, 41003, &lo, onRtp, onRtcp, 0xB8, &b), RTP_SUCCESS);
+  ASSERT_EQ(rtpOpen(kPort, kPort + 1, &lo, onRtp, onRtcp, 0, &a), RTP_SUCCESS);
+  ASSERT_EQ(rtpOpen(kPort + 2, kPort + 3, &lo, onRtp, onRtcp, 0xB8, &b), RTP_SUCCESS);
   ASSERT_NE(a, b);
-  ASSERT_EQ(rtpSetRTPRemote(a, &lo, 41002), 0);
-  ASSERT_EQ(rtpSetRTCPRemote(a, &lo, 41003), 0);
-  ASSERT_EQ(rtpSetRTPRemote(b, &lo, 41000), 0);
+  ASSERT_EQ(rtpSetRTPRemote(a, &lo, kPort + 2), 0);
+  ASSERT_EQ(rtpSetRTCPRemote(a, &lo, kPort + 3), 0);
+  ASSERT_EQ(rtpSetRTPRemote(b, &lo, kPort), 0);
 
   uint8_t rtp[172] = {0x80, 8};
   for (int i = 0; i < 5; i++) {
@@ -124,7 +130,7 @@ TEST_F(RtpSessionTest, LoopbackPairExchangesRtpAndRtcp) {
 
 TEST_F(RtpSessionTest, ShortOrForeignRtcpChangesNoStatistics) {
   int a = -1;
-  ASSERT_EQ(rtpOpen(41010, 41011, &lo, onRtp, onRtcp, 0, &a), RTP_SUCCESS);
+  ASSERT_EQ(rtpOpen(kPort + 10, kPort + 11, &lo, onRtp, onRtcp, 0, &a), RTP_SUCCESS);
   auto sr = senderReport(7, 10, 10, 0, 10, 0);
   rtcpProcess(a, sr.data(), 51);
   sr[0] = 0x41;  // version 1
@@ -154,14 +160,14 @@ TEST_F(RtpSessionTest, TableLimitsAndBadHandles) {
 
 TEST_F(RtpSessionTest, PortInUseFailsWithoutLeakingTheSession) {
   int a = -1, b = -1;
-  ASSERT_EQ(rtpOpen(41020, 0, &lo, onRtp, nullptr, 0, &a), RTP_SUCCESS);
+  ASSERT_EQ(rtpOpen(kPort + 20, 0, &lo, onRtp, nullptr, 0, &a), RTP_SUCCESS);
   VOS_IP_ADDRESS unknown{};
   unknown.ipType = static_cast<VOS_IP_ADDRESS_TYPE>(9);
-  EXPECT_EQ(rtpOpen(41022, 0, &unknown, onRtp, nullptr, 0, &b), RTP_NETFAIL);
+  EXPECT_EQ(rtpOpen(kPort + 22, 0, &unknown, onRtp, nullptr, 0, &b), RTP_NETFAIL);
   int c = -1;
-  ASSERT_EQ(rtpOpen(41024, 0, &lo, onRtp, nullptr, 0, &c), RTP_SUCCESS);
+  ASSERT_EQ(rtpOpen(kPort + 24, 0, &lo, onRtp, nullptr, 0, &c), RTP_SUCCESS);
   EXPECT_EQ(c, a + 1);  // the failed open gave its slot back
-  EXPECT_EQ(rtpUpdate(41026, 0, &lo, onRtp, nullptr, 0, c), 0);
+  EXPECT_EQ(rtpUpdate(kPort + 26, 0, &lo, onRtp, nullptr, 0, c), 0);
   EXPECT_EQ(rtpClose(&a), 0);
   EXPECT_EQ(rtpClose(&c), 0);
 }
