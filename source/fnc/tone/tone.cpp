@@ -2,10 +2,7 @@
 #include "tone.h"
 
 #include "tone_kernels.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "vc_arith.h"
 
 namespace {
 std::int16_t sat16(std::int64_t v) {
@@ -13,27 +10,6 @@ std::int16_t sat16(std::int64_t v) {
     if (v < -32768) return -32768;
     return static_cast<std::int16_t>(v);
 }
-// The sum of the n products a[k] * b[k] in 32 bits, wrapping as the accumulator does. A wrapped
-// sum does not depend on the order of its terms, and a pair's sum that overflows 32 bits (two
-// products of -32768 * -32768) wraps to the same bits, so eight lanes of pairs give the same sum.
-std::uint32_t wrappingDot(const std::int16_t* a, const std::int16_t* b, int n) {
-    std::uint32_t acc = 0;
-    int k = 0;
-#if defined(__SSE2__)
-    __m128i lanes = _mm_setzero_si128();
-    for (; k + 8 <= n; k += 8) {
-        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + k));
-        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + k));
-        lanes = _mm_add_epi32(lanes, _mm_madd_epi16(x, y));
-    }
-    lanes = _mm_add_epi32(lanes, _mm_shuffle_epi32(lanes, 0x4E));
-    lanes = _mm_add_epi32(lanes, _mm_shuffle_epi32(lanes, 0xB1));
-    acc = static_cast<std::uint32_t>(_mm_cvtsi128_si32(lanes));
-#endif
-    for (; k < n; ++k) acc += static_cast<std::uint32_t>(std::int32_t{a[k]} * b[k]);
-    return acc;
-}
-
 }  // namespace
 
 const std::array<DTGEN_PROFILE, 16> dtgenDtmfProf = {{
@@ -102,7 +78,7 @@ std::uint16_t detectorSmooth(HSZTONEDET* det, std::int16_t first, std::uint32_t 
 }  // namespace
 
 std::uint16_t hsfdettone(const std::int16_t* block, HSZTONEDET* det) {
-    return detectorSmooth(det, block[0], wrappingDot(det->hsxcoeffp, block, det->hsxlength));
+    return detectorSmooth(det, block[0], vcDot16(det->hsxcoeffp, block, det->hsxlength));
 }
 
 std::uint16_t hsfdettoneSilent(HSZTONEDET* det) { return detectorSmooth(det, 0, 0); }
