@@ -4,29 +4,20 @@
 
 #include <cstdint>
 
-// The 64-bit position step: the high word carries bit 31 of the halved low-word sum.
-inline void vcPosAdd64(uint32_t& hi, uint32_t& lo, uint32_t incHi, uint32_t incLo) {
-  const uint32_t s = (lo >> 1) + (incLo >> 1);
-  hi = hi + incHi + (s >> 31);
-  lo = s << 1;
-}
-
 // A position and its low word as one 64-bit value (high word on top), for the loops: one add per
 // step instead of a chain of halvings, shifts and carries.
 inline uint64_t vcPosJoin(uint32_t hi, uint32_t lo) { return (static_cast<uint64_t>(hi) << 32) | lo; }
 inline uint32_t vcPosHigh(uint64_t p) { return static_cast<uint32_t>(p >> 32); }
 inline uint32_t vcPosLow(uint64_t p) { return static_cast<uint32_t>(p); }
 
-// vcPosAdd64's step as a plain 64-bit add: the low words are added halved, so that the lowest bit
-// of each drops out and the halved sum's top bit carries into the high word; that is the 64-bit
-// sum of both with their lowest bit cleared (the step's here, the position's at each step).
+// The toolkit's 64-bit add of a step (vcfUAdd64) as a plain 64-bit add: the low words are added
+// halved, so that the lowest bit of each drops out and the halved sum's top bit carries into the
+// high word; that is the 64-bit sum of both with their lowest bit cleared (the step's here, the
+// position's at each step).
 inline uint64_t vcPosStepOf(uint32_t inc, uint32_t incLow) { return vcPosJoin(inc, incLow & ~1u); }
 
 // Integer part of an 8.24 position, which may run one sample below zero between blocks.
 inline int32_t vcPosInt(uint32_t pos) { return static_cast<int32_t>(pos) >> 24; }
-
-// Where the second interpolation phase reads: the next sample after phase 15.
-inline int32_t vcPosSecondBase(uint32_t pos) { return vcPosInt(pos) + (((pos >> 20) & 15) == 15 ? 1 : 0); }
 
 // Steps the position on when the step's second phase still reads before `limit`; false, and the
 // position kept, when it would not. The second phase reads the integer part's sample, the next one
