@@ -37,30 +37,21 @@ __attribute__((target("avx2"), always_inline)) inline __m256i vcDot32Lanes(const
 }
 
 // Four interpolated samples, as 32-bit lanes in order, from the lanes of their two sums each
-// (acc[2 i], acc[2 i + 1]) and their positions.
-__attribute__((target("avx2"), always_inline)) inline __m128i vcBlend4(const __m256i acc[8], __m128i pos) {
+// (acc[2 i], acc[2 i + 1]) and their blend weights ((frac << 16) | (32767 - frac) in each lane).
+__attribute__((target("avx2"), always_inline)) inline __m128i vcBlendWeighted(const __m256i acc[8], __m128i w4) {
   // pairs a0 b0 a1 b1 | a2 b2 a3 b3, saturated to 16 bits after the shift
   const __m256i sums = _mm256_srai_epi32(vcSum8x8(acc), 15);
   const __m256i ab = _mm256_packs_epi32(sums, _mm256_setzero_si256());
   // blended as (32767 - frac) * a + frac * b: one multiply-add of each (a, b) pair
-  const __m128i frac = _mm_and_si128(_mm_srli_epi32(pos, 5), _mm_set1_epi32(0x7FFF));
-  const __m128i w4 = _mm_or_si128(_mm_slli_epi32(frac, 16), _mm_sub_epi32(_mm_set1_epi32(32767), frac));
   const __m256i w = _mm256_permute4x64_epi64(_mm256_castsi128_si256(w4), 0x50);  // w0 w1 w0 w1 | w2 w3 w2 w3
   const __m256i y = _mm256_madd_epi16(ab, w);  // in lanes 0, 1, 4 and 5
   return _mm_srai_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(y, 0x08)), 15);
 }
 
-// The interpolated samples at base[i] and pos[i] for i < 4, as 32-bit lanes in order. The phase
-// after 15 is phase 0 read one sample on.
-__attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4Avx2(const int16_t* const base[4], const uint32_t pos[4]) {
-  __m256i acc[8];
-#pragma GCC unroll 4
-  for (int i = 0; i < 4; ++i) {
-    const int k = (pos[i] >> 20) & 15;
-    acc[2 * i] = vcDot32Lanes(base[i], &vcgInterp[k * 32]);
-    acc[2 * i + 1] = vcDot32Lanes(base[i] + (k == 15), &vcgInterp[((k + 1) & 15) * 32]);
-  }
-  return vcBlend4(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos)));
+// The same with the weights from the samples' positions.
+__attribute__((target("avx2"), always_inline)) inline __m128i vcBlend4(const __m256i acc[8], __m128i pos) {
+  const __m128i frac = _mm_and_si128(_mm_srli_epi32(pos, 5), _mm_set1_epi32(0x7FFF));
+  return vcBlendWeighted(acc, _mm_or_si128(_mm_slli_epi32(frac, 16), _mm_sub_epi32(_mm_set1_epi32(32767), frac)));
 }
 
 // Where a phase's two sums read: its own taps, the next phase's, and one sample on for the
@@ -80,12 +71,21 @@ inline constexpr PhaseReadsTable vcgPhaseReads = [] {
   return r;
 }();
 
-__attribute__((target("avx2"), always_inline)) inline void vcLanesAt(const int16_t* in, uint32_t pos, __m256i* a,
-                                                                   __m256i* b) {
-  const int16_t* base = in + vcPosInt(pos);
+// The lanes of the two sums of the sample at base and position pos.
+__attribute__((target("avx2"), always_inline)) inline void vcPhaseLanes(const int16_t* base, uint32_t pos, __m256i* a,
+                                                                      __m256i* b) {
   const PhaseReads& r = vcgPhaseReads.phase[(pos >> 20) & 15];
   *a = vcDot32Lanes(base, r.first);
   *b = vcDot32Lanes(base + r.secondShift, r.second);
+}
+
+// The interpolated samples at base[i] and pos[i] for i < 4, as 32-bit lanes in order. The phase
+// after 15 is phase 0 read one sample on.
+__attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4Avx2(const int16_t* const base[4], const uint32_t pos[4]) {
+  __m256i acc[8];
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) vcPhaseLanes(base[i], pos[i], &acc[2 * i], &acc[2 * i + 1]);
+  return vcBlend4(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos)));
 }
 
 // vcInterp4Avx2's samples at in + position, the positions in registers and each phase's reads
@@ -93,10 +93,10 @@ __attribute__((target("avx2"), always_inline)) inline void vcLanesAt(const int16
 __attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4At(const int16_t* in, uint32_t p0, uint32_t p1,
                                                                       uint32_t p2, uint32_t p3) {
   __m256i acc[8];
-  vcLanesAt(in, p0, &acc[0], &acc[1]);
-  vcLanesAt(in, p1, &acc[2], &acc[3]);
-  vcLanesAt(in, p2, &acc[4], &acc[5]);
-  vcLanesAt(in, p3, &acc[6], &acc[7]);
+  vcPhaseLanes(in + vcPosInt(p0), p0, &acc[0], &acc[1]);
+  vcPhaseLanes(in + vcPosInt(p1), p1, &acc[2], &acc[3]);
+  vcPhaseLanes(in + vcPosInt(p2), p2, &acc[4], &acc[5]);
+  vcPhaseLanes(in + vcPosInt(p3), p3, &acc[6], &acc[7]);
   return vcBlend4(acc, _mm_setr_epi32(static_cast<int32_t>(p0), static_cast<int32_t>(p1), static_cast<int32_t>(p2),
                                       static_cast<int32_t>(p3)));
 }
@@ -105,9 +105,8 @@ __attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4At(const 
 // timing tracker's filters take them at once): both sums folded by one tree, the saturations and
 // the blend in the vector unit.
 __attribute__((target("avx2"), always_inline)) inline int16_t vcInterp1Avx2(const int16_t* base, uint32_t pos) {
-  const PhaseReads& r = vcgPhaseReads.phase[(pos >> 20) & 15];
-  const __m256i a = vcDot32Lanes(base, r.first);
-  const __m256i b = vcDot32Lanes(base + r.secondShift, r.second);
+  __m256i a, b;
+  vcPhaseLanes(base, pos, &a, &b);
   const __m256i h = _mm256_hadd_epi32(a, b);  // a01 a23 b01 b23 | a45 a67 b45 b67
   __m128i s = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
   s = _mm_hadd_epi32(s, s);                            // a b a b
@@ -134,41 +133,6 @@ __attribute__((target("avx2"), always_inline)) inline void vcStoreUpTo4(int16_t*
   if (n > 1) out[1] = static_cast<int16_t>(_mm_extract_epi16(v, 1));
   if (n > 2) out[2] = static_cast<int16_t>(_mm_extract_epi16(v, 2));
 }
-
-// The interpolated samples as they are: each lies in 16 bits, so packing keeps them.
-struct VcInterpAsIs {
-  __attribute__((target("avx2"), always_inline)) __m128i operator()(__m128i y) const { return _mm_packs_epi32(y, y); }
-};
-
-// Collects positions and interpolates them four at a time into out, finished by Finish (32-bit
-// lanes in, packed 16-bit lanes out); unused lanes of the last four repeat the first position, so
-// that every read stays where the caller's would.
-template <class Finish = VcInterpAsIs>
-struct VcInterpFour {
-  int16_t* out;
-  Finish finish{};
-  const int16_t* base[4]{};
-  uint32_t pos[4]{};
-  int n = 0;
-
-  __attribute__((target("avx2"))) void push(const int16_t* b, uint32_t p) {
-    base[n] = b;
-    pos[n] = p;
-    if (++n == 4) emit();
-  }
-  __attribute__((target("avx2"))) void flush() {
-    if (n > 0) emit();
-  }
-  __attribute__((target("avx2"))) void emit() {
-    for (int i = n; i < 4; ++i) {
-      base[i] = base[0];
-      pos[i] = pos[0];
-    }
-    vcStoreUpTo4(out, finish(vcInterp4Avx2(base, pos)), n);
-    out += n;
-    n = 0;
-  }
-};
 
 // vcfResample's bits for processors with AVX2, in whole steps of four positions.
 int16_t vcResampleAvx2(VCZBUF* rd, const VCZBUF* wr, VCZBUF* out, VCZRESAMPLE* rs);

@@ -178,12 +178,7 @@ __attribute__((target("avx2"), always_inline)) inline __m128i interpolateLaid(co
     acc[2 * j] = vcDot32Lanes(line + lp.first[i + j], vcgInterp + lp.tapFirst[i + j]);
     acc[2 * j + 1] = vcDot32Lanes(line + lp.second[i + j], vcgInterp + lp.tapSecond[i + j]);
   }
-  const __m256i sums = _mm256_srai_epi32(vcSum8x8(acc), 15);
-  const __m256i ab = _mm256_packs_epi32(sums, _mm256_setzero_si256());
-  const __m128i w4 = _mm_load_si128(reinterpret_cast<const __m128i*>(lp.weights + i));
-  const __m256i w = _mm256_permute4x64_epi64(_mm256_castsi128_si256(w4), 0x50);  // w0 w1 w0 w1 | w2 w3 w2 w3
-  const __m256i y = _mm256_madd_epi16(ab, w);  // in lanes 0, 1, 4 and 5
-  return _mm_srai_epi32(_mm256_castsi256_si128(_mm256_permute4x64_epi64(y, 0x08)), 15);
+  return vcBlendWeighted(acc, _mm_load_si128(reinterpret_cast<const __m128i*>(lp.weights + i)));
 }
 
 // How many steps vcPosStepBefore takes from pos before `limit`, by one division: the positions
