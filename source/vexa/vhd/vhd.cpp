@@ -16,7 +16,7 @@ QRN_IbdCallback VHD_gIbdSend = nullptr;
 namespace {
 
 VHD_Instance freeSlot() {
-  return VHD_Instance{VHD_INSTANCE_MAGIC, nullptr, nullptr, VHD_Skipped{}, {0, 0}, {0, 0}, false};
+  return VHD_Instance{VHD_INSTANCE_MAGIC, nullptr, nullptr, VHD_Skipped{}, {0, 0}, {0, 0}};
 }
 
 QRN_HalfSocket* halfOf(QRN_Socket* socket, HAPI_DIRECTION direction) {

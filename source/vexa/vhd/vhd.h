@@ -29,8 +29,10 @@ struct VHD_Instance {
   VHD_Skipped skipped;    // runs skipped while resting; none while awake
   uint32_t restRuns[2];   // per direction: runs its services allow to skip, from the rest's start
   uint16_t restMode[2];   // per direction: the mode the rest started in
-  bool resting;
 };
+
+// A channel rests from its first skipped run until it catches up.
+inline bool vhdResting(const VHD_Instance& slot) { return slot.skipped.ingress != 0 || slot.skipped.egress != 0; }
 
 // The configuration table (the framework's own by default; see cfg/).
 extern const VHD_Archive* VHD_gArchive;

@@ -104,7 +104,7 @@ void count(VHD_Skipped& skipped, HAPI_DIRECTION direction, uint16_t frameSize) {
 }
 
 void wake(VHD_Instance* slot, QRN_Socket* socket) {
-  if (!slot->resting) return;
+  if (!vhdResting(*slot)) return;
   const QRN_StackArchive* stack = socket->currStackArchive;
   for (uint16_t i = 0; stack != nullptr && i < stack->numServices; ++i) {
     QRN_Service* service = &socket->service[i];
@@ -116,7 +116,6 @@ void wake(VHD_Instance* slot, QRN_Socket* socket) {
   }
   QRN_gSocketContext.pCurrentService = nullptr;
   slot->skipped = VHD_Skipped{};
-  slot->resting = false;
 }
 
 }  // namespace
@@ -131,6 +130,5 @@ bool vhdRestThisRun(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direc
     return false;
   }
   count(slot->skipped, direction, half->frameSize);
-  slot->resting = true;
   return true;
 }

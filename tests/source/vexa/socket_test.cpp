@@ -440,7 +440,7 @@ ChannelImage idleThenCommand(int ticks, uint16_t statsMs, bool restAllowed, bool
   static_cast<HSZNETLOCLMEM*>(net->serviceData)->hsxnetregs.hsxStatsInterval = statsMs;
   tick(ticks);
   const VHD_Instance* slot = VHD_GetInstance(kVhd);
-  *rested = slot->resting && slot->skipped.ingress > 0 && slot->skipped.egress > 0;
+  *rested = slot->skipped.ingress > 0 && slot->skipped.egress > 0;
   // The command wakes a resting channel at its next run, which answers it.
   QRN_QueueStdObdMsg(kVhd, kNetGetMode, 0, 0, HAPI_HOST_SRV, HAPI_NET_SRV, 7,
                      QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse);
