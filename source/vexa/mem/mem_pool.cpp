@@ -29,9 +29,9 @@ MEM_BlockHdr* poolBlockOf(const MEM_BufPool* pool, const void* data) {
 // dumped when that starts, and the refusals are counted until it serves again. A flood that lets
 // the pool recover between datagrams would start a new dry spell every few frames, and it runs
 // several pools dry at once (a fax call's T.38 and fax relay pools), each dump a line per block
-// (at most MEM_POOL_DRY_DUMP_BLOCKS of them); so a spell is reported only when the last report of any pool is at least
-// MEM_POOL_DRY_REPORT_FRAMES old. Each pool counts the spells in between and sums them up with its
-// next report.
+// (at most MEM_POOL_DRY_DUMP_BLOCKS of them); so a spell is reported only when the last report of
+// any pool is at least MEM_POOL_DRY_REPORT_FRAMES old. Each pool counts the spells in between and
+// sums them up with its next report.
 struct DryReportClock {
   bool everReported = false;
   uint32_t lastReportFrame = 0;
