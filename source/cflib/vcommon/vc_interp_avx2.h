@@ -101,12 +101,9 @@ __attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4At(const 
                                       static_cast<int32_t>(p3)));
 }
 
-// One interpolated sample the same way, for callers that need each as soon as it is made (the
-// timing tracker's filters take them at once): both sums folded by one tree, the saturations and
-// the blend in the vector unit.
-__attribute__((target("avx2"), always_inline)) inline int16_t vcInterp1Avx2(const int16_t* base, uint32_t pos) {
-  __m256i a, b;
-  vcPhaseLanes(base, pos, &a, &b);
+// One interpolated sample from the lanes of its two sums: both folded by one tree, the saturations
+// and the blend in the vector unit.
+__attribute__((target("avx2"), always_inline)) inline int16_t vcBlendLanes1(__m256i a, __m256i b, uint32_t pos) {
   const __m256i h = _mm256_hadd_epi32(a, b);  // a01 a23 b01 b23 | a45 a67 b45 b67
   __m128i s = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
   s = _mm_hadd_epi32(s, s);                            // a b a b
@@ -114,6 +111,25 @@ __attribute__((target("avx2"), always_inline)) inline int16_t vcInterp1Avx2(cons
   const int32_t frac = static_cast<int32_t>((pos >> 5) & 0x7FFF);
   const __m128i w = _mm_cvtsi32_si128((frac << 16) | (32767 - frac));
   return static_cast<int16_t>(_mm_cvtsi128_si32(_mm_srai_epi32(_mm_madd_epi16(s, w), 15)));
+}
+
+// One interpolated sample the same way, for callers that need each as soon as it is made (the
+// timing tracker's filters take them at once).
+__attribute__((target("avx2"), always_inline)) inline int16_t vcInterp1Avx2(const int16_t* base, uint32_t pos) {
+  __m256i a, b;
+  vcPhaseLanes(base, pos, &a, &b);
+  return vcBlendLanes1(a, b, pos);
+}
+
+// The same sample when its phase is known to be below 15, so that both sums read the same 32
+// samples: loaded once for both tap rows.
+__attribute__((target("avx2"), always_inline)) inline int16_t vcInterp1SameReadsAvx2(const int16_t* base, uint32_t pos) {
+  const int16_t* h = &vcgInterp[((pos >> 20) & 15) * 32];
+  const __m256i older = vcLoad16(base - 31), newer = vcLoad16(base - 15);
+  const __m256i a = _mm256_add_epi32(_mm256_madd_epi16(older, vcLoad16(h)), _mm256_madd_epi16(newer, vcLoad16(h + 16)));
+  const __m256i b =
+      _mm256_add_epi32(_mm256_madd_epi16(older, vcLoad16(h + 32)), _mm256_madd_epi16(newer, vcLoad16(h + 48)));
+  return vcBlendLanes1(a, b, pos);
 }
 
 // Interpolates each position as it comes, as VcInterpEach does.

@@ -15,12 +15,6 @@ int16_t sat16(int64_t v) {
 
 constexpr int16_t vccatancoeff[6] = {2596, 0, -9464, 0, 32617, 0};
 
-// Input samples a tracking symbol may read beyond the window's read pointer.
-bool trackingFits(const VCZBUF* in, const VCZTRKTIMPAR* trk) {
-  const int32_t remaining = static_cast<int32_t>(in->endp - in->bufp);
-  return remaining >= trk->trkCalcTimParm.skipFactor + 2 + vcPosInt(trk->interpSampPos) + 1;
-}
-
 }  // namespace
 
 const int16_t vctiming_acq[4][6] = {
@@ -70,62 +64,69 @@ void vcfInitTiming(VCTIMINGFSM timingFSM, VCESYMBOLRATE symbolRate, VCECARRIER c
 
 namespace {
 
+// The two resonators' last outputs, held in registers by the tracker over a block.
+struct BandEdgeState {
+  int16_t nh0, nh1, nl0, nl1;
+};
+
+BandEdgeState stateOf(const VCZCALCTIMPAR& p) { return {p.nh0, p.nh1, p.nl0, p.nl1}; }
+void storeState(VCZCALCTIMPAR* p, BandEdgeState s) {
+  p->nh0 = s.nh0;
+  p->nh1 = s.nh1;
+  p->nl0 = s.nl0;
+  p->nl1 = s.nl1;
+}
+
 // The resonators over the samples, every output saturated to 16 bits.
-void resonateSaturating(const int16_t* x, VCZCALCTIMPAR* p) {
-  const int16_t* c = p->coeffp;
-  // the resonators' state in locals: stored through p, it would be reloaded after every store
-  int16_t nh0 = p->nh0, nh1 = p->nh1, nl0 = p->nl0, nl1 = p->nl1;
-  const int scale = p->scale;
-  for (int i = 0; i <= p->skipFactor; ++i) {
+__attribute__((always_inline)) inline void resonateSaturating(const int16_t* x, int count, const int16_t* c, int scale,
+                                                              BandEdgeState& s) {
+  for (int i = 0; i < count; ++i) {
     const int64_t xs = static_cast<int64_t>(x[i]) << scale;
-    const int16_t nh = sat16((xs + int64_t{c[0]} * nh0 + int64_t{c[1]} * nh1 + 8192) >> 14);
-    const int16_t nl = sat16((xs + int64_t{c[2]} * nl0 + int64_t{c[1]} * nl1 + 8192) >> 14);
-    nh1 = nh0;
-    nh0 = nh;
-    nl1 = nl0;
-    nl0 = nl;
+    const int16_t nh = sat16((xs + int64_t{c[0]} * s.nh0 + int64_t{c[1]} * s.nh1 + 8192) >> 14);
+    const int16_t nl = sat16((xs + int64_t{c[2]} * s.nl0 + int64_t{c[1]} * s.nl1 + 8192) >> 14);
+    s.nh1 = s.nh0;
+    s.nh0 = nh;
+    s.nl1 = s.nl0;
+    s.nl0 = nl;
   }
-  p->nh0 = nh0;
-  p->nh1 = nh1;
-  p->nl0 = nl0;
-  p->nl1 = nl1;
 }
 
 // The same resonators without the saturation, which sits on the critical path of their serial
-// chain: false, and the state untouched, when any output left 16 bits (only then would the
-// saturating form give other bits).
-bool resonateInRange(const int16_t* x, VCZCALCTIMPAR* p) {
-  const int16_t* c = p->coeffp;
-  int64_t h0 = p->nh0, h1 = p->nh1, l0 = p->nl0, l1 = p->nl1;
-  const int scale = p->scale;
+// chain, a sample at a time: `outside` collects whether any output left 16 bits (only then would
+// the saturating form give other bits).
+// The weights are held too: read through their pointer, each sample's store would make them be
+// read again.
+struct BandEdgeRun {
+  int64_t h0, h1, l0, l1;
+  int64_t c0, c1, c2;
   uint64_t outside = 0;
-  for (int i = 0; i <= p->skipFactor; ++i) {
-    const int64_t xs = static_cast<int64_t>(x[i]) << scale;
-    const int64_t nh = (xs + c[0] * h0 + c[1] * h1 + 8192) >> 14;
-    const int64_t nl = (xs + c[2] * l0 + c[1] * l1 + 8192) >> 14;
+  BandEdgeRun(BandEdgeState s, const int16_t* c)
+      : h0(s.nh0), h1(s.nh1), l0(s.nl0), l1(s.nl1), c0(c[0]), c1(c[1]), c2(c[2]) {}
+  __attribute__((always_inline)) void step(int64_t xs) {
+    // the terms of the older output and the input first: only the newest output's product is
+    // left on the chain from one sample to the next
+    const int64_t nh = ((xs + c1 * h1 + 8192) + c0 * h0) >> 14;
+    const int64_t nl = ((xs + c1 * l1 + 8192) + c2 * l0) >> 14;
     outside |= static_cast<uint64_t>(nh + 32768) | static_cast<uint64_t>(nl + 32768);
     h1 = h0;
     h0 = nh;
     l1 = l0;
     l0 = nl;
   }
-  if (outside >= 65536) return false;
-  p->nh0 = static_cast<int16_t>(h0);
-  p->nh1 = static_cast<int16_t>(h1);
-  p->nl0 = static_cast<int16_t>(l0);
-  p->nl1 = static_cast<int16_t>(l1);
-  return true;
-}
+  bool inRange() const { return outside < 65536; }
+  BandEdgeState state() const {
+    return {static_cast<int16_t>(h0), static_cast<int16_t>(h1), static_cast<int16_t>(l0), static_cast<int16_t>(l1)};
+  }
+};
 
 // The cross product of the resonators' last two outputs.
-int16_t crossProduct(VCZCALCTIMPAR* p) {
-  const int16_t* c = p->coeffp;
-  const int64_t r = (int64_t{p->nh0} * ((int32_t{p->nl1} * c[4]) >> 16) +
-                     int64_t{p->nh1} * ((int32_t{p->nl0} * c[3]) >> 16) +
-                     int64_t{p->nh1} * ((int32_t{p->nl1} * c[5]) >> 16) + 512) >> 10;
+__attribute__((always_inline)) inline int16_t crossProduct(const int16_t* c, BandEdgeState& s) {
+  const int64_t r = (int64_t{s.nh0} * ((int32_t{s.nl1} * c[4]) >> 16) +
+                     int64_t{s.nh1} * ((int32_t{s.nl0} * c[3]) >> 16) +
+                     int64_t{s.nh1} * ((int32_t{s.nl1} * c[5]) >> 16) + 512) >> 10;
   if (r > 32767 || r < -32768) {
     // An overflowing product means the resonators ran away: start them again.
-    p->nh0 = p->nh1 = p->nl0 = p->nl1 = 0;
+    s = BandEdgeState{};
     return sat16(r);
   }
   return static_cast<int16_t>(r);
@@ -134,13 +135,24 @@ int16_t crossProduct(VCZCALCTIMPAR* p) {
 }  // namespace
 
 int16_t vcfCalcTimingAdjPlain(const int16_t* x, VCZCALCTIMPAR* p) {
-  resonateSaturating(x, p);
-  return crossProduct(p);
+  BandEdgeState s = stateOf(*p);
+  resonateSaturating(x, p->skipFactor + 1, p->coeffp, p->scale, s);
+  const int16_t e = crossProduct(p->coeffp, s);
+  storeState(p, s);
+  return e;
 }
 
 int16_t vcfCalcTimingAdj(const int16_t* x, VCZCALCTIMPAR* p) {
-  if (!resonateInRange(x, p)) resonateSaturating(x, p);
-  return crossProduct(p);
+  BandEdgeState s = stateOf(*p);
+  BandEdgeRun run(s, p->coeffp);
+  for (int i = 0; i <= p->skipFactor; ++i) run.step(static_cast<int64_t>(x[i]) << p->scale);
+  if (run.inRange())
+    s = run.state();
+  else
+    resonateSaturating(x, p->skipFactor + 1, p->coeffp, p->scale, s);
+  const int16_t e = crossProduct(p->coeffp, s);
+  storeState(p, s);
+  return e;
 }
 
 int16_t vcfCalcTimingPhase(int16_t s1, int16_t s2) {
@@ -204,53 +216,41 @@ int32_t acquireTiming(const int16_t* x, int32_t n, VCZTIMADJ* t) {
 
 namespace {
 
-// The step and position in locals: written through `out`, the record would be reloaded per sample.
-template <class Collector>
-__attribute__((always_inline)) inline void timingRsmpWith(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
-  const uint32_t step = k->interpSampInc + static_cast<uint32_t>(static_cast<int32_t>(k->interpSampAdj)) +
-                        static_cast<uint32_t>(static_cast<int32_t>(k->timingAdjCurrInc) * k->timingAdj);
-  uint32_t pos = k->interpSampPos;
-  Collector c{out};
-  for (int i = 0; i < n; ++i) {
-    pos += step;
-    c.push(in + vcPosInt(pos), pos);
+// The interpolators the tracker runs on: the baseline sums, or the AVX2 ones with the same bits.
+struct TimingInterpBase {
+  static int16_t at(const int16_t* base, uint32_t pos) { return vcInterpAtWith<VcDotBase>(base, pos); }
+};
+#if defined(VC_HAVE_AVX2_KERNELS)
+// The tracker's step is within a fraction of a percent of one sample, so its phase stays put for
+// long runs: the test of phase 15 (whose second sum reads one sample on) is nearly always
+// foreseen, and below it the 32 samples are read once for both sums.
+struct TimingInterpAvx2 {
+  __attribute__((target("avx2"))) static int16_t at(const int16_t* base, uint32_t pos) {
+    if (((pos >> 20) & 15) == 15) return vcInterp1Avx2(base, pos);
+    return vcInterp1SameReadsAvx2(base, pos);
   }
-  c.flush();
-  k->interpSampPos = pos;
-}
-
-void timingRsmpBase(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
-  timingRsmpWith<VcInterpEach<>>(in, k, out, n);
-}
-
-#if defined(VC_HAVE_AVX2_KERNELS)
-__attribute__((target("avx2"), flatten)) void timingRsmpAvx2(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int n) {
-  timingRsmpWith<VcInterpEachAvx2>(in, k, out, n);
-}
+};
 #endif
 
-}  // namespace
-
-namespace {
-
-using TimingRsmpKernel = void (*)(const int16_t*, VCZTRKTIMPAR*, int16_t*, int);
-
-TimingRsmpKernel timingRsmpKernel() {
-#if defined(VC_HAVE_AVX2_KERNELS)
-  if (vcHaveAvx2()) return timingRsmpAvx2;
-#endif
-  return timingRsmpBase;
-}
-
-}  // namespace
-
-void vcfTimingRsmp(const int16_t* in, VCZTRKTIMPAR* k, int16_t* out, int16_t n) { timingRsmpKernel()(in, k, out, n); }
-
-void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
-  const int per = k->trkCalcTimParm.skipFactor + 1;
-  const TimingRsmpKernel resample = timingRsmpKernel();  // chosen once, not per symbol
+// The tracker over a block. The position, the resonators' state and the adjustment are the serial
+// chain from one symbol to the next: they stay in registers for the whole block (through memory,
+// each symbol would wait for the last one's stores), and each sample goes from the interpolator
+// straight into the resonators. The schedule only moves the loop's gains, steps and counts, which
+// are read from the record.
+template <class Interp>
+__attribute__((always_inline)) inline void trackTimingWith(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
+  VCZCALCTIMPAR& cp = k->trkCalcTimParm;
+  const int per = cp.skipFactor + 1;
+  const int16_t* const c = cp.coeffp;
+  const int16_t* from = in->bufp;
+  const int16_t* const end = in->endp;
+  int16_t* to = out != nullptr ? out->bufp : nullptr;
+  uint32_t pos = k->interpSampPos;
+  int16_t adj = k->timingAdj, lmtCnt = k->timingLmtCnt;
+  BandEdgeState s = stateOf(cp);
   int16_t sym[8];
-  while (trackingFits(in, k)) {
+  // as many input samples as a symbol may read beyond the read pointer
+  while (end - from >= per + 1 + vcPosInt(pos) + 1) {
     if (k->timingFSM) k->timingFSM(k);
     const int32_t diff = k->timingDiff - k->interpSampAdj;
     if (diff >= 11) k->interpSampAdj = static_cast<int16_t>(k->interpSampAdj + 10);
@@ -262,26 +262,59 @@ void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
       if (d > 50) k->timingAdjCurrInc = static_cast<uint16_t>(k->timingAdjCurrInc + 50);
       else if (d < -50) k->timingAdjCurrInc = static_cast<uint16_t>(k->timingAdjCurrInc - 50);
     }
-    // the samples straight to the output when there is one, and the filters read them there
-    int16_t* to = out != nullptr && out->bufp != nullptr ? out->bufp : sym;
-    resample(in->bufp, k, to, per);
-    if (to != sym) out->bufp += per;
-    const int16_t e = vcfCalcTimingAdj(to, &k->trkCalcTimParm);
-    k->timingLmtCnt = static_cast<int16_t>(k->timingLmtCnt + (e <= 0 ? 1 : -1));
-    if (k->timingLmtCnt >= k->timingAdjLmt) {
-      k->timingAdj = 1;
-      ++k->accumAdjCnt;
-      k->timingLmtCnt = 0;
-    } else if (k->timingLmtCnt <= -k->timingAdjLmt) {
-      k->timingAdj = -1;
-      --k->accumAdjCnt;
-      k->timingLmtCnt = 0;
-    } else {
-      k->timingAdj = 0;
+    const uint32_t step = k->interpSampInc + static_cast<uint32_t>(static_cast<int32_t>(k->interpSampAdj)) +
+                          static_cast<uint32_t>(static_cast<int32_t>(k->timingAdjCurrInc) * adj);
+    // the samples straight to the output when there is one
+    int16_t* const y = to != nullptr ? to : sym;
+    const int scale = cp.scale;
+    BandEdgeRun run(s, c);
+    for (int i = 0; i < per; ++i) {
+      pos += step;
+      const int16_t v = Interp::at(from + vcPosInt(pos), pos);
+      y[i] = v;
+      run.step(static_cast<int64_t>(v) << scale);
     }
-    in->bufp += vcPosInt(k->interpSampPos);
-    k->interpSampPos &= 0x00FFFFFF;
+    if (to != nullptr) to += per;
+    if (run.inRange())
+      s = run.state();
+    else
+      resonateSaturating(y, per, c, scale, s);
+    // The adjustment by arithmetic, not branches: the detector's sign is close to random from one
+    // symbol to the next, and a branch on it, often foreseen wrongly, throws away the work begun on
+    // the next symbol.
+    const int16_t e = crossProduct(c, s);
+    const int16_t lmt = k->timingAdjLmt;
+    const int16_t cnt = static_cast<int16_t>(lmtCnt + 1 - 2 * static_cast<int>(e > 0));
+    const int up = cnt >= lmt, down = static_cast<int>(cnt <= -lmt) & (up ^ 1);
+    adj = static_cast<int16_t>(up - down);
+    k->accumAdjCnt = static_cast<int16_t>(k->accumAdjCnt + adj);
+    lmtCnt = static_cast<int16_t>(cnt * (1 - (up | down)));
+    from += vcPosInt(pos);
+    pos &= 0x00FFFFFF;
   }
+  in->bufp = const_cast<int16_t*>(from);
+  if (to != nullptr) out->bufp = to;
+  k->interpSampPos = pos;
+  k->timingAdj = adj;
+  k->timingLmtCnt = lmtCnt;
+  storeState(&cp, s);
+}
+
+void trackTimingBase(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) { trackTimingWith<TimingInterpBase>(in, out, k); }
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+__attribute__((target("avx2"), flatten)) void trackTimingAvx2(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
+  trackTimingWith<TimingInterpAvx2>(in, out, k);
+}
+#endif
+
+}  // namespace
+
+void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) return trackTimingAvx2(in, out, k);
+#endif
+  trackTimingBase(in, out, k);
 }
 
 void vcfAdjTiming(VCZBUF* in, VCZBUF* out, VCZTIMADJ* t) {

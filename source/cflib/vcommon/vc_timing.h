@@ -19,6 +19,8 @@ enum VCETRNSTAGE : int16_t { FIRST_TRN = 0, SECOND_TRN = 1 };
 enum VCETIMEACQSTATE : int16_t { ACQ_WAITCALCTHRESH = 0, ACQ_WAITCALCPHASE = 1, ACQ_DONE = 2 };
 
 struct VCZTRKTIMPAR;
+// A tracking schedule, run once per symbol: it moves the loop's gains, steps and counts, never the
+// position, the adjustment or the resonators' state (the tracker holds those in registers).
 using VCTIMINGFSM = void (*)(VCZTRKTIMPAR* trk);
 
 struct VCZTRKTIMPAR {
@@ -73,6 +75,7 @@ int16_t vcfCalcTimingPhase(int16_t s1, int16_t s2);
 // Runs acquisition over n samples; returns the number taken (fewer once it completes).
 int32_t acquireTiming(const int16_t* samples, int32_t n, VCZTIMADJ* timadj);
 void vcfAdjTiming(VCZBUF* in, VCZBUF* out, VCZTIMADJ* timadj);
+// Tracks symbol by symbol while the input holds a whole symbol's reads; the re-sampled symbols go to
+// out (none when out or its pointer is null).
 void vcfTrackTiming(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* trk);
-void vcfTimingRsmp(const int16_t* in, VCZTRKTIMPAR* trk, int16_t* out, int16_t n);
 void vcftimingFSM32(VCZTRKTIMPAR* trk);

@@ -97,31 +97,57 @@ TEST(VcTiming, BandEdgeFilterRestartsWhenItOverflows) {
 
 // The tracker's fast forms give the plain forms' bits. The band-edge filters with the saturation
 // off their chain: results and state, on full-scale and quiet input (-32768 included), any state,
-// row, scale and run length. The wide interpolator: samples and position, on full-scale input,
-// at positions of every phase (15, which reads one sample on, included) and steps either way.
+// row, scale and run length. The wide tracker, block after block: samples, read pointer, position,
+// adjustments and resonator state, whatever the schedule, the scale and the run length.
 TEST(VcTiming, TrackerKernelsGiveThePlainFormsBits) {
 #if defined(VC_HAVE_AVX2_KERNELS)
   if (vcHaveAvx2()) {
     std::mt19937 rng(9);
-    for (int trial = 0; trial < 3000; ++trial) {
-      std::vector<int16_t> x(64);
-      for (auto& v : x) v = int16_t(rng());
-      x[size_t(trial % 64)] = -32768;
-      VCZTRKTIMPAR k{};
+    for (int trial = 0; trial < 600; ++trial) {
+      std::vector<int16_t> x(420);
+      const int level = trial % 3 * 6;  // full scale (the resonators saturate and restart) to quiet
+      for (auto& v : x) v = int16_t(int16_t(rng()) >> level);
+      x[size_t(40 + trial % 300)] = -32768;
+      VCZTIMADJ t{};
+      vcfInitTiming(trial % 2 ? vcftimingFSM32 : nullptr, S_2400, HIGHCARRIER, FIRST_TRN, &t);
+      VCZTRKTIMPAR& k = t.trkParm;
+      // positions of every phase (15, which reads one sample on, included), steps either way
       k.interpSampPos = (trial % 16 == 15 ? 0x00F00000u : 0u) | (rng() & (trial % 16 == 15 ? 0x000FFFFFu : 0x00FFFFFFu));
-      k.interpSampInc = 0x1000000;
+      k.interpSampInc = trial % 4 == 3 ? 0xF00000u + (rng() & 0x3FFFFF) : 0x1000000u;
       k.interpSampAdj = int16_t(rng());
+      k.timingDiff = int16_t(rng() % 2001) - 1000;
+      k.timingAdjInc = uint16_t(rng() % 5000);
       k.timingAdjCurrInc = uint16_t(rng() % 5000);
       k.timingAdj = int16_t(int(rng() % 3) - 1);
-      VCZTRKTIMPAR wide = k;
-      int16_t out[8], outWide[8];
-      const int n = 1 + trial % 8;
-      vcAllowAvx2(false);
-      vcfTimingRsmp(&x[40], &k, out, int16_t(n));
-      vcAllowAvx2(true);
-      vcfTimingRsmp(&x[40], &wide, outWide, int16_t(n));
-      ASSERT_EQ(std::vector<int16_t>(outWide, outWide + n), std::vector<int16_t>(out, out + n)) << trial;
-      ASSERT_EQ(wide.interpSampPos, k.interpSampPos) << trial;
+      k.timingAdjLmt = int16_t(1 + trial % 2);
+      k.timingSymCnt = int16_t(trial % 5 == 0 ? 29990 : rng() % 3000);
+      k.trkCalcTimParm.skipFactor = int16_t(trial % 3 == 0 ? 2 : 5);
+      k.trkCalcTimParm.scale = int16_t(7 + trial % 6);
+      k.trkCalcTimParm.coeffp = vctiming[trial % 4];
+      VCZTIMADJ wide = t;
+      std::vector<int16_t> out(x.size()), outWide(x.size());
+      VCZBUF ob{out.data(), out.data(), nullptr}, obWide{outWide.data(), outWide.data(), nullptr};
+      const bool silent = trial % 7 == 6;  // no output wanted
+      // blocks of uneven length, each from the first sample not yet passed: the chain carries over
+      for (size_t at = 40, end = 40; end < x.size();) {
+        end = std::min(x.size(), end + 5 + rng() % 60);
+        VCZBUF in{&x[at], nullptr, &x[0] + end}, inWide = in;
+        vcAllowAvx2(false);
+        vcfTrackTiming(&in, silent ? nullptr : &ob, &k);
+        vcAllowAvx2(true);
+        vcfTrackTiming(&inWide, silent ? nullptr : &obWide, &wide.trkParm);
+        ASSERT_EQ(inWide.bufp, in.bufp) << trial;
+        at = size_t(in.bufp - x.data());
+      }
+      const VCZTRKTIMPAR& w = wide.trkParm;
+      ASSERT_EQ(obWide.bufp - outWide.data(), ob.bufp - out.data()) << trial;
+      ASSERT_EQ(outWide, out) << trial;
+      const VCZCALCTIMPAR &p = k.trkCalcTimParm, &q = w.trkCalcTimParm;
+      ASSERT_EQ(std::vector<int64_t>({w.interpSampPos, w.interpSampAdj, w.timingAdjCurrInc, w.timingAdj,
+                                      w.timingLmtCnt, w.accumAdjCnt, w.timingSymCnt, q.nh0, q.nh1, q.nl0, q.nl1}),
+                std::vector<int64_t>({k.interpSampPos, k.interpSampAdj, k.timingAdjCurrInc, k.timingAdj,
+                                      k.timingLmtCnt, k.accumAdjCnt, k.timingSymCnt, p.nh0, p.nh1, p.nl0, p.nl1}))
+          << trial;
     }
   }
 #endif
