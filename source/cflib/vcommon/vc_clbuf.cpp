@@ -76,6 +76,15 @@ void vcfInitCopyToClBuf(VCZCPYTOCLBUF* c, uint16_t packetBits, MEM_BufPool* pool
 }
 
 void vcfCopyToClBuf(VCZCPYTOCLBUF* c, uint16_t bits, uint16_t n) {
+  // A symbol's few bits into the packet being filled, which they do not complete: the receivers'
+  // call for nearly every symbol, taken without the loop below.
+  if (uint16_t* pkt = c->wipPacketp; pkt != nullptr && n > 0 && pkt[0] + n < c->rxNumbits) {
+    putBits(pkt, pkt[0], bits, n);
+    pkt[0] = static_cast<uint16_t>(pkt[0] + n);
+    c->wipBitPtr = pkt[0] & 15;
+    c->wipWritep = pkt + 1 + (pkt[0] >> 4);
+    return;
+  }
   // as many bits at a time as the packet being filled still takes
   uint32_t rest = bits;
   for (uint16_t i = 0; i < n;) {

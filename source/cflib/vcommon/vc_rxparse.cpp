@@ -5,8 +5,6 @@
 
 namespace {
 
-bool bitAt(const uint16_t* words, uint32_t pos) { return (words[pos >> 4] >> (pos & 15)) & 1; }
-
 // Rebuilds a packet: `lead` bits of `leadBits` (bit 0 first), then n bits of src from srcBit.
 uint16_t* rebuild(MEM_BufPool* pool, uint32_t lead, uint32_t leadBits, const uint16_t* src,
                   uint32_t srcBit, uint32_t n) {
@@ -53,60 +51,114 @@ void vcfbitcopy(uint16_t* dst, uint32_t dstBit, const uint16_t* src, uint32_t sr
   }
 }
 
+namespace {
+
+// One bit through the counts; the flag it completes, if any.
+VCERXDATAFLAG parseBit(bool one, VCZPARSERXDATA* ps) {
+  VCERXDATAFLAG hit = VCNOFLAG;
+  if (one) {
+    ++ps->oneCount;
+    if (ps->zeroCount < 11) {
+      ps->flagCount = 0;
+    } else if (ps->flag == VCEOL) {
+      hit = VCEOL;
+    } else if (ps->flag == VCRTC && ++ps->flagCount >= 4) {
+      hit = VCRTC;
+    }
+    ps->zeroCount = 0;
+  } else {
+    ++ps->zeroCount;
+    if (ps->oneCount == 6 && ps->flag == VCHDLC) hit = VCHDLC;
+    if (ps->zeroCount == 16 && ps->flag == VCTCF) hit = VCTCF;
+    ps->oneCount = 0;
+  }
+  return hit;
+}
+
+// Page data looked at for an end of line: only a one after eleven zeros or more can end a line.
+// A word (n bits, 1 to 16) without one is taken whole, its counts moved as its bits would move
+// them one by one; false, and nothing moved, when it holds one (it is then taken bit by bit).
+bool skipQuietWord(uint32_t word, uint32_t n, VCZPARSERXDATA* ps) {
+  const uint32_t mask = (1u << n) - 1;
+  const uint32_t ones = word & mask;
+  if (ones == 0) {
+    ps->zeroCount = static_cast<uint16_t>(ps->zeroCount + n);
+    ps->oneCount = 0;
+    return true;
+  }
+  // the first one, after the zeros carried in and those before it in the word
+  if (ps->zeroCount + static_cast<uint32_t>(__builtin_ctz(ones)) >= 11) return false;
+  // runs of zeros between ones in the word: eleven or more in a row leave a bit in `run`
+  const uint32_t last = 31u - static_cast<uint32_t>(__builtin_clz(ones));
+  // the zeros between the first and the last one
+  uint32_t run = ~word & ((2u << last) - 1) & ~((ones & -ones) * 2 - 1);
+  run &= run >> 1;
+  run &= run >> 2;
+  run &= run >> 4;
+  run &= run >> 3;
+  if (run != 0) return false;
+  // every one came after fewer than eleven zeros: each cleared the flag count
+  ps->flagCount = 0;
+  ps->zeroCount = static_cast<uint16_t>(n - 1 - last);
+  if (ps->zeroCount != 0) {
+    ps->oneCount = 0;
+  } else if (ones == mask) {
+    ps->oneCount = static_cast<uint16_t>(ps->oneCount + n);
+  } else {
+    // the ones that end the word, above its highest zero
+    const uint32_t zeros = ~word & mask;
+    ps->oneCount = static_cast<uint16_t>(n - 1 - (31u - static_cast<uint32_t>(__builtin_clz(zeros))));
+  }
+  return true;
+}
+
+// The packet cut at the flag that ended at bit `at`: rebuilt as the flag wants it (null when no
+// block was left).
+uint16_t* cutAt(MEM_BufPool* pool, const uint16_t* pkt, VCERXDATAFLAG hit, uint32_t at) {
+  const uint32_t bits = pkt[0], after = at + 1, rest = bits - after;
+  switch (hit) {
+    case VCEOL: {
+      const uint32_t fill = (8 - ((rest + 12) % 8)) % 8;
+      return rebuild(pool, fill + 12, 1u << (fill + 11), pkt + 1, after, rest);
+    }
+    case VCRTC: {
+      const uint32_t rounded = (after + 7) & ~7u;
+      uint16_t* out = rebuild(pool, 0, 0, pkt + 1, 0, after);
+      if (out != nullptr) {
+        for (uint32_t b = after; b < rounded; ++b) {
+          uint16_t& w = out[1 + (b >> 4)];
+          w = static_cast<uint16_t>((b & 15) == 0 ? 0 : w & ((1u << (b & 15)) - 1));
+        }
+        out[0] = static_cast<uint16_t>(rounded);
+      }
+      return out;
+    }
+    case VCHDLC:
+      return rebuild(pool, 8, 0x7E, pkt + 1, after, rest);
+    default:  // VCTCF
+      return rebuild(pool, 16, 0, pkt + 1, after, rest);
+  }
+}
+
+}  // namespace
+
 VCERXDATAFLAG vcfParseRxData(MEM_BufPool* pool, uint16_t** inout, VCZPARSERXDATA* ps) {
   uint16_t* pkt = *inout;
   if (pkt == nullptr) return VCNOFLAG;
   const uint32_t bits = pkt[0];
-  for (uint32_t i = 0; i < bits; ++i) {
-    VCERXDATAFLAG hit = VCNOFLAG;
-    if (bitAt(pkt + 1, i)) {
-      ++ps->oneCount;
-      if (ps->zeroCount < 11) {
-        ps->flagCount = 0;
-      } else if (ps->flag == VCEOL) {
-        hit = VCEOL;
-      } else if (ps->flag == VCRTC && ++ps->flagCount >= 4) {
-        hit = VCRTC;
-      }
-      ps->zeroCount = 0;
-    } else {
-      ++ps->zeroCount;
-      if (ps->oneCount == 6 && ps->flag == VCHDLC) hit = VCHDLC;
-      if (ps->zeroCount == 16 && ps->flag == VCTCF) hit = VCTCF;
-      ps->oneCount = 0;
+  const bool lines = ps->flag == VCEOL || ps->flag == VCRTC;
+  for (uint32_t from = 0; from < bits; from += 16) {
+    const uint32_t n = bits - from < 16 ? bits - from : 16;
+    const uint16_t word = pkt[1 + (from >> 4)];
+    if (lines && skipQuietWord(word, n, ps)) continue;
+    for (uint32_t i = from; i < from + n; ++i) {
+      const VCERXDATAFLAG hit = parseBit((word >> (i - from)) & 1, ps);
+      if (hit == VCNOFLAG) continue;
+      // null when no block was left: the packet is lost, the flag still reported
+      *inout = cutAt(pool, pkt, hit, i);
+      hsfBmFree(pkt);
+      return hit;
     }
-    if (hit == VCNOFLAG) continue;
-
-    const uint32_t after = i + 1, rest = bits - after;
-    uint16_t* out = nullptr;
-    switch (hit) {
-      case VCEOL: {
-        const uint32_t fill = (8 - ((rest + 12) % 8)) % 8;
-        out = rebuild(pool, fill + 12, 1u << (fill + 11), pkt + 1, after, rest);
-        break;
-      }
-      case VCRTC: {
-        const uint32_t rounded = (after + 7) & ~7u;
-        out = rebuild(pool, 0, 0, pkt + 1, 0, after);
-        if (out != nullptr) {
-          for (uint32_t b = after; b < rounded; ++b) {
-            uint16_t& w = out[1 + (b >> 4)];
-            w = static_cast<uint16_t>((b & 15) == 0 ? 0 : w & ((1u << (b & 15)) - 1));
-          }
-          out[0] = static_cast<uint16_t>(rounded);
-        }
-        break;
-      }
-      case VCHDLC:
-        out = rebuild(pool, 8, 0x7E, pkt + 1, after, rest);
-        break;
-      default:  // VCTCF
-        out = rebuild(pool, 16, 0, pkt + 1, after, rest);
-        break;
-    }
-    hsfBmFree(pkt);
-    *inout = out;  // null when no block was left: the packet is lost, the flag still reported
-    return hit;
   }
   if (ps->flag != VCRTC && ps->flag != VCNOFLAG) {
     hsfBmFree(pkt);

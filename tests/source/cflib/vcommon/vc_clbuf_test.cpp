@@ -257,6 +257,75 @@ TEST_F(ClbufTest, ParserFindsAFlagAcrossPacketsAndTheTrainingZeros) {
   EXPECT_EQ(out, std::string(16, '0') + "11");
 }
 
+// Page data in packets of any length against the bit-at-a-time rule (a one after eleven zeros or
+// more ends a line; four such ones in a row, the page): where the parser cuts, what it keeps, and
+// its counts after every packet, on streams of line ends, long runs of zeros and of ones, sparse
+// and dense data, across word and packet boundaries.
+TEST_F(ClbufTest, ParserCutsPageDataWhereTheBitAtATimeRuleDoes) {
+  struct Rule {
+    VCZPARSERXDATA s;
+    VCERXDATAFLAG feed(bool one) {
+      if (!one) {
+        ++s.zeroCount;
+        s.oneCount = 0;
+        return VCNOFLAG;
+      }
+      ++s.oneCount;
+      const bool afterEleven = s.zeroCount >= 11;
+      s.zeroCount = 0;
+      if (!afterEleven) {
+        s.flagCount = 0;
+        return VCNOFLAG;
+      }
+      if (s.flag == VCEOL) return VCEOL;
+      return ++s.flagCount >= 4 ? VCRTC : VCNOFLAG;
+    }
+  };
+  std::mt19937 rng(11);
+  const std::string eol = "000000000001";
+  for (int trial = 0; trial < 400; ++trial) {
+    std::string stream;
+    while (stream.size() < 3000) {
+      switch (rng() % 5) {
+        case 0: stream += std::string(rng() % 25, '0') + "1"; break;
+        case 1: stream += std::string(1 + rng() % 40, '1'); break;
+        case 2: for (unsigned k = rng() % 5; k > 0; --k) stream += std::string(rng() % 3, '0') + eol; break;
+        default: {
+          const unsigned density = 1 + rng() % 7, n = 1 + rng() % 40;
+          for (unsigned i = 0; i < n; ++i) stream += rng() % 8 < density ? '1' : '0';
+        }
+      }
+    }
+    Parse t;
+    Rule r{};
+    t.ps = r.s = VCZPARSERXDATA{trial % 3 == 0 ? VCRTC : VCEOL, 0, 0, 0};
+    t.ps.zeroCount = r.s.zeroCount = uint16_t(trial % 7 == 0 ? 65530 : 0);  // the count wraps as it runs
+    for (size_t at = 0; at < stream.size() && r.s.flag != VCNOFLAG;) {
+      const std::string bits = stream.substr(at, 1 + rng() % 100);
+      at += bits.size();
+      VCERXDATAFLAG want = VCNOFLAG;
+      size_t after = 0;
+      while (after < bits.size() && want == VCNOFLAG) want = r.feed(bits[after++] == '1');
+      std::string out;
+      ASSERT_EQ(t.run(bits, &out), want) << trial << " at " << at;
+      if (want == VCEOL) {
+        const size_t rest = bits.size() - after;
+        EXPECT_EQ(out, std::string((8 - (rest + 12) % 8) % 8, '0') + eol + bits.substr(after)) << trial;
+        t.ps = r.s = VCZPARSERXDATA{VCRTC, 0, 0, 0};  // as the page's state machine goes on
+        continue;
+      }
+      if (want == VCRTC) {
+        EXPECT_EQ(out, bits.substr(0, after) + std::string((8 - after % 8) % 8, '0')) << trial;
+        r.s.flag = VCNOFLAG;
+        continue;
+      }
+      EXPECT_EQ(out, r.s.flag == VCRTC ? bits : "<none>") << trial;
+      ASSERT_EQ(std::vector<int>({t.ps.oneCount, t.ps.zeroCount, t.ps.flagCount}),
+                std::vector<int>({r.s.oneCount, r.s.zeroCount, r.s.flagCount})) << trial << " at " << at;
+    }
+  }
+}
+
 TEST_F(ClbufTest, PageStateMachineDropsUntilEolPassesUntilRtcThenGoesQuiet) {
   Pool p;
   const uint32_t free0 = p.freeBlocks();
