@@ -75,6 +75,9 @@ struct VCZEQPARM2T3 {
   int16_t stepsize;
   int16_t cnt;
   int16_t eqstate;
+  // The carrier detector's level of the three newest T/3 samples (vcfHalfMagnitudes3Plain at the
+  // lines' end), left by each decimation: taken while the samples are still in registers.
+  int32_t newestHalfMag;
 };
 
 struct VCZDEMOD2T3 {
@@ -124,9 +127,8 @@ void vcT3LPF(const int16_t* in, int16_t step, int16_t* out);
 int16_t vcT3LPFOnePlain(const int16_t* in);
 int16_t vcT3LPFOne(const int16_t* in);
 // Half the magnitude (fxcmag / 2) of each of the three complex samples before end, the real parts
-// at re and the imaginary at im, summed (end >= 8): the reference and the wide form.
+// at re and the imaginary at im, summed.
 int32_t vcfHalfMagnitudes3Plain(const int16_t* re, const int16_t* im, int end);
-int32_t vcfHalfMagnitudes3(const int16_t* re, const int16_t* im, int end);
 
 // ---- carrier recovery ----
 void vcfCarrierRec(const VCZCOMPLEX* soft, const VCZCOMPLEX* ref, VCZCRPAR* car);

@@ -194,34 +194,6 @@ int32_t vcfHalfMagnitudes3Plain(const int16_t* re, const int16_t* im, int end) {
   return sum;
 }
 
-#if defined(VC_HAVE_AVX2_KERNELS)
-namespace {
-
-// The three in lanes 5 to 7 of the eight before end (the others weigh nothing; the V.27ter
-// demodulator stores those eight in one piece, so the read finds them there): the magnitude's
-// larger and smaller parts, its rounded products and the halving toward zero as fxcmag / 2 has
-// them, lane by lane.
-__attribute__((target("avx2"))) int32_t halfMagnitudes3Avx2(const int16_t* re, const int16_t* im, int end) {
-  const __m128i a = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(re + end - 8)));
-  const __m128i b = _mm_abs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(im + end - 8)));
-  const __m128i larger = _mm_max_epu16(a, b), smaller = _mm_min_epu16(a, b);
-  const __m128i mag = _mm_add_epi16(_mm_mulhrs_epi16(larger, _mm_set1_epi16(31472)),
-                                    _mm_mulhrs_epi16(smaller, _mm_set1_epi16(13036)));
-  const __m128i half = _mm_srai_epi16(_mm_add_epi16(mag, _mm_srli_epi16(mag, 15)), 1);
-  const __m128i pairs = _mm_madd_epi16(half, _mm_setr_epi16(0, 0, 0, 0, 0, 1, 1, 1));
-  return _mm_extract_epi32(_mm_add_epi32(pairs, _mm_srli_si128(pairs, 4)), 2);
-}
-
-}  // namespace
-#endif
-
-int32_t vcfHalfMagnitudes3(const int16_t* re, const int16_t* im, int end) {
-#if defined(VC_HAVE_AVX2_KERNELS)
-  if (vcHaveAvx2()) return halfMagnitudes3Avx2(re, im, end);
-#endif
-  return vcfHalfMagnitudes3Plain(re, im, end);
-}
-
 void vcT3LPF(const int16_t* in, int16_t step, int16_t* out) {
   for (int o = 0; o < 3; ++o, in += step) out[o] = vcT3LPFOne(in);
 }
@@ -250,6 +222,20 @@ namespace {
 __attribute__((target("avx2"), always_inline)) inline void storeTwo(int16_t* p, int16_t* q, __m256i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(v));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(q), _mm256_extracti128_si256(v, 1));
+}
+
+// The three outputs' level for the carrier detector, from lanes 0 to 2 of each half of `out` (real,
+// imaginary): the magnitude's larger and smaller parts, its rounded products and the halving toward
+// zero as fxcmag / 2 has them, lane by lane, then summed.
+__attribute__((target("avx2"), always_inline)) inline int32_t halfMagnitudes3Avx2(__m256i out) {
+  const __m128i a = _mm_abs_epi16(_mm256_castsi256_si128(out));
+  const __m128i b = _mm_abs_epi16(_mm256_extracti128_si256(out, 1));
+  const __m128i larger = _mm_max_epu16(a, b), smaller = _mm_min_epu16(a, b);
+  const __m128i mag = _mm_add_epi16(_mm_mulhrs_epi16(larger, _mm_set1_epi16(31472)),
+                                    _mm_mulhrs_epi16(smaller, _mm_set1_epi16(13036)));
+  const __m128i half = _mm_srai_epi16(_mm_add_epi16(mag, _mm_srli_epi16(mag, 15)), 1);
+  const __m128i pairs = _mm_madd_epi16(half, _mm_setr_epi16(1, 1, 1, 0, 0, 0, 0, 0));
+  return _mm_cvtsi128_si32(_mm_add_epi32(pairs, _mm_srli_si128(pairs, 4)));
 }
 
 // The eight samples kLanes on from those of `low`, `high` holding the eight after them, in each half.
@@ -293,6 +279,7 @@ __attribute__((target("avx2"), always_inline)) inline void shiftAndFilterAvx2(VC
   const __m256i last = _mm256_alignr_epi8(out, loadTwo(t3re + kT3 - 8, t3im + kT3 - 8), 6);
   for (int j = 0; j < kBody; ++j) storeTwo(t3re + 8 * j, t3im + 8 * j, body[j]);
   storeTwo(t3re + kT3 - 8, t3im + kT3 - 8, last);
+  eq->newestHalfMag = halfMagnitudes3Avx2(out);
 }
 
 // The V.27ter lines: six samples a symbol, twelve taps. Its carriers turn by multiples of 4096.
@@ -382,11 +369,13 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
 #if defined(VC_HAVE_AVX2_KERNELS)
   if (wide && eq->lpfFunc == vcT3LPF) {
     lpfBothAvx2(re + half - m, im + half - m, step, t3re + t3 - 3, t3im + t3 - 3);
-    return;
-  }
+  } else
 #endif
-  eq->lpfFunc(re + half - eq->m, step, t3re + t3 - 3);
-  eq->lpfFunc(im + half - eq->m, step, t3im + t3 - 3);
+  {
+    eq->lpfFunc(re + half - eq->m, step, t3re + t3 - 3);
+    eq->lpfFunc(im + half - eq->m, step, t3im + t3 - 3);
+  }
+  eq->newestHalfMag = vcfHalfMagnitudes3Plain(t3re, t3im, t3);
 }
 
 void vcfEqFilt2T3(const VCZDEMOD2T3* d, VCZCOMPLEX* out) {

@@ -125,14 +125,11 @@ VCBDMSTATUS vfxfRxdecide(VCZRXMEM* r, VCZBUF*) {
   return 0;
 }
 
-// Carrier-loss detector: the level of the symbol's complex T/3 samples, smoothed.
+// Carrier-loss detector: the level of the symbol's complex T/3 samples (the decimation that made
+// them left it), smoothed.
 VCBDMSTATUS vfxfTonedet(VCZRXMEM* r, VCZBUF*) {
   VCZCTONEDET& t = r->sdet;
-  const VCZDEMOD2T3& d = *r->u.t2;
-  const int half = 2 * d.eq.eqlength + 1;
-  const int16_t* re = d.eq.eqT3Memp;
-  const int16_t* im = d.eq.eqT3Memp + half;
-  const int32_t sum = vcfHalfMagnitudes3(re, im, half);
+  const int32_t sum = r->u.t2->eq.newestHalfMag;
   t.pwr = static_cast<int16_t>(t.pwr + fxmul(t.pwrtc, static_cast<int16_t>(std::min<int32_t>(sum - t.pwr, 32767))));
   t.count = t.pwr < t.carthresh ? static_cast<int16_t>(t.count + 1) : 0;
   return t.count > t.countthresh ? VCBDMSTATUS{VCBDM_PWR_BELOW} : VCBDMSTATUS{0};

@@ -8,6 +8,7 @@
 
 #include "vc_code.h"
 #include "vc_demod.h"
+#include "vc_dot_avx2.h"
 
 namespace {
 
@@ -87,6 +88,51 @@ struct Eq2T3 {
     r.u.t2 = &d;
   }
 };
+
+// The 2T/3 decimators' wide forms (V.27ter: six samples a symbol and a carrier turning by
+// multiples of 4096; V.29: three) give the plain forms' bits symbol after symbol: mixer and T/3
+// lines, phase, and the carrier detector's level of the newest three T/3 samples, which is that of
+// the line's end in both (full-scale input: magnitudes of -32768, sums that saturate).
+TEST(VcEqualiser, DecimatorsGiveThePlainFormsBitsAndTheCarrierLevel) {
+  struct Lines {
+    VCZEQPARM2T3 eq{};
+    int16_t mixer[2 * 23]{}, t3[2 * 35]{};
+    Lines(int16_t m, int16_t phaseDelta, int16_t eqlength) {
+      eq.fltMemp = mixer;
+      eq.eqT3Memp = t3;
+      eq.m = m;
+      eq.fltMemLen = 16;
+      eq.phaseDelta = phaseDelta;
+      eq.eqlength = eqlength;
+      eq.lpfFunc = vcT3LPF;
+    }
+  };
+  struct Case {
+    int16_t m, phaseDelta, eqlength;
+  };
+  // V.27ter 4800 and 2400, a carrier off the multiples of 4096, V.29
+  const Case cases[] = {{6, -12288, 11}, {6, -16384, 11}, {6, -12000, 11}, {3, -15474, 17}};
+  std::mt19937 rng(4);
+  for (const Case& c : cases) {
+    Lines wide(c.m, c.phaseDelta, c.eqlength), plain(c.m, c.phaseDelta, c.eqlength);
+    const int half = 2 * c.eqlength + 1;
+    for (int s = 0; s < 400; ++s) {
+      int16_t in[6];
+      for (auto& v : in) v = s % 50 < 10 ? int16_t(-32768 + int(rng() % 3)) : int16_t(int16_t(rng()) >> (s % 3 * 5));
+      vcAllowAvx2(false);
+      vcfdecimat2T3(&plain.eq, in);
+      vcAllowAvx2(true);
+      vcfdecimat2T3(&wide.eq, in);
+      ASSERT_EQ(std::vector<int16_t>(wide.mixer, wide.mixer + 2 * (16 + c.m + 1)),
+                std::vector<int16_t>(plain.mixer, plain.mixer + 2 * (16 + c.m + 1))) << c.m << " symbol " << s;
+      ASSERT_EQ(std::vector<int16_t>(wide.t3, wide.t3 + 2 * half), std::vector<int16_t>(plain.t3, plain.t3 + 2 * half))
+          << c.m << " symbol " << s;
+      ASSERT_EQ(wide.eq.phase, plain.eq.phase) << c.m << " symbol " << s;
+      ASSERT_EQ(plain.eq.newestHalfMag, vcfHalfMagnitudes3Plain(plain.t3, plain.t3 + half, half)) << s;
+      ASSERT_EQ(wide.eq.newestHalfMag, plain.eq.newestHalfMag) << c.m << " symbol " << s;
+    }
+  }
+}
 
 TEST(VcGearShift, RowsLastCountPlusOneSymbolsAndTheLastRowStays) {
   const VCZGS table[] = {{100, 1, 10, 20, 0}, {5, 2, 30, 40, 0}, {-1, 3, 50, 60, 0}};
