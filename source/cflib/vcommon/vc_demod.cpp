@@ -98,24 +98,6 @@ VCBDMSTATUS vcfDemodT3(VCZRXMEM* r, VCZBUF* buf) {
   return 0;
 }
 
-void vcfRemSoftDecErr(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t s) {
-  int32_t p = err->real * err->real + err->imag * err->imag;
-  const int32_t cap = (1 << (22 - s)) - 1;
-  if (p > cap || p < 0) p = cap;
-  *aveError = static_cast<int16_t>((*aveError * 32667 + (p >> (7 - s)) * 100) >> 15);
-  const int32_t c = fxcos(static_cast<uint16_t>(phase)), sn = fxsin(static_cast<uint16_t>(phase));
-  const int32_t re = err->real, im = err->imag;
-  // both parts in one store: the equaliser's update takes the error whole, by value, at once,
-  // and a read that spans two narrower stores waits for them to reach the cache
-  const VCZCOMPLEX rotated{static_cast<int16_t>((re * c + im * sn + 16384) >> 15),
-                           static_cast<int16_t>((im * c - re * sn + 16384) >> 15)};
-  std::memcpy(err, &rotated, sizeof(rotated));
-}
-
-void vcfRemSoftDecErr2T3(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t s) {
-  vcfRemSoftDecErr(phase, err, aveError, s);
-}
-
 void vcfupdateEQ(VCZEQPARMT3* eq, const VCZCOMPLEX* e) {
   const int shift = -eq->stepsize;
   if (shift < 0 || shift > 31) return;
@@ -132,21 +114,6 @@ VCBDMSTATUS vcfRxupdT3(VCZRXMEM* r, VCZBUF* buf) {
   carrierStep(r, &d->car, d->eq.eqstate);
   gearShift(d->eq, d->car, d->currgshftidx, d->gstable);
   return 0;
-}
-
-// ---- carrier recovery ----
-
-void vcfCarrierRec(const VCZCOMPLEX* soft, const VCZCOMPLEX* ref, VCZCRPAR* car) {
-  const int32_t e = ref->imag * soft->real - ref->real * soft->imag;
-  const int32_t mag2 = ref->real * ref->real + ref->imag * ref->imag;
-  int32_t q = vcfdiv_L(static_cast<int32_t>(fxabsl(e) > 0x7FFFFFFF ? 0x7FFFFFFF : fxabsl(e)), mag2);
-  if (q > 4096) q = 4096;
-  if (e < 0) q = -q;
-  q >>= 1;
-  const int32_t acc = car->f * 32768 + q * car->pll2;
-  car->f = static_cast<int16_t>((acc + 16384) >> 15);
-  car->pher = static_cast<int16_t>((q * car->pll1 + ((acc + 16384) >> 5) + 16384) >> 15);
-  car->qamRxPhase = static_cast<int16_t>(car->qamRxPhase - car->phasedecr + car->pher);
 }
 
 // ---- training average and jams ----

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "vc_baud.h"
 
@@ -111,17 +112,30 @@ void vcfAppEQandCarr(int16_t qamRxPhase, const VCZEQPARMT3* eq, const int16_t* x
 VCBDMSTATUS vcfDemodT3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS vcfRxupdT3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 void vcfupdateEQ(VCZEQPARMT3* eq, const VCZCOMPLEX* err);
-void vcfRemSoftDecErr(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t errorScaleMinus1);
+// The decision error's power into the average, and the error turned back by the carrier phase.
+// Inline here (and vcfCarrierRec below): both run in every symbol's update, where a call each
+// would cost about what they compute.
+inline void vcfRemSoftDecErr(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t s) {
+  int32_t p = err->real * err->real + err->imag * err->imag;
+  const int32_t cap = (1 << (22 - s)) - 1;
+  if (p > cap || p < 0) p = cap;
+  *aveError = static_cast<int16_t>((*aveError * 32667 + (p >> (7 - s)) * 100) >> 15);
+  const int32_t c = fxcos(static_cast<uint16_t>(phase)), sn = fxsin(static_cast<uint16_t>(phase));
+  const int32_t re = err->real, im = err->imag;
+  // both parts in one store: the equaliser's update takes the error whole, by value, at once,
+  // and a read that spans two narrower stores waits for them to reach the cache
+  const VCZCOMPLEX rotated{static_cast<int16_t>((re * c + im * sn + 16384) >> 15),
+                           static_cast<int16_t>((im * c - re * sn + 16384) >> 15)};
+  std::memcpy(err, &rotated, sizeof(rotated));
+}
 
 // ---- 2T/3 complex equaliser ----
 void vcfDemodInit2T3(VCZDEMOD2T3* demod, const VCZ2T3INIT* init);
 // Samples in each half of the mixer memory the caller binds to fltMemp (fltMemLen + m + 1).
 int vcf2T3MixerHalfLen(const VCZEQPARM2T3* eq);
 void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in);
-void vcfEqFilt2T3(const VCZDEMOD2T3* demod, VCZCOMPLEX* out);
 VCBDMSTATUS vcfDemod2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
-void vcfRemSoftDecErr2T3(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t errorScaleMinus1);
 void vcT3LPF(const int16_t* in, int16_t step, int16_t* out);
 // One output of that low-pass ending at in: the plain sum (the reference) and the wide one.
 int16_t vcT3LPFOnePlain(const int16_t* in);
@@ -131,7 +145,18 @@ int16_t vcT3LPFOne(const int16_t* in);
 int32_t vcfHalfMagnitudes3Plain(const int16_t* re, const int16_t* im, int end);
 
 // ---- carrier recovery ----
-void vcfCarrierRec(const VCZCOMPLEX* soft, const VCZCOMPLEX* ref, VCZCRPAR* car);
+inline void vcfCarrierRec(const VCZCOMPLEX* soft, const VCZCOMPLEX* ref, VCZCRPAR* car) {
+  const int32_t e = ref->imag * soft->real - ref->real * soft->imag;
+  const int32_t mag2 = ref->real * ref->real + ref->imag * ref->imag;
+  int32_t q = vcfdiv_L(static_cast<int32_t>(fxabsl(e) > 0x7FFFFFFF ? 0x7FFFFFFF : fxabsl(e)), mag2);
+  if (q > 4096) q = 4096;
+  if (e < 0) q = -q;
+  q >>= 1;
+  const int32_t acc = car->f * 32768 + q * car->pll2;
+  car->f = static_cast<int16_t>((acc + 16384) >> 15);
+  car->pher = static_cast<int16_t>((q * car->pll1 + ((acc + 16384) >> 5) + 16384) >> 15);
+  car->qamRxPhase = static_cast<int16_t>(car->qamRxPhase - car->phasedecr + car->pher);
+}
 
 // ---- training average and jams ----
 void vcfRxFupdave_init(VCZRXMEM* rxmem);

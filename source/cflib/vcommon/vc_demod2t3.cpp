@@ -378,7 +378,9 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
   eq->newestHalfMag = vcfHalfMagnitudes3Plain(t3re, t3im, t3);
 }
 
-void vcfEqFilt2T3(const VCZDEMOD2T3* d, VCZCOMPLEX* out) {
+namespace {
+
+__attribute__((always_inline)) inline void eqFilt2T3(const VCZDEMOD2T3* d, VCZCOMPLEX* out) {
   const VCZEQPARM2T3& eq = d->eq;
   const int t3 = t3Half(eq);
   const int16_t* xr = eq.eqT3Memp;
@@ -396,10 +398,12 @@ void vcfEqFilt2T3(const VCZDEMOD2T3* d, VCZCOMPLEX* out) {
   std::memcpy(out, &y, sizeof(y));
 }
 
+}  // namespace
+
 VCBDMSTATUS vcfDemod2T3(VCZRXMEM* r, VCZBUF* buf) {
   VCZDEMOD2T3* d = r->u.t2;
   vcfdecimat2T3(&d->eq, buf->bufp);
-  vcfEqFilt2T3(d, &r->pbeqout);
+  eqFilt2T3(d, &r->pbeqout);
   r->bbeqout = r->pbeqout;
   return 0;
 }
@@ -421,7 +425,7 @@ VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
   }
   VCZCOMPLEX e;
   fxcsub(&r->dpout1, &r->bbeqout, &e);
-  vcfRemSoftDecErr2T3(d->car.qamRxPhase, &e, &d->aveError, 1);
+  vcfRemSoftDecErr(d->car.qamRxPhase, &e, &d->aveError, 1);
   if (eq.eqstate >= 0) {
     const int t3 = t3Half(eq);
     const int16_t* xr = eq.eqT3Memp;
