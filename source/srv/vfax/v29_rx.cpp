@@ -55,7 +55,6 @@ VCZDEMOD2T3& demod(VFXLOCLMEM* m) { return rx29(m).dem; }
 const VFXRATEPARM& rp(const VFXLOCLMEM* m) { return vfxfRateParam(m->desiredrate); }
 bool v27(const VFXLOCLMEM* m) { return m->desiredrate <= 1; }
 const VCZCOMPLEX* trainTable(const VFXLOCLMEM* m) { return rp(m).trn; }
-const VCZCOMPLEX* sigTable(const VFXLOCLMEM* m) { return rp(m).stab; }
 
 
 
@@ -117,11 +116,10 @@ VCBDMSTATUS vfxfRxref(VCZRXMEM* r, VCZBUF*) {
 }
 
 VCBDMSTATUS vfxfRxdecide(VCZRXMEM* r, VCZBUF*) {
-  const VFXLOCLMEM* m = fromRxmem(r);
-  const int16_t n = rp(m).npts;
-  const int16_t i = vcfCsearch(&r->bbeqout, sigTable(m), n);
+  const VFXRATEPARM& rate = rp(fromRxmem(r));  // looked up once: the lookup is a call
+  const int16_t i = vcfCsearch(&r->bbeqout, rate.stab, rate.npts);
   r->decin = static_cast<uint16_t>(i);
-  r->dpout1 = sigTable(m)[i];
+  r->dpout1 = rate.stab[i];
   return 0;
 }
 
