@@ -274,9 +274,12 @@ __attribute__((target("avx2"), always_inline)) inline void shiftAndFilterAvx2(VC
   constexpr int kBody = (kT3 - 3) / 8;
   int16_t* t3re = eq->eqT3Memp;
   int16_t* t3im = t3re + kT3;
+  // unrolled, so that the shifted pieces stay in registers between their loads and stores
   __m256i body[kBody];
+#pragma GCC unroll 8
   for (int j = 0; j < kBody; ++j) body[j] = loadTwo(t3re + 3 + 8 * j, t3im + 3 + 8 * j);
   const __m256i last = _mm256_alignr_epi8(out, loadTwo(t3re + kT3 - 8, t3im + kT3 - 8), 6);
+#pragma GCC unroll 8
   for (int j = 0; j < kBody; ++j) storeTwo(t3re + 8 * j, t3im + 8 * j, body[j]);
   storeTwo(t3re + kT3 - 8, t3im + kT3 - 8, last);
   eq->newestHalfMag = halfMagnitudes3Avx2(out);
