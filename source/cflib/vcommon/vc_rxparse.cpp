@@ -76,8 +76,8 @@ VCERXDATAFLAG parseBit(bool one, VCZPARSERXDATA* ps) {
 }
 
 // Page data looked at for an end of line: only a one after eleven zeros or more can end a line.
-// A word (n bits, 1 to 16) without one is taken whole, its counts moved as its bits would move
-// them one by one; false, and nothing moved, when it holds one (it is then taken bit by bit).
+// A word (n bits, 1 to 16) where no one can is taken whole, its counts moved as its bits would
+// move them one by one; false, and nothing moved, when one may (the word is then taken bit by bit).
 bool skipQuietWord(uint32_t word, uint32_t n, VCZPARSERXDATA* ps) {
   const uint32_t mask = (1u << n) - 1;
   const uint32_t ones = word & mask;
@@ -88,9 +88,8 @@ bool skipQuietWord(uint32_t word, uint32_t n, VCZPARSERXDATA* ps) {
   }
   // the first one, after the zeros carried in and those before it in the word
   if (ps->zeroCount + static_cast<uint32_t>(__builtin_ctz(ones)) >= 11) return false;
-  // runs of zeros between ones in the word: eleven or more in a row leave a bit in `run`
+  // the zeros between the first and the last one: eleven or more in a row leave a bit in `run`
   const uint32_t last = 31u - static_cast<uint32_t>(__builtin_clz(ones));
-  // the zeros between the first and the last one
   uint32_t run = ~word & ((2u << last) - 1) & ~((ones & -ones) * 2 - 1);
   run &= run >> 1;
   run &= run >> 2;
