@@ -202,17 +202,23 @@ void datagramsOutEnd() {
     gCh.rec->sent.push_back(gCh.sentNow);
   gCh.sentNow = 0;
 }
+void sendAll(const std::vector<Bytes>& datagrams) {
+  for (const Bytes& d : datagrams) faxrchan::sendDatagram(d.data(), uint16_t(d.size()));
+}
 void datagramsIn() {
+  if (gCh.replay) {  // straight from the recording, as the peer's replay takes them
+    if (gCh.packetsAt < gCh.rec->packets.size()) sendAll(gCh.rec->packets[gCh.packetsAt]);
+    ++gCh.packetsAt;
+    return;
+  }
   std::vector<Bytes> now;
-  if (gCh.replay) {
-    if (gCh.packetsAt < gCh.rec->packets.size()) now = gCh.rec->packets[gCh.packetsAt];
-  } else if (!gCh.toGateway.empty()) {
+  if (!gCh.toGateway.empty()) {
     now = std::move(gCh.toGateway.front());
     gCh.toGateway.pop_front();
   }
-  if (!gCh.replay) gCh.rec->packets.push_back(now);
+  gCh.rec->packets.push_back(now);
   ++gCh.packetsAt;
-  for (const Bytes& d : now) faxrchan::sendDatagram(d.data(), uint16_t(d.size()));
+  sendAll(now);
 }
 void lineIn(int16_t* x) {
   if (gCh.replay) {

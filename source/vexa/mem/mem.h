@@ -53,9 +53,15 @@ struct MEM_BufPool_s {
   bool dryReported;         // the current dry spell was reported
   uint32_t quietSpells;     // dry spells since the last report that were not reported
   uint32_t quietRefusals;   // allocations refused in those spells
+  // The inverse modulo 2^32 of the block stride's odd part, which tells a block start from any
+  // other address with a multiply instead of a division on every free; 0 where the pool was not
+  // set up by MEM_InitBufPoolNoAdd (then the division serves).
+  uint32_t strideOddInverse;
   MEM_BufPool_s* pNextBufPool;
 };
 using MEM_BufPool = MEM_BufPool_s;
+// The inverse sits in what was padding: service records size their pool areas by this record.
+static_assert(sizeof(void*) != 8 || sizeof(MEM_BufPool) == 64);
 
 extern MEM_BufPool* MEM_gBufPoolList;
 

@@ -15,13 +15,40 @@ namespace {
 
 size_t poolStride(const MEM_BufPool* pool) { return roundUp8(pool->bufSize) + MEM_BLOCK_HDR_SIZE; }
 
+// The inverse modulo 2^32 of an odd number: d * d is 1 modulo 8, and each Newton step doubles the
+// correct low bits (3, 6, 12, 24, 48).
+constexpr uint32_t inverseOfOdd(uint32_t d) {
+  uint32_t x = d;
+  for (int i = 0; i < 4; ++i) x *= 2 - d * x;
+  return x;
+}
+static_assert(inverseOfOdd(9) * 9u == 1 && inverseOfOdd(0xFFFFFFFFu) * 0xFFFFFFFFu == 1);
+
+uint32_t strideOddInverseOf(size_t stride) {
+  if (stride == 0 || stride > UINT32_MAX) return 0;
+  return inverseOfOdd(static_cast<uint32_t>(stride >> __builtin_ctzll(stride)));
+}
+
+// Whether `offset` is a whole number of block strides. With the stride an odd part times 2^k, an
+// offset of k low zero bits gives back its quotient by the odd part when multiplied by the
+// inverse, exactly when there is one: the quotient times the odd part is then the offset again.
+bool isWholeStrides(const MEM_BufPool* pool, size_t offset) {
+  const size_t stride = poolStride(pool);
+  if (pool->strideOddInverse == 0 || offset > UINT32_MAX) return offset % stride == 0;
+  const int k = __builtin_ctzll(stride);
+  if ((offset & ((size_t{1} << k) - 1)) != 0) return false;
+  const auto n = static_cast<uint32_t>(offset >> k);
+  const uint32_t quotient = n * pool->strideOddInverse;
+  return uint64_t{quotient} * (stride >> k) == n;
+}
+
 // The header of the pool block whose data starts at `data`, or none when the address is not the
 // data start of one of the pool's blocks.
 MEM_BlockHdr* poolBlockOf(const MEM_BufPool* pool, const void* data) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
   if (p < pool->startp + MEM_BLOCK_HDR_SIZE || p >= pool->endp) return nullptr;
   const size_t offset = static_cast<size_t>(p - MEM_BLOCK_HDR_SIZE - pool->startp);
-  if (offset % poolStride(pool) != 0) return nullptr;
+  if (!isWholeStrides(pool, offset)) return nullptr;
   return MEM_HdrOf(data);
 }
 
@@ -111,6 +138,7 @@ int MEM_InitBufPoolNoAdd(MEM_BufPool* pool, uint32_t bufSize, void* memory, size
   std::memset(mem, MEM_FILL_BYTE, memSize - 2);
   pool->bufSize = bufSize;
   const size_t stride = poolStride(pool);
+  pool->strideOddInverse = strideOddInverseOf(stride);
   uint8_t* first = alignUp8(mem);
   uint8_t* last = alignDown8(mem + memSize - 2);
   const size_t count = last > first ? static_cast<size_t>(last - first) / stride : 0;

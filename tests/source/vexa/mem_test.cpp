@@ -115,28 +115,37 @@ TEST_F(MemTest, PoolBlocksAreDistinctGuardedAndCounted) {
 }
 
 TEST_F(MemTest, DoubleFreeOfAPoolBlockIsRefusedWithoutDamage) {
-  std::vector<uint8_t> memory(MEM_BufPoolMemSize(32, 3));
-  MEM_BufPool pool{};
-  ASSERT_EQ(MEM_InitBufPoolNoAdd(&pool, 32, memory.data(), memory.size()), 3);
-  void* a = MEM_BufPoolAlloc(&pool);
-  void* b = MEM_BufPoolAlloc(&pool);
-  MEM_BufPoolFree(&pool, a);
-  {
-    AssertCounter asserts;
-    MEM_BufPoolFree(&pool, a);                                   // second release
-    MEM_BufPoolFree(&pool, static_cast<uint8_t*>(b) + 8);        // not a block start
-    uint8_t outside[64];
-    MEM_BufPoolFree(&pool, outside + 40);                        // not in the pool
-    EXPECT_EQ(asserts.stop(), 3);
+  // block strides of an odd part times eight, and of a power of two
+  for (const uint32_t size : {32u, 64u - static_cast<uint32_t>(MEM_BLOCK_HDR_SIZE)}) {
+    SCOPED_TRACE(size);
+    std::vector<uint8_t> memory(MEM_BufPoolMemSize(size, 3));
+    MEM_BufPool pool{};
+    ASSERT_EQ(MEM_InitBufPoolNoAdd(&pool, size, memory.data(), memory.size()), 3);
+    void* a = MEM_BufPoolAlloc(&pool);
+    void* b = MEM_BufPoolAlloc(&pool);
+    MEM_BufPoolFree(&pool, a);
+    {
+      AssertCounter asserts;
+      MEM_BufPoolFree(&pool, a);  // second release
+      // not a block start: every address between b and the next block's data, aligned or not,
+      // with b's data made to look like in-use block headers wherever a header could be read
+      std::vector<uint16_t> inUse(size / 2, MEM_POOL_START_INUSE);
+      std::memcpy(b, inUse.data(), size);
+      const size_t stride = size + MEM_BLOCK_HDR_SIZE;
+      for (size_t at = 1; at < stride; ++at) MEM_BufPoolFree(&pool, static_cast<uint8_t*>(b) + at);
+      uint8_t outside[64];
+      MEM_BufPoolFree(&pool, outside + 40);  // not in the pool
+      EXPECT_EQ(asserts.stop(), static_cast<int>(stride) + 1);
+    }
+    EXPECT_EQ(pool.numFreeBuf, 2);
+    // The free list still hands out each free block once.
+    void* x = MEM_BufPoolAlloc(&pool);
+    void* y = MEM_BufPoolAlloc(&pool);
+    EXPECT_NE(x, y);
+    EXPECT_NE(x, b);
+    EXPECT_NE(y, b);
+    EXPECT_EQ(pool.numFreeBuf, 0);
   }
-  EXPECT_EQ(pool.numFreeBuf, 2);
-  // The free list still hands out each free block once.
-  void* x = MEM_BufPoolAlloc(&pool);
-  void* y = MEM_BufPoolAlloc(&pool);
-  EXPECT_NE(x, y);
-  EXPECT_NE(x, b);
-  EXPECT_NE(y, b);
-  EXPECT_EQ(pool.numFreeBuf, 0);
 }
 
 TEST_F(MemTest, PoolOverrunIsReportedAndTheBlockStillFreed) {
