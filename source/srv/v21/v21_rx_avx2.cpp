@@ -1,0 +1,167 @@
+// The V.21 receiver's sub-tick on processors with AVX2. The channel filter's outputs are summed
+// eight at a time and stay in registers through the discriminator to the slices; the level's
+// serial chain reads their magnitudes while the next ones are summed. Every step gives the plain
+// form's bits: the same products in 32-bit sums that wrap alike in any order, the same
+// saturations and the same low halves.
+#include <cstring>
+
+#include "v21.h"
+#include "v21_tables.h"
+#include "vc_dot_avx2.h"
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+
+namespace {
+
+constexpr int kOut = V21_RX_OUT;
+constexpr int kLanes = 32;   // four groups of eight sums: the last two lanes repeat output 29
+constexpr int kTaps = 67;    // per branch of the channel filter
+constexpr int kBranch = 69;  // the branch's taps, its control word and its input advance
+constexpr int kLead = 5;     // zeros in front of the taps: 72 = four sixteens and an eight
+constexpr int kPadded = 80;
+static_assert(kOut == 30 && kOut % 3 == 0);
+// a lane's first sample is its newest less 71; the first output's newest is the window's 77th
+static_assert(V21_HISTORY >= kTaps - 1 + kLead);
+
+// The channel filter laid out for whole-register sums: each branch's taps behind kLead zeros, and
+// for each branch a sub-tick can start on, where each output's samples begin and which branch it takes.
+struct WideFilter {
+  alignas(32) int16_t taps[3][kPadded];
+  uint8_t at[3][kLanes];
+  uint8_t branch[3][kLanes];
+};
+
+WideFilter makeWideFilter() {
+  WideFilter f{};
+  for (int b = 0; b < 3; ++b)
+    for (int i = 0; i < kTaps; ++i) f.taps[b][kLead + i] = hstv21HChnlflt0[b * kBranch + i];
+  for (int start = 0; start < 3; ++start) {
+    int newest = V21_HISTORY;
+    for (int k = 0; k < kLanes; ++k) {
+      const int b = (start + (k < kOut ? k : kOut - 1)) % 3;
+      f.at[start][k] = static_cast<uint8_t>(newest - (kTaps - 1) - kLead);
+      f.branch[start][k] = static_cast<uint8_t>(b);
+      if (k < kOut - 1) newest += hstv21HChnlflt0[b * kBranch + kBranch - 1];
+    }
+  }
+  return f;
+}
+
+const WideFilter kWide = makeWideFilter();  // the generated table is constant-initialised
+
+__attribute__((target("avx2"))) inline __m256i load16(const int16_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// One output's 72 products summed to eight lanes.
+__attribute__((target("avx2"))) inline __m256i outputLanes(const int16_t* x, const int16_t* h) {
+  __m256i acc = _mm256_madd_epi16(load16(x), load16(h));
+#pragma GCC unroll 3
+  for (int i = 16; i < 64; i += 16) acc = _mm256_add_epi32(acc, _mm256_madd_epi16(load16(x + i), load16(h + i)));
+  const __m128i tail = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 64)),
+                                      _mm_load_si128(reinterpret_cast<const __m128i*>(h + 64)));
+  return _mm256_add_epi32(acc, _mm256_zextsi128_si256(tail));
+}
+
+// Eight outputs from lane `first` on, each sum >> 15 in its 32-bit lane.
+__attribute__((target("avx2"))) inline __m256i eightOutputs(const int16_t* window, int start, int first) {
+  __m256i a[8];
+#pragma GCC unroll 8
+  for (int l = 0; l < 8; ++l)
+    a[l] = outputLanes(window + kWide.at[start][first + l], kWide.taps[kWide.branch[start][first + l]]);
+  const __m256i u0 = _mm256_hadd_epi32(_mm256_hadd_epi32(a[0], a[1]), _mm256_hadd_epi32(a[2], a[3]));
+  const __m256i u1 = _mm256_hadd_epi32(_mm256_hadd_epi32(a[4], a[5]), _mm256_hadd_epi32(a[6], a[7]));
+  // u0 holds outputs 0..3 summed over each half of their lanes, u1 outputs 4..7
+  const __m256i sums =
+      _mm256_add_epi32(_mm256_permute2x128_si256(u0, u1, 0x20), _mm256_permute2x128_si256(u0, u1, 0x31));
+  return _mm256_srai_epi32(sums, 15);
+}
+
+// Sixteen outputs in order, saturated as sat16 saturates.
+__attribute__((target("avx2"))) inline __m256i sixteenOutputs(const int16_t* window, int start, int first) {
+  const __m256i packed = _mm256_packs_epi32(eightOutputs(window, start, first), eightOutputs(window, start, first + 8));
+  return _mm256_permute4x64_epi64(packed, 0xD8);  // the pack interleaves the halves
+}
+
+// [before[15], now[0..14]]: each output next to the one before it.
+__attribute__((target("avx2"))) inline __m256i withOneBefore(__m256i now, __m256i before) {
+  return _mm256_alignr_epi8(now, _mm256_permute2x128_si256(before, now, 0x21), 14);
+}
+
+// The discriminator (see the plain form): r = sat16((w1 s[k-1] + w2 s[k]) >> 15), then the low 16
+// bits of (r s[k]) >> 15.
+__attribute__((target("avx2"))) inline __m256i discriminate16(__m256i before, __m256i now, __m256i weights) {
+  const __m256i lo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(before, now), weights), 15);
+  const __m256i hi = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(before, now), weights), 15);
+  const __m256i r = _mm256_packs_epi32(lo, hi);  // unpacks and pack both per half: in order again
+  return _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epi16(r, now), 1),
+                         _mm256_srli_epi16(_mm256_mullo_epi16(r, now), 15));
+}
+
+// Where sixteen low-pass sums from output k on are negative, over s (20 kept before output 0):
+// each multiply-add takes a pair of taps for every output (small positive taps: no pair
+// overflows) and the 32-bit sums wrap as the one-by-one sums do.
+__attribute__((target("avx2"))) inline __m256i lowpassNegative(const int16_t* s, int k) {
+  __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
+  for (int j = 0; j < 20; j += 2) {
+    const __m256i taps = _mm256_set1_epi32(
+        static_cast<int32_t>((uint32_t(uint16_t(hstv21lpf[j + 1])) << 16) | uint16_t(hstv21lpf[j])));
+    const __m256i a = load16(s + k + 1 + j);
+    const __m256i b = load16(s + k + 2 + j);
+    lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), taps));
+    hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), taps));
+  }
+  return _mm256_packs_epi32(_mm256_srai_epi32(lo, 31), _mm256_srai_epi32(hi, 31));
+}
+
+}  // namespace
+
+__attribute__((target("avx2"))) bool v21RxDemodAvx2(V21LOCLMEM* m, bool always) {
+  HSZV21RX& rx = m->hsxv21rx;
+  const bool quiet = m->lineQuiet;  // every sample zero: so is every output
+  // Each half's level steps follow its sums, so that the serial chain runs beside the next sums.
+  const bool levelMoves = !quiet || rx.hsxpowlevel != 0;
+  alignas(32) uint16_t magnitude[kLanes];  // abs(-32768) read unsigned is 32768
+  int32_t level = rx.hsxpowlevel;
+  __m256i s0 = _mm256_setzero_si256(), s1 = s0;
+  // a sub-tick takes the three branches a whole number of times: it ends on the one it began with
+  const int start = static_cast<int>(rx.hsxdwnsmplcoefp - hstv21HChnlflt0) / kBranch;
+  if (!quiet) s0 = sixteenOutputs(m->linearbufp, start, 0);
+  if (levelMoves) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(magnitude), _mm256_abs_epi16(s0));
+#pragma GCC unroll 16
+    for (int k = 0; k < 16; ++k) level = v21LevelStep(level, magnitude[k]);
+  }
+  if (!quiet) s1 = sixteenOutputs(m->linearbufp, start, 16);
+  if (levelMoves) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(magnitude + 16), _mm256_abs_epi16(s1));
+#pragma GCC unroll 16
+    for (int k = 16; k < kOut; ++k) level = v21LevelStep(level, magnitude[k]);
+    rx.hsxpowlevel = static_cast<int16_t>(level);
+  }
+  if (!v21RecoverNow(m, always)) return false;
+
+  const int16_t* w = rx.hsxphaseshftcoefp;
+  const __m256i weights =
+      _mm256_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(w[2])) << 16) | uint16_t(w[1])));
+  const __m256i d0 = discriminate16(withOneBefore(s0, _mm256_set1_epi16(rx.hsxxprev1)), s0, weights);
+  const __m256i d1 = discriminate16(withOneBefore(s1, s0), s1, weights);
+  rx.hsxxprev2 = static_cast<int16_t>(_mm256_extract_epi16(s1, kOut - 2 - 16));
+  rx.hsxxprev1 = static_cast<int16_t>(_mm256_extract_epi16(s1, kOut - 1 - 16));
+
+  // the 20 discriminator outputs kept from the last sub-tick, then these
+  alignas(32) int16_t d[12 + 20 + kLanes];
+  int16_t* s = d + 12;
+  static_assert(sizeof(rx.hsxy) == 20 * sizeof(int16_t));
+  std::memcpy(s, rx.hsxy, sizeof(rx.hsxy));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(s + 20), d0);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(s + 36), d1);
+  std::memcpy(rx.hsxy, s + kOut, sizeof(rx.hsxy));
+  const __m256i negative = _mm256_permute4x64_epi64(
+      _mm256_packs_epi16(lowpassNegative(s, 0), lowpassNegative(s, 16)), 0xD8);
+  const uint32_t slices = ~static_cast<uint32_t>(_mm256_movemask_epi8(negative));
+  v21RecoverBits(rx, slices);
+  return true;
+}
+
+#endif
