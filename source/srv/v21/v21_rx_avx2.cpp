@@ -23,64 +23,106 @@ static_assert(kOut == 30 && kOut % 3 == 0);
 // a lane's first sample is its newest less 71; the first output's newest is the window's 77th
 static_assert(V21_HISTORY >= kTaps - 1 + kLead);
 
-// The channel filter laid out for whole-register sums: each branch's taps behind kLead zeros, and
-// for each branch a sub-tick can start on, where each output's samples begin and which branch it takes.
-struct WideFilter {
-  alignas(32) int16_t taps[3][kPadded];
-  uint8_t at[3][kLanes];
-  uint8_t branch[3][kLanes];
+// The branches' input advances, as the generated table ends each branch: the positions of a
+// sub-tick's outputs follow from them at compile time.
+constexpr int kAdvance[3] = {1, 1, 2};
+
+// Where each lane's 72 samples begin in the sub-tick's window and which branch it takes, for each
+// branch a sub-tick can start on.
+struct LanePlaces {
+  int at[3][kLanes];
+  int branch[3][kLanes];
 };
 
-WideFilter makeWideFilter() {
-  WideFilter f{};
-  for (int b = 0; b < 3; ++b)
-    for (int i = 0; i < kTaps; ++i) f.taps[b][kLead + i] = hstv21HChnlflt0[b * kBranch + i];
+constexpr LanePlaces makeLanePlaces() {
+  LanePlaces p{};
   for (int start = 0; start < 3; ++start) {
     int newest = V21_HISTORY;
     for (int k = 0; k < kLanes; ++k) {
-      const int b = (start + (k < kOut ? k : kOut - 1)) % 3;
-      f.at[start][k] = static_cast<uint8_t>(newest - (kTaps - 1) - kLead);
-      f.branch[start][k] = static_cast<uint8_t>(b);
-      if (k < kOut - 1) newest += hstv21HChnlflt0[b * kBranch + kBranch - 1];
+      p.at[start][k] = newest - (kTaps - 1) - kLead;
+      p.branch[start][k] = (start + (k < kOut ? k : kOut - 1)) % 3;
+      if (k < kOut - 1) newest += kAdvance[(start + k) % 3];
     }
   }
-  return f;
+  return p;
 }
 
-const WideFilter kWide = makeWideFilter();  // the generated table is constant-initialised
+constexpr LanePlaces kPlaces = makeLanePlaces();
+
+// Each branch's taps behind kLead zeros.
+struct WideTaps {
+  alignas(32) int16_t t[3][kPadded];
+};
+
+WideTaps makeWideTaps() {
+  WideTaps w{};
+  for (int b = 0; b < 3; ++b)
+    for (int i = 0; i < kTaps; ++i) w.t[b][kLead + i] = hstv21HChnlflt0[b * kBranch + i];
+  return w;
+}
+
+const WideTaps kWideTaps = makeWideTaps();  // the generated table is constant-initialised
 
 __attribute__((target("avx2"))) inline __m256i load16(const int16_t* p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
 // One output's 72 products summed to eight lanes.
-__attribute__((target("avx2"))) inline __m256i outputLanes(const int16_t* x, const int16_t* h) {
-  __m256i acc = _mm256_madd_epi16(load16(x), load16(h));
-#pragma GCC unroll 3
-  for (int i = 16; i < 64; i += 16) acc = _mm256_add_epi32(acc, _mm256_madd_epi16(load16(x + i), load16(h + i)));
+template <int Start>
+__attribute__((target("avx2"))) inline __m256i outputLanes(const int16_t* window, int lane) {
+  const int16_t* x = window + kPlaces.at[Start][lane];
+  const int16_t* h = kWideTaps.t[kPlaces.branch[Start][lane]];
+  const __m256i a = _mm256_add_epi32(_mm256_madd_epi16(load16(x), load16(h)),
+                                     _mm256_madd_epi16(load16(x + 16), load16(h + 16)));
+  const __m256i b = _mm256_add_epi32(_mm256_madd_epi16(load16(x + 32), load16(h + 32)),
+                                     _mm256_madd_epi16(load16(x + 48), load16(h + 48)));
   const __m128i tail = _mm_madd_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + 64)),
                                       _mm_load_si128(reinterpret_cast<const __m128i*>(h + 64)));
-  return _mm256_add_epi32(acc, _mm256_zextsi128_si256(tail));
+  return _mm256_add_epi32(_mm256_add_epi32(a, b), _mm256_zextsi128_si256(tail));
 }
 
-// Eight outputs from lane `first` on, each sum >> 15 in its 32-bit lane.
-__attribute__((target("avx2"))) inline __m256i eightOutputs(const int16_t* window, int start, int first) {
-  __m256i a[8];
+// Sixteen outputs in order from two groups of eight, saturated as sat16 saturates.
+__attribute__((target("avx2"))) inline __m256i sixteenOutputs(__m256i first, __m256i second) {
+  return _mm256_permute4x64_epi64(_mm256_packs_epi32(first, second), 0xD8);  // the pack interleaves the halves
+}
+
+// The channel filter's 30 outputs (and two repeats) in four groups of eight, and the level over
+// them. The level is a serial chain of multiplies: its steps for one group are taken between the
+// next group's sums, so that the chain runs while the sums are made.
+struct FilterAndLevel {
+  __m256i group[4];
+  int32_t level;
+};
+
+template <int Start>
+__attribute__((target("avx2"))) FilterAndLevel filterAndLevel(const int16_t* window, int32_t level) {
+  FilterAndLevel r;
+  alignas(16) uint16_t magnitude[kLanes];  // abs(-32768) read unsigned is 32768
+#pragma GCC unroll 4
+  for (int g = 0; g < 4; ++g) {
+    // pairs of outputs summed across their lanes as they come: few registers live
+    __m256i pair[4];
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; ++q) {
+      const int lane = 8 * g + 2 * q;
+      const __m256i a = outputLanes<Start>(window, lane);
+      if (g > 0) level = v21LevelStep(level, magnitude[lane - 8]);
+      const __m256i b = outputLanes<Start>(window, lane + 1);
+      if (g > 0) level = v21LevelStep(level, magnitude[lane - 7]);
+      pair[q] = _mm256_hadd_epi32(a, b);
+    }
+    const __m256i u0 = _mm256_hadd_epi32(pair[0], pair[1]);  // outputs 0..3, each half's sums
+    const __m256i u1 = _mm256_hadd_epi32(pair[2], pair[3]);  // outputs 4..7
+    r.group[g] = _mm256_srai_epi32(
+        _mm256_add_epi32(_mm256_permute2x128_si256(u0, u1, 0x20), _mm256_permute2x128_si256(u0, u1, 0x31)), 15);
+    const __m128i saturated =
+        _mm_packs_epi32(_mm256_castsi256_si128(r.group[g]), _mm256_extracti128_si256(r.group[g], 1));
+    _mm_store_si128(reinterpret_cast<__m128i*>(magnitude + 8 * g), _mm_abs_epi16(saturated));
+  }
 #pragma GCC unroll 8
-  for (int l = 0; l < 8; ++l)
-    a[l] = outputLanes(window + kWide.at[start][first + l], kWide.taps[kWide.branch[start][first + l]]);
-  const __m256i u0 = _mm256_hadd_epi32(_mm256_hadd_epi32(a[0], a[1]), _mm256_hadd_epi32(a[2], a[3]));
-  const __m256i u1 = _mm256_hadd_epi32(_mm256_hadd_epi32(a[4], a[5]), _mm256_hadd_epi32(a[6], a[7]));
-  // u0 holds outputs 0..3 summed over each half of their lanes, u1 outputs 4..7
-  const __m256i sums =
-      _mm256_add_epi32(_mm256_permute2x128_si256(u0, u1, 0x20), _mm256_permute2x128_si256(u0, u1, 0x31));
-  return _mm256_srai_epi32(sums, 15);
-}
-
-// Sixteen outputs in order, saturated as sat16 saturates.
-__attribute__((target("avx2"))) inline __m256i sixteenOutputs(const int16_t* window, int start, int first) {
-  const __m256i packed = _mm256_packs_epi32(eightOutputs(window, start, first), eightOutputs(window, start, first + 8));
-  return _mm256_permute4x64_epi64(packed, 0xD8);  // the pack interleaves the halves
+  for (int k = 24; k < kOut; ++k) level = v21LevelStep(level, magnitude[k]);
+  r.level = level;
+  return r;
 }
 
 // [before[15], now[0..14]]: each output next to the one before it.
@@ -118,25 +160,19 @@ __attribute__((target("avx2"))) inline __m256i lowpassNegative(const int16_t* s,
 
 __attribute__((target("avx2"))) bool v21RxDemodAvx2(V21LOCLMEM* m, bool always) {
   HSZV21RX& rx = m->hsxv21rx;
-  const bool quiet = m->lineQuiet;  // every sample zero: so is every output
-  // Each half's level steps follow its sums, so that the serial chain runs beside the next sums.
-  const bool levelMoves = !quiet || rx.hsxpowlevel != 0;
-  alignas(32) uint16_t magnitude[kLanes];  // abs(-32768) read unsigned is 32768
-  int32_t level = rx.hsxpowlevel;
   __m256i s0 = _mm256_setzero_si256(), s1 = s0;
-  // a sub-tick takes the three branches a whole number of times: it ends on the one it began with
-  const int start = static_cast<int>(rx.hsxdwnsmplcoefp - hstv21HChnlflt0) / kBranch;
-  if (!quiet) s0 = sixteenOutputs(m->linearbufp, start, 0);
-  if (levelMoves) {
-    _mm256_store_si256(reinterpret_cast<__m256i*>(magnitude), _mm256_abs_epi16(s0));
-#pragma GCC unroll 16
-    for (int k = 0; k < 16; ++k) level = v21LevelStep(level, magnitude[k]);
-  }
-  if (!quiet) s1 = sixteenOutputs(m->linearbufp, start, 16);
-  if (levelMoves) {
-    _mm256_store_si256(reinterpret_cast<__m256i*>(magnitude + 16), _mm256_abs_epi16(s1));
-#pragma GCC unroll 16
-    for (int k = 16; k < kOut; ++k) level = v21LevelStep(level, magnitude[k]);
+  if (!m->lineQuiet) {
+    // a sub-tick takes the three branches a whole number of times: it ends on the one it began with
+    const int start = static_cast<int>(rx.hsxdwnsmplcoefp - hstv21HChnlflt0) / kBranch;
+    const FilterAndLevel f = start == 0   ? filterAndLevel<0>(m->linearbufp, rx.hsxpowlevel)
+                             : start == 1 ? filterAndLevel<1>(m->linearbufp, rx.hsxpowlevel)
+                                          : filterAndLevel<2>(m->linearbufp, rx.hsxpowlevel);
+    s0 = sixteenOutputs(f.group[0], f.group[1]);
+    s1 = sixteenOutputs(f.group[2], f.group[3]);
+    rx.hsxpowlevel = static_cast<int16_t>(f.level);
+  } else if (rx.hsxpowlevel != 0) {  // every sample zero: so is every output, and a level at zero stays
+    int32_t level = rx.hsxpowlevel;
+    for (int k = 0; k < kOut; ++k) level = v21LevelStep(level, 0);
     rx.hsxpowlevel = static_cast<int16_t>(level);
   }
   if (!v21RecoverNow(m, always)) return false;
