@@ -86,6 +86,11 @@ __attribute__((target("avx2"))) inline __m256i sixteenOutputs(__m256i first, __m
   return _mm256_permute4x64_epi64(_mm256_packs_epi32(first, second), 0xD8);  // the pack interleaves the halves
 }
 
+// Leaves the steps around it where they are: the compiler would gather the level's steps after
+// the sums, where the serial chain has nothing beside it.
+__attribute__((target("avx2"))) inline void keepOrder(__m256i& v) { asm volatile("" : "+x"(v)); }
+inline void keepOrder(int32_t& v) { asm volatile("" : "+r"(v)); }
+
 // The channel filter's 30 outputs (and two repeats) in four groups of eight, and the level over
 // them. The level is a serial chain of multiplies: its steps for one group are taken between the
 // next group's sums, so that the chain runs while the sums are made.
@@ -105,10 +110,14 @@ __attribute__((target("avx2"))) FilterAndLevel filterAndLevel(const int16_t* win
 #pragma GCC unroll 4
     for (int q = 0; q < 4; ++q) {
       const int lane = 8 * g + 2 * q;
-      const __m256i a = outputLanes<Start>(window, lane);
+      __m256i a = outputLanes<Start>(window, lane);
+      keepOrder(a);
       if (g > 0) level = v21LevelStep(level, magnitude[lane - 8]);
-      const __m256i b = outputLanes<Start>(window, lane + 1);
+      keepOrder(level);
+      __m256i b = outputLanes<Start>(window, lane + 1);
+      keepOrder(b);
       if (g > 0) level = v21LevelStep(level, magnitude[lane - 7]);
+      keepOrder(level);
       pair[q] = _mm256_hadd_epi32(a, b);
     }
     const __m256i u0 = _mm256_hadd_epi32(pair[0], pair[1]);  // outputs 0..3, each half's sums
