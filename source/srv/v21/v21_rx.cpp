@@ -16,6 +16,10 @@ namespace {
 
 constexpr int kOut = V21_RX_OUT;
 constexpr int kBranch = 69;
+// The receiver's gains (Q10): unity, for a weak signal, for a strong one.
+constexpr int16_t kGainUnity = 1024;
+constexpr int16_t kGainWeak = 4092;
+constexpr int16_t kGainStrong = 324;
 
 // The rate change's next branch of the channel filter: three in turn.
 const int16_t* nextBranch(const int16_t* branch) {
@@ -141,9 +145,9 @@ bool demodBase(V21LOCLMEM* m, bool always) {
 bool v21RecoverNow(V21LOCLMEM* m, bool always) {
   HSZV21RX& rx = m->hsxv21rx;
   // unity gain (Q10) divides out exactly: no division for it
-  const int32_t l1 = rx.gain == 1024 ? rx.hsxpowlevel
-                     : rx.gain > 0   ? (int32_t{rx.hsxpowlevel} * 1024) / rx.gain
-                                     : rx.hsxpowlevel;
+  const int32_t l1 = rx.gain == kGainUnity ? rx.hsxpowlevel
+                     : rx.gain > 0         ? (int32_t{rx.hsxpowlevel} * 1024) / rx.gain
+                                           : rx.hsxpowlevel;
   rx.hsxpowlevel1 = static_cast<uint16_t>(l1 < 0 ? 0 : (l1 > 65535 ? 65535 : l1));
   return always || rx.hsxpowlevel1 > 2u * m->hsxv21regs.hsxrxthreshold;
 }
@@ -183,6 +187,12 @@ V21LOCLMEM* M(void* ctx) { return static_cast<V21LOCLMEM*>(ctx); }
 
 int32_t carrierDet(void* ctx) {
   V21LOCLMEM* m = M(ctx);
+  // A quiet line under a level at rest leaves the level at zero, below any threshold: nothing to
+  // filter, find or recover (the filter's outputs are not read before the next sub-tick's).
+  if (m->lineQuiet && m->hsxv21rx.hsxpowlevel == 0) {
+    m->hsxv21rx.hsxpowlevel1 = 0;
+    return 0;
+  }
   // the event only changes the machines' queue: posted after the bits it would be the same
   if (v21RxDemodBlock(m, false)) v21PostEvent(m, e_carrierDet);
   return 0;
@@ -194,7 +204,7 @@ int32_t demod(void* ctx) {
   v21RxDemodBlock(m, true);
   if (rx.hsxpowlevel <= 1200) {
     if (++rx.powlowcnt > 5) {
-      rx.gain = 4092;
+      rx.gain = kGainWeak;
       rx.powlowcnt = 0;
     }
   } else {
@@ -202,14 +212,14 @@ int32_t demod(void* ctx) {
   }
   if (rx.hsxpowlevel > 11999) {
     if (++rx.powhighcnt > 5) {
-      rx.gain = 324;
+      rx.gain = kGainStrong;
       rx.powhighcnt = 0;
     }
   } else {
     rx.powhighcnt = 0;
   }
   if (rx.hsxpowlevel1 < m->hsxv21regs.hsxrxthreshold) {
-    rx.gain = 1024;
+    rx.gain = kGainUnity;
     v21PostEvent(m, e_noCarrier);
     vcfFlushRxDataPkts(m, &rx.v21zCpyToClBuf);
     hsfIbdSendStd(HSF_IBD_LOCAL_MODEM, V21_NOCARRIER_EVT, static_cast<uint16_t>(rx.hsxpowlevel),
