@@ -119,19 +119,6 @@ uint32_t lowpass(V21LOCLMEM* m) {
   return slices;
 }
 
-// n bits of the last slice's value to the receive packets, one at a time as the receiver finds them.
-void emitBits(HSZV21RX& rx, int n) {
-  for (int i = 0; i < n; ++i) vcfCopyToClBuf(&rx.v21zCpyToClBuf, rx.prevSymbol == 1 ? 1 : 0, 1);
-}
-
-// n samples equal to the last slice.
-void recoverRun(HSZV21RX& rx, int n) {
-  if (n == 0) return;
-  const int reach = rx.hsxsamplecnt + n - 1;
-  emitBits(rx, reach / 20);
-  rx.hsxsamplecnt = static_cast<uint16_t>(reach % 20 + 1);
-}
-
 bool demodBase(V21LOCLMEM* m, bool always) {
   level(m, hsfv21rx(m));
   if (!v21RecoverNow(m, always)) return false;
@@ -155,20 +142,37 @@ bool v21RecoverNow(V21LOCLMEM* m, bool always) {
 // R5: 20 samples per bit; a bit is handed over at each bit boundary found or implied: every 20th
 // sample of a run of equal slices, and at a change of slice when at least 10 samples passed since
 // the last boundary. The count only grows by one from zero and wraps past 20, so it stays within
-// 0..20; the runs between changes are taken whole.
+// 0..20; the runs between changes are taken whole. The bits found are handed over after the
+// sub-tick's slices are read, in the order found and one at a time.
 void v21RecoverBits(HSZV21RX& rx, uint32_t slices) {
   constexpr uint32_t kAll = (1u << kOut) - 1;
+  // A run's reach is at most 20 + 30 - 1: two bits; each later bit needs ten samples since the
+  // boundary before it, so a sub-tick finds at most five, and two more places may be written.
+  uint16_t found[8];
+  int n = 0;
+  int count = rx.hsxsamplecnt;
+  uint16_t last = rx.prevSymbol == 1 ? 1 : 0;
+  // n samples equal to the last slice; an empty run leaves the count as it is (-1 / 20 is 0)
+  const auto run = [&](int samples) {
+    const int reach = count + samples - 1;
+    found[n] = found[n + 1] = last;
+    n += reach / 20;
+    count = reach % 20 + 1;
+  };
   int from = 0;
-  for (uint32_t changes = (slices ^ ((slices << 1) | uint32_t(rx.prevSymbol & 1))) & kAll; changes != 0;
-       changes &= changes - 1) {
+  for (uint32_t changes = (slices ^ ((slices << 1) | last)) & kAll; changes != 0; changes &= changes - 1) {
     const int k = __builtin_ctz(changes);
-    recoverRun(rx, k - from);
-    if (rx.hsxsamplecnt > 9) emitBits(rx, 1);
-    rx.prevSymbol = static_cast<int16_t>((slices >> k) & 1);
-    rx.hsxsamplecnt = 1;
+    run(k - from);
+    found[n] = last;
+    n += count > 9 ? 1 : 0;
+    last = static_cast<uint16_t>((slices >> k) & 1);
+    count = 1;
     from = k + 1;
   }
-  recoverRun(rx, kOut - from);
+  run(kOut - from);
+  rx.prevSymbol = static_cast<int16_t>(last);
+  rx.hsxsamplecnt = static_cast<uint16_t>(count);
+  for (int i = 0; i < n; ++i) vcfCopyToClBuf(&rx.v21zCpyToClBuf, found[i], 1);
 }
 
 void hsfv21MultGain(int16_t* samples, int n, int16_t gain) { vcGainQ10(samples, n, gain); }
