@@ -4,6 +4,7 @@
 // form's bits: the same products in 32-bit sums that wrap alike in any order, the same
 // saturations and the same low halves.
 #include <cstring>
+#include <utility>
 
 #include "v21.h"
 #include "v21_tables.h"
@@ -149,20 +150,39 @@ __attribute__((target("avx2"))) inline __m256i discriminate16(__m256i before, __
                          _mm256_srli_epi16(_mm256_mullo_epi16(r, now), 15));
 }
 
-// Where sixteen low-pass sums from output k on are negative, over s (20 kept before output 0):
-// each multiply-add takes a pair of taps for every output (small positive taps: no pair
-// overflows) and the 32-bit sums wrap as the one-by-one sums do.
-__attribute__((target("avx2"))) inline __m256i lowpassNegative(const int16_t* s, int k) {
-  __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
-  for (int j = 0; j < 20; j += 2) {
-    const __m256i taps = _mm256_set1_epi32(
-        static_cast<int32_t>((uint32_t(uint16_t(hstv21lpf[j + 1])) << 16) | uint16_t(hstv21lpf[j])));
-    const __m256i a = load16(s + k + 1 + j);
-    const __m256i b = load16(s + k + 2 + j);
-    lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), taps));
-    hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), taps));
-  }
-  return _mm256_packs_epi32(_mm256_srai_epi32(lo, 31), _mm256_srai_epi32(hi, 31));
+// The sixteen values from index O of the four registers read as one run of 64 (O 1..47): taken
+// from the registers rather than from memory just written, which a load would wait on.
+template <int O>
+__attribute__((target("avx2"))) inline __m256i sixteenFrom(const __m256i (&v)[4]) {
+  constexpr int q = O / 16, r = O % 16;
+  if constexpr (r == 0) return v[q];
+  const __m256i middle = _mm256_permute2x128_si256(v[q], v[q + 1], 0x21);  // [v[q] high, v[q+1] low]
+  if constexpr (r < 8) return _mm256_alignr_epi8(middle, v[q], 2 * r);
+  else return _mm256_alignr_epi8(v[q + 1], middle, 2 * (r - 8));
+}
+
+// Two taps' products added for sixteen outputs, a holding the values for the first tap and b
+// those for the second; the sums of the outputs in each half's low four lanes, then high four.
+__attribute__((target("avx2"))) inline void addTapPair(__m256i (&sums)[2], __m256i a, __m256i b, int32_t taps) {
+  const __m256i pair = _mm256_set1_epi32(taps);
+  sums[0] = _mm256_add_epi32(sums[0], _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), pair));
+  sums[1] = _mm256_add_epi32(sums[1], _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), pair));
+}
+
+// Where sixteen low-pass sums are negative, for the outputs from First on; v holds 12 unused
+// values, the 20 discriminator outputs kept before output 0, then the 32 of the sub-tick. Each
+// multiply-add takes a pair of taps for every output (small positive taps: no pair overflows)
+// and the 32-bit sums wrap as the one-by-one sums do.
+template <int First, int... J>
+__attribute__((target("avx2"))) inline __m256i lowpassNegative(const __m256i (&v)[4],
+                                                               std::integer_sequence<int, J...>) {
+  constexpr auto pair = [](int i) {
+    return static_cast<int32_t>((uint32_t(uint16_t(hstv21lpf[i + 1])) << 16) | uint16_t(hstv21lpf[i]));
+  };
+  __m256i sums[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
+  // output n's sum takes taps 0..19 against values n - 19 .. n, at 12 + 20 + n in v
+  (addTapPair(sums, sixteenFrom<13 + First + 2 * J>(v), sixteenFrom<14 + First + 2 * J>(v), pair(2 * J)), ...);
+  return _mm256_packs_epi32(_mm256_srai_epi32(sums[0], 31), _mm256_srai_epi32(sums[1], 31));
 }
 
 }  // namespace
@@ -195,16 +215,20 @@ __attribute__((target("avx2"))) bool v21RxDemodAvx2(V21LOCLMEM* m, bool always) 
   rx.hsxxprev1 = static_cast<int16_t>(_mm256_extract_epi16(s1, kOut - 1 - 16));
 
   // the 20 discriminator outputs kept from the last sub-tick, then these
-  alignas(32) int16_t d[12 + 20 + kLanes];
-  int16_t* s = d + 12;
   static_assert(sizeof(rx.hsxy) == 20 * sizeof(int16_t));
-  std::memcpy(s, rx.hsxy, sizeof(rx.hsxy));
-  _mm256_store_si256(reinterpret_cast<__m256i*>(s + 20), d0);
-  _mm256_store_si256(reinterpret_cast<__m256i*>(s + 36), d1);
-  std::memcpy(rx.hsxy, s + kOut, sizeof(rx.hsxy));
+  uint64_t keptFirst;
+  std::memcpy(&keptFirst, rx.hsxy, sizeof(keptFirst));
+  const __m256i v[4] = {_mm256_set_epi64x(static_cast<int64_t>(keptFirst), 0, 0, 0),
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rx.hsxy + 4)), d0, d1};
+  const auto taps = std::make_integer_sequence<int, 10>();
   const __m256i negative = _mm256_permute4x64_epi64(
-      _mm256_packs_epi16(lowpassNegative(s, 0), lowpassNegative(s, 16)), 0xD8);
+      _mm256_packs_epi16(lowpassNegative<0>(v, taps), lowpassNegative<16>(v, taps)), 0xD8);
   const uint32_t slices = ~static_cast<uint32_t>(_mm256_movemask_epi8(negative));
+  // the last 20 kept for the next sub-tick
+  alignas(32) int16_t now[kLanes];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(now), d0);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(now + 16), d1);
+  std::memcpy(rx.hsxy, now + kOut - 20, sizeof(rx.hsxy));
   v21RecoverBits(rx, slices);
   return true;
 }
