@@ -150,7 +150,7 @@ __attribute__((target("avx2"))) inline __m256i discriminate16(__m256i before, __
                          _mm256_srli_epi16(_mm256_mullo_epi16(r, now), 15));
 }
 
-// The sixteen values from index O of the four registers read as one run of 64 (O 1..47): taken
+// The sixteen values from index O of the four registers read as one run of 64 (O 0..48): taken
 // from the registers rather than from memory just written, which a load would wait on.
 template <int O>
 __attribute__((target("avx2"))) inline __m256i sixteenFrom(const __m256i (&v)[4]) {
