@@ -182,14 +182,8 @@ void cngCedDecide(V21LOCLMEM* m, TONEDET& d, uint16_t lvl, uint16_t threshold, u
   if (m->hsxv21regs.hsxdettones != 0) hsfIbdSendStd(HSF_IBD_LOCAL_MODEM, event, present ? 1 : 0, lvl);
 }
 
-// The detector steps once every 140 samples: most sub-ticks only count the time.
-inline void cngCedDetect(V21LOCLMEM* m, TONEDET& d, uint16_t threshold, uint16_t duration, uint16_t event,
-                         uint16_t bit) {
-  d.elapsedTime = static_cast<uint16_t>(d.elapsedTime + 5);
-  if (d.offset > 39) {
-    d.offset = static_cast<uint16_t>(d.offset - 40);
-    return;
-  }
+// The sub-tick where the detector steps (once or twice) and decides.
+void cngCedStep(V21LOCLMEM* m, TONEDET& d, uint16_t threshold, uint16_t duration, uint16_t event, uint16_t bit) {
   uint16_t lvl = 0;
   while (d.offset <= 39) {
     lvl = detectorStep(m, d);
@@ -197,6 +191,17 @@ inline void cngCedDetect(V21LOCLMEM* m, TONEDET& d, uint16_t threshold, uint16_t
   }
   d.offset = static_cast<uint16_t>(d.offset - 40);
   cngCedDecide(m, d, lvl, threshold, duration, event, bit);
+}
+
+// The detector steps once every 140 samples: most sub-ticks only count the time, which takes no
+// more than the few instructions inline here.
+inline void cngCedDetect(V21LOCLMEM* m, TONEDET& d, uint16_t threshold, uint16_t duration, uint16_t event,
+                         uint16_t bit) {
+  d.elapsedTime = static_cast<uint16_t>(d.elapsedTime + 5);
+  if (d.offset > 39)
+    d.offset = static_cast<uint16_t>(d.offset - 40);
+  else
+    cngCedStep(m, d, threshold, duration, event, bit);
 }
 
 int32_t detCed(void* ctx) {
