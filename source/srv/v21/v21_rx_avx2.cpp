@@ -15,7 +15,7 @@
 namespace {
 
 constexpr int kOut = V21_RX_OUT;
-constexpr int kLanes = 32;   // four groups of eight sums: the last two lanes repeat output 29
+constexpr int kLanes = 32;   // four groups of eight sums: the last two lanes are zero, read by no one
 constexpr int kTaps = 67;    // per branch of the channel filter
 constexpr int kBranch = 69;  // the branch's taps, its control word and its input advance
 constexpr int kLead = 5;     // zeros in front of the taps: 72 = four sixteens and an eight
@@ -39,7 +39,7 @@ constexpr LanePlaces makeLanePlaces() {
   LanePlaces p{};
   for (int start = 0; start < 3; ++start) {
     int newest = V21_HISTORY;
-    for (int k = 0; k < kLanes; ++k) {
+    for (int k = 0; k < kLanes; ++k) {  // the two zero lanes placed as output 29, never read
       p.at[start][k] = newest - (kTaps - 1) - kLead;
       p.branch[start][k] = (start + (k < kOut ? k : kOut - 1)) % 3;
       if (k < kOut - 1) newest += kAdvance[(start + k) % 3];
@@ -92,7 +92,7 @@ __attribute__((target("avx2"))) inline __m256i sixteenOutputs(__m256i first, __m
 __attribute__((target("avx2"))) inline void keepOrder(__m256i& v) { asm volatile("" : "+x"(v)); }
 inline void keepOrder(int32_t& v) { asm volatile("" : "+r"(v)); }
 
-// The channel filter's 30 outputs (and two repeats) in four groups of eight, and the level over
+// The channel filter's 30 outputs (and two zero lanes) in four groups of eight, and the level over
 // them. The level is a serial chain of multiplies: its steps for one group are taken between the
 // next group's sums, so that the chain runs while the sums are made.
 struct FilterAndLevel {
@@ -111,11 +111,11 @@ __attribute__((target("avx2"))) FilterAndLevel filterAndLevel(const int16_t* win
 #pragma GCC unroll 4
     for (int q = 0; q < 4; ++q) {
       const int lane = 8 * g + 2 * q;
-      __m256i a = outputLanes<Start>(window, lane);
+      __m256i a = lane < kOut ? outputLanes<Start>(window, lane) : _mm256_setzero_si256();
       keepOrder(a);
       if (g > 0) level = v21LevelStep(level, magnitude[lane - 8]);
       keepOrder(level);
-      __m256i b = outputLanes<Start>(window, lane + 1);
+      __m256i b = lane + 1 < kOut ? outputLanes<Start>(window, lane + 1) : _mm256_setzero_si256();
       keepOrder(b);
       if (g > 0) level = v21LevelStep(level, magnitude[lane - 7]);
       keepOrder(level);
