@@ -193,7 +193,23 @@ void v21Frame(V21LOCLMEM* m, const int16_t* x, uint16_t frame);
 
 // Internal pieces shared by the service's files.
 void v21ResetMachines(V21LOCLMEM* m);
-void v21RxDemodBlock(V21LOCLMEM* m, bool recover);
+// The receiver's sub-tick: channel filter and level, then the bits when `always` or when the level
+// says a carrier is there. True when it recovered the bits.
+bool v21RxDemodBlock(V21LOCLMEM* m, bool always);
+constexpr int V21_RX_OUT = 30;  // channel filter outputs (6000/s) per sub-tick
+// One step of the smoothed magnitude. A level within 0..32767 stays there (the weights sum below
+// 32768), so no step needs the 16-bit wrap.
+inline int32_t v21LevelStep(int32_t level, uint32_t magnitude) {
+  return (level * 29491 + static_cast<int32_t>(magnitude) * 3276) >> 15;
+}
+// The level with the gain taken out; true when the bits are to be recovered.
+bool v21RecoverNow(V21LOCLMEM* m, bool always);
+// Bit recovery from a sub-tick's slices (bit k: slice k is 1).
+void v21RecoverBits(HSZV21RX& rx, uint32_t slices);
+#if defined(__x86_64__) || defined(__i386__)
+// The sub-tick on processors with AVX2, outputs kept in registers from the filter to the slices.
+bool v21RxDemodAvx2(V21LOCLMEM* m, bool always);
+#endif
 void hsfv21MultGain(int16_t* samples, int n, int16_t gain);
 void v21PostEvent(V21LOCLMEM* m, V21EVT ev);
 uint16_t v21BitsPerPacket(uint16_t hsxnumbits);

@@ -132,14 +132,15 @@ void noteQuiet(V21LOCLMEM* m, const int16_t* fresh) {
   m->lineQuiet = m->quietRun >= V21_HISTORY + V21_SUBTICK;
 }
 
-// One sub-tick on `window`: the 77 samples before it and its 40. The transmitter writes straight
+// One sub-tick on `window`: the 77 samples before it and its 40, which are also at `fresh` in the
+// frame (read there: the window's copy was only just written). The transmitter writes straight
 // into the frame's output when the frame is the 80 samples that the output holds.
-void subTick(V21LOCLMEM* m, const int16_t* window, int index, bool fullFrame) {
+void subTick(V21LOCLMEM* m, const int16_t* window, const int16_t* fresh, int index, bool fullFrame) {
   HSZV21TX& tx = m->hsxv21tx;
   int16_t* out = fullFrame ? m->txbuf + index * V21_SUBTICK : m->subbuf;
   std::memset(out, 0, V21_SUBTICK * sizeof(int16_t));
   tx.hsxqptrs = HSZQPTRS{out, out, out + V21_SUBTICK};
-  noteQuiet(m, window + V21_HISTORY);
+  noteQuiet(m, fresh);
   if (m->hsxv21rx.gain == 1024) {  // unity gain (Q10) leaves every sample as it is
     m->linearbufp = window;
   } else {
@@ -179,7 +180,8 @@ void v21Frame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
       std::memcpy(m->window + V21_HISTORY, x + i * V21_SUBTICK, 2 * kSubTickBytes);
     else
       std::memcpy(m->window + V21_HISTORY, x + i * V21_SUBTICK, kSubTickBytes);
-    for (int j = 0; j < n; ++j) subTick(m, m->window + j * V21_SUBTICK, i + j, frame == 80);
+    for (int j = 0; j < n; ++j)
+      subTick(m, m->window + j * V21_SUBTICK, x + (i + j) * V21_SUBTICK, i + j, frame == 80);
     if (n == 2)
       std::memcpy(m->window, m->window + 2 * V21_SUBTICK, V21_HISTORY * sizeof(int16_t));  // apart
     else

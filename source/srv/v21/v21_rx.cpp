@@ -14,9 +14,12 @@
 
 namespace {
 
-
-constexpr int kOut = 30;  // outputs at 6000/s per sub-tick
+constexpr int kOut = V21_RX_OUT;
 constexpr int kBranch = 69;
+// The receiver's gains (Q10): unity, for a weak signal, for a strong one.
+constexpr int16_t kGainUnity = 1024;
+constexpr int16_t kGainWeak = 4092;
+constexpr int16_t kGainStrong = 324;
 
 // The rate change's next branch of the channel filter: three in turn.
 const int16_t* nextBranch(const int16_t* branch) {
@@ -24,25 +27,18 @@ const int16_t* nextBranch(const int16_t* branch) {
 }
 
 // R1: channel filter and rate change into hsxsamples 20..49.
-template <class Dot>
-__attribute__((always_inline)) inline void channelFilterWith(V21LOCLMEM* m) {
+void channelFilter(V21LOCLMEM* m) {
   HSZV21RX& rx = m->hsxv21rx;
   int16_t* s = rx.hsxdirectscratchp->hsxsamples;
   const int16_t* x = m->linearbufp + V21_HISTORY;  // newest sample of the first output
   const int16_t* branch = rx.hsxdwnsmplcoefp;
   for (int k = 0; k < kOut; ++k) {
-    s[20 + k] = vcSat16(static_cast<int32_t>(Dot::dot(x - 66, branch, 67)) >> 15);
+    s[20 + k] = vcSat16(static_cast<int32_t>(vcDot16(x - 66, branch, 67)) >> 15);
     x += branch[68];
     branch = nextBranch(branch);
   }
   rx.hsxdwnsmplcoefp = branch;
 }
-
-void channelFilterBase(V21LOCLMEM* m) { channelFilterWith<VcDotBase>(m); }
-
-#if defined(VC_HAVE_AVX2_KERNELS)
-__attribute__((target("avx2"))) void channelFilterAvx2(V21LOCLMEM* m) { channelFilterWith<VcDotAvx2>(m); }
-#endif
 
 // The filter's outputs; true when the line was quiet and they are all zero. Every sample the
 // filter reads this sub-tick is zero on a quiet line, as while the gateway sends a page towards it.
@@ -54,29 +50,18 @@ bool hsfv21rx(V21LOCLMEM* m) {
     std::memset(m->hsxv21rx.hsxdirectscratchp->hsxsamples + 20, 0, kOut * sizeof(int16_t));
     return true;
   }
-#if defined(VC_HAVE_AVX2_KERNELS)
-  if (vcHaveAvx2()) {
-    channelFilterAvx2(m);
-    return false;
-  }
-#endif
-  channelFilterBase(m);
+  channelFilter(m);
   return false;
 }
 
-// R2: smoothed magnitude, and the same with the gain taken out. A level at zero stays there over
-// zero samples.
+// R2: smoothed magnitude. A level at zero stays there over zero samples.
 void level(V21LOCLMEM* m, bool quiet) {
   HSZV21RX& rx = m->hsxv21rx;
   const int16_t* s = rx.hsxdirectscratchp->hsxsamples;
-  if (!quiet || rx.hsxpowlevel != 0)
-    for (int k = 20; k < 50; ++k)
-      rx.hsxpowlevel = static_cast<int16_t>((rx.hsxpowlevel * 29491 + std::abs(s[k]) * 3276) >> 15);
-  // unity gain (Q10) divides out exactly: no division for it
-  const int32_t l1 = rx.gain == 1024 ? rx.hsxpowlevel
-                     : rx.gain > 0   ? (int32_t{rx.hsxpowlevel} * 1024) / rx.gain
-                                     : rx.hsxpowlevel;
-  rx.hsxpowlevel1 = static_cast<uint16_t>(l1 < 0 ? 0 : (l1 > 65535 ? 65535 : l1));
+  if (quiet && rx.hsxpowlevel == 0) return;
+  int32_t p = rx.hsxpowlevel;
+  for (int k = 20; k < 50; ++k) p = v21LevelStep(p, static_cast<uint32_t>(std::abs(s[k])));
+  rx.hsxpowlevel = static_cast<int16_t>(p);
 }
 
 #if defined(__SSE2__)
@@ -119,114 +104,84 @@ void discriminate(V21LOCLMEM* m) {
   std::memcpy(s + 20, out, sizeof(out));
 }
 
-// R4: 20-tap low-pass and slicer; every sum sees unfiltered inputs (the slices are written after).
-void lowpassBase(const int16_t* s, int16_t* slice) {
-  for (int k = 20; k < 50; ++k) slice[k - 20] = static_cast<int32_t>(vcDot16(hstv21lpf, &s[k - 19], 20)) >= 0 ? 1 : 0;
-}
-
-#if defined(VC_HAVE_AVX2_KERNELS)
-// Sixteen outputs at a time, vertically: each multiply-add takes a pair of taps for every output
-// (the taps are small and positive: no pair overflows), and the 32-bit sums wrap as the one-by-one
-// sums do. A slice is 1 where its sum is not negative.
-__attribute__((target("avx2"))) void lowpassAvx2(const int16_t* s, int16_t* slice) {
-  static_assert(kOut == 30);  // outputs 20..35 and 34..49
-  for (int k : {20, 34}) {
-    __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
-    for (int j = 0; j < 20; j += 2) {
-      const __m256i taps = _mm256_set1_epi32(
-          static_cast<int32_t>((uint32_t(uint16_t(hstv21lpf[j + 1])) << 16) | uint16_t(hstv21lpf[j])));
-      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + k - 19 + j));
-      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + k - 18 + j));
-      lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), taps));
-      hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), taps));
-    }
-    // the unpacks and the pack both work per 128-bit half: the outputs come back in order
-    const __m256i negative = _mm256_packs_epi32(_mm256_srai_epi32(lo, 31), _mm256_srai_epi32(hi, 31));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(slice + k - 20), _mm256_add_epi16(negative, _mm256_set1_epi16(1)));
-  }
-}
-#endif
-
-void lowpass(V21LOCLMEM* m) {
+// R4: 20-tap low-pass and slicer on the discriminator outputs behind the last 20 kept; bit k of
+// the result is slice k (1 where the sum is not negative).
+uint32_t lowpass(V21LOCLMEM* m) {
   HSZV21RX& rx = m->hsxv21rx;
   int16_t* s = rx.hsxdirectscratchp->hsxsamples;
-  // the 20 discriminator outputs before these in front of them, and the last 20 kept (the same
-  // bits in a signed and an unsigned word)
+  // the same bits in a signed and an unsigned word
   static_assert(sizeof(rx.hsxy) == 20 * sizeof(int16_t));
   std::memcpy(s, rx.hsxy, sizeof(rx.hsxy));
   std::memcpy(rx.hsxy, s + 30, sizeof(rx.hsxy));
-  int16_t slice[kOut];
-#if defined(VC_HAVE_AVX2_KERNELS)
-  if (vcHaveAvx2())
-    lowpassAvx2(s, slice);
-  else
-    lowpassBase(s, slice);
-#else
-  lowpassBase(s, slice);
-#endif
-  std::memcpy(s + 20, slice, kOut * sizeof(int16_t));
+  uint32_t slices = 0;
+  for (int k = 20; k < 50; ++k)
+    slices |= uint32_t{static_cast<int32_t>(vcDot16(hstv21lpf, &s[k - 19], 20)) >= 0} << (k - 20);
+  return slices;
 }
 
-// n bits of the last slice's value to the receive packets, one at a time as the receiver finds them.
-void emitBits(HSZV21RX& rx, int n) {
-  for (int i = 0; i < n; ++i) vcfCopyToClBuf(&rx.v21zCpyToClBuf, rx.prevSymbol == 1 ? 1 : 0, 1);
+bool demodBase(V21LOCLMEM* m, bool always) {
+  level(m, hsfv21rx(m));
+  if (!v21RecoverNow(m, always)) return false;
+  discriminate(m);
+  v21RecoverBits(m->hsxv21rx, lowpass(m));
+  return true;
 }
 
-// n samples equal to the last slice.
-void recoverRun(HSZV21RX& rx, int n) {
-  if (n == 0) return;
-  const int reach = rx.hsxsamplecnt + n - 1;
-  emitBits(rx, reach / 20);
-  rx.hsxsamplecnt = static_cast<uint16_t>(reach % 20 + 1);
-}
+}  // namespace
 
-// Bit k set where slice k differs from the one before it.
-uint32_t sliceChanges(const int16_t* slice, int16_t prev) {
-  uint32_t same = 0;
-#if defined(__SSE2__)
-  static_assert(kOut == 30);  // three groups of eight and the last eight, overlapping
-  for (int k : {0, 8, 16, 22}) {
-    const __m128i now = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slice + k));
-    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slice + k - 1));
-    const __m128i eq = _mm_packs_epi16(_mm_cmpeq_epi16(now, before), _mm_setzero_si128());
-    same |= static_cast<uint32_t>(_mm_movemask_epi8(eq)) << k;
-  }
-#else
-  for (int k = 1; k < kOut; ++k) same |= uint32_t{slice[k] == slice[k - 1]} << k;
-#endif
-  same = (same & ~1u) | uint32_t{slice[0] == prev};
-  return ~same & ((1u << kOut) - 1);
+bool v21RecoverNow(V21LOCLMEM* m, bool always) {
+  HSZV21RX& rx = m->hsxv21rx;
+  // unity gain (Q10) divides out exactly: no division for it
+  const int32_t l1 = rx.gain == kGainUnity ? rx.hsxpowlevel
+                     : rx.gain > 0         ? (int32_t{rx.hsxpowlevel} * 1024) / rx.gain
+                                           : rx.hsxpowlevel;
+  rx.hsxpowlevel1 = static_cast<uint16_t>(l1 < 0 ? 0 : (l1 > 65535 ? 65535 : l1));
+  return always || rx.hsxpowlevel1 > 2u * m->hsxv21regs.hsxrxthreshold;
 }
 
 // R5: 20 samples per bit; a bit is handed over at each bit boundary found or implied: every 20th
 // sample of a run of equal slices, and at a change of slice when at least 10 samples passed since
 // the last boundary. The count only grows by one from zero and wraps past 20, so it stays within
-// 0..20; the runs between changes are taken whole.
-void recoverData(V21LOCLMEM* m) {
-  HSZV21RX& rx = m->hsxv21rx;
-  const int16_t* slice = rx.hsxdirectscratchp->hsxsamples + 20;
+// 0..20; the runs between changes are taken whole. The bits found are handed over after the
+// sub-tick's slices are read, in the order found and one at a time.
+void v21RecoverBits(HSZV21RX& rx, uint32_t slices) {
+  constexpr uint32_t kAll = (1u << kOut) - 1;
+  // A run's reach is at most 20 + 30 - 1: two bits; each later bit needs ten samples since the
+  // boundary before it, so a sub-tick finds at most five, and two more places may be written.
+  uint16_t found[8];
+  int n = 0;
+  int count = rx.hsxsamplecnt;
+  uint16_t last = rx.prevSymbol == 1 ? 1 : 0;
+  // n samples equal to the last slice; an empty run leaves the count as it is (-1 / 20 is 0)
+  const auto run = [&](int samples) {
+    const int reach = count + samples - 1;
+    found[n] = found[n + 1] = last;
+    n += reach / 20;
+    count = reach % 20 + 1;
+  };
   int from = 0;
-  for (uint32_t changes = sliceChanges(slice, rx.prevSymbol); changes != 0; changes &= changes - 1) {
+  for (uint32_t changes = (slices ^ ((slices << 1) | last)) & kAll; changes != 0; changes &= changes - 1) {
     const int k = __builtin_ctz(changes);
-    recoverRun(rx, k - from);
-    if (rx.hsxsamplecnt > 9) emitBits(rx, 1);
-    rx.prevSymbol = slice[k];
-    rx.hsxsamplecnt = 1;
+    run(k - from);
+    found[n] = last;
+    n += count > 9 ? 1 : 0;
+    last = static_cast<uint16_t>((slices >> k) & 1);
+    count = 1;
     from = k + 1;
   }
-  recoverRun(rx, kOut - from);
+  run(kOut - from);
+  rx.prevSymbol = static_cast<int16_t>(last);
+  rx.hsxsamplecnt = static_cast<uint16_t>(count);
+  for (int i = 0; i < n; ++i) vcfCopyToClBuf(&rx.v21zCpyToClBuf, found[i], 1);
 }
-
-}  // namespace
 
 void hsfv21MultGain(int16_t* samples, int n, int16_t gain) { vcGainQ10(samples, n, gain); }
 
-void v21RxDemodBlock(V21LOCLMEM* m, bool recover) {
-  level(m, hsfv21rx(m));
-  if (!recover) return;
-  discriminate(m);
-  lowpass(m);
-  recoverData(m);
+bool v21RxDemodBlock(V21LOCLMEM* m, bool always) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2()) return v21RxDemodAvx2(m, always);
+#endif
+  return demodBase(m, always);
 }
 
 // ---- receive machine actions ----
@@ -236,14 +191,14 @@ V21LOCLMEM* M(void* ctx) { return static_cast<V21LOCLMEM*>(ctx); }
 
 int32_t carrierDet(void* ctx) {
   V21LOCLMEM* m = M(ctx);
-  v21RxDemodBlock(m, false);
-  HSZV21RX& rx = m->hsxv21rx;
-  if (rx.hsxpowlevel1 > 2u * m->hsxv21regs.hsxrxthreshold) {
-    v21PostEvent(m, e_carrierDet);
-    discriminate(m);
-    lowpass(m);
-    recoverData(m);
+  // A quiet line under a level at rest leaves the level at zero, below any threshold: nothing to
+  // filter, find or recover (the filter's outputs are not read before the next sub-tick's).
+  if (m->lineQuiet && m->hsxv21rx.hsxpowlevel == 0) {
+    m->hsxv21rx.hsxpowlevel1 = 0;
+    return 0;
   }
+  // the event only changes the machines' queue: posted after the bits it would be the same
+  if (v21RxDemodBlock(m, false)) v21PostEvent(m, e_carrierDet);
   return 0;
 }
 
@@ -253,7 +208,7 @@ int32_t demod(void* ctx) {
   v21RxDemodBlock(m, true);
   if (rx.hsxpowlevel <= 1200) {
     if (++rx.powlowcnt > 5) {
-      rx.gain = 4092;
+      rx.gain = kGainWeak;
       rx.powlowcnt = 0;
     }
   } else {
@@ -261,14 +216,14 @@ int32_t demod(void* ctx) {
   }
   if (rx.hsxpowlevel > 11999) {
     if (++rx.powhighcnt > 5) {
-      rx.gain = 324;
+      rx.gain = kGainStrong;
       rx.powhighcnt = 0;
     }
   } else {
     rx.powhighcnt = 0;
   }
   if (rx.hsxpowlevel1 < m->hsxv21regs.hsxrxthreshold) {
-    rx.gain = 1024;
+    rx.gain = kGainUnity;
     v21PostEvent(m, e_noCarrier);
     vcfFlushRxDataPkts(m, &rx.v21zCpyToClBuf);
     hsfIbdSendStd(HSF_IBD_LOCAL_MODEM, V21_NOCARRIER_EVT, static_cast<uint16_t>(rx.hsxpowlevel),

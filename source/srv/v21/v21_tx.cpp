@@ -158,18 +158,16 @@ int32_t decTmrTx(void* ctx) {
 
 // ---- tone detection ----
 
-void cngCedDetect(V21LOCLMEM* m, TONEDET& d, uint16_t threshold, uint16_t duration, uint16_t event,
+// A detector step on the sub-tick's window; on a quiet line the step without the sums, and none
+// at all while the detector's levels rest at zero (the step would leave them there).
+uint16_t detectorStep(const V21LOCLMEM* m, TONEDET& d) {
+  if (!m->lineQuiet) return hsfdettone(m->linearbufp + d.offset, &d.dt);
+  if (d.dt.hsxy == 0 && d.dt.hsxyFb == 0) return 0;
+  return hsfdettoneSilent(&d.dt);
+}
+
+void cngCedDecide(V21LOCLMEM* m, TONEDET& d, uint16_t lvl, uint16_t threshold, uint16_t duration, uint16_t event,
                   uint16_t bit) {
-  d.elapsedTime = static_cast<uint16_t>(d.elapsedTime + 5);
-  bool ran = false;
-  uint16_t lvl = 0;
-  while (d.offset <= 39) {
-    lvl = m->lineQuiet ? hsfdettoneSilent(&d.dt) : hsfdettone(m->linearbufp + d.offset, &d.dt);
-    d.offset = static_cast<uint16_t>(d.offset + 140);
-    ran = true;
-  }
-  d.offset = static_cast<uint16_t>(d.offset - 40);
-  if (!ran) return;
   d.tmr = static_cast<uint16_t>(d.tmr + d.elapsedTime);
   d.elapsedTime = 0;
   const bool present = lvl >= threshold && lvl > d.dt.hsxyFb / 2;
@@ -182,6 +180,28 @@ void cngCedDetect(V21LOCLMEM* m, TONEDET& d, uint16_t threshold, uint16_t durati
   m->hsxstatus = static_cast<uint16_t>(m->hsxstatus ^ bit);
   d.tmr = 0;
   if (m->hsxv21regs.hsxdettones != 0) hsfIbdSendStd(HSF_IBD_LOCAL_MODEM, event, present ? 1 : 0, lvl);
+}
+
+// The sub-tick where the detector steps (once or twice) and decides.
+void cngCedStep(V21LOCLMEM* m, TONEDET& d, uint16_t threshold, uint16_t duration, uint16_t event, uint16_t bit) {
+  uint16_t lvl = 0;
+  while (d.offset <= 39) {
+    lvl = detectorStep(m, d);
+    d.offset = static_cast<uint16_t>(d.offset + 140);
+  }
+  d.offset = static_cast<uint16_t>(d.offset - 40);
+  cngCedDecide(m, d, lvl, threshold, duration, event, bit);
+}
+
+// The detector steps once every 140 samples: most sub-ticks only count the time, which takes no
+// more than the few instructions inline here.
+inline void cngCedDetect(V21LOCLMEM* m, TONEDET& d, uint16_t threshold, uint16_t duration, uint16_t event,
+                         uint16_t bit) {
+  d.elapsedTime = static_cast<uint16_t>(d.elapsedTime + 5);
+  if (d.offset > 39)
+    d.offset = static_cast<uint16_t>(d.offset - 40);
+  else
+    cngCedStep(m, d, threshold, duration, event, bit);
 }
 
 int32_t detCed(void* ctx) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -117,12 +118,29 @@ std::vector<int16_t> independentTone(int toneType, int samples) {
   return withNoise(a, -40.0, 6);
 }
 
+// A loud offset that the tone filters reject, then the calling tone, with exact silence between,
+// short and long: on the quiet line the detectors' two levels decay apart (the input level from
+// high, the filtered level from near zero), and the input level left over holds the next
+// detection back.
+std::vector<int16_t> offsetThenToneWithQuietGaps() {
+  std::vector<int16_t> a;
+  for (int gap : {400, 2400, 8000}) {
+    a.insert(a.end(), 4000, 20000);
+    a.insert(a.end(), size_t(gap), 0);
+    for (int i = 0; i < 8000; ++i) a.push_back(int16_t(std::lround(3000 * std::sin(2 * M_PI * 1100 * i / 8000))));
+    a.insert(a.end(), size_t(gap), 0);
+  }
+  a.insert(a.end(), 16000, 0);
+  return a;
+}
+
 // Taken before the service was reworked for speed; they change only with a deliberate change of
 // its behaviour.
 constexpr modemdigest::Expected kExpected[] = {
     {"tx", 0x5269ac1275b8c8c7ull},
     {"rx own", 0x84ce842f8c6b4c3aull},
     {"rx independent", 0x01b5e54be13f7193ull},
+    {"rx quiet gaps", 0xa50ea8123bc198f0ull},
 };
 
 void check(const std::string& name, const Digest& d) { modemdigest::check(kExpected, name, d); }
@@ -148,6 +166,10 @@ void everyCase() {
   receive(HSV21SYNC, independentTone(MODEM_CONNECT_TONES_ANS, 8000 * 3), independent);
   receive(HSV21SYNC, independentTone(MODEM_CONNECT_TONES_FAX_CNG, 8000 * 5), independent);
   check("rx independent", independent);
+
+  Digest gaps;
+  receive(HSV21SYNC, offsetThenToneWithQuietGaps(), gaps);
+  check("rx quiet gaps", gaps);
 }
 
 TEST(V21Digest, EveryOutputBothWaysKeepsItsBits) { modemdigest::withEveryKernel(everyCase); }
