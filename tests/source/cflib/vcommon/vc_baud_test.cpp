@@ -174,10 +174,12 @@ struct PageTx {
   VCZMOD mod{};
   int16_t line[2 * 99]{};
   std::vector<uint16_t> events;
+  VCZIDLEPTN idle{{{21, 0x5A3C, 0x0F, 0, 0}, {0}}, 0};
 
+  // Odd seeds send asynchronously: the idle pattern, which is not client bits, fills the gaps.
   PageTx(VCTXRUNF run, VCTXSTAGEF scram, VCTXSTAGEF encode, VCTXSTAGEF map, int bits, uint32_t seed) {
     MEM_InitQueue(&queue);
-    vcfInitCopyFromClBuf(&copy, 1, 2, 3, 2, nullptr, nullptr, VCSYNC, &queue);
+    vcfInitCopyFromClBuf(&copy, 1, 2, 3, 2, &idle, nullptr, seed & 1 ? VCASYNC : VCSYNC, &queue);
     vcfBdmTxbaud_init(&baud);
     vcfStmInitQueue(&baud.txeventq);
     vcfInitTxParam32(&mod, 16384);
