@@ -264,6 +264,7 @@ VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) 
       if (batching && end - w >= kBatch && (count <= 0 || count > kBatch) &&
           vcTakeClientBits(t->txCpyFrmBufp, n * kBatch, &bits)) {
         const uint32_t scrambled = Batch::scramble(bits, t);
+#pragma GCC unroll 9
         for (int i = 0; i < kBatch; ++i) {
           t->scout = static_cast<uint16_t>((scrambled >> (n * i)) & symbolMask);
           put();

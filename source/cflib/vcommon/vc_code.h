@@ -90,7 +90,8 @@ __attribute__((always_inline)) inline uint16_t v27tScrambleWord(uint16_t bits, u
 
 // Any number of bits in time order, six at a time: the word form where the guard allows it, the
 // serial one where its count may fire.
-inline uint32_t v27tScrambleBits(uint32_t bits, int n, uint32_t* reg, uint16_t* guard) {
+__attribute__((always_inline)) inline uint32_t v27tScrambleBits(uint32_t bits, int n, uint32_t* reg,
+                                                                 uint16_t* guard) {
   uint32_t out = 0;
   for (int done = 0; done < n; done += 6) {
     const int m = n - done < 6 ? n - done : 6;
@@ -122,7 +123,7 @@ template <int N>
 struct Vc27ScrBatch {
   static constexpr int bitsPerSymbol = N;
   static constexpr int symbols = 12 / N;
-  static uint32_t scramble(uint32_t bits, VCZTXMEM* t) {
+  __attribute__((always_inline)) static uint32_t scramble(uint32_t bits, VCZTXMEM* t) {
     uint32_t reg = t->screg;
     uint16_t guard = t->nones;
     const uint32_t out = v27tScrambleBits(bits, N * symbols, &reg, &guard);
