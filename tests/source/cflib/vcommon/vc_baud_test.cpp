@@ -227,8 +227,16 @@ struct PageStages {
   uint16_t mask;
 };
 
+// The stages, with the run compiled for them.
 template <VCTXSTAGEF S, VCTXSTAGEF E, VCTXSTAGEF M>
-constexpr VCTXRUNF kPageRun = vcBdmTxRun<vcfTxClbuf, S, E, M>;
+constexpr PageStages pageStages(const char* name, int bits, const uint16_t* grid, const VCZCOMPLEX* points,
+                                uint16_t mask) {
+  return {name, vcBdmTxRun<vcfTxClbuf, S, E, M>, S, E, M, bits, grid, points, mask};
+}
+template <VCTXSTAGEF S>
+constexpr PageStages trellisStages(const char* name, int bits, const uint16_t* grid) {
+  return pageStages<S, v3xfTtrelenc, v3xfTxmap>(name, bits, grid, nullptr, uint16_t((2u << bits) - 1));
+}
 
 // The page-data run, which takes a batch of symbols' bits at once where it can, gives the loop
 // through the stages' pointers its line, state and reports, for every scrambler with a batch:
@@ -237,20 +245,13 @@ constexpr VCTXRUNF kPageRun = vcBdmTxRun<vcfTxClbuf, S, E, M>;
 // fire.
 TEST(VcBaud, PageDataRunGivesTheStageLoopsLineStateAndReports) {
   const PageStages cases[] = {
-      {"gpc2", kPageRun<v32gpcscr2, v3xfTxenc, vcfBdmSiglookup>, v32gpcscr2, v3xfTxenc, vcfBdmSiglookup, 2,
-       nullptr, vctsigmapconst4LUT, 3},
-      {"gpc3", kPageRun<v32gpcscr3, v3xfTtrelenc, v3xfTxmap>, v32gpcscr3, v3xfTtrelenc, v3xfTxmap, 3,
-       SymMap7200Tab, nullptr, 15},
-      {"gpc4", kPageRun<v32gpcscr4, v3xfTtrelenc, v3xfTxmap>, v32gpcscr4, v3xfTtrelenc, v3xfTxmap, 4,
-       SymMap9600Tab, nullptr, 31},
-      {"gpc5", kPageRun<v32gpcscr5, v3xfTtrelenc, v3xfTxmap>, v32gpcscr5, v3xfTtrelenc, v3xfTxmap, 5,
-       SymMap12000Tab, nullptr, 63},
-      {"gpc6", kPageRun<v32gpcscr6, v3xfTtrelenc, v3xfTxmap>, v32gpcscr6, v3xfTtrelenc, v3xfTxmap, 6,
-       SymMap14400Tab, nullptr, 127},
-      {"v27/2", kPageRun<vcf27Scram2, v3xfTxenc, vcfBdmSiglookup>, vcf27Scram2, v3xfTxenc, vcfBdmSiglookup, 2,
-       nullptr, vctsigmapconst4LUT, 3},
-      {"v27/3", kPageRun<vcf27Scram3, v3xfTxenc, vcfBdmSiglookup>, vcf27Scram3, v3xfTxenc, vcfBdmSiglookup, 3,
-       nullptr, vctSig16LUT, 7},
+      pageStages<v32gpcscr2, v3xfTxenc, vcfBdmSiglookup>("gpc2", 2, nullptr, vctsigmapconst4LUT, 3),
+      trellisStages<v32gpcscr3>("gpc3", 3, SymMap7200Tab),
+      trellisStages<v32gpcscr4>("gpc4", 4, SymMap9600Tab),
+      trellisStages<v32gpcscr5>("gpc5", 5, SymMap12000Tab),
+      trellisStages<v32gpcscr6>("gpc6", 6, SymMap14400Tab),
+      pageStages<vcf27Scram2, v3xfTxenc, vcfBdmSiglookup>("v27/2", 2, nullptr, vctsigmapconst4LUT, 3),
+      pageStages<vcf27Scram3, v3xfTxenc, vcfBdmSiglookup>("v27/3", 3, nullptr, vctSig16LUT, 7),
   };
   vcfSetEventSink(PageTx::sink);
   for (const PageStages& c : cases) {
