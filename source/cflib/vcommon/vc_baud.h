@@ -205,6 +205,38 @@ inline bool vcBdmStops(VCBDMSTATUS status, VCBDMSTATUS detmask, VCBDMSTATUS rtnm
   return (status & (detmask | rtnmask)) != 0 && (status & detmask) == detmask;
 }
 
+// The run's copy of the machine's memory written back field by field, each as it was stored: the
+// stages store the small fields one by one, and a whole-record copy reading them back sixteen
+// bytes at a time would wait for those stores to reach the cache instead of taking them from the
+// store buffer.
+inline void vcTxMemStore(VCZTXMEM& to, const VCZTXMEM& from) {
+  static_assert(sizeof(VCZTXMEM) == 80, "a new field of the machine's memory is written back here too");
+  to.txdata = from.txdata;
+  to.scout = from.scout;
+  to.encout = from.encout;
+  to.trelout = from.trelout;
+  to.trelstate = from.trelstate;
+  to.txscale = from.txscale;
+  to.txsig.real = from.txsig.real;
+  to.txsig.imag = from.txsig.imag;
+  to.sigmap = from.sigmap;
+  to.gridmap = from.gridmap;
+  to.txsigmask = from.txsigmask;
+  to.txnumBits = from.txnumBits;
+  to.txtotalBits = from.txtotalBits;
+  to.txCpyFrmBufp = from.txCpyFrmBufp;
+  to.modParamp = from.modParamp;
+  to.txrshift = from.txrshift;
+  to.txrate = from.txrate;
+  to.txrcnt = from.txrcnt;
+  to.txrflags = from.txrflags;
+  to.acount = from.acount;
+  to.screg = from.screg;
+  to.nscram = from.nscram;
+  to.sctype = from.sctype;
+  to.nones = from.nones;
+}
+
 // A batch of page-data symbols for a transmit scrambler: how many symbols, their bits each, and
 // the batch's bits scrambled as one word, which gives the bits and state of the scrambler run a
 // symbol at a time (specialised beside the scramblers). None for the others.
@@ -285,7 +317,7 @@ VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) 
     }
   }
   f.txcntr = count;
-  baud->txmem = mem;
+  vcTxMemStore(baud->txmem, mem);
   VCZMOD* mod = mem.modParamp;
   vcfModulateRun(from, static_cast<int>(w - from), len, &mod->carrierPhase, mod->phaseInc);
   line->fstWrp = w;
