@@ -205,6 +205,48 @@ inline bool vcBdmStops(VCBDMSTATUS status, VCBDMSTATUS detmask, VCBDMSTATUS rtnm
   return (status & (detmask | rtnmask)) != 0 && (status & detmask) == detmask;
 }
 
+// The run's copy of the machine's memory written back field by field, each as it was stored: the
+// stages store the small fields one by one, and a whole-record copy reading them back sixteen
+// bytes at a time would wait for those stores to reach the cache instead of taking them from the
+// store buffer.
+inline void vcTxMemStore(VCZTXMEM& to, const VCZTXMEM& from) {
+  static_assert(sizeof(VCZTXMEM) == 80, "a new field of the machine's memory is written back here too");
+  to.txdata = from.txdata;
+  to.scout = from.scout;
+  to.encout = from.encout;
+  to.trelout = from.trelout;
+  to.trelstate = from.trelstate;
+  to.txscale = from.txscale;
+  to.txsig.real = from.txsig.real;
+  to.txsig.imag = from.txsig.imag;
+  to.sigmap = from.sigmap;
+  to.gridmap = from.gridmap;
+  to.txsigmask = from.txsigmask;
+  to.txnumBits = from.txnumBits;
+  to.txtotalBits = from.txtotalBits;
+  to.txCpyFrmBufp = from.txCpyFrmBufp;
+  to.modParamp = from.modParamp;
+  to.txrshift = from.txrshift;
+  to.txrate = from.txrate;
+  to.txrcnt = from.txrcnt;
+  to.txrflags = from.txrflags;
+  to.acount = from.acount;
+  to.screg = from.screg;
+  to.nscram = from.nscram;
+  to.sctype = from.sctype;
+  to.nones = from.nones;
+}
+
+// A batch of page-data symbols for a transmit scrambler: how many symbols, their bits each, and
+// the batch's bits scrambled as one word, which gives the bits and state of the scrambler run a
+// symbol at a time (specialised beside the scramblers). None for the others.
+template <VCTXSTAGEF Scram>
+struct VcScrBatch {
+  static constexpr int bitsPerSymbol = 0;
+  static constexpr int symbols = 0;
+  static uint32_t scramble(uint32_t, VCZTXMEM*) { return 0; }
+};
+
 // The transmit machine's loop for one set of stages, called directly so that the compiler takes
 // them into the loop: page data, the bulk of a call, runs through these instead of five calls
 // through pointers per symbol. The stages work on a copy of the machine's memory, written back
@@ -213,11 +255,19 @@ inline bool vcBdmStops(VCBDMSTATUS status, VCBDMSTATUS detmask, VCBDMSTATUS rtnm
 // turns the run's symbols once they are all on the line (no stage reads it), eight at a time where
 // the processor can. A service sets one as the flow's run where it sets those stages; while the
 // flow's stages are others, the general loop runs.
+//
+// Client bits with a scrambler that has a batch go a batch of symbols at a time where the batch
+// changes nothing else: the reservoir holds the batch's bits, all client bits (each symbol would
+// report a full draw), that report stops nothing, and neither the line block nor the counter ends
+// inside the batch. The bits are then drawn and scrambled once for the batch; the coder and map
+// (which report nothing for page data) still run per symbol.
 template <VCTXSTAGEF Data, VCTXSTAGEF Scram, VCTXSTAGEF Encode, VCTXSTAGEF Map>
 VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
   VCZTXFLOW& f = baud->txflow;
   if (f.txdataf != Data || f.scramf != Scram || f.encodef != Encode || f.mapf != Map)
     return vcfBdmTxbaudEach(baud, detmask, rtnmask);
+  using Batch = VcScrBatch<Scram>;
+  constexpr int kBatch = Data == vcfTxClbuf ? Batch::symbols : 0;
   VCZTXMEM mem = baud->txmem;
   VCZTXMEM* t = &mem;
   VCZFASTBULKDLYHDL* line = &baud->txsbuf;
@@ -227,15 +277,39 @@ VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) 
   const int len = line->fstBulkDlyLen;
   int16_t count = f.txcntr;
   VCBDMSTATUS stopped = 0;
-  // the run's symbols onto the line as they are, then turned by the carrier all at once
-  while (w < end) {
-    VCBDMSTATUS st = Data(t);
-    st |= Scram(t);
-    st |= Encode(t);
+  const bool batching = kBatch > 1 && !vcBdmStops(VCBDM_TXDATA_FULL, detmask, rtnmask);
+  // a scrambled symbol coded, mapped and onto the line
+  auto put = [&] {
+    VCBDMSTATUS st = Encode(t);
     st |= Map(t);
     w[0] = t->txsig.real;
     w[len] = t->txsig.imag;
     ++w;
+    return st;
+  };
+  // the run's symbols onto the line as they are, then turned by the carrier all at once
+  while (w < end) {
+    if constexpr (kBatch > 1) {
+      constexpr int n = Batch::bitsPerSymbol;
+      constexpr uint32_t symbolMask = (1u << n) - 1;
+      uint32_t bits;
+      if (batching && end - w >= kBatch && (count <= 0 || count > kBatch) &&
+          vcTakeClientBits(t->txCpyFrmBufp, n * kBatch, &bits)) {
+        const uint32_t scrambled = Batch::scramble(bits, t);
+#pragma GCC unroll 9
+        for (int i = 0; i < kBatch; ++i) {
+          t->scout = static_cast<uint16_t>((scrambled >> (n * i)) & symbolMask);
+          put();
+        }
+        t->txdata = static_cast<uint16_t>((0xFFFFu & ~symbolMask) | (bits >> (n * (kBatch - 1))));
+        t->txtotalBits += n * kBatch;
+        if (count > 0) count = static_cast<int16_t>(count - kBatch);
+        continue;
+      }
+    }
+    VCBDMSTATUS st = Data(t);
+    st |= Scram(t);
+    st |= put();
     if (count > 0 && --count == 0) st |= VCBDM_CNTR_EXPIRED;
     if (vcBdmStops(st, detmask, rtnmask)) {
       stopped = st;
@@ -243,7 +317,7 @@ VCBDMSTATUS vcBdmTxRun(VCZBAUD* baud, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) 
     }
   }
   f.txcntr = count;
-  baud->txmem = mem;
+  vcTxMemStore(baud->txmem, mem);
   VCZMOD* mod = mem.modParamp;
   vcfModulateRun(from, static_cast<int>(w - from), len, &mod->carrierPhase, mod->phaseInc);
   line->fstWrp = w;

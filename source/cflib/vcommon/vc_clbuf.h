@@ -91,6 +91,30 @@ inline uint16_t vcTakeHeldBits(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {
   c->clientBitsRem = c->clientBitsRem > real ? c->clientBitsRem - real : 0;
   return real;
 }
+// n client bits (n <= 24) at once, for a batch of symbols: the reservoir topped up by one whole
+// word of the packet being sent when it holds too few, the bits taken only when all n are client
+// bits. False, with nothing taken, otherwise: the copy a symbol at a time then takes them. A word
+// moved into the reservoir early changes nothing that leaves it (the bits keep their order, and a
+// packet ends only when a symbol needs more bits than the reservoir and the packet hold).
+inline bool vcTakeClientBits(VCZCPYFRMCLBUF* c, uint16_t n, uint32_t* bits) {
+  uint32_t held = c->curWordBitPtr;
+  if (held < n) {
+    if (held + 16 < n || held > 16 || c->txBitsRem < 16 || c->txDataCmdRd == 0) return false;
+    c->curWord |= static_cast<uint32_t>(*c->clBufp++) << held;
+    c->curWordRealMask |= 0xFFFFu << held;
+    c->txBitsRem = static_cast<uint16_t>(c->txBitsRem - 16);
+    held += 16;
+    c->curWordBitPtr = static_cast<uint16_t>(held);
+  }
+  const uint32_t mask = (1u << n) - 1;
+  if ((c->curWordRealMask & mask) != mask) return false;
+  *bits = c->curWord & mask;
+  c->curWord >>= n;
+  c->curWordRealMask >>= n;
+  c->curWordBitPtr = static_cast<uint16_t>(held - n);
+  c->clientBitsRem = c->clientBitsRem > n ? c->clientBitsRem - n : 0;
+  return true;
+}
 // A symbol's few bits from a reservoir that holds them are the case of nearly every call: taken
 // here, inline; the rest by the general copy.
 inline uint16_t vcfCopyFromClBuf(VCZCPYFRMCLBUF* c, uint16_t* out, uint16_t n) {

@@ -71,6 +71,7 @@ uint16_t scramble(uint16_t bits, int n, uint32_t* reg, uint16_t* guard) {
       case 3: return v27tScrambleWord<isScrambler, 3>(bits, reg, guard);
       case 4: return v27tScrambleWord<isScrambler, 4>(bits, reg, guard);
       case 5: return v27tScrambleWord<isScrambler, 5>(bits, reg, guard);
+      case 6: return v27tScrambleWord<isScrambler, 6>(bits, reg, guard);
       default: break;
     }
   }

@@ -11,11 +11,16 @@
 // ---- scramblers of the trellis family, k bits per symbol ----
 // All k bits of a symbol in one step; the tap of x^-18 sits at register bit 5. The transmit
 // stages are inline for the baud machine's runs (vcBdmTxRun).
-inline uint16_t vcGpcScramble(uint16_t in, uint32_t& reg, int k) {
+// Any m <= 18 bits in one step, a batch of symbols as one word: bit i reads the register's bits
+// i and i + 5, which the step's own bits reach only from bit 18 on.
+inline uint32_t vcGpcScrambleWord(uint32_t in, uint32_t& reg, int m) {
   constexpr uint32_t kMask = (1u << 23) - 1;
-  const uint16_t out = static_cast<uint16_t>((in ^ reg ^ (reg >> 5)) & ((1u << k) - 1));
-  reg = ((reg >> k) + (static_cast<uint32_t>(out) << (23 - k))) & kMask;
+  const uint32_t out = (in ^ reg ^ (reg >> 5)) & ((1u << m) - 1);
+  reg = ((reg >> m) + (out << (23 - m))) & kMask;
   return out;
+}
+inline uint16_t vcGpcScramble(uint16_t in, uint32_t& reg, int k) {
+  return static_cast<uint16_t>(vcGpcScrambleWord(in, reg, k));
 }
 template <int K>
 inline VCBDMSTATUS vcGpcScr(VCZTXMEM* t) {
@@ -27,6 +32,18 @@ inline VCBDMSTATUS v32gpcscr3(VCZTXMEM* t) { return vcGpcScr<3>(t); }
 inline VCBDMSTATUS v32gpcscr4(VCZTXMEM* t) { return vcGpcScr<4>(t); }
 inline VCBDMSTATUS v32gpcscr5(VCZTXMEM* t) { return vcGpcScr<5>(t); }
 inline VCBDMSTATUS v32gpcscr6(VCZTXMEM* t) { return vcGpcScr<6>(t); }
+// A batch: as many K-bit symbols as one step takes.
+template <int K>
+struct VcGpcScrBatch {
+  static constexpr int bitsPerSymbol = K;
+  static constexpr int symbols = 18 / K;
+  static uint32_t scramble(uint32_t bits, VCZTXMEM* t) { return vcGpcScrambleWord(bits, t->screg, K * symbols); }
+};
+template <> struct VcScrBatch<v32gpcscr2> : VcGpcScrBatch<2> {};
+template <> struct VcScrBatch<v32gpcscr3> : VcGpcScrBatch<3> {};
+template <> struct VcScrBatch<v32gpcscr4> : VcGpcScrBatch<4> {};
+template <> struct VcScrBatch<v32gpcscr5> : VcGpcScrBatch<5> {};
+template <> struct VcScrBatch<v32gpcscr6> : VcGpcScrBatch<6> {};
 VCBDMSTATUS v32gpcdes2(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS v32gpcdes3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS v32gpcdes4(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
@@ -42,25 +59,25 @@ uint16_t v27tscram(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16
 // The same a bit at a time: the reference, and the form taken near the guard's count.
 uint16_t v27tscramSerial(bool isScrambler, uint16_t bits, int n, uint32_t* reg, uint16_t* guard);
 
-// Five bits in reverse order: a symbol's bits in the order the register takes them.
-inline constexpr std::array<uint8_t, 32> kV27tReverse5 = [] {
-  std::array<uint8_t, 32> t{};
-  for (uint32_t x = 0; x < 32; ++x)
-    for (int i = 0; i < 5; ++i)
-      if (x & (1u << i)) t[x] |= static_cast<uint8_t>(1u << (4 - i));
+// Six bits in reverse order: a symbol's bits in the order the register takes them.
+inline constexpr std::array<uint8_t, 64> kV27tReverse6 = [] {
+  std::array<uint8_t, 64> t{};
+  for (uint32_t x = 0; x < 64; ++x)
+    for (int i = 0; i < 6; ++i)
+      if (x & (1u << i)) t[x] |= static_cast<uint8_t>(1u << (5 - i));
   return t;
 }();
 
 // v27tscram's N bits where the guard counter cannot reach 33 within them (guard + N <= 32): bit i
-// reads only register bits the earlier ones have not shifted in (taps 5, 6, 7, 8 and 11, i < 5),
+// reads only register bits the earlier ones have not shifted in (feedback taps 5 and 6, i < 6),
 // so all N bits at once, in the register's order (bit i of the symbol at N - 1 - i after the
 // shift), where each tap is one shift.
 template <bool isScrambler, int N>
 __attribute__((always_inline)) inline uint16_t v27tScrambleWord(uint16_t bits, uint32_t* reg, uint16_t* guard) {
-  static_assert(N >= 1 && N <= 5);
+  static_assert(N >= 1 && N <= 6);
   constexpr uint32_t mask = (1u << N) - 1;
   const uint32_t shifted = *reg << N;
-  const uint32_t in = kV27tReverse5[bits & mask] >> (5 - N);
+  const uint32_t in = kV27tReverse6[bits & mask] >> (6 - N);
   const uint32_t out = in ^ (((shifted >> 6) ^ (shifted >> 7)) & mask);
   const uint32_t r = shifted | (isScrambler ? out : in);
   // a bit that differs from all three taps restarts the guard count; the last such bit of the
@@ -68,7 +85,22 @@ __attribute__((always_inline)) inline uint16_t v27tScrambleWord(uint16_t bits, u
   const uint32_t differs = (r ^ (r >> 8)) & (r ^ (r >> 9)) & (r ^ (r >> 12)) & mask;
   *reg = r;
   *guard = static_cast<uint16_t>(differs == 0 ? *guard + N : __builtin_ctz(differs));
-  return static_cast<uint16_t>(kV27tReverse5[out] >> (5 - N));
+  return static_cast<uint16_t>(kV27tReverse6[out] >> (6 - N));
+}
+
+// Any number of bits in time order, six at a time: the word form where the guard allows it, the
+// serial one where its count may fire.
+__attribute__((always_inline)) inline uint32_t v27tScrambleBits(uint32_t bits, int n, uint32_t* reg,
+                                                                 uint16_t* guard) {
+  uint32_t out = 0;
+  for (int done = 0; done < n; done += 6) {
+    const int m = n - done < 6 ? n - done : 6;
+    const uint16_t chunk = static_cast<uint16_t>((bits >> done) & ((1u << m) - 1));
+    const uint16_t s = m == 6 && *guard + 6 <= 32 ? v27tScrambleWord<true, 6>(chunk, reg, guard)
+                                                  : v27tscramSerial(true, chunk, m, reg, guard);
+    out |= static_cast<uint32_t>(s) << done;
+  }
+  return out;
 }
 
 // The transmit stages inline for the baud machine's runs: the word form, the serial one near the
@@ -86,6 +118,22 @@ inline VCBDMSTATUS vcf27Scram(VCZTXMEM* t) {
 }
 inline VCBDMSTATUS vcf27Scram2(VCZTXMEM* t) { return vcf27Scram<2>(t); }
 inline VCBDMSTATUS vcf27Scram3(VCZTXMEM* t) { return vcf27Scram<3>(t); }
+// A batch: twelve bits, two words of the scrambler.
+template <int N>
+struct Vc27ScrBatch {
+  static constexpr int bitsPerSymbol = N;
+  static constexpr int symbols = 12 / N;
+  __attribute__((always_inline)) static uint32_t scramble(uint32_t bits, VCZTXMEM* t) {
+    uint32_t reg = t->screg;
+    uint16_t guard = t->nones;
+    const uint32_t out = v27tScrambleBits(bits, N * symbols, &reg, &guard);
+    t->screg = reg;
+    t->nones = guard;
+    return out;
+  }
+};
+template <> struct VcScrBatch<vcf27Scram2> : Vc27ScrBatch<2> {};
+template <> struct VcScrBatch<vcf27Scram3> : Vc27ScrBatch<3> {};
 VCBDMSTATUS vcf27Descram2(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS vcf27Descram3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 

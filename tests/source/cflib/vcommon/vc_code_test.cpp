@@ -110,17 +110,38 @@ TEST(VcScramblers, ShortPeriodGuardInvertsAndDescramblerFollows) {
     }
     EXPECT_TRUE(inverted) << "the guard never fired for n=" << n;
   }
-  // the word-wide form gives the bit-serial one's bits and state from any register and count
+  // the word-wide form, and the batch form over any number of bits, give the bit-serial one's
+  // bits and state from any register and count
   std::mt19937 rng(17);
   for (int trial = 0; trial < 200000; ++trial) {
     const bool scrambler = trial & 1;
-    const int n = 1 + int(rng() % 5);
+    const int n = 1 + int(rng() % 6);
     const uint16_t bits = uint16_t(rng());
     uint32_t r1 = rng(), r2 = r1;
     uint16_t g1 = uint16_t(rng() % 34), g2 = g1;
     ASSERT_EQ(v27tscram(scrambler, bits, n, &r1, &g1), v27tscramSerial(scrambler, bits, n, &r2, &g2)) << trial;
     ASSERT_EQ(r1, r2) << trial;
     ASSERT_EQ(g1, g2) << trial;
+    const int m = 1 + int(rng() % 24);
+    const uint32_t wide = rng() & ((1u << m) - 1);
+    uint32_t want = 0;
+    for (int i = 0; i < m; ++i) want |= uint32_t(v27tscramSerial(true, uint16_t(wide >> i), 1, &r2, &g2)) << i;
+    ASSERT_EQ(v27tScrambleBits(wide, m, &r1, &g1), want) << trial << " m=" << m;
+    ASSERT_EQ(r1, r2) << trial;
+    ASSERT_EQ(g1, g2) << trial;
+  }
+}
+
+TEST(VcScramblers, GpcWordStepGivesTheBitSerialBitsAndRegister) {
+  std::mt19937 rng(23);
+  for (int trial = 0; trial < 100000; ++trial) {
+    const int m = 1 + int(rng() % 18);
+    const uint32_t bits = rng() & ((1u << m) - 1);
+    uint32_t r1 = rng() & ((1u << 23) - 1), r2 = r1;
+    uint32_t want = 0;
+    for (int i = 0; i < m; ++i) want |= uint32_t(vcGpcScramble(uint16_t(bits >> i), r2, 1)) << i;
+    ASSERT_EQ(vcGpcScrambleWord(bits, r1, m), want) << trial << " m=" << m;
+    ASSERT_EQ(r1, r2) << trial << " m=" << m;
   }
 }
 
