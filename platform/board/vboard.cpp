@@ -2,7 +2,6 @@
 
 #include "vboard.h"
 
-#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -22,15 +21,6 @@ int64_t nowMs() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-Descriptor::~Descriptor() {
-  // The last holder may be a tick wait that is being cancelled: a destructor must not be a
-  // cancellation point, so close without one.
-  int oldState;
-  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
-  if (wakeFd >= 0) ::close(wakeFd);
-  pthread_setcancelstate(oldState, &oldState);
 }
 
 void releaseDescriptor(Descriptor* d) {
@@ -205,12 +195,6 @@ int vboardOpen(const char* path, int /*flags*/) {
   if (fd < 0) return -1;
   auto* d = new Descriptor;
   d->device = device;
-  d->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (d->wakeFd < 0) {
-    delete d;
-    ::close(fd);
-    return -1;
-  }
   Board& b = board();
   std::lock_guard<std::mutex> guard(b.lock);
   configure(b);
@@ -296,8 +280,7 @@ int vboardClose(int fd) {
     b.descriptors.erase(it);
   }
   d->closed.store(true);
-  const uint64_t one = 1;
-  (void)!::write(d->wakeFd, &one, sizeof(one));
+  wakeTickWait(*d);
   releaseDescriptor(d);
   return ::close(fd);
 }

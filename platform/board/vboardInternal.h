@@ -117,12 +117,11 @@ struct Channel {
 struct Descriptor {
   enum class Device { DSPHAL, SLICSLAC } device;
   int channel = -1;  // bound by DSPHAL_CMD_INIT
-  int wakeFd = -1;   // written on close, so that a blocked tick wait returns
   std::atomic<bool> closed{false};
+  std::atomic<uint32_t> wakeWord{0};  // moved on close, so that a blocked tick wait returns
   std::deque<std::vector<uint8_t>> events;  // unread line-driver events
   // Holders: the board's table, and a tick wait in progress. The last one deletes it.
   std::atomic<int> refs{1};
-  ~Descriptor();
 };
 
 void releaseDescriptor(Descriptor* d);
@@ -188,6 +187,8 @@ bool exchangeRinging(Channel& ch);
 
 // Tick wait (lock not held).
 int waitTick(Descriptor& d);
+// Returns a tick wait on the descriptor at once (its close).
+void wakeTickWait(Descriptor& d);
 
 // PCM (lock held).
 ssize_t readFrame(Board& b, Descriptor& d, void* buffer, size_t length);

@@ -16,10 +16,12 @@
 // that waits for this side); the step lockstep ends when no grant has come for STEP_LEASE_MS (its
 // client went away).
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -49,7 +51,26 @@ int64_t hookClock(const Board& b) {
 int64_t tickMsDone(const Board& b) { return static_cast<int64_t>(b.ticksDone - b.lockstepTicks) * TICK_MS; }
 int64_t hookMs(const Board& b) { return hookClock(b) - b.lockstepHookMs; }
 
-long currentThread() { return syscall(SYS_gettid); }
+// The calling thread's id, asked of the kernel once per thread: the line driver's hook sampling
+// names its thread at every sample of every line. A forked child starts a new generation, so that
+// its threads do not take the ids their parent's threads had.
+std::atomic<unsigned> forkGeneration{1};
+
+long currentThread() {
+  static const bool registered = [] {
+    pthread_atfork(nullptr, nullptr, [] { forkGeneration.fetch_add(1, std::memory_order_relaxed); });
+    return true;
+  }();
+  (void)registered;
+  thread_local unsigned cachedGeneration = 0;
+  thread_local long cachedTid = 0;
+  const unsigned generation = forkGeneration.load(std::memory_order_relaxed);
+  if (cachedGeneration != generation) {
+    cachedTid = syscall(SYS_gettid);
+    cachedGeneration = generation;
+  }
+  return cachedTid;
+}
 
 // False for a thread that has ended (or was never seen: 0).
 bool threadAlive(long tid) {
@@ -109,7 +130,8 @@ void lockstepTickDone(Board& b) {
   if (b.ticksDone == b.ticks.load()) return;
   b.ticksDone = b.ticks.load();
   b.tickMovedMs = nowMs();
-  b.gate.notify_all();
+  // Only a lockstep waits at the gate, and every change of mode opens it.
+  if (b.lockstep != Lockstep::OFF) b.gate.notify_all();
 }
 
 bool lockstepWaitTick(Board& b, std::unique_lock<std::mutex>& lock, const Descriptor& d) {

@@ -3,9 +3,14 @@
 // see vboardLockstep.cpp). A wait returns early with an error when its
 // descriptor is closed, so that the task waiting in it can always be stopped.
 
-#include <poll.h>
+#include <linux/futex.h>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cerrno>
 
 #include "vboardInternal.h"
@@ -29,19 +34,22 @@ int64_t diffNs(const timespec& a, const timespec& b) {
   return (static_cast<int64_t>(a.tv_sec) - b.tv_sec) * 1000000000LL + (a.tv_nsec - b.tv_nsec);
 }
 
-// Sleeps until `deadline` unless the descriptor is closed first; false when it was closed. `now`
-// is the caller's reading of the clock: a wait that times out has reached its deadline, so one
-// reading and one sleep make a tick.
-bool sleepUntil(const Descriptor& d, const timespec& deadline, timespec now) {
+uint32_t* futexWord(std::atomic<uint32_t>& word) { return reinterpret_cast<uint32_t*>(&word); }
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<uint32_t>::is_always_lock_free,
+              "the wake word is waited on by the kernel");
+
+// Sleeps until `deadline` (monotonic) unless the descriptor is closed first; false when it was
+// closed. The sleep waits for the descriptor's wake word to move, which only a close does, with
+// the deadline as its absolute timeout: one system call a tick, as a plain sleep costs.
+bool sleepUntil(Descriptor& d, const timespec& deadline) {
   for (;;) {
+    const uint32_t word = d.wakeWord.load(std::memory_order_acquire);
     if (d.closed.load()) return false;
-    const int64_t left = diffNs(deadline, now);
-    if (left <= 0) return true;
-    pollfd wake{d.wakeFd, POLLIN, 0};
-    const timespec timeout{static_cast<time_t>(left / 1000000000LL),
-                           static_cast<long>(left % 1000000000LL)};
-    if (ppoll(&wake, 1, &timeout, nullptr) == 0) return !d.closed.load();  // a cancellation point
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    pthread_testcancel();  // the wait below is none, and a task stuck in it may be cancelled
+    const long rc = syscall(SYS_futex, futexWord(d.wakeWord), FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG, word,
+                            &deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
+    if (rc != 0 && errno == ETIMEDOUT) return !d.closed.load();
+    // Woken by a close, the word moved before the wait began, or a signal: look again.
   }
 }
 
@@ -74,6 +82,11 @@ void accountTickWork(Board& b, int64_t workNs) {
 
 }  // namespace
 
+void wakeTickWait(Descriptor& d) {
+  d.wakeWord.fetch_add(1, std::memory_order_release);
+  syscall(SYS_futex, futexWord(d.wakeWord), FUTEX_WAKE | FUTEX_PRIVATE_FLAG, INT_MAX, nullptr, nullptr, 0);
+}
+
 int waitTick(Descriptor& d) {
   Board& b = board();
   const int64_t work = tickWorkNs();
@@ -96,7 +109,7 @@ int waitTick(Descriptor& d) {
     if (!b.tickEnabled) {
       // No tick until it is enabled; look again every tick period.
       lock.unlock();
-      if (!sleepUntil(d, addNs(now, kTickNs), now)) return fail(EBADF);
+      if (!sleepUntil(d, addNs(now, kTickNs))) return fail(EBADF);
       continue;
     }
     if (!b.tickStarted) {
@@ -111,7 +124,7 @@ int waitTick(Descriptor& d) {
     const timespec deadline = b.nextTick;
     b.nextTick = addNs(b.nextTick, kTickNs);
     lock.unlock();
-    if (!sleepUntil(d, deadline, now)) return fail(EBADF);
+    if (!sleepUntil(d, deadline)) return fail(EBADF);
     ++b.ticks;
     return 0;
   }

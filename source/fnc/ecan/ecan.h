@@ -232,6 +232,7 @@ struct HEC {
   int16_t rtDelay;      // measured round-trip delay, -1: none
   int16_t bulkDelay;    // samples
   int32_t intStatsTimer;
+  int16_t rOutZeroFrom;  // rOutBuf holds zeros from this sample to its end
 };
 
 // Per-frame working values, one entry per 40-sample block where two are listed.

@@ -71,6 +71,7 @@ void hecInit(HEC* hec, int isAec) {
 
 void hecReset(HEC* hec, uint16_t type) {
   std::memset(hec->rOutBuf, 0, sizeof(hec->rOutBuf));
+  hec->rOutZeroFrom = 0;
   hec->volAuto = 0;
   hec->gainAuto = 0;
   if (type == HAPI_HEC_RESET_HOT) {

@@ -131,10 +131,14 @@ void confSend(HSFSRVOBJ) {
 void confRecv(HSFSRVOBJ service) {
   auto* inst = static_cast<CONFINSTANCEMEM*>(service);
   if (inst == nullptr) return;
+  // With no in-band message present when the service started (the only ones it may take) and no
+  // block held back from an earlier frame, a band mixes nothing: an idle line's frame costs no lock.
+  const QRN_Socket* socket = QRN_CurrentSocket();
+  const bool nothingArrived = socket != nullptr && socket->numIBDmessages == 0;
   const unsigned frame = hsfFrmPeriodGet();
   for (int band = HSF_MEDQ_LOWBAND; band <= HSF_MEDQ_HIGHBAND; ++band) {
     int16_t* samples = bandSamples(band);
-    if (samples == nullptr) continue;
+    if (samples == nullptr || (nothingArrived && inst->queue[band].headPtr == nullptr)) continue;
     mixBand(inst, band, samples, band == HSF_MEDQ_HIGHBAND ? 2 * frame : frame);
   }
 }

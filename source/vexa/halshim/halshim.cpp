@@ -14,6 +14,10 @@ QRN_IbdCallback gHalShimIbdCallback = nullptr;
 
 namespace {
 
+// Whether the command ring may hold commands: set and cleared under the lock with the ring, read
+// without it by the tick, which then takes the lock only for a ring that has something.
+std::atomic<bool> gCommandsQueued{false};
+
 // Frame entries since the last frame sync, as the frame-entry code counts them.
 uint16_t frameEntryStamp() {
   return static_cast<uint16_t>((gKnlFrameSyncCount & 0xF) | (KNL_gGlobals.frameSyncCount << 4));
@@ -65,6 +69,7 @@ void halShimInit() {
     MEM_InitQueue(&dev.egressPort.dataQ);
   }
   gHalShimCommandBuffer = HALSHIM_COMMAND_BUFFER{};
+  gCommandsQueued.store(false, std::memory_order_release);
 }
 
 void halShimSetIbdCallback(QRN_IbdCallback callback) { gHalShimIbdCallback = callback; }
@@ -190,6 +195,7 @@ HAPIRESULT halShimProcessMessageInRm(QRN_SocketMsg* msg, int, int) {
   ring.msg[ring.writeIndex].msgFlags &= ~QRN_MsgFlagBufNeedsFree;  // the ring holds no blocks
   ring.writeIndex = static_cast<uint8_t>((ring.writeIndex + 1) % HALSHIM_CMD_RING_SIZE);
   if (ring.writeIndex == ring.readIndex) ring.full = 1;
+  gCommandsQueued.store(true, std::memory_order_release);
   return HAPISUCCESS;
 }
 
@@ -200,11 +206,15 @@ void halShimProcessMessageInHal(const QRN_SocketMsg* msg) {
 
 void halShimProcessMessagesInHal() {
   HALSHIM_COMMAND_BUFFER& ring = gHalShimCommandBuffer;
+  if (!gCommandsQueued.load(std::memory_order_acquire)) return;
   for (;;) {
     QRN_SocketMsg msg;
     {
       LhapiLockGuard lock;
-      if (!ring.full && ring.readIndex == ring.writeIndex) return;
+      if (!ring.full && ring.readIndex == ring.writeIndex) {
+        gCommandsQueued.store(false, std::memory_order_relaxed);
+        return;
+      }
       msg = ring.msg[ring.readIndex];
       ring.readIndex = static_cast<uint8_t>((ring.readIndex + 1) % HALSHIM_CMD_RING_SIZE);
       ring.full = 0;

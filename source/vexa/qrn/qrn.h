@@ -153,6 +153,7 @@ struct QRN_Socket {
   QRN_Socket* next;
   uint16_t magic;
   QRN_Handle handle;
+  uint32_t activity;  // counts what may wake a resting channel; see qrnNoteActivity
   const QRN_StackArchive* currStackArchive;
   const QRN_SocketConfig* config;
   int16_t* memDesc[2];  // this frame's low-band and high-band samples

@@ -15,6 +15,16 @@ inline bool qrnHostQueued(uint32_t& queued) {
   return std::atomic_ref<uint32_t>(queued).load(std::memory_order_acquire) != 0;
 }
 
+// Anything that may end a channel's rest (a message or block queued for it, a change of its frame
+// size, mode or stack) moves the socket's activity count, so that a resting channel learns it has
+// nothing new from the word beside its magic instead of from its queues and half-sockets.
+inline void qrnNoteActivity(QRN_Socket* socket) {
+  std::atomic_ref<uint32_t>(socket->activity).fetch_add(1, std::memory_order_release);
+}
+inline uint32_t qrnActivity(QRN_Socket* socket) {
+  return std::atomic_ref<uint32_t>(socket->activity).load(std::memory_order_acquire);
+}
+
 // The half-socket of the running direction, or none.
 inline QRN_HalfSocket* qrnCurrentHalf(QRN_Socket* socket) {
   if (socket == nullptr) return nullptr;

@@ -67,6 +67,7 @@ void QRN_SendMessageToService(QRN_SocketMsg* msg, QRN_Service* service, QRN_Sock
   if (result != HAPISUCCESS || (msg->msgFlags & QRN_MsgFlagGenResponse)) {
     shareCommandBlock(msg, reply);
     MEM_QueueEnq(&socket->msgQ, reply);
+    qrnNoteActivity(socket);
   } else {
     QRN_FreeSocketMsg(reply);
   }
@@ -99,6 +100,7 @@ int QRN_SocketProcessCustomMessage(QRN_Socket* socket, QRN_SocketMsg* msg) {
   } else {
     return 0;
   }
+  qrnNoteActivity(socket);
   if ((msg->msgFlags & QRN_MsgFlagGenResponse) && !(msg->msgFlags & QRN_MsgFlagResponse)) {
     QRN_QueueStdObdMsg(socket->handle, header, msg->msg.std.op1, msg->msg.std.op2,
                        msg->id.srv.target, HAPI_HOST_SRV, msg->userTag, QRN_MsgFlagResponse);

@@ -10,6 +10,7 @@ QRN_SOCKET_GLOBALS QRN_gSocketContext;
 namespace {
 
 void routeToSocket(QRN_Socket* socket, QRN_SocketMsg* msg) {
+  qrnNoteActivity(socket);
   if (msg->msgFlags & QRN_MsgFlagObd) {
     if (msg->msgFlags & QRN_MsgFlagHostMsg) {
       msg->msgFlags &= ~QRN_MsgFlagHostMsg;

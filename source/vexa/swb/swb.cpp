@@ -1,5 +1,6 @@
 // Switchboard: the flat connection list, connect and disconnect, and delivery.
 #include <array>
+#include <atomic>
 #include <cstring>
 
 #include "halshim/halshim.h"
@@ -39,7 +40,10 @@ std::array<std::array<int8_t, 256>, 2> gSourceAt = [] {
   return a;
 }();
 
+std::atomic<uint32_t> gGeneration{0};
+
 void indexSources() {
+  gGeneration.fetch_add(1, std::memory_order_release);
   for (auto& d : gSourceAt) d.fill(kNoSource);
   const SWB_Port* list = entries();
   for (int i = 0; i < static_cast<int>(SWB_MAX_PORTS) && list[i].handle != SWB_END_MARKER; i += 1 + list[i].numOfDest) {
@@ -92,6 +96,8 @@ void SWB_Init() {
   entries()[0] = port(SWB_END_MARKER, 0);
   indexSources();
 }
+
+uint32_t SWB_Generation() { return gGeneration.load(std::memory_order_acquire); }
 
 int SWB_CheckSourcePort(SWB_Port p) { return checkPort(p, true) ? 1 : 0; }
 int SWB_CheckDestinationPort(SWB_Port p) { return checkPort(p, false) ? 1 : 0; }

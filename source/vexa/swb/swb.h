@@ -48,6 +48,8 @@ int SWB_DisconnectSimplex(SWB_Port src, SWB_Port dst);
 int SWB_IbdRecv(QRN_Handle srcHandle, QRN_SocketMsg* msg);
 // Index of the source entry of `port`'s connection, or -1.
 int SWB_FindSourcePort(SWB_Port port);
+// Moves with every change of the connection list: a reader that saw the same count saw the same list.
+uint32_t SWB_Generation();
 // Index of `port` among the destinations of the connection at `connection`, searching from
 // `index`; -1 when absent.
 int SWB_FindDestinationPortIndex(int connection, SWB_Port port, int index);

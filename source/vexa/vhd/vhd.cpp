@@ -4,6 +4,7 @@
 #include "cfg/vhd_cfg.h"
 #include "knl/knl.h"
 #include "lhapi.h"
+#include "qrn/qrn_internal.h"
 #include "swb/swb.h"
 #include "vhd.h"
 
@@ -16,7 +17,7 @@ QRN_IbdCallback VHD_gIbdSend = nullptr;
 namespace {
 
 VHD_Instance freeSlot() {
-  return VHD_Instance{VHD_INSTANCE_MAGIC, nullptr, nullptr, VHD_Skipped{}, {0, 0}, {0, 0}};
+  return VHD_Instance{VHD_INSTANCE_MAGIC, nullptr, nullptr, VHD_Skipped{}, {0, 0}, {0, 0}, {0, 0}, {0, 0}};
 }
 
 QRN_HalfSocket* halfOf(QRN_Socket* socket, HAPI_DIRECTION direction) {
@@ -159,6 +160,7 @@ void VHD_SetFrameSizeAndMode(QRN_Handle handle, uint16_t frameSize, uint16_t mod
   QRN_HalfSocket* half = halfOf(socket, direction);
   if (half == nullptr) return;
   LhapiLockGuard lock;
+  qrnNoteActivity(socket);
   if (mode != VHD_MODE_KEEP) half->mode = mode;
   if (frameSize == 0) {
     half->recvMask = 0;

@@ -29,6 +29,10 @@ struct VHD_Instance {
   VHD_Skipped skipped;    // runs skipped while resting; none while awake
   uint32_t restRuns[2];   // per direction: runs its services allow to skip, from the rest's start
   uint16_t restMode[2];   // per direction: the mode the rest started in
+  // Per direction: the socket's activity and the switchboard's generation when the last skipped
+  // run looked at the whole channel; while both stand, nothing has come that could wake it.
+  uint32_t restActivity[2];
+  uint32_t restSwbGeneration[2];
 };
 
 // A channel rests from its first skipped run until it catches up.
@@ -60,5 +64,9 @@ int16_t* VHD_CalcHighBandMedqPtr(int16_t* lowBand, uint16_t mediaSize, uint16_t 
 // catches up. `historyBytes` is the direction's saved sample history.
 bool vhdRestThisRun(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direction,
                     const QRN_HalfSocket* half, uint16_t historyBytes);
+// The same answer for a channel already resting in `direction` when nothing has come for it since
+// that direction last looked at the whole channel: true (and counted) when the run is skipped;
+// false when the whole check must decide.
+bool vhdRestAgain(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direction);
 void VHD_IngressThread(void* instance);
 void VHD_EgressThread(void* instance);

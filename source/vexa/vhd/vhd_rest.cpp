@@ -136,10 +136,29 @@ uint16_t VHD_gNumRestHooks = static_cast<uint16_t>(std::size(kDefaultRestHooks))
 
 bool vhdRestThisRun(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direction,
                     const QRN_HalfSocket* half, uint16_t historyBytes) {
+  // Read before the channel is looked at: whatever comes after it moves them.
+  const uint32_t activity = qrnActivity(socket);
+  const uint32_t generation = SWB_Generation();
   if (!mayRest(slot, socket, direction, half, historyBytes)) {
     wake(slot, socket);
     return false;
   }
+  slot->restActivity[direction] = activity;
+  slot->restSwbGeneration[direction] = generation;
   count(slot->skipped, direction, half->frameSize);
+  return true;
+}
+
+// The frame size and mode the whole check compares move the activity as well, so the period the
+// direction counted stands.
+bool vhdRestAgain(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direction) {
+  const uint32_t skipped = skippedOf(slot->skipped, direction);
+  if (skipped == 0 || skipped >= slot->restRuns[direction] || !VHD_gRestAllowed) return false;
+  if (qrnActivity(socket) != slot->restActivity[direction] ||
+      SWB_Generation() != slot->restSwbGeneration[direction]) {
+    return false;
+  }
+  skippedOf(slot->skipped, direction) += 1;
+  slot->skipped.last = direction;
   return true;
 }

@@ -158,9 +158,14 @@ void leaveSocket() {
 
 void VHD_IngressThread(void* instance) {
   QRN_Socket* socket = enterSocket(instance, HAPI_DIRECTION_INGRESS);
-  if (socket == nullptr || socket->ingress == nullptr) return;
-  const Direction d = directionOf(socket, HAPI_DIRECTION_INGRESS);
+  if (socket == nullptr) return;
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_INGRESS;
+  if (vhdRestAgain(static_cast<VHD_Instance*>(instance), socket, HAPI_DIRECTION_INGRESS)) {
+    leaveSocket();
+    return;
+  }
+  if (socket->ingress == nullptr) return;
+  const Direction d = directionOf(socket, HAPI_DIRECTION_INGRESS);
   if (vhdRestThisRun(static_cast<VHD_Instance*>(instance), socket, d.id, d.half, d.history)) {
     leaveSocket();
     return;
@@ -187,9 +192,14 @@ void VHD_IngressThread(void* instance) {
 
 void VHD_EgressThread(void* instance) {
   QRN_Socket* socket = enterSocket(instance, HAPI_DIRECTION_EGRESS);
-  if (socket == nullptr || socket->egress == nullptr) return;
-  const Direction d = directionOf(socket, HAPI_DIRECTION_EGRESS);
+  if (socket == nullptr) return;
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_EGRESS;
+  if (vhdRestAgain(static_cast<VHD_Instance*>(instance), socket, HAPI_DIRECTION_EGRESS)) {
+    leaveSocket();
+    return;
+  }
+  if (socket->egress == nullptr) return;
+  const Direction d = directionOf(socket, HAPI_DIRECTION_EGRESS);
   if (vhdRestThisRun(static_cast<VHD_Instance*>(instance), socket, d.id, d.half, d.history)) {
     leaveSocket();
     return;

@@ -211,11 +211,14 @@ TEST_F(ResmanTest, DataToThreeDestinationsSharesOneBlockUntilTheLastIsDone) {
   const int extFree = QRN_gHapiExtDataBufPool.numFreeBuf;
   std::array<int16_t, 40> block;
   block.fill(1234);
-  QRN_SocketMsg* msg = QRN_AllocSocketMsg();
-  msg->id.mask = 0x200;
-  msg->msgFlags = QRN_MsgFlagIbdEgress;
-  ASSERT_EQ(QRN_AllocSocketMsgExtData(msg, block.data(), sizeof(block), kGw), 1);
-  ASSERT_EQ(SWB_IbdRecv(kGw, msg), 1);
+  const auto sendBlock = [&block] {
+    QRN_SocketMsg* msg = QRN_AllocSocketMsg();
+    msg->id.mask = 0x200;
+    msg->msgFlags = QRN_MsgFlagIbdEgress;
+    ASSERT_EQ(QRN_AllocSocketMsgExtData(msg, block.data(), sizeof(block), kGw), 1);
+    ASSERT_EQ(SWB_IbdRecv(kGw, msg), 1);
+  };
+  sendBlock();
   EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, extFree - 1);
   std::array<int16_t, 40> out{};
   for (unsigned port : {0u, 1u, 2u}) {
@@ -224,8 +227,12 @@ TEST_F(ResmanTest, DataToThreeDestinationsSharesOneBlockUntilTheLastIsDone) {
     halShimEgress(out.data(), port);  // the block is used up and released
     EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, port < 2 ? extFree - 1 : extFree);
   }
-  // Egress data with no connection are freed; ingress data with none go to the host.
+  // Closing the channel takes its paths away: the block its ports still hold goes at the HAL's
+  // next pass of its commands, before any of them plays it.
+  sendBlock();
   EXPECT_EQ(resman(HAPI_RM_CLOSE_VHD_CMD, kGw, 0), 0);
+  EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, extFree - 1);
+  halShimProcessMessagesInHal();
   EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, extFree);
 }
 

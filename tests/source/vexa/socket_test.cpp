@@ -415,9 +415,10 @@ ChannelImage imageOf(QRN_Handle handle) {
 }
 
 // Opens a gateway channel with a statistics period of `statsMs` (0: the default), leaves it idle
-// for `ticks`, then sends it a command; returns its image a few ticks later and whether it was
-// resting when the command came.
+// for `ticks`, then wakes it: a command, a switchboard path from it, or a change of its mode;
+// returns its image a few ticks later and whether it was resting when the wake came.
 constexpr uint16_t kNetGetMode = 0x3006;
+enum class Wake { COMMAND, PATH, MODE };
 
 // The channel's random numbers and clock come from the host: the same in both runs.
 uint16_t fixedRandom() { return 0x1234; }
@@ -428,7 +429,7 @@ int fixedTime(uint32_t* seconds, uint32_t* microseconds) {
 }
 void ignoreTime(uint32_t, uint32_t) {}
 
-ChannelImage idleThenCommand(int ticks, uint16_t statsMs, bool restAllowed, bool* rested) {
+ChannelImage idleThenWake(int ticks, uint16_t statsMs, Wake wake, bool restAllowed, bool* rested) {
   startFramework();
   rtpHostSources = RTP_HOST_SOURCES{fixedRandom, fixedTime, ignoreTime, fixedTime};
   VHD_gRestAllowed = restAllowed;
@@ -441,11 +442,25 @@ ChannelImage idleThenCommand(int ticks, uint16_t statsMs, bool restAllowed, bool
   tick(ticks);
   const VHD_Instance* slot = VHD_GetInstance(kVhd);
   *rested = slot->skipped.ingress > 0 && slot->skipped.egress > 0;
-  // The command wakes a resting channel at its next run, which answers it.
-  QRN_QueueStdObdMsg(kVhd, kNetGetMode, 0, 0, HAPI_HOST_SRV, HAPI_NET_SRV, 7,
-                     QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse);
+  // Each wakes a resting channel at its next run; the command is answered by it.
+  switch (wake) {
+    case Wake::COMMAND:
+      QRN_QueueStdObdMsg(kVhd, kNetGetMode, 0, 0, HAPI_HOST_SRV, HAPI_NET_SRV, 7,
+                         QRN_MsgFlagHostMsg | QRN_MsgFlagGenResponse);
+      break;
+    case Wake::PATH:
+      EXPECT_EQ(SWB_ConnectSimplex(SWB_Port{kVhd, HAPI_SWB_TOS, 0}, SWB_Port{0, HAPI_SWB_TOS, 0}), 1);
+      break;
+    case Wake::MODE:
+      VHD_SetEgressFrameSizeAndMode(kVhd, VHD_FRAMESIZE_RESTORE, QRN_WIDEBAND_MODE);
+      break;
+  }
+  // A wake ends the rest of both directions; one of them may start another at once.
   tick(1);
-  EXPECT_FALSE(hostLog().empty() || hostLog().back().userTag != 7) << "no answer after " << ticks;
+  EXPECT_FALSE(slot->skipped.ingress > 0 && slot->skipped.egress > 0) << "missed after " << ticks;
+  if (wake == Wake::COMMAND) {
+    EXPECT_FALSE(hostLog().empty() || hostLog().back().userTag != 7) << "no answer after " << ticks;
+  }
   // Runs of every frame from here, so that the image holds no skipped run still to catch up.
   VHD_gRestAllowed = false;
   tick(3);
@@ -458,7 +473,8 @@ ChannelImage idleThenCommand(int ticks, uint16_t statsMs, bool restAllowed, bool
 
 // Idle spells ending at every point of the statistics restarts and of the codec's control blocks
 // (each second of ingress runs, which the channel runs), on either direction, with the default
-// statistics period and with one that restarts many times in a rest.
+// statistics period and with one that restarts many times in a rest, ended in turn by each kind
+// of wake.
 TEST(ChannelRest, AChannelWokenFromRestIsTheChannelThatRanEveryFrame) {
   int rests = 0;
   // The last spell: the heartbeat count (ms, never restarted without a heartbeat) tops out.
@@ -469,8 +485,9 @@ TEST(ChannelRest, AChannelWokenFromRestIsTheChannelThatRanEveryFrame) {
     for (int ticks : spells) {
       bool rested = false;
       bool ranThrough = false;
-      const ChannelImage fromRest = idleThenCommand(ticks, statsMs, true, &rested);
-      const ChannelImage everyFrame = idleThenCommand(ticks, statsMs, false, &ranThrough);
+      const Wake wake = static_cast<Wake>(ticks % 3);
+      const ChannelImage fromRest = idleThenWake(ticks, statsMs, wake, true, &rested);
+      const ChannelImage everyFrame = idleThenWake(ticks, statsMs, wake, false, &ranThrough);
       rests += rested ? 1 : 0;
       EXPECT_FALSE(ranThrough);
       ASSERT_TRUE(fromRest.memory == everyFrame.memory) << ticks << " ticks, statistics " << statsMs;

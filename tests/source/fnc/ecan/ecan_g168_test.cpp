@@ -3,6 +3,7 @@
 // processor. The figures are printed; the thresholds are the floor the canceller must reach.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <cmath>
 #include <cstdlib>
@@ -316,3 +317,31 @@ TEST(TestModes, NoiseReplacesTheFarEndAndReportsTheLossesEveryTwoSeconds) {
   EXPECT_GE(static_cast<int16_t>(last.op2), 25);
 }
 
+
+// The far end's reference line is a plain delay line: through speech, long silence (which an idle
+// line skips) and bulk delays that shrink and grow again (exposing what lay beyond the window),
+// it holds what shifting every frame in would.
+TEST(ReferenceLine, MatchesAPlainDelayLineThroughSilenceAndBulkDelayChanges) {
+  auto hec = canceller(0);
+  hec->regs.volumedB = 0;  // the samples go in untouched
+  std::array<int16_t, HEC_ROUT_SAMPLES> line{};
+  uint32_t seed = 7;
+  const struct Spell { int frames; int bulk; bool speech; } spells[] = {
+      {30, 512, true}, {4, 512, false}, {6, 100, false}, {3, 512, false}, {40, 512, false},
+      {2, 0, true},    {30, 0, false},  {1, 300, true},  {25, 300, false}, {1, 300, true}};
+  for (const Spell& s : spells) {
+    hec->bulkDelay = static_cast<int16_t>(s.bulk);
+    for (int f = 0; f < s.frames; ++f) {
+      int16_t frame[40] = {};
+      for (int16_t& x : frame) {
+        seed = seed * 1664525u + 1013904223u;
+        if (s.speech) x = static_cast<int16_t>(seed >> 18);
+      }
+      const int at = s.bulk + HEC_TAPS;
+      std::memmove(line.data(), line.data() + 40, at * sizeof(int16_t));
+      std::memcpy(line.data() + at, frame, sizeof(frame));
+      hecEgress(hec.get(), frame, nullptr, 40);
+      ASSERT_EQ(0, std::memcmp(hec->rOutBuf, line.data(), sizeof(hec->rOutBuf))) << s.bulk << " " << f;
+    }
+  }
+}
