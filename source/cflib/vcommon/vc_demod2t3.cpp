@@ -299,19 +299,66 @@ __attribute__((target("avx2"))) void decimateSixAvx2(VCZEQPARM2T3* eq, const int
 }
 
 // The V.29 lines: three samples a symbol, eighteen taps. Its carrier's step is no multiple of
-// 4096, so the three cosines and sines come from the table one by one.
+// 4096, so each sample's cosine and sine come from the quarter-wave table.
 bool decimatesThree(const VCZEQPARM2T3& eq) {
   return eq.m == 3 && eq.fltMemLen == 16 && eq.eqlength == 17 && eq.lpfFunc == vcT3LPF;
 }
 
+// The quarter-wave table folded once more, in pairs: entry y holds quarter[y] in its low half and
+// quarter[16383 - y] in its high half, y below 8192. A phase's sine and cosine read the two ends
+// of the quarter at the same distance from them, so one read gives both, where fxsin and fxcos
+// read two lines of the table.
+struct SineCosinePairs {
+  alignas(64) uint32_t v[8192];
+};
+constexpr SineCosinePairs makeSineCosinePairs() {
+  SineCosinePairs t{};
+  for (int y = 0; y < 8192; ++y)
+    t.v[y] = static_cast<uint16_t>(vcgSineQuarter.v[y]) |
+             static_cast<uint32_t>(static_cast<uint16_t>(vcgSineQuarter.v[16383 - y])) << 16;
+  return t;
+}
+constexpr SineCosinePairs kPairs = makeSineCosinePairs();
+
+// The pair read for phase p: its octant's distance from the nearer end of the quarter.
+__attribute__((always_inline)) inline uint32_t pairFor(uint16_t p) {
+  const uint32_t flip = 0u - ((static_cast<uint32_t>(p) >> 13) & 1u);
+  return kPairs.v[(p ^ flip) & 0x1FFF];
+}
+
+// fxsin and fxcos of three phases from their pairs (`pairs`, one a 32-bit lane, lane 3 unused):
+// `phases` holds each phase and the phase a quarter on ([p0, p0 + 16384, p1, ...]), whose top bits
+// say which half of the pair is the sine (the pair is the wrong way round in the second and
+// third octants of a quarter) and the signs. Cosines in lanes 0 to 2 of *cos, sines of *sin, the
+// other lanes zero.
+__attribute__((target("avx2"), always_inline)) inline void sinCos3(__m128i pairs, __m128i phases, __m128i* cos,
+                                                                   __m128i* sin) {
+  // bit 14 of phase ^ (phase << 1) is the octant's parity; in the cosine lanes it is the opposite
+  const __m128i parity = _mm_srai_epi16(_mm_slli_epi16(_mm_xor_si128(phases, _mm_slli_epi16(phases, 1)), 1), 15);
+  const __m128i turned = _mm_xor_si128(parity, _mm_setr_epi16(0, -1, 0, -1, 0, -1, 0, -1));
+  const __m128i swapped = _mm_shuffle_epi8(pairs, _mm_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13));
+  const __m128i magnitude = _mm_blendv_epi8(pairs, swapped, turned);
+  const __m128i sign = _mm_srai_epi16(phases, 15);
+  const __m128i value = _mm_sub_epi16(_mm_xor_si128(magnitude, sign), sign);
+  *sin = _mm_shuffle_epi8(value, _mm_setr_epi8(0, 1, 4, 5, 8, 9, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+  *cos = _mm_shuffle_epi8(value, _mm_setr_epi8(2, 3, 6, 7, 10, 11, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+}
+
 __attribute__((target("avx2"))) void decimateThreeAvx2(VCZEQPARM2T3* eq, const int16_t* in) {
   const uint16_t delta = static_cast<uint16_t>(eq->phaseDelta);
-  const uint16_t p0 = static_cast<uint16_t>(eq->phase + delta), p1 = static_cast<uint16_t>(p0 + delta),
+  const uint16_t phase = eq->phase;
+  const uint16_t p0 = static_cast<uint16_t>(phase + delta), p1 = static_cast<uint16_t>(p0 + delta),
                  p2 = static_cast<uint16_t>(p1 + delta);
   eq->phase = p2;
+  const __m128i pairs = _mm_insert_epi32(
+      _mm_insert_epi32(_mm_cvtsi32_si128(static_cast<int>(pairFor(p0))), static_cast<int>(pairFor(p1)), 1),
+      static_cast<int>(pairFor(p2)), 2);
+  // each phase in the low half of a lane, the phase a quarter on in the high half
+  const __m128i each = _mm_setr_epi32(p0, p1, p2, 0);
+  const __m128i phases = _mm_add_epi16(_mm_or_si128(each, _mm_slli_epi32(each, 16)), _mm_set1_epi32(0x40000000));
+  __m128i c, s;
+  sinCos3(pairs, phases, &c, &s);
   const __m128i x = _mm_setr_epi16(in[0], in[1], in[2], 0, 0, 0, 0, 0);
-  const __m128i c = _mm_setr_epi16(fxcos(p0), fxcos(p1), fxcos(p2), 0, 0, 0, 0, 0);
-  const __m128i s = _mm_setr_epi16(fxsin(p0), fxsin(p1), fxsin(p2), 0, 0, 0, 0, 0);
   shiftAndFilterAvx2<3, 2 * 17 + 1>(eq, _mm256_inserti128_si256(_mm256_castsi128_si256(mixLanes(c, x)), mixLanes(s, x), 1));
 }
 

@@ -142,6 +142,22 @@ inline __m128i vcEqHigh4(const int32_t* c) {
   return _mm_packs_epi32(_mm_srai_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c)), 16), _mm_setzero_si128());
 }
 
+// Samples 0 and 2 at x, then six zeros: the high halves of the four from x - 1.
+inline __m128i vcEven2(const int16_t* x) {
+  const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(x - 1));
+  return _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_setzero_si128());
+}
+
+// The high halves of two taps, then six zeros.
+inline __m128i vcEqHigh2(const int32_t* c) {
+  return _mm_packs_epi32(_mm_srai_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c)), 16), _mm_setzero_si128());
+}
+
+inline void vcEqAdd2(int32_t* c, __m128i d) {
+  auto* p = reinterpret_cast<__m128i*>(c);
+  _mm_storel_epi64(p, _mm_add_epi32(_mm_loadl_epi64(p), d));
+}
+
 // Inlined into the demodulator's symbol: a call each symbol would cost about what a quarter of the
 // sum does.
 __attribute__((always_inline)) inline void vcEq2T3Dot(const int32_t* cr, const int32_t* ci, const int16_t* xr,
@@ -161,6 +177,11 @@ __attribute__((always_inline)) inline void vcEq2T3Dot(const int32_t* cr, const i
     add(vcEqHigh4(cr + i), vcEqHigh4(ci + i), vcEven4(xr + 2 * i), vcEven4(xi + 2 * i));
     i += 4;
   }
+  // two (the V.29 line's last) read samples -1 to 2 from their first
+  if (i > 0 && i + 2 <= n) {
+    add(vcEqHigh2(cr + i), vcEqHigh2(ci + i), vcEven2(xr + 2 * i), vcEven2(xi + 2 * i));
+    i += 2;
+  }
   uint32_t r, q;
   vcEq2T3DotPlain(cr + i, ci + i, xr + 2 * i, xi + 2 * i, n - i, &r, &q);
   // both folds at once: re's lanes paired with im's, then the pairs
@@ -179,13 +200,14 @@ __attribute__((always_inline)) inline void vcEq2T3Update(int32_t* cr, int32_t* c
   const __m128i both = _mm_set1_epi32(static_cast<int32_t>(er | (uint32_t{ei} << 16)));  // (er, ei)
   const __m128i imagOnly = _mm_set1_epi32(static_cast<int32_t>(ei));                      // (ei, 0)
   const __m128i realHigh = _mm_set1_epi32(static_cast<int32_t>(uint32_t{er} << 16));     // (0, er)
-  // four taps from their (xr, xi) pairs
-  const auto update4 = [&](int at, __m128i pairs) {
+  // four taps (two with vcEqAdd2) from their (xr, xi) pairs
+  const auto update = [&](int at, __m128i pairs, auto addTo) {
     const __m128i gr = _mm_madd_epi16(pairs, both);
     const __m128i gi = _mm_sub_epi32(_mm_madd_epi16(pairs, imagOnly), _mm_madd_epi16(pairs, realHigh));
-    vcEqAdd4(cr + at, left ? _mm_sll_epi32(gr, count) : _mm_sra_epi32(gr, count));
-    vcEqAdd4(ci + at, left ? _mm_sll_epi32(gi, count) : _mm_sra_epi32(gi, count));
+    addTo(cr + at, left ? _mm_sll_epi32(gr, count) : _mm_sra_epi32(gr, count));
+    addTo(ci + at, left ? _mm_sll_epi32(gi, count) : _mm_sra_epi32(gi, count));
   };
+  const auto update4 = [&](int at, __m128i pairs) { update(at, pairs, vcEqAdd4); };
   int i = 0;
   for (; i + 8 < n; i += 8) {  // as in vcEq2T3Dot: the sixteenth sample inside the line
     const __m128i r = vcEven8(xr + 2 * i), q = vcEven8(xi + 2 * i);
@@ -195,6 +217,10 @@ __attribute__((always_inline)) inline void vcEq2T3Update(int32_t* cr, int32_t* c
   if (i > 0 && i + 4 <= n) {  // as in vcEq2T3Dot
     update4(i, _mm_unpacklo_epi16(vcEven4(xr + 2 * i), vcEven4(xi + 2 * i)));
     i += 4;
+  }
+  if (i > 0 && i + 2 <= n) {  // as in vcEq2T3Dot
+    update(i, _mm_unpacklo_epi16(vcEven2(xr + 2 * i), vcEven2(xi + 2 * i)), vcEqAdd2);
+    i += 2;
   }
   vcEq2T3UpdatePlain(cr + i, ci + i, xr + 2 * i, xi + 2 * i, n - i, e, step);
 }
