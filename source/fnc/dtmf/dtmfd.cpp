@@ -123,6 +123,14 @@ void runGroup(const std::int16_t* samples, const std::int16_t* cosTaps, const st
     *prevIm = g.im[DTMFD_OUTPUTS];
 }
 
+// An idle line's block: the samples every filter output of the block reads (its 76 history
+// samples and the 32 up to its last output) are all 0, and a zero output fails the power test
+// (a threshold of 0 would pass it, so that case is filtered as usual).
+bool filtersSeeSilence(const std::int16_t* samples, std::uint32_t thresh1ms) {
+    constexpr int kLastOutputEnd = 8 * (DTMFD_OUTPUTS - 1);
+    return thresh1ms != 0 && utilIsSilent(samples - DTMFD_TAPS, DTMFD_TAPS + kLastOutputEnd);
+}
+
 }  // namespace
 
 void dtmfdInit(DTMFD_STATE* state) { *state = DTMFD_STATE{}; }
@@ -150,6 +158,13 @@ void dtmfdBlk(DTMFD_STATE* state, std::uint16_t detectAdmin, std::uint16_t minDe
     std::uint32_t thresh1ms = 0, thresh5ms = 0;
     dtmfdCalcThresh(minDetectPower, &thresh1ms, &thresh5ms);
 
+    if (filtersSeeSilence(samples, thresh1ms)) {
+        // Every output of both groups is 0, so the high group fails its power test as it would
+        // when filtered; only the history the next block reads is written.
+        state->bpOutHighReal = state->bpOutHighImag = 0;
+        state->bpOutLowReal = state->bpOutLowImag = 0;
+        return;
+    }
     static const DtmfdComplexKernel kernel = dtmfdComplexKernel();
     DTMFD_GROUP hi{}, lo{};
     runGroup(samples, bpHighCos.data(), bpHighSin.data(), &state->bpOutHighReal, &state->bpOutHighImag, hi, kernel);

@@ -2,6 +2,7 @@
 // windows, the twist limits per administration, the power threshold and the filters' history.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -60,6 +61,12 @@ const char* kDigits = "0123456789*#ABCD";
 
 }  // namespace
 
+bool operator==(const DTDET_RESULT& a, const DTDET_RESULT& b) { return a.digit == b.digit && a.power == b.power; }
+
+namespace {
+
+}  // namespace
+
 TEST(DtmfDetector, EveryDigitFromTheIndependentGenerator) {
     const auto x = oracle::dtmf(kDigits, 100, 100);
     Runner r;
@@ -102,6 +109,32 @@ TEST(DtmfDetector, SilenceAndSingleTonesGiveNothingWhileHistoryAdvances) {
     c.run(both);
     EXPECT_EQ(a.st_.bpOutLowReal, c.st_.bpOutLowReal);
     EXPECT_EQ(a.st_.bpOutHighImag, c.st_.bpOutHighImag);
+    // Silence after a digit brings both groups' history to rest, so the next digit's first
+    // block starts from zero outputs, as on a fresh detector.
+    a.run(std::vector<std::int16_t>(160, 0));
+    EXPECT_EQ(a.st_.bpOutLowReal | a.st_.bpOutLowImag | a.st_.bpOutHighReal | a.st_.bpOutHighImag, 0);
+    Runner fresh;
+    fresh.run(std::vector<std::int16_t>(160, 0));
+    EXPECT_EQ(a.run(digit), fresh.run(digit));
+    // Whatever sample of a block a digit starts at after silence, the history kept is each
+    // group's filter output at the block's last output point.
+    const auto onset = dualTone(941, 0, 1633, 0, 20);
+    for (int start = 0; start < DTMFD_BLOCK; ++start) {
+        std::vector<std::int16_t> x(DTMFD_TAPS + 2 * DTMFD_BLOCK, 0);
+        std::copy(onset.begin(), onset.begin() + DTMFD_BLOCK - start, x.begin() + DTMFD_TAPS + DTMFD_BLOCK + start);
+        DTMFD_STATE st{};
+        dtmfdInit(&st);
+        DTDET_RESULT res;
+        for (int blk = 0; blk < 2; ++blk) {
+            const std::int16_t* block = x.data() + DTMFD_TAPS + blk * DTMFD_BLOCK;
+            dtmfdBlk(&st, HAPI_PTE_ADM_N_AMERICA, 28, &res, block);
+            const std::int16_t* last = block + 8 * (DTMFD_OUTPUTS - 1);
+            EXPECT_EQ(st.bpOutHighReal, dtmfdBpFilt1(last, bpHighCos.data())) << start;
+            EXPECT_EQ(st.bpOutHighImag, dtmfdBpFilt1(last, bpHighSin.data())) << start;
+            EXPECT_EQ(st.bpOutLowReal, dtmfdBpFilt1(last, bpLowCos.data())) << start;
+            EXPECT_EQ(st.bpOutLowImag, dtmfdBpFilt1(last, bpLowSin.data())) << start;
+        }
+    }
 }
 
 TEST(DtmfDetector, FrequencyWindowsAcceptOnePointFiveAndRejectThreePointFivePercent) {
