@@ -98,6 +98,21 @@ void sendOverrunEvent(uint16_t start) {
                        HAPI_HOST_SRV, 0, QRN_MsgFlagObd);
 }
 
+// The body runs without the lock (one level of it), so it may take the lock itself.
+void runBody(KNL_Thread* t) {
+  LHAPI_gpFncUnlock(nullptr);
+  if (t->threadFunc != nullptr) {
+    if (gLhapiTickProfileOn) {
+      const int64_t start = lhapiTickProfileNowNs();
+      t->threadFunc(t->userContext);
+      lhapiTickProfileThreadRan(t, lhapiTickProfileNowNs() - start);
+    } else {
+      t->threadFunc(t->userContext);
+    }
+  }
+  LHAPI_gpFncLock();
+}
+
 }  // namespace
 
 void KNL_Init() {
@@ -107,6 +122,8 @@ void KNL_Init() {
   KNL_gGlobals.frameSyncCount = 0;
   KNL_gGlobals.cpuStatus = KNL_INGRESS_OVERRUN_RESET | KNL_EGRESS_UNDERRUN_RESET;
   KNL_gGlobals.activeThread = nullptr;
+  KNL_gGlobals.quickThread = nullptr;
+  KNL_gGlobals.quickRun = nullptr;
   KNL_gGlobals.initialised = true;
 }
 
@@ -139,6 +156,7 @@ void KNL_TermThread(KNL_Thread* thread) {
   }
   nodeUnlink(&thread->stateNode);
   nodeUnlink(&thread->allNode);
+  if (KNL_gGlobals.quickThread == thread) KNL_gGlobals.quickThread = nullptr;
   std::memset(thread, 0, sizeof(*thread));
 }
 
@@ -181,6 +199,16 @@ void KNL_SetThreadFrameSize(KNL_Thread* thread, uint16_t frameSize) {
     KNL_SetThreadState_Unprotected(thread,
                                    thread->semaphore < 0 ? KNL_STATE_WAITING : KNL_STATE_READY);
   }
+}
+
+void KNL_SetThreadQuickRun(KNL_Thread* thread, KNL_ThreadQuickFunc quickRun) {
+  LhapiLockGuard lock;
+  if (KNL_gGlobals.quickThread != nullptr && KNL_gGlobals.quickThread != thread) {
+    LHAPI_ASSERT_FAIL();
+    return;
+  }
+  KNL_gGlobals.quickThread = quickRun != nullptr ? thread : nullptr;
+  KNL_gGlobals.quickRun = quickRun;
 }
 
 KNL_Thread* KNL_GetActiveThread() { return KNL_gGlobals.activeThread; }
@@ -258,18 +286,9 @@ void KNL_RunReadyThreads() {
     linkAtHead(t, KNL_STATE_ACTIVE);
     t->semaphore = wrap16(t->semaphore - t->frameSize);
     g.activeThread = t;
-    // The body runs without the lock (one level of it), so it may take the lock itself.
-    LHAPI_gpFncUnlock(nullptr);
-    if (t->threadFunc != nullptr) {
-      if (gLhapiTickProfileOn) {
-        const int64_t start = lhapiTickProfileNowNs();
-        t->threadFunc(t->userContext);
-        lhapiTickProfileThreadRan(t, lhapiTickProfileNowNs() - start);
-      } else {
-        t->threadFunc(t->userContext);
-      }
-    }
-    LHAPI_gpFncLock();
+    // The tick profile times every body, so it sees no quick runs.
+    const bool quick = t == g.quickThread && !gLhapiTickProfileOn && g.quickRun(t->userContext);
+    if (!quick) runBody(t);
     g.activeThread = nullptr;
     if (t->requestSet & KNL_REQUEST_FRAMESIZE) {
       t->requestSet &= ~KNL_REQUEST_FRAMESIZE;

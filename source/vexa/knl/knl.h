@@ -6,6 +6,9 @@
 
 using KNL_ThreadPriority = int16_t;
 using KNL_ThreadFunc = void (*)(void* userContext);
+// Called under the lock the run pass holds, before the body: true when it did the whole run (a
+// thread that polls a queue finds it empty), so the pass does not give the lock up for the body.
+using KNL_ThreadQuickFunc = bool (*)(void* userContext);
 
 enum KNL_ThreadState : uint16_t {
   KNL_STATE_SUSPENDED = 0,
@@ -61,6 +64,10 @@ struct KNL_Globals {
   uint32_t cpuStatus;
   uint32_t frameSyncCount;
   KNL_Thread* activeThread;
+  // The one thread with a quick run (the resource manager's, every tick); kept here rather than
+  // in the thread record, whose size the channels' heap figures depend on.
+  const KNL_Thread* quickThread;
+  KNL_ThreadQuickFunc quickRun;
   bool initialised;
 };
 extern KNL_Globals KNL_gGlobals;
@@ -71,6 +78,7 @@ void KNL_TermThread(KNL_Thread* thread);
 void KNL_SetThreadState_Unprotected(KNL_Thread* thread, KNL_ThreadState state);
 void KNL_SetThreadPriority_Unprotected(KNL_Thread* thread, KNL_ThreadPriority priority);
 void KNL_SetThreadFrameSize(KNL_Thread* thread, uint16_t frameSize);
+void KNL_SetThreadQuickRun(KNL_Thread* thread, KNL_ThreadQuickFunc quickRun);
 KNL_Thread* KNL_GetActiveThread();
 void* KNL_GetUserContext();
 void KNL_FrameSync();

@@ -128,11 +128,20 @@ HAPIRESULT processRmCommand(QRN_SocketMsg* msg) {
   }
 }
 
+// The thread's run under the kernel's lock (which also guards the queue): with no message it
+// leaves the context as the whole run would, and the pass keeps its lock.
+bool quickRun(void*) {
+  if (RM_gMsgQueue.headPtr != nullptr) return false;
+  QRN_gSocketContext.pCurrentSocket = nullptr;
+  return true;
+}
+
 }  // namespace
 
 void RM_Init() {
   MEM_InitQueue(&RM_gMsgQueue);
   KNL_InitThread(&RM_gThread, RM_ProcessThread, nullptr);
+  KNL_SetThreadQuickRun(&RM_gThread, quickRun);
   LhapiLockGuard lock;
   KNL_SetThreadFrameSize(&RM_gThread, KNL_SAMPLES_PER_TICK);
   KNL_SetThreadPriority_Unprotected(&RM_gThread, RM_THREAD_PRIORITY);

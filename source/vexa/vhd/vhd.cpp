@@ -17,7 +17,8 @@ QRN_IbdCallback VHD_gIbdSend = nullptr;
 namespace {
 
 VHD_Instance freeSlot() {
-  return VHD_Instance{VHD_INSTANCE_MAGIC, nullptr, nullptr, VHD_Skipped{}, {0, 0}, {0, 0}, {0, 0}, {0, 0}};
+  return VHD_Instance{VHD_INSTANCE_MAGIC, nullptr, nullptr, VHD_Skipped{}, {0, 0}, {0, 0},
+                      {0, 0}, {0, 0}, VHD_RestlessMark{}};
 }
 
 QRN_HalfSocket* halfOf(QRN_Socket* socket, HAPI_DIRECTION direction) {

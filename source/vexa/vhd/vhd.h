@@ -33,6 +33,7 @@ struct VHD_Instance {
   // run looked at the whole channel; while both stand, nothing has come that could wake it.
   uint32_t restActivity[2];
   uint32_t restSwbGeneration[2];
+  VHD_RestlessMark restless;
 };
 
 // A channel rests from its first skipped run until it catches up.

@@ -64,6 +64,28 @@ bool channelQuiet(QRN_Socket* socket) {
   return socket->msgQ.headPtr == nullptr && !switchboardSource(socket->handle);
 }
 
+bool restlessMarkHolds(const VHD_RestlessMark& mark, const QRN_Socket* socket,
+                       const QRN_StackArchive& stack) {
+  return mark.hooks == VHD_gRestHooks && mark.numHooks == VHD_gNumRestHooks &&
+         mark.index < stack.numServices && socket->service[mark.index].archive == mark.archive;
+}
+
+// Whether every service of the stack has a rest hook: a stack with one that has none never rests,
+// which a busy channel (a fax call) learns here without the lock and the switchboard's look-ups.
+bool stackMayRest(VHD_Instance* slot, const QRN_Socket* socket) {
+  const QRN_StackArchive* stack = socket->currStackArchive;
+  if (stack == nullptr) return false;
+  if (restlessMarkHolds(slot->restless, socket, *stack)) return false;
+  for (uint16_t i = 0; i < stack->numServices; ++i) {
+    const HSFSRVARC* archive = socket->service[i].archive;
+    if (archive == nullptr || hookOf(archive) == nullptr) {
+      slot->restless = VHD_RestlessMark{VHD_gRestHooks, VHD_gNumRestHooks, i, archive};
+      return false;
+    }
+  }
+  return true;
+}
+
 // The runs of `direction` that every service of the stack allows to skip from here.
 uint32_t servicesRestRuns(QRN_Socket* socket, HAPI_DIRECTION direction) {
   const QRN_StackArchive* stack = socket->currStackArchive;
@@ -89,8 +111,10 @@ uint32_t& skippedOf(VHD_Skipped& skipped, HAPI_DIRECTION direction) {
 // only see that the frame is the same and the allowance lasts.
 bool mayRest(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direction,
              const QRN_HalfSocket* half, uint16_t historyBytes) {
-  if (!VHD_gRestAllowed || !channelQuiet(socket)) return false;
+  if (!VHD_gRestAllowed) return false;
   const uint32_t skipped = skippedOf(slot->skipped, direction);
+  if (skipped == 0 && !stackMayRest(slot, socket)) return false;
+  if (!channelQuiet(socket)) return false;
   if (skipped == 0) {
     // The services first: a stack with a service that never rests answers at its first one.
     slot->restRuns[direction] = servicesRestRuns(socket, direction);

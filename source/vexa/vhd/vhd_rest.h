@@ -39,3 +39,13 @@ struct VHD_RestHook {
 // A channel rests only when every service of its stack has a hook here.
 extern const VHD_RestHook* VHD_gRestHooks;
 extern uint16_t VHD_gNumRestHooks;
+
+// A service without a hook found in a channel's stack, at its position, with the hooks it was
+// looked up in: while the position holds that service, the stack cannot rest, and a busy channel
+// learns it every run without searching the hooks again.
+struct VHD_RestlessMark {
+  const VHD_RestHook* hooks;
+  uint16_t numHooks;
+  uint16_t index;
+  const HSFSRVARC* archive;
+};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "knl/knl.h"
+#include "rm/rm.h"
 #include "vexa_test_util.h"
 
 namespace {
@@ -132,6 +133,38 @@ TEST_F(KnlTest, ChangesRequestedByABodyApplyAfterItReturns) {
   const int runs = count("p");
   tick(4);
   EXPECT_EQ(count("p"), runs);
+}
+
+// The quick run of the one thread that has it stands for the whole run when it says so: the body
+// stays out, the frame still counts; otherwise the body runs as usual.
+int gQuickCalls = 0;
+bool gQuickDoesAll = true;
+bool quickProbe(void*) {
+  ++gQuickCalls;
+  return gQuickDoesAll;
+}
+
+TEST_F(KnlTest, AQuickRunStandsForTheWholeRunOnlyWhenItSaysSo) {
+  // The resource manager's runs with nothing queued leave no socket current, as its body does.
+  QRN_gSocketContext.pCurrentSocket = QRN_RESMAN_CONTEXT;
+  tick();
+  EXPECT_EQ(QRN_gSocketContext.pCurrentSocket, nullptr);
+  Probe& p = make("p", 80, 432);
+  vexa_test::AssertCounter asserts;
+  KNL_SetThreadQuickRun(&p.thread, quickProbe);  // the resource manager holds the place
+  EXPECT_EQ(asserts.stop(), 1);
+  KNL_SetThreadQuickRun(&RM_gThread, nullptr);
+  KNL_SetThreadQuickRun(&p.thread, quickProbe);
+  gQuickCalls = 0;
+  gQuickDoesAll = true;
+  tick(4);
+  EXPECT_EQ(gQuickCalls, 2);
+  EXPECT_EQ(count("p"), 0);
+  EXPECT_EQ(p.thread.state, KNL_STATE_WAITING);
+  gQuickDoesAll = false;
+  tick(4);
+  EXPECT_EQ(gQuickCalls, 4);
+  EXPECT_EQ(count("p"), 2);
 }
 
 TEST_F(KnlTest, TicksDuringALongRunStartAndEndAnOverrunCycle) {

@@ -504,4 +504,26 @@ TEST(ChannelRest, AChannelWokenFromRestIsTheChannelThatRanEveryFrame) {
   EXPECT_GT(rests, 400);  // the channel rested before nearly every command
 }
 
+// A stack with a service that never rests keeps the channel awake; back on a stack whose services
+// all rest, the channel rests again.
+TEST(ChannelRest, OnlyAStackWhoseServicesAllRestLetsTheChannelRest) {
+  startFramework();
+  rtpHostSources = RTP_HOST_SOURCES{fixedRandom, fixedTime, ignoreTime, fixedTime};
+  QRN_gSocketContext.pCurrentSocket = QRN_RESMAN_CONTEXT;
+  ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD), 1);
+  QRN_gSocketContext.pCurrentSocket = nullptr;
+  const VHD_Instance* slot = VHD_GetInstance(kVhd);
+  const auto restingAfterIdle = [slot](uint16_t stackId) {
+    QRN_SocketStackSwitch(kVhd, stackId);
+    tick(390);  // short of the second at which the ingress runs anyway
+    EXPECT_EQ(slot->socket->currStackArchive->stackId, stackId);
+    return slot->skipped.ingress > 0 && slot->skipped.egress > 0;
+  };
+  EXPECT_TRUE(restingAfterIdle(HAPI_VOICE_STACK));
+  EXPECT_FALSE(restingAfterIdle(HAPI_FAX_STACK));
+  EXPECT_TRUE(restingAfterIdle(HAPI_VOICE_STACK));
+  VHD_CloseInstance(kVhd);
+  rtpHostSourcesDefault();
+}
+
 }  // namespace
