@@ -115,25 +115,16 @@ __attribute__((target("avx2"), always_inline)) inline int16_t* interpolateRun(co
   return w;
 }
 
-// A run's positions laid out for the interpolator, eight made at a time in the vector unit: for
-// each, where its two sums read (the second a sample on after phase 15), the two phases' taps and
-// the blend's weight pair (32767 - frac, frac).
+// The blend weight pairs (32767 - frac, frac) of n positions one step apart from p1, eight made
+// at a time in the vector unit (up to seven more than n).
 template <int kMax>
-struct LaidPositions {
-  alignas(32) int32_t first[kMax + 8];
-  alignas(32) int32_t second[kMax + 8];
-  alignas(32) int32_t tapFirst[kMax + 8];
-  alignas(32) int32_t tapSecond[kMax + 8];
-  alignas(32) int32_t weights[kMax + 8];
+struct LaidWeights {
+  alignas(32) int32_t pair[kMax + 8];
 };
 
-// The n positions one step apart from the one after pos (left at the last), laid out; the lanes
-// after n up to the next four repeat the last four's first, so that every read stays where the
-// positions' own do.
 template <int kMax>
-__attribute__((target("avx2"), always_inline)) inline void layPositions(uint64_t& pos, uint64_t step, int n,
-                                                                         LaidPositions<kMax>& lp) {
-  const uint64_t p1 = (pos & ~uint64_t{1}) + step;
+__attribute__((target("avx2"), always_inline)) inline void layWeights(uint64_t p1, uint64_t step, int n,
+                                                                       LaidWeights<kMax>& lw) {
   __m256i a = _mm256_setr_epi64x(static_cast<int64_t>(p1), static_cast<int64_t>(p1 + step),
                                  static_cast<int64_t>(p1 + 2 * step), static_cast<int64_t>(p1 + 3 * step));
   __m256i b = _mm256_add_epi64(a, _mm256_set1_epi64x(static_cast<int64_t>(4 * step)));
@@ -143,42 +134,35 @@ __attribute__((target("avx2"), always_inline)) inline void layPositions(uint64_t
     // the high words of the eight, in order
     const __m256i mixed = _mm256_blend_epi32(_mm256_srli_epi64(a, 32), b, 0xAA);
     const __m256i at = _mm256_permutevar8x32_epi32(mixed, order);
-    const __m256i phase = _mm256_and_si256(_mm256_srli_epi32(at, 20), _mm256_set1_epi32(15));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.first + i), _mm256_srai_epi32(at, 24));
-    // a sixteenth on carries into the integer part exactly at phase 15
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.second + i),
-                       _mm256_srai_epi32(_mm256_add_epi32(at, _mm256_set1_epi32(1 << 20)), 24));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.tapFirst + i), _mm256_slli_epi32(phase, 5));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.tapSecond + i),
-                       _mm256_slli_epi32(_mm256_and_si256(_mm256_add_epi32(phase, _mm256_set1_epi32(1)), _mm256_set1_epi32(15)), 5));
     const __m256i frac = _mm256_and_si256(_mm256_srli_epi32(at, 5), _mm256_set1_epi32(0x7FFF));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lp.weights + i),
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lw.pair + i),
                        _mm256_or_si256(_mm256_slli_epi32(frac, 16), _mm256_sub_epi32(_mm256_set1_epi32(32767), frac)));
     a = _mm256_add_epi64(a, eight);
     b = _mm256_add_epi64(b, eight);
   }
-  for (int i = n; i < ((n + 3) & ~3); ++i) {
-    const int g = n & ~3;
-    lp.first[i] = lp.first[g];
-    lp.second[i] = lp.second[g];
-    lp.tapFirst[i] = lp.tapFirst[g];
-    lp.tapSecond[i] = lp.tapSecond[g];
-    lp.weights[i] = lp.weights[g];
-  }
-  pos = p1 + static_cast<uint64_t>(n - 1) * step;
 }
 
-// The line samples at laid-out positions i .. i + 3: vcInterp4Avx2's sums, fold and blend.
+// The line samples at the first `count` (1 to 4) of positions p, p + step, p + 2 step and p + 3
+// step, with their laid-out weights from i: vcInterp4Avx2's sums, fold and blend. Where each sum
+// reads comes from the position in the integer unit, which is otherwise idle here, not loaded
+// from a laid-out copy. Lanes after count take p again, so that every read stays where the
+// positions' own do.
 template <int kMax>
-__attribute__((target("avx2"), always_inline)) inline __m128i interpolateLaid(const int16_t* line,
-                                                                              const LaidPositions<kMax>& lp, int i) {
+__attribute__((target("avx2"), always_inline)) inline __m128i interpolateFour(const int16_t* line, uint64_t p,
+                                                                              uint64_t step, int count,
+                                                                              const LaidWeights<kMax>& lw, int i) {
   __m256i acc[8];
 #pragma GCC unroll 4
   for (int j = 0; j < 4; ++j) {
-    acc[2 * j] = vcDot32Lanes(line + lp.first[i + j], vcgInterp + lp.tapFirst[i + j]);
-    acc[2 * j + 1] = vcDot32Lanes(line + lp.second[i + j], vcgInterp + lp.tapSecond[i + j]);
+    const uint64_t at = j < count ? p + j * step : p;
+    // a sixteenth on carries into the integer part exactly at phase 15
+    const int first = static_cast<int>(static_cast<int64_t>(at) >> 56);
+    const int second = static_cast<int>(static_cast<int64_t>(at + (uint64_t{1} << 52)) >> 56);
+    const unsigned phase = static_cast<unsigned>(at >> 52) & 15;
+    acc[2 * j] = vcDot32Lanes(line + first, vcgInterp + phase * 32);
+    acc[2 * j + 1] = vcDot32Lanes(line + second, vcgInterp + ((phase + 1) & 15) * 32);
   }
-  return vcBlendWeighted(acc, _mm_load_si128(reinterpret_cast<const __m128i*>(lp.weights + i)));
+  return vcBlendWeighted(acc, _mm_load_si128(reinterpret_cast<const __m128i*>(lw.pair + i)));
 }
 
 // How many steps vcPosStepBefore takes from pos before `limit`, by one division: the positions
@@ -215,7 +199,7 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
   const int16_t* const wr = hdl->fstWrp;
   const int len = hdl->fstBulkDlyLen;
   const LineLevel level{mod->amplitude};
-  LaidPositions<kPositions> laid;
+  LaidWeights<kPositions> laid;
   int16_t* w = *out;
   while (rd < wr) {
     const int run = wr - rd < kRun ? static_cast<int>(wr - rd) : kRun;
@@ -236,11 +220,14 @@ __attribute__((target("avx2"), flatten)) void txSymbols(int16_t** out, VCZMOD* m
     for (int done = 0; done < steps;) {
       // counted: laid out eight at a time, no test between them
       const int n = steps - done < kPositions ? steps - done : kPositions;
-      layPositions(pos, step, n, laid);
+      uint64_t q = (pos & ~uint64_t{1}) + step;  // the first, as vcPosStepBefore steps
+      layWeights(q, step, n, laid);
+      pos = q + static_cast<uint64_t>(n - 1) * step;
       int i = 0;
-      for (; i + 4 <= n; i += 4, w += 4) vcStoreUpTo4(w, level(interpolateLaid(line, laid, i)), 4);
+      for (; i + 4 <= n; i += 4, w += 4, q += 4 * step)
+        vcStoreUpTo4(w, level(interpolateFour(line, q, step, 4, laid, i)), 4);
       if (i < n) {
-        vcStoreUpTo4(w, level(interpolateLaid(line, laid, i)), n - i);
+        vcStoreUpTo4(w, level(interpolateFour(line, q, step, n - i, laid, i)), n - i);
         w += n - i;
       }
       done += n;

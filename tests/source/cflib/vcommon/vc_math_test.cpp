@@ -337,11 +337,15 @@ TEST(VcTransmit, WideKernelGivesTheBaselineBitsAtFullScale) {
     int16_t ns, taps;
     uint32_t inc, incLow;
   };
-  // and a step far shorter than the modems', whose runs take hundreds of positions
-  const Shape shapes[] = {{3, 20, 0x00E66666, 0x66666666}, {6, 6, 0x01333333, 0x33333333}, {3, 20, 0x00200000, 0x2468ACE1}};
+  // and a step far shorter than the modems', whose runs take hundreds of positions, and one far
+  // longer, whose last positions of a run lie far apart at the line's end
+  const Shape shapes[] = {{3, 20, 0x00E66666, 0x66666666},
+                          {6, 6, 0x01333333, 0x33333333},
+                          {3, 20, 0x00200000, 0x2468ACE1},
+                          {6, 6, 0x02F00000, 0x9ABCDEF1}};
   std::mt19937 rng(11);
   for (int trial = 0; trial < 600; ++trial) {
-    const Shape& sh = shapes[trial % 7 == 3 ? 2 : trial & 1];
+    const Shape& sh = shapes[trial % 7 == 3 ? 2 : trial % 7 == 5 ? 3 : trial & 1];
     auto taps = fullScale(rng, size_t(2 * sh.ns * sh.taps));
     if (trial % 5 == 0) std::fill(taps.begin(), taps.begin() + sh.taps, int16_t(0));  // a zero block
     // full-scale taps saturate most samples; smaller ones let every sum show
