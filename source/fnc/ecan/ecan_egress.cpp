@@ -53,12 +53,6 @@ void egressTestModes(HEC* hec, int16_t* x, int n) {
   }
 }
 
-bool isSilent(const int16_t* x, int n) {
-  int any = 0;
-  for (int i = 0; i < n; ++i) any |= x[i];
-  return any == 0;
-}
-
 // Where the zeros at the end of the reference line start after a frame went in: the samples of
 // the window [0, end) moved down by a frame, those beyond it stayed. An idle line is all zeros,
 // which a silent frame leaves as they are.
@@ -89,7 +83,7 @@ void hecEgress(HEC* hec, int16_t* rIn, int16_t* companion, int frameSize) {
   // The reference lags the far end by the bulk delay: the newest frame goes in after
   // bulkDelay + 256 samples of history.
   const int at = hec->bulkDelay + HEC_TAPS;
-  const bool silent = isSilent(rIn, frameSize);
+  const bool silent = utilIsSilent(rIn, frameSize);
   if (silent && hec->rOutZeroFrom == 0) return;  // a line of zeros moved by a frame of zeros
   std::memmove(hec->rOutBuf, hec->rOutBuf + frameSize, (at) * sizeof(int16_t));
   std::memcpy(hec->rOutBuf + at, rIn, frameSize * sizeof(int16_t));

@@ -3,7 +3,6 @@
 #include "vhd_rest.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "cfg/vhd_services.h"
 #include "lhapi.h"
@@ -30,18 +29,8 @@ const VHD_RestHook* hookOf(const HSFSRVARC* archive) {
   return nullptr;
 }
 
-// Read a word at a time: a busy channel whose ingress is silent (a fax sent towards the line)
-// asks this every frame.
 bool allZero(const uint8_t* bytes, size_t count) {
-  uint64_t any = 0;
-  size_t i = 0;
-  for (; i + sizeof(uint64_t) <= count; i += sizeof(uint64_t)) {
-    uint64_t word;
-    std::memcpy(&word, bytes + i, sizeof word);
-    any |= word;
-  }
-  for (; i < count; ++i) any |= bytes[i];
-  return any == 0;
+  return std::all_of(bytes, bytes + count, [](uint8_t b) { return b == 0; });
 }
 
 // A channel that is the source of a connection sends its frames on even when nothing arrives; as a
@@ -116,7 +105,7 @@ bool mayRest(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direction,
   if (skipped == 0 && !stackMayRest(slot, socket)) return false;
   if (!channelQuiet(socket)) return false;
   if (skipped == 0) {
-    // The services first: a stack with a service that never rests answers at its first one.
+    // The history is read only when the services allow a rest.
     slot->restRuns[direction] = servicesRestRuns(socket, direction);
     slot->restMode[direction] = half->mode;
     return slot->restRuns[direction] > 0 && allZero(half->mediaQhistory, historyBytes);
