@@ -177,6 +177,7 @@ struct V21LOCLMEM {
   int16_t linear[V21_HISTORY + V21_SUBTICK];  // a sub-tick's window with the gain applied
   uint16_t quietRun;  // zero samples that end the window, counted no higher than they are
   bool lineQuiet;     // every sample of the sub-tick's window is zero
+  bool txbufSilent;   // txbuf holds only zeros: adding it to the line changes nothing
   HSZV21RXSCRATCH scratch;
 };
 
@@ -202,6 +203,14 @@ constexpr int V21_RX_OUT = 30;  // channel filter outputs (6000/s) per sub-tick
 inline int32_t v21LevelStep(int32_t level, uint32_t magnitude) {
   return (level * 29491 + static_cast<int32_t>(magnitude) * 3276) >> 15;
 }
+// The receiver waits for a carrier with its level at rest (or does not listen): a sub-tick on a
+// quiet window then only keeps the level at zero (v21RxQuietSubTick).
+bool v21RxAtRest(const V21LOCLMEM* m);
+void v21RxQuietSubTick(V21LOCLMEM* m);
+// The transmitter sends nothing (idle, or in data mode with the modulator idle): a sub-tick of it
+// only runs the tone detectors (v21DetectTones).
+bool v21TxSilent(const V21LOCLMEM* m);
+void v21DetectTones(V21LOCLMEM* m);
 // The level with the gain taken out; true when the bits are to be recovered.
 bool v21RecoverNow(V21LOCLMEM* m, bool always);
 // Bit recovery from a sub-tick's slices (bit k: slice k is 1).

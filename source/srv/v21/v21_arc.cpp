@@ -108,19 +108,24 @@ void offerEvents(V21LOCLMEM* m) {
   }
 }
 
+// `samples` (a multiple of four) all zero, seen eight bytes at a time.
+bool allZero(const int16_t* x, int samples) {
+  uint64_t any = 0;
+  const size_t bytes = static_cast<size_t>(samples) * sizeof(int16_t);
+  for (size_t k = 0; k < bytes; k += sizeof(uint64_t)) {
+    uint64_t word;
+    std::memcpy(&word, reinterpret_cast<const unsigned char*>(x) + k, sizeof(word));
+    any |= word;
+  }
+  return any == 0;
+}
+
 // Counts the zeros that end the window from the sub-tick's 40 new samples: a quiet line is then
 // known without reading the whole window (and a gain keeps zeros zero).
 void noteQuiet(V21LOCLMEM* m, const int16_t* fresh) {
-  // all 40 zero, seen eight bytes at a time; otherwise the zeros at the end, one by one
-  static_assert(V21_SUBTICK * sizeof(int16_t) % sizeof(uint64_t) == 0);
-  uint64_t any = 0;
-  for (size_t k = 0; k < V21_SUBTICK * sizeof(int16_t); k += sizeof(uint64_t)) {
-    uint64_t word;
-    std::memcpy(&word, reinterpret_cast<const unsigned char*>(fresh) + k, sizeof(word));
-    any |= word;
-  }
+  // all 40 zero; otherwise the zeros at the end, one by one
   int zeros = V21_SUBTICK;
-  if (any != 0) {
+  if (!allZero(fresh, V21_SUBTICK)) {
     zeros = 0;
     while (fresh[V21_SUBTICK - 1 - zeros] == 0) ++zeros;
   }
@@ -156,6 +161,28 @@ void subTick(V21LOCLMEM* m, const int16_t* window, const int16_t* fresh, int ind
   if (MEM_QueueCount(&m->hsxv21rx.v21zCpyToClBuf.pktQ) != 0) vcfSendFullRxDataPkts(m, &m->hsxv21rx.v21zCpyToClBuf);
 }
 
+// A frame on a quiet line while the service only listens: the whole window was quiet already and
+// the frame adds zeros, no event waits, the receiver waits for a carrier with its level at rest
+// and the transmitter sends nothing. Each sub-tick then only steps the tone detectors (on the
+// quiet line) and keeps the level at zero; the window stays all zero, the filters and machines as
+// they are, and the transmit frame silent. True when the frame was done so.
+bool quietFrame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
+  const int subTicks = frame / V21_SUBTICK;
+  static_assert(V21_SUBTICK * sizeof(int16_t) % sizeof(uint64_t) == 0);
+  if (subTicks == 0 || m->quietRun < V21_HISTORY + V21_SUBTICK || m->evq.woff != m->evq.roff) return false;
+  if (!v21RxAtRest(m) || !v21TxSilent(m) || !allZero(x, subTicks * V21_SUBTICK)) return false;
+  m->lineQuiet = true;
+  for (int i = 0; i < subTicks; ++i) {
+    v21DetectTones(m);
+    v21RxQuietSubTick(m);
+  }
+  if (frame == 80 && !m->txbufSilent) {
+    std::memset(m->txbuf, 0, sizeof(m->txbuf));
+    m->txbufSilent = true;
+  }
+  return true;
+}
+
 }  // namespace
 
 void v21Ingress(HSFSRVOBJ service) {
@@ -169,7 +196,8 @@ void v21Frame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
     v21ResetMachines(m);
     m->v21pageflag = static_cast<uint16_t>(m->v21pageflag & ~1u);
   }
-  if (x == nullptr) return;
+  if (x == nullptr || quietFrame(m, x, frame)) return;
+  if (frame == 80) m->txbufSilent = false;
   // Up to two sub-ticks at a time behind the history in the window; the newest 77 samples stay
   // in front for the next ones.
   const int subTicks = frame / V21_SUBTICK;
@@ -193,7 +221,7 @@ void v21Frame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
 void v21Egress(HSFSRVOBJ service) {
   auto* m = static_cast<V21LOCLMEM*>(service);
   if (m == nullptr || !(m->hsxstatus & V21_STATUS_ENABLED)) return;
-  if (hsfFrmPeriodGet() != 80) return;
+  if (hsfFrmPeriodGet() != 80 || m->txbufSilent) return;  // adding zeros changes nothing
   if (int16_t* x = frameSamples()) hsfMedqAdd(x, m->txbuf, 80);
 }
 

@@ -189,6 +189,9 @@ namespace {
 
 V21LOCLMEM* M(void* ctx) { return static_cast<V21LOCLMEM*>(ctx); }
 
+extern const EVRX v21s_rxsSlnc[];
+extern const EVRX v21s_rxsCnct[];
+
 int32_t carrierDet(void* ctx) {
   V21LOCLMEM* m = M(ctx);
   // A quiet line under a level at rest leaves the level at zero, below any threshold: nothing to
@@ -201,6 +204,19 @@ int32_t carrierDet(void* ctx) {
   if (v21RxDemodBlock(m, false)) v21PostEvent(m, e_carrierDet);
   return 0;
 }
+
+}  // namespace
+
+bool v21RxAtRest(const V21LOCLMEM* m) {
+  const HSZV21RX& rx = m->hsxv21rx;
+  return rx.stp == v21s_rxsIdle || (rx.stp == v21s_rxsSlnc && rx.hsxpowlevel == 0);
+}
+
+void v21RxQuietSubTick(V21LOCLMEM* m) {
+  if (m->hsxv21rx.stp == v21s_rxsSlnc) m->hsxv21rx.hsxpowlevel1 = 0;  // carrierDet on a quiet line
+}
+
+namespace {
 
 int32_t demod(void* ctx) {
   V21LOCLMEM* m = M(ctx);
@@ -241,9 +257,6 @@ int32_t demodOff(void* ctx) {
   M(ctx)->hsxv21rx.hsxpowlevel = 0;
   return 0;
 }
-
-extern const EVRX v21s_rxsSlnc[];
-extern const EVRX v21s_rxsCnct[];
 
 }  // namespace
 

@@ -268,6 +268,17 @@ const EVTX v21s_txcngSlnc[] = {
 
 }  // namespace
 
+bool v21TxSilent(const V21LOCLMEM* m) {
+  const HSZV21TX& tx = m->hsxv21tx;
+  return tx.stp == v21s_txIdle || (tx.stp == v21s_txData && tx.dataStp == v21s_cIdle);
+}
+
+// What both silent states run each sub-tick, in their order.
+void v21DetectTones(V21LOCLMEM* m) {
+  detCng(m);
+  detCed(m);
+}
+
 const EVTX v21s_cIdle[] = {
     {e_default, v21s_cIdle, {nullptr, nullptr, nullptr}},
     {e_txdata, v21s_cCnct, {modOn, nullptr, nullptr}},

@@ -59,12 +59,18 @@ std::vector<int16_t> sendData(uint16_t mode, const std::vector<uint8_t>& bits, D
   return audio;
 }
 
-std::vector<int16_t> sendTone(uint16_t txMode, long frames, Digest& d) {
+// The tone for `frames`, then `idleFrames` with the transmitter idle on the quiet line: nothing
+// of the tone may stay on the line.
+std::vector<int16_t> sendTone(uint16_t txMode, long frames, Digest& d, long idleFrames = 0) {
   start(HSV21SYNC);
   world().egressOut.clear();
   world().ingressIbd.clear();
   command(V21_TXMODE_CMD, txMode, 0);
   runFrames(frames);
+  if (idleFrames > 0) {
+    command(V21_TXMODE_CMD, HSV21TXIDLE, 0);
+    runFrames(idleFrames);
+  }
   const auto audio = world().egressOut;
   d.samples(audio);
   d.messages(world().ingressIbd);
@@ -141,6 +147,7 @@ constexpr modemdigest::Expected kExpected[] = {
     {"rx own", 0x84ce842f8c6b4c3aull},
     {"rx independent", 0x01b5e54be13f7193ull},
     {"rx quiet gaps", 0xa50ea8123bc198f0ull},
+    {"tx tone then idle", 0x6ac9e09b9b556713ull},
 };
 
 void check(const std::string& name, const Digest& d) { modemdigest::check(kExpected, name, d); }
@@ -154,6 +161,9 @@ void everyCase() {
   ours.push_back(sendTone(HSV21TXCED, 300, tx));
   ours.push_back(sendTone(HSV21TXCNG, 400, tx));
   check("tx", tx);
+  Digest toneThenIdle;
+  for (uint16_t mode : {HSV21TXCED, HSV21TXCNG}) sendTone(mode, 120, toneThenIdle, 60);
+  check("tx tone then idle", toneThenIdle);
 
   receive(HSV21SYNC, ours[0], own);
   receive(HSV21ASYNC, ours[1], own);
