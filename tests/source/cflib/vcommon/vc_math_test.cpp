@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "vc_baud.h"
@@ -109,18 +110,26 @@ TEST(VcArith, WideKernelsGiveThePlainFormsBitsAtFullScale) {
     vcGainQ10Plain(plain.data(), n, gain);
     ASSERT_EQ(wide, plain) << n;
     // the carrier turning a run of symbols (eights and a tail) against one symbol at a time, at
-    // every phase: the line's halves 48 apart, as the transmitter's are 99
-    std::vector<int16_t> run(x.begin(), x.end()), single = run;
-    uint32_t phase = rng(), phaseSingle = phase;
-    const uint32_t inc = trial % 3 == 0 ? 0xC0000000u : uint32_t(rng());
-    vcfModulateRun(run.data(), n % 48, 48, &phase, inc);
-    for (int k = 0; k < n % 48; ++k) {
-      const VCZCOMPLEX sig{single[k], single[k + 48]};
-      phaseSingle += inc;
-      vcModulateAt(&sig, phaseSingle, &single[k], 48);
+    // every phase: the line's halves 48 apart, as the transmitter's are 99. Carriers that turn
+    // whole times in eight symbols (as V.27ter's and V.17's do) turn in turn from one phase, the
+    // second then from another.
+    const bool periodic = trial % 3 == 0;
+    const uint32_t start = rng(), other = rng();
+    const std::pair<uint32_t, uint32_t> carriers[] = {{start, periodic ? 0xC0000000u : uint32_t(rng())},
+                                                      {start, periodic ? 0x20000000u : uint32_t(rng())},
+                                                      {other, periodic ? 0x20000000u : uint32_t(rng())}};
+    for (const auto& [from, inc] : carriers) {
+      std::vector<int16_t> run(x.begin(), x.end()), single = run;
+      uint32_t phase = from, phaseSingle = from;
+      vcfModulateRun(run.data(), n % 48, 48, &phase, inc);
+      for (int k = 0; k < n % 48; ++k) {
+        const VCZCOMPLEX sig{single[k], single[k + 48]};
+        phaseSingle += inc;
+        vcModulateAt(&sig, phaseSingle, &single[k], 48);
+      }
+      ASSERT_EQ(run, single) << n << " " << inc;
+      ASSERT_EQ(phase, phaseSingle) << n;
     }
-    ASSERT_EQ(run, single) << n;
-    ASSERT_EQ(phase, phaseSingle) << n;
     // the T/3 equaliser: its output and its tap update (32-bit taps, any value)
     std::vector<int32_t> cr(64), ci(64);
     for (auto& v : cr) v = int32_t(rng());
