@@ -293,20 +293,34 @@ __attribute__((target("avx2"), always_inline)) inline __m128i pack8(__m256i v) {
 
 namespace {
 
-// The eight rotations last computed for a carrier that turns a whole number of times in eight
-// symbols (V.27ter's and V.17's against their symbol rates): every batch it turns then starts
-// at the same phase and takes the same rotations, frame after frame.
+// The rotations of recent batches, each under the eight phases it was taken at. A carrier that
+// turns a whole number of times in one batch of eight symbols (V.27ter's and V.17's) or in three
+// (V.29's, nearly) starts its batches at one phase or at three, frame after frame: comparing the
+// phases costs less than the two gathers of the look-up. A batch's slot is chosen by the top bits
+// of its first phase.
 struct RotationsKept {
-  uint32_t phase = 0, inc = 0;
-  bool valid = false;
-  alignas(16) int16_t cos[8], sin[8];
+  alignas(32) uint32_t phases[8];
+  alignas(16) int16_t cos[8];
+  alignas(16) int16_t sin[8];
+  bool valid;
 };
-thread_local RotationsKept tRotations;
+constexpr int kRotationSlots = 8;
+thread_local RotationsKept tRotations[kRotationSlots];
 
-__attribute__((target("avx2"), always_inline)) inline void rotations8(uint32_t ph, __m256i steps, __m128i* c, __m128i* s) {
-  const __m256i p = _mm256_srli_epi32(_mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(ph)), steps), 16);
+__attribute__((target("avx2"), always_inline)) inline void rotations8(__m256i p, __m128i* c, __m128i* s) {
+  RotationsKept& kept = tRotations[static_cast<uint32_t>(_mm256_cvtsi256_si32(p)) >> 13];
+  const __m256i was = _mm256_load_si256(reinterpret_cast<const __m256i*>(kept.phases));
+  if (kept.valid && _mm256_movemask_epi8(_mm256_cmpeq_epi32(was, p)) == -1) {
+    *c = _mm_load_si128(reinterpret_cast<const __m128i*>(kept.cos));
+    *s = _mm_load_si128(reinterpret_cast<const __m128i*>(kept.sin));
+    return;
+  }
   *c = pack8(sine8(_mm256_and_si256(_mm256_add_epi32(p, _mm256_set1_epi32(16384)), _mm256_set1_epi32(0xFFFF))));
   *s = pack8(sine8(p));
+  _mm256_store_si256(reinterpret_cast<__m256i*>(kept.phases), p);
+  _mm_store_si128(reinterpret_cast<__m128i*>(kept.cos), *c);
+  _mm_store_si128(reinterpret_cast<__m128i*>(kept.sin), *s);
+  kept.valid = true;
 }
 
 }  // namespace
@@ -314,24 +328,11 @@ __attribute__((target("avx2"), always_inline)) inline void rotations8(uint32_t p
 __attribute__((target("avx2"))) int vcModulateRunAvx2(int16_t* w, int n, int len, uint32_t* phase, uint32_t inc) {
   uint32_t ph = *phase;
   const __m256i steps = _mm256_mullo_epi32(_mm256_set1_epi32(static_cast<int>(inc)), _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 8));
-  const bool periodic = static_cast<uint32_t>(8 * inc) == 0;  // the phase each batch starts at stays
-  RotationsKept& kept = tRotations;
   int i = 0;
   for (; i + 8 <= n; i += 8) {
+    const __m256i p = _mm256_srli_epi32(_mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(ph)), steps), 16);
     __m128i c, s;
-    if (!periodic) {
-      rotations8(ph, steps, &c, &s);
-    } else if (kept.valid && kept.phase == ph && kept.inc == inc) {
-      c = _mm_load_si128(reinterpret_cast<const __m128i*>(kept.cos));
-      s = _mm_load_si128(reinterpret_cast<const __m128i*>(kept.sin));
-    } else {
-      rotations8(ph, steps, &c, &s);
-      _mm_store_si128(reinterpret_cast<__m128i*>(kept.cos), c);
-      _mm_store_si128(reinterpret_cast<__m128i*>(kept.sin), s);
-      kept.phase = ph;
-      kept.inc = inc;
-      kept.valid = true;
-    }
+    rotations8(p, &c, &s);
     const __m128i re = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i));
     const __m128i im = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + i + len));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(w + i), _mm_sub_epi16(_mm_mulhrs_epi16(re, c), _mm_mulhrs_epi16(im, s)));
