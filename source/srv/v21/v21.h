@@ -208,9 +208,9 @@ inline int32_t v21LevelStep(int32_t level, uint32_t magnitude) {
 bool v21RxAtRest(const V21LOCLMEM* m);
 void v21RxQuietSubTick(V21LOCLMEM* m);
 // The transmitter sends nothing (idle, or in data mode with the modulator idle): a sub-tick of it
-// only runs the tone detectors (v21DetectTones).
+// only runs the tone detectors, which v21DetectTonesQuiet does for sub-ticks of a quiet line.
 bool v21TxSilent(const V21LOCLMEM* m);
-void v21DetectTones(V21LOCLMEM* m);
+void v21DetectTonesQuiet(V21LOCLMEM* m, int subTicks);
 // The level with the gain taken out; true when the bits are to be recovered.
 bool v21RecoverNow(V21LOCLMEM* m, bool always);
 // Bit recovery from a sub-tick's slices (bit k: slice k is 1).

@@ -163,19 +163,17 @@ void subTick(V21LOCLMEM* m, const int16_t* window, const int16_t* fresh, int ind
 
 // A frame on a quiet line while the service only listens: the whole window was quiet already and
 // the frame adds zeros, no event waits, the receiver waits for a carrier with its level at rest
-// and the transmitter sends nothing. Each sub-tick then only steps the tone detectors (on the
-// quiet line) and keeps the level at zero; the window stays all zero, the filters and machines as
-// they are, and the transmit frame silent. True when the frame was done so.
+// and the transmitter sends nothing. Each sub-tick then only steps the tone detectors on the
+// quiet line and keeps the receiver's level at zero: the window stays all zero, the filters and
+// machines as they are, and the transmit frame silent. True when the frame was done so.
 bool quietFrame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
   const int subTicks = frame / V21_SUBTICK;
   static_assert(V21_SUBTICK * sizeof(int16_t) % sizeof(uint64_t) == 0);
   if (subTicks == 0 || m->quietRun < V21_HISTORY + V21_SUBTICK || m->evq.woff != m->evq.roff) return false;
   if (!v21RxAtRest(m) || !v21TxSilent(m) || !allZero(x, subTicks * V21_SUBTICK)) return false;
   m->lineQuiet = true;
-  for (int i = 0; i < subTicks; ++i) {
-    v21DetectTones(m);
-    v21RxQuietSubTick(m);
-  }
+  v21DetectTonesQuiet(m, subTicks);
+  v21RxQuietSubTick(m);
   if (frame == 80 && !m->txbufSilent) {
     std::memset(m->txbuf, 0, sizeof(m->txbuf));
     m->txbufSilent = true;

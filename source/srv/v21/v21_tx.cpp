@@ -273,10 +273,44 @@ bool v21TxSilent(const V21LOCLMEM* m) {
   return tx.stp == v21s_txIdle || (tx.stp == v21s_txData && tx.dataStp == v21s_cIdle);
 }
 
-// What both silent states run each sub-tick, in their order.
-void v21DetectTones(V21LOCLMEM* m) {
-  detCng(m);
-  detCed(m);
+namespace {
+
+// A detector whose levels rest at zero on a quiet line finds no tone in a step and leaves them
+// there; with no tone marked present either, its sub-tick only counts the time, and where it
+// steps the condition's timer starts again.
+bool detectorResting(const V21LOCLMEM* m, const TONEDET& d, uint16_t bit) {
+  return d.dt.hsxy == 0 && d.dt.hsxyFb == 0 && !(m->hsxstatus & bit);
+}
+
+void restingSubTick(TONEDET& d) {
+  d.elapsedTime = static_cast<uint16_t>(d.elapsedTime + 5);
+  if (d.offset > 39) {
+    d.offset = static_cast<uint16_t>(d.offset - 40);
+    return;
+  }
+  while (d.offset <= 39) d.offset = static_cast<uint16_t>(d.offset + 140);
+  d.offset = static_cast<uint16_t>(d.offset - 40);
+  d.elapsedTime = 0;
+  d.tmr = 0;
+}
+
+}  // namespace
+
+// What both silent states run each sub-tick, in their order, over the quiet line's sub-ticks.
+void v21DetectTonesQuiet(V21LOCLMEM* m, int subTicks) {
+  TONEDET& cng = m->hsxv21tx.cngDt;
+  TONEDET& ced = m->hsxv21tx.cedDt;
+  if (detectorResting(m, cng, V21_STATUS_CNG) && detectorResting(m, ced, V21_STATUS_CED)) {
+    for (int i = 0; i < subTicks; ++i) {
+      restingSubTick(cng);
+      restingSubTick(ced);
+    }
+    return;
+  }
+  for (int i = 0; i < subTicks; ++i) {
+    detCng(m);
+    detCed(m);
+  }
 }
 
 const EVTX v21s_cIdle[] = {
