@@ -1,4 +1,5 @@
 // The T.38 service's record, commands and per-frame work.
+#include <algorithm>
 #include <cstring>
 
 #include "lhapi.h"
@@ -242,11 +243,8 @@ void playOut(T38ZLOCLMEM* m) {
     uint16_t words[2 + 64];
     const uint16_t got = t38egr_ifp_read(words, &h, 66);
     uint8_t ifp[T38_MAX_IFP + 1];
-    int octets = 0;
-    for (int i = 2; i < got && octets < T38_MAX_IFP; ++i) {
-      ifp[octets++] = static_cast<uint8_t>(words[i]);
-      if (octets < T38_MAX_IFP) ifp[octets++] = static_cast<uint8_t>(words[i] >> 8);
-    }
+    const int octets = got > 2 ? std::min(2 * (got - 2), T38_MAX_IFP) : 0;
+    t38egr_ifp_unpack(ifp, words + 2, octets);
     // the record holds whole words: the packet's own walk says where it ends; one that does not
     // play is refused and its frame is lost
     bool played = false;

@@ -3,7 +3,9 @@
 // T.38 receive record built on it. Also the network-impairment injector.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "hsf/hsf.h"
 #include "mem/mem.h"
@@ -48,6 +50,25 @@ int dg_copy(DG_HDL* dst, DG_HDL* src, uint16_t n);
 constexpr int dg_blocksFor(uint16_t n, uint16_t dataSize) { return n / dataSize + 1; }
 
 // ---- the T.38 receive record: sequence number, arrival time, then the IFP octets ----
+// n octets two to a word, the first in the low half, a last odd one with a zero high half: on a
+// little-endian host the octets as they lie.
+inline void t38egr_ifp_pack(uint16_t* words, const uint8_t* octets, int n) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(words, octets, static_cast<size_t>(n));
+    if (n & 1) words[n / 2] = octets[n - 1];
+  } else {
+    for (int i = 0; i < n; i += 2) words[i / 2] = static_cast<uint16_t>(octets[i] | (i + 1 < n ? octets[i + 1] << 8 : 0));
+  }
+}
+// The first n octets of words packed so.
+inline void t38egr_ifp_unpack(uint8_t* octets, const uint16_t* words, int n) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(octets, words, static_cast<size_t>(n));
+  } else {
+    for (int i = 0; i < n; ++i) octets[i] = static_cast<uint8_t>(words[i / 2] >> (8 * (i & 1)));
+  }
+}
+
 struct EGR_IFP_PKT {
   uint16_t sequenceNum;
   uint16_t arrivalTime;

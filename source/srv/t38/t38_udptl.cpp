@@ -209,7 +209,7 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
   for (int at = 0; at < len; at += 2 * kPiece) {
     uint16_t w[kPiece];
     const int end = len - at < 2 * kPiece ? len : at + 2 * kPiece;
-    for (int i = at; i < end; i += 2) w[(i - at) / 2] = static_cast<uint16_t>(ifp[i] | (i + 1 < len ? ifp[i + 1] << 8 : 0));
+    t38egr_ifp_pack(w, ifp + at, end - at);
     const uint16_t n = static_cast<uint16_t>((end - at + 1) / 2);
     if (t38egr_ifp_write(&h, w, n) != n) {
       ++rq->bufferPoolDry;
