@@ -158,8 +158,7 @@ VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask)
     // the descrambler (vcf27Descram2, vcf27Descram3)
     uint32_t reg = r->dsreg;
     uint16_t guard = r->nones;
-    r->desout = guard + kBits <= 32 ? v27tScrambleWord<false, kBits>(r->descin, &reg, &guard)
-                                    : v27tscramSerial(false, r->descin, kBits, &reg, &guard);
+    r->desout = v27tScrambleSymbol<false, kBits>(r->descin, &reg, &guard);
     r->dsreg = reg;
     r->nones = guard;
     st |= vcfRxClbuf(r, buf);
