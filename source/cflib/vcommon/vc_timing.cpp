@@ -241,8 +241,8 @@ struct TimingSymbolBase {
   struct At {
     int16_t operator()(const int16_t* base, uint32_t pos) const { return vcInterpAtWith<VcDotBase>(base, pos); }
   };
-  static uint32_t run(const int16_t* from, uint32_t pos, uint32_t step, int per, int16_t* y, const int16_t* c,
-                      int scale, BandEdgeState& s) {
+  static uint32_t run(const int16_t* from, uint32_t pos, uint32_t step, uint32_t, int per, int16_t* y,
+                      const int16_t* c, int scale, BandEdgeState& s) {
     return resonateEach(At{}, from, pos, step, per, y, c, scale, s);
   }
 };
@@ -259,26 +259,30 @@ struct TimingSymbolBase {
 // output within 16 bits is the exact one, and any other sends the symbol to the saturating form,
 // as BandEdgeRun does.
 struct TimingSymbolAvx2 {
-  __attribute__((target("avx2"), always_inline)) static __m128i at(const int16_t* base, uint32_t pos) {
-    if (((pos >> 20) & 15) == 15) return vcInterp1Avx2(base, pos);
-    return vcInterp1SameReadsAvx2(base, pos);
-  }
   struct At {
     __attribute__((target("avx2"))) int16_t operator()(const int16_t* base, uint32_t pos) const {
-      return vcLane0(TimingSymbolAvx2::at(base, pos));
+      return vcLane0(vcInterp1Avx2(base, pos));
     }
   };
-  __attribute__((target("avx2"))) static uint32_t run(const int16_t* from, uint32_t pos, uint32_t step, int per,
-                                                      int16_t* y, const int16_t* c, int scale, BandEdgeState& s) {
+  __attribute__((target("avx2"))) static uint32_t run(const int16_t* from, uint32_t pos, uint32_t step,
+                                                      uint32_t unadjusted, int per, int16_t* y, const int16_t* c,
+                                                      int scale, BandEdgeState& s) {
     if (scale < 0 || scale > 15) return resonateEach(At{}, from, pos, step, per, y, c, scale, s);
     // lane 0 the upper resonator, lane 1 the lower (lanes 2 and 3 unused)
     const __m128i c0 = _mm_setr_epi32(c[0], c[2], 0, 0), c1 = _mm_set1_epi32(c[1]);
     const __m128i count = _mm_cvtsi32_si128(scale);
     __m128i h0 = _mm_setr_epi32(s.nh0, s.nl0, 0, 0), h1 = _mm_setr_epi32(s.nh1, s.nl1, 0, 0);
     __m128i outside = _mm_setzero_si128();
+    // the sums at the positions without the adjustment, which the detector decides only at the
+    // end of the last symbol: they need not wait for it; the blend, at the true position, does
+    uint32_t early = pos;
     for (int i = 0; i < per; ++i) {
       pos += step;
-      const __m128i v = at(from + vcPosInt(pos), pos);
+      early += unadjusted;
+      const __m128i sums = vcInterpSums1Avx2(from + vcPosInt(early), early);
+      // the adjustment moves a position by a few thousand 2^-24ths of a sample: nearly always
+      // within the phase, where it changes the blend only
+      const __m128i v = ((pos ^ early) >> 20) == 0 ? vcBlendSums1(sums, pos) : vcInterp1Avx2(from + vcPosInt(pos), pos);
       y[i] = vcLane0(v);
       const __m128i xs = _mm_add_epi32(_mm_shuffle_epi32(_mm_sll_epi32(v, count), 0), _mm_set1_epi32(8192));
       const __m128i n = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(xs, _mm_mullo_epi32(c1, h1)), _mm_mullo_epi32(c0, h0)), 14);
@@ -330,11 +334,11 @@ __attribute__((always_inline)) inline void trackTimingWith(VCZBUF* in, VCZBUF* o
       if (d > 50) k->timingAdjCurrInc = static_cast<uint16_t>(k->timingAdjCurrInc + 50);
       else if (d < -50) k->timingAdjCurrInc = static_cast<uint16_t>(k->timingAdjCurrInc - 50);
     }
-    const uint32_t step = k->interpSampInc + static_cast<uint32_t>(static_cast<int32_t>(k->interpSampAdj)) +
-                          static_cast<uint32_t>(static_cast<int32_t>(k->timingAdjCurrInc) * adj);
+    const uint32_t unadjusted = k->interpSampInc + static_cast<uint32_t>(static_cast<int32_t>(k->interpSampAdj));
+    const uint32_t step = unadjusted + static_cast<uint32_t>(static_cast<int32_t>(k->timingAdjCurrInc) * adj);
     // the samples straight to the output when there is one
     int16_t* const y = to != nullptr ? to : sym;
-    pos = Symbol::run(from, pos, step, per, y, c, cp.scale, s);
+    pos = Symbol::run(from, pos, step, unadjusted, per, y, c, cp.scale, s);
     if (to != nullptr) to += per;
     // The adjustment by arithmetic, not branches: the detector's sign is close to random from one
     // symbol to the next, and a branch on it, often foreseen wrongly, throws away the work begun on
