@@ -137,9 +137,9 @@ VCBDMSTATUS vfxfTonedet(VCZRXMEM* r, VCZBUF*) {
 
 // The V.27ter page-data stages of one symbol, compiled into one loop: the baud machine's loop
 // through the stages' pointers (vcfBdmRxbaud) with the same stages in the same order, the same
-// counters and the same stop; the decision, the differential decoder, the descrambler and the
-// carrier-loss detector are a few operations each, and through a pointer each would cost a call
-// and a store and reload of what it hands to the next. kBits: 2 (2400 bit/s) or 3 (4800).
+// counters and the same stop. Every stage is called directly, and the differential decoder and
+// the descrambler, a few operations each, are written in: through a pointer each would cost a
+// call and a store and reload of what it hands to the next. kBits: 2 (2400 bit/s) or 3 (4800).
 template <int kBits>
 VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
   static_assert(kBits == 2 || kBits == 3);
