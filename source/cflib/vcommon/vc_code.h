@@ -88,6 +88,14 @@ __attribute__((always_inline)) inline uint16_t v27tScrambleWord(uint16_t bits, u
   return static_cast<uint16_t>(kV27tReverse6[out] >> (6 - N));
 }
 
+// A symbol's N bits through the scrambler or the descrambler: the word form, the serial one where
+// the guard's count may fire within them.
+template <bool isScrambler, int N>
+__attribute__((always_inline)) inline uint16_t v27tScrambleSymbol(uint16_t bits, uint32_t* reg, uint16_t* guard) {
+  return *guard + N <= 32 ? v27tScrambleWord<isScrambler, N>(bits, reg, guard)
+                          : v27tscramSerial(isScrambler, bits, N, reg, guard);
+}
+
 // Any number of bits in time order, six at a time: the word form where the guard allows it, the
 // serial one where its count may fire.
 __attribute__((always_inline)) inline uint32_t v27tScrambleBits(uint32_t bits, int n, uint32_t* reg,
@@ -110,8 +118,7 @@ template <int N>
 inline VCBDMSTATUS vcf27Scram(VCZTXMEM* t) {
   uint32_t reg = t->screg;
   uint16_t guard = t->nones;
-  t->scout = guard + N <= 32 ? v27tScrambleWord<true, N>(t->txdata, &reg, &guard)
-                             : v27tscramSerial(true, t->txdata, N, &reg, &guard);
+  t->scout = v27tScrambleSymbol<true, N>(t->txdata, &reg, &guard);
   t->screg = reg;
   t->nones = guard;
   return 0;

@@ -101,41 +101,59 @@ __attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4At(const 
                                       static_cast<int32_t>(p3)));
 }
 
-// One interpolated sample from the lanes of its two sums: both folded by one tree, the saturations
-// and the blend in the vector unit.
-__attribute__((target("avx2"), always_inline)) inline int16_t vcBlendLanes1(__m256i a, __m256i b, uint32_t pos) {
+// A sample's two sums from their lanes, folded by one tree and saturated to 16 bits: a in the low
+// half of lane 0, b in the high half.
+__attribute__((target("avx2"), always_inline)) inline __m128i vcFoldSums1(__m256i a, __m256i b) {
   const __m256i h = _mm256_hadd_epi32(a, b);  // a01 a23 b01 b23 | a45 a67 b45 b67
   __m128i s = _mm_add_epi32(_mm256_castsi256_si128(h), _mm256_extracti128_si256(h, 1));
-  s = _mm_hadd_epi32(s, s);                            // a b a b
-  s = _mm_packs_epi32(_mm_srai_epi32(s, 15), s);       // a and b saturated to 16 bits, side by side
+  s = _mm_hadd_epi32(s, s);                       // a b a b
+  return _mm_packs_epi32(_mm_srai_epi32(s, 15), s);  // a and b saturated to 16 bits, side by side
+}
+
+// The sample those sums blend to at pos, in lane 0 (a 32-bit value within 16 bits): the timing
+// tracker's filters go on from it there.
+__attribute__((target("avx2"), always_inline)) inline __m128i vcBlendSums1(__m128i sums, uint32_t pos) {
   const int32_t frac = static_cast<int32_t>((pos >> 5) & 0x7FFF);
   const __m128i w = _mm_cvtsi32_si128((frac << 16) | (32767 - frac));
-  return static_cast<int16_t>(_mm_cvtsi128_si32(_mm_srai_epi32(_mm_madd_epi16(s, w), 15)));
+  return _mm_srai_epi32(_mm_madd_epi16(sums, w), 15);
 }
 
-// One interpolated sample the same way, for callers that need each as soon as it is made (the
-// timing tracker's filters take them at once).
-__attribute__((target("avx2"), always_inline)) inline int16_t vcInterp1Avx2(const int16_t* base, uint32_t pos) {
-  __m256i a, b;
-  vcPhaseLanes(base, pos, &a, &b);
-  return vcBlendLanes1(a, b, pos);
-}
-
-// The same sample when its phase is known to be below 15, so that both sums read the same 32
-// samples: loaded once for both tap rows.
-__attribute__((target("avx2"), always_inline)) inline int16_t vcInterp1SameReadsAvx2(const int16_t* base, uint32_t pos) {
+// The lanes of the two sums of the sample at base and pos when its phase is known to be below 15,
+// so that both read the same 32 samples: loaded once for both tap rows.
+__attribute__((target("avx2"), always_inline)) inline void vcSameReadsLanes(const int16_t* base, uint32_t pos,
+                                                                          __m256i* a, __m256i* b) {
   const int16_t* h = &vcgInterp[((pos >> 20) & 15) * 32];
   const __m256i older = vcLoad16(base - 31), newer = vcLoad16(base - 15);
-  const __m256i a = _mm256_add_epi32(_mm256_madd_epi16(older, vcLoad16(h)), _mm256_madd_epi16(newer, vcLoad16(h + 16)));
-  const __m256i b =
-      _mm256_add_epi32(_mm256_madd_epi16(older, vcLoad16(h + 32)), _mm256_madd_epi16(newer, vcLoad16(h + 48)));
-  return vcBlendLanes1(a, b, pos);
+  *a = _mm256_add_epi32(_mm256_madd_epi16(older, vcLoad16(h)), _mm256_madd_epi16(newer, vcLoad16(h + 16)));
+  *b = _mm256_add_epi32(_mm256_madd_epi16(older, vcLoad16(h + 32)), _mm256_madd_epi16(newer, vcLoad16(h + 48)));
+}
+
+// The two sums of the sample at base and pos (vcFoldSums1's form), for callers that need each
+// sample as soon as it is made (the timing tracker's filters take them at once); the phase after
+// 15 is phase 0 read one sample on, below it the reads are shared.
+__attribute__((target("avx2"), always_inline)) inline __m128i vcInterpSums1Avx2(const int16_t* base, uint32_t pos) {
+  __m256i a, b;
+  if (((pos >> 20) & 15) == 15)
+    vcPhaseLanes(base, pos, &a, &b);
+  else
+    vcSameReadsLanes(base, pos, &a, &b);
+  return vcFoldSums1(a, b);
+}
+
+// One interpolated sample (in lane 0).
+__attribute__((target("avx2"), always_inline)) inline __m128i vcInterp1Avx2(const int16_t* base, uint32_t pos) {
+  return vcBlendSums1(vcInterpSums1Avx2(base, pos), pos);
+}
+
+// The sample of lane 0 as it is stored.
+__attribute__((target("avx2"), always_inline)) inline int16_t vcLane0(__m128i v) {
+  return static_cast<int16_t>(_mm_cvtsi128_si32(v));
 }
 
 // Interpolates each position as it comes, as VcInterpEach does.
 struct VcInterpEachAvx2 {
   int16_t* out;
-  __attribute__((target("avx2"))) void push(const int16_t* b, uint32_t p) { *out++ = vcInterp1Avx2(b, p); }
+  __attribute__((target("avx2"))) void push(const int16_t* b, uint32_t p) { *out++ = vcLane0(vcInterp1Avx2(b, p)); }
   void flush() {}
 };
 

@@ -216,18 +216,90 @@ int32_t acquireTiming(const int16_t* x, int32_t n, VCZTIMADJ* t) {
 
 namespace {
 
-// The interpolators the tracker runs on: the baseline sums, or the AVX2 ones with the same bits.
-struct TimingInterpBase {
-  static int16_t at(const int16_t* base, uint32_t pos) { return vcInterpAtWith<VcDotBase>(base, pos); }
+// A symbol's samples interpolated (by `at`) and run through the 64-bit resonators, the position
+// stepped on.
+template <class At>
+__attribute__((always_inline)) inline uint32_t resonateEach(At at, const int16_t* from, uint32_t pos, uint32_t step,
+                                                            int per, int16_t* y, const int16_t* c, int scale,
+                                                            BandEdgeState& s) {
+  BandEdgeRun run(s, c);
+  for (int i = 0; i < per; ++i) {
+    pos += step;
+    const int16_t v = at(from + vcPosInt(pos), pos);
+    y[i] = v;
+    run.step(static_cast<int64_t>(v) << scale);
+  }
+  if (run.inRange())
+    s = run.state();
+  else
+    resonateSaturating(y, per, c, scale, s);
+  return pos;
+}
+
+// A symbol of the tracker: the baseline sums, or the AVX2 ones with the same bits.
+struct TimingSymbolBase {
+  struct At {
+    int16_t operator()(const int16_t* base, uint32_t pos) const { return vcInterpAtWith<VcDotBase>(base, pos); }
+  };
+  static uint32_t run(const int16_t* from, uint32_t pos, uint32_t step, uint32_t, int per, int16_t* y,
+                      const int16_t* c, int scale, BandEdgeState& s) {
+    return resonateEach(At{}, from, pos, step, per, y, c, scale, s);
+  }
 };
+
 #if defined(VC_HAVE_AVX2_KERNELS)
 // The tracker's step is within a fraction of a percent of one sample, so its phase stays put for
 // long runs: the test of phase 15 (whose second sum reads one sample on) is nearly always
-// foreseen, and below it the 32 samples are read once for both sums.
-struct TimingInterpAvx2 {
-  __attribute__((target("avx2"))) static int16_t at(const int16_t* base, uint32_t pos) {
-    if (((pos >> 20) & 15) == 15) return vcInterp1Avx2(base, pos);
-    return vcInterp1SameReadsAvx2(base, pos);
+// foreseen, and below it the 32 samples are read once for both sums. Each sample comes out of
+// the interpolator in a vector lane, and both resonators run side by side in two 32-bit lanes
+// from it, without taking each sample out to the scalar unit and shifting it there. The lanes'
+// sums wrap at 32 bits, and that changes nothing that is kept: while the last outputs are within
+// 16 bits, a sum (input up to 2^30 at a scale up to 15, two products up to 2^30 each) that wraps
+// lands at least 2^16 outputs away from that range, and one that does not wrap is exact. So an
+// output within 16 bits is the exact one, and any other sends the symbol to the saturating form,
+// as BandEdgeRun does.
+struct TimingSymbolAvx2 {
+  struct At {
+    __attribute__((target("avx2"))) int16_t operator()(const int16_t* base, uint32_t pos) const {
+      return vcLane0(vcInterp1Avx2(base, pos));
+    }
+  };
+  __attribute__((target("avx2"))) static uint32_t run(const int16_t* from, uint32_t pos, uint32_t step,
+                                                      uint32_t unadjusted, int per, int16_t* y, const int16_t* c,
+                                                      int scale, BandEdgeState& s) {
+    if (scale < 0 || scale > 15) return resonateEach(At{}, from, pos, step, per, y, c, scale, s);
+    // lane 0 the upper resonator, lane 1 the lower (lanes 2 and 3 unused)
+    const __m128i c0 = _mm_setr_epi32(c[0], c[2], 0, 0), c1 = _mm_set1_epi32(c[1]);
+    const __m128i count = _mm_cvtsi32_si128(scale);
+    __m128i h0 = _mm_setr_epi32(s.nh0, s.nl0, 0, 0), h1 = _mm_setr_epi32(s.nh1, s.nl1, 0, 0);
+    __m128i outside = _mm_setzero_si128();
+    // the sums at the positions without the adjustment, which the detector decides only at the
+    // end of the last symbol: they need not wait for it; the blend, at the true position, does
+    uint32_t early = pos;
+    for (int i = 0; i < per; ++i) {
+      pos += step;
+      early += unadjusted;
+      const __m128i sums = vcInterpSums1Avx2(from + vcPosInt(early), early);
+      // the adjustment moves a position by a few thousand 2^-24ths of a sample: nearly always
+      // within the phase, where it changes the blend only
+      const __m128i v = ((pos ^ early) >> 20) == 0 ? vcBlendSums1(sums, pos) : vcInterp1Avx2(from + vcPosInt(pos), pos);
+      y[i] = vcLane0(v);
+      const __m128i xs = _mm_add_epi32(_mm_shuffle_epi32(_mm_sll_epi32(v, count), 0), _mm_set1_epi32(8192));
+      const __m128i n = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(xs, _mm_mullo_epi32(c1, h1)), _mm_mullo_epi32(c0, h0)), 14);
+      outside = _mm_or_si128(outside, _mm_add_epi32(n, _mm_set1_epi32(32768)));
+      h1 = h0;
+      h0 = n;
+    }
+    const __m128i inRange = _mm_cmpeq_epi32(_mm_srli_epi32(outside, 16), _mm_setzero_si128());
+    if ((_mm_movemask_ps(_mm_castsi128_ps(inRange)) & 3) == 3) {
+      // nh0 nh1 nl0 nl1, each within 16 bits
+      const __m128i st = _mm_packs_epi32(_mm_unpacklo_epi32(h0, h1), _mm_setzero_si128());
+      s = BandEdgeState{static_cast<int16_t>(_mm_extract_epi16(st, 0)), static_cast<int16_t>(_mm_extract_epi16(st, 1)),
+                        static_cast<int16_t>(_mm_extract_epi16(st, 2)), static_cast<int16_t>(_mm_extract_epi16(st, 3))};
+    } else {
+      resonateSaturating(y, per, c, scale, s);
+    }
+    return pos;
   }
 };
 #endif
@@ -237,7 +309,7 @@ struct TimingInterpAvx2 {
 // each symbol would wait for the last one's stores), and each sample goes from the interpolator
 // straight into the resonators. The schedule only moves the loop's gains, steps and counts, which
 // are read from the record.
-template <class Interp>
+template <class Symbol>
 __attribute__((always_inline)) inline void trackTimingWith(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
   VCZCALCTIMPAR& cp = k->trkCalcTimParm;
   const int per = cp.skipFactor + 1;
@@ -262,23 +334,12 @@ __attribute__((always_inline)) inline void trackTimingWith(VCZBUF* in, VCZBUF* o
       if (d > 50) k->timingAdjCurrInc = static_cast<uint16_t>(k->timingAdjCurrInc + 50);
       else if (d < -50) k->timingAdjCurrInc = static_cast<uint16_t>(k->timingAdjCurrInc - 50);
     }
-    const uint32_t step = k->interpSampInc + static_cast<uint32_t>(static_cast<int32_t>(k->interpSampAdj)) +
-                          static_cast<uint32_t>(static_cast<int32_t>(k->timingAdjCurrInc) * adj);
+    const uint32_t unadjusted = k->interpSampInc + static_cast<uint32_t>(static_cast<int32_t>(k->interpSampAdj));
+    const uint32_t step = unadjusted + static_cast<uint32_t>(static_cast<int32_t>(k->timingAdjCurrInc) * adj);
     // the samples straight to the output when there is one
     int16_t* const y = to != nullptr ? to : sym;
-    const int scale = cp.scale;
-    BandEdgeRun run(s, c);
-    for (int i = 0; i < per; ++i) {
-      pos += step;
-      const int16_t v = Interp::at(from + vcPosInt(pos), pos);
-      y[i] = v;
-      run.step(static_cast<int64_t>(v) << scale);
-    }
+    pos = Symbol::run(from, pos, step, unadjusted, per, y, c, cp.scale, s);
     if (to != nullptr) to += per;
-    if (run.inRange())
-      s = run.state();
-    else
-      resonateSaturating(y, per, c, scale, s);
     // The adjustment by arithmetic, not branches: the detector's sign is close to random from one
     // symbol to the next, and a branch on it, often foreseen wrongly, throws away the work begun on
     // the next symbol.
@@ -300,11 +361,11 @@ __attribute__((always_inline)) inline void trackTimingWith(VCZBUF* in, VCZBUF* o
   storeState(&cp, s);
 }
 
-void trackTimingBase(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) { trackTimingWith<TimingInterpBase>(in, out, k); }
+void trackTimingBase(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) { trackTimingWith<TimingSymbolBase>(in, out, k); }
 
 #if defined(VC_HAVE_AVX2_KERNELS)
 __attribute__((target("avx2"), flatten)) void trackTimingAvx2(VCZBUF* in, VCZBUF* out, VCZTRKTIMPAR* k) {
-  trackTimingWith<TimingInterpAvx2>(in, out, k);
+  trackTimingWith<TimingSymbolAvx2>(in, out, k);
 }
 #endif
 

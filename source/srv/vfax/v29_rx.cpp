@@ -133,6 +133,76 @@ VCBDMSTATUS vfxfTonedet(VCZRXMEM* r, VCZBUF*) {
   return t.count > t.countthresh ? VCBDMSTATUS{VCBDM_PWR_BELOW} : VCBDMSTATUS{0};
 }
 
+// ---- the page-data run ----
+
+// The V.27ter page-data stages of one symbol, compiled into one loop: the baud machine's loop
+// through the stages' pointers (vcfBdmRxbaud) with the same stages in the same order, the same
+// counters and the same stop. Every stage is called directly, and the differential decoder and
+// the descrambler, a few operations each, are written in: through a pointer each would cost a
+// call and a store and reload of what it hands to the next. kBits: 2 (2400 bit/s) or 3 (4800).
+template <int kBits>
+VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
+  static_assert(kBits == 2 || kBits == 3);
+  VCZBAUD& b = m->v17zBaud;
+  VCZRXFLOW& f = b.rxflow;
+  VCZRXMEM* r = &b.rxmem;
+  VCZBUF* buf = &b.rxlbuf;
+  if (f.nsym == 0) return 0;
+  const int32_t symbols = static_cast<int32_t>(buf->endp - buf->bufp) / f.nsym;
+  for (int32_t s = 0; s < symbols; ++s) {
+    VCBDMSTATUS st = vcfDemod2T3(r, buf);
+    st |= vfxfRxdecide(r, buf);
+    // the differential decoder (vfxfDifdec4800, vfxfDifdec7200)
+    r->descin = kBits == 3 ? vfxtGrayunmapLUT[(r->decin - r->decreg) & 7] : vfxtGrayunmap4LUT[(r->decin - r->decreg) & 3];
+    r->decreg = r->decin;
+    // the descrambler (vcf27Descram2, vcf27Descram3)
+    uint32_t reg = r->dsreg;
+    uint16_t guard = r->nones;
+    r->desout = v27tScrambleSymbol<false, kBits>(r->descin, &reg, &guard);
+    r->dsreg = reg;
+    r->nones = guard;
+    st |= vcfRxClbuf(r, buf);
+    st |= vcfRxupd2T3(r, buf);
+    st |= vfxfTonedet(r, buf);
+    buf->bufp += f.nsym;
+    if (f.rxcntr > 0 && --f.rxcntr == 0) st |= VCBDM_CNTR_EXPIRED;
+    if (f.longtimer > 0 && --f.longtimer == 0) st |= VCBDM_LONGTIMER_EXPIRED;
+    if (vcBdmStops(st, detmask, rtnmask)) return st;
+  }
+  return 0;
+}
+
+// The bits per symbol of the page-data run that stands for the machine's stages as they are set
+// (vfxfRxB1_init, vfxfRxData_init), or 0 when another set is in place.
+int pageDataRunBits(VFXLOCLMEM* m) {
+  const VCZRXFLOW& f = m->v17zBaud.rxflow;
+  const VFXRATEPARM& rate = rp(m);
+  const bool usual = f.equalizef == vcfDemod2T3 && f.decidef == vfxfRxdecide && f.decodef == rate.difdec &&
+                     f.descramf == rate.descram && f.rxdataf == vcfRxClbuf && f.updatef == vcfRxupd2T3 &&
+                     f.detectf == vfxfTonedet && f.hookf == static_cast<VCHOOKF>(vcfNullfunction);
+  if (!usual) return 0;
+  if (rate.descram == vcf27Descram3 && rate.difdec == vfxfDifdec7200) return 3;
+  if (rate.descram == vcf27Descram2 && rate.difdec == vfxfDifdec4800) return 2;
+  return 0;
+}
+
+// vcfBdmRxaction with the page-data run in place of the stages' loop where it stands for them.
+void pageDataAction(VFXLOCLMEM* m) {
+  VCZBAUD& b = m->v17zBaud;
+  const int bits = pageDataRunBits(m);
+  if (bits == 0) {
+    vcfBdmRxaction(&b);
+    return;
+  }
+  const VCZRXFLOW& f = b.rxflow;
+  const VCBDMSTATUS st = bits == 3 ? pageDataRun<3>(m, f.detmask, f.rtnmask) : pageDataRun<2>(m, f.detmask, f.rtnmask);
+  if (st == 0) return;
+  if ((st & f.detmask) == f.detmask)
+    vcfStmPutEvent(&b.rxeventq, f.detevent);
+  else if (st & f.rtnmask)
+    vcfStmPutEvent(&b.rxeventq, f.rtnevent);
+}
+
 // ---- row-0 actions ----
 
 int32_t vfxfRx(void* ctx) {
@@ -164,7 +234,7 @@ int32_t vfxfRxData(void* ctx) {
     defer(m, f_CD);
     return 0;
   }
-  vcfBdmRxaction(&m->v17zBaud);
+  pageDataAction(m);
   trackPeak(m);
   return 0;
 }

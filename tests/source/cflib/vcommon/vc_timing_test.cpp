@@ -98,7 +98,9 @@ TEST(VcTiming, BandEdgeFilterRestartsWhenItOverflows) {
 // The tracker's fast forms give the plain forms' bits. The band-edge filters with the saturation
 // off their chain: results and state, on full-scale and quiet input (-32768 included), any state,
 // row, scale and run length. The wide tracker, block after block: samples, read pointer, position,
-// adjustments and resonator state, whatever the schedule, the scale and the run length.
+// adjustments and resonator state, whatever the schedule, the scale, the weights and the run
+// length (its resonators in 32-bit lanes up to a scale of 15, in 64 bits past it, and run again
+// with saturation when an output leaves 16 bits).
 TEST(VcTiming, TrackerKernelsGiveThePlainFormsBits) {
 #if defined(VC_HAVE_AVX2_KERNELS)
   if (vcHaveAvx2()) {
@@ -116,14 +118,24 @@ TEST(VcTiming, TrackerKernelsGiveThePlainFormsBits) {
       k.interpSampInc = trial % 4 == 3 ? 0xF00000u + (rng() & 0x3FFFFF) : 0x1000000u;
       k.interpSampAdj = int16_t(rng());
       k.timingDiff = int16_t(rng() % 2001) - 1000;
-      k.timingAdjInc = uint16_t(rng() % 5000);
-      k.timingAdjCurrInc = uint16_t(rng() % 5000);
+      // adjustments of up to a sixteenth of a sample in some: the adjusted positions often leave the
+      // phase the unadjusted ones fall in
+      const uint32_t most = trial % 8 == 3 ? 65536 : 5000;
+      k.timingAdjInc = uint16_t(rng() % most);
+      k.timingAdjCurrInc = uint16_t(rng() % most);
       k.timingAdj = int16_t(int(rng() % 3) - 1);
       k.timingAdjLmt = int16_t(1 + trial % 2);
       k.timingSymCnt = int16_t(trial % 5 == 0 ? 29990 : rng() % 3000);
       k.trkCalcTimParm.skipFactor = int16_t(trial % 3 == 0 ? 2 : 5);
-      k.trkCalcTimParm.scale = int16_t(7 + trial % 6);
-      k.trkCalcTimParm.coeffp = vctiming[trial % 4];
+      // any weights (the wide resonators' sums may wrap); scales past 15 take 64-bit resonators
+      k.trkCalcTimParm.scale = int16_t(7 + trial % 10);
+      int16_t coeff[6];
+      for (auto& v : coeff) v = int16_t(rng());
+      k.trkCalcTimParm.coeffp = trial % 5 == 4 ? coeff : vctiming[trial % 4];
+      // resonators at the edge of their range: the next outputs leave 16 bits
+      if (trial % 4 == 1)
+        for (int16_t* v : {&k.trkCalcTimParm.nh0, &k.trkCalcTimParm.nh1, &k.trkCalcTimParm.nl0, &k.trkCalcTimParm.nl1})
+          *v = rng() % 2 ? int16_t(-32768) : int16_t(32767 - int(rng() % 4000));
       VCZTIMADJ wide = t;
       std::vector<int16_t> out(x.size()), outWide(x.size());
       VCZBUF ob{out.data(), out.data(), nullptr}, obWide{outWide.data(), outWide.data(), nullptr};
