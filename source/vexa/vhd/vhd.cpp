@@ -204,6 +204,7 @@ void VHD_SetFrameSizeAndMode(QRN_Handle handle, uint16_t frameSize, uint16_t mod
         socket->memDesc[HSF_MEDQ_LOWBAND], egress ? config->egressMediaQSize : config->ingressMediaQSize,
         effective, egress ? config->egressNarrowbandMedqHist : config->ingressNarrowbandMedqHist,
         half->mode);
+    vhdMediaClearRest();
   }
 }
 

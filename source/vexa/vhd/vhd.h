@@ -69,5 +69,8 @@ bool vhdRestThisRun(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direc
 // that direction last looked at the whole channel: true (and counted) when the run is skipped;
 // false when the whole check must decide.
 bool vhdRestAgain(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direction);
+// Clears the rest of the running thread's media buffer: its frame size or mode changed during the
+// run, so its services may now address more of it.
+void vhdMediaClearRest();
 void VHD_IngressThread(void* instance);
 void VHD_EgressThread(void* instance);
