@@ -61,14 +61,17 @@ MediaRun gMediaRun;
 // not seen. The history saved at the end of the run lies inside the low band's reach. A frame
 // size or mode changed during the run widens what is addressable: then the rest is cleared at once
 // (vhdMediaClearRest).
+void clearMediaTo(size_t end) {
+  if (end > gMediaRun.size) end = gMediaRun.size;
+  if (end <= gMediaRun.clearedEnd) return;
+  std::memset(gMediaRun.buffer + gMediaRun.clearedEnd, 0, end - gMediaRun.clearedEnd);
+  gMediaRun.clearedEnd = end;
+}
+
 void clearAddressable(QRN_Socket* socket, size_t historyEven, uint16_t frameSize) {
   size_t end = historyEven + size_t{frameSize} * 2;
   if (socket->memDesc[HSF_MEDQ_HIGHBAND] != nullptr) end += size_t{frameSize} * 4;
-  if (end > gMediaRun.size) end = gMediaRun.size;
-  if (end > gMediaRun.clearedEnd) {
-    std::memset(gMediaRun.buffer + gMediaRun.clearedEnd, 0, end - gMediaRun.clearedEnd);
-    gMediaRun.clearedEnd = end;
-  }
+  clearMediaTo(end);
   // The buffer's last byte is written as the whole clear did, so the scratch area's high-water
   // figure (its unused words counted from the top) stays the same.
   gMediaRun.buffer[gMediaRun.size - 1] = 0;
@@ -187,9 +190,7 @@ void leaveSocket() {
 }  // namespace
 
 void vhdMediaClearRest() {
-  if (gMediaRun.buffer == nullptr || gMediaRun.clearedEnd >= gMediaRun.size) return;
-  std::memset(gMediaRun.buffer + gMediaRun.clearedEnd, 0, gMediaRun.size - gMediaRun.clearedEnd);
-  gMediaRun.clearedEnd = gMediaRun.size;
+  if (gMediaRun.buffer != nullptr) clearMediaTo(gMediaRun.size);
 }
 
 void VHD_IngressThread(void* instance) {
