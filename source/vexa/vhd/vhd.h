@@ -34,6 +34,7 @@ struct VHD_Instance {
   uint32_t restActivity[2];
   uint32_t restSwbGeneration[2];
   VHD_RestlessMark restless;
+  VHD_RestfulMark restful;
 };
 
 // A channel rests from its first skipped run until it catches up.
