@@ -16,12 +16,27 @@ LHAPI_FNCP_UNLOCK LHAPI_gpFncUnlock = CritSectLeave;
 LHAPI_FNCP_LOCK LHAPI_gpFncLockSMP = CritSectEnter;
 LHAPI_FNCP_UNLOCK LHAPI_gpFncUnlockSMP = CritSectLeave;
 
+// How many times this thread holds the lock. The tick thread holds it across the whole frame sync
+// and run pass, and inside the pass every queue and pool call and every thread body's release and
+// take pair nest on that hold: only the first take and the last release of a thread reach the
+// mutex, the nested ones are counted here, which is what the recursive mutex would count.
+static thread_local unsigned tLockDepth = 0;
+
 HSZBIOSSTATE CritSectEnter() {
-  pthread_mutex_lock(&lhapi_lock);
+  if (tLockDepth == 0) pthread_mutex_lock(&lhapi_lock);
+  tLockDepth += 1;
   return nullptr;
 }
 
-void CritSectLeave(HSZBIOSSTATE) { pthread_mutex_unlock(&lhapi_lock); }
+void CritSectLeave(HSZBIOSSTATE) {
+  if (tLockDepth == 0) {
+    // A release without a take: the mutex refuses it as it always did.
+    pthread_mutex_unlock(&lhapi_lock);
+    return;
+  }
+  tLockDepth -= 1;
+  if (tLockDepth == 0) pthread_mutex_unlock(&lhapi_lock);
+}
 
 void lhapiCritSecInit() {
   LHAPI_gpFncLock = CritSectEnter;

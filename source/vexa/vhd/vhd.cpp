@@ -18,7 +18,7 @@ namespace {
 
 VHD_Instance freeSlot() {
   return VHD_Instance{VHD_INSTANCE_MAGIC, nullptr, nullptr, VHD_Skipped{}, {0, 0}, {0, 0},
-                      {0, 0}, {0, 0}, VHD_RestlessMark{}};
+                      {0, 0}, {0, 0}, VHD_RestlessMark{}, VHD_RestfulMark{}};
 }
 
 QRN_HalfSocket* halfOf(QRN_Socket* socket, HAPI_DIRECTION direction) {
@@ -204,6 +204,7 @@ void VHD_SetFrameSizeAndMode(QRN_Handle handle, uint16_t frameSize, uint16_t mod
         socket->memDesc[HSF_MEDQ_LOWBAND], egress ? config->egressMediaQSize : config->ingressMediaQSize,
         effective, egress ? config->egressNarrowbandMedqHist : config->ingressNarrowbandMedqHist,
         half->mode);
+    vhdMediaClearRest();
   }
 }
 

@@ -34,6 +34,7 @@ struct VHD_Instance {
   uint32_t restActivity[2];
   uint32_t restSwbGeneration[2];
   VHD_RestlessMark restless;
+  VHD_RestfulMark restful;
 };
 
 // A channel rests from its first skipped run until it catches up.
@@ -69,5 +70,8 @@ bool vhdRestThisRun(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direc
 // that direction last looked at the whole channel: true (and counted) when the run is skipped;
 // false when the whole check must decide.
 bool vhdRestAgain(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direction);
+// Clears the rest of the running thread's media buffer: its frame size or mode changed during the
+// run, so its services may now address more of it.
+void vhdMediaClearRest();
 void VHD_IngressThread(void* instance);
 void VHD_EgressThread(void* instance);

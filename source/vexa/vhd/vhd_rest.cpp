@@ -60,11 +60,17 @@ bool restlessMarkHolds(const VHD_RestlessMark& mark, const QRN_Socket* socket,
 }
 
 // Whether every service of the stack has a rest hook: a stack with one that has none never rests,
-// which a busy channel (a fax call) learns here without the lock and the switchboard's look-ups.
+// which a busy channel (a fax call) learns here without the lock and the switchboard's look-ups;
+// a stack whose services all have one is marked as well.
 bool stackMayRest(VHD_Instance* slot, const QRN_Socket* socket) {
   const QRN_StackArchive* stack = socket->currStackArchive;
   if (stack == nullptr) return false;
   if (restlessMarkHolds(slot->restless, socket, *stack)) return false;
+  const VHD_RestfulMark& restful = slot->restful;
+  if (restful.stack == stack && restful.hooks == VHD_gRestHooks &&
+      restful.numHooks == VHD_gNumRestHooks) {
+    return true;
+  }
   for (uint16_t i = 0; i < stack->numServices; ++i) {
     const HSFSRVARC* archive = socket->service[i].archive;
     if (archive == nullptr || hookOf(archive) == nullptr) {
@@ -72,6 +78,8 @@ bool stackMayRest(VHD_Instance* slot, const QRN_Socket* socket) {
       return false;
     }
   }
+  // A stack's positions hold the services its archive names from the switch that started it.
+  slot->restful = VHD_RestfulMark{VHD_gRestHooks, VHD_gNumRestHooks, stack};
   return true;
 }
 

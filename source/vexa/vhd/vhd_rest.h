@@ -49,3 +49,11 @@ struct VHD_RestlessMark {
   uint16_t index;
   const HSFSRVARC* archive;
 };
+
+// A stack found to have a hook for every service, with the hooks it was looked up in: while the
+// channel runs that stack, a channel in a call learns it every run without searching the hooks.
+struct VHD_RestfulMark {
+  const VHD_RestHook* hooks;
+  uint16_t numHooks;
+  const QRN_StackArchive* stack;
+};

@@ -46,10 +46,42 @@ QRN_Socket* enterSocket(void* instance, HAPI_DIRECTION direction) {
   return socket;
 }
 
+// This run's media buffer and how much of it holds the history or zeros.
+struct MediaRun {
+  uint8_t* buffer = nullptr;
+  size_t size = 0;
+  size_t clearedEnd = 0;
+};
+MediaRun gMediaRun;
+
+// Clears the media buffer as far as the services can address it. They are given the history
+// (read from the front), the low band of `frameSize` samples behind it and, when the high-band
+// pointer is set, 2 x `frameSize` samples there: everything beyond lies outside any pointer a
+// service holds (its scratch memory is taken after the whole buffer), so leaving it uncleared is
+// not seen. The history saved at the end of the run lies inside the low band's reach. A frame
+// size or mode changed during the run widens what is addressable: then the rest is cleared at once
+// (vhdMediaClearRest).
+void clearMediaTo(size_t end) {
+  if (end > gMediaRun.size) end = gMediaRun.size;
+  if (end <= gMediaRun.clearedEnd) return;
+  std::memset(gMediaRun.buffer + gMediaRun.clearedEnd, 0, end - gMediaRun.clearedEnd);
+  gMediaRun.clearedEnd = end;
+}
+
+void clearAddressable(QRN_Socket* socket, size_t historyEven, uint16_t frameSize) {
+  size_t end = historyEven + size_t{frameSize} * 2;
+  if (socket->memDesc[HSF_MEDQ_HIGHBAND] != nullptr) end += size_t{frameSize} * 4;
+  clearMediaTo(end);
+  // The buffer's last byte is written as the whole clear did, so the scratch area's high-water
+  // figure (its unused words counted from the top) stays the same.
+  gMediaRun.buffer[gMediaRun.size - 1] = 0;
+}
+
 // Takes this frame's media buffer from the scratch area: the saved history, then the frame.
 // Returns false when the frame does not fit the configured buffer.
 bool prepareMedia(QRN_Socket* socket, const Direction& d) {
   MEM_ReinitScratch(&QRN_gHapiScratch);
+  gMediaRun = MediaRun{};
   socket->memDesc[HSF_MEDQ_LOWBAND] = nullptr;
   socket->memDesc[HSF_MEDQ_HIGHBAND] = nullptr;
   const size_t historyEven = (d.history + 1u) & ~1u;
@@ -62,13 +94,13 @@ bool prepareMedia(QRN_Socket* socket, const Direction& d) {
     LHAPI_ASSERT_FAIL();
     return false;
   }
-  // A cleared buffer with the history in front: only what the history does not cover is cleared.
   std::memcpy(buffer, d.half->mediaQhistory, d.history);
-  std::memset(buffer + d.history, 0, d.mediaSize - d.history);
   auto* low = reinterpret_cast<int16_t*>(buffer + historyEven);
   socket->memDesc[HSF_MEDQ_LOWBAND] = low;
   socket->memDesc[HSF_MEDQ_HIGHBAND] =
       VHD_CalcHighBandMedqPtr(low, d.mediaSize, d.half->frameSize, d.history, d.half->mode);
+  gMediaRun = MediaRun{buffer, d.mediaSize, d.history};
+  clearAddressable(socket, historyEven, d.half->frameSize);
   return true;
 }
 
@@ -149,12 +181,17 @@ void takeHostData(QRN_HalfSocket* half) {
 }
 
 void leaveSocket() {
+  gMediaRun = MediaRun{};
   QRN_FreeLaterBlocks();
   QRN_gSocketContext.pCurrentSocket = nullptr;
   QRN_gSocketContext.pCurrentService = nullptr;
 }
 
 }  // namespace
+
+void vhdMediaClearRest() {
+  if (gMediaRun.buffer != nullptr) clearMediaTo(gMediaRun.size);
+}
 
 void VHD_IngressThread(void* instance) {
   QRN_Socket* socket = enterSocket(instance, HAPI_DIRECTION_INGRESS);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -60,6 +61,26 @@ void lhapiProcessIngress() {
 void lhapiProcessEgress() { calls().push_back("egress " + std::to_string(KNL_gGlobals.frameSyncCount)); }
 
 namespace {
+
+// The lock is recursive: a thread's nested takes and releases keep it held until the last
+// release, and only then may another thread take it.
+TEST(LhapiLock, NestedTakesHoldTheLockUntilTheLastRelease) {
+  std::atomic<bool> otherHeld{false};
+  HSZBIOSSTATE outer = CritSectEnter();
+  HSZBIOSSTATE inner = CritSectEnter();
+  std::thread other([&] {
+    HSZBIOSSTATE s = CritSectEnter();
+    otherHeld = true;
+    CritSectLeave(s);
+  });
+  CritSectLeave(inner);
+  // Still held once: the other thread must not get in, however long it is given.
+  for (int i = 0; i < 200 && !otherHeld; ++i) std::this_thread::sleep_for(std::chrono::microseconds(50));
+  EXPECT_FALSE(otherHeld);
+  CritSectLeave(outer);
+  other.join();
+  EXPECT_TRUE(otherHeld);
+}
 
 TEST(LhapiSemaphore, TimedTakeTellsAGiveFromATimeOutAndResetDrains) {
   lhapiInit(0);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <numeric>
 
 #include "probe_services.h"
@@ -117,6 +118,58 @@ TEST_F(SocketTest, InBandDataClimbsTheStackAndLeavesToTheHost) {
   for (const HostMsg& m : got) EXPECT_NE(m.flags & QRN_MsgFlagIbdIngress, 0u);
   // Every block went back at the end of the run.
   EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, start_.extFree);
+}
+
+// A frame's media buffer comes from the scratch area that every thread run reuses. Whatever an
+// earlier run left there, a service reads zeros wherever it can address the frame: the low band,
+// and the high band once a wider frame and mode are set in the middle of a run; behind the frame
+// lies the history, the stream's latest samples. The buffer's last byte is written as a whole
+// clear would, so the scratch area's high-water figure does not change.
+TEST_F(SocketTest, TheAddressableFrameReadsAsZerosBehindTheSavedHistory) {
+  const size_t historySamples = probeConfig.ingressNarrowbandMedqHist / 2;
+  const uint8_t* scratch = QRN_gHapiScratch.basep;
+  const size_t mediaSize = probeConfig.ingressMediaQSize;
+  EXPECT_EQ(scratch[mediaSize - 1], 0);
+  const uint8_t* top = QRN_gHapiScratch.endp;
+  EXPECT_TRUE(std::all_of(scratch + mediaSize, top, [](uint8_t b) { return b == MEM_SCRATCH_FILL_BYTE; }));
+  // The egress run, before ingress in every frame, leaves the whole area it had dirty.
+  behaviour(kBottom).egress = [&](ProbeState&) {
+    auto* low = reinterpret_cast<uint8_t*>(QRN_CurrentSocket()->memDesc[HSF_MEDQ_LOWBAND]);
+    std::memset(low, 0x5A, probeConfig.egressMediaQSize - probeConfig.egressNarrowbandMedqHist);
+  };
+  std::vector<int16_t> stream(historySamples, 0);  // the history a new channel starts from
+  int dirty = 0;
+  int badHistory = 0;
+  auto countDirty = [&](const int16_t* from, size_t n) {
+    if (from == nullptr) return;
+    dirty += static_cast<int>(std::count_if(from, from + n, [](int16_t v) { return v != 0; }));
+  };
+  int runs = 0;
+  behaviour(kBottom).ingress = [&](ProbeState&) {
+    QRN_Socket* socket = QRN_CurrentSocket();
+    int16_t* low = socket->memDesc[HSF_MEDQ_LOWBAND];
+    const uint16_t frame = hsfFrmPeriodGet();
+    if (!std::equal(low - historySamples, low, stream.end() - historySamples)) ++badHistory;
+    countDirty(low, frame);
+    countDirty(socket->memDesc[HSF_MEDQ_HIGHBAND], hsfModeGet() == HSF_WIDEBAND_MODE ? 2u * frame : 0u);
+    for (uint16_t i = 0; i < 40; ++i) low[i] = static_cast<int16_t>(1000 * runs + i + 1);
+    if (++runs == 3) hsfModeAndFramePeriodSet(160, HSF_WIDEBAND_MODE);
+  };
+  behaviour(kTop).ingress = [&](ProbeState&) {
+    QRN_Socket* socket = QRN_CurrentSocket();
+    const int16_t* low = socket->memDesc[HSF_MEDQ_LOWBAND];
+    const uint16_t frame = hsfFrmPeriodGet();
+    countDirty(low + 40, frame - 40u);  // the first 40 samples are the marks
+    if (hsfModeGet() == HSF_WIDEBAND_MODE) {
+      EXPECT_NE(socket->memDesc[HSF_MEDQ_HIGHBAND], nullptr);
+      countDirty(socket->memDesc[HSF_MEDQ_HIGHBAND], 2u * frame);
+    }
+    stream.insert(stream.end(), low, low + frame);
+  };
+  tick(24);
+  EXPECT_EQ(runs, 7);  // 2 narrowband frames, the one that widens, 4 of 160 samples
+  EXPECT_EQ(dirty, 0);
+  EXPECT_EQ(badHistory, 0);
 }
 
 TEST_F(SocketTest, ABlockTakenOverByAServiceLivesUntilItFreesIt) {
