@@ -46,13 +46,15 @@ QRN_Socket* enterSocket(void* instance, HAPI_DIRECTION direction) {
   return socket;
 }
 
-// This run's media buffer and how much of it holds the history or zeros.
+// This run's media buffer and how much of it holds the history or zeros. Kept per thread: a frame
+// size set from another thread (the host opening or closing a channel) must not reach the tick
+// thread's buffer, which that thread fills without the lock.
 struct MediaRun {
   uint8_t* buffer = nullptr;
   size_t size = 0;
   size_t clearedEnd = 0;
 };
-MediaRun gMediaRun;
+thread_local MediaRun gMediaRun;
 
 // Clears the media buffer as far as the services can address it. They are given the history
 // (read from the front), the low band of `frameSize` samples behind it and, when the high-band
