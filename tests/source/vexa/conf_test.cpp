@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "conf/conf.h"
+#include "halshim/halshim.h"
 #include "probe_services.h"
 #include "swb/swb.h"
 #include "vexa_test_util.h"
@@ -102,19 +103,47 @@ TEST_F(ConfTest, ClosingFreesBlocksStillWaiting) {
   VHD_CloseInstance(kVhd);  // TearDown checks every block came back
 }
 
-// Blocks sent where no path leads are dropped; whether or not copies of them are made, the pools
-// end as the copies would leave them: every block back, each low-water mark one block lower.
-TEST_F(ConfTest, BlocksSentWhereNoPathLeadsLeaveThePoolsAsTheirCopiesWould) {
+// Blocks sent where no path leads, or to a hardware port that does not play their band, are
+// dropped; whether or not copies of them are made, the pools end as the copies would leave them:
+// every dropped block back, each low-water mark one block below what the played blocks hold.
+TEST_F(ConfTest, BlocksDroppedOnTheirWayLeaveThePoolsAsTheirCopiesWould) {
+  const auto markLowWater = [] {
+    for (MEM_BufPool* pool : {&QRN_gHapiMsgBufPool, &QRN_gHapiExtDataBufPool}) pool->lowWaterMark = pool->numFreeBuf;
+  };
   ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD), 1);
   tick();
-  for (MEM_BufPool* pool : {&QRN_gHapiMsgBufPool, &QRN_gHapiExtDataBufPool}) {
-    pool->lowWaterMark = pool->numFreeBuf;
-  }
-  const PoolCounts before = poolCounts();
+  markLowWater();
+  PoolCounts before = poolCounts();
   tick(3);
   EXPECT_EQ(poolCounts(), before);
   EXPECT_EQ(QRN_gHapiMsgBufPool.lowWaterMark, before.msgFree - 1);
   EXPECT_EQ(QRN_gHapiExtDataBufPool.lowWaterMark, before.extFree - 1);
+  VHD_CloseInstance(kVhd);
+
+  // A wideband channel sends one low-band and two high-band blocks a frame to one port: a
+  // narrowband port plays the low band, a wideband one the high band.
+  for (const int wideband : {0, 1}) {
+    SCOPED_TRACE(wideband);
+    const unsigned port = 3;
+    halShimCfgDevice(port, 1, wideband);
+    ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_CONFERENCE_VHD), 1);
+    ASSERT_EQ(SWB_ConnectSimplex(SWB_Port{kVhd, HAPI_SWB_TOS, 0}, SWB_Port{port, HAPI_SWB_TOS, 0}), 1);
+    halShimProcessMessagesInHal();  // the connection's flush of the port
+    tick();
+    halShimSendFlushInfo(port, HALSHIM_FLUSH_CMD, 0);
+    markLowWater();
+    before = poolCounts();
+    tick(3);
+    const int played = wideband ? 6 : 3;
+    EXPECT_EQ(static_cast<int>(gHalShimDevices[port].egressPort.dataQ.count), played);
+    EXPECT_EQ(QRN_gHapiMsgBufPool.numFreeBuf, before.msgFree - played);
+    EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, before.extFree - played);
+    EXPECT_EQ(QRN_gHapiMsgBufPool.lowWaterMark, before.msgFree - played - (wideband ? 0 : 1));
+    EXPECT_EQ(QRN_gHapiExtDataBufPool.lowWaterMark, before.extFree - played - (wideband ? 0 : 1));
+    VHD_CloseInstance(kVhd);
+    halShimProcessMessagesInHal();  // the port lets go of what it held
+    halShimCfgDevice(port, 0, 0);
+  }
 }
 
 TEST_F(ConfTest, SendsTheLowBandAndTheHighBandWhenTheChannelHasOne) {
