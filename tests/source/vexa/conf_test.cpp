@@ -120,29 +120,41 @@ TEST_F(ConfTest, BlocksDroppedOnTheirWayLeaveThePoolsAsTheirCopiesWould) {
   EXPECT_EQ(QRN_gHapiExtDataBufPool.lowWaterMark, before.extFree - 1);
   VHD_CloseInstance(kVhd);
 
-  // A wideband channel sends one low-band and two high-band blocks a frame to one port: a
-  // narrowband port plays the low band, a wideband one the high band.
-  for (const int wideband : {0, 1}) {
-    SCOPED_TRACE(wideband);
-    const unsigned port = 3;
-    halShimCfgDevice(port, 1, wideband);
+  // A wideband channel sends one low-band and two high-band blocks a frame: a narrowband port plays
+  // the low band, a wideband one the high band. Towards two ports a block is duplicated, and a
+  // dropped one's copies are in use together: two message records, one shared data block.
+  struct Case {
+    std::vector<unsigned> widebandPorts, narrowbandPorts;
+    int msgHeld, extHeld, msgBrief, extBrief;  // per 3 frames held; at once for a dropped block
+  };
+  const Case cases[] = {{{}, {3}, 3, 3, 1, 1}, {{3}, {}, 6, 6, 0, 0}, {{}, {3, 4}, 6, 3, 2, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.msgHeld * 10 + c.extHeld);
     ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_CONFERENCE_VHD), 1);
-    ASSERT_EQ(SWB_ConnectSimplex(SWB_Port{kVhd, HAPI_SWB_TOS, 0}, SWB_Port{port, HAPI_SWB_TOS, 0}), 1);
-    halShimProcessMessagesInHal();  // the connection's flush of the port
+    std::vector<unsigned> ports;
+    for (const bool wide : {false, true}) {
+      for (unsigned port : wide ? c.widebandPorts : c.narrowbandPorts) {
+        halShimCfgDevice(port, 1, wide);
+        ASSERT_EQ(SWB_ConnectSimplex(SWB_Port{kVhd, HAPI_SWB_TOS, 0}, SWB_Port{static_cast<uint16_t>(port), HAPI_SWB_TOS, 0}), 1);
+        ports.push_back(port);
+      }
+    }
+    halShimProcessMessagesInHal();  // the connections' flushes of the ports
     tick();
-    halShimSendFlushInfo(port, HALSHIM_FLUSH_CMD, 0);
+    for (unsigned port : ports) halShimSendFlushInfo(port, HALSHIM_FLUSH_CMD, 0);
     markLowWater();
     before = poolCounts();
     tick(3);
-    const int played = wideband ? 6 : 3;
-    EXPECT_EQ(static_cast<int>(gHalShimDevices[port].egressPort.dataQ.count), played);
-    EXPECT_EQ(QRN_gHapiMsgBufPool.numFreeBuf, before.msgFree - played);
-    EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, before.extFree - played);
-    EXPECT_EQ(QRN_gHapiMsgBufPool.lowWaterMark, before.msgFree - played - (wideband ? 0 : 1));
-    EXPECT_EQ(QRN_gHapiExtDataBufPool.lowWaterMark, before.extFree - played - (wideband ? 0 : 1));
+    int queued = 0;
+    for (unsigned port : ports) queued += static_cast<int>(gHalShimDevices[port].egressPort.dataQ.count);
+    EXPECT_EQ(queued, c.msgHeld);
+    EXPECT_EQ(QRN_gHapiMsgBufPool.numFreeBuf, before.msgFree - c.msgHeld);
+    EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, before.extFree - c.extHeld);
+    EXPECT_EQ(QRN_gHapiMsgBufPool.lowWaterMark, before.msgFree - c.msgHeld - c.msgBrief);
+    EXPECT_EQ(QRN_gHapiExtDataBufPool.lowWaterMark, before.extFree - c.extHeld - c.extBrief);
     VHD_CloseInstance(kVhd);
-    halShimProcessMessagesInHal();  // the port lets go of what it held
-    halShimCfgDevice(port, 0, 0);
+    halShimProcessMessagesInHal();  // the ports let go of what they held
+    for (unsigned port : ports) halShimCfgDevice(port, 0, 0);
   }
 }
 
