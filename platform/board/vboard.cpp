@@ -52,6 +52,8 @@ void configure(Board& b) {
   }
   const char* tick = std::getenv("ORVOX_TICK");
   b.fastTicks = tick != nullptr && std::strcmp(tick, "fast") == 0;
+  const char* profile = std::getenv("ORVOX_TICK_PROFILE");
+  b.timeTicks = b.fastTicks || (profile != nullptr && std::strcmp(profile, "1") == 0);
   auto add = [&](dh_type type, dh_sample_rate rate) {
     Channel ch;
     ch.type = type;

@@ -85,9 +85,11 @@ std::string boardStatus(Board& b) {
   return out.str();
 }
 
-// The processor time of a tick's work: "tickstats" shows it, "tickstats reset" starts anew.
+// The processor time of a tick's work: "tickstats" shows it, "tickstats reset" starts anew;
+// either times the ticks from then on.
 std::string tickStats(Board& b, bool reset) {
   std::ostringstream out;
+  b.timeTicks = true;
   if (reset) {
     b.tickCpuTotalNs = b.tickCpuWorstNs = b.tickCpuCount = 0;
     return "OK tick statistics reset\n";

@@ -153,6 +153,10 @@ struct Board {
   uint64_t tickCpuTotalNs = 0;
   uint64_t tickCpuWorstNs = 0;
   uint64_t tickCpuCount = 0;
+  // Whether ticks are timed: reading a thread's processor time is a system call, twice a tick, so
+  // the real tick is timed only under the tick profile or once "tickstats" has been asked for;
+  // the fast tick of tests and benchmarks always is.
+  std::atomic<bool> timeTicks{false};
 
   // Lockstep of the fast tick (vboardLockstep.cpp); `gate` is signalled whenever a side moves.
   Lockstep lockstep = Lockstep::OFF;

@@ -89,10 +89,12 @@ void wakeTickWait(Descriptor& d) {
 
 int waitTick(Descriptor& d) {
   Board& b = board();
-  const int64_t work = tickWorkNs();
+  const bool timed = b.timeTicks.load(std::memory_order_relaxed);
+  const int64_t work = timed ? tickWorkNs() : -1;
   struct MarkReturn {
-    ~MarkReturn() { tickReturnCpuNs = threadCpuNs(); }
-  } markReturn;
+    bool timed;
+    ~MarkReturn() { tickReturnCpuNs = timed ? threadCpuNs() : 0; }
+  } markReturn{timed};
   std::unique_lock<std::mutex> lock(b.lock);
   accountTickWork(b, work);
   lockstepTickDone(b);

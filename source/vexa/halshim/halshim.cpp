@@ -101,9 +101,14 @@ void halShimIngress(const int16_t* samples, unsigned port) {
   in.writeIdx = 0;
 }
 
-void halShimQueueEgressData(unsigned port, QRN_SocketMsg* msg) {
+bool halShimPlaysBand(unsigned port, HSF_IBD_MASK mask) {
+  if (port >= HALSHIM_NUM_PORTS) return false;
   const HALSHIM_CONFIG cfg = loadConfig(port);
-  if (!cfg.isEnabled || (msg->id.mask & cfg.mask) == 0) {
+  return cfg.isEnabled && (mask & cfg.mask) != 0;
+}
+
+void halShimQueueEgressData(unsigned port, QRN_SocketMsg* msg) {
+  if (!halShimPlaysBand(port, msg->id.mask)) {
     QRN_FreeSocketMsg_Unprotected(msg);
     return;
   }

@@ -62,3 +62,5 @@ void halShimProcessMessageInHal(const QRN_SocketMsg* msg);
 void halShimSendFlushInfo(unsigned port, uint16_t header, uint16_t info);
 // Routing of egress in-band data to a hardware port (caller holds the framework lock).
 void halShimQueueEgressData(unsigned port, QRN_SocketMsg* msg);
+// Whether the port plays egress blocks of `mask` (enabled, and its band); others are freed.
+bool halShimPlaysBand(unsigned port, HSF_IBD_MASK mask);

@@ -141,11 +141,11 @@ int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length
 
 namespace {
 
-// Whether the switchboard would drop a copy offered from this half of the port: no path leaves it.
-bool switchboardDrops(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_MsgFlags flags) {
+// Whether the switchboard would drop a copy offered from this half of the port at once.
+bool switchboardDrops(QRN_IbdCallback offer, QRN_Handle srcHandle, HSF_IBD_MASK mask, QRN_MsgFlags flags) {
   if (offer != SWB_IbdRecv) return false;
   const uint8_t direction = (flags & QRN_MsgFlagIbdIngress) ? HAPI_SWB_TOS : HAPI_SWB_BOS;
-  return SWB_FindSourcePort(SWB_Port{srcHandle, direction, 0}) < 0;
+  return SWB_DropsIbd(srcHandle, direction, mask);
 }
 
 // A copy that would be made and dropped at once is not made, when both its blocks would simply
@@ -166,7 +166,7 @@ bool skipDroppedCopy(uint16_t length) {
 int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
                     HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data, uint16_t length) {
   LhapiLockGuard lock;
-  if (switchboardDrops(offer, srcHandle, flags) && skipDroppedCopy(length)) return 0;
+  if (switchboardDrops(offer, srcHandle, mask, flags) && skipDroppedCopy(length)) return 0;
   QRN_SocketMsg* msg = QRN_AllocSocketMsg_Unprotected();
   if (msg == nullptr) return 0;
   msg->msg.ext.header = 0;

@@ -108,6 +108,16 @@ int SWB_FindSourcePort(SWB_Port p) {
   return at == kNoSource ? -1 : walkSources(p);
 }
 
+bool SWB_DropsIbd(QRN_Handle srcHandle, unsigned direction, HSF_IBD_MASK mask) {
+  const int connection = SWB_FindSourcePort(port(srcHandle, direction));
+  if (connection < 0) return true;
+  // With more than one destination the block is duplicated, and the copies are in use together.
+  if (entries()[connection].numOfDest != 1) return false;
+  const SWB_Port dst = entries()[connection + 1];
+  // A hardware port fed at its top plays the block; one that does not play its band frees it.
+  return isHardwarePort(dst.handle) && dst.direction == HAPI_SWB_TOS && !halShimPlaysBand(dst.handle & 0xFF, mask);
+}
+
 int SWB_FindDestinationPortIndex(int connection, SWB_Port p, int index) {
   const SWB_Port* list = entries();
   const int last = connection + list[connection].numOfDest;

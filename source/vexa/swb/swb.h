@@ -48,6 +48,10 @@ int SWB_DisconnectSimplex(SWB_Port src, SWB_Port dst);
 int SWB_IbdRecv(QRN_Handle srcHandle, QRN_SocketMsg* msg);
 // Index of the source entry of `port`'s connection, or -1.
 int SWB_FindSourcePort(SWB_Port port);
+// Whether an in-band block of `mask` leaving the `direction` half of `srcHandle` would be freed as
+// soon as it is offered: no path leaves that half, or its one path ends at a hardware port that
+// does not play that band. Caller holds the lock.
+bool SWB_DropsIbd(QRN_Handle srcHandle, unsigned direction, HSF_IBD_MASK mask);
 // Moves with every change of the connection list: a reader that saw the same count saw the same list.
 uint32_t SWB_Generation();
 // Index of `port` among the destinations of the connection at `connection`, searching from

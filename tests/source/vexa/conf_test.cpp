@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "conf/conf.h"
+#include "halshim/halshim.h"
 #include "probe_services.h"
 #include "swb/swb.h"
 #include "vexa_test_util.h"
@@ -102,19 +103,59 @@ TEST_F(ConfTest, ClosingFreesBlocksStillWaiting) {
   VHD_CloseInstance(kVhd);  // TearDown checks every block came back
 }
 
-// Blocks sent where no path leads are dropped; whether or not copies of them are made, the pools
-// end as the copies would leave them: every block back, each low-water mark one block lower.
-TEST_F(ConfTest, BlocksSentWhereNoPathLeadsLeaveThePoolsAsTheirCopiesWould) {
+// Blocks sent where no path leads, or to a hardware port that does not play their band, are
+// dropped; whether or not copies of them are made, the pools end as the copies would leave them:
+// every dropped block back, each low-water mark one block below what the played blocks hold.
+TEST_F(ConfTest, BlocksDroppedOnTheirWayLeaveThePoolsAsTheirCopiesWould) {
+  const auto markLowWater = [] {
+    for (MEM_BufPool* pool : {&QRN_gHapiMsgBufPool, &QRN_gHapiExtDataBufPool}) pool->lowWaterMark = pool->numFreeBuf;
+  };
   ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_GATEWAY_VHD), 1);
   tick();
-  for (MEM_BufPool* pool : {&QRN_gHapiMsgBufPool, &QRN_gHapiExtDataBufPool}) {
-    pool->lowWaterMark = pool->numFreeBuf;
-  }
-  const PoolCounts before = poolCounts();
+  markLowWater();
+  PoolCounts before = poolCounts();
   tick(3);
   EXPECT_EQ(poolCounts(), before);
   EXPECT_EQ(QRN_gHapiMsgBufPool.lowWaterMark, before.msgFree - 1);
   EXPECT_EQ(QRN_gHapiExtDataBufPool.lowWaterMark, before.extFree - 1);
+  VHD_CloseInstance(kVhd);
+
+  // A wideband channel sends one low-band and two high-band blocks a frame: a narrowband port plays
+  // the low band, a wideband one the high band. Towards two ports a block is duplicated, and a
+  // dropped one's copies are in use together: two message records, one shared data block.
+  struct Case {
+    std::vector<unsigned> widebandPorts, narrowbandPorts;
+    int msgHeld, extHeld, msgBrief, extBrief;  // per 3 frames held; at once for a dropped block
+  };
+  const Case cases[] = {{{}, {3}, 3, 3, 1, 1}, {{3}, {}, 6, 6, 0, 0}, {{}, {3, 4}, 6, 3, 2, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.msgHeld * 10 + c.extHeld);
+    ASSERT_EQ(VHD_OpenInstance(kVhd, HAPI_CONFERENCE_VHD), 1);
+    std::vector<unsigned> ports;
+    for (const bool wide : {false, true}) {
+      for (unsigned port : wide ? c.widebandPorts : c.narrowbandPorts) {
+        halShimCfgDevice(port, 1, wide);
+        ASSERT_EQ(SWB_ConnectSimplex(SWB_Port{kVhd, HAPI_SWB_TOS, 0}, SWB_Port{static_cast<uint16_t>(port), HAPI_SWB_TOS, 0}), 1);
+        ports.push_back(port);
+      }
+    }
+    halShimProcessMessagesInHal();  // the connections' flushes of the ports
+    tick();
+    for (unsigned port : ports) halShimSendFlushInfo(port, HALSHIM_FLUSH_CMD, 0);
+    markLowWater();
+    before = poolCounts();
+    tick(3);
+    int queued = 0;
+    for (unsigned port : ports) queued += static_cast<int>(gHalShimDevices[port].egressPort.dataQ.count);
+    EXPECT_EQ(queued, c.msgHeld);
+    EXPECT_EQ(QRN_gHapiMsgBufPool.numFreeBuf, before.msgFree - c.msgHeld);
+    EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, before.extFree - c.extHeld);
+    EXPECT_EQ(QRN_gHapiMsgBufPool.lowWaterMark, before.msgFree - c.msgHeld - c.msgBrief);
+    EXPECT_EQ(QRN_gHapiExtDataBufPool.lowWaterMark, before.extFree - c.extHeld - c.extBrief);
+    VHD_CloseInstance(kVhd);
+    halShimProcessMessagesInHal();  // the ports let go of what they held
+    for (unsigned port : ports) halShimCfgDevice(port, 0, 0);
+  }
 }
 
 TEST_F(ConfTest, SendsTheLowBandAndTheHighBandWhenTheChannelHasOne) {
