@@ -226,7 +226,7 @@ __attribute__((always_inline)) inline void vcEq2T3Update(int32_t* cr, int32_t* c
   vcEq2T3UpdatePlain(cr + i, ci + i, xr + 2 * i, xi + 2 * i, n - i, e, step);
 }
 #if defined(VC_HAVE_AVX2_KERNELS)
-// The 2T/3 equaliser with AVX2, eight taps a vector: the taps are read whole (32-bit) and the
+// The 2T/3 equaliser's steps with AVX2, eight taps a vector: the taps are read whole (32-bit) and the
 // lines' every other sample lies in the high half of each 32-bit lane with zero below it, so
 // that one multiply-add gives the tap's high half times the sample (the low half meets the zero)
 // without packing either side to 16 bits first. The same products, wrapping the same way.
@@ -268,31 +268,6 @@ __attribute__((target("avx2"), always_inline)) inline __m256i vcEqTaps8(const in
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
 }
 
-// vcEq2T3DotPlain's sums. This and vcEq2T3UpdateAvx2 are inlined into their callers, which must
-// be compiled for AVX2 themselves.
-__attribute__((target("avx2"), always_inline)) inline void vcEq2T3DotAvx2(const int32_t* cr, const int32_t* ci,
-                                                                          const int16_t* xr, const int16_t* xi, int n,
-                                                                          uint32_t* re, uint32_t* im) {
-  __m256i accRe = _mm256_setzero_si256(), accIm = _mm256_setzero_si256();
-  int i = 0;
-  for (; vcEqWideFits(i, 8, n); i += 8)
-    vcEq2T3DotStep(vcEqTaps8(cr + i), vcEqTaps8(ci + i), vcEqEvenHigh8(xr + 2 * i, i, n),
-                   vcEqEvenHigh8(xi + 2 * i, i, n), &accRe, &accIm);
-  __m128i re4 = _mm_add_epi32(_mm256_castsi256_si128(accRe), _mm256_extracti128_si256(accRe, 1));
-  __m128i im4 = _mm_add_epi32(_mm256_castsi256_si128(accIm), _mm256_extracti128_si256(accIm, 1));
-  if (vcEqWideFits(i, 4, n)) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ci + i));
-    const __m128i r = vcEqEvenHigh4(xr + 2 * i, i, n), q = vcEqEvenHigh4(xi + 2 * i, i, n);
-    vcEq2T3DotStep(a, b, r, q, &re4, &im4);
-    i += 4;
-  }
-  uint32_t r, q;
-  vcEq2T3DotPlain(cr + i, ci + i, xr + 2 * i, xi + 2 * i, n - i, &r, &q);
-  *re = vcEqSum4(re4) + r;
-  *im = vcEqSum4(im4) + q;
-}
-
 // One step's tap update: gr = xr er + xi ei into the taps at cr, gi = xr ei - xi er at ci, shifted
 // (left by count, or right when !left). er, ei: each multiplier in the high half of every lane.
 template <typename V>
@@ -315,7 +290,7 @@ __attribute__((target("avx2"), always_inline)) inline void vcEq2T3UpdateStep(int
   }
 }
 
-// vcEq2T3UpdatePlain's taps.
+// vcEq2T3UpdatePlain's taps. Inlined into its callers, which must be compiled for AVX2 themselves.
 __attribute__((target("avx2"), always_inline)) inline void vcEq2T3UpdateAvx2(int32_t* cr, int32_t* ci,
                                                                              const int16_t* xr, const int16_t* xi,
                                                                              int n, VCZCOMPLEX e, int step) {
