@@ -244,13 +244,6 @@ __attribute__((target("avx2"), always_inline)) inline __m256i eightOn(__m256i lo
   return _mm256_alignr_epi8(high, low, 2 * kLanes);
 }
 
-// vcfdecimat2T3's shifts and low-pass on lines of known lengths, for kM new mixer samples a
-// symbol (`mixed`: the real line's in the low half's first lanes, the imaginary line's in the high
-// half's) after 16 of low-pass history, and T/3 lines of kT3 samples. The shifted lines are put
-// together in registers and the low-pass reads them there: read back from memory just after the
-// new samples' stores, they would wait for those stores. Each line is stored in the pieces its
-// readers take: the mixer's as 0-7, 8-15 and its last eight; the T/3 line's in eights from 0 and
-// its last eight, as the equaliser and the carrier detector read it.
 // The T/3 lines after a symbol's shift, as they were stored: body[j] holds samples 8j to 8j + 7
 // (the real line's in the low half, the imaginary line's in the high half), last the line's last
 // eight.
@@ -260,6 +253,14 @@ struct T3Lines {
   __m256i last;
 };
 
+// vcfdecimat2T3's shifts and low-pass on lines of known lengths, for kM new mixer samples a
+// symbol (`mixed`: the real line's in the low half's first lanes, the imaginary line's in the high
+// half's) after 16 of low-pass history, and T/3 lines of kT3 samples. The shifted lines are put
+// together in registers and the low-pass reads them there: read back from memory just after the
+// new samples' stores, they would wait for those stores. Each line is stored in the pieces its
+// readers take: the mixer's as 0-7, 8-15 and its last eight; the T/3 line's in eights from 0 and
+// its last eight, as the equaliser and the carrier detector read it. It hands back the T/3 lines'
+// pieces, for an output taken from them at once.
 template <int kM, int kT3>
 __attribute__((target("avx2"), always_inline)) inline T3Lines<kT3> shiftAndFilterAvx2(VCZEQPARM2T3* eq,
                                                                                       __m256i mixed) {
@@ -313,8 +314,9 @@ __attribute__((target("avx2"), always_inline)) inline T3Lines<23> decimateSixLin
 __attribute__((target("avx2"))) void decimateSixAvx2(VCZEQPARM2T3* eq, const int16_t* in) { decimateSixLines(eq, in); }
 
 // vcEq2T3DotPlain's sums over the twelve taps of the V.27ter lines, taken from the lines as the
-// decimation leaves them in registers (each sample 2k in the high half of lane k, as in
-// vcEq2T3DotAvx2): read back from memory, they would wait for the stores just made.
+// decimation leaves them in registers (each sample 2k in the high half of lane k, as the
+// equaliser's AVX2 steps take them): read back from memory, they would wait for the stores just
+// made.
 __attribute__((target("avx2"), always_inline)) inline void dotSixLines(const T3Lines<23>& lines, const int32_t* cr,
                                                                       const int32_t* ci, uint32_t* re, uint32_t* im) {
   const __m256i xr = _mm256_slli_epi32(_mm256_permute2x128_si256(lines.body[0], lines.body[1], 0x20), 16);

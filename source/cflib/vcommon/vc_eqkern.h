@@ -234,8 +234,8 @@ __attribute__((always_inline)) inline void vcEq2T3Update(int32_t* cr, int32_t* c
 // Lane k's high half sample 2k of the line from x, its low half zero, for a line of 2 n - 1
 // samples with x at sample 2i: from the samples at x moved up where those reads (to sample 2w - 1
 // for w lanes) stay inside the line, else from those before x masked (past the line's start; they
-// end at 2w - 2). The eight are read as two halves, from x and x + 8: the demodulator has just
-// stored the line in those pieces, and a read across two stores would wait for both to land.
+// end at 2w - 2). The eight are read as two halves, from x and x + 8: the decimator stores the
+// line in those pieces, and a read across two stores would wait for both to land.
 __attribute__((target("avx2"), always_inline)) inline __m256i vcEqLoadHalves(const int16_t* p) {
   return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
                                  _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), 1);
