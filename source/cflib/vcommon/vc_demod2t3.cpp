@@ -244,15 +244,26 @@ __attribute__((target("avx2"), always_inline)) inline __m256i eightOn(__m256i lo
   return _mm256_alignr_epi8(high, low, 2 * kLanes);
 }
 
+// The T/3 lines after a symbol's shift, as they were stored: body[j] holds samples 8j to 8j + 7
+// (the real line's in the low half, the imaginary line's in the high half), last the line's last
+// eight.
+template <int kT3>
+struct T3Lines {
+  __m256i body[(kT3 - 3) / 8];
+  __m256i last;
+};
+
 // vcfdecimat2T3's shifts and low-pass on lines of known lengths, for kM new mixer samples a
 // symbol (`mixed`: the real line's in the low half's first lanes, the imaginary line's in the high
 // half's) after 16 of low-pass history, and T/3 lines of kT3 samples. The shifted lines are put
 // together in registers and the low-pass reads them there: read back from memory just after the
 // new samples' stores, they would wait for those stores. Each line is stored in the pieces its
 // readers take: the mixer's as 0-7, 8-15 and its last eight; the T/3 line's in eights from 0 and
-// its last eight, as the equaliser and the carrier detector read it.
+// its last eight, as the equaliser and the carrier detector read it. It hands back the T/3 lines'
+// pieces, for an output taken from them at once.
 template <int kM, int kT3>
-__attribute__((target("avx2"), always_inline)) inline void shiftAndFilterAvx2(VCZEQPARM2T3* eq, __m256i mixed) {
+__attribute__((target("avx2"), always_inline)) inline T3Lines<kT3> shiftAndFilterAvx2(VCZEQPARM2T3* eq,
+                                                                                      __m256i mixed) {
   constexpr int kHalf = 16 + kM + 1, kLast = kHalf - 8, kStep = kM / 3;
   static_assert(kM == 3 || kM == 6, "the low-pass steps by one or two samples");
   int16_t* re = eq->fltMemp;
@@ -275,14 +286,15 @@ __attribute__((target("avx2"), always_inline)) inline void shiftAndFilterAvx2(VC
   int16_t* t3re = eq->eqT3Memp;
   int16_t* t3im = t3re + kT3;
   // unrolled, so that the shifted pieces stay in registers between their loads and stores
-  __m256i body[kBody];
+  T3Lines<kT3> lines;
 #pragma GCC unroll 8
-  for (int j = 0; j < kBody; ++j) body[j] = loadTwo(t3re + 3 + 8 * j, t3im + 3 + 8 * j);
-  const __m256i last = _mm256_alignr_epi8(out, loadTwo(t3re + kT3 - 8, t3im + kT3 - 8), 6);
+  for (int j = 0; j < kBody; ++j) lines.body[j] = loadTwo(t3re + 3 + 8 * j, t3im + 3 + 8 * j);
+  lines.last = _mm256_alignr_epi8(out, loadTwo(t3re + kT3 - 8, t3im + kT3 - 8), 6);
 #pragma GCC unroll 8
-  for (int j = 0; j < kBody; ++j) storeTwo(t3re + 8 * j, t3im + 8 * j, body[j]);
-  storeTwo(t3re + kT3 - 8, t3im + kT3 - 8, last);
+  for (int j = 0; j < kBody; ++j) storeTwo(t3re + 8 * j, t3im + 8 * j, lines.body[j]);
+  storeTwo(t3re + kT3 - 8, t3im + kT3 - 8, lines.last);
   eq->newestHalfMag = halfMagnitudes3Avx2(out);
+  return lines;
 }
 
 // The V.27ter lines: six samples a symbol, twelve taps. Its carriers turn by multiples of 4096.
@@ -291,11 +303,36 @@ bool decimatesSix(const VCZEQPARM2T3& eq) {
          ((eq.phase | static_cast<uint16_t>(eq.phaseDelta)) & 4095) == 0;
 }
 
-__attribute__((target("avx2"))) void decimateSixAvx2(VCZEQPARM2T3* eq, const int16_t* in) {
+__attribute__((target("avx2"), always_inline)) inline T3Lines<23> decimateSixLines(VCZEQPARM2T3* eq,
+                                                                                  const int16_t* in) {
   const uint16_t delta = static_cast<uint16_t>(eq->phaseDelta);
   const __m256i mixed = mixSixTurning(in, eq->phase >> 12, delta >> 12);
   eq->phase = static_cast<uint16_t>(eq->phase + 6 * delta);
-  shiftAndFilterAvx2<6, 2 * 11 + 1>(eq, mixed);
+  return shiftAndFilterAvx2<6, 2 * 11 + 1>(eq, mixed);
+}
+
+__attribute__((target("avx2"))) void decimateSixAvx2(VCZEQPARM2T3* eq, const int16_t* in) { decimateSixLines(eq, in); }
+
+// vcEq2T3DotPlain's sums over the twelve taps of the V.27ter lines, taken from the lines as the
+// decimation leaves them in registers (each sample 2k in the high half of lane k, as the
+// equaliser's AVX2 steps take them): read back from memory, they would wait for the stores just
+// made.
+__attribute__((target("avx2"), always_inline)) inline void dotSixLines(const T3Lines<23>& lines, const int32_t* cr,
+                                                                      const int32_t* ci, uint32_t* re, uint32_t* im) {
+  const __m256i xr = _mm256_slli_epi32(_mm256_permute2x128_si256(lines.body[0], lines.body[1], 0x20), 16);
+  const __m256i xi = _mm256_slli_epi32(_mm256_permute2x128_si256(lines.body[0], lines.body[1], 0x31), 16);
+  __m256i accRe = _mm256_setzero_si256(), accIm = _mm256_setzero_si256();
+  vcEq2T3DotStep(vcEqTaps8(cr), vcEqTaps8(ci), xr, xi, &accRe, &accIm);
+  // taps 8 to 11 from the last eight, samples 15 to 22
+  const __m128i high = _mm_set1_epi32(-65536);
+  const __m128i xr4 = _mm_and_si128(_mm256_castsi256_si128(lines.last), high);
+  const __m128i xi4 = _mm_and_si128(_mm256_extracti128_si256(lines.last, 1), high);
+  __m128i re4 = _mm_add_epi32(_mm256_castsi256_si128(accRe), _mm256_extracti128_si256(accRe, 1));
+  __m128i im4 = _mm_add_epi32(_mm256_castsi256_si128(accIm), _mm256_extracti128_si256(accIm, 1));
+  vcEq2T3DotStep(_mm_loadu_si128(reinterpret_cast<const __m128i*>(cr + 8)),
+                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(ci + 8)), xr4, xi4, &re4, &im4);
+  *re = vcEqSum4(re4);
+  *im = vcEqSum4(im4);
 }
 
 // The V.29 lines: three samples a symbol, eighteen taps. Its carrier's step is no multiple of
@@ -430,15 +467,19 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
 
 namespace {
 
-__attribute__((always_inline)) inline void eqFilt2T3(const VCZDEMOD2T3* d, VCZCOMPLEX* out) {
-  const VCZEQPARM2T3& eq = d->eq;
-  const int t3 = t3Half(eq);
-  const int16_t* xr = eq.eqT3Memp;
-  const int16_t* xi = eq.eqT3Memp + t3;
-  const int32_t* cr = eq.eqp;
-  const int32_t* ci = eq.eqp + eq.eqlength + 1;
-  uint32_t re, im;
-  vcEq2T3Dot(cr, ci, xr, xi, eq.eqlength + 1, &re, &im);
+// The equaliser's taps and lines as its output's sums take them.
+struct Eq2T3Operands {
+  const int32_t *cr, *ci;
+  const int16_t *xr, *xi;
+  int n;
+};
+__attribute__((always_inline)) inline Eq2T3Operands eqOperands(const VCZEQPARM2T3& eq) {
+  return {eq.eqp, eq.eqp + eq.eqlength + 1, eq.eqT3Memp, eq.eqT3Memp + t3Half(eq), eq.eqlength + 1};
+}
+
+// The equaliser's output from its sums (by the wide or the baseline form): scaled, saturated and
+// turned by the carrier's phase.
+__attribute__((always_inline)) inline void eqOut2T3(const VCZDEMOD2T3* d, uint32_t re, uint32_t im, VCZCOMPLEX* out) {
   const int32_t fr = vcSat16(static_cast<int32_t>(re) >> 13), fi = vcSat16(static_cast<int32_t>(im) >> 13);
   const int32_t c = fxcos(static_cast<uint16_t>(d->car.qamRxPhase));
   const int32_t s = fxsin(static_cast<uint16_t>(d->car.qamRxPhase));
@@ -448,12 +489,40 @@ __attribute__((always_inline)) inline void eqFilt2T3(const VCZDEMOD2T3* d, VCZCO
   std::memcpy(out, &y, sizeof(y));
 }
 
+#if defined(VC_HAVE_AVX2_KERNELS)
+// A V.27ter symbol with AVX2: the lines' decimation and the output in one call, the output's sums
+// taken from the lines in registers. (V.29's eighteen taps keep the baseline forms: their last two
+// would go to the plain loop, which measured slower than the baseline's pair step.)
+__attribute__((target("avx2"))) void demodSixAvx2(VCZDEMOD2T3* d, const int16_t* in, VCZCOMPLEX* out) {
+  const Eq2T3Operands o = eqOperands(d->eq);
+  uint32_t re, im;
+  dotSixLines(decimateSixLines(&d->eq, in), o.cr, o.ci, &re, &im);
+  eqOut2T3(d, re, im, out);
+}
+
+// The V.27ter taps' update (twelve, a constant here: the steps laid out without the loop's tests).
+__attribute__((target("avx2"))) void updateTwelveAvx2(int32_t* cr, int32_t* ci, const int16_t* xr, const int16_t* xi,
+                                                      VCZCOMPLEX e, int step) {
+  vcEq2T3UpdateAvx2(cr, ci, xr, xi, 12, e, step);
+}
+#endif
+
 }  // namespace
 
 VCBDMSTATUS vcfDemod2T3(VCZRXMEM* r, VCZBUF* buf) {
   VCZDEMOD2T3* d = r->u.t2;
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcHaveAvx2() && decimatesSix(d->eq)) {
+    demodSixAvx2(d, buf->bufp, &r->pbeqout);
+    r->bbeqout = r->pbeqout;
+    return 0;
+  }
+#endif
   vcfdecimat2T3(&d->eq, buf->bufp);
-  eqFilt2T3(d, &r->pbeqout);
+  const Eq2T3Operands o = eqOperands(d->eq);
+  uint32_t re, im;
+  vcEq2T3Dot(o.cr, o.ci, o.xr, o.xi, o.n, &re, &im);
+  eqOut2T3(d, re, im, &r->pbeqout);
   r->bbeqout = r->pbeqout;
   return 0;
 }
@@ -482,8 +551,14 @@ VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
     const int16_t* xi = eq.eqT3Memp + t3;
     int32_t* cr = eq.eqp;
     int32_t* ci = eq.eqp + eq.eqlength + 1;
-    if (eq.stepsize > -32 && eq.stepsize < 32)
-      vcEq2T3Update(cr, ci, xr, xi, eq.eqlength + 1, e, eq.stepsize);
+    if (eq.stepsize > -32 && eq.stepsize < 32) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+      if (eq.eqlength == 11 && vcHaveAvx2())
+        updateTwelveAvx2(cr, ci, xr, xi, e, eq.stepsize);
+      else
+#endif
+        vcEq2T3Update(cr, ci, xr, xi, eq.eqlength + 1, e, eq.stepsize);
+    }
   }
   const VCZCOMPLEX* soft = (eq.eqstate & 0x4000) ? &r->dpout1 : &r->bbeqout;
   vcfCarrierRec(soft, &r->dpout1, &d->car);

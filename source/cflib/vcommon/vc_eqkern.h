@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "vc_dot_avx2.h"
 #include "vc_types.h"
 
 // re = sum of (cr[i] >> 16) * x[-i], im likewise with ci, for i < n.
@@ -224,6 +225,91 @@ __attribute__((always_inline)) inline void vcEq2T3Update(int32_t* cr, int32_t* c
   }
   vcEq2T3UpdatePlain(cr + i, ci + i, xr + 2 * i, xi + 2 * i, n - i, e, step);
 }
+#if defined(VC_HAVE_AVX2_KERNELS)
+// The 2T/3 equaliser's steps with AVX2, eight taps a vector: the taps are read whole (32-bit) and the
+// lines' every other sample lies in the high half of each 32-bit lane with zero below it, so
+// that one multiply-add gives the tap's high half times the sample (the low half meets the zero)
+// without packing either side to 16 bits first. The same products, wrapping the same way.
+
+// Lane k's high half sample 2k of the line from x, its low half zero, for a line of 2 n - 1
+// samples with x at sample 2i: from the samples at x moved up where those reads (to sample 2w - 1
+// for w lanes) stay inside the line, else from those before x masked (past the line's start; they
+// end at 2w - 2). The eight are read as two halves, from x and x + 8: the decimator stores the
+// line in those pieces, and a read across two stores would wait for both to land.
+__attribute__((target("avx2"), always_inline)) inline __m256i vcEqLoadHalves(const int16_t* p) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), 1);
+}
+__attribute__((target("avx2"), always_inline)) inline __m256i vcEqEvenHigh8(const int16_t* x, int i, int n) {
+  if (i + 8 < n) return _mm256_slli_epi32(vcEqLoadHalves(x), 16);
+  return _mm256_and_si256(vcEqLoadHalves(x - 1), _mm256_set1_epi32(-65536));
+}
+__attribute__((target("avx2"), always_inline)) inline __m128i vcEqEvenHigh4(const int16_t* x, int i, int n) {
+  if (i + 4 < n) return _mm_slli_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)), 16);
+  return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x - 1)), _mm_set1_epi32(-65536));
+}
+
+// Whether w taps from i can be taken by vcEqEvenHigh8 or 4 (the reads before x only after the start).
+inline bool vcEqWideFits(int i, int w, int n) { return i + w < n || (i > 0 && i + w <= n); }
+
+// One step's sums: a xr - b xi into *re, b xr + a xi into *im (a, b the taps, xr, xi the lines).
+template <typename V>
+__attribute__((target("avx2"), always_inline)) inline void vcEq2T3DotStep(V a, V b, V xr, V xi, V* re, V* im) {
+  if constexpr (sizeof(V) == 32) {
+    *re = _mm256_add_epi32(*re, _mm256_sub_epi32(_mm256_madd_epi16(a, xr), _mm256_madd_epi16(b, xi)));
+    *im = _mm256_add_epi32(*im, _mm256_add_epi32(_mm256_madd_epi16(b, xr), _mm256_madd_epi16(a, xi)));
+  } else {
+    *re = _mm_add_epi32(*re, _mm_sub_epi32(_mm_madd_epi16(a, xr), _mm_madd_epi16(b, xi)));
+    *im = _mm_add_epi32(*im, _mm_add_epi32(_mm_madd_epi16(b, xr), _mm_madd_epi16(a, xi)));
+  }
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256i vcEqTaps8(const int32_t* c) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
+}
+
+// One step's tap update: gr = xr er + xi ei into the taps at cr, gi = xr ei - xi er at ci, shifted
+// (left by count, or right when !left). er, ei: each multiplier in the high half of every lane.
+template <typename V>
+__attribute__((target("avx2"), always_inline)) inline void vcEq2T3UpdateStep(int32_t* cr, int32_t* ci, V xr, V xi,
+                                                                             V er, V ei, bool left, __m128i count) {
+  if constexpr (sizeof(V) == 32) {
+    const __m256i gr = _mm256_add_epi32(_mm256_madd_epi16(xr, er), _mm256_madd_epi16(xi, ei));
+    const __m256i gi = _mm256_sub_epi32(_mm256_madd_epi16(xr, ei), _mm256_madd_epi16(xi, er));
+    auto* pr = reinterpret_cast<__m256i*>(cr);
+    auto* pi = reinterpret_cast<__m256i*>(ci);
+    const __m256i dr = left ? _mm256_sll_epi32(gr, count) : _mm256_sra_epi32(gr, count);
+    const __m256i di = left ? _mm256_sll_epi32(gi, count) : _mm256_sra_epi32(gi, count);
+    _mm256_storeu_si256(pr, _mm256_add_epi32(_mm256_loadu_si256(pr), dr));
+    _mm256_storeu_si256(pi, _mm256_add_epi32(_mm256_loadu_si256(pi), di));
+  } else {
+    const __m128i gr = _mm_add_epi32(_mm_madd_epi16(xr, er), _mm_madd_epi16(xi, ei));
+    const __m128i gi = _mm_sub_epi32(_mm_madd_epi16(xr, ei), _mm_madd_epi16(xi, er));
+    vcEqAdd4(cr, left ? _mm_sll_epi32(gr, count) : _mm_sra_epi32(gr, count));
+    vcEqAdd4(ci, left ? _mm_sll_epi32(gi, count) : _mm_sra_epi32(gi, count));
+  }
+}
+
+// vcEq2T3UpdatePlain's taps. Inlined into its callers, which must be compiled for AVX2 themselves.
+__attribute__((target("avx2"), always_inline)) inline void vcEq2T3UpdateAvx2(int32_t* cr, int32_t* ci,
+                                                                             const int16_t* xr, const int16_t* xi,
+                                                                             int n, VCZCOMPLEX e, int step) {
+  const bool left = step >= 0;
+  const __m128i count = _mm_cvtsi32_si128(left ? step : -step);
+  const __m256i er = _mm256_set1_epi32(static_cast<int32_t>(uint32_t{static_cast<uint16_t>(e.real)} << 16));
+  const __m256i ei = _mm256_set1_epi32(static_cast<int32_t>(uint32_t{static_cast<uint16_t>(e.imag)} << 16));
+  int i = 0;
+  for (; vcEqWideFits(i, 8, n); i += 8)
+    vcEq2T3UpdateStep(cr + i, ci + i, vcEqEvenHigh8(xr + 2 * i, i, n), vcEqEvenHigh8(xi + 2 * i, i, n), er, ei, left,
+                      count);
+  if (vcEqWideFits(i, 4, n)) {
+    const __m128i r = vcEqEvenHigh4(xr + 2 * i, i, n), q = vcEqEvenHigh4(xi + 2 * i, i, n);
+    vcEq2T3UpdateStep(cr + i, ci + i, r, q, _mm256_castsi256_si128(er), _mm256_castsi256_si128(ei), left, count);
+    i += 4;
+  }
+  vcEq2T3UpdatePlain(cr + i, ci + i, xr + 2 * i, xi + 2 * i, n - i, e, step);
+}
+#endif
 #else
 inline void vcEqDot(const int32_t* cr, const int32_t* ci, const int16_t* x, int n, uint32_t* re, uint32_t* im) {
   vcEqDotPlain(cr, ci, x, n, re, im);

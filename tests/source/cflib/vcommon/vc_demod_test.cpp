@@ -94,18 +94,34 @@ struct Eq2T3 {
 // multiples of 4096; V.29: three) give the plain forms' bits symbol after symbol: mixer and T/3
 // lines, phase, and the carrier detector's level of the newest three T/3 samples, which is that of
 // the line's end in both (full-scale input: magnitudes of -32768, sums that saturate).
+// Then the whole symbol, lines, equaliser output and tap update, from full-range taps, through
+// gear rows that shift the update both ways.
 TEST(VcEqualiser, DecimatorsGiveThePlainFormsBitsAndTheCarrierLevel) {
+  static const VCZGS gears[] = {{60, -9, 300, 800, 0}, {60, 3, 300, 800, 0}, {-1, -20, 300, 800, 0}};
   struct Lines {
-    VCZEQPARM2T3 eq{};
+    VCZDEMOD2T3 d{};
+    VCZEQPARM2T3& eq = d.eq;
+    VCZRXMEM r{};
     int16_t mixer[2 * 23]{}, t3[2 * 35]{};
+    int32_t coeff[2 * 18]{};
     Lines(int16_t m, int16_t phaseDelta, int16_t eqlength) {
       eq.fltMemp = mixer;
       eq.eqT3Memp = t3;
-      eq.m = m;
-      eq.fltMemLen = 16;
-      eq.phaseDelta = phaseDelta;
-      eq.eqlength = eqlength;
-      eq.lpfFunc = vcT3LPF;
+      eq.eqp = coeff;
+      const VCZ2T3INIT init{m, 16, phaseDelta, eqlength, vcT3LPF, gears};
+      vcfDemodInit2T3(&d, &init);
+      r.u.t2 = &d;
+      std::mt19937 taps(7);
+      for (auto& c : coeff) c = int32_t(taps());
+    }
+    // one symbol through the demodulator and the update, with the AVX2 forms or without
+    void symbol(int16_t* in, VCZCOMPLEX reference, bool wide) {
+      VCZBUF buf{in, in, in + eq.m};
+      vcAllowAvx2(wide);
+      vcfDemod2T3(&r, &buf);
+      r.dpout1 = reference;
+      vcfRxupd2T3(&r, &buf);
+      vcAllowAvx2(true);
     }
   };
   struct Case {
@@ -120,10 +136,13 @@ TEST(VcEqualiser, DecimatorsGiveThePlainFormsBitsAndTheCarrierLevel) {
     for (int s = 0; s < 400; ++s) {
       int16_t in[6];
       for (auto& v : in) v = s % 50 < 10 ? int16_t(-32768 + int(rng() % 3)) : int16_t(int16_t(rng()) >> (s % 3 * 5));
-      vcAllowAvx2(false);
-      vcfdecimat2T3(&plain.eq, in);
-      vcAllowAvx2(true);
-      vcfdecimat2T3(&wide.eq, in);
+      const VCZCOMPLEX reference{int16_t(rng()), int16_t(rng())};
+      plain.symbol(in, reference, false);
+      wide.symbol(in, reference, true);
+      ASSERT_EQ(wide.r.pbeqout.real, plain.r.pbeqout.real) << c.m << " symbol " << s;
+      ASSERT_EQ(wide.r.pbeqout.imag, plain.r.pbeqout.imag) << c.m << " symbol " << s;
+      ASSERT_TRUE(std::equal(wide.coeff, wide.coeff + 2 * (c.eqlength + 1), plain.coeff)) << c.m << " symbol " << s;
+      ASSERT_EQ(wide.d.car.qamRxPhase, plain.d.car.qamRxPhase) << c.m << " symbol " << s;
       ASSERT_EQ(std::vector<int16_t>(wide.mixer, wide.mixer + 2 * (16 + c.m + 1)),
                 std::vector<int16_t>(plain.mixer, plain.mixer + 2 * (16 + c.m + 1))) << c.m << " symbol " << s;
       ASSERT_EQ(std::vector<int16_t>(wide.t3, wide.t3 + 2 * half), std::vector<int16_t>(plain.t3, plain.t3 + 2 * half))

@@ -84,6 +84,12 @@ std::vector<int16_t> fullScale(std::mt19937& rng, size_t n) {
   return v;
 }
 
+// The 2T/3 equaliser's AVX2 update is inlined into callers compiled for AVX2.
+static __attribute__((target("avx2"))) void eq2T3UpdateAvx2(int32_t* cr, int32_t* ci, const int16_t* xr, const int16_t* xi,
+                                                     int n, VCZCOMPLEX e, int step) {
+  vcEq2T3UpdateAvx2(cr, ci, xr, xi, n, e, step);
+}
+
 TEST(VcArith, WideKernelsGiveThePlainFormsBitsAtFullScale) {
   std::mt19937 rng(3);
   for (int trial = 0; trial < 400; ++trial) {
@@ -151,13 +157,19 @@ TEST(VcArith, WideKernelsGiveThePlainFormsBitsAtFullScale) {
     std::vector<int16_t> lines = fullScale(rng, size_t(2 * (2 * taps2 - 1)));
     const int16_t* xr = lines.data();
     const int16_t* xi = lines.data() + 2 * taps2 - 1;
-    vcEq2T3Dot(cr.data(), ci.data(), xr, xi, taps2, &re, &im);
     vcEq2T3DotPlain(cr.data(), ci.data(), xr, xi, taps2, &rePlain, &imPlain);
+    vcEq2T3Dot(cr.data(), ci.data(), xr, xi, taps2, &re, &im);
     ASSERT_EQ(re, rePlain) << taps2;
     ASSERT_EQ(im, imPlain) << taps2;
     const int step = trial % 63 - 31;
-    vcEq2T3Update(cr.data(), ci.data(), xr, xi, taps2, e, step);
     vcEq2T3UpdatePlain(cr2.data(), ci2.data(), xr, xi, taps2, e, step);
+    if (vcHaveAvx2()) {
+      auto crWide = cr, ciWide = ci;
+      eq2T3UpdateAvx2(crWide.data(), ciWide.data(), xr, xi, taps2, e, step);
+      ASSERT_EQ(crWide, cr2) << taps2 << " step " << step;
+      ASSERT_EQ(ciWide, ci2) << taps2 << " step " << step;
+    }
+    vcEq2T3Update(cr.data(), ci.data(), xr, xi, taps2, e, step);
     ASSERT_EQ(cr, cr2) << taps2 << " step " << step;
     ASSERT_EQ(ci, ci2) << taps2 << " step " << step;
     const uint32_t word = rng() & rng();
