@@ -245,11 +245,13 @@ void playOut(T38ZLOCLMEM* m) {
     uint8_t ifp[T38_MAX_IFP + 1];
     const int octets = got > 2 ? std::min(2 * (got - 2), T38_MAX_IFP) : 0;
     t38egr_ifp_unpack(ifp, words + 2, octets);
-    // the record holds whole words: the packet's own walk says where it ends; one that does not
-    // play is refused and its frame is lost
-    bool played = false;
-    for (int len = octets; len >= octets - 1 && len > 0 && !played; --len)
-      if (t38fIFPcheck(ifp, len) == len) played = t38fIFPpktToHapiPkt(ifp, len, sendRelay, &out);
+    // the record holds whole words: the packet's own walk says where it ends (in its last word or
+    // one octet before, the pad); one that does not play is refused and its frame is lost. A walk
+    // that ends inside the octets ends there whatever follows, so one walk over all of them
+    // finds the end.
+    const int walked = octets > 0 ? t38fIFPcheck(ifp, octets) : -1;
+    const bool played = walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
+    if (played) t38fWalkedIFPtoHapiPkt(ifp, sendRelay, &out);
     if (!played) {
       ++m->rx.invalidIFPCount;
       m->lossInFrame = true;
