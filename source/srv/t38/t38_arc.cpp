@@ -1,5 +1,6 @@
 // The T.38 service's record, commands and per-frame work.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "lhapi.h"
@@ -196,6 +197,22 @@ uint8_t frameEndAfterLoss(T38ZLOCLMEM* m, uint8_t code) {
   return code;
 }
 
+// `pairs` pairs of octets two to a word, the first in the high half: on a little-endian host four
+// words read at once with the octets of each swapped.
+void packHighFirst(uint16_t* __restrict words, const uint8_t* __restrict octets, int pairs) {
+  int k = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kLow = 0x00FF00FF00FF00FFull;
+    for (; k + 4 <= pairs; k += 4) {
+      uint64_t four;
+      std::memcpy(&four, octets + 2 * k, sizeof(four));
+      four = ((four >> 8) & kLow) | ((four & kLow) << 8);
+      std::memcpy(words + k, &four, sizeof(four));
+    }
+  }
+  for (; k < pairs; ++k) words[k] = static_cast<uint16_t>((octets[2 * k] << 8) | octets[2 * k + 1]);
+}
+
 void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   auto* out = static_cast<RelayOut*>(user);
   T38ZLOCLMEM* m = out->m;
@@ -214,8 +231,7 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   hdr->payloadTimeStampLow = m->egressTimeStamp++;
   uint16_t* payload = block + 4;
   payload[0] = static_cast<uint16_t>(n * 8);
-  // two octets to a word, the first in the high half
-  for (int i = 0; i + 1 < n; i += 2) payload[1 + i / 2] = static_cast<uint16_t>((octets[i] << 8) | octets[i + 1]);
+  packHighFirst(payload + 1, octets, n / 2);
   if (n & 1) payload[1 + n / 2] = static_cast<uint16_t>(octets[n - 1] << 8);
   hsfIbdSendExt(kRelayMask, 0, static_cast<uint16_t>(sizeof(HAPI_PKT_HDR) + payloadBytes), block);
 }
@@ -245,11 +261,13 @@ void playOut(T38ZLOCLMEM* m) {
     uint8_t ifp[T38_MAX_IFP + 1];
     const int octets = got > 2 ? std::min(2 * (got - 2), T38_MAX_IFP) : 0;
     t38egr_ifp_unpack(ifp, words + 2, octets);
-    // the record holds whole words: the packet's own walk says where it ends; one that does not
-    // play is refused and its frame is lost
-    bool played = false;
-    for (int len = octets; len >= octets - 1 && len > 0 && !played; --len)
-      if (t38fIFPcheck(ifp, len) == len) played = t38fIFPpktToHapiPkt(ifp, len, sendRelay, &out);
+    // the record holds whole words: the packet's own walk says where it ends (in its last word or
+    // one octet before, the pad); one that does not play is refused and its frame is lost. A walk
+    // that ends inside the octets ends there whatever follows, so one walk over all of them
+    // finds the end.
+    const int walked = octets > 0 ? t38fIFPcheck(ifp, octets) : -1;
+    const bool played = walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
+    if (played) t38fWalkedIFPtoHapiPkt(ifp, sendRelay, &out);
     if (!played) {
       ++m->rx.invalidIFPCount;
       m->lossInFrame = true;

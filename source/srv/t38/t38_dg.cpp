@@ -309,6 +309,16 @@ DG_DTGM* recOf(const EGR_IFP_PKT* p) {
 EGR_IFP_PKT* t38egr_ifp_getifpFromHandle(const DG_HDL* hdl) { return valid(hdl) ? pktOf(first(hdl)) : nullptr; }
 EGR_IFP_PKT* t38egr_ifp_QmPeekFront(const QMQUEUE* q) { return pktOf(dg_QmPeekFront(q)); }
 EGR_IFP_PKT* t38egr_ifp_QmPeekLink(const EGR_IFP_PKT* p) { return pktOf(dg_QmPeekLink(recOf(p))); }
+// Every incoming packet asks this of the whole queue, so it steps block by block instead of
+// record by record: a record's first block is the one whose length word is not 0 (a continuation
+// block's is, and a receive record holds at least its number and arrival time).
+EGR_IFP_PKT* t38egr_ifp_find(const QMQUEUE* q, uint16_t sequenceNum) {
+  for (MEM_BlockHdr* h = q->headPtr; h != nullptr; h = h->nextp) {
+    DG_DTGM* b = dataOf(h);
+    if (b->len != 0 && words(b)[0] == sequenceNum) return pktOf(b);
+  }
+  return nullptr;
+}
 void t38egr_ifp_QmInsert(QMQUEUE* q, DG_HDL* hdl, EGR_IFP_PKT* after) { dg_QmInsert(q, hdl, recOf(after)); }
 void t38egr_ifp_QmInsertFront(QMQUEUE* q, DG_HDL* hdl) { dg_QmInsertFront(q, hdl); }
 void t38egr_ifp_Enq(QMQUEUE* q, DG_HDL* hdl) { dg_enq(q, hdl); }

@@ -86,6 +86,8 @@ uint16_t t38egr_ifp_rd_arrivaltime(const EGR_IFP_PKT* pkt);
 EGR_IFP_PKT* t38egr_ifp_getifpFromHandle(const DG_HDL* hdl);
 EGR_IFP_PKT* t38egr_ifp_QmPeekFront(const QMQUEUE* queue);
 EGR_IFP_PKT* t38egr_ifp_QmPeekLink(const EGR_IFP_PKT* pkt);
+// The record numbered `sequenceNum` in the queue, or none.
+EGR_IFP_PKT* t38egr_ifp_find(const QMQUEUE* queue, uint16_t sequenceNum);
 void t38egr_ifp_QmInsert(QMQUEUE* queue, DG_HDL* hdl, EGR_IFP_PKT* after);
 void t38egr_ifp_QmInsertFront(QMQUEUE* queue, DG_HDL* hdl);
 void t38egr_ifp_Enq(QMQUEUE* queue, DG_HDL* hdl);

@@ -175,12 +175,17 @@ void emitChunks(T38RELAYSINK sink, void* user, uint8_t code, const uint8_t* data
 
 bool t38fIFPpktToHapiPkt(const uint8_t* ifp, int len, T38RELAYSINK sink, void* user) {
   if (!t38fIFPplayable(ifp, len) || sink == nullptr) return false;
+  t38fWalkedIFPtoHapiPkt(ifp, sink, user);
+  return true;
+}
+
+void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
   const uint8_t t0 = ifp[0];
   int value = (t0 & 0x20) ? (((t0 & 0x0F) << 2) | (ifp[1] >> 6)) : ((t0 >> 1) & 15);
   int p = (t0 & 0x20) ? 2 : 1;
   if ((t0 & 0x40) == 0) {
     sink(user, static_cast<uint8_t>(value <= 7 ? value : value + 2), nullptr, 0);
-    return true;
+    return;
   }
   const bool v21 = value == 0;
   const int base = v21 ? 18 : (value <= 4 ? value + 22 : value + 24);
@@ -237,6 +242,5 @@ bool t38fIFPpktToHapiPkt(const uint8_t* ifp, int len, T38RELAYSINK sink, void* u
       default: break;
     }
   }
-  return true;
 }
 

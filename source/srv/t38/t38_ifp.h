@@ -64,4 +64,6 @@ using T38RELAYSINK = void (*)(void* user, uint8_t code, const uint8_t* octets, i
 // into chunks of at most 84 octets followed by the status codes of its fields. Returns false when
 // the packet is malformed (nothing is handed out then).
 bool t38fIFPpktToHapiPkt(const uint8_t* ifp, int len, T38RELAYSINK sink, void* user);
+// The same for a packet already walked whole and found playable (t38fIFPwalkedPlayable).
+void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user);
 

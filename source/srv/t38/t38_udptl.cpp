@@ -70,7 +70,10 @@ int t38fIFPcheck(const uint8_t* ifp, int len) {
 }
 
 bool t38fIFPplayable(const uint8_t* ifp, int len) {
-  if (t38fIFPcheck(ifp, len) != len) return false;
+  return t38fIFPcheck(ifp, len) == len && t38fIFPwalkedPlayable(ifp);
+}
+
+bool t38fIFPwalkedPlayable(const uint8_t* ifp) {
   if (ifp[0] & 0x20) return false;  // extended types (V.8, V.33, V.34): no fax-relay code
   if ((ifp[0] & 0x40) == 0) return true;
   return ((ifp[0] >> 1) & 15) <= 8 && ifp[1] <= T38_MAX_PLAYABLE_FIELDS;
@@ -191,9 +194,7 @@ bool isIFPmissing(T38ZREORDER* rq, uint16_t s) {
   } else if (static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1) >= 500) {
     return false;  // already played out, or too far ahead
   }
-  for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p))
-    if (p->sequenceNum == s) return false;
-  return true;
+  return t38egr_ifp_find(&rq->egressPktq, s) == nullptr;
 }
 
 bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
@@ -290,10 +291,11 @@ void followSequence(T38ZREORDER* rq, uint16_t s) {
   t38fReorderStart(rq, rq->runFirst);
 }
 
-// Takes one IFP packet numbered s when it is missing; one the relay cannot play is refused.
+// Takes one IFP packet numbered s, which the datagram's walk found whole, when it is missing; one
+// the relay cannot play is refused.
 bool takeIFP(T38ZREORDER* rq, const uint8_t* ifp, uint16_t len, uint16_t s) {
   if (!isIFPmissing(rq, s)) return true;
-  if (!t38fIFPplayable(ifp, len)) {
+  if (!t38fIFPwalkedPlayable(ifp)) {
     ++rq->invalidIFPCount;
     return true;  // the number stays missing: a good copy in a later datagram still fills it
   }

@@ -33,6 +33,9 @@ constexpr int T38_MAX_PLAYABLE_FIELDS = 16;
 // or T.30 data of a root data type (V.21 to V.17 14400) with at most T38_MAX_PLAYABLE_FIELDS
 // fields. Other types have no fax-relay code; playing them as some other code would forge a frame.
 bool t38fIFPplayable(const uint8_t* ifp, int len);
+// The same for a packet already walked whole (t38fIFPcheck gave its length): its type and field
+// count only, so that a packet the datagram's walk took is not walked again.
+bool t38fIFPwalkedPlayable(const uint8_t* ifp);
 
 // Encodes one IFP packet: an indicator (`isData` false, type 0..15) or T.30 data of `type` with up
 // to two fields; returns its length, or -1 when it would not fit `cap` or exceed 127 octets.

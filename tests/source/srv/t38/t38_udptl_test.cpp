@@ -134,6 +134,22 @@ TEST(T38Udptl, SecondariesFillGapsAndOldOrFarPacketsAreNotMissing) {
   EXPECT_FALSE(isIFPmissing(&r.rq, 100));  // already played out
   EXPECT_TRUE(isIFPmissing(&r.rq, 600));   // 500 ahead: still taken
   EXPECT_FALSE(isIFPmissing(&r.rq, 601));  // 501 ahead: dropped
+  // a long packet's record runs over two pool blocks; the word that starts the second is no
+  // number, and a packet queued behind it is found
+  Received l;
+  l.rq.lastoutTimeStamp = 0x1200;
+  l.rq.isReorderQInitialized = true;
+  std::vector<uint8_t> data(86, 0x55);
+  data[69] = 0x34;  // octets 74 and 75 of the packet: the second block's first word
+  data[70] = 0x12;
+  const auto longPacket = ifpOf(true, 8, T4_NON_ECM, data, NO_DFS);
+  ASSERT_TRUE(enqueueIFP(&l.rq, longPacket.data(), int(longPacket.size()), 0x1201));
+  ASSERT_TRUE(enqueueIFP(&l.rq, dgs[0].data() + 3, 1, 0x1202));
+  EXPECT_EQ(l.rq.egressPktq.count, 3u);
+  EXPECT_TRUE(isIFPmissing(&l.rq, 0x1234));
+  EXPECT_FALSE(isIFPmissing(&l.rq, 0x1201));
+  EXPECT_FALSE(isIFPmissing(&l.rq, 0x1202));
+  EXPECT_TRUE(isIFPmissing(&l.rq, 0x1203));
 }
 
 // Datagrams numbered from `first` with the redundancy given, each an indicator.
