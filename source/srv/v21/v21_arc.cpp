@@ -1,6 +1,7 @@
 // The V.21 service's record, set-up and per-frame processing.
 #include <cstring>
 
+#include "dsputil.h"
 #include "qrn/qrn.h"
 #include "vhd/vhd_rest_hooks.h"
 #include "v21.h"
@@ -108,24 +109,12 @@ void offerEvents(V21LOCLMEM* m) {
   }
 }
 
-// `samples` (a multiple of four) all zero, seen eight bytes at a time.
-bool allZero(const int16_t* x, int samples) {
-  uint64_t any = 0;
-  const size_t bytes = static_cast<size_t>(samples) * sizeof(int16_t);
-  for (size_t k = 0; k < bytes; k += sizeof(uint64_t)) {
-    uint64_t word;
-    std::memcpy(&word, reinterpret_cast<const unsigned char*>(x) + k, sizeof(word));
-    any |= word;
-  }
-  return any == 0;
-}
-
 // Counts the zeros that end the window from the sub-tick's 40 new samples: a quiet line is then
 // known without reading the whole window (and a gain keeps zeros zero).
 void noteQuiet(V21LOCLMEM* m, const int16_t* fresh) {
   // all 40 zero; otherwise the zeros at the end, one by one
   int zeros = V21_SUBTICK;
-  if (!allZero(fresh, V21_SUBTICK)) {
+  if (!utilIsSilent(fresh, V21_SUBTICK)) {
     zeros = 0;
     while (fresh[V21_SUBTICK - 1 - zeros] == 0) ++zeros;
   }
@@ -168,9 +157,8 @@ void subTick(V21LOCLMEM* m, const int16_t* window, const int16_t* fresh, int ind
 // machines as they are, and the transmit frame silent. True when the frame was done so.
 bool quietFrame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
   const int subTicks = frame / V21_SUBTICK;
-  static_assert(V21_SUBTICK * sizeof(int16_t) % sizeof(uint64_t) == 0);
   if (subTicks == 0 || m->quietRun < V21_HISTORY + V21_SUBTICK || m->evq.woff != m->evq.roff) return false;
-  if (!v21RxAtRest(m) || !v21TxSilent(m) || !allZero(x, subTicks * V21_SUBTICK)) return false;
+  if (!v21RxAtRest(m) || !v21TxSilent(m) || !utilIsSilent(x, subTicks * V21_SUBTICK)) return false;
   m->lineQuiet = true;
   v21DetectTonesQuiet(m, subTicks);
   v21RxQuietSubTick(m);
