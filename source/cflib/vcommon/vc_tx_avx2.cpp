@@ -289,10 +289,6 @@ __attribute__((target("avx2"), always_inline)) inline __m128i pack8(__m256i v) {
   return _mm_packs_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
 }
 
-}  // namespace
-
-namespace {
-
 // The rotations of recent batches, each under the eight phases it was taken at. A carrier that
 // turns a whole number of times in one batch of eight symbols (V.27ter's and V.17's) or in three
 // (V.29's, nearly) starts its batches at one phase or at three, frame after frame: comparing the

@@ -53,10 +53,16 @@ bool channelQuiet(QRN_Socket* socket) {
   return socket->msgQ.headPtr == nullptr && !switchboardSource(socket->handle);
 }
 
+// Whether a mark was taken in the hooks in place now.
+template <class Mark>
+bool markOfTheseHooks(const Mark& mark) {
+  return mark.hooks == VHD_gRestHooks && mark.numHooks == VHD_gNumRestHooks;
+}
+
 bool restlessMarkHolds(const VHD_RestlessMark& mark, const QRN_Socket* socket,
                        const QRN_StackArchive& stack) {
-  return mark.hooks == VHD_gRestHooks && mark.numHooks == VHD_gNumRestHooks &&
-         mark.index < stack.numServices && socket->service[mark.index].archive == mark.archive;
+  return markOfTheseHooks(mark) && mark.index < stack.numServices &&
+         socket->service[mark.index].archive == mark.archive;
 }
 
 // Whether every service of the stack has a rest hook: a stack with one that has none never rests,
@@ -66,11 +72,7 @@ bool stackMayRest(VHD_Instance* slot, const QRN_Socket* socket) {
   const QRN_StackArchive* stack = socket->currStackArchive;
   if (stack == nullptr) return false;
   if (restlessMarkHolds(slot->restless, socket, *stack)) return false;
-  const VHD_RestfulMark& restful = slot->restful;
-  if (restful.stack == stack && restful.hooks == VHD_gRestHooks &&
-      restful.numHooks == VHD_gNumRestHooks) {
-    return true;
-  }
+  if (slot->restful.stack == stack && markOfTheseHooks(slot->restful)) return true;
   for (uint16_t i = 0; i < stack->numServices; ++i) {
     const HSFSRVARC* archive = socket->service[i].archive;
     if (archive == nullptr || hookOf(archive) == nullptr) {
