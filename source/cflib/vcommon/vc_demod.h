@@ -136,6 +136,13 @@ int vcf2T3MixerHalfLen(const VCZEQPARM2T3* eq);
 void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in);
 VCBDMSTATUS vcfDemod2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+// A run of V.27ter symbols asks once whether it may take the AVX2 forms (the processor has them
+// and the equaliser decimates by six: nothing in a run changes that), then takes them without
+// vcfDemod2T3's and vcfRxupd2T3's tests per symbol; each gives their bits. Built where the AVX2
+// kernels are (VC_HAVE_AVX2_KERNELS).
+bool vcfDemod2T3SixWide(const VCZRXMEM* rxmem);
+void vcfDemod2T3Six(VCZRXMEM* rxmem, const int16_t* in);
+void vcfRxupd2T3Twelve(VCZRXMEM* rxmem);
 void vcT3LPF(const int16_t* in, int16_t step, int16_t* out);
 // One output of that low-pass ending at in: the plain sum (the reference) and the wide one.
 int16_t vcT3LPFOnePlain(const int16_t* in);

@@ -527,7 +527,11 @@ VCBDMSTATUS vcfDemod2T3(VCZRXMEM* r, VCZBUF* buf) {
   return 0;
 }
 
-VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
+namespace {
+
+// The taps' update by the forms Update chooses, between the gear shifts and the carrier's loop.
+template <typename Update>
+__attribute__((always_inline)) inline void rxupd2T3(VCZRXMEM* r, Update update) {
   VCZDEMOD2T3* d = r->u.t2;
   VCZEQPARM2T3& eq = d->eq;
   if (eq.cnt >= 0 && d->gstable != nullptr) {
@@ -545,25 +549,40 @@ VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
   VCZCOMPLEX e;
   fxcsub(&r->dpout1, &r->bbeqout, &e);
   vcfRemSoftDecErr(d->car.qamRxPhase, &e, &d->aveError, 1);
-  if (eq.eqstate >= 0) {
+  if (eq.eqstate >= 0 && eq.stepsize > -32 && eq.stepsize < 32) {
     const int t3 = t3Half(eq);
-    const int16_t* xr = eq.eqT3Memp;
-    const int16_t* xi = eq.eqT3Memp + t3;
-    int32_t* cr = eq.eqp;
-    int32_t* ci = eq.eqp + eq.eqlength + 1;
-    if (eq.stepsize > -32 && eq.stepsize < 32) {
-#if defined(VC_HAVE_AVX2_KERNELS)
-      if (eq.eqlength == 11 && vcHaveAvx2())
-        updateTwelveAvx2(cr, ci, xr, xi, e, eq.stepsize);
-      else
-#endif
-        vcEq2T3Update(cr, ci, xr, xi, eq.eqlength + 1, e, eq.stepsize);
-    }
+    update(eq.eqp, eq.eqp + eq.eqlength + 1, eq.eqT3Memp, eq.eqT3Memp + t3, e, eq.stepsize);
   }
   const VCZCOMPLEX* soft = (eq.eqstate & 0x4000) ? &r->dpout1 : &r->bbeqout;
   vcfCarrierRec(soft, &r->dpout1, &d->car);
+}
+
+}  // namespace
+
+VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
+  rxupd2T3(r, [](int32_t* cr, int32_t* ci, const int16_t* xr, const int16_t* xi, VCZCOMPLEX e, int step) {
+    const int n = static_cast<int>(ci - cr);  // the imaginary taps follow the real ones
+#if defined(VC_HAVE_AVX2_KERNELS)
+    if (n == 12 && vcHaveAvx2()) {
+      updateTwelveAvx2(cr, ci, xr, xi, e, step);
+      return;
+    }
+#endif
+    vcEq2T3Update(cr, ci, xr, xi, n, e, step);
+  });
   return 0;
 }
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+bool vcfDemod2T3SixWide(const VCZRXMEM* r) { return vcHaveAvx2() && decimatesSix(r->u.t2->eq); }
+
+void vcfDemod2T3Six(VCZRXMEM* r, const int16_t* in) {
+  demodSixAvx2(r->u.t2, in, &r->pbeqout);
+  r->bbeqout = r->pbeqout;
+}
+
+void vcfRxupd2T3Twelve(VCZRXMEM* r) { rxupd2T3(r, updateTwelveAvx2); }
+#endif
 
 // ---- training tone detector ----
 

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "vc_code.h"
+#include "vc_dot_avx2.h"
+#include "vc_math.h"
 #include "vfx_pump.h"
 #include "vfx_pumpbase.h"
 
@@ -135,12 +137,31 @@ VCBDMSTATUS vfxfTonedet(VCZRXMEM* r, VCZBUF*) {
 
 // ---- the page-data run ----
 
+// A symbol's equaliser output, decision and update as the page-data run takes them: through the
+// stages' tests (Plain), or with the AVX2 forms chosen once for the run (Wide).
+struct PageDataPlain {
+  static void demodulate(VCZRXMEM* r, VCZBUF* buf) { vcfDemod2T3(r, buf); }
+  static int16_t decide(const VCZCOMPLEX* y, const VFXRATEPARM& rate) { return vcfCsearch(y, rate.stab, rate.npts); }
+  static void update(VCZRXMEM* r, VCZBUF* buf) { vcfRxupd2T3(r, buf); }
+};
+#if defined(VC_HAVE_AVX2_KERNELS)
+struct PageDataWide {
+  static void demodulate(VCZRXMEM* r, VCZBUF* buf) { vcfDemod2T3Six(r, buf->bufp); }
+  static int16_t decide(const VCZCOMPLEX* y, const VFXRATEPARM& rate) {
+    return vcfCsearchAvx2(y, rate.stab, rate.npts);
+  }
+  static void update(VCZRXMEM* r, VCZBUF*) { vcfRxupd2T3Twelve(r); }
+};
+#endif
+
 // The V.27ter page-data stages of one symbol, compiled into one loop: the baud machine's loop
 // through the stages' pointers (vcfBdmRxbaud) with the same stages in the same order, the same
-// counters and the same stop. Every stage is called directly, and the differential decoder and
-// the descrambler, a few operations each, are written in: through a pointer each would cost a
-// call and a store and reload of what it hands to the next. kBits: 2 (2400 bit/s) or 3 (4800).
-template <int kBits>
+// counters and the same stop. Every stage is called directly, and the decision, the differential
+// decoder and the descrambler, a few operations each, are written in: through a pointer each
+// would cost a call and a store and reload of what it hands to the next. The rate's row and the
+// forms of the equaliser's stages are looked up once for the run. kBits: 2 (2400 bit/s) or 3
+// (4800).
+template <int kBits, typename Stages>
 VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
   static_assert(kBits == 2 || kBits == 3);
   VCZBAUD& b = m->v17zBaud;
@@ -148,10 +169,14 @@ VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask)
   VCZRXMEM* r = &b.rxmem;
   VCZBUF* buf = &b.rxlbuf;
   if (f.nsym == 0) return 0;
+  const VFXRATEPARM& rate = rp(m);
   const int32_t symbols = static_cast<int32_t>(buf->endp - buf->bufp) / f.nsym;
   for (int32_t s = 0; s < symbols; ++s) {
-    VCBDMSTATUS st = vcfDemod2T3(r, buf);
-    st |= vfxfRxdecide(r, buf);
+    // the equaliser's output and the decision (vcfDemod2T3, vfxfRxdecide)
+    Stages::demodulate(r, buf);
+    const int16_t i = Stages::decide(&r->bbeqout, rate);
+    r->decin = static_cast<uint16_t>(i);
+    r->dpout1 = rate.stab[i];
     // the differential decoder (vfxfDifdec4800, vfxfDifdec7200)
     r->descin = kBits == 3 ? vfxtGrayunmapLUT[(r->decin - r->decreg) & 7] : vfxtGrayunmap4LUT[(r->decin - r->decreg) & 3];
     r->decreg = r->decin;
@@ -161,8 +186,8 @@ VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask)
     r->desout = v27tScrambleSymbol<false, kBits>(r->descin, &reg, &guard);
     r->dsreg = reg;
     r->nones = guard;
-    st |= vcfRxClbuf(r, buf);
-    st |= vcfRxupd2T3(r, buf);
+    VCBDMSTATUS st = vcfRxClbuf(r, buf);
+    Stages::update(r, buf);
     st |= vfxfTonedet(r, buf);
     buf->bufp += f.nsym;
     if (f.rxcntr > 0 && --f.rxcntr == 0) st |= VCBDM_CNTR_EXPIRED;
@@ -170,6 +195,14 @@ VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask)
     if (vcBdmStops(st, detmask, rtnmask)) return st;
   }
   return 0;
+}
+
+template <int kBits>
+VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcfDemod2T3SixWide(&m->v17zBaud.rxmem)) return pageDataRun<kBits, PageDataWide>(m, detmask, rtnmask);
+#endif
+  return pageDataRun<kBits, PageDataPlain>(m, detmask, rtnmask);
 }
 
 // The bits per symbol of the page-data run that stands for the machine's stages as they are set
