@@ -127,13 +127,14 @@ VCBDMSTATUS vfxfRxdecide(VCZRXMEM* r, VCZBUF*) {
 
 // Carrier-loss detector: the level of the symbol's complex T/3 samples (the decimation that made
 // them left it), smoothed.
-VCBDMSTATUS vfxfTonedet(VCZRXMEM* r, VCZBUF*) {
+__attribute__((always_inline)) inline VCBDMSTATUS carrierLoss(VCZRXMEM* r) {
   VCZCTONEDET& t = r->sdet;
   const int32_t sum = r->u.t2->eq.newestHalfMag;
   t.pwr = static_cast<int16_t>(t.pwr + fxmul(t.pwrtc, static_cast<int16_t>(std::min<int32_t>(sum - t.pwr, 32767))));
   t.count = t.pwr < t.carthresh ? static_cast<int16_t>(t.count + 1) : 0;
   return t.count > t.countthresh ? VCBDMSTATUS{VCBDM_PWR_BELOW} : VCBDMSTATUS{0};
 }
+VCBDMSTATUS vfxfTonedet(VCZRXMEM* r, VCZBUF*) { return carrierLoss(r); }
 
 // ---- the page-data run ----
 
@@ -157,7 +158,8 @@ struct PageDataWide {
 // The V.27ter page-data stages of one symbol, compiled into one loop: the baud machine's loop
 // through the stages' pointers (vcfBdmRxbaud) with the same stages in the same order, the same
 // counters and the same stop. Every stage is called directly, and the decision, the differential
-// decoder and the descrambler, a few operations each, are written in: through a pointer each
+// decoder, the descrambler, the client buffer's usual step and the carrier-loss detector, a few
+// operations each, are written in: through a pointer each
 // would cost a call and a store and reload of what it hands to the next. The rate's row and the
 // forms of the equaliser's stages are looked up once for the run. kBits: 2 (2400 bit/s) or 3
 // (4800).
@@ -186,9 +188,9 @@ VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask)
     r->desout = v27tScrambleSymbol<false, kBits>(r->descin, &reg, &guard);
     r->dsreg = reg;
     r->nones = guard;
-    VCBDMSTATUS st = vcfRxClbuf(r, buf);
+    vcRxClbufSymbol(r->rxCpyToBufp, r->desout, r->rxnumBits);  // vcfRxClbuf
     Stages::update(r, buf);
-    st |= vfxfTonedet(r, buf);
+    VCBDMSTATUS st = carrierLoss(r);  // vfxfTonedet
     buf->bufp += f.nsym;
     if (f.rxcntr > 0 && --f.rxcntr == 0) st |= VCBDM_CNTR_EXPIRED;
     if (f.longtimer > 0 && --f.longtimer == 0) st |= VCBDM_LONGTIMER_EXPIRED;
