@@ -183,7 +183,6 @@ void v21Frame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
     m->v21pageflag = static_cast<uint16_t>(m->v21pageflag & ~1u);
   }
   if (x == nullptr || quietFrame(m, x, frame)) return;
-  if (frame == 80) m->txbufSilent = false;
   // Up to two sub-ticks at a time behind the history in the window; the newest 77 samples stay
   // in front for the next ones.
   const int subTicks = frame / V21_SUBTICK;
@@ -202,6 +201,9 @@ void v21Frame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
       std::memmove(m->window, m->window + V21_SUBTICK, V21_HISTORY * sizeof(int16_t));
     i += n;
   }
+  // A transmitter with nothing to send (as all through a page from the line) left the frame's
+  // output at zero: the egress then has nothing to add.
+  if (frame == 80) m->txbufSilent = utilIsSilent(m->txbuf, 80);
 }
 
 void v21Egress(HSFSRVOBJ service) {
