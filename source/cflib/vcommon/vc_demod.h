@@ -139,10 +139,10 @@ VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 // A run of V.27ter symbols asks once whether it may take the AVX2 forms (the processor has them
 // and the equaliser decimates by six: nothing in a run changes that), then takes them without
 // vcfDemod2T3's and vcfRxupd2T3's tests per symbol; each gives their bits. Built where the AVX2
-// kernels are (VC_HAVE_AVX2_KERNELS).
+// kernels are (VC_HAVE_AVX2_KERNELS), compiled for AVX2 so that the kernels go into them.
 bool vcfDemod2T3SixWide(const VCZRXMEM* rxmem);
-void vcfDemod2T3Six(VCZRXMEM* rxmem, const int16_t* in);
-void vcfRxupd2T3Twelve(VCZRXMEM* rxmem);
+__attribute__((target("avx2"))) void vcfDemod2T3Six(VCZRXMEM* rxmem, const int16_t* in);
+__attribute__((target("avx2"))) void vcfRxupd2T3Twelve(VCZRXMEM* rxmem);
 void vcT3LPF(const int16_t* in, int16_t step, int16_t* out);
 // One output of that low-pass ending at in: the plain sum (the reference) and the wide one.
 int16_t vcT3LPFOnePlain(const int16_t* in);

@@ -493,17 +493,26 @@ __attribute__((always_inline)) inline void eqOut2T3(const VCZDEMOD2T3* d, uint32
 // A V.27ter symbol with AVX2: the lines' decimation and the output in one call, the output's sums
 // taken from the lines in registers. (V.29's eighteen taps keep the baseline forms: their last two
 // would go to the plain loop, which measured slower than the baseline's pair step.)
-__attribute__((target("avx2"))) void demodSixAvx2(VCZDEMOD2T3* d, const int16_t* in, VCZCOMPLEX* out) {
+// Written into the run's forms below; a call from the stages' tests.
+__attribute__((target("avx2"), always_inline)) inline void demodSix(VCZDEMOD2T3* d, const int16_t* in,
+                                                                   VCZCOMPLEX* out) {
   const Eq2T3Operands o = eqOperands(d->eq);
   uint32_t re, im;
   dotSixLines(decimateSixLines(&d->eq, in), o.cr, o.ci, &re, &im);
   eqOut2T3(d, re, im, out);
 }
+__attribute__((target("avx2"))) void demodSixAvx2(VCZDEMOD2T3* d, const int16_t* in, VCZCOMPLEX* out) {
+  demodSix(d, in, out);
+}
 
 // The V.27ter taps' update (twelve, a constant here: the steps laid out without the loop's tests).
+__attribute__((target("avx2"), always_inline)) inline void updateTwelve(int32_t* cr, int32_t* ci, const int16_t* xr,
+                                                                       const int16_t* xi, VCZCOMPLEX e, int step) {
+  vcEq2T3UpdateAvx2(cr, ci, xr, xi, 12, e, step);
+}
 __attribute__((target("avx2"))) void updateTwelveAvx2(int32_t* cr, int32_t* ci, const int16_t* xr, const int16_t* xi,
                                                       VCZCOMPLEX e, int step) {
-  vcEq2T3UpdateAvx2(cr, ci, xr, xi, 12, e, step);
+  updateTwelve(cr, ci, xr, xi, e, step);
 }
 #endif
 
@@ -576,12 +585,12 @@ VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
 #if defined(VC_HAVE_AVX2_KERNELS)
 bool vcfDemod2T3SixWide(const VCZRXMEM* r) { return vcHaveAvx2() && decimatesSix(r->u.t2->eq); }
 
-void vcfDemod2T3Six(VCZRXMEM* r, const int16_t* in) {
-  demodSixAvx2(r->u.t2, in, &r->pbeqout);
+__attribute__((target("avx2"))) void vcfDemod2T3Six(VCZRXMEM* r, const int16_t* in) {
+  demodSix(r->u.t2, in, &r->pbeqout);
   r->bbeqout = r->pbeqout;
 }
 
-void vcfRxupd2T3Twelve(VCZRXMEM* r) { rxupd2T3(r, updateTwelveAvx2); }
+__attribute__((target("avx2"))) void vcfRxupd2T3Twelve(VCZRXMEM* r) { rxupd2T3(r, updateTwelve); }
 #endif
 
 // ---- training tone detector ----
