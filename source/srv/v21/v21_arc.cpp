@@ -112,11 +112,15 @@ void offerEvents(V21LOCLMEM* m) {
 // Counts the zeros that end the window from the sub-tick's 40 new samples: a quiet line is then
 // known without reading the whole window (and a gain keeps zeros zero).
 void noteQuiet(V21LOCLMEM* m, const int16_t* fresh) {
-  // all 40 zero; otherwise the zeros at the end, one by one
-  int zeros = V21_SUBTICK;
-  if (!utilIsSilent(fresh, V21_SUBTICK)) {
-    zeros = 0;
-    while (fresh[V21_SUBTICK - 1 - zeros] == 0) ++zeros;
+  // none when the last is not zero (a line with a signal on it); all 40 zero; otherwise the zeros
+  // at the end, one by one
+  int zeros = 0;
+  if (fresh[V21_SUBTICK - 1] == 0) {
+    if (utilIsSilent(fresh, V21_SUBTICK)) {
+      zeros = V21_SUBTICK;
+    } else {
+      while (fresh[V21_SUBTICK - 1 - zeros] == 0) ++zeros;
+    }
   }
   if (zeros == V21_SUBTICK) {
     if (m->quietRun < V21_HISTORY + V21_SUBTICK) m->quietRun = static_cast<uint16_t>(m->quietRun + zeros);
