@@ -148,8 +148,9 @@ struct PageDataPlain {
 #if defined(VC_HAVE_AVX2_KERNELS)
 struct PageDataWide {
   static void demodulate(VCZRXMEM* r, VCZBUF* buf) { vcfDemod2T3Six(r, buf->bufp); }
-  static int16_t decide(const VCZCOMPLEX* y, const VFXRATEPARM& rate) {
-    return vcfCsearchAvx2(y, rate.stab, rate.npts);
+  // V.27ter's eight points (4800 bit/s) or four (2400): the eights' search is for the first
+  __attribute__((target("avx2"))) static int16_t decide(const VCZCOMPLEX* y, const VFXRATEPARM& rate) {
+    return rate.npts == 8 ? vcCsearchEightsAvx2(y, rate.stab, 8) : vcfCsearch(y, rate.stab, rate.npts);
   }
   static void update(VCZRXMEM* r, VCZBUF*) { vcfRxupd2T3Twelve(r); }
 };
@@ -164,7 +165,8 @@ struct PageDataWide {
 // forms of the equaliser's stages are looked up once for the run. kBits: 2 (2400 bit/s) or 3
 // (4800).
 template <int kBits, typename Stages>
-VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
+__attribute__((always_inline)) inline VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask,
+                                                              VCBDMSTATUS rtnmask) {
   static_assert(kBits == 2 || kBits == 3);
   VCZBAUD& b = m->v17zBaud;
   VCZRXFLOW& f = b.rxflow;
@@ -199,10 +201,18 @@ VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask)
   return 0;
 }
 
+#if defined(VC_HAVE_AVX2_KERNELS)
+// The run with the AVX2 forms, compiled for AVX2 so that the decision goes into it.
+template <int kBits>
+__attribute__((target("avx2"))) VCBDMSTATUS pageDataRunWide(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
+  return pageDataRun<kBits, PageDataWide>(m, detmask, rtnmask);
+}
+#endif
+
 template <int kBits>
 VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
 #if defined(VC_HAVE_AVX2_KERNELS)
-  if (vcfDemod2T3SixWide(&m->v17zBaud.rxmem)) return pageDataRun<kBits, PageDataWide>(m, detmask, rtnmask);
+  if (vcfDemod2T3SixWide(&m->v17zBaud.rxmem)) return pageDataRunWide<kBits>(m, detmask, rtnmask);
 #endif
   return pageDataRun<kBits, PageDataPlain>(m, detmask, rtnmask);
 }
