@@ -141,18 +141,25 @@ VCBDMSTATUS vfxfTonedet(VCZRXMEM* r, VCZBUF*) { return carrierLoss(r); }
 // A symbol's equaliser output, decision and update as the page-data run takes them: through the
 // stages' tests (Plain), or with the AVX2 forms chosen once for the run (Wide).
 struct PageDataPlain {
-  static void demodulate(VCZRXMEM* r, VCZBUF* buf) { vcfDemod2T3(r, buf); }
+  struct Turn {};  // the update takes the carrier's turn afresh
+  static Turn demodulate(VCZRXMEM* r, VCZBUF* buf) {
+    vcfDemod2T3(r, buf);
+    return {};
+  }
   static int16_t decide(const VCZCOMPLEX* y, const VFXRATEPARM& rate) { return vcfCsearch(y, rate.stab, rate.npts); }
-  static void update(VCZRXMEM* r, VCZBUF* buf) { vcfRxupd2T3(r, buf); }
+  static void update(VCZRXMEM* r, VCZBUF* buf, Turn) { vcfRxupd2T3(r, buf); }
 };
 #if defined(VC_HAVE_AVX2_KERNELS)
 struct PageDataWide {
-  static void demodulate(VCZRXMEM* r, VCZBUF* buf) { vcfDemod2T3Six(r, buf->bufp); }
+  using Turn = VcCarrierTurn;  // the output's, which the update turns its error back by
+  __attribute__((target("avx2"))) static Turn demodulate(VCZRXMEM* r, VCZBUF* buf) {
+    return vcfDemod2T3Six(r, buf->bufp);
+  }
   // V.27ter's eight points (4800 bit/s) or four (2400): the eights' search is for the first
   __attribute__((target("avx2"))) static int16_t decide(const VCZCOMPLEX* y, const VFXRATEPARM& rate) {
     return rate.npts == 8 ? vcCsearchEightsAvx2(y, rate.stab, 8) : vcfCsearch(y, rate.stab, rate.npts);
   }
-  static void update(VCZRXMEM* r, VCZBUF*) { vcfRxupd2T3Twelve(r); }
+  __attribute__((target("avx2"))) static void update(VCZRXMEM* r, VCZBUF*, Turn turn) { vcfRxupd2T3Twelve(r, turn); }
 };
 #endif
 
@@ -177,7 +184,7 @@ __attribute__((always_inline)) inline VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCB
   const int32_t symbols = static_cast<int32_t>(buf->endp - buf->bufp) / f.nsym;
   for (int32_t s = 0; s < symbols; ++s) {
     // the equaliser's output and the decision (vcfDemod2T3, vfxfRxdecide)
-    Stages::demodulate(r, buf);
+    const typename Stages::Turn turn = Stages::demodulate(r, buf);
     const int16_t i = Stages::decide(&r->bbeqout, rate);
     r->decin = static_cast<uint16_t>(i);
     r->dpout1 = rate.stab[i];
@@ -191,7 +198,7 @@ __attribute__((always_inline)) inline VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCB
     r->dsreg = reg;
     r->nones = guard;
     vcRxClbufSymbol(r->rxCpyToBufp, r->desout, r->rxnumBits);  // vcfRxClbuf
-    Stages::update(r, buf);
+    Stages::update(r, buf, turn);
     VCBDMSTATUS st = carrierLoss(r);  // vfxfTonedet
     buf->bufp += f.nsym;
     if (f.rxcntr > 0 && --f.rxcntr == 0) st |= VCBDM_CNTR_EXPIRED;

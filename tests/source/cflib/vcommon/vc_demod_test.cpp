@@ -127,9 +127,9 @@ TEST(VcEqualiser, DecimatorsGiveThePlainFormsBitsAndTheCarrierLevel) {
     }
 #if defined(VC_HAVE_AVX2_KERNELS)
     void symbolInRun(int16_t* in, VCZCOMPLEX reference) {
-      vcfDemod2T3Six(&r, in);
+      const VcCarrierTurn turn = vcfDemod2T3Six(&r, in);
       r.dpout1 = reference;
-      vcfRxupd2T3Twelve(&r);
+      vcfRxupd2T3Twelve(&r, turn);
     }
 #endif
   };
