@@ -75,27 +75,9 @@ void vcfInitCopyToClBuf(VCZCPYTOCLBUF* c, uint16_t packetBits, MEM_BufPool* pool
   c->wipBitPtr = 0;
 }
 
-namespace {
-
-// A symbol's few bits (1 to 16) into the packet being filled, when they do not complete it: the
-// receivers' case for nearly every symbol, as putBits writes them, into at most two words.
-__attribute__((always_inline)) inline bool putSymbolBits(VCZCPYTOCLBUF* c, uint16_t bits, uint16_t n) {
-  uint16_t* pkt = c->wipPacketp;
-  if (pkt == nullptr || n == 0 || n > 16 || pkt[0] + n >= c->rxNumbits) return false;
-  const uint32_t at = pkt[0], offset = at & 15, part = bits & ((1u << n) - 1);
-  uint16_t* w = pkt + 1 + (at >> 4);
-  w[0] = static_cast<uint16_t>(offset == 0 ? part : w[0] | (part << offset));
-  if (offset + n > 16) w[1] = static_cast<uint16_t>(part >> (16 - offset));
-  pkt[0] = static_cast<uint16_t>(at + n);
-  c->wipBitPtr = pkt[0] & 15;
-  c->wipWritep = pkt + 1 + (pkt[0] >> 4);
-  return true;
-}
-
-}  // namespace
 
 void vcfCopyToClBuf(VCZCPYTOCLBUF* c, uint16_t bits, uint16_t n) {
-  if (putSymbolBits(c, bits, n)) return;
+  if (vcPutSymbolBits(c, bits, n)) return;
   // as many bits at a time as the packet being filled still takes
   uint32_t rest = bits;
   for (uint16_t i = 0; i < n;) {
@@ -122,7 +104,7 @@ void vcfCopyToClBuf(VCZCPYTOCLBUF* c, uint16_t bits, uint16_t n) {
 }
 
 VCBDMSTATUS vcfRxClbuf(VCZRXMEM* r, VCZBUF*) {
-  if (!putSymbolBits(r->rxCpyToBufp, r->desout, r->rxnumBits)) vcfCopyToClBuf(r->rxCpyToBufp, r->desout, r->rxnumBits);
+  vcRxClbufSymbol(r->rxCpyToBufp, r->desout, r->rxnumBits);
   return 0;
 }
 

@@ -37,6 +37,25 @@ struct VCZCPYTOCLBUF {
 void vcfInitCopyToClBuf(VCZCPYTOCLBUF* cpy, uint16_t packetBits, MEM_BufPool* pool,
                         uint16_t rxDataSentEvt);
 void vcfCopyToClBuf(VCZCPYTOCLBUF* cpy, uint16_t bits, uint16_t n);
+// A symbol's few bits (1 to 16) into the packet being filled, when they do not complete it: the
+// receivers' case for nearly every symbol, as vcfCopyToClBuf writes them, into at most two
+// words. False (nothing written) otherwise.
+__attribute__((always_inline)) inline bool vcPutSymbolBits(VCZCPYTOCLBUF* c, uint16_t bits, uint16_t n) {
+  uint16_t* pkt = c->wipPacketp;
+  if (pkt == nullptr || n == 0 || n > 16 || pkt[0] + n >= c->rxNumbits) return false;
+  const uint32_t at = pkt[0], offset = at & 15, part = bits & ((1u << n) - 1);
+  uint16_t* w = pkt + 1 + (at >> 4);
+  w[0] = static_cast<uint16_t>(offset == 0 ? part : w[0] | (part << offset));
+  if (offset + n > 16) w[1] = static_cast<uint16_t>(part >> (16 - offset));
+  pkt[0] = static_cast<uint16_t>(at + n);
+  c->wipBitPtr = pkt[0] & 15;
+  c->wipWritep = pkt + 1 + (pkt[0] >> 4);
+  return true;
+}
+// A receiver's symbol into the client buffer: written in where it fits, else by the call.
+__attribute__((always_inline)) inline void vcRxClbufSymbol(VCZCPYTOCLBUF* c, uint16_t bits, uint16_t n) {
+  if (!vcPutSymbolBits(c, bits, n)) vcfCopyToClBuf(c, bits, n);
+}
 void vcfSendFullRxDataPkts(void* srv, VCZCPYTOCLBUF* cpy);
 void vcfFlushRxDataPkts(void* srv, VCZCPYTOCLBUF* cpy);
 void vcfDumpRxDataPkts(VCZCPYTOCLBUF* cpy);

@@ -115,18 +115,30 @@ void vcfupdateEQ(VCZEQPARMT3* eq, const VCZCOMPLEX* err);
 // The decision error's power into the average, and the error turned back by the carrier phase.
 // Inline here (and vcfCarrierRec below): both run in every symbol's update, where a call each
 // would cost about what they compute.
-inline void vcfRemSoftDecErr(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t s) {
+// The carrier phase's cosine and sine, as the equaliser's output turns by them and its error
+// turns back.
+struct VcCarrierTurn {
+  int32_t c, s;
+};
+inline VcCarrierTurn vcCarrierTurn(int16_t phase) {
+  return {fxcos(static_cast<uint16_t>(phase)), fxsin(static_cast<uint16_t>(phase))};
+}
+// With the phase's turn already taken (by the symbol's output).
+inline void vcfRemSoftDecErrTurned(VcCarrierTurn turn, VCZCOMPLEX* err, int16_t* aveError, int16_t s) {
   int32_t p = err->real * err->real + err->imag * err->imag;
   const int32_t cap = (1 << (22 - s)) - 1;
   if (p > cap || p < 0) p = cap;
   *aveError = static_cast<int16_t>((*aveError * 32667 + (p >> (7 - s)) * 100) >> 15);
-  const int32_t c = fxcos(static_cast<uint16_t>(phase)), sn = fxsin(static_cast<uint16_t>(phase));
+  const int32_t c = turn.c, sn = turn.s;
   const int32_t re = err->real, im = err->imag;
   // both parts in one store: the equaliser's update takes the error whole, by value, at once,
   // and a read that spans two narrower stores waits for them to reach the cache
   const VCZCOMPLEX rotated{static_cast<int16_t>((re * c + im * sn + 16384) >> 15),
                            static_cast<int16_t>((im * c - re * sn + 16384) >> 15)};
   std::memcpy(err, &rotated, sizeof(rotated));
+}
+inline void vcfRemSoftDecErr(int16_t phase, VCZCOMPLEX* err, int16_t* aveError, int16_t s) {
+  vcfRemSoftDecErrTurned(vcCarrierTurn(phase), err, aveError, s);
 }
 
 // ---- 2T/3 complex equaliser ----
@@ -136,6 +148,15 @@ int vcf2T3MixerHalfLen(const VCZEQPARM2T3* eq);
 void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in);
 VCBDMSTATUS vcfDemod2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
+// A run of V.27ter symbols asks once whether it may take the AVX2 forms (the processor has them
+// and the equaliser decimates by six: nothing in a run changes that), then takes them without
+// vcfDemod2T3's and vcfRxupd2T3's tests per symbol; each gives their bits. Built where the AVX2
+// kernels are (VC_HAVE_AVX2_KERNELS), compiled for AVX2 so that the kernels go into them.
+// The output hands the update the carrier phase's turn it took (the phase only moves at the
+// update's end).
+bool vcfDemod2T3SixWide(const VCZRXMEM* rxmem);
+__attribute__((target("avx2"))) VcCarrierTurn vcfDemod2T3Six(VCZRXMEM* rxmem, const int16_t* in);
+__attribute__((target("avx2"))) void vcfRxupd2T3Twelve(VCZRXMEM* rxmem, VcCarrierTurn turn);
 void vcT3LPF(const int16_t* in, int16_t step, int16_t* out);
 // One output of that low-pass ending at in: the plain sum (the reference) and the wide one.
 int16_t vcT3LPFOnePlain(const int16_t* in);

@@ -479,31 +479,43 @@ __attribute__((always_inline)) inline Eq2T3Operands eqOperands(const VCZEQPARM2T
 
 // The equaliser's output from its sums (by the wide or the baseline form): scaled, saturated and
 // turned by the carrier's phase.
-__attribute__((always_inline)) inline void eqOut2T3(const VCZDEMOD2T3* d, uint32_t re, uint32_t im, VCZCOMPLEX* out) {
+// The turn it took.
+__attribute__((always_inline)) inline VcCarrierTurn eqOut2T3(const VCZDEMOD2T3* d, uint32_t re, uint32_t im,
+                                                             VCZCOMPLEX* out) {
   const int32_t fr = vcSat16(static_cast<int32_t>(re) >> 13), fi = vcSat16(static_cast<int32_t>(im) >> 13);
-  const int32_t c = fxcos(static_cast<uint16_t>(d->car.qamRxPhase));
-  const int32_t s = fxsin(static_cast<uint16_t>(d->car.qamRxPhase));
+  const VcCarrierTurn turn = vcCarrierTurn(d->car.qamRxPhase);
+  const int32_t c = turn.c, s = turn.s;
   // one store of both parts: the demodulator reads the pair back whole at once, and a read that
   // spans two narrower stores waits for them to reach the cache
   const VCZCOMPLEX y{static_cast<int16_t>((fr * c - fi * s) >> 15), static_cast<int16_t>((fr * s + fi * c) >> 15)};
   std::memcpy(out, &y, sizeof(y));
+  return turn;
 }
 
 #if defined(VC_HAVE_AVX2_KERNELS)
 // A V.27ter symbol with AVX2: the lines' decimation and the output in one call, the output's sums
 // taken from the lines in registers. (V.29's eighteen taps keep the baseline forms: their last two
 // would go to the plain loop, which measured slower than the baseline's pair step.)
-__attribute__((target("avx2"))) void demodSixAvx2(VCZDEMOD2T3* d, const int16_t* in, VCZCOMPLEX* out) {
+// Written into the run's forms below; a call from the stages' tests.
+__attribute__((target("avx2"), always_inline)) inline VcCarrierTurn demodSix(VCZDEMOD2T3* d, const int16_t* in,
+                                                                            VCZCOMPLEX* out) {
   const Eq2T3Operands o = eqOperands(d->eq);
   uint32_t re, im;
   dotSixLines(decimateSixLines(&d->eq, in), o.cr, o.ci, &re, &im);
-  eqOut2T3(d, re, im, out);
+  return eqOut2T3(d, re, im, out);
+}
+__attribute__((target("avx2"))) void demodSixAvx2(VCZDEMOD2T3* d, const int16_t* in, VCZCOMPLEX* out) {
+  demodSix(d, in, out);
 }
 
 // The V.27ter taps' update (twelve, a constant here: the steps laid out without the loop's tests).
+__attribute__((target("avx2"), always_inline)) inline void updateTwelve(int32_t* cr, int32_t* ci, const int16_t* xr,
+                                                                       const int16_t* xi, VCZCOMPLEX e, int step) {
+  vcEq2T3UpdateAvx2(cr, ci, xr, xi, 12, e, step);
+}
 __attribute__((target("avx2"))) void updateTwelveAvx2(int32_t* cr, int32_t* ci, const int16_t* xr, const int16_t* xi,
                                                       VCZCOMPLEX e, int step) {
-  vcEq2T3UpdateAvx2(cr, ci, xr, xi, 12, e, step);
+  updateTwelve(cr, ci, xr, xi, e, step);
 }
 #endif
 
@@ -527,7 +539,11 @@ VCBDMSTATUS vcfDemod2T3(VCZRXMEM* r, VCZBUF* buf) {
   return 0;
 }
 
-VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
+namespace {
+
+// The taps' update by the forms Update chooses, between the gear shifts and the carrier's loop.
+template <typename Update>
+__attribute__((always_inline)) inline void rxupd2T3(VCZRXMEM* r, VcCarrierTurn turn, Update update) {
   VCZDEMOD2T3* d = r->u.t2;
   VCZEQPARM2T3& eq = d->eq;
   if (eq.cnt >= 0 && d->gstable != nullptr) {
@@ -544,26 +560,44 @@ VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
   }
   VCZCOMPLEX e;
   fxcsub(&r->dpout1, &r->bbeqout, &e);
-  vcfRemSoftDecErr(d->car.qamRxPhase, &e, &d->aveError, 1);
-  if (eq.eqstate >= 0) {
+  vcfRemSoftDecErrTurned(turn, &e, &d->aveError, 1);
+  if (eq.eqstate >= 0 && eq.stepsize > -32 && eq.stepsize < 32) {
     const int t3 = t3Half(eq);
-    const int16_t* xr = eq.eqT3Memp;
-    const int16_t* xi = eq.eqT3Memp + t3;
-    int32_t* cr = eq.eqp;
-    int32_t* ci = eq.eqp + eq.eqlength + 1;
-    if (eq.stepsize > -32 && eq.stepsize < 32) {
-#if defined(VC_HAVE_AVX2_KERNELS)
-      if (eq.eqlength == 11 && vcHaveAvx2())
-        updateTwelveAvx2(cr, ci, xr, xi, e, eq.stepsize);
-      else
-#endif
-        vcEq2T3Update(cr, ci, xr, xi, eq.eqlength + 1, e, eq.stepsize);
-    }
+    update(eq.eqp, eq.eqp + eq.eqlength + 1, eq.eqT3Memp, eq.eqT3Memp + t3, e, eq.stepsize);
   }
   const VCZCOMPLEX* soft = (eq.eqstate & 0x4000) ? &r->dpout1 : &r->bbeqout;
   vcfCarrierRec(soft, &r->dpout1, &d->car);
+}
+
+}  // namespace
+
+VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* r, VCZBUF*) {
+  rxupd2T3(r, vcCarrierTurn(r->u.t2->car.qamRxPhase), [](int32_t* cr, int32_t* ci, const int16_t* xr, const int16_t* xi, VCZCOMPLEX e, int step) {
+    const int n = static_cast<int>(ci - cr);  // the imaginary taps follow the real ones
+#if defined(VC_HAVE_AVX2_KERNELS)
+    if (n == 12 && vcHaveAvx2()) {
+      updateTwelveAvx2(cr, ci, xr, xi, e, step);
+      return;
+    }
+#endif
+    vcEq2T3Update(cr, ci, xr, xi, n, e, step);
+  });
   return 0;
 }
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+bool vcfDemod2T3SixWide(const VCZRXMEM* r) { return vcHaveAvx2() && decimatesSix(r->u.t2->eq); }
+
+__attribute__((target("avx2"))) VcCarrierTurn vcfDemod2T3Six(VCZRXMEM* r, const int16_t* in) {
+  const VcCarrierTurn turn = demodSix(r->u.t2, in, &r->pbeqout);
+  r->bbeqout = r->pbeqout;
+  return turn;
+}
+
+__attribute__((target("avx2"))) void vcfRxupd2T3Twelve(VCZRXMEM* r, VcCarrierTurn turn) {
+  rxupd2T3(r, turn, updateTwelve);
+}
+#endif
 
 // ---- training tone detector ----
 

@@ -88,18 +88,6 @@ __attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4Avx2(cons
   return vcBlend4(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(pos)));
 }
 
-// vcInterp4Avx2's samples at in + position, the positions in registers and each phase's reads
-// from the table.
-__attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4At(const int16_t* in, uint32_t p0, uint32_t p1,
-                                                                      uint32_t p2, uint32_t p3) {
-  __m256i acc[8];
-  vcPhaseLanes(in + vcPosInt(p0), p0, &acc[0], &acc[1]);
-  vcPhaseLanes(in + vcPosInt(p1), p1, &acc[2], &acc[3]);
-  vcPhaseLanes(in + vcPosInt(p2), p2, &acc[4], &acc[5]);
-  vcPhaseLanes(in + vcPosInt(p3), p3, &acc[6], &acc[7]);
-  return vcBlend4(acc, _mm_setr_epi32(static_cast<int32_t>(p0), static_cast<int32_t>(p1), static_cast<int32_t>(p2),
-                                      static_cast<int32_t>(p3)));
-}
 
 // A sample's two sums from their lanes, folded by one tree and saturated to 16 bits: a in the low
 // half of lane 0, b in the high half.
@@ -128,15 +116,34 @@ __attribute__((target("avx2"), always_inline)) inline void vcSameReadsLanes(cons
   *b = _mm256_add_epi32(_mm256_madd_epi16(older, vcLoad16(h + 32)), _mm256_madd_epi16(newer, vcLoad16(h + 48)));
 }
 
+// The lanes of the two sums of the sample at base and pos: the reads shared below phase 15. (A
+// fixed rate's phases repeat in a short cycle, which the branch learns.)
+__attribute__((target("avx2"), always_inline)) inline void vcLanesShared(const int16_t* base, uint32_t pos, __m256i* a,
+                                                                       __m256i* b) {
+  if (((pos >> 20) & 15) == 15)
+    vcPhaseLanes(base, pos, a, b);
+  else
+    vcSameReadsLanes(base, pos, a, b);
+}
+
+// vcInterp4Avx2's samples at in + position, the positions in registers.
+__attribute__((target("avx2"), always_inline)) inline __m128i vcInterp4At(const int16_t* in, uint32_t p0, uint32_t p1,
+                                                                      uint32_t p2, uint32_t p3) {
+  __m256i acc[8];
+  vcLanesShared(in + vcPosInt(p0), p0, &acc[0], &acc[1]);
+  vcLanesShared(in + vcPosInt(p1), p1, &acc[2], &acc[3]);
+  vcLanesShared(in + vcPosInt(p2), p2, &acc[4], &acc[5]);
+  vcLanesShared(in + vcPosInt(p3), p3, &acc[6], &acc[7]);
+  return vcBlend4(acc, _mm_setr_epi32(static_cast<int32_t>(p0), static_cast<int32_t>(p1), static_cast<int32_t>(p2),
+                                      static_cast<int32_t>(p3)));
+}
+
 // The two sums of the sample at base and pos (vcFoldSums1's form), for callers that need each
 // sample as soon as it is made (the timing tracker's filters take them at once); the phase after
 // 15 is phase 0 read one sample on, below it the reads are shared.
 __attribute__((target("avx2"), always_inline)) inline __m128i vcInterpSums1Avx2(const int16_t* base, uint32_t pos) {
   __m256i a, b;
-  if (((pos >> 20) & 15) == 15)
-    vcPhaseLanes(base, pos, &a, &b);
-  else
-    vcSameReadsLanes(base, pos, &a, &b);
+  vcLanesShared(base, pos, &a, &b);
   return vcFoldSums1(a, b);
 }
 

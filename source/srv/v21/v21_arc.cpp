@@ -112,11 +112,15 @@ void offerEvents(V21LOCLMEM* m) {
 // Counts the zeros that end the window from the sub-tick's 40 new samples: a quiet line is then
 // known without reading the whole window (and a gain keeps zeros zero).
 void noteQuiet(V21LOCLMEM* m, const int16_t* fresh) {
-  // all 40 zero; otherwise the zeros at the end, one by one
-  int zeros = V21_SUBTICK;
-  if (!utilIsSilent(fresh, V21_SUBTICK)) {
-    zeros = 0;
-    while (fresh[V21_SUBTICK - 1 - zeros] == 0) ++zeros;
+  // none when the last is not zero (a line with a signal on it); all 40 zero; otherwise the zeros
+  // at the end, one by one
+  int zeros = 0;
+  if (fresh[V21_SUBTICK - 1] == 0) {
+    if (utilIsSilent(fresh, V21_SUBTICK)) {
+      zeros = V21_SUBTICK;
+    } else {
+      while (fresh[V21_SUBTICK - 1 - zeros] == 0) ++zeros;
+    }
   }
   if (zeros == V21_SUBTICK) {
     if (m->quietRun < V21_HISTORY + V21_SUBTICK) m->quietRun = static_cast<uint16_t>(m->quietRun + zeros);
@@ -183,7 +187,6 @@ void v21Frame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
     m->v21pageflag = static_cast<uint16_t>(m->v21pageflag & ~1u);
   }
   if (x == nullptr || quietFrame(m, x, frame)) return;
-  if (frame == 80) m->txbufSilent = false;
   // Up to two sub-ticks at a time behind the history in the window; the newest 77 samples stay
   // in front for the next ones.
   const int subTicks = frame / V21_SUBTICK;
@@ -202,6 +205,9 @@ void v21Frame(V21LOCLMEM* m, const int16_t* x, uint16_t frame) {
       std::memmove(m->window, m->window + V21_SUBTICK, V21_HISTORY * sizeof(int16_t));
     i += n;
   }
+  // A transmitter with nothing to send (as all through a page from the line) left the frame's
+  // output at zero: the egress then has nothing to add.
+  if (frame == 80) m->txbufSilent = utilIsSilent(m->txbuf, 80);
 }
 
 void v21Egress(HSFSRVOBJ service) {

@@ -172,7 +172,7 @@ void v21RecoverBits(HSZV21RX& rx, uint32_t slices) {
   run(kOut - from);
   rx.prevSymbol = static_cast<int16_t>(last);
   rx.hsxsamplecnt = static_cast<uint16_t>(count);
-  for (int i = 0; i < n; ++i) vcfCopyToClBuf(&rx.v21zCpyToClBuf, found[i], 1);
+  for (int i = 0; i < n; ++i) vcRxClbufSymbol(&rx.v21zCpyToClBuf, found[i], 1);
 }
 
 void hsfv21MultGain(int16_t* samples, int n, int16_t gain) { vcGainQ10(samples, n, gain); }

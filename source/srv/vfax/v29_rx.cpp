@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "vc_code.h"
+#include "vc_dot_avx2.h"
+#include "vc_math.h"
 #include "vfx_pump.h"
 #include "vfx_pumpbase.h"
 
@@ -125,33 +127,67 @@ VCBDMSTATUS vfxfRxdecide(VCZRXMEM* r, VCZBUF*) {
 
 // Carrier-loss detector: the level of the symbol's complex T/3 samples (the decimation that made
 // them left it), smoothed.
-VCBDMSTATUS vfxfTonedet(VCZRXMEM* r, VCZBUF*) {
+__attribute__((always_inline)) inline VCBDMSTATUS carrierLoss(VCZRXMEM* r) {
   VCZCTONEDET& t = r->sdet;
   const int32_t sum = r->u.t2->eq.newestHalfMag;
   t.pwr = static_cast<int16_t>(t.pwr + fxmul(t.pwrtc, static_cast<int16_t>(std::min<int32_t>(sum - t.pwr, 32767))));
   t.count = t.pwr < t.carthresh ? static_cast<int16_t>(t.count + 1) : 0;
   return t.count > t.countthresh ? VCBDMSTATUS{VCBDM_PWR_BELOW} : VCBDMSTATUS{0};
 }
+VCBDMSTATUS vfxfTonedet(VCZRXMEM* r, VCZBUF*) { return carrierLoss(r); }
 
 // ---- the page-data run ----
 
+// A symbol's equaliser output, decision and update as the page-data run takes them: through the
+// stages' tests (Plain), or with the AVX2 forms chosen once for the run (Wide).
+struct PageDataPlain {
+  struct Turn {};  // the update takes the carrier's turn afresh
+  static Turn demodulate(VCZRXMEM* r, VCZBUF* buf) {
+    vcfDemod2T3(r, buf);
+    return {};
+  }
+  static int16_t decide(const VCZCOMPLEX* y, const VFXRATEPARM& rate) { return vcfCsearch(y, rate.stab, rate.npts); }
+  static void update(VCZRXMEM* r, VCZBUF* buf, Turn) { vcfRxupd2T3(r, buf); }
+};
+#if defined(VC_HAVE_AVX2_KERNELS)
+struct PageDataWide {
+  using Turn = VcCarrierTurn;  // the output's, which the update turns its error back by
+  __attribute__((target("avx2"))) static Turn demodulate(VCZRXMEM* r, VCZBUF* buf) {
+    return vcfDemod2T3Six(r, buf->bufp);
+  }
+  // V.27ter's eight points (4800 bit/s) or four (2400): the eights' search is for the first
+  __attribute__((target("avx2"))) static int16_t decide(const VCZCOMPLEX* y, const VFXRATEPARM& rate) {
+    return rate.npts == 8 ? vcCsearchEightsAvx2(y, rate.stab, 8) : vcfCsearch(y, rate.stab, rate.npts);
+  }
+  __attribute__((target("avx2"))) static void update(VCZRXMEM* r, VCZBUF*, Turn turn) { vcfRxupd2T3Twelve(r, turn); }
+};
+#endif
+
 // The V.27ter page-data stages of one symbol, compiled into one loop: the baud machine's loop
 // through the stages' pointers (vcfBdmRxbaud) with the same stages in the same order, the same
-// counters and the same stop. Every stage is called directly, and the differential decoder and
-// the descrambler, a few operations each, are written in: through a pointer each would cost a
-// call and a store and reload of what it hands to the next. kBits: 2 (2400 bit/s) or 3 (4800).
-template <int kBits>
-VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
+// counters and the same stop. Every stage is called directly, and the decision, the differential
+// decoder, the descrambler, the client buffer's usual step and the carrier-loss detector, a few
+// operations each, are written in: through a pointer each
+// would cost a call and a store and reload of what it hands to the next. The rate's row and the
+// forms of the equaliser's stages are looked up once for the run. kBits: 2 (2400 bit/s) or 3
+// (4800).
+template <int kBits, typename Stages>
+__attribute__((always_inline)) inline VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask,
+                                                              VCBDMSTATUS rtnmask) {
   static_assert(kBits == 2 || kBits == 3);
   VCZBAUD& b = m->v17zBaud;
   VCZRXFLOW& f = b.rxflow;
   VCZRXMEM* r = &b.rxmem;
   VCZBUF* buf = &b.rxlbuf;
   if (f.nsym == 0) return 0;
+  const VFXRATEPARM& rate = rp(m);
   const int32_t symbols = static_cast<int32_t>(buf->endp - buf->bufp) / f.nsym;
   for (int32_t s = 0; s < symbols; ++s) {
-    VCBDMSTATUS st = vcfDemod2T3(r, buf);
-    st |= vfxfRxdecide(r, buf);
+    // the equaliser's output and the decision (vcfDemod2T3, vfxfRxdecide)
+    const typename Stages::Turn turn = Stages::demodulate(r, buf);
+    const int16_t i = Stages::decide(&r->bbeqout, rate);
+    r->decin = static_cast<uint16_t>(i);
+    r->dpout1 = rate.stab[i];
     // the differential decoder (vfxfDifdec4800, vfxfDifdec7200)
     r->descin = kBits == 3 ? vfxtGrayunmapLUT[(r->decin - r->decreg) & 7] : vfxtGrayunmap4LUT[(r->decin - r->decreg) & 3];
     r->decreg = r->decin;
@@ -161,15 +197,31 @@ VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask)
     r->desout = v27tScrambleSymbol<false, kBits>(r->descin, &reg, &guard);
     r->dsreg = reg;
     r->nones = guard;
-    st |= vcfRxClbuf(r, buf);
-    st |= vcfRxupd2T3(r, buf);
-    st |= vfxfTonedet(r, buf);
+    vcRxClbufSymbol(r->rxCpyToBufp, r->desout, r->rxnumBits);  // vcfRxClbuf
+    Stages::update(r, buf, turn);
+    VCBDMSTATUS st = carrierLoss(r);  // vfxfTonedet
     buf->bufp += f.nsym;
     if (f.rxcntr > 0 && --f.rxcntr == 0) st |= VCBDM_CNTR_EXPIRED;
     if (f.longtimer > 0 && --f.longtimer == 0) st |= VCBDM_LONGTIMER_EXPIRED;
     if (vcBdmStops(st, detmask, rtnmask)) return st;
   }
   return 0;
+}
+
+#if defined(VC_HAVE_AVX2_KERNELS)
+// The run with the AVX2 forms, compiled for AVX2 so that the decision goes into it.
+template <int kBits>
+__attribute__((target("avx2"))) VCBDMSTATUS pageDataRunWide(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
+  return pageDataRun<kBits, PageDataWide>(m, detmask, rtnmask);
+}
+#endif
+
+template <int kBits>
+VCBDMSTATUS pageDataRun(VFXLOCLMEM* m, VCBDMSTATUS detmask, VCBDMSTATUS rtnmask) {
+#if defined(VC_HAVE_AVX2_KERNELS)
+  if (vcfDemod2T3SixWide(&m->v17zBaud.rxmem)) return pageDataRunWide<kBits>(m, detmask, rtnmask);
+#endif
+  return pageDataRun<kBits, PageDataPlain>(m, detmask, rtnmask);
 }
 
 // The bits per symbol of the page-data run that stands for the machine's stages as they are set

@@ -95,9 +95,11 @@ struct Eq2T3 {
 // lines, phase, and the carrier detector's level of the newest three T/3 samples, which is that of
 // the line's end in both (full-scale input: magnitudes of -32768, sums that saturate).
 // Then the whole symbol, lines, equaliser output and tap update, from full-range taps, through
-// gear rows that shift the update both ways.
+// gear rows that shift the update both ways (and one too coarse to update), and for V.27ter the
+// same symbols through the forms a page-data run chooses once.
 TEST(VcEqualiser, DecimatorsGiveThePlainFormsBitsAndTheCarrierLevel) {
-  static const VCZGS gears[] = {{60, -9, 300, 800, 0}, {60, 3, 300, 800, 0}, {-1, -20, 300, 800, 0}};
+  static const VCZGS gears[] = {
+      {60, -9, 300, 800, 0}, {60, 3, 300, 800, 0}, {30, 40, 300, 800, 0}, {-1, -20, 300, 800, 0}};
   struct Lines {
     VCZDEMOD2T3 d{};
     VCZEQPARM2T3& eq = d.eq;
@@ -123,6 +125,13 @@ TEST(VcEqualiser, DecimatorsGiveThePlainFormsBitsAndTheCarrierLevel) {
       vcfRxupd2T3(&r, &buf);
       vcAllowAvx2(true);
     }
+#if defined(VC_HAVE_AVX2_KERNELS)
+    void symbolInRun(int16_t* in, VCZCOMPLEX reference) {
+      const VcCarrierTurn turn = vcfDemod2T3Six(&r, in);
+      r.dpout1 = reference;
+      vcfRxupd2T3Twelve(&r, turn);
+    }
+#endif
   };
   struct Case {
     int16_t m, phaseDelta, eqlength;
@@ -131,8 +140,12 @@ TEST(VcEqualiser, DecimatorsGiveThePlainFormsBitsAndTheCarrierLevel) {
   const Case cases[] = {{6, -12288, 11}, {6, -16384, 11}, {6, -12000, 11}, {3, -15474, 17}};
   std::mt19937 rng(4);
   for (const Case& c : cases) {
-    Lines wide(c.m, c.phaseDelta, c.eqlength), plain(c.m, c.phaseDelta, c.eqlength);
+    Lines wide(c.m, c.phaseDelta, c.eqlength), plain(c.m, c.phaseDelta, c.eqlength), run(c.m, c.phaseDelta, c.eqlength);
     const int half = 2 * c.eqlength + 1;
+#if defined(VC_HAVE_AVX2_KERNELS)
+    const bool inRun = vcfDemod2T3SixWide(&run.r);
+    EXPECT_EQ(inRun, vcHaveAvx2() && c.m == 6 && c.phaseDelta % 4096 == 0) << c.phaseDelta;
+#endif
     for (int s = 0; s < 400; ++s) {
       int16_t in[6];
       for (auto& v : in) v = s % 50 < 10 ? int16_t(-32768 + int(rng() % 3)) : int16_t(int16_t(rng()) >> (s % 3 * 5));
@@ -150,6 +163,19 @@ TEST(VcEqualiser, DecimatorsGiveThePlainFormsBitsAndTheCarrierLevel) {
       ASSERT_EQ(wide.eq.phase, plain.eq.phase) << c.m << " symbol " << s;
       ASSERT_EQ(plain.eq.newestHalfMag, vcfHalfMagnitudes3Plain(plain.t3, plain.t3 + half, half)) << s;
       ASSERT_EQ(wide.eq.newestHalfMag, plain.eq.newestHalfMag) << c.m << " symbol " << s;
+      ASSERT_EQ(wide.d.aveError, plain.d.aveError) << c.m << " symbol " << s;
+#if defined(VC_HAVE_AVX2_KERNELS)
+      if (!inRun) continue;
+      run.symbolInRun(in, reference);
+      ASSERT_EQ(run.r.bbeqout.real, plain.r.bbeqout.real) << c.phaseDelta << " symbol " << s;
+      ASSERT_EQ(run.r.bbeqout.imag, plain.r.bbeqout.imag) << c.phaseDelta << " symbol " << s;
+      ASSERT_TRUE(std::equal(run.coeff, run.coeff + 24, plain.coeff)) << c.phaseDelta << " symbol " << s;
+      ASSERT_EQ(run.d.car.qamRxPhase, plain.d.car.qamRxPhase) << c.phaseDelta << " symbol " << s;
+      ASSERT_EQ(run.d.car.f, plain.d.car.f) << c.phaseDelta << " symbol " << s;
+      ASSERT_EQ(run.d.aveError, plain.d.aveError) << c.phaseDelta << " symbol " << s;
+      ASSERT_EQ(run.d.currgshftidx, plain.d.currgshftidx) << c.phaseDelta << " symbol " << s;
+      ASSERT_EQ(run.eq.newestHalfMag, plain.eq.newestHalfMag) << c.phaseDelta << " symbol " << s;
+#endif
     }
   }
   // V.29's mixer reads its cosines and sines apart from the plain form's table look-ups: a symbol
