@@ -96,10 +96,30 @@ __attribute__((always_inline)) inline uint16_t v27tScrambleSymbol(uint16_t bits,
                           : v27tscramSerial(isScrambler, bits, N, reg, guard);
 }
 
+// Whole six-bit words, n <= 18 bits, where the guard's count cannot reach 33 within them: the
+// words one after another, the count once from the register they leave (a bit's taps are the same
+// register bits whichever word shifted it in, and the words' bits are all still in the register).
+__attribute__((always_inline)) inline uint32_t v27tScrambleWords(uint32_t bits, int n, uint32_t* reg,
+                                                                  uint16_t* guard) {
+  uint32_t r = *reg;
+  uint32_t out = 0;
+  for (int done = 0; done < n; done += 6) {
+    const uint32_t shifted = r << 6;
+    const uint32_t word = kV27tReverse6[(bits >> done) & 63] ^ (((shifted >> 6) ^ (shifted >> 7)) & 63);
+    r = shifted | word;
+    out |= static_cast<uint32_t>(kV27tReverse6[word]) << done;
+  }
+  const uint32_t differs = (r ^ (r >> 8)) & (r ^ (r >> 9)) & (r ^ (r >> 12)) & ((1u << n) - 1);
+  *reg = r;
+  *guard = static_cast<uint16_t>(differs == 0 ? *guard + n : __builtin_ctz(differs));
+  return out;
+}
+
 // Any number of bits in time order, six at a time: the word form where the guard allows it, the
 // serial one where its count may fire.
 __attribute__((always_inline)) inline uint32_t v27tScrambleBits(uint32_t bits, int n, uint32_t* reg,
                                                                  uint16_t* guard) {
+  if (n % 6 == 0 && n <= 18 && *guard + n <= 32) return v27tScrambleWords(bits, n, reg, guard);
   uint32_t out = 0;
   for (int done = 0; done < n; done += 6) {
     const int m = n - done < 6 ? n - done : 6;

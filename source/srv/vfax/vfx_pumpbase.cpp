@@ -47,8 +47,11 @@ void vfxPumpTxFrame(VFXLOCLMEM* m, const VFXTXFRAMEPARM& p) {
     m->v17zState.status |= VFX_TXBULKSET;
   }
   b.txmem.modParamp = &tx.v17zModParam;
+  // The carry is copied whole both ways: a copy of fixed length is a few moves in line, one of
+  // the carry's length a call; the samples past it are written over or never read.
   int16_t out[kFrame + 32];
-  std::memcpy(out, tx.v17txrem, sizeof(int16_t) * static_cast<size_t>(tx.v17txremidx));
+  static_assert(sizeof(out) >= (kFrame + 16) * sizeof(int16_t) && sizeof(tx.v17txrem) == 16 * sizeof(int16_t));
+  std::memcpy(out, tx.v17txrem, sizeof(tx.v17txrem));
   int16_t* w = out + tx.v17txremidx;
   int16_t* const fresh = tx.v17SymLine + kSymHist;
   b.txsbuf = VCZFASTBULKDLYHDL{fresh, tx.v17SymLine + kSymLine, fresh, fresh, kSymLine};
@@ -72,11 +75,14 @@ void vfxPumpTxFrame(VFXLOCLMEM* m, const VFXTXFRAMEPARM& p) {
   keepSymbolHistory(tx.v17SymLine, b.txsbuf.fstWrp);
   const int rem = made - kFrame;
   if (rem < 0 || rem > 12) lhapiAssertHandlerVerbose(p.assertSource, __LINE__);
-  const int full = made < kFrame ? made : kFrame;
-  std::memcpy(m->vfxtxbuf, out, sizeof(int16_t) * static_cast<size_t>(full));
-  std::memset(m->vfxtxbuf + full, 0, sizeof(int16_t) * static_cast<size_t>(kFrame - full));
+  if (made >= kFrame) {
+    std::memcpy(m->vfxtxbuf, out, sizeof(m->vfxtxbuf));
+  } else {
+    std::memcpy(m->vfxtxbuf, out, sizeof(int16_t) * static_cast<size_t>(made));
+    std::memset(m->vfxtxbuf + made, 0, sizeof(int16_t) * static_cast<size_t>(kFrame - made));
+  }
   tx.v17txremidx = static_cast<int16_t>(rem < 0 ? 0 : (rem > 16 ? 16 : rem));
-  std::memcpy(tx.v17txrem, out + kFrame, sizeof(int16_t) * static_cast<size_t>(tx.v17txremidx));
+  std::memcpy(tx.v17txrem, out + kFrame, sizeof(tx.v17txrem));
   vcfGenEventStd(VFX_TXBITS_EVT, static_cast<uint16_t>(b.txmem.txtotalBits - bitsBefore), 0);
 }
 
