@@ -182,6 +182,12 @@ void takeHostData(QRN_HalfSocket* half) {
   qrnMarkHostQueued(half->hostdataQueued, false);
 }
 
+// Whether a resting channel rests on this run; a channel in a call (not resting) is told at once.
+bool restingOn(void* instance, QRN_Socket* socket, HAPI_DIRECTION direction) {
+  auto* slot = static_cast<VHD_Instance*>(instance);
+  return vhdResting(*slot) && vhdRestAgain(slot, socket, direction);
+}
+
 void leaveSocket() {
   gMediaRun = MediaRun{};
   QRN_FreeLaterBlocks();
@@ -199,7 +205,7 @@ void VHD_IngressThread(void* instance) {
   QRN_Socket* socket = enterSocket(instance, HAPI_DIRECTION_INGRESS);
   if (socket == nullptr) return;
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_INGRESS;
-  if (vhdRestAgain(static_cast<VHD_Instance*>(instance), socket, HAPI_DIRECTION_INGRESS)) {
+  if (restingOn(instance, socket, HAPI_DIRECTION_INGRESS)) {
     leaveSocket();
     return;
   }
@@ -233,7 +239,7 @@ void VHD_EgressThread(void* instance) {
   QRN_Socket* socket = enterSocket(instance, HAPI_DIRECTION_EGRESS);
   if (socket == nullptr) return;
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_EGRESS;
-  if (vhdRestAgain(static_cast<VHD_Instance*>(instance), socket, HAPI_DIRECTION_EGRESS)) {
+  if (restingOn(instance, socket, HAPI_DIRECTION_EGRESS)) {
     leaveSocket();
     return;
   }
