@@ -131,7 +131,8 @@ void completeStackSwitch(QRN_Socket* socket) {
 // A half-socket's dataQ is filled and emptied only on the tick thread (by the services, the
 // switchboard and these bodies; the host's data go to hostdataQ), so its length is read here
 // without taking the lock for every service of every run.
-void runService(QRN_Socket* socket, QRN_HalfSocket* half, QRN_Service* service, HSFBLOCKP fn) {
+[[gnu::always_inline]] inline void runService(QRN_Socket* socket, QRN_HalfSocket* half,
+                                              QRN_Service* service, HSFBLOCKP fn) {
   QRN_gSocketContext.pCurrentService = service;
   socket->numIBDmessages = half->dataQ.count;
   if (gLhapiTickProfileOn) {
