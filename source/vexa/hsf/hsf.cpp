@@ -115,11 +115,10 @@ MEM_BlockHdr* findIbd(QRN_Socket* socket, QRN_HalfSocket* half, HSF_IBD_MASK mas
   return nullptr;
 }
 
-}  // namespace
-
-HSF_IBD_MASK hsfIbdPeekOrRecv(HSF_IBD_MASK mask, HSFMSG* datap, unsigned num, int option) {
-  QRN_Socket* socket = QRN_CurrentSocket();
-  if (socket == nullptr) return 0;
+// The search and the taking of hsfIbdPeekOrRecv, kept apart so that the common call that finds
+// the queue empty returns before this one's set-up.
+[[gnu::noinline]] HSF_IBD_MASK peekOrRecvPresent(QRN_Socket* socket, HSF_IBD_MASK mask,
+                                                 HSFMSG* datap, unsigned num, int option) {
   QRN_HalfSocket* half = qrnCurrentHalf(socket);
   if (half == nullptr) return 0;
   // The half-socket's in-band queue is the tick thread's own (the host's data wait in hostdataQ
@@ -147,6 +146,16 @@ HSF_IBD_MASK hsfIbdPeekOrRecv(HSF_IBD_MASK mask, HSFMSG* datap, unsigned num, in
     QRN_FreeSocketMsg_Unprotected(msg);
   }
   return found;
+}
+
+}  // namespace
+
+HSF_IBD_MASK hsfIbdPeekOrRecv(HSF_IBD_MASK mask, HSFMSG* datap, unsigned num, int option) {
+  QRN_Socket* socket = QRN_CurrentSocket();
+  // Most calls come from services polling a queue that held nothing when they started: they are
+  // answered from the count alone.
+  if (socket == nullptr || socket->numIBDmessages == 0) return 0;
+  return peekOrRecvPresent(socket, mask, datap, num, option);
 }
 
 QRN_SocketMsg* hsfIbdTakeMsg_Unprotected(HSF_IBD_MASK mask) {

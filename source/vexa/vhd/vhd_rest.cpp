@@ -157,8 +157,12 @@ void wake(VHD_Instance* slot, QRN_Socket* socket) {
 const VHD_RestHook* VHD_gRestHooks = kDefaultRestHooks;
 uint16_t VHD_gNumRestHooks = static_cast<uint16_t>(std::size(kDefaultRestHooks));
 
-bool vhdRestThisRun(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direction,
-                    const QRN_HalfSocket* half, uint16_t historyBytes) {
+namespace {
+
+// The whole check of vhdRestThisRun, for a channel that is resting or whose stack may rest.
+[[gnu::noinline]] bool restThisRunChecked(VHD_Instance* slot, QRN_Socket* socket,
+                                          HAPI_DIRECTION direction, const QRN_HalfSocket* half,
+                                          uint16_t historyBytes) {
   // Read before the channel is looked at: whatever comes after it moves them.
   const uint32_t activity = qrnActivity(socket);
   const uint32_t generation = SWB_Generation();
@@ -170,6 +174,19 @@ bool vhdRestThisRun(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direc
   slot->restSwbGeneration[direction] = generation;
   count(slot->skipped, direction, half->frameSize);
   return true;
+}
+
+}  // namespace
+
+bool vhdRestThisRun(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION direction,
+                    const QRN_HalfSocket* half, uint16_t historyBytes) {
+  // A channel in a call whose stack cannot rest has nothing to count and nothing to wake: it
+  // learns so before the whole check's set-up.
+  const QRN_StackArchive* stack = socket->currStackArchive;
+  if (!vhdResting(*slot) && stack != nullptr && restlessMarkHolds(slot->restless, socket, *stack)) {
+    return false;
+  }
+  return restThisRunChecked(slot, socket, direction, half, historyBytes);
 }
 
 // The frame size and mode the whole check compares move the activity as well, so the period the

@@ -131,7 +131,8 @@ void completeStackSwitch(QRN_Socket* socket) {
 // A half-socket's dataQ is filled and emptied only on the tick thread (by the services, the
 // switchboard and these bodies; the host's data go to hostdataQ), so its length is read here
 // without taking the lock for every service of every run.
-void runService(QRN_Socket* socket, QRN_HalfSocket* half, QRN_Service* service, HSFBLOCKP fn) {
+[[gnu::always_inline]] inline void runService(QRN_Socket* socket, QRN_HalfSocket* half,
+                                              QRN_Service* service, HSFBLOCKP fn) {
   QRN_gSocketContext.pCurrentService = service;
   socket->numIBDmessages = half->dataQ.count;
   if (gLhapiTickProfileOn) {
@@ -182,6 +183,12 @@ void takeHostData(QRN_HalfSocket* half) {
   qrnMarkHostQueued(half->hostdataQueued, false);
 }
 
+// Whether a resting channel rests on this run; a channel in a call (not resting) is told at once.
+bool restingOn(void* instance, QRN_Socket* socket, HAPI_DIRECTION direction) {
+  auto* slot = static_cast<VHD_Instance*>(instance);
+  return vhdResting(*slot) && vhdRestAgain(slot, socket, direction);
+}
+
 void leaveSocket() {
   gMediaRun = MediaRun{};
   QRN_FreeLaterBlocks();
@@ -199,7 +206,7 @@ void VHD_IngressThread(void* instance) {
   QRN_Socket* socket = enterSocket(instance, HAPI_DIRECTION_INGRESS);
   if (socket == nullptr) return;
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_INGRESS;
-  if (vhdRestAgain(static_cast<VHD_Instance*>(instance), socket, HAPI_DIRECTION_INGRESS)) {
+  if (restingOn(instance, socket, HAPI_DIRECTION_INGRESS)) {
     leaveSocket();
     return;
   }
@@ -233,7 +240,7 @@ void VHD_EgressThread(void* instance) {
   QRN_Socket* socket = enterSocket(instance, HAPI_DIRECTION_EGRESS);
   if (socket == nullptr) return;
   QRN_gSocketContext.currentDirection = HAPI_DIRECTION_EGRESS;
-  if (vhdRestAgain(static_cast<VHD_Instance*>(instance), socket, HAPI_DIRECTION_EGRESS)) {
+  if (restingOn(instance, socket, HAPI_DIRECTION_EGRESS)) {
     leaveSocket();
     return;
   }
