@@ -496,16 +496,13 @@ __attribute__((always_inline)) inline VcCarrierTurn eqOut2T3(const VCZDEMOD2T3* 
 // A V.27ter symbol with AVX2: the lines' decimation and the output in one call, the output's sums
 // taken from the lines in registers. (V.29's eighteen taps keep the baseline forms: their last two
 // would go to the plain loop, which measured slower than the baseline's pair step.)
-// Written into the run's forms below; a call from the stages' tests.
+// Written into vcfDemod2T3Six below, which vcfDemod2T3 and the page-data run call.
 __attribute__((target("avx2"), always_inline)) inline VcCarrierTurn demodSix(VCZDEMOD2T3* d, const int16_t* in,
                                                                             VCZCOMPLEX* out) {
   const Eq2T3Operands o = eqOperands(d->eq);
   uint32_t re, im;
   dotSixLines(decimateSixLines(&d->eq, in), o.cr, o.ci, &re, &im);
   return eqOut2T3(d, re, im, out);
-}
-__attribute__((target("avx2"))) void demodSixAvx2(VCZDEMOD2T3* d, const int16_t* in, VCZCOMPLEX* out) {
-  demodSix(d, in, out);
 }
 
 // The V.27ter taps' update (twelve, a constant here: the steps laid out without the loop's tests).
@@ -524,9 +521,8 @@ __attribute__((target("avx2"))) void updateTwelveAvx2(int32_t* cr, int32_t* ci, 
 VCBDMSTATUS vcfDemod2T3(VCZRXMEM* r, VCZBUF* buf) {
   VCZDEMOD2T3* d = r->u.t2;
 #if defined(VC_HAVE_AVX2_KERNELS)
-  if (vcHaveAvx2() && decimatesSix(d->eq)) {
-    demodSixAvx2(d, buf->bufp, &r->pbeqout);
-    r->bbeqout = r->pbeqout;
+  if (vcfDemod2T3SixWide(r)) {
+    vcfDemod2T3Six(r, buf->bufp);
     return 0;
   }
 #endif
