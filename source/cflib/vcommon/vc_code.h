@@ -72,6 +72,13 @@ inline constexpr std::array<uint8_t, 64> kV27tReverse6 = [] {
 // reads only register bits the earlier ones have not shifted in (feedback taps 5 and 6, i < 6),
 // so all N bits at once, in the register's order (bit i of the symbol at N - 1 - i after the
 // shift), where each tap is one shift.
+// The guard's count after the register's newest n bits (n <= 18): a bit that differs from all
+// three taps restarts it; the last such bit is the lowest in register order.
+__attribute__((always_inline)) inline uint16_t v27tGuardAfter(uint32_t r, int n, uint16_t guard) {
+  const uint32_t differs = (r ^ (r >> 8)) & (r ^ (r >> 9)) & (r ^ (r >> 12)) & ((1u << n) - 1);
+  return static_cast<uint16_t>(differs == 0 ? guard + n : __builtin_ctz(differs));
+}
+
 template <bool isScrambler, int N>
 __attribute__((always_inline)) inline uint16_t v27tScrambleWord(uint16_t bits, uint32_t* reg, uint16_t* guard) {
   static_assert(N >= 1 && N <= 6);
@@ -80,11 +87,8 @@ __attribute__((always_inline)) inline uint16_t v27tScrambleWord(uint16_t bits, u
   const uint32_t in = kV27tReverse6[bits & mask] >> (6 - N);
   const uint32_t out = in ^ (((shifted >> 6) ^ (shifted >> 7)) & mask);
   const uint32_t r = shifted | (isScrambler ? out : in);
-  // a bit that differs from all three taps restarts the guard count; the last such bit of the
-  // symbol is the lowest in register order
-  const uint32_t differs = (r ^ (r >> 8)) & (r ^ (r >> 9)) & (r ^ (r >> 12)) & mask;
   *reg = r;
-  *guard = static_cast<uint16_t>(differs == 0 ? *guard + N : __builtin_ctz(differs));
+  *guard = v27tGuardAfter(r, N, *guard);
   return static_cast<uint16_t>(kV27tReverse6[out] >> (6 - N));
 }
 
@@ -109,9 +113,8 @@ __attribute__((always_inline)) inline uint32_t v27tScrambleWords(uint32_t bits, 
     r = shifted | word;
     out |= static_cast<uint32_t>(kV27tReverse6[word]) << done;
   }
-  const uint32_t differs = (r ^ (r >> 8)) & (r ^ (r >> 9)) & (r ^ (r >> 12)) & ((1u << n) - 1);
   *reg = r;
-  *guard = static_cast<uint16_t>(differs == 0 ? *guard + n : __builtin_ctz(differs));
+  *guard = v27tGuardAfter(r, n, *guard);
   return out;
 }
 
