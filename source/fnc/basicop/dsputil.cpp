@@ -164,13 +164,15 @@ void highpass(const SINT16* x, SINT16* y, int n, int shift, SINT32* umem) {
     *umem = u;
 }
 
-// The blocker at rest on silence: a state below 2^a loses nothing to u >> a, so it holds, and
-// every output is 0.
 bool restsOnSilence(const SINT16* x, int n, int alpha_exp, SINT32 u) {
-    if (alpha_exp < 0 || alpha_exp > 30 || u < 0 || u >= (SINT32{1} << alpha_exp)) return false;
-    return utilIsSilent(x, n);
+    return utilHighpassAtRest(alpha_exp, u) && utilIsSilent(x, n);
 }
 }  // namespace
+
+// A state below 2^a loses nothing to u >> a, so on silence it holds and every output is 0.
+bool utilHighpassAtRest(int alpha_exp, SINT32 umem) {
+    return alpha_exp >= 0 && alpha_exp <= 30 && umem >= 0 && umem < (SINT32{1} << alpha_exp);
+}
 
 // The test must cost far less than the filtering it saves, and an idle line asks it of every
 // frame several times: 64 samples (eight 16-byte vectors) a step, and a step that finds a
