@@ -74,6 +74,7 @@ bool detectFrame(PTEINSTANCEMEM* pte, DTMFD_STATE* det, DETCTRL* stm, PTE_DIR di
       dtmfdBlocks(det, pte->regs.detectAdmin, pte->regs.minDetectPower, results.data(), media + b, blocks);
     }
     const DTDET_RESULT& res = results[k];
+    if (res.digit < 0 && pteStmRestsOnNoDigit(stm)) continue;
     ptesrv::HAPI_PTE_FILTER filter{pte->state.filterControl, pte->state.filterDigit, pte->state.filterLongDigit,
                                    pte->state.longDetectTime};
     squelch |= pteStm(pte, stm, dir, pte->currentOptions, res.digit, res.power, &filter) != 0;
