@@ -35,6 +35,8 @@ SINT16 utildivRestoring(SINT16 var1, SINT16 var2);
 int utilVectorNorm(SINT16* x, int n);
 // DC blocker; x and y may be the same buffer; *umem is the filter's state.
 void utilHighpass(const SINT16* x, SINT16* y, int n, int alpha_exp, SINT32* umem);
+// Whether the blocker with this state turns silence into silence and keeps its state.
+bool utilHighpassAtRest(int alpha_exp, SINT32 umem);
 // Whether all n samples are 0: the test that lets a filter at rest skip a silent block.
 bool utilIsSilent(const SINT16* x, int n);
 // Uniform noise of about +-g/4 from a 16-bit linear congruential seed.

@@ -123,12 +123,22 @@ void runGroup(const std::int16_t* samples, const std::int16_t* cosTaps, const st
     *prevIm = g.im[DTMFD_OUTPUTS];
 }
 
-// An idle line's block: the samples every filter output of the block reads (its 76 history
-// samples and the 32 up to its last output) are all 0, and a zero output fails the power test
-// (a threshold of 0 would pass it, so that case is filtered as usual).
-bool filtersSeeSilence(const std::int16_t* samples, std::uint32_t thresh1ms) {
+// An idle line's blocks: the samples every filter output of the blocks reads (the first's 76
+// history samples up to the last block's last output) are all 0, and a zero output fails the
+// power test (a threshold of 0 would pass it, so that case is filtered as usual).
+bool filtersSeeSilence(const std::int16_t* samples, std::uint32_t thresh1ms, int blocks = 1) {
     constexpr int kLastOutputEnd = 8 * (DTMFD_OUTPUTS - 1);
-    return thresh1ms != 0 && utilIsSilent(samples - DTMFD_TAPS, DTMFD_TAPS + kLastOutputEnd);
+    return thresh1ms != 0 &&
+           utilIsSilent(samples - DTMFD_TAPS, DTMFD_TAPS + (blocks - 1) * DTMFD_BLOCK + kLastOutputEnd);
+}
+
+// Every output of both groups is 0, so the high group fails its power test as it would when
+// filtered; only the history the next block reads is written.
+void silentBlock(DTMFD_STATE* state, DTDET_RESULT* result) {
+    result->digit = -1;
+    result->power = 31;
+    state->bpOutHighReal = state->bpOutHighImag = 0;
+    state->bpOutLowReal = state->bpOutLowImag = 0;
 }
 
 }  // namespace
@@ -159,10 +169,7 @@ void dtmfdBlk(DTMFD_STATE* state, std::uint16_t detectAdmin, std::uint16_t minDe
     dtmfdCalcThresh(minDetectPower, &thresh1ms, &thresh5ms);
 
     if (filtersSeeSilence(samples, thresh1ms)) {
-        // Every output of both groups is 0, so the high group fails its power test as it would
-        // when filtered; only the history the next block reads is written.
-        state->bpOutHighReal = state->bpOutHighImag = 0;
-        state->bpOutLowReal = state->bpOutLowImag = 0;
+        silentBlock(state, result);
         return;
     }
     static const DtmfdComplexKernel kernel = dtmfdComplexKernel();
@@ -189,4 +196,16 @@ void dtmfdBlk(DTMFD_STATE* state, std::uint16_t detectAdmin, std::uint16_t minDe
     const int db = hsfGetdB10(state->hi_energy / 2 + state->lo_energy / 2, kPowerRef);
     result->digit = digit;
     result->power = static_cast<std::uint16_t>(db < 0 ? 0 : (db > 31 ? 31 : db));
+}
+
+void dtmfdBlocks(DTMFD_STATE* state, std::uint16_t detectAdmin, std::uint16_t minDetectPower, DTDET_RESULT* result,
+                 const std::int16_t* samples, int blocks) {
+    if (blocks <= 0) return;
+    std::uint32_t thresh1ms = 0, thresh5ms = 0;
+    dtmfdCalcThresh(minDetectPower, &thresh1ms, &thresh5ms);
+    if (filtersSeeSilence(samples, thresh1ms, blocks)) {
+        for (int b = 0; b < blocks; ++b) silentBlock(state, &result[b]);
+        return;
+    }
+    for (int b = 0; b < blocks; ++b) dtmfdBlk(state, detectAdmin, minDetectPower, &result[b], samples + b * DTMFD_BLOCK);
 }

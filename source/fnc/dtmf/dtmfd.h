@@ -82,6 +82,10 @@ void dtmfdInit(DTMFD_STATE* state);
 // of the same stream. An administration out of range is treated as North American.
 void dtmfdBlk(DTMFD_STATE* state, std::uint16_t detectAdmin, std::uint16_t minDetectPower, DTDET_RESULT* result,
               const std::int16_t* samples);
+// Classifies `blocks` consecutive blocks at samples into result[0 .. blocks - 1], as that many
+// calls of dtmfdBlk would; silence over all of them is seen in one look.
+void dtmfdBlocks(DTMFD_STATE* state, std::uint16_t detectAdmin, std::uint16_t minDetectPower, DTDET_RESULT* result,
+                 const std::int16_t* samples, int blocks);
 
 // Kernels and steps, exposed for the block's tests.
 void dtmfdBpFilt(const std::int16_t* samples, std::int16_t* out, const std::int16_t* taps);

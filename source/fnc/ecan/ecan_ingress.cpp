@@ -219,6 +219,11 @@ void applyGain(HEC* hec, int16_t* x, int16_t* companion, int n) {
   if (hec->regs.gaindB == 0) return;  // 0 dB passes the samples untouched
   const int16_t g = hec->regs.gaindB < -90 * Q_DB ? HAPI_HEC_GAIN_MIN : hec->regs.gaindB;
   const int16_t scale = lsvmath::utildB2scale(g - 30 * Q_DB);
+  // A settled gain passes silence as it is: the whole frame is looked at once, not block by block.
+  if (levelGainSettled(&hec->gainCompState, scale) && lsvmath::utilIsSilent(x, n) &&
+      (companion == nullptr || lsvmath::utilIsSilent(companion, 2 * n))) {
+    return;
+  }
   for (int off = 0; off + HEC_BLOCK <= n; off += HEC_BLOCK) {
     levelGain1(x + off, companion != nullptr ? companion + 2 * off : nullptr, &hec->gainCompState,
                scale, HEC_BLOCK);

@@ -96,6 +96,9 @@ void levelSpectralEstimator(LEV_ESTMM3* est, const int16_t* samples, int count, 
 // Smoothed gain towards `scale` (Q10, 1024 = 0 dB) in place; `second` (2 samples per sample, or
 // null) is scaled by the same gain.
 void levelGain1(int16_t* x, int16_t* second, LEV_COMPSTATE* st, int16_t scale, int count);
+// Whether the gain stage has reached `scale` and stays there: it then leaves silence silent and
+// its own state as it is, so a silent block need not be passed through it.
+bool levelGainSettled(const LEV_COMPSTATE* st, int16_t scale);
 // As levelGain1 with every output clipped to +-limit.
 void levelGain(int16_t* x, int16_t* second, LEV_COMPSTATE* st, int16_t scale, int16_t limit,
                int count);

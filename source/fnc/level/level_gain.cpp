@@ -30,12 +30,12 @@ void settledGain(int16_t* x, int16_t* second, int32_t g, int32_t limit, int coun
 
 void smoothedGain(int16_t* x, int16_t* second, LEV_COMPSTATE* st, int16_t scale, int32_t limit,
                   int count) {
-  int32_t g = st->g[0];
-  int32_t target = st->g[1];
-  if (g == scale && target == scale) {
-    settledGain(x, second, g, limit, count);
+  if (levelGainSettled(st, scale)) {
+    settledGain(x, second, scale, limit, count);
     return;
   }
+  int32_t g = st->g[0];
+  int32_t target = st->g[1];
   for (int i = 0; i < count; ++i) {
     target += (scale - target + 4) >> 3;
     g += (target - g + 4) >> 3;
@@ -58,6 +58,10 @@ void smoothedGain(int16_t* x, int16_t* second, LEV_COMPSTATE* st, int16_t scale,
 }
 
 }  // namespace
+
+bool levelGainSettled(const LEV_COMPSTATE* st, int16_t scale) {
+  return st->g[0] == scale && st->g[1] == scale;
+}
 
 void levelGain1(int16_t* x, int16_t* second, LEV_COMPSTATE* st, int16_t scale, int count) {
   smoothedGain(x, second, st, scale, 32768, count);

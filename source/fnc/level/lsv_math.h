@@ -13,6 +13,7 @@ using ::fir;
 using ::utildB2scale;
 using ::utildiv_s;
 using ::utilHighpass;
+using ::utilHighpassAtRest;
 using ::utilIsSilent;
 using ::utilMaxAbs;
 using ::utilPower2dB;

@@ -39,6 +39,20 @@ int16_t* splitState(LINEINSTANCEMEM* line) {
   return reinterpret_cast<int16_t*>(line->bandSplitCombine.splitState);
 }
 
+// A silent wideband frame into a wide DC blocker and a band split that are both at rest: the
+// blocker leaves the zeros and its state as they are, and the split's high band is the zeros
+// already there (its low band adds nothing), so neither needs to run. One look at the frame
+// serves both instead of one each.
+bool wideAtRest(LINEINSTANCEMEM* line, const Media& m, uint16_t flags) {
+  if (m.wide == nullptr || (flags & LINE_CLIENT_EQU_WIDE)) return false;
+  if ((flags & LINE_CLIENT_HIGHPASS) && !lsvmath::utilHighpassAtRest(6, line->highpassWBState)) return false;
+  if ((flags & LINE_CLIENT_BANDSPLIT) &&
+      (m.frame != kBandFrame || !lsvmath::utilIsSilent(splitState(line), BS_SPLIT_STATE_WORDS))) {
+    return false;
+  }
+  return lsvmath::utilIsSilent(m.wide, 2 * m.frame);
+}
+
 }  // namespace
 
 void equFirProcess(EQU_Filter* f, int16_t* samples, int n) {
@@ -71,8 +85,11 @@ void Line_IngressProcess(HSFSRVOBJ service) {
   const Media m = currentMedia();
   if (line == nullptr || m.narrow == nullptr || m.frame <= 0 || m.frame > kMaxBlock / 2) return;
   const uint16_t flags = line->clientFlags & LINE_INGRESS_MASK;
+  const bool wideRests = wideAtRest(line, m, flags);
   if (flags & LINE_CLIENT_HIGHPASS) {
-    if (m.wide != nullptr) lsvmath::utilHighpass(m.wide, m.wide, 2 * m.frame, 6, &line->highpassWBState);
+    if (m.wide != nullptr && !wideRests) {
+      lsvmath::utilHighpass(m.wide, m.wide, 2 * m.frame, 6, &line->highpassWBState);
+    }
     if (!leadingSilence(m.narrow, m.frame)) {
       lsvmath::utilHighpass(m.narrow, m.narrow, m.frame, 5, &line->highpassState);
     }
@@ -81,7 +98,7 @@ void Line_IngressProcess(HSFSRVOBJ service) {
   if ((flags & LINE_CLIENT_EQU_WIDE) && m.wide != nullptr) {
     equFirProcess(&line->equ_filter, m.wide, 2 * m.frame);
   }
-  if ((flags & LINE_CLIENT_BANDSPLIT) && m.wide != nullptr) {
+  if ((flags & LINE_CLIENT_BANDSPLIT) && m.wide != nullptr && !wideRests) {
     if (m.frame != kBandFrame) {
       LHAPI_ASSERT_FAIL();
       return;

@@ -174,6 +174,9 @@ HAPIRESULT pteIOctl(HSFSRVOBJ srvp, HSFMSG* cmd, HSFMSG* reply);
 // Detection (one step per block; 1 = digit present, squelch this block).
 enum PTE_DIR { PTE_DIR_INGRESS = 0, PTE_DIR_EGRESS = 1 };
 void pteInitStm(DETCTRL* det);
+// Whether a block without a digit would leave the machine exactly as it is (idle, nothing
+// counting, no voice-resume pending), so that its step may be left out.
+bool pteStmRestsOnNoDigit(const DETCTRL* det);
 int pteStm(PTEINSTANCEMEM* pte, DETCTRL* det, PTE_DIR dir, uint16_t options, int16_t digit, uint16_t power,
            ptesrv::HAPI_PTE_FILTER* filter);
 

@@ -1,4 +1,6 @@
 // The service's frame kernels, option switching and DTMF detection in both directions.
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "pte.h"
@@ -60,9 +62,19 @@ bool detectFrame(PTEINSTANCEMEM* pte, DTMFD_STATE* det, DETCTRL* stm, PTE_DIR di
   if (media == nullptr) return false;
   const int frame = hsfFrmPeriodGet();
   bool squelch = false;
+  // The detector's verdicts on a frame's blocks come first (a silent frame is seen in one look);
+  // the state machine then steps through them in order, as it never feeds back into the detector.
+  constexpr int kMaxBlocks = 4;
+  std::array<DTDET_RESULT, kMaxBlocks> results{};
   for (int b = 0; b + PTE_BLOCK <= frame; b += PTE_BLOCK) {
-    DTDET_RESULT res{};
-    dtmfdBlk(det, pte->regs.detectAdmin, pte->regs.minDetectPower, &res, media + b);
+    const int k = (b / PTE_BLOCK) % kMaxBlocks;
+    if (k == 0) {
+      const int blocks = std::min(kMaxBlocks, (frame - b) / PTE_BLOCK);
+      results = {};
+      dtmfdBlocks(det, pte->regs.detectAdmin, pte->regs.minDetectPower, results.data(), media + b, blocks);
+    }
+    const DTDET_RESULT& res = results[k];
+    if (res.digit < 0 && pteStmRestsOnNoDigit(stm)) continue;
     ptesrv::HAPI_PTE_FILTER filter{pte->state.filterControl, pte->state.filterDigit, pte->state.filterLongDigit,
                                    pte->state.longDetectTime};
     squelch |= pteStm(pte, stm, dir, pte->currentOptions, res.digit, res.power, &filter) != 0;

@@ -139,6 +139,10 @@ void pteInitStm(DETCTRL* det) {
   det->digit = -1;
 }
 
+bool pteStmRestsOnNoDigit(const DETCTRL* det) {
+  return det->state == PTE_IDLE && det->digit == -1 && det->on == 0 && det->idle == 0;
+}
+
 int pteStm(PTEINSTANCEMEM* pte, DETCTRL* det, PTE_DIR dir, uint16_t options, int16_t digit, uint16_t power,
            ptesrv::HAPI_PTE_FILTER* filter) {
   if (digit >= HAPI_PTE_DTMFDMAXDGT) digit = -1;  // never an index beyond the digit tables

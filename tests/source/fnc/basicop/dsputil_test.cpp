@@ -211,15 +211,19 @@ TEST(DspUtil, BlockRoutines) {
     EXPECT_EQ(v[1], -19200);
     SINT16 w[3] = {-300, 300, 300};
     EXPECT_EQ(utilsearchpeak(w, 3), 0);  // the first of equal magnitudes
-    // Silence is all n samples 0, whatever n and wherever the one that is not.
-    for (int len = 0; len <= 11; ++len) {
-        std::vector<SINT16> s(static_cast<size_t>(len) + 1, SINT16{-1});  // one past the end
-        std::fill_n(s.begin(), len, SINT16{0});
-        EXPECT_TRUE(utilIsSilent(s.data(), len)) << len;
-        for (int at = 0; at < len; ++at) {
-            s[static_cast<size_t>(at)] = at % 2 ? SINT16{-32768} : SINT16{1};
-            EXPECT_FALSE(utilIsSilent(s.data(), len)) << len << " " << at;
-            s[static_cast<size_t>(at)] = 0;
+    // Silence is all n samples 0, whatever n, wherever the block starts and wherever the one
+    // that is not: below one vector, whole and partial steps, the overlapping last read.
+    for (int start = 0; start < 3; ++start) {
+        for (int len = 0; len <= 170; len += len < 72 ? 1 : 11) {
+            std::vector<SINT16> s(static_cast<size_t>(start + len) + 1, SINT16{-1});  // one either side
+            std::fill_n(s.begin() + start, len, SINT16{0});
+            SINT16* block = s.data() + start;
+            EXPECT_TRUE(utilIsSilent(block, len)) << start << " " << len;
+            for (int at = 0; at < len; ++at) {
+                block[at] = at % 2 ? SINT16{-32768} : SINT16{1};
+                EXPECT_FALSE(utilIsSilent(block, len)) << start << " " << len << " " << at;
+                block[at] = 0;
+            }
         }
     }
     SINT16 g[3] = {1000, -32768, 32767};

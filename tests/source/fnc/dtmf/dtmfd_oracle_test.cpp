@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 
@@ -20,13 +22,19 @@ public:
     Runner(std::uint16_t admin = HAPI_PTE_ADM_N_AMERICA, std::uint16_t minPower = 28) : admin_(admin), power_(minPower) {
         dtmfdInit(&st_);
     }
-    std::vector<DTDET_RESULT> run(const std::vector<std::int16_t>& x) {
+    // `blocks` blocks at a time through dtmfdBlocks, or one at a time through dtmfdBlk (0).
+    std::vector<DTDET_RESULT> run(const std::vector<std::int16_t>& x, int blocks = 0) {
         std::vector<DTDET_RESULT> out;
-        for (std::size_t i = 0; i + DTMFD_BLOCK <= x.size(); i += DTMFD_BLOCK) {
-            buf_.insert(buf_.end(), x.begin() + i, x.begin() + i + DTMFD_BLOCK);
-            DTDET_RESULT r;
-            dtmfdBlk(&st_, admin_, power_, &r, buf_.data() + buf_.size() - DTMFD_BLOCK);
-            out.push_back(r);
+        const int step = DTMFD_BLOCK * std::max(blocks, 1);
+        for (std::size_t i = 0; i + step <= x.size(); i += step) {
+            buf_.insert(buf_.end(), x.begin() + i, x.begin() + i + step);
+            std::vector<DTDET_RESULT> r(static_cast<std::size_t>(std::max(blocks, 1)));
+            if (blocks == 0) {
+                dtmfdBlk(&st_, admin_, power_, r.data(), buf_.data() + buf_.size() - step);
+            } else {
+                dtmfdBlocks(&st_, admin_, power_, r.data(), buf_.data() + buf_.size() - step, blocks);
+            }
+            out.insert(out.end(), r.begin(), r.end());
             buf_.erase(buf_.begin(), buf_.end() - DTMFD_TAPS);
         }
         return out;
@@ -116,6 +124,31 @@ TEST(DtmfDetector, SilenceAndSingleTonesGiveNothingWhileHistoryAdvances) {
     Runner fresh;
     fresh.run(std::vector<std::int16_t>(160, 0));
     EXPECT_EQ(a.run(digit), fresh.run(digit));
+    // A frame of two blocks gives what its blocks give one by one: a digit whose end is still in
+    // the history of a silent frame, a digit that starts in a frame's second block, silence.
+    std::vector<std::int16_t> stream(DTMFD_BLOCK * 6, 0);
+    // (Full-scale tones are not taken for digits, but their filter outputs still reach the
+    // history of a silent frame.)
+    const std::pair<int, int> bursts[] = {{0, -8}, {13, -8}, {40, -8}, {57, -8}, {79, -8}, {0, 0}, {13, 0}, {40, 0}, {57, 0}, {79, 0}};
+    for (const auto& [shift, dBm0] : bursts) {
+        std::vector<std::int16_t> burst(static_cast<std::size_t>(shift), 0);
+        const auto tone = dualTone(770, dBm0, 1477, dBm0, 60);
+        burst.insert(burst.end(), tone.begin(), tone.end());
+        burst.resize(burst.size() + DTMFD_BLOCK * 5 - burst.size() % DTMFD_BLOCK, 0);
+        stream.insert(stream.end(), burst.begin(), burst.end());
+    }
+    stream.resize(stream.size() - stream.size() % (2 * DTMFD_BLOCK));
+    Runner one, two;
+    int hits = 0;
+    for (std::size_t at = 0; at < stream.size(); at += 2 * DTMFD_BLOCK) {
+        const std::vector<std::int16_t> frame(stream.begin() + at, stream.begin() + at + 2 * DTMFD_BLOCK);
+        const auto want = one.run(frame);
+        const auto got = two.run(frame, 2);
+        hits += count(want, 6).hits;
+        EXPECT_EQ(got, want) << at;
+        EXPECT_EQ(std::memcmp(&one.st_, &two.st_, sizeof(one.st_)), 0) << at;
+    }
+    EXPECT_GE(hits, 40);  // 770 + 1477 Hz, five times 60 ms
     // Whatever sample of a block a digit starts at after silence, the history kept is each
     // group's filter output at the block's last output point.
     const auto onset = dualTone(941, 0, 1633, 0, 20);

@@ -11,6 +11,8 @@
 
 #include "g711.h"
 #include "hybrid.h"
+#include "level.h"
+#include "lsv_math.h"
 
 namespace {
 
@@ -131,6 +133,33 @@ TEST(EchoFree, OutputEqualsInputWithoutEcho) {
   const std::vector<int16_t> silence(8000 * 4, 0);
   const auto q = hybrid::run(quiet.get(), silence, near, none, kBulk);
   EXPECT_EQ(q.sOut, q.sIn);
+}
+
+// The ingress gain in bypass, frame by frame against the gain stage run block by block: a gain
+// change ramps through silent frames as it does through speech, and a high band that is not
+// silent is scaled while the narrow band is.
+TEST(IngressGain, RampsThroughSilenceAndScalesAHighBandUnderSilence) {
+  auto hec = canceller(HAPI_HEC_BYPASS_ON);
+  LEV_COMPSTATE ref = hec->gainCompState;
+  int16_t gain = 6 * Q_DB;
+  for (int f = 0; f < 60; ++f) {
+    if (f == 12) gain = -6 * Q_DB;
+    if (f == 30) gain = 3 * Q_DB;
+    hec->regs.gaindB = gain;
+    std::array<int16_t, 80> x{};
+    std::array<int16_t, 160> high{};
+    if (f % 5 == 0) x.fill(static_cast<int16_t>(1000 + f));
+    if (f % 7 == 3) high.fill(static_cast<int16_t>(-700 - f));
+    auto xRef = x;
+    auto highRef = high;
+    hecIngress(hec.get(), x.data(), high.data(), 80);
+    const int16_t scale = lsvmath::utildB2scale(gain - 30 * Q_DB);
+    levelGain1(xRef.data(), highRef.data(), &ref, scale, 40);
+    levelGain1(xRef.data() + 40, highRef.data() + 80, &ref, scale, 40);
+    EXPECT_EQ(x, xRef) << "frame " << f;
+    EXPECT_EQ(high, highRef) << "frame " << f;
+    EXPECT_EQ(std::memcmp(&hec->gainCompState, &ref, sizeof(ref)), 0) << "frame " << f;
+  }
 }
 
 // A near-end tone under a louder far-end tone that came through A-law, no echo, 40 s: the

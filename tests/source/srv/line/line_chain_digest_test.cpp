@@ -110,7 +110,13 @@ TEST(LineChainDigest, WidebandLineChannel) {
   Noise noise{5};
   std::vector<int16_t> loud(80 * 200);
   noise.fill(loud.data(), static_cast<int>(loud.size()));
+  // Silence after speech and after loud noise: the first silent frames meet filters whose state
+  // is not at rest yet (the DC blocker's, the split's and the combine's), the later ones find
+  // them at rest.
+  const std::vector<int16_t> quiet(80 * 40, 0);
+  in.insert(in.end(), quiet.begin(), quiet.end());
   in.insert(in.end(), loud.begin(), loud.end());
+  in.insert(in.end(), quiet.begin(), quiet.end());
   linechan::Channel channel;
   const auto out = channel.run(in);
   ASSERT_EQ(out.size(), in.size());
@@ -119,5 +125,5 @@ TEST(LineChainDigest, WidebandLineChannel) {
   ASSERT_GT(energy / out.size(), 1e5) << "the channel put out next to nothing";
   Digest d;
   d.words(out.data(), out.size());
-  EXPECT_EQ(d.h, 0xAB2B67BB5BAD168Full);
+  EXPECT_EQ(d.h, 0x4E276C9B864AD4ADull);
 }
