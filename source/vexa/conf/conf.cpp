@@ -1,6 +1,9 @@
 // Conference points: sending a direction's audio as 40-sample blocks and mixing what peers sent.
 #include "conf.h"
 
+#include <array>
+#include <span>
+
 #include "lhapi.h"
 #include "qrn/qrn.h"
 #include "qrn/qrn_internal.h"
@@ -117,15 +120,24 @@ void confExit(HSFSRVOBJ service) {
 }
 
 void confSend(HSFSRVOBJ) {
+  // The frame's blocks of both bands go out together (a long frame in several batches): one hold
+  // of the lock, and the switchboard asked once about a band it drops.
+  std::array<QRN_IbdBlock, 12> blocks;
+  unsigned count = 0;
   const unsigned frame = hsfFrmPeriodGet();
   for (int band = HSF_MEDQ_LOWBAND; band <= HSF_MEDQ_HIGHBAND; ++band) {
     const int16_t* samples = bandSamples(band);
     if (samples == nullptr) continue;
     const unsigned total = band == HSF_MEDQ_HIGHBAND ? 2 * frame : frame;
     for (unsigned off = 0; off + CONF_BLOCK_SAMPLES <= total; off += CONF_BLOCK_SAMPLES) {
-      hsfIbdSendAllocMsg(kBandMask[band], CONF_BLOCK_SAMPLES * 2, samples + off);
+      if (count == blocks.size()) {
+        hsfIbdSendAllocMsgs(blocks, CONF_BLOCK_SAMPLES * 2);
+        count = 0;
+      }
+      blocks[count++] = QRN_IbdBlock{kBandMask[band], samples + off};
     }
   }
+  hsfIbdSendAllocMsgs(std::span(blocks.data(), count), CONF_BLOCK_SAMPLES * 2);
 }
 
 void confRecv(HSFSRVOBJ service) {
