@@ -24,13 +24,12 @@ int16_t* bandSamples(int band) {
 }
 
 // This frame's sources of one band. Entries are taken in order and none is given back within the
-// frame, so the taken ones are a prefix of the list and only that prefix is searched.
+// frame, so the taken ones are a prefix of the list and only that prefix is searched. Only the
+// entries up to the first free one are ever read, so only that one is set free ahead of its use.
 struct SourceList {
   CONF_SRC_LIST entry[CONF_NUM_SOURCES];
   unsigned taken = 0;
-  SourceList() {
-    for (auto& e : entry) e = CONF_SRC_LIST{HAPIVHD_INVALID, 0};
-  }
+  SourceList() { entry[0] = CONF_SRC_LIST{HAPIVHD_INVALID, 0}; }
 };
 
 // The entry of `handle` in the list, taking the first free one for a new source; none when the
@@ -45,6 +44,7 @@ CONF_SRC_LIST* sourceEntry(SourceList& list, uint16_t handle) {
   if (handle == HAPIVHD_INVALID) return free;
   *free = CONF_SRC_LIST{handle, 0};
   list.taken += 1;
+  if (list.taken < CONF_NUM_SOURCES) list.entry[list.taken] = CONF_SRC_LIST{HAPIVHD_INVALID, 0};
   return free;
 }
 
