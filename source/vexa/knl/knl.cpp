@@ -113,6 +113,16 @@ void runBody(KNL_Thread* t) {
   LHAPI_gpFncLock();
 }
 
+// The quick run of the thread's own or of its body; none when it has neither.
+KNL_ThreadQuickFunc quickRunOf(const KNL_Thread* t) {
+  const KNL_Globals& g = KNL_gGlobals;
+  if (t == g.quickThread) return g.quickRun;
+  for (const auto& q : g.bodyQuickRuns) {
+    if (q.quickRun != nullptr && q.body == t->threadFunc) return q.quickRun;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 void KNL_Init() {
@@ -124,6 +134,7 @@ void KNL_Init() {
   KNL_gGlobals.activeThread = nullptr;
   KNL_gGlobals.quickThread = nullptr;
   KNL_gGlobals.quickRun = nullptr;
+  for (auto& q : KNL_gGlobals.bodyQuickRuns) q = KNL_Globals::BodyQuickRun{nullptr, nullptr};
   KNL_gGlobals.initialised = true;
 }
 
@@ -211,6 +222,25 @@ void KNL_SetThreadQuickRun(KNL_Thread* thread, KNL_ThreadQuickFunc quickRun) {
   KNL_gGlobals.quickRun = quickRun;
 }
 
+int KNL_SetBodyQuickRun(KNL_ThreadFunc body, KNL_ThreadQuickFunc quickRun) {
+  LhapiLockGuard lock;
+  KNL_Globals::BodyQuickRun* free = nullptr;
+  for (auto& q : KNL_gGlobals.bodyQuickRuns) {
+    if (q.body == body && q.quickRun != nullptr) {
+      q.quickRun = quickRun;
+      return 1;
+    }
+    if (q.quickRun == nullptr && free == nullptr) free = &q;
+  }
+  if (quickRun == nullptr) return 1;
+  if (free == nullptr) {
+    LHAPI_ASSERT_FAIL();
+    return 0;
+  }
+  *free = KNL_Globals::BodyQuickRun{body, quickRun};
+  return 1;
+}
+
 KNL_Thread* KNL_GetActiveThread() { return KNL_gGlobals.activeThread; }
 
 void* KNL_GetUserContext() {
@@ -287,7 +317,8 @@ void KNL_RunReadyThreads() {
     t->semaphore = wrap16(t->semaphore - t->frameSize);
     g.activeThread = t;
     // The tick profile times every body, so it sees no quick runs.
-    const bool quick = t == g.quickThread && !gLhapiTickProfileOn && g.quickRun(t->userContext);
+    const KNL_ThreadQuickFunc quickRun = gLhapiTickProfileOn ? nullptr : quickRunOf(t);
+    const bool quick = quickRun != nullptr && quickRun(t->userContext);
     if (!quick) runBody(t);
     g.activeThread = nullptr;
     if (t->requestSet & KNL_REQUEST_FRAMESIZE) {

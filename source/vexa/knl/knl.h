@@ -68,6 +68,13 @@ struct KNL_Globals {
   // in the thread record, whose size the channels' heap figures depend on.
   const KNL_Thread* quickThread;
   KNL_ThreadQuickFunc quickRun;
+  // The quick runs of every thread with a given body (the channels' two bodies), kept here for
+  // the same reason.
+  struct BodyQuickRun {
+    KNL_ThreadFunc body;
+    KNL_ThreadQuickFunc quickRun;
+  };
+  BodyQuickRun bodyQuickRuns[4];
   bool initialised;
 };
 extern KNL_Globals KNL_gGlobals;
@@ -79,6 +86,9 @@ void KNL_SetThreadState_Unprotected(KNL_Thread* thread, KNL_ThreadState state);
 void KNL_SetThreadPriority_Unprotected(KNL_Thread* thread, KNL_ThreadPriority priority);
 void KNL_SetThreadFrameSize(KNL_Thread* thread, uint16_t frameSize);
 void KNL_SetThreadQuickRun(KNL_Thread* thread, KNL_ThreadQuickFunc quickRun);
+// Gives every thread whose body is `body` the quick run (none: takes it away); 0 when all the
+// places are taken by other bodies.
+int KNL_SetBodyQuickRun(KNL_ThreadFunc body, KNL_ThreadQuickFunc quickRun);
 KNL_Thread* KNL_GetActiveThread();
 void* KNL_GetUserContext();
 void KNL_FrameSync();
