@@ -113,14 +113,13 @@ void runBody(KNL_Thread* t) {
   LHAPI_gpFncLock();
 }
 
-// The quick run of the thread's own or of its body; none when it has neither.
-KNL_ThreadQuickFunc quickRunOf(const KNL_Thread* t) {
-  const KNL_Globals& g = KNL_gGlobals;
-  if (t == g.quickThread) return g.quickRun;
-  for (const auto& q : g.bodyQuickRuns) {
-    if (q.quickRun != nullptr && q.body == t->threadFunc) return q.quickRun;
+// Whether the quick run of the thread's body stood for its whole run.
+[[gnu::noinline]] bool runBodyQuick(KNL_Thread* t) {
+  if (gLhapiTickProfileOn) return false;
+  for (const auto& q : KNL_gGlobals.bodyQuickRuns) {
+    if (q.quickRun != nullptr && q.body == t->threadFunc) return q.quickRun(t->userContext);
   }
-  return nullptr;
+  return false;
 }
 
 }  // namespace
@@ -317,8 +316,8 @@ void KNL_RunReadyThreads() {
     t->semaphore = wrap16(t->semaphore - t->frameSize);
     g.activeThread = t;
     // The tick profile times every body, so it sees no quick runs.
-    const KNL_ThreadQuickFunc quickRun = gLhapiTickProfileOn ? nullptr : quickRunOf(t);
-    const bool quick = quickRun != nullptr && quickRun(t->userContext);
+    const bool quick = t == g.quickThread ? !gLhapiTickProfileOn && g.quickRun(t->userContext)
+                                          : t->mayRunQuick && runBodyQuick(t);
     if (!quick) runBody(t);
     g.activeThread = nullptr;
     if (t->requestSet & KNL_REQUEST_FRAMESIZE) {

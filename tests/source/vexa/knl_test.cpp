@@ -166,23 +166,27 @@ TEST_F(KnlTest, AQuickRunStandsForTheWholeRunOnlyWhenItSaysSo) {
   tick(4);
   EXPECT_EQ(gQuickCalls, 4);
   EXPECT_EQ(count("p"), 2);
-  // Given to a body, it stands for the runs of every thread with that body and of no other.
+  // Given to a body, it stands for the runs of the threads with that body that may run quick, and
+  // of no other.
   KNL_SetThreadQuickRun(&p.thread, nullptr);
   Probe& q = make("q", 80, 432);
   Probe& r = make("r", 80, 433);
   q.thread.threadFunc = otherBody;
   r.thread.threadFunc = otherBody;
+  q.thread.mayRunQuick = 1;
+  p.thread.mayRunQuick = 1;
   ASSERT_EQ(KNL_SetBodyQuickRun(otherBody, quickProbe), 1);
   gQuickCalls = 0;
   gQuickDoesAll = true;
   tick(4);
-  EXPECT_EQ(gQuickCalls, 4);
-  EXPECT_EQ(count("q") + count("r"), 0);
+  EXPECT_EQ(gQuickCalls, 2);
+  EXPECT_EQ(count("q"), 0);
+  EXPECT_EQ(count("r"), 2);
   EXPECT_EQ(count("p"), 4);
   EXPECT_EQ(KNL_SetBodyQuickRun(otherBody, nullptr), 1);
   tick(4);
-  EXPECT_EQ(gQuickCalls, 4);
-  EXPECT_EQ(count("q") + count("r"), 4);
+  EXPECT_EQ(gQuickCalls, 2);
+  EXPECT_EQ(count("q"), 2);
 }
 
 TEST_F(KnlTest, TicksDuringALongRunStartAndEndAnOverrunCycle) {
