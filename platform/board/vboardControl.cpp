@@ -115,7 +115,7 @@ std::string lineStatus(Board& b, int line) {
   }
   out << " source=" << ch.source.describe() << " sink=" << (ch.sink.isOpen() ? ch.sinkPath : "none")
       << " ingressBytes=" << ch.ingressBytes << " egressBytes=" << ch.egressBytes
-      << " egressLevel=" << static_cast<int>(ch.egressLastLevel) << " hybrid=";
+      << " egressLevel=" << static_cast<int>(egressLastLevel(ch)) << " hybrid=";
   if (ch.hybridDelay > 0) {
     out << ch.hybridDelay * 1000 / ch.sampleRate() << "ms/" << ch.hybridErlDb << "dB\n";
   } else {

@@ -3,6 +3,7 @@
 
 #include <time.h>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -75,7 +76,8 @@ struct Channel {
   uint64_t ingressBytes = 0;
   uint64_t egressBytes = 0;
   uint64_t egressFrames = 0;
-  double egressLastLevel = 0;  // RMS of the last full frame written
+  std::array<int16_t, MAX_SAMPLES_PER_TICK> egressLastFrame{};  // the last full frame written
+  int egressLastCount = 0;                                       // its samples; 0 before the first
   // A two-to-four-wire hybrid on the line: what the line plays comes back in what it takes,
   // `hybridDelay` samples later and attenuated by the echo return loss. Samples are indexed by
   // line time (the PCM DMA's tick each way included), so the echo path stays fixed whatever the
@@ -196,6 +198,8 @@ void wakeTickWait(Descriptor& d);
 
 // PCM (lock held).
 ssize_t readFrame(Board& b, Descriptor& d, void* buffer, size_t length);
+// The RMS level of the last full frame written to the channel (0 before the first).
+double egressLastLevel(const Channel& ch);
 ssize_t writeFrame(Board& b, Descriptor& d, const void* buffer, size_t length);
 
 // The control socket (started with the board).

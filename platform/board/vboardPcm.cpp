@@ -69,23 +69,31 @@ void keepForEcho(const Board& b, Channel& ch, const int16_t* samples, int count)
 }
 
 void takeEgressFrame(Channel& ch, const int16_t* samples, int count) {
-  // Summed in integers, which a double holds exactly at these sizes: the same level, summed fast.
-  int64_t energy = 0;
-  for (int i = 0; i < count; ++i) energy += int32_t{samples[i]} * samples[i];
-  ch.egressLastLevel = std::sqrt(static_cast<double>(energy) / count);
   ++ch.egressFrames;
   if (ch.sink.isOpen()) ch.sink.write(samples, count);
 }
 
-// A whole frame written: kept for the hybrid's echo and taken by the phone.
+// A whole frame written: kept for the hybrid's echo and taken by the phone. It stays as the last
+// frame, whose level is worked out only when someone asks for it.
 void playFrame(const Board& b, Channel& ch, const uint8_t* frame) {
-  int16_t samples[MAX_SAMPLES_PER_TICK];
-  std::memcpy(samples, frame, static_cast<size_t>(ch.samplesPerTick()) * sizeof(int16_t));
-  keepForEcho(b, ch, samples, ch.samplesPerTick());
-  takeEgressFrame(ch, samples, ch.samplesPerTick());
+  const int count = ch.samplesPerTick();
+  int16_t* samples = ch.egressLastFrame.data();
+  std::memcpy(samples, frame, static_cast<size_t>(count) * sizeof(int16_t));
+  ch.egressLastCount = count;
+  keepForEcho(b, ch, samples, count);
+  takeEgressFrame(ch, samples, count);
 }
 
 }  // namespace
+
+double egressLastLevel(const Channel& ch) {
+  const int count = ch.egressLastCount;
+  if (count == 0) return 0;
+  // Summed in integers, which a double holds exactly at these sizes: the same level, summed fast.
+  int64_t energy = 0;
+  for (int i = 0; i < count; ++i) energy += int32_t{ch.egressLastFrame[i]} * ch.egressLastFrame[i];
+  return std::sqrt(static_cast<double>(energy) / count);
+}
 
 ssize_t readFrame(Board& b, Descriptor& d, void* buffer, size_t length) {
   if (d.channel < 0 || d.channel >= static_cast<int>(b.channels.size())) return fail(EINVAL);

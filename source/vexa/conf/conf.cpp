@@ -1,6 +1,9 @@
 // Conference points: sending a direction's audio as 40-sample blocks and mixing what peers sent.
 #include "conf.h"
 
+#include <array>
+#include <span>
+
 #include "lhapi.h"
 #include "qrn/qrn.h"
 #include "qrn/qrn_internal.h"
@@ -21,13 +24,12 @@ int16_t* bandSamples(int band) {
 }
 
 // This frame's sources of one band. Entries are taken in order and none is given back within the
-// frame, so the taken ones are a prefix of the list and only that prefix is searched.
+// frame, so the taken ones are a prefix of the list and only that prefix is searched. Only the
+// entries up to the first free one are ever read, so only that one is set free ahead of its use.
 struct SourceList {
   CONF_SRC_LIST entry[CONF_NUM_SOURCES];
   unsigned taken = 0;
-  SourceList() {
-    for (auto& e : entry) e = CONF_SRC_LIST{HAPIVHD_INVALID, 0};
-  }
+  SourceList() { entry[0] = CONF_SRC_LIST{HAPIVHD_INVALID, 0}; }
 };
 
 // The entry of `handle` in the list, taking the first free one for a new source; none when the
@@ -42,6 +44,7 @@ CONF_SRC_LIST* sourceEntry(SourceList& list, uint16_t handle) {
   if (handle == HAPIVHD_INVALID) return free;
   *free = CONF_SRC_LIST{handle, 0};
   list.taken += 1;
+  if (list.taken < CONF_NUM_SOURCES) list.entry[list.taken] = CONF_SRC_LIST{HAPIVHD_INVALID, 0};
   return free;
 }
 
@@ -117,15 +120,24 @@ void confExit(HSFSRVOBJ service) {
 }
 
 void confSend(HSFSRVOBJ) {
+  // The frame's blocks of both bands go out together (a long frame in several batches): one hold
+  // of the lock, and the switchboard asked once about a band it drops.
+  std::array<QRN_IbdBlock, 12> blocks;
+  unsigned count = 0;
   const unsigned frame = hsfFrmPeriodGet();
   for (int band = HSF_MEDQ_LOWBAND; band <= HSF_MEDQ_HIGHBAND; ++band) {
     const int16_t* samples = bandSamples(band);
     if (samples == nullptr) continue;
     const unsigned total = band == HSF_MEDQ_HIGHBAND ? 2 * frame : frame;
     for (unsigned off = 0; off + CONF_BLOCK_SAMPLES <= total; off += CONF_BLOCK_SAMPLES) {
-      hsfIbdSendAllocMsg(kBandMask[band], CONF_BLOCK_SAMPLES * 2, samples + off);
+      if (count == blocks.size()) {
+        hsfIbdSendAllocMsgs(blocks, CONF_BLOCK_SAMPLES * 2);
+        count = 0;
+      }
+      blocks[count++] = QRN_IbdBlock{kBandMask[band], samples + off};
     }
   }
+  hsfIbdSendAllocMsgs(std::span(blocks.data(), count), CONF_BLOCK_SAMPLES * 2);
 }
 
 void confRecv(HSFSRVOBJ service) {

@@ -89,10 +89,14 @@ void hsfIbdSendExtAlloc(HSF_IBD_MASK mask, uint16_t header, uint16_t length, con
 }
 
 void hsfIbdSendAllocMsg(HSF_IBD_MASK mask, uint16_t length, const void* bufp) {
+  const QRN_IbdBlock block{mask, bufp};
+  hsfIbdSendAllocMsgs({&block, 1}, length);
+}
+
+void hsfIbdSendAllocMsgs(std::span<const QRN_IbdBlock> blocks, uint16_t length) {
   QRN_Socket* socket = QRN_CurrentSocket();
   if (socket == nullptr) return;
-  qrnOfferIbdCopy(VHD_gIbdSend, socket->handle, socket->handle, mask, directionFlag(), bufp,
-                  length);
+  qrnOfferIbdCopies(VHD_gIbdSend, socket->handle, socket->handle, directionFlag(), blocks, length);
 }
 
 namespace {

@@ -113,6 +113,15 @@ void runBody(KNL_Thread* t) {
   LHAPI_gpFncLock();
 }
 
+// Whether the quick run of the thread's body stood for its whole run.
+[[gnu::noinline]] bool runBodyQuick(KNL_Thread* t) {
+  if (gLhapiTickProfileOn) return false;
+  for (const auto& q : KNL_gGlobals.bodyQuickRuns) {
+    if (q.quickRun != nullptr && q.body == t->threadFunc) return q.quickRun(t->userContext);
+  }
+  return false;
+}
+
 }  // namespace
 
 void KNL_Init() {
@@ -124,6 +133,7 @@ void KNL_Init() {
   KNL_gGlobals.activeThread = nullptr;
   KNL_gGlobals.quickThread = nullptr;
   KNL_gGlobals.quickRun = nullptr;
+  for (auto& q : KNL_gGlobals.bodyQuickRuns) q = KNL_Globals::BodyQuickRun{nullptr, nullptr};
   KNL_gGlobals.initialised = true;
 }
 
@@ -211,6 +221,25 @@ void KNL_SetThreadQuickRun(KNL_Thread* thread, KNL_ThreadQuickFunc quickRun) {
   KNL_gGlobals.quickRun = quickRun;
 }
 
+int KNL_SetBodyQuickRun(KNL_ThreadFunc body, KNL_ThreadQuickFunc quickRun) {
+  LhapiLockGuard lock;
+  KNL_Globals::BodyQuickRun* free = nullptr;
+  for (auto& q : KNL_gGlobals.bodyQuickRuns) {
+    if (q.body == body && q.quickRun != nullptr) {
+      q.quickRun = quickRun;
+      return 1;
+    }
+    if (q.quickRun == nullptr && free == nullptr) free = &q;
+  }
+  if (quickRun == nullptr) return 1;
+  if (free == nullptr) {
+    LHAPI_ASSERT_FAIL();
+    return 0;
+  }
+  *free = KNL_Globals::BodyQuickRun{body, quickRun};
+  return 1;
+}
+
 KNL_Thread* KNL_GetActiveThread() { return KNL_gGlobals.activeThread; }
 
 void* KNL_GetUserContext() {
@@ -287,7 +316,8 @@ void KNL_RunReadyThreads() {
     t->semaphore = wrap16(t->semaphore - t->frameSize);
     g.activeThread = t;
     // The tick profile times every body, so it sees no quick runs.
-    const bool quick = t == g.quickThread && !gLhapiTickProfileOn && g.quickRun(t->userContext);
+    const bool quick = t == g.quickThread ? !gLhapiTickProfileOn && g.quickRun(t->userContext)
+                                          : t->mayRunQuick && runBodyQuick(t);
     if (!quick) runBody(t);
     g.activeThread = nullptr;
     if (t->requestSet & KNL_REQUEST_FRAMESIZE) {

@@ -39,8 +39,13 @@ struct KNL_Thread_s {
   uint16_t requestSet;       // deferred changes: bit 0 frame size, bit 1 priority
   uint16_t requestFrameSizeValue;
   KNL_ThreadPriority requestPriorityValue;
+  // Set by the owner of the body while the body's quick run may stand for the thread's runs (a
+  // resting channel), so that the run pass asks for the quick run only then. In the record's
+  // padding: the channels' heap figures count the record's size.
+  uint8_t mayRunQuick;
 };
 using KNL_Thread = KNL_Thread_s;
+static_assert(sizeof(void*) != 8 || sizeof(KNL_Thread) == 72, "the thread record keeps its size");
 
 constexpr KNL_ThreadPriority KNL_PRIORITY_LOWEST = -32767;
 constexpr uint16_t KNL_NEWSAMPLES_PER_TICK = 0xFFFF;
@@ -68,6 +73,13 @@ struct KNL_Globals {
   // in the thread record, whose size the channels' heap figures depend on.
   const KNL_Thread* quickThread;
   KNL_ThreadQuickFunc quickRun;
+  // The quick runs of the threads with a given body (the channels' two bodies) that may run
+  // quick (mayRunQuick); kept here for the same reason.
+  struct BodyQuickRun {
+    KNL_ThreadFunc body;
+    KNL_ThreadQuickFunc quickRun;
+  };
+  BodyQuickRun bodyQuickRuns[4];
   bool initialised;
 };
 extern KNL_Globals KNL_gGlobals;
@@ -79,6 +91,9 @@ void KNL_SetThreadState_Unprotected(KNL_Thread* thread, KNL_ThreadState state);
 void KNL_SetThreadPriority_Unprotected(KNL_Thread* thread, KNL_ThreadPriority priority);
 void KNL_SetThreadFrameSize(KNL_Thread* thread, uint16_t frameSize);
 void KNL_SetThreadQuickRun(KNL_Thread* thread, KNL_ThreadQuickFunc quickRun);
+// Gives the threads whose body is `body` the quick run (none: takes it away), asked for while a
+// thread's mayRunQuick is set; 0 when all the places are taken by other bodies.
+int KNL_SetBodyQuickRun(KNL_ThreadFunc body, KNL_ThreadQuickFunc quickRun);
 KNL_Thread* KNL_GetActiveThread();
 void* KNL_GetUserContext();
 void KNL_FrameSync();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <span>
 
 #include "qrn.h"
 
@@ -45,6 +46,17 @@ void qrnFreeQueue_Unprotected(MEM_Queue* queue);
 // nobody takes it. One hold of the lock covers the allocations and the delivery. 1 when taken.
 int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
                     HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data, uint16_t length);
+// One block of qrnOfferIbdCopies: its in-band type and its data.
+struct QRN_IbdBlock {
+  HSF_IBD_MASK mask;
+  const void* data;
+};
+// qrnOfferIbdCopy for several blocks of `length` bytes from one source, in order, under one hold
+// of the lock; returns how many were taken.
+int qrnOfferIbdCopies(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
+                      QRN_MsgFlags flags, std::span<const QRN_IbdBlock> blocks, uint16_t length);
+// hsfIbdSendAllocMsg for several blocks of `length` bytes, in order, from the running service.
+void hsfIbdSendAllocMsgs(std::span<const QRN_IbdBlock> blocks, uint16_t length);
 // QRN_QueueMsg for a caller that holds the framework lock; false when no socket has the handle
 // (the message is freed, and the caller reports HAPI_RM_ERR_INVALID_HANDLE).
 bool qrnQueueMsg_Unprotected(QRN_Handle handle, QRN_SocketMsg* msg);

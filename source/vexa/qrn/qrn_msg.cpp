@@ -4,6 +4,7 @@
 
 #include "lhapi.h"
 #include "qrn.h"
+#include "qrn_internal.h"
 #include "swb/swb.h"
 
 MEM_BufPool QRN_gHapiMsgBufPool;
@@ -163,10 +164,12 @@ bool skipDroppedCopy(uint16_t length) {
 
 }  // namespace
 
-int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
-                    HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data, uint16_t length) {
-  LhapiLockGuard lock;
-  if (switchboardDrops(offer, srcHandle, mask, flags) && skipDroppedCopy(length)) return 0;
+namespace {
+
+// The copy itself, once the switchboard has not dropped it at once. Caller holds the lock.
+int offerCopy_Unprotected(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
+                          HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data,
+                          uint16_t length) {
   QRN_SocketMsg* msg = QRN_AllocSocketMsg_Unprotected();
   if (msg == nullptr) return 0;
   msg->msg.ext.header = 0;
@@ -179,6 +182,34 @@ int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgH
     return 0;
   }
   return 1;
+}
+
+}  // namespace
+
+int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
+                    HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data, uint16_t length) {
+  const QRN_IbdBlock block{mask, data};
+  return qrnOfferIbdCopies(offer, srcHandle, msgHandle, flags, {&block, 1}, length);
+}
+
+int qrnOfferIbdCopies(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
+                      QRN_MsgFlags flags, std::span<const QRN_IbdBlock> blocks, uint16_t length) {
+  LhapiLockGuard lock;
+  // A skipped copy changes nothing but the low-water marks, which a second skip would set to the
+  // same values: once a band's copy is skipped, the switchboard and the pools stand as they did,
+  // and the band's later blocks in the call are skipped without asking again.
+  HSF_IBD_MASK skipped = 0;
+  int taken = 0;
+  for (const QRN_IbdBlock& block : blocks) {
+    if ((block.mask & skipped) != 0 && (block.mask & ~skipped) == 0) continue;
+    if (switchboardDrops(offer, srcHandle, block.mask, flags) && skipDroppedCopy(length)) {
+      skipped |= block.mask;
+      continue;
+    }
+    taken += offerCopy_Unprotected(offer, srcHandle, msgHandle, block.mask, flags, block.data,
+                                   length);
+  }
+  return taken;
 }
 
 void QRN_SendMessageToHost(QRN_Handle handle, QRN_SocketMsg* msg) {

@@ -51,6 +51,8 @@ void releaseThread(QRN_HalfSocket* half) {
 void VHD_Init(QRN_IbdCallback ibdSendCallback) {
   VHD_gIbdSend = ibdSendCallback;
   for (auto& slot : VHD_gInstance) slot = freeSlot();
+  KNL_SetBodyQuickRun(VHD_IngressThread, VHD_IngressRestingRun);
+  KNL_SetBodyQuickRun(VHD_EgressThread, VHD_EgressRestingRun);
 }
 
 const VHD_Archive* VHD_FindArchive(uint16_t type) {

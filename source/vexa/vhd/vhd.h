@@ -75,3 +75,7 @@ bool vhdRestAgain(VHD_Instance* slot, QRN_Socket* socket, HAPI_DIRECTION directi
 void vhdMediaClearRest();
 void VHD_IngressThread(void* instance);
 void VHD_EgressThread(void* instance);
+// The kernel's quick runs of the two bodies: a run of a resting channel that rests on, whole; false
+// for any other run, which the body then makes.
+bool VHD_IngressRestingRun(void* instance);
+bool VHD_EgressRestingRun(void* instance);

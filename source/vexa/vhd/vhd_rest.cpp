@@ -150,6 +150,9 @@ void wake(VHD_Instance* slot, QRN_Socket* socket) {
   }
   QRN_gSocketContext.pCurrentService = nullptr;
   slot->skipped = VHD_Skipped{};
+  for (QRN_HalfSocket* half : {socket->ingress, socket->egress}) {
+    if (half != nullptr && half->thread != nullptr) half->thread->mayRunQuick = 0;
+  }
 }
 
 }  // namespace
@@ -173,6 +176,8 @@ namespace {
   slot->restActivity[direction] = activity;
   slot->restSwbGeneration[direction] = generation;
   count(slot->skipped, direction, half->frameSize);
+  // The next runs that rest on are the kernel's quick runs of the thread's body.
+  if (half->thread != nullptr) half->thread->mayRunQuick = 1;
   return true;
 }
 

@@ -196,7 +196,25 @@ void leaveSocket() {
   QRN_gSocketContext.pCurrentService = nullptr;
 }
 
+// A resting channel's run that rests on changes nothing but the count of skipped runs: it needs
+// neither the run's set-up nor the pass's lock given up and taken again around the body. It leaves
+// the context as the body's run would.
+template <HAPI_DIRECTION kDirection>
+bool restingRun(void* instance) {
+  auto* slot = static_cast<VHD_Instance*>(instance);
+  if (slot == nullptr || slot->magic != VHD_INSTANCE_MAGIC || !vhdResting(*slot)) return false;
+  QRN_Socket* socket = slot->socket;
+  if (socket == nullptr || socket->magic != QRN_SOCKET_MAGIC) return false;
+  if (!vhdRestAgain(slot, socket, kDirection)) return false;
+  QRN_gSocketContext.currentDirection = kDirection;
+  leaveSocket();
+  return true;
+}
+
 }  // namespace
+
+bool VHD_IngressRestingRun(void* instance) { return restingRun<HAPI_DIRECTION_INGRESS>(instance); }
+bool VHD_EgressRestingRun(void* instance) { return restingRun<HAPI_DIRECTION_EGRESS>(instance); }
 
 void vhdMediaClearRest() {
   if (gMediaRun.buffer != nullptr) clearMediaTo(gMediaRun.size);

@@ -92,6 +92,15 @@ TEST_F(ConfTest, PeersBeyondTheSourceListAreIgnoredAndTheirBlocksFreed) {
   EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 5));
   tick();
   EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 0));
+  // Blocks carrying the free marker as their source share the list's first free entry, also when
+  // a real peer takes an entry between them: the first is heard, the second waits a frame.
+  sendBlock(HAPIVHD_INVALID, 3);
+  sendBlock(0x51, 100);
+  sendBlock(HAPIVHD_INVALID, 4);
+  tick();
+  EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 103));
+  tick();
+  EXPECT_EQ(lastEgressFrame, std::vector<int16_t>(40, 4));
 }
 
 TEST_F(ConfTest, ClosingFreesBlocksStillWaiting) {

@@ -135,8 +135,9 @@ TEST_F(KnlTest, ChangesRequestedByABodyApplyAfterItReturns) {
   EXPECT_EQ(count("p"), runs);
 }
 
-// The quick run of the one thread that has it stands for the whole run when it says so: the body
-// stays out, the frame still counts; otherwise the body runs as usual.
+// The quick run of the one thread that has it, or of the body of a thread, stands for the whole
+// run when it says so: the body stays out, the frame still counts; otherwise the body runs as usual.
+void otherBody(void* context) { probeBody(context); }
 int gQuickCalls = 0;
 bool gQuickDoesAll = true;
 bool quickProbe(void*) {
@@ -165,6 +166,27 @@ TEST_F(KnlTest, AQuickRunStandsForTheWholeRunOnlyWhenItSaysSo) {
   tick(4);
   EXPECT_EQ(gQuickCalls, 4);
   EXPECT_EQ(count("p"), 2);
+  // Given to a body, it stands for the runs of the threads with that body that may run quick, and
+  // of no other.
+  KNL_SetThreadQuickRun(&p.thread, nullptr);
+  Probe& q = make("q", 80, 432);
+  Probe& r = make("r", 80, 433);
+  q.thread.threadFunc = otherBody;
+  r.thread.threadFunc = otherBody;
+  q.thread.mayRunQuick = 1;
+  p.thread.mayRunQuick = 1;
+  ASSERT_EQ(KNL_SetBodyQuickRun(otherBody, quickProbe), 1);
+  gQuickCalls = 0;
+  gQuickDoesAll = true;
+  tick(4);
+  EXPECT_EQ(gQuickCalls, 2);
+  EXPECT_EQ(count("q"), 0);
+  EXPECT_EQ(count("r"), 2);
+  EXPECT_EQ(count("p"), 4);
+  EXPECT_EQ(KNL_SetBodyQuickRun(otherBody, nullptr), 1);
+  tick(4);
+  EXPECT_EQ(gQuickCalls, 2);
+  EXPECT_EQ(count("q"), 2);
 }
 
 TEST_F(KnlTest, TicksDuringALongRunStartAndEndAnOverrunCycle) {
