@@ -197,7 +197,8 @@ int qrnOfferIbdCopies(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle ms
   LhapiLockGuard lock;
   // A skipped copy changes nothing but the low-water marks, which a second skip would set to the
   // same values: once a band's copy is skipped, the switchboard and the pools stand as they did,
-  // and the band's later blocks in the call are skipped without asking again.
+  // and the band's later blocks in the call are skipped without asking again, until a copy that
+  // is made moves the pools.
   HSF_IBD_MASK skipped = 0;
   int taken = 0;
   for (const QRN_IbdBlock& block : blocks) {
@@ -208,6 +209,7 @@ int qrnOfferIbdCopies(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle ms
     }
     taken += offerCopy_Unprotected(offer, srcHandle, msgHandle, block.mask, flags, block.data,
                                    length);
+    skipped = 0;
   }
   return taken;
 }
