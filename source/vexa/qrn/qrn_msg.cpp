@@ -142,13 +142,6 @@ int QRN_AllocSocketMsgExtData(QRN_SocketMsg* msg, const void* src, size_t length
 
 namespace {
 
-// Whether the switchboard would drop a copy offered from this half of the port at once.
-bool switchboardDrops(QRN_IbdCallback offer, QRN_Handle srcHandle, HSF_IBD_MASK mask, QRN_MsgFlags flags) {
-  if (offer != SWB_IbdRecv) return false;
-  const uint8_t direction = (flags & QRN_MsgFlagIbdIngress) ? HAPI_SWB_TOS : HAPI_SWB_BOS;
-  return SWB_DropsIbd(srcHandle, direction, mask);
-}
-
 // A copy that would be made and dropped at once is not made, when both its blocks would simply
 // be served: the pools end as they would have, their low-water marks included.
 bool skipDroppedCopy(uint16_t length) {
@@ -162,22 +155,55 @@ bool skipDroppedCopy(uint16_t length) {
   return true;
 }
 
-}  // namespace
+// Where the copies of one call go. Copies offered to the switchboard are handed to their
+// connection, looked up once for the call and again only when the connection list has moved
+// meanwhile (a delivery may report to the host); any other offer is called for each copy.
+struct IbdRoute {
+  QRN_IbdCallback offer;
+  QRN_Handle srcHandle;
+  unsigned direction = 0;
+  bool viaSwitchboard = false;
+  uint32_t generation = 0;
+  int connection = -1;
 
-namespace {
+  IbdRoute(QRN_IbdCallback offerTo, QRN_Handle src, QRN_MsgFlags flags)
+      : offer(offerTo), srcHandle(src), viaSwitchboard(offerTo == SWB_IbdRecv) {
+    direction = (flags & QRN_MsgFlagIbdIngress) ? HAPI_SWB_TOS : HAPI_SWB_BOS;
+    if (viaSwitchboard) lookUp();
+  }
+  void lookUp() {
+    generation = SWB_Generation();
+    connection = SWB_SourceConnection(srcHandle, direction);
+  }
+  int currentConnection() {
+    if (SWB_Generation() != generation) lookUp();
+    return connection;
+  }
+  // Whether the switchboard would drop a copy of this band at once.
+  bool drops(HSF_IBD_MASK mask) {
+    return viaSwitchboard && SWB_ConnectionDropsIbd(currentConnection(), mask);
+  }
+  // Hands the copy on; false when it was not taken (the caller frees it).
+  bool take(QRN_SocketMsg* msg) {
+    if (!viaSwitchboard) return offer != nullptr && offer(srcHandle, msg) != 0;
+    const int at = currentConnection();
+    if (at < 0) return false;
+    SWB_DeliverIbd_Unprotected(at, msg);
+    return true;
+  }
+};
 
 // The copy itself, once the switchboard has not dropped it at once. Caller holds the lock.
-int offerCopy_Unprotected(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
-                          HSF_IBD_MASK mask, QRN_MsgFlags flags, const void* data,
-                          uint16_t length) {
+int offerCopy_Unprotected(IbdRoute& route, QRN_Handle msgHandle, HSF_IBD_MASK mask,
+                          QRN_MsgFlags flags, const void* data, uint16_t length) {
   QRN_SocketMsg* msg = QRN_AllocSocketMsg_Unprotected();
   if (msg == nullptr) return 0;
   msg->msg.ext.header = 0;
   msg->id.mask = mask;
   msg->msgFlags = flags;
   msg->handle = msgHandle;
-  if (!QRN_AllocSocketMsgExtData_Unprotected(msg, data, length, srcHandle) || offer == nullptr ||
-      !offer(srcHandle, msg)) {
+  if (!QRN_AllocSocketMsgExtData_Unprotected(msg, data, length, route.srcHandle) ||
+      !route.take(msg)) {
     QRN_FreeSocketMsg_Unprotected(msg);
     return 0;
   }
@@ -195,6 +221,7 @@ int qrnOfferIbdCopy(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgH
 int qrnOfferIbdCopies(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle msgHandle,
                       QRN_MsgFlags flags, std::span<const QRN_IbdBlock> blocks, uint16_t length) {
   LhapiLockGuard lock;
+  IbdRoute route(offer, srcHandle, flags);
   // A skipped copy changes nothing but the low-water marks, which a second skip would set to the
   // same values: once a band's copy is skipped, the switchboard and the pools stand as they did,
   // and the band's later blocks in the call are skipped without asking again, until a copy that
@@ -203,12 +230,11 @@ int qrnOfferIbdCopies(QRN_IbdCallback offer, QRN_Handle srcHandle, QRN_Handle ms
   int taken = 0;
   for (const QRN_IbdBlock& block : blocks) {
     if ((block.mask & skipped) != 0 && (block.mask & ~skipped) == 0) continue;
-    if (switchboardDrops(offer, srcHandle, block.mask, flags) && skipDroppedCopy(length)) {
+    if (route.drops(block.mask) && skipDroppedCopy(length)) {
       skipped |= block.mask;
       continue;
     }
-    taken += offerCopy_Unprotected(offer, srcHandle, msgHandle, block.mask, flags, block.data,
-                                   length);
+    taken += offerCopy_Unprotected(route, msgHandle, block.mask, flags, block.data, length);
     skipped = 0;
   }
   return taken;

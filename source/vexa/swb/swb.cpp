@@ -108,8 +108,15 @@ int SWB_FindSourcePort(SWB_Port p) {
   return at == kNoSource ? -1 : walkSources(p);
 }
 
+int SWB_SourceConnection(QRN_Handle srcHandle, unsigned direction) {
+  return SWB_FindSourcePort(port(srcHandle, direction));
+}
+
 bool SWB_DropsIbd(QRN_Handle srcHandle, unsigned direction, HSF_IBD_MASK mask) {
-  const int connection = SWB_FindSourcePort(port(srcHandle, direction));
+  return SWB_ConnectionDropsIbd(SWB_SourceConnection(srcHandle, direction), mask);
+}
+
+bool SWB_ConnectionDropsIbd(int connection, HSF_IBD_MASK mask) {
   if (connection < 0) return true;
   // With more than one destination the block is duplicated, and the copies are in use together.
   if (entries()[connection].numOfDest != 1) return false;
@@ -227,8 +234,13 @@ int SWB_IbdRecv(QRN_Handle srcHandle, QRN_SocketMsg* msg) {
   if (msg == nullptr) return 0;
   LhapiLockGuard lock;
   const unsigned direction = (msg->msgFlags & QRN_MsgFlagIbdIngress) ? HAPI_SWB_TOS : HAPI_SWB_BOS;
-  const int connection = SWB_FindSourcePort(port(srcHandle, direction));
+  const int connection = SWB_SourceConnection(srcHandle, direction);
   if (connection < 0) return 0;
+  SWB_DeliverIbd_Unprotected(connection, msg);
+  return 1;
+}
+
+void SWB_DeliverIbd_Unprotected(int connection, QRN_SocketMsg* msg) {
   const int numDest = entries()[connection].numOfDest;
   for (int i = 1; i <= numDest; ++i) {
     const SWB_Port dst = entries()[connection + i];
@@ -240,7 +252,6 @@ int SWB_IbdRecv(QRN_Handle srcHandle, QRN_SocketMsg* msg) {
       QRN_ErrorEvent(HAPI_RM_ERR_INVALID_HANDLE, dst.handle);
     }
   }
-  return 1;
 }
 
 void SWB_RemoveHandle(uint16_t handle) {

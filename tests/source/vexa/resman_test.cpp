@@ -5,6 +5,7 @@
 #include <array>
 
 #include "halshim/halshim.h"
+#include "qrn/qrn_internal.h"
 #include "rm/rm.h"
 #include "swb/swb.h"
 #include "vexa_test_util.h"
@@ -234,6 +235,34 @@ TEST_F(ResmanTest, DataToThreeDestinationsSharesOneBlockUntilTheLastIsDone) {
   EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, extFree - 1);
   halShimProcessMessagesInHal();
   EXPECT_EQ(QRN_gHapiExtDataBufPool.numFreeBuf, extFree);
+}
+
+// A block its destination refuses is reported to the host, whose handling may change the
+// connections before the next block of the same batch: that block goes by the list as it is then.
+TEST_F(ResmanTest, ABatchOfBlocksGoesByTheConnectionsAsTheHostLeavesThem) {
+  constexpr QRN_Handle kGone = 0x5F;  // no channel has it
+  static QRN_HostMsgCallback recorder;
+  recorder = QRN_gHostMsgCallback;
+  ASSERT_EQ(openVhd(kGw, HAPI_GATEWAY_VHD), 0);
+  ASSERT_EQ(openVhd(kLine, HAPI_LINE_ECAN_VHD), 0);
+  ASSERT_EQ(SWB_ConnectSimplex(SWB_Port{kLine, HAPI_SWB_TOS, 0}, SWB_Port{kGw, HAPI_SWB_BOS, 0}), 1);
+  ASSERT_EQ(SWB_ConnectSimplex(SWB_Port{kGw, HAPI_SWB_BOS, 0}, SWB_Port{kLine, HAPI_SWB_BOS, 0}), 1);
+  SWB_gConnectionList.list[3].handle = kGone;  // its channel went behind the switchboard's back
+  QRN_gHostMsgCallback = [](QRN_Handle handle, QRN_SocketMsg* msg) {
+    if (msg->msg.std.header == HAPI_RM_ERROR_EVT) SWB_RemoveHandle(kGone);
+    recorder(handle, msg);
+  };
+  const PoolCounts before = poolCounts();
+  std::array<int16_t, 40> data{};
+  const QRN_IbdBlock blocks[] = {{0x200, data.data()}, {0x200, data.data()}, {0x400, data.data()}};
+  // The first is handed on (and freed where it fails); the others have no path left.
+  EXPECT_EQ(qrnOfferIbdCopies(SWB_IbdRecv, kGw, kGw, QRN_MsgFlagIbdEgress, blocks, sizeof(data)), 1);
+  QRN_gHostMsgCallback = recorder;
+  EXPECT_EQ(poolCounts(), before);
+  ASSERT_NE(lastError(), nullptr);
+  EXPECT_EQ(lastError()->op2, kGone);
+  EXPECT_EQ(SWB_FindSourcePort(SWB_Port{kGw, HAPI_SWB_BOS, 0}), -1);
+  EXPECT_EQ(SWB_FindSourcePort(SWB_Port{kLine, HAPI_SWB_TOS, 0}), 0);
 }
 
 TEST_F(ResmanTest, HalShimPortsSendBlocksAndReportOneUnderrun) {
