@@ -112,10 +112,6 @@ int SWB_SourceConnection(QRN_Handle srcHandle, unsigned direction) {
   return SWB_FindSourcePort(port(srcHandle, direction));
 }
 
-bool SWB_DropsIbd(QRN_Handle srcHandle, unsigned direction, HSF_IBD_MASK mask) {
-  return SWB_ConnectionDropsIbd(SWB_SourceConnection(srcHandle, direction), mask);
-}
-
 bool SWB_ConnectionDropsIbd(int connection, HSF_IBD_MASK mask) {
   if (connection < 0) return true;
   // With more than one destination the block is duplicated, and the copies are in use together.

@@ -48,14 +48,12 @@ int SWB_DisconnectSimplex(SWB_Port src, SWB_Port dst);
 int SWB_IbdRecv(QRN_Handle srcHandle, QRN_SocketMsg* msg);
 // Index of the source entry of `port`'s connection, or -1.
 int SWB_FindSourcePort(SWB_Port port);
-// Whether an in-band block of `mask` leaving the `direction` half of `srcHandle` would be freed as
-// soon as it is offered: no path leaves that half, or its one path ends at a hardware port that
-// does not play that band. Caller holds the lock.
-bool SWB_DropsIbd(QRN_Handle srcHandle, unsigned direction, HSF_IBD_MASK mask);
 // The source entry of the connection that blocks leaving the `direction` half of `srcHandle` take,
 // or -1 when none leaves it; it holds while SWB_Generation does not move. Caller holds the lock.
 int SWB_SourceConnection(QRN_Handle srcHandle, unsigned direction);
-// SWB_DropsIbd for a block leaving by the connection at `connection` (-1: none).
+// Whether an in-band block of `mask` leaving by the connection at `connection` (-1: none) would be
+// freed as soon as it is offered: no path leaves that half, or its one path ends at a hardware port
+// that does not play that band. Caller holds the lock.
 bool SWB_ConnectionDropsIbd(int connection, HSF_IBD_MASK mask);
 // What SWB_IbdRecv does with a block once it has found its connection (>= 0): a copy to each
 // destination but the last, which takes the block itself. Caller holds the lock.
