@@ -202,10 +202,10 @@ void leaveSocket() {
 template <HAPI_DIRECTION kDirection>
 bool restingRun(void* instance) {
   auto* slot = static_cast<VHD_Instance*>(instance);
-  if (slot == nullptr || slot->magic != VHD_INSTANCE_MAGIC || !vhdResting(*slot)) return false;
+  if (slot == nullptr || slot->magic != VHD_INSTANCE_MAGIC) return false;
   QRN_Socket* socket = slot->socket;
   if (socket == nullptr || socket->magic != QRN_SOCKET_MAGIC) return false;
-  if (!vhdRestAgain(slot, socket, kDirection)) return false;
+  if (!restingOn(slot, socket, kDirection)) return false;
   QRN_gSocketContext.currentDirection = kDirection;
   leaveSocket();
   return true;
