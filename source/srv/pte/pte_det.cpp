@@ -70,7 +70,6 @@ bool detectFrame(PTEINSTANCEMEM* pte, DTMFD_STATE* det, DETCTRL* stm, PTE_DIR di
     const int k = (b / PTE_BLOCK) % kMaxBlocks;
     if (k == 0) {
       const int blocks = std::min(kMaxBlocks, (frame - b) / PTE_BLOCK);
-      results = {};
       dtmfdBlocks(det, pte->regs.detectAdmin, pte->regs.minDetectPower, results.data(), media + b, blocks);
     }
     const DTDET_RESULT& res = results[k];
