@@ -211,6 +211,29 @@ bool restingRun(void* instance) {
   return true;
 }
 
+// The steps that open a channel's run in either direction: the socket entered, the host's data
+// taken and the media made ready, unless the channel rests or lets this run pass. None: the run
+// has ended (the socket is left, except for a socket without this direction's half).
+QRN_Socket* beginRun(void* instance, HAPI_DIRECTION id, Direction& d, bool& haveMedia) {
+  QRN_Socket* socket = enterSocket(instance, id);
+  if (socket == nullptr) return nullptr;
+  QRN_gSocketContext.currentDirection = id;
+  if (restingOn(instance, socket, id)) {
+    leaveSocket();
+    return nullptr;
+  }
+  if ((id == HAPI_DIRECTION_INGRESS ? socket->ingress : socket->egress) == nullptr) return nullptr;
+  d = directionOf(socket, id);
+  if (vhdRestThisRun(static_cast<VHD_Instance*>(instance), socket, d.id, d.half, d.history)) {
+    leaveSocket();
+    return nullptr;
+  }
+  takeHostData(d.half);
+  haveMedia = prepareMedia(socket, d);
+  completeStackSwitch(socket);
+  return socket;
+}
+
 }  // namespace
 
 bool VHD_IngressRestingRun(void* instance) { return restingRun<HAPI_DIRECTION_INGRESS>(instance); }
@@ -221,22 +244,10 @@ void vhdMediaClearRest() {
 }
 
 void VHD_IngressThread(void* instance) {
-  QRN_Socket* socket = enterSocket(instance, HAPI_DIRECTION_INGRESS);
+  Direction d{};
+  bool haveMedia = false;
+  QRN_Socket* socket = beginRun(instance, HAPI_DIRECTION_INGRESS, d, haveMedia);
   if (socket == nullptr) return;
-  QRN_gSocketContext.currentDirection = HAPI_DIRECTION_INGRESS;
-  if (restingOn(instance, socket, HAPI_DIRECTION_INGRESS)) {
-    leaveSocket();
-    return;
-  }
-  if (socket->ingress == nullptr) return;
-  const Direction d = directionOf(socket, HAPI_DIRECTION_INGRESS);
-  if (vhdRestThisRun(static_cast<VHD_Instance*>(instance), socket, d.id, d.half, d.history)) {
-    leaveSocket();
-    return;
-  }
-  takeHostData(d.half);
-  const bool haveMedia = prepareMedia(socket, d);
-  completeStackSwitch(socket);
   if (!socket->ss_ctl.stackswitchInprogress && haveMedia) {
     const QRN_StackArchive* stack = socket->currStackArchive;
     for (int i = stack != nullptr ? stack->numServices - 1 : -1; i >= 0; --i) {
@@ -255,22 +266,10 @@ void VHD_IngressThread(void* instance) {
 }
 
 void VHD_EgressThread(void* instance) {
-  QRN_Socket* socket = enterSocket(instance, HAPI_DIRECTION_EGRESS);
+  Direction d{};
+  bool haveMedia = false;
+  QRN_Socket* socket = beginRun(instance, HAPI_DIRECTION_EGRESS, d, haveMedia);
   if (socket == nullptr) return;
-  QRN_gSocketContext.currentDirection = HAPI_DIRECTION_EGRESS;
-  if (restingOn(instance, socket, HAPI_DIRECTION_EGRESS)) {
-    leaveSocket();
-    return;
-  }
-  if (socket->egress == nullptr) return;
-  const Direction d = directionOf(socket, HAPI_DIRECTION_EGRESS);
-  if (vhdRestThisRun(static_cast<VHD_Instance*>(instance), socket, d.id, d.half, d.history)) {
-    leaveSocket();
-    return;
-  }
-  takeHostData(d.half);
-  const bool haveMedia = prepareMedia(socket, d);
-  completeStackSwitch(socket);
   if (!socket->ss_ctl.stackswitchInprogress && haveMedia) {
     const QRN_StackArchive* stack = socket->currStackArchive;
     for (uint16_t i = 0; stack != nullptr && i < stack->numServices; ++i) {
