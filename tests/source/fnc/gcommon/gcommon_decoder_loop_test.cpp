@@ -14,6 +14,7 @@ extern "C" {
 #include <random>
 
 #include "g729.h"
+#include "../g729/g729_stream_util.h"
 #include "gcommon_test_util.h"
 #include "tables/gcommon_tables.h"
 
@@ -128,39 +129,6 @@ private:
     G729ABDECSTATE s_;
 };
 
-struct Frame {
-    int bits = 0;
-    std::vector<std::uint8_t> bytes;
-};
-
-std::vector<Frame> encodeOurs(const std::vector<std::int16_t>& pcm, bool vad) {
-    auto enc = std::make_unique<G729ENCSTATE>();
-    g729EncodeInit(enc.get(), G729RATE_NUM_RATES);
-    g729EncodeCfg(enc.get(), vad ? G729VAD_ON : G729VAD_OFF, G729RATE_8_KBPS_A);
-    std::vector<Frame> out;
-    for (std::size_t s = 0; s < pcm.size(); s += 80) {
-        std::uint16_t w[6];
-        Frame f;
-        f.bits = g729Encoder(enc.get(), &pcm[s], w, nullptr);
-        f.bytes = wordsToBytes(w, f.bits);
-        out.push_back(f);
-    }
-    return out;
-}
-
-std::vector<Frame> encodeOracle(const std::vector<std::int16_t>& pcm, bool vad) {
-    auto* ctx = initBcg729EncoderChannel(vad ? 1 : 0);
-    std::vector<Frame> out;
-    for (std::size_t s = 0; s < pcm.size(); s += 80) {
-        std::uint8_t b[10];
-        std::uint8_t len = 0;
-        bcg729Encoder(ctx, &pcm[s], b, &len);
-        out.push_back({len * 8, std::vector<std::uint8_t>(b, b + len)});
-    }
-    closeBcg729EncoderChannel(ctx);
-    return out;
-}
-
 enum class Loss { None, Single, Burst, Tenth };
 
 std::vector<bool> lossPattern(Loss l, std::size_t n) {
@@ -238,7 +206,7 @@ TEST(GcommonDecoderLoop, DecodesBothEncodersStreamsUnderLoss) {
     for (bool oracleStream : {true, false})
         for (bool vad : {false, true})
             for (Loss l : {Loss::None, Loss::Single, Loss::Burst, Loss::Tenth}) {
-                const auto frames = oracleStream ? encodeOracle(pcm, vad) : encodeOurs(pcm, vad);
+                const auto frames = oracleStream ? encodeBcg(pcm, vad) : encodeOurs(pcm, vad);
                 const Result r = run(frames, lossPattern(l, frames.size()));
                 const char* loss = l == Loss::None ? "no loss" : l == Loss::Single ? "single" : l == Loss::Burst ? "burst" : "10 %";
                 std::printf("[ set decoder loop ] %s stream, VAD %s, %-7s: %d frames (%d SID, %d untransmitted, %d erased), %.1f %% sample-identical to the live decoder "
