@@ -1,6 +1,7 @@
 // Voice activity detector and the SID quantisers (noise LSFs by a two-stage M-best search,
 // noise energy). The detector is the live codec's, run on the set's encoder record.
 #include <cstring>
+#include <utility>
 
 #include "g729_internal.h"
 #include "gcommon_internal.h"
@@ -56,6 +57,27 @@ void g729bQua_Sidgain(const SINT16* ener, const SINT16* sh_ener, SINT16 nb_ener,
     *idx = g729::g729ab_Qua_Sidgain(ener, sh_ener, nb_ener, enerq);
 }
 
+namespace {
+
+// The first smallest of the J x MQ distances, in the order of the rows; it is set to the largest
+// value so that the next search passes it over.
+template <std::size_t Cols>
+std::pair<int, int> takeSmallest(SINT16 (&dist)[10][Cols], int J, int MQ) {
+    SINT16 min = 32767;
+    int bp = 0, bm = 0;
+    for (int p = 0; p < J; ++p)
+        for (int m = 0; m < MQ; ++m)
+            if (dist[p][m] < min) {
+                min = dist[p][m];
+                bp = p;
+                bm = m;
+            }
+    dist[bp][bm] = 32767;
+    return {bp, bm};
+}
+
+}  // namespace
+
 void g729bNew_ML_search_1(const SINT16 (*d_data)[10], SINT16 J, SINT16 (*new_d_data)[10], SINT16 K, SINT16* best_indx,
                           SINT16* ptr_back, const SINT16* PtrTab, SINT16 MQ) {
     SINT16 dist[10][32];
@@ -69,16 +91,7 @@ void g729bNew_ML_search_1(const SINT16 (*d_data)[10], SINT16 J, SINT16 (*new_d_d
             dist[p][m] = static_cast<SINT16>((SINT32{extract_h(acc)} * g729bMpTab[p]) >> 15);
         }
     for (int q = 0; q < K; ++q) {
-        SINT16 min = 32767;
-        int bp = 0, bm = 0;
-        for (int p = 0; p < J; ++p)
-            for (int m = 0; m < MQ; ++m)
-                if (dist[p][m] < min) {
-                    min = dist[p][m];
-                    bp = p;
-                    bm = m;
-                }
-        dist[bp][bm] = 32767;
+        const auto [bp, bm] = takeSmallest(dist, J, MQ);
         for (int l = 0; l < 10; ++l) new_d_data[q][l] = sub(d_data[bp][l], g729Lspcb1Tab[PtrTab[bm]][l]);
         ptr_back[q] = static_cast<SINT16>(bp);
         best_indx[q] = static_cast<SINT16>(bm);
@@ -106,16 +119,7 @@ void g729bNew_ML_search_2(const SINT16 (*d_data)[10], const SINT16* weight, SINT
         }
     }
     for (int q = 0; q < K; ++q) {
-        SINT16 min = 32767;
-        int bp = 0, bm = 0;
-        for (int p = 0; p < J; ++p)
-            for (int m = 0; m < MQ; ++m)
-                if (dist[p][m] < min) {
-                    min = dist[p][m];
-                    bp = p;
-                    bm = m;
-                }
-        dist[bp][bm] = 32767;
+        const auto [bp, bm] = takeSmallest(dist, J, MQ);
         for (int l = 0; l < 10; ++l) new_d_data[q][l] = sub(d_data[bp][l], cb(bm, l));
         ptr_back[q] = static_cast<SINT16>(bp);
         best_indx[q] = static_cast<SINT16>(bm);
