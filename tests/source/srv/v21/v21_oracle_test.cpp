@@ -125,14 +125,7 @@ class V21Oracle : public ::testing::Test {
     drain(30);
     std::vector<uint8_t> bits;
     for (const Ibd& e : world().ingressIbd) {
-      if (e.header != V21_RXDATA_EVT || e.data.size() < 2) continue;
-      uint16_t count;
-      std::memcpy(&count, e.data.data(), 2);
-      for (int i = 0; i < count; ++i) {
-        uint16_t w;
-        std::memcpy(&w, e.data.data() + 2 + 2 * (i / 16), 2);
-        bits.push_back(uint8_t((w >> (i % 16)) & 1));
-      }
+      if (e.header == V21_RXDATA_EVT) modembits::appendBlockBits(e.data, bits);
     }
     return bits;
   }

@@ -25,6 +25,18 @@ inline std::vector<uint16_t> blockWords(const std::vector<uint8_t>& bits, size_t
   return words;
 }
 
+// The bits of one data block as it travels in bytes (the count, then the packed words), appended
+// to `bits`; a block too short for its count gives the bits it holds.
+inline void appendBlockBits(const std::vector<uint8_t>& block, std::vector<uint8_t>& bits) {
+  if (block.size() < 2) return;
+  const size_t count = size_t(block[0] | (block[1] << 8));
+  for (size_t i = 0; i < count && 2 + 2 * (i / 16) + 1 < block.size(); ++i) {
+    const size_t at = 2 + 2 * (i / 16);
+    const unsigned word = block[at] | (block[at + 1] << 8);
+    bits.push_back(uint8_t((word >> (i % 16)) & 1));
+  }
+}
+
 // All the bits as blocks of at most `blockBits`.
 inline std::vector<std::vector<uint16_t>> blocks(const std::vector<uint8_t>& bits, size_t blockBits) {
   std::vector<std::vector<uint16_t>> out;

@@ -49,14 +49,7 @@ inline std::vector<int16_t> transmit(uint16_t op1, const std::vector<uint8_t>& b
 inline std::vector<uint8_t> receivedBits() {
   std::vector<uint8_t> bits;
   for (const Ibd& e : world().ingressIbd) {
-    if (e.header != VFX_RXDATA_EVT || e.data.size() < 2) continue;
-    uint16_t count;
-    std::memcpy(&count, e.data.data(), 2);
-    for (int i = 0; i < count; ++i) {
-      uint16_t w;
-      std::memcpy(&w, e.data.data() + 2 + 2 * (i / 16), 2);
-      bits.push_back(uint8_t((w >> (i % 16)) & 1));
-    }
+    if (e.header == VFX_RXDATA_EVT) modembits::appendBlockBits(e.data, bits);
   }
   return bits;
 }
