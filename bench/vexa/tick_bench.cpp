@@ -6,12 +6,12 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "g729.h"
+#include "orvox_fixture.h"
 
 #include "halshim/halshim.h"
 #include "knl/knl.h"
@@ -85,12 +85,8 @@ struct G729Connection {
 
 const std::vector<std::int16_t>& benchSpeech() {
   static const std::vector<std::int16_t> pcm = [] {
-    std::ifstream f(std::string(ORVOX_SOURCE_DIR) + "/tests/data/speech/speech_8k.raw", std::ios::binary);
-    std::vector<std::int16_t> s;
-    unsigned char b[2];
-    while (f.read(reinterpret_cast<char*>(b), 2)) s.push_back(static_cast<std::int16_t>(b[0] | (b[1] << 8)));
+    auto s = orvox_fixture::loadPcm16("speech/speech_8k.raw");
     s.resize(s.size() / 80 * 80);
-    if (s.empty()) s.assign(8000, 0);
     return s;
   }();
   return pcm;
