@@ -19,7 +19,7 @@
 #include "orvox_fixture.h"
 #include "../source/srv/pte/pte_signal_util.h"
 #include "call_audio.h"
-#include "daemon_fixture.h"
+#include "board_daemon_fixture.h"
 
 namespace e2e {
 namespace {
@@ -55,29 +55,14 @@ struct EchoPhase {
 constexpr int kEchoPhaseMs = 6000;
 constexpr int kEchoMeasureMs = 2000;
 
-class Call : public DaemonFixture {
+class Call : public BoardDaemonFixture {
  protected:
-
-  std::map<std::string, std::string> boardEnv() const {
-    auto env = baseEnv();
-    env["ORVOX_BOARD"] = "fxs=2,fxo=0,dect=0";
-    env["ORVOX_BOARD_SOCKET"] = dir.file("board.sock");
-    env["ORVOX_PROFILE_DIR"] = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
-    env["ORVOX_TICK"] = "fast";
-    return env;
-  }
-
   void startSystem(std::vector<std::string> pbxArgs) {
     ASSERT_NO_FATAL_FAILURE(startBroker());
     ASSERT_NO_FATAL_FAILURE(startUci(callConfig()));
     pbxArgs.insert(pbxArgs.end(), {"--step-board", dir.file("board.sock")});
     ASSERT_NO_FATAL_FAILURE(startPbx(pbxArgs));
-    daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, boardEnv());
-    ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
-  }
-
-  std::string board(const std::string& command) {
-    return boardctl(BOARDCTL_BIN, dir.file("board.sock"), command, boardEnv());
+    ASSERT_NO_FATAL_FAILURE(startBoardDaemon());
   }
 
   // Milliseconds of audio the phone on line 0 has been sent so far.

@@ -21,7 +21,7 @@
 #include <spandsp.h>
 
 #include "call_audio.h"
-#include "daemon_fixture.h"
+#include "board_daemon_fixture.h"
 #include "pbxsim_media.h"
 #include "pbxsim_step.h"
 
@@ -249,17 +249,8 @@ V21Frames decodeV21(std::vector<int16_t> audio) {
   return out;
 }
 
-class FaxCall : public DaemonFixture {
+class FaxCall : public BoardDaemonFixture {
  protected:
-  std::map<std::string, std::string> boardEnv() const {
-    auto env = baseEnv();
-    env["ORVOX_BOARD"] = "fxs=2,fxo=0,dect=0";
-    env["ORVOX_BOARD_SOCKET"] = dir.file("board.sock");
-    env["ORVOX_PROFILE_DIR"] = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
-    env["ORVOX_TICK"] = "fast";
-    return env;
-  }
-
   void startSystem() {
     std::string cfg = "\nconfig tel 'TEL'\n\toption country 'USA'\n";
     // No silence suppression: speech leaves in every packet time until the switch.
@@ -270,8 +261,7 @@ class FaxCall : public DaemonFixture {
     }
     ASSERT_NO_FATAL_FAILURE(startBroker());
     ASSERT_NO_FATAL_FAILURE(startUci(cfg));
-    daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, boardEnv());
-    ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
+    ASSERT_NO_FATAL_FAILURE(startBoardDaemon());
     ASSERT_TRUE(pipes.open(dir.path()));
   }
 
@@ -283,10 +273,6 @@ class FaxCall : public DaemonFixture {
     board("0 offhook");
     ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
     ASSERT_NO_FATAL_FAILURE(waitBoard(1000));
-  }
-
-  std::string board(const std::string& command) {
-    return boardctl(BOARDCTL_BIN, dir.file("board.sock"), command, boardEnv());
   }
 
   // Milliseconds of audio the board has taken from the phone on line 0.

@@ -21,40 +21,20 @@ extern "C" {
 #include "../source/srv/linetest/line_harness.h"
 #include "../source/srv/pte/pte_signal_util.h"
 #include "clidrx.h"
-#include "daemon_fixture.h"
+#include "board_daemon_fixture.h"
 
 namespace e2e {
 namespace {
 
-class LineServices : public DaemonFixture {
+class LineServices : public BoardDaemonFixture {
  protected:
-  std::string boardShape = "fxs=2,fxo=0,dect=0";
-  std::string profileDir = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
   std::string country = "USA";
-  // Audio is judged in audio time, so the board ticks back to back; a test that compares the audio
-  // with the ring cadence runs the tick in lockstep with the line driver's hook sampling, which
-  // times the rings.
-  std::string tick = "fast";
-
-  std::map<std::string, std::string> boardEnv() const {
-    auto env = baseEnv();
-    env["ORVOX_BOARD"] = boardShape;
-    env["ORVOX_BOARD_SOCKET"] = dir.file("board.sock");
-    env["ORVOX_PROFILE_DIR"] = profileDir;
-    env["ORVOX_TICK"] = tick;
-    return env;
-  }
 
   void startSystem(int lines = 2, const std::string& config = "", std::vector<std::string> pbxArgs = {}) {
     ASSERT_NO_FATAL_FAILURE(startBroker());
     ASSERT_NO_FATAL_FAILURE(startUci(config.empty() ? defaultConfig(country, lines) : config));
     ASSERT_NO_FATAL_FAILURE(startPbx(pbxArgs));
-    daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, boardEnv());
-    ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
-  }
-
-  std::string board(const std::string& command) {
-    return boardctl(BOARDCTL_BIN, dir.file("board.sock"), command, boardEnv());
+    ASSERT_NO_FATAL_FAILURE(startBoardDaemon());
   }
 
   // Puts the fast tick in lockstep with the line driver's hook sampling and returns the board's

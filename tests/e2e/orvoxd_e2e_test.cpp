@@ -6,41 +6,25 @@
 #include <string>
 
 #include "call_audio.h"
-#include "daemon_fixture.h"
+#include "board_daemon_fixture.h"
 
 namespace e2e {
 namespace {
 
-class Orvoxd : public DaemonFixture {
+class Orvoxd : public BoardDaemonFixture {
  protected:
-  // A DECT channel (line 0, first as in the daemon's table) and two phones (lines 1 and 2).
-  std::string boardShape = "fxs=2,fxo=0,dect=1";
-  std::string profileDir = ORVOX_SOURCE_DIR "/prov/tel_profiles/";
-
-  std::map<std::string, std::string> boardEnv() const {
-    auto env = baseEnv();
-    env["ORVOX_BOARD"] = boardShape;
-    env["ORVOX_BOARD_SOCKET"] = dir.file("board.sock");
-    env["ORVOX_PROFILE_DIR"] = profileDir;
-    env["ORVOX_TICK"] = "5ms";
-    return env;
-  }
-
-  void startRealDaemon() {
-    daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, boardEnv());
-    ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
+  // A DECT channel (line 0, first as in the daemon's table) and two phones (lines 1 and 2), on
+  // the real tick.
+  Orvoxd() {
+    boardShape = "fxs=2,fxo=0,dect=1";
+    tick = "5ms";
   }
 
   void startSystem() {
     ASSERT_NO_FATAL_FAILURE(startBroker());
     ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 3)));
     ASSERT_NO_FATAL_FAILURE(startPbx());
-    ASSERT_NO_FATAL_FAILURE(startRealDaemon());
-  }
-
-  // Runs one board command; returns its answer.
-  std::string board(const std::string& command) {
-    return boardctl(BOARDCTL_BIN, dir.file("board.sock"), command, boardEnv());
+    ASSERT_NO_FATAL_FAILURE(startBoardDaemon());
   }
 
   // Length of the first ring burst the simulated phone recorded on the line driver's clock
@@ -147,7 +131,7 @@ TEST_F(Orvoxd, EveryBoardLineIsTheDaemonLineOfTheSameNumber) {
   ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 4)));
   ASSERT_NO_FATAL_FAILURE(startPbx());
   ASSERT_NO_FATAL_FAILURE(startDect());
-  ASSERT_NO_FATAL_FAILURE(startRealDaemon());
+  ASSERT_NO_FATAL_FAILURE(startBoardDaemon());
   const char* boardTypes[] = {"type=dect", "type=fxs", "type=fxs", "type=fxo"};
   const char* daemonTypes[] = {"DECT", "FXS (phone)", "FXS (phone)", "PSTN (operator network)"};
   for (int line = 0; line < 4; ++line) {
@@ -192,7 +176,7 @@ TEST_F(Orvoxd, StartsAgainAndAgainOnTheShippedConfiguration) {
   ASSERT_NO_FATAL_FAILURE(startPbx());
   for (int run = 0; run < 3; ++run) {
     SCOPED_TRACE("start " + std::to_string(run + 1));
-    ASSERT_NO_FATAL_FAILURE(startRealDaemon());
+    ASSERT_NO_FATAL_FAILURE(startBoardDaemon());
     const std::string out = daemon->output();
     EXPECT_NE(out.find("Endpoint 1 (Phone 1) created successfully"), std::string::npos) << out;
     EXPECT_NE(out.find("Endpoint 2 (Phone 2) created successfully"), std::string::npos) << out;
@@ -228,7 +212,7 @@ TEST_F(Orvoxd, AMissingOrUnparseableCountryProfileStopsStartUpWithOneClearMessag
   TempDir profiles;
   profiles.write("SWE_profile.xml", "<r><MinHookFlash>-5</MinHookFlash><MaxHookFlash>900</MaxHookFlash></r>");
   profileDir = profiles.path();
-  ASSERT_NO_FATAL_FAILURE(startRealDaemon());
+  ASSERT_NO_FATAL_FAILURE(startBoardDaemon());
   const std::string out = daemon->output();
   EXPECT_NE(out.find("tagName MinHookFlash: -5 is out of range"), std::string::npos) << out;
   EXPECT_NE(out.find(profiles.path() + "/SWE_profile.xml; the item keeps its default"), std::string::npos) << out;
@@ -304,7 +288,7 @@ TEST_F(Orvoxd, AFloodingHandsetManagerStarvesNeitherTheCallNorTheOtherLines) {
   ASSERT_NO_FATAL_FAILURE(startBroker());
   ASSERT_NO_FATAL_FAILURE(startUci(cfg));
   ASSERT_NO_FATAL_FAILURE(startPbx({"--send", speech}));
-  ASSERT_NO_FATAL_FAILURE(startRealDaemon());
+  ASSERT_NO_FATAL_FAILURE(startBoardDaemon());
   board("1 offhook");
   ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1")) << daemon->output();
   ASSERT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0) << daemon->output();
