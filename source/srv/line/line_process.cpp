@@ -11,6 +11,9 @@ namespace {
 
 constexpr int kMaxBlock = 160;
 constexpr int kBandFrame = 80;  // the band-split filters work on 10 ms frames
+// The DC blockers' coefficient exponents: the wideband one also decides whether it is at rest.
+constexpr int kWideHighpassExp = 6;
+constexpr int kNarrowHighpassExp = 5;
 
 struct Media {
   int16_t* narrow = nullptr;  // frame samples at 8 kHz
@@ -45,7 +48,10 @@ int16_t* splitState(LINEINSTANCEMEM* line) {
 // serves both instead of one each.
 bool wideAtRest(LINEINSTANCEMEM* line, const Media& m, uint16_t flags) {
   if (m.wide == nullptr || (flags & LINE_CLIENT_EQU_WIDE)) return false;
-  if ((flags & LINE_CLIENT_HIGHPASS) && !lsvmath::utilHighpassAtRest(6, line->highpassWBState)) return false;
+  if ((flags & LINE_CLIENT_HIGHPASS) &&
+      !lsvmath::utilHighpassAtRest(kWideHighpassExp, line->highpassWBState)) {
+    return false;
+  }
   if ((flags & LINE_CLIENT_BANDSPLIT) &&
       (m.frame != kBandFrame || !lsvmath::utilIsSilent(splitState(line), BS_SPLIT_STATE_WORDS))) {
     return false;
@@ -88,10 +94,10 @@ void Line_IngressProcess(HSFSRVOBJ service) {
   const bool wideRests = wideAtRest(line, m, flags);
   if (flags & LINE_CLIENT_HIGHPASS) {
     if (m.wide != nullptr && !wideRests) {
-      lsvmath::utilHighpass(m.wide, m.wide, 2 * m.frame, 6, &line->highpassWBState);
+      lsvmath::utilHighpass(m.wide, m.wide, 2 * m.frame, kWideHighpassExp, &line->highpassWBState);
     }
     if (!leadingSilence(m.narrow, m.frame)) {
-      lsvmath::utilHighpass(m.narrow, m.narrow, m.frame, 5, &line->highpassState);
+      lsvmath::utilHighpass(m.narrow, m.narrow, m.frame, kNarrowHighpassExp, &line->highpassState);
     }
   }
   if (flags & LINE_CLIENT_EQU_NARROW) equFirProcess(&line->equ_filter, m.narrow, m.frame);
