@@ -259,10 +259,33 @@ struct ubus_object rpcObj = [] {
   return obj;
 }();
 
+// The broker sends its notices of objects coming and going as calls to the listener with peer 0;
+// any client can call the listener by its id too, and the library would hand such a call to an
+// event handler as if it were a notice. So the listener is an object of the daemon's own whose
+// one method sees who called, and only the broker is heard.
+int objectNoticeMethod(struct ubus_context* context, struct ubus_object*,
+                       struct ubus_request_data* req, const char* method, struct blob_attr* msg) {
+  if (req->peer != 0) {
+    logRequest("Ignoring %s from bus client %08x: only the bus announces objects",
+               logText(method).text, req->peer);
+    return UBUS_STATUS_PERMISSION_DENIED;
+  }
+  ubus_event_new_obj(context, nullptr, method, msg);
+  return UBUS_STATUS_OK;
+}
+
+const struct ubus_method objectNoticeMethods[] = {
+    {.name = nullptr, .handler = objectNoticeMethod, .mask = 0, .tags = 0, .policy = nullptr,
+     .n_policy = 0},
+};
+
 int registerListener(struct ubus_event_handler* listener, const char* pattern) {
   memset(listener, 0, sizeof(*listener));
-  listener->cb = ubus_event_new_obj;
-  if (ubus_register_event_handler(ctx, listener, pattern) != 0) {
+  // Published before registering, the object keeps its own method.
+  listener->obj.methods = objectNoticeMethods;
+  listener->obj.n_methods = 1;
+  if (ubus_add_object(ctx, &listener->obj) != 0 ||
+      ubus_register_event_handler(ctx, listener, pattern) != 0) {
     printf("Error registering ubus event handler %s", pattern);
     return -1;
   }

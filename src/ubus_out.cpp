@@ -265,6 +265,21 @@ int send_reply_cordhub(ubusReq_t* ubusReq, int terminal, int pcm, int status) {
   return 0;
 }
 
+// The id of the object that the bus has at `path` now (0: none), through `*onBus`; false when
+// the bus could not be asked, and nothing is to be concluded.
+static bool busObjectAt(const char* path, uint32_t* onBus) {
+  uint32_t id = 0;
+  const int ret = ubus_lookup_id(ctx, path, &id);
+  if (ret == UBUS_STATUS_NOT_FOUND) id = 0;
+  else if (ret != UBUS_STATUS_OK) return false;
+  *onBus = id;
+  return true;
+}
+
+// A notice of the broker's that an object came or went. Its word is checked against the bus
+// before the daemon acts: an object is taken as the PBX or the DECT manager only while the bus
+// has it at that path, and the PBX is taken as gone only when the bus no longer has the object
+// the daemon knows.
 void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const char* type,
                         struct blob_attr* msg) {
   enum { NEW_OBJ_ID, NEW_OBJ_PATH, __NEW_OBJ_MAX };
@@ -279,17 +294,20 @@ void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const 
   if (!tb[NEW_OBJ_ID] || !tb[NEW_OBJ_PATH]) return;
   uint32_t id = blobmsg_get_u32(tb[NEW_OBJ_ID]);
   const char* path = blobmsg_get_string(tb[NEW_OBJ_PATH]);
+  const bool isPbx = strcmp(path, asterisk_path) == 0;
+  uint32_t* known = isPbx ? &asterisk_id : strcmp(path, cordhub_path) == 0 ? &cordhub_id : nullptr;
+  const bool added = strcmp(type, "ubus.object.add") == 0;
+  if (!known || (!added && strcmp(type, "ubus.object.remove") != 0)) return;
 
-  if (strcmp(type, "ubus.object.add") == 0) {
-    if (strcmp(path, asterisk_path) == 0) asterisk_id = id;
-    if (strcmp(path, cordhub_path) == 0) cordhub_id = id;
-  } else if (strcmp(type, "ubus.object.remove") == 0) {
-    if (strcmp(path, asterisk_path) == 0) {
-      asterisk_id = 0;
-      connectionsPbxGone();
-    }
-    if (strcmp(path, cordhub_path) == 0) cordhub_id = 0;
+  uint32_t onBus = 0;
+  if (!busObjectAt(path, &onBus)) return;
+  if (added) {
+    if (onBus == id) *known = id;  // else a late notice: the bus has moved on since
+    return;
   }
+  if (*known != 0 && onBus == *known) return;  // the object the daemon knows is still there
+  *known = onBus;
+  if (isPbx) connectionsPbxGone();
 }
 
 int ubus_close(void) {

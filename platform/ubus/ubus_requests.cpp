@@ -117,7 +117,10 @@ int sendStatus(ubus_context *ctx, uint16_t seq, uint32_t peer, uint32_t object, 
     return sendFrame(ctx, body.frame(UBUS_MSG_STATUS, seq, peer)) ? UBUS_STATUS_OK : UBUS_STATUS_CONNECTION_FAILED;
 }
 
-int eventMethod(ubus_context *ctx, ubus_object *obj, ubus_request_data *, const char *method, blob_attr *msg) {
+int eventMethod(ubus_context *ctx, ubus_object *obj, ubus_request_data *req, const char *method, blob_attr *msg) {
+    // The broker delivers events with peer 0. A client can call the handler's object by its id
+    // as well, with any method name, "ubus.object.remove" included: that is no event.
+    if (req->peer != 0) return UBUS_STATUS_PERMISSION_DENIED;
     // Event handlers publish an anonymous object whose first member is that object.
     auto *ev = reinterpret_cast<ubus_event_handler *>(obj);
     if (ev->cb) ev->cb(ctx, ev, method, msg);

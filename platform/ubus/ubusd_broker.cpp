@@ -3,6 +3,7 @@
 #include "ubusd_broker.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include <libubox/blobmsg.h>
@@ -179,6 +180,7 @@ void Broker::handleAddObject(uint32_t client, ubuswire::Message &msg, ubuswire::
     uint32_t id = newId(kObjectId);
     objects_[id] = Object{client, path, type};
     c.objects.push_back(id);
+    if (traceObjects_) fprintf(stderr, "ubusd: client %08x added object %08x '%s'\n", client, id, path.c_str());
     if (!path.empty()) {
         paths_[path] = id;
         objectEvent("ubus.object.add", id, path);  // announced before the publisher's reply

@@ -42,6 +42,10 @@ public:
     // Removes a client with its objects and patterns; calls waiting on it fail.
     void disconnect(uint32_t client);
 
+    // Names every object added, with its owner, on standard error: tests that play a hostile
+    // client find the ids of another client's anonymous objects this way.
+    void traceObjects(bool on) { traceObjects_ = on; }
+
     size_t clientCount() const { return clients_.size(); }
     size_t objectCount() const { return objects_.size(); }
     size_t pendingCount() const { return pending_.size(); }
@@ -101,6 +105,7 @@ private:
     std::map<PendingKey, Pending> pending_;  // forwarded call -> serving client
     uint64_t pendingSerial_ = 0;
     uint16_t eventSeq_ = 0;
+    bool traceObjects_ = false;
 };
 
 }  // namespace ubusd

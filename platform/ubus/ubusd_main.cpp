@@ -65,7 +65,11 @@ ubusd::Limits limitsFromEnvironment() {
 
 class Server : public ubusd::Output {
 public:
-    explicit Server(int epfd) : epfd_(epfd), broker_(*this, std::random_device{}(), limitsFromEnvironment()) {}
+    explicit Server(int epfd) : epfd_(epfd), broker_(*this, std::random_device{}(), limitsFromEnvironment()) {
+        const char *trace = getenv("UBUSD_TRACE_OBJECTS");
+        trace_ = trace && strcmp(trace, "1") == 0;
+        broker_.traceObjects(trace_);
+    }
 
     void accept(int listenFd) {
         for (;;) {
@@ -79,7 +83,8 @@ public:
                 return;
             }
             std::string user, group;
-            peerNames(fd, user, group);
+            pid_t pid = 0;
+            peerNames(fd, user, group, pid);
             epoll_event ev{};
             ev.events = EPOLLIN;
             ev.data.fd = fd;
@@ -88,6 +93,7 @@ public:
                 continue;
             }
             uint32_t id = broker_.connect(user, group);
+            if (trace_) fprintf(stderr, "ubusd: client %08x is process %d\n", id, static_cast<int>(pid));
             conns_[id].fd = fd;
             byFd_[fd] = id;
             broker_.hello(id);
@@ -187,7 +193,7 @@ private:
         }
     }
 
-    static void peerNames(int fd, std::string &user, std::string &group) {
+    static void peerNames(int fd, std::string &user, std::string &group, pid_t &pid) {
         ucred cred{};
         socklen_t len = sizeof cred;
         uid_t uid = 0;
@@ -195,6 +201,7 @@ private:
         if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0) {
             uid = cred.uid;
             gid = cred.gid;
+            pid = cred.pid;
         }
         char buf[4096];
         passwd pw{}, *pwp = nullptr;
@@ -208,6 +215,7 @@ private:
     std::map<uint32_t, Connection> conns_;
     std::map<int, uint32_t> byFd_;
     std::set<uint32_t> dead_;
+    bool trace_ = false;
 };
 
 void usage() { fprintf(stderr, "Usage: ubusd [-s <socket>]\n"); }

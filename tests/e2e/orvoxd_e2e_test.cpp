@@ -1,5 +1,7 @@
 // The production orvoxd with the real endpoint library, DSP framework and virtual board, driven
 // by the PBX stand-in over ubus and by the simulated phones through the board's control socket.
+#include <poll.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -7,6 +9,7 @@
 
 #include "call_audio.h"
 #include "board_daemon_fixture.h"
+#include "libubus.h"
 
 namespace e2e {
 namespace {
@@ -325,6 +328,121 @@ TEST_F(Orvoxd, AFloodingHandsetManagerStarvesNeitherTheCallNorTheOtherLines) {
   const std::string out = daemon->output();
   EXPECT_EQ(out.find("Timeout waiting for the PBX"), std::string::npos) << dect->output();
   EXPECT_EQ(out.find("Timeout ubus call to"), std::string::npos) << dect->output();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Notices of the bus forged by a client
+// ---------------------------------------------------------------------------------------------
+
+// The ids of the anonymous objects (event listeners) of process `pid`, from the trace of a broker
+// started with UBUSD_TRACE_OBJECTS=1.
+std::vector<uint32_t> anonymousObjectsOf(const std::string& trace, pid_t pid) {
+  std::string client;
+  const std::string is = " is process " + std::to_string(pid) + "\n";
+  const size_t at = trace.find(is);
+  if (at != std::string::npos) client = trace.substr(trace.rfind("client ", at) + 7, 8);
+  std::vector<uint32_t> ids;
+  const std::string added = "ubusd: client " + client + " added object ";
+  for (size_t a = trace.find(added); !client.empty() && a != std::string::npos;
+       a = trace.find(added, a + 1)) {
+    if (trace.compare(a + added.size() + 8, 3, " ''") == 0)
+      ids.push_back(static_cast<uint32_t>(std::stoul(trace.substr(a + added.size(), 8), nullptr, 16)));
+  }
+  return ids;
+}
+
+// A client with an object of its own that counts the calls it gets, and that calls objects by id.
+class ForgingClient {
+ public:
+  explicit ForgingClient(const std::string& socket) : ctx_(ubus_connect(socket.c_str())) {
+    sink_.methods = kSinkMethods;
+    sink_.n_methods = 1;
+    if (ctx_ && ubus_add_object(ctx_, &sink_) != 0) sink_.id = 0;
+  }
+  ~ForgingClient() {
+    if (ctx_) ubus_free(ctx_);
+  }
+  uint32_t objectId() const { return sink_.id; }
+  // Calls `method` of object `id` with {"id": objectId, "path": path}; returns the status.
+  int forge(uint32_t id, const char* method, uint32_t objectId, const char* path) {
+    blob_buf b{};
+    blobmsg_buf_init(&b);
+    blobmsg_add_u32(&b, "id", objectId);
+    blobmsg_add_string(&b, "path", path);
+    const int st = ubus_invoke(ctx_, id, method, b.head, nullptr, nullptr, 5000);
+    blob_buf_free(&b);
+    return st;
+  }
+  // Serves this client's object for `wait`; returns the calls it got so far.
+  int callsReceived(std::chrono::milliseconds wait) {
+    const auto end = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{ctx_->sock.fd, POLLIN, 0};
+      if (poll(&p, 1, 20) > 0) ubus_handle_event(ctx_);
+    }
+    return received;
+  }
+
+ private:
+  static int countCall(ubus_context*, ubus_object*, ubus_request_data*, const char*, blob_attr*) {
+    ++received;
+    return UBUS_STATUS_OK;
+  }
+  static inline int received = 0;
+  static constexpr ubus_method kSinkMethods[] = {
+      {.name = nullptr, .handler = countCall, .mask = 0, .tags = 0, .policy = nullptr, .n_policy = 0}};
+  ubus_context* ctx_;
+  ubus_object sink_{};
+};
+
+// Any client can call the daemon's object listeners by their ids, with any method name. One that
+// forges the broker's notices that the PBX or the DECT manager left the bus, or came back as the
+// client's own object, changes nothing: the call stays up, every line event still reaches the
+// PBX, and the DECT line is still shown and served by the DECT manager.
+TEST_F(Orvoxd, ObjectNoticesForgedByAClientNeitherEndCallsNorRedirectTheLines) {
+  ASSERT_NO_FATAL_FAILURE(startBroker({{"UBUSD_TRACE_OBJECTS", "1"}}));
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 3)));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  ASSERT_NO_FATAL_FAILURE(startDect());
+  auto env = boardEnv();
+  env["hw_board_hasDect"] = "1";  // the DECT line is served, not shown busy
+  daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, env);
+  ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
+  const std::vector<uint32_t> listeners = anonymousObjectsOf(broker->output(), daemon->pid());
+  ASSERT_EQ(listeners.size(), 2u) << broker->output();
+  board("1 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1")) << daemon->output();
+  ASSERT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0) << daemon->output();
+
+  ForgingClient forger(socketPath());
+  ASSERT_NE(forger.objectId(), 0u);
+  for (uint32_t listener : listeners) {
+    for (const char* path : {"asterisk", "dect"}) {
+      SCOPED_TRACE(std::string(path) + " through listener " + std::to_string(listener));
+      forger.forge(listener, "ubus.object.remove", forger.objectId(), path);
+      forger.forge(listener, "ubus.object.add", forger.objectId(), path);
+    }
+  }
+
+  // The call is up and the PBX hears the line; the DECT line is shown and rung through the DECT
+  // manager.
+  board("1 dial 5");
+  EXPECT_TRUE(pbx->waitFor("event DTMF5 ", 8000ms)) << pbx->output();
+  std::string reply;
+  ASSERT_EQ(call("count", "{}", &reply), 0);
+  EXPECT_NE(reply.find("\"num_dect_endpoints\":1"), std::string::npos) << reply;
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 0);
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=0")) << dect->output() << daemon->output();
+  EXPECT_EQ(call("connection", R"({"line":1,"id":1,"action":"destroy"})"), 0) << daemon->output();
+  EXPECT_EQ(forger.callsReceived(200ms), 0);
+  const std::string out = daemon->output();
+  // Each forgery leaves its trace, with the client that sent it.
+  EXPECT_EQ(daemon->count("Ignoring ubus.object.remove from bus client "), 4) << out;
+  EXPECT_EQ(daemon->count("Ignoring ubus.object.add from bus client "), 4) << out;
+  EXPECT_EQ(out.find("PBX left the bus"), std::string::npos) << out;
+  EXPECT_EQ(out.find("Closed connection VRNK/1/1"), out.rfind("Closed connection VRNK/1/1")) << out;
+  board("1 onhook");
+  EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=1")) << pbx->output();
 }
 
 }  // namespace

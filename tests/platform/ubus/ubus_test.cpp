@@ -364,6 +364,25 @@ TEST_F(UbusTest, ObjectsAreAnnouncedOnAddRemoveAndDisconnect) {
     uint32_t secondId = second.id;
     ubus_free(other);  // disconnecting removes "dect"
     ASSERT_TRUE(runUntil(ctx, [&] { return removed.events.size() >= 2; }));
+    // A client that calls a handler's object by its id, naming the event as the method, is no
+    // event: the broker sends events with peer 0, a client's call carries the client's id.
+    ubus_context *forger = ubus_connect(broker.socket.c_str());
+    ASSERT_NE(forger, nullptr);
+    blob_buf forged{};
+    blobmsg_buf_init(&forged);
+    blobmsg_add_u32(&forged, "id", firstId);
+    blobmsg_add_string(&forged, "path", "asterisk");
+    ubus_request forgedReq{};
+    Replies forgedReply;
+    ASSERT_EQ(invokeAsyncFrom(forger, removed.handler.obj.id, "ubus.object.remove", forged.head, forgedReq, forgedReply),
+              UBUS_STATUS_OK);
+    blob_buf_free(&forged);
+    ASSERT_TRUE(runUntil(forger, [&] {
+        ubus_handle_event(ctx);
+        return forgedReply.completions == 1;
+    }));
+    EXPECT_EQ(forgedReply.status, UBUS_STATUS_PERMISSION_DENIED);
+    ubus_free(forger);
     auto text = [](const char *name, uint32_t id, const char *path) {
         return std::string(name) + " {\"id\":" + std::to_string(static_cast<int32_t>(id)) + ",\"path\":\"" + path + "\"}";
     };
