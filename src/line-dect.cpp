@@ -379,7 +379,7 @@ int lineCloseConnectionByDect(int line, ubusReq_t* ubusReq) {
 }
 
 int pbxAnswered(const line_event_t* ev, int status) {
-  logRequest("%s()", "pbxAnswered");
+  logLineEvent("%s()", "pbxAnswered");
   int line = static_cast<int>(ev->line);
   if (!lines || line < 0 || line >= epInfo.numEndpoints) return 0;
   if (lines[line].simulatedHook) {

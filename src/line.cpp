@@ -340,11 +340,10 @@ void lineEventHandler(ENDPT_STATE* epHandle, int, EPEVT event, void*, int, int v
     return;
   }
   if (!row->enabled) {
-    logRequest("Ignoring event from endpoint: %s", row->name);
+    logLineEvent("Ignoring event from endpoint: %s", row->name);
     return;
   }
-  // Events follow bus requests too (simulated hooks and digits of DECT lines).
-  logRequest("event from endpoint: %s, line: %d", row->name, epHandle->lineId);
+  logLineEvent("event from endpoint: %s, line: %d", row->name, epHandle->lineId);
   auto* ev = static_cast<line_event_t*>(malloc(sizeof(line_event_t)));
   if (!ev) return;
   ev->name = row->name;

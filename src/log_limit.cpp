@@ -31,6 +31,16 @@ logRateLimit_t* requestLimit() {
   return &limit;
 }
 
+logRateLimit_t* lineEventLimit() {
+  static logRateLimit_t limit;
+  static const bool configured = [] {
+    limit.burst = LOG_REQUEST_BURST;
+    return true;
+  }();
+  (void)configured;
+  return &limit;
+}
+
 }  // namespace
 
 bool logRateAllow(logRateLimit_t* limit, int64_t nowMs, unsigned* heldBack) {
@@ -77,6 +87,13 @@ void logRequest(const char* format, ...) {
   va_list args;
   va_start(args, format);
   logLimitedV(requestLimit(), format, args);
+  va_end(args);
+}
+
+void logLineEvent(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  logLimitedV(lineEventLimit(), format, args);
   va_end(args);
 }
 

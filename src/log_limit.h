@@ -36,6 +36,11 @@ void logLimitSetClock(int64_t (*nowMs)());
 constexpr unsigned LOG_REQUEST_BURST = 200;
 void logRequest(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The lines that the lines' own events cause (a hook change, a digit, and the event's way to the
+// PBX) have a limit of their own, the same size a second: a flood of bus requests cannot hide
+// them, nor they the requests' lines.
+void logLineEvent(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Text from outside the daemon, fit for a log line: at most LOG_TEXT_MAX of its bytes, a
 // backslash and the control characters written as escapes (\\, \n, \r, \t, \xHH), and "..."
 // where it was cut; null gives "". Bytes of 0x80 and above pass unchanged (UTF-8 names).

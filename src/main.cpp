@@ -147,7 +147,7 @@ void event_stream_handler(tl_stream_t*, tl_event_t* event) {
     case EVENT_LINE: {
       auto* ev = static_cast<line_event_t*>(tl_list_get(event_list));
       if (!ev) return;
-      logRequest("Main event handler line %d event %s", ev->line, ev->name);
+      logLineEvent("Main event handler line %d event %s", ev->line, ev->name);
       // The call takes the record over when it starts; otherwise it is released here, after a
       // DECT-manager request waiting for this acknowledgement has been answered, so that one
       // missing PBX cannot hold every later DECT request.

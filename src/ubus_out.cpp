@@ -111,9 +111,9 @@ int startTimedRequest(struct ubus_request* req) {
 }
 
 void got_asterisk_complete(struct ubus_request* req, int ret) {
-  logRequest("%s()", "got_asterisk_complete");
+  logLineEvent("%s()", "got_asterisk_complete");
   req->status_code = ret;
-  if (req->peer != asterisk_id || ret != 0) logRequest("Failed sending event to Asterisk");
+  if (req->peer != asterisk_id || ret != 0) logLineEvent("Failed sending event to Asterisk");
   auto* ev = static_cast<line_event_t*>(req->priv);
   pbxAnswered(ev, ret);
   delReqTimer(req);
@@ -188,7 +188,7 @@ int ubus_init(void) {
 
 int ubus_call_asterisk(line_event_t* ev) {
   if (asterisk_id == 0) return -1;
-  logRequest("%s()", "ubus_call_asterisk");
+  logLineEvent("%s()", "ubus_call_asterisk");
   struct blob_buf blob {};
   if (blob_buf_init(&blob, 0) != 0) return -1;
   addEventFields(&blob, ev);

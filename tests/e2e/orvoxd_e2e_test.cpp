@@ -2,6 +2,7 @@
 // by the PBX stand-in over ubus and by the simulated phones through the board's control socket.
 #include <poll.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -443,6 +444,48 @@ TEST_F(Orvoxd, ObjectNoticesForgedByAClientNeitherEndCallsNorRedirectTheLines) {
   EXPECT_EQ(out.find("Closed connection VRNK/1/1"), out.rfind("Closed connection VRNK/1/1")) << out;
   board("1 onhook");
   EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=1")) << pbx->output();
+}
+
+// Two clients flood the daemon with bad requests, whose lines use up the log's limit for what
+// requests cause (its window set to an hour here, so what is left is a count, not a time): the
+// phone's hook changes are still in the log, every one, as they are at the PBX.
+TEST_F(Orvoxd, AFloodOfBadRequestsHidesNoneOfTheLinesEventsFromTheLog) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 3)));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  auto env = boardEnv();
+  env["ORVOX_LOG_WINDOW_MS"] = "3600000";
+  daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, env);
+  ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
+  std::atomic<bool> flooding{true};
+  std::atomic<int> sent{0};
+  std::vector<std::thread> flooders;
+  for (int i = 0; i < 2; i++) {
+    flooders.emplace_back([&] {
+      UbusClient flooder(socketPath());
+      while (flooding) {
+        flooder.call("endpt", "status", R"({"line":99})");
+        ++sent;
+      }
+    });
+  }
+  const int hookChanges = 10;
+  for (int i = 1; i <= hookChanges; i++) {
+    // The flood has used up the requests' share of the log before the first hook change.
+    while (i == 1 && sent < 400) std::this_thread::sleep_for(10ms);
+    board("1 offhook");
+    ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1", 5000ms, i)) << pbx->output();
+    board("1 onhook");
+    ASSERT_TRUE(pbx->waitFor("event ONHOOK data=0 line=1", 5000ms, i)) << pbx->output();
+  }
+  flooding = false;
+  for (std::thread& t : flooders) t.join();
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+  EXPECT_LE(daemon->count("Error! No such line value: 99"), 200) << "the flood was not held back";
+  EXPECT_EQ(daemon->count("event from endpoint: OFFHOOK, line: 1\n"), hookChanges);
+  EXPECT_EQ(daemon->count("Main event handler line 1 event OFFHOOK\n"), hookChanges);
+  EXPECT_EQ(daemon->count("event from endpoint: ONHOOK, line: 1\n"), hookChanges);
+  EXPECT_EQ(daemon->count("Main event handler line 1 event ONHOOK\n"), hookChanges);
 }
 
 }  // namespace
