@@ -25,11 +25,6 @@ namespace {
 
 constexpr int kHelloTimeoutMs = 5000;
 constexpr int kSendStallMs = 5000;  // a broker that takes no bytes for this long is gone
-// Calls waiting to be served: in all, and from one calling client. A caller that sends faster
-// than its calls are served is told at once beyond its share, so that its backlog neither grows
-// without limit nor delays its own later calls past their time-outs.
-constexpr size_t kMaxQueuedInvokes = 1024;
-constexpr size_t kMaxQueuedPerCaller = 64;
 // Work done for one readiness of the loop: bytes read, and calls served. The rest waits for the
 // next turn, so that the program's other descriptors are served in between.
 constexpr int kReadsPerTurn = 16;
@@ -90,37 +85,19 @@ void refuseInvoke(ubus_context *ctx, ubuswire::Message &msg) {
     if (!tb[UBUS_ATTR_OBJID] || noReply || msg.peer == 0) return;
     ubuswire::Builder body;
     body.u32(UBUS_ATTR_STATUS, UBUS_STATUS_NO_MEMORY).u32(UBUS_ATTR_OBJID, ubuswire::getU32(tb[UBUS_ATTR_OBJID]));
-    sendFrame(ctx, body.frame(UBUS_MSG_STATUS, msg.seq, msg.peer));
+    // Sent together once what was read is processed: a flood is refused in a few writes rather
+    // than one per call.
+    const std::vector<uint8_t> frame = body.frame(UBUS_MSG_STATUS, msg.seq, msg.peer);
+    ctx->state->refusals.insert(ctx->state->refusals.end(), frame.begin(), frame.end());
 }
 
 // Calls are never served while a synchronous call waits (handlers are not re-entered), and
-// otherwise from ubus_handle_event, a few per turn.
+// otherwise from ubus_handle_event, a few per turn. A caller that sends faster than its calls are
+// served is told at once beyond its share, so that its backlog neither grows without limit nor
+// delays its own later calls past their time-outs, and the others' calls still get in.
 void queueInvoke(ubus_context *ctx, ubuswire::Message &msg) {
-    ubus_context_state &st = *ctx->state;
-    std::deque<ubuswire::Message> &fromCaller = st.queuedInvokes[msg.peer];
-    if (st.queuedCount >= kMaxQueuedInvokes || fromCaller.size() >= kMaxQueuedPerCaller) {
-        if (fromCaller.empty()) st.queuedInvokes.erase(msg.peer);
-        refuseInvoke(ctx, msg);
-        return;
-    }
-    if (fromCaller.empty()) st.callersInTurn.push_back(msg.peer);
-    fromCaller.push_back(std::move(msg));
-    st.queuedCount++;
-    wake(ctx);
-}
-
-// The next queued call in turn between the callers; false when none waits.
-bool nextQueuedInvoke(ubus_context_state &st, ubuswire::Message &out) {
-    if (st.callersInTurn.empty()) return false;
-    uint32_t caller = st.callersInTurn.front();
-    st.callersInTurn.pop_front();
-    auto it = st.queuedInvokes.find(caller);
-    out = std::move(it->second.front());
-    it->second.pop_front();
-    st.queuedCount--;
-    if (it->second.empty()) st.queuedInvokes.erase(it);
-    else st.callersInTurn.push_back(caller);
-    return true;
+    ubuswire::Message refused;
+    if (callQueuePush(ctx->state->calls, std::move(msg), refused)) refuseInvoke(ctx, refused);
 }
 
 void processMessage(ubus_context *ctx, ubuswire::Message &msg) {
@@ -196,7 +173,7 @@ bool sendFrame(ubus_context *ctx, const std::vector<uint8_t> &frame) {
     return true;
 }
 
-bool readAndProcess(ubus_context *ctx) {
+bool readMessages(ubus_context *ctx) {
     ubus_context_state &st = *ctx->state;
     if (st.lost) return false;
     // A socket that never runs dry (a flooding peer) must not hold the caller: what is left is
@@ -224,6 +201,17 @@ bool readAndProcess(ubus_context *ctx) {
         }
     }
     return true;
+}
+
+bool readAndProcess(ubus_context *ctx) {
+    ubus_context_state &st = *ctx->state;
+    const bool open = readMessages(ctx);
+    std::vector<uint8_t> refusals;
+    refusals.swap(st.refusals);
+    if (open && !refusals.empty() && !sendFrame(ctx, refusals)) return false;
+    // Calls queued (during a synchronous call too) keep the loop coming back for them.
+    if (open && st.calls.count > 0) wake(ctx);
+    return open;
 }
 
 void registerRequest(ubus_context *ctx, ubus_request *req) {
@@ -354,13 +342,13 @@ void ubus_handle_event(ubus_context *ctx) {
     readAndProcess(ctx);
     if (ctx->stack_depth == 0) {
         ubuswire::Message msg;
-        for (int served = 0; served < kInvokesPerTurn && nextQueuedInvoke(st, msg); served++) {
+        for (int served = 0; served < kInvokesPerTurn && callQueuePop(st.calls, msg); served++) {
             dispatchInvoke(ctx, msg);
             if (st.lost) return;
         }
     }
     // Calls left for later keep the descriptor readable, so the loop comes back for them.
-    if (st.queuedCount > 0) wake(ctx);
+    if (st.calls.count > 0) wake(ctx);
 }
 
 const char *ubus_strerror(int error) {

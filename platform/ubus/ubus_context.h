@@ -1,12 +1,12 @@
 // Internal state of a ubus client context, shared by the library's source files.
 #pragma once
 
-#include <deque>
 #include <list>
 #include <unordered_map>
 #include <vector>
 
 #include "libubus.h"
+#include "ubus_call_queue.h"
 #include "ubus_wire.h"
 
 struct ubus_context_state {
@@ -15,11 +15,10 @@ struct ubus_context_state {
     ubuswire::FrameReader reader;
     std::list<ubus_request *> requests;  // registered, waiting for their status
     std::unordered_map<uint32_t, ubus_object *> objects;
-    // Calls to this client's objects wait here, one queue per calling client, to be served a few
-    // at a time and in turn between the callers (see ubus_handle_event).
-    std::unordered_map<uint32_t, std::deque<ubuswire::Message>> queuedInvokes;
-    std::deque<uint32_t> callersInTurn;  // callers with queued calls, the next to be served first
-    size_t queuedCount = 0;
+    // Calls to this client's objects wait here, to be served a few at a time and in turn between
+    // the callers (see ubus_handle_event).
+    ubuslib::CallQueue calls;
+    std::vector<uint8_t> refusals;  // answers to calls given up, sent once a read is processed
     bool lost = false;
 };
 

@@ -5,6 +5,7 @@
 //
 // The socket is <socket>, else $UBUS_SOCKET, else the default path. SIGINT and SIGTERM stop it
 // and remove the socket file.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -32,6 +34,7 @@
 namespace {
 
 constexpr size_t kMaxQueued = 4u << 20;  // output waiting for a slow client
+constexpr size_t kWriteParts = 64;       // messages handed to one write
 
 struct Connection {
     int fd = -1;
@@ -100,24 +103,25 @@ public:
         }
     }
 
+    // One read per readiness: the loop comes back while bytes are left, so that a client that
+    // floods is read in turn with the others instead of ahead of them.
     void readable(int fd) {
         auto it = byFd_.find(fd);
         if (it == byFd_.end()) return;
         uint32_t id = it->second;
         uint8_t buf[65536];
-        for (int rounds = 0; rounds < 16; rounds++) {
-            ssize_t n = recv(fd, buf, sizeof buf, 0);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-            if (n <= 0) {
-                dead_.insert(id);
-                return;
-            }
-            if (!broker_.receive(id, buf, static_cast<size_t>(n))) {
-                fprintf(stderr, "ubusd: client %08x sent a malformed message, disconnected\n", id);
-                dead_.insert(id);
-                return;
-            }
+        ssize_t n;
+        do {
+            n = recv(fd, buf, sizeof buf, 0);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (n <= 0) {
+            dead_.insert(id);
+            return;
+        }
+        if (!broker_.receive(id, buf, static_cast<size_t>(n))) {
+            fprintf(stderr, "ubusd: client %08x sent a malformed message, disconnected\n", id);
+            dead_.insert(id);
         }
     }
 
@@ -159,7 +163,17 @@ public:
         }
         c->queuedBytes += frame.size();
         c->queue.push_back(std::move(frame));
-        flush(client);
+        unflushed_.insert(client);
+    }
+
+    // Writes out what the last client's messages queued for others. Written per client read
+    // rather than per message, a flood costs the broker a few writes per round, not one a call.
+    void flushQueued() {
+        while (!unflushed_.empty()) {
+            uint32_t client = *unflushed_.begin();
+            unflushed_.erase(unflushed_.begin());
+            flush(client);
+        }
     }
 
 private:
@@ -168,19 +182,33 @@ private:
         if (it == conns_.end()) return;
         Connection &c = it->second;
         while (!c.queue.empty()) {
-            std::vector<uint8_t> &front = c.queue.front();
-            ssize_t n = ::send(c.fd, front.data() + c.sentOfFront, front.size() - c.sentOfFront, MSG_NOSIGNAL | MSG_DONTWAIT);
+            iovec parts[kWriteParts];
+            size_t count = 0;
+            for (auto f = c.queue.begin(); f != c.queue.end() && count < kWriteParts; ++f, ++count) {
+                const size_t skip = count == 0 ? c.sentOfFront : 0;
+                parts[count] = {f->data() + skip, f->size() - skip};
+            }
+            msghdr out{};
+            out.msg_iov = parts;
+            out.msg_iovlen = count;
+            ssize_t n = ::sendmsg(c.fd, &out, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
             if (n < 0) {
                 dead_.insert(client);
                 return;
             }
-            c.sentOfFront += static_cast<size_t>(n);
-            if (c.sentOfFront == front.size()) {
-                c.queuedBytes -= front.size();
-                c.queue.pop_front();
-                c.sentOfFront = 0;
+            size_t sent = static_cast<size_t>(n);
+            while (sent > 0) {
+                std::vector<uint8_t> &front = c.queue.front();
+                const size_t part = std::min(sent, front.size() - c.sentOfFront);
+                c.sentOfFront += part;
+                sent -= part;
+                if (c.sentOfFront == front.size()) {
+                    c.queuedBytes -= front.size();
+                    c.queue.pop_front();
+                    c.sentOfFront = 0;
+                }
             }
         }
         bool want = !c.queue.empty();
@@ -215,6 +243,7 @@ private:
     std::map<uint32_t, Connection> conns_;
     std::map<int, uint32_t> byFd_;
     std::set<uint32_t> dead_;
+    std::set<uint32_t> unflushed_;  // clients with messages queued since the last flush
     bool trace_ = false;
 };
 
@@ -298,8 +327,10 @@ int main(int argc, char **argv) {
                 if (events[i].events & EPOLLOUT) server.writable(fd);
                 if (events[i].events & (EPOLLIN | EPOLLHUP | EPOLLERR)) server.readable(fd);
             }
+            server.flushQueued();
         }
         server.reap();
+        server.flushQueued();  // what the clients' departures announced
     }
     unlink(path.c_str());
     return 0;

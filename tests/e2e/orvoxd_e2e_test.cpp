@@ -488,5 +488,34 @@ TEST_F(Orvoxd, AFloodOfBadRequestsHidesNoneOfTheLinesEventsFromTheLog) {
   EXPECT_EQ(daemon->count("Main event handler line 1 event ONHOOK\n"), hookChanges);
 }
 
+// Hostile clients flood "endpt" while the PBX makes and ends connections: twenty that keep 63
+// calls each waiting (the daemon's queue of calls is full all along), then eight that keep 2,000
+// each in flight. Not one of the PBX's calls is refused or fails; the flood's own calls beyond
+// their share are.
+TEST_F(Orvoxd, FloodingClientsRefuseNoneOfThePbxsCalls) {
+  ASSERT_NO_FATAL_FAILURE(startSystem());
+  board("1 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1")) << daemon->output();
+  const struct {
+    const char* clients;
+    const char* keep;
+  } floods[] = {{"20", "63"}, {"8", "2000"}};
+  for (const auto& f : floods) {
+    SCOPED_TRACE(std::string(f.clients) + " clients keeping " + f.keep);
+    Process flood("bus_flood", {BUS_FLOOD_BIN, "-s", socketPath(), "--clients", f.clients, "--keep", f.keep,
+                                "--rounds", "20", "--line", "1"});
+    ASSERT_EQ(flood.waitExit(120000ms), 0) << flood.output();
+    const std::string out = flood.output();
+    EXPECT_NE(out.find("pbx create: calls 20 refused 0 failed 0 "), std::string::npos) << out;
+    EXPECT_NE(out.find("pbx destroy: calls 20 refused 0 failed 0 "), std::string::npos) << out;
+    EXPECT_NE(out.find("pbx calls unanswered 0\n"), std::string::npos) << out;
+    const size_t refusedAt = out.find(" refused ", out.find("flood answered "));
+    ASSERT_NE(refusedAt, std::string::npos) << out;
+    EXPECT_GT(std::atol(out.c_str() + refusedAt + 9), 0) << "the flood never filled the queue";
+  }
+  EXPECT_TRUE(daemon->running());
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
 }  // namespace
 }  // namespace e2e

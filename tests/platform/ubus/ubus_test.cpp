@@ -14,6 +14,7 @@
 
 #include <sys/timerfd.h>
 #include "bus_fixture.h"
+#include "ubus_context.h"
 
 namespace {
 
@@ -573,6 +574,75 @@ TEST_F(UbusTest, AFloodingCallerIsServedInTurnWithOthersAndItsBacklogIsBounded) 
     ubus_free(flooder);
 }
 
+// Twenty clients keep the served context's queue of calls full (63 each, beyond the 1024 it
+// holds in all), then another client sends one call: it gets in, and is served in its turn, after
+// one call of each flooder. Room for it is made by a flooder with the most waiting, which loses
+// its newest call; every flooder keeps its older ones.
+TEST_F(UbusTest, ACallerWithLittleWaitingGetsIntoAFullQueueAndIsServedInItsTurn) {
+    CallerTally tally;
+    gTally = &tally;
+    gCountType.id = 0;
+    ASSERT_EQ(ubus_add_object(ctx, &gCountObject), UBUS_STATUS_OK);
+    constexpr int kFlooders = 20, kEach = 63;
+    std::vector<ubus_context *> flooders;
+    std::vector<std::vector<ubus_request>> floodReqs(kFlooders, std::vector<ubus_request>(kEach));
+    std::vector<std::vector<Replies>> floodReplies(kFlooders, std::vector<Replies>(kEach));
+    uint32_t id = 0;
+    for (int f = 0; f < kFlooders; f++) {
+        flooders.push_back(ubus_connect(broker.socket.c_str()));
+        ASSERT_NE(flooders.back(), nullptr);
+        for (int i = 0; i < kEach; i++)
+            ASSERT_EQ(invokeAsyncFrom(flooders[f], gCountObject.id, "count", nullptr, floodReqs[f][i], floodReplies[f][i]),
+                      UBUS_STATUS_OK);
+        // Answered once the broker has passed this client's calls on (see above).
+        ASSERT_EQ(ubus_lookup_id(flooders[f], "counter", &id), UBUS_STATUS_OK);
+    }
+    ubus_context *other = ubus_connect(broker.socket.c_str());
+    ASSERT_NE(other, nullptr);
+    ubus_request otherReq{};
+    Replies otherReply;
+    ASSERT_EQ(invokeAsyncFrom(other, gCountObject.id, "count", nullptr, otherReq, otherReply), UBUS_STATUS_OK);
+    ASSERT_EQ(ubus_lookup_id(other, "counter", &id), UBUS_STATUS_OK);
+    // The served context reads (and queues) while it waits in synchronous calls, and serves
+    // nothing then: once the other's call is queued, every flooding call has been read before it.
+    const uint32_t otherId = other->local_id;
+    for (int i = 0; i < 500 && !ctx->state->calls.byCaller.count(otherId); i++)
+        ASSERT_EQ(ubus_lookup_id(ctx, "counter", &id), UBUS_STATUS_OK);
+    ASSERT_EQ(ctx->state->calls.count, 1024u);
+
+    ASSERT_TRUE(runUntil(ctx, [&] {
+        return std::find(tally.servedPeers.begin(), tally.servedPeers.end(), otherId) != tally.servedPeers.end();
+    }));
+    const auto otherAt = std::find(tally.servedPeers.begin(), tally.servedPeers.end(), otherId) - tally.servedPeers.begin();
+    EXPECT_EQ(otherAt, kFlooders) << "not served in its turn after one call of each flooder";
+    ASSERT_TRUE(runUntil(other, [&] { return otherReply.completions == 1; }));
+    EXPECT_EQ(otherReply.status, UBUS_STATUS_OK);
+
+    ASSERT_TRUE(runUntil(ctx, [&] { return tally.servedPeers.size() >= 1024; }));
+    for (int f = 0; f < kFlooders; f++) {
+        SCOPED_TRACE(f);
+        ASSERT_TRUE(runUntil(flooders[f], [&] {
+            int n = 0;
+            for (const Replies &r : floodReplies[f]) n += r.completions;
+            return n == kEach;
+        }));
+        // What a flooder lost is a tail of its newest calls.
+        int refused = 0;
+        for (int i = 0; i < kEach; i++) {
+            const bool wasRefused = floodReplies[f][i].status == UBUS_STATUS_NO_MEMORY;
+            if (refused > 0) {
+                EXPECT_TRUE(wasRefused) << "an older call refused before call " << i;
+            }
+            refused += wasRefused ? 1 : 0;
+        }
+        EXPECT_LE(refused, kEach - 51) << "more than its share given up";
+        ubus_free(flooders[f]);
+    }
+    // 1024 in all stay: the other's one, and 1023 of the flood.
+    EXPECT_EQ(tally.servedPeers.size(), 1024u);
+    ubus_free(other);
+}
+
 // ---- the broker against a raw socket ----
 
 int rawConnect(const std::string &path) {
@@ -799,3 +869,60 @@ TEST(BrokerProcessLimits, AClientThatStopsReadingIsNamedOnceASecondNotPerMessage
 }
 
 }  // namespace
+
+// ---- the queue of calls waiting to be served ----
+
+namespace {
+
+using ubuslib::CallQueue;
+
+ubuswire::Message callFrom(uint32_t caller, uint16_t seq) {
+    ubuswire::Message m;
+    m.peer = caller;
+    m.seq = seq;
+    return m;
+}
+
+// Pushes one call; returns "caller/seq" of the call given up for it, or "" when none was.
+std::string push(CallQueue &q, uint32_t caller, uint16_t seq) {
+    ubuswire::Message refused;
+    if (!ubuslib::callQueuePush(q, callFrom(caller, seq), refused)) return "";
+    return std::to_string(refused.peer) + "/" + std::to_string(refused.seq);
+}
+
+std::string popAll(CallQueue &q) {
+    std::string order;
+    ubuswire::Message m;
+    while (ubuslib::callQueuePop(q, m)) order += std::to_string(m.peer) + "/" + std::to_string(m.seq) + " ";
+    return order;
+}
+
+}  // namespace
+
+// Which call is given up when there is no room: the newest of the caller with the most waiting,
+// the new call itself when its caller is (or ties with) that caller, and a caller's own call
+// beyond its share.
+TEST(UbusCallQueue, TheCallGivenUpIsTheNewestOfTheCallerWithTheMostWaiting) {
+    CallQueue q;
+    q.maxTotal = 6;
+    q.maxPerCaller = 4;
+    for (uint16_t s = 1; s <= 4; s++) EXPECT_EQ(push(q, 1, s), "");
+    EXPECT_EQ(push(q, 1, 5), "1/5");  // beyond its own share
+    EXPECT_EQ(push(q, 2, 1), "");
+    EXPECT_EQ(push(q, 2, 2), "");     // full now: 1 has 4, 2 has 2
+    EXPECT_EQ(push(q, 3, 1), "1/4");  // room made by the one with the most
+    EXPECT_EQ(push(q, 3, 2), "1/3");  // 1 has 2, 2 has 2, 3 has 2
+    EXPECT_EQ(push(q, 3, 3), "3/3");  // a tie with the most: the new call goes
+    // Three callers tie with the most: one of them loses its newest.
+    const std::string lost = push(q, 4, 1);
+    EXPECT_TRUE(lost == "1/2" || lost == "2/2" || lost == "3/2") << lost;
+    EXPECT_EQ(q.count, 6u);
+    // In turn between the callers, each caller's calls in their order.
+    std::string order = "1/1 2/1 3/1 4/1 1/2 2/2 3/2 ";
+    order.erase(order.find(lost + " "), lost.size() + 1);
+    EXPECT_EQ(popAll(q), order);
+    EXPECT_EQ(q.count, 0u);
+    EXPECT_TRUE(q.bySize.empty());
+    EXPECT_EQ(push(q, 2, 9), "");
+    EXPECT_EQ(popAll(q), "2/9 ");
+}

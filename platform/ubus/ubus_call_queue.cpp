@@ -1,0 +1,60 @@
+#include "ubus_call_queue.h"
+
+namespace ubuslib {
+
+namespace {
+
+// Keeps the caller's place among the sizes when its count of waiting calls changes.
+void resize(CallQueue &q, uint32_t caller, size_t before, size_t after) {
+    if (before) q.bySize.erase({before, caller});
+    if (after) q.bySize.insert({after, caller});
+}
+
+}  // namespace
+
+bool callQueuePush(CallQueue &q, ubuswire::Message &&msg, ubuswire::Message &refused) {
+    const uint32_t caller = msg.peer;
+    auto own = q.byCaller.find(caller);
+    const size_t waiting = own == q.byCaller.end() ? 0 : own->second.size();
+    if (waiting >= q.maxPerCaller) {
+        refused = std::move(msg);
+        return true;
+    }
+    bool gaveUp = false;
+    if (q.count >= q.maxTotal) {
+        // The new call counts as waiting for its caller; on a tie the newest call of all goes.
+        const auto [most, hog] = q.bySize.empty() ? std::pair<size_t, uint32_t>{0, 0} : *q.bySize.rbegin();
+        if (waiting + 1 >= most) {
+            refused = std::move(msg);
+            return true;
+        }
+        std::deque<ubuswire::Message> &hogs = q.byCaller.at(hog);
+        refused = std::move(hogs.back());
+        hogs.pop_back();
+        resize(q, hog, most, most - 1);
+        q.count--;
+        gaveUp = true;  // the hog keeps older calls, so its turn stays
+    }
+    std::deque<ubuswire::Message> &calls = q.byCaller[caller];
+    if (calls.empty()) q.turns.push_back(caller);
+    calls.push_back(std::move(msg));
+    resize(q, caller, calls.size() - 1, calls.size());
+    q.count++;
+    return gaveUp;
+}
+
+bool callQueuePop(CallQueue &q, ubuswire::Message &out) {
+    if (q.turns.empty()) return false;
+    const uint32_t caller = q.turns.front();
+    q.turns.pop_front();
+    auto it = q.byCaller.find(caller);
+    out = std::move(it->second.front());
+    it->second.pop_front();
+    resize(q, caller, it->second.size() + 1, it->second.size());
+    q.count--;
+    if (it->second.empty()) q.byCaller.erase(it);
+    else q.turns.push_back(caller);
+    return true;
+}
+
+}  // namespace ubuslib
