@@ -260,9 +260,9 @@ struct ubus_object rpcObj = [] {
 }();
 
 // The broker sends its notices of objects coming and going as calls to the listener with peer 0;
-// any client can call the listener by its id too, and the library would hand such a call to an
-// event handler as if it were a notice. So the listener is an object of the daemon's own whose
-// one method sees who called, and only the broker is heard.
+// any client can call the listener by its id too, with any method name, and a library's event
+// handler callback is not told who called. So the listener is an object of the daemon's own whose
+// one method sees the caller, and only the broker is heard.
 int objectNoticeMethod(struct ubus_context* context, struct ubus_object*,
                        struct ubus_request_data* req, const char* method, struct blob_attr* msg) {
   if (req->peer != 0) {
