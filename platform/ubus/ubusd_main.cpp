@@ -161,19 +161,19 @@ public:
             }
             return;
         }
+        // Messages are written in the order they were made, whoever they go to (a client told
+        // of something may act on it at once, and find the rest already on its way); a run of
+        // them for one client goes in one write, so a flood costs a few writes, not one a call.
+        if (writing_ && writing_ != client) flush(writing_);
+        writing_ = client;
         c->queuedBytes += frame.size();
         c->queue.push_back(std::move(frame));
-        unflushed_.insert(client);
     }
 
-    // Writes out what the last client's messages queued for others. Written per client read
-    // rather than per message, a flood costs the broker a few writes per round, not one a call.
+    // Writes out the last run of messages.
     void flushQueued() {
-        while (!unflushed_.empty()) {
-            uint32_t client = *unflushed_.begin();
-            unflushed_.erase(unflushed_.begin());
-            flush(client);
-        }
+        if (writing_) flush(writing_);
+        writing_ = 0;
     }
 
 private:
@@ -243,7 +243,7 @@ private:
     std::map<uint32_t, Connection> conns_;
     std::map<int, uint32_t> byFd_;
     std::set<uint32_t> dead_;
-    std::set<uint32_t> unflushed_;  // clients with messages queued since the last flush
+    uint32_t writing_ = 0;  // the client whose run of messages is not written yet
     bool trace_ = false;
 };
 
