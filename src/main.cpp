@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "audio_rx.h"
+#include "envFlag.h"
 #include "orvoxd.h"
 
 int tinyBase = -1;
@@ -236,8 +237,7 @@ bool mayLockBeyondLimit() {
 // the limit, locking future mappings could make a later allocation fail: then nothing is locked.
 // Tests and the soak (ORVOX_NO_RT=1) run unlocked, like the rest of their non-real-time set-up.
 void lockMemory() {
-  const char* noRt = getenv("ORVOX_NO_RT");
-  if (noRt && strcmp(noRt, "1") == 0) return;
+  if (envFlagOn("ORVOX_NO_RT")) return;
   struct rlimit limit {};
   const bool unlimited = getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
   if (!unlimited && !mayLockBeyondLimit()) {
