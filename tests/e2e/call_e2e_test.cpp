@@ -92,6 +92,25 @@ class Call : public BoardDaemonFixture {
     EXPECT_GE(now, target) << "the board stopped moving audio";
     return now;
   }
+
+  // A call the PBX stand-in loops back (shaped by `pbxArgs`) while the phone on line 0 plays a
+  // 1 kHz tone: what the phone heard over `ms` of audio from the connection's creation.
+  std::vector<int16_t> loopedToneHeard(std::vector<std::string> pbxArgs, int ms) {
+    const std::string heard = dir.file("heard.wav");
+    pbxArgs.insert(pbxArgs.begin(), "--loop");
+    startSystem(pbxArgs);
+    if (HasFatalFailure()) return {};
+    board("0 offhook");
+    EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+    board("0 play tone 1000 0 -10");
+    board("0 record " + heard);
+    EXPECT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
+    waitAudio(ms);
+    board("0 record stop");
+    EXPECT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0);
+    EXPECT_EQ(daemon->stop(SIGTERM), 0);
+    return readWav(heard);
+  }
 };
 
 TEST_F(Call, G711ToneLeavesAsRtpDigitIsReportedEchoIsCancelledAndRecordsReturnToIdle) {
@@ -282,19 +301,8 @@ TEST_F(Call, TwoCallsWithTheSameConnectionIdEachHearOnlyTheirOwnFarEnd) {
 // goes to the PBX and comes back looped, so it is heard only while both directions carry it: the
 // daemon keeps playing the call's own source and the tone stays at its level in every 20 ms.
 TEST_F(Call, AnotherSourceMixedIntoTheCallIsNotPlayed) {
-  const std::string heard = dir.file("heard.wav");
-  ASSERT_NO_FATAL_FAILURE(startSystem({"--loop", "--stranger", "4"}));
-  board("0 offhook");
-  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
-  board("0 play tone 1000 0 -10");
-  board("0 record " + heard);
-  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
-  waitAudio(3000);
-  board("0 record stop");
-  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0);
-  EXPECT_EQ(daemon->stop(SIGTERM), 0);
-
-  const std::vector<int16_t> x = readWav(heard);
+  const std::vector<int16_t> x = loopedToneHeard({"--stranger", "4"}, 3000);
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_GT(x.size(), 16000u);
   int blocks = 0, kept = 0;
   for (size_t from = x.size() - 16000; from + 160 <= x.size() - 400; from += 160, ++blocks) {
@@ -332,33 +340,17 @@ ToneGap toneGapIn(const std::vector<int16_t>& x) {
   return gap;
 }
 
-class CallSourceChange : public Call {
- protected:
-  ToneGap runLoopedCall(std::vector<std::string> pbxArgs) {
-    const std::string heard = dir.file("heard.wav");
-    pbxArgs.insert(pbxArgs.begin(), "--loop");
-    startSystem(pbxArgs);
-    if (HasFatalFailure()) return {};
-    board("0 offhook");
-    EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
-    board("0 play tone 1000 0 -10");
-    board("0 record " + heard);
-    EXPECT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
-    waitAudio(4000);
-    board("0 record stop");
-    EXPECT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0);
-    EXPECT_EQ(daemon->stop(SIGTERM), 0);
-    const std::vector<int16_t> x = readWav(heard);
-    EXPECT_GT(x.size(), 8000u * 3);
-    const ToneGap gap = x.size() > 8000u * 3 ? toneGapIn(x) : ToneGap{};
-    std::printf("the tone is missing in %d of %d blocks of 20 ms, from block %d to block %d\n", gap.missing,
-                gap.blocks, gap.first, gap.last);
-    return gap;
-  }
-};
+// The tone's gap in what the phone heard, printed.
+ToneGap printedToneGap(const std::vector<int16_t>& x) {
+  EXPECT_GT(x.size(), 8000u * 3);
+  const ToneGap gap = x.size() > 8000u * 3 ? toneGapIn(x) : ToneGap{};
+  std::printf("the tone is missing in %d of %d blocks of 20 ms, from block %d to block %d\n", gap.missing,
+              gap.blocks, gap.first, gap.last);
+  return gap;
+}
 
-TEST_F(CallSourceChange, AStrangerFillingAPauseIsNotHeardOnceTheCallResumes) {
-  const ToneGap gap = runLoopedCall({"--pause", "50:8", "--stranger", "1"});
+TEST_F(Call, AStrangerFillingAPauseIsNotHeardOnceTheCallResumes) {
+  const ToneGap gap = printedToneGap(loopedToneHeard({"--pause", "50:8", "--stranger", "1"}, 4000));
   ASSERT_GT(gap.blocks, 150);
   ASSERT_GE(gap.first, 0) << "the pause was not heard at all";
   // The pause's 8 packets, the 20 ms the jitter buffer takes to refill and a block at each edge.
@@ -367,8 +359,8 @@ TEST_F(CallSourceChange, AStrangerFillingAPauseIsNotHeardOnceTheCallResumes) {
   EXPECT_LT(gap.last, gap.blocks - 100) << "the stranger was heard after the call resumed";
 }
 
-TEST_F(CallSourceChange, AStreamRestartedUnderANewSourceIsFollowedWithin200Ms) {
-  const ToneGap gap = runLoopedCall({"--pause", "50:0", "--new-source"});
+TEST_F(Call, AStreamRestartedUnderANewSourceIsFollowedWithin200Ms) {
+  const ToneGap gap = printedToneGap(loopedToneHeard({"--pause", "50:0", "--new-source"}, 4000));
   ASSERT_GT(gap.blocks, 150);
   ASSERT_GE(gap.first, 0);
   EXPECT_LE(gap.last - gap.first + 1, 200 / 20);
