@@ -39,6 +39,16 @@ std::optional<double> longestArmedTimer(pid_t pid) {
   return longest;
 }
 
+// The same once the process has armed a timer (up to 5 s), a request's being made meanwhile.
+std::optional<double> waitArmedTimer(pid_t pid) {
+  std::optional<double> left;
+  for (int i = 0; i < 500 && !left; ++i) {
+    left = longestArmedTimer(pid);
+    if (!left) std::this_thread::sleep_for(10ms);
+  }
+  return left;
+}
+
 class DaemonDect : public DaemonFixture {
  protected:
   // A board with a DECT line 0 the board can serve and an FXS line 1 that is off-hook.
@@ -187,11 +197,7 @@ TEST_F(DaemonDect, HandsetRequestWhoseEventsAreLostIsAnsweredAfterItsBound) {
   constexpr double kBoundS = 6.0;
   const auto sent = std::chrono::steady_clock::now();
   auto handset = callAsync("call", R"({"terminal":1,"add":0})");
-  std::optional<double> left;
-  for (int i = 0; i < 500 && !left; ++i) {
-    std::this_thread::sleep_for(10ms);
-    left = longestArmedTimer(daemon->pid());
-  }
+  const std::optional<double> left = waitArmedTimer(daemon->pid());
   const double since = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
   ASSERT_TRUE(left.has_value()) << "no timer armed for the request";
   EXPECT_LE(*left, kBoundS);
@@ -227,7 +233,7 @@ TEST_F(DaemonDect, ManagerTimeoutAnswersThePbxWith7AndReleasesTheQueue) {
   const auto sent = std::chrono::steady_clock::now();
   auto first = callAsync("signal", R"({"line":0,"signal":"ringing","state":"on"})");
   ASSERT_TRUE(dect->waitFor("dect call"));
-  const std::optional<double> left = longestArmedTimer(daemon->pid());
+  const std::optional<double> left = waitArmedTimer(daemon->pid());
   const double since = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
   ASSERT_TRUE(left.has_value()) << "no timer armed for the manager's answer";
   EXPECT_LE(*left, kManagerBoundS);
