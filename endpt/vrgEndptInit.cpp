@@ -59,8 +59,17 @@ void SeedRandom() {
   srand(seed);
 }
 
+// Whether the store holds this country's profile, as a load made before the library started (the
+// daemon's check that there is one) left it.
+bool ProfileInStore(VRG_COUNTRY country) {
+  int32_t locale = -1;
+  return tpLocaleProfileLoaded(country) && endptProvGetValue(0, EPPROV_LastLocale, &locale) == EPSTATUS_SUCCESS &&
+         locale == country;
+}
+
+// A profile already in the store is not read again: that would only repeat its error lines.
 void LoadCountry(VRG_COUNTRY country) {
-  tpUpdateLocaleProfile(country);
+  if (!ProfileInStore(country)) tpUpdateLocaleProfile(country);
   endptProvInitDefaults(country);
   int32_t lastLocale = -1;
   if (endptProvGetValue(0, EPPROV_LastLocale, &lastLocale) != EPSTATUS_SUCCESS ||

@@ -5,6 +5,7 @@
 // one byte 'E' written to the pipe; a trapped signal becomes the byte 'Q'.
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <unistd.h>
 
 #include "audio_rx.h"
+#include "envFlag.h"
 #include "orvoxd.h"
 
 int tinyBase = -1;
@@ -95,13 +97,35 @@ const char* openPipeDir(const struct stat& st) {
   return nullptr;
 }
 
+// The directory above `dir` ("/" stays "/"), or empty when `dir` names no parent of its own.
+std::string parentDir(const std::string& dir) {
+  const size_t end = dir.find_last_not_of('/');
+  if (end == std::string::npos) return dir.empty() ? std::string() : "/";
+  const size_t slash = dir.rfind('/', end);
+  if (slash == std::string::npos) return std::string();
+  const size_t keep = dir.find_last_not_of('/', slash);
+  return keep == std::string::npos ? "/" : dir.substr(0, keep + 1);
+}
+
+// Every directory from `dir` up to the root is held to the pipe directory's rule: whoever may
+// rename any of them may move the whole tree of the pipes away and put another in its place.
+void checkDirChain(std::string dir, const char* error) {
+  for (; !dir.empty(); dir = dir == "/" ? std::string() : parentDir(dir)) {
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0) exit_failure(error);
+    if (const char* why = openPipeDir(st)) refuseFifo(dir.c_str(), why, error);
+  }
+}
+
+// The pipe directory as written (through any link in it) and as it resolves.
 void checkPipeDir(const char* path, const char* error) {
   std::string dir(path);
   const size_t slash = dir.rfind('/');
   dir = slash == std::string::npos ? "." : slash == 0 ? "/" : dir.substr(0, slash);
-  struct stat st {};
-  if (stat(dir.c_str(), &st) != 0) exit_failure(error);
-  if (const char* why = openPipeDir(st)) refuseFifo(dir.c_str(), why, error);
+  char resolved[PATH_MAX];
+  if (realpath(dir.c_str(), resolved) == nullptr) exit_failure(error);
+  if (dir[0] == '/') checkDirChain(dir, error);
+  checkDirChain(resolved, error);
 }
 
 // Creates the pipe or reuses one the daemon's user made before; anything else at the path (a
@@ -213,8 +237,7 @@ bool mayLockBeyondLimit() {
 // the limit, locking future mappings could make a later allocation fail: then nothing is locked.
 // Tests and the soak (ORVOX_NO_RT=1) run unlocked, like the rest of their non-real-time set-up.
 void lockMemory() {
-  const char* noRt = getenv("ORVOX_NO_RT");
-  if (noRt && strcmp(noRt, "1") == 0) return;
+  if (envFlagOn("ORVOX_NO_RT")) return;
   struct rlimit limit {};
   const bool unlimited = getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY;
   if (!unlimited && !mayLockBeyondLimit()) {

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "boardHal.h"
+#include "envFlag.h"
 #include "halDrv.h"
 #include "voiceLog.h"
 #include "vosEvent.h"
@@ -50,10 +51,7 @@ std::atomic<bool> stopDsp{false};
 constexpr int kStopWaitMs = 1000;  // after this, a task that does not end is cancelled
 std::atomic<BOARD_HAL_DSP_TASK_FUNC> dspTaskFunc{nullptr};
 
-bool realTimeWanted() {
-  const char* noRt = std::getenv("ORVOX_NO_RT");
-  return noRt == nullptr || std::strcmp(noRt, "1") != 0;
-}
+bool realTimeWanted() { return !envFlagOn("ORVOX_NO_RT"); }
 
 void closeChannel(int id) {
   media_chan& ch = gMediaChans[id];

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "envFlag.h"
 
 bool gLhapiTickProfileOn = false;
 
@@ -180,9 +181,8 @@ int64_t lhapiTickProfileNowNs() {
 }
 
 void lhapiTickProfileInit() {
-  const char* on = std::getenv("ORVOX_TICK_PROFILE");
   lhapiTickProfileReset();
-  gLhapiTickProfileOn = on != nullptr && std::strcmp(on, "1") == 0;
+  gLhapiTickProfileOn = envFlagOn("ORVOX_TICK_PROFILE");
 }
 
 void lhapiTickProfileReset() {

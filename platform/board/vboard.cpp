@@ -13,6 +13,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "envFlag.h"
 #include "vboardInternal.h"
 
 namespace vboard {
@@ -52,8 +53,7 @@ void configure(Board& b) {
   }
   const char* tick = std::getenv("ORVOX_TICK");
   b.fastTicks = tick != nullptr && std::strcmp(tick, "fast") == 0;
-  const char* profile = std::getenv("ORVOX_TICK_PROFILE");
-  b.timeTicks = b.fastTicks || (profile != nullptr && std::strcmp(profile, "1") == 0);
+  b.timeTicks = b.fastTicks || envFlagOn("ORVOX_TICK_PROFILE");
   auto add = [&](dh_type type, dh_sample_rate rate) {
     Channel ch;
     ch.type = type;

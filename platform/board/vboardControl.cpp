@@ -164,8 +164,10 @@ std::string hookCommand(Channel& ch, int line, const std::vector<std::string>& w
     // 24 of the shipped profiles take a flash of 80 to 300 ms (300 itself is too long), the
     // USA, TWN and T57 ones 300 to 1000 ms: no one time suits all, and the default suits the
     // most, the sample configuration's Swedish profile among them.
+    // A break shorter than one of the line driver's hook samples is never seen: no flash at all.
     long ms = 200;
-    if (w.size() > 2 && !number(w[2], 5000, &ms)) return error("flash time must be 0..5000 ms");
+    if (w.size() > 2 && (!number(w[2], 5000, &ms) || ms < HOOK_SAMPLE_MS))
+      return error("flash time must be " + std::to_string(HOOK_SAMPLE_MS) + "..5000 ms");
     ch.hookScript.push_back({now, false});
     ch.hookScript.push_back({now + ms, true});
     return "OK line " + std::to_string(line) + " flash " + std::to_string(ms) + " ms\n";

@@ -403,6 +403,7 @@ void tpUpdateLocaleProfile(VRG_COUNTRY country) {
            path.c_str());
   std::string buffer;
   if (!tpReadFile(path, &buffer)) return;
+  endptProvInit();  // the store that takes the values, if the library has not made it yet
 
   voiceLog(VOICE_MODULE_PROV, VOICE_LOGLEVEL_INFO, "Got config file from %s (len=%d), validating....\n",
            path.c_str(), static_cast<int>(buffer.size()));

@@ -92,6 +92,25 @@ class Call : public BoardDaemonFixture {
     EXPECT_GE(now, target) << "the board stopped moving audio";
     return now;
   }
+
+  // A call the PBX stand-in loops back (shaped by `pbxArgs`) while the phone on line 0 plays a
+  // 1 kHz tone: what the phone heard over `ms` of audio from the connection's creation.
+  std::vector<int16_t> loopedToneHeard(std::vector<std::string> pbxArgs, int ms) {
+    const std::string heard = dir.file("heard.wav");
+    pbxArgs.insert(pbxArgs.begin(), "--loop");
+    startSystem(pbxArgs);
+    if (HasFatalFailure()) return {};
+    board("0 offhook");
+    EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+    board("0 play tone 1000 0 -10");
+    board("0 record " + heard);
+    EXPECT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
+    waitAudio(ms);
+    board("0 record stop");
+    EXPECT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0);
+    EXPECT_EQ(daemon->stop(SIGTERM), 0);
+    return readWav(heard);
+  }
 };
 
 TEST_F(Call, G711ToneLeavesAsRtpDigitIsReportedEchoIsCancelledAndRecordsReturnToIdle) {
@@ -282,19 +301,8 @@ TEST_F(Call, TwoCallsWithTheSameConnectionIdEachHearOnlyTheirOwnFarEnd) {
 // goes to the PBX and comes back looped, so it is heard only while both directions carry it: the
 // daemon keeps playing the call's own source and the tone stays at its level in every 20 ms.
 TEST_F(Call, AnotherSourceMixedIntoTheCallIsNotPlayed) {
-  const std::string heard = dir.file("heard.wav");
-  ASSERT_NO_FATAL_FAILURE(startSystem({"--loop", "--stranger", "4"}));
-  board("0 offhook");
-  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
-  board("0 play tone 1000 0 -10");
-  board("0 record " + heard);
-  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
-  waitAudio(3000);
-  board("0 record stop");
-  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"destroy"})"), 0);
-  EXPECT_EQ(daemon->stop(SIGTERM), 0);
-
-  const std::vector<int16_t> x = readWav(heard);
+  const std::vector<int16_t> x = loopedToneHeard({"--stranger", "4"}, 3000);
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_GT(x.size(), 16000u);
   int blocks = 0, kept = 0;
   for (size_t from = x.size() - 16000; from + 160 <= x.size() - 400; from += 160, ++blocks) {
@@ -302,6 +310,61 @@ TEST_F(Call, AnotherSourceMixedIntoTheCallIsNotPlayed) {
   }
   std::printf("the call's tone is heard in %d of %d blocks of 20 ms\n", kept, blocks);
   EXPECT_EQ(kept, blocks);
+}
+
+// The call's looped stream pauses for 160 ms (packets 50 to 57 held back), and a stranger starts
+// sending in sequence with the pause and goes on to the end. The phone's 1 kHz tone comes back
+// only through the call's own stream, so the blocks of 20 ms without it are those in which the
+// stranger (silence) or nothing was played: one run of them around the pause, none afterwards.
+// Without a stranger the stream resumes under a new source (a PBX that restarted it): the
+// daemon follows it within 200 ms of media time. Figures: where the tone is missing.
+struct ToneGap {
+  int first = -1, last = -1, missing = 0, blocks = 0;  // 20 ms blocks from the start of the recording
+};
+
+// Counted from the first block that carries the tone (the call's start has none yet).
+ToneGap toneGapIn(const std::vector<int16_t>& x) {
+  ToneGap gap;
+  bool started = false;
+  for (size_t from = 0; from + 160 <= x.size() - 400; from += 160) {
+    const bool tone = dbm0(sigmeas::amplitude(x, from, from + 160, 1000) / std::sqrt(2.0)) > -16.0;
+    started = started || tone;
+    if (!started) continue;
+    if (!tone) {
+      if (gap.first < 0) gap.first = gap.blocks;
+      gap.last = gap.blocks;
+      ++gap.missing;
+    }
+    ++gap.blocks;
+  }
+  return gap;
+}
+
+// The tone's gap in what the phone heard, printed.
+ToneGap printedToneGap(const std::vector<int16_t>& x) {
+  EXPECT_GT(x.size(), 8000u * 3);
+  const ToneGap gap = x.size() > 8000u * 3 ? toneGapIn(x) : ToneGap{};
+  std::printf("the tone is missing in %d of %d blocks of 20 ms, from block %d to block %d\n", gap.missing,
+              gap.blocks, gap.first, gap.last);
+  return gap;
+}
+
+TEST_F(Call, AStrangerFillingAPauseIsNotHeardOnceTheCallResumes) {
+  const ToneGap gap = printedToneGap(loopedToneHeard({"--pause", "50:8", "--stranger", "1"}, 4000));
+  ASSERT_GT(gap.blocks, 150);
+  ASSERT_GE(gap.first, 0) << "the pause was not heard at all";
+  // The pause's 8 packets, the 20 ms the jitter buffer takes to refill and a block at each edge.
+  EXPECT_LE(gap.last - gap.first + 1, 12);
+  EXPECT_EQ(gap.missing, gap.last - gap.first + 1) << "the tone came and went after the pause";
+  EXPECT_LT(gap.last, gap.blocks - 100) << "the stranger was heard after the call resumed";
+}
+
+TEST_F(Call, AStreamRestartedUnderANewSourceIsFollowedWithin200Ms) {
+  const ToneGap gap = printedToneGap(loopedToneHeard({"--pause", "50:0", "--new-source"}, 4000));
+  ASSERT_GT(gap.blocks, 150);
+  ASSERT_GE(gap.first, 0);
+  EXPECT_LE(gap.last - gap.first + 1, 200 / 20);
+  EXPECT_EQ(gap.missing, gap.last - gap.first + 1);
 }
 
 // The phone plays a 500 Hz tone while the PBX sends a louder 2,700 Hz tone, no hybrid echo on

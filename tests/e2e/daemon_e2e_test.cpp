@@ -606,6 +606,37 @@ TEST_F(DaemonPipes, APipeDirectoryOthersCanWriteIsRefusedUnlessSticky) {
       EXPECT_EQ(daemon->stop(SIGTERM), 0) << daemon->output();
     }
   }
+  // A pipe directory of its own, closed to others, inside one that others may write: they could
+  // rename the whole pipe directory away. So could they a link to a safe one, placed there.
+  TempDir elsewhere;
+  const std::string inside = dir.file("pipes"), safe = elsewhere.file("pipes"), link = dir.file("link");
+  for (const std::string& d : {inside, safe}) {
+    ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(d.c_str(), 0755), 0);
+  }
+  ASSERT_EQ(::symlink(safe.c_str(), link.c_str()), 0);
+  const struct {
+    mode_t parentMode;
+    std::string pipeDir, pipesIn;
+    bool starts;
+  } nested[] = {{0777, inside, inside, false}, {0757, link, safe, false},
+                {01777, inside, inside, true}, {01777, link, safe, true}};
+  for (const auto& c : nested) {
+    SCOPED_TRACE(c.pipeDir + " in a directory of mode " + std::to_string(c.parentMode));
+    for (const char* pipe : kPipes) ::unlink((c.pipesIn + "/" + pipe).c_str());
+    ASSERT_EQ(::chmod(dir.path().c_str(), c.parentMode), 0);
+    ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}, {"ORVOX_PIPE_DIR", c.pipeDir}}, c.starts));
+    if (!c.starts) {
+      EXPECT_GT(daemon->waitExit(15000ms), 0) << daemon->output();
+      EXPECT_NE(daemon->output().find("Refusing " + dir.path() + ": writable by others without the sticky bit\n"),
+                std::string::npos)
+          << daemon->output();
+      EXPECT_EQ(daemon->count("Startup ready!"), 0);
+      for (const char* pipe : kPipes) EXPECT_NE(::access((c.pipesIn + "/" + pipe).c_str(), F_OK), 0) << pipe;
+    } else {
+      EXPECT_EQ(daemon->stop(SIGTERM), 0) << daemon->output();
+    }
+  }
   ASSERT_EQ(::chmod(dir.path().c_str(), st.st_mode & 07777), 0);
 }
 

@@ -1,12 +1,53 @@
 // DECT line coordination between the PBX stand-in, the DECT-manager stand-in and orvoxd.
 
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
+#include <fstream>
 #include <future>
+#include <optional>
 
 #include "daemon_fixture.h"
 
 namespace e2e {
 namespace {
+
+// The longest time left on the armed one-shot timers of process `pid`, in seconds, from the
+// kernel's account of its timerfds; nothing when none is armed.
+std::optional<double> longestArmedTimer(pid_t pid) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  DIR* dir = ::opendir(fds.c_str());
+  if (dir == nullptr) return std::nullopt;
+  std::optional<double> longest;
+  while (const dirent* e = ::readdir(dir)) {
+    char target[64] = {};
+    const std::string fd = fds + "/" + e->d_name;
+    if (::readlink(fd.c_str(), target, sizeof target - 1) <= 0 || std::string(target) != "anon_inode:[timerfd]")
+      continue;
+    std::ifstream info("/proc/" + std::to_string(pid) + "/fdinfo/" + e->d_name);
+    long long sec = 0, nsec = 0;
+    for (std::string line; std::getline(info, line);) {
+      if (std::sscanf(line.c_str(), "it_value: (%lld, %lld)", &sec, &nsec) == 2) break;
+    }
+    const double left = static_cast<double>(sec) + static_cast<double>(nsec) / 1e9;
+    if (left > 0) longest = std::max(longest.value_or(0.0), left);
+  }
+  ::closedir(dir);
+  return longest;
+}
+
+// The same once the process has armed a timer (up to 5 s), a request's being made meanwhile.
+std::optional<double> waitArmedTimer(pid_t pid) {
+  std::optional<double> left;
+  for (int i = 0; i < 500 && !left; ++i) {
+    left = longestArmedTimer(pid);
+    if (!left) std::this_thread::sleep_for(10ms);
+  }
+  return left;
+}
 
 class DaemonDect : public DaemonFixture {
  protected:
@@ -150,8 +191,19 @@ TEST_F(DaemonDect, HandsetRequestWhoseEventsAreLostIsAnsweredAfterItsBound) {
   ASSERT_NO_FATAL_FAILURE(startDectBoard());
   fakeCtl("mute 0 1");
   ASSERT_TRUE(daemon->waitFor("fake: mute line=0 1"));
-  std::string reply;
-  EXPECT_EQ(client->call("endpt", "call", R"({"terminal":1,"add":0})", &reply, 25000), 7);
+  // The request's bound is the PBX's 5 s to acknowledge and a second more. It is read from the
+  // timer the daemon armed for it rather than timed: left on it, at most the bound, and at least
+  // the bound less the time since the request left.
+  constexpr double kBoundS = 6.0;
+  const auto sent = std::chrono::steady_clock::now();
+  auto handset = callAsync("call", R"({"terminal":1,"add":0})");
+  const std::optional<double> left = waitArmedTimer(daemon->pid());
+  const double since = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+  ASSERT_TRUE(left.has_value()) << "no timer armed for the request";
+  EXPECT_LE(*left, kBoundS);
+  EXPECT_GE(*left, kBoundS - since);
+  const auto [status, reply] = handset.get();
+  EXPECT_EQ(status, 7);
   // The daemon's own answer carries the manager's fields; the client's time-out would not.
   EXPECT_NE(reply.find("\"errno\":1"), std::string::npos) << reply;
   EXPECT_TRUE(daemon->waitFor("Timeout waiting for the PBX on line 0\n"));
@@ -176,8 +228,16 @@ TEST_F(DaemonDect, KeypadSignalPlaysDigitsAndFlash) {
 
 TEST_F(DaemonDect, ManagerTimeoutAnswersThePbxWith7AndReleasesTheQueue) {
   ASSERT_NO_FATAL_FAILURE(startDectBoard({"--no-answer"}));
+  // The manager has 15 s to answer: read from the timer the daemon armed for its call.
+  constexpr double kManagerBoundS = 15.0;
+  const auto sent = std::chrono::steady_clock::now();
   auto first = callAsync("signal", R"({"line":0,"signal":"ringing","state":"on"})");
   ASSERT_TRUE(dect->waitFor("dect call"));
+  const std::optional<double> left = waitArmedTimer(daemon->pid());
+  const double since = std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+  ASSERT_TRUE(left.has_value()) << "no timer armed for the manager's answer";
+  EXPECT_LE(*left, kManagerBoundS);
+  EXPECT_GE(*left, kManagerBoundS - since);
   auto second = callAsync("signal", R"({"line":0,"signal":"ringing","state":"off"})");
   // One request at a time: the second is queued, and by the time a later request's line is
   // printed the handler that queued it is long done without passing it on.

@@ -23,7 +23,7 @@ void usage() {
   std::fprintf(stderr,
                "usage: boardctl [-s socket] <line> <command> [arguments...]\n"
                "       boardctl [-s socket] board | tickstats [reset] | lockstep [off|line|step] | step [ticks]\n"
-               "commands: status, offhook, onhook, flash [ms] (200 unless given; the USA, TWN\n"
+               "commands: status, offhook, onhook, flash [ms] (10..5000, 200 unless given; the USA, TWN\n"
                "  and T57 profiles want 300 to 999), dial <digits> [on off],\n"
                "  pulse <digits> [break make interdigit], play silence|tone <hz> [hz2] [dBm0]|"
                "<file.wav>,\n"

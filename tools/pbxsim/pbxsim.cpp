@@ -5,7 +5,7 @@
 //   pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file.raw]
 //          [--pcap file.pcap] [--wav file.wav] [--send speech.wav] [--packets]
 //          [--script "signal 0 ringing on; sleep 500; connection 0 1 create; ..."]
-//          [--step-board board.sock] [--stamp] [--stranger n]
+//          [--step-board board.sock] [--stamp] [--stranger n] [--pause n:m] [--new-source]
 //
 // Each audio stream (line and connection) is announced by its first frame ("audio line=1 cnx=1
 // size=172") and summed up on exit; --packets prints every frame instead.
@@ -21,6 +21,10 @@
 // taken in, so that a soak can time the path from a hook change to here without its own reader.
 // --stranger n sends, beside each looped voice packet, n well-formed packets of another source
 // (its own SSRC, sequence and time stamps) carrying silence: a stream mixed into the call.
+// --pause n:m holds back the looped voice packets n to n+m-1 of each stream (counted from 0): a
+// pause of the far end's stream, its sequence resuming past the gap; a stranger then starts with
+// the pause. --new-source makes the stream resume under another SSRC and numbering after the
+// pause, as a far end that restarted its stream.
 // RFC 4733 telephone events are decoded: "rtp event <code> ..." when an event's first end packet
 // comes in. On exit it prints the received and sent packet counts, losses, the received level and
 // every relayed event with its end packets counted.
@@ -68,6 +72,8 @@ struct Options {
   std::string sendPath;
   std::string stepBoard;
   int stranger = 0;
+  long pauseFrom = -1, pauseLength = 0;  // looped voice packets held back; -1: none
+  bool newSource = false;
 };
 
 Options opt;
@@ -149,6 +155,8 @@ struct AudioStream {
   uint64_t frames = 0, media = 0, bytes = 0;
   uint16_t strangerSeq = 0;
   uint32_t strangerTime = 0;
+  uint32_t strangerSsrc = 0;  // 0 until its first packet
+  uint64_t loopedVoice = 0;  // voice packets of the stream seen in loop mode
 };
 std::vector<AudioStream> streams;
 
@@ -169,7 +177,9 @@ void sendStranger(AudioStream& stream, const uint8_t* frameHead, std::span<const
   const uint32_t size = static_cast<uint32_t>(12 + payload);
   memcpy(frame + 8, &size, 4);
   uint8_t* rtp = frame + 12;
-  const uint32_t ssrc = h.ssrc ^ 0x5A5A5A5Au;
+  // Its own source for the whole call, whatever the call's stream does meanwhile.
+  if (stream.strangerSsrc == 0) stream.strangerSsrc = h.ssrc ^ 0x5A5A5A5Au;
+  const uint32_t ssrc = stream.strangerSsrc;
   for (int k = 0; k < opt.stranger; ++k) {
     rtp[0] = 0x80;
     rtp[1] = h.payloadType;
@@ -186,6 +196,38 @@ void sendStranger(AudioStream& stream, const uint8_t* frameHead, std::span<const
     receiver.captureSent({rtp, size});
     ++framesToDaemon;
   }
+}
+
+// Where a voice packet of a looped stream stands against --pause: before, inside or after it.
+enum class PausePhase { BEFORE, PAUSED, AFTER };
+PausePhase pausePhase(uint64_t index) {
+  if (opt.pauseFrom < 0 || index < static_cast<uint64_t>(opt.pauseFrom)) return PausePhase::BEFORE;
+  return index < static_cast<uint64_t>(opt.pauseFrom + opt.pauseLength) ? PausePhase::PAUSED : PausePhase::AFTER;
+}
+
+// A far end that restarted: the voice packet under another SSRC and numbering.
+void restartedSource(uint8_t* rtp, size_t size) {
+  if (size < 12) return;
+  const uint16_t seq = static_cast<uint16_t>(((rtp[2] << 8) | rtp[3]) + 1000);
+  rtp[2] = static_cast<uint8_t>(seq >> 8);
+  rtp[3] = static_cast<uint8_t>(seq);
+  for (int i = 8; i < 12; ++i) rtp[i] ^= 0x0F;
+}
+
+// Sends the daemon's frame back to it, as --pause, --new-source and --stranger shape the stream.
+void loopBack(AudioStream& stream, tl_packet_t* packet, bool voice) {
+  const PausePhase phase = voice ? pausePhase(stream.loopedVoice++) : PausePhase::BEFORE;
+  uint8_t* rtp = packet->data + 12;
+  const size_t size = packet->size - 12;
+  if (phase != PausePhase::PAUSED) {
+    if (phase == PausePhase::AFTER && opt.newSource) restartedSource(rtp, size);
+    tl_bus_send(rxBus, packet->data, packet->size);
+    receiver.captureSent({rtp, size});
+    ++framesToDaemon;
+  }
+  // With a pause the stranger starts in it; without one it is there from the start.
+  if (opt.stranger > 0 && (opt.pauseFrom < 0 || phase != PausePhase::BEFORE))
+    sendStranger(stream, packet->data, {rtp, size});
 }
 
 void onAudioFrame(tl_packet_t* packet) {
@@ -206,12 +248,7 @@ void onAudioFrame(tl_packet_t* packet) {
   const bool media = receiver.onPacket({packet->data + 12, size});
   if (media) ++stream.media;
   if (receiver.eventJustEnded()) printf("%s\n", pbxmedia::describeRelayedEvent(receiver.relayedEvents().back()).c_str());
-  if (opt.loop) {
-    tl_bus_send(rxBus, packet->data, packet->size);
-    receiver.captureSent({packet->data + 12, size});
-    ++framesToDaemon;
-    if (opt.stranger > 0) sendStranger(stream, packet->data, {packet->data + 12, size});
-  }
+  if (opt.loop) loopBack(stream, packet, media);
   if (media) sendSpeech(line, cnx);
 }
 
@@ -339,7 +376,7 @@ void usage() {
           "usage: pbxsim [-s socket] [--pipe-dir dir] [--no-answer] [--loop] [--record file]\n"
           "              [--pcap file.pcap] [--wav file.wav] [--send speech.wav] [--packets]\n"
           "              [--script \"step; step; ...\"] [--step-board board.sock] [--stamp]\n"
-          "              [--stranger n]\n");
+          "              [--stranger n] [--pause n:m] [--new-source]\n");
   exit(2);
 }
 
@@ -363,6 +400,11 @@ void parseOptions(int argc, char** argv) {
     else if (a == "--send") opt.sendPath = next();
     else if (a == "--step-board") opt.stepBoard = next();
     else if (a == "--stranger") opt.stranger = std::atoi(next());
+    else if (a == "--pause") {
+      if (std::sscanf(next(), "%ld:%ld", &opt.pauseFrom, &opt.pauseLength) != 2 || opt.pauseFrom < 0 ||
+          opt.pauseLength < 0)
+        usage();
+    } else if (a == "--new-source") opt.newSource = true;
     else usage();
   }
 }

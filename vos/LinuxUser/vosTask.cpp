@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 
+#include "envFlag.h"
 #include "str.h"
 #include "voiceLog.h"
 #include "vosError.h"
@@ -45,10 +46,7 @@ struct VOS_TASK_ENTRY_PARAM {
 // Whether real-time scheduling is skipped altogether (tests and CI set ORVOX_NO_RT=1, so that a
 // busy test can never starve the machine).
 bool realTimeDisabled() {
-  static const bool disabled = [] {
-    const char *value = getenv("ORVOX_NO_RT");
-    return value != nullptr && value[0] != '\0' && strcmp(value, "0") != 0;
-  }();
+  static const bool disabled = envFlagOn("ORVOX_NO_RT");
   return disabled;
 }
 

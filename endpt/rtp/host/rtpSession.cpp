@@ -15,6 +15,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "envFlag.h"
 #include "voiceLog.h"
 
 namespace {
@@ -213,8 +214,7 @@ void* rtpRecvTask(void*) {
 // switched off; when it cannot be had the thread runs with default scheduling.
 bool startThread() {
   static const char fn[] = "rtpInit";
-  const char* noRt = getenv("ORVOX_NO_RT");
-  if (!(noRt && noRt[0] == '1')) {
+  if (!envFlagOn("ORVOX_NO_RT")) {
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     sched_param param{};

@@ -69,6 +69,16 @@ struct RTP_SOURCE_CANDIDATE {
 constexpr uint16_t RTP_MIN_SEQUENTIAL = 2;
 constexpr uint32_t RTP_SOURCE_HOLD_SAMPLES = 800;  // 100 ms at 8 kHz
 
+// The source that a newcomer replaced during its silence. A pause of 100 ms is a network hiccup
+// or silence suppression as often as a far end that restarted: when the replaced source comes
+// back in sequence (within the dropout window of its own numbering) it takes the stream back at
+// once, and the newcomer that filled the pause has to prove itself again from the start.
+struct RTP_SOURCE_DISPLACED {
+  uint32_t ssrc;
+  uint16_t nextSeq;  // the sequence number that would have followed its last played packet
+  bool valid;
+};
+
 struct RTPSRVINSTANCEMEM {
   HAPI_RTP_REGS regs;
   HAPI_RTP_STATS stats;
@@ -119,6 +129,7 @@ struct RTPSRVINSTANCEMEM {
   bool remoteSourceHeld;
   uint32_t samplesSinceSourcePacket;  // ticks since the played source was last heard, in samples
   RTP_SOURCE_CANDIDATE sourceCandidate;
+  RTP_SOURCE_DISPLACED displacedSource;
   bool manageCSCall;
   // The statistics as they stood when the host asked for them: the event carries this copy, so a
   // reset that follows cannot change what the host reads.

@@ -189,6 +189,7 @@ void startSession(RTPSRVINSTANCEMEM* r) {
     r->firstRTPPacketReceived = false;
     r->remoteSourceHeld = false;
     r->sourceCandidate = RTP_SOURCE_CANDIDATE{};
+    r->displacedSource = RTP_SOURCE_DISPLACED{};
     r->nextOnIsNewTone = true;
     if (r->regs.configFlags & HAPI_RTP_USE_USER_DEFINED_SSRC_MASK) {
       r->state.higherLocalSsrc = r->userDefinedHigherLocalSsrc;

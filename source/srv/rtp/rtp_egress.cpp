@@ -353,31 +353,52 @@ void newRemoteSource(RTPSRVINSTANCEMEM* r, uint32_t ssrc) {
   std::memset(r->timestampHist, 0, sizeof(r->timestampHist));
 }
 
+// Whether a packet comes from the source that a newcomer replaced, carrying on its own numbering:
+// a late packet of it (behind its last played one) or one far past a dropout does not count.
+bool resumesDisplacedSource(const RTPSRVINSTANCEMEM* r, uint32_t ssrc, uint16_t seq) {
+  const RTP_SOURCE_DISPLACED& d = r->displacedSource;
+  return d.valid && d.ssrc == ssrc && static_cast<uint16_t>(seq - d.nextSeq) < RTP_MAX_DROPOUT;
+}
+
+// Whether another source has earned the stream: RTP_MIN_SEQUENTIAL packets in sequence while the
+// played one was silent for RTP_SOURCE_HOLD_SAMPLES.
+bool candidateEarnsStream(RTPSRVINSTANCEMEM* r, uint32_t ssrc, uint16_t seq) {
+  RTP_SOURCE_CANDIDATE& c = r->sourceCandidate;
+  if (c.sequential != 0 && c.ssrc == ssrc && c.nextSeq == seq) {
+    if (c.sequential < RTP_MIN_SEQUENTIAL) ++c.sequential;
+  } else {
+    c.ssrc = ssrc;
+    c.sequential = 1;
+  }
+  c.nextSeq = static_cast<uint16_t>(seq + 1);
+  return c.sequential >= RTP_MIN_SEQUENTIAL && r->samplesSinceSourcePacket >= RTP_SOURCE_HOLD_SAMPLES;
+}
+
 // Decides whether a packet's source is the one played. The first source of a session is taken at
 // once; another one is on trial until it has sent RTP_MIN_SEQUENTIAL packets in sequence while the
 // played one was silent for RTP_SOURCE_HOLD_SAMPLES (a far end that restarts its stream is followed
-// after a few packets; a stranger interleaved with a live stream is dropped).
+// after a few packets; a stranger interleaved with a live stream is dropped). The source it
+// replaced wins the stream back with its first packet in sequence.
 bool acceptSource(RTPSRVINSTANCEMEM* r, uint32_t ssrc, uint16_t seq) {
-  RTP_SOURCE_CANDIDATE& c = r->sourceCandidate;
   if (r->remoteSourceHeld && ssrc == remoteSsrc(r)) {
     r->samplesSinceSourcePacket = 0;
-    c.sequential = 0;
+    r->sourceCandidate.sequential = 0;
     return true;
   }
   if (r->remoteSourceHeld) {
-    if (c.sequential != 0 && c.ssrc == ssrc && c.nextSeq == seq) {
-      if (c.sequential < RTP_MIN_SEQUENTIAL) ++c.sequential;
+    if (resumesDisplacedSource(r, ssrc, seq)) {
+      r->displacedSource.valid = false;
+    } else if (candidateEarnsStream(r, ssrc, seq)) {
+      const uint16_t next = static_cast<uint16_t>(r->remoteSourceInfo.maxSeq + 1);
+      r->displacedSource = RTP_SOURCE_DISPLACED{remoteSsrc(r), next, true};
     } else {
-      c.ssrc = ssrc;
-      c.sequential = 1;
+      return false;
     }
-    c.nextSeq = static_cast<uint16_t>(seq + 1);
-    if (c.sequential < RTP_MIN_SEQUENTIAL || r->samplesSinceSourcePacket < RTP_SOURCE_HOLD_SAMPLES) return false;
   }
   if (ssrc != remoteSsrc(r)) newRemoteSource(r, ssrc);
   r->remoteSourceHeld = true;
   r->samplesSinceSourcePacket = 0;
-  c.sequential = 0;
+  r->sourceCandidate.sequential = 0;
   return true;
 }
 

@@ -271,15 +271,16 @@ TEST(LhapiFrameEntry, RunsHalShimBoardPcmThenOneFrameSync) {
 // stage where the slowest one spent its time and the page faults the kernel served it, and counts
 // the faulting ticks among all.
 TEST(LhapiFrameEntry, TheTickProfileFindsTheSlowTickAndItsStage) {
-  ::unsetenv("ORVOX_TICK_PROFILE");
+  ::setenv("ORVOX_TICK_PROFILE", "0", 1);
   lhapiInit(0);
+  ::unsetenv("ORVOX_TICK_PROFILE");
   QRN_HapiInit(hostDrop, nullptr);
   char report[2048];
   for (int i = 0; i < 3; ++i) lhapiKNL_RunReadyThreads();
   lhapiTickProfileReport(report, sizeof report);
   EXPECT_EQ(std::string(report).rfind("tick profile: 0 ticks", 0), 0u) << report;
 
-  ::setenv("ORVOX_TICK_PROFILE", "1", 1);
+  ::setenv("ORVOX_TICK_PROFILE", "yes", 1);  // any value but "0" switches it on, as for every switch
   lhapiInit(0);
   ::unsetenv("ORVOX_TICK_PROFILE");
   QRN_HapiInit(hostDrop, nullptr);

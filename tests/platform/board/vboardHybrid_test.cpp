@@ -12,6 +12,7 @@
 
 #include "dsphalDrv.h"
 #include "vboard.h"
+#include "vboardAudio.h"
 
 namespace {
 
@@ -21,6 +22,18 @@ const bool kBoardShape = (::setenv("ORVOX_BOARD", "fxs=2,fxo=0,dect=0", 1), ::se
                           true);
 
 bool ok(const std::string& answer) { return answer.rfind("OK", 0) == 0; }
+
+// The board's samples (echo, tones, DTMF) are rounded as std::lround rounds: an exact half away
+// from zero on both sides, which an echo of a random signal at a random gain almost never hits.
+TEST(VirtualBoardHybrid, SamplesRoundHalvesAwayFromZeroAndSaturate) {
+  for (double v : {-0.5, -2.5, -1.5, 0.5, 2.5, 1.5, -0.49999999, 0.49999999, -3.5000001, 12345.5, -12345.5}) {
+    EXPECT_EQ(vboardSaturate(v), std::lround(v)) << v;
+  }
+  EXPECT_EQ(vboardSaturate(32767.5), 32767);
+  EXPECT_EQ(vboardSaturate(1e9), 32767);
+  EXPECT_EQ(vboardSaturate(-32768.5), -32768);
+  EXPECT_EQ(vboardSaturate(-1e9), -32768);
+}
 
 TEST(VirtualBoardHybrid, EchoReturnsDelayedAndAttenuatedAndEachTicksWorkIsTimed) {
   EXPECT_FALSE(ok(vboardCommand("0 hybrid 0 10")));

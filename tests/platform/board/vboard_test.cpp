@@ -122,7 +122,14 @@ TEST(VirtualBoardCommands, LineNumbersAndPulseTimingsAreChecked) {
                               "1 pulse 3 10 40 700", "1 pulse 3 60 40", "1 pulse 3 x 40 700"}) {
     EXPECT_EQ(vboardCommand(command).rfind("ERROR: pulse timing", 0), 0u) << command;
   }
+  // A flash shorter than one hook sample would answer OK and never be seen.
+  for (const char* command : {"1 flash 0", "1 flash 9", "1 flash 5001", "1 flash -10", "1 flash x"}) {
+    EXPECT_EQ(vboardCommand(command), "ERROR: flash time must be 10..5000 ms\n") << command;
+  }
   EXPECT_EQ(vboardCommand("1 pulse 3 50 50 700").rfind("OK", 0), 0u);
+  vboardCommand("1 onhook");
+  vboardCommand("1 offhook");
+  EXPECT_EQ(vboardCommand("1 flash 10"), "OK line 1 flash 10 ms\n");
   vboardCommand("1 onhook");
 }
 

@@ -224,6 +224,40 @@ TEST_F(RtcpTest, ReportFieldsAgreeWithARecomputationFromThePackets) {
   std::remove(path.c_str());
 }
 
+// A codec whose RTP clock runs at 16 kHz (G.722.1): the interarrival jitter is counted in its
+// own clock's units, the arrival times doubled from the engine's 8 kHz count, and reported so.
+TEST_F(RtcpTest, JitterOfA16kHzCodecIsReportedInItsOwnClock) {
+  constexpr unsigned kPayloadType = 120;
+  HAPI_RTP_REGS regs = rtpRegsDefault();
+  regs.mediaEgressPayloadTypeMap[28] = HAPI_RTP_MAKE_MEDIA_PAYLOAD_TYPE_MAP_ENTRY(kPayloadType, HAPI_PKT_VC_G7221_24);
+  setRegs(regs);
+  startSession();
+  clear();
+  Reference ref;
+  uint32_t rng = 5;
+  int checked = 0;
+  for (int f = 0; f < 1200; ++f) {
+    rng = rng * 1664525u + 1013904223u;
+    const uint32_t ts = 160u * f - ((rng >> 24) & 63);  // 10 ms frames at 16 kHz, up to 4 ms early
+    receive(rtpPacket(kPayloadType, static_cast<uint16_t>(f), ts, kRemote, ulaw(60)));
+    tick();
+    ref.packet(static_cast<uint16_t>(f), 2 * rtp()->localTimestamp, ts);
+    for (const HostMsg& m : world().host) {
+      if (m.mask != 0x1000) continue;
+      const auto parts = split(m.data);
+      ASSERT_TRUE(parts.count(201));  // nothing sent: receiver reports
+      const std::vector<uint8_t>& rr = parts.at(201);
+      ASSERT_EQ(rr[0], 0x81);
+      EXPECT_EQ(g32(rr, 8), kRemote);
+      EXPECT_EQ(g32(rr, 20), ref.jitter16 >> 4);
+      ++checked;
+    }
+    clear();
+  }
+  EXPECT_GE(checked, 2);
+  EXPECT_GT(ref.jitter16 >> 4, 20u);  // a jitter the 8 kHz count would halve
+}
+
 // ---- XR blocks against an independent reading of RFC 3611 ----
 
 // Decodes run-length chunks into one bit per sequence number.

@@ -211,15 +211,18 @@ TEST_F(RtpParseTest, AnotherSourceIsFollowedOnlyOnceThePlayedOneStops) {
   EXPECT_EQ(rtp()->remoteSourceInfo.received, 8u);
   EXPECT_EQ(rtp()->state.lowerRemoteSsrc, kRemote & 0xFFFF);
   // The played source stops (a far end restarting its stream): the new one is followed from its
-  // second packet in sequence, the decoder flushed and the counts restarted.
+  // second packet in sequence, the decoder flushed and the counts restarted. Two packets with a
+  // gap between them are not a sequence.
   for (int n = 0; n < 1000 && rtp()->samplesSinceSourcePacket < RTP_SOURCE_HOLD_SAMPLES; ++n) tick();
   in(rtpPacket(0, 900, 99999, kOther, ulaw(8, 1)));
+  in(rtpPacket(0, 902, 100319, kOther, ulaw(8, 1)));
   EXPECT_TRUE(world().codecCmds.empty());
-  in(rtpPacket(0, 901, 100159, kOther, ulaw(8, 1)));
+  EXPECT_EQ(rtp()->state.lowerRemoteSsrc, kRemote & 0xFFFF);
+  in(rtpPacket(0, 903, 100479, kOther, ulaw(8, 1)));
   ASSERT_EQ(world().codecCmds.size(), 1u);
   EXPECT_EQ(world().codecCmds[0].header, HAPI_CODEC_DECFLUSH_CMD);
   EXPECT_EQ(rtp()->remoteSourceInfo.received, 1u);
-  EXPECT_EQ(rtp()->remoteSourceInfo.baseSeq, 901);
+  EXPECT_EQ(rtp()->remoteSourceInfo.baseSeq, 903);
   EXPECT_EQ(rtp()->state.lowerRemoteSsrc, 0x0304);
   EXPECT_EQ(world().toCodec.size(), 9u);
   // A new session takes whatever source comes first.
@@ -244,6 +247,69 @@ TEST_F(RtpParseTest, AnotherSourceIsFollowedOnlyOnceThePlayedOneStops) {
   in(rtpPacket(0, 42, 100319, now, ulaw(8, 1)));
   EXPECT_EQ(uint32_t(rtp()->state.higherLocalSsrc) << 16 | rtp()->state.lowerLocalSsrc, now);
   EXPECT_TRUE(rtp()->generateBye);
+}
+
+// A stranger that starts sending in sequence during a 150 ms pause of the played stream (a network
+// hiccup, silence suppression) fills the pause; the played source, coming back in sequence, takes
+// the stream back with its first packet, and the stranger, still sending, is not heard again.
+TEST_F(RtpParseTest, APausedSourceResumingInSequenceWinsTheStreamBackFromAStranger) {
+  constexpr uint32_t kOther = 0x01020304;
+  const auto fromRemote = ulaw(8, 1), fromOther = ulaw(8, 9);
+  for (uint16_t seq = 1; seq <= 3; ++seq) in(rtpPacket(0, seq, 160u * seq, kRemote, fromRemote));
+  uint16_t otherSeq = 700;
+  auto stranger = [&] {
+    in(rtpPacket(0, otherSeq, 7000 + 160u * otherSeq, kOther, fromOther));
+    ++otherSeq;
+  };
+  for (int ms = 0; ms < 150; ms += kFrame / 8) stranger();
+  ASSERT_EQ(rtp()->state.lowerRemoteSsrc, kOther & 0xFFFF) << "the stranger filled the pause";
+  ASSERT_EQ(world().codecCmds.size(), 1u);
+  // The replaced source's next number was 4. A late packet of it, or one past the dropout window,
+  // is not its stream resuming.
+  const size_t played = world().toCodec.size();
+  in(rtpPacket(0, 3, 480, kRemote, fromRemote));
+  stranger();
+  in(rtpPacket(0, static_cast<uint16_t>(4 + RTP_MAX_DROPOUT), 640, kRemote, fromRemote));
+  stranger();
+  EXPECT_EQ(rtp()->state.lowerRemoteSsrc, kOther & 0xFFFF);
+  EXPECT_EQ(world().toCodec.size(), played + 2);
+  // The last number inside the window (packets lost in the pause) is: it is played at once.
+  const uint16_t resumed = static_cast<uint16_t>(4 + RTP_MAX_DROPOUT - 1);
+  in(rtpPacket(0, resumed, 640, kRemote, fromRemote));
+  EXPECT_EQ(rtp()->state.lowerRemoteSsrc, kRemote & 0xFFFF);
+  ASSERT_EQ(world().codecCmds.size(), 2u);
+  EXPECT_EQ(world().codecCmds[1].header, HAPI_CODEC_DECFLUSH_CMD);
+  EXPECT_EQ(world().toCodec.size(), played + 3);
+  EXPECT_EQ(world().toCodec.back().payload, world().toCodec[0].payload);
+  // The stranger goes on in sequence beside the resumed stream: none of it is played again.
+  const uint32_t discardedBefore = discarded();
+  for (uint16_t k = 1; k <= 20; ++k) {
+    receive(rtpPacket(0, otherSeq, 7000 + 160u * otherSeq, kOther, fromOther));
+    ++otherSeq;
+    in(rtpPacket(0, static_cast<uint16_t>(resumed + k), 640 + 160u * k, kRemote, fromRemote));
+  }
+  EXPECT_EQ(discarded() - discardedBefore, 20u);
+  EXPECT_EQ(world().codecCmds.size(), 2u);
+  EXPECT_EQ(rtp()->state.lowerRemoteSsrc, kRemote & 0xFFFF);
+  for (size_t k = played + 3; k < world().toCodec.size(); ++k)
+    EXPECT_EQ(world().toCodec[k].payload, world().toCodec[0].payload) << k;
+}
+
+// A far end that restarts its stream under a new source is followed within 200 ms of its last
+// packet of the old one, and not before the old one has been silent for 100 ms: a new packet every
+// 10 ms from the next tick on.
+TEST_F(RtpParseTest, AFarEndRestartingUnderANewSourceIsFollowedWithin200Ms) {
+  constexpr uint32_t kRestarted = 0x0BADCAFE;
+  for (uint16_t seq = 1; seq <= 3; ++seq) in(rtpPacket(0, seq, 160u * seq, kRemote, ulaw(8, 1)));
+  int followedAfterMs = -1;
+  for (uint16_t k = 0; k < 40 && followedAfterMs < 0; ++k) {
+    in(rtpPacket(0, static_cast<uint16_t>(5000 + k), 90000 + 80u * k, kRestarted, ulaw(8, 2)));
+    if (rtp()->state.lowerRemoteSsrc == (kRestarted & 0xFFFF)) followedAfterMs = (k + 1) * kFrame / 8;
+  }
+  std::printf("a restarted far end is followed %d ms after its old source's last packet\n", followedAfterMs);
+  EXPECT_GE(followedAfterMs, static_cast<int>(RTP_SOURCE_HOLD_SAMPLES / 8));
+  EXPECT_LE(followedAfterMs, 200);
+  EXPECT_NE(world().toCodec.back().payload, world().toCodec[0].payload);
 }
 
 TEST_F(RtpParseTest, G722FarEndOnA16kClockIsDetected) {
