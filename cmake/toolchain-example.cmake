@@ -10,8 +10,9 @@
 # Another processor or SDK: set ORVOX_CROSS_PREFIX (the compiler's name up to "gcc", for example
 # "aarch64-linux-gnu-" or an SDK's "arm-openwrt-linux-muslgnueabi-") and, for an SDK,
 # ORVOX_SYSROOT (its staging directory of the target) in the environment or on the command line.
-# The build needs the target's libopus, json-c and GoogleTest (configure looks for them); the
-# oracle libraries are left out with ORVOX_WITHOUT_ORACLES.
+# Configure needs the target's libopus and json-c (the daemon), GoogleTest, GoogleMock, libtiff and
+# opencore-amrnb's static archive (the test programs); the other oracle libraries are left out with
+# ORVOX_WITHOUT_ORACLES. The ARM build itself does not complete yet: see docs/deployment.md.
 
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
