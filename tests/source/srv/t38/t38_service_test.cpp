@@ -299,6 +299,25 @@ TEST_F(T38Service, WithoutRedundancyTailsStillCarryThreeCopies) {
   for (int i = 0; i < 3; ++i) expect.push_back(frame);
   for (uint8_t n = 2; n < 5; ++n) expect.push_back({0, n, 1, 0x00, 0, 0});
   EXPECT_EQ(world().datagrams, expect);
+  // at every redundancy the signal end goes in three datagrams at least, as primary or secondary
+  const std::vector<uint8_t> sigEnd(frame.begin() + 3, frame.begin() + 12);
+  for (uint16_t redundancy : {1, 2, 3}) {
+    ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
+    ASSERT_TRUE(command(T38_SETREG1_CMD, 0, uint16_t(redundancy * 0x101)));
+    ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+    world().datagrams.clear();
+    world().relayIn.push_back({relayPacket(20, {0xFF, 0x13, 0x84})});
+    runFrames(12);
+    int carrying = 0;
+    for (const auto& d : world().datagrams) {
+      // the primary, then the secondaries after the choice octet and their count
+      std::vector<std::vector<uint8_t>> ifps{{d.begin() + 3, d.begin() + 3 + d[2]}};
+      for (size_t at = 5 + d[2], n = d[4 + d[2]]; n > 0 && at < d.size(); --n, at += 1 + d[at])
+        ifps.emplace_back(d.begin() + long(at + 1), d.begin() + long(at + 1 + d[at]));
+      carrying += std::count(ifps.begin(), ifps.end(), sigEnd) > 0;
+    }
+    EXPECT_GE(carrying, 3) << "datagrams carrying the signal end at redundancy " << redundancy;
+  }
 }
 
 // However many IFP packets fall due at once, one frame hands the relay a bounded number of
