@@ -1,6 +1,7 @@
 // IFP packet walk and encoding, UDPTL datagram building and parsing, reorder queue.
 #include "t38_udptl.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -173,19 +174,71 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap) {
 
 // ---- receiving ----
 
+uint16_t t38fIFPdigest(const uint8_t* ifp, int len) {
+  uint32_t h = 2166136261u;
+  for (int i = 0; i < len; ++i) h = (h ^ ifp[i]) * 16777619u;
+  return static_cast<uint16_t>(h ^ (h >> 16));
+}
+
+namespace {
+
+int slotOf(uint16_t s) { return s & (T38_SEEN_SLOTS - 1); }
+
+T38_STANDING standingOf(const T38ZREORDER* rq, uint16_t s) {
+  const int k = slotOf(s);
+  return rq->seen.seq[k] == s ? static_cast<T38_STANDING>(rq->seen.standing[k]) : T38_UNSEEN;
+}
+
+// Every change of a slot's standing goes here, which keeps the count of packets held alone.
+void setStanding(T38ZREORDER* rq, int k, T38_STANDING standing) {
+  rq->aloneHeld = static_cast<uint8_t>(rq->aloneHeld - (rq->seen.standing[k] == T38_HELD_ALONE) +
+                                       (standing == T38_HELD_ALONE));
+  rq->seen.standing[k] = standing;
+}
+
+void note(T38ZREORDER* rq, uint16_t s, uint16_t digest, T38_STANDING standing) {
+  const int k = slotOf(s);
+  if (rq->seen.seq[k] != s) setStanding(rq, k, T38_UNSEEN);  // what the slot held of another number
+  rq->seen.seq[k] = s;
+  rq->seen.digest[k] = digest;
+  setStanding(rq, k, standing);
+}
+
+void restand(T38ZREORDER* rq, uint16_t s, T38_STANDING standing) { setStanding(rq, slotOf(s), standing); }
+
+bool held(T38_STANDING st) { return st == T38_HELD || st == T38_HELD_ALONE || st == T38_HELD_DISPUTED; }
+
+// The stream vouches for numbers up to s.
+void vouchUpTo(T38ZREORDER* rq, uint16_t s) {
+  if (static_cast<int16_t>(s - rq->newest) > 0) rq->newest = s;
+}
+
+bool inWindow(const T38ZREORDER* rq, uint16_t s) {
+  return static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1) < T38_WINDOW_AHEAD;
+}
+
+}  // namespace
+
 void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool) {
   *rq = T38ZREORDER{};
   MEM_InitQueue(&rq->egressPktq);
   MEM_InitQueue(&rq->drainq);
   rq->heapId = pool;
   rq->lastoutTimeStamp = 0xFFFF;
+  rq->newest = 0xFFFF;
 }
 
 void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->isReorderQInitialized = true;
   rq->lastoutTimeStamp = static_cast<uint16_t>(first - 1);
   rq->lastTimeStamp = static_cast<uint16_t>(first - 1);
+  rq->newest = static_cast<uint16_t>(first - 1);
   rq->runLength = 0;
+  // what the receiver knew belongs to the sequence before
+  rq->passedSpan = 0;
+  std::memset(rq->seen.standing, T38_UNSEEN, sizeof(rq->seen.standing));
+  rq->aloneHeld = 0;
+  rq->aloneRun = 0;
 }
 
 bool isIFPmissing(T38ZREORDER* rq, uint16_t s) {
@@ -222,48 +275,78 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
   if (head == nullptr || static_cast<uint16_t>(s - rq->lastTimeStamp) < 63737) {
     rq->lastTimeStamp = s;
     t38egr_ifp_Enq(&rq->egressPktq, &h);
-    return true;
-  }
-  const uint16_t d = static_cast<uint16_t>((static_cast<uint32_t>(s) - head->sequenceNum + 65535u) % 65535u);
-  if (d > 1800) {
-    // before the head: too late when already behind what was played out
-    if (static_cast<uint16_t>(s - rq->lastoutTimeStamp) & 0x8000) {
-      dg_free(dg_QmPeekFront(&h.qhdr));
-      ++rq->failtoReorderCount;
-      return true;
+  } else {
+    const uint16_t d = static_cast<uint16_t>((static_cast<uint32_t>(s) - head->sequenceNum + 65535u) % 65535u);
+    if (d > 1800) {
+      // before the head: too late when already behind what was played out
+      if (static_cast<uint16_t>(s - rq->lastoutTimeStamp) & 0x8000) {
+        dg_free(dg_QmPeekFront(&h.qhdr));
+        ++rq->failtoReorderCount;
+        return true;
+      }
+      t38egr_ifp_QmInsertFront(&rq->egressPktq, &h);
+    } else {
+      EGR_IFP_PKT* behind = head;
+      for (EGR_IFP_PKT* p = head; p != nullptr; p = t38egr_ifp_QmPeekLink(p))
+        if ((static_cast<uint32_t>(s) - p->sequenceNum + 65535u) % 65535u < 1801) behind = p;
+      t38egr_ifp_QmInsert(&rq->egressPktq, &h, behind);
     }
-    t38egr_ifp_QmInsertFront(&rq->egressPktq, &h);
     ++rq->reorderCount;
-    return true;
   }
-  EGR_IFP_PKT* behind = head;
-  for (EGR_IFP_PKT* p = head; p != nullptr; p = t38egr_ifp_QmPeekLink(p))
-    if ((static_cast<uint32_t>(s) - p->sequenceNum + 65535u) % 65535u < 1801) behind = p;
-  t38egr_ifp_QmInsert(&rq->egressPktq, &h, behind);
-  ++rq->reorderCount;
+  note(rq, s, t38fIFPdigest(ifp, len), T38_HELD);
   return true;
 }
 
 namespace {
 
-// Secondaries a datagram says it carries after its primary of L octets at `p` (0 when it says
-// nothing sound).
-int secondaryCount(const uint8_t* p, const uint8_t* end, uint16_t L) {
-  p += L;
-  if (p >= end || (*p++ & 0x80)) return 0;
-  const uint16_t n = t38fGetLengthDeterminant(&p, end);
-  return n == 0xFFFF ? 0 : n;
+// One IFP packet a datagram carries, found whole by the datagram's walk.
+struct Carried {
+  const uint8_t* ifp;
+  uint16_t len;
+  uint16_t s;
+  uint16_t digest;
+};
+
+// How a datagram's packets compare with what the receiver holds or remembers having played under
+// their numbers: packets equal to it, and packets that differ from what the stream vouched for
+// (of them, those still queued).
+struct Verdict {
+  int agree = 0, disagree = 0, disagreeHeld = 0;
+};
+
+Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
+  Verdict v;
+  for (int i = 0; i < n; ++i) {
+    const T38_STANDING st = standingOf(rq, pk[i].s);
+    if (st == T38_UNSEEN || st == T38_HELD_DISPUTED) continue;
+    if (st == T38_PLAYED && static_cast<uint16_t>(rq->lastoutTimeStamp - pk[i].s) >= rq->passedSpan) continue;
+    if (st == T38_HELD_ALONE)
+      continue;  // what stands alone proves nothing either way
+    if (rq->seen.digest[slotOf(pk[i].s)] == pk[i].digest)
+      ++v.agree;
+    else
+      ++v.disagree, v.disagreeHeld += st == T38_HELD;
+  }
+  return v;
 }
 
 // Files the datagram numbered s in the sequence. It belongs when it is inside the window; else
-// its primary is refused and counted, and a run of far ones starts the sequence anew.
-void followSequence(T38ZREORDER* rq, uint16_t s) {
+// its primary is refused and counted, and a run of far ones starts the sequence anew. A datagram
+// behind the window whose packets are what this sequence took under their numbers (or numbers
+// it passed) is a late copy: it proves nothing and breaks a run.
+void followSequence(T38ZREORDER* rq, uint16_t s, Verdict v) {
   const uint16_t ahead = static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1);
   if (ahead < T38_WINDOW_AHEAD) {
     rq->runLength = 0;  // the sequence is alive: no run may take it over
     return;
   }
-  if (static_cast<uint16_t>(rq->lastoutTimeStamp - s) < T38_LATE_SPAN) {
+  const uint16_t behind = static_cast<uint16_t>(rq->lastoutTimeStamp - s);
+  if (v.disagree == 0 && behind < rq->passedSpan) {
+    ++rq->failtoReorderCount;
+    rq->runLength = 0;
+    return;
+  }
+  if (v.disagree == 0 && behind < T38_LATE_SPAN) {
     ++rq->failtoReorderCount;  // a late copy
     return;
   }
@@ -291,15 +374,109 @@ void followSequence(T38ZREORDER* rq, uint16_t s) {
   t38fReorderStart(rq, rq->runFirst);
 }
 
-// Takes one IFP packet numbered s, which the datagram's walk found whole, when it is missing; one
-// the relay cannot play is refused.
-bool takeIFP(T38ZREORDER* rq, const uint8_t* ifp, uint16_t len, uint16_t s) {
-  if (!isIFPmissing(rq, s)) return true;
-  if (!t38fIFPwalkedPlayable(ifp)) {
+// Packets held alone from the run's first datagram (and what it carried) up to s: far datagrams
+// in a row with nothing of the stream between them, each a little after the one before (or a copy
+// of it), are where the stream went on.
+void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
+  const uint16_t span = static_cast<uint16_t>(s - rq->aloneFirst + T38_MAX_SECONDARIES_TAKEN);
+  for (uint16_t k = 0; k <= span; ++k) {
+    const uint16_t before = static_cast<uint16_t>(s - k);
+    if (standingOf(rq, before) != T38_HELD_ALONE) continue;
+    restand(rq, before, T38_HELD);
+    vouchUpTo(rq, before);
+  }
+}
+
+// Takes packet `pk` as the stream's (`vouched`) or as one standing alone. Under a number already
+// held, a copy equal to it vouches for it; different content replaces it when the datagram is in
+// line with the stream and the held one is not, or the datagram agrees with the stream more than
+// it disagrees; else no content under that number is trusted.
+bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
+  if (!inWindow(rq, pk.s)) return true;
+  const T38_STANDING st = standingOf(rq, pk.s);
+  if (held(st)) {
+    if (rq->seen.digest[slotOf(pk.s)] == pk.digest) {
+      if ((st == T38_HELD_ALONE && vouched) || (st == T38_HELD_DISPUTED && v.agree > 0)) {
+        restand(rq, pk.s, T38_HELD);
+        vouchUpTo(rq, pk.s);
+      }
+      return true;
+    }
+    if (vouched && (st != T38_HELD || v.agree > v.disagree) && t38fIFPwalkedPlayable(pk.ifp)) {
+      // queued behind the one it replaces, which the playout then drops
+      if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
+      vouchUpTo(rq, pk.s);
+    } else {
+      restand(rq, pk.s, T38_HELD_DISPUTED);
+    }
+    return true;
+  }
+  if (!t38fIFPwalkedPlayable(pk.ifp)) {
     ++rq->invalidIFPCount;
     return true;  // the number stays missing: a good copy in a later datagram still fills it
   }
-  return enqueueIFP(rq, ifp, len, s);
+  if (!vouched && rq->aloneHeld >= T38_MAX_ALONE) {
+    ++rq->failtoReorderCount;  // what stands alone may not take the pool from the stream
+    return true;
+  }
+  if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
+  if (vouched)
+    vouchUpTo(rq, pk.s);
+  else
+    restand(rq, pk.s, T38_HELD_ALONE);
+  return true;
+}
+
+// Takes what a datagram carries that the receiver misses. A datagram that contradicts what the
+// stream vouched for and agrees with it no more brings nothing. When all it has to say is one
+// packet against one still queued, nothing tells which of the two is the stream's: that number
+// is no longer trusted, until a datagram in line with the stream brings one of the two again.
+void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
+  if (v.disagree > 0 && v.agree <= v.disagree) {
+    if (v.agree == 0 && v.disagree == 1 && v.disagreeHeld == 1)
+      for (int i = 0; i < n; ++i)
+        if (standingOf(rq, pk[i].s) == T38_HELD && rq->seen.digest[slotOf(pk[i].s)] != pk[i].digest)
+          restand(rq, pk[i].s, T38_HELD_DISPUTED);
+    ++rq->failtoReorderCount;
+    return;
+  }
+  const uint16_t s = pk[0].s;
+  auto close = [&] {
+    // the stream is at least where the playout is
+    const uint16_t front = static_cast<int16_t>(rq->newest - rq->lastoutTimeStamp) > 0 ? rq->newest : rq->lastoutTimeStamp;
+    return static_cast<int16_t>(s - front) <= static_cast<int16_t>(T38_CLOSE_AHEAD);
+  };
+  if (inWindow(rq, s) && v.agree == 0 && !close()) {
+    const bool goesOn = rq->aloneRun > 0 && static_cast<uint16_t>(s - rq->aloneLast) <= T38_CLOSE_AHEAD;
+    if (!goesOn) rq->aloneFirst = s;
+    rq->aloneRun = goesOn ? static_cast<uint8_t>(std::min(rq->aloneRun + 1, 255)) : 1;
+    rq->aloneLast = s;
+    if (rq->aloneRun >= T38_RESYNC_RUN) {
+      vouchForAloneRun(rq, s);
+      vouchUpTo(rq, s);
+    }
+  }
+  const bool vouched = v.agree > 0 || close();
+  if (vouched && inWindow(rq, s)) rq->aloneRun = 0;  // a datagram in line with the stream ends a run of far ones
+  if (!takeCarried(rq, pk[0], vouched, v)) return;  // the pool is dry: the rest would fare no better
+  for (int i = 1; i < n; ++i) takeCarried(rq, pk[i], vouched, v);
+}
+
+// Walks the secondaries after the choice octet at `p`, appending those found whole to `pk`; false
+// when the datagram turns out malformed (what was found before stays).
+bool walkSecondaries(const uint8_t* p, const uint8_t* end, uint16_t s, Carried* pk, int* n) {
+  if (p >= end) return false;
+  const uint8_t choice = *p++;
+  if (choice & 0x80) return false;  // forward error correction: not taken
+  const uint16_t count = t38fGetLengthDeterminant(&p, end);
+  if (count == 0xFFFF) return false;
+  for (uint16_t i = 0; i < count && i < T38_MAX_SECONDARIES_TAKEN && p < end; ++i) {
+    const uint16_t li = t38fGetLengthDeterminant(&p, end);
+    if (li == 0xFFFF || li > end - p || t38fIFPcheck(p, li) != li) return false;
+    pk[(*n)++] = {p, li, static_cast<uint16_t>(s - 1 - i), t38fIFPdigest(p, li)};
+    p += li;
+  }
+  return true;
 }
 
 }  // namespace
@@ -319,38 +496,47 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
     ++rq->invalidIFPCount;
     return false;
   }
+  Carried pk[1 + T38_MAX_SECONDARIES_TAKEN];
+  int n = 0;
+  pk[n++] = {p, L, s, t38fIFPdigest(p, L)};
+  const bool whole = walkSecondaries(p + L, end, s, pk, &n);
   // the first datagram sets the base, with the older packets it carries
   if (!rq->isReorderQInitialized) {
-    const int older = secondaryCount(p, end, L);
-    t38fReorderStart(rq, static_cast<uint16_t>(s - (older < T38_MAX_SECONDARIES_TAKEN ? older : T38_MAX_SECONDARIES_TAKEN)));
-  } else {
-    followSequence(rq, s);
+    t38fReorderStart(rq, static_cast<uint16_t>(s - (n - 1)));
   }
-  if (!takeIFP(rq, p, L, s)) return false;
-  p += L;
-  if (p >= end) {
+  const Verdict v = judge(rq, pk, n);
+  followSequence(rq, s, v);
+  takeDatagram(rq, pk, n, v);
+  if (!whole) {
     ++rq->invalidIFPCount;
     return false;
-  }
-  const uint8_t choice = *p++;
-  if (choice & 0x80) {  // forward error correction: not taken
-    ++rq->invalidIFPCount;
-    return false;
-  }
-  const uint16_t n = t38fGetLengthDeterminant(&p, end);
-  if (n == 0xFFFF) {
-    ++rq->invalidIFPCount;
-    return false;
-  }
-  for (uint16_t i = 0; i < n && i < T38_MAX_SECONDARIES_TAKEN && p < end; ++i) {
-    const uint16_t li = t38fGetLengthDeterminant(&p, end);
-    if (li == 0xFFFF || li > end - p || t38fIFPcheck(p, li) != li) {
-      ++rq->invalidIFPCount;
-      return false;
-    }
-    const uint16_t si = static_cast<uint16_t>(s - 1 - i);
-    takeIFP(rq, p, li, si);
-    p += li;
   }
   return true;
+}
+
+T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
+  const uint16_t ahead = static_cast<uint16_t>(s - rq->lastoutTimeStamp);
+  if (ahead == 0 || (ahead & 0x8000)) return T38_DROPPED;  // the number was passed already
+  const int k = slotOf(s);
+  const T38_STANDING st = standingOf(rq, s);
+  if (st == T38_HELD && rq->seen.digest[k] != digest) return T38_DROPPED;  // a later record replaced it
+  if (st == T38_HELD_ALONE) {
+    // nothing of the stream came after it: it neither plays nor moves the playout past the
+    // stream's own packets, which may still come; a copy may still fill its number
+    setStanding(rq, k, T38_UNSEEN);
+    return T38_DROPPED;
+  }
+  // the numbers skipped were lost: nothing is known of them
+  for (uint16_t gap = 1; gap < ahead && gap < T38_SEEN_SLOTS; ++gap) {
+    const uint16_t lost = static_cast<uint16_t>(rq->lastoutTimeStamp + gap);
+    if (rq->seen.seq[slotOf(lost)] == lost) setStanding(rq, slotOf(lost), T38_UNSEEN);
+  }
+  const uint32_t passed = uint32_t{rq->passedSpan} + ahead;
+  rq->passedSpan = static_cast<uint16_t>(passed < T38_REMEMBER_BEHIND ? passed : T38_REMEMBER_BEHIND);
+  if (st == T38_HELD_DISPUTED) {
+    setStanding(rq, k, T38_UNSEEN);
+    return T38_LOST;
+  }
+  note(rq, s, digest, T38_PLAYED);
+  return T38_PLAY;
 }

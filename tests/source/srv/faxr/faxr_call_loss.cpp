@@ -103,6 +103,13 @@ bool DropPlan::matches(const Drop& d, const std::vector<IfpField>& fields) const
     case DropOn::kEcmFrameEnd:
       return std::any_of(fields.begin(), fields.end(),
                          [](const IfpField& f) { return f.dataType >= 1 && (f.fieldType == 2 || f.fieldType == 4); });
+    case DropOn::kV21Data:
+      return std::any_of(fields.begin(), fields.end(),
+                         [](const IfpField& f) { return f.dataType == 0 && f.fieldType == 0 && !f.data.empty(); });
+    case DropOn::kPageData:
+      return std::any_of(fields.begin(), fields.end(), [](const IfpField& f) {
+        return f.dataType >= 1 && (f.fieldType == 0 || f.fieldType == 6) && !f.data.empty();
+      });
     case DropOn::kV21Control: {
       size_t carried = 0;
       for (const IfpField& f : fields)
@@ -136,6 +143,7 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
   }
   bool lost = false;
   replaced_ = false;
+  sigEnded_ = false;
   for (size_t i = 0; i < drops_.size(); ++i) {
     bool hit = false;
     if (left_[i] > 0) {
@@ -148,6 +156,10 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
     if (hit && drops_[i].hideGap) ++hidden_;
     if (hit && drops_[i].toIndicator) {
       replaced_ = true;
+      continue;
+    }
+    if (hit && drops_[i].toSigEnd) {
+      sigEnded_ = true;
       continue;
     }
     // a retyped datagram still goes: its primary's type octet (root form, after the number and
@@ -167,6 +179,52 @@ std::vector<uint8_t> withNoSignalPrimary(const std::vector<uint8_t>& dg) {
   out.push_back(1);
   out.push_back(0x00);
   out.insert(out.end(), dg.begin() + long(at + n), dg.end());
+  return out;
+}
+
+std::vector<uint8_t> withSigEndPrimary(const std::vector<uint8_t>& dg) {
+  size_t at = 2, n = 0;
+  if (dg.size() < 4 || !perLength(dg, at, n) || n < 3 || (dg[at] & 0xE0) != 0xC0) return dg;
+  std::vector<uint8_t> ifp(dg.begin() + long(at), dg.begin() + long(at + n));
+  std::vector<IfpField> fields;
+  const bool nonEcm = ifpFields(ifp, &fields) && !fields.empty() && fields[0].fieldType >= 6;
+  std::vector<uint8_t> out(dg.begin(), dg.begin() + 2);
+  out.insert(out.end(), {3, dg[at], 0x01, uint8_t((nonEcm ? 7 : 1) << 4)});
+  out.insert(out.end(), dg.begin() + long(at + n), dg.end());
+  return out;
+}
+
+void flipSequenceBit(std::vector<uint8_t>& dg, int bit) {
+  if (dg.size() >= 2) dg[bit < 8 ? 1 : 0] = uint8_t(dg[bit < 8 ? 1 : 0] ^ (1 << (bit % 8)));
+}
+
+void StaleInjector::remember(const std::vector<uint8_t>& dg) {
+  sent_.push_back(dg);
+  ++index_;
+}
+
+std::vector<std::vector<uint8_t>> StaleInjector::due() {
+  std::vector<std::vector<uint8_t>> out;
+  const int now = index_;
+  auto copies = [&](int back, int count) {
+    std::vector<std::vector<uint8_t>> v;
+    for (int k = 0; k < count; ++k)
+      if (now - back + k >= 0 && now - back + k < now) v.push_back(sent_[size_t(now - back + k)]);
+    return v;
+  };
+  if (at(now, s_.lateAt, s_.lateEvery))
+    for (auto& d : copies(s_.lateBehind, s_.lateCount)) out.push_back(std::move(d));
+  if (at(now, s_.aheadAt, s_.aheadEvery) && now > 0) {
+    // numbered from `aheadBy` past the number the stream sends next
+    const uint16_t next = uint16_t(((sent_.back()[0] << 8) | sent_.back()[1]) + 1);
+    int k = 0;
+    for (auto& d : copies(s_.aheadFrom, s_.aheadCount)) {
+      const uint16_t seq = uint16_t(next + s_.aheadBy + k++);
+      d[0] = uint8_t(seq >> 8);
+      d[1] = uint8_t(seq);
+      out.push_back(std::move(d));
+    }
+  }
   return out;
 }
 

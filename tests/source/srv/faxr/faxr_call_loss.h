@@ -31,6 +31,8 @@ enum class DropOn {
   kSignalEnd,    // a datagram whose primary ends a signal
   kV21Control,   // a datagram carrying the control octet of a V.21 frame: the frame arrives without it
   kEcmFrameEnd,  // a datagram whose primary closes a high-speed HDLC frame with a good FCS
+  kV21Data,      // a datagram carrying octets of a V.21 frame
+  kPageData,     // a datagram carrying page data, ECM or not
 };
 
 // From the `skip`-th datagram that matches (counted from 0), `burst` datagrams in a row are lost
@@ -43,6 +45,7 @@ struct Drop {
   int retype = -1;  // 0..15: the datagrams are not lost but their primary T.30 data gets this data type
   bool hideGap = false;  // the sender numbers on as if the lost datagrams were never sent
   bool toIndicator = false;  // not lost: the datagram arrives with a no-signal in place of its primary
+  bool toSigEnd = false;     // not lost: the datagram arrives with a lone signal end of its data type as its primary
 };
 
 // Applies a list of drops to one direction's datagrams in the order they are sent.
@@ -56,6 +59,8 @@ class DropPlan {
   int hidden() const { return hidden_; }
   // Whether the datagram `lose` last looked at is to arrive with a no-signal as its primary.
   bool replaced() const { return replaced_; }
+  // Whether it is to arrive with a signal end as its primary.
+  bool sigEnded() const { return sigEnded_; }
 
  private:
   bool matches(const Drop& d, const std::vector<IfpField>& fields) const;
@@ -66,10 +71,56 @@ class DropPlan {
   bool v21Open_ = false;
   int hidden_ = 0;
   bool replaced_ = false;
+  bool sigEnded_ = false;
 };
 
 // The datagram with a no-signal indicator in place of its primary, its secondaries kept.
 std::vector<uint8_t> withNoSignalPrimary(const std::vector<uint8_t>& dg);
+// The datagram with a T.30 data packet of its primary's data type that holds only a signal end
+// (HDLC_SIG_END, or T4_NON_ECM_SIG_END for non-ECM page data) in place of its primary.
+std::vector<uint8_t> withSigEndPrimary(const std::vector<uint8_t>& dg);
+
+// Datagrams of the past that a network or a broken peer delivers besides the stream.
+struct Stale {
+  int lateAt = -1;       // from the `lateAt`-th datagram (counted from 0) on, every `lateEvery` (0: once):
+  int lateEvery = 0;
+  int lateCount = 0;     // copies of this many datagrams in a row,
+  int lateBehind = 0;    // sent this many datagrams before, arrive together before it
+  int aheadAt = -1;      // from the `aheadAt`-th datagram on, every `aheadEvery` (0: once):
+  int aheadEvery = 0;
+  int aheadCount = 0;    // copies of this many datagrams in a row,
+  int aheadFrom = 0;     // sent this many datagrams before,
+  int aheadBy = 0;       // numbered this far ahead of the datagram they arrive before
+  int flipPercent = 0;   // this share of the datagrams arrive with one bit of their number flipped
+  bool any() const { return lateAt >= 0 || aheadAt >= 0 || flipPercent > 0; }
+};
+
+void flipSequenceBit(std::vector<uint8_t>& dg, int bit);
+
+class StaleInjector {
+ public:
+  explicit StaleInjector(Stale s) : s_(s) {}
+  // The stale datagrams that arrive before `dg`, the next one sent; `dg` may lose a bit of its
+  // number. `draw` gives uniform numbers.
+  template <typename Rng>
+  std::vector<std::vector<uint8_t>> before(std::vector<uint8_t>& dg, Rng& draw) {
+    auto out = due();
+    remember(dg);
+    if (s_.flipPercent > 0 && int(draw() % 100) < s_.flipPercent) flipSequenceBit(dg, int(draw() % 16));
+    return out;
+  }
+
+ private:
+  std::vector<std::vector<uint8_t>> due();
+  void remember(const std::vector<uint8_t>& dg);
+  static bool at(int index, int first, int every) {
+    return first >= 0 && index >= first && (index == first || (every > 0 && (index - first) % every == 0));
+  }
+  Stale s_;
+  std::vector<std::vector<uint8_t>> sent_;  // every datagram sent so far, as sent
+  int index_ = 0;
+};
+
 
 // The HDLC frames one terminal sent and accepted (the frame checker's view: good FCS only).
 struct FrameLog {

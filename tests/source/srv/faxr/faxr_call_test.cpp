@@ -229,6 +229,7 @@ struct Case {
   int floodAt = -1;                   // a datagram of 127 fields goes to the gateway before this one
   int gatewayRedundancyReg = -1;      // our gateway's redundancy register (-1: `redundancy` both ways)
   int peerRedundancy = -1;            // the peer's secondaries (-1: `redundancy`)
+  faxcall::Stale staleToGateway = {};  // old datagrams the network delivers to the gateway besides the stream
 };
 
 struct Outcome {
@@ -284,6 +285,7 @@ struct Path {
   int floodAt = -1;
   int burstMean = 0;   // lost datagrams come in runs of this mean length (0: each on its own)
   bool inBurst = false;
+  faxcall::StaleInjector stale{{}};
   Path(unsigned seed, int loss, bool re, std::vector<faxcall::Drop> drops)
       : rng(seed), lossPercent(loss), reorder(re), plan(std::move(drops)) {
     hsfimpairinit(&imp);
@@ -316,6 +318,7 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
   for (auto& d : in) {
     if (p.hop.at >= 0 && p.total >= p.hop.at) faxcall::moveSequence(d, p.hop.by);
     if (p.total == p.floodAt) p.delivered.push_back(faxcall::manyFieldDatagram(uint16_t((d[0] << 8) | d[1]), 127));
+    for (auto& old : p.stale.before(d, p.rng)) p.delivered.push_back(std::move(old));
     ++p.total;
     uint16_t seq = 0;
     std::vector<uint8_t> ifp;
@@ -323,6 +326,7 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
     if (parsed && p.seqs != nullptr && p.seqs->sent.insert(seq).second && p.firsts != nullptr) p.firsts->push_back(ifp);
     const bool planned = p.plan.apply(d);
     if (p.plan.replaced()) d = faxcall::withNoSignalPrimary(d);
+    if (p.plan.sigEnded()) d = faxcall::withSigEndPrimary(d);
     if (planned || randomLoss(p)) {
       ++p.lost;
       continue;
@@ -454,6 +458,7 @@ Outcome runCall(const Case& c) {
   toPeer.seqs = &o.toPeerSeqs;
   toPeer.firsts = &o.gatewayIfps;
   toGateway.hop = c.hopToGateway;
+  toGateway.stale = faxcall::StaleInjector(c.staleToGateway);
   toGateway.floodAt = c.floodAt;
   for (long f = 0; f < 9000 && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
     frame();
@@ -707,9 +712,12 @@ std::vector<LossParams> lossCases() {
       if (ecm || r.modems != kV17)
         v.push_back({t + (ecm ? "_ecm" : "_nonecm") + "_tcf_without_dcs", r.modems, ecm, false, {},
                      {{DropOn::kV21FrameFcf, 0, 21, 0x42}, {DropOn::kV21FrameFcf, 0, 4, 0x41}}, 0, true, 0});
-    // a no-signal in place of the page data of a datagram in the middle of an ECM frame
+    // a no-signal in place of the page data of a datagram in the middle of an ECM frame: without
+    // copies the frame ends bad; with them the copies the next datagrams carry put the data back
     v.push_back({t + "_ecm_indicator_in_frame", r.modems, true, false, {},
-                 {{.on = DropOn::kEcmData, .skip = 21, .burst = 1, .toIndicator = true}}, 1});
+                 {{.on = DropOn::kEcmData, .skip = 21, .burst = 1, .toIndicator = true}}, 1, false, 0});
+    v.push_back({t + "_ecm_indicator_in_frame_red3", r.modems, true, false, {},
+                 {{.on = DropOn::kEcmData, .skip = 21, .burst = 1, .toIndicator = true}}, 0, true});
     // the end of an ECM frame lost with no gap in the numbers: the frame runs into the next one
     v.push_back({t + "_ecm_frame_end_lost_unnumbered", r.modems, true, false, {},
                  {{.on = DropOn::kEcmFrameEnd, .skip = 5, .burst = 1, .hideGap = true}}, 1});
@@ -756,6 +764,7 @@ struct PeerParams {
   uint16_t minRefused = 0;   // datagrams refused by the window, counted
   uint16_t minInvalid = 0;   // IFP packets refused as malformed or of no known type, counted
   bool sameAsUnmoved = false;  // the call goes as it goes with the numbering starting at 0
+  faxcall::Stale stale = {};   // old datagrams besides the stream
 };
 void PrintTo(const PeerParams& p, std::ostream* os) { *os << p.name; }
 
@@ -770,6 +779,7 @@ TEST_P(FaxCallPeer, CompletesWithoutForgedFramesOrAssertions) {
   c.floodAt = p.floodAt;
   c.gatewayRedundancyReg = p.redundancy;
   c.peerRedundancy = p.peerRedundancy;
+  c.staleToGateway = p.stale;
   AssertLines asserts;
   const Outcome o = runCall(c);
   EXPECT_EQ(asserts.stop(), 0) << "assertions logged during the call";
@@ -786,8 +796,9 @@ TEST_P(FaxCallPeer, CompletesWithoutForgedFramesOrAssertions) {
     unmoved.hopToGateway = {};
     EXPECT_EQ(o.frames, runCall(unmoved).frames) << "the first datagrams were not taken as they came";
   }
-  std::printf("[ peer %s ] frames %ld, refused %u, invalid %u\n", p.name.c_str(), o.frames,
-              unsigned(o.t38Stats.egress.failtoReorderCount), unsigned(o.t38Stats.egress.invalidIFPCount));
+  std::printf("[ peer %s ] frames %ld, refused %u, invalid %u, pool dry %u\n", p.name.c_str(), o.frames,
+              unsigned(o.t38Stats.egress.failtoReorderCount), unsigned(o.t38Stats.egress.invalidIFPCount),
+              unsigned(o.t38Stats.egress.bufferPoolDry));
 }
 
 std::vector<PeerParams> peerCases() {
@@ -821,6 +832,26 @@ std::vector<PeerParams> peerCases() {
   // one datagram of 127 fields: refused and counted, no assertion, the call goes on
   v.push_back({"v29_ecm_t38_to_audio_127_fields", kV29, true, false, {}, {}, {}, 60, 0x0303, 3, 0, 1});
   v.push_back({"v17_nonecm_audio_to_t38_127_fields", kV17, false, true, {}, {}, {}, 12, 0x0303, 3, 0, 1});
+  // late bursts of old datagrams, 70 to 300 numbers behind, arriving together: late copies,
+  // never a new sequence
+  auto withStale = [&](PeerParams p, faxcall::Stale st) {
+    p.stale = st;
+    v.push_back(p);
+  };
+  withStale({"v17_ecm_t38_to_audio_late_bursts", kV17, true, false, {}, {}, {}, -1, 0x0303, 3, 4},
+            {.lateAt = 150, .lateEvery = 40, .lateCount = 4, .lateBehind = 120});
+  withStale({"v29_nonecm_t38_to_audio_late_bursts_red0", kV29, false, false, {}, {}, {}, -1, 0, 0, 6},
+            {.lateAt = 320, .lateEvery = 30, .lateCount = 6, .lateBehind = 300});
+  withStale({"v27_ecm_audio_to_t38_late_bursts", kV27, true, true, {}, {}, {}, -1, 0x0303, 3, 3},
+            {.lateAt = 45, .lateEvery = 5, .lateCount = 3, .lateBehind = 40});
+  // copies of old datagrams numbered 150 or 319 ahead of the stream: the stream's own packets play
+  withStale({"v17_ecm_t38_to_audio_ahead150", kV17, true, false, {}, {}, {}, -1, 0x0303, 3},
+            {.aheadAt = 200, .aheadEvery = 7, .aheadCount = 1, .aheadFrom = 120, .aheadBy = 150});
+  withStale({"v27_ecm_t38_to_audio_ahead319_red0", kV27, true, false, {}, {}, {}, -1, 0, 0},
+            {.aheadAt = 120, .aheadEvery = 5, .aheadCount = 2, .aheadFrom = 100, .aheadBy = 319});
+  // one bit of the number flipped in 5 % of the datagrams
+  withStale({"v17_ecm_t38_to_audio_flips5", kV17, true, false, {}, {}, {}, -1, 0x0303, 3}, {.flipPercent = 5});
+  withStale({"v29_nonecm_t38_to_audio_flips5", kV29, false, false, {}, {}, {}, -1, 0x0303, 3}, {.flipPercent = 5});
   return v;
 }
 
