@@ -334,26 +334,27 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
 // its primary is refused and counted, and a run of far ones starts the sequence anew. A datagram
 // behind the window whose packets are what this sequence took under their numbers (or numbers
 // it passed) is a late copy: it proves nothing and breaks a run.
-void followSequence(T38ZREORDER* rq, uint16_t s, Verdict v) {
+// Returns whether the datagram started a new sequence.
+bool followSequence(T38ZREORDER* rq, uint16_t s, Verdict v) {
   const uint16_t ahead = static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1);
   if (ahead < T38_WINDOW_AHEAD) {
     rq->runLength = 0;  // the sequence is alive: no run may take it over
-    return;
+    return false;
   }
   const uint16_t behind = static_cast<uint16_t>(rq->lastoutTimeStamp - s);
   if (v.disagree == 0 && behind < rq->passedSpan) {
     ++rq->failtoReorderCount;
     rq->runLength = 0;
-    return;
+    return false;
   }
   if (v.disagree == 0 && behind < T38_LATE_SPAN) {
     ++rq->failtoReorderCount;  // a late copy
-    return;
+    return false;
   }
   const uint16_t step = static_cast<uint16_t>(s - rq->runLast);
   if (rq->runLength > 0 && step == 0) {
     ++rq->failtoReorderCount;  // the same far datagram again proves nothing more
-    return;
+    return false;
   }
   if (rq->runLength > 0 && step <= T38_RESYNC_STEP) {
     ++rq->runLength;
@@ -364,7 +365,7 @@ void followSequence(T38ZREORDER* rq, uint16_t s, Verdict v) {
   rq->runLast = s;
   if (rq->runLength < T38_RESYNC_RUN) {
     ++rq->failtoReorderCount;
-    return;
+    return false;
   }
   // a new sequence: the old one's packets keep their order in drainq and play first
   DG_HDL h;
@@ -372,6 +373,7 @@ void followSequence(T38ZREORDER* rq, uint16_t s, Verdict v) {
   while (dg_deq(&rq->egressPktq, &h)) dg_enq(&rq->drainq, &h);
   rq->sequenceJoin = true;
   t38fReorderStart(rq, rq->runFirst);
+  return true;
 }
 
 // Packets held alone from the run's first datagram (and what it carried) up to s: far datagrams
@@ -504,8 +506,8 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   if (!rq->isReorderQInitialized) {
     t38fReorderStart(rq, static_cast<uint16_t>(s - (n - 1)));
   }
-  const Verdict v = judge(rq, pk, n);
-  followSequence(rq, s, v);
+  Verdict v = judge(rq, pk, n);
+  if (followSequence(rq, s, v)) v = judge(rq, pk, n);  // against the new sequence, which knows nothing yet
   takeDatagram(rq, pk, n, v);
   if (!whole) {
     ++rq->invalidIFPCount;
