@@ -276,7 +276,8 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
     rq->lastTimeStamp = s;
     t38egr_ifp_Enq(&rq->egressPktq, &h);
   } else {
-    const uint16_t d = static_cast<uint16_t>((static_cast<uint32_t>(s) - head->sequenceNum + 65535u) % 65535u);
+    // distances modulo 65536: one modulo 65535 puts 65535 behind 0 where the numbers wrap
+    const uint16_t d = static_cast<uint16_t>(s - head->sequenceNum);
     if (d > 1800) {
       // before the head: too late when already behind what was played out
       if (static_cast<uint16_t>(s - rq->lastoutTimeStamp) & 0x8000) {
@@ -288,7 +289,7 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
     } else {
       EGR_IFP_PKT* behind = head;
       for (EGR_IFP_PKT* p = head; p != nullptr; p = t38egr_ifp_QmPeekLink(p))
-        if ((static_cast<uint32_t>(s) - p->sequenceNum + 65535u) % 65535u < 1801) behind = p;
+        if (static_cast<uint16_t>(s - p->sequenceNum) < 1801) behind = p;
       t38egr_ifp_QmInsert(&rq->egressPktq, &h, behind);
     }
     ++rq->reorderCount;

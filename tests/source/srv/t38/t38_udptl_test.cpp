@@ -144,7 +144,7 @@ TEST(T38Udptl, SequenceNumbersWrapAt65536) {
   r.rq.lastoutTimeStamp = 65530;
   r.rq.isReorderQInitialized = true;
   EXPECT_TRUE(t38fUDPEgress(&r.rq, b.data(), b.size()));  // primary 0 and secondary 65535
-  EXPECT_EQ(r.order(), (std::vector<uint16_t>{0, 65535}));
+  EXPECT_EQ(r.order(), (std::vector<uint16_t>{65535, 0})) << "65535 goes before 0";
 }
 
 TEST(T38Udptl, SecondariesFillGapsAndOldOrFarPacketsAreNotMissing) {
