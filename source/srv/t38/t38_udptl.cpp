@@ -201,6 +201,7 @@ void note(T38ZREORDER* rq, uint16_t s, uint16_t digest, T38_STANDING standing) {
   if (rq->seen.seq[k] != s) setStanding(rq, k, T38_UNSEEN);  // what the slot held of another number
   rq->seen.seq[k] = s;
   rq->seen.digest[k] = digest;
+  rq->seen.source[k] = rq->datagrams;
   setStanding(rq, k, standing);
 }
 
@@ -309,25 +310,36 @@ struct Carried {
 };
 
 // How a datagram's packets compare with what the receiver holds or remembers having played under
-// their numbers: packets equal to it, and packets that differ from what the stream vouched for
-// (of them, those still queued).
+// their numbers, from the stream: packets that differ, the datagrams those came in (one foreign
+// datagram brings several packets, all wrong together), whether one of them was played already,
+// and packets equal to what came in other datagrams than those.
 struct Verdict {
-  int agree = 0, disagree = 0, disagreeHeld = 0;
+  int agree = 0, disagree = 0, disagreeSources = 0;
+  bool disagreePlayed = false;
 };
 
 Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
   Verdict v;
+  uint16_t sources[1 + T38_MAX_SECONDARIES_TAKEN];
+  int agreeing[1 + T38_MAX_SECONDARIES_TAKEN];  // slots of the packets equal to what it carries
+  int equal = 0;
   for (int i = 0; i < n; ++i) {
     const T38_STANDING st = standingOf(rq, pk[i].s);
     if (st == T38_UNSEEN || st == T38_HELD_DISPUTED) continue;
     if (st == T38_PLAYED && static_cast<uint16_t>(rq->lastoutTimeStamp - pk[i].s) >= rq->passedSpan) continue;
-    if (st == T38_HELD_ALONE)
-      continue;  // what stands alone proves nothing either way
-    if (rq->seen.digest[slotOf(pk[i].s)] == pk[i].digest)
-      ++v.agree;
-    else
-      ++v.disagree, v.disagreeHeld += st == T38_HELD;
+    if (st == T38_HELD_ALONE) continue;  // what stands alone proves nothing either way
+    const int k = slotOf(pk[i].s);
+    if (rq->seen.digest[k] == pk[i].digest) {
+      agreeing[equal++] = k;
+      continue;
+    }
+    ++v.disagree;
+    v.disagreePlayed = v.disagreePlayed || st == T38_PLAYED;
+    if (std::find(sources, sources + v.disagreeSources, rq->seen.source[k]) == sources + v.disagreeSources)
+      sources[v.disagreeSources++] = rq->seen.source[k];
   }
+  for (int i = 0; i < equal; ++i)
+    v.agree += std::find(sources, sources + v.disagreeSources, rq->seen.source[agreeing[i]]) == sources + v.disagreeSources;
   return v;
 }
 
@@ -405,7 +417,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
       }
       return true;
     }
-    if (vouched && (st != T38_HELD || v.agree > v.disagree) && t38fIFPwalkedPlayable(pk.ifp)) {
+    if (vouched && (st != T38_HELD || v.agree > v.disagreeSources) && t38fIFPwalkedPlayable(pk.ifp)) {
       // queued behind the one it replaces, which the playout then drops
       if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
       vouchUpTo(rq, pk.s);
@@ -431,12 +443,13 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
 }
 
 // Takes what a datagram carries that the receiver misses. A datagram that contradicts what the
-// stream vouched for and agrees with it no more brings nothing. When all it has to say is one
-// packet against one still queued, nothing tells which of the two is the stream's: that number
-// is no longer trusted, until a datagram in line with the stream brings one of the two again.
+// stream vouched for, in packets of as many datagrams as it agrees with in others, brings
+// nothing. When it agrees with nothing and contradicts only packets still queued that came in one
+// datagram, nothing tells which of the two datagrams is the stream's: those numbers are no longer
+// trusted, until a datagram in line with the stream brings one of the two contents again.
 void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
-  if (v.disagree > 0 && v.agree <= v.disagree) {
-    if (v.agree == 0 && v.disagree == 1 && v.disagreeHeld == 1)
+  if (v.disagree > 0 && v.agree <= v.disagreeSources) {
+    if (v.agree == 0 && v.disagreeSources == 1 && !v.disagreePlayed)
       for (int i = 0; i < n; ++i)
         if (standingOf(rq, pk[i].s) == T38_HELD && rq->seen.digest[slotOf(pk[i].s)] != pk[i].digest)
           restand(rq, pk[i].s, T38_HELD_DISPUTED);
@@ -507,6 +520,7 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   if (!rq->isReorderQInitialized) {
     t38fReorderStart(rq, static_cast<uint16_t>(s - (n - 1)));
   }
+  ++rq->datagrams;
   Verdict v = judge(rq, pk, n);
   if (followSequence(rq, s, v)) v = judge(rq, pk, n);  // against the new sequence, which knows nothing yet
   takeDatagram(rq, pk, n, v);
@@ -540,6 +554,9 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
     setStanding(rq, k, T38_UNSEEN);
     return T38_LOST;
   }
-  note(rq, s, digest, T38_PLAYED);
+  if (st == T38_UNSEEN)
+    note(rq, s, digest, T38_PLAYED);
+  else
+    setStanding(rq, k, T38_PLAYED);  // its content and the datagram it came in stay
   return T38_PLAY;
 }

@@ -120,6 +120,7 @@ enum T38_STANDING : uint8_t {
 struct T38ZSEEN {
   uint16_t seq[T38_SEEN_SLOTS];
   uint16_t digest[T38_SEEN_SLOTS];
+  uint16_t source[T38_SEEN_SLOTS];  // the datagram it came in, as counted in `datagrams`
   uint8_t standing[T38_SEEN_SLOTS];
 };
 
@@ -143,6 +144,7 @@ struct T38ZREORDER {
   uint8_t aloneHeld;    // packets held alone
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast
   uint16_t aloneFirst, aloneLast;
+  uint16_t datagrams;   // datagrams parsed
   T38ZSEEN seen;
   uint16_t reorderCount;
   uint16_t failtoReorderCount;

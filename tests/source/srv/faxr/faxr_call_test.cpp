@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -560,15 +561,82 @@ std::vector<Params> allCases() {
 INSTANTIATE_TEST_SUITE_P(Matrix, FaxCallCase, ::testing::ValuesIn(allCases()),
                          [](const ::testing::TestParamInfo<Params>& i) { return std::string(i.param.name); });
 
+// ---- the same calls through our gateway and through spandsp's ----
+
+// One call of a matrix, run through both gateways.
+struct MatrixCell {
+  std::string name;
+  Case c;
+};
+
+// What a matrix's calls came to, by gateway (ours, spandsp's) and direction (T.38 to audio, audio
+// to T.38): calls completed with the pages sent, frames accepted that were never sent, accepted
+// ECM pages other than the page sent; the last two also counted only in the calls where spandsp's
+// gateway forged nothing and accepted no wrong page.
+struct MatrixTally {
+  int calls = 0, completed = 0, forged = 0, wrongPages = 0, forgedWhereSpandspClean = 0, wrongPagesWhereSpandspClean = 0;
+};
+struct MatrixResult {
+  MatrixTally tally[2][2];  // [spandsp's gateway][audio terminal sends]
+  std::string onlyOne;      // calls only one gateway completed
+};
+
+MatrixResult runMatrix(const std::vector<MatrixCell>& cells) {
+  MatrixResult m;
+  for (const MatrixCell& cell : cells) {
+    bool done[2] = {};
+    int forged[2] = {}, wrong[2] = {};
+    for (bool spandsp : {false, true}) {
+      const std::string name = cell.name + (spandsp ? "_spandsp" : "_ours");
+      Case c = cell.c;
+      c.name = name.c_str();
+      c.spandspGateway = spandsp;
+      const Outcome o = runCall(c);
+      done[spandsp] = o.audioStatus == T30_ERR_OK && o.t38Status == T30_ERR_OK && o.receiver.pages_rx == 2 && o.received == o.sent;
+      auto fakes = faxcall::forgedFrames(o.t38Frames, o.audioFrames);
+      for (auto& f : faxcall::forgedFrames(o.audioFrames, o.t38Frames)) fakes.push_back(f);
+      forged[spandsp] = int(fakes.size());
+      for (const auto& f : fakes) std::printf("[ forged %s ] %s\n", name.c_str(), f.c_str());
+      if (c.ecm)
+        for (size_t p = 0; p < o.received.size() && p < o.sent.size(); ++p) wrong[spandsp] += o.received[p] != o.sent[p];
+    }
+    for (bool spandsp : {false, true}) {
+      MatrixTally& t = m.tally[spandsp][cell.c.audioSends];
+      ++t.calls;
+      t.completed += done[spandsp];
+      t.forged += forged[spandsp];
+      t.wrongPages += wrong[spandsp];
+      if (forged[1] == 0 && wrong[1] == 0) {
+        t.forgedWhereSpandspClean += forged[spandsp];
+        t.wrongPagesWhereSpandspClean += wrong[spandsp];
+      }
+    }
+    if (done[0] != done[1]) m.onlyOne += "  " + cell.name + ": " + (done[0] ? "only ours" : "only spandsp's") + "\n";
+    if ((forged[0] || wrong[0]) && !forged[1] && !wrong[1])
+      m.onlyOne += "  " + cell.name + ": ours forged " + std::to_string(forged[0]) + ", wrong pages " + std::to_string(wrong[0]) + "\n";
+  }
+  return m;
+}
+
+void printMatrix(const std::string& title, const MatrixResult& m) {
+  std::printf("[ matrix %s ] completed calls      ours        spandsp's\n", title.c_str());
+  for (bool audioSends : {true, false}) {
+    const MatrixTally& ours = m.tally[0][audioSends];
+    const MatrixTally& theirs = m.tally[1][audioSends];
+    std::printf("[ matrix %s ] %-20s %3d of %3d   %3d of %3d   (forged %d / %d, wrong ECM pages %d / %d)\n", title.c_str(),
+                audioSends ? "audio to T.38" : "T.38 to audio", ours.completed, ours.calls, theirs.completed, theirs.calls,
+                ours.forged, theirs.forged, ours.wrongPages, theirs.wrongPages);
+  }
+  std::printf("[ matrix %s ] calls where the gateways differ:\n%s", title.c_str(), m.onlyOne.c_str());
+}
+
+const char* directionName(bool audioSends) { return audioSends ? "audio to T.38" : "T.38 to audio"; }
+
 // The same impaired calls through our gateway and through spandsp's: random loss of 1 to 10 % and
 // loss in runs, redundancy 0, 1 and 3, every modem, ECM on and off, both directions, a seed per
 // call. Ours completes at least as many calls as spandsp's in each direction, and no terminal
 // ever accepts a frame the other did not send, nor an ECM page other than the one sent.
 TEST(FaxCallLossMatrix, OursCompletesAsManyAsSpandspsGatewayAndForgesNothing) {
-  struct Tally {
-    int calls = 0, completed = 0, forged = 0, wrongPages = 0;
-  };
-  Tally tally[2][2];  // [spandsp's gateway][audio terminal sends]
   const struct {
     const char* tag;
     int modems;
@@ -577,7 +645,7 @@ TEST(FaxCallLossMatrix, OursCompletesAsManyAsSpandspsGatewayAndForgesNothing) {
     int percent, burstMean;
   } losses[] = {{1, 0}, {3, 0}, {5, 0}, {10, 0}, {5, 4}};
   const int redundancies[] = {0, 1, 3};
-  std::string cells;
+  std::vector<MatrixCell> cells;
   unsigned index = 0;
   for (const auto& r : rates)
     for (bool ecm : {false, true})
@@ -588,42 +656,135 @@ TEST(FaxCallLossMatrix, OursCompletesAsManyAsSpandspsGatewayAndForgesNothing) {
           std::snprintf(cell, sizeof(cell), "%s_%s_%s_loss%d%s_red%d", r.tag, ecm ? "ecm" : "nonecm",
                         audioSends ? "audio_to_t38" : "t38_to_audio", loss.percent, loss.burstMean ? "_runs" : "",
                         redundancy);
-          bool done[2] = {};
-          for (bool spandsp : {false, true}) {
-            const std::string name = std::string(cell) + (spandsp ? "_spandsp" : "_ours");
-            Case c{name.c_str(), r.modems, ecm, audioSends, loss.percent, false};
-            c.redundancy = redundancy;
-            c.seed = index;
-            c.lossBurstMean = loss.burstMean;
-            c.spandspGateway = spandsp;
-            const Outcome o = runCall(c);
-            Tally& t = tally[spandsp][audioSends];
-            ++t.calls;
-            done[spandsp] = o.audioStatus == T30_ERR_OK && o.t38Status == T30_ERR_OK && o.receiver.pages_rx == 2 &&
-                            o.received == o.sent;
-            t.completed += done[spandsp];
-            t.forged += int(faxcall::forgedFrames(o.t38Frames, o.audioFrames).size() +
-                            faxcall::forgedFrames(o.audioFrames, o.t38Frames).size());
-            if (ecm)
-              for (size_t p = 0; p < o.received.size() && p < o.sent.size(); ++p) t.wrongPages += o.received[p] != o.sent[p];
-          }
-          if (done[0] != done[1]) cells += std::string("  ") + cell + ": " + (done[0] ? "only ours" : "only spandsp's") + "\n";
+          Case c{nullptr, r.modems, ecm, audioSends, loss.percent, false};
+          c.redundancy = redundancy;
+          c.seed = index;
+          c.lossBurstMean = loss.burstMean;
+          cells.push_back({cell, c});
           ++index;
         }
-  std::printf("[ matrix ] completed calls       ours        spandsp's\n");
-  for (bool audioSends : {true, false})
-    std::printf("[ matrix ] %-20s %3d of %2d   %3d of %2d   (forged %d / %d, wrong ECM pages %d / %d)\n",
-                audioSends ? "audio to T.38" : "T.38 to audio", tally[0][audioSends].completed, tally[0][audioSends].calls,
-                tally[1][audioSends].completed, tally[1][audioSends].calls, tally[0][audioSends].forged,
-                tally[1][audioSends].forged, tally[0][audioSends].wrongPages, tally[1][audioSends].wrongPages);
-  std::printf("[ matrix ] calls only one gateway completed:\n%s", cells.c_str());
+  const MatrixResult m = runMatrix(cells);
+  printMatrix("loss", m);
   for (bool audioSends : {true, false}) {
-    EXPECT_GE(tally[0][audioSends].completed, tally[1][audioSends].completed)
-        << (audioSends ? "audio to T.38" : "T.38 to audio") << ": fewer calls complete through ours";
-    EXPECT_EQ(tally[0][audioSends].forged, 0) << "frames accepted that were never sent";
-    EXPECT_EQ(tally[0][audioSends].wrongPages, 0) << "accepted ECM pages that differ from the pages sent";
+    EXPECT_GE(m.tally[0][audioSends].completed, m.tally[1][audioSends].completed)
+        << directionName(audioSends) << ": fewer calls complete through ours";
+    EXPECT_EQ(m.tally[0][audioSends].forged, 0) << "frames accepted that were never sent";
+    EXPECT_EQ(m.tally[0][audioSends].wrongPages, 0) << "accepted ECM pages that differ from the pages sent";
   }
 }
+
+// What a malformed or stale-input call does to the datagrams towards the gateway.
+enum class Tamper {
+  kV21Indicator,   // a no-signal in place of the primary of datagrams inside V.21 frames
+  kV21SigEnd,      // a lone signal end in their place
+  kPageIndicator,  // a no-signal in place of page data (ECM frames or not)
+  kPageSigEnd,     // a lone signal end in place of page data
+  kLateBursts,     // bursts of 3 to 6 old datagrams, 70 to 500 behind, arriving together
+  kAhead,          // copies of old datagrams numbered 150 or 319 ahead of the stream
+  kSequenceFlips,  // one bit of the number flipped in 5 % of the datagrams
+};
+
+std::string tamperName(Tamper t) {
+  switch (t) {
+    case Tamper::kV21Indicator: return "v21_indicator";
+    case Tamper::kV21SigEnd: return "v21_sig_end";
+    case Tamper::kPageIndicator: return "page_indicator";
+    case Tamper::kPageSigEnd: return "page_sig_end";
+    case Tamper::kLateBursts: return "late_bursts";
+    case Tamper::kAhead: return "ahead";
+    case Tamper::kSequenceFlips: return "sequence_flips";
+  }
+  return "?";
+}
+
+// Seeds per cell of the stale-input matrix: ORVOX_FAX_MATRIX_SEEDS for a larger run by hand.
+int staleMatrixSeeds() {
+  const char* v = std::getenv("ORVOX_FAX_MATRIX_SEEDS");
+  const int n = v != nullptr ? std::atoi(v) : 0;
+  return n > 0 ? n : 2;
+}
+
+// The tampering of one call; `seed` moves where it strikes and how far.
+void tamper(Case& c, Tamper t, unsigned seed) {
+  using faxcall::Drop;
+  using faxcall::DropOn;
+  const int skip = int(3 + 7 * seed % 23);
+  switch (t) {
+    case Tamper::kV21Indicator:
+    case Tamper::kV21SigEnd:
+    case Tamper::kPageIndicator:
+    case Tamper::kPageSigEnd: {
+      const bool v21 = t == Tamper::kV21Indicator || t == Tamper::kV21SigEnd;
+      const bool indicator = t == Tamper::kV21Indicator || t == Tamper::kPageIndicator;
+      for (int k = 0; k < 2; ++k) {  // two datagrams a call, apart
+        Drop d{v21 ? DropOn::kV21Data : DropOn::kPageData, v21 ? int(seed % 3) + 2 * k : skip + 40 * k, 1};
+        d.toIndicator = indicator;
+        d.toSigEnd = !indicator;
+        c.dropsToGateway.push_back(d);
+      }
+      break;
+    }
+    case Tamper::kLateBursts:
+      // towards an audio terminal that receives, the stream is long; the other way it is the
+      // T.38 terminal's few V.21 frames, and the bursts come from as far back as that allows
+      c.staleToGateway = c.audioSends ? faxcall::Stale{.lateAt = 30 + int(seed % 5), .lateEvery = 7, .lateCount = 3 + int(seed % 4),
+                                                       .lateBehind = 20 + int(7 * seed % 10)}
+                                      : faxcall::Stale{.lateAt = 80 + skip, .lateEvery = 25 + int(seed % 20),
+                                                       .lateCount = 3 + int(seed % 4), .lateBehind = 70 + int(97 * seed % 431)};
+      break;
+    case Tamper::kAhead:
+      c.staleToGateway = {.aheadAt = (c.audioSends ? 20 : 100) + skip, .aheadEvery = 5 + int(seed % 11),
+                          .aheadCount = 1 + int(seed % 2), .aheadFrom = c.audioSends ? 15 : 80,
+                          .aheadBy = seed % 2 ? 319 : 150};
+      break;
+    case Tamper::kSequenceFlips:
+      c.staleToGateway = {.flipPercent = 5};
+      break;
+  }
+}
+
+class FaxCallStaleMatrix : public ::testing::TestWithParam<Tamper> {};
+
+// Malformed and stale datagrams towards the gateway, at redundancy 0, 1 and 3, several seeds, both
+// directions, every modem, ECM on and off, through our gateway and spandsp's: ours forges no frame
+// and accepts no wrong ECM page in every call where spandsp's forges none, and completes at least
+// as many calls as spandsp's in each direction.
+TEST_P(FaxCallStaleMatrix, OursForgesNothingWhereSpandspsDoesNotAndCompletesAsMany) {
+  const Tamper t = GetParam();
+  const struct {
+    const char* tag;
+    int modems;
+  } rates[] = {{"v17", kV17}, {"v29", kV29}, {"v27", kV27}};
+  std::vector<MatrixCell> cells;
+  for (int seed = 0; seed < staleMatrixSeeds(); ++seed)
+    for (const auto& r : rates)
+      for (bool ecm : {false, true})
+        for (bool audioSends : {true, false})
+          for (int redundancy : {0, 1, 3}) {
+            const unsigned at = unsigned(cells.size());
+            char cell[112];
+            std::snprintf(cell, sizeof(cell), "%s_%s_%s_%s_red%d_seed%d", tamperName(t).c_str(), r.tag, ecm ? "ecm" : "nonecm",
+                          audioSends ? "audio_to_t38" : "t38_to_audio", redundancy, seed);
+            Case c{nullptr, r.modems, ecm, audioSends, 0, false};
+            c.redundancy = redundancy;
+            c.seed = at;
+            tamper(c, t, at);
+            cells.push_back({cell, c});
+          }
+  const MatrixResult m = runMatrix(cells);
+  printMatrix(tamperName(t), m);
+  for (bool audioSends : {true, false}) {
+    EXPECT_GE(m.tally[0][audioSends].completed, m.tally[1][audioSends].completed)
+        << directionName(audioSends) << ": fewer calls complete through ours";
+    EXPECT_EQ(m.tally[0][audioSends].forgedWhereSpandspClean, 0) << directionName(audioSends) << ": frames forged";
+    EXPECT_EQ(m.tally[0][audioSends].wrongPagesWhereSpandspClean, 0) << directionName(audioSends) << ": wrong ECM pages accepted";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tampered, FaxCallStaleMatrix,
+                         ::testing::Values(Tamper::kV21Indicator, Tamper::kV21SigEnd, Tamper::kPageIndicator, Tamper::kPageSigEnd,
+                                           Tamper::kLateBursts, Tamper::kAhead, Tamper::kSequenceFlips),
+                         [](const ::testing::TestParamInfo<Tamper>& i) { return tamperName(i.param); });
 
 }  // namespace
 
