@@ -312,11 +312,19 @@ struct Carried {
 // How a datagram's packets compare with what the receiver holds or remembers having played under
 // their numbers, from the stream: packets that differ, the datagrams those came in (one foreign
 // datagram brings several packets, all wrong together), whether one of them was played already,
-// and packets equal to what came in other datagrams than those.
+// and packets equal to what came in other datagrams than those. An equal packet counts only when
+// it differs from what is known under the numbers beside it: a run of equal packets (fill, the
+// spaces of an identity) agrees with a datagram numbered a little wrong as well.
 struct Verdict {
   int agree = 0, disagree = 0, disagreeSources = 0;
   bool disagreePlayed = false;
 };
+
+bool distinct(const T38ZREORDER* rq, uint16_t s) {
+  for (const uint16_t beside : {static_cast<uint16_t>(s - 1), static_cast<uint16_t>(s + 1)})
+    if (standingOf(rq, beside) != T38_UNSEEN && rq->seen.digest[slotOf(beside)] == rq->seen.digest[slotOf(s)]) return false;
+  return true;
+}
 
 Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
   Verdict v;
@@ -339,7 +347,8 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
       sources[v.disagreeSources++] = rq->seen.source[k];
   }
   for (int i = 0; i < equal; ++i)
-    v.agree += std::find(sources, sources + v.disagreeSources, rq->seen.source[agreeing[i]]) == sources + v.disagreeSources;
+    v.agree += std::find(sources, sources + v.disagreeSources, rq->seen.source[agreeing[i]]) == sources + v.disagreeSources &&
+               distinct(rq, rq->seen.seq[agreeing[i]]);
   return v;
 }
 
@@ -402,10 +411,21 @@ void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
   }
 }
 
+// No longer trusts the packet queued under s, nor any other queued packet that came in the same
+// datagram: a datagram shown wrong in one packet may be wrong in all (a datagram whose number
+// lost a bit carries its packets under numbers all moved alike).
+void dispute(T38ZREORDER* rq, uint16_t s) {
+  const uint16_t source = rq->seen.source[slotOf(s)];
+  for (int k = -T38_MAX_SECONDARIES_TAKEN; k <= T38_MAX_SECONDARIES_TAKEN; ++k) {
+    const uint16_t near = static_cast<uint16_t>(s + k);
+    if (held(standingOf(rq, near)) && rq->seen.source[slotOf(near)] == source) restand(rq, near, T38_HELD_DISPUTED);
+  }
+}
+
 // Takes packet `pk` as the stream's (`vouched`) or as one standing alone. Under a number already
 // held, a copy equal to it vouches for it; different content replaces it when the datagram is in
-// line with the stream and the held one is not, or the datagram agrees with the stream more than
-// it disagrees; else no content under that number is trusted.
+// line with the stream and agrees with it in packets of more datagrams than it contradicts; else
+// no content under that number is trusted.
 bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
   if (!inWindow(rq, pk.s)) return true;
   const T38_STANDING st = standingOf(rq, pk.s);
@@ -417,12 +437,14 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
       }
       return true;
     }
-    if (vouched && (st != T38_HELD || v.agree > v.disagreeSources) && t38fIFPwalkedPlayable(pk.ifp)) {
-      // queued behind the one it replaces, which the playout then drops
+    if (vouched && v.agree > v.disagreeSources && t38fIFPwalkedPlayable(pk.ifp)) {
+      // what came with the packet it replaces is no more trusted than it; this one is queued behind
+      // it, and the playout drops the one replaced
+      if (st == T38_HELD) dispute(rq, pk.s);
       if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
       vouchUpTo(rq, pk.s);
     } else {
-      restand(rq, pk.s, T38_HELD_DISPUTED);
+      dispute(rq, pk.s);
     }
     return true;
   }
@@ -451,8 +473,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   if (v.disagree > 0 && v.agree <= v.disagreeSources) {
     if (v.agree == 0 && v.disagreeSources == 1 && !v.disagreePlayed)
       for (int i = 0; i < n; ++i)
-        if (standingOf(rq, pk[i].s) == T38_HELD && rq->seen.digest[slotOf(pk[i].s)] != pk[i].digest)
-          restand(rq, pk[i].s, T38_HELD_DISPUTED);
+        if (standingOf(rq, pk[i].s) == T38_HELD && rq->seen.digest[slotOf(pk[i].s)] != pk[i].digest) dispute(rq, pk[i].s);
     ++rq->failtoReorderCount;
     return;
   }

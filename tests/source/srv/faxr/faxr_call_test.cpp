@@ -701,7 +701,7 @@ std::string tamperName(Tamper t) {
 int staleMatrixSeeds() {
   const char* v = std::getenv("ORVOX_FAX_MATRIX_SEEDS");
   const int n = v != nullptr ? std::atoi(v) : 0;
-  return n > 0 ? n : 2;
+  return n > 0 ? n : 4;
 }
 
 // The tampering of one call; `seed` moves where it strikes and how far.

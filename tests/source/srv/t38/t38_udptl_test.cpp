@@ -436,6 +436,49 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105}));
     for (uint16_t n = 100; n < 106; ++n) EXPECT_EQ(contentOf(p, n), 'a') << n;
   }
+  auto renumbered = [](std::vector<uint8_t> d, uint16_t s) {
+    d[0] = uint8_t(s >> 8);
+    d[1] = uint8_t(s);
+    return d;
+  };
+  {  // a foreign datagram's four packets (104 to 107) against the stream's 105, which agrees with
+     // 103 and 102 in other datagrams: two datagrams for, one against, the stream's wins, and the
+     // foreign one's other packets are no longer trusted
+    Received r;
+    for (int i = 0; i < 4; ++i) r.take(a3[size_t(i)]);
+    r.take(stream(104, 4, 3, 'x')[3]);
+    r.take(a3[5]);
+    const auto p = r.playOut();
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105}));
+    for (uint16_t n = 100; n < 106; ++n) EXPECT_EQ(contentOf(p, n), 'a') << n;
+    EXPECT_EQ(p.lost, (std::vector<uint16_t>{106, 107}));
+  }
+  {  // the end of a frame whose number lost a bit lands inside the frame's run of equal packets:
+     // its copies of that run agree with any place in it and prove nothing; the number is lost
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 100;
+    std::vector<std::vector<uint8_t>> frame;
+    for (int i = 0; i < 12; ++i) frame.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {0x04}, NO_DFS), 3));
+    frame.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {}, HDLC_FCS_OK), 3));  // 112
+    Received r;
+    for (size_t i = 0; i < 12; ++i) r.take(frame[i]);
+    r.take(renumbered(frame[12], 108));
+    const auto p = r.playOut();
+    EXPECT_EQ(p.lost, (std::vector<uint16_t>{108}));
+    for (const auto& ifp : p.ifps) EXPECT_EQ(ifp.size(), 6u) << "the frame end played inside the frame";
+  }
+  {  // a datagram whose number lost a bit brings two packets, both moved; the stream's datagram
+     // shows one of them wrong: both are no longer trusted
+    const auto a1 = stream(100, 10, 1, 'a');
+    Received r;
+    for (int i = 0; i < 4; ++i) r.take(a1[size_t(i)]);
+    r.take(renumbered(a1[4], 106));  // 104 and 103 under 106 and 105
+    r.take(a1[7]);                   // 107, and the stream's own 106: one against one, not taken
+    const auto p = r.playOut();
+    EXPECT_EQ(p.lost, (std::vector<uint16_t>{105, 106}));
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103}));
+  }
 }
 
 // A packet more than T38_CLOSE_AHEAD ahead of the newest number the stream vouches for stands
