@@ -202,6 +202,7 @@ void note(T38ZREORDER* rq, uint16_t s, uint16_t digest, T38_STANDING standing) {
   rq->seen.seq[k] = s;
   rq->seen.digest[k] = digest;
   rq->seen.source[k] = rq->datagrams;
+  rq->seen.backed[k] = false;
   setStanding(rq, k, standing);
 }
 
@@ -437,11 +438,15 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
       }
       return true;
     }
-    if (vouched && v.agree > v.disagreeSources && t38fIFPwalkedPlayable(pk.ifp)) {
+    // a packet its own datagram's agreement with the stream backed is not replaced by a copy that
+    // differs (a copy whose octets were damaged on the way would win): one against the other
+    const bool backed = st == T38_HELD && rq->seen.backed[slotOf(pk.s)];
+    if (vouched && !backed && v.agree > v.disagreeSources && t38fIFPwalkedPlayable(pk.ifp)) {
       // what came with the packet it replaces is no more trusted than it; this one is queued behind
       // it, and the playout drops the one replaced
       if (st == T38_HELD) dispute(rq, pk.s);
       if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
+      rq->seen.backed[slotOf(pk.s)] = v.agree > 0;
       vouchUpTo(rq, pk.s);
     } else {
       dispute(rq, pk.s);
@@ -457,6 +462,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
     return true;
   }
   if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
+  rq->seen.backed[slotOf(pk.s)] = v.agree > 0;
   if (vouched)
     vouchUpTo(rq, pk.s);
   else

@@ -122,6 +122,7 @@ struct T38ZSEEN {
   uint16_t digest[T38_SEEN_SLOTS];
   uint16_t source[T38_SEEN_SLOTS];  // the datagram it came in, as counted in `datagrams`
   uint8_t standing[T38_SEEN_SLOTS];
+  bool backed[T38_SEEN_SLOTS];  // the datagram it came in agreed with the stream in other packets
 };
 
 // A 16-bit digest of an IFP packet's octets.

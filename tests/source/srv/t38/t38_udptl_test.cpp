@@ -453,6 +453,20 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     for (uint16_t n = 100; n < 106; ++n) EXPECT_EQ(contentOf(p, n), 'a') << n;
     EXPECT_EQ(p.lost, (std::vector<uint16_t>{106, 107}));
   }
+  {  // a copy damaged on the way, against the packet its own datagram's agreement with the
+     // stream backed: it does not replace it, and the next datagram's copy settles the number
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
+    auto damaged = a3[6];
+    const size_t firstSecondary = 3 + damaged[2] + 2;  // its length octet
+    damaged[firstSecondary + damaged[firstSecondary]] ^= 0x10;  // the last octet of the copy of 105
+    r.take(damaged);
+    r.take(a3[7]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    ASSERT_EQ(p.numbers.size(), 8u);
+    EXPECT_EQ(p.ifps[5], primaryOf(a3[5]));
+  }
   {  // the end of a frame whose number lost a bit lands inside the frame's run of equal packets:
      // its copies of that run agree with any place in it and prove nothing; the number is lost
     T38ZUDPTX tx;
