@@ -48,7 +48,7 @@ void fxrfEnable(HSZFAXRLOCLMEM* m, uint16_t mode) {
   m->hsxfaxrv21 = HSZFAXRV21MODEM{};
   m->hsxfaxrfax = HSZFAXRFAXMODEM{};
   faxrInitJBStm(&m->hsxfaxrfax.jbStm);
-  hdlcReset(m);
+  faxrhdlcinit(&m->hsxdatahdlc, m);  // a new call: nothing of the last is followed
   m->hsxfaxrstate.silenceTimer = 0xFFFF;
   setState(m, HSFAXRWAIT);
   m->hsxfaxrfax.hsxsrvid = HAPI_VFAX_SRV;

@@ -82,6 +82,8 @@ void faxrhdlcprocessrxpkt(HSZFAXRLOCLMEM* m, const uint16_t* block, uint16_t max
 // Ends the frame being sent, whose end never came, with a bad FCS and a flag; counted as a bad
 // frame to the line.
 void faxrhdlcendbad(HSZFAXRLOCLMEM* m);
+// The receiving half of the framer back to looking for a preamble; the sending half is left alone.
+void faxrhdlcrxreset(HDLC* h);
 // Whether octets of the frame being received have already been passed on.
 bool faxrhdlcrxpassedon(const HDLC& h);
 // Hands a transmit block {bit count, words} to the modem of the state at hand.
@@ -94,6 +96,12 @@ void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n);
 // of the page data) after part of it went to the network is closed there as bad, so that the far
 // end never joins that part to what follows.
 void faxrrxframecut(HSZFAXRLOCLMEM* m);
+// The relay stops following the line's V.21 frame under way (its V.21 modem turns to send): what
+// went to the network of it ends there at once, bad, and so does the signal, and the receiver
+// looks for a new preamble.
+void faxrrxv21framestop(HSZFAXRLOCLMEM* m);
+// The same when the framer starts again, which also ends an ECM page frame under way as bad.
+void faxrrxframestop(HSZFAXRLOCLMEM* m);
 void hsffaxrchangev21msg(HSZFAXRLOCLMEM* m, int direction, uint8_t* octets, int n);
 void hsffaxrprocessv21msg(HSZFAXRLOCLMEM* m);
 void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcf, uint16_t fif0, bool final);
@@ -152,7 +160,11 @@ inline void clearFax(HSZFAXRLOCLMEM* m, uint16_t bits) {
   m->hsxfaxrfax.hsxstatus = static_cast<uint16_t>(m->hsxfaxrfax.hsxstatus & ~bits);
 }
 inline void setFax(HSZFAXRLOCLMEM* m, uint16_t bits) { m->hsxfaxrfax.hsxstatus = static_cast<uint16_t>(m->hsxfaxrfax.hsxstatus | bits); }
-inline void hdlcReset(HSZFAXRLOCLMEM* m) { faxrhdlcinit(&m->hsxdatahdlc, m); }
+// A reset of the framer loses the line's frame under way: it is stopped first.
+inline void hdlcReset(HSZFAXRLOCLMEM* m) {
+  faxrrxframestop(m);
+  faxrhdlcinit(&m->hsxdatahdlc, m);
+}
 
 // ---- the frame being assembled in hsxrxbuf: word 0 the bit count, then the octets ----
 

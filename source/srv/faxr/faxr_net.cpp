@@ -74,7 +74,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
             freeQueue(&m->hsxv21jitbufq);
             v.hsxv21counter = 0;
             v.hsxfaxrecmendcounter = 0;
-            faxrhdlcinit(&m->hsxdatahdlc, m);
+            hdlcReset(m);
           }
           if (s.hsxstate != HSFAXRWAITLOCALTRAIN) startSpoofing(m);
         } else {
@@ -179,7 +179,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_FRAMETX);
     if (v.hsxfaxrecmendcounter > 0) --v.hsxfaxrecmendcounter;
     if (final) {
-      faxrhdlcinit(&m->hsxdatahdlc, m);
+      hdlcReset(m);
       v.hsxtxnumhdlc = 0;
       v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~(FAXR_V21_NETACCEPT | FAXR_V21_TXFINAL));
     }
@@ -200,7 +200,7 @@ void hsffaxrsendmsg(HSZFAXRLOCLMEM* m) {
   packOctets(frame, 3, words);
   faxrhdlcprocesstxpkt(m, 2, words, 24);
   faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
-  faxrhdlcinit(&m->hsxdatahdlc, m);
+  hdlcReset(m);
   v.hsxtxnumhdlc = 0;
 }
 

@@ -103,6 +103,8 @@ bool DropPlan::matches(const Drop& d, const std::vector<IfpField>& fields) const
     case DropOn::kEcmFrameEnd:
       return std::any_of(fields.begin(), fields.end(),
                          [](const IfpField& f) { return f.dataType >= 1 && (f.fieldType == 2 || f.fieldType == 4); });
+    case DropOn::kV21Preamble:
+      return fields.empty() && preamble_;
     case DropOn::kV21Control: {
       size_t carried = 0;
       for (const IfpField& f : fields)
@@ -123,6 +125,7 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
   std::vector<uint8_t> ifp;
   std::vector<IfpField> fields;
   if (datagramPrimary(dg, &seq, &ifp)) ifpFields(ifp, &fields);
+  preamble_ = ifp.size() == 1 && ifp[0] == 0x06;
   // the V.21 frame under way, as the sender sends it
   for (const IfpField& f : fields) {
     if (f.dataType != 0) continue;
@@ -136,6 +139,7 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
   }
   bool lost = false;
   replaced_ = false;
+  replacement_ = {0x00};
   for (size_t i = 0; i < drops_.size(); ++i) {
     bool hit = false;
     if (left_[i] > 0) {
@@ -150,6 +154,15 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
       replaced_ = true;
       continue;
     }
+    if (hit && !drops_[i].replaceBy.empty()) {
+      replaced_ = true;
+      replacement_ = drops_[i].replaceBy;
+      continue;
+    }
+    if (hit && drops_[i].hold) {
+      holding_ = true;
+      continue;
+    }
     // a retyped datagram still goes: its primary's type octet (root form, after the number and
     // the one-octet length) names the new data type
     if (hit && drops_[i].retype >= 0 && dg.size() > 3 && dg[2] < 0x80 && (dg[3] & 0xE0) == 0xC0)
@@ -160,12 +173,12 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
   return lost;
 }
 
-std::vector<uint8_t> withNoSignalPrimary(const std::vector<uint8_t>& dg) {
+std::vector<uint8_t> withPrimary(const std::vector<uint8_t>& dg, const std::vector<uint8_t>& ifp) {
   size_t at = 2, n = 0;
-  if (dg.size() < 3 || !perLength(dg, at, n)) return dg;
+  if (dg.size() < 3 || !perLength(dg, at, n) || ifp.size() > 127) return dg;
   std::vector<uint8_t> out(dg.begin(), dg.begin() + 2);
-  out.push_back(1);
-  out.push_back(0x00);
+  out.push_back(uint8_t(ifp.size()));
+  out.insert(out.end(), ifp.begin(), ifp.end());
   out.insert(out.end(), dg.begin() + long(at + n), dg.end());
   return out;
 }
@@ -220,6 +233,31 @@ int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps) {
         open = false;
       } else if (f.fieldType == 1) {
         if (open) ++unclosed;
+        open = false;
+      }
+    }
+  }
+  return unclosed;
+}
+
+int unclosedV21Frames(const std::vector<std::vector<uint8_t>>& ifps) {
+  int unclosed = 0;
+  bool open = false;
+  std::vector<IfpField> fields;
+  for (const auto& ifp : ifps) {
+    if (!ifpFields(ifp, &fields)) continue;
+    if (fields.empty() || fields[0].dataType != 0) {  // an indicator, or data of another kind
+      unclosed += open;
+      open = false;
+    }
+    for (const IfpField& f : fields) {
+      if (f.dataType != 0) continue;
+      if (f.fieldType == 0 && !f.data.empty()) {
+        open = true;
+      } else if (f.fieldType >= 2 && f.fieldType <= 5) {
+        open = false;
+      } else {
+        unclosed += open;
         open = false;
       }
     }

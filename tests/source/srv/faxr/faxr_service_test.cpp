@@ -239,6 +239,48 @@ TEST_F(FaxRelay, ALineFrameAbortedOrCutByTheCarrierEndsBadAtTheNetwork) {
   frames = framesToNetwork(&ends);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END_BAD}));
+
+  // the relay stops following the frame: the network's frames take the line (their preamble
+  // comes), the relay itself starts sending flags to keep the line waiting for a slow network
+  // (its V.21 modem turns to send), or the frame grows past any control frame. The frame ends
+  // there at once, bad, and the signal with it; the line's next burst goes out as frames of its
+  // own, never joined to it.
+  uint16_t stamp = 1;
+  const std::vector<uint8_t> eop = {0xFF, 0xC8, 0xF4};
+  for (const char* why : {"network takes the line", "relay spoofs", "frame too long"}) {
+    const std::string w = why;
+    ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+    enable();
+    std::vector<uint8_t> frame = csi;
+    auto part = hdlcLineBits({frame}, 10);
+    if (w == "network takes the line") {
+      part.resize(part.size() - 40);
+    } else if (w == "relay spoofs") {
+      lineBits(hdlcLineBits({eop}, 10));  // the network's answer is slow in coming
+      world().modemEvents.push_back({Evt{0x0DC9, 0, 0, {}}});  // the carrier drops after the final frame
+      frame.resize(40, 0x20);
+      part = hdlcLineBits({frame}, 180);  // flags start 2 s after the line's preamble
+    } else {
+      frame.resize(70, 0x20);
+      part = hdlcLineBits({frame}, 10);
+    }
+    world().sent.clear();
+    lineBits(part);
+    if (w == "network takes the line") fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++)});
+    const auto sent = codes();
+    const auto end = std::find(sent.begin(), sent.end(), FAXR_PKT_V21_END_BAD);
+    ASSERT_NE(end, sent.end()) << why;
+    ASSERT_NE(end + 1, sent.end()) << why;
+    EXPECT_EQ(end[1], FAXR_PKT_NOSIGNAL) << why;
+    lineBits(hdlcLineBits({tsi}, 10));
+    ends.clear();
+    frames = framesToNetwork(&ends);
+    ASSERT_EQ(frames.size(), 2u) << why;
+    EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END_BAD, FAXR_PKT_V21_END_FINAL})) << why;
+    EXPECT_TRUE(std::equal(frames[0].begin(), frames[0].end(), frame.begin())) << why;
+    EXPECT_LT(frames[0].size(), frame.size()) << why;
+    EXPECT_EQ(frames[1], tsi) << why;
+  }
 }
 
 TEST_F(FaxRelay, ARateWithinTheLimitPassesAndABadFrameEndsAsBad) {
