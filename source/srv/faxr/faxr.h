@@ -219,6 +219,7 @@ enum : uint16_t {
   FAXR_V21_ENDQUEUED = 0x1000,
   FAXR_V21_TXCUT = 0x2000,  // a chunk of the frame being sent was dropped: its end must be bad
   FAXR_V21_LINEFRAMEOPEN = 0x4,  // octets of the line's frame under way have gone to the network
+  FAXR_V21_NETFRAMEOPEN = 0x8,   // octets of a frame from the network came, its end has not
 };
 
 constexpr int FAXR_V21_RXWORDS = 32;

@@ -20,6 +20,7 @@ void flushQueues(HSZFAXRLOCLMEM* m) {
   m->hsxfaxrv21.hsxfaxrecmendcounter = 0;
   m->hsxfaxrfax.hsxfaxrcounter = 0;
   m->hsxfaxrfax.hsxfaxrecmendcounter = 0;
+  m->hsxfaxrv21.hsxstatus = static_cast<uint16_t>(m->hsxfaxrv21.hsxstatus & ~FAXR_V21_NETFRAMEOPEN);
 }
 
 namespace {

@@ -133,6 +133,12 @@ uint16_t ecmFrameLimit(const HSZFAXRLOCLMEM* m);
 // lost: the frame ends bad where it stands, and its later octets up to its end are dropped (between
 // frames, those of the next frame, whose start the signal may have taken).
 void cutEcmFrameFromNet(HSZFAXRLOCLMEM* m);
+// The same for a V.21 frame from the network: it ends bad where it stands (its queued octets first,
+// when some wait). What follows of it starts without an address and control octet, and no frame
+// that starts so reaches the line with a good FCS.
+void cutV21FrameFromNet(HSZFAXRLOCLMEM* m);
+// The last packet of a queue, or none.
+HAPI_PKT_HDR* queueTail(QMQUEUE* q);
 void hsffaxrt4dataproc(HSZFAXRLOCLMEM* m);
 void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m);
 void hsffaxrsetrate(HSZFAXRLOCLMEM* m);

@@ -893,7 +893,12 @@ std::vector<CutParams> cutCases() {
     const char* tag;
     int modems;
   } rates[] = {{"v17", kV17}, {"v29", kV29}, {"v27", kV27}};
-  const uint8_t kCsi = 0x02, kTsi = 0x42;
+  // IFP packets in place of one datagram's primary: indicators (no-signal, trainings, a V.21
+  // preamble), and V.21 data whose one field ends the signal (HDLC or page data)
+  const std::vector<std::vector<uint8_t>> indicators = {{0x00}, {0x0A}, {0x0E}, {0x12}, {0x16}, {0x06}};
+  const std::vector<std::vector<uint8_t>> sigEnds = {{0xC0, 0x01, 0x10}, {0xC0, 0x01, 0x70}};
+  const uint8_t kCsi = 0x02, kTsi = 0x42, kDis = 0x01, kDcs = 0x41, kPps = 0x7D;
+  size_t n = 0;
   for (const auto& r : rates)
     for (bool ecm : {false, true}) {
       const std::string t = std::string(r.tag) + (ecm ? "_ecm" : "_nonecm");
@@ -906,7 +911,31 @@ std::vector<CutParams> cutCases() {
       v.push_back({t + "_audio_to_t38_cfr_late", r.modems, ecm, true,
                    {{.on = DropOn::kV21Preamble, .skip = 1, .burst = 1, .hold = true}}, {{DropOn::kV21FrameFcf, 1, 1, kTsi}},
                    true});
+      // a signal in place of one octet of a frame from the T.38 terminal: a command (DCS, DIS) at
+      // its FCF, a middle or its last octet; then the middle of a PPS or a TSI, of a CSI
+      const int at = int(n % 3);
+      const auto& indicator = indicators[n % indicators.size()];
+      const auto& sigEnd = sigEnds[n % sigEnds.size()];
+      v.push_back({t + "_t38_to_audio_dcs_cut_" + std::to_string(at), r.modems, ecm, false,
+                   {{.on = DropOn::kV21FrameFcf, .skip = at, .burst = 1, .fcf = kDcs, .replaceBy = indicator}}, {}, true});
+      v.push_back({t + (ecm ? "_t38_to_audio_pps_cut" : "_t38_to_audio_tsi_cut"), r.modems, ecm, false,
+                   {{.on = DropOn::kV21FrameFcf, .skip = 2, .burst = 1, .fcf = ecm ? kPps : kTsi, .replaceBy = sigEnd}}, {}, true});
+      v.push_back({t + "_audio_to_t38_dis_cut_" + std::to_string(at), r.modems, ecm, true,
+                   {{.on = DropOn::kV21FrameFcf, .skip = at, .burst = 1, .fcf = kDis, .replaceBy = sigEnd}}, {}, true});
+      v.push_back({t + "_audio_to_t38_csi_cut", r.modems, ecm, true,
+                   {{.on = DropOn::kV21FrameFcf, .skip = 4, .burst = 1, .fcf = kCsi, .replaceBy = indicator}}, {}, true});
+      ++n;
     }
+  // a signal end in place of page data in the middle of an ECM frame: of a V.21 signal, of the
+  // page's HDLC data, of page data without error correction
+  const struct {
+    const char* tag;
+    int modems;
+    std::vector<uint8_t> ifp;
+  } ecmCuts[] = {{"v17", kV17, {0xC0, 0x01, 0x10}}, {"v29", kV29, {0xC8, 0x01, 0x10}}, {"v27", kV27, {0xC4, 0x01, 0x70}}};
+  for (const auto& x : ecmCuts)
+    v.push_back({std::string(x.tag) + "_ecm_t38_to_audio_page_data_cut", x.modems, true, false,
+                 {{.on = DropOn::kEcmData, .skip = 21, .burst = 1, .replaceBy = x.ifp}}, {}, true});
   // the T.38 sender's first post-page command held back until the audio terminal gives up waiting
   // and starts again with its CSI and DIS
   for (bool ecm : {false, true})

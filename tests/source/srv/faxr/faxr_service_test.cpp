@@ -411,6 +411,44 @@ TEST_F(FaxRelay, FramesThatCannotBeWholeNeverReachTheLineWithAGoodFcs) {
   EXPECT_TRUE(std::equal(cut.begin(), cut.end(), frames[1].begin()));
   EXPECT_FALSE(good[1]) << "a frame cut off by a new signal";
   EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
+
+  // a signal in place of one octet of a frame, its octets coming one to a packet: any indicator,
+  // the end of a V.21 signal or of page data of either kind; at the frame's first, a middle or its
+  // last octet; while the frame waits or is on its way to the line. No part of it reaches the line
+  // with a good FCS, neither what came before the signal nor what follows it up to the frame's end.
+  const std::vector<uint8_t> dcs = {0xFF, 0xC8, 0xC1, 0x00, 0x1F, 0x22};
+  std::vector<uint8_t> signals;
+  for (uint8_t code = 0; code <= 17; ++code) signals.push_back(code);
+  signals.insert(signals.end(), {FAXR_PKT_PAGEEND, FAXR_PKT_ECM_PAGEEND, 65});  // 65: a V.21 signal's end
+  for (uint8_t signal : signals)
+    for (size_t at : {size_t(0), size_t(2), dcs.size() - 1})
+      for (bool queued : {true, false}) {
+        close();
+        open();
+        enable();
+        std::vector<std::vector<uint8_t>> packets = {relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++)};
+        for (size_t i = 0; i < dcs.size(); ++i)
+          packets.push_back(i == at ? relayPacket(signal, {}, stamp++) : relayPacket(FAXR_PKT_V21, {dcs[i]}, stamp++));
+        packets.push_back(relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++));
+        if (queued) {
+          world().toService.push_back(packets);
+        } else {
+          for (auto& p : packets) {  // one packet every 30 ms, as V.21 octets come
+            world().toService.push_back({std::move(p)});
+            world().toService.push_back({});
+            world().toService.push_back({});
+          }
+        }
+        for (int i = 0; i < 200; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+        runFrames(200);
+        for (uint16_t modem : {uint16_t(0x0D08), uint16_t(0x1106)}) {
+          good.clear();
+          frames = decodeHdlc(commandBits(modem), &good);
+          for (size_t k = 0; k < frames.size(); ++k)
+            EXPECT_FALSE(good[k]) << "signal " << int(signal) << " at octet " << at << (queued ? ", queued" : ", on its way")
+                                  << ": " << ::testing::PrintToString(frames[k]);
+        }
+      }
 }
 
 TEST_F(FaxRelay, OwedFlagsOfAnyCountLeadTheFrameInBlocksAModemTakes) {
@@ -1065,6 +1103,35 @@ TEST_F(PageData, AnEcmFrameLongerThanItsModeAllowsOrCutByANewSignalNeverEndsGood
   EXPECT_EQ(frames[8], before);
   EXPECT_EQ(frames[9], after);
   EXPECT_TRUE(good[8] && good[9]);
+  // a signal other than an indicator cuts it the same: V.21 data, the end of page data of either
+  // kind, the end of a V.21 signal
+  for (uint8_t signal : std::initializer_list<uint8_t>{FAXR_PKT_V21, FAXR_PKT_PAGEEND, FAXR_PKT_ECM_PAGEEND, 65})
+    for (bool queued : {true, false}) {
+      ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+      world().commands.clear();
+      startPage();
+      inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
+      consume(288, 400);
+      runFrames(5);
+      queueFrame(40, 10, false);
+      const auto cutBy = signal == FAXR_PKT_V21 ? relayPacket(signal, {0x44}, stamp++) : relayPacket(signal, {}, stamp++);
+      if (queued) {
+        world().toService.push_back({cutBy, relayPacket(42, {0x11, 0x22, 0x33}, stamp++), relayPacket(52, {}, stamp++)});
+      } else {
+        runFrames(12);
+        world().toService.push_back({cutBy});
+        runFrames(2);
+        world().toService.push_back({relayPacket(42, {0x11, 0x22, 0x33}, stamp++), relayPacket(52, {}, stamp++)});
+      }
+      runFrames(12);
+      const auto whole = queueFrame(30, 11);
+      frames = played(&good);
+      ASSERT_EQ(frames.size(), 2u) << "signal " << int(signal) << (queued ? ", queued" : ", playing");
+      EXPECT_EQ(frames[0].size(), 40u) << "signal " << int(signal);
+      EXPECT_FALSE(good[0]) << "signal " << int(signal) << (queued ? ", queued" : ", playing");
+      EXPECT_EQ(frames[1], whole);
+      EXPECT_TRUE(good[1]);
+    }
 }
 
 TEST_F(PageData, AFullBufferDropsAndCountsInsteadOfGrowing) {
