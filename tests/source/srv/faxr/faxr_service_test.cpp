@@ -301,6 +301,33 @@ TEST_F(FaxRelay, ARateWithinTheLimitPassesAndABadFrameEndsAsBad) {
   EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxbadframeCount, 1);
 }
 
+// A DCS from either side chooses error correction (FIF bit 27) and, with it, frames of 64 octets
+// instead of 256 (bit 28), which bound the ECM frames from the network.
+TEST_F(FaxRelay, TheDcsChoosesErrorCorrectionAndItsFrameSizeFromEitherSide) {
+  uint16_t stamp = 1;
+  for (uint8_t fif4 : {0x00, 0x20, 0x30, 0x10, 0xDF})  // bits 25-32: none, ECM, ECM and 64, 64 alone, all others
+    for (bool fromLine : {true, false}) {
+      close();
+      open();
+      enable();
+      const std::vector<uint8_t> dcs = {0xFF, 0xC8, 0xC1, 0x00, 0x04, 0x00, fif4};  // V.17 14400
+      if (fromLine) {
+        lineBits(hdlcLineBits({dcs}, 10));
+      } else {
+        fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, dcs, stamp++),
+                     relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++)});
+        for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+        runFrames(122);
+      }
+      const bool ecm = (fif4 & 0x20) != 0;
+      const std::string what = std::string(fromLine ? "from the line" : "from the network") + ", FIF octet 4 " +
+                               ::testing::PrintToString(fif4);
+      EXPECT_EQ(inst()->hsxfaxrregs.hsxlocalrate, 10) << what;
+      EXPECT_EQ((inst()->hsxintstatus & FAXR_INT_ECM) != 0, ecm) << what;
+      EXPECT_EQ(faxr::ecmFrameLimit(inst()), ecm && (fif4 & 0x10) ? 4 + 64 : 4 + 256) << what;
+    }
+}
+
 TEST_F(FaxRelay, ARateLimitAboveEveryRateFieldLeavesTheDisAlone) {
   ASSERT_EQ(command(FAXR_SETMAXRATE_CMD, 16, 0), 0);
   enable();
