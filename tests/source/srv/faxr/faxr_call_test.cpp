@@ -231,6 +231,9 @@ struct Case {
   int gatewayRedundancyReg = -1;      // our gateway's redundancy register (-1: `redundancy` both ways)
   int peerRedundancy = -1;            // the peer's secondaries (-1: `redundancy`)
   faxcall::Stale staleToGateway = {};  // old datagrams the network delivers to the gateway besides the stream
+  // datagrams to the gateway that a holding drop keeps back go once the gateway has sent one
+  // this drop matches (counted while they are held)
+  std::vector<faxcall::Drop> releaseHeldOn = {};
 };
 
 struct Outcome {
@@ -287,6 +290,7 @@ struct Path {
   int burstMean = 0;   // lost datagrams come in runs of this mean length (0: each on its own)
   bool inBurst = false;
   faxcall::StaleInjector stale{{}};
+  std::vector<std::vector<uint8_t>> heldBack;  // kept back by a holding drop until it is released
   Path(unsigned seed, int loss, bool re, std::vector<faxcall::Drop> drops)
       : rng(seed), lossPercent(loss), reorder(re), plan(std::move(drops)) {
     hsfimpairinit(&imp);
@@ -316,6 +320,10 @@ bool randomLoss(Path& p) {
 }
 
 std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t>> in) {
+  if (!p.plan.held()) {  // released: what was held back arrives first, all at once
+    for (auto& d : p.heldBack) p.delivered.push_back(std::move(d));
+    p.heldBack.clear();
+  }
   for (auto& d : in) {
     if (p.hop.at >= 0 && p.total >= p.hop.at) faxcall::moveSequence(d, p.hop.by);
     if (p.total == p.floodAt) p.delivered.push_back(faxcall::manyFieldDatagram(uint16_t((d[0] << 8) | d[1]), 127));
@@ -326,8 +334,11 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
     const bool parsed = faxcall::datagramPrimary(d, &seq, &ifp);
     if (parsed && p.seqs != nullptr && p.seqs->sent.insert(seq).second && p.firsts != nullptr) p.firsts->push_back(ifp);
     const bool planned = p.plan.apply(d);
-    if (p.plan.replaced()) d = faxcall::withNoSignalPrimary(d);
-    if (p.plan.sigEnded()) d = faxcall::withSigEndPrimary(d);
+    if (p.plan.replaced()) d = faxcall::withPrimary(d, p.plan.replacement());
+    if (p.plan.held()) {
+      p.heldBack.push_back(std::move(d));
+      continue;
+    }
     if (planned || randomLoss(p)) {
       ++p.lost;
       continue;
@@ -461,8 +472,12 @@ Outcome runCall(const Case& c) {
   toGateway.hop = c.hopToGateway;
   toGateway.stale = faxcall::StaleInjector(c.staleToGateway);
   toGateway.floodAt = c.floodAt;
+  faxcall::DropPlan releaseWatch(c.releaseHeldOn);
   for (long f = 0; f < 9000 && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
     frame();
+    if (toGateway.plan.held() && !c.releaseHeldOn.empty())
+      for (const auto& d : gNet.fromGateway)
+        if (releaseWatch.lose(d)) toGateway.plan.release();
     for (auto& d : carry(toPeer, std::move(gNet.fromGateway)))
       peer.udptl.parse(d, [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
         o.toPeerSeqs.delivered.insert(seq);
@@ -1018,5 +1033,109 @@ std::vector<PeerParams> peerCases() {
 
 INSTANTIATE_TEST_SUITE_P(Peers, FaxCallPeer, ::testing::ValuesIn(peerCases()),
                          [](const ::testing::TestParamInfo<PeerParams>& i) { return i.param.name; });
+
+}  // namespace
+
+// ---- frames cut short: a line frame the relay stops following, a signal inside a network frame ----
+
+namespace {
+
+struct CutParams {
+  std::string name;
+  int modems;
+  bool ecm;
+  bool audioSends;
+  std::vector<faxcall::Drop> toGateway;
+  std::vector<faxcall::Drop> releaseOn = {};  // what releases datagrams a holding drop keeps back
+  bool completes = false;                     // the terminals' repeats make up for the cut
+};
+void PrintTo(const CutParams& p, std::ostream* os) { *os << p.name; }
+
+class FaxCallCutFrame : public ::testing::TestWithParam<CutParams> {};
+
+// However a frame is cut, no terminal accepts a frame the other did not send whole, every V.21 or
+// ECM frame the gateway starts towards the network is closed there, an accepted ECM page is the
+// page sent, and where the terminals' repeats make up for the cut the call completes.
+TEST_P(FaxCallCutFrame, NoFrameEndsGoodThatWasNotSentWhole) {
+  const CutParams& p = GetParam();
+  Case c{p.name.c_str(), p.modems, p.ecm, p.audioSends, 0, false, {}, p.toGateway};
+  c.releaseHeldOn = p.releaseOn;
+  const Outcome o = runCall(c);
+  for (const auto& f : faxcall::forgedFrames(o.t38Frames, o.audioFrames)) ADD_FAILURE() << "the audio terminal accepted " << f;
+  for (const auto& f : faxcall::forgedFrames(o.audioFrames, o.t38Frames)) ADD_FAILURE() << "the T.38 terminal accepted " << f;
+  EXPECT_EQ(faxcall::unclosedV21Frames(o.gatewayIfps), 0) << "V.21 frames left open towards the network";
+  EXPECT_EQ(faxcall::unclosedHdlcFrames(o.gatewayIfps), 0) << "ECM frames left open towards the network";
+  ASSERT_LE(o.received.size(), o.sent.size());
+  if (p.ecm) {
+    for (size_t pg = 0; pg < o.received.size(); ++pg) EXPECT_TRUE(o.sent[pg] == o.received[pg]) << "ECM page " << pg + 1 << " differs";
+  }
+  if (p.completes) {
+    EXPECT_EQ(o.audioStatus, T30_ERR_OK) << t30_completion_code_to_str(o.audioStatus);
+    EXPECT_EQ(o.t38Status, T30_ERR_OK) << t30_completion_code_to_str(o.t38Status);
+    EXPECT_EQ(o.received.size(), 2u);
+  }
+}
+
+std::vector<CutParams> cutCases() {
+  using faxcall::Drop;
+  using faxcall::DropOn;
+  std::vector<CutParams> v;
+  const struct {
+    const char* tag;
+    int modems;
+  } rates[] = {{"v17", kV17}, {"v29", kV29}, {"v27", kV27}};
+  // IFP packets in place of one datagram's primary: indicators (no-signal, trainings, a V.21
+  // preamble), and V.21 data whose one field ends the signal (HDLC or page data)
+  const std::vector<std::vector<uint8_t>> indicators = {{0x00}, {0x0A}, {0x0E}, {0x12}, {0x16}, {0x06}};
+  const std::vector<std::vector<uint8_t>> sigEnds = {{0xC0, 0x01, 0x10}, {0xC0, 0x01, 0x70}};
+  const uint8_t kCsi = 0x02, kTsi = 0x42, kDis = 0x01, kDcs = 0x41, kPps = 0x7D;
+  size_t n = 0;
+  for (const auto& r : rates)
+    for (bool ecm : {false, true}) {
+      const std::string t = std::string(r.tag) + (ecm ? "_ecm" : "_nonecm");
+      // the answer to the audio terminal's burst is held back until the audio terminal, hearing
+      // nothing, repeats the burst: the answer takes the line in the middle of the repeat's first
+      // frame, which the relay had begun to pass on (the T.38 sender's TSI and DCS in the middle of
+      // the receiver's CSI; the T.38 receiver's CFR in the middle of the sender's TSI)
+      v.push_back({t + "_t38_to_audio_dcs_late", r.modems, ecm, false,
+                   {{.on = DropOn::kV21Preamble, .skip = 0, .burst = 1, .hold = true}}, {{DropOn::kV21FrameFcf, 1, 1, kCsi}}});
+      v.push_back({t + "_audio_to_t38_cfr_late", r.modems, ecm, true,
+                   {{.on = DropOn::kV21Preamble, .skip = 1, .burst = 1, .hold = true}}, {{DropOn::kV21FrameFcf, 1, 1, kTsi}},
+                   true});
+      // a signal in place of one octet of a frame from the T.38 terminal: a command (DCS, DIS) at
+      // its FCF, a middle or its last octet; then the middle of a PPS or a TSI, of a CSI
+      const int at = int(n % 3);
+      const auto& indicator = indicators[n % indicators.size()];
+      const auto& sigEnd = sigEnds[n % sigEnds.size()];
+      v.push_back({t + "_t38_to_audio_dcs_cut_" + std::to_string(at), r.modems, ecm, false,
+                   {{.on = DropOn::kV21FrameFcf, .skip = at, .burst = 1, .fcf = kDcs, .replaceBy = indicator}}, {}, true});
+      v.push_back({t + (ecm ? "_t38_to_audio_pps_cut" : "_t38_to_audio_tsi_cut"), r.modems, ecm, false,
+                   {{.on = DropOn::kV21FrameFcf, .skip = 2, .burst = 1, .fcf = ecm ? kPps : kTsi, .replaceBy = sigEnd}}, {}, true});
+      v.push_back({t + "_audio_to_t38_dis_cut_" + std::to_string(at), r.modems, ecm, true,
+                   {{.on = DropOn::kV21FrameFcf, .skip = at, .burst = 1, .fcf = kDis, .replaceBy = sigEnd}}, {}, true});
+      v.push_back({t + "_audio_to_t38_csi_cut", r.modems, ecm, true,
+                   {{.on = DropOn::kV21FrameFcf, .skip = 4, .burst = 1, .fcf = kCsi, .replaceBy = indicator}}, {}, true});
+      ++n;
+    }
+  // a signal end in place of page data in the middle of an ECM frame: of a V.21 signal, of the
+  // page's HDLC data, of page data without error correction
+  const struct {
+    const char* tag;
+    int modems;
+    std::vector<uint8_t> ifp;
+  } ecmCuts[] = {{"v17", kV17, {0xC0, 0x01, 0x10}}, {"v29", kV29, {0xC8, 0x01, 0x10}}, {"v27", kV27, {0xC4, 0x01, 0x70}}};
+  for (const auto& x : ecmCuts)
+    v.push_back({std::string(x.tag) + "_ecm_t38_to_audio_page_data_cut", x.modems, true, false,
+                 {{.on = DropOn::kEcmData, .skip = 21, .burst = 1, .replaceBy = x.ifp}}, {}, true});
+  // the T.38 sender's first post-page command held back until the audio terminal gives up waiting
+  // and starts again with its CSI and DIS
+  for (bool ecm : {false, true})
+    v.push_back({std::string("v17_") + (ecm ? "ecm" : "nonecm") + "_t38_to_audio_post_page_late", kV17, ecm, false,
+                 {{.on = DropOn::kV21Preamble, .skip = 2, .burst = 1, .hold = true}}, {{DropOn::kV21FrameFcf, 1, 1, kCsi}}});
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, FaxCallCutFrame, ::testing::ValuesIn(cutCases()),
+                         [](const ::testing::TestParamInfo<CutParams>& i) { return i.param.name; });
 
 }  // namespace
