@@ -57,7 +57,6 @@ struct T38ZLOCLMEM {
   T38ZREORDER rx;            // reorder queue, time, lastoutTimeStamp, lastTimeStamp
   QMQUEUE ingressHapiPktq;   // fax-relay packets waiting to be sent; the service's own: no lock
   bool lossInFrame;          // packets were lost for good since the last HDLC frame end handed on
-  uint8_t openFrame;         // the data code of the ECM frame under way towards the relay, 0 when none
 };
 
 extern const HSFSRVARC t38arc;

@@ -49,7 +49,6 @@ void enable(T38ZLOCLMEM* m) {
   m->conv.flushMode = 0;
   m->conv.flushRepeats = 0;
   m->lossInFrame = false;
-  m->openFrame = 0;
   // the per-call state restarts; the statistics do not
   const uint16_t rc = m->rx.reorderCount, fr = m->rx.failtoReorderCount, inv = m->rx.invalidIFPCount,
                  dry = m->rx.bufferPoolDry;
@@ -214,34 +213,8 @@ void packHighFirst(uint16_t* __restrict words, const uint8_t* __restrict octets,
   for (; k < pairs; ++k) words[k] = static_cast<uint16_t>((octets[2 * k] << 8) | octets[2 * k + 1]);
 }
 
-void handOn(RelayOut* out, uint8_t code, const uint8_t* octets, int n);
-
-// An ECM frame under way (ECM data handed on since the last frame end) that a new signal or a
-// signal end cuts short lacks its end, and its data are only a part: it ends bad before the packet
-// that cut it, so that the relay cannot close it as a good frame. (V.21 frames cut short are the
-// relay's to abort, as its V.21 transmitter knows what is under way.)
-void closeFrameCutShort(RelayOut* out, uint8_t code, int n) {
-  T38ZLOCLMEM* m = out->m;
-  const bool ecmData = code >= HAPI_PKT_FC_ECM_FIRST && code < HAPI_PKT_FC_ECM_FIRST + 10;
-  const bool frameEnd = (code >= HAPI_PKT_FC_V21_END && code <= HAPI_PKT_FC_V21_END_BAD_FINAL) ||
-                        (code >= HAPI_PKT_FC_ECM_END_FIRST && code <= HAPI_PKT_FC_ECM_END_BAD_LAST);
-  const bool cuts = code <= HAPI_PKT_FC_LAST_INDICATOR || code >= HAPI_PKT_FC_PAGEEND;
-  if (cuts && m->openFrame != 0) {
-    const uint8_t open = m->openFrame;
-    m->openFrame = 0;
-    handOn(out, static_cast<uint8_t>(open + 20), nullptr, 0);  // <rate>_ECM to <rate>_ECM_END_BAD
-  }
-  if (ecmData && n > 0) m->openFrame = code;
-  if (frameEnd) m->openFrame = 0;
-}
-
 void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   auto* out = static_cast<RelayOut*>(user);
-  closeFrameCutShort(out, code, n);
-  handOn(out, code, octets, n);
-}
-
-void handOn(RelayOut* out, uint8_t code, const uint8_t* octets, int n) {
   T38ZLOCLMEM* m = out->m;
   ++out->sent;
   code = frameEndAfterLoss(m, code);

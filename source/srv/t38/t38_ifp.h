@@ -24,7 +24,6 @@ constexpr uint8_t HAPI_PKT_FC_LAST_INDICATOR = 17;  // V17_14400_LONG_TRAINING
 constexpr uint8_t HAPI_PKT_FC_V21_END = 19;
 constexpr uint8_t HAPI_PKT_FC_V21_END_FINAL = 20;
 constexpr uint8_t HAPI_PKT_FC_V21_END_BAD_FINAL = 22;
-constexpr uint8_t HAPI_PKT_FC_ECM_FIRST = 33;          // V27_2400_ECM; the ten ECM data codes start here
 constexpr uint8_t HAPI_PKT_FC_ECM_END_FIRST = 43;      // V27_2400_ECM_END; the ten good ECM frame ends
 constexpr uint8_t HAPI_PKT_FC_ECM_END_BAD_LAST = 62;   // V17_14400_ECM_END_BAD; the ten bad ones end here
 constexpr uint8_t HAPI_PKT_FC_PAGEEND = 63;
