@@ -986,6 +986,9 @@ std::vector<PeerParams> peerCases() {
   v.push_back({"v29_nonecm_audio_to_t38_hop30000", kV29, false, true, {20, 30000}, {}, {}, -1, 0x0303, 3, 2});
   v.push_back({"v27_ecm_audio_to_t38_hop_back3000", kV27, true, true, {25, uint16_t(-3000)}, {}, {}, -1, 0x0303, 3, 2});
   v.push_back({"v29_nonecm_t38_to_audio_hop_back3000", kV29, false, false, {200, uint16_t(-3000)}, {}, {}, -1, 0x0303, 3, 2});
+  // renumbering back by fewer numbers than a late copy may be behind: the new content under numbers
+  // already played shows the new sequence
+  v.push_back({"v17_ecm_t38_to_audio_hop_back30", kV17, true, false, {200, uint16_t(-30)}, {}, {}, -1, 0x0303, 3, 2});
   // a first number far from 0
   PeerParams first{"v29_ecm_audio_to_t38_first1000", kV29, true, true, {0, 1000}};
   first.sameAsUnmoved = true;
