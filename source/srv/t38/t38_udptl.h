@@ -97,14 +97,14 @@ constexpr int T38_MAX_SECONDARIES_TAKEN = 8;
 // either span sharing one.
 constexpr uint16_t T38_SEEN_SLOTS = 2048;
 constexpr uint16_t T38_REMEMBER_BEHIND = 1024;
-static_assert(T38_REMEMBER_BEHIND + 500 < T38_SEEN_SLOTS, "the past and the window ahead fit the slots");
+static_assert(T38_REMEMBER_BEHIND + T38_WINDOW_AHEAD < T38_SEEN_SLOTS, "the past and the window ahead fit the slots");
 // A packet this close ahead of the newest number the stream vouches for follows the stream; one
 // further ahead stands alone until the stream moves on to it: T38_RESYNC_RUN far datagrams in a
 // row, each a little after the one before (or a copy of it), with nothing in line with the stream
-// between them. A packet that stands
-// alone when its turn comes is not played and does not move the playout past the stream's own: a
-// datagram far ahead of the stream may be an old one renumbered or one whose number lost a bit,
-// and the stream's own packet under that number must not be dropped as a copy already held.
+// between them. A packet that stands alone when its turn comes is not played and does not move
+// the playout past the stream's own: a datagram far ahead of the stream may be an old one
+// renumbered or one whose number lost a bit, and the stream's own packet under that number must
+// not be dropped as a copy already held.
 constexpr uint16_t T38_CLOSE_AHEAD = 16;
 // Packets held alone at most: they may not take the pool from the stream.
 constexpr uint8_t T38_MAX_ALONE = 8;

@@ -102,7 +102,6 @@ struct Stale {
   int aheadFrom = 0;     // sent this many datagrams before,
   int aheadBy = 0;       // numbered this far ahead of the datagram they arrive before
   int flipPercent = 0;   // this share of the datagrams arrive with one bit of their number flipped
-  bool any() const { return lateAt >= 0 || aheadAt >= 0 || flipPercent > 0; }
 };
 
 void flipSequenceBit(std::vector<uint8_t>& dg, int bit);
