@@ -145,6 +145,7 @@ enum HSEFAXRFCF : uint16_t {
 // and page data are numbered by rate (training from `hstfaxrdatatraincode`, page data rate + 22,
 // ECM data rate + 32, ECM frame ends rate + 42 and, with a bad check sequence, rate + 52).
 enum class HAPI_PKT_FAXCODE : uint8_t {
+  NOSIGNAL = 0,
   CNG = 1,
   CED = 2,
   V21_PREAMBLE = 3,
@@ -158,6 +159,7 @@ enum class HAPI_PKT_FAXCODE : uint8_t {
 };
 constexpr uint8_t faxCode(HAPI_PKT_FAXCODE c) { return static_cast<uint8_t>(c); }
 enum : uint8_t {
+  FAXR_PKT_NOSIGNAL = faxCode(HAPI_PKT_FAXCODE::NOSIGNAL),
   FAXR_PKT_CNG = faxCode(HAPI_PKT_FAXCODE::CNG),
   FAXR_PKT_CED = faxCode(HAPI_PKT_FAXCODE::CED),
   FAXR_PKT_V21_PREAMBLE = faxCode(HAPI_PKT_FAXCODE::V21_PREAMBLE),
@@ -216,6 +218,8 @@ enum : uint16_t {
   FAXR_V21_TXFINAL = 0x800,
   FAXR_V21_ENDQUEUED = 0x1000,
   FAXR_V21_TXCUT = 0x2000,  // a chunk of the frame being sent was dropped: its end must be bad
+  FAXR_V21_LINEFRAMEOPEN = 0x4,  // octets of the line's frame under way have gone to the network
+  FAXR_V21_NETFRAMEOPEN = 0x8,   // octets of a frame from the network came, its end has not
 };
 
 constexpr int FAXR_V21_RXWORDS = 32;

@@ -20,6 +20,7 @@ void flushQueues(HSZFAXRLOCLMEM* m) {
   m->hsxfaxrv21.hsxfaxrecmendcounter = 0;
   m->hsxfaxrfax.hsxfaxrcounter = 0;
   m->hsxfaxrfax.hsxfaxrecmendcounter = 0;
+  m->hsxfaxrv21.hsxstatus = static_cast<uint16_t>(m->hsxfaxrv21.hsxstatus & ~FAXR_V21_NETFRAMEOPEN);
 }
 
 namespace {
@@ -48,7 +49,7 @@ void fxrfEnable(HSZFAXRLOCLMEM* m, uint16_t mode) {
   m->hsxfaxrv21 = HSZFAXRV21MODEM{};
   m->hsxfaxrfax = HSZFAXRFAXMODEM{};
   faxrInitJBStm(&m->hsxfaxrfax.jbStm);
-  hdlcReset(m);
+  faxrhdlcinit(&m->hsxdatahdlc, m);  // a new call: nothing of the last is followed
   m->hsxfaxrstate.silenceTimer = 0xFFFF;
   setState(m, HSFAXRWAIT);
   m->hsxfaxrfax.hsxsrvid = HAPI_VFAX_SRV;

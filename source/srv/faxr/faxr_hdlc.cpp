@@ -71,6 +71,18 @@ void faxrhdlcinit(HDLC* h, void* srvp) {
   h->srvp = srvp;
 }
 
+void faxrhdlcrxreset(HDLC* h) {
+  h->preambledet = false;
+  h->rxstate = FIND_FIRST_FLAG;
+  h->rxhdlccnt = 0;
+  h->rxcarrybits = 0;
+  h->rxcarryO = 16;
+  h->rxsavedbits = 0;
+  h->rxsavednum = 0;
+  h->rxfcs = 0xFFFF;
+  h->rxtotalbits = 0;
+}
+
 // ---- transmit ----
 
 namespace {
@@ -217,7 +229,10 @@ void faxrtxhdlcdata(HSZFAXRLOCLMEM* m, const uint16_t* block) {
         m->hsxfaxrfax.hsxcounter = static_cast<int16_t>(m->hsxfaxrfax.hsxcounter + n);
     } else {
       HSZFAXRV21MODEM& v = m->hsxfaxrv21;
-      if (!(v.hsxstatus & FAXR_V21_TXBUSY)) hsffaxrsendcmd(kV21RxMode, 0, 0);
+      if (!(v.hsxstatus & FAXR_V21_TXBUSY)) {
+        faxrrxv21framestop(m);  // the modem stops receiving as it turns to send
+        hsffaxrsendcmd(kV21RxMode, 0, 0);
+      }
       v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_TXBUSY);
       if (hsffaxrsendextcmdasync(m, kV21TxData, piece, bytes)) v.hsxcounter = static_cast<uint16_t>(v.hsxcounter + n);
     }

@@ -82,6 +82,8 @@ void faxrhdlcprocessrxpkt(HSZFAXRLOCLMEM* m, const uint16_t* block, uint16_t max
 // Ends the frame being sent, whose end never came, with a bad FCS and a flag; counted as a bad
 // frame to the line.
 void faxrhdlcendbad(HSZFAXRLOCLMEM* m);
+// The receiving half of the framer back to looking for a preamble; the sending half is left alone.
+void faxrhdlcrxreset(HDLC* h);
 // Whether octets of the frame being received have already been passed on.
 bool faxrhdlcrxpassedon(const HDLC& h);
 // Hands a transmit block {bit count, words} to the modem of the state at hand.
@@ -94,6 +96,12 @@ void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n);
 // of the page data) after part of it went to the network is closed there as bad, so that the far
 // end never joins that part to what follows.
 void faxrrxframecut(HSZFAXRLOCLMEM* m);
+// The relay stops following the line's V.21 frame under way (its V.21 modem turns to send): what
+// went to the network of it ends there at once, bad, and so does the signal, and the receiver
+// looks for a new preamble.
+void faxrrxv21framestop(HSZFAXRLOCLMEM* m);
+// The same when the framer starts again, which also ends an ECM page frame under way as bad.
+void faxrrxframestop(HSZFAXRLOCLMEM* m);
 void hsffaxrchangev21msg(HSZFAXRLOCLMEM* m, int direction, uint8_t* octets, int n);
 void hsffaxrprocessv21msg(HSZFAXRLOCLMEM* m);
 void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcf, uint16_t fif0, bool final);
@@ -125,6 +133,12 @@ uint16_t ecmFrameLimit(const HSZFAXRLOCLMEM* m);
 // lost: the frame ends bad where it stands, and its later octets up to its end are dropped (between
 // frames, those of the next frame, whose start the signal may have taken).
 void cutEcmFrameFromNet(HSZFAXRLOCLMEM* m);
+// The same for a V.21 frame from the network: it ends bad where it stands (its queued octets first,
+// when some wait). What follows of it starts without an address and control octet, and no frame
+// that starts so reaches the line with a good FCS.
+void cutV21FrameFromNet(HSZFAXRLOCLMEM* m);
+// The last packet of a queue, or none.
+HAPI_PKT_HDR* queueTail(QMQUEUE* q);
 void hsffaxrt4dataproc(HSZFAXRLOCLMEM* m);
 void hsffaxrt4ecmdataproc(HSZFAXRLOCLMEM* m);
 void hsffaxrsetrate(HSZFAXRLOCLMEM* m);
@@ -152,7 +166,11 @@ inline void clearFax(HSZFAXRLOCLMEM* m, uint16_t bits) {
   m->hsxfaxrfax.hsxstatus = static_cast<uint16_t>(m->hsxfaxrfax.hsxstatus & ~bits);
 }
 inline void setFax(HSZFAXRLOCLMEM* m, uint16_t bits) { m->hsxfaxrfax.hsxstatus = static_cast<uint16_t>(m->hsxfaxrfax.hsxstatus | bits); }
-inline void hdlcReset(HSZFAXRLOCLMEM* m) { faxrhdlcinit(&m->hsxdatahdlc, m); }
+// A reset of the framer loses the line's frame under way: it is stopped first.
+inline void hdlcReset(HSZFAXRLOCLMEM* m) {
+  faxrrxframestop(m);
+  faxrhdlcinit(&m->hsxdatahdlc, m);
+}
 
 // ---- the frame being assembled in hsxrxbuf: word 0 the bit count, then the octets ----
 

@@ -19,7 +19,29 @@ void closeFrameToLine(HSZFAXRLOCLMEM* m) {
   clearFrame(v);
 }
 
+// A T.30 frame starts with the address octet and a control octet; one that does not is the rest
+// of a frame whose start was lost.
+bool startsAsFrame(const HSZFAXRV21MODEM& v) {
+  return frameBits(v) >= 16 && frameOctet(v, 0) == 0xFF && (frameOctet(v, 1) & ~0x08) == 0xC0;
+}
+
 }  // namespace
+
+void cutV21FrameFromNet(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  if (!(v.hsxstatus & FAXR_V21_NETFRAMEOPEN)) return;
+  v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_NETFRAMEOPEN);
+  HAPI_PKT_HDR* tail = queueTail(&m->hsxv21jitbufq);
+  if (tail != nullptr && pktCode(tail) == FAXR_PKT_V21) {
+    // its octets still queued end it, with a bad FCS
+    tail->payloadID = static_cast<uint16_t>((tail->payloadID & 0xFF00) | FAXR_PKT_V21_END_BAD);
+    v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_ENDQUEUED);
+    ++v.hsxfaxrecmendcounter;
+  } else {
+    closeFrameToLine(m);
+    stopSpoofing(m);  // nothing keeps the line waiting for the rest of it
+  }
+}
 
 void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
@@ -35,8 +57,11 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     }
     m->rxStampValid = true;
     m->hsxRxTimeStamp = pkt->payloadTimeStampLow;
-    if (code < 23) cutEcmFrameFromNet(m);
-    if (code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL) {
+    // a signal other than page data cuts an ECM frame, one other than V.21 data a V.21 frame
+    if (code < 23 || code > 62) cutEcmFrameFromNet(m);
+    const bool v21 = code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL;
+    if (!v21) cutV21FrameFromNet(m);
+    if (v21) {
       if (!(v.hsxstatus & FAXR_V21_NETACCEPT)) {
         hsfBmFree(pkt);
         continue;
@@ -44,6 +69,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
       const uint16_t bits = pktBits(pkt);
       if (MEM_QueueCount(&m->hsxv21jitbufq) >= FAXR_MAX_JB_PACKETS) {  // no frame is that long
         count16(m->hsxfaxrStats.egress.hsxOverrunCount);
+        cutV21FrameFromNet(m);  // the frame lost octets: it cannot end good
         hsfBmFree(pkt);
         continue;
       }
@@ -58,9 +84,10 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
         } else {
           addDataToJitterBuffer(m, &m->hsxv21jitbufq, pkt);
         }
+        v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_NETFRAMEOPEN);
       } else {
         MEM_QueueEnq_Unprotected(&m->hsxv21jitbufq, pkt);
-        v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_ENDQUEUED);
+        v.hsxstatus = static_cast<uint16_t>((v.hsxstatus | FAXR_V21_ENDQUEUED) & ~FAXR_V21_NETFRAMEOPEN);
         ++v.hsxfaxrecmendcounter;
       }
       v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter + bits);
@@ -74,7 +101,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
             freeQueue(&m->hsxv21jitbufq);
             v.hsxv21counter = 0;
             v.hsxfaxrecmendcounter = 0;
-            faxrhdlcinit(&m->hsxdatahdlc, m);
+            hdlcReset(m);
           }
           if (s.hsxstate != HSFAXRWAITLOCALTRAIN) startSpoofing(m);
         } else {
@@ -167,11 +194,17 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
       if (n > 0) faxrhdlcprocesstxpkt(m, 1, words, static_cast<uint16_t>(n * 8));
       continue;
     }
-    const bool final = (frameOctet(v, 1) & 0x08) != 0 || code == FAXR_PKT_V21_END_FINAL ||
+    // the rest of a frame whose start was lost is no frame: it ends bad and decides nothing
+    const bool whole = startsAsFrame(v);
+    const bool final = (whole && (frameOctet(v, 1) & 0x08) != 0) || code == FAXR_PKT_V21_END_FINAL ||
                        code == FAXR_PKT_V21_END_BAD_FINAL;
-    const bool bad = code == FAXR_PKT_V21_END_BAD || code == FAXR_PKT_V21_END_BAD_FINAL || (v.hsxstatus & FAXR_V21_TXCUT);
+    const bool bad = code == FAXR_PKT_V21_END_BAD || code == FAXR_PKT_V21_END_BAD_FINAL ||
+                     (v.hsxstatus & FAXR_V21_TXCUT) || !whole;
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_TXCUT);
-    hsffaxrprocessv21net(m, frameOctet(v, 2), frameOctet(v, 3), final);
+    if (whole)
+      hsffaxrprocessv21net(m, frameOctet(v, 2), frameOctet(v, 3), final);
+    else
+      stopSpoofing(m);  // still, the network has answered: the line is not kept waiting
     clearFrame(v);
     if (bad) count16(m->hsxfaxrStats.egress.hsxbadframeCount);
     faxrhdlcprocesstxpkt(m, bad ? 3 : 2, words, static_cast<uint16_t>(n * 8));
@@ -179,7 +212,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_FRAMETX);
     if (v.hsxfaxrecmendcounter > 0) --v.hsxfaxrecmendcounter;
     if (final) {
-      faxrhdlcinit(&m->hsxdatahdlc, m);
+      hdlcReset(m);
       v.hsxtxnumhdlc = 0;
       v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~(FAXR_V21_NETACCEPT | FAXR_V21_TXFINAL));
     }
@@ -200,7 +233,7 @@ void hsffaxrsendmsg(HSZFAXRLOCLMEM* m) {
   packOctets(frame, 3, words);
   faxrhdlcprocesstxpkt(m, 2, words, 24);
   faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
-  faxrhdlcinit(&m->hsxdatahdlc, m);
+  hdlcReset(m);
   v.hsxtxnumhdlc = 0;
 }
 

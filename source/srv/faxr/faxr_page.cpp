@@ -13,6 +13,10 @@ const uint16_t hstfaxrtrainerrthresh[11] = {0, 28, 57, 86, 115, 144, 170, 86, 11
 const uint8_t hstfaxrdatatraincode[14] = {4, 5, 6, 7, 8, 9, 10, 12, 14, 16, 11, 13, 15, 17};
 const uint16_t bytesToMask[10] = {45, 90, 135, 180, 225, 270, 135, 180, 225, 270};
 
+HAPI_PKT_HDR* queueTail(QMQUEUE* q) {
+  return q->tailPtr != nullptr ? static_cast<HAPI_PKT_HDR*>(MEM_DataOf(q->tailPtr)) : nullptr;
+}
+
 uint16_t localRate(const HSZFAXRLOCLMEM* m) {
   const uint16_t r = m->hsxfaxrregs.hsxlocalrate;
   return r <= 10 ? r : 10;
@@ -117,10 +121,6 @@ uint16_t bitsPer20ms(const HSZFAXRLOCLMEM* m) {
 void setPktBits(HAPI_PKT_HDR* p, uint16_t bits) {
   *reinterpret_cast<uint16_t*>(p + 1) = bits;
   p->payloadLength = static_cast<uint16_t>(((bits + 15) / 16 + 1) * 2);
-}
-
-HAPI_PKT_HDR* queueTail(QMQUEUE* q) {
-  return q->tailPtr != nullptr ? static_cast<HAPI_PKT_HDR*>(MEM_DataOf(q->tailPtr)) : nullptr;
 }
 
 // Sends up to 816 bits (first bit most significant) to the datapump; false when no memory.

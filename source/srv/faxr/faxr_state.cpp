@@ -15,8 +15,10 @@ namespace {
 void endLineFrames(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   if (!(v.hsxstatus & FAXR_V21_LINEPREAMBLE)) return;
-  faxrrxframecut(m);
-  hsffaxrsendpacket(m, 0, nullptr, 0);
+  if (v.hsxstatus & FAXR_V21_LINEFRAMEOPEN)
+    faxrrxv21framestop(m);  // the frame, then the signal
+  else
+    hsffaxrsendpacket(m, FAXR_PKT_NOSIGNAL, nullptr, 0);
   clearV21(m, FAXR_V21_LINEPREAMBLE);
   hdlcReset(m);
 }
@@ -28,6 +30,7 @@ void abortCall(HSZFAXRLOCLMEM* m) {
     return;
   }
   hsffaxrsendcmd(kVfxRx, 0, 0);
+  faxrrxframestop(m);
   s.hsxtimer = 0;
   m->hsxfaxrfax.hsxstatus = 0;
   m->hsxfaxrv21.hsxstatus = 0;
@@ -315,21 +318,20 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
       faxDataBlock(m, msg);
       break;
     case kVfxRxTrain: {
+      hdlcReset(m);  // a line frame under way ends before the page data's signal starts
       const uint16_t rate = localRate(m);
       if (rate >= 1) {
         const int index = (op1 == 1 && rate > 6) ? rate + 3 : rate - 1;
         hsffaxrsendpacket(m, hstfaxrdatatraincode[index], nullptr, 0);
       }
       if (s.hsxstate != HSFAXRWAITLOCALTRAIN) setState(m, HSFAXRRXLOCALDATA);
-      hdlcReset(m);
       s.hsxtimer = 0;
       break;
     }
     case kVfxRxEnd:
       setFax(m, FAXR_FAX_ENDED);
       if (ecmPage(m)) {
-        faxrrxframecut(m);  // the carrier's last bits often start a frame
-        hdlcReset(m);
+        hdlcReset(m);  // the carrier's last bits often start a frame: it ends bad
         hsffaxrsendpacket(m, FAXR_PKT_ECM_PAGEEND, nullptr, 0);
       } else {
         hsffaxrsendpacket(m, FAXR_PKT_PAGEEND, nullptr, 0);
@@ -384,10 +386,7 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
       }
       break;
     case kV21NoCarrier:
-      if (faxrhdlcrxpassedon(m->hsxdatahdlc)) {  // the carrier went in the middle of a frame
-        faxrrxframecut(m);
-        hdlcReset(m);
-      }
+      if (faxrhdlcrxpassedon(m->hsxdatahdlc)) hdlcReset(m);  // the carrier went in the middle of a frame
       if (s.hsxstate == HSFAXRWAITLOCALMSG || s.hsxstate == HSFAXRWAITLOCALDIS) hdlcReset(m);
       if (v.hsxstatus & FAXR_V21_LINEFINAL) {
         hdlcReset(m);

@@ -180,7 +180,7 @@ void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n) {
   uint8_t chunk[FAXR_HDLC_RXBYTES];
   std::memcpy(chunk, octets, static_cast<size_t>(n));
   if (frameBits(v) + n * 8 > FAXR_MAX_FRAME_BITS) {  // longer than any control frame: dropped
-    faxrhdlcinit(&m->hsxdatahdlc, m);
+    hdlcReset(m);
     clearFrame(v);
     return;
   }
@@ -188,9 +188,13 @@ void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n) {
   appendFrame(v, chunk, n);
   packOctets(chunk, n, words);
   if (mode == 1) {
-    if (n > 0) hsffaxrsendpacket(m, FAXR_PKT_V21, words, static_cast<uint16_t>(n * 8));
+    if (n > 0) {
+      hsffaxrsendpacket(m, FAXR_PKT_V21, words, static_cast<uint16_t>(n * 8));
+      v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_LINEFRAMEOPEN);
+    }
     return;
   }
+  v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_LINEFRAMEOPEN);
   const bool final = (frameOctet(v, 1) & 0x08) != 0;
   uint8_t code = final ? FAXR_PKT_V21_END_FINAL : FAXR_PKT_V21_END;
   if (mode == 3) {
@@ -205,18 +209,36 @@ void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n) {
 }
 
 void faxrrxframecut(HSZFAXRLOCLMEM* m) {
-  if (!faxrhdlcrxpassedon(m->hsxdatahdlc)) return;
   if (m->hsxfaxrstate.hsxstate == HSFAXRRXLOCALDATA) {
-    faxrrxhdlcdata(m, 3, nullptr, 0);
+    if (faxrhdlcrxpassedon(m->hsxdatahdlc)) faxrrxhdlcdata(m, 3, nullptr, 0);
     return;
   }
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
-  if (!(v.hsxstatus & FAXR_V21_LINEPREAMBLE) || frameBits(v) == 0) return;
+  if (!(v.hsxstatus & FAXR_V21_LINEFRAMEOPEN)) return;
   // no state decision: nothing of this frame can be trusted
   const bool final = (frameOctet(v, 1) & 0x08) != 0;
   hsffaxrsendpacket(m, final ? FAXR_PKT_V21_END_BAD_FINAL : FAXR_PKT_V21_END_BAD, nullptr, 0);
   count16(m->hsxfaxrStats.ingress.hsxbadframeCount);
+  v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_LINEFRAMEOPEN);
   clearFrame(v);
+}
+
+void faxrrxv21framestop(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  if (m->hsxfaxrstate.hsxstate == HSFAXRRXLOCALDATA || !(v.hsxstatus & FAXR_V21_LINEFRAMEOPEN)) return;
+  faxrrxframecut(m);
+  hsffaxrsendpacket(m, FAXR_PKT_NOSIGNAL, nullptr, 0);
+  v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_LINEPREAMBLE);
+  faxrhdlcrxreset(&m->hsxdatahdlc);
+}
+
+void faxrrxframestop(HSZFAXRLOCLMEM* m) {
+  if (m->hsxfaxrstate.hsxstate != HSFAXRRXLOCALDATA) {
+    faxrrxv21framestop(m);
+  } else if (faxrhdlcrxpassedon(m->hsxdatahdlc)) {
+    faxrrxframecut(m);  // page data: the page's own end follows
+    faxrhdlcrxreset(&m->hsxdatahdlc);
+  }
 }
 
 void hsffaxrprocessv21msg(HSZFAXRLOCLMEM* m) {

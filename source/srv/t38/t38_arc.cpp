@@ -247,15 +247,6 @@ void playOut(T38ZLOCLMEM* m) {
     DG_HDL h;
     if (!t38egr_ifp_deq(q, &h)) return;
     EGR_IFP_PKT* pkt = t38egr_ifp_getifpFromHandle(&h);
-    // a number skipped here was lost for good: neither it nor a copy came in time; where a new
-    // sequence joins the old one, the old one's last packets may have been lost unseen
-    uint16_t& lastout = old ? m->rx.drainLastout : m->rx.lastoutTimeStamp;
-    if (pkt->sequenceNum != static_cast<uint16_t>(lastout + 1)) m->lossInFrame = true;
-    if (!old && m->rx.sequenceJoin) {
-      m->lossInFrame = true;
-      m->rx.sequenceJoin = false;
-    }
-    lastout = pkt->sequenceNum;
     uint16_t words[2 + 64];
     const uint16_t got = t38egr_ifp_read(words, &h, 66);
     uint8_t ifp[T38_MAX_IFP + 1];
@@ -266,9 +257,23 @@ void playOut(T38ZLOCLMEM* m) {
     // that ends inside the octets ends there whatever follows, so one walk over all of them
     // finds the end.
     const int walked = octets > 0 ? t38fIFPcheck(ifp, octets) : -1;
-    const bool played = walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
+    // the stream's own packets play; one it never vouched for, or disputed, is lost
+    const T38_PLAYOUT verdict =
+        old ? T38_PLAY : t38fReorderPlayout(&m->rx, pkt->sequenceNum, t38fIFPdigest(ifp, walked > 0 ? walked : 0));
+    if (verdict != T38_DROPPED) {
+      // a number skipped here was lost for good: neither it nor a copy came in time; where a new
+      // sequence joins the old one, the old one's last packets may have been lost unseen
+      uint16_t& lastout = old ? m->rx.drainLastout : m->rx.lastoutTimeStamp;
+      if (pkt->sequenceNum != static_cast<uint16_t>(lastout + 1) || verdict == T38_LOST) m->lossInFrame = true;
+      if (!old && m->rx.sequenceJoin) {
+        m->lossInFrame = true;
+        m->rx.sequenceJoin = false;
+      }
+      lastout = pkt->sequenceNum;
+    }
+    const bool played = verdict == T38_PLAY && walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
     if (played) t38fWalkedIFPtoHapiPkt(ifp, sendRelay, &out);
-    if (!played) {
+    if (verdict == T38_PLAY && !played) {
       ++m->rx.invalidIFPCount;
       m->lossInFrame = true;
     }

@@ -54,12 +54,13 @@ int16_t dataTypeOfTraining(int16_t t) {
 }
 
 // Starts a signal's tail: repeats of the last datagram (mode 0) or NO_SIGNAL packets (mode 1).
-// Without secondaries the NO_SIGNAL packets carry no copy of the signal end, so it is itself
-// repeated first until three copies have gone.
+// The NO_SIGNAL packets carry the signal end as a secondary only in the first `redundancyLow` of
+// them, so it is itself repeated first until it has gone in three datagrams.
 void startTail(T38ZCONV* st, uint8_t redundancyLow, uint8_t mode) {
   const uint8_t ticks = redundancyLow > T38_TAIL_COPIES ? redundancyLow : T38_TAIL_COPIES;
   st->flushMode = mode;
-  st->flushRepeats = mode == 1 && redundancyLow == 0 ? T38_TAIL_COPIES - 1 : 0;
+  const int carried = 1 + redundancyLow;  // the signal end and the no-signals after it
+  st->flushRepeats = mode == 1 && carried < T38_TAIL_COPIES ? static_cast<uint8_t>(T38_TAIL_COPIES - carried) : 0;
   st->flushState = static_cast<uint16_t>(ticks + st->flushRepeats + 1);
 }
 
@@ -217,6 +218,7 @@ void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
         case HDLC_FCS_OK_SIG_END: status(20); break;
         case HDLC_FCS_BAD_SIG_END: status(22); break;
         case HDLC_SIG_END: status(65); break;
+        case T4_NON_ECM_SIG_END: status(65); break;  // a page-data kind, but still the signal's end
         default: break;  // page-data kinds have no V.21 form
       }
       continue;

@@ -88,6 +88,46 @@ constexpr uint16_t T38_RESYNC_STEP = 16;  // how far ahead of the last one the n
 // redundancy a peer sends needs.
 constexpr int T38_MAX_SECONDARIES_TAKEN = 8;
 
+// What the receiver knows of the numbers around its position, by number: the packets it holds
+// and those it played, each with a digest of its octets. It remembers T38_REMEMBER_BEHIND numbers
+// behind the last one played: a datagram of those numbers whose packets are what it took under
+// them is a late copy, however late, and only different content (or numbers it never passed) can
+// prove that the peer started its numbers anew. Ahead it holds the window's packets with how far
+// the stream vouches for them (below). The slots are enough for both without two numbers of
+// either span sharing one.
+constexpr uint16_t T38_SEEN_SLOTS = 2048;
+constexpr uint16_t T38_REMEMBER_BEHIND = 1024;
+static_assert(T38_REMEMBER_BEHIND + T38_WINDOW_AHEAD < T38_SEEN_SLOTS, "the past and the window ahead fit the slots");
+// A packet this close ahead of the newest number the stream vouches for follows the stream; one
+// further ahead stands alone until the stream moves on to it: T38_RESYNC_RUN far datagrams in a
+// row, each a little after the one before (or a copy of it), with nothing in line with the stream
+// between them. A packet that stands alone when its turn comes is not played and does not move
+// the playout past the stream's own: a datagram far ahead of the stream may be an old one
+// renumbered or one whose number lost a bit, and the stream's own packet under that number must
+// not be dropped as a copy already held.
+constexpr uint16_t T38_CLOSE_AHEAD = 16;
+// Packets held alone at most: they may not take the pool from the stream.
+constexpr uint8_t T38_MAX_ALONE = 8;
+
+enum T38_STANDING : uint8_t {
+  T38_UNSEEN = 0,
+  T38_HELD,           // queued, in line with the stream
+  T38_HELD_ALONE,     // queued, far ahead of the stream and not yet vouched for
+  T38_HELD_DISPUTED,  // queued, but datagrams disagree on its content: it is not played
+  T38_PLAYED,
+};
+
+struct T38ZSEEN {
+  uint16_t seq[T38_SEEN_SLOTS];
+  uint16_t digest[T38_SEEN_SLOTS];
+  uint16_t source[T38_SEEN_SLOTS];  // the datagram it came in, as counted in `datagrams`
+  uint8_t standing[T38_SEEN_SLOTS];
+  bool backed[T38_SEEN_SLOTS];  // the datagram it came in agreed with the stream in other packets
+};
+
+// A 16-bit digest of an IFP packet's octets.
+uint16_t t38fIFPdigest(const uint8_t* ifp, int len);
+
 struct T38ZREORDER {
   QMQUEUE egressPktq;
   QMQUEUE drainq;  // what the sequence before a resynchronisation left, played before egressPktq
@@ -100,6 +140,13 @@ struct T38ZREORDER {
   bool sequenceJoin;          // a new sequence began: what the old one lost at its end is unknown
   uint8_t runLength;          // far datagrams in a row
   uint16_t runFirst, runLast;
+  uint16_t newest;      // the newest number the stream vouches for
+  uint16_t passedSpan;  // numbers behind the last one played that this sequence passed (to T38_REMEMBER_BEHIND)
+  uint8_t aloneHeld;    // packets held alone
+  uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast
+  uint16_t aloneFirst, aloneLast;
+  uint16_t datagrams;   // datagrams parsed
+  T38ZSEEN seen;
   uint16_t reorderCount;
   uint16_t failtoReorderCount;
   uint16_t invalidIFPCount;
@@ -113,3 +160,14 @@ bool isIFPmissing(T38ZREORDER* rq, uint16_t s);
 bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s);
 // Parses one received datagram into the reorder queue; false when it was malformed (counted).
 bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len);
+
+// What the playout does with the queue's head packet numbered s, whose octets have `digest`.
+enum T38_PLAYOUT : uint8_t {
+  T38_PLAY,     // play it
+  T38_LOST,     // its number is lost: nothing the stream vouches for came under it
+  T38_DROPPED,  // drop it unplayed, the playout staying where it is: another record of the same
+                // number replaced it, the number was passed, or it stood alone to the end
+};
+// Asks before the head of egressPktq plays, and notes the number passed; the caller then moves
+// lastoutTimeStamp to s unless the answer is T38_DROPPED.
+T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest);

@@ -103,6 +103,15 @@ bool DropPlan::matches(const Drop& d, const std::vector<IfpField>& fields) const
     case DropOn::kEcmFrameEnd:
       return std::any_of(fields.begin(), fields.end(),
                          [](const IfpField& f) { return f.dataType >= 1 && (f.fieldType == 2 || f.fieldType == 4); });
+    case DropOn::kV21Data:
+      return std::any_of(fields.begin(), fields.end(),
+                         [](const IfpField& f) { return f.dataType == 0 && f.fieldType == 0 && !f.data.empty(); });
+    case DropOn::kPageData:
+      return std::any_of(fields.begin(), fields.end(), [](const IfpField& f) {
+        return f.dataType >= 1 && (f.fieldType == 0 || f.fieldType == 6) && !f.data.empty();
+      });
+    case DropOn::kV21Preamble:
+      return fields.empty() && preamble_;
     case DropOn::kV21Control: {
       size_t carried = 0;
       for (const IfpField& f : fields)
@@ -123,6 +132,7 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
   std::vector<uint8_t> ifp;
   std::vector<IfpField> fields;
   if (datagramPrimary(dg, &seq, &ifp)) ifpFields(ifp, &fields);
+  preamble_ = ifp.size() == 1 && ifp[0] == 0x06;
   // the V.21 frame under way, as the sender sends it
   for (const IfpField& f : fields) {
     if (f.dataType != 0) continue;
@@ -136,6 +146,7 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
   }
   bool lost = false;
   replaced_ = false;
+  replacement_ = {0x00};
   for (size_t i = 0; i < drops_.size(); ++i) {
     bool hit = false;
     if (left_[i] > 0) {
@@ -150,6 +161,20 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
       replaced_ = true;
       continue;
     }
+    if (hit && drops_[i].toSigEnd) {
+      replaced_ = true;
+      replacement_ = sigEndOf(ifp);
+      continue;
+    }
+    if (hit && !drops_[i].replaceBy.empty()) {
+      replaced_ = true;
+      replacement_ = drops_[i].replaceBy;
+      continue;
+    }
+    if (hit && drops_[i].hold) {
+      holding_ = true;
+      continue;
+    }
     // a retyped datagram still goes: its primary's type octet (root form, after the number and
     // the one-octet length) names the new data type
     if (hit && drops_[i].retype >= 0 && dg.size() > 3 && dg[2] < 0x80 && (dg[3] & 0xE0) == 0xC0)
@@ -160,13 +185,54 @@ bool DropPlan::apply(std::vector<uint8_t>& dg) {
   return lost;
 }
 
-std::vector<uint8_t> withNoSignalPrimary(const std::vector<uint8_t>& dg) {
+std::vector<uint8_t> withPrimary(const std::vector<uint8_t>& dg, const std::vector<uint8_t>& ifp) {
   size_t at = 2, n = 0;
-  if (dg.size() < 3 || !perLength(dg, at, n)) return dg;
+  if (dg.size() < 3 || !perLength(dg, at, n) || ifp.size() > 127) return dg;
   std::vector<uint8_t> out(dg.begin(), dg.begin() + 2);
-  out.push_back(1);
-  out.push_back(0x00);
+  out.push_back(uint8_t(ifp.size()));
+  out.insert(out.end(), ifp.begin(), ifp.end());
   out.insert(out.end(), dg.begin() + long(at + n), dg.end());
+  return out;
+}
+
+std::vector<uint8_t> sigEndOf(const std::vector<uint8_t>& ifp) {
+  std::vector<IfpField> fields;
+  if (ifp.size() < 3 || (ifp[0] & 0xE0) != 0xC0 || !ifpFields(ifp, &fields) || fields.empty()) return ifp;
+  const bool nonEcm = fields[0].fieldType >= 6;
+  return {ifp[0], 0x01, uint8_t((nonEcm ? 7 : 1) << 4)};
+}
+
+void flipSequenceBit(std::vector<uint8_t>& dg, int bit) {
+  if (dg.size() >= 2) dg[bit < 8 ? 1 : 0] = uint8_t(dg[bit < 8 ? 1 : 0] ^ (1 << (bit % 8)));
+}
+
+void StaleInjector::remember(const std::vector<uint8_t>& dg) {
+  sent_.push_back(dg);
+  ++index_;
+}
+
+std::vector<std::vector<uint8_t>> StaleInjector::due() {
+  std::vector<std::vector<uint8_t>> out;
+  const int now = index_;
+  auto copies = [&](int back, int count) {
+    std::vector<std::vector<uint8_t>> v;
+    for (int k = 0; k < count; ++k)
+      if (now - back + k >= 0 && now - back + k < now) v.push_back(sent_[size_t(now - back + k)]);
+    return v;
+  };
+  if (at(now, s_.lateAt, s_.lateEvery))
+    for (auto& d : copies(s_.lateBehind, s_.lateCount)) out.push_back(std::move(d));
+  if (at(now, s_.aheadAt, s_.aheadEvery) && now > 0) {
+    // numbered from `aheadBy` past the number the stream sends next
+    const uint16_t next = uint16_t(((sent_.back()[0] << 8) | sent_.back()[1]) + 1);
+    int k = 0;
+    for (auto& d : copies(s_.aheadFrom, s_.aheadCount)) {
+      const uint16_t seq = uint16_t(next + s_.aheadBy + k++);
+      d[0] = uint8_t(seq >> 8);
+      d[1] = uint8_t(seq);
+      out.push_back(std::move(d));
+    }
+  }
   return out;
 }
 
@@ -227,6 +293,31 @@ int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps) {
   return unclosed;
 }
 
+int unclosedV21Frames(const std::vector<std::vector<uint8_t>>& ifps) {
+  int unclosed = 0;
+  bool open = false;
+  std::vector<IfpField> fields;
+  for (const auto& ifp : ifps) {
+    if (!ifpFields(ifp, &fields)) continue;
+    if (fields.empty() || fields[0].dataType != 0) {  // an indicator, or data of another kind
+      unclosed += open;
+      open = false;
+    }
+    for (const IfpField& f : fields) {
+      if (f.dataType != 0) continue;
+      if (f.fieldType == 0 && !f.data.empty()) {
+        open = true;
+      } else if (f.fieldType >= 2 && f.fieldType <= 5) {
+        open = false;
+      } else {
+        unclosed += open;
+        open = false;
+      }
+    }
+  }
+  return unclosed;
+}
+
 void moveSequence(std::vector<uint8_t>& dg, uint16_t by) {
   if (dg.size() < 2) return;
   const uint16_t seq = uint16_t(((dg[0] << 8) | dg[1]) + by);
@@ -237,10 +328,12 @@ void moveSequence(std::vector<uint8_t>& dg, uint16_t by) {
 std::vector<uint8_t> manyFieldDatagram(uint16_t seq, int fields) {
   std::vector<uint8_t> ifp{0xC0, uint8_t(fields)};
   for (int f = 0; f < fields; f += 2) ifp.push_back(f + 1 < fields ? 0x22 : 0x20);  // two FCS-OK headers an octet
-  std::vector<uint8_t> dg{uint8_t(seq >> 8), uint8_t(seq), uint8_t(ifp.size())};
-  dg.insert(dg.end(), ifp.begin(), ifp.end());
-  dg.push_back(0x00);
-  dg.push_back(0);
+  // number, length, the packet, then the choice octet and no secondaries
+  std::vector<uint8_t> dg(3 + ifp.size() + 2, 0);
+  dg[0] = uint8_t(seq >> 8);
+  dg[1] = uint8_t(seq);
+  dg[2] = uint8_t(ifp.size());
+  std::copy(ifp.begin(), ifp.end(), dg.begin() + 3);
   return dg;
 }
 

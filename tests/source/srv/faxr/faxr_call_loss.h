@@ -31,6 +31,9 @@ enum class DropOn {
   kSignalEnd,    // a datagram whose primary ends a signal
   kV21Control,   // a datagram carrying the control octet of a V.21 frame: the frame arrives without it
   kEcmFrameEnd,  // a datagram whose primary closes a high-speed HDLC frame with a good FCS
+  kV21Data,      // a datagram carrying octets of a V.21 frame
+  kPageData,     // a datagram carrying page data, ECM or not
+  kV21Preamble,  // a datagram whose primary is a V.21 preamble indicator: a burst of frames starts
 };
 
 // From the `skip`-th datagram that matches (counted from 0), `burst` datagrams in a row are lost
@@ -43,6 +46,10 @@ struct Drop {
   int retype = -1;  // 0..15: the datagrams are not lost but their primary T.30 data gets this data type
   bool hideGap = false;  // the sender numbers on as if the lost datagrams were never sent
   bool toIndicator = false;  // not lost: the datagram arrives with a no-signal in place of its primary
+  bool toSigEnd = false;     // not lost: the datagram arrives with a lone signal end of its data type as its primary
+  // ---- a signal in the middle of a frame, and a late answer ----
+  std::vector<uint8_t> replaceBy = {};  // not lost: the datagram arrives with this IFP in place of its primary
+  bool hold = false;  // not lost: this datagram and all after it are held back until release()
 };
 
 // Applies a list of drops to one direction's datagrams in the order they are sent.
@@ -56,6 +63,12 @@ class DropPlan {
   int hidden() const { return hidden_; }
   // Whether the datagram `lose` last looked at is to arrive with a no-signal as its primary.
   bool replaced() const { return replaced_; }
+  // The IFP it is to arrive with in place of its primary (a no-signal unless a drop names one).
+  const std::vector<uint8_t>& replacement() const { return replacement_; }
+  // Whether the datagram `lose` last looked at is held back by a holding drop.
+  bool held() const { return holding_; }
+  // The datagrams held back go now, and the ones after them are no longer held.
+  void release() { holding_ = false; }
 
  private:
   bool matches(const Drop& d, const std::vector<IfpField>& fields) const;
@@ -66,10 +79,57 @@ class DropPlan {
   bool v21Open_ = false;
   int hidden_ = 0;
   bool replaced_ = false;
+  std::vector<uint8_t> replacement_;
+  bool holding_ = false;
+  bool preamble_ = false;  // the datagram at hand is a V.21 preamble indicator
 };
 
-// The datagram with a no-signal indicator in place of its primary, its secondaries kept.
-std::vector<uint8_t> withNoSignalPrimary(const std::vector<uint8_t>& dg);
+// The datagram with `ifp` in place of its primary, its secondaries kept.
+std::vector<uint8_t> withPrimary(const std::vector<uint8_t>& dg, const std::vector<uint8_t>& ifp);
+// The signal end of the data type of `ifp`, a T.30 data packet, alone: HDLC_SIG_END, or
+// T4_NON_ECM_SIG_END where `ifp` carries non-ECM page data; `ifp` itself when it is no such packet.
+std::vector<uint8_t> sigEndOf(const std::vector<uint8_t>& ifp);
+
+// Datagrams of the past that a network or a broken peer delivers besides the stream.
+struct Stale {
+  int lateAt = -1;       // from the `lateAt`-th datagram (counted from 0) on, every `lateEvery` (0: once):
+  int lateEvery = 0;
+  int lateCount = 0;     // copies of this many datagrams in a row,
+  int lateBehind = 0;    // sent this many datagrams before, arrive together before it
+  int aheadAt = -1;      // from the `aheadAt`-th datagram on, every `aheadEvery` (0: once):
+  int aheadEvery = 0;
+  int aheadCount = 0;    // copies of this many datagrams in a row,
+  int aheadFrom = 0;     // sent this many datagrams before,
+  int aheadBy = 0;       // numbered this far ahead of the datagram they arrive before
+  int flipPercent = 0;   // this share of the datagrams arrive with one bit of their number flipped
+};
+
+void flipSequenceBit(std::vector<uint8_t>& dg, int bit);
+
+class StaleInjector {
+ public:
+  explicit StaleInjector(Stale s) : s_(s) {}
+  // The stale datagrams that arrive before `dg`, the next one sent; `dg` may lose a bit of its
+  // number. `draw` gives uniform numbers.
+  template <typename Rng>
+  std::vector<std::vector<uint8_t>> before(std::vector<uint8_t>& dg, Rng& draw) {
+    auto out = due();
+    remember(dg);
+    if (s_.flipPercent > 0 && int(draw() % 100) < s_.flipPercent) flipSequenceBit(dg, int(draw() % 16));
+    return out;
+  }
+
+ private:
+  std::vector<std::vector<uint8_t>> due();
+  void remember(const std::vector<uint8_t>& dg);
+  static bool at(int index, int first, int every) {
+    return first >= 0 && index >= first && (index == first || (every > 0 && (index - first) % every == 0));
+  }
+  Stale s_;
+  std::vector<std::vector<uint8_t>> sent_;  // every datagram sent so far, as sent
+  int index_ = 0;
+};
+
 
 // The HDLC frames one terminal sent and accepted (the frame checker's view: good FCS only).
 struct FrameLog {
@@ -93,6 +153,11 @@ std::vector<uint16_t> unrecoveredWithinRedundancy(const SeqLog& log, int redunda
 // High-speed HDLC frames whose data was followed by a signal end without any FCS status in the
 // IFP packets `ifps` (in the order sent).
 int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps);
+
+// V.21 frames whose data was followed by an indicator, a signal end or data of another kind
+// without any FCS status, in the IFP packets `ifps` (in the order sent): frames a new signal cut
+// and nobody closed.
+int unclosedV21Frames(const std::vector<std::vector<uint8_t>>& ifps);
 
 std::string hex(const std::vector<uint8_t>& v);
 

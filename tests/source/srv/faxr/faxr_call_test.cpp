@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -229,6 +230,10 @@ struct Case {
   int floodAt = -1;                   // a datagram of 127 fields goes to the gateway before this one
   int gatewayRedundancyReg = -1;      // our gateway's redundancy register (-1: `redundancy` both ways)
   int peerRedundancy = -1;            // the peer's secondaries (-1: `redundancy`)
+  faxcall::Stale staleToGateway = {};  // old datagrams the network delivers to the gateway besides the stream
+  // datagrams to the gateway that a holding drop keeps back go once the gateway has sent one
+  // this drop matches (counted while they are held)
+  std::vector<faxcall::Drop> releaseHeldOn = {};
 };
 
 struct Outcome {
@@ -284,6 +289,8 @@ struct Path {
   int floodAt = -1;
   int burstMean = 0;   // lost datagrams come in runs of this mean length (0: each on its own)
   bool inBurst = false;
+  faxcall::StaleInjector stale{{}};
+  std::vector<std::vector<uint8_t>> heldBack;  // kept back by a holding drop until it is released
   Path(unsigned seed, int loss, bool re, std::vector<faxcall::Drop> drops)
       : rng(seed), lossPercent(loss), reorder(re), plan(std::move(drops)) {
     hsfimpairinit(&imp);
@@ -313,16 +320,25 @@ bool randomLoss(Path& p) {
 }
 
 std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t>> in) {
+  if (!p.plan.held()) {  // released: what was held back arrives first, all at once
+    for (auto& d : p.heldBack) p.delivered.push_back(std::move(d));
+    p.heldBack.clear();
+  }
   for (auto& d : in) {
     if (p.hop.at >= 0 && p.total >= p.hop.at) faxcall::moveSequence(d, p.hop.by);
     if (p.total == p.floodAt) p.delivered.push_back(faxcall::manyFieldDatagram(uint16_t((d[0] << 8) | d[1]), 127));
+    for (auto& old : p.stale.before(d, p.rng)) p.delivered.push_back(std::move(old));
     ++p.total;
     uint16_t seq = 0;
     std::vector<uint8_t> ifp;
     const bool parsed = faxcall::datagramPrimary(d, &seq, &ifp);
     if (parsed && p.seqs != nullptr && p.seqs->sent.insert(seq).second && p.firsts != nullptr) p.firsts->push_back(ifp);
     const bool planned = p.plan.apply(d);
-    if (p.plan.replaced()) d = faxcall::withNoSignalPrimary(d);
+    if (p.plan.replaced()) d = faxcall::withPrimary(d, p.plan.replacement());
+    if (p.plan.held()) {
+      p.heldBack.push_back(std::move(d));
+      continue;
+    }
     if (planned || randomLoss(p)) {
       ++p.lost;
       continue;
@@ -454,9 +470,14 @@ Outcome runCall(const Case& c) {
   toPeer.seqs = &o.toPeerSeqs;
   toPeer.firsts = &o.gatewayIfps;
   toGateway.hop = c.hopToGateway;
+  toGateway.stale = faxcall::StaleInjector(c.staleToGateway);
   toGateway.floodAt = c.floodAt;
+  faxcall::DropPlan releaseWatch(c.releaseHeldOn);
   for (long f = 0; f < 9000 && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
     frame();
+    if (toGateway.plan.held() && !c.releaseHeldOn.empty())
+      for (const auto& d : gNet.fromGateway)
+        if (releaseWatch.lose(d)) toGateway.plan.release();
     for (auto& d : carry(toPeer, std::move(gNet.fromGateway)))
       peer.udptl.parse(d, [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
         o.toPeerSeqs.delivered.insert(seq);
@@ -516,6 +537,11 @@ void expectWholeFax(const Case& c, int bitRate) {
 constexpr int kV29 = T30_SUPPORT_V27TER | T30_SUPPORT_V29;
 constexpr int kV27 = T30_SUPPORT_V27TER;
 constexpr int kV17 = T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17;
+// Each modem set a call may use, by the tag names of calls give it.
+const struct {
+  const char* tag;
+  int modems;
+} kRates[] = {{"v17", kV17}, {"v29", kV29}, {"v27", kV27}};
 
 struct Params {
   const char* name;
@@ -555,26 +581,89 @@ std::vector<Params> allCases() {
 INSTANTIATE_TEST_SUITE_P(Matrix, FaxCallCase, ::testing::ValuesIn(allCases()),
                          [](const ::testing::TestParamInfo<Params>& i) { return std::string(i.param.name); });
 
+// ---- the same calls through our gateway and through spandsp's ----
+
+// One call of a matrix, run through both gateways.
+struct MatrixCell {
+  std::string name;
+  Case c;
+};
+
+// What a matrix's calls came to, by gateway (ours, spandsp's) and direction (T.38 to audio, audio
+// to T.38): calls completed with the pages sent, frames accepted that were never sent, accepted
+// ECM pages other than the page sent; the last two also counted only in the calls where spandsp's
+// gateway forged nothing and accepted no wrong page.
+struct MatrixTally {
+  int calls = 0, completed = 0, forged = 0, wrongPages = 0, forgedWhereSpandspClean = 0, wrongPagesWhereSpandspClean = 0;
+};
+struct MatrixResult {
+  MatrixTally tally[2][2];  // [spandsp's gateway][audio terminal sends]
+  std::string onlyOne;      // calls only one gateway completed
+};
+
+MatrixResult runMatrix(const std::vector<MatrixCell>& cells) {
+  MatrixResult m;
+  for (const MatrixCell& cell : cells) {
+    bool done[2] = {};
+    int forged[2] = {}, wrong[2] = {};
+    for (bool spandsp : {false, true}) {
+      const std::string name = cell.name + (spandsp ? "_spandsp" : "_ours");
+      Case c = cell.c;
+      c.name = name.c_str();
+      c.spandspGateway = spandsp;
+      const Outcome o = runCall(c);
+      done[spandsp] = o.audioStatus == T30_ERR_OK && o.t38Status == T30_ERR_OK && o.receiver.pages_rx == 2 && o.received == o.sent;
+      auto fakes = faxcall::forgedFrames(o.t38Frames, o.audioFrames);
+      for (auto& f : faxcall::forgedFrames(o.audioFrames, o.t38Frames)) fakes.push_back(f);
+      forged[spandsp] = int(fakes.size());
+      for (const auto& f : fakes) std::printf("[ forged %s ] %s\n", name.c_str(), f.c_str());
+      if (c.ecm)
+        for (size_t p = 0; p < o.received.size() && p < o.sent.size(); ++p) wrong[spandsp] += o.received[p] != o.sent[p];
+    }
+    for (bool spandsp : {false, true}) {
+      MatrixTally& t = m.tally[spandsp][cell.c.audioSends];
+      ++t.calls;
+      t.completed += done[spandsp];
+      t.forged += forged[spandsp];
+      t.wrongPages += wrong[spandsp];
+      if (forged[1] == 0 && wrong[1] == 0) {
+        t.forgedWhereSpandspClean += forged[spandsp];
+        t.wrongPagesWhereSpandspClean += wrong[spandsp];
+      }
+    }
+    if (done[0] != done[1]) m.onlyOne += "  " + cell.name + ": " + (done[0] ? "only ours" : "only spandsp's") + "\n";
+    if ((forged[0] || wrong[0]) && !forged[1] && !wrong[1])
+      m.onlyOne += "  " + cell.name + ": ours forged " + std::to_string(forged[0]) + ", wrong pages " + std::to_string(wrong[0]) + "\n";
+  }
+  return m;
+}
+
+void printMatrix(const std::string& title, const MatrixResult& m) {
+  std::printf("[ matrix %s ] completed calls      ours        spandsp's\n", title.c_str());
+  for (bool audioSends : {true, false}) {
+    const MatrixTally& ours = m.tally[0][audioSends];
+    const MatrixTally& theirs = m.tally[1][audioSends];
+    std::printf("[ matrix %s ] %-20s %3d of %3d   %3d of %3d   (forged %d / %d, wrong ECM pages %d / %d)\n", title.c_str(),
+                audioSends ? "audio to T.38" : "T.38 to audio", ours.completed, ours.calls, theirs.completed, theirs.calls,
+                ours.forged, theirs.forged, ours.wrongPages, theirs.wrongPages);
+  }
+  std::printf("[ matrix %s ] calls where the gateways differ:\n%s", title.c_str(), m.onlyOne.c_str());
+}
+
+const char* directionName(bool audioSends) { return audioSends ? "audio to T.38" : "T.38 to audio"; }
+
 // The same impaired calls through our gateway and through spandsp's: random loss of 1 to 10 % and
 // loss in runs, redundancy 0, 1 and 3, every modem, ECM on and off, both directions, a seed per
 // call. Ours completes at least as many calls as spandsp's in each direction, and no terminal
 // ever accepts a frame the other did not send, nor an ECM page other than the one sent.
 TEST(FaxCallLossMatrix, OursCompletesAsManyAsSpandspsGatewayAndForgesNothing) {
-  struct Tally {
-    int calls = 0, completed = 0, forged = 0, wrongPages = 0;
-  };
-  Tally tally[2][2];  // [spandsp's gateway][audio terminal sends]
-  const struct {
-    const char* tag;
-    int modems;
-  } rates[] = {{"v17", kV17}, {"v29", kV29}, {"v27", kV27}};
   const struct {
     int percent, burstMean;
   } losses[] = {{1, 0}, {3, 0}, {5, 0}, {10, 0}, {5, 4}};
   const int redundancies[] = {0, 1, 3};
-  std::string cells;
+  std::vector<MatrixCell> cells;
   unsigned index = 0;
-  for (const auto& r : rates)
+  for (const auto& r : kRates)
     for (bool ecm : {false, true})
       for (bool audioSends : {true, false})
         for (const auto& loss : losses) {
@@ -583,42 +672,131 @@ TEST(FaxCallLossMatrix, OursCompletesAsManyAsSpandspsGatewayAndForgesNothing) {
           std::snprintf(cell, sizeof(cell), "%s_%s_%s_loss%d%s_red%d", r.tag, ecm ? "ecm" : "nonecm",
                         audioSends ? "audio_to_t38" : "t38_to_audio", loss.percent, loss.burstMean ? "_runs" : "",
                         redundancy);
-          bool done[2] = {};
-          for (bool spandsp : {false, true}) {
-            const std::string name = std::string(cell) + (spandsp ? "_spandsp" : "_ours");
-            Case c{name.c_str(), r.modems, ecm, audioSends, loss.percent, false};
-            c.redundancy = redundancy;
-            c.seed = index;
-            c.lossBurstMean = loss.burstMean;
-            c.spandspGateway = spandsp;
-            const Outcome o = runCall(c);
-            Tally& t = tally[spandsp][audioSends];
-            ++t.calls;
-            done[spandsp] = o.audioStatus == T30_ERR_OK && o.t38Status == T30_ERR_OK && o.receiver.pages_rx == 2 &&
-                            o.received == o.sent;
-            t.completed += done[spandsp];
-            t.forged += int(faxcall::forgedFrames(o.t38Frames, o.audioFrames).size() +
-                            faxcall::forgedFrames(o.audioFrames, o.t38Frames).size());
-            if (ecm)
-              for (size_t p = 0; p < o.received.size() && p < o.sent.size(); ++p) t.wrongPages += o.received[p] != o.sent[p];
-          }
-          if (done[0] != done[1]) cells += std::string("  ") + cell + ": " + (done[0] ? "only ours" : "only spandsp's") + "\n";
+          Case c{nullptr, r.modems, ecm, audioSends, loss.percent, false};
+          c.redundancy = redundancy;
+          c.seed = index;
+          c.lossBurstMean = loss.burstMean;
+          cells.push_back({cell, c});
           ++index;
         }
-  std::printf("[ matrix ] completed calls       ours        spandsp's\n");
-  for (bool audioSends : {true, false})
-    std::printf("[ matrix ] %-20s %3d of %2d   %3d of %2d   (forged %d / %d, wrong ECM pages %d / %d)\n",
-                audioSends ? "audio to T.38" : "T.38 to audio", tally[0][audioSends].completed, tally[0][audioSends].calls,
-                tally[1][audioSends].completed, tally[1][audioSends].calls, tally[0][audioSends].forged,
-                tally[1][audioSends].forged, tally[0][audioSends].wrongPages, tally[1][audioSends].wrongPages);
-  std::printf("[ matrix ] calls only one gateway completed:\n%s", cells.c_str());
+  const MatrixResult m = runMatrix(cells);
+  printMatrix("loss", m);
   for (bool audioSends : {true, false}) {
-    EXPECT_GE(tally[0][audioSends].completed, tally[1][audioSends].completed)
-        << (audioSends ? "audio to T.38" : "T.38 to audio") << ": fewer calls complete through ours";
-    EXPECT_EQ(tally[0][audioSends].forged, 0) << "frames accepted that were never sent";
-    EXPECT_EQ(tally[0][audioSends].wrongPages, 0) << "accepted ECM pages that differ from the pages sent";
+    EXPECT_GE(m.tally[0][audioSends].completed, m.tally[1][audioSends].completed)
+        << directionName(audioSends) << ": fewer calls complete through ours";
+    EXPECT_EQ(m.tally[0][audioSends].forged, 0) << "frames accepted that were never sent";
+    EXPECT_EQ(m.tally[0][audioSends].wrongPages, 0) << "accepted ECM pages that differ from the pages sent";
   }
 }
+
+// What a malformed or stale-input call does to the datagrams towards the gateway.
+enum class Tamper {
+  kV21Indicator,   // a no-signal in place of the primary of datagrams inside V.21 frames
+  kV21SigEnd,      // a lone signal end in their place
+  kPageIndicator,  // a no-signal in place of page data (ECM frames or not)
+  kPageSigEnd,     // a lone signal end in place of page data
+  kLateBursts,     // bursts of 3 to 6 old datagrams, 70 to 500 behind, arriving together
+  kAhead,          // copies of old datagrams numbered 150 or 319 ahead of the stream
+  kSequenceFlips,  // one bit of the number flipped in 5 % of the datagrams
+};
+
+std::string tamperName(Tamper t) {
+  switch (t) {
+    case Tamper::kV21Indicator: return "v21_indicator";
+    case Tamper::kV21SigEnd: return "v21_sig_end";
+    case Tamper::kPageIndicator: return "page_indicator";
+    case Tamper::kPageSigEnd: return "page_sig_end";
+    case Tamper::kLateBursts: return "late_bursts";
+    case Tamper::kAhead: return "ahead";
+    case Tamper::kSequenceFlips: return "sequence_flips";
+  }
+  return "?";
+}
+
+// Seeds per cell of the stale-input matrix: ORVOX_FAX_MATRIX_SEEDS for a larger run by hand.
+int staleMatrixSeeds() {
+  const char* v = std::getenv("ORVOX_FAX_MATRIX_SEEDS");
+  const int n = v != nullptr ? std::atoi(v) : 0;
+  return n > 0 ? n : 4;
+}
+
+// The tampering of one call; `seed` moves where it strikes and how far.
+void tamper(Case& c, Tamper t, unsigned seed) {
+  using faxcall::Drop;
+  using faxcall::DropOn;
+  const int skip = int(3 + 7 * seed % 23);
+  switch (t) {
+    case Tamper::kV21Indicator:
+    case Tamper::kV21SigEnd:
+    case Tamper::kPageIndicator:
+    case Tamper::kPageSigEnd: {
+      const bool v21 = t == Tamper::kV21Indicator || t == Tamper::kV21SigEnd;
+      const bool indicator = t == Tamper::kV21Indicator || t == Tamper::kPageIndicator;
+      for (int k = 0; k < 2; ++k) {  // two datagrams a call, apart
+        Drop d{v21 ? DropOn::kV21Data : DropOn::kPageData, v21 ? int(seed % 3) + 2 * k : skip + 40 * k, 1};
+        d.toIndicator = indicator;
+        d.toSigEnd = !indicator;
+        c.dropsToGateway.push_back(d);
+      }
+      break;
+    }
+    case Tamper::kLateBursts:
+      // towards an audio terminal that receives, the stream is long; the other way it is the
+      // T.38 terminal's few V.21 frames, and the bursts come from as far back as that allows
+      c.staleToGateway = c.audioSends ? faxcall::Stale{.lateAt = 30 + int(seed % 5), .lateEvery = 7, .lateCount = 3 + int(seed % 4),
+                                                       .lateBehind = 20 + int(7 * seed % 10)}
+                                      : faxcall::Stale{.lateAt = 80 + skip, .lateEvery = 25 + int(seed % 20),
+                                                       .lateCount = 3 + int(seed % 4), .lateBehind = 70 + int(97 * seed % 431)};
+      break;
+    case Tamper::kAhead:
+      c.staleToGateway = {.aheadAt = (c.audioSends ? 20 : 100) + skip, .aheadEvery = 5 + int(seed % 11),
+                          .aheadCount = 1 + int(seed % 2), .aheadFrom = c.audioSends ? 15 : 80,
+                          .aheadBy = seed % 2 ? 319 : 150};
+      break;
+    case Tamper::kSequenceFlips:
+      c.staleToGateway = {.flipPercent = 5};
+      break;
+  }
+}
+
+class FaxCallStaleMatrix : public ::testing::TestWithParam<Tamper> {};
+
+// Malformed and stale datagrams towards the gateway, at redundancy 0, 1 and 3, several seeds, both
+// directions, every modem, ECM on and off, through our gateway and spandsp's: ours forges no frame
+// and accepts no wrong ECM page in every call where spandsp's forges none, and completes at least
+// as many calls as spandsp's in each direction.
+TEST_P(FaxCallStaleMatrix, OursForgesNothingWhereSpandspsDoesNotAndCompletesAsMany) {
+  const Tamper t = GetParam();
+  std::vector<MatrixCell> cells;
+  for (int seed = 0; seed < staleMatrixSeeds(); ++seed)
+    for (const auto& r : kRates)
+      for (bool ecm : {false, true})
+        for (bool audioSends : {true, false})
+          for (int redundancy : {0, 1, 3}) {
+            const unsigned at = unsigned(cells.size());
+            char cell[112];
+            std::snprintf(cell, sizeof(cell), "%s_%s_%s_%s_red%d_seed%d", tamperName(t).c_str(), r.tag, ecm ? "ecm" : "nonecm",
+                          audioSends ? "audio_to_t38" : "t38_to_audio", redundancy, seed);
+            Case c{nullptr, r.modems, ecm, audioSends, 0, false};
+            c.redundancy = redundancy;
+            c.seed = at;
+            tamper(c, t, at);
+            cells.push_back({cell, c});
+          }
+  const MatrixResult m = runMatrix(cells);
+  printMatrix(tamperName(t), m);
+  for (bool audioSends : {true, false}) {
+    EXPECT_GE(m.tally[0][audioSends].completed, m.tally[1][audioSends].completed)
+        << directionName(audioSends) << ": fewer calls complete through ours";
+    EXPECT_EQ(m.tally[0][audioSends].forgedWhereSpandspClean, 0) << directionName(audioSends) << ": frames forged";
+    EXPECT_EQ(m.tally[0][audioSends].wrongPagesWhereSpandspClean, 0) << directionName(audioSends) << ": wrong ECM pages accepted";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tampered, FaxCallStaleMatrix,
+                         ::testing::Values(Tamper::kV21Indicator, Tamper::kV21SigEnd, Tamper::kPageIndicator, Tamper::kPageSigEnd,
+                                           Tamper::kLateBursts, Tamper::kAhead, Tamper::kSequenceFlips),
+                         [](const ::testing::TestParamInfo<Tamper>& i) { return tamperName(i.param); });
 
 }  // namespace
 
@@ -676,10 +854,6 @@ std::vector<LossParams> lossCases() {
   using faxcall::Drop;
   using faxcall::DropOn;
   std::vector<LossParams> v;
-  const struct {
-    const char* tag;
-    int modems;
-  } rates[] = {{"v17", kV17}, {"v29", kV29}, {"v27", kV27}};
   // bursts of 3 to 8 datagrams spread over a call, in both directions
   const std::vector<Drop> burstsA = {{DropOn::kAny, 12, 3},  {DropOn::kAny, 40, 5},  {DropOn::kAny, 75, 8},
                                      {DropOn::kAny, 110, 4}, {DropOn::kAny, 160, 6}, {DropOn::kAny, 215, 7},
@@ -687,7 +861,7 @@ std::vector<LossParams> lossCases() {
   const std::vector<Drop> burstsB = {{DropOn::kAny, 20, 4},  {DropOn::kAny, 52, 8},  {DropOn::kAny, 90, 3},
                                      {DropOn::kAny, 130, 7}, {DropOn::kAny, 190, 5}, {DropOn::kAny, 250, 6},
                                      {DropOn::kAny, 330, 4}, {DropOn::kAny, 410, 8}};
-  for (const auto& r : rates) {
+  for (const auto& r : kRates) {
     const std::string t = r.tag;
     // four datagrams of a CSI towards the gateway, one of them beyond the redundancy
     v.push_back({t + "_csi_to_gateway", r.modems, false, true, {}, {{DropOn::kV21FrameFcf, 3, 4, 0x02}}, 1});
@@ -707,9 +881,12 @@ std::vector<LossParams> lossCases() {
       if (ecm || r.modems != kV17)
         v.push_back({t + (ecm ? "_ecm" : "_nonecm") + "_tcf_without_dcs", r.modems, ecm, false, {},
                      {{DropOn::kV21FrameFcf, 0, 21, 0x42}, {DropOn::kV21FrameFcf, 0, 4, 0x41}}, 0, true, 0});
-    // a no-signal in place of the page data of a datagram in the middle of an ECM frame
+    // a no-signal in place of the page data of a datagram in the middle of an ECM frame: without
+    // copies the frame ends bad; with them the copies the next datagrams carry put the data back
     v.push_back({t + "_ecm_indicator_in_frame", r.modems, true, false, {},
-                 {{.on = DropOn::kEcmData, .skip = 21, .burst = 1, .toIndicator = true}}, 1});
+                 {{.on = DropOn::kEcmData, .skip = 21, .burst = 1, .toIndicator = true}}, 1, false, 0});
+    v.push_back({t + "_ecm_indicator_in_frame_red3", r.modems, true, false, {},
+                 {{.on = DropOn::kEcmData, .skip = 21, .burst = 1, .toIndicator = true}}, 0, true});
     // the end of an ECM frame lost with no gap in the numbers: the frame runs into the next one
     v.push_back({t + "_ecm_frame_end_lost_unnumbered", r.modems, true, false, {},
                  {{.on = DropOn::kEcmFrameEnd, .skip = 5, .burst = 1, .hideGap = true}}, 1});
@@ -756,6 +933,7 @@ struct PeerParams {
   uint16_t minRefused = 0;   // datagrams refused by the window, counted
   uint16_t minInvalid = 0;   // IFP packets refused as malformed or of no known type, counted
   bool sameAsUnmoved = false;  // the call goes as it goes with the numbering starting at 0
+  faxcall::Stale stale = {};   // old datagrams besides the stream
 };
 void PrintTo(const PeerParams& p, std::ostream* os) { *os << p.name; }
 
@@ -770,6 +948,7 @@ TEST_P(FaxCallPeer, CompletesWithoutForgedFramesOrAssertions) {
   c.floodAt = p.floodAt;
   c.gatewayRedundancyReg = p.redundancy;
   c.peerRedundancy = p.peerRedundancy;
+  c.staleToGateway = p.stale;
   AssertLines asserts;
   const Outcome o = runCall(c);
   EXPECT_EQ(asserts.stop(), 0) << "assertions logged during the call";
@@ -786,8 +965,9 @@ TEST_P(FaxCallPeer, CompletesWithoutForgedFramesOrAssertions) {
     unmoved.hopToGateway = {};
     EXPECT_EQ(o.frames, runCall(unmoved).frames) << "the first datagrams were not taken as they came";
   }
-  std::printf("[ peer %s ] frames %ld, refused %u, invalid %u\n", p.name.c_str(), o.frames,
-              unsigned(o.t38Stats.egress.failtoReorderCount), unsigned(o.t38Stats.egress.invalidIFPCount));
+  std::printf("[ peer %s ] frames %ld, refused %u, invalid %u, pool dry %u\n", p.name.c_str(), o.frames,
+              unsigned(o.t38Stats.egress.failtoReorderCount), unsigned(o.t38Stats.egress.invalidIFPCount),
+              unsigned(o.t38Stats.egress.bufferPoolDry));
 }
 
 std::vector<PeerParams> peerCases() {
@@ -799,6 +979,9 @@ std::vector<PeerParams> peerCases() {
   v.push_back({"v29_nonecm_audio_to_t38_hop30000", kV29, false, true, {20, 30000}, {}, {}, -1, 0x0303, 3, 2});
   v.push_back({"v27_ecm_audio_to_t38_hop_back3000", kV27, true, true, {25, uint16_t(-3000)}, {}, {}, -1, 0x0303, 3, 2});
   v.push_back({"v29_nonecm_t38_to_audio_hop_back3000", kV29, false, false, {200, uint16_t(-3000)}, {}, {}, -1, 0x0303, 3, 2});
+  // renumbering back by fewer numbers than a late copy may be behind: the new content under numbers
+  // already played shows the new sequence
+  v.push_back({"v17_ecm_t38_to_audio_hop_back30", kV17, true, false, {200, uint16_t(-30)}, {}, {}, -1, 0x0303, 3, 2});
   // a first number far from 0
   PeerParams first{"v29_ecm_audio_to_t38_first1000", kV29, true, true, {0, 1000}};
   first.sameAsUnmoved = true;
@@ -821,10 +1004,130 @@ std::vector<PeerParams> peerCases() {
   // one datagram of 127 fields: refused and counted, no assertion, the call goes on
   v.push_back({"v29_ecm_t38_to_audio_127_fields", kV29, true, false, {}, {}, {}, 60, 0x0303, 3, 0, 1});
   v.push_back({"v17_nonecm_audio_to_t38_127_fields", kV17, false, true, {}, {}, {}, 12, 0x0303, 3, 0, 1});
+  // late bursts of old datagrams, 70 to 300 numbers behind, arriving together: late copies,
+  // never a new sequence
+  auto withStale = [&](PeerParams p, faxcall::Stale st) {
+    p.stale = st;
+    v.push_back(p);
+  };
+  withStale({"v17_ecm_t38_to_audio_late_bursts", kV17, true, false, {}, {}, {}, -1, 0x0303, 3, 4},
+            {.lateAt = 150, .lateEvery = 40, .lateCount = 4, .lateBehind = 120});
+  withStale({"v29_nonecm_t38_to_audio_late_bursts_red0", kV29, false, false, {}, {}, {}, -1, 0, 0, 6},
+            {.lateAt = 320, .lateEvery = 30, .lateCount = 6, .lateBehind = 300});
+  withStale({"v27_ecm_audio_to_t38_late_bursts", kV27, true, true, {}, {}, {}, -1, 0x0303, 3, 3},
+            {.lateAt = 45, .lateEvery = 5, .lateCount = 3, .lateBehind = 40});
+  // copies of old datagrams numbered 150 or 319 ahead of the stream: the stream's own packets play
+  withStale({"v17_ecm_t38_to_audio_ahead150", kV17, true, false, {}, {}, {}, -1, 0x0303, 3},
+            {.aheadAt = 200, .aheadEvery = 7, .aheadCount = 1, .aheadFrom = 120, .aheadBy = 150});
+  withStale({"v27_ecm_t38_to_audio_ahead319_red0", kV27, true, false, {}, {}, {}, -1, 0, 0},
+            {.aheadAt = 120, .aheadEvery = 5, .aheadCount = 2, .aheadFrom = 100, .aheadBy = 319});
+  // one bit of the number flipped in 5 % of the datagrams
+  withStale({"v17_ecm_t38_to_audio_flips5", kV17, true, false, {}, {}, {}, -1, 0x0303, 3}, {.flipPercent = 5});
+  withStale({"v29_nonecm_t38_to_audio_flips5", kV29, false, false, {}, {}, {}, -1, 0x0303, 3}, {.flipPercent = 5});
   return v;
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, FaxCallPeer, ::testing::ValuesIn(peerCases()),
                          [](const ::testing::TestParamInfo<PeerParams>& i) { return i.param.name; });
+
+}  // namespace
+
+// ---- frames cut short: a line frame the relay stops following, a signal inside a network frame ----
+
+namespace {
+
+struct CutParams {
+  std::string name;
+  int modems;
+  bool ecm;
+  bool audioSends;
+  std::vector<faxcall::Drop> toGateway;
+  std::vector<faxcall::Drop> releaseOn = {};  // what releases datagrams a holding drop keeps back
+  bool completes = false;                     // the terminals' repeats make up for the cut
+};
+void PrintTo(const CutParams& p, std::ostream* os) { *os << p.name; }
+
+class FaxCallCutFrame : public ::testing::TestWithParam<CutParams> {};
+
+// However a frame is cut, no terminal accepts a frame the other did not send whole, every V.21 or
+// ECM frame the gateway starts towards the network is closed there, an accepted ECM page is the
+// page sent, and where the terminals' repeats make up for the cut the call completes.
+TEST_P(FaxCallCutFrame, NoFrameEndsGoodThatWasNotSentWhole) {
+  const CutParams& p = GetParam();
+  Case c{p.name.c_str(), p.modems, p.ecm, p.audioSends, 0, false, {}, p.toGateway};
+  c.releaseHeldOn = p.releaseOn;
+  const Outcome o = runCall(c);
+  for (const auto& f : faxcall::forgedFrames(o.t38Frames, o.audioFrames)) ADD_FAILURE() << "the audio terminal accepted " << f;
+  for (const auto& f : faxcall::forgedFrames(o.audioFrames, o.t38Frames)) ADD_FAILURE() << "the T.38 terminal accepted " << f;
+  EXPECT_EQ(faxcall::unclosedV21Frames(o.gatewayIfps), 0) << "V.21 frames left open towards the network";
+  EXPECT_EQ(faxcall::unclosedHdlcFrames(o.gatewayIfps), 0) << "ECM frames left open towards the network";
+  ASSERT_LE(o.received.size(), o.sent.size());
+  if (p.ecm) {
+    for (size_t pg = 0; pg < o.received.size(); ++pg) EXPECT_TRUE(o.sent[pg] == o.received[pg]) << "ECM page " << pg + 1 << " differs";
+  }
+  if (p.completes) {
+    EXPECT_EQ(o.audioStatus, T30_ERR_OK) << t30_completion_code_to_str(o.audioStatus);
+    EXPECT_EQ(o.t38Status, T30_ERR_OK) << t30_completion_code_to_str(o.t38Status);
+    EXPECT_EQ(o.received.size(), 2u);
+  }
+}
+
+std::vector<CutParams> cutCases() {
+  using faxcall::Drop;
+  using faxcall::DropOn;
+  std::vector<CutParams> v;
+  // IFP packets in place of one datagram's primary: indicators (no-signal, trainings, a V.21
+  // preamble), and V.21 data whose one field ends the signal (HDLC or page data)
+  const std::vector<std::vector<uint8_t>> indicators = {{0x00}, {0x0A}, {0x0E}, {0x12}, {0x16}, {0x06}};
+  const std::vector<std::vector<uint8_t>> sigEnds = {{0xC0, 0x01, 0x10}, {0xC0, 0x01, 0x70}};
+  const uint8_t kCsi = 0x02, kTsi = 0x42, kDis = 0x01, kDcs = 0x41, kPps = 0x7D;
+  size_t n = 0;
+  for (const auto& r : kRates)
+    for (bool ecm : {false, true}) {
+      const std::string t = std::string(r.tag) + (ecm ? "_ecm" : "_nonecm");
+      // the answer to the audio terminal's burst is held back until the audio terminal, hearing
+      // nothing, repeats the burst: the answer takes the line in the middle of the repeat's first
+      // frame, which the relay had begun to pass on (the T.38 sender's TSI and DCS in the middle of
+      // the receiver's CSI; the T.38 receiver's CFR in the middle of the sender's TSI)
+      v.push_back({t + "_t38_to_audio_dcs_late", r.modems, ecm, false,
+                   {{.on = DropOn::kV21Preamble, .skip = 0, .burst = 1, .hold = true}}, {{DropOn::kV21FrameFcf, 1, 1, kCsi}}});
+      v.push_back({t + "_audio_to_t38_cfr_late", r.modems, ecm, true,
+                   {{.on = DropOn::kV21Preamble, .skip = 1, .burst = 1, .hold = true}}, {{DropOn::kV21FrameFcf, 1, 1, kTsi}},
+                   true});
+      // a signal in place of one octet of a frame from the T.38 terminal: a command (DCS, DIS) at
+      // its FCF, a middle or its last octet; then the middle of a PPS or a TSI, of a CSI
+      const int at = int(n % 3);
+      const auto& indicator = indicators[n % indicators.size()];
+      const auto& sigEnd = sigEnds[n % sigEnds.size()];
+      v.push_back({t + "_t38_to_audio_dcs_cut_" + std::to_string(at), r.modems, ecm, false,
+                   {{.on = DropOn::kV21FrameFcf, .skip = at, .burst = 1, .fcf = kDcs, .replaceBy = indicator}}, {}, true});
+      v.push_back({t + (ecm ? "_t38_to_audio_pps_cut" : "_t38_to_audio_tsi_cut"), r.modems, ecm, false,
+                   {{.on = DropOn::kV21FrameFcf, .skip = 2, .burst = 1, .fcf = ecm ? kPps : kTsi, .replaceBy = sigEnd}}, {}, true});
+      v.push_back({t + "_audio_to_t38_dis_cut_" + std::to_string(at), r.modems, ecm, true,
+                   {{.on = DropOn::kV21FrameFcf, .skip = at, .burst = 1, .fcf = kDis, .replaceBy = sigEnd}}, {}, true});
+      v.push_back({t + "_audio_to_t38_csi_cut", r.modems, ecm, true,
+                   {{.on = DropOn::kV21FrameFcf, .skip = 4, .burst = 1, .fcf = kCsi, .replaceBy = indicator}}, {}, true});
+      ++n;
+    }
+  // a signal end in place of page data in the middle of an ECM frame: of a V.21 signal, of the
+  // page's HDLC data, of page data without error correction
+  const struct {
+    const char* tag;
+    int modems;
+    std::vector<uint8_t> ifp;
+  } ecmCuts[] = {{"v17", kV17, {0xC0, 0x01, 0x10}}, {"v29", kV29, {0xC8, 0x01, 0x10}}, {"v27", kV27, {0xC4, 0x01, 0x70}}};
+  for (const auto& x : ecmCuts)
+    v.push_back({std::string(x.tag) + "_ecm_t38_to_audio_page_data_cut", x.modems, true, false,
+                 {{.on = DropOn::kEcmData, .skip = 21, .burst = 1, .replaceBy = x.ifp}}, {}, true});
+  // the T.38 sender's first post-page command held back until the audio terminal gives up waiting
+  // and starts again with its CSI and DIS
+  for (bool ecm : {false, true})
+    v.push_back({std::string("v17_") + (ecm ? "ecm" : "nonecm") + "_t38_to_audio_post_page_late", kV17, ecm, false,
+                 {{.on = DropOn::kV21Preamble, .skip = 2, .burst = 1, .hold = true}}, {{DropOn::kV21FrameFcf, 1, 1, kCsi}}});
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, FaxCallCutFrame, ::testing::ValuesIn(cutCases()),
+                         [](const ::testing::TestParamInfo<CutParams>& i) { return i.param.name; });
 
 }  // namespace

@@ -239,6 +239,48 @@ TEST_F(FaxRelay, ALineFrameAbortedOrCutByTheCarrierEndsBadAtTheNetwork) {
   frames = framesToNetwork(&ends);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END_BAD}));
+
+  // the relay stops following the frame: the network's frames take the line (their preamble
+  // comes), the relay itself starts sending flags to keep the line waiting for a slow network
+  // (its V.21 modem turns to send), or the frame grows past any control frame. The frame ends
+  // there at once, bad, and the signal with it; the line's next burst goes out as frames of its
+  // own, never joined to it.
+  uint16_t stamp = 1;
+  const std::vector<uint8_t> eop = {0xFF, 0xC8, 0xF4};
+  for (const char* why : {"network takes the line", "relay spoofs", "frame too long"}) {
+    const std::string w = why;
+    ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+    enable();
+    std::vector<uint8_t> frame = csi;
+    auto part = hdlcLineBits({frame}, 10);
+    if (w == "network takes the line") {
+      part.resize(part.size() - 40);
+    } else if (w == "relay spoofs") {
+      lineBits(hdlcLineBits({eop}, 10));  // the network's answer is slow in coming
+      world().modemEvents.push_back({Evt{0x0DC9, 0, 0, {}}});  // the carrier drops after the final frame
+      frame.resize(40, 0x20);
+      part = hdlcLineBits({frame}, 180);  // flags start 2 s after the line's preamble
+    } else {
+      frame.resize(70, 0x20);
+      part = hdlcLineBits({frame}, 10);
+    }
+    world().sent.clear();
+    lineBits(part);
+    if (w == "network takes the line") fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++)});
+    const auto sent = codes();
+    const auto end = std::find(sent.begin(), sent.end(), FAXR_PKT_V21_END_BAD);
+    ASSERT_NE(end, sent.end()) << why;
+    ASSERT_NE(end + 1, sent.end()) << why;
+    EXPECT_EQ(end[1], FAXR_PKT_NOSIGNAL) << why;
+    lineBits(hdlcLineBits({tsi}, 10));
+    ends.clear();
+    frames = framesToNetwork(&ends);
+    ASSERT_EQ(frames.size(), 2u) << why;
+    EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END_BAD, FAXR_PKT_V21_END_FINAL})) << why;
+    EXPECT_TRUE(std::equal(frames[0].begin(), frames[0].end(), frame.begin())) << why;
+    EXPECT_LT(frames[0].size(), frame.size()) << why;
+    EXPECT_EQ(frames[1], tsi) << why;
+  }
 }
 
 TEST_F(FaxRelay, ARateWithinTheLimitPassesAndABadFrameEndsAsBad) {
@@ -257,6 +299,33 @@ TEST_F(FaxRelay, ARateWithinTheLimitPassesAndABadFrameEndsAsBad) {
   framesToNetwork(&ends);
   EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END_BAD_FINAL}));
   EXPECT_EQ(inst()->hsxfaxrStats.ingress.hsxbadframeCount, 1);
+}
+
+// A DCS from either side chooses error correction (FIF bit 27) and, with it, frames of 64 octets
+// instead of 256 (bit 28), which bound the ECM frames from the network.
+TEST_F(FaxRelay, TheDcsChoosesErrorCorrectionAndItsFrameSizeFromEitherSide) {
+  uint16_t stamp = 1;
+  for (uint8_t fif4 : {0x00, 0x20, 0x30, 0x10, 0xDF})  // bits 25-32: none, ECM, ECM and 64, 64 alone, all others
+    for (bool fromLine : {true, false}) {
+      close();
+      open();
+      enable();
+      const std::vector<uint8_t> dcs = {0xFF, 0xC8, 0xC1, 0x00, 0x04, 0x00, fif4};  // V.17 14400
+      if (fromLine) {
+        lineBits(hdlcLineBits({dcs}, 10));
+      } else {
+        fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, dcs, stamp++),
+                     relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++)});
+        for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+        runFrames(122);
+      }
+      const bool ecm = (fif4 & 0x20) != 0;
+      const std::string what = std::string(fromLine ? "from the line" : "from the network") + ", FIF octet 4 " +
+                               ::testing::PrintToString(fif4);
+      EXPECT_EQ(inst()->hsxfaxrregs.hsxlocalrate, 10) << what;
+      EXPECT_EQ((inst()->hsxintstatus & FAXR_INT_ECM) != 0, ecm) << what;
+      EXPECT_EQ(faxr::ecmFrameLimit(inst()), ecm && (fif4 & 0x10) ? 4 + 64 : 4 + 256) << what;
+    }
 }
 
 TEST_F(FaxRelay, ARateLimitAboveEveryRateFieldLeavesTheDisAlone) {
@@ -369,6 +438,44 @@ TEST_F(FaxRelay, FramesThatCannotBeWholeNeverReachTheLineWithAGoodFcs) {
   EXPECT_TRUE(std::equal(cut.begin(), cut.end(), frames[1].begin()));
   EXPECT_FALSE(good[1]) << "a frame cut off by a new signal";
   EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
+
+  // a signal in place of one octet of a frame, its octets coming one to a packet: any indicator,
+  // the end of a V.21 signal or of page data of either kind; at the frame's first, a middle or its
+  // last octet; while the frame waits or is on its way to the line. No part of it reaches the line
+  // with a good FCS, neither what came before the signal nor what follows it up to the frame's end.
+  const std::vector<uint8_t> dcs = {0xFF, 0xC8, 0xC1, 0x00, 0x1F, 0x22};
+  std::vector<uint8_t> signals;
+  for (uint8_t code = 0; code <= 17; ++code) signals.push_back(code);
+  signals.insert(signals.end(), {FAXR_PKT_PAGEEND, FAXR_PKT_ECM_PAGEEND, 65});  // 65: a V.21 signal's end
+  for (uint8_t signal : signals)
+    for (size_t at : {size_t(0), size_t(2), dcs.size() - 1})
+      for (bool queued : {true, false}) {
+        close();
+        open();
+        enable();
+        std::vector<std::vector<uint8_t>> packets = {relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++)};
+        for (size_t i = 0; i < dcs.size(); ++i)
+          packets.push_back(i == at ? relayPacket(signal, {}, stamp++) : relayPacket(FAXR_PKT_V21, {dcs[i]}, stamp++));
+        packets.push_back(relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++));
+        if (queued) {
+          world().toService.push_back(packets);
+        } else {
+          for (auto& p : packets) {  // one packet every 30 ms, as V.21 octets come
+            world().toService.push_back({std::move(p)});
+            world().toService.push_back({});
+            world().toService.push_back({});
+          }
+        }
+        for (int i = 0; i < 200; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+        runFrames(200);
+        for (uint16_t modem : {uint16_t(0x0D08), uint16_t(0x1106)}) {
+          good.clear();
+          frames = decodeHdlc(commandBits(modem), &good);
+          for (size_t k = 0; k < frames.size(); ++k)
+            EXPECT_FALSE(good[k]) << "signal " << int(signal) << " at octet " << at << (queued ? ", queued" : ", on its way")
+                                  << ": " << ::testing::PrintToString(frames[k]);
+        }
+      }
 }
 
 TEST_F(FaxRelay, OwedFlagsOfAnyCountLeadTheFrameInBlocksAModemTakes) {
@@ -1023,6 +1130,35 @@ TEST_F(PageData, AnEcmFrameLongerThanItsModeAllowsOrCutByANewSignalNeverEndsGood
   EXPECT_EQ(frames[8], before);
   EXPECT_EQ(frames[9], after);
   EXPECT_TRUE(good[8] && good[9]);
+  // a signal other than an indicator cuts it the same: V.21 data, the end of page data of either
+  // kind, the end of a V.21 signal
+  for (uint8_t signal : std::initializer_list<uint8_t>{FAXR_PKT_V21, FAXR_PKT_PAGEEND, FAXR_PKT_ECM_PAGEEND, 65})
+    for (bool queued : {true, false}) {
+      ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+      world().commands.clear();
+      startPage();
+      inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
+      consume(288, 400);
+      runFrames(5);
+      queueFrame(40, 10, false);
+      const auto cutBy = signal == FAXR_PKT_V21 ? relayPacket(signal, {0x44}, stamp++) : relayPacket(signal, {}, stamp++);
+      if (queued) {
+        world().toService.push_back({cutBy, relayPacket(42, {0x11, 0x22, 0x33}, stamp++), relayPacket(52, {}, stamp++)});
+      } else {
+        runFrames(12);
+        world().toService.push_back({cutBy});
+        runFrames(2);
+        world().toService.push_back({relayPacket(42, {0x11, 0x22, 0x33}, stamp++), relayPacket(52, {}, stamp++)});
+      }
+      runFrames(12);
+      const auto whole = queueFrame(30, 11);
+      frames = played(&good);
+      ASSERT_EQ(frames.size(), 2u) << "signal " << int(signal) << (queued ? ", queued" : ", playing");
+      EXPECT_EQ(frames[0].size(), 40u) << "signal " << int(signal);
+      EXPECT_FALSE(good[0]) << "signal " << int(signal) << (queued ? ", queued" : ", playing");
+      EXPECT_EQ(frames[1], whole);
+      EXPECT_TRUE(good[1]);
+    }
 }
 
 TEST_F(PageData, AFullBufferDropsAndCountsInsteadOfGrowing) {

@@ -188,14 +188,17 @@ TEST_F(T38Service, PacketsCrossTheNetworkWithLossAndReorderingAndComeBackWhole) 
   EXPECT_TRUE(command(T38_GETSTATS_CMD, 0, 0));
 }
 
-// Datagrams without redundancy carrying `ifps` with numbers 0, 1, ...; those at `lost` never arrive.
-std::vector<std::vector<uint8_t>> datagramsLosing(const std::vector<std::vector<uint8_t>>& ifps, std::vector<size_t> lost) {
+// Datagrams with `redundancy` secondaries carrying `ifps` with numbers first, first + 1, ...; those
+// at `lost` never arrive.
+std::vector<std::vector<uint8_t>> datagramsLosing(const std::vector<std::vector<uint8_t>>& ifps, std::vector<size_t> lost,
+                                                  uint16_t first = 0, int redundancy = 0) {
   T38ZUDPTX tx;
   t38fUDPTXInit(&tx);
+  tx.ingressSequenceNum = first;
   std::vector<std::vector<uint8_t>> out;
   for (size_t i = 0; i < ifps.size(); ++i) {
     std::vector<uint8_t> d(256);
-    d.resize(t38fUDPBuild(&tx, ifps[i].data(), int(ifps[i].size()), 0, d.data(), d.size()));
+    d.resize(t38fUDPBuild(&tx, ifps[i].data(), int(ifps[i].size()), redundancy, d.data(), d.size()));
     if (std::find(lost.begin(), lost.end(), i) == lost.end()) out.push_back(d);
   }
   return out;
@@ -230,6 +233,29 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndTheNextOneIsUntouched) {
     if ((r.code >= 19 && r.code <= 22) || (r.code >= 43 && r.code <= 62)) ends.push_back(r.code);
   // V21_END_BAD_FINAL, V21_END_FINAL, V17_14400_ECM_END_BAD, V17_14400_ECM_END
   EXPECT_EQ(ends, (std::vector<uint8_t>{22, 20, 62, 52}));
+  // a V.21 frame across the wrap of the numbers (65532 to 1): whole it ends good; losing 65535
+  // or 0 for good it ends bad; with a copy of the one lost it ends good
+  const std::vector<std::vector<uint8_t>> acrossWrap = {preamble, ifp(true, 0, HDLC_DATA, {0xFF, 1}, NO_DFS),
+                                                        ifp(true, 0, HDLC_DATA, {0xFF, 2}, NO_DFS),
+                                                        ifp(true, 0, HDLC_DATA, {0xFF, 3}, NO_DFS),
+                                                        ifp(true, 0, HDLC_DATA, {0xFF, 4}, NO_DFS), v21End};
+  const struct {
+    std::vector<size_t> lost;
+    int redundancy;
+    uint8_t end;
+  } wraps[] = {{{}, 0, 20}, {{3}, 0, 22}, {{4}, 0, 22}, {{3}, 1, 20}};
+  for (const auto& w : wraps) {
+    ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
+    ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+    world().relayOut.clear();
+    for (const auto& d : datagramsLosing(acrossWrap, w.lost, 65532, w.redundancy)) world().netIn.push_back({d});
+    runFrames(long(acrossWrap.size()) + 50);
+    std::vector<uint8_t> got;
+    for (const Relay& r : world().relayOut)
+      if (r.code >= 19 && r.code <= 22) got.push_back(r.code);
+    EXPECT_EQ(got, std::vector<uint8_t>{w.end}) << "lost " << (w.lost.empty() ? -1 : int(w.lost[0])) << ", redundancy "
+                                                << w.redundancy;
+  }
 }
 
 // Where a peer's renumbered sequence joins the old one, the old one's last packets may have been
@@ -237,12 +263,12 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndTheNextOneIsUntouched) {
 TEST_F(T38Service, AFrameAcrossARenumberingEndsBad) {
   ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
   const auto preamble = ifp(false, 3, NO_DFS, {}, NO_DFS);
-  const auto piece = ifp(true, 0, HDLC_DATA, {0xFF, 0xC8}, NO_DFS);
+  auto piece = [](uint8_t n) { return ifp(true, 0, HDLC_DATA, {0xFF, n}, NO_DFS); };
   const auto end = ifp(true, 0, HDLC_DATA, {0x01}, HDLC_FCS_OK);
   T38ZUDPTX tx;  // with copies: the renumbering itself loses nothing
   t38fUDPTXInit(&tx);
   std::vector<std::vector<uint8_t>> dgs;
-  for (const auto& p : {preamble, piece, piece, piece, piece, end, preamble, piece, end}) {
+  for (const auto& p : {preamble, piece(1), piece(2), piece(3), piece(4), end, preamble, piece(5), end}) {
     std::vector<uint8_t> d(256);
     d.resize(t38fUDPBuild(&tx, p.data(), int(p.size()), 3, d.data(), d.size()));
     dgs.push_back(d);
@@ -254,11 +280,12 @@ TEST_F(T38Service, AFrameAcrossARenumberingEndsBad) {
   }
   for (const auto& d : dgs) world().netIn.push_back({d});
   runFrames(long(dgs.size()) + 50);
-  std::vector<uint8_t> ends;
-  for (const Relay& r : world().relayOut)
-    if (r.code >= 19 && r.code <= 22) ends.push_back(r.code);
-  // V21_END_BAD, V21_END
-  EXPECT_EQ(ends, (std::vector<uint8_t>{21, 19}));
+  // what the old sequence left plays first, in its order, then the new one from its first number:
+  // every packet once, the frame across the join ending bad (V21_END_BAD), the next one good
+  const std::vector<Relay> expect = {{3, {}},           {18, {0xFF, 1}}, {18, {0xFF, 2}}, {18, {0xFF, 3}},
+                                     {18, {0xFF, 4}},   {18, {0x01}},    {21, {}},        {3, {}},
+                                     {18, {0xFF, 5}},   {18, {0x01}},    {19, {}}};
+  EXPECT_EQ(world().relayOut, expect);
 }
 
 TEST_F(T38Service, TheNextBurstCarriesTheLastPacketsOfTheBurstBefore) {
@@ -299,6 +326,25 @@ TEST_F(T38Service, WithoutRedundancyTailsStillCarryThreeCopies) {
   for (int i = 0; i < 3; ++i) expect.push_back(frame);
   for (uint8_t n = 2; n < 5; ++n) expect.push_back({0, n, 1, 0x00, 0, 0});
   EXPECT_EQ(world().datagrams, expect);
+  // at every redundancy the signal end goes in three datagrams at least, as primary or secondary
+  const std::vector<uint8_t> sigEnd(frame.begin() + 3, frame.begin() + 12);
+  for (uint16_t redundancy : {1, 2, 3}) {
+    ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
+    ASSERT_TRUE(command(T38_SETREG1_CMD, 0, uint16_t(redundancy * 0x101)));
+    ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+    world().datagrams.clear();
+    world().relayIn.push_back({relayPacket(20, {0xFF, 0x13, 0x84})});
+    runFrames(12);
+    int carrying = 0;
+    for (const auto& d : world().datagrams) {
+      // the primary, then the secondaries after the choice octet and their count
+      std::vector<std::vector<uint8_t>> ifps{{d.begin() + 3, d.begin() + 3 + d[2]}};
+      for (size_t at = 5 + d[2], n = d[4 + d[2]]; n > 0 && at < d.size(); --n, at += 1 + d[at])
+        ifps.emplace_back(d.begin() + long(at + 1), d.begin() + long(at + 1 + d[at]));
+      carrying += std::count(ifps.begin(), ifps.end(), sigEnd) > 0;
+    }
+    EXPECT_GE(carrying, 3) << "datagrams carrying the signal end at redundancy " << redundancy;
+  }
 }
 
 // However many IFP packets fall due at once, one frame hands the relay a bounded number of

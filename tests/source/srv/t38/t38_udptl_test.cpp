@@ -1,6 +1,7 @@
 // IFP packets and UDPTL datagrams: encoding, walking, redundancy, reordering, bounds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -69,6 +70,32 @@ struct Received {
       s.push_back(p->sequenceNum);
     return s;
   }
+  // The queue played out as the service plays it (the reorder delay left aside): the numbers and
+  // packets played, and the numbers given up as lost.
+  struct Played {
+    std::vector<uint16_t> numbers, lost;
+    std::vector<std::vector<uint8_t>> ifps;
+  };
+  Played playOut() {
+    Played out;
+    DG_HDL h;
+    while (t38egr_ifp_deq(&rq.egressPktq, &h)) {
+      const uint16_t s = t38egr_ifp_getifpFromHandle(&h)->sequenceNum;
+      uint16_t words[2 + 64];
+      const uint16_t got = t38egr_ifp_read(words, &h, 66);
+      std::vector<uint8_t> ifp(size_t(2 * (got - 2)));
+      t38egr_ifp_unpack(ifp.data(), words + 2, int(ifp.size()));
+      ifp.resize(size_t(t38fIFPcheck(ifp.data(), int(ifp.size()))));
+      dg_free(dg_QmPeekFront(&h.qhdr));
+      const T38_PLAYOUT verdict = t38fReorderPlayout(&rq, s, t38fIFPdigest(ifp.data(), int(ifp.size())));
+      if (verdict == T38_DROPPED) continue;
+      (verdict == T38_PLAY ? out.numbers : out.lost).push_back(s);
+      if (verdict == T38_PLAY) out.ifps.push_back(ifp);
+      rq.lastoutTimeStamp = s;
+    }
+    return out;
+  }
+  bool take(const std::vector<uint8_t>& d) { return t38fUDPEgress(&rq, d.data(), d.size()); }
 };
 
 std::vector<uint8_t> build(T38ZUDPTX& tx, const std::vector<uint8_t>& ifp, int redundancy) {
@@ -117,7 +144,7 @@ TEST(T38Udptl, SequenceNumbersWrapAt65536) {
   r.rq.lastoutTimeStamp = 65530;
   r.rq.isReorderQInitialized = true;
   EXPECT_TRUE(t38fUDPEgress(&r.rq, b.data(), b.size()));  // primary 0 and secondary 65535
-  EXPECT_EQ(r.order(), (std::vector<uint16_t>{0, 65535}));
+  EXPECT_EQ(r.order(), (std::vector<uint16_t>{65535, 0})) << "65535 goes before 0";
 }
 
 TEST(T38Udptl, SecondariesFillGapsAndOldOrFarPacketsAreNotMissing) {
@@ -295,6 +322,224 @@ TEST(T38Udptl, MalformedDatagramsAreCountedAndStopped) {
     Received rr;
     t38fUDPEgress(&rr.rq, dg.data(), cut);
   }
+}
+
+// Datagrams numbered from `first` whose packets are V.21 data naming their place in the stream
+// and the stream they belong to (`tag`): packets of two streams under one number differ.
+std::vector<std::vector<uint8_t>> stream(uint16_t first, int count, int redundancy, uint8_t tag) {
+  T38ZUDPTX tx;
+  t38fUDPTXInit(&tx);
+  tx.ingressSequenceNum = first;
+  std::vector<std::vector<uint8_t>> dgs;
+  for (int i = 0; i < count; ++i)
+    dgs.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {tag, uint8_t(i >> 8), uint8_t(i)}, NO_DFS), redundancy));
+  return dgs;
+}
+
+std::vector<uint8_t> primaryOf(const std::vector<uint8_t>& d) { return {d.begin() + 3, d.begin() + 3 + d[2]}; }
+
+// 1100 numbers from 1000 taken and played, without copies, but for those at `lose`: the receiver
+// remembers the last 1024 of them.
+void playStream(Received& r, const std::vector<std::vector<uint8_t>>& live, std::vector<size_t> lose = {}) {
+  for (size_t i = 0; i < live.size(); ++i) {
+    if (std::find(lose.begin(), lose.end(), i) == lose.end()) r.take(live[i]);
+    r.playOut();
+  }
+}
+
+// What the receiver took under a number it passed, within T38_REMEMBER_BEHIND of its playout, is
+// known: copies of it (and datagrams of numbers it passed and lost) are late, however many in a
+// row; only content that differs, or numbers beyond what it remembers, prove a new sequence.
+TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
+  const auto live = stream(1000, 1100, 0, 'a');
+  auto lateRun = [&](std::vector<size_t> at, std::vector<size_t> lose = {}) {
+    Received r;
+    playStream(r, live, lose);
+    EXPECT_EQ(r.rq.lastoutTimeStamp, 2099);
+    for (size_t i : at) r.take(live[i]);
+    return r.rq.lastoutTimeStamp;
+  };
+  // 70, 500 and 1021 to 1023 behind, three to six in a row: late copies
+  EXPECT_EQ(lateRun({1029, 1030, 1031}), 2099);
+  EXPECT_EQ(lateRun({599, 600, 601, 602, 603, 604}), 2099);
+  EXPECT_EQ(lateRun({76, 77, 78}), 2099);
+  // numbers it passed and lost, late in a row: no proof either
+  EXPECT_EQ(lateRun({500, 501, 502}, {500, 501, 502}), 2099);
+  // 1024 to 1026 behind: beyond what it remembers, a new sequence at the first of them
+  EXPECT_EQ(lateRun({73, 74, 75}), 1072);
+  {  // a copy between far datagrams breaks their run
+    Received r;
+    playStream(r, live);
+    for (size_t i : {10, 11, 600, 12, 13}) r.take(live[i]);
+    EXPECT_EQ(r.rq.lastoutTimeStamp, 2099);
+    EXPECT_GE(r.rq.failtoReorderCount, 5);
+  }
+  // a peer that starts its numbers anew 300 or 10 behind, with its own content: a new sequence
+  for (uint16_t first : {1799, 2089}) {
+    Received r;
+    playStream(r, live);
+    for (const auto& d : stream(first, 3, 3, 'b')) r.take(d);  // the third carries the first two
+    EXPECT_EQ(r.rq.lastoutTimeStamp, uint16_t(first - 1)) << first;
+    const auto played = r.playOut();
+    ASSERT_EQ(played.ifps.size(), 3u);
+    EXPECT_EQ(played.ifps[0], primaryOf(stream(first, 1, 0, 'b')[0]));
+  }
+}
+
+// Under a number already queued, different content from a datagram in line with the stream: it
+// replaces the queued packet when the datagram agrees with the stream more than it disagrees; one
+// packet against one leaves the number disputed, and a datagram in line with the stream that
+// brings one of the two again settles it; a datagram that disagrees with the stream in more
+// packets than it agrees brings nothing and the stream's packets stay.
+TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
+  const auto a3 = stream(100, 10, 3, 'a');
+  const auto a0 = stream(100, 10, 0, 'a');
+  const auto x0 = stream(100, 10, 0, 'x');  // a foreign stream under the same numbers
+  auto contentOf = [](const Received::Played& p, uint16_t s) {
+    for (size_t i = 0; i < p.numbers.size(); ++i)
+      if (p.numbers[i] == s) return p.ifps[i][5];  // after type, count, field octet and length
+    return uint8_t(0);
+  };
+  {  // the foreign 106 first; the stream's 107 carries its own 106, 105, 104
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
+    r.take(x0[6]);
+    r.take(a3[7]);
+    const auto p = r.playOut();
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107}));
+    EXPECT_EQ(contentOf(p, 106), 'a');
+  }
+  {  // without copies: one against one, the number is lost
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a0[size_t(i)]);
+    r.take(x0[6]);
+    r.take(a0[6]);
+    r.take(a0[7]);
+    const auto p = r.playOut();
+    EXPECT_EQ(p.lost, (std::vector<uint16_t>{106}));
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 107}));
+  }
+  {  // the stream's 106 first, disputed by a foreign one, then confirmed by the stream's 107
+    Received r;
+    for (int i = 0; i < 7; ++i) r.take(a0[size_t(i)]);
+    r.take(x0[6]);
+    r.take(a3[7]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_EQ(contentOf(p, 106), 'a');
+  }
+  {  // a datagram numbered 104 whose four packets all differ from the stream's: refused
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
+    r.take(stream(97, 8, 3, 'x')[7]);
+    const auto p = r.playOut();
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105}));
+    for (uint16_t n = 100; n < 106; ++n) EXPECT_EQ(contentOf(p, n), 'a') << n;
+  }
+  auto renumbered = [](std::vector<uint8_t> d, uint16_t s) {
+    d[0] = uint8_t(s >> 8);
+    d[1] = uint8_t(s);
+    return d;
+  };
+  {  // a foreign datagram's four packets (104 to 107) against the stream's 105, which agrees with
+     // 103 and 102 in other datagrams: two datagrams for, one against, the stream's wins, and the
+     // foreign one's other packets are no longer trusted
+    Received r;
+    for (int i = 0; i < 4; ++i) r.take(a3[size_t(i)]);
+    r.take(stream(104, 4, 3, 'x')[3]);
+    r.take(a3[5]);
+    const auto p = r.playOut();
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105}));
+    for (uint16_t n = 100; n < 106; ++n) EXPECT_EQ(contentOf(p, n), 'a') << n;
+    EXPECT_EQ(p.lost, (std::vector<uint16_t>{106, 107}));
+  }
+  {  // a copy damaged on the way, against the packet its own datagram's agreement with the
+     // stream backed: it does not replace it, and the next datagram's copy settles the number
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
+    auto damaged = a3[6];
+    const size_t firstSecondary = 3 + damaged[2] + 2;  // its length octet
+    damaged[firstSecondary + damaged[firstSecondary]] ^= 0x10;  // the last octet of the copy of 105
+    r.take(damaged);
+    r.take(a3[7]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    ASSERT_EQ(p.numbers.size(), 8u);
+    EXPECT_EQ(p.ifps[5], primaryOf(a3[5]));
+  }
+  {  // the end of a frame whose number lost a bit lands inside the frame's run of equal packets:
+     // its copies of that run agree with any place in it and prove nothing; the number is lost
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 100;
+    std::vector<std::vector<uint8_t>> frame;
+    for (int i = 0; i < 12; ++i) frame.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {0x04}, NO_DFS), 3));
+    frame.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {}, HDLC_FCS_OK), 3));  // 112
+    Received r;
+    for (size_t i = 0; i < 12; ++i) r.take(frame[i]);
+    r.take(renumbered(frame[12], 108));
+    const auto p = r.playOut();
+    EXPECT_EQ(p.lost, (std::vector<uint16_t>{108}));
+    for (const auto& ifp : p.ifps) EXPECT_EQ(ifp.size(), 6u) << "the frame end played inside the frame";
+  }
+  {  // a datagram whose number lost a bit brings two packets, both moved; the stream's datagram
+     // shows one of them wrong: both are no longer trusted
+    const auto a1 = stream(100, 10, 1, 'a');
+    Received r;
+    for (int i = 0; i < 4; ++i) r.take(a1[size_t(i)]);
+    r.take(renumbered(a1[4], 106));  // 104 and 103 under 106 and 105
+    r.take(a1[7]);                   // 107, and the stream's own 106: one against one, not taken
+    const auto p = r.playOut();
+    EXPECT_EQ(p.lost, (std::vector<uint16_t>{105, 106}));
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103}));
+  }
+}
+
+// A packet more than T38_CLOSE_AHEAD ahead of the newest number the stream vouches for stands
+// alone: it is not played and does not move the playout, so the stream's own packets under its
+// number and before it still play. T38_RESYNC_RUN far datagrams in a row, each a little after the
+// one before, with nothing of the stream between, show where the stream went on; at most
+// T38_MAX_ALONE packets stand alone at once.
+TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
+  const auto a = stream(100, 60, 0, 'a');
+  const auto x = stream(100, 60, 0, 'x');
+  for (int ahead : {int(T38_CLOSE_AHEAD), int(T38_CLOSE_AHEAD) + 1}) {
+    Received r;
+    for (int i = 0; i < 5; ++i) r.take(a[size_t(i)]);  // newest 104
+    r.take(x[size_t(4 + ahead)]);
+    const auto p = r.playOut();
+    const bool inLine = ahead == T38_CLOSE_AHEAD;
+    EXPECT_EQ(p.numbers.back(), inLine ? 104 + ahead : 104) << ahead;
+    EXPECT_EQ(r.rq.lastoutTimeStamp, inLine ? 104 + ahead : 104) << ahead;
+    if (!inLine) {  // the stream's own packets still come and play, its own under that number too
+      for (int i = 5; i <= 4 + ahead; ++i) r.take(a[size_t(i)]);
+      const auto q = r.playOut();
+      ASSERT_EQ(q.numbers.size(), size_t(ahead));
+      EXPECT_EQ(q.ifps.back(), primaryOf(a[size_t(4 + ahead)]));
+    }
+  }
+  // far datagrams in a row: three show the stream went there, two do not, nor three with one of
+  // the stream between them
+  const struct {
+    std::vector<int> far;
+    bool streamBetween;
+    size_t played;
+  } runs[] = {{{30, 31, 33}, false, 3 + 5}, {{30, 31}, false, 5}, {{30, 31, 33}, true, 6}};
+  for (const auto& run : runs) {
+    Received r;
+    for (int i = 0; i < 5; ++i) r.take(a[size_t(i)]);
+    for (size_t k = 0; k < run.far.size(); ++k) {
+      r.take(a[size_t(run.far[k])]);
+      if (run.streamBetween && k == 1) r.take(a[5]);
+    }
+    EXPECT_EQ(r.playOut().numbers.size(), run.played) << run.far.size() << run.streamBetween;
+  }
+  // no more than T38_MAX_ALONE stand alone at once
+  Received r;
+  for (int i = 0; i < 5; ++i) r.take(a[size_t(i)]);
+  const auto far = stream(400, 17 * (T38_MAX_ALONE + 3), 0, 'x');
+  for (int k = 0; k < T38_MAX_ALONE + 3; ++k) r.take(far.at(size_t(17 * k)));  // never a run
+  EXPECT_EQ(r.order().size(), size_t(5 + T38_MAX_ALONE));
 }
 
 // Our datagrams in a capture file, dissected by tshark as UDPTL: no malformed packet, and the
