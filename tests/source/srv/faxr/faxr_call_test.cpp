@@ -533,6 +533,13 @@ constexpr int kV29 = T30_SUPPORT_V27TER | T30_SUPPORT_V29;
 constexpr int kV27 = T30_SUPPORT_V27TER;
 constexpr int kV17 = T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17;
 
+// The modems of a call by the tag its name carries.
+struct RateTag {
+  const char* tag;
+  int modems;
+};
+constexpr RateTag kRateTags[] = {{"v17", kV17}, {"v29", kV29}, {"v27", kV27}};
+
 struct Params {
   const char* name;
   int modems;
@@ -692,10 +699,6 @@ std::vector<LossParams> lossCases() {
   using faxcall::Drop;
   using faxcall::DropOn;
   std::vector<LossParams> v;
-  const struct {
-    const char* tag;
-    int modems;
-  } rates[] = {{"v17", kV17}, {"v29", kV29}, {"v27", kV27}};
   // bursts of 3 to 8 datagrams spread over a call, in both directions
   const std::vector<Drop> burstsA = {{DropOn::kAny, 12, 3},  {DropOn::kAny, 40, 5},  {DropOn::kAny, 75, 8},
                                      {DropOn::kAny, 110, 4}, {DropOn::kAny, 160, 6}, {DropOn::kAny, 215, 7},
@@ -703,7 +706,7 @@ std::vector<LossParams> lossCases() {
   const std::vector<Drop> burstsB = {{DropOn::kAny, 20, 4},  {DropOn::kAny, 52, 8},  {DropOn::kAny, 90, 3},
                                      {DropOn::kAny, 130, 7}, {DropOn::kAny, 190, 5}, {DropOn::kAny, 250, 6},
                                      {DropOn::kAny, 330, 4}, {DropOn::kAny, 410, 8}};
-  for (const auto& r : rates) {
+  for (const auto& r : kRateTags) {
     const std::string t = r.tag;
     // four datagrams of a CSI towards the gateway, one of them beyond the redundancy
     v.push_back({t + "_csi_to_gateway", r.modems, false, true, {}, {{DropOn::kV21FrameFcf, 3, 4, 0x02}}, 1});
@@ -886,20 +889,15 @@ TEST_P(FaxCallCutFrame, NoFrameEndsGoodThatWasNotSentWhole) {
 }
 
 std::vector<CutParams> cutCases() {
-  using faxcall::Drop;
   using faxcall::DropOn;
   std::vector<CutParams> v;
-  const struct {
-    const char* tag;
-    int modems;
-  } rates[] = {{"v17", kV17}, {"v29", kV29}, {"v27", kV27}};
   // IFP packets in place of one datagram's primary: indicators (no-signal, trainings, a V.21
   // preamble), and V.21 data whose one field ends the signal (HDLC or page data)
   const std::vector<std::vector<uint8_t>> indicators = {{0x00}, {0x0A}, {0x0E}, {0x12}, {0x16}, {0x06}};
   const std::vector<std::vector<uint8_t>> sigEnds = {{0xC0, 0x01, 0x10}, {0xC0, 0x01, 0x70}};
   const uint8_t kCsi = 0x02, kTsi = 0x42, kDis = 0x01, kDcs = 0x41, kPps = 0x7D;
   size_t n = 0;
-  for (const auto& r : rates)
+  for (const auto& r : kRateTags)
     for (bool ecm : {false, true}) {
       const std::string t = std::string(r.tag) + (ecm ? "_ecm" : "_nonecm");
       // the answer to the audio terminal's burst is held back until the audio terminal, hearing
