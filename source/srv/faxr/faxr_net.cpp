@@ -7,6 +7,9 @@ namespace faxr {
 namespace {
 
 constexpr uint8_t kFinalControl = 0xC8;  // the control octet of a final frame
+// In a queued V.21 packet the high time stamp word, which no receiver reads, marks a frame end the
+// relay made itself when a new signal cut the frame.
+constexpr uint16_t kCutByRelay = 1;
 
 // A new signal from the network while a frame is on its way to the line means that frame's end
 // was lost: it ends now, with a bad FCS, instead of being cut off where the next flags would make
@@ -35,6 +38,7 @@ void cutV21FrameFromNet(HSZFAXRLOCLMEM* m) {
   if (tail != nullptr && pktCode(tail) == FAXR_PKT_V21) {
     // its octets still queued end it, with a bad FCS
     tail->payloadID = static_cast<uint16_t>((tail->payloadID & 0xFF00) | FAXR_PKT_V21_END_BAD);
+    tail->payloadTimeStampHigh = kCutByRelay;
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_ENDQUEUED);
     ++v.hsxfaxrecmendcounter;
   } else {
@@ -67,6 +71,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
         continue;
       }
       const uint16_t bits = pktBits(pkt);
+      pkt->payloadTimeStampHigh = 0;
       if (MEM_QueueCount(&m->hsxv21jitbufq) >= FAXR_MAX_JB_PACKETS) {  // no frame is that long
         count16(m->hsxfaxrStats.egress.hsxOverrunCount);
         cutV21FrameFromNet(m);  // the frame lost octets: it cannot end good
@@ -174,6 +179,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxv21jitbufq));
     if (pkt == nullptr) break;
     const uint8_t code = pktCode(pkt);
+    const bool cutByRelay = pkt->payloadTimeStampHigh == kCutByRelay;
     uint16_t bits = pktBits(pkt);
     v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter > bits ? v.hsxv21counter - bits : 0);
     int n = bits / 8;
@@ -194,17 +200,18 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
       if (n > 0) faxrhdlcprocesstxpkt(m, 1, words, static_cast<uint16_t>(n * 8));
       continue;
     }
-    // the rest of a frame whose start was lost is no frame: it ends bad and decides nothing
+    // the rest of a frame whose start was lost is no frame, and a frame a new signal cut is not
+    // all the far end sent: either ends bad and decides nothing
     const bool whole = startsAsFrame(v);
     const bool final = (whole && (frameOctet(v, 1) & 0x08) != 0) || code == FAXR_PKT_V21_END_FINAL ||
                        code == FAXR_PKT_V21_END_BAD_FINAL;
     const bool bad = code == FAXR_PKT_V21_END_BAD || code == FAXR_PKT_V21_END_BAD_FINAL ||
                      (v.hsxstatus & FAXR_V21_TXCUT) || !whole;
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_TXCUT);
-    if (whole)
+    if (whole && !cutByRelay)
       hsffaxrprocessv21net(m, frameOctet(v, 2), frameOctet(v, 3), final);
     else
-      stopSpoofing(m);  // still, the network has answered: the line is not kept waiting
+      stopSpoofing(m);  // still, the far end has stopped: the line is not kept waiting for more
     clearFrame(v);
     if (bad) count16(m->hsxfaxrStats.egress.hsxbadframeCount);
     faxrhdlcprocesstxpkt(m, bad ? 3 : 2, words, static_cast<uint16_t>(n * 8));

@@ -268,45 +268,24 @@ std::vector<uint16_t> unrecoveredWithinRedundancy(const SeqLog& log, int redunda
   return out;
 }
 
-int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps) {
-  int unclosed = 0;
-  bool open = false;
-  std::vector<IfpField> fields;
-  for (const auto& ifp : ifps) {
-    if (!ifpFields(ifp, &fields)) continue;
-    if (fields.empty() && open) {  // an indicator: a new signal while a frame was open
-      ++unclosed;
-      open = false;
-    }
-    for (const IfpField& f : fields) {
-      if (f.dataType < 1) continue;
-      if (f.fieldType == 0 && !f.data.empty()) {
-        open = true;
-      } else if (f.fieldType >= 2 && f.fieldType <= 5) {
-        open = false;
-      } else if (f.fieldType == 1) {
-        if (open) ++unclosed;
-        open = false;
-      }
-    }
-  }
-  return unclosed;
-}
+namespace {
 
-int unclosedV21Frames(const std::vector<std::vector<uint8_t>>& ifps) {
+// Frames of one kind (V.21, or high-speed HDLC) whose data was followed, before any FCS status, by
+// a signal end or a new signal: an indicator or data of the other kind.
+int unclosedFrames(const std::vector<std::vector<uint8_t>>& ifps, bool v21) {
   int unclosed = 0;
   bool open = false;
   std::vector<IfpField> fields;
   for (const auto& ifp : ifps) {
     if (!ifpFields(ifp, &fields)) continue;
-    if (fields.empty() || fields[0].dataType != 0) {  // an indicator, or data of another kind
+    if (fields.empty() || (fields[0].dataType == 0) != v21) {
       unclosed += open;
       open = false;
+      continue;
     }
     for (const IfpField& f : fields) {
-      if (f.dataType != 0) continue;
-      if (f.fieldType == 0 && !f.data.empty()) {
-        open = true;
+      if (f.fieldType == 0) {
+        open = open || !f.data.empty();
       } else if (f.fieldType >= 2 && f.fieldType <= 5) {
         open = false;
       } else {
@@ -317,6 +296,12 @@ int unclosedV21Frames(const std::vector<std::vector<uint8_t>>& ifps) {
   }
   return unclosed;
 }
+
+}  // namespace
+
+int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps) { return unclosedFrames(ifps, false); }
+
+int unclosedV21Frames(const std::vector<std::vector<uint8_t>>& ifps) { return unclosedFrames(ifps, true); }
 
 void moveSequence(std::vector<uint8_t>& dg, uint16_t by) {
   if (dg.size() < 2) return;

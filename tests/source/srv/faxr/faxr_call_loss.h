@@ -150,8 +150,8 @@ struct SeqLog {
 // `redundancy` secondaries.
 std::vector<uint16_t> unrecoveredWithinRedundancy(const SeqLog& log, int redundancy);
 
-// High-speed HDLC frames whose data was followed by a signal end without any FCS status in the
-// IFP packets `ifps` (in the order sent).
+// High-speed HDLC frames whose data was followed by a signal end or a new signal without any FCS
+// status in the IFP packets `ifps` (in the order sent).
 int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps);
 
 // V.21 frames whose data was followed by an indicator, a signal end or data of another kind

@@ -1073,7 +1073,6 @@ TEST_P(FaxCallCutFrame, NoFrameEndsGoodThatWasNotSentWhole) {
 }
 
 std::vector<CutParams> cutCases() {
-  using faxcall::Drop;
   using faxcall::DropOn;
   std::vector<CutParams> v;
   // IFP packets in place of one datagram's primary: indicators (no-signal, trainings, a V.21

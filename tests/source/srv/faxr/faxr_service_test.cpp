@@ -441,22 +441,25 @@ TEST_F(FaxRelay, FramesThatCannotBeWholeNeverReachTheLineWithAGoodFcs) {
 
   // a signal in place of one octet of a frame, its octets coming one to a packet: any indicator,
   // the end of a V.21 signal or of page data of either kind; at the frame's first, a middle or its
-  // last octet; while the frame waits or is on its way to the line. No part of it reaches the line
-  // with a good FCS, neither what came before the signal nor what follows it up to the frame's end.
-  const std::vector<uint8_t> dcs = {0xFF, 0xC8, 0xC1, 0x00, 0x1F, 0x22};
+  // last octet; while the frame waits or is on its way to the line, its rest following or lost. No
+  // part of it reaches the line with a good FCS, neither what came before the signal nor what
+  // follows it up to the frame's end.
+  const std::vector<uint8_t> csi = {0xFF, 0xC0, 0x02, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x30, 0x31, 0x32, 0x33};
   std::vector<uint8_t> signals;
   for (uint8_t code = 0; code <= 17; ++code) signals.push_back(code);
   signals.insert(signals.end(), {FAXR_PKT_PAGEEND, FAXR_PKT_ECM_PAGEEND, 65});  // 65: a V.21 signal's end
   for (uint8_t signal : signals)
-    for (size_t at : {size_t(0), size_t(2), dcs.size() - 1})
-      for (bool queued : {true, false}) {
+    for (size_t at : {size_t(0), size_t(10), csi.size() - 1})
+      for (const std::string how : {"queued", "on its way", "on its way, its rest lost"}) {
+        const bool queued = how == "queued";
         close();
         open();
         enable();
         std::vector<std::vector<uint8_t>> packets = {relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++)};
-        for (size_t i = 0; i < dcs.size(); ++i)
-          packets.push_back(i == at ? relayPacket(signal, {}, stamp++) : relayPacket(FAXR_PKT_V21, {dcs[i]}, stamp++));
+        for (size_t i = 0; i < csi.size(); ++i)
+          packets.push_back(i == at ? relayPacket(signal, {}, stamp++) : relayPacket(FAXR_PKT_V21, {csi[i]}, stamp++));
         packets.push_back(relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++));
+        if (how == "on its way, its rest lost") packets.resize(at + 2);
         if (queued) {
           world().toService.push_back(packets);
         } else {
@@ -468,12 +471,19 @@ TEST_F(FaxRelay, FramesThatCannotBeWholeNeverReachTheLineWithAGoodFcs) {
         }
         for (int i = 0; i < 200; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
         runFrames(200);
+        const std::string what = "signal " + std::to_string(signal) + " at octet " + std::to_string(at) + ", " + how;
         for (uint16_t modem : {uint16_t(0x0D08), uint16_t(0x1106)}) {
           good.clear();
           frames = decodeHdlc(commandBits(modem), &good);
-          for (size_t k = 0; k < frames.size(); ++k)
-            EXPECT_FALSE(good[k]) << "signal " << int(signal) << " at octet " << at << (queued ? ", queued" : ", on its way")
-                                  << ": " << ::testing::PrintToString(frames[k]);
+          for (size_t k = 0; k < frames.size(); ++k) EXPECT_FALSE(good[k]) << what << ": " << ::testing::PrintToString(frames[k]);
+        }
+        if ((signal == FAXR_PKT_NOSIGNAL || signal >= FAXR_PKT_PAGEEND) && (at > 0 || how != "on its way, its rest lost")) {
+          // the network's signal has ended inside a frame: flags no longer hold the line for the
+          // rest of it, the modem listens again
+          const auto last = std::find_if(world().commands.rbegin(), world().commands.rend(),
+                                         [](const Cmd& c) { return c.header == 0x0D84; });
+          ASSERT_NE(last, world().commands.rend()) << what;
+          EXPECT_EQ(last->op1, 1) << what;
         }
       }
 }
