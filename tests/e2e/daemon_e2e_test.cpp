@@ -318,7 +318,7 @@ TEST_F(DaemonSignals, BusTextIsLoggedEscapedAndBoundedAndRequestsCannotFloodTheL
   EXPECT_EQ(daemon->count("Startup ready!\n"), 1);
   EXPECT_EQ(daemon->count("Main event handler line 1 event OFFHOOK\n"), 0);
   const std::string escaped = R"(x\nStartup ready!\nMain event handler line 1 event OFFHOOK\n)";
-  for (const std::string line :
+  for (const std::string& line :
        {"Error! No such signal: " + escaped, "Error! invalid state " + escaped,
         "Error! No such action: " + escaped, "Signal dial=" + escaped + " was set for line 0 \n",
         std::string("Warning, invalid keypad char 10 \\n\n")})
