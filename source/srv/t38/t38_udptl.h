@@ -115,6 +115,7 @@ enum T38_STANDING : uint8_t {
   T38_HELD_ALONE,     // queued, far ahead of the stream and not yet vouched for
   T38_HELD_DISPUTED,  // queued, but datagrams disagree on its content: it is not played
   T38_PLAYED,
+  T38_SUSPECT,  // missing, and a datagram out of line with the stream may have been its own
 };
 
 struct T38ZSEEN {
@@ -123,6 +124,7 @@ struct T38ZSEEN {
   uint16_t source[T38_SEEN_SLOTS];  // the datagram it came in, as counted in `datagrams`
   uint8_t standing[T38_SEEN_SLOTS];
   bool backed[T38_SEEN_SLOTS];  // the datagram it came in agreed with the stream in other packets
+  uint16_t otherDigest[T38_SEEN_SLOTS];  // of a suspect number: the other content it may have had
 };
 
 // A 16-bit digest of an IFP packet's octets.

@@ -154,7 +154,7 @@ struct Verdict {
 
 bool distinct(const T38ZREORDER* rq, uint16_t s) {
   for (const uint16_t beside : {static_cast<uint16_t>(s - 1), static_cast<uint16_t>(s + 1)})
-    if (standingOf(rq, beside) != T38_UNSEEN && rq->seen.digest[slotOf(beside)] == rq->seen.digest[slotOf(s)]) return false;
+    if (standingOf(rq, beside) != T38_UNSEEN && standingOf(rq, beside) != T38_SUSPECT && rq->seen.digest[slotOf(beside)] == rq->seen.digest[slotOf(s)]) return false;
   return true;
 }
 
@@ -165,7 +165,7 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
   int equal = 0;
   for (int i = 0; i < n; ++i) {
     const T38_STANDING st = standingOf(rq, pk[i].s);
-    if (st == T38_UNSEEN || st == T38_HELD_DISPUTED) continue;
+    if (st == T38_UNSEEN || st == T38_HELD_DISPUTED || st == T38_SUSPECT) continue;
     if (st == T38_PLAYED && static_cast<uint16_t>(rq->lastoutTimeStamp - pk[i].s) >= rq->passedSpan) continue;
     if (st == T38_HELD_ALONE) continue;  // what stands alone proves nothing either way
     const int k = slotOf(pk[i].s);
@@ -184,12 +184,62 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
   return v;
 }
 
+// No longer trusts the packet queued under s, nor any other queued packet that came in the same
+// datagram: a datagram shown wrong in one packet may be wrong in all (a datagram whose number
+// lost a bit carries its packets under numbers all moved alike).
+void dispute(T38ZREORDER* rq, uint16_t s) {
+  const uint16_t source = rq->seen.source[slotOf(s)];
+  for (int k = -T38_MAX_SECONDARIES_TAKEN; k <= T38_MAX_SECONDARIES_TAKEN; ++k) {
+    const uint16_t near = static_cast<uint16_t>(s + k);
+    if (held(standingOf(rq, near)) && rq->seen.source[slotOf(near)] == source) restand(rq, near, T38_HELD_DISPUTED);
+  }
+}
+
+// Whether the packet held under s came after the one behind it: it filled a hole the stream had
+// passed. What came under `doubted` proves no order.
+bool cameLate(const T38ZREORDER* rq, uint16_t s, uint16_t doubted) {
+  const uint16_t next = static_cast<uint16_t>(s + 1);
+  const T38_STANDING st = standingOf(rq, next);
+  return next != doubted && st != T38_UNSEEN && st != T38_SUSPECT &&
+         static_cast<int16_t>(rq->seen.source[slotOf(s)] - rq->seen.source[slotOf(next)]) > 0;
+}
+
+// A datagram out of line with the stream may be one whose number lost a bit on the way: its own
+// number, one bit away from s, is then missing, and at low redundancy nothing else may ever bring
+// that number's packet. Whatever comes under such a number later with other content is most
+// likely another datagram misnumbered the same way, and is not taken (below); what came there
+// already, late and with other content, and is not yet played, is no longer trusted. The
+// missing numbers it may be are the holes behind the newest number the stream vouches for, and,
+// for a datagram the stream did not take at all, the number the stream sends next.
+// `digest` is the content the datagram brings under s, `other` the content held under s before.
+void suspectOwnNumber(T38ZREORDER* rq, uint16_t s, uint16_t digest, uint16_t other, bool nextToo) {
+  const int16_t last = nextToo ? 1 : 0;
+  for (int bit = 0; bit < 16; ++bit) {
+    const uint16_t own = static_cast<uint16_t>(s ^ (1u << bit));
+    if (!inWindow(rq, own) || static_cast<int16_t>(own - rq->newest) > last) continue;
+    const T38_STANDING st = standingOf(rq, own);
+    const uint16_t heldDigest = rq->seen.digest[slotOf(own)];
+    if (st == T38_HELD && cameLate(rq, own, s) && heldDigest != digest && heldDigest != other) dispute(rq, own);
+    if (st != T38_UNSEEN) continue;
+    note(rq, own, digest, T38_SUSPECT);
+    rq->seen.otherDigest[slotOf(own)] = other;
+  }
+}
+
+// Whether a packet comes under a suspect number after the stream went past it, with content none
+// of the datagrams out of line brought there. The stream's own packet that comes in its turn
+// (nothing after it came yet) fills it whatever was suspected.
+bool fillsHoleWithOtherContent(const T38ZREORDER* rq, const Carried& pk) {
+  const int k = slotOf(pk.s);
+  return static_cast<int16_t>(pk.s - rq->newest) < 0 && pk.digest != rq->seen.digest[k] && pk.digest != rq->seen.otherDigest[k];
+}
+
 // Files the datagram numbered s in the sequence. It belongs when it is inside the window; else
 // its primary is refused and counted, and a run of far ones starts the sequence anew. A datagram
 // behind the window whose packets are what this sequence took under their numbers (or numbers
 // it passed) is a late copy: it proves nothing and breaks a run.
 // Returns whether the datagram started a new sequence.
-bool followSequence(T38ZREORDER* rq, uint16_t s, Verdict v) {
+bool followSequence(T38ZREORDER* rq, uint16_t s, uint16_t digest, Verdict v) {
   const uint16_t ahead = static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1);
   if (ahead < T38_WINDOW_AHEAD) {
     rq->runLength = 0;  // the sequence is alive: no run may take it over
@@ -210,6 +260,7 @@ bool followSequence(T38ZREORDER* rq, uint16_t s, Verdict v) {
     ++rq->failtoReorderCount;  // the same far datagram again proves nothing more
     return false;
   }
+  suspectOwnNumber(rq, s, digest, digest, true);
   if (rq->runLength > 0 && step <= T38_RESYNC_STEP) {
     ++rq->runLength;
   } else {
@@ -240,17 +291,6 @@ void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
     if (standingOf(rq, before) != T38_HELD_ALONE) continue;
     restand(rq, before, T38_HELD);
     vouchUpTo(rq, before);
-  }
-}
-
-// No longer trusts the packet queued under s, nor any other queued packet that came in the same
-// datagram: a datagram shown wrong in one packet may be wrong in all (a datagram whose number
-// lost a bit carries its packets under numbers all moved alike).
-void dispute(T38ZREORDER* rq, uint16_t s) {
-  const uint16_t source = rq->seen.source[slotOf(s)];
-  for (int k = -T38_MAX_SECONDARIES_TAKEN; k <= T38_MAX_SECONDARIES_TAKEN; ++k) {
-    const uint16_t near = static_cast<uint16_t>(s + k);
-    if (held(standingOf(rq, near)) && rq->seen.source[slotOf(near)] == source) restand(rq, near, T38_HELD_DISPUTED);
   }
 }
 
@@ -288,6 +328,10 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
     ++rq->invalidIFPCount;
     return true;  // the number stays missing: a good copy in a later datagram still fills it
   }
+  if (st == T38_SUSPECT && fillsHoleWithOtherContent(rq, pk) && v.agree == 0) {
+    ++rq->failtoReorderCount;  // nothing of the stream backs it: the number stays lost
+    return true;
+  }
   if (!vouched && rq->aloneHeld >= T38_MAX_ALONE) {
     ++rq->failtoReorderCount;  // what stands alone may not take the pool from the stream
     return true;
@@ -307,6 +351,11 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
 // datagram, nothing tells which of the two datagrams is the stream's: those numbers are no longer
 // trusted, until a datagram in line with the stream brings one of the two contents again.
 void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
+  if (v.disagree > 0 && inWindow(rq, pk[0].s)) {
+    // two datagrams claim the same numbers: one of them lost a bit of its own
+    const bool known = standingOf(rq, pk[0].s) != T38_UNSEEN;
+    suspectOwnNumber(rq, pk[0].s, pk[0].digest, known ? rq->seen.digest[slotOf(pk[0].s)] : pk[0].digest, false);
+  }
   if (v.disagree > 0 && v.agree <= v.disagreeSources) {
     if (v.agree == 0 && v.disagreeSources == 1 && !v.disagreePlayed)
       for (int i = 0; i < n; ++i)
@@ -321,6 +370,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     return static_cast<int16_t>(s - front) <= static_cast<int16_t>(T38_CLOSE_AHEAD);
   };
   if (inWindow(rq, s) && v.agree == 0 && !close()) {
+    suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
     const bool goesOn = rq->aloneRun > 0 && static_cast<uint16_t>(s - rq->aloneLast) <= T38_CLOSE_AHEAD;
     if (!goesOn) rq->aloneFirst = s;
     rq->aloneRun = goesOn ? static_cast<uint8_t>(std::min(rq->aloneRun + 1, 255)) : 1;
@@ -380,7 +430,7 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   }
   ++rq->datagrams;
   Verdict v = judge(rq, pk, n);
-  if (followSequence(rq, s, v)) v = judge(rq, pk, n);  // against the new sequence, which knows nothing yet
+  if (followSequence(rq, s, pk[0].digest, v)) v = judge(rq, pk, n);  // against the new sequence, which knows nothing yet
   takeDatagram(rq, pk, n, v);
   if (!whole) {
     ++rq->invalidIFPCount;

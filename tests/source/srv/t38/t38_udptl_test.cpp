@@ -542,6 +542,79 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
   EXPECT_EQ(r.order().size(), size_t(5 + T38_MAX_ALONE));
 }
 
+// A datagram whose number lost a bit leaves its own number missing, and at redundancy 0 nothing
+// else brings it. A datagram the stream does not take (far outside the window, or one of two
+// claiming the same number) marks the missing numbers one bit from its own: what comes under
+// them later with other content is another misnumbered datagram, not taken, and the number plays
+// as lost. Content that one of those datagrams brought is still taken there, and numbers not one
+// bit away still fill as before.
+TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
+  const auto a = stream(100, 20, 0, 'a');
+  auto as = [&](size_t i, uint16_t s) {
+    auto d = a[i];
+    d[0] = uint8_t(s >> 8);
+    d[1] = uint8_t(s);
+    return d;
+  };
+  auto played104 = [](const Received::Played& p) {
+    for (size_t i = 0; i < p.numbers.size(); ++i)
+      if (p.numbers[i] == 104) return p.ifps[i];
+    return std::vector<uint8_t>{};
+  };
+  // 104 arrives far ahead as 104 ^ 0x1000; later 108 arrives as 108 ^ 4 = 104 after 105 to 107
+  for (const uint16_t far : {uint16_t(104 ^ 0x1000), uint16_t(105 ^ 0x1000)}) {
+    Received r;
+    for (size_t i = 0; i < 4; ++i) r.take(a[i]);
+    r.take(as(4, far));
+    for (size_t i = 5; i < 8; ++i) r.take(a[i]);
+    r.take(as(8, 104));
+    const auto p = r.playOut();
+    // a far number one bit from 105, which came, says nothing of 104: what fills it is taken
+    EXPECT_EQ(played104(p), far == (104 ^ 0x1000) ? std::vector<uint8_t>{} : primaryOf(a[8])) << far;
+  }
+  // the content the far datagram brought is still taken under 104, late; other content only in
+  // its turn, before anything after it came
+  for (const size_t farContent : {size_t(4), size_t(9)}) {
+    Received r;
+    for (size_t i = 0; i < 4; ++i) r.take(a[i]);
+    r.take(as(farContent, 104 ^ 0x1000));
+    if (farContent != 4) r.take(a[4]);
+    for (size_t i = 5; i < 8; ++i) r.take(a[i]);
+    if (farContent == 4) r.take(a[4]);
+    EXPECT_EQ(played104(r.playOut()), primaryOf(a[4])) << farContent;
+  }
+  // 104 arrives as 104 ^ 2 = 106 before 105; the stream's own 106 disputes it; later 112 arrives
+  // as 112 ^ 8 = 104: not taken. Either content 106 had is still taken under 104.
+  for (const size_t late : {size_t(12), size_t(4), size_t(6)}) {
+    Received r;
+    for (size_t i = 0; i < 4; ++i) r.take(a[i]);
+    r.take(as(4, 106));
+    for (size_t i = 5; i < 8; ++i) r.take(a[i]);
+    r.take(as(late, 104));
+    const auto p = r.playOut();
+    EXPECT_EQ(played104(p), late == 12 ? std::vector<uint8_t>{} : primaryOf(a[late])) << late;
+  }
+  // 105 arrives as 105 ^ 4 = 109; 107 comes late as 107 ^ 2 = 105, after 106; the stream's own
+  // 109 disputes the first: what came late under 105 with neither content is no longer trusted,
+  // while what came there in its turn, or with the content one of them brought, still plays.
+  auto played105 = [&](size_t filler, bool inTurn) {
+    Received r;
+    for (size_t i = 0; i < 5; ++i) r.take(a[i]);
+    r.take(as(5, 109));
+    if (inTurn) r.take(as(filler, 105));
+    r.take(a[6]);
+    if (!inTurn) r.take(as(filler, 105));
+    for (size_t i = 8; i < 12; ++i) r.take(a[i]);
+    const auto p = r.playOut();
+    for (size_t i = 0; i < p.numbers.size(); ++i)
+      if (p.numbers[i] == 105) return p.ifps[i];
+    return std::vector<uint8_t>{};
+  };
+  EXPECT_EQ(played105(7, false), std::vector<uint8_t>{});
+  EXPECT_EQ(played105(7, true), primaryOf(a[7]));
+  EXPECT_EQ(played105(5, false), primaryOf(a[5]));
+}
+
 // Our datagrams in a capture file, dissected by tshark as UDPTL: no malformed packet, and the
 // sequence numbers and IFP types it reads are ours.
 TEST(T38Udptl, DatagramsDissectCleanlyInTshark) {
