@@ -15,7 +15,6 @@
 # ORVOX_WITHOUT_ORACLES. The ARM build itself does not complete yet: see docs/deployment.md.
 
 set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR arm)
 
 if(NOT ORVOX_CROSS_PREFIX)
   if(DEFINED ENV{ORVOX_CROSS_PREFIX})
@@ -24,6 +23,8 @@ if(NOT ORVOX_CROSS_PREFIX)
     set(ORVOX_CROSS_PREFIX arm-linux-gnueabihf-)
   endif()
 endif()
+# The processor is the first word of the compiler's name (aarch64, arm, mips, x86_64, ...).
+string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${ORVOX_CROSS_PREFIX}")
 if(NOT ORVOX_SYSROOT AND DEFINED ENV{ORVOX_SYSROOT})
   set(ORVOX_SYSROOT $ENV{ORVOX_SYSROOT})
 endif()
