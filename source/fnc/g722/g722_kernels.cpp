@@ -179,7 +179,8 @@ inline Word32 lanes_sqa_halved(const Word16 *x, int n) {
   for (; i + 4 <= n; i += 4) {
     for (int k = 0; k < 4; ++k) lane[k] += 2 * (std::int64_t{x[i + k]} * x[i + k]);
   }
-  for (; i < n; ++i) lane[i & 3] += 2 * (std::int64_t{x[i]} * x[i]);
+  // The last n % 4 squares; i is a multiple of 4 here, so lane k is lane (i + k) & 3.
+  for (int k = 0; k < n - i; ++k) lane[k] += 2 * (std::int64_t{x[i + k]} * x[i + k]);
   std::int64_t sum = 0;
   for (auto v : lane) sum += std::min<std::int64_t>(v, 0x7FFFFFFF) >> 1;
   return static_cast<Word32>(std::min<std::int64_t>(sum, 0x7FFFFFFF));
