@@ -15,6 +15,32 @@ endif()
 find_package(Threads REQUIRED)
 find_package(PkgConfig REQUIRED)
 
+# ORVOX_SIMD: the x86-64 vector kernels (SSE2 always, AVX2 where the processor has it, chosen at
+# run time) beside the portable scalar ones. Off, and on any other processor, only the scalar
+# kernels are built; every vector kernel gives the same output as its scalar model, bit for bit.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+  set(ORVOX_SIMD_POSSIBLE ON)
+else()
+  set(ORVOX_SIMD_POSSIBLE OFF)
+endif()
+option(ORVOX_SIMD "Build the x86-64 vector kernels beside the scalar ones" ${ORVOX_SIMD_POSSIBLE})
+if(ORVOX_SIMD AND NOT ORVOX_SIMD_POSSIBLE)
+  message(WARNING "ORVOX_SIMD: the vector kernels are x86-64 only; building the scalar kernels "
+                  "for ${CMAKE_SYSTEM_PROCESSOR}")
+  set(ORVOX_SIMD OFF CACHE BOOL "Build the x86-64 vector kernels beside the scalar ones" FORCE)
+endif()
+if(ORVOX_SIMD)
+  add_compile_definitions(ORVOX_X86_SIMD=1)
+endif()
+
+# ORVOX_PORTABLE_INT128: the codecs' 128-bit intermediate products use the compiler's __int128
+# where it has one (64-bit targets) and a portable two-word form elsewhere. This switch takes the
+# portable form on a 64-bit build too, so that its results can be checked against the digests.
+option(ORVOX_PORTABLE_INT128 "Use the portable 128-bit arithmetic even where __int128 exists" OFF)
+if(ORVOX_PORTABLE_INT128)
+  add_compile_definitions(ORVOX_PORTABLE_INT128=1)
+endif()
+
 # orvox_module(<name> SOURCES ... [DEPS ...] [PUBLIC_INCLUDE dir...])
 # One static library per module; its directory is its public include root.
 function(orvox_module name)
@@ -95,7 +121,9 @@ function(orvox_test name)
   endif()
   # The environment goes on the command line: a two-entry ENVIRONMENT list would be split apart on
   # its way through the test discovery and take the properties after it along.
-  set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ORVOX_NO_RT=1 ORVOX_TICK=fast)
+  # A cross build's tests run under CMAKE_CROSSCOMPILING_EMULATOR (qemu-user), if one is given.
+  set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ORVOX_NO_RT=1 ORVOX_TICK=fast
+                                                               ${CMAKE_CROSSCOMPILING_EMULATOR})
   set(props TIMEOUT ${T_TIMEOUT})
   if(T_RESOURCE_LOCK)
     list(APPEND props RESOURCE_LOCK ${T_RESOURCE_LOCK})
@@ -157,7 +185,8 @@ function(orvox_oracle target)
       return()
     endif()
   endif()
-  if(NOT ORVOX_WITHOUT_ORACLES)
+  # A build without tests (BUILD_TESTING=OFF) needs no oracle.
+  if(NOT ORVOX_WITHOUT_ORACLES AND (BUILD_TESTING OR NOT DEFINED BUILD_TESTING))
     message(FATAL_ERROR "The oracle library ${target} (Debian package ${O_DEB}) is missing: the "
                         "tests that compare with it cannot run. Install it (scripts/bootstrap "
                         "does), or configure with -DORVOX_WITHOUT_ORACLES=ON to build without it "
@@ -179,7 +208,7 @@ function(orvox_oracle_summary)
   string(REPLACE ";" "\n" leftLines "${left}")
   file(WRITE ${CMAKE_BINARY_DIR}/orvox_programs.txt "${programsText}\n")
   file(WRITE ${CMAKE_BINARY_DIR}/orvox_left_out.txt "${leftLines}\n")
-  if(NOT missing)
+  if(NOT missing OR (DEFINED BUILD_TESTING AND NOT BUILD_TESTING))
     return()
   endif()
   set(tests 0)
@@ -206,6 +235,10 @@ orvox_oracle(oracle_opencore_amrwb DEB libopencore-amrwb-dev PKG opencore-amrwb 
 orvox_oracle(oracle_vo_amrwbenc DEB libvo-amrwbenc-dev PKG vo-amrwbenc LIB vo-amrwbenc)
 orvox_oracle(oracle_avcodec DEB libavcodec-dev PKG "libavcodec;libavutil" LIB avcodec)
 orvox_oracle(oracle_expat DEB libexpat1-dev PKG expat LIB expat)
+# The static archive carries opencore-amrnb's tables as named symbols (the shared library does not
+# export them); libtiff reads and writes the fax pages that the independent fax terminal exchanges.
+orvox_oracle(oracle_opencore_amrnb_archive DEB libopencore-amrnb-dev LIB libopencore-amrnb.a)
+orvox_oracle(oracle_tiff DEB libtiff-dev PKG libtiff-4 LIB tiff)
 
 # Libraries the product itself uses.
 pkg_check_modules(OPUS REQUIRED IMPORTED_TARGET opus)

@@ -1,21 +1,21 @@
-# An example toolchain file for building orvoxd for a gateway's processor: 32-bit ARM with hardware
-# floating point, with Debian's cross compiler (package g++-arm-linux-gnueabihf) and the target's
-# libraries from Debian's armhf architecture, or with an SDK's compiler and its sysroot.
+# An example toolchain file for building orvoxd for a gateway's processor with Debian's cross
+# compilers and the target's libraries from Debian's multiarch directories (32-bit ARM with
+# hardware floating point by default), or with an SDK's compiler and its sysroot.
 #
 #   cmake -S . -B build-arm -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-example.cmake \
-#         -DORVOX_WITHOUT_ORACLES=ON
-#   cmake --build build-arm --target orvoxd boardctl pbxsim dectsim
+#         -DBUILD_TESTING=OFF
+#   cmake --build build-arm
 #   cmake --install build-arm --prefix <root of the gateway's image>
 #
 # Another processor or SDK: set ORVOX_CROSS_PREFIX (the compiler's name up to "gcc", for example
 # "aarch64-linux-gnu-" or an SDK's "arm-openwrt-linux-muslgnueabi-") and, for an SDK,
 # ORVOX_SYSROOT (its staging directory of the target) in the environment or on the command line.
-# Configure needs the target's libopus and json-c (the daemon), GoogleTest, GoogleMock, libtiff and
-# opencore-amrnb's static archive (the test programs); the other oracle libraries are left out with
-# ORVOX_WITHOUT_ORACLES. The ARM build itself does not complete yet: see docs/deployment.md.
+# The daemon needs the target's libopus and json-c; with the tests (BUILD_TESTING on, the default)
+# also GoogleTest and GoogleMock, and ORVOX_WITHOUT_ORACLES leaves out the tests whose independent
+# libraries the target lacks. docs/deployment.md has the packages and how to run the tests under
+# qemu-user.
 
 set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR arm)
 
 if(NOT ORVOX_CROSS_PREFIX)
   if(DEFINED ENV{ORVOX_CROSS_PREFIX})
@@ -24,6 +24,8 @@ if(NOT ORVOX_CROSS_PREFIX)
     set(ORVOX_CROSS_PREFIX arm-linux-gnueabihf-)
   endif()
 endif()
+# The processor is the first word of the compiler's name (aarch64, arm, mips, x86_64, ...).
+string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR "${ORVOX_CROSS_PREFIX}")
 if(NOT ORVOX_SYSROOT AND DEFINED ENV{ORVOX_SYSROOT})
   set(ORVOX_SYSROOT $ENV{ORVOX_SYSROOT})
 endif()

@@ -43,11 +43,13 @@ std::uint32_t rnd() {
 std::vector<std::int16_t> variants(const std::vector<std::int16_t>& sp, int v) {
   std::vector<std::int16_t> o(sp.size());
   for (std::size_t i = 0; i < sp.size(); ++i) {
-    long x = sp[i];
+    // 64 bits on every processor: the noise's unsigned difference below is taken into it as the
+    // references were made (a 32-bit long would wrap it to a negative value).
+    std::int64_t x = sp[i];
     if (v == 1) x = x * 8;                          // clipping speech
     if (v == 2) x = (rnd() & 0xFFFF) - 32768;       // full-scale noise
     if (v == 3) x = (i / 37) % 2 ? 32767 : -32768;  // square wave
-    if (v == 4) x = static_cast<long>(32767 * std::sin(i * 0.3));
+    if (v == 4) x = static_cast<std::int64_t>(32767 * std::sin(i * 0.3));
     o[i] = static_cast<std::int16_t>(x > 32767 ? 32767 : x < -32768 ? -32768 : x);
   }
   return o;

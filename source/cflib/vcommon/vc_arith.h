@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -132,7 +132,7 @@ inline uint32_t vcDot16Plain(const int16_t* a, const int16_t* b, int n) {
   return acc;
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 // Lanes to keep of the last eight products when `rest` (0..7) of them are new: the eight end at n,
 // so the first 8 - rest were counted already and are masked out.
 alignas(16) inline constexpr int16_t vcgDotTailMask[8][8] = {
@@ -191,7 +191,7 @@ inline void vcGainQ10Plain(int16_t* x, int n, int16_t gain) {
   for (int i = 0; i < n; ++i) x[i] = vcSat16((static_cast<int32_t>(gain) * x[i]) >> 10);
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 // The 32-bit products from the low and high 16-bit halves, shifted, packed back with saturation.
 // Unity (1024) leaves every sample as it is, so it is not applied.
 inline void vcGainQ10(int16_t* x, int n, int16_t gain) {

@@ -210,7 +210,9 @@ inline bool vcBdmStops(VCBDMSTATUS status, VCBDMSTATUS detmask, VCBDMSTATUS rtnm
 // bytes at a time would wait for those stores to reach the cache instead of taking them from the
 // store buffer.
 inline void vcTxMemStore(VCZTXMEM& to, const VCZTXMEM& from) {
-  static_assert(sizeof(VCZTXMEM) == 80, "a new field of the machine's memory is written back here too");
+  // 80 bytes with 64-bit pointers, 64 with 32-bit ones (four pointers among the fields).
+  static_assert(sizeof(VCZTXMEM) == (sizeof(void*) == 8 ? 80 : 64),
+                "a new field of the machine's memory is written back here too");
   to.txdata = from.txdata;
   to.scout = from.scout;
   to.encout = from.encout;

@@ -154,9 +154,11 @@ VCBDMSTATUS vcfRxupd2T3(VCZRXMEM* rxmem, VCZBUF* rxlbuf);
 // kernels are (VC_HAVE_AVX2_KERNELS), compiled for AVX2 so that the kernels go into them.
 // The output hands the update the carrier phase's turn it took (the phase only moves at the
 // update's end).
+#if defined(ORVOX_X86_SIMD)
 bool vcfDemod2T3SixWide(const VCZRXMEM* rxmem);
 __attribute__((target("avx2"))) VcCarrierTurn vcfDemod2T3Six(VCZRXMEM* rxmem, const int16_t* in);
 __attribute__((target("avx2"))) void vcfRxupd2T3Twelve(VCZRXMEM* rxmem, VcCarrierTurn turn);
+#endif
 void vcT3LPF(const int16_t* in, int16_t step, int16_t* out);
 // One output of that low-pass ending at in: the plain sum (the reference) and the wide one.
 int16_t vcT3LPFOnePlain(const int16_t* in);

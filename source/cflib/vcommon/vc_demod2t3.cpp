@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -21,7 +21,7 @@ int t3Half(const VCZEQPARM2T3& eq) { return 2 * eq.eqlength + 1; }
 __attribute__((always_inline)) inline void shiftDown(int16_t* line, int len, int by) {
   if (by >= len) return;
   const int keep = len - by;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   // The lines here are a few dozen samples, shifted once a symbol: four loads, then four stores
   // (all read before any is written, so the overlap is safe), instead of a library call.
   if (keep >= 8 && keep <= 32) {
@@ -165,7 +165,7 @@ int16_t vcT3LPFOnePlain(const int16_t* in) {
   return vcSat16(static_cast<int32_t>(acc) >> 15);
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 // Pairs k = 0..7 eight at a time (the newest eight reversed against the oldest eight), then k = 8.
 int16_t vcT3LPFOne(const int16_t* in) {
   const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in - 17));
@@ -428,8 +428,6 @@ void vcfdecimat2T3(VCZEQPARM2T3* eq, const int16_t* in) {
   int16_t* imNew = im + half - m;
 #if defined(VC_HAVE_AVX2_KERNELS)
   const bool wide = vcHaveAvx2();
-#else
-  const bool wide = false;
 #endif
   if (((ph | delta) & 4095) == 0) {
     unsigned k = ph >> 12;

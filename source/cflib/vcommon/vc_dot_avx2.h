@@ -7,14 +7,15 @@
 
 #include "vc_arith.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define VC_HAVE_AVX2_KERNELS 1
-
-// True when the processor runs the AVX2 forms (read once at start-up) and they are allowed.
+// True when the processor runs the AVX2 forms (read once at start-up) and they are allowed;
+// always false in a build without them (ORVOX_SIMD off, or another processor).
 bool vcHaveAvx2();
 // Tests turn the AVX2 forms off to run the baseline ones on the same processor.
 void vcAllowAvx2(bool allowed);
+
+#if defined(ORVOX_X86_SIMD)
+#include <immintrin.h>
+#define VC_HAVE_AVX2_KERNELS 1
 
 // 16 zeros then 16 ones: the sixteen from index r keep the last r lanes.
 alignas(32) inline constexpr int16_t vcgDotTailMask16[32] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -60,7 +60,7 @@ inline void vcEq2T3UpdatePlain(int32_t* cr, int32_t* ci, const int16_t* xr, cons
   }
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 // x[-i-k] in lane k, k = 0..7.
 inline __m128i vcEqLine8(const int16_t* x, int i) {
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x - i - 7));

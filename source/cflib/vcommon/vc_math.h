@@ -22,7 +22,7 @@ int16_t vcfConvPlain(const int16_t* x, const int16_t* h, int16_t n);
 int16_t vcfCsearch(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n);
 // Nearest point by the plain loop (the reference) and, on processors with it, by AVX2.
 int16_t vcfCsearchPlain(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n);
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(ORVOX_X86_SIMD)
 #include <immintrin.h>
 __attribute__((target("avx2"))) int16_t vcfCsearchAvx2(const VCZCOMPLEX* d, const VCZCOMPLEX* table, int16_t n);
 // Eight points at a time: the differences as 16-bit pairs, each squared with fxmul's rounding

@@ -196,6 +196,9 @@ bool gAvx2Allowed = true;
 
 bool vcHaveAvx2() { return gProcessorHasAvx2 && gAvx2Allowed; }
 void vcAllowAvx2(bool allowed) { gAvx2Allowed = allowed; }
+#else
+bool vcHaveAvx2() { return false; }
+void vcAllowAvx2(bool) {}
 #endif
 
 void vcfTxSymbols(int16_t** out, VCZMOD* mod, VCZFASTBULKDLYHDL* hdl) {

@@ -144,7 +144,7 @@ void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]) {
 #endif
     vcfSelectSurvivors(vit, branch, next, row);
   // each state's path: its predecessor's, one symbol older, behind the state itself
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   __m128i older[8];
   for (int j = 0; j < 8; ++j) older[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(vit->survivor[j]));
   for (int j = 0; j < 8; ++j)

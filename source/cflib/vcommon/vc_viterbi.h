@@ -44,7 +44,7 @@ void UpdatePathMetr32(VCZVITERBI32* vit, const uint32_t branch[8]);
 // Each state's best predecessor, the first of equal metrics winning (unsigned): the new metrics
 // into next, the decisions into the history row. The plain form is the reference of the AVX2 one.
 void vcfSelectSurvivors(const VCZVITERBI32* vit, const uint32_t branch[8], uint32_t next[8], uint16_t* row);
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(ORVOX_X86_SIMD)
 __attribute__((target("avx2"))) void vcfSelectSurvivorsAvx2(const VCZVITERBI32* vit, const uint32_t branch[8],
                                                             uint32_t next[8], uint16_t* row);
 #endif

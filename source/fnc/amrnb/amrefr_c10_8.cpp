@@ -3,7 +3,7 @@
 // of one pulse-pair level and the choice of the best pair.
 #include <cstring>
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 #include <immintrin.h>
 #endif
 
@@ -58,7 +58,7 @@ void amrefr_fast::lane_bests_portable(int count, const Word16* sq2, const Word16
     *out = b;
 }
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 namespace {
 
 __attribute__((target("sse4.1"))) inline __m128i load4(const Word16* p) {
@@ -91,7 +91,7 @@ void amrefr_fast::lane_bests_sse41(int count, const Word16* sq2, const Word16* a
 }
 #endif
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 namespace {
 
 __attribute__((target("avx2"))) inline void lane_step(__m128i s2, __m128i a2, __m128i kk, __m128i& bs, __m128i& ba,
@@ -285,7 +285,7 @@ void amrefr_fast::pair_energies_102_portable(Word16* out, const Word16* rr_row, 
     out[100] = out[101] = 0;
 }
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 // Rows of ten: the first eight pairs of a row in one register, the last two
 // in scalar code.
 __attribute__((target("avx2"))) void amrefr_fast::pair_squares_102_avx2(Word16* out, const Word16* dn_a,

@@ -105,7 +105,7 @@ struct PortablePulses {
     }
 };
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 // The same in eight AVX2 lanes (2048·2·x = x << 12, 4096·2·x = x << 13, …:
 // none of these doubled products is the clipped one).
 struct Avx2Pulses {
@@ -227,7 +227,7 @@ void amrefr_fast::search_7k4_portable(const Word16* dn_split, const Word16* dn2,
                                reuse);
 }
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 __attribute__((target("avx2"))) void amrefr_fast::search_7k4_avx2(const Word16* dn_split, const Word16* dn2,
                                                                   Word16* const* row_start,
                                                                   const Word16* rr_diag_split, const Word16* ipos,

@@ -11,11 +11,12 @@
 #include <algorithm>
 
 #include "amrefr_basic_op.h"
+#include "wide128.h"
 
 // Loops of these forms are compiled for AVX2 and for the baseline, and the
 // loader picks the one the processor runs; both are the same integer
 // arithmetic.  Sanitizer builds keep one form.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && \
+#if defined(__GNUC__) && defined(ORVOX_X86_SIMD) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && \
     !defined(__SANITIZE_THREAD__)
 #define AMREFR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
@@ -64,8 +65,8 @@ inline std::int64_t energy64(const Word16* x, int n) {
 // indices can leave the 32-bit range, given ex = Σ x², ey = Σ y² over those
 // indices: by Cauchy–Schwarz every such sum is at most 2·√(ex·ey) in size.
 inline bool products_cannot_saturate(std::int64_t ex, std::int64_t ey) {
-    const unsigned __int128 lim = static_cast<unsigned __int128>(amrefr_op::MAX_32) * amrefr_op::MAX_32;
-    return static_cast<unsigned __int128>(4) * static_cast<std::uint64_t>(ex) * static_cast<std::uint64_t>(ey) <= lim;
+    const orvox::UInt128 lim = static_cast<orvox::UInt128>(amrefr_op::MAX_32) * amrefr_op::MAX_32;
+    return static_cast<orvox::UInt128>(4) * static_cast<std::uint64_t>(ex) * static_cast<std::uint64_t>(ey) <= lim;
 }
 
 // The four interleaved sub-searches of the pair choice (flat index k mod 4 in
@@ -81,7 +82,7 @@ void lane_bests_sse41(int count, const Word16* sq2, const Word16* alp16, LaneBes
 
 // Usable from static initialisers (the processor model is read first).
 inline bool has_sse41() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(ORVOX_X86_SIMD) && defined(__GNUC__)
     __builtin_cpu_init();
     return __builtin_cpu_supports("sse4.1");
 #else
@@ -89,7 +90,7 @@ inline bool has_sse41() {
 #endif
 }
 inline bool has_avx2() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(ORVOX_X86_SIMD) && defined(__GNUC__)
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
 #else

@@ -3,7 +3,7 @@
 // processor has it (amrefr_fast::has_avx2()).
 #pragma once
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 #include <immintrin.h>
 
 #include "amrefr_basic_op.h"

@@ -3,7 +3,7 @@
 // post-filter's tilt compensation and its gain-control loops.
 #include <algorithm>
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -124,6 +124,7 @@ bool lanes_cannot_saturate(const Word16* a) {
            32768LL * 8192 + kProduct * (mag(9) + mag(5) + mag(1)) <= MAX_32;
 }
 
+#if defined(ORVOX_X86_SIMD)
 // When even the input term and all doubled products together stay inside 32
 // bits, every sum in any order is plain.  The eight oldest products of an
 // output are then one multiply-add of packed words (the sign, the factor 2 and
@@ -136,7 +137,6 @@ bool total_cannot_saturate(const Word16* a) {
     return 32768LL * 8192 + 4096 + 2 * 32768 * asum <= MAX_32;
 }
 
-#if defined(__SSE2__)
 bool syn_filt_packed(const Word16* a, const Word16* x, Word16* y) {
     alignas(16) Word16 hist[50];  // y[−10 …] as they are made
     for (int k = 0; k < 10; ++k) hist[k] = y[k - 10];
@@ -162,7 +162,7 @@ bool syn_filt_packed(const Word16* a, const Word16* x, Word16* y) {
 #endif
 
 Word16 syn_filt(const Word16* a, const Word16* x, Word16* y) {
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
     if (total_cannot_saturate(a)) return syn_filt_packed(a, x, y) ? 1 : 0;
 #endif
     if (lanes_cannot_saturate(a)) {

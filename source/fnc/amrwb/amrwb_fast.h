@@ -10,11 +10,12 @@
 #include <cstdint>
 
 #include "amrwb_basic_op.h"
+#include "wide128.h"
 
 // Plain integer loops are compiled for AVX2 and for the baseline, and the
 // loader picks the one the processor runs; both are the same integer
 // arithmetic.  Sanitizer builds keep one form.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && \
+#if defined(__GNUC__) && defined(ORVOX_X86_SIMD) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && \
     !defined(__SANITIZE_THREAD__)
 #define AMRWB_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
@@ -34,8 +35,8 @@ inline std::int64_t energy64(const Word16* x, int n) {
 // sets (each index used once) can reach beyond `limit`, given ex = Σ x² and
 // ey = Σ y² over the sets: by Cauchy–Schwarz such a sum is at most 2·√(ex·ey).
 inline bool products_within(std::int64_t ex, std::int64_t ey, std::int64_t limit) {
-    const unsigned __int128 lim = static_cast<unsigned __int128>(limit) * static_cast<std::uint64_t>(limit);
-    return static_cast<unsigned __int128>(4) * static_cast<std::uint64_t>(ex) * static_cast<std::uint64_t>(ey) <= lim;
+    const orvox::UInt128 lim = static_cast<orvox::UInt128>(limit) * static_cast<std::uint64_t>(limit);
+    return static_cast<orvox::UInt128>(4) * static_cast<std::uint64_t>(ex) * static_cast<std::uint64_t>(ey) <= lim;
 }
 
 // A 32-bit value clipped to 16 bits, in a form that vectorises (sat16 widens to 64 bits).

@@ -13,7 +13,7 @@
 //   branch times (h[4i + 1], h[4i + 3]), for i < 10.
 #include "bandsplit_kernels.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(ORVOX_X86_SIMD) && (defined(__GNUC__) || defined(__clang__))
 
 #include <immintrin.h>
 

@@ -22,7 +22,7 @@ bool cdisPowCalc(const std::int16_t* x, int n, std::int32_t* power);
 // AVX2 form gives the same outputs and flag.
 bool cdisSymFilter(const std::int16_t* x, std::int16_t* y, int count, const std::int16_t* half, int halfLen);
 bool cdisSymFilterPortable(const std::int16_t* x, std::int16_t* y, int count, const std::int16_t* half, int halfLen);
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 bool cdisSymFilterAvx2(const std::int16_t* x, std::int16_t* y, int count, const std::int16_t* half, int halfLen);
 #endif
 // Shifts both parts left until the larger magnitude has bit 14 set (at most 16 shifts).

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 #include <immintrin.h>
 #endif
 
@@ -38,7 +38,7 @@ bool cdisSymFilterPortable(const std::int16_t* x, std::int16_t* y, int count, co
   return ok;
 }
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 
 namespace {
 
@@ -108,7 +108,7 @@ CDIS_AVX2 bool cdisSymFilterAvx2(const std::int16_t* x, std::int16_t* y, int cou
 bool cdisSymFilter(const std::int16_t* x, std::int16_t* y, int count, const std::int16_t* half, int halfLen) {
   using Form = bool (*)(const std::int16_t*, std::int16_t*, int, const std::int16_t*, int);
   static const Form form = [] {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(ORVOX_X86_SIMD) && defined(__GNUC__)
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) return static_cast<Form>(cdisSymFilterAvx2);
 #endif

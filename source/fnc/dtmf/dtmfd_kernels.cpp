@@ -4,7 +4,7 @@
 
 #include "dtmfd.h"
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 #include <immintrin.h>
 #endif
 
@@ -24,7 +24,7 @@ void dtmfdComplexPortable(const std::int16_t* end, const std::int16_t* cosTaps, 
     *im = filterOutput(end - DTMFD_TAPS, sinTaps);
 }
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 
 namespace {
 
@@ -78,7 +78,7 @@ __attribute__((target("avx2"))) void dtmfdComplexAvx2(const std::int16_t* end, c
 #endif
 
 DtmfdComplexKernel dtmfdComplexKernel() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(ORVOX_X86_SIMD) && defined(__GNUC__)
     static const DtmfdComplexKernel kernel = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") ? dtmfdComplexAvx2 : dtmfdComplexSse2;

@@ -10,7 +10,7 @@
 // (sum of taps[k] x[k]) >> 15 truncated to 16 bits.
 void dtmfdComplexPortable(const std::int16_t* end, const std::int16_t* cosTaps, const std::int16_t* sinTaps,
                           std::int16_t* re, std::int16_t* im);
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 void dtmfdComplexSse2(const std::int16_t* end, const std::int16_t* cosTaps, const std::int16_t* sinTaps,
                       std::int16_t* re, std::int16_t* im);
 void dtmfdComplexAvx2(const std::int16_t* end, const std::int16_t* cosTaps, const std::int16_t* sinTaps,

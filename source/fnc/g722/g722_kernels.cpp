@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -24,7 +24,7 @@ namespace {
 inline int max_magnitude(const Word16 *x, int n) {
   int hi = 0, lo = 0;
   int i = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   if (n >= 8) {
     __m128i vhi = _mm_setzero_si128(), vlo = vhi;
     for (; i + 8 <= n; i += 8) {
@@ -58,7 +58,7 @@ inline bool products_fit(int mx, int my, int n) {
 inline Word32 lanes_mac_plain(const Word16 *x, const Word16 *y, int n) {
   Word32 sum = 0;
   int i = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   // Pairs of products in 32 bits: exact, as two products of -32768 cannot both occur here.
   __m128i acc = _mm_setzero_si128();
   for (; i + 8 <= n; i += 8) {
@@ -85,7 +85,7 @@ inline Word32 lanes_mac_model(const Word16 *x, const Word16 *y, int n) {
   return L_add(L_add(L_add(lane[0], lane[1]), lane[2]), lane[3]);
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 // acc + v in wrapping 32-bit lanes; the sign bit of `overflow` records every lane whose sum left
 // 32 bits (both operands of one sign, the sum of the other).
 inline __m128i add_flagged(__m128i acc, __m128i v, __m128i &overflow) {
@@ -138,7 +138,7 @@ inline bool lanes_mac_wrapping(const Word16 *x, const Word16 *y, int n, Word32 *
 #endif
 
 inline Word32 lanes_mac(const Word16 *x, const Word16 *y, int n) {
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   Word32 sum;
   if (lanes_mac_wrapping(x, y, n, &sum)) return sum;
 #else
@@ -160,7 +160,7 @@ inline Word32 lanes_sqa_halved(const Word16 *x, int n) {
   // beyond the limit either way). The same holds for the join of the halved lanes.
   std::int64_t lane[4] = {0, 0, 0, 0};
   int i = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   // Squares in 32 bits from their halves (never negative), widened to 64-bit lanes i & 3.
   __m128i lanes01 = _mm_setzero_si128(), lanes23 = _mm_setzero_si128();
   const __m128i zero = _mm_setzero_si128();
@@ -179,7 +179,8 @@ inline Word32 lanes_sqa_halved(const Word16 *x, int n) {
   for (; i + 4 <= n; i += 4) {
     for (int k = 0; k < 4; ++k) lane[k] += 2 * (std::int64_t{x[i + k]} * x[i + k]);
   }
-  for (; i < n; ++i) lane[i & 3] += 2 * (std::int64_t{x[i]} * x[i]);
+  // The last n % 4 squares; i is a multiple of 4 here, so lane k is lane (i + k) & 3.
+  for (int k = 0; k < n - i; ++k) lane[k] += 2 * (std::int64_t{x[i + k]} * x[i + k]);
   std::int64_t sum = 0;
   for (auto v : lane) sum += std::min<std::int64_t>(v, 0x7FFFFFFF) >> 1;
   return static_cast<Word32>(std::min<std::int64_t>(sum, 0x7FFFFFFF));
@@ -231,7 +232,7 @@ inline Word32 branch_fir(const Word16 *hist, int n, const Word16 *coef) {
 // The same sums over a whole block: SSE2 pairs of products from the coefficients reversed
 // (exact, as no sum saturates), else branch_fir per output.
 struct BranchFir {
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   __m128i lo, hi;  // reversed coefficients 0..7 and 8..11 (upper four lanes zero)
   explicit BranchFir(const Word16 *coef)
       : lo(_mm_set_epi16(coef[4], coef[5], coef[6], coef[7], coef[8], coef[9], coef[10], coef[11])),
@@ -311,7 +312,7 @@ void g722_qmf_rx_part2(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *
 
 void g722_qmf_rx_both(const Word16 *rl, const Word16 *rh, Word16 *out, Word16 *row1, Word16 *row2,
                       const Word16 *coef, Word16 len) {
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   // Pairs of taps (j, j + 1) against the history from output i + 1 + j: the coefficient of tap j
   // is coef[11 - j], the newest input taking coef[0]. Sums are plain (they cannot saturate) and
   // twice a sum shifted by 13 is the sum shifted by 12; the pack saturates to 16 bits.
@@ -428,7 +429,7 @@ void g722_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
   // what a full-scale signal allows, its actual level rarely.
   if (chain_fits_signal(1 << 11, coef_magnitude_sum(a, 0, 8), signal_magnitude(x, -8, n - 1))) {
     int i = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
     // Eight outputs at a time: exact 32-bit products from their halves, the undoubled sum
     // rounded by (s + 2^10) >> 11 (the same as (2s + 2^11) >> 12), saturated by the pack.
     for (; i + 8 <= n; i += 8) {
@@ -452,7 +453,7 @@ void g722_azfilterQ0_Q1(const Word16 *a, const Word16 *x, Word16 *y, Word16 n) {
     return;
   }
   int i = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   // Eight outputs at a time, each chain of doubled products in the model's order (k = 8 down to
   // 0) in wrapping lanes with overflow flags, then the rounding; a block with a flag (a partial
   // sum that saturates, or -32768 times -32768) goes through the model.
@@ -512,7 +513,7 @@ inline void apfilter(const Word16 *a, const Word16 *x, Word16 *y, Word16 n, int 
       past[k] = y[-k];
     }
     int i = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
     // The six oldest products in one vector of pairs, from the outputs three or more samples
     // back, which are known two whole samples ahead; the product of the output two back is a
     // scalar known a sample ahead; only the newest product stays on the recursion.
@@ -575,7 +576,7 @@ void g722_Vec_mult_r_LPC0(const Word16 *a, const Word16 *w, Word16 *out) {
 
 void g722_Vec_mult_r_WINSZ(const Word16 *x, const Word16 *win, Word16 *out) {
   int i = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   // Exact 32-bit products, rounded and shifted, saturated to 16 bits by the pack: mult_r.
   const __m128i half = _mm_set1_epi32(0x4000);
   for (; i < 160; i += 8) {
@@ -606,7 +607,7 @@ Word32 g722_Vec_L_mac_ps0_80(const Word16 *x, const Word16 *y) { return lanes_ma
 void g722_Vec_L_mac_ps0_30_loop(const Word16 *x, const Word16 *y, Word32 *out, Word16 count) {
   if (count > 0 && products_fit(max_magnitude(x, 30), max_magnitude(y - (count - 1), 30 + count - 1), 30)) {
     int j0 = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
     // Eight lags at a time, plain sums (exact here): the pair (x[i], x[i + 1]) in every lane,
     // against the pairs (y[i - j], y[i + 1 - j]) of eight neighbouring lags j. The last group
     // ends at the last lag, overlapping the one before rather than reading past y - (count - 1).
@@ -659,7 +660,7 @@ Word32 g722_model_Vec_L_mac_ps0(const Word16 *x, const Word16 *y, Word16 n) {
 Word32 g722_model_Vec_L_sqa0(const Word16 *x, Word16 n) { return lanes_sqa_halved_model(x, n); }
 
 void g722_ACF(Word16 *x, Word32 *r, Word16 shift) {
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   std::memset(x + 160, 0, 16 * sizeof(Word16));
   Word32 lane[9][4];
   // Each block of eight samples interleaved as (0, 4, 1, 5, 2, 6, 3, 7): a multiply-add of two

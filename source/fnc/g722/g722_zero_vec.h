@@ -5,7 +5,7 @@
 
 #include "g722_steps.h"
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -19,7 +19,7 @@ inline Word16 zero_section_sum(const Word16 *p) {
   return static_cast<Word16>(sz);
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 
 // Lanes 0..7: dlt[1..8] (the two spare delays shift along); b[1..6] in lanes 0..5, 6 and 7 zero.
 struct ZeroVec {

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 // The SSE2 forms of the predictor lanes; G726_PORTABLE builds the reference forms instead.
-#if defined(__SSE2__) && !defined(G726_PORTABLE)
+#if defined(ORVOX_X86_SIMD) && !defined(G726_PORTABLE)
 #define G726_SSE2 1
 #include <emmintrin.h>
 #endif

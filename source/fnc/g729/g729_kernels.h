@@ -91,12 +91,12 @@ bool g729EnergiesCannotSaturate(const W16* x, int nx, const W16* y, int ny);
 // The plain sums, in 32-bit wrapping arithmetic: the portable reference and its SSE2 form
 // (x86-64's baseline) give the same bits on any input; g729PlainSums runs the fastest form built.
 W32 g729PlainSumsPortable(const W16* x, const W16* y, int n);
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 W32 g729PlainSumsSse2(const W16* x, const W16* y, int n);
 #endif
 // out[m] = g729PlainSums(x, y + m, len) for the nlag lags m: reference, SSE2 form, fastest built.
 void g729PlainLagsPortable(const W16* x, const W16* y, int nlag, W32* out, int len);
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 void g729PlainLagsSse2(const W16* x, const W16* y, int nlag, W32* out, int len);
 #endif
 void g729PlainLags(const W16* x, const W16* y, int nlag, W32* out, int len);
@@ -106,7 +106,7 @@ void g729PlainLags(const W16* x, const W16* y, int nlag, W32* out, int len);
 void g729Cbs2PulsePositionPortable(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
                                    const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index);
 bool g729Cbs2CannotSaturate(const W32* alp0, const W16* weights);
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 void g729Cbs2PulsePositionSse2(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
                                const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index);
 #endif
@@ -121,7 +121,7 @@ inline bool g729Better(W16 sq_c, W16 alp_c, W16 sq_b, W16 alp_b) {
 // The off-diagonal words of rr (as g729ab_Cor_h_loop2_3_4_5) in plain arithmetic, valid where
 // no running sum can saturate: reference, SSE2 form (the same bits on any input), fastest built.
 void g729CorMatrixPlainPortable(const W16* h, const W16* h2, W16* rr);
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 void g729CorMatrixPlainSse2(const W16* h, const W16* h2, W16* rr);
 #endif
 void g729CorMatrixPlain(const W16* h, const W16* h2, W16* rr);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE2__))
+#if defined(ORVOX_X86_SIMD)
 #include <emmintrin.h>
 #define G729_FILTER_SSE2 1
 #endif

@@ -1,11 +1,12 @@
 // Correlation, energy, vector, quantiser-search and fixed-codebook kernels of the G.729 codec.
 #include "g729_kernels.h"
 #include "g729_tables.h"
+#include "wide128.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -14,7 +15,7 @@ namespace g729 {
 // The four-lane sums are compiled twice, for AVX2 and for the baseline, and the loader picks the
 // form the processor runs; both are the same integer arithmetic, so the results are identical.
 // The explicit vector forms below use SSE2, which every x86-64 processor has.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#if defined(__GNUC__) && defined(ORVOX_X86_SIMD) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 #define ORVOX_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define ORVOX_VECTOR_CLONES
@@ -24,7 +25,7 @@ namespace g729 {
 // wider type.
 int g729LargestMagnitude(const W16* x, int n) {
     int hi = 0, lo = 0, i = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
     if (n >= 8) {
         __m128i vhi = _mm_setzero_si128(), vlo = _mm_setzero_si128();
         for (; i + 8 <= n; i += 8) {
@@ -54,7 +55,7 @@ namespace {
 std::int64_t squares64(const W16* x, int n, int step) {
     std::uint64_t s = 0;
     int i = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
     // Pairs of squares fit 32 unsigned bits; they are widened to 64-bit lanes before adding.
     const __m128i keep = step == 1 ? _mm_set1_epi32(-1) : _mm_set1_epi32(0xFFFF);
     const __m128i zero = _mm_setzero_si128();
@@ -79,7 +80,7 @@ bool boundedPlainSums(const W16* x, const W16* y, int n, W32* sum) {
     int i = 0;
     std::uint32_t s = 0;
     int xhi = 0, xlo = 0, yhi = 0, ylo = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
     if (n >= 8) {
         __m128i acc = _mm_setzero_si128(), vxhi = acc, vxlo = acc, vyhi = acc, vylo = acc;
         for (; i + 8 <= n; i += 8) {
@@ -124,7 +125,7 @@ bool boundedPlainSums(const W16* x, const W16* y, int n, W32* sum) {
 // √(Σx² · Σy²) in size: when twice that stays inside 32 bits, no saturating chain of doubled
 // products along any lag, lane or join can saturate (and no single product is (-32768)²).
 bool g729EnergiesCannotSaturate(const W16* x, int nx, const W16* y, int ny) {
-    using U128 = unsigned __int128;
+    using U128 = orvox::UInt128;
     return U128{4} * static_cast<std::uint64_t>(squares64(x, nx, 1)) * static_cast<std::uint64_t>(squares64(y, ny, 1)) <=
            U128{static_cast<std::uint64_t>(kMax32)} * static_cast<std::uint64_t>(kMax32);
 }
@@ -625,7 +626,7 @@ W32 g729PlainSumsPortable(const W16* x, const W16* y, int n) {
     return static_cast<W32>(2 * sum);
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 namespace {
 // Pairs of products added in 32 bits: only (-32768)² + (-32768)² leaves the range, and it wraps
 // to the same residue as the portable sum.
@@ -648,7 +649,7 @@ W32 g729PlainSumsSse2(const W16* x, const W16* y, int n) {
 #endif
 
 W32 g729PlainSums(const W16* x, const W16* y, int n) {
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
     return g729PlainSumsSse2(x, y, n);
 #else
     return g729PlainSumsPortable(x, y, n);
@@ -659,7 +660,7 @@ void g729PlainLagsPortable(const W16* x, const W16* y, int nlag, W32* out, int l
     for (int m = 0; m < nlag; ++m) out[m] = g729PlainSumsPortable(x, y + m, len);
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 // Four lags at a time share the loads of x; their four accumulators are summed across lanes
 // together by a transpose.
 void g729PlainLagsSse2(const W16* x, const W16* y, int nlag, W32* out, int len) {
@@ -690,7 +691,7 @@ void g729PlainLagsSse2(const W16* x, const W16* y, int nlag, W32* out, int len) 
 #endif
 
 void g729PlainLags(const W16* x, const W16* y, int nlag, W32* out, int len) {
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
     g729PlainLagsSse2(x, y, nlag, out, len);
 #else
     g729PlainLagsPortable(x, y, nlag, out, len);
@@ -707,7 +708,7 @@ bool g729Cbs2CannotSaturate(const W32* alp0, const W16* weights) {
     return true;
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 namespace {
 // mult(ps, ps) on eight lanes: (ps²) >> 15 from the product's halves, 32768 (from -32768 only)
 // brought down to 32767.
@@ -791,7 +792,7 @@ void g729Cbs2PulsePositionSse2(const W16* dnA, const W16* dnB, W16 ps0, const W1
 
 void g729ab_CBS2_PulsePosition_MR122(const W16* dnA, const W16* dnB, W16 ps0, const W16* rrAB, const W32* rrv, const W16* weights,
                                      const W32* alp0, W16* best_alp, W16* best_sq, W16* best_index) {
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
     if (g729Cbs2CannotSaturate(alp0, weights)) {
         g729Cbs2PulsePositionSse2(dnA, dnB, ps0, rrAB, rrv, weights, alp0, best_alp, best_sq, best_index);
         return;
@@ -818,7 +819,7 @@ void g729CorMatrixPlainPortable(const W16* h, const W16* h2, W16* rr) {
     }
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 // The diagonals come in runs of four (5g + 1 .. 5g + 4), one run to a vector: every step adds
 // h[i] times four neighbouring samples of h2, and the sums of all steps are kept for the stores.
 void g729CorMatrixPlainSse2(const W16* h, const W16* h2, W16* rr) {
@@ -843,7 +844,7 @@ void g729CorMatrixPlainSse2(const W16* h, const W16* h2, W16* rr) {
 #endif
 
 void g729CorMatrixPlain(const W16* h, const W16* h2, W16* rr) {
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
     g729CorMatrixPlainSse2(h, h2, rr);
 #else
     g729CorMatrixPlainPortable(h, h2, rr);

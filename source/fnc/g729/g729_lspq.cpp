@@ -2,7 +2,7 @@
 // its minimum-distance expansion, stability correction and predictor memory.
 #include "g729_internal.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(ORVOX_X86_SIMD)
 #include <immintrin.h>
 #define G729_LSP_AVX2 1
 #endif

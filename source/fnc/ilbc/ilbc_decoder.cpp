@@ -11,6 +11,7 @@
 #include "ilbc_plc.h"
 #include "ilbc_state.h"
 #include "ilbc_tables.h"
+#include "wide128.h"
 
 namespace ilbc {
 namespace {
@@ -28,14 +29,14 @@ i16 own_lag(const iLBC_Dec_Inst_t* inst, const i16* residual) {
   i64 corr[100];
   ilbc_lag_correlations(target, 20, 100, corr);
   int best = 20;
-  __int128 best_c = 0, best_e = 1;
+  orvox::Int128 best_c = 0, best_e = 1;
   // Energy of the lagged window, one sample in and one out per lag (exact in 64 bits).
   i64 e = ilbc_Vec_L64_sqa0(target - 20, 80);
   for (int lag = 20; lag < 120; ++lag) {
     if (lag > 20) e += i64{i32{target[-lag]} * target[-lag]} - i32{target[80 - lag]} * target[80 - lag];
     const i64 c = corr[lag - 20];
     if (c <= 0 || e <= 0) continue;
-    if (static_cast<__int128>(c) * c * best_e > best_c * best_c * e) {
+    if (static_cast<orvox::Int128>(c) * c * best_e > best_c * best_c * e) {
       best = lag;
       best_c = c;
       best_e = e;

@@ -7,6 +7,7 @@
 #include "ilbc_filters.h"
 #include "ilbc_kernels.h"
 #include "ilbc_tables.h"
+#include "wide128.h"
 
 namespace ilbc {
 namespace {
@@ -226,11 +227,11 @@ int ilbc_CalcW_00_11_10(const i16* c, const i16* surround, i32* w00, i32* w11, i
 
 // x * m * 2^e / 2^31 rounded to 16 bits with saturation (m a Q31 mantissa).
 i16 scale_round(i16 x, i32 m, int e) {
-  const __int128 t = static_cast<__int128>(m) * x;
+  const orvox::Int128 t = static_cast<orvox::Int128>(m) * x;
   const int sh = 31 - e;
-  __int128 v;
+  orvox::Int128 v;
   if (sh > 0)
-    v = (t + (static_cast<__int128>(1) << (sh - 1))) >> sh;
+    v = (t + (static_cast<orvox::Int128>(1) << (sh - 1))) >> sh;
   else
     v = t << std::min(-sh, 40);
   return v > 32767 ? 32767 : v < -32768 ? -32768 : static_cast<i16>(v);

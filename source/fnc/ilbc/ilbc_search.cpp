@@ -9,6 +9,7 @@
 #include "ilbc_filters.h"
 #include "ilbc_kernels.h"
 #include "ilbc_tables.h"
+#include "wide128.h"
 
 namespace ilbc {
 namespace {
@@ -70,7 +71,7 @@ void ilbc_CalcBetterLoop(const Search& s, BestCandidate& best, int from, int to,
     const i32 e = s.energy_q0[i];
     const i32 t = static_cast<i32>((2 * i64{sat_abs(d)} * kInvGainMaxQ15 * 65536) >> 32);
     const i64 dk = i64{ilbc_L_shl(d, k)};
-    const i32 q = sat32(static_cast<i64>((static_cast<__int128>(dk) * dk * 2) >> 32));
+    const i32 q = sat32(static_cast<i64>((static_cast<orvox::Int128>(dk) * dk * 2) >> 32));
     if (!(e > t)) continue;
     if (stage == 0 && d < 0) continue;
     if (i64{q} * best.best_energy > i64{best.best_crossDotSqrd_q0} * e) {
@@ -267,13 +268,13 @@ void ilbc_iCBSearch(const iLBC_Enc_Inst_t* inst, i16* index, i16* gain_index, co
     const int counter_end2 = eInd < range - 2 ? eInd : range - 3;
     for (int c = sInd; c < eInd; ++c) {
       if (c >= 4 && c < counter_end2) {
-        __int128 even = 0, odd = 0;
+        orvox::Int128 even = 0, odd = 0;
         for (int m = 0; m < 8; m += 2) {
-          even += static_cast<__int128>(2) * s.DotProd_q0[c - 4 + m] * (i64{ilbc_cbfiltersTbl_q15[m]} * 65536);
-          odd += static_cast<__int128>(2) * s.DotProd_q0[c - 3 + m] * (i64{ilbc_cbfiltersTbl_q15[m + 1]} * 65536);
+          even += static_cast<orvox::Int128>(2) * s.DotProd_q0[c - 4 + m] * (i64{ilbc_cbfiltersTbl_q15[m]} * 65536);
+          odd += static_cast<orvox::Int128>(2) * s.DotProd_q0[c - 3 + m] * (i64{ilbc_cbfiltersTbl_q15[m + 1]} * 65536);
         }
-        auto sat64 = [](__int128 v) {
-          const __int128 lo = std::numeric_limits<i64>::min(), hi64 = std::numeric_limits<i64>::max();
+        auto sat64 = [](orvox::Int128 v) {
+          const orvox::Int128 lo = std::numeric_limits<i64>::min(), hi64 = std::numeric_limits<i64>::max();
           return static_cast<i64>(v < lo ? lo : v > hi64 ? hi64 : v);
         };
         s.DotProd_q0[bs + c] = sat32((sat64(even) >> 32) + (sat64(odd) >> 32));

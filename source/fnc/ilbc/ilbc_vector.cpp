@@ -4,7 +4,7 @@
 
 #include "ilbc_kernels.h"
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -14,7 +14,7 @@ void ilbc_lag_correlations_model(const i16* x, int lag0, int count, i64* out) {
   for (int k = 0; k < count; ++k) out[k] = ilbc_Vec_L64_mac0(x, x - lag0 - k, 80);
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 namespace {
 
 // Sum of x[i] y[i] over 80 samples from pairwise 32-bit sums: without -32768 in either vector
@@ -39,7 +39,7 @@ i64 dot80_pairs(const i16* x, const i16* y) {
 #endif
 
 void ilbc_lag_correlations(const i16* x, int lag0, int count, i64* out) {
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   const i16* first = x - lag0 - count + 1;
   if (std::find(first, x + 80, i16{-32768}) == x + 80) {
     for (int k = 0; k < count; ++k) out[k] = dot80_pairs(x, x - lag0 - k);

@@ -102,7 +102,7 @@ int32_t control_band(double rate, int32_t* bottleneck) {
 int16_t WebRtcIsacfix_Create(ISACFIX_MainStruct** inst, int32_t* mem_ptr, std::size_t max_size_bytes,
                              int32_t* size_used) {
     // The block is measured in bytes against the instance as this host lays
-    // it out (pointers make it larger than the 32-bit layout's 10336 bytes).
+    // it out (kIsacfixInstanceBytes: its pointers' width changes the size).
     if (max_size_bytes < sizeof(ISACFIX_SubStruct)) return -1;
     *size_used = static_cast<int32_t>((sizeof(ISACFIX_SubStruct) + 3) / 4);
     *inst = reinterpret_cast<ISACFIX_MainStruct*>(mem_ptr);

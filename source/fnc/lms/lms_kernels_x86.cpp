@@ -7,7 +7,7 @@
 // squares, exact as unsigned 32-bit values, into 64-bit sums.
 #include "lms_kernels.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(ORVOX_X86_SIMD) && (defined(__GNUC__) || defined(__clang__))
 
 #include <immintrin.h>
 

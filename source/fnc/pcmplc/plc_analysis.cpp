@@ -7,6 +7,7 @@
 #include "plc_common.h"
 #include "plc_kernels.h"
 #include "plc_tables.h"
+#include "wide128.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ struct Score {
   int64_t E;  // energy, > 0
 };
 
-__int128 signedSquare(int64_t c) { return c < 0 ? -(__int128)c * c : (__int128)c * c; }
+orvox::Int128 signedSquare(int64_t c) { return c < 0 ? -(orvox::Int128)c * c : (orvox::Int128)c * c; }
 
 // a > q15 * b (q15 a Q15 factor, 32768 for plain comparison).
 bool above(const Score& a, const Score& b, int32_t q15) {
@@ -127,8 +128,8 @@ int16_t coarsePitch(const int16_t* xwd, int16_t cpplast, const CoarseParams& p) 
   uint64_t square[kMaxLag + 2];
   for (int d = kMinLag; d <= kMaxLag; ++d) square[d] = static_cast<uint64_t>(sc[d].c * sc[d].c);
   const auto beats = [&](int d, int other) {
-    return sc[other].c <= 0 || static_cast<unsigned __int128>(square[d]) * static_cast<uint64_t>(sc[other].E) >
-                                   static_cast<unsigned __int128>(square[other]) * static_cast<uint64_t>(sc[d].E);
+    return sc[other].c <= 0 || static_cast<orvox::UInt128>(square[d]) * static_cast<uint64_t>(sc[other].E) >
+                                   static_cast<orvox::UInt128>(square[other]) * static_cast<uint64_t>(sc[d].E);
   };
   Candidate cand[kMaxCandidates];
   int n = 0;
@@ -266,7 +267,7 @@ int16_t refine(PlcPitch* out, const int16_t* x, int16_t cpp, const RefineParams&
       continue;
     }
     const int64_t eq = e > 0 ? e : 1;
-    if (c > 0 && (__int128)c * c * bestE > (__int128)bestC * bestC * eq * (bestC < 0 ? -1 : 1)) {
+    if (c > 0 && (orvox::Int128)c * c * bestE > (orvox::Int128)bestC * bestC * eq * (bestC < 0 ? -1 : 1)) {
       best = L;
       out->cormax = c;
       out->energymax32 = e;

@@ -4,6 +4,7 @@
 #include "plc_kernels.h"
 
 #include <cstring>
+#include "wide128.h"
 
 namespace {
 
@@ -93,9 +94,9 @@ int32_t fdiv32(int32_t a, int32_t b) {
   // First estimate of 2^47 / bn from its high word, then one Newton step kept to 2^63 / bn.
   const int64_t y0 = 0x7FFFFFFF / (bn >> 16);
   const int64_t e = (int64_t{1} << 48) - bn * y0;  // 2^48 - bn*y0, about 2^47 (1 - error)
-  const int64_t y1 = static_cast<int64_t>(((__int128)y0 * e) >> 31);  // 2^63 / bn, refined
+  const int64_t y1 = static_cast<int64_t>(((orvox::Int128)y0 * e) >> 31);  // 2^63 / bn, refined
   // a / bn in Q31, then back to the divisor's own scale.
-  const __int128 q = (((__int128)a * y1) >> 32) << shift;
+  const orvox::Int128 q = (((orvox::Int128)a * y1) >> 32) << shift;
   return q > INT32_MAX ? INT32_MAX : static_cast<int32_t>(q);
 }
 

@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 #include <immintrin.h>
 #endif
 
@@ -26,7 +26,7 @@ void plcAzSumsPortable(const int16_t* a, const int16_t* x, int64_t* out, int n) 
   }
 }
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 
 namespace {
 
@@ -164,7 +164,7 @@ __attribute__((target("avx2"))) void plcAzSumsAvx2(const int16_t* a, const int16
 #endif
 
 PlcAzSumsKernel plcAzSumsKernel() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(ORVOX_X86_SIMD) && defined(__GNUC__)
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) return plcAzSumsAvx2;
 #endif
@@ -172,7 +172,7 @@ PlcAzSumsKernel plcAzSumsKernel() {
 }
 
 PlcCorrLagsKernel plcCorrLagsKernel() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(ORVOX_X86_SIMD) && defined(__GNUC__)
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) return plcCorrLagsAvx2;
 #endif
@@ -180,7 +180,7 @@ PlcCorrLagsKernel plcCorrLagsKernel() {
 }
 
 PlcDotKernel plcDotKernel() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(ORVOX_X86_SIMD) && defined(__GNUC__)
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) return plcDotAvx2;
   if (__builtin_cpu_supports("sse4.1")) return plcDotSse41;

@@ -8,7 +8,7 @@
 
 // Sum over i < n of x[i] * y[i], exact.
 int64_t plcDotPortable(const int16_t* x, const int16_t* y, int n);
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 int64_t plcDotSse41(const int16_t* x, const int16_t* y, int n);
 int64_t plcDotAvx2(const int16_t* x, const int16_t* y, int n);
 #endif
@@ -16,7 +16,7 @@ int64_t plcDotAvx2(const int16_t* x, const int16_t* y, int n);
 // The order-8 all-zero filter's exact sums: out[i] = 4096 x[i] + sum over k < 8 of a[k] x[i-1-k]
 // for i < n (the 8 samples before x are read).
 void plcAzSumsPortable(const int16_t* a, const int16_t* x, int64_t* out, int n);
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 void plcAzSumsAvx2(const int16_t* a, const int16_t* x, int64_t* out, int n);
 #endif
 
@@ -31,7 +31,7 @@ inline void plcAzSums(const int16_t* a, const int16_t* x, int64_t* out, int n) {
 // Correlations at `count` lags from dMin: c[j] = sum over i < n of t[i] * t[i - dMin - j], exact
 // (t must have dMin + count - 1 samples of history before it).
 void plcCorrLagsPortable(const int16_t* t, int n, int dMin, int count, int64_t* c);
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 void plcCorrLagsAvx2(const int16_t* t, int n, int dMin, int count, int64_t* c);
 #endif
 

@@ -5,7 +5,7 @@
 
 #include "tone.h"
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 #include <immintrin.h>
 #endif
 
@@ -33,7 +33,7 @@ void tonePhasesPortable(std::int16_t* out, const std::uint16_t* phases, std::uin
     }
 }
 
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 
 namespace {
 
@@ -216,7 +216,7 @@ __attribute__((target("avx2"))) void tonePhasesAvx2(std::int16_t* out, const std
 #endif
 
 TonePhasesKernel tonePhasesKernel() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(ORVOX_X86_SIMD) && defined(__GNUC__)
     static const TonePhasesKernel kernel = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") ? tonePhasesAvx2 : tonePhasesSse2;
@@ -228,7 +228,7 @@ TonePhasesKernel tonePhasesKernel() {
 }
 
 ToneGenKernel toneGenKernel() {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(ORVOX_X86_SIMD) && defined(__GNUC__)
     static const ToneGenKernel kernel = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") ? toneGenAvx2 : toneGenSse2;

@@ -8,7 +8,7 @@
 // Adds `count` samples of a sine at `phase` (advancing by `inc` per sample) scaled by `amp` into
 // out, saturating. The caller advances the oscillator's phase.
 void toneGenPortable(std::int16_t* out, std::uint16_t phase, std::uint16_t inc, std::uint16_t amp, int count);
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 void toneGenSse2(std::int16_t* out, std::uint16_t phase, std::uint16_t inc, std::uint16_t amp, int count);
 void toneGenAvx2(std::int16_t* out, std::uint16_t phase, std::uint16_t inc, std::uint16_t amp, int count);
 #endif
@@ -16,7 +16,7 @@ void toneGenAvx2(std::int16_t* out, std::uint16_t phase, std::uint16_t inc, std:
 // The same at a given phase per sample (a frequency-shift keyed signal keeps its phase across
 // frequency changes).
 void tonePhasesPortable(std::int16_t* out, const std::uint16_t* phases, std::uint16_t amp, int count);
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
 void tonePhasesSse2(std::int16_t* out, const std::uint16_t* phases, std::uint16_t amp, int count);
 void tonePhasesAvx2(std::int16_t* out, const std::uint16_t* phases, std::uint16_t amp, int count);
 #endif

@@ -215,7 +215,7 @@ void v21DetectTonesQuiet(V21LOCLMEM* m, int subTicks);
 bool v21RecoverNow(V21LOCLMEM* m, bool always);
 // Bit recovery from a sub-tick's slices (bit k: slice k is 1).
 void v21RecoverBits(HSZV21RX& rx, uint32_t slices);
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(ORVOX_X86_SIMD)
 // The sub-tick on processors with AVX2, outputs kept in registers from the filter to the slices.
 bool v21RxDemodAvx2(V21LOCLMEM* m, bool always);
 #endif

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -64,7 +64,7 @@ void level(V21LOCLMEM* m, bool quiet) {
   rx.hsxpowlevel = static_cast<int16_t>(p);
 }
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 // Eight discriminator outputs at k: r = sat16((w1 s[k-1] + w2 s[k]) >> 15), then the low 16 bits
 // of (r s[k]) >> 15. The weighted pair is one multiply-add (the weights are positive, the sum
 // fits 32 bits) and the pack saturates as sat16 does; the last product's bits 15..30 are its high
@@ -90,7 +90,7 @@ void discriminate(V21LOCLMEM* m) {
   rx.hsxxprev2 = s[48];
   rx.hsxxprev1 = s[49];
   int16_t out[kOut];
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   const __m128i weights = _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(w[2])) << 16) | uint16_t(w[1])));
   static_assert(kOut == 30);  // three groups of eight and the last eight, overlapping
   for (int k : {20, 28, 36, 42})

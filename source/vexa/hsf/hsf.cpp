@@ -1,7 +1,7 @@
 // The service API on top of the framework's socket context.
 #include <cstring>
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 #include <emmintrin.h>
 #endif
 
@@ -311,7 +311,7 @@ void hsfQmFlush(QMQUEUE* queue) {
 void hsfMedqAdd(int16_t* dst, const int16_t* src, unsigned n) {
   if (dst == nullptr || src == nullptr) return;
   unsigned i = 0;
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
   // Eight saturating sums at a time: the same bits as the loop below, which finishes the tail.
   for (; i + 8 <= n; i += 8) {
     const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));

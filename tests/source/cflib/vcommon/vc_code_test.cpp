@@ -357,7 +357,7 @@ TEST(VcViterbi, SurvivorChoiceKeepsTheFirstOfEqualMetrics) {
     uint16_t row[8];
     vcfSelectSurvivors(&vit, branch, next, row);
     for (int j = 0; j < 8; ++j) ASSERT_EQ(row[j], wantEntry[j]) << trial << " state " << j;
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(ORVOX_X86_SIMD)
     if (__builtin_cpu_supports("avx2")) {
       vcfSelectSurvivorsAvx2(&vit, branch, next, row);
       for (int j = 0; j < 8; ++j) ASSERT_EQ(row[j], wantEntry[j]) << trial << " state " << j << " (AVX2)";

@@ -11,6 +11,7 @@
 
 namespace {
 
+#if defined(ORVOX_X86_SIMD)
 std::vector<std::int16_t> fullScale(std::size_t n, std::mt19937& rng) {
   std::uniform_int_distribution<int> d(-32768, 32767);
   std::vector<std::int16_t> x(n);
@@ -21,11 +22,12 @@ std::vector<std::int16_t> fullScale(std::size_t n, std::mt19937& rng) {
   }
   return x;
 }
+#endif
 
 }  // namespace
 
 TEST(CdisKernels, VectorNotchFilterEqualsThePortableFormToFullScale) {
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
   if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 on this processor";
   std::mt19937 rng(21);
   std::vector<std::vector<std::int16_t>> filters = {

@@ -14,7 +14,7 @@ namespace {
 
 std::vector<std::pair<const char*, DtmfdComplexKernel>> vectorForms() {
     std::vector<std::pair<const char*, DtmfdComplexKernel>> f;
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
     f.emplace_back("sse2", dtmfdComplexSse2);
     if (__builtin_cpu_supports("avx2")) f.emplace_back("avx2", dtmfdComplexAvx2);
 #endif
@@ -24,6 +24,7 @@ std::vector<std::pair<const char*, DtmfdComplexKernel>> vectorForms() {
 }  // namespace
 
 TEST(DtmfKernels, VectorFiltersEqualThePortableSumsToFullScale) {
+    if (vectorForms().empty()) GTEST_SKIP() << "this build has only the portable form";
     std::mt19937 rng(7);
     auto sample = [&](int kind) {
         switch (kind) {

@@ -802,7 +802,7 @@ std::vector<W16> fullScale(std::size_t n) {
 }
 }  // namespace
 
-#if defined(__SSE2__)
+#if defined(ORVOX_X86_SIMD)
 TEST(G729SearchKernels, VectorFormsGiveThePortableBitsOnAnyInput) {
     for (int trial = 0; trial < 400; ++trial) {
         auto x = fullScale(80), y = fullScale(100);

@@ -12,7 +12,7 @@
 
 TEST(PlcKernels, VectorDotProductsEqualTheExactSumToFullScale) {
   std::vector<std::pair<const char*, PlcDotKernel>> forms;
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
   if (__builtin_cpu_supports("sse4.1")) forms.emplace_back("sse4.1", plcDotSse41);
   if (__builtin_cpu_supports("avx2")) forms.emplace_back("avx2", plcDotAvx2);
 #endif
@@ -47,7 +47,7 @@ TEST(PlcKernels, VectorDotProductsEqualTheExactSumToFullScale) {
 }
 
 TEST(PlcKernels, VectorLagCorrelationsEqualTheExactSumsToFullScale) {
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
   if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 on this processor";
   std::mt19937 rng(8);
   int compared = 0;
@@ -102,7 +102,7 @@ TEST(PlcKernels, VectorAllZeroFilterSumsEqualTheExactSums) {
     }
     plcAzSumsPortable(a.data(), x, got.data(), n);
     ASSERT_EQ(got, want) << "portable, n " << n;
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
     if (__builtin_cpu_supports("avx2")) {
       std::fill(got.begin(), got.end(), 0);
       plcAzSumsAvx2(a.data(), x, got.data(), n);

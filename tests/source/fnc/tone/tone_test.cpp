@@ -117,7 +117,7 @@ namespace {
 // Every form of the oscillator loop that this processor can run, with its name.
 std::vector<std::pair<const char*, ToneGenKernel>> toneGenForms() {
     std::vector<std::pair<const char*, ToneGenKernel>> f;
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
     f.emplace_back("sse2", toneGenSse2);
     if (__builtin_cpu_supports("avx2")) f.emplace_back("avx2", toneGenAvx2);
 #endif
@@ -126,7 +126,7 @@ std::vector<std::pair<const char*, ToneGenKernel>> toneGenForms() {
 
 std::vector<std::pair<const char*, TonePhasesKernel>> tonePhasesForms() {
     std::vector<std::pair<const char*, TonePhasesKernel>> f;
-#if defined(__x86_64__)
+#if defined(ORVOX_X86_SIMD)
     f.emplace_back("sse2", tonePhasesSse2);
     if (__builtin_cpu_supports("avx2")) f.emplace_back("avx2", tonePhasesAvx2);
 #endif
@@ -136,6 +136,7 @@ std::vector<std::pair<const char*, TonePhasesKernel>> tonePhasesForms() {
 }  // namespace
 
 TEST(Tone, VectorOscillatorsEqualThePortableLoopToFullScale) {
+    if (toneGenForms().empty() && tonePhasesForms().empty()) GTEST_SKIP() << "this build has only the portable loop";
     std::mt19937 rng(20261207);
     auto u16 = [&] { return static_cast<std::uint16_t>(rng()); };
     // Amplitudes above 32767 wrap the product's bits 15..30 exactly as the scalar loop does.
