@@ -77,7 +77,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
 bool isIFPmissing(T38ZREORDER* rq, uint16_t s) {
   if (!rq->isReorderQInitialized) {
     rq->isReorderQInitialized = true;
-  } else if (static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1) >= 500) {
+  } else if (!inWindow(rq, s)) {
     return false;  // already played out, or too far ahead
   }
   return t38egr_ifp_find(&rq->egressPktq, s) == nullptr;
@@ -240,8 +240,7 @@ bool fillsHoleWithOtherContent(const T38ZREORDER* rq, const Carried& pk) {
 // it passed) is a late copy: it proves nothing and breaks a run.
 // Returns whether the datagram started a new sequence.
 bool followSequence(T38ZREORDER* rq, uint16_t s, uint16_t digest, Verdict v) {
-  const uint16_t ahead = static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1);
-  if (ahead < T38_WINDOW_AHEAD) {
+  if (inWindow(rq, s)) {
     rq->runLength = 0;  // the sequence is alive: no run may take it over
     return false;
   }
