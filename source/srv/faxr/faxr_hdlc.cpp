@@ -65,9 +65,8 @@ uint16_t faxrcalculateFCS(uint16_t fcs, const uint8_t* octets, int n) {
 
 void faxrhdlcinit(HDLC* h, void* srvp) {
   *h = HDLC{};
-  h->rxcarryO = 16;
   h->txfcs = 0xFFFF;
-  h->rxfcs = 0xFFFF;
+  faxrhdlcrxreset(h);
   h->srvp = srvp;
 }
 
