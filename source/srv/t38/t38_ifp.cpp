@@ -217,7 +217,7 @@ void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
         case HDLC_FCS_BAD: status(21); break;
         case HDLC_FCS_OK_SIG_END: status(20); break;
         case HDLC_FCS_BAD_SIG_END: status(22); break;
-        case HDLC_SIG_END: status(65); break;
+        case HDLC_SIG_END:
         case T4_NON_ECM_SIG_END: status(65); break;  // a page-data kind, but still the signal's end
         default: break;  // page-data kinds have no V.21 form
       }
