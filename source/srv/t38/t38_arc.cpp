@@ -257,23 +257,21 @@ void playOut(T38ZLOCLMEM* m) {
     // that ends inside the octets ends there whatever follows, so one walk over all of them
     // finds the end.
     const int walked = octets > 0 ? t38fIFPcheck(ifp, octets) : -1;
-    // the stream's own packets play; one it never vouched for, or disputed, is lost
-    const T38_PLAYOUT verdict =
-        old ? T38_PLAY : t38fReorderPlayout(&m->rx, pkt->sequenceNum, t38fIFPdigest(ifp, walked > 0 ? walked : 0));
-    if (verdict != T38_DROPPED) {
-      // a number skipped here was lost for good: neither it nor a copy came in time; where a new
-      // sequence joins the old one, the old one's last packets may have been lost unseen
-      uint16_t& lastout = old ? m->rx.drainLastout : m->rx.lastoutTimeStamp;
-      if (pkt->sequenceNum != static_cast<uint16_t>(lastout + 1) || verdict == T38_LOST) m->lossInFrame = true;
-      if (!old && m->rx.sequenceJoin) {
-        m->lossInFrame = true;
-        m->rx.sequenceJoin = false;
-      }
-      lastout = pkt->sequenceNum;
+    // the stream's own packets play; where the receiver let a discontinuity through (numbers
+    // lost, a new sequence, datagrams that contradict what it holds), the frame open across it
+    // is broken and ends bad: its octets never join across it
+    T38_PLAYOUT verdict;
+    if (old) {
+      verdict = pkt->sequenceNum == static_cast<uint16_t>(m->rx.drainLastout + 1) ? T38_PLAY : T38_PLAY_BROKEN;
+      m->rx.drainLastout = pkt->sequenceNum;
+    } else {
+      verdict = t38fReorderPlayout(&m->rx, pkt->sequenceNum, t38fIFPdigest(ifp, walked > 0 ? walked : 0));
     }
-    const bool played = verdict == T38_PLAY && walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
+    if (verdict == T38_PLAY_BROKEN) m->lossInFrame = true;
+    const bool plays = verdict != T38_DROPPED;
+    const bool played = plays && walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
     if (played) t38fWalkedIFPtoHapiPkt(ifp, sendRelay, &out);
-    if (verdict == T38_PLAY && !played) {
+    if (plays && !played) {
       ++m->rx.invalidIFPCount;
       m->lossInFrame = true;
     }

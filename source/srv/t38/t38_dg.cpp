@@ -258,6 +258,22 @@ void dg_QmInsertFront(QMQUEUE* queue, DG_HDL* hdl) {
   clearHandle(hdl);
 }
 
+void dg_QmRemove(QMQUEUE* queue, DG_DTGM* record) {
+  if (queue == nullptr || record == nullptr) return;
+  MEM_BlockHdr* first = hdrOf(record);
+  MEM_BlockHdr* last = lastBlockOf(record);
+  MEM_BlockHdr* before = nullptr;
+  for (MEM_BlockHdr* h = queue->headPtr; h != first; h = h->nextp) {
+    if (h == nullptr) return;  // not in this queue
+    before = h;
+  }
+  (before != nullptr ? before->nextp : queue->headPtr) = last->nextp;
+  if (queue->tailPtr == last) queue->tailPtr = before;
+  queue->count -= static_cast<uint32_t>(dg_blocksFor(record->len, kDataSize));
+  last->nextp = nullptr;
+  dg_free(record);
+}
+
 int dg_copy(DG_HDL* dst, DG_HDL* src, uint16_t n) {
   uint16_t piece[50];
   while (n > 0) {
@@ -324,3 +340,23 @@ void t38egr_ifp_QmInsertFront(QMQUEUE* q, DG_HDL* hdl) { dg_QmInsertFront(q, hdl
 void t38egr_ifp_Enq(QMQUEUE* q, DG_HDL* hdl) { dg_enq(q, hdl); }
 bool t38egr_ifp_deq(QMQUEUE* q, DG_HDL* hdl) { return dg_deq(q, hdl); }
 void t38egr_ifp_free(EGR_IFP_PKT* p) { dg_free(recOf(p)); }
+void t38egr_ifp_remove(QMQUEUE* q, EGR_IFP_PKT* p) { dg_QmRemove(q, recOf(p)); }
+
+int t38egr_ifp_octets(const EGR_IFP_PKT* p, uint8_t* out, int cap) {
+  DG_DTGM* r = recOf(p);
+  if (r == nullptr || r->len < 2) return 0;
+  // the record's words block by block, the sequence number and arrival time first
+  constexpr int kMaxWords = 2 + (127 + 1) / 2;  // an IFP packet is at most 127 octets
+  uint16_t w[kMaxWords];
+  const int total = r->len < kMaxWords ? r->len : kMaxWords;
+  MEM_BlockHdr* h = hdrOf(r);
+  for (int at = 0; at < total; h = h->nextp) {
+    if (h == nullptr) return 0;
+    const int n = total - at < kDataSize ? total - at : kDataSize;
+    std::memcpy(w + at, words(dataOf(h)), static_cast<size_t>(n) * 2);
+    at += n;
+  }
+  const int octets = 2 * (total - 2) < cap ? 2 * (total - 2) : cap;
+  t38egr_ifp_unpack(out, w + 2, octets);
+  return octets;
+}

@@ -45,6 +45,8 @@ DG_DTGM* dg_QmPeekFront(const QMQUEUE* queue);
 DG_DTGM* dg_QmPeekLink(const DG_DTGM* record);
 void dg_QmInsert(QMQUEUE* queue, DG_HDL* hdl, DG_DTGM* record);
 void dg_QmInsertFront(QMQUEUE* queue, DG_HDL* hdl);
+// Takes the record out of the queue and frees it.
+void dg_QmRemove(QMQUEUE* queue, DG_DTGM* record);
 int dg_copy(DG_HDL* dst, DG_HDL* src, uint16_t n);
 // Blocks a datagram of n words occupies.
 constexpr int dg_blocksFor(uint16_t n, uint16_t dataSize) { return n / dataSize + 1; }
@@ -88,6 +90,9 @@ EGR_IFP_PKT* t38egr_ifp_QmPeekFront(const QMQUEUE* queue);
 EGR_IFP_PKT* t38egr_ifp_QmPeekLink(const EGR_IFP_PKT* pkt);
 // The record numbered `sequenceNum` in the queue, or none.
 EGR_IFP_PKT* t38egr_ifp_find(const QMQUEUE* queue, uint16_t sequenceNum);
+// The IFP octets of a queued record, at most `cap` (the record holds whole words: a pad octet may follow).
+int t38egr_ifp_octets(const EGR_IFP_PKT* pkt, uint8_t* out, int cap);
+void t38egr_ifp_remove(QMQUEUE* queue, EGR_IFP_PKT* pkt);
 void t38egr_ifp_QmInsert(QMQUEUE* queue, DG_HDL* hdl, EGR_IFP_PKT* after);
 void t38egr_ifp_QmInsertFront(QMQUEUE* queue, DG_HDL* hdl);
 void t38egr_ifp_Enq(QMQUEUE* queue, DG_HDL* hdl);

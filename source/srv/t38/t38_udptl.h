@@ -73,58 +73,70 @@ size_t t38fUDPBuild(T38ZUDPTX* tx, const uint8_t* ifp, int len, int redundancy, 
 // Builds the last datagram again; 0 when nothing has been sent since the history was emptied.
 size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 
-// The receiving side: the reorder queue and its sequence bookkeeping.
-//
-// The window takes numbers up to 500 ahead of the last one played. A peer that renumbers (after a
-// re-INVITE or a failover) sends numbers far outside it; T38_RESYNC_RUN datagrams in a row, each
-// a little ahead of the one before and with no datagram of the window between them, prove a new
-// sequence: what was queued before is played first, in its own order, and the new numbers start
-// at the first of the run. Numbers a little behind the window are late copies and prove nothing.
+// The receiving side: the reorder queue (egressPktq, filled by enqueueIFP where isIFPmissing
+// holds, played out after reorderDelay) and, beside it, the guard that keeps out what is not the
+// peer's stream. The guard keeps one record per number it remembers, and never what the queue
+// holds: a packet is compared with the queue's own octets, and one replaced or no longer trusted
+// leaves the queue at once. Its rules, each with the fault it stops:
+//  1. The window: numbers up to T38_WINDOW_AHEAD past the last one played are taken, others not;
+//     a number already queued takes no second packet (isIFPmissing).
+//  2. Late copies: a datagram behind the window whose packets are what was played under their
+//     numbers (up to T38_REMEMBER_BEHIND back) proves nothing and breaks a run of far datagrams;
+//     without it, bursts of late copies start the sequence anew and replay old signals.
+//  3. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after the
+//     one before, with nothing of the window between them, start the sequence at the first of
+//     them: a peer that renumbers is followed. A run at most T38_LATE_LIMIT behind the newest number
+//     that contradicts nothing it played must also last beyond the tick it began in: a queue
+//     flushing tens of seconds late delivers its datagrams at once, a restarted stream at its pace.
+//  4. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
+//     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
+//     datagrams in a row do); at most T38_MAX_ALONE are held. An old datagram renumbered ahead would
+//     otherwise play and move the playout past the stream's own packets.
+//  5. Majority: other content under a queued number replaces it when its datagram agrees with the
+//     stream in packets of more datagrams than it contradicts; otherwise the number is disputed:
+//     its packet leaves the queue and the number plays as lost. A datagram that contradicts the
+//     stream as much as it agrees brings nothing. Without it a foreign or misnumbered datagram's
+//     packets play inside the stream's frames.
+//  6. One bit away: a datagram out of line with the stream may be one whose number lost a bit; the
+//     missing numbers one bit from its own take other content only from a datagram that agrees
+//     with the stream. Without it a second misnumbered datagram fills the hole the first left.
+//  7. Breaks: every discontinuity the receiver lets through (a new sequence, a number given up, a
+//     datagram that contradicts what it holds or played) is reported with the packets played
+//     across it, and the relay ends the frame open there bad: a frame's octets never join across it.
 constexpr uint16_t T38_WINDOW_AHEAD = 500;
-constexpr uint16_t T38_LATE_SPAN = 64;    // numbers this close behind the window are only late
 constexpr uint8_t T38_RESYNC_RUN = 3;     // far datagrams in a row that prove a new sequence
 constexpr uint16_t T38_RESYNC_STEP = 16;  // how far ahead of the last one the next of a run may be
+constexpr uint16_t T38_LATE_LIMIT = 2000;  // how far behind a run must also last to prove a new sequence
+constexpr uint16_t T38_CLOSE_AHEAD = 16;
+constexpr uint8_t T38_MAX_ALONE = 8;
 // The most secondaries taken from one datagram: it cannot take more of the pool than the deepest
 // redundancy a peer sends needs.
 constexpr int T38_MAX_SECONDARIES_TAKEN = 8;
 
-// What the receiver knows of the numbers around its position, by number: the packets it holds
-// and those it played, each with a digest of its octets. It remembers T38_REMEMBER_BEHIND numbers
-// behind the last one played: a datagram of those numbers whose packets are what it took under
-// them is a late copy, however late, and only different content (or numbers it never passed) can
-// prove that the peer started its numbers anew. Ahead it holds the window's packets with how far
-// the stream vouches for them (below). The slots are enough for both without two numbers of
-// either span sharing one.
-constexpr uint16_t T38_SEEN_SLOTS = 2048;
+// The numbers remembered: T38_REMEMBER_BEHIND behind the last one played, and the window ahead,
+// without two numbers of either span sharing a slot.
+constexpr uint16_t T38_NUMBER_SLOTS = 2048;
 constexpr uint16_t T38_REMEMBER_BEHIND = 1024;
-static_assert(T38_REMEMBER_BEHIND + T38_WINDOW_AHEAD < T38_SEEN_SLOTS, "the past and the window ahead fit the slots");
-// A packet this close ahead of the newest number the stream vouches for follows the stream; one
-// further ahead stands alone until the stream moves on to it: T38_RESYNC_RUN far datagrams in a
-// row, each a little after the one before (or a copy of it), with nothing in line with the stream
-// between them. A packet that stands alone when its turn comes is not played and does not move
-// the playout past the stream's own: a datagram far ahead of the stream may be an old one
-// renumbered or one whose number lost a bit, and the stream's own packet under that number must
-// not be dropped as a copy already held.
-constexpr uint16_t T38_CLOSE_AHEAD = 16;
-// Packets held alone at most: they may not take the pool from the stream.
-constexpr uint8_t T38_MAX_ALONE = 8;
+static_assert(T38_REMEMBER_BEHIND + T38_WINDOW_AHEAD < T38_NUMBER_SLOTS, "the past and the window ahead fit the slots");
 
-enum T38_STANDING : uint8_t {
-  T38_UNSEEN = 0,
-  T38_HELD,           // queued, in line with the stream
-  T38_HELD_ALONE,     // queued, far ahead of the stream and not yet vouched for
-  T38_HELD_DISPUTED,  // queued, but datagrams disagree on its content: it is not played
-  T38_PLAYED,
-  T38_SUSPECT,  // missing, and a datagram out of line with the stream may have been its own
+enum T38_NUMBER_STATE : uint8_t {
+  T38_UNKNOWN = 0,  // nothing known: never seen, or passed without a packet
+  T38_QUEUED,       // the queue holds its packet, in line with the stream
+  T38_ALONE,        // the queue holds its packet, far ahead of the stream and not yet vouched for
+  T38_DISPUTED,     // datagrams disagreed on its packet: none is queued, and it takes one only from a
+                    // datagram that agrees with the stream more than it contradicts it
+  T38_PLAYED,       // behind the playout: `digest` is what was played
+  T38_SUSPECT,      // missing, and a datagram out of line may have been its own (rule 6)
 };
 
-struct T38ZSEEN {
-  uint16_t seq[T38_SEEN_SLOTS];
-  uint16_t digest[T38_SEEN_SLOTS];
-  uint16_t source[T38_SEEN_SLOTS];  // the datagram it came in, as counted in `datagrams`
-  uint8_t standing[T38_SEEN_SLOTS];
-  bool backed[T38_SEEN_SLOTS];  // the datagram it came in agreed with the stream in other packets
-  uint16_t otherDigest[T38_SEEN_SLOTS];  // of a suspect number: the other content it may have had
+// What the guard knows of one number. `digest` is the played packet's (T38_PLAYED) or the
+// contents a misnumbered datagram may have brought (T38_SUSPECT, with `other`); `source` is the
+// datagram a queued packet came in, as counted in `datagrams`.
+struct T38ZNUMBERS {
+  uint16_t seq[T38_NUMBER_SLOTS];
+  uint16_t digest[T38_NUMBER_SLOTS];
+  uint16_t source[T38_NUMBER_SLOTS];  // T38_QUEUED, T38_ALONE; the other content of a T38_SUSPECT number
+  uint8_t state[T38_NUMBER_SLOTS];
 };
 
 // A 16-bit digest of an IFP packet's octets.
@@ -132,23 +144,26 @@ uint16_t t38fIFPdigest(const uint8_t* ifp, int len);
 
 struct T38ZREORDER {
   QMQUEUE egressPktq;
-  QMQUEUE drainq;  // what the sequence before a resynchronisation left, played before egressPktq
+  QMQUEUE drainq;  // what the sequence before a new one left, played before egressPktq
   MEM_BufPool* heapId;
   uint16_t time;
   uint16_t lastoutTimeStamp;  // 0xFFFF at enable
   uint16_t drainLastout;      // the last number played of the sequence in drainq
   uint16_t lastTimeStamp;
   bool isReorderQInitialized;
-  bool sequenceJoin;          // a new sequence began: what the old one lost at its end is unknown
-  uint8_t runLength;          // far datagrams in a row
-  uint16_t runFirst, runLast;
+  uint8_t runLength;  // far datagrams in a row (rule 3)
+  uint16_t runFirst, runLast, runTime;
   uint16_t newest;      // the newest number the stream vouches for
   uint16_t passedSpan;  // numbers behind the last one played that this sequence passed (to T38_REMEMBER_BEHIND)
-  uint8_t aloneHeld;    // packets held alone
+  uint8_t aloneHeld;    // packets held alone (rule 4)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast
   uint16_t aloneFirst, aloneLast;
   uint16_t datagrams;   // datagrams parsed
-  T38ZSEEN seen;
+  bool contradicted;           // a datagram contradicted the stream, the last numbered lastContradicting
+  uint16_t lastContradicting;
+  bool breakPending;    // packets played from breakFrom to breakTo cross a discontinuity (rule 7)
+  uint16_t breakFrom, breakTo;
+  T38ZNUMBERS numbers;
   uint16_t reorderCount;
   uint16_t failtoReorderCount;
   uint16_t invalidIFPCount;
@@ -163,13 +178,14 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s);
 // Parses one received datagram into the reorder queue; false when it was malformed (counted).
 bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len);
 
-// What the playout does with the queue's head packet numbered s, whose octets have `digest`.
+// What the playout does with the queue's head packet numbered s.
 enum T38_PLAYOUT : uint8_t {
-  T38_PLAY,     // play it
-  T38_LOST,     // its number is lost: nothing the stream vouches for came under it
-  T38_DROPPED,  // drop it unplayed, the playout staying where it is: another record of the same
-                // number replaced it, the number was passed, or it stood alone to the end
+  T38_PLAY,        // play it
+  T38_PLAY_BROKEN, // play it, but the frame open across it is broken: numbers before it were lost,
+                   // or a discontinuity lies at or before it
+  T38_DROPPED,     // drop it unplayed, the playout staying where it is: the number was passed, or
+                   // its packet stood alone to the end
 };
-// Asks before the head of egressPktq plays, and notes the number passed; the caller then moves
-// lastoutTimeStamp to s unless the answer is T38_DROPPED.
+// Asks before the head of egressPktq (numbered s, its octets' digest `digest`) plays; for a packet
+// that plays it moves lastoutTimeStamp to s and remembers what was played.
 T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest);

@@ -100,7 +100,7 @@ struct Stale {
   int aheadEvery = 0;
   int aheadCount = 0;    // copies of this many datagrams in a row,
   int aheadFrom = 0;     // sent this many datagrams before,
-  int aheadBy = 0;       // numbered this far ahead of the datagram they arrive before
+  int aheadBy = 0;       // numbered this far ahead of the datagram they arrive before (negative: behind)
   int flipPercent = 0;   // this share of the datagrams arrive with one bit of their number flipped
 };
 

@@ -8,6 +8,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -591,14 +592,15 @@ struct MatrixCell {
 
 // What a matrix's calls came to, by gateway (ours, spandsp's) and direction (T.38 to audio, audio
 // to T.38): calls completed with the pages sent, frames accepted that were never sent, accepted
-// ECM pages other than the page sent; the last two also counted only in the calls where spandsp's
-// gateway forged nothing and accepted no wrong page.
+// ECM pages other than the page sent. The calls in which ours forged a frame or accepted a wrong
+// page are listed by name.
 struct MatrixTally {
-  int calls = 0, completed = 0, forged = 0, wrongPages = 0, forgedWhereSpandspClean = 0, wrongPagesWhereSpandspClean = 0;
+  int calls = 0, completed = 0, forged = 0, wrongPages = 0;
 };
 struct MatrixResult {
   MatrixTally tally[2][2];  // [spandsp's gateway][audio terminal sends]
   std::string onlyOne;      // calls only one gateway completed
+  std::vector<std::string> oursForged;  // cells in which ours forged a frame or accepted a wrong page
 };
 
 MatrixResult runMatrix(const std::vector<MatrixCell>& cells) {
@@ -626,14 +628,13 @@ MatrixResult runMatrix(const std::vector<MatrixCell>& cells) {
       t.completed += done[spandsp];
       t.forged += forged[spandsp];
       t.wrongPages += wrong[spandsp];
-      if (forged[1] == 0 && wrong[1] == 0) {
-        t.forgedWhereSpandspClean += forged[spandsp];
-        t.wrongPagesWhereSpandspClean += wrong[spandsp];
-      }
     }
     if (done[0] != done[1]) m.onlyOne += "  " + cell.name + ": " + (done[0] ? "only ours" : "only spandsp's") + "\n";
-    if ((forged[0] || wrong[0]) && !forged[1] && !wrong[1])
-      m.onlyOne += "  " + cell.name + ": ours forged " + std::to_string(forged[0]) + ", wrong pages " + std::to_string(wrong[0]) + "\n";
+    if (forged[0] || wrong[0]) {
+      m.oursForged.push_back(cell.name);
+      m.onlyOne += "  " + cell.name + ": ours forged " + std::to_string(forged[0]) + ", wrong pages " + std::to_string(wrong[0]) +
+                   (forged[1] || wrong[1] ? " (spandsp's too)\n" : "\n");
+    }
   }
   return m;
 }
@@ -698,6 +699,8 @@ enum class Tamper {
   kLateBursts,     // bursts of 3 to 6 old datagrams, 70 to 500 behind, arriving together
   kAhead,          // copies of old datagrams numbered 150 or 319 ahead of the stream
   kSequenceFlips,  // one bit of the number flipped in 5 % of the datagrams
+  kStepBack,       // the peer's numbering steps back 2 to 8 in the middle of the call: new content under old numbers
+  kFarBehind,      // bursts of 3 to 6 old datagrams 1,025 to 2,000 numbers behind: a queue flushing tens of seconds late
 };
 
 std::string tamperName(Tamper t) {
@@ -709,6 +712,8 @@ std::string tamperName(Tamper t) {
     case Tamper::kLateBursts: return "late_bursts";
     case Tamper::kAhead: return "ahead";
     case Tamper::kSequenceFlips: return "sequence_flips";
+    case Tamper::kStepBack: return "step_back";
+    case Tamper::kFarBehind: return "far_behind";
   }
   return "?";
 }
@@ -756,46 +761,89 @@ void tamper(Case& c, Tamper t, unsigned seed) {
     case Tamper::kSequenceFlips:
       c.staleToGateway = {.flipPercent = 5};
       break;
+    case Tamper::kStepBack:
+      // the T.38 terminal that sends pages: the step lands in its V.21 frames, trainings and page
+      // data. (The terminal that receives sends only V.21 frames, whose identities are runs of
+      // equal octets: a step inside such a run brings under the numbers it reuses exactly what
+      // they carried, which no receiver can tell from copies; those cells are left out.)
+      c.hopToGateway = {40 + int(53 * seed % 330), uint16_t(-int(2 + seed % 7))};
+      break;
+    case Tamper::kFarBehind:
+      // the call's first datagrams (its tones, capabilities and trainings) again, numbered as
+      // far behind as a queue that flushes 20 to 40 s late delivers them
+      c.staleToGateway = {.aheadAt = (c.audioSends ? 12 : 60) + int(seed % 9), .aheadEvery = c.audioSends ? 9 : 40,
+                          .aheadCount = 3 + int(seed % 4), .aheadFrom = (c.audioSends ? 12 : 60) - int(seed % 5),
+                          .aheadBy = -(1025 + int(97 * seed % 976))};
+      break;
   }
 }
+
+// Per row and direction, the share of calls (%) ours completes at least: each row has a floor
+// that a weaker receiver falls below, also where spandsp's gateway completes none.
+int completionFloor(Tamper t, bool audioSends) {
+  switch (t) {
+    case Tamper::kPageIndicator: return audioSends ? 100 : 75;
+    case Tamper::kPageSigEnd: return audioSends ? 100 : 70;
+    case Tamper::kAhead: return audioSends ? 100 : 95;
+    case Tamper::kSequenceFlips: return audioSends ? 80 : 35;
+    case Tamper::kStepBack: return 60;
+    default: return 100;
+  }
+}
+
+// The calls in which ours may forge, each with the reason. A datagram at redundancy 1 whose
+// number lost a bit and which closes a frame lands inside the frame's run of equal packets; the
+// datagram after it carries the lost end's own copy but it is taken as the frame's own end under
+// the bit-flipped number, and nothing the receiver holds can tell which of the two was sent there.
+const char* const kForgeryExpected[] = {
+    "sequence_flips_v17_nonecm_t38_to_audio_red1_seed9",
+    "sequence_flips_v29_nonecm_t38_to_audio_red1_seed15",
+};
 
 class FaxCallStaleMatrix : public ::testing::TestWithParam<Tamper> {};
 
 // Malformed and stale datagrams towards the gateway, at redundancy 0, 1 and 3, several seeds, both
-// directions, every modem, ECM on and off, through our gateway and spandsp's: ours forges no frame
-// and accepts no wrong ECM page in every call where spandsp's forges none, and completes at least
-// as many calls as spandsp's in each direction.
-TEST_P(FaxCallStaleMatrix, OursForgesNothingWhereSpandspsDoesNotAndCompletesAsMany) {
+// directions, every modem, ECM on and off, through our gateway and spandsp's: in every call ours
+// forges no frame and accepts no wrong ECM page (but for the calls named above), and in each
+// direction it completes at least as many calls as spandsp's and at least the row's floor.
+TEST_P(FaxCallStaleMatrix, OursForgesNothingAndCompletesAsManyAsSpandspsAndTheFloor) {
   const Tamper t = GetParam();
   std::vector<MatrixCell> cells;
+  unsigned at = 0;
   for (int seed = 0; seed < staleMatrixSeeds(); ++seed)
     for (const auto& r : kRates)
       for (bool ecm : {false, true})
         for (bool audioSends : {true, false})
           for (int redundancy : {0, 1, 3}) {
-            const unsigned at = unsigned(cells.size());
+            const unsigned index = at++;
             char cell[112];
             std::snprintf(cell, sizeof(cell), "%s_%s_%s_%s_red%d_seed%d", tamperName(t).c_str(), r.tag, ecm ? "ecm" : "nonecm",
                           audioSends ? "audio_to_t38" : "t38_to_audio", redundancy, seed);
             Case c{nullptr, r.modems, ecm, audioSends, 0, false};
             c.redundancy = redundancy;
-            c.seed = at;
-            tamper(c, t, at);
+            c.seed = index;
+            tamper(c, t, index);
+            if (t == Tamper::kStepBack && audioSends) continue;
             cells.push_back({cell, c});
           }
   const MatrixResult m = runMatrix(cells);
   printMatrix(tamperName(t), m);
+  for (const std::string& name : m.oursForged)
+    EXPECT_NE(std::find(std::begin(kForgeryExpected), std::end(kForgeryExpected), name), std::end(kForgeryExpected))
+        << name << ": ours forged a frame or accepted a wrong ECM page";
   for (bool audioSends : {true, false}) {
-    EXPECT_GE(m.tally[0][audioSends].completed, m.tally[1][audioSends].completed)
-        << directionName(audioSends) << ": fewer calls complete through ours";
-    EXPECT_EQ(m.tally[0][audioSends].forgedWhereSpandspClean, 0) << directionName(audioSends) << ": frames forged";
-    EXPECT_EQ(m.tally[0][audioSends].wrongPagesWhereSpandspClean, 0) << directionName(audioSends) << ": wrong ECM pages accepted";
+    const MatrixTally& ours = m.tally[0][audioSends];
+    EXPECT_GE(ours.completed, m.tally[1][audioSends].completed) << directionName(audioSends) << ": fewer calls complete through ours";
+    if (ours.calls == 0) continue;
+    EXPECT_GE(100 * ours.completed, completionFloor(t, audioSends) * ours.calls)
+        << directionName(audioSends) << ": " << ours.completed << " of " << ours.calls << " completed, below the row's floor";
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Tampered, FaxCallStaleMatrix,
                          ::testing::Values(Tamper::kV21Indicator, Tamper::kV21SigEnd, Tamper::kPageIndicator, Tamper::kPageSigEnd,
-                                           Tamper::kLateBursts, Tamper::kAhead, Tamper::kSequenceFlips),
+                                           Tamper::kLateBursts, Tamper::kAhead, Tamper::kSequenceFlips, Tamper::kStepBack,
+                                           Tamper::kFarBehind),
                          [](const ::testing::TestParamInfo<Tamper>& i) { return tamperName(i.param); });
 
 }  // namespace
