@@ -488,6 +488,65 @@ TEST_F(FaxRelay, FramesThatCannotBeWholeNeverReachTheLineWithAGoodFcs) {
       }
 }
 
+// A frame from the network far longer than any control frame, coming faster than the line takes
+// it (as a broken or hostile peer may send it, in the T.38 service's packets of 84 octets): the
+// queue keeps at most 30 packets of it and drops and counts the rest, so that it cannot take the
+// blocks every packet from the network needs; the frame is cut there and ends bad at the line,
+// which is then let go; every block comes back and the next frame goes through whole.
+TEST_F(FaxRelay, AFrameOverrunningTheQueueIsCutThereEndsBadAndLosesNoBlock) {
+  enable();
+  const int blocks = inst()->heapId->numFreeBuf;
+  uint16_t stamp = 1;
+  // its first 60 octets follow the flags to the modem
+  std::vector<uint8_t> head = {0xFF, 0xC8, 0x31};
+  while (head.size() < 60) head.push_back(uint8_t(head.size() * 7));
+  world().toService.push_back(
+      {relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, head, stamp++)});
+  for (int f = 0; f < 40; ++f) world().toService.push_back({});
+  // then 5,040 more come while the modem is still sending those, eight packets a frame, and the end
+  for (int c = 0; c < 60; c += 8) {
+    std::vector<std::vector<uint8_t>> packets;
+    for (int k = c; k < c + 8 && k < 60; ++k)
+      packets.push_back(relayPacket(FAXR_PKT_V21, std::vector<uint8_t>(84, uint8_t(k)), stamp++));
+    if (c + 8 >= 60) packets.push_back(relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++));
+    world().toService.push_back(packets);
+  }
+  size_t most = 0;
+  for (int f = 0; f < 200; ++f) {  // the modem takes 8 bits a frame
+    world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+    runFrames(1);
+    most = std::max(most, size_t(MEM_QueueCount(&inst()->hsxv21jitbufq)));
+    ASSERT_GT(inst()->heapId->numFreeBuf, 0) << "the pool ran dry at frame " << f;
+  }
+  EXPECT_LE(most, size_t(FAXR_MAX_JB_PACKETS));
+  EXPECT_GE(inst()->hsxfaxrStats.egress.hsxOverrunCount, 1);
+  EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, 1);
+  // the line has heard the frame's start end with a bad FCS, and the modem listens again
+  std::vector<bool> good;
+  auto frames = decodeHdlc(commandBits(0x0D08), &good);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], head);
+  EXPECT_FALSE(good[0]);
+  const auto last = std::find_if(world().commands.rbegin(), world().commands.rend(),
+                                 [](const Cmd& c) { return c.header == 0x0D84; });
+  ASSERT_NE(last, world().commands.rend());
+  EXPECT_EQ(last->op1, 1);
+  EXPECT_EQ(inst()->hsxfaxrv21.hsxstatus & (FAXR_V21_FRAMETX | FAXR_V21_NETFRAMEOPEN | FAXR_V21_TXBUSY), 0);
+  EXPECT_EQ(MEM_QueueCount(&inst()->hsxv21jitbufq), 0u);
+  EXPECT_EQ(inst()->heapId->numFreeBuf, blocks);
+  // the next frame reaches the line whole
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0x31}, stamp++),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++)});
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(80);
+  good.clear();
+  frames = decodeHdlc(commandBits(0x0D08), &good);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[1], (std::vector<uint8_t>{0xFF, 0xC8, 0x31}));
+  EXPECT_TRUE(good[1]);
+  EXPECT_EQ(inst()->heapId->numFreeBuf, blocks);
+}
+
 TEST_F(FaxRelay, OwedFlagsOfAnyCountLeadTheFrameInBlocksAModemTakes) {
   // 85 flags owed: one block of 85 (680 bits), no block of 84 first
   ASSERT_EQ(command(FAXR_SETREG1_CMD, 12, 85), 0);

@@ -210,7 +210,7 @@ std::vector<uint8_t> ifp(bool data, int type, IFP_FIELD_TYPE f0, std::vector<uin
   return out;
 }
 
-TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndTheNextOneIsUntouched) {
+TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKind) {
   ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
   // a V.21 frame in three pieces, the middle one lost with no copy; then a whole one
   const auto preamble = ifp(false, 3, NO_DFS, {}, NO_DFS);
@@ -219,20 +219,29 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndTheNextOneIsUntouched) {
   const auto training = ifp(false, 15, NO_DFS, {}, NO_DFS);
   const auto ecmEnd = ifp(true, 8, HDLC_DATA, {}, HDLC_FCS_OK);
   const auto pageEnd = ifp(true, 8, HDLC_SIG_END, {}, NO_DFS);
+  const auto v21SigEnd = ifp(true, 0, HDLC_SIG_END, {}, NO_DFS);
   const std::vector<std::vector<uint8_t>> ifps = {
       preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC8}, NO_DFS), ifp(true, 0, HDLC_DATA, {0x02, 0x4C}, NO_DFS),
       ifp(true, 0, HDLC_DATA, {0x4C, 0x04}, NO_DFS), v21End,                                            // 0-4
       preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC8, 0x01, 0x00}, NO_DFS), v21End,                  // 5-7
       training, ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x00}, NO_DFS), ifp(true, 8, HDLC_DATA, {1, 2, 3}, NO_DFS),
       ecmEnd,                                                                                          // 8-11
-      ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x01, 4, 5, 6}, NO_DFS), ecmEnd, pageEnd};         // 12-14
+      ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x01, 4, 5, 6}, NO_DFS), ecmEnd, pageEnd,         // 12-14
+      // peers that end a V.21 signal with a field of its own: after the frame's end, in the same
+      // packet as that end, and inside a frame whose end never came
+      preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC8, 0x21}, NO_DFS), ifp(true, 0, HDLC_FCS_OK, {}, NO_DFS),
+      v21SigEnd,                                                                                       // 15-18
+      preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC8, 0x21}, NO_DFS), {0xC0, 0x02, 0x21},             // 19-21
+      preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC0, 0x02}, NO_DFS), v21SigEnd};                     // 22-24
   for (const auto& d : datagramsLosing(ifps, {2, 9})) world().netIn.push_back({d});
   runFrames(long(ifps.size()) + 50);  // past the reorder delay
   std::vector<uint8_t> ends;
   for (const Relay& r : world().relayOut)
-    if ((r.code >= 19 && r.code <= 22) || (r.code >= 43 && r.code <= 62)) ends.push_back(r.code);
-  // V21_END_BAD_FINAL, V21_END_FINAL, V17_14400_ECM_END_BAD, V17_14400_ECM_END
-  EXPECT_EQ(ends, (std::vector<uint8_t>{22, 20, 62, 52}));
+    if ((r.code >= 19 && r.code <= 22) || r.code >= 43) ends.push_back(r.code);
+  // V21_END_BAD_FINAL, V21_END_FINAL, V17_14400_ECM_END_BAD, V17_14400_ECM_END, ECM_PAGEEND; then
+  // each bare V.21 signal end as V21_SIGEND (65), never as the page end (64) the same field means
+  // after page data: the relay ends the V.21 signal on it, cutting a frame still open
+  EXPECT_EQ(ends, (std::vector<uint8_t>{22, 20, 62, 52, 64, 19, 65, 19, 65, 65}));
   // a V.21 frame across the wrap of the numbers (65532 to 1): whole it ends good; losing 65535
   // or 0 for good it ends bad; with a copy of the one lost it ends good
   const std::vector<std::vector<uint8_t>> acrossWrap = {preamble, ifp(true, 0, HDLC_DATA, {0xFF, 1}, NO_DFS),
