@@ -60,7 +60,7 @@ enum : uint16_t {
   FAXR_INT_DCN = 0x800,
   FAXR_INT_AWAITNET = 0x1000,
   FAXR_INT_SILENCE = 0x2000,
-  FAXR_INT_ABORTED = 0x4000,
+  FAXR_INT_ABORTED = 0x4000,  // a record only: the line is followed in WAIT after an abort as before it
   FAXR_INT_ECM64 = 0x8000,  // the DCS chose ECM frames of 64 octets instead of 256
 };
 

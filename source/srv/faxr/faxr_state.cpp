@@ -30,7 +30,9 @@ void abortCall(HSZFAXRLOCLMEM* m) {
     return;
   }
   hsffaxrsendcmd(kVfxRx, 0, 0);
-  faxrrxframestop(m);
+  // the line's frames are followed again in WAIT (its terminal may go on with the call), each burst
+  // from its own preamble: nothing of a frame under way now may join what comes after the abort
+  hdlcReset(m);
   s.hsxtimer = 0;
   m->hsxfaxrfax.hsxstatus = 0;
   m->hsxfaxrv21.hsxstatus = 0;
@@ -409,11 +411,13 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
       // Frames the line sends are relayed whatever the network has started towards the line (a
       // training check whose command was lost, page data the line is not taking), and a frame
       // whose preamble went to the network is followed to its end; only the HDLC work of ECM page
-      // data, in either direction, keeps the receiver.
+      // data, in either direction, keeps the receiver. WAIT listens after an abort too: the
+      // line's terminal may go on (repeat its command, disconnect), and a relay deaf to it would
+      // leave the far end waiting for ever.
       const bool hdlcBusy = st == HSFAXRRXLOCALDATA || (st == HSFAXRTXLOCALDATA && ecmPage(m));
       const bool listen = st == HSFAXRWAITNETMSG || st == HSFAXRWAITLOCALMSG || st == HSFAXRWAITLOCALDIS ||
                           st == HSFAXRWAITTRAINRX || st == HSFAXRTXLOCALCNG || st == HSFAXRRXLOCALCED ||
-                          (st == HSFAXRWAIT && !(m->hsxintstatus & FAXR_INT_ABORTED)) ||
+                          st == HSFAXRWAIT ||
                           (!hdlcBusy && (st == HSFAXRTXLOCALDATA || st == HSFAXRDATATIMEGAP ||
                                          st == HSFAXRTXLOCALPOSTMSG || (v.hsxstatus & FAXR_V21_LINEPREAMBLE)));
       if (listen) feedHdlc(m, msg);

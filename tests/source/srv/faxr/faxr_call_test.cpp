@@ -1178,3 +1178,56 @@ INSTANTIATE_TEST_SUITE_P(Cuts, FaxCallCutFrame, ::testing::ValuesIn(cutCases()),
                          [](const ::testing::TestParamInfo<CutParams>& i) { return i.param.name; });
 
 }  // namespace
+
+// ---- a relay that aborts while the terminals go on ----
+
+namespace {
+
+struct AbortParams {
+  std::string name;
+  int modems;
+  bool ecm;
+  std::vector<uint8_t> training;  // the training indicator of the call's own modem
+};
+void PrintTo(const AbortParams& p, std::ostream* os) { *os << p.name; }
+
+class FaxCallAbort : public ::testing::TestWithParam<AbortParams> {};
+
+// The T.38 receiver's answer to the audio sender's command after the last page arrives as a
+// training indicator (stale, or a broken peer): the relay starts page data towards the line that
+// never comes and, with ECM, stops following the line until it gives up. After that abort the audio
+// terminal's repeats and its DCN must still reach the T.38 terminal: the call ends for both well
+// before the harness's limit (9000 frames) instead of leaving the T.38 receiver waiting in its page.
+TEST_P(FaxCallAbort, BothTerminalsEndPromptlyAfterTheRelayAborts) {
+  using faxcall::DropOn;
+  const AbortParams& p = GetParam();
+  Case c{p.name.c_str(), p.modems, p.ecm, true, 0, false, {}, {{.on = DropOn::kV21Preamble, .skip = 3, .burst = 1, .replaceBy = p.training}}};
+  const Outcome o = runCall(c);
+  int aborts = 0;
+  for (uint16_t e : gHostEvents) aborts += e == FAXR_ABORT_EVT;
+  std::printf("[ abort %s ] frames %ld, relay aborts %d\n", p.name.c_str(), o.frames, aborts);
+  EXPECT_GE(o.audioStatus, 0) << "the audio terminal never ended";
+  EXPECT_GE(o.t38Status, 0) << "the T.38 terminal never ended";
+  EXPECT_LE(o.frames, 7000) << "the call went on long after the relay aborted";
+  for (const auto& f : faxcall::forgedFrames(o.t38Frames, o.audioFrames)) ADD_FAILURE() << "the audio terminal accepted " << f;
+  for (const auto& f : faxcall::forgedFrames(o.audioFrames, o.t38Frames)) ADD_FAILURE() << "the T.38 terminal accepted " << f;
+  ASSERT_LE(o.received.size(), o.sent.size());
+  for (size_t pg = 0; pg < o.received.size(); ++pg) EXPECT_TRUE(o.sent[pg] == o.received[pg]) << "page " << pg + 1 << " differs";
+}
+
+std::vector<AbortParams> abortCases() {
+  // V.17 14400 short, V.29 9600, V.27ter 4800 trainings; without ECM the relay keeps following
+  // the line while it sends page data towards it, so those calls end the same way
+  const std::vector<uint8_t> trainings[] = {{0x1C}, {0x0E}, {0x0A}};
+  std::vector<AbortParams> v;
+  for (size_t r = 0; r < 3; ++r)
+    for (bool ecm : {true, false})
+      v.push_back({std::string(kRates[r].tag) + (ecm ? "_ecm" : "_nonecm") + "_audio_to_t38_answer_as_training", kRates[r].modems, ecm,
+                   trainings[r]});
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Aborts, FaxCallAbort, ::testing::ValuesIn(abortCases()),
+                         [](const ::testing::TestParamInfo<AbortParams>& i) { return i.param.name; });
+
+}  // namespace

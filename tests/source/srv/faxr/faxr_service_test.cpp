@@ -647,6 +647,15 @@ TEST_F(FaxRelay, AFaxIsCompleteOnlyWhenTheLastPageWasConfirmedBeforeTheDisconnec
   ASSERT_EQ(again.size(), 2u);
   EXPECT_EQ(again[1].op1, 0);
   EXPECT_EQ(again[1].op2 & 0x8000, 0);
+  // the line is still followed after the aborts, from its next burst's preamble on: an answering
+  // fax's DIS reaches the network whole, though the disconnect's frame end left the receiver between frames
+  world().sent.clear();
+  const std::vector<uint8_t> dis = {0xFF, 0xC8, 0x01, 0x00, 0x00, 0x00};
+  lineBits(hdlcLineBits({dis}, 10));
+  const auto frames = framesToNetwork();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], dis);
+  EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);
 }
 
 TEST_F(FaxRelay, AnEcmFaxEndingWithPpsEopIsCompleteInEitherDirection) {
