@@ -80,33 +80,36 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 // leaves the queue at once. Its rules, each with the fault it stops:
 //  1. The window: numbers up to T38_WINDOW_AHEAD past the last one played are taken, others not;
 //     a number already queued takes no second packet (isIFPmissing).
-//  2. Late copies: a datagram behind the window whose packets are what was played under their
-//     numbers (up to T38_REMEMBER_BEHIND back) proves nothing and breaks a run of far datagrams;
-//     without it, bursts of late copies start the sequence anew and replay old signals.
-//  3. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after the
+//  2. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after the
 //     one before, with nothing of the window between them, start the sequence at the first of
-//     them: a peer that renumbers is followed. A run at most T38_LATE_LIMIT behind the newest number
-//     that contradicts nothing it played must also last beyond the tick it began in: a queue
-//     flushing tens of seconds late delivers its datagrams at once, a restarted stream at its pace.
-//  4. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
+//     them, so that a peer that renumbers is followed. A run at most T38_LATE_LIMIT behind the
+//     newest number that contradicts nothing it played must also last beyond the tick it began in:
+//     a queue flushing tens of seconds late delivers its datagrams at once, a restarted stream at
+//     its pace; without that, the flush restarts the sequence and its old signals play.
+//  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
-//     datagrams in a row do); at most T38_MAX_ALONE are held. An old datagram renumbered ahead would
-//     otherwise play and move the playout past the stream's own packets.
-//  5. Majority: other content under a queued number replaces it when its datagram agrees with the
+//     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
+//     are held. Without it an old datagram renumbered ahead plays and moves the playout past the
+//     stream's own packets.
+//  4. Majority: other content under a queued number replaces it when its datagram agrees with the
 //     stream in packets of more datagrams than it contradicts; otherwise the number is disputed:
-//     its packet leaves the queue and the number plays as lost. A datagram that contradicts the
-//     stream as much as it agrees brings nothing. Without it a foreign or misnumbered datagram's
-//     packets play inside the stream's frames.
-//  6. One bit away: a datagram out of line with the stream may be one whose number lost a bit; the
-//     missing numbers one bit from its own take other content only from a datagram that agrees
-//     with the stream. Without it a second misnumbered datagram fills the hole the first left.
-//  7. Breaks: every discontinuity the receiver lets through (a new sequence, a number given up, a
-//     datagram that contradicts what it holds or played) is reported with the packets played
-//     across it, and the relay ends the frame open there bad: a frame's octets never join across it.
+//     its packet leaves the queue, and it takes a packet again only from a datagram that agrees
+//     more than it contradicts, else it plays as lost. A datagram that contradicts the stream as
+//     much as it agrees brings nothing, and packets equal to the ones beside them (fill, the spaces
+//     of an identity) count for no agreement. Without it a misnumbered datagram's packets play
+//     inside the stream's frames.
+//  5. One bit away: a datagram out of line with the stream may be one whose number lost a bit; the
+//     missing numbers one bit from its own take other content only in their turn or from a
+//     datagram that agrees with the stream. Without it a second misnumbered datagram fills the
+//     hole the first left, and the frame around it is forged.
+//  6. Breaks: every discontinuity the receiver lets through (a new sequence, a number given up,
+//     datagrams in a row that contradict what it holds or played: a peer whose numbers stepped
+//     back) is reported with the packets played across it, and the relay ends the frame open there
+//     bad: a frame's octets never join across it.
 constexpr uint16_t T38_WINDOW_AHEAD = 500;
 constexpr uint8_t T38_RESYNC_RUN = 3;     // far datagrams in a row that prove a new sequence
 constexpr uint16_t T38_RESYNC_STEP = 16;  // how far ahead of the last one the next of a run may be
-constexpr uint16_t T38_LATE_LIMIT = 2000;  // how far behind a run must also last to prove a new sequence
+constexpr uint16_t T38_LATE_LIMIT = 2000;  // how far behind a run must also outlast its tick (rule 2)
 constexpr uint16_t T38_CLOSE_AHEAD = 16;
 constexpr uint8_t T38_MAX_ALONE = 8;
 // The most secondaries taken from one datagram: it cannot take more of the pool than the deepest
@@ -123,10 +126,9 @@ enum T38_NUMBER_STATE : uint8_t {
   T38_UNKNOWN = 0,  // nothing known: never seen, or passed without a packet
   T38_QUEUED,       // the queue holds its packet, in line with the stream
   T38_ALONE,        // the queue holds its packet, far ahead of the stream and not yet vouched for
-  T38_DISPUTED,     // datagrams disagreed on its packet: none is queued, and it takes one only from a
-                    // datagram that agrees with the stream more than it contradicts it
+  T38_DISPUTED,     // datagrams disagreed on its packet: none is queued (rule 4)
   T38_PLAYED,       // behind the playout: `digest` is what was played
-  T38_SUSPECT,      // missing, and a datagram out of line may have been its own (rule 6)
+  T38_SUSPECT,      // missing, and a datagram out of line may have been its own (rule 5)
 };
 
 // What the guard knows of one number. `digest` is the played packet's (T38_PLAYED) or the
@@ -151,17 +153,17 @@ struct T38ZREORDER {
   uint16_t drainLastout;      // the last number played of the sequence in drainq
   uint16_t lastTimeStamp;
   bool isReorderQInitialized;
-  uint8_t runLength;  // far datagrams in a row (rule 3)
+  uint8_t runLength;  // far datagrams in a row (rule 2)
   uint16_t runFirst, runLast, runTime;
   uint16_t newest;      // the newest number the stream vouches for
   uint16_t passedSpan;  // numbers behind the last one played that this sequence passed (to T38_REMEMBER_BEHIND)
-  uint8_t aloneHeld;    // packets held alone (rule 4)
+  uint8_t aloneHeld;    // packets held alone (rule 3)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast
   uint16_t aloneFirst, aloneLast;
   uint16_t datagrams;   // datagrams parsed
   bool contradicted;           // a datagram contradicted the stream, the last numbered lastContradicting
   uint16_t lastContradicting;
-  bool breakPending;    // packets played from breakFrom to breakTo cross a discontinuity (rule 7)
+  bool breakPending;    // packets played from breakFrom to breakTo cross a discontinuity (rule 6)
   uint16_t breakFrom, breakTo;
   T38ZNUMBERS numbers;
   uint16_t reorderCount;

@@ -40,7 +40,7 @@ void vouchUpTo(T38ZREORDER* rq, uint16_t s) {
 // Distance of s past the last number played: the playout's order.
 uint16_t pastPlayout(const T38ZREORDER* rq, uint16_t s) { return static_cast<uint16_t>(s - rq->lastoutTimeStamp); }
 
-// Packets played from `from` to `to` cross a discontinuity (rule 7). Numbers played already put it
+// Packets played from `from` to `to` cross a discontinuity (rule 6). Numbers played already put it
 // at the next one to play; a second break widens the span.
 void noteBreak(T38ZREORDER* rq, uint16_t from, uint16_t to) {
   const uint16_t next = static_cast<uint16_t>(rq->lastoutTimeStamp + 1);
@@ -153,7 +153,7 @@ void dispute(T38ZREORDER* rq, uint16_t s) {
   }
 }
 
-// Rule 6: a datagram out of line with the stream may be one whose number lost a bit on the way:
+// Rule 5: a datagram out of line with the stream may be one whose number lost a bit on the way:
 // its own number, one bit away from s, is then missing, and at low redundancy nothing else may
 // ever bring that number's packet. Such numbers (the holes behind the newest number the stream
 // vouches for and, for a datagram the stream did not take at all, the number it sends next) take
@@ -171,23 +171,17 @@ void suspectOwnNumber(T38ZREORDER* rq, uint16_t s, uint16_t digest, uint16_t oth
   }
 }
 
-// Rules 2 and 3: files the datagram numbered s in the sequence. It belongs when it is inside the
+// Rule 2: files the datagram numbered s in the sequence. It belongs when it is inside the
 // window; else its primary is refused and counted, and a run of far ones starts the sequence anew.
-// Returns whether the datagram started a new sequence.
-bool followSequence(T38ZREORDER* rq, uint16_t s, uint16_t digest, Verdict v) {
+void followSequence(T38ZREORDER* rq, uint16_t s, uint16_t digest, Verdict v) {
   if (inWindow(rq, s)) {
     rq->runLength = 0;  // the sequence is alive: no run may take it over
-    return false;
-  }
-  if (v.disagree == 0 && static_cast<uint16_t>(rq->lastoutTimeStamp - s) < rq->passedSpan) {
-    ++rq->failtoReorderCount;  // a late copy
-    rq->runLength = 0;
-    return false;
+    return;
   }
   const uint16_t step = static_cast<uint16_t>(s - rq->runLast);
   if (rq->runLength > 0 && step == 0) {
     ++rq->failtoReorderCount;  // the same far datagram again proves nothing more
-    return false;
+    return;
   }
   suspectOwnNumber(rq, s, digest, digest, true);
   if (rq->runLength > 0 && step <= T38_RESYNC_STEP) {
@@ -202,7 +196,7 @@ bool followSequence(T38ZREORDER* rq, uint16_t s, uint16_t digest, Verdict v) {
   const bool lasted = v.disagree > 0 || !lateRange || rq->time != rq->runTime;
   if (rq->runLength < T38_RESYNC_RUN || !lasted) {
     ++rq->failtoReorderCount;
-    return false;
+    return;
   }
   // a new sequence: the old one's packets keep their order in drainq and play first
   DG_HDL h;
@@ -210,7 +204,6 @@ bool followSequence(T38ZREORDER* rq, uint16_t s, uint16_t digest, Verdict v) {
   while (dg_deq(&rq->egressPktq, &h)) dg_enq(&rq->drainq, &h);
   t38fReorderStart(rq, rq->runFirst);
   noteBreak(rq, rq->runFirst, rq->runFirst);
-  return true;
 }
 
 // Packets held alone from the run's first datagram (and what it carried) up to s: far datagrams
@@ -226,7 +219,7 @@ void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
   }
 }
 
-// Rules 4 to 6 for one packet: takes `pk` as the stream's (`vouched`) or as one standing alone.
+// Rules 3 to 5 for one packet: takes `pk` as the stream's (`vouched`) or as one standing alone.
 // Returns false when the pool is dry.
 bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
   if (!inWindow(rq, pk.s)) return true;
@@ -286,7 +279,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
   if (v.disagree > 0) {
     // datagrams in a row that contradict the stream: the peer's numbers stepped back under new
-    // content, and frames across them do not join (rule 7); one alone is a stray
+    // content, and frames across them do not join (rule 6); one alone is a stray
     if (rq->contradicted && s == static_cast<uint16_t>(rq->lastContradicting + 1)) noteBreak(rq, pk[n - 1].s, s);
     rq->contradicted = true;
     rq->lastContradicting = s;
