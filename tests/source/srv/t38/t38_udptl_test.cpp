@@ -471,6 +471,18 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105}));
     for (uint16_t n = 100; n < 106; ++n) EXPECT_EQ(contentOf(p, n), 'a') << n;
   }
+  {  // the peer's numbers step back by 3 under new content: two datagrams in a row contradict
+     // what is held, and what plays across them is broken; one such datagram alone is a stray
+    for (const int stepped : {2, 1}) {
+      Received r;
+      for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
+      const auto b3 = stream(100, 6, 3, 'b');
+      for (int i = 3; i < 3 + stepped; ++i) r.take(b3[size_t(i)]);  // 103 and 104, each carrying the three before
+      const auto p = r.playOut();
+      EXPECT_EQ(p.numbers.size(), 6u);
+      EXPECT_EQ(!p.broken.empty(), stepped == 2) << stepped;
+    }
+  }
   {  // the end of a frame whose number lost a bit lands inside the frame's run of equal packets:
      // its copies of that run agree with any place in it and prove nothing; the number is lost
     T38ZUDPTX tx;
