@@ -582,7 +582,8 @@ struct RawCaller {
     bool answered(uint16_t seq) const { return statuses.count(seq) > 0; }
     // Reads until `seq` is answered or 10 s have passed.
     bool await(uint16_t seq) {
-        for (int i = 0; i < 1000 && !answered(seq); i++) {
+        const auto end = bustest::Clock::now() + std::chrono::seconds(10);
+        while (!answered(seq) && bustest::Clock::now() < end) {
             pollfd p{fd, POLLIN, 0};
             if (poll(&p, 1, 10) > 0) pump();
         }
