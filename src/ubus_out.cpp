@@ -279,7 +279,9 @@ static bool busObjectAt(const char* path, uint32_t* onBus) {
 // A notice of the broker's that an object came or went. Its word is checked against the bus
 // before the daemon acts: an object is taken as the PBX or the DECT manager only while the bus
 // has it at that path, and the PBX is taken as gone only when the bus no longer has the object
-// the daemon knows.
+// the daemon knows. A PBX that the bus has under a new id is a new PBX, whichever notice shows
+// it first (a broker may drop messages to a client that reads slowly, the removal among them):
+// the old one's connections are closed before the new one is taken.
 void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const char* type,
                         struct blob_attr* msg) {
   enum { NEW_OBJ_ID, NEW_OBJ_PATH, __NEW_OBJ_MAX };
@@ -301,13 +303,12 @@ void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const 
 
   uint32_t onBus = 0;
   if (!busObjectAt(path, &onBus)) return;
-  if (added) {
-    if (onBus == id) *known = id;  // else a late notice: the bus has moved on since
-    return;
-  }
+  if (added && onBus != id) return;  // a late notice: the bus has moved on since
   if (*known != 0 && onBus == *known) return;  // the object the daemon knows is still there
+  // On a removal the PBX's connections go even when no PBX was known: they can only be its.
+  const bool pbxGone = isPbx && (!added || *known != 0);
   *known = onBus;
-  if (isPbx) connectionsPbxGone();
+  if (pbxGone) connectionsPbxGone();
 }
 
 int ubus_close(void) {

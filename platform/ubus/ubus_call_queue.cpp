@@ -1,5 +1,7 @@
 #include "ubus_call_queue.h"
 
+#include <iterator>
+
 namespace ubuslib {
 
 namespace {
@@ -54,6 +56,40 @@ bool callQueuePop(CallQueue &q, ubuswire::Message &out) {
     q.count--;
     if (it->second.empty()) q.byCaller.erase(it);
     else q.turns.push_back(caller);
+    return true;
+}
+
+void noticeQueuePush(NoticeQueue &q, ubuswire::Message &&msg, uint32_t listener, uint32_t object, bool added) {
+    if (!added && object == q.cancelled) return;  // another listener's copy of a cancelled removal
+    q.cancelled = 0;
+    std::vector<std::list<NoticeQueue::Notice>::iterator> &waiting = q.byObject[object];
+    // The newest run of notices about this object that say the same.
+    auto run = waiting.end();
+    while (run != waiting.begin() && (*std::prev(run))->added == (waiting.back())->added) --run;
+    const bool sameKind = !waiting.empty() && waiting.back()->added == added;
+    if (sameKind) {
+        for (auto it = run; it != waiting.end(); ++it)
+            if ((*it)->listener == listener) return;  // said already
+    } else if (!waiting.empty() && !added) {
+        // Came and went unseen: neither is news.
+        for (auto it = run; it != waiting.end(); ++it) q.order.erase(*it);
+        waiting.erase(run, waiting.end());
+        if (waiting.empty()) q.byObject.erase(object);
+        q.cancelled = object;
+        return;
+    }
+    q.order.push_back(NoticeQueue::Notice{std::move(msg), object, listener, added});
+    waiting.push_back(std::prev(q.order.end()));
+}
+
+bool noticeQueuePop(NoticeQueue &q, ubuswire::Message &out) {
+    if (q.order.empty()) return false;
+    NoticeQueue::Notice &front = q.order.front();
+    auto it = q.byObject.find(front.object);
+    it->second.erase(it->second.begin());  // the oldest of its object is the oldest of all
+    if (it->second.empty()) q.byObject.erase(it);
+    out = std::move(front.msg);
+    q.order.pop_front();
     return true;
 }
 

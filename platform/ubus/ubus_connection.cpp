@@ -29,6 +29,7 @@ constexpr int kSendStallMs = 5000;  // a broker that takes no bytes for this lon
 // next turn, so that the program's other descriptors are served in between.
 constexpr int kReadsPerTurn = 16;
 constexpr int kInvokesPerTurn = 4;
+constexpr int kNoticesPerTurn = 16;
 
 using Clock = std::chrono::steady_clock;
 
@@ -100,11 +101,36 @@ void queueInvoke(ubus_context *ctx, ubuswire::Message &msg) {
     if (callQueuePush(ctx->state->calls, std::move(msg), refused)) refuseInvoke(ctx, refused);
 }
 
+// The broker's own notice that an object with a path came or went: `object` is the id it names.
+// Clients cannot send events named "ubus.", so with peer 0 (the broker) this is the broker's word.
+bool objectNotice(ubuswire::Message &msg, uint32_t &listener, uint32_t &object, bool &added) {
+    if (msg.peer != 0) return false;
+    ubuswire::Attrs tb = ubuswire::parseAttrs(msg);
+    if (!tb[UBUS_ATTR_OBJID] || !tb[UBUS_ATTR_METHOD] || !tb[UBUS_ATTR_DATA]) return false;
+    const char *method = ubuswire::getString(tb[UBUS_ATTR_METHOD]);
+    added = strcmp(method, "ubus.object.add") == 0;
+    if (!added && strcmp(method, "ubus.object.remove") != 0) return false;
+    static const blobmsg_policy kId = {"id", BLOBMSG_TYPE_INT32};
+    blob_attr *id = nullptr;
+    if (blobmsg_parse(&kId, 1, &id, blob_data(tb[UBUS_ATTR_DATA]), blob_len(tb[UBUS_ATTR_DATA])) != 0 || !id)
+        return false;
+    listener = ubuswire::getU32(tb[UBUS_ATTR_OBJID]);
+    object = blobmsg_get_u32(id);
+    return true;
+}
+
 void processMessage(ubus_context *ctx, ubuswire::Message &msg) {
+    uint32_t listener = 0, object = 0;
+    bool added = false;
     switch (msg.type) {
     case UBUS_MSG_STATUS:
     case UBUS_MSG_DATA: processReply(ctx, msg); break;
-    case UBUS_MSG_INVOKE: queueInvoke(ctx, msg); break;
+    case UBUS_MSG_INVOKE:
+        if (objectNotice(msg, listener, object, added))
+            noticeQueuePush(ctx->state->notices, std::move(msg), listener, object, added);
+        else
+            queueInvoke(ctx, msg);
+        break;
     default: break;  // subscriptions and monitoring are not used here
     }
 }
@@ -209,8 +235,8 @@ bool readAndProcess(ubus_context *ctx) {
     std::vector<uint8_t> refusals;
     refusals.swap(st.refusals);
     if (open && !refusals.empty() && !sendFrame(ctx, refusals)) return false;
-    // Calls queued (during a synchronous call too) keep the loop coming back for them.
-    if (open && st.calls.count > 0) wake(ctx);
+    // Calls and notices queued (during a synchronous call too) keep the loop coming back for them.
+    if (open && (st.calls.count > 0 || !st.notices.empty())) wake(ctx);
     return open;
 }
 
@@ -341,14 +367,19 @@ void ubus_handle_event(ubus_context *ctx) {
     }
     readAndProcess(ctx);
     if (ctx->stack_depth == 0) {
+        // The broker's notices first: the calls served after them see the bus as it is.
         ubuswire::Message msg;
+        for (int served = 0; served < kNoticesPerTurn && noticeQueuePop(st.notices, msg); served++) {
+            dispatchInvoke(ctx, msg);
+            if (st.lost) return;
+        }
         for (int served = 0; served < kInvokesPerTurn && callQueuePop(st.calls, msg); served++) {
             dispatchInvoke(ctx, msg);
             if (st.lost) return;
         }
     }
-    // Calls left for later keep the descriptor readable, so the loop comes back for them.
-    if (st.calls.count > 0) wake(ctx);
+    // Work left for later keeps the descriptor readable, so the loop comes back for it.
+    if (st.calls.count > 0 || !st.notices.empty()) wake(ctx);
 }
 
 const char *ubus_strerror(int error) {

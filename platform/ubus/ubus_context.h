@@ -18,6 +18,7 @@ struct ubus_context_state {
     // Calls to this client's objects wait here, to be served a few at a time and in turn between
     // the callers (see ubus_handle_event).
     ubuslib::CallQueue calls;
+    ubuslib::NoticeQueue notices;  // the broker's notices of objects, never given up (see there)
     std::vector<uint8_t> refusals;  // answers to calls given up, sent once a read is processed
     bool lost = false;
 };

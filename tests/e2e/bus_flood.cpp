@@ -1,9 +1,13 @@
-// A hostile bus: clients that keep calls to "endpt" in flight without pause, and beside them one
-// client that does what the PBX does, connection creates and destroys one after the other. It
+// A hostile bus: clients that keep calls to "endpt" in flight without pause, others that add and
+// remove objects without pause (each a notice of the broker's to every listener), and beside them
+// one client that does what the PBX does, connection creates and destroys one after the other. It
 // reports how the PBX's calls fared: refused, failed, and how long each waited.
 //
 //   bus_flood -s <socket> --clients N --keep K [--rounds R] [--line L] [--warmup CALLS]
-//             [--method M --args JSON]
+//             [--method M --args JSON] [--churn C]
+//
+// With --rounds 0 there is no PBX client: the flood goes on until SIGTERM, then the tallies are
+// printed. --churn C: C clients each add an object of their own and remove it again, in a loop.
 //
 // Each flooding client keeps K calls of method M (default "status" with a line that does not
 // exist) in flight, sending the next as soon as one is answered. Once the flood has had CALLS
@@ -11,6 +15,7 @@
 // L on a thread of its own. "behind" counts the flood's calls that were answered as served (not
 // refused) between the PBX's call going out and its answer coming back.
 #include <poll.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -40,6 +45,7 @@ struct Options {
   long warmup = -1;
   std::string method = "status";
   std::string args = R"({"line":99})";
+  int churn = 0;
 };
 
 struct FloodClient;
@@ -55,7 +61,7 @@ struct FloodClient {
   std::vector<FloodCall*> due;  // answered, to be sent again
 };
 
-std::atomic<long> gAnswered{0}, gRefused{0}, gServed{0};
+std::atomic<long> gAnswered{0}, gRefused{0}, gServed{0}, gChurned{0};
 std::atomic<bool> gFlooding{true};
 blob_buf gArgs;
 uint32_t gEndpt = 0;
@@ -90,6 +96,27 @@ void floodLoop(std::vector<FloodClient*> share) {
       due.swap(share[i]->due);
       for (FloodCall* call : due) floodSend(call);
     }
+  }
+}
+
+int churnNoop(ubus_context*, ubus_object*, ubus_request_data*, const char*, blob_attr*) { return UBUS_STATUS_OK; }
+const ubus_method kChurnMethods[] = {{"noop", churnNoop, 0, 0, nullptr, 0}};
+
+// Adds and removes an object of its own under `path` until the flood is stopped.
+void churnLoop(ubus_context* ctx, std::string path) {
+  ubus_object_type type{};
+  type.name = "churn";
+  type.methods = kChurnMethods;
+  type.n_methods = 1;
+  ubus_object obj{};
+  obj.name = path.c_str();
+  obj.type = &type;
+  obj.methods = kChurnMethods;
+  obj.n_methods = 1;
+  while (gFlooding) {
+    if (ubus_add_object(ctx, &obj) != 0) break;
+    if (ubus_remove_object(ctx, &obj) != 0) break;
+    gChurned++;
   }
 }
 
@@ -161,9 +188,10 @@ bool parse(int argc, char** argv, Options& opt) {
     else if (a == "--warmup") opt.warmup = atol(v);
     else if (a == "--method") opt.method = v;
     else if (a == "--args") opt.args = v;
+    else if (a == "--churn") opt.churn = atoi(v);
     else return false;
   }
-  return opt.clients >= 0 && opt.keep > 0 && opt.rounds > 0;
+  return opt.clients >= 0 && opt.keep > 0 && opt.rounds >= 0 && opt.churn >= 0;
 }
 
 }  // namespace
@@ -172,9 +200,14 @@ int main(int argc, char** argv) {
   Options opt;
   if (!parse(argc, argv, opt)) {
     fprintf(stderr, "usage: bus_flood -s socket --clients N --keep K [--rounds R] [--line L] [--warmup CALLS] "
-                    "[--method M --args JSON]\n");
+                    "[--method M --args JSON] [--churn C]\n");
     return 2;
   }
+  // SIGTERM ends a flood without rounds: it is taken from the main thread alone.
+  sigset_t term;
+  sigemptyset(&term);
+  sigaddset(&term, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &term, nullptr);
   const char* path = opt.socket.empty() ? nullptr : opt.socket.c_str();
   ubus_context* pbx = ubus_connect(path);
   if (!pbx || ubus_lookup_id(pbx, "endpt", &gEndpt) != 0) {
@@ -200,15 +233,26 @@ int main(int argc, char** argv) {
   }
   // A few threads share the flooding clients, as separate processes would.
   std::vector<std::thread> threads;
+  std::vector<ubus_context*> churners;
   const size_t nThreads = std::min<size_t>(flood.size(), 4);
   for (size_t t = 0; t < nThreads; t++) {
     std::vector<FloodClient*> share;
     for (size_t i = t; i < flood.size(); i += nThreads) share.push_back(&flood[i]);
     threads.emplace_back(floodLoop, share);
   }
+  for (int i = 0; i < opt.churn; i++) {
+    ubus_context* ctx = ubus_connect(path);
+    if (!ctx) {
+      fprintf(stderr, "bus_flood: cannot connect\n");
+      return 1;
+    }
+    churners.push_back(ctx);
+    threads.emplace_back(churnLoop, ctx, "bus_flood.churn." + std::to_string(getpid()) + "." + std::to_string(i));
+  }
   const long warmup = opt.warmup >= 0 ? opt.warmup : static_cast<long>(opt.clients) * opt.keep;
   const auto warmupEnd = Clock::now() + std::chrono::seconds(60);
-  while (gAnswered < warmup && Clock::now() < warmupEnd) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while ((gAnswered < warmup || gChurned < 100L * opt.churn) && Clock::now() < warmupEnd)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   printf("flood warm: %ld answered\n", gAnswered.load());
   fflush(stdout);
 
@@ -219,13 +263,19 @@ int main(int argc, char** argv) {
     if (!pbxCall(pbx, conn + "create\"}", creates)) lost++;
     if (!pbxCall(pbx, conn + "destroy\"}", destroys)) lost++;
   }
-  creates.report("create");
-  destroys.report("destroy");
-  printf("pbx calls unanswered %ld\n", lost);
+  if (opt.rounds > 0) {
+    creates.report("create");
+    destroys.report("destroy");
+    printf("pbx calls unanswered %ld\n", lost);
+  } else {
+    int sig = 0;
+    sigwait(&term, &sig);
+  }
   gFlooding = false;
   for (std::thread& t : threads) t.join();
-  printf("flood answered %ld refused %ld\n", gAnswered.load(), gRefused.load());
+  printf("flood answered %ld refused %ld churned %ld\n", gAnswered.load(), gRefused.load(), gChurned.load());
   fflush(stdout);
+  for (ubus_context* ctx : churners) ubus_free(ctx);
   // The flood's calls still in flight are dropped with the connections.
   for (FloodClient& c : flood) ubus_free(c.ctx);
   ubus_free(pbx);

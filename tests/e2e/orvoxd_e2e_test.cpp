@@ -8,8 +8,9 @@
 #include <sstream>
 #include <string>
 
-#include "call_audio.h"
 #include "board_daemon_fixture.h"
+#include "bus_tap.h"
+#include "call_audio.h"
 #include "libubus.h"
 
 namespace e2e {
@@ -224,7 +225,10 @@ TEST_F(Orvoxd, AMissingOrUnparseableCountryProfileStopsStartUpWithOneClearMessag
 }
 
 // A PBX that dies mid-call takes its connections and the tones it left on with it: the one
-// that comes back may number its connections from the start again.
+// that comes back may number its connections from the start again. It dies on a busy bus: six
+// clients add and remove objects without pause (thousands of the broker's notices a second to the
+// daemon) while twenty keep 63 calls each waiting, so that the daemon's queue of calls is full all
+// along; the notice of the PBX's leaving is not lost among them.
 TEST_F(Orvoxd, ConnectionCreateAndDestroyOnAnAnsweredLineAndNoneOutlivesThePbx) {
   ASSERT_NO_FATAL_FAILURE(startSystem());
   board("1 offhook");
@@ -234,18 +238,34 @@ TEST_F(Orvoxd, ConnectionCreateAndDestroyOnAnAnsweredLineAndNoneOutlivesThePbx) 
   EXPECT_EQ(call("connection", R"({"line":1,"id":7,"action":"destroy"})"), 0);
   EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/1/7"));
 
+  // The flood's calls ("count") log nothing, so that none of the daemon's lines is held back.
+  Process flood("bus_flood", {BUS_FLOOD_BIN, "-s", socketPath(), "--clients", "20", "--keep", "63", "--rounds", "0",
+                              "--churn", "6", "--method", "count", "--args", "{}"});
+  ASSERT_TRUE(flood.waitFor("flood warm", 30000ms)) << flood.output();
   for (int restart = 1; restart <= 4; restart++) {
     SCOPED_TRACE(restart);
     ASSERT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0)
         << daemon->output();
     EXPECT_EQ(call("signal", R"({"line":1,"signal":"ringback","state":"on"})"), 0);
     pbx->stop(SIGKILL);
+    ASSERT_TRUE(daemon->waitFor("PBX left the bus: closing its connections", 10000ms, restart))
+        << daemon->output();
     EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/1/1", 5000ms, restart))
         << daemon->output();
     EXPECT_TRUE(daemon->waitFor("Signal ringback=0 was set for line 1", 5000ms, restart));
     ASSERT_NO_FATAL_FAILURE(startPbx());
   }
+  // The returning PBX's first connection is taken.
+  ASSERT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0) << daemon->output();
+  EXPECT_EQ(call("connection", R"({"line":1,"id":1,"action":"destroy"})"), 0) << daemon->output();
+  ASSERT_EQ(flood.stop(SIGTERM), 0) << flood.output();
+  const std::string tally = flood.output();
+  const size_t refusedAt = tally.find(" refused ", tally.find("flood answered "));
+  ASSERT_NE(refusedAt, std::string::npos) << tally;
+  EXPECT_GT(std::atol(tally.c_str() + refusedAt + 9), 0) << "the flood never filled the queue";
   EXPECT_EQ(daemon->count("Error; duplicated connection"), 0);
+  EXPECT_EQ(daemon->count("PBX left the bus"), 4) << daemon->output();
+
   // A signal the PBX switched off itself is not switched off again.
   EXPECT_EQ(call("signal", R"({"line":1,"signal":"busy","state":"on"})"), 0);
   EXPECT_EQ(call("signal", R"({"line":1,"signal":"busy","state":"off"})"), 0);
@@ -446,6 +466,57 @@ TEST_F(Orvoxd, ObjectNoticesForgedByAClientNeitherEndCallsNorRedirectTheLines) {
   EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=1")) << pbx->output();
 }
 
+// The daemon reaches the bus through a tap that can play a broker's part: a removal of the PBX it
+// never passes on (a broker drops messages to a client that reads slowly), look-ups that fail,
+// and a notice of an addition that comes late. What the daemon takes from a notice is what the bus
+// has: a late addition and a notice it cannot check leave the PBX and its call alone, and a PBX
+// that comes back under a new id, its departure unseen, is a new PBX: the old calls are closed
+// and the new one's are taken.
+TEST_F(Orvoxd, ThePbxBackUnderANewIdClosesTheOldCallsAndNoticesAreCheckedAgainstTheBus) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 3)));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  BusTap tap(socketPath(), dir.file("tap.sock"));
+  auto env = boardEnv();
+  env["UBUS_SOCKET"] = dir.file("tap.sock");
+  daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, env);
+  ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
+  board("1 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1")) << daemon->output();
+  ASSERT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0) << daemon->output();
+
+  // Each notice is on the daemon's only bus connection before the call that follows it, and the
+  // daemon takes notices first: once the call is answered, the notice was handled.
+  const uint32_t stranger = 0x5eed1e55;
+  ASSERT_TRUE(tap.notice("ubus.object.add", stranger, "asterisk"));
+  ASSERT_EQ(call("count", "{}"), 0);
+  tap.failLookups(true);
+  ASSERT_TRUE(tap.notice("ubus.object.remove", stranger, "asterisk"));
+  ASSERT_TRUE(tap.notice("ubus.object.add", stranger, "asterisk"));
+  ASSERT_EQ(call("count", "{}"), 0);
+  tap.failLookups(false);
+  EXPECT_GE(tap.lookupsFailed(), 2);
+  board("1 dial 5");
+  EXPECT_TRUE(pbx->waitFor("event DTMF5 ", 8000ms)) << pbx->output() << daemon->output();
+  EXPECT_EQ(daemon->count("PBX left the bus"), 0) << daemon->output();
+  EXPECT_EQ(daemon->count("Failed sending event to Asterisk"), 0) << daemon->output();
+
+  tap.dropRemovals("asterisk", true);
+  pbx->stop(SIGKILL);
+  const auto end = std::chrono::steady_clock::now() + 10000ms;
+  while (tap.removalsDropped() < 1 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(tap.removalsDropped(), 1);
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  EXPECT_TRUE(daemon->waitFor("PBX left the bus: closing its connections", 10000ms)) << daemon->output();
+  EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/1/1", 5000ms)) << daemon->output();
+  EXPECT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0) << daemon->output();
+  EXPECT_EQ(daemon->count("Error; duplicated connection"), 0) << daemon->output();
+  // The line's events go to the PBX that is there now.
+  board("1 onhook");
+  EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=1", 8000ms)) << pbx->output() << daemon->output();
+  EXPECT_EQ(call("connection", R"({"line":1,"id":1,"action":"destroy"})"), 0) << daemon->output();
+}
+
 // Two clients flood the daemon with bad requests, whose lines use up the log's limit for what
 // requests cause (its window set to an hour here, so what is left is a count, not a time): the
 // phone's hook changes are still in the log, every one, as they are at the PBX.
@@ -460,19 +531,30 @@ TEST_F(Orvoxd, AFloodOfBadRequestsHidesNoneOfTheLinesEventsFromTheLog) {
   std::atomic<bool> flooding{true};
   std::atomic<int> sent{0};
   std::vector<std::thread> flooders;
+  // However the test ends, the flooders stop: each waits at most for one call's time-out.
+  struct StopFlood {
+    std::atomic<bool>& flooding;
+    std::vector<std::thread>& flooders;
+    ~StopFlood() {
+      flooding = false;
+      for (std::thread& t : flooders) t.join();
+    }
+  } stopFlood{flooding, flooders};
   for (int i = 0; i < 2; i++) {
     flooders.emplace_back([&] {
       UbusClient flooder(socketPath());
       while (flooding) {
-        flooder.call("endpt", "status", R"({"line":99})");
+        flooder.call("endpt", "status", R"({"line":99})", nullptr, 5000);
         ++sent;
       }
     });
   }
+  // The flood has used up the requests' share of the log before the first hook change.
+  const auto floodEnd = std::chrono::steady_clock::now() + 30000ms;
+  while (sent < 400 && std::chrono::steady_clock::now() < floodEnd) std::this_thread::sleep_for(10ms);
+  ASSERT_GE(sent, 400) << daemon->output();
   const int hookChanges = 10;
   for (int i = 1; i <= hookChanges; i++) {
-    // The flood has used up the requests' share of the log before the first hook change.
-    while (i == 1 && sent < 400) std::this_thread::sleep_for(10ms);
     board("1 offhook");
     ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1", 5000ms, i)) << pbx->output();
     board("1 onhook");
@@ -480,6 +562,7 @@ TEST_F(Orvoxd, AFloodOfBadRequestsHidesNoneOfTheLinesEventsFromTheLog) {
   }
   flooding = false;
   for (std::thread& t : flooders) t.join();
+  flooders.clear();
   EXPECT_EQ(daemon->stop(SIGTERM), 0);
   EXPECT_LE(daemon->count("Error! No such line value: 99"), 200) << "the flood was not held back";
   EXPECT_EQ(daemon->count("event from endpoint: OFFHOOK, line: 1\n"), hookChanges);
