@@ -86,12 +86,19 @@ bool BusTap::notice(const std::string& event, uint32_t id, const std::string& pa
   return true;
 }
 
+namespace {
+// The one message a frame holds; false when it holds none whole.
+bool messageOf(const std::vector<uint8_t>& frame, ubuswire::Message& msg) {
+  ubuswire::FrameReader one;
+  one.append(frame.data(), frame.size());
+  return one.next(msg) == ubuswire::FrameReader::Result::Message;
+}
+}  // namespace
+
 // True when the frame goes on to the broker.
 bool BusTap::fromClient(std::vector<uint8_t>& frame) {
   ubuswire::Message msg;
-  ubuswire::FrameReader one;
-  one.append(frame.data(), frame.size());
-  if (one.next(msg) != ubuswire::FrameReader::Result::Message) return true;
+  if (!messageOf(frame, msg)) return true;
   ubuswire::Attrs tb = ubuswire::parseAttrs(msg);
   if (msg.type == UBUS_MSG_LOOKUP && failLookups_) {
     ubuswire::Builder status;
@@ -116,9 +123,7 @@ bool BusTap::fromClient(std::vector<uint8_t>& frame) {
 // True when the frame goes on to the client.
 bool BusTap::fromBroker(std::vector<uint8_t>& frame) {
   ubuswire::Message msg;
-  ubuswire::FrameReader one;
-  one.append(frame.data(), frame.size());
-  if (one.next(msg) != ubuswire::FrameReader::Result::Message) return true;
+  if (!messageOf(frame, msg)) return true;
   if (msg.type != UBUS_MSG_INVOKE || msg.peer != 0) return true;
   ubuswire::Attrs tb = ubuswire::parseAttrs(msg);
   if (!tb[UBUS_ATTR_METHOD] || strcmp(ubuswire::getString(tb[UBUS_ATTR_METHOD]), "ubus.object.remove") != 0 ||
