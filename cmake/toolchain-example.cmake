@@ -10,9 +10,10 @@
 # Another processor or SDK: set ORVOX_CROSS_PREFIX (the compiler's name up to "gcc", for example
 # "aarch64-linux-gnu-" or an SDK's "arm-openwrt-linux-muslgnueabi-") and, for an SDK,
 # ORVOX_SYSROOT (its staging directory of the target) in the environment or on the command line.
-# The daemon needs the target's libopus and json-c; with the tests (BUILD_TESTING on, the default)
-# also GoogleTest and GoogleMock, and ORVOX_WITHOUT_ORACLES leaves out the tests whose independent
-# libraries the target lacks. docs/deployment.md has the packages and how to run the tests under
+# The build needs the target's libopus and json-c (at run time the daemon needs libopus,
+# libstdc++ and libgcc_s, and json-c where the linker keeps unused libraries); with the tests
+# (BUILD_TESTING on, the default) also GoogleTest and GoogleMock, and ORVOX_WITHOUT_ORACLES leaves
+# out the tests whose independent libraries the target lacks. docs/deployment.md has the packages and how to run the tests under
 # qemu-user.
 
 set(CMAKE_SYSTEM_NAME Linux)
