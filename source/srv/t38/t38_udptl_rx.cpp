@@ -64,9 +64,11 @@ struct Carried {
   uint16_t digest;
 };
 
-// The packet the queue holds under s: its octets (a pad octet may follow) and their count, or 0.
-int queued(const T38ZREORDER* rq, uint16_t s, uint8_t* out) {
-  const EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, s);
+// The packet the queue holds under s: its octets (a pad octet may follow) and their count, or 0;
+// `record` (when asked) is where it lies in the queue.
+int queued(const T38ZREORDER* rq, uint16_t s, uint8_t* out, EGR_IFP_PKT** record = nullptr) {
+  EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, s);
+  if (record != nullptr) *record = p;
   return p != nullptr ? t38egr_ifp_octets(p, out, T38_MAX_IFP + 1) : 0;
 }
 
@@ -226,7 +228,8 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
   const int k = slotOf(pk.s);
   const T38_NUMBER_STATE st = stateOf(rq, pk.s);
   uint8_t octets[T38_MAX_IFP + 1];
-  const int got = queued(rq, pk.s, octets);
+  EGR_IFP_PKT* record = nullptr;
+  const int got = queued(rq, pk.s, octets, &record);
   if (got > 0) {
     if (sameAs(pk, octets, got)) {
       if (st == T38_ALONE && vouched) {
@@ -239,7 +242,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
     // the stream backs more replaces it, and without that neither is trusted
     const bool playable = t38fIFPwalkedPlayable(pk.ifp);
     if (st == T38_ALONE && vouched && playable) {
-      t38egr_ifp_remove(&rq->egressPktq, t38egr_ifp_find(&rq->egressPktq, pk.s));
+      t38egr_ifp_remove(&rq->egressPktq, record);
       setState(rq, pk.s, T38_UNKNOWN);
     } else {
       const bool replace = vouched && v.agree > v.disagreeSources && playable;
