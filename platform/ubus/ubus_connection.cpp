@@ -170,6 +170,9 @@ void socketCallback(uloop_fd *u, unsigned int) {
     ubus_handle_event(reinterpret_cast<ubus_context *>(u));
 }
 
+// Calls or notices still waiting to be served.
+bool workWaiting(const ubus_context_state &st) { return st.calls.count > 0 || !st.notices.empty(); }
+
 }  // namespace
 
 void wake(ubus_context *ctx) {
@@ -236,7 +239,7 @@ bool readAndProcess(ubus_context *ctx) {
     refusals.swap(st.refusals);
     if (open && !refusals.empty() && !sendFrame(ctx, refusals)) return false;
     // Calls and notices queued (during a synchronous call too) keep the loop coming back for them.
-    if (open && (st.calls.count > 0 || !st.notices.empty())) wake(ctx);
+    if (open && workWaiting(st)) wake(ctx);
     return open;
 }
 
@@ -379,7 +382,7 @@ void ubus_handle_event(ubus_context *ctx) {
         }
     }
     // Work left for later keeps the descriptor readable, so the loop comes back for it.
-    if (st.calls.count > 0 || !st.notices.empty()) wake(ctx);
+    if (workWaiting(st)) wake(ctx);
 }
 
 const char *ubus_strerror(int error) {
