@@ -9,6 +9,9 @@ namespace {
 
 // The shape each attribute id must have; others are ignored as if absent.
 bool attrShapeOk(int id, const blob_attr *attr) {
+    // A length shorter than the attribute's own header is no attribute: whatever keeps it would
+    // read past what it holds.
+    if (blob_raw_len(attr) < sizeof(blob_attr)) return false;
     size_t len = blob_len(attr);
     const char *data = static_cast<const char *>(blob_data(attr));
     switch (id) {
