@@ -322,4 +322,190 @@ std::vector<uint8_t> manyFieldDatagram(uint16_t seq, int fields) {
   return dg;
 }
 
+bool parseDatagram(const std::vector<uint8_t>& dg, Datagram* out) {
+  size_t at = 2, n = 0;
+  if (dg.size() < 3 || !perLength(dg, at, n)) return false;
+  out->seq = uint16_t((dg[0] << 8) | dg[1]);
+  out->primary.assign(dg.begin() + long(at), dg.begin() + long(at + n));
+  out->secondaries.clear();
+  at += n;
+  if (at >= dg.size() || dg[at] != 0x00) return false;  // the redundancy form only
+  size_t count = 0;
+  ++at;
+  if (!perLength(dg, at, count) && count != 0) return false;
+  for (size_t i = 0; i < count; ++i) {
+    size_t len = 0;
+    if (!perLength(dg, at, len)) return false;
+    out->secondaries.emplace_back(dg.begin() + long(at), dg.begin() + long(at + len));
+    at += len;
+  }
+  return true;
+}
+
+namespace {
+void putLength(std::vector<uint8_t>& d, size_t n) {
+  if (n >= 128) d.push_back(uint8_t(0x80 | (n >> 8)));
+  d.push_back(uint8_t(n));
+}
+}  // namespace
+
+std::vector<uint8_t> buildDatagram(const Datagram& d) {
+  std::vector<uint8_t> out{uint8_t(d.seq >> 8), uint8_t(d.seq)};
+  putLength(out, d.primary.size());
+  out.insert(out.end(), d.primary.begin(), d.primary.end());
+  out.push_back(0x00);
+  putLength(out, d.secondaries.size());
+  for (const auto& s : d.secondaries) {
+    putLength(out, s.size());
+    out.insert(out.end(), s.begin(), s.end());
+  }
+  return out;
+}
+
+std::vector<uint8_t> ifpOf(uint8_t t0, const std::vector<IfpField>& fields) {
+  std::vector<uint8_t> out{t0, uint8_t(fields.size())};
+  bool high = true;
+  for (const IfpField& f : fields) {
+    const uint8_t nib = uint8_t((f.fieldType & 7) | (f.data.empty() ? 0 : 8));
+    if (high)
+      out.push_back(uint8_t(nib << 4));
+    else
+      out.back() = uint8_t(out.back() | nib);
+    if (f.data.empty()) {
+      high = !high;
+      continue;
+    }
+    out.push_back(uint8_t((f.data.size() - 1) >> 8));
+    out.push_back(uint8_t(f.data.size() - 1));
+    out.insert(out.end(), f.data.begin(), f.data.end());
+    high = true;
+  }
+  return out;
+}
+
+const char* eventName(EventKind k) {
+  switch (k) {
+    case EventKind::kRenumber: return "renumber";
+    case EventKind::kStep: return "step";
+    case EventKind::kStaleRun: return "stale_run";
+    case EventKind::kLateBurst: return "late_burst";
+    case EventKind::kFieldPrimary: return "field_primary";
+    case EventKind::kFieldSecondary: return "field_secondary";
+    case EventKind::kFlippedDuplicate: return "flipped_duplicate";
+    case EventKind::kRepeatedNumber: return "repeated_number";
+    case EventKind::kNumberFlip: return "number_flip";
+  }
+  return "?";
+}
+
+std::string Event::describe() const {
+  static const char* const modes[] = {"retype_field", "retype_data", "truncate", "flip_bit", "to_indicator", "to_sig_end"};
+  char b[160];
+  std::snprintf(b, sizeof(b), "%s@%.2fs(value %d size %d distance %d spread %d gap %d copy %d %s)", eventName(kind), tick / 100.0,
+                value, size, distance, spread, gap, copy, modes[int(mode)]);
+  return b;
+}
+
+int EventInjector::fired() const { return int(std::count(fired_.begin(), fired_.end(), true)); }
+
+void EventInjector::apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra) {
+  if (shift_ != 0) moveSequence(dg, shift_);
+  for (size_t i = 0; i < events_.size(); ++i)
+    if (!fired_[i] && tick >= events_[i].tick) fired_[i] = fire(events_[i], dg, extra);
+  sent_.push_back(dg);
+}
+
+namespace {
+
+// Retypes, truncates or flips a bit of the first field of `ifp` that carries data (retyping: the
+// first field); false when the packet has no such field.
+bool alterField(std::vector<uint8_t>& ifp, FieldMode mode, int value, int size) {
+  std::vector<IfpField> fields;
+  if (!ifpFields(ifp, &fields) || fields.empty()) return false;
+  if (mode == FieldMode::kToIndicator || mode == FieldMode::kToSigEnd) {
+    ifp = mode == FieldMode::kToIndicator ? std::vector<uint8_t>{0x00} : sigEndOf(ifp);
+    return true;
+  }
+  if (mode == FieldMode::kRetypeData) {
+    const int type = (ifp[0] >> 1) & 15;
+    ifp[0] = uint8_t((ifp[0] & 0xE1) | ((value % 16 == type ? (type + 1) % 16 : value % 16) << 1));
+    return true;
+  }
+  auto f = std::find_if(fields.begin(), fields.end(), [](const IfpField& x) { return !x.data.empty(); });
+  if (mode == FieldMode::kRetypeField) {
+    if (f == fields.end()) f = fields.begin();
+    f->fieldType = value % 8 == f->fieldType ? (f->fieldType + 1) % 8 : value % 8;
+  } else if (f == fields.end() || (mode == FieldMode::kTruncate && f->data.size() < 2)) {
+    return false;
+  } else if (mode == FieldMode::kTruncate) {
+    f->data.resize(f->data.size() - std::min(f->data.size() - 1, size_t(std::max(size, 1))));
+  } else {
+    f->data[size_t(value / 8) % f->data.size()] ^= uint8_t(1 << (value % 8));
+  }
+  ifp = ifpOf(ifp[0], fields);
+  return true;
+}
+
+}  // namespace
+
+bool EventInjector::fire(const Event& e, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra) {
+  if (dg.size() < 3) return false;
+  const uint16_t seq = uint16_t((dg[0] << 8) | dg[1]);
+  const int n = int(sent_.size());
+  switch (e.kind) {
+    case EventKind::kRenumber:
+    case EventKind::kStep: {
+      const uint16_t by = e.kind == EventKind::kStep ? uint16_t(e.value) : uint16_t(e.value - seq);
+      shift_ = uint16_t(shift_ + by);
+      moveSequence(dg, by);
+      return true;
+    }
+    case EventKind::kStaleRun: {
+      // what was sent under those numbers when the stream reaches that far back; else the call's
+      // first datagrams under them (a peer or network that mixes up its queues)
+      const int parts = std::clamp(e.spread, 1, std::max(e.size, 1));
+      for (int k = 0; k < e.size; ++k) {
+        const int at = n - e.distance + k;
+        std::vector<uint8_t> old = at >= 0 && at < n ? sent_[size_t(at)] : n > 0 ? sent_[size_t(std::min(k, n - 1))] : dg;
+        const uint16_t num = uint16_t(seq - e.distance + k);
+        old[0] = uint8_t(num >> 8);
+        old[1] = uint8_t(num);
+        extra.emplace_back(k * parts / e.size * e.gap, std::move(old));
+      }
+      return true;
+    }
+    case EventKind::kLateBurst: {
+      const int back = std::min(e.distance, n);
+      for (int k = 0; k < e.size && k < back; ++k) extra.emplace_back(0, sent_[size_t(n - back + k)]);
+      return true;
+    }
+    case EventKind::kFieldPrimary:
+    case EventKind::kFieldSecondary:
+    case EventKind::kFlippedDuplicate: {
+      Datagram d;
+      if (!parseDatagram(dg, &d)) return false;
+      const bool primary = e.kind == EventKind::kFieldPrimary;
+      const size_t copy = e.kind == EventKind::kFlippedDuplicate ? 0 : size_t(e.copy);
+      if (!primary && copy >= d.secondaries.size()) return false;
+      std::vector<uint8_t>& ifp = primary ? d.primary : d.secondaries[copy];
+      if (!alterField(ifp, e.kind == EventKind::kFlippedDuplicate ? FieldMode::kFlipBit : e.mode, e.value, e.size)) return false;
+      if (e.kind == EventKind::kFlippedDuplicate)
+        extra.emplace_back(0, buildDatagram(d));
+      else
+        dg = buildDatagram(d);
+      return true;
+    }
+    case EventKind::kNumberFlip:
+      flipSequenceBit(dg, e.value % 16);
+      return true;
+    case EventKind::kRepeatedNumber: {
+      std::vector<uint8_t> again = dg;
+      moveSequence(again, uint16_t(-std::max(e.value, 1)));
+      extra.emplace_back(0, std::move(again));
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace faxcall

@@ -172,4 +172,66 @@ void moveSequence(std::vector<uint8_t>& dg, uint16_t by);
 // A well-formed datagram numbered `seq` whose primary is V.21 data with `fields` FCS-OK fields.
 std::vector<uint8_t> manyFieldDatagram(uint16_t seq, int fields);
 
+// ---- events a sweep draws on the datagrams towards the gateway ----
+
+// A UDPTL datagram of the redundancy form taken apart: its number, primary and secondaries
+// (newest first).
+struct Datagram {
+  uint16_t seq = 0;
+  std::vector<uint8_t> primary;
+  std::vector<std::vector<uint8_t>> secondaries;
+};
+bool parseDatagram(const std::vector<uint8_t>& dg, Datagram* out);
+std::vector<uint8_t> buildDatagram(const Datagram& d);
+// An IFP data packet of the type octet `t0` with `fields` (the inverse of ifpFields).
+std::vector<uint8_t> ifpOf(uint8_t t0, const std::vector<IfpField>& fields);
+
+// What an event does, from the first datagram sent at or after its tick.
+enum class EventKind {
+  kRenumber,         // the peer's numbering jumps: the datagram gets number `value`, the ones after it follow
+  kStep,             // the numbering steps by `value` (a few back or ahead) from this datagram on
+  kStaleRun,         // `size` old datagrams numbered `distance` behind, over `spread` ticks `gap` apart
+  kLateBurst,        // copies of `size` datagrams sent `distance` before, arriving together
+  kFieldPrimary,     // one field of the primary retyped, truncated or bit-flipped (`mode`, `value`)
+  kFieldSecondary,   // the same in the `copy`-th secondary only
+  kFlippedDuplicate, // a duplicate, one bit of its copy of the packet before flipped, arrives first
+  kRepeatedNumber,   // this datagram's content also arrives first under the number `value` before
+  kNumberFlip,       // bit `value` of this datagram's number flipped
+};
+const char* eventName(EventKind k);
+
+// A field retyped (its field type, or the packet's data type), truncated by `size` octets, one bit
+// of its data flipped; or the whole packet replaced by a no-signal or by a lone signal end.
+enum class FieldMode { kRetypeField, kRetypeData, kTruncate, kFlipBit, kToIndicator, kToSigEnd };
+
+struct Event {
+  EventKind kind;
+  long tick;         // the path's tick (a 10 ms frame) from which it waits for a datagram
+  int value = 0;     // renumbering: the new number; step: the step; field: the new type or bit; repeat: how far back
+  int size = 1;      // datagrams of a stale run or late burst; octets a truncation takes
+  int distance = 0;  // how far behind (negative: ahead)
+  int spread = 1;    // ticks a stale run is split over
+  int gap = 1;       // ticks between its parts
+  int copy = 0;      // which secondary a field event changes
+  FieldMode mode = FieldMode::kRetypeField;
+  std::string describe() const;
+};
+
+// Applies events to one direction's datagrams in the order they are sent.
+class EventInjector {
+ public:
+  explicit EventInjector(std::vector<Event> events) : events_(std::move(events)), fired_(events_.size(), false) {}
+  // `dg`, the next datagram sent at `tick`, may be renumbered or changed; the datagrams the events
+  // add go to `extra` with their delay in ticks (0: they arrive just before `dg`).
+  void apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);
+  int fired() const;
+
+ private:
+  bool fire(const Event& e, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);
+  std::vector<Event> events_;
+  std::vector<bool> fired_;
+  uint16_t shift_ = 0;                       // what renumberings and steps added so far
+  std::vector<std::vector<uint8_t>> sent_;   // every datagram sent so far, as sent
+};
+
 }  // namespace faxcall

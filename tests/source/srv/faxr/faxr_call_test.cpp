@@ -23,7 +23,7 @@ extern "C" {
 }
 
 #include "faxr.h"
-#include "faxr_call_loss.h"
+#include "faxr_call.h"
 #include "faxr_gateway_channel.h"
 #include "qrn/qrn.h"
 #include "t38.h"
@@ -35,11 +35,17 @@ using faxrchan::command;
 using faxrchan::kFrame;
 using faxrchan::kVhd;
 using faxrchan::runFrame;
+using faxcall::Case;
+using faxcall::kV17;
+using faxcall::kV27;
+using faxcall::kV29;
+using faxcall::Outcome;
 
 // ---- test pages ----
 
-// Writes a TIFF-F file of `pages` pages, 1728 pels wide, with a pattern that differs per page.
-void writePages(const std::string& path, int pages, int rows) {
+// Writes a TIFF-F file of `pages` pages, 1728 pels wide, with a pattern that differs per page:
+// moving bars (document 0), all black (1) or a sparse chart of axes, grid lines and a curve (2).
+void writePages(const std::string& path, int pages, int rows, int document) {
   TIFF* t = TIFFOpen(path.c_str(), "w");
   ASSERT_NE(t, nullptr);
   std::vector<uint8_t> line(1728 / 8);
@@ -63,7 +69,10 @@ void writePages(const std::string& path, int pages, int rows) {
       std::fill(line.begin(), line.end(), 0);
       // bars whose positions move with the row and the page, and a solid band
       for (int x = 0; x < 1728; ++x) {
-        const bool black = ((x + r * (p + 1)) / 24) % 5 == 0 || (r > rows / 2 && r < rows / 2 + 4 && x > 300 + 100 * p);
+        const bool bars = ((x + r * (p + 1)) / 24) % 5 == 0 || (r > rows / 2 && r < rows / 2 + 4 && x > 300 + 100 * p);
+        const bool chart = (x >= 200 && x < 203) || (r % 30 == 0 && x >= 200 && x < 1600 && x % 8 < 5) ||
+                           std::abs(x - (220 + 11 * r + 40 * p)) < 3;
+        const bool black = document == 1 || (document == 0 ? bars : chart);
         if (black) line[x / 8] = uint8_t(line[x / 8] | (0x80 >> (x % 8)));
       }
       TIFFWriteScanline(t, line.data(), uint32_t(r), 0);
@@ -215,43 +224,6 @@ void host(QRN_Handle, QRN_SocketMsg* msg) {
 
 // ---- the call ----
 
-struct Case {
-  const char* name;
-  int modems;     // T30_SUPPORT_*
-  bool ecm;
-  bool audioSends;  // the audio terminal sends (and calls); else the T.38 terminal does
-  int lossPercent;
-  bool reorder;
-  std::vector<faxcall::Drop> dropsToPeer = {}, dropsToGateway = {};  // deterministic losses
-  int redundancy = 3;        // secondaries in each side's datagrams
-  unsigned seed = 0;         // varies the random losses of calls that are otherwise alike
-  int lossBurstMean = 0;     // with random loss: lost datagrams come in runs of this mean length
-  bool spandspGateway = false;  // the same call through spandsp's own gateway instead of ours
-  faxcall::SeqHop hopToGateway = {};  // the peer's numbering
-  int floodAt = -1;                   // a datagram of 127 fields goes to the gateway before this one
-  int gatewayRedundancyReg = -1;      // our gateway's redundancy register (-1: `redundancy` both ways)
-  int peerRedundancy = -1;            // the peer's secondaries (-1: `redundancy`)
-  faxcall::Stale staleToGateway = {};  // old datagrams the network delivers to the gateway besides the stream
-  // datagrams to the gateway that a holding drop keeps back go once the gateway has sent one
-  // this drop matches (counted while they are held)
-  std::vector<faxcall::Drop> releaseHeldOn = {};
-};
-
-struct Outcome {
-  int audioStatus = -1;
-  int t38Status = -1;
-  t30_stats_t sender{};
-  t30_stats_t receiver{};
-  std::vector<std::vector<std::vector<uint8_t>>> sent, received;
-  uint16_t relayStatus = 0;  // the fax relay's status word once the call is over
-  HSZFAXRSTATS relayStats{};
-  faxcall::FrameLog audioFrames, t38Frames;
-  faxcall::SeqLog toPeerSeqs;                 // the gateway's datagram numbers and what the peer made of them
-  std::vector<std::vector<uint8_t>> gatewayIfps;  // the primaries the gateway sent, once per number
-  HAPI_T38_STATS t38Stats{};
-  long frames = 0;
-};
-
 // Every frame a terminal sends, and every frame it accepts (its receiver checked the FCS).
 void logFrame(t30_state_t*, void* user, int incoming, const uint8_t msg[], int len) {
   auto* log = static_cast<faxcall::FrameLog*>(user);
@@ -292,8 +264,15 @@ struct Path {
   bool inBurst = false;
   faxcall::StaleInjector stale{{}};
   std::vector<std::vector<uint8_t>> heldBack;  // kept back by a holding drop until it is released
+  // ---- a sweep's network and events ----
+  std::mt19937 net;  // the draws of the conditions below, apart from the loss's
+  long tick = 0;     // frames carried so far
+  int stayPercent = 0, duplicatePercent = 0, jitterFrames = 0;
+  long blackoutFrom = -1, blackoutFrames = 0;
+  faxcall::EventInjector events{{}};
+  std::multimap<long, std::vector<uint8_t>> later;  // datagrams that arrive in a later frame
   Path(unsigned seed, int loss, bool re, std::vector<faxcall::Drop> drops)
-      : rng(seed), lossPercent(loss), reorder(re), plan(std::move(drops)) {
+      : rng(seed), lossPercent(loss), reorder(re), plan(std::move(drops)), net(seed * 7919u + 1u) {
     hsfimpairinit(&imp);
     if (reorder) lbsetreorder(&imp, 1);
   }
@@ -309,6 +288,10 @@ void impairSink(const HSFMSG* msg) {
 // Random loss: each datagram on its own, or runs of a mean length that lose the same share.
 bool randomLoss(Path& p) {
   if (p.lossPercent <= 0) return false;
+  if (p.stayPercent > 0) {  // runs start with lossPercent and go on with stayPercent
+    p.inBurst = int(p.rng() % 100) < (p.inBurst ? p.stayPercent : p.lossPercent);
+    return p.inBurst;
+  }
   if (p.burstMean <= 1) return int(p.rng() % 100) < p.lossPercent;
   if (p.inBurst) {
     p.inBurst = p.rng() % unsigned(p.burstMean) != 0;
@@ -327,6 +310,14 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
   }
   for (auto& d : in) {
     if (p.hop.at >= 0 && p.total >= p.hop.at) faxcall::moveSequence(d, p.hop.by);
+    std::vector<std::pair<int, std::vector<uint8_t>>> extra;
+    p.events.apply(p.tick, d, extra);
+    for (auto& [delay, x] : extra) {
+      if (delay == 0)
+        p.delivered.push_back(std::move(x));
+      else
+        p.later.emplace(p.tick + delay, std::move(x));
+    }
     if (p.total == p.floodAt) p.delivered.push_back(faxcall::manyFieldDatagram(uint16_t((d[0] << 8) | d[1]), 127));
     for (auto& old : p.stale.before(d, p.rng)) p.delivered.push_back(std::move(old));
     ++p.total;
@@ -340,7 +331,8 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
       p.heldBack.push_back(std::move(d));
       continue;
     }
-    if (planned || randomLoss(p)) {
+    const bool dark = p.blackoutFrom >= 0 && p.tick >= p.blackoutFrom && p.tick < p.blackoutFrom + p.blackoutFrames;
+    if (planned || randomLoss(p) || dark) {
       ++p.lost;
       continue;
     }
@@ -350,6 +342,11 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
       d[1] = uint8_t(seq);
     }
     if (parsed && p.seqs != nullptr) p.seqs->arrived.insert(seq);
+    if (p.duplicatePercent > 0 && int(p.net() % 100) < p.duplicatePercent) p.later.emplace(p.tick + long(p.net() % 3), d);
+    if (p.jitterFrames > 0) {
+      p.later.emplace(p.tick + long(p.net() % unsigned(p.jitterFrames + 1)), std::move(d));
+      continue;
+    }
     if (!p.reorder) {
       p.delivered.push_back(std::move(d));
       continue;
@@ -368,6 +365,9 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
     hsfimpairtimer(&p.imp);
     gSinkPath = nullptr;
   }
+  for (auto it = p.later.begin(); it != p.later.end() && it->first <= p.tick; it = p.later.erase(it))
+    p.delivered.push_back(std::move(it->second));
+  ++p.tick;
   auto out = std::move(p.delivered);
   p.delivered.clear();
   for (const auto& d : out) {  // datagrams that overtook an earlier one
@@ -412,11 +412,15 @@ struct SpandspGateway {
   }
 };
 
+}  // namespace
+
+namespace faxcall {
+
 Outcome runCall(const Case& c) {
   Outcome o;
   const std::string base = "/tmp/faxr_call_" + std::to_string(getpid()) + "_" + c.name;
   const std::string txFile = base + "_tx.tif", rxFile = base + "_rx.tif";
-  writePages(txFile, 2, 120);
+  writePages(txFile, 2, 120, c.document);
   std::remove(rxFile.c_str());
 
   gNet = Net{};
@@ -473,8 +477,16 @@ Outcome runCall(const Case& c) {
   toGateway.hop = c.hopToGateway;
   toGateway.stale = faxcall::StaleInjector(c.staleToGateway);
   toGateway.floodAt = c.floodAt;
+  for (Path* p : {&toPeer, &toGateway}) {
+    p->stayPercent = c.lossStayPercent;
+    p->duplicatePercent = c.duplicatePercent;
+    p->jitterFrames = c.jitterFrames;
+    p->blackoutFrom = c.blackoutFrom;
+    p->blackoutFrames = c.blackoutFrames;
+  }
+  toGateway.events = faxcall::EventInjector(c.eventsToGateway);
   faxcall::DropPlan releaseWatch(c.releaseHeldOn);
-  for (long f = 0; f < 9000 && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
+  for (long f = 0; f < c.frameLimit && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
     frame();
     if (toGateway.plan.held() && !c.releaseHeldOn.empty())
       for (const auto& d : gNet.fromGateway)
@@ -500,6 +512,7 @@ Outcome runCall(const Case& c) {
   if (QRN_Socket* sock = QRN_FindSocket(kVhd))
     if (QRN_Service* srv = QRN_FindServiceById(sock, HAPI_T38_SRV)) o.t38Stats = static_cast<T38ZLOCLMEM*>(srv->serviceData)->stats;
   o.frames = frames;
+  o.hung = o.audioStatus < 0 || o.t38Status < 0;
   t30_get_transfer_statistics(sender, &o.sender);
   t30_get_transfer_statistics(receiver, &o.receiver);
   std::printf("[ call %s ] frames %ld, audio status %d, T.38 status %d, pages sent %d received %d, rate %d, ECM %d, "
@@ -522,6 +535,24 @@ Outcome runCall(const Case& c) {
   return o;
 }
 
+Verdict judge(const Case& c, const Outcome& o) {
+  Verdict v;
+  v.completed = o.audioStatus == T30_ERR_OK && o.t38Status == T30_ERR_OK && o.receiver.pages_rx == 2 && o.received == o.sent;
+  v.hung = o.hung;
+  v.fakes = forgedFrames(o.t38Frames, o.audioFrames);
+  for (auto& f : forgedFrames(o.audioFrames, o.t38Frames)) v.fakes.push_back(f);
+  v.forged = int(v.fakes.size());
+  if (c.ecm)
+    for (size_t p = 0; p < o.received.size() && p < o.sent.size(); ++p) v.wrongPages += o.received[p] != o.sent[p];
+  return v;
+}
+
+}  // namespace faxcall
+
+namespace {
+
+using faxcall::runCall;
+
 void expectWholeFax(const Case& c, int bitRate) {
   const Outcome o = runCall(c);
   EXPECT_EQ(o.audioStatus, T30_ERR_OK) << t30_completion_code_to_str(o.audioStatus);
@@ -535,9 +566,6 @@ void expectWholeFax(const Case& c, int bitRate) {
   EXPECT_EQ(o.relayStatus & FAXR_COMPLETED, FAXR_COMPLETED) << "status 0x" << std::hex << o.relayStatus;
 }
 
-constexpr int kV29 = T30_SUPPORT_V27TER | T30_SUPPORT_V29;
-constexpr int kV27 = T30_SUPPORT_V27TER;
-constexpr int kV17 = T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17;
 // Each modem set a call may use, by the tag names of calls give it.
 const struct {
   const char* tag;
@@ -613,14 +641,11 @@ MatrixResult runMatrix(const std::vector<MatrixCell>& cells) {
       Case c = cell.c;
       c.name = name.c_str();
       c.spandspGateway = spandsp;
-      const Outcome o = runCall(c);
-      done[spandsp] = o.audioStatus == T30_ERR_OK && o.t38Status == T30_ERR_OK && o.receiver.pages_rx == 2 && o.received == o.sent;
-      auto fakes = faxcall::forgedFrames(o.t38Frames, o.audioFrames);
-      for (auto& f : faxcall::forgedFrames(o.audioFrames, o.t38Frames)) fakes.push_back(f);
-      forged[spandsp] = int(fakes.size());
-      for (const auto& f : fakes) std::printf("[ forged %s ] %s\n", name.c_str(), f.c_str());
-      if (c.ecm)
-        for (size_t p = 0; p < o.received.size() && p < o.sent.size(); ++p) wrong[spandsp] += o.received[p] != o.sent[p];
+      const faxcall::Verdict v = faxcall::judge(c, runCall(c));
+      done[spandsp] = v.completed;
+      forged[spandsp] = v.forged;
+      wrong[spandsp] = v.wrongPages;
+      for (const auto& f : v.fakes) std::printf("[ forged %s ] %s\n", name.c_str(), f.c_str());
     }
     for (bool spandsp : {false, true}) {
       MatrixTally& t = m.tally[spandsp][cell.c.audioSends];

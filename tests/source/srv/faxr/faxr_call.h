@@ -1,0 +1,80 @@
+// What a whole fax call through our gateway (or spandsp's) is made of and what it came to: shared
+// by the fixed calls and the sweep.
+#pragma once
+
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <spandsp.h>
+}
+
+#include "faxr.h"
+#include "faxr_call_loss.h"
+#include "t38.h"
+
+namespace faxcall {
+
+constexpr int kV29 = T30_SUPPORT_V27TER | T30_SUPPORT_V29;
+constexpr int kV27 = T30_SUPPORT_V27TER;
+constexpr int kV17 = T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17;
+
+struct Case {
+  const char* name;
+  int modems;     // T30_SUPPORT_*
+  bool ecm;
+  bool audioSends;  // the audio terminal sends (and calls); else the T.38 terminal does
+  int lossPercent;
+  bool reorder;
+  std::vector<Drop> dropsToPeer = {}, dropsToGateway = {};  // deterministic losses
+  int redundancy = 3;        // secondaries in each side's datagrams
+  unsigned seed = 0;         // varies the random losses of calls that are otherwise alike
+  int lossBurstMean = 0;     // with random loss: lost datagrams come in runs of this mean length
+  bool spandspGateway = false;  // the same call through spandsp's own gateway instead of ours
+  SeqHop hopToGateway = {};  // the peer's numbering
+  int floodAt = -1;                   // a datagram of 127 fields goes to the gateway before this one
+  int gatewayRedundancyReg = -1;      // our gateway's redundancy register (-1: `redundancy` both ways)
+  int peerRedundancy = -1;            // the peer's secondaries (-1: `redundancy`)
+  Stale staleToGateway = {};  // old datagrams the network delivers to the gateway besides the stream
+  // datagrams to the gateway that a holding drop keeps back go once the gateway has sent one
+  // this drop matches (counted while they are held)
+  std::vector<Drop> releaseHeldOn = {};
+  // ---- what a sweep draws besides ----
+  int document = 0;             // 0 bars, 1 all black, 2 a sparse chart
+  long frameLimit = 9000;       // the call is given up after this many frames (10 ms each)
+  int lossStayPercent = 0;      // with random loss: a lost datagram's successor is lost with this chance
+  int duplicatePercent = 0;     // datagrams that arrive twice, the copy up to 2 frames later
+  int jitterFrames = 0;         // each datagram is delayed 0 to this many frames
+  long blackoutFrom = -1;       // no datagram arrives in either direction for `blackoutFrames` from here
+  long blackoutFrames = 0;
+  std::vector<Event> eventsToGateway = {};
+};
+
+struct Outcome {
+  int audioStatus = -1;
+  int t38Status = -1;
+  t30_stats_t sender{};
+  t30_stats_t receiver{};
+  std::vector<std::vector<std::vector<uint8_t>>> sent, received;
+  uint16_t relayStatus = 0;  // the fax relay's status word once the call is over
+  HSZFAXRSTATS relayStats{};
+  FrameLog audioFrames, t38Frames;
+  SeqLog toPeerSeqs;                 // the gateway's datagram numbers and what the peer made of them
+  std::vector<std::vector<uint8_t>> gatewayIfps;  // the primaries the gateway sent, once per number
+  HAPI_T38_STATS t38Stats{};
+  long frames = 0;
+  bool hung = false;  // a terminal had not ended at the limit
+};
+
+Outcome runCall(const Case& c);
+
+// A call judged: completed with the pages sent, frames accepted that no terminal sent, accepted
+// ECM pages that differ from the pages sent, a terminal still waiting at the limit.
+struct Verdict {
+  bool completed = false, hung = false;
+  int forged = 0, wrongPages = 0;
+  std::vector<std::string> fakes;
+};
+Verdict judge(const Case& c, const Outcome& o);
+
+}  // namespace faxcall
