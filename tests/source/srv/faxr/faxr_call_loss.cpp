@@ -394,6 +394,7 @@ const char* eventName(EventKind k) {
     case EventKind::kFlippedDuplicate: return "flipped_duplicate";
     case EventKind::kRepeatedNumber: return "repeated_number";
     case EventKind::kNumberFlip: return "number_flip";
+    case EventKind::kGap: return "gap";
   }
   return "?";
 }
@@ -408,11 +409,12 @@ std::string Event::describe() const {
 
 int EventInjector::fired() const { return int(std::count(fired_.begin(), fired_.end(), true)); }
 
-void EventInjector::apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra) {
+bool EventInjector::apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra) {
   if (shift_ != 0) moveSequence(dg, shift_);
   for (size_t i = 0; i < events_.size(); ++i)
     if (!fired_[i] && tick >= events_[i].tick) fired_[i] = fire(events_[i], dg, extra);
   sent_.push_back(dg);
+  return losing_ > 0 && losing_-- > 0;
 }
 
 namespace {
@@ -495,6 +497,9 @@ bool EventInjector::fire(const Event& e, std::vector<uint8_t>& dg, std::vector<s
         dg = buildDatagram(d);
       return true;
     }
+    case EventKind::kGap:
+      losing_ += std::max(e.size, 1);
+      return true;
     case EventKind::kNumberFlip:
       flipSequenceBit(dg, e.value % 16);
       return true;

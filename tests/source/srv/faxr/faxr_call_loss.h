@@ -197,6 +197,7 @@ enum class EventKind {
   kFlippedDuplicate, // a duplicate, one bit of its copy of the packet before flipped, arrives first
   kRepeatedNumber,   // this datagram's content also arrives first under the number `value` before
   kNumberFlip,       // bit `value` of this datagram's number flipped
+  kGap,              // `size` datagrams from this one are lost
 };
 const char* eventName(EventKind k);
 
@@ -222,15 +223,17 @@ class EventInjector {
  public:
   explicit EventInjector(std::vector<Event> events) : events_(std::move(events)), fired_(events_.size(), false) {}
   // `dg`, the next datagram sent at `tick`, may be renumbered or changed; the datagrams the events
-  // add go to `extra` with their delay in ticks (0: they arrive just before `dg`).
-  void apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);
+  // add go to `extra` with their delay in ticks (0: they arrive just before `dg`). True when `dg`
+  // is to be lost.
+  bool apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);
   int fired() const;
 
  private:
   bool fire(const Event& e, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);
   std::vector<Event> events_;
   std::vector<bool> fired_;
-  uint16_t shift_ = 0;                       // what renumberings and steps added so far
+  uint16_t shift_ = 0;
+  int losing_ = 0;                           // datagrams a gap still takes                       // what renumberings and steps added so far
   std::vector<std::vector<uint8_t>> sent_;   // every datagram sent so far, as sent
 };
 

@@ -311,7 +311,7 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
   for (auto& d : in) {
     if (p.hop.at >= 0 && p.total >= p.hop.at) faxcall::moveSequence(d, p.hop.by);
     std::vector<std::pair<int, std::vector<uint8_t>>> extra;
-    p.events.apply(p.tick, d, extra);
+    const bool gap = p.events.apply(p.tick, d, extra);
     for (auto& [delay, x] : extra) {
       if (delay == 0)
         p.delivered.push_back(std::move(x));
@@ -332,7 +332,7 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
       continue;
     }
     const bool dark = p.blackoutFrom >= 0 && p.tick >= p.blackoutFrom && p.tick < p.blackoutFrom + p.blackoutFrames;
-    if (planned || randomLoss(p) || dark) {
+    if (planned || randomLoss(p) || dark || gap) {
       ++p.lost;
       continue;
     }
@@ -715,161 +715,7 @@ TEST(FaxCallLossMatrix, OursCompletesAsManyAsSpandspsGatewayAndForgesNothing) {
   }
 }
 
-// What a malformed or stale-input call does to the datagrams towards the gateway.
-enum class Tamper {
-  kV21Indicator,   // a no-signal in place of the primary of datagrams inside V.21 frames
-  kV21SigEnd,      // a lone signal end in their place
-  kPageIndicator,  // a no-signal in place of page data (ECM frames or not)
-  kPageSigEnd,     // a lone signal end in place of page data
-  kLateBursts,     // bursts of 3 to 6 old datagrams, 70 to 500 behind, arriving together
-  kAhead,          // copies of old datagrams numbered 150 or 319 ahead of the stream
-  kSequenceFlips,  // one bit of the number flipped in 5 % of the datagrams
-  kStepBack,       // the peer's numbering steps back 2 to 8 in the middle of the call: new content under old numbers
-  kFarBehind,      // bursts of 3 to 6 old datagrams 1,025 to 2,000 numbers behind: a queue flushing tens of seconds late
-};
-
-std::string tamperName(Tamper t) {
-  switch (t) {
-    case Tamper::kV21Indicator: return "v21_indicator";
-    case Tamper::kV21SigEnd: return "v21_sig_end";
-    case Tamper::kPageIndicator: return "page_indicator";
-    case Tamper::kPageSigEnd: return "page_sig_end";
-    case Tamper::kLateBursts: return "late_bursts";
-    case Tamper::kAhead: return "ahead";
-    case Tamper::kSequenceFlips: return "sequence_flips";
-    case Tamper::kStepBack: return "step_back";
-    case Tamper::kFarBehind: return "far_behind";
-  }
-  return "?";
-}
-
-// Seeds per cell of the stale-input matrix: ORVOX_FAX_MATRIX_SEEDS for a larger run by hand.
-int staleMatrixSeeds() {
-  const char* v = std::getenv("ORVOX_FAX_MATRIX_SEEDS");
-  const int n = v != nullptr ? std::atoi(v) : 0;
-  return n > 0 ? n : 4;
-}
-
-// The tampering of one call; `seed` moves where it strikes and how far.
-void tamper(Case& c, Tamper t, unsigned seed) {
-  using faxcall::Drop;
-  using faxcall::DropOn;
-  const int skip = int(3 + 7 * seed % 23);
-  switch (t) {
-    case Tamper::kV21Indicator:
-    case Tamper::kV21SigEnd:
-    case Tamper::kPageIndicator:
-    case Tamper::kPageSigEnd: {
-      const bool v21 = t == Tamper::kV21Indicator || t == Tamper::kV21SigEnd;
-      const bool indicator = t == Tamper::kV21Indicator || t == Tamper::kPageIndicator;
-      for (int k = 0; k < 2; ++k) {  // two datagrams a call, apart
-        Drop d{v21 ? DropOn::kV21Data : DropOn::kPageData, v21 ? int(seed % 3) + 2 * k : skip + 40 * k, 1};
-        d.toIndicator = indicator;
-        d.toSigEnd = !indicator;
-        c.dropsToGateway.push_back(d);
-      }
-      break;
-    }
-    case Tamper::kLateBursts:
-      // towards an audio terminal that receives, the stream is long; the other way it is the
-      // T.38 terminal's few V.21 frames, and the bursts come from as far back as that allows
-      c.staleToGateway = c.audioSends ? faxcall::Stale{.lateAt = 30 + int(seed % 5), .lateEvery = 7, .lateCount = 3 + int(seed % 4),
-                                                       .lateBehind = 20 + int(7 * seed % 10)}
-                                      : faxcall::Stale{.lateAt = 80 + skip, .lateEvery = 25 + int(seed % 20),
-                                                       .lateCount = 3 + int(seed % 4), .lateBehind = 70 + int(97 * seed % 431)};
-      break;
-    case Tamper::kAhead:
-      c.staleToGateway = {.aheadAt = (c.audioSends ? 20 : 100) + skip, .aheadEvery = 5 + int(seed % 11),
-                          .aheadCount = 1 + int(seed % 2), .aheadFrom = c.audioSends ? 15 : 80,
-                          .aheadBy = seed % 2 ? 319 : 150};
-      break;
-    case Tamper::kSequenceFlips:
-      c.staleToGateway = {.flipPercent = 5};
-      break;
-    case Tamper::kStepBack:
-      // the T.38 terminal that sends pages: the step lands in its V.21 frames, trainings and page
-      // data. (The terminal that receives sends only V.21 frames, whose identities are runs of
-      // equal octets: a step inside such a run brings under the numbers it reuses exactly what
-      // they carried, which no receiver can tell from copies; those cells are left out.)
-      c.hopToGateway = {40 + int(53 * seed % 330), uint16_t(-int(2 + seed % 7))};
-      break;
-    case Tamper::kFarBehind:
-      // the call's first datagrams (its tones, capabilities and trainings) again, numbered as
-      // far behind as a queue that flushes 20 to 40 s late delivers them
-      c.staleToGateway = {.aheadAt = (c.audioSends ? 12 : 60) + int(seed % 9), .aheadEvery = c.audioSends ? 9 : 40,
-                          .aheadCount = 3 + int(seed % 4), .aheadFrom = (c.audioSends ? 12 : 60) - int(seed % 5),
-                          .aheadBy = -(1025 + int(97 * seed % 976))};
-      break;
-  }
-}
-
-// Per row and direction, the share of calls (%) ours completes at least: each row has a floor
-// that a weaker receiver falls below, also where spandsp's gateway completes none.
-int completionFloor(Tamper t, bool audioSends) {
-  switch (t) {
-    case Tamper::kPageIndicator: return audioSends ? 100 : 75;
-    case Tamper::kPageSigEnd: return audioSends ? 100 : 70;
-    case Tamper::kAhead: return audioSends ? 100 : 95;
-    case Tamper::kSequenceFlips: return audioSends ? 80 : 35;
-    case Tamper::kStepBack: return 60;
-    default: return 100;
-  }
-}
-
-// The calls in which ours may forge, each with the reason. A datagram at redundancy 1 whose
-// number lost a bit and which closes a frame lands inside the frame's run of equal packets; the
-// datagram after it carries the lost end's own copy but it is taken as the frame's own end under
-// the bit-flipped number, and nothing the receiver holds can tell which of the two was sent there.
-const char* const kForgeryExpected[] = {
-    "sequence_flips_v17_nonecm_t38_to_audio_red1_seed9",
-    "sequence_flips_v29_nonecm_t38_to_audio_red1_seed15",
-};
-
-class FaxCallStaleMatrix : public ::testing::TestWithParam<Tamper> {};
-
-// Malformed and stale datagrams towards the gateway, at redundancy 0, 1 and 3, several seeds, both
-// directions, every modem, ECM on and off, through our gateway and spandsp's: in every call ours
-// forges no frame and accepts no wrong ECM page (but for the calls named above), and in each
-// direction it completes at least as many calls as spandsp's and at least the row's floor.
-TEST_P(FaxCallStaleMatrix, OursForgesNothingAndCompletesAsManyAsSpandspsAndTheFloor) {
-  const Tamper t = GetParam();
-  std::vector<MatrixCell> cells;
-  unsigned at = 0;
-  for (int seed = 0; seed < staleMatrixSeeds(); ++seed)
-    for (const auto& r : kRates)
-      for (bool ecm : {false, true})
-        for (bool audioSends : {true, false})
-          for (int redundancy : {0, 1, 3}) {
-            const unsigned index = at++;
-            char cell[112];
-            std::snprintf(cell, sizeof(cell), "%s_%s_%s_%s_red%d_seed%d", tamperName(t).c_str(), r.tag, ecm ? "ecm" : "nonecm",
-                          audioSends ? "audio_to_t38" : "t38_to_audio", redundancy, seed);
-            Case c{nullptr, r.modems, ecm, audioSends, 0, false};
-            c.redundancy = redundancy;
-            c.seed = index;
-            tamper(c, t, index);
-            if (t == Tamper::kStepBack && audioSends) continue;
-            cells.push_back({cell, c});
-          }
-  const MatrixResult m = runMatrix(cells);
-  printMatrix(tamperName(t), m);
-  for (const std::string& name : m.oursForged)
-    EXPECT_NE(std::find(std::begin(kForgeryExpected), std::end(kForgeryExpected), name), std::end(kForgeryExpected))
-        << name << ": ours forged a frame or accepted a wrong ECM page";
-  for (bool audioSends : {true, false}) {
-    const MatrixTally& ours = m.tally[0][audioSends];
-    EXPECT_GE(ours.completed, m.tally[1][audioSends].completed) << directionName(audioSends) << ": fewer calls complete through ours";
-    if (ours.calls == 0) continue;
-    EXPECT_GE(100 * ours.completed, completionFloor(t, audioSends) * ours.calls)
-        << directionName(audioSends) << ": " << ours.completed << " of " << ours.calls << " completed, below the row's floor";
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Tampered, FaxCallStaleMatrix,
-                         ::testing::Values(Tamper::kV21Indicator, Tamper::kV21SigEnd, Tamper::kPageIndicator, Tamper::kPageSigEnd,
-                                           Tamper::kLateBursts, Tamper::kAhead, Tamper::kSequenceFlips, Tamper::kStepBack,
-                                           Tamper::kFarBehind),
-                         [](const ::testing::TestParamInfo<Tamper>& i) { return tamperName(i.param); });
+// Stale and malformed datagrams towards the gateway: the sweep (faxr_call_sweep.cpp) draws them.
 
 }  // namespace
 
