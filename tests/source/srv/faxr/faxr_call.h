@@ -47,6 +47,7 @@ struct Case {
   int jitterFrames = 0;         // each datagram is delayed 0 to this many frames
   long blackoutFrom = -1;       // no datagram arrives in either direction for `blackoutFrames` from here
   long blackoutFrames = 0;
+  bool blackoutDelays = false;  // the datagrams of that window are not lost but held until after it (a delay spike)
   std::vector<Event> eventsToGateway = {};
 };
 

@@ -34,9 +34,9 @@ constexpr int kCiCalls = 400;
 #endif
 constexpr long kSweepLimit = 60000;  // 600 s: a slow failing call still ends well before
 
-enum class Net { kClean, kLoss, kBursts, kReorder, kDuplication, kJitter, kBlackout, kCount };
+enum class Net { kClean, kLoss, kBursts, kReorder, kDuplication, kJitter, kBlackout, kSpike, kCount };
 const char* netName(Net n) {
-  static const char* const names[] = {"clean", "loss", "bursts", "reorder", "duplication", "jitter", "blackout"};
+  static const char* const names[] = {"clean", "loss", "bursts", "reorder", "duplication", "jitter", "blackout", "spike"};
   return names[int(n)];
 }
 
@@ -78,6 +78,7 @@ struct Draw {
     c.jitterFrames = jitter;
     c.blackoutFrom = blackoutFrom;
     c.blackoutFrames = blackoutFrames;
+    c.blackoutDelays = net == Net::kSpike;
     c.eventsToGateway = events;
     return c;
   }
@@ -99,7 +100,8 @@ Draw drawCall(unsigned seed) {
     case Net::kBursts: d.loss = 1 + pick(3), d.stay = 15 + pick(56); break;
     case Net::kDuplication: d.duplicate = 1 + pick(30); break;
     case Net::kJitter: d.jitter = pick(4) ? 1 + pick(30) : 31 + pick(30); break;  // a quarter reorder deeper than 16 datagrams
-    case Net::kBlackout: d.blackoutFrom = 200 + pick(4000), d.blackoutFrames = 10 + pick(300); break;
+    case Net::kBlackout:
+    case Net::kSpike: d.blackoutFrom = 200 + pick(4000), d.blackoutFrames = 10 + pick(300); break;
     default: break;
   }
   const int span = d.modem == 2 ? 5500 : 3500;  // where the datagrams of a call flow, in frames
@@ -336,6 +338,9 @@ std::vector<Example> examples() {
   // while the old numbering's packets wait behind a gap
   d = call("v17_ecm_t38_to_audio_red3_jitter60", v17, true, false, bars, 3, {});
   d.net = Net::kJitter, d.jitter = 60;
+  v.push_back({d});
+  d = call("v17_ecm_t38_to_audio_red3_delay_spike", v17, true, false, bars, 3, {});
+  d.net = Net::kSpike, d.blackoutFrom = at(14.0), d.blackoutFrames = 60;
   v.push_back({d});
   d = call("v29_ecm_t38_to_audio_red3_blackout", v29, true, false, bars, 3, {});
   d.net = Net::kBlackout, d.blackoutFrom = at(14.0), d.blackoutFrames = 60;

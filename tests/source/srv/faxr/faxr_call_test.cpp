@@ -269,6 +269,7 @@ struct Path {
   long tick = 0;     // frames carried so far
   int stayPercent = 0, duplicatePercent = 0, jitterFrames = 0;
   long blackoutFrom = -1, blackoutFrames = 0;
+  bool blackoutDelays = false;
   faxcall::EventInjector events{{}};
   std::multimap<long, std::vector<uint8_t>> later;  // datagrams that arrive in a later frame
   Path(unsigned seed, int loss, bool re, std::vector<faxcall::Drop> drops)
@@ -332,6 +333,10 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
       continue;
     }
     const bool dark = p.blackoutFrom >= 0 && p.tick >= p.blackoutFrom && p.tick < p.blackoutFrom + p.blackoutFrames;
+    if (dark && p.blackoutDelays && !planned && !gap) {  // later datagrams overtake the window's
+      p.later.emplace(p.blackoutFrom + p.blackoutFrames + 20 + long(p.net() % 10), std::move(d));
+      continue;
+    }
     if (planned || randomLoss(p) || dark || gap) {
       ++p.lost;
       continue;
@@ -483,6 +488,7 @@ Outcome runCall(const Case& c) {
     p->jitterFrames = c.jitterFrames;
     p->blackoutFrom = c.blackoutFrom;
     p->blackoutFrames = c.blackoutFrames;
+    p->blackoutDelays = c.blackoutDelays;
   }
   toGateway.events = faxcall::EventInjector(c.eventsToGateway);
   faxcall::DropPlan releaseWatch(c.releaseHeldOn);
