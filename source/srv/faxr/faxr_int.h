@@ -162,6 +162,14 @@ inline void clearInt(HSZFAXRLOCLMEM* m, uint16_t bits) { m->hsxintstatus = stati
 inline void clearV21(HSZFAXRLOCLMEM* m, uint16_t bits) {
   m->hsxfaxrv21.hsxstatus = static_cast<uint16_t>(m->hsxfaxrv21.hsxstatus & ~bits);
 }
+// The V.21 modem is done sending: its receiver goes back on and nothing is counted as still to
+// go. Every path that ends a transmission comes here, so that no way out of one (its last bit
+// gone, an abort that flushed what was queued) leaves the line's frames unheard.
+inline void v21TxDone(HSZFAXRLOCLMEM* m) {
+  hsffaxrsendcmdasync(kV21RxMode, 1, 0);
+  m->hsxfaxrv21.hsxcounter = 0;
+  clearV21(m, FAXR_V21_TXBUSY | FAXR_V21_NETPREAMBLE);
+}
 inline void clearFax(HSZFAXRLOCLMEM* m, uint16_t bits) {
   m->hsxfaxrfax.hsxstatus = static_cast<uint16_t>(m->hsxfaxrfax.hsxstatus & ~bits);
 }

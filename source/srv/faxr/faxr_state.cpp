@@ -35,8 +35,11 @@ void abortCall(HSZFAXRLOCLMEM* m) {
   hdlcReset(m);
   s.hsxtimer = 0;
   m->hsxfaxrfax.hsxstatus = 0;
-  m->hsxfaxrv21.hsxstatus = 0;
   flushQueues(m);
+  // what the V.21 modem was still to send went with the queues: the bits it would have reported
+  // never come, and its receiver must not wait for them
+  v21TxDone(m);
+  m->hsxfaxrv21.hsxstatus = 0;
   faxrEvent(m, FAXR_FAILURE_EVT, HAPI_FAXR_SRV, static_cast<uint16_t>(m->heapId ? m->heapId->lowWaterMark : 0), true);
   const uint16_t st = m->hsxstatus;
   const bool dcn = (m->hsxintstatus & FAXR_INT_DCN) != 0;
@@ -398,10 +401,7 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
     case kV21TxBits:
       s.trainingDelayTimer = 0;
       v.hsxcounter = static_cast<uint16_t>(v.hsxcounter > op1 ? v.hsxcounter - op1 : 0);
-      if (v.hsxcounter == 0 && (v.hsxstatus & FAXR_V21_TXBUSY)) {  // once, when the last bit has gone
-        hsffaxrsendcmdasync(kV21RxMode, 1, 0);
-        clearV21(m, FAXR_V21_TXBUSY | FAXR_V21_NETPREAMBLE);
-      }
+      if (v.hsxcounter == 0 && (v.hsxstatus & FAXR_V21_TXBUSY)) v21TxDone(m);  // once, when the last bit has gone
       break;
     case kV21TxUflow:
       if (v.hsxstatus & FAXR_V21_NETACCEPT) count16(m->hsxfaxrStats.egress.hsxv21TxUflowCount);

@@ -83,18 +83,21 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //  2. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after the
 //     one before, with nothing of the window between them, start the sequence at the first of
 //     them, so that a peer that renumbers is followed. A run at most T38_LATE_LIMIT behind the
-//     newest number that contradicts nothing it played must also last beyond the tick it began in:
-//     a queue flushing tens of seconds late delivers its datagrams at once, a restarted stream at
-//     its pace; without that, the flush restarts the sequence and its old signals play.
+//     newest number proves nothing by its arrival (how its datagrams are spread over ticks changes
+//     no verdict). Where it lies in what this sequence carried, the receiver still knows what it
+//     played, and the run must also contradict that: a late copy, however late and however spread,
+//     carries what was played. Before the sequence's first number nothing is known, and only a run
+//     of T38_RESYNC_RUN_UNSEEN datagrams, longer than a late burst, proves a new sequence. Without
+//     it a queue flushing tens of seconds late restarts the sequence and its old signals play.
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
 //     are held. Without it an old datagram renumbered ahead plays and moves the playout past the
 //     stream's own packets.
-//  4. Majority: other content under a queued number replaces it when its datagram agrees with the
-//     stream in packets of more datagrams than it contradicts; otherwise the number is disputed:
-//     its packet leaves the queue, and it takes a packet again only from a datagram that agrees
-//     more than it contradicts, else it plays as lost. A datagram that contradicts the stream as
+//  4. Majority: other content under a queued number never wins over a packet more datagrams
+//     brought; against one brought once it replaces it when its datagram agrees with the stream in
+//     packets of more datagrams than it contradicts, else the number is disputed: its packet leaves
+//     the queue and the next copy fills it, or it plays as lost. A datagram that contradicts the stream as
 //     much as it agrees brings nothing, and packets equal to the ones beside them (fill, the spaces
 //     of an identity) count for no agreement. Without it a misnumbered datagram's packets play
 //     inside the stream's frames.
@@ -103,24 +106,28 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     datagram that agrees with the stream. Without it a second misnumbered datagram fills the
 //     hole the first left, and the frame around it is forged.
 //  6. Breaks: every discontinuity the receiver lets through (a new sequence, a number given up,
-//     datagrams in a row that contradict what it holds or played: a peer whose numbers stepped
-//     back) is reported with the packets played across it, and the relay ends the frame open there
-//     bad: a frame's octets never join across it.
+//     a datagram refused for contradicting what it holds or played: a peer whose numbers stepped
+//     back, its new packets refused under the old numbers) is reported with the packets played
+//     across it, and the relay ends the frame open there bad: a frame's octets never join across
+//     it.
+//  A packet longer than any IFP the relay takes (T38_MAX_IFP) is dropped alone and counted: its
+//  number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
+//  taken as usual.
 constexpr uint16_t T38_WINDOW_AHEAD = 500;
 constexpr uint8_t T38_RESYNC_RUN = 3;     // far datagrams in a row that prove a new sequence
 constexpr uint16_t T38_RESYNC_STEP = 16;  // how far ahead of the last one the next of a run may be
-constexpr uint16_t T38_LATE_LIMIT = 2000;  // how far behind a run must also outlast its tick (rule 2)
+constexpr uint16_t T38_LATE_LIMIT = 2000;  // how far behind a run needs more than its length (rule 2)
+constexpr uint8_t T38_RESYNC_RUN_UNSEEN = 8;  // far datagrams in a row behind the sequence's first number
 constexpr uint16_t T38_CLOSE_AHEAD = 16;
 constexpr uint8_t T38_MAX_ALONE = 8;
 // The most secondaries taken from one datagram: it cannot take more of the pool than the deepest
 // redundancy a peer sends needs.
 constexpr int T38_MAX_SECONDARIES_TAKEN = 8;
 
-// The numbers remembered: T38_REMEMBER_BEHIND behind the last one played, and the window ahead,
-// without two numbers of either span sharing a slot.
-constexpr uint16_t T38_NUMBER_SLOTS = 2048;
-constexpr uint16_t T38_REMEMBER_BEHIND = 1024;
-static_assert(T38_REMEMBER_BEHIND + T38_WINDOW_AHEAD < T38_NUMBER_SLOTS, "the past and the window ahead fit the slots");
+// The numbers remembered: every number up to T38_LATE_LIMIT behind the newest one and the window
+// ahead, without two numbers of that span sharing a slot.
+constexpr uint16_t T38_NUMBER_SLOTS = 4096;
+static_assert(T38_LATE_LIMIT + T38_WINDOW_AHEAD < T38_NUMBER_SLOTS, "the past a late run may reach and the window fit the slots");
 
 enum T38_NUMBER_STATE : uint8_t {
   T38_UNKNOWN = 0,  // nothing known: never seen, or passed without a packet
@@ -131,18 +138,30 @@ enum T38_NUMBER_STATE : uint8_t {
   T38_SUSPECT,      // missing, and a datagram out of line may have been its own (rule 5)
 };
 
-// What the guard knows of one number. `digest` is the played packet's (T38_PLAYED) or the
-// contents a misnumbered datagram may have brought (T38_SUSPECT, with `other`); `source` is the
-// datagram a queued packet came in, as counted in `datagrams`.
+// What the guard knows of one number: a 16-bit word of content and one of origin, whose meaning
+// goes with the state (read them through the accessors in t38_udptl_rx.cpp, which name it):
+//   T38_QUEUED, T38_ALONE: `origin` is the datagram the packet came in, as counted in `datagrams`;
+//   T38_PLAYED: `content` is the digest of the packet played;
+//   T38_SUSPECT: `content` is the digest of what a misnumbered datagram brought there, `origin`
+//   the digest of what was held under that datagram's number before.
 struct T38ZNUMBERS {
   uint16_t seq[T38_NUMBER_SLOTS];
-  uint16_t digest[T38_NUMBER_SLOTS];
-  uint16_t source[T38_NUMBER_SLOTS];  // T38_QUEUED, T38_ALONE; the other content of a T38_SUSPECT number
+  uint16_t content[T38_NUMBER_SLOTS];
+  uint16_t origin[T38_NUMBER_SLOTS];
   uint8_t state[T38_NUMBER_SLOTS];
+  uint8_t votes[T38_NUMBER_SLOTS];  // T38_QUEUED, T38_ALONE: datagrams that brought the packet queued
 };
 
 // A 16-bit digest of an IFP packet's octets.
 uint16_t t38fIFPdigest(const uint8_t* ifp, int len);
+
+// A far datagram's primary, kept while its run has not proved a new sequence yet (rule 2): the
+// packets of a renumbering's first datagrams are played, not lost, once it proves itself.
+struct T38ZRUNPACKET {
+  uint16_t seq;
+  uint8_t len;
+  uint8_t ifp[T38_MAX_IFP];
+};
 
 struct T38ZREORDER {
   QMQUEUE egressPktq;
@@ -154,15 +173,19 @@ struct T38ZREORDER {
   uint16_t lastTimeStamp;
   bool isReorderQInitialized;
   uint8_t runLength;  // far datagrams in a row (rule 2)
-  uint16_t runFirst, runLast, runTime;
+  uint16_t runFirst, runLast;
+  bool runContradicts;  // a datagram of the run contradicted what was played (rule 2)
+  bool runJoins;        // the run's first datagram carries as copies the packets the stream ended with
+  uint8_t runHeld;      // primaries of the run kept in runPackets, to play if the run proves a new sequence
+  T38ZRUNPACKET runPackets[T38_RESYNC_RUN_UNSEEN - 1];
   uint16_t newest;      // the newest number the stream vouches for
-  uint16_t passedSpan;  // numbers behind the last one played that this sequence passed (to T38_REMEMBER_BEHIND)
+  uint16_t first;       // the sequence's first number
   uint8_t aloneHeld;    // packets held alone (rule 3)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast
   uint16_t aloneFirst, aloneLast;
   uint16_t datagrams;   // datagrams parsed
-  bool contradicted;           // a datagram contradicted the stream, the last numbered lastContradicting
-  uint16_t lastContradicting;
+  bool contradicted;    // a datagram was refused for contradicting the stream: the last one
+  uint16_t lastContradicting, lastContradictingAt;  // its number, and `datagrams` then
   bool breakPending;    // packets played from breakFrom to breakTo cross a discontinuity (rule 6)
   uint16_t breakFrom, breakTo;
   T38ZNUMBERS numbers;

@@ -28,6 +28,14 @@ void setState(T38ZREORDER* rq, uint16_t s, T38_NUMBER_STATE state) {
   rq->numbers.state[k] = state;
 }
 
+// The meanings of a number's two words, by state (T38ZNUMBERS).
+uint16_t& playedDigest(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
+uint16_t playedDigest(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
+uint16_t& queuedFrom(T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
+uint16_t queuedFrom(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
+uint16_t& suspectBrought(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
+uint16_t& suspectHeldBefore(T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
+
 bool inWindow(const T38ZREORDER* rq, uint16_t s) {
   return static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1) < T38_WINDOW_AHEAD;
 }
@@ -104,7 +112,6 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
   uint16_t agreeing[1 + T38_MAX_SECONDARIES_TAKEN];  // the datagrams the equal packets came in
   int equal = 0;
   for (int i = 0; i < n; ++i) {
-    const int k = slotOf(pk[i].s);
     const T38_NUMBER_STATE st = stateOf(rq, pk[i].s);
     bool same;
     if (st == T38_QUEUED) {
@@ -112,19 +119,19 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
       const int got = queued(rq, pk[i].s, octets);
       if (got == 0) continue;
       same = sameAs(pk[i], octets, got);
-    } else if (st == T38_PLAYED && static_cast<uint16_t>(rq->lastoutTimeStamp - pk[i].s) < rq->passedSpan) {
-      same = rq->numbers.digest[k] == pk[i].digest;
+    } else if (st == T38_PLAYED) {
+      same = playedDigest(rq, pk[i].s) == pk[i].digest;
     } else {
       continue;  // nothing known, or nothing trusted, proves nothing either way
     }
     if (same) {
-      if (distinct(rq, pk[i])) agreeing[equal++] = rq->numbers.source[k];
+      if (distinct(rq, pk[i])) agreeing[equal++] = queuedFrom(rq, pk[i].s);
       continue;
     }
     ++v.disagree;
     v.disagreePlayed = v.disagreePlayed || st == T38_PLAYED;
-    if (std::find(sources, sources + v.disagreeSources, rq->numbers.source[k]) == sources + v.disagreeSources)
-      sources[v.disagreeSources++] = rq->numbers.source[k];
+    if (std::find(sources, sources + v.disagreeSources, queuedFrom(rq, pk[i].s)) == sources + v.disagreeSources)
+      sources[v.disagreeSources++] = queuedFrom(rq, pk[i].s);
   }
   for (int i = 0; i < equal; ++i)
     v.agree += std::find(sources, sources + v.disagreeSources, agreeing[i]) == sources + v.disagreeSources;
@@ -133,7 +140,7 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
 
 // The digest of what is known under s: the queued packet's or the played one's; `fallback` else.
 uint16_t knownDigest(const T38ZREORDER* rq, uint16_t s, uint16_t fallback) {
-  if (stateOf(rq, s) == T38_PLAYED) return rq->numbers.digest[slotOf(s)];
+  if (stateOf(rq, s) == T38_PLAYED) return playedDigest(rq, s);
   uint8_t octets[T38_MAX_IFP + 1];
   const int got = queued(rq, s, octets);
   const int len = got > 0 ? t38fIFPcheck(octets, got) : -1;
@@ -145,11 +152,11 @@ uint16_t knownDigest(const T38ZREORDER* rq, uint16_t s, uint16_t fallback) {
 // lost a bit carries its packets under numbers all moved alike). Their packets leave the queue,
 // and the numbers play as lost unless a datagram that agrees with the stream brings them again.
 void dispute(T38ZREORDER* rq, uint16_t s) {
-  const uint16_t source = rq->numbers.source[slotOf(s)];
+  const uint16_t source = queuedFrom(rq, s);
   for (int k = -T38_MAX_SECONDARIES_TAKEN; k <= T38_MAX_SECONDARIES_TAKEN; ++k) {
     const uint16_t near = static_cast<uint16_t>(s + k);
     const T38_NUMBER_STATE st = stateOf(rq, near);
-    if ((st != T38_QUEUED && st != T38_ALONE) || rq->numbers.source[slotOf(near)] != source) continue;
+    if ((st != T38_QUEUED && st != T38_ALONE) || queuedFrom(rq, near) != source) continue;
     if (EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, near)) t38egr_ifp_remove(&rq->egressPktq, p);
     setState(rq, near, T38_DISPUTED);
   }
@@ -168,44 +175,85 @@ void suspectOwnNumber(T38ZREORDER* rq, uint16_t s, uint16_t digest, uint16_t oth
     const uint16_t own = static_cast<uint16_t>(s ^ (1u << bit));
     if (!inWindow(rq, own) || static_cast<int16_t>(own - rq->newest) > last || stateOf(rq, own) != T38_UNKNOWN) continue;
     setState(rq, own, T38_SUSPECT);
-    rq->numbers.digest[slotOf(own)] = digest;
-    rq->numbers.source[slotOf(own)] = other;
+    suspectBrought(rq, own) = digest;
+    suspectHeldBefore(rq, own) = other;
+  }
+}
+
+// Whether the far datagram's copies (`pk`, `n` packets, the first its primary) of the numbers
+// before its own are the packets the stream ended with, newest first: a peer that renumbers
+// without losing anything shows so, and nothing lies between the two sequences.
+bool joinsStream(const T38ZREORDER* rq, const Carried* pk, int n) {
+  if (n < 2) return false;
+  for (int i = 1; i < n; ++i) {
+    const uint16_t old = static_cast<uint16_t>(rq->newest - (i - 1));
+    const T38_NUMBER_STATE st = stateOf(rq, old);
+    if ((st != T38_QUEUED && st != T38_PLAYED) || knownDigest(rq, old, static_cast<uint16_t>(~pk[i].digest)) != pk[i].digest)
+      return false;
+  }
+  return true;
+}
+
+// The old sequence's packets keep their order in drainq and play before the new one's; one that
+// stood alone never had the stream's word and goes.
+void drainOldSequence(T38ZREORDER* rq) {
+  if (dg_QmPeekFront(&rq->drainq) == nullptr) rq->drainLastout = rq->lastoutTimeStamp;
+  DG_HDL h;
+  while (dg_deq(&rq->egressPktq, &h)) {
+    if (stateOf(rq, t38egr_ifp_getifpFromHandle(&h)->sequenceNum) == T38_ALONE)
+      dg_free(dg_QmPeekFront(&h.qhdr));
+    else
+      dg_enq(&rq->drainq, &h);
   }
 }
 
 // Rule 2: files the datagram numbered s in the sequence. It belongs when it is inside the
 // window; else its primary is refused and counted, and a run of far ones starts the sequence anew.
-void followSequence(T38ZREORDER* rq, uint16_t s, uint16_t digest, Verdict v) {
+void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
+  const uint16_t s = pk[0].s;
   if (inWindow(rq, s)) {
     rq->runLength = 0;  // the sequence is alive: no run may take it over
     return;
   }
-  const uint16_t step = static_cast<uint16_t>(s - rq->runLast);
-  if (rq->runLength > 0 && step == 0) {
-    ++rq->failtoReorderCount;  // the same far datagram again proves nothing more
-    return;
-  }
-  suspectOwnNumber(rq, s, digest, digest, true);
-  if (rq->runLength > 0 && step <= T38_RESYNC_STEP) {
+  suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
+  if (rq->runLength > 0 && static_cast<uint16_t>(s - rq->runLast) <= T38_RESYNC_STEP) {
     ++rq->runLength;
+    rq->runContradicts = rq->runContradicts || v.disagree > 0;
   } else {
     rq->runLength = 1;
     rq->runFirst = s;
-    rq->runTime = rq->time;
+    rq->runContradicts = v.disagree > 0;
+    rq->runJoins = joinsStream(rq, pk, n);
+    rq->runHeld = 0;
   }
   rq->runLast = s;
-  const bool lateRange = static_cast<uint16_t>(rq->newest - rq->runFirst) <= T38_LATE_LIMIT;
-  const bool lasted = v.disagree > 0 || !lateRange || rq->time != rq->runTime;
-  if (rq->runLength < T38_RESYNC_RUN || !lasted) {
+  if (rq->runHeld < T38_RESYNC_RUN_UNSEEN - 1 && pk[0].len <= T38_MAX_IFP && t38fIFPwalkedPlayable(pk[0].ifp)) {
+    T38ZRUNPACKET& kept = rq->runPackets[rq->runHeld++];
+    kept.seq = s;
+    kept.len = static_cast<uint8_t>(pk[0].len);
+    std::memcpy(kept.ifp, pk[0].ifp, pk[0].len);
+  }
+  const uint16_t behind = static_cast<uint16_t>(rq->newest - rq->runFirst);
+  const bool late = behind <= T38_LATE_LIMIT;
+  const bool carried = behind <= static_cast<uint16_t>(rq->newest - rq->first);  // in what this sequence carried
+  const bool proven = !late ? rq->runLength >= T38_RESYNC_RUN
+                            : carried ? rq->runLength >= T38_RESYNC_RUN && rq->runContradicts
+                                      : rq->runLength >= T38_RESYNC_RUN_UNSEEN;
+  if (!proven) {
     ++rq->failtoReorderCount;
     return;
   }
-  // a new sequence: the old one's packets keep their order in drainq and play first
-  DG_HDL h;
-  if (dg_QmPeekFront(&rq->drainq) == nullptr) rq->drainLastout = rq->lastoutTimeStamp;
-  while (dg_deq(&rq->egressPktq, &h)) dg_enq(&rq->drainq, &h);
+  drainOldSequence(rq);
+  const bool joins = rq->runJoins;
+  const uint8_t held = rq->runHeld;
   t38fReorderStart(rq, rq->runFirst);
-  noteBreak(rq, rq->runFirst, rq->runFirst);
+  if (!joins) noteBreak(rq, rq->runFirst, rq->runFirst);
+  // the run's own datagrams start the new sequence (the last one, at hand, is taken as usual)
+  for (uint8_t i = 0; i + 1 < held; ++i) {
+    const T38ZRUNPACKET& kept = rq->runPackets[i];
+    if (!isIFPmissing(rq, kept.seq) || !enqueueIFP(rq, kept.ifp, kept.len, kept.seq)) continue;
+    vouchUpTo(rq, kept.seq);
+  }
 }
 
 // Packets held alone from the run's first datagram (and what it carried) up to s: far datagrams
@@ -221,10 +269,28 @@ void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
   }
 }
 
+// Whether a number one bit from the packet's played, or holds as the stream confirmed it, the
+// packet's very content, which differs from what lies beside it: a datagram whose number lost a bit
+// brings, late, a copy of what was already there (rule 5). A run of equal packets proves nothing.
+bool copiesNeighbour(const T38ZREORDER* rq, const Carried& pk) {
+  if (!distinct(rq, pk)) return false;
+  for (int bit = 0; bit < 16; ++bit) {
+    const uint16_t other = static_cast<uint16_t>(pk.s ^ (1u << bit));
+    const T38_NUMBER_STATE st = stateOf(rq, other);
+    const bool known = st == T38_PLAYED || (st == T38_QUEUED && rq->numbers.votes[slotOf(other)] > 1);
+    if (known && knownDigest(rq, other, static_cast<uint16_t>(~pk.digest)) == pk.digest) return true;
+  }
+  return false;
+}
+
 // Rules 3 to 5 for one packet: takes `pk` as the stream's (`vouched`) or as one standing alone.
 // Returns false when the pool is dry.
 bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
   if (!inWindow(rq, pk.s)) return true;
+  if (pk.len > T38_MAX_IFP) {
+    ++rq->invalidIFPCount;  // longer than any packet the relay takes: its number stays missing
+    return true;
+  }
   const int k = slotOf(pk.s);
   const T38_NUMBER_STATE st = stateOf(rq, pk.s);
   uint8_t octets[T38_MAX_IFP + 1];
@@ -232,25 +298,27 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
   const int got = queued(rq, pk.s, octets, &record);
   if (got > 0) {
     if (sameAs(pk, octets, got)) {
+      if (rq->numbers.votes[k] < 255) ++rq->numbers.votes[k];
       if (st == T38_ALONE && vouched) {
         setState(rq, pk.s, T38_QUEUED);
         vouchUpTo(rq, pk.s);
       }
       return true;
     }
-    // different content: the stream's own takes the place of one that stood alone; else the one
-    // the stream backs more replaces it, and without that neither is trusted
+    // different content: the stream's own takes the place of one that stood alone; a packet more
+    // datagrams brought stays; else the one the stream backs more replaces it, and without that
+    // neither is trusted
     const bool playable = t38fIFPwalkedPlayable(pk.ifp);
     if (st == T38_ALONE && vouched && playable) {
       t38egr_ifp_remove(&rq->egressPktq, record);
       setState(rq, pk.s, T38_UNKNOWN);
+    } else if (rq->numbers.votes[k] > 1) {
+      return true;  // a copy that more copies contradict never wins
     } else {
       const bool replace = vouched && v.agree > v.disagreeSources && playable;
       dispute(rq, pk.s);
       if (!replace) return true;
     }
-  } else if (st == T38_DISPUTED && v.agree <= v.disagreeSources) {
-    return true;
   }
   if (!isIFPmissing(rq, pk.s)) return true;
   if (!t38fIFPwalkedPlayable(pk.ifp)) {
@@ -258,8 +326,12 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
     return true;  // the number stays missing: a good copy in a later datagram still fills it
   }
   const bool late = static_cast<int16_t>(pk.s - rq->newest) < 0;  // the stream went past it already
-  if (st == T38_SUSPECT && v.agree == 0 && late && pk.digest != rq->numbers.digest[k] && pk.digest != rq->numbers.source[k]) {
+  if (st == T38_SUSPECT && v.agree == 0 && late && pk.digest != suspectBrought(rq, pk.s) && pk.digest != suspectHeldBefore(rq, pk.s)) {
     ++rq->failtoReorderCount;  // nothing of the stream backs it: the number stays lost
+    return true;
+  }
+  if (late && v.agree == 0 && copiesNeighbour(rq, pk)) {
+    ++rq->failtoReorderCount;  // a late copy of a packet one bit away: misnumbered, the number stays lost
     return true;
   }
   if (!vouched && rq->aloneHeld >= T38_MAX_ALONE) {
@@ -280,15 +352,19 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
 // datagram, nothing tells which of the two datagrams is the stream's: those numbers are disputed.
 void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
-  if (v.disagree > 0) {
-    // datagrams in a row that contradict the stream: the peer's numbers stepped back under new
-    // content, and frames across them do not join (rule 6); one alone is a stray
-    if (rq->contradicted && s == static_cast<uint16_t>(rq->lastContradicting + 1)) noteBreak(rq, pk[n - 1].s, s);
+  if (v.disagree > 0 && inWindow(rq, s)) suspectOwnNumber(rq, s, pk[0].digest, knownDigest(rq, s, pk[0].digest), false);
+  if (v.disagree > 0 && v.agree <= v.disagreeSources) {
+    // refused: if the peer's numbers stepped back, what it carries is new and lost, and the frame
+    // open now does not join across it (rule 6). So it is when nothing else can bring its packet
+    // (it carries no copies), or when another refused datagram came close to it in number and in
+    // arrival, whatever their order and whatever was lost between them; a stray copy whose number
+    // lost a bit comes alone, and its packet still comes under its own number.
+    const bool near = rq->contradicted && static_cast<uint16_t>(s - rq->lastContradicting + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP &&
+                      static_cast<uint16_t>(rq->datagrams - rq->lastContradictingAt) <= T38_RESYNC_STEP;
+    if (n == 1 || near) noteBreak(rq, pk[n - 1].s, s);
     rq->contradicted = true;
     rq->lastContradicting = s;
-    if (inWindow(rq, s)) suspectOwnNumber(rq, s, pk[0].digest, knownDigest(rq, s, pk[0].digest), false);
-  }
-  if (v.disagree > 0 && v.agree <= v.disagreeSources) {
+    rq->lastContradictingAt = rq->datagrams;
     if (v.agree == 0 && v.disagreeSources == 1 && !v.disagreePlayed)
       for (int i = 0; i < n; ++i)
         if (stateOf(rq, pk[i].s) == T38_QUEUED && knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest)
@@ -348,15 +424,16 @@ void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool) {
 
 void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->isReorderQInitialized = true;
+  rq->first = first;
   rq->lastoutTimeStamp = static_cast<uint16_t>(first - 1);
   rq->lastTimeStamp = static_cast<uint16_t>(first - 1);
   rq->newest = static_cast<uint16_t>(first - 1);
   rq->runLength = 0;
   // what the receiver knew belongs to the sequence before
-  rq->passedSpan = 0;
   std::memset(rq->numbers.state, T38_UNKNOWN, sizeof(rq->numbers.state));
   rq->aloneHeld = 0;
   rq->aloneRun = 0;
+  rq->contradicted = false;
   rq->breakPending = false;
 }
 
@@ -414,7 +491,8 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
     ++rq->reorderCount;
   }
   setState(rq, s, T38_QUEUED);
-  rq->numbers.source[slotOf(s)] = rq->datagrams;
+  queuedFrom(rq, s) = rq->datagrams;
+  rq->numbers.votes[slotOf(s)] = 1;
   return true;
 }
 
@@ -441,7 +519,7 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   if (!rq->isReorderQInitialized) t38fReorderStart(rq, static_cast<uint16_t>(s - (n - 1)));
   ++rq->datagrams;
   const Verdict v = judge(rq, pk, n);
-  followSequence(rq, s, pk[0].digest, v);
+  followSequence(rq, pk, n, v);
   takeDatagram(rq, pk, n, v);
   if (!whole) {
     ++rq->invalidIFPCount;
@@ -464,10 +542,8 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
     broken = true;
     if (pastPlayout(rq, rq->breakTo) <= ahead) rq->breakPending = false;
   }
-  const uint32_t passed = uint32_t{rq->passedSpan} + ahead;
-  rq->passedSpan = static_cast<uint16_t>(passed < T38_REMEMBER_BEHIND ? passed : T38_REMEMBER_BEHIND);
   setState(rq, s, T38_PLAYED);
-  rq->numbers.digest[slotOf(s)] = digest;
+  playedDigest(rq, s) = digest;
   rq->lastoutTimeStamp = s;
   return broken ? T38_PLAY_BROKEN : T38_PLAY;
 }
