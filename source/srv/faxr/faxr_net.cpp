@@ -28,6 +28,28 @@ bool startsAsFrame(const HSZFAXRV21MODEM& v) {
   return frameBits(v) >= 16 && frameOctet(v, 0) == 0xFF && (frameOctet(v, 1) & ~0x08) == 0xC0;
 }
 
+// The far end starts a burst of V.21 frames towards the line.
+void netPreamble(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  HSZFAXRSTATE& s = m->hsxfaxrstate;
+  closeFrameToLine(m);
+  if (!(v.hsxstatus & FAXR_V21_SPOOF)) {
+    if (!(m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY)) {
+      freeQueue(&m->hsxv21jitbufq);
+      v.hsxv21counter = 0;
+      v.hsxfaxrecmendcounter = 0;
+      hdlcReset(m);
+    }
+    if (s.hsxstate != HSFAXRWAITLOCALTRAIN) startSpoofing(m);
+  } else {
+    v.v21MaxPreambleDuration = static_cast<uint16_t>(v.v21MaxPreambleDuration + 600);
+  }
+  if (s.hsxstate != HSFAXRTXLOCALCED) s.hsxtimer = 0;
+  clearFrame(v);
+  v.hsxstatus = static_cast<uint16_t>((v.hsxstatus & ~FAXR_V21_FRAMETX) | FAXR_V21_NETACCEPT | FAXR_V21_NETPREAMBLE);
+  if (s.hsxstate == HSFAXRWAITLOCALMSG) goWaitNetMsg(m);
+}
+
 }  // namespace
 
 void cutV21FrameFromNet(HSZFAXRLOCLMEM* m) {
@@ -66,6 +88,10 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     const bool v21 = code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL;
     if (!v21) cutV21FrameFromNet(m);
     if (v21) {
+      // frame octets whose preamble indicator was lost start the preamble themselves: the far end
+      // is sending V.21 frames, and dropping them would leave the line waiting for an exchange
+      // that did come
+      if (!(v.hsxstatus & FAXR_V21_NETACCEPT) && code == FAXR_PKT_V21 && pktBits(pkt) > 0) netPreamble(m);
       if (!(v.hsxstatus & FAXR_V21_NETACCEPT)) {
         hsfBmFree(pkt);
         continue;
@@ -99,24 +125,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
       continue;
     }
     if (code == FAXR_PKT_V21_PREAMBLE) {
-      if (!(v.hsxstatus & FAXR_V21_NETPREAMBLE)) {
-        closeFrameToLine(m);
-        if (!(v.hsxstatus & FAXR_V21_SPOOF)) {
-          if (!(m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY)) {
-            freeQueue(&m->hsxv21jitbufq);
-            v.hsxv21counter = 0;
-            v.hsxfaxrecmendcounter = 0;
-            hdlcReset(m);
-          }
-          if (s.hsxstate != HSFAXRWAITLOCALTRAIN) startSpoofing(m);
-        } else {
-          v.v21MaxPreambleDuration = static_cast<uint16_t>(v.v21MaxPreambleDuration + 600);
-        }
-        if (s.hsxstate != HSFAXRTXLOCALCED) s.hsxtimer = 0;
-        clearFrame(v);
-        v.hsxstatus = static_cast<uint16_t>((v.hsxstatus & ~FAXR_V21_FRAMETX) | FAXR_V21_NETACCEPT | FAXR_V21_NETPREAMBLE);
-        if (s.hsxstate == HSFAXRWAITLOCALMSG) goWaitNetMsg(m);
-      }
+      if (!(v.hsxstatus & FAXR_V21_NETPREAMBLE)) netPreamble(m);
       m->hsxfaxrstate.silenceTimer = 0;
       hsfBmFree(pkt);
       continue;

@@ -429,8 +429,11 @@ void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
     hsfBmFree(pkt);
     return;
   }
-  if (MEM_QueueCount(&m->hsxvfaxjitbufq) >= FAXR_MAX_JB_PACKETS) {  // a full buffer loses page data
+  if (MEM_QueueCount(&m->hsxvfaxjitbufq) >= FAXR_MAX_JB_PACKETS) {
+    // a full buffer loses page data; an ECM frame it falls into lacks octets and ends bad, or
+    // the relay would make a good FCS over less than the far end sent
     count16(m->hsxfaxrStats.egress.hsxOverrunCount);
+    cutEcmFrameFromNet(m);
     hsfBmFree(pkt);
     return;
   }

@@ -57,6 +57,7 @@ struct T38ZLOCLMEM {
   T38ZREORDER rx;            // reorder queue, time, lastoutTimeStamp, lastTimeStamp
   QMQUEUE ingressHapiPktq;   // fax-relay packets waiting to be sent; the service's own: no lock
   bool lossInFrame;          // packets were lost for good since the last HDLC frame end handed on
+  bool v21FrameOpen;         // V.21 frame octets were handed on since the last signal or frame end
 };
 
 extern const HSFSRVARC t38arc;

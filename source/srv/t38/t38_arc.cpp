@@ -49,6 +49,7 @@ void enable(T38ZLOCLMEM* m) {
   m->conv.flushMode = 0;
   m->conv.flushRepeats = 0;
   m->lossInFrame = false;
+  m->v21FrameOpen = false;
   // the per-call state restarts; the statistics do not
   const uint16_t rc = m->rx.reorderCount, fr = m->rx.failtoReorderCount, inv = m->rx.invalidIFPCount,
                  dry = m->rx.bufferPoolDry;
@@ -183,6 +184,15 @@ constexpr int kRelayPacketsPerFrame = 32;
 // must not reach the fax terminal as good: a good end becomes a bad one, and the relay plays the
 // frame with a bad FCS. Any frame end, a signal end or a new signal (an indicator) closes the
 // frame the loss fell into.
+constexpr uint8_t kV21Data = HAPI_PKT_FC_LAST_INDICATOR + 1;  // octets of a V.21 frame
+
+// Whether a packet that plays across a discontinuity begins a V.21 frame while none is open: what
+// was lost lay before the frame's first octet, or its first octets are missing and the relay, which
+// takes only a frame that begins as one, ends it bad. Either way the loss condemns nothing whole.
+bool startsV21Frame(const T38ZLOCLMEM* m, const uint8_t* ifp) {
+  return !m->v21FrameOpen && (ifp[0] & 0xE0) == 0xC0 && ((ifp[0] >> 1) & 15) == 0 && (ifp[2] >> 4) == (0x8 | HDLC_DATA);
+}
+
 uint8_t frameEndAfterLoss(T38ZLOCLMEM* m, uint8_t code) {
   if (!m->lossInFrame) return code;
   const bool v21Good = code == HAPI_PKT_FC_V21_END || code == HAPI_PKT_FC_V21_END_FINAL;
@@ -218,6 +228,7 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   T38ZLOCLMEM* m = out->m;
   ++out->sent;
   code = frameEndAfterLoss(m, code);
+  m->v21FrameOpen = code == kV21Data;
   const int payloadBytes = 2 + n + (n & 1);
   auto* block = static_cast<uint16_t*>(hsfMemAllocScratch(sizeof(HAPI_PKT_HDR) + static_cast<size_t>(payloadBytes)));
   if (block == nullptr) {
@@ -267,7 +278,7 @@ void playOut(T38ZLOCLMEM* m) {
     } else {
       verdict = t38fReorderPlayout(&m->rx, pkt->sequenceNum, t38fIFPdigest(ifp, walked > 0 ? walked : 0));
     }
-    if (verdict == T38_PLAY_BROKEN) m->lossInFrame = true;
+    if (verdict == T38_PLAY_BROKEN && !(walked > 0 && startsV21Frame(m, ifp))) m->lossInFrame = true;
     const bool plays = verdict != T38_DROPPED;
     const bool played = plays && walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
     if (played) t38fWalkedIFPtoHapiPkt(ifp, sendRelay, &out);

@@ -92,12 +92,14 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
-//     are held. Without it an old datagram renumbered ahead plays and moves the playout past the
-//     stream's own packets.
+//     are held; a run whose every datagram brings a packet already played is the past renumbered
+//     and vouches for nothing. Without it an old datagram renumbered ahead plays and moves the
+//     playout past the stream's own packets.
 //  4. Majority: other content under a queued number never wins over a packet more datagrams
 //     brought; against one brought once it replaces it when its datagram agrees with the stream in
 //     packets of more datagrams than it contradicts, else the number is disputed: its packet leaves
-//     the queue and the next copy fills it, or it plays as lost. A datagram that contradicts the stream as
+//     the queue and the next copy fills it, or it plays as lost. A datagram refused for
+//     contradicting the stream is remembered, and its duplicates bring nothing either. A datagram that contradicts the stream as
 //     much as it agrees brings nothing, and packets equal to the ones beside them (fill, the spaces
 //     of an identity) count for no agreement. Without it a misnumbered datagram's packets play
 //     inside the stream's frames.
@@ -183,7 +185,10 @@ struct T38ZREORDER {
   uint8_t aloneHeld;    // packets held alone (rule 3)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast
   uint16_t aloneFirst, aloneLast;
+  bool aloneRepeats;    // every datagram of that run brought a packet the stream played already (rule 3)
   uint16_t datagrams;   // datagrams parsed
+  uint16_t refusedSeq[4], refusedDigest[4];  // the last datagrams refused for contradicting (rule 4)
+  uint8_t refusedNext;
   bool contradicted;    // a datagram was refused for contradicting the stream: the last one
   uint16_t lastContradicting, lastContradictingAt;  // its number, and `datagrams` then
   bool breakPending;    // packets played from breakFrom to breakTo cross a discontinuity (rule 6)

@@ -184,14 +184,15 @@ void suspectOwnNumber(T38ZREORDER* rq, uint16_t s, uint16_t digest, uint16_t oth
 // before its own are the packets the stream ended with, newest first: a peer that renumbers
 // without losing anything shows so, and nothing lies between the two sequences.
 bool joinsStream(const T38ZREORDER* rq, const Carried* pk, int n) {
-  if (n < 2) return false;
+  bool telling = false;  // a run of equal packets (fill, the spaces of an identity) matches anywhere in it
   for (int i = 1; i < n; ++i) {
     const uint16_t old = static_cast<uint16_t>(rq->newest - (i - 1));
     const T38_NUMBER_STATE st = stateOf(rq, old);
     if ((st != T38_QUEUED && st != T38_PLAYED) || knownDigest(rq, old, static_cast<uint16_t>(~pk[i].digest)) != pk[i].digest)
       return false;
+    telling = telling || distinct(rq, {pk[i].ifp, pk[i].len, old, pk[i].digest});
   }
-  return true;
+  return telling;
 }
 
 // The old sequence's packets keep their order in drainq and play before the new one's; one that
@@ -254,6 +255,15 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (!isIFPmissing(rq, kept.seq) || !enqueueIFP(rq, kept.ifp, kept.len, kept.seq)) continue;
     vouchUpTo(rq, kept.seq);
   }
+}
+
+// Whether the packet (more than an indicator) is one the stream already played under some number:
+// datagrams of the past numbered ahead bring it again, a stream that went on brings new content.
+bool playedBefore(const T38ZREORDER* rq, const Carried& pk) {
+  if (pk.len < 2) return false;
+  for (int k = 0; k < T38_NUMBER_SLOTS; ++k)
+    if (rq->numbers.state[k] == T38_PLAYED && rq->numbers.content[k] == pk.digest) return true;
+  return false;
 }
 
 // Packets held alone from the run's first datagram (and what it carried) up to s: far datagrams
@@ -350,6 +360,19 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
 // stream vouched for, in packets of as many datagrams as it agrees with in others, brings
 // nothing. When it agrees with nothing and contradicts only packets still queued that came in one
 // datagram, nothing tells which of the two datagrams is the stream's: those numbers are disputed.
+// A digest of all a datagram carries.
+uint16_t datagramDigest(const Carried* pk, int n) {
+  uint16_t d = static_cast<uint16_t>(n);
+  for (int i = 0; i < n; ++i) d = static_cast<uint16_t>((d * 31) ^ pk[i].digest);
+  return d;
+}
+
+bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
+  for (int i = 0; i < 4; ++i)
+    if (rq->refusedSeq[i] == s && rq->refusedDigest[i] == digest) return true;
+  return false;
+}
+
 void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
   if (v.disagree > 0 && inWindow(rq, s)) suspectOwnNumber(rq, s, pk[0].digest, knownDigest(rq, s, pk[0].digest), false);
@@ -369,6 +392,9 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
       for (int i = 0; i < n; ++i)
         if (stateOf(rq, pk[i].s) == T38_QUEUED && knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest)
           dispute(rq, pk[i].s);
+    rq->refusedSeq[rq->refusedNext] = s;
+    rq->refusedDigest[rq->refusedNext] = datagramDigest(pk, n);
+    rq->refusedNext = static_cast<uint8_t>((rq->refusedNext + 1) & 3);
     ++rq->failtoReorderCount;
     return;
   }
@@ -381,16 +407,20 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
     const bool goesOn = rq->aloneRun > 0 && static_cast<uint16_t>(s - rq->aloneLast) <= T38_CLOSE_AHEAD;
     if (!goesOn) rq->aloneFirst = s;
+    rq->aloneRepeats = (goesOn ? rq->aloneRepeats : true) && playedBefore(rq, pk[0]);
     rq->aloneRun = goesOn ? static_cast<uint8_t>(std::min(rq->aloneRun + 1, 255)) : 1;
     rq->aloneLast = s;
-    if (rq->aloneRun >= T38_RESYNC_RUN) {
+    if (rq->aloneRun >= T38_RESYNC_RUN && !rq->aloneRepeats) {
       vouchForAloneRun(rq, s);
       vouchUpTo(rq, s);
     }
   }
   const bool vouched = v.agree > 0 || close();  // a run of far ones that vouched for itself is close now
   if (vouched && inWindow(rq, s)) rq->aloneRun = 0;  // a datagram in line with the stream ends a run of far ones
-  for (int i = 0; i < n; ++i)
+  // numbers skipped, yet the copies are the stream's newest packets: the peer's numbering stepped
+  // forward and its copies carry the numbers it skipped, which hold nothing of it (rule 6)
+  const bool stepped = inWindow(rq, s) && static_cast<int16_t>(s - rq->newest) > 1 && joinsStream(rq, pk, n);
+  for (int i = 0; i < (stepped ? 1 : n); ++i)
     if (!takeCarried(rq, pk[i], vouched, v)) return;  // the pool is dry: the rest would fare no better
 }
 
@@ -518,9 +548,13 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   // the first datagram sets the base, with the older packets it carries
   if (!rq->isReorderQInitialized) t38fReorderStart(rq, static_cast<uint16_t>(s - (n - 1)));
   ++rq->datagrams;
-  const Verdict v = judge(rq, pk, n);
-  followSequence(rq, pk, n, v);
-  takeDatagram(rq, pk, n, v);
+  if (rq->contradicted && refusedBefore(rq, s, datagramDigest(pk, n))) {
+    ++rq->failtoReorderCount;  // a duplicate of a datagram refused for contradicting the stream
+  } else {
+    const Verdict v = judge(rq, pk, n);
+    followSequence(rq, pk, n, v);
+    takeDatagram(rq, pk, n, v);
+  }
   if (!whole) {
     ++rq->invalidIFPCount;
     return false;

@@ -65,6 +65,7 @@ struct Outcome {
   HAPI_T38_STATS t38Stats{};
   long frames = 0;
   bool hung = false;  // a terminal had not ended at the limit
+  PacketsArrived atPeer, atGateway;  // what the network delivered to each end
 };
 
 Outcome runCall(const Case& c);
@@ -73,6 +74,13 @@ Outcome runCall(const Case& c);
 // ECM pages that differ from the pages sent, a terminal still waiting at the limit.
 struct Verdict {
   bool completed = false, hung = false;
+  // the terminal left waiting waits for the other's last frame, which the network lost: the
+  // gateway had it whole on its way (ours sent it, or it never reached the gateway whole)
+  bool lastFrameLostByTheNetwork = false;
+  // the terminal left waiting accepted all the other sent, which then ended on an error of its own
+  // without a DCN: it waits for a frame nobody sent
+  bool waitsForAFrameNeverSent = false;
+  bool forgedOnlyInRunLengths = true;  // every forged frame is a sent one with a run of equal octets longer or shorter
   int forged = 0, wrongPages = 0;
   std::vector<std::string> fakes;
 };

@@ -255,6 +255,24 @@ std::vector<std::string> forgedFrames(const FrameLog& tx, const FrameLog& rx) {
   return forged;
 }
 
+bool forgedOnlyInRunLengths(const FrameLog& tx, const FrameLog& rx) {
+  auto collapsed = [](const std::vector<uint8_t>& f) {
+    std::vector<uint8_t> c;
+    for (uint8_t o : f)
+      if (c.empty() || c.back() != o) c.push_back(o);
+    return c;
+  };
+  std::vector<std::vector<uint8_t>> sent;
+  for (const auto& f : tx.sent) sent.push_back(collapsed(f));
+  const auto fakes = forgedFrames(tx, rx);
+  for (const auto& f : rx.accepted) {
+    const std::string name = std::to_string(f.size()) + " octets: " + hex(f).substr(0, 60);
+    if (std::find(fakes.begin(), fakes.end(), name) == fakes.end()) continue;
+    if (std::find(sent.begin(), sent.end(), collapsed(f)) == sent.end()) return false;
+  }
+  return true;
+}
+
 std::vector<uint16_t> unrecoveredWithinRedundancy(const SeqLog& log, int redundancy) {
   std::vector<uint16_t> out;
   for (uint16_t s : log.sent) {
@@ -302,6 +320,62 @@ int unclosedFrames(const std::vector<std::vector<uint8_t>>& ifps, bool v21) {
 int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps) { return unclosedFrames(ifps, false); }
 
 int unclosedV21Frames(const std::vector<std::vector<uint8_t>>& ifps) { return unclosedFrames(ifps, true); }
+
+bool carriesV21Frame(const std::vector<std::vector<uint8_t>>& ifps, const std::vector<uint8_t>& logged) {
+  // the terminals log a frame's octets with their bits in the other order than IFP data carries them
+  std::vector<uint8_t> frame;
+  for (uint8_t o : logged) {
+    uint8_t r = 0;
+    for (int b = 0; b < 8; ++b) r = uint8_t(r | (((o >> b) & 1) << (7 - b)));
+    frame.push_back(r);
+  }
+  std::vector<uint8_t> octets;
+  std::vector<IfpField> fields;
+  for (const auto& ifp : ifps) {
+    if (!ifpFields(ifp, &fields)) continue;
+    if (fields.empty()) {
+      octets.clear();  // a new signal
+      continue;
+    }
+    for (const IfpField& f : fields) {
+      if (f.dataType != 0) {
+        octets.clear();
+        continue;
+      }
+      octets.insert(octets.end(), f.data.begin(), f.data.end());
+      if (f.fieldType == 2 || f.fieldType == 4) {  // FCS OK
+        if (octets == frame) return true;
+        octets.clear();
+      } else if (f.fieldType != 0) {
+        octets.clear();
+      }
+    }
+  }
+  return false;
+}
+
+void PacketsArrived::take(const std::vector<uint8_t>& dg) {
+  // the copies, oldest first, then the primary: each number once, as it first arrived
+  if (dg.size() < 3) return;
+  const uint16_t seq = uint16_t((dg[0] << 8) | dg[1]);
+  size_t at = 2, n = 0;
+  if (!perLength(dg, at, n)) return;
+  const std::vector<uint8_t> primary(dg.begin() + long(at), dg.begin() + long(at + n));
+  at += n;
+  std::vector<std::vector<uint8_t>> copies;
+  size_t count = 0;
+  if (at < dg.size() && dg[at] == 0 && perLength(dg, ++at, count)) {  // the choice octet, then the copies
+    for (size_t i = 0; i < count; ++i) {
+      size_t len = 0;
+      if (!perLength(dg, at, len)) break;
+      copies.emplace_back(dg.begin() + long(at), dg.begin() + long(at + len));
+      at += len;
+    }
+  }
+  for (size_t k = copies.size(); k > 0; --k)
+    if (seen.insert(uint16_t(seq - k)).second) ifps.push_back(copies[k - 1]);
+  if (seen.insert(seq).second) ifps.push_back(primary);
+}
 
 void moveSequence(std::vector<uint8_t>& dg, uint16_t by) {
   if (dg.size() < 2) return;

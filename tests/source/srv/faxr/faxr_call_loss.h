@@ -140,6 +140,9 @@ struct FrameLog {
 // (DIS, DTC) and blank non-standard facilities (NSF, NSS) but keeps their length and FCF, and it may
 // make up a command repeat (CRP) of its own.
 std::vector<std::string> forgedFrames(const FrameLog& tx, const FrameLog& rx);
+// Whether every frame of `rx` that forgedFrames names differs from a frame `tx` sent only in the
+// length of a run of equal octets (an octet repeated or left out where its neighbours are equal).
+bool forgedOnlyInRunLengths(const FrameLog& tx, const FrameLog& rx);
 
 // Datagram numbers one direction sent, the numbers that arrived as primaries, and the numbers the
 // receiver handed on (as primary or recovered from a secondary).
@@ -160,6 +163,18 @@ int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps);
 int unclosedV21Frames(const std::vector<std::vector<uint8_t>>& ifps);
 
 std::string hex(const std::vector<uint8_t>& v);
+
+// Whether the IFP packets `ifps` (in order) carry whole, closed with a good FCS, the V.21 frame a
+// terminal logged as `logged` (its octets before the FCS).
+bool carriesV21Frame(const std::vector<std::vector<uint8_t>>& ifps, const std::vector<uint8_t>& logged);
+
+// The IFP packets that reached one end of the network, from primaries and copies alike, each
+// number once, in the order they first arrived.
+struct PacketsArrived {
+  std::set<uint16_t> seen;
+  std::vector<std::vector<uint8_t>> ifps;
+  void take(const std::vector<uint8_t>& datagram);
+};
 
 // A peer that numbers its datagrams otherwise: from the `at`-th datagram on (counted from 0) every
 // number is moved by `by` (at 0: a first number other than 0; later: a renumbering mid-call).

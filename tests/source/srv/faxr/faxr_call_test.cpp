@@ -497,14 +497,17 @@ Outcome runCall(const Case& c) {
     if (toGateway.plan.held() && !c.releaseHeldOn.empty())
       for (const auto& d : gNet.fromGateway)
         if (releaseWatch.lose(d)) toGateway.plan.release();
-    for (auto& d : carry(toPeer, std::move(gNet.fromGateway)))
+    for (auto& d : carry(toPeer, std::move(gNet.fromGateway))) {
+      o.atPeer.take(d);
       peer.udptl.parse(d, [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
         o.toPeerSeqs.delivered.insert(seq);
         t38_core_rx_ifp_packet(t38_terminal_get_t38_core_state(peer.t38), ifp.data(), int(ifp.size()), seq);
       });
+    }
     gNet.fromGateway.clear();
     t38_terminal_send_timeout(peer.t38, kFrame);
     gNet.toGateway.push_back(carry(toGateway, std::move(peer.out)));
+    for (const auto& d : gNet.toGateway.back()) o.atGateway.take(d);
     peer.out.clear();
   }
   // let the gateway finish with the last frames, then read whether it saw the fax complete
@@ -545,9 +548,22 @@ Verdict judge(const Case& c, const Outcome& o) {
   Verdict v;
   v.completed = o.audioStatus == T30_ERR_OK && o.t38Status == T30_ERR_OK && o.receiver.pages_rx == 2 && o.received == o.sent;
   v.hung = o.hung;
+  // the terminal still waiting, and the last frame the other one sent before it ended
+  const bool audioWaits = o.audioStatus < 0 && o.t38Status >= 0, t38Waits = o.t38Status < 0 && o.audioStatus >= 0;
+  const FrameLog& ended = audioWaits ? o.t38Frames : o.audioFrames;
+  if ((audioWaits || t38Waits) && !ended.sent.empty()) {
+    const std::vector<uint8_t>& last = ended.sent.back();
+    v.lastFrameLostByTheNetwork = audioWaits ? !carriesV21Frame(o.atGateway.ifps, last)
+                                             : carriesV21Frame(o.gatewayIfps, last) && !carriesV21Frame(o.atPeer.ifps, last);
+    // it accepted the other's last frame, and that was no DCN: the other gave up on an error of its own
+    const FrameLog& waiting = audioWaits ? o.audioFrames : o.t38Frames;
+    const bool dcn = last.size() >= 3 && (last[2] & 0xFE) == 0xFA;
+    v.waitsForAFrameNeverSent = !dcn && std::find(waiting.accepted.begin(), waiting.accepted.end(), last) != waiting.accepted.end();
+  }
   v.fakes = forgedFrames(o.t38Frames, o.audioFrames);
   for (auto& f : forgedFrames(o.audioFrames, o.t38Frames)) v.fakes.push_back(f);
   v.forged = int(v.fakes.size());
+  v.forgedOnlyInRunLengths = forgedOnlyInRunLengths(o.t38Frames, o.audioFrames) && forgedOnlyInRunLengths(o.audioFrames, o.t38Frames);
   if (c.ecm)
     for (size_t p = 0; p < o.received.size() && p < o.sent.size(); ++p) v.wrongPages += o.received[p] != o.sent[p];
   return v;
