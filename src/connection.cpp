@@ -183,6 +183,12 @@ int connections_close(void) {
   return res;
 }
 
+bool connectionsHeld(void) {
+  for (int i = 0; i < numConnections; i++)
+    if (slotInUse(connection[i])) return true;
+  return false;
+}
+
 void connectionsPbxGone(void) {
   logRequest("PBX left the bus: closing its connections");
   connections_close();

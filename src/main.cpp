@@ -117,21 +117,37 @@ void checkDirChain(std::string dir, const char* error) {
   }
 }
 
-// The pipe directory as written (through any link in it) and as it resolves.
-void checkPipeDir(const char* path, const char* error) {
+// The directory of a pipe path, as written.
+std::string pipeDirOf(const char* path) {
   std::string dir(path);
   const size_t slash = dir.rfind('/');
-  dir = slash == std::string::npos ? "." : slash == 0 ? "/" : dir.substr(0, slash);
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : dir.substr(0, slash);
+}
+
+// The pipe directory as written (through any link in it) and as it resolves.
+void checkPipeDir(const char* path, const char* error) {
+  const std::string dir = pipeDirOf(path);
   char resolved[PATH_MAX];
   if (realpath(dir.c_str(), resolved) == nullptr) exit_failure(error);
   if (dir[0] == '/') checkDirChain(dir, error);
   checkDirChain(resolved, error);
 }
 
+// The group a pipe made now in the directory of `path` gets: the directory's own when it passes
+// its group on (set-group-ID, as the service script makes it), else the daemon's.
+gid_t newFifoGroup(const char* path, const char* error) {
+  struct stat st {};
+  if (stat(pipeDirOf(path).c_str(), &st) != 0) exit_failure(error);
+  return (st.st_mode & S_ISGID) ? st.st_gid : getegid();
+}
+
 // Creates the pipe or reuses one the daemon's user made before; anything else at the path (a
-// link, a file, another user's pipe) ends the start-up.
+// link, a file, another user's pipe) ends the start-up. A reused pipe gets the mode and the group
+// a new one would get, so that a PBX of a group changed since the last start is let in, and one
+// of the old group is not.
 int open_fifo(const char* path, int extraFlags, const char* createError, const char* openError) {
   checkPipeDir(path, createError);
+  const gid_t group = newFifoGroup(path, createError);
   if (mkfifo(path, FIFO_MODE) != 0 && errno != EEXIST) exit_failure(createError);
   struct stat before {};
   if (lstat(path, &before) != 0) exit_failure(openError);
@@ -145,6 +161,8 @@ int open_fifo(const char* path, int extraFlags, const char* createError, const c
   if (!why && (opened.st_dev != before.st_dev || opened.st_ino != before.st_ino))
     why = "replaced while it was opened";
   if (why) refuseFifo(path, why, openError);
+  if (opened.st_gid != group && fchown(fd, static_cast<uid_t>(-1), group) != 0)
+    refuseFifo(path, "cannot be given the group of the pipe directory", openError);
   if (fchmod(fd, FIFO_MODE) != 0) exit_failure(openError);
   return fd;
 }

@@ -186,6 +186,8 @@ int find_connection_from_asterisk_id(int line, int conId);
 int connection_create(int line, int conId);
 int connection_close(int line, int conId);
 int connections_close(void);
+// Whether any connection is open.
+bool connectionsHeld(void);
 // The PBX left the bus: its connections are closed and the signals it left on are stopped, so
 // that a PBX that comes back starts on clean lines.
 void connectionsPbxGone(void);

@@ -276,12 +276,19 @@ static bool busObjectAt(const char* path, uint32_t* onBus) {
   return true;
 }
 
-// A notice of the broker's that an object came or went. Its word is checked against the bus
-// before the daemon acts: an object is taken as the PBX or the DECT manager only while the bus
-// has it at that path, and the PBX is taken as gone only when the bus no longer has the object
-// the daemon knows. A PBX that the bus has under a new id is a new PBX, whichever notice shows
-// it first (a broker may drop messages to a client that reads slowly, the removal among them):
-// the old one's connections are closed before the new one is taken.
+// A notice of the broker's that an object came or went. The library serves the notices and the
+// calls in the order the broker sent them, so a call the PBX made before it left is served before
+// its removal, and one a new PBX makes after its removal; and the removal of any object at the
+// PBX's path comes before every call of a PBX that registers there later (a path has one object at
+// a time). What the daemon holds when it serves such a removal is then a departed PBX's, whichever
+// PBX it knew.
+//
+// The notice is checked against the bus before the daemon acts: an object is taken as the PBX or
+// the DECT manager only while the bus has it at that path, and a notice the bus cannot confirm
+// (the look-up failed) concludes nothing. A PBX that the bus has under a new id is a new PBX,
+// whichever notice shows it first (a broker may drop messages to a client that reads slowly, the
+// removal among them): what the old one left is closed before the new one is taken. So is what is
+// held when the PBX's path is added and no PBX is known: it can only be a PBX's that left unseen.
 void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const char* type,
                         struct blob_attr* msg) {
   enum { NEW_OBJ_ID, NEW_OBJ_PATH, __NEW_OBJ_MAX };
@@ -303,10 +310,20 @@ void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const 
 
   uint32_t onBus = 0;
   if (!busObjectAt(path, &onBus)) return;
-  if (added && onBus != id) return;  // a late notice: the bus has moved on since
-  if (*known != 0 && onBus == *known) return;  // the object the daemon knows is still there
-  // On a removal the PBX's connections go even when no PBX was known: they can only be its.
-  const bool pbxGone = isPbx && (!added || *known != 0);
+  const bool knownThere = *known != 0 && onBus == *known;
+  bool pbxGone = false;
+  if (added) {
+    if (onBus != id) return;  // a late notice: the bus has moved on since
+    if (knownThere) return;   // the object the daemon knows (it learnt of it by a look-up)
+    pbxGone = isPbx && (*known != 0 || connectionsHeld());
+  } else {
+    // The removal of an earlier object, the one the daemon knows being there: only what is held
+    // now is of a PBX that left (see above).
+    if (knownThere && id != *known && !(isPbx && connectionsHeld())) return;
+    // The removal of the PBX known, or of one at the path when none was known: its connections
+    // go even when none is known, they can only be its.
+    pbxGone = isPbx;
+  }
   *known = onBus;
   if (pbxGone) connectionsPbxGone();
 }

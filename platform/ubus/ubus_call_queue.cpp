@@ -1,7 +1,5 @@
 #include "ubus_call_queue.h"
 
-#include <iterator>
-
 namespace ubuslib {
 
 namespace {
@@ -14,7 +12,7 @@ void resize(CallQueue &q, uint32_t caller, size_t before, size_t after) {
 
 }  // namespace
 
-bool callQueuePush(CallQueue &q, ubuswire::Message &&msg, ubuswire::Message &refused) {
+bool callQueuePush(CallQueue &q, ubuswire::Message &&msg, ubuswire::Message &refused, uint64_t arrival) {
     const uint32_t caller = msg.peer;
     auto own = q.byCaller.find(caller);
     const size_t waiting = own == q.byCaller.end() ? 0 : own->second.size();
@@ -30,27 +28,30 @@ bool callQueuePush(CallQueue &q, ubuswire::Message &&msg, ubuswire::Message &ref
             refused = std::move(msg);
             return true;
         }
-        std::deque<ubuswire::Message> &hogs = q.byCaller.at(hog);
-        refused = std::move(hogs.back());
+        std::deque<CallQueue::Call> &hogs = q.byCaller.at(hog);
+        refused = std::move(hogs.back().msg);
         hogs.pop_back();
         resize(q, hog, most, most - 1);
         q.count--;
         gaveUp = true;  // the hog keeps older calls, so its turn stays
     }
-    std::deque<ubuswire::Message> &calls = q.byCaller[caller];
+    std::deque<CallQueue::Call> &calls = q.byCaller[caller];
     if (calls.empty()) q.turns.push_back(caller);
-    calls.push_back(std::move(msg));
+    calls.push_back(CallQueue::Call{arrival, std::move(msg)});
     resize(q, caller, calls.size() - 1, calls.size());
     q.count++;
     return gaveUp;
 }
 
-bool callQueuePop(CallQueue &q, ubuswire::Message &out) {
-    if (q.turns.empty()) return false;
-    const uint32_t caller = q.turns.front();
-    q.turns.pop_front();
+bool callQueuePop(CallQueue &q, ubuswire::Message &out, uint64_t before) {
+    // The first caller in turn whose oldest call came early enough; the others keep their places.
+    auto turn = q.turns.begin();
+    while (turn != q.turns.end() && q.byCaller.at(*turn).front().arrival >= before) ++turn;
+    if (turn == q.turns.end()) return false;
+    const uint32_t caller = *turn;
+    q.turns.erase(turn);
     auto it = q.byCaller.find(caller);
-    out = std::move(it->second.front());
+    out = std::move(it->second.front().msg);
     it->second.pop_front();
     resize(q, caller, it->second.size() + 1, it->second.size());
     q.count--;
@@ -59,38 +60,24 @@ bool callQueuePop(CallQueue &q, ubuswire::Message &out) {
     return true;
 }
 
-void noticeQueuePush(NoticeQueue &q, ubuswire::Message &&msg, uint32_t listener, uint32_t object, bool added) {
-    if (!added && object == q.cancelled) return;  // another listener's copy of a cancelled removal
-    q.cancelled = 0;
-    std::vector<std::list<NoticeQueue::Notice>::iterator> &waiting = q.byObject[object];
-    // The newest run of notices about this object that say the same.
-    auto run = waiting.end();
-    while (run != waiting.begin() && (*std::prev(run))->added == (waiting.back())->added) --run;
-    const bool sameKind = !waiting.empty() && waiting.back()->added == added;
-    if (sameKind) {
-        for (auto it = run; it != waiting.end(); ++it)
-            if ((*it)->listener == listener) return;  // said already
-    } else if (!waiting.empty() && !added) {
-        // Came and went unseen: neither is news.
-        for (auto it = run; it != waiting.end(); ++it) q.order.erase(*it);
-        waiting.erase(run, waiting.end());
-        if (waiting.empty()) q.byObject.erase(object);
-        q.cancelled = object;
-        return;
-    }
-    q.order.push_back(NoticeQueue::Notice{std::move(msg), object, listener, added});
-    waiting.push_back(std::prev(q.order.end()));
+bool inboxPushCall(Inbox &in, ubuswire::Message &&msg, ubuswire::Message &refused) {
+    return callQueuePush(in.calls, std::move(msg), refused, in.arrivals++);
 }
 
-bool noticeQueuePop(NoticeQueue &q, ubuswire::Message &out) {
-    if (q.order.empty()) return false;
-    NoticeQueue::Notice &front = q.order.front();
-    auto it = q.byObject.find(front.object);
-    it->second.erase(it->second.begin());  // the oldest of its object is the oldest of all
-    if (it->second.empty()) q.byObject.erase(it);
-    out = std::move(front.msg);
-    q.order.pop_front();
-    return true;
+void inboxPushBroker(Inbox &in, ubuswire::Message &&msg) {
+    in.brokerBytes += msg.body.size();
+    in.broker.push_back(Inbox::FromBroker{in.arrivals++, std::move(msg)});
+}
+
+InboxItem inboxPop(Inbox &in, ubuswire::Message &out) {
+    // Calls that came before the broker's oldest message go first, then that message.
+    const uint64_t barrier = in.broker.empty() ? kAnyArrival : in.broker.front().arrival;
+    if (callQueuePop(in.calls, out, barrier)) return InboxItem::Call;
+    if (in.broker.empty()) return InboxItem::None;
+    out = std::move(in.broker.front().msg);
+    in.broker.pop_front();
+    in.brokerBytes -= out.body.size();
+    return InboxItem::Broker;
 }
 
 }  // namespace ubuslib

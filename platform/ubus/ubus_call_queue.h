@@ -1,69 +1,73 @@
-// Calls to a client's objects waiting to be served, one queue per calling client, served in turn
-// between the callers; and the broker's notices of objects coming and going, which wait apart.
-// Internal to this directory.
+// What waits to be served by a client's objects: the calls of other clients, one queue per
+// caller served in turn between the callers, and the broker's own messages (events, among them
+// its notices of objects coming and going). Internal to this directory.
+//
+// Everything is served in the order it came, except that calls of different callers may pass
+// each other: a call never passes a message of the broker's that came before it, and never waits
+// behind one that came after it. A notice that an object left is then never taken before a call
+// that was sent while the object was there, nor after one sent once it had gone.
 //
 // Room for calls is bounded in all and per caller. When a call finds no room, the call given up is
 // the newest of the caller with the most waiting: a caller with little waiting always gets in, and
 // those who flood pay for it themselves.
 //
-// A notice is no call: nobody could be told it was refused, and the one lost may be the one that
-// says a peer left. So none is given up for want of room. What is kept is bounded by what the
-// notices say instead: per object at most its removal and a later addition (each once per listener
-// of the client); an addition and the removal of the same object that follows it cancel out, as an
-// object that came and went while the client was busy is no news. What waits is then at most one
-// notice per listener for each object on the bus and for each object the client was already told
-// of.
+// The broker's messages are never given up nor merged: nobody could be told one was refused, and
+// the one lost may be the one that says a peer left. What bounds them is the reading instead (see
+// readMessages): the client stops taking bytes off its socket while too many of them wait.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <list>
+#include <limits>
 #include <set>
 #include <unordered_map>
 #include <utility>
-#include <vector>
 
 #include "ubus_wire.h"
 
 namespace ubuslib {
 
 struct CallQueue {
+    struct Call {
+        uint64_t arrival;  // its place among everything queued (see Inbox)
+        ubuswire::Message msg;
+    };
     size_t maxTotal = 1024;
     size_t maxPerCaller = 64;
     size_t count = 0;
-    std::unordered_map<uint32_t, std::deque<ubuswire::Message>> byCaller;
+    std::unordered_map<uint32_t, std::deque<Call>> byCaller;
     std::deque<uint32_t> turns;                     // callers with calls waiting, next served first
     std::set<std::pair<size_t, uint32_t>> bySize;   // (calls waiting, caller): the last has the most
 };
 
+constexpr uint64_t kAnyArrival = std::numeric_limits<uint64_t>::max();
+
 // Queues `msg` for its caller (msg.peer). Returns true when a call had to be given up for it
 // (`msg` itself, or another caller's newest): that call is then in `refused`, to be answered.
-bool callQueuePush(CallQueue &q, ubuswire::Message &&msg, ubuswire::Message &refused);
-// Takes the next call in turn; false when none waits.
-bool callQueuePop(CallQueue &q, ubuswire::Message &out);
+bool callQueuePush(CallQueue &q, ubuswire::Message &&msg, ubuswire::Message &refused, uint64_t arrival = 0);
+// Takes the next call in turn among those that arrived before `before`; false when none did.
+bool callQueuePop(CallQueue &q, ubuswire::Message &out, uint64_t before = kAnyArrival);
 
-struct NoticeQueue {
-    struct Notice {
+struct Inbox {
+    struct FromBroker {
+        uint64_t arrival;
         ubuswire::Message msg;
-        uint32_t object;    // the id the notice is about
-        uint32_t listener;  // the client's object it is addressed to
-        bool added;         // "ubus.object.add", else "ubus.object.remove"
     };
-    std::list<Notice> order;  // in the order the broker sent them
-    // The notices waiting about each object, oldest first: removals, then additions.
-    std::unordered_map<uint32_t, std::vector<std::list<Notice>::iterator>> byObject;
-    // The object whose addition and removal just cancelled out: the broker sends the removal to
-    // each of the client's listeners in a row, and the others' copies go too.
-    uint32_t cancelled = 0;
-    bool empty() const { return order.empty(); }
-    size_t size() const { return order.size(); }
+    uint64_t arrivals = 0;  // numbers everything as it is queued
+    CallQueue calls;
+    std::deque<FromBroker> broker;  // in the order the broker sent them
+    size_t brokerBytes = 0;         // the size of what waits in `broker`
+    bool empty() const { return calls.count == 0 && broker.empty(); }
 };
 
-// Keeps the broker's notice to `listener` that `object` was added (or removed); see above for what
-// it cancels.
-void noticeQueuePush(NoticeQueue &q, ubuswire::Message &&msg, uint32_t listener, uint32_t object, bool added);
-// Takes the oldest notice; false when none waits.
-bool noticeQueuePop(NoticeQueue &q, ubuswire::Message &out);
+// Queues a call, as callQueuePush.
+bool inboxPushCall(Inbox &in, ubuswire::Message &&msg, ubuswire::Message &refused);
+// Queues a message of the broker's own (peer 0).
+void inboxPushBroker(Inbox &in, ubuswire::Message &&msg);
+
+enum class InboxItem { None, Call, Broker };
+// Takes what is to be served next.
+InboxItem inboxPop(Inbox &in, ubuswire::Message &out);
 
 }  // namespace ubuslib

@@ -25,11 +25,11 @@ namespace {
 
 constexpr int kHelloTimeoutMs = 5000;
 constexpr int kSendStallMs = 5000;  // a broker that takes no bytes for this long is gone
-// Work done for one readiness of the loop: bytes read, and calls served. The rest waits for the
-// next turn, so that the program's other descriptors are served in between.
+// Work done for one readiness of the loop: bytes read, calls and broker's messages served. The
+// rest waits for the next turn, so that the program's other descriptors are served in between.
 constexpr int kReadsPerTurn = 16;
 constexpr int kInvokesPerTurn = 4;
-constexpr int kNoticesPerTurn = 16;
+constexpr int kBrokerMessagesPerTurn = 16;
 
 using Clock = std::chrono::steady_clock;
 
@@ -95,42 +95,24 @@ void refuseInvoke(ubus_context *ctx, ubuswire::Message &msg) {
 // Calls are never served while a synchronous call waits (handlers are not re-entered), and
 // otherwise from ubus_handle_event, a few per turn. A caller that sends faster than its calls are
 // served is told at once beyond its share, so that its backlog neither grows without limit nor
-// delays its own later calls past their time-outs, and the others' calls still get in.
+// delays its own later calls past their time-outs, and the others' calls still get in. What comes
+// with peer 0 is the broker's own (an event, or its notice that an object came or went): it waits
+// in its place among the calls, and is never given up.
 void queueInvoke(ubus_context *ctx, ubuswire::Message &msg) {
+    ubus_context_state &st = *ctx->state;
+    if (msg.peer == 0) {
+        inboxPushBroker(st.inbox, std::move(msg));
+        return;
+    }
     ubuswire::Message refused;
-    if (callQueuePush(ctx->state->calls, std::move(msg), refused)) refuseInvoke(ctx, refused);
-}
-
-// The broker's own notice that an object with a path came or went: `object` is the id it names.
-// Clients cannot send events named "ubus.", so with peer 0 (the broker) this is the broker's word.
-bool objectNotice(ubuswire::Message &msg, uint32_t &listener, uint32_t &object, bool &added) {
-    if (msg.peer != 0) return false;
-    ubuswire::Attrs tb = ubuswire::parseAttrs(msg);
-    if (!tb[UBUS_ATTR_OBJID] || !tb[UBUS_ATTR_METHOD] || !tb[UBUS_ATTR_DATA]) return false;
-    const char *method = ubuswire::getString(tb[UBUS_ATTR_METHOD]);
-    added = strcmp(method, "ubus.object.add") == 0;
-    if (!added && strcmp(method, "ubus.object.remove") != 0) return false;
-    static const blobmsg_policy kId = {"id", BLOBMSG_TYPE_INT32};
-    blob_attr *id = nullptr;
-    if (blobmsg_parse(&kId, 1, &id, blob_data(tb[UBUS_ATTR_DATA]), blob_len(tb[UBUS_ATTR_DATA])) != 0 || !id)
-        return false;
-    listener = ubuswire::getU32(tb[UBUS_ATTR_OBJID]);
-    object = blobmsg_get_u32(id);
-    return true;
+    if (inboxPushCall(st.inbox, std::move(msg), refused)) refuseInvoke(ctx, refused);
 }
 
 void processMessage(ubus_context *ctx, ubuswire::Message &msg) {
-    uint32_t listener = 0, object = 0;
-    bool added = false;
     switch (msg.type) {
     case UBUS_MSG_STATUS:
     case UBUS_MSG_DATA: processReply(ctx, msg); break;
-    case UBUS_MSG_INVOKE:
-        if (objectNotice(msg, listener, object, added))
-            noticeQueuePush(ctx->state->notices, std::move(msg), listener, object, added);
-        else
-            queueInvoke(ctx, msg);
-        break;
+    case UBUS_MSG_INVOKE: queueInvoke(ctx, msg); break;
     default: break;  // subscriptions and monitoring are not used here
     }
 }
@@ -170,8 +152,8 @@ void socketCallback(uloop_fd *u, unsigned int) {
     ubus_handle_event(reinterpret_cast<ubus_context *>(u));
 }
 
-// Calls or notices still waiting to be served.
-bool workWaiting(const ubus_context_state &st) { return st.calls.count > 0 || !st.notices.empty(); }
+// Calls or the broker's messages still waiting to be served.
+bool workWaiting(const ubus_context_state &st) { return !st.inbox.empty(); }
 
 }  // namespace
 
@@ -202,13 +184,14 @@ bool sendFrame(ubus_context *ctx, const std::vector<uint8_t> &frame) {
     return true;
 }
 
-bool readMessages(ubus_context *ctx) {
+bool readMessages(ubus_context *ctx, ReadMode mode) {
     ubus_context_state &st = *ctx->state;
     if (st.lost) return false;
     // A socket that never runs dry (a flooding peer) must not hold the caller: what is left is
-    // read on the next readiness.
-    for (int reads = 0; reads < kReadsPerTurn; reads++) {
-        uint8_t buf[16384];
+    // read on the next readiness. Nor is more taken in than can be kept (see ubus_context.h).
+    const size_t most = mode == ReadMode::Turn ? kBrokerWaitingHigh : kBrokerWaitingLimit;
+    for (int reads = 0; reads < kReadsPerTurn && st.inbox.brokerBytes < most; reads++) {
+        uint8_t buf[kReadSize];
         ssize_t n = recv(st.sockFd, buf, sizeof buf, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
@@ -232,9 +215,9 @@ bool readMessages(ubus_context *ctx) {
     return true;
 }
 
-bool readAndProcess(ubus_context *ctx) {
+bool readAndProcess(ubus_context *ctx, ReadMode mode) {
     ubus_context_state &st = *ctx->state;
-    const bool open = readMessages(ctx);
+    const bool open = readMessages(ctx, mode);
     std::vector<uint8_t> refusals;
     refusals.swap(st.refusals);
     if (open && !refusals.empty() && !sendFrame(ctx, refusals)) return false;
@@ -281,6 +264,10 @@ int waitFor(ubus_context *ctx, ubus_request *req, int timeoutMs) {
             result = UBUS_STATUS_CONNECTION_FAILED;
             break;
         }
+        if (st.inbox.brokerBytes >= kBrokerWaitingLimit) {
+            result = UBUS_STATUS_NO_MEMORY;  // the answer, when it comes, is ignored
+            break;
+        }
         int wait = -1;
         if (timeoutMs > 0) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -296,7 +283,7 @@ int waitFor(ubus_context *ctx, ubus_request *req, int timeoutMs) {
             result = UBUS_STATUS_CONNECTION_FAILED;
             break;
         }
-        if (r > 0) readAndProcess(ctx);
+        if (r > 0) readAndProcess(ctx, ReadMode::Wait);
     }
     ctx->stack_depth--;
     req->blocked = false;
@@ -368,15 +355,14 @@ void ubus_handle_event(ubus_context *ctx) {
     uint64_t count;
     while (read(st.wakeFd, &count, sizeof count) > 0) {
     }
-    readAndProcess(ctx);
+    readAndProcess(ctx, ReadMode::Turn);
     if (ctx->stack_depth == 0) {
-        // The broker's notices first: the calls served after them see the bus as it is.
         ubuswire::Message msg;
-        for (int served = 0; served < kNoticesPerTurn && noticeQueuePop(st.notices, msg); served++) {
-            dispatchInvoke(ctx, msg);
-            if (st.lost) return;
-        }
-        for (int served = 0; served < kInvokesPerTurn && callQueuePop(st.calls, msg); served++) {
+        int calls = 0, fromBroker = 0;
+        while (calls < kInvokesPerTurn && fromBroker < kBrokerMessagesPerTurn) {
+            const InboxItem item = inboxPop(st.inbox, msg);
+            if (item == InboxItem::None) break;
+            (item == InboxItem::Call ? calls : fromBroker)++;
             dispatchInvoke(ctx, msg);
             if (st.lost) return;
         }

@@ -61,6 +61,19 @@ void BusTap::dropRemovals(const std::string& path, bool on) {
   dropPath_ = on ? path : "";
 }
 
+void BusTap::hold(bool on) {
+  std::lock_guard<std::mutex> guard(lock_);
+  holding_ = on;
+  if (on || held_.empty()) return;
+  sendTo(clientFd_, held_);
+  held_.clear();
+}
+
+int BusTap::held() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return heldCount_;
+}
+
 void BusTap::sendTo(int fd, const std::vector<uint8_t>& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
@@ -178,7 +191,12 @@ void BusTap::run() {
             sendTo(brokerFd_, frame);
           } else {
             std::lock_guard<std::mutex> guard(lock_);
-            sendTo(clientFd_, frame);
+            if (holding_) {
+              held_.insert(held_.end(), frame.begin(), frame.end());
+              heldCount_++;
+            } else {
+              sendTo(clientFd_, frame);
+            }
           }
         }
       }

@@ -1,7 +1,7 @@
 // A tap between one client and the broker: it plays the broker to the client and passes every
 // message both ways, and on request it changes what the client gets as a broker could: look-ups
 // that fail, notices of objects that never arrive (a broker drops messages to a client that reads
-// slowly), or a notice that arrives late. Tests point one process's UBUS_SOCKET at it.
+// slowly), a notice that arrives late, or everything the broker sends held back for a while. Tests point one process's UBUS_SOCKET at it.
 #pragma once
 
 #include <atomic>
@@ -31,6 +31,11 @@ class BusTap {
   // Sends the client a notice as the broker does, to the listener it registered for `event`;
   // false when it registered none.
   bool notice(const std::string& event, uint32_t id, const std::string& path);
+  // While on, what the broker sends the client is held back; turned off, everything held goes to
+  // the client at once, in order, so that the client reads it together (as a busy client finds
+  // it all waiting).
+  void hold(bool on);
+  int held();
   int lookupsFailed() const { return lookupsFailed_; }
   int removalsDropped() const { return removalsDropped_; }
 
@@ -48,6 +53,9 @@ class BusTap {
   std::mutex lock_;  // the client's socket and what the tap learnt of the client
   std::string dropPath_;
   std::map<std::string, uint32_t> listeners_;  // event pattern -> the client's listener object
+  bool holding_ = false;
+  int heldCount_ = 0;
+  std::vector<uint8_t> held_;
   uint16_t noticeSeq_ = 0xf000;
   std::thread thread_;
 };

@@ -512,7 +512,17 @@ using DaemonPipes = DaemonFixture;
 
 const char* const kPipes[] = {"endpt_event", "endpt_audio_tx", "endpt_audio_rx"};
 
-TEST_F(DaemonPipes, PipesAreClosedToOtherUsersWhateverTheUmask) {
+// The group of a file (not following a link), or -1 when there is none.
+long fileGroup(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_gid) : -1;
+}
+
+// The pipes are the daemon's user's and its group's (the PBX's): the pipe directory's group when
+// it passes its group on, as the service script makes it, else the daemon's. A pipe an earlier
+// start left is reused with the mode and the group a new one gets, so that changing the PBX's
+// group and restarting lets the new group in and keeps the old one out.
+TEST_F(DaemonPipes, PipesAreClosedToOtherUsersWhateverTheUmaskAndFollowTheDirectorysGroup) {
   ScopedUmask open(0);
   ASSERT_NO_FATAL_FAILURE(startBroker());
   ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig()));
@@ -528,6 +538,38 @@ TEST_F(DaemonPipes, PipesAreClosedToOtherUsersWhateverTheUmask) {
   for (const char* pipe : kPipes) EXPECT_EQ(fileMode(dir.file(pipe)), 0660) << pipe;
   fakeCtl("hook 0 1");
   EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=0")) << daemon->output();
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+  if (::geteuid() != 0) {
+    std::printf("not root: no other group to give the pipe directory\n");
+    return;
+  }
+  // The directory passes its group on; the group is changed between starts, and the passing on
+  // stopped at last. Made anew (the first time) or reused, each pipe has the group of the time.
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.path().c_str(), &st), 0);
+  const struct {
+    gid_t group;
+    mode_t mode;
+    gid_t expected;
+  } starts[] = {{4242, 02700, 4242}, {4343, 02700, 4343}, {4343, 0700, ::getegid()}};
+  bool fresh = true;
+  for (const auto& s : starts) {
+    SCOPED_TRACE(std::to_string(s.expected) + (fresh ? " made anew" : " reused"));
+    if (fresh) {
+      for (const char* pipe : kPipes) ::unlink(dir.file(pipe).c_str());
+    }
+    ASSERT_EQ(::chown(dir.path().c_str(), static_cast<uid_t>(-1), s.group), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), s.mode), 0);
+    ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "fxs"}}));
+    for (const char* pipe : kPipes) {
+      EXPECT_EQ(fileGroup(dir.file(pipe)), static_cast<long>(s.expected)) << pipe;
+      EXPECT_EQ(fileMode(dir.file(pipe)), 0660) << pipe;
+    }
+    EXPECT_EQ(daemon->stop(SIGTERM), 0);
+    fresh = false;
+  }
+  ASSERT_EQ(::chown(dir.path().c_str(), static_cast<uid_t>(-1), st.st_gid), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), st.st_mode & 07777), 0);
 }
 
 // What is found at a pipe path is used only when it is a pipe of the daemon's own user: a link

@@ -517,6 +517,96 @@ TEST_F(Orvoxd, ThePbxBackUnderANewIdClosesTheOldCallsAndNoticesAreCheckedAgainst
   EXPECT_EQ(call("connection", R"({"line":1,"id":1,"action":"destroy"})"), 0) << daemon->output();
 }
 
+// The daemon is held back (the tap holds what the broker sends it) while the PBX registers, makes
+// its calls and dies, and then finds all of it waiting at once. It serves the broker's notices and
+// the calls in the order they were sent, so each departure is seen and closes what the departed
+// PBX left, and the PBX that comes back is taken:
+// - a PBX that creates a connection and dies before its addition is served (its departure seen,
+//   or, when a broker drops the removal, found out when the next PBX's path is added while
+//   connections are held and no PBX is known);
+// - a create sent just before the PBX dies, then the next PBX's addition and first create, all
+//   waiting together: the departure is served after the old create and before the new one, and
+//   the new PBX's own addition, which follows, closes nothing more.
+TEST_F(Orvoxd, APbxThatComesAndGoesWhileTheDaemonIsHeldBackIsSeenLeavingAndTheNextIsTaken) {
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(defaultConfig("SWE", 3)));
+  BusTap tap(socketPath(), dir.file("tap.sock"));
+  auto env = boardEnv();
+  env["UBUS_SOCKET"] = dir.file("tap.sock");
+  daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, env);
+  ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
+  auto heldReaches = [&](int n) {
+    const auto end = std::chrono::steady_clock::now() + 10000ms;
+    while (tap.held() < n && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+    return tap.held() >= n;
+  };
+  int left = 0, created = 0, closed = 0;
+
+  for (const bool removalDropped : {false, true}) {
+    SCOPED_TRACE(removalDropped ? "the removal dropped" : "the removal passed on");
+    const int before = tap.held();
+    tap.hold(true);
+    // Its addition, then its create.
+    ASSERT_NO_FATAL_FAILURE(startPbx({"--script", "connection 1 1 create"}));
+    ASSERT_TRUE(heldReaches(before + 2)) << tap.held();
+    tap.dropRemovals("asterisk", removalDropped);
+    pbx->stop(SIGKILL);
+    if (removalDropped) {
+      const auto end = std::chrono::steady_clock::now() + 10000ms;
+      while (tap.removalsDropped() < 1 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(5ms);
+      ASSERT_EQ(tap.removalsDropped(), 1);
+    } else {
+      ASSERT_TRUE(heldReaches(before + 3)) << tap.held();
+    }
+    tap.hold(false);
+    ASSERT_TRUE(daemon->waitFor("Created connection VRNK/1/1", 10000ms, ++created)) << daemon->output();
+    if (removalDropped) {
+      tap.dropRemovals("asterisk", false);
+      ASSERT_NO_FATAL_FAILURE(startPbx());
+    }
+    ASSERT_TRUE(daemon->waitFor("PBX left the bus: closing its connections", 10000ms, ++left)) << daemon->output();
+    EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/1/1", 5000ms, ++closed)) << daemon->output();
+    if (!removalDropped) {
+      ASSERT_NO_FATAL_FAILURE(startPbx());
+    }
+    ASSERT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0) << daemon->output();
+    ++created;
+    ASSERT_EQ(call("connection", R"({"line":1,"id":1,"action":"destroy"})"), 0) << daemon->output();
+    ASSERT_TRUE(daemon->waitFor("Closed connection VRNK/1/1", 5000ms, ++closed)) << daemon->output();
+    if (!removalDropped) {
+      // The next round begins with no PBX known.
+      pbx->stop(SIGTERM);
+      ASSERT_TRUE(daemon->waitFor("PBX left the bus", 10000ms, ++left)) << daemon->output();
+    }
+  }
+
+  // The PBX known now sends a create and dies; the next one registers and sends its own.
+  const int before = tap.held();
+  tap.hold(true);
+  int lastCreate = -1;
+  std::thread creator([&] {
+    UbusClient pbxSide(socketPath());
+    lastCreate = pbxSide.call("endpt", "connection", R"({"line":1,"id":2,"action":"create"})");
+  });
+  ASSERT_TRUE(heldReaches(before + 1)) << tap.held();
+  pbx->stop(SIGKILL);
+  ASSERT_TRUE(heldReaches(before + 2)) << tap.held();
+  ASSERT_NO_FATAL_FAILURE(startPbx({"--script", "connection 1 2 create"}));
+  ASSERT_TRUE(heldReaches(before + 4)) << tap.held();
+  tap.hold(false);
+  creator.join();
+  EXPECT_EQ(lastCreate, 0);
+  ASSERT_TRUE(pbx->waitFor("connection status 0", 10000ms)) << pbx->output() << daemon->output();
+  EXPECT_EQ(daemon->count("Created connection VRNK/1/2"), 2) << daemon->output();
+  EXPECT_EQ(daemon->count("Closed connection VRNK/1/2"), 1) << daemon->output();
+  EXPECT_EQ(daemon->count("PBX left the bus"), left + 1) << daemon->output();
+  EXPECT_EQ(daemon->count("Error; duplicated connection"), 0) << daemon->output();
+  // The connection is the new PBX's, and the line's events go to it.
+  EXPECT_EQ(call("connection", R"({"line":1,"id":2,"action":"destroy"})"), 0) << daemon->output();
+  board("1 offhook");
+  EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1", 8000ms)) << pbx->output() << daemon->output();
+}
+
 // Two clients flood the daemon with bad requests, whose lines use up the log's limit for what
 // requests cause (its window set to an hour here, so what is left is a count, not a time): the
 // phone's hook changes are still in the log, every one, as they are at the PBX.

@@ -34,6 +34,11 @@ struct ServerState {
 };
 ServerState *gServer;
 
+// Everything the served contexts of a test dispatched, in order: "<event name> <data>" or "call".
+std::vector<std::string> *gServed;
+// Runs once, on the first event dispatched; then cleared.
+std::function<void()> gOnFirstEvent;
+
 void replyU32(ubus_context *ctx, ubus_request_data *req, const char *name, uint32_t value) {
     blob_buf b{};
     blobmsg_buf_init(&b);
@@ -162,6 +167,8 @@ protected:
     void TearDown() override {
         if (ctx) ubus_free(ctx);
         server.reset();
+        gServed = nullptr;
+        gOnFirstEvent = nullptr;
     }
     int call(const char *method, const char *json, Replies &r, int timeoutMs = 5000) {
         blob_buf b{};
@@ -319,6 +326,8 @@ void logEvent(ubus_context *, ubus_event_handler *ev, const char *type, blob_att
     char *json = blobmsg_format_json(msg, true);
     log->events.push_back(std::string(type) + " " + (json ? json : ""));
     free(json);
+    if (gServed) gServed->push_back(log->events.back());
+    if (gOnFirstEvent) std::exchange(gOnFirstEvent, nullptr)();
 }
 
 TEST_F(UbusTest, EventsReachExactAndWildcardPatternsOnce) {
@@ -347,73 +356,6 @@ TEST_F(UbusTest, EventsReachExactAndWildcardPatternsOnce) {
     EXPECT_TRUE(own.events.empty());  // no loopback to the sender
     EXPECT_EQ(ubus_unregister_event_handler(listener, &exact.handler), UBUS_STATUS_OK);
     ubus_free(listener);
-}
-
-// The broker's notices of objects reach their listeners, each once, and none is given up when
-// thousands arrive while the listener is busy: an object that came and went meanwhile is simply
-// not news (what waits stays that small), and the removal of one the listener knew is kept.
-TEST_F(UbusTest, ObjectsAreAnnouncedOnAddRemoveAndDisconnect) {
-    EventLog added, removed, both;
-    added.handler.cb = removed.handler.cb = both.handler.cb = logEvent;
-    ASSERT_EQ(ubus_register_event_handler(ctx, &added.handler, "ubus.object.add"), UBUS_STATUS_OK);
-    ASSERT_EQ(ubus_register_event_handler(ctx, &removed.handler, "ubus.object.remove"), UBUS_STATUS_OK);
-    ASSERT_EQ(ubus_register_event_handler(ctx, &both.handler, "ubus.object.*"), UBUS_STATUS_OK);
-    ubus_context *other = ubus_connect(broker.socket.c_str());
-    ASSERT_NE(other, nullptr);
-    ubus_object_type type = UBUS_OBJECT_TYPE("pbx", kTestMethods);
-    ubus_object first = makeObject("asterisk", &type, kTestMethods, 1);
-    ubus_object second = makeObject("dect", &type, kTestMethods, 1);
-    ASSERT_EQ(ubus_add_object(other, &first), UBUS_STATUS_OK);
-    uint32_t firstId = first.id;
-    ASSERT_TRUE(runUntil(ctx, [&] { return added.events.size() >= 1; }));
-    ASSERT_EQ(ubus_remove_object(other, &first), UBUS_STATUS_OK);
-    ASSERT_EQ(ubus_add_object(other, &second), UBUS_STATUS_OK);
-    uint32_t secondId = second.id;
-
-    // Churn while this listener reads but serves nothing: a look-up waits until the broker has
-    // sent every notice before its answer, and the listener keeps them meanwhile.
-    constexpr int kChurn = 2000;
-    ubus_object passing = makeObject("passing", &type, kTestMethods, 1);
-    for (int i = 0; i < kChurn; i++) {
-        ASSERT_EQ(ubus_add_object(other, &passing), UBUS_STATUS_OK);
-        ASSERT_EQ(ubus_remove_object(other, &passing), UBUS_STATUS_OK);
-    }
-    uint32_t id = 0;
-    ASSERT_EQ(ubus_lookup_id(ctx, "dect", &id), UBUS_STATUS_OK);
-    // The removal of "asterisk" and the addition of "dect", to their two listeners each.
-    EXPECT_EQ(ctx->state->notices.size(), 4u) << "what waits grew with the churn";
-    ASSERT_TRUE(runUntil(ctx, [&] { return added.events.size() >= 2; }));
-    ubus_free(other);  // disconnecting removes "dect"
-    ASSERT_TRUE(runUntil(ctx, [&] { return removed.events.size() >= 2; }));
-    // A client that calls a handler's object by its id, naming the event as the method, is no
-    // event: the broker sends events with peer 0, a client's call carries the client's id.
-    ubus_context *forger = ubus_connect(broker.socket.c_str());
-    ASSERT_NE(forger, nullptr);
-    blob_buf forged{};
-    blobmsg_buf_init(&forged);
-    blobmsg_add_u32(&forged, "id", firstId);
-    blobmsg_add_string(&forged, "path", "asterisk");
-    ubus_request forgedReq{};
-    Replies forgedReply;
-    ASSERT_EQ(invokeAsyncFrom(forger, removed.handler.obj.id, "ubus.object.remove", forged.head, forgedReq, forgedReply),
-              UBUS_STATUS_OK);
-    blob_buf_free(&forged);
-    ASSERT_TRUE(runUntil(forger, [&] {
-        ubus_handle_event(ctx);
-        return forgedReply.completions == 1;
-    }));
-    EXPECT_EQ(forgedReply.status, UBUS_STATUS_PERMISSION_DENIED);
-    ubus_free(forger);
-    auto text = [](const char *name, uint32_t id, const char *path) {
-        return std::string(name) + " {\"id\":" + std::to_string(static_cast<int32_t>(id)) + ",\"path\":\"" + path + "\"}";
-    };
-    const std::vector<std::string> adds = {text("ubus.object.add", firstId, "asterisk"),
-                                           text("ubus.object.add", secondId, "dect")};
-    const std::vector<std::string> removes = {text("ubus.object.remove", firstId, "asterisk"),
-                                              text("ubus.object.remove", secondId, "dect")};
-    EXPECT_EQ(added.events, adds);
-    EXPECT_EQ(removed.events, removes);
-    EXPECT_EQ(both.events, (std::vector<std::string>{adds[0], removes[0], adds[1], removes[1]}));
 }
 
 int hangerHang(ubus_context *ctx, ubus_object *, ubus_request_data *req, const char *, blob_attr *) {
@@ -537,6 +479,7 @@ CallerTally *gTally;
 
 int methodCount(ubus_context *, ubus_object *, ubus_request_data *req, const char *, blob_attr *) {
     gTally->servedPeers.push_back(req->peer);
+    if (gServed) gServed->push_back("call");
     return UBUS_STATUS_OK;
 }
 const ubus_method kCountMethods[] = {UBUS_METHOD_NOARG("count", methodCount)};
@@ -694,9 +637,9 @@ TEST_F(UbusTest, ACallerWithLittleWaitingGetsIntoAFullQueueAndIsServedInItsTurn)
     // The served context reads (and queues) while it waits in synchronous calls, and serves
     // nothing then: once the other's call is queued, every flooding call has been read before it.
     const uint32_t otherId = other->local_id;
-    for (int i = 0; i < 500 && !ctx->state->calls.byCaller.count(otherId); i++)
+    for (int i = 0; i < 500 && !ctx->state->inbox.calls.byCaller.count(otherId); i++)
         ASSERT_EQ(ubus_lookup_id(ctx, "counter", &id), UBUS_STATUS_OK);
-    ASSERT_EQ(ctx->state->calls.count, 1024u);
+    ASSERT_EQ(ctx->state->inbox.calls.count, 1024u);
 
     ASSERT_TRUE(runUntil(ctx, [&] {
         return std::find(tally.servedPeers.begin(), tally.servedPeers.end(), otherId) != tally.servedPeers.end();
@@ -729,6 +672,116 @@ TEST_F(UbusTest, ACallerWithLittleWaitingGetsIntoAFullQueueAndIsServedInItsTurn)
     // 1024 in all stay: the other's one, and 1023 of the flood.
     EXPECT_EQ(tally.servedPeers.size(), 1024u);
     ubus_free(other);
+}
+
+// ---- the broker's notices of objects, among the calls ----
+
+// The broker's notices of objects reach every listener (one for additions, one for removals, one
+// for both), each once, in the broker's order among the calls: a call is served after every notice
+// that came before it and before every one that came after it. None is given up or merged away,
+// whatever the listener saw meanwhile and however many arrive while it is busy: here the first
+// addition it hears sets the object's removal off while the listener waits in a look-up, and
+// later thousands of objects come and go while it reads but serves nothing.
+TEST_F(UbusTest, ObjectNoticesAreServedAmongTheCallsInTheOrderTheyCameAndNoneIsLost) {
+    std::vector<std::string> served;
+    gServed = &served;
+    CallerTally tally;
+    gTally = &tally;
+    gCountType.id = 0;
+    ASSERT_EQ(ubus_add_object(ctx, &gCountObject), UBUS_STATUS_OK);
+    EventLog added, removed, both;
+    added.handler.cb = removed.handler.cb = both.handler.cb = logEvent;
+    ASSERT_EQ(ubus_register_event_handler(ctx, &added.handler, "ubus.object.add"), UBUS_STATUS_OK);
+    ASSERT_EQ(ubus_register_event_handler(ctx, &both.handler, "ubus.object.*"), UBUS_STATUS_OK);
+    ASSERT_EQ(ubus_register_event_handler(ctx, &removed.handler, "ubus.object.remove"), UBUS_STATUS_OK);
+    ubus_context *other = ubus_connect(broker.socket.c_str());
+    ASSERT_NE(other, nullptr);
+    ubus_object_type type = UBUS_OBJECT_TYPE("pbx", kTestMethods);
+    auto addition = [](uint32_t id, const char *path) {
+        return "ubus.object.add {\"id\":" + std::to_string(static_cast<int32_t>(id)) + ",\"path\":\"" + path + "\"}";
+    };
+    auto removal = [](uint32_t id, const char *path) {
+        return "ubus.object.remove {\"id\":" + std::to_string(static_cast<int32_t>(id)) + ",\"path\":\"" + path + "\"}";
+    };
+
+    // Heard while the listener waits: the broker sends the removal before it answers it.
+    ubus_object first = makeObject("asterisk", &type, kTestMethods, 1);
+    gOnFirstEvent = [&] {
+        ASSERT_EQ(ubus_remove_object(other, &first), UBUS_STATUS_OK);
+        uint32_t id = 0;
+        EXPECT_EQ(ubus_lookup_id(ctx, "asterisk", &id), UBUS_STATUS_NOT_FOUND);
+    };
+    ASSERT_EQ(ubus_add_object(other, &first), UBUS_STATUS_OK);
+    const uint32_t firstId = first.id;
+    ASSERT_TRUE(runUntil(ctx, [&] { return served.size() >= 4; }));
+    EXPECT_EQ(added.events, std::vector<std::string>{addition(firstId, "asterisk")});
+    EXPECT_EQ(both.events, (std::vector<std::string>{addition(firstId, "asterisk"), removal(firstId, "asterisk")}));
+    EXPECT_EQ(removed.events, std::vector<std::string>{removal(firstId, "asterisk")});
+
+    // Calls and notices, one after the other on the listener's socket: a call is passed on
+    // before the broker answers its caller's next request, a notice before the broker answers
+    // the request that caused it.
+    served.clear();
+    RawCaller caller(broker.socket);
+    uint16_t seq = 0;
+    auto callNow = [&] {
+        caller.invoke(gCountObject.id, "count", ++seq);
+        ubuswire::Builder ping;
+        caller.send(UBUS_MSG_PING, ++seq, 0, ping);
+        ASSERT_TRUE(caller.await(seq));
+    };
+    std::vector<std::string> expected;
+    auto twice = [&](const std::string &notice) { expected.insert(expected.end(), {notice, notice}); };
+    ubus_object second = makeObject("dect", &type, kTestMethods, 1);
+    ASSERT_NO_FATAL_FAILURE(callNow());
+    expected.push_back("call");
+    ASSERT_EQ(ubus_add_object(other, &second), UBUS_STATUS_OK);
+    const uint32_t secondId = second.id;
+    twice(addition(secondId, "dect"));
+    ASSERT_NO_FATAL_FAILURE(callNow());
+    expected.push_back("call");
+    constexpr int kChurn = 2000;
+    ubus_object passing = makeObject("passing", &type, kTestMethods, 1);
+    for (int i = 0; i < kChurn; i++) {
+        ASSERT_EQ(ubus_add_object(other, &passing), UBUS_STATUS_OK);
+        twice(addition(passing.id, "passing"));
+        twice(removal(passing.id, "passing"));
+        ASSERT_EQ(ubus_remove_object(other, &passing), UBUS_STATUS_OK);
+    }
+    ASSERT_NO_FATAL_FAILURE(callNow());
+    expected.push_back("call");
+    // Disconnecting removes "dect".
+    ubus_free(other);
+    twice(removal(secondId, "dect"));
+    // A look-up waits until the broker has sent everything before its answer; the listener keeps
+    // all of it meanwhile, and serves it all afterwards.
+    uint32_t id = 0;
+    for (int i = 0; i < 500 && ubus_lookup_id(ctx, "dect", &id) != UBUS_STATUS_NOT_FOUND; i++) usleep(1000);
+    EXPECT_EQ(ctx->state->inbox.broker.size() + ctx->state->inbox.calls.count, expected.size());
+    ASSERT_TRUE(runUntil(ctx, [&] { return served.size() >= expected.size(); }));
+    EXPECT_EQ(served, expected);
+    EXPECT_EQ(both.events.size(), 2u + 2 * kChurn + 2);
+
+    // A client that calls a handler's object by its id, naming the event as the method, is no
+    // event: the broker sends events with peer 0, a client's call carries the client's id.
+    ubus_context *forger = ubus_connect(broker.socket.c_str());
+    ASSERT_NE(forger, nullptr);
+    blob_buf forged{};
+    blobmsg_buf_init(&forged);
+    blobmsg_add_u32(&forged, "id", firstId);
+    blobmsg_add_string(&forged, "path", "asterisk");
+    ubus_request forgedReq{};
+    Replies forgedReply;
+    ASSERT_EQ(invokeAsyncFrom(forger, removed.handler.obj.id, "ubus.object.remove", forged.head, forgedReq, forgedReply),
+              UBUS_STATUS_OK);
+    blob_buf_free(&forged);
+    ASSERT_TRUE(runUntil(forger, [&] {
+        ubus_handle_event(ctx);
+        return forgedReply.completions == 1;
+    }));
+    EXPECT_EQ(forgedReply.status, UBUS_STATUS_PERMISSION_DENIED);
+    EXPECT_EQ(removed.events.size(), 1u + kChurn + 1);
+    ubus_free(forger);
 }
 
 // ---- the broker against a raw socket ----
@@ -884,6 +937,125 @@ TEST(UbusClientReplies, AStatusOfTheWrongSizeIsAnInvalidArgument) {
     std::stringstream text;
     text << err.rdbuf();
     EXPECT_NE(text.str().find("Invalid argument"), std::string::npos) << text.str();
+    server.join();
+    close(listener);
+}
+
+// A broker stand-in that never stops sending: a HELLO; an anonymous object gets the id 0x500;
+// the first look-up is answered only after a flood of events to that object. Returns when the
+// client hangs up.
+constexpr uint32_t kFloodTarget = 0x500;
+
+// At least `floodBytes` of events to the stand-in's object, numbered from 0; returns how many.
+size_t floodEvents(size_t floodBytes, std::vector<uint8_t> &bytes) {
+    size_t n = 0;
+    while (bytes.size() < floodBytes) {
+        blob_buf data{};
+        blobmsg_buf_init(&data);
+        blobmsg_add_u32(&data, "n", static_cast<uint32_t>(n));
+        blobmsg_add_string(&data, "pad", std::string(64, 'x').c_str());
+        ubuswire::Builder body;
+        body.u32(UBUS_ATTR_OBJID, kFloodTarget).string(UBUS_ATTR_METHOD, "flood");
+        body.nested(UBUS_ATTR_DATA, blob_data(data.head), blob_len(data.head));
+        blob_buf_free(&data);
+        const std::vector<uint8_t> frame = body.frame(UBUS_MSG_INVOKE, static_cast<uint16_t>(n), 0);
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+        n++;
+    }
+    return n;
+}
+
+void serveFlood(int listener, const std::vector<uint8_t> &flood) {
+    int fd = accept(listener, nullptr, nullptr);
+    if (fd < 0) return;
+    int room = 4 << 20;  // as much as can wait in the socket (forced when run as root)
+    if (setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+    const uint8_t helloSeqPeer[6] = {0, 0, 0, 0, 0x04, 0x00};
+    rawSend(fd, message(UBUS_MSG_HELLO, helloSeqPeer, {}));
+    bool flooded = false;
+    for (;;) {
+        std::vector<uint8_t> header = rawRead(fd, 12);
+        if (header.size() < 12) break;
+        const uint32_t len = (uint32_t(header[8]) << 24 | uint32_t(header[9]) << 16 | uint32_t(header[10]) << 8 | header[11]) & 0xFFFFFF;
+        if (len > 4) rawRead(fd, len - 4);
+        const uint8_t *seqPeer = header.data() + 2;
+        if (header[1] == UBUS_MSG_ADD_OBJECT) {
+            rawSend(fd, message(UBUS_MSG_DATA, seqPeer, wireBytes("03 00 00 08 00 00 05 00")));
+        } else if (header[1] == UBUS_MSG_LOOKUP) {
+            if (!flooded) rawSend(fd, flood);
+            flooded = true;
+            rawSend(fd, message(UBUS_MSG_DATA, seqPeer, wireBytes("02 00 00 08 \"odd\" 00 | 03 00 00 08 00 00 06 00")));
+        }
+        rawSend(fd, message(UBUS_MSG_STATUS, seqPeer, wireBytes("01 00 00 08 00 00 00 00")));
+    }
+    close(fd);
+}
+
+struct FloodTally {
+    uint32_t next = 0;     // the number the next event should carry
+    bool inOrder = true;
+};
+FloodTally *gFlood;
+
+int methodFlood(ubus_context *, ubus_object *, ubus_request_data *req, const char *, blob_attr *msg) {
+    static const blobmsg_policy policy[1] = {{"n", BLOBMSG_TYPE_INT32}};
+    blob_attr *tb[1] = {};
+    blobmsg_parse(policy, 1, tb, blob_data(msg), static_cast<unsigned>(blob_len(msg)));
+    if (req->peer != 0 || !tb[0] || blobmsg_get_u32(tb[0]) != gFlood->next) gFlood->inOrder = false;
+    gFlood->next++;
+    return UBUS_STATUS_OK;
+}
+
+// A broker that sends without pause, more than the client can keep: a synchronous call behind it
+// fails with "Out of memory" once the limit waits instead of reading on, the loop reads nothing
+// while much waits, and every message is still served, in order, however long it waited.
+TEST(UbusClientReplies, ABrokerThatFloodsTheClientIsReadNoFasterThanItIsServedAndNothingIsLost) {
+    bustest::TempDir dir;
+    const std::string path = dir.path + "/stand-in.sock";
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    strcpy(addr.sun_path, path.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    std::vector<uint8_t> flood;
+    const size_t events = floodEvents(ubuslib::kBrokerWaitingLimit + (4u << 20), flood);
+    std::thread server([listener, &flood] { serveFlood(listener, flood); });
+    ubus_context *ctx = ubus_connect(path.c_str());
+    ASSERT_NE(ctx, nullptr);
+    FloodTally tally;
+    gFlood = &tally;
+    static const ubus_method methods[] = {{nullptr, methodFlood, 0, 0, nullptr, 0}};
+    ubus_object target{};
+    target.methods = methods;
+    target.n_methods = 1;
+    ASSERT_EQ(ubus_add_object(ctx, &target), UBUS_STATUS_OK);
+    ASSERT_EQ(target.id, kFloodTarget);
+
+    const size_t &waiting = ctx->state->inbox.brokerBytes;
+    uint32_t id = 0;
+    EXPECT_EQ(ubus_lookup_id(ctx, "odd", &id), UBUS_STATUS_NO_MEMORY);
+    EXPECT_GE(waiting, ubuslib::kBrokerWaitingLimit);
+    EXPECT_LE(waiting, ubuslib::kBrokerWaitingLimit + 2 * ubuslib::kReadSize);
+    // Served from the loop, which reads nothing while the mark is passed and, below it, a little
+    // at a time.
+    size_t before = waiting, most = 0;
+    int grewAboveTheMark = 0;
+    ASSERT_TRUE(runUntil(ctx, [&] {
+        if (before >= ubuslib::kBrokerWaitingHigh && waiting > before) grewAboveTheMark++;
+        if (before < ubuslib::kBrokerWaitingHigh) most = std::max(most, waiting);
+        before = waiting;
+        return tally.next >= events;
+    }, 60000)) << tally.next << " of " << events << " served";
+    EXPECT_TRUE(tally.inOrder);
+    EXPECT_EQ(grewAboveTheMark, 0);
+    EXPECT_LE(most, ubuslib::kBrokerWaitingHigh + 2 * ubuslib::kReadSize);
+    EXPECT_FALSE(ctx->sock.eof);
+    // The look-up's late answer is ignored; the connection serves on.
+    EXPECT_EQ(ubus_lookup_id(ctx, "odd", &id), UBUS_STATUS_OK);
+    EXPECT_EQ(id, 0x600u);
+    ubus_free(ctx);
     server.join();
     close(listener);
 }
