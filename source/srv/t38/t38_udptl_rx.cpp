@@ -325,9 +325,8 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
     } else if (rq->numbers.votes[k] > 1) {
       return true;  // a copy that more copies contradict never wins
     } else {
-      const bool replace = vouched && v.agree > v.disagreeSources && playable;
-      dispute(rq, pk.s);
-      if (!replace) return true;
+      dispute(rq, pk.s);  // one against one: neither is trusted, and the next copy settles it
+      return true;
     }
   }
   if (!isIFPmissing(rq, pk.s)) return true;

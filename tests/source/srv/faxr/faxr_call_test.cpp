@@ -938,6 +938,9 @@ std::vector<PeerParams> peerCases() {
     v.push_back({"v29_ecm_t38_to_audio_data_type" + t, kV29, true, false, {}, {}, {{DropOn::kEcmData, 30, 1, 0, type}}, -1, 0x0303, 0, 0, 1});
   }
   v.push_back({"v27_nonecm_t38_to_audio_dcs_type12", kV27, false, false, {}, {}, {{DropOn::kV21FrameFcf, 1, 1, 0x41, 12}}, -1, 0x0303, 0, 0, 1});
+  // without copies the preamble indicator of the T.38 sender's DCN is lost: the DCN still reaches
+  // the line, and the audio terminal ends
+  v.push_back({"v29_ecm_t38_to_audio_red0_dcn_preamble_lost", kV29, true, false, {}, {}, {{DropOn::kV21Preamble, 3, 1}}, -1, 0, 0});
   // no redundancy from the gateway: indicators, signal ends and no-signals still go three times
   v.push_back({"v17_ecm_audio_to_t38_red0_signal_end", kV17, true, true, {}, {{DropOn::kSignalEnd, 1, 1}}, {}, -1, 0});
   v.push_back({"v29_nonecm_audio_to_t38_red0_signal_end", kV29, false, true, {}, {{DropOn::kSignalEnd, 4, 1}}, {}, -1, 0});

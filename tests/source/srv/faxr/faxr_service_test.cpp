@@ -384,6 +384,19 @@ TEST_F(FaxRelay, NetworkFramesGoToTheLineWithFlagsAndANewCheckSequenceAndRepeats
   EXPECT_TRUE(hostEvents(FAXR_RATE_EVT).empty());                // only a CFR that passes announces the rate
 }
 
+// A transmission the modem never reports done (its queued bits flushed by an abort) still gives
+// the line back its receiver: after the abort the line's frames are heard again.
+TEST_F(FaxRelay, AnAbortWhileAFrameGoesToTheLineTurnsTheReceiverBackOn) {
+  enable();
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8}, 2),
+               relayPacket(FAXR_PKT_V21, {0x21}, 3), relayPacket(FAXR_PKT_V21_END_FINAL, {}, 4)});
+  runFrames(80);
+  ASSERT_EQ(count(0x0D84, 0), 1u) << "the receiver was turned off to send";
+  runFrames(2000);  // silence: the relay aborts
+  ASSERT_FALSE(hostEvents(FAXR_ABORT_EVT).empty());
+  EXPECT_EQ(count(0x0D84, 1), 2u) << "the receiver stayed off after the abort";
+}
+
 // A frame the network marked bad, or one the relay could not pass whole, reaches the line with an
 // FCS that fails, always: even when the frame's good FCS happens to be the bad one's usual value,
 // when a chunk was dropped for length, or when a new signal cuts the frame off.

@@ -303,6 +303,27 @@ TEST_F(T38Service, AFrameAcrossARenumberingEndsBadUnlessItsCopiesShowNothingMiss
     if (redundancy == 0) expect[8] = {21, {}};
     EXPECT_EQ(world().relayOut, expect) << "redundancy " << redundancy;
   }
+  // the old sequence's packets still wait, one of them lost, when the renumbering comes: the frame
+  // across that gap ends bad as it would have without the renumbering; the new one's frame is whole
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  world().relayOut.clear();
+  T38ZUDPTX tx;
+  t38fUDPTXInit(&tx);
+  int sent = 0;
+  for (const auto& p : {preamble, piece(1), piece(2), piece(4), end, preamble, piece(5), end}) {
+    std::vector<uint8_t> d(256);
+    d.resize(t38fUDPBuild(&tx, p.data(), int(p.size()), 0, d.data(), d.size()));
+    if (sent >= 5) {  // the second frame's datagrams under numbers moved by 20000
+      const uint16_t n = uint16_t(((d[0] << 8) | d[1]) + 20000);
+      d[0] = uint8_t(n >> 8);
+      d[1] = uint8_t(n);
+    }
+    if (sent++ != 2) world().netIn.push_back({d});  // piece 2 is lost
+  }
+  runFrames(60);
+  EXPECT_EQ(world().relayOut, (std::vector<Relay>{{3, {}}, {18, {0xFF, 1}}, {18, {0xFF, 4}}, {18, {0x01}}, {21, {}}, {3, {}},
+                                                  {18, {0xFF, 5}}, {18, {0x01}}, {19, {}}}));
 }
 
 TEST_F(T38Service, TheNextBurstCarriesTheLastPacketsOfTheBurstBefore) {

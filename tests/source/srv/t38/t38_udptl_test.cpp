@@ -217,12 +217,16 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
   auto start = [](Received& r, const std::vector<std::vector<uint8_t>>& dgs) {
     for (const auto& d : dgs) t38fUDPEgress(&r.rq, d.data(), d.size());
   };
-  {  // two in a row: refused and counted; the third proves it
+  {  // two in a row: refused and counted; the third proves it. A packet that stood alone far
+     // ahead of the old sequence never had the stream's word: it does not play with the old ones
     Received r;
     start(r, old);
+    const auto alone = numbered(124, 1, 0);
+    r.take(alone[0]);
+    ASSERT_EQ(r.order(), (std::vector<uint16_t>{100, 101, 102, 103, 124}));
     t38fUDPEgress(&r.rq, far[5].data(), far[5].size());
     t38fUDPEgress(&r.rq, far[6].data(), far[6].size());
-    EXPECT_EQ(r.order(), (std::vector<uint16_t>{100, 101, 102, 103}));
+    EXPECT_EQ(r.order(), (std::vector<uint16_t>{100, 101, 102, 103, 124}));
     EXPECT_EQ(r.rq.failtoReorderCount, 2);
     t38fUDPEgress(&r.rq, far[7].data(), far[7].size());
     // the old packets wait in their own order to play first; the new numbers start at the run's
@@ -324,6 +328,28 @@ TEST(T38Udptl, MalformedDatagramsAreCountedAndStopped) {
   auto bad = dg;
   bad[6] = 0xC0;
   EXPECT_FALSE(t38fUDPEgress(&r.rq, bad.data(), bad.size()));
+  // a well-formed packet of 128 octets or more (two fields of 86): longer than any the relay
+  // takes, it is dropped alone and counted, and the datagrams after it are taken as usual
+  {
+    std::vector<uint8_t> big{0xC0 | (1 << 1), 2};
+    for (int f = 0; f < 2; ++f) {
+      big.insert(big.end(), {0xE0, 0x00, 85});
+      big.insert(big.end(), 86, uint8_t(0x40 + f));
+    }
+    ASSERT_EQ(t38fIFPcheck(big.data(), int(big.size())), int(big.size()));
+    std::vector<uint8_t> d{0x00, 0x10, uint8_t(0x80 | (big.size() >> 8)), uint8_t(big.size())};
+    d.insert(d.end(), big.begin(), big.end());
+    d.insert(d.end(), {0x00, 0x00});
+    const auto next = numbered(17, 2, 0);
+    Received rr;
+    EXPECT_TRUE(rr.take(numbered(15, 1, 0)[0]));
+    EXPECT_TRUE(rr.take(d));
+    for (const auto& n : next) EXPECT_TRUE(rr.take(n));
+    EXPECT_EQ(rr.rq.invalidIFPCount, 1);
+    const auto p = rr.playOut();
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{15, 17, 18}));
+    EXPECT_EQ(p.broken, (std::vector<uint16_t>{17}));
+  }
   // every truncation of a good datagram is refused or parsed within its bounds
   for (size_t cut = 0; cut < dg.size(); ++cut) {
     Received rr;
@@ -404,11 +430,10 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
   }
 }
 
-// Under a number already queued, different content from a datagram in line with the stream: it
-// replaces the queued packet when the datagram agrees with the stream more than it disagrees; one
-// packet against one leaves the number disputed, and a datagram in line with the stream that
-// brings one of the two again settles it; a datagram that disagrees with the stream in more
-// packets than it agrees brings nothing and the stream's packets stay.
+// Under a number already queued, different content: one packet against one leaves the number
+// disputed (neither is trusted), and the next copy a datagram in line with the stream brings
+// settles it; a packet that more copies confirmed stays; a datagram that disagrees with the stream
+// in as many packets as it agrees brings nothing and the stream's packets stay.
 TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
   const auto a3 = stream(100, 10, 3, 'a');
   const auto a0 = stream(100, 10, 0, 'a');
@@ -418,14 +443,40 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
       if (p.numbers[i] == s) return p.ifps[i][5];  // after type, count, field octet and length
     return uint8_t(0);
   };
-  {  // the foreign 106 first; the stream's 107 carries its own 106, 105, 104
+  {  // the foreign 106 first; the stream's 107 and 108 carry its own 106
     Received r;
     for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
     r.take(x0[6]);
     r.take(a3[7]);
+    r.take(a3[8]);
     const auto p = r.playOut();
-    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107}));
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107, 108}));
     EXPECT_EQ(contentOf(p, 106), 'a');
+  }
+  // one corrupted copy of the stream's 105 (in 106): against 105's own datagram it settles
+  // nothing; 107 brings 105 again and the packet sent plays. Without a copy after it the number
+  // is lost, never played as the corrupted copy has it. A copy against a packet three datagrams
+  // confirmed changes nothing.
+  for (const int after : {2, 0}) {
+    auto bad = a3[6];
+    bad[3 + bad[2] + 3 + 5] ^= 0x10;  // the first copy's octet after type, count, field and length
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
+    r.take(bad);
+    for (int i = 7; i < 7 + after; ++i) r.take(a3[size_t(i)]);
+    const auto p = r.playOut();
+    if (after > 0)
+      EXPECT_EQ(contentOf(p, 105), 'a');
+    else
+      EXPECT_EQ(p.lost, (std::vector<uint16_t>{105}));
+  }
+  {
+    auto bad = a3[8];
+    bad[3 + bad[2] + 3 + 5 + 2 * (1 + bad[3 + bad[2] + 2])] ^= 0x10;  // its third copy: 105
+    Received r;
+    for (int i = 0; i < 8; ++i) r.take(a3[size_t(i)]);
+    r.take(bad);
+    EXPECT_EQ(contentOf(r.playOut(), 105), 'a');
   }
   {  // without copies: one against one, the number is lost
     Received r;
@@ -459,16 +510,16 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     d[1] = uint8_t(s);
     return d;
   };
-  {  // a foreign datagram's four packets (104 to 107) against the stream's 105, which agrees with
-     // 103 and 102 in other datagrams: two datagrams for, one against, the stream's wins, and the
-     // foreign one's other packets are no longer trusted
+  {  // a foreign datagram's four packets (104 to 107) against the stream's 105: no longer trusted,
+     // none of them; the stream's next datagrams bring its own
     Received r;
     for (int i = 0; i < 4; ++i) r.take(a3[size_t(i)]);
     r.take(stream(104, 4, 3, 'x')[3]);
     r.take(a3[5]);
+    r.take(a3[6]);
     const auto p = r.playOut();
-    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105}));
-    for (uint16_t n = 100; n < 106; ++n) EXPECT_EQ(contentOf(p, n), 'a') << n;
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106}));
+    for (uint16_t n = 100; n < 107; ++n) EXPECT_EQ(contentOf(p, n), 'a') << n;
   }
   {  // the peer's numbers step back by 3 under new content: two datagrams in a row contradict
      // what is held, and what plays across them is broken; one such datagram alone is a stray
@@ -534,6 +585,29 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
       ASSERT_EQ(q.numbers.size(), size_t(ahead));
       EXPECT_EQ(q.ifps.back(), primaryOf(a[size_t(4 + ahead)]));
     }
+  }
+  {  // the stream's own datagram, overtaking more than T38_CLOSE_AHEAD others, stands alone; the
+     // stream's copies of it, when the stream gets there, let it play
+    const auto a3 = stream(100, 40, 3, 'a');
+    Received r;
+    for (int i = 0; i < 5; ++i) r.take(a3[size_t(i)]);
+    r.take(a3[25]);
+    for (int i = 5; i < 25; ++i) r.take(a3[size_t(i)]);
+    for (int i = 26; i < 30; ++i) r.take(a3[size_t(i)]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty()) << "the early packet was lost";
+    EXPECT_EQ(p.numbers.size(), 30u);
+  }
+  {  // an outage of more than T38_CLOSE_AHEAD datagrams: the three after it show the stream went
+     // there, and the copies the first of them carries bring back the outage's last packets
+    const auto a3 = stream(100, 40, 3, 'a');
+    Received r;
+    for (int i = 0; i < 5; ++i) r.take(a3[size_t(i)]);
+    for (int i = 25; i < 28; ++i) r.take(a3[size_t(i)]);
+    const auto p = r.playOut();
+    std::vector<uint16_t> lost;
+    for (uint16_t n = 105; n < 122; ++n) lost.push_back(n);
+    EXPECT_EQ(p.lost, lost) << "what the copies carry is lost";
   }
   // far datagrams in a row: three show the stream went there, two do not, nor three with one of
   // the stream between them
@@ -627,6 +701,17 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
   };
   EXPECT_EQ(played105(7, true), primaryOf(a[7]));
   EXPECT_EQ(played105(5, false), primaryOf(a[5]));
+  {  // 109 is lost; a late copy of 101, already played, comes as 101 ^ 8 = 109: not taken, and the
+     // frame across 109 is broken
+    Received r;
+    for (size_t i = 0; i < 7; ++i) r.take(a[i]);
+    r.playOut();
+    for (size_t i : {7, 8, 10, 11}) r.take(a[i]);
+    r.take(as(1, 109));
+    const auto p = r.playOut();
+    EXPECT_EQ(p.lost, (std::vector<uint16_t>{109}));
+    EXPECT_EQ(p.broken, (std::vector<uint16_t>{110}));
+  }
 }
 
 // Our datagrams in a capture file, dissected by tshark as UDPTL: no malformed packet, and the
