@@ -281,9 +281,13 @@ void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
 
 // Whether a number one bit from the packet's played, or holds as the stream confirmed it, the
 // packet's very content, which differs from what lies beside it: a datagram whose number lost a bit
-// brings, late, a copy of what was already there (rule 5). A run of equal packets proves nothing.
+// brings, late, a copy of what was already there (rule 5). A run of equal packets proves nothing,
+// nor does a packet short enough to recur by itself (an indicator, a frame's end, a chunk of an
+// octet or two of a V.21 frame).
+constexpr int kTellingPacket = 8;  // type, count, field header and length, and three octets of data
+
 bool copiesNeighbour(const T38ZREORDER* rq, const Carried& pk) {
-  if (!distinct(rq, pk)) return false;
+  if (pk.len < kTellingPacket || !distinct(rq, pk)) return false;
   for (int bit = 0; bit < 16; ++bit) {
     const uint16_t other = static_cast<uint16_t>(pk.s ^ (1u << bit));
     const T38_NUMBER_STATE st = stateOf(rq, other);
