@@ -151,7 +151,9 @@ struct T38ZNUMBERS {
   uint16_t content[T38_NUMBER_SLOTS];
   uint16_t origin[T38_NUMBER_SLOTS];
   uint8_t state[T38_NUMBER_SLOTS];
-  uint8_t votes[T38_NUMBER_SLOTS];  // T38_QUEUED, T38_ALONE: datagrams that brought the packet queued
+  // T38_QUEUED, T38_ALONE: the datagrams that brought the packet queued (low four bits) and how
+  // many others the datagram it first came in agreed with (high four bits), each up to 15
+  uint8_t votes[T38_NUMBER_SLOTS];
 };
 
 // A 16-bit digest of an IFP packet's octets.

@@ -36,6 +36,13 @@ uint16_t queuedFrom(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.orig
 uint16_t& suspectBrought(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 uint16_t& suspectHeldBefore(T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
 
+// The datagrams that brought a queued packet, and the agreement of the one it first came in.
+int votesFor(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.votes[slotOf(s)] & 15; }
+int backingOf(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.votes[slotOf(s)] >> 4; }
+void setVotes(T38ZREORDER* rq, uint16_t s, int votes, int backing) {
+  rq->numbers.votes[slotOf(s)] = static_cast<uint8_t>((std::min(backing, 15) << 4) | std::min(votes, 15));
+}
+
 bool inWindow(const T38ZREORDER* rq, uint16_t s) {
   return static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1) < T38_WINDOW_AHEAD;
 }
@@ -180,19 +187,38 @@ void suspectOwnNumber(T38ZREORDER* rq, uint16_t s, uint16_t digest, uint16_t oth
   }
 }
 
-// Whether the far datagram's copies (`pk`, `n` packets, the first its primary) of the numbers
-// before its own are the packets the stream ended with, newest first: a peer that renumbers
-// without losing anything shows so, and nothing lies between the two sequences.
-bool joinsStream(const T38ZREORDER* rq, const Carried* pk, int n) {
-  bool telling = false;  // a run of equal packets (fill, the spaces of an identity) matches anywhere in it
+// Whether the datagram's copies (`pk`, `n` packets, the first its primary) are the stream's packets
+// `shift` numbers further back than they are numbered: none differs from what is known there, and
+// one at least tells (it differs from what lies beside it, unlike a run of equal packets). Copies
+// under numbers the stream lost prove nothing either way.
+bool copiesShifted(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
+  bool telling = false;
   for (int i = 1; i < n; ++i) {
-    const uint16_t old = static_cast<uint16_t>(rq->newest - (i - 1));
+    const uint16_t old = static_cast<uint16_t>(pk[i].s - shift);
     const T38_NUMBER_STATE st = stateOf(rq, old);
-    if ((st != T38_QUEUED && st != T38_PLAYED) || knownDigest(rq, old, static_cast<uint16_t>(~pk[i].digest)) != pk[i].digest)
-      return false;
+    if (st != T38_QUEUED && st != T38_PLAYED) continue;
+    if (knownDigest(rq, old, static_cast<uint16_t>(~pk[i].digest)) != pk[i].digest) return false;
     telling = telling || distinct(rq, {pk[i].ifp, pk[i].len, old, pk[i].digest});
   }
   return telling;
+}
+
+// Whether a far datagram's copies of the numbers before its own are the packets the stream ended
+// with, newest first: a peer that renumbers without losing anything shows so, and nothing lies
+// between the two sequences.
+bool joinsStream(const T38ZREORDER* rq, const Carried* pk, int n) {
+  return copiesShifted(rq, pk, n, static_cast<uint16_t>(pk[0].s - 1 - rq->newest));
+}
+
+// Whether a datagram that skips numbers past the newest one carries, under the numbers it skipped,
+// the stream's packets from before them: the peer's numbering stepped forward (by as many as it
+// skipped, or fewer where the stream's last packets were lost).
+bool steppedForward(const T38ZREORDER* rq, const Carried* pk, int n) {
+  const uint16_t skipped = static_cast<uint16_t>(pk[0].s - 1 - rq->newest);
+  if (!inWindow(rq, pk[0].s) || skipped == 0 || skipped > T38_CLOSE_AHEAD) return false;
+  for (uint16_t shift = skipped; shift >= 1; --shift)
+    if (copiesShifted(rq, pk, n, shift)) return true;
+  return false;
 }
 
 // The old sequence's packets keep their order in drainq and play before the new one's; one that
@@ -291,7 +317,7 @@ bool copiesNeighbour(const T38ZREORDER* rq, const Carried& pk) {
   for (int bit = 0; bit < 16; ++bit) {
     const uint16_t other = static_cast<uint16_t>(pk.s ^ (1u << bit));
     const T38_NUMBER_STATE st = stateOf(rq, other);
-    const bool known = st == T38_PLAYED || (st == T38_QUEUED && rq->numbers.votes[slotOf(other)] > 1);
+    const bool known = st == T38_PLAYED || (st == T38_QUEUED && votesFor(rq, other) > 1);
     if (known && knownDigest(rq, other, static_cast<uint16_t>(~pk.digest)) == pk.digest) return true;
   }
   return false;
@@ -305,14 +331,13 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
     ++rq->invalidIFPCount;  // longer than any packet the relay takes: its number stays missing
     return true;
   }
-  const int k = slotOf(pk.s);
   const T38_NUMBER_STATE st = stateOf(rq, pk.s);
   uint8_t octets[T38_MAX_IFP + 1];
   EGR_IFP_PKT* record = nullptr;
   const int got = queued(rq, pk.s, octets, &record);
   if (got > 0) {
     if (sameAs(pk, octets, got)) {
-      if (rq->numbers.votes[k] < 255) ++rq->numbers.votes[k];
+      setVotes(rq, pk.s, votesFor(rq, pk.s) + 1, backingOf(rq, pk.s));
       if (st == T38_ALONE && vouched) {
         setState(rq, pk.s, T38_QUEUED);
         vouchUpTo(rq, pk.s);
@@ -326,7 +351,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
     if (st == T38_ALONE && vouched && playable) {
       t38egr_ifp_remove(&rq->egressPktq, record);
       setState(rq, pk.s, T38_UNKNOWN);
-    } else if (rq->numbers.votes[k] > 1) {
+    } else if (votesFor(rq, pk.s) > 1) {
       return true;  // a copy that more copies contradict never wins
     } else {
       dispute(rq, pk.s);  // one against one: neither is trusted, and the next copy settles it
@@ -352,6 +377,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
     return true;
   }
   if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
+  setVotes(rq, pk.s, 1, v.agree);
   if (vouched)
     vouchUpTo(rq, pk.s);
   else if (stateOf(rq, pk.s) == T38_QUEUED)
@@ -359,10 +385,6 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
   return true;
 }
 
-// Takes what a datagram carries that the receiver misses. A datagram that contradicts what the
-// stream vouched for, in packets of as many datagrams as it agrees with in others, brings
-// nothing. When it agrees with nothing and contradicts only packets still queued that came in one
-// datagram, nothing tells which of the two datagrams is the stream's: those numbers are disputed.
 // A digest of all a datagram carries.
 uint16_t datagramDigest(const Carried* pk, int n) {
   uint16_t d = static_cast<uint16_t>(n);
@@ -376,6 +398,11 @@ bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
   return false;
 }
 
+// Takes what a datagram carries that the receiver misses. A datagram that contradicts what the
+// stream vouched for, in packets of as many datagrams as it agrees with in others, brings
+// nothing. When it agrees with nothing and contradicts only packets still queued that came in one
+// datagram, which agreed with nothing either, nothing tells which of the two datagrams is the
+// stream's: those numbers are disputed.
 void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
   if (v.disagree > 0 && inWindow(rq, s)) suspectOwnNumber(rq, s, pk[0].digest, knownDigest(rq, s, pk[0].digest), false);
@@ -391,9 +418,12 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     rq->contradicted = true;
     rq->lastContradicting = s;
     rq->lastContradictingAt = rq->datagrams;
+    // a packet whose own datagram agreed with the stream is not disputed by one that agrees with
+    // nothing: that one's copy was spoiled on the way, or its number is wrong
     if (v.agree == 0 && v.disagreeSources == 1 && !v.disagreePlayed)
       for (int i = 0; i < n; ++i)
-        if (stateOf(rq, pk[i].s) == T38_QUEUED && knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest)
+        if (stateOf(rq, pk[i].s) == T38_QUEUED && knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest &&
+            backingOf(rq, pk[i].s) == 0)
           dispute(rq, pk[i].s);
     rq->refusedSeq[rq->refusedNext] = s;
     rq->refusedDigest[rq->refusedNext] = datagramDigest(pk, n);
@@ -422,7 +452,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   if (vouched && inWindow(rq, s)) rq->aloneRun = 0;  // a datagram in line with the stream ends a run of far ones
   // numbers skipped, yet the copies are the stream's newest packets: the peer's numbering stepped
   // forward and its copies carry the numbers it skipped, which hold nothing of it (rule 6)
-  const bool stepped = inWindow(rq, s) && static_cast<int16_t>(s - rq->newest) > 1 && joinsStream(rq, pk, n);
+  const bool stepped = steppedForward(rq, pk, n);
   for (int i = 0; i < (stepped ? 1 : n); ++i)
     if (!takeCarried(rq, pk[i], vouched, v)) return;  // the pool is dry: the rest would fare no better
 }
@@ -525,7 +555,7 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
   }
   setState(rq, s, T38_QUEUED);
   queuedFrom(rq, s) = rq->datagrams;
-  rq->numbers.votes[slotOf(s)] = 1;
+  setVotes(rq, s, 1, 0);
   return true;
 }
 

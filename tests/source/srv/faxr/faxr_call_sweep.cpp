@@ -275,9 +275,11 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
   }
   printTallies(tallies);
   if (!slice) return;
-  for (const auto& [key, t] : tallies)
-    if (comparedForCompletion(key))
+  for (const auto& [key, t] : tallies) {
+    if (comparedForCompletion(key)) {
       EXPECT_GE(t.done[0], t.done[1]) << key << ": ours completes " << t.done[0] << " of " << t.calls << ", spandsp's " << t.done[1];
+    }
+  }
 }
 
 // ---- fixed draws: calls named in reports ----
