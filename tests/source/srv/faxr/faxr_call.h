@@ -65,7 +65,8 @@ struct Outcome {
   HAPI_T38_STATS t38Stats{};
   long frames = 0;
   bool hung = false;  // a terminal had not ended at the limit
-  PacketsArrived atPeer, atGateway;  // what the network delivered to each end
+  PacketsArrived atGateway;  // what the network delivered to the gateway
+  std::vector<std::vector<uint8_t>> toT38Terminal;  // the IFP packets the T.38 terminal's receiver took, in order
 };
 
 Outcome runCall(const Case& c);
@@ -75,7 +76,8 @@ Outcome runCall(const Case& c);
 struct Verdict {
   bool completed = false, hung = false;
   // the terminal left waiting waits for the other's last frame, which the network lost: the
-  // gateway had it whole on its way (ours sent it, or it never reached the gateway whole)
+  // gateway sent it whole and the T.38 terminal's receiver never took it so, or it never reached
+  // the gateway whole
   bool lastFrameLostByTheNetwork = false;
   // the terminal left waiting accepted all the other sent, which then ended on an error of its own
   // without a DCN: it waits for a frame nobody sent

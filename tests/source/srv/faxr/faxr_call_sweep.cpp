@@ -191,9 +191,10 @@ std::vector<std::string> violations(const Draw& d, const CallResult& r) {
     out.push_back("I1 forged " + std::to_string(ours.forged) + " frames, wrong ECM pages " + std::to_string(ours.wrongPages) +
                   (ours.fakes.empty() ? "" : " (" + ours.fakes[0] + ")"));
   // named: a terminal waits for the other's last frame, which the gateway passed on whole and the
-  // network lost on the way to it, or which never reached the gateway whole (T.30 sends a DCN once,
-  // and no gateway can bring it back); or it waits for a frame the other never sent, having ended
-  // on an error of its own (a gateway would have to make up that DCN)
+  // network lost on the way to it (or delivered so late that the T.38 terminal's receiver had gone
+  // past it), or which never reached the gateway whole (T.30 sends a DCN once, and no gateway can
+  // bring it back); or it waits for a frame the other never sent, having ended on an error of its
+  // own (a gateway would have to make up that DCN)
   if (ours.hung && !theirs.hung && !ours.lastFrameLostByTheNetwork && !ours.waitsForAFrameNeverSent)
     out.push_back("I2 a terminal waits to the limit where spandsp's call ended");
   const bool onlyRenumbered =

@@ -498,9 +498,9 @@ Outcome runCall(const Case& c) {
       for (const auto& d : gNet.fromGateway)
         if (releaseWatch.lose(d)) toGateway.plan.release();
     for (auto& d : carry(toPeer, std::move(gNet.fromGateway))) {
-      o.atPeer.take(d);
       peer.udptl.parse(d, [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
         o.toPeerSeqs.delivered.insert(seq);
+        o.toT38Terminal.push_back(ifp);
         t38_core_rx_ifp_packet(t38_terminal_get_t38_core_state(peer.t38), ifp.data(), int(ifp.size()), seq);
       });
     }
@@ -554,7 +554,7 @@ Verdict judge(const Case& c, const Outcome& o) {
   if ((audioWaits || t38Waits) && !ended.sent.empty()) {
     const std::vector<uint8_t>& last = ended.sent.back();
     v.lastFrameLostByTheNetwork = audioWaits ? !carriesV21Frame(o.atGateway.ifps, last)
-                                             : carriesV21Frame(o.gatewayIfps, last) && !carriesV21Frame(o.atPeer.ifps, last);
+                                             : carriesV21Frame(o.gatewayIfps, last) && !carriesV21Frame(o.toT38Terminal, last);
     // it accepted the other's last frame, and that was no DCN: the other gave up on an error of its own
     const FrameLog& waiting = audioWaits ? o.audioFrames : o.t38Frames;
     const bool dcn = last.size() >= 3 && (last[2] & 0xFE) == 0xFA;
