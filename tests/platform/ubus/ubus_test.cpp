@@ -905,15 +905,24 @@ void serveMalformedStatus(int listener) {
     close(fd);
 }
 
-TEST(UbusClientReplies, AStatusOfTheWrongSizeIsAnInvalidArgument) {
-    bustest::TempDir dir;
-    const std::string path = dir.path + "/stand-in.sock";
+// A listening socket at `path` for a stand-in broker; -1 when it cannot be made.
+int standInListener(const std::string &path) {
     int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     strcpy(addr.sun_path, path.c_str());
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
+    if (bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(listener, 4) != 0) {
+        close(listener);
+        return -1;
+    }
+    return listener;
+}
+
+TEST(UbusClientReplies, AStatusOfTheWrongSizeIsAnInvalidArgument) {
+    bustest::TempDir dir;
+    const std::string path = dir.path + "/stand-in.sock";
+    const int listener = standInListener(path);
+    ASSERT_GE(listener, 0);
     std::thread server([listener] {
         serveMalformedStatus(listener);
         serveMalformedStatus(listener);
@@ -1013,12 +1022,8 @@ int methodFlood(ubus_context *, ubus_object *, ubus_request_data *req, const cha
 TEST(UbusClientReplies, ABrokerThatFloodsTheClientIsReadNoFasterThanItIsServedAndNothingIsLost) {
     bustest::TempDir dir;
     const std::string path = dir.path + "/stand-in.sock";
-    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    strcpy(addr.sun_path, path.c_str());
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
+    const int listener = standInListener(path);
+    ASSERT_GE(listener, 0);
     std::vector<uint8_t> flood;
     const size_t events = floodEvents(ubuslib::kBrokerWaitingLimit + (4u << 20), flood);
     std::thread server([listener, &flood] { serveFlood(listener, flood); });
