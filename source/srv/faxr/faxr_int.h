@@ -190,11 +190,16 @@ inline uint8_t frameOctet(const HSZFAXRV21MODEM& v, int i) {
   return static_cast<uint8_t>((i & 1) ? w : w >> 8);
 }
 
-inline void clearFrame(HSZFAXRV21MODEM& v) {
+// A frame ends, one from the line or one towards it: the buffer empties, and that direction's
+// rewriting starts again at the next frame's first octet. The other direction's count goes on: a
+// frame the line sends while a network frame goes to it (a collision) is rewritten by its own
+// octets, never from an octet the other frame's end happened to meet.
+inline void clearFrame(HSZFAXRV21MODEM& v, CHANGEV21MSG& rewriting) {
   std::memset(v.hsxrxbuf, 0, sizeof(v.hsxrxbuf));
-  v.changeIngressMsg = CHANGEV21MSG{};
-  v.changeEgressMsg = CHANGEV21MSG{};
+  rewriting = CHANGEV21MSG{};
 }
+inline void clearLineFrame(HSZFAXRV21MODEM& v) { clearFrame(v, v.changeIngressMsg); }
+inline void clearNetFrame(HSZFAXRV21MODEM& v) { clearFrame(v, v.changeEgressMsg); }
 
 // Appends whole octets; false (nothing appended) when the frame would pass its limit.
 inline bool appendFrame(HSZFAXRV21MODEM& v, const uint8_t* octets, int n) {

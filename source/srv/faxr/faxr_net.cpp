@@ -19,7 +19,7 @@ void closeFrameToLine(HSZFAXRLOCLMEM* m) {
   if (!(v.hsxstatus & FAXR_V21_FRAMETX) || frameBits(v) == 0) return;
   faxrhdlcendbad(m);
   v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~(FAXR_V21_FRAMETX | FAXR_V21_TXCUT));
-  clearFrame(v);
+  clearNetFrame(v);
 }
 
 // A T.30 frame starts with the address octet and a control octet; one that does not is the rest
@@ -45,7 +45,7 @@ void netPreamble(HSZFAXRLOCLMEM* m) {
     v.v21MaxPreambleDuration = static_cast<uint16_t>(v.v21MaxPreambleDuration + 600);
   }
   if (s.hsxstate != HSFAXRTXLOCALCED) s.hsxtimer = 0;
-  clearFrame(v);
+  clearNetFrame(v);
   v.hsxstatus = static_cast<uint16_t>((v.hsxstatus & ~FAXR_V21_FRAMETX) | FAXR_V21_NETACCEPT | FAXR_V21_NETPREAMBLE);
   if (s.hsxstate == HSFAXRWAITLOCALMSG) goWaitNetMsg(m);
 }
@@ -221,7 +221,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
       hsffaxrprocessv21net(m, frameOctet(v, 2), frameOctet(v, 3), final);
     else
       stopSpoofing(m);  // still, the far end has stopped: the line is not kept waiting for more
-    clearFrame(v);
+    clearNetFrame(v);
     if (bad) count16(m->hsxfaxrStats.egress.hsxbadframeCount);
     faxrhdlcprocesstxpkt(m, bad ? 3 : 2, words, static_cast<uint16_t>(n * 8));
     faxrhdlcprocesstxpkt(m, 0, nullptr, final ? 2 : 1);

@@ -150,7 +150,7 @@ void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n) {
       if (m->hsxfaxrregs.hsxfaxrsendevents != 0) hsfObdSendExt(FAXR_PREAMBLE_EVT, 0, nullptr);
       v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_LINEPREAMBLE);
       m->hsxfaxrstate.hsxtimer = 0;
-      clearFrame(v);
+      clearLineFrame(v);
     }
     return;
   }
@@ -181,7 +181,7 @@ void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n) {
   std::memcpy(chunk, octets, static_cast<size_t>(n));
   if (frameBits(v) + n * 8 > FAXR_MAX_FRAME_BITS) {  // longer than any control frame: dropped
     hdlcReset(m);
-    clearFrame(v);
+    clearLineFrame(v);
     return;
   }
   hsffaxrchangev21msg(m, 1, chunk, n);
@@ -205,7 +205,7 @@ void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n) {
   v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_LINEFRAMEEND);
   faxrEvent(m, FAXR_V21TONET_EVT, frameOctet(v, 2) & 0x7F, 0);
   hsffaxrprocessv21msg(m);
-  clearFrame(v);
+  clearLineFrame(v);
 }
 
 void faxrrxframecut(HSZFAXRLOCLMEM* m) {
@@ -220,7 +220,7 @@ void faxrrxframecut(HSZFAXRLOCLMEM* m) {
   hsffaxrsendpacket(m, final ? FAXR_PKT_V21_END_BAD_FINAL : FAXR_PKT_V21_END_BAD, nullptr, 0);
   count16(m->hsxfaxrStats.ingress.hsxbadframeCount);
   v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_LINEFRAMEOPEN);
-  clearFrame(v);
+  clearLineFrame(v);
 }
 
 void faxrrxv21framestop(HSZFAXRLOCLMEM* m) {

@@ -370,6 +370,11 @@ std::vector<Example> examples() {
   v.push_back({d});
   v.push_back({call("v17_ecm_t38_to_audio_red0_renumber_behind_gap", v17, true, false, bars, 0,
                     {Event{.kind = EventKind::kGap, .tick = at(14.0), .size = 2}, renumber(14.05, 777)})});
+  // drawn calls that once forged: the audio terminal's CSI sent while a frame from the network
+  // went to the line (a collision), rewritten from an octet the other frame's end met
+  d = drawCall(19393);
+  d.name = "collision_line_frame_rewritten_seed19393";
+  v.push_back({d, false});
   return v;
 }
 
