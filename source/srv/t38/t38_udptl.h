@@ -84,11 +84,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     one before, with nothing of the window between them, start the sequence at the first of
 //     them, so that a peer that renumbers is followed. A run at most T38_LATE_LIMIT behind the
 //     newest number proves nothing by its arrival (how its datagrams are spread over ticks changes
-//     no verdict). Where it lies in what this sequence carried, the receiver still knows what it
-//     played, and the run must also contradict that: a late copy, however late and however spread,
-//     carries what was played. Before the sequence's first number nothing is known, and only a run
-//     of T38_RESYNC_RUN_UNSEEN datagrams, longer than a late burst, proves a new sequence. Without
-//     it a queue flushing tens of seconds late restarts the sequence and its old signals play.
+//     no verdict): its content decides. New content under numbers played proves a new sequence; a
+//     run that carries what was played is late copies, however late and however spread; over
+//     numbers never played (lost, passed, before the sequence began) only a run of
+//     T38_RESYNC_RUN_UNSEEN datagrams, longer than a late burst, does. Without it a queue flushing
+//     tens of seconds late restarts the sequence and its old signals play.
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
@@ -119,7 +119,7 @@ constexpr uint16_t T38_WINDOW_AHEAD = 500;
 constexpr uint8_t T38_RESYNC_RUN = 3;     // far datagrams in a row that prove a new sequence
 constexpr uint16_t T38_RESYNC_STEP = 16;  // how far ahead of the last one the next of a run may be
 constexpr uint16_t T38_LATE_LIMIT = 2000;  // how far behind a run needs more than its length (rule 2)
-constexpr uint8_t T38_RESYNC_RUN_UNSEEN = 8;  // far datagrams in a row behind the sequence's first number
+constexpr uint8_t T38_RESYNC_RUN_UNSEEN = 8;  // far datagrams in a row over numbers never played (rule 2)
 constexpr uint16_t T38_CLOSE_AHEAD = 16;
 constexpr uint8_t T38_MAX_ALONE = 8;
 // The most secondaries taken from one datagram: it cannot take more of the pool than the deepest
@@ -179,11 +179,11 @@ struct T38ZREORDER {
   uint8_t runLength;  // far datagrams in a row (rule 2)
   uint16_t runFirst, runLast;
   bool runContradicts;  // a datagram of the run contradicted what was played (rule 2)
+  bool runRepeats;      // a datagram of the run carried what was played under its number
   bool runJoins;        // the run's first datagram carries as copies the packets the stream ended with
   uint8_t runHeld;      // primaries of the run kept in runPackets, to play if the run proves a new sequence
   T38ZRUNPACKET runPackets[T38_RESYNC_RUN_UNSEEN - 1];
   uint16_t newest;      // the newest number the stream vouches for
-  uint16_t first;       // the sequence's first number
   uint8_t aloneHeld;    // packets held alone (rule 3)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast
   uint16_t aloneFirst, aloneLast;

@@ -221,6 +221,13 @@ bool steppedForward(const T38ZREORDER* rq, const Carried* pk, int n) {
   return false;
 }
 
+// Whether the datagram's primary is the packet played under its number: a late copy. (Its copies
+// prove nothing here: a stream left behind by a wrong jump carries, as copies, its own packets
+// that just played.)
+bool repeatsPlayed(const T38ZREORDER* rq, const Carried& primary) {
+  return stateOf(rq, primary.s) == T38_PLAYED && playedDigest(rq, primary.s) == primary.digest;
+}
+
 // The old sequence's packets keep their order in drainq and play before the new one's; one that
 // stood alone never had the stream's word and goes.
 void drainOldSequence(T38ZREORDER* rq) {
@@ -243,13 +250,16 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     return;
   }
   suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
+  const bool repeats = repeatsPlayed(rq, pk[0]);
   if (rq->runLength > 0 && static_cast<uint16_t>(s - rq->runLast) <= T38_RESYNC_STEP) {
     ++rq->runLength;
     rq->runContradicts = rq->runContradicts || v.disagree > 0;
+    rq->runRepeats = rq->runRepeats || repeats;
   } else {
     rq->runLength = 1;
     rq->runFirst = s;
     rq->runContradicts = v.disagree > 0;
+    rq->runRepeats = repeats;
     rq->runJoins = joinsStream(rq, pk, n);
     rq->runHeld = 0;
   }
@@ -260,12 +270,13 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     kept.len = static_cast<uint8_t>(pk[0].len);
     std::memcpy(kept.ifp, pk[0].ifp, pk[0].len);
   }
-  const uint16_t behind = static_cast<uint16_t>(rq->newest - rq->runFirst);
-  const bool late = behind <= T38_LATE_LIMIT;
-  const bool carried = behind <= static_cast<uint16_t>(rq->newest - rq->first);  // in what this sequence carried
-  const bool proven = !late ? rq->runLength >= T38_RESYNC_RUN
-                            : carried ? rq->runLength >= T38_RESYNC_RUN && rq->runContradicts
-                                      : rq->runLength >= T38_RESYNC_RUN_UNSEEN;
+  // within the late limit the run's content decides: new content under numbers played proves a
+  // new sequence, what was played under them shows late copies, and over numbers never played (lost,
+  // passed, before the sequence began) only a run longer than a late burst proves anything
+  const bool late = static_cast<uint16_t>(rq->newest - rq->runFirst) <= T38_LATE_LIMIT;
+  const bool proven = !late || rq->runContradicts ? rq->runLength >= T38_RESYNC_RUN
+                      : rq->runRepeats             ? false
+                                                   : rq->runLength >= T38_RESYNC_RUN_UNSEEN;
   if (!proven) {
     ++rq->failtoReorderCount;
     return;
@@ -283,10 +294,9 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   }
 }
 
-// Whether the packet (more than an indicator) is one the stream already played under some number:
+// Whether the packet is one the stream already played under some number:
 // datagrams of the past numbered ahead bring it again, a stream that went on brings new content.
 bool playedBefore(const T38ZREORDER* rq, const Carried& pk) {
-  if (pk.len < 2) return false;
   for (int k = 0; k < T38_NUMBER_SLOTS; ++k)
     if (rq->numbers.state[k] == T38_PLAYED && rq->numbers.content[k] == pk.digest) return true;
   return false;
@@ -487,7 +497,6 @@ void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool) {
 
 void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->isReorderQInitialized = true;
-  rq->first = first;
   rq->lastoutTimeStamp = static_cast<uint16_t>(first - 1);
   rq->lastTimeStamp = static_cast<uint16_t>(first - 1);
   rq->newest = static_cast<uint16_t>(first - 1);
