@@ -104,9 +104,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     of an identity) count for no agreement. Without it a misnumbered datagram's packets play
 //     inside the stream's frames.
 //  5. One bit away: a datagram out of line with the stream may be one whose number lost a bit; the
-//     missing numbers one bit from its own take other content only in their turn or from a
-//     datagram that agrees with the stream. Without it a second misnumbered datagram fills the
-//     hole the first left, and the frame around it is forged.
+//     missing numbers one bit from its own (suspect numbers) take other content only in their turn
+//     or from a datagram that agrees with the stream. Without it a second misnumbered datagram
+//     fills the hole the first left, and the frame around it is forged. A late datagram whose
+//     number lost a bit, landing on a number nothing marked suspect (its own number's packet came
+//     in its turn), is taken: nothing it carries tells it from the number's own late packet.
 //  6. Breaks: every discontinuity the receiver lets through (a new sequence, a number given up,
 //     a datagram refused for contradicting what it holds or played: a peer whose numbers stepped
 //     back, its new packets refused under the old numbers) is reported with the packets played

@@ -315,24 +315,6 @@ void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
   }
 }
 
-// Whether a number one bit from the packet's played, or holds as the stream confirmed it, the
-// packet's very content, which differs from what lies beside it: a datagram whose number lost a bit
-// brings, late, a copy of what was already there (rule 5). A run of equal packets proves nothing,
-// nor does a packet short enough to recur by itself (an indicator, a frame's end, a chunk of an
-// octet or two of a V.21 frame).
-constexpr int kTellingPacket = 8;  // type, count, field header and length, and three octets of data
-
-bool copiesNeighbour(const T38ZREORDER* rq, const Carried& pk) {
-  if (pk.len < kTellingPacket || !distinct(rq, pk)) return false;
-  for (int bit = 0; bit < 16; ++bit) {
-    const uint16_t other = static_cast<uint16_t>(pk.s ^ (1u << bit));
-    const T38_NUMBER_STATE st = stateOf(rq, other);
-    const bool known = st == T38_PLAYED || (st == T38_QUEUED && votesFor(rq, other) > 1);
-    if (known && knownDigest(rq, other, static_cast<uint16_t>(~pk.digest)) == pk.digest) return true;
-  }
-  return false;
-}
-
 // Rules 3 to 5 for one packet: takes `pk` as the stream's (`vouched`) or as one standing alone.
 // Returns false when the pool is dry.
 bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
@@ -376,10 +358,6 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
   const bool late = static_cast<int16_t>(pk.s - rq->newest) < 0;  // the stream went past it already
   if (st == T38_SUSPECT && v.agree == 0 && late && pk.digest != suspectBrought(rq, pk.s) && pk.digest != suspectHeldBefore(rq, pk.s)) {
     ++rq->failtoReorderCount;  // nothing of the stream backs it: the number stays lost
-    return true;
-  }
-  if (late && v.agree == 0 && copiesNeighbour(rq, pk)) {
-    ++rq->failtoReorderCount;  // a late copy of a packet one bit away: misnumbered, the number stays lost
     return true;
   }
   if (!vouched && rq->aloneHeld >= T38_MAX_ALONE) {
