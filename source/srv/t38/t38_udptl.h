@@ -190,6 +190,7 @@ struct T38ZREORDER {
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast
   uint16_t aloneFirst, aloneLast;
   bool aloneRepeats;    // every datagram of that run brought a packet the stream played already (rule 3)
+  bool aloneInterrupted;  // the stream came between far datagrams since a run last vouched (rule 3)
   uint16_t datagrams;   // datagrams parsed
   uint16_t refusedSeq[4], refusedDigest[4];  // the last datagrams refused for contradicting (rule 4)
   uint8_t refusedNext;

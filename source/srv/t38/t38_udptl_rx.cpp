@@ -431,13 +431,21 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     rq->aloneRepeats = (goesOn ? rq->aloneRepeats : true) && playedBefore(rq, pk[0]);
     rq->aloneRun = goesOn ? static_cast<uint8_t>(std::min(rq->aloneRun + 1, 255)) : 1;
     rq->aloneLast = s;
-    if (rq->aloneRun >= T38_RESYNC_RUN && !rq->aloneRepeats) {
+    // once the stream came between far datagrams, they were not where it went on: a run must be
+    // twice as long to show it went there after all
+    const uint8_t needed = rq->aloneInterrupted ? 2 * T38_RESYNC_RUN : T38_RESYNC_RUN;
+    if (rq->aloneRun >= needed && !rq->aloneRepeats) {
       vouchForAloneRun(rq, s);
       vouchUpTo(rq, s);
+      rq->aloneInterrupted = false;
+      rq->aloneRun = 0;
     }
   }
   const bool vouched = v.agree > 0 || close();  // a run of far ones that vouched for itself is close now
-  if (vouched && inWindow(rq, s)) rq->aloneRun = 0;  // a datagram in line with the stream ends a run of far ones
+  if (vouched && inWindow(rq, s)) {  // a datagram in line with the stream ends a run of far ones
+    rq->aloneInterrupted = rq->aloneInterrupted || rq->aloneRun > 0;
+    rq->aloneRun = 0;
+  }
   // numbers skipped, yet the copies are the stream's newest packets: the peer's numbering stepped
   // forward and its copies carry the numbers it skipped, which hold nothing of it (rule 6)
   const bool stepped = steppedForward(rq, pk, n);
@@ -483,6 +491,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   std::memset(rq->numbers.state, T38_UNKNOWN, sizeof(rq->numbers.state));
   rq->aloneHeld = 0;
   rq->aloneRun = 0;
+  rq->aloneInterrupted = false;
   rq->contradicted = false;
   rq->breakPending = false;
 }

@@ -627,6 +627,19 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
     }
     EXPECT_EQ(r.playOut().numbers.size(), run.played) << run.far.size() << run.streamBetween;
   }
+  {  // the stream between far datagrams shows they are not where it went on: three more in a row
+     // after it vouch for nothing, six do
+    for (const int after : {3, 6}) {
+      Received r;
+      for (int i = 0; i < 5; ++i) r.take(a[size_t(i)]);
+      r.take(x[30]);
+      r.take(x[31]);
+      r.take(a[5]);
+      for (int k = 0; k < after; ++k) r.take(x[size_t(32 + k)]);
+      const auto p = r.playOut();
+      EXPECT_EQ(p.numbers.back(), after == 3 ? 105 : 131 + after) << after;
+    }
+  }
   // no more than T38_MAX_ALONE stand alone at once
   Received r;
   for (int i = 0; i < 5; ++i) r.take(a[size_t(i)]);
