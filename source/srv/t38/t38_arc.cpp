@@ -180,10 +180,6 @@ struct RelayOut {
 // for the next frame, so that no burst from the network can drain the relay's pool at once.
 constexpr int kRelayPacketsPerFrame = 32;
 
-// After a loss the HDLC frame under way (or the next one to start) misses octets, so its end
-// must not reach the fax terminal as good: a good end becomes a bad one, and the relay plays the
-// frame with a bad FCS. Any frame end, a signal end or a new signal (an indicator) closes the
-// frame the loss fell into.
 constexpr uint8_t kV21Data = HAPI_PKT_FC_LAST_INDICATOR + 1;  // octets of a V.21 frame
 
 // Whether a packet that plays across a discontinuity begins a V.21 frame while none is open: what
@@ -193,6 +189,10 @@ bool startsV21Frame(const T38ZLOCLMEM* m, const uint8_t* ifp) {
   return !m->v21FrameOpen && (ifp[0] & 0xE0) == 0xC0 && ((ifp[0] >> 1) & 15) == 0 && (ifp[2] >> 4) == (0x8 | HDLC_DATA);
 }
 
+// After a loss the HDLC frame under way (or the next one to start) misses octets, so its end
+// must not reach the fax terminal as good: a good end becomes a bad one, and the relay plays the
+// frame with a bad FCS. Any frame end, a signal end or a new signal (an indicator) closes the
+// frame the loss fell into.
 uint8_t frameEndAfterLoss(T38ZLOCLMEM* m, uint8_t code) {
   if (!m->lossInFrame) return code;
   const bool v21Good = code == HAPI_PKT_FC_V21_END || code == HAPI_PKT_FC_V21_END_FINAL;

@@ -124,6 +124,7 @@ constexpr uint16_t T38_LATE_LIMIT = 2000;  // how far behind a run needs more th
 constexpr uint8_t T38_RESYNC_RUN_UNSEEN = 8;  // far datagrams in a row over numbers never played (rule 2)
 constexpr uint16_t T38_CLOSE_AHEAD = 16;
 constexpr uint8_t T38_MAX_ALONE = 8;
+constexpr uint8_t T38_REFUSED_KEPT = 4;  // datagrams refused for contradicting the stream, remembered (rule 4)
 // The most secondaries taken from one datagram: it cannot take more of the pool than the deepest
 // redundancy a peer sends needs.
 constexpr int T38_MAX_SECONDARIES_TAKEN = 8;
@@ -192,7 +193,7 @@ struct T38ZREORDER {
   bool aloneRepeats;    // every datagram of that run brought a packet the stream played already (rule 3)
   bool aloneInterrupted;  // the stream came between far datagrams since a run last vouched (rule 3)
   uint16_t datagrams;   // datagrams parsed
-  uint16_t refusedSeq[4], refusedDigest[4];  // the last datagrams refused for contradicting (rule 4)
+  uint16_t refusedSeq[T38_REFUSED_KEPT], refusedDigest[T38_REFUSED_KEPT];  // the last datagrams refused (rule 4)
   uint8_t refusedNext;
   bool contradicted;    // a datagram was refused for contradicting the stream: the last one
   uint16_t lastContradicting, lastContradictingAt;  // its number, and `datagrams` then

@@ -274,9 +274,9 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // new sequence, what was played under them shows late copies, and over numbers never played (lost,
   // passed, before the sequence began) only a run longer than a late burst proves anything
   const bool late = static_cast<uint16_t>(rq->newest - rq->runFirst) <= T38_LATE_LIMIT;
-  const bool proven = !late || rq->runContradicts ? rq->runLength >= T38_RESYNC_RUN
-                      : rq->runRepeats             ? false
-                                                   : rq->runLength >= T38_RESYNC_RUN_UNSEEN;
+  const bool proven = (!late || rq->runContradicts) ? rq->runLength >= T38_RESYNC_RUN
+                      : rq->runRepeats               ? false
+                                                     : rq->runLength >= T38_RESYNC_RUN_UNSEEN;
   if (!proven) {
     ++rq->failtoReorderCount;
     return;
@@ -381,7 +381,7 @@ uint16_t datagramDigest(const Carried* pk, int n) {
 }
 
 bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
-  for (int i = 0; i < 4; ++i)
+  for (int i = 0; i < T38_REFUSED_KEPT; ++i)
     if (rq->refusedSeq[i] == s && rq->refusedDigest[i] == digest) return true;
   return false;
 }
@@ -415,7 +415,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
           dispute(rq, pk[i].s);
     rq->refusedSeq[rq->refusedNext] = s;
     rq->refusedDigest[rq->refusedNext] = datagramDigest(pk, n);
-    rq->refusedNext = static_cast<uint8_t>((rq->refusedNext + 1) & 3);
+    rq->refusedNext = static_cast<uint8_t>((rq->refusedNext + 1) % T38_REFUSED_KEPT);
     ++rq->failtoReorderCount;
     return;
   }
