@@ -80,9 +80,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 // leaves the queue at once. Its rules, each with the fault it stops:
 //  1. The window: numbers up to T38_WINDOW_AHEAD past the last one played are taken, others not;
 //     a number already queued takes no second packet (isIFPmissing).
-//  2. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after the
-//     one before, with nothing of the window between them, start the sequence at the first of
-//     them, so that a peer that renumbers is followed. A run at most T38_LATE_LIMIT behind the
+//  2. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after
+//     or before the one before (the network swaps datagrams), with nothing of the window between
+//     them, start the sequence at the lowest of them with what they carried, so that a peer that
+//     renumbers is followed. A run at most T38_LATE_LIMIT behind the
 //     newest number proves nothing by its arrival (how its datagrams are spread over ticks changes
 //     no verdict): its content decides. New content under numbers played proves a new sequence; a
 //     run that carries what was played is late copies, however late and however spread; over
@@ -92,9 +93,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
-//     are held; a run whose every datagram brings a packet already played is the past renumbered
-//     and vouches for nothing. Without it an old datagram renumbered ahead plays and moves the
-//     playout past the stream's own packets.
+//     are held; a run whose every datagram brings a packet already played may be the past
+//     renumbered, and vouches only when longer than a late burst (T38_RESYNC_RUN_UNSEEN: the peer
+//     repeating its frames after an outage goes on). Without it an old datagram renumbered ahead
+//     plays and moves the playout past the stream's own packets.
 //  4. Majority: other content under a queued number never wins over a packet more datagrams
 //     brought; against one brought once it replaces it when its datagram agrees with the stream in
 //     packets of more datagrams than it contradicts, else the number is disputed: its packet leaves
@@ -122,6 +124,9 @@ constexpr uint8_t T38_RESYNC_RUN = 3;     // far datagrams in a row that prove a
 constexpr uint16_t T38_RESYNC_STEP = 16;  // how far ahead of the last one the next of a run may be
 constexpr uint16_t T38_LATE_LIMIT = 2000;  // how far behind a run needs more than its length (rule 2)
 constexpr uint8_t T38_RESYNC_RUN_UNSEEN = 8;  // far datagrams in a row over numbers never played (rule 2)
+// Packets a run's datagrams carried, kept until it proves a new sequence: the primaries of the
+// longest run before its last datagram, and as many copies.
+constexpr uint8_t T38_RUN_KEPT = 2 * (T38_RESYNC_RUN_UNSEEN - 1);
 constexpr uint16_t T38_CLOSE_AHEAD = 16;
 constexpr uint8_t T38_MAX_ALONE = 8;
 constexpr uint8_t T38_REFUSED_KEPT = 4;  // datagrams refused for contradicting the stream, remembered (rule 4)
@@ -162,8 +167,8 @@ struct T38ZNUMBERS {
 // A 16-bit digest of an IFP packet's octets.
 uint16_t t38fIFPdigest(const uint8_t* ifp, int len);
 
-// A far datagram's primary, kept while its run has not proved a new sequence yet (rule 2): the
-// packets of a renumbering's first datagrams are played, not lost, once it proves itself.
+// A packet a far datagram carried, kept while its run has not proved a new sequence yet (rule 2):
+// the packets of a renumbering's first datagrams are played, not lost, once it proves itself.
 struct T38ZRUNPACKET {
   uint16_t seq;
   uint8_t len;
@@ -184,8 +189,8 @@ struct T38ZREORDER {
   bool runContradicts;  // a datagram of the run contradicted what was played (rule 2)
   bool runRepeats;      // a datagram of the run carried what was played under its number
   bool runJoins;        // the run's first datagram carries as copies the packets the stream ended with
-  uint8_t runHeld;      // primaries of the run kept in runPackets, to play if the run proves a new sequence
-  T38ZRUNPACKET runPackets[T38_RESYNC_RUN_UNSEEN - 1];
+  uint8_t runHeld;      // packets of the run kept in runPackets, to play if the run proves a new sequence
+  T38ZRUNPACKET runPackets[T38_RUN_KEPT];
   uint16_t newest;      // the newest number the stream vouches for
   uint8_t aloneHeld;    // packets held alone (rule 3)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast

@@ -241,6 +241,21 @@ void drainOldSequence(T38ZREORDER* rq) {
   }
 }
 
+// Keeps what a far datagram carries (its primary first, then its copies) while its run has not
+// proved a new sequence: a run's datagrams may come in any order and some may be lost, and what
+// they carried is the new sequence's first packets.
+void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n) {
+  for (int i = 0; i < n && rq->runHeld < T38_RUN_KEPT; ++i) {
+    if (pk[i].len > T38_MAX_IFP || !t38fIFPwalkedPlayable(pk[i].ifp)) continue;
+    T38ZRUNPACKET* end = rq->runPackets + rq->runHeld;
+    if (std::find_if(rq->runPackets, end, [&](const T38ZRUNPACKET& k) { return k.seq == pk[i].s; }) != end) continue;
+    T38ZRUNPACKET& kept = rq->runPackets[rq->runHeld++];
+    kept.seq = pk[i].s;
+    kept.len = static_cast<uint8_t>(pk[i].len);
+    std::memcpy(kept.ifp, pk[i].ifp, pk[i].len);
+  }
+}
+
 // Rule 2: files the datagram numbered s in the sequence. It belongs when it is inside the
 // window; else its primary is refused and counted, and a run of far ones starts the sequence anew.
 void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
@@ -251,10 +266,17 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   }
   suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
   const bool repeats = repeatsPlayed(rq, pk[0]);
-  if (rq->runLength > 0 && static_cast<uint16_t>(s - rq->runLast) <= T38_RESYNC_STEP) {
+  // a run goes on a little either side of its last datagram: the network may swap its datagrams
+  const bool goesOn = rq->runLength > 0 && (static_cast<uint16_t>(s - rq->runLast) <= T38_RESYNC_STEP ||
+                                            static_cast<uint16_t>(rq->runLast - s) <= T38_RESYNC_STEP);
+  if (goesOn) {
     ++rq->runLength;
     rq->runContradicts = rq->runContradicts || v.disagree > 0;
     rq->runRepeats = rq->runRepeats || repeats;
+    if (static_cast<int16_t>(s - rq->runFirst) < 0) {  // the run's first datagram came late
+      rq->runFirst = s;
+      rq->runJoins = joinsStream(rq, pk, n);
+    }
   } else {
     rq->runLength = 1;
     rq->runFirst = s;
@@ -264,12 +286,6 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     rq->runHeld = 0;
   }
   rq->runLast = s;
-  if (rq->runHeld < T38_RESYNC_RUN_UNSEEN - 1 && pk[0].len <= T38_MAX_IFP && t38fIFPwalkedPlayable(pk[0].ifp)) {
-    T38ZRUNPACKET& kept = rq->runPackets[rq->runHeld++];
-    kept.seq = s;
-    kept.len = static_cast<uint8_t>(pk[0].len);
-    std::memcpy(kept.ifp, pk[0].ifp, pk[0].len);
-  }
   // within the late limit the run's content decides: new content under numbers played proves a
   // new sequence, what was played under them shows late copies, and over numbers never played (lost,
   // passed, before the sequence began) only a run longer than a late burst proves anything
@@ -278,6 +294,7 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
                       : rq->runRepeats               ? false
                                                      : rq->runLength >= T38_RESYNC_RUN_UNSEEN;
   if (!proven) {
+    holdRunPackets(rq, pk, n);
     ++rq->failtoReorderCount;
     return;
   }
@@ -286,8 +303,9 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint8_t held = rq->runHeld;
   t38fReorderStart(rq, rq->runFirst);
   if (!joins) noteBreak(rq, rq->runFirst, rq->runFirst);
-  // the run's own datagrams start the new sequence (the last one, at hand, is taken as usual)
-  for (uint8_t i = 0; i + 1 < held; ++i) {
+  // what the run's datagrams carried starts the new sequence (the last one, at hand, is taken as
+  // usual); copies of numbers before its first belong to the sequence before
+  for (uint8_t i = 0; i < held; ++i) {
     const T38ZRUNPACKET& kept = rq->runPackets[i];
     if (!isIFPmissing(rq, kept.seq) || !enqueueIFP(rq, kept.ifp, kept.len, kept.seq)) continue;
     vouchUpTo(rq, kept.seq);
@@ -426,17 +444,25 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   };
   if (inWindow(rq, s) && v.agree == 0 && !close()) {
     suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
-    const bool goesOn = rq->aloneRun > 0 && static_cast<uint16_t>(s - rq->aloneLast) <= T38_CLOSE_AHEAD;
-    if (!goesOn) rq->aloneFirst = s;
+    // the run spans aloneFirst to aloneLast, and goes on a little either side: the network may
+    // swap its datagrams
+    const bool goesOn = rq->aloneRun > 0 && static_cast<uint16_t>(s - rq->aloneFirst + T38_CLOSE_AHEAD) <=
+                                                static_cast<uint16_t>(rq->aloneLast - rq->aloneFirst + 2 * T38_CLOSE_AHEAD);
+    if (!goesOn) rq->aloneFirst = rq->aloneLast = s;
+    if (static_cast<int16_t>(s - rq->aloneFirst) < 0) rq->aloneFirst = s;
+    if (static_cast<int16_t>(s - rq->aloneLast) > 0) rq->aloneLast = s;
     rq->aloneRepeats = (goesOn ? rq->aloneRepeats : true) && playedBefore(rq, pk[0]);
     rq->aloneRun = goesOn ? static_cast<uint8_t>(std::min(rq->aloneRun + 1, 255)) : 1;
-    rq->aloneLast = s;
     // once the stream came between far datagrams, they were not where it went on: a run must be
-    // twice as long to show it went there after all
-    const uint8_t needed = rq->aloneInterrupted ? 2 * T38_RESYNC_RUN : T38_RESYNC_RUN;
-    if (rq->aloneRun >= needed && !rq->aloneRepeats) {
-      vouchForAloneRun(rq, s);
-      vouchUpTo(rq, s);
+    // twice as long to show it went there after all; a run that only repeats what was played may
+    // be the past renumbered, or the peer sending its frames again after an outage: only one
+    // longer than a late burst shows the latter
+    const uint8_t needed = rq->aloneRepeats      ? T38_RESYNC_RUN_UNSEEN
+                           : rq->aloneInterrupted ? 2 * T38_RESYNC_RUN
+                                                  : T38_RESYNC_RUN;
+    if (rq->aloneRun >= needed) {
+      vouchForAloneRun(rq, rq->aloneLast);
+      vouchUpTo(rq, rq->aloneLast);
       rq->aloneInterrupted = false;
       rq->aloneRun = 0;
     }

@@ -383,6 +383,15 @@ std::vector<Example> examples() {
   d = drawCall(19393);
   d.name = "collision_line_frame_rewritten_seed19393";
   v.push_back({d, false});
+  // drawn calls that once hung: a renumbering whose first datagrams the network swapped (the DCN
+  // after it was lost with all its datagrams at hand); an outage after which the peer repeats its
+  // frames, all played before (nothing of it played again)
+  d = drawCall(19860);
+  d.name = "renumbering_swapped_by_the_network_seed19860";
+  v.push_back({d});
+  d = drawCall(1302);
+  d.name = "frames_repeated_after_an_outage_seed1302";
+  v.push_back({d, false});
   return v;
 }
 

@@ -247,6 +247,21 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
     for (const auto* d : {&far[5], &far[6], &next[0], &far[7], &far[8]}) t38fUDPEgress(&r.rq, d->data(), d->size());
     EXPECT_EQ(r.order(), (std::vector<uint16_t>{100, 101, 102, 103, 104}));
   }
+  {  // the network swaps a run's datagrams: the run goes on either side of its last one, starts the
+     // sequence at its lowest, and what its datagrams carried plays, copies too
+    const auto far1 = numbered(30000, 8, 1);
+    const struct {
+      std::vector<int> arrivals;
+      std::vector<uint16_t> order;
+    } swapped[] = {{{0, 2, 1}, {30000, 30001, 30002}},              // the lowest comes last
+                   {{1, 3, 4}, {30001, 30002, 30003, 30004}}};     // 30002 only in 30003's copy
+    for (const auto& run : swapped) {
+      Received r;
+      start(r, old);
+      for (int i : run.arrivals) t38fUDPEgress(&r.rq, far1[size_t(i)].data(), far1[size_t(i)].size());
+      EXPECT_EQ(r.order(), run.order);
+    }
+  }
   // a step of T38_RESYNC_STEP continues a run (it began at 30000); one step more breaks it (the
   // run began at 30017)
   const struct {
@@ -638,6 +653,18 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
       for (int k = 0; k < after; ++k) r.take(x[size_t(32 + k)]);
       const auto p = r.playOut();
       EXPECT_EQ(p.numbers.back(), after == 3 ? 105 : 131 + after) << after;
+    }
+  }
+  {  // after an outage the peer sends again what was played (T.30 repeats its frames): a run of
+     // such far datagrams may be the past renumbered, and only one longer than a late burst
+     // shows the stream went there
+    for (const int count : {int(T38_RESYNC_RUN_UNSEEN) - 1, int(T38_RESYNC_RUN_UNSEEN)}) {
+      Received r;
+      for (int i = 0; i < 10; ++i) r.take(a[size_t(i)]);
+      r.playOut();
+      const auto again = stream(109 + T38_CLOSE_AHEAD + 5, count, 0, 'a');
+      for (const auto& d : again) r.take(d);
+      EXPECT_EQ(r.playOut().numbers.size(), count == T38_RESYNC_RUN_UNSEEN ? size_t(count) : 0u) << count;
     }
   }
   // no more than T38_MAX_ALONE stand alone at once
