@@ -273,8 +273,7 @@ void playOut(T38ZLOCLMEM* m) {
     // is broken and ends bad: its octets never join across it
     T38_PLAYOUT verdict;
     if (old) {
-      verdict = pkt->sequenceNum == static_cast<uint16_t>(m->rx.drainLastout + 1) ? T38_PLAY : T38_PLAY_BROKEN;
-      m->rx.drainLastout = pkt->sequenceNum;
+      verdict = t38fDrainPlayout(&m->rx, pkt->sequenceNum);
     } else {
       verdict = t38fReorderPlayout(&m->rx, pkt->sequenceNum, t38fIFPdigest(ifp, walked > 0 ? walked : 0));
     }

@@ -182,6 +182,8 @@ struct T38ZREORDER {
   uint16_t time;
   uint16_t lastoutTimeStamp;  // 0xFFFF at enable
   uint16_t drainLastout;      // the last number played of the sequence in drainq
+  bool drainBreakPending;     // its packets from drainBreakFrom on cross a discontinuity (rule 6)
+  uint16_t drainBreakFrom;
   uint16_t lastTimeStamp;
   bool isReorderQInitialized;
   uint8_t runLength;  // far datagrams in a row (rule 2)
@@ -230,3 +232,6 @@ enum T38_PLAYOUT : uint8_t {
 // Asks before the head of egressPktq (numbered s, its octets' digest `digest`) plays; for a packet
 // that plays it moves lastoutTimeStamp to s and remembers what was played.
 T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest);
+// The same for the head of drainq, numbered s: what the sequence left at a restart plays in its
+// order, broken where numbers are missing or a discontinuity was let through before the restart.
+T38_PLAYOUT t38fDrainPlayout(T38ZREORDER* rq, uint16_t s);

@@ -231,7 +231,15 @@ bool repeatsPlayed(const T38ZREORDER* rq, const Carried& primary) {
 // The old sequence's packets keep their order in drainq and play before the new one's; one that
 // stood alone never had the stream's word and goes.
 void drainOldSequence(T38ZREORDER* rq) {
-  if (dg_QmPeekFront(&rq->drainq) == nullptr) rq->drainLastout = rq->lastoutTimeStamp;
+  if (dg_QmPeekFront(&rq->drainq) == nullptr) {
+    rq->drainLastout = rq->lastoutTimeStamp;
+    rq->drainBreakPending = false;
+  }
+  // a discontinuity let through among the old sequence's packets still breaks its frame
+  if (rq->breakPending && !rq->drainBreakPending) {
+    rq->drainBreakPending = true;
+    rq->drainBreakFrom = rq->breakFrom;
+  }
   DG_HDL h;
   while (dg_deq(&rq->egressPktq, &h)) {
     if (stateOf(rq, t38egr_ifp_getifpFromHandle(&h)->sequenceNum) == T38_ALONE)
@@ -615,6 +623,17 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
     return false;
   }
   return true;
+}
+
+T38_PLAYOUT t38fDrainPlayout(T38ZREORDER* rq, uint16_t s) {
+  const uint16_t ahead = static_cast<uint16_t>(s - rq->drainLastout);
+  bool broken = ahead != 1;
+  if (rq->drainBreakPending && static_cast<uint16_t>(rq->drainBreakFrom - rq->drainLastout) <= ahead) {
+    broken = true;
+    rq->drainBreakPending = false;
+  }
+  rq->drainLastout = s;
+  return broken ? T38_PLAY_BROKEN : T38_PLAY;
 }
 
 T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {

@@ -66,6 +66,7 @@ struct Outcome {
   long frames = 0;
   bool hung = false;  // a terminal had not ended at the limit
   PacketsArrived atGateway;  // what the network delivered to the gateway
+  std::vector<std::pair<uint16_t, std::vector<uint8_t>>> alteredCopies;  // copies the peer sent altered
   std::vector<std::vector<uint8_t>> toT38Terminal;  // the IFP packets the T.38 terminal's receiver took, in order
 };
 
@@ -83,6 +84,9 @@ struct Verdict {
   // without a DCN: it waits for a frame nobody sent
   bool waitsForAFrameNeverSent = false;
   bool forgedOnlyInRunLengths = true;  // every forged frame is a sent one with a run of equal octets longer or shorter
+  // a copy the peer sent altered was all that reached the gateway of its packet, and every forged
+  // frame is a sent one with one octet changed
+  bool forgedFromAnAlteredCopyAlone = false;
   int forged = 0, wrongPages = 0;
   std::vector<std::string> fakes;
 };

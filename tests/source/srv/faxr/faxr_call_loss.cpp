@@ -275,6 +275,19 @@ bool forgedOnlyInRunLengths(const FrameLog& tx, const FrameLog& rx) {
   return true;
 }
 
+bool forgedInOneOctet(const FrameLog& tx, const FrameLog& rx) {
+  auto oneApart = [](const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size()) return false;
+    size_t differ = 0;
+    for (size_t i = 0; i < a.size(); ++i) differ += a[i] != b[i];
+    return differ == 1;
+  };
+  for (const auto& f : rx.accepted)
+    if (!explainedBy(tx, f) && std::none_of(tx.sent.begin(), tx.sent.end(), [&](const auto& s) { return oneApart(f, s); }))
+      return false;
+  return true;
+}
+
 std::vector<uint16_t> unrecoveredWithinRedundancy(const SeqLog& log, int redundancy) {
   std::vector<uint16_t> out;
   for (uint16_t s : log.sent) {
@@ -361,9 +374,12 @@ void PacketsArrived::take(const std::vector<uint8_t>& dg) {
   // datagram malformed further on still carries before that counts)
   Datagram d;
   if (!parseDatagram(dg, &d) && d.primary.empty()) return;
-  for (size_t k = d.secondaries.size(); k > 0; --k)
+  for (size_t k = d.secondaries.size(); k > 0; --k) {
     if (seen.insert(uint16_t(d.seq - k)).second) ifps.push_back(d.secondaries[k - 1]);
+    contents[uint16_t(d.seq - k)].insert(d.secondaries[k - 1]);
+  }
   if (seen.insert(d.seq).second) ifps.push_back(d.primary);
+  contents[d.seq].insert(d.primary);
 }
 
 void moveSequence(std::vector<uint8_t>& dg, uint16_t by) {
@@ -554,6 +570,7 @@ bool EventInjector::fire(const Event& e, std::vector<uint8_t>& dg, std::vector<s
       if (!primary && copy >= d.secondaries.size()) return false;
       std::vector<uint8_t>& ifp = primary ? d.primary : d.secondaries[copy];
       if (!alterField(ifp, e.kind == EventKind::kFlippedDuplicate ? FieldMode::kFlipBit : e.mode, e.value, e.size)) return false;
+      if (!primary) altered.emplace_back(uint16_t(d.seq - 1 - copy), ifp);
       if (e.kind == EventKind::kFlippedDuplicate)
         extra.emplace_back(0, buildDatagram(d));
       else

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -143,6 +144,8 @@ std::vector<std::string> forgedFrames(const FrameLog& tx, const FrameLog& rx);
 // Whether every frame of `rx` that forgedFrames names differs from a frame `tx` sent only in the
 // length of a run of equal octets (an octet repeated or left out where its neighbours are equal).
 bool forgedOnlyInRunLengths(const FrameLog& tx, const FrameLog& rx);
+// Whether every frame of `rx` that forgedFrames names differs from a frame `tx` sent in one octet.
+bool forgedInOneOctet(const FrameLog& tx, const FrameLog& rx);
 
 // Datagram numbers one direction sent, the numbers that arrived as primaries, and the numbers the
 // receiver handed on (as primary or recovered from a secondary).
@@ -173,6 +176,7 @@ bool carriesV21Frame(const std::vector<std::vector<uint8_t>>& ifps, const std::v
 struct PacketsArrived {
   std::set<uint16_t> seen;
   std::vector<std::vector<uint8_t>> ifps;
+  std::map<uint16_t, std::set<std::vector<uint8_t>>> contents;  // every packet that came under each number
   void take(const std::vector<uint8_t>& datagram);
 };
 
@@ -242,6 +246,9 @@ class EventInjector {
   // is to be lost.
   bool apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);
   int fired() const;
+  // the copies the peer sent altered (a field of a secondary, a duplicate's flipped copy): their
+  // numbers and octets
+  std::vector<std::pair<uint16_t, std::vector<uint8_t>>> altered;
 
  private:
   bool fire(const Event& e, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);

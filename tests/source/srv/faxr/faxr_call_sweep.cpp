@@ -148,13 +148,16 @@ Draw drawCall(unsigned seed) {
 //    octet repeated): stepping back, the new packets under the old numbers equal what they carried
 //    and look like copies; stepping forward, the datagram's own copy of the packet before lands under
 //    a number the peer never used and equals its neighbour. Only the run's length changes.
+//  - A copy the peer sent with a bit flipped (or a field of it altered) that was all of its packet
+//    to reach the gateway (the datagrams with the packet as it was sent were lost): the frame
+//    differs from the one sent in that octet.
 bool forgeryIsThePeers(const Draw& d, const Verdict& v) {
   const bool fieldForged = std::any_of(d.events.begin(), d.events.end(), [](const Event& e) {
     return e.kind == EventKind::kFieldPrimary &&
            (e.mode == FieldMode::kRetypeField || e.mode == FieldMode::kTruncate || e.mode == FieldMode::kFlipBit);
   });
   const bool stepped = std::any_of(d.events.begin(), d.events.end(), [](const Event& e) { return e.kind == EventKind::kStep; });
-  return fieldForged || (stepped && v.wrongPages == 0 && v.forgedOnlyInRunLengths);
+  return fieldForged || (stepped && v.wrongPages == 0 && v.forgedOnlyInRunLengths) || v.forgedFromAnAlteredCopyAlone;
 }
 
 // Calls, completed, forged (frames and wrong ECM pages) and hung, ours [0] and spandsp's [1].
@@ -392,6 +395,12 @@ std::vector<Example> examples() {
   d = drawCall(1302);
   d.name = "frames_repeated_after_an_outage_seed1302";
   v.push_back({d, false});
+  // drawn calls that once forged: the peer renumbered during a delay spike, and a run of its own
+  // older datagrams restarted the sequence once more while a break waited: the frame left open
+  // before the first restart joined the next sequence's octets
+  d = drawCall(11811);
+  d.name = "restart_while_a_break_waits_seed11811";
+  v.push_back({d});
   return v;
 }
 

@@ -521,6 +521,7 @@ Outcome runCall(const Case& c) {
   if (QRN_Socket* sock = QRN_FindSocket(kVhd))
     if (QRN_Service* srv = QRN_FindServiceById(sock, HAPI_T38_SRV)) o.t38Stats = static_cast<T38ZLOCLMEM*>(srv->serviceData)->stats;
   o.frames = frames;
+  o.alteredCopies = toGateway.events.altered;
   o.hung = o.audioStatus < 0 || o.t38Status < 0;
   t30_get_transfer_statistics(sender, &o.sender);
   t30_get_transfer_statistics(receiver, &o.receiver);
@@ -564,6 +565,12 @@ Verdict judge(const Case& c, const Outcome& o) {
   for (auto& f : forgedFrames(o.audioFrames, o.t38Frames)) v.fakes.push_back(f);
   v.forged = int(v.fakes.size());
   v.forgedOnlyInRunLengths = forgedOnlyInRunLengths(o.t38Frames, o.audioFrames) && forgedOnlyInRunLengths(o.audioFrames, o.t38Frames);
+  const bool alteredAlone = std::any_of(o.alteredCopies.begin(), o.alteredCopies.end(), [&](const auto& a) {
+    const auto at = o.atGateway.contents.find(a.first);
+    return at != o.atGateway.contents.end() && at->second == std::set<std::vector<uint8_t>>{a.second};
+  });
+  v.forgedFromAnAlteredCopyAlone =
+      alteredAlone && forgedInOneOctet(o.t38Frames, o.audioFrames) && forgedInOneOctet(o.audioFrames, o.t38Frames);
   if (c.ecm)
     for (size_t p = 0; p < o.received.size() && p < o.sent.size(); ++p) v.wrongPages += o.received[p] != o.sent[p];
   return v;

@@ -240,6 +240,23 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
       drained.push_back(p->sequenceNum);
     EXPECT_EQ(drained, (std::vector<uint16_t>{100, 101, 102, 103}));
   }
+  {  // a discontinuity let through before the restart (a datagram refused for contradicting the
+     // stream under 102) still breaks the old sequence's frame where it lies
+    Received r;
+    start(r, numbered(100, 5, 1));
+    t38fUDPEgress(&r.rq, numbered(102, 1, 0)[0].data(), numbered(102, 1, 0)[0].size());
+    start(r, numbered(30000, 3, 0));
+    std::vector<uint16_t> drained, broken;
+    DG_HDL h;
+    while (t38egr_ifp_deq(&r.rq.drainq, &h)) {
+      const uint16_t s = t38egr_ifp_getifpFromHandle(&h)->sequenceNum;
+      drained.push_back(s);
+      if (t38fDrainPlayout(&r.rq, s) == T38_PLAY_BROKEN) broken.push_back(s);
+      dg_free(dg_QmPeekFront(&h.qhdr));
+    }
+    EXPECT_EQ(drained, (std::vector<uint16_t>{100, 101, 102, 103, 104}));
+    EXPECT_EQ(broken, (std::vector<uint16_t>{102}));
+  }
   {  // a datagram of the window between far ones starts the run again
     Received r;
     start(r, old);
