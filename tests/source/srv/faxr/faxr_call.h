@@ -67,6 +67,7 @@ struct Outcome {
   bool hung = false;  // a terminal had not ended at the limit
   PacketsArrived atGateway;  // what the network delivered to the gateway
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> alteredCopies;  // copies the peer sent altered
+  std::vector<std::pair<uint16_t, std::vector<uint8_t>>> t38Packets;     // the T.38 terminal's primaries, numbered
   std::vector<std::vector<uint8_t>> toT38Terminal;  // the IFP packets the T.38 terminal's receiver took, in order
 };
 
@@ -83,6 +84,15 @@ struct Verdict {
   // the terminal left waiting accepted all the other sent, which then ended on an error of its own
   // without a DCN: it waits for a frame nobody sent
   bool waitsForAFrameNeverSent = false;
+  // the audio terminal waits for the T.38 terminal's last frame, which reached the gateway whole
+  // but could not be told apart: every packet between it and the frame before was lost (its
+  // preamble, the other's end), or one of its packets came in two contents, the peer's and a copy
+  // the peer altered, each as often (nothing tells which the peer sent)
+  bool lastFrameUndelimited = false, lastFrameDisputedByAnAlteredCopy = false;
+  // the T.38 terminal's CED indicator reached the gateway only with the packet after it: the
+  // relay's own CED (its specified length) began when the far CED had ended, and the T.38
+  // terminal's timeout ran while it played
+  bool cedIndicatorLate = false;
   bool forgedOnlyInRunLengths = true;  // every forged frame is a sent one with a run of equal octets longer or shorter
   // a copy the peer sent altered was all that reached the gateway of its packet, and every forged
   // frame is a sent one with one octet changed

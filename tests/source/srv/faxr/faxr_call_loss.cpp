@@ -288,6 +288,32 @@ bool forgedInOneOctet(const FrameLog& tx, const FrameLog& rx) {
   return true;
 }
 
+V21FramePlace lastV21Frame(const std::vector<std::pair<uint16_t, std::vector<uint8_t>>>& packets) {
+  std::vector<IfpField> fields;
+  // 0: no V.21 data; 1: V.21 data; 2: V.21 data, then the frame's end
+  auto kind = [&](const std::vector<uint8_t>& ifp) {
+    if (!ifpFields(ifp, &fields)) return 0;
+    int k = 0;
+    for (const IfpField& f : fields) {
+      if (f.dataType != 0) return 0;
+      if (!f.data.empty()) k = std::max(k, 1);
+      if (k > 0 && f.fieldType >= 1 && f.fieldType <= 5) k = 2;
+    }
+    return k;
+  };
+  V21FramePlace at;
+  int i = int(packets.size()) - 1;
+  while (i >= 0 && kind(packets[size_t(i)].second) == 0) --i;
+  if (i < 0) return at;
+  at.last = i;
+  while (i > 0 && kind(packets[size_t(i - 1)].second) == 1) --i;
+  at.first = i;
+  for (--i; i >= 0 && kind(packets[size_t(i)].second) == 0; --i) {
+  }
+  at.previous = i;
+  return at;
+}
+
 std::vector<uint16_t> unrecoveredWithinRedundancy(const SeqLog& log, int redundancy) {
   std::vector<uint16_t> out;
   for (uint16_t s : log.sent) {
@@ -374,12 +400,13 @@ void PacketsArrived::take(const std::vector<uint8_t>& dg) {
   // datagram malformed further on still carries before that counts)
   Datagram d;
   if (!parseDatagram(dg, &d) && d.primary.empty()) return;
-  for (size_t k = d.secondaries.size(); k > 0; --k) {
-    if (seen.insert(uint16_t(d.seq - k)).second) ifps.push_back(d.secondaries[k - 1]);
-    contents[uint16_t(d.seq - k)].insert(d.secondaries[k - 1]);
-  }
-  if (seen.insert(d.seq).second) ifps.push_back(d.primary);
-  contents[d.seq].insert(d.primary);
+  auto took = [&](uint16_t s, const std::vector<uint8_t>& ifp) {
+    if (seen.insert(s).second) ifps.push_back(ifp);
+    ++contents[s][ifp];
+    firstCarrier.emplace(s, d.seq);
+  };
+  for (size_t k = d.secondaries.size(); k > 0; --k) took(uint16_t(d.seq - k), d.secondaries[k - 1]);
+  took(d.seq, d.primary);
 }
 
 void moveSequence(std::vector<uint8_t>& dg, uint16_t by) {
@@ -490,8 +517,13 @@ int EventInjector::fired() const { return int(std::count(fired_.begin(), fired_.
 
 bool EventInjector::apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra) {
   if (shift_ != 0) moveSequence(dg, shift_);
+  uint16_t seq = 0;
+  std::vector<uint8_t> primary;
+  const bool parsed = datagramPrimary(dg, &seq, &primary);
+  const uint16_t shiftBefore = shift_;
   for (size_t i = 0; i < events_.size(); ++i)
     if (!fired_[i] && tick >= events_[i].tick) fired_[i] = fire(events_[i], dg, extra);
+  if (parsed) packets.emplace_back(uint16_t(seq + shift_ - shiftBefore), std::move(primary));
   sent_.push_back(dg);
   return losing_ > 0 && losing_-- > 0;
 }

@@ -171,12 +171,21 @@ std::string hex(const std::vector<uint8_t>& v);
 // terminal logged as `logged` (its octets before the FCS).
 bool carriesV21Frame(const std::vector<std::vector<uint8_t>>& ifps, const std::vector<uint8_t>& logged);
 
+// Where the last V.21 frame lies among a terminal's packets (numbered, in the order sent): the
+// indexes of its first and last packets with data and of the last packet with data of the frame
+// before it (-1 when there is none).
+struct V21FramePlace {
+  int previous = -1, first = -1, last = -1;
+};
+V21FramePlace lastV21Frame(const std::vector<std::pair<uint16_t, std::vector<uint8_t>>>& packets);
+
 // The IFP packets that reached one end of the network, from primaries and copies alike, each
 // number once, in the order they first arrived.
 struct PacketsArrived {
   std::set<uint16_t> seen;
   std::vector<std::vector<uint8_t>> ifps;
-  std::map<uint16_t, std::set<std::vector<uint8_t>>> contents;  // every packet that came under each number
+  std::map<uint16_t, std::map<std::vector<uint8_t>, int>> contents;  // the packets that came under each number, and how often
+  std::map<uint16_t, uint16_t> firstCarrier;  // the number of the datagram each number first came in
   void take(const std::vector<uint8_t>& datagram);
 };
 
@@ -249,6 +258,9 @@ class EventInjector {
   // the copies the peer sent altered (a field of a secondary, a duplicate's flipped copy): their
   // numbers and octets
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> altered;
+  // every primary the peer sent, in order, under the number a faithful network would carry it
+  // (renumberings and steps included, a number's lost bit not)
+  std::vector<std::pair<uint16_t, std::vector<uint8_t>>> packets;
 
  private:
   bool fire(const Event& e, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);

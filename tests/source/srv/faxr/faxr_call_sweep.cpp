@@ -205,8 +205,13 @@ std::vector<std::string> violations(const Draw& d, const CallResult& r) {
   // network lost on the way to it (or delivered so late that the T.38 terminal's receiver had gone
   // past it), or which never reached the gateway whole (T.30 sends a DCN once, and no gateway can
   // bring it back); or it waits for a frame the other never sent, having ended on an error of its
-  // own (a gateway would have to make up that DCN)
-  if (ours.hung && !theirs.hung && !ours.lastFrameLostByTheNetwork && !ours.waitsForAFrameNeverSent)
+  // own (a gateway would have to make up that DCN); or it waits for a last frame that reached the
+  // gateway whole but could not be told apart (its preamble and the other frame's end lost, or a
+  // packet of it in two contents, one a copy the peer altered); or the relay played its specified
+  // CED for an indicator that reached it after the far CED had ended
+  const bool named = ours.lastFrameLostByTheNetwork || ours.waitsForAFrameNeverSent || ours.lastFrameUndelimited ||
+                     ours.lastFrameDisputedByAnAlteredCopy || ours.cedIndicatorLate;
+  if (ours.hung && !theirs.hung && !named)
     out.push_back("I2 a terminal waits to the limit where spandsp's call ended");
   const bool onlyRenumbered =
       std::all_of(d.events.begin(), d.events.end(), [](const Event& e) { return e.kind == EventKind::kRenumber; });
@@ -262,8 +267,13 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
     const CallResult r = runBoth(d);
     std::printf("[ sweep call %u ] done %d/%d forged %d/%d hung %d/%d%s: %s\n", seed, r.v[0].completed, r.v[1].completed,
                 r.v[0].forged + r.v[0].wrongPages, r.v[1].forged + r.v[1].wrongPages, r.v[0].hung, r.v[1].hung,
-                r.v[0].lastFrameLostByTheNetwork ? " (last frame lost by the network)"
-                : r.v[0].waitsForAFrameNeverSent ? " (waits for a frame never sent)" : "",
+                !r.v[0].hung                              ? ""
+                : r.v[0].lastFrameLostByTheNetwork        ? " (last frame lost by the network)"
+                : r.v[0].waitsForAFrameNeverSent          ? " (waits for a frame never sent)"
+                : r.v[0].lastFrameUndelimited             ? " (last frame not told apart: what lay before it lost)"
+                : r.v[0].lastFrameDisputedByAnAlteredCopy ? " (last frame not told apart: a copy the peer altered)"
+                : r.v[0].cedIndicatorLate                 ? " (CED indicator after the far CED ended)"
+                                                          : "",
                 d.describe().c_str());
     std::vector<std::string> keys = {"all", std::string("net:") + netName(d.net)};
     if (d.events.empty()) keys.push_back(std::string("alone:") + netName(d.net));
