@@ -347,6 +347,7 @@ struct HSZFAXRLOCLMEM {
   uint16_t hsxRxSeqNum;
   HDLC hsxdatahdlc;
   bool rxStampValid;  // hsxRxTimeStamp holds a stamp (none yet after enable)
+  bool netLost;       // a packet from the network was dropped for want of a block
   bool sentAny;       // hsxoldTimeStamp holds a stamp
 };
 

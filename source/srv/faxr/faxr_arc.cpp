@@ -44,6 +44,7 @@ void fxrfEnable(HSZFAXRLOCLMEM* m, uint16_t mode) {
   m->hsxSeqNum = 0;
   m->hsxTimeStamp = 0;
   m->rxStampValid = false;
+  m->netLost = false;
   m->sentAny = false;
   flushQueues(m);
   m->hsxfaxrv21 = HSZFAXRV21MODEM{};
@@ -223,10 +224,15 @@ void fxrEgress(HSFSRVOBJ service) {
     void* block = hsfBmAllocDirect(m->heapId, FAXR_BLOCK_BYTES);
     if (block == nullptr) {
       count16(m->hsxfaxrStats.egress.hsxOverrunCount);
+      m->netLost = true;
       continue;
     }
     std::memset(block, 0, FAXR_BLOCK_BYTES);
     std::memcpy(block, hdr, bytes);
+    if (m->netLost) {
+      static_cast<HAPI_PKT_HDR*>(block)->payloadTimeStampHigh = FAXR_PKT_LOST_BEFORE;
+      m->netLost = false;
+    }
     count16(m->hsxfaxrStats.egress.hsxFrameCount);
     MEM_QueueEnq_Unprotected(&m->hsxcmdbufq, block);
   }

@@ -76,6 +76,11 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     ++m->hsxRxSeqNum;
     restartSilence(m);
     const uint8_t code = pktCode(pkt);
+    if (pkt->payloadTimeStampHigh == FAXR_PKT_LOST_BEFORE) {  // a drop before it broke the frames open
+      cutEcmFrameFromNet(m);
+      cutV21FrameFromNet(m);
+      pkt->payloadTimeStampHigh = 0;
+    }
     const bool isNew = !m->rxStampValid || pkt->payloadTimeStampLow != m->hsxRxTimeStamp;
     if (!isNew) {  // a repeat of the last packet
       hsfBmFree(pkt);
@@ -174,8 +179,10 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
   if (!(v.hsxstatus & FAXR_V21_FRAMETX)) {
     const uint32_t enough = 300u * m->hsxfaxrregs.hsxmaxjitter / 1000u + 12u;
     const bool waiting = v.hsxv21counter >= enough || v.hsxfaxrecmendcounter > 0;
+    // not while a page goes to the line: the transmit path sends what it gets on the page's modem
+    // then, and the frame would reach the terminal at the next page
     if (!waiting || (m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY) || s.hsxstate == HSFAXRTXLOCALCED ||
-        s.hsxstate == HSFAXRTIMEGAP)
+        s.hsxstate == HSFAXRTIMEGAP || s.hsxstate == HSFAXRTXLOCALDATA || s.hsxstate == HSFAXRDATATIMEGAP)
       return;
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_FRAMETX);
   }

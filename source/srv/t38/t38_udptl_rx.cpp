@@ -296,9 +296,11 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   rq->runLast = s;
   // within the late limit the run's content decides: new content under numbers played proves a
   // new sequence, what was played under them shows late copies, and over numbers never played (lost,
-  // passed, before the sequence began) only a run longer than a late burst proves anything
+  // passed, before the sequence began) only a run longer than a late burst proves anything, unless
+  // its first datagram's copies are the packets the stream ended with (a renumbering shows so)
   const bool late = static_cast<uint16_t>(rq->newest - rq->runFirst) <= T38_LATE_LIMIT;
-  const bool proven = (!late || rq->runContradicts) ? rq->runLength >= T38_RESYNC_RUN
+  const bool renumbered = rq->runContradicts || (rq->runJoins && !rq->runRepeats);
+  const bool proven = (!late || renumbered) ? rq->runLength >= T38_RESYNC_RUN
                       : rq->runRepeats               ? false
                                                      : rq->runLength >= T38_RESYNC_RUN_UNSEEN;
   if (!proven) {

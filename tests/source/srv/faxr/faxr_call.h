@@ -94,8 +94,8 @@ struct Verdict {
   // terminal's timeout ran while it played
   bool cedIndicatorLate = false;
   bool forgedOnlyInRunLengths = true;  // every forged frame is a sent one with a run of equal octets longer or shorter
-  // a copy the peer sent altered was all that reached the gateway of its packet, and every forged
-  // frame is a sent one with one octet changed
+  // a packet the peer sent altered or under another number was all that reached the gateway under
+  // that number, and every forged frame is a sent one with one octet changed
   bool forgedFromAnAlteredCopyAlone = false;
   int forged = 0, wrongPages = 0;
   std::vector<std::string> fakes;

@@ -618,6 +618,11 @@ bool EventInjector::fire(const Event& e, std::vector<uint8_t>& dg, std::vector<s
     case EventKind::kRepeatedNumber: {
       std::vector<uint8_t> again = dg;
       moveSequence(again, uint16_t(-std::max(e.value, 1)));
+      Datagram moved;
+      if (parseDatagram(again, &moved)) {  // every packet it carries lands under another number
+        altered.emplace_back(moved.seq, moved.primary);
+        for (size_t k = 0; k < moved.secondaries.size(); ++k) altered.emplace_back(uint16_t(moved.seq - 1 - k), moved.secondaries[k]);
+      }
       extra.emplace_back(0, std::move(again));
       return true;
     }

@@ -255,8 +255,8 @@ class EventInjector {
   // is to be lost.
   bool apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);
   int fired() const;
-  // the copies the peer sent altered (a field of a secondary, a duplicate's flipped copy): their
-  // numbers and octets
+  // the packets the peer sent altered or under another number (a field of a secondary, a
+  // duplicate's flipped copy, a datagram repeated under another number): their numbers and octets
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> altered;
   // every primary the peer sent, in order, under the number a faithful network would carry it
   // (renumberings and steps included, a number's lost bit not)

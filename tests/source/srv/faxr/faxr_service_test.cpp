@@ -1140,6 +1140,30 @@ TEST_F(PageData, LineFramesAreRelayedWhateverTheNetworkPlaysAndAPreambleAnnounce
   }
 }
 
+// A V.21 frame from the network behind the page waits for the page's modem to finish: sent in the
+// tick the modem reports its last bits gone, it would go to that modem, and the terminal would find
+// it inside the next page; it goes out on V.21.
+TEST_F(PageData, AControlFrameBehindThePageGoesOutOnV21) {
+  const std::vector<uint8_t> pps = {0xFF, 0xC8, 0x7D, 0x4F, 0x00, 0x00, 0x06};
+  startPage();
+  inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
+  consume(288, 20);
+  fromNetwork({relayPacket(42, {0xFF, 0xC0, 0x60, 0x00, 0x11, 0x22}, stamp++), relayPacket(52, {}, stamp++),
+               relayPacket(FAXR_PKT_ECM_PAGEEND, {}, stamp++), relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++),
+               relayPacket(FAXR_PKT_V21, pps, stamp++), relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++)});
+  runFrames(20);
+  world().modemEvents.clear();
+  world().modemEvents.push_back({Evt{0x11D8, 0, 0, {}}});  // the page's last bits have gone
+  for (int i = 0; i < 200; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(200);
+  std::vector<bool> good;
+  for (const auto& f : decodeHdlc(commandBits(0x1106), &good)) EXPECT_NE(f, pps) << "on the page's modem";
+  const auto v21 = decodeHdlc(commandBits(0x0D08), &good);
+  ASSERT_EQ(v21.size(), 1u);
+  EXPECT_EQ(v21[0], pps);
+  EXPECT_TRUE(good[0]);
+}
+
 TEST_F(PageData, AnEcmFrameLongerThanItsModeAllowsOrCutByANewSignalNeverEndsGood) {
   startPage();
   inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);

@@ -450,6 +450,22 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
     EXPECT_EQ(r.rq.lastoutTimeStamp, 2099);
     EXPECT_GE(r.rq.failtoReorderCount, 5);
   }
+  {  // a peer that renumbers 1,200 back, to numbers never played, its first datagram carrying as
+     // copies the packets the stream ended with: a renumbering, followed after three in a row
+     // and without a break; the same three without those copies prove nothing
+    for (const bool joins : {true, false}) {
+      Received r;
+      playStream(r, live);
+      T38ZUDPTX tx;
+      t38fUDPTXInit(&tx);
+      if (joins)
+        for (size_t i = live.size() - 3; i < live.size(); ++i) build(tx, primaryOf(live[i]), 0);
+      tx.ingressSequenceNum = 900;
+      for (int i = 0; i < 3; ++i) r.take(build(tx, ifpOf(true, 0, HDLC_DATA, {'b', uint8_t(i)}, NO_DFS), 3));
+      EXPECT_EQ(r.rq.lastoutTimeStamp, joins ? 899 : 2099) << joins;
+      EXPECT_EQ(r.playOut().broken.empty(), true) << joins;
+    }
+  }
   // a peer that starts its numbers anew 300 or 10 behind, with its own content: a new sequence
   for (uint16_t first : {1799, 2089}) {
     Received r;
