@@ -130,6 +130,9 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
       continue;
     }
     if (code == FAXR_PKT_V21_PREAMBLE) {
+      // the far end has turned to V.21: its page has ended, though the network lost the page end
+      if (s.hsxstate == HSFAXRTXLOCALDATA)
+        m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | FAXR_INT_NETPAGEEND);
       if (!(v.hsxstatus & FAXR_V21_NETPREAMBLE)) netPreamble(m);
       m->hsxfaxrstate.silenceTimer = 0;
       hsfBmFree(pkt);

@@ -424,6 +424,11 @@ std::vector<Example> examples() {
   d = drawCall(30036);
   d.name = "renumbering_back_to_numbers_never_played_seed30036";
   v.push_back({d});
+  // the network lost the ECM page's end: the far end's V.21 preamble after it ends the page, else
+  // its PPS waited behind the page until the T.38 terminal gave up
+  d = drawCall(35331);
+  d.name = "page_end_lost_preamble_ends_the_page_seed35331";
+  v.push_back({d});
   return v;
 }
 

@@ -552,8 +552,15 @@ void nameTheWaitForTheLastFrame(const Outcome& o, Verdict& v) {
   const V21FramePlace frame = lastV21Frame(o.t38Packets);
   if (frame.last < 0) return;
   auto arrived = [&](int i) { return o.atGateway.contents.count(o.t38Packets[size_t(i)].first) > 0; };
+  auto arrivedAsSent = [&](int i) {
+    const auto got = o.atGateway.contents.find(o.t38Packets[size_t(i)].first);
+    return got != o.atGateway.contents.end() && got->second.count(o.t38Packets[size_t(i)].second) > 0;
+  };
   bool whole = true, delimited = false;
-  for (int i = frame.first; i <= frame.last; ++i) whole = whole && arrived(i);
+  for (int i = frame.first; i <= frame.last; ++i) whole = whole && arrivedAsSent(i);
+  // a packet of it never came under its own number (lost, or its number lost a bit): the frame's
+  // octets may all have come, but not as the frame's
+  v.lastFrameLostByTheNetwork = v.lastFrameLostByTheNetwork || !whole;
   for (int i = frame.previous + 1; i < frame.first; ++i) delimited = delimited || arrived(i);
   v.lastFrameUndelimited = whole && frame.previous >= 0 && frame.previous + 1 < frame.first && !delimited;
   v.lastFrameDisputedByAnAlteredCopy = std::any_of(o.alteredCopies.begin(), o.alteredCopies.end(), [&](const auto& a) {
