@@ -415,6 +415,9 @@ std::vector<Example> examples() {
   // a delay spike's burst took the relay's blocks: a PPS behind the page lost an octet, went to
   // the page's modem and reached the terminal with a good FCS inside the next page
   drawn(31895, "relay_out_of_blocks_after_a_spike_seed31895");
+  // a frame from the network behind the page went to the page's modem as it finished: the
+  // terminal never heard it and the call hung
+  drawn(4990, "frame_behind_the_page_on_the_pages_modem_seed4990");
   // a genuine renumbering 1,237 numbers back, to numbers never played, on a clean path: its first
   // datagram's copies are the packets the stream ended with, yet it waited for eight in a row
   // and the T.38 terminal's MCF was lost
