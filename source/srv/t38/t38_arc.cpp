@@ -255,6 +255,7 @@ void playOut(T38ZLOCLMEM* m) {
     QMQUEUE* q = old ? &m->rx.drainq : &m->rx.egressPktq;
     EGR_IFP_PKT* head = t38egr_ifp_QmPeekFront(q);
     if (head == nullptr || static_cast<uint16_t>(m->rx.time - head->arrivalTime) < m->regs.reorderDelay) return;
+    if (!old && t38fReorderHeadWaits(&m->rx)) return;
     DG_HDL h;
     if (!t38egr_ifp_deq(q, &h)) return;
     EGR_IFP_PKT* pkt = t38egr_ifp_getifpFromHandle(&h);

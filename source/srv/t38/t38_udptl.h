@@ -93,9 +93,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
-//     are held; a run whose every datagram brings a packet already played may be the past
-//     renumbered, and vouches only when longer than a late burst (T38_RESYNC_RUN_UNSEEN: the peer
-//     repeating its frames after an outage goes on). Without it an old datagram renumbered ahead
+//     are held (at the playout, while everything queued stands alone, they wait for the run that
+//     may vouch for them); a run whose every datagram brings a packet already played may be the
+//     past renumbered, and vouches only when longer than a late burst (T38_RESYNC_RUN_UNSEEN: the
+//     peer repeating its frames after an outage goes on). Without it an old datagram renumbered ahead
 //     plays and moves the playout past the stream's own packets.
 //  4. Majority: other content under a queued number never wins over a packet more datagrams
 //     brought; against one brought once it replaces it when its datagram agrees with the stream in
@@ -232,6 +233,10 @@ enum T38_PLAYOUT : uint8_t {
 // Asks before the head of egressPktq (numbered s, its octets' digest `digest`) plays; for a packet
 // that plays it moves lastoutTimeStamp to s and remembers what was played.
 T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest);
+// Whether the head of egressPktq waits instead of playing: everything queued stands alone (rule
+// 3), so nothing of the stream is kept waiting behind it, and the run that vouches for it may
+// still come, however late (how its datagrams are spread over ticks changes no verdict).
+bool t38fReorderHeadWaits(const T38ZREORDER* rq);
 // The same for the head of drainq, numbered s: what the sequence left at a restart plays in its
 // order, broken where numbers are missing or a discontinuity was let through before the restart.
 T38_PLAYOUT t38fDrainPlayout(T38ZREORDER* rq, uint16_t s);

@@ -627,6 +627,13 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   return true;
 }
 
+bool t38fReorderHeadWaits(const T38ZREORDER* rq) {
+  if (rq->aloneHeld == 0) return false;
+  for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p))
+    if (stateOf(rq, p->sequenceNum) != T38_ALONE) return false;
+  return true;
+}
+
 T38_PLAYOUT t38fDrainPlayout(T38ZREORDER* rq, uint16_t s) {
   const uint16_t ahead = static_cast<uint16_t>(s - rq->drainLastout);
   bool broken = ahead != 1;

@@ -425,6 +425,10 @@ std::vector<Example> examples() {
   // the network lost the ECM page's end: the far end's V.21 preamble after it ends the page, else
   // its PPS waited behind the page until the T.38 terminal gave up
   drawn(35331, "page_end_lost_preamble_ends_the_page_seed35331");
+  // the network lost the page's end and every EOP; the DCN's first datagrams stood alone far ahead
+  // and reached the playout before the third of their run: they were dropped with the DCN's
+  // first octet, which no later copy carried
+  drawn(29669, "alone_packets_wait_for_their_run_seed29669", false);
   return v;
 }
 

@@ -79,7 +79,7 @@ struct Received {
   Played playOut() {
     Played out;
     DG_HDL h;
-    while (t38egr_ifp_deq(&rq.egressPktq, &h)) {
+    while (!t38fReorderHeadWaits(&rq) && t38egr_ifp_deq(&rq.egressPktq, &h)) {
       const uint16_t s = t38egr_ifp_getifpFromHandle(&h)->sequenceNum;
       uint16_t words[2 + 64];
       const uint16_t got = t38egr_ifp_read(words, &h, 66);
@@ -658,6 +658,18 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
     std::vector<uint16_t> lost;
     for (uint16_t n = 105; n < 122; ++n) lost.push_back(n);
     EXPECT_EQ(p.lost, lost) << "what the copies carry is lost";
+  }
+  {  // far datagrams reach the playout before the third of their run comes: with nothing of the
+     // stream queued they wait, and play when it comes, with all their copies carried
+    const auto a3 = stream(100, 40, 3, 'a');
+    Received r;
+    for (int i = 0; i < 5; ++i) r.take(a3[size_t(i)]);
+    r.playOut();
+    r.take(a3[25]);
+    r.take(a3[26]);
+    EXPECT_TRUE(r.playOut().numbers.empty());
+    r.take(a3[27]);
+    EXPECT_EQ(r.playOut().numbers, (std::vector<uint16_t>{122, 123, 124, 125, 126, 127}));
   }
   // far datagrams in a row: three show the stream went there, two do not, nor three with one of
   // the stream between them
