@@ -137,9 +137,11 @@ void cutEcmFrameFromNet(HSZFAXRLOCLMEM* m);
 // when some wait). What follows of it starts without an address and control octet, and no frame
 // that starts so reaches the line with a good FCS.
 void cutV21FrameFromNet(HSZFAXRLOCLMEM* m);
-// In a queued network packet the high time stamp word, which no receiver reads, marks the first
-// packet taken after one was dropped for want of a block: the frames open across the drop lost
-// octets and end bad there.
+// In a queued network packet the high time stamp word, which no receiver reads, marks:
+// a V.21 frame end the relay made itself when a new signal cut the frame;
+constexpr uint16_t FAXR_PKT_CUT_BY_RELAY = 1;
+// the first packet taken after one was dropped for want of a block: the frames open across the
+// drop lost octets and end bad there.
 constexpr uint16_t FAXR_PKT_LOST_BEFORE = 2;
 // The last packet of a queue, or none.
 HAPI_PKT_HDR* queueTail(QMQUEUE* q);

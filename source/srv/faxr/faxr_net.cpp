@@ -7,9 +7,12 @@ namespace faxr {
 namespace {
 
 constexpr uint8_t kFinalControl = 0xC8;  // the control octet of a final frame
-// In a queued V.21 packet the high time stamp word, which no receiver reads, marks a frame end the
-// relay made itself when a new signal cut the frame.
-constexpr uint16_t kCutByRelay = 1;
+
+// The line is taken by a tone or a page: nothing goes to the V.21 modem, neither a frame (the
+// transmit path would send it on the page's modem) nor flags.
+bool lineTakenByToneOrPage(HSEFAXRSTATE st) {
+  return st == HSFAXRTXLOCALCED || st == HSFAXRTXLOCALDATA || st == HSFAXRTIMEGAP || st == HSFAXRDATATIMEGAP;
+}
 
 // A new signal from the network while a frame is on its way to the line means that frame's end
 // was lost: it ends now, with a bad FCS, instead of being cut off where the next flags would make
@@ -60,7 +63,7 @@ void cutV21FrameFromNet(HSZFAXRLOCLMEM* m) {
   if (tail != nullptr && pktCode(tail) == FAXR_PKT_V21) {
     // its octets still queued end it, with a bad FCS
     tail->payloadID = static_cast<uint16_t>((tail->payloadID & 0xFF00) | FAXR_PKT_V21_END_BAD);
-    tail->payloadTimeStampHigh = kCutByRelay;
+    tail->payloadTimeStampHigh = FAXR_PKT_CUT_BY_RELAY;
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_ENDQUEUED);
     ++v.hsxfaxrecmendcounter;
   } else {
@@ -182,11 +185,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
   if (!(v.hsxstatus & FAXR_V21_FRAMETX)) {
     const uint32_t enough = 300u * m->hsxfaxrregs.hsxmaxjitter / 1000u + 12u;
     const bool waiting = v.hsxv21counter >= enough || v.hsxfaxrecmendcounter > 0;
-    // not while a page goes to the line: the transmit path sends what it gets on the page's modem
-    // then, and the frame would reach the terminal at the next page
-    if (!waiting || (m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY) || s.hsxstate == HSFAXRTXLOCALCED ||
-        s.hsxstate == HSFAXRTIMEGAP || s.hsxstate == HSFAXRTXLOCALDATA || s.hsxstate == HSFAXRDATATIMEGAP)
-      return;
+    if (!waiting || (m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY) || lineTakenByToneOrPage(s.hsxstate)) return;
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_FRAMETX);
   }
   s.hsxtimer = 0;
@@ -198,7 +197,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxv21jitbufq));
     if (pkt == nullptr) break;
     const uint8_t code = pktCode(pkt);
-    const bool cutByRelay = pkt->payloadTimeStampHigh == kCutByRelay;
+    const bool cutByRelay = pkt->payloadTimeStampHigh == FAXR_PKT_CUT_BY_RELAY;
     uint16_t bits = pktBits(pkt);
     v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter > bits ? v.hsxv21counter - bits : 0);
     int n = bits / 8;
@@ -279,8 +278,7 @@ void hsffaxrspoof(HSZFAXRLOCLMEM* m) {
     s.hsxtimer = 0;
     return;
   }
-  const HSEFAXRSTATE st = s.hsxstate;
-  if (st == HSFAXRTXLOCALCED || st == HSFAXRTXLOCALDATA || st == HSFAXRTIMEGAP || st == HSFAXRDATATIMEGAP) return;
+  if (lineTakenByToneOrPage(s.hsxstate)) return;
   if (v.hsxstatus & FAXR_V21_FRAMETX) return;
   for (int guard = 0; v.hsxcounter < 13 && guard < 4; ++guard) {
     faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
