@@ -48,7 +48,7 @@ const char* const kDocuments[] = {"bars", "black", "chart"};
 // One call of the sweep, or a fixed one.
 struct Draw {
   std::string name;
-  std::string network;  // what the network's losses and delays are drawn from (the name when empty)
+  std::string network = {};  // what the network's losses and delays are drawn from (the name when empty)
   int modem = 0;  // index into kModems
   bool ecm = true, audioSends = true;
   int document = 0, redundancy = 3;
@@ -245,7 +245,7 @@ void printTallies(const std::map<std::string, Tally>& t) {
 // out (2 s + 1 s + half the maximum delay, then a command repeat); which of the two gateways a
 // blackout catches at that moment is luck of timing, and a single call decides the figure (seeds
 // 1-400: ours 10 of 13, spandsp's 11). scripts/fax-sweep holds it over thousands (seeds 1-20000:
-// ours 500 of 702, spandsp's 496).
+// ours 505 of 702, spandsp's 496).
 bool comparedForCompletion(const std::string& key) {
   return key == "all" || key.rfind("net:", 0) == 0 || (key.rfind("alone:", 0) == 0 && key != "alone:blackout");
 }
