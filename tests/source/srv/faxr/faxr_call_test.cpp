@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -126,11 +128,24 @@ bool getLength(const std::vector<uint8_t>& d, size_t& at, size_t& n) {
   return at + n <= d.size() || n == 0;
 }
 
+// The UDPTL of the independent side, the T.38 terminal's and spandsp's gateway's, written here apart
+// from the gateway under test. Its receiver is what a deployed endpoint puts in front of its T.38
+// stack, so that the reference is fed as a deployment feeds it: packets go on in number order; a
+// datagram that comes early waits a few frames for the ones before it, which a swapped datagram or
+// a later one's copies may bring; a gap nothing fills is given up. It does not look into what the
+// packets carry, so it cannot tell old datagrams from a peer's new numbering: a few far datagrams
+// numbered together are followed, a single one is not.
 struct PeerUdptl {
+  static constexpr int kAhead = 16;          // numbers ahead of the next one that are held
+  static constexpr int kBehind = 64;         // numbers behind it still known as handed on or not
+  static constexpr long kWaitFrames = 5;     // how long an early datagram waits for the ones before it
+  static constexpr size_t kFollowAfter = 3;  // far datagrams that make a new numbering
+  static constexpr int kRunSpread = 16;      // how far apart those may be numbered
+
+  // ---- sending ----
   uint16_t txSeq = 0;
   std::deque<std::vector<uint8_t>> history;  // newest first
   int redundancy = 3;
-  int32_t rxNext = -1;  // next sequence number to deliver
   std::vector<uint8_t> build(const std::vector<uint8_t>& ifp) {
     std::vector<uint8_t> d{uint8_t(txSeq >> 8), uint8_t(txSeq)};
     putLength(d, ifp.size());
@@ -147,17 +162,37 @@ struct PeerUdptl {
     ++txSeq;
     return d;
   }
-  // Hands the IFP packets of a datagram to `sink` in sequence order, recovering lost ones from the
-  // secondaries; late datagrams are dropped.
-  template <typename Sink>
-  bool parse(const std::vector<uint8_t>& d, Sink sink) {
+
+  // ---- receiving ----
+  struct Datagram {
+    uint16_t seq = 0;
+    std::vector<uint8_t> primary;
+    std::vector<std::vector<uint8_t>> secondaries;  // the packets numbered seq - 1, seq - 2, ...
+    long arrived = 0;
+  };
+  struct Slot {
+    std::vector<uint8_t> ifp;
+    bool primary = false;  // else a later datagram's copy
+    long arrived = 0;
+  };
+  int32_t rxNext = -1;                   // the next number to hand on
+  std::deque<std::optional<Slot>> held;  // held[i] is number rxNext + i; the last is never empty
+  std::array<int32_t, 2 * kBehind> handed = filledHanded();  // the last number handed on per residue
+  std::vector<Datagram> run;             // far datagrams that may be a new numbering
+  long now = 0;                          // frames so far
+
+  static std::array<int32_t, 2 * kBehind> filledHanded() {
+    std::array<int32_t, 2 * kBehind> a;
+    a.fill(-1);
+    return a;
+  }
+  static bool split(const std::vector<uint8_t>& d, Datagram& g) {
     if (d.size() < 4) return false;
-    const uint16_t seq = uint16_t((d[0] << 8) | d[1]);
+    g.seq = uint16_t((d[0] << 8) | d[1]);
     size_t at = 2, n = 0;
     if (!getLength(d, at, n)) return false;
-    std::vector<uint8_t> primary(d.begin() + long(at), d.begin() + long(at + n));
+    g.primary.assign(d.begin() + long(at), d.begin() + long(at + n));
     at += n;
-    std::vector<std::vector<uint8_t>> secondaries;
     if (at < d.size() && d[at] == 0x00) {
       ++at;
       size_t count = 0;
@@ -165,19 +200,95 @@ struct PeerUdptl {
       for (size_t i = 0; i < count; ++i) {
         size_t len = 0;
         if (!getLength(d, at, len)) return false;
-        secondaries.emplace_back(d.begin() + long(at), d.begin() + long(at + len));
+        g.secondaries.emplace_back(d.begin() + long(at), d.begin() + long(at + len));
         at += len;
       }
     }
-    if (rxNext < 0) rxNext = seq;
-    const int16_t ahead = int16_t(seq - uint16_t(rxNext));
-    if (ahead < 0) return true;  // late: already delivered or recovered
-    for (int k = ahead; k >= 1; --k) {  // lost ones the secondaries still hold
-      if (size_t(k - 1) < secondaries.size()) sink(secondaries[size_t(k - 1)], uint16_t(seq - k));
-    }
-    sink(primary, seq);
-    rxNext = uint16_t(seq + 1);
     return true;
+  }
+
+  // Takes one datagram and hands `sink` (packet, number) what it completes.
+  template <typename Sink>
+  bool parse(const std::vector<uint8_t>& d, const Sink& sink) {
+    Datagram g;
+    if (!split(d, g)) return false;
+    g.arrived = now;
+    if (rxNext < 0) rxNext = uint16_t(g.seq - g.secondaries.size());  // its copies are the packets before it
+    const int ahead = int16_t(g.seq - uint16_t(rxNext));
+    if (ahead >= 0 && ahead < kAhead) {
+      hold(g);
+      release(sink, false);
+    } else if (ahead < 0 && ahead >= -kBehind) {
+      // late: a number handed on is a duplicate; one given up goes on now, after the packets that
+      // passed it (nothing handed on is taken back, and the stack behind decides what is too late)
+      if (!wasHanded(g.seq)) hand(g.primary, g.seq, sink);
+    } else {
+      far(std::move(g), sink);
+    }
+    return true;
+  }
+  // A frame has passed: early datagrams that waited long enough go on, the gaps before them given up.
+  template <typename Sink>
+  void tick(const Sink& sink) {
+    ++now;
+    release(sink, false);
+  }
+
+  bool wasHanded(uint16_t seq) const { return handed[seq % handed.size()] == seq; }
+  template <typename Sink>
+  void hand(const std::vector<uint8_t>& ifp, uint16_t seq, const Sink& sink) {
+    handed[seq % handed.size()] = seq;
+    sink(ifp, seq);
+  }
+  void hold(const Datagram& g) {
+    const int ahead = int16_t(g.seq - uint16_t(rxNext));
+    put(ahead, g.primary, true, g.arrived);
+    for (size_t k = 0; k < g.secondaries.size(); ++k) put(ahead - 1 - int(k), g.secondaries[k], false, g.arrived);
+  }
+  void put(int at, const std::vector<uint8_t>& ifp, bool primary, long arrived) {
+    if (at < 0 || at >= kAhead) return;
+    if (held.size() <= size_t(at)) held.resize(size_t(at) + 1);
+    std::optional<Slot>& s = held[size_t(at)];
+    // the first primary under a number stays (another is a duplicate), and replaces a copy
+    if (!s || (primary && !s->primary)) s = Slot{ifp, primary, s ? s->arrived : arrived};
+  }
+  // Hands on the held packets in order. A gap is given up once the first datagram behind it has
+  // waited its frames, or at once with `all`.
+  template <typename Sink>
+  void release(const Sink& sink, bool all) {
+    while (!held.empty()) {
+      if (held.front()) {
+        hand(held.front()->ifp, uint16_t(rxNext), sink);
+      } else {
+        const auto first = std::find_if(held.begin(), held.end(), [](const auto& s) { return s.has_value(); });
+        if (!all && first != held.end() && now - (*first)->arrived < kWaitFrames) return;
+      }
+      held.pop_front();
+      rxNext = uint16_t(rxNext + 1);
+    }
+  }
+  // A datagram far off the stream: a number with a bit flipped, an old datagram, or the first of a
+  // new numbering or of the stream after a long outage. A run of them numbered close together is
+  // followed, after what the old numbering still holds.
+  template <typename Sink>
+  void far(Datagram g, const Sink& sink) {
+    if (!run.empty() && std::abs(int(int16_t(g.seq - run.back().seq))) > kRunSpread) run.clear();
+    for (const Datagram& r : run)
+      if (r.seq == g.seq) return;  // a duplicate is no second datagram
+    run.push_back(std::move(g));
+    if (run.size() < kFollowAfter) return;
+    release(sink, true);
+    const uint16_t base = run.front().seq;
+    const Datagram& lowest = *std::min_element(run.begin(), run.end(), [&](const Datagram& a, const Datagram& b) {
+      return int16_t(a.seq - base) < int16_t(b.seq - base);
+    });
+    // ahead it may be the same numbering after an outage, and the first one's copies are the
+    // packets just before it; behind, the copies repeat what the old numbering handed on
+    const bool ahead = int16_t(lowest.seq - uint16_t(rxNext)) > 0;
+    rxNext = uint16_t(lowest.seq - (ahead ? lowest.secondaries.size() : 0));
+    for (const Datagram& r : run) hold(r);
+    run.clear();
+    release(sink, false);
   }
 };
 
@@ -383,6 +494,19 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
   return out;
 }
 
+// Lets the reordering hand on what it still holds once the call is over, and says whether every
+// datagram it took came out to the receiver (a gateway whose datagrams went nowhere is not fed).
+bool reorderDrained(Path& p) {
+  if (!p.reorder) return true;
+  gSinkPath = &p;
+  for (int f = 0; f < 1000 && !p.held.empty(); ++f) {
+    hsfimpairtimer(&p.imp);
+    hsfimpairblk(&p.imp);
+  }
+  gSinkPath = nullptr;
+  return p.held.empty();
+}
+
 // spandsp's own gateway between the same line and network, fed and read frame by frame as the
 // channel's hooks feed ours; its datagrams carry `redundancy` secondaries like the peer's.
 struct SpandspGateway {
@@ -408,12 +532,14 @@ struct SpandspGateway {
     const int n = t38_gateway_tx(gw, out, kFrame);
     std::fill(out + std::max(n, 0), out + kFrame, int16_t{0});
     lineOut(out);
-    if (gNet.toGateway.empty()) return;
-    for (const auto& d : gNet.toGateway.front())
-      udptl.parse(d, [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
-        t38_core_rx_ifp_packet(t38_gateway_get_t38_core_state(gw), ifp.data(), int(ifp.size()), seq);
-      });
-    gNet.toGateway.pop_front();
+    auto toCore = [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
+      t38_core_rx_ifp_packet(t38_gateway_get_t38_core_state(gw), ifp.data(), int(ifp.size()), seq);
+    };
+    if (!gNet.toGateway.empty()) {
+      for (const auto& d : gNet.toGateway.front()) udptl.parse(d, toCore);
+      gNet.toGateway.pop_front();
+    }
+    udptl.tick(toCore);
   }
 };
 
@@ -432,11 +558,11 @@ Outcome runCall(const Case& c) {
   gLine = Line{};
   gHostEvents.clear();
   SpandspGateway spandsp;
+  hsfimpairSetSink(impairSink);  // the reordered datagrams of both directions, whichever gateway
   if (c.spandspGateway) {
     spandsp.open(c.redundancy);
   } else {
     faxrchan::openFaxGateway(host, {datagramOut, nullptr, datagramsIn, lineIn, lineOut});
-    hsfimpairSetSink(impairSink);
     command(T38_ENABLE_CMD, 1, 0);
     const int reg = c.gatewayRedundancyReg >= 0 ? c.gatewayRedundancyReg : c.redundancy * 0x101;
     if (reg != 0x0303) command(T38_SETREG1_CMD, 0, uint16_t(reg));
@@ -497,13 +623,13 @@ Outcome runCall(const Case& c) {
     if (toGateway.plan.held() && !c.releaseHeldOn.empty())
       for (const auto& d : gNet.fromGateway)
         if (releaseWatch.lose(d)) toGateway.plan.release();
-    for (auto& d : carry(toPeer, std::move(gNet.fromGateway))) {
-      peer.udptl.parse(d, [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
-        o.toPeerSeqs.delivered.insert(seq);
-        o.toT38Terminal.push_back(ifp);
-        t38_core_rx_ifp_packet(t38_terminal_get_t38_core_state(peer.t38), ifp.data(), int(ifp.size()), seq);
-      });
-    }
+    auto toTerminal = [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
+      o.toPeerSeqs.delivered.insert(seq);
+      o.toT38Terminal.push_back(ifp);
+      t38_core_rx_ifp_packet(t38_terminal_get_t38_core_state(peer.t38), ifp.data(), int(ifp.size()), seq);
+    };
+    for (auto& d : carry(toPeer, std::move(gNet.fromGateway))) peer.udptl.parse(d, toTerminal);
+    peer.udptl.tick(toTerminal);
     gNet.fromGateway.clear();
     t38_terminal_send_timeout(peer.t38, kFrame);
     gNet.toGateway.push_back(carry(toGateway, std::move(peer.out)));
@@ -533,12 +659,12 @@ Outcome runCall(const Case& c) {
   t38_terminal_free(peer.t38);
   fax_free(gLine.fax);
   gLine.fax = nullptr;
-  if (c.spandspGateway) {
+  for (Path* p : {&toPeer, &toGateway}) EXPECT_TRUE(reorderDrained(*p)) << c.name << ": datagrams the reordering took never arrived";
+  hsfimpairSetSink(nullptr);
+  if (c.spandspGateway)
     t38_gateway_free(spandsp.gw);
-  } else {
-    hsfimpairSetSink(nullptr);
+  else
     faxrchan::closeChannel();
-  }
   o.sent = readPages(txFile);
   o.received = readPages(rxFile);
   std::remove(txFile.c_str());
@@ -679,6 +805,55 @@ std::vector<Params> allCases() {
 
 INSTANTIATE_TEST_SUITE_P(Matrix, FaxCallCase, ::testing::ValuesIn(allCases()),
                          [](const ::testing::TestParamInfo<Params>& i) { return std::string(i.param.name); });
+
+// ---- the independent side's receiver ----
+
+// The receiver that feeds the T.38 terminal and spandsp's gateway hands on what the path delivered,
+// in order: swapped datagrams, lost ones a copy carries, a gap given up after its wait and then a
+// late datagram under a number never handed on; no duplicate; a single far datagram is not
+// followed, a new numbering is after a few (back: without the copies of the old numbering's
+// packets; ahead after an outage: with them).
+TEST(PeerUdptl, HandsOnInOrderRecoversFromCopiesAndFollowsARunButNotAStray) {
+  PeerUdptl tx;
+  tx.redundancy = 1;
+  std::vector<std::vector<uint8_t>> dg;  // the packet of datagram i is the octet i
+  auto send = [&](int n) {
+    for (int i = 0; i < n; ++i) dg.push_back(tx.build({uint8_t(dg.size())}));
+  };
+  tx.txSeq = 65530;  // across the wrap
+  send(20);
+  tx.txSeq = uint16_t(tx.txSeq - 3000);  // the peer renumbers 3,000 back
+  send(50);
+  PeerUdptl rx;
+  std::vector<int> got;
+  const auto sink = [&](const std::vector<uint8_t>& ifp, uint16_t) { got.push_back(ifp[0]); };
+  auto feed = [&](std::initializer_list<int> which) {
+    for (int i : which) rx.parse(dg[size_t(i)], sink);
+  };
+  auto with = [](std::vector<int> v, int from, int to) {  // v, then from to `to`
+    for (int i = from; i <= to; ++i) v.push_back(i);
+    return v;
+  };
+  feed({0, 2, 1, 1, 4});  // 3 lost: 4 carries its copy
+  EXPECT_EQ(got, with({}, 0, 4));
+  feed({7});  // 5 and 6 lost, 7 carries a copy of 6
+  for (long f = 1; f < PeerUdptl::kWaitFrames; ++f) rx.tick(sink);
+  EXPECT_EQ(got, with({}, 0, 4)) << "the gap was given up before its wait";
+  rx.tick(sink);
+  EXPECT_EQ(got, with({0, 1, 2, 3, 4}, 6, 7));
+  feed({5, 7, 6});
+  const std::vector<int> before = {0, 1, 2, 3, 4, 6, 7, 5};
+  EXPECT_EQ(got, before) << "5, never handed on, goes late; 7 and 6 are duplicates";
+  std::vector<uint8_t> flipped = dg[9];
+  flipped[0] ^= 0x10;
+  rx.parse(flipped, sink);
+  feed({8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21});
+  EXPECT_EQ(got, with(before, 8, 19)) << "a single far datagram was followed, or the new numbering after two";
+  feed({22});
+  EXPECT_EQ(got, with(before, 8, 22));
+  feed({65, 66, 67});  // an outage took 23-64
+  EXPECT_EQ(got, with(with(before, 8, 22), 64, 67));
+}
 
 // ---- the same calls through our gateway and through spandsp's ----
 
