@@ -49,6 +49,7 @@ struct Case {
   long blackoutFrames = 0;
   bool blackoutDelays = false;  // the datagrams of that window are not lost but held until after it (a delay spike)
   std::vector<Event> eventsToGateway = {};
+  std::vector<Event> eventsToPeer = {};  // the same on the gateway's datagrams towards the T.38 terminal
 };
 
 struct Outcome {
@@ -69,6 +70,10 @@ struct Outcome {
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> alteredCopies;  // copies the peer sent altered
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> t38Packets;     // the T.38 terminal's primaries, numbered
   std::vector<std::vector<uint8_t>> toT38Terminal;  // the IFP packets the T.38 terminal's receiver took, in order
+  // the same two towards the T.38 terminal: what the gateway's datagrams carried altered or under
+  // another number, and the gateway's primaries as a faithful network would number them
+  std::vector<std::pair<uint16_t, std::vector<uint8_t>>> alteredCopiesToPeer;
+  std::vector<std::pair<uint16_t, std::vector<uint8_t>>> gatewayPackets;
 };
 
 Outcome runCall(const Case& c);

@@ -112,6 +112,10 @@ bool DropPlan::matches(const Drop& d, const std::vector<IfpField>& fields) const
       });
     case DropOn::kV21Preamble:
       return fields.empty() && preamble_;
+    case DropOn::kTraining:
+      return fields.empty() && training_;
+    case DropOn::kV21FrameMiddle:
+      return v21Carried_ > 0 && v21Frame_.size() > v21Carried_;
     case DropOn::kV21Control: {
       size_t carried = 0;
       for (const IfpField& f : fields)
@@ -127,23 +131,33 @@ bool DropPlan::lose(const std::vector<uint8_t>& dg) {
   return apply(copy);
 }
 
-bool DropPlan::apply(std::vector<uint8_t>& dg) {
+void DropPlan::observe(const std::vector<uint8_t>& dg) {
   uint16_t seq = 0;
-  std::vector<uint8_t> ifp;
-  std::vector<IfpField> fields;
-  if (datagramPrimary(dg, &seq, &ifp)) ifpFields(ifp, &fields);
-  preamble_ = ifp.size() == 1 && ifp[0] == 0x06;
+  ifp_.clear();
+  fields_.clear();
+  if (datagramPrimary(dg, &seq, &ifp_)) ifpFields(ifp_, &fields_);
+  preamble_ = ifp_.size() == 1 && ifp_[0] == 0x06;
+  // an indicator (no data, no extension) from V.27ter 2400 up to V.17 14400 long
+  training_ = ifp_.size() == 1 && (ifp_[0] & 0xE0) == 0 && ((ifp_[0] >> 1) & 15) >= 4;
   // the V.21 frame under way, as the sender sends it
-  for (const IfpField& f : fields) {
+  v21Carried_ = 0;
+  for (const IfpField& f : fields_) {
     if (f.dataType != 0) continue;
     if (f.fieldType == 0) {
       if (!v21Open_) v21Frame_.clear();
       v21Open_ = true;
       v21Frame_.insert(v21Frame_.end(), f.data.begin(), f.data.end());
+      v21Carried_ += f.data.size();
     } else {
       v21Open_ = false;
     }
   }
+}
+
+bool DropPlan::apply(std::vector<uint8_t>& dg) {
+  observe(dg);
+  const std::vector<uint8_t> ifp = ifp_;
+  const std::vector<IfpField>& fields = fields_;
   bool lost = false;
   replaced_ = false;
   replacement_ = {0x00};
@@ -501,14 +515,34 @@ const char* eventName(EventKind k) {
     case EventKind::kRepeatedNumber: return "repeated_number";
     case EventKind::kNumberFlip: return "number_flip";
     case EventKind::kGap: return "gap";
+    case EventKind::kMislabelledCopy: return "mislabelled_copy";
   }
   return "?";
 }
 
+const char* dropOnName(DropOn on) {
+  switch (on) {
+    case DropOn::kAny: return "any";
+    case DropOn::kV21FrameFcf: return "v21_fcf";
+    case DropOn::kEcmData: return "ecm_data";
+    case DropOn::kSignalEnd: return "signal_end";
+    case DropOn::kV21Control: return "v21_control";
+    case DropOn::kEcmFrameEnd: return "ecm_frame_end";
+    case DropOn::kV21Data: return "v21_data";
+    case DropOn::kPageData: return "page_data";
+    case DropOn::kV21Preamble: return "v21_preamble";
+    case DropOn::kTraining: return "training";
+    case DropOn::kV21FrameMiddle: return "v21_frame_middle";
+  }
+  return "?";
+}
+
+std::string Event::family() const { return on == DropOn::kAny ? eventName(kind) : std::string(eventName(kind)) + "/" + dropOnName(on); }
+
 std::string Event::describe() const {
   static const char* const modes[] = {"retype_field", "retype_data", "truncate", "flip_bit", "to_indicator", "to_sig_end"};
   char b[160];
-  std::snprintf(b, sizeof(b), "%s@%.2fs(value %d size %d distance %d spread %d gap %d copy %d %s)", eventName(kind), tick / 100.0,
+  std::snprintf(b, sizeof(b), "%s@%.2fs(value %d size %d distance %d spread %d gap %d copy %d %s)", family().c_str(), tick / 100.0,
                 value, size, distance, spread, gap, copy, modes[int(mode)]);
   return b;
 }
@@ -516,13 +550,14 @@ std::string Event::describe() const {
 int EventInjector::fired() const { return int(std::count(fired_.begin(), fired_.end(), true)); }
 
 bool EventInjector::apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra) {
+  watch_.observe(dg);  // what the sender put in it, before any event changes it
   if (shift_ != 0) moveSequence(dg, shift_);
   uint16_t seq = 0;
   std::vector<uint8_t> primary;
   const bool parsed = datagramPrimary(dg, &seq, &primary);
   const uint16_t shiftBefore = shift_;
   for (size_t i = 0; i < events_.size(); ++i)
-    if (!fired_[i] && tick >= events_[i].tick) fired_[i] = fire(events_[i], dg, extra);
+    if (!fired_[i] && tick >= events_[i].tick && watch_.carries(events_[i].on)) fired_[i] = fire(events_[i], dg, extra);
   if (parsed) packets.emplace_back(uint16_t(seq + shift_ - shiftBefore), std::move(primary));
   sent_.push_back(dg);
   return losing_ > 0 && losing_-- > 0;
@@ -618,16 +653,27 @@ bool EventInjector::fire(const Event& e, std::vector<uint8_t>& dg, std::vector<s
     case EventKind::kRepeatedNumber: {
       std::vector<uint8_t> again = dg;
       moveSequence(again, uint16_t(-std::max(e.value, 1)));
-      Datagram moved;
-      if (parseDatagram(again, &moved)) {  // every packet it carries lands under another number
-        altered.emplace_back(moved.seq, moved.primary);
-        for (size_t k = 0; k < moved.secondaries.size(); ++k) altered.emplace_back(uint16_t(moved.seq - 1 - k), moved.secondaries[k]);
-      }
+      noteMoved(again);
       extra.emplace_back(0, std::move(again));
+      return true;
+    }
+    case EventKind::kMislabelledCopy: {
+      // a duplicate the network made, whose number took a bit error on the way
+      std::vector<uint8_t> copy = dg;
+      flipSequenceBit(copy, e.value % 16);
+      noteMoved(copy);
+      extra.emplace_back(std::max(e.gap, 0), std::move(copy));
       return true;
     }
   }
   return false;
+}
+
+void EventInjector::noteMoved(const std::vector<uint8_t>& dg) {
+  Datagram moved;
+  if (!parseDatagram(dg, &moved)) return;
+  altered.emplace_back(moved.seq, moved.primary);
+  for (size_t k = 0; k < moved.secondaries.size(); ++k) altered.emplace_back(uint16_t(moved.seq - 1 - k), moved.secondaries[k]);
 }
 
 }  // namespace faxcall

@@ -35,7 +35,10 @@ enum class DropOn {
   kV21Data,      // a datagram carrying octets of a V.21 frame
   kPageData,     // a datagram carrying page data, ECM or not
   kV21Preamble,  // a datagram whose primary is a V.21 preamble indicator: a burst of frames starts
+  kTraining,     // a datagram whose primary is a training indicator: a page's (or the TCF's) modem starts
+  kV21FrameMiddle,  // a datagram carrying octets of a V.21 frame after octets of it an earlier one carried
 };
+const char* dropOnName(DropOn on);
 
 // From the `skip`-th datagram that matches (counted from 0), `burst` datagrams in a row are lost
 // (whatever they carry).
@@ -70,6 +73,10 @@ class DropPlan {
   bool held() const { return holding_; }
   // The datagrams held back go now, and the ones after them are no longer held.
   void release() { holding_ = false; }
+  // Takes `dg`, the next datagram sent, as `apply` does but losing and changing nothing; `carries`
+  // then tells what it carries, as a drop keyed to `on` sees it.
+  void observe(const std::vector<uint8_t>& dg);
+  bool carries(DropOn on, uint8_t fcf = 0) const { return matches(Drop{on, 0, 1, fcf}, fields_); }
 
  private:
   bool matches(const Drop& d, const std::vector<IfpField>& fields) const;
@@ -83,6 +90,10 @@ class DropPlan {
   std::vector<uint8_t> replacement_;
   bool holding_ = false;
   bool preamble_ = false;  // the datagram at hand is a V.21 preamble indicator
+  bool training_ = false;  // the datagram at hand is a training indicator
+  size_t v21Carried_ = 0;  // octets of the V.21 frame under way the datagram at hand carries
+  std::vector<uint8_t> ifp_;  // the primary of the datagram at hand
+  std::vector<IfpField> fields_;  // and its fields
 };
 
 // The datagram with `ifp` in place of its primary, its secondaries kept.
@@ -200,7 +211,7 @@ void moveSequence(std::vector<uint8_t>& dg, uint16_t by);
 // A well-formed datagram numbered `seq` whose primary is V.21 data with `fields` FCS-OK fields.
 std::vector<uint8_t> manyFieldDatagram(uint16_t seq, int fields);
 
-// ---- events a sweep draws on the datagrams towards the gateway ----
+// ---- events a sweep draws on the datagrams of either direction ----
 
 // A UDPTL datagram of the redundancy form taken apart: its number, primary and secondaries
 // (newest first).
@@ -214,7 +225,8 @@ std::vector<uint8_t> buildDatagram(const Datagram& d);
 // An IFP data packet of the type octet `t0` with `fields` (the inverse of ifpFields).
 std::vector<uint8_t> ifpOf(uint8_t t0, const std::vector<IfpField>& fields);
 
-// What an event does, from the first datagram sent at or after its tick.
+// What an event does, from the first datagram sent at or after its tick that carries what the
+// event is keyed to.
 enum class EventKind {
   kRenumber,         // the peer's numbering jumps: the datagram gets number `value`, the ones after it follow
   kStep,             // the numbering steps by `value` (a few back or ahead) from this datagram on
@@ -226,6 +238,7 @@ enum class EventKind {
   kRepeatedNumber,   // this datagram's content also arrives first under the number `value` before
   kNumberFlip,       // bit `value` of this datagram's number flipped
   kGap,              // `size` datagrams from this one are lost
+  kMislabelledCopy,  // a copy of this datagram arrives `gap` ticks later with bit `value` of its number flipped
 };
 const char* eventName(EventKind k);
 
@@ -243,7 +256,10 @@ struct Event {
   int gap = 1;       // ticks between its parts
   int copy = 0;      // which secondary a field event changes
   FieldMode mode = FieldMode::kRetypeField;
+  DropOn on = DropOn::kAny;  // from its tick it waits for a datagram that carries this
   std::string describe() const;
+  // its kind, and what it is keyed to when it is
+  std::string family() const;
 };
 
 // Applies events to one direction's datagrams in the order they are sent.
@@ -255,10 +271,11 @@ class EventInjector {
   // is to be lost.
   bool apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);
   int fired() const;
-  // the packets the peer sent altered or under another number (a field of a secondary, a
-  // duplicate's flipped copy, a datagram repeated under another number): their numbers and octets
+  // the packets the sender (the peer, or the gateway towards it) sent altered or under another
+  // number (a field of a secondary, a duplicate's flipped copy, a datagram repeated or a copy
+  // arriving under another number): their numbers and octets
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> altered;
-  // every primary the peer sent, in order, under the number a faithful network would carry it
+  // every primary it sent, in order, under the number a faithful network would carry it
   // (renumberings and steps included, a number's lost bit not)
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> packets;
 
@@ -266,9 +283,11 @@ class EventInjector {
   bool fire(const Event& e, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);
   std::vector<Event> events_;
   std::vector<bool> fired_;
-  uint16_t shift_ = 0;
-  int losing_ = 0;                           // datagrams a gap still takes                       // what renumberings and steps added so far
+  uint16_t shift_ = 0;                       // what renumberings and steps added so far
+  int losing_ = 0;                           // datagrams a gap still takes
   std::vector<std::vector<uint8_t>> sent_;   // every datagram sent so far, as sent
+  DropPlan watch_{{}};                       // what each datagram carries, for the keyed events
+  void noteMoved(const std::vector<uint8_t>& dg);  // every packet `dg` carries lands under a number not its own
 };
 
 }  // namespace faxcall

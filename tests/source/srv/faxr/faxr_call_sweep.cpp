@@ -1,7 +1,7 @@
 // The whole-call sweep: from a seed it draws a call (modem and rate, ECM, direction, document,
-// redundancy), one network condition on both directions and up to three events on the datagrams
-// towards the gateway, runs it through our gateway and through spandsp's with the same line,
-// datagrams and seeded network, and checks that ours forges nothing, never leaves a terminal
+// redundancy), one network condition on both directions and events on the datagrams of either
+// direction (some keyed to what a datagram carries), runs it through our gateway and through
+// spandsp's with the same line, datagrams and seeded network, and checks that ours forges nothing, never leaves a terminal
 // waiting where spandsp's call ended, and completes at least as many calls. Fixed draws below
 // it are the named calls that once failed.
 //
@@ -55,8 +55,10 @@ struct Draw {
   Net net = Net::kClean;
   int loss = 0, stay = 0, jitter = 0, duplicate = 0;
   long blackoutFrom = -1, blackoutFrames = 0;
-  std::vector<Event> events;
+  std::vector<Event> events;       // on the datagrams towards the gateway
+  std::vector<Event> eventsToPeer = {};  // on the gateway's datagrams towards the T.38 terminal
 
+  bool eventless() const { return events.empty() && eventsToPeer.empty(); }
   std::string describe() const {
     char b[256];
     std::snprintf(b, sizeof(b), "%s %s %s %s red %d %s (loss %d stay %d jitter %d dup %d blackout %ld+%ld)", kModems[modem].tag,
@@ -64,6 +66,7 @@ struct Draw {
                   netName(net), loss, stay, jitter, duplicate, blackoutFrom, blackoutFrames);
     std::string s = b;
     for (const Event& e : events) s += " " + e.describe();
+    for (const Event& e : eventsToPeer) s += " to_peer:" + e.describe();
     return s;
   }
   Case toCase(bool spandsp, const std::string& callName) const {
@@ -80,9 +83,83 @@ struct Draw {
     c.blackoutFrames = blackoutFrames;
     c.blackoutDelays = net == Net::kSpike;
     c.eventsToGateway = events;
+    c.eventsToPeer = eventsToPeer;
     return c;
   }
 };
+
+// One event of the kinds drawn on any datagram from the first sent at or after its tick; `pick(n)`
+// draws from 0 to n-1.
+template <typename Pick>
+Event drawEvent(Pick& pick, int redundancy, int span) {
+  // the kinds that change a copy need copies
+  const int kinds = redundancy > 0 ? 10 : 8;
+  static const EventKind order[] = {EventKind::kRenumber,   EventKind::kStep,           EventKind::kStaleRun,
+                                    EventKind::kLateBurst,  EventKind::kFieldPrimary,   EventKind::kRepeatedNumber,
+                                    EventKind::kNumberFlip, EventKind::kGap,            EventKind::kFieldSecondary,
+                                    EventKind::kFlippedDuplicate};
+  Event e{order[pick(kinds)], 50 + pick(span)};
+  switch (e.kind) {
+    case EventKind::kRenumber: e.value = pick(65536); break;
+    case EventKind::kStep: e.value = (pick(2) ? 1 : -1) * (1 + pick(8)); break;
+    case EventKind::kStaleRun:
+      e.size = 1 + pick(8);
+      e.distance = pick(5) == 0 ? -(150 + pick(200)) : 100 + pick(2400);  // a fifth are copies numbered ahead
+      e.spread = 1 + pick(e.size);
+      e.gap = 1 + pick(3);
+      break;
+    case EventKind::kLateBurst: e.size = 1 + pick(6), e.distance = 20 + pick(480); break;
+    case EventKind::kFieldPrimary:
+    case EventKind::kFieldSecondary:
+      e.mode = FieldMode(pick(e.kind == EventKind::kFieldPrimary ? 6 : 4));
+      e.value = pick(1024);
+      e.size = 1 + pick(20);
+      e.copy = pick(redundancy > 0 ? redundancy : 1);
+      break;
+    case EventKind::kFlippedDuplicate: e.value = pick(1024); break;
+    case EventKind::kRepeatedNumber: e.value = 1 + pick(3); break;
+    case EventKind::kNumberFlip: e.value = pick(16); break;
+    case EventKind::kGap: e.size = 1 + pick(30); break;
+    case EventKind::kMislabelledCopy: break;
+  }
+  return e;
+}
+
+// One event keyed to what a datagram carries, so that it lands where it matters: a step inside
+// page data, the numbering skipping ahead inside a V.21 frame (the datagram's copies still carry
+// what was sent), the one packet at a page's data, a frame or a training lost with every copy of
+// it, a copy arriving under a number one bit away from its own, or any kind above keyed likewise.
+// `pages`: this direction carries the page (else it carries V.21 frames only, and the events meant
+// for page data land inside a frame).
+template <typename Pick>
+Event drawKeyedEvent(Pick& pick, int redundancy, int span, bool pages) {
+  static const DropOn keys[] = {DropOn::kPageData, DropOn::kV21Data, DropOn::kTraining};
+  auto key = [&](int n) { return pages ? keys[pick(n)] : DropOn::kV21Data; };
+  Event e{EventKind::kStep, 0};
+  switch (pick(5)) {
+    case 0: e.on = pages ? DropOn::kPageData : DropOn::kV21FrameMiddle, e.value = (pick(2) ? 1 : -1) * (1 + pick(4)); break;
+    case 1: e.on = DropOn::kV21FrameMiddle, e.value = 1 + pick(3); break;
+    case 2:
+      // at redundancy r the r datagrams after it carry its copies
+      e.kind = EventKind::kGap, e.on = key(3), e.size = redundancy + 1;
+      break;
+    case 3:
+      // mostly a low bit: the copy lands inside the receiver's window, among the stream's own numbers
+      e.kind = EventKind::kMislabelledCopy, e.on = key(3), e.value = pick(2) ? pick(5) : pick(16), e.gap = 1 + pick(20);
+      break;
+    default: {
+      e = drawEvent(pick, redundancy, span);
+      // an indicator has no field to change
+      const bool fields = e.kind == EventKind::kFieldPrimary || e.kind == EventKind::kFieldSecondary ||
+                          e.kind == EventKind::kFlippedDuplicate;
+      e.on = key(fields ? 2 : 3);
+      break;
+    }
+  }
+  // where in a call its trainings and its page data lie; V.21 frames go on to its end
+  e.tick = 50 + pick(e.on == DropOn::kTraining ? span / 2 : e.on == DropOn::kPageData ? span * 2 / 3 : span);
+  return e;
+}
 
 Draw drawCall(unsigned seed) {
   std::mt19937 g(seed * 2654435761u + 977u);
@@ -106,39 +183,26 @@ Draw drawCall(unsigned seed) {
     default: break;
   }
   const int span = d.modem == 2 ? 5500 : 3500;  // where the datagrams of a call flow, in frames
-  for (int k = pick(4); k > 0; --k) {
-    // the kinds that change a copy need copies
-    const int kinds = d.redundancy > 0 ? 10 : 8;
-    static const EventKind order[] = {EventKind::kRenumber,   EventKind::kStep,           EventKind::kStaleRun,
-                                      EventKind::kLateBurst,  EventKind::kFieldPrimary,   EventKind::kRepeatedNumber,
-                                      EventKind::kNumberFlip, EventKind::kGap,            EventKind::kFieldSecondary,
-                                      EventKind::kFlippedDuplicate};
-    Event e{order[pick(kinds)], 50 + pick(span)};
-    switch (e.kind) {
-      case EventKind::kRenumber: e.value = pick(65536); break;
-      case EventKind::kStep: e.value = (pick(2) ? 1 : -1) * (1 + pick(8)); break;
-      case EventKind::kStaleRun:
-        e.size = 1 + pick(8);
-        e.distance = pick(5) == 0 ? -(150 + pick(200)) : 100 + pick(2400);  // a fifth are copies numbered ahead
-        e.spread = 1 + pick(e.size);
-        e.gap = 1 + pick(3);
-        break;
-      case EventKind::kLateBurst: e.size = 1 + pick(6), e.distance = 20 + pick(480); break;
-      case EventKind::kFieldPrimary:
-      case EventKind::kFieldSecondary:
-        e.mode = FieldMode(pick(e.kind == EventKind::kFieldPrimary ? 6 : 4));
-        e.value = pick(1024);
-        e.size = 1 + pick(20);
-        e.copy = pick(d.redundancy > 0 ? d.redundancy : 1);
-        break;
-      case EventKind::kFlippedDuplicate: e.value = pick(1024); break;
-      case EventKind::kRepeatedNumber: e.value = 1 + pick(3); break;
-      case EventKind::kNumberFlip: e.value = pick(16); break;
-      case EventKind::kGap: e.size = 1 + pick(30); break;
-    }
-    d.events.push_back(e);
+  for (int k = pick(4); k > 0; --k) d.events.push_back(drawEvent(pick, d.redundancy, span));
+  // Each family of draws below has a generator of its own: a family added leaves what the others
+  // draw for a seed as it was (and the named rows drawn from seeds with it).
+  // Keyed events and events towards the T.38 terminal: mostly beside the events above, so that
+  // as many calls as before have none (a network condition alone).
+  std::mt19937 gk(seed * 2246822519u + 3266489917u);
+  auto pickKeyed = [&](int n) { return int(gk() % unsigned(n)); };
+  // (the T.38 terminal sends the page when the audio terminal receives it)
+  if (d.events.empty() ? pickKeyed(6) == 0 : pickKeyed(2) == 0) {
+    const bool toPeer = d.events.empty() && pickKeyed(2) == 0;
+    (toPeer ? d.eventsToPeer : d.events).push_back(drawKeyedEvent(pickKeyed, d.redundancy, span, toPeer == d.audioSends));
   }
-  std::sort(d.events.begin(), d.events.end(), [](const Event& a, const Event& b) { return a.tick < b.tick; });
+  if (!d.events.empty() && pickKeyed(3) == 0)
+    for (int k = 1 + pickKeyed(2); k > 0; --k)
+      d.eventsToPeer.push_back(pickKeyed(3) ? drawEvent(pickKeyed, d.redundancy, span)
+                                            : drawKeyedEvent(pickKeyed, d.redundancy, span, d.audioSends));
+  // (the next family of draws goes here, with a generator of its own)
+  auto byTick = [](const Event& a, const Event& b) { return a.tick < b.tick; };
+  std::stable_sort(d.events.begin(), d.events.end(), byTick);
+  std::stable_sort(d.eventsToPeer.begin(), d.eventsToPeer.end(), byTick);
   return d;
 }
 
@@ -215,8 +279,9 @@ std::vector<std::string> violations(const Draw& d, const CallResult& r) {
                      ours.lastFrameDisputedByAnAlteredCopy || ours.cedIndicatorLate;
   if (ours.hung && !theirs.hung && !named)
     out.push_back("I2 a terminal waits to the limit where spandsp's call ended");
-  const bool onlyRenumbered =
-      std::all_of(d.events.begin(), d.events.end(), [](const Event& e) { return e.kind == EventKind::kRenumber; });
+  auto renumbering = [](const Event& e) { return e.kind == EventKind::kRenumber; };
+  const bool onlyRenumbered = std::all_of(d.events.begin(), d.events.end(), renumbering) &&
+                              std::all_of(d.eventsToPeer.begin(), d.eventsToPeer.end(), renumbering);
   if (d.net == Net::kClean && onlyRenumbered && theirs.completed && !ours.completed)
     out.push_back("I3 clean path, genuine renumberings only: spandsp's completes, ours does not");
   return out;
@@ -279,11 +344,11 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
                                                           : "",
                 d.describe().c_str());
     std::vector<std::string> keys = {"all", std::string("net:") + netName(d.net)};
-    if (d.events.empty()) keys.push_back(std::string("alone:") + netName(d.net));
-    if (d.events.empty()) keys.push_back("event:none");
-    for (const Event& e : d.events)
-      if (std::find(keys.begin(), keys.end(), std::string("event:") + eventName(e.kind)) == keys.end())
-        keys.push_back(std::string("event:") + eventName(e.kind));
+    if (d.eventless()) keys.push_back(std::string("alone:") + netName(d.net));
+    if (d.eventless()) keys.push_back("event:none");
+    for (const auto& [prefix, events] : {std::pair{"event:", &d.events}, std::pair{"to_peer:", &d.eventsToPeer}})
+      for (const Event& e : *events)
+        if (std::find(keys.begin(), keys.end(), prefix + e.family()) == keys.end()) keys.push_back(prefix + e.family());
     for (const std::string& k : keys) {
       Tally& t = tallies[k];
       ++t.calls;
@@ -305,6 +370,45 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
       EXPECT_GE(t.done[0], t.done[1]) << key << ": ours completes " << t.done[0] << " of " << t.calls << ", spandsp's " << t.done[1];
     }
   }
+}
+
+// Keyed events land on the first datagram at or after their tick that carries what they are keyed
+// to, and nowhere before: a CED and a V.21 preamble (indicators, no training), a frame's first octet
+// (not inside it), then its later octets, a training, page data.
+TEST(SweepDraw, KeyedEventsLandOnWhatTheDatagramCarries) {
+  const std::vector<std::vector<uint8_t>> primaries = {
+      {0x04}, {0x06}, ifpOf(0xC0, {{0, 0, {0xFF}}}), ifpOf(0xC0, {{0, 0, {0x13}}}), ifpOf(0xC0, {{0, 0, {0x80}}, {0, 2, {}}}),
+      {0x1C}, ifpOf(0xC6, {{3, 0, {1, 2, 3}}}), ifpOf(0xC6, {{3, 0, {4, 5, 6}}})};
+  // where each event fires: the first datagram whose number or fate it changes
+  std::vector<std::pair<uint16_t, std::vector<uint8_t>>> moved;
+  auto firesAt = [&](const Event& e, std::vector<std::pair<int, std::vector<uint8_t>>>* extra = nullptr) {
+    EventInjector inj({e});
+    std::vector<std::pair<int, std::vector<uint8_t>>> added;
+    int at = -1;
+    for (size_t i = 0; i < primaries.size(); ++i) {
+      std::vector<uint8_t> dg = buildDatagram({uint16_t(100 + i), primaries[i], {}});
+      const bool lost = inj.apply(long(i), dg, added);
+      if (at < 0 && (lost || !added.empty() || dg[1] != uint8_t(100 + i))) at = int(i);
+      if (extra != nullptr && extra->empty()) *extra = added;
+    }
+    moved = inj.altered;
+    return at;
+  };
+  EXPECT_EQ(firesAt({.kind = EventKind::kStep, .tick = 0, .value = 2, .on = DropOn::kV21FrameMiddle}), 3);
+  EXPECT_EQ(firesAt({.kind = EventKind::kStep, .tick = 0, .value = 2, .on = DropOn::kV21Data}), 2);
+  EXPECT_EQ(firesAt({.kind = EventKind::kGap, .tick = 0, .size = 1, .on = DropOn::kTraining}), 5);
+  EXPECT_EQ(firesAt({.kind = EventKind::kStep, .tick = 7, .value = -3, .on = DropOn::kPageData}), 7);
+  // the copy arrives later under its number with one bit flipped, and is named as moved
+  std::vector<std::pair<int, std::vector<uint8_t>>> copy;
+  const Event mislabel{.kind = EventKind::kMislabelledCopy, .tick = 0, .value = 3, .gap = 4, .on = DropOn::kPageData};
+  EXPECT_EQ(firesAt(mislabel, &copy), 6);
+  Datagram got;
+  ASSERT_EQ(copy.size(), 1u);
+  ASSERT_TRUE(parseDatagram(copy[0].second, &got));
+  EXPECT_EQ(copy[0].first, 4);
+  EXPECT_EQ(got.seq, uint16_t(106 ^ 8));
+  EXPECT_EQ(got.primary, primaries[6]);
+  EXPECT_EQ(moved, (std::vector<std::pair<uint16_t, std::vector<uint8_t>>>{{uint16_t(106 ^ 8), primaries[6]}}));
 }
 
 // ---- fixed draws: calls named in reports ----
@@ -400,13 +504,24 @@ std::vector<Example> examples() {
     x.name = name;
     v.push_back({x, mustComplete});
   };
+  // a call the sweep drew once, written out: what the sweep draws for its seed has grown since
+  auto pinned = [&](unsigned seed, const char* name, Draw x, bool mustComplete = true) {
+    x.network = "sweep" + std::to_string(seed);
+    x.name = name;
+    v.push_back({x, mustComplete});
+  };
   // drawn calls that once forged: the audio terminal's CSI sent while a frame from the network
   // went to the line (a collision), rewritten from an octet the other frame's end met
-  drawn(19393, "collision_line_frame_rewritten_seed19393", false);
+  d = call("", v17, false, false, bars, 0,
+           {stale(6.41, 6, -167, 3, 2), Event{.kind = EventKind::kRepeatedNumber, .tick = at(16.22), .value = 2}});
+  d.net = Net::kDuplication, d.duplicate = 8;
+  pinned(19393, "collision_line_frame_rewritten_seed19393", d, false);
   // drawn calls that once hung: a renumbering whose first datagrams the network swapped (the DCN
   // after it was lost with all its datagrams at hand); an outage after which the peer repeats its
   // frames, all played before (nothing of it played again)
-  drawn(19860, "renumbering_swapped_by_the_network_seed19860");
+  d = call("", v17, true, false, black, 1, {step(19.28, -7), renumber(29.49, 36126)});
+  d.net = Net::kReorder;
+  pinned(19860, "renumbering_swapped_by_the_network_seed19860", d);
   drawn(1302, "frames_repeated_after_an_outage_seed1302", false);
   // drawn calls that once forged: the peer renumbered during a delay spike, and a run of its own
   // older datagrams restarted the sequence once more while a break waited: the frame left open
@@ -414,10 +529,15 @@ std::vector<Example> examples() {
   drawn(11811, "restart_while_a_break_waits_seed11811");
   // a delay spike's burst took the relay's blocks: a PPS behind the page lost an octet, went to
   // the page's modem and reached the terminal with a good FCS inside the next page
-  drawn(31895, "relay_out_of_blocks_after_a_spike_seed31895");
+  d = call("", v29, true, false, bars, 3, {Event{.kind = EventKind::kRepeatedNumber, .tick = at(24.31), .value = 1}});
+  d.net = Net::kSpike, d.blackoutFrom = 1422, d.blackoutFrames = 305;
+  pinned(31895, "relay_out_of_blocks_after_a_spike_seed31895", d);
   // a frame from the network behind the page went to the page's modem as it finished: the
   // terminal never heard it and the call hung
-  drawn(4990, "frame_behind_the_page_on_the_pages_modem_seed4990");
+  d = call("", v17, true, false, bars, 3,
+           {renumber(21.25, 14301), Event{.kind = EventKind::kLateBurst, .tick = at(29.91), .size = 6, .distance = 247}});
+  d.net = Net::kBursts, d.loss = 1, d.stay = 65;
+  pinned(4990, "frame_behind_the_page_on_the_pages_modem_seed4990", d);
   // a genuine renumbering 1,237 numbers back, to numbers never played, on a clean path: its first
   // datagram's copies are the packets the stream ended with, yet it waited for eight in a row
   // and the T.38 terminal's MCF was lost

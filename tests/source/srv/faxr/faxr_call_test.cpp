@@ -422,6 +422,11 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
   }
   for (auto& d : in) {
     if (p.hop.at >= 0 && p.total >= p.hop.at) faxcall::moveSequence(d, p.hop.by);
+    uint16_t seq = 0;
+    std::vector<uint8_t> ifp;
+    // what the sender sent, under its own number, before the path's events change it
+    if (faxcall::datagramPrimary(d, &seq, &ifp) && p.seqs != nullptr && p.seqs->sent.insert(seq).second && p.firsts != nullptr)
+      p.firsts->push_back(ifp);
     std::vector<std::pair<int, std::vector<uint8_t>>> extra;
     const bool gap = p.events.apply(p.tick, d, extra);
     for (auto& [delay, x] : extra) {
@@ -433,10 +438,7 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
     if (p.total == p.floodAt) p.delivered.push_back(faxcall::manyFieldDatagram(uint16_t((d[0] << 8) | d[1]), 127));
     for (auto& old : p.stale.before(d, p.rng)) p.delivered.push_back(std::move(old));
     ++p.total;
-    uint16_t seq = 0;
-    std::vector<uint8_t> ifp;
     const bool parsed = faxcall::datagramPrimary(d, &seq, &ifp);
-    if (parsed && p.seqs != nullptr && p.seqs->sent.insert(seq).second && p.firsts != nullptr) p.firsts->push_back(ifp);
     const bool planned = p.plan.apply(d);
     if (p.plan.replaced()) d = faxcall::withPrimary(d, p.plan.replacement());
     if (p.plan.held()) {
@@ -617,6 +619,7 @@ Outcome runCall(const Case& c) {
     p->blackoutDelays = c.blackoutDelays;
   }
   toGateway.events = faxcall::EventInjector(c.eventsToGateway);
+  toPeer.events = faxcall::EventInjector(c.eventsToPeer);
   faxcall::DropPlan releaseWatch(c.releaseHeldOn);
   for (long f = 0; f < c.frameLimit && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
     frame();
@@ -649,13 +652,16 @@ Outcome runCall(const Case& c) {
   o.frames = frames;
   o.alteredCopies = toGateway.events.altered;
   o.t38Packets = toGateway.events.packets;
+  o.alteredCopiesToPeer = toPeer.events.altered;
+  o.gatewayPackets = toPeer.events.packets;
   o.hung = o.audioStatus < 0 || o.t38Status < 0;
   t30_get_transfer_statistics(sender, &o.sender);
   t30_get_transfer_statistics(receiver, &o.receiver);
   std::printf("[ call %s ] frames %ld, audio status %d, T.38 status %d, pages sent %d received %d, rate %d, ECM %d, "
-              "datagrams lost %d of %d and %d of %d, reordered %d and %d\n",
+              "datagrams lost %d of %d and %d of %d, reordered %d and %d, events fired %d of %zu and %d of %zu\n",
               c.name, frames, o.audioStatus, o.t38Status, o.sender.pages_tx, o.receiver.pages_rx, o.receiver.bit_rate,
-              o.receiver.error_correcting_mode, toPeer.lost, toPeer.total, toGateway.lost, toGateway.total, toPeer.reordered, toGateway.reordered);
+              o.receiver.error_correcting_mode, toPeer.lost, toPeer.total, toGateway.lost, toGateway.total, toPeer.reordered, toGateway.reordered,
+              toPeer.events.fired(), c.eventsToPeer.size(), toGateway.events.fired(), c.eventsToGateway.size());
   t38_terminal_free(peer.t38);
   fax_free(gLine.fax);
   gLine.fax = nullptr;
