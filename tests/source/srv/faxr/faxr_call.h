@@ -49,6 +49,7 @@ struct Case {
   long blackoutFrames = 0;
   bool blackoutDelays = false;  // the datagrams of that window are not lost but held until after it (a delay spike)
   std::vector<Event> eventsToGateway = {};
+  Rechunk peerChunks = {};  // the T.38 terminal's data cut into packets of these sizes
 };
 
 struct Outcome {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,6 +36,7 @@ enum class DropOn {
   kV21Data,      // a datagram carrying octets of a V.21 frame
   kPageData,     // a datagram carrying page data, ECM or not
   kV21Preamble,  // a datagram whose primary is a V.21 preamble indicator: a burst of frames starts
+  kTraining,     // a datagram whose primary is a training indicator: a page's modem starts
 };
 
 // From the `skip`-th datagram that matches (counted from 0), `burst` datagrams in a row are lost
@@ -83,6 +85,32 @@ class DropPlan {
   std::vector<uint8_t> replacement_;
   bool holding_ = false;
   bool preamble_ = false;  // the datagram at hand is a V.21 preamble indicator
+  bool training_ = false;  // the datagram at hand is a training indicator
+};
+
+// A peer that cuts its HDLC and page data into IFP packets of its own sizes: each packet carries
+// between `minOctets` and `maxOctets` data octets (drawn from `seed`), cut at any octet and joined
+// across the packets the terminal made; a frame's end goes with the octets before it, an indicator
+// sends what waits first. maxOctets 0: the packets go as the terminal made them.
+struct Rechunk {
+  int minOctets = 0, maxOctets = 0;
+  unsigned seed = 0;
+};
+class IfpRechunker {
+ public:
+  explicit IfpRechunker(Rechunk r) : r_(r), draw_(r.seed * 2654435761u + 7u) { next(); }
+  // The packets to send in place of `ifp`, the next packet the terminal made.
+  std::vector<std::vector<uint8_t>> cut(const std::vector<uint8_t>& ifp);
+
+ private:
+  void next() { target_ = size_t(r_.minOctets + (r_.maxOctets > r_.minOctets ? int(draw_() % unsigned(r_.maxOctets - r_.minOctets + 1)) : 0)); }
+  void flush(std::vector<std::vector<uint8_t>>& out, const IfpField* end);
+  Rechunk r_;
+  std::mt19937 draw_;
+  size_t target_ = 0;
+  uint8_t t0_ = 0;
+  int fieldType_ = 0;
+  std::vector<uint8_t> waiting_;  // data octets not sent yet, of packets of type t0_
 };
 
 // The datagram with `ifp` in place of its primary, its secondaries kept.
