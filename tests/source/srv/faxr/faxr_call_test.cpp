@@ -1040,6 +1040,11 @@ std::vector<PeerParams> peerCases() {
   chunked({"v17_ecm_t38_to_audio_long_ifps", kV17, true, false}, {87, 118, 1});
   chunked({"v29_nonecm_t38_to_audio_long_ifps", kV29, false, false}, {87, 118, 2});
   chunked({"v27_ecm_t38_to_audio_long_ifps", kV27, true, false}, {87, 118, 6});
+  // a peer that sends its data an octet to a packet: the receiver holds as many octets, and the
+  // page goes through
+  chunked({"v17_ecm_t38_to_audio_octet_ifps", kV17, true, false}, {1, 1, 3});
+  chunked({"v29_nonecm_t38_to_audio_octet_ifps", kV29, false, false}, {1, 1, 5});
+  chunked({"v27_ecm_t38_to_audio_octet_ifps", kV27, true, false}, {1, 1, 3});
   return v;
 }
 
