@@ -235,6 +235,7 @@ struct HSZFAXRV21MODEM {
   uint16_t hsxv21counter;
   uint16_t hsxfaxrecmendcounter;
   uint16_t v21MaxPreambleDuration;
+  uint16_t hsxframestall;  // ms since octets of the frame from the network last came, its end not yet
   uint16_t hsxrxbuf[FAXR_V21_RXWORDS];
   BUFCTL hsxrxbufctrl;
 };

@@ -195,6 +195,7 @@ void fxrIngress(HSFSRVOBJ service) {
   m->hsxTimeStamp = static_cast<uint16_t>(ts);
   hsffaxrprocessnetmsg(m);
   hsffaxrv21txdata(m);
+  hsffaxrv21txstall(m, ms);
   hsffaxrspoof(m);
   if (s.silenceTimer > 16000 && s.silenceTimer < 0xFFFF) {
     m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | FAXR_INT_SILENCE);

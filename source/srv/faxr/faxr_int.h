@@ -107,6 +107,10 @@ void hsffaxrprocessv21msg(HSZFAXRLOCLMEM* m);
 void hsffaxrprocessv21net(HSZFAXRLOCLMEM* m, uint16_t fcf, uint16_t fif0, bool final);
 void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m);
 void hsffaxrv21txdata(HSZFAXRLOCLMEM* m);
+// A frame from the network whose octets stopped coming, without its end, for longer than the
+// network may delay them (`ms` more this tick) lost its rest: it ends bad, and the line is not
+// held waiting for it.
+void hsffaxrv21txstall(HSZFAXRLOCLMEM* m, uint16_t ms);
 void hsffaxrspoof(HSZFAXRLOCLMEM* m);
 void hsffaxrsendmsg(HSZFAXRLOCLMEM* m);
 void startSpoofing(HSZFAXRLOCLMEM* m);

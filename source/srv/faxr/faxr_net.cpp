@@ -124,6 +124,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
           addDataToJitterBuffer(m, &m->hsxv21jitbufq, pkt);
         }
         v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_NETFRAMEOPEN);
+        v.hsxframestall = 0;
       } else {
         MEM_QueueEnq_Unprotected(&m->hsxv21jitbufq, pkt);
         v.hsxstatus = static_cast<uint16_t>((v.hsxstatus | FAXR_V21_ENDQUEUED) & ~FAXR_V21_NETFRAMEOPEN);
@@ -243,6 +244,23 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     }
     break;
   }
+}
+
+void hsffaxrv21txstall(HSZFAXRLOCLMEM* m, uint16_t ms) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  if (!(v.hsxstatus & FAXR_V21_NETFRAMEOPEN)) {
+    v.hsxframestall = 0;
+    return;
+  }
+  v.hsxframestall = static_cast<uint16_t>(v.hsxframestall > 0xFFFF - ms ? 0xFFFF : v.hsxframestall + ms);
+  // the far end sends a frame's octets as its line takes them: a wait longer than the network
+  // may hold back the rest (half its delay allowance, as the preamble's limit allows) is the rest
+  // lost, not late. A short frame (an answer) would otherwise never have octets enough to start,
+  // and the line's terminal would hear preamble for seconds until the relay gave up, where a bad
+  // frame makes it repeat its command.
+  if (v.hsxframestall < m->hsxfaxrregs.hsxmaxdelay / 2u) return;
+  v.hsxframestall = 0;
+  cutV21FrameFromNet(m);
 }
 
 // ---- preamble spoofing ----

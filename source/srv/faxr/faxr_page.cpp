@@ -413,8 +413,11 @@ void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
     return;
   }
   m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | FAXR_INT_HSSEEN);
-  if (!(m->hsxintstatus & FAXR_INT_HSTX) && m->hsxfaxrstate.hsxstate != HSFAXRTXLOCALDATATRAIN) {
-    // data without a training packet starts one
+  const HSEFAXRSTATE st = m->hsxfaxrstate.hsxstate;
+  if (st != HSFAXRTXLOCALDATA && st != HSFAXRTXLOCALDATATRAIN) {
+    // data with no page under way starts one, as V.21 octets start the preamble: its training
+    // indicator was lost, and the far end sends the page all the same (an answer that leads to
+    // the next page does not make one under way)
     f.hsxstatus = static_cast<uint16_t>(f.hsxstatus & ~FAXR_FAX_POSTMSG);
     m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus & ~(FAXR_INT_HSTX | FAXR_INT_NETPAGEEND | FAXR_INT_POSTMSG));
     resetPageBuffer(m);

@@ -247,6 +247,15 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   hsfIbdSendExt(kRelayMask, 0, static_cast<uint16_t>(sizeof(HAPI_PKT_HDR) + payloadBytes), block);
 }
 
+// Blocks of the pool kept free for the next frame's datagrams and the packets going out. The
+// receiver holds a block a packet whatever its length, so what it holds is bounded by octets only
+// if a peer's small packets wait less: below the reserve the packet next in line plays before its
+// reorder delay is up (nothing missing before it is given up), instead of the pool running dry and
+// the packets after it being lost.
+constexpr int kPoolReserve = 64;
+
+bool poolShort(const T38ZLOCLMEM* m) { return m->heapId != nullptr && m->heapId->numFreeBuf < kPoolReserve; }
+
 void playOut(T38ZLOCLMEM* m) {
   RelayOut out{m, 0};
   while (out.sent < kRelayPacketsPerFrame) {
@@ -254,7 +263,9 @@ void playOut(T38ZLOCLMEM* m) {
     const bool old = dg_QmPeekFront(&m->rx.drainq) != nullptr;
     QMQUEUE* q = old ? &m->rx.drainq : &m->rx.egressPktq;
     EGR_IFP_PKT* head = t38egr_ifp_QmPeekFront(q);
-    if (head == nullptr || static_cast<uint16_t>(m->rx.time - head->arrivalTime) < m->regs.reorderDelay) return;
+    if (head == nullptr) return;
+    const bool inLine = !old && head->sequenceNum == static_cast<uint16_t>(m->rx.lastoutTimeStamp + 1);
+    if (static_cast<uint16_t>(m->rx.time - head->arrivalTime) < m->regs.reorderDelay && !(inLine && poolShort(m))) return;
     if (!old && t38fReorderHeadWaits(&m->rx)) return;
     DG_HDL h;
     if (!t38egr_ifp_deq(q, &h)) return;

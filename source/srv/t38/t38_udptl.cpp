@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr int kMaxFieldOctets = 86;
 
 void putU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v >> 8);
@@ -55,7 +54,9 @@ int t38fIFPcheck(const uint8_t* ifp, int len) {
       if (end - p < 2) return -1;
       const int octets = ((p[0] << 8) | p[1]) + 1;
       p += 2;
-      if (octets > kMaxFieldOctets || end - p < octets) return -1;
+      // a field may be as long as the packet holds: a peer may send a frame in one IFP, and the
+      // relay takes its octets in chunks of its own
+      if (end - p < octets) return -1;
       p += octets;
     } else if (high) {
       high = false;

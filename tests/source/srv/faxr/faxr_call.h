@@ -50,6 +50,7 @@ struct Case {
   bool blackoutDelays = false;  // the datagrams of that window are not lost but held until after it (a delay spike)
   std::vector<Event> eventsToGateway = {};
   std::vector<Event> eventsToPeer = {};  // the same on the gateway's datagrams towards the T.38 terminal
+  Rechunk peerChunks = {};  // the T.38 terminal's data cut into packets of these sizes
 };
 
 struct Outcome {

@@ -503,6 +503,42 @@ std::vector<uint8_t> ifpOf(uint8_t t0, const std::vector<IfpField>& fields) {
   return out;
 }
 
+void IfpRechunker::flush(std::vector<std::vector<uint8_t>>& out, const IfpField* end) {
+  std::vector<IfpField> fields;
+  if (!waiting_.empty()) fields.push_back({0, fieldType_, std::move(waiting_)});
+  if (end != nullptr) fields.push_back(*end);
+  if (!fields.empty()) out.push_back(ifpOf(t0_, fields));
+  waiting_.clear();
+}
+
+std::vector<std::vector<uint8_t>> IfpRechunker::cut(const std::vector<uint8_t>& ifp) {
+  std::vector<IfpField> fields;
+  if (r_.maxOctets <= 0 || !ifpFields(ifp, &fields)) return {ifp};
+  std::vector<std::vector<uint8_t>> out;
+  if (fields.empty() || ifp[0] != t0_) flush(out, nullptr);  // an indicator, or data of another kind
+  if (fields.empty()) {
+    out.push_back(ifp);
+    return out;
+  }
+  t0_ = ifp[0];
+  for (const IfpField& f : fields) {
+    const bool data = (f.fieldType == 0 || f.fieldType == 6) && !f.data.empty();
+    if (!data) {
+      flush(out, &f);
+      continue;
+    }
+    if (!waiting_.empty() && f.fieldType != fieldType_) flush(out, nullptr);
+    fieldType_ = f.fieldType;
+    for (uint8_t o : f.data) {
+      waiting_.push_back(o);
+      if (waiting_.size() < target_) continue;
+      flush(out, nullptr);
+      next();
+    }
+  }
+  return out;
+}
+
 const char* eventName(EventKind k) {
   switch (k) {
     case EventKind::kRenumber: return "renumber";

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -94,6 +95,31 @@ class DropPlan {
   size_t v21Carried_ = 0;  // octets of the V.21 frame under way the datagram at hand carries
   std::vector<uint8_t> ifp_;  // the primary of the datagram at hand
   std::vector<IfpField> fields_;  // and its fields
+};
+
+// A peer that cuts its HDLC and page data into IFP packets of its own sizes: each packet carries
+// between `minOctets` and `maxOctets` data octets (drawn from `seed`), cut at any octet and joined
+// across the packets the terminal made; a frame's end goes with the octets before it, an indicator
+// sends what waits first. maxOctets 0: the packets go as the terminal made them.
+struct Rechunk {
+  int minOctets = 0, maxOctets = 0;
+  unsigned seed = 0;
+};
+class IfpRechunker {
+ public:
+  explicit IfpRechunker(Rechunk r) : r_(r), draw_(r.seed * 2654435761u + 7u) { next(); }
+  // The packets to send in place of `ifp`, the next packet the terminal made.
+  std::vector<std::vector<uint8_t>> cut(const std::vector<uint8_t>& ifp);
+
+ private:
+  void next() { target_ = size_t(r_.minOctets + (r_.maxOctets > r_.minOctets ? int(draw_() % unsigned(r_.maxOctets - r_.minOctets + 1)) : 0)); }
+  void flush(std::vector<std::vector<uint8_t>>& out, const IfpField* end);
+  Rechunk r_;
+  std::mt19937 draw_;
+  size_t target_ = 0;
+  uint8_t t0_ = 0;
+  int fieldType_ = 0;
+  std::vector<uint8_t> waiting_;  // data octets not sent yet, of packets of type t0_
 };
 
 // The datagram with `ifp` in place of its primary, its secondaries kept.

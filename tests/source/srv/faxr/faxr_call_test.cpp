@@ -345,11 +345,12 @@ struct Peer {
   t38_terminal_state_t* t38 = nullptr;
   PeerUdptl udptl;
   std::vector<std::vector<uint8_t>> out;  // datagrams to the gateway this frame
+  faxcall::IfpRechunker chunks{{}};
 };
 
 int peerTx(t38_core_state_t*, void* user, const uint8_t* buf, int len, int) {
   auto* p = static_cast<Peer*>(user);
-  p->out.push_back(p->udptl.build(std::vector<uint8_t>(buf, buf + len)));
+  for (const auto& ifp : p->chunks.cut(std::vector<uint8_t>(buf, buf + len))) p->out.push_back(p->udptl.build(ifp));
   return 0;
 }
 
@@ -584,6 +585,7 @@ Outcome runCall(const Case& c) {
   t30_state_t* audio = fax_get_t30_state(gLine.fax);
   Peer peer;
   peer.udptl.redundancy = c.peerRedundancy >= 0 ? c.peerRedundancy : c.redundancy;
+  peer.chunks = faxcall::IfpRechunker(c.peerChunks);
   peer.t38 = t38_terminal_init(nullptr, !c.audioSends, peerTx, &peer);
   t30_state_t* remote = t38_terminal_get_t30_state(peer.t38);
   t38_set_t38_version(t38_terminal_get_t38_core_state(peer.t38), 0);
@@ -1104,6 +1106,8 @@ struct PeerParams {
   uint16_t minInvalid = 0;   // IFP packets refused as malformed or of no known type, counted
   bool sameAsUnmoved = false;  // the call goes as it goes with the numbering starting at 0
   faxcall::Stale stale = {};   // old datagrams besides the stream
+  faxcall::Rechunk chunks = {};  // the T.38 terminal's data in packets of its own sizes
+  bool noRelayOverruns = false;  // the relay drops no page data for want of room or of a modem
 };
 void PrintTo(const PeerParams& p, std::ostream* os) { *os << p.name; }
 
@@ -1119,6 +1123,7 @@ TEST_P(FaxCallPeer, CompletesWithoutForgedFramesOrAssertions) {
   c.gatewayRedundancyReg = p.redundancy;
   c.peerRedundancy = p.peerRedundancy;
   c.staleToGateway = p.stale;
+  c.peerChunks = p.chunks;
   AssertLines asserts;
   const Outcome o = runCall(c);
   EXPECT_EQ(asserts.stop(), 0) << "assertions logged during the call";
@@ -1128,6 +1133,9 @@ TEST_P(FaxCallPeer, CompletesWithoutForgedFramesOrAssertions) {
   for (size_t pg = 0; pg < 2; ++pg) EXPECT_TRUE(o.sent[pg] == o.received[pg]) << "page " << pg + 1 << " differs";
   for (const auto& f : faxcall::forgedFrames(o.t38Frames, o.audioFrames)) ADD_FAILURE() << "the audio terminal accepted " << f;
   for (const auto& f : faxcall::forgedFrames(o.audioFrames, o.t38Frames)) ADD_FAILURE() << "the T.38 terminal accepted " << f;
+  if (p.noRelayOverruns) {
+    EXPECT_EQ(o.relayStats.egress.hsxOverrunCount, 0u) << "page data dropped for want of room or of a modem";
+  }
   EXPECT_GE(o.t38Stats.egress.failtoReorderCount, p.minRefused);
   EXPECT_GE(o.t38Stats.egress.invalidIFPCount, p.minInvalid);
   if (p.sameAsUnmoved) {
@@ -1197,6 +1205,33 @@ std::vector<PeerParams> peerCases() {
   // one bit of the number flipped in 5 % of the datagrams
   withStale({"v17_ecm_t38_to_audio_flips5", kV17, true, false, {}, {}, {}, -1, 0x0303, 3}, {.flipPercent = 5});
   withStale({"v29_nonecm_t38_to_audio_flips5", kV29, false, false, {}, {}, {}, -1, 0x0303, 3}, {.flipPercent = 5});
+  // the one datagram that carries page 2's training indicator is lost (no copies): the page data
+  // starts the page, and none of it is dropped for want of a modem
+  for (auto [name, modems] : {std::pair{"v17", kV17}, {"v29", kV29}, {"v27", kV27}}) {
+    PeerParams p{std::string(name) + "_ecm_t38_to_audio_red0_page2_training_lost", modems, true, false, {}, {}, {{DropOn::kTraining, 2, 1}}, -1, 0, 0};
+    p.noRelayOverruns = true;
+    v.push_back(p);
+  }
+  // a peer that cuts its frames and page data into IFP packets longer than the terminal's: a
+  // well-formed packet is taken whatever its fields' lengths
+  auto chunked = [&](PeerParams p, faxcall::Rechunk r) {
+    p.chunks = r;
+    v.push_back(p);
+  };
+  chunked({"v17_ecm_t38_to_audio_long_ifps", kV17, true, false}, {87, 118, 1});
+  chunked({"v29_nonecm_t38_to_audio_long_ifps", kV29, false, false}, {87, 118, 2});
+  chunked({"v27_ecm_t38_to_audio_long_ifps", kV27, true, false}, {87, 118, 6});
+  // a peer that sends its data an octet to a packet: the receiver's pool does not run dry, and the
+  // pages go through
+  chunked({"v17_ecm_t38_to_audio_octet_ifps", kV17, true, false}, {1, 1, 3});
+  chunked({"v29_nonecm_t38_to_audio_octet_ifps", kV29, false, false}, {1, 1, 5});
+  chunked({"v27_ecm_t38_to_audio_octet_ifps", kV27, true, false}, {1, 1, 3});
+  // the answer to page 1 loses its end (four datagrams from its FCF on): the relay ends it bad once
+  // the network's delay allowance is out, not holding the line, and the sender repeats its command
+  for (auto [name, modems] : {std::pair{"v17", kV17}, {"v29", kV29}, {"v27", kV27}})
+    for (bool ecm : {true, false})
+      v.push_back({std::string(name) + (ecm ? "_ecm" : "_nonecm") + "_audio_to_t38_mcf_tail_lost", modems, ecm, true, {}, {},
+                   {{DropOn::kV21FrameFcf, 0, 4, 0x31}}, -1, 0x0303, 3});
   return v;
 }
 

@@ -30,8 +30,11 @@ TEST(T38Ifp, EncodingsOfTheKnownPackets) {
 }
 
 TEST(T38Ifp, WalkRefusesWhatIsNotThere) {
-  const auto big = ifpOf(true, 8, T4_NON_ECM, std::vector<uint8_t>(87, 0x55), NO_DFS);  // a field of 87 octets
-  EXPECT_EQ(t38fIFPcheck(big.data(), int(big.size())), -1);
+  // a field of 300 octets is taken whole; one octet fewer than its length says is not there
+  std::vector<uint8_t> big = {0xC0 | (8 << 1), 0x01, 0x80 | (T4_NON_ECM << 4), 0x01, 0x2B};
+  big.insert(big.end(), 300, 0x55);
+  EXPECT_EQ(t38fIFPcheck(big.data(), int(big.size())), int(big.size()));
+  EXPECT_EQ(t38fIFPcheck(big.data(), int(big.size()) - 1), -1);
   const auto ok = ifpOf(true, 0, HDLC_DATA, {1, 2, 3}, HDLC_FCS_OK_SIG_END);
   for (int cut = 1; cut < int(ok.size()); ++cut) EXPECT_EQ(t38fIFPcheck(ok.data(), cut), -1) << cut;
   const uint8_t noField[] = {0x40};  // data without a data field
