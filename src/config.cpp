@@ -24,8 +24,11 @@ const char uciStrCountry[] = "country";
 const char uciStrLineSect[] = "telline";
 
 constexpr int UCI_TIMEOUT_MS = 5000;
-constexpr long GAIN_MIN = -30720;
-constexpr long GAIN_MAX = 7680;
+// The gain options are whole dB. The endpoint library takes a gain in 1/256 dB within its limits
+// and refuses any other, which would leave the line at 0 dB with only the library's complaint in
+// its own unit: a value beyond them is refused here, in the option's unit, and the default kept.
+constexpr long GAIN_MIN_DB = hdsp::HAPI_HEC_GAIN_MIN / 256;
+constexpr long GAIN_MAX_DB = hdsp::HAPI_HEC_GAIN_MAX / 256;
 
 enum { LINE_NAME, LINE_NOISE, LINE_ECHO, LINE_ID, LINE_SILENCE, LINE_TXGAIN, LINE_RXGAIN, __LINE_MAX };
 const struct blobmsg_policy uci_line_policy[] = {
@@ -145,12 +148,12 @@ void storeFlag(struct blob_attr* attr, const char* option, uint16_t* field) {
 void storeGain(struct blob_attr* attr, const char* option, int32_t* field) {
   if (!attr) return;
   long value;
-  if (parseLong(blobmsg_get_string(attr), &value) && value >= GAIN_MIN && value <= GAIN_MAX) {
+  if (parseLong(blobmsg_get_string(attr), &value) && value >= GAIN_MIN_DB && value <= GAIN_MAX_DB) {
     *field = static_cast<int32_t>(value);
     printf("  %s=%d\n", option, static_cast<int>(value));
   } else {
-    printf("  Error: %s range is %d - %d\n", option, static_cast<int>(GAIN_MIN),
-           static_cast<int>(GAIN_MAX));
+    printf("  Error: %s range is %d - %d dB\n", option, static_cast<int>(GAIN_MIN_DB),
+           static_cast<int>(GAIN_MAX_DB));
   }
 }
 

@@ -174,21 +174,28 @@ TEST_F(DaemonConfig, MissingCountryStillEndsStartUp) {
   EXPECT_NE(daemon->output().find("Could not query UCI"), std::string::npos) << daemon->output();
 }
 
+// The gains are whole dB, taken from -120 to 30 (what the endpoint library applies), and a
+// refusal names that range in dB; both ends are held on both options.
 TEST_F(DaemonConfig, OutOfRangeOptionsKeepTheirDefaults) {
   std::string cfg = "\nconfig tel 'TEL'\n\toption country 'GBR'\n"
                     "\nconfig line 'telline0'\n\toption noise '2'\n\toption echo_cancel '1'\n"
-                    "\toption txgain '7681'\n\toption rxgain '-30720'\n";
+                    "\toption txgain '31'\n\toption rxgain '-120'\n"
+                    "\nconfig line 'telline1'\n\toption txgain '30'\n\toption rxgain '-121'\n";
   ASSERT_NO_FATAL_FAILURE(startBroker());
   ASSERT_NO_FATAL_FAILURE(startUci(cfg));
   ASSERT_NO_FATAL_FAILURE(startPbx());
-  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "dect"}, {"hw_board_hasDect", "1"}}));
+  ASSERT_NO_FATAL_FAILURE(startDaemon({{"ORVOX_FAKE_LINES", "dect,fxs"}, {"hw_board_hasDect", "1"}}));
   std::string out = daemon->output();
   EXPECT_NE(out.find("  Error: noise range is 0-1\n"), std::string::npos) << out;
   EXPECT_NE(out.find("  echo_cancel=1\n"), std::string::npos);
-  EXPECT_NE(out.find("  Error: txgain range is -30720 - 7680\n"), std::string::npos);
-  EXPECT_NE(out.find("  rxgain=-30720\n"), std::string::npos);
-  EXPECT_NE(out.find("fake: vrgEndptProvSet 0 611 0"), std::string::npos);
-  EXPECT_NE(out.find("fake: vrgEndptProvSet 0 612 -30720"), std::string::npos);
+  EXPECT_NE(out.find("  Error: txgain range is -120 - 30 dB\n"), std::string::npos);
+  EXPECT_NE(out.find("  rxgain=-120\n"), std::string::npos);
+  EXPECT_NE(out.find("  txgain=30\n"), std::string::npos);
+  EXPECT_NE(out.find("  Error: rxgain range is -120 - 30 dB\n"), std::string::npos);
+  EXPECT_NE(out.find("fake: vrgEndptProvSet 0 611 0\n"), std::string::npos);
+  EXPECT_NE(out.find("fake: vrgEndptProvSet 0 612 -120\n"), std::string::npos);
+  EXPECT_NE(out.find("fake: vrgEndptProvSet 1 611 30\n"), std::string::npos);
+  EXPECT_NE(out.find("fake: vrgEndptProvSet 1 612 0\n"), std::string::npos);
   EXPECT_NE(out.find("Endpoint 0 (anonymous) created successfully"), std::string::npos);
   EXPECT_NE(out.find("fake: vrgEndptInit country=26"), std::string::npos);
 }

@@ -2,7 +2,8 @@
 // "<!-- doc-test: ... -->" line is played against orvoxd on the virtual board through this tree's
 // `ubus` and `boardctl` programs, and each answer, failure and event must be the one the document
 // shows. A second case holds the document to the methods and arguments the running daemon
-// registers, so that neither side can change alone.
+// registers, so that neither side can change alone; a third holds the sample configuration that
+// configuration.md shows whole to the shipped file, byte for byte.
 //
 // A block's commands: "$ ubus call ..." (its reply JSON, "Command failed: <text>" and the exit
 // status a script sees are compared), "$ boardctl ..." (must succeed), "$ ubus listen <type> &"
@@ -419,6 +420,55 @@ TEST_F(InterfaceDocCoverage, ShowsEveryMethodAndArgumentTheDaemonRegisters) {
   }
   EXPECT_GT(methods, 0) << list.output();
   for (const auto& [method, args] : documented) ADD_FAILURE() << "the documents call endpt " << method << ", which the daemon does not register";
+}
+
+using InterfaceDocStartUp = BoardDaemonFixture;
+
+// interface.md, "At the daemon's start": a PBX on the bus before the daemon starts gets one
+// EARLY_ONHOOK for each on-hook phone, though no hook changed, no ONHOOK after it, and nothing for
+// the DECT and exchange lines. A phone lifted afterwards is the mark: its events come after
+// anything the start-up sent.
+TEST_F(InterfaceDocStartUp, APbxAlreadyOnTheBusGetsEarlyOnhookAloneForEachOnHookPhone) {
+  boardShape = "fxs=2,fxo=1,dect=1";
+  std::ifstream sample(ORVOX_SOURCE_DIR "/platform/uci/examples/asterisk");
+  std::stringstream config;
+  config << sample.rdbuf();
+  ASSERT_NO_FATAL_FAILURE(startBroker());
+  ASSERT_NO_FATAL_FAILURE(startUci(config.str()));
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  auto env = boardEnv();
+  env["hw_board_hasDect"] = "1";
+  daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, env);
+  ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
+  EXPECT_TRUE(pbx->waitFor("event EARLY_ONHOOK data=0 line=1")) << pbx->output();
+  EXPECT_TRUE(pbx->waitFor("event EARLY_ONHOOK data=0 line=2")) << pbx->output();
+  board("1 offhook");
+  ASSERT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1")) << pbx->output();
+  EXPECT_EQ(pbx->count("event EARLY_ONHOOK "), 2) << pbx->output();
+  EXPECT_EQ(pbx->count("event ONHOOK "), 0) << pbx->output();
+  EXPECT_EQ(pbx->count("line=0"), 0) << pbx->output();
+  EXPECT_EQ(pbx->count("line=3"), 0) << pbx->output();
+}
+
+// configuration.md shows the sample whole: its block, blank lines included, is the file.
+TEST(ConfigurationDoc, ShowsTheShippedSampleWhole) {
+  std::ifstream doc(ORVOX_SOURCE_DIR "/docs/configuration.md");
+  std::string line, block;
+  bool inSection = false, inBlock = false, closed = false;
+  while (!closed && std::getline(doc, line)) {
+    if (line.rfind("## ", 0) == 0) inSection = line == "## The sample";
+    else if (inSection && line.rfind("```", 0) == 0) {
+      closed = inBlock;
+      inBlock = true;
+    } else if (inBlock) {
+      block += line + "\n";
+    }
+  }
+  ASSERT_TRUE(closed) << "no code block under \"## The sample\" in configuration.md";
+  std::ifstream sample(ORVOX_SOURCE_DIR "/platform/uci/examples/asterisk");
+  const std::string file{std::istreambuf_iterator<char>(sample), std::istreambuf_iterator<char>()};
+  ASSERT_FALSE(file.empty());
+  EXPECT_EQ(block, file);
 }
 
 }  // namespace
