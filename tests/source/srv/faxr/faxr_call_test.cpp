@@ -497,7 +497,9 @@ Outcome runCall(const Case& c) {
     if (toGateway.plan.held() && !c.releaseHeldOn.empty())
       for (const auto& d : gNet.fromGateway)
         if (releaseWatch.lose(d)) toGateway.plan.release();
+    o.gatewayDatagrams.insert(o.gatewayDatagrams.end(), gNet.fromGateway.begin(), gNet.fromGateway.end());
     for (auto& d : carry(toPeer, std::move(gNet.fromGateway))) {
+      o.atPeer.take(d);
       peer.udptl.parse(d, [&](const std::vector<uint8_t>& ifp, uint16_t seq) {
         o.toPeerSeqs.delivered.insert(seq);
         o.toT38Terminal.push_back(ifp);
