@@ -387,6 +387,13 @@ std::vector<Example> examples() {
   // and reached the playout before the third of their run: they were dropped with the DCN's
   // first octet, which no later copy carried
   drawn(29669, "alone_packets_wait_for_their_run_seed29669", false);
+  // drawn calls that forge a frame when the receiver lets a datagram contradicting what it holds
+  // win (its majority rule off), or lets a discontinuity through unreported (its breaks off)
+  drawn(660, "contradicting_datagram_refused_seed660", false);
+  drawn(812, "contradicting_datagram_refused_seed812", false);
+  drawn(448, "discontinuity_breaks_the_frame_seed448", false);
+  drawn(634, "discontinuity_breaks_the_frame_seed634", false);
+  drawn(671, "discontinuity_breaks_the_frame_seed671", false);
   return v;
 }
 
