@@ -27,7 +27,10 @@ void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& la
   const V21FramePlace frame = lastV21Frame(p);
   if (frame.last < 0) return;
   const int to = frame.closing >= 0 ? frame.closing : frame.last;
-  if (!carriesV21Frame(ifpsOf(p, frame.first, to), last)) return;  // the peer's packets are not that frame
+  if (!carriesV21Frame(ifpsOf(p, frame.first, to), last)) {  // the peer's packets are not that frame
+    v.why = "unnamed: the T.38 terminal's packets do not end with its last frame";
+    return;
+  }
   const int missing = firstPacketNotArrived(o.atGateway, p, frame.first, to);
   if (missing >= 0) {
     v.lastFrameLostByTheNetwork = true;
@@ -58,6 +61,7 @@ void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& la
       return;
     }
   }
+  v.why = "unnamed: every packet of the T.38 terminal's last frame reached the gateway as sent";
 }
 
 // The T.38 terminal waits for the audio terminal's last frame `last`: whether the gateway sent it
@@ -66,11 +70,21 @@ void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& la
 void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std::vector<uint8_t>& last, Verdict& v) {
   const std::vector<NumberedIfp> sent = primariesOf(o.gatewayDatagrams);
   const V21FramePlace frame = lastV21Frame(sent);
-  if (frame.last < 0 || frame.closing < 0 || !carriesV21Frame(ifpsOf(sent, frame.first, frame.closing), last)) return;
+  if (frame.last < 0 || frame.closing < 0 || !carriesV21Frame(ifpsOf(sent, frame.first, frame.closing), last)) {
+    v.why = "unnamed: the gateway never sent the audio terminal's last frame whole";
+    return;
+  }
   const int reg = c.spandspGateway ? c.redundancy * 0x101 : c.gatewayRedundancyReg >= 0 ? c.gatewayRedundancyReg : c.redundancy * 0x101;
-  if (firstDatagramShortOfCopies(o.gatewayDatagrams, reg & 0xFF, reg >> 8) >= 0) return;  // the gateway's own doing
+  const int shortOne = firstDatagramShortOfCopies(o.gatewayDatagrams, reg & 0xFF, reg >> 8);
+  if (shortOne >= 0) {  // the gateway's own doing
+    v.why = "unnamed: the gateway's datagram " + std::to_string(shortOne) + " went without the copies its redundancy asks";
+    return;
+  }
   const int missing = firstPacketNotArrived(o.atPeer, sent, frame.first, frame.closing);
-  if (missing < 0) return;
+  if (missing < 0) {
+    v.why = "unnamed: every packet of the gateway's last frame reached the T.38 terminal's receiver";
+    return;
+  }
   v.lastFrameLostByTheNetwork = true;
   v.why = "the gateway sent the last frame whole with every copy asked, and its " +
           std::string(missing > frame.last ? "closing FCS packet " : "packet ") + packetName(sent[size_t(missing)]) +
@@ -166,7 +180,8 @@ std::vector<std::string> violations(const Verdict& ours, const Verdict& theirs, 
   if ((ours.forged > 0 || ours.wrongPages > 0) && !ours.forgedByThePeer)
     out.push_back("I1 forged " + std::to_string(ours.forged) + " frames, wrong ECM pages " + std::to_string(ours.wrongPages) +
                   (ours.fakes.empty() ? "" : " (" + ours.fakes[0] + ")"));
-  if (ours.hung && !theirs.hung && !ours.waitNamed()) out.push_back("I2 a terminal waits to the limit where spandsp's call ended");
+  if (ours.hung && !theirs.hung && !ours.waitNamed())
+    out.push_back("I2 a terminal waits to the limit where spandsp's call ended" + (ours.why.empty() ? "" : " [" + ours.why + "]"));
   if (cleanPathRenumberedOnly && theirs.completed && !ours.completed)
     out.push_back("I3 clean path, genuine renumberings only: spandsp's completes, ours does not");
   return out;

@@ -225,7 +225,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
                        : ours.lastFrameDisputedByAnAlteredCopy ? "last frame not told apart: a packet the peer altered"
                        : ours.cedIndicatorLate                 ? "CED indicator after the far CED ended"
-                                                               : "";
+                                                               : "unnamed";
     const bool shown = (ours.hung && *name) || ours.forgedByThePeer;
     std::printf("[ sweep call %u ] done %d/%d forged %d/%d hung %d/%d%s%s%s%s%s: %s\n", seed, ours.completed, r.v[1].completed,
                 ours.forged + ours.wrongPages, r.v[1].forged + r.v[1].wrongPages, ours.hung, r.v[1].hung, shown ? " (" : "",
