@@ -270,6 +270,8 @@ TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
   for (const auto& d : contradicted.peer.datagrams) contradicted.o.atGateway.take(d);
   v = judge(contradicted.c, contradicted.o);
   EXPECT_FALSE(v.forgedByThePeer);
+  EXPECT_TRUE(thePeersWord(contradicted.o.t38Packets, 1, contradicted.o.alteredCopies, contradicted.o.atGateway).at(2).empty())
+      << "a number that came in two contents is nobody's word";
   EXPECT_EQ(violations(v, Verdict{}, false).size(), 1u);
   Retyped unsaid(0);  // the same frame, the peer's datagrams as meant
   unsaid.o.alteredCopies.clear();
