@@ -394,6 +394,11 @@ std::vector<Example> examples() {
   drawn(448, "discontinuity_breaks_the_frame_seed448", false);
   drawn(634, "discontinuity_breaks_the_frame_seed634", false);
   drawn(671, "discontinuity_breaks_the_frame_seed671", false);
+  // drawn calls with a late burst of three old datagrams, 286 to 493 behind: late copies, which
+  // the receiver must not take for a renumbering (the call fails when they restart the sequence)
+  drawn(123, "late_burst_within_the_late_limit_seed123", false);
+  drawn(299, "late_burst_within_the_late_limit_seed299", false);
+  drawn(764, "late_burst_within_the_late_limit_seed764", false);
   return v;
 }
 
