@@ -75,37 +75,56 @@ struct Outcome {
   // another number, and the gateway's primaries as a faithful network would number them
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> alteredCopiesToPeer;
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> gatewayPackets;
+  std::vector<std::vector<uint8_t>> gatewayDatagrams;  // every datagram the gateway sent, as sent, copies and all
+  PacketsArrived atPeer;  // what the network delivered to the T.38 terminal's receiver
 };
 
 Outcome runCall(const Case& c);
 
 // A call judged: completed with the pages sent, frames accepted that no terminal sent, accepted
-// ECM pages that differ from the pages sent, a terminal still waiting at the limit.
+// ECM pages that differ from the pages sent, a terminal still waiting at the limit. A wait or a
+// forgery is not the gateway's only for a reason named from what the call shows, and `why` says
+// which evidence decided it.
 struct Verdict {
   bool completed = false, hung = false;
-  // the terminal left waiting waits for the other's last frame, which the network lost: the
-  // gateway sent it whole and the T.38 terminal's receiver never took it so, or it never reached
-  // the gateway whole
+  // the terminal left waiting waits for the other's last frame, which the network lost: a packet
+  // of it (its closing FCS too) never reached the gateway under its number, in a primary or any
+  // copy; or the gateway sent it whole, with every copy its redundancy asks, and a packet of it
+  // never reached the T.38 terminal's receiver
   bool lastFrameLostByTheNetwork = false;
   // the terminal left waiting accepted all the other sent, which then ended on an error of its own
   // without a DCN: it waits for a frame nobody sent
   bool waitsForAFrameNeverSent = false;
   // the audio terminal waits for the T.38 terminal's last frame, which reached the gateway whole
   // but could not be told apart: every packet between it and the frame before was lost (its
-  // preamble, the other's end), or one of its packets came in two contents, the peer's and a copy
+  // preamble, the other's end), or one of its packets came in two contents, the peer's and one
   // the peer altered, each as often (nothing tells which the peer sent)
   bool lastFrameUndelimited = false, lastFrameDisputedByAnAlteredCopy = false;
-  // the T.38 terminal's CED indicator reached the gateway only with the packet after it: the
-  // relay's own CED (its specified length) began when the far CED had ended, and the T.38
-  // terminal's timeout ran while it played
+  // the audio terminal waits for the T.38 terminal's first frame, which it never accepted, and the
+  // T.38 terminal's CED indicator reached the gateway only with the packet after it: the relay's
+  // own CED (its specified length) began when the far CED had ended, and the T.38 terminal's
+  // timeout ran while it played
   bool cedIndicatorLate = false;
-  bool forgedOnlyInRunLengths = true;  // every forged frame is a sent one with a run of equal octets longer or shorter
-  // a packet the peer sent altered or under another number was all that reached the gateway under
-  // that number, and every forged frame is a sent one with one octet changed
-  bool forgedFromAnAlteredCopyAlone = false;
+  // every forged frame and wrong ECM page is exactly what the peer's own datagrams said: a frame
+  // read from numbers whose every arrival was one content the peer put there
+  bool forgedByThePeer = false;
   int forged = 0, wrongPages = 0;
+  // frames the T.38 terminal accepted that the gateway's own datagrams never closed good, and the
+  // wrong ECM pages they made: the path's work on the datagrams towards it, not the gateway's
+  int forgedOnTheWay = 0, pagesWrongOnTheWay = 0;
   std::vector<std::string> fakes;
+  std::string why;  // the evidence that named the wait or the forgery
+  bool waitNamed() const {
+    return lastFrameLostByTheNetwork || waitsForAFrameNeverSent || lastFrameUndelimited || lastFrameDisputedByAnAlteredCopy ||
+           cedIndicatorLate;
+  }
 };
 Verdict judge(const Case& c, const Outcome& o);
+
+// The checks on one call through ours and the same call through spandsp's: I1 ours forged nothing
+// the peer did not say, I2 ours left no terminal waiting where spandsp's call ended without a
+// named reason, I3 on a clean path with only genuine renumberings ours completes where spandsp's
+// does (`cleanPathRenumberedOnly`). One line each.
+std::vector<std::string> violations(const Verdict& ours, const Verdict& theirs, bool cleanPathRenumberedOnly);
 
 }  // namespace faxcall

@@ -275,31 +275,11 @@ std::vector<std::string> forgedFrames(const FrameLog& tx, const FrameLog& rx) {
   return forged;
 }
 
-bool forgedOnlyInRunLengths(const FrameLog& tx, const FrameLog& rx) {
-  auto collapsed = [](const std::vector<uint8_t>& f) {
-    std::vector<uint8_t> c;
-    for (uint8_t o : f)
-      if (c.empty() || c.back() != o) c.push_back(o);
-    return c;
-  };
-  std::vector<std::vector<uint8_t>> sent;
-  for (const auto& f : tx.sent) sent.push_back(collapsed(f));
+std::vector<std::vector<uint8_t>> forgedFrameOctets(const FrameLog& tx, const FrameLog& rx) {
+  std::vector<std::vector<uint8_t>> forged;
   for (const auto& f : rx.accepted)
-    if (!explainedBy(tx, f) && std::find(sent.begin(), sent.end(), collapsed(f)) == sent.end()) return false;
-  return true;
-}
-
-bool forgedInOneOctet(const FrameLog& tx, const FrameLog& rx) {
-  auto oneApart = [](const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    if (a.size() != b.size()) return false;
-    size_t differ = 0;
-    for (size_t i = 0; i < a.size(); ++i) differ += a[i] != b[i];
-    return differ == 1;
-  };
-  for (const auto& f : rx.accepted)
-    if (!explainedBy(tx, f) && std::none_of(tx.sent.begin(), tx.sent.end(), [&](const auto& s) { return oneApart(f, s); }))
-      return false;
-  return true;
+    if (!explainedBy(tx, f)) forged.push_back(f);
+  return forged;
 }
 
 V21FramePlace lastV21Frame(const std::vector<std::pair<uint16_t, std::vector<uint8_t>>>& packets) {
@@ -320,6 +300,12 @@ V21FramePlace lastV21Frame(const std::vector<std::pair<uint16_t, std::vector<uin
   while (i >= 0 && kind(packets[size_t(i)].second) == 0) --i;
   if (i < 0) return at;
   at.last = i;
+  if (kind(packets[size_t(i)].second) == 2) {
+    at.closing = i;
+  } else if (i + 1 < int(packets.size()) && ifpFields(packets[size_t(i + 1)].second, &fields) && !fields.empty() &&
+             fields[0].dataType == 0 && fields[0].fieldType >= 1 && fields[0].fieldType <= 5) {
+    at.closing = i + 1;  // an FCS-only packet after the data closes it
+  }
   while (i > 0 && kind(packets[size_t(i - 1)].second) == 1) --i;
   at.first = i;
   for (--i; i >= 0 && kind(packets[size_t(i)].second) == 0; --i) {
@@ -376,37 +362,44 @@ int unclosedHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps) { return u
 
 int unclosedV21Frames(const std::vector<std::vector<uint8_t>>& ifps) { return unclosedFrames(ifps, true); }
 
-bool carriesV21Frame(const std::vector<std::vector<uint8_t>>& ifps, const std::vector<uint8_t>& logged) {
-  // the terminals log a frame's octets with their bits in the other order than IFP data carries them
-  std::vector<uint8_t> frame;
-  for (uint8_t o : logged) {
+std::vector<uint8_t> bitReversed(const std::vector<uint8_t>& octets) {
+  std::vector<uint8_t> out;
+  for (uint8_t o : octets) {
     uint8_t r = 0;
     for (int b = 0; b < 8; ++b) r = uint8_t(r | (((o >> b) & 1) << (7 - b)));
-    frame.push_back(r);
+    out.push_back(r);
   }
+  return out;
+}
+
+std::vector<std::vector<uint8_t>> goodHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps, bool v21) {
+  std::vector<std::vector<uint8_t>> frames;
   std::vector<uint8_t> octets;
   std::vector<IfpField> fields;
   for (const auto& ifp : ifps) {
-    if (!ifpFields(ifp, &fields)) continue;
-    if (fields.empty()) {
-      octets.clear();  // a new signal
+    // a packet that is no T.30 data of this kind (a new signal, a packet lost or disputed) ends
+    // whatever was open
+    if (!ifpFields(ifp, &fields) || fields.empty()) {
+      octets.clear();
       continue;
     }
     for (const IfpField& f : fields) {
-      if (f.dataType != 0) {
+      if ((f.dataType == 0) != v21 || f.fieldType >= 6) {
         octets.clear();
         continue;
       }
       octets.insert(octets.end(), f.data.begin(), f.data.end());
-      if (f.fieldType == 2 || f.fieldType == 4) {  // FCS OK
-        if (octets == frame) return true;
-        octets.clear();
-      } else if (f.fieldType != 0) {
-        octets.clear();
-      }
+      if ((f.fieldType == 2 || f.fieldType == 4) && !octets.empty()) frames.push_back(octets);
+      if (f.fieldType != 0) octets.clear();
     }
   }
-  return false;
+  return frames;
+}
+
+bool carriesV21Frame(const std::vector<std::vector<uint8_t>>& ifps, const std::vector<uint8_t>& logged) {
+  // the terminals log a frame's octets with their bits in the other order than IFP data carries them
+  const auto frames = goodHdlcFrames(ifps, true);
+  return std::find(frames.begin(), frames.end(), bitReversed(logged)) != frames.end();
 }
 
 void PacketsArrived::take(const std::vector<uint8_t>& dg) {
@@ -421,6 +414,72 @@ void PacketsArrived::take(const std::vector<uint8_t>& dg) {
   };
   for (size_t k = d.secondaries.size(); k > 0; --k) took(uint16_t(d.seq - k), d.secondaries[k - 1]);
   took(d.seq, d.primary);
+}
+
+int firstPacketNotArrived(const PacketsArrived& at, const std::vector<NumberedIfp>& packets, int from, int to) {
+  for (int i = std::max(from, 0); i <= to && i < int(packets.size()); ++i) {
+    const auto got = at.contents.find(packets[size_t(i)].first);
+    if (got == at.contents.end() || got->second.count(packets[size_t(i)].second) == 0) return i;
+  }
+  return -1;
+}
+
+std::vector<NumberedIfp> primariesOf(const std::vector<std::vector<uint8_t>>& datagrams) {
+  std::vector<NumberedIfp> out;
+  std::set<uint16_t> seen;
+  for (const auto& dg : datagrams) {
+    Datagram d;
+    if (parseDatagram(dg, &d) && seen.insert(d.seq).second) out.emplace_back(d.seq, d.primary);
+  }
+  return out;
+}
+
+int firstDatagramShortOfCopies(const std::vector<std::vector<uint8_t>>& datagrams, int indicators, int pageData) {
+  std::vector<std::vector<uint8_t>> before;  // the primaries sent, newest last, each number once
+  std::set<uint16_t> seen;
+  for (size_t i = 0; i < datagrams.size(); ++i) {
+    Datagram d;
+    if (!parseDatagram(datagrams[i], &d) || d.primary.empty()) continue;
+    // a datagram sent again under its number (a signal's tail) carries what it carried the first time
+    const bool again = !seen.insert(d.seq).second;
+    const size_t earlier = before.size() - (again ? 1 : 0);
+    const uint8_t t0 = d.primary[0];
+    const bool fast = (t0 & 0x40) && ((t0 & 0x20) || ((t0 >> 1) & 15) != 0);
+    const size_t asked = std::min(size_t(fast ? pageData : indicators), earlier);
+    if (d.secondaries.size() < asked) return int(i);
+    for (size_t k = 0; k < asked; ++k)
+      if (d.secondaries[k] != before[earlier - 1 - k]) return int(i);
+    if (!again) before.push_back(d.primary);
+  }
+  return -1;
+}
+
+std::vector<std::vector<uint8_t>> thePeersWord(const std::vector<NumberedIfp>& packets, int redundancy,
+                                               const std::vector<NumberedIfp>& altered, const PacketsArrived& at) {
+  std::map<uint16_t, std::set<std::vector<uint8_t>>> put;  // what the peer's datagrams put under each number
+  for (size_t i = 0; i < packets.size(); ++i) {
+    put[packets[i].first].insert(packets[i].second);
+    for (size_t k = 1; k <= size_t(std::max(redundancy, 0)) && k <= i; ++k)
+      put[uint16_t(packets[i].first - k)].insert(packets[i - k].second);
+  }
+  for (const auto& a : altered) put[a.first].insert(a.second);
+  std::vector<uint16_t> order;
+  std::set<uint16_t> listed;
+  for (size_t i = 0; i < packets.size(); ++i) {
+    const uint16_t s = packets[i].first;
+    const int forward = i > 0 ? int(int16_t(s - packets[i - 1].first)) : 0;
+    if (forward >= 2 && forward <= redundancy + 1)
+      for (int k = forward - 1; k >= 1; --k)
+        if (listed.insert(uint16_t(s - k)).second) order.push_back(uint16_t(s - k));
+    if (listed.insert(s).second) order.push_back(s);
+  }
+  std::vector<std::vector<uint8_t>> word;
+  for (uint16_t s : order) {
+    const auto got = at.contents.find(s);
+    const bool one = got != at.contents.end() && got->second.size() == 1;
+    word.push_back(one && put[s].count(got->second.begin()->first) ? got->second.begin()->first : std::vector<uint8_t>{});
+  }
+  return word;
 }
 
 void moveSequence(std::vector<uint8_t>& dg, uint16_t by) {
@@ -673,7 +732,7 @@ bool EventInjector::fire(const Event& e, std::vector<uint8_t>& dg, std::vector<s
       if (!primary && copy >= d.secondaries.size()) return false;
       std::vector<uint8_t>& ifp = primary ? d.primary : d.secondaries[copy];
       if (!alterField(ifp, e.kind == EventKind::kFlippedDuplicate ? FieldMode::kFlipBit : e.mode, e.value, e.size)) return false;
-      if (!primary) altered.emplace_back(uint16_t(d.seq - 1 - copy), ifp);
+      altered.emplace_back(primary ? d.seq : uint16_t(d.seq - 1 - copy), ifp);
       if (e.kind == EventKind::kFlippedDuplicate)
         extra.emplace_back(0, buildDatagram(d));
       else

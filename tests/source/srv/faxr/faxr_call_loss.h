@@ -178,11 +178,8 @@ struct FrameLog {
 // (DIS, DTC) and blank non-standard facilities (NSF, NSS) but keeps their length and FCF, and it may
 // make up a command repeat (CRP) of its own.
 std::vector<std::string> forgedFrames(const FrameLog& tx, const FrameLog& rx);
-// Whether every frame of `rx` that forgedFrames names differs from a frame `tx` sent only in the
-// length of a run of equal octets (an octet repeated or left out where its neighbours are equal).
-bool forgedOnlyInRunLengths(const FrameLog& tx, const FrameLog& rx);
-// Whether every frame of `rx` that forgedFrames names differs from a frame `tx` sent in one octet.
-bool forgedInOneOctet(const FrameLog& tx, const FrameLog& rx);
+// The frames of `rx` that forgedFrames names, as logged.
+std::vector<std::vector<uint8_t>> forgedFrameOctets(const FrameLog& tx, const FrameLog& rx);
 
 // Datagram numbers one direction sent, the numbers that arrived as primaries, and the numbers the
 // receiver handed on (as primary or recovered from a secondary).
@@ -209,10 +206,11 @@ std::string hex(const std::vector<uint8_t>& v);
 bool carriesV21Frame(const std::vector<std::vector<uint8_t>>& ifps, const std::vector<uint8_t>& logged);
 
 // Where the last V.21 frame lies among a terminal's packets (numbered, in the order sent): the
-// indexes of its first and last packets with data and of the last packet with data of the frame
-// before it (-1 when there is none).
+// indexes of its first and last packets with data, of the packet that closes it (its FCS: the last
+// one with data, or an FCS-only packet after it; -1 when none does) and of the last packet with
+// data of the frame before it (-1 when there is none).
 struct V21FramePlace {
-  int previous = -1, first = -1, last = -1;
+  int previous = -1, first = -1, last = -1, closing = -1;
 };
 V21FramePlace lastV21Frame(const std::vector<std::pair<uint16_t, std::vector<uint8_t>>>& packets);
 
@@ -225,6 +223,38 @@ struct PacketsArrived {
   std::map<uint16_t, uint16_t> firstCarrier;  // the number of the datagram each number first came in
   void take(const std::vector<uint8_t>& datagram);
 };
+
+// A packet numbered as its sender numbered it.
+using NumberedIfp = std::pair<uint16_t, std::vector<uint8_t>>;
+
+// The first of the packets `packets[from..to]` that never arrived as sent under its own number,
+// in a primary or in any copy (-1: every one did).
+int firstPacketNotArrived(const PacketsArrived& at, const std::vector<NumberedIfp>& packets, int from, int to);
+
+// Each number once, with its first primary, in the order the datagrams `datagrams` were sent.
+std::vector<NumberedIfp> primariesOf(const std::vector<std::vector<uint8_t>>& datagrams);
+
+// The first datagram of `datagrams` (in the order sent) that carries fewer copies than its
+// redundancy asks, or other ones than the packets sent before it: `indicators` copies for
+// indicators and V.21 data, `pageData` for high-speed data (-1: every one carries them).
+int firstDatagramShortOfCopies(const std::vector<std::vector<uint8_t>>& datagrams, int indicators, int pageData);
+
+// The HDLC frames the packets `ifps` (in order) close with a good FCS, their octets as IFP data
+// carries them: V.21 frames, or high-speed (ECM) frames.
+std::vector<std::vector<uint8_t>> goodHdlcFrames(const std::vector<std::vector<uint8_t>>& ifps, bool v21);
+
+// A frame as the terminals log it, in the bit order IFP data carries it (and back).
+std::vector<uint8_t> bitReversed(const std::vector<uint8_t>& octets);
+
+// The packets a receiver may take as the peer's own word: in the order the peer sent its numbers
+// (a step of at most its `redundancy` forward takes the numbers its copies fill), each number once
+// with the one content every datagram that reached `at` under it brought, when that is a content
+// the peer's datagrams put there (its primaries `packets`, the copies they carry, and the packets
+// it sent altered or under another number, `altered`). A number disputed, never arrived, or holding
+// only what the peer never put there (a number the network flipped) gives an empty packet: nothing
+// read across it is the peer's.
+std::vector<std::vector<uint8_t>> thePeersWord(const std::vector<NumberedIfp>& packets, int redundancy,
+                                               const std::vector<NumberedIfp>& altered, const PacketsArrived& at);
 
 // A peer that numbers its datagrams otherwise: from the `at`-th datagram on (counted from 0) every
 // number is moved by `by` (at 0: a first number other than 0; later: a renumbering mid-call).
@@ -298,8 +328,8 @@ class EventInjector {
   bool apply(long tick, std::vector<uint8_t>& dg, std::vector<std::pair<int, std::vector<uint8_t>>>& extra);
   int fired() const;
   // the packets the sender (the peer, or the gateway towards it) sent altered or under another
-  // number (a field of a secondary, a duplicate's flipped copy, a datagram repeated or a copy
-  // arriving under another number): their numbers and octets
+  // number (a field of its primary or of a secondary, a duplicate's flipped copy, a datagram
+  // repeated or a copy arriving under another number): their numbers and octets
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> altered;
   // every primary it sent, in order, under the number a faithful network would carry it
   // (renumberings and steps included, a number's lost bit not)

@@ -1,0 +1,316 @@
+// The whole-call checks and their named exceptions, each fed a made-up call: a few packets, frames
+// and datagrams that show one thing. Each case fails when its check is weakened.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "faxr_call.h"
+
+namespace {
+
+using namespace faxcall;
+
+using Bytes = std::vector<uint8_t>;
+
+// Frames as the terminals log them; IFP packets carry their bits in the other order.
+const Bytes kDcn{0xFF, 0x13, 0xFA}, kDis{0xFF, 0x13, 0x80, 0x00, 0x46}, kDcs{0xFF, 0x13, 0x83, 0x00, 0x46, 0x20};
+const Bytes kPreamble{0x06}, kCed{0x04}, kNoSignal{0x00};
+Bytes v21(const Bytes& logged, int fieldType = 0) { return ifpOf(0xC0, {{0, fieldType, bitReversed(logged)}}); }
+const Bytes kFcsOk = ifpOf(0xC0, {{0, 2, {}}});
+
+// A peer that numbers its packets from 0 and sends each with `redundancy` copies of the ones before.
+struct MadeUpPeer {
+  explicit MadeUpPeer(int r = 0) : redundancy(r) {}
+  int redundancy;
+  std::vector<NumberedIfp> sent;
+  std::vector<Bytes> datagrams;
+  void send(const Bytes& ifp) {
+    Datagram d{uint16_t(sent.size()), ifp, {}};
+    for (size_t k = 0; k < size_t(redundancy) && k < sent.size(); ++k) d.secondaries.push_back(sent[sent.size() - 1 - k].second);
+    sent.emplace_back(d.seq, ifp);
+    datagrams.push_back(buildDatagram(d));
+  }
+  // the DCN in two data packets and an FCS-only packet, after a preamble
+  void sendDcn() {
+    send(kPreamble);
+    send(v21({0xFF, 0x13}));
+    send(v21({0xFA}));
+    send(kFcsOk);
+  }
+};
+
+// ---- frames ----
+
+TEST(FaxCallChecks, EveryAcceptedFrameNotSentIsForgedButTheGatewaysOwnRewrites) {
+  const FrameLog tx{{kDis, kDcs}, {}};
+  Bytes otherDis = kDis, otherDcs = kDcs;
+  otherDis[4] = 0x00;  // capabilities rewritten
+  otherDcs[5] = 0x21;  // address, control and FCF as sent, a later octet not
+  EXPECT_TRUE(forgedFrames(tx, FrameLog{{}, {kDis, kDcs, otherDis, {0xFF, 0x13, 0x1A}}}).empty());
+  EXPECT_EQ(forgedFrames(tx, FrameLog{{}, {otherDcs}}).size(), 1u);
+  EXPECT_EQ(forgedFrameOctets(tx, FrameLog{{}, {kDis, otherDcs}}), std::vector<Bytes>{otherDcs});
+  EXPECT_EQ(forgedFrames(tx, FrameLog{{}, {Bytes(kDcs.begin(), kDcs.end() - 1)}}).size(), 1u) << "a frame cut short";
+}
+
+TEST(FaxCallChecks, AFrameIsCarriedOnlyWholeAndClosedGood) {
+  EXPECT_TRUE(carriesV21Frame({kPreamble, v21({0xFF, 0x13}), v21({0xFA}), kFcsOk}, kDcn));
+  EXPECT_TRUE(carriesV21Frame({v21(kDcn, 2)}, kDcn));
+  EXPECT_FALSE(carriesV21Frame({v21({0xFF, 0x13}), v21({0xFA}), ifpOf(0xC0, {{0, 3, {}}})}, kDcn)) << "FCS bad";
+  EXPECT_FALSE(carriesV21Frame({v21({0xFF, 0x13}), kPreamble, v21({0xFA}), kFcsOk}, kDcn)) << "a signal between";
+  EXPECT_FALSE(carriesV21Frame({v21({0xFF, 0x13}), kFcsOk}, kDcn)) << "a part";
+  const std::vector<Bytes> ecm = {Bytes{1, 2}};
+  EXPECT_EQ(goodHdlcFrames({ifpOf(0xC8, {{4, 0, {1, 2}}, {4, 2, {}}}), v21(kDcn, 2)}, false), ecm);
+}
+
+TEST(FaxCallChecks, TheLastFrameIsPlacedWithItsClosingPacket) {
+  MadeUpPeer p;
+  p.send(kPreamble);
+  p.send(v21(kDis, 2));
+  p.sendDcn();
+  const V21FramePlace at = lastV21Frame(p.sent);
+  EXPECT_EQ(at.previous, 1);
+  EXPECT_EQ(at.first, 3);
+  EXPECT_EQ(at.last, 4);
+  EXPECT_EQ(at.closing, 5);
+  p.send(kNoSignal);
+  EXPECT_EQ(lastV21Frame(p.sent).closing, 5);
+  EXPECT_EQ(lastV21Frame({{0, v21(kDcn)}, {1, kNoSignal}}).closing, -1) << "never closed";
+}
+
+// What arrived under a number is every arrival, primaries and copies; the frame's closing packet
+// is one of its packets.
+TEST(FaxCallChecks, APacketArrivedWhenAnyDatagramBroughtIt) {
+  MadeUpPeer p(1);
+  p.sendDcn();
+  p.send(kNoSignal);
+  PacketsArrived at;
+  for (size_t i : {0, 2, 4}) at.take(p.datagrams[i]);  // packet 1 only as the copy in datagram 2, packet 3 in datagram 4
+  EXPECT_EQ(firstPacketNotArrived(at, p.sent, 0, 3), -1);
+  EXPECT_EQ(at.firstCarrier.at(1), 2);
+  PacketsArrived noFcs;
+  for (size_t i : {0, 1, 2}) noFcs.take(p.datagrams[i]);
+  EXPECT_EQ(firstPacketNotArrived(noFcs, p.sent, 0, 3), 3);
+  PacketsArrived flipped;  // packet 2's datagram under another number: nothing came under its own
+  Datagram d;
+  ASSERT_TRUE(parseDatagram(p.datagrams[2], &d));
+  d.seq = uint16_t(d.seq ^ 0x100);
+  d.secondaries.clear();
+  for (size_t i : {0, 1}) flipped.take(p.datagrams[i]);
+  flipped.take(buildDatagram(d));
+  EXPECT_EQ(firstPacketNotArrived(flipped, p.sent, 0, 3), 2);
+}
+
+TEST(FaxCallChecks, ADatagramShortOfTheCopiesItsRedundancyAsksIsFound) {
+  MadeUpPeer p(2);
+  p.sendDcn();
+  EXPECT_EQ(firstDatagramShortOfCopies(p.datagrams, 2, 2), -1);
+  EXPECT_EQ(firstDatagramShortOfCopies(p.datagrams, 3, 3), 3) << "fewer copies than asked once three were sent";
+  Datagram d;
+  ASSERT_TRUE(parseDatagram(p.datagrams[3], &d));
+  d.secondaries.pop_back();
+  std::vector<Bytes> shortOne = p.datagrams;
+  shortOne[3] = buildDatagram(d);
+  EXPECT_EQ(firstDatagramShortOfCopies(shortOne, 2, 2), 3);
+  d.secondaries = {kDis, kDis};
+  shortOne[3] = buildDatagram(d);
+  EXPECT_EQ(firstDatagramShortOfCopies(shortOne, 2, 2), 3) << "copies of packets never sent";
+  MadeUpPeer none(0);  // indicators without copies where the redundancy asks one
+  none.sendDcn();
+  EXPECT_EQ(firstDatagramShortOfCopies(none.datagrams, 1, 0), 1);
+}
+
+// ---- a call judged ----
+
+// The T.38 terminal sent its DCN and ended; the audio terminal waits for it. Spandsp's call ended.
+struct AudioWaits {
+  Case c{"made_up", kV17, true, true, 0, false};
+  Outcome o;
+  MadeUpPeer peer;
+  explicit AudioWaits(int redundancy) : peer(redundancy) {
+    c.redundancy = redundancy;
+    o.t38Status = 0, o.audioStatus = -1, o.hung = true;
+    o.t38Frames.sent = {kDis, kDcn};
+    o.audioFrames.accepted = {kDis};
+    peer.send(kPreamble);
+    peer.send(v21(kDis, 2));
+    peer.sendDcn();
+    o.t38Packets = peer.sent;
+  }
+  void arrive(std::initializer_list<size_t> datagrams) {
+    for (size_t i : datagrams) o.atGateway.take(peer.datagrams[i]);
+  }
+  std::vector<std::string> checked(Verdict* out = nullptr) {
+    const Verdict v = judge(c, o);
+    if (out != nullptr) *out = v;
+    Verdict theirs;
+    theirs.completed = true;
+    return violations(v, theirs, false);
+  }
+};
+
+TEST(FaxCallChecks, AWaitIsExcusedOnlyForAReasonTheCallShows) {
+  AudioWaits all(1);
+  all.arrive({0, 1, 2, 3, 4, 5});
+  EXPECT_EQ(all.checked().size(), 1u) << "every packet arrived: the wait is the gateway's";
+  AudioWaits byCopy(1);
+  byCopy.arrive({0, 1, 2, 4, 5});  // the DCN's first octets only as the copy in the next datagram
+  EXPECT_EQ(byCopy.checked().size(), 1u) << "a packet that came through a copy arrived";
+  AudioWaits lost(1);
+  lost.arrive({0, 1, 2, 5});
+  Verdict v;
+  EXPECT_TRUE(lost.checked(&v).empty());
+  EXPECT_TRUE(v.lastFrameLostByTheNetwork);
+  EXPECT_NE(v.why.find("number 3"), std::string::npos) << v.why;
+  AudioWaits noFcs(0);
+  noFcs.arrive({0, 1, 2, 3, 4});
+  EXPECT_TRUE(noFcs.checked(&v).empty()) << "the closing FCS-only packet never came";
+  EXPECT_NE(v.why.find("closing FCS"), std::string::npos) << v.why;
+  AudioWaits undelimited(0);
+  undelimited.arrive({0, 1, 3, 4, 5});
+  EXPECT_TRUE(undelimited.checked(&v).empty());
+  EXPECT_TRUE(v.lastFrameUndelimited);
+  AudioWaits neverSent(0);  // it accepted the other's last frame, no DCN: nobody sends another
+  neverSent.o.t38Frames.sent = {kDis};
+  neverSent.arrive({0, 1, 2, 3, 4, 5});
+  EXPECT_TRUE(neverSent.checked(&v).empty());
+  EXPECT_TRUE(v.waitsForAFrameNeverSent);
+}
+
+TEST(FaxCallChecks, ALateCedExcusesOnlyAWaitForWhatItDelayed) {
+  AudioWaits late(0);
+  late.peer = MadeUpPeer(0);
+  late.peer.send(kCed);
+  late.peer.send(kPreamble);
+  late.peer.send(v21(kDis, 2));
+  late.o.t38Packets = late.peer.sent;
+  late.o.t38Frames.sent = {kDis};
+  late.o.audioFrames.accepted = {};
+  late.arrive({1, 2});
+  late.o.atGateway.take(buildDatagram(Datagram{1, kPreamble, {kCed}}));  // the CED indicator came with the packet after it
+  Verdict v;
+  EXPECT_TRUE(late.checked(&v).empty());
+  EXPECT_TRUE(v.cedIndicatorLate);
+  late.o.audioFrames.accepted = {kDis};  // it heard the frame the CED delayed, and waits for another
+  late.o.t38Frames.sent = {kDis, kDcs};
+  EXPECT_EQ(late.checked(&v).size(), 1u);
+  EXPECT_FALSE(v.cedIndicatorLate);
+}
+
+// The T.38 terminal waits for the audio terminal's DCN, which our gateway passed on.
+struct T38Waits {
+  Case c{"made_up", kV17, true, true, 0, false};
+  Outcome o;
+  MadeUpPeer gateway;
+  explicit T38Waits(int redundancy) : gateway(redundancy) {
+    c.redundancy = redundancy;
+    o.audioStatus = 0, o.t38Status = -1, o.hung = true;
+    o.audioFrames.sent = {kDcs, kDcn};
+    gateway.sendDcn();
+    gateway.send(kNoSignal);
+    o.gatewayDatagrams = gateway.datagrams;
+  }
+};
+
+TEST(FaxCallChecks, AFrameTheGatewaySentIsLostByTheNetworkOnlyWithEveryCopyAsked) {
+  T38Waits lost(1);
+  lost.o.atPeer.take(lost.gateway.datagrams[0]);  // nothing of the DCN reached the T.38 terminal
+  Verdict v = judge(lost.c, lost.o);
+  EXPECT_TRUE(v.lastFrameLostByTheNetwork) << v.why;
+  T38Waits arrived(1);
+  for (const auto& d : arrived.gateway.datagrams) arrived.o.atPeer.take(d);
+  EXPECT_FALSE(judge(arrived.c, arrived.o).waitNamed()) << "everything reached the T.38 terminal";
+  T38Waits noCopies(1);  // the gateway's indicator went without the copy its redundancy asks
+  Datagram d;
+  ASSERT_TRUE(parseDatagram(noCopies.o.gatewayDatagrams[0], &d));
+  noCopies.o.gatewayDatagrams.insert(noCopies.o.gatewayDatagrams.begin(), buildDatagram(Datagram{65535, kCed, {}}));
+  noCopies.o.gatewayDatagrams[1] = buildDatagram(Datagram{0, kPreamble, {}});
+  noCopies.o.atPeer.take(noCopies.o.gatewayDatagrams[0]);
+  EXPECT_FALSE(judge(noCopies.c, noCopies.o).waitNamed());
+  T38Waits notWhole(1);  // the gateway never sent the DCN closed good
+  notWhole.o.gatewayDatagrams.erase(notWhole.o.gatewayDatagrams.begin() + 3, notWhole.o.gatewayDatagrams.end());
+  EXPECT_FALSE(judge(notWhole.c, notWhole.o).waitNamed());
+}
+
+// The T.38 terminal's DIS reached the line as a DCS-like frame cut at its third octet: the peer
+// retyped the third octet's field as the frame's good end.
+struct Retyped {
+  Case c{"made_up", kV17, false, true, 0, false};
+  Outcome o;
+  MadeUpPeer peer;
+  Bytes cut{0xFF, 0x13, 0x80};
+  explicit Retyped(int redundancy) : peer(redundancy) {
+    c.redundancy = redundancy;
+    o.t38Status = o.audioStatus = 0;
+    o.t38Frames.sent = {kDis};
+    o.audioFrames.accepted = {cut};
+    peer.send(kPreamble);
+    peer.send(v21({0xFF, 0x13}));
+    peer.send(v21({0x80}));
+    peer.send(v21({0x00, 0x46}));
+    peer.send(kFcsOk);
+    o.t38Packets = peer.sent;
+    // what the peer's datagram 2 carried instead
+    Datagram d;
+    parseDatagram(peer.datagrams[2], &d);
+    d.primary = v21({0x80}, 2);
+    peer.datagrams[2] = buildDatagram(d);
+    o.alteredCopies = {{2, d.primary}};
+  }
+};
+
+TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
+  Retyped alone(0);
+  for (const auto& d : alone.peer.datagrams) alone.o.atGateway.take(d);
+  Verdict v = judge(alone.c, alone.o);
+  EXPECT_EQ(v.forged, 1);
+  EXPECT_TRUE(v.forgedByThePeer) << "no copy said otherwise";
+  EXPECT_TRUE(violations(v, Verdict{}, false).empty());
+  Retyped contradicted(1);  // the next datagram's copy holds the true field
+  for (const auto& d : contradicted.peer.datagrams) contradicted.o.atGateway.take(d);
+  v = judge(contradicted.c, contradicted.o);
+  EXPECT_FALSE(v.forgedByThePeer);
+  EXPECT_TRUE(thePeersWord(contradicted.o.t38Packets, 1, contradicted.o.alteredCopies, contradicted.o.atGateway).at(2).empty())
+      << "a number that came in two contents is nobody's word";
+  EXPECT_EQ(violations(v, Verdict{}, false).size(), 1u);
+  Retyped unsaid(0);  // the same frame, the peer's datagrams as meant
+  unsaid.o.alteredCopies.clear();
+  for (const auto& d : unsaid.peer.datagrams) unsaid.o.atGateway.take(d);
+  EXPECT_FALSE(judge(unsaid.c, unsaid.o).forgedByThePeer) << "a content the peer never put there";
+  Retyped fromLine(0);  // a frame the gateway's own datagrams forged towards the T.38 terminal: no peer said it
+  for (const auto& d : fromLine.peer.datagrams) fromLine.o.atGateway.take(d);
+  fromLine.o.t38Frames.accepted = {kDcn};
+  MadeUpPeer gateway;
+  gateway.sendDcn();
+  fromLine.o.gatewayDatagrams = gateway.datagrams;
+  v = judge(fromLine.c, fromLine.o);
+  EXPECT_FALSE(v.forgedByThePeer);
+  EXPECT_EQ(v.forged, 2);
+  // the same frame, which the gateway's datagrams never closed good: the path made it on the way
+  fromLine.o.gatewayDatagrams.pop_back();
+  v = judge(fromLine.c, fromLine.o);
+  EXPECT_EQ(v.forged, 1);
+  EXPECT_EQ(v.forgedOnTheWay, 1);
+}
+
+TEST(FaxCallChecks, ACallIsCompletedOnlyWithThePagesSentAndAWrongEcmPageIsCounted) {
+  Case c{"made_up", kV17, true, true, 0, false};
+  Outcome o;
+  o.audioStatus = o.t38Status = T30_ERR_OK;
+  o.receiver.pages_rx = 2;
+  o.sent = o.received = {{{1}}, {{2}}};
+  Verdict v = judge(c, o);
+  EXPECT_TRUE(v.completed);
+  EXPECT_TRUE(violations(v, Verdict{}, true).empty());
+  o.received[1] = {{3}};
+  v = judge(c, o);
+  EXPECT_FALSE(v.completed);
+  EXPECT_EQ(v.wrongPages, 1);
+  EXPECT_EQ(violations(v, Verdict{}, false).size(), 1u) << "a wrong page the line sent";
+  Verdict theirs;
+  theirs.completed = true;
+  o.received.pop_back();
+  EXPECT_EQ(violations(judge(c, o), theirs, true).size(), 1u) << "a clean path where spandsp's completes";
+}
+
+}  // namespace

@@ -1,0 +1,217 @@
+// How a whole fax call is judged: completed, forged frames and wrong ECM pages, a terminal left
+// waiting, and the named reasons a wait or a forgery is not the gateway's. Every reason is read
+// from what the call itself shows (what the peer and the gateway sent, what reached each end under
+// each number), never from what the sweep drew for it.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "faxr_call.h"
+
+namespace faxcall {
+
+namespace {
+
+std::string packetName(const NumberedIfp& p) { return "number " + std::to_string(p.first) + " (" + hex(p.second) + ")"; }
+
+std::vector<std::vector<uint8_t>> ifpsOf(const std::vector<NumberedIfp>& packets, int from, int to) {
+  std::vector<std::vector<uint8_t>> out;
+  for (int i = std::max(from, 0); i <= to && i < int(packets.size()); ++i) out.push_back(packets[size_t(i)].second);
+  return out;
+}
+
+// The audio terminal waits for the T.38 terminal's last frame `last`: whether a packet of it never
+// reached the gateway, or it reached the gateway whole but could not be told apart.
+void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& last, Verdict& v) {
+  const auto& p = o.t38Packets;
+  const V21FramePlace frame = lastV21Frame(p);
+  if (frame.last < 0) return;
+  const int to = frame.closing >= 0 ? frame.closing : frame.last;
+  if (!carriesV21Frame(ifpsOf(p, frame.first, to), last)) {  // the peer's packets are not that frame
+    v.why = "unnamed: the T.38 terminal's packets do not end with its last frame";
+    return;
+  }
+  const int missing = firstPacketNotArrived(o.atGateway, p, frame.first, to);
+  if (missing >= 0) {
+    v.lastFrameLostByTheNetwork = true;
+    v.why = "the last frame's " + std::string(missing > frame.last ? "closing FCS packet " : "packet ") + packetName(p[size_t(missing)]) +
+            " never reached the gateway under its number, in a primary or any copy";
+    return;
+  }
+  if (frame.previous >= 0 && frame.previous + 1 < frame.first) {
+    bool delimited = false;
+    for (int i = frame.previous + 1; i < frame.first; ++i) delimited = delimited || o.atGateway.contents.count(p[size_t(i)].first) > 0;
+    if (!delimited) {
+      v.lastFrameUndelimited = true;
+      v.why = "the last frame reached the gateway whole, and none of numbers " + std::to_string(p[size_t(frame.previous + 1)].first) +
+              "-" + std::to_string(p[size_t(frame.first - 1)].first) + " between it and the frame before did";
+      return;
+    }
+  }
+  for (const auto& a : o.alteredCopies) {
+    bool inFrame = false;
+    for (int i = frame.previous + 1; i <= to; ++i) inFrame = inFrame || p[size_t(i)].first == a.first;
+    const auto got = o.atGateway.contents.find(a.first);
+    if (!inFrame || got == o.atGateway.contents.end() || got->second.size() < 2 || !got->second.count(a.second)) continue;
+    const int alteredTimes = got->second.at(a.second);
+    if (std::all_of(got->second.begin(), got->second.end(), [&](const auto& c) { return c.second <= alteredTimes; })) {
+      v.lastFrameDisputedByAnAlteredCopy = true;
+      v.why = "the last frame's packet under number " + std::to_string(a.first) + " reached the gateway " + std::to_string(alteredTimes) +
+              " times as the peer altered it, and no other content of it more often";
+      return;
+    }
+  }
+  v.why = "unnamed: every packet of the T.38 terminal's last frame reached the gateway as sent";
+}
+
+// The T.38 terminal waits for the audio terminal's last frame `last`: whether the gateway sent it
+// whole, in datagrams with every copy its redundancy asks, and the network then lost a packet of it
+// in every datagram that carried it.
+void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std::vector<uint8_t>& last, Verdict& v) {
+  const std::vector<NumberedIfp> sent = primariesOf(o.gatewayDatagrams);
+  const V21FramePlace frame = lastV21Frame(sent);
+  if (frame.last < 0 || frame.closing < 0 || !carriesV21Frame(ifpsOf(sent, frame.first, frame.closing), last)) {
+    v.why = "unnamed: the gateway never sent the audio terminal's last frame whole";
+    return;
+  }
+  const int reg = c.spandspGateway ? c.redundancy * 0x101 : c.gatewayRedundancyReg >= 0 ? c.gatewayRedundancyReg : c.redundancy * 0x101;
+  const int shortOne = firstDatagramShortOfCopies(o.gatewayDatagrams, reg & 0xFF, reg >> 8);
+  if (shortOne >= 0) {  // the gateway's own doing
+    v.why = "unnamed: the gateway's datagram " + std::to_string(shortOne) + " went without the copies its redundancy asks";
+    return;
+  }
+  const int missing = firstPacketNotArrived(o.atPeer, sent, frame.first, frame.closing);
+  if (missing < 0) {
+    v.why = "unnamed: every packet of the gateway's last frame reached the T.38 terminal's receiver";
+    return;
+  }
+  v.lastFrameLostByTheNetwork = true;
+  v.why = "the gateway sent the last frame whole with every copy asked, and its " +
+          std::string(missing > frame.last ? "closing FCS packet " : "packet ") + packetName(sent[size_t(missing)]) +
+          " reached the T.38 terminal in no datagram";
+}
+
+// Whether the T.38 terminal's CED indicator first reached the gateway in the datagram of the packet
+// after it, or later.
+bool cedIndicatorCameLate(const Outcome& o) {
+  for (size_t i = 0; i + 1 < o.t38Packets.size(); ++i)
+    if (o.t38Packets[i].second == std::vector<uint8_t>{0x04}) {
+      const auto first = o.atGateway.firstCarrier.find(o.t38Packets[i].first);
+      return first != o.atGateway.firstCarrier.end() && static_cast<int16_t>(first->second - o.t38Packets[i + 1].first) >= 0;
+    }
+  return false;
+}
+
+// The frames the T.38 terminal accepted that the audio terminal never sent, split by whether the
+// gateway's own datagrams closed them good (its primaries, as it sent them) or they were made on
+// the way, by what the path did to those datagrams or by the terminal's receiver.
+struct ForgedTowardsT38 {
+  std::vector<std::vector<uint8_t>> byTheGateway, onTheWay;
+};
+ForgedTowardsT38 forgedTowardsT38(const Outcome& o) {
+  std::vector<std::vector<uint8_t>> sent;
+  for (const auto& p : primariesOf(o.gatewayDatagrams)) sent.push_back(p.second);
+  auto said = goodHdlcFrames(sent, true);
+  for (auto& f : goodHdlcFrames(sent, false)) said.push_back(std::move(f));
+  ForgedTowardsT38 out;
+  for (auto& f : forgedFrameOctets(o.audioFrames, o.t38Frames))
+    (std::find(said.begin(), said.end(), bitReversed(f)) != said.end() ? out.byTheGateway : out.onTheWay).push_back(std::move(f));
+  return out;
+}
+
+// Whether every forged frame and wrong ECM page is exactly what the peer's own datagrams said; `why`
+// names the evidence.
+bool forgedByThePeer(const Case& c, const Outcome& o, const Verdict& v, std::string* why) {
+  if (!forgedTowardsT38(o).byTheGateway.empty()) return false;  // from the line: no peer said it
+  const int redundancy = c.peerRedundancy >= 0 ? c.peerRedundancy : c.redundancy;
+  const auto word = thePeersWord(o.t38Packets, redundancy, o.alteredCopies, o.atGateway);
+  auto said = goodHdlcFrames(word, true);  // V.21 frames, and ECM frames (the terminals log those too)
+  for (auto& f : goodHdlcFrames(word, false)) said.push_back(std::move(f));
+  const auto forged = forgedFrameOctets(o.t38Frames, o.audioFrames);
+  for (const auto& f : forged)
+    if (std::find(said.begin(), said.end(), bitReversed(f)) == said.end()) return false;
+  std::string ecm;
+  if (v.wrongPages > 0) {
+    if (c.audioSends) return false;  // the page came from the line
+    std::vector<std::vector<uint8_t>> meant;
+    for (const auto& p : o.t38Packets) meant.push_back(p.second);
+    const auto meantFrames = goodHdlcFrames(meant, false);
+    const auto saidFrames = goodHdlcFrames(word, false);
+    const auto other = std::find_if(saidFrames.begin(), saidFrames.end(), [&](const auto& f) {
+      return std::find(meantFrames.begin(), meantFrames.end(), f) == meantFrames.end();
+    });
+    if (other == saidFrames.end()) return false;
+    ecm = "an ECM frame of " + std::to_string(other->size()) + " octets the peer's datagrams alone closed good";
+  }
+  *why = (forged.empty() ? "" : "every forged frame is one the peer's datagrams alone said, with no copy saying otherwise") +
+         std::string(!forged.empty() && !ecm.empty() ? "; " : "") + ecm;
+  return true;
+}
+
+}  // namespace
+
+Verdict judge(const Case& c, const Outcome& o) {
+  Verdict v;
+  v.completed = o.audioStatus == T30_ERR_OK && o.t38Status == T30_ERR_OK && o.receiver.pages_rx == 2 && o.received == o.sent;
+  v.hung = o.hung;
+  // the terminal still waiting, and the last frame the other one sent before it ended
+  const bool audioWaits = o.audioStatus < 0 && o.t38Status >= 0, t38Waits = o.t38Status < 0 && o.audioStatus >= 0;
+  const FrameLog& ended = audioWaits ? o.t38Frames : o.audioFrames;
+  const FrameLog& waiting = audioWaits ? o.audioFrames : o.t38Frames;
+  if ((audioWaits || t38Waits) && !ended.sent.empty()) {
+    const std::vector<uint8_t>& last = ended.sent.back();
+    if (audioWaits)
+      nameTheWaitForTheLastFrame(o, last, v);
+    else
+      nameTheLossTowardsTheT38Terminal(c, o, last, v);
+    // it accepted the other's last frame, and that was no DCN: the other gave up on an error of its own
+    const bool dcn = last.size() >= 3 && (last[2] & 0xFE) == 0xFA;
+    if (!v.waitNamed() && !dcn && std::find(waiting.accepted.begin(), waiting.accepted.end(), last) != waiting.accepted.end()) {
+      v.waitsForAFrameNeverSent = true;
+      v.why = "the waiting terminal accepted the other's last frame, " + hex(last).substr(0, 9) + "(no DCN)";
+    }
+  }
+  // what the late CED delayed is the T.38 terminal's first frame: only a wait for it is excused
+  if (audioWaits && !v.waitNamed() && !o.t38Frames.sent.empty() && cedIndicatorCameLate(o) &&
+      std::none_of(o.t38Frames.sent.begin(), o.t38Frames.sent.end(), [&](const auto& f) {
+        return std::find(o.audioFrames.accepted.begin(), o.audioFrames.accepted.end(), f) != o.audioFrames.accepted.end();
+      })) {
+    v.cedIndicatorLate = true;
+    v.why = "the T.38 terminal's CED indicator first reached the gateway with a later packet, and the audio terminal accepted none of its frames";
+  }
+  v.fakes = forgedFrames(o.t38Frames, o.audioFrames);
+  const ForgedTowardsT38 towardsT38 = forgedTowardsT38(o);
+  for (const auto& f : towardsT38.byTheGateway) v.fakes.push_back(std::to_string(f.size()) + " octets: " + hex(f).substr(0, 60));
+  v.forged = int(v.fakes.size());
+  v.forgedOnTheWay = int(towardsT38.onTheWay.size());
+  if (c.ecm)
+    for (size_t p = 0; p < o.received.size() && p < o.sent.size(); ++p) v.wrongPages += o.received[p] != o.sent[p];
+  // a wrong page at the T.38 terminal whose only forged frames were made on the way is the path's
+  if (v.wrongPages > 0 && c.audioSends && v.forged == 0 && v.forgedOnTheWay > 0) {
+    v.pagesWrongOnTheWay = v.wrongPages;
+    v.wrongPages = 0;
+  }
+  if (v.forgedOnTheWay > 0)
+    v.why += (v.why.empty() ? "" : "; ") + std::to_string(v.forgedOnTheWay) +
+             " frame(s) the T.38 terminal accepted that the gateway's own datagrams never closed good (made on the way)";
+  std::string forgedWhy;
+  if ((v.forged > 0 || v.wrongPages > 0) && forgedByThePeer(c, o, v, &forgedWhy)) {
+    v.forgedByThePeer = true;
+    v.why += (v.why.empty() ? "" : "; ") + forgedWhy;
+  }
+  return v;
+}
+
+std::vector<std::string> violations(const Verdict& ours, const Verdict& theirs, bool cleanPathRenumberedOnly) {
+  std::vector<std::string> out;
+  if ((ours.forged > 0 || ours.wrongPages > 0) && !ours.forgedByThePeer)
+    out.push_back("I1 forged " + std::to_string(ours.forged) + " frames, wrong ECM pages " + std::to_string(ours.wrongPages) +
+                  (ours.fakes.empty() ? "" : " (" + ours.fakes[0] + ")"));
+  if (ours.hung && !theirs.hung && !ours.waitNamed())
+    out.push_back("I2 a terminal waits to the limit where spandsp's call ended" + (ours.why.empty() ? "" : " [" + ours.why + "]"));
+  if (cleanPathRenumberedOnly && theirs.completed && !ours.completed)
+    out.push_back("I3 clean path, genuine renumberings only: spandsp's completes, ours does not");
+  return out;
+}
+
+}  // namespace faxcall
