@@ -92,6 +92,11 @@ struct Verdict {
   // copy; or the gateway sent it whole, with every copy its redundancy asks, and a packet of it
   // never reached the T.38 terminal's receiver
   bool lastFrameLostByTheNetwork = false;
+  // the T.38 terminal waits for the audio terminal's last frame, which the gateway sent whole with
+  // every copy asked and whose every packet reached the terminal's receiver, and that receiver did
+  // not hand the frame on whole: the reference's own receiver lost it, late beyond its wait or
+  // under numbers it did not follow
+  bool lastFrameBrokenByTheTerminalsReceiver = false;
   // the terminal left waiting accepted all the other sent, which then ended on an error of its own
   // without a DCN: it waits for a frame nobody sent
   bool waitsForAFrameNeverSent = false;
@@ -115,7 +120,7 @@ struct Verdict {
   std::vector<std::string> fakes;
   std::string why;  // the evidence that named the wait or the forgery
   bool waitNamed() const {
-    return lastFrameLostByTheNetwork || waitsForAFrameNeverSent || lastFrameUndelimited || lastFrameDisputedByAnAlteredCopy ||
+    return lastFrameLostByTheNetwork || lastFrameBrokenByTheTerminalsReceiver || waitsForAFrameNeverSent || lastFrameUndelimited || lastFrameDisputedByAnAlteredCopy ||
            cedIndicatorLate;
   }
 };

@@ -219,7 +219,12 @@ TEST(FaxCallChecks, AFrameTheGatewaySentIsLostByTheNetworkOnlyWithEveryCopyAsked
   EXPECT_TRUE(v.lastFrameLostByTheNetwork) << v.why;
   T38Waits arrived(1);
   for (const auto& d : arrived.gateway.datagrams) arrived.o.atPeer.take(d);
+  for (const auto& p : arrived.gateway.sent) arrived.o.toT38Terminal.push_back(p.second);
   EXPECT_FALSE(judge(arrived.c, arrived.o).waitNamed()) << "everything reached the T.38 terminal";
+  // every packet reached the terminal's receiver, which handed one on after the frame's end
+  std::swap(arrived.o.toT38Terminal[2], arrived.o.toT38Terminal[3]);
+  v = judge(arrived.c, arrived.o);
+  EXPECT_TRUE(v.lastFrameBrokenByTheTerminalsReceiver && !v.lastFrameLostByTheNetwork) << v.why;
   T38Waits noCopies(1);  // the gateway's indicator went without the copy its redundancy asks
   Datagram d;
   ASSERT_TRUE(parseDatagram(noCopies.o.gatewayDatagrams[0], &d));

@@ -81,8 +81,14 @@ void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std
     return;
   }
   const int missing = firstPacketNotArrived(o.atPeer, sent, frame.first, frame.closing);
-  if (missing < 0) {
-    v.why = "unnamed: every packet of the gateway's last frame reached the T.38 terminal's receiver";
+  if (missing < 0 && carriesV21Frame(o.toT38Terminal, last)) {
+    v.why = "unnamed: the T.38 terminal's receiver handed on the gateway's last frame whole";
+    return;
+  }
+  if (missing < 0) {  // the reference's receiver, not the gateway: every packet reached it in time to be seen
+    v.lastFrameBrokenByTheTerminalsReceiver = true;
+    v.why = "every packet of the gateway's last frame reached the T.38 terminal's receiver, which did not hand the frame on "
+            "whole (a packet later than its wait, or under numbers it did not follow)";
     return;
   }
   v.lastFrameLostByTheNetwork = true;

@@ -286,6 +286,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
     const CallResult r = runBoth(d);
     const Verdict& ours = r.v[0];
     const char* name = ours.lastFrameLostByTheNetwork           ? "last frame lost by the network"
+                       : ours.lastFrameBrokenByTheTerminalsReceiver ? "last frame broken by the T.38 terminal's receiver"
                        : ours.waitsForAFrameNeverSent          ? "waits for a frame never sent"
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
                        : ours.lastFrameDisputedByAnAlteredCopy ? "last frame not told apart: a packet the peer altered"

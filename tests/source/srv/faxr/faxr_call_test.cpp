@@ -136,9 +136,9 @@ bool getLength(const std::vector<uint8_t>& d, size_t& at, size_t& n) {
 // packets carry, so it cannot tell old datagrams from a peer's new numbering: a few far datagrams
 // numbered together are followed, a single one is not.
 struct PeerUdptl {
-  static constexpr int kAhead = 16;          // numbers ahead of the next one that are held
+  static constexpr int kAhead = 64;          // numbers ahead of the next one that are held
   static constexpr int kBehind = 64;         // numbers behind it still known as handed on or not
-  static constexpr long kWaitFrames = 5;     // how long an early datagram waits for the ones before it
+  static constexpr long kWaitFrames = 20;    // how long an early datagram waits for the ones before it
   static constexpr size_t kFollowAfter = 3;  // far datagrams that make a new numbering
   static constexpr int kRunSpread = 16;      // how far apart those may be numbered
 
