@@ -702,12 +702,15 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
     EXPECT_EQ(r.playOut().numbers, (std::vector<uint16_t>{122, 123, 124, 125, 126, 127}));
   }
   // far datagrams in a row: three show the stream went there, two do not, nor three with one of
-  // the stream between them
+  // the stream between them; each may come T38_CLOSE_AHEAD after the one before, one more starts
+  // a run of its own
   const struct {
     std::vector<int> far;
     bool streamBetween;
     size_t played;
-  } runs[] = {{{30, 31, 33}, false, 3 + 5}, {{30, 31}, false, 5}, {{30, 31, 33}, true, 6}};
+  } runs[] = {{{30, 31, 33}, false, 3 + 5}, {{30, 31}, false, 5}, {{30, 31, 33}, true, 6},
+              {{22, 22 + T38_CLOSE_AHEAD, 22 + 2 * T38_CLOSE_AHEAD}, false, 3 + 5},
+              {{22, 23 + T38_CLOSE_AHEAD, 24 + T38_CLOSE_AHEAD}, false, 5}};
   for (const auto& run : runs) {
     Received r;
     for (int i = 0; i < 5; ++i) r.take(a[size_t(i)]);
