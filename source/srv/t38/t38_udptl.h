@@ -81,15 +81,18 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //  1. The window: numbers up to T38_WINDOW_AHEAD past the last one played are taken, others not;
 //     a number already queued takes no second packet (isIFPmissing).
 //  2. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after
-//     or before the one before (the network swaps datagrams), with nothing of the window between
-//     them, start the sequence at the lowest of them with what they carried, so that a peer that
+//     or before the one before (the network swaps datagrams), with nothing the stream takes
+//     between them, start the sequence (a datagram of the window refused for contradicting the
+//     stream counts as far: a peer whose numbers stepped back sends its new packets there) at the lowest of them with what they carried, so that a peer that
 //     renumbers is followed. A run at most T38_LATE_LIMIT behind the
 //     newest number proves nothing by its arrival (how its datagrams are spread over ticks changes
 //     no verdict): its content decides. New content under numbers played proves a new sequence; a
 //     run that carries what was played is late copies, however late and however spread; over
 //     numbers never played (lost, passed, before the sequence began) only a run of
-//     T38_RESYNC_RUN_UNSEEN datagrams, longer than a late burst, does. Without it a queue flushing
-//     tens of seconds late restarts the sequence and its old signals play.
+//     T38_RESYNC_RUN_UNSEEN datagrams, longer than a late burst, with new content among its
+//     primaries does: a run that only brings packets played before is the past under other
+//     numbers, however long. Without it a queue flushing tens of seconds late restarts the
+//     sequence and its old signals play.
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
@@ -115,8 +118,9 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //  6. Breaks: every discontinuity the receiver lets through (a new sequence, a number given up,
 //     a datagram refused for contradicting what it holds or played: a peer whose numbers stepped
 //     back, its new packets refused under the old numbers) is reported with the packets played
-//     across it, and the relay ends the frame open there bad: a frame's octets never join across
-//     it.
+//     across it, each of them, up to the number after the newest the stream holds (where a
+//     stepped-back peer's lost packets belong), and the relay ends the frame open there bad: a
+//     frame's octets never join across it.
 //  A packet longer than any IFP the relay takes (T38_MAX_IFP) is dropped alone and counted: its
 //  number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
 //  taken as usual.
@@ -191,6 +195,7 @@ struct T38ZREORDER {
   uint16_t runFirst, runLast;
   bool runContradicts;  // a datagram of the run contradicted what was played (rule 2)
   bool runRepeats;      // a datagram of the run carried what was played under its number
+  bool runPast;         // every datagram of the run carried as its primary a packet played before
   bool runJoins;        // the run's first datagram carries as copies the packets the stream ended with
   uint8_t runHeld;      // packets of the run kept in runPackets, to play if the run proves a new sequence
   T38ZRUNPACKET runPackets[T38_RUN_KEPT];

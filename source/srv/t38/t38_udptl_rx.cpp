@@ -264,16 +264,27 @@ void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n) {
   }
 }
 
+bool playedBefore(const T38ZREORDER* rq, const Carried& pk);
+
+// A datagram that contradicts what the stream vouched for, in packets of as many datagrams as it
+// agrees with in others, brings nothing (rule 4).
+bool refusedFor(const Verdict& v) { return v.disagree > 0 && v.agree <= v.disagreeSources; }
+
 // Rule 2: files the datagram numbered s in the sequence. It belongs when it is inside the
 // window; else its primary is refused and counted, and a run of far ones starts the sequence anew.
-void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
+// A datagram inside the window that contradicts the stream is refused, and is the stream's no more
+// than a far one: a peer whose numbering stepped back sends its new packets under numbers the
+// stream holds. Returns whether the sequence started anew (what the receiver knew is gone).
+bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
-  if (inWindow(rq, s)) {
+  const bool near = inWindow(rq, s);
+  if (near && !refusedFor(v)) {
     rq->runLength = 0;  // the sequence is alive: no run may take it over
-    return;
+    return false;
   }
-  suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
+  if (!near) suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
   const bool repeats = repeatsPlayed(rq, pk[0]);
+  const bool past = playedBefore(rq, pk[0]);
   // a run goes on a little either side of its last datagram: the network may swap its datagrams
   const bool goesOn = rq->runLength > 0 && (static_cast<uint16_t>(s - rq->runLast) <= T38_RESYNC_STEP ||
                                             static_cast<uint16_t>(rq->runLast - s) <= T38_RESYNC_STEP);
@@ -281,6 +292,7 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     ++rq->runLength;
     rq->runContradicts = rq->runContradicts || v.disagree > 0;
     rq->runRepeats = rq->runRepeats || repeats;
+    rq->runPast = rq->runPast && past;
     if (static_cast<int16_t>(s - rq->runFirst) < 0) {  // the run's first datagram came late
       rq->runFirst = s;
       rq->runJoins = joinsStream(rq, pk, n);
@@ -290,6 +302,7 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     rq->runFirst = s;
     rq->runContradicts = v.disagree > 0;
     rq->runRepeats = repeats;
+    rq->runPast = past;
     rq->runJoins = joinsStream(rq, pk, n);
     rq->runHeld = 0;
   }
@@ -297,16 +310,18 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // within the late limit the run's content decides: new content under numbers played proves a
   // new sequence, what was played under them shows late copies, and over numbers never played (lost,
   // passed, before the sequence began) only a run longer than a late burst proves anything, unless
-  // its first datagram's copies are the packets the stream ended with (a renumbering shows so)
+  // its first datagram's copies are the packets the stream ended with (a renumbering shows so); a
+  // run whose every primary was played before, under whatever numbers, is the past renumbered
+  // however long it is: only new content proves a new sequence
   const bool late = static_cast<uint16_t>(rq->newest - rq->runFirst) <= T38_LATE_LIMIT;
   const bool renumbered = rq->runContradicts || (rq->runJoins && !rq->runRepeats);
-  const bool proven = (!late || renumbered) ? rq->runLength >= T38_RESYNC_RUN
-                      : rq->runRepeats               ? false
-                                                     : rq->runLength >= T38_RESYNC_RUN_UNSEEN;
+  const bool proven = (!late || renumbered)          ? rq->runLength >= T38_RESYNC_RUN
+                      : rq->runRepeats || rq->runPast ? false
+                                                      : rq->runLength >= T38_RESYNC_RUN_UNSEEN;
   if (!proven) {
     holdRunPackets(rq, pk, n);
-    ++rq->failtoReorderCount;
-    return;
+    if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
+    return false;
   }
   drainOldSequence(rq);
   const bool joins = rq->runJoins;
@@ -320,6 +335,7 @@ void followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (!isIFPmissing(rq, kept.seq) || !enqueueIFP(rq, kept.ifp, kept.len, kept.seq)) continue;
     vouchUpTo(rq, kept.seq);
   }
+  return true;
 }
 
 // Whether the packet is one the stream already played under some number:
@@ -422,15 +438,17 @@ bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
 void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
   if (v.disagree > 0 && inWindow(rq, s)) suspectOwnNumber(rq, s, pk[0].digest, knownDigest(rq, s, pk[0].digest), false);
-  if (v.disagree > 0 && v.agree <= v.disagreeSources) {
+  if (refusedFor(v)) {
     // refused: if the peer's numbers stepped back, what it carries is new and lost, and the frame
     // open now does not join across it (rule 6). So it is when nothing else can bring its packet
     // (it carries no copies), or when another refused datagram came close to it in number and in
     // arrival, whatever their order and whatever was lost between them; a stray copy whose number
-    // lost a bit comes alone, and its packet still comes under its own number.
+    // lost a bit comes alone, and its packet still comes under its own number. The new packets
+    // lost belong after the newest number the stream holds: the break reaches there.
     const bool near = rq->contradicted && static_cast<uint16_t>(s - rq->lastContradicting + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP &&
                       static_cast<uint16_t>(rq->datagrams - rq->lastContradictingAt) <= T38_RESYNC_STEP;
-    if (n == 1 || near) noteBreak(rq, pk[n - 1].s, s);
+    const uint16_t after = static_cast<uint16_t>(rq->newest + 1);
+    if (n == 1 || near) noteBreak(rq, pk[n - 1].s, static_cast<int16_t>(s - after) > 0 ? s : after);
     rq->contradicted = true;
     rq->lastContradicting = s;
     rq->lastContradictingAt = rq->datagrams;
@@ -616,8 +634,8 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   if (rq->contradicted && refusedBefore(rq, s, datagramDigest(pk, n))) {
     ++rq->failtoReorderCount;  // a duplicate of a datagram refused for contradicting the stream
   } else {
-    const Verdict v = judge(rq, pk, n);
-    followSequence(rq, pk, n, v);
+    Verdict v = judge(rq, pk, n);
+    if (followSequence(rq, pk, n, v)) v = Verdict{};  // nothing is known of the new sequence yet
     takeDatagram(rq, pk, n, v);
   }
   if (!whole) {
@@ -657,7 +675,11 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
   bool broken = ahead != 1;  // the numbers skipped were lost
   if (rq->breakPending && pastPlayout(rq, rq->breakFrom) <= ahead) {
     broken = true;
-    if (pastPlayout(rq, rq->breakTo) <= ahead) rq->breakPending = false;
+    // every packet of the span crosses the discontinuity, not only the first
+    if (pastPlayout(rq, rq->breakTo) <= ahead)
+      rq->breakPending = false;
+    else
+      rq->breakFrom = static_cast<uint16_t>(s + 1);
   }
   setState(rq, s, T38_PLAYED);
   playedDigest(rq, s) = digest;

@@ -520,6 +520,20 @@ std::vector<Example> examples() {
   drawn(123, "late_burst_within_the_late_limit_seed123", false);
   drawn(299, "late_burst_within_the_late_limit_seed299", false);
   drawn(764, "late_burst_within_the_late_limit_seed764", false);
+  // old datagrams numbered before the call's first, carrying its first packets, all played: the
+  // past under other numbers however long the run, in one tick or over three
+  v.push_back({call("v29_nonecm_t38_to_audio_chart_red1_stale_30_of_the_past_1500_15s", v29, false, false, chart, 1,
+                    {stale(15.0, 30, 1500, 1, 1)})});
+  v.push_back({call("v29_nonecm_t38_to_audio_chart_red1_stale_30_of_the_past_1900_three_ticks", v29, false, false, chart, 1,
+                    {stale(20.0, 30, 1900, 3, 1)})});
+  // the peer's numbering stepped back inside ECM page data on a clean path: three datagrams in a
+  // row under the reused numbers are where it went on; fewer, and every frame played across them
+  // ends bad (the packets sent under them came only there)
+  v.push_back({call("v17_ecm_t38_to_audio_chart_red3_step_back1_page_data_13s2", v17, true, false, chart, 3, {step(13.2, -1)})});
+  v.push_back({call("v17_ecm_t38_to_audio_chart_red3_step_back2_page_data_12s8", v17, true, false, chart, 3, {step(12.8, -2)})});
+  // the numbering stepped back 1 at the final DCN's preamble: the datagrams under the reused
+  // numbers are where the peer went on, and the DCN plays whole
+  v.push_back({call("v17_ecm_t38_to_audio_chart_red3_step_back1_dcn_preamble", v17, true, false, chart, 3, {step(22.0, -1)})});
   return v;
 }
 

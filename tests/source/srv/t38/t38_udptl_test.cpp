@@ -446,6 +446,18 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
   // than a late burst (the stream itself, left behind by a wrong jump)
   EXPECT_EQ(lateRun({500, 501, 502}, {500, 501, 502}), 2099);
   EXPECT_EQ(lateRun({500, 501, 502, 503, 504, 505, 506, 507}, {500, 501, 502, 503, 504, 505, 506, 507}), 1499);
+  // the call's first 30 packets again, under numbers before it began: the past under other numbers,
+  // however long the run; one new packet among them is what shows a new sequence
+  for (const bool fresh : {false, true}) {
+    Received r;
+    playStream(r, live);
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 900;
+    for (size_t i = 0; i < 30; ++i)
+      r.take(build(tx, fresh && i == 20 ? ifpOf(true, 0, HDLC_DATA, {'n'}, NO_DFS) : primaryOf(live[i]), 1));
+    EXPECT_EQ(r.rq.lastoutTimeStamp, fresh ? 899 : 2099) << fresh;
+  }
   {  // a copy between far datagrams breaks their run
     Received r;
     playStream(r, live);
@@ -574,16 +586,34 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106}));
     for (uint16_t n = 100; n < 107; ++n) EXPECT_EQ(contentOf(p, n), 'a') << n;
   }
-  {  // the peer's numbers step back by 3 under new content: two datagrams in a row contradict
-     // what is held, and what plays across them is broken; one such datagram alone is a stray
-    for (const int stepped : {2, 1}) {
+  {  // the peer's numbers step back by 3 under new content (its packets 6 on under 103 on, each
+     // datagram carrying the three before): three datagrams in a row are where it went on, and
+     // every packet plays in the order sent without a break; two contradict what is held, and
+     // every packet played across them is broken; one alone is a stray
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 100;
+    std::vector<std::vector<uint8_t>> sent;
+    for (int i = 0; i < 10; ++i) {
+      if (i == 6) tx.ingressSequenceNum = 103;
+      sent.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {'a', uint8_t(i)}, NO_DFS), 3));
+    }
+    for (const int stepped : {4, 2, 1}) {
       Received r;
-      for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
-      const auto b3 = stream(100, 6, 3, 'b');
-      for (int i = 3; i < 3 + stepped; ++i) r.take(b3[size_t(i)]);  // 103 and 104, each carrying the three before
+      for (int i = 0; i < 6 + stepped; ++i) r.take(sent[size_t(i)]);
       const auto p = r.playOut();
-      EXPECT_EQ(p.numbers.size(), 6u);
-      EXPECT_EQ(!p.broken.empty(), stepped == 2) << stepped;
+      if (stepped == 4) {  // the old sequence's packets wait to play first
+        std::vector<uint16_t> drained;
+        for (EGR_IFP_PKT* q = t38egr_ifp_QmPeekFront(&r.rq.drainq); q != nullptr; q = t38egr_ifp_QmPeekLink(q))
+          drained.push_back(q->sequenceNum);
+        EXPECT_EQ(drained, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105}));
+        EXPECT_EQ(p.numbers, (std::vector<uint16_t>{103, 104, 105, 106}));
+        for (size_t k = 0; k < p.ifps.size(); ++k) EXPECT_EQ(p.ifps[k][6], uint8_t(6 + k)) << k;
+      } else {
+        EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105})) << stepped;
+      }
+      const std::vector<uint16_t> across = {101, 102, 103, 104, 105};
+      EXPECT_EQ(p.broken, stepped == 2 ? across : std::vector<uint16_t>{}) << stepped;
     }
   }
   {  // the end of a frame whose number lost a bit lands inside the frame's run of equal packets:
@@ -675,12 +705,15 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
     EXPECT_EQ(r.playOut().numbers, (std::vector<uint16_t>{122, 123, 124, 125, 126, 127}));
   }
   // far datagrams in a row: three show the stream went there, two do not, nor three with one of
-  // the stream between them
+  // the stream between them; each may come T38_CLOSE_AHEAD after the one before, one more starts
+  // a run of its own
   const struct {
     std::vector<int> far;
     bool streamBetween;
     size_t played;
-  } runs[] = {{{30, 31, 33}, false, 3 + 5}, {{30, 31}, false, 5}, {{30, 31, 33}, true, 6}};
+  } runs[] = {{{30, 31, 33}, false, 3 + 5}, {{30, 31}, false, 5}, {{30, 31, 33}, true, 6},
+              {{22, 22 + T38_CLOSE_AHEAD, 22 + 2 * T38_CLOSE_AHEAD}, false, 3 + 5},
+              {{22, 23 + T38_CLOSE_AHEAD, 24 + T38_CLOSE_AHEAD}, false, 5}};
   for (const auto& run : runs) {
     Received r;
     for (int i = 0; i < 5; ++i) r.take(a[size_t(i)]);
