@@ -479,13 +479,14 @@ std::vector<uint8_t> udptlDatagram(uint16_t seq, const std::vector<uint8_t>& pri
   return d;
 }
 
-// Datagram `k` of a flood: each takes three new sequence numbers and carries a long redundancy
+// Datagram `k` of a flood: each takes ten new sequence numbers and carries a long redundancy
 // of the numbers before them, with IFPs that fill several pool blocks each; every few datagrams
-// are instead as large as a frame can carry, cut short, or random octets. Every 40 datagrams the
-// numbers jump past what any copy carries, so the packets behind the hole wait out the reorder
-// delay (a packet next in line would play early while the pool runs short).
+// are instead as large as a frame can carry, cut short, or random octets. The receiver takes
+// eight copies of a datagram, so a number before each stays missing, and every 40 datagrams the
+// numbers jump further: the packets behind the holes wait out the reorder delay (a packet next in
+// line would play early while the pool runs short).
 std::vector<uint8_t> floodDatagram(uint32_t k, std::mt19937* random) {
-  const uint16_t seq = static_cast<uint16_t>(3 * k + 2 + 30 * (k / 40));
+  const uint16_t seq = static_cast<uint16_t>(10 * k + 2 + 30 * (k / 40));
   switch (k % 8) {
     case 3: {  // one IFP as large as a frame the library takes carries
       return udptlDatagram(seq, dataIfp(17, static_cast<uint8_t>(k)), {});

@@ -270,10 +270,12 @@ void playOut(T38ZLOCLMEM* m) {
     DG_HDL h;
     if (!t38egr_ifp_deq(q, &h)) return;
     EGR_IFP_PKT* pkt = t38egr_ifp_getifpFromHandle(&h);
-    uint16_t words[2 + 64];
-    const uint16_t got = t38egr_ifp_read(words, &h, 66);
-    uint8_t ifp[T38_MAX_IFP + 1];
-    const int octets = got > 2 ? std::min(2 * (got - 2), T38_MAX_IFP) : 0;
+    // the record as far as the longest packet the receiver carries (and its pad octet) reaches
+    constexpr uint16_t kRecordWords = 2 + (T38_MAX_RX_IFP + 1) / 2;
+    uint16_t words[kRecordWords];
+    const uint16_t got = t38egr_ifp_read(words, &h, kRecordWords);
+    uint8_t ifp[2 * (kRecordWords - 2)];
+    const int octets = got > 2 ? std::min(2 * (got - 2), 2 * (kRecordWords - 2)) : 0;
     t38egr_ifp_unpack(ifp, words + 2, octets);
     // the record holds whole words: the packet's own walk says where it ends (in its last word or
     // one octet before, the pad); one that does not play is refused and its frame is lost. A walk

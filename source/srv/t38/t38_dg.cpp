@@ -1,6 +1,7 @@
 // Datagram queue: records of 16-bit words in chains of pool blocks.
 #include "t38_dg.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -346,9 +347,10 @@ int t38egr_ifp_octets(const EGR_IFP_PKT* p, uint8_t* out, int cap) {
   DG_DTGM* r = recOf(p);
   if (r == nullptr || r->len < 2) return 0;
   // the record's words block by block, the sequence number and arrival time first
-  constexpr int kMaxWords = 2 + (127 + 1) / 2;  // an IFP packet is at most 127 octets
+  constexpr int kMaxWords = DG_MAX_BLOCKS * kDataSize;  // the longest record
   uint16_t w[kMaxWords];
-  const int total = r->len < kMaxWords ? r->len : kMaxWords;
+  const int wanted = 2 + (cap > 0 ? (cap + 1) / 2 : 0);  // no more than `cap` asks for
+  const int total = std::min({static_cast<int>(r->len), kMaxWords, wanted});
   MEM_BlockHdr* h = hdrOf(r);
   for (int at = 0; at < total; h = h->nextp) {
     if (h == nullptr) return 0;

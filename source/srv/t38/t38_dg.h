@@ -19,7 +19,9 @@ struct DG_DTGM {
 
 constexpr uint16_t DG_MAGIC = 0xA110;
 constexpr uint32_t DG_BLOCK_BYTES = 80;  // usable bytes of a block: the length word and 39 data words
-constexpr int DG_MAX_BLOCKS = 20;
+// Blocks one record may chain: a receive record of the longest IFP packet the receiver carries
+// (t38_udptl.h holds it to that).
+constexpr int DG_MAX_BLOCKS = 27;
 
 struct DG_HDL {
   QMQUEUE qhdr;    // the datagram's blocks

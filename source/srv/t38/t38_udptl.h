@@ -20,7 +20,16 @@ enum IFP_FIELD_TYPE : int16_t {
   T4_NON_ECM_SIG_END = 7,
 };
 
+// The longest IFP packet this side sends: its length takes one octet.
 constexpr int T38_MAX_IFP = 127;
+// The largest datagram the gateway takes from the network (the endpoint library's receive
+// buffer), and the longest IFP packet the receiver carries: what that datagram holds besides its
+// number, the packet's two-octet length and the copies' kind and count (none). A peer may cut its
+// data into packets of any length its datagrams hold.
+constexpr int T38_MAX_DATAGRAM = 2048;
+constexpr int T38_MAX_RX_IFP = T38_MAX_DATAGRAM - 6;
+static_assert(dg_blocksFor(2 + (T38_MAX_RX_IFP + 1) / 2, DG_BLOCK_BYTES / 2 - 1) <= DG_MAX_BLOCKS,
+              "a receive record of the longest packet fits the blocks a record may chain");
 
 // Walks an IFP packet without acting on it; returns the octets it takes, or -1 when it is not a
 // well-formed packet inside `len` octets (data fields of more than 86 octets included).
@@ -121,8 +130,8 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     across it, each of them, up to the number after the newest the stream holds (where a
 //     stepped-back peer's lost packets belong), and the relay ends the frame open there bad: a
 //     frame's octets never join across it.
-//  A packet longer than any IFP the relay takes (T38_MAX_IFP) is dropped alone and counted: its
-//  number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
+//  A packet longer than the largest datagram holds (T38_MAX_RX_IFP) is dropped alone and counted:
+//  its number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
 //  taken as usual.
 constexpr uint16_t T38_WINDOW_AHEAD = 500;
 constexpr uint8_t T38_RESYNC_RUN = 3;     // far datagrams in a row that prove a new sequence
@@ -174,11 +183,18 @@ uint16_t t38fIFPdigest(const uint8_t* ifp, int len);
 
 // A packet a far datagram carried, kept while its run has not proved a new sequence yet (rule 2):
 // the packets of a renumbering's first datagrams are played, not lost, once it proves itself.
+// Its octets lie in the run's shared store (runOctets, from `at`), so that a few long packets
+// take the room many short ones would.
 struct T38ZRUNPACKET {
   uint16_t seq;
-  uint8_t len;
-  uint8_t ifp[T38_MAX_IFP];
+  uint16_t len;
+  uint16_t at;
 };
+// The run's store: as many octets as the largest datagram, room for the packets of T38_RUN_KEPT
+// datagrams of packets this side would send, or for one datagram of the longest; a packet that no
+// longer fits is not kept (it plays as lost if the run proves a new sequence).
+constexpr int T38_RUN_OCTETS = T38_MAX_DATAGRAM;
+static_assert(T38_RUN_KEPT * T38_MAX_IFP <= T38_RUN_OCTETS, "the run keeps as many short packets as before");
 
 struct T38ZREORDER {
   QMQUEUE egressPktq;
@@ -199,6 +215,8 @@ struct T38ZREORDER {
   bool runJoins;        // the run's first datagram carries as copies the packets the stream ended with
   uint8_t runHeld;      // packets of the run kept in runPackets, to play if the run proves a new sequence
   T38ZRUNPACKET runPackets[T38_RUN_KEPT];
+  uint16_t runOctetsUsed;
+  uint8_t runOctets[T38_RUN_OCTETS];
   uint16_t newest;      // the newest number the stream vouches for
   uint8_t aloneHeld;    // packets held alone (rule 3)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast

@@ -84,7 +84,7 @@ struct Carried {
 int queued(const T38ZREORDER* rq, uint16_t s, uint8_t* out, EGR_IFP_PKT** record = nullptr) {
   EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, s);
   if (record != nullptr) *record = p;
-  return p != nullptr ? t38egr_ifp_octets(p, out, T38_MAX_IFP + 1) : 0;
+  return p != nullptr ? t38egr_ifp_octets(p, out, T38_MAX_RX_IFP + 1) : 0;
 }
 
 bool sameAs(const Carried& pk, const uint8_t* octets, int n) {
@@ -122,7 +122,7 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
     const T38_NUMBER_STATE st = stateOf(rq, pk[i].s);
     bool same;
     if (st == T38_QUEUED) {
-      uint8_t octets[T38_MAX_IFP + 1];
+      uint8_t octets[T38_MAX_RX_IFP + 1];
       const int got = queued(rq, pk[i].s, octets);
       if (got == 0) continue;
       same = sameAs(pk[i], octets, got);
@@ -148,7 +148,7 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
 // The digest of what is known under s: the queued packet's or the played one's; `fallback` else.
 uint16_t knownDigest(const T38ZREORDER* rq, uint16_t s, uint16_t fallback) {
   if (stateOf(rq, s) == T38_PLAYED) return playedDigest(rq, s);
-  uint8_t octets[T38_MAX_IFP + 1];
+  uint8_t octets[T38_MAX_RX_IFP + 1];
   const int got = queued(rq, s, octets);
   const int len = got > 0 ? t38fIFPcheck(octets, got) : -1;
   return len > 0 ? t38fIFPdigest(octets, len) : fallback;
@@ -254,13 +254,15 @@ void drainOldSequence(T38ZREORDER* rq) {
 // they carried is the new sequence's first packets.
 void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n) {
   for (int i = 0; i < n && rq->runHeld < T38_RUN_KEPT; ++i) {
-    if (pk[i].len > T38_MAX_IFP || !t38fIFPwalkedPlayable(pk[i].ifp)) continue;
+    if (pk[i].len > T38_RUN_OCTETS - rq->runOctetsUsed || !t38fIFPwalkedPlayable(pk[i].ifp)) continue;
     T38ZRUNPACKET* end = rq->runPackets + rq->runHeld;
     if (std::find_if(rq->runPackets, end, [&](const T38ZRUNPACKET& k) { return k.seq == pk[i].s; }) != end) continue;
     T38ZRUNPACKET& kept = rq->runPackets[rq->runHeld++];
     kept.seq = pk[i].s;
-    kept.len = static_cast<uint8_t>(pk[i].len);
-    std::memcpy(kept.ifp, pk[i].ifp, pk[i].len);
+    kept.len = pk[i].len;
+    kept.at = rq->runOctetsUsed;
+    std::memcpy(rq->runOctets + kept.at, pk[i].ifp, pk[i].len);
+    rq->runOctetsUsed = static_cast<uint16_t>(rq->runOctetsUsed + pk[i].len);
   }
 }
 
@@ -305,6 +307,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     rq->runPast = past;
     rq->runJoins = joinsStream(rq, pk, n);
     rq->runHeld = 0;
+    rq->runOctetsUsed = 0;
   }
   rq->runLast = s;
   // within the late limit the run's content decides: new content under numbers played proves a
@@ -332,7 +335,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // usual); copies of numbers before its first belong to the sequence before
   for (uint8_t i = 0; i < held; ++i) {
     const T38ZRUNPACKET& kept = rq->runPackets[i];
-    if (!isIFPmissing(rq, kept.seq) || !enqueueIFP(rq, kept.ifp, kept.len, kept.seq)) continue;
+    if (!isIFPmissing(rq, kept.seq) || !enqueueIFP(rq, rq->runOctets + kept.at, kept.len, kept.seq)) continue;
     vouchUpTo(rq, kept.seq);
   }
   return true;
@@ -363,12 +366,12 @@ void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
 // Returns false when the pool is dry.
 bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
   if (!inWindow(rq, pk.s)) return true;
-  if (pk.len > T38_MAX_IFP) {
-    ++rq->invalidIFPCount;  // longer than any packet the relay takes: its number stays missing
+  if (pk.len > T38_MAX_RX_IFP) {
+    ++rq->invalidIFPCount;  // longer than the largest datagram holds: its number stays missing
     return true;
   }
   const T38_NUMBER_STATE st = stateOf(rq, pk.s);
-  uint8_t octets[T38_MAX_IFP + 1];
+  uint8_t octets[T38_MAX_RX_IFP + 1];
   EGR_IFP_PKT* record = nullptr;
   const int got = queued(rq, pk.s, octets, &record);
   if (got > 0) {

@@ -1145,15 +1145,17 @@ std::vector<PeerParams> peerCases() {
     p.noRelayOverruns = true;
     v.push_back(p);
   }
-  // a peer that cuts its frames and page data into IFP packets longer than the terminal's: a
-  // well-formed packet is taken whatever its fields' lengths
+  // a peer that cuts its frames and page data into IFP packets longer than the terminal's, 92 to
+  // 405 octets (a data field longer than the relay's own packets, a packet longer than a one-octet
+  // length): a well-formed packet is taken whatever its fields' lengths, and its datagrams (with
+  // three copies, over 1,600 octets) are carried whole
   auto chunked = [&](PeerParams p, faxcall::Rechunk r) {
     p.chunks = r;
     v.push_back(p);
   };
-  chunked({"v17_ecm_t38_to_audio_long_ifps", kV17, true, false}, {87, 118, 1});
-  chunked({"v29_nonecm_t38_to_audio_long_ifps", kV29, false, false}, {87, 118, 2});
-  chunked({"v27_ecm_t38_to_audio_long_ifps", kV27, true, false}, {87, 118, 6});
+  chunked({"v17_ecm_t38_to_audio_long_ifps", kV17, true, false}, {87, 400, 1});
+  chunked({"v29_nonecm_t38_to_audio_long_ifps", kV29, false, false}, {87, 400, 2});
+  chunked({"v27_ecm_t38_to_audio_long_ifps", kV27, true, false}, {87, 400, 6});
   // a peer that sends its data an octet to a packet: the receiver's pool does not run dry, and the
   // pages go through
   chunked({"v17_ecm_t38_to_audio_octet_ifps", kV17, true, false}, {1, 1, 3});

@@ -84,8 +84,9 @@ struct Received {
     DG_HDL h;
     while (!t38fReorderHeadWaits(&rq) && t38egr_ifp_deq(&rq.egressPktq, &h)) {
       const uint16_t s = t38egr_ifp_getifpFromHandle(&h)->sequenceNum;
-      uint16_t words[2 + 64];
-      const uint16_t got = t38egr_ifp_read(words, &h, 66);
+      constexpr uint16_t kWords = 2 + (T38_MAX_RX_IFP + 1) / 2;
+      uint16_t words[kWords];
+      const uint16_t got = t38egr_ifp_read(words, &h, kWords);
       std::vector<uint8_t> ifp(size_t(2 * (got - 2)));
       t38egr_ifp_unpack(ifp.data(), words + 2, int(ifp.size()));
       ifp.resize(size_t(t38fIFPcheck(ifp.data(), int(ifp.size()))));
@@ -282,6 +283,32 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
       EXPECT_EQ(r.order(), run.order);
     }
   }
+  {  // a peer that renumbers while it sends packets of 600 octets: what the run's first datagrams
+     // carried is kept, and plays as it came once the run proves the new sequence
+    auto longIfp = [](uint16_t s) {
+      std::vector<uint8_t> ifp{0xC0 | (1 << 1), 1, 0x80, uint8_t(594 >> 8), uint8_t(594 & 0xFF)};
+      for (int i = 0; i < 595; ++i) ifp.push_back(uint8_t(s + i));
+      return ifp;
+    };
+    // the datagram numbered s: its packet, then its one copy, the one before
+    auto longDatagram = [&](uint16_t s) {
+      std::vector<uint8_t> d{uint8_t(s >> 8), uint8_t(s)};
+      for (const uint16_t k : {s, uint16_t(s - 1)}) {
+        const auto ifp = longIfp(k);
+        d.insert(d.end(), {uint8_t(0x80 | (ifp.size() >> 8)), uint8_t(ifp.size())});
+        d.insert(d.end(), ifp.begin(), ifp.end());
+        if (k == s) d.insert(d.end(), {0x00, 0x01});
+      }
+      return d;
+    };
+    Received r;
+    start(r, old);
+    for (const uint16_t s : {30000, 30002, 30001}) EXPECT_TRUE(r.take(longDatagram(s)));
+    EXPECT_EQ(r.order(), (std::vector<uint16_t>{30000, 30001, 30002}));
+    const auto p = r.playOut();
+    ASSERT_EQ(p.ifps.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(p.ifps[i] == longIfp(uint16_t(30000 + i))) << "packet " << 30000 + i;
+  }
   // a step of T38_RESYNC_STEP continues a run (it began at 30000); one step more breaks it (the
   // run began at 30017)
   const struct {
@@ -363,27 +390,33 @@ TEST(T38Udptl, MalformedDatagramsAreCountedAndStopped) {
   auto bad = dg;
   bad[6] = 0xC0;
   EXPECT_FALSE(t38fUDPEgress(&r.rq, bad.data(), bad.size()));
-  // a well-formed packet of 128 octets or more (two fields of 86): longer than any the relay
-  // takes, it is dropped alone and counted, and the datagrams after it are taken as usual
-  {
-    std::vector<uint8_t> big{0xC0 | (1 << 1), 2};
-    for (int f = 0; f < 2; ++f) {
-      big.insert(big.end(), {0xE0, 0x00, 85});
-      big.insert(big.end(), 86, uint8_t(0x40 + f));
-    }
-    ASSERT_EQ(t38fIFPcheck(big.data(), int(big.size())), int(big.size()));
+  // a well-formed packet as long as the largest datagram the gateway takes holds (one data field
+  // far longer than the relay's own packets) is taken whole and plays as it came; one octet more,
+  // in a datagram longer than that, is dropped alone and counted, and its number plays as lost
+  for (const int extra : {0, 1}) {
+    const int dataLen = T38_MAX_RX_IFP + extra - 5;
+    std::vector<uint8_t> big{0xC0 | (1 << 1), 1, 0x80, uint8_t((dataLen - 1) >> 8), uint8_t(dataLen - 1)};
+    for (int i = 0; i < dataLen; ++i) big.push_back(uint8_t(i * 7 + 3));
+    ASSERT_EQ(t38fIFPcheck(big.data(), int(big.size())), T38_MAX_RX_IFP + extra);
     std::vector<uint8_t> d{0x00, 0x10, uint8_t(0x80 | (big.size() >> 8)), uint8_t(big.size())};
     d.insert(d.end(), big.begin(), big.end());
     d.insert(d.end(), {0x00, 0x00});
-    const auto next = numbered(17, 2, 0);
+    ASSERT_EQ(int(d.size()), T38_MAX_DATAGRAM + extra);
     Received rr;
     EXPECT_TRUE(rr.take(numbered(15, 1, 0)[0]));
     EXPECT_TRUE(rr.take(d));
-    for (const auto& n : next) EXPECT_TRUE(rr.take(n));
-    EXPECT_EQ(rr.rq.invalidIFPCount, 1);
+    for (const auto& n : numbered(17, 2, 0)) EXPECT_TRUE(rr.take(n));
+    EXPECT_EQ(rr.rq.invalidIFPCount, extra);
     const auto p = rr.playOut();
-    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{15, 17, 18}));
-    EXPECT_EQ(p.broken, (std::vector<uint16_t>{17}));
+    if (extra == 0) {
+      EXPECT_EQ(p.numbers, (std::vector<uint16_t>{15, 16, 17, 18}));
+      EXPECT_TRUE(p.broken.empty());
+      ASSERT_EQ(p.ifps.size(), 4u);
+      EXPECT_TRUE(p.ifps[1] == big) << "the long packet played altered";
+    } else {
+      EXPECT_EQ(p.numbers, (std::vector<uint16_t>{15, 17, 18}));
+      EXPECT_EQ(p.broken, (std::vector<uint16_t>{17}));
+    }
   }
   // every truncation of a good datagram is refused or parsed within its bounds
   for (size_t cut = 0; cut < dg.size(); ++cut) {
