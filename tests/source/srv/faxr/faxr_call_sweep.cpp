@@ -57,8 +57,13 @@ struct Draw {
   long blackoutFrom = -1, blackoutFrames = 0;
   std::vector<Event> events;       // on the datagrams towards the gateway
   std::vector<Event> eventsToPeer = {};  // on the gateway's datagrams towards the T.38 terminal
+  Rechunk chunks = {};  // the T.38 terminal cuts its data into packets of its own sizes
 
-  bool eventless() const { return events.empty() && eventsToPeer.empty(); }
+  bool eventless() const { return events.empty() && eventsToPeer.empty() && chunks.maxOctets == 0; }
+  // the family of sizes a peer that cuts its data uses, for the tallies
+  std::string chunkFamily() const {
+    return chunks.maxOctets == 0 ? "" : chunks.maxOctets == 1 ? "octet" : chunks.maxOctets <= 24 ? "short" : chunks.minOctets >= 87 ? "long" : "any";
+  }
   std::string describe() const {
     char b[256];
     std::snprintf(b, sizeof(b), "%s %s %s %s red %d %s (loss %d stay %d jitter %d dup %d blackout %ld+%ld)", kModems[modem].tag,
@@ -67,6 +72,7 @@ struct Draw {
     std::string s = b;
     for (const Event& e : events) s += " " + e.describe();
     for (const Event& e : eventsToPeer) s += " to_peer:" + e.describe();
+    if (chunks.maxOctets > 0) s += " chunks " + std::to_string(chunks.minOctets) + "-" + std::to_string(chunks.maxOctets);
     return s;
   }
   Case toCase(bool spandsp, const std::string& callName) const {
@@ -84,6 +90,7 @@ struct Draw {
     c.blackoutDelays = net == Net::kSpike;
     c.eventsToGateway = events;
     c.eventsToPeer = eventsToPeer;
+    c.peerChunks = chunks;
     return c;
   }
 };
@@ -199,6 +206,16 @@ Draw drawCall(unsigned seed) {
     for (int k = 1 + pickKeyed(2); k > 0; --k)
       d.eventsToPeer.push_back(pickKeyed(3) ? drawEvent(pickKeyed, d.redundancy, span)
                                             : drawKeyedEvent(pickKeyed, d.redundancy, span, d.audioSends));
+  // A T.38 terminal that cuts its HDLC and page data into packets of its own sizes, in one call of
+  // eight: an octet a packet, a few octets, cuts anywhere up to 400 octets, or long packets that
+  // hold whole frames (a peer may send a 256-octet frame in one packet).
+  std::mt19937 gc(seed * 3266489917u + 668265263u);
+  auto pickChunks = [&](int n) { return int(gc() % unsigned(n)); };
+  if (pickChunks(8) == 0) {
+    static const Rechunk sizes[] = {{1, 1}, {1, 24}, {1, 400}, {87, 400}};
+    d.chunks = sizes[pickChunks(4)];
+    d.chunks.seed = seed;
+  }
   // (the next family of draws goes here, with a generator of its own)
   auto byTick = [](const Event& a, const Event& b) { return a.tick < b.tick; };
   std::stable_sort(d.events.begin(), d.events.end(), byTick);
@@ -300,6 +317,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
     std::vector<std::string> keys = {"all", std::string("net:") + netName(d.net)};
     if (d.eventless()) keys.push_back(std::string("alone:") + netName(d.net));
     if (d.eventless()) keys.push_back("event:none");
+    if (!d.chunkFamily().empty()) keys.push_back("chunks:" + d.chunkFamily());
     for (const auto& [prefix, events] : {std::pair{"event:", &d.events}, std::pair{"to_peer:", &d.eventsToPeer}})
       for (const Event& e : *events)
         if (std::find(keys.begin(), keys.end(), prefix + e.family()) == keys.end()) keys.push_back(prefix + e.family());
