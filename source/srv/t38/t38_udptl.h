@@ -130,6 +130,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     across it, each of them, up to the number after the newest the stream holds (where a
 //     stepped-back peer's lost packets belong), and the relay ends the frame open there bad: a
 //     frame's octets never join across it.
+//  A step forward is no discontinuity when the copies show it: a datagram that skips numbers and
+//     carries as its copies, under the skipped numbers, the stream's newest packets (the peer's
+//     counter moved, nothing of it was lost) brings its primary alone, and once a later datagram
+//     carries the same the skipped numbers hold nothing of the peer: they take no copy and the
+//     frame goes on across them. Without it a peer's final DCN with a counter skip never plays.
 //  A packet longer than the largest datagram holds (T38_MAX_RX_IFP) is dropped alone and counted:
 //  its number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
 //  taken as usual.
@@ -230,6 +235,11 @@ struct T38ZREORDER {
   uint16_t lastContradicting, lastContradictingAt;  // its number, and `datagrams` then
   bool breakPending;    // packets played from breakFrom to breakTo cross a discontinuity (rule 6)
   uint16_t breakFrom, breakTo;
+  // the peer's numbering stepped forward over stepFrom..stepTo, straight after the newest packet the
+  // stream held (rule 6): the datagram numbered stepAt carried the stream's packets as its copies
+  bool stepKnown;
+  bool stepConfirmed;   // a later datagram carried the same: nothing was sent under those numbers
+  uint16_t stepFrom, stepTo, stepAt, stepDigest;
   T38ZNUMBERS numbers;
   uint16_t reorderCount;
   uint16_t failtoReorderCount;

@@ -212,13 +212,72 @@ bool joinsStream(const T38ZREORDER* rq, const Carried* pk, int n) {
 
 // Whether a datagram that skips numbers past the newest one carries, under the numbers it skipped,
 // the stream's packets from before them: the peer's numbering stepped forward (by as many as it
-// skipped, or fewer where the stream's last packets were lost).
-bool steppedForward(const T38ZREORDER* rq, const Carried* pk, int n) {
+// skipped, or fewer where the stream's last packets were lost). Returns the step, or 0.
+uint16_t steppedForward(const T38ZREORDER* rq, const Carried* pk, int n) {
   const uint16_t skipped = static_cast<uint16_t>(pk[0].s - 1 - rq->newest);
-  if (!inWindow(rq, pk[0].s) || skipped == 0 || skipped > T38_CLOSE_AHEAD) return false;
+  if (!inWindow(rq, pk[0].s) || skipped == 0 || skipped > T38_CLOSE_AHEAD) return 0;
   for (uint16_t shift = skipped; shift >= 1; --shift)
-    if (copiesShifted(rq, pk, n, shift)) return true;
-  return false;
+    if (copiesShifted(rq, pk, n, shift)) return shift;
+  return 0;
+}
+
+// Whether the peer's numbering stepped over s (rule 6): nothing of the peer lies under it.
+bool steppedOver(const T38ZREORDER* rq, uint16_t s) {
+  return rq->stepKnown && static_cast<uint16_t>(s - rq->stepFrom) <= static_cast<uint16_t>(rq->stepTo - rq->stepFrom);
+}
+
+// A datagram that stepped forward by as many numbers as it skipped, its first copy the stream's
+// newest packet, and a copy under the stream's own numbers other than the stream's packet there
+// (so that the same packets lost in their datagrams do not pass for a step): nothing the peer sent
+// lies between them, unless its number is wrong.
+void noteStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
+  const uint16_t skipped = static_cast<uint16_t>(pk[0].s - 1 - rq->newest);
+  const T38_NUMBER_STATE st = stateOf(rq, rq->newest);
+  if (shift != skipped || n < 2 || (st != T38_QUEUED && st != T38_PLAYED) ||
+      knownDigest(rq, rq->newest, static_cast<uint16_t>(~pk[1].digest)) != pk[1].digest)
+    return;
+  bool contradicts = false;
+  for (int i = 1; i < n; ++i) {
+    const T38_NUMBER_STATE own = stateOf(rq, pk[i].s);
+    contradicts = contradicts || ((own == T38_QUEUED || own == T38_PLAYED) && knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest);
+  }
+  if (!contradicts) return;
+  rq->stepKnown = true;
+  rq->stepConfirmed = false;
+  rq->stepFrom = static_cast<uint16_t>(rq->newest + 1);
+  rq->stepTo = static_cast<uint16_t>(pk[0].s - 1);
+  rq->stepAt = pk[0].s;
+  rq->stepDigest = pk[0].digest;
+}
+
+// Whether a datagram after the step carries the same: the stepping datagram's primary under its
+// number, and under the numbers stepped over the stream's packets as far back as the step. A
+// datagram misnumbered by as much carried the packet numbered stepFrom as its primary; its
+// copy under stepFrom, told apart from that primary, is what decides.
+bool confirmsStep(const T38ZREORDER* rq, const Carried* pk, int n) {
+  const uint16_t shift = static_cast<uint16_t>(rq->stepTo - rq->stepFrom + 1);
+  bool telling = false;
+  for (int i = 1; i < n; ++i) {
+    if (pk[i].s == rq->stepAt) {
+      if (pk[i].digest != rq->stepDigest) return false;
+    } else if (steppedOver(rq, pk[i].s)) {
+      const uint16_t old = static_cast<uint16_t>(pk[i].s - shift);
+      const T38_NUMBER_STATE st = stateOf(rq, old);
+      if ((st != T38_QUEUED && st != T38_PLAYED) || knownDigest(rq, old, static_cast<uint16_t>(~pk[i].digest)) != pk[i].digest)
+        return false;
+      telling = telling || (pk[i].s == rq->stepFrom && pk[i].digest != rq->stepDigest);
+    }
+  }
+  return telling;
+}
+
+// Keeps the record of a step forward (rule 6) up to date with a datagram (`shift`: the step it
+// shows, or 0): the peer's own packet under a number stepped over shows there was no step.
+void followStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
+  if (shift != 0) noteStep(rq, pk, n, shift);
+  else if (rq->stepKnown && steppedOver(rq, pk[0].s)) rq->stepKnown = false;
+  else if (rq->stepKnown && !rq->stepConfirmed && static_cast<int16_t>(pk[0].s - rq->stepAt) > 0)
+    rq->stepConfirmed = confirmsStep(rq, pk, n);
 }
 
 // Whether the datagram's primary is the packet played under its number: a late copy. (Its copies
@@ -505,9 +564,11 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   }
   // numbers skipped, yet the copies are the stream's newest packets: the peer's numbering stepped
   // forward and its copies carry the numbers it skipped, which hold nothing of it (rule 6)
-  const bool stepped = steppedForward(rq, pk, n);
-  for (int i = 0; i < (stepped ? 1 : n); ++i)
+  const bool stepped = steppedForward(rq, pk, n) != 0;
+  for (int i = 0; i < (stepped ? 1 : n); ++i) {
+    if (i > 0 && steppedOver(rq, pk[i].s)) continue;  // a copy there is an older packet of the peer's
     if (!takeCarried(rq, pk[i], vouched, v)) return;  // the pool is dry: the rest would fare no better
+  }
 }
 
 // Walks the secondaries after the choice octet at `p`, appending those found whole to `pk`; false
@@ -551,6 +612,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->aloneInterrupted = false;
   rq->contradicted = false;
   rq->breakPending = false;
+  rq->stepKnown = false;
 }
 
 bool isIFPmissing(T38ZREORDER* rq, uint16_t s) {
@@ -637,8 +699,12 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   if (rq->contradicted && refusedBefore(rq, s, datagramDigest(pk, n))) {
     ++rq->failtoReorderCount;  // a duplicate of a datagram refused for contradicting the stream
   } else {
-    Verdict v = judge(rq, pk, n);
+    // a stepping datagram's copies are the stream's packets under other numbers: they neither
+    // agree with it nor contradict it
+    const uint16_t shift = steppedForward(rq, pk, n);
+    Verdict v = judge(rq, pk, shift != 0 ? 1 : n);
     if (followSequence(rq, pk, n, v)) v = Verdict{};  // nothing is known of the new sequence yet
+    followStep(rq, pk, n, shift);
     takeDatagram(rq, pk, n, v);
   }
   if (!whole) {
@@ -675,7 +741,10 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
     setState(rq, s, T38_UNKNOWN);
     return T38_DROPPED;
   }
-  bool broken = ahead != 1;  // the numbers skipped were lost
+  // the numbers skipped were lost, unless the peer's numbering stepped over them
+  const bool overStep = rq->stepKnown && rq->stepConfirmed && rq->stepFrom == static_cast<uint16_t>(rq->lastoutTimeStamp + 1) &&
+                        s == rq->stepAt;
+  bool broken = ahead != 1 && !overStep;
   if (rq->breakPending && pastPlayout(rq, rq->breakFrom) <= ahead) {
     broken = true;
     // every packet of the span crosses the discontinuity, not only the first
@@ -687,5 +756,6 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
   setState(rq, s, T38_PLAYED);
   playedDigest(rq, s) = digest;
   rq->lastoutTimeStamp = s;
+  if (rq->stepKnown && static_cast<int16_t>(s - rq->stepAt) >= 0) rq->stepKnown = false;
   return broken ? T38_PLAY_BROKEN : T38_PLAY;
 }

@@ -552,6 +552,19 @@ std::vector<Example> examples() {
   // the numbering stepped back 1 at the final DCN's preamble: the datagrams under the reused
   // numbers are where the peer went on, and the DCN plays whole
   v.push_back({call("v17_ecm_t38_to_audio_chart_red3_step_back1_dcn_preamble", v17, true, false, chart, 3, {step(22.0, -1)})});
+  // the numbering stepped forward inside the final DCN on a clean path: the datagrams after the
+  // step carry under the skipped numbers the packets before it, so the DCN plays whole
+  auto stepInFrame = [&](double s, int by) {
+    Event e = step(s, by);
+    e.on = DropOn::kV21FrameMiddle;
+    return e;
+  };
+  drawn(670, "step_forward_inside_the_final_dcn_seed670");
+  // a datagram whose number lost a bit, inside a run of equal octets of the T.38 terminal's CSI,
+  // looks like a step forward; the copies after it do not tell it from one, and the octet under
+  // its own number must still come (the CSI once played an octet short with a good FCS)
+  drawn(2730, "misnumbered_datagram_is_no_step_seed2730");
+  v.push_back({call("v17_ecm_t38_to_audio_black_red3_step_ahead1_final_dcn", v17, true, false, black, 3, {stepInFrame(20.5, 1)})});
   return v;
 }
 
