@@ -254,11 +254,12 @@ void hsffaxrv21txstall(HSZFAXRLOCLMEM* m, uint16_t ms) {
   }
   v.hsxframestall = static_cast<uint16_t>(v.hsxframestall > 0xFFFF - ms ? 0xFFFF : v.hsxframestall + ms);
   // the far end sends a frame's octets as its line takes them: a wait longer than the network
-  // may hold back the rest (half its delay allowance, as the preamble's limit allows) is the rest
-  // lost, not late. A short frame (an answer) would otherwise never have octets enough to start,
-  // and the line's terminal would hear preamble for seconds until the relay gave up, where a bad
-  // frame makes it repeat its command.
-  if (v.hsxframestall < m->hsxfaxrregs.hsxmaxdelay / 2u) return;
+  // may hold back the rest (three quarters of its delay allowance) is the rest lost, not late. A
+  // short frame (an answer) would otherwise never have octets enough to start, and the line's
+  // terminal would hear preamble for seconds until the relay gave up, where a bad frame makes it
+  // repeat its command. Half the allowance was too short: a far end that sends nothing after a
+  // final DCN brings its lost end only with its next datagram, 1.3 s later.
+  if (v.hsxframestall < m->hsxfaxrregs.hsxmaxdelay * 3u / 4u) return;
   v.hsxframestall = 0;
   cutV21FrameFromNet(m);
 }
