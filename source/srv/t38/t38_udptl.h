@@ -112,8 +112,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     plays and moves the playout past the stream's own packets.
 //  4. Majority: other content under a queued number never wins over a packet more datagrams
 //     brought; against one brought once it replaces it when its datagram agrees with the stream in
-//     packets of more datagrams than it contradicts, else the number is disputed: its packet leaves
-//     the queue and the next copy fills it, or it plays as lost. A datagram refused for
+//     packets of more datagrams than it contradicts, else the number is disputed (however well either
+//     datagram agreed with the stream: that shows its number, not its content; one that agrees with
+//     nothing and contradicts packets of several datagrams is numbered wrong and disputes none): its
+//     packet leaves the queue and the next copy fills it, or it plays as lost. A datagram refused for
 //     contradicting the stream is remembered, and its duplicates bring nothing either. A datagram that contradicts the stream as
 //     much as it agrees brings nothing, and packets equal to the ones beside them (fill, the spaces
 //     of an identity) count for no agreement. Without it a misnumbered datagram's packets play
@@ -178,8 +180,7 @@ struct T38ZNUMBERS {
   uint16_t content[T38_NUMBER_SLOTS];
   uint16_t origin[T38_NUMBER_SLOTS];
   uint8_t state[T38_NUMBER_SLOTS];
-  // T38_QUEUED, T38_ALONE: the datagrams that brought the packet queued (low four bits) and how
-  // many others the datagram it first came in agreed with (high four bits), each up to 15
+  // T38_QUEUED, T38_ALONE: the datagrams that brought the packet queued, up to 15
   uint8_t votes[T38_NUMBER_SLOTS];
 };
 

@@ -36,12 +36,9 @@ uint16_t queuedFrom(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.orig
 uint16_t& suspectBrought(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 uint16_t& suspectHeldBefore(T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
 
-// The datagrams that brought a queued packet, and the agreement of the one it first came in.
+// The datagrams that brought a queued packet.
 int votesFor(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.votes[slotOf(s)] & 15; }
-int backingOf(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.votes[slotOf(s)] >> 4; }
-void setVotes(T38ZREORDER* rq, uint16_t s, int votes, int backing) {
-  rq->numbers.votes[slotOf(s)] = static_cast<uint8_t>((std::min(backing, 15) << 4) | std::min(votes, 15));
-}
+void setVotes(T38ZREORDER* rq, uint16_t s, int votes) { rq->numbers.votes[slotOf(s)] = static_cast<uint8_t>(std::min(votes, 15)); }
 
 bool inWindow(const T38ZREORDER* rq, uint16_t s) {
   return static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1) < T38_WINDOW_AHEAD;
@@ -435,7 +432,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
   const int got = queued(rq, pk.s, octets, &record);
   if (got > 0) {
     if (sameAs(pk, octets, got)) {
-      setVotes(rq, pk.s, votesFor(rq, pk.s) + 1, backingOf(rq, pk.s));
+      setVotes(rq, pk.s, votesFor(rq, pk.s) + 1);
       if (st == T38_ALONE && vouched) {
         setState(rq, pk.s, T38_QUEUED);
         vouchUpTo(rq, pk.s);
@@ -471,7 +468,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
     return true;
   }
   if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
-  setVotes(rq, pk.s, 1, v.agree);
+  setVotes(rq, pk.s, 1);
   if (vouched)
     vouchUpTo(rq, pk.s);
   else if (stateOf(rq, pk.s) == T38_QUEUED)
@@ -494,9 +491,9 @@ bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
 
 // Takes what a datagram carries that the receiver misses. A datagram that contradicts what the
 // stream vouched for, in packets of as many datagrams as it agrees with in others, brings
-// nothing. When it agrees with nothing and contradicts only packets still queued that came in one
-// datagram, which agreed with nothing either, nothing tells which of the two datagrams is the
-// stream's: those numbers are disputed.
+// nothing. Where it contradicts packets still queued that one datagram brought, and it agrees
+// with the stream in another packet or contradicts only packets of one datagram, nothing tells
+// which of the two datagrams is the peer's word: those numbers are disputed.
 void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
   if (v.disagree > 0 && inWindow(rq, s)) suspectOwnNumber(rq, s, pk[0].digest, knownDigest(rq, s, pk[0].digest), false);
@@ -514,12 +511,17 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     rq->contradicted = true;
     rq->lastContradicting = s;
     rq->lastContradictingAt = rq->datagrams;
-    // a packet whose own datagram agreed with the stream is not disputed by one that agrees with
-    // nothing: that one's copy was spoiled on the way, or its number is wrong
-    if (v.agree == 0 && v.disagreeSources == 1 && !v.disagreePlayed)
+    // one datagram's word against another's on packets still queued that one datagram brought:
+    // neither outvotes the other. A datagram's agreement with the stream shows its number right,
+    // not its content: a packet altered on the way comes in a datagram numbered right, and its copy
+    // in the next one, which at low redundancy agrees with nothing more, or with as little. The
+    // numbers play as lost unless more copies settle them, and the frame across them ends bad. A
+    // datagram that agrees with nothing and contradicts packets of several datagrams is numbered
+    // wrong: what it contradicts stays.
+    if ((v.agree > 0 || v.disagreeSources == 1) && !v.disagreePlayed)
       for (int i = 0; i < n; ++i)
-        if (stateOf(rq, pk[i].s) == T38_QUEUED && knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest &&
-            backingOf(rq, pk[i].s) == 0)
+        if (stateOf(rq, pk[i].s) == T38_QUEUED && votesFor(rq, pk[i].s) == 1 &&
+            knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest)
           dispute(rq, pk[i].s);
     rq->refusedSeq[rq->refusedNext] = s;
     rq->refusedDigest[rq->refusedNext] = datagramDigest(pk, n);
@@ -670,7 +672,7 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
   }
   setState(rq, s, T38_QUEUED);
   queuedFrom(rq, s) = rq->datagrams;
-  setVotes(rq, s, 1, 0);
+  setVotes(rq, s, 1);
   return true;
 }
 

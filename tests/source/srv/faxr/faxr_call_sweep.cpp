@@ -533,6 +533,10 @@ std::vector<Example> examples() {
   drawn(448, "discontinuity_breaks_the_frame_seed448", false);
   drawn(634, "discontinuity_breaks_the_frame_seed634", false);
   drawn(671, "discontinuity_breaks_the_frame_seed671", false);
+  // a drawn call whose peer's primaries were cut short on the way at redundancy 1, each
+  // contradicted by its copy in the next datagram: one against one, neither may play, yet the
+  // altered one did (its datagram agreed with the stream in its copy) and closed an ECM frame good
+  drawn(1502, "altered_primary_against_its_copy_seed1502");
   // drawn calls with a late burst of three old datagrams, 286 to 493 behind: late copies, which
   // the receiver must not take for a renumbering (the call fails when they restart the sequence)
   drawn(123, "late_burst_within_the_late_limit_seed123", false);
