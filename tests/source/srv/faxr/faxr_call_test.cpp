@@ -346,10 +346,18 @@ struct Peer {
   PeerUdptl udptl;
   std::vector<std::vector<uint8_t>> out;  // datagrams to the gateway this frame
   faxcall::IfpRechunker chunks{{}};
+  bool ranAway = false;  // it sent more packets in one frame than any call needs
 };
+constexpr size_t kPeerPacketsPerFrame = 20000;
 
 int peerTx(t38_core_state_t*, void* user, const uint8_t* buf, int len, int) {
   auto* p = static_cast<Peer*>(user);
+  // spandsp's T.38 terminal can loop on a packet it sends in one timeout (seen after a peer-side
+  // event: tens of millions of 3-octet packets until memory ran out); a refusal ends its loop
+  if (p->out.size() >= kPeerPacketsPerFrame) {
+    p->ranAway = true;
+    return -1;
+  }
   for (const auto& ifp : p->chunks.cut(std::vector<uint8_t>(buf, buf + len))) p->out.push_back(p->udptl.build(ifp));
   return 0;
 }
@@ -664,10 +672,11 @@ Outcome runCall(const Case& c) {
   t30_get_transfer_statistics(sender, &o.sender);
   t30_get_transfer_statistics(receiver, &o.receiver);
   std::printf("[ call %s ] frames %ld, audio status %d, T.38 status %d, pages sent %d received %d, rate %d, ECM %d, "
-              "datagrams lost %d of %d and %d of %d, reordered %d and %d, events fired %d of %zu and %d of %zu\n",
+              "datagrams lost %d of %d and %d of %d, reordered %d and %d, events fired %d of %zu and %d of %zu%s\n",
               c.name, frames, o.audioStatus, o.t38Status, o.sender.pages_tx, o.receiver.pages_rx, o.receiver.bit_rate,
               o.receiver.error_correcting_mode, toPeer.lost, toPeer.total, toGateway.lost, toGateway.total, toPeer.reordered, toGateway.reordered,
-              toPeer.events.fired(), c.eventsToPeer.size(), toGateway.events.fired(), c.eventsToGateway.size());
+              toPeer.events.fired(), c.eventsToPeer.size(), toGateway.events.fired(), c.eventsToGateway.size(),
+              peer.ranAway ? ", the T.38 terminal looped sending and was refused" : "");
   t38_terminal_free(peer.t38);
   fax_free(gLine.fax);
   gLine.fax = nullptr;
