@@ -223,6 +223,14 @@ bool steppedOver(const T38ZREORDER* rq, uint16_t s) {
   return rq->stepKnown && static_cast<uint16_t>(s - rq->stepFrom) <= static_cast<uint16_t>(rq->stepTo - rq->stepFrom);
 }
 
+// Whether a copy under a number before a known step forward is the stream's packet the step's
+// size before it: what a datagram after the step carries there.
+bool explainedByStep(const T38ZREORDER* rq, const Carried& c) {
+  if (!rq->stepKnown || static_cast<int16_t>(c.s - rq->stepFrom) >= 0) return false;
+  const uint16_t old = static_cast<uint16_t>(c.s - (rq->stepTo - rq->stepFrom + 1));
+  return knownDigest(rq, old, static_cast<uint16_t>(~c.digest)) == c.digest;
+}
+
 // A datagram that stepped forward by as many numbers as it skipped, its first copy the stream's
 // newest packet, and a copy under the stream's own numbers other than the stream's packet there
 // (so that the same packets lost in their datagrams do not pass for a step): nothing the peer sent
@@ -518,10 +526,12 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     // numbers play as lost unless more copies settle them, and the frame across them ends bad. A
     // datagram that agrees with nothing and contradicts packets of several datagrams is numbered
     // wrong: what it contradicts stays.
+    // A copy a known step forward explains (the stream's packet the step's size before its
+    // number) is the peer's older packet, no word against the one queued there.
     if ((v.agree > 0 || v.disagreeSources == 1) && !v.disagreePlayed)
       for (int i = 0; i < n; ++i)
         if (stateOf(rq, pk[i].s) == T38_QUEUED && votesFor(rq, pk[i].s) == 1 &&
-            knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest)
+            knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest && !explainedByStep(rq, pk[i]))
           dispute(rq, pk[i].s);
     rq->refusedSeq[rq->refusedNext] = s;
     rq->refusedDigest[rq->refusedNext] = datagramDigest(pk, n);
