@@ -755,7 +755,7 @@ TEST_F(Orvoxd, AFloodOfBadRequestsHidesNoneOfTheLinesEventsFromTheLog) {
 
 // Hostile clients flood "endpt" while the PBX makes and ends connections: twenty that keep 63
 // calls each waiting (the daemon's queue of calls is full all along), then eight that keep 2,000
-// each in flight, then two that add and remove objects, one under a 4,000 character path (notices
+// each in flight, then two that add and remove objects, one under a 1,000 character path (notices
 // the daemon does not watch, large and small). Not one of the PBX's calls is refused or fails; the
 // flood's own calls beyond their share are. (A churn that fills the broker's queue for the daemon
 // while a create holds the daemon's loop loses what comes behind: docs/limits.md.)
@@ -771,7 +771,7 @@ TEST_F(Orvoxd, FloodingClientsRefuseNoneOfThePbxsCalls) {
   for (const auto& f : floods) {
     SCOPED_TRACE(std::string(f.clients) + " clients keeping " + f.keep + ", " + f.churn + " churning");
     Process flood("bus_flood", {BUS_FLOOD_BIN, "-s", socketPath(), "--clients", f.clients, "--keep", f.keep,
-                                "--rounds", "20", "--line", "1", "--churn", f.churn, "--name-length", "4000"});
+                                "--rounds", "20", "--line", "1", "--churn", f.churn, "--name-length", "1000"});
     ASSERT_EQ(flood.waitExit(120000ms), 0) << flood.output();
     const std::string out = flood.output();
     EXPECT_NE(out.find("pbx create: calls 20 refused 0 failed 0 "), std::string::npos) << out;
