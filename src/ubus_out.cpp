@@ -400,10 +400,11 @@ void ubus_lookup_pbx(void) {
 //
 // The notice is checked against the bus before the daemon acts: an object is taken as the PBX or
 // the DECT manager only while the bus has it at that path, and a notice the bus cannot confirm
-// (the look-up failed) concludes nothing. A PBX that the bus has under a new id is a new PBX,
-// whichever notice shows it first (a broker may drop messages to a client that reads slowly, the
-// removal among them): what the old one left is closed before the new one is taken. So is what is
-// held when the PBX's path is added and no PBX is known: it can only be a PBX's that left unseen.
+// (the look-up failed) concludes nothing but that the path is looked up again a second later. A
+// PBX that the bus has under a new id is a new PBX, whichever notice shows it first (a broker may
+// drop messages to a client that reads slowly, the removal among them): what the old one left is
+// closed before the new one is taken. So is what is held (connections or signals) when the PBX's
+// path is added and no PBX is known: it can only be a PBX's that left unseen.
 void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const char* type,
                         struct blob_attr* msg) {
   enum { NEW_OBJ_ID, NEW_OBJ_PATH, __NEW_OBJ_MAX };
