@@ -189,6 +189,13 @@ bool connectionsHeld(void) {
   return false;
 }
 
+bool pbxLeftAnything(void) {
+  if (connectionsHeld()) return true;
+  for (int line = 0; line < epInfo.numEndpoints; line++)
+    if (lines[line].signalsOn) return true;
+  return false;
+}
+
 void connectionsPbxGone(void) {
   logRequest("PBX left the bus: closing its connections");
   connections_close();

@@ -177,6 +177,7 @@ void fifos_init() {
 }
 
 void shutdown_all() {
+  ubus_answer_waiting();
   ubus_disable_receive();
   connectionClose();
   lineClose();

@@ -154,6 +154,15 @@ int ubus_init(void);
 void ubus_connection_lost(struct ubus_context* ctx);
 int ubus_close(void);
 int ubus_enable_receive(void);
+// Looks the PBX and the DECT manager up on the bus; one that cannot be looked up now is looked up
+// again a second later, and so on until the bus answers.
+void ubus_lookup_peers(void);
+// Asks the bus which PBX is there now; what a PBX that left unseen held is closed. Not from inside
+// the library's callbacks.
+void ubus_lookup_pbx(void);
+// Answers every request still waiting with status 10: done while "endpt" is still on the bus,
+// since a broker drops replies for an object that is gone.
+void ubus_answer_waiting(void);
 int ubus_disable_receive(void);
 int ubus_call_asterisk(line_event_t* ev);
 int ubus_broadcast_event(const line_event_t* ev);
@@ -188,6 +197,8 @@ int connection_close(int line, int conId);
 int connections_close(void);
 // Whether any connection is open.
 bool connectionsHeld(void);
+// Whether any connection is open or any signal a PBX switched on is still on.
+bool pbxLeftAnything(void);
 // The PBX left the bus: its connections are closed and the signals it left on are stopped, so
 // that a PBX that comes back starts on clean lines.
 void connectionsPbxGone(void);

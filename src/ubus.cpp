@@ -187,6 +187,9 @@ int ubus_request_connection(struct ubus_context* context, struct ubus_object*,
 
   int res;
   if (strcmp(action, "create") == 0) {
+    // An id already held may be a PBX's that left unseen (a broker drops the notices to a client
+    // whose queue is full): the bus is asked which PBX is there before the create is refused.
+    if (find_connection_from_asterisk_id(line, id) >= 0) ubus_lookup_pbx();
     res = lineNewConnectionByPbx(line, id, &ubusReq);
   } else if (strcmp(action, "destroy") == 0) {
     res = lineCloseConnectionByPbx(line, id, &ubusReq);
@@ -308,8 +311,7 @@ int ubus_enable_receive(void) {
     printf("Failed to register UBUS endpt object\n");
     return -1;
   }
-  if (ubus_lookup_id(ctx, "asterisk", &asterisk_id) != 0) asterisk_id = 0;
-  if (ubus_lookup_id(ctx, "dect", &cordhub_id) != 0) cordhub_id = 0;
+  ubus_lookup_peers();
   return 0;
 }
 

@@ -32,6 +32,27 @@ struct outstandingReq_t {
 tl_stream_t* ubus_stream;
 tl_list_t* outstandingReqs;
 
+// A peer the daemon keeps the id of. `doubt`: the bus could not be asked about it (a look-up that
+// failed or whose answer never came: a broker drops messages to a client whose queue is full), or
+// a call to the id it has failed with "not found"; it is looked up again every second until the bus
+// answers.
+struct watchedPeer_t {
+  const char* path;
+  uint32_t* id;
+  bool isPbx;
+  bool doubt;
+};
+watchedPeer_t watchedPeers[] = {
+    {asterisk_path, &asterisk_id, true, false},
+    {cordhub_path, &cordhub_id, false, false},
+};
+constexpr time_t PEER_RECHECK_S = 1;
+loopTimer_t recheckTimer = {-1, nullptr};
+// Line events whose call found no PBX at the id known: sent again to the PBX the bus has once it
+// is looked up, in the order they came.
+tl_list_t* eventsToResend;
+uint32_t pbxNotFoundAt;  // the id at which they found none
+
 // Key of the one list search in progress; searches never nest.
 const void* outReqCmp;
 
@@ -110,15 +131,27 @@ int startTimedRequest(struct ubus_request* req) {
   return -1;
 }
 
+void scheduleRecheck(watchedPeer_t& peer);
+
 void got_asterisk_complete(struct ubus_request* req, int ret) {
   logLineEvent("%s()", "got_asterisk_complete");
   req->status_code = ret;
   if (req->peer != asterisk_id || ret != 0) logLineEvent("Failed sending event to Asterisk");
   auto* ev = static_cast<line_event_t*>(req->priv);
-  pbxAnswered(ev, ret);
   delReqTimer(req);
-  free(ev);
+  // No object at the id the daemon knows: the PBX left and perhaps came back, the notices of it
+  // lost. The event waits for a fresh look-up (which cannot be made from inside the library's
+  // reading), and goes to the PBX the bus has then.
+  const bool resend =
+      ret == UBUS_STATUS_NOT_FOUND && eventsToResend && tl_list_add(eventsToResend, ev) == 0;
+  if (resend) pbxNotFoundAt = req->peer;
   free(req);
+  if (resend) {
+    scheduleRecheck(watchedPeers[0]);
+    return;
+  }
+  pbxAnswered(ev, ret);
+  free(ev);
   notifyCordhubWhilePending();
 }
 
@@ -140,6 +173,7 @@ void got_cordhub_data(struct ubus_request* req, int type, struct blob_attr*) {
 
 void got_cordhub_complete(struct ubus_request* req, int ret) {
   req->status_code = ret;
+  if (ret == UBUS_STATUS_NOT_FOUND && req->peer == cordhub_id) scheduleRecheck(watchedPeers[1]);
   cordhubAnswerStep(req, ret);
   delReqTimer(req);
   free(req);
@@ -163,6 +197,21 @@ void timerHandler(tl_stream_t* stream, tl_event_t*) {
   }
 }
 
+// The broker's notices of objects coming and going reach the daemon for every object on the bus;
+// only those at the two paths it watches are of use, and the rest are dropped as they are read, so
+// that a client churning objects costs the daemon next to nothing and never holds back the PBX's
+// calls behind its notices. Any other event is kept.
+bool noticeWanted(struct ubus_context*, const char* event, struct blob_attr* data) {
+  if (strcmp(event, "ubus.object.add") != 0 && strcmp(event, "ubus.object.remove") != 0)
+    return true;
+  static const struct blobmsg_policy pathPolicy[] = {{"path", BLOBMSG_TYPE_STRING}};
+  struct blob_attr* path = nullptr;
+  if (blobmsg_parse(pathPolicy, 1, &path, blob_data(data), blob_len(data)) != 0 || !path)
+    return true;
+  const char* text = blobmsg_get_string(path);
+  return strcmp(text, asterisk_path) == 0 || strcmp(text, cordhub_path) == 0;
+}
+
 void addEventFields(struct blob_buf* blob, const line_event_t* ev) {
   blobmsg_add_string(blob, "event", ev->name);
   blobmsg_add_u32(blob, "data", ev->data);
@@ -183,11 +232,15 @@ int ubus_init(void) {
   tl_stream_add_handler(ubus_stream, 0, ubus_fd_handler);
   tl_base_add_stream(tinyBase, ubus_stream);
   outstandingReqs = tl_list_new();
-  return outstandingReqs ? 0 : -1;
+  eventsToResend = tl_list_new();
+  ctx->event_wanted = noticeWanted;
+  return outstandingReqs && eventsToResend ? 0 : -1;
 }
 
 int ubus_call_asterisk(line_event_t* ev) {
-  if (asterisk_id == 0) return -1;
+  // While the PBX cannot be looked up, its events wait for the look-up to succeed.
+  if (asterisk_id == 0)
+    return watchedPeers[0].doubt && eventsToResend && tl_list_add(eventsToResend, ev) == 0 ? 0 : -1;
   logLineEvent("%s()", "ubus_call_asterisk");
   struct blob_buf blob {};
   if (blob_buf_init(&blob, 0) != 0) return -1;
@@ -276,6 +329,68 @@ static bool busObjectAt(const char* path, uint32_t* onBus) {
   return true;
 }
 
+namespace {
+
+// What the bus has at a watched path now is taken as the peer. A PBX other than the one known, or
+// none, while something is held: whatever is held is a departed PBX's.
+void takePeerFromBus(watchedPeer_t& peer, uint32_t onBus) {
+  const bool pbxGone = peer.isPbx && onBus != *peer.id && (*peer.id != 0 || pbxLeftAnything());
+  *peer.id = onBus;
+  if (pbxGone) connectionsPbxGone();
+}
+
+void recheckExpired(tl_stream_t*, tl_event_t*);
+
+void scheduleRecheck(watchedPeer_t& peer) {
+  peer.doubt = true;
+  if (recheckTimer.fd >= 0 || tinyBase < 0) return;
+  loopTimerStart(&recheckTimer, PEER_RECHECK_S, recheckExpired, "Error creating look-up timer",
+                 "Error setting look-up timer");
+}
+
+// Looks the peer up; a look-up that fails is tried again later.
+void lookUpPeer(watchedPeer_t& peer) {
+  uint32_t onBus = 0;
+  if (!busObjectAt(peer.path, &onBus)) {
+    logRequest("Looking up %s failed: trying again", peer.path);
+    scheduleRecheck(peer);
+    return;
+  }
+  peer.doubt = false;
+  takePeerFromBus(peer, onBus);
+}
+
+// The events that found no PBX go to the one the bus has now; with none, they are answered as
+// failed, as any event that found no PBX.
+void resendEvents() {
+  if (watchedPeers[0].doubt) return;
+  while (auto* ev = static_cast<line_event_t*>(tl_list_get(eventsToResend))) {
+    if (asterisk_id != pbxNotFoundAt && ubus_call_asterisk(ev) == 0) continue;
+    pbxAnswered(ev, UBUS_STATUS_NOT_FOUND);
+    free(ev);
+  }
+  notifyCordhubWhilePending();
+}
+
+void recheckExpired(tl_stream_t*, tl_event_t*) {
+  if (!loopTimerExpired(&recheckTimer, "Error, reading timer fd")) return;
+  loopTimerStop(&recheckTimer, recheckExpired);
+  for (watchedPeer_t& peer : watchedPeers)
+    if (peer.doubt) lookUpPeer(peer);
+  resendEvents();
+}
+
+}  // namespace
+
+void ubus_lookup_peers(void) {
+  for (watchedPeer_t& peer : watchedPeers) lookUpPeer(peer);
+}
+
+void ubus_lookup_pbx(void) {
+  lookUpPeer(watchedPeers[0]);
+  resendEvents();
+}
+
 // A notice of the broker's that an object came or went. The library serves the notices and the
 // calls in the order the broker sent them, so a call the PBX made before it left is served before
 // its removal, and one a new PBX makes after its removal; and the removal of any object at the
@@ -285,10 +400,11 @@ static bool busObjectAt(const char* path, uint32_t* onBus) {
 //
 // The notice is checked against the bus before the daemon acts: an object is taken as the PBX or
 // the DECT manager only while the bus has it at that path, and a notice the bus cannot confirm
-// (the look-up failed) concludes nothing. A PBX that the bus has under a new id is a new PBX,
-// whichever notice shows it first (a broker may drop messages to a client that reads slowly, the
-// removal among them): what the old one left is closed before the new one is taken. So is what is
-// held when the PBX's path is added and no PBX is known: it can only be a PBX's that left unseen.
+// (the look-up failed) concludes nothing but that the path is looked up again a second later. A
+// PBX that the bus has under a new id is a new PBX, whichever notice shows it first (a broker may
+// drop messages to a client that reads slowly, the removal among them): what the old one left is
+// closed before the new one is taken. So is what is held (connections or signals) when the PBX's
+// path is added and no PBX is known: it can only be a PBX's that left unseen.
 void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const char* type,
                         struct blob_attr* msg) {
   enum { NEW_OBJ_ID, NEW_OBJ_PATH, __NEW_OBJ_MAX };
@@ -308,18 +424,23 @@ void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const 
   const bool added = strcmp(type, "ubus.object.add") == 0;
   if (!known || (!added && strcmp(type, "ubus.object.remove") != 0)) return;
 
+  watchedPeer_t& peer = watchedPeers[isPbx ? 0 : 1];
   uint32_t onBus = 0;
-  if (!busObjectAt(path, &onBus)) return;
+  if (!busObjectAt(path, &onBus)) {
+    scheduleRecheck(peer);
+    return;
+  }
   const bool knownThere = *known != 0 && onBus == *known;
   bool pbxGone = false;
   if (added) {
     if (onBus != id) return;  // a late notice: the bus has moved on since
     if (knownThere) return;   // the object the daemon knows (it learnt of it by a look-up)
-    pbxGone = isPbx && (*known != 0 || connectionsHeld());
+    pbxGone = isPbx && (*known != 0 || pbxLeftAnything());
   } else {
     // The removal of an earlier object, the one the daemon knows being there: only what is held
-    // now is of a PBX that left (see above).
-    if (knownThere && id != *known && !(isPbx && connectionsHeld())) return;
+    // now (connections, or signals left on) is of a PBX that left (see above), however many
+    // PBXs came after it.
+    if (knownThere && id != *known && !(isPbx && pbxLeftAnything())) return;
     // The removal of the PBX known, or of one at the path when none was known: its connections
     // go even when none is known, they can only be its.
     pbxGone = isPbx;
@@ -328,8 +449,24 @@ void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const 
   if (pbxGone) connectionsPbxGone();
 }
 
+void ubus_answer_waiting(void) {
+  if (outstandingReqs) {
+    for (tl_list_node_t* node = outstandingReqs->first; node; node = node->next) {
+      auto* rec = static_cast<outstandingReq_t*>(node->item);
+      if (rec->dest != cordhub_path || !rec->ubusReq->priv) continue;
+      auto* lineReq = static_cast<lineReq_t*>(rec->ubusReq->priv);
+      rec->ubusReq->priv = nullptr;
+      send_reply_asterisk(&lineReq->ubus, UBUS_STATUS_CONNECTION_FAILED);
+      free(lineReq);
+    }
+  }
+  lineDectClose();
+}
+
 int ubus_close(void) {
   if (tinyBase < 0 || !outstandingReqs) return -1;
+  loopTimerStop(&recheckTimer, recheckExpired);
+  while (auto* ev = static_cast<line_event_t*>(tl_list_get(eventsToResend))) free(ev);
   while (auto* rec = static_cast<outstandingReq_t*>(tl_list_get(outstandingReqs))) {
     struct ubus_request* req = rec->ubusReq;
     req->status_code = UBUS_STATUS_TIMEOUT;

@@ -91,6 +91,11 @@ struct ubus_context {
     uint16_t request_seq;
     int stack_depth;      /* nesting of synchronous calls */
     void (*connection_lost)(struct ubus_context *ctx);
+    /* Optional, set by the program: asked of each event the broker sends (its notices of objects
+       coming and going among them) as it is read; one it does not want is dropped there, so that
+       a flood of events it ignores neither fills what waits nor holds back the calls behind it.
+       Must not call into the library. */
+    bool (*event_wanted)(struct ubus_context *ctx, const char *event, struct blob_attr *data);
     struct ubus_context_state *state; /* library use */
 };
 

@@ -92,6 +92,16 @@ void refuseInvoke(ubus_context *ctx, ubuswire::Message &msg) {
     ctx->state->refusals.insert(ctx->state->refusals.end(), frame.begin(), frame.end());
 }
 
+// Whether the program wants an event the broker sent (see ubus_context::event_wanted); what is
+// not an event to one of its objects is kept, to be served or refused as always.
+bool eventWanted(ubus_context *ctx, ubuswire::Message &msg) {
+    if (!ctx->event_wanted) return true;
+    ubuswire::Attrs tb = ubuswire::parseAttrs(msg);
+    if (!tb[UBUS_ATTR_OBJID] || !tb[UBUS_ATTR_METHOD] || !tb[UBUS_ATTR_DATA]) return true;
+    if (!ctx->state->objects.count(ubuswire::getU32(tb[UBUS_ATTR_OBJID]))) return true;
+    return ctx->event_wanted(ctx, ubuswire::getString(tb[UBUS_ATTR_METHOD]), tb[UBUS_ATTR_DATA]);
+}
+
 // Calls are never served while a synchronous call waits (handlers are not re-entered), and
 // otherwise from ubus_handle_event, a few per turn. A caller that sends faster than its calls are
 // served is told at once beyond its share, so that its backlog neither grows without limit nor
@@ -101,6 +111,7 @@ void refuseInvoke(ubus_context *ctx, ubuswire::Message &msg) {
 void queueInvoke(ubus_context *ctx, ubuswire::Message &msg) {
     ubus_context_state &st = *ctx->state;
     if (msg.peer == 0) {
+        if (!eventWanted(ctx, msg)) return;
         inboxPushBroker(st.inbox, std::move(msg));
         return;
     }

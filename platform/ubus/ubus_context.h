@@ -34,6 +34,10 @@ namespace ubuslib {
 constexpr size_t kBrokerWaitingHigh = 256u << 10;
 constexpr size_t kBrokerWaitingLimit = 8u << 20;
 constexpr size_t kReadSize = 16384;
+// How long a request the broker answers itself (a look-up, publishing an object, an event) waits:
+// the broker answers at once, so an answer this late was dropped (a broker drops messages to a
+// client whose queue is full) and will not come.
+constexpr int kBrokerAnswerMs = 5000;
 
 // Sends one framed message; false (and the connection is treated as lost) on failure.
 bool sendFrame(ubus_context *ctx, const std::vector<uint8_t> &frame);
@@ -46,6 +50,7 @@ enum class ReadMode {
 bool readAndProcess(ubus_context *ctx, ReadMode mode);
 // Waits until `req` has its status, the time-out passes (ms, 0 = none) or the connection is
 // lost. Returns the status, UBUS_STATUS_TIMEOUT or UBUS_STATUS_CONNECTION_FAILED.
+// Only a program's own call with no time-out of its own waits without one.
 int waitFor(ubus_context *ctx, ubus_request *req, int timeoutMs);
 void registerRequest(ubus_context *ctx, ubus_request *req);
 void unregisterRequest(ubus_context *ctx, ubus_request *req);

@@ -55,7 +55,7 @@ int lookup(ubus_context *ctx, const char *path, LookupCollect &collect) {
     req.raw_data_cb = lookupData;
     req.priv = &collect;
     collect.ctx = ctx;
-    return waitFor(ctx, &req, 0);
+    return waitFor(ctx, &req, kBrokerAnswerMs);
 }
 
 // Replies to ADD_OBJECT and REMOVE_OBJECT carry the object's id and perhaps its type id.
@@ -85,7 +85,7 @@ int objectRequest(ubus_context *ctx, uint8_t type, ubuswire::Builder &body, Obje
     if (ret != UBUS_STATUS_OK) return ret;
     req.raw_data_cb = objectData;
     req.priv = reply;
-    return waitFor(ctx, &req, 0);
+    return waitFor(ctx, &req, kBrokerAnswerMs);
 }
 
 // The signature of a type: one table per method holding INT32 argument name -> blobmsg type.
@@ -136,7 +136,7 @@ int invokeBuiltin(ubus_context *ctx, const char *method, blob_buf &args) {
     ubus_request req;
     int ret = startRequest(ctx, &req, UBUS_MSG_INVOKE, UBUS_SYSTEM_OBJECT_EVENT, body);
     if (ret != UBUS_STATUS_OK) return ret;
-    return waitFor(ctx, &req, 0);
+    return waitFor(ctx, &req, kBrokerAnswerMs);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@
 
 namespace {
 
-constexpr size_t kMaxQueued = 4u << 20;  // output waiting for a slow client
+constexpr size_t kMaxQueued = 4u << 20;  // output waiting for a slow client, by default
 constexpr size_t kWriteParts = 64;       // messages handed to one write
 
 struct Connection {
@@ -53,18 +53,28 @@ int64_t monotonicMs() {
     return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// A number from the environment within [least, most], or `otherwise`.
+size_t sizeFromEnvironment(const char *name, size_t least, size_t most, size_t otherwise) {
+    const char *text = getenv(name);
+    if (!text || !*text) return otherwise;
+    char *end = nullptr;
+    unsigned long long n = strtoull(text, &end, 10);
+    return *end == '\0' && n >= least && n <= most ? static_cast<size_t>(n) : otherwise;
+}
+
 // Tests shrink the number of waiting calls remembered per caller, so that running past it takes
-// a handful of calls rather than thousands.
+// a handful of calls rather than thousands; with none remembered, a call whose server leaves is
+// never answered, as on a broker that keeps no record of them.
 ubusd::Limits limitsFromEnvironment() {
     ubusd::Limits limits;
-    const char *pending = getenv("UBUSD_PENDING_LIMIT");
-    if (pending && *pending) {
-        char *end = nullptr;
-        unsigned long n = strtoul(pending, &end, 10);
-        if (*end == '\0' && n > 0 && n <= limits.pendingPerClient) limits.pendingPerClient = n;
-    }
+    limits.pendingPerClient =
+        sizeFromEnvironment("UBUSD_PENDING_LIMIT", 0, limits.pendingPerClient, limits.pendingPerClient);
     return limits;
 }
+
+// Tests shrink the output held for a client that does not read, so that a client stopped for a
+// moment loses the messages sent to it meanwhile, as it would beside a flood.
+const size_t gMaxQueued = sizeFromEnvironment("UBUSD_QUEUE_LIMIT", 1, kMaxQueued, kMaxQueued);
 
 class Server : public ubusd::Output {
 public:
@@ -150,7 +160,7 @@ public:
         auto it = conns_.find(client);
         if (it == conns_.end() || dead_.count(client)) return;
         Connection *c = &it->second;
-        if (c->queuedBytes + frame.size() > kMaxQueued) {
+        if (c->queuedBytes + frame.size() > gMaxQueued) {
             ++c->droppedUnlogged;
             const int64_t now = monotonicMs();
             if (c->lastDropLogMs < 0 || now - c->lastDropLogMs >= 1000) {

@@ -7,7 +7,8 @@
 //             [--method M --args JSON] [--churn C]
 //
 // With --rounds 0 there is no PBX client: the flood goes on until SIGTERM, then the tallies are
-// printed. --churn C: C clients each add an object of their own and remove it again, in a loop.
+// printed. --churn C: C clients each add an object of their own and remove it again, in a loop;
+// with --name-length L every other one's path is L characters long.
 //
 // Each flooding client keeps K calls of method M (default "status" with a line that does not
 // exist) in flight, sending the next as soon as one is answered. Once the flood has had CALLS
@@ -46,6 +47,7 @@ struct Options {
   std::string method = "status";
   std::string args = R"({"line":99})";
   int churn = 0;
+  size_t nameLength = 0;
 };
 
 struct FloodClient;
@@ -140,8 +142,9 @@ struct Waits {
     std::sort(ms.begin(), ms.end());
     const double median = ms.empty() ? 0 : ms[ms.size() / 2];
     const double max = ms.empty() ? 0 : ms.back();
-    printf("pbx %s: calls %zu refused %ld failed %ld median %.1f ms max %.1f ms behind %ld\n", what, ms.size(),
-           refused, failed, median, max, behindMax);
+    const double p99 = ms.empty() ? 0 : ms[(ms.size() * 99 + 99) / 100 - 1];  // nearest rank
+    printf("pbx %s: calls %zu refused %ld failed %ld median %.1f ms p99 %.1f ms max %.1f ms behind %ld\n", what,
+           ms.size(), refused, failed, median, p99, max, behindMax);
   }
 };
 
@@ -189,6 +192,7 @@ bool parse(int argc, char** argv, Options& opt) {
     else if (a == "--method") opt.method = v;
     else if (a == "--args") opt.args = v;
     else if (a == "--churn") opt.churn = atoi(v);
+    else if (a == "--name-length") opt.nameLength = static_cast<size_t>(atol(v));
     else return false;
   }
   return opt.clients >= 0 && opt.keep > 0 && opt.rounds >= 0 && opt.churn >= 0;
@@ -200,7 +204,7 @@ int main(int argc, char** argv) {
   Options opt;
   if (!parse(argc, argv, opt)) {
     fprintf(stderr, "usage: bus_flood -s socket --clients N --keep K [--rounds R] [--line L] [--warmup CALLS] "
-                    "[--method M --args JSON] [--churn C]\n");
+                    "[--method M --args JSON] [--churn C [--name-length L]]\n");
     return 2;
   }
   // SIGTERM ends a flood without rounds: it is taken from the main thread alone.
@@ -247,7 +251,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     churners.push_back(ctx);
-    threads.emplace_back(churnLoop, ctx, "bus_flood.churn." + std::to_string(getpid()) + "." + std::to_string(i));
+    std::string name = "bus_flood.churn." + std::to_string(getpid()) + "." + std::to_string(i);
+    if (i % 2 && name.size() < opt.nameLength) name.append(opt.nameLength - name.size(), 'x');
+    threads.emplace_back(churnLoop, ctx, name);
   }
   const long warmup = opt.warmup >= 0 ? opt.warmup : static_cast<long>(opt.clients) * opt.keep;
   const auto warmupEnd = Clock::now() + std::chrono::seconds(60);

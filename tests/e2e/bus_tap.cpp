@@ -61,6 +61,11 @@ void BusTap::dropRemovals(const std::string& path, bool on) {
   dropPath_ = on ? path : "";
 }
 
+void BusTap::loseLookups(const std::string& path, bool on) {
+  std::lock_guard<std::mutex> guard(lock_);
+  losePath_ = on ? path : "";
+}
+
 void BusTap::hold(bool on) {
   std::lock_guard<std::mutex> guard(lock_);
   holding_ = on;
@@ -113,6 +118,13 @@ bool BusTap::fromClient(std::vector<uint8_t>& frame) {
   ubuswire::Message msg;
   if (!messageOf(frame, msg)) return true;
   ubuswire::Attrs tb = ubuswire::parseAttrs(msg);
+  if (msg.type == UBUS_MSG_LOOKUP && tb[UBUS_ATTR_OBJPATH]) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!losePath_.empty() && losePath_ == ubuswire::getString(tb[UBUS_ATTR_OBJPATH])) {
+      lookupsLost_++;
+      return false;
+    }
+  }
   if (msg.type == UBUS_MSG_LOOKUP && failLookups_) {
     ubuswire::Builder status;
     status.u32(UBUS_ATTR_STATUS, UBUS_STATUS_UNKNOWN_ERROR);

@@ -26,6 +26,9 @@ class BusTap {
 
   // While on, the client's look-ups are answered by the tap with status 9 (unknown error).
   void failLookups(bool on) { failLookups_ = on; }
+  // While on, the client's look-ups of `path` go nowhere and are never answered (a broker drops
+  // the answer to a client whose queue is full).
+  void loseLookups(const std::string& path, bool on);
   // While on, the broker's "ubus.object.remove" notices for `path` do not reach the client.
   void dropRemovals(const std::string& path, bool on);
   // Sends the client a notice as the broker does, to the listener it registered for `event`;
@@ -37,6 +40,7 @@ class BusTap {
   void hold(bool on);
   int held();
   int lookupsFailed() const { return lookupsFailed_; }
+  int lookupsLost() const { return lookupsLost_; }
   int removalsDropped() const { return removalsDropped_; }
 
  private:
@@ -49,9 +53,10 @@ class BusTap {
   int listenFd_ = -1, stopFd_ = -1;
   int clientFd_ = -1, brokerFd_ = -1;
   std::atomic<bool> failLookups_{false};
-  std::atomic<int> lookupsFailed_{0}, removalsDropped_{0};
+  std::atomic<int> lookupsFailed_{0}, lookupsLost_{0}, removalsDropped_{0};
   std::mutex lock_;  // the client's socket and what the tap learnt of the client
   std::string dropPath_;
+  std::string losePath_;
   std::map<std::string, uint32_t> listeners_;  // event pattern -> the client's listener object
   bool holding_ = false;
   int heldCount_ = 0;

@@ -1018,14 +1018,18 @@ int methodFlood(ubus_context *, ubus_object *, ubus_request_data *req, const cha
 
 // A broker that sends without pause, more than the client can keep: a synchronous call behind it
 // fails with "Out of memory" once the limit waits instead of reading on, the loop reads nothing
-// while much waits, and every message is still served, in order, however long it waited.
+// while much waits, and every message is still served, in order, however long it waited. The
+// bounds are the figures the library is meant to keep (256 KiB waiting for the loop, 8 MiB for a
+// synchronous call, each passed by at most one read of 16 KiB), not its constants, so that a
+// change of either is seen here.
 TEST(UbusClientReplies, ABrokerThatFloodsTheClientIsReadNoFasterThanItIsServedAndNothingIsLost) {
+    constexpr size_t kLoopBound = 256u << 10, kWaitBound = 8u << 20, kOneRead = 16384;
     bustest::TempDir dir;
     const std::string path = dir.path + "/stand-in.sock";
     const int listener = standInListener(path);
     ASSERT_GE(listener, 0);
     std::vector<uint8_t> flood;
-    const size_t events = floodEvents(ubuslib::kBrokerWaitingLimit + (4u << 20), flood);
+    const size_t events = floodEvents(kWaitBound + (4u << 20), flood);
     std::thread server([listener, &flood] { serveFlood(listener, flood); });
     ubus_context *ctx = ubus_connect(path.c_str());
     ASSERT_NE(ctx, nullptr);
@@ -1041,25 +1045,77 @@ TEST(UbusClientReplies, ABrokerThatFloodsTheClientIsReadNoFasterThanItIsServedAn
     const size_t &waiting = ctx->state->inbox.brokerBytes;
     uint32_t id = 0;
     EXPECT_EQ(ubus_lookup_id(ctx, "odd", &id), UBUS_STATUS_NO_MEMORY);
-    EXPECT_GE(waiting, ubuslib::kBrokerWaitingLimit);
-    EXPECT_LE(waiting, ubuslib::kBrokerWaitingLimit + 2 * ubuslib::kReadSize);
+    EXPECT_GE(waiting, kWaitBound);
+    EXPECT_LE(waiting, kWaitBound + 2 * kOneRead);
     // Served from the loop, which reads nothing while the mark is passed and, below it, a little
     // at a time.
     size_t before = waiting, most = 0;
     int grewAboveTheMark = 0;
     ASSERT_TRUE(runUntil(ctx, [&] {
-        if (before >= ubuslib::kBrokerWaitingHigh && waiting > before) grewAboveTheMark++;
-        if (before < ubuslib::kBrokerWaitingHigh) most = std::max(most, waiting);
+        if (before >= kLoopBound && waiting > before) grewAboveTheMark++;
+        if (before < kLoopBound) most = std::max(most, waiting);
         before = waiting;
         return tally.next >= events;
     }, 60000)) << tally.next << " of " << events << " served";
     EXPECT_TRUE(tally.inOrder);
     EXPECT_EQ(grewAboveTheMark, 0);
-    EXPECT_LE(most, ubuslib::kBrokerWaitingHigh + 2 * ubuslib::kReadSize);
+    EXPECT_LE(most, kLoopBound + 2 * kOneRead);
     EXPECT_FALSE(ctx->sock.eof);
     // The look-up's late answer is ignored; the connection serves on.
     EXPECT_EQ(ubus_lookup_id(ctx, "odd", &id), UBUS_STATUS_OK);
     EXPECT_EQ(id, 0x600u);
+    ubus_free(ctx);
+    server.join();
+    close(listener);
+}
+
+// Only every hundredth event is wanted.
+bool everyHundredth(ubus_context *, const char *event, blob_attr *data) {
+    static const blobmsg_policy policy[1] = {{"n", BLOBMSG_TYPE_INT32}};
+    blob_attr *tb[1] = {};
+    blobmsg_parse(policy, 1, tb, blob_data(data), static_cast<unsigned>(blob_len(data)));
+    return strcmp(event, "flood") != 0 || (tb[0] && blobmsg_get_u32(tb[0]) % 100 == 0);
+}
+
+int methodHundredth(ubus_context *, ubus_object *, ubus_request_data *req, const char *, blob_attr *msg) {
+    static const blobmsg_policy policy[1] = {{"n", BLOBMSG_TYPE_INT32}};
+    blob_attr *tb[1] = {};
+    blobmsg_parse(policy, 1, tb, blob_data(msg), static_cast<unsigned>(blob_len(msg)));
+    if (req->peer != 0 || !tb[0] || blobmsg_get_u32(tb[0]) != gFlood->next * 100) gFlood->inOrder = false;
+    gFlood->next++;
+    return UBUS_STATUS_OK;
+}
+
+// The same flood, of events the program does not want but one in a hundred: those it does not want
+// are dropped as they are read, so that nothing piles up, the synchronous call behind the flood
+// gets its answer, and the wanted ones are served, in order.
+TEST(UbusClientReplies, EventsTheProgramDoesNotWantAreDroppedAsTheyAreRead) {
+    bustest::TempDir dir;
+    const std::string path = dir.path + "/stand-in.sock";
+    const int listener = standInListener(path);
+    ASSERT_GE(listener, 0);
+    std::vector<uint8_t> flood;
+    const size_t events = floodEvents((8u << 20) + (4u << 20), flood);
+    std::thread server([listener, &flood] { serveFlood(listener, flood); });
+    ubus_context *ctx = ubus_connect(path.c_str());
+    ASSERT_NE(ctx, nullptr);
+    ctx->event_wanted = everyHundredth;
+    FloodTally tally;
+    gFlood = &tally;
+    static const ubus_method methods[] = {{nullptr, methodHundredth, 0, 0, nullptr, 0}};
+    ubus_object target{};
+    target.methods = methods;
+    target.n_methods = 1;
+    ASSERT_EQ(ubus_add_object(ctx, &target), UBUS_STATUS_OK);
+    ASSERT_EQ(target.id, kFloodTarget);
+    uint32_t id = 0;
+    EXPECT_EQ(ubus_lookup_id(ctx, "odd", &id), UBUS_STATUS_OK);
+    EXPECT_EQ(id, 0x600u);
+    // What the hundredth events take (about 100 bytes each), read at once.
+    EXPECT_LE(ctx->state->inbox.brokerBytes, 128u << 10);
+    const size_t wanted = (events + 99) / 100;
+    EXPECT_TRUE(runUntil(ctx, [&] { return tally.next >= wanted; }, 20000)) << tally.next << " of " << wanted;
+    EXPECT_TRUE(tally.inOrder);
     ubus_free(ctx);
     server.join();
     close(listener);
