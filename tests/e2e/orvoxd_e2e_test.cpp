@@ -67,6 +67,15 @@ class Orvoxd : public BoardDaemonFixture {
     return std::atoi(status.c_str() + at + key.size());
   }
 
+  // The daemon closed line 1's call of a PBX that left unseen, and takes the new PBX's create of
+  // it under the same id.
+  void expectTheOldPbxsCallClosedAndTheNewOnesTaken() {
+    EXPECT_TRUE(daemon->waitFor("PBX left the bus: closing its connections", 10000ms)) << daemon->output();
+    EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/1/1", 5000ms)) << daemon->output();
+    EXPECT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0) << daemon->output();
+    EXPECT_EQ(daemon->count("Error; duplicated connection"), 0) << daemon->output();
+  }
+
   // The ticks the board has run.
   long long boardTicks() {
     const std::string st = board("board");
@@ -539,10 +548,7 @@ TEST_F(Orvoxd, ThePbxBackUnderANewIdClosesTheOldCallsAndNoticesAreCheckedAgainst
   while (tap.removalsDropped() < 1 && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(10ms);
   ASSERT_EQ(tap.removalsDropped(), 1);
   ASSERT_NO_FATAL_FAILURE(startPbx());
-  EXPECT_TRUE(daemon->waitFor("PBX left the bus: closing its connections", 10000ms)) << daemon->output();
-  EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/1/1", 5000ms)) << daemon->output();
-  EXPECT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0) << daemon->output();
-  EXPECT_EQ(daemon->count("Error; duplicated connection"), 0) << daemon->output();
+  expectTheOldPbxsCallClosedAndTheNewOnesTaken();
   // The line's events go to the PBX that is there now.
   board("1 onhook");
   EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=1", 8000ms)) << pbx->output() << daemon->output();
@@ -579,10 +585,7 @@ TEST_F(Orvoxd, ADaemonThatLostTheBrokersNoticesFindsThePbxThatIsThereNow) {
 
   board("1 onhook");
   EXPECT_TRUE(pbx->waitFor("event ONHOOK data=0 line=1", 10000ms)) << pbx->output() << daemon->output();
-  EXPECT_TRUE(daemon->waitFor("PBX left the bus: closing its connections", 10000ms)) << daemon->output();
-  EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/1/1", 5000ms)) << daemon->output();
-  EXPECT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0) << daemon->output();
-  EXPECT_EQ(daemon->count("Error; duplicated connection"), 0) << daemon->output();
+  expectTheOldPbxsCallClosedAndTheNewOnesTaken();
   board("1 offhook");
   EXPECT_TRUE(pbx->waitFor("event OFFHOOK data=0 line=1", 10000ms)) << pbx->output() << daemon->output();
   EXPECT_EQ(call("connection", R"({"line":1,"id":1,"action":"destroy"})"), 0) << daemon->output();
