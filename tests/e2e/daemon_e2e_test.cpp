@@ -346,9 +346,12 @@ TEST_F(DaemonSignals, BusTextIsLoggedEscapedAndBoundedAndRequestsCannotFloodTheL
 
 using DaemonConnections = DaemonFixture;
 
+// Three connections a line, from one pool that any line may take from: here line 0 takes four
+// of the six while line 1 has two, and a slot freed anywhere is taken again.
 TEST_F(DaemonConnections, CreateUsesPcmaWithUciOptionsAndSwitchesNlpOff) {
-  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs"}}));
+  ASSERT_NO_FATAL_FAILURE(startAll({{"ORVOX_FAKE_LINES", "fxs,fxs"}}));
   fakeCtl("hook 0 1");
+  fakeCtl("hook 1 1");
   ASSERT_EQ(call("connection", R"({"line":0,"id":5,"action":"create"})"), 0);
   EXPECT_TRUE(daemon->waitFor(
       "fake: vrgEndptCreateConnection line=0 cnx=5 mode=2 send=1/2/8/1/20 recv=1/2/8/1/20 "
@@ -360,8 +363,23 @@ TEST_F(DaemonConnections, CreateUsesPcmaWithUciOptionsAndSwitchesNlpOff) {
   EXPECT_TRUE(daemon->waitFor("Error; duplicated connection 0 5\n"));
   EXPECT_EQ(call("connection", R"({"line":0,"id":6,"action":"create"})"), 0);
   EXPECT_EQ(call("connection", R"({"line":0,"id":7,"action":"create"})"), 0);
+  EXPECT_EQ(call("connection", R"({"line":1,"id":1,"action":"create"})"), 0);
+  EXPECT_EQ(call("connection", R"({"line":0,"id":4,"action":"create"})"), 0);
+  EXPECT_EQ(call("connection", R"({"line":1,"id":2,"action":"create"})"), 0);
   EXPECT_EQ(call("connection", R"({"line":0,"id":8,"action":"create"})"), 9);
   EXPECT_TRUE(daemon->waitFor("Error; out of connetion memory 0 8\n"));
+  // A slot freed between others is found again, and only one.
+  EXPECT_EQ(call("connection", R"({"line":1,"id":1,"action":"destroy"})"), 0);
+  EXPECT_EQ(call("connection", R"({"line":1,"id":3,"action":"create"})"), 0);
+  EXPECT_TRUE(daemon->waitFor("Created connection VRNK/1/3\n"));
+  EXPECT_EQ(call("connection", R"({"line":0,"id":8,"action":"create"})"), 9);
+  EXPECT_TRUE(daemon->waitFor("Error; out of connetion memory 0 8\n", 5000ms, 2));
+  for (const char* held : {R"({"line":0,"id":6,"action":"start_conference"})",
+                           R"({"line":0,"id":7,"action":"start_conference"})",
+                           R"({"line":0,"id":4,"action":"start_conference"})",
+                           R"({"line":1,"id":2,"action":"start_conference"})",
+                           R"({"line":1,"id":3,"action":"start_conference"})"})
+    EXPECT_EQ(call("connection", held), 0) << held;
 
   EXPECT_EQ(call("connection", R"({"line":0,"id":5,"action":"start_conference"})"), 0);
   EXPECT_TRUE(daemon->waitFor("fake: vrgEndptModifyConnection line=0 cnx=5 mode=3"));

@@ -7,6 +7,7 @@
 #include <map>
 #include <sstream>
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -956,7 +957,8 @@ TEST(UbusClientReplies, AStatusOfTheWrongSizeIsAnInvalidArgument) {
 constexpr uint32_t kFloodTarget = 0x500;
 
 // At least `floodBytes` of events to the stand-in's object, numbered from 0; returns how many.
-size_t floodEvents(size_t floodBytes, std::vector<uint8_t> &bytes) {
+// With a `caller`, they are that client's calls instead.
+size_t floodEvents(size_t floodBytes, std::vector<uint8_t> &bytes, uint32_t caller = 0) {
     size_t n = 0;
     while (bytes.size() < floodBytes) {
         blob_buf data{};
@@ -967,14 +969,16 @@ size_t floodEvents(size_t floodBytes, std::vector<uint8_t> &bytes) {
         body.u32(UBUS_ATTR_OBJID, kFloodTarget).string(UBUS_ATTR_METHOD, "flood");
         body.nested(UBUS_ATTR_DATA, blob_data(data.head), blob_len(data.head));
         blob_buf_free(&data);
-        const std::vector<uint8_t> frame = body.frame(UBUS_MSG_INVOKE, static_cast<uint16_t>(n), 0);
+        const std::vector<uint8_t> frame = body.frame(UBUS_MSG_INVOKE, static_cast<uint16_t>(n), caller);
         bytes.insert(bytes.end(), frame.begin(), frame.end());
         n++;
     }
     return n;
 }
 
-void serveFlood(int listener, const std::vector<uint8_t> &flood) {
+// The flood goes before the answer to the first look-up or, with `onCall`, before the answer to
+// the first call.
+void serveFlood(int listener, const std::vector<uint8_t> &flood, bool onCall = false) {
     int fd = accept(listener, nullptr, nullptr);
     if (fd < 0) return;
     int room = 4 << 20;  // as much as can wait in the socket (forced when run as root)
@@ -989,13 +993,15 @@ void serveFlood(int listener, const std::vector<uint8_t> &flood) {
         const uint32_t len = (uint32_t(header[8]) << 24 | uint32_t(header[9]) << 16 | uint32_t(header[10]) << 8 | header[11]) & 0xFFFFFF;
         if (len > 4) rawRead(fd, len - 4);
         const uint8_t *seqPeer = header.data() + 2;
+        if (header[1] == UBUS_MSG_STATUS) continue;  // the client's answer to a call: passed on unanswered
         if (header[1] == UBUS_MSG_ADD_OBJECT) {
             rawSend(fd, message(UBUS_MSG_DATA, seqPeer, wireBytes("03 00 00 08 00 00 05 00")));
-        } else if (header[1] == UBUS_MSG_LOOKUP) {
+        } else if (header[1] == (onCall ? UBUS_MSG_INVOKE : UBUS_MSG_LOOKUP)) {
             if (!flooded) rawSend(fd, flood);
             flooded = true;
-            rawSend(fd, message(UBUS_MSG_DATA, seqPeer, wireBytes("02 00 00 08 \"odd\" 00 | 03 00 00 08 00 00 06 00")));
         }
+        if (header[1] == UBUS_MSG_LOOKUP)
+            rawSend(fd, message(UBUS_MSG_DATA, seqPeer, wireBytes("02 00 00 08 \"odd\" 00 | 03 00 00 08 00 00 06 00")));
         rawSend(fd, message(UBUS_MSG_STATUS, seqPeer, wireBytes("01 00 00 08 00 00 00 00")));
     }
     close(fd);
@@ -1064,6 +1070,71 @@ TEST(UbusClientReplies, ABrokerThatFloodsTheClientIsReadNoFasterThanItIsServedAn
     // The look-up's late answer is ignored; the connection serves on.
     EXPECT_EQ(ubus_lookup_id(ctx, "odd", &id), UBUS_STATUS_OK);
     EXPECT_EQ(id, 0x600u);
+    ubus_free(ctx);
+    server.join();
+    close(listener);
+}
+
+int methodTallyCall(ubus_context *, ubus_object *, ubus_request_data *req, const char *, blob_attr *) {
+    if (req->peer == 0) gFlood->inOrder = false;
+    gFlood->next++;
+    return UBUS_STATUS_OK;
+}
+
+size_t bytesUnread(int fd) {
+    int n = 0;
+    return ioctl(fd, FIONREAD, &n) == 0 ? static_cast<size_t>(n) : 0;
+}
+
+// A peer whose calls never stop coming (here: megabytes of them already in the socket) is read
+// a few reads a turn, like the broker's own messages: the program's loop gets back to its other
+// descriptors between turns instead of waiting until the socket runs dry. Calls do not count
+// toward the broker's waiting bytes, so only the bound on reads a turn holds the loop here.
+TEST(UbusClientReplies, APeerThatFloodsCallsIsReadAFewReadsATurnAndTheLoopGetsItsOtherTurns) {
+    constexpr size_t kTurnBound = 256u << 10;  // 16 reads of 16 KiB
+    bustest::TempDir dir;
+    const std::string path = dir.path + "/stand-in.sock";
+    const int listener = standInListener(path);
+    ASSERT_GE(listener, 0);
+    std::vector<uint8_t> flood;
+    const size_t calls = floodEvents(2 * kTurnBound, flood, 0x700);
+    std::thread server([listener, &flood] { serveFlood(listener, flood, /*onCall=*/true); });
+    ubus_context *ctx = ubus_connect(path.c_str());
+    ASSERT_NE(ctx, nullptr);
+    FloodTally tally;
+    gFlood = &tally;
+    static const ubus_method methods[] = {{nullptr, methodTallyCall, 0, 0, nullptr, 0}};
+    ubus_object target{};
+    target.methods = methods;
+    target.n_methods = 1;
+    ASSERT_EQ(ubus_add_object(ctx, &target), UBUS_STATUS_OK);
+    // A call of its own sets the flood off; nothing is read until the loop's turn.
+    const int sock = ctx->state->sockFd;
+    ubus_request call{};
+    blob_buf args{};
+    blobmsg_buf_init(&args);
+    ASSERT_EQ(ubus_invoke_async(ctx, 0x600, "m", args.head, &call), UBUS_STATUS_OK);
+    blob_buf_free(&args);
+    ubus_complete_request_async(ctx, &call);
+    for (int i = 0; i < 1000 && bytesUnread(sock) < flood.size(); i++) usleep(10000);
+    const size_t before = bytesUnread(sock);
+    if (before < flood.size()) {
+        ubus_free(ctx);
+        server.join();
+        close(listener);
+        GTEST_SKIP() << "only " << before << " bytes could wait in the socket";
+    }
+
+    ubus_handle_event(ctx);
+    const size_t left = bytesUnread(sock);
+    EXPECT_GT(left, 0u) << "one turn read the socket dry";
+    EXPECT_LE(before - left, kTurnBound);
+    // The rest comes in later turns; the caller's share is served and the connection holds.
+    ASSERT_TRUE(runUntil(ctx, [&] { return bytesUnread(sock) == 0 && ctx->state->inbox.empty(); }, 20000));
+    EXPECT_TRUE(tally.inOrder);
+    EXPECT_GT(tally.next, 0u);
+    EXPECT_LT(tally.next, calls) << "the flood's backlog was kept whole";
+    EXPECT_FALSE(ctx->sock.eof);
     ubus_free(ctx);
     server.join();
     close(listener);
@@ -1300,4 +1371,12 @@ TEST(UbusCallQueue, TheCallGivenUpIsTheNewestOfTheCallerWithTheMostWaiting) {
     EXPECT_TRUE(q.bySize.empty());
     EXPECT_EQ(push(q, 2, 9), "");
     EXPECT_EQ(popAll(q), "2/9 ");
+    // A call that would give its caller as many waiting as the most is a tie: it goes itself,
+    // rather than trading places with another caller's newest.
+    q.maxTotal = 3;
+    EXPECT_EQ(push(q, 1, 1), "");
+    EXPECT_EQ(push(q, 1, 2), "");
+    EXPECT_EQ(push(q, 2, 1), "");
+    EXPECT_EQ(push(q, 2, 2), "2/2");
+    EXPECT_EQ(popAll(q), "1/1 2/1 1/2 ");
 }
