@@ -192,7 +192,7 @@ bool connectionsHeld(void) {
 bool pbxLeftAnything(void) {
   if (connectionsHeld()) return true;
   for (int line = 0; line < epInfo.numEndpoints; line++)
-    if (lines[line].signalsOn) return true;
+    if (lines[line].signalsOn || lines[line].dectRingOn) return true;
   return false;
 }
 
@@ -203,6 +203,7 @@ void connectionsPbxGone(void) {
   // PBX's id against the PBX that comes back.
   for (int i = 0; i < numConnections; i++) freeSlot(connection[i]);
   for (int line = 0; line < epInfo.numEndpoints; line++) lineSignalsStop(line);
+  lineDectRingsStop();
 }
 
 int connection_conference_start(int line, int conId) {

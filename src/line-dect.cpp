@@ -276,6 +276,7 @@ int lineRingReqByPbx(int line, EPSIG signal, const char* value, ubusReq_t* ubusR
   if (!req) return 1;
   memcpy(req->callId, callId, sizeof(callId));
   assert(lines[line].epHandle.endptType == EPTYPE_DECT);
+  lines[line].dectRingOn = action == ACTION_SIG_RING;
   return queueAndDefer(req, ubusReq) == 0 ? 0 : 1;
 }
 
@@ -298,6 +299,21 @@ int lineCloseConnectionByPbx(int line, int conId, ubusReq_t* ubusReq) {
   lineReq_t* req = newLineReq(line, conId, ACTION_CONN_CLOSE, nullptr);
   if (!req) return -1;
   return queueAndDefer(req, ubusReq);
+}
+
+// The release goes through the queue like the PBX's own, after what it asked before leaving;
+// nobody waits for its answer.
+void lineDectRingsStop(void) {
+  if (!dectLineReqs) return;
+  for (int line = 0; line < epInfo.numEndpoints; line++) {
+    if (!lines[line].dectRingOn) continue;
+    lines[line].dectRingOn = false;
+    lineReq_t* req = newLineReq(line, -1, ACTION_CONN_CLOSE, nullptr);
+    if (!req) continue;
+    logRequest("Releasing the ring the PBX left on line %d", line);
+    queueCordhubReq(req);
+  }
+  notifyCordhubWhilePending();
 }
 
 void notifyCordhubWhilePending(void) {
@@ -341,6 +357,7 @@ int cordhubAnswered(lineReq_t* req, int status) {
                                                            : UBUS_STATUS_UNKNOWN_ERROR;
       break;
     case ACTION_SIG_RING:
+      if (status != 0) lines[req->line].dectRingOn = false;  // nothing rings to release later
       break;
   }
   send_reply_asterisk(&req->ubus, reply);
@@ -351,6 +368,7 @@ int cordhubAnswered(lineReq_t* req, int status) {
 
 int lineNewConnectionByDect(int line, const char* cid, ubusReq_t* ubusReq) {
   if (!dectRequestLineOk(line, "lineNewConnectionByDect")) return -1;
+  lines[line].dectRingOn = false;  // answered: a call now, no longer a ring
   VRG_ENDPT* state = stateOf(line);
   // The same test as the off-hook simulation's: such a line is taken up already.
   const bool takenUp = state->cnxCnt != 0 || isLineOffhook(line);
@@ -367,6 +385,7 @@ int lineNewConnectionByDect(int line, const char* cid, ubusReq_t* ubusReq) {
 
 int lineCloseConnectionByDect(int line, ubusReq_t* ubusReq) {
   if (!dectRequestLineOk(line, "lineCloseConnectionByDect")) return -1;
+  lines[line].dectRingOn = false;
   if (!isLineOffhook(line))
     return send_reply_cordhub(ubusReq, endptToDectLine(line), line, UBUS_STATUS_OK);
   if (perhapsSimulateHook(line, EPEVT_ONHOOK) != 0) return -1;

@@ -79,6 +79,9 @@ struct line_t {
   // Rows of the signal table the PBX has switched on and not yet off, so that they can be
   // switched off for it when it leaves the bus.
   uint64_t signalsOn;
+  // A DECT line's ring the PBX asked the DECT manager for and has not stopped, nor the handset
+  // answered or refused: released for the PBX when it leaves the bus.
+  bool dectRingOn;
 };
 
 // The record behind an 'E' on the event pipe.
@@ -213,6 +216,8 @@ int connection_line(int slot);
 
 int lineDectInit(void);
 int lineDectClose(void);
+// Asks the DECT manager to release the rings a PBX that left had it start.
+void lineDectRingsStop(void);
 int lineRingReqByPbx(int line, EPSIG signal, const char* value, ubusReq_t* ubusReq);
 int lineNewConnectionByPbx(int line, int conId, ubusReq_t* ubusReq);
 int lineCloseConnectionByPbx(int line, int conId, ubusReq_t* ubusReq);

@@ -298,6 +298,7 @@ void ubus_defer(ubusReq_t* ubusReq) {
 }
 
 int send_reply_asterisk(ubusReq_t* ubusReq, int status) {
+  if (!ubusReq->ctx) return 0;  // the daemon's own request (a departed PBX's ring released)
   logRequest("Sending ubus reply to Asterisk");
   ubus_complete_deferred_request(ubusReq->ctx, &ubusReq->reqOut, status);
   return 0;

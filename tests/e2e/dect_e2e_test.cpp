@@ -89,6 +89,16 @@ TEST_F(DaemonDect, CallerIdRingIsRelayedAndAnsweredWithTheManagersStatus) {
   EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"off"})"), 0);
   EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=-1 release=0 cid="));
   EXPECT_EQ(dect->count("dect call"), 2);
+
+  // A ring the PBX leaves on as it leaves the bus is released for it, once; the one it stopped
+  // itself is not released again.
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 0);
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=0 release=-1", 5000ms, 2));
+  pbx->stop(SIGKILL);
+  ASSERT_TRUE(daemon->waitFor("PBX left the bus", 10000ms)) << daemon->output();
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=-1 release=0 cid=", 5000ms, 2)) << daemon->output();
+  EXPECT_TRUE(daemon->waitFor("Releasing the ring the PBX left on line 0\n"));
+  EXPECT_EQ(daemon->count("Releasing the ring the PBX left"), 1);
 }
 
 TEST_F(DaemonDect, ManagerErrorStatusReachesThePbx) {
