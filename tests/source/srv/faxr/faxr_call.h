@@ -105,6 +105,10 @@ struct Verdict {
   // preamble, the other's end), or one of its packets came in two contents, the peer's and one
   // the peer altered, each as often (nothing tells which the peer sent)
   bool lastFrameUndelimited = false, lastFrameDisputedByAnAlteredCopy = false;
+  // the audio terminal waits for the T.38 terminal's last frame, inside which the peer's own
+  // numbering skipped numbers under which nothing reached the gateway: no receiver can tell that
+  // from the loss of those numbers, and a frame across lost numbers ends bad
+  bool lastFrameSkippedUnseen = false;
   // the audio terminal waits for the T.38 terminal's first frame, which it never accepted, and the
   // T.38 terminal's CED indicator reached the gateway only with the packet after it: the relay's
   // own CED (its specified length) began when the far CED had ended, and the T.38 terminal's
@@ -120,7 +124,7 @@ struct Verdict {
   std::vector<std::string> fakes;
   std::string why;  // the evidence that named the wait or the forgery
   bool waitNamed() const {
-    return lastFrameLostByTheNetwork || lastFrameBrokenByTheTerminalsReceiver || waitsForAFrameNeverSent || lastFrameUndelimited || lastFrameDisputedByAnAlteredCopy ||
+    return lastFrameLostByTheNetwork || lastFrameBrokenByTheTerminalsReceiver || waitsForAFrameNeverSent || lastFrameUndelimited || lastFrameDisputedByAnAlteredCopy || lastFrameSkippedUnseen ||
            cedIndicatorLate;
   }
 };

@@ -25,8 +25,9 @@ struct MadeUpPeer {
   int redundancy;
   std::vector<NumberedIfp> sent;
   std::vector<Bytes> datagrams;
+  uint16_t skipped = 0;  // numbers the peer's counter skipped so far
   void send(const Bytes& ifp) {
-    Datagram d{uint16_t(sent.size()), ifp, {}};
+    Datagram d{uint16_t(sent.size() + skipped), ifp, {}};
     for (size_t k = 0; k < size_t(redundancy) && k < sent.size(); ++k) d.secondaries.push_back(sent[sent.size() - 1 - k].second);
     sent.emplace_back(d.seq, ifp);
     datagrams.push_back(buildDatagram(d));
@@ -170,6 +171,18 @@ TEST(FaxCallChecks, AWaitIsExcusedOnlyForAReasonTheCallShows) {
   undelimited.arrive({0, 1, 3, 4, 5});
   EXPECT_TRUE(undelimited.checked(&v).empty());
   EXPECT_TRUE(v.lastFrameUndelimited);
+  AudioWaits skip(0);  // the peer's counter skipped two inside its DCN, and nothing came under them
+  skip.peer = MadeUpPeer(0);
+  for (const Bytes& ifp : {kPreamble, v21(kDis, 2), kPreamble, v21({0xFF, 0x13})}) skip.peer.send(ifp);
+  skip.peer.skipped = 2;
+  skip.peer.send(v21({0xFA}));
+  skip.peer.send(kFcsOk);
+  skip.o.t38Packets = skip.peer.sent;
+  skip.arrive({0, 1, 2, 3, 4, 5});
+  EXPECT_TRUE(skip.checked(&v).empty());
+  EXPECT_TRUE(v.lastFrameSkippedUnseen) << v.why;
+  skip.o.atGateway.take(buildDatagram(Datagram{5, kNoSignal, {v21({0xFF, 0x13})}}));  // something came under 4
+  EXPECT_EQ(skip.checked(&v).size(), 1u) << "a skip the copies showed is the gateway's to follow";
   AudioWaits neverSent(0);  // it accepted the other's last frame, no DCN: nobody sends another
   neverSent.o.t38Frames.sent = {kDis};
   neverSent.arrive({0, 1, 2, 3, 4, 5});

@@ -38,6 +38,18 @@ void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& la
             " never reached the gateway under its number, in a primary or any copy";
     return;
   }
+  // the peer's own numbers skipped inside the frame, and nothing reached the gateway under a
+  // number it skipped: to any receiver that is those numbers lost, and the frame must end bad
+  for (int i = frame.first; i < to; ++i) {
+    const uint16_t from = p[size_t(i)].first, next = p[size_t(i + 1)].first;
+    for (uint16_t s = uint16_t(from + 1); s != next && uint16_t(s - from) < 64; ++s)
+      if (o.atGateway.contents.count(s) == 0) {
+        v.lastFrameSkippedUnseen = true;
+        v.why = "the T.38 terminal's numbers went from " + std::to_string(from) + " to " + std::to_string(next) +
+                " inside its last frame, and nothing reached the gateway under " + std::to_string(s) + ", as if lost";
+        return;
+      }
+  }
   if (frame.previous >= 0 && frame.previous + 1 < frame.first) {
     bool delimited = false;
     for (int i = frame.previous + 1; i < frame.first; ++i) delimited = delimited || o.atGateway.contents.count(p[size_t(i)].first) > 0;

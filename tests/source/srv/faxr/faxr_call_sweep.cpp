@@ -305,6 +305,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
     const char* name = ours.lastFrameLostByTheNetwork           ? "last frame lost by the network"
                        : ours.lastFrameBrokenByTheTerminalsReceiver ? "last frame broken by the T.38 terminal's receiver"
                        : ours.waitsForAFrameNeverSent          ? "waits for a frame never sent"
+                       : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing came under"
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
                        : ours.lastFrameDisputedByAnAlteredCopy ? "last frame not told apart: a packet the peer altered"
                        : ours.cedIndicatorLate                 ? "CED indicator after the far CED ended"
