@@ -579,6 +579,9 @@ std::vector<Example> examples() {
   // with it: the relay closed the frame good an octet short of what the peer's datagrams said
   drawn(12752, "good_end_carrying_octets_ends_bad_seed12752", false);
   drawn(38699, "good_end_carrying_octets_ends_bad_seed38699");
+  // a drawn call whose peer's ECM frame octets came retyped as non-ECM page data on the way: they
+  // went to the page, and the frame closed good without them
+  drawn(27618, "frame_octets_retyped_as_page_data_end_it_bad_seed27618");
   return v;
 }
 
