@@ -58,6 +58,7 @@ struct T38ZLOCLMEM {
   QMQUEUE ingressHapiPktq;   // fax-relay packets waiting to be sent; the service's own: no lock
   bool lossInFrame;          // packets were lost for good since the last HDLC frame end handed on
   bool v21FrameOpen;         // V.21 frame octets were handed on since the last signal or frame end
+  uint8_t frameData;         // the data code of the HDLC frame open (V.21 or ECM), 0 when none is
 };
 
 extern const HSFSRVARC t38arc;

@@ -50,6 +50,7 @@ void enable(T38ZLOCLMEM* m) {
   m->conv.flushRepeats = 0;
   m->lossInFrame = false;
   m->v21FrameOpen = false;
+  m->frameData = 0;
   // the per-call state restarts; the statistics do not
   const uint16_t rc = m->rx.reorderCount, fr = m->rx.failtoReorderCount, inv = m->rx.invalidIFPCount,
                  dry = m->rx.bufferPoolDry;
@@ -207,6 +208,16 @@ uint8_t frameEndAfterLoss(T38ZLOCLMEM* m, uint8_t code) {
   return code;
 }
 
+// Octets of another kind inside an open HDLC frame (a field retyped on the way): the frame's own
+// octets went elsewhere, so it misses them and must not end good. Non-ECM page data leaves the
+// frame open; its own octets, an end or a signal close or replace it.
+void noteFrameData(T38ZLOCLMEM* m, uint8_t code) {
+  const bool hdlcData = code == kV21Data || (code >= HAPI_PKT_FC_ECM_END_FIRST - 10 && code < HAPI_PKT_FC_ECM_END_FIRST);
+  const bool pageData = code > kV21Data + 4 && code < HAPI_PKT_FC_ECM_END_FIRST - 10;
+  if (m->frameData != 0 && code != m->frameData && (hdlcData || pageData)) m->lossInFrame = true;
+  if (!pageData) m->frameData = hdlcData ? code : 0;
+}
+
 // `pairs` pairs of octets two to a word, the first in the high half: on a little-endian host four
 // words read at once with the octets of each swapped.
 void packHighFirst(uint16_t* __restrict words, const uint8_t* __restrict octets, int pairs) {
@@ -227,6 +238,7 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   auto* out = static_cast<RelayOut*>(user);
   T38ZLOCLMEM* m = out->m;
   ++out->sent;
+  noteFrameData(m, code);
   code = frameEndAfterLoss(m, code);
   m->v21FrameOpen = code == kV21Data;
   const int payloadBytes = 2 + n + (n & 1);

@@ -210,12 +210,15 @@ void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
       high = true;
     }
     auto status = [&](int code) { sink(user, static_cast<uint8_t>(code), nullptr, 0); };
+    // A frame's good end carries no octets: the sender checked the frame before them. Octets there
+    // (a field retyped on the way) are no part of the frame it checked, and the frame without them
+    // is short of what it sent: either way no frame the sender checked, so it ends bad.
     if (v21) {
       switch (type) {
         case HDLC_DATA: emitChunks(sink, user, 18, data, n, false); break;
-        case HDLC_FCS_OK: status(19); break;
+        case HDLC_FCS_OK: status(n > 0 ? 21 : 19); break;
         case HDLC_FCS_BAD: status(21); break;
-        case HDLC_FCS_OK_SIG_END: status(20); break;
+        case HDLC_FCS_OK_SIG_END: status(n > 0 ? 22 : 20); break;
         case HDLC_FCS_BAD_SIG_END: status(22); break;
         case HDLC_SIG_END:
         case T4_NON_ECM_SIG_END: status(65); break;  // a page-data kind, but still the signal's end
@@ -231,10 +234,10 @@ void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
         break;
       case HDLC_DATA: emitChunks(sink, user, static_cast<uint8_t>(base + 10), data, n, false); break;
       case HDLC_SIG_END: status(HAPI_PKT_FC_ECM_PAGEEND); break;
-      case HDLC_FCS_OK: status(base + 20); break;
+      case HDLC_FCS_OK: status(n > 0 ? base + 30 : base + 20); break;
       case HDLC_FCS_BAD: status(base + 30); break;
       case HDLC_FCS_OK_SIG_END:
-        status(base + 20);
+        status(n > 0 ? base + 30 : base + 20);
         status(HAPI_PKT_FC_ECM_PAGEEND);
         break;
       case HDLC_FCS_BAD_SIG_END:

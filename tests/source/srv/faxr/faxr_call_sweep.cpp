@@ -576,6 +576,13 @@ std::vector<Example> examples() {
   // spandsp's T.38 terminal loops sending one packet after a peer-side event: the harness refuses
   // it past any call's need, else the sweep's process ran out of memory
   drawn(503150, "t38_terminal_loops_sending_seed503150", false);
+  // drawn calls whose peer's data field was retyped on the way as a frame's good end, its octet
+  // with it: the relay closed the frame good an octet short of what the peer's datagrams said
+  drawn(12752, "good_end_carrying_octets_ends_bad_seed12752", false);
+  drawn(38699, "good_end_carrying_octets_ends_bad_seed38699");
+  // a drawn call whose peer's ECM frame octets came retyped as non-ECM page data on the way: they
+  // went to the page, and the frame closed good without them
+  drawn(27618, "frame_octets_retyped_as_page_data_end_it_bad_seed27618");
   return v;
 }
 

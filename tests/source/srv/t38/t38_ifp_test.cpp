@@ -135,6 +135,16 @@ TEST(T38Convert, IfpsComeBackAsTheRelaysPackets) {
   EXPECT_EQ(b.pkts[0].first, 32);
   EXPECT_EQ(b.pkts[0].second.size(), 84u);
   EXPECT_EQ(b.pkts[1].second.size(), 2u);
+  // a good end that carries octets (a data field retyped on the way) ends the frame bad, V.21 and
+  // ECM alike: the frame the sender checked is neither the one with them nor the one without
+  for (const uint8_t t0 : {uint8_t(0xC0), big[0]}) {
+    const uint8_t endWithOctets[] = {t0, 0x01, 0xA0, 0x00, 0x00, 0x04};
+    const uint8_t badEnd[] = {t0, 0x01, 0x30};
+    Relay with, bad;
+    ASSERT_TRUE(t38fIFPpktToHapiPkt(endWithOctets, int(sizeof endWithOctets), Relay::sink, &with));
+    ASSERT_TRUE(t38fIFPpktToHapiPkt(badEnd, int(sizeof badEnd), Relay::sink, &bad));
+    EXPECT_EQ(with.pkts, bad.pkts);
+  }
   // malformed: nothing handed out
   Relay m;
   EXPECT_FALSE(t38fIFPpktToHapiPkt(big.data(), int(big.size()) - 1, Relay::sink, &m));

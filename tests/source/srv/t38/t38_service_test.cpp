@@ -265,6 +265,20 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKi
     EXPECT_EQ(got, std::vector<uint8_t>{w.end}) << "lost " << (w.lost.empty() ? -1 : int(w.lost[0])) << ", redundancy "
                                                 << w.redundancy;
   }
+  // an ECM frame whose middle piece came as non-ECM page data (a field retyped on the way): those
+  // octets went to the page, not to the frame, which ends bad; the next frame is whole
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  world().relayOut.clear();
+  const std::vector<std::vector<uint8_t>> retyped = {
+      training, ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x00}, NO_DFS), ifp(true, 8, T4_NON_ECM, {1, 2, 3}, NO_DFS), ecmEnd,
+      ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x01, 4, 5, 6}, NO_DFS), ecmEnd, pageEnd};
+  for (const auto& d : datagramsLosing(retyped, {})) world().netIn.push_back({d});
+  runFrames(long(retyped.size()) + 50);
+  std::vector<uint8_t> ecmEnds;
+  for (const Relay& r : world().relayOut)
+    if (r.code >= 43) ecmEnds.push_back(r.code);
+  EXPECT_EQ(ecmEnds, (std::vector<uint8_t>{62, 52, 64}));  // V17_14400_ECM_END_BAD, _END, ECM_PAGEEND
 }
 
 // Where a peer's renumbered sequence joins the old one and its first datagrams carry, as copies,
