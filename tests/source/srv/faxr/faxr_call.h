@@ -71,6 +71,7 @@ struct Outcome {
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> alteredCopies;  // copies the peer sent altered
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> t38Packets;     // the T.38 terminal's primaries, numbered
   std::vector<std::vector<uint8_t>> toT38Terminal;  // the IFP packets the T.38 terminal's receiver took, in order
+  std::vector<uint16_t> toT38TerminalNumbers;       // the number it handed each of them on under
   // the same two towards the T.38 terminal: what the gateway's datagrams carried altered or under
   // another number, and the gateway's primaries as a faithful network would number them
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> alteredCopiesToPeer;
@@ -97,6 +98,11 @@ struct Verdict {
   // not hand the frame on whole: the reference's own receiver lost it, late beyond its wait or
   // under numbers it did not follow
   bool lastFrameBrokenByTheTerminalsReceiver = false;
+  // the T.38 terminal waits for the audio terminal's last frame, which the gateway sent whole with
+  // every copy asked, numbering its datagrams in order, and its receiver either handed that frame
+  // on whole only after a packet under a number ahead of it (the terminal takes what comes behind
+  // as late), or handed on, closed good, a last frame the gateway's datagrams never closed good
+  bool lastFrameBehindANumberAhead = false, lastFrameMadeOnTheWay = false;
   // the terminal left waiting accepted all the other sent, which then ended on an error of its own
   // without a DCN: it waits for a frame nobody sent
   bool waitsForAFrameNeverSent = false;
@@ -124,7 +130,8 @@ struct Verdict {
   std::vector<std::string> fakes;
   std::string why;  // the evidence that named the wait or the forgery
   bool waitNamed() const {
-    return lastFrameLostByTheNetwork || lastFrameBrokenByTheTerminalsReceiver || waitsForAFrameNeverSent || lastFrameUndelimited || lastFrameDisputedByAnAlteredCopy || lastFrameSkippedUnseen ||
+    return lastFrameLostByTheNetwork || lastFrameBrokenByTheTerminalsReceiver || lastFrameBehindANumberAhead || lastFrameMadeOnTheWay ||
+           waitsForAFrameNeverSent || lastFrameUndelimited || lastFrameDisputedByAnAlteredCopy || lastFrameSkippedUnseen ||
            cedIndicatorLate;
   }
 };

@@ -250,6 +250,77 @@ TEST(FaxCallChecks, AFrameTheGatewaySentIsLostByTheNetworkOnlyWithEveryCopyAsked
   EXPECT_FALSE(judge(notWhole.c, notWhole.o).waitNamed());
 }
 
+// The T.38 terminal's receiver handed on what the gateway sent, in the order given, under the
+// numbers given (the gateway's own when none).
+void handOn(T38Waits& w, const std::vector<NumberedIfp>& packets) {
+  for (const auto& d : w.o.gatewayDatagrams) w.o.atPeer.take(d);
+  for (const auto& p : packets) {
+    w.o.toT38Terminal.push_back(p.second);
+    w.o.toT38TerminalNumbers.push_back(p.first);
+  }
+}
+
+// Renumbers the gateway's datagram `i` to `seq`, as if the gateway itself had numbered it so.
+void renumbered(T38Waits& w, size_t i, uint16_t seq) {
+  Datagram d;
+  parseDatagram(w.o.gatewayDatagrams[i], &d);
+  d.seq = seq;
+  w.o.gatewayDatagrams[i] = buildDatagram(d);
+}
+
+TEST(FaxCallChecks, TheTerminalsReceiverIsToBlameOnlyForWhatTheGatewayNeitherSentNorNumbered) {
+  const NumberedIfp aheadCng{100, {0x02}};  // an old datagram the network brought under a number ahead
+  T38Waits behind(1);
+  handOn(behind, {aheadCng});
+  handOn(behind, behind.gateway.sent);
+  Verdict v = judge(behind.c, behind.o);
+  EXPECT_TRUE(v.lastFrameBehindANumberAhead) << v.why;
+  EXPECT_NE(v.why.find("number 100"), std::string::npos) << v.why;
+  T38Waits aheadAfter(1);  // the number ahead came only after the frame
+  handOn(aheadAfter, aheadAfter.gateway.sent);
+  handOn(aheadAfter, {aheadCng});
+  EXPECT_FALSE(judge(aheadAfter.c, aheadAfter.o).waitNamed());
+  T38Waits ownNumber(1);  // the gateway itself put a number ahead and stepped back
+  renumbered(ownNumber, 0, 100);
+  handOn(ownNumber, {{100, kPreamble}});
+  handOn(ownNumber, std::vector<NumberedIfp>(ownNumber.gateway.sent.begin() + 1, ownNumber.gateway.sent.end()));
+  EXPECT_FALSE(judge(ownNumber.c, ownNumber.o).lastFrameBehindANumberAhead);
+  T38Waits taken(1);  // it took the frame after all: its wait is for something else
+  handOn(taken, {aheadCng});
+  handOn(taken, taken.gateway.sent);
+  taken.o.t38Frames.accepted = {kDcn};
+  EXPECT_FALSE(judge(taken.c, taken.o).waitNamed());
+
+  // the audio terminal sent its DCN twice; the receiver handed on the first whole and the second
+  // without its first octets, closed good
+  auto twice = [](T38Waits& w) {
+    w.gateway.sendDcn();
+    w.gateway.send(kNoSignal);
+    w.o.gatewayDatagrams = w.gateway.datagrams;
+  };
+  T38Waits madeUp(1);
+  twice(madeUp);
+  auto cut = madeUp.gateway.sent;
+  cut.erase(cut.begin() + 6);
+  cut[6].first = 6;
+  handOn(madeUp, cut);
+  v = judge(madeUp.c, madeUp.o);
+  EXPECT_TRUE(v.lastFrameMadeOnTheWay) << v.why;
+  madeUp.o.audioStatus = -1;  // the audio terminal waits too, for the T.38 terminal gone silent
+  EXPECT_TRUE(judge(madeUp.c, madeUp.o).lastFrameMadeOnTheWay);
+  T38Waits sentCut(1);  // the gateway's own datagrams closed that frame good
+  for (const auto& p : {kPreamble, v21({0xFA}), kFcsOk}) sentCut.gateway.send(p);
+  twice(sentCut);
+  handOn(sentCut, std::vector<NumberedIfp>(sentCut.gateway.sent.begin(), sentCut.gateway.sent.begin() + 8));
+  EXPECT_FALSE(judge(sentCut.c, sentCut.o).waitNamed());
+  T38Waits misnumbered(1);  // the gateway's numbers out of order
+  twice(misnumbered);
+  renumbered(misnumbered, 2, 40);
+  cut[2].first = 40;
+  handOn(misnumbered, cut);
+  EXPECT_FALSE(judge(misnumbered.c, misnumbered.o).waitNamed());
+}
+
 // The T.38 terminal's DIS reached the line as a DCS-like frame cut at its third octet: the peer
 // retyped the third octet's field as the frame's good end.
 struct Retyped {

@@ -76,9 +76,34 @@ void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& la
   v.why = "unnamed: every packet of the T.38 terminal's last frame reached the gateway as sent";
 }
 
+// Whether the gateway numbered its datagrams in order: each under the number of the one before (a
+// signal's tail sent again) or the next. Only then is a number out of order at the terminal's
+// receiver the network's.
+bool numberedInOrder(const std::vector<std::vector<uint8_t>>& datagrams) {
+  Datagram before;
+  for (size_t i = 0; i < datagrams.size(); ++i) {
+    Datagram d;
+    if (!parseDatagram(datagrams[i], &d)) return false;
+    if (i > 0 && d.seq != before.seq && d.seq != uint16_t(before.seq + 1)) return false;
+    before = d;
+  }
+  return true;
+}
+
+// The number ahead of `closing` the T.38 terminal's receiver handed on before it first handed on
+// number `first` (-1: none did, or it never handed `first` on).
+int numberHandedAheadBefore(const Outcome& o, uint16_t first, uint16_t closing) {
+  const auto& n = o.toT38TerminalNumbers;
+  const auto at = std::find(n.begin(), n.end(), first);
+  if (at == n.end()) return -1;
+  const auto ahead = std::find_if(n.begin(), at, [&](uint16_t x) { return static_cast<int16_t>(x - closing) > 0; });
+  return ahead == at ? -1 : int(*ahead);
+}
+
 // The T.38 terminal waits for the audio terminal's last frame `last`: whether the gateway sent it
 // whole, in datagrams with every copy its redundancy asks, and the network then lost a packet of it
-// in every datagram that carried it.
+// in every datagram that carried it, or the terminal's receiver handed on what the gateway never
+// sent in its place.
 void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std::vector<uint8_t>& last, Verdict& v) {
   const std::vector<NumberedIfp> sent = primariesOf(o.gatewayDatagrams);
   const V21FramePlace frame = lastV21Frame(sent);
@@ -92,8 +117,26 @@ void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std
     v.why = "unnamed: the gateway's datagram " + std::to_string(shortOne) + " went without the copies its redundancy asks";
     return;
   }
+  const bool inOrder = numberedInOrder(o.gatewayDatagrams);
   const int missing = firstPacketNotArrived(o.atPeer, sent, frame.first, frame.closing);
   if (missing < 0 && carriesV21Frame(o.toT38Terminal, last)) {
+    const int ahead = numberHandedAheadBefore(o, sent[size_t(frame.first)].first, sent[size_t(frame.closing)].first);
+    const bool taken = std::find(o.t38Frames.accepted.begin(), o.t38Frames.accepted.end(), last) != o.t38Frames.accepted.end();
+    if (inOrder && ahead >= 0 && !taken) {
+      v.lastFrameBehindANumberAhead = true;
+      v.why = "the T.38 terminal's receiver handed on the gateway's last frame whole, but only after number " + std::to_string(ahead) +
+              ", ahead of it (the terminal takes what comes behind as late)";
+      return;
+    }
+    // a frame it sent before may be the same: what the terminal got last is what counts
+    const auto handedGood = goodHdlcFrames(o.toT38Terminal, true);
+    const auto gatewayGood = goodHdlcFrames(ifpsOf(sent, 0, int(sent.size()) - 1), true);
+    if (inOrder && !handedGood.empty() && std::find(gatewayGood.begin(), gatewayGood.end(), handedGood.back()) == gatewayGood.end()) {
+      v.lastFrameMadeOnTheWay = true;
+      v.why = "the T.38 terminal's receiver last handed on, closed good, a frame the gateway's datagrams never closed good (" +
+              hex(handedGood.back()).substr(0, 24) + ")";
+      return;
+    }
     v.why = "unnamed: the T.38 terminal's receiver handed on the gateway's last frame whole";
     return;
   }
@@ -189,6 +232,9 @@ Verdict judge(const Case& c, const Outcome& o) {
       v.why = "the waiting terminal accepted the other's last frame, " + hex(last).substr(0, 9) + "(no DCN)";
     }
   }
+  // both wait: the T.38 terminal for an answer to its command, the audio terminal for the T.38
+  // terminal, which went silent for want of that answer
+  if (o.audioStatus < 0 && o.t38Status < 0 && !o.audioFrames.sent.empty()) nameTheLossTowardsTheT38Terminal(c, o, o.audioFrames.sent.back(), v);
   // what the late CED delayed is the T.38 terminal's first frame: only a wait for it is excused
   if (audioWaits && !v.waitNamed() && !o.t38Frames.sent.empty() && cedIndicatorCameLate(o) &&
       std::none_of(o.t38Frames.sent.begin(), o.t38Frames.sent.end(), [&](const auto& f) {

@@ -304,6 +304,8 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
     const Verdict& ours = r.v[0];
     const char* name = ours.lastFrameLostByTheNetwork           ? "last frame lost by the network"
                        : ours.lastFrameBrokenByTheTerminalsReceiver ? "last frame broken by the T.38 terminal's receiver"
+                       : ours.lastFrameBehindANumberAhead      ? "last frame behind a number the network put ahead"
+                       : ours.lastFrameMadeOnTheWay            ? "last frame made on the way to the T.38 terminal"
                        : ours.waitsForAFrameNeverSent          ? "waits for a frame never sent"
                        : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing came under"
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
@@ -583,6 +585,13 @@ std::vector<Example> examples() {
   // a drawn call whose peer's ECM frame octets came retyped as non-ECM page data on the way: they
   // went to the page, and the frame closed good without them
   drawn(27618, "frame_octets_retyped_as_page_data_end_it_bad_seed27618");
+  // drawn calls whose T.38 terminal waits for a frame the gateway sent whole with every copy, in
+  // datagrams numbered in order: its receiver handed the frame on only after an old datagram the
+  // network brought under a number far ahead, so the terminal took it as late; or its receiver
+  // last handed on, closed good, a frame the gateway never sent (an octet lost to a flipped number)
+  // and the terminal, holding it for an answer too short to read, went silent with the line waiting
+  drawn(10181, "t38_terminal_takes_the_last_frame_as_late_seed10181", false);
+  drawn(19078, "t38_terminal_handed_a_frame_made_on_the_way_seed19078", false);
   return v;
 }
 
