@@ -212,8 +212,8 @@ uint8_t frameEndAfterLoss(T38ZLOCLMEM* m, uint8_t code) {
 // octets went elsewhere, so it misses them and must not end good. Non-ECM page data leaves the
 // frame open; its own octets, an end or a signal close or replace it.
 void noteFrameData(T38ZLOCLMEM* m, uint8_t code) {
-  const bool hdlcData = code == kV21Data || (code >= HAPI_PKT_FC_ECM_END_FIRST - 10 && code < HAPI_PKT_FC_ECM_END_FIRST);
-  const bool pageData = code > kV21Data + 4 && code < HAPI_PKT_FC_ECM_END_FIRST - 10;
+  const bool hdlcData = code == kV21Data || (code >= HAPI_PKT_FC_ECM_DATA_FIRST && code < HAPI_PKT_FC_ECM_END_FIRST);
+  const bool pageData = code >= HAPI_PKT_FC_PAGE_DATA_FIRST && code < HAPI_PKT_FC_ECM_DATA_FIRST;
   if (m->frameData != 0 && code != m->frameData && (hdlcData || pageData)) m->lossInFrame = true;
   if (!pageData) m->frameData = hdlcData ? code : 0;
 }

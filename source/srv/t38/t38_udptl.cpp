@@ -5,7 +5,6 @@
 
 namespace {
 
-
 void putU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v >> 8);
   p[1] = static_cast<uint8_t>(v);

@@ -32,7 +32,7 @@ static_assert(dg_blocksFor(2 + (T38_MAX_RX_IFP + 1) / 2, DG_BLOCK_BYTES / 2 - 1)
               "a receive record of the longest packet fits the blocks a record may chain");
 
 // Walks an IFP packet without acting on it; returns the octets it takes, or -1 when it is not a
-// well-formed packet inside `len` octets (data fields of more than 86 octets included).
+// well-formed packet inside `len` octets.
 int t38fIFPcheck(const uint8_t* ifp, int len);
 
 // An IFP packet the fax relay can take carries at most this many fields: what it hands on stays
@@ -92,8 +92,8 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //  2. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after
 //     or before the one before (the network swaps datagrams), with nothing the stream takes
 //     between them, start the sequence (a datagram of the window refused for contradicting the
-//     stream counts as far: a peer whose numbers stepped back sends its new packets there) at the lowest of them with what they carried, so that a peer that
-//     renumbers is followed. A run at most T38_LATE_LIMIT behind the
+//     stream counts as far: a peer whose numbers stepped back sends its new packets there) at the
+//     lowest of them with what they carried, so that a peer that renumbers is followed. A run at most T38_LATE_LIMIT behind the
 //     newest number proves nothing by its arrival (how its datagrams are spread over ticks changes
 //     no verdict): its content decides. New content under numbers played proves a new sequence; a
 //     run that carries what was played is late copies, however late and however spread; over

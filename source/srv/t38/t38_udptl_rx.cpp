@@ -37,7 +37,7 @@ uint16_t& suspectBrought(T38ZREORDER* rq, uint16_t s) { return rq->numbers.conte
 uint16_t& suspectHeldBefore(T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
 
 // The datagrams that brought a queued packet.
-int votesFor(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.votes[slotOf(s)] & 15; }
+int votesFor(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.votes[slotOf(s)]; }
 void setVotes(T38ZREORDER* rq, uint16_t s, int votes) { rq->numbers.votes[slotOf(s)] = static_cast<uint8_t>(std::min(votes, 15)); }
 
 bool inWindow(const T38ZREORDER* rq, uint16_t s) {
