@@ -19,6 +19,14 @@ std::vector<std::vector<uint8_t>> ifpsOf(const std::vector<NumberedIfp>& packets
   for (int i = std::max(from, 0); i <= to && i < int(packets.size()); ++i) out.push_back(packets[size_t(i)].second);
   return out;
 }
+std::vector<std::vector<uint8_t>> ifpsOf(const std::vector<NumberedIfp>& packets) { return ifpsOf(packets, 0, int(packets.size()) - 1); }
+
+// The HDLC frames the packets close good, V.21 and ECM alike (the terminals log both).
+std::vector<std::vector<uint8_t>> goodFramesOfEitherKind(const std::vector<std::vector<uint8_t>>& ifps) {
+  auto frames = goodHdlcFrames(ifps, true);
+  for (auto& f : goodHdlcFrames(ifps, false)) frames.push_back(std::move(f));
+  return frames;
+}
 
 // The audio terminal waits for the T.38 terminal's last frame `last`: whether a packet of it never
 // reached the gateway, or it reached the gateway whole but could not be told apart.
@@ -130,7 +138,7 @@ void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std
     }
     // a frame it sent before may be the same: what the terminal got last is what counts
     const auto handedGood = goodHdlcFrames(o.toT38Terminal, true);
-    const auto gatewayGood = goodHdlcFrames(ifpsOf(sent, 0, int(sent.size()) - 1), true);
+    const auto gatewayGood = goodHdlcFrames(ifpsOf(sent), true);
     if (inOrder && !handedGood.empty() && std::find(gatewayGood.begin(), gatewayGood.end(), handedGood.back()) == gatewayGood.end()) {
       v.lastFrameMadeOnTheWay = true;
       v.why = "the T.38 terminal's receiver last handed on, closed good, a frame the gateway's datagrams never closed good (" +
@@ -170,10 +178,7 @@ struct ForgedTowardsT38 {
   std::vector<std::vector<uint8_t>> byTheGateway, onTheWay;
 };
 ForgedTowardsT38 forgedTowardsT38(const Outcome& o) {
-  std::vector<std::vector<uint8_t>> sent;
-  for (const auto& p : primariesOf(o.gatewayDatagrams)) sent.push_back(p.second);
-  auto said = goodHdlcFrames(sent, true);
-  for (auto& f : goodHdlcFrames(sent, false)) said.push_back(std::move(f));
+  const auto said = goodFramesOfEitherKind(ifpsOf(primariesOf(o.gatewayDatagrams)));
   ForgedTowardsT38 out;
   for (auto& f : forgedFrameOctets(o.audioFrames, o.t38Frames))
     (std::find(said.begin(), said.end(), bitReversed(f)) != said.end() ? out.byTheGateway : out.onTheWay).push_back(std::move(f));
@@ -181,22 +186,20 @@ ForgedTowardsT38 forgedTowardsT38(const Outcome& o) {
 }
 
 // Whether every forged frame and wrong ECM page is exactly what the peer's own datagrams said; `why`
-// names the evidence.
-bool forgedByThePeer(const Case& c, const Outcome& o, const Verdict& v, std::string* why) {
-  if (!forgedTowardsT38(o).byTheGateway.empty()) return false;  // from the line: no peer said it
+// names the evidence. Frames the gateway's own datagrams forged towards the T.38 terminal came
+// from the line: no peer said them.
+bool forgedByThePeer(const Case& c, const Outcome& o, const Verdict& v, bool forgedFromTheLine, std::string* why) {
+  if (forgedFromTheLine) return false;
   const int redundancy = c.peerRedundancy >= 0 ? c.peerRedundancy : c.redundancy;
   const auto word = thePeersWord(o.t38Packets, redundancy, o.alteredCopies, o.atGateway);
-  auto said = goodHdlcFrames(word, true);  // V.21 frames, and ECM frames (the terminals log those too)
-  for (auto& f : goodHdlcFrames(word, false)) said.push_back(std::move(f));
+  const auto said = goodFramesOfEitherKind(word);
   const auto forged = forgedFrameOctets(o.t38Frames, o.audioFrames);
   for (const auto& f : forged)
     if (std::find(said.begin(), said.end(), bitReversed(f)) == said.end()) return false;
   std::string ecm;
   if (v.wrongPages > 0) {
     if (c.audioSends) return false;  // the page came from the line
-    std::vector<std::vector<uint8_t>> meant;
-    for (const auto& p : o.t38Packets) meant.push_back(p.second);
-    const auto meantFrames = goodHdlcFrames(meant, false);
+    const auto meantFrames = goodHdlcFrames(ifpsOf(o.t38Packets), false);
     const auto saidFrames = goodHdlcFrames(word, false);
     const auto other = std::find_if(saidFrames.begin(), saidFrames.end(), [&](const auto& f) {
       return std::find(meantFrames.begin(), meantFrames.end(), f) == meantFrames.end();
@@ -259,7 +262,7 @@ Verdict judge(const Case& c, const Outcome& o) {
     v.why += (v.why.empty() ? "" : "; ") + std::to_string(v.forgedOnTheWay) +
              " frame(s) the T.38 terminal accepted that the gateway's own datagrams never closed good (made on the way)";
   std::string forgedWhy;
-  if ((v.forged > 0 || v.wrongPages > 0) && forgedByThePeer(c, o, v, &forgedWhy)) {
+  if ((v.forged > 0 || v.wrongPages > 0) && forgedByThePeer(c, o, v, !towardsT38.byTheGateway.empty(), &forgedWhy)) {
     v.forgedByThePeer = true;
     v.why += (v.why.empty() ? "" : "; ") + forgedWhy;
   }
