@@ -382,6 +382,37 @@ TEST_F(FaxRelay, NetworkFramesGoToTheLineWithFlagsAndANewCheckSequenceAndRepeats
   EXPECT_EQ(count(0x0D84, 1), 2u);  // back to receive once the modem reported every bit sent
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
   EXPECT_TRUE(hostEvents(FAXR_RATE_EVT).empty());                // only a CFR that passes announces the rate
+  // in each state the relay waits for the far end in after the local fax's post-page command, the
+  // far end's answer goes to the line: the MCF to an EOP; after an EOM or a PPS-EOM, the MCF and
+  // then the DIS that starts the next document
+  const std::vector<uint8_t> mcf = {0xFF, 0xC8, 0x31}, dis = {0xFF, 0xC8, 0x01, 0x00, 0x46, 0x80};
+  const struct {
+    std::vector<uint8_t> command;
+    HSEFAXRSTATE afterMcf;
+  } posts[] = {{{0xFF, 0xC8, 0xF4}, HSFAXRWAITLOCALMSG},
+               {{0xFF, 0xC8, 0xF1}, HSFAXRWAITNETDIS},
+               {{0xFF, 0xC8, 0x7D, 0xF1, 0x00, 0x00, 0x00}, HSFAXRWAITNETDIS}};
+  uint16_t stamp = 10;
+  auto answer = [&](const std::vector<uint8_t>& frame) {
+    fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, frame, stamp++),
+                 relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++)});
+    for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+    runFrames(122);
+  };
+  for (const auto& x : posts) {
+    ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+    world().commands.clear();
+    enable();
+    lineBits(hdlcLineBits({x.command}, 10));
+    ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);
+    answer(mcf);
+    EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, x.afterMcf);
+    if (x.afterMcf == HSFAXRWAITNETDIS) answer(dis);
+    const auto toLine = decodeHdlc(commandBits(0x0D08), &good);
+    auto expected = std::vector<std::vector<uint8_t>>{mcf};
+    if (x.afterMcf == HSFAXRWAITNETDIS) expected.push_back(dis);
+    EXPECT_EQ(toLine, expected) << "after " << int(x.command[2]);
+  }
 }
 
 // A transmission the modem never reports done (its queued bits flushed by an abort) still gives
