@@ -362,10 +362,9 @@ void cutEcmFrameFromNet(HSZFAXRLOCLMEM* m) {
   if (HAPI_PKT_HDR* tail = queueTail(&m->hsxvfaxjitbufq)) {
     const uint8_t code = pktCode(tail);
     if (code < 33 || code > 42) return;
-    // the queued data ends the frame, with a bad FCS
+    // the queued data ends the frame, with a bad FCS (counted when it plays)
     tail->payloadID = static_cast<uint16_t>((tail->payloadID & 0xFF00) | (code + 20));
     ++f.hsxfaxrecmendcounter;
-    count16(m->hsxfaxrStats.egress.hsxbadframeCount);
   } else if ((f.hsxstatus & FAXR_FAX_TXFRAMEOPEN) && m->hsxfaxrstate.hsxstate == HSFAXRTXLOCALDATA) {
     faxrhdlcendbad(m);
     f.hsxtxframeoctets = 0;
@@ -442,10 +441,7 @@ void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
   }
   m->hsxfaxrstate.hsxtimer = 0;
   f.hsxfaxrcounter = static_cast<uint16_t>(f.hsxfaxrcounter + bits);
-  if (!data) {
-    ++f.hsxfaxrecmendcounter;
-    if (code >= 53) count16(m->hsxfaxrStats.egress.hsxbadframeCount);
-  }
+  if (!data) ++f.hsxfaxrecmendcounter;
   // the training check's first 150 ms are forced to zero when asked for
   if ((m->hsxfaxrregs.hsxcustomfeatures & 1) && data) {
     if (m->hsxintstatus & FAXR_INT_TCF) {
@@ -525,6 +521,9 @@ void playEcmPacket(HSZFAXRLOCLMEM* m, uint8_t code, const uint16_t* words, uint1
   }
   clearFax(m, FAXR_FAX_TXFRAMEOPEN);
   f.hsxtxframeoctets = 0;
+  // a bad end is counted as it goes to the line: one the relay dropped (the frame had already
+  // ended bad here) is not a second bad frame
+  if (code > 52) count16(m->hsxfaxrStats.egress.hsxbadframeCount);
   faxrhdlcprocesstxpkt(m, code <= 52 ? 2 : 3, words, bits);
   faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
 }

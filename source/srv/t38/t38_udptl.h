@@ -116,10 +116,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     datagram agreed with the stream: that shows its number, not its content; one that agrees with
 //     nothing and contradicts packets of several datagrams is numbered wrong and disputes none): its
 //     packet leaves the queue and the next copy fills it, or it plays as lost. A datagram refused for
-//     contradicting the stream is remembered, and its duplicates bring nothing either. A datagram that contradicts the stream as
-//     much as it agrees brings nothing, and packets equal to the ones beside them (fill, the spaces
-//     of an identity) count for no agreement. Without it a misnumbered datagram's packets play
-//     inside the stream's frames.
+//     contradicting the stream is remembered, and its duplicates bring nothing either. The network's
+//     duplicate of a datagram is no second word: it adds no vote to what it carries, and does not
+//     bring back as its primary the packet disputed under its number. A datagram that contradicts
+//     the stream as much as it agrees brings nothing, and packets equal to the ones beside them
+//     (fill, the spaces of an identity) count for no agreement. Without it a misnumbered datagram's
+//     packets play inside the stream's frames, and a packet altered on the way outvotes its copy.
 //  5. One bit away: a datagram out of line with the stream may be one whose number lost a bit; the
 //     missing numbers one bit from its own (suspect numbers) take other content only in their turn
 //     or from a datagram that agrees with the stream. Without it a second misnumbered datagram
@@ -171,8 +173,11 @@ enum T38_NUMBER_STATE : uint8_t {
 
 // What the guard knows of one number: a 16-bit word of content and one of origin, whose meaning
 // goes with the state (read them through the accessors in t38_udptl_rx.cpp, which name it):
-//   T38_QUEUED, T38_ALONE: `origin` is the datagram the packet came in, as counted in `datagrams`;
+//   T38_QUEUED, T38_ALONE: `origin` is the datagram the packet came in, as counted in `datagrams`,
+//   and bit k of `content` is set once the datagram numbered k after it brought it (a duplicate of
+//   one of them adds no vote);
 //   T38_PLAYED: `content` is the digest of the packet played;
+//   T38_DISPUTED: `content` is the digest of the packet that left the queue;
 //   T38_SUSPECT: `content` is the digest of what a misnumbered datagram brought there, `origin`
 //   the digest of what was held under that datagram's number before.
 struct T38ZNUMBERS {
@@ -180,7 +185,7 @@ struct T38ZNUMBERS {
   uint16_t content[T38_NUMBER_SLOTS];
   uint16_t origin[T38_NUMBER_SLOTS];
   uint8_t state[T38_NUMBER_SLOTS];
-  // T38_QUEUED, T38_ALONE: the datagrams that brought the packet queued, up to 15
+  // T38_QUEUED, T38_ALONE: the datagrams that brought the packet queued, up to 15, each number once
   uint8_t votes[T38_NUMBER_SLOTS];
 };
 

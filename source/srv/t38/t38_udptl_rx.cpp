@@ -35,6 +35,8 @@ uint16_t& queuedFrom(T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[sl
 uint16_t queuedFrom(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
 uint16_t& suspectBrought(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 uint16_t& suspectHeldBefore(T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
+uint16_t& disputedDigest(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
+uint16_t& broughtBy(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 
 // The datagrams that brought a queued packet.
 int votesFor(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.votes[slotOf(s)]; }
@@ -161,8 +163,10 @@ void dispute(T38ZREORDER* rq, uint16_t s) {
     const uint16_t near = static_cast<uint16_t>(s + k);
     const T38_NUMBER_STATE st = stateOf(rq, near);
     if ((st != T38_QUEUED && st != T38_ALONE) || queuedFrom(rq, near) != source) continue;
+    const uint16_t digest = knownDigest(rq, near, 0);
     if (EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, near)) t38egr_ifp_remove(&rq->egressPktq, p);
     setState(rq, near, T38_DISPUTED);
+    disputedDigest(rq, near) = digest;
   }
 }
 
@@ -426,9 +430,13 @@ void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
   }
 }
 
-// Rules 3 to 5 for one packet: takes `pk` as the stream's (`vouched`) or as one standing alone.
-// Returns false when the pool is dry.
-bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
+// Rules 3 to 5 for one packet the datagram numbered `dg` carries: takes `pk` (its primary, or a
+// copy) as the stream's (`vouched`) or as one standing alone. Returns false when the pool is dry.
+bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, Verdict v) {
+  const bool primary = pk.s == dg;
+  // the datagrams that brought a queued packet, by how far after it they are numbered: the
+  // network's duplicate of one of them is no second word for it
+  const uint16_t from = static_cast<uint16_t>(1u << std::min<uint16_t>(static_cast<uint16_t>(dg - pk.s), 15));
   if (!inWindow(rq, pk.s)) return true;
   if (pk.len > T38_MAX_RX_IFP) {
     ++rq->invalidIFPCount;  // longer than the largest datagram holds: its number stays missing
@@ -440,7 +448,8 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
   const int got = queued(rq, pk.s, octets, &record);
   if (got > 0) {
     if (sameAs(pk, octets, got)) {
-      setVotes(rq, pk.s, votesFor(rq, pk.s) + 1);
+      if (!(broughtBy(rq, pk.s) & from)) setVotes(rq, pk.s, votesFor(rq, pk.s) + 1);
+      broughtBy(rq, pk.s) = static_cast<uint16_t>(broughtBy(rq, pk.s) | from);
       if (st == T38_ALONE && vouched) {
         setState(rq, pk.s, T38_QUEUED);
         vouchUpTo(rq, pk.s);
@@ -462,6 +471,10 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
     }
   }
   if (!isIFPmissing(rq, pk.s)) return true;
+  if (st == T38_DISPUTED && primary && pk.digest == disputedDigest(rq, pk.s)) {
+    ++rq->failtoReorderCount;  // the network's duplicate of the disputed packet's datagram
+    return true;
+  }
   if (!t38fIFPwalkedPlayable(pk.ifp)) {
     ++rq->invalidIFPCount;
     return true;  // the number stays missing: a good copy in a later datagram still fills it
@@ -477,6 +490,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, bool vouched, Verdict v) {
   }
   if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
   setVotes(rq, pk.s, 1);
+  broughtBy(rq, pk.s) = from;
   if (vouched)
     vouchUpTo(rq, pk.s);
   else if (stateOf(rq, pk.s) == T38_QUEUED)
@@ -579,7 +593,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool stepped = steppedForward(rq, pk, n) != 0;
   for (int i = 0; i < (stepped ? 1 : n); ++i) {
     if (i > 0 && steppedOver(rq, pk[i].s)) continue;  // a copy there is an older packet of the peer's
-    if (!takeCarried(rq, pk[i], vouched, v)) return;  // the pool is dry: the rest would fare no better
+    if (!takeCarried(rq, pk[i], s, vouched, v)) return;  // the pool is dry: the rest would fare no better
   }
 }
 
@@ -683,6 +697,7 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
   setState(rq, s, T38_QUEUED);
   queuedFrom(rq, s) = rq->datagrams;
   setVotes(rq, s, 1);
+  broughtBy(rq, s) = 0;  // by a datagram not told (a kept run's): the next one counts
   return true;
 }
 

@@ -592,6 +592,16 @@ std::vector<Example> examples() {
   // and the terminal, holding it for an answer too short to read, went silent with the line waiting
   drawn(10181, "t38_terminal_takes_the_last_frame_as_late_seed10181", false);
   drawn(19078, "t38_terminal_handed_a_frame_made_on_the_way_seed19078", false);
+  // an ECM frame's packet altered on the way at redundancy 1 (a bit flipped), its copy in the next
+  // datagram saying otherwise: the number is disputed and plays as lost; the network's duplicate of
+  // the altered datagram, coming after that copy, is no second word (taken, it closed the frame good
+  // with the flipped bit: a wrong page)
+  for (int m : {v17, v29, v27}) {
+    const Event flip{.kind = EventKind::kFieldPrimary, .tick = at(12.0), .value = 21, .mode = FieldMode::kFlipBit, .on = DropOn::kPageData};
+    d = call(std::string(kModems[m].tag) + "_ecm_t38_to_audio_chart_red1_altered_primary_duplicated", m, true, false, chart, 1, {flip});
+    d.net = Net::kDuplication, d.duplicate = 100;
+    v.push_back({d});
+  }
   return v;
 }
 

@@ -382,6 +382,37 @@ TEST_F(FaxRelay, NetworkFramesGoToTheLineWithFlagsAndANewCheckSequenceAndRepeats
   EXPECT_EQ(count(0x0D84, 1), 2u);  // back to receive once the modem reported every bit sent
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
   EXPECT_TRUE(hostEvents(FAXR_RATE_EVT).empty());                // only a CFR that passes announces the rate
+  // in each state the relay waits for the far end in after the local fax's post-page command, the
+  // far end's answer goes to the line: the MCF to an EOP; after an EOM or a PPS-EOM, the MCF and
+  // then the DIS that starts the next document
+  const std::vector<uint8_t> mcf = {0xFF, 0xC8, 0x31}, dis = {0xFF, 0xC8, 0x01, 0x00, 0x46, 0x80};
+  const struct {
+    std::vector<uint8_t> command;
+    HSEFAXRSTATE afterMcf;
+  } posts[] = {{{0xFF, 0xC8, 0xF4}, HSFAXRWAITLOCALMSG},
+               {{0xFF, 0xC8, 0xF1}, HSFAXRWAITNETDIS},
+               {{0xFF, 0xC8, 0x7D, 0xF1, 0x00, 0x00, 0x00}, HSFAXRWAITNETDIS}};
+  uint16_t stamp = 10;
+  auto answer = [&](const std::vector<uint8_t>& frame) {
+    fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, frame, stamp++),
+                 relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++)});
+    for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+    runFrames(122);
+  };
+  for (const auto& x : posts) {
+    ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+    world().commands.clear();
+    enable();
+    lineBits(hdlcLineBits({x.command}, 10));
+    ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITNETMSG);
+    answer(mcf);
+    EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, x.afterMcf);
+    if (x.afterMcf == HSFAXRWAITNETDIS) answer(dis);
+    const auto toLine = decodeHdlc(commandBits(0x0D08), &good);
+    auto expected = std::vector<std::vector<uint8_t>>{mcf};
+    if (x.afterMcf == HSFAXRWAITNETDIS) expected.push_back(dis);
+    EXPECT_EQ(toLine, expected) << "after " << int(x.command[2]);
+  }
 }
 
 // A transmission the modem never reports done (its queued bits flushed by an abort) still gives
@@ -1169,14 +1200,15 @@ TEST_F(PageData, AnEcmFrameLongerThanItsModeAllowsOrCutByANewSignalNeverEndsGood
   inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM);
   consume(288, 400);
   runFrames(5);  // flags while no frame waits
-  // an FCD frame of `octets` octets in chunks of 84, then its end (good unless `bad`)
-  auto queueFrame = [&](size_t octets, uint8_t number, bool withEnd = true) {
+  // an FCD frame of `octets` octets in chunks of 84, then its end (`end`: good, or bad as the far
+  // end found it)
+  auto queueFrame = [&](size_t octets, uint8_t number, bool withEnd = true, uint8_t end = 52) {
     std::vector<uint8_t> frame = {0xFF, 0xC0, 0x60, number};
     while (frame.size() < octets) frame.push_back(uint8_t(frame.size() * 5 + number));
     std::vector<std::vector<uint8_t>> packets;
     for (size_t at = 0; at < frame.size(); at += 84)
       packets.push_back(relayPacket(42, std::vector<uint8_t>(frame.begin() + long(at), frame.begin() + long(std::min(at + 84, frame.size()))), stamp++));
-    if (withEnd) packets.push_back(relayPacket(52, {}, stamp++));
+    if (withEnd) packets.push_back(relayPacket(end, {}, stamp++));
     world().toService.push_back(packets);
     runFrames(12);
     return frame;
@@ -1187,9 +1219,10 @@ TEST_F(PageData, AnEcmFrameLongerThanItsModeAllowsOrCutByANewSignalNeverEndsGood
   };
   std::vector<bool> good;
   // 256 octets of data and a four-octet header: the most a frame has; one more cannot be a frame,
-  // and what follows the bound up to the frame's end is dropped, not played as a frame of its own
+  // and what follows the bound up to the frame's end is dropped, not played as a frame of its own,
+  // nor is that end when the far end reports it bad as well
   const auto longest = queueFrame(260, 1);
-  queueFrame(261, 2);
+  queueFrame(261, 2, true, 62);
   const auto next = queueFrame(30, 3);
   auto frames = played(&good);
   ASSERT_EQ(frames.size(), 3u);
@@ -1202,25 +1235,26 @@ TEST_F(PageData, AnEcmFrameLongerThanItsModeAllowsOrCutByANewSignalNeverEndsGood
   inst()->hsxintstatus = uint16_t(inst()->hsxintstatus | FAXR_INT_ECM64);
   const auto longestSmall = queueFrame(68, 4);
   uint16_t bad = inst()->hsxfaxrStats.egress.hsxbadframeCount;
-  queueFrame(69, 5);  // one chunk over the bound: none of it goes to the line
+  queueFrame(69, 5, true, 62);  // one chunk over the bound: none of it goes to the line, its end neither
   frames = played(&good);
   ASSERT_EQ(frames.size(), 4u);
   EXPECT_EQ(frames[3], longestSmall);
   EXPECT_TRUE(good[3]);
   EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxbadframeCount, bad + 1);
   // an indicator in the middle of a frame (queued, or already playing) ends it bad, and the rest
-  // of that frame up to its end never reaches the line
+  // of that frame up to its end never reaches the line, its end reported bad by the far end too:
+  // a frame ends bad once
   bad = inst()->hsxfaxrStats.egress.hsxbadframeCount;
   for (bool queued : {true, false}) {
     queueFrame(40, 6, false);
     if (queued) {
       world().toService.push_back({relayPacket(0, {}, stamp++), relayPacket(42, {0x11, 0x22, 0x33}, stamp++),
-                                   relayPacket(52, {}, stamp++)});
+                                   relayPacket(62, {}, stamp++)});
     } else {
       runFrames(12);
       world().toService.push_back({relayPacket(0, {}, stamp++)});
       runFrames(2);
-      world().toService.push_back({relayPacket(42, {0x11, 0x22, 0x33}, stamp++), relayPacket(52, {}, stamp++)});
+      world().toService.push_back({relayPacket(42, {0x11, 0x22, 0x33}, stamp++), relayPacket(62, {}, stamp++)});
     }
     runFrames(12);
     queueFrame(30, 7);

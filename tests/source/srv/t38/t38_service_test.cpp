@@ -418,6 +418,31 @@ TEST_F(T38Service, OneFrameHandsTheRelayABoundedNumberOfPackets) {
     if (world().relayOut.size() > before) perFrame.push_back(world().relayOut.size() - before);
   }
   EXPECT_EQ(perFrame, (std::vector<size_t>{2 * T38_MAX_PLAYABLE_FIELDS, T38_MAX_PLAYABLE_FIELDS}));
+  // one packet as long as the largest datagram taken holds (page data, V.17 14400) reaches the
+  // relay whole, in the relay's own packets; one octet longer, in a datagram one octet over, is
+  // refused and nothing of it reaches the relay
+  auto pageData = [](uint16_t s, int ifpLen) {
+    const int dataLen = ifpLen - 5;
+    std::vector<uint8_t> d{uint8_t(s >> 8), uint8_t(s), uint8_t(0x80 | (ifpLen >> 8)), uint8_t(ifpLen), 0xC0 | (8 << 1), 1,
+                           0x80 | (T4_NON_ECM << 4), uint8_t((dataLen - 1) >> 8), uint8_t(dataLen - 1)};
+    for (int i = 0; i < dataLen; ++i) d.push_back(uint8_t(i * 7 + s));
+    d.insert(d.end(), {0x00, 0x00});
+    return d;
+  };
+  for (const int extra : {0, 1}) {
+    world().relayOut.clear();
+    const auto d = pageData(uint16_t(3 + extra), T38_MAX_RX_IFP + extra);
+    ASSERT_EQ(int(d.size()), T38_MAX_DATAGRAM + extra);
+    world().netIn.push_back({d});
+    runFrames(60);
+    std::vector<uint8_t> carried;
+    for (const Relay& r : world().relayOut) {
+      EXPECT_EQ(r.code, 32) << "page data, V.17 14400";
+      carried.insert(carried.end(), r.octets.begin(), r.octets.end());
+    }
+    EXPECT_TRUE(carried == (extra == 0 ? std::vector<uint8_t>(d.begin() + 9, d.end() - 2) : std::vector<uint8_t>{}))
+        << extra << ": " << carried.size() << " octets carried";
+  }
 }
 
 TEST_F(T38Service, RegistersAreBoundedByTheirRecord) {

@@ -475,6 +475,20 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
   EXPECT_EQ(lateRun({599, 600, 601, 602, 603, 604}), 2099);
   EXPECT_EQ(lateRun({76, 77, 78}), 2099);
   EXPECT_EQ(lateRun({73, 74, 75}), 2099);
+  // a stream twice as long: late copies 1,555 to T38_LATE_LIMIT behind, as many in a row as prove
+  // a sequence over numbers never played, are still known as late, also while a datagram far ahead
+  // (seven copies, its packets standing alone) holds numbers up to 500 past the playout
+  {
+    const auto longer = stream(1000, 2100, 0, 'a');
+    for (const int depth : {1555, 1800, int(T38_LATE_LIMIT)}) {
+      Received r;
+      playStream(r, longer);
+      const uint16_t first = uint16_t(3099 - depth);
+      r.take(stream(uint16_t(first + 2048), 8, 7, 'x')[7]);
+      for (int k = 0; k < T38_RESYNC_RUN_UNSEEN; ++k) r.take(longer[size_t(first - 1000 + k)]);
+      EXPECT_EQ(r.rq.lastoutTimeStamp, 3099) << depth;
+    }
+  }
   // numbers it passed and lost, late in a row: no proof either, unless the run goes on longer
   // than a late burst (the stream itself, left behind by a wrong jump)
   EXPECT_EQ(lateRun({500, 501, 502}, {500, 501, 502}), 2099);
@@ -571,19 +585,24 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
   // the stream's 106 altered on the way, at redundancy 1: its datagram agrees with the stream in
   // its copy of 105, which shows its number right, not its content; 107's copy of 106 says
   // otherwise, one against one, whether 107 agrees with nothing else or (108 came first) with as
-  // little as it contradicts: the number is lost, never played as altered
-  for (const bool swapped : {false, true}) {
+  // little as it contradicts: the number is lost, never played as altered. The network's duplicate
+  // of the altered datagram is no second word, whether it comes at once (no second vote against
+  // 107's copy) or after 107 (the disputed number's first packet then, not taken either)
+  for (const int order : {0, 1, 2, 3}) {
+    const bool swapped = order == 1;
     const auto a1 = stream(100, 10, 1, 'a');
     auto bad = a1[6];
     bad[3 + 5] ^= 0x10;  // the primary's octet after type, count, field and length
     Received r;
     for (int i = 0; i < 6; ++i) r.take(a1[size_t(i)]);
     r.take(bad);
+    if (order == 2) r.take(bad);
     r.take(a1[swapped ? 8 : 7]);
+    if (order == 3) r.take(bad);
     r.take(a1[swapped ? 7 : 8]);
     const auto p = r.playOut();
-    EXPECT_EQ(p.lost, (std::vector<uint16_t>{106})) << swapped;
-    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 107, 108})) << swapped;
+    EXPECT_EQ(p.lost, (std::vector<uint16_t>{106})) << order;
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 107, 108})) << order;
   }
   {
     auto bad = a3[8];
@@ -665,6 +684,22 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
       const std::vector<uint16_t> across = {101, 102, 103, 104, 105};
       EXPECT_EQ(p.broken, stepped == 2 ? across : std::vector<uint16_t>{}) << stepped;
     }
+  }
+  {  // datagrams refused for contradicting the stream, the stream's own between them: the second
+     // break (a copy-carrying datagram numbered ahead, 107 to 114) is wider than the first would
+     // be, the third (one packet under 109, 109 to 112) lies inside it; every packet across any of
+     // them plays broken, a narrower break never shrinks a wider one
+    const auto x3 = stream(100, 7, 3, 'x');
+    const auto x7 = stream(100, 15, 7, 'x');
+    const auto x0 = stream(100, 10, 0, 'x');
+    const auto a = stream(100, 16, 3, 'a');
+    Received r;
+    for (int i = 0; i < 10; ++i) r.take(a[size_t(i)]);
+    for (const auto* d : {&x3[6], &a[10], &x7[14], &a[11], &x0[9]}) r.take(*d);
+    for (int i = 12; i < 16; ++i) r.take(a[size_t(i)]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_EQ(p.broken, (std::vector<uint16_t>{107, 108, 109, 110, 111, 112, 113, 114}));
   }
   {  // the end of a frame whose number lost a bit lands inside the frame's run of equal packets:
      // its copies of that run agree with any place in it and prove nothing; the packet four
@@ -836,6 +871,24 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
     const auto p = r.playOut();
     // a far number one bit from 105, which came, says nothing of 104: what fills it is taken
     EXPECT_EQ(played104(p), far == (104 ^ 0x1000) ? std::vector<uint8_t>{} : primaryOf(a[8])) << far;
+  }
+  // the same where the top bit is the one lost: the stream at 0x8064, its 0x8068 arrives as 0x0068;
+  // later 0x806C arrives as 0x8068, late, and is not taken
+  {
+    const auto high = stream(0x8064, 20, 0, 'a');
+    auto highAs = [&](size_t i, uint16_t s) {
+      auto d = high[i];
+      d[0] = uint8_t(s >> 8);
+      d[1] = uint8_t(s);
+      return d;
+    };
+    Received r;
+    for (size_t i = 0; i < 4; ++i) r.take(high[i]);
+    r.take(highAs(4, 0x0068));
+    for (size_t i = 5; i < 8; ++i) r.take(high[i]);
+    r.take(highAs(8, 0x8068));
+    const auto p = r.playOut();
+    EXPECT_EQ(p.lost, (std::vector<uint16_t>{0x8068}));
   }
   // the content the far datagram brought is still taken under 104, late
   {
