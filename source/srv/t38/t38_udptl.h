@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "t38_dg.h"
+#include "qrn/qrn.h"
 
 // IFP data-field types.
 enum IFP_FIELD_TYPE : int16_t {
@@ -22,11 +23,12 @@ enum IFP_FIELD_TYPE : int16_t {
 
 // The longest IFP packet this side sends: its length takes one octet.
 constexpr int T38_MAX_IFP = 127;
-// The largest datagram the gateway takes from the network (the endpoint library's receive
-// buffer), and the longest IFP packet the receiver carries: what that datagram holds besides its
-// number, the packet's two-octet length and the copies' kind and count (none). A peer may cut its
-// data into packets of any length its datagrams hold.
-constexpr int T38_MAX_DATAGRAM = 2048;
+// The largest datagram that reaches the T.38 service (the framework's extended data: the socket
+// reads up to 2,048 octets, but a longer datagram gets no block on its way in), and the longest
+// IFP packet the receiver carries: what that datagram holds besides its number, the packet's
+// two-octet length and the copies' kind and count (none). A peer may cut its data into packets of
+// any length its datagrams hold.
+constexpr int T38_MAX_DATAGRAM = int(QRN_EXT_DATA_MAX);
 constexpr int T38_MAX_RX_IFP = T38_MAX_DATAGRAM - 6;
 static_assert(dg_blocksFor(2 + (T38_MAX_RX_IFP + 1) / 2, DG_BLOCK_BYTES / 2 - 1) <= DG_MAX_BLOCKS,
               "a receive record of the longest packet fits the blocks a record may chain");
@@ -201,11 +203,12 @@ struct T38ZRUNPACKET {
   uint16_t len;
   uint16_t at;
 };
-// The run's store: as many octets as the largest datagram, room for the packets of T38_RUN_KEPT
-// datagrams of packets this side would send, or for one datagram of the longest; a packet that no
-// longer fits is not kept (it plays as lost if the run proves a new sequence).
-constexpr int T38_RUN_OCTETS = T38_MAX_DATAGRAM;
+// The run's store: room for the packets of T38_RUN_KEPT datagrams of packets this side would send,
+// and for one datagram of the longest; a packet that no longer fits is not kept (it plays as lost
+// if the run proves a new sequence).
+constexpr int T38_RUN_OCTETS = 2048;
 static_assert(T38_RUN_KEPT * T38_MAX_IFP <= T38_RUN_OCTETS, "the run keeps as many short packets as before");
+static_assert(T38_MAX_DATAGRAM <= T38_RUN_OCTETS, "the run keeps one datagram of the longest packet");
 
 struct T38ZREORDER {
   QMQUEUE egressPktq;

@@ -62,9 +62,7 @@ struct QRN_SocketMsgExtSrcHeader {
   uint16_t refCount;  // extra owners; 0 = one owner
   uint16_t srcHandle;
 };
-// The largest extended data: a datagram as long as a network socket takes (the endpoint's receive
-// buffer, 2,048 octets) reaches the T.38 service whole; a peer's long IFPs with their copies need it.
-constexpr size_t QRN_EXT_DATA_MAX = 2048;
+constexpr size_t QRN_EXT_DATA_MAX = 1600;
 constexpr size_t QRN_EXT_BLOCK_SIZE = QRN_EXT_DATA_MAX + sizeof(QRN_SocketMsgExtSrcHeader);
 
 constexpr size_t QRN_MSG_POOL_BLOCKS = 4050;

@@ -300,8 +300,8 @@ TEST_F(HostInterfaceTest, PacketsFromTheHostBecomeChannelData) {
   std::vector<uint8_t> rtp(172, 0x80);
   HSZCMD c = extCmd(gw, HAPI_NET_EGRESSRTPPKT_CMD, rtp.data(), static_cast<uint16_t>(rtp.size()));
   EXPECT_EQ(hapiAsyncIOctl(&c, 0), 0);
-  std::vector<uint8_t> tooLong(QRN_EXT_DATA_MAX + 1);
-  HSZCMD big = extCmd(gw, HAPI_NET_EGRESSRTPPKT_CMD, tooLong.data(), static_cast<uint16_t>(tooLong.size()));
+  std::vector<uint8_t> tooLong(1601);
+  HSZCMD big = extCmd(gw, HAPI_NET_EGRESSRTPPKT_CMD, tooLong.data(), 1601);
   EXPECT_EQ(hapiAsyncIOctl(&big, 0), HAPI_RM_ERR_NO_MSG_EXT_MEM);
   waitTicks(4);  // the packet entered the egress side and, unused, was freed
   EXPECT_EQ(hapiClose(gw, 0), 0);
