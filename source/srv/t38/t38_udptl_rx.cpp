@@ -95,6 +95,7 @@ bool sameAs(const Carried& pk, const uint8_t* octets, int n) {
 struct Verdict {
   int agree = 0, disagree = 0, disagreeSources = 0;
   bool disagreePlayed = false;
+  uint16_t newestPlayedDisagreeing = 0;  // the newest played number it contradicts (disagreePlayed)
 };
 
 uint16_t knownDigest(const T38ZREORDER* rq, uint16_t s, uint16_t fallback);
@@ -133,6 +134,8 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
       continue;
     }
     ++v.disagree;
+    if (st == T38_PLAYED && (!v.disagreePlayed || static_cast<int16_t>(pk[i].s - v.newestPlayedDisagreeing) > 0))
+      v.newestPlayedDisagreeing = pk[i].s;
     v.disagreePlayed = v.disagreePlayed || st == T38_PLAYED;
     if (std::find(sources, sources + v.disagreeSources, queuedFrom(rq, pk[i].s)) == sources + v.disagreeSources)
       sources[v.disagreeSources++] = queuedFrom(rq, pk[i].s);
@@ -600,6 +603,18 @@ bool walkSecondaries(const uint8_t* p, const uint8_t* end, uint16_t s, Carried* 
   return true;
 }
 
+// Rule 7: a packet already handed on that a later datagram contradicts is reported
+// (playedContradicted), so that the frame it went into, if still playing, ends bad: at a low
+// redundancy the copy that shows a packet altered on the way comes a datagram later, often while
+// its frame is still on the line. The same datagrams as rule 4's disputes count; one that agrees
+// with nothing and contradicts packets of several datagrams is numbered wrong.
+void noteHandedOnContradicted(T38ZREORDER* rq, const Verdict& v) {
+  if (!v.disagreePlayed || (v.agree == 0 && v.disagreeSources > 1)) return;
+  if (rq->playedContradicted && static_cast<int16_t>(rq->playedContradictedSeq - v.newestPlayedDisagreeing) >= 0) return;
+  rq->playedContradicted = true;
+  rq->playedContradictedSeq = v.newestPlayedDisagreeing;
+}
+
 }  // namespace
 
 void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool) {
@@ -715,6 +730,7 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
     // agree with it nor contradict it
     const uint16_t shift = steppedForward(rq, pk, n);
     Verdict v = judge(rq, pk, shift != 0 ? 1 : n);
+    noteHandedOnContradicted(rq, v);
     if (followSequence(rq, pk, n, v)) v = Verdict{};  // nothing is known of the new sequence yet
     followStep(rq, pk, n, shift);
     takeDatagram(rq, pk, n, v);

@@ -592,6 +592,10 @@ std::vector<Example> examples() {
   // and the terminal, holding it for an answer too short to read, went silent with the line waiting
   drawn(10181, "t38_terminal_takes_the_last_frame_as_late_seed10181", false);
   drawn(19078, "t38_terminal_handed_a_frame_made_on_the_way_seed19078", false);
+  // a drawn call whose peer's CSI came whole in one packet, its good end too, with a bit flipped
+  // on the way: the copy in the next datagram came while the CSI was still on the line, before
+  // its FCS, and the relay closed it good all the same
+  drawn(21645, "altered_frame_contradicted_while_it_plays_ends_bad_seed21645");
   return v;
 }
 
