@@ -95,7 +95,6 @@ bool sameAs(const Carried& pk, const uint8_t* octets, int n) {
 struct Verdict {
   int agree = 0, disagree = 0, disagreeSources = 0;
   bool disagreePlayed = false;
-  uint16_t newestPlayedDisagreeing = 0;  // the newest played number it contradicts (disagreePlayed)
 };
 
 uint16_t knownDigest(const T38ZREORDER* rq, uint16_t s, uint16_t fallback);
@@ -134,8 +133,6 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
       continue;
     }
     ++v.disagree;
-    if (st == T38_PLAYED && (!v.disagreePlayed || static_cast<int16_t>(pk[i].s - v.newestPlayedDisagreeing) > 0))
-      v.newestPlayedDisagreeing = pk[i].s;
     v.disagreePlayed = v.disagreePlayed || st == T38_PLAYED;
     if (std::find(sources, sources + v.disagreeSources, queuedFrom(rq, pk[i].s)) == sources + v.disagreeSources)
       sources[v.disagreeSources++] = queuedFrom(rq, pk[i].s);
@@ -603,16 +600,21 @@ bool walkSecondaries(const uint8_t* p, const uint8_t* end, uint16_t s, Carried* 
   return true;
 }
 
-// Rule 7: a packet already handed on that a later datagram contradicts is reported
+// Rule 7: a packet already handed on that a later datagram's copy contradicts is reported
 // (playedContradicted), so that the frame it went into, if still playing, ends bad: at a low
 // redundancy the copy that shows a packet altered on the way comes a datagram later, often while
-// its frame is still on the line. The same datagrams as rule 4's disputes count; one that agrees
-// with nothing and contradicts packets of several datagrams is numbered wrong.
-void noteHandedOnContradicted(T38ZREORDER* rq, const Verdict& v) {
-  if (!v.disagreePlayed || (v.agree == 0 && v.disagreeSources > 1)) return;
-  if (rq->playedContradicted && static_cast<int16_t>(rq->playedContradictedSeq - v.newestPlayedDisagreeing) >= 0) return;
-  rq->playedContradicted = true;
-  rq->playedContradictedSeq = v.newestPlayedDisagreeing;
+// its frame is still on the line. The contradicting datagram must bring a new packet of its own (a
+// late duplicate altered on the way brings nothing), and counts as for rule 4's disputes: one that
+// agrees with nothing and contradicts packets of several datagrams is numbered wrong. `judged`
+// packets of the datagram were judged (its primary alone for a step forward).
+void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, const Verdict& v) {
+  if (!v.disagreePlayed || !inWindow(rq, pk[0].s) || (v.agree == 0 && v.disagreeSources > 1)) return;
+  for (int i = 1; i < judged; ++i) {
+    if (stateOf(rq, pk[i].s) != T38_PLAYED || playedDigest(rq, pk[i].s) == pk[i].digest) continue;
+    if (rq->playedContradicted && static_cast<int16_t>(rq->playedContradictedSeq - pk[i].s) >= 0) continue;
+    rq->playedContradicted = true;
+    rq->playedContradictedSeq = pk[i].s;  // the newest: the frame still playing, if any, holds it
+  }
 }
 
 }  // namespace
@@ -730,7 +732,7 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
     // agree with it nor contradict it
     const uint16_t shift = steppedForward(rq, pk, n);
     Verdict v = judge(rq, pk, shift != 0 ? 1 : n);
-    noteHandedOnContradicted(rq, v);
+    noteHandedOnContradicted(rq, pk, shift != 0 ? 1 : n, v);
     if (followSequence(rq, pk, n, v)) v = Verdict{};  // nothing is known of the new sequence yet
     followStep(rq, pk, n, shift);
     takeDatagram(rq, pk, n, v);
