@@ -156,6 +156,9 @@ enum class HAPI_PKT_FAXCODE : uint8_t {
   V21_END_BAD_FINAL = 22,
   PAGEEND = 63,
   ECM_PAGEEND = 64,
+  // from the T.38 service only: a later copy contradicted the V.21 frame whose end it handed on
+  // last; no signal, nothing is played for it
+  V21_LAST_END_VOID = 66,
 };
 constexpr uint8_t faxCode(HAPI_PKT_FAXCODE c) { return static_cast<uint8_t>(c); }
 enum : uint8_t {
@@ -170,6 +173,7 @@ enum : uint8_t {
   FAXR_PKT_V21_END_BAD_FINAL = faxCode(HAPI_PKT_FAXCODE::V21_END_BAD_FINAL),
   FAXR_PKT_PAGEEND = faxCode(HAPI_PKT_FAXCODE::PAGEEND),
   FAXR_PKT_ECM_PAGEEND = faxCode(HAPI_PKT_FAXCODE::ECM_PAGEEND),
+  FAXR_PKT_V21_LAST_END_VOID = faxCode(HAPI_PKT_FAXCODE::V21_LAST_END_VOID),
 };
 
 // ---- HDLC framer ----

@@ -53,6 +53,21 @@ void netPreamble(HSZFAXRLOCLMEM* m) {
   if (s.hsxstate == HSFAXRWAITLOCALMSG) goWaitNetMsg(m);
 }
 
+// The T.38 service saw a later copy contradict the V.21 frame whose end it handed on last. While
+// that end still waits here the frame is on the line without its FCS: it ends bad, and the far
+// end repeats it. An end already sent to the modem is beyond reach.
+void voidLastV21End(HSZFAXRLOCLMEM* m) {
+  HAPI_PKT_HDR* end = nullptr;
+  for (void* p = MEM_QueueHead(&m->hsxv21jitbufq); p != nullptr; p = MEM_QueueNext(p)) {
+    const uint8_t code = pktCode(static_cast<HAPI_PKT_HDR*>(p));
+    if (code >= FAXR_PKT_V21_END && code <= FAXR_PKT_V21_END_BAD_FINAL) end = static_cast<HAPI_PKT_HDR*>(p);
+  }
+  if (end == nullptr) return;
+  const uint8_t code = pktCode(end);
+  const bool final = code == FAXR_PKT_V21_END_FINAL || code == FAXR_PKT_V21_END_BAD_FINAL;
+  end->payloadID = static_cast<uint16_t>((end->payloadID & 0xFF00) | (final ? FAXR_PKT_V21_END_BAD_FINAL : FAXR_PKT_V21_END_BAD));
+}
+
 }  // namespace
 
 void cutV21FrameFromNet(HSZFAXRLOCLMEM* m) {
@@ -91,6 +106,11 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     }
     m->rxStampValid = true;
     m->hsxRxTimeStamp = pkt->payloadTimeStampLow;
+    if (code == FAXR_PKT_V21_LAST_END_VOID) {  // no signal: it cuts nothing
+      voidLastV21End(m);
+      hsfBmFree(pkt);
+      continue;
+    }
     // a signal other than page data cuts an ECM frame, one other than V.21 data a V.21 frame
     if (code < 23 || code > 62) cutEcmFrameFromNet(m);
     const bool v21 = code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL;

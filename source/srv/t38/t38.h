@@ -59,6 +59,12 @@ struct T38ZLOCLMEM {
   bool lossInFrame;          // packets were lost for good since the last HDLC frame end handed on
   bool v21FrameOpen;         // V.21 frame octets were handed on since the last signal or frame end
   uint8_t frameData;         // the data code of the HDLC frame open (V.21 or ECM), 0 when none is
+  // the numbers of the packets the HDLC frame handed on last came in (`handedKnown`), and whether
+  // that was a V.21 frame whose end was handed on: a later copy that contradicts one of them
+  // voids it (the receiver's rule 7)
+  uint16_t handing;          // the number of the packet being handed on
+  uint16_t handedFrom, handedTo;
+  bool handedKnown, handedV21Ended;
 };
 
 extern const HSFSRVARC t38arc;

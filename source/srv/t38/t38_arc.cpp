@@ -51,6 +51,7 @@ void enable(T38ZLOCLMEM* m) {
   m->lossInFrame = false;
   m->v21FrameOpen = false;
   m->frameData = 0;
+  m->handedKnown = false;
   // the per-call state restarts; the statistics do not
   const uint16_t rc = m->rx.reorderCount, fr = m->rx.failtoReorderCount, inv = m->rx.invalidIFPCount,
                  dry = m->rx.bufferPoolDry;
@@ -234,13 +235,27 @@ void packHighFirst(uint16_t* __restrict words, const uint8_t* __restrict octets,
   for (; k < pairs; ++k) words[k] = static_cast<uint16_t>((octets[2 * k] << 8) | octets[2 * k + 1]);
 }
 
-void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
-  auto* out = static_cast<RelayOut*>(user);
-  T38ZLOCLMEM* m = out->m;
-  ++out->sent;
-  noteFrameData(m, code);
-  code = frameEndAfterLoss(m, code);
-  m->v21FrameOpen = code == kV21Data;
+// Keeps the numbers of the packets the HDLC frame handed on last came in, up to its end: a frame
+// starts with octets of a kind other than the frame open before; a V.21 frame's end ends it, and
+// anything else leaves no frame known (one cut by a signal ends bad anyway).
+void trackHandedFrame(T38ZLOCLMEM* m, uint8_t code) {
+  const bool hdlcData = code == kV21Data || (code >= HAPI_PKT_FC_ECM_DATA_FIRST && code < HAPI_PKT_FC_ECM_END_FIRST);
+  if (hdlcData) {
+    if (m->frameData != code || !m->handedKnown) {
+      m->handedFrom = m->handing;
+      m->handedKnown = true;
+      m->handedV21Ended = false;
+    }
+    m->handedTo = m->handing;
+  } else if (m->v21FrameOpen && code >= HAPI_PKT_FC_V21_END && code <= HAPI_PKT_FC_V21_END_BAD_FINAL) {
+    m->handedTo = m->handing;
+    m->handedV21Ended = true;
+  } else if (!m->handedV21Ended) {
+    m->handedKnown = false;
+  }
+}
+
+void sendRelayPacket(T38ZLOCLMEM* m, uint8_t code, const uint8_t* octets, int n) {
   const int payloadBytes = 2 + n + (n & 1);
   auto* block = static_cast<uint16_t*>(hsfMemAllocScratch(sizeof(HAPI_PKT_HDR) + static_cast<size_t>(payloadBytes)));
   if (block == nullptr) {
@@ -257,6 +272,30 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   packHighFirst(payload + 1, octets, n / 2);
   if (n & 1) payload[1 + n / 2] = static_cast<uint16_t>(octets[n - 1] << 8);
   hsfIbdSendExt(kRelayMask, 0, static_cast<uint16_t>(sizeof(HAPI_PKT_HDR) + payloadBytes), block);
+}
+
+void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
+  auto* out = static_cast<RelayOut*>(user);
+  T38ZLOCLMEM* m = out->m;
+  ++out->sent;
+  trackHandedFrame(m, code);
+  noteFrameData(m, code);
+  code = frameEndAfterLoss(m, code);
+  m->v21FrameOpen = code == kV21Data;
+  sendRelayPacket(m, code, octets, n);
+}
+
+// A packet already handed on was contradicted by a later copy (numbered s): the frame it went into
+// must not end good. Still open, its end when it comes is bad; a V.21 frame whose end was handed
+// on may still be on the line, and the relay ends it bad if that end has not gone to the modem.
+void voidContradictedFrame(T38ZLOCLMEM* m, uint16_t s) {
+  if (!m->handedKnown || static_cast<uint16_t>(s - m->handedFrom) > static_cast<uint16_t>(m->handedTo - m->handedFrom)) return;
+  if (!m->handedV21Ended) {
+    m->lossInFrame = true;
+    return;
+  }
+  m->handedKnown = false;
+  sendRelayPacket(m, HAPI_PKT_FC_V21_LAST_END_VOID, nullptr, 0);
 }
 
 // Blocks of the pool kept free for the next frame's datagrams and the packets going out. The
@@ -306,6 +345,7 @@ void playOut(T38ZLOCLMEM* m) {
     if (verdict == T38_PLAY_BROKEN && !(walked > 0 && startsV21Frame(m, ifp))) m->lossInFrame = true;
     const bool plays = verdict != T38_DROPPED;
     const bool played = plays && walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
+    m->handing = pkt->sequenceNum;
     if (played) t38fWalkedIFPtoHapiPkt(ifp, sendRelay, &out);
     if (plays && !played) {
       ++m->rx.invalidIFPCount;
@@ -415,6 +455,10 @@ void t38Egress(HSFSRVOBJ service) {
     if (HAPI_OPCODE_IS_STD(msg.std.header) || msg.ext.bufp == nullptr) continue;
     count32(m->stats.egress.frameCountHigh, m->stats.egress.frameCountLow);
     t38fUDPEgress(&m->rx, static_cast<const uint8_t*>(msg.ext.bufp), msg.ext.length);
+    if (m->rx.playedContradicted) {
+      m->rx.playedContradicted = false;
+      voidContradictedFrame(m, m->rx.playedContradictedSeq);
+    }
   }
   playOut(m);
   syncStats(m);

@@ -31,6 +31,8 @@ constexpr uint8_t HAPI_PKT_FC_ECM_END_BAD_LAST = 62;   // V17_14400_ECM_END_BAD;
 constexpr uint8_t HAPI_PKT_FC_PAGEEND = 63;
 constexpr uint8_t HAPI_PKT_FC_ECM_PAGEEND = 64;
 constexpr uint8_t HAPI_PKT_FC_FAXMAX = 66;
+// To the fax relay only: a later copy contradicted the V.21 frame whose end was handed on last.
+constexpr uint8_t HAPI_PKT_FC_V21_LAST_END_VOID = 66;
 
 extern const HAPI_TO_IFP hapiToIFPLUT[66];
 

@@ -141,6 +141,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     counter moved, nothing of it was lost) brings its primary alone, and once a later datagram
 //     carries the same the skipped numbers hold nothing of the peer: they take no copy and the
 //     frame goes on across them. Without it a peer's final DCN with a counter skip never plays.
+//  7. Handed on, then contradicted: a datagram with a new packet of its own that, as in rule 4,
+//     may dispute a number, and whose copy contradicts a packet already handed on, reports that
+//     number (playedContradicted): the frame it went into, while still playing, ends bad. Without
+//     it a packet altered on the way plays its frame good when the copy that contradicts it comes
+//     a datagram later.
 //  A packet longer than the largest datagram holds (T38_MAX_RX_IFP) is dropped alone and counted:
 //  its number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
 //  taken as usual.
@@ -244,6 +249,10 @@ struct T38ZREORDER {
   uint16_t lastContradicting, lastContradictingAt;  // its number, and `datagrams` then
   bool breakPending;    // packets played from breakFrom to breakTo cross a discontinuity (rule 6)
   uint16_t breakFrom, breakTo;
+  // a packet already handed on was contradicted since the owner last read this (rule 7): the newest
+  // such number; the owner clears it
+  bool playedContradicted;
+  uint16_t playedContradictedSeq;
   // the peer's numbering stepped forward over stepFrom..stepTo, straight after the newest packet the
   // stream held (rule 6): the datagram numbered stepAt carried the stream's packets as its copies
   bool stepKnown;

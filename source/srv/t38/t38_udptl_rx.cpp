@@ -614,6 +614,23 @@ bool walkSecondaries(const uint8_t* p, const uint8_t* end, uint16_t s, Carried* 
   return true;
 }
 
+// Rule 7: a packet already handed on that a later datagram's copy contradicts is reported
+// (playedContradicted), so that the frame it went into, if still playing, ends bad: at a low
+// redundancy the copy that shows a packet altered on the way comes a datagram later, often while
+// its frame is still on the line. The contradicting datagram must bring a new packet of its own (a
+// late duplicate altered on the way brings nothing), and counts as for rule 4's disputes: one that
+// agrees with nothing and contradicts packets of several datagrams is numbered wrong. `judged`
+// packets of the datagram were judged (its primary alone for a step forward).
+void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, const Verdict& v) {
+  if (!v.disagreePlayed || !inWindow(rq, pk[0].s) || (v.agree == 0 && v.disagreeSources > 1)) return;
+  for (int i = 1; i < judged; ++i) {
+    if (stateOf(rq, pk[i].s) != T38_PLAYED || playedDigest(rq, pk[i].s) == pk[i].digest) continue;
+    if (rq->playedContradicted && static_cast<int16_t>(rq->playedContradictedSeq - pk[i].s) >= 0) continue;
+    rq->playedContradicted = true;
+    rq->playedContradictedSeq = pk[i].s;  // the newest: the frame still playing, if any, holds it
+  }
+}
+
 }  // namespace
 
 void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool) {
@@ -730,6 +747,7 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
     // agree with it nor contradict it
     const uint16_t shift = steppedForward(rq, pk, n);
     Verdict v = judge(rq, pk, shift != 0 ? 1 : n);
+    noteHandedOnContradicted(rq, pk, shift != 0 ? 1 : n, v);
     if (followSequence(rq, pk, n, v)) v = Verdict{};  // nothing is known of the new sequence yet
     followStep(rq, pk, n, shift);
     takeDatagram(rq, pk, n, v);

@@ -123,6 +123,11 @@ struct Verdict {
   // every forged frame and wrong ECM page is exactly what the peer's own datagrams said: a frame
   // read from numbers whose every arrival was one content the peer put there
   bool forgedByThePeer = false;
+  // every frame forged towards the audio terminal is what had reached the gateway before that
+  // terminal accepted it, one content under each of the peer's numbers, each in its turn, and
+  // under one of them another content came only then or later: the frame's end had been played
+  // before anything could tell it from the peer's
+  bool forgedBeforeItsContradictionCame = false;
   int forged = 0, wrongPages = 0;
   // frames the T.38 terminal accepted that the gateway's own datagrams never closed good, and the
   // wrong ECM pages they made: the path's work on the datagrams towards it, not the gateway's

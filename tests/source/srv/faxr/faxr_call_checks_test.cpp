@@ -362,6 +362,28 @@ TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
   EXPECT_TRUE(thePeersWord(contradicted.o.t38Packets, 1, contradicted.o.alteredCopies, contradicted.o.atGateway).at(2).empty())
       << "a number that came in two contents is nobody's word";
   EXPECT_EQ(violations(v, Verdict{}, false).size(), 1u);
+  // the same, the audio terminal accepting the frame in frame 10: a gateway that had played its
+  // end before the copy came could not have done otherwise; one the copy reached in time, or that
+  // took the altered packet ahead of the one before it, could
+  auto arrivingAt = [](Retyped& r, std::vector<long> at) {
+    r.o.audioFrames.acceptedAt = {10};
+    for (size_t i = 0; i < r.peer.datagrams.size(); ++i) {
+      r.o.atGateway.now = i < at.size() ? at[i] : 20 + long(i);
+      r.o.atGateway.take(r.peer.datagrams[i]);
+    }
+    return judge(r.c, r.o);
+  };
+  Retyped copyLate(1);
+  v = arrivingAt(copyLate, {0, 1, 2, 10});
+  EXPECT_TRUE(v.forgedBeforeItsContradictionCame) << v.why;
+  EXPECT_TRUE(violations(v, Verdict{}, false).empty());
+  Retyped copyInTime(1);
+  v = arrivingAt(copyInTime, {0, 1, 2, 9});
+  EXPECT_FALSE(v.forgedBeforeItsContradictionCame) << "the copy came before the frame was accepted";
+  EXPECT_EQ(violations(v, Verdict{}, false).size(), 1u);
+  Retyped outOfTurn(1);
+  v = arrivingAt(outOfTurn, {0, 3, 2, 10});
+  EXPECT_FALSE(v.forgedBeforeItsContradictionCame) << "the altered packet came before the one ahead of it";
   Retyped unsaid(0);  // the same frame, the peer's datagrams as meant
   unsaid.o.alteredCopies.clear();
   for (const auto& d : unsaid.peer.datagrams) unsaid.o.atGateway.take(d);

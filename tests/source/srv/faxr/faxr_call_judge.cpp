@@ -212,6 +212,59 @@ bool forgedByThePeer(const Case& c, const Outcome& o, const Verdict& v, bool for
   return true;
 }
 
+// What had reached the gateway under the peer's numbers, in the peer's order, before the call's
+// frame `before`: the one content that came under each, or nothing where none or two did; how many
+// of those numbers another content contradicted only from `before` on, and whether one of them
+// got its content out of its turn (before anything came under the peer's number before it).
+struct ArrivedBefore {
+  std::vector<std::vector<uint8_t>> word;
+  int contradictedLater = 0;
+  bool outOfTurn = false;
+};
+ArrivedBefore arrivedBefore(const Outcome& o, long before) {
+  ArrivedBefore out;
+  long previousFirst = -1;
+  for (const auto& numbered : o.t38Packets) {
+    const auto at = o.atGateway.firstAt.find(numbered.first);
+    std::vector<uint8_t> only;
+    int earlier = 0;
+    bool later = false;
+    long first = -1;
+    if (at != o.atGateway.firstAt.end())
+      for (const auto& [content, when] : at->second) {
+        first = first < 0 ? when : std::min(first, when);
+        if (when < before) {
+          ++earlier;
+          only = content;
+        } else {
+          later = true;
+        }
+      }
+    out.word.push_back(earlier == 1 ? only : std::vector<uint8_t>{});
+    if (earlier == 1 && later) {
+      ++out.contradictedLater;
+      out.outOfTurn = out.outOfTurn || first < previousFirst;
+    }
+    if (first >= 0) previousFirst = first;
+  }
+  return out;
+}
+
+// Whether every frame forged towards the audio terminal was closed good by what had reached the
+// gateway, unanimous and in turn, before the terminal accepted it, and a content under one of its
+// numbers said otherwise only from then on: by then the gateway's modem had sent the frame's end.
+bool forgedBeforeItsContradictionCame(const Outcome& o, const std::vector<std::vector<uint8_t>>& forged) {
+  if (forged.empty()) return false;
+  for (const auto& f : forged) {
+    const auto it = std::find(o.audioFrames.accepted.begin(), o.audioFrames.accepted.end(), f);
+    const size_t i = size_t(it - o.audioFrames.accepted.begin());
+    if (it == o.audioFrames.accepted.end() || i >= o.audioFrames.acceptedAt.size() || o.audioFrames.acceptedAt[i] < 0) return false;
+    const ArrivedBefore a = arrivedBefore(o, o.audioFrames.acceptedAt[i]);
+    if (a.contradictedLater == 0 || a.outOfTurn || !carriesV21Frame(a.word, f)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 Verdict judge(const Case& c, const Outcome& o) {
@@ -265,13 +318,19 @@ Verdict judge(const Case& c, const Outcome& o) {
   if ((v.forged > 0 || v.wrongPages > 0) && forgedByThePeer(c, o, v, !towardsT38.byTheGateway.empty(), &forgedWhy)) {
     v.forgedByThePeer = true;
     v.why += (v.why.empty() ? "" : "; ") + forgedWhy;
+  } else if (v.forged > 0 && v.wrongPages == 0 && towardsT38.byTheGateway.empty() &&
+             forgedBeforeItsContradictionCame(o, forgedFrameOctets(o.t38Frames, o.audioFrames))) {
+    v.forgedBeforeItsContradictionCame = true;
+    v.why += std::string(v.why.empty() ? "" : "; ") +
+             "every forged frame is what had reached the gateway, in turn and unanimous, before the audio terminal accepted it; "
+             "what contradicted it came after";
   }
   return v;
 }
 
 std::vector<std::string> violations(const Verdict& ours, const Verdict& theirs, bool cleanPathRenumberedOnly) {
   std::vector<std::string> out;
-  if ((ours.forged > 0 || ours.wrongPages > 0) && !ours.forgedByThePeer)
+  if ((ours.forged > 0 || ours.wrongPages > 0) && !ours.forgedByThePeer && !ours.forgedBeforeItsContradictionCame)
     out.push_back("I1 forged " + std::to_string(ours.forged) + " frames, wrong ECM pages " + std::to_string(ours.wrongPages) +
                   (ours.fakes.empty() ? "" : " (" + ours.fakes[0] + ")"));
   if (ours.hung && !theirs.hung && !ours.waitNamed())

@@ -411,6 +411,7 @@ void PacketsArrived::take(const std::vector<uint8_t>& dg) {
     if (seen.insert(s).second) ifps.push_back(ifp);
     ++contents[s][ifp];
     firstCarrier.emplace(s, d.seq);
+    firstAt[s].emplace(ifp, now);
   };
   for (size_t k = d.secondaries.size(); k > 0; --k) took(uint16_t(d.seq - k), d.secondaries[k - 1]);
   took(d.seq, d.primary);

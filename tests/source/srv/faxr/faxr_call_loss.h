@@ -172,6 +172,8 @@ class StaleInjector {
 // The HDLC frames one terminal sent and accepted (the frame checker's view: good FCS only).
 struct FrameLog {
   std::vector<std::vector<uint8_t>> sent, accepted;
+  std::vector<long> acceptedAt = {};  // the call's frame (10 ms) in which each was accepted, read from `clock`
+  const long* clock = nullptr;
 };
 
 // Accepted frames of `rx` that no frame `tx` sent explains. The gateway may rewrite capabilities
@@ -221,6 +223,9 @@ struct PacketsArrived {
   std::vector<std::vector<uint8_t>> ifps;
   std::map<uint16_t, std::map<std::vector<uint8_t>, int>> contents;  // the packets that came under each number, and how often
   std::map<uint16_t, uint16_t> firstCarrier;  // the number of the datagram each number first came in
+  // the call's frame (10 ms) in which each content first came under each number: `now` when taken
+  std::map<uint16_t, std::map<std::vector<uint8_t>, long>> firstAt;
+  long now = 0;
   void take(const std::vector<uint8_t>& datagram);
 };
 

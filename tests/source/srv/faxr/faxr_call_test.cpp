@@ -339,6 +339,7 @@ void host(QRN_Handle, QRN_SocketMsg* msg) {
 void logFrame(t30_state_t*, void* user, int incoming, const uint8_t msg[], int len) {
   auto* log = static_cast<faxcall::FrameLog*>(user);
   (incoming ? log->accepted : log->sent).emplace_back(msg, msg + len);
+  if (incoming) log->acceptedAt.push_back(log->clock != nullptr ? *log->clock : -1);
 }
 
 struct Peer {
@@ -631,7 +632,11 @@ Outcome runCall(const Case& c) {
   toGateway.events = faxcall::EventInjector(c.eventsToGateway);
   toPeer.events = faxcall::EventInjector(c.eventsToPeer);
   faxcall::DropPlan releaseWatch(c.releaseHeldOn);
+  // the frame a terminal accepts a frame in, and the one after which datagrams reach the gateway
+  long now = 0;
+  o.audioFrames.clock = o.t38Frames.clock = &now;
   for (long f = 0; f < c.frameLimit && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
+    now = o.atGateway.now = f;
     frame();
     if (toGateway.plan.held() && !c.releaseHeldOn.empty())
       for (const auto& d : gNet.fromGateway)
@@ -655,7 +660,11 @@ Outcome runCall(const Case& c) {
     peer.out.clear();
   }
   // let the gateway finish with the last frames, then read whether it saw the fax complete
-  for (int f = 0; f < 200; ++f) frame();
+  for (int f = 0; f < 200; ++f) {
+    ++now;
+    frame();
+  }
+  o.audioFrames.clock = o.t38Frames.clock = nullptr;
   if (QRN_Socket* sock = c.spandspGateway ? nullptr : QRN_FindSocket(kVhd))
     if (QRN_Service* srv = QRN_FindServiceById(sock, HAPI_FAXR_SRV))
     {
