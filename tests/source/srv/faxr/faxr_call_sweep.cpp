@@ -592,6 +592,9 @@ std::vector<Example> examples() {
   // and the terminal, holding it for an answer too short to read, went silent with the line waiting
   drawn(10181, "t38_terminal_takes_the_last_frame_as_late_seed10181", false);
   drawn(19078, "t38_terminal_handed_a_frame_made_on_the_way_seed19078", false);
+  // a drawn call whose ECM frame packet came retyped as non-ECM page data with the page's end:
+  // the relay dropped its octets from the frame and closed the frame good without them
+  drawn(38253, "ecm_octets_retyped_as_page_data_and_page_end_seed38253", false);
   return v;
 }
 
