@@ -175,6 +175,7 @@ void tailHandling(T38ZLOCLMEM* m) {
 struct RelayOut {
   T38ZLOCLMEM* m;
   int sent;  // fax-relay packets handed on this frame
+  bool contested;  // the packet handed on now came under a number other content came under too
 };
 
 // Fax-relay packets one frame hands on at most (before the next IFP packet starts): the rest wait
@@ -239,6 +240,10 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   T38ZLOCLMEM* m = out->m;
   ++out->sent;
   noteFrameData(m, code);
+  // An ECM frame across a contested number may lack a packet the peer sent under it, or hold one
+  // it never sent there: it ends bad, and the page's next round sends it again. A V.21 frame is
+  // left to the vote: its far end may not send it again (a final frame goes once).
+  if (out->contested && code >= HAPI_PKT_FC_ECM_DATA_FIRST && code <= HAPI_PKT_FC_ECM_END_BAD_LAST) m->lossInFrame = true;
   code = frameEndAfterLoss(m, code);
   m->v21FrameOpen = code == kV21Data;
   const int payloadBytes = 2 + n + (n & 1);
@@ -269,7 +274,7 @@ constexpr int kPoolReserve = 64;
 bool poolShort(const T38ZLOCLMEM* m) { return m->heapId != nullptr && m->heapId->numFreeBuf < kPoolReserve; }
 
 void playOut(T38ZLOCLMEM* m) {
-  RelayOut out{m, 0};
+  RelayOut out{m, 0, false};
   while (out.sent < kRelayPacketsPerFrame) {
     // what a sequence left when the peer renumbered plays before the new sequence
     const bool old = dg_QmPeekFront(&m->rx.drainq) != nullptr;
@@ -306,6 +311,7 @@ void playOut(T38ZLOCLMEM* m) {
     if (verdict == T38_PLAY_BROKEN && !(walked > 0 && startsV21Frame(m, ifp))) m->lossInFrame = true;
     const bool plays = verdict != T38_DROPPED;
     const bool played = plays && walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
+    out.contested = verdict == T38_PLAY_CONTESTED;
     if (played) t38fWalkedIFPtoHapiPkt(ifp, sendRelay, &out);
     if (plays && !played) {
       ++m->rx.invalidIFPCount;

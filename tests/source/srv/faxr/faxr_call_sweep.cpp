@@ -595,6 +595,15 @@ std::vector<Example> examples() {
   // a drawn call whose ECM frame packet came retyped as non-ECM page data with the page's end:
   // the relay dropped its octets from the frame and closed the frame good without them
   drawn(38253, "ecm_octets_retyped_as_page_data_and_page_end_seed38253", false);
+  // drawn calls whose T.38 terminal stepped back one number inside an ECM frame: the packets it
+  // sent twice under that number were disputed and a later copy brought the second, or its copies
+  // showed the step and the first stayed; the frame closed good one packet short
+  drawn(54966, "ecm_frame_across_a_contested_number_ends_bad_seed54966");
+  drawn(93315, "ecm_frame_across_numbers_a_stepped_back_datagram_reused_seed93315");
+  // a drawn call whose step back inside an ECM frame restarted the sequence after the packet it
+  // disputed left the queue: the old sequence drained without it, the new one joined it, and the
+  // frame closed good one packet short
+  drawn(57605, "restart_after_a_dispute_breaks_the_frame_seed57605");
   return v;
 }
 
