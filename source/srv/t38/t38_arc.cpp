@@ -273,6 +273,50 @@ constexpr int kPoolReserve = 64;
 
 bool poolShort(const T38ZLOCLMEM* m) { return m->heapId != nullptr && m->heapId->numFreeBuf < kPoolReserve; }
 
+// Whether a well-formed IFP packet closes a high-speed (ECM) HDLC frame good.
+bool closesEcmFrameGood(const uint8_t* ifp) {
+  const uint8_t t0 = ifp[0];
+  const int value = (t0 & 0x20) ? (((t0 & 0x0F) << 2) | (ifp[1] >> 6)) : ((t0 >> 1) & 15);
+  if (!(t0 & 0x40) || value == 0) return false;  // an indicator, or V.21
+  int p = (t0 & 0x20) ? 2 : 1;
+  const int count = ifp[p++];
+  bool high = true;
+  for (int f = 0; f < count; ++f) {
+    const uint8_t nib = high ? static_cast<uint8_t>(ifp[p] >> 4) : static_cast<uint8_t>(ifp[p] & 0x0F);
+    const int type = nib & 7;
+    if (type == HDLC_FCS_OK || type == HDLC_FCS_OK_SIG_END) return true;
+    if (nib & 8) {
+      ++p;
+      high = true;
+      p += 2 + ((ifp[p] << 8) | ifp[p + 1]) + 1;
+    } else if (high) {
+      high = false;
+    } else {
+      ++p;
+      high = true;
+    }
+  }
+  return false;
+}
+
+// How long past the reorder delay a packet that closes an ECM frame good waits for the stream's
+// next datagram, in ms: a peer that sends a whole frame in one packet sends the next a frame's
+// time later (400 octets at 4800 bit/s: 670 ms).
+constexpr uint16_t kEcmEndHold = 800;
+
+// Whether the head packet, which closes an ECM frame good, waits for a later datagram: one altered
+// on the way would otherwise play before the copies that show it (they come with the next
+// datagrams), and the frame close good over octets the peer never sent. Once a later datagram is
+// in, its copy has disputed the packet or agreed with it.
+bool ecmEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
+  if (static_cast<int16_t>(m->rx.newest - head->sequenceNum) > 0 || poolShort(m) ||
+      static_cast<uint16_t>(m->rx.time - head->arrivalTime) >= m->regs.reorderDelay + kEcmEndHold)
+    return false;
+  uint8_t ifp[T38_MAX_RX_IFP + 1];
+  const int got = t38egr_ifp_octets(head, ifp, sizeof(ifp));
+  return got > 0 && t38fIFPcheck(ifp, got) > 0 && closesEcmFrameGood(ifp);
+}
+
 void playOut(T38ZLOCLMEM* m) {
   RelayOut out{m, 0, false};
   while (out.sent < kRelayPacketsPerFrame) {
@@ -283,7 +327,7 @@ void playOut(T38ZLOCLMEM* m) {
     if (head == nullptr) return;
     const bool inLine = !old && head->sequenceNum == static_cast<uint16_t>(m->rx.lastoutTimeStamp + 1);
     if (static_cast<uint16_t>(m->rx.time - head->arrivalTime) < m->regs.reorderDelay && !(inLine && poolShort(m))) return;
-    if (!old && t38fReorderHeadWaits(&m->rx)) return;
+    if (!old && (t38fReorderHeadWaits(&m->rx) || ecmEndWaits(m, head))) return;
     DG_HDL h;
     if (!t38egr_ifp_deq(q, &h)) return;
     EGR_IFP_PKT* pkt = t38egr_ifp_getifpFromHandle(&h);

@@ -604,6 +604,9 @@ std::vector<Example> examples() {
   // disputed left the queue: the old sequence drained without it, the new one joined it, and the
   // frame closed good one packet short
   drawn(57605, "restart_after_a_dispute_breaks_the_frame_seed57605");
+  // a drawn call whose T.38 terminal sends each ECM frame whole in one packet: one came with a bit
+  // flipped, its copy only with the next datagram, 440 ms later, and the frame closed good altered
+  drawn(18506, "ecm_frame_end_waits_for_the_next_datagram_seed18506");
   return v;
 }
 
