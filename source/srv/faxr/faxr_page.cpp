@@ -496,6 +496,15 @@ namespace {
 void playEcmPacket(HSZFAXRLOCLMEM* m, uint8_t code, const uint16_t* words, uint16_t bits) {
   HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
   const bool end = code >= 43 && code <= 62;
+  if (code >= 23 && code <= 32) {
+    // non-ECM page data inside an ECM page is a frame's octets retyped on the way: the frame they
+    // belong to misses them, so it ends bad, and the rest of it, up to its end, is dropped
+    if (f.hsxstatus & FAXR_FAX_TXFRAMEOPEN) faxrhdlcendbad(m);
+    f.hsxtxframeoctets = 0;
+    clearFax(m, FAXR_FAX_TXFRAMEOPEN);
+    setFax(m, FAXR_FAX_TXFRAMECUT);
+    return;
+  }
   if (!end && (code < 33 || code > 42)) return;
   if (end && f.hsxfaxrecmendcounter > 0) --f.hsxfaxrecmendcounter;
   if (f.hsxstatus & FAXR_FAX_TXFRAMECUT) {  // the rest of a frame already ended bad

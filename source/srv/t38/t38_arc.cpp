@@ -176,6 +176,7 @@ void tailHandling(T38ZLOCLMEM* m) {
 struct RelayOut {
   T38ZLOCLMEM* m;
   int sent;  // fax-relay packets handed on this frame
+  bool contested;  // the packet handed on now came under a number other content came under too
 };
 
 // Fax-relay packets one frame hands on at most (before the next IFP packet starts): the rest wait
@@ -280,6 +281,10 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   ++out->sent;
   trackHandedFrame(m, code);
   noteFrameData(m, code);
+  // An ECM frame across a contested number may lack a packet the peer sent under it, or hold one
+  // it never sent there: it ends bad, and the page's next round sends it again. A V.21 frame is
+  // left to the vote: its far end may not send it again (a final frame goes once).
+  if (out->contested && code >= HAPI_PKT_FC_ECM_DATA_FIRST && code <= HAPI_PKT_FC_ECM_END_BAD_LAST) m->lossInFrame = true;
   code = frameEndAfterLoss(m, code);
   m->v21FrameOpen = code == kV21Data;
   sendRelayPacket(m, code, octets, n);
@@ -307,8 +312,52 @@ constexpr int kPoolReserve = 64;
 
 bool poolShort(const T38ZLOCLMEM* m) { return m->heapId != nullptr && m->heapId->numFreeBuf < kPoolReserve; }
 
+// Whether a well-formed IFP packet closes a high-speed (ECM) HDLC frame good.
+bool closesEcmFrameGood(const uint8_t* ifp) {
+  const uint8_t t0 = ifp[0];
+  const int value = (t0 & 0x20) ? (((t0 & 0x0F) << 2) | (ifp[1] >> 6)) : ((t0 >> 1) & 15);
+  if (!(t0 & 0x40) || value == 0) return false;  // an indicator, or V.21
+  int p = (t0 & 0x20) ? 2 : 1;
+  const int count = ifp[p++];
+  bool high = true;
+  for (int f = 0; f < count; ++f) {
+    const uint8_t nib = high ? static_cast<uint8_t>(ifp[p] >> 4) : static_cast<uint8_t>(ifp[p] & 0x0F);
+    const int type = nib & 7;
+    if (type == HDLC_FCS_OK || type == HDLC_FCS_OK_SIG_END) return true;
+    if (nib & 8) {
+      ++p;
+      high = true;
+      p += 2 + ((ifp[p] << 8) | ifp[p + 1]) + 1;
+    } else if (high) {
+      high = false;
+    } else {
+      ++p;
+      high = true;
+    }
+  }
+  return false;
+}
+
+// How long past the reorder delay a packet that closes an ECM frame good waits for the stream's
+// next datagram, in ms: a peer that sends a whole frame in one packet sends the next a frame's
+// time later (400 octets at 4800 bit/s: 670 ms).
+constexpr uint16_t kEcmEndHold = 800;
+
+// Whether the head packet, which closes an ECM frame good, waits for a later datagram: one altered
+// on the way would otherwise play before the copies that show it (they come with the next
+// datagrams), and the frame close good over octets the peer never sent. Once a later datagram is
+// in, its copy has disputed the packet or agreed with it.
+bool ecmEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
+  if (static_cast<int16_t>(m->rx.newest - head->sequenceNum) > 0 || poolShort(m) ||
+      static_cast<uint16_t>(m->rx.time - head->arrivalTime) >= m->regs.reorderDelay + kEcmEndHold)
+    return false;
+  uint8_t ifp[T38_MAX_RX_IFP + 1];
+  const int got = t38egr_ifp_octets(head, ifp, sizeof(ifp));
+  return got > 0 && t38fIFPcheck(ifp, got) > 0 && closesEcmFrameGood(ifp);
+}
+
 void playOut(T38ZLOCLMEM* m) {
-  RelayOut out{m, 0};
+  RelayOut out{m, 0, false};
   while (out.sent < kRelayPacketsPerFrame) {
     // what a sequence left when the peer renumbered plays before the new sequence
     const bool old = dg_QmPeekFront(&m->rx.drainq) != nullptr;
@@ -317,7 +366,7 @@ void playOut(T38ZLOCLMEM* m) {
     if (head == nullptr) return;
     const bool inLine = !old && head->sequenceNum == static_cast<uint16_t>(m->rx.lastoutTimeStamp + 1);
     if (static_cast<uint16_t>(m->rx.time - head->arrivalTime) < m->regs.reorderDelay && !(inLine && poolShort(m))) return;
-    if (!old && t38fReorderHeadWaits(&m->rx)) return;
+    if (!old && (t38fReorderHeadWaits(&m->rx) || ecmEndWaits(m, head))) return;
     DG_HDL h;
     if (!t38egr_ifp_deq(q, &h)) return;
     EGR_IFP_PKT* pkt = t38egr_ifp_getifpFromHandle(&h);
@@ -346,6 +395,7 @@ void playOut(T38ZLOCLMEM* m) {
     const bool plays = verdict != T38_DROPPED;
     const bool played = plays && walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
     m->handing = pkt->sequenceNum;
+    out.contested = verdict == T38_PLAY_CONTESTED;
     if (played) t38fWalkedIFPtoHapiPkt(ifp, sendRelay, &out);
     if (plays && !played) {
       ++m->rx.invalidIFPCount;

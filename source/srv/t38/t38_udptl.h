@@ -124,6 +124,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     the stream as much as it agrees brings nothing, and packets equal to the ones beside them
 //     (fill, the spaces of an identity) count for no agreement. Without it a misnumbered datagram's
 //     packets play inside the stream's frames, and a packet altered on the way outvotes its copy.
+//     Whichever content plays, a number other content came under (disputed, outvoted, or reused by
+//     a refused datagram whose copies are the stream's packets a few numbers on) plays contested:
+//     the peer may have sent both, its numbering stepped back, and the relay ends an ECM frame
+//     across it bad. Without it the frame played one packet short.
 //  5. One bit away: a datagram out of line with the stream may be one whose number lost a bit; the
 //     missing numbers one bit from its own (suspect numbers) take other content only in their turn
 //     or from a datagram that agrees with the stream. Without it a second misnumbered datagram
@@ -135,7 +139,8 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     back, its new packets refused under the old numbers) is reported with the packets played
 //     across it, each of them, up to the number after the newest the stream holds (where a
 //     stepped-back peer's lost packets belong), and the relay ends the frame open there bad: a
-//     frame's octets never join across it.
+//     frame's octets never join across it. A number disputed and never settled when the sequence
+//     restarts breaks the new sequence's first packet too (its packet is gone from what drains).
 //  A step forward is no discontinuity when the copies show it: a datagram that skips numbers and
 //     carries as its copies, under the skipped numbers, the stream's newest packets (the peer's
 //     counter moved, nothing of it was lost) brings its primary alone, and once a later datagram
@@ -192,7 +197,9 @@ struct T38ZNUMBERS {
   uint16_t content[T38_NUMBER_SLOTS];
   uint16_t origin[T38_NUMBER_SLOTS];
   uint8_t state[T38_NUMBER_SLOTS];
-  // T38_QUEUED, T38_ALONE: the datagrams that brought the packet queued, up to 15, each number once
+  // T38_QUEUED, T38_ALONE: the datagrams that brought the packet queued, up to 15, each number
+  // once, and in the top bit whether other content came under the number too (rule 4: it plays
+  // contested)
   uint8_t votes[T38_NUMBER_SLOTS];
 };
 
@@ -280,6 +287,8 @@ enum T38_PLAYOUT : uint8_t {
                    // or a discontinuity lies at or before it
   T38_DROPPED,     // drop it unplayed, the playout staying where it is: the number was passed, or
                    // its packet stood alone to the end
+  T38_PLAY_CONTESTED,  // play it, though other content came under its number (rule 4): it may be
+                       // the packet of a peer that stepped back, the other one lost
 };
 // Asks before the head of egressPktq (numbered s, its octets' digest `digest`) plays; for a packet
 // that plays it moves lastoutTimeStamp to s and remembers what was played.

@@ -38,9 +38,17 @@ uint16_t& suspectHeldBefore(T38ZREORDER* rq, uint16_t s) { return rq->numbers.or
 uint16_t& disputedDigest(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 uint16_t& broughtBy(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 
-// The datagrams that brought a queued packet.
-int votesFor(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.votes[slotOf(s)]; }
-void setVotes(T38ZREORDER* rq, uint16_t s, int votes) { rq->numbers.votes[slotOf(s)] = static_cast<uint8_t>(std::min(votes, 15)); }
+// The datagrams that brought a queued packet, up to 15, and beside them whether other content
+// came under its number (rule 4): whichever of the two plays, the other may have been the peer's
+// as well, sent under that number again when its numbering stepped back.
+constexpr uint8_t kContested = 0x80;
+int votesFor(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.votes[slotOf(s)] & 0x0F; }
+void setVotes(T38ZREORDER* rq, uint16_t s, int votes) {
+  uint8_t& v = rq->numbers.votes[slotOf(s)];
+  v = static_cast<uint8_t>((v & kContested) | std::min(votes, 15));
+}
+bool contested(const T38ZREORDER* rq, uint16_t s) { return (rq->numbers.votes[slotOf(s)] & kContested) != 0; }
+void markContested(T38ZREORDER* rq, uint16_t s) { rq->numbers.votes[slotOf(s)] |= kContested; }
 
 bool inWindow(const T38ZREORDER* rq, uint16_t s) {
   return static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1) < T38_WINDOW_AHEAD;
@@ -209,6 +217,14 @@ bool copiesShifted(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shi
 // between the two sequences.
 bool joinsStream(const T38ZREORDER* rq, const Carried* pk, int n) {
   return copiesShifted(rq, pk, n, static_cast<uint16_t>(pk[0].s - 1 - rq->newest));
+}
+
+// Whether a datagram's copies are the stream's packets a few numbers further on than they are
+// numbered: the peer's numbering stepped back (or the datagram's number lost a bit).
+bool steppedBack(const T38ZREORDER* rq, const Carried* pk, int n) {
+  for (uint16_t back = 1; back <= T38_CLOSE_AHEAD; ++back)
+    if (copiesShifted(rq, pk, n, static_cast<uint16_t>(-back))) return true;
+  return false;
 }
 
 // Whether a datagram that skips numbers past the newest one carries, under the numbers it skipped,
@@ -394,11 +410,17 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
     return false;
   }
+  // a packet of the old sequence disputed and never settled is gone from what it leaves to drain
+  // (a peer that stepped back sent it, and its next packets come as the new sequence): the frame
+  // open across the restart ends bad, even when the new sequence joins the old one's packets
+  bool brokenBefore = false;
+  for (uint16_t k = static_cast<uint16_t>(rq->lastoutTimeStamp + 1); static_cast<int16_t>(k - rq->newest) <= 0; ++k)
+    brokenBefore = brokenBefore || stateOf(rq, k) == T38_DISPUTED;
   drainOldSequence(rq);
   const bool joins = rq->runJoins;
   const uint8_t held = rq->runHeld;
   t38fReorderStart(rq, rq->runFirst);
-  if (!joins) noteBreak(rq, rq->runFirst, rq->runFirst);
+  if (!joins || brokenBefore) noteBreak(rq, rq->runFirst, rq->runFirst);
   // what the run's datagrams carried starts the new sequence (the last one, at hand, is taken as
   // usual); copies of numbers before its first belong to the sequence before
   for (uint8_t i = 0; i < held; ++i) {
@@ -464,6 +486,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
       t38egr_ifp_remove(&rq->egressPktq, record);
       setState(rq, pk.s, T38_UNKNOWN);
     } else if (votesFor(rq, pk.s) > 1) {
+      markContested(rq, pk.s);
       return true;  // a copy that more copies contradict never wins
     } else {
       dispute(rq, pk.s);  // one against one: neither is trusted, and the next copy settles it
@@ -489,8 +512,9 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
     return true;
   }
   if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
-  setVotes(rq, pk.s, 1);
   broughtBy(rq, pk.s) = from;
+  // a later copy settles which of the two plays, not that the other was no packet of the peer's
+  if (st == T38_DISPUTED) markContested(rq, pk.s);
   if (vouched)
     vouchUpTo(rq, pk.s);
   else if (stateOf(rq, pk.s) == T38_QUEUED)
@@ -530,6 +554,12 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
                       static_cast<uint16_t>(rq->datagrams - rq->lastContradictingAt) <= T38_RESYNC_STEP;
     const uint16_t after = static_cast<uint16_t>(rq->newest + 1);
     if (n == 1 || near) noteBreak(rq, pk[n - 1].s, static_cast<int16_t>(s - after) > 0 ? s : after);
+    // copies that are the stream's packets a few numbers on show the peer's numbering stepped back
+    // (or this datagram's number lost a bit): the packets held under the numbers it reused may not
+    // be all it sent there, so they are contested
+    if (steppedBack(rq, pk, n))
+      for (uint16_t k = static_cast<uint16_t>(rq->lastoutTimeStamp + 1); static_cast<int16_t>(k - rq->newest) <= 0; ++k)
+        if (static_cast<int16_t>(k - s) >= 0 && stateOf(rq, k) == T38_QUEUED) markContested(rq, k);
     rq->contradicted = true;
     rq->lastContradicting = s;
     rq->lastContradictingAt = rq->datagrams;
@@ -713,7 +743,7 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
   }
   setState(rq, s, T38_QUEUED);
   queuedFrom(rq, s) = rq->datagrams;
-  setVotes(rq, s, 1);
+  rq->numbers.votes[slotOf(s)] = 1;  // one datagram, and no other content yet
   broughtBy(rq, s) = 0;  // by a datagram not told (a kept run's): the next one counts
   return true;
 }
@@ -798,9 +828,10 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
     else
       rq->breakFrom = static_cast<uint16_t>(s + 1);
   }
+  const bool doubted = contested(rq, s);
   setState(rq, s, T38_PLAYED);
   playedDigest(rq, s) = digest;
   rq->lastoutTimeStamp = s;
   if (rq->stepKnown && static_cast<int16_t>(s - rq->stepAt) >= 0) rq->stepKnown = false;
-  return broken ? T38_PLAY_BROKEN : T38_PLAY;
+  return broken ? T38_PLAY_BROKEN : doubted ? T38_PLAY_CONTESTED : T38_PLAY;
 }

@@ -609,6 +609,21 @@ std::vector<Example> examples() {
   // on the way: the copy in the next datagram came while the CSI was still on the line, before
   // its FCS, and the relay closed it good all the same
   drawn(21645, "altered_frame_contradicted_while_it_plays_ends_bad_seed21645");
+  // a drawn call whose ECM frame packet came retyped as non-ECM page data with the page's end:
+  // the relay dropped its octets from the frame and closed the frame good without them
+  drawn(38253, "ecm_octets_retyped_as_page_data_and_page_end_seed38253", false);
+  // drawn calls whose T.38 terminal stepped back one number inside an ECM frame: the packets it
+  // sent twice under that number were disputed and a later copy brought the second, or its copies
+  // showed the step and the first stayed; the frame closed good one packet short
+  drawn(54966, "ecm_frame_across_a_contested_number_ends_bad_seed54966");
+  drawn(93315, "ecm_frame_across_numbers_a_stepped_back_datagram_reused_seed93315");
+  // a drawn call whose step back inside an ECM frame restarted the sequence after the packet it
+  // disputed left the queue: the old sequence drained without it, the new one joined it, and the
+  // frame closed good one packet short
+  drawn(57605, "restart_after_a_dispute_breaks_the_frame_seed57605");
+  // a drawn call whose T.38 terminal sends each ECM frame whole in one packet: one came with a bit
+  // flipped, its copy only with the next datagram, 440 ms later, and the frame closed good altered
+  drawn(18506, "ecm_frame_end_waits_for_the_next_datagram_seed18506");
   return v;
 }
 

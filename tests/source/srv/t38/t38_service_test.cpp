@@ -279,6 +279,28 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKi
   for (const Relay& r : world().relayOut)
     if (r.code >= 43) ecmEnds.push_back(r.code);
   EXPECT_EQ(ecmEnds, (std::vector<uint8_t>{62, 52, 64}));  // V17_14400_ECM_END_BAD, _END, ECM_PAGEEND
+  // an ECM frame whole in one packet (its octets and its good end), altered on the way, at
+  // redundancy 1, the next datagram (with its copy) well past the reorder delay: the packet that
+  // closes the frame good waits for that datagram, whose copy disputes it, and the frame never
+  // ends good as altered
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  world().relayOut.clear();
+  const std::vector<std::vector<uint8_t>> whole = {
+      training, ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x00, 7, 8, 9}, HDLC_FCS_OK),
+      ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x01, 4, 5, 6}, HDLC_FCS_OK), pageEnd};
+  auto sent = datagramsLosing(whole, {}, 0, 1);
+  sent[1][3 + 9] ^= 0x10;  // the frame's last data octet, in the primary
+  world().netIn.push_back({sent[0]});
+  world().netIn.push_back({sent[1]});
+  for (int i = 0; i < 60; ++i) world().netIn.push_back({});
+  world().netIn.push_back({sent[2]});
+  world().netIn.push_back({sent[3]});
+  runFrames(200);
+  ecmEnds.clear();
+  for (const Relay& r : world().relayOut)
+    if (r.code >= 43) ecmEnds.push_back(r.code);
+  EXPECT_EQ(ecmEnds, (std::vector<uint8_t>{62, 64}));
 }
 
 // Where a peer's renumbered sequence joins the old one and its first datagrams carry, as copies,

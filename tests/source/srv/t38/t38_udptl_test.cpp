@@ -74,9 +74,10 @@ struct Received {
     return s;
   }
   // The queue played out as the service plays it (the reorder delay left aside): the numbers and
-  // packets played, the numbers passed without a packet, and the packets played across a break.
+  // packets played, the numbers passed without a packet, the packets played across a break, and
+  // those played though other content came under their numbers.
   struct Played {
-    std::vector<uint16_t> numbers, lost, broken;
+    std::vector<uint16_t> numbers, lost, broken, contested;
     std::vector<std::vector<uint8_t>> ifps;
   };
   Played playOut() {
@@ -96,6 +97,7 @@ struct Received {
       if (verdict == T38_DROPPED) continue;
       for (uint16_t gap = uint16_t(before + 1); gap != s; ++gap) out.lost.push_back(gap);
       if (verdict == T38_PLAY_BROKEN) out.broken.push_back(s);
+      if (verdict == T38_PLAY_CONTESTED) out.contested.push_back(s);
       out.numbers.push_back(s);
       out.ifps.push_back(ifp);
     }
@@ -610,7 +612,10 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     Received r;
     for (int i = 0; i < 8; ++i) r.take(a3[size_t(i)]);
     r.take(bad);
-    EXPECT_EQ(contentOf(r.playOut(), 105), 'a');
+    const auto p = r.playOut();
+    EXPECT_EQ(contentOf(p, 105), 'a');
+    // the other content still came under 105: what plays there may not be all the peer sent
+    EXPECT_EQ(p.contested, (std::vector<uint16_t>{105}));
   }
   {  // without copies: one against one, the number is lost
     Received r;
@@ -630,6 +635,24 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     const auto p = r.playOut();
     EXPECT_TRUE(p.lost.empty());
     EXPECT_EQ(contentOf(p, 106), 'a');
+  }
+  {  // at redundancy 1 a second datagram under 106, other content and the stream's 105 as its copy
+     // (a duplicate altered on the way; so too a peer that stepped back inside a run of equal
+     // packets), disputes 106; 107's copy settles it, and it plays contested: the other may have
+     // been the peer's too. The numbers nothing contradicted play plainly, nothing is broken
+    const auto a1 = stream(100, 10, 1, 'a');
+    auto second = a1[6];
+    second[3 + 5] ^= 0x10;  // the primary's octet after type, count, field and length
+    Received r;
+    for (int i = 0; i < 7; ++i) r.take(a1[size_t(i)]);
+    r.take(second);
+    r.take(a1[7]);
+    r.take(a1[8]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_EQ(contentOf(p, 106), 'a');
+    EXPECT_EQ(p.contested, (std::vector<uint16_t>{106}));
+    EXPECT_TRUE(p.broken.empty());
   }
   {  // a datagram numbered 104 whose four packets all differ from the stream's: refused
     Received r;
@@ -683,6 +706,14 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
       }
       const std::vector<uint16_t> across = {101, 102, 103, 104, 105};
       EXPECT_EQ(p.broken, stepped == 2 ? across : std::vector<uint16_t>{}) << stepped;
+      // the stray's copies are the stream's packets three on: the numbers it reused from its own
+      // on hold what the peer sent first there, and may not be all it sent (nothing was lost
+      // where three datagrams proved the step)
+      if (stepped == 1) {
+        EXPECT_EQ(p.contested, (std::vector<uint16_t>{103, 104, 105}));
+      } else if (stepped == 4) {
+        EXPECT_TRUE(p.contested.empty());
+      }
     }
   }
   {  // datagrams refused for contradicting the stream, the stream's own between them: the second
