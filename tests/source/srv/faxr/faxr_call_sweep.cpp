@@ -306,6 +306,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
                        : ours.lastFrameBrokenByTheTerminalsReceiver ? "last frame broken by the T.38 terminal's receiver"
                        : ours.lastFrameBehindANumberAhead      ? "last frame behind a number the network put ahead"
                        : ours.lastFrameMadeOnTheWay            ? "last frame made on the way to the T.38 terminal"
+                       : ours.lastFrameRefusedAfterASkip       ? "last frame refused by the T.38 terminal after a skip before it"
                        : ours.waitsForAFrameNeverSent          ? "waits for a frame never sent"
                        : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing came under"
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
@@ -592,6 +593,10 @@ std::vector<Example> examples() {
   // and the terminal, holding it for an answer too short to read, went silent with the line waiting
   drawn(10181, "t38_terminal_takes_the_last_frame_as_late_seed10181", false);
   drawn(19078, "t38_terminal_handed_a_frame_made_on_the_way_seed19078", false);
+  // a drawn call whose T.38 terminal waits for the audio terminal's DCN, which the gateway sent
+  // whole, in order, with every copy: its receiver handed it on whole after the network lost the
+  // datagrams before its preamble, and the terminal refused it for the skip (named, not the gateway's)
+  drawn(87299, "t38_terminal_refuses_a_frame_after_a_skip_seed87299", false);
   return v;
 }
 
