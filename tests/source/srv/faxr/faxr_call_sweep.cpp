@@ -593,6 +593,11 @@ std::vector<Example> examples() {
   // and the terminal, holding it for an answer too short to read, went silent with the line waiting
   drawn(10181, "t38_terminal_takes_the_last_frame_as_late_seed10181", false);
   drawn(19078, "t38_terminal_handed_a_frame_made_on_the_way_seed19078", false);
+  // the audio terminal gave up and sent its DCN while a frame from the network, whose octets had
+  // stopped coming, was still open towards it: the relay took the line back to go on with that
+  // frame and cut the DCN off. Such a frame no longer goes on while the line sends, and after a
+  // final frame to it the line has the turn
+  drawn(59657, "line_keeps_the_turn_while_it_sends_seed59657", false);
   // a drawn call whose T.38 terminal waits for the audio terminal's DCN, which the gateway sent
   // whole, in order, with every copy: its receiver handed it on whole after the network lost the
   // datagrams before its preamble, and the terminal refused it for the skip (named, not the gateway's)
