@@ -224,6 +224,11 @@ enum : uint16_t {
   FAXR_V21_TXCUT = 0x2000,  // a chunk of the frame being sent was dropped: its end must be bad
   FAXR_V21_LINEFRAMEOPEN = 0x4,  // octets of the line's frame under way have gone to the network
   FAXR_V21_NETFRAMEOPEN = 0x8,   // octets of a frame from the network came, its end has not
+  FAXR_V21_TXFINALSENT = 0x4000,  // a final frame went to the V.21 modem, whose last bit has not gone
+  // the line's terminal sends (its preamble was heard), and its answer in its turn (its carrier came
+  // then): each until the carrier drops or its final frame has come
+  FAXR_V21_LINEBURST = 0x100,
+  FAXR_V21_LINEANSWER = 0x8000,
 };
 
 constexpr int FAXR_V21_RXWORDS = 32;
@@ -240,6 +245,7 @@ struct HSZFAXRV21MODEM {
   uint16_t hsxfaxrecmendcounter;
   uint16_t v21MaxPreambleDuration;
   uint16_t hsxframestall;  // ms since octets of the frame from the network last came, its end not yet
+  uint16_t lineTurn;       // ms since a final frame to the line had gone, 0xFFFF: the line's turn is over
   uint16_t hsxrxbuf[FAXR_V21_RXWORDS];
   BUFCTL hsxrxbufctrl;
 };

@@ -48,6 +48,7 @@ void fxrfEnable(HSZFAXRLOCLMEM* m, uint16_t mode) {
   m->sentAny = false;
   flushQueues(m);
   m->hsxfaxrv21 = HSZFAXRV21MODEM{};
+  m->hsxfaxrv21.lineTurn = 0xFFFF;
   m->hsxfaxrfax = HSZFAXRFAXMODEM{};
   faxrInitJBStm(&m->hsxfaxrfax.jbStm);
   faxrhdlcinit(&m->hsxdatahdlc, m);  // a new call: nothing of the last is followed
@@ -116,6 +117,7 @@ HAPIRESULT fxrInit(HSFSRVOBJ service) {
   MEM_InitQueue(&m->hsxv21jitbufq);
   m->hsxfaxrregs = faxrRegsDefault();
   m->hsxfaxrstate.silenceTimer = 0xFFFF;
+  m->hsxfaxrv21.lineTurn = 0xFFFF;
   m->hsxfaxrfax.hsxsrvid = HAPI_VFAX_SRV;
   faxrInitJBStm(&m->hsxfaxrfax.jbStm);
   faxrhdlcinit(&m->hsxdatahdlc, m);
@@ -193,6 +195,7 @@ void fxrIngress(HSFSRVOBJ service) {
   const uint16_t modulus = m->hsxfaxrregs.hsxTimeStampModulus;
   if (modulus != 0 && ts >= modulus) ts -= modulus;
   m->hsxTimeStamp = static_cast<uint16_t>(ts);
+  add(m->hsxfaxrv21.lineTurn);
   hsffaxrprocessnetmsg(m);
   hsffaxrv21txdata(m);
   hsffaxrv21txstall(m, ms);

@@ -231,6 +231,7 @@ void faxrtxhdlcdata(HSZFAXRLOCLMEM* m, const uint16_t* block) {
       if (!(v.hsxstatus & FAXR_V21_TXBUSY)) {
         faxrrxv21framestop(m);  // the modem stops receiving as it turns to send
         hsffaxrsendcmd(kV21RxMode, 0, 0);
+        v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~(FAXR_V21_LINEBURST | FAXR_V21_LINEANSWER));  // heard no more
       }
       v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_TXBUSY);
       if (hsffaxrsendextcmdasync(m, kV21TxData, piece, bytes)) v.hsxcounter = static_cast<uint16_t>(v.hsxcounter + n);

@@ -174,12 +174,34 @@ inline void clearV21(HSZFAXRLOCLMEM* m, uint16_t bits) {
 }
 // The V.21 modem is done sending: its receiver goes back on and nothing is counted as still to
 // go. Every path that ends a transmission comes here, so that no way out of one (its last bit
-// gone, an abort that flushed what was queued) leaves the line's frames unheard.
+// gone, an abort that flushed what was queued) leaves the line's frames unheard. After a final
+// frame the line's terminal has the turn: the relay listens for its answer before it sends
+// anything more of the network's.
 inline void v21TxDone(HSZFAXRLOCLMEM* m) {
   hsffaxrsendcmdasync(kV21RxMode, 1, 0);
   m->hsxfaxrv21.hsxcounter = 0;
-  clearV21(m, FAXR_V21_TXBUSY | FAXR_V21_NETPREAMBLE);
+  if (m->hsxfaxrv21.hsxstatus & FAXR_V21_TXFINALSENT) m->hsxfaxrv21.lineTurn = 0;
+  clearV21(m, FAXR_V21_TXBUSY | FAXR_V21_NETPREAMBLE | FAXR_V21_TXFINALSENT);
 }
+
+// How long the line's terminal has, after a final frame to it, to start its answer: the gap before
+// an answer (75 ms) and the time its carrier takes to be heard, with room to spare.
+constexpr uint16_t kLineTurnMs = 500;
+
+// The line has the turn: a final frame is going to it, its terminal may still start its answer, or
+// is sending it. Nothing more of the network's goes to the line meanwhile (a burst queued behind
+// the final frame waits, one that comes is dropped): the far end waits for that answer too, so
+// what the network brings then is no answer (a repeat the answer supersedes, often the past
+// renumbered), and the modem turning to send would stop the relay hearing the line and lose the
+// line's frame. (After the line's final frame the turn is the far end's: its answer takes the line
+// even from a repeat the line started meanwhile.)
+inline bool lineHasTurn(const HSZFAXRLOCLMEM* m) {
+  const HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  return (v.hsxstatus & (FAXR_V21_TXFINALSENT | FAXR_V21_LINEANSWER)) != 0 || v.lineTurn < kLineTurnMs;
+}
+// The line's terminal sends, in its turn or not: a frame from the network whose bits ran out (the
+// modem idle in its middle, the line heard it end there) does not go on over the line's burst.
+inline bool lineSends(const HSZFAXRLOCLMEM* m) { return lineHasTurn(m) || (m->hsxfaxrv21.hsxstatus & FAXR_V21_LINEBURST) != 0; }
 inline void clearFax(HSZFAXRLOCLMEM* m, uint16_t bits) {
   m->hsxfaxrfax.hsxstatus = static_cast<uint16_t>(m->hsxfaxrfax.hsxstatus & ~bits);
 }

@@ -20,7 +20,10 @@ bool lineTakenByToneOrPage(HSEFAXRSTATE st) {
 void closeFrameToLine(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   if (!(v.hsxstatus & FAXR_V21_FRAMETX) || frameBits(v) == 0) return;
-  faxrhdlcendbad(m);
+  if (!(v.hsxstatus & FAXR_V21_TXBUSY) && lineSends(m))
+    count16(m->hsxfaxrStats.egress.hsxbadframeCount);  // its bits ran out while the line sends: cut off already
+  else
+    faxrhdlcendbad(m);
   v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~(FAXR_V21_FRAMETX | FAXR_V21_TXCUT));
   clearNetFrame(v);
 }
@@ -108,6 +111,12 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     m->hsxRxTimeStamp = pkt->payloadTimeStampLow;
     if (code == FAXR_PKT_V21_LAST_END_VOID) {  // no signal: it cuts nothing
       voidLastV21End(m);
+      hsfBmFree(pkt);
+      continue;
+    }
+    // while the line has the turn the far end waits for its answer: a V.21 burst from the network
+    // then is a repeat that answer supersedes, or not the far end's own, and is dropped
+    if (lineHasTurn(m) && (code == FAXR_PKT_V21_PREAMBLE || (code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL))) {
       hsfBmFree(pkt);
       continue;
     }
@@ -203,10 +212,14 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
 void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   HSZFAXRSTATE& s = m->hsxfaxrstate;
+  // the modem does not turn to send while the line has the turn, nor to go on with a frame whose
+  // octets ran out while the line sends: the line heard that frame end where its bits did
+  if (!(v.hsxstatus & FAXR_V21_TXBUSY) && (lineHasTurn(m) || ((v.hsxstatus & FAXR_V21_FRAMETX) && lineSends(m)))) return;
   if (!(v.hsxstatus & FAXR_V21_FRAMETX)) {
     const uint32_t enough = 300u * m->hsxfaxrregs.hsxmaxjitter / 1000u + 12u;
     const bool waiting = v.hsxv21counter >= enough || v.hsxfaxrecmendcounter > 0;
-    if (!waiting || (m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY) || lineTakenByToneOrPage(s.hsxstate)) return;
+    // nor does a new frame follow a final one straight on, its bits still going
+    if (!waiting || (m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY) || lineTakenByToneOrPage(s.hsxstate) || lineHasTurn(m)) return;
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_FRAMETX);
   }
   s.hsxtimer = 0;
@@ -260,7 +273,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     if (final) {
       hdlcReset(m);
       v.hsxtxnumhdlc = 0;
-      v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~(FAXR_V21_NETACCEPT | FAXR_V21_TXFINAL));
+      v.hsxstatus = static_cast<uint16_t>((v.hsxstatus & ~(FAXR_V21_NETACCEPT | FAXR_V21_TXFINAL)) | FAXR_V21_TXFINALSENT);
     }
     break;
   }
@@ -304,7 +317,7 @@ void hsffaxrsendmsg(HSZFAXRLOCLMEM* m) {
 void hsffaxrspoof(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   HSZFAXRSTATE& s = m->hsxfaxrstate;
-  if (!(v.hsxstatus & FAXR_V21_SPOOF)) return;
+  if (!(v.hsxstatus & FAXR_V21_SPOOF) || (v.hsxstatus & FAXR_V21_LINEANSWER)) return;  // no cutting into the line's answer
   const uint32_t limit = static_cast<uint32_t>(v.v21MaxPreambleDuration) + 1000u + m->hsxfaxrregs.hsxmaxdelay / 2u;
   if (s.hsxstate != HSFAXRWAITNETDIS && s.hsxtimer >= limit) {
     stopSpoofing(m);
@@ -317,7 +330,7 @@ void hsffaxrspoof(HSZFAXRLOCLMEM* m) {
     s.hsxtimer = 0;
     return;
   }
-  if (lineTakenByToneOrPage(s.hsxstate)) return;
+  if (lineTakenByToneOrPage(s.hsxstate) || lineHasTurn(m)) return;
   if (v.hsxstatus & FAXR_V21_FRAMETX) return;
   for (int guard = 0; v.hsxcounter < 13 && guard < 4; ++guard) {
     faxrhdlcprocesstxpkt(m, 0, nullptr, 1);

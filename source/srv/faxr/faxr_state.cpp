@@ -391,6 +391,7 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
       }
       break;
     case kV21NoCarrier:
+      clearV21(m, FAXR_V21_LINEBURST | FAXR_V21_LINEANSWER);  // the line's terminal has stopped sending
       if (faxrhdlcrxpassedon(m->hsxdatahdlc)) hdlcReset(m);  // the carrier went in the middle of a frame
       if (s.hsxstate == HSFAXRWAITLOCALMSG || s.hsxstate == HSFAXRWAITLOCALDIS) hdlcReset(m);
       if (v.hsxstatus & FAXR_V21_LINEFINAL) {
@@ -407,6 +408,7 @@ void hsffaxrevtmgr(HSZFAXRLOCLMEM* m, const HSFMSG& msg) {
       if (v.hsxstatus & FAXR_V21_NETACCEPT) count16(m->hsxfaxrStats.egress.hsxv21TxUflowCount);
       break;
     case kV21RxData: {
+      if (v.lineTurn < kLineTurnMs) v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_LINEANSWER);  // its answer comes
       const HSEFAXRSTATE st = s.hsxstate;
       // Frames the line sends are relayed whatever the network has started towards the line (a
       // training check whose command was lost, page data the line is not taking), and a frame

@@ -148,7 +148,7 @@ void faxrrxhdlcdata(HSZFAXRLOCLMEM* m, int mode, const uint8_t* octets, int n) {
     if (m->hsxdatahdlc.preambledet) {
       hsffaxrsendpacket(m, FAXR_PKT_V21_PREAMBLE, nullptr, 0);
       if (m->hsxfaxrregs.hsxfaxrsendevents != 0) hsfObdSendExt(FAXR_PREAMBLE_EVT, 0, nullptr);
-      v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_LINEPREAMBLE);
+      v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_LINEPREAMBLE | FAXR_V21_LINEBURST);
       m->hsxfaxrstate.hsxtimer = 0;
       clearLineFrame(v);
     }
@@ -249,7 +249,8 @@ void hsffaxrprocessv21msg(HSZFAXRLOCLMEM* m) {
   const bool final = (frameOctet(v, 1) & 0x08) != 0;
   s.hsxtimer = 0;
   s.hsxrxmsg = fcf;
-  if (final) v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_LINEFINAL);
+  // after its final frame the line's terminal waits for the answer: the network's may come
+  if (final) v.hsxstatus = static_cast<uint16_t>((v.hsxstatus | FAXR_V21_LINEFINAL) & ~(FAXR_V21_LINEBURST | FAXR_V21_LINEANSWER));
   auto setInt = [&](uint16_t bits) { m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | bits); };
   HSEFAXRSTATE next = HSFAXRWAITNETMSG;
   switch (fcf) {

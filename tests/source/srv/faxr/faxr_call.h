@@ -103,6 +103,12 @@ struct Verdict {
   // on whole only after a packet under a number ahead of it (the terminal takes what comes behind
   // as late), or handed on, closed good, a last frame the gateway's datagrams never closed good
   bool lastFrameBehindANumberAhead = false, lastFrameMadeOnTheWay = false;
+  // the T.38 terminal waits for the audio terminal's last frame, which the gateway sent whole with
+  // every copy asked, numbering its datagrams in order, and whose every packet, first octet to
+  // closing FCS, its receiver handed on in a row under numbers in a row, after a skip in the numbers
+  // it handed on: the terminal refused the frame, taking the skip for data lost, though nothing of
+  // the frame lay in it
+  bool lastFrameRefusedAfterASkip = false;
   // the terminal left waiting accepted all the other sent, which then ended on an error of its own
   // without a DCN: it waits for a frame nobody sent
   bool waitsForAFrameNeverSent = false;
@@ -136,6 +142,7 @@ struct Verdict {
   std::string why;  // the evidence that named the wait or the forgery
   bool waitNamed() const {
     return lastFrameLostByTheNetwork || lastFrameBrokenByTheTerminalsReceiver || lastFrameBehindANumberAhead || lastFrameMadeOnTheWay ||
+           lastFrameRefusedAfterASkip ||
            waitsForAFrameNeverSent || lastFrameUndelimited || lastFrameDisputedByAnAlteredCopy || lastFrameSkippedUnseen ||
            cedIndicatorLate;
   }

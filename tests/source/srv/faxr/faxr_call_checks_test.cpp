@@ -291,6 +291,37 @@ TEST(FaxCallChecks, TheTerminalsReceiverIsToBlameOnlyForWhatTheGatewayNeitherSen
   taken.o.t38Frames.accepted = {kDcn};
   EXPECT_FALSE(judge(taken.c, taken.o).waitNamed());
 
+  // the receiver handed on every packet of the DCN in a row under numbers in a row, after a skip
+  // in its numbers before the preamble or between the preamble and the frame, and the terminal
+  // refused the frame: its core took the skip for data lost, though nothing of the frame lay there
+  for (const uint16_t from : {0, 1}) {
+    T38Waits skip(1);
+    std::vector<NumberedIfp> shifted = skip.gateway.sent;
+    for (size_t k = from; k < shifted.size(); ++k) shifted[k].first = uint16_t(shifted[k].first + 2);
+    handOn(skip, {{uint16_t(65530), kNoSignal}});
+    handOn(skip, shifted);
+    v = judge(skip.c, skip.o);
+    EXPECT_TRUE(v.lastFrameRefusedAfterASkip) << from << ": " << v.why;
+  }
+  T38Waits skipInside(1);  // the skip inside the frame: a packet of it may be what was lost
+  std::vector<NumberedIfp> inside = skipInside.gateway.sent;
+  for (size_t k = 2; k < inside.size(); ++k) inside[k].first = uint16_t(inside[k].first + 2);
+  handOn(skipInside, inside);
+  EXPECT_FALSE(judge(skipInside.c, skipInside.o).lastFrameRefusedAfterASkip);
+  T38Waits skipEarlier(1);  // the skip lay before another frame's data: it may have lost the frame before
+  std::vector<NumberedIfp> later = skipEarlier.gateway.sent;
+  for (auto& p : later) p.first = uint16_t(p.first + 51);
+  handOn(skipEarlier, {{uint16_t(40), kNoSignal}, {uint16_t(50), v21({0x80})}});
+  handOn(skipEarlier, later);
+  EXPECT_FALSE(judge(skipEarlier.c, skipEarlier.o).lastFrameRefusedAfterASkip);
+  T38Waits skipTaken(1);  // the terminal took the frame after the skip: its wait is for something else
+  std::vector<NumberedIfp> after = skipTaken.gateway.sent;
+  for (auto& p : after) p.first = uint16_t(p.first + 2);
+  handOn(skipTaken, {{uint16_t(65535), kNoSignal}});
+  handOn(skipTaken, after);
+  skipTaken.o.t38Frames.accepted = {kDcn};
+  EXPECT_FALSE(judge(skipTaken.c, skipTaken.o).waitNamed());
+
   // the audio terminal sent its DCN twice; the receiver handed on the first whole and the second
   // without its first octets, closed good
   auto twice = [](T38Waits& w) {

@@ -108,6 +108,30 @@ int numberHandedAheadBefore(const Outcome& o, uint16_t first, uint16_t closing) 
   return ahead == at ? -1 : int(*ahead);
 }
 
+// The number the T.38 terminal's receiver handed on before a skip in its numbers, when it handed
+// on the gateway's packets `from`..`to` (a frame, first octet to closing FCS) in a row under numbers
+// in a row, and the skip lies between them and the packet of frame data it handed on before them
+// (only indicators, if anything, between): the frame lies wholly after the skip. -1 when there is
+// no such skip, or it handed the packets on otherwise.
+int numberBeforeASkip(const Outcome& o, const std::vector<NumberedIfp>& sent, int from, int to) {
+  const auto& got = o.toT38Terminal;
+  const auto& n = o.toT38TerminalNumbers;
+  const int len = to - from + 1;
+  for (int i = int(std::min(got.size(), n.size())) - len; i >= 0; --i) {
+    bool inARow = true;
+    for (int k = 0; k < len && inARow; ++k)
+      inARow = got[size_t(i + k)] == sent[size_t(from + k)].second && (k == 0 || n[size_t(i + k)] == uint16_t(n[size_t(i + k - 1)] + 1));
+    if (!inARow) continue;
+    std::vector<IfpField> fields;
+    for (int j = i; j >= 1; --j) {
+      if (n[size_t(j - 1)] != uint16_t(n[size_t(j)] - 1)) return int(n[size_t(j - 1)]);
+      if (!ifpFields(got[size_t(j - 1)], &fields) || !fields.empty()) break;  // frame data before it
+    }
+    return -1;
+  }
+  return -1;
+}
+
 // The T.38 terminal waits for the audio terminal's last frame `last`: whether the gateway sent it
 // whole, in datagrams with every copy its redundancy asks, and the network then lost a packet of it
 // in every datagram that carried it, or the terminal's receiver handed on what the gateway never
@@ -143,6 +167,16 @@ void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std
       v.lastFrameMadeOnTheWay = true;
       v.why = "the T.38 terminal's receiver last handed on, closed good, a frame the gateway's datagrams never closed good (" +
               hex(handedGood.back()).substr(0, 24) + ")";
+      return;
+    }
+    // every packet of the frame handed on in a row under numbers in a row, after a skip the
+    // frame lies wholly after, and the terminal refused it: its core takes a skip in the numbers
+    // for data lost, though nothing of the frame was
+    const int before = numberBeforeASkip(o, sent, frame.first, frame.closing);
+    if (inOrder && before >= 0 && !taken) {
+      v.lastFrameRefusedAfterASkip = true;
+      v.why = "the T.38 terminal's receiver handed on every packet of the gateway's last frame in a row under numbers in a row, "
+              "after a skip from number " + std::to_string(before) + ", and the terminal refused the frame";
       return;
     }
     v.why = "unnamed: the T.38 terminal's receiver handed on the gateway's last frame whole";

@@ -306,6 +306,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
                        : ours.lastFrameBrokenByTheTerminalsReceiver ? "last frame broken by the T.38 terminal's receiver"
                        : ours.lastFrameBehindANumberAhead      ? "last frame behind a number the network put ahead"
                        : ours.lastFrameMadeOnTheWay            ? "last frame made on the way to the T.38 terminal"
+                       : ours.lastFrameRefusedAfterASkip       ? "last frame refused by the T.38 terminal after a skip before it"
                        : ours.waitsForAFrameNeverSent          ? "waits for a frame never sent"
                        : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing came under"
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
@@ -624,6 +625,15 @@ std::vector<Example> examples() {
   // a drawn call whose T.38 terminal sends each ECM frame whole in one packet: one came with a bit
   // flipped, its copy only with the next datagram, 440 ms later, and the frame closed good altered
   drawn(18506, "ecm_frame_end_waits_for_the_next_datagram_seed18506");
+  // the audio terminal gave up and sent its DCN while a frame from the network, whose octets had
+  // stopped coming, was still open towards it: the relay took the line back to go on with that
+  // frame and cut the DCN off. Such a frame no longer goes on while the line sends, and after a
+  // final frame to it the line has the turn
+  drawn(59657, "line_keeps_the_turn_while_it_sends_seed59657", false);
+  // a drawn call whose T.38 terminal waits for the audio terminal's DCN, which the gateway sent
+  // whole, in order, with every copy: its receiver handed it on whole after the network lost the
+  // datagrams before its preamble, and the terminal refused it for the skip (named, not the gateway's)
+  drawn(87299, "t38_terminal_refuses_a_frame_after_a_skip_seed87299", false);
   return v;
 }
 

@@ -240,9 +240,10 @@ TEST_F(FaxRelay, ALineFrameAbortedOrCutByTheCarrierEndsBadAtTheNetwork) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END_BAD}));
 
-  // the relay stops following the frame: the network's frames take the line (their preamble
-  // comes), the relay itself starts sending flags to keep the line waiting for a slow network
-  // (its V.21 modem turns to send), or the frame grows past any control frame. The frame ends
+  // the relay stops following the frame: the network's frames take the line (their preamble comes
+  // while the turn is the far end's: its answer, late, to a command the line repeats), the relay
+  // itself starts sending flags to keep the line waiting for a slow network (its V.21 modem turns
+  // to send), or the frame grows past any control frame. The frame ends
   // there at once, bad, and the signal with it; the line's next burst goes out as frames of its
   // own, never joined to it.
   uint16_t stamp = 1;
@@ -280,6 +281,66 @@ TEST_F(FaxRelay, ALineFrameAbortedOrCutByTheCarrierEndsBadAtTheNetwork) {
     EXPECT_TRUE(std::equal(frames[0].begin(), frames[0].end(), frame.begin())) << why;
     EXPECT_LT(frames[0].size(), frame.size()) << why;
     EXPECT_EQ(frames[1], tsi) << why;
+  }
+
+  // while the line has the turn (its answer to the relay's final frame starts, and goes on), the
+  // network's bursts do not take the line: one queued behind the final frame waits for the end of
+  // the answer, one that comes during it is dropped (the far end waits for that answer: what it
+  // sends meanwhile is a repeat the answer supersedes, or not its own). Nor does a frame from the
+  // network whose bits ran out (the modem idle in its middle) go on while the line sends. The
+  // modem never turns to send under the line's frames, which reach the network whole.
+  for (const char* why : {"answer to a final frame", "frame whose bits ran out"}) {
+    const std::string w = why;
+    ASSERT_EQ(command(FAXR_ENABLE_CMD, 0, 0), 0);
+    world().commands.clear();
+    enable();
+    const std::vector<uint8_t> frame = csi;
+    std::vector<uint8_t> part = hdlcLineBits({frame}, 10), rest;
+    std::vector<std::vector<uint8_t>> burst;
+    if (w == "answer to a final frame") {
+      // a burst right behind the final frame waits too, and so does one that comes in the answer
+      fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, eop, stamp++),
+                   relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++), relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++),
+                   relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0x21}, stamp++), relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++)});
+      burst = {relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0x31}, stamp++),
+               relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++)};
+    } else {
+      fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, csi, stamp++)});
+      burst = {relayPacket(FAXR_PKT_V21, {0x41, 0x42}, stamp++)};  // the rest of it comes, late
+    }
+    // the line's frame starts at once; the burst comes in its middle
+    rest.assign(part.end() - 40, part.end());
+    part.resize(part.size() - 40);
+    for (int i = 0; i < 300 && count(0x0D84, 1) < 2; ++i) {  // until the modem has sent all it had
+      world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+      runFrames(1);
+    }
+    ASSERT_EQ(count(0x0D84, 1), 2u) << why << ": the receiver is back on";
+    if (w == "answer to a final frame") {
+      EXPECT_EQ(decodeHdlc(commandBits(0x0D08)), std::vector<std::vector<uint8_t>>{eop}) << why << ": nothing straight after it";
+    }
+    world().sent.clear();
+    world().commands.clear();
+    lineBits(part);
+    fromNetwork(burst);
+    lineBits(rest);
+    EXPECT_EQ(count(0x0D84, 0), 0u) << why << ": the modem turned to send under the line's frame";
+    EXPECT_TRUE(commandBits(0x0D08).empty()) << why;
+    lineBits(hdlcLineBits({tsi}, 10));
+    ends.clear();
+    frames = framesToNetwork(&ends);
+    ASSERT_EQ(frames.size(), 2u) << why;
+    EXPECT_EQ(ends, (std::vector<uint8_t>{FAXR_PKT_V21_END, FAXR_PKT_V21_END_FINAL})) << why;
+    EXPECT_EQ(frames[0], frame) << why;
+    EXPECT_EQ(frames[1], tsi) << why;
+    if (w == "answer to a final frame") {
+      for (int i = 0; i < 100; ++i) {
+        world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+        runFrames(1);
+      }
+      const std::vector<std::vector<uint8_t>> after = {{0xFF, 0xC8, 0x21}};
+      EXPECT_EQ(decodeHdlc(commandBits(0x0D08)), after) << why << ": the burst queued waits no longer, the other is gone";
+    }
   }
 }
 
@@ -452,6 +513,7 @@ TEST_F(FaxRelay, FramesThatCannotBeWholeNeverReachTheLineWithAGoodFcs) {
   EXPECT_FALSE(good[0]) << "a bad frame whose good FCS is 0x0000";
 
   // a frame of 60 octets, then 10 more: past the 496 bits any control frame has, they are dropped
+  runFrames(70);  // the line lets its turn after the final frame pass
   world().commands.clear();
   std::vector<uint8_t> head = {0xFF, 0xC0, 0x31};
   while (head.size() < 60) head.push_back(uint8_t(head.size() * 5));
