@@ -95,15 +95,21 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     or before the one before (the network swaps datagrams), with nothing the stream takes
 //     between them, start the sequence (a datagram of the window refused for contradicting the
 //     stream counts as far: a peer whose numbers stepped back sends its new packets there) at the
-//     lowest of them with what they carried, so that a peer that renumbers is followed. A run at most T38_LATE_LIMIT behind the
-//     newest number proves nothing by its arrival (how its datagrams are spread over ticks changes
-//     no verdict): its content decides. New content under numbers played proves a new sequence; a
-//     run that carries what was played is late copies, however late and however spread; over
-//     numbers never played (lost, passed, before the sequence began) only a run of
-//     T38_RESYNC_RUN_UNSEEN datagrams, longer than a late burst, with new content among its
-//     primaries does: a run that only brings packets played before is the past under other
-//     numbers, however long. Without it a queue flushing tens of seconds late restarts the
-//     sequence and its old signals play.
+//     lowest of them with what they carried, so that a peer that renumbers is followed; where the
+//     copies of one refused inside the window show that the stream's newest packets lie a few
+//     numbers before its own, the peer stepped back and sent the numbers between first: the
+//     sequence starts there, with no break. A late copy of what was played, away from the run,
+//     neither goes on with the run nor ends it. A run proves nothing by its arrival (how its
+//     datagrams are spread over ticks changes no verdict): its content decides. New content under
+//     numbers played proves a new sequence; a run that carries what was played is late copies,
+//     however late and however spread; a run that only brings packets played before is the past
+//     under other numbers, however long; over numbers never played (lost, passed, before the
+//     sequence began) only a run of T38_RESYNC_RUN_UNSEEN datagrams, longer than a late burst,
+//     with new content among its primaries does. So it is within T38_LATE_LIMIT of the newest
+//     number, and for a run with copies (which show a renumbering) as far behind as the receiver
+//     remembers (T38_REMEMBERED_BEHIND), where new content proves after T38_RESYNC_RUN; elsewhere
+//     T38_RESYNC_RUN datagrams prove it whatever they bring. Without it a queue flushing tens of
+//     seconds late restarts the sequence and its old signals play.
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
@@ -145,7 +151,8 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     carries as its copies, under the skipped numbers, the stream's newest packets (the peer's
 //     counter moved, nothing of it was lost) brings its primary alone, and once a later datagram
 //     carries the same the skipped numbers hold nothing of the peer: they take no copy and the
-//     frame goes on across them. Without it a peer's final DCN with a counter skip never plays.
+//     frame goes on across them; a copy under a skipped number that the step does not explain
+//     shows there was none. Without it a peer's final DCN with a counter skip never plays.
 //  7. Handed on, then contradicted: a datagram with a new packet of its own that, as in rule 4,
 //     may dispute a number, and whose copy contradicts a packet already handed on, reports that
 //     number (playedContradicted): the frame it went into, while still playing, ends bad. Without
@@ -173,6 +180,9 @@ constexpr int T38_MAX_SECONDARIES_TAKEN = 8;
 // ahead, without two numbers of that span sharing a slot.
 constexpr uint16_t T38_NUMBER_SLOTS = 4096;
 static_assert(T38_LATE_LIMIT + T38_WINDOW_AHEAD < T38_NUMBER_SLOTS, "the past a late run may reach and the window fit the slots");
+// How far behind the newest number the receiver still knows whether it played a number (its slot
+// shares no number with the window ahead): a run there is judged by its content (rule 2).
+constexpr uint16_t T38_REMEMBERED_BEHIND = T38_NUMBER_SLOTS - T38_WINDOW_AHEAD - 1;
 
 enum T38_NUMBER_STATE : uint8_t {
   T38_UNKNOWN = 0,  // nothing known: never seen, or passed without a packet
@@ -239,6 +249,8 @@ struct T38ZREORDER {
   bool runRepeats;      // a datagram of the run carried what was played under its number
   bool runPast;         // every datagram of the run carried as its primary a packet played before
   bool runJoins;        // the run's first datagram carries as copies the packets the stream ended with
+  uint16_t runFrom;     // where the new sequence starts: runFirst, or before it where a step back's copies join
+  bool runCopies;       // a datagram of the run carries copies
   uint8_t runHeld;      // packets of the run kept in runPackets, to play if the run proves a new sequence
   T38ZRUNPACKET runPackets[T38_RUN_KEPT];
   uint16_t runOctetsUsed;

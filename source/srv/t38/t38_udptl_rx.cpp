@@ -227,6 +227,19 @@ bool steppedBack(const T38ZREORDER* rq, const Carried* pk, int n) {
   return false;
 }
 
+// Where a datagram refused inside the window joins the stream when its copies from some number
+// back on (not the first) are the packets the stream ended with, newest first: the peer stepped
+// back and this datagram is not its first after the step (the network put it ahead of the ones
+// before), and the copies under the numbers between are the peer's packets sent after the
+// stream's newest. Returns the number the peer sent first after the step, or the datagram's own.
+uint16_t steppedBackFrom(const T38ZREORDER* rq, const Carried* pk, int n) {
+  for (int j = 2; j < n; ++j) {
+    const uint16_t shift = static_cast<uint16_t>(pk[0].s - j - rq->newest);
+    if (shift != 0 && copiesShifted(rq, pk, n, shift)) return static_cast<uint16_t>(pk[0].s - j + 1);
+  }
+  return pk[0].s;
+}
+
 // Whether a datagram that skips numbers past the newest one carries, under the numbers it skipped,
 // the stream's packets from before them: the peer's numbering stepped forward (by as many as it
 // skipped, or fewer where the stream's last packets were lost). Returns the step, or 0.
@@ -296,11 +309,26 @@ bool confirmsStep(const T38ZREORDER* rq, const Carried* pk, int n) {
   return telling;
 }
 
+// Whether a copy under a number stepped over is other than the stream's packet the step's size
+// before it, where that is known: the step does not explain it, so it is the peer's own packet
+// there (the datagram that seemed to step was numbered wrong, a bit of its number lost).
+bool copyDisprovesStep(const T38ZREORDER* rq, const Carried* pk, int n) {
+  const uint16_t shift = static_cast<uint16_t>(rq->stepTo - rq->stepFrom + 1);
+  for (int i = 1; i < n; ++i) {
+    if (!steppedOver(rq, pk[i].s)) continue;
+    const uint16_t old = static_cast<uint16_t>(pk[i].s - shift);
+    const T38_NUMBER_STATE st = stateOf(rq, old);
+    if ((st == T38_QUEUED || st == T38_PLAYED) && knownDigest(rq, old, static_cast<uint16_t>(~pk[i].digest)) != pk[i].digest) return true;
+  }
+  return false;
+}
+
 // Keeps the record of a step forward (rule 6) up to date with a datagram (`shift`: the step it
-// shows, or 0): the peer's own packet under a number stepped over shows there was no step.
+// shows, or 0): the peer's own packet under a number stepped over, as its primary or as a copy the
+// step does not explain, shows there was no step.
 void followStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
   if (shift != 0) noteStep(rq, pk, n, shift);
-  else if (rq->stepKnown && steppedOver(rq, pk[0].s)) rq->stepKnown = false;
+  else if (rq->stepKnown && (steppedOver(rq, pk[0].s) || copyDisprovesStep(rq, pk, n))) rq->stepKnown = false;
   else if (rq->stepKnown && !rq->stepConfirmed && static_cast<int16_t>(pk[0].s - rq->stepAt) > 0)
     rq->stepConfirmed = confirmsStep(rq, pk, n);
 }
@@ -374,14 +402,22 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // a run goes on a little either side of its last datagram: the network may swap its datagrams
   const bool goesOn = rq->runLength > 0 && (static_cast<uint16_t>(s - rq->runLast) <= T38_RESYNC_STEP ||
                                             static_cast<uint16_t>(rq->runLast - s) <= T38_RESYNC_STEP);
+  // a late copy of what the stream played, away from the run, is neither the run's nor anything
+  // new: the run goes on past it (else a late burst while a peer renumbers keeps it from proving)
+  if (!goesOn && rq->runLength > 0 && repeats) {
+    ++rq->failtoReorderCount;  // (behind the playout: never inside the window)
+    return false;
+  }
   if (goesOn) {
     ++rq->runLength;
+    rq->runCopies = rq->runCopies || n > 1;
     rq->runContradicts = rq->runContradicts || v.disagree > 0;
     rq->runRepeats = rq->runRepeats || repeats;
     rq->runPast = rq->runPast && past;
     if (static_cast<int16_t>(s - rq->runFirst) < 0) {  // the run's first datagram came late
       rq->runFirst = s;
       rq->runJoins = joinsStream(rq, pk, n);
+      if (static_cast<int16_t>(s - rq->runFrom) < 0 || rq->runJoins) rq->runFrom = s;
     }
   } else {
     rq->runLength = 1;
@@ -390,8 +426,15 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     rq->runRepeats = repeats;
     rq->runPast = past;
     rq->runJoins = joinsStream(rq, pk, n);
+    rq->runCopies = n > 1;
+    rq->runFrom = s;
     rq->runHeld = 0;
     rq->runOctetsUsed = 0;
+  }
+  // a step back the network swapped: the copies show where the peer's new numbers began
+  if (near && !rq->runJoins) {
+    const uint16_t from = steppedBackFrom(rq, pk, n);
+    if (static_cast<int16_t>(from - rq->runFrom) < 0) rq->runFrom = from;
   }
   rq->runLast = s;
   // within the late limit the run's content decides: new content under numbers played proves a
@@ -399,12 +442,16 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // passed, before the sequence began) only a run longer than a late burst proves anything, unless
   // its first datagram's copies are the packets the stream ended with (a renumbering shows so); a
   // run whose every primary was played before, under whatever numbers, is the past renumbered
-  // however long it is: only new content proves a new sequence
-  const bool late = static_cast<uint16_t>(rq->newest - rq->runFirst) <= T38_LATE_LIMIT;
+  // however long it is: only new content proves a new sequence. So it is further behind, as far
+  // as the receiver remembers what it played, for a run whose datagrams carry copies: there a
+  // renumbering shows itself by them. Without copies, or further away, its length decides.
+  const uint16_t behind = static_cast<uint16_t>(rq->newest - rq->runFirst);
+  const bool late = behind <= T38_LATE_LIMIT;
+  const bool judged = late || (behind <= T38_REMEMBERED_BEHIND && rq->runCopies);
   const bool renumbered = rq->runContradicts || (rq->runJoins && !rq->runRepeats);
-  const bool proven = (!late || renumbered)          ? rq->runLength >= T38_RESYNC_RUN
+  const bool proven = renumbered || !judged           ? rq->runLength >= T38_RESYNC_RUN
                       : rq->runRepeats || rq->runPast ? false
-                                                      : rq->runLength >= T38_RESYNC_RUN_UNSEEN;
+                                                      : rq->runLength >= (late ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
   if (!proven) {
     holdRunPackets(rq, pk, n);
     if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
@@ -417,10 +464,11 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   for (uint16_t k = static_cast<uint16_t>(rq->lastoutTimeStamp + 1); static_cast<int16_t>(k - rq->newest) <= 0; ++k)
     brokenBefore = brokenBefore || stateOf(rq, k) == T38_DISPUTED;
   drainOldSequence(rq);
-  const bool joins = rq->runJoins;
+  const bool joins = rq->runJoins || rq->runFrom != rq->runFirst;
   const uint8_t held = rq->runHeld;
-  t38fReorderStart(rq, rq->runFirst);
-  if (!joins || brokenBefore) noteBreak(rq, rq->runFirst, rq->runFirst);
+  const uint16_t from = rq->runFrom;
+  t38fReorderStart(rq, from);
+  if (!joins || brokenBefore) noteBreak(rq, from, from);
   // what the run's datagrams carried starts the new sequence (the last one, at hand, is taken as
   // usual); copies of numbers before its first belong to the sequence before
   for (uint8_t i = 0; i < held; ++i) {

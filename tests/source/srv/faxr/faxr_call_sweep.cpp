@@ -634,6 +634,19 @@ std::vector<Example> examples() {
   // whole, in order, with every copy: its receiver handed it on whole after the network lost the
   // datagrams before its preamble, and the terminal refused it for the skip (named, not the gateway's)
   drawn(87299, "t38_terminal_refuses_a_frame_after_a_skip_seed87299", false);
+  // drawn calls whose audio terminal waited though every packet of the T.38 terminal's final DCN
+  // reached the gateway: a stale run of the call's first packets 2,440 numbers back was followed
+  // as a new sequence, and the peer's own datagrams after it were taken for a run of their own
+  drawn(97635, "stale_run_of_the_past_beyond_the_late_limit_seed97635");
+  // the peer's numbering stepped back one at its final DCN and the network put the DCN's first
+  // datagram behind the three after it: those were followed from the second, the first lost
+  drawn(39118, "step_back_with_its_first_datagram_last_seed39118");
+  // a late copy of the stream arrived between the datagrams of a renumbering at the final DCN
+  // and kept the renumbering from being followed
+  drawn(49968, "late_copy_inside_a_renumbering_run_seed49968");
+  // a datagram whose number lost a bit inside the final DCN looked like a counter step; the next
+  // datagram's copy under the number it seemed to step over, which no step explains, was refused
+  drawn(34391, "copy_under_a_stepped_over_number_disproves_the_step_seed34391");
   return v;
 }
 

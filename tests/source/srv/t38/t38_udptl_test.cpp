@@ -497,17 +497,25 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
   EXPECT_EQ(lateRun({500, 501, 502, 503, 504, 505, 506, 507}, {500, 501, 502, 503, 504, 505, 506, 507}), 1499);
   // the call's first 30 packets again, under numbers before it began: the past under other numbers,
   // however long the run; one new packet among them is what shows a new sequence
-  for (const bool fresh : {false, true}) {
-    Received r;
-    playStream(r, live);
-    T38ZUDPTX tx;
-    t38fUDPTXInit(&tx);
-    tx.ingressSequenceNum = 900;
-    for (size_t i = 0; i < 30; ++i)
-      r.take(build(tx, fresh && i == 20 ? ifpOf(true, 0, HDLC_DATA, {'n'}, NO_DFS) : primaryOf(live[i]), 1));
-    EXPECT_EQ(r.rq.lastoutTimeStamp, fresh ? 899 : 2099) << fresh;
+  // (also beyond T38_LATE_LIMIT behind, where a run of new content proves after three; there a
+  // run without copies, which cannot show a renumbering, is followed after three whatever it
+  // brings)
+  for (const uint16_t first : {uint16_t(900), uint16_t(2099 - T38_LATE_LIMIT - 600)}) {
+    for (const int redundancy : {1, 0}) {
+      for (const bool fresh : {false, true}) {
+        Received r;
+        playStream(r, live);
+        T38ZUDPTX tx;
+        t38fUDPTXInit(&tx);
+        tx.ingressSequenceNum = first;
+        for (size_t i = 0; i < 30; ++i)
+          r.take(build(tx, fresh && i == 20 ? ifpOf(true, 0, HDLC_DATA, {'n'}, NO_DFS) : primaryOf(live[i]), redundancy));
+        const bool follows = fresh || (first != 900 && redundancy == 0);
+        EXPECT_EQ(r.rq.lastoutTimeStamp, follows ? uint16_t(first - 1) : 2099) << first << " " << redundancy << " " << fresh;
+      }
+    }
   }
-  {  // a copy between far datagrams breaks their run
+  {  // a late copy between late copies: none of them proves anything
     Received r;
     playStream(r, live);
     for (size_t i : {10, 11, 600, 12, 13}) r.take(live[i]);
@@ -516,18 +524,24 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
   }
   {  // a peer that renumbers 1,200 back, to numbers never played, its first datagram carrying as
      // copies the packets the stream ended with: a renumbering, followed after three in a row
-     // and without a break; the same three without those copies prove nothing
+     // and without a break, also with a late copy of the stream between them (it neither goes on
+     // with the run nor ends it); the same three without those copies prove nothing
     for (const bool joins : {true, false}) {
-      Received r;
-      playStream(r, live);
-      T38ZUDPTX tx;
-      t38fUDPTXInit(&tx);
-      if (joins)
-        for (size_t i = live.size() - 3; i < live.size(); ++i) build(tx, primaryOf(live[i]), 0);
-      tx.ingressSequenceNum = 900;
-      for (int i = 0; i < 3; ++i) r.take(build(tx, ifpOf(true, 0, HDLC_DATA, {'b', uint8_t(i)}, NO_DFS), 3));
-      EXPECT_EQ(r.rq.lastoutTimeStamp, joins ? 899 : 2099) << joins;
-      EXPECT_EQ(r.playOut().broken.empty(), true) << joins;
+      for (const bool lateCopy : {false, true}) {
+        Received r;
+        playStream(r, live);
+        T38ZUDPTX tx;
+        t38fUDPTXInit(&tx);
+        if (joins)
+          for (size_t i = live.size() - 3; i < live.size(); ++i) build(tx, primaryOf(live[i]), 0);
+        tx.ingressSequenceNum = 900;
+        for (int i = 0; i < 3; ++i) {
+          r.take(build(tx, ifpOf(true, 0, HDLC_DATA, {'b', uint8_t(i)}, NO_DFS), 3));
+          if (lateCopy && i == 1) r.take(live[600]);
+        }
+        EXPECT_EQ(r.rq.lastoutTimeStamp, joins ? 899 : 2099) << joins << lateCopy;
+        EXPECT_EQ(r.playOut().broken.empty(), true) << joins << lateCopy;
+      }
     }
   }
   // a peer that starts its numbers anew 300 or 10 behind, with its own content: a new sequence
@@ -690,9 +704,13 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
       if (i == 6) tx.ingressSequenceNum = 103;
       sent.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {'a', uint8_t(i)}, NO_DFS), 3));
     }
-    for (const int stepped : {4, 2, 1}) {
+    // (the four stepped datagrams also with the first of them last, the network having put the
+    // others ahead: their copies show where the peer's new numbers began, and the same plays)
+    for (const std::vector<int>& after : {std::vector<int>{6, 7, 8, 9}, {7, 9, 8, 6}, {6, 7}, {6}}) {
+      const size_t stepped = after.size();
       Received r;
-      for (int i = 0; i < 6 + stepped; ++i) r.take(sent[size_t(i)]);
+      for (int i = 0; i < 6; ++i) r.take(sent[size_t(i)]);
+      for (const int i : after) r.take(sent[size_t(i)]);
       const auto p = r.playOut();
       if (stepped == 4) {  // the old sequence's packets wait to play first
         std::vector<uint16_t> drained;
@@ -747,6 +765,20 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     const auto p = r.playOut();
     EXPECT_TRUE(p.lost.empty());
     for (const auto& ifp : p.ifps) EXPECT_EQ(ifp.size(), 6u) << "the frame end played inside the frame";
+  }
+  {  // a datagram whose number lost a bit (106 as 107) carries as copies the stream's newest
+     // packets one number on, as a step forward would; the next datagram's copy under 106 is not
+     // what such a step explains (105's packet): there was no step, and that copy fills 106
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
+    r.take(renumbered(a3[6], 107));
+    r.take(a3[7]);
+    r.take(a3[8]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_TRUE(p.broken.empty());
+    ASSERT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107, 108}));
+    for (size_t k = 0; k < p.ifps.size(); ++k) EXPECT_EQ(p.ifps[k][7], uint8_t(k)) << "number " << 100 + k;
   }
   {  // a datagram whose number lost a bit brings two packets, both moved; the stream's datagram
      // shows one of them wrong: both are no longer trusted
