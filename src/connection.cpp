@@ -198,12 +198,13 @@ bool pbxLeftAnything(void) {
 
 void connectionsPbxGone(void) {
   logRequest("PBX left the bus: closing its connections");
+  // Told while the connections still show which DECT lines are in a call.
+  lineDectReleaseForPbx();
   connections_close();
   // A slot the library no longer counts (or whose line has no endpoint) would still hold the
   // PBX's id against the PBX that comes back.
   for (int i = 0; i < numConnections; i++) freeSlot(connection[i]);
   for (int line = 0; line < epInfo.numEndpoints; line++) lineSignalsStop(line);
-  lineDectRingsStop();
 }
 
 int connection_conference_start(int line, int conId) {

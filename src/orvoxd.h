@@ -216,8 +216,9 @@ int connection_line(int slot);
 
 int lineDectInit(void);
 int lineDectClose(void);
-// Asks the DECT manager to release the rings a PBX that left had it start.
-void lineDectRingsStop(void);
+// Asks the DECT manager to release the rings a PBX that left had it start and the calls on DECT
+// lines it still held connections on; before those connections are closed.
+void lineDectReleaseForPbx(void);
 int lineRingReqByPbx(int line, EPSIG signal, const char* value, ubusReq_t* ubusReq);
 int lineNewConnectionByPbx(int line, int conId, ubusReq_t* ubusReq);
 int lineCloseConnectionByPbx(int line, int conId, ubusReq_t* ubusReq);
