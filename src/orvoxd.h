@@ -1,8 +1,8 @@
 // The daemon's records and the calls between its parts: start-up and the main loop (main), the
-// "endpt" object and outgoing ubus traffic (ubus), UCI configuration (config), the line table
-// and the library's callbacks (line), the connection table (connection) and the DECT line
-// coordination (line-dect). Everything runs on the event-loop thread unless a function says
-// otherwise.
+// "endpt" object and outgoing ubus traffic (ubus), the look-ups of the PBX and the DECT manager
+// (ubus_peers), UCI configuration (config), the line table and the library's callbacks (line),
+// the connection table (connection) and the DECT line coordination (line-dect). Everything runs
+// on the event-loop thread unless a function says otherwise.
 #pragma once
 
 #include <atomic>
@@ -151,6 +151,9 @@ constexpr time_t CORDHUB_TIMEOUT_S = 15;
 extern struct ubus_context* ctx;
 extern uint32_t asterisk_id;
 extern uint32_t cordhub_id;
+// The paths of the PBX's object and the DECT manager's.
+extern const char asterisk_path[];
+extern const char cordhub_path[];
 
 int ubus_init(void);
 // The broker went away: orderly shutdown, then exit non-zero (main.cpp).
@@ -166,6 +169,16 @@ void ubus_lookup_pbx(void);
 // Answers every request still waiting with status 10: done while "endpt" is still on the bus,
 // since a broker drops replies for an object that is gone.
 void ubus_answer_waiting(void);
+// The peers' records (ubus_peers.cpp): made at start-up, released at shutdown.
+int ubus_peers_init(void);
+void ubus_peers_close(void);
+// An event while no PBX is known: it waits (0) while the PBX is being looked up, else -1.
+int ubus_pbx_event_waits(line_event_t* ev);
+// An event that found no object at `at`, the id of the PBX known: it waits (0) for a fresh
+// look-up and goes to the PBX the bus has then; -1 when it cannot wait.
+int ubus_pbx_not_found(line_event_t* ev, uint32_t at);
+// A call to the DECT manager found no object at its id: it is looked up again.
+void ubus_dect_not_found(void);
 int ubus_disable_receive(void);
 int ubus_call_asterisk(line_event_t* ev);
 int ubus_broadcast_event(const line_event_t* ev);
