@@ -304,12 +304,11 @@ int lineCloseConnectionByPbx(int line, int conId, ubusReq_t* ubusReq) {
 // The release goes through the queue like the PBX's own, after what it asked before leaving;
 // nobody waits for its answer. A line with a connection is a call the handset took up (or the DECT
 // manager set up for the PBX): it is released once, whether or not a ring was on before.
-void lineDectReleaseForPbx(void) {
+void lineDectReleaseForPbx(const pbxHeld_t* held) {
   if (!dectLineReqs) return;
   for (int line = 0; line < epInfo.numEndpoints; line++) {
-    const VRG_ENDPT* state = isDectLine(line) ? stateOf(line) : nullptr;
-    const bool call = state && state->cnxCnt != 0;
-    if (!lines[line].dectRingOn && !call) continue;
+    const bool call = isDectLine(line) && pbxHeldConnectionOn(held, line);
+    if (!pbxHeldRingOn(held, line) && !call) continue;
     lines[line].dectRingOn = false;
     lineReq_t* req = newLineReq(line, -1, ACTION_CONN_CLOSE, nullptr);
     if (!req) continue;

@@ -124,8 +124,9 @@ void lineAudioTx(tl_packet_t* packet);
 // Ring and caller-ID signals on FXS and FXO lines.
 int lineRingAnalog(int line, EPSIG signal, const char* value);
 int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubusReq);
-// Switches off every signal the PBX left on on the line.
-void lineSignalsStop(int line);
+// Switches off the signals of `which` (bits of rows of the signal table) the PBX left on on the
+// line.
+void lineSignalsStop(int line, uint64_t which);
 const char* strerror_endp(int status);
 // Reads a 16-bit field written by another thread until two consecutive reads agree.
 uint16_t readStable(const std::atomic<uint16_t>* field);
@@ -215,9 +216,21 @@ int connections_close(void);
 bool connectionsHeld(void);
 // Whether any connection is open or any signal a PBX switched on is still on.
 bool pbxLeftAnything(void);
-// The PBX left the bus: its connections are closed and the signals it left on are stopped, so
-// that a PBX that comes back starts on clean lines.
-void connectionsPbxGone(void);
+// What the PBX holds now (connections, signals and DECT rings it left on), recorded when the bus
+// cannot be asked about the PBX: once it answers, a PBX found to have left loses what it held then
+// and still holds, not what the PBX there made meanwhile (its calls are served between look-ups).
+// Null when memory fails: the record then stands for whatever is held at the time it is used.
+struct pbxHeld_t;
+pbxHeld_t* pbxHeldNow(void);
+void pbxHeldFree(pbxHeld_t* held);
+bool pbxHeldAny(const pbxHeld_t* held);
+// Whether a connection of the record is still open on the line; whether a DECT ring of the record
+// is still on there.
+bool pbxHeldConnectionOn(const pbxHeld_t* held, int line);
+bool pbxHeldRingOn(const pbxHeld_t* held, int line);
+// The PBX left the bus: the connections of the record are closed and the signals it left on are
+// stopped, so that a PBX that comes back starts on clean lines.
+void connectionsPbxGone(const pbxHeld_t* held);
 int connection_conference_start(int line, int conId);
 int connection_conference_stop(int line, int conId);
 // The line of a slot in use, -1 for a free or unknown slot.
@@ -229,9 +242,9 @@ int connection_line(int slot);
 
 int lineDectInit(void);
 int lineDectClose(void);
-// Asks the DECT manager to release the rings a PBX that left had it start and the calls on DECT
-// lines it still held connections on; before those connections are closed.
-void lineDectReleaseForPbx(void);
+// Asks the DECT manager to release the rings of the record a PBX that left had it start and the
+// calls on DECT lines it still held connections on; before those connections are closed.
+void lineDectReleaseForPbx(const pbxHeld_t* held);
 int lineRingReqByPbx(int line, EPSIG signal, const char* value, ubusReq_t* ubusReq);
 int lineNewConnectionByPbx(int line, int conId, ubusReq_t* ubusReq);
 int lineCloseConnectionByPbx(int line, int conId, ubusReq_t* ubusReq);

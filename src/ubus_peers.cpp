@@ -30,6 +30,12 @@ watchedPeer_t watchedPeers[] = {
 };
 constexpr time_t PEER_RECHECK_S = 1;
 loopTimer_t recheckTimer = {-1, nullptr};
+// While the bus cannot be asked about the PBX, what the PBX held when that began: only that can be
+// a departed PBX's once the bus answers again, since the PBX there has its calls served between
+// look-ups meanwhile and what it made then is its own. Null with `pbxDoubtRecorded`: memory failed,
+// and what is held when the bus answers stands for it.
+bool pbxDoubtRecorded;
+pbxHeld_t* pbxDoubtHeld;
 // Line events whose call found no PBX at the id known: sent again to the PBX the bus has once it
 // is looked up, in the order they came.
 tl_list_t* eventsToResend;
@@ -47,23 +53,34 @@ bool busObjectAt(const char* path, uint32_t* onBus) {
 }
 
 // What the bus has at a watched path now is taken as the peer. A PBX other than the one known, or
-// none, while something is held: whatever is held is a departed PBX's.
-void takePeerFromBus(watchedPeer_t& peer, uint32_t onBus) {
-  const bool pbxGone = peer.isPbx && onBus != *peer.id && (*peer.id != 0 || pbxLeftAnything());
+// none, while the PBX held something of `held`: that is a departed PBX's.
+void takePeerFromBus(watchedPeer_t& peer, uint32_t onBus, const pbxHeld_t* held) {
+  const bool pbxGone = peer.isPbx && onBus != *peer.id && (*peer.id != 0 || pbxHeldAny(held));
   *peer.id = onBus;
-  if (pbxGone) connectionsPbxGone();
+  if (pbxGone) connectionsPbxGone(held);
+}
+
+void pbxDoubtEnded() {
+  pbxHeldFree(pbxDoubtHeld);
+  pbxDoubtHeld = nullptr;
+  pbxDoubtRecorded = false;
 }
 
 void recheckExpired(tl_stream_t*, tl_event_t*);
 
 void scheduleRecheck(watchedPeer_t& peer) {
   peer.doubt = true;
+  if (peer.isPbx && !pbxDoubtRecorded) {
+    pbxDoubtHeld = pbxHeldNow();
+    pbxDoubtRecorded = true;
+  }
   if (recheckTimer.fd >= 0 || tinyBase < 0) return;
   loopTimerStart(&recheckTimer, PEER_RECHECK_S, recheckExpired, "Error creating look-up timer",
                  "Error setting look-up timer");
 }
 
-// Looks the peer up; a look-up that fails is tried again later.
+// Looks the peer up; a look-up that fails is tried again later. One that succeeds after failures
+// settles the PBX with what it held when the first failed.
 void lookUpPeer(watchedPeer_t& peer) {
   uint32_t onBus = 0;
   if (!busObjectAt(peer.path, &onBus)) {
@@ -72,7 +89,8 @@ void lookUpPeer(watchedPeer_t& peer) {
     return;
   }
   peer.doubt = false;
-  takePeerFromBus(peer, onBus);
+  takePeerFromBus(peer, onBus, peer.isPbx ? pbxDoubtHeld : nullptr);
+  if (peer.isPbx) pbxDoubtEnded();
 }
 
 // The events that found no PBX go to the one the bus has now; with none, they are answered as
@@ -161,7 +179,7 @@ void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const 
     pbxGone = isPbx;
   }
   *known = onBus;
-  if (pbxGone) connectionsPbxGone();
+  if (pbxGone) connectionsPbxGone(nullptr);
 }
 
 int ubus_peers_init(void) {
@@ -187,4 +205,5 @@ void ubus_dect_not_found(void) { scheduleRecheck(watchedPeers[1]); }
 void ubus_peers_close(void) {
   loopTimerStop(&recheckTimer, recheckExpired);
   while (auto* ev = static_cast<line_event_t*>(tl_list_get(eventsToResend))) free(ev);
+  pbxDoubtEnded();
 }
