@@ -4,6 +4,7 @@
 // settings and capabilities allow.
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -14,11 +15,13 @@ namespace {
 struct connection_t {
   int line;   // index into the line table; -1 marks a free slot
   int conId;  // the PBX's connection id; -1 marks a free slot
+  uint32_t serial;  // which opening of the slot this is, so that a record of it tells it apart
   EPZCNXPARAM epCnx;
 };
 
 connection_t* connection;
 int numConnections;
+uint32_t lastSerial;
 
 bool slotInUse(const connection_t& slot) { return slot.line != -1 && slot.conId != -1; }
 
@@ -151,6 +154,7 @@ int connection_create(int line, int conId) {
                     HAPI_HEC_NLP_OFF) != 0)
       logRequest("Error disabling quellix non-linear processing.");
   }
+  c.serial = ++lastSerial ? lastSerial : ++lastSerial;  // 0 is no connection in a record
   logRequest("Created connection VRNK/%d/%d", line, conId);
   return 0;
 }
@@ -196,14 +200,84 @@ bool pbxLeftAnything(void) {
   return false;
 }
 
-void connectionsPbxGone(void) {
+struct pbxHeld_t {
+  uint32_t* serials;  // per slot: the serial of the connection open then, 0 for none
+  uint64_t* signals;  // per line: the signals on then
+  bool* rings;        // per line: a DECT ring on then
+};
+
+pbxHeld_t* pbxHeldNow(void) {
+  auto* held = static_cast<pbxHeld_t*>(calloc(1, sizeof(pbxHeld_t)));
+  const int numLines = epInfo.numEndpoints > 0 ? epInfo.numEndpoints : 1;
+  if (held) {
+    held->serials = static_cast<uint32_t*>(calloc(numConnections > 0 ? numConnections : 1, sizeof(uint32_t)));
+    held->signals = static_cast<uint64_t*>(calloc(numLines, sizeof(uint64_t)));
+    held->rings = static_cast<bool*>(calloc(numLines, sizeof(bool)));
+  }
+  if (!held || !held->serials || !held->signals || !held->rings) {
+    pbxHeldFree(held);
+    return nullptr;
+  }
+  for (int i = 0; i < numConnections; i++)
+    if (slotInUse(connection[i])) held->serials[i] = connection[i].serial;
+  for (int line = 0; line < epInfo.numEndpoints; line++) {
+    held->signals[line] = lines[line].signalsOn;
+    held->rings[line] = lines[line].dectRingOn;
+  }
+  return held;
+}
+
+void pbxHeldFree(pbxHeld_t* held) {
+  if (!held) return;
+  free(held->serials);
+  free(held->signals);
+  free(held->rings);
+  free(held);
+}
+
+namespace {
+
+// Whether slot `i` holds a connection of the record (of any, with none).
+bool heldSlot(const pbxHeld_t* held, int i) {
+  if (!slotInUse(connection[i])) return false;
+  return !held || held->serials[i] == connection[i].serial;
+}
+
+}  // namespace
+
+bool pbxHeldAny(const pbxHeld_t* held) {
+  if (!held) return pbxLeftAnything();
+  for (int i = 0; i < numConnections; i++)
+    if (held->serials[i]) return true;
+  for (int line = 0; line < epInfo.numEndpoints; line++)
+    if (held->signals[line] || held->rings[line]) return true;
+  return false;
+}
+
+bool pbxHeldConnectionOn(const pbxHeld_t* held, int line) {
+  for (int i = 0; i < numConnections; i++)
+    if (heldSlot(held, i) && connection[i].line == line) return true;
+  return false;
+}
+
+bool pbxHeldRingOn(const pbxHeld_t* held, int line) {
+  return lines[line].dectRingOn && (!held || held->rings[line]);
+}
+
+void connectionsPbxGone(const pbxHeld_t* held) {
   logRequest("PBX left the bus: closing its connections");
-  connections_close();
-  // A slot the library no longer counts (or whose line has no endpoint) would still hold the
-  // PBX's id against the PBX that comes back.
-  for (int i = 0; i < numConnections; i++) freeSlot(connection[i]);
-  for (int line = 0; line < epInfo.numEndpoints; line++) lineSignalsStop(line);
-  lineDectRingsStop();
+  // Told while the connections still show which DECT lines are in a call.
+  lineDectReleaseForPbx(held);
+  for (int i = 0; i < numConnections; i++) {
+    if (!heldSlot(held, i)) continue;
+    connection_t& c = connection[i];
+    if (lines[c.line].epHandle.lineId != -1) connection_close(lines[c.line].epHandle.lineId, c.conId);
+    // A slot the library no longer counts (or whose line has no endpoint) would still hold the
+    // PBX's id against the PBX that comes back.
+    freeSlot(c);
+  }
+  for (int line = 0; line < epInfo.numEndpoints; line++)
+    lineSignalsStop(line, held ? held->signals[line] : ~uint64_t{0});
 }
 
 int connection_conference_start(int line, int conId) {

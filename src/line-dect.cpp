@@ -302,15 +302,19 @@ int lineCloseConnectionByPbx(int line, int conId, ubusReq_t* ubusReq) {
 }
 
 // The release goes through the queue like the PBX's own, after what it asked before leaving;
-// nobody waits for its answer.
-void lineDectRingsStop(void) {
+// nobody waits for its answer. A line with a connection is a call the handset took up (or the DECT
+// manager set up for the PBX): it is released once, whether or not a ring was on before.
+void lineDectReleaseForPbx(const pbxHeld_t* held) {
   if (!dectLineReqs) return;
   for (int line = 0; line < epInfo.numEndpoints; line++) {
-    if (!lines[line].dectRingOn) continue;
+    const bool call = isDectLine(line) && pbxHeldConnectionOn(held, line);
+    if (!pbxHeldRingOn(held, line) && !call) continue;
     lines[line].dectRingOn = false;
     lineReq_t* req = newLineReq(line, -1, ACTION_CONN_CLOSE, nullptr);
     if (!req) continue;
-    logRequest("Releasing the ring the PBX left on line %d", line);
+    logRequest(call ? "Releasing the DECT call the PBX left on line %d"
+                    : "Releasing the ring the PBX left on line %d",
+               line);
     queueCordhubReq(req);
   }
   notifyCordhubWhilePending();

@@ -445,10 +445,10 @@ void rememberSignal(int line, const epsig& row, const char* value) {
 
 }  // namespace
 
-void lineSignalsStop(int line) {
+void lineSignalsStop(int line, uint64_t which) {
   for (const epsig* row = epsig_map; row->name[0]; row++) {
     const uint64_t bit = uint64_t{1} << (row - epsig_map);
-    if (!(lines[line].signalsOn & bit)) continue;
+    if (!(lines[line].signalsOn & which & bit)) continue;
     lines[line].signalsOn &= ~bit;
     lineSignal(line, row->name, "0", nullptr);
   }

@@ -1,8 +1,8 @@
 // The daemon's records and the calls between its parts: start-up and the main loop (main), the
-// "endpt" object and outgoing ubus traffic (ubus), UCI configuration (config), the line table
-// and the library's callbacks (line), the connection table (connection) and the DECT line
-// coordination (line-dect). Everything runs on the event-loop thread unless a function says
-// otherwise.
+// "endpt" object and outgoing ubus traffic (ubus), the look-ups of the PBX and the DECT manager
+// (ubus_peers), UCI configuration (config), the line table and the library's callbacks (line),
+// the connection table (connection) and the DECT line coordination (line-dect). Everything runs
+// on the event-loop thread unless a function says otherwise.
 #pragma once
 
 #include <atomic>
@@ -124,8 +124,9 @@ void lineAudioTx(tl_packet_t* packet);
 // Ring and caller-ID signals on FXS and FXO lines.
 int lineRingAnalog(int line, EPSIG signal, const char* value);
 int lineSignal(int line, const char* signame, const char* value, ubusReq_t* ubusReq);
-// Switches off every signal the PBX left on on the line.
-void lineSignalsStop(int line);
+// Switches off the signals of `which` (bits of rows of the signal table) the PBX left on on the
+// line.
+void lineSignalsStop(int line, uint64_t which);
 const char* strerror_endp(int status);
 // Reads a 16-bit field written by another thread until two consecutive reads agree.
 uint16_t readStable(const std::atomic<uint16_t>* field);
@@ -151,6 +152,9 @@ constexpr time_t CORDHUB_TIMEOUT_S = 15;
 extern struct ubus_context* ctx;
 extern uint32_t asterisk_id;
 extern uint32_t cordhub_id;
+// The paths of the PBX's object and the DECT manager's.
+extern const char asterisk_path[];
+extern const char cordhub_path[];
 
 int ubus_init(void);
 // The broker went away: orderly shutdown, then exit non-zero (main.cpp).
@@ -166,6 +170,16 @@ void ubus_lookup_pbx(void);
 // Answers every request still waiting with status 10: done while "endpt" is still on the bus,
 // since a broker drops replies for an object that is gone.
 void ubus_answer_waiting(void);
+// The peers' records (ubus_peers.cpp): made at start-up, released at shutdown.
+int ubus_peers_init(void);
+void ubus_peers_close(void);
+// An event while no PBX is known: it waits (0) while the PBX is being looked up, else -1.
+int ubus_pbx_event_waits(line_event_t* ev);
+// An event that found no object at `at`, the id of the PBX known: it waits (0) for a fresh
+// look-up and goes to the PBX the bus has then; -1 when it cannot wait.
+int ubus_pbx_not_found(line_event_t* ev, uint32_t at);
+// A call to the DECT manager found no object at its id: it is looked up again.
+void ubus_dect_not_found(void);
 int ubus_disable_receive(void);
 int ubus_call_asterisk(line_event_t* ev);
 int ubus_broadcast_event(const line_event_t* ev);
@@ -202,9 +216,21 @@ int connections_close(void);
 bool connectionsHeld(void);
 // Whether any connection is open or any signal a PBX switched on is still on.
 bool pbxLeftAnything(void);
-// The PBX left the bus: its connections are closed and the signals it left on are stopped, so
-// that a PBX that comes back starts on clean lines.
-void connectionsPbxGone(void);
+// What the PBX holds now (connections, signals and DECT rings it left on), recorded when the bus
+// cannot be asked about the PBX: once it answers, a PBX found to have left loses what it held then
+// and still holds, not what the PBX there made meanwhile (its calls are served between look-ups).
+// Null when memory fails: the record then stands for whatever is held at the time it is used.
+struct pbxHeld_t;
+pbxHeld_t* pbxHeldNow(void);
+void pbxHeldFree(pbxHeld_t* held);
+bool pbxHeldAny(const pbxHeld_t* held);
+// Whether a connection of the record is still open on the line; whether a DECT ring of the record
+// is still on there.
+bool pbxHeldConnectionOn(const pbxHeld_t* held, int line);
+bool pbxHeldRingOn(const pbxHeld_t* held, int line);
+// The PBX left the bus: the connections of the record are closed and the signals it left on are
+// stopped, so that a PBX that comes back starts on clean lines.
+void connectionsPbxGone(const pbxHeld_t* held);
 int connection_conference_start(int line, int conId);
 int connection_conference_stop(int line, int conId);
 // The line of a slot in use, -1 for a free or unknown slot.
@@ -216,8 +242,9 @@ int connection_line(int slot);
 
 int lineDectInit(void);
 int lineDectClose(void);
-// Asks the DECT manager to release the rings a PBX that left had it start.
-void lineDectRingsStop(void);
+// Asks the DECT manager to release the rings of the record a PBX that left had it start and the
+// calls on DECT lines it still held connections on; before those connections are closed.
+void lineDectReleaseForPbx(const pbxHeld_t* held);
 int lineRingReqByPbx(int line, EPSIG signal, const char* value, ubusReq_t* ubusReq);
 int lineNewConnectionByPbx(int line, int conId, ubusReq_t* ubusReq);
 int lineCloseConnectionByPbx(int line, int conId, ubusReq_t* ubusReq);

@@ -17,10 +17,11 @@ struct ubus_context* ctx;
 uint32_t asterisk_id;
 uint32_t cordhub_id;
 
-namespace {
-
 const char asterisk_path[] = "asterisk";
 const char cordhub_path[] = "dect";
+
+namespace {
+
 const char broadcast_path[] = "asterisk.endpoint";
 
 struct outstandingReq_t {
@@ -31,27 +32,6 @@ struct outstandingReq_t {
 
 tl_stream_t* ubus_stream;
 tl_list_t* outstandingReqs;
-
-// A peer the daemon keeps the id of. `doubt`: the bus could not be asked about it (a look-up that
-// failed or whose answer never came: a broker drops messages to a client whose queue is full), or
-// a call to the id it has failed with "not found"; it is looked up again every second until the bus
-// answers.
-struct watchedPeer_t {
-  const char* path;
-  uint32_t* id;
-  bool isPbx;
-  bool doubt;
-};
-watchedPeer_t watchedPeers[] = {
-    {asterisk_path, &asterisk_id, true, false},
-    {cordhub_path, &cordhub_id, false, false},
-};
-constexpr time_t PEER_RECHECK_S = 1;
-loopTimer_t recheckTimer = {-1, nullptr};
-// Line events whose call found no PBX at the id known: sent again to the PBX the bus has once it
-// is looked up, in the order they came.
-tl_list_t* eventsToResend;
-uint32_t pbxNotFoundAt;  // the id at which they found none
 
 // Key of the one list search in progress; searches never nest.
 const void* outReqCmp;
@@ -131,8 +111,6 @@ int startTimedRequest(struct ubus_request* req) {
   return -1;
 }
 
-void scheduleRecheck(watchedPeer_t& peer);
-
 void got_asterisk_complete(struct ubus_request* req, int ret) {
   logLineEvent("%s()", "got_asterisk_complete");
   req->status_code = ret;
@@ -140,16 +118,10 @@ void got_asterisk_complete(struct ubus_request* req, int ret) {
   auto* ev = static_cast<line_event_t*>(req->priv);
   delReqTimer(req);
   // No object at the id the daemon knows: the PBX left and perhaps came back, the notices of it
-  // lost. The event waits for a fresh look-up (which cannot be made from inside the library's
-  // reading), and goes to the PBX the bus has then.
-  const bool resend =
-      ret == UBUS_STATUS_NOT_FOUND && eventsToResend && tl_list_add(eventsToResend, ev) == 0;
-  if (resend) pbxNotFoundAt = req->peer;
+  // lost. The event waits for a fresh look-up, and goes to the PBX the bus has then.
+  const uint32_t peer = req->peer;
   free(req);
-  if (resend) {
-    scheduleRecheck(watchedPeers[0]);
-    return;
-  }
+  if (ret == UBUS_STATUS_NOT_FOUND && ubus_pbx_not_found(ev, peer) == 0) return;
   pbxAnswered(ev, ret);
   free(ev);
   notifyCordhubWhilePending();
@@ -173,7 +145,7 @@ void got_cordhub_data(struct ubus_request* req, int type, struct blob_attr*) {
 
 void got_cordhub_complete(struct ubus_request* req, int ret) {
   req->status_code = ret;
-  if (ret == UBUS_STATUS_NOT_FOUND && req->peer == cordhub_id) scheduleRecheck(watchedPeers[1]);
+  if (ret == UBUS_STATUS_NOT_FOUND && req->peer == cordhub_id) ubus_dect_not_found();
   cordhubAnswerStep(req, ret);
   delReqTimer(req);
   free(req);
@@ -232,15 +204,12 @@ int ubus_init(void) {
   tl_stream_add_handler(ubus_stream, 0, ubus_fd_handler);
   tl_base_add_stream(tinyBase, ubus_stream);
   outstandingReqs = tl_list_new();
-  eventsToResend = tl_list_new();
   ctx->event_wanted = noticeWanted;
-  return outstandingReqs && eventsToResend ? 0 : -1;
+  return outstandingReqs && ubus_peers_init() == 0 ? 0 : -1;
 }
 
 int ubus_call_asterisk(line_event_t* ev) {
-  // While the PBX cannot be looked up, its events wait for the look-up to succeed.
-  if (asterisk_id == 0)
-    return watchedPeers[0].doubt && eventsToResend && tl_list_add(eventsToResend, ev) == 0 ? 0 : -1;
+  if (asterisk_id == 0) return ubus_pbx_event_waits(ev);
   logLineEvent("%s()", "ubus_call_asterisk");
   struct blob_buf blob {};
   if (blob_buf_init(&blob, 0) != 0) return -1;
@@ -319,137 +288,6 @@ int send_reply_cordhub(ubusReq_t* ubusReq, int terminal, int pcm, int status) {
   return 0;
 }
 
-// The id of the object that the bus has at `path` now (0: none), through `*onBus`; false when
-// the bus could not be asked, and nothing is to be concluded.
-static bool busObjectAt(const char* path, uint32_t* onBus) {
-  uint32_t id = 0;
-  const int ret = ubus_lookup_id(ctx, path, &id);
-  if (ret == UBUS_STATUS_NOT_FOUND) id = 0;
-  else if (ret != UBUS_STATUS_OK) return false;
-  *onBus = id;
-  return true;
-}
-
-namespace {
-
-// What the bus has at a watched path now is taken as the peer. A PBX other than the one known, or
-// none, while something is held: whatever is held is a departed PBX's.
-void takePeerFromBus(watchedPeer_t& peer, uint32_t onBus) {
-  const bool pbxGone = peer.isPbx && onBus != *peer.id && (*peer.id != 0 || pbxLeftAnything());
-  *peer.id = onBus;
-  if (pbxGone) connectionsPbxGone();
-}
-
-void recheckExpired(tl_stream_t*, tl_event_t*);
-
-void scheduleRecheck(watchedPeer_t& peer) {
-  peer.doubt = true;
-  if (recheckTimer.fd >= 0 || tinyBase < 0) return;
-  loopTimerStart(&recheckTimer, PEER_RECHECK_S, recheckExpired, "Error creating look-up timer",
-                 "Error setting look-up timer");
-}
-
-// Looks the peer up; a look-up that fails is tried again later.
-void lookUpPeer(watchedPeer_t& peer) {
-  uint32_t onBus = 0;
-  if (!busObjectAt(peer.path, &onBus)) {
-    logRequest("Looking up %s failed: trying again", peer.path);
-    scheduleRecheck(peer);
-    return;
-  }
-  peer.doubt = false;
-  takePeerFromBus(peer, onBus);
-}
-
-// The events that found no PBX go to the one the bus has now; with none, they are answered as
-// failed, as any event that found no PBX.
-void resendEvents() {
-  if (watchedPeers[0].doubt) return;
-  while (auto* ev = static_cast<line_event_t*>(tl_list_get(eventsToResend))) {
-    if (asterisk_id != pbxNotFoundAt && ubus_call_asterisk(ev) == 0) continue;
-    pbxAnswered(ev, UBUS_STATUS_NOT_FOUND);
-    free(ev);
-  }
-  notifyCordhubWhilePending();
-}
-
-void recheckExpired(tl_stream_t*, tl_event_t*) {
-  if (!loopTimerExpired(&recheckTimer, "Error, reading timer fd")) return;
-  loopTimerStop(&recheckTimer, recheckExpired);
-  for (watchedPeer_t& peer : watchedPeers)
-    if (peer.doubt) lookUpPeer(peer);
-  resendEvents();
-}
-
-}  // namespace
-
-void ubus_lookup_peers(void) {
-  for (watchedPeer_t& peer : watchedPeers) lookUpPeer(peer);
-}
-
-void ubus_lookup_pbx(void) {
-  lookUpPeer(watchedPeers[0]);
-  resendEvents();
-}
-
-// A notice of the broker's that an object came or went. The library serves the notices and the
-// calls in the order the broker sent them, so a call the PBX made before it left is served before
-// its removal, and one a new PBX makes after its removal; and the removal of any object at the
-// PBX's path comes before every call of a PBX that registers there later (a path has one object at
-// a time). What the daemon holds when it serves such a removal is then a departed PBX's, whichever
-// PBX it knew.
-//
-// The notice is checked against the bus before the daemon acts: an object is taken as the PBX or
-// the DECT manager only while the bus has it at that path, and a notice the bus cannot confirm
-// (the look-up failed) concludes nothing but that the path is looked up again a second later. A
-// PBX that the bus has under a new id is a new PBX, whichever notice shows it first (a broker may
-// drop messages to a client that reads slowly, the removal among them): what the old one left is
-// closed before the new one is taken. So is what is held (connections or signals) when the PBX's
-// path is added and no PBX is known: it can only be a PBX's that left unseen.
-void ubus_event_new_obj(struct ubus_context*, struct ubus_event_handler*, const char* type,
-                        struct blob_attr* msg) {
-  enum { NEW_OBJ_ID, NEW_OBJ_PATH, __NEW_OBJ_MAX };
-  static const struct blobmsg_policy new_obj_policy[] = {
-      {"id", BLOBMSG_TYPE_INT32},
-      {"path", BLOBMSG_TYPE_STRING},
-  };
-  struct blob_attr* tb[__NEW_OBJ_MAX];
-  if (!type || !msg) return;
-  if (blobmsg_parse(new_obj_policy, __NEW_OBJ_MAX, tb, blob_data(msg), blob_len(msg)) != 0)
-    return;
-  if (!tb[NEW_OBJ_ID] || !tb[NEW_OBJ_PATH]) return;
-  uint32_t id = blobmsg_get_u32(tb[NEW_OBJ_ID]);
-  const char* path = blobmsg_get_string(tb[NEW_OBJ_PATH]);
-  const bool isPbx = strcmp(path, asterisk_path) == 0;
-  uint32_t* known = isPbx ? &asterisk_id : strcmp(path, cordhub_path) == 0 ? &cordhub_id : nullptr;
-  const bool added = strcmp(type, "ubus.object.add") == 0;
-  if (!known || (!added && strcmp(type, "ubus.object.remove") != 0)) return;
-
-  watchedPeer_t& peer = watchedPeers[isPbx ? 0 : 1];
-  uint32_t onBus = 0;
-  if (!busObjectAt(path, &onBus)) {
-    scheduleRecheck(peer);
-    return;
-  }
-  const bool knownThere = *known != 0 && onBus == *known;
-  bool pbxGone = false;
-  if (added) {
-    if (onBus != id) return;  // a late notice: the bus has moved on since
-    if (knownThere) return;   // the object the daemon knows (it learnt of it by a look-up)
-    pbxGone = isPbx && (*known != 0 || pbxLeftAnything());
-  } else {
-    // The removal of an earlier object, the one the daemon knows being there: only what is held
-    // now (connections, or signals left on) is of a PBX that left (see above), however many
-    // PBXs came after it.
-    if (knownThere && id != *known && !(isPbx && pbxLeftAnything())) return;
-    // The removal of the PBX known, or of one at the path when none was known: its connections
-    // go even when none is known, they can only be its.
-    pbxGone = isPbx;
-  }
-  *known = onBus;
-  if (pbxGone) connectionsPbxGone();
-}
-
 void ubus_answer_waiting(void) {
   if (outstandingReqs) {
     for (tl_list_node_t* node = outstandingReqs->first; node; node = node->next) {
@@ -466,8 +304,7 @@ void ubus_answer_waiting(void) {
 
 int ubus_close(void) {
   if (tinyBase < 0 || !outstandingReqs) return -1;
-  loopTimerStop(&recheckTimer, recheckExpired);
-  while (auto* ev = static_cast<line_event_t*>(tl_list_get(eventsToResend))) free(ev);
+  ubus_peers_close();
   while (auto* rec = static_cast<outstandingReq_t*>(tl_list_get(outstandingReqs))) {
     struct ubus_request* req = rec->ubusReq;
     req->status_code = UBUS_STATUS_TIMEOUT;

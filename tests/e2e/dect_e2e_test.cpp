@@ -99,6 +99,29 @@ TEST_F(DaemonDect, CallerIdRingIsRelayedAndAnsweredWithTheManagersStatus) {
   EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=-1 release=0 cid=", 5000ms, 2)) << daemon->output();
   EXPECT_TRUE(daemon->waitFor("Releasing the ring the PBX left on line 0\n"));
   EXPECT_EQ(daemon->count("Releasing the ring the PBX left"), 1);
+
+  // A ring the handset answered is a call: one still up when its PBX leaves is closed on the
+  // line and released towards the DECT manager, once (not as a ring too).
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 0);
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=0 release=-1", 5000ms, 3)) << dect->output();
+  std::string reply;
+  ASSERT_EQ(call("call", R"({"terminal":1,"add":0})", &reply), 0) << daemon->output();
+  EXPECT_NE(reply.find("\"errno\":0"), std::string::npos) << reply;
+  ASSERT_EQ(call("connection", R"({"line":0,"id":1,"action":"create"})"), 0) << daemon->output();
+  pbx->stop(SIGKILL);
+  ASSERT_TRUE(daemon->waitFor("PBX left the bus", 10000ms, 2)) << daemon->output();
+  EXPECT_TRUE(daemon->waitFor("Closed connection VRNK/0/1")) << daemon->output();
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=-1 release=0 cid=", 5000ms, 3)) << daemon->output();
+  EXPECT_TRUE(daemon->waitFor("Releasing the DECT call the PBX left on line 0\n")) << daemon->output();
+  // The DECT manager's requests go one at a time in the order they were queued: once the next
+  // PBX's ring reaches it, a second release would have too.
+  ASSERT_NO_FATAL_FAILURE(startPbx());
+  EXPECT_EQ(call("signal", R"({"line":0,"signal":"ringing","state":"on"})"), 0);
+  EXPECT_TRUE(dect->waitFor("dect call terminal=1 add=0 release=-1", 5000ms, 4)) << dect->output();
+  EXPECT_EQ(dect->count("dect call terminal=1 add=-1 release=0"), 3) << dect->output();
+  EXPECT_EQ(daemon->count("Releasing the ring the PBX left"), 1);
+  EXPECT_EQ(daemon->count("Releasing the DECT call the PBX left"), 1);
 }
 
 TEST_F(DaemonDect, ManagerErrorStatusReachesThePbx) {

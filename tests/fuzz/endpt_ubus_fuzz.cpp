@@ -11,7 +11,8 @@
 
 #include <libubox/blobmsg.h>
 
-// The methods and the outgoing-request table are private to these two files.
+// The methods and the outgoing-request table are private to these two files (the peers' look-ups
+// are linked as they are).
 #include "../../src/ubus.cpp"
 #include "../../src/ubus_out.cpp"
 
