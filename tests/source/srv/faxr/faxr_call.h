@@ -127,7 +127,9 @@ struct Verdict {
   // timeout ran while it played
   bool cedIndicatorLate = false;
   // every forged frame and wrong ECM page is exactly what the peer's own datagrams said: a frame
-  // read from numbers whose every arrival was one content the peer put there
+  // read from numbers whose every arrival was one content the peer put there, or, for a forged
+  // frame, where a number came in two contents, the one the peer sent there as its packet, which
+  // is what the frame played there
   bool forgedByThePeer = false;
   // every frame forged towards the audio terminal is what had reached the gateway before that
   // terminal accepted it, one content under each of the peer's numbers, each in its turn, and

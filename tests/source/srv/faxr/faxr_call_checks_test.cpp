@@ -379,6 +379,44 @@ struct Retyped {
   }
 };
 
+// The T.38 terminal's TSI after its address and control, an octet a packet: `before`, then its
+// numbering steps `back` numbers back, then `after`. Inside a run of padding spaces the datagrams
+// under the reused numbers are byte for byte the first ones, and the gateway plays the frame that
+// many spaces short.
+struct SteppedInARun {
+  Case c{"made_up", kV17, false, false, 0, false};
+  Outcome o;
+  MadeUpPeer peer{1};
+  SteppedInARun(const Bytes& before, int back, const Bytes& after) {
+    c.redundancy = 1;
+    o.t38Status = o.audioStatus = 0;
+    Bytes tsi{0xFF, 0x03};
+    peer.send(kPreamble);
+    peer.send(v21(tsi));
+    for (uint8_t octet : before) peer.send(v21({octet}));
+    peer.skipped = uint16_t(-back);
+    for (uint8_t octet : after) peer.send(v21({octet}));
+    peer.send(kFcsOk);
+    o.t38Packets = peer.sent;
+    tsi.insert(tsi.end(), before.begin(), before.end());
+    tsi.insert(tsi.end(), after.begin(), after.end());
+    o.t38Frames.sent = {tsi};
+  }
+  // the peer's datagram `i` went with `ifp` as its primary (the next one's copy holds it as sent)
+  void alter(size_t i, const Bytes& ifp) {
+    Datagram d;
+    parseDatagram(peer.datagrams[i], &d);
+    d.primary = ifp;
+    peer.datagrams[i] = buildDatagram(d);
+    o.alteredCopies.emplace_back(d.seq, ifp);
+  }
+  Verdict played(const Bytes& frame) {
+    for (const auto& dg : peer.datagrams) o.atGateway.take(dg);
+    o.audioFrames.accepted = {frame};
+    return judge(c, o);
+  }
+};
+
 TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
   Retyped alone(0);
   for (const auto& d : alone.peer.datagrams) alone.o.atGateway.take(d);
@@ -433,6 +471,29 @@ TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
   v = judge(fromLine.c, fromLine.o);
   EXPECT_EQ(v.forged, 1);
   EXPECT_EQ(v.forgedOnTheWay, 1);
+  // a step inside a run of equal octets is the peer's word though another number of the frame
+  // came in two contents, when what played there is what the peer sent there; not when it is the
+  // other content
+  const Bytes twoSpacesShort{0xFF, 0x03, 0x43, 0x32, 0x20, 0x20, 0x20, 0x20};
+  SteppedInARun retypedFcf({0x43, 0x32, 0x20, 0x20, 0x20}, 2, {0x20, 0x20, 0x20});
+  retypedFcf.alter(2, v21({0x43}, 2));
+  v = retypedFcf.played(twoSpacesShort);
+  EXPECT_EQ(v.forged, 1);
+  EXPECT_TRUE(v.forgedByThePeer) << "the FCF played as the peer sent it";
+  EXPECT_TRUE(violations(v, Verdict{}, false).empty()) << v.why;
+  SteppedInARun flippedFcf({0x43, 0x32, 0x20, 0x20, 0x20}, 2, {0x20, 0x20, 0x20});
+  flippedFcf.alter(2, v21({0x03}));
+  Bytes flippedPlayed = twoSpacesShort;
+  flippedPlayed[2] = 0x03;
+  v = flippedFcf.played(flippedPlayed);
+  EXPECT_FALSE(v.forgedByThePeer) << "the FCF played as the altered copy had it";
+  EXPECT_EQ(violations(v, Verdict{}, false).size(), 1u);
+  // nor when the step lands where the octets change: the peer itself put two contents under the
+  // reused number, and the gateway played one of them in place of both
+  SteppedInARun atTheEdge({0x43, 0x32, 0x32}, 1, {0x20, 0x20, 0x20});
+  v = atTheEdge.played({0xFF, 0x03, 0x43, 0x32, 0x20, 0x20, 0x20});
+  EXPECT_EQ(v.forged, 1);
+  EXPECT_FALSE(v.forgedByThePeer) << "the number the step reused came in two of the peer's contents";
 }
 
 TEST(FaxCallChecks, ACallIsCompletedOnlyWithThePagesSentAndAWrongEcmPageIsCounted) {

@@ -3,6 +3,8 @@
 // from what the call itself shows (what the peer and the gateway sent, what reached each end under
 // each number), never from what the sweep drew for it.
 #include <algorithm>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -219,6 +221,25 @@ ForgedTowardsT38 forgedTowardsT38(const Outcome& o) {
   return out;
 }
 
+// What reached the gateway, with each number that came in two or more contents settled to the one
+// the peer sent there as its primary (it sent no other primary under it, and that one arrived): read
+// across such a number, a frame the gateway played is the peer's word only where the octets played
+// there are the peer's, i.e. its receiver handed on what the peer sent and not the other content.
+PacketsArrived settledAsThePeerSent(const Outcome& o) {
+  std::map<uint16_t, std::set<std::vector<uint8_t>>> primaries;
+  for (const auto& [s, ifp] : o.t38Packets) primaries[s].insert(ifp);
+  PacketsArrived at = o.atGateway;
+  for (auto& [s, got] : at.contents) {
+    const auto sent = primaries.find(s);
+    if (got.size() < 2 || sent == primaries.end() || sent->second.size() != 1) continue;
+    const auto peers = got.find(*sent->second.begin());
+    if (peers == got.end()) continue;
+    const std::pair<std::vector<uint8_t>, int> only = *peers;
+    got = {only};
+  }
+  return at;
+}
+
 // Whether every forged frame and wrong ECM page is exactly what the peer's own datagrams said; `why`
 // names the evidence. Frames the gateway's own datagrams forged towards the T.38 terminal came
 // from the line: no peer said them.
@@ -227,9 +248,17 @@ bool forgedByThePeer(const Case& c, const Outcome& o, const Verdict& v, bool for
   const int redundancy = c.peerRedundancy >= 0 ? c.peerRedundancy : c.redundancy;
   const auto word = thePeersWord(o.t38Packets, redundancy, o.alteredCopies, o.atGateway);
   const auto said = goodFramesOfEitherKind(word);
+  // a number another content contradicted spoils no frame played with the peer's own content there
+  // (a step of the peer's numbering elsewhere in the frame, inside a run of equal octets, is then
+  // still the peer's word); one played with the other content still does
+  const auto saidSettled = goodFramesOfEitherKind(thePeersWord(o.t38Packets, redundancy, o.alteredCopies, settledAsThePeerSent(o)));
   const auto forged = forgedFrameOctets(o.t38Frames, o.audioFrames);
-  for (const auto& f : forged)
-    if (std::find(said.begin(), said.end(), bitReversed(f)) == said.end()) return false;
+  bool settled = false;
+  for (const auto& f : forged) {
+    if (std::find(said.begin(), said.end(), bitReversed(f)) != said.end()) continue;
+    if (std::find(saidSettled.begin(), saidSettled.end(), bitReversed(f)) == saidSettled.end()) return false;
+    settled = true;
+  }
   std::string ecm;
   if (v.wrongPages > 0) {
     if (c.audioSends) return false;  // the page came from the line
@@ -241,7 +270,10 @@ bool forgedByThePeer(const Case& c, const Outcome& o, const Verdict& v, bool for
     if (other == saidFrames.end()) return false;
     ecm = "an ECM frame of " + std::to_string(other->size()) + " octets the peer's datagrams alone closed good";
   }
-  *why = (forged.empty() ? "" : "every forged frame is one the peer's datagrams alone said, with no copy saying otherwise") +
+  *why = (forged.empty()  ? ""
+          : settled       ? "every forged frame is one the peer's datagrams alone said, where a number came in two contents with "
+                            "the content the peer sent there"
+                          : "every forged frame is one the peer's datagrams alone said, with no copy saying otherwise") +
          std::string(!forged.empty() && !ecm.empty() ? "; " : "") + ecm;
   return true;
 }
