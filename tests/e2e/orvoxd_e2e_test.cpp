@@ -463,6 +463,9 @@ TEST_F(Orvoxd, ObjectNoticesForgedByAClientNeitherEndCallsNorRedirectTheLines) {
   env["hw_board_hasDect"] = "1";  // the DECT line is served, not shown busy
   daemon = std::make_unique<Process>("orvoxd", std::vector<std::string>{ORVOXD_BIN}, env);
   ASSERT_TRUE(daemon->waitFor("Startup ready!", 30000ms)) << daemon->output();
+  // the broker traces the listeners before "endpt", which the daemon adds last; its trace is read
+  // by a thread of its own and may lag the daemon's
+  ASSERT_TRUE(broker->waitFor(" 'endpt'", 30000ms)) << broker->output();
   const std::vector<uint32_t> listeners = anonymousObjectsOf(broker->output(), daemon->pid());
   ASSERT_EQ(listeners.size(), 2u) << broker->output();
   board("1 offhook");
