@@ -114,15 +114,15 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
       hsfBmFree(pkt);
       continue;
     }
+    const bool v21 = code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL;
     // while the line has the turn the far end waits for its answer: a V.21 burst from the network
     // then is a repeat that answer supersedes, or not the far end's own, and is dropped
-    if (lineHasTurn(m) && (code == FAXR_PKT_V21_PREAMBLE || (code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL))) {
+    if (lineHasTurn(m) && (code == FAXR_PKT_V21_PREAMBLE || v21)) {
       hsfBmFree(pkt);
       continue;
     }
     // a signal other than page data cuts an ECM frame, one other than V.21 data a V.21 frame
     if (code < 23 || code > 62) cutEcmFrameFromNet(m);
-    const bool v21 = code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL;
     if (!v21) cutV21FrameFromNet(m);
     if (v21) {
       // frame octets whose preamble indicator was lost start the preamble themselves: the far end

@@ -210,11 +210,16 @@ uint8_t frameEndAfterLoss(T38ZLOCLMEM* m, uint8_t code) {
   return code;
 }
 
+// Whether a fax-relay code carries HDLC frame octets: V.21 or ECM.
+bool isHdlcData(uint8_t code) {
+  return code == kV21Data || (code >= HAPI_PKT_FC_ECM_DATA_FIRST && code < HAPI_PKT_FC_ECM_END_FIRST);
+}
+
 // Octets of another kind inside an open HDLC frame (a field retyped on the way): the frame's own
 // octets went elsewhere, so it misses them and must not end good. Non-ECM page data leaves the
 // frame open; its own octets, an end or a signal close or replace it.
 void noteFrameData(T38ZLOCLMEM* m, uint8_t code) {
-  const bool hdlcData = code == kV21Data || (code >= HAPI_PKT_FC_ECM_DATA_FIRST && code < HAPI_PKT_FC_ECM_END_FIRST);
+  const bool hdlcData = isHdlcData(code);
   const bool pageData = code >= HAPI_PKT_FC_PAGE_DATA_FIRST && code < HAPI_PKT_FC_ECM_DATA_FIRST;
   if (m->frameData != 0 && code != m->frameData && (hdlcData || pageData)) m->lossInFrame = true;
   if (!pageData) m->frameData = hdlcData ? code : 0;
@@ -240,7 +245,7 @@ void packHighFirst(uint16_t* __restrict words, const uint8_t* __restrict octets,
 // starts with octets of a kind other than the frame open before; a V.21 frame's end ends it, and
 // anything else leaves no frame known (one cut by a signal ends bad anyway).
 void trackHandedFrame(T38ZLOCLMEM* m, uint8_t code) {
-  const bool hdlcData = code == kV21Data || (code >= HAPI_PKT_FC_ECM_DATA_FIRST && code < HAPI_PKT_FC_ECM_END_FIRST);
+  const bool hdlcData = isHdlcData(code);
   if (hdlcData) {
     if (m->frameData != code || !m->handedKnown) {
       m->handedFrom = m->handing;
@@ -312,32 +317,6 @@ constexpr int kPoolReserve = 64;
 
 bool poolShort(const T38ZLOCLMEM* m) { return m->heapId != nullptr && m->heapId->numFreeBuf < kPoolReserve; }
 
-// Whether a well-formed IFP packet closes a high-speed (ECM) HDLC frame good.
-bool closesEcmFrameGood(const uint8_t* ifp) {
-  const uint8_t t0 = ifp[0];
-  const int value = (t0 & 0x20) ? (((t0 & 0x0F) << 2) | (ifp[1] >> 6)) : ((t0 >> 1) & 15);
-  if (!(t0 & 0x40) || value == 0) return false;  // an indicator, or V.21
-  int p = (t0 & 0x20) ? 2 : 1;
-  const int count = ifp[p++];
-  bool high = true;
-  for (int f = 0; f < count; ++f) {
-    const uint8_t nib = high ? static_cast<uint8_t>(ifp[p] >> 4) : static_cast<uint8_t>(ifp[p] & 0x0F);
-    const int type = nib & 7;
-    if (type == HDLC_FCS_OK || type == HDLC_FCS_OK_SIG_END) return true;
-    if (nib & 8) {
-      ++p;
-      high = true;
-      p += 2 + ((ifp[p] << 8) | ifp[p + 1]) + 1;
-    } else if (high) {
-      high = false;
-    } else {
-      ++p;
-      high = true;
-    }
-  }
-  return false;
-}
-
 // How long past the reorder delay a packet that closes an ECM frame good waits for the stream's
 // next datagram, in ms: a peer that sends a whole frame in one packet sends the next a frame's
 // time later (400 octets at 4800 bit/s: 670 ms).
@@ -353,7 +332,7 @@ bool ecmEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
     return false;
   uint8_t ifp[T38_MAX_RX_IFP + 1];
   const int got = t38egr_ifp_octets(head, ifp, sizeof(ifp));
-  return got > 0 && t38fIFPcheck(ifp, got) > 0 && closesEcmFrameGood(ifp);
+  return got > 0 && t38fIFPcheck(ifp, got) > 0 && t38fIFPclosesEcmFrameGood(ifp);
 }
 
 void playOut(T38ZLOCLMEM* m) {

@@ -172,29 +172,28 @@ void emitChunks(T38RELAYSINK sink, void* user, uint8_t code, const uint8_t* data
   if (n - at > 0 || lastMayBeEmpty) sink(user, code, data + at, n - at);
 }
 
-}  // namespace
+// A packet's type octets: whether it carries data fields (else it is an indicator), its
+// indicator or data type, and where its field count stands.
+struct IfpHead {
+  bool data;
+  int value;
+  int count;  // the octet holding the field count
+};
 
-bool t38fIFPpktToHapiPkt(const uint8_t* ifp, int len, T38RELAYSINK sink, void* user) {
-  if (!t38fIFPplayable(ifp, len) || sink == nullptr) return false;
-  t38fWalkedIFPtoHapiPkt(ifp, sink, user);
-  return true;
+IfpHead ifpHead(const uint8_t* ifp) {
+  const uint8_t t0 = ifp[0];
+  return {(t0 & 0x40) != 0, (t0 & 0x20) ? (((t0 & 0x0F) << 2) | (ifp[1] >> 6)) : ((t0 >> 1) & 15), (t0 & 0x20) ? 2 : 1};
 }
 
-void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
-  const uint8_t t0 = ifp[0];
-  int value = (t0 & 0x20) ? (((t0 & 0x0F) << 2) | (ifp[1] >> 6)) : ((t0 >> 1) & 15);
-  int p = (t0 & 0x20) ? 2 : 1;
-  if ((t0 & 0x40) == 0) {
-    sink(user, static_cast<uint8_t>(value <= 7 ? value : value + 2), nullptr, 0);
-    return;
-  }
-  const bool v21 = value == 0;
-  const int base = v21 ? 18 : (value <= 4 ? value + 22 : value + 24);
+// Calls field(type, data, n) for each field of a data packet walked whole, in turn; a field
+// without octets has data null and n 0.
+template <class Field>
+void forEachField(const uint8_t* ifp, const IfpHead& h, Field field) {
+  int p = h.count;
   const int count = ifp[p++];
   bool high = true;
   for (int f = 0; f < count; ++f) {
     const uint8_t nib = high ? static_cast<uint8_t>(ifp[p] >> 4) : static_cast<uint8_t>(ifp[p] & 0x0F);
-    const int type = nib & 7;
     const uint8_t* data = nullptr;
     int n = 0;
     if (nib & 8) {
@@ -209,6 +208,27 @@ void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
       ++p;
       high = true;
     }
+    field(nib & 7, data, n);
+  }
+}
+
+}  // namespace
+
+bool t38fIFPpktToHapiPkt(const uint8_t* ifp, int len, T38RELAYSINK sink, void* user) {
+  if (!t38fIFPplayable(ifp, len) || sink == nullptr) return false;
+  t38fWalkedIFPtoHapiPkt(ifp, sink, user);
+  return true;
+}
+
+void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
+  const IfpHead h = ifpHead(ifp);
+  if (!h.data) {
+    sink(user, static_cast<uint8_t>(h.value <= 7 ? h.value : h.value + 2), nullptr, 0);
+    return;
+  }
+  const bool v21 = h.value == 0;
+  const int base = v21 ? 18 : (h.value <= 4 ? h.value + 22 : h.value + 24);
+  forEachField(ifp, h, [&](int type, const uint8_t* data, int n) {
     auto status = [&](int code) { sink(user, static_cast<uint8_t>(code), nullptr, 0); };
     // A frame's good end carries no octets: the sender checked the frame before them. Octets there
     // (a field retyped on the way) are no part of the frame it checked, and the frame without them
@@ -224,7 +244,7 @@ void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
         case T4_NON_ECM_SIG_END: status(65); break;  // a page-data kind, but still the signal's end
         default: break;  // page-data kinds have no V.21 form
       }
-      continue;
+      return;
     }
     switch (type) {
       case T4_NON_ECM: emitChunks(sink, user, static_cast<uint8_t>(base), data, n, true); break;
@@ -246,6 +266,14 @@ void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
         break;
       default: break;
     }
-  }
+  });
+}
+
+bool t38fIFPclosesEcmFrameGood(const uint8_t* ifp) {
+  const IfpHead h = ifpHead(ifp);
+  if (!h.data || h.value == 0) return false;  // an indicator, or V.21
+  bool good = false;
+  forEachField(ifp, h, [&](int type, const uint8_t*, int) { good = good || type == HDLC_FCS_OK || type == HDLC_FCS_OK_SIG_END; });
+  return good;
 }
 

@@ -70,4 +70,6 @@ using T38RELAYSINK = void (*)(void* user, uint8_t code, const uint8_t* octets, i
 bool t38fIFPpktToHapiPkt(const uint8_t* ifp, int len, T38RELAYSINK sink, void* user);
 // The same for a packet already walked whole and found playable (t38fIFPwalkedPlayable).
 void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user);
+// Whether a packet walked whole closes a high-speed (ECM) HDLC frame good.
+bool t38fIFPclosesEcmFrameGood(const uint8_t* ifp);
 
