@@ -956,6 +956,13 @@ TEST(UbusClientReplies, AStatusOfTheWrongSizeIsAnInvalidArgument) {
 // client hangs up.
 constexpr uint32_t kFloodTarget = 0x500;
 
+// Adds the object the flood's calls are for, served by the one method of `methods`.
+void addFloodTarget(ubus_context *ctx, ubus_object &target, const ubus_method *methods) {
+    target.methods = methods;
+    target.n_methods = 1;
+    ASSERT_EQ(ubus_add_object(ctx, &target), UBUS_STATUS_OK);
+}
+
 // At least `floodBytes` of events to the stand-in's object, numbered from 0; returns how many.
 // With a `caller`, they are that client's calls instead.
 size_t floodEvents(size_t floodBytes, std::vector<uint8_t> &bytes, uint32_t caller = 0) {
@@ -1043,9 +1050,7 @@ TEST(UbusClientReplies, ABrokerThatFloodsTheClientIsReadNoFasterThanItIsServedAn
     gFlood = &tally;
     static const ubus_method methods[] = {{nullptr, methodFlood, 0, 0, nullptr, 0}};
     ubus_object target{};
-    target.methods = methods;
-    target.n_methods = 1;
-    ASSERT_EQ(ubus_add_object(ctx, &target), UBUS_STATUS_OK);
+    ASSERT_NO_FATAL_FAILURE(addFloodTarget(ctx, target, methods));
     ASSERT_EQ(target.id, kFloodTarget);
 
     const size_t &waiting = ctx->state->inbox.brokerBytes;
@@ -1105,9 +1110,7 @@ TEST(UbusClientReplies, APeerThatFloodsCallsIsReadAFewReadsATurnAndTheLoopGetsIt
     gFlood = &tally;
     static const ubus_method methods[] = {{nullptr, methodTallyCall, 0, 0, nullptr, 0}};
     ubus_object target{};
-    target.methods = methods;
-    target.n_methods = 1;
-    ASSERT_EQ(ubus_add_object(ctx, &target), UBUS_STATUS_OK);
+    ASSERT_NO_FATAL_FAILURE(addFloodTarget(ctx, target, methods));
     // A call of its own sets the flood off; nothing is read until the loop's turn.
     const int sock = ctx->state->sockFd;
     ubus_request call{};
@@ -1175,9 +1178,7 @@ TEST(UbusClientReplies, EventsTheProgramDoesNotWantAreDroppedAsTheyAreRead) {
     gFlood = &tally;
     static const ubus_method methods[] = {{nullptr, methodHundredth, 0, 0, nullptr, 0}};
     ubus_object target{};
-    target.methods = methods;
-    target.n_methods = 1;
-    ASSERT_EQ(ubus_add_object(ctx, &target), UBUS_STATUS_OK);
+    ASSERT_NO_FATAL_FAILURE(addFloodTarget(ctx, target, methods));
     ASSERT_EQ(target.id, kFloodTarget);
     uint32_t id = 0;
     EXPECT_EQ(ubus_lookup_id(ctx, "odd", &id), UBUS_STATUS_OK);
