@@ -399,7 +399,11 @@ std::vector<std::string> violations(const Verdict& ours, const Verdict& theirs, 
   if ((ours.forged > 0 || ours.wrongPages > 0) && !ours.forgedByThePeer && !ours.forgedBeforeItsContradictionCame)
     out.push_back("I1 forged " + std::to_string(ours.forged) + " frames, wrong ECM pages " + std::to_string(ours.wrongPages) +
                   (ours.fakes.empty() ? "" : " (" + ours.fakes[0] + ")"));
-  if (ours.hung && !theirs.hung && !ours.waitNamed())
+  for (const Verdict* v : {&ours, &theirs})
+    if (v->checksFailed) out.push_back(std::string("the harness's own checks failed in the call through ") + (v == &ours ? "ours" : "spandsp's"));
+  if (ours.crashed) out.push_back("I5 the call through ours died on signal " + std::to_string(ours.crashSignal));
+  // a call whose process died never ended: nothing tells whether it would have
+  if (ours.hung && !theirs.hung && !theirs.crashed && !ours.waitNamed())
     out.push_back("I2 a terminal waits to the limit where spandsp's call ended" + (ours.why.empty() ? "" : " [" + ours.why + "]"));
   if (cleanPathRenumberedOnly && theirs.completed && !ours.completed)
     out.push_back("I3 clean path, genuine renumberings only: spandsp's completes, ours does not");

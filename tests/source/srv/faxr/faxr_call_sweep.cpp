@@ -13,12 +13,18 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "faxr_call.h"
 
@@ -232,12 +238,136 @@ struct CallResult {
   Verdict v[2];
 };
 
+// A verdict carried from the process that judged the call: its flags and counts in order, then
+// its strings, each as a length and its characters.
+constexpr bool Verdict::*kVerdictFlags[] = {
+    &Verdict::completed, &Verdict::hung, &Verdict::lastFrameLostByTheNetwork, &Verdict::lastFrameBrokenByTheTerminalsReceiver,
+    &Verdict::lastFrameBehindANumberAhead, &Verdict::lastFrameMadeOnTheWay, &Verdict::lastFrameRefusedAfterASkip,
+    &Verdict::waitsForAFrameNeverSent, &Verdict::lastFrameUndelimited, &Verdict::lastFrameDisputedByAnAlteredCopy,
+    &Verdict::lastFrameSkippedUnseen, &Verdict::cedIndicatorLate, &Verdict::forgedByThePeer,
+    &Verdict::forgedBeforeItsContradictionCame};
+constexpr int Verdict::*kVerdictCounts[] = {&Verdict::forged, &Verdict::wrongPages, &Verdict::forgedOnTheWay,
+                                            &Verdict::pagesWrongOnTheWay};
+// a field added to the verdict must be carried above, or the parent never sees it
+static_assert(sizeof(Verdict) == 104, "carry the verdict's new field in kVerdictFlags or kVerdictCounts");
+
+std::string packVerdict(const Verdict& v) {
+  std::string out;
+  auto put = [&](const std::string& text) {
+    const uint32_t n = uint32_t(text.size());
+    out.append(reinterpret_cast<const char*>(&n), sizeof n).append(text);
+  };
+  out.push_back(char(v.checksFailed));
+  for (auto f : kVerdictFlags) out.push_back(char(v.*f));
+  for (auto n : kVerdictCounts) out.append(reinterpret_cast<const char*>(&(v.*n)), sizeof(int));
+  put(v.why);
+  for (const std::string& fake : v.fakes) put(fake);
+  return out;
+}
+
+// False on a short or malformed record (the process died while writing it).
+bool unpackVerdict(const std::string& in, Verdict& v) {
+  size_t at = 0;
+  auto take = [&](void* to, size_t n) {
+    if (in.size() - at < n) return false;
+    std::memcpy(to, in.data() + at, n);
+    at += n;
+    return true;
+  };
+  auto text = [&](std::string& to) {
+    uint32_t n = 0;
+    if (!take(&n, sizeof n) || in.size() - at < n) return false;
+    to.assign(in, at, n);
+    at += n;
+    return true;
+  };
+  char flag = 0;
+  if (!take(&flag, 1)) return false;
+  v.checksFailed = flag != 0;
+  for (auto f : kVerdictFlags) {
+    if (!take(&flag, 1)) return false;
+    v.*f = flag != 0;
+  }
+  for (auto n : kVerdictCounts)
+    if (!take(&(v.*n), sizeof(int))) return false;
+  if (!text(v.why)) return false;
+  while (at < in.size())
+    if (!text(v.fakes.emplace_back())) return false;
+  return true;
+}
+
+// Judges one call of the pair in the process that ran it; checks of the call's own that failed
+// there are carried as a flag of its verdict.
+Verdict judgedHere(const Draw& d, int s) {
+  const std::string callName = d.name + (s ? "_spandsp" : "_ours");  // the case points at it
+  const Case c = d.toCase(s == 1, callName);
+  const ::testing::TestResult& result = *::testing::UnitTest::GetInstance()->current_test_info()->result();
+  const int partsBefore = result.total_part_count();
+  Verdict v = judge(c, runCall(c));
+  for (int i = partsBefore; i < result.total_part_count(); ++i) v.checksFailed |= result.GetTestPartResult(i).failed();
+  return v;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+  for (size_t at = 0; at < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += size_t(n);
+  }
+  return true;
+}
+
+// Runs and judges the pair of calls in a process of its own, which sends each verdict as its call
+// ends: a terminal's library that crashes on what a gateway sent it (spandsp's T.30 does, on some
+// frames spandsp's gateway plays) ends that call as crashed instead of taking the sweep's other
+// calls with it.
 CallResult runBoth(const Draw& d) {
   CallResult r;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  int fds[2];
+  const pid_t pid = pipe(fds) == 0 ? fork() : -1;
+  if (pid < 0) {  // no process to spare: both here
+    for (int s : {0, 1}) r.v[s] = judgedHere(d, s);
+    return r;
+  }
+  if (pid == 0) {
+    close(fds[0]);
+    for (int s : {0, 1}) {
+      const std::string record = packVerdict(judgedHere(d, s));
+      const uint32_t n = uint32_t(record.size());
+      std::fflush(stdout);
+      if (!writeAll(fds[1], std::string(reinterpret_cast<const char*>(&n), sizeof n) + record)) _exit(3);
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string bytes;
+  char buf[4096];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    bytes.append(buf, size_t(n));
+  }
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  size_t at = 0;
   for (int s : {0, 1}) {
-    const std::string callName = d.name + (s ? "_spandsp" : "_ours");
-    const Case c = d.toCase(s == 1, callName);
-    r.v[s] = judge(c, runCall(c));
+    uint32_t n = 0;
+    if (bytes.size() - at >= sizeof n) std::memcpy(&n, bytes.data() + at, sizeof n);
+    const bool whole = bytes.size() - at >= sizeof n + n && n > 0 && unpackVerdict(bytes.substr(at + sizeof n, n), r.v[s]);
+    if (whole) {
+      at += sizeof n + n;
+      continue;
+    }
+    r.v[s] = Verdict{};
+    r.v[s].crashed = true;
+    r.v[s].crashSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    std::printf("[ call %s%s ] died: %s %d\n", d.name.c_str(), s ? "_spandsp" : "_ours", WIFSIGNALED(status) ? "signal" : "exit status",
+                WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status));
   }
   return r;
 }
