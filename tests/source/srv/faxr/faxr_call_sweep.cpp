@@ -308,7 +308,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
                        : ours.lastFrameMadeOnTheWay            ? "last frame made on the way to the T.38 terminal"
                        : ours.lastFrameRefusedAfterASkip       ? "last frame refused by the T.38 terminal after a skip before it"
                        : ours.waitsForAFrameNeverSent          ? "waits for a frame never sent"
-                       : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing came under"
+                       : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing new came under"
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
                        : ours.lastFrameDisputedByAnAlteredCopy ? "last frame not told apart: a packet the peer altered"
                        : ours.cedIndicatorLate                 ? "CED indicator after the far CED ended"
