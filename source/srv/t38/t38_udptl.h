@@ -98,8 +98,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     lowest of them with what they carried, so that a peer that renumbers is followed; where the
 //     copies of one refused inside the window show that the stream's newest packets lie a few
 //     numbers before its own, the peer stepped back and sent the numbers between first: the
-//     sequence starts there, with no break. A late copy of what was played, away from the run,
-//     neither goes on with the run nor ends it. A run proves nothing by its arrival (how its
+//     sequence starts there, with no break. Without copies, a step back shorter than the run
+//     proves itself by what follows: datagrams with new content under each of the stream's newest
+//     numbers, two at least, then the datagram numbered next (the peer went on from them), start
+//     the sequence at the first of them, across a break. A late copy of what was played, away
+//     from the run, neither goes on with the run nor ends it, nor does a datagram far off whose
+//     number one high bit away would go on with it. A run proves nothing by its arrival (how its
 //     datagrams are spread over ticks changes no verdict): its content decides. New content under
 //     numbers played proves a new sequence; a run that carries what was played is late copies,
 //     however late and however spread; a run that only brings packets played before is the past

@@ -379,6 +379,43 @@ void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n) {
 }
 
 bool playedBefore(const T38ZREORDER* rq, const Carried& pk);
+bool restartAtRun(T38ZREORDER* rq);
+
+// Whether a number one bit away from s goes on with the open run (as a datagram of it would), the
+// bit worth 64 or more, and the run lies by the stream's newest number (a peer that stepped back
+// sends it there): a number only a little past the run's reach may start a run of its own, and a
+// peer that renumbers far off is followed wherever its run of far datagrams lands.
+bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
+  static_assert(3 * T38_RESYNC_STEP < 64, "a number within the run's reach of s is not moved by a bit of 64");
+  if (static_cast<uint16_t>(rq->newest - rq->runLast + T38_RESYNC_STEP) > 2 * T38_RESYNC_STEP) return false;
+  for (int bit = 6; bit < 16; ++bit) {
+    const uint16_t own = static_cast<uint16_t>(s ^ (1u << bit));
+    if (static_cast<uint16_t>(own - rq->runLast) <= T38_RESYNC_STEP || static_cast<uint16_t>(rq->runLast - own) <= T38_RESYNC_STEP)
+      return true;
+  }
+  return false;
+}
+
+// Rule 2, a step back without copies: datagrams that brought new content under the stream's
+// newest numbers, each number from the run's first to the newest, and then the datagram numbered
+// next: the peer reused its last numbers and went on after them, and nothing lies between. Its
+// next numbers are new to the stream, so a step back shorter than T38_RESYNC_RUN never makes a
+// run that long, and its new packets (often a final frame's first octets) would be lost. One
+// refused datagram alone may be a stray copy, and a packet the next datagram brings again shows
+// the refused ones were its copies under numbers a little behind: neither proves a step.
+bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried& next) {
+  const uint16_t span = static_cast<uint16_t>(rq->newest - rq->runFirst + 1);
+  if (rq->runLength < T38_RESYNC_RUN - 1 || rq->runCopies || !rq->runContradicts || rq->runRepeats ||
+      next.s != static_cast<uint16_t>(rq->newest + 1) || span > T38_RESYNC_STEP)
+    return false;
+  const T38ZRUNPACKET* end = rq->runPackets + rq->runHeld;
+  for (uint16_t k = 0; k < span; ++k) {
+    const uint16_t at = static_cast<uint16_t>(rq->runFirst + k);
+    const T38ZRUNPACKET* kept = std::find_if(rq->runPackets, end, [&](const T38ZRUNPACKET& p) { return p.seq == at; });
+    if (kept == end || t38fIFPdigest(rq->runOctets + kept->at, kept->len) == next.digest) return false;
+  }
+  return true;
+}
 
 // A datagram that contradicts what the stream vouched for, in packets of as many datagrams as it
 // agrees with in others, brings nothing (rule 4).
@@ -393,6 +430,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
   const bool near = inWindow(rq, s);
   if (near && !refusedFor(v)) {
+    if (steppedBackAndWentOn(rq, pk[0])) return restartAtRun(rq);
     rq->runLength = 0;  // the sequence is alive: no run may take it over
     return false;
   }
@@ -403,8 +441,10 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool goesOn = rq->runLength > 0 && (static_cast<uint16_t>(s - rq->runLast) <= T38_RESYNC_STEP ||
                                             static_cast<uint16_t>(rq->runLast - s) <= T38_RESYNC_STEP);
   // a late copy of what the stream played, away from the run, is neither the run's nor anything
-  // new: the run goes on past it (else a late burst while a peer renumbers keeps it from proving)
-  if (!goesOn && rq->runLength > 0 && repeats) {
+  // new: the run goes on past it (else a late burst while a peer renumbers keeps it from proving);
+  // so is a datagram whose number one bit away would go on with the run: the run's own, its
+  // number moved on the way (rule 5)
+  if (!goesOn && rq->runLength > 0 && (repeats || oneBitFromRun(rq, s))) {
     ++rq->failtoReorderCount;  // (behind the playout: never inside the window)
     return false;
   }
@@ -457,6 +497,11 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
     return false;
   }
+  return restartAtRun(rq);
+}
+
+// Starts the new sequence the run proved, with what its datagrams carried. Returns true.
+bool restartAtRun(T38ZREORDER* rq) {
   // a packet of the old sequence disputed and never settled is gone from what it leaves to drain
   // (a peer that stepped back sent it, and its next packets come as the new sequence): the frame
   // open across the restart ends bad, even when the new sequence joins the old one's packets

@@ -119,7 +119,9 @@ struct Verdict {
   bool lastFrameUndelimited = false, lastFrameDisputedByAnAlteredCopy = false;
   // the audio terminal waits for the T.38 terminal's last frame, inside which the peer's own
   // numbering skipped numbers under which nothing reached the gateway: no receiver can tell that
-  // from the loss of those numbers, and a frame across lost numbers ends bad
+  // from the loss of those numbers, and a frame across lost numbers ends bad; or under which only
+  // the packets as many numbers before came, and nothing under the numbers before the skip shows
+  // that shift: no receiver can tell the step from those packets sent again and lost
   bool lastFrameSkippedUnseen = false;
   // the audio terminal waits for the T.38 terminal's first frame, which it never accepted, and the
   // T.38 terminal's CED indicator reached the gateway only with the packet after it: the relay's

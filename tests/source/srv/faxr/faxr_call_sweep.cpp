@@ -438,7 +438,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
                        : ours.lastFrameMadeOnTheWay            ? "last frame made on the way to the T.38 terminal"
                        : ours.lastFrameRefusedAfterASkip       ? "last frame refused by the T.38 terminal after a skip before it"
                        : ours.waitsForAFrameNeverSent          ? "waits for a frame never sent"
-                       : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing came under"
+                       : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing new came under"
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
                        : ours.lastFrameDisputedByAnAlteredCopy ? "last frame not told apart: a packet the peer altered"
                        : ours.cedIndicatorLate                 ? "CED indicator after the far CED ended"
@@ -777,6 +777,14 @@ std::vector<Example> examples() {
   // a datagram whose number lost a bit inside the final DCN looked like a counter step; the next
   // datagram's copy under the number it seemed to step over, which no step explains, was refused
   drawn(34391, "copy_under_a_stepped_over_number_disproves_the_step_seed34391");
+  // at redundancy 0 the peer's numbering stepped back two at its final DCN's first octet: the two
+  // datagrams under the numbers it reused were refused, too few for a run, and the datagram after
+  // them was the stream's next: the DCN played without its first two octets
+  drawn(72812, "step_back_at_redundancy_0_then_the_next_number_seed72812");
+  // the peer's numbering stepped back six at its final DCN, and the DCN's first datagram came
+  // with a high bit of its number flipped, far off: it ended the run of the stepped-back
+  // datagrams, which then fell short of proving the step, and the DCN never played
+  drawn(79565, "datagram_moved_far_inside_a_step_back_run_seed79565");
   return v;
 }
 
