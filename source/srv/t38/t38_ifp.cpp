@@ -242,7 +242,11 @@ void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
         case HDLC_FCS_BAD_SIG_END: status(22); break;
         case HDLC_SIG_END:
         case T4_NON_ECM_SIG_END: status(65); break;  // a page-data kind, but still the signal's end
-        default: break;  // page-data kinds have no V.21 form
+        // page-data kinds have no V.21 form: octets of one (a field retyped on the way) are octets
+        // the frame open lost, and it ends bad there; what follows is no frame's start
+        default:
+          if (n > 0) status(21);
+          break;
       }
       return;
     }

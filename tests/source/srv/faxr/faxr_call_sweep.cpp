@@ -647,6 +647,10 @@ std::vector<Example> examples() {
   // a datagram whose number lost a bit inside the final DCN looked like a counter step; the next
   // datagram's copy under the number it seemed to step over, which no step explains, was refused
   drawn(34391, "copy_under_a_stepped_over_number_disproves_the_step_seed34391");
+  // a drawn call whose peer sends its V.21 frames an octet a packet, at redundancy 0: one packet of
+  // its CSI came retyped as non-ECM page data, the relay dropped the octet, and the frame closed
+  // good one octet short
+  drawn(29658, "v21_octet_retyped_as_page_data_ends_the_frame_bad_seed29658");
   return v;
 }
 
