@@ -273,11 +273,31 @@ void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
   });
 }
 
-bool t38fIFPclosesEcmFrameGood(const uint8_t* ifp) {
-  const IfpHead h = ifpHead(ifp);
-  if (!h.data || h.value == 0) return false;  // an indicator, or V.21
+namespace {
+
+bool closesFrameGood(const uint8_t* ifp, const IfpHead& h) {
   bool good = false;
   forEachField(ifp, h, [&](int type, const uint8_t*, int) { good = good || type == HDLC_FCS_OK || type == HDLC_FCS_OK_SIG_END; });
   return good;
+}
+
+}  // namespace
+
+bool t38fIFPclosesEcmFrameGood(const uint8_t* ifp) {
+  const IfpHead h = ifpHead(ifp);
+  if (!h.data || h.value == 0) return false;  // an indicator, or V.21
+  return closesFrameGood(ifp, h);
+}
+
+int t38fIFPv21FrameControl(const uint8_t* ifp) {
+  const IfpHead h = ifpHead(ifp);
+  if (!h.data || h.value != 0 || !closesFrameGood(ifp, h)) return -1;
+  int control = -1;
+  bool first = true;
+  forEachField(ifp, h, [&](int type, const uint8_t* data, int n) {
+    if (first && type == HDLC_DATA && n >= 2) control = data[1];
+    first = false;
+  });
+  return control;
 }
 
