@@ -134,10 +134,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     the stream as much as it agrees brings nothing, and packets equal to the ones beside them
 //     (fill, the spaces of an identity) count for no agreement. Without it a misnumbered datagram's
 //     packets play inside the stream's frames, and a packet altered on the way outvotes its copy.
-//     Whichever content plays, a number other content came under (disputed, outvoted, or reused by
-//     a refused datagram whose copies are the stream's packets a few numbers on) plays contested:
-//     the peer may have sent both, its numbering stepped back, and the relay ends an ECM frame
-//     across it bad. Without it the frame played one packet short.
+//     Whichever content plays, a number other content came under (disputed, outvoted, brought in a
+//     form no relay code plays, or reused by a refused datagram whose copies are the stream's
+//     packets a few numbers on) plays contested: the peer may have sent both, its numbering stepped
+//     back, and the relay ends an ECM frame across it bad, and a V.21 frame other than its burst's
+//     final one. Without it the frame played one packet short.
 //  5. One bit away: a datagram out of line with the stream may be one whose number lost a bit; the
 //     missing numbers one bit from its own (suspect numbers) take other content only in their turn
 //     or from a datagram that agrees with the stream. Without it a second misnumbered datagram

@@ -593,7 +593,13 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
   }
   if (!t38fIFPwalkedPlayable(pk.ifp)) {
     ++rq->invalidIFPCount;
-    return true;  // the number stays missing: a good copy in a later datagram still fills it
+    // the number stays missing: a good copy in a later datagram still fills it, but as one
+    // content against another, like a dispute the copy settles
+    if (st == T38_UNKNOWN) {
+      setState(rq, pk.s, T38_DISPUTED);
+      disputedDigest(rq, pk.s) = pk.digest;
+    }
+    return true;
   }
   const bool late = static_cast<int16_t>(pk.s - rq->newest) < 0;  // the stream went past it already
   if (st == T38_SUSPECT && v.agree == 0 && late && pk.digest != suspectBrought(rq, pk.s) && pk.digest != suspectHeldBefore(rq, pk.s)) {

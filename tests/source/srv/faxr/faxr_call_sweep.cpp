@@ -785,6 +785,24 @@ std::vector<Example> examples() {
   // with a high bit of its number flipped, far off: it ended the run of the stepped-back
   // datagrams, which then fell short of proving the step, and the DCN never played
   drawn(79565, "datagram_moved_far_inside_a_step_back_run_seed79565");
+  // a drawn call whose peer sends its V.21 frames an octet a packet, at redundancy 0: one packet of
+  // its CSI came retyped as non-ECM page data, the relay dropped the octet, and the frame closed
+  // good one octet short
+  drawn(29658, "v21_octet_retyped_as_page_data_ends_the_frame_bad_seed29658");
+  // a drawn call whose T.38 terminal stepped back one number at the edge of its TSI's run of equal
+  // digits and spaces: the number came in two contents, each the peer's, and the later won the
+  // vote; the TSI played one digit short, closed good
+  drawn(84616, "v21_frame_across_a_contested_number_ends_bad_seed84616");
+  // a drawn call whose far end's datagrams filled the T.38 service's pool: octets of the line's
+  // DIS found no block on their way out, and the DIS went out closed good without them
+  drawn(20585, "v21_frame_short_of_octets_lost_on_the_way_out_ends_bad_seed20585", false);
+  // a drawn call whose TSI's first packet came retyped to a data type no relay code has, and its
+  // copy cut short: the copy filled the number as if nothing else had come under it
+  drawn(22226, "copy_after_an_unplayable_primary_plays_contested_seed22226", false);
+  // a drawn call whose T.38 terminal sends each V.21 frame whole in one packet: its CSI came cut
+  // short with its good end, the copy that shows it only with the next datagram, 480 ms later,
+  // when the short CSI had already gone to the line
+  drawn(37500, "v21_frame_whole_in_one_packet_waits_for_the_next_datagram_seed37500");
   return v;
 }
 
