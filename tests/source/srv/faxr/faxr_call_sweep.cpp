@@ -647,6 +647,14 @@ std::vector<Example> examples() {
   // a datagram whose number lost a bit inside the final DCN looked like a counter step; the next
   // datagram's copy under the number it seemed to step over, which no step explains, was refused
   drawn(34391, "copy_under_a_stepped_over_number_disproves_the_step_seed34391");
+  // a drawn call under 32 frames of jitter whose final DCN's first octet came 20 ms after the
+  // reorder delay had given it up: the DCN played without it and the audio terminal waited for
+  // good, though datagrams that late had come all through the call
+  drawn(90752, "gap_waits_as_long_as_datagrams_came_late_seed90752");
+  // a drawn call whose final DCN came after the relay's flags had run out and its V.21 carrier had
+  // dropped: the frame went out on a new carrier with no flags before it, and the audio terminal,
+  // missing it, waited for good
+  drawn(16219, "frame_after_the_carrier_dropped_goes_with_flags_seed16219", false);
   return v;
 }
 
