@@ -155,10 +155,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     frame goes on across them; a copy under a skipped number that the step does not explain
 //     shows there was none. Without it a peer's final DCN with a counter skip never plays.
 //  7. Handed on, then contradicted: a datagram with a new packet of its own that, as in rule 4,
-//     may dispute a number, and whose copy contradicts a packet already handed on, reports that
-//     number (playedContradicted): the frame it went into, while still playing, ends bad. Without
-//     it a packet altered on the way plays its frame good when the copy that contradicts it comes
-//     a datagram later.
+//     may dispute a number, and whose copy contradicts a packet already handed on that one
+//     datagram brought (more outvote the copy), reports that number (playedContradicted): the
+//     frame it went into, while still playing, ends bad. Without it a packet altered on the way
+//     plays its frame good when the copy that contradicts it comes a datagram later.
 //  A packet longer than the largest datagram holds (T38_MAX_RX_IFP) is dropped alone and counted:
 //  its number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
 //  taken as usual.

@@ -703,6 +703,7 @@ void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, co
   if (!v.disagreePlayed || !inWindow(rq, pk[0].s) || (v.agree == 0 && v.disagreeSources > 1)) return;
   for (int i = 1; i < judged; ++i) {
     if (stateOf(rq, pk[i].s) != T38_PLAYED || playedDigest(rq, pk[i].s) == pk[i].digest) continue;
+    if (votesFor(rq, pk[i].s) > 1) continue;  // as in rule 4, one copy never outvotes more datagrams
     if (rq->playedContradicted && static_cast<int16_t>(rq->playedContradictedSeq - pk[i].s) >= 0) continue;
     rq->playedContradicted = true;
     rq->playedContradictedSeq = pk[i].s;  // the newest: the frame still playing, if any, holds it

@@ -655,6 +655,10 @@ std::vector<Example> examples() {
   // dropped: the frame went out on a new carrier with no flags before it, and the audio terminal,
   // missing it, waited for good
   drawn(16219, "frame_after_the_carrier_dropped_goes_with_flags_seed16219", false);
+  // a drawn call at redundancy 3 whose final DCN's first octet, handed on as its own datagram and
+  // two copies brought it, was contradicted by one copy with a bit flipped: the DCN ended bad and
+  // the audio terminal waited for good
+  drawn(67453, "one_copy_against_a_packet_more_datagrams_brought_voids_nothing_seed67453");
   return v;
 }
 
