@@ -386,7 +386,10 @@ void playOut(T38ZLOCLMEM* m) {
     EGR_IFP_PKT* head = t38egr_ifp_QmPeekFront(q);
     if (head == nullptr) return;
     const bool inLine = !old && head->sequenceNum == static_cast<uint16_t>(m->rx.lastoutTimeStamp + 1);
-    if (static_cast<uint16_t>(m->rx.time - head->arrivalTime) < m->regs.reorderDelay && !(inLine && poolShort(m))) return;
+    // at a gap the wait is as long as datagrams came late, unless the pool runs short
+    const uint16_t wait =
+        old || poolShort(m) ? m->regs.reorderDelay : t38fReorderGapWait(&m->rx, head->sequenceNum, m->regs.reorderDelay);
+    if (static_cast<uint16_t>(m->rx.time - head->arrivalTime) < wait && !(inLine && poolShort(m))) return;
     if (!old && (t38fReorderHeadWaits(&m->rx) || ecmEndWaits(m, head))) return;
     DG_HDL h;
     if (!t38egr_ifp_deq(q, &h)) return;

@@ -85,10 +85,11 @@ size_t t38fUDPBuild(T38ZUDPTX* tx, const uint8_t* ifp, int len, int redundancy, 
 size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 
 // The receiving side: the reorder queue (egressPktq, filled by enqueueIFP where isIFPmissing
-// holds, played out after reorderDelay) and, beside it, the guard that keeps out what is not the
-// peer's stream. The guard keeps one record per number it remembers, and never what the queue
-// holds: a packet is compared with the queue's own octets, and one replaced or no longer trusted
-// leaves the queue at once. Its rules, each with the fault it stops:
+// holds, played out after reorderDelay, at a gap after as long as datagrams came late: lateWait)
+// and, beside it, the guard that keeps out what is not the peer's stream. The guard keeps one
+// record per number it remembers, and never what the queue holds: a packet is compared with the
+// queue's own octets, and one replaced or no longer trusted leaves the queue at once. Its rules,
+// each with the fault it stops:
 //  1. The window: numbers up to T38_WINDOW_AHEAD past the last one played are taken, others not;
 //     a number already queued takes no second packet (isIFPmissing).
 //  2. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after
@@ -159,10 +160,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     frame goes on across them; a copy under a skipped number that the step does not explain
 //     shows there was none. Without it a peer's final DCN with a counter skip never plays.
 //  7. Handed on, then contradicted: a datagram with a new packet of its own that, as in rule 4,
-//     may dispute a number, and whose copy contradicts a packet already handed on, reports that
-//     number (playedContradicted): the frame it went into, while still playing, ends bad. Without
-//     it a packet altered on the way plays its frame good when the copy that contradicts it comes
-//     a datagram later.
+//     may dispute a number, and whose copy contradicts a packet already handed on that one
+//     datagram brought (more outvote the copy), reports that number (playedContradicted): the
+//     frame it went into, while still playing, ends bad. Without it a packet altered on the way
+//     plays its frame good when the copy that contradicts it comes a datagram later.
 //  A packet longer than the largest datagram holds (T38_MAX_RX_IFP) is dropped alone and counted:
 //  its number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
 //  taken as usual.
@@ -282,6 +283,13 @@ struct T38ZREORDER {
   bool stepKnown;
   bool stepConfirmed;   // a later datagram carried the same: nothing was sent under those numbers
   uint16_t stepFrom, stepTo, stepAt, stepDigest;
+  // how much longer than the reorder delay the playout waits at a gap (ms): a datagram that came
+  // after its number was given up shows the network brings datagrams that much later than the ones
+  // numbered after them. The last numbers given up (gaveUpFrom..gaveUpTo, at gaveUpAt, when the
+  // wait was gaveUpWait) are what a late datagram is measured against.
+  uint16_t lateWait;
+  bool gaveUpKnown;
+  uint16_t gaveUpFrom, gaveUpTo, gaveUpAt, gaveUpWait;
   T38ZNUMBERS numbers;
   uint16_t reorderCount;
   uint16_t failtoReorderCount;
@@ -310,6 +318,16 @@ enum T38_PLAYOUT : uint8_t {
 // Asks before the head of egressPktq (numbered s, its octets' digest `digest`) plays; for a packet
 // that plays it moves lastoutTimeStamp to s and remembers what was played.
 T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest);
+// The longest the playout waits at a gap past the reorder delay, in ms: a datagram later than that
+// after the ones numbered behind it is lost to the frame it belonged to, and the far terminal,
+// which answers within 3 s, must not wait for the line much longer than the network's own delay.
+constexpr uint16_t T38_LATE_WAIT_MAX = 800;
+// What a late datagram adds past its own lateness: the next one may come a little later still.
+constexpr uint16_t T38_LATE_WAIT_MARGIN = 40;
+// How long the head numbered s waits past its arrival before the numbers missing before it are
+// given up (`reorderDelay` where nothing came late so far).
+uint16_t t38fReorderGapWait(const T38ZREORDER* rq, uint16_t s, uint16_t reorderDelay);
+
 // Whether the head of egressPktq waits instead of playing: everything queued stands alone (rule
 // 3), so nothing of the stream is kept waiting behind it, and the run that vouches for it may
 // still come, however late (how its datagrams are spread over ticks changes no verdict).

@@ -754,13 +754,32 @@ void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, co
   if (!v.disagreePlayed || !inWindow(rq, pk[0].s) || (v.agree == 0 && v.disagreeSources > 1)) return;
   for (int i = 1; i < judged; ++i) {
     if (stateOf(rq, pk[i].s) != T38_PLAYED || playedDigest(rq, pk[i].s) == pk[i].digest) continue;
+    if (votesFor(rq, pk[i].s) > 1) continue;  // as in rule 4, one copy never outvotes more datagrams
     if (rq->playedContradicted && static_cast<int16_t>(rq->playedContradictedSeq - pk[i].s) >= 0) continue;
     rq->playedContradicted = true;
     rq->playedContradictedSeq = pk[i].s;  // the newest: the frame still playing, if any, holds it
   }
 }
 
+// A datagram numbered among the numbers the playout gave up last came later than the reorder wait
+// then in force: the wait at a gap grows to cover as late a datagram, and a little more, up to
+// T38_LATE_WAIT_MAX. Only the playout's own verdict (numbers it passed for lack of a packet) is
+// measured: a datagram of the past or far off the stream teaches nothing.
+void noteLate(T38ZREORDER* rq, uint16_t s) {
+  const uint16_t span = static_cast<uint16_t>(rq->gaveUpTo - rq->gaveUpFrom);
+  if (!rq->gaveUpKnown || static_cast<uint16_t>(s - rq->gaveUpFrom) > span) return;
+  const uint16_t late = static_cast<uint16_t>(rq->time - rq->gaveUpAt);
+  if (late >= T38_LATE_WAIT_MAX) return;
+  const int wanted = rq->gaveUpWait + late + T38_LATE_WAIT_MARGIN;
+  rq->lateWait = static_cast<uint16_t>(std::max<int>(rq->lateWait, std::min<int>(wanted, T38_LATE_WAIT_MAX)));
+}
+
 }  // namespace
+
+uint16_t t38fReorderGapWait(const T38ZREORDER* rq, uint16_t s, uint16_t reorderDelay) {
+  const uint16_t ahead = pastPlayout(rq, s);
+  return ahead > 1 && !(ahead & 0x8000) ? static_cast<uint16_t>(reorderDelay + rq->lateWait) : reorderDelay;
+}
 
 void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool) {
   *rq = T38ZREORDER{};
@@ -785,6 +804,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->contradicted = false;
   rq->breakPending = false;
   rq->stepKnown = false;
+  rq->gaveUpKnown = false;  // the network's lateness (lateWait) stays
 }
 
 bool isIFPmissing(T38ZREORDER* rq, uint16_t s) {
@@ -869,6 +889,7 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   // the first datagram sets the base, with the older packets it carries
   if (!rq->isReorderQInitialized) t38fReorderStart(rq, static_cast<uint16_t>(s - (n - 1)));
   ++rq->datagrams;
+  noteLate(rq, s);
   if (rq->contradicted && refusedBefore(rq, s, datagramDigest(pk, n))) {
     ++rq->failtoReorderCount;  // a duplicate of a datagram refused for contradicting the stream
   } else {
@@ -919,6 +940,13 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
   const bool overStep = rq->stepKnown && rq->stepConfirmed && rq->stepFrom == static_cast<uint16_t>(rq->lastoutTimeStamp + 1) &&
                         s == rq->stepAt;
   bool broken = ahead != 1 && !overStep;
+  if (broken) {  // the numbers before s are given up: one of them coming now shows how late it was
+    rq->gaveUpKnown = true;
+    rq->gaveUpFrom = static_cast<uint16_t>(rq->lastoutTimeStamp + 1);
+    rq->gaveUpTo = static_cast<uint16_t>(s - 1);
+    rq->gaveUpAt = rq->time;
+    rq->gaveUpWait = rq->lateWait;
+  }
   if (rq->breakPending && pastPlayout(rq, rq->breakFrom) <= ahead) {
     broken = true;
     // every packet of the span crosses the discontinuity, not only the first

@@ -803,6 +803,18 @@ std::vector<Example> examples() {
   // short with its good end, the copy that shows it only with the next datagram, 480 ms later,
   // when the short CSI had already gone to the line
   drawn(37500, "v21_frame_whole_in_one_packet_waits_for_the_next_datagram_seed37500");
+  // a drawn call under 32 frames of jitter whose final DCN's first octet came 20 ms after the
+  // reorder delay had given it up: the DCN played without it and the audio terminal waited for
+  // good, though datagrams that late had come all through the call
+  drawn(90752, "gap_waits_as_long_as_datagrams_came_late_seed90752");
+  // a drawn call whose final DCN came after the relay's flags had run out and its V.21 carrier had
+  // dropped: the frame went out on a new carrier with no flags before it, and the audio terminal,
+  // missing it, waited for good
+  drawn(16219, "frame_after_the_carrier_dropped_goes_with_flags_seed16219", false);
+  // a drawn call at redundancy 3 whose final DCN's first octet, handed on as its own datagram and
+  // two copies brought it, was contradicted by one copy with a bit flipped: the DCN ended bad and
+  // the audio terminal waited for good
+  drawn(67453, "one_copy_against_a_packet_more_datagrams_brought_voids_nothing_seed67453");
   return v;
 }
 
