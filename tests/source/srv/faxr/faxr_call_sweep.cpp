@@ -647,6 +647,11 @@ std::vector<Example> examples() {
   // a datagram whose number lost a bit inside the final DCN looked like a counter step; the next
   // datagram's copy under the number it seemed to step over, which no step explains, was refused
   drawn(34391, "copy_under_a_stepped_over_number_disproves_the_step_seed34391");
+  // the T.38 terminal's final DCN reached the gateway whole, and a datagram of it came again later
+  // under a number one bit away: refused for contradicting the packets held there, close to
+  // another refused one, it raised a break across the DCN as a step back would, and the DCN
+  // played bad
+  drawn(19214, "misnumbered_copy_of_a_datagram_breaks_nothing_seed19214");
   return v;
 }
 
