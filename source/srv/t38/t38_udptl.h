@@ -145,7 +145,17 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     or from a datagram that agrees with the stream. Without it a second misnumbered datagram
 //     fills the hole the first left, and the frame around it is forged. A late datagram whose
 //     number lost a bit, landing on a number nothing marked suspect (its own number's packet came
-//     in its turn), is taken: nothing it carries tells it from the number's own late packet.
+//     in its turn), is taken: nothing it carries tells it from the number's own late packet. One
+//     that contradicts the stream and is wholly the stream's datagram of a number one bit away
+//     (its primary an indicator or V.21 data, the packet known there, told apart from the ones
+//     beside it, and every copy known as many numbers on: page data repeats its packets at every
+//     distance and proves nothing so) brings nothing: it disputes nothing, breaks nothing and joins no
+//     run. Unless it may be a peer's after a step back, which the same frames sent again also
+//     resemble: among the stream's last T38_CLOSE_AHEAD numbers without copies or with copies that
+//     show the step, or beside a run of refused datagrams. Without it a copy the network
+//     misnumbered broke the final frame it came in. (One ahead of the stream, contradicting
+//     nothing, is taken as before: under reordering, a peer's packets equal to those a power of
+//     two before, page data and repeated frames, arrive there often.)
 //  6. Breaks: every discontinuity the receiver lets through (a new sequence, a number given up,
 //     a datagram refused for contradicting what it holds or played: a peer whose numbers stepped
 //     back, its new packets refused under the old numbers) is reported with the packets played

@@ -212,6 +212,38 @@ bool copiesShifted(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shi
   return telling;
 }
 
+// Whether none of the datagram's copies differs from what is known `shift` numbers further back.
+bool copiesShiftedOrUnknown(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
+  for (int i = 1; i < n; ++i) {
+    const uint16_t old = static_cast<uint16_t>(pk[i].s - shift);
+    const T38_NUMBER_STATE st = stateOf(rq, old);
+    if ((st == T38_QUEUED || st == T38_PLAYED) && knownDigest(rq, old, static_cast<uint16_t>(~pk[i].digest)) != pk[i].digest) return false;
+  }
+  return true;
+}
+
+// Whether a datagram is the stream's own datagram under a number one bit away from its own (rule
+// 5): its primary is the packet known under that number, told apart from the ones beside it, and
+// every copy known there is the stream's packet as many numbers on. A copy the network
+// misnumbered brings nothing the stream lacks, so its contradiction shows no step back and no
+// altered packet.
+// Only an indicator or V.21 data is told so: page data repeats its packets at every distance (a
+// blank row, a black one), so its packet a power of two before proves nothing.
+bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n) {
+  const uint8_t t0 = pk[0].ifp[0];
+  const bool v21OrIndicator = (t0 & 0x40) == 0 || ((t0 & 0x20) == 0 && ((t0 >> 1) & 15) == 0);
+  if (!v21OrIndicator) return false;
+  for (int bit = 0; bit < 16; ++bit) {
+    const uint16_t own = static_cast<uint16_t>(pk[0].s ^ (1u << bit));
+    const T38_NUMBER_STATE st = stateOf(rq, own);
+    if ((st != T38_QUEUED && st != T38_PLAYED) || knownDigest(rq, own, static_cast<uint16_t>(~pk[0].digest)) != pk[0].digest ||
+        !distinct(rq, {pk[0].ifp, pk[0].len, own, pk[0].digest}))
+      continue;
+    if (copiesShiftedOrUnknown(rq, pk, n, static_cast<uint16_t>(pk[0].s - own))) return true;
+  }
+  return false;
+}
+
 // Whether a far datagram's copies of the numbers before its own are the packets the stream ended
 // with, newest first: a peer that renumbers without losing anything shows so, and nothing lies
 // between the two sequences.
@@ -225,6 +257,15 @@ bool steppedBack(const T38ZREORDER* rq, const Carried* pk, int n) {
   for (uint16_t back = 1; back <= T38_CLOSE_AHEAD; ++back)
     if (copiesShifted(rq, pk, n, static_cast<uint16_t>(-back))) return true;
   return false;
+}
+
+// Whether a datagram may be one a peer sent after its numbering stepped back: it lies among the
+// numbers such a peer reuses (the stream's last T38_CLOSE_AHEAD), and its copies show the step or
+// it has none. A peer's frames repeat their packets (a frame's first octets, its end, the
+// indicators between frames), so such a datagram may also look like the stream's a power of two
+// before: the step is the reading that loses nothing.
+bool mayHaveSteppedBack(const T38ZREORDER* rq, const Carried* pk, int n) {
+  return static_cast<uint16_t>(rq->newest - pk[0].s) < T38_CLOSE_AHEAD && (n == 1 || steppedBack(rq, pk, n));
 }
 
 // Where a datagram refused inside the window joins the stream when its copies from some number
@@ -774,6 +815,29 @@ void noteLate(T38ZREORDER* rq, uint16_t s) {
   rq->lateWait = static_cast<uint16_t>(std::max<int>(rq->lateWait, std::min<int>(wanted, T38_LATE_WAIT_MAX)));
 }
 
+// Files a datagram that is no duplicate of one refused: judged against what the stream holds, it
+// goes to the sequence and step rules, then what it carries is taken.
+void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
+  const uint16_t s = pk[0].s;
+  // a stepping datagram's copies are the stream's packets under other numbers: they neither
+  // agree with it nor contradict it
+  const uint16_t shift = steppedForward(rq, pk, n);
+  Verdict v = judge(rq, pk, shift != 0 ? 1 : n);
+  // one that contradicts the stream may be the network's copy of the stream's own datagram under
+  // a number one bit away (rule 5): it brings nothing. Beside a run of refused datagrams it is
+  // the run's (a peer that stepped back goes on there, whatever the stream held a power of two
+  // before)
+  const bool inRun = rq->runLength > 0 && static_cast<uint16_t>(s - rq->runLast + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP;
+  if (v.disagree > 0 && !inRun && !mayHaveSteppedBack(rq, pk, n) && misnumberedCopy(rq, pk, n)) {
+    ++rq->failtoReorderCount;  // the stream's own datagram under another number: nothing new
+    return;
+  }
+  noteHandedOnContradicted(rq, pk, shift != 0 ? 1 : n, v);
+  if (followSequence(rq, pk, n, v)) v = Verdict{};  // nothing is known of the new sequence yet
+  followStep(rq, pk, n, shift);
+  takeDatagram(rq, pk, n, v);
+}
+
 }  // namespace
 
 uint16_t t38fReorderGapWait(const T38ZREORDER* rq, uint16_t s, uint16_t reorderDelay) {
@@ -893,14 +957,7 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   if (rq->contradicted && refusedBefore(rq, s, datagramDigest(pk, n))) {
     ++rq->failtoReorderCount;  // a duplicate of a datagram refused for contradicting the stream
   } else {
-    // a stepping datagram's copies are the stream's packets under other numbers: they neither
-    // agree with it nor contradict it
-    const uint16_t shift = steppedForward(rq, pk, n);
-    Verdict v = judge(rq, pk, shift != 0 ? 1 : n);
-    noteHandedOnContradicted(rq, pk, shift != 0 ? 1 : n, v);
-    if (followSequence(rq, pk, n, v)) v = Verdict{};  // nothing is known of the new sequence yet
-    followStep(rq, pk, n, shift);
-    takeDatagram(rq, pk, n, v);
+    fileDatagram(rq, pk, n);
   }
   if (!whole) {
     ++rq->invalidIFPCount;

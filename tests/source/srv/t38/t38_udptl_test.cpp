@@ -247,10 +247,11 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
     EXPECT_EQ(drained, (std::vector<uint16_t>{100, 101, 102, 103}));
   }
   {  // a discontinuity let through before the restart (a datagram refused for contradicting the
-     // stream under 102) still breaks the old sequence's frame where it lies
+     // stream under 102, with 101's packet: no copy of the stream's misnumbered by a bit) still
+     // breaks the old sequence's frame where it lies
     Received r;
     start(r, numbered(100, 5, 1));
-    t38fUDPEgress(&r.rq, numbered(102, 1, 0)[0].data(), numbered(102, 1, 0)[0].size());
+    t38fUDPEgress(&r.rq, numbered(101, 2, 0)[1].data(), numbered(101, 2, 0)[1].size());
     start(r, numbered(30000, 3, 0));
     std::vector<uint16_t> drained, broken;
     DG_HDL h;
@@ -1031,6 +1032,67 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
   };
   EXPECT_EQ(played105(7, true), primaryOf(a[7]));
   EXPECT_EQ(played105(5, false), primaryOf(a[5]));
+  // the stream's own datagram again under a number one bit from its own, where the stream holds
+  // other packets: a copy the network misnumbered, which brings nothing and takes nothing away.
+  // At redundancy 0 (124 as 124 ^ 16 = 108, and 117 as 117 ^ 16 = 101 behind the playout) it
+  // breaks nothing across the number it contradicts; at redundancy 1 (106 as 107, after 107
+  // brought 106 as its copy) it disputes neither packet of 107's datagram
+  const auto b = stream(100, 36, 0, 'a');
+  auto bAs = [&](size_t i, uint16_t s) {
+    auto d = b[i];
+    d[0] = uint8_t(s >> 8);
+    d[1] = uint8_t(s);
+    return d;
+  };
+  for (const uint16_t under : {uint16_t(108), uint16_t(101)}) {
+    Received r;
+    for (size_t i = 0; i < 4; ++i) r.take(b[i]);
+    r.playOut();
+    for (size_t i = 4; i < b.size(); ++i) r.take(b[i]);
+    r.take(bAs(under == 108 ? 24 : 17, under));
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.broken.empty()) << under;
+    EXPECT_EQ(p.numbers.size(), b.size() - 4) << under;
+    if (p.ifps.size() < 7) continue;
+    EXPECT_EQ(p.ifps[4], primaryOf(b[8])) << under;
+    EXPECT_EQ(p.ifps[6], primaryOf(b[10])) << under;
+  }
+  // the same within the last numbers the stream holds, without copies, is what a peer that
+  // stepped back sends there; and page data repeats its packets (a blank row) wherever: refused,
+  // and the frame across it breaks
+  {
+    Received r;
+    for (size_t i = 0; i < 12; ++i) r.take(b[i]);
+    r.take(bAs(6, 110));
+    EXPECT_FALSE(r.playOut().broken.empty());
+  }
+  {
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 100;
+    std::vector<std::vector<uint8_t>> page;
+    for (int i = 0; i < 36; ++i) page.push_back(build(tx, ifpOf(true, 8, HDLC_DATA, {'p', uint8_t(i)}, NO_DFS), 0));
+    Received r;
+    for (const auto& d : page) r.take(d);
+    auto moved = page[24];
+    moved[1] = 108;
+    r.take(moved);
+    EXPECT_FALSE(r.playOut().broken.empty());
+  }
+  {
+    const auto a1 = stream(100, 10, 1, 'a');
+    Received r;
+    for (size_t i = 0; i < 6; ++i) r.take(a1[i]);
+    r.take(a1[7]);
+    auto moved = a1[6];
+    moved[1] = 107;
+    r.take(moved);
+    r.take(a1[8]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_TRUE(p.broken.empty());
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107, 108}));
+  }
 }
 
 // Our datagrams in a capture file, dissected by tshark as UDPTL: no malformed packet, and the
