@@ -1,7 +1,9 @@
 // The fax relay service's test channel.
 #include "faxr_harness.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "faxr_gateway_channel.h"
 #include "qrn/qrn.h"
@@ -208,6 +210,13 @@ std::vector<Evt> v21Packets(const std::vector<uint8_t>& bits) {
     out.push_back(e);
   }
   return out;
+}
+
+int leadingFlags(const std::vector<uint8_t>& bits) {
+  static const uint8_t kFlag[] = {0, 1, 1, 1, 1, 1, 1, 0};
+  int n = 0;
+  for (size_t i = 0; i + 8 <= bits.size() && std::equal(std::begin(kFlag), std::end(kFlag), bits.begin() + long(i)); i += 8) ++n;
+  return n;
 }
 
 std::vector<std::vector<uint8_t>> decodeHdlc(const std::vector<uint8_t>& bits, std::vector<bool>* good) {

@@ -60,6 +60,8 @@ std::vector<uint8_t> hdlcLineBits(const std::vector<std::vector<uint8_t>>& frame
 std::vector<Evt> v21Packets(const std::vector<uint8_t>& bits);
 // Frames decoded from line bits (flags, zero deletion, FCS checked: `good` per frame).
 std::vector<std::vector<uint8_t>> decodeHdlc(const std::vector<uint8_t>& bits, std::vector<bool>* good = nullptr);
+// How many HDLC flags lead the line bits, each on an octet boundary from the first bit.
+int leadingFlags(const std::vector<uint8_t>& bits);
 // Line bits of the V.21 (0x0D08) or datapump (0x1106) data commands so far.
 std::vector<uint8_t> commandBits(uint16_t header);
 // Octets of the V.21 frames sent to the network (codes 18-22) joined per frame.

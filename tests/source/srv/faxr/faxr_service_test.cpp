@@ -434,12 +434,7 @@ TEST_F(FaxRelay, NetworkFramesGoToTheLineWithFlagsAndANewCheckSequenceAndRepeats
   const auto first = std::find_if(world().commands.begin(), world().commands.end(), [](const Cmd& c) { return c.header == 0x0D08; });
   ASSERT_NE(first, world().commands.end());
   EXPECT_TRUE(std::any_of(world().commands.begin(), first, [](const Cmd& c) { return c.header == 0x0D84 && c.op1 == 0; }));
-  int leading = 0;
-  for (size_t i = 0; i + 8 <= bits.size() && std::equal(bits.begin() + long(i), bits.begin() + long(i + 8),
-                                                         std::vector<uint8_t>{0, 1, 1, 1, 1, 1, 1, 0}.begin());
-       i += 8)
-    ++leading;
-  EXPECT_GE(leading, 33);
+  EXPECT_GE(leadingFlags(bits), 33);
   EXPECT_EQ(count(0x0D84, 1), 2u);  // back to receive once the modem reported every bit sent
   EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
   EXPECT_TRUE(hostEvents(FAXR_RATE_EVT).empty());                // only a CFR that passes announces the rate
@@ -664,10 +659,7 @@ TEST_F(FaxRelay, OwedFlagsOfAnyCountLeadTheFrameInBlocksAModemTakes) {
   for (int i = 0; i < 120; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
   runFrames(120);
   const std::vector<uint8_t> bits = commandBits(0x0D08);
-  const std::vector<uint8_t> flag = {0, 1, 1, 1, 1, 1, 1, 0};
-  int leading = 0;
-  for (size_t i = 0; i + 8 <= bits.size() && std::equal(flag.begin(), flag.end(), bits.begin() + long(i)); i += 8) ++leading;
-  EXPECT_EQ(leading, 85);
+  EXPECT_EQ(leadingFlags(bits), 85);
   const auto frames = decodeHdlc(bits);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0], (std::vector<uint8_t>{0xFF, 0xC8, 0x31}));
@@ -751,12 +743,7 @@ TEST_F(FaxRelay, AFrameAfterTheCarrierDroppedGoesWithAPreambleOfItsOwn) {
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0], (std::vector<uint8_t>{0xFF, 0xC8, 0xDF}));
   EXPECT_TRUE(good[0]);
-  int leading = 0;
-  for (size_t i = 0; i + 8 <= bits.size() && std::equal(bits.begin() + long(i), bits.begin() + long(i + 8),
-                                                         std::vector<uint8_t>{0, 1, 1, 1, 1, 1, 1, 0}.begin());
-       i += 8)
-    ++leading;
-  EXPECT_GE(leading, 33);
+  EXPECT_GE(leadingFlags(bits), 33);
 }
 
 TEST_F(FaxRelay, AFaxIsCompleteOnlyWhenTheLastPageWasConfirmedBeforeTheDisconnect) {

@@ -474,6 +474,13 @@ std::vector<std::vector<uint8_t>> stream(uint16_t first, int count, int redundan
   return dgs;
 }
 
+// A datagram under another number, its content as it was.
+std::vector<uint8_t> renumbered(std::vector<uint8_t> d, uint16_t s) {
+  d[0] = uint8_t(s >> 8);
+  d[1] = uint8_t(s);
+  return d;
+}
+
 std::vector<uint8_t> primaryOf(const std::vector<uint8_t>& d) { return {d.begin() + 3, d.begin() + 3 + d[2]}; }
 
 // 1100 numbers from 1000 taken and played, without copies, but for those at `lose`: the receiver
@@ -711,11 +718,6 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105}));
     for (uint16_t n = 100; n < 106; ++n) EXPECT_EQ(contentOf(p, n), 'a') << n;
   }
-  auto renumbered = [](std::vector<uint8_t> d, uint16_t s) {
-    d[0] = uint8_t(s >> 8);
-    d[1] = uint8_t(s);
-    return d;
-  };
   {  // a foreign datagram's four packets (104 to 107) against the stream's 105: no longer trusted,
      // none of them; the stream's next datagrams bring its own
     Received r;
@@ -954,12 +956,7 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
 // bit away still fill as before.
 TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
   const auto a = stream(100, 20, 0, 'a');
-  auto as = [&](size_t i, uint16_t s) {
-    auto d = a[i];
-    d[0] = uint8_t(s >> 8);
-    d[1] = uint8_t(s);
-    return d;
-  };
+  auto as = [&](size_t i, uint16_t s) { return renumbered(a[i], s); };
   auto played104 = [](const Received::Played& p) {
     for (size_t i = 0; i < p.numbers.size(); ++i)
       if (p.numbers[i] == 104) return p.ifps[i];
@@ -980,12 +977,7 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
   // later 0x806C arrives as 0x8068, late, and is not taken
   {
     const auto high = stream(0x8064, 20, 0, 'a');
-    auto highAs = [&](size_t i, uint16_t s) {
-      auto d = high[i];
-      d[0] = uint8_t(s >> 8);
-      d[1] = uint8_t(s);
-      return d;
-    };
+    auto highAs = [&](size_t i, uint16_t s) { return renumbered(high[i], s); };
     Received r;
     for (size_t i = 0; i < 4; ++i) r.take(high[i]);
     r.take(highAs(4, 0x0068));
@@ -1038,12 +1030,7 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
   // breaks nothing across the number it contradicts; at redundancy 1 (106 as 107, after 107
   // brought 106 as its copy) it disputes neither packet of 107's datagram
   const auto b = stream(100, 36, 0, 'a');
-  auto bAs = [&](size_t i, uint16_t s) {
-    auto d = b[i];
-    d[0] = uint8_t(s >> 8);
-    d[1] = uint8_t(s);
-    return d;
-  };
+  auto bAs = [&](size_t i, uint16_t s) { return renumbered(b[i], s); };
   for (const uint16_t under : {uint16_t(108), uint16_t(101)}) {
     Received r;
     for (size_t i = 0; i < 4; ++i) r.take(b[i]);
