@@ -651,6 +651,14 @@ std::vector<Example> examples() {
   // waits for the run to prove itself, and the relay's flags went on past the audio terminal's wait
   // for a frame after flags, which ended the call; they stop in time, a command repeat after them
   drawn(24350, "flags_with_no_frame_stop_within_the_line_terminals_wait_seed24350");
+  // a whole ECM frame in one packet, its own datagram lost, came first as a copy cut short in the
+  // next datagram, the newest then: it closed the frame good before the datagrams after it, whose
+  // copies say otherwise, came
+  drawn(44805, "ecm_end_from_a_copy_waits_for_the_datagram_after_its_carrier_seed44805");
+  // an ECM frame's packet altered in a copy played, and its own datagram came late, after its
+  // number had played: in line with the stream (as much agreement as contradiction), it showed the
+  // packet may not be the peer's while the frame was still open
+  drawn(68017, "late_datagram_contradicting_a_played_packet_ends_its_frame_bad_seed68017", false);
   return v;
 }
 

@@ -793,6 +793,26 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 108, 109}));
     EXPECT_EQ(p.broken, (std::vector<uint16_t>{108}));
   }
+  // the stream's 106 altered in 107's copy, at redundancy 1, its own datagram late: the altered
+  // copy played, and the late datagram, in line with the stream (its copy of 105 agrees, as much
+  // as its packet contradicts), shows what was handed on under 106 may not be the peer's (rule 7).
+  // A late datagram that agrees with nothing shows nothing
+  for (const bool foreign : {false, true}) {
+    const auto a1 = stream(100, 10, 1, 'a');
+    auto bad = a1[7];
+    bad[3 + bad[2] + 3 + 5] ^= 0x10;  // the copy's octet after type, count, field and length
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a1[size_t(i)]);
+    r.take(bad);
+    const auto p = r.playOut();
+    ASSERT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107}));
+    ASSERT_FALSE(r.rq.playedContradicted);
+    r.take(foreign ? stream(100, 10, 1, 'x')[6] : a1[6]);
+    EXPECT_EQ(r.rq.playedContradicted, !foreign) << foreign;
+    if (!foreign) {
+      EXPECT_EQ(r.rq.playedContradictedSeq, 106);
+    }
+  }
 }
 
 // A packet more than T38_CLOSE_AHEAD ahead of the newest number the stream vouches for stands
