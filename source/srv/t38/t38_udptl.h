@@ -158,7 +158,8 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     number (playedContradicted): the frame it went into, while still playing, ends bad. Without
 //     it a packet altered on the way plays its frame good when the copy that contradicts it comes
 //     a datagram later. So too a late datagram whose own number was played from a copy, when it
-//     agrees with the stream as much as it contradicts it (it is the stream's own, late).
+//     agrees with the stream as much as it contradicts it (it is the stream's own, late), against
+//     a packet one datagram alone brought (one more brought outvotes it).
 //  A packet longer than the largest datagram holds (T38_MAX_RX_IFP) is dropped alone and counted:
 //  its number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
 //  taken as usual.

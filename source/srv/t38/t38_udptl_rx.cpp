@@ -703,12 +703,14 @@ bool walkSecondaries(const uint8_t* p, const uint8_t* end, uint16_t s, Carried* 
 // packets of the datagram were judged (its primary alone for a step forward).
 void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, const Verdict& v) {
   // a late datagram (its primary played, from a copy) is in line with the stream when it agrees with
-  // as much of it as it contradicts: the packet played under its number may not be the peer's
+  // as much of it as it contradicts: a packet played under its numbers that one datagram alone
+  // brought may not be the peer's (one against one); one that more brought outvotes it
   const bool late = !inWindow(rq, pk[0].s);
   const bool outOfLine = late ? v.agree == 0 || v.agree < v.disagreeSources : v.agree == 0 && v.disagreeSources > 1;
   if (!v.disagreePlayed || outOfLine) return;
   for (int i = late ? 0 : 1; i < judged; ++i) {
     if (stateOf(rq, pk[i].s) != T38_PLAYED || playedDigest(rq, pk[i].s) == pk[i].digest) continue;
+    if (late && votesFor(rq, pk[i].s) > 1) continue;
     if (rq->playedContradicted && static_cast<int16_t>(rq->playedContradictedSeq - pk[i].s) >= 0) continue;
     rq->playedContradicted = true;
     rq->playedContradictedSeq = pk[i].s;  // the newest: the frame still playing, if any, holds it
