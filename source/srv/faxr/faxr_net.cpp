@@ -328,15 +328,19 @@ void hsffaxrspoof(HSZFAXRLOCLMEM* m, uint16_t ms) {
   v.flagsNoFrame = flagsGo ? static_cast<uint16_t>(v.flagsNoFrame > 0xFFFF - ms ? 0xFFFF : v.flagsNoFrame + ms) : 0;
   if (!(v.hsxstatus & FAXR_V21_SPOOF) || (v.hsxstatus & FAXR_V21_LINEANSWER)) return;  // no cutting into the line's answer
   const uint32_t limit = static_cast<uint32_t>(v.v21MaxPreambleDuration) + 1000u + m->hsxfaxrregs.hsxmaxdelay / 2u;
-  // a line terminal that hears flags with no frame after them for about 3 s gives up the call, where
-  // one that hears them stop, or a command repeat, only repeats its command: the flags end in time,
-  // whether the relay made them up or the network announced a preamble whose frame does not come
+  // after the line's command (not its own answer: a response) a command repeat follows the flags.
+  // Its terminal, hearing flags with no frame after them for about 3 s, gives up the call, where
+  // one that hears the repeat in time repeats its command: the flags end in time, whether the relay
+  // made them up or the network announced a preamble whose frame does not come
+  const bool repeatDue = (v.hsxstatus & FAXR_V21_LINEFRAMEEND) && s.hsxrxmsg != HSFAXRDIS;
+  const bool lineAnswered = s.hsxrxmsg >= HSFAXRCFR && s.hsxrxmsg <= HSFAXRPPR;
   const uint16_t maxDelay = m->hsxfaxrregs.hsxmaxdelay;
   const uint32_t flagsLimit = kFlagsNoFrameMs + (maxDelay > kDefaultMaxDelay ? (maxDelay - kDefaultMaxDelay) / 2u : 0u);
-  if (s.hsxstate != HSFAXRWAITNETDIS && (s.hsxtimer >= limit || v.flagsNoFrame >= flagsLimit)) {
+  const bool flagsTooLong = repeatDue && !lineAnswered && v.flagsNoFrame >= flagsLimit;
+  if (s.hsxstate != HSFAXRWAITNETDIS && (s.hsxtimer >= limit || flagsTooLong)) {
     v.flagsNoFrame = 0;
     stopSpoofing(m);
-    if ((v.hsxstatus & FAXR_V21_LINEFRAMEEND) && s.hsxrxmsg != HSFAXRDIS) {
+    if (repeatDue) {
       hsffaxrsendmsg(m);
       restartSilence(m);
     }
