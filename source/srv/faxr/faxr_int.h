@@ -180,6 +180,9 @@ inline void clearV21(HSZFAXRLOCLMEM* m, uint16_t bits) {
 inline void v21TxDone(HSZFAXRLOCLMEM* m) {
   hsffaxrsendcmdasync(kV21RxMode, 1, 0);
   m->hsxfaxrv21.hsxcounter = 0;
+  // the carrier is down: the next frame starts a burst of its own and goes after a whole preamble,
+  // or the line's terminal, finding its flags only as the frame comes, misses the frame
+  m->hsxfaxrv21.hsxtxnumhdlc = 0;
   if (m->hsxfaxrv21.hsxstatus & FAXR_V21_TXFINALSENT) m->hsxfaxrv21.lineTurn = 0;
   clearV21(m, FAXR_V21_TXBUSY | FAXR_V21_NETPREAMBLE | FAXR_V21_TXFINALSENT);
 }

@@ -57,7 +57,12 @@ struct T38ZLOCLMEM {
   T38ZREORDER rx;            // reorder queue, time, lastoutTimeStamp, lastTimeStamp
   QMQUEUE ingressHapiPktq;   // fax-relay packets waiting to be sent; the service's own: no lock
   bool lossInFrame;          // packets were lost for good since the last HDLC frame end handed on
+  bool lossInFrameOut;       // the same on the way out: relay packets the pool had no block for
   bool v21FrameOpen;         // V.21 frame octets were handed on since the last signal or frame end
+  // of the V.21 frame open: its octets handed on (counted up to 2), its control octet, and whether
+  // a packet of it played contested
+  uint8_t v21Octets, v21Control;
+  bool v21Contested;
   uint8_t frameData;         // the data code of the HDLC frame open (V.21 or ECM), 0 when none is
   // the numbers of the packets the HDLC frame handed on last came in (`handedKnown`), and whether
   // that was a V.21 frame whose end was handed on: a later copy that contradicts one of them

@@ -49,7 +49,9 @@ void enable(T38ZLOCLMEM* m) {
   m->conv.flushMode = 0;
   m->conv.flushRepeats = 0;
   m->lossInFrame = false;
+  m->lossInFrameOut = false;
   m->v21FrameOpen = false;
+  m->v21Contested = false;
   m->frameData = 0;
   m->handedKnown = false;
   // the per-call state restarts; the statistics do not
@@ -69,6 +71,14 @@ bool enabled(const T38ZLOCLMEM* m) { return (m->state.status & HAPI_T38_ENABLE) 
 
 // ---- ingress: fax-relay packets to datagrams ----
 
+uint8_t frameEndAfterLoss(bool& loss, uint8_t code);
+
+// Whether a fax-relay code is an HDLC frame's octets or its end, V.21 or ECM.
+bool isHdlcPart(uint8_t code) {
+  return (code >= HAPI_PKT_FC_LAST_INDICATOR + 1 && code <= HAPI_PKT_FC_V21_END_BAD_FINAL) ||
+         (code >= HAPI_PKT_FC_ECM_DATA_FIRST && code <= HAPI_PKT_FC_ECM_END_BAD_LAST);
+}
+
 void takeRelayPackets(T38ZLOCLMEM* m) {
   HSFMSG msg;
   for (unsigned i = 0; hsfIbdPeekOrRecv(kPacketMask, &msg, i, HSF_IBD_PEEK) != 0;) {
@@ -85,14 +95,19 @@ void takeRelayPackets(T38ZLOCLMEM* m) {
     if (bytes > T38_BLOCK_BYTES) bytes = T38_BLOCK_BYTES;
     if (bytes & 1) LHAPI_ASSERT_FAIL();
     void* block = hsfBmAllocDirect(m->heapId, T38_BLOCK_BYTES);
+    // a frame that lost octets or its end on the way out must not end good at the far end: its
+    // end, or the end of the frame its octets then run into, goes out bad
+    const uint8_t code = static_cast<uint8_t>(hdr->payloadID & 0xFF);
     if (block == nullptr) {
       ++m->stats.ingress.bufferPoolDry;
+      if (isHdlcPart(code)) m->lossInFrameOut = true;
       continue;
     }
     std::memset(block, 0, T38_BLOCK_BYTES);
     std::memcpy(block, hdr, bytes);
     auto* copy = static_cast<HAPI_PKT_HDR*>(block);
     copy->payloadLength = static_cast<uint16_t>(bytes - sizeof(HAPI_PKT_HDR));
+    copy->payloadID = static_cast<uint16_t>((copy->payloadID & 0xFF00) | frameEndAfterLoss(m->lossInFrameOut, code));
     MEM_QueueEnq_Unprotected(&m->ingressHapiPktq, block);
   }
 }
@@ -196,15 +211,15 @@ bool startsV21Frame(const T38ZLOCLMEM* m, const uint8_t* ifp) {
 // must not reach the fax terminal as good: a good end becomes a bad one, and the relay plays the
 // frame with a bad FCS. Any frame end, a signal end or a new signal (an indicator) closes the
 // frame the loss fell into.
-uint8_t frameEndAfterLoss(T38ZLOCLMEM* m, uint8_t code) {
-  if (!m->lossInFrame) return code;
+uint8_t frameEndAfterLoss(bool& loss, uint8_t code) {
+  if (!loss) return code;
   const bool v21Good = code == HAPI_PKT_FC_V21_END || code == HAPI_PKT_FC_V21_END_FINAL;
   const bool ecmGood = code >= HAPI_PKT_FC_ECM_END_FIRST && code < HAPI_PKT_FC_ECM_END_FIRST + 10;
   const bool closes = code <= HAPI_PKT_FC_LAST_INDICATOR ||
                       (code >= HAPI_PKT_FC_V21_END && code <= HAPI_PKT_FC_V21_END_BAD_FINAL) ||
                       (code >= HAPI_PKT_FC_ECM_END_FIRST && code <= HAPI_PKT_FC_ECM_END_BAD_LAST) ||
                       code >= HAPI_PKT_FC_PAGEEND;
-  if (closes) m->lossInFrame = false;
+  if (closes) loss = false;
   if (v21Good) return static_cast<uint8_t>(code + 2);   // V21_END(_FINAL) to V21_END_BAD(_FINAL)
   if (ecmGood) return static_cast<uint8_t>(code + 10);  // <rate>_ECM_END to <rate>_ECM_END_BAD
   return code;
@@ -280,17 +295,39 @@ void sendRelayPacket(T38ZLOCLMEM* m, uint8_t code, const uint8_t* octets, int n)
   hsfIbdSendExt(kRelayMask, 0, static_cast<uint16_t>(sizeof(HAPI_PKT_HDR) + payloadBytes), block);
 }
 
+// Follows the V.21 frame open for sendRelay: a good end of a frame that is not final (its control
+// octet says so) after a packet of it played contested ends bad.
+void noteV21Frame(T38ZLOCLMEM* m, uint8_t code, const uint8_t* octets, int n, bool contested) {
+  if (code == kV21Data) {
+    if (!m->v21FrameOpen) {
+      m->v21Octets = 0;
+      m->v21Contested = false;
+    }
+    for (int i = 0; i < n && m->v21Octets < 2; ++i, ++m->v21Octets)
+      if (m->v21Octets == 1) m->v21Control = octets[i];
+    m->v21Contested = m->v21Contested || contested;
+    return;
+  }
+  const bool good = code == HAPI_PKT_FC_V21_END || code == HAPI_PKT_FC_V21_END_FINAL;
+  if (good && m->v21FrameOpen && (m->v21Contested || contested) && m->v21Octets == 2 && !(m->v21Control & 0x08))
+    m->lossInFrame = true;
+  m->v21Contested = false;
+}
+
 void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   auto* out = static_cast<RelayOut*>(user);
   T38ZLOCLMEM* m = out->m;
   ++out->sent;
   trackHandedFrame(m, code);
   noteFrameData(m, code);
-  // An ECM frame across a contested number may lack a packet the peer sent under it, or hold one
-  // it never sent there: it ends bad, and the page's next round sends it again. A V.21 frame is
-  // left to the vote: its far end may not send it again (a final frame goes once).
+  // An HDLC frame across a contested number may lack a packet the peer sent under it, or hold one
+  // it never sent there: it ends bad, and the page's next round sends an ECM frame again. So does
+  // a V.21 frame that is not its burst's last (an identity, a facilities frame): the burst's final
+  // frame decides the exchange, and the far end sends the burst again with it. A final frame is
+  // left to the vote: its far end may not send it again (a DCN goes once).
   if (out->contested && code >= HAPI_PKT_FC_ECM_DATA_FIRST && code <= HAPI_PKT_FC_ECM_END_BAD_LAST) m->lossInFrame = true;
-  code = frameEndAfterLoss(m, code);
+  noteV21Frame(m, code, octets, n, out->contested);
+  code = frameEndAfterLoss(m->lossInFrame, code);
   m->v21FrameOpen = code == kV21Data;
   sendRelayPacket(m, code, octets, n);
 }
@@ -326,7 +363,11 @@ constexpr uint16_t kEcmEndHold = 800;
 // on the way would otherwise play before the copies that show it (they come with the next
 // datagrams), and the frame close good over octets the peer never sent. Once a datagram after the
 // one that brought it is in, its copy has disputed the packet or agreed with it: a packet that came
-// as a copy (its own datagram lost) waits for the datagram after the one it came in.
+// as a copy (its own datagram lost) waits for the datagram after the one it came in. So a packet
+// that carries a V.21 frame whole, start and good end, waits too, where the frame is not its
+// burst's last: the line hears longer flags before it, where once it plays its end goes to the
+// modem long before the next datagram comes. The burst's final frame does not wait: the far end
+// times its answer from it.
 bool ecmEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
   const uint16_t carrier = t38fReorderFirstCarrier(&m->rx, head->sequenceNum);
   if (static_cast<int16_t>(m->rx.newest - carrier) > 0 || poolShort(m) ||
@@ -334,7 +375,9 @@ bool ecmEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
     return false;
   uint8_t ifp[T38_MAX_RX_IFP + 1];
   const int got = t38egr_ifp_octets(head, ifp, sizeof(ifp));
-  return got > 0 && t38fIFPcheck(ifp, got) > 0 && t38fIFPclosesEcmFrameGood(ifp);
+  if (got <= 0 || t38fIFPcheck(ifp, got) <= 0) return false;
+  const int control = m->v21FrameOpen ? -1 : t38fIFPv21FrameControl(ifp);
+  return t38fIFPclosesEcmFrameGood(ifp) || (control >= 0 && !(control & 0x08));
 }
 
 void playOut(T38ZLOCLMEM* m) {
@@ -346,7 +389,10 @@ void playOut(T38ZLOCLMEM* m) {
     EGR_IFP_PKT* head = t38egr_ifp_QmPeekFront(q);
     if (head == nullptr) return;
     const bool inLine = !old && head->sequenceNum == static_cast<uint16_t>(m->rx.lastoutTimeStamp + 1);
-    if (static_cast<uint16_t>(m->rx.time - head->arrivalTime) < m->regs.reorderDelay && !(inLine && poolShort(m))) return;
+    // at a gap the wait is as long as datagrams came late, unless the pool runs short
+    const uint16_t wait =
+        old || poolShort(m) ? m->regs.reorderDelay : t38fReorderGapWait(&m->rx, head->sequenceNum, m->regs.reorderDelay);
+    if (static_cast<uint16_t>(m->rx.time - head->arrivalTime) < wait && !(inLine && poolShort(m))) return;
     if (!old && (t38fReorderHeadWaits(&m->rx) || ecmEndWaits(m, head))) return;
     DG_HDL h;
     if (!t38egr_ifp_deq(q, &h)) return;

@@ -242,7 +242,11 @@ void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
         case HDLC_FCS_BAD_SIG_END: status(22); break;
         case HDLC_SIG_END:
         case T4_NON_ECM_SIG_END: status(65); break;  // a page-data kind, but still the signal's end
-        default: break;  // page-data kinds have no V.21 form
+        // page-data kinds have no V.21 form: octets of one (a field retyped on the way) are octets
+        // the frame open lost, and it ends bad there; what follows is no frame's start
+        default:
+          if (n > 0) status(21);
+          break;
       }
       return;
     }
@@ -269,11 +273,31 @@ void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user) {
   });
 }
 
-bool t38fIFPclosesEcmFrameGood(const uint8_t* ifp) {
-  const IfpHead h = ifpHead(ifp);
-  if (!h.data || h.value == 0) return false;  // an indicator, or V.21
+namespace {
+
+bool closesFrameGood(const uint8_t* ifp, const IfpHead& h) {
   bool good = false;
   forEachField(ifp, h, [&](int type, const uint8_t*, int) { good = good || type == HDLC_FCS_OK || type == HDLC_FCS_OK_SIG_END; });
   return good;
+}
+
+}  // namespace
+
+bool t38fIFPclosesEcmFrameGood(const uint8_t* ifp) {
+  const IfpHead h = ifpHead(ifp);
+  if (!h.data || h.value == 0) return false;  // an indicator, or V.21
+  return closesFrameGood(ifp, h);
+}
+
+int t38fIFPv21FrameControl(const uint8_t* ifp) {
+  const IfpHead h = ifpHead(ifp);
+  if (!h.data || h.value != 0 || !closesFrameGood(ifp, h)) return -1;
+  int control = -1;
+  bool first = true;
+  forEachField(ifp, h, [&](int type, const uint8_t* data, int n) {
+    if (first && type == HDLC_DATA && n >= 2) control = data[1];
+    first = false;
+  });
+  return control;
 }
 

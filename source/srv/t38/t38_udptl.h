@@ -85,10 +85,11 @@ size_t t38fUDPBuild(T38ZUDPTX* tx, const uint8_t* ifp, int len, int redundancy, 
 size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 
 // The receiving side: the reorder queue (egressPktq, filled by enqueueIFP where isIFPmissing
-// holds, played out after reorderDelay) and, beside it, the guard that keeps out what is not the
-// peer's stream. The guard keeps one record per number it remembers, and never what the queue
-// holds: a packet is compared with the queue's own octets, and one replaced or no longer trusted
-// leaves the queue at once. Its rules, each with the fault it stops:
+// holds, played out after reorderDelay, at a gap after as long as datagrams came late: lateWait)
+// and, beside it, the guard that keeps out what is not the peer's stream. The guard keeps one
+// record per number it remembers, and never what the queue holds: a packet is compared with the
+// queue's own octets, and one replaced or no longer trusted leaves the queue at once. Its rules,
+// each with the fault it stops:
 //  1. The window: numbers up to T38_WINDOW_AHEAD past the last one played are taken, others not;
 //     a number already queued takes no second packet (isIFPmissing).
 //  2. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after
@@ -98,8 +99,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     lowest of them with what they carried, so that a peer that renumbers is followed; where the
 //     copies of one refused inside the window show that the stream's newest packets lie a few
 //     numbers before its own, the peer stepped back and sent the numbers between first: the
-//     sequence starts there, with no break. A late copy of what was played, away from the run,
-//     neither goes on with the run nor ends it. A run proves nothing by its arrival (how its
+//     sequence starts there, with no break. Without copies, a step back shorter than the run
+//     proves itself by what follows: datagrams with new content under each of the stream's newest
+//     numbers, two at least, then the datagram numbered next (the peer went on from them), start
+//     the sequence at the first of them, across a break. A late copy of what was played, away
+//     from the run, neither goes on with the run nor ends it, nor does a datagram far off whose
+//     number one high bit away would go on with it. A run proves nothing by its arrival (how its
 //     datagrams are spread over ticks changes no verdict): its content decides. New content under
 //     numbers played proves a new sequence; a run that carries what was played is late copies,
 //     however late and however spread; a run that only brings packets played before is the past
@@ -130,10 +135,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     the stream as much as it agrees brings nothing, and packets equal to the ones beside them
 //     (fill, the spaces of an identity) count for no agreement. Without it a misnumbered datagram's
 //     packets play inside the stream's frames, and a packet altered on the way outvotes its copy.
-//     Whichever content plays, a number other content came under (disputed, outvoted, or reused by
-//     a refused datagram whose copies are the stream's packets a few numbers on) plays contested:
-//     the peer may have sent both, its numbering stepped back, and the relay ends an ECM frame
-//     across it bad. Without it the frame played one packet short.
+//     Whichever content plays, a number other content came under (disputed, outvoted, brought in a
+//     form no relay code plays, or reused by a refused datagram whose copies are the stream's
+//     packets a few numbers on) plays contested: the peer may have sent both, its numbering stepped
+//     back, and the relay ends an ECM frame across it bad, and a V.21 frame other than its burst's
+//     final one. Without it the frame played one packet short.
 //  5. One bit away: a datagram out of line with the stream may be one whose number lost a bit; the
 //     missing numbers one bit from its own (suspect numbers) take other content only in their turn
 //     or from a datagram that agrees with the stream. Without it a second misnumbered datagram
@@ -154,12 +160,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     frame goes on across them; a copy under a skipped number that the step does not explain
 //     shows there was none. Without it a peer's final DCN with a counter skip never plays.
 //  7. Handed on, then contradicted: a datagram with a new packet of its own that, as in rule 4,
-//     may dispute a number, and whose copy contradicts a packet already handed on, reports that
-//     number (playedContradicted): the frame it went into, while still playing, ends bad. Without
-//     it a packet altered on the way plays its frame good when the copy that contradicts it comes
-//     a datagram later. So too a late datagram whose own number was played from a copy, when it
-//     agrees with the stream as much as it contradicts it (it is the stream's own, late), against
-//     a packet one datagram alone brought (one more brought outvotes it).
+//     may dispute a number, and whose copy contradicts a packet already handed on that one
+//     datagram brought (more outvote the copy), reports that number (playedContradicted): the
+//     frame it went into, while still playing, ends bad. Without it a packet altered on the way
+//     plays its frame good when the copy that contradicts it comes a datagram later. So too a late
+//     datagram whose own number was played from a copy, when it agrees with the stream as much as
+//     it contradicts it (it is the stream's own, late).
 //  A packet longer than the largest datagram holds (T38_MAX_RX_IFP) is dropped alone and counted:
 //  its number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
 //  taken as usual.
@@ -279,6 +285,13 @@ struct T38ZREORDER {
   bool stepKnown;
   bool stepConfirmed;   // a later datagram carried the same: nothing was sent under those numbers
   uint16_t stepFrom, stepTo, stepAt, stepDigest;
+  // how much longer than the reorder delay the playout waits at a gap (ms): a datagram that came
+  // after its number was given up shows the network brings datagrams that much later than the ones
+  // numbered after them. The last numbers given up (gaveUpFrom..gaveUpTo, at gaveUpAt, when the
+  // wait was gaveUpWait) are what a late datagram is measured against.
+  uint16_t lateWait;
+  bool gaveUpKnown;
+  uint16_t gaveUpFrom, gaveUpTo, gaveUpAt, gaveUpWait;
   T38ZNUMBERS numbers;
   uint16_t reorderCount;
   uint16_t failtoReorderCount;
@@ -307,6 +320,16 @@ enum T38_PLAYOUT : uint8_t {
 // Asks before the head of egressPktq (numbered s, its octets' digest `digest`) plays; for a packet
 // that plays it moves lastoutTimeStamp to s and remembers what was played.
 T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest);
+// The longest the playout waits at a gap past the reorder delay, in ms: a datagram later than that
+// after the ones numbered behind it is lost to the frame it belonged to, and the far terminal,
+// which answers within 3 s, must not wait for the line much longer than the network's own delay.
+constexpr uint16_t T38_LATE_WAIT_MAX = 800;
+// What a late datagram adds past its own lateness: the next one may come a little later still.
+constexpr uint16_t T38_LATE_WAIT_MARGIN = 40;
+// How long the head numbered s waits past its arrival before the numbers missing before it are
+// given up (`reorderDelay` where nothing came late so far).
+uint16_t t38fReorderGapWait(const T38ZREORDER* rq, uint16_t s, uint16_t reorderDelay);
+
 // Whether the head of egressPktq waits instead of playing: everything queued stands alone (rule
 // 3), so nothing of the stream is kept waiting behind it, and the run that vouches for it may
 // still come, however late (how its datagrams are spread over ticks changes no verdict).

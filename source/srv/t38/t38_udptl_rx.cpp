@@ -381,6 +381,43 @@ void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n) {
 }
 
 bool playedBefore(const T38ZREORDER* rq, const Carried& pk);
+bool restartAtRun(T38ZREORDER* rq);
+
+// Whether a number one bit away from s goes on with the open run (as a datagram of it would), the
+// bit worth 64 or more, and the run lies by the stream's newest number (a peer that stepped back
+// sends it there): a number only a little past the run's reach may start a run of its own, and a
+// peer that renumbers far off is followed wherever its run of far datagrams lands.
+bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
+  static_assert(3 * T38_RESYNC_STEP < 64, "a number within the run's reach of s is not moved by a bit of 64");
+  if (static_cast<uint16_t>(rq->newest - rq->runLast + T38_RESYNC_STEP) > 2 * T38_RESYNC_STEP) return false;
+  for (int bit = 6; bit < 16; ++bit) {
+    const uint16_t own = static_cast<uint16_t>(s ^ (1u << bit));
+    if (static_cast<uint16_t>(own - rq->runLast) <= T38_RESYNC_STEP || static_cast<uint16_t>(rq->runLast - own) <= T38_RESYNC_STEP)
+      return true;
+  }
+  return false;
+}
+
+// Rule 2, a step back without copies: datagrams that brought new content under the stream's
+// newest numbers, each number from the run's first to the newest, and then the datagram numbered
+// next: the peer reused its last numbers and went on after them, and nothing lies between. Its
+// next numbers are new to the stream, so a step back shorter than T38_RESYNC_RUN never makes a
+// run that long, and its new packets (often a final frame's first octets) would be lost. One
+// refused datagram alone may be a stray copy, and a packet the next datagram brings again shows
+// the refused ones were its copies under numbers a little behind: neither proves a step.
+bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried& next) {
+  const uint16_t span = static_cast<uint16_t>(rq->newest - rq->runFirst + 1);
+  if (rq->runLength < T38_RESYNC_RUN - 1 || rq->runCopies || !rq->runContradicts || rq->runRepeats ||
+      next.s != static_cast<uint16_t>(rq->newest + 1) || span > T38_RESYNC_STEP)
+    return false;
+  const T38ZRUNPACKET* end = rq->runPackets + rq->runHeld;
+  for (uint16_t k = 0; k < span; ++k) {
+    const uint16_t at = static_cast<uint16_t>(rq->runFirst + k);
+    const T38ZRUNPACKET* kept = std::find_if(rq->runPackets, end, [&](const T38ZRUNPACKET& p) { return p.seq == at; });
+    if (kept == end || t38fIFPdigest(rq->runOctets + kept->at, kept->len) == next.digest) return false;
+  }
+  return true;
+}
 
 // A datagram that contradicts what the stream vouched for, in packets of as many datagrams as it
 // agrees with in others, brings nothing (rule 4).
@@ -395,6 +432,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
   const bool near = inWindow(rq, s);
   if (near && !refusedFor(v)) {
+    if (steppedBackAndWentOn(rq, pk[0])) return restartAtRun(rq);
     rq->runLength = 0;  // the sequence is alive: no run may take it over
     return false;
   }
@@ -405,8 +443,10 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool goesOn = rq->runLength > 0 && (static_cast<uint16_t>(s - rq->runLast) <= T38_RESYNC_STEP ||
                                             static_cast<uint16_t>(rq->runLast - s) <= T38_RESYNC_STEP);
   // a late copy of what the stream played, away from the run, is neither the run's nor anything
-  // new: the run goes on past it (else a late burst while a peer renumbers keeps it from proving)
-  if (!goesOn && rq->runLength > 0 && repeats) {
+  // new: the run goes on past it (else a late burst while a peer renumbers keeps it from proving);
+  // so is a datagram whose number one bit away would go on with the run: the run's own, its
+  // number moved on the way (rule 5)
+  if (!goesOn && rq->runLength > 0 && (repeats || oneBitFromRun(rq, s))) {
     ++rq->failtoReorderCount;  // (behind the playout: never inside the window)
     return false;
   }
@@ -459,6 +499,11 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
     return false;
   }
+  return restartAtRun(rq);
+}
+
+// Starts the new sequence the run proved, with what its datagrams carried. Returns true.
+bool restartAtRun(T38ZREORDER* rq) {
   // a packet of the old sequence disputed and never settled is gone from what it leaves to drain
   // (a peer that stepped back sent it, and its next packets come as the new sequence): the frame
   // open across the restart ends bad, even when the new sequence joins the old one's packets
@@ -550,7 +595,13 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
   }
   if (!t38fIFPwalkedPlayable(pk.ifp)) {
     ++rq->invalidIFPCount;
-    return true;  // the number stays missing: a good copy in a later datagram still fills it
+    // the number stays missing: a good copy in a later datagram still fills it, but as one
+    // content against another, like a dispute the copy settles
+    if (st == T38_UNKNOWN) {
+      setState(rq, pk.s, T38_DISPUTED);
+      disputedDigest(rq, pk.s) = pk.digest;
+    }
+    return true;
   }
   const bool late = static_cast<int16_t>(pk.s - rq->newest) < 0;  // the stream went past it already
   if (st == T38_SUSPECT && v.agree == 0 && late && pk.digest != suspectBrought(rq, pk.s) && pk.digest != suspectHeldBefore(rq, pk.s)) {
@@ -710,14 +761,32 @@ void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, co
   if (!v.disagreePlayed || outOfLine) return;
   for (int i = late ? 0 : 1; i < judged; ++i) {
     if (stateOf(rq, pk[i].s) != T38_PLAYED || playedDigest(rq, pk[i].s) == pk[i].digest) continue;
-    if (late && votesFor(rq, pk[i].s) > 1) continue;
+    if (votesFor(rq, pk[i].s) > 1) continue;  // as in rule 4, one copy never outvotes more datagrams
     if (rq->playedContradicted && static_cast<int16_t>(rq->playedContradictedSeq - pk[i].s) >= 0) continue;
     rq->playedContradicted = true;
     rq->playedContradictedSeq = pk[i].s;  // the newest: the frame still playing, if any, holds it
   }
 }
 
+// A datagram numbered among the numbers the playout gave up last came later than the reorder wait
+// then in force: the wait at a gap grows to cover as late a datagram, and a little more, up to
+// T38_LATE_WAIT_MAX. Only the playout's own verdict (numbers it passed for lack of a packet) is
+// measured: a datagram of the past or far off the stream teaches nothing.
+void noteLate(T38ZREORDER* rq, uint16_t s) {
+  const uint16_t span = static_cast<uint16_t>(rq->gaveUpTo - rq->gaveUpFrom);
+  if (!rq->gaveUpKnown || static_cast<uint16_t>(s - rq->gaveUpFrom) > span) return;
+  const uint16_t late = static_cast<uint16_t>(rq->time - rq->gaveUpAt);
+  if (late >= T38_LATE_WAIT_MAX) return;
+  const int wanted = rq->gaveUpWait + late + T38_LATE_WAIT_MARGIN;
+  rq->lateWait = static_cast<uint16_t>(std::max<int>(rq->lateWait, std::min<int>(wanted, T38_LATE_WAIT_MAX)));
+}
+
 }  // namespace
+
+uint16_t t38fReorderGapWait(const T38ZREORDER* rq, uint16_t s, uint16_t reorderDelay) {
+  const uint16_t ahead = pastPlayout(rq, s);
+  return ahead > 1 && !(ahead & 0x8000) ? static_cast<uint16_t>(reorderDelay + rq->lateWait) : reorderDelay;
+}
 
 void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool) {
   *rq = T38ZREORDER{};
@@ -742,6 +811,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->contradicted = false;
   rq->breakPending = false;
   rq->stepKnown = false;
+  rq->gaveUpKnown = false;  // the network's lateness (lateWait) stays
 }
 
 bool isIFPmissing(T38ZREORDER* rq, uint16_t s) {
@@ -826,6 +896,7 @@ bool t38fUDPEgress(T38ZREORDER* rq, const uint8_t* dg, size_t len) {
   // the first datagram sets the base, with the older packets it carries
   if (!rq->isReorderQInitialized) t38fReorderStart(rq, static_cast<uint16_t>(s - (n - 1)));
   ++rq->datagrams;
+  noteLate(rq, s);
   if (rq->contradicted && refusedBefore(rq, s, datagramDigest(pk, n))) {
     ++rq->failtoReorderCount;  // a duplicate of a datagram refused for contradicting the stream
   } else {
@@ -883,6 +954,13 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
   const bool overStep = rq->stepKnown && rq->stepConfirmed && rq->stepFrom == static_cast<uint16_t>(rq->lastoutTimeStamp + 1) &&
                         s == rq->stepAt;
   bool broken = ahead != 1 && !overStep;
+  if (broken) {  // the numbers before s are given up: one of them coming now shows how late it was
+    rq->gaveUpKnown = true;
+    rq->gaveUpFrom = static_cast<uint16_t>(rq->lastoutTimeStamp + 1);
+    rq->gaveUpTo = static_cast<uint16_t>(s - 1);
+    rq->gaveUpAt = rq->time;
+    rq->gaveUpWait = rq->lateWait;
+  }
   if (rq->breakPending && pastPlayout(rq, rq->breakFrom) <= ahead) {
     broken = true;
     // every packet of the span crosses the discontinuity, not only the first

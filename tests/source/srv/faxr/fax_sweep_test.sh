@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # scripts/fax-sweep on a stand-in for the sweep's test program, which plants what the runner must
 # not pass over: a violation, a shard that crashes, a shard that skips a call, and libtiff's
-# messages on stderr in the middle of a line. A clean run exits 0, and summing its logs again
+# messages on stderr in the middle of a line; and a call through spandsp's that died is told. A clean run exits 0, and summing its logs again
 # gives the same; each planted case exits non-zero and says why.
 set -u
 source_dir=$1
@@ -15,6 +15,7 @@ first=$ORVOX_FAX_SWEEP_FIRST calls=$ORVOX_FAX_SWEEP_CALLS status=0
 for ((seed = first; seed < first + calls; seed++)); do
   [ "$seed" = "${PLANT_SKIP:-}" ] && continue
   [ "$seed" = "${PLANT_CRASH:-}" ] && kill -SEGV $$
+  [ "$seed" = "${PLANT_DIED:-}" ] && echo "[ call sweep${seed}_spandsp ] died: signal 11"
   printf '[ sweep ca'
   echo "TIFFOpen: /tmp/faxr_call_$seed.tif: No such file or directory." >&2
   echo "ll $seed ] done 1/1 forged 0/0 hung 0/0: v17 ecm audio_to_t38 bars red 3 clean"
@@ -50,6 +51,8 @@ clean=$logs
 out=$("$source_dir/scripts/fax-sweep" --sum "$clean"/*.log 2>&1) || { echo "FAILED summing a clean run again: $out"; failures=$((failures + 1)); }
 rm -rf "$clean"
 sweep fails '^\[ sweep violation \] ORVOX_FAX_SWEEP_SEED=7 ' "a violation" PLANT_VIOLATION=7
+rm -rf "$logs"
+sweep ok "^1 call(s) through spandsp's gateway died" "a call through spandsp's that died" PLANT_DIED=5
 rm -rf "$logs"
 sweep fails 'the shard failed (exit 139)' "a shard that crashes" PLANT_CRASH=6
 rm -rf "$logs"

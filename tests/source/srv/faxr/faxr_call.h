@@ -119,7 +119,9 @@ struct Verdict {
   bool lastFrameUndelimited = false, lastFrameDisputedByAnAlteredCopy = false;
   // the audio terminal waits for the T.38 terminal's last frame, inside which the peer's own
   // numbering skipped numbers under which nothing reached the gateway: no receiver can tell that
-  // from the loss of those numbers, and a frame across lost numbers ends bad
+  // from the loss of those numbers, and a frame across lost numbers ends bad; or under which only
+  // the packets as many numbers before came, and nothing under the numbers before the skip shows
+  // that shift: no receiver can tell the step from those packets sent again and lost
   bool lastFrameSkippedUnseen = false;
   // the audio terminal waits for the T.38 terminal's first frame, which it never accepted, and the
   // T.38 terminal's CED indicator reached the gateway only with the packet after it: the relay's
@@ -142,6 +144,12 @@ struct Verdict {
   int forgedOnTheWay = 0, pagesWrongOnTheWay = 0;
   std::vector<std::string> fakes;
   std::string why;  // the evidence that named the wait or the forgery
+  // the call's process died on a signal (`crashSignal`): a terminal's library, or the gateway,
+  // crashed on what reached it; the call neither completed nor ended
+  bool crashed = false;
+  int crashSignal = 0;
+  // a check of the call's own failed there (its output says which): the call measures nothing
+  bool checksFailed = false;
   bool waitNamed() const {
     return lastFrameLostByTheNetwork || lastFrameBrokenByTheTerminalsReceiver || lastFrameBehindANumberAhead || lastFrameMadeOnTheWay ||
            lastFrameRefusedAfterASkip ||
@@ -154,7 +162,8 @@ Verdict judge(const Case& c, const Outcome& o);
 // The checks on one call through ours and the same call through spandsp's: I1 ours forged nothing
 // the peer did not say, I2 ours left no terminal waiting where spandsp's call ended without a
 // named reason, I3 on a clean path with only genuine renumberings ours completes where spandsp's
-// does (`cleanPathRenumberedOnly`). One line each.
+// does (`cleanPathRenumberedOnly`), I5 the call through ours did not crash; and the harness's own
+// checks held in both calls. One line each.
 std::vector<std::string> violations(const Verdict& ours, const Verdict& theirs, bool cleanPathRenumberedOnly);
 
 }  // namespace faxcall

@@ -183,6 +183,21 @@ TEST(FaxCallChecks, AWaitIsExcusedOnlyForAReasonTheCallShows) {
   EXPECT_TRUE(v.lastFrameSkippedUnseen) << v.why;
   skip.o.atGateway.take(buildDatagram(Datagram{5, kNoSignal, {v21({0xFF, 0x13})}}));  // something came under 4
   EXPECT_EQ(skip.checked(&v).size(), 1u) << "a skip the copies showed is the gateway's to follow";
+  // the counter skipped one after the DCN's first packet: under the skipped number came only the
+  // copy of that packet, as when the peer sends it twice and the second datagram is lost; at
+  // redundancy 3 the same datagram's copies under the peer's own numbers show the shift
+  for (const int redundancy : {1, 3}) {
+    AudioWaits repeat(redundancy);
+    repeat.peer = MadeUpPeer(redundancy);
+    for (const Bytes& ifp : {kPreamble, v21(kDis, 2), kPreamble, v21({0xFF, 0x13})}) repeat.peer.send(ifp);
+    repeat.peer.skipped = 1;
+    repeat.peer.send(v21({0xFA}));
+    repeat.peer.send(kFcsOk);
+    repeat.o.t38Packets = repeat.peer.sent;
+    repeat.arrive({0, 1, 2, 3, 4, 5});
+    EXPECT_EQ(repeat.checked(&v).size(), redundancy == 1 ? 0u : 1u) << redundancy << ": " << v.why;
+    EXPECT_EQ(v.lastFrameSkippedUnseen, redundancy == 1) << redundancy;
+  }
   AudioWaits neverSent(0);  // it accepted the other's last frame, no DCN: nobody sends another
   neverSent.o.t38Frames.sent = {kDis};
   neverSent.arrive({0, 1, 2, 3, 4, 5});

@@ -30,6 +30,39 @@ std::vector<std::vector<uint8_t>> goodFramesOfEitherKind(const std::vector<std::
   return frames;
 }
 
+// The packet the peer sent under number s, at or before its packet i (nullptr: none of the 64 before).
+const std::vector<uint8_t>* sentUnder(const std::vector<NumberedIfp>& p, int i, uint16_t s) {
+  for (int j = i; j >= 0 && j > i - 64; --j)
+    if (p[size_t(j)].first == s) return &p[size_t(j)].second;
+  return nullptr;
+}
+
+// Whether the peer's numbers skipped k after its packet i, and what reached the gateway under each
+// number skipped was only the peer's packet k numbers before it, and under the numbers before the
+// skip nothing of that shift where it would differ from the peer's own packet. That is what the
+// peer's copies carry when its counter stepped at a redundancy no deeper than the step, and just
+// as much what they carry when it sent those k packets again and lost their datagrams: no
+// receiver can tell the two, and one reading forges a frame where the other is the peer's.
+bool skipLooksLikePacketsSentAgain(const Outcome& o, const std::vector<NumberedIfp>& p, int i) {
+  const uint16_t from = p[size_t(i)].first, k = uint16_t(p[size_t(i + 1)].first - from - 1);
+  if (k == 0 || k >= 64) return false;
+  for (uint16_t j = 1; j <= k; ++j) {
+    const std::vector<uint8_t>* before = sentUnder(p, i, uint16_t(from + j - k));
+    const auto got = o.atGateway.contents.find(uint16_t(from + j));
+    if (before == nullptr || got == o.atGateway.contents.end()) return false;
+    for (const auto& [content, times] : got->second)
+      if (content != *before) return false;
+  }
+  for (uint16_t j = 0; j < 8; ++j) {  // as deep as the copies a receiver takes from one datagram
+    const std::vector<uint8_t>* own = sentUnder(p, i, uint16_t(from - j));
+    const std::vector<uint8_t>* shifted = sentUnder(p, i, uint16_t(from - j - k));
+    const auto got = o.atGateway.contents.find(uint16_t(from - j));
+    if (own != nullptr && shifted != nullptr && *own != *shifted && got != o.atGateway.contents.end() && got->second.count(*shifted))
+      return false;
+  }
+  return true;
+}
+
 // The audio terminal waits for the T.38 terminal's last frame `last`: whether a packet of it never
 // reached the gateway, or it reached the gateway whole but could not be told apart.
 void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& last, Verdict& v) {
@@ -59,6 +92,13 @@ void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& la
                 " inside its last frame, and nothing reached the gateway under " + std::to_string(s) + ", as if lost";
         return;
       }
+    if (skipLooksLikePacketsSentAgain(o, p, i)) {
+      v.lastFrameSkippedUnseen = true;
+      v.why = "the T.38 terminal's numbers went from " + std::to_string(from) + " to " + std::to_string(next) +
+              " inside its last frame, and what reached the gateway under the numbers skipped was only the packets " +
+              std::to_string(uint16_t(next - from - 1)) + " numbers before them, as if sent again and lost";
+      return;
+    }
   }
   if (frame.previous >= 0 && frame.previous + 1 < frame.first) {
     bool delimited = false;
@@ -399,7 +439,11 @@ std::vector<std::string> violations(const Verdict& ours, const Verdict& theirs, 
   if ((ours.forged > 0 || ours.wrongPages > 0) && !ours.forgedByThePeer && !ours.forgedBeforeItsContradictionCame)
     out.push_back("I1 forged " + std::to_string(ours.forged) + " frames, wrong ECM pages " + std::to_string(ours.wrongPages) +
                   (ours.fakes.empty() ? "" : " (" + ours.fakes[0] + ")"));
-  if (ours.hung && !theirs.hung && !ours.waitNamed())
+  for (const Verdict* v : {&ours, &theirs})
+    if (v->checksFailed) out.push_back(std::string("the harness's own checks failed in the call through ") + (v == &ours ? "ours" : "spandsp's"));
+  if (ours.crashed) out.push_back("I5 the call through ours died on signal " + std::to_string(ours.crashSignal));
+  // a call whose process died never ended: nothing tells whether it would have
+  if (ours.hung && !theirs.hung && !theirs.crashed && !ours.waitNamed())
     out.push_back("I2 a terminal waits to the limit where spandsp's call ended" + (ours.why.empty() ? "" : " [" + ours.why + "]"));
   if (cleanPathRenumberedOnly && theirs.completed && !ours.completed)
     out.push_back("I3 clean path, genuine renumberings only: spandsp's completes, ours does not");

@@ -13,12 +13,18 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "faxr_call.h"
 
@@ -232,12 +238,136 @@ struct CallResult {
   Verdict v[2];
 };
 
+// A verdict carried from the process that judged the call: its flags and counts in order, then
+// its strings, each as a length and its characters.
+constexpr bool Verdict::*kVerdictFlags[] = {
+    &Verdict::completed, &Verdict::hung, &Verdict::lastFrameLostByTheNetwork, &Verdict::lastFrameBrokenByTheTerminalsReceiver,
+    &Verdict::lastFrameBehindANumberAhead, &Verdict::lastFrameMadeOnTheWay, &Verdict::lastFrameRefusedAfterASkip,
+    &Verdict::waitsForAFrameNeverSent, &Verdict::lastFrameUndelimited, &Verdict::lastFrameDisputedByAnAlteredCopy,
+    &Verdict::lastFrameSkippedUnseen, &Verdict::cedIndicatorLate, &Verdict::forgedByThePeer,
+    &Verdict::forgedBeforeItsContradictionCame};
+constexpr int Verdict::*kVerdictCounts[] = {&Verdict::forged, &Verdict::wrongPages, &Verdict::forgedOnTheWay,
+                                            &Verdict::pagesWrongOnTheWay};
+// a field added to the verdict must be carried above, or the parent never sees it
+static_assert(sizeof(Verdict) == 104, "carry the verdict's new field in kVerdictFlags or kVerdictCounts");
+
+std::string packVerdict(const Verdict& v) {
+  std::string out;
+  auto put = [&](const std::string& text) {
+    const uint32_t n = uint32_t(text.size());
+    out.append(reinterpret_cast<const char*>(&n), sizeof n).append(text);
+  };
+  out.push_back(char(v.checksFailed));
+  for (auto f : kVerdictFlags) out.push_back(char(v.*f));
+  for (auto n : kVerdictCounts) out.append(reinterpret_cast<const char*>(&(v.*n)), sizeof(int));
+  put(v.why);
+  for (const std::string& fake : v.fakes) put(fake);
+  return out;
+}
+
+// False on a short or malformed record (the process died while writing it).
+bool unpackVerdict(const std::string& in, Verdict& v) {
+  size_t at = 0;
+  auto take = [&](void* to, size_t n) {
+    if (in.size() - at < n) return false;
+    std::memcpy(to, in.data() + at, n);
+    at += n;
+    return true;
+  };
+  auto text = [&](std::string& to) {
+    uint32_t n = 0;
+    if (!take(&n, sizeof n) || in.size() - at < n) return false;
+    to.assign(in, at, n);
+    at += n;
+    return true;
+  };
+  char flag = 0;
+  if (!take(&flag, 1)) return false;
+  v.checksFailed = flag != 0;
+  for (auto f : kVerdictFlags) {
+    if (!take(&flag, 1)) return false;
+    v.*f = flag != 0;
+  }
+  for (auto n : kVerdictCounts)
+    if (!take(&(v.*n), sizeof(int))) return false;
+  if (!text(v.why)) return false;
+  while (at < in.size())
+    if (!text(v.fakes.emplace_back())) return false;
+  return true;
+}
+
+// Judges one call of the pair in the process that ran it; checks of the call's own that failed
+// there are carried as a flag of its verdict.
+Verdict judgedHere(const Draw& d, int s) {
+  const std::string callName = d.name + (s ? "_spandsp" : "_ours");  // the case points at it
+  const Case c = d.toCase(s == 1, callName);
+  const ::testing::TestResult& result = *::testing::UnitTest::GetInstance()->current_test_info()->result();
+  const int partsBefore = result.total_part_count();
+  Verdict v = judge(c, runCall(c));
+  for (int i = partsBefore; i < result.total_part_count(); ++i) v.checksFailed |= result.GetTestPartResult(i).failed();
+  return v;
+}
+
+bool writeAll(int fd, const std::string& bytes) {
+  for (size_t at = 0; at < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += size_t(n);
+  }
+  return true;
+}
+
+// Runs and judges the pair of calls in a process of its own, which sends each verdict as its call
+// ends: a terminal's library that crashes on what a gateway sent it (spandsp's T.30 does, on some
+// frames spandsp's gateway plays) ends that call as crashed instead of taking the sweep's other
+// calls with it.
 CallResult runBoth(const Draw& d) {
   CallResult r;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  int fds[2];
+  const pid_t pid = pipe(fds) == 0 ? fork() : -1;
+  if (pid < 0) {  // no process to spare: both here
+    for (int s : {0, 1}) r.v[s] = judgedHere(d, s);
+    return r;
+  }
+  if (pid == 0) {
+    close(fds[0]);
+    for (int s : {0, 1}) {
+      const std::string record = packVerdict(judgedHere(d, s));
+      const uint32_t n = uint32_t(record.size());
+      std::fflush(stdout);
+      if (!writeAll(fds[1], std::string(reinterpret_cast<const char*>(&n), sizeof n) + record)) _exit(3);
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string bytes;
+  char buf[4096];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    bytes.append(buf, size_t(n));
+  }
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  size_t at = 0;
   for (int s : {0, 1}) {
-    const std::string callName = d.name + (s ? "_spandsp" : "_ours");
-    const Case c = d.toCase(s == 1, callName);
-    r.v[s] = judge(c, runCall(c));
+    uint32_t n = 0;
+    if (bytes.size() - at >= sizeof n) std::memcpy(&n, bytes.data() + at, sizeof n);
+    const bool whole = bytes.size() - at >= sizeof n + n && n > 0 && unpackVerdict(bytes.substr(at + sizeof n, n), r.v[s]);
+    if (whole) {
+      at += sizeof n + n;
+      continue;
+    }
+    r.v[s] = Verdict{};
+    r.v[s].crashed = true;
+    r.v[s].crashSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    std::printf("[ call %s%s ] died: %s %d\n", d.name.c_str(), s ? "_spandsp" : "_ours", WIFSIGNALED(status) ? "signal" : "exit status",
+                WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status));
   }
   return r;
 }
@@ -308,7 +438,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
                        : ours.lastFrameMadeOnTheWay            ? "last frame made on the way to the T.38 terminal"
                        : ours.lastFrameRefusedAfterASkip       ? "last frame refused by the T.38 terminal after a skip before it"
                        : ours.waitsForAFrameNeverSent          ? "waits for a frame never sent"
-                       : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing came under"
+                       : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing new came under"
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
                        : ours.lastFrameDisputedByAnAlteredCopy ? "last frame not told apart: a packet the peer altered"
                        : ours.cedIndicatorLate                 ? "CED indicator after the far CED ended"
@@ -647,6 +777,44 @@ std::vector<Example> examples() {
   // a datagram whose number lost a bit inside the final DCN looked like a counter step; the next
   // datagram's copy under the number it seemed to step over, which no step explains, was refused
   drawn(34391, "copy_under_a_stepped_over_number_disproves_the_step_seed34391");
+  // at redundancy 0 the peer's numbering stepped back two at its final DCN's first octet: the two
+  // datagrams under the numbers it reused were refused, too few for a run, and the datagram after
+  // them was the stream's next: the DCN played without its first two octets
+  drawn(72812, "step_back_at_redundancy_0_then_the_next_number_seed72812");
+  // the peer's numbering stepped back six at its final DCN, and the DCN's first datagram came
+  // with a high bit of its number flipped, far off: it ended the run of the stepped-back
+  // datagrams, which then fell short of proving the step, and the DCN never played
+  drawn(79565, "datagram_moved_far_inside_a_step_back_run_seed79565");
+  // a drawn call whose peer sends its V.21 frames an octet a packet, at redundancy 0: one packet of
+  // its CSI came retyped as non-ECM page data, the relay dropped the octet, and the frame closed
+  // good one octet short
+  drawn(29658, "v21_octet_retyped_as_page_data_ends_the_frame_bad_seed29658");
+  // a drawn call whose T.38 terminal stepped back one number at the edge of its TSI's run of equal
+  // digits and spaces: the number came in two contents, each the peer's, and the later won the
+  // vote; the TSI played one digit short, closed good
+  drawn(84616, "v21_frame_across_a_contested_number_ends_bad_seed84616");
+  // a drawn call whose far end's datagrams filled the T.38 service's pool: octets of the line's
+  // DIS found no block on their way out, and the DIS went out closed good without them
+  drawn(20585, "v21_frame_short_of_octets_lost_on_the_way_out_ends_bad_seed20585", false);
+  // a drawn call whose TSI's first packet came retyped to a data type no relay code has, and its
+  // copy cut short: the copy filled the number as if nothing else had come under it
+  drawn(22226, "copy_after_an_unplayable_primary_plays_contested_seed22226", false);
+  // a drawn call whose T.38 terminal sends each V.21 frame whole in one packet: its CSI came cut
+  // short with its good end, the copy that shows it only with the next datagram, 480 ms later,
+  // when the short CSI had already gone to the line
+  drawn(37500, "v21_frame_whole_in_one_packet_waits_for_the_next_datagram_seed37500");
+  // a drawn call under 32 frames of jitter whose final DCN's first octet came 20 ms after the
+  // reorder delay had given it up: the DCN played without it and the audio terminal waited for
+  // good, though datagrams that late had come all through the call
+  drawn(90752, "gap_waits_as_long_as_datagrams_came_late_seed90752");
+  // a drawn call whose final DCN came after the relay's flags had run out and its V.21 carrier had
+  // dropped: the frame went out on a new carrier with no flags before it, and the audio terminal,
+  // missing it, waited for good
+  drawn(16219, "frame_after_the_carrier_dropped_goes_with_flags_seed16219", false);
+  // a drawn call at redundancy 3 whose final DCN's first octet, handed on as its own datagram and
+  // two copies brought it, was contradicted by one copy with a bit flipped: the DCN ended bad and
+  // the audio terminal waited for good
+  drawn(67453, "one_copy_against_a_packet_more_datagrams_brought_voids_nothing_seed67453");
   // the T.38 terminal's MCF renumbered at redundancy 0 after its preamble indicator: the receiver
   // waits for the run to prove itself, and the relay's flags went on past the audio terminal's wait
   // for a frame after flags, which ended the call; they stop in time, a command repeat after them

@@ -479,6 +479,11 @@ std::vector<std::vector<uint8_t>> carry(Path& p, std::vector<std::vector<uint8_t
       p.delivered.push_back(std::move(d));
       continue;
     }
+    if (p.imp.impairQcount >= std::size(p.imp.impairQ)) {  // its ring is full, and it would not take the newest: let it work first
+      gSinkPath = &p;
+      hsfimpairblk(&p.imp);
+      gSinkPath = nullptr;
+    }
     const uintptr_t id = p.nextId++;
     p.held[id] = std::move(d);
     HSFMSG m{};

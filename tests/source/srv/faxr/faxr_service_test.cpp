@@ -531,9 +531,11 @@ TEST_F(FaxRelay, FramesThatCannotBeWholeNeverReachTheLineWithAGoodFcs) {
 
   // a frame whose end never comes, its last octets reading as an FCS, cut off by a new preamble
   const auto cut = withOwnFcs({0xFF, 0xC0, 0x31, 0x12, 0x34, 0x56, 0x78});  // enough bits to start at once
+  // (the carrier dropped after the frame before: 33 flags lead this one on its new carrier, and
+  // the preamble comes while its octets are on their way)
   fromNetwork({relayPacket(FAXR_PKT_V21, cut, stamp++)});
-  for (int i = 0; i < 20; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
-  runFrames(20);
+  for (int i = 0; i < 36; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(36);
   const uint16_t bad = inst()->hsxfaxrStats.egress.hsxbadframeCount;
   fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++)});
   for (int i = 0; i < 40; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
@@ -739,6 +741,36 @@ TEST_F(FaxRelay, ASilentFarEndGetsPreambleThenACommandRepeat) {
     EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxSpoofTimeoutCount, before + 1);
     EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
   }
+}
+
+// The far end's preamble outlasted the spoofing and the V.21 carrier dropped; its frame, coming
+// after that, starts a burst of its own: flags lead it as they lead any burst, or the line's
+// terminal, hearing the carrier only as the frame starts, misses the frame (a final DCN so missed
+// leaves it waiting for good).
+TEST_F(FaxRelay, AFrameAfterTheCarrierDroppedGoesWithAPreambleOfItsOwn) {
+  enable();
+  inst()->hsxfaxrstate.hsxstate = HSFAXRWAITNETMSG;
+  fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, 1)});
+  for (int i = 0; i < 420; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});  // the modem sends
+  runFrames(420);  // past 2000 + 1000 + 1000 ms: the spoofing stops, its flags go, the carrier drops
+  ASSERT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
+  ASSERT_FALSE(inst()->hsxfaxrv21.hsxstatus & FAXR_V21_TXBUSY);
+  world().commands.clear();
+  fromNetwork({relayPacket(FAXR_PKT_V21, {0xFF, 0xC8, 0xDF}, 2), relayPacket(FAXR_PKT_V21_END_FINAL, {}, 3)});
+  for (int i = 0; i < 80; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+  runFrames(80);
+  const std::vector<uint8_t> bits = commandBits(0x0D08);
+  std::vector<bool> good;
+  const auto frames = decodeHdlc(bits, &good);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0], (std::vector<uint8_t>{0xFF, 0xC8, 0xDF}));
+  EXPECT_TRUE(good[0]);
+  int leading = 0;
+  for (size_t i = 0; i + 8 <= bits.size() && std::equal(bits.begin() + long(i), bits.begin() + long(i + 8),
+                                                         std::vector<uint8_t>{0, 1, 1, 1, 1, 1, 1, 0}.begin());
+       i += 8)
+    ++leading;
+  EXPECT_GE(leading, 33);
 }
 
 TEST_F(FaxRelay, AFaxIsCompleteOnlyWhenTheLastPageWasConfirmedBeforeTheDisconnect) {

@@ -145,6 +145,12 @@ TEST(T38Convert, IfpsComeBackAsTheRelaysPackets) {
     ASSERT_TRUE(t38fIFPpktToHapiPkt(badEnd, int(sizeof badEnd), Relay::sink, &bad));
     EXPECT_EQ(with.pkts, bad.pkts);
   }
+  // non-ECM page octets inside a V.21 frame (a field retyped on the way) are octets the frame
+  // lost: it ends bad there, and the good end after them closes nothing the sender checked
+  const uint8_t v21Retyped[] = {0xC0, 0x03, 0x80, 0x00, 0x00, 0xD1, 0xE0, 0x00, 0x00, 0xD2, 0x20};
+  Relay rt;
+  ASSERT_TRUE(t38fIFPpktToHapiPkt(v21Retyped, int(sizeof v21Retyped), Relay::sink, &rt));
+  EXPECT_EQ(rt.pkts, (std::vector<std::pair<uint8_t, std::vector<uint8_t>>>{{18, {0xD1}}, {21, {}}, {19, {}}}));
   // malformed: nothing handed out
   Relay m;
   EXPECT_FALSE(t38fIFPpktToHapiPkt(big.data(), int(big.size()) - 1, Relay::sink, &m));

@@ -323,6 +323,29 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKi
   for (const Relay& r : world().relayOut)
     if (r.code >= 43) ecmEnds.push_back(r.code);
   EXPECT_EQ(ecmEnds, (std::vector<uint8_t>{62, 64}));
+  // a V.21 frame whose middle piece the network brings 300 ms after the piece behind it, past the
+  // reorder delay: given up, the frame ends bad. Once a datagram has come that late, the playout
+  // waits as long at a gap: the next frame, delayed alike, ends good
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  world().relayOut.clear();
+  std::vector<std::vector<uint8_t>> twoFrames;
+  for (uint8_t last : {0x50, 0x51})
+    for (const auto& x : {preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC8}, NO_DFS), ifp(true, 0, HDLC_DATA, {0x01}, NO_DFS),
+                          ifp(true, 0, HDLC_DATA, {0x00, last}, NO_DFS), v21End})
+      twoFrames.push_back(x);
+  const auto late = datagramsLosing(twoFrames, {});
+  for (size_t f = 0; f < 2; ++f) {
+    for (size_t i : {0, 1, 3, 4}) world().netIn.push_back({late[5 * f + i]});
+    for (int i = 0; i < 29; ++i) world().netIn.push_back({});
+    world().netIn.push_back({late[5 * f + 2]});
+    for (int i = 0; i < 100; ++i) world().netIn.push_back({});
+  }
+  runFrames(300);
+  std::vector<uint8_t> lateEnds;
+  for (const Relay& r : world().relayOut)
+    if (r.code >= 19 && r.code <= 22) lateEnds.push_back(r.code);
+  EXPECT_EQ(lateEnds, (std::vector<uint8_t>{22, 20}));  // V21_END_BAD_FINAL, then V21_END_FINAL
 }
 
 // Where a peer's renumbered sequence joins the old one and its first datagrams carry, as copies,

@@ -270,6 +270,40 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
     for (const auto* d : {&far[5], &far[6], &next[0], &far[7], &far[8]}) t38fUDPEgress(&r.rq, d->data(), d->size());
     EXPECT_EQ(r.order(), (std::vector<uint16_t>{100, 101, 102, 103, 104}));
   }
+  {  // at redundancy 0 the peer's numbers step back by 2 under new content after 104 and 105
+     // played: the two datagrams refused are too few for a run, and the datagram numbered next
+     // shows the peer went on from them: its packets play in the order sent from 104, the first
+     // across a break. One refused alone may be a stray; two that do not reach the stream's
+     // newest, or whose packet the next datagram brings again, prove nothing: the stream goes on
+    auto one = [](uint16_t s, uint8_t tag) {
+      T38ZUDPTX tx;
+      t38fUDPTXInit(&tx);
+      tx.ingressSequenceNum = s;
+      return build(tx, ifpOf(true, 0, HDLC_DATA, {tag}, NO_DFS), 0);
+    };
+    const struct {
+      std::vector<std::pair<uint16_t, uint8_t>> after;  // number and content, in arrival order
+      std::vector<uint16_t> numbers, broken;
+      std::vector<uint8_t> tags;
+    } steps[] = {
+        {{{104, 0x16}, {105, 0x17}, {106, 0x18}, {107, 0x19}}, {104, 105, 106, 107}, {104}, {0x16, 0x17, 0x18, 0x19}},
+        {{{105, 0x16}, {106, 0x17}, {107, 0x18}}, {106, 107}, {106}, {0x17, 0x18}},
+        {{{103, 0x16}, {104, 0x17}, {106, 0x18}, {107, 0x19}}, {106, 107}, {106}, {0x18, 0x19}},
+        {{{104, 0x17}, {105, 0x16}, {106, 0x16}, {107, 0x17}}, {106, 107}, {106}, {0x16, 0x17}},
+    };
+    for (const auto& step : steps) {
+      Received r;
+      for (uint16_t s = 100; s < 106; ++s) r.take(one(s, uint8_t(0x10 + s - 100)));
+      ASSERT_EQ(r.playOut().numbers.size(), 6u);
+      for (const auto& [s, tag] : step.after) r.take(one(s, tag));
+      const auto p = r.playOut();
+      EXPECT_EQ(p.numbers, step.numbers) << step.after.size();
+      EXPECT_EQ(p.broken, step.broken) << step.after.size();
+      std::vector<uint8_t> tags;
+      for (const auto& ifp : p.ifps) tags.push_back(ifp.back());
+      EXPECT_EQ(tags, step.tags) << step.after.size();
+    }
+  }
   {  // the network swaps a run's datagrams: the run goes on either side of its last one, starts the
      // sequence at its lowest, and what its datagrams carried plays, copies too
     const auto far1 = numbered(30000, 8, 1);
@@ -705,12 +739,18 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
       sent.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {'a', uint8_t(i)}, NO_DFS), 3));
     }
     // (the four stepped datagrams also with the first of them last, the network having put the
-    // others ahead: their copies show where the peer's new numbers began, and the same plays)
-    for (const std::vector<int>& after : {std::vector<int>{6, 7, 8, 9}, {7, 9, 8, 6}, {6, 7}, {6}}) {
+    // others ahead: their copies show where the peer's new numbers began, and the same plays; or
+    // with the second far off, a high bit of its number flipped: it neither ends the run nor
+    // goes on with it, and the copies after it bring its packet)
+    for (const std::vector<int>& after : {std::vector<int>{6, 7, 8, 9}, {7, 9, 8, 6}, {6, -7, 8, 9}, {6, 7}, {6}}) {
       const size_t stepped = after.size();
       Received r;
       for (int i = 0; i < 6; ++i) r.take(sent[size_t(i)]);
-      for (const int i : after) r.take(sent[size_t(i)]);
+      for (const int i : after) {
+        auto d = sent[size_t(std::abs(i))];
+        if (i < 0) d[0] ^= 0x40;  // 104 as 16488
+        r.take(d);
+      }
       const auto p = r.playOut();
       if (stepped == 4) {  // the old sequence's packets wait to play first
         std::vector<uint16_t> drained;
