@@ -246,6 +246,7 @@ struct HSZFAXRV21MODEM {
   uint16_t v21MaxPreambleDuration;
   uint16_t hsxframestall;  // ms since octets of the frame from the network last came, its end not yet
   uint16_t lineTurn;       // ms since a final frame to the line had gone, 0xFFFF: the line's turn is over
+  uint16_t flagsNoFrame;   // ms the relay has been sending flags to the line with no frame after them
   uint16_t hsxrxbuf[FAXR_V21_RXWORDS];
   BUFCTL hsxrxbufctrl;
 };

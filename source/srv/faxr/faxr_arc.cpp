@@ -199,7 +199,7 @@ void fxrIngress(HSFSRVOBJ service) {
   hsffaxrprocessnetmsg(m);
   hsffaxrv21txdata(m);
   hsffaxrv21txstall(m, ms);
-  hsffaxrspoof(m);
+  hsffaxrspoof(m, ms);
   if (s.silenceTimer > 16000 && s.silenceTimer < 0xFFFF) {
     m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | FAXR_INT_SILENCE);
     setState(m, HSFAXRABORT);

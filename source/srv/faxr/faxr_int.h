@@ -111,7 +111,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m);
 // network may delay them (`ms` more this tick) lost its rest: it ends bad, and the line is not
 // held waiting for it.
 void hsffaxrv21txstall(HSZFAXRLOCLMEM* m, uint16_t ms);
-void hsffaxrspoof(HSZFAXRLOCLMEM* m);
+void hsffaxrspoof(HSZFAXRLOCLMEM* m, uint16_t ms);
 void hsffaxrsendmsg(HSZFAXRLOCLMEM* m);
 void startSpoofing(HSZFAXRLOCLMEM* m);
 void goWaitNetMsg(HSZFAXRLOCLMEM* m);

@@ -7,6 +7,12 @@ namespace faxr {
 namespace {
 
 constexpr uint8_t kFinalControl = 0xC8;  // the control octet of a final frame
+// How long the relay sends flags to the line with no frame after them, at the default delay
+// allowance: with the flags queued ahead and a command repeat after them, inside the 3 s a line
+// terminal waits for a frame once it hears flags. A larger allowance in the register is the
+// operator's word that the network holds answers longer, and its terminals wait for them.
+constexpr uint16_t kFlagsNoFrameMs = 2500;
+constexpr uint16_t kDefaultMaxDelay = faxrRegsDefault().hsxmaxdelay;
 
 // The line is taken by a tone or a page: nothing goes to the V.21 modem, neither a frame (the
 // transmit path would send it on the page's modem) nor flags.
@@ -314,14 +320,27 @@ void hsffaxrsendmsg(HSZFAXRLOCLMEM* m) {
   v.hsxtxnumhdlc = 0;
 }
 
-void hsffaxrspoof(HSZFAXRLOCLMEM* m) {
+void hsffaxrspoof(HSZFAXRLOCLMEM* m, uint16_t ms) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   HSZFAXRSTATE& s = m->hsxfaxrstate;
+  const bool flagsGo = (v.hsxstatus & FAXR_V21_SPOOF) && !(v.hsxstatus & (FAXR_V21_LINEANSWER | FAXR_V21_FRAMETX)) &&
+                       !lineTakenByToneOrPage(s.hsxstate) && !lineHasTurn(m);
+  v.flagsNoFrame = flagsGo ? static_cast<uint16_t>(v.flagsNoFrame > 0xFFFF - ms ? 0xFFFF : v.flagsNoFrame + ms) : 0;
   if (!(v.hsxstatus & FAXR_V21_SPOOF) || (v.hsxstatus & FAXR_V21_LINEANSWER)) return;  // no cutting into the line's answer
   const uint32_t limit = static_cast<uint32_t>(v.v21MaxPreambleDuration) + 1000u + m->hsxfaxrregs.hsxmaxdelay / 2u;
-  if (s.hsxstate != HSFAXRWAITNETDIS && s.hsxtimer >= limit) {
+  // after the line's command (not its own answer: a response) a command repeat follows the flags.
+  // Its terminal, hearing flags with no frame after them for about 3 s, gives up the call, where
+  // one that hears the repeat in time repeats its command: the flags end in time, whether the relay
+  // made them up or the network announced a preamble whose frame does not come
+  const bool repeatDue = (v.hsxstatus & FAXR_V21_LINEFRAMEEND) && s.hsxrxmsg != HSFAXRDIS;
+  const bool lineAnswered = s.hsxrxmsg >= HSFAXRCFR && s.hsxrxmsg <= HSFAXRPPR;
+  const uint16_t maxDelay = m->hsxfaxrregs.hsxmaxdelay;
+  const uint32_t flagsLimit = kFlagsNoFrameMs + (maxDelay > kDefaultMaxDelay ? (maxDelay - kDefaultMaxDelay) / 2u : 0u);
+  const bool flagsTooLong = repeatDue && !lineAnswered && v.flagsNoFrame >= flagsLimit;
+  if (s.hsxstate != HSFAXRWAITNETDIS && (s.hsxtimer >= limit || flagsTooLong)) {
+    v.flagsNoFrame = 0;
     stopSpoofing(m);
-    if ((v.hsxstatus & FAXR_V21_LINEFRAMEEND) && s.hsxrxmsg != HSFAXRDIS) {
+    if (repeatDue) {
       hsffaxrsendmsg(m);
       restartSilence(m);
     }
@@ -330,8 +349,7 @@ void hsffaxrspoof(HSZFAXRLOCLMEM* m) {
     s.hsxtimer = 0;
     return;
   }
-  if (lineTakenByToneOrPage(s.hsxstate) || lineHasTurn(m)) return;
-  if (v.hsxstatus & FAXR_V21_FRAMETX) return;
+  if (!flagsGo) return;
   for (int guard = 0; v.hsxcounter < 13 && guard < 4; ++guard) {
     faxrhdlcprocesstxpkt(m, 0, nullptr, 1);
     if (v.hsxtxnumhdlc < m->hsxfaxrregs.hsxnumgenHDLC) ++v.hsxtxnumhdlc;

@@ -361,13 +361,16 @@ constexpr uint16_t kEcmEndHold = 800;
 
 // Whether the head packet, which closes an ECM frame good, waits for a later datagram: one altered
 // on the way would otherwise play before the copies that show it (they come with the next
-// datagrams), and the frame close good over octets the peer never sent. Once a later datagram is
-// in, its copy has disputed the packet or agreed with it. So a packet that carries a V.21 frame
-// whole, start and good end, waits too, where the frame is not its burst's last: the line hears
-// longer flags before it, where once it plays its end goes to the modem long before the next
-// datagram comes. The burst's final frame does not wait: the far end times its answer from it.
+// datagrams), and the frame close good over octets the peer never sent. Once a datagram after the
+// one that brought it is in, its copy has disputed the packet or agreed with it: a packet that came
+// as a copy (its own datagram lost) waits for the datagram after the one it came in. So a packet
+// that carries a V.21 frame whole, start and good end, waits too, where the frame is not its
+// burst's last: the line hears longer flags before it, where once it plays its end goes to the
+// modem long before the next datagram comes. The burst's final frame does not wait: the far end
+// times its answer from it.
 bool ecmEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
-  if (static_cast<int16_t>(m->rx.newest - head->sequenceNum) > 0 || poolShort(m) ||
+  const uint16_t carrier = t38fReorderFirstCarrier(&m->rx, head->sequenceNum);
+  if (static_cast<int16_t>(m->rx.newest - carrier) > 0 || poolShort(m) ||
       static_cast<uint16_t>(m->rx.time - head->arrivalTime) >= m->regs.reorderDelay + kEcmEndHold)
     return false;
   uint8_t ifp[T38_MAX_RX_IFP + 1];

@@ -173,7 +173,9 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     may dispute a number, and whose copy contradicts a packet already handed on that one
 //     datagram brought (more outvote the copy), reports that number (playedContradicted): the
 //     frame it went into, while still playing, ends bad. Without it a packet altered on the way
-//     plays its frame good when the copy that contradicts it comes a datagram later.
+//     plays its frame good when the copy that contradicts it comes a datagram later. So too a late
+//     datagram whose own number was played from a copy, when it agrees with the stream as much as
+//     it contradicts it (it is the stream's own, late).
 //  A packet longer than the largest datagram holds (T38_MAX_RX_IFP) is dropped alone and counted:
 //  its number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
 //  taken as usual.
@@ -345,3 +347,6 @@ bool t38fReorderHeadWaits(const T38ZREORDER* rq);
 // The same for the head of drainq, numbered s: what the sequence left at a restart plays in its
 // order, broken where numbers are missing or a discontinuity was let through before the restart.
 T38_PLAYOUT t38fDrainPlayout(T38ZREORDER* rq, uint16_t s);
+// The oldest datagram that brought the queued packet numbered s: s when its own primary did. A
+// datagram after that one carries the packet again, or shows how it came.
+uint16_t t38fReorderFirstCarrier(const T38ZREORDER* rq, uint16_t s);

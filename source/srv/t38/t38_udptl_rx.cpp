@@ -1,6 +1,7 @@
 // UDPTL datagrams received: the parse, the reorder queue the playout takes from, and the guard
 // beside it (its rules are listed in t38_udptl.h with the fault each stops).
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "t38_udptl.h"
@@ -37,6 +38,7 @@ uint16_t& suspectBrought(T38ZREORDER* rq, uint16_t s) { return rq->numbers.conte
 uint16_t& suspectHeldBefore(T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
 uint16_t& disputedDigest(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 uint16_t& broughtBy(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
+uint16_t broughtBy(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 
 // The datagrams that brought a queued packet, up to 15, and beside them whether other content
 // came under its number (rule 4): whichever of the two plays, the other may have been the peer's
@@ -792,8 +794,13 @@ bool walkSecondaries(const uint8_t* p, const uint8_t* end, uint16_t s, Carried* 
 // agrees with nothing and contradicts packets of several datagrams is numbered wrong. `judged`
 // packets of the datagram were judged (its primary alone for a step forward).
 void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, const Verdict& v) {
-  if (!v.disagreePlayed || !inWindow(rq, pk[0].s) || (v.agree == 0 && v.disagreeSources > 1)) return;
-  for (int i = 1; i < judged; ++i) {
+  // a late datagram (its primary played, from a copy) is in line with the stream when it agrees with
+  // as much of it as it contradicts: a packet played under its numbers that one datagram alone
+  // brought may not be the peer's (one against one); one that more brought outvotes it
+  const bool late = !inWindow(rq, pk[0].s);
+  const bool outOfLine = late ? v.agree == 0 || v.agree < v.disagreeSources : v.agree == 0 && v.disagreeSources > 1;
+  if (!v.disagreePlayed || outOfLine) return;
+  for (int i = late ? 0 : 1; i < judged; ++i) {
     if (stateOf(rq, pk[i].s) != T38_PLAYED || playedDigest(rq, pk[i].s) == pk[i].digest) continue;
     if (votesFor(rq, pk[i].s) > 1) continue;  // as in rule 4, one copy never outvotes more datagrams
     if (rq->playedContradicted && static_cast<int16_t>(rq->playedContradictedSeq - pk[i].s) >= 0) continue;
@@ -971,6 +978,13 @@ bool t38fReorderHeadWaits(const T38ZREORDER* rq) {
   for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p))
     if (stateOf(rq, p->sequenceNum) != T38_ALONE) return false;
   return true;
+}
+
+uint16_t t38fReorderFirstCarrier(const T38ZREORDER* rq, uint16_t s) {
+  const T38_NUMBER_STATE st = stateOf(rq, s);
+  const uint16_t brought = broughtBy(rq, s);  // bit k: the datagram numbered s + k
+  if ((st != T38_QUEUED && st != T38_ALONE) || brought == 0) return s;
+  return static_cast<uint16_t>(s + std::countr_zero(brought));
 }
 
 T38_PLAYOUT t38fDrainPlayout(T38ZREORDER* rq, uint16_t s) {

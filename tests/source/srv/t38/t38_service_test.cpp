@@ -301,6 +301,28 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKi
   for (const Relay& r : world().relayOut)
     if (r.code >= 43) ecmEnds.push_back(r.code);
   EXPECT_EQ(ecmEnds, (std::vector<uint8_t>{62, 64}));
+  // the same at redundancy 2, its own datagram lost: the altered packet came as a copy in the
+  // next one, the newest datagram then; it waits for the datagram after the one it came in, whose
+  // copy disputes it, and no frame ends good
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
+  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+  world().relayOut.clear();
+  auto longer = whole;
+  for (int i = 0; i < 2; ++i) longer.push_back(ifp(false, 0, NO_DFS, {}, NO_DFS));  // no signal, twice
+  sent = datagramsLosing(longer, {}, 0, 2);
+  const std::vector<uint8_t> first = {0xFF, 0xC0, 0x60, 0x00, 7, 8, 9};
+  const auto at = std::search(sent[2].begin(), sent[2].end(), first.begin(), first.end());
+  ASSERT_NE(at, sent[2].end());
+  at[6] ^= 0x10;
+  world().netIn.push_back({sent[0]});
+  world().netIn.push_back({sent[2]});
+  for (int i = 0; i < 60; ++i) world().netIn.push_back({});
+  for (size_t i = 3; i < sent.size(); ++i) world().netIn.push_back({sent[i]});
+  runFrames(200);
+  ecmEnds.clear();
+  for (const Relay& r : world().relayOut)
+    if (r.code >= 43) ecmEnds.push_back(r.code);
+  EXPECT_EQ(ecmEnds, (std::vector<uint8_t>{62, 64}));
   // a V.21 frame whose middle piece the network brings 300 ms after the piece behind it, past the
   // reorder delay: given up, the frame ends bad. Once a datagram has come that late, the playout
   // waits as long at a gap: the next frame, delayed alike, ends good

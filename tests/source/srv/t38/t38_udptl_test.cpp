@@ -836,6 +836,40 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 108, 109}));
     EXPECT_EQ(p.broken, (std::vector<uint16_t>{108}));
   }
+  // the stream's 106 altered in 107's copy, at redundancy 1, its own datagram late: the altered
+  // copy played, and the late datagram, in line with the stream (its copy of 105 agrees, as much
+  // as its packet contradicts), shows what was handed on under 106 may not be the peer's (rule 7).
+  // A late datagram that agrees with nothing shows nothing, nor one against a packet more brought
+  for (const bool foreign : {false, true}) {
+    const auto a1 = stream(100, 10, 1, 'a');
+    auto bad = a1[7];
+    bad[3 + bad[2] + 3 + 5] ^= 0x10;  // the copy's octet after type, count, field and length
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a1[size_t(i)]);
+    r.take(bad);
+    const auto p = r.playOut();
+    ASSERT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107}));
+    ASSERT_FALSE(r.rq.playedContradicted);
+    r.take(foreign ? stream(100, 10, 1, 'x')[6] : a1[6]);
+    EXPECT_EQ(r.rq.playedContradicted, !foreign) << foreign;
+    if (!foreign) {
+      EXPECT_EQ(r.rq.playedContradictedSeq, 106);
+    }
+  }
+  {  // at redundancy 2 the stream's 106 played as 107 and 108 brought it; its own datagram, late and
+     // altered in its packet, is one against two and shows nothing
+    const auto a2 = stream(100, 10, 2, 'a');
+    auto bad = a2[6];
+    bad[3 + 5] ^= 0x10;  // the primary's octet after type, count, field and length
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a2[size_t(i)]);
+    r.take(a2[7]);
+    r.take(a2[8]);
+    const auto p = r.playOut();
+    ASSERT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107, 108}));
+    r.take(bad);
+    EXPECT_FALSE(r.rq.playedContradicted);
+  }
 }
 
 // A packet more than T38_CLOSE_AHEAD ahead of the newest number the stream vouches for stands
