@@ -820,6 +820,10 @@ std::vector<Example> examples() {
   // another refused one, it raised a break across the DCN as a step back would, and the DCN
   // played bad
   drawn(19214, "misnumbered_copy_of_a_datagram_breaks_nothing_seed19214");
+  // a drawn call whose stale run of the call's first packets, 2,031 numbers back, came while the
+  // T.38 terminal sent its CSI again: the same packets, still queued, were not yet played, so the
+  // run looked new and was followed, and its old CSI was joined to the new one's octets, closed good
+  drawn(25576, "stale_run_of_packets_still_queued_is_the_past_seed25576");
   return v;
 }
 
