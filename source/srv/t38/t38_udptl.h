@@ -107,8 +107,9 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     number one high bit away would go on with it. A run proves nothing by its arrival (how its
 //     datagrams are spread over ticks changes no verdict): its content decides. New content under
 //     numbers played proves a new sequence; a run that carries what was played is late copies,
-//     however late and however spread; a run that only brings packets played before is the past
-//     under other numbers, however long; over numbers never played (lost, passed, before the
+//     however late and however spread; a run that only brings packets played before, or queued
+//     and not yet played (the peer sending the same frames again), is the past under other
+//     numbers, however long; over numbers never played (lost, passed, before the
 //     sequence began) only a run of T38_RESYNC_RUN_UNSEEN datagrams, longer than a late burst,
 //     with new content among its primaries does. So it is within T38_LATE_LIMIT of the newest
 //     number, and for a run with copies (which show a renumbering) as far behind as the receiver

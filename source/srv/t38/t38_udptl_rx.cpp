@@ -567,11 +567,20 @@ bool restartAtRun(T38ZREORDER* rq) {
   return true;
 }
 
-// Whether the packet is one the stream already played under some number:
-// datagrams of the past numbered ahead bring it again, a stream that went on brings new content.
+// Whether the packet is one the stream already has under some number, played or still queued in
+// line with it: datagrams of the past numbered ahead bring it again, a stream that went on brings
+// new content. (A stale run may come while the peer sends its frames again, their packets not yet
+// played: the same packets queued are as old as the ones played.)
 bool playedBefore(const T38ZREORDER* rq, const Carried& pk) {
   for (int k = 0; k < T38_NUMBER_SLOTS; ++k)
     if (rq->numbers.state[k] == T38_PLAYED && rq->numbers.content[k] == pk.digest) return true;
+  for (const EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p)) {
+    if (stateOf(rq, t38egr_ifp_rd_sequenceNum(p)) != T38_QUEUED) continue;  // one standing alone is no one's word
+    uint8_t octets[T38_MAX_RX_IFP + 1];
+    const int got = t38egr_ifp_octets(p, octets, T38_MAX_RX_IFP + 1);
+    const int len = got > 0 ? t38fIFPcheck(octets, got) : -1;
+    if (len > 0 && t38fIFPdigest(octets, len) == pk.digest) return true;
+  }
   return false;
 }
 

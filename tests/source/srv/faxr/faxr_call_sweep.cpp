@@ -832,6 +832,10 @@ std::vector<Example> examples() {
   // number had played: in line with the stream (as much agreement as contradiction), it showed the
   // packet may not be the peer's while the frame was still open
   drawn(68017, "late_datagram_contradicting_a_played_packet_ends_its_frame_bad_seed68017", false);
+  // a drawn call whose stale run of the call's first packets, 2,031 numbers back, came while the
+  // T.38 terminal sent its CSI again: the same packets, still queued, were not yet played, so the
+  // run looked new and was followed, and its old CSI was joined to the new one's octets, closed good
+  drawn(25576, "stale_run_of_packets_still_queued_is_the_past_seed25576");
   return v;
 }
 
