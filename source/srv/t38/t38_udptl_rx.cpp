@@ -565,13 +565,15 @@ bool restartAtRun(T38ZREORDER* rq) {
   return true;
 }
 
-// Whether the packet is one the stream already played under some number:
+// Whether a packet of this digest is one the stream already played under some number:
 // datagrams of the past numbered ahead bring it again, a stream that went on brings new content.
-bool playedBefore(const T38ZREORDER* rq, const Carried& pk) {
+bool repeatsPlayedDigest(const T38ZREORDER* rq, uint16_t digest) {
   for (int k = 0; k < T38_NUMBER_SLOTS; ++k)
-    if (rq->numbers.state[k] == T38_PLAYED && rq->numbers.content[k] == pk.digest) return true;
+    if (rq->numbers.state[k] == T38_PLAYED && rq->numbers.content[k] == digest) return true;
   return false;
 }
+
+bool playedBefore(const T38ZREORDER* rq, const Carried& pk) { return repeatsPlayedDigest(rq, pk.digest); }
 
 // Packets held alone from the run's first datagram (and what it carried) up to s: far datagrams
 // in a row with nothing of the stream between them, each a little after the one before (or a copy
@@ -815,10 +817,35 @@ void noteLate(T38ZREORDER* rq, uint16_t s) {
   rq->lateWait = static_cast<uint16_t>(std::max<int>(rq->lateWait, std::min<int>(wanted, T38_LATE_WAIT_MAX)));
 }
 
+// The stream's own next packet after the last jump of the playout, with nothing past what was
+// played since: the packet jumped to repeated one played before, and it and the few played in
+// order after it (a misnumbered copy, or a stale run renumbered ahead) were no packets of the
+// stream's there (rule 3). Where the one jumped to is this very packet (the network's copy of it
+// came first, misnumbered), it was played in its turn after all: the playout is at its number and
+// the frame goes on whole. Else the playout goes back before them, and the frame the stray packets
+// went into, which ended there bad, does not join across them. Either way the numbers jumped to
+// are free for their own packets.
+void undoJump(T38ZREORDER* rq, const Carried& primary) {
+  if (!rq->jumpKnown || primary.s != static_cast<uint16_t>(rq->jumpFrom + 1)) return;
+  rq->jumpKnown = false;
+  if (rq->newest != rq->lastoutTimeStamp) return;
+  for (uint16_t k = rq->jumpTo; k != static_cast<uint16_t>(rq->lastoutTimeStamp + 1); ++k) setState(rq, k, T38_UNKNOWN);
+  rq->gaveUpKnown = false;
+  if (rq->lastoutTimeStamp == rq->jumpTo && primary.digest == rq->jumpDigest) {
+    rq->lastoutTimeStamp = rq->newest = primary.s;
+    setState(rq, primary.s, T38_PLAYED);
+    playedDigest(rq, primary.s) = primary.digest;
+    return;
+  }
+  rq->lastoutTimeStamp = rq->newest = rq->jumpFrom;
+  noteBreak(rq, primary.s, primary.s);
+}
+
 // Files a datagram that is no duplicate of one refused: judged against what the stream holds, it
 // goes to the sequence and step rules, then what it carries is taken.
 void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   const uint16_t s = pk[0].s;
+  undoJump(rq, pk[0]);
   // a stepping datagram's copies are the stream's packets under other numbers: they neither
   // agree with it nor contradict it
   const uint16_t shift = steppedForward(rq, pk, n);
@@ -868,6 +895,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->contradicted = false;
   rq->breakPending = false;
   rq->stepKnown = false;
+  rq->jumpKnown = false;
   rq->gaveUpKnown = false;  // the network's lateness (lateWait) stays
 }
 
@@ -1011,6 +1039,16 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
       rq->breakPending = false;
     else
       rq->breakFrom = static_cast<uint16_t>(s + 1);
+  }
+  if (ahead != 1) {
+    rq->jumpKnown = !overStep && repeatsPlayedDigest(rq, digest);
+    rq->jumpFrom = rq->lastoutTimeStamp;
+    rq->jumpTo = s;
+    rq->jumpDigest = digest;
+  } else if (rq->jumpKnown) {
+    // a stale run renumbered ahead plays on in order from the jump: no longer than one that vouches
+    // for itself by its length alone
+    rq->jumpKnown = static_cast<uint16_t>(s - rq->jumpTo) < T38_RESYNC_RUN_UNSEEN;
   }
   const bool doubted = contested(rq, s);
   setState(rq, s, T38_PLAYED);

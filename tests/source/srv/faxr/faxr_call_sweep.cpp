@@ -820,6 +820,14 @@ std::vector<Example> examples() {
   // another refused one, it raised a break across the DCN as a step back would, and the DCN
   // played bad
   drawn(19214, "misnumbered_copy_of_a_datagram_breaks_nothing_seed19214");
+  // a drawn call whose network brought a copy of a V.21 frame's first packet, its number one bit
+  // on, ahead of a spike that held the frame back: the copy played, and the frame's own packets,
+  // coming right behind the playout, were dropped as late; the audio terminal waited for good
+  drawn(48327, "copy_played_ahead_gives_way_to_the_stream_behind_it_seed48327");
+  // a drawn call whose network renumbered eight old datagrams just ahead of the stream, and they
+  // played before the next V.21 frame's own packets came: those were dropped as late, and the
+  // audio terminal waited for good
+  drawn(51295, "stale_run_played_ahead_gives_way_to_the_stream_behind_it_seed51295");
   return v;
 }
 
