@@ -123,7 +123,7 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     past renumbered, and vouches only when longer than a late burst (T38_RESYNC_RUN_UNSEEN: the
 //     peer repeating its frames after an outage goes on). Without it an old datagram renumbered ahead
 //     plays and moves the playout past the stream's own packets. Nor does a packet close ahead that
-//     the playout jumped a gap to, when it repeats a packet played before (a copy the network
+//     the playout jumped a gap of more than one number to, when it repeats a packet played before (a copy the network
 //     misnumbered looks so, and so do the peer's repeated frames and fill), nor the few played in
 //     order after it (a stale run renumbered ahead, shorter than one that vouches by its length):
 //     if the stream's own next packet comes right behind the playout before anything past them,

@@ -822,16 +822,20 @@ void noteLate(T38ZREORDER* rq, uint16_t s) {
 // order after it (a misnumbered copy, or a stale run renumbered ahead) were no packets of the
 // stream's there (rule 3). Where the one jumped to is this very packet (the network's copy of it
 // came first, misnumbered), it was played in its turn after all: the playout is at its number and
-// the frame goes on whole. Else the playout goes back before them, and the frame the stray packets
-// went into, which ended there bad, does not join across them. Either way the numbers jumped to
-// are free for their own packets.
+// the frame goes on whole. Else, past a gap of more than one number, the playout goes back before
+// them, and the frame the stray packets went into, which ended there bad, does not join across
+// them; the numbers jumped to are free for their own packets.
 void undoJump(T38ZREORDER* rq, const Carried& primary) {
   if (!rq->jumpKnown || primary.s != static_cast<uint16_t>(rq->jumpFrom + 1)) return;
   rq->jumpKnown = false;
   if (rq->newest != rq->lastoutTimeStamp) return;
+  const bool early = rq->lastoutTimeStamp == rq->jumpTo && primary.digest == rq->jumpDigest;
+  // a jump over one number is the network swapping two datagrams as often: the packet jumped to
+  // is as likely the stream's own, and without copies going back would lose it
+  if (!early && static_cast<uint16_t>(rq->jumpTo - rq->jumpFrom) <= 2) return;
   for (uint16_t k = rq->jumpTo; k != static_cast<uint16_t>(rq->lastoutTimeStamp + 1); ++k) setState(rq, k, T38_UNKNOWN);
   rq->gaveUpKnown = false;
-  if (rq->lastoutTimeStamp == rq->jumpTo && primary.digest == rq->jumpDigest) {
+  if (early) {
     rq->lastoutTimeStamp = rq->newest = primary.s;
     setState(rq, primary.s, T38_PLAYED);
     playedDigest(rq, primary.s) = primary.digest;
