@@ -123,7 +123,15 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     may vouch for them); a run whose every datagram brings a packet already played may be the
 //     past renumbered, and vouches only when longer than a late burst (T38_RESYNC_RUN_UNSEEN: the
 //     peer repeating its frames after an outage goes on). Without it an old datagram renumbered ahead
-//     plays and moves the playout past the stream's own packets.
+//     plays and moves the playout past the stream's own packets. Nor does a packet close ahead that
+//     the playout jumped a gap of more than one number to, when it repeats a packet played before (a copy the network
+//     misnumbered looks so, and so do the peer's repeated frames and fill), nor the few played in
+//     order after it (a stale run renumbered ahead, shorter than one that vouches by its length):
+//     if the stream's own next packet comes right behind the playout before anything past them,
+//     the playout goes back to it, the numbers jumped to take their own packets in their turn, and
+//     the frame across the stray ones ends bad (unless that next packet is the one jumped to: its
+//     copy came early). Without it the stream's next packets were dropped as late and its frame
+//     never played.
 //  4. Majority: other content under a queued number never wins over a packet more datagrams
 //     brought; against one brought once it replaces it when its datagram agrees with the stream in
 //     packets of more datagrams than it contradicts, else the number is disputed (however well either
@@ -296,6 +304,12 @@ struct T38ZREORDER {
   bool stepKnown;
   bool stepConfirmed;   // a later datagram carried the same: nothing was sent under those numbers
   uint16_t stepFrom, stepTo, stepAt, stepDigest;
+  // the playout last jumped a gap from jumpFrom to a packet, numbered jumpTo (its digest
+  // jumpDigest), that repeated one played before, and played at most T38_RESYNC_RUN_UNSEEN in
+  // order from there (rule 3): the stream's own next packet coming before anything past them
+  // undoes it
+  bool jumpKnown;
+  uint16_t jumpFrom, jumpTo, jumpDigest;
   // how much longer than the reorder delay the playout waits at a gap (ms): a datagram that came
   // after its number was given up shows the network brings datagrams that much later than the ones
   // numbered after them. The last numbers given up (gaveUpFrom..gaveUpTo, at gaveUpAt, when the

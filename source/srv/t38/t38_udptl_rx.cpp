@@ -567,13 +567,19 @@ bool restartAtRun(T38ZREORDER* rq) {
   return true;
 }
 
+// Whether a packet of this digest is one the stream already played under some number:
+// datagrams of the past numbered ahead bring it again, a stream that went on brings new content.
+bool repeatsPlayedDigest(const T38ZREORDER* rq, uint16_t digest) {
+  for (int k = 0; k < T38_NUMBER_SLOTS; ++k)
+    if (rq->numbers.state[k] == T38_PLAYED && rq->numbers.content[k] == digest) return true;
+  return false;
+}
+
 // Whether the packet is one the stream already has under some number, played or still queued in
-// line with it: datagrams of the past numbered ahead bring it again, a stream that went on brings
-// new content. (A stale run may come while the peer sends its frames again, their packets not yet
+// line with it. (A stale run may come while the peer sends its frames again, their packets not yet
 // played: the same packets queued are as old as the ones played.)
 bool playedBefore(const T38ZREORDER* rq, const Carried& pk) {
-  for (int k = 0; k < T38_NUMBER_SLOTS; ++k)
-    if (rq->numbers.state[k] == T38_PLAYED && rq->numbers.content[k] == pk.digest) return true;
+  if (repeatsPlayedDigest(rq, pk.digest)) return true;
   for (const EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p)) {
     if (stateOf(rq, t38egr_ifp_rd_sequenceNum(p)) != T38_QUEUED) continue;  // one standing alone is no one's word
     uint8_t octets[T38_MAX_RX_IFP + 1];
@@ -831,10 +837,39 @@ void noteLate(T38ZREORDER* rq, uint16_t s) {
   rq->lateWait = static_cast<uint16_t>(std::max<int>(rq->lateWait, std::min<int>(wanted, T38_LATE_WAIT_MAX)));
 }
 
+// The stream's own next packet after the last jump of the playout, with nothing past what was
+// played since: the packet jumped to repeated one played before, and it and the few played in
+// order after it (a misnumbered copy, or a stale run renumbered ahead) were no packets of the
+// stream's there (rule 3). Where the one jumped to is this very packet (the network's copy of it
+// came first, misnumbered), it was played in its turn after all: the playout is at its number and
+// the frame goes on whole. Else, past a gap of more than one number, the playout goes back before
+// them, and the frame the stray packets went into, which ended there bad, does not join across
+// them; the numbers jumped to are free for their own packets.
+void undoJump(T38ZREORDER* rq, const Carried& primary) {
+  if (!rq->jumpKnown || primary.s != static_cast<uint16_t>(rq->jumpFrom + 1)) return;
+  rq->jumpKnown = false;
+  if (rq->newest != rq->lastoutTimeStamp) return;
+  const bool early = rq->lastoutTimeStamp == rq->jumpTo && primary.digest == rq->jumpDigest;
+  // a jump over one number is the network swapping two datagrams as often: the packet jumped to
+  // is as likely the stream's own, and without copies going back would lose it
+  if (!early && static_cast<uint16_t>(rq->jumpTo - rq->jumpFrom) <= 2) return;
+  for (uint16_t k = rq->jumpTo; k != static_cast<uint16_t>(rq->lastoutTimeStamp + 1); ++k) setState(rq, k, T38_UNKNOWN);
+  rq->gaveUpKnown = false;
+  if (early) {
+    rq->lastoutTimeStamp = rq->newest = primary.s;
+    setState(rq, primary.s, T38_PLAYED);
+    playedDigest(rq, primary.s) = primary.digest;
+    return;
+  }
+  rq->lastoutTimeStamp = rq->newest = rq->jumpFrom;
+  noteBreak(rq, primary.s, primary.s);
+}
+
 // Files a datagram that is no duplicate of one refused: judged against what the stream holds, it
 // goes to the sequence and step rules, then what it carries is taken.
 void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   const uint16_t s = pk[0].s;
+  undoJump(rq, pk[0]);
   // a stepping datagram's copies are the stream's packets under other numbers: they neither
   // agree with it nor contradict it
   const uint16_t shift = steppedForward(rq, pk, n);
@@ -884,6 +919,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->contradicted = false;
   rq->breakPending = false;
   rq->stepKnown = false;
+  rq->jumpKnown = false;
   rq->gaveUpKnown = false;  // the network's lateness (lateWait) stays
 }
 
@@ -1034,6 +1070,16 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
       rq->breakPending = false;
     else
       rq->breakFrom = static_cast<uint16_t>(s + 1);
+  }
+  if (ahead != 1) {
+    rq->jumpKnown = !overStep && repeatsPlayedDigest(rq, digest);
+    rq->jumpFrom = rq->lastoutTimeStamp;
+    rq->jumpTo = s;
+    rq->jumpDigest = digest;
+  } else if (rq->jumpKnown) {
+    // a stale run renumbered ahead plays on in order from the jump: no longer than one that vouches
+    // for itself by its length alone
+    rq->jumpKnown = static_cast<uint16_t>(s - rq->jumpTo) < T38_RESYNC_RUN_UNSEEN;
   }
   const bool doubted = contested(rq, s);
   setState(rq, s, T38_PLAYED);

@@ -836,6 +836,14 @@ std::vector<Example> examples() {
   // T.38 terminal sent its CSI again: the same packets, still queued, were not yet played, so the
   // run looked new and was followed, and its old CSI was joined to the new one's octets, closed good
   drawn(25576, "stale_run_of_packets_still_queued_is_the_past_seed25576");
+  // a drawn call whose network brought a copy of a V.21 frame's first packet, its number one bit
+  // on, ahead of a spike that held the frame back: the copy played, and the frame's own packets,
+  // coming right behind the playout, were dropped as late; the audio terminal waited for good
+  drawn(48327, "copy_played_ahead_gives_way_to_the_stream_behind_it_seed48327");
+  // a drawn call whose network renumbered eight old datagrams just ahead of the stream, and they
+  // played before the next V.21 frame's own packets came: those were dropped as late, and the
+  // audio terminal waited for good
+  drawn(51295, "stale_run_played_ahead_gives_way_to_the_stream_behind_it_seed51295");
   return v;
 }
 

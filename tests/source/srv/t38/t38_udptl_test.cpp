@@ -974,6 +974,54 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
       EXPECT_EQ(r.playOut().numbers.size(), count == T38_RESYNC_RUN_UNSEEN ? size_t(count) : 0u) << count;
     }
   }
+  {  // a packet close ahead that repeats one played (a copy the network misnumbered) plays, and the
+     // stream's own next packet coming right behind the playout takes the playout back: the
+     // numbers jumped over play, the one jumped to with its own packet, the frame across broken.
+     // Where that next packet is the one played early, the stream goes on from it whole; a run
+     // of repeats renumbered ahead is undone the same way
+    auto under = [](uint16_t s, const std::vector<uint8_t>& ifp) {
+      T38ZUDPTX tx;
+      t38fUDPTXInit(&tx);
+      tx.ingressSequenceNum = s;
+      return build(tx, ifp, 0);
+    };
+    for (const int early : {0, 1}) {
+      Received r;
+      for (int i = 0; i < 5; ++i) r.take(a[size_t(i)]);
+      r.playOut();
+      auto own = a;
+      if (early) own[5] = under(105, primaryOf(a[1]));  // the peer sent that packet again
+      r.take(under(112, primaryOf(own[size_t(early ? 5 : 1)])));
+      EXPECT_EQ(r.playOut().numbers, std::vector<uint16_t>{112}) << early;
+      for (int i = 5; i < 10; ++i) r.take(own[size_t(i)]);  // fewer than start a sequence (rule 2)
+      const auto p = r.playOut();
+      std::vector<uint16_t> after;
+      for (uint16_t n = uint16_t(105 + early); n < 110; ++n) after.push_back(n);
+      EXPECT_EQ(p.numbers, after) << early;
+      EXPECT_EQ(p.broken, early ? std::vector<uint16_t>{} : std::vector<uint16_t>{105}) << early;
+      EXPECT_EQ(p.ifps.empty() ? std::vector<uint8_t>{} : p.ifps.back(), primaryOf(a[9])) << early;
+    }
+    {  // a jump over one number is as often two datagrams the network swapped: the late one is
+       // given up (rule 2 still follows the stream if it goes on there), and the packet played stays
+      Received r;
+      for (int i = 0; i < 5; ++i) r.take(a[size_t(i)]);
+      r.playOut();
+      r.take(under(106, primaryOf(a[1])));
+      r.playOut();
+      r.take(a[5]);
+      EXPECT_TRUE(r.playOut().numbers.empty());
+    }
+    Received r;
+    for (int i = 0; i < 10; ++i) r.take(a[size_t(i)]);
+    r.playOut();
+    for (int k = 0; k < T38_RESYNC_RUN_UNSEEN; ++k) r.take(under(uint16_t(115 + k), primaryOf(a[size_t(k)])));
+    EXPECT_EQ(r.playOut().numbers.size(), size_t(T38_RESYNC_RUN_UNSEEN));
+    for (int i = 10; i < 15; ++i) r.take(a[size_t(i)]);
+    const auto p = r.playOut();
+    ASSERT_EQ(p.numbers.size(), 5u);
+    EXPECT_EQ(p.numbers.front(), 110);
+    EXPECT_EQ(p.ifps.back(), primaryOf(a[14]));
+  }
   // no more than T38_MAX_ALONE stand alone at once
   Received r;
   for (int i = 0; i < 5; ++i) r.take(a[size_t(i)]);
