@@ -101,8 +101,9 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     numbers before its own, the peer stepped back and sent the numbers between first: the
 //     sequence starts there, with no break. Without copies, a step back shorter than the run
 //     proves itself by what follows: datagrams with new content under each of the stream's newest
-//     numbers, two at least, then the datagram numbered next (the peer went on from them), start
-//     the sequence at the first of them, across a break. A late copy of what was played, away
+//     numbers, two at least, then the datagram numbered next (the peer went on from them; the
+//     network may bring it before the step's last one, and it goes with the new sequence then),
+//     start the sequence at the first of them, across a break. A late copy of what was played, away
 //     from the run, neither goes on with the run nor ends it, nor does a datagram far off whose
 //     number one high bit away would go on with it. A run proves nothing by its arrival (how its
 //     datagrams are spread over ticks changes no verdict): its content decides. New content under
@@ -278,6 +279,8 @@ struct T38ZREORDER {
   bool runJoins;        // the run's first datagram carries as copies the packets the stream ended with
   uint16_t runFrom;     // where the new sequence starts: runFirst, or before it where a step back's copies join
   bool runCopies;       // a datagram of the run carries copies
+  bool runWentOn;       // the stream's next datagram, runWentOnSeq, came while the run was open (rule 2)
+  uint16_t runWentOnSeq;
   uint8_t runHeld;      // packets of the run kept in runPackets, to play if the run proves a new sequence
   T38ZRUNPACKET runPackets[T38_RUN_KEPT];
   uint16_t runOctetsUsed;

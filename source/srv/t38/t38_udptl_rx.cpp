@@ -460,6 +460,18 @@ bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried& next) {
   return true;
 }
 
+// Whether the datagram numbered s, the one after the stream's newest, may be where a peer that
+// stepped back went on while the datagrams of its step are not all in: the open run is a step
+// back without copies short of its proof, lying among the stream's newest numbers, and nothing
+// went on from it before. At redundancy 0 the network swaps the step's last datagram with the
+// next one as readily as any two; without this the step's first packets (a final frame's first
+// octets) are lost.
+bool mayGoOnAfterAStepBack(const T38ZREORDER* rq, uint16_t s, int n) {
+  return n == 1 && rq->runLength > 0 && !rq->runWentOn && rq->runContradicts && !rq->runCopies && !rq->runRepeats &&
+         s == static_cast<uint16_t>(rq->newest + 1) && static_cast<uint16_t>(rq->newest - rq->runFirst) < T38_RESYNC_STEP &&
+         static_cast<uint16_t>(rq->newest - rq->runLast) < T38_RESYNC_STEP;
+}
+
 // A datagram that contradicts what the stream vouched for, in packets of as many datagrams as it
 // agrees with in others, brings nothing (rule 4).
 bool refusedFor(const Verdict& v) { return v.disagree > 0 && v.agree <= v.disagreeSources; }
@@ -474,6 +486,14 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool near = inWindow(rq, s);
   if (near && !refusedFor(v)) {
     if (steppedBackAndWentOn(rq, pk[0])) return restartAtRun(rq);
+    if (mayGoOnAfterAStepBack(rq, s, n)) {
+      // the network may have swapped the step back's last datagram with this one: the run stays
+      // open, and this packet is the new sequence's too if the run proves a step
+      rq->runWentOn = true;
+      rq->runWentOnSeq = s;
+      holdRunPackets(rq, pk, 1);
+      return false;
+    }
     rq->runLength = 0;  // the sequence is alive: no run may take it over
     return false;
   }
@@ -513,6 +533,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     rq->runFrom = s;
     rq->runHeld = 0;
     rq->runOctetsUsed = 0;
+    rq->runWentOn = false;
   }
   // a step back the network swapped: the copies show where the peer's new numbers began
   if (near && !rq->runJoins) {
@@ -551,6 +572,15 @@ bool restartAtRun(T38ZREORDER* rq) {
   bool brokenBefore = false;
   for (uint16_t k = static_cast<uint16_t>(rq->lastoutTimeStamp + 1); static_cast<int16_t>(k - rq->newest) <= 0; ++k)
     brokenBefore = brokenBefore || stateOf(rq, k) == T38_DISPUTED;
+  // the datagram that went on after the step belongs to the new sequence, not to what drains
+  if (rq->runWentOn && static_cast<int16_t>(rq->runWentOnSeq - rq->lastoutTimeStamp) > 0) {
+    uint8_t octets[T38_MAX_RX_IFP + 1];
+    EGR_IFP_PKT* record = nullptr;
+    if (queued(rq, rq->runWentOnSeq, octets, &record) > 0) {
+      t38egr_ifp_remove(&rq->egressPktq, record);
+      setState(rq, rq->runWentOnSeq, T38_UNKNOWN);
+    }
+  }
   drainOldSequence(rq);
   const bool joins = rq->runJoins || rq->runFrom != rq->runFirst;
   const uint8_t held = rq->runHeld;
@@ -911,6 +941,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->lastTimeStamp = static_cast<uint16_t>(first - 1);
   rq->newest = static_cast<uint16_t>(first - 1);
   rq->runLength = 0;
+  rq->runWentOn = false;
   // what the receiver knew belongs to the sequence before
   std::memset(rq->numbers.state, T38_UNKNOWN, sizeof(rq->numbers.state));
   rq->aloneHeld = 0;

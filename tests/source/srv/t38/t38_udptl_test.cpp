@@ -291,6 +291,10 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
         {{{105, 0x16}, {106, 0x17}, {107, 0x18}}, {106, 107}, {106}, {0x17, 0x18}},
         {{{103, 0x16}, {104, 0x17}, {106, 0x18}, {107, 0x19}}, {106, 107}, {106}, {0x18, 0x19}},
         {{{104, 0x17}, {105, 0x16}, {106, 0x16}, {107, 0x17}}, {106, 107}, {106}, {0x16, 0x17}},
+        // the network swapped the step's last datagram with the next one: that one still goes on
+        // from the step, once, in the new sequence (by the next datagram, or by a run of three)
+        {{{104, 0x16}, {106, 0x18}, {105, 0x17}, {107, 0x19}}, {104, 105, 106, 107}, {104}, {0x16, 0x17, 0x18, 0x19}},
+        {{{103, 0x16}, {104, 0x17}, {106, 0x19}, {105, 0x18}, {107, 0x1A}}, {103, 104, 105, 106, 107}, {103}, {0x16, 0x17, 0x18, 0x19, 0x1A}},
     };
     for (const auto& step : steps) {
       Received r;
@@ -303,6 +307,15 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
       std::vector<uint8_t> tags;
       for (const auto& ifp : p.ifps) tags.push_back(ifp.back());
       EXPECT_EQ(tags, step.tags) << step.after.size();
+      // what the old sequence leaves to drain was all played: a packet that went on after the
+      // step plays once, in the new sequence
+      DG_HDL h;
+      std::vector<uint16_t> drained;
+      while (t38egr_ifp_deq(&r.rq.drainq, &h)) {
+        drained.push_back(t38egr_ifp_getifpFromHandle(&h)->sequenceNum);
+        dg_free(dg_QmPeekFront(&h.qhdr));
+      }
+      EXPECT_TRUE(drained.empty()) << step.after.size();
     }
   }
   {  // the network swaps a run's datagrams: the run goes on either side of its last one, starts the
