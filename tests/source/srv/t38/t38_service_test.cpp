@@ -211,6 +211,18 @@ std::vector<uint8_t> ifp(bool data, int type, IFP_FIELD_TYPE f0, std::vector<uin
 }
 
 TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKind) {
+  // the service enabled afresh, nothing relayed yet; and the relay codes it played in [low, high]
+  auto restart = [&] {
+    EXPECT_TRUE(command(T38_ENABLE_CMD, 0, 0));
+    EXPECT_TRUE(command(T38_ENABLE_CMD, 1, 0));
+    world().relayOut.clear();
+  };
+  auto codesPlayed = [&](uint8_t low, uint8_t high) {
+    std::vector<uint8_t> codes;
+    for (const Relay& r : world().relayOut)
+      if (r.code >= low && r.code <= high) codes.push_back(r.code);
+    return codes;
+  };
   ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
   // a V.21 frame in three pieces, the middle one lost with no copy; then a whole one
   const auto preamble = ifp(false, 3, NO_DFS, {}, NO_DFS);
@@ -254,38 +266,26 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKi
     uint8_t end;
   } wraps[] = {{{}, 0, 20}, {{3}, 0, 22}, {{4}, 0, 22}, {{3}, 1, 20}};
   for (const auto& w : wraps) {
-    ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
-    ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
-    world().relayOut.clear();
+    restart();
     for (const auto& d : datagramsLosing(acrossWrap, w.lost, 65532, w.redundancy)) world().netIn.push_back({d});
     runFrames(long(acrossWrap.size()) + 50);
-    std::vector<uint8_t> got;
-    for (const Relay& r : world().relayOut)
-      if (r.code >= 19 && r.code <= 22) got.push_back(r.code);
-    EXPECT_EQ(got, std::vector<uint8_t>{w.end}) << "lost " << (w.lost.empty() ? -1 : int(w.lost[0])) << ", redundancy "
+    EXPECT_EQ(codesPlayed(19, 22), std::vector<uint8_t>{w.end}) << "lost " << (w.lost.empty() ? -1 : int(w.lost[0])) << ", redundancy "
                                                 << w.redundancy;
   }
   // an ECM frame whose middle piece came as non-ECM page data (a field retyped on the way): those
   // octets went to the page, not to the frame, which ends bad; the next frame is whole
-  ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
-  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
-  world().relayOut.clear();
+  restart();
   const std::vector<std::vector<uint8_t>> retyped = {
       training, ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x00}, NO_DFS), ifp(true, 8, T4_NON_ECM, {1, 2, 3}, NO_DFS), ecmEnd,
       ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x01, 4, 5, 6}, NO_DFS), ecmEnd, pageEnd};
   for (const auto& d : datagramsLosing(retyped, {})) world().netIn.push_back({d});
   runFrames(long(retyped.size()) + 50);
-  std::vector<uint8_t> ecmEnds;
-  for (const Relay& r : world().relayOut)
-    if (r.code >= 43) ecmEnds.push_back(r.code);
-  EXPECT_EQ(ecmEnds, (std::vector<uint8_t>{62, 52, 64}));  // V17_14400_ECM_END_BAD, _END, ECM_PAGEEND
+  EXPECT_EQ(codesPlayed(43, 255), (std::vector<uint8_t>{62, 52, 64}));  // V17_14400_ECM_END_BAD, _END, ECM_PAGEEND
   // an ECM frame whole in one packet (its octets and its good end), altered on the way, at
   // redundancy 1, the next datagram (with its copy) well past the reorder delay: the packet that
   // closes the frame good waits for that datagram, whose copy disputes it, and the frame never
   // ends good as altered
-  ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
-  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
-  world().relayOut.clear();
+  restart();
   const std::vector<std::vector<uint8_t>> whole = {
       training, ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x00, 7, 8, 9}, HDLC_FCS_OK),
       ifp(true, 8, HDLC_DATA, {0xFF, 0xC0, 0x60, 0x01, 4, 5, 6}, HDLC_FCS_OK), pageEnd};
@@ -297,16 +297,11 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKi
   world().netIn.push_back({sent[2]});
   world().netIn.push_back({sent[3]});
   runFrames(200);
-  ecmEnds.clear();
-  for (const Relay& r : world().relayOut)
-    if (r.code >= 43) ecmEnds.push_back(r.code);
-  EXPECT_EQ(ecmEnds, (std::vector<uint8_t>{62, 64}));
+  EXPECT_EQ(codesPlayed(43, 255), (std::vector<uint8_t>{62, 64}));
   // the same at redundancy 2, its own datagram lost: the altered packet came as a copy in the
   // next one, the newest datagram then; it waits for the datagram after the one it came in, whose
   // copy disputes it, and no frame ends good
-  ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
-  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
-  world().relayOut.clear();
+  restart();
   auto longer = whole;
   for (int i = 0; i < 2; ++i) longer.push_back(ifp(false, 0, NO_DFS, {}, NO_DFS));  // no signal, twice
   sent = datagramsLosing(longer, {}, 0, 2);
@@ -319,16 +314,11 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKi
   for (int i = 0; i < 60; ++i) world().netIn.push_back({});
   for (size_t i = 3; i < sent.size(); ++i) world().netIn.push_back({sent[i]});
   runFrames(200);
-  ecmEnds.clear();
-  for (const Relay& r : world().relayOut)
-    if (r.code >= 43) ecmEnds.push_back(r.code);
-  EXPECT_EQ(ecmEnds, (std::vector<uint8_t>{62, 64}));
+  EXPECT_EQ(codesPlayed(43, 255), (std::vector<uint8_t>{62, 64}));
   // a V.21 frame whose middle piece the network brings 300 ms after the piece behind it, past the
   // reorder delay: given up, the frame ends bad. Once a datagram has come that late, the playout
   // waits as long at a gap: the next frame, delayed alike, ends good
-  ASSERT_TRUE(command(T38_ENABLE_CMD, 0, 0));
-  ASSERT_TRUE(command(T38_ENABLE_CMD, 1, 0));
-  world().relayOut.clear();
+  restart();
   std::vector<std::vector<uint8_t>> twoFrames;
   for (uint8_t last : {0x50, 0x51})
     for (const auto& x : {preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC8}, NO_DFS), ifp(true, 0, HDLC_DATA, {0x01}, NO_DFS),
@@ -342,10 +332,7 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKi
     for (int i = 0; i < 100; ++i) world().netIn.push_back({});
   }
   runFrames(300);
-  std::vector<uint8_t> lateEnds;
-  for (const Relay& r : world().relayOut)
-    if (r.code >= 19 && r.code <= 22) lateEnds.push_back(r.code);
-  EXPECT_EQ(lateEnds, (std::vector<uint8_t>{22, 20}));  // V21_END_BAD_FINAL, then V21_END_FINAL
+  EXPECT_EQ(codesPlayed(19, 22), (std::vector<uint8_t>{22, 20}));  // V21_END_BAD_FINAL, then V21_END_FINAL
 }
 
 // Where a peer's renumbered sequence joins the old one and its first datagrams carry, as copies,
