@@ -354,10 +354,10 @@ constexpr int kPoolReserve = 64;
 
 bool poolShort(const T38ZLOCLMEM* m) { return m->heapId != nullptr && m->heapId->numFreeBuf < kPoolReserve; }
 
-// How long past the reorder delay a packet that closes an ECM frame good waits for the stream's
+// How long past the reorder delay a packet that closes a frame good waits for the stream's
 // next datagram, in ms: a peer that sends a whole frame in one packet sends the next a frame's
 // time later (400 octets at 4800 bit/s: 670 ms).
-constexpr uint16_t kEcmEndHold = 800;
+constexpr uint16_t kFrameEndHold = 800;
 
 // Whether the head packet, which closes an ECM frame good, waits for a later datagram: one altered
 // on the way would otherwise play before the copies that show it (they come with the next
@@ -368,10 +368,10 @@ constexpr uint16_t kEcmEndHold = 800;
 // burst's last: the line hears longer flags before it, where once it plays its end goes to the
 // modem long before the next datagram comes. The burst's final frame does not wait: the far end
 // times its answer from it.
-bool ecmEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
+bool frameEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
   const uint16_t carrier = t38fReorderFirstCarrier(&m->rx, head->sequenceNum);
   if (static_cast<int16_t>(m->rx.newest - carrier) > 0 || poolShort(m) ||
-      static_cast<uint16_t>(m->rx.time - head->arrivalTime) >= m->regs.reorderDelay + kEcmEndHold)
+      static_cast<uint16_t>(m->rx.time - head->arrivalTime) >= m->regs.reorderDelay + kFrameEndHold)
     return false;
   uint8_t ifp[T38_MAX_RX_IFP + 1];
   const int got = t38egr_ifp_octets(head, ifp, sizeof(ifp));
@@ -393,7 +393,7 @@ void playOut(T38ZLOCLMEM* m) {
     const uint16_t wait =
         old || poolShort(m) ? m->regs.reorderDelay : t38fReorderGapWait(&m->rx, head->sequenceNum, m->regs.reorderDelay);
     if (static_cast<uint16_t>(m->rx.time - head->arrivalTime) < wait && !(inLine && poolShort(m))) return;
-    if (!old && (t38fReorderHeadWaits(&m->rx) || ecmEndWaits(m, head))) return;
+    if (!old && (t38fReorderHeadWaits(&m->rx) || frameEndWaits(m, head))) return;
     DG_HDL h;
     if (!t38egr_ifp_deq(q, &h)) return;
     EGR_IFP_PKT* pkt = t38egr_ifp_getifpFromHandle(&h);

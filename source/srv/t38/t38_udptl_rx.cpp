@@ -154,13 +154,18 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
   return v;
 }
 
+// The digest of the packet a queue record holds; `fallback` for no record or none that parses.
+uint16_t recordDigest(const EGR_IFP_PKT* p, uint16_t fallback) {
+  uint8_t octets[T38_MAX_RX_IFP + 1];
+  const int got = p != nullptr ? t38egr_ifp_octets(p, octets, T38_MAX_RX_IFP + 1) : 0;
+  const int len = got > 0 ? t38fIFPcheck(octets, got) : -1;
+  return len > 0 ? t38fIFPdigest(octets, len) : fallback;
+}
+
 // The digest of what is known under s: the queued packet's or the played one's; `fallback` else.
 uint16_t knownDigest(const T38ZREORDER* rq, uint16_t s, uint16_t fallback) {
   if (stateOf(rq, s) == T38_PLAYED) return playedDigest(rq, s);
-  uint8_t octets[T38_MAX_RX_IFP + 1];
-  const int got = queued(rq, s, octets);
-  const int len = got > 0 ? t38fIFPcheck(octets, got) : -1;
-  return len > 0 ? t38fIFPdigest(octets, len) : fallback;
+  return recordDigest(t38egr_ifp_find(&rq->egressPktq, s), fallback);
 }
 
 // No longer trusts the packet queued under s, nor any other queued packet that came in the same
@@ -612,10 +617,7 @@ bool playedBefore(const T38ZREORDER* rq, const Carried& pk) {
   if (repeatsPlayedDigest(rq, pk.digest)) return true;
   for (const EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p)) {
     if (stateOf(rq, t38egr_ifp_rd_sequenceNum(p)) != T38_QUEUED) continue;  // one standing alone is no one's word
-    uint8_t octets[T38_MAX_RX_IFP + 1];
-    const int got = t38egr_ifp_octets(p, octets, T38_MAX_RX_IFP + 1);
-    const int len = got > 0 ? t38fIFPcheck(octets, got) : -1;
-    if (len > 0 && t38fIFPdigest(octets, len) == pk.digest) return true;
+    if (recordDigest(p, static_cast<uint16_t>(~pk.digest)) == pk.digest) return true;
   }
   return false;
 }
