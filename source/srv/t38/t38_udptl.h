@@ -96,7 +96,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     or before the one before (the network swaps datagrams), with nothing the stream takes
 //     between them, start the sequence (a datagram of the window refused for contradicting the
 //     stream counts as far: a peer whose numbers stepped back sends its new packets there) at the
-//     lowest of them with what they carried, so that a peer that renumbers is followed; where the
+//     lowest of them with what they carried, so that a peer that renumbers is followed (a number
+//     the run's datagrams brought in two contents starts disputed, as in rule 4: nothing was there
+//     to side with either; the run's first copies join it to the stream's newest packets with no
+//     break only where they tell, and one copy of page data, which repeats its packets, does not); where the
 //     copies of one refused inside the window show that the stream's newest packets lie a few
 //     numbers before its own, the peer stepped back and sent the numbers between first: the
 //     sequence starts there, with no break. Without copies, a step back shorter than the run
@@ -252,6 +255,7 @@ struct T38ZRUNPACKET {
   uint16_t seq;
   uint16_t len;
   uint16_t at;
+  bool disputed;  // another datagram of the run brought other content under seq
 };
 // The run's store: room for the packets of T38_RUN_KEPT datagrams of packets this side would send,
 // and for one datagram of the longest; a packet that no longer fits is not kept (it plays as lost

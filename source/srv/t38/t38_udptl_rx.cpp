@@ -229,6 +229,10 @@ bool copiesShiftedOrUnknown(const T38ZREORDER* rq, const Carried* pk, int n, uin
   return true;
 }
 
+// Whether a packet is data of a modem other than V.21 (page data, ECM frames among it); not an
+// indicator, nor V.21 data.
+bool isPageData(const uint8_t* ifp) { return (ifp[0] & 0x40) != 0 && ((ifp[0] & 0x20) != 0 || ((ifp[0] >> 1) & 15) != 0); }
+
 // Whether a datagram is the stream's own datagram under a number one bit away from its own (rule
 // 5): its primary is the packet known under that number, told apart from the ones beside it, and
 // every copy known there is the stream's packet as many numbers on. A copy the network
@@ -237,9 +241,7 @@ bool copiesShiftedOrUnknown(const T38ZREORDER* rq, const Carried* pk, int n, uin
 // Only an indicator or V.21 data is told so: page data repeats its packets at every distance (a
 // blank row, a black one), so its packet a power of two before proves nothing.
 bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n) {
-  const uint8_t t0 = pk[0].ifp[0];
-  const bool v21OrIndicator = (t0 & 0x40) == 0 || ((t0 & 0x20) == 0 && ((t0 >> 1) & 15) == 0);
-  if (!v21OrIndicator) return false;
+  if (isPageData(pk[0].ifp)) return false;
   for (int bit = 0; bit < 16; ++bit) {
     const uint16_t own = static_cast<uint16_t>(pk[0].s ^ (1u << bit));
     const T38_NUMBER_STATE st = stateOf(rq, own);
@@ -253,9 +255,21 @@ bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n) {
 
 // Whether a far datagram's copies of the numbers before its own are the packets the stream ended
 // with, newest first: a peer that renumbers without losing anything shows so, and nothing lies
-// between the two sequences.
+// between the two sequences. Page data repeats its packets (a blank row, a run of fill), so the
+// peer's packet after the stream's newest may equal it: one copy of page data that matches shows
+// no join (the frame across the renumbering ends bad), two that match beside each other do.
 bool joinsStream(const T38ZREORDER* rq, const Carried* pk, int n) {
-  return copiesShifted(rq, pk, n, static_cast<uint16_t>(pk[0].s - 1 - rq->newest));
+  const uint16_t shift = static_cast<uint16_t>(pk[0].s - 1 - rq->newest);
+  if (!copiesShifted(rq, pk, n, shift)) return false;
+  int pageData = 0;
+  for (int i = 1; i < n; ++i) {
+    const uint16_t old = static_cast<uint16_t>(pk[i].s - shift);
+    const T38_NUMBER_STATE st = stateOf(rq, old);
+    if ((st != T38_QUEUED && st != T38_PLAYED) || !distinct(rq, {pk[i].ifp, pk[i].len, old, pk[i].digest})) continue;
+    if (!isPageData(pk[i].ifp)) return true;
+    ++pageData;
+  }
+  return pageData >= 2;
 }
 
 // Whether a datagram's copies are the stream's packets a few numbers further on than they are
@@ -416,8 +430,13 @@ void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n) {
   for (int i = 0; i < n && rq->runHeld < T38_RUN_KEPT; ++i) {
     if (pk[i].len > T38_RUN_OCTETS - rq->runOctetsUsed || !t38fIFPwalkedPlayable(pk[i].ifp)) continue;
     T38ZRUNPACKET* end = rq->runPackets + rq->runHeld;
-    if (std::find_if(rq->runPackets, end, [&](const T38ZRUNPACKET& k) { return k.seq == pk[i].s; }) != end) continue;
+    T38ZRUNPACKET* same = std::find_if(rq->runPackets, end, [&](const T38ZRUNPACKET& k) { return k.seq == pk[i].s; });
+    if (same != end) {
+      same->disputed = same->disputed || t38fIFPdigest(rq->runOctets + same->at, same->len) != pk[i].digest;
+      continue;
+    }
     T38ZRUNPACKET& kept = rq->runPackets[rq->runHeld++];
+    kept.disputed = false;
     kept.seq = pk[i].s;
     kept.len = pk[i].len;
     kept.at = rq->runOctetsUsed;
@@ -596,7 +615,16 @@ bool restartAtRun(T38ZREORDER* rq) {
   // usual); copies of numbers before its first belong to the sequence before
   for (uint8_t i = 0; i < held; ++i) {
     const T38ZRUNPACKET& kept = rq->runPackets[i];
-    if (!isIFPmissing(rq, kept.seq) || !enqueueIFP(rq, rq->runOctets + kept.at, kept.len, kept.seq)) continue;
+    if (!isIFPmissing(rq, kept.seq)) continue;
+    if (kept.disputed) {
+      // two of the run's datagrams disagreed on it, and no stream was there to side with either
+      // (rule 4): it plays as lost unless a later copy brings it
+      setState(rq, kept.seq, T38_DISPUTED);
+      disputedDigest(rq, kept.seq) = t38fIFPdigest(rq->runOctets + kept.at, kept.len);
+      vouchUpTo(rq, kept.seq);
+      continue;
+    }
+    if (!enqueueIFP(rq, rq->runOctets + kept.at, kept.len, kept.seq)) continue;
     vouchUpTo(rq, kept.seq);
   }
   return true;

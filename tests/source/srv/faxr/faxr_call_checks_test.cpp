@@ -509,6 +509,37 @@ TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
   v = atTheEdge.played({0xFF, 0x03, 0x43, 0x32, 0x20, 0x20, 0x20});
   EXPECT_EQ(v.forged, 1);
   EXPECT_FALSE(v.forgedByThePeer) << "the number the step reused came in two of the peer's contents";
+  // at redundancy 0 the peer stepped back two and sent its DCS whole in one packet under a number
+  // it had used before; that datagram came with a bit flipped and nothing else came under the
+  // number since: the flipped DCS is all any receiver had. Not once the DCS as sent came there too.
+  for (const bool trueOneCame : {false, true}) {
+    MadeUpPeer peer(0);
+    Case c{"made_up", kV17, false, false, 0, false};
+    c.redundancy = 0;
+    Outcome o;
+    o.t38Status = o.audioStatus = 0;
+    peer.send(kPreamble);
+    peer.send(kNoSignal);
+    peer.send(kPreamble);
+    peer.skipped = uint16_t(-2);
+    peer.send(ifpOf(0xC0, {{0, 0, bitReversed(kDcs)}, {0, 2, {}}}));
+    peer.send(kNoSignal);
+    o.t38Packets = peer.sent;
+    o.t38Frames.sent = {kDcs};
+    Bytes flipped = kDcs;
+    flipped[5] ^= 0x01;
+    Datagram d;
+    parseDatagram(peer.datagrams[3], &d);
+    d.primary = ifpOf(0xC0, {{0, 0, bitReversed(flipped)}, {0, 2, {}}});
+    o.alteredCopies = {{d.seq, d.primary}};
+    for (size_t i = 0; i < peer.datagrams.size(); ++i) o.atGateway.take(i == 3 ? buildDatagram(d) : peer.datagrams[i]);
+    if (trueOneCame) o.atGateway.take(peer.datagrams[3]);
+    o.audioFrames.accepted = {flipped};
+    v = judge(c, o);
+    EXPECT_EQ(v.forged, 1);
+    EXPECT_EQ(v.forgedByThePeer, !trueOneCame) << v.why;
+    EXPECT_EQ(violations(v, Verdict{}, false).size(), trueOneCame ? 1u : 0u);
+  }
 }
 
 TEST(FaxCallChecks, ACallIsCompletedOnlyWithThePagesSentAndAWrongEcmPageIsCounted) {

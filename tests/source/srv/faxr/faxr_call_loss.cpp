@@ -464,21 +464,33 @@ std::vector<std::vector<uint8_t>> thePeersWord(const std::vector<NumberedIfp>& p
       put[uint16_t(packets[i].first - k)].insert(packets[i - k].second);
   }
   for (const auto& a : altered) put[a.first].insert(a.second);
-  std::vector<uint16_t> order;
+  // a number the peer sent again with other content (its numbering stepped back) holds one packet
+  // of its word each time: what came under it besides the peer's other primaries there is that
+  // time's content. Sent again as it was, the number is one packet: nothing tells the two apart.
+  std::map<uint16_t, std::vector<std::vector<uint8_t>>> sentUnder;
+  std::vector<std::pair<uint16_t, size_t>> order;  // a number, and which of the primaries sent under it
   std::set<uint16_t> listed;
   for (size_t i = 0; i < packets.size(); ++i) {
     const uint16_t s = packets[i].first;
     const int forward = i > 0 ? int(int16_t(s - packets[i - 1].first)) : 0;
     if (forward >= 2 && forward <= redundancy + 1)
       for (int k = forward - 1; k >= 1; --k)
-        if (listed.insert(uint16_t(s - k)).second) order.push_back(uint16_t(s - k));
-    if (listed.insert(s).second) order.push_back(s);
+        if (listed.insert(uint16_t(s - k)).second) order.emplace_back(uint16_t(s - k), 0);
+    auto& under = sentUnder[s];
+    if (std::find(under.begin(), under.end(), packets[i].second) != under.end()) continue;
+    under.push_back(packets[i].second);
+    if (listed.insert(s).second || under.size() > 1) order.emplace_back(s, under.size() - 1);
   }
   std::vector<std::vector<uint8_t>> word;
-  for (uint16_t s : order) {
+  for (const auto& [s, time] : order) {
     const auto got = at.contents.find(s);
-    const bool one = got != at.contents.end() && got->second.size() == 1;
-    word.push_back(one && put[s].count(got->second.begin()->first) ? got->second.begin()->first : std::vector<uint8_t>{});
+    std::vector<std::vector<uint8_t>> came;
+    const auto& under = sentUnder[s];
+    if (got != at.contents.end())
+      for (const auto& [content, count] : got->second)
+        if (under.size() < 2 || content == under[time] || std::find(under.begin(), under.end(), content) == under.end())
+          came.push_back(content);
+    word.push_back(came.size() == 1 && put[s].count(came[0]) ? came[0] : std::vector<uint8_t>{});
   }
   return word;
 }

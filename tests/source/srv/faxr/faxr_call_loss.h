@@ -257,7 +257,9 @@ std::vector<uint8_t> bitReversed(const std::vector<uint8_t>& octets);
 // the peer's datagrams put there (its primaries `packets`, the copies they carry, and the packets
 // it sent altered or under another number, `altered`). A number disputed, never arrived, or holding
 // only what the peer never put there (a number the network flipped) gives an empty packet: nothing
-// read across it is the peer's.
+// read across it is the peer's. A number the peer sent again with another packet (its numbering
+// stepped back) is listed again where it was sent again, each time with what came under it other
+// than the peer's primaries of its other times.
 std::vector<std::vector<uint8_t>> thePeersWord(const std::vector<NumberedIfp>& packets, int redundancy,
                                                const std::vector<NumberedIfp>& altered, const PacketsArrived& at);
 

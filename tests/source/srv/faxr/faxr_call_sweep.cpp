@@ -849,6 +849,21 @@ std::vector<Example> examples() {
   // taken as the stream's next, the step fell short of its proof, and the DCN played without its
   // first octet
   drawn(66552, "step_back_swapped_with_the_datagram_after_it_seed66552");
+  // a drawn call whose T.38 terminal renumbered inside its CFR while the network brought a copy of
+  // the CFR's first octet with a bit flipped: the run of far datagrams that proved the renumbering
+  // disagreed on that number, its first content played unopposed, and with the copy the step
+  // inside the frame left, the CFR played its first two octets twice, closed good (its loss and
+  // the events on the gateway's datagrams off, so that the page, later for the CFR sent again,
+  // goes whole)
+  d = drawCall(41925);
+  d.net = Net::kClean, d.loss = 0;
+  d.eventsToPeer.clear();
+  pinned(41925, "run_that_disagrees_on_a_number_leaves_it_disputed_seed41925", d);
+  // a drawn call whose T.38 terminal renumbered inside an ECM frame of fill, where the packet after
+  // the renumbering equals the one before it: the first datagram of the new numbers brought it as
+  // its one copy, taken for the old packet under the new number, and the frame closed good one
+  // packet short
+  drawn(69083, "page_data_copy_alone_does_not_join_a_renumbering_seed69083");
   return v;
 }
 
