@@ -849,6 +849,10 @@ std::vector<Example> examples() {
   // taken as the stream's next, the step fell short of its proof, and the DCN played without its
   // first octet
   drawn(66552, "step_back_swapped_with_the_datagram_after_it_seed66552");
+  // a drawn call whose T.38 terminal renumbered, followed; 14 s later a late burst of its first
+  // datagrams under the old numbers came: the restart had forgotten what they played, three of
+  // them were followed back as a new sequence, and the final frame was lost in the back-and-forth
+  drawn(46766, "late_burst_under_the_numbers_before_a_renumbering_is_the_past_seed46766", false);
   return v;
 }
 
