@@ -118,8 +118,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     with new content among its primaries does. So it is within T38_LATE_LIMIT of the newest
 //     number, and for a run with copies (which show a renumbering) as far behind as the receiver
 //     remembers (T38_REMEMBERED_BEHIND), where new content proves after T38_RESYNC_RUN; elsewhere
-//     T38_RESYNC_RUN datagrams prove it whatever they bring. Without it a queue flushing tens of
-//     seconds late restarts the sequence and its old signals play.
+//     T38_RESYNC_RUN datagrams prove it whatever they bring, but for packets played under their
+//     very numbers: those are late copies wherever they lie. What a sequence played stays known
+//     across a restart (T38_PAST): seen from a peer's new numbers its old ones lie anywhere, and a
+//     late burst under them, or a stale run of its old packets, is still the past. Without it a
+//     queue flushing tens of seconds late restarts the sequence and its old signals play.
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
@@ -222,6 +225,8 @@ enum T38_NUMBER_STATE : uint8_t {
   T38_DISPUTED,     // datagrams disagreed on its packet: none is queued (rule 4)
   T38_PLAYED,       // behind the playout: `digest` is what was played
   T38_SUSPECT,      // missing, and a datagram out of line may have been its own (rule 5)
+  T38_PAST,         // played by a sequence before the last restart: `digest` is what was played;
+                    // the stream's rules see it as unknown, rule 2 as the past (stateOf hides it)
 };
 
 // What the guard knows of one number: a 16-bit word of content and one of origin, whose meaning
@@ -229,7 +234,7 @@ enum T38_NUMBER_STATE : uint8_t {
 //   T38_QUEUED, T38_ALONE: `origin` is the datagram the packet came in, as counted in `datagrams`,
 //   and bit k of `content` is set once the datagram numbered k after it brought it (a duplicate of
 //   one of them adds no vote);
-//   T38_PLAYED: `content` is the digest of the packet played;
+//   T38_PLAYED, T38_PAST: `content` is the digest of the packet played;
 //   T38_DISPUTED: `content` is the digest of the packet that left the queue;
 //   T38_SUSPECT: `content` is the digest of what a misnumbered datagram brought there, `origin`
 //   the digest of what was held under that datagram's number before.

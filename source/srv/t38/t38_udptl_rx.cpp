@@ -16,9 +16,20 @@ namespace {
 
 int slotOf(uint16_t s) { return s & (T38_NUMBER_SLOTS - 1); }
 
+// What the stream knows of s. A packet a sequence before the last restart played under s is
+// nothing to the stream (the peer may reuse the number for anything): only rule 2 reads it
+// (playedUnder), to tell the past brought again.
 T38_NUMBER_STATE stateOf(const T38ZREORDER* rq, uint16_t s) {
   const int k = slotOf(s);
-  return rq->numbers.seq[k] == s ? static_cast<T38_NUMBER_STATE>(rq->numbers.state[k]) : T38_UNKNOWN;
+  const T38_NUMBER_STATE st = static_cast<T38_NUMBER_STATE>(rq->numbers.state[k]);
+  return rq->numbers.seq[k] == s && st != T38_PAST ? st : T38_UNKNOWN;
+}
+
+// Whether the packet of this digest was played under s, by this sequence or one before it.
+bool playedUnder(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
+  const int k = slotOf(s);
+  return rq->numbers.seq[k] == s && (rq->numbers.state[k] == T38_PLAYED || rq->numbers.state[k] == T38_PAST) &&
+         rq->numbers.content[k] == digest;
 }
 
 // Every change of a number's record goes here, which keeps the count of packets held alone.
@@ -398,9 +409,7 @@ void followStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
 // Whether the datagram's primary is the packet played under its number: a late copy. (Its copies
 // prove nothing here: a stream left behind by a wrong jump carries, as copies, its own packets
 // that just played.)
-bool repeatsPlayed(const T38ZREORDER* rq, const Carried& primary) {
-  return stateOf(rq, primary.s) == T38_PLAYED && playedDigest(rq, primary.s) == primary.digest;
-}
+bool repeatsPlayed(const T38ZREORDER* rq, const Carried& primary) { return playedUnder(rq, primary.s, primary.digest); }
 
 // The old sequence's packets keep their order in drainq and play before the new one's; one that
 // stood alone never had the stream's word and goes.
@@ -445,7 +454,7 @@ void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n) {
   }
 }
 
-bool playedBefore(const T38ZREORDER* rq, const Carried& pk);
+bool playedBefore(const T38ZREORDER* rq, const Carried& pk, bool sequencesBefore);
 bool restartAtRun(T38ZREORDER* rq);
 
 // Whether a number one bit away from s goes on with the open run (as a datagram of it would), the
@@ -523,7 +532,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   }
   if (!near) suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
   const bool repeats = repeatsPlayed(rq, pk[0]);
-  const bool past = playedBefore(rq, pk[0]);
+  const bool past = playedBefore(rq, pk[0], true);
   // a run goes on a little either side of its last datagram: the network may swap its datagrams
   const bool goesOn = rq->runLength > 0 && (static_cast<uint16_t>(s - rq->runLast) <= T38_RESYNC_STEP ||
                                             static_cast<uint16_t>(rq->runLast - s) <= T38_RESYNC_STEP);
@@ -572,14 +581,17 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // run whose every primary was played before, under whatever numbers, is the past renumbered
   // however long it is: only new content proves a new sequence. So it is further behind, as far
   // as the receiver remembers what it played, for a run whose datagrams carry copies: there a
-  // renumbering shows itself by them. Without copies, or further away, its length decides.
+  // renumbering shows itself by them. Without copies, or further away, its length decides, unless
+  // it brings what was played under its very numbers: late copies, however far. So are the
+  // datagrams of the sequence before a restart (its records outlive it), whose numbers, seen from
+  // a peer's new ones, lie anywhere.
   const uint16_t behind = static_cast<uint16_t>(rq->newest - rq->runFirst);
   const bool late = behind <= T38_LATE_LIMIT;
   const bool judged = late || (behind <= T38_REMEMBERED_BEHIND && rq->runCopies);
   const bool renumbered = rq->runContradicts || (rq->runJoins && !rq->runRepeats);
-  const bool proven = renumbered || !judged           ? rq->runLength >= T38_RESYNC_RUN
-                      : rq->runRepeats || rq->runPast ? false
-                                                      : rq->runLength >= (late ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
+  const bool proven = renumbered                                  ? rq->runLength >= T38_RESYNC_RUN
+                      : rq->runRepeats || (judged && rq->runPast) ? false
+                                                                  : rq->runLength >= (late ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
   if (!proven) {
     holdRunPackets(rq, pk, n);
     if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
@@ -632,17 +644,22 @@ bool restartAtRun(T38ZREORDER* rq) {
 
 // Whether a packet of this digest is one the stream already played under some number:
 // datagrams of the past numbered ahead bring it again, a stream that went on brings new content.
-bool repeatsPlayedDigest(const T38ZREORDER* rq, uint16_t digest) {
+// With `sequencesBefore`, also what the sequences before the last restart played: a run far off
+// (rule 2) may be their past. Rule 3 asks only of this sequence: a run there that repeats what was
+// played waits at the playout's head for a longer run to vouch for it, and what the sequence
+// before played is no reason to hold up packets this one never had.
+bool repeatsPlayedDigest(const T38ZREORDER* rq, uint16_t digest, bool sequencesBefore = false) {
   for (int k = 0; k < T38_NUMBER_SLOTS; ++k)
-    if (rq->numbers.state[k] == T38_PLAYED && rq->numbers.content[k] == digest) return true;
+    if ((rq->numbers.state[k] == T38_PLAYED || (sequencesBefore && rq->numbers.state[k] == T38_PAST)) && rq->numbers.content[k] == digest)
+      return true;
   return false;
 }
 
 // Whether the packet is one the stream already has under some number, played or still queued in
 // line with it. (A stale run may come while the peer sends its frames again, their packets not yet
 // played: the same packets queued are as old as the ones played.)
-bool playedBefore(const T38ZREORDER* rq, const Carried& pk) {
-  if (repeatsPlayedDigest(rq, pk.digest)) return true;
+bool playedBefore(const T38ZREORDER* rq, const Carried& pk, bool sequencesBefore) {
+  if (repeatsPlayedDigest(rq, pk.digest, sequencesBefore)) return true;
   for (const EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p)) {
     if (stateOf(rq, t38egr_ifp_rd_sequenceNum(p)) != T38_QUEUED) continue;  // one standing alone is no one's word
     if (recordDigest(p, static_cast<uint16_t>(~pk.digest)) == pk.digest) return true;
@@ -814,7 +831,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (!goesOn) rq->aloneFirst = rq->aloneLast = s;
     if (static_cast<int16_t>(s - rq->aloneFirst) < 0) rq->aloneFirst = s;
     if (static_cast<int16_t>(s - rq->aloneLast) > 0) rq->aloneLast = s;
-    rq->aloneRepeats = (goesOn ? rq->aloneRepeats : true) && playedBefore(rq, pk[0]);
+    rq->aloneRepeats = (goesOn ? rq->aloneRepeats : true) && playedBefore(rq, pk[0], false);
     rq->aloneRun = goesOn ? static_cast<uint8_t>(std::min(rq->aloneRun + 1, 255)) : 1;
     // once the stream came between far datagrams, they were not where it went on: a run must be
     // twice as long to show it went there after all; a run that only repeats what was played may
@@ -972,8 +989,10 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->newest = static_cast<uint16_t>(first - 1);
   rq->runLength = 0;
   rq->runWentOn = false;
-  // what the receiver knew belongs to the sequence before
-  std::memset(rq->numbers.state, T38_UNKNOWN, sizeof(rq->numbers.state));
+  // what the receiver knew belongs to the sequence before; what it played stays, as the past: a
+  // late burst under the old numbers, or a stale run of the old packets, is still told by its
+  // content (rule 2), until the new sequence's numbers take the slots
+  for (uint8_t& st : rq->numbers.state) st = st == T38_PLAYED || st == T38_PAST ? T38_PAST : T38_UNKNOWN;
   rq->aloneHeld = 0;
   rq->aloneRun = 0;
   rq->aloneInterrupted = false;

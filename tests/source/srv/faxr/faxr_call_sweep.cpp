@@ -864,6 +864,10 @@ std::vector<Example> examples() {
   // its one copy, taken for the old packet under the new number, and the frame closed good one
   // packet short
   drawn(69083, "page_data_copy_alone_does_not_join_a_renumbering_seed69083");
+  // a drawn call whose T.38 terminal renumbered, followed; 14 s later a late burst of its first
+  // datagrams under the old numbers came: the restart had forgotten what they played, three of
+  // them were followed back as a new sequence, and the final frame was lost in the back-and-forth
+  drawn(46766, "late_burst_under_the_numbers_before_a_renumbering_is_the_past_seed46766", false);
   return v;
 }
 

@@ -570,6 +570,24 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
       }
     }
   }
+  {  // a peer that renumbered far off, followed; then a late burst of the datagrams it sent under
+     // its old numbers (however far they lie from the new ones), or a stale run of its old packets
+     // under numbers the new sequence never played, 1,500 behind: what the sequence before the
+     // restart played is still known as the past. New content under those numbers is a new
+     // sequence (over numbers never played, after as many as a late burst never reaches)
+    for (const bool staleRun : {false, true}) {
+      for (const bool fresh : {false, true}) {
+        Received r;
+        playStream(r, live);
+        playStream(r, stream(40000, 10, 0, 'b'));
+        ASSERT_EQ(r.rq.lastoutTimeStamp, 40009);
+        const auto again = stream(1000, T38_RESYNC_RUN_UNSEEN, 0, 'c');
+        const uint16_t at = staleRun ? uint16_t(40009 - 1500) : uint16_t(1000);
+        for (size_t i = 0; i < T38_RESYNC_RUN_UNSEEN; ++i) r.take(renumbered(fresh ? again[i] : live[i], uint16_t(at + i)));
+        EXPECT_EQ(r.rq.lastoutTimeStamp, fresh ? uint16_t(at - 1) : 40009) << staleRun << " " << fresh;
+      }
+    }
+  }
   {  // a late copy between late copies: none of them proves anything
     Received r;
     playStream(r, live);
