@@ -301,11 +301,13 @@ bool exposesMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n, const V
       if (j == i || pk[j].digest != held || !std::has_single_bit(static_cast<uint16_t>(x ^ y)) ||
           !isV21OrIndicator(pk[j]) || st == T38_QUEUED || st == T38_PLAYED || st == T38_ALONE)
         continue;
-      // told apart from what lies beside its number, the copy that came first aside
+      // told apart from what lies beside either number (the other one aside): a run of equal
+      // packets (fill, the spaces of an identity) shows the same packet one bit away as well
       bool telling = true;
-      for (const uint16_t beside : {static_cast<uint16_t>(y - 1), static_cast<uint16_t>(y + 1)}) {
+      for (const uint16_t beside : {static_cast<uint16_t>(y - 1), static_cast<uint16_t>(y + 1), static_cast<uint16_t>(x - 1),
+                                    static_cast<uint16_t>(x + 1)}) {
         const T38_NUMBER_STATE b = stateOf(rq, beside);
-        telling = telling && (beside == x || (b != T38_QUEUED && b != T38_PLAYED) ||
+        telling = telling && (beside == x || beside == y || (b != T38_QUEUED && b != T38_PLAYED) ||
                               knownDigest(rq, beside, static_cast<uint16_t>(~held)) != held);
       }
       if (!telling) continue;

@@ -1221,6 +1221,22 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
       EXPECT_EQ(p.ifps[7], primaryOf(a1[7]));
     }
   }
+  // not so in a run of equal packets (the spaces of an identity), where 49's own packet is the
+  // one 48 holds: 49's copy of 48 altered on the way shows nothing misnumbered, and never plays
+  {
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 40;
+    std::vector<std::vector<uint8_t>> spaces;
+    for (int i = 0; i < 12; ++i) spaces.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {' '}, NO_DFS), 1));
+    auto altered = spaces[9];
+    altered[3 + altered[2] + 3 + 5] ^= 0x10;  // the copy's octet after type, count, field and length
+    Received r;
+    for (size_t i = 0; i < 9; ++i) r.take(spaces[i]);
+    r.take(altered);
+    for (size_t i = 10; i < spaces.size(); ++i) r.take(spaces[i]);
+    for (const auto& ifp : r.playOut().ifps) EXPECT_EQ(ifp, primaryOf(spaces[0]));
+  }
 }
 
 // Our datagrams in a capture file, dissected by tshark as UDPTL: no malformed packet, and the
