@@ -151,6 +151,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     the stream as much as it agrees brings nothing, and packets equal to the ones beside them
 //     (fill, the spaces of an identity) count for no agreement. Without it a misnumbered datagram's
 //     packets play inside the stream's frames, and a packet altered on the way outvotes its copy.
+//     A number disputed keeps, for a while, the packet queued there first: where other content
+//     refilled it, a later datagram (not the network's duplicate of the one that brought it) that
+//     brings that first packet again is its second datagram and outvotes the one-datagram refill.
+//     Without it a copy altered on the way, then other content, took turns disputing the number,
+//     and the two datagrams that agreed on it lost it.
 //     Whichever content plays, a number other content came under (disputed, outvoted, brought in a
 //     form no relay code plays, or reused by a refused datagram whose copies are the stream's
 //     packets a few numbers on) plays contested: the peer may have sent both, its numbering stepped
@@ -171,7 +176,14 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     show the step, or beside a run of refused datagrams. Without it a copy the network
 //     misnumbered broke the final frame it came in. (One ahead of the stream, contradicting
 //     nothing, is taken as before: under reordering, a peer's packets equal to those a power of
-//     two before, page data and repeated frames, arrive there often.)
+//     two before, page data and repeated frames, arrive there often.) The other way round, the
+//     copy first: a datagram that contradicts one queued packet alone, which came as the primary
+//     of its own datagram, and carries that very packet under a number one bit away where the
+//     stream holds nothing, shows that datagram misnumbered: its packets leave the queue and this
+//     one is taken whole (without it the two disputed the number, and the one copy this one
+//     carried of the number before was lost); and the datagram refused last, when it was this one
+//     under a number one bit away, is no refused datagram beside which another shows a step back
+//     (rule 6; without it the two breaks a copy and an altered duplicate made broke the frame).
 //  6. Breaks: every discontinuity the receiver lets through (a new sequence, a number given up,
 //     a datagram refused for contradicting what it holds or played: a peer whose numbers stepped
 //     back, its new packets refused under the old numbers) is reported with the packets played
@@ -206,6 +218,7 @@ constexpr uint8_t T38_RUN_KEPT = 2 * (T38_RESYNC_RUN_UNSEEN - 1);
 constexpr uint16_t T38_CLOSE_AHEAD = 16;
 constexpr uint8_t T38_MAX_ALONE = 8;
 constexpr uint8_t T38_REFUSED_KEPT = 4;  // datagrams refused for contradicting the stream, remembered (rule 4)
+constexpr uint8_t T38_DISPUTED_KEPT = 4;  // numbers disputed, with the content that left first (rule 4)
 // The most secondaries taken from one datagram: it cannot take more of the pool than the deepest
 // redundancy a peer sends needs.
 constexpr int T38_MAX_SECONDARIES_TAKEN = 8;
@@ -303,8 +316,14 @@ struct T38ZREORDER {
   uint16_t datagrams;   // datagrams parsed
   uint16_t refusedSeq[T38_REFUSED_KEPT], refusedDigest[T38_REFUSED_KEPT];  // the last datagrams refused (rule 4)
   uint8_t refusedNext;
+  // the last numbers disputed, each with the packet queued there before its first dispute and the
+  // datagram that first brought it: another datagram that brings it again is its second word,
+  // against another content refilled there (rule 4)
+  uint16_t disputedSeq[T38_DISPUTED_KEPT], disputedFirst[T38_DISPUTED_KEPT], disputedCarrier[T38_DISPUTED_KEPT];
+  uint8_t disputedNext;
   bool contradicted;    // a datagram was refused for contradicting the stream: the last one
   uint16_t lastContradicting, lastContradictingAt;  // its number, and `datagrams` then
+  uint16_t lastContradictingDigest;                 // and its primary's digest
   bool breakPending;    // packets played from breakFrom to breakTo cross a discontinuity (rule 6)
   uint16_t breakFrom, breakTo;
   // a packet already handed on was contradicted since the owner last read this (rule 7): the newest

@@ -121,6 +121,7 @@ struct Verdict {
 };
 
 uint16_t knownDigest(const T38ZREORDER* rq, uint16_t s, uint16_t fallback);
+bool bringsFirstAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg);
 
 // An equal packet shows a datagram in line only when it differs from what is known under the
 // numbers beside it: a run of equal packets (fill, the spaces of an identity) agrees with a
@@ -146,6 +147,7 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
       const int got = queued(rq, pk[i].s, octets);
       if (got == 0) continue;
       same = sameAs(pk[i], octets, got);
+      if (!same && bringsFirstAgain(rq, pk[i], pk[0].s)) continue;  // it outvotes the refill (rule 4)
     } else if (st == T38_PLAYED) {
       same = playedDigest(rq, pk[i].s) == pk[i].digest;
     } else {
@@ -179,11 +181,34 @@ uint16_t knownDigest(const T38ZREORDER* rq, uint16_t s, uint16_t fallback) {
   return recordDigest(t38egr_ifp_find(&rq->egressPktq, s), fallback);
 }
 
+// Of the last few numbers disputed, where s is kept: -1 when it is not.
+int disputedKept(const T38ZREORDER* rq, uint16_t s) {
+  for (int i = 0; i < T38_DISPUTED_KEPT; ++i)
+    if (rq->disputedSeq[i] == s) return i;
+  return -1;
+}
+
+// Whether a packet the datagram numbered dg carries brings again, under a number other content
+// refilled after a dispute, the packet queued there first: a second datagram for it against the
+// refill's one (rule 4). The network's duplicate of the datagram that first brought it is none.
+bool bringsFirstAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg) {
+  const int k = disputedKept(rq, pk.s);
+  return k >= 0 && stateOf(rq, pk.s) == T38_QUEUED && contested(rq, pk.s) && votesFor(rq, pk.s) == 1 &&
+         rq->disputedFirst[k] == pk.digest && rq->disputedCarrier[k] != dg;
+}
+
 // No longer trusts the packet queued under s, nor any other queued packet that came in the same
 // datagram: a datagram shown wrong in one packet may be wrong in all (a datagram whose number
 // lost a bit carries its packets under numbers all moved alike). Their packets leave the queue,
 // and the numbers play as lost unless a datagram that agrees with the stream brings them again.
+// The packet under s, the first disputed there, is kept for a while with the datagram it came in.
 void dispute(T38ZREORDER* rq, uint16_t s) {
+  if (stateOf(rq, s) == T38_QUEUED && disputedKept(rq, s) < 0) {
+    rq->disputedSeq[rq->disputedNext] = s;
+    rq->disputedFirst[rq->disputedNext] = knownDigest(rq, s, 0);
+    rq->disputedCarrier[rq->disputedNext] = t38fReorderFirstCarrier(rq, s);
+    rq->disputedNext = static_cast<uint8_t>((rq->disputedNext + 1) % T38_DISPUTED_KEPT);
+  }
   const uint16_t source = queuedFrom(rq, s);
   for (int k = -T38_MAX_SECONDARIES_TAKEN; k <= T38_MAX_SECONDARIES_TAKEN; ++k) {
     const uint16_t near = static_cast<uint16_t>(s + k);
@@ -241,8 +266,10 @@ bool copiesShiftedOrUnknown(const T38ZREORDER* rq, const Carried* pk, int n, uin
 }
 
 // Whether a packet is data of a modem other than V.21 (page data, ECM frames among it); not an
-// indicator, nor V.21 data.
+// indicator, nor V.21 data. Page data repeats its packets at every distance (a blank row, a black
+// one), so its packet a power of two away proves nothing (rule 5).
 bool isPageData(const uint8_t* ifp) { return (ifp[0] & 0x40) != 0 && ((ifp[0] & 0x20) != 0 || ((ifp[0] >> 1) & 15) != 0); }
+bool isV21OrIndicator(const Carried& pk) { return !isPageData(pk.ifp); }
 
 // Whether a datagram is the stream's own datagram under a number one bit away from its own (rule
 // 5): its primary is the packet known under that number, told apart from the ones beside it, and
@@ -252,7 +279,7 @@ bool isPageData(const uint8_t* ifp) { return (ifp[0] & 0x40) != 0 && ((ifp[0] & 
 // Only an indicator or V.21 data is told so: page data repeats its packets at every distance (a
 // blank row, a black one), so its packet a power of two before proves nothing.
 bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n) {
-  if (isPageData(pk[0].ifp)) return false;
+  if (!isV21OrIndicator(pk[0])) return false;
   for (int bit = 0; bit < 16; ++bit) {
     const uint16_t own = static_cast<uint16_t>(pk[0].s ^ (1u << bit));
     const T38_NUMBER_STATE st = stateOf(rq, own);
@@ -262,6 +289,56 @@ bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n) {
     if (copiesShiftedOrUnknown(rq, pk, n, static_cast<uint16_t>(pk[0].s - own))) return true;
   }
   return false;
+}
+
+// Whether the one queued packet a datagram contradicts is a misnumbered copy of its own (rule 5,
+// the other way round: the copy came first): the datagram carries that very packet under a number
+// one bit away, where the stream holds nothing, and the packet came alone, as the primary of a
+// datagram numbered where it lies. The network moved that datagram by one bit of its number; its
+// packets leave the queue, and the datagram, the stream's own, is taken whole. Without it the two
+// disputed the number, the datagram was refused, and the one good copy it carried of the number
+// before was lost. Only an indicator or V.21 data is told so, as in misnumberedCopy.
+bool exposesMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* moved) {
+  if (v.disagree != 1 || v.agree != 0 || v.disagreePlayed) return false;
+  for (int i = 0; i < n; ++i) {
+    const uint16_t x = pk[i].s;
+    if (stateOf(rq, x) != T38_QUEUED || votesFor(rq, x) != 1 || broughtBy(rq, x) != 1) continue;
+    const uint16_t held = knownDigest(rq, x, pk[i].digest);
+    if (held == pk[i].digest) continue;
+    for (int j = 0; j < n; ++j) {
+      const uint16_t y = pk[j].s;
+      const T38_NUMBER_STATE st = stateOf(rq, y);
+      if (j == i || pk[j].digest != held || !std::has_single_bit(static_cast<uint16_t>(x ^ y)) ||
+          !isV21OrIndicator(pk[j]) || st == T38_QUEUED || st == T38_PLAYED || st == T38_ALONE)
+        continue;
+      // told apart from what lies beside either number (the other one aside): a run of equal
+      // packets (fill, the spaces of an identity) shows the same packet one bit away as well
+      bool telling = true;
+      for (const uint16_t beside : {static_cast<uint16_t>(y - 1), static_cast<uint16_t>(y + 1), static_cast<uint16_t>(x - 1),
+                                    static_cast<uint16_t>(x + 1)}) {
+        const T38_NUMBER_STATE b = stateOf(rq, beside);
+        telling = telling && (beside == x || beside == y || (b != T38_QUEUED && b != T38_PLAYED) ||
+                              knownDigest(rq, beside, static_cast<uint16_t>(~held)) != held);
+      }
+      if (!telling) continue;
+      *moved = x;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Takes out of the queue the packet under s and every other one its datagram brought, as if they
+// had never come: that datagram was one of the stream's own under a number one bit away.
+void withdraw(T38ZREORDER* rq, uint16_t s) {
+  const uint16_t source = queuedFrom(rq, s);
+  for (int k = -T38_MAX_SECONDARIES_TAKEN; k <= T38_MAX_SECONDARIES_TAKEN; ++k) {
+    const uint16_t near = static_cast<uint16_t>(s + k);
+    const T38_NUMBER_STATE st = stateOf(rq, near);
+    if ((st != T38_QUEUED && st != T38_ALONE) || queuedFrom(rq, near) != source) continue;
+    if (EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, near)) t38egr_ifp_remove(&rq->egressPktq, p);
+    setState(rq, near, T38_UNKNOWN);
+  }
 }
 
 // Whether a far datagram's copies of the numbers before its own are the packets the stream ended
@@ -710,6 +787,17 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
     // datagrams brought stays; else the one the stream backs more replaces it, and without that
     // neither is trusted
     const bool playable = t38fIFPwalkedPlayable(pk.ifp);
+    if (playable && bringsFirstAgain(rq, pk, dg)) {
+      // the packet queued first, its second datagram: it outvotes the refill, and plays contested
+      t38egr_ifp_remove(&rq->egressPktq, record);
+      setState(rq, pk.s, T38_UNKNOWN);
+      if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
+      broughtBy(rq, pk.s) = from;
+      setVotes(rq, pk.s, 2);
+      markContested(rq, pk.s);
+      if (vouched) vouchUpTo(rq, pk.s);
+      return true;
+    }
     if (st == T38_ALONE && vouched && playable) {
       t38egr_ifp_remove(&rq->egressPktq, record);
       setState(rq, pk.s, T38_UNKNOWN);
@@ -797,6 +885,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     rq->contradicted = true;
     rq->lastContradicting = s;
     rq->lastContradictingAt = rq->datagrams;
+    rq->lastContradictingDigest = pk[0].digest;
     // one datagram's word against another's on packets still queued that one datagram brought:
     // neither outvotes the other. A datagram's agreement with the stream shows its number right,
     // not its content: a packet altered on the way comes in a datagram numbered right, and its copy
@@ -817,6 +906,11 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     ++rq->failtoReorderCount;
     return;
   }
+  // the last datagram refused was this one's copy under a number one bit away (rule 5): the
+  // network's, no peer's after a step back, so no refused datagram after it is beside a run of them
+  if (rq->contradicted && pk[0].digest == rq->lastContradictingDigest &&
+      std::has_single_bit(static_cast<uint16_t>(s ^ rq->lastContradicting)) && isV21OrIndicator(pk[0]))
+    rq->contradicted = false;
   // close to the stream, which is at least where the playout is
   auto close = [&] {
     const uint16_t front = static_cast<int16_t>(rq->newest - rq->lastoutTimeStamp) > 0 ? rq->newest : rq->lastoutTimeStamp;
@@ -951,6 +1045,13 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   // agree with it nor contradict it
   const uint16_t shift = steppedForward(rq, pk, n);
   Verdict v = judge(rq, pk, shift != 0 ? 1 : n);
+  // the one queued packet it contradicts came first in its own datagram, moved one bit of its
+  // number (rule 5): that one's packets go, and this one is judged again
+  uint16_t moved;
+  if (exposesMisnumbered(rq, pk, n, v, &moved)) {
+    withdraw(rq, moved);
+    v = judge(rq, pk, shift != 0 ? 1 : n);
+  }
   // one that contradicts the stream may be the network's copy of the stream's own datagram under
   // a number one bit away (rule 5): it brings nothing. Beside a run of refused datagrams it is
   // the run's (a peer that stepped back goes on there, whatever the stream held a power of two

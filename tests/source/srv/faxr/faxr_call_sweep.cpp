@@ -868,6 +868,19 @@ std::vector<Example> examples() {
   // datagrams under the old numbers came: the restart had forgotten what they played, three of
   // them were followed back as a new sequence, and the final frame was lost in the back-and-forth
   drawn(46766, "late_burst_under_the_numbers_before_a_renumbering_is_the_past_seed46766", false);
+  // a drawn call whose network moved the datagram of the final DCN's first packet one bit of its
+  // number on, at redundancy 1: taken first (its copy looked like a counter's step), it disputed
+  // the stream's own datagram of that number, which was refused with the one copy of the first
+  // packet it carried, and the DCN played broken
+  drawn(63651, "datagram_one_bit_on_gives_way_to_the_stream_that_shows_it_seed63651");
+  // a drawn call whose final DCN's first packet came in its own datagram, against a duplicate with
+  // that packet's copy altered, and then a datagram with other content there: the two datagrams
+  // that agreed on the packet lost it to one against one twice over, and the DCN played broken
+  drawn(14666, "packet_two_datagrams_brought_outvotes_a_refill_after_its_dispute_seed14666");
+  // a drawn call whose network brought the final DCN's first datagram under a number one bit back,
+  // then an altered duplicate of the next: two refused datagrams side by side looked like a peer
+  // stepping back, and the DCN played broken
+  drawn(32253, "refused_copy_one_bit_back_is_no_step_back_seed32253");
   return v;
 }
 

@@ -741,6 +741,33 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     EXPECT_EQ(p.contested, (std::vector<uint16_t>{106}));
     EXPECT_TRUE(p.broken.empty());
   }
+  {  // the stream's 106 against 107's duplicate with its copy of 106 altered on the way: disputed;
+     // a second datagram under 107 refills 106 with other content; the stream's own 107 then brings
+     // 106 again: the packet two datagrams brought outvotes the refill, and 107 stays. The network's
+     // duplicate of 106's own datagram is no second word: it leaves the refill disputed
+    const auto a1 = stream(100, 10, 1, 'a');
+    auto altered = a1[7];
+    altered[3 + altered[2] + 3 + 5] ^= 0x10;  // the copy's octet after type, count, field and length
+    auto refill = a1[7];
+    refill[3 + refill[2] + 3 + 5] ^= 0x20;
+    for (const bool own : {true, false}) {
+      Received r;
+      for (int i = 0; i < 7; ++i) r.take(a1[size_t(i)]);
+      r.take(altered);
+      r.take(refill);
+      r.take(own ? a1[7] : a1[6]);
+      r.take(a1[8]);
+      const auto p = r.playOut();
+      if (own) {
+        EXPECT_TRUE(p.lost.empty());
+        EXPECT_EQ(contentOf(p, 106), 'a');
+        EXPECT_EQ(contentOf(p, 107), 'a');
+        EXPECT_EQ(p.contested, (std::vector<uint16_t>{106}));
+      } else {
+        EXPECT_EQ(p.lost, (std::vector<uint16_t>{106}));
+      }
+    }
+  }
   {  // a datagram numbered 104 whose four packets all differ from the stream's: refused
     Received r;
     for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
@@ -1192,6 +1219,41 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
     EXPECT_TRUE(p.lost.empty());
     EXPECT_TRUE(p.broken.empty());
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107, 108}));
+  }
+  // the copy first: 106 arrives as 107 (its copies the stream's 105, like a counter's step), then
+  // the stream's own 107 carries 106's packet under 106, the number one bit away: the first was
+  // the misnumbered one, it leaves, and 107 is taken whole, its copy of 106 the only one there is
+  {
+    const auto a1 = stream(100, 10, 1, 'a');
+    Received r;
+    for (size_t i = 0; i < 6; ++i) r.take(a1[i]);
+    r.take(renumbered(a1[6], 107));
+    r.take(a1[7]);
+    r.take(a1[8]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_TRUE(p.broken.empty());
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107, 108}));
+    if (p.ifps.size() == 9) {
+      EXPECT_EQ(p.ifps[6], primaryOf(a1[6]));
+      EXPECT_EQ(p.ifps[7], primaryOf(a1[7]));
+    }
+  }
+  // not so in a run of equal packets (the spaces of an identity), where 49's own packet is the
+  // one 48 holds: 49's copy of 48 altered on the way shows nothing misnumbered, and never plays
+  {
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 40;
+    std::vector<std::vector<uint8_t>> spaces;
+    for (int i = 0; i < 12; ++i) spaces.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {' '}, NO_DFS), 1));
+    auto altered = spaces[9];
+    altered[3 + altered[2] + 3 + 5] ^= 0x10;  // the copy's octet after type, count, field and length
+    Received r;
+    for (size_t i = 0; i < 9; ++i) r.take(spaces[i]);
+    r.take(altered);
+    for (size_t i = 10; i < spaces.size(); ++i) r.take(spaces[i]);
+    for (const auto& ifp : r.playOut().ifps) EXPECT_EQ(ifp, primaryOf(spaces[0]));
   }
 }
 
