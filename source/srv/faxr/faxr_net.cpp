@@ -77,6 +77,20 @@ void voidLastV21End(HSZFAXRLOCLMEM* m) {
   end->payloadID = static_cast<uint16_t>((end->payloadID & 0xFF00) | (final ? FAXR_PKT_V21_END_BAD_FINAL : FAXR_PKT_V21_END_BAD));
 }
 
+// Octets of a V.21 frame came from the network while the line has the turn. Where that turn came
+// from a final frame that ended bad (its end altered on the way, or an end out of an earlier burst
+// that the network brought late), the far end's carrier is still on: the turn was never the
+// line's, whose terminal answers no bad frame, and it goes back to the network before the modem
+// falls silent. Else the line's terminal, hearing nothing, repeats its command over the far end
+// still sending, and a far terminal that hears a preamble while it sends is lost to the call.
+void farEndGoesOn(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  if (!v.turnFromBadEnd || (v.hsxstatus & (FAXR_V21_LINEANSWER | FAXR_V21_LINEBURST))) return;
+  v.turnFromBadEnd = false;
+  v.lineTurn = 0xFFFF;
+  clearV21(m, FAXR_V21_TXFINALSENT);
+}
+
 }  // namespace
 
 void cutV21FrameFromNet(HSZFAXRLOCLMEM* m) {
@@ -123,6 +137,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     const bool v21 = code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL;
     // while the line has the turn the far end waits for its answer: a V.21 burst from the network
     // then is a repeat that answer supersedes, or not the far end's own, and is dropped
+    if (code == FAXR_PKT_V21 && pktBits(pkt) > 0 && lineHasTurn(m)) farEndGoesOn(m);
     if (lineHasTurn(m) && (code == FAXR_PKT_V21_PREAMBLE || v21)) {
       hsfBmFree(pkt);
       continue;
@@ -277,6 +292,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_FRAMETX);
     if (v.hsxfaxrecmendcounter > 0) --v.hsxfaxrecmendcounter;
     if (final) {
+      v.turnFromBadEnd = bad;
       hdlcReset(m);
       v.hsxtxnumhdlc = 0;
       v.hsxstatus = static_cast<uint16_t>((v.hsxstatus & ~(FAXR_V21_NETACCEPT | FAXR_V21_TXFINAL)) | FAXR_V21_TXFINALSENT);

@@ -849,6 +849,12 @@ std::vector<Example> examples() {
   // taken as the stream's next, the step fell short of its proof, and the DCN played without its
   // first octet
   drawn(66552, "step_back_swapped_with_the_datagram_after_it_seed66552");
+  // a drawn call at redundancy 0 whose T.38 terminal's PPR came with its first packet retyped on
+  // the way as a bad end with its signal's end: the relay gave the audio terminal the turn and
+  // dropped its carrier while the rest of the PPR still came, the audio terminal repeated its PPS
+  // over the T.38 terminal still sending, and the T.38 terminal, hearing a preamble as it sent,
+  // never sent again
+  drawn(28126, "far_end_going_on_after_a_bad_final_end_keeps_the_line_seed28126");
   return v;
 }
 
