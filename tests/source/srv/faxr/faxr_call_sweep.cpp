@@ -855,6 +855,10 @@ std::vector<Example> examples() {
   // over the T.38 terminal still sending, and the T.38 terminal, hearing a preamble as it sent,
   // never sent again
   drawn(28126, "far_end_going_on_after_a_bad_final_end_keeps_the_line_seed28126");
+  // a drawn call under jitter at redundancy 0 whose frame from the network the relay had cut when
+  // its octets stopped coming, before it began towards the line: it began while the audio
+  // terminal, giving up, sent its DCN, the modem turned to send, and the DCN was never heard
+  drawn(16360, "frame_cut_by_the_relay_does_not_take_the_line_from_its_burst_seed16360", false);
   return v;
 }
 
