@@ -859,6 +859,11 @@ std::vector<Example> examples() {
   // its octets stopped coming, before it began towards the line: it began while the audio
   // terminal, giving up, sent its DCN, the modem turned to send, and the DCN was never heard
   drawn(16360, "frame_cut_by_the_relay_does_not_take_the_line_from_its_burst_seed16360", false);
+  // a drawn call whose T.38 terminal repeated its PPS after the network lost its last one and its
+  // counter stepped three inside the frame: the first datagram that came was 17 numbers past the
+  // stream, its copies 14 to 16, and the PPS, all packets played before, waited 3.3 s for a run of
+  // eight to vouch for it; it played after the terminal had given up, and its DCN was dropped
+  drawn(85240, "repeat_after_an_outage_whose_copies_reach_the_stream_goes_on_seed85240");
   return v;
 }
 
