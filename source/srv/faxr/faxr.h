@@ -241,6 +241,7 @@ struct HSZFAXRV21MODEM {
   uint16_t hsxtxnumhdlc;
   uint16_t hsxcounter;
   bool hsxfaxruflowflag;
+  bool turnFromBadEnd;  // the line has the turn from a final frame that ended bad
   uint16_t hsxv21counter;
   uint16_t hsxfaxrecmendcounter;
   uint16_t v21MaxPreambleDuration;

@@ -77,6 +77,20 @@ void voidLastV21End(HSZFAXRLOCLMEM* m) {
   end->payloadID = static_cast<uint16_t>((end->payloadID & 0xFF00) | (final ? FAXR_PKT_V21_END_BAD_FINAL : FAXR_PKT_V21_END_BAD));
 }
 
+// Octets of a V.21 frame came from the network while the line has the turn. Where that turn came
+// from a final frame that ended bad (its end altered on the way, or an end out of an earlier burst
+// that the network brought late), the far end's carrier is still on: the turn was never the
+// line's, whose terminal answers no bad frame, and it goes back to the network before the modem
+// falls silent. Else the line's terminal, hearing nothing, repeats its command over the far end
+// still sending, and a far terminal that hears a preamble while it sends is lost to the call.
+void farEndGoesOn(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  if (!v.turnFromBadEnd || (v.hsxstatus & (FAXR_V21_LINEANSWER | FAXR_V21_LINEBURST))) return;
+  v.turnFromBadEnd = false;
+  v.lineTurn = 0xFFFF;
+  clearV21(m, FAXR_V21_TXFINALSENT);
+}
+
 }  // namespace
 
 void cutV21FrameFromNet(HSZFAXRLOCLMEM* m) {
@@ -123,6 +137,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     const bool v21 = code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL;
     // while the line has the turn the far end waits for its answer: a V.21 burst from the network
     // then is a repeat that answer supersedes, or not the far end's own, and is dropped
+    if (code == FAXR_PKT_V21 && pktBits(pkt) > 0 && lineHasTurn(m)) farEndGoesOn(m);
     if (lineHasTurn(m) && (code == FAXR_PKT_V21_PREAMBLE || v21)) {
       hsfBmFree(pkt);
       continue;
@@ -215,6 +230,38 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
 
 // ---- sending frames to the line ----
 
+namespace {
+
+// A frame from the network that the relay cut (its octets stopped coming) and that has not begun
+// towards the line, while the line's terminal sends: it can only end bad and decides nothing, and
+// the modem turning to send it would stop the relay hearing the line, whose frame is then lost
+// (a terminal giving up sends its DCN so). It is dropped, up to its end, and false is returned
+// when the frame at the head is not such a one.
+bool dropFrameCutByRelay(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  bool cut = false;
+  for (void* p = MEM_QueueHead(&m->hsxv21jitbufq); p != nullptr && !cut; p = MEM_QueueNext(p)) {
+    const auto* pkt = static_cast<const HAPI_PKT_HDR*>(p);
+    if (pktCode(pkt) == FAXR_PKT_V21) continue;
+    if (pkt->payloadTimeStampHigh != FAXR_PKT_CUT_BY_RELAY) return false;
+    cut = true;
+  }
+  if (!cut) return false;
+  while (auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxv21jitbufq))) {
+    const bool end = pktCode(pkt) != FAXR_PKT_V21;
+    const uint16_t bits = pktBits(pkt);
+    v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter > bits ? v.hsxv21counter - bits : 0);
+    hsfBmFree(pkt);
+    if (end) break;
+  }
+  if (v.hsxfaxrecmendcounter > 0) --v.hsxfaxrecmendcounter;
+  if (MEM_QueueHead(&m->hsxv21jitbufq) == nullptr) clearV21(m, FAXR_V21_ENDQUEUED);
+  count16(m->hsxfaxrStats.egress.hsxbadframeCount);
+  return true;
+}
+
+}  // namespace
+
 void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   HSZFAXRSTATE& s = m->hsxfaxrstate;
@@ -226,6 +273,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     const bool waiting = v.hsxv21counter >= enough || v.hsxfaxrecmendcounter > 0;
     // nor does a new frame follow a final one straight on, its bits still going
     if (!waiting || (m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY) || lineTakenByToneOrPage(s.hsxstate) || lineHasTurn(m)) return;
+    if ((v.hsxstatus & FAXR_V21_LINEBURST) && dropFrameCutByRelay(m)) return;
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_FRAMETX);
   }
   s.hsxtimer = 0;
@@ -277,6 +325,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_FRAMETX);
     if (v.hsxfaxrecmendcounter > 0) --v.hsxfaxrecmendcounter;
     if (final) {
+      v.turnFromBadEnd = bad;
       hdlcReset(m);
       v.hsxtxnumhdlc = 0;
       v.hsxstatus = static_cast<uint16_t>((v.hsxstatus & ~(FAXR_V21_NETACCEPT | FAXR_V21_TXFINAL)) | FAXR_V21_TXFINALSENT);

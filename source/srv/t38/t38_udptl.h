@@ -129,7 +129,9 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     are held (at the playout, while everything queued stands alone, they wait for the run that
 //     may vouch for them); a run whose every datagram brings a packet already played may be the
 //     past renumbered, and vouches only when longer than a late burst (T38_RESYNC_RUN_UNSEEN: the
-//     peer repeating its frames after an outage goes on). Without it an old datagram renumbered ahead
+//     peer repeating its frames after an outage goes on), or when, with nothing of the stream
+//     between, its copies reach back within T38_CLOSE_AHEAD of the stream (the peer went on from
+//     there, its first datagrams lost). Without it an old datagram renumbered ahead
 //     plays and moves the playout past the stream's own packets. Nor does a packet close ahead that
 //     the playout jumped a gap of more than one number to, when it repeats a packet played before (a copy the network
 //     misnumbered looks so, and so do the peer's repeated frames and fill), nor the few played in

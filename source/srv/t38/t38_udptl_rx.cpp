@@ -912,10 +912,11 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
       std::has_single_bit(static_cast<uint16_t>(s ^ rq->lastContradicting)) && isV21OrIndicator(pk[0]))
     rq->contradicted = false;
   // close to the stream, which is at least where the playout is
-  auto close = [&] {
+  auto closeAt = [&](uint16_t x) {
     const uint16_t front = static_cast<int16_t>(rq->newest - rq->lastoutTimeStamp) > 0 ? rq->newest : rq->lastoutTimeStamp;
-    return static_cast<int16_t>(s - front) <= static_cast<int16_t>(T38_CLOSE_AHEAD);
+    return static_cast<int16_t>(x - front) <= static_cast<int16_t>(T38_CLOSE_AHEAD);
   };
+  auto close = [&] { return closeAt(s); };
   if (inWindow(rq, s) && v.agree == 0 && !close()) {
     suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
     // the run spans aloneFirst to aloneLast, and goes on a little either side: the network may
@@ -930,10 +931,13 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     // once the stream came between far datagrams, they were not where it went on: a run must be
     // twice as long to show it went there after all; a run that only repeats what was played may
     // be the past renumbered, or the peer sending its frames again after an outage: only one
-    // longer than a late burst shows the latter
-    const uint8_t needed = rq->aloneRepeats      ? T38_RESYNC_RUN_UNSEEN
-                           : rq->aloneInterrupted ? 2 * T38_RESYNC_RUN
-                                                  : T38_RESYNC_RUN;
+    // longer than a late burst shows the latter, unless, with nothing of the stream between, its
+    // copies reach back within T38_CLOSE_AHEAD of the stream (the peer went on from there, its
+    // first datagrams after the outage lost)
+    const bool reaches = closeAt(pk[n - 1].s);
+    const uint8_t needed = rq->aloneRepeats && (rq->aloneInterrupted || !reaches) ? T38_RESYNC_RUN_UNSEEN
+                           : rq->aloneInterrupted                                  ? 2 * T38_RESYNC_RUN
+                                                                                   : T38_RESYNC_RUN;
     if (rq->aloneRun >= needed) {
       vouchForAloneRun(rq, rq->aloneLast);
       vouchUpTo(rq, rq->aloneLast);

@@ -881,6 +881,21 @@ std::vector<Example> examples() {
   // then an altered duplicate of the next: two refused datagrams side by side looked like a peer
   // stepping back, and the DCN played broken
   drawn(32253, "refused_copy_one_bit_back_is_no_step_back_seed32253");
+  // a drawn call at redundancy 0 whose T.38 terminal's PPR came with its first packet retyped on
+  // the way as a bad end with its signal's end: the relay gave the audio terminal the turn and
+  // dropped its carrier while the rest of the PPR still came, the audio terminal repeated its PPS
+  // over the T.38 terminal still sending, and the T.38 terminal, hearing a preamble as it sent,
+  // never sent again
+  drawn(28126, "far_end_going_on_after_a_bad_final_end_keeps_the_line_seed28126");
+  // a drawn call under jitter at redundancy 0 whose frame from the network the relay had cut when
+  // its octets stopped coming, before it began towards the line: it began while the audio
+  // terminal, giving up, sent its DCN, the modem turned to send, and the DCN was never heard
+  drawn(16360, "frame_cut_by_the_relay_does_not_take_the_line_from_its_burst_seed16360", false);
+  // a drawn call whose T.38 terminal repeated its PPS after the network lost its last one and its
+  // counter stepped three inside the frame: the first datagram that came was 17 numbers past the
+  // stream, its copies 14 to 16, and the PPS, all packets played before, waited 3.3 s for a run of
+  // eight to vouch for it; it played after the terminal had given up, and its DCN was dropped
+  drawn(85240, "repeat_after_an_outage_whose_copies_reach_the_stream_goes_on_seed85240");
   return v;
 }
 

@@ -1031,6 +1031,17 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
       for (const auto& d : again) r.take(d);
       EXPECT_EQ(r.playOut().numbers.size(), count == T38_RESYNC_RUN_UNSEEN ? size_t(count) : 0u) << count;
     }
+    // with copies that reach back within T38_CLOSE_AHEAD of the stream, the peer went on from
+    // there (its first datagrams after the outage lost): three in a row show it, with all their
+    // copies carried
+    Received r;
+    for (int i = 0; i < 10; ++i) r.take(a[size_t(i)]);
+    r.playOut();
+    const auto again = stream(109 + T38_CLOSE_AHEAD - 2, 6, 3, 'a');
+    for (size_t k = 3; k < 5; ++k) r.take(again[k]);  // the three before were lost
+    EXPECT_TRUE(r.playOut().numbers.empty());
+    r.take(again[5]);
+    EXPECT_EQ(r.playOut().numbers.size(), 6u);
   }
   {  // a packet close ahead that repeats one played (a copy the network misnumbered) plays, and the
      // stream's own next packet coming right behind the playout takes the playout back: the
