@@ -244,7 +244,7 @@ constexpr bool Verdict::*kVerdictFlags[] = {
     &Verdict::completed, &Verdict::hung, &Verdict::lastFrameLostByTheNetwork, &Verdict::lastFrameBrokenByTheTerminalsReceiver,
     &Verdict::lastFrameBehindANumberAhead, &Verdict::lastFrameMadeOnTheWay, &Verdict::lastFrameRefusedAfterASkip,
     &Verdict::waitsForAFrameNeverSent, &Verdict::lastFrameUndelimited, &Verdict::lastFrameDisputedByAnAlteredCopy,
-    &Verdict::lastFrameSkippedUnseen, &Verdict::cedIndicatorLate, &Verdict::forgedByThePeer,
+    &Verdict::lastFrameSkippedUnseen, &Verdict::lastFrameJoinedByThePeer, &Verdict::cedIndicatorLate, &Verdict::forgedByThePeer,
     &Verdict::forgedBeforeItsContradictionCame};
 constexpr int Verdict::*kVerdictCounts[] = {&Verdict::forged, &Verdict::wrongPages, &Verdict::forgedOnTheWay,
                                             &Verdict::pagesWrongOnTheWay};
@@ -441,6 +441,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
                        : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing new came under"
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
                        : ours.lastFrameDisputedByAnAlteredCopy ? "last frame not told apart: a packet the peer altered"
+                       : ours.lastFrameJoinedByThePeer         ? "last frame never sent alone: joined onto the frame before"
                        : ours.cedIndicatorLate                 ? "CED indicator after the far CED ended"
                                                                : "unnamed";
     const bool shown = (ours.hung && *name) || ours.forgedByThePeer || ours.forgedBeforeItsContradictionCame || ours.forgedOnTheWay > 0;
@@ -849,6 +850,14 @@ std::vector<Example> examples() {
   // taken as the stream's next, the step fell short of its proof, and the DCN played without its
   // first octet
   drawn(66552, "step_back_swapped_with_the_datagram_after_it_seed66552");
+  // a drawn call whose T.38 terminal, told of a DIS while its TCF went out, sent the TCF's rest as
+  // page octets under the V.21 type: the relay played each as an empty frame with a bad FCS after
+  // the DCS, and the audio terminal, waiting for the TCF, waited for good
+  drawn(14591, "page_octets_under_the_v21_type_end_no_frame_seed14591", false);
+  // a drawn call whose T.38 terminal sent its DCN while its TSI still went out: its packets carry
+  // the TSI's first octets and the DCN under one FCS, which the audio terminal took as a TSI, and
+  // no gateway has a DCN to play
+  drawn(24391, "last_frame_joined_onto_the_frame_before_is_the_peers_seed24391", false);
   return v;
 }
 
