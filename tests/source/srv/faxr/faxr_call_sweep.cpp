@@ -858,6 +858,10 @@ std::vector<Example> examples() {
   // the TSI's first octets and the DCN under one FCS, which the audio terminal took as a TSI, and
   // no gateway has a DCN to play
   drawn(24391, "last_frame_joined_onto_the_frame_before_is_the_peers_seed24391", false);
+  // a drawn call under jitter where a loss noted while no HDLC frame was open (in page data, whose
+  // end never played to close it) was still pending when the T.38 terminal's final frame began:
+  // the loss was held against that frame, whose every packet came, and it ended bad
+  drawn(33972, "v21_frame_after_a_page_that_lost_pieces_is_whole_seed33972", false);
   return v;
 }
 
