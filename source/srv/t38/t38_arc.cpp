@@ -199,6 +199,7 @@ struct RelayOut {
 constexpr int kRelayPacketsPerFrame = 32;
 
 constexpr uint8_t kV21Data = HAPI_PKT_FC_LAST_INDICATOR + 1;  // octets of a V.21 frame
+constexpr uint8_t kV21EndBad = HAPI_PKT_FC_V21_END + 2;         // a V.21 frame's bad end, not its signal's
 
 // Whether a packet that plays across a discontinuity begins a V.21 frame while none is open: what
 // was lost lay before the frame's first octet, or its first octets are missing and the relay, which
@@ -318,6 +319,15 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   auto* out = static_cast<RelayOut*>(user);
   T38ZLOCLMEM* m = out->m;
   ++out->sent;
+  // a V.21 frame that starts while no HDLC frame is open follows page data or a signal: a loss
+  // noted there is none of this frame's (page data has no FCS to spoil, and the page end that
+  // would have closed it may be what was lost)
+  if (code == kV21Data && !m->v21FrameOpen && m->frameData == 0) m->lossInFrame = false;
+  // a bad V.21 end with no V.21 frame open and nothing lost ends no frame: it comes of page octets
+  // under the V.21 type (a peer that sends the rest of its TCF so once its T.30 turned to V.21),
+  // and an empty bad frame on the line tells the terminal waiting there for the TCF that a frame
+  // came broken. Where a loss lies before it, it is what is left of a frame, and it goes on.
+  if (code == kV21EndBad && !m->v21FrameOpen && !m->lossInFrame) return;
   trackHandedFrame(m, code);
   noteFrameData(m, code);
   // An HDLC frame across a contested number may lack a packet the peer sent under it, or hold one

@@ -123,6 +123,12 @@ struct Verdict {
   // the packets as many numbers before came, and nothing under the numbers before the skip shows
   // that shift: no receiver can tell the step from those packets sent again and lost
   bool lastFrameSkippedUnseen = false;
+  // the audio terminal waits for the T.38 terminal's last frame, which its packets carry only at
+  // the end of another frame closed good: the start of the frame it sent before, then the last
+  // frame's octets, under one FCS (its T.38 side took the last frame while the one before still
+  // went out). The peer never sent that frame on its own, and a gateway could play it only by
+  // splitting a frame the peer closed good
+  bool lastFrameJoinedByThePeer = false;
   // the audio terminal waits for the T.38 terminal's first frame, which it never accepted, and the
   // T.38 terminal's CED indicator reached the gateway only with the packet after it: the relay's
   // own CED (its specified length) began when the far CED had ended, and the T.38 terminal's
@@ -154,7 +160,7 @@ struct Verdict {
     return lastFrameLostByTheNetwork || lastFrameBrokenByTheTerminalsReceiver || lastFrameBehindANumberAhead || lastFrameMadeOnTheWay ||
            lastFrameRefusedAfterASkip ||
            waitsForAFrameNeverSent || lastFrameUndelimited || lastFrameDisputedByAnAlteredCopy || lastFrameSkippedUnseen ||
-           cedIndicatorLate;
+           lastFrameJoinedByThePeer || cedIndicatorLate;
   }
 };
 Verdict judge(const Case& c, const Outcome& o);

@@ -203,6 +203,20 @@ TEST(FaxCallChecks, AWaitIsExcusedOnlyForAReasonTheCallShows) {
   neverSent.arrive({0, 1, 2, 3, 4, 5});
   EXPECT_TRUE(neverSent.checked(&v).empty());
   EXPECT_TRUE(v.waitsForAFrameNeverSent);
+  // it sent its DCN while its DCS still went out: its packets carry the DCS's first three octets,
+  // then the DCN, under one FCS, and none of them is a DCN alone. Octets before the DCN that are
+  // not the start of the frame it sent before are no such joining: the wait stays the gateway's
+  for (const bool dcsBefore : {true, false}) {
+    AudioWaits joined(1);
+    joined.peer = MadeUpPeer(1);
+    for (const Bytes& ifp : {kPreamble, v21(kDis, 2), kPreamble, v21(Bytes(kDcs.begin(), kDcs.begin() + 3)), v21(kDcn), kFcsOk})
+      joined.peer.send(ifp);
+    joined.o.t38Packets = joined.peer.sent;
+    joined.o.t38Frames.sent = {kDis, dcsBefore ? kDcs : kDis, kDcn};
+    joined.arrive({0, 1, 2, 3, 4, 5});
+    EXPECT_EQ(joined.checked(&v).size(), dcsBefore ? 0u : 1u) << v.why;
+    EXPECT_EQ(v.lastFrameJoinedByThePeer, dcsBefore);
+  }
 }
 
 TEST(FaxCallChecks, ALateCedExcusesOnlyAWaitForWhatItDelayed) {

@@ -63,13 +63,32 @@ bool skipLooksLikePacketsSentAgain(const Outcome& o, const std::vector<NumberedI
   return true;
 }
 
-// The audio terminal waits for the T.38 terminal's last frame `last`: whether a packet of it never
-// reached the gateway, or it reached the gateway whole but could not be told apart.
-void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& last, Verdict& v) {
+// Whether the last frame the peer's packets close good is the start of the frame `before` with
+// `last` after it, under one FCS: the terminal sent its last frame while the one before was still
+// going out, and its packets carry the two joined. No packet of the peer's is that last frame.
+bool lastFrameJoinedOntoTheOneBefore(const std::vector<std::vector<uint8_t>>& ifps, const std::vector<uint8_t>& before,
+                                     const std::vector<uint8_t>& last) {
+  const auto frames = goodHdlcFrames(ifps, true);
+  if (frames.empty() || last.empty()) return false;
+  const std::vector<uint8_t> joined = bitReversed(frames.back());
+  if (joined.size() <= last.size() || !std::equal(last.rbegin(), last.rend(), joined.rbegin())) return false;
+  const size_t cut = joined.size() - last.size();  // the octets of the frame before that went out
+  return cut < before.size() && std::equal(joined.begin(), joined.begin() + long(cut), before.begin());
+}
+
+// The audio terminal waits for the T.38 terminal's last frame `last` (logged after `before`):
+// whether the peer never sent it as a frame of its own, a packet of it never reached the gateway,
+// or it reached the gateway whole but could not be told apart.
+void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& before, const std::vector<uint8_t>& last, Verdict& v) {
   const auto& p = o.t38Packets;
   const V21FramePlace frame = lastV21Frame(p);
   if (frame.last < 0) return;
   const int to = frame.closing >= 0 ? frame.closing : frame.last;
+  if (lastFrameJoinedOntoTheOneBefore(ifpsOf(p, frame.first, to), before, last)) {
+    v.lastFrameJoinedByThePeer = true;
+    v.why = "the T.38 terminal's packets carry its last frame only joined onto the start of the frame before, under one FCS";
+    return;
+  }
   if (!carriesV21Frame(ifpsOf(p, frame.first, to), last)) {  // the peer's packets are not that frame
     v.why = "unnamed: the T.38 terminal's packets do not end with its last frame";
     return;
@@ -384,7 +403,7 @@ Verdict judge(const Case& c, const Outcome& o) {
   if ((audioWaits || t38Waits) && !ended.sent.empty()) {
     const std::vector<uint8_t>& last = ended.sent.back();
     if (audioWaits)
-      nameTheWaitForTheLastFrame(o, last, v);
+      nameTheWaitForTheLastFrame(o, ended.sent.size() > 1 ? ended.sent[ended.sent.size() - 2] : std::vector<uint8_t>{}, last, v);
     else
       nameTheLossTowardsTheT38Terminal(c, o, last, v);
     // it accepted the other's last frame, and that was no DCN: the other gave up on an error of its own

@@ -244,7 +244,7 @@ constexpr bool Verdict::*kVerdictFlags[] = {
     &Verdict::completed, &Verdict::hung, &Verdict::lastFrameLostByTheNetwork, &Verdict::lastFrameBrokenByTheTerminalsReceiver,
     &Verdict::lastFrameBehindANumberAhead, &Verdict::lastFrameMadeOnTheWay, &Verdict::lastFrameRefusedAfterASkip,
     &Verdict::waitsForAFrameNeverSent, &Verdict::lastFrameUndelimited, &Verdict::lastFrameDisputedByAnAlteredCopy,
-    &Verdict::lastFrameSkippedUnseen, &Verdict::cedIndicatorLate, &Verdict::forgedByThePeer,
+    &Verdict::lastFrameSkippedUnseen, &Verdict::lastFrameJoinedByThePeer, &Verdict::cedIndicatorLate, &Verdict::forgedByThePeer,
     &Verdict::forgedBeforeItsContradictionCame};
 constexpr int Verdict::*kVerdictCounts[] = {&Verdict::forged, &Verdict::wrongPages, &Verdict::forgedOnTheWay,
                                             &Verdict::pagesWrongOnTheWay};
@@ -441,6 +441,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
                        : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing new came under"
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
                        : ours.lastFrameDisputedByAnAlteredCopy ? "last frame not told apart: a packet the peer altered"
+                       : ours.lastFrameJoinedByThePeer         ? "last frame never sent alone: joined onto the frame before"
                        : ours.cedIndicatorLate                 ? "CED indicator after the far CED ended"
                                                                : "unnamed";
     const bool shown = (ours.hung && *name) || ours.forgedByThePeer || ours.forgedBeforeItsContradictionCame || ours.forgedOnTheWay > 0;
@@ -896,6 +897,18 @@ std::vector<Example> examples() {
   // stream, its copies 14 to 16, and the PPS, all packets played before, waited 3.3 s for a run of
   // eight to vouch for it; it played after the terminal had given up, and its DCN was dropped
   drawn(85240, "repeat_after_an_outage_whose_copies_reach_the_stream_goes_on_seed85240");
+  // a drawn call whose T.38 terminal, told of a DIS while its TCF went out, sent the TCF's rest as
+  // page octets under the V.21 type: the relay played each as an empty frame with a bad FCS after
+  // the DCS, and the audio terminal, waiting for the TCF, waited for good
+  drawn(14591, "page_octets_under_the_v21_type_end_no_frame_seed14591", false);
+  // a drawn call whose T.38 terminal sent its DCN while its TSI still went out: its packets carry
+  // the TSI's first octets and the DCN under one FCS, which the audio terminal took as a TSI, and
+  // no gateway has a DCN to play
+  drawn(24391, "last_frame_joined_onto_the_frame_before_is_the_peers_seed24391", false);
+  // a drawn call under jitter where a loss noted while no HDLC frame was open (in page data, whose
+  // end never played to close it) was still pending when the T.38 terminal's final frame began:
+  // the loss was held against that frame, whose every packet came, and it ended bad
+  drawn(33972, "v21_frame_after_a_page_that_lost_pieces_is_whole_seed33972", false);
   return v;
 }
 

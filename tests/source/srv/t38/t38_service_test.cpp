@@ -333,6 +333,28 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKi
   }
   runFrames(300);
   EXPECT_EQ(codesPlayed(19, 22), (std::vector<uint8_t>{22, 20}));  // V21_END_BAD_FINAL, then V21_END_FINAL
+  // non-ECM page data that lost a piece, then its page end and the V.21 preamble lost as well: the
+  // loss was the page's, which has no FCS to spoil, and the V.21 frame after it, whole, ends good
+  restart();
+  const std::vector<std::vector<uint8_t>> afterPage = {
+      training, ifp(true, 8, T4_NON_ECM, {1, 1}, NO_DFS), ifp(true, 8, T4_NON_ECM, {2, 2}, NO_DFS),
+      ifp(true, 8, T4_NON_ECM, {3, 3}, NO_DFS), ifp(true, 8, T4_NON_ECM_SIG_END, {4}, NO_DFS), preamble,
+      ifp(true, 0, HDLC_DATA, {0xFF, 0xC8, 0x01, 0x00}, NO_DFS), v21End};
+  for (const auto& d : datagramsLosing(afterPage, {2, 4, 5})) world().netIn.push_back({d});
+  runFrames(long(afterPage.size()) + 100);
+  EXPECT_EQ(codesPlayed(19, 22), std::vector<uint8_t>{20});  // V21_END_FINAL
+  // page octets under the V.21 type after a V.21 frame's end (a peer that sends the rest of its TCF
+  // so once its T.30 turned to V.21): no frame is open and nothing was lost, and no frame end plays;
+  // after a loss among them what comes is what is left of a frame, and it ends bad
+  for (const bool loss : {false, true}) {
+    restart();
+    const auto v21Page = ifp(true, 0, T4_NON_ECM, {0}, NO_DFS);
+    const std::vector<std::vector<uint8_t>> pageAsV21 = {
+        preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC8, 0x01, 0x00}, NO_DFS), v21End, v21Page, v21Page, v21Page, v21Page};
+    for (const auto& d : datagramsLosing(pageAsV21, loss ? std::vector<size_t>{4} : std::vector<size_t>{})) world().netIn.push_back({d});
+    runFrames(long(pageAsV21.size()) + 100);
+    EXPECT_EQ(codesPlayed(19, 22), loss ? (std::vector<uint8_t>{20, 21}) : std::vector<uint8_t>{20}) << "loss " << loss;
+  }
 }
 
 // Where a peer's renumbered sequence joins the old one and its first datagrams carry, as copies,
