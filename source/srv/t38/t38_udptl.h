@@ -173,9 +173,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     (its primary an indicator or V.21 data, the packet known there, told apart from the ones
 //     beside it, and every copy known as many numbers on: page data repeats its packets at every
 //     distance and proves nothing so) brings nothing: it disputes nothing, breaks nothing and joins no
-//     run. Unless it may be a peer's after a step back, which the same frames sent again also
-//     resemble: among the stream's last T38_CLOSE_AHEAD numbers without copies or with copies that
-//     show the step, or beside a run of refused datagrams. Without it a copy the network
+//     run. Where its copies agree with the stream under their own numbers, copies unknown that far
+//     on prove nothing: one at least must be known there (without it the stream's own datagram,
+//     its primary altered on the way, was taken for an old one, and the packet it contradicts,
+//     played from a copy, closed its frame good). Unless it may be a peer's after a step back,
+//     which the same frames sent again also resemble: among the stream's last T38_CLOSE_AHEAD
+//     numbers without copies or with copies that show the step, or beside a run of refused
+//     datagrams. Without it a copy the network
 //     misnumbered broke the final frame it came in. (One ahead of the stream, contradicting
 //     nothing, is taken as before: under reordering, a peer's packets equal to those a power of
 //     two before, page data and repeated frames, arrive there often.) The other way round, the

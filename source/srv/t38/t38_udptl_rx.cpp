@@ -278,15 +278,19 @@ bool isV21OrIndicator(const Carried& pk) { return !isPageData(pk.ifp); }
 // altered packet.
 // Only an indicator or V.21 data is told so: page data repeats its packets at every distance (a
 // blank row, a black one), so its packet a power of two before proves nothing.
-bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n) {
+bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v) {
   if (!isV21OrIndicator(pk[0])) return false;
+  // copies that agree with the stream under their own numbers place the datagram there: only
+  // copies known as many numbers on place it elsewhere
+  const bool placed = v.agree > 0;
   for (int bit = 0; bit < 16; ++bit) {
     const uint16_t own = static_cast<uint16_t>(pk[0].s ^ (1u << bit));
     const T38_NUMBER_STATE st = stateOf(rq, own);
     if ((st != T38_QUEUED && st != T38_PLAYED) || knownDigest(rq, own, static_cast<uint16_t>(~pk[0].digest)) != pk[0].digest ||
         !distinct(rq, {pk[0].ifp, pk[0].len, own, pk[0].digest}))
       continue;
-    if (copiesShiftedOrUnknown(rq, pk, n, static_cast<uint16_t>(pk[0].s - own))) return true;
+    const uint16_t shift = static_cast<uint16_t>(pk[0].s - own);
+    if (placed ? copiesShifted(rq, pk, n, shift) : copiesShiftedOrUnknown(rq, pk, n, shift)) return true;
   }
   return false;
 }
@@ -1061,7 +1065,7 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   // the run's (a peer that stepped back goes on there, whatever the stream held a power of two
   // before)
   const bool inRun = rq->runLength > 0 && static_cast<uint16_t>(s - rq->runLast + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP;
-  if (v.disagree > 0 && !inRun && !mayHaveSteppedBack(rq, pk, n) && misnumberedCopy(rq, pk, n)) {
+  if (v.disagree > 0 && !inRun && !mayHaveSteppedBack(rq, pk, n) && misnumberedCopy(rq, pk, n, v)) {
     ++rq->failtoReorderCount;  // the stream's own datagram under another number: nothing new
     return;
   }

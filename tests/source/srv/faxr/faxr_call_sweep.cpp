@@ -909,6 +909,12 @@ std::vector<Example> examples() {
   // end never played to close it) was still pending when the T.38 terminal's final frame began:
   // the loss was held against that frame, whose every packet came, and it ended bad
   drawn(33972, "v21_frame_after_a_page_that_lost_pieces_is_whole_seed33972", false);
+  // a drawn call under jitter at redundancy 3 whose T.38 terminal's CFR, one packet, first came as
+  // the copy in an altered duplicate of the next datagram and played; its own datagram came while
+  // the CFR was on the line, its primary retyped on the way, and was taken for a far older datagram
+  // one bit of its number away (its copies fell before the sequence began) though they agreed with
+  // the stream under their own numbers: nothing voided the CFR, and it closed good altered
+  drawn(473162, "datagram_whose_copies_agree_in_place_is_no_misnumbered_one_seed473162", false);
   return v;
 }
 
