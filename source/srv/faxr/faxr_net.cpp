@@ -148,8 +148,12 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     if (v21) {
       // frame octets whose preamble indicator was lost start the preamble themselves: the far end
       // is sending V.21 frames, and dropping them would leave the line waiting for an exchange
-      // that did come
-      if (!(v.hsxstatus & FAXR_V21_NETACCEPT) && code == FAXR_PKT_V21 && pktBits(pkt) > 0) netPreamble(m);
+      // that did come. During a page they end it as the preamble would: the page's end was lost
+      // too, and the line, kept in page data, never hears the far end's post-page message
+      if (!(v.hsxstatus & FAXR_V21_NETACCEPT) && code == FAXR_PKT_V21 && pktBits(pkt) > 0) {
+        if (s.hsxstate == HSFAXRTXLOCALDATA) m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | FAXR_INT_NETPAGEEND);
+        netPreamble(m);
+      }
       if (!(v.hsxstatus & FAXR_V21_NETACCEPT)) {
         hsfBmFree(pkt);
         continue;

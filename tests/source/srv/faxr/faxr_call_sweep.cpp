@@ -915,6 +915,11 @@ std::vector<Example> examples() {
   // one bit of its number away (its copies fell before the sequence began) though they agreed with
   // the stream under their own numbers: nothing voided the CFR, and it closed good altered
   drawn(473162, "datagram_whose_copies_agree_in_place_is_no_misnumbered_one_seed473162", false);
+  // a drawn call whose network lost the T.38 terminal's page end, its post-page preamble and most
+  // of its MPS: the MPS's last octets came while the relay still sent the page, and the line stayed
+  // in page data 14 s, until the DCN's preamble; the audio terminal, whose wait for the page ran
+  // out meanwhile, then heard only bad frames and waited for good
+  drawn(30720, "v21_octets_during_a_page_end_it_seed30720", false);
   return v;
 }
 
