@@ -915,6 +915,11 @@ std::vector<Example> examples() {
   // one bit of its number away (its copies fell before the sequence began) though they agreed with
   // the stream under their own numbers: nothing voided the CFR, and it closed good altered
   drawn(473162, "datagram_whose_copies_agree_in_place_is_no_misnumbered_one_seed473162", false);
+  // a drawn call under jitter at redundancy 1 whose ECM frame's first packet was cut short on the
+  // way: the datagram whose copy showed it came late, after the packet had played, its own primary
+  // page data equal to the packets beside it, so that it agreed with nothing: its copy was taken
+  // for a stray one, and the frame closed good 19 octets short
+  drawn(521449, "late_datagram_repeating_its_own_page_packet_voids_the_frame_seed521449", false);
   return v;
 }
 
