@@ -209,7 +209,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     frame it went into, while still playing, ends bad. Without it a packet altered on the way
 //     plays its frame good when the copy that contradicts it comes a datagram later. So too a late
 //     datagram whose own number was played from a copy, when it agrees with the stream as much as
-//     it contradicts it (it is the stream's own, late).
+//     it contradicts it (it is the stream's own, late; its primary equal to the packet played
+//     under its number agrees, though it equals the packets beside it: without it a late copy
+//     showing an ECM frame's packet cut short on the way was taken for a stray one, the primary
+//     page data like its neighbours, and the frame closed good).
 //  A packet longer than the largest datagram holds (T38_MAX_RX_IFP) is dropped alone and counted:
 //  its number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
 //  taken as usual.

@@ -992,7 +992,13 @@ void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, co
   // as much of it as it contradicts: a packet played under its numbers that one datagram alone
   // brought may not be the peer's (one against one); one that more brought outvotes it
   const bool late = !inWindow(rq, pk[0].s);
-  const bool outOfLine = late ? v.agree == 0 || v.agree < v.disagreeSources : v.agree == 0 && v.disagreeSources > 1;
+  // its own primary, the very packet played under its number, shows it the stream's even where that
+  // packet equals the ones beside it (page data, fill) and so counts for no agreement in rule 4:
+  // against the one datagram that brought the packet its copy contradicts, nothing proves which of
+  // the two the peer sent, and the frame must not end good on either
+  const bool ownPlayed = late && stateOf(rq, pk[0].s) == T38_PLAYED && playedDigest(rq, pk[0].s) == pk[0].digest && !distinct(rq, pk[0]);
+  const int agree = v.agree + (ownPlayed ? 1 : 0);
+  const bool outOfLine = late ? agree == 0 || agree < v.disagreeSources : v.agree == 0 && v.disagreeSources > 1;
   if (!v.disagreePlayed || outOfLine) return;
   for (int i = late ? 0 : 1; i < judged; ++i) {
     if (stateOf(rq, pk[i].s) != T38_PLAYED || playedDigest(rq, pk[i].s) == pk[i].digest) continue;
