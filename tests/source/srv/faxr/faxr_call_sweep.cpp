@@ -915,6 +915,12 @@ std::vector<Example> examples() {
   // one bit of its number away (its copies fell before the sequence began) though they agreed with
   // the stream under their own numbers: nothing voided the CFR, and it closed good altered
   drawn(473162, "datagram_whose_copies_agree_in_place_is_no_misnumbered_one_seed473162", false);
+  // a drawn call under jitter at redundancy 3 whose T.38 terminal sends its DIS an octet a packet
+  // and stepped its counter one on in the middle of it: the copies moved with the step, two numbers
+  // came each with two contents, one of them the octet of the number beside, and the vote kept a
+  // copy of the octet before for the second; the DIS, its burst's last, closed good with an octet
+  // twice
+  drawn(497969, "final_frame_across_a_number_contested_by_its_neighbour_ends_bad_seed497969");
   return v;
 }
 
