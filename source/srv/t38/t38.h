@@ -59,10 +59,11 @@ struct T38ZLOCLMEM {
   bool lossInFrame;          // packets were lost for good since the last HDLC frame end handed on
   bool lossInFrameOut;       // the same on the way out: relay packets the pool had no block for
   bool v21FrameOpen;         // V.21 frame octets were handed on since the last signal or frame end
-  // of the V.21 frame open: its octets handed on (counted up to 2), its control octet, and whether
-  // a packet of it played contested
-  uint8_t v21Octets, v21Control;
-  bool v21Contested;
+  // of the V.21 frame open: its octets handed on (counted up to 3), its control and command
+  // octets, whether a packet of it played contested, and whether one did against the packet of the
+  // number beside (a peer's numbering that stepped)
+  uint8_t v21Octets, v21Control, v21Command;
+  bool v21Contested, v21StepShaped;
   uint8_t frameData;         // the data code of the HDLC frame open (V.21 or ECM), 0 when none is
   // the numbers of the packets the HDLC frame handed on last came in (`handedKnown`), and whether
   // that was a V.21 frame whose end was handed on: a later copy that contradicts one of them

@@ -192,6 +192,7 @@ struct RelayOut {
   T38ZLOCLMEM* m;
   int sent;  // fax-relay packets handed on this frame
   bool contested;  // the packet handed on now came under a number other content came under too
+  bool stepShaped;  // and that other content is the packet of a number beside it
 };
 
 // Fax-relay packets one frame hands on at most (before the next IFP packet starts): the rest wait
@@ -200,6 +201,7 @@ constexpr int kRelayPacketsPerFrame = 32;
 
 constexpr uint8_t kV21Data = HAPI_PKT_FC_LAST_INDICATOR + 1;  // octets of a V.21 frame
 constexpr uint8_t kV21EndBad = HAPI_PKT_FC_V21_END + 2;         // a V.21 frame's bad end, not its signal's
+constexpr uint8_t kV21Disconnect = 0x5F;  // a disconnect's command octet as the frame carries it, less its top bit
 
 // Whether a packet that plays across a discontinuity begins a V.21 frame while none is open: what
 // was lost lay before the frame's first octet, or its first octets are missing and the relay, which
@@ -297,22 +299,32 @@ void sendRelayPacket(T38ZLOCLMEM* m, uint8_t code, const uint8_t* octets, int n)
 }
 
 // Follows the V.21 frame open for sendRelay: a good end of a frame that is not final (its control
-// octet says so) after a packet of it played contested ends bad.
-void noteV21Frame(T38ZLOCLMEM* m, uint8_t code, const uint8_t* octets, int n, bool contested) {
+// octet says so) after a packet of it played contested ends bad. So does a final frame, other than
+// a disconnect, when the other content under a number of it was the packet of the number beside:
+// the peer's numbering stepped there and its copies moved with it, so that which of the two the
+// vote kept says nothing of what the peer sent under it.
+void noteV21Frame(T38ZLOCLMEM* m, uint8_t code, const uint8_t* octets, int n, bool contested, bool stepShaped) {
   if (code == kV21Data) {
     if (!m->v21FrameOpen) {
       m->v21Octets = 0;
       m->v21Contested = false;
+      m->v21StepShaped = false;
     }
-    for (int i = 0; i < n && m->v21Octets < 2; ++i, ++m->v21Octets)
+    for (int i = 0; i < n && m->v21Octets < 3; ++i, ++m->v21Octets) {
       if (m->v21Octets == 1) m->v21Control = octets[i];
+      if (m->v21Octets == 2) m->v21Command = octets[i];
+    }
     m->v21Contested = m->v21Contested || contested;
+    m->v21StepShaped = m->v21StepShaped || stepShaped;
     return;
   }
   const bool good = code == HAPI_PKT_FC_V21_END || code == HAPI_PKT_FC_V21_END_FINAL;
-  if (good && m->v21FrameOpen && (m->v21Contested || contested) && m->v21Octets == 2 && !(m->v21Control & 0x08))
+  const bool disconnect = m->v21Octets >= 3 && (m->v21Command & 0x7F) == kV21Disconnect;
+  if (good && m->v21FrameOpen && (m->v21Contested || contested) && m->v21Octets >= 2 &&
+      (!(m->v21Control & 0x08) || (m->v21StepShaped && !disconnect)))
     m->lossInFrame = true;
   m->v21Contested = false;
+  m->v21StepShaped = false;
 }
 
 void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
@@ -334,9 +346,10 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   // it never sent there: it ends bad, and the page's next round sends an ECM frame again. So does
   // a V.21 frame that is not its burst's last (an identity, a facilities frame): the burst's final
   // frame decides the exchange, and the far end sends the burst again with it. A final frame is
-  // left to the vote: its far end may not send it again (a DCN goes once).
+  // left to the vote: its far end may not send it again (a DCN goes once). Unless the other content
+  // under its number was the packet beside: the vote then only tells which copies moved with a step.
   if (out->contested && code >= HAPI_PKT_FC_ECM_DATA_FIRST && code <= HAPI_PKT_FC_ECM_END_BAD_LAST) m->lossInFrame = true;
-  noteV21Frame(m, code, octets, n, out->contested);
+  noteV21Frame(m, code, octets, n, out->contested, out->stepShaped);
   code = frameEndAfterLoss(m->lossInFrame, code);
   m->v21FrameOpen = code == kV21Data;
   sendRelayPacket(m, code, octets, n);
@@ -391,7 +404,7 @@ bool frameEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
 }
 
 void playOut(T38ZLOCLMEM* m) {
-  RelayOut out{m, 0, false};
+  RelayOut out{m, 0, false, false};
   while (out.sent < kRelayPacketsPerFrame) {
     // what a sequence left when the peer renumbered plays before the new sequence
     const bool old = dg_QmPeekFront(&m->rx.drainq) != nullptr;
@@ -433,6 +446,7 @@ void playOut(T38ZLOCLMEM* m) {
     const bool played = plays && walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
     m->handing = pkt->sequenceNum;
     out.contested = verdict == T38_PLAY_CONTESTED;
+    out.stepShaped = out.contested && t38fReorderContestedByNeighbour(&m->rx, pkt->sequenceNum);
     if (played) t38fWalkedIFPtoHapiPkt(ifp, sendRelay, &out);
     if (plays && !played) {
       ++m->rx.invalidIFPCount;

@@ -162,7 +162,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     form no relay code plays, or reused by a refused datagram whose copies are the stream's
 //     packets a few numbers on) plays contested: the peer may have sent both, its numbering stepped
 //     back, and the relay ends an ECM frame across it bad, and a V.21 frame other than its burst's
-//     final one. Without it the frame played one packet short.
+//     final one. Without it the frame played one packet short. The other content is kept for the
+//     last few such numbers: where it is the packet of the number beside, the peer's counter
+//     stepped by one there and its copies moved with it, and the relay ends the burst's final V.21
+//     frame bad too (a disconnect aside). Without it a final frame across a step kept a copy of the
+//     octet beside under the step's number and closed good.
 //  5. One bit away: a datagram out of line with the stream may be one whose number lost a bit; the
 //     missing numbers one bit from its own (suspect numbers) take other content only in their turn
 //     or from a datagram that agrees with the stream. Without it a second misnumbered datagram
@@ -228,6 +232,7 @@ constexpr uint16_t T38_CLOSE_AHEAD = 16;
 constexpr uint8_t T38_MAX_ALONE = 8;
 constexpr uint8_t T38_REFUSED_KEPT = 4;  // datagrams refused for contradicting the stream, remembered (rule 4)
 constexpr uint8_t T38_DISPUTED_KEPT = 4;  // numbers disputed, with the content that left first (rule 4)
+constexpr uint8_t T38_CONTESTED_KEPT = 4;  // numbers contested, with the other content (rule 4)
 // The most secondaries taken from one datagram: it cannot take more of the pool than the deepest
 // redundancy a peer sends needs.
 constexpr int T38_MAX_SECONDARIES_TAKEN = 8;
@@ -330,6 +335,10 @@ struct T38ZREORDER {
   // against another content refilled there (rule 4)
   uint16_t disputedSeq[T38_DISPUTED_KEPT], disputedFirst[T38_DISPUTED_KEPT], disputedCarrier[T38_DISPUTED_KEPT];
   uint8_t disputedNext;
+  // the last numbers other content came under beside the packet queued there, with that content's
+  // digest: where it is the packet of the number beside, the peer's numbering may have stepped
+  uint16_t contestedSeq[T38_CONTESTED_KEPT], contestedOther[T38_CONTESTED_KEPT];
+  uint8_t contestedNext;
   bool contradicted;    // a datagram was refused for contradicting the stream: the last one
   uint16_t lastContradicting, lastContradictingAt;  // its number, and `datagrams` then
   uint16_t lastContradictingDigest;                 // and its primary's digest
@@ -402,6 +411,9 @@ bool t38fReorderHeadWaits(const T38ZREORDER* rq);
 // The same for the head of drainq, numbered s: what the sequence left at a restart plays in its
 // order, broken where numbers are missing or a discontinuity was let through before the restart.
 T38_PLAYOUT t38fDrainPlayout(T38ZREORDER* rq, uint16_t s);
+// Whether the packet numbered s, just played contested, may be one of a peer whose numbering
+// stepped by one there: the other content that came under s is the packet of a number beside it.
+bool t38fReorderContestedByNeighbour(const T38ZREORDER* rq, uint16_t s);
 // The oldest datagram that brought the queued packet numbered s: s when its own primary did. A
 // datagram after that one carries the packet again, or shows how it came.
 uint16_t t38fReorderFirstCarrier(const T38ZREORDER* rq, uint16_t s);

@@ -62,6 +62,13 @@ void setVotes(T38ZREORDER* rq, uint16_t s, int votes) {
 }
 bool contested(const T38ZREORDER* rq, uint16_t s) { return (rq->numbers.votes[slotOf(s)] & kContested) != 0; }
 void markContested(T38ZREORDER* rq, uint16_t s) { rq->numbers.votes[slotOf(s)] |= kContested; }
+// Marks s contested by `other`, the content that came there beside the one queued.
+void markContestedBy(T38ZREORDER* rq, uint16_t s, uint16_t other) {
+  markContested(rq, s);
+  rq->contestedSeq[rq->contestedNext] = s;
+  rq->contestedOther[rq->contestedNext] = other;
+  rq->contestedNext = static_cast<uint8_t>((rq->contestedNext + 1) % T38_CONTESTED_KEPT);
+}
 
 bool inWindow(const T38ZREORDER* rq, uint16_t s) {
   return static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1) < T38_WINDOW_AHEAD;
@@ -793,12 +800,13 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
     const bool playable = t38fIFPwalkedPlayable(pk.ifp);
     if (playable && bringsFirstAgain(rq, pk, dg)) {
       // the packet queued first, its second datagram: it outvotes the refill, and plays contested
+      const uint16_t refill = knownDigest(rq, pk.s, 0);
       t38egr_ifp_remove(&rq->egressPktq, record);
       setState(rq, pk.s, T38_UNKNOWN);
       if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
       broughtBy(rq, pk.s) = from;
       setVotes(rq, pk.s, 2);
-      markContested(rq, pk.s);
+      markContestedBy(rq, pk.s, refill);
       if (vouched) vouchUpTo(rq, pk.s);
       return true;
     }
@@ -806,7 +814,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
       t38egr_ifp_remove(&rq->egressPktq, record);
       setState(rq, pk.s, T38_UNKNOWN);
     } else if (votesFor(rq, pk.s) > 1) {
-      markContested(rq, pk.s);
+      markContestedBy(rq, pk.s, pk.digest);
       return true;  // a copy that more copies contradict never wins
     } else {
       dispute(rq, pk.s);  // one against one: neither is trusted, and the next copy settles it
@@ -840,7 +848,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
   if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
   broughtBy(rq, pk.s) = from;
   // a later copy settles which of the two plays, not that the other was no packet of the peer's
-  if (st == T38_DISPUTED) markContested(rq, pk.s);
+  if (st == T38_DISPUTED) markContestedBy(rq, pk.s, disputedDigest(rq, pk.s));
   if (vouched)
     vouchUpTo(rq, pk.s);
   else if (stateOf(rq, pk.s) == T38_QUEUED)
@@ -1218,6 +1226,19 @@ bool t38fReorderHeadWaits(const T38ZREORDER* rq) {
   for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p))
     if (stateOf(rq, p->sequenceNum) != T38_ALONE) return false;
   return true;
+}
+
+bool t38fReorderContestedByNeighbour(const T38ZREORDER* rq, uint16_t s) {
+  for (int i = 0; i < T38_CONTESTED_KEPT; ++i) {
+    if (rq->contestedSeq[i] != s) continue;
+    const uint16_t other = rq->contestedOther[i];
+    for (int k : {-1, 1}) {
+      const uint16_t near = static_cast<uint16_t>(s + k);
+      const T38_NUMBER_STATE st = stateOf(rq, near);
+      if ((st == T38_PLAYED || st == T38_QUEUED) && knownDigest(rq, near, static_cast<uint16_t>(~other)) == other) return true;
+    }
+  }
+  return false;
 }
 
 uint16_t t38fReorderFirstCarrier(const T38ZREORDER* rq, uint16_t s) {

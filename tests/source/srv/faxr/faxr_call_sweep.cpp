@@ -925,6 +925,12 @@ std::vector<Example> examples() {
   // page data equal to the packets beside it, so that it agreed with nothing: its copy was taken
   // for a stray one, and the frame closed good 19 octets short
   drawn(521449, "late_datagram_repeating_its_own_page_packet_voids_the_frame_seed521449", false);
+  // a drawn call under jitter at redundancy 3 whose T.38 terminal sends its DIS an octet a packet
+  // and stepped its counter one on in the middle of it: the copies moved with the step, two numbers
+  // came each with two contents, one of them the octet of the number beside, and the vote kept a
+  // copy of the octet before for the second; the DIS, its burst's last, closed good with an octet
+  // twice
+  drawn(497969, "final_frame_across_a_number_contested_by_its_neighbour_ends_bad_seed497969");
   return v;
 }
 
