@@ -123,6 +123,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     across a restart (T38_PAST): seen from a peer's new numbers its old ones lie anywhere, and a
 //     late burst under them, or a stale run of its old packets, is still the past. Without it a
 //     queue flushing tens of seconds late restarts the sequence and its old signals play.
+//     One datagram proves a renumbering where the stream fell silent after its V.21 preamble
+//     (nothing left to play) and the first datagram of a run beyond T38_LATE_LIMIT, without copies
+//     (copies show a renumbering by themselves) and not one bit from the stream's next numbers,
+//     carries a whole V.21 frame closed good, new content contradicting nothing: it follows on
+//     from the preamble.
+//     Without it a peer that renumbered before its final frame at redundancy 0 (the frame and a
+//     no-signal after it, two datagrams) was never followed, and the frame never played.
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
@@ -140,7 +147,8 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     the playout goes back to it, the numbers jumped to take their own packets in their turn, and
 //     the frame across the stray ones ends bad (unless that next packet is the one jumped to: its
 //     copy came early). Without it the stream's next packets were dropped as late and its frame
-//     never played.
+//     never played. A break pending then goes: noted while the stray numbers were the newest, it
+//     reached them, and broke every frame of the stream up to them.
 //  4. Majority: other content under a queued number never wins over a packet more datagrams
 //     brought; against one brought once it replaces it when its datagram agrees with the stream in
 //     packets of more datagrams than it contradicts, else the number is disputed (however well either

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "t38_udptl.h"
+#include "t38_ifp.h"
 
 uint16_t t38fIFPdigest(const uint8_t* ifp, int len) {
   uint32_t h = 2166136261u;
@@ -593,6 +594,29 @@ bool mayGoOnAfterAStepBack(const T38ZREORDER* rq, uint16_t s, int n) {
          static_cast<uint16_t>(rq->newest - rq->runLast) < T38_RESYNC_STEP;
 }
 
+// Rule 2, a final frame renumbered: the stream fell silent after announcing a V.21 frame (its
+// last packet played is the V.21 preamble, nothing waits to play), and the first datagram of a
+// run far off, beyond where late datagrams of this stream lie, carries a whole V.21 frame closed
+// good that the stream never played. A peer that renumbers inside its last frame, at redundancy
+// 0, sends that frame and a no-signal after it and nothing more: a run of three never comes, and
+// the frame would never play. A stale run or a late burst repeats what was played; a frame that
+// follows on from the preamble is new content in its place. A datagram with copies is left to
+// the run: they show a renumbering by themselves. The stream's own next datagram, its
+// number one bit away on the way (rule 5), looks the same: a number one bit from the stream's
+// next ones proves nothing.
+bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v) {
+  const Carried& primary = pk[0];
+  static constexpr uint8_t kV21Preamble[] = {0x06};
+  static const uint16_t preamble = t38fIFPdigest(kV21Preamble, sizeof kV21Preamble);
+  for (uint16_t k = 1; k <= T38_RESYNC_STEP; ++k)
+    if (std::has_single_bit(static_cast<uint16_t>(primary.s ^ (rq->newest + k)))) return false;
+  return n == 1 && rq->runLength == 1 && rq->runFirst == primary.s && v.disagree == 0 && !rq->runRepeats && !rq->runPast &&
+         static_cast<uint16_t>(rq->newest - primary.s) > T38_LATE_LIMIT && rq->newest == rq->lastoutTimeStamp &&
+         stateOf(rq, rq->lastoutTimeStamp) == T38_PLAYED && playedDigest(rq, rq->lastoutTimeStamp) == preamble &&
+         dg_QmPeekFront(&rq->egressPktq) == nullptr && dg_QmPeekFront(&rq->drainq) == nullptr &&
+         t38fIFPwalkedPlayable(primary.ifp) && t38fIFPv21FrameControl(primary.ifp) >= 0;
+}
+
 // A datagram that contradicts what the stream vouched for, in packets of as many datagrams as it
 // agrees with in others, brings nothing (rule 4).
 bool refusedFor(const Verdict& v) { return v.disagree > 0 && v.agree <= v.disagreeSources; }
@@ -680,7 +704,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool proven = renumbered                                  ? rq->runLength >= T38_RESYNC_RUN
                       : rq->runRepeats || (judged && rq->runPast) ? false
                                                                   : rq->runLength >= (late ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
-  if (!proven) {
+  if (!proven && !renumberedFrameAfterPreamble(rq, pk, n, v)) {
     holdRunPackets(rq, pk, n);
     if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
     return false;
@@ -1055,6 +1079,10 @@ void undoJump(T38ZREORDER* rq, const Carried& primary) {
     return;
   }
   rq->lastoutTimeStamp = rq->newest = rq->jumpFrom;
+  // a break pending lies among the numbers jumped to, or reaches them because the stray packets
+  // were the stream's newest when it was noted: the frame across them ends bad here, and kept, it
+  // would break every frame of the stream up to the stray numbers
+  rq->breakPending = false;
   noteBreak(rq, primary.s, primary.s);
 }
 

@@ -931,6 +931,14 @@ std::vector<Example> examples() {
   // copy of the octet before for the second; the DIS, its burst's last, closed good with an octet
   // twice
   drawn(497969, "final_frame_across_a_number_contested_by_its_neighbour_ends_bad_seed497969");
+  // a drawn call at redundancy 0 whose T.38 terminal renumbered after its V.21 preamble, before its
+  // DCN: the DCN came whole in the first datagram of the new numbers and a no-signal after it, two
+  // datagrams where a run of three proves a renumbering, and the audio terminal never heard it
+  drawn(65919, "final_frame_renumbered_after_its_preamble_plays_seed65919", false);
+  // a drawn call at redundancy 0 whose stale run, renumbered ahead, played after a break was noted
+  // up to it; the stream's next packet undid the jump, but the break still reached the stale
+  // numbers, and every V.21 frame after it played broken: the audio terminal never answered
+  drawn(61782, "break_up_to_a_stale_run_ahead_goes_with_the_jump_undone_seed61782", false);
   return v;
 }
 
