@@ -236,6 +236,16 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
 
 namespace {
 
+// Takes the next packet of the V.21 queue towards the line, its bits no longer counted as queued.
+HAPI_PKT_HDR* takeV21Packet(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxv21jitbufq));
+  if (pkt == nullptr) return nullptr;
+  const uint16_t bits = pktBits(pkt);
+  v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter > bits ? v.hsxv21counter - bits : 0);
+  return pkt;
+}
+
 // A frame from the network that the relay cut (its octets stopped coming) and that has not begun
 // towards the line, while the line's terminal sends: it can only end bad and decides nothing, and
 // the modem turning to send it would stop the relay hearing the line, whose frame is then lost
@@ -251,10 +261,8 @@ bool dropFrameCutByRelay(HSZFAXRLOCLMEM* m) {
     cut = true;
   }
   if (!cut) return false;
-  while (auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxv21jitbufq))) {
+  while (HAPI_PKT_HDR* pkt = takeV21Packet(m)) {
     const bool end = pktCode(pkt) != FAXR_PKT_V21;
-    const uint16_t bits = pktBits(pkt);
-    v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter > bits ? v.hsxv21counter - bits : 0);
     hsfBmFree(pkt);
     if (end) break;
   }
@@ -286,12 +294,11 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     v.hsxtxnumhdlc = m->hsxfaxrregs.hsxnumgenHDLC;
   }
   while (v.hsxcounter <= 12) {
-    auto* pkt = static_cast<HAPI_PKT_HDR*>(MEM_QueueDeq_Unprotected(&m->hsxv21jitbufq));
+    HAPI_PKT_HDR* pkt = takeV21Packet(m);
     if (pkt == nullptr) break;
     const uint8_t code = pktCode(pkt);
     const bool cutByRelay = pkt->payloadTimeStampHigh == FAXR_PKT_CUT_BY_RELAY;
     uint16_t bits = pktBits(pkt);
-    v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter > bits ? v.hsxv21counter - bits : 0);
     int n = bits / 8;
     uint8_t octets[FAXR_MAX_PKT_BITS / 8];
     if (n > FAXR_MAX_PKT_BITS / 8) n = FAXR_MAX_PKT_BITS / 8;
