@@ -148,7 +148,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     the frame across the stray ones ends bad (unless that next packet is the one jumped to: its
 //     copy came early). Without it the stream's next packets were dropped as late and its frame
 //     never played. A break pending then goes: noted while the stray numbers were the newest, it
-//     reached them, and broke every frame of the stream up to them.
+//     reached them, and broke every frame of the stream up to them. The rest of the datagram
+//     jumped to, still held (the playout keeps a packet that closes a frame good for the datagram
+//     after it), is no packet of the stream's past them: it is as stray, and leaves the queue with
+//     the jump. Without it the held packet, a copy of one the stream's copies already contradicted,
+//     played after the undo was refused, and its frame closed good.
 //  4. Majority: other content under a queued number never wins over a packet more datagrams
 //     brought; against one brought once it replaces it when its datagram agrees with the stream in
 //     packets of more datagrams than it contradicts, else the number is disputed (however well either
@@ -364,9 +368,9 @@ struct T38ZREORDER {
   // the playout last jumped a gap from jumpFrom to a packet, numbered jumpTo (its digest
   // jumpDigest), that repeated one played before, and played at most T38_RESYNC_RUN_UNSEEN in
   // order from there (rule 3): the stream's own next packet coming before anything past them
-  // undoes it
+  // (but the rest of the datagram jumped to, jumpSource as counted in `datagrams`) undoes it
   bool jumpKnown;
-  uint16_t jumpFrom, jumpTo, jumpDigest;
+  uint16_t jumpFrom, jumpTo, jumpDigest, jumpSource;
   // how much longer than the reorder delay the playout waits at a gap (ms): a datagram that came
   // after its number was given up shows the network brings datagrams that much later than the ones
   // numbered after them. The last numbers given up (gaveUpFrom..gaveUpTo, at gaveUpAt, when the

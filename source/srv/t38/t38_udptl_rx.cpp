@@ -1054,23 +1054,45 @@ void noteLate(T38ZREORDER* rq, uint16_t s) {
   rq->lateWait = static_cast<uint16_t>(std::max<int>(rq->lateWait, std::min<int>(wanted, T38_LATE_WAIT_MAX)));
 }
 
+// Whether what the stream holds past the playout is only what came in the datagram the playout
+// last jumped to, still queued: that datagram's packets are the stray ones, played or not (the
+// playout holds a packet that closes a frame good for the datagram after it). Nothing of the
+// stream lies past what was played since the jump.
+bool onlyStrayAhead(const T38ZREORDER* rq) {
+  const uint16_t ahead = static_cast<uint16_t>(rq->newest - rq->lastoutTimeStamp);
+  if (ahead == 0) return true;
+  if (ahead > T38_MAX_SECONDARIES_TAKEN) return false;
+  for (uint16_t k = 1; k <= ahead; ++k) {
+    const uint16_t s = static_cast<uint16_t>(rq->lastoutTimeStamp + k);
+    const T38_NUMBER_STATE st = stateOf(rq, s);
+    if ((st != T38_QUEUED && st != T38_ALONE) || queuedFrom(rq, s) != rq->jumpSource) return false;
+  }
+  return true;
+}
+
 // The stream's own next packet after the last jump of the playout, with nothing past what was
-// played since: the packet jumped to repeated one played before, and it and the few played in
-// order after it (a misnumbered copy, or a stale run renumbered ahead) were no packets of the
-// stream's there (rule 3). Where the one jumped to is this very packet (the network's copy of it
-// came first, misnumbered), it was played in its turn after all: the playout is at its number and
-// the frame goes on whole. Else, past a gap of more than one number, the playout goes back before
-// them, and the frame the stray packets went into, which ended there bad, does not join across
-// them; the numbers jumped to are free for their own packets.
+// played since but the rest of the datagram jumped to: the packet jumped to repeated one played
+// before, and it and the few played in order after it (a misnumbered copy, or a stale run
+// renumbered ahead) were no packets of the stream's there (rule 3); what that datagram brought
+// and the playout still holds is as stray, and leaves the queue. Where the one jumped to is this
+// very packet (the network's copy of it came first, misnumbered), it was played in its turn after
+// all: the playout is at its number and the frame goes on whole. Else, past a gap of more than
+// one number, the playout goes back before them, and the frame the stray packets went into, which
+// ended there bad, does not join across them; the numbers jumped to are free for their own
+// packets.
 void undoJump(T38ZREORDER* rq, const Carried& primary) {
   if (!rq->jumpKnown || primary.s != static_cast<uint16_t>(rq->jumpFrom + 1)) return;
   rq->jumpKnown = false;
-  if (rq->newest != rq->lastoutTimeStamp) return;
   const bool early = rq->lastoutTimeStamp == rq->jumpTo && primary.digest == rq->jumpDigest;
+  // where this very packet came first, what lies past it is the stream's going on from it
+  if (rq->newest != rq->lastoutTimeStamp && (early || !onlyStrayAhead(rq))) return;
   // a jump over one number is the network swapping two datagrams as often: the packet jumped to
   // is as likely the stream's own, and without copies going back would lose it
   if (!early && static_cast<uint16_t>(rq->jumpTo - rq->jumpFrom) <= 2) return;
-  for (uint16_t k = rq->jumpTo; k != static_cast<uint16_t>(rq->lastoutTimeStamp + 1); ++k) setState(rq, k, T38_UNKNOWN);
+  for (uint16_t k = rq->jumpTo; k != static_cast<uint16_t>(rq->newest + 1); ++k) {
+    if (EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, k)) t38egr_ifp_remove(&rq->egressPktq, p);
+    setState(rq, k, T38_UNKNOWN);
+  }
   rq->gaveUpKnown = false;
   if (early) {
     rq->lastoutTimeStamp = rq->newest = primary.s;
@@ -1319,6 +1341,7 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
     rq->jumpKnown = !overStep && repeatsPlayedDigest(rq, digest);
     rq->jumpFrom = rq->lastoutTimeStamp;
     rq->jumpTo = s;
+    rq->jumpSource = queuedFrom(rq, s);
     rq->jumpDigest = digest;
   } else if (rq->jumpKnown) {
     // a stale run renumbered ahead plays on in order from the jump: no longer than one that vouches

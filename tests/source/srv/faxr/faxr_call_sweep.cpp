@@ -939,6 +939,12 @@ std::vector<Example> examples() {
   // up to it; the stream's next packet undid the jump, but the break still reached the stale
   // numbers, and every V.21 frame after it played broken: the audio terminal never answered
   drawn(61782, "break_up_to_a_stale_run_ahead_goes_with_the_jump_undone_seed61782", false);
+  // a drawn call at redundancy 3 whose T.38 terminal's CSI came with a bit flipped in its own
+  // datagram, and a copy of that datagram one bit of its number on: the playout jumped to the
+  // copy's packets and held their last, the altered CSI, for the datagram after it; the stream's
+  // next datagram, coming while it was held, did not undo the jump, and the altered CSI, its copy
+  // already contradicted, played a second time and closed good
+  drawn(520402, "jump_undone_with_the_rest_of_its_datagram_still_held_seed520402");
   return v;
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -75,15 +76,16 @@ struct Received {
   }
   // The queue played out as the service plays it (the reorder delay left aside): the numbers and
   // packets played, the numbers passed without a packet, the packets played across a break, and
-  // those played though other content came under their numbers.
+  // those played though other content came under their numbers. At most `most` are played: the
+  // service holds a packet that closes a frame good for the datagram after it.
   struct Played {
     std::vector<uint16_t> numbers, lost, broken, contested;
     std::vector<std::vector<uint8_t>> ifps;
   };
-  Played playOut() {
+  Played playOut(size_t most = SIZE_MAX) {
     Played out;
     DG_HDL h;
-    while (!t38fReorderHeadWaits(&rq) && t38egr_ifp_deq(&rq.egressPktq, &h)) {
+    while (out.numbers.size() < most && !t38fReorderHeadWaits(&rq) && t38egr_ifp_deq(&rq.egressPktq, &h)) {
       const uint16_t s = t38egr_ifp_getifpFromHandle(&h)->sequenceNum;
       constexpr uint16_t kWords = 2 + (T38_MAX_RX_IFP + 1) / 2;
       uint16_t words[kWords];
@@ -1069,6 +1071,22 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
       EXPECT_EQ(p.numbers, after) << early;
       EXPECT_EQ(p.broken, early ? std::vector<uint16_t>{} : std::vector<uint16_t>{105}) << early;
       EXPECT_EQ(p.ifps.empty() ? std::vector<uint8_t>{} : p.ifps.back(), primaryOf(a[9])) << early;
+    }
+    {  // the datagram jumped to carried copies, and the playout still holds its primary when the
+       // stream's next comes: that packet is as stray as the ones played, and goes with the jump
+      const auto c = stream(100, 20, 3, 'c');
+      Received r;
+      for (int i = 0; i < 5; ++i) r.take(c[size_t(i)]);
+      r.playOut();
+      r.take(renumbered(c[4], 112));  // 109 to 111 repeat 101 to 103, 112 repeats 104
+      EXPECT_EQ(r.playOut(3).numbers, (std::vector<uint16_t>{109, 110, 111}));
+      for (int i = 5; i < 13; ++i) r.take(c[size_t(i)]);
+      const auto p = r.playOut();
+      EXPECT_EQ(p.numbers, (std::vector<uint16_t>{105, 106, 107, 108, 109, 110, 111, 112}));
+      EXPECT_EQ(p.broken, std::vector<uint16_t>{105});
+      EXPECT_EQ(p.ifps.empty() ? std::vector<uint8_t>{} : p.ifps.back(), primaryOf(c[12]));
+      // nor is the held packet left to play as a sequence's before a restart
+      EXPECT_EQ(t38egr_ifp_QmPeekFront(&r.rq.drainq), nullptr);
     }
     {  // a jump over one number is as often two datagrams the network swapped: the late one is
        // given up (rule 2 still follows the stream if it goes on there), and the packet played stays
