@@ -85,7 +85,8 @@ size_t t38fUDPBuild(T38ZUDPTX* tx, const uint8_t* ifp, int len, int redundancy, 
 size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 
 // The receiving side: the reorder queue (egressPktq, filled by enqueueIFP where isIFPmissing
-// holds, played out after reorderDelay, at a gap after as long as datagrams came late: lateWait)
+// holds, played out after reorderDelay, at a gap after as long as datagrams came late behind the
+// ones numbered after them, whether or not their numbers were given up: lateWait, lateBehind)
 // and, beside it, the guard that keeps out what is not the peer's stream. The guard keeps one
 // record per number it remembers, and never what the queue holds: a packet is compared with the
 // queue's own octets, and one replaced or no longer trusted leaves the queue at once. Its rules,
@@ -372,6 +373,12 @@ struct T38ZREORDER {
   // numbered after them. The last numbers given up (gaveUpFrom..gaveUpTo, at gaveUpAt, when the
   // wait was gaveUpWait) are what a late datagram is measured against.
   uint16_t lateWait;
+  // the longest a packet came after the first of the queued ones numbered after it, its number
+  // missing till then (ms, below T38_LATE_WAIT_MAX): the network's lateness where the playout,
+  // held behind packets in line, gave nothing up. Past the reorder delay, the wait at a gap covers
+  // it too: without it a stream under jitter that was never given up a gap lost its final frame's
+  // first packets, come a tick after the first gap was
+  uint16_t lateBehind;
   bool gaveUpKnown;
   uint16_t gaveUpFrom, gaveUpTo, gaveUpAt, gaveUpWait;
   T38ZNUMBERS numbers;
@@ -409,7 +416,7 @@ constexpr uint16_t T38_LATE_WAIT_MAX = 800;
 // What a late datagram adds past its own lateness: the next one may come a little later still.
 constexpr uint16_t T38_LATE_WAIT_MARGIN = 40;
 // How long the head numbered s waits past its arrival before the numbers missing before it are
-// given up (`reorderDelay` where nothing came late so far).
+// given up (`reorderDelay` where nothing came later than that so far).
 uint16_t t38fReorderGapWait(const T38ZREORDER* rq, uint16_t s, uint16_t reorderDelay);
 
 // Whether the head of egressPktq waits instead of playing: everything queued stands alone (rule

@@ -1041,11 +1041,29 @@ void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, co
   }
 }
 
-// A datagram numbered among the numbers the playout gave up last came later than the reorder wait
-// then in force: the wait at a gap grows to cover as late a datagram, and a little more, up to
-// T38_LATE_WAIT_MAX. Only the playout's own verdict (numbers it passed for lack of a packet) is
-// measured: a datagram of the past or far off the stream teaches nothing.
+// The packet numbered s, not yet queued nor passed, arrives now: how long after the first of the
+// stream's queued packets numbered after it came (the network's lateness, measured where no gap
+// was given up). Later than T38_LATE_WAIT_MAX it teaches nothing, as a datagram that late after
+// its number was given up does not.
+void noteOvertaken(T38ZREORDER* rq, uint16_t s) {
+  // in order, or past everything in line: nothing queued is numbered after it
+  if (static_cast<int16_t>(rq->newest - s) <= 0 || !inWindow(rq, s) || t38egr_ifp_find(&rq->egressPktq, s) != nullptr) return;
+  uint16_t late = 0;
+  for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p))
+    if (static_cast<int16_t>(p->sequenceNum - s) > 0 && stateOf(rq, p->sequenceNum) == T38_QUEUED)
+      late = std::max(late, static_cast<uint16_t>(rq->time - p->arrivalTime));
+  if (late < T38_LATE_WAIT_MAX) rq->lateBehind = std::max(rq->lateBehind, late);
+}
+
+// A datagram came later than the reorder wait then in force: the wait at a gap grows to cover as
+// late a datagram, and a little more, up to T38_LATE_WAIT_MAX. Only the stream's own order is
+// measured: a datagram numbered among the numbers the playout gave up last (measured from the
+// give-up), and one whose number is still missing while packets numbered after it wait in the
+// queue (measured from the first of them to arrive: at a gap it would have been given up had the
+// playout not been held behind packets in line, and the next one as late is). A datagram of the
+// past or far off the stream teaches nothing.
 void noteLate(T38ZREORDER* rq, uint16_t s) {
+  noteOvertaken(rq, s);
   const uint16_t span = static_cast<uint16_t>(rq->gaveUpTo - rq->gaveUpFrom);
   if (!rq->gaveUpKnown || static_cast<uint16_t>(s - rq->gaveUpFrom) > span) return;
   const uint16_t late = static_cast<uint16_t>(rq->time - rq->gaveUpAt);
@@ -1121,7 +1139,11 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
 
 uint16_t t38fReorderGapWait(const T38ZREORDER* rq, uint16_t s, uint16_t reorderDelay) {
   const uint16_t ahead = pastPlayout(rq, s);
-  return ahead > 1 && !(ahead & 0x8000) ? static_cast<uint16_t>(reorderDelay + rq->lateWait) : reorderDelay;
+  if (ahead <= 1 || (ahead & 0x8000)) return reorderDelay;
+  // a packet that came lateBehind after one numbered after it: the wait past the delay covers it
+  const int behind = rq->lateBehind + T38_LATE_WAIT_MARGIN - reorderDelay;
+  const int extra = std::max<int>(rq->lateWait, std::min<int>(behind, T38_LATE_WAIT_MAX));
+  return static_cast<uint16_t>(reorderDelay + extra);
 }
 
 void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool) {

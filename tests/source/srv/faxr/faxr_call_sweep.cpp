@@ -939,6 +939,11 @@ std::vector<Example> examples() {
   // up to it; the stream's next packet undid the jump, but the break still reached the stale
   // numbers, and every V.21 frame after it played broken: the audio terminal never answered
   drawn(61782, "break_up_to_a_stale_run_ahead_goes_with_the_jump_undone_seed61782", false);
+  // a drawn call under jitter at redundancy 1 whose datagrams had come up to 330 ms after ones
+  // numbered after them, never past a gap given up (the playout was held behind packets in line):
+  // the wait at a gap stayed the reorder delay, the final DCN's last packet came first, its first
+  // ones a tick after their numbers were given up, and the DCN never played
+  drawn(66920, "wait_at_a_gap_covers_datagrams_that_came_late_in_line_seed66920", false);
   return v;
 }
 
