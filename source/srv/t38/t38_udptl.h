@@ -106,7 +106,8 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     sequence starts there, with no break. Without copies, a step back shorter than the run
 //     proves itself by what follows: datagrams with new content under each of the stream's newest
 //     numbers, two at least, then the datagram numbered next (the peer went on from them; the
-//     network may bring it before the step's last one, and it goes with the new sequence then),
+//     network may bring it, and under jitter the few after it in any order, before the step's
+//     last one, and they go with the new sequence then),
 //     start the sequence at the first of them, across a break. A late copy of what was played, away
 //     from the run, neither goes on with the run nor ends it, nor does a datagram far off whose
 //     number one high bit away would go on with it. A run proves nothing by its arrival (how its
@@ -324,7 +325,7 @@ struct T38ZREORDER {
   bool runJoins;        // the run's first datagram carries as copies the packets the stream ended with
   uint16_t runFrom;     // where the new sequence starts: runFirst, or before it where a step back's copies join
   bool runCopies;       // a datagram of the run carries copies
-  bool runWentOn;       // the stream's next datagram, runWentOnSeq, came while the run was open (rule 2)
+  bool runWentOn;       // the stream's next datagrams, from runWentOnSeq on, came while the run was open (rule 2)
   uint16_t runWentOnSeq;
   uint8_t runHeld;      // packets of the run kept in runPackets, to play if the run proves a new sequence
   T38ZRUNPACKET runPackets[T38_RUN_KEPT];

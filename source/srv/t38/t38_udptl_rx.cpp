@@ -582,16 +582,19 @@ bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried& next) {
   return true;
 }
 
-// Whether the datagram numbered s, the one after the stream's newest, may be where a peer that
-// stepped back went on while the datagrams of its step are not all in: the open run is a step
-// back without copies short of its proof, lying among the stream's newest numbers, and nothing
-// went on from it before. At redundancy 0 the network swaps the step's last datagram with the
-// next one as readily as any two; without this the step's first packets (a final frame's first
-// octets) are lost.
+// Whether the datagram numbered s, past the stream's newest number before the step, may be where
+// a peer that stepped back went on while the datagrams of its step are not all in: the open run is
+// a step back without copies short of its proof, lying among the stream's newest numbers, and s
+// lies no further past them than the step reaches back (the network brings as many of the new
+// numbers before the step's last one as it swaps with it). At redundancy 0 the network swaps the
+// step's last datagram with the next ones as readily as any two, and under jitter several of them,
+// in any order; without this the step's first packets (a final frame's first octets) are lost.
 bool mayGoOnAfterAStepBack(const T38ZREORDER* rq, uint16_t s, int n) {
-  return n == 1 && rq->runLength > 0 && !rq->runWentOn && rq->runContradicts && !rq->runCopies && !rq->runRepeats &&
-         s == static_cast<uint16_t>(rq->newest + 1) && static_cast<uint16_t>(rq->newest - rq->runFirst) < T38_RESYNC_STEP &&
-         static_cast<uint16_t>(rq->newest - rq->runLast) < T38_RESYNC_STEP;
+  const uint16_t base = rq->runWentOn ? static_cast<uint16_t>(rq->runWentOnSeq - 1) : rq->newest;
+  const uint16_t step = static_cast<uint16_t>(base - rq->runFirst + 1);
+  const uint16_t past = static_cast<uint16_t>(s - base);
+  return n == 1 && rq->runLength > 0 && rq->runContradicts && !rq->runCopies && !rq->runRepeats && past >= 1 && past <= step &&
+         step <= T38_RESYNC_STEP && static_cast<uint16_t>(base - rq->runLast) < T38_RESYNC_STEP;
 }
 
 // Rule 2, a final frame renumbered: the stream fell silent after announcing a V.21 frame (its
@@ -634,8 +637,8 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (mayGoOnAfterAStepBack(rq, s, n)) {
       // the network may have swapped the step back's last datagram with this one: the run stays
       // open, and this packet is the new sequence's too if the run proves a step
+      if (!rq->runWentOn) rq->runWentOnSeq = static_cast<uint16_t>(rq->newest + 1);
       rq->runWentOn = true;
-      rq->runWentOnSeq = s;
       holdRunPackets(rq, pk, 1);
       return false;
     }
@@ -720,13 +723,18 @@ bool restartAtRun(T38ZREORDER* rq) {
   bool brokenBefore = false;
   for (uint16_t k = static_cast<uint16_t>(rq->lastoutTimeStamp + 1); static_cast<int16_t>(k - rq->newest) <= 0; ++k)
     brokenBefore = brokenBefore || stateOf(rq, k) == T38_DISPUTED;
-  // the datagram that went on after the step belongs to the new sequence, not to what drains
+  // the datagrams that went on after the step belong to the new sequence, not to what drains
   if (rq->runWentOn && static_cast<int16_t>(rq->runWentOnSeq - rq->lastoutTimeStamp) > 0) {
-    uint8_t octets[T38_MAX_RX_IFP + 1];
-    EGR_IFP_PKT* record = nullptr;
-    if (queued(rq, rq->runWentOnSeq, octets, &record) > 0) {
-      t38egr_ifp_remove(&rq->egressPktq, record);
-      setState(rq, rq->runWentOnSeq, T38_UNKNOWN);
+    const T38ZRUNPACKET* first = rq->runPackets;
+    const T38ZRUNPACKET* end = first + rq->runHeld;
+    for (uint16_t k = rq->runWentOnSeq; static_cast<int16_t>(k - rq->newest) <= 0; ++k) {
+      uint8_t octets[T38_MAX_RX_IFP + 1];
+      EGR_IFP_PKT* record = nullptr;
+      const bool held = std::find_if(first, end, [&](const T38ZRUNPACKET& p) { return p.seq == k; }) != end;
+      if (held && queued(rq, k, octets, &record) > 0) {
+        t38egr_ifp_remove(&rq->egressPktq, record);
+        setState(rq, k, T38_UNKNOWN);
+      }
     }
   }
   drainOldSequence(rq);

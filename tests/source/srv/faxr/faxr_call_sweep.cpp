@@ -944,6 +944,10 @@ std::vector<Example> examples() {
   // the wait at a gap stayed the reorder delay, the final DCN's last packet came first, its first
   // ones a tick after their numbers were given up, and the DCN never played
   drawn(66920, "wait_at_a_gap_covers_datagrams_that_came_late_in_line_seed66920", false);
+  // a drawn call under jitter at redundancy 0 whose peer stepped back three at its final DCN, and
+  // the network brought two datagrams after the step, the later one first, before the step's last:
+  // the first of them ended the step's run short of its proof, and the DCN played without its start
+  drawn(93307, "step_back_with_several_datagrams_after_it_swapped_ahead_seed93307", false);
   return v;
 }
 
