@@ -85,7 +85,8 @@ size_t t38fUDPBuild(T38ZUDPTX* tx, const uint8_t* ifp, int len, int redundancy, 
 size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 
 // The receiving side: the reorder queue (egressPktq, filled by enqueueIFP where isIFPmissing
-// holds, played out after reorderDelay, at a gap after as long as datagrams came late: lateWait)
+// holds, played out after reorderDelay, at a gap after as long as datagrams came late behind the
+// ones numbered after them, whether or not their numbers were given up: lateWait, lateBehind)
 // and, beside it, the guard that keeps out what is not the peer's stream. The guard keeps one
 // record per number it remembers, and never what the queue holds: a packet is compared with the
 // queue's own octets, and one replaced or no longer trusted leaves the queue at once. Its rules,
@@ -105,7 +106,8 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     sequence starts there, with no break. Without copies, a step back shorter than the run
 //     proves itself by what follows: datagrams with new content under each of the stream's newest
 //     numbers, two at least, then the datagram numbered next (the peer went on from them; the
-//     network may bring it before the step's last one, and it goes with the new sequence then),
+//     network may bring it, and under jitter the few after it in any order, before the step's
+//     last one, and they go with the new sequence then),
 //     start the sequence at the first of them, across a break. A late copy of what was played, away
 //     from the run, neither goes on with the run nor ends it, nor does a datagram far off whose
 //     number one high bit away would go on with it. A run proves nothing by its arrival (how its
@@ -327,7 +329,7 @@ struct T38ZREORDER {
   bool runJoins;        // the run's first datagram carries as copies the packets the stream ended with
   uint16_t runFrom;     // where the new sequence starts: runFirst, or before it where a step back's copies join
   bool runCopies;       // a datagram of the run carries copies
-  bool runWentOn;       // the stream's next datagram, runWentOnSeq, came while the run was open (rule 2)
+  bool runWentOn;       // the stream's next datagrams, from runWentOnSeq on, came while the run was open (rule 2)
   uint16_t runWentOnSeq;
   uint8_t runHeld;      // packets of the run kept in runPackets, to play if the run proves a new sequence
   T38ZRUNPACKET runPackets[T38_RUN_KEPT];
@@ -376,6 +378,12 @@ struct T38ZREORDER {
   // numbered after them. The last numbers given up (gaveUpFrom..gaveUpTo, at gaveUpAt, when the
   // wait was gaveUpWait) are what a late datagram is measured against.
   uint16_t lateWait;
+  // the longest a packet came after the first of the queued ones numbered after it, its number
+  // missing till then (ms, below T38_LATE_WAIT_MAX): the network's lateness where the playout,
+  // held behind packets in line, gave nothing up. Past the reorder delay, the wait at a gap covers
+  // it too: without it a stream under jitter that was never given up a gap lost its final frame's
+  // first packets, come a tick after the first gap was
+  uint16_t lateBehind;
   bool gaveUpKnown;
   uint16_t gaveUpFrom, gaveUpTo, gaveUpAt, gaveUpWait;
   T38ZNUMBERS numbers;
@@ -413,7 +421,7 @@ constexpr uint16_t T38_LATE_WAIT_MAX = 800;
 // What a late datagram adds past its own lateness: the next one may come a little later still.
 constexpr uint16_t T38_LATE_WAIT_MARGIN = 40;
 // How long the head numbered s waits past its arrival before the numbers missing before it are
-// given up (`reorderDelay` where nothing came late so far).
+// given up (`reorderDelay` where nothing came later than that so far).
 uint16_t t38fReorderGapWait(const T38ZREORDER* rq, uint16_t s, uint16_t reorderDelay);
 
 // Whether the head of egressPktq waits instead of playing: everything queued stands alone (rule

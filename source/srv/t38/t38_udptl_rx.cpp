@@ -582,16 +582,19 @@ bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried& next) {
   return true;
 }
 
-// Whether the datagram numbered s, the one after the stream's newest, may be where a peer that
-// stepped back went on while the datagrams of its step are not all in: the open run is a step
-// back without copies short of its proof, lying among the stream's newest numbers, and nothing
-// went on from it before. At redundancy 0 the network swaps the step's last datagram with the
-// next one as readily as any two; without this the step's first packets (a final frame's first
-// octets) are lost.
+// Whether the datagram numbered s, past the stream's newest number before the step, may be where
+// a peer that stepped back went on while the datagrams of its step are not all in: the open run is
+// a step back without copies short of its proof, lying among the stream's newest numbers, and s
+// lies no further past them than the step reaches back (the network brings as many of the new
+// numbers before the step's last one as it swaps with it). At redundancy 0 the network swaps the
+// step's last datagram with the next ones as readily as any two, and under jitter several of them,
+// in any order; without this the step's first packets (a final frame's first octets) are lost.
 bool mayGoOnAfterAStepBack(const T38ZREORDER* rq, uint16_t s, int n) {
-  return n == 1 && rq->runLength > 0 && !rq->runWentOn && rq->runContradicts && !rq->runCopies && !rq->runRepeats &&
-         s == static_cast<uint16_t>(rq->newest + 1) && static_cast<uint16_t>(rq->newest - rq->runFirst) < T38_RESYNC_STEP &&
-         static_cast<uint16_t>(rq->newest - rq->runLast) < T38_RESYNC_STEP;
+  const uint16_t base = rq->runWentOn ? static_cast<uint16_t>(rq->runWentOnSeq - 1) : rq->newest;
+  const uint16_t step = static_cast<uint16_t>(base - rq->runFirst + 1);
+  const uint16_t past = static_cast<uint16_t>(s - base);
+  return n == 1 && rq->runLength > 0 && rq->runContradicts && !rq->runCopies && !rq->runRepeats && past >= 1 && past <= step &&
+         step <= T38_RESYNC_STEP && static_cast<uint16_t>(base - rq->runLast) < T38_RESYNC_STEP;
 }
 
 // Rule 2, a final frame renumbered: the stream fell silent after announcing a V.21 frame (its
@@ -634,8 +637,8 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (mayGoOnAfterAStepBack(rq, s, n)) {
       // the network may have swapped the step back's last datagram with this one: the run stays
       // open, and this packet is the new sequence's too if the run proves a step
+      if (!rq->runWentOn) rq->runWentOnSeq = static_cast<uint16_t>(rq->newest + 1);
       rq->runWentOn = true;
-      rq->runWentOnSeq = s;
       holdRunPackets(rq, pk, 1);
       return false;
     }
@@ -720,13 +723,18 @@ bool restartAtRun(T38ZREORDER* rq) {
   bool brokenBefore = false;
   for (uint16_t k = static_cast<uint16_t>(rq->lastoutTimeStamp + 1); static_cast<int16_t>(k - rq->newest) <= 0; ++k)
     brokenBefore = brokenBefore || stateOf(rq, k) == T38_DISPUTED;
-  // the datagram that went on after the step belongs to the new sequence, not to what drains
+  // the datagrams that went on after the step belong to the new sequence, not to what drains
   if (rq->runWentOn && static_cast<int16_t>(rq->runWentOnSeq - rq->lastoutTimeStamp) > 0) {
-    uint8_t octets[T38_MAX_RX_IFP + 1];
-    EGR_IFP_PKT* record = nullptr;
-    if (queued(rq, rq->runWentOnSeq, octets, &record) > 0) {
-      t38egr_ifp_remove(&rq->egressPktq, record);
-      setState(rq, rq->runWentOnSeq, T38_UNKNOWN);
+    const T38ZRUNPACKET* first = rq->runPackets;
+    const T38ZRUNPACKET* end = first + rq->runHeld;
+    for (uint16_t k = rq->runWentOnSeq; static_cast<int16_t>(k - rq->newest) <= 0; ++k) {
+      uint8_t octets[T38_MAX_RX_IFP + 1];
+      EGR_IFP_PKT* record = nullptr;
+      const bool held = std::find_if(first, end, [&](const T38ZRUNPACKET& p) { return p.seq == k; }) != end;
+      if (held && queued(rq, k, octets, &record) > 0) {
+        t38egr_ifp_remove(&rq->egressPktq, record);
+        setState(rq, k, T38_UNKNOWN);
+      }
     }
   }
   drainOldSequence(rq);
@@ -1041,11 +1049,29 @@ void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, co
   }
 }
 
-// A datagram numbered among the numbers the playout gave up last came later than the reorder wait
-// then in force: the wait at a gap grows to cover as late a datagram, and a little more, up to
-// T38_LATE_WAIT_MAX. Only the playout's own verdict (numbers it passed for lack of a packet) is
-// measured: a datagram of the past or far off the stream teaches nothing.
+// The packet numbered s, not yet queued nor passed, arrives now: how long after the first of the
+// stream's queued packets numbered after it came (the network's lateness, measured where no gap
+// was given up). Later than T38_LATE_WAIT_MAX it teaches nothing, as a datagram that late after
+// its number was given up does not.
+void noteOvertaken(T38ZREORDER* rq, uint16_t s) {
+  // in order, or past everything in line: nothing queued is numbered after it
+  if (static_cast<int16_t>(rq->newest - s) <= 0 || !inWindow(rq, s) || t38egr_ifp_find(&rq->egressPktq, s) != nullptr) return;
+  uint16_t late = 0;
+  for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p))
+    if (static_cast<int16_t>(p->sequenceNum - s) > 0 && stateOf(rq, p->sequenceNum) == T38_QUEUED)
+      late = std::max(late, static_cast<uint16_t>(rq->time - p->arrivalTime));
+  if (late < T38_LATE_WAIT_MAX) rq->lateBehind = std::max(rq->lateBehind, late);
+}
+
+// A datagram came later than the reorder wait then in force: the wait at a gap grows to cover as
+// late a datagram, and a little more, up to T38_LATE_WAIT_MAX. Only the stream's own order is
+// measured: a datagram numbered among the numbers the playout gave up last (measured from the
+// give-up), and one whose number is still missing while packets numbered after it wait in the
+// queue (measured from the first of them to arrive: at a gap it would have been given up had the
+// playout not been held behind packets in line, and the next one as late is). A datagram of the
+// past or far off the stream teaches nothing.
 void noteLate(T38ZREORDER* rq, uint16_t s) {
+  noteOvertaken(rq, s);
   const uint16_t span = static_cast<uint16_t>(rq->gaveUpTo - rq->gaveUpFrom);
   if (!rq->gaveUpKnown || static_cast<uint16_t>(s - rq->gaveUpFrom) > span) return;
   const uint16_t late = static_cast<uint16_t>(rq->time - rq->gaveUpAt);
@@ -1143,7 +1169,11 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
 
 uint16_t t38fReorderGapWait(const T38ZREORDER* rq, uint16_t s, uint16_t reorderDelay) {
   const uint16_t ahead = pastPlayout(rq, s);
-  return ahead > 1 && !(ahead & 0x8000) ? static_cast<uint16_t>(reorderDelay + rq->lateWait) : reorderDelay;
+  if (ahead <= 1 || (ahead & 0x8000)) return reorderDelay;
+  // a packet that came lateBehind after one numbered after it: the wait past the delay covers it
+  const int behind = rq->lateBehind + T38_LATE_WAIT_MARGIN - reorderDelay;
+  const int extra = std::max<int>(rq->lateWait, std::min<int>(behind, T38_LATE_WAIT_MAX));
+  return static_cast<uint16_t>(reorderDelay + extra);
 }
 
 void t38fReorderInit(T38ZREORDER* rq, MEM_BufPool* pool) {

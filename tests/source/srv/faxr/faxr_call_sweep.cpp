@@ -945,6 +945,15 @@ std::vector<Example> examples() {
   // next datagram, coming while it was held, did not undo the jump, and the altered CSI, its copy
   // already contradicted, played a second time and closed good
   drawn(520402, "jump_undone_with_the_rest_of_its_datagram_still_held_seed520402");
+  // a drawn call under jitter at redundancy 1 whose datagrams had come up to 330 ms after ones
+  // numbered after them, never past a gap given up (the playout was held behind packets in line):
+  // the wait at a gap stayed the reorder delay, the final DCN's last packet came first, its first
+  // ones a tick after their numbers were given up, and the DCN never played
+  drawn(66920, "wait_at_a_gap_covers_datagrams_that_came_late_in_line_seed66920", false);
+  // a drawn call under jitter at redundancy 0 whose peer stepped back three at its final DCN, and
+  // the network brought two datagrams after the step, the later one first, before the step's last:
+  // the first of them ended the step's run short of its proof, and the DCN played without its start
+  drawn(93307, "step_back_with_several_datagrams_after_it_swapped_ahead_seed93307", false);
   return v;
 }
 

@@ -317,22 +317,34 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKi
   EXPECT_EQ(codesPlayed(43, 255), (std::vector<uint8_t>{62, 64}));
   // a V.21 frame whose middle piece the network brings 300 ms after the piece behind it, past the
   // reorder delay: given up, the frame ends bad. Once a datagram has come that late, the playout
-  // waits as long at a gap: the next frame, delayed alike, ends good
-  restart();
+  // waits as long at a gap: the next frame, delayed alike, ends good. So too where the late piece
+  // was not given up, the playout held behind the frame's first piece, late as well, in line
+  // before it: it came as late after the pieces behind it, and the next frame's would be lost
   std::vector<std::vector<uint8_t>> twoFrames;
   for (uint8_t last : {0x50, 0x51})
     for (const auto& x : {preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC8}, NO_DFS), ifp(true, 0, HDLC_DATA, {0x01}, NO_DFS),
                           ifp(true, 0, HDLC_DATA, {0x00, last}, NO_DFS), v21End})
       twoFrames.push_back(x);
   const auto late = datagramsLosing(twoFrames, {});
-  for (size_t f = 0; f < 2; ++f) {
-    for (size_t i : {0, 1, 3, 4}) world().netIn.push_back({late[5 * f + i]});
-    for (int i = 0; i < 29; ++i) world().netIn.push_back({});
-    world().netIn.push_back({late[5 * f + 2]});
-    for (int i = 0; i < 100; ++i) world().netIn.push_back({});
+  for (const bool heldInLine : {false, true}) {
+    restart();
+    for (size_t f = 0; f < 2; ++f) {
+      if (heldInLine && f == 0) {  // the preamble, then the pieces behind, the first at 150 ms, its next at 300
+        for (size_t i : {0, 3, 4}) world().netIn.push_back({late[i]});
+        for (int i = 0; i < 12; ++i) world().netIn.push_back({});
+        world().netIn.push_back({late[1]});
+        for (int i = 0; i < 14; ++i) world().netIn.push_back({});
+      } else {
+        for (size_t i : {0, 1, 3, 4}) world().netIn.push_back({late[5 * f + i]});
+        for (int i = 0; i < 29; ++i) world().netIn.push_back({});
+      }
+      world().netIn.push_back({late[5 * f + 2]});
+      for (int i = 0; i < 100; ++i) world().netIn.push_back({});
+    }
+    runFrames(300);
+    // V21_END_BAD_FINAL where the piece was given up, else V21_END_FINAL; then V21_END_FINAL
+    EXPECT_EQ(codesPlayed(19, 22), (std::vector<uint8_t>{uint8_t(heldInLine ? 20 : 22), 20})) << "held in line " << heldInLine;
   }
-  runFrames(300);
-  EXPECT_EQ(codesPlayed(19, 22), (std::vector<uint8_t>{22, 20}));  // V21_END_BAD_FINAL, then V21_END_FINAL
   // non-ECM page data that lost a piece, then its page end and the V.21 preamble lost as well: the
   // loss was the page's, which has no FCS to spoil, and the V.21 frame after it, whole, ends good
   restart();

@@ -297,6 +297,8 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
         // from the step, once, in the new sequence (by the next datagram, or by a run of three)
         {{{104, 0x16}, {106, 0x18}, {105, 0x17}, {107, 0x19}}, {104, 105, 106, 107}, {104}, {0x16, 0x17, 0x18, 0x19}},
         {{{103, 0x16}, {104, 0x17}, {106, 0x19}, {105, 0x18}, {107, 0x1A}}, {103, 104, 105, 106, 107}, {103}, {0x16, 0x17, 0x18, 0x19, 0x1A}},
+        // under jitter several of the next ones, in any order, before the step's last one
+        {{{103, 0x16}, {104, 0x17}, {107, 0x1A}, {106, 0x19}, {105, 0x18}}, {103, 104, 105, 106, 107}, {103}, {0x16, 0x17, 0x18, 0x19, 0x1A}},
     };
     for (const auto& step : steps) {
       Received r;
