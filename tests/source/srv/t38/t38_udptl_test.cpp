@@ -264,12 +264,19 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
     EXPECT_EQ(drained, (std::vector<uint16_t>{100, 101, 102, 103, 104}));
     EXPECT_EQ(broken, (std::vector<uint16_t>{102}));
   }
-  {  // a datagram of the window between far ones starts the run again
+  {  // a datagram of the window between far ones starts the run again; far datagrams of another
+     // run between them (a stale run while the peer renumbers) neither end it nor go on with it:
+     // each run goes on as its own, and the first to prove itself starts the sequence
     Received r;
     start(r, old);
     const auto next = numbered(104, 1, 0);
     for (const auto* d : {&far[5], &far[6], &next[0], &far[7], &far[8]}) t38fUDPEgress(&r.rq, d->data(), d->size());
     EXPECT_EQ(r.order(), (std::vector<uint16_t>{100, 101, 102, 103, 104}));
+    Received both;
+    start(both, old);
+    const auto other = numbered(50000, 2, 0);
+    for (const auto* d : {&far[5], &other[0], &far[6], &other[1], &far[7]}) t38fUDPEgress(&both.rq, d->data(), d->size());
+    EXPECT_EQ(both.order(), (std::vector<uint16_t>{30005, 30006, 30007}));
   }
   {  // at redundancy 0 the peer's numbers step back by 2 under new content after 104 and 105
      // played: the two datagrams refused are too few for a run, and the datagram numbered next
