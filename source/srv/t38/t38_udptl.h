@@ -123,9 +123,19 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     across a restart (T38_PAST): seen from a peer's new numbers its old ones lie anywhere, and a
 //     late burst under them, or a stale run of its old packets, is still the past. Without it a
 //     queue flushing tens of seconds late restarts the sequence and its old signals play.
-//     Far datagrams of two runs interleaved each go on with their own run, and neither ends the
-//     other (a datagram the stream takes still ends both). Without it a stale run the network
-//     brought while the peer renumbered kept both from proving.
+//     A run of the past behind the stream that its length alone proved (beyond the late limit,
+//     where its content does not decide) may be a stale run as well as a peer that renumbered and
+//     sent its frames again: until new content comes under the new numbers, a datagram a little
+//     past the newest number of the sequence left (T38_RESYNC_STEP at most: that sequence going
+//     on, which a peer that renumbered never does) undoes the restart: the sequence goes on from
+//     it, what the run queued and did not play goes, and the frame open ends bad. A run ahead,
+//     past the window, is as often the stream itself ahead of a playout that lags (page data
+//     repeating its packets), and is not undone so. Without it a stale run of the call's first
+//     packets 2,100 numbers behind took the stream over, and the peer's final frame, under its own
+//     next numbers, lay far off and never played. Far datagrams of two runs interleaved each go on
+//     with their own run, and neither ends the other (a datagram the stream takes still ends
+//     both). Without it a stale run the network brought while the peer renumbered kept both from
+//     proving.
 //     One datagram proves a renumbering where the stream fell silent after its V.21 preamble
 //     (nothing left to play) and the first datagram of a run beyond T38_LATE_LIMIT, without copies
 //     (copies show a renumbering by themselves) and not one bit from the stream's next numbers,
@@ -340,6 +350,11 @@ struct T38ZREORDER {
   // the run of far datagrams open (rule 2), and the one it interrupted: a stale run the network
   // brings while a peer renumbers interleaves with the new numbers, and each goes on as its own
   T38ZRUN run, runAside;
+  // the sequence restarted on a run of the past that its length alone proved, and nothing new
+  // came under the new numbers since: the sequence left, whose newest number was leftNewest, may
+  // go on (rule 2)
+  bool restartDoubted;
+  uint16_t leftNewest;
   uint16_t newest;      // the newest number the stream vouches for
   uint8_t aloneHeld;    // packets held alone (rule 3)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast

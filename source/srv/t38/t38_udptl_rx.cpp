@@ -545,6 +545,8 @@ void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n) {
 
 bool playedBefore(const T38ZREORDER* rq, const Carried& pk, bool sequencesBefore);
 bool restartAtRun(T38ZREORDER* rq);
+bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s);
+void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s);
 
 // Whether a number one bit away from s goes on with the open run (as a datagram of it would), the
 // bit worth 64 or more, and the run lies by the stream's newest number (a peer that stepped back
@@ -629,6 +631,12 @@ bool refusedFor(const Verdict& v) { return v.disagree > 0 && v.agree <= v.disagr
 bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
   const bool near = inWindow(rq, s);
+  if (!near && leftSequenceGoesOn(rq, s)) {
+    goBackToLeftSequence(rq, s);
+    return true;
+  }
+  // new content under the new numbers: the run that started them was no stale one
+  if (near && !refusedFor(v) && !playedBefore(rq, pk[0], true)) rq->restartDoubted = false;
   if (near && !refusedFor(v)) {
     if (steppedBackAndWentOn(rq, pk[0])) return restartAtRun(rq);
     if (mayGoOnAfterAStepBack(rq, s, n)) {
@@ -721,7 +729,33 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
     return false;
   }
-  return restartAtRun(rq);
+  // a run of the past behind the stream, proved by its length alone, may be a stale run as well
+  // as a peer that renumbered and sent its frames again: the sequence it leaves may still go on
+  // (a run ahead of it, past the window, is as often the stream itself running ahead of the
+  // playout, its page data repeating packets)
+  const bool doubted = !renumbered && rq->run.past && static_cast<int16_t>(rq->newest - rq->run.first) > 0;
+  const uint16_t left = rq->newest;
+  restartAtRun(rq);
+  rq->restartDoubted = doubted;
+  rq->leftNewest = left;
+  return true;
+}
+
+// Rule 2, a restart undone: the sequence restarted on a run of the past that its length alone
+// proved, nothing new has come under the new numbers since, and the datagram numbered s is the
+// sequence left behind going on (a little past its newest number). A peer that renumbered sends
+// nothing new under its old numbers: the run was stale, and the sequence goes on from s. What
+// the run queued and did not play yet goes; what it played broke the frame open, which ends bad
+// before s.
+bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s) {
+  return rq->restartDoubted && static_cast<uint16_t>(s - rq->leftNewest - 1) < T38_RESYNC_STEP;
+}
+
+void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s) {
+  DG_HDL h;
+  while (dg_deq(&rq->egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
+  t38fReorderStart(rq, s);
+  noteBreak(rq, s, s);
 }
 
 // Starts the new sequence the run proved, with what its datagrams carried. Returns true.
@@ -1153,6 +1187,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->run.length = 0;
   rq->run.wentOn = false;
   rq->runAside.length = 0;
+  rq->restartDoubted = false;
   // what the receiver knew belongs to the sequence before; what it played stays, as the past: a
   // late burst under the old numbers, or a stale run of the old packets, is still told by its
   // content (rule 2), until the new sequence's numbers take the slots

@@ -939,6 +939,11 @@ std::vector<Example> examples() {
   // up to it; the stream's next packet undid the jump, but the break still reached the stale
   // numbers, and every V.21 frame after it played broken: the audio terminal never answered
   drawn(61782, "break_up_to_a_stale_run_ahead_goes_with_the_jump_undone_seed61782", false);
+  // a drawn call at redundancy 0 whose stale run, the call's first packets 2,104 numbers behind,
+  // came before its final frame: three of them in a row proved a new sequence by their length
+  // alone and played, and the T.38 terminal's final frame, under the stream's own next number, lay
+  // far off: the audio terminal waited to the limit
+  drawn(52179, "stale_run_undone_by_the_stream_going_on_seed52179", false);
   return v;
 }
 

@@ -574,8 +574,28 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
           r.take(build(tx, fresh && i == 20 ? ifpOf(true, 0, HDLC_DATA, {'n'}, NO_DFS) : primaryOf(live[i]), redundancy));
         const bool follows = fresh || (first != 900 && redundancy == 0);
         EXPECT_EQ(r.rq.lastoutTimeStamp, follows ? uint16_t(first - 1) : 2099) << first << " " << redundancy << " " << fresh;
+        // the stream's own next datagram then: where the run's length alone proved it and it
+        // brought only the past, the run was stale and the stream goes on, its frame broken (what
+        // the run queued is gone); after new content it is a stray far off
+        r.take(stream(2100, 1, 0, 'z')[0]);
+        const bool undone = follows && !fresh;
+        EXPECT_EQ(r.rq.lastoutTimeStamp, follows && !undone ? uint16_t(first - 1) : 2099) << first << " " << redundancy << " " << fresh;
+        if (undone) {
+          EXPECT_EQ(r.order(), (std::vector<uint16_t>{2100}));
+          EXPECT_EQ(r.playOut().broken, (std::vector<uint16_t>{2100}));
+        }
       }
     }
+  }
+  {  // the same past ahead of the stream, past the window: the stream itself running ahead of a
+     // playout that lags looks so (page data repeats its packets), and a datagram a little past
+     // the old numbers does not undo it
+    Received r;
+    playStream(r, live);
+    for (size_t i = 0; i < T38_RESYNC_RUN; ++i) r.take(renumbered(live[i], uint16_t(2700 + i)));
+    ASSERT_EQ(r.rq.lastoutTimeStamp, 2699);
+    r.take(stream(2100, 1, 0, 'z')[0]);
+    EXPECT_EQ(r.rq.lastoutTimeStamp, 2699);
   }
   {  // a peer that renumbered far off, followed; then a late burst of the datagrams it sent under
      // its old numbers (however far they lie from the new ones), or a stale run of its old packets
