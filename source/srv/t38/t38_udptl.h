@@ -125,6 +125,19 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     across a restart (T38_PAST): seen from a peer's new numbers its old ones lie anywhere, and a
 //     late burst under them, or a stale run of its old packets, is still the past. Without it a
 //     queue flushing tens of seconds late restarts the sequence and its old signals play.
+//     A run of the past behind the stream that its length alone proved (beyond the late limit,
+//     where its content does not decide) may be a stale run as well as a peer that renumbered and
+//     sent its frames again: until new content comes under the new numbers, a datagram a little
+//     past the newest number of the sequence left (T38_RESYNC_STEP at most: that sequence going
+//     on, which a peer that renumbered never does) undoes the restart: the sequence goes on from
+//     it, what the run queued and did not play goes, and the frame open ends bad. A run ahead,
+//     past the window, is as often the stream itself ahead of a playout that lags (page data
+//     repeating its packets), and is not undone so. Without it a stale run of the call's first
+//     packets 2,100 numbers behind took the stream over, and the peer's final frame, under its own
+//     next numbers, lay far off and never played. Far datagrams of two runs interleaved each go on
+//     with their own run, and neither ends the other (a datagram the stream takes still ends
+//     both). Without it a stale run the network brought while the peer renumbered kept both from
+//     proving.
 //     One datagram proves a renumbering where the stream fell silent after its V.21 preamble
 //     (nothing left to play) and the first datagram of a run beyond T38_LATE_LIMIT, without copies
 //     (copies show a renumbering by themselves) and not one bit from the stream's next numbers,
@@ -295,7 +308,7 @@ uint16_t t38fIFPdigest(const uint8_t* ifp, int len);
 
 // A packet a far datagram carried, kept while its run has not proved a new sequence yet (rule 2):
 // the packets of a renumbering's first datagrams are played, not lost, once it proves itself.
-// Its octets lie in the run's shared store (runOctets, from `at`), so that a few long packets
+// Its octets lie in the run's shared store (its `octets`, from `at`), so that a few long packets
 // take the room many short ones would.
 struct T38ZRUNPACKET {
   uint16_t seq;
@@ -310,6 +323,25 @@ constexpr int T38_RUN_OCTETS = 2048;
 static_assert(T38_RUN_KEPT * T38_MAX_IFP <= T38_RUN_OCTETS, "the run keeps as many short packets as before");
 static_assert(T38_MAX_DATAGRAM <= T38_RUN_OCTETS, "the run keeps one datagram of the longest packet");
 
+// A run of far datagrams (rule 2): what it spans, what its datagrams showed, and the packets they
+// carried.
+struct T38ZRUN {
+  uint8_t length;  // far datagrams in a row
+  uint16_t first, last;
+  bool contradicts;  // a datagram of the run contradicted what was played
+  bool repeats;      // a datagram of the run carried what was played under its number
+  bool past;         // every datagram of the run carried as its primary a packet played before
+  bool joins;        // the run's first datagram carries as copies the packets the stream ended with
+  uint16_t from;     // where the new sequence starts: `first`, or before it where a step back's copies join
+  bool copies;       // a datagram of the run carries copies
+  bool wentOn;       // the stream's next datagrams, from wentOnSeq on, came while the run was open
+  uint16_t wentOnSeq;
+  uint8_t held;      // packets of the run kept in `packets`, to play if the run proves a new sequence
+  T38ZRUNPACKET packets[T38_RUN_KEPT];
+  uint16_t octetsUsed;
+  uint8_t octets[T38_RUN_OCTETS];
+};
+
 struct T38ZREORDER {
   QMQUEUE egressPktq;
   QMQUEUE drainq;  // what the sequence before a new one left, played before egressPktq
@@ -321,20 +353,14 @@ struct T38ZREORDER {
   uint16_t drainBreakFrom;
   uint16_t lastTimeStamp;
   bool isReorderQInitialized;
-  uint8_t runLength;  // far datagrams in a row (rule 2)
-  uint16_t runFirst, runLast;
-  bool runContradicts;  // a datagram of the run contradicted what was played (rule 2)
-  bool runRepeats;      // a datagram of the run carried what was played under its number
-  bool runPast;         // every datagram of the run carried as its primary a packet played before
-  bool runJoins;        // the run's first datagram carries as copies the packets the stream ended with
-  uint16_t runFrom;     // where the new sequence starts: runFirst, or before it where a step back's copies join
-  bool runCopies;       // a datagram of the run carries copies
-  bool runWentOn;       // the stream's next datagrams, from runWentOnSeq on, came while the run was open (rule 2)
-  uint16_t runWentOnSeq;
-  uint8_t runHeld;      // packets of the run kept in runPackets, to play if the run proves a new sequence
-  T38ZRUNPACKET runPackets[T38_RUN_KEPT];
-  uint16_t runOctetsUsed;
-  uint8_t runOctets[T38_RUN_OCTETS];
+  // the run of far datagrams open (rule 2), and the one it interrupted: a stale run the network
+  // brings while a peer renumbers interleaves with the new numbers, and each goes on as its own
+  T38ZRUN run, runAside;
+  // the sequence restarted on a run of the past that its length alone proved, and nothing new
+  // came under the new numbers since: the sequence left, whose newest number was leftNewest, may
+  // go on (rule 2)
+  bool restartDoubted;
+  uint16_t leftNewest;
   uint16_t newest;      // the newest number the stream vouches for
   uint8_t aloneHeld;    // packets held alone (rule 3)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast

@@ -525,26 +525,28 @@ void drainOldSequence(T38ZREORDER* rq) {
 // proved a new sequence: a run's datagrams may come in any order and some may be lost, and what
 // they carried is the new sequence's first packets.
 void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n) {
-  for (int i = 0; i < n && rq->runHeld < T38_RUN_KEPT; ++i) {
-    if (pk[i].len > T38_RUN_OCTETS - rq->runOctetsUsed || !t38fIFPwalkedPlayable(pk[i].ifp)) continue;
-    T38ZRUNPACKET* end = rq->runPackets + rq->runHeld;
-    T38ZRUNPACKET* same = std::find_if(rq->runPackets, end, [&](const T38ZRUNPACKET& k) { return k.seq == pk[i].s; });
+  for (int i = 0; i < n && rq->run.held < T38_RUN_KEPT; ++i) {
+    if (pk[i].len > T38_RUN_OCTETS - rq->run.octetsUsed || !t38fIFPwalkedPlayable(pk[i].ifp)) continue;
+    T38ZRUNPACKET* end = rq->run.packets + rq->run.held;
+    T38ZRUNPACKET* same = std::find_if(rq->run.packets, end, [&](const T38ZRUNPACKET& k) { return k.seq == pk[i].s; });
     if (same != end) {
-      same->disputed = same->disputed || t38fIFPdigest(rq->runOctets + same->at, same->len) != pk[i].digest;
+      same->disputed = same->disputed || t38fIFPdigest(rq->run.octets + same->at, same->len) != pk[i].digest;
       continue;
     }
-    T38ZRUNPACKET& kept = rq->runPackets[rq->runHeld++];
+    T38ZRUNPACKET& kept = rq->run.packets[rq->run.held++];
     kept.disputed = false;
     kept.seq = pk[i].s;
     kept.len = pk[i].len;
-    kept.at = rq->runOctetsUsed;
-    std::memcpy(rq->runOctets + kept.at, pk[i].ifp, pk[i].len);
-    rq->runOctetsUsed = static_cast<uint16_t>(rq->runOctetsUsed + pk[i].len);
+    kept.at = rq->run.octetsUsed;
+    std::memcpy(rq->run.octets + kept.at, pk[i].ifp, pk[i].len);
+    rq->run.octetsUsed = static_cast<uint16_t>(rq->run.octetsUsed + pk[i].len);
   }
 }
 
 bool playedBefore(const T38ZREORDER* rq, const Carried& pk, bool sequencesBefore);
 bool restartAtRun(T38ZREORDER* rq);
+bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s);
+void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s);
 
 // Whether a number one bit away from s goes on with the open run (as a datagram of it would), the
 // bit worth 64 or more, and the run lies by the stream's newest number (a peer that stepped back
@@ -552,10 +554,10 @@ bool restartAtRun(T38ZREORDER* rq);
 // peer that renumbers far off is followed wherever its run of far datagrams lands.
 bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
   static_assert(3 * T38_RESYNC_STEP < 64, "a number within the run's reach of s is not moved by a bit of 64");
-  if (static_cast<uint16_t>(rq->newest - rq->runLast + T38_RESYNC_STEP) > 2 * T38_RESYNC_STEP) return false;
+  if (static_cast<uint16_t>(rq->newest - rq->run.last + T38_RESYNC_STEP) > 2 * T38_RESYNC_STEP) return false;
   for (int bit = 6; bit < 16; ++bit) {
     const uint16_t own = static_cast<uint16_t>(s ^ (1u << bit));
-    if (static_cast<uint16_t>(own - rq->runLast) <= T38_RESYNC_STEP || static_cast<uint16_t>(rq->runLast - own) <= T38_RESYNC_STEP)
+    if (static_cast<uint16_t>(own - rq->run.last) <= T38_RESYNC_STEP || static_cast<uint16_t>(rq->run.last - own) <= T38_RESYNC_STEP)
       return true;
   }
   return false;
@@ -569,15 +571,15 @@ bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
 // refused datagram alone may be a stray copy, and a packet the next datagram brings again shows
 // the refused ones were its copies under numbers a little behind: neither proves a step.
 bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried& next) {
-  const uint16_t span = static_cast<uint16_t>(rq->newest - rq->runFirst + 1);
-  if (rq->runLength < T38_RESYNC_RUN - 1 || rq->runCopies || !rq->runContradicts || rq->runRepeats ||
+  const uint16_t span = static_cast<uint16_t>(rq->newest - rq->run.first + 1);
+  if (rq->run.length < T38_RESYNC_RUN - 1 || rq->run.copies || !rq->run.contradicts || rq->run.repeats ||
       next.s != static_cast<uint16_t>(rq->newest + 1) || span > T38_RESYNC_STEP)
     return false;
-  const T38ZRUNPACKET* end = rq->runPackets + rq->runHeld;
+  const T38ZRUNPACKET* end = rq->run.packets + rq->run.held;
   for (uint16_t k = 0; k < span; ++k) {
-    const uint16_t at = static_cast<uint16_t>(rq->runFirst + k);
-    const T38ZRUNPACKET* kept = std::find_if(rq->runPackets, end, [&](const T38ZRUNPACKET& p) { return p.seq == at; });
-    if (kept == end || t38fIFPdigest(rq->runOctets + kept->at, kept->len) == next.digest) return false;
+    const uint16_t at = static_cast<uint16_t>(rq->run.first + k);
+    const T38ZRUNPACKET* kept = std::find_if(rq->run.packets, end, [&](const T38ZRUNPACKET& p) { return p.seq == at; });
+    if (kept == end || t38fIFPdigest(rq->run.octets + kept->at, kept->len) == next.digest) return false;
   }
   return true;
 }
@@ -590,11 +592,11 @@ bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried& next) {
 // step's last datagram with the next ones as readily as any two, and under jitter several of them,
 // in any order; without this the step's first packets (a final frame's first octets) are lost.
 bool mayGoOnAfterAStepBack(const T38ZREORDER* rq, uint16_t s, int n) {
-  const uint16_t base = rq->runWentOn ? static_cast<uint16_t>(rq->runWentOnSeq - 1) : rq->newest;
-  const uint16_t step = static_cast<uint16_t>(base - rq->runFirst + 1);
+  const uint16_t base = rq->run.wentOn ? static_cast<uint16_t>(rq->run.wentOnSeq - 1) : rq->newest;
+  const uint16_t step = static_cast<uint16_t>(base - rq->run.first + 1);
   const uint16_t past = static_cast<uint16_t>(s - base);
-  return n == 1 && rq->runLength > 0 && rq->runContradicts && !rq->runCopies && !rq->runRepeats && past >= 1 && past <= step &&
-         step <= T38_RESYNC_STEP && static_cast<uint16_t>(base - rq->runLast) < T38_RESYNC_STEP;
+  return n == 1 && rq->run.length > 0 && rq->run.contradicts && !rq->run.copies && !rq->run.repeats && past >= 1 && past <= step &&
+         step <= T38_RESYNC_STEP && static_cast<uint16_t>(base - rq->run.last) < T38_RESYNC_STEP;
 }
 
 // Rule 2, a final frame renumbered: the stream fell silent after announcing a V.21 frame (its
@@ -613,7 +615,7 @@ bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int 
   static const uint16_t preamble = t38fIFPdigest(kV21Preamble, sizeof kV21Preamble);
   for (uint16_t k = 1; k <= T38_RESYNC_STEP; ++k)
     if (std::has_single_bit(static_cast<uint16_t>(primary.s ^ (rq->newest + k)))) return false;
-  return n == 1 && rq->runLength == 1 && rq->runFirst == primary.s && v.disagree == 0 && !rq->runRepeats && !rq->runPast &&
+  return n == 1 && rq->run.length == 1 && rq->run.first == primary.s && v.disagree == 0 && !rq->run.repeats && !rq->run.past &&
          static_cast<uint16_t>(rq->newest - primary.s) > T38_LATE_LIMIT && rq->newest == rq->lastoutTimeStamp &&
          stateOf(rq, rq->lastoutTimeStamp) == T38_PLAYED && playedDigest(rq, rq->lastoutTimeStamp) == preamble &&
          dg_QmPeekFront(&rq->egressPktq) == nullptr && dg_QmPeekFront(&rq->drainq) == nullptr &&
@@ -632,63 +634,81 @@ bool refusedFor(const Verdict& v) { return v.disagree > 0 && v.agree <= v.disagr
 bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
   const bool near = inWindow(rq, s);
+  if (!near && leftSequenceGoesOn(rq, s)) {
+    goBackToLeftSequence(rq, s);
+    return true;
+  }
+  // new content under the new numbers: the run that started them was no stale one
+  if (near && !refusedFor(v) && !playedBefore(rq, pk[0], true)) rq->restartDoubted = false;
   if (near && !refusedFor(v)) {
     if (steppedBackAndWentOn(rq, pk[0])) return restartAtRun(rq);
     if (mayGoOnAfterAStepBack(rq, s, n)) {
       // the network may have swapped the step back's last datagram with this one: the run stays
       // open, and this packet is the new sequence's too if the run proves a step
-      if (!rq->runWentOn) rq->runWentOnSeq = static_cast<uint16_t>(rq->newest + 1);
-      rq->runWentOn = true;
+      if (!rq->run.wentOn) rq->run.wentOnSeq = static_cast<uint16_t>(rq->newest + 1);
+      rq->run.wentOn = true;
       holdRunPackets(rq, pk, 1);
       return false;
     }
-    rq->runLength = 0;  // the sequence is alive: no run may take it over
+    rq->run.length = 0;  // the sequence is alive: no run may take it over
+    rq->runAside.length = 0;
     return false;
   }
   if (!near) suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
   const bool repeats = repeatsPlayed(rq, pk[0]);
   const bool past = playedBefore(rq, pk[0], true);
   // a run goes on a little either side of its last datagram: the network may swap its datagrams
-  const bool goesOn = rq->runLength > 0 && (static_cast<uint16_t>(s - rq->runLast) <= T38_RESYNC_STEP ||
-                                            static_cast<uint16_t>(rq->runLast - s) <= T38_RESYNC_STEP);
+  auto goesOnWith = [s](const T38ZRUN& run) {
+    return run.length > 0 && (static_cast<uint16_t>(s - run.last) <= T38_RESYNC_STEP ||
+                              static_cast<uint16_t>(run.last - s) <= T38_RESYNC_STEP);
+  };
+  bool goesOn = goesOnWith(rq->run);
+  // far datagrams of two runs interleaved (a stale run the network brings while a peer
+  // renumbers): each goes on with its own, and neither ends the other
+  if (!goesOn && !near && goesOnWith(rq->runAside)) {
+    std::swap(rq->run, rq->runAside);
+    goesOn = true;
+  }
   // a late copy of what the stream played, away from the run, is neither the run's nor anything
   // new: the run goes on past it (else a late burst while a peer renumbers keeps it from proving);
   // so is a datagram whose number one bit away would go on with the run: the run's own, its
   // number moved on the way (rule 5)
-  if (!goesOn && rq->runLength > 0 && (repeats || oneBitFromRun(rq, s))) {
+  if (!goesOn && rq->run.length > 0 && (repeats || oneBitFromRun(rq, s))) {
     ++rq->failtoReorderCount;  // (behind the playout: never inside the window)
     return false;
   }
   if (goesOn) {
-    ++rq->runLength;
-    rq->runCopies = rq->runCopies || n > 1;
-    rq->runContradicts = rq->runContradicts || v.disagree > 0;
-    rq->runRepeats = rq->runRepeats || repeats;
-    rq->runPast = rq->runPast && past;
-    if (static_cast<int16_t>(s - rq->runFirst) < 0) {  // the run's first datagram came late
-      rq->runFirst = s;
-      rq->runJoins = joinsStream(rq, pk, n);
-      if (static_cast<int16_t>(s - rq->runFrom) < 0 || rq->runJoins) rq->runFrom = s;
+    ++rq->run.length;
+    rq->run.copies = rq->run.copies || n > 1;
+    rq->run.contradicts = rq->run.contradicts || v.disagree > 0;
+    rq->run.repeats = rq->run.repeats || repeats;
+    rq->run.past = rq->run.past && past;
+    if (static_cast<int16_t>(s - rq->run.first) < 0) {  // the run's first datagram came late
+      rq->run.first = s;
+      rq->run.joins = joinsStream(rq, pk, n);
+      if (static_cast<int16_t>(s - rq->run.from) < 0 || rq->run.joins) rq->run.from = s;
     }
   } else {
-    rq->runLength = 1;
-    rq->runFirst = s;
-    rq->runContradicts = v.disagree > 0;
-    rq->runRepeats = repeats;
-    rq->runPast = past;
-    rq->runJoins = joinsStream(rq, pk, n);
-    rq->runCopies = n > 1;
-    rq->runFrom = s;
-    rq->runHeld = 0;
-    rq->runOctetsUsed = 0;
-    rq->runWentOn = false;
+    if (near) rq->runAside.length = 0;
+    else if (rq->run.length > 0) rq->runAside = rq->run;
+    rq->run.length = 1;
+    rq->run.first = s;
+    rq->run.contradicts = v.disagree > 0;
+    rq->run.repeats = repeats;
+    rq->run.past = past;
+    rq->run.joins = joinsStream(rq, pk, n);
+    rq->run.copies = n > 1;
+    rq->run.from = s;
+    rq->run.held = 0;
+    rq->run.octetsUsed = 0;
+    rq->run.wentOn = false;
   }
   // a step back the network swapped: the copies show where the peer's new numbers began
-  if (near && !rq->runJoins) {
+  if (near && !rq->run.joins) {
     const uint16_t from = steppedBackFrom(rq, pk, n);
-    if (static_cast<int16_t>(from - rq->runFrom) < 0) rq->runFrom = from;
+    if (static_cast<int16_t>(from - rq->run.from) < 0) rq->run.from = from;
   }
-  rq->runLast = s;
+  rq->run.last = s;
   // within the late limit the run's content decides: new content under numbers played proves a
   // new sequence, what was played under them shows late copies, and over numbers never played (lost,
   // passed, before the sequence began) only a run longer than a late burst proves anything, unless
@@ -700,19 +720,45 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // it brings what was played under its very numbers: late copies, however far. So are the
   // datagrams of the sequence before a restart (its records outlive it), whose numbers, seen from
   // a peer's new ones, lie anywhere.
-  const uint16_t behind = static_cast<uint16_t>(rq->newest - rq->runFirst);
+  const uint16_t behind = static_cast<uint16_t>(rq->newest - rq->run.first);
   const bool late = behind <= T38_LATE_LIMIT;
-  const bool judged = late || (behind <= T38_REMEMBERED_BEHIND && rq->runCopies);
-  const bool renumbered = rq->runContradicts || (rq->runJoins && !rq->runRepeats);
-  const bool proven = renumbered                                  ? rq->runLength >= T38_RESYNC_RUN
-                      : rq->runRepeats || (judged && rq->runPast) ? false
-                                                                  : rq->runLength >= (late ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
+  const bool judged = late || (behind <= T38_REMEMBERED_BEHIND && rq->run.copies);
+  const bool renumbered = rq->run.contradicts || (rq->run.joins && !rq->run.repeats);
+  const bool proven = renumbered                                    ? rq->run.length >= T38_RESYNC_RUN
+                      : rq->run.repeats || (judged && rq->run.past) ? false
+                                                                    : rq->run.length >= (late ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
   if (!proven && !renumberedFrameAfterPreamble(rq, pk, n, v)) {
     holdRunPackets(rq, pk, n);
     if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
     return false;
   }
-  return restartAtRun(rq);
+  // a run of the past behind the stream, proved by its length alone, may be a stale run as well
+  // as a peer that renumbered and sent its frames again: the sequence it leaves may still go on
+  // (a run ahead of it, past the window, is as often the stream itself running ahead of the
+  // playout, its page data repeating packets)
+  const bool doubted = !renumbered && rq->run.past && static_cast<int16_t>(rq->newest - rq->run.first) > 0;
+  const uint16_t left = rq->newest;
+  restartAtRun(rq);
+  rq->restartDoubted = doubted;
+  rq->leftNewest = left;
+  return true;
+}
+
+// Rule 2, a restart undone: the sequence restarted on a run of the past that its length alone
+// proved, nothing new has come under the new numbers since, and the datagram numbered s is the
+// sequence left behind going on (a little past its newest number). A peer that renumbered sends
+// nothing new under its old numbers: the run was stale, and the sequence goes on from s. What
+// the run queued and did not play yet goes; what it played broke the frame open, which ends bad
+// before s.
+bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s) {
+  return rq->restartDoubted && static_cast<uint16_t>(s - rq->leftNewest - 1) < T38_RESYNC_STEP;
+}
+
+void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s) {
+  DG_HDL h;
+  while (dg_deq(&rq->egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
+  t38fReorderStart(rq, s);
+  noteBreak(rq, s, s);
 }
 
 // Starts the new sequence the run proved, with what its datagrams carried. Returns true.
@@ -724,10 +770,10 @@ bool restartAtRun(T38ZREORDER* rq) {
   for (uint16_t k = static_cast<uint16_t>(rq->lastoutTimeStamp + 1); static_cast<int16_t>(k - rq->newest) <= 0; ++k)
     brokenBefore = brokenBefore || stateOf(rq, k) == T38_DISPUTED;
   // the datagrams that went on after the step belong to the new sequence, not to what drains
-  if (rq->runWentOn && static_cast<int16_t>(rq->runWentOnSeq - rq->lastoutTimeStamp) > 0) {
-    const T38ZRUNPACKET* first = rq->runPackets;
-    const T38ZRUNPACKET* end = first + rq->runHeld;
-    for (uint16_t k = rq->runWentOnSeq; static_cast<int16_t>(k - rq->newest) <= 0; ++k) {
+  if (rq->run.wentOn && static_cast<int16_t>(rq->run.wentOnSeq - rq->lastoutTimeStamp) > 0) {
+    const T38ZRUNPACKET* first = rq->run.packets;
+    const T38ZRUNPACKET* end = first + rq->run.held;
+    for (uint16_t k = rq->run.wentOnSeq; static_cast<int16_t>(k - rq->newest) <= 0; ++k) {
       uint8_t octets[T38_MAX_RX_IFP + 1];
       EGR_IFP_PKT* record = nullptr;
       const bool held = std::find_if(first, end, [&](const T38ZRUNPACKET& p) { return p.seq == k; }) != end;
@@ -738,25 +784,25 @@ bool restartAtRun(T38ZREORDER* rq) {
     }
   }
   drainOldSequence(rq);
-  const bool joins = rq->runJoins || rq->runFrom != rq->runFirst;
-  const uint8_t held = rq->runHeld;
-  const uint16_t from = rq->runFrom;
+  const bool joins = rq->run.joins || rq->run.from != rq->run.first;
+  const uint8_t held = rq->run.held;
+  const uint16_t from = rq->run.from;
   t38fReorderStart(rq, from);
   if (!joins || brokenBefore) noteBreak(rq, from, from);
   // what the run's datagrams carried starts the new sequence (the last one, at hand, is taken as
   // usual); copies of numbers before its first belong to the sequence before
   for (uint8_t i = 0; i < held; ++i) {
-    const T38ZRUNPACKET& kept = rq->runPackets[i];
+    const T38ZRUNPACKET& kept = rq->run.packets[i];
     if (!isIFPmissing(rq, kept.seq)) continue;
     if (kept.disputed) {
       // two of the run's datagrams disagreed on it, and no stream was there to side with either
       // (rule 4): it plays as lost unless a later copy brings it
       setState(rq, kept.seq, T38_DISPUTED);
-      disputedDigest(rq, kept.seq) = t38fIFPdigest(rq->runOctets + kept.at, kept.len);
+      disputedDigest(rq, kept.seq) = t38fIFPdigest(rq->run.octets + kept.at, kept.len);
       vouchUpTo(rq, kept.seq);
       continue;
     }
-    if (!enqueueIFP(rq, rq->runOctets + kept.at, kept.len, kept.seq)) continue;
+    if (!enqueueIFP(rq, rq->run.octets + kept.at, kept.len, kept.seq)) continue;
     vouchUpTo(rq, kept.seq);
   }
   return true;
@@ -1154,7 +1200,7 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   // a number one bit away (rule 5): it brings nothing. Beside a run of refused datagrams it is
   // the run's (a peer that stepped back goes on there, whatever the stream held a power of two
   // before)
-  const bool inRun = rq->runLength > 0 && static_cast<uint16_t>(s - rq->runLast + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP;
+  const bool inRun = rq->run.length > 0 && static_cast<uint16_t>(s - rq->run.last + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP;
   if (v.disagree > 0 && !inRun && !mayHaveSteppedBack(rq, pk, n) && misnumberedCopy(rq, pk, n, v)) {
     ++rq->failtoReorderCount;  // the stream's own datagram under another number: nothing new
     return;
@@ -1190,8 +1236,10 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->lastoutTimeStamp = static_cast<uint16_t>(first - 1);
   rq->lastTimeStamp = static_cast<uint16_t>(first - 1);
   rq->newest = static_cast<uint16_t>(first - 1);
-  rq->runLength = 0;
-  rq->runWentOn = false;
+  rq->run.length = 0;
+  rq->run.wentOn = false;
+  rq->runAside.length = 0;
+  rq->restartDoubted = false;
   // what the receiver knew belongs to the sequence before; what it played stays, as the past: a
   // late burst under the old numbers, or a stale run of the old packets, is still told by its
   // content (rule 2), until the new sequence's numbers take the slots

@@ -954,6 +954,11 @@ std::vector<Example> examples() {
   // the network brought two datagrams after the step, the later one first, before the step's last:
   // the first of them ended the step's run short of its proof, and the DCN played without its start
   drawn(93307, "step_back_with_several_datagrams_after_it_swapped_ahead_seed93307", false);
+  // a drawn call at redundancy 0 whose stale run, the call's first packets 2,104 numbers behind,
+  // came before its final frame: three of them in a row proved a new sequence by their length
+  // alone and played, and the T.38 terminal's final frame, under the stream's own next number, lay
+  // far off: the audio terminal waited to the limit
+  drawn(52179, "stale_run_undone_by_the_stream_going_on_seed52179", false);
   return v;
 }
 

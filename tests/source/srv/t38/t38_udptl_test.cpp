@@ -266,12 +266,19 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
     EXPECT_EQ(drained, (std::vector<uint16_t>{100, 101, 102, 103, 104}));
     EXPECT_EQ(broken, (std::vector<uint16_t>{102}));
   }
-  {  // a datagram of the window between far ones starts the run again
+  {  // a datagram of the window between far ones starts the run again; far datagrams of another
+     // run between them (a stale run while the peer renumbers) neither end it nor go on with it:
+     // each run goes on as its own, and the first to prove itself starts the sequence
     Received r;
     start(r, old);
     const auto next = numbered(104, 1, 0);
     for (const auto* d : {&far[5], &far[6], &next[0], &far[7], &far[8]}) t38fUDPEgress(&r.rq, d->data(), d->size());
     EXPECT_EQ(r.order(), (std::vector<uint16_t>{100, 101, 102, 103, 104}));
+    Received both;
+    start(both, old);
+    const auto other = numbered(50000, 2, 0);
+    for (const auto* d : {&far[5], &other[0], &far[6], &other[1], &far[7]}) t38fUDPEgress(&both.rq, d->data(), d->size());
+    EXPECT_EQ(both.order(), (std::vector<uint16_t>{30005, 30006, 30007}));
   }
   {  // at redundancy 0 the peer's numbers step back by 2 under new content after 104 and 105
      // played: the two datagrams refused are too few for a run, and the datagram numbered next
@@ -571,8 +578,28 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
           r.take(build(tx, fresh && i == 20 ? ifpOf(true, 0, HDLC_DATA, {'n'}, NO_DFS) : primaryOf(live[i]), redundancy));
         const bool follows = fresh || (first != 900 && redundancy == 0);
         EXPECT_EQ(r.rq.lastoutTimeStamp, follows ? uint16_t(first - 1) : 2099) << first << " " << redundancy << " " << fresh;
+        // the stream's own next datagram then: where the run's length alone proved it and it
+        // brought only the past, the run was stale and the stream goes on, its frame broken (what
+        // the run queued is gone); after new content it is a stray far off
+        r.take(stream(2100, 1, 0, 'z')[0]);
+        const bool undone = follows && !fresh;
+        EXPECT_EQ(r.rq.lastoutTimeStamp, follows && !undone ? uint16_t(first - 1) : 2099) << first << " " << redundancy << " " << fresh;
+        if (undone) {
+          EXPECT_EQ(r.order(), (std::vector<uint16_t>{2100}));
+          EXPECT_EQ(r.playOut().broken, (std::vector<uint16_t>{2100}));
+        }
       }
     }
+  }
+  {  // the same past ahead of the stream, past the window: the stream itself running ahead of a
+     // playout that lags looks so (page data repeats its packets), and a datagram a little past
+     // the old numbers does not undo it
+    Received r;
+    playStream(r, live);
+    for (size_t i = 0; i < T38_RESYNC_RUN; ++i) r.take(renumbered(live[i], uint16_t(2700 + i)));
+    ASSERT_EQ(r.rq.lastoutTimeStamp, 2699);
+    r.take(stream(2100, 1, 0, 'z')[0]);
+    EXPECT_EQ(r.rq.lastoutTimeStamp, 2699);
   }
   {  // a peer that renumbered far off, followed; then a late burst of the datagrams it sent under
      // its old numbers (however far they lie from the new ones), or a stale run of its old packets
