@@ -158,7 +158,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     the playout jumped a gap of more than one number to, when it repeats a packet played before (a copy the network
 //     misnumbered looks so, and so do the peer's repeated frames and fill), nor the few played in
 //     order after it (a stale run renumbered ahead, shorter than one that vouches by its length):
-//     if the stream's own next packet comes right behind the playout before anything past them,
+//     if the stream's own next packet comes right behind the playout before anything past them
+//     (or the one after it, where the packet jumped to lies one bit of its number from the one
+//     behind the playout: it may be that number's own, moved on the way, and waiting for it the
+//     stream's next frames fell behind the playout),
 //     the playout goes back to it, the numbers jumped to take their own packets in their turn, and
 //     the frame across the stray ones ends bad (unless that next packet is the one jumped to: its
 //     copy came early). Without it the stream's next packets were dropped as late and its frame

@@ -1152,10 +1152,16 @@ bool onlyStrayAhead(const T38ZREORDER* rq) {
 // one number, the playout goes back before them, and the frame the stray packets went into, which
 // ended there bad, does not join across them; the numbers jumped to are free for their own
 // packets.
+// The stream's next packet is the one numbered after it where the packet jumped to lies one bit
+// of its number from the one right behind the playout: that may be this very number's datagram,
+// moved on the way (rule 5), and at redundancy 0 nothing else brings it again; waiting for it, the
+// jump was never undone.
 void undoJump(T38ZREORDER* rq, const Carried& primary) {
-  if (!rq->jumpKnown || primary.s != static_cast<uint16_t>(rq->jumpFrom + 1)) return;
+  const uint16_t next = static_cast<uint16_t>(rq->jumpFrom + 1);
+  const bool afterMoved = primary.s == static_cast<uint16_t>(next + 1) && std::has_single_bit(static_cast<uint16_t>(next ^ rq->jumpTo));
+  if (!rq->jumpKnown || (primary.s != next && !afterMoved)) return;
   rq->jumpKnown = false;
-  const bool early = rq->lastoutTimeStamp == rq->jumpTo && primary.digest == rq->jumpDigest;
+  const bool early = primary.s == next && rq->lastoutTimeStamp == rq->jumpTo && primary.digest == rq->jumpDigest;
   // where this very packet came first, what lies past it is the stream's going on from it
   if (rq->newest != rq->lastoutTimeStamp && (early || !onlyStrayAhead(rq))) return;
   // a jump over one number is the network swapping two datagrams as often: the packet jumped to
@@ -1175,9 +1181,10 @@ void undoJump(T38ZREORDER* rq, const Carried& primary) {
   rq->lastoutTimeStamp = rq->newest = rq->jumpFrom;
   // a break pending lies among the numbers jumped to, or reaches them because the stray packets
   // were the stream's newest when it was noted: the frame across them ends bad here, and kept, it
-  // would break every frame of the stream up to the stray numbers
+  // would break every frame of the stream up to the stray numbers. The first packet played after
+  // them is the one right behind the playout where this datagram's copies bring it.
   rq->breakPending = false;
-  noteBreak(rq, primary.s, primary.s);
+  noteBreak(rq, next, next);
 }
 
 // Files a datagram that is no duplicate of one refused: judged against what the stream holds, it

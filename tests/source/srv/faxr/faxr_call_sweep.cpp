@@ -959,6 +959,11 @@ std::vector<Example> examples() {
   // alone and played, and the T.38 terminal's final frame, under the stream's own next number, lay
   // far off: the audio terminal waited to the limit
   drawn(52179, "stale_run_undone_by_the_stream_going_on_seed52179", false);
+  // a drawn call at redundancy 0 whose network moved the no-signal after the T.38 terminal's PPS
+  // eight numbers on: the playout jumped to it, and the undo of the jump waited for the stream's
+  // next packet under the moved number, which never came; the DCN's packets after it fell behind
+  // the playout and the audio terminal waited for good
+  drawn(19105, "jump_to_a_moved_datagram_is_undone_by_the_packet_after_it_seed19105");
   return v;
 }
 
