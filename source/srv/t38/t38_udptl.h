@@ -224,6 +224,15 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     carried of the number before was lost); and the datagram refused last, when it was this one
 //     under a number one bit away, is no refused datagram beside which another shows a step back
 //     (rule 6; without it the two breaks a copy and an altered duplicate made broke the frame).
+//     So it is for a datagram taken by a step forward (rule 6: it skipped numbers, its copies the
+//     stream's packets as many numbers before) whose copies place it one bit from the number it
+//     came under: a later datagram that brings its primary under the number they place it at,
+//     where the stream holds nothing, shows it the stream's next datagram, its number moved on the
+//     way, and its packet leaves the number it came to (not where the stream's packet as many
+//     numbers before is that packet too: a short frame sent again and again, its datagrams
+//     swapped on the way, looks so). Without it the stream's next datagram, its number a bit on,
+//     played its page packet twice, the second time in place of the packet of the number it came
+//     to, and the ECM frame across them closed good.
 //  6. Breaks: every discontinuity the receiver lets through (a new sequence, a number given up,
 //     a datagram refused for contradicting what it holds or played: a peer whose numbers stepped
 //     back, its new packets refused under the old numbers) is reported with the packets played
@@ -396,6 +405,10 @@ struct T38ZREORDER {
   bool stepKnown;
   bool stepConfirmed;   // a later datagram carried the same: nothing was sent under those numbers
   uint16_t stepFrom, stepTo, stepAt, stepDigest;
+  // the last datagram taken by a step forward whose copies place it one bit from the number it came
+  // under, movedAt: at movedOwn, the stream's next number then (rule 5); its primary's digest
+  bool movedKnown;
+  uint16_t movedAt, movedOwn, movedDigest;
   // the playout last jumped a gap from jumpFrom to a packet, numbered jumpTo (its digest
   // jumpDigest), that repeated one played before, and played at most T38_RESYNC_RUN_UNSEEN in
   // order from there (rule 3): the stream's own next packet coming before anything past them

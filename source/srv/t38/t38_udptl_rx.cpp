@@ -303,41 +303,89 @@ bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n, const Verd
   return false;
 }
 
+// Whether the packet queued under x came alone, as the primary of a datagram numbered x, and is
+// the packet (`digest`) a datagram now carries under y, one bit away, told apart from what lies
+// beside either number (the other one aside): a run of equal packets (fill, the spaces of an
+// identity) shows the same packet one bit away as well.
+bool queuedAloneOneBitFrom(const T38ZREORDER* rq, uint16_t x, uint16_t y, uint16_t digest) {
+  if (!std::has_single_bit(static_cast<uint16_t>(x ^ y)) || stateOf(rq, x) != T38_QUEUED || votesFor(rq, x) != 1 ||
+      broughtBy(rq, x) != 1 || knownDigest(rq, x, static_cast<uint16_t>(~digest)) != digest)
+    return false;
+  for (const uint16_t beside : {static_cast<uint16_t>(y - 1), static_cast<uint16_t>(y + 1), static_cast<uint16_t>(x - 1),
+                                static_cast<uint16_t>(x + 1)}) {
+    const T38_NUMBER_STATE b = stateOf(rq, beside);
+    if (beside != x && beside != y && (b == T38_QUEUED || b == T38_PLAYED) && knownDigest(rq, beside, static_cast<uint16_t>(~digest)) == digest)
+      return false;
+  }
+  return true;
+}
+
 // Whether the one queued packet a datagram contradicts is a misnumbered copy of its own (rule 5,
 // the other way round: the copy came first): the datagram carries that very packet under a number
 // one bit away, where the stream holds nothing, and the packet came alone, as the primary of a
-// datagram numbered where it lies. The network moved that datagram by one bit of its number; its
-// packets leave the queue, and the datagram, the stream's own, is taken whole. Without it the two
-// disputed the number, the datagram was refused, and the one good copy it carried of the number
-// before was lost. Only an indicator or V.21 data is told so, as in misnumberedCopy.
-bool exposesMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* moved) {
+// datagram numbered where it lies. Without it the two disputed the number, the datagram was
+// refused, and the one good copy it carried of the number before was lost. Only an indicator or
+// V.21 data is told so, as in misnumberedCopy.
+bool contradictsMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* moved) {
   if (v.disagree != 1 || v.agree != 0 || v.disagreePlayed) return false;
   for (int i = 0; i < n; ++i) {
     const uint16_t x = pk[i].s;
-    if (stateOf(rq, x) != T38_QUEUED || votesFor(rq, x) != 1 || broughtBy(rq, x) != 1) continue;
+    if (stateOf(rq, x) != T38_QUEUED) continue;
     const uint16_t held = knownDigest(rq, x, pk[i].digest);
     if (held == pk[i].digest) continue;
     for (int j = 0; j < n; ++j) {
-      const uint16_t y = pk[j].s;
-      const T38_NUMBER_STATE st = stateOf(rq, y);
-      if (j == i || pk[j].digest != held || !std::has_single_bit(static_cast<uint16_t>(x ^ y)) ||
-          !isV21OrIndicator(pk[j]) || st == T38_QUEUED || st == T38_PLAYED || st == T38_ALONE)
+      const T38_NUMBER_STATE st = stateOf(rq, pk[j].s);
+      if (j == i || pk[j].digest != held || !isV21OrIndicator(pk[j]) || st == T38_QUEUED || st == T38_PLAYED || st == T38_ALONE ||
+          !queuedAloneOneBitFrom(rq, x, pk[j].s, held))
         continue;
-      // told apart from what lies beside either number (the other one aside): a run of equal
-      // packets (fill, the spaces of an identity) shows the same packet one bit away as well
-      bool telling = true;
-      for (const uint16_t beside : {static_cast<uint16_t>(y - 1), static_cast<uint16_t>(y + 1), static_cast<uint16_t>(x - 1),
-                                    static_cast<uint16_t>(x + 1)}) {
-        const T38_NUMBER_STATE b = stateOf(rq, beside);
-        telling = telling && (beside == x || beside == y || (b != T38_QUEUED && b != T38_PLAYED) ||
-                              knownDigest(rq, beside, static_cast<uint16_t>(~held)) != held);
-      }
-      if (!telling) continue;
       *moved = x;
       return true;
     }
   }
   return false;
+}
+
+// Remembers a datagram taken by a step forward (`shift`: the step its copies show) whose copies
+// place it one bit from the number it came under: it may be the stream's next datagram, its
+// number moved by a bit on the way, its copies the stream's packets as many numbers before
+// because they are its own (rule 5).
+void noteStepOneBitOff(T38ZREORDER* rq, const Carried& primary, uint16_t shift) {
+  const uint16_t own = static_cast<uint16_t>(primary.s - shift);
+  if (shift == 0 || !std::has_single_bit(static_cast<uint16_t>(primary.s ^ own))) return;
+  rq->movedKnown = true;
+  rq->movedAt = primary.s;
+  rq->movedOwn = own;
+  rq->movedDigest = primary.digest;
+}
+
+// Whether a datagram brings, under the number a step forward's copies placed their datagram at
+// (noteStepOneBitOff), where the stream holds nothing, that datagram's very primary, still queued
+// alone where it came: the datagram was the stream's next one, and the number it came under none
+// of its. Not where the stream's packet as many numbers before is that packet too: a stream that
+// repeats its packets so (a short frame sent again and again) shows the step and the packet
+// there as well, its datagrams only swapped on the way.
+bool bringsSteppedOwn(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t* moved) {
+  if (!rq->movedKnown) return false;
+  const uint16_t before = static_cast<uint16_t>(rq->movedOwn - (rq->movedAt - rq->movedOwn));
+  const T38_NUMBER_STATE b = stateOf(rq, before);
+  if ((b == T38_QUEUED || b == T38_PLAYED) && knownDigest(rq, before, static_cast<uint16_t>(~rq->movedDigest)) == rq->movedDigest)
+    return false;
+  for (int j = 0; j < n; ++j) {
+    const T38_NUMBER_STATE st = stateOf(rq, pk[j].s);
+    if (pk[j].s != rq->movedOwn || pk[j].digest != rq->movedDigest || st == T38_QUEUED || st == T38_PLAYED || st == T38_ALONE ||
+        !queuedAloneOneBitFrom(rq, rq->movedAt, rq->movedOwn, pk[j].digest))
+      continue;
+    *moved = rq->movedAt;
+    return true;
+  }
+  return false;
+}
+
+// Whether a queued packet (*moved) is a misnumbered datagram's, as a datagram now shows: the
+// network moved that datagram by one bit of its number; its packets leave the queue, and the
+// datagram at hand, the stream's own, is taken whole.
+bool exposesMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* moved) {
+  return contradictsMisnumbered(rq, pk, n, v, moved) || bringsSteppedOwn(rq, pk, n, moved);
 }
 
 // Takes out of the queue the packet under s and every other one its datagram brought, as if they
@@ -1042,7 +1090,9 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   }
   // numbers skipped, yet the copies are the stream's newest packets: the peer's numbering stepped
   // forward and its copies carry the numbers it skipped, which hold nothing of it (rule 6)
-  const bool stepped = steppedForward(rq, pk, n) != 0;
+  const uint16_t shift = steppedForward(rq, pk, n);
+  const bool stepped = shift != 0;
+  noteStepOneBitOff(rq, pk[0], shift);
   for (int i = 0; i < (stepped ? 1 : n); ++i) {
     if (i > 0 && steppedOver(rq, pk[i].s)) continue;  // a copy there is an older packet of the peer's
     if (!takeCarried(rq, pk[i], s, vouched, v)) return;  // the pool is dry: the rest would fare no better
@@ -1196,8 +1246,9 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   // agree with it nor contradict it
   const uint16_t shift = steppedForward(rq, pk, n);
   Verdict v = judge(rq, pk, shift != 0 ? 1 : n);
-  // the one queued packet it contradicts came first in its own datagram, moved one bit of its
-  // number (rule 5): that one's packets go, and this one is judged again
+  // a queued packet it shows misnumbered (it contradicts that one alone, or brings it where a
+  // step forward's copies placed it) came first in its own datagram, moved one bit of its number
+  // (rule 5): that one's packets go, and this one is judged again
   uint16_t moved;
   if (exposesMisnumbered(rq, pk, n, v, &moved)) {
     withdraw(rq, moved);
@@ -1257,6 +1308,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->contradicted = false;
   rq->breakPending = false;
   rq->stepKnown = false;
+  rq->movedKnown = false;
   rq->jumpKnown = false;
   rq->gaveUpKnown = false;  // the network's lateness (lateWait) stays
 }

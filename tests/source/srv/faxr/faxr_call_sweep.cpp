@@ -778,6 +778,11 @@ std::vector<Example> examples() {
   // a datagram whose number lost a bit inside the final DCN looked like a counter step; the next
   // datagram's copy under the number it seemed to step over, which no step explains, was refused
   drawn(34391, "copy_under_a_stepped_over_number_disproves_the_step_seed34391");
+  // a drawn call at redundancy 1 whose ECM page datagram lost a bit of its number, two on: its
+  // copy was the packet before, so it read as a step forward; the next datagram brought its packet
+  // under its own number, the datagram of the number it came to was lost, and the page packet
+  // played twice, the ECM frame across them closing good
+  drawn(453384, "page_datagram_a_bit_on_is_no_step_once_its_packet_comes_home_seed453384", false);
   // at redundancy 0 the peer's numbering stepped back two at its final DCN's first octet: the two
   // datagrams under the numbers it reused were refused, too few for a run, and the datagram after
   // them was the stream's next: the DCN played without its first two octets

@@ -1297,6 +1297,43 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
       EXPECT_EQ(p.ifps[7], primaryOf(a1[7]));
     }
   }
+  // the same two on, in page data (an ECM frame's packets) at redundancy 1: 105 arrives as 107,
+  // its copy the stream's 104 under 106, like a counter's step of two; the stream's own 106 then
+  // brings 105's packet under 105, one bit from 107, contradicting nothing: 107 gives the packet
+  // up and takes its own datagram's whole, uncontested, or plays as lost where 107 and 108 are
+  // lost, the frame broken there. The page packet never plays twice.
+  {
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 100;
+    std::vector<std::vector<uint8_t>> page;
+    for (int i = 0; i < 12; ++i) page.push_back(build(tx, ifpOf(true, 8, HDLC_DATA, {'p', uint8_t(i)}, NO_DFS), 1));
+    for (const bool lost : {false, true}) {
+      Received r;
+      for (size_t i = 0; i < 5; ++i) r.take(page[i]);
+      r.take(renumbered(page[5], 107));
+      r.take(page[6]);
+      for (size_t i = lost ? 9 : 7; i < page.size(); ++i) r.take(page[i]);
+      const auto p = r.playOut();
+      EXPECT_EQ(p.lost, lost ? std::vector<uint16_t>{107} : std::vector<uint16_t>{}) << lost;
+      EXPECT_EQ(p.broken, lost ? std::vector<uint16_t>{108} : std::vector<uint16_t>{}) << lost;
+      EXPECT_TRUE(p.contested.empty()) << lost;
+      for (size_t k = 0; k < p.numbers.size(); ++k) EXPECT_EQ(p.ifps[k], primaryOf(page[p.numbers[k] - 100u])) << p.numbers[k];
+    }
+    // not so where the stream repeats its packets two apart (a short frame and its end, sent
+    // again and again): 106 comes before 104 and 105, its copy under 105 the stream's 103 as a
+    // step's would be, and 104's own packet is 106's too; 107 is lost, and 106 still plays
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 100;
+    std::vector<std::vector<uint8_t>> repeats;
+    for (int i = 0; i < 10; ++i)
+      repeats.push_back(build(tx, i % 2 ? ifpOf(true, 8, HDLC_DATA, {}, HDLC_FCS_OK) : ifpOf(true, 8, HDLC_DATA, {0xFF, 0x03, 0x86}, NO_DFS), 1));
+    Received r;
+    for (const int i : {0, 1, 2, 3, 6, 4, 5, 8, 9}) r.take(repeats[size_t(i)]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_EQ(p.numbers.size(), repeats.size());
+  }
   // not so in a run of equal packets (the spaces of an identity), where 49's own packet is the
   // one 48 holds: 49's copy of 48 altered on the way shows nothing misnumbered, and never plays
   {
