@@ -340,6 +340,41 @@ bool exposesMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n, const V
   return false;
 }
 
+// Whether the one queued packet a datagram contradicts is an indicator the stream's order rules
+// out (rule 4): one datagram brought it, it is no V.21 preamble, and the datagram brings V.21 data
+// both under its number and under the next. A peer sends V.21 data only after its V.21 preamble,
+// never straight after another indicator: that packet was altered on the way (a V.21 packet
+// retyped into a no-signal), and the vote of one against one is no vote. Without it the two
+// disputed the number, and a final frame's first octet played as lost.
+bool rulesOutIndicator(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* ruledOut) {
+  static constexpr uint8_t kV21Preamble = 0x06;
+  auto v21Data = [](const Carried& c) { return (c.ifp[0] & 0x40) != 0 && !isPageData(c.ifp); };
+  if (v.disagree != 1 || v.disagreePlayed) return false;
+  for (int i = 0; i < n; ++i) {
+    const uint16_t x = pk[i].s;
+    if (stateOf(rq, x) != T38_QUEUED || votesFor(rq, x) != 1 || !v21Data(pk[i])) continue;
+    uint8_t octets[T38_MAX_RX_IFP + 1];
+    const int got = queued(rq, x, octets);
+    if (got == 0 || sameAs(pk[i], octets, got) || (octets[0] & 0x40) != 0 || octets[0] == kV21Preamble) continue;
+    for (int j = 0; j < n; ++j)
+      if (pk[j].s == static_cast<uint16_t>(x + 1) && v21Data(pk[j])) {
+        *ruledOut = x;
+        return true;
+      }
+  }
+  return false;
+}
+
+// Takes the packet under s out of the queue, its number disputed with it as the other content: the
+// packet that fills it plays contested, and the network's duplicate of its datagram brings it back
+// no more.
+void ruleOut(T38ZREORDER* rq, uint16_t s) {
+  const uint16_t digest = knownDigest(rq, s, 0);
+  if (EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, s)) t38egr_ifp_remove(&rq->egressPktq, p);
+  setState(rq, s, T38_DISPUTED);
+  disputedDigest(rq, s) = digest;
+}
+
 // Takes out of the queue the packet under s and every other one its datagram brought, as if they
 // had never come: that datagram was one of the stream's own under a number one bit away.
 void withdraw(T38ZREORDER* rq, uint16_t s) {
@@ -1105,6 +1140,9 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   uint16_t moved;
   if (exposesMisnumbered(rq, pk, n, v, &moved)) {
     withdraw(rq, moved);
+    v = judge(rq, pk, shift != 0 ? 1 : n);
+  } else if (rulesOutIndicator(rq, pk, n, v, &moved)) {
+    ruleOut(rq, moved);
     v = judge(rq, pk, shift != 0 ? 1 : n);
   }
   // one that contradicts the stream may be the network's copy of the stream's own datagram under

@@ -944,6 +944,10 @@ std::vector<Example> examples() {
   // behind, the TCF's later packets stood alone and filled the room for such, and the DCN's first
   // packet, past them, was dropped: the audio terminal waited for good
   drawn(69808, "packets_the_pool_could_not_keep_still_move_the_stream_seed69808", false);
+  // a drawn call at redundancy 1 whose T.38 terminal's final DCN had its first packet retyped into a
+  // no-signal on the way, right after the V.21 preamble: the next datagram's copy of it, V.21 data
+  // before V.21 data, disputed it one against one, the number played as lost, and the DCN broken
+  drawn(64341, "no_signal_before_v21_data_is_no_word_against_its_copy_seed64341");
   return v;
 }
 
