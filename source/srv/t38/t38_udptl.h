@@ -106,9 +106,14 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     proves itself by what follows: datagrams with new content under each of the stream's newest
 //     numbers, two at least, then the datagram numbered next (the peer went on from them; the
 //     network may bring it before the step's last one, and it goes with the new sequence then),
-//     start the sequence at the first of them, across a break. A late copy of what was played, away
-//     from the run, neither goes on with the run nor ends it, nor does a datagram far off whose
-//     number one high bit away would go on with it. A run proves nothing by its arrival (how its
+//     start the sequence at the first of them, across a break. One is enough where the stream's
+//     newest packet is the V.21 preamble, it opens a V.21 frame (the address octet) under that
+//     number, and the datagram numbered next goes on with V.21 data that opens none: a stray copy
+//     of a frame's first packet comes before that frame's own first packet, not before its middle
+//     (without it a peer that stepped back one at its final frame lost that frame's first octet,
+//     and the frame played broken). A late copy of what was played, away from the run, neither
+//     goes on with the run nor ends it, nor does a datagram far off whose number one high bit away
+//     would go on with it. A run proves nothing by its arrival (how its
 //     datagrams are spread over ticks changes no verdict): its content decides. New content under
 //     numbers played proves a new sequence; a run that carries what was played is late copies,
 //     however late and however spread; a run that only brings packets played before, or queued

@@ -596,6 +596,23 @@ bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
   return false;
 }
 
+// Rule 2, a step back of one without copies, shown by the frame it opens: the one refused
+// datagram, under the stream's newest number, where its V.21 preamble played, brings V.21 data
+// opening a frame (the address octet, 0xff), and the datagram numbered next goes on with V.21 data
+// that opens none. A stray copy of an earlier frame's first packet lands before the frame's own
+// first packet, never before its middle: without the refused one the frame has no start.
+bool steppedBackOneToOpenAFrame(const T38ZREORDER* rq, const Carried& next) {
+  static constexpr uint8_t kV21Preamble[] = {0x06};
+  static const uint16_t preamble = t38fIFPdigest(kV21Preamble, sizeof kV21Preamble);
+  constexpr int kAddress = 0xFF;
+  if (rq->runLength != 1 || rq->runHeld == 0 || rq->runFirst != rq->newest || rq->runPackets[0].seq != rq->runFirst ||
+      stateOf(rq, rq->newest) != T38_PLAYED || playedDigest(rq, rq->newest) != preamble)
+    return false;
+  const int opens = t38fIFPv21FirstOctet(rq->runOctets + rq->runPackets[0].at);
+  const int goesOn = t38fIFPv21FirstOctet(next.ifp);
+  return opens == kAddress && goesOn >= 0 && goesOn != kAddress;
+}
+
 // Rule 2, a step back without copies: datagrams that brought new content under the stream's
 // newest numbers, each number from the run's first to the newest, and then the datagram numbered
 // next: the peer reused its last numbers and went on after them, and nothing lies between. Its
@@ -605,7 +622,8 @@ bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
 // the refused ones were its copies under numbers a little behind: neither proves a step.
 bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried& next) {
   const uint16_t span = static_cast<uint16_t>(rq->newest - rq->runFirst + 1);
-  if (rq->runLength < T38_RESYNC_RUN - 1 || rq->runCopies || !rq->runContradicts || rq->runRepeats ||
+  if ((rq->runLength < T38_RESYNC_RUN - 1 && !steppedBackOneToOpenAFrame(rq, next)) || rq->runCopies || !rq->runContradicts ||
+      rq->runRepeats ||
       next.s != static_cast<uint16_t>(rq->newest + 1) || span > T38_RESYNC_STEP)
     return false;
   const T38ZRUNPACKET* end = rq->runPackets + rq->runHeld;

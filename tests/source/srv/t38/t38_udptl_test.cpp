@@ -275,7 +275,10 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
      // played: the two datagrams refused are too few for a run, and the datagram numbered next
      // shows the peer went on from them: its packets play in the order sent from 104, the first
      // across a break. One refused alone may be a stray; two that do not reach the stream's
-     // newest, or whose packet the next datagram brings again, prove nothing: the stream goes on
+     // newest, or whose packet the next datagram brings again, prove nothing: the stream goes on.
+     // One does where 105 was the V.21 preamble and it opens a frame (the address octet) that the
+     // next datagram goes on with: without it the frame has no start. A stray copy of a frame's
+     // first packet comes before that frame's own first packet, and proves nothing
     auto one = [](uint16_t s, uint8_t tag) {
       T38ZUDPTX tx;
       t38fUDPTXInit(&tx);
@@ -286,7 +289,11 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
       std::vector<std::pair<uint16_t, uint8_t>> after;  // number and content, in arrival order
       std::vector<uint16_t> numbers, broken;
       std::vector<uint8_t> tags;
+      bool afterPreamble = false;  // 105 was the V.21 preamble
     } steps[] = {
+        {{{105, 0xFF}, {106, 0xC8}, {107, 0xDF}}, {105, 106, 107}, {105}, {0xFF, 0xC8, 0xDF}, true},
+        {{{105, 0xFF}, {106, 0xFF}, {107, 0xC8}}, {106, 107}, {106}, {0xFF, 0xC8}, true},
+        {{{105, 0x16}, {106, 0xC8}, {107, 0xDF}}, {106, 107}, {106}, {0xC8, 0xDF}, true},
         {{{104, 0x16}, {105, 0x17}, {106, 0x18}, {107, 0x19}}, {104, 105, 106, 107}, {104}, {0x16, 0x17, 0x18, 0x19}},
         {{{105, 0x16}, {106, 0x17}, {107, 0x18}}, {106, 107}, {106}, {0x17, 0x18}},
         {{{103, 0x16}, {104, 0x17}, {106, 0x18}, {107, 0x19}}, {106, 107}, {106}, {0x18, 0x19}},
@@ -298,7 +305,16 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
     };
     for (const auto& step : steps) {
       Received r;
-      for (uint16_t s = 100; s < 106; ++s) r.take(one(s, uint8_t(0x10 + s - 100)));
+      for (uint16_t s = 100; s < 106; ++s) {
+        if (s < 105 || !step.afterPreamble) {
+          r.take(one(s, uint8_t(0x10 + s - 100)));
+          continue;
+        }
+        T38ZUDPTX tx;
+        t38fUDPTXInit(&tx);
+        tx.ingressSequenceNum = s;
+        r.take(build(tx, {0x06}, 0));
+      }
       ASSERT_EQ(r.playOut().numbers.size(), 6u);
       for (const auto& [s, tag] : step.after) r.take(one(s, tag));
       const auto p = r.playOut();
