@@ -144,11 +144,7 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     peer repeating its frames after an outage goes on), or when, with nothing of the stream
 //     between, its copies reach back within T38_CLOSE_AHEAD of the stream (the peer went on from
 //     there, its first datagrams lost). Without it an old datagram renumbered ahead
-//     plays and moves the playout past the stream's own packets. A datagram the stream vouches
-//     for moves that newest number though the pool was too dry to keep its packet: the stream went
-//     there (without it, where the queue ran the pool dry, as short packets under a deep jitter do,
-//     the stream's next packets stood alone, held the room for alone ones, and its final frame's
-//     first packet, past them, was dropped). Nor does a packet close ahead that
+//     plays and moves the playout past the stream's own packets. Nor does a packet close ahead that
 //     the playout jumped a gap of more than one number to, when it repeats a packet played before (a copy the network
 //     misnumbered looks so, and so do the peer's repeated frames and fill), nor the few played in
 //     order after it (a stale run renumbered ahead, shorter than one that vouches by its length):

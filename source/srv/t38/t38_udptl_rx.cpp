@@ -1044,12 +1044,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool stepped = steppedForward(rq, pk, n) != 0;
   for (int i = 0; i < (stepped ? 1 : n); ++i) {
     if (i > 0 && steppedOver(rq, pk[i].s)) continue;  // a copy there is an older packet of the peer's
-    if (!takeCarried(rq, pk[i], s, vouched, v)) {
-      // the pool is dry: the rest would fare no better. The stream still reached this number, kept
-      // or not: its next packets are not far ahead of it (rule 3)
-      if (vouched) vouchUpTo(rq, s);
-      return;
-    }
+    if (!takeCarried(rq, pk[i], s, vouched, v)) return;  // the pool is dry: the rest would fare no better
   }
 }
 

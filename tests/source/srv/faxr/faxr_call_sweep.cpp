@@ -939,11 +939,6 @@ std::vector<Example> examples() {
   // up to it; the stream's next packet undid the jump, but the break still reached the stale
   // numbers, and every V.21 frame after it played broken: the audio terminal never answered
   drawn(61782, "break_up_to_a_stale_run_ahead_goes_with_the_jump_undone_seed61782", false);
-  // a drawn call under jitter at redundancy 3 whose T.38 terminal sends an octet a packet: its TCF
-  // ran the receiver's pool dry, the packets it could not keep left the stream's newest number
-  // behind, the TCF's later packets stood alone and filled the room for such, and the DCN's first
-  // packet, past them, was dropped: the audio terminal waited for good
-  drawn(69808, "packets_the_pool_could_not_keep_still_move_the_stream_seed69808", false);
   // a drawn call at redundancy 1 whose T.38 terminal's final DCN had its first packet retyped into a
   // no-signal on the way, right after the V.21 preamble: the next datagram's copy of it, V.21 data
   // before V.21 data, disputed it one against one, the number played as lost, and the DCN broken
