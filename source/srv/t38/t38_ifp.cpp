@@ -301,3 +301,14 @@ int t38fIFPv21FrameControl(const uint8_t* ifp) {
   return control;
 }
 
+int t38fIFPv21FirstOctet(const uint8_t* ifp) {
+  const IfpHead h = ifpHead(ifp);
+  if (!h.data || h.value != 0) return -1;
+  int octet = -1;
+  bool first = true;
+  forEachField(ifp, h, [&](int type, const uint8_t* data, int n) {
+    if (first && type == HDLC_DATA && n >= 1) octet = data[0];
+    first = false;
+  });
+  return octet;
+}

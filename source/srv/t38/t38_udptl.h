@@ -108,9 +108,14 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     numbers, two at least, then the datagram numbered next (the peer went on from them; the
 //     network may bring it, and under jitter the few after it in any order, before the step's
 //     last one, and they go with the new sequence then),
-//     start the sequence at the first of them, across a break. A late copy of what was played, away
-//     from the run, neither goes on with the run nor ends it, nor does a datagram far off whose
-//     number one high bit away would go on with it. A run proves nothing by its arrival (how its
+//     start the sequence at the first of them, across a break. One is enough where the stream's
+//     newest packet is the V.21 preamble, it opens a V.21 frame (the address octet) under that
+//     number, and the datagram numbered next goes on with V.21 data that opens none: a stray copy
+//     of a frame's first packet comes before that frame's own first packet, not before its middle
+//     (without it a peer that stepped back one at its final frame lost that frame's first octet,
+//     and the frame played broken). A late copy of what was played, away from the run, neither
+//     goes on with the run nor ends it, nor does a datagram far off whose number one high bit away
+//     would go on with it. A run proves nothing by its arrival (how its
 //     datagrams are spread over ticks changes no verdict): its content decides. New content under
 //     numbers played proves a new sequence; a run that carries what was played is late copies,
 //     however late and however spread; a run that only brings packets played before, or queued
@@ -183,6 +188,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     the stream as much as it agrees brings nothing, and packets equal to the ones beside them
 //     (fill, the spaces of an identity) count for no agreement. Without it a misnumbered datagram's
 //     packets play inside the stream's frames, and a packet altered on the way outvotes its copy.
+//     One against one is no vote where the stream's order rules one out: an indicator other than
+//     the V.21 preamble, that one datagram brought, against a datagram that brings V.21 data under
+//     that number and the next (a peer sends V.21 data only after its preamble, never straight
+//     after another indicator): the data fills the number, contested. Without it a V.21 packet
+//     retyped into a no-signal on the way disputed the copy that had it right, and a final frame's
+//     first octet played as lost.
 //     A number disputed keeps, for a while, the packet queued there first: where other content
 //     refilled it, a later datagram (not the network's duplicate of the one that brought it) that
 //     brings that first packet again is its second datagram and outvotes the one-datagram refill.

@@ -381,11 +381,46 @@ bool bringsSteppedOwn(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t*
   return false;
 }
 
+// Whether the one queued packet a datagram contradicts is an indicator the stream's order rules
+// out (rule 4): one datagram brought it, it is no V.21 preamble, and the datagram brings V.21 data
+// both under its number and under the next. A peer sends V.21 data only after its V.21 preamble,
+// never straight after another indicator: that packet was altered on the way (a V.21 packet
+// retyped into a no-signal), and the vote of one against one is no vote. Without it the two
+// disputed the number, and a final frame's first octet played as lost.
+bool rulesOutIndicator(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* ruledOut) {
+  static constexpr uint8_t kV21Preamble = 0x06;
+  auto v21Data = [](const Carried& c) { return (c.ifp[0] & 0x40) != 0 && !isPageData(c.ifp); };
+  if (v.disagree != 1 || v.disagreePlayed) return false;
+  for (int i = 0; i < n; ++i) {
+    const uint16_t x = pk[i].s;
+    if (stateOf(rq, x) != T38_QUEUED || votesFor(rq, x) != 1 || !v21Data(pk[i])) continue;
+    uint8_t octets[T38_MAX_RX_IFP + 1];
+    const int got = queued(rq, x, octets);
+    if (got == 0 || sameAs(pk[i], octets, got) || (octets[0] & 0x40) != 0 || octets[0] == kV21Preamble) continue;
+    for (int j = 0; j < n; ++j)
+      if (pk[j].s == static_cast<uint16_t>(x + 1) && v21Data(pk[j])) {
+        *ruledOut = x;
+        return true;
+      }
+  }
+  return false;
+}
+
 // Whether a queued packet (*moved) is a misnumbered datagram's, as a datagram now shows: the
 // network moved that datagram by one bit of its number; its packets leave the queue, and the
 // datagram at hand, the stream's own, is taken whole.
 bool exposesMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* moved) {
   return contradictsMisnumbered(rq, pk, n, v, moved) || bringsSteppedOwn(rq, pk, n, moved);
+}
+
+// Takes the packet under s out of the queue, its number disputed with it as the other content: the
+// packet that fills it plays contested, and the network's duplicate of its datagram brings it back
+// no more.
+void ruleOut(T38ZREORDER* rq, uint16_t s) {
+  const uint16_t digest = knownDigest(rq, s, 0);
+  if (EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, s)) t38egr_ifp_remove(&rq->egressPktq, p);
+  setState(rq, s, T38_DISPUTED);
+  disputedDigest(rq, s) = digest;
 }
 
 // Takes out of the queue the packet under s and every other one its datagram brought, as if they
@@ -611,6 +646,23 @@ bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
   return false;
 }
 
+// Rule 2, a step back of one without copies, shown by the frame it opens: the one refused
+// datagram, under the stream's newest number, where its V.21 preamble played, brings V.21 data
+// opening a frame (the address octet, 0xff), and the datagram numbered next goes on with V.21 data
+// that opens none. A stray copy of an earlier frame's first packet lands before the frame's own
+// first packet, never before its middle: without the refused one the frame has no start.
+bool steppedBackOneToOpenAFrame(const T38ZREORDER* rq, const Carried& next) {
+  static constexpr uint8_t kV21Preamble[] = {0x06};
+  static const uint16_t preamble = t38fIFPdigest(kV21Preamble, sizeof kV21Preamble);
+  constexpr int kAddress = 0xFF;
+  if (rq->run.length != 1 || rq->run.held == 0 || rq->run.first != rq->newest || rq->run.packets[0].seq != rq->run.first ||
+      stateOf(rq, rq->newest) != T38_PLAYED || playedDigest(rq, rq->newest) != preamble)
+    return false;
+  const int opens = t38fIFPv21FirstOctet(rq->run.octets + rq->run.packets[0].at);
+  const int goesOn = t38fIFPv21FirstOctet(next.ifp);
+  return opens == kAddress && goesOn >= 0 && goesOn != kAddress;
+}
+
 // Rule 2, a step back without copies: datagrams that brought new content under the stream's
 // newest numbers, each number from the run's first to the newest, and then the datagram numbered
 // next: the peer reused its last numbers and went on after them, and nothing lies between. Its
@@ -620,7 +672,8 @@ bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
 // the refused ones were its copies under numbers a little behind: neither proves a step.
 bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried& next) {
   const uint16_t span = static_cast<uint16_t>(rq->newest - rq->run.first + 1);
-  if (rq->run.length < T38_RESYNC_RUN - 1 || rq->run.copies || !rq->run.contradicts || rq->run.repeats ||
+  if ((rq->run.length < T38_RESYNC_RUN - 1 && !steppedBackOneToOpenAFrame(rq, next)) || rq->run.copies || !rq->run.contradicts ||
+      rq->run.repeats ||
       next.s != static_cast<uint16_t>(rq->newest + 1) || span > T38_RESYNC_STEP)
     return false;
   const T38ZRUNPACKET* end = rq->run.packets + rq->run.held;
@@ -1252,6 +1305,9 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   uint16_t moved;
   if (exposesMisnumbered(rq, pk, n, v, &moved)) {
     withdraw(rq, moved);
+    v = judge(rq, pk, shift != 0 ? 1 : n);
+  } else if (rulesOutIndicator(rq, pk, n, v, &moved)) {
+    ruleOut(rq, moved);
     v = judge(rq, pk, shift != 0 ? 1 : n);
   }
   // one that contradicts the stream may be the network's copy of the stream's own datagram under

@@ -969,6 +969,14 @@ std::vector<Example> examples() {
   // next packet under the moved number, which never came; the DCN's packets after it fell behind
   // the playout and the audio terminal waited for good
   drawn(19105, "jump_to_a_moved_datagram_is_undone_by_the_packet_after_it_seed19105");
+  // a drawn call at redundancy 1 whose T.38 terminal's final DCN had its first packet retyped into a
+  // no-signal on the way, right after the V.21 preamble: the next datagram's copy of it, V.21 data
+  // before V.21 data, disputed it one against one, the number played as lost, and the DCN broken
+  drawn(64341, "no_signal_before_v21_data_is_no_word_against_its_copy_seed64341");
+  // a drawn call at redundancy 0 whose T.38 terminal's counter stepped back one right after the V.21
+  // preamble of its final DCN: the DCN's first packet came under the preamble's number, refused,
+  // one datagram where two prove a step, and the DCN played without its address octet
+  drawn(62209, "step_back_of_one_opening_the_final_frame_seed62209", false);
   return v;
 }
 

@@ -284,7 +284,10 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
      // played: the two datagrams refused are too few for a run, and the datagram numbered next
      // shows the peer went on from them: its packets play in the order sent from 104, the first
      // across a break. One refused alone may be a stray; two that do not reach the stream's
-     // newest, or whose packet the next datagram brings again, prove nothing: the stream goes on
+     // newest, or whose packet the next datagram brings again, prove nothing: the stream goes on.
+     // One does where 105 was the V.21 preamble and it opens a frame (the address octet) that the
+     // next datagram goes on with: without it the frame has no start. A stray copy of a frame's
+     // first packet comes before that frame's own first packet, and proves nothing
     auto one = [](uint16_t s, uint8_t tag) {
       T38ZUDPTX tx;
       t38fUDPTXInit(&tx);
@@ -295,7 +298,11 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
       std::vector<std::pair<uint16_t, uint8_t>> after;  // number and content, in arrival order
       std::vector<uint16_t> numbers, broken;
       std::vector<uint8_t> tags;
+      bool afterPreamble = false;  // 105 was the V.21 preamble
     } steps[] = {
+        {{{105, 0xFF}, {106, 0xC8}, {107, 0xDF}}, {105, 106, 107}, {105}, {0xFF, 0xC8, 0xDF}, true},
+        {{{105, 0xFF}, {106, 0xFF}, {107, 0xC8}}, {106, 107}, {106}, {0xFF, 0xC8}, true},
+        {{{105, 0x16}, {106, 0xC8}, {107, 0xDF}}, {106, 107}, {106}, {0xC8, 0xDF}, true},
         {{{104, 0x16}, {105, 0x17}, {106, 0x18}, {107, 0x19}}, {104, 105, 106, 107}, {104}, {0x16, 0x17, 0x18, 0x19}},
         {{{105, 0x16}, {106, 0x17}, {107, 0x18}}, {106, 107}, {106}, {0x17, 0x18}},
         {{{103, 0x16}, {104, 0x17}, {106, 0x18}, {107, 0x19}}, {106, 107}, {106}, {0x18, 0x19}},
@@ -309,7 +316,16 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
     };
     for (const auto& step : steps) {
       Received r;
-      for (uint16_t s = 100; s < 106; ++s) r.take(one(s, uint8_t(0x10 + s - 100)));
+      for (uint16_t s = 100; s < 106; ++s) {
+        if (s < 105 || !step.afterPreamble) {
+          r.take(one(s, uint8_t(0x10 + s - 100)));
+          continue;
+        }
+        T38ZUDPTX tx;
+        t38fUDPTXInit(&tx);
+        tx.ingressSequenceNum = s;
+        r.take(build(tx, {0x06}, 0));
+      }
       ASSERT_EQ(r.playOut().numbers.size(), 6u);
       for (const auto& [s, tag] : step.after) r.take(one(s, tag));
       const auto p = r.playOut();
@@ -723,6 +739,32 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     const auto p = r.playOut();
     EXPECT_EQ(p.lost, (std::vector<uint16_t>{106})) << order;
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 107, 108})) << order;
+  }
+  // unless what the altered datagram brought is an indicator (the V.21 packet retyped into a
+  // no-signal on the way) and 107 brings V.21 data under 106 and 107: a peer sends V.21 data only
+  // after its preamble, never straight after another indicator, so 107's copy fills 106 (contested:
+  // other content came there), whether the network duplicates the altered datagram or not; a
+  // V.21 preamble there is no indicator the order rules out, and the number stays lost
+  for (const uint8_t indicator : {uint8_t(0x00), uint8_t(0x06)}) {
+    for (const bool duplicated : {false, true}) {
+      const auto a1 = stream(100, 10, 1, 'a');
+      std::vector<uint8_t> retyped = {a1[6][0], a1[6][1], 1, indicator};
+      retyped.insert(retyped.end(), a1[6].begin() + 3 + a1[6][2], a1[6].end());
+      Received r;
+      for (int i = 0; i < 6; ++i) r.take(a1[size_t(i)]);
+      r.take(retyped);
+      if (duplicated) r.take(retyped);
+      r.take(a1[7]);
+      r.take(a1[8]);
+      const auto p = r.playOut();
+      if (indicator == 0x06) {
+        EXPECT_EQ(p.lost, (std::vector<uint16_t>{106})) << duplicated;
+        continue;
+      }
+      EXPECT_TRUE(p.lost.empty()) << duplicated;
+      EXPECT_EQ(contentOf(p, 106), 'a') << duplicated;
+      EXPECT_EQ(p.contested, (std::vector<uint16_t>{106})) << duplicated;
+    }
   }
   {
     auto bad = a3[8];
