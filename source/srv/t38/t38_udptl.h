@@ -106,8 +106,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     proves itself by what follows: datagrams with new content under each of the stream's newest
 //     numbers, two at least, then the datagram numbered next (the peer went on from them; the
 //     network may bring it before the step's last one, and it goes with the new sequence then),
-//     start the sequence at the first of them, across a break. A late copy of what was played, away
-//     from the run, neither goes on with the run nor ends it, nor does a datagram far off whose
+//     start the sequence at the first of them, across a break. With copies, the run's first
+//     datagram carrying the stream's newest packets a few numbers on (the step shown) and a
+//     datagram after the run's last carrying the run's own packets as its copies, none other,
+//     prove it so too, with no break: a step back by one at redundancy one makes a run of two,
+//     and the datagram after it lands on numbers the stream never had. A late copy of what was
+//     played, away from the run, neither goes on with the run nor ends it, nor does a datagram far off whose
 //     number one high bit away would go on with it. A run proves nothing by its arrival (how its
 //     datagrams are spread over ticks changes no verdict): its content decides. New content under
 //     numbers played proves a new sequence; a run that carries what was played is late copies,

@@ -939,6 +939,12 @@ std::vector<Example> examples() {
   // up to it; the stream's next packet undid the jump, but the break still reached the stale
   // numbers, and every V.21 frame after it played broken: the audio terminal never answered
   drawn(61782, "break_up_to_a_stale_run_ahead_goes_with_the_jump_undone_seed61782", false);
+  // a drawn call on a clean network at redundancy 1 whose T.38 terminal's counter stepped back one
+  // after its final DCN's preamble: two datagrams were refused (the first reused the preamble's
+  // number, the next one's copy contradicted it), the datagram after them landed on numbers the
+  // stream never had, the run of two never proved the step, and the DCN played without its first
+  // octet: the audio terminal waited for good
+  drawn(905467, "step_back_at_redundancy_one_goes_on_from_its_run_seed905467");
   return v;
 }
 
