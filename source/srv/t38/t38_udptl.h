@@ -113,7 +113,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     number, and the datagram numbered next goes on with V.21 data that opens none: a stray copy
 //     of a frame's first packet comes before that frame's own first packet, not before its middle
 //     (without it a peer that stepped back one at its final frame lost that frame's first octet,
-//     and the frame played broken). A late copy of what was played, away from the run, neither
+//     and the frame played broken). With copies, the run's first datagram carrying the stream's
+//     newest packets a few numbers on (the step shown) and a datagram after the run's last
+//     carrying the run's own packets as its copies, none other, prove it so too, with no break: a
+//     step back by one at redundancy one makes a run of two, and the datagram after it lands on
+//     numbers the stream never had. A late copy of what was played, away from the run, neither
 //     goes on with the run nor ends it, nor does a datagram far off whose number one high bit away
 //     would go on with it. A run proves nothing by its arrival (how its
 //     datagrams are spread over ticks changes no verdict): its content decides. New content under

@@ -670,7 +670,7 @@ bool steppedBackOneToOpenAFrame(const T38ZREORDER* rq, const Carried& next) {
 // run that long, and its new packets (often a final frame's first octets) would be lost. One
 // refused datagram alone may be a stray copy, and a packet the next datagram brings again shows
 // the refused ones were its copies under numbers a little behind: neither proves a step.
-bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried& next) {
+bool steppedBackWithoutCopies(const T38ZREORDER* rq, const Carried& next) {
   const uint16_t span = static_cast<uint16_t>(rq->newest - rq->run.first + 1);
   if ((rq->run.length < T38_RESYNC_RUN - 1 && !steppedBackOneToOpenAFrame(rq, next)) || rq->run.copies || !rq->run.contradicts ||
       rq->run.repeats ||
@@ -683,6 +683,34 @@ bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried& next) {
     if (kept == end || t38fIFPdigest(rq->run.octets + kept->at, kept->len) == next.digest) return false;
   }
   return true;
+}
+
+// Rule 2, the same with copies: the run's first datagram carries as its copies the packets the
+// stream ended with a few numbers on (the peer stepped back), and a datagram after the run's last
+// carries as its copies the very packets the run's datagrams brought under those numbers, none
+// other: the peer went on from the run. Datagrams refused after a step back are those whose
+// packets land on numbers the stream has, the step's length and as many again as the copies
+// reach: a step back by one at redundancy one makes a run of two, which never grows to
+// T38_RESYNC_RUN, since the next datagram lands on numbers the stream never had. Without it a
+// final frame sent across such a step lost its first octets, and the line terminal never heard it.
+bool steppedBackWithCopies(const T38ZREORDER* rq, const Carried* pk, int n) {
+  if (rq->run.length < T38_RESYNC_RUN - 1 || !rq->run.copies || !rq->run.joins || !rq->run.contradicts || rq->run.repeats ||
+      static_cast<uint16_t>(pk[0].s - rq->run.last - 1) >= static_cast<uint16_t>(n - 1))
+    return false;
+  const T38ZRUNPACKET* end = rq->run.packets + rq->run.held;
+  bool told = false;
+  for (int i = 1; i < n; ++i) {
+    const T38ZRUNPACKET* kept = std::find_if(rq->run.packets, end, [&](const T38ZRUNPACKET& p) { return p.seq == pk[i].s; });
+    if (kept == end) continue;
+    if (kept->disputed || t38fIFPdigest(rq->run.octets + kept->at, kept->len) != pk[i].digest) return false;
+    told = true;
+  }
+  return told;
+}
+
+// Rule 2: a step back shorter than its run proves itself by the datagram that goes on from it.
+bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried* pk, int n) {
+  return steppedBackWithoutCopies(rq, pk[0]) || steppedBackWithCopies(rq, pk, n);
 }
 
 // Whether the datagram numbered s, past the stream's newest number before the step, may be where
@@ -742,7 +770,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // new content under the new numbers: the run that started them was no stale one
   if (near && !refusedFor(v) && !playedBefore(rq, pk[0], true)) rq->restartDoubted = false;
   if (near && !refusedFor(v)) {
-    if (steppedBackAndWentOn(rq, pk[0])) return restartAtRun(rq);
+    if (steppedBackAndWentOn(rq, pk, n)) return restartAtRun(rq);
     if (mayGoOnAfterAStepBack(rq, s, n)) {
       // the network may have swapped the step back's last datagram with this one: the run stays
       // open, and this packet is the new sequence's too if the run proves a step

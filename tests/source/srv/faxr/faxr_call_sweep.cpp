@@ -977,6 +977,12 @@ std::vector<Example> examples() {
   // preamble of its final DCN: the DCN's first packet came under the preamble's number, refused,
   // one datagram where two prove a step, and the DCN played without its address octet
   drawn(62209, "step_back_of_one_opening_the_final_frame_seed62209", false);
+  // a drawn call on a clean network at redundancy 1 whose T.38 terminal's counter stepped back one
+  // after its final DCN's preamble: two datagrams were refused (the first reused the preamble's
+  // number, the next one's copy contradicted it), the datagram after them landed on numbers the
+  // stream never had, the run of two never proved the step, and the DCN played without its first
+  // octet: the audio terminal waited for good
+  drawn(905467, "step_back_at_redundancy_one_goes_on_from_its_run_seed905467");
   return v;
 }
 

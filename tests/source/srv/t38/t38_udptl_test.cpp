@@ -345,6 +345,44 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
       EXPECT_TRUE(drained.empty()) << step.after.size();
     }
   }
+  {  // at redundancy 1 the peer's numbers step back by 1 after 105 played: its first datagram after
+     // the step reuses 105 and carries 105's packet as its copy under 104, the next one's copy
+     // contradicts 105 too; the one after them lands on numbers the stream never had, its copy
+     // the run's packet under 106: the peer went on from the run, and its packets play in the
+     // order sent from 105, without a break. A copy there that is not the run's, or no step shown
+     // by the first datagram's copy, proves nothing: the stream goes on, its frame broken
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 100;
+    std::vector<std::vector<uint8_t>> sent;
+    for (int i = 0; i < 9; ++i) {
+      if (i == 6) tx.ingressSequenceNum = 105;
+      sent.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {'a', uint8_t(i)}, NO_DFS), 1));
+    }
+    auto alteredCopy = [](std::vector<uint8_t> d) {
+      d.back() ^= 0x55;  // the copy's last octet: its packet's content
+      return d;
+    };
+    const struct {
+      std::vector<std::vector<uint8_t>> after;
+      std::vector<uint16_t> numbers, broken;
+    } steps[] = {
+        {{sent[6], sent[7], sent[8]}, {105, 106, 107}, {}},
+        {{sent[6], sent[7], alteredCopy(sent[8])}, {106, 107}, {106}},
+        {{alteredCopy(sent[6]), sent[7], sent[8]}, {106, 107}, {106}},
+    };
+    for (const auto& step : steps) {
+      Received r;
+      for (int i = 0; i < 6; ++i) r.take(sent[size_t(i)]);
+      ASSERT_EQ(r.playOut().numbers.size(), 6u);
+      for (const auto& d : step.after) r.take(d);
+      const auto p = r.playOut();
+      EXPECT_EQ(p.numbers, step.numbers);
+      EXPECT_EQ(p.broken, step.broken);
+      if (step.broken.empty())
+        for (size_t k = 0; k < p.ifps.size(); ++k) EXPECT_EQ(p.ifps[k].back(), uint8_t(6 + k)) << k;
+    }
+  }
   {  // the network swaps a run's datagrams: the run goes on either side of its last one, starts the
      // sequence at its lowest, and what its datagrams carried plays, copies too
     const auto far1 = numbered(30000, 8, 1);
