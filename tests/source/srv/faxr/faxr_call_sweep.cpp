@@ -939,6 +939,11 @@ std::vector<Example> examples() {
   // up to it; the stream's next packet undid the jump, but the break still reached the stale
   // numbers, and every V.21 frame after it played broken: the audio terminal never answered
   drawn(61782, "break_up_to_a_stale_run_ahead_goes_with_the_jump_undone_seed61782", false);
+  // a drawn call at redundancy 0 whose T.38 terminal's TSI came with its first packet cut short on
+  // the way to the address and control: they joined the spaces after them into an NSF, which the
+  // relay passed on with its facilities zeroed, closed good. Nothing that reached the gateway said
+  // otherwise: the frame is the peer's datagrams' word, as the gateway passes it on
+  drawn(942749, "v21_frame_cut_short_at_redundancy_0_is_the_peers_word_seed942749", false);
   return v;
 }
 
