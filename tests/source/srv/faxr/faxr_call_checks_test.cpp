@@ -486,6 +486,34 @@ TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
   unsaid.o.alteredCopies.clear();
   for (const auto& d : unsaid.peer.datagrams) unsaid.o.atGateway.take(d);
   EXPECT_FALSE(judge(unsaid.c, unsaid.o).forgedByThePeer) << "a content the peer never put there";
+  // at redundancy 0 the packet with the peer's TSI's address, control and FCF came cut short on the
+  // way: its address and control joined the spaces after it into a frame whose FCF is an NSF's,
+  // which the gateway passes on with its facilities zeroed. What reached the audio terminal is what the
+  // peer's datagrams alone said, as the gateway passes it on; not a frame of another length.
+  for (const bool sameLength : {true, false}) {
+    MadeUpPeer peer(0);
+    Case c{"made_up", kV17, false, false, 0, false};
+    c.redundancy = 0;
+    Outcome o;
+    o.t38Status = o.audioStatus = 0;
+    const Bytes tsi{0xFF, 0x03, 0x43, 0x32, 0x20, 0x20, 0x20};
+    peer.send(kPreamble);
+    peer.send(v21({0xFF, 0x03, 0x43, 0x32}));
+    peer.send(v21({0x20, 0x20, 0x20}));
+    peer.send(kFcsOk);
+    o.t38Packets = peer.sent;
+    o.t38Frames.sent = {tsi};
+    Datagram d;
+    parseDatagram(peer.datagrams[1], &d);
+    d.primary = v21({0xFF, 0x03});
+    o.alteredCopies = {{d.seq, d.primary}};
+    for (size_t i = 0; i < peer.datagrams.size(); ++i) o.atGateway.take(i == 1 ? buildDatagram(d) : peer.datagrams[i]);
+    o.audioFrames.accepted = {sameLength ? Bytes{0xFF, 0x03, 0x20, 0x00, 0x00} : Bytes{0xFF, 0x03, 0x20, 0x00}};
+    v = judge(c, o);
+    EXPECT_EQ(v.forged, 1);
+    EXPECT_EQ(v.forgedByThePeer, sameLength) << v.why;
+    EXPECT_EQ(violations(v, Verdict{}, false).size(), sameLength ? 0u : 1u);
+  }
   Retyped fromLine(0);  // a frame the gateway's own datagrams forged towards the T.38 terminal: no peer said it
   for (const auto& d : fromLine.peer.datagrams) fromLine.o.atGateway.take(d);
   fromLine.o.t38Frames.accepted = {kDcn};

@@ -312,10 +312,18 @@ bool forgedByThePeer(const Case& c, const Outcome& o, const Verdict& v, bool for
   // still the peer's word); one played with the other content still does
   const auto saidSettled = goodFramesOfEitherKind(thePeersWord(o.t38Packets, redundancy, o.alteredCopies, settledAsThePeerSent(o)));
   const auto forged = forgedFrameOctets(o.t38Frames, o.audioFrames);
+  // the line carries a frame as the gateway passes it on: an NSF or NSS the peer's datagrams said
+  // reaches the audio terminal without its facilities
+  auto saidSo = [](const std::vector<std::vector<uint8_t>>& frames, const std::vector<uint8_t>& f) {
+    return std::any_of(frames.begin(), frames.end(), [&](const std::vector<uint8_t>& s) {
+      const std::vector<uint8_t> logged = bitReversed(s);
+      return logged == f || facilitiesBlanked(logged) == f;
+    });
+  };
   bool settled = false;
   for (const auto& f : forged) {
-    if (std::find(said.begin(), said.end(), bitReversed(f)) != said.end()) continue;
-    if (std::find(saidSettled.begin(), saidSettled.end(), bitReversed(f)) == saidSettled.end()) return false;
+    if (saidSo(said, f)) continue;
+    if (!saidSo(saidSettled, f)) return false;
     settled = true;
   }
   std::string ecm;

@@ -275,6 +275,12 @@ std::vector<std::string> forgedFrames(const FrameLog& tx, const FrameLog& rx) {
   return forged;
 }
 
+std::vector<uint8_t> facilitiesBlanked(std::vector<uint8_t> frame) {
+  if (frame.size() > 3 && ((frame[2] & 0xFE) == kFcfNsf || (frame[2] & 0xFE) == kFcfNss))
+    std::fill(frame.begin() + 3, frame.end(), uint8_t{0});
+  return frame;
+}
+
 std::vector<std::vector<uint8_t>> forgedFrameOctets(const FrameLog& tx, const FrameLog& rx) {
   std::vector<std::vector<uint8_t>> forged;
   for (const auto& f : rx.accepted)

@@ -182,6 +182,9 @@ struct FrameLog {
 std::vector<std::string> forgedFrames(const FrameLog& tx, const FrameLog& rx);
 // The frames of `rx` that forgedFrames names, as logged.
 std::vector<std::vector<uint8_t>> forgedFrameOctets(const FrameLog& tx, const FrameLog& rx);
+// A frame as the gateway passes it on (as logged): the facilities of an NSF or NSS zeroed, any
+// other frame as it came.
+std::vector<uint8_t> facilitiesBlanked(std::vector<uint8_t> frame);
 
 // Datagram numbers one direction sent, the numbers that arrived as primaries, and the numbers the
 // receiver handed on (as primary or recovered from a secondary).

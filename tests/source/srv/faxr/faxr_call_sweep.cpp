@@ -983,6 +983,11 @@ std::vector<Example> examples() {
   // stream never had, the run of two never proved the step, and the DCN played without its first
   // octet: the audio terminal waited for good
   drawn(905467, "step_back_at_redundancy_one_goes_on_from_its_run_seed905467");
+  // a drawn call at redundancy 0 whose T.38 terminal's TSI came with its first packet cut short on
+  // the way to the address and control: they joined the spaces after them into an NSF, which the
+  // relay passed on with its facilities zeroed, closed good. Nothing that reached the gateway said
+  // otherwise: the frame is the peer's datagrams' word, as the gateway passes it on
+  drawn(942749, "v21_frame_cut_short_at_redundancy_0_is_the_peers_word_seed942749", false);
   return v;
 }
 
