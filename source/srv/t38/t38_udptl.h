@@ -115,7 +115,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     (without it a peer that stepped back one at its final frame lost that frame's first octet,
 //     and the frame played broken). A late copy of what was played, away from the run, neither
 //     goes on with the run nor ends it, nor does a datagram far off whose number one high bit away
-//     would go on with it. A run proves nothing by its arrival (how its
+//     would go on with it, nor one in the window that stands alone (rule 3): held apart, it is not
+//     the stream going on (without it a stray datagram far ahead, come between the datagrams of a
+//     peer that stepped back two at its final frame, ended their run short of its proof, and the
+//     frame played without its first packets). A run proves nothing by its arrival (how its
 //     datagrams are spread over ticks changes no verdict): its content decides. New content under
 //     numbers played proves a new sequence; a run that carries what was played is late copies,
 //     however late and however spread; a run that only brings packets played before, or queued

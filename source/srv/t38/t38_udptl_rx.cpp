@@ -751,6 +751,10 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
       holdRunPackets(rq, pk, 1);
       return false;
     }
+    // a packet far ahead that stands alone (rule 3) is not the stream going on: held apart, it
+    // neither goes on with the run nor ends it, as a late copy does not (else a stray datagram
+    // numbered far ahead ended a peer's step back before its run proved it)
+    if (rq->run.length > 0 && static_cast<uint16_t>(s - rq->newest) > T38_CLOSE_AHEAD) return false;
     rq->run.length = 0;  // the sequence is alive: no run may take it over
     rq->runAside.length = 0;
     return false;

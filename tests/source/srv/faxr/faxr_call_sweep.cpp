@@ -977,6 +977,11 @@ std::vector<Example> examples() {
   // preamble of its final DCN: the DCN's first packet came under the preamble's number, refused,
   // one datagram where two prove a step, and the DCN played without its address octet
   drawn(62209, "step_back_of_one_opening_the_final_frame_seed62209", false);
+  // a drawn call at redundancy 1 whose T.38 terminal's counter stepped back two right after the
+  // V.21 preamble of its final frame, and a stale datagram 251 numbers ahead came between the
+  // step's first datagrams: held alone, it ended their run short of its proof, the frame played
+  // without its first packets, and the audio terminal waited to the limit
+  drawn(917661, "stray_ahead_between_a_step_back_ends_no_run_seed917661");
   return v;
 }
 
