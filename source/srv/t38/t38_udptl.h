@@ -147,12 +147,15 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     both). Without it a stale run the network brought while the peer renumbered kept both from
 //     proving.
 //     One datagram proves a renumbering where the stream fell silent after its V.21 preamble
-//     (nothing left to play) and the first datagram of a run beyond T38_LATE_LIMIT, without copies
-//     (copies show a renumbering by themselves) and not one bit from the stream's next numbers,
-//     carries a whole V.21 frame closed good, new content contradicting nothing: it follows on
-//     from the preamble.
+//     (nothing left to play) and the first datagram of a run beyond T38_LATE_LIMIT, not one bit
+//     from the stream's next numbers, carries a whole V.21 frame closed good, new content
+//     contradicting nothing: it follows on from the preamble. So it does where the stream fell
+//     silent after other packets and the datagram's copy right before the frame is the preamble,
+//     its copies before that the packets the stream ended with: the sequence starts at the
+//     preamble, with no break.
 //     Without it a peer that renumbered before its final frame at redundancy 0 (the frame and a
-//     no-signal after it, two datagrams) was never followed, and the frame never played.
+//     no-signal after it, two datagrams) was never followed, and the frame never played; so at
+//     redundancy 3 where the preamble's own datagram was lost.
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE

@@ -982,6 +982,11 @@ std::vector<Example> examples() {
   // step's first datagrams: held alone, it ended their run short of its proof, the frame played
   // without its first packets, and the audio terminal waited to the limit
   drawn(917661, "stray_ahead_between_a_step_back_ends_no_run_seed917661");
+  // a drawn call at redundancy 3 whose T.38 terminal renumbered far off before its final frame,
+  // the preamble's own datagram lost: the frame's datagram carried the preamble and the stream's
+  // last packets as its copies, but only it and a no-signal came, a run of two, and the frame never
+  // played
+  drawn(938904, "renumbered_final_frame_joined_by_its_copies_seed938904");
   return v;
 }
 
