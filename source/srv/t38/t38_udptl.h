@@ -119,7 +119,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     step back by one at redundancy one makes a run of two, and the datagram after it lands on
 //     numbers the stream never had. A late copy of what was played, away from the run, neither
 //     goes on with the run nor ends it, nor does a datagram far off whose number one high bit away
-//     would go on with it. A run proves nothing by its arrival (how its
+//     would go on with it, nor one in the window that stands alone (rule 3): held apart, it is not
+//     the stream going on (without it a stray datagram far ahead, come between the datagrams of a
+//     peer that stepped back two at its final frame, ended their run short of its proof, and the
+//     frame played without its first packets). A run proves nothing by its arrival (how its
 //     datagrams are spread over ticks changes no verdict): its content decides. New content under
 //     numbers played proves a new sequence; a run that carries what was played is late copies,
 //     however late and however spread; a run that only brings packets played before, or queued
@@ -148,12 +151,15 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     both). Without it a stale run the network brought while the peer renumbered kept both from
 //     proving.
 //     One datagram proves a renumbering where the stream fell silent after its V.21 preamble
-//     (nothing left to play) and the first datagram of a run beyond T38_LATE_LIMIT, without copies
-//     (copies show a renumbering by themselves) and not one bit from the stream's next numbers,
-//     carries a whole V.21 frame closed good, new content contradicting nothing: it follows on
-//     from the preamble.
+//     (nothing left to play) and the first datagram of a run beyond T38_LATE_LIMIT, not one bit
+//     from the stream's next numbers, carries a whole V.21 frame closed good, new content
+//     contradicting nothing: it follows on from the preamble. So it does where the stream fell
+//     silent after other packets and the datagram's copy right before the frame is the preamble,
+//     its copies before that the packets the stream ended with: the sequence starts at the
+//     preamble, with no break.
 //     Without it a peer that renumbered before its final frame at redundancy 0 (the frame and a
-//     no-signal after it, two datagrams) was never followed, and the frame never played.
+//     no-signal after it, two datagrams) was never followed, and the frame never played; so at
+//     redundancy 3 where the preamble's own datagram was lost.
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE

@@ -734,8 +734,10 @@ bool mayGoOnAfterAStepBack(const T38ZREORDER* rq, uint16_t s, int n) {
 // good that the stream never played. A peer that renumbers inside its last frame, at redundancy
 // 0, sends that frame and a no-signal after it and nothing more: a run of three never comes, and
 // the frame would never play. A stale run or a late burst repeats what was played; a frame that
-// follows on from the preamble is new content in its place. A datagram with copies is left to
-// the run: they show a renumbering by themselves. The stream's own next datagram, its
+// follows on from the preamble is new content in its place. A datagram with copies shows the
+// same when the copy right before the frame is the preamble and the copies join the stream's newest
+// packets (at redundancy 1 or more the two datagrams are still short of a run, and the preamble's
+// own datagram may be lost). The stream's own next datagram, its
 // number one bit away on the way (rule 5), looks the same: a number one bit from the stream's
 // next ones proves nothing.
 bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v) {
@@ -744,9 +746,14 @@ bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int 
   static const uint16_t preamble = t38fIFPdigest(kV21Preamble, sizeof kV21Preamble);
   for (uint16_t k = 1; k <= T38_RESYNC_STEP; ++k)
     if (std::has_single_bit(static_cast<uint16_t>(primary.s ^ (rq->newest + k)))) return false;
-  return n == 1 && rq->run.length == 1 && rq->run.first == primary.s && v.disagree == 0 && !rq->run.repeats && !rq->run.past &&
+  // without copies the stream's own last packet is the preamble; with them, the copy right before
+  // the frame is, and the copies join the stream: they are its newest packets, under the numbers
+  // right before the frame's or before the preamble's (the peer went on from them)
+  const bool afterPreamble = n == 1 ? playedDigest(rq, rq->lastoutTimeStamp) == preamble
+                                    : pk[1].digest == preamble && (rq->run.joins || steppedBackFrom(rq, pk, n) != primary.s);
+  return rq->run.length == 1 && rq->run.first == primary.s && v.disagree == 0 && !rq->run.repeats && !rq->run.past &&
          static_cast<uint16_t>(rq->newest - primary.s) > T38_LATE_LIMIT && rq->newest == rq->lastoutTimeStamp &&
-         stateOf(rq, rq->lastoutTimeStamp) == T38_PLAYED && playedDigest(rq, rq->lastoutTimeStamp) == preamble &&
+         stateOf(rq, rq->lastoutTimeStamp) == T38_PLAYED && afterPreamble &&
          dg_QmPeekFront(&rq->egressPktq) == nullptr && dg_QmPeekFront(&rq->drainq) == nullptr &&
          t38fIFPwalkedPlayable(primary.ifp) && t38fIFPv21FrameControl(primary.ifp) >= 0;
 }
@@ -779,6 +786,10 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
       holdRunPackets(rq, pk, 1);
       return false;
     }
+    // a packet far ahead that stands alone (rule 3) is not the stream going on: held apart, it
+    // neither goes on with the run nor ends it, as a late copy does not (else a stray datagram
+    // numbered far ahead ended a peer's step back before its run proved it)
+    if (rq->run.length > 0 && static_cast<uint16_t>(s - rq->newest) > T38_CLOSE_AHEAD) return false;
     rq->run.length = 0;  // the sequence is alive: no run may take it over
     rq->runAside.length = 0;
     return false;
@@ -856,11 +867,15 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool proven = renumbered                                    ? rq->run.length >= T38_RESYNC_RUN
                       : rq->run.repeats || (judged && rq->run.past) ? false
                                                                     : rq->run.length >= (late ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
-  if (!proven && !renumberedFrameAfterPreamble(rq, pk, n, v)) {
+  const bool frameAfterPreamble = !proven && renumberedFrameAfterPreamble(rq, pk, n, v);
+  if (!proven && !frameAfterPreamble) {
     holdRunPackets(rq, pk, n);
     if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
     return false;
   }
+  // the frame's copies join it to the stream's newest packets: the sequence starts at the first
+  // packet the peer sent after them (its preamble), with no break
+  if (frameAfterPreamble && n > 1) rq->run.from = steppedBackFrom(rq, pk, n);
   // a run of the past behind the stream, proved by its length alone, may be a stale run as well
   // as a peer that renumbered and sent its frames again: the sequence it leaves may still go on
   // (a run ahead of it, past the window, is as often the stream itself running ahead of the

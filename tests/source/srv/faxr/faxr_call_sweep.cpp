@@ -993,6 +993,16 @@ std::vector<Example> examples() {
   // relay passed on with its facilities zeroed, closed good. Nothing that reached the gateway said
   // otherwise: the frame is the peer's datagrams' word, as the gateway passes it on
   drawn(942749, "v21_frame_cut_short_at_redundancy_0_is_the_peers_word_seed942749", false);
+  // a drawn call at redundancy 1 whose T.38 terminal's counter stepped back two right after the
+  // V.21 preamble of its final frame, and a stale datagram 251 numbers ahead came between the
+  // step's first datagrams: held alone, it ended their run short of its proof, the frame played
+  // without its first packets, and the audio terminal waited to the limit
+  drawn(917661, "stray_ahead_between_a_step_back_ends_no_run_seed917661");
+  // a drawn call at redundancy 3 whose T.38 terminal renumbered far off before its final frame,
+  // the preamble's own datagram lost: the frame's datagram carried the preamble and the stream's
+  // last packets as its copies, but only it and a no-signal came, a run of two, and the frame never
+  // played
+  drawn(938904, "renumbered_final_frame_joined_by_its_copies_seed938904");
   return v;
 }
 
