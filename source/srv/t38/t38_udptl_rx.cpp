@@ -775,7 +775,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     return true;
   }
   // new content under the new numbers: the run that started them was no stale one
-  if (near && !refusedFor(v) && !playedBefore(rq, pk[0], true)) rq->restartDoubted = false;
+  if (rq->restartDoubted && near && !refusedFor(v) && !playedBefore(rq, pk[0], true)) rq->restartDoubted = false;
   if (near && !refusedFor(v)) {
     if (steppedBackAndWentOn(rq, pk, n)) return restartAtRun(rq);
     if (mayGoOnAfterAStepBack(rq, s, n)) {
