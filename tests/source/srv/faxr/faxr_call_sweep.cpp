@@ -977,6 +977,11 @@ std::vector<Example> examples() {
   // preamble of its final DCN: the DCN's first packet came under the preamble's number, refused,
   // one datagram where two prove a step, and the DCN played without its address octet
   drawn(62209, "step_back_of_one_opening_the_final_frame_seed62209", false);
+  // a drawn call under jitter at redundancy 0 whose T.38 terminal renumbered right before a V.21
+  // frame: the frame's first datagram came after three of the next had proved the new numbers and
+  // started the sequence past it, behind the playout; the frame played without its first packet
+  // and the audio terminal waited to the limit
+  drawn(908944, "renumbering_whose_first_datagram_came_after_the_run_proved_seed908944", false);
   return v;
 }
 
