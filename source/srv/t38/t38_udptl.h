@@ -150,6 +150,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     with their own run, and neither ends the other (a datagram the stream takes still ends
 //     both). Without it a stale run the network brought while the peer renumbered kept both from
 //     proving.
+//     The run's first datagram may come after the run proved: until the new sequence plays its
+//     first packet, a datagram a little before it (T38_RESYNC_STEP at most before the run's
+//     first), under a number no sequence played, starts the sequence there instead (not after a
+//     run of the past, whose numbers prove nothing), the break moving with it. Without it a
+//     frame a peer sent right after renumbering, its first datagram swapped behind the next
+//     three, played without its first packet and the far terminal waited for good.
 //     One datagram proves a renumbering where the stream fell silent after its V.21 preamble
 //     (nothing left to play) and the first datagram of a run beyond T38_LATE_LIMIT, not one bit
 //     from the stream's next numbers, carries a whole V.21 frame closed good, new content
@@ -394,6 +400,11 @@ struct T38ZREORDER {
   // go on (rule 2)
   bool restartDoubted;
   uint16_t leftNewest;
+  // the sequence last restarted on a run, at restartFrom across a break: until its first packet
+  // plays, the run's own first datagram, come late under a number a little before, may still
+  // start it there (rule 2)
+  bool restartOpen;
+  uint16_t restartFrom, restartRunFirst;  // where it starts now, and where the run started it
   uint16_t newest;      // the newest number the stream vouches for
   uint8_t aloneHeld;    // packets held alone (rule 3)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast

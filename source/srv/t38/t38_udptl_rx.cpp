@@ -762,6 +762,33 @@ bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int 
 // agrees with in others, brings nothing (rule 4).
 bool refusedFor(const Verdict& v) { return v.disagree > 0 && v.agree <= v.disagreeSources; }
 
+// Rule 2, the run's first datagram come after the run proved: the network swapped the
+// renumbered stream's first datagrams, and the run started the sequence at the lowest number it
+// had then. While nothing of the new sequence has played, a datagram a little before that number
+// (never further than T38_RESYNC_STEP before the run's first), under a number no sequence played,
+// is the run's own (its content may repeat what was played: a peer's frames open alike), unless
+// the run brought only the past: the sequence starts at it instead, and the break moves with it.
+// Without it the first packet of a frame sent just after a renumbering came behind the playout
+// and the frame played broken.
+bool runStartCameLate(const T38ZREORDER* rq, const Carried& primary) {
+  if (!rq->restartOpen || rq->lastoutTimeStamp != static_cast<uint16_t>(rq->restartFrom - 1)) return false;
+  const uint16_t before = static_cast<uint16_t>(rq->restartRunFirst - primary.s);
+  const uint16_t ahead = pastPlayout(rq, primary.s);  // one in the window needs no new start
+  if (before == 0 || before > T38_RESYNC_STEP || (ahead != 0 && ahead < 0x8000)) return false;
+  const int k = slotOf(primary.s);
+  const bool knownThere = rq->numbers.seq[k] == primary.s && rq->numbers.state[k] != T38_UNKNOWN;
+  return !knownThere;
+}
+
+void startAtLateFirst(T38ZREORDER* rq, uint16_t s) {
+  rq->lastoutTimeStamp = static_cast<uint16_t>(s - 1);
+  // the break lay at the run's first number: it lies at this one now, and the packets up to the
+  // run's first go on the frame it opens
+  if (rq->breakPending && rq->breakFrom == rq->restartFrom) rq->breakFrom = s;
+  if (rq->breakPending && rq->breakTo == rq->restartFrom) rq->breakTo = s;
+  rq->restartFrom = s;
+}
+
 // Rule 2: files the datagram numbered s in the sequence. It belongs when it is inside the
 // window; else its primary is refused and counted, and a run of far ones starts the sequence anew.
 // A datagram inside the window that contradicts the stream is refused, and is the stream's no more
@@ -769,6 +796,7 @@ bool refusedFor(const Verdict& v) { return v.disagree > 0 && v.agree <= v.disagr
 // stream holds. Returns whether the sequence started anew (what the receiver knew is gone).
 bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
+  if (runStartCameLate(rq, pk[0])) startAtLateFirst(rq, s);
   const bool near = inWindow(rq, s);
   if (!near && leftSequenceGoesOn(rq, s)) {
     goBackToLeftSequence(rq, s);
@@ -931,8 +959,14 @@ bool restartAtRun(T38ZREORDER* rq) {
   const bool joins = rq->run.joins || rq->run.from != rq->run.first;
   const uint8_t held = rq->run.held;
   const uint16_t from = rq->run.from;
+  const bool past = rq->run.past;
   t38fReorderStart(rq, from);
   if (!joins || brokenBefore) noteBreak(rq, from, from);
+  // a run that brought something new starts the sequence where the peer's new numbers began: a
+  // little before it, its own first datagram may still come
+  rq->restartOpen = !joins && !past;
+  rq->restartFrom = from;
+  rq->restartRunFirst = from;
   // what the run's datagrams carried starts the new sequence (the last one, at hand, is taken as
   // usual); copies of numbers before its first belong to the sequence before
   for (uint8_t i = 0; i < held; ++i) {
@@ -1397,6 +1431,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->run.wentOn = false;
   rq->runAside.length = 0;
   rq->restartDoubted = false;
+  rq->restartOpen = false;
   // what the receiver knew belongs to the sequence before; what it played stays, as the past: a
   // late burst under the old numbers, or a stale run of the old packets, is still told by its
   // content (rule 2), until the new sequence's numbers take the slots

@@ -1003,6 +1003,11 @@ std::vector<Example> examples() {
   // last packets as its copies, but only it and a no-signal came, a run of two, and the frame never
   // played
   drawn(938904, "renumbered_final_frame_joined_by_its_copies_seed938904");
+  // a drawn call under jitter at redundancy 0 whose T.38 terminal renumbered right before a V.21
+  // frame: the frame's first datagram came after three of the next had proved the new numbers and
+  // started the sequence past it, behind the playout; the frame played without its first packet
+  // and the audio terminal waited to the limit
+  drawn(908944, "renumbering_whose_first_datagram_came_after_the_run_proved_seed908944", false);
   return v;
 }
 
