@@ -289,26 +289,29 @@ bool t38fIFPclosesEcmFrameGood(const uint8_t* ifp) {
   return closesFrameGood(ifp, h);
 }
 
+namespace {
+
+// The octet at `at` of a V.21 packet's first field where that field is HDLC data that long, else -1.
+int firstFieldOctet(const uint8_t* ifp, const IfpHead& h, int at) {
+  int octet = -1;
+  bool first = true;
+  forEachField(ifp, h, [&](int type, const uint8_t* data, int n) {
+    if (first && type == HDLC_DATA && n > at) octet = data[at];
+    first = false;
+  });
+  return octet;
+}
+
+}  // namespace
+
 int t38fIFPv21FrameControl(const uint8_t* ifp) {
   const IfpHead h = ifpHead(ifp);
   if (!h.data || h.value != 0 || !closesFrameGood(ifp, h)) return -1;
-  int control = -1;
-  bool first = true;
-  forEachField(ifp, h, [&](int type, const uint8_t* data, int n) {
-    if (first && type == HDLC_DATA && n >= 2) control = data[1];
-    first = false;
-  });
-  return control;
+  return firstFieldOctet(ifp, h, 1);
 }
 
 int t38fIFPv21FirstOctet(const uint8_t* ifp) {
   const IfpHead h = ifpHead(ifp);
   if (!h.data || h.value != 0) return -1;
-  int octet = -1;
-  bool first = true;
-  forEachField(ifp, h, [&](int type, const uint8_t* data, int n) {
-    if (first && type == HDLC_DATA && n >= 1) octet = data[0];
-    first = false;
-  });
-  return octet;
+  return firstFieldOctet(ifp, h, 0);
 }
