@@ -50,8 +50,6 @@ uint16_t bitrev16(uint16_t w);
 void hsffaxrbitrev(uint16_t* words, int n);
 // Data words of a packet (after its bit count) and its valid bits, bounded by what it carries.
 uint16_t pktBits(const HAPI_PKT_HDR* p);
-// Sets the bit count and the payload length that holds it.
-void setPktBits(HAPI_PKT_HDR* p, uint16_t bits);
 uint16_t* pktData(HAPI_PKT_HDR* p);
 uint8_t pktCode(const HAPI_PKT_HDR* p);
 // Sends a fax-relay packet with `bits` bits of `data` (words, first bit most significant); code-only

@@ -846,11 +846,6 @@ std::vector<Example> examples() {
   // on, ahead of a spike that held the frame back: the copy played, and the frame's own packets,
   // coming right behind the playout, were dropped as late; the audio terminal waited for good
   drawn(48327, "copy_played_ahead_gives_way_to_the_stream_behind_it_seed48327");
-  // a drawn call whose T.38 terminal's final DCN came apart at a delay spike: its first octet came
-  // before it and played, the rest came in order two seconds later, after the relay had cut the
-  // stalled frame bad; the rest, with no start, played as no frame, and the audio terminal waited
-  // for good
-  drawn(936868, "frame_cut_for_stalling_plays_whole_when_its_rest_comes_seed936868");
   // a drawn call whose network renumbered eight old datagrams just ahead of the stream, and they
   // played before the next V.21 frame's own packets came: those were dropped as late, and the
   // audio terminal waited for good
