@@ -276,6 +276,13 @@ bool copiesShiftedOrUnknown(const T38ZREORDER* rq, const Carried* pk, int n, uin
 // Whether a packet is data of a modem other than V.21 (page data, ECM frames among it); not an
 // indicator, nor V.21 data. Page data repeats its packets at every distance (a blank row, a black
 // one), so its packet a power of two away proves nothing (rule 5).
+// The V.21 preamble indicator: its one octet, and the digest its packet is recorded under.
+constexpr uint8_t kV21Preamble = 0x06;
+uint16_t v21PreambleDigest() {
+  static const uint16_t digest = t38fIFPdigest(&kV21Preamble, 1);
+  return digest;
+}
+
 bool isPageData(const uint8_t* ifp) { return (ifp[0] & 0x40) != 0 && ((ifp[0] & 0x20) != 0 || ((ifp[0] >> 1) & 15) != 0); }
 bool isV21OrIndicator(const Carried& pk) { return !isPageData(pk.ifp); }
 
@@ -388,7 +395,6 @@ bool bringsSteppedOwn(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t*
 // retyped into a no-signal), and the vote of one against one is no vote. Without it the two
 // disputed the number, and a final frame's first octet played as lost.
 bool rulesOutIndicator(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* ruledOut) {
-  static constexpr uint8_t kV21Preamble = 0x06;
   auto v21Data = [](const Carried& c) { return (c.ifp[0] & 0x40) != 0 && !isPageData(c.ifp); };
   if (v.disagree != 1 || v.disagreePlayed) return false;
   for (int i = 0; i < n; ++i) {
@@ -652,8 +658,7 @@ bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
 // that opens none. A stray copy of an earlier frame's first packet lands before the frame's own
 // first packet, never before its middle: without the refused one the frame has no start.
 bool steppedBackOneToOpenAFrame(const T38ZREORDER* rq, const Carried& next) {
-  static constexpr uint8_t kV21Preamble[] = {0x06};
-  static const uint16_t preamble = t38fIFPdigest(kV21Preamble, sizeof kV21Preamble);
+  const uint16_t preamble = v21PreambleDigest();
   constexpr int kAddress = 0xFF;
   if (rq->run.length != 1 || rq->run.held == 0 || rq->run.first != rq->newest || rq->run.packets[0].seq != rq->run.first ||
       stateOf(rq, rq->newest) != T38_PLAYED || playedDigest(rq, rq->newest) != preamble)
@@ -742,8 +747,7 @@ bool mayGoOnAfterAStepBack(const T38ZREORDER* rq, uint16_t s, int n) {
 // next ones proves nothing.
 bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v) {
   const Carried& primary = pk[0];
-  static constexpr uint8_t kV21Preamble[] = {0x06};
-  static const uint16_t preamble = t38fIFPdigest(kV21Preamble, sizeof kV21Preamble);
+  const uint16_t preamble = v21PreambleDigest();
   for (uint16_t k = 1; k <= T38_RESYNC_STEP; ++k)
     if (std::has_single_bit(static_cast<uint16_t>(primary.s ^ (rq->newest + k)))) return false;
   // without copies the stream's own last packet is the preamble; with them, the copy right before
