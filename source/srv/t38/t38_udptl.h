@@ -122,14 +122,18 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     would go on with it, nor one in the window that stands alone (rule 3): held apart, it is not
 //     the stream going on (without it a stray datagram far ahead, come between the datagrams of a
 //     peer that stepped back two at its final frame, ended their run short of its proof, and the
-//     frame played without its first packets). A run proves nothing by its arrival (how its
-//     datagrams are spread over ticks changes no verdict): its content decides. New content under
+//     frame played without its first packets). A run proves nothing by how its datagrams are
+//     spread over ticks: its content decides. New content under
 //     numbers played proves a new sequence; a run that carries what was played is late copies,
 //     however late and however spread; a run that only brings packets played before, or queued
 //     and not yet played (the peer sending the same frames again), is the past under other
-//     numbers, however long; over numbers never played (lost, passed, before the
-//     sequence began) only a run of T38_RESYNC_RUN_UNSEEN datagrams, longer than a late burst,
-//     with new content among its primaries does. So it is within T38_LATE_LIMIT of the newest
+//     numbers, however long, while it may be one burst: one of T38_RESYNC_RUN_UNSEEN datagrams
+//     or more still coming T38_LATE_WAIT_MAX after its first, nothing of the stream between, is a
+//     peer sending at its pace (the network brings nothing that much later than what came with
+//     it), and its length decides as over numbers never played (without it a peer that renumbered
+//     1,789 back in a page's blank rows was never followed); over numbers never played (lost,
+//     passed, before the sequence began) only a run of T38_RESYNC_RUN_UNSEEN datagrams, longer
+//     than a late burst, with new content among its primaries does. So it is within T38_LATE_LIMIT of the newest
 //     number, and for a run with copies (which show a renumbering) as far behind as the receiver
 //     remembers (T38_REMEMBERED_BEHIND), where new content proves after T38_RESYNC_RUN; elsewhere
 //     T38_RESYNC_RUN datagrams prove it whatever they bring, but for packets played under their
@@ -367,6 +371,7 @@ static_assert(T38_MAX_DATAGRAM <= T38_RUN_OCTETS, "the run keeps one datagram of
 struct T38ZRUN {
   uint8_t length;  // far datagrams in a row
   uint16_t first, last;
+  uint16_t since;    // the receiver's time when the run's first datagram came (ms)
   bool contradicts;  // a datagram of the run contradicted what was played
   bool repeats;      // a datagram of the run carried what was played under its number
   bool past;         // every datagram of the run carried as its primary a packet played before

@@ -864,6 +864,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (near) rq->runAside.length = 0;
     else if (rq->run.length > 0) rq->runAside = rq->run;
     rq->run.length = 1;
+    rq->run.since = rq->time;
     rq->run.first = s;
     rq->run.contradicts = v.disagree > 0;
     rq->run.repeats = repeats;
@@ -891,13 +892,21 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // renumbering shows itself by them. Without copies, or further away, its length decides, unless
   // it brings what was played under its very numbers: late copies, however far. So are the
   // datagrams of the sequence before a restart (its records outlive it), whose numbers, seen from
-  // a peer's new ones, lie anywhere.
+  // a peer's new ones, lie anywhere. A run of the past that is still coming, longer than a late
+  // burst, more than T38_LATE_WAIT_MAX after its first datagram with nothing of the stream
+  // between, is a peer sending at its pace, not a burst the network held back (it brings nothing
+  // later than that behind what came with it): its length decides, as over numbers never played.
+  // Without it a peer that renumbered within the late limit and then sent only frames and page
+  // rows repeating its earlier ones was never followed, and the far terminal waited for good.
   const uint16_t behind = static_cast<uint16_t>(rq->newest - rq->run.first);
   const bool late = behind <= T38_LATE_LIMIT;
   const bool judged = late || (behind <= T38_REMEMBERED_BEHIND && rq->run.copies);
   const bool renumbered = rq->run.contradicts || (rq->run.joins && !rq->run.repeats);
+  const bool paced =
+      rq->run.length >= T38_RESYNC_RUN_UNSEEN && static_cast<uint16_t>(rq->time - rq->run.since) > T38_LATE_WAIT_MAX;
+  const bool judgedPastThatMayBeBurst = judged && rq->run.past && !paced;
   const bool proven = renumbered                                    ? rq->run.length >= T38_RESYNC_RUN
-                      : rq->run.repeats || (judged && rq->run.past) ? false
+                      : rq->run.repeats || judgedPastThatMayBeBurst ? false
                                                                     : rq->run.length >= (late ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
   const bool frameAfterPreamble = !proven && renumberedFrameAfterPreamble(rq, pk, n, v);
   if (!proven && !frameAfterPreamble) {

@@ -1003,6 +1003,11 @@ std::vector<Example> examples() {
   // started the sequence past it, behind the playout; the frame played without its first packet
   // and the audio terminal waited to the limit
   drawn(908944, "renumbering_whose_first_datagram_came_after_the_run_proved_seed908944", false);
+  // a drawn call at redundancy 1 whose T.38 terminal renumbered 1,789 back in the middle of a page,
+  // within the late limit, its one copy of page data showing no join, and went on with page rows
+  // repeating earlier ones: a run of the past, refused however long and however spread in time,
+  // and the audio terminal waited to the limit
+  drawn(902581, "renumbering_behind_repeating_the_past_at_the_peers_pace_seed902581", false);
   return v;
 }
 

@@ -616,31 +616,38 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
   EXPECT_EQ(lateRun({500, 501, 502}, {500, 501, 502}), 2099);
   EXPECT_EQ(lateRun({500, 501, 502, 503, 504, 505, 506, 507}, {500, 501, 502, 503, 504, 505, 506, 507}), 1499);
   // the call's first 30 packets again, under numbers before it began: the past under other numbers,
-  // however long the run; one new packet among them is what shows a new sequence
+  // however long the run, while it may be one burst (at once, or spread over less than
+  // T38_LATE_WAIT_MAX); one new packet among them is what shows a new sequence, and so does the
+  // run still coming at a peer's pace past T38_LATE_WAIT_MAX, nothing of the stream between
   // (also beyond T38_LATE_LIMIT behind, where a run of new content proves after three; there a
   // run without copies, which cannot show a renumbering, is followed after three whatever it
   // brings)
   for (const uint16_t first : {uint16_t(900), uint16_t(2099 - T38_LATE_LIMIT - 600)}) {
     for (const int redundancy : {1, 0}) {
       for (const bool fresh : {false, true}) {
-        Received r;
-        playStream(r, live);
-        T38ZUDPTX tx;
-        t38fUDPTXInit(&tx);
-        tx.ingressSequenceNum = first;
-        for (size_t i = 0; i < 30; ++i)
-          r.take(build(tx, fresh && i == 20 ? ifpOf(true, 0, HDLC_DATA, {'n'}, NO_DFS) : primaryOf(live[i]), redundancy));
-        const bool follows = fresh || (first != 900 && redundancy == 0);
-        EXPECT_EQ(r.rq.lastoutTimeStamp, follows ? uint16_t(first - 1) : 2099) << first << " " << redundancy << " " << fresh;
-        // the stream's own next datagram then: where the run's length alone proved it and it
-        // brought only the past, the run was stale and the stream goes on, its frame broken (what
-        // the run queued is gone); after new content it is a stray far off
-        r.take(stream(2100, 1, 0, 'z')[0]);
-        const bool undone = follows && !fresh;
-        EXPECT_EQ(r.rq.lastoutTimeStamp, follows && !undone ? uint16_t(first - 1) : 2099) << first << " " << redundancy << " " << fresh;
-        if (undone) {
-          EXPECT_EQ(r.order(), (std::vector<uint16_t>{2100}));
-          EXPECT_EQ(r.playOut().broken, (std::vector<uint16_t>{2100}));
+        for (const int pace : {0, 20, 30}) {  // ms between the run's datagrams
+          Received r;
+          playStream(r, live);
+          T38ZUDPTX tx;
+          t38fUDPTXInit(&tx);
+          tx.ingressSequenceNum = first;
+          for (size_t i = 0; i < 30; ++i) {
+            r.take(build(tx, fresh && i == 20 ? ifpOf(true, 0, HDLC_DATA, {'n'}, NO_DFS) : primaryOf(live[i]), redundancy));
+            r.rq.time = uint16_t(r.rq.time + pace);
+          }
+          const bool atItsPace = pace * 29 > T38_LATE_WAIT_MAX;
+          const bool follows = fresh || (first != 900 && redundancy == 0) || atItsPace;
+          EXPECT_EQ(r.rq.lastoutTimeStamp, follows ? uint16_t(first - 1) : 2099) << first << " " << redundancy << " " << fresh << " " << pace;
+          // the stream's own next datagram then: where the run's length alone proved it and it
+          // brought only the past, the run was stale and the stream goes on, its frame broken (what
+          // the run queued is gone); after new content it is a stray far off
+          r.take(stream(2100, 1, 0, 'z')[0]);
+          const bool undone = follows && !fresh;
+          EXPECT_EQ(r.rq.lastoutTimeStamp, follows && !undone ? uint16_t(first - 1) : 2099) << first << " " << redundancy << " " << fresh << " " << pace;
+          if (undone) {
+            EXPECT_EQ(r.order(), (std::vector<uint16_t>{2100}));
+            EXPECT_EQ(r.playOut().broken, (std::vector<uint16_t>{2100}));
+          }
         }
       }
     }
