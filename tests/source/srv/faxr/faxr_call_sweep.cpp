@@ -1003,6 +1003,13 @@ std::vector<Example> examples() {
   // started the sequence past it, behind the playout; the frame played without its first packet
   // and the audio terminal waited to the limit
   drawn(908944, "renumbering_whose_first_datagram_came_after_the_run_proved_seed908944", false);
+  // a drawn call under jitter at redundancy 1 whose network duplicated the datagram after the first
+  // packet of the T.38 terminal's DCN, a bit of its copy flipped, and brought the duplicate first:
+  // the DCN's first datagram disputed that copy one against one, and the duplicate's primary left
+  // with it; the datagram itself, its copy right, came last and was taken for the network's
+  // duplicate of the one that brought the disputed packets: the DCN played without its second
+  // packet and the audio terminal waited to the limit
+  drawn(908097, "datagram_after_its_altered_duplicate_is_a_second_word_seed908097");
   return v;
 }
 
