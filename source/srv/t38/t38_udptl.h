@@ -204,7 +204,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     packet leaves the queue and the next copy fills it, or it plays as lost. A datagram refused for
 //     contradicting the stream is remembered, and its duplicates bring nothing either. The network's
 //     duplicate of a datagram is no second word: it adds no vote to what it carries, and does not
-//     bring back as its primary the packet disputed under its number. A datagram that contradicts
+//     bring back as its primary the packet disputed under its number; one whose copy under a number
+//     disputed is other than the packet that left there is no duplicate (the peer's own datagram,
+//     the one before it altered on the way) and brings it back. Without it a datagram whose altered
+//     duplicate came first lost its primary, the vote never settled. A datagram that contradicts
 //     the stream as much as it agrees brings nothing, and packets equal to the ones beside them
 //     (fill, the spaces of an identity) count for no agreement. Without it a misnumbered datagram's
 //     packets play inside the stream's frames, and a packet altered on the way outvotes its copy.

@@ -49,6 +49,7 @@ uint16_t queuedFrom(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.orig
 uint16_t& suspectBrought(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 uint16_t& suspectHeldBefore(T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
 uint16_t& disputedDigest(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
+uint16_t disputedDigest(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 uint16_t& broughtBy(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 uint16_t broughtBy(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 
@@ -1037,9 +1038,21 @@ void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
   }
 }
 
+// Whether a datagram may be the network's duplicate of the one that brought the packets disputed
+// under its numbers: none of its copies brings, under a number disputed, other content than the
+// packet that left there. One that does is no duplicate (the peer's own datagram, the other one
+// altered on the way): its primary is a second word for the packet that left with the other's.
+bool mayDuplicateDisputed(const T38ZREORDER* rq, const Carried* pk, int n) {
+  for (int i = 1; i < n; ++i)
+    if (stateOf(rq, pk[i].s) == T38_DISPUTED && disputedDigest(rq, pk[i].s) != pk[i].digest) return false;
+  return true;
+}
+
 // Rules 3 to 5 for one packet the datagram numbered `dg` carries: takes `pk` (its primary, or a
 // copy) as the stream's (`vouched`) or as one standing alone. Returns false when the pool is dry.
-bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, Verdict v) {
+// `duplicate`: the datagram may be the network's duplicate of the one that brought a packet
+// disputed under its number (mayDuplicateDisputed).
+bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, Verdict v, bool duplicate) {
   const bool primary = pk.s == dg;
   // the datagrams that brought a queued packet, by how far after it they are numbered: the
   // network's duplicate of one of them is no second word for it
@@ -1091,7 +1104,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
     }
   }
   if (!isIFPmissing(rq, pk.s)) return true;
-  if (st == T38_DISPUTED && primary && pk.digest == disputedDigest(rq, pk.s)) {
+  if (st == T38_DISPUTED && primary && duplicate && pk.digest == disputedDigest(rq, pk.s)) {
     ++rq->failtoReorderCount;  // the network's duplicate of the disputed packet's datagram
     return true;
   }
@@ -1236,9 +1249,10 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t shift = steppedForward(rq, pk, n);
   const bool stepped = shift != 0;
   noteStepOneBitOff(rq, pk[0], shift);
+  const bool duplicate = mayDuplicateDisputed(rq, pk, n);
   for (int i = 0; i < (stepped ? 1 : n); ++i) {
     if (i > 0 && steppedOver(rq, pk[i].s)) continue;  // a copy there is an older packet of the peer's
-    if (!takeCarried(rq, pk[i], s, vouched, v)) return;  // the pool is dry: the rest would fare no better
+    if (!takeCarried(rq, pk[i], s, vouched, v, duplicate)) return;  // the pool is dry: the rest would fare no better
   }
 }
 

@@ -1008,6 +1008,13 @@ std::vector<Example> examples() {
   // repeating earlier ones: a run of the past, refused however long and however spread in time,
   // and the audio terminal waited to the limit
   drawn(902581, "renumbering_behind_repeating_the_past_at_the_peers_pace_seed902581", false);
+  // a drawn call under jitter at redundancy 1 whose network duplicated the datagram after the first
+  // packet of the T.38 terminal's DCN, a bit of its copy flipped, and brought the duplicate first:
+  // the DCN's first datagram disputed that copy one against one, and the duplicate's primary left
+  // with it; the datagram itself, its copy right, came last and was taken for the network's
+  // duplicate of the one that brought the disputed packets: the DCN played without its second
+  // packet and the audio terminal waited to the limit
+  drawn(908097, "datagram_after_its_altered_duplicate_is_a_second_word_seed908097");
   return v;
 }
 
