@@ -186,7 +186,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     if the stream's own next packet comes right behind the playout before anything past them
 //     (or the one after it, where the packet jumped to lies one bit of its number from the one
 //     behind the playout: it may be that number's own, moved on the way, and waiting for it the
-//     stream's next frames fell behind the playout),
+//     stream's next frames fell behind the playout; or there the datagram of the number jumped to
+//     itself, other content than the packet jumped to: that number's own came, and waiting on,
+//     it and the next datagram's copy of it were refused for contradicting the stray packet, and
+//     the frame across that number lost it),
 //     the playout goes back to it, the numbers jumped to take their own packets in their turn, and
 //     the frame across the stray ones ends bad (unless that next packet is the one jumped to: its
 //     copy came early). Without it the stream's next packets were dropped as late and its frame

@@ -1362,10 +1362,15 @@ bool onlyStrayAhead(const T38ZREORDER* rq) {
 // The stream's next packet is the one numbered after it where the packet jumped to lies one bit
 // of its number from the one right behind the playout: that may be this very number's datagram,
 // moved on the way (rule 5), and at redundancy 0 nothing else brings it again; waiting for it, the
-// jump was never undone.
+// jump was never undone. So is the datagram of the number jumped to itself, other content than
+// the packet jumped to: that number's own came, and the one jumped to was moved there; waiting on,
+// it and the next datagram's copy of it were refused for contradicting the stray packet, and the
+// frame across that number lost it.
 void undoJump(T38ZREORDER* rq, const Carried& primary) {
   const uint16_t next = static_cast<uint16_t>(rq->jumpFrom + 1);
-  const bool afterMoved = primary.s == static_cast<uint16_t>(next + 1) && std::has_single_bit(static_cast<uint16_t>(next ^ rq->jumpTo));
+  const bool ownJumpedTo = primary.s == rq->jumpTo && primary.digest != rq->jumpDigest;
+  const bool afterMoved = (primary.s == static_cast<uint16_t>(next + 1) || ownJumpedTo) &&
+                          std::has_single_bit(static_cast<uint16_t>(next ^ rq->jumpTo));
   if (!rq->jumpKnown || (primary.s != next && !afterMoved)) return;
   rq->jumpKnown = false;
   const bool early = primary.s == next && rq->lastoutTimeStamp == rq->jumpTo && primary.digest == rq->jumpDigest;

@@ -969,6 +969,12 @@ std::vector<Example> examples() {
   // next packet under the moved number, which never came; the DCN's packets after it fell behind
   // the playout and the audio terminal waited for good
   drawn(19105, "jump_to_a_moved_datagram_is_undone_by_the_packet_after_it_seed19105");
+  // a drawn call under jitter at redundancy 1 whose network moved the V.21 preamble before the
+  // T.38 terminal's final DCN two numbers on, onto the DCN's second packet: the playout gave up the
+  // two numbers before it and jumped to it, the DCN's own datagram under that number and the next
+  // one were refused for contradicting it, and the undo, when the DCN's first packet came, left
+  // the DCN without its second: the audio terminal waited for good
+  drawn(55280, "jump_to_a_moved_datagram_is_undone_by_the_number_jumped_to_own_seed55280");
   // a drawn call at redundancy 1 whose T.38 terminal's final DCN had its first packet retyped into a
   // no-signal on the way, right after the V.21 preamble: the next datagram's copy of it, V.21 data
   // before V.21 data, disputed it one against one, the number played as lost, and the DCN broken
