@@ -1008,6 +1008,12 @@ std::vector<Example> examples() {
   // repeating earlier ones: a run of the past, refused however long and however spread in time,
   // and the audio terminal waited to the limit
   drawn(902581, "renumbering_behind_repeating_the_past_at_the_peers_pace_seed902581", false);
+  // a drawn call at redundancy 0 whose stale run, 2,005 numbers behind, restarted the sequence and
+  // played V.21 data opening a frame; the stream going on undid the run right at the T.38
+  // terminal's final frame, whose first packet played across the undo while the stale frame was
+  // still open: its octets joined that frame, which ended bad, and the audio terminal waited to the
+  // limit
+  drawn(915819, "final_frame_across_an_undo_opens_its_own_frame_seed915819");
   return v;
 }
 
