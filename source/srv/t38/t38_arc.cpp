@@ -403,6 +403,17 @@ bool frameEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
   return t38fIFPclosesEcmFrameGood(ifp) || (control >= 0 && !(control & 0x08));
 }
 
+// The stream's first packet after a stale run or a stray jump the receiver undid: a V.21 frame
+// those opened is no frame of the stream's, and ends bad before the packet plays. Left open, the
+// stream's next frame (often the far terminal's last) joined it and ended bad with it.
+void endStrayV21Frame(RelayOut* out) {
+  if (!out->m->v21FrameOpen) return;
+  out->contested = false;
+  out->stepShaped = false;
+  out->m->lossInFrame = true;
+  sendRelay(out, kV21EndBad, nullptr, 0);
+}
+
 void playOut(T38ZLOCLMEM* m) {
   RelayOut out{m, 0, false, false};
   while (out.sent < kRelayPacketsPerFrame) {
@@ -440,6 +451,10 @@ void playOut(T38ZLOCLMEM* m) {
       verdict = t38fDrainPlayout(&m->rx, pkt->sequenceNum);
     } else {
       verdict = t38fReorderPlayout(&m->rx, pkt->sequenceNum, t38fIFPdigest(ifp, walked > 0 ? walked : 0));
+    }
+    if (verdict == T38_PLAY_AFTER_STRAY) {
+      endStrayV21Frame(&out);
+      verdict = T38_PLAY_BROKEN;
     }
     if (verdict == T38_PLAY_BROKEN && !(walked > 0 && startsV21Frame(m, ifp))) m->lossInFrame = true;
     const bool plays = verdict != T38_DROPPED;

@@ -146,7 +146,9 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     sent its frames again: until new content comes under the new numbers, a datagram a little
 //     past the newest number of the sequence left (T38_RESYNC_STEP at most: that sequence going
 //     on, which a peer that renumbered never does) undoes the restart: the sequence goes on from
-//     it, what the run queued and did not play goes, and the frame open ends bad. A run ahead,
+//     it, what the run queued and did not play goes, and the frame open ends bad before it (the
+//     run's, which the stream's packet does not go on with: without it a stale run's V.21 frame
+//     left open took the final frame's first octets, and both ended bad). A run ahead,
 //     past the window, is as often the stream itself ahead of a playout that lags (page data
 //     repeating its packets), and is not undone so. Without it a stale run of the call's first
 //     packets 2,100 numbers behind took the stream over, and the peer's final frame, under its own
@@ -439,6 +441,8 @@ struct T38ZREORDER {
   uint16_t lastContradictingDigest;                 // and its primary's digest
   bool breakPending;    // packets played from breakFrom to breakTo cross a discontinuity (rule 6)
   uint16_t breakFrom, breakTo;
+  bool strayBefore;     // what played before strayEnd was a run or a jump the stream undid
+  uint16_t strayEnd;
   // a packet already handed on was contradicted since the owner last read this (rule 7): the newest
   // such number; the owner clears it
   bool playedContradicted;
@@ -493,6 +497,9 @@ enum T38_PLAYOUT : uint8_t {
                    // or a discontinuity lies at or before it
   T38_DROPPED,     // drop it unplayed, the playout staying where it is: the number was passed, or
                    // its packet stood alone to the end
+  T38_PLAY_AFTER_STRAY,  // play it broken, and what played right before it was no packet of the
+                         // stream's (a stale run or a stray jump, undone): the frame those opened
+                         // ends there, and this packet does not join it
   T38_PLAY_CONTESTED,  // play it, though other content came under its number (rule 4): it may be
                        // the packet of a peer that stepped back, the other one lost
 };

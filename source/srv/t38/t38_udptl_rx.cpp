@@ -100,6 +100,13 @@ void noteBreak(T38ZREORDER* rq, uint16_t from, uint16_t to) {
   rq->breakTo = to;
 }
 
+// The packets played up to s were a stale run's or a stray jump's, which the stream undid at s:
+// a frame they opened is none of the stream's, and the stream's packet at s does not go on with it.
+void noteStrayBefore(T38ZREORDER* rq, uint16_t s) {
+  rq->strayBefore = true;
+  rq->strayEnd = s;
+}
+
 // One IFP packet a datagram carries, found whole by the datagram's walk.
 struct Carried {
   const uint8_t* ifp;
@@ -945,6 +952,7 @@ void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s) {
   while (dg_deq(&rq->egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
   t38fReorderStart(rq, s);
   noteBreak(rq, s, s);
+  noteStrayBefore(rq, s);
 }
 
 // Starts the new sequence the run proved, with what its datagrams carried. Returns true.
@@ -1397,6 +1405,7 @@ void undoJump(T38ZREORDER* rq, const Carried& primary) {
   // them is the one right behind the playout where this datagram's copies bring it.
   rq->breakPending = false;
   noteBreak(rq, next, next);
+  noteStrayBefore(rq, next);
 }
 
 // Files a datagram that is no duplicate of one refused: judged against what the stream holds, it
@@ -1473,6 +1482,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->aloneInterrupted = false;
   rq->contradicted = false;
   rq->breakPending = false;
+  rq->strayBefore = false;
   rq->stepKnown = false;
   rq->movedKnown = false;
   rq->jumpKnown = false;
@@ -1651,10 +1661,13 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
     // for itself by its length alone
     rq->jumpKnown = static_cast<uint16_t>(s - rq->jumpTo) < T38_RESYNC_RUN_UNSEEN;
   }
+  // the stream's first packet after a run or a jump it undid: the frame open is the stray one's
+  const bool afterStray = rq->strayBefore && pastPlayout(rq, rq->strayEnd) <= ahead;
+  rq->strayBefore = rq->strayBefore && !afterStray;
   const bool doubted = contested(rq, s);
   setState(rq, s, T38_PLAYED);
   playedDigest(rq, s) = digest;
   rq->lastoutTimeStamp = s;
   if (rq->stepKnown && static_cast<int16_t>(s - rq->stepAt) >= 0) rq->stepKnown = false;
-  return broken ? T38_PLAY_BROKEN : doubted ? T38_PLAY_CONTESTED : T38_PLAY;
+  return afterStray ? T38_PLAY_AFTER_STRAY : broken ? T38_PLAY_BROKEN : doubted ? T38_PLAY_CONTESTED : T38_PLAY;
 }

@@ -1021,6 +1021,12 @@ std::vector<Example> examples() {
   // duplicate of the one that brought the disputed packets: the DCN played without its second
   // packet and the audio terminal waited to the limit
   drawn(908097, "datagram_after_its_altered_duplicate_is_a_second_word_seed908097");
+  // a drawn call at redundancy 0 whose stale run, 2,005 numbers behind, restarted the sequence and
+  // played V.21 data opening a frame; the stream going on undid the run right at the T.38
+  // terminal's final frame, whose first packet played across the undo while the stale frame was
+  // still open: its octets joined that frame, which ended bad, and the audio terminal waited to the
+  // limit
+  drawn(915819, "final_frame_across_an_undo_opens_its_own_frame_seed915819");
   return v;
 }
 

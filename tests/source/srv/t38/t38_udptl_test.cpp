@@ -79,7 +79,7 @@ struct Received {
   // those played though other content came under their numbers. At most `most` are played: the
   // service holds a packet that closes a frame good for the datagram after it.
   struct Played {
-    std::vector<uint16_t> numbers, lost, broken, contested;
+    std::vector<uint16_t> numbers, lost, broken, contested, afterStray;
     std::vector<std::vector<uint8_t>> ifps;
   };
   Played playOut(size_t most = SIZE_MAX) {
@@ -98,7 +98,8 @@ struct Received {
       const T38_PLAYOUT verdict = t38fReorderPlayout(&rq, s, t38fIFPdigest(ifp.data(), int(ifp.size())));
       if (verdict == T38_DROPPED) continue;
       for (uint16_t gap = uint16_t(before + 1); gap != s; ++gap) out.lost.push_back(gap);
-      if (verdict == T38_PLAY_BROKEN) out.broken.push_back(s);
+      if (verdict == T38_PLAY_BROKEN || verdict == T38_PLAY_AFTER_STRAY) out.broken.push_back(s);
+      if (verdict == T38_PLAY_AFTER_STRAY) out.afterStray.push_back(s);
       if (verdict == T38_PLAY_CONTESTED) out.contested.push_back(s);
       out.numbers.push_back(s);
       out.ifps.push_back(ifp);
@@ -640,13 +641,16 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
           EXPECT_EQ(r.rq.lastoutTimeStamp, follows ? uint16_t(first - 1) : 2099) << first << " " << redundancy << " " << fresh << " " << pace;
           // the stream's own next datagram then: where the run's length alone proved it and it
           // brought only the past, the run was stale and the stream goes on, its frame broken (what
-          // the run queued is gone); after new content it is a stray far off
+          // the run queued is gone) and no frame the run opened going on into it; after new
+          // content it is a stray far off
           r.take(stream(2100, 1, 0, 'z')[0]);
           const bool undone = follows && !fresh;
           EXPECT_EQ(r.rq.lastoutTimeStamp, follows && !undone ? uint16_t(first - 1) : 2099) << first << " " << redundancy << " " << fresh << " " << pace;
           if (undone) {
             EXPECT_EQ(r.order(), (std::vector<uint16_t>{2100}));
-            EXPECT_EQ(r.playOut().broken, (std::vector<uint16_t>{2100}));
+            const auto p = r.playOut();
+            EXPECT_EQ(p.broken, (std::vector<uint16_t>{2100}));
+            EXPECT_EQ(p.afterStray, (std::vector<uint16_t>{2100}));
           }
         }
       }
@@ -1163,7 +1167,8 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
   }
   {  // a packet close ahead that repeats one played (a copy the network misnumbered) plays, and the
      // stream's own next packet coming right behind the playout takes the playout back: the
-     // numbers jumped over play, the one jumped to with its own packet, the frame across broken.
+     // numbers jumped over play, the one jumped to with its own packet, the frame across broken
+     // and none the stray packet opened going on past the undo.
      // Where that next packet is the one played early, the stream goes on from it whole; a run
      // of repeats renumbered ahead is undone the same way
     auto under = [](uint16_t s, const std::vector<uint8_t>& ifp) {
@@ -1186,6 +1191,7 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
       for (uint16_t n = uint16_t(105 + early); n < 110; ++n) after.push_back(n);
       EXPECT_EQ(p.numbers, after) << early;
       EXPECT_EQ(p.broken, early ? std::vector<uint16_t>{} : std::vector<uint16_t>{105}) << early;
+      EXPECT_EQ(p.afterStray, p.broken) << early;  // a frame the stray packet opened ends before 105
       EXPECT_EQ(p.ifps.empty() ? std::vector<uint8_t>{} : p.ifps.back(), primaryOf(a[9])) << early;
     }
     {  // the datagram jumped to carried copies, and the playout still holds its primary when the
