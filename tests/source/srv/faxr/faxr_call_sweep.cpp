@@ -1003,6 +1003,10 @@ std::vector<Example> examples() {
   // started the sequence past it, behind the playout; the frame played without its first packet
   // and the audio terminal waited to the limit
   drawn(908944, "renumbering_whose_first_datagram_came_after_the_run_proved_seed908944", false);
+  // a drawn call at redundancy 3 and no event but a delay spike, which held back the final DCN's
+  // last octet and its end 2.3 s behind its first two: the relay cut the frame for stalling, the
+  // rest opened no frame, and the audio terminal never heard the DCN
+  drawn(908405, "final_frame_stalled_by_a_spike_plays_again_whole_seed908405");
   return v;
 }
 
