@@ -233,6 +233,9 @@ enum : uint16_t {
 
 constexpr int FAXR_V21_RXWORDS = 32;
 constexpr int FAXR_MAX_FRAME_BITS = 496;
+// Octets of a frame from the network kept while it is under way: a frame the relay cut for
+// stalling plays again whole when its rest comes.
+constexpr int FAXR_V21_KEPT = FAXR_MAX_FRAME_BITS / 8;
 
 struct HSZFAXRV21MODEM {
   CHANGEV21MSG changeIngressMsg;
@@ -248,6 +251,12 @@ struct HSZFAXRV21MODEM {
   uint16_t hsxframestall;  // ms since octets of the frame from the network last came, its end not yet
   uint16_t lineTurn;       // ms since a final frame to the line had gone, 0xFFFF: the line's turn is over
   uint16_t flagsNoFrame;   // ms the relay has been sending flags to the line with no frame after them
+  // the octets of the frame from the network under way (netCount of them; FAXR_V21_KEPT + 1: more
+  // than are kept), and those of one the relay cut for stalling, kept until the packet after them
+  uint8_t netOctets[FAXR_V21_KEPT];
+  uint8_t netCount;
+  uint8_t stalledOctets[FAXR_V21_KEPT];
+  uint8_t stalledCount;
   uint16_t hsxrxbuf[FAXR_V21_RXWORDS];
   BUFCTL hsxrxbufctrl;
 };

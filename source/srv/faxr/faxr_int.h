@@ -51,6 +51,8 @@ void hsffaxrbitrev(uint16_t* words, int n);
 // Data words of a packet (after its bit count) and its valid bits, bounded by what it carries.
 uint16_t pktBits(const HAPI_PKT_HDR* p);
 uint16_t* pktData(HAPI_PKT_HDR* p);
+// Sets the bit count and the payload length that holds it.
+void setPktBits(HAPI_PKT_HDR* p, uint16_t bits);
 uint8_t pktCode(const HAPI_PKT_HDR* p);
 // Sends a fax-relay packet with `bits` bits of `data` (words, first bit most significant); code-only
 // packets pass data null. Control codes go out hsxnumv21msgsend + 1 times.
@@ -147,6 +149,9 @@ constexpr uint16_t FAXR_PKT_CUT_BY_RELAY = 1;
 // the first packet taken after one was dropped for want of a block: the frames open across the
 // drop lost octets and end bad there.
 constexpr uint16_t FAXR_PKT_LOST_BEFORE = 2;
+// a V.21 data packet the T.38 service handed on right after the one before it, which the peer's
+// own datagram carried beside it (HAPI_PKT_MARK_FOLLOWS there): nothing of the frame lies between.
+constexpr uint16_t FAXR_PKT_FOLLOWS = 3;
 // The last packet of a queue, or none.
 HAPI_PKT_HDR* queueTail(QMQUEUE* q);
 void hsffaxrt4dataproc(HSZFAXRLOCLMEM* m);

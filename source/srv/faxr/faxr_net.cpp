@@ -91,12 +91,44 @@ void farEndGoesOn(HSZFAXRLOCLMEM* m) {
   clearV21(m, FAXR_V21_TXFINALSENT);
 }
 
+// Notes the octets of the frame from the network under way, as far as they are kept.
+void keepNetOctets(HSZFAXRV21MODEM& v, const HAPI_PKT_HDR* pkt) {
+  const int n = pktBits(pkt) / 8;
+  const uint16_t* d = pktData(const_cast<HAPI_PKT_HDR*>(pkt));
+  for (int i = 0; i < n && v.netCount <= FAXR_V21_KEPT; ++i) {
+    if (v.netCount < FAXR_V21_KEPT) v.netOctets[v.netCount] = static_cast<uint8_t>((i & 1) ? d[i / 2] : d[i / 2] >> 8);
+    ++v.netCount;
+  }
+}
+
+// The packet after a frame the relay cut for stalling came, and the T.38 service vouches that it
+// follows that frame's last octets in the peer's own stream (its datagram carried both): the
+// network held the rest back, nothing of it was lost. The octets kept go before it, and the frame
+// plays again whole after the bad one the line heard (a terminal takes a good frame after a bad
+// one); the T.38 side still ends it bad where it lost any of its packets. One that opens with an
+// address octet starts a frame of its own. Without it a final DCN whose first octets came before
+// a delay spike, and its rest after it, never played whole, and the line's terminal waited for
+// good.
+void joinStalledFrame(HSZFAXRV21MODEM& v, HAPI_PKT_HDR* pkt) {
+  const int kept = v.stalledCount;
+  v.stalledCount = 0;
+  const uint16_t bits = pktBits(pkt);
+  uint16_t* d = pktData(pkt);
+  if (kept == 0 || bits < 8 || (d[0] >> 8) == 0xFF || bits + kept * 8 > FAXR_MAX_PKT_BITS) return;
+  uint16_t rest[FAXR_MAX_PKT_BITS / 16 + 1] = {};
+  copyBits(rest, 0, d, 0, bits);
+  packOctets(v.stalledOctets, kept, d);
+  copyBits(d, kept * 8, rest, 0, bits);
+  setPktBits(pkt, static_cast<uint16_t>(bits + kept * 8));
+}
+
 }  // namespace
 
 void cutV21FrameFromNet(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   if (!(v.hsxstatus & FAXR_V21_NETFRAMEOPEN)) return;
   v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_NETFRAMEOPEN);
+  v.netCount = 0;
   HAPI_PKT_HDR* tail = queueTail(&m->hsxv21jitbufq);
   if (tail != nullptr && pktCode(tail) == FAXR_PKT_V21) {
     // its octets still queued end it, with a bad FCS
@@ -117,6 +149,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     ++m->hsxRxSeqNum;
     restartSilence(m);
     const uint8_t code = pktCode(pkt);
+    if (pkt->payloadTimeStampHigh != FAXR_PKT_FOLLOWS || code != FAXR_PKT_V21) v.stalledCount = 0;
     if (pkt->payloadTimeStampHigh == FAXR_PKT_LOST_BEFORE) {  // a drop before it broke the frames open
       cutEcmFrameFromNet(m);
       cutV21FrameFromNet(m);
@@ -139,6 +172,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     // then is a repeat that answer supersedes, or not the far end's own, and is dropped
     if (code == FAXR_PKT_V21 && pktBits(pkt) > 0 && lineHasTurn(m)) farEndGoesOn(m);
     if (lineHasTurn(m) && (code == FAXR_PKT_V21_PREAMBLE || v21)) {
+      v.stalledCount = 0;
       hsfBmFree(pkt);
       continue;
     }
@@ -158,7 +192,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
         hsfBmFree(pkt);
         continue;
       }
-      const uint16_t bits = pktBits(pkt);
+      uint16_t bits = pktBits(pkt);
       pkt->payloadTimeStampHigh = 0;
       if (MEM_QueueCount(&m->hsxv21jitbufq) >= FAXR_MAX_JB_PACKETS) {  // no frame is that long
         count16(m->hsxfaxrStats.egress.hsxOverrunCount);
@@ -171,6 +205,12 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
           hsfBmFree(pkt);
           continue;
         }
+        if (!(v.hsxstatus & FAXR_V21_NETFRAMEOPEN)) {
+          joinStalledFrame(v, pkt);
+          v.netCount = 0;
+        }
+        keepNetOctets(v, pkt);
+        bits = pktBits(pkt);
         if (v.hsxstatus & FAXR_V21_ENDQUEUED) {
           MEM_QueueEnq_Unprotected(&m->hsxv21jitbufq, pkt);
           v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_ENDQUEUED);
@@ -182,6 +222,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
       } else {
         MEM_QueueEnq_Unprotected(&m->hsxv21jitbufq, pkt);
         v.hsxstatus = static_cast<uint16_t>((v.hsxstatus | FAXR_V21_ENDQUEUED) & ~FAXR_V21_NETFRAMEOPEN);
+        v.netCount = 0;
         ++v.hsxfaxrecmendcounter;
       }
       v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter + bits);
@@ -360,6 +401,9 @@ void hsffaxrv21txstall(HSZFAXRLOCLMEM* m, uint16_t ms) {
   // final DCN brings its lost end only with its next datagram, 1.3 s later.
   if (v.hsxframestall < m->hsxfaxrregs.hsxmaxdelay * 3u / 4u) return;
   v.hsxframestall = 0;
+  // its start is kept: the rest may yet come, held back on the way
+  v.stalledCount = v.netCount <= FAXR_V21_KEPT ? v.netCount : 0;
+  for (int i = 0; i < v.stalledCount; ++i) v.stalledOctets[i] = v.netOctets[i];
   cutV21FrameFromNet(m);
 }
 

@@ -118,11 +118,6 @@ uint16_t bitsPer20ms(const HSZFAXRLOCLMEM* m) {
   return b != 0 ? b : 48;
 }
 
-void setPktBits(HAPI_PKT_HDR* p, uint16_t bits) {
-  *reinterpret_cast<uint16_t*>(p + 1) = bits;
-  p->payloadLength = static_cast<uint16_t>(((bits + 15) / 16 + 1) * 2);
-}
-
 // Sends up to 816 bits (first bit most significant) to the datapump; false when no memory.
 bool toDatapump(HSZFAXRLOCLMEM* m, const uint16_t* data, uint16_t bits) {
   if (bits > kModemBlockBits) bits = kModemBlockBits;

@@ -31,6 +31,11 @@ uint8_t pktCode(const HAPI_PKT_HDR* p) { return static_cast<uint8_t>(p->payloadI
 
 uint16_t* pktData(HAPI_PKT_HDR* p) { return reinterpret_cast<uint16_t*>(p + 1) + 1; }
 
+void setPktBits(HAPI_PKT_HDR* p, uint16_t bits) {
+  *reinterpret_cast<uint16_t*>(p + 1) = bits;
+  p->payloadLength = static_cast<uint16_t>(((bits + 15) / 16 + 1) * 2);
+}
+
 uint16_t pktBits(const HAPI_PKT_HDR* p) {
   if (p->payloadLength < 2) return 0;
   const uint16_t bits = *reinterpret_cast<const uint16_t*>(p + 1);

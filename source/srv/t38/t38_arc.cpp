@@ -193,6 +193,7 @@ struct RelayOut {
   int sent;  // fax-relay packets handed on this frame
   bool contested;  // the packet handed on now came under a number other content came under too
   bool stepShaped;  // and that other content is the packet of a number beside it
+  bool follows;     // it follows the packet handed on before it in the peer's own stream
 };
 
 // Fax-relay packets one frame hands on at most (before the next IFP packet starts): the rest wait
@@ -279,7 +280,7 @@ void trackHandedFrame(T38ZLOCLMEM* m, uint8_t code) {
   }
 }
 
-void sendRelayPacket(T38ZLOCLMEM* m, uint8_t code, const uint8_t* octets, int n) {
+void sendRelayPacket(T38ZLOCLMEM* m, uint8_t code, const uint8_t* octets, int n, uint16_t mark = 0) {
   const int payloadBytes = 2 + n + (n & 1);
   auto* block = static_cast<uint16_t*>(hsfMemAllocScratch(sizeof(HAPI_PKT_HDR) + static_cast<size_t>(payloadBytes)));
   if (block == nullptr) {
@@ -289,7 +290,7 @@ void sendRelayPacket(T38ZLOCLMEM* m, uint8_t code, const uint8_t* octets, int n)
   auto* hdr = reinterpret_cast<HAPI_PKT_HDR*>(block);
   hdr->payloadID = static_cast<uint16_t>(0x0500 | code);
   hdr->payloadLength = static_cast<uint16_t>(payloadBytes);
-  hdr->payloadTimeStampHigh = 0;
+  hdr->payloadTimeStampHigh = mark;
   hdr->payloadTimeStampLow = m->egressTimeStamp++;
   uint16_t* payload = block + 4;
   payload[0] = static_cast<uint16_t>(n * 8);
@@ -352,7 +353,7 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   noteV21Frame(m, code, octets, n, out->contested, out->stepShaped);
   code = frameEndAfterLoss(m->lossInFrame, code);
   m->v21FrameOpen = code == kV21Data;
-  sendRelayPacket(m, code, octets, n);
+  sendRelayPacket(m, code, octets, n, out->follows && code == kV21Data ? HAPI_PKT_MARK_FOLLOWS : 0);
 }
 
 // A packet already handed on was contradicted by a later copy (numbered s): the frame it went into
@@ -415,7 +416,7 @@ void endStrayV21Frame(RelayOut* out) {
 }
 
 void playOut(T38ZLOCLMEM* m) {
-  RelayOut out{m, 0, false, false};
+  RelayOut out{m, 0, false, false, false};
   while (out.sent < kRelayPacketsPerFrame) {
     // what a sequence left when the peer renumbered plays before the new sequence
     const bool old = dg_QmPeekFront(&m->rx.drainq) != nullptr;
@@ -446,6 +447,9 @@ void playOut(T38ZLOCLMEM* m) {
     // the stream's own packets play; where the receiver let a discontinuity through (numbers
     // lost, a new sequence, datagrams that contradict what it holds), the frame open across it
     // is broken and ends bad: its octets never join across it
+    // asked before the playout moves past it: the octets of a V.21 frame that stalled on the way
+    // join across it only where the peer's own datagram showed it next to what played before
+    const bool follows = !old && t38fReorderFollows(&m->rx, pkt->sequenceNum);
     T38_PLAYOUT verdict;
     if (old) {
       verdict = t38fDrainPlayout(&m->rx, pkt->sequenceNum);
@@ -461,6 +465,7 @@ void playOut(T38ZLOCLMEM* m) {
     const bool played = plays && walked > 0 && walked >= octets - 1 && t38fIFPwalkedPlayable(ifp);
     m->handing = pkt->sequenceNum;
     out.contested = verdict == T38_PLAY_CONTESTED;
+    out.follows = follows && verdict == T38_PLAY;
     out.stepShaped = out.contested && t38fReorderContestedByNeighbour(&m->rx, pkt->sequenceNum);
     if (played) t38fWalkedIFPtoHapiPkt(ifp, sendRelay, &out);
     if (plays && !played) {

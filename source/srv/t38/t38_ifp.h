@@ -34,6 +34,10 @@ constexpr uint8_t HAPI_PKT_FC_FAXMAX = 66;
 // To the fax relay only: a later copy contradicted the V.21 frame whose end was handed on last.
 constexpr uint8_t HAPI_PKT_FC_V21_LAST_END_VOID = 66;
 
+// To the fax relay only, in a V.21 data packet's high time stamp word: the peer's own datagram
+// carried it right after the packet handed on before it (t38fReorderFollows), nothing between.
+constexpr uint16_t HAPI_PKT_MARK_FOLLOWS = 3;
+
 extern const HAPI_TO_IFP hapiToIFPLUT[66];
 
 // What the conversion keeps between packets.

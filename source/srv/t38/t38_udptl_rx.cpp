@@ -57,10 +57,12 @@ uint16_t broughtBy(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.conte
 // came under its number (rule 4): whichever of the two plays, the other may have been the peer's
 // as well, sent under that number again when its numbering stepped back.
 constexpr uint8_t kContested = 0x80;
+// and whether a datagram that brought it carried the packet before it as the stream holds it
+constexpr uint8_t kFollows = 0x40;
 int votesFor(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.votes[slotOf(s)] & 0x0F; }
 void setVotes(T38ZREORDER* rq, uint16_t s, int votes) {
   uint8_t& v = rq->numbers.votes[slotOf(s)];
-  v = static_cast<uint8_t>((v & kContested) | std::min(votes, 15));
+  v = static_cast<uint8_t>((v & (kContested | kFollows)) | std::min(votes, 15));
 }
 bool contested(const T38ZREORDER* rq, uint16_t s) { return (rq->numbers.votes[slotOf(s)] & kContested) != 0; }
 void markContested(T38ZREORDER* rq, uint16_t s) { rq->numbers.votes[slotOf(s)] |= kContested; }
@@ -1159,6 +1161,24 @@ bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
   return false;
 }
 
+// A datagram that contradicted nothing carries its packets in the peer's order: each queued packet
+// it brought follows, in the peer's own stream, the packet before it where the datagram carried
+// that one too as the stream holds or played it, told apart from the packets beside it (fill
+// agrees with a datagram numbered a little wrong as well).
+void noteFollows(T38ZREORDER* rq, const Carried* pk, int n) {
+  for (int i = 0; i + 1 < n; ++i) {
+    const Carried& before = pk[i + 1];
+    if (before.s != static_cast<uint16_t>(pk[i].s - 1) || stateOf(rq, pk[i].s) != T38_QUEUED) continue;
+    const T38_NUMBER_STATE st = stateOf(rq, before.s);
+    if (st != T38_QUEUED && st != T38_PLAYED) continue;
+    uint8_t octets[T38_MAX_RX_IFP + 1];
+    const int got = queued(rq, pk[i].s, octets);
+    if (got > 0 && sameAs(pk[i], octets, got) && knownDigest(rq, before.s, static_cast<uint16_t>(~before.digest)) == before.digest &&
+        distinct(rq, before))
+      rq->numbers.votes[slotOf(pk[i].s)] |= kFollows;
+  }
+}
+
 // Takes what a datagram carries that the receiver misses. A datagram that contradicts what the
 // stream vouched for, in packets of as many datagrams as it agrees with in others, brings
 // nothing. Where it contradicts packets still queued that one datagram brought, and it agrees
@@ -1262,6 +1282,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (i > 0 && steppedOver(rq, pk[i].s)) continue;  // a copy there is an older packet of the peer's
     if (!takeCarried(rq, pk[i], s, vouched, v, duplicate)) return;  // the pool is dry: the rest would fare no better
   }
+  if (v.disagree == 0 && !stepped) noteFollows(rq, pk, n);
 }
 
 // Walks the secondaries after the choice octet at `p`, appending those found whole to `pk`; false
@@ -1602,6 +1623,10 @@ bool t38fReorderContestedByNeighbour(const T38ZREORDER* rq, uint16_t s) {
     }
   }
   return false;
+}
+
+bool t38fReorderFollows(const T38ZREORDER* rq, uint16_t s) {
+  return stateOf(rq, s) == T38_QUEUED && (rq->numbers.votes[slotOf(s)] & kFollows) != 0;
 }
 
 uint16_t t38fReorderFirstCarrier(const T38ZREORDER* rq, uint16_t s) {

@@ -1027,6 +1027,10 @@ std::vector<Example> examples() {
   // still open: its octets joined that frame, which ended bad, and the audio terminal waited to the
   // limit
   drawn(915819, "final_frame_across_an_undo_opens_its_own_frame_seed915819");
+  // a drawn call at redundancy 3 and no event but a delay spike, which held back the final DCN's
+  // last octet and its end 2.3 s behind its first two: the relay cut the frame for stalling, the
+  // rest opened no frame, and the audio terminal never heard the DCN
+  drawn(908405, "final_frame_stalled_by_a_spike_plays_again_whole_seed908405");
   return v;
 }
 

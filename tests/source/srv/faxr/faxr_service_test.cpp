@@ -591,6 +591,39 @@ TEST_F(FaxRelay, FramesThatCannotBeWholeNeverReachTheLineWithAGoodFcs) {
       }
 }
 
+// A final frame whose octets stall on the way longer than three quarters of the delay allowance is
+// cut there and ends bad at the line. Its rest, come after all, plays the frame again whole only
+// where the T.38 service vouches that it follows the octets the frame stalled after (the peer's
+// datagram carried both); else, or with another signal between, the rest opens no frame and
+// nothing reaches the line good.
+TEST_F(FaxRelay, AFrameStalledOnTheWayPlaysAgainWholeOnlyWhereItsRestIsVouchedToFollow) {
+  const std::vector<uint8_t> dcn = {0xFF, 0xC8, 0xDF};
+  for (const std::string how : {"vouched", "not vouched", "a signal between"}) {
+    close();
+    open();
+    enable();
+    uint16_t stamp = 1;
+    fromNetwork({relayPacket(FAXR_PKT_V21_PREAMBLE, {}, stamp++), relayPacket(FAXR_PKT_V21, {0xFF, 0xC8}, stamp++)});
+    for (int i = 0; i < 400; ++i) world().modemEvents.push_back({Evt{0x0DC1, 8, 0, {}}});
+    runFrames(200);  // 2 s: past the 1.5 s stall the default allowance lets pass
+    std::vector<std::vector<uint8_t>> rest;
+    if (how == "a signal between") rest.push_back(relayPacket(FAXR_PKT_NOSIGNAL, {}, stamp++));
+    rest.push_back(relayPacket(FAXR_PKT_V21, {0xDF}, stamp++));
+    if (how != "not vouched") reinterpret_cast<HAPI_PKT_HDR*>(rest.back().data())->payloadTimeStampHigh = faxr::FAXR_PKT_FOLLOWS;
+    rest.push_back(relayPacket(FAXR_PKT_V21_END_FINAL, {}, stamp++));
+    fromNetwork(rest);
+    runFrames(150);
+    std::vector<bool> good;
+    const auto frames = decodeHdlc(commandBits(0x0D08), &good);
+    ASSERT_FALSE(frames.empty()) << how;
+    EXPECT_EQ(frames[0], std::vector<uint8_t>(dcn.begin(), dcn.begin() + 2)) << how;
+    EXPECT_FALSE(good[0]) << how << ": the frame cut for stalling";
+    const int whole = int(std::count(good.begin(), good.end(), true));
+    EXPECT_EQ(whole, how == "vouched" ? 1 : 0) << how;
+    if (how == "vouched" && whole == 1) EXPECT_EQ(frames[std::find(good.begin(), good.end(), true) - good.begin()], dcn);
+  }
+}
+
 // A frame from the network far longer than any control frame, coming faster than the line takes
 // it (as a broken or hostile peer may send it, in the T.38 service's packets of 84 octets): the
 // queue keeps at most 30 packets of it and drops and counts the rest, so that it cannot take the

@@ -79,7 +79,7 @@ struct Received {
   // those played though other content came under their numbers. At most `most` are played: the
   // service holds a packet that closes a frame good for the datagram after it.
   struct Played {
-    std::vector<uint16_t> numbers, lost, broken, contested, afterStray;
+    std::vector<uint16_t> numbers, lost, broken, contested, afterStray, follows;
     std::vector<std::vector<uint8_t>> ifps;
   };
   Played playOut(size_t most = SIZE_MAX) {
@@ -95,12 +95,14 @@ struct Received {
       ifp.resize(size_t(t38fIFPcheck(ifp.data(), int(ifp.size()))));
       dg_free(dg_QmPeekFront(&h.qhdr));
       const uint16_t before = rq.lastoutTimeStamp;
+      const bool follows = t38fReorderFollows(&rq, s);
       const T38_PLAYOUT verdict = t38fReorderPlayout(&rq, s, t38fIFPdigest(ifp.data(), int(ifp.size())));
       if (verdict == T38_DROPPED) continue;
       for (uint16_t gap = uint16_t(before + 1); gap != s; ++gap) out.lost.push_back(gap);
       if (verdict == T38_PLAY_BROKEN || verdict == T38_PLAY_AFTER_STRAY) out.broken.push_back(s);
       if (verdict == T38_PLAY_AFTER_STRAY) out.afterStray.push_back(s);
       if (verdict == T38_PLAY_CONTESTED) out.contested.push_back(s);
+      if (follows) out.follows.push_back(s);
       out.numbers.push_back(s);
       out.ifps.push_back(ifp);
     }
@@ -1049,6 +1051,42 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     ASSERT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107, 108}));
     r.take(bad);
     EXPECT_FALSE(r.rq.playedContradicted);
+  }
+  // a packet follows the one before it in the peer's stream where a datagram that contradicted
+  // nothing carried both, the one before as the stream played or holds it: every packet of a
+  // stream with copies but its first, whether the one before played already or waits; none
+  // without copies, none whose datagrams carried nothing distinct before it (fill), and not the
+  // number whose own datagram's copy contradicted what was played (it came from the next datagram,
+  // which carried no packet before it)
+  {
+    const auto a1 = stream(100, 8, 1, 'a');
+    for (const bool each : {true, false}) {
+      Received r;
+      std::vector<uint16_t> follows;
+      for (size_t i = 0; i < a1.size(); ++i) {
+        r.take(a1[i]);
+        if (each || i + 1 == a1.size())
+          for (uint16_t f : r.playOut().follows) follows.push_back(f);
+      }
+      EXPECT_EQ(follows, (std::vector<uint16_t>{101, 102, 103, 104, 105, 106, 107})) << (each ? "played as taken" : "queued");
+    }
+    Received r0;
+    for (const auto& d : stream(100, 8, 0, 'a')) r0.take(d);
+    EXPECT_TRUE(r0.playOut().follows.empty()) << "no copies";
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    Received rf;
+    for (int i = 0; i < 8; ++i) rf.take(build(tx, ifpOf(true, 0, HDLC_DATA, {0}, NO_DFS), 1));
+    EXPECT_TRUE(rf.playOut().follows.empty()) << "fill";
+    auto bad = a1[6];
+    bad[3 + bad[2] + 3 + 5] ^= 0x10;  // its copy of 105
+    Received rb;
+    std::vector<uint16_t> follows;
+    for (size_t i = 0; i < a1.size(); ++i) {
+      rb.take(i == 6 ? bad : a1[i]);
+      for (uint16_t f : rb.playOut().follows) follows.push_back(f);
+    }
+    EXPECT_EQ(follows, (std::vector<uint16_t>{101, 102, 103, 104, 105, 107}));
   }
 }
 
