@@ -1015,6 +1015,12 @@ std::vector<Example> examples() {
   // duplicate of the one that brought the disputed packets: the DCN played without its second
   // packet and the audio terminal waited to the limit
   drawn(908097, "datagram_after_its_altered_duplicate_is_a_second_word_seed908097");
+  // a drawn call at redundancy 3 under duplication whose T.38 terminal's counter stepped eight:
+  // the copies of its DCN's first datagram landed on the stream's own numbers and played an empty
+  // final frame ended bad ahead of the DCN. The line had the turn when the DCN's third octet came,
+  // and the relay, starting its preamble on it, emptied the V.21 queue of the two octets before it:
+  // the DCN went out without its start and the audio terminal waited to the limit
+  drawn(1701700, "far_end_octets_after_a_bad_final_keep_their_frames_start_seed1701700");
   return v;
 }
 
