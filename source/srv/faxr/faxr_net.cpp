@@ -272,18 +272,30 @@ HAPI_PKT_HDR* takeV21Packet(HSZFAXRLOCLMEM* m) {
   return pkt;
 }
 
-// A frame from the network that the relay cut (its octets stopped coming) and that has not begun
-// towards the line, while the line's terminal sends: it can only end bad and decides nothing, and
-// the modem turning to send it would stop the relay hearing the line, whose frame is then lost
-// (a terminal giving up sends its DCN so). It is dropped, up to its end, and false is returned
-// when the frame at the head is not such a one.
+// Whether the queued octets at the head, all a frame's first ones, start with no address and
+// control octet: the rest of a frame whose start was lost, or went to the line before the relay
+// cut it there.
+bool headStartsNoFrame(QMQUEUE* q) {
+  auto* head = static_cast<HAPI_PKT_HDR*>(MEM_QueueHead(q));
+  if (head == nullptr || pktCode(head) != FAXR_PKT_V21) return false;
+  const uint16_t first = pktData(head)[0];
+  return pktBits(head) < 16 || (first >> 8) != 0xFF || ((first & 0xFF) & ~0x08) != 0xC0;
+}
+
+// A frame from the network that the relay cut (its octets stopped coming), or the rest of one
+// that came after its start was cut, that has not begun towards the line, while the line's
+// terminal sends: it can only end bad and decides nothing, and the modem turning to send it would
+// stop the relay hearing the line, whose frame is then lost (a terminal giving up sends its DCN
+// so). It is dropped, up to its end, and false is returned when the frame at the head is not such
+// a one.
 bool dropFrameCutByRelay(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  const bool noStart = headStartsNoFrame(&m->hsxv21jitbufq);
   bool cut = false;
   for (void* p = MEM_QueueHead(&m->hsxv21jitbufq); p != nullptr && !cut; p = MEM_QueueNext(p)) {
     const auto* pkt = static_cast<const HAPI_PKT_HDR*>(p);
     if (pktCode(pkt) == FAXR_PKT_V21) continue;
-    if (pkt->payloadTimeStampHigh != FAXR_PKT_CUT_BY_RELAY) return false;
+    if (!noStart && pkt->payloadTimeStampHigh != FAXR_PKT_CUT_BY_RELAY) return false;
     cut = true;
   }
   if (!cut) return false;

@@ -1021,6 +1021,11 @@ std::vector<Example> examples() {
   // and the relay, starting its preamble on it, emptied the V.21 queue of the two octets before it:
   // the DCN went out without its start and the audio terminal waited to the limit
   drawn(1701700, "far_end_octets_after_a_bad_final_keep_their_frames_start_seed1701700");
+  // a drawn call at redundancy 1 under a delay spike whose T.38 terminal's answer stalled after its
+  // address octet: the relay cut it there, and the rest came once the audio terminal had started
+  // its DCN. That rest, with no address and control, went to the line over the DCN, the relay
+  // stopped hearing the line, and the T.38 terminal waited to the limit for the DCN
+  drawn(920332, "rest_of_a_frame_cut_by_the_relay_gives_way_to_the_line_seed920332", false);
   return v;
 }
 
