@@ -40,15 +40,41 @@ bool startsAsFrame(const HSZFAXRV21MODEM& v) {
   return frameBits(v) >= 16 && frameOctet(v, 0) == 0xFF && (frameOctet(v, 1) & ~0x08) == 0xC0;
 }
 
-// The far end starts a burst of V.21 frames towards the line.
-void netPreamble(HSZFAXRLOCLMEM* m) {
+// Empties the V.21 queue but for the octets of the frame still open at its tail, which the octets
+// now coming go on with: they are of the burst the far end has started. Frames that ended there,
+// good or bad, go, so nothing that came before an end joins what comes after it.
+void keepOpenV21Frame(HSZFAXRLOCLMEM* m) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  void* last = nullptr;  // the last frame end or signal queued: what follows it is the open frame
+  for (void* p = MEM_QueueHead(&m->hsxv21jitbufq); p != nullptr; p = MEM_QueueNext(p))
+    if (pktCode(static_cast<const HAPI_PKT_HDR*>(p)) != FAXR_PKT_V21) last = p;
+  if (!(v.hsxstatus & FAXR_V21_NETFRAMEOPEN)) last = queueTail(&m->hsxv21jitbufq);
+  while (last != nullptr) {
+    void* p = MEM_QueueDeq_Unprotected(&m->hsxv21jitbufq);
+    hsfBmFree(p);
+    if (p == last) break;
+  }
+  v.hsxv21counter = 0;
+  for (void* p = MEM_QueueHead(&m->hsxv21jitbufq); p != nullptr; p = MEM_QueueNext(p))
+    v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter + pktBits(static_cast<const HAPI_PKT_HDR*>(p)));
+}
+
+// The far end starts a burst of V.21 frames towards the line: announced, or by its first octets
+// (byOctets) where the relay had stopped taking them after the final frame it handed the line.
+// Those octets may go on with a frame whose start came before the final frame left the queue: it
+// stays, else the frame goes out without its start and ends bad.
+void netPreamble(HSZFAXRLOCLMEM* m, bool byOctets = false) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   HSZFAXRSTATE& s = m->hsxfaxrstate;
   closeFrameToLine(m);
   if (!(v.hsxstatus & FAXR_V21_SPOOF)) {
     if (!(m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY)) {
-      freeQueue(&m->hsxv21jitbufq);
-      v.hsxv21counter = 0;
+      if (byOctets) {
+        keepOpenV21Frame(m);
+      } else {
+        freeQueue(&m->hsxv21jitbufq);
+        v.hsxv21counter = 0;
+      }
       v.hsxfaxrecmendcounter = 0;
       hdlcReset(m);
     }
@@ -186,7 +212,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
       // too, and the line, kept in page data, never hears the far end's post-page message
       if (!(v.hsxstatus & FAXR_V21_NETACCEPT) && code == FAXR_PKT_V21 && pktBits(pkt) > 0) {
         if (s.hsxstate == HSFAXRTXLOCALDATA) m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | FAXR_INT_NETPAGEEND);
-        netPreamble(m);
+        netPreamble(m, true);
       }
       if (!(v.hsxstatus & FAXR_V21_NETACCEPT)) {
         hsfBmFree(pkt);
@@ -287,18 +313,30 @@ HAPI_PKT_HDR* takeV21Packet(HSZFAXRLOCLMEM* m) {
   return pkt;
 }
 
-// A frame from the network that the relay cut (its octets stopped coming) and that has not begun
-// towards the line, while the line's terminal sends: it can only end bad and decides nothing, and
-// the modem turning to send it would stop the relay hearing the line, whose frame is then lost
-// (a terminal giving up sends its DCN so). It is dropped, up to its end, and false is returned
-// when the frame at the head is not such a one.
+// Whether the queued octets at the head, all a frame's first ones, start with no address and
+// control octet: the rest of a frame whose start was lost, or went to the line before the relay
+// cut it there.
+bool headStartsNoFrame(QMQUEUE* q) {
+  auto* head = static_cast<HAPI_PKT_HDR*>(MEM_QueueHead(q));
+  if (head == nullptr || pktCode(head) != FAXR_PKT_V21) return false;
+  const uint16_t first = pktData(head)[0];
+  return pktBits(head) < 16 || (first >> 8) != 0xFF || ((first & 0xFF) & ~0x08) != 0xC0;
+}
+
+// A frame from the network that the relay cut (its octets stopped coming), or the rest of one
+// that came after its start was cut, that has not begun towards the line, while the line's
+// terminal sends: it can only end bad and decides nothing, and the modem turning to send it would
+// stop the relay hearing the line, whose frame is then lost (a terminal giving up sends its DCN
+// so). It is dropped, up to its end, and false is returned when the frame at the head is not such
+// a one.
 bool dropFrameCutByRelay(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  const bool noStart = headStartsNoFrame(&m->hsxv21jitbufq);
   bool cut = false;
   for (void* p = MEM_QueueHead(&m->hsxv21jitbufq); p != nullptr && !cut; p = MEM_QueueNext(p)) {
     const auto* pkt = static_cast<const HAPI_PKT_HDR*>(p);
     if (pktCode(pkt) == FAXR_PKT_V21) continue;
-    if (pkt->payloadTimeStampHigh != FAXR_PKT_CUT_BY_RELAY) return false;
+    if (!noStart && pkt->payloadTimeStampHigh != FAXR_PKT_CUT_BY_RELAY) return false;
     cut = true;
   }
   if (!cut) return false;
