@@ -146,6 +146,8 @@ void joinStalledFrame(HSZFAXRV21MODEM& v, HAPI_PKT_HDR* pkt) {
   packOctets(v.stalledOctets, kept, d);
   copyBits(d, kept * 8, rest, 0, bits);
   setPktBits(pkt, static_cast<uint16_t>(bits + kept * 8));
+  // still a frame the relay cut: while the line's terminal sends, it gives way as the rest would
+  pkt->payloadTimeStampHigh = FAXR_PKT_CUT_BY_RELAY;
 }
 
 }  // namespace
@@ -319,6 +321,7 @@ HAPI_PKT_HDR* takeV21Packet(HSZFAXRLOCLMEM* m) {
 bool headStartsNoFrame(QMQUEUE* q) {
   auto* head = static_cast<HAPI_PKT_HDR*>(MEM_QueueHead(q));
   if (head == nullptr || pktCode(head) != FAXR_PKT_V21) return false;
+  if (head->payloadTimeStampHigh == FAXR_PKT_CUT_BY_RELAY) return true;  // a cut frame played again
   const uint16_t first = pktData(head)[0];
   return pktBits(head) < 16 || (first >> 8) != 0xFF || ((first & 0xFF) & ~0x08) != 0xC0;
 }
