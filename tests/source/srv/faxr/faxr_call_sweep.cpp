@@ -1003,6 +1003,11 @@ std::vector<Example> examples() {
   // started the sequence past it, behind the playout; the frame played without its first packet
   // and the audio terminal waited to the limit
   drawn(908944, "renumbering_whose_first_datagram_came_after_the_run_proved_seed908944", false);
+  // a drawn call under 450 ms jitter at redundancy 3 whose T.38 terminal sends one octet a packet:
+  // its TCF filled the receiver's pool, the packet the playout waited for was refused behind it,
+  // the stream's newest number stalled, and the DCN after it stood alone, refused where stale
+  // packets of the TCF held their places to the end: the audio terminal waited to the limit
+  drawn(69808, "one_octet_packets_under_jitter_keep_the_pool_for_the_stream_seed69808", false);
   return v;
 }
 
