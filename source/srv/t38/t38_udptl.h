@@ -93,10 +93,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 // each with the fault it stops:
 //  1. The window: numbers up to T38_WINDOW_AHEAD past the last one played are taken, others not;
 //     a number already queued takes no second packet (isIFPmissing). Where the pool has no room,
-//     the packet queued that plays last gives way to one that plays before it: the queue keeps
-//     what the playout needs first, however short the peer's packets (without it the packet the
-//     playout waited for was refused behind a full queue, the stream's newest number stalled and
-//     the peer's next frame stood alone, rule 3).
+//     the packet queued that plays last gives way to one that plays before it, if the datagram
+//     that brought that one carries copies (the copies after it bring the one that gave way
+//     again): the queue keeps what the playout needs first, however short the peer's packets
+//     (without it the packet the playout waited for was refused behind a full queue, the stream's
+//     newest number stalled and the peer's next frame stood alone, rule 3).
 //  2. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after
 //     or before the one before (the network swaps datagrams), with nothing the stream takes
 //     between them, start the sequence (a datagram of the window refused for contradicting the

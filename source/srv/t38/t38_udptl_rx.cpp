@@ -1033,8 +1033,9 @@ void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
 // lengths. A peer that cuts its data into short packets fills the pool long before the reorder
 // delay is up: refused, the packet the playout waited for left the packets after it waiting for
 // the delay to run out, the next ones were refused too, the stream's newest number stalled and
-// the next frame stood alone. The one that leaves came last: its copies are still to come. False
-// when nothing queued lies after s.
+// the next frame stood alone. The one that leaves came last: where the peer sends copies, they are
+// still to come (without copies it is lost as surely as the one refused, and stays). False when
+// nothing queued lies after s.
 bool makeRoomFor(T38ZREORDER* rq, uint16_t s) {
   EGR_IFP_PKT* last = nullptr;
   for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p)) {
@@ -1069,16 +1070,18 @@ bool makeAloneRoom(T38ZREORDER* rq) {
   return true;
 }
 
-// Queues the packet, making room for it from the packets that play after it where the pool is dry.
-bool enqueueMakingRoom(T38ZREORDER* rq, const Carried& pk) {
+// Queues the packet, making room for it from the packets that play after it where the pool is dry
+// and the datagram it came in carries copies.
+bool enqueueMakingRoom(T38ZREORDER* rq, const Carried& pk, bool copies) {
   while (!enqueueIFP(rq, pk.ifp, pk.len, pk.s))
-    if (!makeRoomFor(rq, pk.s)) return false;
+    if (!copies || !makeRoomFor(rq, pk.s)) return false;
   return true;
 }
 
 // Rules 3 to 5 for one packet the datagram numbered `dg` carries: takes `pk` (its primary, or a
-// copy) as the stream's (`vouched`) or as one standing alone. Returns false when the pool is dry.
-bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, Verdict v) {
+// copy) as the stream's (`vouched`) or as one standing alone; the datagram carries `copies` or
+// not. Returns false when the pool is dry.
+bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, Verdict v, bool copies) {
   const bool primary = pk.s == dg;
   // the datagrams that brought a queued packet, by how far after it they are numbered: the
   // network's duplicate of one of them is no second word for it
@@ -1153,7 +1156,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
     ++rq->failtoReorderCount;  // what stands alone may not take the pool from the stream
     return true;
   }
-  if (!enqueueMakingRoom(rq, pk)) return false;
+  if (!enqueueMakingRoom(rq, pk, copies)) return false;
   broughtBy(rq, pk.s) = from;
   // a later copy settles which of the two plays, not that the other was no packet of the peer's
   if (st == T38_DISPUTED) markContestedBy(rq, pk.s, disputedDigest(rq, pk.s));
@@ -1277,7 +1280,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   noteStepOneBitOff(rq, pk[0], shift);
   for (int i = 0; i < (stepped ? 1 : n); ++i) {
     if (i > 0 && steppedOver(rq, pk[i].s)) continue;  // a copy there is an older packet of the peer's
-    if (!takeCarried(rq, pk[i], s, vouched, v)) return;  // the pool is dry: the rest would fare no better
+    if (!takeCarried(rq, pk[i], s, vouched, v, n > 1)) return;  // the pool is dry: the rest would fare no better
   }
 }
 

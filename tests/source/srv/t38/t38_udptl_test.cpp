@@ -1245,33 +1245,40 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
 
 // Where the pool has no room, the packet queued that plays last gives way to one that plays
 // before it: however short a peer's packets, the one the playout waits for is never refused
-// behind a full queue (the stream's newest number stalled, and its next frame stood alone).
+// behind a full queue (the stream's newest number stalled, and its next frame stood alone). The
+// one that gave way comes again in the copies after it; without copies nothing brings it back,
+// and the packet that came is refused instead.
 TEST(T38Udptl, AFullPoolKeepsThePacketsThatPlayFirst) {
-  const auto a = stream(100, 200, 0, 'a');
-  Received r(4096);
-  r.take(a[0]);
-  r.playOut();
-  size_t i = 2;  // 101 is late
-  while (r.pool->numFreeBuf > 0 && i < a.size()) r.take(a[i++]);
-  const auto full = r.order();
-  ASSERT_GT(full.size(), 4u);
-  ASSERT_EQ(full.back(), 100 + i - 1);
-  r.take(a[i]);  // after everything queued: no room
-  EXPECT_EQ(r.order(), full);
-  r.take(a[1]);
-  auto held = r.order();
-  ASSERT_EQ(held.size(), full.size());
-  EXPECT_EQ(held.front(), 101);
-  EXPECT_EQ(held.back(), full[full.size() - 2]) << "the packet that plays last gave way";
-  const auto p = r.playOut();
-  EXPECT_TRUE(p.lost.empty());
-  EXPECT_TRUE(p.broken.empty());
-  EXPECT_EQ(p.numbers.front(), 101);
-  // the number given up fills from a later copy like any missing one, and the stream goes on
-  r.take(a[i - 1]);
-  r.take(a[i]);
-  EXPECT_EQ(r.order(), (std::vector<uint16_t>{uint16_t(100 + i - 1), uint16_t(100 + i)}));
-  EXPECT_EQ(r.rq.newest, 100 + i);
+  for (int redundancy : {1, 0}) {
+    const auto a = stream(100, 200, redundancy, 'a');
+    Received r(4096);
+    r.take(a[0]);
+    r.playOut();
+    size_t i = 3;  // 101 is late (the datagram after it carries it too)
+    while (r.pool->numFreeBuf > 0 && i < a.size()) r.take(a[i++]);
+    const auto full = r.order();
+    ASSERT_GT(full.size(), 4u);
+    ASSERT_EQ(full.back(), 100 + i - 1);
+    r.take(a[i]);  // after everything queued: no room
+    EXPECT_EQ(r.order(), full);
+    r.take(a[1]);
+    const auto held = r.order();
+    if (redundancy == 0) {
+      EXPECT_EQ(held, full) << "nothing would bring back the packet that gave way";
+      continue;
+    }
+    ASSERT_EQ(held.size(), full.size());
+    EXPECT_EQ(held.front(), 101);
+    EXPECT_EQ(held.back(), full[full.size() - 2]) << "the packet that plays last gave way";
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_TRUE(p.broken.empty());
+    EXPECT_EQ(p.numbers.front(), 101);
+    // the number given up fills from a later copy like any missing one, and the stream goes on
+    r.take(a[i]);
+    EXPECT_EQ(r.order(), (std::vector<uint16_t>{uint16_t(100 + i - 1), uint16_t(100 + i)}));
+    EXPECT_EQ(r.rq.newest, 100 + i);
+  }
 }
 
 // A datagram whose number lost a bit leaves its own number missing, and at redundancy 0 nothing
