@@ -92,7 +92,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 // queue's own octets, and one replaced or no longer trusted leaves the queue at once. Its rules,
 // each with the fault it stops:
 //  1. The window: numbers up to T38_WINDOW_AHEAD past the last one played are taken, others not;
-//     a number already queued takes no second packet (isIFPmissing).
+//     a number already queued takes no second packet (isIFPmissing). Where the pool has no room,
+//     the packet queued that plays last gives way to one that plays before it, if the datagram
+//     that brought that one carries copies (the copies after it bring the one that gave way
+//     again): the queue keeps what the playout needs first, however short the peer's packets
+//     (without it the packet the playout waited for was refused behind a full queue, the stream's
+//     newest number stalled and the peer's next frame stood alone, rule 3).
 //  2. A new sequence: T38_RESYNC_RUN far datagrams in a row, each at most T38_RESYNC_STEP after
 //     or before the one before (the network swaps datagrams), with nothing the stream takes
 //     between them, start the sequence (a datagram of the window refused for contradicting the
@@ -176,7 +181,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
 //     are held (at the playout, while everything queued stands alone, they wait for the run that
-//     may vouch for them); a run whose every datagram brings a packet already played may be the
+//     may vouch for them), the one held longest giving way to a newer one once held longer than
+//     the playout waits at a gap (T38_LATE_WAIT_MAX: its run would have come; held to the end,
+//     the packets of a run that never came kept the peer's next frame out, while the first
+//     packets of a run still coming keep their place); a run whose every datagram brings a
+//     packet already played may be the
 //     past renumbered, and vouches only when longer than a late burst (T38_RESYNC_RUN_UNSEEN: the
 //     peer repeating its frames after an outage goes on), or when, with nothing of the stream
 //     between, its copies reach back within T38_CLOSE_AHEAD of the stream (the peer went on from

@@ -1058,11 +1058,61 @@ bool mayDuplicateDisputed(const T38ZREORDER* rq, const Carried* pk, int n) {
   return true;
 }
 
+// Where the pool has no room for the packet numbered s, the queued packet that would play last
+// leaves for it, if it lies after s: the queue keeps what plays first, whatever its packets'
+// lengths. A peer that cuts its data into short packets fills the pool long before the reorder
+// delay is up: refused, the packet the playout waited for left the packets after it waiting for
+// the delay to run out, the next ones were refused too, the stream's newest number stalled and
+// the next frame stood alone. The one that leaves came last: where the peer sends copies, they are
+// still to come (without copies it is lost as surely as the one refused, and stays). False when
+// nothing queued lies after s.
+bool makeRoomFor(T38ZREORDER* rq, uint16_t s) {
+  EGR_IFP_PKT* last = nullptr;
+  for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p)) {
+    const uint16_t q = t38egr_ifp_rd_sequenceNum(p);
+    if (static_cast<int16_t>(q - s) > 0 &&
+        (last == nullptr || static_cast<int16_t>(q - t38egr_ifp_rd_sequenceNum(last)) > 0))
+      last = p;
+  }
+  if (last == nullptr) return false;
+  setState(rq, t38egr_ifp_rd_sequenceNum(last), T38_UNKNOWN);
+  t38egr_ifp_remove(&rq->egressPktq, last);
+  return true;
+}
+
+// Where T38_MAX_ALONE packets stand alone already, the one held longest leaves for a packet that
+// stands alone too, if it was held longer than the playout ever waits at a gap: the run that would
+// vouch for it comes within the network's lateness, and one that held its place while its run
+// never came kept the peer's next frame out (rule 3). The first packets of a run still coming keep
+// theirs: it vouches for them. False when none may leave.
+bool makeAloneRoom(T38ZREORDER* rq) {
+  EGR_IFP_PKT* oldest = nullptr;
+  uint16_t age = T38_LATE_WAIT_MAX;
+  for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p)) {
+    const uint16_t a = static_cast<uint16_t>(rq->time - t38egr_ifp_rd_arrivaltime(p));
+    if (stateOf(rq, t38egr_ifp_rd_sequenceNum(p)) != T38_ALONE || a <= age) continue;
+    oldest = p;
+    age = a;
+  }
+  if (oldest == nullptr) return false;
+  setState(rq, t38egr_ifp_rd_sequenceNum(oldest), T38_UNKNOWN);
+  t38egr_ifp_remove(&rq->egressPktq, oldest);
+  return true;
+}
+
+// Queues the packet, making room for it from the packets that play after it where the pool is dry
+// and the datagram it came in carries copies.
+bool enqueueMakingRoom(T38ZREORDER* rq, const Carried& pk, bool copies) {
+  while (!enqueueIFP(rq, pk.ifp, pk.len, pk.s))
+    if (!copies || !makeRoomFor(rq, pk.s)) return false;
+  return true;
+}
+
 // Rules 3 to 5 for one packet the datagram numbered `dg` carries: takes `pk` (its primary, or a
-// copy) as the stream's (`vouched`) or as one standing alone. Returns false when the pool is dry.
-// `duplicate`: the datagram may be the network's duplicate of the one that brought a packet
-// disputed under its number (mayDuplicateDisputed).
-bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, Verdict v, bool duplicate) {
+// copy) as the stream's (`vouched`) or as one standing alone; the datagram carries `copies` or
+// not. Returns false when the pool is dry. `duplicate`: the datagram may be the network's
+// duplicate of the one that brought a packet disputed under its number (mayDuplicateDisputed).
+bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, Verdict v, bool duplicate, bool copies) {
   const bool primary = pk.s == dg;
   // the datagrams that brought a queued packet, by how far after it they are numbered: the
   // network's duplicate of one of them is no second word for it
@@ -1133,11 +1183,11 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
     ++rq->failtoReorderCount;  // nothing of the stream backs it: the number stays lost
     return true;
   }
-  if (!vouched && rq->aloneHeld >= T38_MAX_ALONE) {
+  if (!vouched && rq->aloneHeld >= T38_MAX_ALONE && !makeAloneRoom(rq)) {
     ++rq->failtoReorderCount;  // what stands alone may not take the pool from the stream
     return true;
   }
-  if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
+  if (!enqueueMakingRoom(rq, pk, copies)) return false;
   broughtBy(rq, pk.s) = from;
   // a later copy settles which of the two plays, not that the other was no packet of the peer's
   if (st == T38_DISPUTED) markContestedBy(rq, pk.s, disputedDigest(rq, pk.s));
@@ -1280,7 +1330,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool duplicate = mayDuplicateDisputed(rq, pk, n);
   for (int i = 0; i < (stepped ? 1 : n); ++i) {
     if (i > 0 && steppedOver(rq, pk[i].s)) continue;  // a copy there is an older packet of the peer's
-    if (!takeCarried(rq, pk[i], s, vouched, v, duplicate)) return;  // the pool is dry: the rest would fare no better
+    if (!takeCarried(rq, pk[i], s, vouched, v, duplicate, n > 1)) return;  // the pool is dry: the rest would fare no better
   }
   if (v.disagree == 0 && !stepped) noteFollows(rq, pk, n);
 }

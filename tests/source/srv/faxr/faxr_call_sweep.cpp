@@ -1042,6 +1042,11 @@ std::vector<Example> examples() {
   // its DCN. That rest, with no address and control, went to the line over the DCN, the relay
   // stopped hearing the line, and the T.38 terminal waited to the limit for the DCN
   drawn(920332, "rest_of_a_frame_cut_by_the_relay_gives_way_to_the_line_seed920332", false);
+  // a drawn call under 450 ms jitter at redundancy 3 whose T.38 terminal sends one octet a packet:
+  // its TCF filled the receiver's pool, the packet the playout waited for was refused behind it,
+  // the stream's newest number stalled, and the DCN after it stood alone, refused where stale
+  // packets of the TCF held their places to the end: the audio terminal waited to the limit
+  drawn(69808, "one_octet_packets_under_jitter_keep_the_pool_for_the_stream_seed69808", false);
   return v;
 }
 

@@ -59,8 +59,9 @@ struct Received {
   alignas(16) unsigned char area[65536];
   MEM_BufPool* pool;
   T38ZREORDER rq;
-  Received() {
-    pool = hsfBmInit(area, sizeof(area), DG_BLOCK_BYTES + sizeof(void*));
+  // a pool of `bytes` of the area: a small one runs dry
+  explicit Received(size_t bytes = sizeof(area)) {
+    pool = hsfBmInit(area, bytes, DG_BLOCK_BYTES + sizeof(void*));
     t38fReorderInit(&rq, pool);
   }
   ~Received() {
@@ -1269,12 +1270,66 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
     EXPECT_EQ(p.numbers.front(), 110);
     EXPECT_EQ(p.ifps.back(), primaryOf(a[14]));
   }
-  // no more than T38_MAX_ALONE stand alone at once
+  // no more than T38_MAX_ALONE stand alone at once; a later one takes the place of the one held
+  // longest once that was held longer than the playout waits at a gap: its run never came, and
+  // the packets held are those a run coming now may vouch for
   Received r;
   for (int i = 0; i < 5; ++i) r.take(a[size_t(i)]);
   const auto far = stream(400, 17 * (T38_MAX_ALONE + 3), 0, 'x');
   for (int k = 0; k < T38_MAX_ALONE + 3; ++k) r.take(far.at(size_t(17 * k)));  // never a run
   EXPECT_EQ(r.order().size(), size_t(5 + T38_MAX_ALONE));
+  const auto first = r.order();
+  r.rq.time = uint16_t(r.rq.time + T38_LATE_WAIT_MAX);
+  const auto later = stream(550, 41, 0, 'y');  // far apart: never a run either
+  r.take(later[0]);
+  EXPECT_EQ(r.order(), first) << "held no longer than the wait at a gap: they keep their place";
+  ++r.rq.time;
+  r.take(later[20]);
+  const auto held = r.order();
+  ASSERT_EQ(held.size(), size_t(5 + T38_MAX_ALONE));
+  EXPECT_EQ(held[5], 417) << "the first held left";
+  EXPECT_EQ(held.back(), 570);
+  r.take(later[40]);
+  EXPECT_EQ(r.order().size(), held.size());
+  EXPECT_EQ(r.order()[5], 434) << "the next held longest left";
+}
+
+// Where the pool has no room, the packet queued that plays last gives way to one that plays
+// before it: however short a peer's packets, the one the playout waits for is never refused
+// behind a full queue (the stream's newest number stalled, and its next frame stood alone). The
+// one that gave way comes again in the copies after it; without copies nothing brings it back,
+// and the packet that came is refused instead.
+TEST(T38Udptl, AFullPoolKeepsThePacketsThatPlayFirst) {
+  for (int redundancy : {1, 0}) {
+    const auto a = stream(100, 200, redundancy, 'a');
+    Received r(4096);
+    r.take(a[0]);
+    r.playOut();
+    size_t i = 3;  // 101 is late (the datagram after it carries it too)
+    while (r.pool->numFreeBuf > 0 && i < a.size()) r.take(a[i++]);
+    const auto full = r.order();
+    ASSERT_GT(full.size(), 4u);
+    ASSERT_EQ(full.back(), 100 + i - 1);
+    r.take(a[i]);  // after everything queued: no room
+    EXPECT_EQ(r.order(), full);
+    r.take(a[1]);
+    const auto held = r.order();
+    if (redundancy == 0) {
+      EXPECT_EQ(held, full) << "nothing would bring back the packet that gave way";
+      continue;
+    }
+    ASSERT_EQ(held.size(), full.size());
+    EXPECT_EQ(held.front(), 101);
+    EXPECT_EQ(held.back(), full[full.size() - 2]) << "the packet that plays last gave way";
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_TRUE(p.broken.empty());
+    EXPECT_EQ(p.numbers.front(), 101);
+    // the number given up fills from a later copy like any missing one, and the stream goes on
+    r.take(a[i]);
+    EXPECT_EQ(r.order(), (std::vector<uint16_t>{uint16_t(100 + i - 1), uint16_t(100 + i)}));
+    EXPECT_EQ(r.rq.newest, 100 + i);
+  }
 }
 
 // A datagram whose number lost a bit leaves its own number missing, and at redundancy 0 nothing
