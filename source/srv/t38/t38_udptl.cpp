@@ -1,4 +1,4 @@
-// IFP packet walk and encoding, and UDPTL datagram building (t38_udptl_rx.cpp receives).
+// IFP packet walk and encoding, and UDPTL datagram building (t38_udptl_rx*.cpp receive).
 #include "t38_udptl.h"
 
 #include <cstring>

@@ -344,7 +344,7 @@ enum T38_NUMBER_STATE : uint8_t {
 };
 
 // What the guard knows of one number: a 16-bit word of content and one of origin, whose meaning
-// goes with the state (read them through the accessors in t38_udptl_rx.cpp, which name it):
+// goes with the state (read them through the accessors in t38_udptl_rx_int.h, which name it):
 //   T38_QUEUED, T38_ALONE: `origin` is the datagram the packet came in, as counted in `datagrams`,
 //   and bit k of `content` is set once the datagram numbered k after it brought it (a duplicate of
 //   one of them adds no vote);

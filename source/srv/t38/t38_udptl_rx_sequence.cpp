@@ -1,0 +1,358 @@
+// The UDPTL receiver's sequence: runs of far datagrams, the new sequence they prove, the past they
+// may bring again, and a restart undone (rule 2 of t38_udptl.h).
+#include "t38_udptl_rx_int.h"
+
+namespace t38rx {
+
+// Whether the datagram's primary is the packet played under its number: a late copy. (Its copies
+// prove nothing here: a stream left behind by a wrong jump carries, as copies, its own packets
+// that just played.)
+bool repeatsPlayed(const T38ZREORDER* rq, const Carried& primary) { return playedUnder(rq, primary.s, primary.digest); }
+
+// The old sequence's packets keep their order in drainq and play before the new one's; one that
+// stood alone never had the stream's word and goes.
+void drainOldSequence(T38ZREORDER* rq) {
+  if (dg_QmPeekFront(&rq->drainq) == nullptr) {
+    rq->drainLastout = rq->lastoutTimeStamp;
+    rq->drainBreakPending = false;
+  }
+  // a discontinuity let through among the old sequence's packets still breaks its frame
+  if (rq->breakPending && !rq->drainBreakPending) {
+    rq->drainBreakPending = true;
+    rq->drainBreakFrom = rq->breakFrom;
+  }
+  DG_HDL h;
+  while (dg_deq(&rq->egressPktq, &h)) {
+    if (stateOf(rq, t38egr_ifp_getifpFromHandle(&h)->sequenceNum) == T38_ALONE)
+      dg_free(dg_QmPeekFront(&h.qhdr));
+    else
+      dg_enq(&rq->drainq, &h);
+  }
+}
+
+// Keeps what a far datagram carries (its primary first, then its copies) while its run has not
+// proved a new sequence: a run's datagrams may come in any order and some may be lost, and what
+// they carried is the new sequence's first packets.
+void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n) {
+  for (int i = 0; i < n && rq->run.held < T38_RUN_KEPT; ++i) {
+    if (pk[i].len > T38_RUN_OCTETS - rq->run.octetsUsed || !t38fIFPwalkedPlayable(pk[i].ifp)) continue;
+    T38ZRUNPACKET* end = rq->run.packets + rq->run.held;
+    T38ZRUNPACKET* same = std::find_if(rq->run.packets, end, [&](const T38ZRUNPACKET& k) { return k.seq == pk[i].s; });
+    if (same != end) {
+      same->disputed = same->disputed || t38fIFPdigest(rq->run.octets + same->at, same->len) != pk[i].digest;
+      continue;
+    }
+    T38ZRUNPACKET& kept = rq->run.packets[rq->run.held++];
+    kept.disputed = false;
+    kept.seq = pk[i].s;
+    kept.len = pk[i].len;
+    kept.at = rq->run.octetsUsed;
+    std::memcpy(rq->run.octets + kept.at, pk[i].ifp, pk[i].len);
+    rq->run.octetsUsed = static_cast<uint16_t>(rq->run.octetsUsed + pk[i].len);
+  }
+}
+
+// Whether a number one bit away from s goes on with the open run (as a datagram of it would), the
+// bit worth 64 or more, and the run lies by the stream's newest number (a peer that stepped back
+// sends it there): a number only a little past the run's reach may start a run of its own, and a
+// peer that renumbers far off is followed wherever its run of far datagrams lands.
+bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
+  static_assert(3 * T38_RESYNC_STEP < 64, "a number within the run's reach of s is not moved by a bit of 64");
+  if (static_cast<uint16_t>(rq->newest - rq->run.last + T38_RESYNC_STEP) > 2 * T38_RESYNC_STEP) return false;
+  for (int bit = 6; bit < 16; ++bit) {
+    const uint16_t own = static_cast<uint16_t>(s ^ (1u << bit));
+    if (static_cast<uint16_t>(own - rq->run.last) <= T38_RESYNC_STEP || static_cast<uint16_t>(rq->run.last - own) <= T38_RESYNC_STEP)
+      return true;
+  }
+  return false;
+}
+
+// Rule 2, a final frame renumbered: the stream fell silent after announcing a V.21 frame (its
+// last packet played is the V.21 preamble, nothing waits to play), and the first datagram of a
+// run far off, beyond where late datagrams of this stream lie, carries a whole V.21 frame closed
+// good that the stream never played. A peer that renumbers inside its last frame, at redundancy
+// 0, sends that frame and a no-signal after it and nothing more: a run of three never comes, and
+// the frame would never play. A stale run or a late burst repeats what was played; a frame that
+// follows on from the preamble is new content in its place. A datagram with copies shows the
+// same when the copy right before the frame is the preamble and the copies join the stream's newest
+// packets (at redundancy 1 or more the two datagrams are still short of a run, and the preamble's
+// own datagram may be lost). The stream's own next datagram, its
+// number one bit away on the way (rule 5), looks the same: a number one bit from the stream's
+// next ones proves nothing.
+bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v) {
+  const Carried& primary = pk[0];
+  const uint16_t preamble = v21PreambleDigest();
+  for (uint16_t k = 1; k <= T38_RESYNC_STEP; ++k)
+    if (std::has_single_bit(static_cast<uint16_t>(primary.s ^ (rq->newest + k)))) return false;
+  // without copies the stream's own last packet is the preamble; with them, the copy right before
+  // the frame is, and the copies join the stream: they are its newest packets, under the numbers
+  // right before the frame's or before the preamble's (the peer went on from them)
+  const bool afterPreamble = n == 1 ? playedDigest(rq, rq->lastoutTimeStamp) == preamble
+                                    : pk[1].digest == preamble && (rq->run.joins || steppedBackFrom(rq, pk, n) != primary.s);
+  return rq->run.length == 1 && rq->run.first == primary.s && v.disagree == 0 && !rq->run.repeats && !rq->run.past &&
+         static_cast<uint16_t>(rq->newest - primary.s) > T38_LATE_LIMIT && rq->newest == rq->lastoutTimeStamp &&
+         stateOf(rq, rq->lastoutTimeStamp) == T38_PLAYED && afterPreamble &&
+         dg_QmPeekFront(&rq->egressPktq) == nullptr && dg_QmPeekFront(&rq->drainq) == nullptr &&
+         t38fIFPwalkedPlayable(primary.ifp) && t38fIFPv21FrameControl(primary.ifp) >= 0;
+}
+
+// Rule 2, the run's first datagram come after the run proved: the network swapped the
+// renumbered stream's first datagrams, and the run started the sequence at the lowest number it
+// had then. While nothing of the new sequence has played, a datagram a little before that number
+// (never further than T38_RESYNC_STEP before the run's first), under a number no sequence played,
+// is the run's own (its content may repeat what was played: a peer's frames open alike), unless
+// the run brought only the past: the sequence starts at it instead, and the break moves with it.
+// Without it the first packet of a frame sent just after a renumbering came behind the playout
+// and the frame played broken.
+bool runStartCameLate(const T38ZREORDER* rq, const Carried& primary) {
+  if (!rq->restartOpen || rq->lastoutTimeStamp != static_cast<uint16_t>(rq->restartFrom - 1)) return false;
+  const uint16_t before = static_cast<uint16_t>(rq->restartRunFirst - primary.s);
+  const uint16_t ahead = pastPlayout(rq, primary.s);  // one in the window needs no new start
+  if (before == 0 || before > T38_RESYNC_STEP || (ahead != 0 && ahead < 0x8000)) return false;
+  const int k = slotOf(primary.s);
+  const bool knownThere = rq->numbers.seq[k] == primary.s && rq->numbers.state[k] != T38_UNKNOWN;
+  return !knownThere;
+}
+
+void startAtLateFirst(T38ZREORDER* rq, uint16_t s) {
+  rq->lastoutTimeStamp = static_cast<uint16_t>(s - 1);
+  // the break lay at the run's first number: it lies at this one now, and the packets up to the
+  // run's first go on the frame it opens
+  if (rq->breakPending && rq->breakFrom == rq->restartFrom) rq->breakFrom = s;
+  if (rq->breakPending && rq->breakTo == rq->restartFrom) rq->breakTo = s;
+  rq->restartFrom = s;
+}
+
+// Rule 2: files the datagram numbered s in the sequence. It belongs when it is inside the
+// window; else its primary is refused and counted, and a run of far ones starts the sequence anew.
+// A datagram inside the window that contradicts the stream is refused, and is the stream's no more
+// than a far one: a peer whose numbering stepped back sends its new packets under numbers the
+// stream holds. Returns whether the sequence started anew (what the receiver knew is gone).
+bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
+  const uint16_t s = pk[0].s;
+  if (runStartCameLate(rq, pk[0])) startAtLateFirst(rq, s);
+  const bool near = inWindow(rq, s);
+  if (!near && leftSequenceGoesOn(rq, s)) {
+    goBackToLeftSequence(rq, s);
+    return true;
+  }
+  // new content under the new numbers: the run that started them was no stale one
+  if (rq->restartDoubted && near && !refusedFor(v) && !playedBefore(rq, pk[0], true)) rq->restartDoubted = false;
+  if (near && !refusedFor(v)) {
+    if (steppedBackAndWentOn(rq, pk, n)) return restartAtRun(rq);
+    if (mayGoOnAfterAStepBack(rq, s, n)) {
+      // the network may have swapped the step back's last datagram with this one: the run stays
+      // open, and this packet is the new sequence's too if the run proves a step
+      if (!rq->run.wentOn) rq->run.wentOnSeq = static_cast<uint16_t>(rq->newest + 1);
+      rq->run.wentOn = true;
+      holdRunPackets(rq, pk, 1);
+      return false;
+    }
+    // a packet far ahead that stands alone (rule 3) is not the stream going on: held apart, it
+    // neither goes on with the run nor ends it, as a late copy does not (else a stray datagram
+    // numbered far ahead ended a peer's step back before its run proved it)
+    if (rq->run.length > 0 && static_cast<uint16_t>(s - rq->newest) > T38_CLOSE_AHEAD) return false;
+    rq->run.length = 0;  // the sequence is alive: no run may take it over
+    rq->runAside.length = 0;
+    return false;
+  }
+  if (!near) suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
+  const bool repeats = repeatsPlayed(rq, pk[0]);
+  const bool past = playedBefore(rq, pk[0], true);
+  // a run goes on a little either side of its last datagram: the network may swap its datagrams
+  auto goesOnWith = [s](const T38ZRUN& run) {
+    return run.length > 0 && (static_cast<uint16_t>(s - run.last) <= T38_RESYNC_STEP ||
+                              static_cast<uint16_t>(run.last - s) <= T38_RESYNC_STEP);
+  };
+  bool goesOn = goesOnWith(rq->run);
+  // far datagrams of two runs interleaved (a stale run the network brings while a peer
+  // renumbers): each goes on with its own, and neither ends the other
+  if (!goesOn && !near && goesOnWith(rq->runAside)) {
+    std::swap(rq->run, rq->runAside);
+    goesOn = true;
+  }
+  // a late copy of what the stream played, away from the run, is neither the run's nor anything
+  // new: the run goes on past it (else a late burst while a peer renumbers keeps it from proving);
+  // so is a datagram whose number one bit away would go on with the run: the run's own, its
+  // number moved on the way (rule 5)
+  if (!goesOn && rq->run.length > 0 && (repeats || oneBitFromRun(rq, s))) {
+    ++rq->failtoReorderCount;  // (behind the playout: never inside the window)
+    return false;
+  }
+  if (goesOn) {
+    ++rq->run.length;
+    rq->run.copies = rq->run.copies || n > 1;
+    rq->run.contradicts = rq->run.contradicts || v.disagree > 0;
+    rq->run.repeats = rq->run.repeats || repeats;
+    rq->run.past = rq->run.past && past;
+    if (static_cast<int16_t>(s - rq->run.first) < 0) {  // the run's first datagram came late
+      rq->run.first = s;
+      rq->run.joins = joinsStream(rq, pk, n);
+      if (static_cast<int16_t>(s - rq->run.from) < 0 || rq->run.joins) rq->run.from = s;
+    }
+  } else {
+    if (near) rq->runAside.length = 0;
+    else if (rq->run.length > 0) rq->runAside = rq->run;
+    rq->run.length = 1;
+    rq->run.since = rq->time;
+    rq->run.first = s;
+    rq->run.contradicts = v.disagree > 0;
+    rq->run.repeats = repeats;
+    rq->run.past = past;
+    rq->run.joins = joinsStream(rq, pk, n);
+    rq->run.copies = n > 1;
+    rq->run.from = s;
+    rq->run.held = 0;
+    rq->run.octetsUsed = 0;
+    rq->run.wentOn = false;
+  }
+  // a step back the network swapped: the copies show where the peer's new numbers began
+  if (near && !rq->run.joins) {
+    const uint16_t from = steppedBackFrom(rq, pk, n);
+    if (static_cast<int16_t>(from - rq->run.from) < 0) rq->run.from = from;
+  }
+  rq->run.last = s;
+  // within the late limit the run's content decides: new content under numbers played proves a
+  // new sequence, what was played under them shows late copies, and over numbers never played (lost,
+  // passed, before the sequence began) only a run longer than a late burst proves anything, unless
+  // its first datagram's copies are the packets the stream ended with (a renumbering shows so); a
+  // run whose every primary was played before, under whatever numbers, is the past renumbered
+  // however long it is: only new content proves a new sequence. So it is further behind, as far
+  // as the receiver remembers what it played, for a run whose datagrams carry copies: there a
+  // renumbering shows itself by them. Without copies, or further away, its length decides, unless
+  // it brings what was played under its very numbers: late copies, however far. So are the
+  // datagrams of the sequence before a restart (its records outlive it), whose numbers, seen from
+  // a peer's new ones, lie anywhere. A run of the past that is still coming, longer than a late
+  // burst, more than T38_LATE_WAIT_MAX after its first datagram with nothing of the stream
+  // between, is a peer sending at its pace, not a burst the network held back (it brings nothing
+  // later than that behind what came with it): its length decides, as over numbers never played.
+  // Without it a peer that renumbered within the late limit and then sent only frames and page
+  // rows repeating its earlier ones was never followed, and the far terminal waited for good.
+  const uint16_t behind = static_cast<uint16_t>(rq->newest - rq->run.first);
+  const bool late = behind <= T38_LATE_LIMIT;
+  const bool judged = late || (behind <= T38_REMEMBERED_BEHIND && rq->run.copies);
+  const bool renumbered = rq->run.contradicts || (rq->run.joins && !rq->run.repeats);
+  const bool paced =
+      rq->run.length >= T38_RESYNC_RUN_UNSEEN && static_cast<uint16_t>(rq->time - rq->run.since) > T38_LATE_WAIT_MAX;
+  const bool judgedPastThatMayBeBurst = judged && rq->run.past && !paced;
+  const bool proven = renumbered                                    ? rq->run.length >= T38_RESYNC_RUN
+                      : rq->run.repeats || judgedPastThatMayBeBurst ? false
+                                                                    : rq->run.length >= (late ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
+  const bool frameAfterPreamble = !proven && renumberedFrameAfterPreamble(rq, pk, n, v);
+  if (!proven && !frameAfterPreamble) {
+    holdRunPackets(rq, pk, n);
+    if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
+    return false;
+  }
+  // the frame's copies join it to the stream's newest packets: the sequence starts at the first
+  // packet the peer sent after them (its preamble), with no break
+  if (frameAfterPreamble && n > 1) rq->run.from = steppedBackFrom(rq, pk, n);
+  // a run of the past behind the stream, proved by its length alone, may be a stale run as well
+  // as a peer that renumbered and sent its frames again: the sequence it leaves may still go on
+  // (a run ahead of it, past the window, is as often the stream itself running ahead of the
+  // playout, its page data repeating packets)
+  const bool doubted = !renumbered && rq->run.past && static_cast<int16_t>(rq->newest - rq->run.first) > 0;
+  const uint16_t left = rq->newest;
+  restartAtRun(rq);
+  rq->restartDoubted = doubted;
+  rq->leftNewest = left;
+  return true;
+}
+
+// Rule 2, a restart undone: the sequence restarted on a run of the past that its length alone
+// proved, nothing new has come under the new numbers since, and the datagram numbered s is the
+// sequence left behind going on (a little past its newest number). A peer that renumbered sends
+// nothing new under its old numbers: the run was stale, and the sequence goes on from s. What
+// the run queued and did not play yet goes; what it played broke the frame open, which ends bad
+// before s.
+bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s) {
+  return rq->restartDoubted && static_cast<uint16_t>(s - rq->leftNewest - 1) < T38_RESYNC_STEP;
+}
+
+void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s) {
+  DG_HDL h;
+  while (dg_deq(&rq->egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
+  t38fReorderStart(rq, s);
+  noteBreak(rq, s, s);
+  noteStrayBefore(rq, s);
+}
+
+// Starts the new sequence the run proved, with what its datagrams carried. Returns true.
+bool restartAtRun(T38ZREORDER* rq) {
+  // a packet of the old sequence disputed and never settled is gone from what it leaves to drain
+  // (a peer that stepped back sent it, and its next packets come as the new sequence): the frame
+  // open across the restart ends bad, even when the new sequence joins the old one's packets
+  bool brokenBefore = false;
+  for (uint16_t k = static_cast<uint16_t>(rq->lastoutTimeStamp + 1); static_cast<int16_t>(k - rq->newest) <= 0; ++k)
+    brokenBefore = brokenBefore || stateOf(rq, k) == T38_DISPUTED;
+  // the datagrams that went on after the step belong to the new sequence, not to what drains
+  if (rq->run.wentOn && static_cast<int16_t>(rq->run.wentOnSeq - rq->lastoutTimeStamp) > 0) {
+    const T38ZRUNPACKET* first = rq->run.packets;
+    const T38ZRUNPACKET* end = first + rq->run.held;
+    for (uint16_t k = rq->run.wentOnSeq; static_cast<int16_t>(k - rq->newest) <= 0; ++k) {
+      uint8_t octets[T38_MAX_RX_IFP + 1];
+      EGR_IFP_PKT* record = nullptr;
+      const bool held = std::find_if(first, end, [&](const T38ZRUNPACKET& p) { return p.seq == k; }) != end;
+      if (held && queued(rq, k, octets, &record) > 0) {
+        t38egr_ifp_remove(&rq->egressPktq, record);
+        setState(rq, k, T38_UNKNOWN);
+      }
+    }
+  }
+  drainOldSequence(rq);
+  const bool joins = rq->run.joins || rq->run.from != rq->run.first;
+  const uint8_t held = rq->run.held;
+  const uint16_t from = rq->run.from;
+  const bool past = rq->run.past;
+  t38fReorderStart(rq, from);
+  if (!joins || brokenBefore) noteBreak(rq, from, from);
+  // a run that brought something new starts the sequence where the peer's new numbers began: a
+  // little before it, its own first datagram may still come
+  rq->restartOpen = !joins && !past;
+  rq->restartFrom = from;
+  rq->restartRunFirst = from;
+  // what the run's datagrams carried starts the new sequence (the last one, at hand, is taken as
+  // usual); copies of numbers before its first belong to the sequence before
+  for (uint8_t i = 0; i < held; ++i) {
+    const T38ZRUNPACKET& kept = rq->run.packets[i];
+    if (!isIFPmissing(rq, kept.seq)) continue;
+    if (kept.disputed) {
+      // two of the run's datagrams disagreed on it, and no stream was there to side with either
+      // (rule 4): it plays as lost unless a later copy brings it
+      setState(rq, kept.seq, T38_DISPUTED);
+      disputedDigest(rq, kept.seq) = t38fIFPdigest(rq->run.octets + kept.at, kept.len);
+      vouchUpTo(rq, kept.seq);
+      continue;
+    }
+    if (!enqueueIFP(rq, rq->run.octets + kept.at, kept.len, kept.seq)) continue;
+    vouchUpTo(rq, kept.seq);
+  }
+  return true;
+}
+
+// Whether a packet of this digest is one the stream already played under some number:
+// datagrams of the past numbered ahead bring it again, a stream that went on brings new content.
+// With `sequencesBefore`, also what the sequences before the last restart played: a run far off
+// (rule 2) may be their past. Rule 3 asks only of this sequence: a run there that repeats what was
+// played waits at the playout's head for a longer run to vouch for it, and what the sequence
+// before played is no reason to hold up packets this one never had.
+bool repeatsPlayedDigest(const T38ZREORDER* rq, uint16_t digest, bool sequencesBefore) {
+  for (int k = 0; k < T38_NUMBER_SLOTS; ++k)
+    if ((rq->numbers.state[k] == T38_PLAYED || (sequencesBefore && rq->numbers.state[k] == T38_PAST)) && rq->numbers.content[k] == digest)
+      return true;
+  return false;
+}
+
+// Whether the packet is one the stream already has under some number, played or still queued in
+// line with it. (A stale run may come while the peer sends its frames again, their packets not yet
+// played: the same packets queued are as old as the ones played.)
+bool playedBefore(const T38ZREORDER* rq, const Carried& pk, bool sequencesBefore) {
+  if (repeatsPlayedDigest(rq, pk.digest, sequencesBefore)) return true;
+  for (const EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p)) {
+    if (stateOf(rq, t38egr_ifp_rd_sequenceNum(p)) != T38_QUEUED) continue;  // one standing alone is no one's word
+    if (recordDigest(p, static_cast<uint16_t>(~pk.digest)) == pk.digest) return true;
+  }
+  return false;
+}
+
+}  // namespace t38rx

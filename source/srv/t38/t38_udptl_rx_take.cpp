@@ -1,0 +1,297 @@
+// The UDPTL receiver takes what a datagram carries: the packets of the stream, those that stand
+// alone, and the refused (rules 3 and 4 of t38_udptl.h).
+#include "t38_udptl_rx_int.h"
+
+namespace t38rx {
+
+// Packets held alone from the run's first datagram (and what it carried) up to s: far datagrams
+// in a row with nothing of the stream between them, each a little after the one before (or a copy
+// of it), are where the stream went on.
+void vouchForAloneRun(T38ZREORDER* rq, uint16_t s) {
+  const uint16_t span = static_cast<uint16_t>(s - rq->aloneFirst + T38_MAX_SECONDARIES_TAKEN);
+  for (uint16_t k = 0; k <= span; ++k) {
+    const uint16_t before = static_cast<uint16_t>(s - k);
+    if (stateOf(rq, before) != T38_ALONE) continue;
+    setState(rq, before, T38_QUEUED);
+    vouchUpTo(rq, before);
+  }
+}
+
+// Where the pool has no room for the packet numbered s, the queued packet that would play last
+// leaves for it, if it lies after s: the queue keeps what plays first, whatever its packets'
+// lengths. A peer that cuts its data into short packets fills the pool long before the reorder
+// delay is up: refused, the packet the playout waited for left the packets after it waiting for
+// the delay to run out, the next ones were refused too, the stream's newest number stalled and
+// the next frame stood alone. The one that leaves came last: where the peer sends copies, they are
+// still to come (without copies it is lost as surely as the one refused, and stays). False when
+// nothing queued lies after s.
+bool makeRoomFor(T38ZREORDER* rq, uint16_t s) {
+  EGR_IFP_PKT* last = nullptr;
+  for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p)) {
+    const uint16_t q = t38egr_ifp_rd_sequenceNum(p);
+    if (static_cast<int16_t>(q - s) > 0 &&
+        (last == nullptr || static_cast<int16_t>(q - t38egr_ifp_rd_sequenceNum(last)) > 0))
+      last = p;
+  }
+  if (last == nullptr) return false;
+  setState(rq, t38egr_ifp_rd_sequenceNum(last), T38_UNKNOWN);
+  t38egr_ifp_remove(&rq->egressPktq, last);
+  return true;
+}
+
+// Where T38_MAX_ALONE packets stand alone already, the one held longest leaves for a packet that
+// stands alone too, if it was held longer than the playout ever waits at a gap: the run that would
+// vouch for it comes within the network's lateness, and one that held its place while its run
+// never came kept the peer's next frame out (rule 3). The first packets of a run still coming keep
+// theirs: it vouches for them. False when none may leave.
+bool makeAloneRoom(T38ZREORDER* rq) {
+  EGR_IFP_PKT* oldest = nullptr;
+  uint16_t age = T38_LATE_WAIT_MAX;
+  for (EGR_IFP_PKT* p = t38egr_ifp_QmPeekFront(&rq->egressPktq); p != nullptr; p = t38egr_ifp_QmPeekLink(p)) {
+    const uint16_t a = static_cast<uint16_t>(rq->time - t38egr_ifp_rd_arrivaltime(p));
+    if (stateOf(rq, t38egr_ifp_rd_sequenceNum(p)) != T38_ALONE || a <= age) continue;
+    oldest = p;
+    age = a;
+  }
+  if (oldest == nullptr) return false;
+  setState(rq, t38egr_ifp_rd_sequenceNum(oldest), T38_UNKNOWN);
+  t38egr_ifp_remove(&rq->egressPktq, oldest);
+  return true;
+}
+
+// Queues the packet, making room for it from the packets that play after it where the pool is dry
+// and the datagram it came in carries copies.
+bool enqueueMakingRoom(T38ZREORDER* rq, const Carried& pk, bool copies) {
+  while (!enqueueIFP(rq, pk.ifp, pk.len, pk.s))
+    if (!copies || !makeRoomFor(rq, pk.s)) return false;
+  return true;
+}
+
+// Rules 3 to 5 for one packet the datagram numbered `dg` carries: takes `pk` (its primary, or a
+// copy) as the stream's (`vouched`) or as one standing alone; the datagram carries `copies` or
+// not. Returns false when the pool is dry. `duplicate`: the datagram may be the network's
+// duplicate of the one that brought a packet disputed under its number (mayDuplicateDisputed).
+bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, Verdict v, bool duplicate, bool copies) {
+  const bool primary = pk.s == dg;
+  // the datagrams that brought a queued packet, by how far after it they are numbered: the
+  // network's duplicate of one of them is no second word for it
+  const uint16_t from = static_cast<uint16_t>(1u << std::min<uint16_t>(static_cast<uint16_t>(dg - pk.s), 15));
+  if (!inWindow(rq, pk.s)) return true;
+  if (pk.len > T38_MAX_RX_IFP) {
+    ++rq->invalidIFPCount;  // longer than the largest datagram holds: its number stays missing
+    return true;
+  }
+  const T38_NUMBER_STATE st = stateOf(rq, pk.s);
+  uint8_t octets[T38_MAX_RX_IFP + 1];
+  EGR_IFP_PKT* record = nullptr;
+  const int got = queued(rq, pk.s, octets, &record);
+  if (got > 0) {
+    if (sameAs(pk, octets, got)) {
+      if (!(broughtBy(rq, pk.s) & from)) setVotes(rq, pk.s, votesFor(rq, pk.s) + 1);
+      broughtBy(rq, pk.s) = static_cast<uint16_t>(broughtBy(rq, pk.s) | from);
+      if (st == T38_ALONE && vouched) {
+        setState(rq, pk.s, T38_QUEUED);
+        vouchUpTo(rq, pk.s);
+      }
+      return true;
+    }
+    // different content: the stream's own takes the place of one that stood alone; a packet more
+    // datagrams brought stays; else the one the stream backs more replaces it, and without that
+    // neither is trusted
+    const bool playable = t38fIFPwalkedPlayable(pk.ifp);
+    if (playable && bringsFirstAgain(rq, pk, dg)) {
+      // the packet queued first, its second datagram: it outvotes the refill, and plays contested
+      const uint16_t refill = knownDigest(rq, pk.s, 0);
+      t38egr_ifp_remove(&rq->egressPktq, record);
+      setState(rq, pk.s, T38_UNKNOWN);
+      if (!enqueueIFP(rq, pk.ifp, pk.len, pk.s)) return false;
+      broughtBy(rq, pk.s) = from;
+      setVotes(rq, pk.s, 2);
+      markContestedBy(rq, pk.s, refill);
+      if (vouched) vouchUpTo(rq, pk.s);
+      return true;
+    }
+    if (st == T38_ALONE && vouched && playable) {
+      t38egr_ifp_remove(&rq->egressPktq, record);
+      setState(rq, pk.s, T38_UNKNOWN);
+    } else if (votesFor(rq, pk.s) > 1) {
+      markContestedBy(rq, pk.s, pk.digest);
+      return true;  // a copy that more copies contradict never wins
+    } else {
+      dispute(rq, pk.s);  // one against one: neither is trusted, and the next copy settles it
+      return true;
+    }
+  }
+  if (!isIFPmissing(rq, pk.s)) return true;
+  if (st == T38_DISPUTED && primary && duplicate && pk.digest == disputedDigest(rq, pk.s)) {
+    ++rq->failtoReorderCount;  // the network's duplicate of the disputed packet's datagram
+    return true;
+  }
+  if (!t38fIFPwalkedPlayable(pk.ifp)) {
+    ++rq->invalidIFPCount;
+    // the number stays missing: a good copy in a later datagram still fills it, but as one
+    // content against another, like a dispute the copy settles
+    if (st == T38_UNKNOWN) {
+      setState(rq, pk.s, T38_DISPUTED);
+      disputedDigest(rq, pk.s) = pk.digest;
+    }
+    return true;
+  }
+  const bool late = static_cast<int16_t>(pk.s - rq->newest) < 0;  // the stream went past it already
+  if (st == T38_SUSPECT && v.agree == 0 && late && pk.digest != suspectBrought(rq, pk.s) && pk.digest != suspectHeldBefore(rq, pk.s)) {
+    ++rq->failtoReorderCount;  // nothing of the stream backs it: the number stays lost
+    return true;
+  }
+  if (!vouched && rq->aloneHeld >= T38_MAX_ALONE && !makeAloneRoom(rq)) {
+    ++rq->failtoReorderCount;  // what stands alone may not take the pool from the stream
+    return true;
+  }
+  if (!enqueueMakingRoom(rq, pk, copies)) return false;
+  broughtBy(rq, pk.s) = from;
+  // a later copy settles which of the two plays, not that the other was no packet of the peer's
+  if (st == T38_DISPUTED) markContestedBy(rq, pk.s, disputedDigest(rq, pk.s));
+  if (vouched)
+    vouchUpTo(rq, pk.s);
+  else if (stateOf(rq, pk.s) == T38_QUEUED)
+    setState(rq, pk.s, T38_ALONE);
+  return true;
+}
+
+// A digest of all a datagram carries.
+uint16_t datagramDigest(const Carried* pk, int n) {
+  uint16_t d = static_cast<uint16_t>(n);
+  for (int i = 0; i < n; ++i) d = static_cast<uint16_t>((d * 31) ^ pk[i].digest);
+  return d;
+}
+
+bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
+  for (int i = 0; i < T38_REFUSED_KEPT; ++i)
+    if (rq->refusedSeq[i] == s && rq->refusedDigest[i] == digest) return true;
+  return false;
+}
+
+// A datagram that contradicted nothing carries its packets in the peer's order: each queued packet
+// it brought follows, in the peer's own stream, the packet before it where the datagram carried
+// that one too as the stream holds or played it, told apart from the packets beside it (fill
+// agrees with a datagram numbered a little wrong as well).
+void noteFollows(T38ZREORDER* rq, const Carried* pk, int n) {
+  for (int i = 0; i + 1 < n; ++i) {
+    const Carried& before = pk[i + 1];
+    if (before.s != static_cast<uint16_t>(pk[i].s - 1) || stateOf(rq, pk[i].s) != T38_QUEUED) continue;
+    const T38_NUMBER_STATE st = stateOf(rq, before.s);
+    if (st != T38_QUEUED && st != T38_PLAYED) continue;
+    uint8_t octets[T38_MAX_RX_IFP + 1];
+    const int got = queued(rq, pk[i].s, octets);
+    if (got > 0 && sameAs(pk[i], octets, got) && knownDigest(rq, before.s, static_cast<uint16_t>(~before.digest)) == before.digest &&
+        distinct(rq, before))
+      rq->numbers.votes[slotOf(pk[i].s)] |= kFollows;
+  }
+}
+
+// Takes what a datagram carries that the receiver misses. A datagram that contradicts what the
+// stream vouched for, in packets of as many datagrams as it agrees with in others, brings
+// nothing. Where it contradicts packets still queued that one datagram brought, and it agrees
+// with the stream in another packet or contradicts only packets of one datagram, nothing tells
+// which of the two datagrams is the peer's word: those numbers are disputed.
+void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
+  const uint16_t s = pk[0].s;
+  if (v.disagree > 0 && inWindow(rq, s)) suspectOwnNumber(rq, s, pk[0].digest, knownDigest(rq, s, pk[0].digest), false);
+  if (refusedFor(v)) {
+    // refused: if the peer's numbers stepped back, what it carries is new and lost, and the frame
+    // open now does not join across it (rule 6). So it is when nothing else can bring its packet
+    // (it carries no copies), or when another refused datagram came close to it in number and in
+    // arrival, whatever their order and whatever was lost between them; a stray copy whose number
+    // lost a bit comes alone, and its packet still comes under its own number. The new packets
+    // lost belong after the newest number the stream holds: the break reaches there.
+    const bool near = rq->contradicted && static_cast<uint16_t>(s - rq->lastContradicting + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP &&
+                      static_cast<uint16_t>(rq->datagrams - rq->lastContradictingAt) <= T38_RESYNC_STEP;
+    const uint16_t after = static_cast<uint16_t>(rq->newest + 1);
+    if (n == 1 || near) noteBreak(rq, pk[n - 1].s, static_cast<int16_t>(s - after) > 0 ? s : after);
+    // copies that are the stream's packets a few numbers on show the peer's numbering stepped back
+    // (or this datagram's number lost a bit): the packets held under the numbers it reused may not
+    // be all it sent there, so they are contested
+    if (steppedBack(rq, pk, n))
+      for (uint16_t k = static_cast<uint16_t>(rq->lastoutTimeStamp + 1); static_cast<int16_t>(k - rq->newest) <= 0; ++k)
+        if (static_cast<int16_t>(k - s) >= 0 && stateOf(rq, k) == T38_QUEUED) markContested(rq, k);
+    rq->contradicted = true;
+    rq->lastContradicting = s;
+    rq->lastContradictingAt = rq->datagrams;
+    rq->lastContradictingDigest = pk[0].digest;
+    // one datagram's word against another's on packets still queued that one datagram brought:
+    // neither outvotes the other. A datagram's agreement with the stream shows its number right,
+    // not its content: a packet altered on the way comes in a datagram numbered right, and its copy
+    // in the next one, which at low redundancy agrees with nothing more, or with as little. The
+    // numbers play as lost unless more copies settle them, and the frame across them ends bad. A
+    // datagram that agrees with nothing and contradicts packets of several datagrams is numbered
+    // wrong: what it contradicts stays.
+    // A copy a known step forward explains (the stream's packet the step's size before its
+    // number) is the peer's older packet, no word against the one queued there.
+    if ((v.agree > 0 || v.disagreeSources == 1) && !v.disagreePlayed)
+      for (int i = 0; i < n; ++i)
+        if (stateOf(rq, pk[i].s) == T38_QUEUED && votesFor(rq, pk[i].s) == 1 &&
+            knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest && !explainedByStep(rq, pk[i]))
+          dispute(rq, pk[i].s);
+    rq->refusedSeq[rq->refusedNext] = s;
+    rq->refusedDigest[rq->refusedNext] = datagramDigest(pk, n);
+    rq->refusedNext = static_cast<uint8_t>((rq->refusedNext + 1) % T38_REFUSED_KEPT);
+    ++rq->failtoReorderCount;
+    return;
+  }
+  // the last datagram refused was this one's copy under a number one bit away (rule 5): the
+  // network's, no peer's after a step back, so no refused datagram after it is beside a run of them
+  if (rq->contradicted && pk[0].digest == rq->lastContradictingDigest &&
+      std::has_single_bit(static_cast<uint16_t>(s ^ rq->lastContradicting)) && isV21OrIndicator(pk[0]))
+    rq->contradicted = false;
+  // close to the stream, which is at least where the playout is
+  auto closeAt = [&](uint16_t x) {
+    const uint16_t front = static_cast<int16_t>(rq->newest - rq->lastoutTimeStamp) > 0 ? rq->newest : rq->lastoutTimeStamp;
+    return static_cast<int16_t>(x - front) <= static_cast<int16_t>(T38_CLOSE_AHEAD);
+  };
+  auto close = [&] { return closeAt(s); };
+  if (inWindow(rq, s) && v.agree == 0 && !close()) {
+    suspectOwnNumber(rq, s, pk[0].digest, pk[0].digest, true);
+    // the run spans aloneFirst to aloneLast, and goes on a little either side: the network may
+    // swap its datagrams
+    const bool goesOn = rq->aloneRun > 0 && static_cast<uint16_t>(s - rq->aloneFirst + T38_CLOSE_AHEAD) <=
+                                                static_cast<uint16_t>(rq->aloneLast - rq->aloneFirst + 2 * T38_CLOSE_AHEAD);
+    if (!goesOn) rq->aloneFirst = rq->aloneLast = s;
+    if (static_cast<int16_t>(s - rq->aloneFirst) < 0) rq->aloneFirst = s;
+    if (static_cast<int16_t>(s - rq->aloneLast) > 0) rq->aloneLast = s;
+    rq->aloneRepeats = (goesOn ? rq->aloneRepeats : true) && playedBefore(rq, pk[0], false);
+    rq->aloneRun = goesOn ? static_cast<uint8_t>(std::min(rq->aloneRun + 1, 255)) : 1;
+    // once the stream came between far datagrams, they were not where it went on: a run must be
+    // twice as long to show it went there after all; a run that only repeats what was played may
+    // be the past renumbered, or the peer sending its frames again after an outage: only one
+    // longer than a late burst shows the latter, unless, with nothing of the stream between, its
+    // copies reach back within T38_CLOSE_AHEAD of the stream (the peer went on from there, its
+    // first datagrams after the outage lost)
+    const bool reaches = closeAt(pk[n - 1].s);
+    const uint8_t needed = rq->aloneRepeats && (rq->aloneInterrupted || !reaches) ? T38_RESYNC_RUN_UNSEEN
+                           : rq->aloneInterrupted                                  ? 2 * T38_RESYNC_RUN
+                                                                                   : T38_RESYNC_RUN;
+    if (rq->aloneRun >= needed) {
+      vouchForAloneRun(rq, rq->aloneLast);
+      vouchUpTo(rq, rq->aloneLast);
+      rq->aloneInterrupted = false;
+      rq->aloneRun = 0;
+    }
+  }
+  const bool vouched = v.agree > 0 || close();  // a run of far ones that vouched for itself is close now
+  if (vouched && inWindow(rq, s)) {  // a datagram in line with the stream ends a run of far ones
+    rq->aloneInterrupted = rq->aloneInterrupted || rq->aloneRun > 0;
+    rq->aloneRun = 0;
+  }
+  // numbers skipped, yet the copies are the stream's newest packets: the peer's numbering stepped
+  // forward and its copies carry the numbers it skipped, which hold nothing of it (rule 6)
+  const uint16_t shift = steppedForward(rq, pk, n);
+  const bool stepped = shift != 0;
+  noteStepOneBitOff(rq, pk[0], shift);
+  const bool duplicate = mayDuplicateDisputed(rq, pk, n);
+  for (int i = 0; i < (stepped ? 1 : n); ++i) {
+    if (i > 0 && steppedOver(rq, pk[i].s)) continue;  // a copy there is an older packet of the peer's
+    if (!takeCarried(rq, pk[i], s, vouched, v, duplicate, n > 1)) return;  // the pool is dry: the rest would fare no better
+  }
+  if (v.disagree == 0 && !stepped) noteFollows(rq, pk, n);
+}
+
+}  // namespace t38rx
