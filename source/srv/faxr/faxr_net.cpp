@@ -40,41 +40,15 @@ bool startsAsFrame(const HSZFAXRV21MODEM& v) {
   return frameBits(v) >= 16 && frameOctet(v, 0) == 0xFF && (frameOctet(v, 1) & ~0x08) == 0xC0;
 }
 
-// Empties the V.21 queue but for the octets of the frame still open at its tail, which the octets
-// now coming go on with: they are of the burst the far end has started. Frames that ended there,
-// good or bad, go, so nothing that came before an end joins what comes after it.
-void keepOpenV21Frame(HSZFAXRLOCLMEM* m) {
-  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
-  void* last = nullptr;  // the last frame end or signal queued: what follows it is the open frame
-  for (void* p = MEM_QueueHead(&m->hsxv21jitbufq); p != nullptr; p = MEM_QueueNext(p))
-    if (pktCode(static_cast<const HAPI_PKT_HDR*>(p)) != FAXR_PKT_V21) last = p;
-  if (!(v.hsxstatus & FAXR_V21_NETFRAMEOPEN)) last = queueTail(&m->hsxv21jitbufq);
-  while (last != nullptr) {
-    void* p = MEM_QueueDeq_Unprotected(&m->hsxv21jitbufq);
-    hsfBmFree(p);
-    if (p == last) break;
-  }
-  v.hsxv21counter = 0;
-  for (void* p = MEM_QueueHead(&m->hsxv21jitbufq); p != nullptr; p = MEM_QueueNext(p))
-    v.hsxv21counter = static_cast<uint16_t>(v.hsxv21counter + pktBits(static_cast<const HAPI_PKT_HDR*>(p)));
-}
-
-// The far end starts a burst of V.21 frames towards the line: announced, or by its first octets
-// (byOctets) where the relay had stopped taking them after the final frame it handed the line.
-// Those octets may go on with a frame whose start came before the final frame left the queue: it
-// stays, else the frame goes out without its start and ends bad.
-void netPreamble(HSZFAXRLOCLMEM* m, bool byOctets = false) {
+// The far end starts a burst of V.21 frames towards the line.
+void netPreamble(HSZFAXRLOCLMEM* m) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   HSZFAXRSTATE& s = m->hsxfaxrstate;
   closeFrameToLine(m);
   if (!(v.hsxstatus & FAXR_V21_SPOOF)) {
     if (!(m->hsxfaxrfax.hsxstatus & FAXR_FAX_TXBUSY)) {
-      if (byOctets) {
-        keepOpenV21Frame(m);
-      } else {
-        freeQueue(&m->hsxv21jitbufq);
-        v.hsxv21counter = 0;
-      }
+      freeQueue(&m->hsxv21jitbufq);
+      v.hsxv21counter = 0;
       v.hsxfaxrecmendcounter = 0;
       hdlcReset(m);
     }
@@ -214,7 +188,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
       // too, and the line, kept in page data, never hears the far end's post-page message
       if (!(v.hsxstatus & FAXR_V21_NETACCEPT) && code == FAXR_PKT_V21 && pktBits(pkt) > 0) {
         if (s.hsxstate == HSFAXRTXLOCALDATA) m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | FAXR_INT_NETPAGEEND);
-        netPreamble(m, true);
+        netPreamble(m);
       }
       if (!(v.hsxstatus & FAXR_V21_NETACCEPT)) {
         hsfBmFree(pkt);

@@ -1031,12 +1031,6 @@ std::vector<Example> examples() {
   // last octet and its end 2.3 s behind its first two: the relay cut the frame for stalling, the
   // rest opened no frame, and the audio terminal never heard the DCN
   drawn(908405, "final_frame_stalled_by_a_spike_plays_again_whole_seed908405");
-  // a drawn call at redundancy 3 under duplication whose T.38 terminal's counter stepped eight:
-  // the copies of its DCN's first datagram landed on the stream's own numbers and played an empty
-  // final frame ended bad ahead of the DCN. The line had the turn when the DCN's third octet came,
-  // and the relay, starting its preamble on it, emptied the V.21 queue of the two octets before it:
-  // the DCN went out without its start and the audio terminal waited to the limit
-  drawn(1701700, "far_end_octets_after_a_bad_final_keep_their_frames_start_seed1701700");
   // a drawn call at redundancy 1 under a delay spike whose T.38 terminal's answer stalled after its
   // address octet: the relay cut it there, and the rest came once the audio terminal had started
   // its DCN. That rest, with no address and control, went to the line over the DCN, the relay
