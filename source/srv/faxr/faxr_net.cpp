@@ -34,10 +34,12 @@ void closeFrameToLine(HSZFAXRLOCLMEM* m) {
   clearNetFrame(v);
 }
 
-// A T.30 frame starts with the address octet and a control octet; one that does not is the rest
-// of a frame whose start was lost.
+// A T.30 frame starts with the address octet and a control octet, and its FCF follows them; one
+// that does not is the rest of a frame whose start was lost, or a start whose FCF was cut off on
+// the way (a datagram without copies shortened in its data): closed good, the line's terminal
+// would take a frame that says nothing and wait on for the answer it never names.
 bool startsAsFrame(const HSZFAXRV21MODEM& v) {
-  return frameBits(v) >= 16 && frameOctet(v, 0) == 0xFF && (frameOctet(v, 1) & ~0x08) == 0xC0;
+  return frameBits(v) >= 24 && frameOctet(v, 0) == 0xFF && (frameOctet(v, 1) & ~0x08) == 0xC0;
 }
 
 // The far end starts a burst of V.21 frames towards the line.

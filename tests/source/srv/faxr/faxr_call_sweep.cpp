@@ -1041,6 +1041,10 @@ std::vector<Example> examples() {
   // the stream's newest number stalled, and the DCN after it stood alone, refused where stale
   // packets of the TCF held their places to the end: the audio terminal waited to the limit
   drawn(69808, "one_octet_packets_under_jitter_keep_the_pool_for_the_stream_seed69808", false);
+  // a drawn call at redundancy 0 whose T.38 terminal's MCF, address, control and FCF in one field
+  // with its good end, came with the field cut on the way to the address and control: the relay
+  // closed that good, a frame with no FCF, and the audio terminal waited to the limit for an answer
+  drawn(930167, "v21_frame_cut_to_its_address_and_control_ends_bad_seed930167", false);
   return v;
 }
 
