@@ -1047,6 +1047,12 @@ std::vector<Example> examples() {
   // the stream's newest number stalled, and the DCN after it stood alone, refused where stale
   // packets of the TCF held their places to the end: the audio terminal waited to the limit
   drawn(69808, "one_octet_packets_under_jitter_keep_the_pool_for_the_stream_seed69808", false);
+  // a drawn call at redundancy 1 under a delay spike whose T.38 terminal's DCN came first as the
+  // network's duplicate of its second datagram, its copy of the first packet altered (`7f` for the
+  // address octet), 2.4 s ahead of the rest: the altered octet played, the relay cut the frame for
+  // stalling, and the two datagrams after the spike that say `ff` there broke the frame's rest:
+  // the DCN never played whole and right, and the audio terminal waited to the limit
+  drawn(97164, "final_frame_mended_by_copies_that_outvote_its_altered_first_octet_seed97164");
   return v;
 }
 
