@@ -159,6 +159,9 @@ enum class HAPI_PKT_FAXCODE : uint8_t {
   // from the T.38 service only: a later copy contradicted the V.21 frame whose end it handed on
   // last; no signal, nothing is played for it
   V21_LAST_END_VOID = 66,
+  // from the T.38 service only: copies outvoted a packet of the V.21 frame open, handed on
+  // altered: the octet where its octets start in the frame, then the octets they say
+  V21_MEND = 67,
 };
 constexpr uint8_t faxCode(HAPI_PKT_FAXCODE c) { return static_cast<uint8_t>(c); }
 enum : uint8_t {
@@ -174,6 +177,7 @@ enum : uint8_t {
   FAXR_PKT_PAGEEND = faxCode(HAPI_PKT_FAXCODE::PAGEEND),
   FAXR_PKT_ECM_PAGEEND = faxCode(HAPI_PKT_FAXCODE::ECM_PAGEEND),
   FAXR_PKT_V21_LAST_END_VOID = faxCode(HAPI_PKT_FAXCODE::V21_LAST_END_VOID),
+  FAXR_PKT_V21_MEND = faxCode(HAPI_PKT_FAXCODE::V21_MEND),
 };
 
 // ---- HDLC framer ----

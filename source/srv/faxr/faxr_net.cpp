@@ -126,6 +126,25 @@ void joinStalledFrame(HSZFAXRV21MODEM& v, HAPI_PKT_HDR* pkt) {
   pkt->payloadTimeStampHigh = FAXR_PKT_CUT_BY_RELAY;
 }
 
+// The T.38 service's copies outvoted octets of the V.21 frame open, which it handed on altered.
+// Where the relay cut the frame for stalling and keeps those octets to play it again whole, they
+// take what the copies say, and the frame plays again right. Where the line heard them, or the
+// relay holds the frame no longer, they are beyond reach: the frame open ends bad (the service no
+// longer counts it lost), and its rest starts no frame.
+void mendNetFrame(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
+  HSZFAXRV21MODEM& v = m->hsxfaxrv21;
+  const int n = pktBits(pkt) / 8 - 1;
+  const uint16_t* d = pktData(pkt);
+  auto octet = [&](int i) { return static_cast<uint8_t>((i & 1) ? d[i / 2] : d[i / 2] >> 8); };
+  const int at = n > 0 ? octet(0) : FAXR_V21_KEPT;
+  if (!(v.hsxstatus & FAXR_V21_NETFRAMEOPEN) && at + n <= v.stalledCount) {
+    for (int i = 0; i < n; ++i) v.stalledOctets[at + i] = octet(i + 1);
+    return;
+  }
+  v.stalledCount = 0;
+  cutV21FrameFromNet(m);
+}
+
 }  // namespace
 
 void cutV21FrameFromNet(HSZFAXRLOCLMEM* m) {
@@ -153,6 +172,11 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
     ++m->hsxRxSeqNum;
     restartSilence(m);
     const uint8_t code = pktCode(pkt);
+    if (code == FAXR_PKT_V21_MEND) {  // no signal: it mends the frame open, or cuts it
+      mendNetFrame(m, pkt);
+      hsfBmFree(pkt);
+      continue;
+    }
     if (pkt->payloadTimeStampHigh != FAXR_PKT_FOLLOWS || code != FAXR_PKT_V21) v.stalledCount = 0;
     if (pkt->payloadTimeStampHigh == FAXR_PKT_LOST_BEFORE) {  // a drop before it broke the frames open
       cutEcmFrameFromNet(m);

@@ -43,6 +43,9 @@ constexpr uint32_t T38_BLOCK_BYTES = 104;
 constexpr size_t T38_POOL_BYTES =
     sizeof(MEM_BufPool) + 16 + T38_POOL_BLOCKS * (MEM_BLOCK_HDR_SIZE + T38_BLOCK_BYTES + sizeof(void*) + 8);
 
+// The first packets of a V.21 frame whose octets' place in it is kept.
+constexpr int T38_HANDED_STARTS = 8;
+
 struct T38ZLOCLMEM {
   unsigned char bufpoolArray[T38_POOL_BYTES];
   MEM_BufPool* heapId;
@@ -71,6 +74,12 @@ struct T38ZLOCLMEM {
   uint16_t handing;          // the number of the packet being handed on
   uint16_t handedFrom, handedTo;
   bool handedKnown, handedV21Ended;
+  // of a V.21 frame handed on: its octets so far, and where the octets of its first packets (by
+  // number from handedFrom) start; and whether the frame open lost nothing but a packet a later
+  // copy contradicted, nothing handed on since: copies that outvote it mend the frame (rule 7)
+  uint8_t handedOctets;
+  uint8_t handedStart[T38_HANDED_STARTS + 1];
+  bool lossOnlyContradicted;
 };
 
 extern const HSFSRVARC t38arc;

@@ -263,15 +263,22 @@ void packHighFirst(uint16_t* __restrict words, const uint8_t* __restrict octets,
 // Keeps the numbers of the packets the HDLC frame handed on last came in, up to its end: a frame
 // starts with octets of a kind other than the frame open before; a V.21 frame's end ends it, and
 // anything else leaves no frame known (one cut by a signal ends bad anyway).
-void trackHandedFrame(T38ZLOCLMEM* m, uint8_t code) {
+// Of a V.21 frame it keeps where its first packets' octets start: copies that outvote one of them
+// mend the frame there.
+void trackHandedFrame(T38ZLOCLMEM* m, uint8_t code, int n) {
   const bool hdlcData = isHdlcData(code);
   if (hdlcData) {
     if (m->frameData != code || !m->handedKnown) {
       m->handedFrom = m->handing;
       m->handedKnown = true;
       m->handedV21Ended = false;
+      m->handedOctets = 0;
+      std::memset(m->handedStart, 0xFF, sizeof(m->handedStart));
     }
     m->handedTo = m->handing;
+    const uint16_t k = static_cast<uint16_t>(m->handing - m->handedFrom);
+    if (code == kV21Data && k <= T38_HANDED_STARTS && m->handedStart[k] == 0xFF) m->handedStart[k] = m->handedOctets;
+    m->handedOctets = static_cast<uint8_t>(std::min(m->handedOctets + n, 0xFE));
   } else if (m->v21FrameOpen && code >= HAPI_PKT_FC_V21_END && code <= HAPI_PKT_FC_V21_END_BAD_FINAL) {
     m->handedTo = m->handing;
     m->handedV21Ended = true;
@@ -341,7 +348,8 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   // and an empty bad frame on the line tells the terminal waiting there for the TCF that a frame
   // came broken. Where a loss lies before it, it is what is left of a frame, and it goes on.
   if (code == kV21EndBad && !m->v21FrameOpen && !m->lossInFrame) return;
-  trackHandedFrame(m, code);
+  trackHandedFrame(m, code, n);
+  m->lossOnlyContradicted = false;
   noteFrameData(m, code);
   // An HDLC frame across a contested number may lack a packet the peer sent under it, or hold one
   // it never sent there: it ends bad, and the page's next round sends an ECM frame again. So does
@@ -362,11 +370,50 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
 void voidContradictedFrame(T38ZLOCLMEM* m, uint16_t s) {
   if (!m->handedKnown || static_cast<uint16_t>(s - m->handedFrom) > static_cast<uint16_t>(m->handedTo - m->handedFrom)) return;
   if (!m->handedV21Ended) {
+    m->lossOnlyContradicted = !m->lossInFrame && m->frameData == kV21Data;
     m->lossInFrame = true;
     return;
   }
   m->handedKnown = false;
   sendRelayPacket(m, HAPI_PKT_FC_V21_LAST_END_VOID, nullptr, 0);
+}
+
+// Collects the octets of a V.21 packet the copies said, as the relay would take them.
+struct MendOctets {
+  uint8_t octets[T38_MAX_IFP + 1];  // the place in the frame, then the octets
+  int n;
+  bool other;  // the packet carries more than V.21 data
+};
+
+void collectMend(void* user, uint8_t code, const uint8_t* octets, int n) {
+  auto* mend = static_cast<MendOctets*>(user);
+  if (code != kV21Data || mend->n + n > static_cast<int>(sizeof(mend->octets))) {
+    mend->other = true;
+    return;
+  }
+  std::memcpy(mend->octets + mend->n, octets, static_cast<size_t>(n));
+  mend->n += n;
+}
+
+// Copies outvoted a packet of the V.21 frame open, numbered s, that it lost nothing else of (rule
+// 7): the relay replaces its octets with what the copies say, where it still holds them, and the
+// frame no longer counts as lost here; one whose octets the line heard ends bad there. Only a
+// packet of V.21 data as long as the one handed on mends the frame: else nothing says where its
+// octets lie.
+void mendOutvotedPacket(T38ZLOCLMEM* m, uint16_t s, const uint8_t* ifp, int len) {
+  const uint16_t k = static_cast<uint16_t>(s - m->handedFrom);
+  if (!m->lossOnlyContradicted || !m->handedKnown || m->handedV21Ended || !m->v21FrameOpen ||
+      k > static_cast<uint16_t>(m->handedTo - m->handedFrom) || k >= T38_HANDED_STARTS || m->handedStart[k] == 0xFF)
+    return;
+  const int start = m->handedStart[k];
+  const int end = s == m->handedTo ? m->handedOctets : m->handedStart[k + 1];
+  MendOctets mend{{static_cast<uint8_t>(start)}, 1, false};
+  if (end == 0xFF || t38fIFPcheck(ifp, len) != len || !t38fIFPwalkedPlayable(ifp)) return;
+  t38fWalkedIFPtoHapiPkt(ifp, collectMend, &mend);
+  if (mend.other || mend.n - 1 != end - start) return;
+  m->lossOnlyContradicted = false;
+  m->lossInFrame = false;
+  sendRelayPacket(m, HAPI_PKT_FC_V21_MEND, mend.octets, mend.n);
 }
 
 // Blocks of the pool kept free for the next frame's datagrams and the packets going out. The
@@ -579,6 +626,10 @@ void t38Egress(HSFSRVOBJ service) {
     if (m->rx.playedContradicted) {
       m->rx.playedContradicted = false;
       voidContradictedFrame(m, m->rx.playedContradictedSeq);
+    }
+    if (m->rx.playedOutvoted) {
+      m->rx.playedOutvoted = false;
+      mendOutvotedPacket(m, m->rx.playedOutvotedSeq, m->rx.playedOutvotedIfp, m->rx.playedOutvotedLen);
     }
   }
   playOut(m);

@@ -33,6 +33,9 @@ constexpr uint8_t HAPI_PKT_FC_ECM_PAGEEND = 64;
 constexpr uint8_t HAPI_PKT_FC_FAXMAX = 66;
 // To the fax relay only: a later copy contradicted the V.21 frame whose end was handed on last.
 constexpr uint8_t HAPI_PKT_FC_V21_LAST_END_VOID = 66;
+// To the fax relay only: copies outvoted a packet of the V.21 frame open, handed on altered: the
+// octet where its octets start in the frame, then the octets the copies say.
+constexpr uint8_t HAPI_PKT_FC_V21_MEND = 67;
 
 // To the fax relay only, in a V.21 data packet's high time stamp word: the peer's own datagram
 // carried it right after the packet handed on before it (t38fReorderFollows), nothing between.

@@ -304,6 +304,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     under its number agrees, though it equals the packets beside it: without it a late copy
 //     showing an ECM frame's packet cut short on the way was taken for a stray one, the primary
 //     page data like its neighbours, and the frame closed good).
+//     A second datagram, under another number, that brings the same other content there and
+//     contradicts nothing else outvotes the packet handed on (as in rule 4, two words against
+//     one): it reports the number with the packet the copies say (playedOutvoted), for the owner
+//     to mend the frame with, and notes no break (rule 6) with the datagram refused before it: read
+//     as a packet altered on the way or as a peer that stepped back and sent its frame again, the
+//     copies say what the peer sent there last. Without it a final frame whose first octet came
+//     altered in a lone early datagram, its rest after a delay spike, never played right.
 //  A packet longer than the largest datagram holds (T38_MAX_RX_IFP) is dropped alone and counted:
 //  its number stays missing, so its frame ends bad, and the datagrams that carry it are otherwise
 //  taken as usual.
@@ -456,6 +463,16 @@ struct T38ZREORDER {
   // such number; the owner clears it
   bool playedContradicted;
   uint16_t playedContradictedSeq;
+  // the last packet handed on that a datagram in line contradicted, with that datagram's word
+  // there (its digest) and number: a second datagram saying the same outvotes it (rule 7)
+  bool overruledKnown;
+  uint16_t overruledSeq, overruledDigest, overruledBy;
+  // a packet handed on was outvoted since the owner last read this: its number, the packet the
+  // copies say, and the datagram (as counted in `datagrams`) that settled it; the owner clears it
+  bool playedOutvoted;
+  uint16_t playedOutvotedSeq, playedOutvotedAt;
+  uint8_t playedOutvotedLen;
+  uint8_t playedOutvotedIfp[T38_MAX_IFP];
   // the peer's numbering stepped forward over stepFrom..stepTo, straight after the newest packet the
   // stream held (rule 6): the datagram numbered stepAt carried the stream's packets as its copies
   bool stepKnown;

@@ -155,6 +155,7 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
     ++rq->failtoReorderCount;  // the stream's own datagram under another number: nothing new
     return;
   }
+  noteHandedOnOutvoted(rq, pk, shift != 0 ? 1 : n, v);
   noteHandedOnContradicted(rq, pk, shift != 0 ? 1 : n, v);
   if (followSequence(rq, pk, n, v)) v = Verdict{};  // nothing is known of the new sequence yet
   followStep(rq, pk, n, shift);

@@ -182,6 +182,7 @@ void ruleOut(T38ZREORDER* rq, uint16_t s);
 void withdraw(T38ZREORDER* rq, uint16_t s);
 bool mayDuplicateDisputed(const T38ZREORDER* rq, const Carried* pk, int n);
 void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, const Verdict& v);
+void noteHandedOnOutvoted(T38ZREORDER* rq, const Carried* pk, int judged, const Verdict& v);
 
 // Steps of the peer's numbering (rules 2 and 6): t38_udptl_rx_step.cpp
 bool joinsStream(const T38ZREORDER* rq, const Carried* pk, int n);

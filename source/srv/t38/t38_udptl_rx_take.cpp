@@ -206,7 +206,9 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     const bool near = rq->contradicted && static_cast<uint16_t>(s - rq->lastContradicting + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP &&
                       static_cast<uint16_t>(rq->datagrams - rq->lastContradictingAt) <= T38_RESYNC_STEP;
     const uint16_t after = static_cast<uint16_t>(rq->newest + 1);
-    if (n == 1 || near) noteBreak(rq, pk[n - 1].s, static_cast<int16_t>(s - after) > 0 ? s : after);
+    // one whose word outvoted a packet handed on (rule 7) says what the peer sent there last
+    const bool outvoted = rq->playedOutvoted && rq->playedOutvotedAt == rq->datagrams;
+    if ((n == 1 || near) && !outvoted) noteBreak(rq, pk[n - 1].s, static_cast<int16_t>(s - after) > 0 ? s : after);
     // copies that are the stream's packets a few numbers on show the peer's numbering stepped back
     // (or this datagram's number lost a bit): the packets held under the numbers it reused may not
     // be all it sent there, so they are contested

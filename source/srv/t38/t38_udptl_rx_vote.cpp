@@ -1,5 +1,7 @@
 // The UDPTL receiver's vote: how a datagram's packets compare with what the stream holds, disputes,
 // misnumbered copies and packets handed on, then contradicted (rules 4, 5 and 7 of t38_udptl.h).
+#include <cstring>
+
 #include "t38_udptl_rx_int.h"
 
 namespace t38rx {
@@ -335,9 +337,36 @@ void noteHandedOnContradicted(T38ZREORDER* rq, const Carried* pk, int judged, co
   for (int i = late ? 0 : 1; i < judged; ++i) {
     if (stateOf(rq, pk[i].s) != T38_PLAYED || playedDigest(rq, pk[i].s) == pk[i].digest) continue;
     if (votesFor(rq, pk[i].s) > 1) continue;  // as in rule 4, one copy never outvotes more datagrams
+    rq->overruledKnown = true;  // a second datagram saying the same outvotes the packet handed on
+    rq->overruledSeq = pk[i].s;
+    rq->overruledDigest = pk[i].digest;
+    rq->overruledBy = pk[0].s;
     if (rq->playedContradicted && static_cast<int16_t>(rq->playedContradictedSeq - pk[i].s) >= 0) continue;
     rq->playedContradicted = true;
     rq->playedContradictedSeq = pk[i].s;  // the newest: the frame still playing, if any, holds it
+  }
+}
+
+// Rule 7, the vote settled: a second datagram (another number than the one that contradicted the
+// packet handed on) brings the same content there and contradicts nothing else. Two words against
+// the one datagram that brought the packet: what the copies say is the stream's packet there, and
+// the owner may mend the frame it went into with it.
+void noteHandedOnOutvoted(T38ZREORDER* rq, const Carried* pk, int judged, const Verdict& v) {
+  if (!rq->overruledKnown || v.disagree != 1 || !v.disagreePlayed) return;
+  for (int i = 0; i < judged; ++i) {
+    if (pk[i].s != rq->overruledSeq) continue;
+    // the network's duplicate of the datagram that contradicted it is no second word
+    if (pk[0].s == rq->overruledBy || pk[i].digest != rq->overruledDigest || stateOf(rq, pk[i].s) != T38_PLAYED ||
+        pk[i].len > T38_MAX_IFP)
+      return;
+    rq->overruledKnown = false;
+    playedDigest(rq, pk[i].s) = pk[i].digest;  // later copies of it agree with the stream
+    rq->playedOutvoted = true;
+    rq->playedOutvotedSeq = pk[i].s;
+    rq->playedOutvotedAt = rq->datagrams;
+    rq->playedOutvotedLen = static_cast<uint8_t>(pk[i].len);
+    std::memcpy(rq->playedOutvotedIfp, pk[i].ifp, pk[i].len);
+    return;
   }
 }
 

@@ -1045,6 +1045,12 @@ std::vector<Example> examples() {
   // with its good end, came with the field cut on the way to the address and control: the relay
   // closed that good, a frame with no FCF, and the audio terminal waited to the limit for an answer
   drawn(930167, "v21_frame_cut_to_its_address_and_control_ends_bad_seed930167", false);
+  // a drawn call at redundancy 1 under a delay spike whose T.38 terminal's DCN came first as the
+  // network's duplicate of its second datagram, its copy of the first packet altered (`7f` for the
+  // address octet), 2.4 s ahead of the rest: the altered octet played, the relay cut the frame for
+  // stalling, and the two datagrams after the spike that say `ff` there broke the frame's rest:
+  // the DCN never played whole and right, and the audio terminal waited to the limit
+  drawn(97164, "final_frame_mended_by_copies_that_outvote_its_altered_first_octet_seed97164");
   return v;
 }
 

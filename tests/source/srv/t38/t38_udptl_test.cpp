@@ -1022,7 +1022,9 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
   // the stream's 106 altered in 107's copy, at redundancy 1, its own datagram late: the altered
   // copy played, and the late datagram, in line with the stream (its copy of 105 agrees, as much
   // as its packet contradicts), shows what was handed on under 106 may not be the peer's (rule 7).
-  // A late datagram that agrees with nothing shows nothing, nor one against a packet more brought
+  // A late datagram that agrees with nothing shows nothing, nor one against a packet more brought.
+  // A second datagram saying the same there (not the network's duplicate of the first) outvotes
+  // the packet handed on, and the receiver reports what the copies say (its owner mends the frame)
   for (const bool foreign : {false, true}) {
     const auto a1 = stream(100, 10, 1, 'a');
     auto bad = a1[7];
@@ -1037,6 +1039,15 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     EXPECT_EQ(r.rq.playedContradicted, !foreign) << foreign;
     if (!foreign) {
       EXPECT_EQ(r.rq.playedContradictedSeq, 106);
+    }
+    r.take(foreign ? stream(100, 10, 1, 'x')[6] : a1[6]);
+    EXPECT_FALSE(r.rq.playedOutvoted) << foreign << ": the network's duplicate";
+    r.take(a1[7]);
+    ASSERT_EQ(r.rq.playedOutvoted, !foreign) << foreign;
+    if (!foreign) {
+      EXPECT_EQ(r.rq.playedOutvotedSeq, 106);
+      const std::vector<uint8_t> own(a1[6].begin() + 3, a1[6].begin() + 3 + a1[6][2]);
+      EXPECT_EQ(std::vector<uint8_t>(r.rq.playedOutvotedIfp, r.rq.playedOutvotedIfp + r.rq.playedOutvotedLen), own);
     }
   }
   {  // at redundancy 2 the stream's 106 played as 107 and 108 brought it; its own datagram, late and
