@@ -157,7 +157,7 @@ void faxrhdlcprocesstxpkt(HSZFAXRLOCLMEM* m, int mode, const uint16_t* data, uin
   if (bits > FAXR_MAX_PKT_BITS) bits = FAXR_MAX_PKT_BITS;
   uint8_t octets[FAXR_MAX_PKT_BITS / 8 + 2];
   const int whole = bits / 8;
-  for (int i = 0; i < (bits + 7) / 8; ++i) octets[i] = static_cast<uint8_t>((i & 1) ? data[i / 2] : data[i / 2] >> 8);
+  for (int i = 0; i < (bits + 7) / 8; ++i) octets[i] = wordOctet(data, i);
   h.txfcs = faxrcalculateFCS(h.txfcs, octets, whole);
   uint16_t block[kTxBlockWords] = {};
   BitWriter w{block, static_cast<uint16_t>((kTxBlockWords - 1) * 16)};

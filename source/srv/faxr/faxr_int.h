@@ -258,6 +258,11 @@ inline void packOctets(const uint8_t* octets, int n, uint16_t* words) {
   for (int i = 0; i < n; ++i) words[i / 2] = static_cast<uint16_t>(words[i / 2] | ((i & 1) ? octets[i] : octets[i] << 8));
 }
 
+// The octet at i of words packed as packOctets packs them (first octet in the high half).
+inline uint8_t wordOctet(const uint16_t* words, int i) {
+  return static_cast<uint8_t>((i & 1) ? words[i / 2] : words[i / 2] >> 8);
+}
+
 inline void stopSpoofing(HSZFAXRLOCLMEM* m) {
   m->hsxfaxrv21.hsxstatus = static_cast<uint16_t>(m->hsxfaxrv21.hsxstatus & ~FAXR_V21_SPOOF);
 }

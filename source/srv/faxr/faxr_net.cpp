@@ -38,9 +38,9 @@ void closeFrameToLine(HSZFAXRLOCLMEM* m) {
 // that does not is the rest of a frame whose start was lost, or a start whose FCF was cut off on
 // the way (a datagram without copies shortened in its data): closed good, the line's terminal
 // would take a frame that says nothing and wait on for the answer it never names.
-bool startsAsFrame(const HSZFAXRV21MODEM& v) {
-  return frameBits(v) >= 24 && frameOctet(v, 0) == 0xFF && (frameOctet(v, 1) & ~0x08) == 0xC0;
-}
+bool opensT30Frame(uint8_t address, uint8_t control) { return address == 0xFF && (control & ~0x08) == 0xC0; }
+
+bool startsAsFrame(const HSZFAXRV21MODEM& v) { return frameBits(v) >= 24 && opensT30Frame(frameOctet(v, 0), frameOctet(v, 1)); }
 
 // The far end starts a burst of V.21 frames towards the line.
 void netPreamble(HSZFAXRLOCLMEM* m) {
@@ -98,7 +98,7 @@ void keepNetOctets(HSZFAXRV21MODEM& v, const HAPI_PKT_HDR* pkt) {
   const int n = pktBits(pkt) / 8;
   const uint16_t* d = pktData(const_cast<HAPI_PKT_HDR*>(pkt));
   for (int i = 0; i < n && v.netCount <= FAXR_V21_KEPT; ++i) {
-    if (v.netCount < FAXR_V21_KEPT) v.netOctets[v.netCount] = static_cast<uint8_t>((i & 1) ? d[i / 2] : d[i / 2] >> 8);
+    if (v.netCount < FAXR_V21_KEPT) v.netOctets[v.netCount] = wordOctet(d, i);
     ++v.netCount;
   }
 }
@@ -135,10 +135,9 @@ void mendNetFrame(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
   HSZFAXRV21MODEM& v = m->hsxfaxrv21;
   const int n = pktBits(pkt) / 8 - 1;
   const uint16_t* d = pktData(pkt);
-  auto octet = [&](int i) { return static_cast<uint8_t>((i & 1) ? d[i / 2] : d[i / 2] >> 8); };
-  const int at = n > 0 ? octet(0) : FAXR_V21_KEPT;
+  const int at = n > 0 ? wordOctet(d, 0) : FAXR_V21_KEPT;
   if (!(v.hsxstatus & FAXR_V21_NETFRAMEOPEN) && at + n <= v.stalledCount) {
-    for (int i = 0; i < n; ++i) v.stalledOctets[at + i] = octet(i + 1);
+    for (int i = 0; i < n; ++i) v.stalledOctets[at + i] = wordOctet(d, i + 1);
     return;
   }
   v.stalledCount = 0;
@@ -322,8 +321,8 @@ bool headStartsNoFrame(QMQUEUE* q) {
   auto* head = static_cast<HAPI_PKT_HDR*>(MEM_QueueHead(q));
   if (head == nullptr || pktCode(head) != FAXR_PKT_V21) return false;
   if (head->payloadTimeStampHigh == FAXR_PKT_CUT_BY_RELAY) return true;  // a cut frame played again
-  const uint16_t first = pktData(head)[0];
-  return pktBits(head) < 16 || (first >> 8) != 0xFF || ((first & 0xFF) & ~0x08) != 0xC0;
+  const uint16_t* d = pktData(head);
+  return pktBits(head) < 16 || !opensT30Frame(wordOctet(d, 0), wordOctet(d, 1));
 }
 
 // A frame from the network that the relay cut (its octets stopped coming), or the rest of one
@@ -385,7 +384,7 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     uint8_t octets[FAXR_MAX_PKT_BITS / 8];
     if (n > FAXR_MAX_PKT_BITS / 8) n = FAXR_MAX_PKT_BITS / 8;
     const uint16_t* d = pktData(pkt);
-    for (int i = 0; i < n; ++i) octets[i] = static_cast<uint8_t>((i & 1) ? d[i / 2] : d[i / 2] >> 8);
+    for (int i = 0; i < n; ++i) octets[i] = wordOctet(d, i);
     if (frameBits(v) + n * 8 > FAXR_MAX_FRAME_BITS) {
       n = 0;  // longer than any control frame: the chunk is dropped, and the frame can only end bad
       v.hsxstatus = static_cast<uint16_t>(v.hsxstatus | FAXR_V21_TXCUT);

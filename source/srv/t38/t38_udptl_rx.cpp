@@ -327,7 +327,7 @@ bool t38fReorderContestedByNeighbour(const T38ZREORDER* rq, uint16_t s) {
 }
 
 bool t38fReorderFollows(const T38ZREORDER* rq, uint16_t s) {
-  return stateOf(rq, s) == T38_QUEUED && (rq->numbers.votes[slotOf(s)] & kFollows) != 0;
+  return stateOf(rq, s) == T38_QUEUED && follows(rq, s);
 }
 
 uint16_t t38fReorderFirstCarrier(const T38ZREORDER* rq, uint16_t s) {

@@ -40,7 +40,6 @@ inline void setState(T38ZREORDER* rq, uint16_t s, T38_NUMBER_STATE state) {
 
 // The meanings of a number's two words, by state (T38ZNUMBERS).
 inline uint16_t& playedDigest(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
-
 inline uint16_t playedDigest(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 inline uint16_t& queuedFrom(T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
 inline uint16_t queuedFrom(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
@@ -55,19 +54,17 @@ inline uint16_t broughtBy(const T38ZREORDER* rq, uint16_t s) { return rq->number
 // came under its number (rule 4): whichever of the two plays, the other may have been the peer's
 // as well, sent under that number again when its numbering stepped back.
 constexpr uint8_t kContested = 0x80;
-
 // and whether a datagram that brought it carried the packet before it as the stream holds it
 constexpr uint8_t kFollows = 0x40;
-
 inline int votesFor(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.votes[slotOf(s)] & 0x0F; }
-
 inline void setVotes(T38ZREORDER* rq, uint16_t s, int votes) {
   uint8_t& v = rq->numbers.votes[slotOf(s)];
   v = static_cast<uint8_t>((v & (kContested | kFollows)) | std::min(votes, 15));
 }
-
 inline bool contested(const T38ZREORDER* rq, uint16_t s) { return (rq->numbers.votes[slotOf(s)] & kContested) != 0; }
 inline void markContested(T38ZREORDER* rq, uint16_t s) { rq->numbers.votes[slotOf(s)] |= kContested; }
+inline bool follows(const T38ZREORDER* rq, uint16_t s) { return (rq->numbers.votes[slotOf(s)] & kFollows) != 0; }
+inline void markFollows(T38ZREORDER* rq, uint16_t s) { rq->numbers.votes[slotOf(s)] |= kFollows; }
 
 // Marks s contested by `other`, the content that came there beside the one queued.
 inline void markContestedBy(T38ZREORDER* rq, uint16_t s, uint16_t other) {

@@ -184,7 +184,7 @@ void noteFollows(T38ZREORDER* rq, const Carried* pk, int n) {
     const int got = queued(rq, pk[i].s, octets);
     if (got > 0 && sameAs(pk[i], octets, got) && knownDigest(rq, before.s, static_cast<uint16_t>(~before.digest)) == before.digest &&
         distinct(rq, before))
-      rq->numbers.votes[slotOf(pk[i].s)] |= kFollows;
+      markFollows(rq, pk[i].s);
   }
 }
 

@@ -627,7 +627,9 @@ TEST_F(FaxRelay, AFrameStalledOnTheWayPlaysAgainWholeOnlyWhereItsRestIsVouchedTo
     const int whole = int(std::count(good.begin(), good.end(), true));
     const bool playsAgain = how == "vouched" || how == "mended";
     EXPECT_EQ(whole, playsAgain ? 1 : 0) << how;
-    if (playsAgain && whole == 1) EXPECT_EQ(frames[std::find(good.begin(), good.end(), true) - good.begin()], dcn) << how;
+    if (playsAgain && whole == 1) {
+      EXPECT_EQ(frames[std::find(good.begin(), good.end(), true) - good.begin()], dcn) << how;
+    }
   }
 }
 
