@@ -437,8 +437,14 @@ constexpr uint16_t kFrameEndHold = 800;
 // as a copy (its own datagram lost) waits for the datagram after the one it came in. So a packet
 // that carries a V.21 frame whole, start and good end, waits too, where the frame is not its
 // burst's last: the line hears longer flags before it, where once it plays its end goes to the
-// modem long before the next datagram comes. The burst's final frame does not wait: the far end
-// times its answer from it.
+// modem long before the next datagram comes. So does one that closes good a V.21 frame open, not
+// its burst's last, that came only as a copy in a later datagram (its own lost): one datagram's
+// word, and the peer has gone on, its next datagram close behind. Handed on at once, the end goes
+// out with the next frame's after it, where a copy that contradicts it can no longer reach it
+// (only the end handed on last is). One that came in its own datagram does not wait: the next
+// comes at the peer's pace, the frame's end held as long (held so, calls under a delay spike
+// failed that completed before). The burst's final frame does not wait: the far end times its
+// answer from it.
 bool frameEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
   const uint16_t carrier = t38fReorderFirstCarrier(&m->rx, head->sequenceNum);
   if (static_cast<int16_t>(m->rx.newest - carrier) > 0 || poolShort(m) ||
@@ -447,7 +453,10 @@ bool frameEndWaits(const T38ZLOCLMEM* m, const EGR_IFP_PKT* head) {
   uint8_t ifp[T38_MAX_RX_IFP + 1];
   const int got = t38egr_ifp_octets(head, ifp, sizeof(ifp));
   if (got <= 0 || t38fIFPcheck(ifp, got) <= 0) return false;
-  const int control = m->v21FrameOpen ? -1 : t38fIFPv21FrameControl(ifp);
+  int control = m->v21FrameOpen ? -1 : t38fIFPv21FrameControl(ifp);
+  // the frame open: its control octet went with the octets handed on before
+  if (m->v21FrameOpen && m->v21Octets >= 2 && carrier != head->sequenceNum && t38fIFPclosesV21FrameGoodBurstOn(ifp))
+    control = m->v21Control;
   return t38fIFPclosesEcmFrameGood(ifp) || (control >= 0 && !(control & 0x08));
 }
 

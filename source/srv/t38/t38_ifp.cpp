@@ -289,6 +289,17 @@ bool t38fIFPclosesEcmFrameGood(const uint8_t* ifp) {
   return closesFrameGood(ifp, h);
 }
 
+bool t38fIFPclosesV21FrameGoodBurstOn(const uint8_t* ifp) {
+  const IfpHead h = ifpHead(ifp);
+  if (!h.data || h.value != 0) return false;
+  bool good = false, ends = false;
+  forEachField(ifp, h, [&](int type, const uint8_t*, int) {
+    good = good || type == HDLC_FCS_OK;
+    ends = ends || type == HDLC_SIG_END || type == HDLC_FCS_OK_SIG_END || type == HDLC_FCS_BAD_SIG_END;
+  });
+  return good && !ends;
+}
+
 namespace {
 
 // The octet at `at` of a V.21 packet's first field where that field is HDLC data that long, else -1.

@@ -79,6 +79,9 @@ bool t38fIFPpktToHapiPkt(const uint8_t* ifp, int len, T38RELAYSINK sink, void* u
 void t38fWalkedIFPtoHapiPkt(const uint8_t* ifp, T38RELAYSINK sink, void* user);
 // Whether a packet walked whole closes a high-speed (ECM) HDLC frame good.
 bool t38fIFPclosesEcmFrameGood(const uint8_t* ifp);
+// Whether a packet walked whole is V.21 data that closes a frame good and does not end the signal
+// (the burst goes on).
+bool t38fIFPclosesV21FrameGoodBurstOn(const uint8_t* ifp);
 // The control octet a packet walked whole starts its V.21 frame with, where that packet also
 // closes the frame good (it carries the frame whole, if it starts one); -1 otherwise.
 int t38fIFPv21FrameControl(const uint8_t* ifp);

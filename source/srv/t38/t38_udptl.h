@@ -258,7 +258,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     run. Where its copies agree with the stream under their own numbers, copies unknown that far
 //     on prove nothing: one at least must be known there (without it the stream's own datagram,
 //     its primary altered on the way, was taken for an old one, and the packet it contradicts,
-//     played from a copy, closed its frame good). Unless it may be a peer's after a step back,
+//     played from a copy, closed its frame good). So they do where the one datagram that brought
+//     the packets they agree with brought the one they contradict too: no vote, they still place
+//     it (without it the datagram after a lone one that carried a frame's end altered, its
+//     no-signal the packet one bit away under the call's first number, was taken for an old one,
+//     and the altered end was never reported). Unless it may be a peer's after a step back,
 //     which the same frames sent again also resemble: among the stream's last T38_CLOSE_AHEAD
 //     numbers without copies or with copies that show the step, or beside a run of refused
 //     datagrams. Without it a copy the network

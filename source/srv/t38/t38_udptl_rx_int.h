@@ -136,6 +136,9 @@ inline bool sameAs(const Carried& pk, const uint8_t* octets, int n) {
 struct Verdict {
   int agree = 0, disagree = 0, disagreeSources = 0;
   bool disagreePlayed = false;
+  // packets equal to the stream's under their own numbers and told apart from the ones beside them,
+  // whatever datagram brought those: no vote, but they place the datagram at its own number
+  int placed = 0;
 };
 
 // The V.21 preamble indicator: its one octet, and the digest its packet is recorded under.

@@ -37,7 +37,10 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
       continue;  // nothing known, or nothing trusted, proves nothing either way
     }
     if (same) {
-      if (distinct(rq, pk[i])) agreeing[equal++] = queuedFrom(rq, pk[i].s);
+      if (distinct(rq, pk[i])) {
+        agreeing[equal++] = queuedFrom(rq, pk[i].s);
+        ++v.placed;
+      }
       continue;
     }
     ++v.disagree;
@@ -157,9 +160,11 @@ bool copiesShiftedOrUnknown(const T38ZREORDER* rq, const Carried* pk, int n, uin
 // blank row, a black one), so its packet a power of two before proves nothing.
 bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v) {
   if (!isV21OrIndicator(pk[0])) return false;
-  // copies that agree with the stream under their own numbers place the datagram there: only
-  // copies known as many numbers on place it elsewhere
-  const bool placed = v.agree > 0;
+  // copies that agree with the stream under their own numbers place the datagram there, even where
+  // the one datagram that brought those packets brought the one it contradicts too (they are no
+  // vote then, but a misnumbered datagram's copies match nothing told apart): only copies known as
+  // many numbers on place it elsewhere
+  const bool placed = v.placed > 0;
   for (int bit = 0; bit < 16; ++bit) {
     const uint16_t own = static_cast<uint16_t>(pk[0].s ^ (1u << bit));
     const T38_NUMBER_STATE st = stateOf(rq, own);

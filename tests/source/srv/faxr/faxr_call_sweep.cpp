@@ -1051,6 +1051,12 @@ std::vector<Example> examples() {
   // stalling, and the two datagrams after the spike that say `ff` there broke the frame's rest:
   // the DCN never played whole and right, and the audio terminal waited to the limit
   drawn(97164, "final_frame_mended_by_copies_that_outvote_its_altered_first_octet_seed97164");
+  // a drawn call at redundancy 3 under jitter whose T.38 terminal's CSI, its datagrams lost, came
+  // as the copies of the DIS's datagram, the CSI's closing packet altered in it (`a0` for its last
+  // space): the next datagram's copies said otherwise, but its no-signal, the packet one bit away
+  // under the call's first number, had it taken for a misnumbered copy, and the DIS, handed on with
+  // the CSI's end, left that end out of reach: the audio terminal accepted a CSI nobody sent
+  drawn(2001052, "v21_frame_end_altered_in_a_lone_copy_waits_for_the_next_datagram_seed2001052");
   return v;
 }
 

@@ -315,6 +315,27 @@ TEST_F(T38Service, AFrameThatLostOctetsForGoodEndsBadAndEverySignalEndKeepsItsKi
   for (size_t i = 3; i < sent.size(); ++i) world().netIn.push_back({sent[i]});
   runFrames(200);
   EXPECT_EQ(codesPlayed(43, 255), (std::vector<uint8_t>{62, 64}));
+  // so too the closing piece of a V.21 frame that is not its burst's last, its start already handed
+  // on: its own datagram and the one before lost, it came altered as a copy in the datagram of the
+  // burst's final frame, the newest then. It waits for the next datagram, whose copy disputes it,
+  // and the frame ends bad; handed on at once, its end went out with the final frame's after it,
+  // where the copy that came next could no longer reach it, and it ended good as altered
+  restart();
+  const std::vector<std::vector<uint8_t>> burst = {
+      preamble, ifp(true, 0, HDLC_DATA, {0xFF, 0xC0, 0x02, 0x4C}, NO_DFS), ifp(true, 0, HDLC_DATA, {0x4C, 0x04}, HDLC_FCS_OK),
+      ifp(true, 0, HDLC_DATA, {0xFF, 0xC8, 0x01, 0x00}, HDLC_FCS_OK_SIG_END), ifp(false, 0, NO_DFS, {}, NO_DFS),
+      ifp(false, 0, NO_DFS, {}, NO_DFS)};
+  sent = datagramsLosing(burst, {1, 2}, 0, 3);
+  const std::vector<uint8_t> closing = {0x4C, 0x04};
+  const auto end = std::search(sent[1].begin(), sent[1].end(), closing.begin(), closing.end());
+  ASSERT_NE(end, sent[1].end());
+  end[1] ^= 0x01;  // the frame's last octet, in the copy
+  world().netIn.push_back({sent[0]});
+  world().netIn.push_back({sent[1]});
+  for (int i = 0; i < 22; ++i) world().netIn.push_back({});
+  for (size_t i = 2; i < sent.size(); ++i) world().netIn.push_back({sent[i]});
+  runFrames(200);
+  EXPECT_EQ(codesPlayed(19, 22), (std::vector<uint8_t>{21, 20}));  // V21_END_BAD, V21_END_FINAL
   // a V.21 frame whose middle piece the network brings 300 ms after the piece behind it, past the
   // reorder delay: given up, the frame ends bad. Once a datagram has come that late, the playout
   // waits as long at a gap: the next frame, delayed alike, ends good. So too where the late piece

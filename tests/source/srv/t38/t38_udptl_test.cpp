@@ -1050,6 +1050,30 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
       EXPECT_EQ(std::vector<uint8_t>(r.rq.playedOutvotedIfp, r.rq.playedOutvotedIfp + r.rq.playedOutvotedLen), own);
     }
   }
+  {  // at redundancy 3 the stream's 106 altered in 107's copy, 104 to 107 played from that one
+     // datagram (their own lost). 108's copies agree under 107 and 105 and contradict under 106;
+     // its primary, a no-signal, is also the packet under 100, one bit away, where nothing known
+     // as many numbers on places it. The copies that agree under their own numbers place it at
+     // 108, though the one datagram that brought those packets brought the one contradicted too:
+     // it is no misnumbered copy (rule 5), and the packet handed on is reported (rule 7)
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 100;
+    const auto noSignal = ifpOf(false, 0, NO_DFS, {}, NO_DFS);
+    std::vector<std::vector<uint8_t>> d = {build(tx, noSignal, 3)};
+    for (int i = 1; i < 8; ++i) d.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {'v', uint8_t(i)}, NO_DFS), 3));
+    d.push_back(build(tx, noSignal, 3));
+    auto bad = d[7];
+    bad[3 + bad[2] + 3 + 5] ^= 0x10;  // its copy of 106
+    Received r;
+    for (int i = 0; i < 4; ++i) r.take(d[size_t(i)]);
+    r.take(bad);
+    ASSERT_EQ(r.playOut().numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107}));
+    ASSERT_FALSE(r.rq.playedContradicted);
+    r.take(d[8]);
+    EXPECT_TRUE(r.rq.playedContradicted);
+    EXPECT_EQ(r.rq.playedContradictedSeq, 106);
+  }
   {  // at redundancy 2 the stream's 106 played as 107 and 108 brought it; its own datagram, late and
      // altered in its packet, is one against two and shows nothing
     const auto a2 = stream(100, 10, 2, 'a');
