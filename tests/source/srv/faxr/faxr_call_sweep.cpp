@@ -1051,6 +1051,11 @@ std::vector<Example> examples() {
   // stalling, and the two datagrams after the spike that say `ff` there broke the frame's rest:
   // the DCN never played whole and right, and the audio terminal waited to the limit
   drawn(97164, "final_frame_mended_by_copies_that_outvote_its_altered_first_octet_seed97164");
+  // a drawn call under reordering at redundancy 0 whose network copied the first packet of the T.38
+  // terminal's DCN, its number four less: the copy, under a number played, was refused as a step
+  // back's, and its break reached across the DCN, queued whole after it: the DCN played broken and
+  // the audio terminal waited to the limit
+  drawn(2025865, "misnumbered_copy_behind_a_queued_final_frame_breaks_after_it_seed2025865");
   return v;
 }
 
