@@ -266,7 +266,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     which the same frames sent again also resemble: among the stream's last T38_CLOSE_AHEAD
 //     numbers without copies or with copies that show the step, or beside a run of refused
 //     datagrams. Without it a copy the network
-//     misnumbered broke the final frame it came in. (One ahead of the stream, contradicting
+//     misnumbered broke the final frame it came in. Taken so without copies, it breaks the frame
+//     only past the newest number the stream holds: such a peer sent it after all the stream
+//     holds, and the network's copy breaks nothing (without it a copy of a final DCN's first
+//     packet, under a number played, broke the DCN queued whole after it).
+//     (One ahead of the stream, contradicting
 //     nothing, is taken as before: under reordering, a peer's packets equal to those a power of
 //     two before, page data and repeated frames, arrive there often.) The other way round, the
 //     copy first: a datagram that contradicts one queued packet alone, which came as the primary

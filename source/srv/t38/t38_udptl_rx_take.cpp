@@ -208,7 +208,12 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     const uint16_t after = static_cast<uint16_t>(rq->newest + 1);
     // one whose word outvoted a packet handed on (rule 7) says what the peer sent there last
     const bool outvoted = rq->playedOutvoted && rq->playedOutvotedAt == rq->datagrams;
-    if ((n == 1 || near) && !outvoted) noteBreak(rq, pk[n - 1].s, static_cast<int16_t>(s - after) > 0 ? s : after);
+    // one that is wholly the stream's datagram of a number one bit away (rule 5), taken for a
+    // step's only by where it lies, was sent by such a peer after all the stream holds, or it is
+    // the network's copy: the packets held between came in order, and the break lies after them
+    const bool copyOrLater = n == 1 && !near && misnumberedCopy(rq, pk, n, v);
+    if ((n == 1 || near) && !outvoted)
+      noteBreak(rq, copyOrLater ? after : pk[n - 1].s, static_cast<int16_t>(s - after) > 0 ? s : after);
     // copies that are the stream's packets a few numbers on show the peer's numbering stepped back
     // (or this datagram's number lost a bit): the packets held under the numbers it reused may not
     // be all it sent there, so they are contested

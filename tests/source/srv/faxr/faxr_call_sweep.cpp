@@ -1057,6 +1057,11 @@ std::vector<Example> examples() {
   // under the call's first number, had it taken for a misnumbered copy, and the DIS, handed on with
   // the CSI's end, left that end out of reach: the audio terminal accepted a CSI nobody sent
   drawn(2001052, "v21_frame_end_altered_in_a_lone_copy_waits_for_the_next_datagram_seed2001052");
+  // a drawn call under reordering at redundancy 0 whose network copied the first packet of the T.38
+  // terminal's DCN, its number four less: the copy, under a number played, was refused as a step
+  // back's, and its break reached across the DCN, queued whole after it: the DCN played broken and
+  // the audio terminal waited to the limit
+  drawn(2025865, "misnumbered_copy_behind_a_queued_final_frame_breaks_after_it_seed2025865");
   return v;
 }
 
