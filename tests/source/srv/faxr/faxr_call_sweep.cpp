@@ -1051,6 +1051,12 @@ std::vector<Example> examples() {
   // stalling, and the two datagrams after the spike that say `ff` there broke the frame's rest:
   // the DCN never played whole and right, and the audio terminal waited to the limit
   drawn(97164, "final_frame_mended_by_copies_that_outvote_its_altered_first_octet_seed97164");
+  // a drawn call under reordering at redundancy 3 whose T.38 terminal's counter stepped by one
+  // inside its DCN, after the address octet: the datagram after the step came before the address
+  // octet's own, its copies the stream's packets one number on from the packet still on its way.
+  // The step went unnoted, the next datagram's copy disputed the address octet under its own
+  // number, and the DCN played without it: the audio terminal waited to the limit
+  drawn(2013911, "step_after_a_packet_still_on_its_way_lies_after_it_seed2013911");
   return v;
 }
 
