@@ -301,7 +301,14 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     counter moved, nothing of it was lost) brings its primary alone, and once a later datagram
 //     carries the same the skipped numbers hold nothing of the peer: they take no copy and the
 //     frame goes on across them; a copy under a skipped number that the step does not explain
-//     shows there was none. Without it a peer's final DCN with a counter skip never plays.
+//     shows there was none. Without it a peer's final DCN with a counter skip never plays. Its
+//     copies may show a step shorter than the numbers it skipped, the first of them the stream's
+//     next packets, still on their way (the network swaps datagrams): the step lies after those,
+//     and their own datagrams fill the numbers before it; a datagram's copy from the step on that
+//     is the stream's packet the step's size before its number is the peer's older packet, and
+//     takes or disputes nothing there. Without it the first of them, come after the step, was
+//     disputed by the next datagram's copy under its number, and the DCN played without its
+//     address octet.
 //  7. Handed on, then contradicted: a datagram with a new packet of its own that, as in rule 4,
 //     may dispute a number, and whose copy contradicts a packet already handed on that one
 //     datagram brought (more outvote the copy), reports that number (playedContradicted): the

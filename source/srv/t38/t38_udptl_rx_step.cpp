@@ -77,15 +77,30 @@ bool explainedByStep(const T38ZREORDER* rq, const Carried& c) {
   return knownDigest(rq, old, static_cast<uint16_t>(~c.digest)) == c.digest;
 }
 
-// A datagram that stepped forward by as many numbers as it skipped, its first copy the stream's
-// newest packet, and a copy under the stream's own numbers other than the stream's packet there
-// (so that the same packets lost in their datagrams do not pass for a step): nothing the peer sent
-// lies between them, unless its number is wrong.
+// Whether a copy the datagram numbered dg carries is a packet the peer sent under an earlier
+// number than the one it is carried under (rule 6): a copy under a number stepped over, or, in a
+// datagram from the step on, one under a number before the step that is the stream's packet the
+// step's size before it. Taken, it would fill a number stepped over, or dispute the packet of a
+// datagram that came after the step's (the network swaps datagrams).
+bool olderThanItsNumber(const T38ZREORDER* rq, const Carried& c, uint16_t dg) {
+  return steppedOver(rq, c.s) || (rq->stepKnown && static_cast<int16_t>(dg - rq->stepAt) >= 0 && explainedByStep(rq, c));
+}
+
+// A datagram that stepped forward by `shift`, its copy under the number `shift` past the stream's
+// newest one that very packet, and a copy under the stream's own numbers other than the stream's
+// packet there (so that the same packets lost in their datagrams do not pass for a step): nothing
+// the peer sent lies under the `shift` numbers before it, unless its number is wrong. Where it
+// skipped more numbers than it stepped, its first copies are the stream's next packets, still on
+// their way (the network swaps datagrams) or lost: the step lies after them, and their own
+// datagrams fill the numbers before it. Without it the first of them, come after the step, was
+// disputed by the copy the next datagram carries under its number, and a final frame across the
+// step never played.
 void noteStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
   const uint16_t skipped = static_cast<uint16_t>(pk[0].s - 1 - rq->newest);
+  const int newestCopy = 1 + skipped - shift;  // the copy that is the stream's newest packet
   const T38_NUMBER_STATE st = stateOf(rq, rq->newest);
-  if (shift != skipped || n < 2 || (st != T38_QUEUED && st != T38_PLAYED) ||
-      knownDigest(rq, rq->newest, static_cast<uint16_t>(~pk[1].digest)) != pk[1].digest)
+  if (shift == 0 || shift > skipped || n <= newestCopy || (st != T38_QUEUED && st != T38_PLAYED) ||
+      knownDigest(rq, rq->newest, static_cast<uint16_t>(~pk[newestCopy].digest)) != pk[newestCopy].digest)
     return;
   bool contradicts = false;
   for (int i = 1; i < n; ++i) {
@@ -95,7 +110,7 @@ void noteStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
   if (!contradicts) return;
   rq->stepKnown = true;
   rq->stepConfirmed = false;
-  rq->stepFrom = static_cast<uint16_t>(rq->newest + 1);
+  rq->stepFrom = static_cast<uint16_t>(pk[0].s - shift);
   rq->stepTo = static_cast<uint16_t>(pk[0].s - 1);
   rq->stepAt = pk[0].s;
   rq->stepDigest = pk[0].digest;

@@ -295,7 +295,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   noteStepOneBitOff(rq, pk[0], shift);
   const bool duplicate = mayDuplicateDisputed(rq, pk, n);
   for (int i = 0; i < (stepped ? 1 : n); ++i) {
-    if (i > 0 && steppedOver(rq, pk[i].s)) continue;  // a copy there is an older packet of the peer's
+    if (i > 0 && olderThanItsNumber(rq, pk[i], s)) continue;  // a copy there is an older packet of the peer's
     if (!takeCarried(rq, pk[i], s, vouched, v, duplicate, n > 1)) return;  // the pool is dry: the rest would fare no better
   }
   if (v.disagree == 0 && !stepped) noteFollows(rq, pk, n);

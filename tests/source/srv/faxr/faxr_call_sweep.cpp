@@ -1062,6 +1062,12 @@ std::vector<Example> examples() {
   // back's, and its break reached across the DCN, queued whole after it: the DCN played broken and
   // the audio terminal waited to the limit
   drawn(2025865, "misnumbered_copy_behind_a_queued_final_frame_breaks_after_it_seed2025865");
+  // a drawn call under reordering at redundancy 3 whose T.38 terminal's counter stepped by one
+  // inside its DCN, after the address octet: the datagram after the step came before the address
+  // octet's own, its copies the stream's packets one number on from the packet still on its way.
+  // The step went unnoted, the next datagram's copy disputed the address octet under its own
+  // number, and the DCN played without it: the audio terminal waited to the limit
+  drawn(2013911, "step_after_a_packet_still_on_its_way_lies_after_it_seed2013911");
   return v;
 }
 
