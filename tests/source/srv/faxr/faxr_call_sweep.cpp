@@ -1051,6 +1051,11 @@ std::vector<Example> examples() {
   // stalling, and the two datagrams after the spike that say `ff` there broke the frame's rest:
   // the DCN never played whole and right, and the audio terminal waited to the limit
   drawn(97164, "final_frame_mended_by_copies_that_outvote_its_altered_first_octet_seed97164");
+  // a drawn call whose audio terminal waited though every packet of the T.38 terminal's final DCN
+  // reached the gateway: a stale run of the call's first datagrams 2,144 back, interleaved with
+  // the DCN's, proved a new sequence before any of it played, and the DCN's next datagram,
+  // undoing it, ended the DCN bad as if a stray frame had come between
+  drawn(2018061, "stale_run_that_played_nothing_leaves_the_final_frame_whole_seed2018061");
   return v;
 }
 
