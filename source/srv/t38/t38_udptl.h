@@ -153,7 +153,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     on, which a peer that renumbered never does) undoes the restart: the sequence goes on from
 //     it, what the run queued and did not play goes, and the frame open ends bad before it (the
 //     run's, which the stream's packet does not go on with: without it a stale run's V.21 frame
-//     left open took the final frame's first octets, and both ended bad). A run ahead,
+//     left open took the final frame's first octets, and both ended bad). Where the run played
+//     nothing yet, nothing stray came between: the sequence goes on right after the newest number
+//     it left, what it left to drain joining it (without it a stale run that proved between the
+//     datagrams of the peer's final frame broke that frame, every packet of it in); a run that
+//     proves right after the numbers such a restart's run brought shows the peer renumbered after
+//     all, and the packets that went with the undo break the frame across them. A run ahead,
 //     past the window, is as often the stream itself ahead of a playout that lags (page data
 //     repeating its packets), and is not undone so. Without it a stale run of the call's first
 //     packets 2,100 numbers behind took the stream over, and the peer's final frame, under its own
@@ -444,6 +449,10 @@ struct T38ZREORDER {
   // go on (rule 2)
   bool restartDoubted;
   uint16_t leftNewest;
+  // a restart undone before the new sequence played anything: its run's packets, up to
+  // undoneNewest, went unplayed; a run that proves right after them shows they were the peer's
+  bool undoneKnown;
+  uint16_t undoneNewest;
   // the sequence last restarted on a run, at restartFrom across a break: until its first packet
   // plays, the run's own first datagram, come late under a number a little before, may still
   // start it there (rule 2)

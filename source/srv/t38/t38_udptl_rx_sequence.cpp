@@ -264,7 +264,11 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
 // sequence left behind going on (a little past its newest number). A peer that renumbered sends
 // nothing new under its old numbers: the run was stale, and the sequence goes on from s. What
 // the run queued and did not play yet goes; what it played broke the frame open, which ends bad
-// before s.
+// before s. Where it played nothing yet, nothing stray came between: the left sequence goes on
+// right after its newest number, its packets left to drain joining s (without it a stale run that
+// proved between the datagrams of the peer's final frame broke that frame, every packet of it in).
+// The run's packets, gone unplayed, are remembered by their newest number: a peer that renumbered
+// and whose last old datagram came late goes on right after them (restartAtRun).
 bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s) {
   return rq->restartDoubted && static_cast<uint16_t>(s - rq->leftNewest - 1) < T38_RESYNC_STEP;
 }
@@ -272,6 +276,13 @@ bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s) {
 void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s) {
   DG_HDL h;
   while (dg_deq(&rq->egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
+  if (rq->lastoutTimeStamp == static_cast<uint16_t>(rq->restartFrom - 1)) {
+    const uint16_t runNewest = rq->newest;
+    t38fReorderStart(rq, static_cast<uint16_t>(rq->leftNewest + 1));
+    rq->undoneKnown = true;
+    rq->undoneNewest = runNewest;
+    return;
+  }
   t38fReorderStart(rq, s);
   noteBreak(rq, s, s);
   noteStrayBefore(rq, s);
@@ -304,8 +315,13 @@ bool restartAtRun(T38ZREORDER* rq) {
   const uint8_t held = rq->run.held;
   const uint16_t from = rq->run.from;
   const bool past = rq->run.past;
+  // right after the numbers of a restart undone unplayed: the peer did renumber, and the packets
+  // its first run brought are lost to the frame across them, whatever the copies join (fill
+  // repeats its packets); without it the frame played those packets short and closed good
+  const bool afterUndone = rq->undoneKnown && static_cast<uint16_t>(from - rq->undoneNewest + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP;
+  rq->undoneKnown = false;
   t38fReorderStart(rq, from);
-  if (!joins || brokenBefore) noteBreak(rq, from, from);
+  if (!joins || brokenBefore || afterUndone) noteBreak(rq, from, from);
   // a run that brought something new starts the sequence where the peer's new numbers began: a
   // little before it, its own first datagram may still come
   rq->restartOpen = !joins && !past;

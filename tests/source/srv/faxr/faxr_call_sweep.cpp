@@ -1068,6 +1068,11 @@ std::vector<Example> examples() {
   // The step went unnoted, the next datagram's copy disputed the address octet under its own
   // number, and the DCN played without it: the audio terminal waited to the limit
   drawn(2013911, "step_after_a_packet_still_on_its_way_lies_after_it_seed2013911");
+  // a drawn call whose audio terminal waited though every packet of the T.38 terminal's final DCN
+  // reached the gateway: a stale run of the call's first datagrams 2,144 back, interleaved with
+  // the DCN's, proved a new sequence before any of it played, and the DCN's next datagram,
+  // undoing it, ended the DCN bad as if a stray frame had come between
+  drawn(2018061, "stale_run_that_played_nothing_leaves_the_final_frame_whole_seed2018061");
   return v;
 }
 
