@@ -150,7 +150,7 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   // a number one bit away (rule 5): it brings nothing. Beside a run of refused datagrams it is
   // the run's (a peer that stepped back goes on there, whatever the stream held a power of two
   // before)
-  const bool inRun = rq->run.length > 0 && static_cast<uint16_t>(s - rq->run.last + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP;
+  const bool inRun = rq->run.length > 0 && withinResyncStep(s, rq->run.last);
   if (v.disagree > 0 && !inRun && !mayHaveSteppedBack(rq, pk, n) && misnumberedCopy(rq, pk, n, v)) {
     ++rq->failtoReorderCount;  // the stream's own datagram under another number: nothing new
     return;

@@ -74,6 +74,12 @@ inline void markContestedBy(T38ZREORDER* rq, uint16_t s, uint16_t other) {
   rq->contestedNext = static_cast<uint8_t>((rq->contestedNext + 1) % T38_CONTESTED_KEPT);
 }
 
+// Whether number a lies within T38_RESYNC_STEP of number b, either way: the reach of a run, of a
+// refused datagram's neighbours, of a renumbering's numbers (the network may swap datagrams).
+inline bool withinResyncStep(uint16_t a, uint16_t b) {
+  return static_cast<uint16_t>(a - b + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP;
+}
+
 inline bool inWindow(const T38ZREORDER* rq, uint16_t s) {
   return static_cast<uint16_t>(s - rq->lastoutTimeStamp - 1) < T38_WINDOW_AHEAD;
 }

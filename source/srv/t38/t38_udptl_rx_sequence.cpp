@@ -58,11 +58,10 @@ void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n) {
 // peer that renumbers far off is followed wherever its run of far datagrams lands.
 bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
   static_assert(3 * T38_RESYNC_STEP < 64, "a number within the run's reach of s is not moved by a bit of 64");
-  if (static_cast<uint16_t>(rq->newest - rq->run.last + T38_RESYNC_STEP) > 2 * T38_RESYNC_STEP) return false;
+  if (!withinResyncStep(rq->newest, rq->run.last)) return false;
   for (int bit = 6; bit < 16; ++bit) {
     const uint16_t own = static_cast<uint16_t>(s ^ (1u << bit));
-    if (static_cast<uint16_t>(own - rq->run.last) <= T38_RESYNC_STEP || static_cast<uint16_t>(rq->run.last - own) <= T38_RESYNC_STEP)
-      return true;
+    if (withinResyncStep(own, rq->run.last)) return true;
   }
   return false;
 }
@@ -96,6 +95,9 @@ bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int 
          t38fIFPwalkedPlayable(primary.ifp) && t38fIFPv21FrameControl(primary.ifp) >= 0;
 }
 
+// Whether nothing of the sequence last restarted on a run has played yet.
+bool restartPlayedNothing(const T38ZREORDER* rq) { return rq->lastoutTimeStamp == static_cast<uint16_t>(rq->restartFrom - 1); }
+
 // Rule 2, the run's first datagram come after the run proved: the network swapped the
 // renumbered stream's first datagrams, and the run started the sequence at the lowest number it
 // had then. While nothing of the new sequence has played, a datagram a little before that number
@@ -105,7 +107,7 @@ bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int 
 // Without it the first packet of a frame sent just after a renumbering came behind the playout
 // and the frame played broken.
 bool runStartCameLate(const T38ZREORDER* rq, const Carried& primary) {
-  if (!rq->restartOpen || rq->lastoutTimeStamp != static_cast<uint16_t>(rq->restartFrom - 1)) return false;
+  if (!rq->restartOpen || !restartPlayedNothing(rq)) return false;
   const uint16_t before = static_cast<uint16_t>(rq->restartRunFirst - primary.s);
   const uint16_t ahead = pastPlayout(rq, primary.s);  // one in the window needs no new start
   if (before == 0 || before > T38_RESYNC_STEP || (ahead != 0 && ahead < 0x8000)) return false;
@@ -161,8 +163,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool past = playedBefore(rq, pk[0], true);
   // a run goes on a little either side of its last datagram: the network may swap its datagrams
   auto goesOnWith = [s](const T38ZRUN& run) {
-    return run.length > 0 && (static_cast<uint16_t>(s - run.last) <= T38_RESYNC_STEP ||
-                              static_cast<uint16_t>(run.last - s) <= T38_RESYNC_STEP);
+    return run.length > 0 && withinResyncStep(s, run.last);
   };
   bool goesOn = goesOnWith(rq->run);
   // far datagrams of two runs interleaved (a stale run the network brings while a peer
@@ -276,7 +277,7 @@ bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s) {
 void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s) {
   DG_HDL h;
   while (dg_deq(&rq->egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
-  if (rq->lastoutTimeStamp == static_cast<uint16_t>(rq->restartFrom - 1)) {
+  if (restartPlayedNothing(rq)) {
     const uint16_t runNewest = rq->newest;
     t38fReorderStart(rq, static_cast<uint16_t>(rq->leftNewest + 1));
     rq->undoneKnown = true;
@@ -318,7 +319,7 @@ bool restartAtRun(T38ZREORDER* rq) {
   // right after the numbers of a restart undone unplayed: the peer did renumber, and the packets
   // its first run brought are lost to the frame across them, whatever the copies join (fill
   // repeats its packets); without it the frame played those packets short and closed good
-  const bool afterUndone = rq->undoneKnown && static_cast<uint16_t>(from - rq->undoneNewest + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP;
+  const bool afterUndone = rq->undoneKnown && withinResyncStep(from, rq->undoneNewest);
   rq->undoneKnown = false;
   t38fReorderStart(rq, from);
   if (!joins || brokenBefore || afterUndone) noteBreak(rq, from, from);

@@ -203,7 +203,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     // arrival, whatever their order and whatever was lost between them; a stray copy whose number
     // lost a bit comes alone, and its packet still comes under its own number. The new packets
     // lost belong after the newest number the stream holds: the break reaches there.
-    const bool near = rq->contradicted && static_cast<uint16_t>(s - rq->lastContradicting + T38_RESYNC_STEP) <= 2 * T38_RESYNC_STEP &&
+    const bool near = rq->contradicted && withinResyncStep(s, rq->lastContradicting) &&
                       static_cast<uint16_t>(rq->datagrams - rq->lastContradictingAt) <= T38_RESYNC_STEP;
     const uint16_t after = static_cast<uint16_t>(rq->newest + 1);
     // one whose word outvoted a packet handed on (rule 7) says what the peer sent there last
