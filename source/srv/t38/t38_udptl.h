@@ -138,7 +138,9 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     it), and its length decides as over numbers never played (without it a peer that renumbered
 //     1,789 back in a page's blank rows was never followed); over numbers never played (lost,
 //     passed, before the sequence began) only a run of T38_RESYNC_RUN_UNSEEN datagrams, longer
-//     than a late burst, with new content among its primaries does. So it is within T38_LATE_LIMIT of the newest
+//     than a late burst, or one still coming T38_LATE_WAIT_MAX after its first (the peer at its
+//     pace: without it a peer that renumbered at redundancy 0 right before its DCN was never
+//     followed), with new content among its primaries does. So it is within T38_LATE_LIMIT of the newest
 //     number, and for a run with copies (which show a renumbering) as far behind as the receiver
 //     remembers (T38_REMEMBERED_BEHIND), where new content proves after T38_RESYNC_RUN; elsewhere
 //     T38_RESYNC_RUN datagrams prove it whatever they bring, but for packets played under their

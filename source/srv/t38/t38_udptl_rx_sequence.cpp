@@ -229,16 +229,20 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // later than that behind what came with it): its length decides, as over numbers never played.
   // Without it a peer that renumbered within the late limit and then sent only frames and page
   // rows repeating its earlier ones was never followed, and the far terminal waited for good.
+  // Over numbers never played, a run with new content still coming that long after its first
+  // datagram is no late burst either: it proves as further behind does. Without it a peer that
+  // renumbered 508 back at redundancy 0 before its DCN (a no-signal, the preamble, the frame:
+  // seven datagrams over four seconds) was never followed, and the far terminal waited for good.
   const uint16_t behind = static_cast<uint16_t>(rq->newest - rq->run.first);
   const bool late = behind <= T38_LATE_LIMIT;
   const bool judged = late || (behind <= T38_REMEMBERED_BEHIND && rq->run.copies);
   const bool renumbered = rq->run.contradicts || (rq->run.joins && !rq->run.repeats);
-  const bool paced =
-      rq->run.length >= T38_RESYNC_RUN_UNSEEN && static_cast<uint16_t>(rq->time - rq->run.since) > T38_LATE_WAIT_MAX;
+  const bool stillComing = static_cast<uint16_t>(rq->time - rq->run.since) > T38_LATE_WAIT_MAX;
+  const bool paced = rq->run.length >= T38_RESYNC_RUN_UNSEEN && stillComing;
   const bool judgedPastThatMayBeBurst = judged && rq->run.past && !paced;
   const bool proven = renumbered                                    ? rq->run.length >= T38_RESYNC_RUN
                       : rq->run.repeats || judgedPastThatMayBeBurst ? false
-                                                                    : rq->run.length >= (late ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
+                                                                    : rq->run.length >= (late && !stillComing ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
   const bool frameAfterPreamble = !proven && renumberedFrameAfterPreamble(rq, pk, n, v);
   if (!proven && !frameAfterPreamble) {
     holdRunPackets(rq, pk, n);

@@ -1073,6 +1073,11 @@ std::vector<Example> examples() {
   // the DCN's, proved a new sequence before any of it played, and the DCN's next datagram,
   // undoing it, ended the DCN bad as if a stray frame had come between
   drawn(2018061, "stale_run_that_played_nothing_leaves_the_final_frame_whole_seed2018061");
+  // a drawn call under jitter at redundancy 0 whose T.38 terminal renumbered 508 back, under
+  // numbers never played, right after its PPS: a no-signal, the preamble and the DCN, seven
+  // datagrams over four seconds, one short of the run that outlasts a late burst, and the audio
+  // terminal waited to the limit for the DCN
+  drawn(1705195, "renumbering_never_played_at_the_peers_pace_before_its_dcn_seed1705195");
   return v;
 }
 

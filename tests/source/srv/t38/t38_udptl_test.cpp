@@ -619,6 +619,18 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
   // than a late burst (the stream itself, left behind by a wrong jump)
   EXPECT_EQ(lateRun({500, 501, 502}, {500, 501, 502}), 2099);
   EXPECT_EQ(lateRun({500, 501, 502, 503, 504, 505, 506, 507}, {500, 501, 502, 503, 504, 505, 506, 507}), 1499);
+  // or than a burst lasts: three still coming past T38_LATE_WAIT_MAX after their first, nothing of
+  // the stream between, are the peer at its pace (the network brings nothing that late behind
+  // what came with it)
+  for (const int spread : {T38_LATE_WAIT_MAX / 2, T38_LATE_WAIT_MAX / 2 + 1}) {
+    Received r;
+    playStream(r, live, {500, 501, 502});
+    for (size_t i : {500, 501, 502}) {
+      r.take(live[i]);
+      r.rq.time = uint16_t(r.rq.time + spread);
+    }
+    EXPECT_EQ(r.rq.lastoutTimeStamp, 2 * spread > T38_LATE_WAIT_MAX ? 1499 : 2099) << spread;
+  }
   // the call's first 30 packets again, under numbers before it began: the past under other numbers,
   // however long the run, while it may be one burst (at once, or spread over less than
   // T38_LATE_WAIT_MAX); one new packet among them is what shows a new sequence, and so does the
