@@ -1073,6 +1073,12 @@ std::vector<Example> examples() {
   // the DCN's, proved a new sequence before any of it played, and the DCN's next datagram,
   // undoing it, ended the DCN bad as if a stray frame had come between
   drawn(2018061, "stale_run_that_played_nothing_leaves_the_final_frame_whole_seed2018061");
+  // a drawn call at redundancy 1 whose T.38 terminal's DCN came with its address octet's copy, in
+  // the next datagram, typed a good end and the signal's end: the octet's own datagram and that
+  // copy disputed the number, one against one, though the datagram went on with V.21 data under
+  // its own number, which no signal's end is ever followed by. The DCN played without its address
+  // octet and the audio terminal waited to the limit
+  drawn(2109038, "signal_end_followed_by_v21_data_is_no_vote_seed2109038");
   return v;
 }
 
