@@ -300,6 +300,16 @@ bool t38fIFPclosesV21FrameGoodBurstOn(const uint8_t* ifp) {
   return good && !ends;
 }
 
+bool t38fIFPendsV21Signal(const uint8_t* ifp) {
+  const IfpHead h = ifpHead(ifp);
+  if (!h.data || h.value != 0) return false;
+  bool ends = false;
+  forEachField(ifp, h, [&](int type, const uint8_t*, int) {
+    ends = ends || type == HDLC_SIG_END || type == HDLC_FCS_OK_SIG_END || type == HDLC_FCS_BAD_SIG_END;
+  });
+  return ends;
+}
+
 namespace {
 
 // The octet at `at` of a V.21 packet's first field where that field is HDLC data that long, else -1.

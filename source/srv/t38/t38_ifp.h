@@ -82,6 +82,9 @@ bool t38fIFPclosesEcmFrameGood(const uint8_t* ifp);
 // Whether a packet walked whole is V.21 data that closes a frame good and does not end the signal
 // (the burst goes on).
 bool t38fIFPclosesV21FrameGoodBurstOn(const uint8_t* ifp);
+// Whether a packet walked whole is V.21 data that ends the signal (a field of it does): the peer
+// sends no V.21 data after it but behind a new preamble.
+bool t38fIFPendsV21Signal(const uint8_t* ifp);
 // The control octet a packet walked whole starts its V.21 frame with, where that packet also
 // closes the frame good (it carries the frame whole, if it starts one); -1 otherwise.
 int t38fIFPv21FrameControl(const uint8_t* ifp);

@@ -232,12 +232,15 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     the stream as much as it agrees brings nothing, and packets equal to the ones beside them
 //     (fill, the spaces of an identity) count for no agreement. Without it a misnumbered datagram's
 //     packets play inside the stream's frames, and a packet altered on the way outvotes its copy.
-//     One against one is no vote where the stream's order rules one out: an indicator other than
-//     the V.21 preamble, that one datagram brought, against a datagram that brings V.21 data under
-//     that number and the next (a peer sends V.21 data only after its preamble, never straight
-//     after another indicator): the data fills the number, contested. Without it a V.21 packet
-//     retyped into a no-signal on the way disputed the copy that had it right, and a final frame's
-//     first octet played as lost.
+//     One against one is no vote where the stream's order rules one out: a packet that ends the
+//     V.21 signal (an indicator other than the V.21 preamble, or V.21 data that ends the signal)
+//     against V.21 data that goes on, where the datagram at hand brings V.21 data under the next
+//     number too (a peer sends V.21 data only after its preamble, never straight after another
+//     indicator or the signal's end): the data plays there, contested, whichever of the two
+//     datagrams brought it (one whose copy is the packet ruled out is taken short of that copy).
+//     Without it a V.21 packet retyped into a no-signal on the way disputed the copy that had it
+//     right, and a final frame's first octet played as lost; so did a copy whose field was
+//     retyped into the signal's end, and a primary retyped so.
 //     A number disputed keeps, for a while, the packet queued there first: where other content
 //     refilled it, a later datagram (not the network's duplicate of the one that brought it) that
 //     brings that first packet again is its second datagram and outvotes the one-datagram refill.

@@ -255,24 +255,35 @@ bool bringsSteppedOwn(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t*
   return false;
 }
 
-// Whether the one queued packet a datagram contradicts is an indicator the stream's order rules
-// out (rule 4): one datagram brought it, it is no V.21 preamble, and the datagram brings V.21 data
-// both under its number and under the next. A peer sends V.21 data only after its V.21 preamble,
-// never straight after another indicator: that packet was altered on the way (a V.21 packet
-// retyped into a no-signal), and the vote of one against one is no vote. Without it the two
-// disputed the number, and a final frame's first octet played as lost.
-bool rulesOutIndicator(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* ruledOut) {
-  auto v21Data = [](const Carried& c) { return (c.ifp[0] & 0x40) != 0 && !isPageData(c.ifp); };
+// Whether a packet ends the V.21 signal: an indicator other than the V.21 preamble, or V.21 data
+// that ends the signal. The peer sends V.21 data only after its preamble, never straight after
+// either.
+bool endsV21Signal(const uint8_t* ifp) { return (ifp[0] & 0x40) == 0 ? ifp[0] != kV21Preamble : t38fIFPendsV21Signal(ifp); }
+
+// Whether, of the one queued packet a datagram contradicts and the datagram's own packet under
+// that number, the stream's order rules one out (rule 4): one of the two ends the V.21 signal, the
+// other is V.21 data that goes on, and the datagram brings V.21 data under the next number too.
+// Nothing of the signal follows its end: the one that ends it was altered on the way (a V.21
+// packet retyped into a no-signal, its field into a signal's end), and the vote of one against
+// one is no vote. *ruledOut is the number; *cut is the index of the datagram's packet ruled out,
+// or n where the queued one, one datagram's, is. Without it the two disputed the number, and a
+// final frame's octet played as lost.
+bool rulesOutSignalEnd(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* ruledOut, int* cut) {
+  auto v21Data = [](const uint8_t* ifp) { return (ifp[0] & 0x40) != 0 && !isPageData(ifp); };
   if (v.disagree != 1 || v.disagreePlayed) return false;
   for (int i = 0; i < n; ++i) {
     const uint16_t x = pk[i].s;
-    if (stateOf(rq, x) != T38_QUEUED || votesFor(rq, x) != 1 || !v21Data(pk[i])) continue;
+    if (stateOf(rq, x) != T38_QUEUED || votesFor(rq, x) != 1 || isPageData(pk[i].ifp)) continue;
     uint8_t octets[T38_MAX_RX_IFP + 1];
     const int got = queued(rq, x, octets);
-    if (got == 0 || sameAs(pk[i], octets, got) || (octets[0] & 0x40) != 0 || octets[0] == kV21Preamble) continue;
+    if (got == 0 || sameAs(pk[i], octets, got) || isPageData(octets)) continue;
+    const bool queuedEnds = endsV21Signal(octets), ownEnds = endsV21Signal(pk[i].ifp);
+    const bool goesOn = queuedEnds ? v21Data(pk[i].ifp) && !ownEnds : v21Data(octets) && ownEnds;
+    if (!goesOn) continue;
     for (int j = 0; j < n; ++j)
-      if (pk[j].s == static_cast<uint16_t>(x + 1) && v21Data(pk[j])) {
+      if (pk[j].s == static_cast<uint16_t>(x + 1) && v21Data(pk[j].ifp)) {
         *ruledOut = x;
+        *cut = queuedEnds ? n : i;
         return true;
       }
   }

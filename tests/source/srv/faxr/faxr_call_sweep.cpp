@@ -1078,6 +1078,12 @@ std::vector<Example> examples() {
   // datagrams over four seconds, one short of the run that outlasts a late burst, and the audio
   // terminal waited to the limit for the DCN
   drawn(1705195, "renumbering_never_played_at_the_peers_pace_before_its_dcn_seed1705195");
+  // a drawn call at redundancy 1 whose T.38 terminal's DCN came with its address octet's copy, in
+  // the next datagram, typed a good end and the signal's end: the octet's own datagram and that
+  // copy disputed the number, one against one, though the datagram went on with V.21 data under
+  // its own number, which no signal's end is ever followed by. The DCN played without its address
+  // octet and the audio terminal waited to the limit
+  drawn(2109038, "signal_end_followed_by_v21_data_is_no_vote_seed2109038");
   return v;
 }
 

@@ -821,30 +821,49 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     EXPECT_EQ(p.lost, (std::vector<uint16_t>{106})) << order;
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 107, 108})) << order;
   }
-  // unless what the altered datagram brought is an indicator (the V.21 packet retyped into a
-  // no-signal on the way) and 107 brings V.21 data under 106 and 107: a peer sends V.21 data only
-  // after its preamble, never straight after another indicator, so 107's copy fills 106 (contested:
-  // other content came there), whether the network duplicates the altered datagram or not; a
-  // V.21 preamble there is no indicator the order rules out, and the number stays lost
-  for (const uint8_t indicator : {uint8_t(0x00), uint8_t(0x06)}) {
-    for (const bool duplicated : {false, true}) {
-      const auto a1 = stream(100, 10, 1, 'a');
-      std::vector<uint8_t> retyped = {a1[6][0], a1[6][1], 1, indicator};
-      retyped.insert(retyped.end(), a1[6].begin() + 3 + a1[6][2], a1[6].end());
-      Received r;
-      for (int i = 0; i < 6; ++i) r.take(a1[size_t(i)]);
-      r.take(retyped);
-      if (duplicated) r.take(retyped);
-      r.take(a1[7]);
-      r.take(a1[8]);
-      const auto p = r.playOut();
-      if (indicator == 0x06) {
-        EXPECT_EQ(p.lost, (std::vector<uint16_t>{106})) << duplicated;
-        continue;
+  // unless the stream's order rules one of the two out: what one datagram brought under 106 ends
+  // the V.21 signal (the V.21 packet retyped into a no-signal on the way, or its field into a
+  // signal's end, with or without its octets), and 107 brings V.21 data under 107. A peer sends
+  // V.21 data only after its preamble, never straight after another indicator or the signal's
+  // end: the packet that goes on plays under 106 (contested: other content came there), whether
+  // 106's datagram was altered (107's copy fills 106; the network may duplicate the altered one)
+  // or 107's copy of 106 was (it takes nothing there, 107's primary is taken). A V.21 preamble
+  // there is no packet the order rules out, and the number stays lost
+  {
+    // the packet at `at` (its length octet just before it) retyped: forms 0 and 1 the no-signal
+    // and the V.21 preamble, 2 a signal's end with no octets, 3 its field typed a good end and
+    // the signal's, its octets kept
+    auto retype = [](const std::vector<uint8_t>& d, size_t at, int form) {
+      const std::vector<uint8_t> forms[] = {{0x00}, {0x06}, {0xc0, 0x01, 0x10}};
+      std::vector<uint8_t> packet(d.begin() + long(at), d.begin() + long(at) + d[at - 1]);
+      if (form < 3) packet = forms[form];
+      packet[2] = form < 3 ? packet[2] : uint8_t(0x80 | (HDLC_FCS_OK_SIG_END << 4));
+      std::vector<uint8_t> out(d.begin(), d.begin() + long(at) - 1);
+      out.push_back(uint8_t(packet.size()));
+      out.insert(out.end(), packet.begin(), packet.end());
+      out.insert(out.end(), d.begin() + long(at) + d[at - 1], d.end());
+      return out;
+    };
+    const auto a1 = stream(100, 10, 1, 'a');
+    for (const int form : {0, 1, 2, 3}) {
+      for (const int altered : {0, 1, 2}) {  // 106's datagram, it and its duplicate, 107's copy
+        const auto bad = altered < 2 ? retype(a1[6], 3, form) : retype(a1[7], 3 + a1[7][2] + 3, form);
+        Received r;
+        for (int i = 0; i < 6; ++i) r.take(a1[size_t(i)]);
+        r.take(altered < 2 ? bad : a1[6]);
+        if (altered == 1) r.take(bad);
+        r.take(altered < 2 ? a1[7] : bad);
+        r.take(a1[8]);
+        const auto p = r.playOut();
+        if (form == 1) {
+          EXPECT_EQ(p.lost, (std::vector<uint16_t>{106})) << altered;
+          continue;
+        }
+        EXPECT_TRUE(p.lost.empty()) << form << altered;
+        EXPECT_EQ(contentOf(p, 106), 'a') << form << altered;
+        EXPECT_EQ(p.contested, (std::vector<uint16_t>{106})) << form << altered;
+        EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107, 108})) << form << altered;
       }
-      EXPECT_TRUE(p.lost.empty()) << duplicated;
-      EXPECT_EQ(contentOf(p, 106), 'a') << duplicated;
-      EXPECT_EQ(p.contested, (std::vector<uint16_t>{106})) << duplicated;
     }
   }
   {
