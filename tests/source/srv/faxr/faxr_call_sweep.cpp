@@ -1073,6 +1073,10 @@ std::vector<Example> examples() {
   // the DCN's, proved a new sequence before any of it played, and the DCN's next datagram,
   // undoing it, ended the DCN bad as if a stray frame had come between
   drawn(2018061, "stale_run_that_played_nothing_leaves_the_final_frame_whole_seed2018061");
+  // a drawn call on a clean path whose T.38 terminal sent its V.27 page in chunks of up to 400
+  // octets: the relay played past the last end of a row it held, the buffer ran dry inside the
+  // next row and fill went there: the page reached the audio terminal with its rows shifted
+  drawn(2117829, "page_in_long_chunks_fills_only_between_rows_seed2117829");
   return v;
 }
 
