@@ -321,6 +321,8 @@ struct HSZFAXRFAXMODEM {
   uint16_t hsxspooftxbufbitcnt;
   FAXRJBSTM jbStm;
   uint16_t hsxtxframeoctets;  // octets of the ECM frame under way that went to the line
+  uint16_t hsxrowtailbits;    // page bits come in after the last end-of-line code's end
+  uint16_t hsxrowtailzeros;   // the zeros at the end of the page bits come in
 };
 
 // Arguments every jitter-buffer action receives.

@@ -146,6 +146,13 @@ HSZFAXRLOCLMEM* local(void* ctx) { return static_cast<FAXRJBACTIONARG*>(ctx)->lo
 void post(HSZFAXRLOCLMEM* m, FAXRJBEVENT e) { vcfStmPutEvent(&m->hsxfaxrfax.jbStm.evq, e); }
 bool tcfPhase(const HSZFAXRLOCLMEM* m) { return (m->hsxintstatus & FAXR_INT_TCF) != 0; }
 
+// Whether the buffer holds the end of a row past its first `after` bits: an end-of-line code
+// that came in after them.
+bool rowEndBuffered(const HSZFAXRLOCLMEM* m, uint32_t after) {
+  const HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
+  return f.hsxfaxrcounter > after + f.hsxrowtailbits;
+}
+
 int32_t checkJBlevelHi(void* ctx) {
   HSZFAXRLOCLMEM* m = local(ctx);
   const uint32_t b = bitsPer20ms(m);
@@ -154,14 +161,34 @@ int32_t checkJBlevelHi(void* ctx) {
   return 0;
 }
 
+// Fill held in front of an end-of-line code ends once the buffer is up again and holds the end of
+// the row that code starts too: a row played out before its end came would leave the datapump
+// nothing but fill inside the row, which shifts it and every row after it.
+int32_t checkJBlevelHiRow(void* ctx) {
+  HSZFAXRLOCLMEM* m = local(ctx);
+  const HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
+  const bool held = f.hsxspooftxbufbitcnt != 0;
+  if (held && !rowEndBuffered(m, 0) && MEM_QueueCount(&m->hsxvfaxjitbufq) < FAXR_MAX_JB_PACKETS) {
+    post(m, e_notHi);
+    return 0;
+  }
+  return checkJBlevelHi(ctx);
+}
+
+// Page data runs low, or the next packet holds the last end of a row the buffer has: past that
+// end the datapump could run dry inside a row, where no fill may go. Either way the fill waits in
+// front of the next end of line.
 int32_t checkJBlevelLo(void* ctx) {
   HSZFAXRLOCLMEM* m = local(ctx);
   const uint32_t b = bitsPer20ms(m);
   const uint32_t j = m->hsxfaxrfax.hsxfaxrcounter;
-  if (tcfPhase(m))
+  if (tcfPhase(m)) {
     post(m, j < 4 * b ? e_loTCF : e_notLo);
-  else
-    post(m, j < 8 * b + 672 ? e_loPage : e_notLo);
+    return 0;
+  }
+  const auto* next = static_cast<const HAPI_PKT_HDR*>(MEM_QueueHead(&m->hsxvfaxjitbufq));
+  const bool lastRowEnd = next != nullptr && rowEndBuffered(m, 0) && !rowEndBuffered(m, pktBits(next));
+  post(m, j < 8 * b + 672 || lastRowEnd ? e_loPage : e_notLo);
   return 0;
 }
 
@@ -294,7 +321,7 @@ const FAXRJBSTMROW faxr_non_ECM_JB_search_EOL[] = {
     {e_endstm, nullptr, {nullptr}},
 };
 const FAXRJBSTMROW faxr_non_ECM_JB_spoof_Page[] = {
-    {e_deflt, faxr_non_ECM_JB_spoof_Page, {checkJBlevelHi}},
+    {e_deflt, faxr_non_ECM_JB_spoof_Page, {checkJBlevelHiRow}},
     {e_notHi, faxr_non_ECM_JB_spoof_Page, {sendSpoofing}},
     {e_hi, faxr_non_ECM_JB_steady_state, {uncacheEOL}},
     {e_sigEnd, faxr_non_ECM_JB_flush, {uncacheEOL}},
@@ -336,6 +363,8 @@ void resetPageBuffer(HSZFAXRLOCLMEM* m) {
   f.hsxbitcount = 0;
   f.hsxfaxruflowflag = false;
   f.hsxtxframeoctets = 0;
+  f.hsxrowtailbits = 0;
+  f.hsxrowtailzeros = 0;
   f.hsxstatus = static_cast<uint16_t>(f.hsxstatus &
                                       ~(FAXR_FAX_ECMEND | FAXR_FAX_TXFRAMEOPEN | FAXR_FAX_TXFRAMECUT | FAXR_FAX_NETFRAMECUT));
 }
@@ -371,6 +400,27 @@ void cutEcmFrameFromNet(HSZFAXRLOCLMEM* m) {
 }
 
 // ---- network data into the buffer ----
+
+namespace {
+
+// Follows where the rows of the page data coming in end: the bits after the last end-of-line
+// code's end, counted on over packets, and the zeros ahead of a code that the next packet ends.
+void noteRowEnds(HSZFAXRFAXMODEM& f, const uint16_t* d, uint16_t bits) {
+  uint16_t after[FAXR_MAX_PKT_BITS / 16 + 1];
+  const uint16_t* at = d;
+  int left = bits < FAXR_MAX_PKT_BITS ? bits : FAXR_MAX_PKT_BITS;
+  bool ended = false;
+  for (int end = findEOLEnd(at, left, f.hsxrowtailzeros); end >= 0; end = findEOLEnd(at, left, f.hsxrowtailzeros)) {
+    left -= end + 1;
+    copyBits(after, 0, at, end + 1, left);
+    at = after;
+    ended = true;
+  }
+  const uint32_t tail = (ended ? 0u : f.hsxrowtailbits) + static_cast<uint32_t>(left);
+  f.hsxrowtailbits = static_cast<uint16_t>(tail < 0xFFFF ? tail : 0xFFFF);
+}
+
+}  // namespace
 
 void addDataToJitterBuffer(HSZFAXRLOCLMEM* m, QMQUEUE* q, HAPI_PKT_HDR* pkt) {
   (void)m;
@@ -450,6 +500,7 @@ void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
       m->hsxfaxrTcfBytesMasked = 0;
     }
   }
+  if (code >= 23 && code <= 32) noteRowEnds(f, pktData(pkt), bits);
   if (data) {
     if (f.hsxstatus & FAXR_FAX_ECMEND)
       MEM_QueueEnq_Unprotected(&m->hsxvfaxjitbufq, pkt);

@@ -1084,6 +1084,10 @@ std::vector<Example> examples() {
   // its own number, which no signal's end is ever followed by. The DCN played without its address
   // octet and the audio terminal waited to the limit
   drawn(2109038, "signal_end_followed_by_v21_data_is_no_vote_seed2109038");
+  // a drawn call on a clean path whose T.38 terminal sent its V.27 page in chunks of up to 400
+  // octets: the relay played past the last end of a row it held, the buffer ran dry inside the
+  // next row and fill went there: the page reached the audio terminal with its rows shifted
+  drawn(2117829, "page_in_long_chunks_fills_only_between_rows_seed2117829");
   return v;
 }
 

@@ -1127,6 +1127,66 @@ TEST_F(PageData, FillGoesInFrontOfAnEndOfLineSplitAcrossWordsButNotInFrontOfTenZ
   EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxSpoofCount, 1);
 }
 
+// A page coming in long chunks with gaps between them (a peer that sends hundreds of octets at
+// once) leaves the buffer empty again and again, and rows longer than what is left: every bit of
+// the page still plays, and fill only lengthens the zeros in front of an end of line.
+TEST_F(PageData, APageInLongChunksPlaysWholeWithFillOnlyBetweenRows) {
+  startPage(5);  // V.27 4800: the buffer holds little more than a row
+  std::vector<uint8_t> page;
+  const auto eol = [&page] {
+    page.insert(page.end(), 11, 0);
+    page.push_back(1);
+  };
+  uint32_t seed = 15;
+  for (int row = 0; row < 40; ++row) {
+    eol();
+    seed = seed * 1103515245u + 12345u;
+    const int length = 200 + int((seed >> 8) % 4800);
+    for (int i = 0; i < length; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      page.push_back(i % 7 == 6 ? 1 : uint8_t((seed >> 16) & 1));  // never ten zeros in a row
+    }
+  }
+  while ((page.size() + 12 * 6) % 8 != 0) page.push_back(0);
+  for (int i = 0; i < 6; ++i) eol();
+  std::vector<uint8_t> octets(page.size() / 8);
+  for (size_t i = 0; i < page.size(); ++i) octets[i / 8] = uint8_t(octets[i / 8] | (page[i] << (7 - i % 8)));
+  // chunks of 1 to 400 octets, each a frame later than the datapump would need it
+  for (size_t at = 0, n = 0; at < octets.size(); at += n) {
+    seed = seed * 1103515245u + 12345u;
+    n = std::min<size_t>(1 + (seed >> 8) % 400, octets.size() - at);
+    std::vector<std::vector<uint8_t>> chunk;
+    for (size_t p = at; p < at + n; p += 84)
+      chunk.push_back(relayPacket(32, std::vector<uint8_t>(octets.begin() + long(p), octets.begin() + long(std::min(p + 84, at + n))), stamp++));
+    world().toService.push_back(chunk);
+    for (size_t f = 0; f < n * 8 / 96 + 1; ++f) world().toService.push_back({});
+  }
+  world().toService.push_back({relayPacket(FAXR_PKT_PAGEEND, {}, stamp++)});
+  consume(96, long(page.size() / 96) + 200);
+  runFrames(long(page.size() / 96) + 200);
+  std::vector<uint8_t> played;
+  for (size_t i = 0; i < pumpBlocks().size(); ++i) {
+    const auto b = blockBits(i);
+    played.insert(played.end(), b.begin(), b.end());
+  }
+  // zeros in front of a one past the ten that any code word may hold count as one run of eleven
+  const auto rows = [](const std::vector<uint8_t>& bits) {
+    std::vector<uint8_t> out;
+    size_t zeros = 0;
+    for (uint8_t b : bits) {
+      if (b == 0) {
+        ++zeros;
+        continue;
+      }
+      out.insert(out.end(), zeros > 11 ? 11 : zeros, 0);
+      out.push_back(1);
+      zeros = 0;
+    }
+    return out;
+  };
+  EXPECT_EQ(rows(played), rows(page));
+}
+
 // The page-data buffer moves and scans bits a word at a time; bit by bit is what it must equal:
 // runs at every alignment, the bits around a run untouched, a run moved towards the front of its
 // own words, and end-of-line codes whose zeros cross words, whole zero words and packets (their
