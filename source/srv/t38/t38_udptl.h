@@ -180,10 +180,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     contradicting nothing: it follows on from the preamble. So it does where the stream fell
 //     silent after other packets and the datagram's copy right before the frame is the preamble,
 //     its copies before that the packets the stream ended with: the sequence starts at the
-//     preamble, with no break.
+//     preamble, with no break. So it does where the preamble came far off too, as the run's one
+//     datagram before the frame's, under the number before it or, moved on the way, under the
+//     frame's own (the frame takes that number: the preamble went before it).
 //     Without it a peer that renumbered before its final frame at redundancy 0 (the frame and a
 //     no-signal after it, two datagrams) was never followed, and the frame never played; so at
-//     redundancy 3 where the preamble's own datagram was lost.
+//     redundancy 3 where the preamble's own datagram was lost, and where it came and the no-signal
+//     was lost.
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE

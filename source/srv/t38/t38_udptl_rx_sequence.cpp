@@ -66,6 +66,15 @@ bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
   return false;
 }
 
+// Whether the open run is one datagram before the one numbered s, which brought the V.21 preamble
+// alone as its primary under s or the number before: the peer announced a frame under new numbers.
+bool runPreambleBefore(const T38ZREORDER* rq, uint16_t s) {
+  if (rq->run.length != 2 || rq->run.held == 0 || rq->run.last != s) return false;
+  const T38ZRUNPACKET& first = rq->run.packets[0];
+  return first.seq == rq->run.first && static_cast<uint16_t>(s - first.seq) <= 1 &&
+         t38fIFPdigest(rq->run.octets + first.at, first.len) == v21PreambleDigest();
+}
+
 // Rule 2, a final frame renumbered: the stream fell silent after announcing a V.21 frame (its
 // last packet played is the V.21 preamble, nothing waits to play), and the first datagram of a
 // run far off, beyond where late datagrams of this stream lie, carries a whole V.21 frame closed
@@ -75,7 +84,12 @@ bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s) {
 // follows on from the preamble is new content in its place. A datagram with copies shows the
 // same when the copy right before the frame is the preamble and the copies join the stream's newest
 // packets (at redundancy 1 or more the two datagrams are still short of a run, and the preamble's
-// own datagram may be lost). The stream's own next datagram, its
+// own datagram may be lost). The preamble may instead have come far off as well, the run's one
+// datagram before the frame's, under the number before it or, moved on the way, under the
+// frame's own: that is the stream announcing the frame under the new numbers, and the frame's
+// datagram with its no-signal still make two where a run needs three (without it a peer that
+// renumbered at its preamble, the no-signal after the frame lost or swapped behind, was never
+// followed). The stream's own next datagram, its
 // number one bit away on the way (rule 5), looks the same: a number one bit from the stream's
 // next ones proves nothing.
 bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v) {
@@ -83,12 +97,15 @@ bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int 
   const uint16_t preamble = v21PreambleDigest();
   for (uint16_t k = 1; k <= T38_RESYNC_STEP; ++k)
     if (std::has_single_bit(static_cast<uint16_t>(primary.s ^ (rq->newest + k)))) return false;
-  // without copies the stream's own last packet is the preamble; with them, the copy right before
-  // the frame is, and the copies join the stream: they are its newest packets, under the numbers
-  // right before the frame's or before the preamble's (the peer went on from them)
-  const bool afterPreamble = n == 1 ? playedDigest(rq, rq->lastoutTimeStamp) == preamble
-                                    : pk[1].digest == preamble && (rq->run.joins || steppedBackFrom(rq, pk, n) != primary.s);
-  return rq->run.length == 1 && rq->run.first == primary.s && v.disagree == 0 && !rq->run.repeats && !rq->run.past &&
+  const bool opensRun = rq->run.length == 1 && rq->run.first == primary.s;
+  const bool afterRunPreamble = runPreambleBefore(rq, primary.s);
+  // without copies the stream's own last packet is the preamble, or the run's; with them, the
+  // copy right before the frame is, and the copies join the stream: they are its newest packets,
+  // under the numbers right before the frame's or before the preamble's (the peer went on from them)
+  const bool afterPreamble = n == 1 ? (opensRun && playedDigest(rq, rq->lastoutTimeStamp) == preamble) || afterRunPreamble
+                                    : pk[1].digest == preamble && (opensRun || afterRunPreamble) &&
+                                          (rq->run.joins || steppedBackFrom(rq, pk, n) != primary.s);
+  return v.disagree == 0 && !rq->run.repeats && !rq->run.past &&
          static_cast<uint16_t>(rq->newest - primary.s) > T38_LATE_LIMIT && rq->newest == rq->lastoutTimeStamp &&
          stateOf(rq, rq->lastoutTimeStamp) == T38_PLAYED && afterPreamble &&
          dg_QmPeekFront(&rq->egressPktq) == nullptr && dg_QmPeekFront(&rq->drainq) == nullptr &&
@@ -250,8 +267,11 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     return false;
   }
   // the frame's copies join it to the stream's newest packets: the sequence starts at the first
-  // packet the peer sent after them (its preamble), with no break
-  if (frameAfterPreamble && n > 1) rq->run.from = steppedBackFrom(rq, pk, n);
+  // packet the peer sent after them (its preamble), with no break; where the preamble's own
+  // datagram opened the run, the run placed that start already
+  if (frameAfterPreamble && n > 1 && rq->run.length == 1) rq->run.from = steppedBackFrom(rq, pk, n);
+  // a preamble that came under the frame's own number went before it: the frame takes the number
+  if (frameAfterPreamble && rq->run.held > 0 && rq->run.packets[0].seq == s) rq->run.held = 0;
   // a run of the past behind the stream, proved by its length alone, may be a stale run as well
   // as a peer that renumbered and sent its frames again: the sequence it leaves may still go on
   // (a run ahead of it, past the window, is as often the stream itself running ahead of the

@@ -1004,6 +1004,11 @@ std::vector<Example> examples() {
   // last packets as its copies, but only it and a no-signal came, a run of two, and the frame never
   // played
   drawn(938904, "renumbered_final_frame_joined_by_its_copies_seed938904");
+  // a drawn call at redundancy 0 whose T.38 terminal renumbered far off at the V.21 preamble
+  // before its DCN, the preamble's number moved on the way onto the DCN's own: the preamble and
+  // the whole DCN came under one number, then a no-signal, a run of three in which the DCN's
+  // number was disputed, and the audio terminal waited to the limit
+  drawn(2131230, "final_frame_after_its_renumbered_preamble_plays_seed2131230");
   // a drawn call under jitter at redundancy 0 whose T.38 terminal renumbered right before a V.21
   // frame: the frame's first datagram came after three of the next had proved the new numbers and
   // started the sequence past it, behind the playout; the frame played without its first packet
