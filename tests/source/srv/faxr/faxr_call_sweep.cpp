@@ -1073,6 +1073,11 @@ std::vector<Example> examples() {
   // the DCN's, proved a new sequence before any of it played, and the DCN's next datagram,
   // undoing it, ended the DCN bad as if a stray frame had come between
   drawn(2018061, "stale_run_that_played_nothing_leaves_the_final_frame_whole_seed2018061");
+  // a drawn call under loss at redundancy 1 whose T.38 terminal's counter stepped four back inside
+  // its DIS: of the datagrams under the reused numbers one came, its copy V.21 data where an FCS
+  // had played, the packets the step repeated lost on the way. Refused, it broke nothing, and the
+  // DIS's first three octets joined the octets after the step into a DIS closed good
+  drawn(2138336, "step_back_whose_repeated_packets_were_lost_breaks_the_frame_seed2138336");
   return v;
 }
 
