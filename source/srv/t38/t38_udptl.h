@@ -309,6 +309,15 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     stepped-back peer's lost packets belong), and the relay ends the frame open there bad: a
 //     frame's octets never join across it. A number disputed and never settled when the sequence
 //     restarts breaks the new sequence's first packet too (its packet is gone from what drains).
+//     A refused datagram with copies breaks nothing alone (a stray copy whose number lost a bit
+//     comes so, its packet still to come under its own number), unless it brings nothing the
+//     stream holds (its primary neither the packet under its number nor the stream's a few
+//     numbers on: else it is a stray copy or the stream's own, a version of it altered or repeated
+//     under another number come first) and its copies, read as the packets right after the
+//     stream's newest, fall wholly on numbers the stream never got: a peer that stepped back, its
+//     datagrams before and after the step lost around it. Without it a V.21 frame's first octets,
+//     before a step back by four at redundancy one, joined the octets after the step into a frame
+//     closed good.
 //  A step forward is no discontinuity when the copies show it: a datagram that skips numbers and
 //     carries as its copies, under the skipped numbers, the stream's newest packets (the peer's
 //     counter moved, nothing of it was lost) brings its primary alone, and once a later datagram

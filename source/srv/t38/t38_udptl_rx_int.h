@@ -194,6 +194,7 @@ void noteHandedOnOutvoted(T38ZREORDER* rq, const Carried* pk, int judged, const 
 bool joinsStream(const T38ZREORDER* rq, const Carried* pk, int n);
 bool steppedBack(const T38ZREORDER* rq, const Carried* pk, int n);
 bool mayHaveSteppedBack(const T38ZREORDER* rq, const Carried* pk, int n);
+bool mayHaveSteppedBackUnseen(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v);
 uint16_t steppedBackFrom(const T38ZREORDER* rq, const Carried* pk, int n);
 uint16_t steppedForward(const T38ZREORDER* rq, const Carried* pk, int n);
 bool steppedOver(const T38ZREORDER* rq, uint16_t s);

@@ -40,6 +40,30 @@ bool mayHaveSteppedBack(const T38ZREORDER* rq, const Carried* pk, int n) {
   return static_cast<uint16_t>(rq->newest - pk[0].s) < T38_CLOSE_AHEAD && (n == 1 || steppedBack(rq, pk, n));
 }
 
+// Whether a refused datagram with copies may be a peer's after a step back whose packets before
+// the step the stream never got: it reuses one of the stream's last T38_CLOSE_AHEAD numbers and
+// agrees with nothing there, its primary is new (not the packet held under its number, nor the
+// stream's a few numbers on), and its copies show no step over packets the stream holds: read as
+// the packets right after the stream's newest (where such a peer's lost ones lie), they fall
+// wholly on numbers the stream never got. Its new packets are lost with it. A stray copy
+// misnumbered from the stream's head, or the stream's own datagram after a version of it altered
+// or repeated under another number came first, brings packets the stream holds, and breaks nothing.
+bool mayHaveSteppedBackUnseen(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v) {
+  const uint16_t behind = static_cast<uint16_t>(rq->newest - pk[0].s);
+  if (n == 1 || v.agree > 0 || v.placed > 0 || behind >= T38_CLOSE_AHEAD || steppedBack(rq, pk, n)) return false;
+  // the primary is new: not the packet held under its number, nor the stream's a few numbers on
+  for (uint16_t k = 0; k <= T38_CLOSE_AHEAD; ++k) {
+    const uint16_t at = static_cast<uint16_t>(pk[0].s + k);
+    if (knownDigest(rq, at, static_cast<uint16_t>(~pk[0].digest)) == pk[0].digest) return false;
+  }
+  // every copy falls on a number the stream never got: fill the stream holds proves no step
+  for (int i = 1; i < n; ++i) {
+    const T38_NUMBER_STATE st = stateOf(rq, static_cast<uint16_t>(pk[i].s + behind + 2));
+    if (st == T38_QUEUED || st == T38_PLAYED) return false;
+  }
+  return true;
+}
+
 // Where a datagram refused inside the window joins the stream when its copies from some number
 // back on (not the first) are the packets the stream ended with, newest first: the peer stepped
 // back and this datagram is not its first after the step (the network put it ahead of the ones

@@ -201,8 +201,11 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     // open now does not join across it (rule 6). So it is when nothing else can bring its packet
     // (it carries no copies), or when another refused datagram came close to it in number and in
     // arrival, whatever their order and whatever was lost between them; a stray copy whose number
-    // lost a bit comes alone, and its packet still comes under its own number. The new packets
-    // lost belong after the newest number the stream holds: the break reaches there.
+    // lost a bit comes alone, and its packet still comes under its own number. So it is too for
+    // one alone that brings nothing the stream holds and whose copies, read as the packets right
+    // after the stream's newest, fall on numbers the stream never got: the peer's datagrams before
+    // and after its step back were lost, and nothing else will bring them. The new packets lost
+    // belong after the newest number the stream holds: the break reaches there.
     const bool near = rq->contradicted && withinResyncStep(s, rq->lastContradicting) &&
                       static_cast<uint16_t>(rq->datagrams - rq->lastContradictingAt) <= T38_RESYNC_STEP;
     const uint16_t after = static_cast<uint16_t>(rq->newest + 1);
@@ -212,7 +215,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     // step's only by where it lies, was sent by such a peer after all the stream holds, or it is
     // the network's copy: the packets held between came in order, and the break lies after them
     const bool copyOrLater = n == 1 && !near && misnumberedCopy(rq, pk, n, v);
-    if ((n == 1 || near) && !outvoted)
+    if ((n == 1 || near || mayHaveSteppedBackUnseen(rq, pk, n, v)) && !outvoted)
       noteBreak(rq, copyOrLater ? after : pk[n - 1].s, static_cast<int16_t>(s - after) > 0 ? s : after);
     // copies that are the stream's packets a few numbers on show the peer's numbering stepped back
     // (or this datagram's number lost a bit): the packets held under the numbers it reused may not

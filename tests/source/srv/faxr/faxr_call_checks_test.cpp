@@ -514,6 +514,31 @@ TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
     EXPECT_EQ(v.forgedByThePeer, sameLength) << v.why;
     EXPECT_EQ(violations(v, Verdict{}, false).size(), sameLength ? 0u : 1u);
   }
+  // the T.38 terminal cut its DIS after the first capabilities octet and sent a DCN's octets on in
+  // the same frame, closed good, every datagram come: the gateway passes a DIS on with its rate
+  // field lowered (`ff` to `ef`), which is still the peer's word; a bit it never rewrites (the
+  // fourth octet's 0x10), or bit 25 set where the peer had it clear, is not
+  const Bytes cutDis{0xFF, 0x13, 0x80, 0x04, 0xFF, 0x13, 0xFA};
+  const std::vector<std::pair<Bytes, bool>> passedOn = {{{0xFF, 0x13, 0x80, 0x04, 0xEF, 0x13, 0xFA}, true},
+                                                        {{0xFF, 0x13, 0x80, 0x14, 0xEF, 0x13, 0xFA}, false},
+                                                        {{0xFF, 0x13, 0x80, 0x04, 0xEF, 0x13, 0xFB}, false}};
+  for (const auto& [heard, peers] : passedOn) {
+    MadeUpPeer peer(0);
+    Case c{"made_up", kV17, false, false, 0, false};
+    c.redundancy = 0;
+    Outcome o;
+    o.t38Status = o.audioStatus = 0;
+    peer.send(kPreamble);
+    peer.send(v21(Bytes(cutDis.begin(), cutDis.begin() + 4)));
+    peer.send(v21(Bytes(cutDis.begin() + 4, cutDis.end())));
+    peer.send(kFcsOk);
+    o.t38Packets = peer.sent;
+    for (const auto& d : peer.datagrams) o.atGateway.take(d);
+    o.audioFrames.accepted = {heard};
+    v = judge(c, o);
+    EXPECT_EQ(v.forged, 1);
+    EXPECT_EQ(v.forgedByThePeer, peers) << hex(heard) << v.why;
+  }
   Retyped fromLine(0);  // a frame the gateway's own datagrams forged towards the T.38 terminal: no peer said it
   for (const auto& d : fromLine.peer.datagrams) fromLine.o.atGateway.take(d);
   fromLine.o.t38Frames.accepted = {kDcn};

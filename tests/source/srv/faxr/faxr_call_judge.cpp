@@ -313,11 +313,11 @@ bool forgedByThePeer(const Case& c, const Outcome& o, const Verdict& v, bool for
   const auto saidSettled = goodFramesOfEitherKind(thePeersWord(o.t38Packets, redundancy, o.alteredCopies, settledAsThePeerSent(o)));
   const auto forged = forgedFrameOctets(o.t38Frames, o.audioFrames);
   // the line carries a frame as the gateway passes it on: an NSF or NSS the peer's datagrams said
-  // reaches the audio terminal without its facilities
+  // reaches the audio terminal without its facilities, a DIS or DTC with its capabilities rewritten
   auto saidSo = [](const std::vector<std::vector<uint8_t>>& frames, const std::vector<uint8_t>& f) {
     return std::any_of(frames.begin(), frames.end(), [&](const std::vector<uint8_t>& s) {
       const std::vector<uint8_t> logged = bitReversed(s);
-      return logged == f || facilitiesBlanked(logged) == f;
+      return logged == f || facilitiesBlanked(logged) == f || capabilitiesRewritten(logged, f);
     });
   };
   bool settled = false;

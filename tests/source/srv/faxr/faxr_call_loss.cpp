@@ -281,6 +281,24 @@ std::vector<uint8_t> facilitiesBlanked(std::vector<uint8_t> frame) {
   return frame;
 }
 
+bool capabilitiesRewritten(const std::vector<uint8_t>& frame, const std::vector<uint8_t>& heard) {
+  if (frame.size() != heard.size() || frame.size() < 3 || (frame[2] & 0xFE) != kFcfDis ||
+      !std::equal(frame.begin(), frame.begin() + 3, heard.begin()))
+    return false;
+  // FIF bit n (T.30 numbering) as logged: octet 3 + (n - 1) / 8, mask 1 << ((n - 1) % 8)
+  auto at = [](int n) { return size_t(3 + (n - 1) / 8); };
+  auto mask = [](int n) { return uint8_t(1 << ((n - 1) % 8)); };
+  for (size_t i = 3; i < frame.size(); ++i) {
+    uint8_t free = 0, cleared = 0;  // bits that may take any value, bits that may only be cleared
+    for (int n : {11, 12, 13, 14})
+      if (at(n) == i) free |= mask(n);
+    for (int n : {6, 25})
+      if (at(n) == i) cleared |= mask(n);
+    if (((frame[i] ^ heard[i]) & ~(free | cleared)) != 0 || (heard[i] & cleared & ~frame[i]) != 0) return false;
+  }
+  return true;
+}
+
 std::vector<std::vector<uint8_t>> forgedFrameOctets(const FrameLog& tx, const FrameLog& rx) {
   std::vector<std::vector<uint8_t>> forged;
   for (const auto& f : rx.accepted)

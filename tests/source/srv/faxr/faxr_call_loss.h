@@ -185,6 +185,10 @@ std::vector<std::vector<uint8_t>> forgedFrameOctets(const FrameLog& tx, const Fr
 // A frame as the gateway passes it on (as logged): the facilities of an NSF or NSS zeroed, any
 // other frame as it came.
 std::vector<uint8_t> facilitiesBlanked(std::vector<uint8_t> frame);
+// Whether `heard` is the DIS or DTC `frame` (both as logged) as the gateway passes it on: its
+// capabilities rewritten where the gateway rewrites them (the V.8 bit and bit 25 cleared, the rate
+// field lowered to the modems it allows), every other octet and bit as it came.
+bool capabilitiesRewritten(const std::vector<uint8_t>& frame, const std::vector<uint8_t>& heard);
 
 // Datagram numbers one direction sent, the numbers that arrived as primaries, and the numbers the
 // receiver handed on (as primary or recovered from a secondary).

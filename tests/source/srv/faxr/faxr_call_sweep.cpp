@@ -1093,6 +1093,15 @@ std::vector<Example> examples() {
   // octets: the relay played past the last end of a row it held, the buffer ran dry inside the
   // next row and fill went there: the page reached the audio terminal with its rows shifted
   drawn(2117829, "page_in_long_chunks_fills_only_between_rows_seed2117829");
+  // a drawn call under loss at redundancy 1 whose T.38 terminal's counter stepped four back inside
+  // its DIS: of the datagrams under the reused numbers one came, its copy V.21 data where an FCS
+  // had played, the packets the step repeated lost on the way. Refused, it broke nothing, and the
+  // DIS's first three octets joined the octets after the step into a DIS closed good
+  drawn(2138336, "step_back_whose_repeated_packets_were_lost_breaks_the_frame_seed2138336");
+  // a drawn call whose T.38 terminal aborted its DIS after four octets and sent its DCN's octets
+  // straight on, one frame closed good in its datagrams, every one of them come: the gateway passed
+  // it on with the DIS's rate field lowered, and the judge took that for a frame of its own
+  drawn(2105975, "peers_own_dis_passed_on_with_its_capabilities_rewritten_seed2105975", false);
   return v;
 }
 

@@ -1539,6 +1539,35 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
     r.take(bAs(6, 110));
     EXPECT_FALSE(r.playOut().broken.empty());
   }
+  // so with copies where the packets the step repeated were lost on the way: another stream's 109,
+  // its copy of 108, agrees with nothing, and its copies read a few numbers on contradict nothing
+  // the stream holds (past 111 it holds nothing)
+  {
+    const auto a1 = stream(100, 12, 1, 'a');
+    Received r;
+    for (const auto& d : a1) r.take(d);
+    r.take(stream(100, 12, 1, 'z')[9]);
+    const auto p = r.playOut();
+    EXPECT_EQ(p.broken, (std::vector<uint16_t>{108, 109, 110, 111})) << p.broken.size();
+  }
+  // but not the stream's own datagram after its next one, repeated under its number, came first:
+  // 104 and 105 carry the same packet, 105's datagram comes as 104 and 104's own after it, which
+  // brings the packet held under its number; 103's own datagram then settles 103
+  {
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 100;
+    std::vector<std::vector<uint8_t>> e;
+    for (int i = 0; i < 8; ++i)
+      e.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {'e', uint8_t(i == 5 ? 4 : i)}, NO_DFS), 1));
+    Received r;
+    for (size_t i = 0; i < 3; ++i) r.take(e[i]);
+    r.take(renumbered(e[5], 104));
+    for (const size_t i : {4, 3, 5, 6, 7}) r.take(e[i]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.broken.empty()) << p.broken.size();
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 107}));
+  }
   // where its number was played there is nothing to dispute: a peer that stepped back sent it
   // after all the stream holds, and the network's copy breaks nothing, so the packets queued came
   // in order and the break lies past them (108 as 108 ^ 4 = 104)
