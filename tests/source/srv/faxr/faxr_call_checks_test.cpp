@@ -408,6 +408,18 @@ struct Retyped {
   }
 };
 
+// A made-up call at redundancy 0 whose two terminals both ended: the peer's datagrams carry one
+// packet each, so what reached the gateway is exactly what the peer sent.
+struct AtRedundancyZero {
+  MadeUpPeer peer{0};
+  Case c{"made_up", kV17, false, false, 0, false};
+  Outcome o;
+  AtRedundancyZero() {
+    c.redundancy = 0;
+    o.t38Status = o.audioStatus = 0;
+  }
+};
+
 // The T.38 terminal's TSI after its address and control, an octet a packet: `before`, then its
 // numbering steps `back` numbers back, then `after`. Inside a run of padding spaces the datagrams
 // under the reused numbers are byte for byte the first ones, and the gateway plays the frame that
@@ -491,11 +503,8 @@ TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
   // which the gateway passes on with its facilities zeroed. What reached the audio terminal is what the
   // peer's datagrams alone said, as the gateway passes it on; not a frame of another length.
   for (const bool sameLength : {true, false}) {
-    MadeUpPeer peer(0);
-    Case c{"made_up", kV17, false, false, 0, false};
-    c.redundancy = 0;
-    Outcome o;
-    o.t38Status = o.audioStatus = 0;
+    AtRedundancyZero call;
+    auto& [peer, c, o] = call;
     const Bytes tsi{0xFF, 0x03, 0x43, 0x32, 0x20, 0x20, 0x20};
     peer.send(kPreamble);
     peer.send(v21({0xFF, 0x03, 0x43, 0x32}));
@@ -523,11 +532,8 @@ TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
                                                         {{0xFF, 0x13, 0x80, 0x14, 0xEF, 0x13, 0xFA}, false},
                                                         {{0xFF, 0x13, 0x80, 0x04, 0xEF, 0x13, 0xFB}, false}};
   for (const auto& [heard, peers] : passedOn) {
-    MadeUpPeer peer(0);
-    Case c{"made_up", kV17, false, false, 0, false};
-    c.redundancy = 0;
-    Outcome o;
-    o.t38Status = o.audioStatus = 0;
+    AtRedundancyZero call;
+    auto& [peer, c, o] = call;
     peer.send(kPreamble);
     peer.send(v21(Bytes(cutDis.begin(), cutDis.begin() + 4)));
     peer.send(v21(Bytes(cutDis.begin() + 4, cutDis.end())));
@@ -580,11 +586,8 @@ TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
   // it had used before; that datagram came with a bit flipped and nothing else came under the
   // number since: the flipped DCS is all any receiver had. Not once the DCS as sent came there too.
   for (const bool trueOneCame : {false, true}) {
-    MadeUpPeer peer(0);
-    Case c{"made_up", kV17, false, false, 0, false};
-    c.redundancy = 0;
-    Outcome o;
-    o.t38Status = o.audioStatus = 0;
+    AtRedundancyZero call;
+    auto& [peer, c, o] = call;
     peer.send(kPreamble);
     peer.send(kNoSignal);
     peer.send(kPreamble);
