@@ -145,6 +145,8 @@ void takeBits(HSZFAXRLOCLMEM* m, uint16_t bits) {
 HSZFAXRLOCLMEM* local(void* ctx) { return static_cast<FAXRJBACTIONARG*>(ctx)->localp; }
 void post(HSZFAXRLOCLMEM* m, FAXRJBEVENT e) { vcfStmPutEvent(&m->hsxfaxrfax.jbStm.evq, e); }
 bool tcfPhase(const HSZFAXRLOCLMEM* m) { return (m->hsxintstatus & FAXR_INT_TCF) != 0; }
+// Whether a packet code is non-ECM page data (T.4 rows or the training check), by rate.
+bool nonEcmDataCode(uint8_t code) { return code >= 23 && code <= 32; }
 
 // Whether the buffer holds the end of a row past its first `after` bits: an end-of-line code
 // that came in after them.
@@ -490,7 +492,7 @@ void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
   // the training check's first 150 ms are forced to zero when asked for
   if ((m->hsxfaxrregs.hsxcustomfeatures & 1) && data) {
     if (m->hsxintstatus & FAXR_INT_TCF) {
-      const uint16_t limit = code >= 23 && code <= 32 ? bytesToMask[code - 23] : 0;
+      const uint16_t limit = nonEcmDataCode(code) ? bytesToMask[code - 23] : 0;
       uint16_t* d = pktData(pkt);
       for (int i = 0; i < bits / 8 && m->hsxfaxrTcfBytesMasked < limit; ++i) {
         d[i / 2] = static_cast<uint16_t>((i & 1) ? (d[i / 2] & 0xFF00) : (d[i / 2] & 0x00FF));
@@ -500,7 +502,7 @@ void handleHighSpeedDataPacket(HSZFAXRLOCLMEM* m, HAPI_PKT_HDR* pkt) {
       m->hsxfaxrTcfBytesMasked = 0;
     }
   }
-  if (code >= 23 && code <= 32) noteRowEnds(f, pktData(pkt), bits);
+  if (nonEcmDataCode(code)) noteRowEnds(f, pktData(pkt), bits);
   if (data) {
     if (f.hsxstatus & FAXR_FAX_ECMEND)
       MEM_QueueEnq_Unprotected(&m->hsxvfaxjitbufq, pkt);
@@ -542,7 +544,7 @@ namespace {
 void playEcmPacket(HSZFAXRLOCLMEM* m, uint8_t code, const uint16_t* words, uint16_t bits) {
   HSZFAXRFAXMODEM& f = m->hsxfaxrfax;
   const bool end = code >= 43 && code <= 62;
-  if (code >= 23 && code <= 32) {
+  if (nonEcmDataCode(code)) {
     // non-ECM page data inside an ECM page is a frame's octets retyped on the way: the frame they
     // belong to misses them, so it ends bad, and the rest of it, up to its end, is dropped
     if (f.hsxstatus & FAXR_FAX_TXFRAMEOPEN) faxrhdlcendbad(m);

@@ -64,9 +64,10 @@ void startTail(T38ZCONV* st, uint8_t redundancyLow, uint8_t mode) {
   st->flushState = static_cast<uint16_t>(ticks + st->flushRepeats + 1);
 }
 
-bool sigEnd(IFP_FIELD_TYPE f) {
-  return f == T4_NON_ECM_SIG_END || f == HDLC_SIG_END || f == HDLC_FCS_OK_SIG_END || f == HDLC_FCS_BAD_SIG_END;
-}
+// Whether an HDLC field ends the signal, with or without closing a frame.
+bool hdlcSigEnd(int f) { return f == HDLC_SIG_END || f == HDLC_FCS_OK_SIG_END || f == HDLC_FCS_BAD_SIG_END; }
+
+bool sigEnd(IFP_FIELD_TYPE f) { return f == T4_NON_ECM_SIG_END || hdlcSigEnd(f); }
 
 }  // namespace
 
@@ -295,7 +296,7 @@ bool t38fIFPclosesV21FrameGoodBurstOn(const uint8_t* ifp) {
   bool good = false, ends = false;
   forEachField(ifp, h, [&](int type, const uint8_t*, int) {
     good = good || type == HDLC_FCS_OK;
-    ends = ends || type == HDLC_SIG_END || type == HDLC_FCS_OK_SIG_END || type == HDLC_FCS_BAD_SIG_END;
+    ends = ends || hdlcSigEnd(type);
   });
   return good && !ends;
 }
@@ -305,7 +306,7 @@ bool t38fIFPendsV21Signal(const uint8_t* ifp) {
   if (!h.data || h.value != 0) return false;
   bool ends = false;
   forEachField(ifp, h, [&](int type, const uint8_t*, int) {
-    ends = ends || type == HDLC_SIG_END || type == HDLC_FCS_OK_SIG_END || type == HDLC_FCS_BAD_SIG_END;
+    ends = ends || hdlcSigEnd(type);
   });
   return ends;
 }
