@@ -612,6 +612,35 @@ TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
   }
 }
 
+// At redundancy 0 the peer's counter skipped a number inside its CFR, after the address octet,
+// and a datagram the network copied from the control octet's came under the number skipped: the
+// CFR with its control octet twice is what reached the gateway, number by number, and no receiver
+// tells it from a CFR the peer sent so. Not when what came there is nothing the peer's datagrams
+// put there.
+TEST(FaxCallChecks, ANumberThePeerSkippedIsReadWithWhatItsDatagramsPutThere) {
+  for (const bool copied : {true, false}) {
+    AtRedundancyZero call;
+    auto& [peer, c, o] = call;
+    peer.send(kPreamble);
+    peer.send(v21({0xFF}));
+    peer.skipped = 1;
+    peer.send(v21({0x13}));
+    peer.send(v21({0x84}));
+    peer.send(kFcsOk);
+    o.t38Packets = peer.sent;
+    o.t38Frames.sent = {{0xFF, 0x13, 0x84}};
+    const Datagram intoTheSkip{2, v21({0x13}), {}};
+    if (copied) o.alteredCopies = {{intoTheSkip.seq, intoTheSkip.primary}};
+    for (const auto& d : peer.datagrams) o.atGateway.take(d);
+    o.atGateway.take(buildDatagram(intoTheSkip));
+    o.audioFrames.accepted = {{0xFF, 0x13, 0x13, 0x84}};
+    const Verdict v = judge(c, o);
+    EXPECT_EQ(v.forged, 1);
+    EXPECT_EQ(v.forgedByThePeer, copied) << v.why;
+    EXPECT_EQ(violations(v, Verdict{}, false).size(), copied ? 0u : 1u);
+  }
+}
+
 TEST(FaxCallChecks, ACallIsCompletedOnlyWithThePagesSentAndAWrongEcmPageIsCounted) {
   Case c{"made_up", kV17, true, true, 0, false};
   Outcome o;

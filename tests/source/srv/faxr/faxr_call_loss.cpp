@@ -479,6 +479,19 @@ int firstDatagramShortOfCopies(const std::vector<std::vector<uint8_t>>& datagram
   return -1;
 }
 
+namespace {
+
+// The numbers strictly between `from` and `to`, in order, under which a packet in `altered` came.
+std::vector<uint16_t> movedInto(const std::vector<NumberedIfp>& altered, uint16_t from, uint16_t to) {
+  std::vector<uint16_t> out;
+  for (const auto& a : altered)
+    if (uint16_t(a.first - from) > 0 && uint16_t(a.first - from) < uint16_t(to - from)) out.push_back(a.first);
+  std::sort(out.begin(), out.end(), [&](uint16_t x, uint16_t y) { return uint16_t(x - from) < uint16_t(y - from); });
+  return out;
+}
+
+}  // namespace
+
 std::vector<std::vector<uint8_t>> thePeersWord(const std::vector<NumberedIfp>& packets, int redundancy,
                                                const std::vector<NumberedIfp>& altered, const PacketsArrived& at) {
   std::map<uint16_t, std::set<std::vector<uint8_t>>> put;  // what the peer's datagrams put under each number
@@ -500,6 +513,10 @@ std::vector<std::vector<uint8_t>> thePeersWord(const std::vector<NumberedIfp>& p
     if (forward >= 2 && forward <= redundancy + 1)
       for (int k = forward - 1; k >= 1; --k)
         if (listed.insert(uint16_t(s - k)).second) order.emplace_back(uint16_t(s - k), 0);
+    // a number the step skipped is read like any other where a packet the peer sent came under it
+    if (forward > redundancy + 1)
+      for (const uint16_t skipped : movedInto(altered, packets[i - 1].first, s))
+        if (listed.insert(skipped).second) order.emplace_back(skipped, 0);
     auto& under = sentUnder[s];
     if (std::find(under.begin(), under.end(), packets[i].second) != under.end()) continue;
     under.push_back(packets[i].second);
@@ -690,6 +707,11 @@ bool EventInjector::apply(long tick, std::vector<uint8_t>& dg, std::vector<std::
   const uint16_t shiftBefore = shift_;
   for (size_t i = 0; i < events_.size(); ++i)
     if (!fired_[i] && tick >= events_[i].tick && watch_.carries(events_[i].on)) fired_[i] = fire(events_[i], dg, extra);
+  for (const auto& [i, numberThen] : alteredInPlace_) {
+    const uint16_t sentAs = uint16_t((dg[0] << 8) | dg[1]);
+    altered[i].first = uint16_t(altered[i].first + (sentAs - numberThen));
+  }
+  alteredInPlace_.clear();
   if (parsed) packets.emplace_back(uint16_t(seq + shift_ - shiftBefore), std::move(primary));
   sent_.push_back(dg);
   return losing_ > 0 && losing_-- > 0;
@@ -770,10 +792,12 @@ bool EventInjector::fire(const Event& e, std::vector<uint8_t>& dg, std::vector<s
       std::vector<uint8_t>& ifp = primary ? d.primary : d.secondaries[copy];
       if (!alterField(ifp, e.kind == EventKind::kFlippedDuplicate ? FieldMode::kFlipBit : e.mode, e.value, e.size)) return false;
       altered.emplace_back(primary ? d.seq : uint16_t(d.seq - 1 - copy), ifp);
-      if (e.kind == EventKind::kFlippedDuplicate)
+      if (e.kind == EventKind::kFlippedDuplicate) {
         extra.emplace_back(0, buildDatagram(d));
-      else
+      } else {
         dg = buildDatagram(d);
+        alteredInPlace_.emplace_back(altered.size() - 1, d.seq);
+      }
       return true;
     }
     case EventKind::kGap:

@@ -259,7 +259,8 @@ std::vector<std::vector<uint8_t>> goodHdlcFrames(const std::vector<std::vector<u
 std::vector<uint8_t> bitReversed(const std::vector<uint8_t>& octets);
 
 // The packets a receiver may take as the peer's own word: in the order the peer sent its numbers
-// (a step of at most its `redundancy` forward takes the numbers its copies fill), each number once
+// (a step of at most its `redundancy` forward takes the numbers its copies fill, and a step of any
+// size the numbers it skipped under which a packet it sent arrived under another number), each number once
 // with the one content every datagram that reached `at` under it brought, when that is a content
 // the peer's datagrams put there (its primaries `packets`, the copies they carry, and the packets
 // it sent altered or under another number, `altered`). A number disputed, never arrived, or holding
@@ -357,6 +358,9 @@ class EventInjector {
   int losing_ = 0;                           // datagrams a gap still takes
   std::vector<std::vector<uint8_t>> sent_;   // every datagram sent so far, as sent
   DropPlan watch_{{}};                       // what each datagram carries, for the keyed events
+  // the packets of `altered` that the datagram at hand carries altered, and the number it had then:
+  // an event after the change may still renumber it, and they arrive under its final number
+  std::vector<std::pair<size_t, uint16_t>> alteredInPlace_;
   void noteMoved(const std::vector<uint8_t>& dg);  // every packet `dg` carries lands under a number not its own
 };
 

@@ -524,6 +524,22 @@ TEST(SweepDraw, KeyedEventsLandOnWhatTheDatagramCarries) {
   EXPECT_EQ(got.seq, uint16_t(106 ^ 8));
   EXPECT_EQ(got.primary, primaries[6]);
   EXPECT_EQ(moved, (std::vector<std::pair<uint16_t, std::vector<uint8_t>>>{{uint16_t(106 ^ 8), primaries[6]}}));
+  // a packet altered and its datagram renumbered, in either order: the altered packet is named
+  // under the number it arrives with
+  const Event flip{.kind = EventKind::kFieldPrimary, .tick = 0, .value = 0, .mode = FieldMode::kFlipBit, .on = DropOn::kPageData};
+  const Event renumber{.kind = EventKind::kRenumber, .tick = 0, .value = 5000, .on = DropOn::kPageData};
+  for (const auto& events : {std::vector<Event>{flip, renumber}, std::vector<Event>{renumber, flip}}) {
+    EventInjector inj(events);
+    std::vector<std::pair<int, std::vector<uint8_t>>> added;
+    std::vector<uint8_t> dg;
+    for (size_t i = 0; i <= 6; ++i) {
+      dg = buildDatagram({uint16_t(100 + i), primaries[i], {}});
+      inj.apply(long(i), dg, added);
+    }
+    ASSERT_TRUE(parseDatagram(dg, &got));
+    EXPECT_EQ(got.seq, 5000);
+    EXPECT_EQ(inj.altered, (std::vector<std::pair<uint16_t, std::vector<uint8_t>>>{{uint16_t(5000), got.primary}}));
+  }
 }
 
 // ---- fixed draws: calls named in reports ----
@@ -1102,6 +1118,19 @@ std::vector<Example> examples() {
   // straight on, one frame closed good in its datagrams, every one of them come: the gateway passed
   // it on with the DIS's rate field lowered, and the judge took that for a frame of its own
   drawn(2105975, "peers_own_dis_passed_on_with_its_capabilities_rewritten_seed2105975", false);
+  // a drawn call at redundancy 0 whose T.38 terminal's first packet after a renumbering, its MCF
+  // whole, came with a bit flipped on the way: the judge looked for the altered packet under the
+  // number the datagram had before it was renumbered, and took what the gateway played for its own
+  drawn(2220921, "packet_altered_then_renumbered_is_the_peers_word_seed2220921", false);
+  // at redundancy 0 the T.38 terminal's counter skips a number inside its CFR, after the address
+  // octet, and the network brings a copy of the control octet's datagram under the number skipped:
+  // nothing tells that from a CFR with its control octet twice, which both gateways play. The
+  // judge read the peer's word across the skip without the copy that filled it
+  const Event skipInTheCfr{.kind = EventKind::kStep, .tick = at(8.85), .value = 1, .on = DropOn::kV21FrameMiddle};
+  const Event copyIntoTheSkip{.kind = EventKind::kRepeatedNumber, .tick = at(8.85), .value = 1, .on = DropOn::kV21FrameMiddle};
+  v.push_back({call("v17_nonecm_audio_to_t38_red0_copy_under_a_number_the_peer_skipped", v17, false, true, black, 0,
+                    {skipInTheCfr, copyIntoTheSkip}),
+               false});
   return v;
 }
 
