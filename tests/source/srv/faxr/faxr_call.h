@@ -72,6 +72,7 @@ struct Outcome {
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> t38Packets;     // the T.38 terminal's primaries, numbered
   std::vector<std::vector<uint8_t>> toT38Terminal;  // the IFP packets the T.38 terminal's receiver took, in order
   std::vector<uint16_t> toT38TerminalNumbers;       // the number it handed each of them on under
+  std::vector<long> toT38TerminalAt;                // the call's frame (10 ms) it handed each of them on in
   // the same two towards the T.38 terminal: what the gateway's datagrams carried altered or under
   // another number, and the gateway's primaries as a faithful network would number them
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> alteredCopiesToPeer;
@@ -109,6 +110,13 @@ struct Verdict {
   // it handed on: the terminal refused the frame, taking the skip for data lost, though nothing of
   // the frame lay in it
   bool lastFrameRefusedAfterASkip = false;
+  // the T.38 terminal waits for the audio terminal's last frame, which the gateway sent whole with
+  // every copy asked, numbering its datagrams in order and ending its signal, and the terminal's
+  // receiver handed on, under a number of the gateway's, a packet the gateway never sent there,
+  // once the terminal's frame before its last had reached the gateway: the terminal stopped (its
+  // own timers would have sent its command again or ended the call) on what the path made of the
+  // gateway's datagrams
+  bool silencedByAPacketAlteredOnTheWay = false;
   // the terminal left waiting accepted all the other sent, which then ended on an error of its own
   // without a DCN: it waits for a frame nobody sent
   bool waitsForAFrameNeverSent = false;
@@ -158,7 +166,7 @@ struct Verdict {
   bool checksFailed = false;
   bool waitNamed() const {
     return lastFrameLostByTheNetwork || lastFrameBrokenByTheTerminalsReceiver || lastFrameBehindANumberAhead || lastFrameMadeOnTheWay ||
-           lastFrameRefusedAfterASkip ||
+           lastFrameRefusedAfterASkip || silencedByAPacketAlteredOnTheWay ||
            waitsForAFrameNeverSent || lastFrameUndelimited || lastFrameDisputedByAnAlteredCopy || lastFrameSkippedUnseen ||
            lastFrameJoinedByThePeer || cedIndicatorLate;
   }

@@ -351,6 +351,45 @@ TEST(FaxCallChecks, TheTerminalsReceiverIsToBlameOnlyForWhatTheGatewayNeitherSen
   skipTaken.o.t38Frames.accepted = {kDcn};
   EXPECT_FALSE(judge(skipTaken.c, skipTaken.o).waitNamed());
 
+  // the terminal took the DCN and still waits: it stopped, after its receiver handed on, under the
+  // number of the gateway's no-signal, a packet the gateway never sent there, once the frame the
+  // terminal sent before its last had reached the gateway
+  auto stopped = [](T38Waits& w, long alteredAt) {
+    MadeUpPeer terminal;
+    for (const auto& p : {kPreamble, v21(kDis, 2), kNoSignal, kPreamble, v21(kDcs, 2), kNoSignal}) terminal.send(p);
+    w.o.t38Packets = terminal.sent;
+    for (size_t i = 0; i < terminal.datagrams.size(); ++i) {
+      w.o.atGateway.now = long(100 * i);  // the DIS at 100, the DCS at 400
+      w.o.atGateway.take(terminal.datagrams[i]);
+    }
+    handOn(w, w.gateway.sent);
+    w.o.toT38TerminalAt.assign(w.o.toT38Terminal.size(), 500);
+    handOn(w, {{uint16_t(w.gateway.sent.size() - 1), v21({0xFF})}});
+    w.o.toT38TerminalAt.push_back(alteredAt);
+    w.o.t38Frames.accepted = {kDcn};
+  };
+  T38Waits altered(1);
+  stopped(altered, 600);
+  v = judge(altered.c, altered.o);
+  EXPECT_TRUE(v.silencedByAPacketAlteredOnTheWay) << v.why;
+  EXPECT_NE(v.why.find("number 4"), std::string::npos) << v.why;
+  T38Waits alteredEarlier(1);  // before the terminal's frame before its last: an exchange answered since
+  stopped(alteredEarlier, 50);
+  EXPECT_FALSE(judge(alteredEarlier.c, alteredEarlier.o).waitNamed());
+  T38Waits noneAltered(1);  // what it got was the gateway's own
+  stopped(noneAltered, 600);
+  noneAltered.o.toT38Terminal.back() = kNoSignal;
+  EXPECT_FALSE(judge(noneAltered.c, noneAltered.o).waitNamed());
+  T38Waits signalOpen(1);  // the gateway's last datagram opened a signal it never ended
+  signalOpen.gateway.send(kPreamble);
+  signalOpen.o.gatewayDatagrams = signalOpen.gateway.datagrams;
+  stopped(signalOpen, 600);
+  EXPECT_FALSE(judge(signalOpen.c, signalOpen.o).waitNamed());
+  T38Waits ownNumbers(1);  // the gateway's numbers out of order: the number is not the network's to blame
+  renumbered(ownNumbers, 1, 40);
+  stopped(ownNumbers, 600);
+  EXPECT_FALSE(judge(ownNumbers.c, ownNumbers.o).silencedByAPacketAlteredOnTheWay);
+
   // the audio terminal sent its DCN twice; the receiver handed on the first whole and the second
   // without its first octets, closed good
   auto twice = [](T38Waits& w) {

@@ -193,6 +193,34 @@ int numberBeforeASkip(const Outcome& o, const std::vector<NumberedIfp>& sent, in
   return -1;
 }
 
+// When the frame the T.38 terminal sent before its last one had reached the gateway: its last V.21
+// data packet's first arrival (-1: no such frame, or that packet never arrived as sent under its
+// number). From then on the gateway's datagrams carry the exchange its last frame answered.
+long frameBeforeTheLastArrived(const Outcome& o) {
+  const V21FramePlace frame = lastV21Frame(o.t38Packets);
+  if (frame.previous < 0) return -1;
+  const auto& [number, ifp] = o.t38Packets[size_t(frame.previous)];
+  const auto at = o.atGateway.firstAt.find(number);
+  if (at == o.atGateway.firstAt.end()) return -1;
+  const auto content = at->second.find(ifp);
+  return content == at->second.end() ? -1 : content->second;
+}
+
+// The first packet the T.38 terminal's receiver handed on after the call's frame `after` under a
+// number the gateway sent, with a content the gateway never sent under it (-1: none; the
+// receiver's hand-on times unknown).
+int firstPacketAlteredOnTheWayAfter(const Outcome& o, const std::vector<NumberedIfp>& sent, long after) {
+  std::map<uint16_t, std::set<std::vector<uint8_t>>> gateways;
+  for (const auto& [number, ifp] : sent) gateways[number].insert(ifp);
+  const size_t n = std::min({o.toT38Terminal.size(), o.toT38TerminalNumbers.size(), o.toT38TerminalAt.size()});
+  for (size_t i = 0; i < n; ++i) {
+    if (o.toT38TerminalAt[i] <= after) continue;
+    const auto own = gateways.find(o.toT38TerminalNumbers[i]);
+    if (own != gateways.end() && own->second.count(o.toT38Terminal[i]) == 0) return int(i);
+  }
+  return -1;
+}
+
 // The T.38 terminal waits for the audio terminal's last frame `last`: whether the gateway sent it
 // whole, in datagrams with every copy its redundancy asks, and the network then lost a packet of it
 // in every datagram that carried it, or the terminal's receiver handed on what the gateway never
@@ -238,6 +266,19 @@ void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std
       v.lastFrameRefusedAfterASkip = true;
       v.why = "the T.38 terminal's receiver handed on every packet of the gateway's last frame in a row under numbers in a row, "
               "after a skip from number " + std::to_string(before) + ", and the terminal refused the frame";
+      return;
+    }
+    // a terminal left waiting to the limit has stopped (its own timers would have sent its command
+    // again or ended the call), and its receiver had handed on what the path made of the gateway's
+    // datagrams in the exchange its own last frame answered, or later. The gateway holds no signal
+    // open (its own ended) and numbered its datagrams in order
+    const long answered = frameBeforeTheLastArrived(o);
+    const int altered = answered >= 0 ? firstPacketAlteredOnTheWayAfter(o, sent, answered) : -1;
+    if (inOrder && altered >= 0 && sent.back().second == std::vector<uint8_t>{0x00}) {
+      v.silencedByAPacketAlteredOnTheWay = true;
+      v.why = "the T.38 terminal's receiver handed on under the gateway's number " + std::to_string(o.toT38TerminalNumbers[size_t(altered)]) +
+              " a packet the gateway never sent there (" + hex(o.toT38Terminal[size_t(altered)]).substr(0, 24) +
+              "), after the terminal's frame before its last had reached the gateway, and the terminal stopped";
       return;
     }
     v.why = "unnamed: the T.38 terminal's receiver handed on the gateway's last frame whole";

@@ -243,6 +243,7 @@ struct CallResult {
 constexpr bool Verdict::*kVerdictFlags[] = {
     &Verdict::completed, &Verdict::hung, &Verdict::lastFrameLostByTheNetwork, &Verdict::lastFrameBrokenByTheTerminalsReceiver,
     &Verdict::lastFrameBehindANumberAhead, &Verdict::lastFrameMadeOnTheWay, &Verdict::lastFrameRefusedAfterASkip,
+    &Verdict::silencedByAPacketAlteredOnTheWay,
     &Verdict::waitsForAFrameNeverSent, &Verdict::lastFrameUndelimited, &Verdict::lastFrameDisputedByAnAlteredCopy,
     &Verdict::lastFrameSkippedUnseen, &Verdict::lastFrameJoinedByThePeer, &Verdict::cedIndicatorLate, &Verdict::forgedByThePeer,
     &Verdict::forgedBeforeItsContradictionCame};
@@ -437,6 +438,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
                        : ours.lastFrameBehindANumberAhead      ? "last frame behind a number the network put ahead"
                        : ours.lastFrameMadeOnTheWay            ? "last frame made on the way to the T.38 terminal"
                        : ours.lastFrameRefusedAfterASkip       ? "last frame refused by the T.38 terminal after a skip before it"
+                       : ours.silencedByAPacketAlteredOnTheWay ? "the T.38 terminal stopped after a packet altered on the way"
                        : ours.waitsForAFrameNeverSent          ? "waits for a frame never sent"
                        : ours.lastFrameSkippedUnseen           ? "last frame not told apart: the peer skipped numbers nothing new came under"
                        : ours.lastFrameUndelimited             ? "last frame not told apart: what lay before it lost"
@@ -1131,6 +1133,11 @@ std::vector<Example> examples() {
   v.push_back({call("v17_nonecm_audio_to_t38_red0_copy_under_a_number_the_peer_skipped", v17, false, true, black, 0,
                     {skipInTheCfr, copyIntoTheSkip}),
                false});
+  // a drawn call whose T.38 terminal stopped for good on what the path made of the gateway's
+  // datagrams, whole and in order: a copy of a V.21 datagram brought 60 numbers ahead, which its
+  // receiver handed on in place of the page's signal end; its T.30 then sent a PPR and DCNs that
+  // no packet of it carried
+  drawn(2200449, "t38_terminal_stopped_after_a_copy_brought_ahead_seed2200449", false);
   return v;
 }
 

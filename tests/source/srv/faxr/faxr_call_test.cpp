@@ -650,6 +650,7 @@ Outcome runCall(const Case& c) {
       o.toPeerSeqs.delivered.insert(seq);
       o.toT38Terminal.push_back(ifp);
       o.toT38TerminalNumbers.push_back(seq);
+      o.toT38TerminalAt.push_back(now);
       t38_core_rx_ifp_packet(t38_terminal_get_t38_core_state(peer.t38), ifp.data(), int(ifp.size()), seq);
     };
     o.gatewayDatagrams.insert(o.gatewayDatagrams.end(), gNet.fromGateway.begin(), gNet.fromGateway.end());
