@@ -149,8 +149,9 @@ constexpr uint16_t FAXR_PKT_CUT_BY_RELAY = 1;
 // the first packet taken after one was dropped for want of a block: the frames open across the
 // drop lost octets and end bad there.
 constexpr uint16_t FAXR_PKT_LOST_BEFORE = 2;
-// a V.21 data packet the T.38 service handed on right after the one before it, which the peer's
-// own datagram carried beside it (HAPI_PKT_MARK_FOLLOWS there): nothing of the frame lies between.
+// a V.21 data or good end packet the T.38 service handed on right after the one before it, which
+// the peer's own datagram carried beside it (HAPI_PKT_MARK_FOLLOWS there): nothing of the frame
+// lies between.
 constexpr uint16_t FAXR_PKT_FOLLOWS = 3;
 // The last packet of a queue, or none.
 HAPI_PKT_HDR* queueTail(QMQUEUE* q);

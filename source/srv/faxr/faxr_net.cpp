@@ -103,11 +103,15 @@ void keepNetOctets(HSZFAXRV21MODEM& v, const HAPI_PKT_HDR* pkt) {
   }
 }
 
+// Whether a packet from the network may carry on a V.21 frame: its octets, or its good end.
+bool carriesFrameOn(uint8_t code) { return code == FAXR_PKT_V21 || code == FAXR_PKT_V21_END || code == FAXR_PKT_V21_END_FINAL; }
+
 // The packet after a frame the relay cut for stalling came, and the T.38 service vouches that it
 // follows that frame's last octets in the peer's own stream (its datagram carried both): the
 // network held the rest back, nothing of it was lost. The octets kept go before it, and the frame
 // plays again whole after the bad one the line heard (a terminal takes a good frame after a bad
-// one); the T.38 side still ends it bad where it lost any of its packets. One that opens with an
+// one); the T.38 side still ends it bad where it lost any of its packets. The rest may be the
+// good end alone, where every octet came before the network held it back. One that opens with an
 // address octet starts a frame of its own. Without it a final DCN whose first octets came before
 // a delay spike, and its rest after it, never played whole, and the line's terminal waited for
 // good.
@@ -116,7 +120,8 @@ void joinStalledFrame(HSZFAXRV21MODEM& v, HAPI_PKT_HDR* pkt) {
   v.stalledCount = 0;
   const uint16_t bits = pktBits(pkt);
   uint16_t* d = pktData(pkt);
-  if (kept == 0 || bits < 8 || (d[0] >> 8) == 0xFF || bits + kept * 8 > FAXR_MAX_PKT_BITS) return;
+  const bool endAlone = bits == 0 && pktCode(pkt) != FAXR_PKT_V21;
+  if (kept == 0 || (bits < 8 && !endAlone) || (bits >= 8 && (d[0] >> 8) == 0xFF) || bits + kept * 8 > FAXR_MAX_PKT_BITS) return;
   uint16_t rest[FAXR_MAX_PKT_BITS / 16 + 1] = {};
   copyBits(rest, 0, d, 0, bits);
   packOctets(v.stalledOctets, kept, d);
@@ -176,7 +181,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
       hsfBmFree(pkt);
       continue;
     }
-    if (pkt->payloadTimeStampHigh != FAXR_PKT_FOLLOWS || code != FAXR_PKT_V21) v.stalledCount = 0;
+    if (pkt->payloadTimeStampHigh != FAXR_PKT_FOLLOWS || !carriesFrameOn(code)) v.stalledCount = 0;
     if (pkt->payloadTimeStampHigh == FAXR_PKT_LOST_BEFORE) {  // a drop before it broke the frames open
       cutEcmFrameFromNet(m);
       cutV21FrameFromNet(m);
@@ -195,9 +200,13 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
       continue;
     }
     const bool v21 = code >= FAXR_PKT_V21 && code <= FAXR_PKT_V21_END_BAD_FINAL;
+    // an empty data packet leaves the kept octets for the rest
+    if (v.stalledCount > 0 && !(v.hsxstatus & FAXR_V21_NETFRAMEOPEN) && (code != FAXR_PKT_V21 || pktBits(pkt) > 0))
+      joinStalledFrame(v, pkt);
+    const bool frameOctets = carriesFrameOn(code) && pktBits(pkt) > 0;
     // while the line has the turn the far end waits for its answer: a V.21 burst from the network
     // then is a repeat that answer supersedes, or not the far end's own, and is dropped
-    if (code == FAXR_PKT_V21 && pktBits(pkt) > 0 && lineHasTurn(m)) farEndGoesOn(m);
+    if (frameOctets && lineHasTurn(m)) farEndGoesOn(m);
     if (lineHasTurn(m) && (code == FAXR_PKT_V21_PREAMBLE || v21)) {
       v.stalledCount = 0;
       hsfBmFree(pkt);
@@ -211,7 +220,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
       // is sending V.21 frames, and dropping them would leave the line waiting for an exchange
       // that did come. During a page they end it as the preamble would: the page's end was lost
       // too, and the line, kept in page data, never hears the far end's post-page message
-      if (!(v.hsxstatus & FAXR_V21_NETACCEPT) && code == FAXR_PKT_V21 && pktBits(pkt) > 0) {
+      if (!(v.hsxstatus & FAXR_V21_NETACCEPT) && frameOctets) {
         if (s.hsxstate == HSFAXRTXLOCALDATA) m->hsxintstatus = static_cast<uint16_t>(m->hsxintstatus | FAXR_INT_NETPAGEEND);
         netPreamble(m);
       }
@@ -220,7 +229,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
         continue;
       }
       uint16_t bits = pktBits(pkt);
-      pkt->payloadTimeStampHigh = 0;
+      if (pkt->payloadTimeStampHigh != FAXR_PKT_CUT_BY_RELAY) pkt->payloadTimeStampHigh = 0;
       if (MEM_QueueCount(&m->hsxv21jitbufq) >= FAXR_MAX_JB_PACKETS) {  // no frame is that long
         count16(m->hsxfaxrStats.egress.hsxOverrunCount);
         cutV21FrameFromNet(m);  // the frame lost octets: it cannot end good
@@ -232,10 +241,7 @@ void hsffaxrprocessnetmsg(HSZFAXRLOCLMEM* m) {
           hsfBmFree(pkt);
           continue;
         }
-        if (!(v.hsxstatus & FAXR_V21_NETFRAMEOPEN)) {
-          joinStalledFrame(v, pkt);
-          v.netCount = 0;
-        }
+        if (!(v.hsxstatus & FAXR_V21_NETFRAMEOPEN)) v.netCount = 0;
         keepNetOctets(v, pkt);
         bits = pktBits(pkt);
         if (v.hsxstatus & FAXR_V21_ENDQUEUED) {
@@ -406,7 +412,8 @@ void hsffaxrv21txdata(HSZFAXRLOCLMEM* m) {
     const bool bad = code == FAXR_PKT_V21_END_BAD || code == FAXR_PKT_V21_END_BAD_FINAL ||
                      (v.hsxstatus & FAXR_V21_TXCUT) || !whole;
     v.hsxstatus = static_cast<uint16_t>(v.hsxstatus & ~FAXR_V21_TXCUT);
-    if (whole && !cutByRelay)
+    // a frame the relay cut itself says nothing of the far end; one it joined again ends good
+    if (whole && !(cutByRelay && bad))
       hsffaxrprocessv21net(m, frameOctet(v, 2), frameOctet(v, 3), final);
     else
       stopSpoofing(m);  // still, the far end has stopped: the line is not kept waiting for more

@@ -335,6 +335,12 @@ void noteV21Frame(T38ZLOCLMEM* m, uint8_t code, const uint8_t* octets, int n, bo
   m->v21StepShaped = false;
 }
 
+// A V.21 packet the relay may join to the frame it cut for stalling: the frame's further octets, or
+// only its good end where every octet came before the network held the rest back.
+bool joinsStalledV21Frame(uint8_t code) {
+  return code == kV21Data || code == HAPI_PKT_FC_V21_END || code == HAPI_PKT_FC_V21_END_FINAL;
+}
+
 void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   auto* out = static_cast<RelayOut*>(user);
   T38ZLOCLMEM* m = out->m;
@@ -361,7 +367,7 @@ void sendRelay(void* user, uint8_t code, const uint8_t* octets, int n) {
   noteV21Frame(m, code, octets, n, out->contested, out->stepShaped);
   code = frameEndAfterLoss(m->lossInFrame, code);
   m->v21FrameOpen = code == kV21Data;
-  sendRelayPacket(m, code, octets, n, out->follows && code == kV21Data ? HAPI_PKT_MARK_FOLLOWS : 0);
+  sendRelayPacket(m, code, octets, n, out->follows && joinsStalledV21Frame(code) ? HAPI_PKT_MARK_FOLLOWS : 0);
 }
 
 // A packet already handed on was contradicted by a later copy (numbered s): the frame it went into

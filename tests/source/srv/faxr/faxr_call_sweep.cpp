@@ -1054,6 +1054,9 @@ std::vector<Example> examples() {
   // last octet and its end 2.3 s behind its first two: the relay cut the frame for stalling, the
   // rest opened no frame, and the audio terminal never heard the DCN
   drawn(908405, "final_frame_stalled_by_a_spike_plays_again_whole_seed908405");
+  // the same at redundancy 1 with the spike holding back only the DCN's good end, 2.2 s behind its
+  // three octets: the end alone joined nothing, and the audio terminal waited to the limit
+  drawn(2211176, "final_frames_end_alone_after_a_spike_plays_it_again_whole_seed2211176");
   // a drawn call at redundancy 1 under a delay spike whose T.38 terminal's answer stalled after its
   // address octet: the relay cut it there, and the rest came once the audio terminal had started
   // its DCN. That rest, with no address and control, went to the line over the DCN, the relay
