@@ -328,9 +328,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     next packets, still on their way (the network swaps datagrams): the step lies after those,
 //     and their own datagrams fill the numbers before it; a datagram's copy from the step on that
 //     is the stream's packet the step's size before its number is the peer's older packet, and
-//     takes or disputes nothing there. Without it the first of them, come after the step, was
-//     disputed by the next datagram's copy under its number, and the DCN played without its
-//     address octet.
+//     takes or disputes nothing there, nor counts against its datagram in the vote (rule 4).
+//     Without it the first of them, come after the step, was disputed by the next datagram's copy
+//     under its number, and the DCN played without its address octet; and the network's duplicate
+//     of the step's datagram, with the datagram after it, were refused for copies the step
+//     explains, and their break ended the DCN bad, every packet of it in.
 //  7. Handed on, then contradicted: a datagram with a new packet of its own that, as in rule 4,
 //     may dispute a number, and whose copy contradicts a packet already handed on that one
 //     datagram brought (more outvote the copy), reports that number (playedContradicted): the

@@ -23,6 +23,8 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
   uint16_t agreeing[1 + T38_MAX_SECONDARIES_TAKEN];  // the datagrams the equal packets came in
   int equal = 0;
   for (int i = 0; i < n; ++i) {
+    // a copy a known step forward explains is the peer's older packet: no word on its number
+    if (i > 0 && olderThanItsNumber(rq, pk[i], pk[0].s)) continue;
     const T38_NUMBER_STATE st = stateOf(rq, pk[i].s);
     bool same;
     if (st == T38_QUEUED) {
