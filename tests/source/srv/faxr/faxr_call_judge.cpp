@@ -129,16 +129,18 @@ void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& be
       return;
     }
   }
+  // counted by the datagrams that brought each content: the network's duplicate of a datagram, the
+  // same octets again, is no second word, and no receiver may side with a content for it
   for (const auto& a : o.alteredCopies) {
     bool inFrame = false;
     for (int i = frame.previous + 1; i <= to; ++i) inFrame = inFrame || p[size_t(i)].first == a.first;
-    const auto got = o.atGateway.contents.find(a.first);
-    if (!inFrame || got == o.atGateway.contents.end() || got->second.size() < 2 || !got->second.count(a.second)) continue;
+    const auto got = o.atGateway.words.find(a.first);
+    if (!inFrame || got == o.atGateway.words.end() || got->second.size() < 2 || !got->second.count(a.second)) continue;
     const int alteredTimes = got->second.at(a.second);
     if (std::all_of(got->second.begin(), got->second.end(), [&](const auto& c) { return c.second <= alteredTimes; })) {
       v.lastFrameDisputedByAnAlteredCopy = true;
-      v.why = "the last frame's packet under number " + std::to_string(a.first) + " reached the gateway " + std::to_string(alteredTimes) +
-              " times as the peer altered it, and no other content of it more often";
+      v.why = "the last frame's packet under number " + std::to_string(a.first) + " reached the gateway in " + std::to_string(alteredTimes) +
+              " datagrams as the peer altered it, and no other content of it in more";
       return;
     }
   }
