@@ -246,11 +246,9 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     retyped into the signal's end, and a primary retyped so. So it is for a packet that closes a
 //     V.21 frame (an FCS field, good or bad) against V.21 data that goes on, where the datagram
 //     brings under the next number V.21 data that opens no frame (a frame opens with its address
-//     octet, and what follows a frame's close opens the next one), and, right after the V.21
-//     preamble, for V.21 data that opens with another octet than the address against data that
-//     opens with it (a signal's first V.21 data opens its first frame). Without it a copy of a final
-//     frame's address octet retyped into a bad FCS, and the address octet's own packet with a bit
-//     flipped, each disputed the packet that had it right, and the frame played without it.
+//     octet, and what follows a frame's close opens the next one). Without it a copy of a final
+//     frame's address octet retyped into a bad FCS disputed the packet that had it right, and the
+//     frame played without it.
 //     A number disputed keeps, for a while, the packet queued there first: where other content
 //     refilled it, a later datagram (not the network's duplicate of the one that brought it) that
 //     brings that first packet again is its second datagram and outvotes the one-datagram refill.

@@ -267,16 +267,15 @@ bool isV21Data(const uint8_t* ifp) { return (ifp[0] & 0x40) != 0 && !isPageData(
 
 // Of two packets under one number, `held` (queued) and `own` (the datagram's), the one the stream's
 // order rules out: 0 none, 1 the held one, 2 the datagram's own. `next` is the V.21 data the
-// datagram brings under the number after (nullptr: none); `afterPreamble`: the stream holds the
-// V.21 preamble under the number before. A V.21 frame opens with its address octet, and a peer
-// sends V.21 data only after its preamble:
+// datagram brings under the number after (nullptr: none). A V.21 frame opens with its address
+// octet, and a peer sends V.21 data only after its preamble:
 //  - one ends the signal and the other is V.21 data that goes on, with V.21 data after it: nothing
 //    of the signal follows its end;
 //  - one closes a frame and the other is V.21 data that goes on, where the data after it opens no
-//    frame (its first octet no address): what follows a frame's close opens the next one;
-//  - right after the preamble, one opens a frame with its address octet and the other with
-//    another octet: the first V.21 data of a signal opens its first frame.
-int ruledOutByOrder(const uint8_t* held, const uint8_t* own, const uint8_t* next, bool afterPreamble) {
+//    frame (its first octet no address): what follows a frame's close opens the next one.
+// A frame's opening octet alone rules out nothing: a copy the network moved from a frame's start
+// opens with the address as well (seeds 4644, 705267: a CFR played with its first octets twice).
+int ruledOutByOrder(const uint8_t* held, const uint8_t* own, const uint8_t* next) {
   constexpr int kAddress = 0xFF;
   auto signalGoesOn = [](const uint8_t* ifp) { return isV21Data(ifp) && !endsV21Signal(ifp); };
   auto frameGoesOn = [&](const uint8_t* ifp) { return signalGoesOn(ifp) && !t38fIFPclosesV21Frame(ifp); };
@@ -289,18 +288,13 @@ int ruledOutByOrder(const uint8_t* held, const uint8_t* own, const uint8_t* next
       if (t38fIFPclosesV21Frame(own) && frameGoesOn(held)) return 2;
     }
   }
-  if (afterPreamble) {
-    const int heldFirst = t38fIFPv21FirstOctet(held), ownFirst = t38fIFPv21FirstOctet(own);
-    if (heldFirst >= 0 && ownFirst == kAddress && heldFirst != kAddress) return 1;
-    if (ownFirst >= 0 && heldFirst == kAddress && ownFirst != kAddress) return 2;
-  }
   return 0;
 }
 
 // Whether, of the one queued packet a datagram contradicts and the datagram's own packet under
 // that number, the stream's order rules one out (rule 4, ruledOutByOrder). The one ruled out was
 // altered on the way (a V.21 packet retyped into a no-signal, its field into a signal's end or a
-// frame's close, the address octet of a frame's first packet flipped), and the vote of one against
+// frame's close), and the vote of one against
 // one is no vote. *ruledOut is the number; *cut is the index of the datagram's packet ruled out,
 // or n where the queued one, one datagram's, is. Without it the two disputed the number, and a
 // final frame's octet played as lost.
@@ -315,11 +309,7 @@ bool rulesOutByOrder(const T38ZREORDER* rq, const Carried* pk, int n, const Verd
     const uint8_t* next = nullptr;
     for (int j = 0; j < n; ++j)
       if (pk[j].s == static_cast<uint16_t>(x + 1) && isV21Data(pk[j].ifp)) next = pk[j].ifp;
-    const uint16_t before = static_cast<uint16_t>(x - 1);
-    const T38_NUMBER_STATE b = stateOf(rq, before);
-    const bool afterPreamble = (b == T38_QUEUED || b == T38_PLAYED) &&
-                               knownDigest(rq, before, static_cast<uint16_t>(~v21PreambleDigest())) == v21PreambleDigest();
-    const int out = ruledOutByOrder(octets, pk[i].ifp, next, afterPreamble);
+    const int out = ruledOutByOrder(octets, pk[i].ifp, next);
     if (out == 0) continue;
     *ruledOut = x;
     *cut = out == 1 ? n : i;

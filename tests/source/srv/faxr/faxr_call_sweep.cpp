@@ -1100,11 +1100,6 @@ std::vector<Example> examples() {
   // the octet's frame going on, yet the two disputed the number, one against one, and the DCN
   // played without its address octet
   drawn(2228247, "frame_close_followed_by_v21_data_going_on_is_no_vote_seed2228247");
-  // a drawn call under duplication at redundancy 1 whose DCN's address octet came with a bit
-  // flipped in its own datagram, right after the V.21 preamble, and whole as the next datagram's
-  // copy: a signal's first V.21 data opens a frame with the address octet, yet the two disputed
-  // the number, and the DCN played without it
-  drawn(2214170, "first_v21_data_after_the_preamble_opens_with_the_address_seed2214170");
   // a drawn call on a clean path whose T.38 terminal sent its V.27 page in chunks of up to 400
   // octets: the relay played past the last end of a row it held, the buffer ran dry inside the
   // next row and fill went there: the page reached the audio terminal with its rows shifted
