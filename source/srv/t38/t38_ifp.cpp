@@ -301,6 +301,16 @@ bool t38fIFPclosesV21FrameGoodBurstOn(const uint8_t* ifp) {
   return good && !ends;
 }
 
+bool t38fIFPclosesV21Frame(const uint8_t* ifp) {
+  const IfpHead h = ifpHead(ifp);
+  if (!h.data || h.value != 0) return false;
+  bool closes = false;
+  forEachField(ifp, h, [&](int type, const uint8_t*, int) {
+    closes = closes || (type >= HDLC_FCS_OK && type <= HDLC_FCS_BAD_SIG_END);
+  });
+  return closes;
+}
+
 bool t38fIFPendsV21Signal(const uint8_t* ifp) {
   const IfpHead h = ifpHead(ifp);
   if (!h.data || h.value != 0) return false;

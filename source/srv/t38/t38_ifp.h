@@ -83,6 +83,9 @@ bool t38fIFPclosesEcmFrameGood(const uint8_t* ifp);
 // Whether a packet walked whole is V.21 data that closes a frame good and does not end the signal
 // (the burst goes on).
 bool t38fIFPclosesV21FrameGoodBurstOn(const uint8_t* ifp);
+// Whether a packet walked whole is V.21 data that closes a frame, good or bad (an FCS field of it
+// does): the peer's next V.21 data opens a frame, with its address octet.
+bool t38fIFPclosesV21Frame(const uint8_t* ifp);
 // Whether a packet walked whole is V.21 data that ends the signal (a field of it does): the peer
 // sends no V.21 data after it but behind a new preamble.
 bool t38fIFPendsV21Signal(const uint8_t* ifp);

@@ -243,7 +243,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     datagrams brought it (one whose copy is the packet ruled out is taken short of that copy).
 //     Without it a V.21 packet retyped into a no-signal on the way disputed the copy that had it
 //     right, and a final frame's first octet played as lost; so did a copy whose field was
-//     retyped into the signal's end, and a primary retyped so.
+//     retyped into the signal's end, and a primary retyped so. So it is for a packet that closes a
+//     V.21 frame (an FCS field, good or bad) against V.21 data that goes on, where the datagram
+//     brings under the next number V.21 data that opens no frame (a frame opens with its address
+//     octet, and what follows a frame's close opens the next one). Without it a copy of a final
+//     frame's address octet retyped into a bad FCS disputed the packet that had it right, and the
+//     frame played without it.
 //     A number disputed keeps, for a while, the packet queued there first: where other content
 //     refilled it, a later datagram (not the network's duplicate of the one that brought it) that
 //     brings that first packet again is its second datagram and outvotes the one-datagram refill.
@@ -328,9 +333,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     next packets, still on their way (the network swaps datagrams): the step lies after those,
 //     and their own datagrams fill the numbers before it; a datagram's copy from the step on that
 //     is the stream's packet the step's size before its number is the peer's older packet, and
-//     takes or disputes nothing there. Without it the first of them, come after the step, was
-//     disputed by the next datagram's copy under its number, and the DCN played without its
-//     address octet.
+//     takes or disputes nothing there, nor counts against its datagram in the vote (rule 4).
+//     Without it the first of them, come after the step, was disputed by the next datagram's copy
+//     under its number, and the DCN played without its address octet; and the network's duplicate
+//     of the step's datagram, with the datagram after it, were refused for copies the step
+//     explains, and their break ended the DCN bad, every packet of it in.
 //  7. Handed on, then contradicted: a datagram with a new packet of its own that, as in rule 4,
 //     may dispute a number, and whose copy contradicts a packet already handed on that one
 //     datagram brought (more outvote the copy), reports that number (playedContradicted): the

@@ -142,7 +142,7 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   if (exposesMisnumbered(rq, pk, n, v, &moved)) {
     withdraw(rq, moved);
     v = judge(rq, pk, shift != 0 ? 1 : n);
-  } else if (int cut; rulesOutSignalEnd(rq, pk, n, v, &moved, &cut)) {
+  } else if (int cut; rulesOutByOrder(rq, pk, n, v, &moved, &cut)) {
     // the queued packet leaves, the datagram's fills it; or the datagram is taken short of its
     // own, older copies and all, and the queued one stays: either plays contested
     if (cut < n) {

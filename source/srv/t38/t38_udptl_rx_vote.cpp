@@ -23,6 +23,8 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
   uint16_t agreeing[1 + T38_MAX_SECONDARIES_TAKEN];  // the datagrams the equal packets came in
   int equal = 0;
   for (int i = 0; i < n; ++i) {
+    // a copy a known step forward explains is the peer's older packet: no word on its number
+    if (i > 0 && olderThanItsNumber(rq, pk[i], pk[0].s)) continue;
     const T38_NUMBER_STATE st = stateOf(rq, pk[i].s);
     bool same;
     if (st == T38_QUEUED) {
@@ -260,16 +262,43 @@ bool bringsSteppedOwn(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t*
 // either.
 bool endsV21Signal(const uint8_t* ifp) { return (ifp[0] & 0x40) == 0 ? ifp[0] != kV21Preamble : t38fIFPendsV21Signal(ifp); }
 
+// Whether a packet is V.21 data (no page data).
+bool isV21Data(const uint8_t* ifp) { return (ifp[0] & 0x40) != 0 && !isPageData(ifp); }
+
+// Of two packets under one number, `held` (queued) and `own` (the datagram's), the one the stream's
+// order rules out: 0 none, 1 the held one, 2 the datagram's own. `next` is the V.21 data the
+// datagram brings under the number after (nullptr: none). A V.21 frame opens with its address
+// octet, and a peer sends V.21 data only after its preamble:
+//  - one ends the signal and the other is V.21 data that goes on, with V.21 data after it: nothing
+//    of the signal follows its end;
+//  - one closes a frame and the other is V.21 data that goes on, where the data after it opens no
+//    frame (its first octet no address): what follows a frame's close opens the next one.
+// A frame's opening octet alone rules out nothing: a copy the network moved from a frame's start
+// opens with the address as well (seeds 4644, 705267: a CFR played with its first octets twice).
+int ruledOutByOrder(const uint8_t* held, const uint8_t* own, const uint8_t* next) {
+  constexpr int kAddress = 0xFF;
+  auto signalGoesOn = [](const uint8_t* ifp) { return isV21Data(ifp) && !endsV21Signal(ifp); };
+  auto frameGoesOn = [&](const uint8_t* ifp) { return signalGoesOn(ifp) && !t38fIFPclosesV21Frame(ifp); };
+  if (next != nullptr) {
+    if (endsV21Signal(held) && signalGoesOn(own)) return 1;
+    if (endsV21Signal(own) && signalGoesOn(held)) return 2;
+    const int nextFirst = t38fIFPv21FirstOctet(next);
+    if (nextFirst >= 0 && nextFirst != kAddress) {
+      if (t38fIFPclosesV21Frame(held) && frameGoesOn(own)) return 1;
+      if (t38fIFPclosesV21Frame(own) && frameGoesOn(held)) return 2;
+    }
+  }
+  return 0;
+}
+
 // Whether, of the one queued packet a datagram contradicts and the datagram's own packet under
-// that number, the stream's order rules one out (rule 4): one of the two ends the V.21 signal, the
-// other is V.21 data that goes on, and the datagram brings V.21 data under the next number too.
-// Nothing of the signal follows its end: the one that ends it was altered on the way (a V.21
-// packet retyped into a no-signal, its field into a signal's end), and the vote of one against
+// that number, the stream's order rules one out (rule 4, ruledOutByOrder). The one ruled out was
+// altered on the way (a V.21 packet retyped into a no-signal, its field into a signal's end or a
+// frame's close), and the vote of one against
 // one is no vote. *ruledOut is the number; *cut is the index of the datagram's packet ruled out,
 // or n where the queued one, one datagram's, is. Without it the two disputed the number, and a
 // final frame's octet played as lost.
-bool rulesOutSignalEnd(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* ruledOut, int* cut) {
-  auto v21Data = [](const uint8_t* ifp) { return (ifp[0] & 0x40) != 0 && !isPageData(ifp); };
+bool rulesOutByOrder(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* ruledOut, int* cut) {
   if (v.disagree != 1 || v.disagreePlayed) return false;
   for (int i = 0; i < n; ++i) {
     const uint16_t x = pk[i].s;
@@ -277,15 +306,14 @@ bool rulesOutSignalEnd(const T38ZREORDER* rq, const Carried* pk, int n, const Ve
     uint8_t octets[T38_MAX_RX_IFP + 1];
     const int got = queued(rq, x, octets);
     if (got == 0 || sameAs(pk[i], octets, got) || isPageData(octets)) continue;
-    const bool queuedEnds = endsV21Signal(octets), ownEnds = endsV21Signal(pk[i].ifp);
-    const bool goesOn = queuedEnds ? v21Data(pk[i].ifp) && !ownEnds : v21Data(octets) && ownEnds;
-    if (!goesOn) continue;
+    const uint8_t* next = nullptr;
     for (int j = 0; j < n; ++j)
-      if (pk[j].s == static_cast<uint16_t>(x + 1) && v21Data(pk[j].ifp)) {
-        *ruledOut = x;
-        *cut = queuedEnds ? n : i;
-        return true;
-      }
+      if (pk[j].s == static_cast<uint16_t>(x + 1) && isV21Data(pk[j].ifp)) next = pk[j].ifp;
+    const int out = ruledOutByOrder(octets, pk[i].ifp, next);
+    if (out == 0) continue;
+    *ruledOut = x;
+    *cut = out == 1 ? n : i;
+    return true;
   }
   return false;
 }

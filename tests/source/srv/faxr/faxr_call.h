@@ -123,7 +123,8 @@ struct Verdict {
   // the audio terminal waits for the T.38 terminal's last frame, which reached the gateway whole
   // but could not be told apart: every packet between it and the frame before was lost (its
   // preamble, the other's end), or one of its packets came in two contents, the peer's and one
-  // the peer altered, each as often (nothing tells which the peer sent)
+  // the peer altered, each in as many datagrams (nothing tells which the peer sent; the network's
+  // duplicate of a datagram is the same word again)
   bool lastFrameUndelimited = false, lastFrameDisputedByAnAlteredCopy = false;
   // the audio terminal waits for the T.38 terminal's last frame, inside which the peer's own
   // numbering skipped numbers under which nothing reached the gateway: no receiver can tell that

@@ -197,6 +197,33 @@ TEST(FaxCallChecks, AWaitIsExcusedOnlyForAReasonTheCallShows) {
     repeat.arrive({0, 1, 2, 3, 4, 5});
     EXPECT_EQ(repeat.checked(&v).size(), redundancy == 1 ? 0u : 1u) << redundancy << ": " << v.why;
     EXPECT_EQ(v.lastFrameSkippedUnseen, redundancy == 1) << redundancy;
+    if (redundancy != 1) continue;
+    // another content under the skipped number: moved there on the way (the peer's later packet
+    // under a number it reused), it tells neither reading; as the peer's own, it shows no resend
+    repeat.o.atGateway.take(buildDatagram(Datagram{4, kNoSignal, {}}));
+    for (const bool moved : {true, false}) {
+      repeat.o.alteredCopies.clear();
+      if (moved) repeat.o.alteredCopies.emplace_back(4, kNoSignal);
+      EXPECT_EQ(repeat.checked(&v).size(), moved ? 0u : 1u) << v.why;
+      EXPECT_EQ(v.lastFrameSkippedUnseen, moved) << v.why;
+    }
+  }
+  // the DCN's second packet came altered as the next datagram's copy: against its own datagram,
+  // which the network duplicated, one word against one, nothing tells the two apart; where the
+  // datagram after brought it right as well, two words say which the peer sent
+  for (const bool twoWords : {false, true}) {
+    AudioWaits altered(2);
+    altered.peer.send(kNoSignal);
+    altered.o.t38Packets = altered.peer.sent;
+    Datagram d;
+    ASSERT_TRUE(parseDatagram(altered.peer.datagrams[5], &d));
+    d.secondaries[0] = v21({0xFB});
+    altered.o.alteredCopies = {{4, d.secondaries[0]}};
+    altered.arrive({0, 1, 2, 3, 4, 4});
+    altered.o.atGateway.take(buildDatagram(d));
+    if (twoWords) altered.arrive({6});
+    EXPECT_EQ(altered.checked(&v).size(), twoWords ? 1u : 0u) << v.why;
+    EXPECT_EQ(v.lastFrameDisputedByAnAlteredCopy, !twoWords) << v.why;
   }
   AudioWaits neverSent(0);  // it accepted the other's last frame, no DCN: nobody sends another
   neverSent.o.t38Frames.sent = {kDis};

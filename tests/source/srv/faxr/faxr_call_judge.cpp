@@ -38,20 +38,24 @@ const std::vector<uint8_t>* sentUnder(const std::vector<NumberedIfp>& p, int i, 
 }
 
 // Whether the peer's numbers skipped k after its packet i, and what reached the gateway under each
-// number skipped was only the peer's packet k numbers before it, and under the numbers before the
-// skip nothing of that shift where it would differ from the peer's own packet. That is what the
-// peer's copies carry when its counter stepped at a redundancy no deeper than the step, and just
-// as much what they carry when it sent those k packets again and lost their datagrams: no
-// receiver can tell the two, and one reading forges a frame where the other is the peer's.
+// number skipped was only the peer's packet k numbers before it, besides what the network moved
+// or altered there (not the peer's word for that number, it tells neither reading), and under the
+// numbers before the skip nothing of that shift where it would differ from the peer's own packet.
+// That is what the peer's copies carry when its counter stepped at a redundancy no deeper than the
+// step, and just as much what they carry when it sent those k packets again and lost their
+// datagrams: no receiver can tell the two, and one reading forges a frame where the other is the
+// peer's.
 bool skipLooksLikePacketsSentAgain(const Outcome& o, const std::vector<NumberedIfp>& p, int i) {
   const uint16_t from = p[size_t(i)].first, k = uint16_t(p[size_t(i + 1)].first - from - 1);
   if (k == 0 || k >= 64) return false;
   for (uint16_t j = 1; j <= k; ++j) {
+    const uint16_t s = uint16_t(from + j);
     const std::vector<uint8_t>* before = sentUnder(p, i, uint16_t(from + j - k));
-    const auto got = o.atGateway.contents.find(uint16_t(from + j));
-    if (before == nullptr || got == o.atGateway.contents.end()) return false;
+    const auto got = o.atGateway.contents.find(s);
+    if (before == nullptr || got == o.atGateway.contents.end() || !got->second.count(*before)) return false;
     for (const auto& [content, times] : got->second)
-      if (content != *before) return false;
+      if (content != *before && std::find(o.alteredCopies.begin(), o.alteredCopies.end(), NumberedIfp{s, content}) == o.alteredCopies.end())
+        return false;
   }
   for (uint16_t j = 0; j < 8; ++j) {  // as deep as the copies a receiver takes from one datagram
     const std::vector<uint8_t>* own = sentUnder(p, i, uint16_t(from - j));
@@ -129,16 +133,18 @@ void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& be
       return;
     }
   }
+  // counted by the datagrams that brought each content: the network's duplicate of a datagram, the
+  // same octets again, is no second word, and no receiver may side with a content for it
   for (const auto& a : o.alteredCopies) {
     bool inFrame = false;
     for (int i = frame.previous + 1; i <= to; ++i) inFrame = inFrame || p[size_t(i)].first == a.first;
-    const auto got = o.atGateway.contents.find(a.first);
-    if (!inFrame || got == o.atGateway.contents.end() || got->second.size() < 2 || !got->second.count(a.second)) continue;
+    const auto got = o.atGateway.words.find(a.first);
+    if (!inFrame || got == o.atGateway.words.end() || got->second.size() < 2 || !got->second.count(a.second)) continue;
     const int alteredTimes = got->second.at(a.second);
     if (std::all_of(got->second.begin(), got->second.end(), [&](const auto& c) { return c.second <= alteredTimes; })) {
       v.lastFrameDisputedByAnAlteredCopy = true;
-      v.why = "the last frame's packet under number " + std::to_string(a.first) + " reached the gateway " + std::to_string(alteredTimes) +
-              " times as the peer altered it, and no other content of it more often";
+      v.why = "the last frame's packet under number " + std::to_string(a.first) + " reached the gateway in " + std::to_string(alteredTimes) +
+              " datagrams as the peer altered it, and no other content of it in more";
       return;
     }
   }

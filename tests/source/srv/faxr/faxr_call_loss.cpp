@@ -431,9 +431,11 @@ void PacketsArrived::take(const std::vector<uint8_t>& dg) {
   // datagram malformed further on still carries before that counts)
   Datagram d;
   if (!parseDatagram(dg, &d) && d.primary.empty()) return;
+  const bool again = !datagrams.insert(dg).second;
   auto took = [&](uint16_t s, const std::vector<uint8_t>& ifp) {
     if (seen.insert(s).second) ifps.push_back(ifp);
     ++contents[s][ifp];
+    if (!again) ++words[s][ifp];
     firstCarrier.emplace(s, d.seq);
     firstAt[s].emplace(ifp, now);
   };

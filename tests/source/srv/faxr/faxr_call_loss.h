@@ -229,6 +229,10 @@ struct PacketsArrived {
   std::set<uint16_t> seen;
   std::vector<std::vector<uint8_t>> ifps;
   std::map<uint16_t, std::map<std::vector<uint8_t>, int>> contents;  // the packets that came under each number, and how often
+  // the same counted by the datagrams that brought them: the network's duplicate of a datagram (the
+  // same octets again) is no second word for what it carries
+  std::map<uint16_t, std::map<std::vector<uint8_t>, int>> words;
+  std::set<std::vector<uint8_t>> datagrams;  // every datagram that came, once
   std::map<uint16_t, uint16_t> firstCarrier;  // the number of the datagram each number first came in
   // the call's frame (10 ms) in which each content first came under each number: `now` when taken
   std::map<uint16_t, std::map<std::vector<uint8_t>, long>> firstAt;

@@ -1110,6 +1110,17 @@ std::vector<Example> examples() {
   // its own number, which no signal's end is ever followed by. The DCN played without its address
   // octet and the audio terminal waited to the limit
   drawn(2109038, "signal_end_followed_by_v21_data_is_no_vote_seed2109038");
+  // a drawn call under duplication at redundancy 3 whose T.38 terminal's counter stepped by one
+  // inside its DCN, after the address octet: the step's datagram came twice, and the datagrams
+  // from the step on carried, under the numbers before it, the stream's packets one number back,
+  // as the step explains. Judged as words on those numbers, the duplicate and the next datagram
+  // were refused and broke the DCN, every packet of it in: the audio terminal waited to the limit
+  drawn(2214529, "copies_a_step_forward_explains_are_no_word_against_the_stream_seed2214529");
+  // a drawn call under duplication at redundancy 1 whose DCN's address octet came, as the next
+  // datagram's copy, typed a bad FCS: that datagram's own packet, V.21 data opening no frame, shows
+  // the octet's frame going on, yet the two disputed the number, one against one, and the DCN
+  // played without its address octet
+  drawn(2228247, "frame_close_followed_by_v21_data_going_on_is_no_vote_seed2228247");
   // a drawn call on a clean path whose T.38 terminal sent its V.27 page in chunks of up to 400
   // octets: the relay played past the last end of a row it held, the buffer ran dry inside the
   // next row and fill went there: the page reached the audio terminal with its rows shifted
