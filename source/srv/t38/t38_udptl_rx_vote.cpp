@@ -274,7 +274,7 @@ bool isV21Data(const uint8_t* ifp) { return (ifp[0] & 0x40) != 0 && !isPageData(
 //  - one closes a frame and the other is V.21 data that goes on, where the data after it opens no
 //    frame (its first octet no address): what follows a frame's close opens the next one.
 // A frame's opening octet alone rules out nothing: a copy the network moved from a frame's start
-// opens with the address as well (seeds 4644, 705267: a CFR played with its first octets twice).
+// opens with the address as well (a CFR then played with its first octets twice).
 int ruledOutByOrder(const uint8_t* held, const uint8_t* own, const uint8_t* next) {
   constexpr int kAddress = 0xFF;
   auto signalGoesOn = [](const uint8_t* ifp) { return isV21Data(ifp) && !endsV21Signal(ifp); };
