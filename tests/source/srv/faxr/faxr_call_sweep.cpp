@@ -1102,6 +1102,13 @@ std::vector<Example> examples() {
   // straight on, one frame closed good in its datagrams, every one of them come: the gateway passed
   // it on with the DIS's rate field lowered, and the judge took that for a frame of its own
   drawn(2105975, "peers_own_dis_passed_on_with_its_capabilities_rewritten_seed2105975", false);
+  // a drawn call under loss at redundancy 0 whose stale run of the call's first datagrams, 2,069
+  // back, came between the T.38 terminal's preamble and its DCN: it proved a new sequence, and one
+  // of its packets, lost the first time, was new to the stream, so nothing undid it. The DCN's
+  // datagrams, right after the preamble's number, proved the sequence back, but across a bare
+  // break: the DCN's octets joined the stale frame left open and the audio terminal waited to the
+  // limit
+  drawn(2223192, "run_back_to_the_sequence_a_stale_run_left_ends_the_stale_frame_seed2223192");
   return v;
 }
 
