@@ -157,7 +157,7 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     run's, which the stream's packet does not go on with: without it a stale run's V.21 frame
 //     left open took the final frame's first octets, and both ended bad). New content under the
 //     new numbers lifts that doubt (a stale run brings again the packets the network lost the first
-//     time, new to the stream), but a run that proves a little past the newest number of the
+//     time, new to the stream), but a run that then proves a little past the newest number of the
 //     sequence left is that sequence going on all the same: what the restart queued goes, and the
 //     frame it played open ends bad before the run's first packet (without it the final frame's
 //     octets joined a stale frame left open, and the far terminal waited for good). Where the run
@@ -468,7 +468,8 @@ struct T38ZREORDER {
   T38ZRUN run, runAside;
   // the sequence restarted on a run of the past that its length alone proved, and nothing new
   // came under the new numbers since: the sequence left, whose newest number was leftNewest, may
-  // go on (rule 2); leftKnown while that sequence is the one the last restart on a run left
+  // go on (rule 2); leftKnown while that sequence is the one the last restart left on such a run,
+  // whether or not new content lifted the doubt since
   bool restartDoubted;
   bool leftKnown;
   uint16_t leftNewest;

@@ -286,14 +286,16 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     noteStrayBefore(rq, rq->restartFrom);
   }
   rq->restartDoubted = doubted;
-  rq->leftKnown = true;
+  rq->leftKnown = doubted;
   rq->leftNewest = left;
   return true;
 }
 
-// Rule 2, a restart undone by a run: the run that proves now starts a little past the newest
-// number of the sequence the last restart left, as that sequence going on does, which a peer that
-// renumbered never does. The restart is undone so even where new content came under its numbers
+// Rule 2, a restart undone by a run: the last restart was on a run of the past that its length
+// alone proved, and the run that proves now starts a little past the newest number of the
+// sequence that restart left, as that sequence going on does, which a peer that renumbered never
+// does (a restart on new content, or on a step back, is the peer's: its numbers going on near the
+// ones it left prove nothing). The restart is undone so even where new content came under its numbers
 // since (a stale run brings again the packets the network lost the first time): what it played
 // was stray, and the frame it left open ends bad before the run's first packet. Without it a stale
 // run of the call's first datagrams, one of them lost the first time, took the stream over, and
