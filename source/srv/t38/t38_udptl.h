@@ -155,8 +155,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     on, which a peer that renumbered never does) undoes the restart: the sequence goes on from
 //     it, what the run queued and did not play goes, and the frame open ends bad before it (the
 //     run's, which the stream's packet does not go on with: without it a stale run's V.21 frame
-//     left open took the final frame's first octets, and both ended bad). Where the run played
-//     nothing yet, nothing stray came between: the sequence goes on right after the newest number
+//     left open took the final frame's first octets, and both ended bad). New content under the
+//     new numbers lifts that doubt (a stale run brings again the packets the network lost the first
+//     time, new to the stream), but a run that then proves a little past the newest number of the
+//     sequence left is that sequence going on all the same: what the restart queued goes, and the
+//     frame it played open ends bad before the run's first packet (without it the final frame's
+//     octets joined a stale frame left open, and the far terminal waited for good). Where the run
+//     played nothing yet, nothing stray came between: the sequence goes on right after the newest number
 //     it left, what it left to drain joining it (without it a stale run that proved between the
 //     datagrams of the peer's final frame broke that frame, every packet of it in); a run that
 //     proves right after the numbers such a restart's run brought shows the peer renumbered after
@@ -470,8 +475,10 @@ struct T38ZREORDER {
   T38ZRUN run, runAside;
   // the sequence restarted on a run of the past that its length alone proved, and nothing new
   // came under the new numbers since: the sequence left, whose newest number was leftNewest, may
-  // go on (rule 2)
+  // go on (rule 2); leftKnown while that sequence is the one the last restart left on such a run,
+  // whether or not new content lifted the doubt since
   bool restartDoubted;
+  bool leftKnown;
   uint16_t leftNewest;
   // a restart undone before the new sequence played anything: its run's packets, up to
   // undoneNewest, went unplayed; a run that proves right after them shows they were the peer's

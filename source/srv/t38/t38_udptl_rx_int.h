@@ -222,6 +222,9 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v);
 bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s);
 void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s);
 bool restartAtRun(T38ZREORDER* rq);
+bool runResumesLeftSequence(const T38ZREORDER* rq);
+void dropUnplayed(T38ZREORDER* rq);
+bool restartPlayedNothing(const T38ZREORDER* rq);
 bool repeatsPlayedDigest(const T38ZREORDER* rq, uint16_t digest, bool sequencesBefore = false);
 bool playedBefore(const T38ZREORDER* rq, const Carried& pk, bool sequencesBefore);
 

@@ -278,10 +278,36 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // playout, its page data repeating packets)
   const bool doubted = !renumbered && rq->run.past && static_cast<int16_t>(rq->newest - rq->run.first) > 0;
   const uint16_t left = rq->newest;
+  const bool strayBetween = runResumesLeftSequence(rq) && !restartPlayedNothing(rq);
+  if (strayBetween) dropUnplayed(rq);
   restartAtRun(rq);
+  if (strayBetween) {
+    noteBreak(rq, rq->restartFrom, rq->restartFrom);
+    noteStrayBefore(rq, rq->restartFrom);
+  }
   rq->restartDoubted = doubted;
+  rq->leftKnown = doubted;
   rq->leftNewest = left;
   return true;
+}
+
+// Rule 2, a restart undone by a run: the last restart was on a run of the past that its length
+// alone proved, and the run that proves now starts a little past the newest number of the
+// sequence that restart left, as that sequence going on does, which a peer that renumbered never
+// does (a restart on new content, or on a step back, is the peer's: its numbers going on near the
+// ones it left prove nothing). The restart is undone so even where new content came under its numbers
+// since (a stale run brings again the packets the network lost the first time): what it played
+// was stray, and the frame it left open ends bad before the run's first packet. Without it a stale
+// run of the call's first datagrams, one of them lost the first time, took the stream over, and
+// the peer's final frame, under its own next numbers, joined the stale frame and ended bad.
+bool runResumesLeftSequence(const T38ZREORDER* rq) {
+  return rq->leftKnown && static_cast<uint16_t>(rq->run.from - rq->leftNewest - 1) < T38_RESYNC_STEP;
+}
+
+// What the sequence being left queued and did not play yet goes, instead of draining.
+void dropUnplayed(T38ZREORDER* rq) {
+  DG_HDL h;
+  while (dg_deq(&rq->egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
 }
 
 // Rule 2, a restart undone: the sequence restarted on a run of the past that its length alone
@@ -299,8 +325,8 @@ bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s) {
 }
 
 void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s) {
-  DG_HDL h;
-  while (dg_deq(&rq->egressPktq, &h)) dg_free(dg_QmPeekFront(&h.qhdr));
+  dropUnplayed(rq);
+  rq->leftKnown = false;
   if (restartPlayedNothing(rq)) {
     const uint16_t runNewest = rq->newest;
     t38fReorderStart(rq, static_cast<uint16_t>(rq->leftNewest + 1));

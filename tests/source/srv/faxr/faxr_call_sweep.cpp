@@ -1152,6 +1152,13 @@ std::vector<Example> examples() {
   // receiver handed on in place of the page's signal end; its T.30 then sent a PPR and DCNs that
   // no packet of it carried
   drawn(2200449, "t38_terminal_stopped_after_a_copy_brought_ahead_seed2200449", false);
+  // a drawn call under loss at redundancy 0 whose stale run of the call's first datagrams, 2,069
+  // back, came between the T.38 terminal's preamble and its DCN: it proved a new sequence, and one
+  // of its packets, lost the first time, was new to the stream, so nothing undid it. The DCN's
+  // datagrams, right after the preamble's number, proved the sequence back, but across a bare
+  // break: the DCN's octets joined the stale frame left open and the audio terminal waited to the
+  // limit
+  drawn(2223192, "run_back_to_the_sequence_a_stale_run_left_ends_the_stale_frame_seed2223192");
   return v;
 }
 
