@@ -205,7 +205,9 @@ void BusTap::run() {
             std::lock_guard<std::mutex> guard(lock_);
             if (holding_) {
               held_.insert(held_.end(), frame.begin(), frame.end());
-              heldCount_++;
+              // Answers to the client's own requests are held too, but not counted: one still on
+              // its way when the hold began would stand in for a notice or call a test waits for.
+              if (msg.type == UBUS_MSG_INVOKE) heldCount_++;
             } else {
               sendTo(clientFd_, frame);
             }

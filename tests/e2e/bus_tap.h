@@ -38,6 +38,7 @@ class BusTap {
   // the client at once, in order, so that the client reads it together (as a busy client finds
   // it all waiting).
   void hold(bool on);
+  // How many notices and calls have been held back, over all holds.
   int held();
   int lookupsFailed() const { return lookupsFailed_; }
   int lookupsLost() const { return lookupsLost_; }
