@@ -2,6 +2,7 @@
 // by the fixed calls and the sweep.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,13 @@ struct Outcome {
   std::vector<std::vector<uint8_t>> toT38Terminal;  // the IFP packets the T.38 terminal's receiver took, in order
   std::vector<uint16_t> toT38TerminalNumbers;       // the number it handed each of them on under
   std::vector<long> toT38TerminalAt;                // the call's frame (10 ms) it handed each of them on in
+  // what our gateway's receiver played under each number (the digest of the packet, t38fIFPdigest)
+  // and the call's frame it played it in; its last play there. Empty through spandsp's gateway
+  struct Played {
+    long at = 0;
+    uint16_t digest = 0;
+  };
+  std::map<uint16_t, Played> gatewayPlayed;
   // the same two towards the T.38 terminal: what the gateway's datagrams carried altered or under
   // another number, and the gateway's primaries as a faithful network would number them
   std::vector<std::pair<uint16_t, std::vector<uint8_t>>> alteredCopiesToPeer;
@@ -124,7 +132,8 @@ struct Verdict {
   // but could not be told apart: every packet between it and the frame before was lost (its
   // preamble, the other's end), or one of its packets came in two contents, the peer's and one
   // the peer altered, each in as many datagrams (nothing tells which the peer sent; the network's
-  // duplicate of a datagram is the same word again)
+  // duplicate of a datagram is the same word again), or the altered one came first and our
+  // gateway played it before any other content under its number came
   bool lastFrameUndelimited = false, lastFrameDisputedByAnAlteredCopy = false;
   // the audio terminal waits for the T.38 terminal's last frame, inside which the peer's own
   // numbering skipped numbers under which nothing reached the gateway: no receiver can tell that

@@ -225,6 +225,26 @@ TEST(FaxCallChecks, AWaitIsExcusedOnlyForAReasonTheCallShows) {
     EXPECT_EQ(altered.checked(&v).size(), twoWords ? 1u : 0u) << v.why;
     EXPECT_EQ(v.lastFrameDisputedByAnAlteredCopy, !twoWords) << v.why;
   }
+  // the altered copy came first (the duplicate of the datagram after, its own two datagrams late):
+  // where the gateway played that number before the peer's own came, the altered packet was all it
+  // had there, however many words came for the other later; played after, it had both
+  for (const long playedAt : {30L, 50L}) {
+    AudioWaits first(2);
+    first.peer.send(kNoSignal);
+    first.o.t38Packets = first.peer.sent;
+    Datagram d;
+    ASSERT_TRUE(parseDatagram(first.peer.datagrams[5], &d));
+    d.secondaries[0] = v21({0xFB});
+    first.o.alteredCopies = {{4, d.secondaries[0]}};
+    first.arrive({0, 1, 2, 3});
+    first.o.atGateway.now = 10;
+    first.o.atGateway.take(buildDatagram(d));
+    first.o.atGateway.now = 40;
+    first.arrive({4, 5, 6});
+    first.o.gatewayPlayed[4] = {playedAt, t38fIFPdigest(d.secondaries[0].data(), int(d.secondaries[0].size()))};
+    EXPECT_EQ(first.checked(&v).size(), playedAt < 40 ? 0u : 1u) << v.why;
+    EXPECT_EQ(v.lastFrameDisputedByAnAlteredCopy, playedAt < 40) << v.why;
+  }
   AudioWaits neverSent(0);  // it accepted the other's last frame, no DCN: nobody sends another
   neverSent.o.t38Frames.sent = {kDis};
   neverSent.arrive({0, 1, 2, 3, 4, 5});

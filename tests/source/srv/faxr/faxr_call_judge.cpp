@@ -67,6 +67,20 @@ bool skipLooksLikePacketsSentAgain(const Outcome& o, const std::vector<NumberedI
   return true;
 }
 
+// Whether our gateway's receiver played under number `altered.first` the content altered on the way
+// (`altered.second`) while it was all that had reached the gateway there: it played the altered
+// packet before anything could tell it from the peer's.
+bool alteredPlayedBeforeAnotherCame(const Outcome& o, const NumberedIfp& altered) {
+  const auto played = o.gatewayPlayed.find(altered.first);
+  const auto came = o.atGateway.firstAt.find(altered.first);
+  if (played == o.gatewayPlayed.end() || came == o.atGateway.firstAt.end() ||
+      played->second.digest != t38fIFPdigest(altered.second.data(), int(altered.second.size())))
+    return false;
+  // a datagram taken in the frame the packet played in reached the gateway after it
+  return std::all_of(came->second.begin(), came->second.end(),
+                     [&](const auto& c) { return c.first == altered.second || c.second >= played->second.at; });
+}
+
 // Whether the last frame the peer's packets close good is the start of the frame `before` with
 // `last` after it, under one FCS: the terminal sent its last frame while the one before was still
 // going out, and its packets carry the two joined. No packet of the peer's is that last frame.
@@ -145,6 +159,12 @@ void nameTheWaitForTheLastFrame(const Outcome& o, const std::vector<uint8_t>& be
       v.lastFrameDisputedByAnAlteredCopy = true;
       v.why = "the last frame's packet under number " + std::to_string(a.first) + " reached the gateway in " + std::to_string(alteredTimes) +
               " datagrams as the peer altered it, and no other content of it in more";
+      return;
+    }
+    if (alteredPlayedBeforeAnotherCame(o, a)) {
+      v.lastFrameDisputedByAnAlteredCopy = true;
+      v.why = "the last frame's packet under number " + std::to_string(a.first) +
+              " reached the gateway first altered on the way, and the gateway played it before any other content of it came";
       return;
     }
   }

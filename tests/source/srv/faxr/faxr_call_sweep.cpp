@@ -656,6 +656,9 @@ std::vector<Example> examples() {
   d.net = Net::kReorder;
   pinned(19860, "renumbering_swapped_by_the_network_seed19860", d);
   drawn(1302, "frames_repeated_after_an_outage_seed1302", false);
+  // the network's duplicate of a datagram, its copy of the DCN's first octet altered, came first
+  // and played; the peer's own came later (its datagrams delayed): the DCN ended bad
+  drawn(2227556, "dcn_octet_altered_in_a_duplicate_played_first_seed2227556", false);
   // drawn calls that once forged: the peer renumbered during a delay spike, and a run of its own
   // older datagrams restarted the sequence once more while a break waited: the frame left open
   // before the first restart joined the next sequence's octets

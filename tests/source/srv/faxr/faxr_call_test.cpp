@@ -342,6 +342,25 @@ void logFrame(t30_state_t*, void* user, int incoming, const uint8_t msg[], int l
   if (incoming) log->acceptedAt.push_back(log->clock != nullptr ? *log->clock : -1);
 }
 
+// Notes what our gateway's receiver played under each number its playout moved past since the frame
+// before (`last`: where it stood then), with the call's frame `now`.
+void notePlayed(faxcall::Outcome& o, long now, std::optional<uint16_t>& last) {
+  QRN_Socket* sock = QRN_FindSocket(kVhd);
+  QRN_Service* srv = sock != nullptr ? QRN_FindServiceById(sock, HAPI_T38_SRV) : nullptr;
+  if (srv == nullptr || srv->serviceData == nullptr) return;
+  const T38ZREORDER& rx = static_cast<T38ZLOCLMEM*>(srv->serviceData)->rx;
+  const uint16_t out = rx.lastoutTimeStamp;
+  if (!rx.isReorderQInitialized || (last && *last == out)) return;
+  // after a restart elsewhere in the numbers, only where it landed
+  const bool on = last && static_cast<int16_t>(out - *last) > 0 && static_cast<uint16_t>(out - *last) <= 64;
+  for (uint16_t s = on ? static_cast<uint16_t>(*last + 1) : out;; ++s) {
+    const int k = s & (T38_NUMBER_SLOTS - 1);
+    if (rx.numbers.seq[k] == s && rx.numbers.state[k] == T38_PLAYED) o.gatewayPlayed[s] = {now, rx.numbers.content[k]};
+    if (s == out) break;
+  }
+  last = out;
+}
+
 struct Peer {
   t38_terminal_state_t* t38 = nullptr;
   PeerUdptl udptl;
@@ -639,10 +658,12 @@ Outcome runCall(const Case& c) {
   faxcall::DropPlan releaseWatch(c.releaseHeldOn);
   // the frame a terminal accepts a frame in, and the one after which datagrams reach the gateway
   long now = 0;
+  std::optional<uint16_t> passed;  // where our gateway's playout stood
   o.audioFrames.clock = o.t38Frames.clock = &now;
   for (long f = 0; f < c.frameLimit && (o.audioStatus < 0 || o.t38Status < 0); ++f) {
     now = o.atGateway.now = f;
     frame();
+    if (!c.spandspGateway) notePlayed(o, now, passed);
     if (toGateway.plan.held() && !c.releaseHeldOn.empty())
       for (const auto& d : gNet.fromGateway)
         if (releaseWatch.lose(d)) toGateway.plan.release();
