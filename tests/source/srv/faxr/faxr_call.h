@@ -112,11 +112,11 @@ struct Verdict {
   // on whole only after a packet under a number ahead of it (the terminal takes what comes behind
   // as late), or handed on, closed good, a last frame the gateway's datagrams never closed good
   bool lastFrameBehindANumberAhead = false, lastFrameMadeOnTheWay = false;
-  // the T.38 terminal waits for the audio terminal's last frame, which the gateway sent whole with
-  // every copy asked, numbering its datagrams in order, and whose every packet, first octet to
-  // closing FCS, its receiver handed on in a row under numbers in a row, after a skip in the numbers
-  // it handed on: the terminal refused the frame, taking the skip for data lost, though nothing of
-  // the frame lay in it
+  // the T.38 terminal waits for the audio terminal's last frame, or gave up for want of it, which
+  // the gateway sent whole with every copy asked, numbering its datagrams in order, and whose every
+  // packet, first octet to closing FCS, its receiver handed on in a row under numbers in a row (the
+  // gateway's, or a renumbering's on the way), after a skip in the numbers it handed on: the
+  // terminal refused the frame, taking the skip for data lost, though nothing of the frame lay in it
   bool lastFrameRefusedAfterASkip = false;
   // the T.38 terminal waits for the audio terminal's last frame, which the gateway sent whole with
   // every copy asked, numbering its datagrams in order and ending its signal, and the terminal's
@@ -186,7 +186,8 @@ Verdict judge(const Case& c, const Outcome& o);
 // The checks on one call through ours and the same call through spandsp's: I1 ours forged nothing
 // the peer did not say, I2 ours left no terminal waiting where spandsp's call ended without a
 // named reason, I3 on a clean path with only genuine renumberings ours completes where spandsp's
-// does (`cleanPathRenumberedOnly`), I5 the call through ours did not crash; and the harness's own
+// does (`cleanPathRenumberedOnly`) unless the T.38 terminal refused, for a skip just before it, a
+// last frame the gateway sent whole, I5 the call through ours did not crash; and the harness's own
 // checks held in both calls. One line each.
 std::vector<std::string> violations(const Verdict& ours, const Verdict& theirs, bool cleanPathRenumberedOnly);
 

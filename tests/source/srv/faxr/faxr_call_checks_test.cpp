@@ -467,6 +467,56 @@ TEST(FaxCallChecks, TheTerminalsReceiverIsToBlameOnlyForWhatTheGatewayNeitherSen
   EXPECT_FALSE(judge(misnumbered.c, misnumbered.o).waitNamed());
 }
 
+// On a clean path whose only events are renumberings, ours must complete where spandsp's does,
+// unless the call shows its own loss as unavoidable: the network renumbered the gateway's datagrams
+// from the DCN's first octet on, the receiver handed on every packet under the new numbers, and the
+// T.38 terminal refused the frame and gave up (or still waits).
+TEST(FaxCallChecks, OnlyAFrameRefusedWholeAfterARenumberingExcusesOursOnACleanPath) {
+  auto renumberedOnTheWay = [](T38Waits& w, size_t from, uint16_t to) {
+    std::vector<NumberedIfp> handed;
+    for (size_t i = 0; i < w.o.gatewayDatagrams.size(); ++i) {
+      Datagram d;
+      ASSERT_TRUE(parseDatagram(w.o.gatewayDatagrams[i], &d));
+      if (i >= from) {
+        // the first renumbered datagram's copy opens the new numbering at the receiver
+        if (i == from)
+          for (size_t k = 0; k < d.secondaries.size(); ++k) handed.push_back({uint16_t(to - 1 - k), d.secondaries[k]});
+        d.seq = uint16_t(to + (i - from));
+      }
+      w.o.atPeer.take(buildDatagram(d));
+      handed.push_back({d.seq, d.primary});
+    }
+    for (const auto& p : handed) {
+      w.o.toT38Terminal.push_back(p.second);
+      w.o.toT38TerminalNumbers.push_back(p.first);
+    }
+  };
+  Verdict spandsps;
+  spandsps.completed = true;
+  T38Waits gaveUp(1);  // the T.38 terminal ended in error, never having taken the DCN
+  gaveUp.o.t38Status = T30_ERR_RX_DCNWHY, gaveUp.o.hung = false;
+  renumberedOnTheWay(gaveUp, 1, 24400);
+  Verdict v = judge(gaveUp.c, gaveUp.o);
+  EXPECT_TRUE(v.lastFrameRefusedAfterASkip && !v.lastFrameLostByTheNetwork) << v.why;
+  EXPECT_TRUE(violations(v, spandsps, true).empty()) << v.why;
+  T38Waits waits(1);  // still waiting: the same, where the gateway's numbers never came
+  renumberedOnTheWay(waits, 1, 24400);
+  EXPECT_TRUE(judge(waits.c, waits.o).lastFrameRefusedAfterASkip);
+  T38Waits inside(1);  // renumbered at the FCS: the frame's data lies before the skip, its end after
+  inside.o.t38Status = T30_ERR_RX_DCNWHY, inside.o.hung = false;
+  renumberedOnTheWay(inside, 3, 24400);
+  v = judge(inside.c, inside.o);
+  EXPECT_FALSE(v.lastFrameRefusedAfterASkip) << v.why;
+  EXPECT_EQ(violations(v, spandsps, true).size(), 1u);
+  T38Waits took(1);  // it took the DCN and gave up on something else
+  took.o.t38Status = T30_ERR_RX_DCNWHY, took.o.hung = false;
+  renumberedOnTheWay(took, 1, 24400);
+  took.o.t38Frames.accepted = {kDcn};
+  v = judge(took.c, took.o);
+  EXPECT_FALSE(v.lastFrameRefusedAfterASkip) << v.why;
+  EXPECT_EQ(violations(v, spandsps, true).size(), 1u);
+}
+
 // The T.38 terminal's DIS reached the line as a DCS-like frame cut at its third octet: the peer
 // retyped the third octet's field as the frame's good end.
 struct Retyped {

@@ -247,10 +247,25 @@ int firstPacketAlteredOnTheWayAfter(const Outcome& o, const std::vector<Numbered
   return -1;
 }
 
-// The T.38 terminal waits for the audio terminal's last frame `last`: whether the gateway sent it
-// whole, in datagrams with every copy its redundancy asks, and the network then lost a packet of it
-// in every datagram that carried it, or the terminal's receiver handed on what the gateway never
-// sent in its place.
+// Every packet of the gateway's last frame `last`, at `frame` in its packets `sent`, handed on in a
+// row under numbers in a row, after a skip the frame lies wholly after, and the terminal refused it:
+// its core takes a skip in the numbers for data lost, though nothing of the frame was. Names the
+// wait so in `v` when that is what the call shows.
+bool nameARefusalAfterASkip(const Outcome& o, const std::vector<NumberedIfp>& sent, const V21FramePlace& frame,
+                            const std::vector<uint8_t>& last, Verdict& v) {
+  const bool taken = std::find(o.t38Frames.accepted.begin(), o.t38Frames.accepted.end(), last) != o.t38Frames.accepted.end();
+  const int before = numberBeforeASkip(o, sent, frame.first, frame.closing);
+  if (taken || before < 0) return false;
+  v.lastFrameRefusedAfterASkip = true;
+  v.why = "the T.38 terminal's receiver handed on every packet of the gateway's last frame in a row under numbers in a row, "
+          "after a skip from number " + std::to_string(before) + ", and the terminal refused the frame";
+  return true;
+}
+
+// The T.38 terminal waits for the audio terminal's last frame `last`, or gave up for want of it:
+// whether the gateway sent it whole, in datagrams with every copy its redundancy asks, and the
+// network then lost a packet of it in every datagram that carried it, or the terminal's receiver
+// handed on what the gateway never sent in its place, or refused it for a skip before it.
 void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std::vector<uint8_t>& last, Verdict& v) {
   const std::vector<NumberedIfp> sent = primariesOf(o.gatewayDatagrams);
   const V21FramePlace frame = lastV21Frame(sent);
@@ -284,16 +299,7 @@ void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std
               hex(handedGood.back()).substr(0, 24) + ")";
       return;
     }
-    // every packet of the frame handed on in a row under numbers in a row, after a skip the
-    // frame lies wholly after, and the terminal refused it: its core takes a skip in the numbers
-    // for data lost, though nothing of the frame was
-    const int before = numberBeforeASkip(o, sent, frame.first, frame.closing);
-    if (inOrder && before >= 0 && !taken) {
-      v.lastFrameRefusedAfterASkip = true;
-      v.why = "the T.38 terminal's receiver handed on every packet of the gateway's last frame in a row under numbers in a row, "
-              "after a skip from number " + std::to_string(before) + ", and the terminal refused the frame";
-      return;
-    }
+    if (inOrder && nameARefusalAfterASkip(o, sent, frame, last, v)) return;
     // a terminal left waiting to the limit has stopped (its own timers would have sent its command
     // again or ended the call), and its receiver had handed on what the path made of the gateway's
     // datagrams in the exchange its own last frame answered, or later. The gateway holds no signal
@@ -310,6 +316,9 @@ void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std
     v.why = "unnamed: the T.38 terminal's receiver handed on the gateway's last frame whole";
     return;
   }
+  // a packet missing under the gateway's number that the receiver handed on all the same, under
+  // another: the network renumbered the gateway's datagrams and lost nothing of the frame
+  if (inOrder && nameARefusalAfterASkip(o, sent, frame, last, v)) return;
   if (missing < 0) {  // the reference's receiver, not the gateway: every packet reached it in time to be seen
     v.lastFrameBrokenByTheTerminalsReceiver = true;
     v.why = "every packet of the gateway's last frame reached the T.38 terminal's receiver, which did not hand the frame on "
@@ -491,6 +500,11 @@ Verdict judge(const Case& c, const Outcome& o) {
   // both wait: the T.38 terminal for an answer to its command, the audio terminal for the T.38
   // terminal, which went silent for want of that answer
   if (o.audioStatus < 0 && o.t38Status < 0 && !o.audioFrames.sent.empty()) nameTheLossTowardsTheT38Terminal(c, o, o.audioFrames.sent.back(), v);
+  // the T.38 terminal gave up where the audio terminal ended well, never having taken the audio
+  // terminal's last frame: it ended for want of that frame, as one left waiting for it would wait
+  if (o.audioStatus == T30_ERR_OK && o.t38Status > T30_ERR_OK && !o.audioFrames.sent.empty() &&
+      std::find(o.t38Frames.accepted.begin(), o.t38Frames.accepted.end(), o.audioFrames.sent.back()) == o.t38Frames.accepted.end())
+    nameTheLossTowardsTheT38Terminal(c, o, o.audioFrames.sent.back(), v);
   // what the late CED delayed is the T.38 terminal's first frame: only a wait for it is excused
   if (audioWaits && !v.waitNamed() && !o.t38Frames.sent.empty() && cedIndicatorCameLate(o) &&
       std::none_of(o.t38Frames.sent.begin(), o.t38Frames.sent.end(), [&](const auto& f) {
@@ -539,7 +553,9 @@ std::vector<std::string> violations(const Verdict& ours, const Verdict& theirs, 
   // a call whose process died never ended: nothing tells whether it would have
   if (ours.hung && !theirs.hung && !theirs.crashed && !ours.waitNamed())
     out.push_back("I2 a terminal waits to the limit where spandsp's call ended" + (ours.why.empty() ? "" : " [" + ours.why + "]"));
-  if (cleanPathRenumberedOnly && theirs.completed && !ours.completed)
+  // a frame the gateway sent whole and in order, refused for a renumbering that fell just before
+  // it, is lost through any gateway whose datagrams the renumbering lands on there
+  if (cleanPathRenumberedOnly && theirs.completed && !ours.completed && !ours.lastFrameRefusedAfterASkip)
     out.push_back("I3 clean path, genuine renumberings only: spandsp's completes, ours does not");
   return out;
 }
