@@ -236,7 +236,15 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     bring back as its primary the packet disputed under its number; one whose copy under a number
 //     disputed is other than the packet that left there is no duplicate (the peer's own datagram,
 //     the one before it altered on the way) and brings it back. Without it a datagram whose altered
-//     duplicate came first lost its primary, the vote never settled. A datagram that contradicts
+//     duplicate came first lost its primary, the vote never settled. The other packets the
+//     disputed packet's datagram brought leave with it (a datagram wrong in one packet may be
+//     wrong in all), but not one before the disputed number that another datagram brought as
+//     well: that one's word backs it (one after it leaves: kept, it would carry the playout across
+//     the disputed number before the copy that settles it comes). Without it a final frame's
+//     address octet, come first as the copy the control octet's datagram carried, left with the
+//     control octet when the network's duplicate of the next datagram, altered, disputed it,
+//     though its own datagram had brought it too: no later copy carried it, and the frame played
+//     without it. A datagram that contradicts
 //     the stream as much as it agrees brings nothing, and packets equal to the ones beside them
 //     (fill, the spaces of an identity) count for no agreement. Without it a misnumbered datagram's
 //     packets play inside the stream's frames, and a packet altered on the way outvotes its copy.

@@ -85,11 +85,24 @@ bool bringsFirstAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg) {
          rq->disputedFirst[k] == pk.digest && rq->disputedCarrier[k] != dg;
 }
 
+// Whether the packet queued under `near`, which came in the datagram that brought the packet now
+// disputed under s, stays: it lies before s and another datagram brought it as well, whose word
+// backs it whatever the first datagram was. Without it a copy the datagram carried of the packet
+// before, which that packet's own datagram had brought too, left with it when the network's
+// duplicate of the next datagram, altered, came first, and no later copy brought it back. What lies
+// after s leaves all the same: kept, it would carry the playout across s, its wait counted from the
+// doubtful datagram, before the copy that settles s comes.
+bool keptByAnotherWord(const T38ZREORDER* rq, uint16_t near, uint16_t s) {
+  return static_cast<int16_t>(near - s) < 0 && votesFor(rq, near) > 1;
+}
+
 // No longer trusts the packet queued under s, nor any other queued packet that came in the same
 // datagram: a datagram shown wrong in one packet may be wrong in all (a datagram whose number
 // lost a bit carries its packets under numbers all moved alike). Their packets leave the queue,
 // and the numbers play as lost unless a datagram that agrees with the stream brings them again.
-// The packet under s, the first disputed there, is kept for a while with the datagram it came in.
+// A copy it carried of a number before s that another datagram brought as well stays
+// (keptByAnotherWord). The packet under s, the first disputed there, is kept for a while with the
+// datagram it came in.
 void dispute(T38ZREORDER* rq, uint16_t s) {
   if (stateOf(rq, s) == T38_QUEUED && disputedKept(rq, s) < 0) {
     rq->disputedSeq[rq->disputedNext] = s;
@@ -101,7 +114,7 @@ void dispute(T38ZREORDER* rq, uint16_t s) {
   for (int k = -T38_MAX_SECONDARIES_TAKEN; k <= T38_MAX_SECONDARIES_TAKEN; ++k) {
     const uint16_t near = static_cast<uint16_t>(s + k);
     const T38_NUMBER_STATE st = stateOf(rq, near);
-    if ((st != T38_QUEUED && st != T38_ALONE) || queuedFrom(rq, near) != source) continue;
+    if ((st != T38_QUEUED && st != T38_ALONE) || queuedFrom(rq, near) != source || keptByAnotherWord(rq, near, s)) continue;
     const uint16_t digest = knownDigest(rq, near, 0);
     if (EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, near)) t38egr_ifp_remove(&rq->egressPktq, p);
     setState(rq, near, T38_DISPUTED);

@@ -1162,6 +1162,13 @@ std::vector<Example> examples() {
   // break: the DCN's octets joined the stale frame left open and the audio terminal waited to the
   // limit
   drawn(2223192, "run_back_to_the_sequence_a_stale_run_left_ends_the_stale_frame_seed2223192");
+  // a drawn call under reordering at redundancy 1 whose T.38 terminal's DCN came with its first two
+  // datagrams swapped, and the network's duplicate of the third, its copy of the control octet
+  // altered, ahead of the third itself: one against one, the control octet was disputed, and the
+  // address octet left with it, as a packet of the same datagram (the control octet's, which
+  // carried it as its copy), though the address octet's own datagram had brought it as well. No
+  // later datagram carried it: the DCN played without it and the audio terminal waited to the limit
+  drawn(1709106, "altered_duplicate_first_leaves_what_another_datagram_brought_seed1709106");
   return v;
 }
 
