@@ -138,6 +138,16 @@ struct AudioWaits {
     peer.sendDcn();
     o.t38Packets = peer.sent;
   }
+  // The peer's next datagram (5) as the network altered it: its copy of the DCN's second packet
+  // (4) carries 0xFB; noted as altered on the way. False when datagram 5 does not parse.
+  bool alterTheDcnsSecondPacketInItsCopy(Datagram& d) {
+    peer.send(kNoSignal);
+    o.t38Packets = peer.sent;
+    if (!parseDatagram(peer.datagrams[5], &d)) return false;
+    d.secondaries[0] = v21({0xFB});
+    o.alteredCopies = {{4, d.secondaries[0]}};
+    return true;
+  }
   void arrive(std::initializer_list<size_t> datagrams) {
     for (size_t i : datagrams) o.atGateway.take(peer.datagrams[i]);
   }
@@ -213,12 +223,8 @@ TEST(FaxCallChecks, AWaitIsExcusedOnlyForAReasonTheCallShows) {
   // datagram after brought it right as well, two words say which the peer sent
   for (const bool twoWords : {false, true}) {
     AudioWaits altered(2);
-    altered.peer.send(kNoSignal);
-    altered.o.t38Packets = altered.peer.sent;
     Datagram d;
-    ASSERT_TRUE(parseDatagram(altered.peer.datagrams[5], &d));
-    d.secondaries[0] = v21({0xFB});
-    altered.o.alteredCopies = {{4, d.secondaries[0]}};
+    ASSERT_TRUE(altered.alterTheDcnsSecondPacketInItsCopy(d));
     altered.arrive({0, 1, 2, 3, 4, 4});
     altered.o.atGateway.take(buildDatagram(d));
     if (twoWords) altered.arrive({6});
@@ -230,12 +236,8 @@ TEST(FaxCallChecks, AWaitIsExcusedOnlyForAReasonTheCallShows) {
   // had there, however many words came for the other later; played after, it had both
   for (const long playedAt : {30L, 50L}) {
     AudioWaits first(2);
-    first.peer.send(kNoSignal);
-    first.o.t38Packets = first.peer.sent;
     Datagram d;
-    ASSERT_TRUE(parseDatagram(first.peer.datagrams[5], &d));
-    d.secondaries[0] = v21({0xFB});
-    first.o.alteredCopies = {{4, d.secondaries[0]}};
+    ASSERT_TRUE(first.alterTheDcnsSecondPacketInItsCopy(d));
     first.arrive({0, 1, 2, 3});
     first.o.atGateway.now = 10;
     first.o.atGateway.take(buildDatagram(d));
