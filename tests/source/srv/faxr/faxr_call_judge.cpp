@@ -14,6 +14,11 @@ namespace faxcall {
 
 namespace {
 
+// Whether the terminal whose log is `log` accepted `frame`.
+bool accepted(const FrameLog& log, const std::vector<uint8_t>& frame) {
+  return std::find(log.accepted.begin(), log.accepted.end(), frame) != log.accepted.end();
+}
+
 std::string packetName(const NumberedIfp& p) { return "number " + std::to_string(p.first) + " (" + hex(p.second) + ")"; }
 
 std::vector<std::vector<uint8_t>> ifpsOf(const std::vector<NumberedIfp>& packets, int from, int to) {
@@ -253,7 +258,7 @@ int firstPacketAlteredOnTheWayAfter(const Outcome& o, const std::vector<Numbered
 // wait so in `v` when that is what the call shows.
 bool nameARefusalAfterASkip(const Outcome& o, const std::vector<NumberedIfp>& sent, const V21FramePlace& frame,
                             const std::vector<uint8_t>& last, Verdict& v) {
-  const bool taken = std::find(o.t38Frames.accepted.begin(), o.t38Frames.accepted.end(), last) != o.t38Frames.accepted.end();
+  const bool taken = accepted(o.t38Frames, last);
   const int before = numberBeforeASkip(o, sent, frame.first, frame.closing);
   if (taken || before < 0) return false;
   v.lastFrameRefusedAfterASkip = true;
@@ -283,7 +288,7 @@ void nameTheLossTowardsTheT38Terminal(const Case& c, const Outcome& o, const std
   const int missing = firstPacketNotArrived(o.atPeer, sent, frame.first, frame.closing);
   if (missing < 0 && carriesV21Frame(o.toT38Terminal, last)) {
     const int ahead = numberHandedAheadBefore(o, sent[size_t(frame.first)].first, sent[size_t(frame.closing)].first);
-    const bool taken = std::find(o.t38Frames.accepted.begin(), o.t38Frames.accepted.end(), last) != o.t38Frames.accepted.end();
+    const bool taken = accepted(o.t38Frames, last);
     if (inOrder && ahead >= 0 && !taken) {
       v.lastFrameBehindANumberAhead = true;
       v.why = "the T.38 terminal's receiver handed on the gateway's last frame whole, but only after number " + std::to_string(ahead) +
@@ -492,7 +497,7 @@ Verdict judge(const Case& c, const Outcome& o) {
       nameTheLossTowardsTheT38Terminal(c, o, last, v);
     // it accepted the other's last frame, and that was no DCN: the other gave up on an error of its own
     const bool dcn = last.size() >= 3 && (last[2] & 0xFE) == 0xFA;
-    if (!v.waitNamed() && !dcn && std::find(waiting.accepted.begin(), waiting.accepted.end(), last) != waiting.accepted.end()) {
+    if (!v.waitNamed() && !dcn && accepted(waiting, last)) {
       v.waitsForAFrameNeverSent = true;
       v.why = "the waiting terminal accepted the other's last frame, " + hex(last).substr(0, 9) + "(no DCN)";
     }
@@ -503,12 +508,12 @@ Verdict judge(const Case& c, const Outcome& o) {
   // the T.38 terminal gave up where the audio terminal ended well, never having taken the audio
   // terminal's last frame: it ended for want of that frame, as one left waiting for it would wait
   if (o.audioStatus == T30_ERR_OK && o.t38Status > T30_ERR_OK && !o.audioFrames.sent.empty() &&
-      std::find(o.t38Frames.accepted.begin(), o.t38Frames.accepted.end(), o.audioFrames.sent.back()) == o.t38Frames.accepted.end())
+      !accepted(o.t38Frames, o.audioFrames.sent.back()))
     nameTheLossTowardsTheT38Terminal(c, o, o.audioFrames.sent.back(), v);
   // what the late CED delayed is the T.38 terminal's first frame: only a wait for it is excused
   if (audioWaits && !v.waitNamed() && !o.t38Frames.sent.empty() && cedIndicatorCameLate(o) &&
       std::none_of(o.t38Frames.sent.begin(), o.t38Frames.sent.end(), [&](const auto& f) {
-        return std::find(o.audioFrames.accepted.begin(), o.audioFrames.accepted.end(), f) != o.audioFrames.accepted.end();
+        return accepted(o.audioFrames, f);
       })) {
     v.cedIndicatorLate = true;
     v.why = "the T.38 terminal's CED indicator first reached the gateway with a later packet, and the audio terminal accepted none of its frames";
