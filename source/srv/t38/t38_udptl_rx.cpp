@@ -327,7 +327,7 @@ bool t38fReorderContestedByNeighbour(const T38ZREORDER* rq, uint16_t s) {
     for (int k : {-1, 1}) {
       const uint16_t near = static_cast<uint16_t>(s + k);
       const T38_NUMBER_STATE st = stateOf(rq, near);
-      if ((st == T38_PLAYED || st == T38_QUEUED) && knownDigest(rq, near, static_cast<uint16_t>(~other)) == other) return true;
+      if ((st == T38_PLAYED || st == T38_QUEUED) && knownAs(rq, near, other)) return true;
     }
   }
   return false;

@@ -171,6 +171,10 @@ bool distinct(const T38ZREORDER* rq, const Carried& pk);
 Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n);
 uint16_t recordDigest(const EGR_IFP_PKT* p, uint16_t fallback);
 uint16_t knownDigest(const T38ZREORDER* rq, uint16_t s, uint16_t fallback);
+// Whether what is known under s is the packet of this digest.
+inline bool knownAs(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
+  return knownDigest(rq, s, static_cast<uint16_t>(~digest)) == digest;
+}
 int disputedKept(const T38ZREORDER* rq, uint16_t s);
 bool bringsFirstAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg);
 void dispute(T38ZREORDER* rq, uint16_t s);

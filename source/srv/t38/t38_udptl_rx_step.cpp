@@ -54,7 +54,7 @@ bool mayHaveSteppedBackUnseen(const T38ZREORDER* rq, const Carried* pk, int n, c
   // the primary is new: not the packet held under its number, nor the stream's a few numbers on
   for (uint16_t k = 0; k <= T38_CLOSE_AHEAD; ++k) {
     const uint16_t at = static_cast<uint16_t>(pk[0].s + k);
-    if (knownDigest(rq, at, static_cast<uint16_t>(~pk[0].digest)) == pk[0].digest) return false;
+    if (knownAs(rq, at, pk[0].digest)) return false;
   }
   // every copy falls on a number the stream never got: fill the stream holds proves no step
   for (int i = 1; i < n; ++i) {
@@ -98,7 +98,7 @@ bool steppedOver(const T38ZREORDER* rq, uint16_t s) {
 bool explainedByStep(const T38ZREORDER* rq, const Carried& c) {
   if (!rq->stepKnown || static_cast<int16_t>(c.s - rq->stepFrom) >= 0) return false;
   const uint16_t old = static_cast<uint16_t>(c.s - (rq->stepTo - rq->stepFrom + 1));
-  return knownDigest(rq, old, static_cast<uint16_t>(~c.digest)) == c.digest;
+  return knownAs(rq, old, c.digest);
 }
 
 // Whether a copy the datagram numbered dg carries is a packet the peer sent under an earlier
@@ -124,7 +124,7 @@ void noteStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
   const int newestCopy = 1 + skipped - shift;  // the copy that is the stream's newest packet
   const T38_NUMBER_STATE st = stateOf(rq, rq->newest);
   if (shift == 0 || shift > skipped || n <= newestCopy || (st != T38_QUEUED && st != T38_PLAYED) ||
-      knownDigest(rq, rq->newest, static_cast<uint16_t>(~pk[newestCopy].digest)) != pk[newestCopy].digest)
+      !knownAs(rq, rq->newest, pk[newestCopy].digest))
     return;
   bool contradicts = false;
   for (int i = 1; i < n; ++i) {
@@ -153,7 +153,7 @@ bool confirmsStep(const T38ZREORDER* rq, const Carried* pk, int n) {
     } else if (steppedOver(rq, pk[i].s)) {
       const uint16_t old = static_cast<uint16_t>(pk[i].s - shift);
       const T38_NUMBER_STATE st = stateOf(rq, old);
-      if ((st != T38_QUEUED && st != T38_PLAYED) || knownDigest(rq, old, static_cast<uint16_t>(~pk[i].digest)) != pk[i].digest)
+      if ((st != T38_QUEUED && st != T38_PLAYED) || !knownAs(rq, old, pk[i].digest))
         return false;
       telling = telling || (pk[i].s == rq->stepFrom && pk[i].digest != rq->stepDigest);
     }
@@ -170,7 +170,7 @@ bool copyDisprovesStep(const T38ZREORDER* rq, const Carried* pk, int n) {
     if (!steppedOver(rq, pk[i].s)) continue;
     const uint16_t old = static_cast<uint16_t>(pk[i].s - shift);
     const T38_NUMBER_STATE st = stateOf(rq, old);
-    if ((st == T38_QUEUED || st == T38_PLAYED) && knownDigest(rq, old, static_cast<uint16_t>(~pk[i].digest)) != pk[i].digest) return true;
+    if ((st == T38_QUEUED || st == T38_PLAYED) && !knownAs(rq, old, pk[i].digest)) return true;
   }
   return false;
 }

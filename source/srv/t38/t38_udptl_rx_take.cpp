@@ -182,7 +182,7 @@ void noteFollows(T38ZREORDER* rq, const Carried* pk, int n) {
     if (st != T38_QUEUED && st != T38_PLAYED) continue;
     uint8_t octets[T38_MAX_RX_IFP + 1];
     const int got = queued(rq, pk[i].s, octets);
-    if (got > 0 && sameAs(pk[i], octets, got) && knownDigest(rq, before.s, static_cast<uint16_t>(~before.digest)) == before.digest &&
+    if (got > 0 && sameAs(pk[i], octets, got) && knownAs(rq, before.s, before.digest) &&
         distinct(rq, before))
       markFollows(rq, pk[i].s);
   }

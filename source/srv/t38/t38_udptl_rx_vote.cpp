@@ -12,7 +12,7 @@ namespace t38rx {
 bool distinct(const T38ZREORDER* rq, const Carried& pk) {
   for (const uint16_t beside : {static_cast<uint16_t>(pk.s - 1), static_cast<uint16_t>(pk.s + 1)}) {
     const T38_NUMBER_STATE st = stateOf(rq, beside);
-    if ((st == T38_QUEUED || st == T38_PLAYED) && knownDigest(rq, beside, static_cast<uint16_t>(~pk.digest)) == pk.digest) return false;
+    if ((st == T38_QUEUED || st == T38_PLAYED) && knownAs(rq, beside, pk.digest)) return false;
   }
   return true;
 }
@@ -150,7 +150,7 @@ bool copiesShifted(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shi
     const uint16_t old = static_cast<uint16_t>(pk[i].s - shift);
     const T38_NUMBER_STATE st = stateOf(rq, old);
     if (st != T38_QUEUED && st != T38_PLAYED) continue;
-    if (knownDigest(rq, old, static_cast<uint16_t>(~pk[i].digest)) != pk[i].digest) return false;
+    if (!knownAs(rq, old, pk[i].digest)) return false;
     telling = telling || distinct(rq, {pk[i].ifp, pk[i].len, old, pk[i].digest});
   }
   return telling;
@@ -161,7 +161,7 @@ bool copiesShiftedOrUnknown(const T38ZREORDER* rq, const Carried* pk, int n, uin
   for (int i = 1; i < n; ++i) {
     const uint16_t old = static_cast<uint16_t>(pk[i].s - shift);
     const T38_NUMBER_STATE st = stateOf(rq, old);
-    if ((st == T38_QUEUED || st == T38_PLAYED) && knownDigest(rq, old, static_cast<uint16_t>(~pk[i].digest)) != pk[i].digest) return false;
+    if ((st == T38_QUEUED || st == T38_PLAYED) && !knownAs(rq, old, pk[i].digest)) return false;
   }
   return true;
 }
@@ -183,7 +183,7 @@ bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n, const Verd
   for (int bit = 0; bit < 16; ++bit) {
     const uint16_t own = static_cast<uint16_t>(pk[0].s ^ (1u << bit));
     const T38_NUMBER_STATE st = stateOf(rq, own);
-    if ((st != T38_QUEUED && st != T38_PLAYED) || knownDigest(rq, own, static_cast<uint16_t>(~pk[0].digest)) != pk[0].digest ||
+    if ((st != T38_QUEUED && st != T38_PLAYED) || !knownAs(rq, own, pk[0].digest) ||
         !distinct(rq, {pk[0].ifp, pk[0].len, own, pk[0].digest}))
       continue;
     const uint16_t shift = static_cast<uint16_t>(pk[0].s - own);
@@ -198,12 +198,12 @@ bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n, const Verd
 // identity) shows the same packet one bit away as well.
 bool queuedAloneOneBitFrom(const T38ZREORDER* rq, uint16_t x, uint16_t y, uint16_t digest) {
   if (!std::has_single_bit(static_cast<uint16_t>(x ^ y)) || stateOf(rq, x) != T38_QUEUED || votesFor(rq, x) != 1 ||
-      broughtBy(rq, x) != 1 || knownDigest(rq, x, static_cast<uint16_t>(~digest)) != digest)
+      broughtBy(rq, x) != 1 || !knownAs(rq, x, digest))
     return false;
   for (const uint16_t beside : {static_cast<uint16_t>(y - 1), static_cast<uint16_t>(y + 1), static_cast<uint16_t>(x - 1),
                                 static_cast<uint16_t>(x + 1)}) {
     const T38_NUMBER_STATE b = stateOf(rq, beside);
-    if (beside != x && beside != y && (b == T38_QUEUED || b == T38_PLAYED) && knownDigest(rq, beside, static_cast<uint16_t>(~digest)) == digest)
+    if (beside != x && beside != y && (b == T38_QUEUED || b == T38_PLAYED) && knownAs(rq, beside, digest))
       return false;
   }
   return true;
@@ -257,7 +257,7 @@ bool bringsSteppedOwn(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t*
   if (!rq->movedKnown) return false;
   const uint16_t before = static_cast<uint16_t>(rq->movedOwn - (rq->movedAt - rq->movedOwn));
   const T38_NUMBER_STATE b = stateOf(rq, before);
-  if ((b == T38_QUEUED || b == T38_PLAYED) && knownDigest(rq, before, static_cast<uint16_t>(~rq->movedDigest)) == rq->movedDigest)
+  if ((b == T38_QUEUED || b == T38_PLAYED) && knownAs(rq, before, rq->movedDigest))
     return false;
   for (int j = 0; j < n; ++j) {
     const T38_NUMBER_STATE st = stateOf(rq, pk[j].s);
