@@ -119,10 +119,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     of a frame's first packet comes before that frame's own first packet, not before its middle
 //     (without it a peer that stepped back one at its final frame lost that frame's first octet,
 //     and the frame played broken). With copies, the run's first datagram carrying the stream's
-//     newest packets a few numbers on (the step shown) and a datagram after the run's last
-//     carrying the run's own packets as its copies, none other, prove it so too, with no break: a
-//     step back by one at redundancy one makes a run of two, and the datagram after it lands on
-//     numbers the stream never had. A late copy of what was played, away from the run, neither
+//     newest packets a few numbers on (the step shown) and a datagram after the run's newest
+//     number carrying the run's own packets as its copies, none other, prove it so too, with no
+//     break: a step back by one at redundancy one makes a run of two, and the datagram after it
+//     lands on numbers the stream never had (the network may bring the datagrams after that one
+//     first, as it may the run's own in any order, and they go with the new sequence then: without
+//     it one of them ended the run short of its proof, and a final frame sent across the step lost
+//     its first octet). A late copy of what was played, away from the run, neither
 //     goes on with the run nor ends it, nor does a datagram far off whose number one high bit away
 //     would go on with it, nor one in the window that stands alone (rule 3): held apart, it is not
 //     the stream going on (without it a stray datagram far ahead, come between the datagrams of a

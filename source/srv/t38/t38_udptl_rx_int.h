@@ -210,8 +210,10 @@ bool copyDisprovesStep(const T38ZREORDER* rq, const Carried* pk, int n);
 void followStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);
 bool steppedBackOneToOpenAFrame(const T38ZREORDER* rq, const Carried& next);
 bool steppedBackWithoutCopies(const T38ZREORDER* rq, const Carried& next);
+uint16_t runNewest(const T38ZREORDER* rq);
 bool steppedBackWithCopies(const T38ZREORDER* rq, const Carried* pk, int n);
 bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried* pk, int n);
+uint16_t stepNewest(const T38ZREORDER* rq);
 bool mayGoOnAfterAStepBack(const T38ZREORDER* rq, uint16_t s, int n);
 
 // A new sequence, and the past brought again (rule 2): t38_udptl_rx_sequence.cpp

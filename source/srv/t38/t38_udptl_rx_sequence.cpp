@@ -160,11 +160,12 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   if (near && !refusedFor(v)) {
     if (steppedBackAndWentOn(rq, pk, n)) return restartAtRun(rq);
     if (mayGoOnAfterAStepBack(rq, s, n)) {
-      // the network may have swapped the step back's last datagram with this one: the run stays
-      // open, and this packet is the new sequence's too if the run proves a step
-      if (!rq->run.wentOn) rq->run.wentOnSeq = static_cast<uint16_t>(rq->newest + 1);
+      // the network may have swapped the step back's last datagram, or the one that proves it,
+      // with this one: the run stays open, and what this datagram carries past the step's numbers
+      // is the new sequence's too if the run proves a step
+      if (!rq->run.wentOn) rq->run.wentOnSeq = static_cast<uint16_t>(stepNewest(rq) + 1);
       rq->run.wentOn = true;
-      holdRunPackets(rq, pk, 1);
+      holdRunPackets(rq, pk, n);
       return false;
     }
     // a packet far ahead that stands alone (rule 3) is not the stream going on: held apart, it

@@ -223,17 +223,30 @@ bool steppedBackWithoutCopies(const T38ZREORDER* rq, const Carried& next) {
   return true;
 }
 
+// The newest number the run's own datagrams brought: the network swaps them, so the one that came
+// last (run.last) may lie before another. Packets held from datagrams that went on past the run
+// (run.wentOn) are none of the run's.
+uint16_t runNewest(const T38ZREORDER* rq) {
+  uint16_t newest = rq->run.last;
+  for (uint8_t i = 0; i < rq->run.held; ++i) {
+    const uint16_t s = rq->run.packets[i].seq;
+    const bool wentOn = rq->run.wentOn && static_cast<int16_t>(s - rq->run.wentOnSeq) >= 0;
+    if (!wentOn && static_cast<int16_t>(s - newest) > 0) newest = s;
+  }
+  return newest;
+}
+
 // Rule 2, the same with copies: the run's first datagram carries as its copies the packets the
-// stream ended with a few numbers on (the peer stepped back), and a datagram after the run's last
-// carries as its copies the very packets the run's datagrams brought under those numbers, none
-// other: the peer went on from the run. Datagrams refused after a step back are those whose
-// packets land on numbers the stream has, the step's length and as many again as the copies
-// reach: a step back by one at redundancy one makes a run of two, which never grows to
+// stream ended with a few numbers on (the peer stepped back), and a datagram after the run's
+// newest number carries as its copies the very packets the run's datagrams brought under those
+// numbers, none other: the peer went on from the run. Datagrams refused after a step back are
+// those whose packets land on numbers the stream has, the step's length and as many again as the
+// copies reach: a step back by one at redundancy one makes a run of two, which never grows to
 // T38_RESYNC_RUN, since the next datagram lands on numbers the stream never had. Without it a
 // final frame sent across such a step lost its first octets, and the line terminal never heard it.
 bool steppedBackWithCopies(const T38ZREORDER* rq, const Carried* pk, int n) {
   if (rq->run.length < T38_RESYNC_RUN - 1 || !rq->run.copies || !rq->run.joins || !rq->run.contradicts || rq->run.repeats ||
-      static_cast<uint16_t>(pk[0].s - rq->run.last - 1) >= static_cast<uint16_t>(n - 1))
+      static_cast<uint16_t>(pk[0].s - runNewest(rq) - 1) >= static_cast<uint16_t>(n - 1))
     return false;
   const T38ZRUNPACKET* end = rq->run.packets + rq->run.held;
   bool told = false;
@@ -251,19 +264,34 @@ bool steppedBackAndWentOn(const T38ZREORDER* rq, const Carried* pk, int n) {
   return steppedBackWithoutCopies(rq, pk[0]) || steppedBackWithCopies(rq, pk, n);
 }
 
-// Whether the datagram numbered s, past the stream's newest number before the step, may be where
-// a peer that stepped back went on while the datagrams of its step are not all in: the open run is
-// a step back without copies short of its proof, lying among the stream's newest numbers, and s
-// lies no further past them than the step reaches back (the network brings as many of the new
-// numbers before the step's last one as it swaps with it). At redundancy 0 the network swaps the
-// step's last datagram with the next ones as readily as any two, and under jitter several of them,
-// in any order; without this the step's first packets (a final frame's first octets) are lost.
+// The newest number a step back's datagrams reuse or reach: the stream's newest, or past it the
+// run's own newest where its datagrams carry copies (those land on numbers the stream has).
+uint16_t stepNewest(const T38ZREORDER* rq) {
+  const uint16_t runTop = runNewest(rq);
+  return rq->run.copies && static_cast<int16_t>(runTop - rq->newest) > 0 ? runTop : rq->newest;
+}
+
+// Whether the datagram numbered s, past the numbers of the step, may be where a peer that stepped
+// back went on while the datagrams of its step, or the one that proves it, are not all in: the
+// open run is a step back short of its proof, lying among the stream's newest numbers, and s lies
+// no further past them than the run spans (the network brings as many of the new numbers before
+// the step's last one, or the proving one, as it swaps with it). Without copies the step's
+// numbers end at the stream's newest; with them the run is a step whose copies join the stream,
+// and its numbers reach past the newest as far as its datagrams' copies land on numbers the
+// stream has. The network swaps the step's last datagram, or the next one, with the ones after
+// as readily as any two, and under jitter several of them, in any order; without this the step's
+// first packets (a final frame's first octets) are lost.
 bool mayGoOnAfterAStepBack(const T38ZREORDER* rq, uint16_t s, int n) {
-  const uint16_t base = rq->run.wentOn ? static_cast<uint16_t>(rq->run.wentOnSeq - 1) : rq->newest;
+  // with copies, only a run the datagram after it may prove (steppedBackWithCopies): one refused
+  // datagram alone is as often a copy the network numbered one less, and the next one the stream's
+  const bool copies = n > 1;
+  if (rq->run.length == 0 || !rq->run.contradicts || rq->run.repeats || rq->run.copies != copies ||
+      (copies && (!rq->run.joins || rq->run.length < T38_RESYNC_RUN - 1)))
+    return false;
+  const uint16_t base = rq->run.wentOn ? static_cast<uint16_t>(rq->run.wentOnSeq - 1) : stepNewest(rq);
   const uint16_t step = static_cast<uint16_t>(base - rq->run.first + 1);
   const uint16_t past = static_cast<uint16_t>(s - base);
-  return n == 1 && rq->run.length > 0 && rq->run.contradicts && !rq->run.copies && !rq->run.repeats && past >= 1 && past <= step &&
-         step <= T38_RESYNC_STEP && static_cast<uint16_t>(base - rq->run.last) < T38_RESYNC_STEP;
+  return past >= 1 && past <= step && step <= T38_RESYNC_STEP && static_cast<uint16_t>(base - rq->run.last) < T38_RESYNC_STEP;
 }
 
 }  // namespace t38rx

@@ -1169,6 +1169,12 @@ std::vector<Example> examples() {
   // carried it as its copy), though the address octet's own datagram had brought it as well. No
   // later datagram carried it: the DCN played without it and the audio terminal waited to the limit
   drawn(1709106, "altered_duplicate_first_leaves_what_another_datagram_brought_seed1709106");
+  // a drawn call under reordering at redundancy 1 whose T.38 terminal's counter stepped one back
+  // right after the preamble of its DCN: the two datagrams under the numbers reused came swapped,
+  // and the datagram after the one that would prove the step came ahead of it. Taken as the stream
+  // going on, it ended the run of the step: the DCN's address octet, under the preamble's number,
+  // never played, and the audio terminal waited to the limit
+  drawn(2235882, "datagram_past_a_step_back_with_copies_keeps_its_run_open_seed2235882");
   return v;
 }
 
