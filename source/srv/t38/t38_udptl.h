@@ -163,7 +163,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     time, new to the stream), but a run that then proves a little past the newest number of the
 //     sequence left is that sequence going on all the same: what the restart queued goes, and the
 //     frame it played open ends bad before the run's first packet (without it the final frame's
-//     octets joined a stale frame left open, and the far terminal waited for good). Where the run
+//     octets joined a stale frame left open, and the far terminal waited for good). So it is after
+//     any restart on a run behind the stream that nothing tied to it (it contradicted nothing, and
+//     its copies were not the stream's newest packets), a run its content proved included: a
+//     stale run's packet the network lost the first time proves it as new content would (without
+//     it a stale run of the call's first datagrams, 2,276 back at redundancy 1, proved on such a
+//     packet, and the final frame's octets joined the stale frame). Where the run
 //     played nothing yet, nothing stray came between: the sequence goes on right after the newest number
 //     it left, what it left to drain joining it (without it a stale run that proved between the
 //     datagrams of the peer's final frame broke that frame, every packet of it in); a run that
@@ -486,8 +491,9 @@ struct T38ZREORDER {
   T38ZRUN run, runAside;
   // the sequence restarted on a run of the past that its length alone proved, and nothing new
   // came under the new numbers since: the sequence left, whose newest number was leftNewest, may
-  // go on (rule 2); leftKnown while that sequence is the one the last restart left on such a run,
-  // whether or not new content lifted the doubt since
+  // go on (rule 2); leftKnown while that sequence is the one the last restart left on a run behind
+  // the stream that nothing tied to it (no contradiction, no copies joining the stream), whatever
+  // content proved that run or came since
   bool restartDoubted;
   bool leftKnown;
   uint16_t leftNewest;

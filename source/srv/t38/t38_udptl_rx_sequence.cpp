@@ -273,11 +273,16 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   if (frameAfterPreamble && n > 1 && rq->run.length == 1) rq->run.from = steppedBackFrom(rq, pk, n);
   // a preamble that came under the frame's own number went before it: the frame takes the number
   if (frameAfterPreamble && rq->run.held > 0 && rq->run.packets[0].seq == s) rq->run.held = 0;
-  // a run of the past behind the stream, proved by its length alone, may be a stale run as well
-  // as a peer that renumbered and sent its frames again: the sequence it leaves may still go on
-  // (a run ahead of it, past the window, is as often the stream itself running ahead of the
-  // playout, its page data repeating packets)
-  const bool doubted = !renumbered && rq->run.past && static_cast<int16_t>(rq->newest - rq->run.first) > 0;
+  // a run behind the stream that nothing ties to it (it contradicted nothing, its copies are not
+  // the stream's newest packets) may be a stale run as well as a peer that renumbered: the
+  // sequence it leaves may still go on, and a run that proves right after that sequence's newest
+  // number undoes it, whatever the run brought (a stale run brings again the packets the network
+  // lost the first time, new to the stream). One of the past, proved by its length alone, is
+  // doubted besides: the stream's next datagram alone undoes it. (A run ahead of the stream, past
+  // the window, is as often the stream itself running ahead of the playout, its page data
+  // repeating packets.)
+  const bool untied = !renumbered && static_cast<int16_t>(rq->newest - rq->run.first) > 0;
+  const bool doubted = untied && rq->run.past;
   const uint16_t left = rq->newest;
   const bool strayBetween = runResumesLeftSequence(rq) && !restartPlayedNothing(rq);
   if (strayBetween) dropUnplayed(rq);
@@ -287,20 +292,22 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     noteStrayBefore(rq, rq->restartFrom);
   }
   rq->restartDoubted = doubted;
-  rq->leftKnown = doubted;
+  rq->leftKnown = untied;
   rq->leftNewest = left;
   return true;
 }
 
-// Rule 2, a restart undone by a run: the last restart was on a run of the past that its length
-// alone proved, and the run that proves now starts a little past the newest number of the
-// sequence that restart left, as that sequence going on does, which a peer that renumbered never
-// does (a restart on new content, or on a step back, is the peer's: its numbers going on near the
-// ones it left prove nothing). The restart is undone so even where new content came under its numbers
-// since (a stale run brings again the packets the network lost the first time): what it played
-// was stray, and the frame it left open ends bad before the run's first packet. Without it a stale
-// run of the call's first datagrams, one of them lost the first time, took the stream over, and
-// the peer's final frame, under its own next numbers, joined the stale frame and ended bad.
+// Rule 2, a restart undone by a run: the last restart was on a run behind the stream that nothing
+// tied to it, and the run that proves now starts a little past the newest number of the sequence
+// that restart left, as that sequence going on does, which a peer that renumbered never does (a
+// restart on a step back, or on copies that join the stream's newest packets, is the peer's: its
+// numbers going on near the ones it left prove nothing). The restart is undone so even where it
+// proved on new content, or new content came under its numbers since (a stale run brings again
+// the packets the network lost the first time): what it played was stray, and the frame it left
+// open ends bad before the run's first packet. Without it a stale run of the call's first
+// datagrams, one of them lost the first time, took the stream over, and the peer's final frame,
+// under its own next numbers, joined the stale frame and ended bad; so it did where that packet,
+// in a run with copies 2,276 back, proved the run on its own.
 bool runResumesLeftSequence(const T38ZREORDER* rq) {
   return rq->leftKnown && static_cast<uint16_t>(rq->run.from - rq->leftNewest - 1) < T38_RESYNC_STEP;
 }

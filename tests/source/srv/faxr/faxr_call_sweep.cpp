@@ -1162,6 +1162,14 @@ std::vector<Example> examples() {
   // break: the DCN's octets joined the stale frame left open and the audio terminal waited to the
   // limit
   drawn(2223192, "run_back_to_the_sequence_a_stale_run_left_ends_the_stale_frame_seed2223192");
+  // a drawn call under a delay spike at redundancy 1 whose stale run of the call's first datagrams,
+  // 2,276 back, came with the T.38 terminal's preamble before its DCN: after the preamble its third
+  // datagram carried a packet of the call's first frame that the network had lost the first time,
+  // new to the stream, and the run proved a new sequence on that content, so the sequence it left
+  // was no longer looked for. The DCN's datagrams, right after the preamble's number, proved the
+  // sequence back across a bare break: the DCN's octets joined the stale frame left open and the
+  // audio terminal waited to the limit
+  drawn(2230664, "stale_run_proved_by_a_packet_once_lost_is_undone_by_the_stream_going_on_seed2230664");
   // a drawn call under reordering at redundancy 1 whose T.38 terminal's DCN came with its first two
   // datagrams swapped, and the network's duplicate of the third, its copy of the control octet
   // altered, ahead of the third itself: one against one, the control octet was disputed, and the
