@@ -150,8 +150,8 @@ constexpr uint16_t FAXR_PKT_CUT_BY_RELAY = 1;
 // drop lost octets and end bad there.
 constexpr uint16_t FAXR_PKT_LOST_BEFORE = 2;
 // a V.21 data or good end packet the T.38 service handed on right after the one before it, which
-// the peer's own datagram carried beside it (HAPI_PKT_MARK_FOLLOWS there): nothing of the frame
-// lies between.
+// the peer's own datagram carried beside it or, without copies, numbered right after it
+// (HAPI_PKT_MARK_FOLLOWS there): nothing of the frame lies between.
 constexpr uint16_t FAXR_PKT_FOLLOWS = 3;
 // The last packet of a queue, or none.
 HAPI_PKT_HDR* queueTail(QMQUEUE* q);

@@ -107,8 +107,8 @@ void keepNetOctets(HSZFAXRV21MODEM& v, const HAPI_PKT_HDR* pkt) {
 bool carriesFrameOn(uint8_t code) { return code == FAXR_PKT_V21 || code == FAXR_PKT_V21_END || code == FAXR_PKT_V21_END_FINAL; }
 
 // The packet after a frame the relay cut for stalling came, and the T.38 service vouches that it
-// follows that frame's last octets in the peer's own stream (its datagram carried both): the
-// network held the rest back, nothing of it was lost. The octets kept go before it, and the frame
+// follows that frame's last octets in the peer's own stream (its datagram carried both, or
+// carried no copies and was numbered next): the network held the rest back, nothing of it was lost. The octets kept go before it, and the frame
 // plays again whole after the bad one the line heard (a terminal takes a good frame after a bad
 // one); the T.38 side still ends it bad where it lost any of its packets. The rest may be the
 // good end alone, where every octet came before the network held it back. One that opens with an

@@ -38,8 +38,8 @@ constexpr uint8_t HAPI_PKT_FC_V21_LAST_END_VOID = 66;
 constexpr uint8_t HAPI_PKT_FC_V21_MEND = 67;
 
 // To the fax relay only, in a V.21 data or good end packet's high time stamp word: the peer's own
-// datagram carried it right after the packet handed on before it (t38fReorderFollows), nothing
-// between.
+// datagram carried it right after the packet handed on before it, or without copies numbered it
+// so (t38fReorderFollows), nothing between.
 constexpr uint16_t HAPI_PKT_MARK_FOLLOWS = 3;
 
 extern const HAPI_TO_IFP hapiToIFPLUT[66];

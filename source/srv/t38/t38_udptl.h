@@ -626,7 +626,8 @@ T38_PLAYOUT t38fDrainPlayout(T38ZREORDER* rq, uint16_t s);
 bool t38fReorderContestedByNeighbour(const T38ZREORDER* rq, uint16_t s);
 // Whether the queued packet numbered s follows, in the peer's own stream, the packet before it: a
 // datagram that brought it carried that one too, as the stream holds or played it, and
-// contradicted nothing. A frame's octets that stalled on the way join across s only then.
+// contradicted nothing; or, carrying no copies, was numbered right after a packet the stream held
+// or played. A frame's octets that stalled on the way join across s only then.
 bool t38fReorderFollows(const T38ZREORDER* rq, uint16_t s);
 // The oldest datagram that brought the queued packet numbered s: s when its own primary did. A
 // datagram after that one carries the packet again, or shows how it came.

@@ -173,8 +173,20 @@ bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
 // A datagram that contradicted nothing carries its packets in the peer's order: each queued packet
 // it brought follows, in the peer's own stream, the packet before it where the datagram carried
 // that one too as the stream holds or played it, told apart from the packets beside it (fill
-// agrees with a datagram numbered a little wrong as well).
+// agrees with a datagram numbered a little wrong as well). A datagram without copies (a peer at
+// redundancy 0 sends none) says where its packet lies by its number alone, and the playout takes
+// it in line on nothing more: numbered right after a packet the stream holds or played, it follows
+// that one. Without it a final DCN at redundancy 0 whose first octet came before a delay spike and
+// its rest after it never played whole, and the line's terminal waited for good.
 void noteFollows(T38ZREORDER* rq, const Carried* pk, int n) {
+  if (n == 1) {
+    const uint16_t before = static_cast<uint16_t>(pk[0].s - 1);
+    const T38_NUMBER_STATE st = stateOf(rq, before);
+    uint8_t octets[T38_MAX_RX_IFP + 1];
+    const int got = stateOf(rq, pk[0].s) == T38_QUEUED ? queued(rq, pk[0].s, octets) : 0;
+    if ((st == T38_QUEUED || st == T38_PLAYED) && got > 0 && sameAs(pk[0], octets, got)) markFollows(rq, pk[0].s);
+    return;
+  }
   for (int i = 0; i + 1 < n; ++i) {
     const Carried& before = pk[i + 1];
     if (before.s != static_cast<uint16_t>(pk[i].s - 1) || stateOf(rq, pk[i].s) != T38_QUEUED) continue;

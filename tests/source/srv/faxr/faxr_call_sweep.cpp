@@ -1060,6 +1060,9 @@ std::vector<Example> examples() {
   // the same at redundancy 1 with the spike holding back only the DCN's good end, 2.2 s behind its
   // three octets: the end alone joined nothing, and the audio terminal waited to the limit
   drawn(2211176, "final_frames_end_alone_after_a_spike_plays_it_again_whole_seed2211176");
+  // the same at redundancy 0, the spike holding back all but the DCN's address octet 3 s: no
+  // datagram carried a copy to show the rest next to it, and the audio terminal waited to the limit
+  drawn(2207090, "final_frame_stalled_at_redundancy_0_plays_again_whole_seed2207090");
   // a drawn call at redundancy 1 under a delay spike whose T.38 terminal's answer stalled after its
   // address octet: the relay cut it there, and the rest came once the audio terminal had started
   // its DCN. That rest, with no address and control, went to the line over the DCN, the relay
