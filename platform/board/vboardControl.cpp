@@ -225,7 +225,9 @@ std::string audioCommand(Channel& ch, int line, const std::vector<std::string>& 
   }
   if (!ch.sink.open(w[2], ch.sampleRate(), &why)) return error(why);
   ch.sinkPath = w[2];
-  return "OK line " + std::to_string(line) + " records to " + w[2] + "\n";
+  // Where on the line driver's hook clock the recording starts: a client that times what it hears
+  // against the line's timelines must not take the time it asked at, which load may delay.
+  return "OK line " + std::to_string(line) + " records to " + w[2] + " hookClock=" + std::to_string(ch.hookClockMs) + "\n";
 }
 
 // A hybrid that returns the line's egress as echo; "off" takes it away.

@@ -45,6 +45,14 @@ class LineServices : public BoardDaemonFixture {
     return std::atol(st.c_str() + st.find("hookClock=") + 10);
   }
 
+  // Starts recording `line` to `wav`; the board's time (ms on the hook clock) where it starts.
+  long recordFrom(int line, const std::string& wav) {
+    const std::string st = board(std::to_string(line) + " record " + wav);
+    const size_t at = st.find("hookClock=");
+    EXPECT_NE(at, std::string::npos) << st;
+    return at == std::string::npos ? -1 : std::atol(st.c_str() + at + 10);
+  }
+
   // The hook clock of line 0 (ms), -1 when the board does not answer.
   long hookClockMs() {
     const std::string st = board("0 status");
@@ -177,9 +185,9 @@ TEST_F(LineServices, CallProgressTonesHeardAtTheProfilesFrequenciesAndCadences) 
 
 TEST_F(LineServices, CallerIdBetweenTheFirstAndSecondRingDecodesToNumberAndName) {
   ASSERT_NO_FATAL_FAILURE(startSystem());
-  const long recordStartMs = lockstepLine();
+  lockstepLine();
   const std::string wav = dir.file("cid.wav");
-  board("0 record " + wav);
+  const long recordStartMs = recordFrom(0, wav);
   ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid_ringing","state":"on"})"), 0);
   ASSERT_EQ(call("signal", R"({"line":0,"signal":"callid","state":"on","data":"12071530, 5551234567,ALICE"})"), 0);
   // Until the second ring starts (the caller ID goes out in the pause after the first).
