@@ -38,6 +38,7 @@ Process::Process(const std::string& name, const std::vector<std::string>& argv,
   }
   close(fds[1]);
   outFd_ = fds[0];
+  fcntl(outFd_, F_SETFL, fcntl(outFd_, F_GETFL) | O_NONBLOCK);
   reader_ = std::thread([this] { readLoop(); });
 }
 
@@ -47,14 +48,31 @@ Process::~Process() {
   if (outFd_ >= 0) close(outFd_);
 }
 
+// Every read of the pipe is made under the lock, by the reader thread or by a look at the output,
+// so that what the process wrote before a look is in it, in the order written.
 void Process::readLoop() {
-  char buf[4096];
   for (;;) {
-    ssize_t n = read(outFd_, buf, sizeof(buf));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    pollfd pfd{outFd_, POLLIN, 0};
+    if (poll(&pfd, 1, -1) < 0 && errno != EINTR) return;
     std::lock_guard<std::mutex> g(lock_);
-    out_.append(buf, static_cast<size_t>(n));
+    takeInLocked();
+    if (eof_) return;
+  }
+}
+
+// Takes in what the pipe holds now (the pipe's read end does not block).
+void Process::takeInLocked() {
+  char buf[4096];
+  while (!eof_) {
+    const ssize_t n = read(outFd_, buf, sizeof(buf));
+    if (n > 0) {
+      out_.append(buf, static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      eof_ = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+      return;
+    }
   }
 }
 
@@ -75,13 +93,17 @@ bool Process::waitFor(const std::string& text, std::chrono::milliseconds timeout
   return this->count(text) >= count;
 }
 
+// A line the process wrote before it answered the test elsewhere (a bus reply, another process's
+// output) is counted even when the reader thread has not run since.
 int Process::count(const std::string& text) {
   std::lock_guard<std::mutex> g(lock_);
+  takeInLocked();
   return countIn(out_, text);
 }
 
 std::string Process::output() {
   std::lock_guard<std::mutex> g(lock_);
+  takeInLocked();
   return out_;
 }
 

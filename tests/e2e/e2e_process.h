@@ -42,6 +42,7 @@ class Process {
 
  private:
   void readLoop();
+  void takeInLocked();
 
   std::string name_;
   pid_t pid_ = -1;
@@ -50,6 +51,7 @@ class Process {
   bool exited_ = false;
   std::mutex lock_;
   std::string out_;
+  bool eof_ = false;  // under lock_
   std::thread reader_;
 };
 
