@@ -108,13 +108,13 @@ bool carriesFrameOn(uint8_t code) { return code == FAXR_PKT_V21 || code == FAXR_
 
 // The packet after a frame the relay cut for stalling came, and the T.38 service vouches that it
 // follows that frame's last octets in the peer's own stream (its datagram carried both, or
-// carried no copies and was numbered next): the network held the rest back, nothing of it was lost. The octets kept go before it, and the frame
-// plays again whole after the bad one the line heard (a terminal takes a good frame after a bad
-// one); the T.38 side still ends it bad where it lost any of its packets. The rest may be the
-// good end alone, where every octet came before the network held it back. One that opens with an
-// address octet starts a frame of its own. Without it a final DCN whose first octets came before
-// a delay spike, and its rest after it, never played whole, and the line's terminal waited for
-// good.
+// carried no copies and was numbered next): the network held the rest back, nothing of it was
+// lost. The octets kept go before it, and the frame plays again whole after the bad one the line
+// heard (a terminal takes a good frame after a bad one); the T.38 side still ends it bad where it
+// lost any of its packets. The rest may be the good end alone, where every octet came before the
+// network held it back. One that opens with an address octet starts a frame of its own. Without
+// it a final DCN whose first octets came before a delay spike, and its rest after it, never played
+// whole, and the line's terminal waited for good.
 void joinStalledFrame(HSZFAXRV21MODEM& v, HAPI_PKT_HDR* pkt) {
   const int kept = v.stalledCount;
   v.stalledCount = 0;
