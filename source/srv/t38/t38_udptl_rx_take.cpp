@@ -170,6 +170,14 @@ bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
   return false;
 }
 
+// Whether the packet queued under c's number is the one c carries.
+bool queuedAsCarried(const T38ZREORDER* rq, const Carried& c) {
+  if (stateOf(rq, c.s) != T38_QUEUED) return false;
+  uint8_t octets[T38_MAX_RX_IFP + 1];
+  const int got = queued(rq, c.s, octets);
+  return got > 0 && sameAs(c, octets, got);
+}
+
 // A datagram that contradicted nothing carries its packets in the peer's order: each queued packet
 // it brought follows, in the peer's own stream, the packet before it where the datagram carried
 // that one too as the stream holds or played it, told apart from the packets beside it (fill
@@ -180,22 +188,16 @@ bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
 // its rest after it never played whole, and the line's terminal waited for good.
 void noteFollows(T38ZREORDER* rq, const Carried* pk, int n) {
   if (n == 1) {
-    const uint16_t before = static_cast<uint16_t>(pk[0].s - 1);
-    const T38_NUMBER_STATE st = stateOf(rq, before);
-    uint8_t octets[T38_MAX_RX_IFP + 1];
-    const int got = stateOf(rq, pk[0].s) == T38_QUEUED ? queued(rq, pk[0].s, octets) : 0;
-    if ((st == T38_QUEUED || st == T38_PLAYED) && got > 0 && sameAs(pk[0], octets, got)) markFollows(rq, pk[0].s);
+    const T38_NUMBER_STATE st = stateOf(rq, static_cast<uint16_t>(pk[0].s - 1));
+    if ((st == T38_QUEUED || st == T38_PLAYED) && queuedAsCarried(rq, pk[0])) markFollows(rq, pk[0].s);
     return;
   }
   for (int i = 0; i + 1 < n; ++i) {
     const Carried& before = pk[i + 1];
-    if (before.s != static_cast<uint16_t>(pk[i].s - 1) || stateOf(rq, pk[i].s) != T38_QUEUED) continue;
+    if (before.s != static_cast<uint16_t>(pk[i].s - 1)) continue;
     const T38_NUMBER_STATE st = stateOf(rq, before.s);
     if (st != T38_QUEUED && st != T38_PLAYED) continue;
-    uint8_t octets[T38_MAX_RX_IFP + 1];
-    const int got = queued(rq, pk[i].s, octets);
-    if (got > 0 && sameAs(pk[i], octets, got) && knownAs(rq, before.s, before.digest) &&
-        distinct(rq, before))
+    if (queuedAsCarried(rq, pk[i]) && knownAs(rq, before.s, before.digest) && distinct(rq, before))
       markFollows(rq, pk[i].s);
   }
 }
