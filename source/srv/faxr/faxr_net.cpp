@@ -482,12 +482,14 @@ void hsffaxrspoof(HSZFAXRLOCLMEM* m, uint16_t ms) {
   // after the line's command (not its own answer: a response) a command repeat follows the flags.
   // Its terminal, hearing flags with no frame after them for about 3 s, gives up the call, where
   // one that hears the repeat in time repeats its command: the flags end in time, whether the relay
-  // made them up or the network announced a preamble whose frame does not come
-  const bool repeatDue = (v.hsxstatus & FAXR_V21_LINEFRAMEEND) && s.hsxrxmsg != HSFAXRDIS;
+  // made them up or the network announced a preamble whose frame does not come. After its answer
+  // it has no command to repeat: told to, a terminal waiting for the page may drop the timer that
+  // would end its wait and wait for good, where flags that just stop leave its own timers running
   const bool lineAnswered = s.hsxrxmsg >= HSFAXRCFR && s.hsxrxmsg <= HSFAXRPPR;
+  const bool repeatDue = (v.hsxstatus & FAXR_V21_LINEFRAMEEND) && s.hsxrxmsg != HSFAXRDIS && !lineAnswered;
   const uint16_t maxDelay = m->hsxfaxrregs.hsxmaxdelay;
   const uint32_t flagsLimit = kFlagsNoFrameMs + (maxDelay > kDefaultMaxDelay ? (maxDelay - kDefaultMaxDelay) / 2u : 0u);
-  const bool flagsTooLong = repeatDue && !lineAnswered && v.flagsNoFrame >= flagsLimit;
+  const bool flagsTooLong = repeatDue && v.flagsNoFrame >= flagsLimit;
   if (s.hsxstate != HSFAXRWAITNETDIS && (s.hsxtimer >= limit || flagsTooLong)) {
     v.flagsNoFrame = 0;
     stopSpoofing(m);

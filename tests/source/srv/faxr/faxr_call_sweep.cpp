@@ -1186,6 +1186,13 @@ std::vector<Example> examples() {
   // going on, it ended the run of the step: the DCN's address octet, under the preamble's number,
   // never played, and the audio terminal waited to the limit
   drawn(2235882, "datagram_past_a_step_back_with_copies_keeps_its_run_open_seed2235882");
+  // a drawn call under a delay spike at redundancy 1 whose audio terminal answered the T.38
+  // terminal's first TCF with its CFR only as that terminal sent its training again: the terminal
+  // took the CFR as unexpected and ended the call, its DCN's preamble and no octet of the DCN sent.
+  // The relay's flags for that preamble ran to their limit and a command repeat followed, though
+  // the line's last frame was its answer: the audio terminal, waiting for the page, had no command
+  // to repeat, dropped the timer that would have ended its wait and waited to the limit
+  drawn(2223582, "no_command_repeat_after_the_lines_answer_seed2223582", false);
   return v;
 }
 

@@ -763,10 +763,16 @@ TEST_F(FaxRelay, ASilentFarEndGetsPreambleThenACommandRepeat) {
     EXPECT_TRUE(decodeHdlc(commandBits(0x0D08)).empty());
     EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxSpoofTimeoutCount, before);
     // a line fax gives up the call after about 3 s of flags with no frame: after its command the
-    // repeat comes before; after its answer there is no command to repeat
+    // repeat comes before; after its answer there is no command to repeat, and the flags run to
+    // the spoofing's own limit and stop with no frame after them (a terminal waiting for the page,
+    // told to repeat a command it never sent, may drop the timer that would end its wait)
     runFrames(75);
     if (frame == mcf) {
       EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxSpoofTimeoutCount, before);
+      runFrames(200);
+      EXPECT_EQ(inst()->hsxfaxrStats.egress.hsxSpoofTimeoutCount, before + 1);
+      EXPECT_TRUE(decodeHdlc(commandBits(0x0D08)).empty());
+      EXPECT_EQ(inst()->hsxfaxrstate.hsxstate, HSFAXRWAITLOCALMSG);
       continue;
     }
     const auto frames = decodeHdlc(commandBits(0x0D08));
