@@ -352,9 +352,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     shows there was none. Without it a peer's final DCN with a counter skip never plays. Its
 //     copies may show a step shorter than the numbers it skipped, the first of them the stream's
 //     next packets, still on their way (the network swaps datagrams): the step lies after those,
-//     and their own datagrams fill the numbers before it; a datagram's copy from the step on that
-//     is the stream's packet the step's size before its number is the peer's older packet, and
-//     takes or disputes nothing there, nor counts against its datagram in the vote (rule 4).
+//     and their own datagrams fill the numbers before it, as do the stepping datagram's copies of
+//     them, each the step's size before the number it came under (every copy that datagram
+//     carries was sent before the step: without it, the datagram after a counter skip inside a
+//     final DCN lost, the DCN never played its control octet); a datagram's copy from the step
+//     on that is the stream's packet the step's size before its number is the peer's older
+//     packet, and takes or disputes nothing there, nor counts against its datagram in the vote
+//     (rule 4).
 //     Without it the first of them, come after the step, was disputed by the next datagram's copy
 //     under its number, and the DCN played without its address octet; and the network's duplicate
 //     of the step's datagram, with the datagram after it, were refused for copies the step

@@ -203,6 +203,7 @@ uint16_t steppedBackFrom(const T38ZREORDER* rq, const Carried* pk, int n);
 uint16_t steppedForward(const T38ZREORDER* rq, const Carried* pk, int n);
 bool steppedOver(const T38ZREORDER* rq, uint16_t s);
 bool explainedByStep(const T38ZREORDER* rq, const Carried& c);
+Carried sentBeforeStep(const T38ZREORDER* rq, const Carried& c);
 bool olderThanItsNumber(const T38ZREORDER* rq, const Carried& c, uint16_t dg);
 void noteStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);
 bool confirmsStep(const T38ZREORDER* rq, const Carried* pk, int n);

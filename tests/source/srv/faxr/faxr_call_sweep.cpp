@@ -1186,6 +1186,13 @@ std::vector<Example> examples() {
   // going on, it ended the run of the step: the DCN's address octet, under the preamble's number,
   // never played, and the audio terminal waited to the limit
   drawn(2235882, "datagram_past_a_step_back_with_copies_keeps_its_run_open_seed2235882");
+  // a drawn call under loss at redundancy 3 whose T.38 terminal's counter skipped one number after
+  // its DCN's address octet, and the network lost the datagram after the skip, the control octet's:
+  // the next one skipped two numbers and showed a step of one, its copies the stream's last
+  // packets under numbers one on and, newer than those, the control octet. Taken by its primary
+  // alone, the control octet never came, and the DCN played without it: the audio terminal waited
+  // to the limit
+  drawn(2247180, "copy_sent_before_a_step_whose_own_datagram_was_lost_seed2247180");
   return v;
 }
 

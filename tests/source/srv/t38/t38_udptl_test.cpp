@@ -1056,21 +1056,24 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
   }
   // the peer's counter stepped by one after 106, whose datagram the network put behind the first
   // one after the step (108, its copies the stream's packets one number on from 105: a step of one
-  // over two numbers skipped), and under jitter behind the one after that too. The step lies after
-  // 106: 106's own datagram fills it, 109's copy under 106 (105's packet) is the step's and
-  // disputes nothing, whether 109 is refused (one word against one) or taken (110's copy vouched
-  // for its primary), and the packets play on across 107 unbroken
-  for (const bool jitter : {false, true}) {
+  // over two numbers skipped), under jitter behind the one after that too, or lost. The step lies
+  // after 106: 106's own datagram fills it, or 108's copy under 107 (every copy 108 carries was
+  // sent before the step); 109's copy under 106 (105's packet) is the step's and disputes nothing,
+  // whether 109 is refused (one word against one) or taken (110's copy vouched for its primary),
+  // and the packets play on across 107 unbroken
+  enum class Own106 { kAfter108, kAfter110, kLost };
+  for (const Own106 own : {Own106::kAfter108, Own106::kAfter110, Own106::kLost}) {
+    const int at = int(own);
     Received r;
     for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
     r.take(renumbered(a3[7], 108));
-    if (jitter) r.take(renumbered(a3[9], 110));
-    r.take(a3[6]);
+    if (own == Own106::kAfter110) r.take(renumbered(a3[9], 110));
+    if (own != Own106::kLost) r.take(a3[6]);
     r.take(renumbered(a3[8], 109));
-    if (!jitter) r.take(renumbered(a3[9], 110));
+    if (own != Own106::kAfter110) r.take(renumbered(a3[9], 110));
     const auto p = r.playOut();
-    EXPECT_TRUE(p.broken.empty()) << jitter;
-    ASSERT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 108, 109, 110})) << jitter;
+    EXPECT_TRUE(p.broken.empty()) << at;
+    ASSERT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 108, 109, 110})) << at;
     for (size_t k = 0; k < p.ifps.size(); ++k) EXPECT_EQ(p.ifps[k][7], uint8_t(k)) << "number " << p.numbers[k];
   }
   {  // a datagram whose number lost a bit brings two packets, both moved; the stream's datagram
