@@ -118,7 +118,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
       markContestedBy(rq, pk.s, pk.digest);
       return true;  // a copy that more copies contradict never wins
     } else {
-      dispute(rq, pk.s);  // one against one: neither is trusted, and the next copy settles it
+      dispute(rq, pk.s, pk.digest, dg);  // one against one: neither is trusted, and the next copy settles it
       return true;
     }
   }
@@ -254,7 +254,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
       for (int i = 0; i < n; ++i)
         if (stateOf(rq, pk[i].s) == T38_QUEUED && votesFor(rq, pk[i].s) == 1 &&
             knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest && !explainedByStep(rq, pk[i]))
-          dispute(rq, pk[i].s);
+          dispute(rq, pk[i].s, pk[i].digest, s);
     rq->refusedSeq[rq->refusedNext] = s;
     rq->refusedDigest[rq->refusedNext] = datagramDigest(pk, n);
     rq->refusedNext = static_cast<uint8_t>((rq->refusedNext + 1) % T38_REFUSED_KEPT);

@@ -941,6 +941,26 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
       }
     }
   }
+  {  // the other way round, at redundancy 3: 106's own datagram altered on the way, 107's copy
+     // disputes it, 108's copy altered otherwise refills 106, and 109's copy brings again the
+     // packet that disputed the first: its two datagrams outvote the refill
+    auto own = a3[6];
+    own[3 + 5] ^= 0x10;  // the primary's octet after type, count, field and length
+    auto refill = a3[8];
+    const size_t firstCopy = 3 + refill[2] + 2;  // its length octet, after the choice and the count
+    const size_t secondCopy = firstCopy + 1 + refill[firstCopy];
+    refill[secondCopy + 1 + 5] ^= 0x20;
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
+    r.take(own);
+    r.take(a3[7]);
+    r.take(refill);
+    r.take(a3[9]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_EQ(contentOf(p, 106), 'a');
+    EXPECT_EQ(p.contested, (std::vector<uint16_t>{106}));
+  }
   {  // a datagram numbered 104 whose four packets all differ from the stream's: refused
     Received r;
     for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
