@@ -270,11 +270,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     octet, and what follows a frame's close opens the next one). Without it a copy of a final
 //     frame's address octet retyped into a bad FCS disputed the packet that had it right, and the
 //     frame played without it.
-//     A number disputed keeps, for a while, the packet queued there first: where other content
-//     refilled it, a later datagram (not the network's duplicate of the one that brought it) that
-//     brings that first packet again is its second datagram and outvotes the one-datagram refill.
-//     Without it a copy altered on the way, then other content, took turns disputing the number,
-//     and the two datagrams that agreed on it lost it.
+//     A number disputed keeps, for a while, the packet queued there first and the one that
+//     disputed it: where other content refilled it, a later datagram (not the network's duplicate
+//     of the one that brought it) that brings either again is its second datagram and outvotes
+//     the one-datagram refill. Without it a copy altered on the way, then other content, took
+//     turns disputing the number, and the two datagrams that agreed on it lost it; so too where
+//     the packet queued first was the one altered (a final DCN's address octet altered in its own
+//     datagram and in the second copy, right in the first and third: the DCN never played it).
 //     Whichever content plays, a number other content came under (disputed, outvoted, brought in a
 //     form no relay code plays, or reused by a refused datagram whose copies are the stream's
 //     packets a few numbers on) plays contested: the peer may have sent both, its numbering stepped
@@ -352,9 +354,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     shows there was none. Without it a peer's final DCN with a counter skip never plays. Its
 //     copies may show a step shorter than the numbers it skipped, the first of them the stream's
 //     next packets, still on their way (the network swaps datagrams): the step lies after those,
-//     and their own datagrams fill the numbers before it; a datagram's copy from the step on that
-//     is the stream's packet the step's size before its number is the peer's older packet, and
-//     takes or disputes nothing there, nor counts against its datagram in the vote (rule 4).
+//     and their own datagrams fill the numbers before it, as do the stepping datagram's copies of
+//     them, each the step's size before the number it came under (every copy that datagram
+//     carries was sent before the step: without it, the datagram after a counter skip inside a
+//     final DCN lost, the DCN never played its control octet); a datagram's copy from the step
+//     on that is the stream's packet the step's size before its number is the peer's older
+//     packet, and takes or disputes nothing there, nor counts against its datagram in the vote
+//     (rule 4).
 //     Without it the first of them, come after the step, was disputed by the next datagram's copy
 //     under its number, and the DCN played without its address octet; and the network's duplicate
 //     of the step's datagram, with the datagram after it, were refused for copies the step
@@ -516,9 +522,11 @@ struct T38ZREORDER {
   uint16_t refusedSeq[T38_REFUSED_KEPT], refusedDigest[T38_REFUSED_KEPT];  // the last datagrams refused (rule 4)
   uint8_t refusedNext;
   // the last numbers disputed, each with the packet queued there before its first dispute and the
-  // datagram that first brought it: another datagram that brings it again is its second word,
-  // against another content refilled there (rule 4)
+  // datagram that first brought it, and the packet that disputed it with its datagram: another
+  // datagram that brings either again is its second word, against another content refilled there
+  // (rule 4)
   uint16_t disputedSeq[T38_DISPUTED_KEPT], disputedFirst[T38_DISPUTED_KEPT], disputedCarrier[T38_DISPUTED_KEPT];
+  uint16_t disputedBy[T38_DISPUTED_KEPT], disputedByCarrier[T38_DISPUTED_KEPT];
   uint8_t disputedNext;
   // the last numbers other content came under beside the packet queued there, with that content's
   // digest: where it is the packet of the number beside, the peer's numbering may have stepped

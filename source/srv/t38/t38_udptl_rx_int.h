@@ -177,7 +177,7 @@ inline bool knownAs(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
 }
 int disputedKept(const T38ZREORDER* rq, uint16_t s);
 bool bringsFirstAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg);
-void dispute(T38ZREORDER* rq, uint16_t s);
+void dispute(T38ZREORDER* rq, uint16_t s, uint16_t by, uint16_t carrier);
 void suspectOwnNumber(T38ZREORDER* rq, uint16_t s, uint16_t digest, uint16_t other, bool nextToo);
 bool copiesShifted(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);
 bool copiesShiftedOrUnknown(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);
@@ -203,6 +203,7 @@ uint16_t steppedBackFrom(const T38ZREORDER* rq, const Carried* pk, int n);
 uint16_t steppedForward(const T38ZREORDER* rq, const Carried* pk, int n);
 bool steppedOver(const T38ZREORDER* rq, uint16_t s);
 bool explainedByStep(const T38ZREORDER* rq, const Carried& c);
+Carried sentBeforeStep(const T38ZREORDER* rq, const Carried& c);
 bool olderThanItsNumber(const T38ZREORDER* rq, const Carried& c, uint16_t dg);
 void noteStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);
 bool confirmsStep(const T38ZREORDER* rq, const Carried* pk, int n);

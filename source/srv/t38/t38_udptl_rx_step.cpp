@@ -140,6 +140,17 @@ void noteStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
   rq->stepDigest = pk[0].digest;
 }
 
+// A copy that the datagram which stepped forward carries, under the number the peer sent it: the
+// step's size before the one it is carried under, as every copy of that datagram was sent before
+// the step. Where the datagram skipped more numbers than it stepped, its copies newer than the
+// stream's newest packet are the peer's next packets, whose own datagrams are late or lost: taken
+// only from those, they never came where the network lost them, and a final frame across the
+// step (a counter skip of one in the DCN, its datagram after the skip lost) never played whole.
+Carried sentBeforeStep(const T38ZREORDER* rq, const Carried& c) {
+  const uint16_t shift = static_cast<uint16_t>(rq->stepTo - rq->stepFrom + 1);
+  return {c.ifp, c.len, static_cast<uint16_t>(c.s - shift), c.digest};
+}
+
 // Whether a datagram after the step carries the same: the stepping datagram's primary under its
 // number, and under the numbers stepped over the stream's packets as far back as the step. A
 // datagram misnumbered by as much carried the packet numbered stepFrom as its primary; its

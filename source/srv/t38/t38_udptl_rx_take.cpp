@@ -118,7 +118,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
       markContestedBy(rq, pk.s, pk.digest);
       return true;  // a copy that more copies contradict never wins
     } else {
-      dispute(rq, pk.s);  // one against one: neither is trusted, and the next copy settles it
+      dispute(rq, pk.s, pk.digest, dg);  // one against one: neither is trusted, and the next copy settles it
       return true;
     }
   }
@@ -254,7 +254,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
       for (int i = 0; i < n; ++i)
         if (stateOf(rq, pk[i].s) == T38_QUEUED && votesFor(rq, pk[i].s) == 1 &&
             knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest && !explainedByStep(rq, pk[i]))
-          dispute(rq, pk[i].s);
+          dispute(rq, pk[i].s, pk[i].digest, s);
     rq->refusedSeq[rq->refusedNext] = s;
     rq->refusedDigest[rq->refusedNext] = datagramDigest(pk, n);
     rq->refusedNext = static_cast<uint8_t>((rq->refusedNext + 1) % T38_REFUSED_KEPT);
@@ -311,9 +311,17 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool stepped = shift != 0;
   noteStepOneBitOff(rq, pk[0], shift);
   const bool duplicate = mayDuplicateDisputed(rq, pk, n);
+  const uint16_t newestBefore = rq->newest;
   for (int i = 0; i < (stepped ? 1 : n); ++i) {
     if (i > 0 && olderThanItsNumber(rq, pk[i], s)) continue;  // a copy there is an older packet of the peer's
     if (!takeCarried(rq, pk[i], s, vouched, v, duplicate, n > 1)) return;  // the pool is dry: the rest would fare no better
+  }
+  // the copies of a step noted by this datagram, newest first, that the peer sent after the
+  // stream's newest packet: under the numbers they were sent, before the step
+  for (int i = 1; stepped && rq->stepKnown && rq->stepAt == s && i < n; ++i) {
+    const Carried sent = sentBeforeStep(rq, pk[i]);
+    if (static_cast<int16_t>(sent.s - newestBefore) <= 0) break;
+    if (!takeCarried(rq, sent, s, vouched, v, duplicate, true)) return;
   }
   if (v.disagree == 0 && !stepped) noteFollows(rq, pk, n);
 }

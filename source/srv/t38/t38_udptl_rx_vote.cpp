@@ -77,12 +77,14 @@ int disputedKept(const T38ZREORDER* rq, uint16_t s) {
 }
 
 // Whether a packet the datagram numbered dg carries brings again, under a number other content
-// refilled after a dispute, the packet queued there first: a second datagram for it against the
-// refill's one (rule 4). The network's duplicate of the datagram that first brought it is none.
+// refilled after a dispute, the packet queued there first or the one that disputed it: a second
+// datagram for it against the refill's one (rule 4). The network's duplicate of the datagram that
+// first brought it is none.
 bool bringsFirstAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg) {
   const int k = disputedKept(rq, pk.s);
-  return k >= 0 && stateOf(rq, pk.s) == T38_QUEUED && contested(rq, pk.s) && votesFor(rq, pk.s) == 1 &&
-         rq->disputedFirst[k] == pk.digest && rq->disputedCarrier[k] != dg;
+  if (k < 0 || stateOf(rq, pk.s) != T38_QUEUED || !contested(rq, pk.s) || votesFor(rq, pk.s) != 1) return false;
+  return (rq->disputedFirst[k] == pk.digest && rq->disputedCarrier[k] != dg) ||
+         (rq->disputedBy[k] == pk.digest && rq->disputedByCarrier[k] != dg);
 }
 
 // Whether the packet queued under `near`, which came in the datagram that brought the packet now
@@ -102,12 +104,15 @@ bool keptByAnotherWord(const T38ZREORDER* rq, uint16_t near, uint16_t s) {
 // and the numbers play as lost unless a datagram that agrees with the stream brings them again.
 // A copy it carried of a number before s that another datagram brought as well stays
 // (keptByAnotherWord). The packet under s, the first disputed there, is kept for a while with the
-// datagram it came in.
-void dispute(T38ZREORDER* rq, uint16_t s) {
+// datagram it came in, and so is the packet that disputed it (`by`, come in the datagram numbered
+// `carrier`).
+void dispute(T38ZREORDER* rq, uint16_t s, uint16_t by, uint16_t carrier) {
   if (stateOf(rq, s) == T38_QUEUED && disputedKept(rq, s) < 0) {
     rq->disputedSeq[rq->disputedNext] = s;
     rq->disputedFirst[rq->disputedNext] = knownDigest(rq, s, 0);
     rq->disputedCarrier[rq->disputedNext] = t38fReorderFirstCarrier(rq, s);
+    rq->disputedBy[rq->disputedNext] = by;
+    rq->disputedByCarrier[rq->disputedNext] = carrier;
     rq->disputedNext = static_cast<uint8_t>((rq->disputedNext + 1) % T38_DISPUTED_KEPT);
   }
   const uint16_t source = queuedFrom(rq, s);

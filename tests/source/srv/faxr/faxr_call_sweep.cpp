@@ -1193,6 +1193,20 @@ std::vector<Example> examples() {
   // the line's last frame was its answer: the audio terminal, waiting for the page, had no command
   // to repeat, dropped the timer that would have ended its wait and waited to the limit
   drawn(2223582, "no_command_repeat_after_the_lines_answer_seed2223582", false);
+  // a drawn call under loss at redundancy 3 whose T.38 terminal's counter skipped one number after
+  // its DCN's address octet, and the network lost the datagram after the skip, the control octet's:
+  // the next one skipped two numbers and showed a step of one, its copies the stream's last
+  // packets under numbers one on and, newer than those, the control octet. Taken by its primary
+  // alone, the control octet never came, and the DCN played without it: the audio terminal waited
+  // to the limit
+  drawn(2247180, "copy_sent_before_a_step_whose_own_datagram_was_lost_seed2247180");
+  // a drawn call under jitter at redundancy 3 whose T.38 terminal's DCN came with its address
+  // octet altered in its own datagram and in the second copy, another bit each, right in the first
+  // and the third: the first copy disputed the altered primary, the second copy's other content
+  // refilled the number, and the third, the packet that disputed the first again, met the refill
+  // one against one: the DCN played without its address octet and the audio terminal waited to
+  // the limit
+  drawn(2246217, "packet_that_disputed_the_first_outvotes_a_refill_seed2246217");
   return v;
 }
 

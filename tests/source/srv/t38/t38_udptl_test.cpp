@@ -941,6 +941,26 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
       }
     }
   }
+  {  // the other way round, at redundancy 3: 106's own datagram altered on the way, 107's copy
+     // disputes it, 108's copy altered otherwise refills 106, and 109's copy brings again the
+     // packet that disputed the first: its two datagrams outvote the refill
+    auto own = a3[6];
+    own[3 + 5] ^= 0x10;  // the primary's octet after type, count, field and length
+    auto refill = a3[8];
+    const size_t firstCopy = 3 + refill[2] + 2;  // its length octet, after the choice and the count
+    const size_t secondCopy = firstCopy + 1 + refill[firstCopy];
+    refill[secondCopy + 1 + 5] ^= 0x20;
+    Received r;
+    for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
+    r.take(own);
+    r.take(a3[7]);
+    r.take(refill);
+    r.take(a3[9]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_EQ(contentOf(p, 106), 'a');
+    EXPECT_EQ(p.contested, (std::vector<uint16_t>{106}));
+  }
   {  // a datagram numbered 104 whose four packets all differ from the stream's: refused
     Received r;
     for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
@@ -1056,21 +1076,24 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
   }
   // the peer's counter stepped by one after 106, whose datagram the network put behind the first
   // one after the step (108, its copies the stream's packets one number on from 105: a step of one
-  // over two numbers skipped), and under jitter behind the one after that too. The step lies after
-  // 106: 106's own datagram fills it, 109's copy under 106 (105's packet) is the step's and
-  // disputes nothing, whether 109 is refused (one word against one) or taken (110's copy vouched
-  // for its primary), and the packets play on across 107 unbroken
-  for (const bool jitter : {false, true}) {
+  // over two numbers skipped), under jitter behind the one after that too, or lost. The step lies
+  // after 106: 106's own datagram fills it, or 108's copy under 107 (every copy 108 carries was
+  // sent before the step); 109's copy under 106 (105's packet) is the step's and disputes nothing,
+  // whether 109 is refused (one word against one) or taken (110's copy vouched for its primary),
+  // and the packets play on across 107 unbroken
+  enum class Own106 { kAfter108, kAfter110, kLost };
+  for (const Own106 own : {Own106::kAfter108, Own106::kAfter110, Own106::kLost}) {
+    const int at = int(own);
     Received r;
     for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
     r.take(renumbered(a3[7], 108));
-    if (jitter) r.take(renumbered(a3[9], 110));
-    r.take(a3[6]);
+    if (own == Own106::kAfter110) r.take(renumbered(a3[9], 110));
+    if (own != Own106::kLost) r.take(a3[6]);
     r.take(renumbered(a3[8], 109));
-    if (!jitter) r.take(renumbered(a3[9], 110));
+    if (own != Own106::kAfter110) r.take(renumbered(a3[9], 110));
     const auto p = r.playOut();
-    EXPECT_TRUE(p.broken.empty()) << jitter;
-    ASSERT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 108, 109, 110})) << jitter;
+    EXPECT_TRUE(p.broken.empty()) << at;
+    ASSERT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 108, 109, 110})) << at;
     for (size_t k = 0; k < p.ifps.size(); ++k) EXPECT_EQ(p.ifps[k][7], uint8_t(k)) << "number " << p.numbers[k];
   }
   {  // a datagram whose number lost a bit brings two packets, both moved; the stream's datagram
