@@ -365,6 +365,17 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     under its number, and the DCN played without its address octet; and the network's duplicate
 //     of the step's datagram, with the datagram after it, were refused for copies the step
 //     explains, and their break ended the DCN bad, every packet of it in.
+//     A step as long as the copies reach, or longer, lands none of them on a number the stream
+//     holds, where one could contradict it: where they end with the stream's newest packet under
+//     the number right before the step (nothing lost between: else only they bring what the peer
+//     sent there), two copies told apart from their neighbours, indicators or V.21 data (page data
+//     repeats its packets at every distance), show it alone. No later datagram reaches back to the
+//     step's first number, so that word is the whole of it: the numbers stepped over take no copy
+//     and the frame plays on across them, unless the datagram lies one bit from the stream's next
+//     number (rule 5), where the playout crosses them as lost. Without it the network's duplicate
+//     of a datagram that stepped 8 between a DCN's preamble and its first octet brought, under the
+//     numbers stepped over, the frame end, no-signal and preamble before it; they played again,
+//     the relay sent a bad final frame, and the DCN's octets queued behind it were lost.
 //  7. Handed on, then contradicted: a datagram with a new packet of its own that, as in rule 4,
 //     may dispute a number, and whose copy contradicts a packet already handed on that one
 //     datagram brought (more outvote the copy), reports that number (playedContradicted): the

@@ -205,6 +205,7 @@ bool steppedOver(const T38ZREORDER* rq, uint16_t s);
 bool explainedByStep(const T38ZREORDER* rq, const Carried& c);
 Carried sentBeforeStep(const T38ZREORDER* rq, const Carried& c);
 bool olderThanItsNumber(const T38ZREORDER* rq, const Carried& c, uint16_t dg);
+bool stepShownBeyondCopies(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);
 void noteStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);
 bool confirmsStep(const T38ZREORDER* rq, const Carried* pk, int n);
 bool copyDisprovesStep(const T38ZREORDER* rq, const Carried* pk, int n);

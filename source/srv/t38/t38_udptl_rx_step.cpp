@@ -110,10 +110,33 @@ bool olderThanItsNumber(const T38ZREORDER* rq, const Carried& c, uint16_t dg) {
   return steppedOver(rq, c.s) || (rq->stepKnown && static_cast<int16_t>(dg - rq->stepAt) >= 0 && explainedByStep(rq, c));
 }
 
+// Whether a step that lands none of the datagram's copies on a number the stream holds, where one
+// could contradict it, shows itself by its copies alone: they end with the stream's newest packet
+// under the number right before the step (where numbers were lost between, only these copies
+// bring what the peer sent there, and taken as they came they still bring it in its order), and
+// two of them at least are the stream's packets `shift` numbers before, each told apart from the
+// ones beside it and none page data (which repeats its packets at every distance). One packet
+// equal by chance is as often what the peer sent after as many datagrams lost.
+bool stepShownBeyondCopies(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
+  if (static_cast<uint16_t>(pk[0].s - 1 - rq->newest) != shift) return false;
+  int telling = 0;
+  for (int i = 1; i < n; ++i) {
+    const T38_NUMBER_STATE own = stateOf(rq, pk[i].s);
+    if (own == T38_QUEUED || own == T38_PLAYED) return false;
+    const uint16_t old = static_cast<uint16_t>(pk[i].s - shift);
+    const T38_NUMBER_STATE st = stateOf(rq, old);
+    const bool known = (st == T38_QUEUED || st == T38_PLAYED) && knownAs(rq, old, pk[i].digest);
+    if (known && isV21OrIndicator(pk[i]) && distinct(rq, {pk[i].ifp, pk[i].len, old, pk[i].digest})) ++telling;
+  }
+  return telling >= 2;
+}
+
 // A datagram that stepped forward by `shift`, its copy under the number `shift` past the stream's
 // newest one that very packet, and a copy under the stream's own numbers other than the stream's
-// packet there (so that the same packets lost in their datagrams do not pass for a step): nothing
-// the peer sent lies under the `shift` numbers before it, unless its number is wrong. Where it
+// packet there (so that the same packets lost in their datagrams do not pass for a step), or, where
+// the step lands no copy on the stream's numbers, copies that show it alone (stepShownBeyondCopies,
+// which no later datagram can confirm): nothing the peer sent lies under the `shift` numbers before
+// it, unless its number is wrong. Where it
 // skipped more numbers than it stepped, its first copies are the stream's next packets, still on
 // their way (the network swaps datagrams) or lost: the step lies after them, and their own
 // datagrams fill the numbers before it. Without it the first of them, come after the step, was
@@ -131,10 +154,13 @@ void noteStep(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
     const T38_NUMBER_STATE own = stateOf(rq, pk[i].s);
     contradicts = contradicts || ((own == T38_QUEUED || own == T38_PLAYED) && knownDigest(rq, pk[i].s, pk[i].digest) != pk[i].digest);
   }
-  if (!contradicts) return;
+  if (!contradicts && !stepShownBeyondCopies(rq, pk, n, shift)) return;
   rq->stepKnown = true;
-  rq->stepConfirmed = false;
   rq->stepFrom = static_cast<uint16_t>(pk[0].s - shift);
+  // beyond the copies' reach no later datagram carries one under the step's first number: the
+  // copies that showed it are all the word there is, unless the datagram lies one bit from the
+  // stream's next number, where that number's own datagram, moved on the way, looks the same
+  rq->stepConfirmed = !contradicts && !std::has_single_bit(static_cast<uint16_t>(pk[0].s ^ rq->stepFrom));
   rq->stepTo = static_cast<uint16_t>(pk[0].s - 1);
   rq->stepAt = pk[0].s;
   rq->stepDigest = pk[0].digest;

@@ -728,6 +728,13 @@ std::vector<Example> examples() {
   // its own number must still come (the CSI once played an octet short with a good FCS)
   drawn(2730, "misnumbered_datagram_is_no_step_seed2730");
   v.push_back({call("v17_ecm_t38_to_audio_black_red3_step_ahead1_final_dcn", v17, true, false, black, 3, {stepInFrame(20.5, 1)})});
+  // a drawn call under duplication at redundancy 3 whose T.38 terminal's numbering stepped 8
+  // forward between its DCN's preamble and the DCN: no copy of the stepping datagram fell on a
+  // number the stream held, so nothing contradicted it, and the network's duplicate of it brought
+  // its copies under the numbers stepped over. They played again the frame end, no-signal and
+  // preamble before the DCN; the relay sent a bad final frame, and the DCN's octets queued behind
+  // it were lost when the line's turn ended. The audio terminal waited to the limit
+  drawn(1701700, "step_forward_beyond_the_copies_reach_shown_by_the_copies_seed1701700");
   // the final DCN's closing packet was lost in its own datagram and came as a copy with the far
   // end's next datagram 1.3 s later: the relay waited too short for it and played the DCN bad
   drawn(728, "final_dcn_end_in_the_next_datagram_seed728", false);
