@@ -212,7 +212,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     past renumbered, and vouches only when longer than a late burst (T38_RESYNC_RUN_UNSEEN: the
 //     peer repeating its frames after an outage goes on), or when, with nothing of the stream
 //     between, its copies reach back within T38_CLOSE_AHEAD of the stream (the peer went on from
-//     there, its first datagrams lost). Without it an old datagram renumbered ahead
+//     there, its first datagrams lost). Once the stream came between far datagrams, a run needs
+//     twice T38_RESYNC_RUN (they were not where it went on), until a run vouches or one starts with
+//     all the stream vouched for played: nothing of the stream is left then to weigh the run
+//     against (without it a DCN far past a stream stalled mid-training came too late to be taken
+//     and the line's terminal waited to the limit). Without it an old datagram renumbered ahead
 //     plays and moves the playout past the stream's own packets. Nor does a packet close ahead that
 //     the playout jumped a gap of more than one number to, when it repeats a packet played before (a copy the network
 //     misnumbered looks so, and so do the peer's repeated frames and fill), nor the few played in
@@ -528,7 +532,7 @@ struct T38ZREORDER {
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast
   uint16_t aloneFirst, aloneLast;
   bool aloneRepeats;    // every datagram of that run brought a packet the stream played already (rule 3)
-  bool aloneInterrupted;  // the stream came between far datagrams since a run last vouched (rule 3)
+  bool aloneInterrupted;  // the stream came between far datagrams since a run last vouched or began with all vouched played (rule 3)
   uint16_t datagrams;   // datagrams parsed
   uint16_t refusedSeq[T38_REFUSED_KEPT], refusedDigest[T38_REFUSED_KEPT];  // the last datagrams refused (rule 4)
   uint8_t refusedNext;

@@ -279,6 +279,10 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     const bool goesOn = rq->aloneRun > 0 && static_cast<uint16_t>(s - rq->aloneFirst + T38_CLOSE_AHEAD) <=
                                                 static_cast<uint16_t>(rq->aloneLast - rq->aloneFirst + 2 * T38_CLOSE_AHEAD);
     if (!goesOn) rq->aloneFirst = rq->aloneLast = s;
+    // the stream that came between far datagrams before showed where it went on then; a run
+    // starting once the playout has played all the stream vouched for has nothing of it left to
+    // be weighed against
+    if (!goesOn && static_cast<int16_t>(rq->newest - rq->lastoutTimeStamp) <= 0) rq->aloneInterrupted = false;
     if (static_cast<int16_t>(s - rq->aloneFirst) < 0) rq->aloneFirst = s;
     if (static_cast<int16_t>(s - rq->aloneLast) > 0) rq->aloneLast = s;
     rq->aloneRepeats = (goesOn ? rq->aloneRepeats : true) && playedBefore(rq, pk[0], false);

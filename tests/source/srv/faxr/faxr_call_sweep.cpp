@@ -1214,6 +1214,13 @@ std::vector<Example> examples() {
   // one against one: the DCN played without its address octet and the audio terminal waited to
   // the limit
   drawn(2246217, "packet_that_disputed_the_first_outvotes_a_refill_seed2246217");
+  // a drawn call under heavy jitter at redundancy 3 whose T.38 terminal's third TCF, hundreds of
+  // one-octet datagrams, came shuffled over some 200 numbers: far runs broken by the stream's own
+  // datagrams stalled the stream mid-TCF. Seconds later, everything vouched for played, the DCN's
+  // datagrams came far past it; weighed still against the stream that had come between runs long
+  // before, they needed twice the run, the DCN played only with the TCF's end, and the audio
+  // terminal, in page data, never took it and waited to the limit
+  drawn(2209175, "far_run_after_the_stream_played_out_needs_no_longer_proof_seed2209175", false);
   return v;
 }
 
