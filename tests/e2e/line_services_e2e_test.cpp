@@ -37,27 +37,30 @@ class LineServices : public BoardDaemonFixture {
     ASSERT_NO_FATAL_FAILURE(startBoardDaemon());
   }
 
+  // The hook clock (ms) a board reply gives, -1 where it gives none.
+  static long hookClockIn(const std::string& reply) {
+    const size_t at = reply.find("hookClock=");
+    return at == std::string::npos ? -1 : std::atol(reply.c_str() + at + 10);
+  }
+
   // Puts the fast tick in lockstep with the line driver's hook sampling and returns the board's
   // time (ms on the hook clock) of the next tick.
   long lockstepLine() {
     const std::string st = board("lockstep line");
     EXPECT_EQ(st.rfind("OK", 0), 0u) << st;
-    return std::atol(st.c_str() + st.find("hookClock=") + 10);
+    return hookClockIn(st);
   }
 
   // Starts recording `line` to `wav`; the board's time (ms on the hook clock) where it starts.
   long recordFrom(int line, const std::string& wav) {
     const std::string st = board(std::to_string(line) + " record " + wav);
-    const size_t at = st.find("hookClock=");
-    EXPECT_NE(at, std::string::npos) << st;
-    return at == std::string::npos ? -1 : std::atol(st.c_str() + at + 10);
+    EXPECT_NE(st.find("hookClock="), std::string::npos) << st;
+    return hookClockIn(st);
   }
 
   // The hook clock of line 0 (ms), -1 when the board does not answer.
   long hookClockMs() {
-    const std::string st = board("0 status");
-    const size_t at = st.find("hookClock=");
-    return at == std::string::npos ? -1 : std::atol(st.c_str() + at + 10);
+    return hookClockIn(board("0 status"));
   }
 
   // Waits (at most 30 s) until line 0's hook clock has reached `ms`.

@@ -176,7 +176,7 @@ inline bool knownAs(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
   return knownDigest(rq, s, static_cast<uint16_t>(~digest)) == digest;
 }
 int disputedKept(const T38ZREORDER* rq, uint16_t s);
-bool bringsFirstAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg);
+bool bringsDisputedAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg);
 void dispute(T38ZREORDER* rq, uint16_t s, uint16_t by, uint16_t carrier);
 void suspectOwnNumber(T38ZREORDER* rq, uint16_t s, uint16_t digest, uint16_t other, bool nextToo);
 bool copiesShifted(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);

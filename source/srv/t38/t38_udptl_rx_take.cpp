@@ -99,7 +99,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
     // datagrams brought stays; else the one the stream backs more replaces it, and without that
     // neither is trusted
     const bool playable = t38fIFPwalkedPlayable(pk.ifp);
-    if (playable && bringsFirstAgain(rq, pk, dg)) {
+    if (playable && bringsDisputedAgain(rq, pk, dg)) {
       // the packet queued first, its second datagram: it outvotes the refill, and plays contested
       const uint16_t refill = knownDigest(rq, pk.s, 0);
       t38egr_ifp_remove(&rq->egressPktq, record);
@@ -322,11 +322,12 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   }
   // the copies of a step noted by this datagram, newest first, that the peer sent after the
   // stream's newest packet: under the numbers they were sent, before the step
-  for (int i = 1; stepped && rq->stepKnown && rq->stepAt == s && i < n; ++i) {
-    const Carried sent = sentBeforeStep(rq, pk[i]);
-    if (static_cast<int16_t>(sent.s - newestBefore) <= 0) break;
-    if (!takeCarried(rq, sent, s, vouched, v, duplicate, true)) return;
-  }
+  if (stepped && rq->stepKnown && rq->stepAt == s)
+    for (int i = 1; i < n; ++i) {
+      const Carried sent = sentBeforeStep(rq, pk[i]);
+      if (static_cast<int16_t>(sent.s - newestBefore) <= 0) break;
+      if (!takeCarried(rq, sent, s, vouched, v, duplicate, true)) return;
+    }
   if (v.disagree == 0 && !stepped) noteFollows(rq, pk, n);
 }
 

@@ -32,7 +32,7 @@ Verdict judge(const T38ZREORDER* rq, const Carried* pk, int n) {
       const int got = queued(rq, pk[i].s, octets);
       if (got == 0) continue;
       same = sameAs(pk[i], octets, got);
-      if (!same && bringsFirstAgain(rq, pk[i], pk[0].s)) continue;  // it outvotes the refill (rule 4)
+      if (!same && bringsDisputedAgain(rq, pk[i], pk[0].s)) continue;  // it outvotes the refill (rule 4)
     } else if (st == T38_PLAYED) {
       same = playedDigest(rq, pk[i].s) == pk[i].digest;
     } else {
@@ -80,7 +80,7 @@ int disputedKept(const T38ZREORDER* rq, uint16_t s) {
 // refilled after a dispute, the packet queued there first or the one that disputed it: a second
 // datagram for it against the refill's one (rule 4). The network's duplicate of the datagram that
 // first brought it is none.
-bool bringsFirstAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg) {
+bool bringsDisputedAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg) {
   const int k = disputedKept(rq, pk.s);
   if (k < 0 || stateOf(rq, pk.s) != T38_QUEUED || !contested(rq, pk.s) || votesFor(rq, pk.s) != 1) return false;
   return (rq->disputedFirst[k] == pk.digest && rq->disputedCarrier[k] != dg) ||
