@@ -152,6 +152,11 @@ struct Verdict {
   // own CED (its specified length) began when the far CED had ended, and the T.38 terminal's
   // timeout ran while it played
   bool cedIndicatorLate = false;
+  // the audio terminal waits on after the last frame it accepted, a forged one that the peer's own
+  // datagrams said (forgedByThePeer), taken after the T.38 terminal had sent its last frame: a
+  // frame the peer's word made of that one (a final frame come as a non-final one) left it waiting
+  // for a frame nobody would send
+  bool waitsAfterAFrameThePeerForged = false;
   // every forged frame and wrong ECM page is exactly what the peer's own datagrams said: a frame
   // read from numbers whose every arrival was one content the peer put there, or, for a forged
   // frame, where a number came in two contents, the one the peer sent there as its packet, which
@@ -178,7 +183,7 @@ struct Verdict {
     return lastFrameLostByTheNetwork || lastFrameBrokenByTheTerminalsReceiver || lastFrameBehindANumberAhead || lastFrameMadeOnTheWay ||
            lastFrameRefusedAfterASkip || silencedByAPacketAlteredOnTheWay ||
            waitsForAFrameNeverSent || lastFrameUndelimited || lastFrameDisputedByAnAlteredCopy || lastFrameSkippedUnseen ||
-           lastFrameJoinedByThePeer || cedIndicatorLate;
+           lastFrameJoinedByThePeer || cedIndicatorLate || waitsAfterAFrameThePeerForged;
   }
 };
 Verdict judge(const Case& c, const Outcome& o);

@@ -247,6 +247,28 @@ TEST(FaxCallChecks, AWaitIsExcusedOnlyForAReasonTheCallShows) {
     EXPECT_EQ(first.checked(&v).size(), playedAt < 40 ? 0u : 1u) << v.why;
     EXPECT_EQ(v.lastFrameDisputedByAnAlteredCopy, playedAt < 40) << v.why;
   }
+  // the peer's own datagram said its DCN's control octet without the final bit, and the audio
+  // terminal took that frame and waits for the rest of the exchange, the T.38 terminal for the
+  // audio terminal: the peer's word, unless a copy said otherwise, or the T.38 terminal sent a
+  // frame after the audio terminal took it
+  for (const int contradicted : {0, 1})
+    for (const long dcnSentAt : {40L, 60L}) {
+      AudioWaits nonFinal(contradicted);
+      Datagram d;
+      ASSERT_TRUE(parseDatagram(nonFinal.peer.datagrams[3], &d));
+      d.primary = v21({0xFF, 0x03});
+      nonFinal.peer.datagrams[3] = buildDatagram(d);
+      nonFinal.o.alteredCopies = {{3, d.primary}};
+      nonFinal.arrive({0, 1, 2, 3, 4, 5});
+      nonFinal.o.t38Frames.sentAt = {0, dcnSentAt};
+      nonFinal.o.audioFrames.accepted = {kDis, {0xFF, 0x03, 0xFA}};
+      nonFinal.o.audioFrames.acceptedAt = {10, 50};
+      nonFinal.o.audioFrames.sent = {kDcs};
+      nonFinal.o.t38Status = -1;
+      const bool named = !contradicted && dcnSentAt < 50;
+      EXPECT_EQ(nonFinal.checked(&v).size(), named ? 0u : contradicted ? 2u : 1u) << contradicted << " " << dcnSentAt << ": " << v.why;
+      EXPECT_EQ(v.waitsAfterAFrameThePeerForged, named) << v.why;
+    }
   AudioWaits neverSent(0);  // it accepted the other's last frame, no DCN: nobody sends another
   neverSent.o.t38Frames.sent = {kDis};
   neverSent.arrive({0, 1, 2, 3, 4, 5});

@@ -479,6 +479,23 @@ bool forgedBeforeItsContradictionCame(const Outcome& o, const std::vector<std::v
   return true;
 }
 
+// The audio terminal, left waiting, last accepted a forged frame (every forged frame the peer's
+// own word: `v` says so already), and the T.38 terminal sent nothing after that: the wait follows
+// from what the peer's datagrams said in place of its last frame. Names the wait so in `v`.
+void nameAWaitAfterAFrameThePeerForged(const Outcome& o, Verdict& v) {
+  const FrameLog& audio = o.audioFrames;
+  if (!v.hung || v.waitNamed() || o.audioStatus >= 0 || audio.accepted.empty() || audio.acceptedAt.size() != audio.accepted.size() ||
+      o.t38Frames.sent.empty() || o.t38Frames.sentAt.size() != o.t38Frames.sent.size())
+    return;
+  const auto forged = forgedFrameOctets(o.t38Frames, audio);
+  if (std::find(forged.begin(), forged.end(), audio.accepted.back()) == forged.end() ||
+      o.t38Frames.sentAt.back() > audio.acceptedAt.back())
+    return;
+  v.waitsAfterAFrameThePeerForged = true;
+  v.why = "the audio terminal last accepted a forged frame (" + hex(audio.accepted.back()).substr(0, 24) +
+          "), after the T.38 terminal's last frame was sent, and waits on";
+}
+
 }  // namespace
 
 Verdict judge(const Case& c, const Outcome& o) {
@@ -536,6 +553,7 @@ Verdict judge(const Case& c, const Outcome& o) {
   std::string forgedWhy;
   if ((v.forged > 0 || v.wrongPages > 0) && forgedByThePeer(c, o, v, !towardsT38.byTheGateway.empty(), &forgedWhy)) {
     v.forgedByThePeer = true;
+    nameAWaitAfterAFrameThePeerForged(o, v);
     v.why += (v.why.empty() ? "" : "; ") + forgedWhy;
   } else if (v.forged > 0 && v.wrongPages == 0 && towardsT38.byTheGateway.empty() &&
              forgedBeforeItsContradictionCame(o, forgedFrameOctets(o.t38Frames, o.audioFrames))) {

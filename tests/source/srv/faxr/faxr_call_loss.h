@@ -173,6 +173,7 @@ class StaleInjector {
 struct FrameLog {
   std::vector<std::vector<uint8_t>> sent, accepted;
   std::vector<long> acceptedAt = {};  // the call's frame (10 ms) in which each was accepted, read from `clock`
+  std::vector<long> sentAt = {};      // the same for each frame sent
   const long* clock = nullptr;
 };
 

@@ -245,12 +245,13 @@ constexpr bool Verdict::*kVerdictFlags[] = {
     &Verdict::lastFrameBehindANumberAhead, &Verdict::lastFrameMadeOnTheWay, &Verdict::lastFrameRefusedAfterASkip,
     &Verdict::silencedByAPacketAlteredOnTheWay,
     &Verdict::waitsForAFrameNeverSent, &Verdict::lastFrameUndelimited, &Verdict::lastFrameDisputedByAnAlteredCopy,
-    &Verdict::lastFrameSkippedUnseen, &Verdict::lastFrameJoinedByThePeer, &Verdict::cedIndicatorLate, &Verdict::forgedByThePeer,
+    &Verdict::lastFrameSkippedUnseen, &Verdict::lastFrameJoinedByThePeer, &Verdict::cedIndicatorLate, &Verdict::waitsAfterAFrameThePeerForged,
+    &Verdict::forgedByThePeer,
     &Verdict::forgedBeforeItsContradictionCame};
 constexpr int Verdict::*kVerdictCounts[] = {&Verdict::forged, &Verdict::wrongPages, &Verdict::forgedOnTheWay,
                                             &Verdict::pagesWrongOnTheWay};
 // a field added to the verdict must be carried above, or the parent never sees it
-static_assert(sizeof(Verdict) == 104, "carry the verdict's new field in kVerdictFlags or kVerdictCounts");
+static_assert(sizeof(Verdict) == 112, "carry the verdict's new field in kVerdictFlags or kVerdictCounts");
 
 std::string packVerdict(const Verdict& v) {
   std::string out;
@@ -445,6 +446,7 @@ TEST(Sweep, FaxCallsEndForgeNothingAndCompleteAsManyAsSpandsps) {
                        : ours.lastFrameDisputedByAnAlteredCopy ? "last frame not told apart: a packet the peer altered"
                        : ours.lastFrameJoinedByThePeer         ? "last frame never sent alone: joined onto the frame before"
                        : ours.cedIndicatorLate                 ? "CED indicator after the far CED ended"
+                       : ours.waitsAfterAFrameThePeerForged    ? "waits after a frame the peer's datagrams forged"
                                                                : "unnamed";
     const bool shown = (ours.hung && *name) || ours.forgedByThePeer || ours.forgedBeforeItsContradictionCame || ours.forgedOnTheWay > 0;
     std::printf("[ sweep call %u ] done %d/%d forged %d/%d hung %d/%d%s%s%s%s%s: %s\n", seed, ours.completed, r.v[1].completed,
@@ -659,6 +661,9 @@ std::vector<Example> examples() {
   // the network's duplicate of a datagram, its copy of the DCN's first octet altered, came first
   // and played; the peer's own came later (its datagrams delayed): the DCN ended bad
   drawn(2227556, "dcn_octet_altered_in_a_duplicate_played_first_seed2227556", false);
+  // the T.38 terminal's MCF came only in the network's duplicate of its datagram, its control
+  // octet's final bit flipped in the copy: the audio terminal took a non-final MCF and waits on
+  drawn(1713719, "non_final_mcf_the_peers_datagram_said_seed1713719", false);
   // drawn calls that once forged: the peer renumbered during a delay spike, and a run of its own
   // older datagrams restarted the sequence once more while a break waited: the frame left open
   // before the first restart joined the next sequence's octets

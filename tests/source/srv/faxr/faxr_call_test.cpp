@@ -339,7 +339,7 @@ void host(QRN_Handle, QRN_SocketMsg* msg) {
 void logFrame(t30_state_t*, void* user, int incoming, const uint8_t msg[], int len) {
   auto* log = static_cast<faxcall::FrameLog*>(user);
   (incoming ? log->accepted : log->sent).emplace_back(msg, msg + len);
-  if (incoming) log->acceptedAt.push_back(log->clock != nullptr ? *log->clock : -1);
+  (incoming ? log->acceptedAt : log->sentAt).push_back(log->clock != nullptr ? *log->clock : -1);
 }
 
 // Notes what our gateway's receiver played under each number its playout moved past since the frame
