@@ -416,6 +416,10 @@ constexpr uint8_t T38_CONTESTED_KEPT = 4;  // numbers contested, with the other 
 // The most secondaries taken from one datagram: it cannot take more of the pool than the deepest
 // redundancy a peer sends needs.
 constexpr int T38_MAX_SECONDARIES_TAKEN = 8;
+// Blocks of the service's pool the receiver leaves free: the line's own packets going out (a
+// datagram a tick) draw on the same pool, and a peer's burst of small packets would otherwise take
+// every block and the line's frame would lose octets and its end on the way out.
+constexpr int T38_POOL_KEPT_FOR_SENDING = 4;
 
 // The numbers remembered: every number up to T38_LATE_LIMIT behind the newest one and the window
 // ahead, without two numbers of that span sharing a slot.

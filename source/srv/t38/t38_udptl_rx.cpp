@@ -248,6 +248,11 @@ bool enqueueIFP(T38ZREORDER* rq, const uint8_t* ifp, int len, uint16_t s) {
       return false;
     }
   }
+  if (rq->heapId->numFreeBuf < T38_POOL_KEPT_FOR_SENDING) {  // the last blocks are the sending side's
+    ++rq->bufferPoolDry;
+    dg_free(dg_QmPeekFront(&h.qhdr));
+    return false;
+  }
   EGR_IFP_PKT* head = t38egr_ifp_QmPeekFront(&rq->egressPktq);
   if (head == nullptr || static_cast<uint16_t>(s - rq->lastTimeStamp) < 63737) {
     rq->lastTimeStamp = s;

@@ -664,6 +664,11 @@ std::vector<Example> examples() {
   // the T.38 terminal's MCF came only in the network's duplicate of its datagram, its control
   // octet's final bit flipped in the copy: the audio terminal took a non-final MCF and waits on
   drawn(1713719, "non_final_mcf_the_peers_datagram_said_seed1713719", false);
+  // the T.38 terminal's training check came an octet a packet, dozens in one tick, and the
+  // receiver took every block of the service's pool: the audio terminal's CSI, still going out,
+  // lost its last octets and its end, and the T.38 terminal joined what it had of it to the DCN
+  // after it, took a non-final CSI and waited for good
+  drawn(3203635, "line_frame_kept_its_blocks_under_a_flood_of_small_packets_seed3203635", false);
   // drawn calls that once forged: the peer renumbered during a delay spike, and a run of its own
   // older datagrams restarted the sequence once more while a break waited: the frame left open
   // before the first restart joined the next sequence's octets
