@@ -281,6 +281,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     turns disputing the number, and the two datagrams that agreed on it lost it; so too where
 //     the packet queued first was the one altered (a final DCN's address octet altered in its own
 //     datagram and in the second copy, right in the first and third: the DCN never played it).
+//     Where nothing refilled it, either brought again so has two words too: one later copy that
+//     says otherwise is outvoted, no new dispute. Without it a final DCN's address octet, its
+//     first copy retyped and its third altered, was disputed twice though its own datagram and
+//     the second copy had brought it, and the DCN played without it.
 //     Whichever content plays, a number other content came under (disputed, outvoted, brought in a
 //     form no relay code plays, or reused by a refused datagram whose copies are the stream's
 //     packets a few numbers on) plays contested: the peer may have sent both, its numbering stepped

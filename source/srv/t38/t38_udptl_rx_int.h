@@ -177,6 +177,7 @@ inline bool knownAs(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
 }
 int disputedKept(const T38ZREORDER* rq, uint16_t s);
 bool bringsDisputedAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg);
+bool secondWordOnDisputed(const T38ZREORDER* rq, const Carried& pk, uint16_t dg);
 void dispute(T38ZREORDER* rq, uint16_t s, uint16_t by, uint16_t carrier);
 void suspectOwnNumber(T38ZREORDER* rq, uint16_t s, uint16_t digest, uint16_t other, bool nextToo);
 bool copiesShifted(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);

@@ -79,10 +79,18 @@ int disputedKept(const T38ZREORDER* rq, uint16_t s) {
 // Whether a packet the datagram numbered dg carries brings again, under a number other content
 // refilled after a dispute, the packet queued there first or the one that disputed it: a second
 // datagram for it against the refill's one (rule 4). The network's duplicate of the datagram that
-// first brought it is none.
+// first brought it is none (secondWordOnDisputed).
 bool bringsDisputedAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg) {
+  if (stateOf(rq, pk.s) != T38_QUEUED || !contested(rq, pk.s) || votesFor(rq, pk.s) != 1) return false;
+  return secondWordOnDisputed(rq, pk, dg);
+}
+
+// Whether a packet the datagram numbered dg carries is, under a number disputed, the packet queued
+// there first or the one that disputed it, come in another datagram than the one that brought it
+// then: the second datagram to bring it (rule 4).
+bool secondWordOnDisputed(const T38ZREORDER* rq, const Carried& pk, uint16_t dg) {
   const int k = disputedKept(rq, pk.s);
-  if (k < 0 || stateOf(rq, pk.s) != T38_QUEUED || !contested(rq, pk.s) || votesFor(rq, pk.s) != 1) return false;
+  if (k < 0) return false;
   return (rq->disputedFirst[k] == pk.digest && rq->disputedCarrier[k] != dg) ||
          (rq->disputedBy[k] == pk.digest && rq->disputedByCarrier[k] != dg);
 }

@@ -1221,6 +1221,12 @@ std::vector<Example> examples() {
   // before, they needed twice the run, the DCN played only with the TCF's end, and the audio
   // terminal, in page data, never took it and waited to the limit
   drawn(2209175, "far_run_after_the_stream_played_out_needs_no_longer_proof_seed2209175", false);
+  // a drawn call under jitter at redundancy 3 whose T.38 terminal's DCN had its address octet's
+  // first copy retyped on the way and its third copy altered: the retyped copy disputed the
+  // address octet, the second copy brought it back as one datagram's word though its own datagram
+  // had brought it as well, and the altered third copy disputed it again, one against one: the DCN
+  // played without it and the audio terminal waited to the limit
+  drawn(3052434, "packet_brought_back_to_a_number_disputed_has_two_words_seed3052434");
   return v;
 }
 
