@@ -273,7 +273,14 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     brings under the next number V.21 data that opens no frame (a frame opens with its address
 //     octet, and what follows a frame's close opens the next one). Without it a copy of a final
 //     frame's address octet retyped into a bad FCS disputed the packet that had it right, and the
-//     frame played without it.
+//     frame played without it. So it is for V.21 data right after the V.21 preamble against the
+//     copies of the datagram that restarted the sequence on a run (rule 2), where the run brought
+//     both: the signal's first data opens a frame with its address octet, and data that opens none
+//     is ruled out. Without it a final DCN sent across a step back, its address octet's copy
+//     altered in the datagram that proved the step, lost that octet, and the line's terminal
+//     waited for good. (Elsewhere a frame's first octet rules nothing out: the datagram taken short
+//     of its altered copy brings its primary, which may be the network's duplicate of one the peer
+//     sent again under another number.)
 //     A number disputed keeps, for a while, the packet queued there first and the one that
 //     disputed it: where other content refilled it, a later datagram (not the network's duplicate
 //     of the one that brought it) that brings either again is its second datagram and outvotes
@@ -281,6 +288,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     turns disputing the number, and the two datagrams that agreed on it lost it; so too where
 //     the packet queued first was the one altered (a final DCN's address octet altered in its own
 //     datagram and in the second copy, right in the first and third: the DCN never played it).
+//     Where nothing refilled it, either brought again so has two words too: one later copy that
+//     says otherwise is outvoted, no new dispute. Without it a final DCN's address octet, its
+//     first copy retyped and its third altered, was disputed twice though its own datagram and
+//     the second copy had brought it, and the DCN played without it.
 //     Whichever content plays, a number other content came under (disputed, outvoted, brought in a
 //     form no relay code plays, or reused by a refused datagram whose copies are the stream's
 //     packets a few numbers on) plays contested: the peer may have sent both, its numbering stepped

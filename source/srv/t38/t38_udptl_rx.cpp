@@ -126,6 +126,24 @@ void undoJump(T38ZREORDER* rq, const Carried& primary) {
   noteStrayBefore(rq, next);
 }
 
+// Rule 4, one against one where the stream's order rules one out (rulesOutByOrder; `runStart`: the
+// queued packets are what a run that just restarted the sequence brought): the queued packet
+// leaves, the datagram's fills it; or the datagram is taken short of its own, older copies and all
+// (*n shrinks), and the queued one stays: either plays contested. False when the order rules
+// nothing out.
+bool settleByOrder(T38ZREORDER* rq, const Carried* pk, int* n, const Verdict& v, bool runStart) {
+  uint16_t ruledOut;
+  int cut;
+  if (!rulesOutByOrder(rq, pk, *n, v, &ruledOut, &cut, runStart)) return false;
+  if (cut < *n) {
+    markContestedBy(rq, ruledOut, pk[cut].digest);
+    *n = cut;
+  } else {
+    ruleOut(rq, ruledOut);
+  }
+  return true;
+}
+
 // Files a datagram that is no duplicate of one refused: judged against what the stream holds, it
 // goes to the sequence and step rules, then what it carries is taken.
 void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
@@ -142,15 +160,7 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   if (exposesMisnumbered(rq, pk, n, v, &moved)) {
     withdraw(rq, moved);
     v = judge(rq, pk, shift != 0 ? 1 : n);
-  } else if (int cut; rulesOutByOrder(rq, pk, n, v, &moved, &cut)) {
-    // the queued packet leaves, the datagram's fills it; or the datagram is taken short of its
-    // own, older copies and all, and the queued one stays: either plays contested
-    if (cut < n) {
-      markContestedBy(rq, moved, pk[cut].digest);
-      n = cut;
-    } else {
-      ruleOut(rq, moved);
-    }
+  } else if (settleByOrder(rq, pk, &n, v, false)) {
     v = judge(rq, pk, shift != 0 ? 1 : n);
   }
   // one that contradicts the stream may be the network's copy of the stream's own datagram under
@@ -164,7 +174,12 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   }
   noteHandedOnOutvoted(rq, pk, shift != 0 ? 1 : n, v);
   noteHandedOnContradicted(rq, pk, shift != 0 ? 1 : n, v);
-  if (followSequence(rq, pk, n, v)) v = Verdict{};  // nothing is known of the new sequence yet
+  if (followSequence(rq, pk, n, v)) {
+    v = Verdict{};  // nothing is known of the new sequence yet
+    // but for what the run's datagrams brought, which it starts with: against those this one's
+    // copies are one word more, and where the order rules one of two out there is no dispute
+    settleByOrder(rq, pk, &n, judge(rq, pk, shift != 0 ? 1 : n), true);
+  }
   followStep(rq, pk, n, shift);
   takeDatagram(rq, pk, n, v);
 }

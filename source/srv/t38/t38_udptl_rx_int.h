@@ -177,6 +177,7 @@ inline bool knownAs(const T38ZREORDER* rq, uint16_t s, uint16_t digest) {
 }
 int disputedKept(const T38ZREORDER* rq, uint16_t s);
 bool bringsDisputedAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg);
+bool secondWordOnDisputed(const T38ZREORDER* rq, const Carried& pk, uint16_t dg);
 void dispute(T38ZREORDER* rq, uint16_t s, uint16_t by, uint16_t carrier);
 void suspectOwnNumber(T38ZREORDER* rq, uint16_t s, uint16_t digest, uint16_t other, bool nextToo);
 bool copiesShifted(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);
@@ -186,7 +187,8 @@ bool queuedAloneOneBitFrom(const T38ZREORDER* rq, uint16_t x, uint16_t y, uint16
 bool contradictsMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* moved);
 void noteStepOneBitOff(T38ZREORDER* rq, const Carried& primary, uint16_t shift);
 bool bringsSteppedOwn(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t* moved);
-bool rulesOutByOrder(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* ruledOut, int* cut);
+bool rulesOutByOrder(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* ruledOut, int* cut,
+                     bool runStart);
 bool exposesMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* moved);
 void ruleOut(T38ZREORDER* rq, uint16_t s);
 void withdraw(T38ZREORDER* rq, uint16_t s);

@@ -146,8 +146,13 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
     ++rq->failtoReorderCount;  // what stands alone may not take the pool from the stream
     return true;
   }
+  // where nothing refilled a number disputed, the packet queued there first, or the one that
+  // disputed it, brought again by another datagram has two words: a third datagram's one copy
+  // against it is outvoted, not a new dispute
+  const bool secondWord = st == T38_DISPUTED && secondWordOnDisputed(rq, pk, dg);
   if (!enqueueMakingRoom(rq, pk, copies)) return false;
   broughtBy(rq, pk.s) = from;
+  if (secondWord) setVotes(rq, pk.s, 2);
   // a later copy settles which of the two plays, not that the other was no packet of the peer's
   if (st == T38_DISPUTED) markContestedBy(rq, pk.s, disputedDigest(rq, pk.s));
   if (vouched)

@@ -79,10 +79,18 @@ int disputedKept(const T38ZREORDER* rq, uint16_t s) {
 // Whether a packet the datagram numbered dg carries brings again, under a number other content
 // refilled after a dispute, the packet queued there first or the one that disputed it: a second
 // datagram for it against the refill's one (rule 4). The network's duplicate of the datagram that
-// first brought it is none.
+// first brought it is none (secondWordOnDisputed).
 bool bringsDisputedAgain(const T38ZREORDER* rq, const Carried& pk, uint16_t dg) {
+  if (stateOf(rq, pk.s) != T38_QUEUED || !contested(rq, pk.s) || votesFor(rq, pk.s) != 1) return false;
+  return secondWordOnDisputed(rq, pk, dg);
+}
+
+// Whether a packet the datagram numbered dg carries is, under a number disputed, the packet queued
+// there first or the one that disputed it, come in another datagram than the one that brought it
+// then: the second datagram to bring it (rule 4).
+bool secondWordOnDisputed(const T38ZREORDER* rq, const Carried& pk, uint16_t dg) {
   const int k = disputedKept(rq, pk.s);
-  if (k < 0 || stateOf(rq, pk.s) != T38_QUEUED || !contested(rq, pk.s) || votesFor(rq, pk.s) != 1) return false;
+  if (k < 0) return false;
   return (rq->disputedFirst[k] == pk.digest && rq->disputedCarrier[k] != dg) ||
          (rq->disputedBy[k] == pk.digest && rq->disputedByCarrier[k] != dg);
 }
@@ -285,18 +293,28 @@ bool isV21Data(const uint8_t* ifp) { return (ifp[0] & 0x40) != 0 && !isPageData(
 
 // Of two packets under one number, `held` (queued) and `own` (the datagram's), the one the stream's
 // order rules out: 0 none, 1 the held one, 2 the datagram's own. `next` is the V.21 data the
-// datagram brings under the number after (nullptr: none). A V.21 frame opens with its address
-// octet, and a peer sends V.21 data only after its preamble:
+// datagram brings under the number after (nullptr: none); `afterPreamble`, whether the held packet
+// is a new sequence's first V.21 data, the V.21 preamble held or played under the number before
+// (rulesOutByOrder). A V.21 frame opens with its address octet, and a peer sends V.21 data only
+// after its preamble:
 //  - one ends the signal and the other is V.21 data that goes on, with V.21 data after it: nothing
 //    of the signal follows its end;
 //  - one closes a frame and the other is V.21 data that goes on, where the data after it opens no
-//    frame (its first octet no address): what follows a frame's close opens the next one.
+//    frame (its first octet no address): what follows a frame's close opens the next one;
+//  - right after the preamble (afterPreamble), one is V.21 data that opens no frame and the other
+//    opens one: the signal's first data is its first frame's address.
 // A frame's opening octet alone rules out nothing: a copy the network moved from a frame's start
 // opens with the address as well (a CFR then played with its first octets twice).
-int ruledOutByOrder(const uint8_t* held, const uint8_t* own, const uint8_t* next) {
+int ruledOutByOrder(const uint8_t* held, const uint8_t* own, const uint8_t* next, bool afterPreamble) {
   constexpr int kAddress = 0xFF;
   auto signalGoesOn = [](const uint8_t* ifp) { return isV21Data(ifp) && !endsV21Signal(ifp); };
   auto frameGoesOn = [&](const uint8_t* ifp) { return signalGoesOn(ifp) && !t38fIFPclosesV21Frame(ifp); };
+  if (afterPreamble) {
+    const int heldFirst = t38fIFPv21FirstOctet(held);
+    const int ownFirst = t38fIFPv21FirstOctet(own);
+    if (heldFirst == kAddress && ownFirst >= 0 && ownFirst != kAddress) return 2;
+    if (ownFirst == kAddress && heldFirst >= 0 && heldFirst != kAddress) return 1;
+  }
   if (next != nullptr) {
     if (endsV21Signal(held) && signalGoesOn(own)) return 1;
     if (endsV21Signal(own) && signalGoesOn(held)) return 2;
@@ -316,7 +334,15 @@ int ruledOutByOrder(const uint8_t* held, const uint8_t* own, const uint8_t* next
 // one is no vote. *ruledOut is the number; *cut is the index of the datagram's packet ruled out,
 // or n where the queued one, one datagram's, is. Without it the two disputed the number, and a
 // final frame's octet played as lost.
-bool rulesOutByOrder(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* ruledOut, int* cut) {
+// With `runStart` (the datagram that came as a run restarted the sequence, against the packets
+// the run brought), a frame's first octet rules too: the run's packets had no stream to side with,
+// and a copy altered on the way met the address octet one against one (without it a final DCN
+// sent across a step back lost its address octet, and the line's terminal waited for good).
+// Elsewhere it rules nothing: the datagram taken short of its altered copy still brings its own
+// packet, and the network's duplicate of a datagram the peer then sent under another number
+// played a frame's first octets twice.
+bool rulesOutByOrder(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* ruledOut, int* cut,
+                     bool runStart) {
   if (v.disagree != 1 || v.disagreePlayed) return false;
   for (int i = 0; i < n; ++i) {
     const uint16_t x = pk[i].s;
@@ -327,7 +353,11 @@ bool rulesOutByOrder(const T38ZREORDER* rq, const Carried* pk, int n, const Verd
     const uint8_t* next = nullptr;
     for (int j = 0; j < n; ++j)
       if (pk[j].s == static_cast<uint16_t>(x + 1) && isV21Data(pk[j].ifp)) next = pk[j].ifp;
-    const int out = ruledOutByOrder(octets, pk[i].ifp, next);
+    const uint16_t before = static_cast<uint16_t>(x - 1);
+    const T38_NUMBER_STATE beforeSt = stateOf(rq, before);
+    const bool afterPreamble =
+        runStart && (beforeSt == T38_QUEUED || beforeSt == T38_PLAYED) && knownAs(rq, before, v21PreambleDigest());
+    const int out = ruledOutByOrder(octets, pk[i].ifp, next, afterPreamble);
     if (out == 0) continue;
     *ruledOut = x;
     *cut = out == 1 ? n : i;

@@ -1231,6 +1231,19 @@ std::vector<Example> examples() {
   // before, they needed twice the run, the DCN played only with the TCF's end, and the audio
   // terminal, in page data, never took it and waited to the limit
   drawn(2209175, "far_run_after_the_stream_played_out_needs_no_longer_proof_seed2209175", false);
+  // a drawn call under jitter at redundancy 3 whose T.38 terminal's DCN had its address octet's
+  // first copy retyped on the way and its third copy altered: the retyped copy disputed the
+  // address octet, the second copy brought it back as one datagram's word though its own datagram
+  // had brought it as well, and the altered third copy disputed it again, one against one: the DCN
+  // played without it and the audio terminal waited to the limit
+  drawn(3052434, "packet_brought_back_to_a_number_disputed_has_two_words_seed3052434");
+  // a drawn call under duplication at redundancy 1 whose T.38 terminal's counter stepped four back
+  // before its DCN, the address octet's copy in the control octet's datagram altered: that datagram,
+  // the third of the run, restarted the sequence, and its copy met the address octet the run had
+  // brought one against one and disputed it (the preamble left with it), though V.21 data right
+  // after the preamble opens a frame with its address. The DCN played without its first packets
+  // and the audio terminal waited to the limit
+  drawn(3052884, "data_after_the_preamble_opens_a_frame_with_its_address_seed3052884");
   return v;
 }
 

@@ -941,6 +941,26 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
       }
     }
   }
+  {  // at redundancy 3 with nothing refilled: 107's copy of 106 altered on the way disputes 106's
+     // own packet, 108's copy brings that packet again (its second datagram), and 109's copy,
+     // altered otherwise, is one word against two: it is outvoted, and 106 plays contested
+    auto disputing = a3[7];
+    disputing[3 + disputing[2] + 3 + 5] ^= 0x10;  // its first copy's octet after type, count, field and length
+    auto third = a3[9];
+    const size_t firstCopy = 3 + third[2] + 2;  // its length octet, after the choice and the count
+    const size_t secondCopy = firstCopy + 1 + third[firstCopy];
+    const size_t thirdCopy = secondCopy + 1 + third[secondCopy];
+    third[thirdCopy + 1 + 5] ^= 0x20;
+    Received r;
+    for (int i = 0; i < 7; ++i) r.take(a3[size_t(i)]);
+    r.take(disputing);
+    r.take(a3[8]);
+    r.take(third);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.lost.empty());
+    EXPECT_EQ(contentOf(p, 106), 'a');
+    EXPECT_EQ(p.contested, (std::vector<uint16_t>{106}));
+  }
   {  // the other way round, at redundancy 3: 106's own datagram altered on the way, 107's copy
      // disputes it, 108's copy altered otherwise refills 106, and 109's copy brings again the
      // packet that disputed the first: its two datagrams outvote the refill
