@@ -187,6 +187,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     run of the past, whose numbers prove nothing), the break moving with it. Without it a
 //     frame a peer sent right after renumbering, its first datagram swapped behind the next
 //     three, played without its first packet and the far terminal waited for good.
+//     The copies a run's first datagram carries under numbers before its own are, for a peer that
+//     renumbered right before it, its old packets: they belong to the sequence before. Where the
+//     run interrupted a far run aside of two datagrams or more (one alone may be stray) that lay
+//     before those copies, within the window's reach, the peer's new numbers began there at the
+//     latest, and the copies are its packets under them: the sequence starts at the first of
+//     them. Without it a DCN whose first datagrams were lost after a renumbering played without
+//     its preamble and first octets, carried only as copies.
 //     One datagram proves a renumbering where the stream fell silent after its V.21 preamble
 //     (nothing left to play) and the first datagram of a run beyond T38_LATE_LIMIT, not one bit
 //     from the stream's next numbers, carries a whole V.21 frame closed good, new content

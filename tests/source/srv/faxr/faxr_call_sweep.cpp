@@ -1221,6 +1221,13 @@ std::vector<Example> examples() {
   // before, they needed twice the run, the DCN played only with the TCF's end, and the audio
   // terminal, in page data, never took it and waited to the limit
   drawn(2209175, "far_run_after_the_stream_played_out_needs_no_longer_proof_seed2209175", false);
+  // a drawn call at redundancy 3 whose T.38 terminal renumbered 794 back at its page's end; the
+  // network lost the 20 datagrams after the first three under the new numbers (the EOP repeats and
+  // the DCN's first packets), and the page never ended on the line. Seconds later the DCN's last
+  // three datagrams proved the new numbers, the first carrying the preamble and the first two
+  // octets as copies: taken for a renumbering's old packets, they were dropped, the DCN played
+  // without them and the audio terminal waited to the limit
+  drawn(3207691, "copies_past_an_earlier_far_run_are_the_new_numbers_packets_seed3207691", false);
   return v;
 }
 
