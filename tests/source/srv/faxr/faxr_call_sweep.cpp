@@ -1228,6 +1228,11 @@ std::vector<Example> examples() {
   // octets as copies: taken for a renumbering's old packets, they were dropped, the DCN played
   // without them and the audio terminal waited to the limit
   drawn(3207691, "copies_past_an_earlier_far_run_are_the_new_numbers_packets_seed3207691", false);
+  // a drawn call under jitter at redundancy 3 whose T.38 terminal's DCN address octet played from
+  // its own datagram, then came again in the next two; a copy in the third, a bit flipped, counted
+  // against the one datagram the octet had when it played, and the DCN ended bad: the audio
+  // terminal waited to the limit
+  drawn(3202088, "words_for_a_packet_after_it_played_outvote_an_altered_copy_seed3202088");
   return v;
 }
 
