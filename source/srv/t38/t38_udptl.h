@@ -187,6 +187,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     run of the past, whose numbers prove nothing), the break moving with it. Without it a
 //     frame a peer sent right after renumbering, its first datagram swapped behind the next
 //     three, played without its first packet and the far terminal waited for good.
+//     The copies a run's first datagram carries under numbers before its own are, for a peer that
+//     renumbered right before it, its old packets: they belong to the sequence before. Where the
+//     run interrupted a far run aside of two datagrams or more (one alone may be stray) that lay
+//     before those copies, within the window's reach, the peer's new numbers began there at the
+//     latest, and the copies are its packets under them: the sequence starts at the first of
+//     them. Without it a DCN whose first datagrams were lost after a renumbering played without
+//     its preamble and first octets, carried only as copies.
 //     One datagram proves a renumbering where the stream fell silent after its V.21 preamble
 //     (nothing left to play) and the first datagram of a run beyond T38_LATE_LIMIT, not one bit
 //     from the stream's next numbers, carries a whole V.21 frame closed good, new content
@@ -395,7 +402,10 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     may dispute a number, and whose copy contradicts a packet already handed on that one
 //     datagram brought (more outvote the copy), reports that number (playedContradicted): the
 //     frame it went into, while still playing, ends bad. Without it a packet altered on the way
-//     plays its frame good when the copy that contradicts it comes a datagram later. So too a late
+//     plays its frame good when the copy that contradicts it comes a datagram later. A datagram in
+//     line that brings the packet again after it played counts among the more (the network's
+//     duplicate of one that brought it does not): without it one altered copy outvoted a DCN's
+//     address octet that three datagrams had brought, and the DCN ended bad. So too a late
 //     datagram whose own number was played from a copy, when it agrees with the stream as much as
 //     it contradicts it (it is the stream's own, late; its primary equal to the packet played
 //     under its number agrees, though it equals the packets beside it: without it a late copy
@@ -424,6 +434,9 @@ constexpr uint8_t T38_MAX_ALONE = 8;
 constexpr uint8_t T38_REFUSED_KEPT = 4;  // datagrams refused for contradicting the stream, remembered (rule 4)
 constexpr uint8_t T38_DISPUTED_KEPT = 4;  // numbers disputed, with the content that left first (rule 4)
 constexpr uint8_t T38_CONTESTED_KEPT = 4;  // numbers contested, with the other content (rule 4)
+// The last numbers played whose datagrams are remembered (rule 7): a copy reaches back no further
+// than the deepest redundancy, and the network brings it a little later.
+constexpr uint8_t T38_PLAYED_WORDS_KEPT = 16;
 // The most secondaries taken from one datagram: it cannot take more of the pool than the deepest
 // redundancy a peer sends needs.
 constexpr int T38_MAX_SECONDARIES_TAKEN = 8;
@@ -577,6 +590,11 @@ struct T38ZREORDER {
   // there (its digest) and number: a second datagram saying the same outvotes it (rule 7)
   bool overruledKnown;
   uint16_t overruledSeq, overruledDigest, overruledBy;
+  // the datagrams that brought each of the last numbers played (bit k: the one numbered k after
+  // it; none for an empty entry): one that brings the packet again after it played is another word
+  // for it (rule 7), the network's duplicate of one of them none
+  uint16_t playedWordsSeq[T38_PLAYED_WORDS_KEPT], playedWordsBy[T38_PLAYED_WORDS_KEPT];
+  uint8_t playedWordsNext;
   // a packet handed on was outvoted since the owner last read this: its number, the packet the
   // copies say, and the datagram (as counted in `datagrams`) that settled it; the owner clears it
   bool playedOutvoted;

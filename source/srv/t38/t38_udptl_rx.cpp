@@ -231,6 +231,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->movedKnown = false;
   rq->jumpKnown = false;
   rq->gaveUpKnown = false;  // the network's lateness (lateWait) stays
+  for (uint16_t& by : rq->playedWordsBy) by = 0;
 }
 
 bool isIFPmissing(T38ZREORDER* rq, uint16_t s) {
@@ -418,6 +419,7 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
   const bool afterStray = rq->strayBefore && pastPlayout(rq, rq->strayEnd) <= ahead;
   rq->strayBefore = rq->strayBefore && !afterStray;
   const bool doubted = contested(rq, s);
+  if (stateOf(rq, s) == T38_QUEUED) notePlayedWords(rq, s);
   setState(rq, s, T38_PLAYED);
   playedDigest(rq, s) = digest;
   rq->lastoutTimeStamp = s;

@@ -232,6 +232,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v);
 bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s);
 void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s);
 bool restartAtRun(T38ZREORDER* rq);
+void notePlayedWords(T38ZREORDER* rq, uint16_t s);
 bool runResumesLeftSequence(const T38ZREORDER* rq);
 void dropUnplayed(T38ZREORDER* rq);
 bool restartPlayedNothing(const T38ZREORDER* rq);

@@ -347,6 +347,30 @@ void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s) {
   noteStrayBefore(rq, s);
 }
 
+// Rule 2, where the run's new numbers began: a renumbering's first datagram carries the peer's
+// old packets as its copies, under new numbers before its own, and those belong to the sequence
+// before. Where the run interrupted a far run aside of two datagrams or more (a lone far datagram
+// may be a stray one) that lay before those copies, within the window's reach behind them, the
+// peer's new numbers began at that run at the latest: the copies are packets it sent under the
+// new numbers (their own datagrams lost), and the sequence starts at the first of them.
+// Without it a peer that renumbered before its page's end, whose datagrams after the end were
+// then lost, had its DCN's preamble and first octets, carried only as copies, dropped, and the
+// DCN played without them.
+uint16_t runStartAfterRunAside(const T38ZREORDER* rq) {
+  const T38ZRUN& aside = rq->runAside;
+  uint16_t from = rq->run.from;
+  if (aside.length < 2 || rq->run.joins || rq->run.from != rq->run.first) return from;
+  for (uint8_t i = 0; i < rq->run.held; ++i) {
+    const uint16_t seq = rq->run.packets[i].seq;
+    const uint16_t beforeFirst = static_cast<uint16_t>(rq->run.first - seq);
+    const uint16_t pastAside = static_cast<uint16_t>(seq - aside.last);
+    if (beforeFirst == 0 || beforeFirst > T38_MAX_SECONDARIES_TAKEN || pastAside == 0 || pastAside > T38_WINDOW_AHEAD)
+      continue;
+    if (static_cast<int16_t>(seq - from) < 0) from = seq;
+  }
+  return from;
+}
+
 // Starts the new sequence the run proved, with what its datagrams carried. Returns true.
 bool restartAtRun(T38ZREORDER* rq) {
   // a packet of the old sequence disputed and never settled is gone from what it leaves to drain
@@ -372,7 +396,7 @@ bool restartAtRun(T38ZREORDER* rq) {
   drainOldSequence(rq);
   const bool joins = rq->run.joins || rq->run.from != rq->run.first;
   const uint8_t held = rq->run.held;
-  const uint16_t from = rq->run.from;
+  const uint16_t from = runStartAfterRunAside(rq);
   const bool past = rq->run.past;
   // right after the numbers of a restart undone unplayed: the peer did renumber, and the packets
   // its first run brought are lost to the frame across them, whatever the copies join (fill

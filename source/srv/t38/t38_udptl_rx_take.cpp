@@ -67,6 +67,30 @@ bool enqueueMakingRoom(T38ZREORDER* rq, const Carried& pk, bool copies) {
   return true;
 }
 
+// Rule 7: what brought a packet goes on counting once it plays. A datagram that brings it
+// again after it played is another word for it, so that one copy altered on the way, come
+// later, never outvotes the datagrams that agreed on it. Without it a final DCN's address octet,
+// played from its own datagram and then brought by the next two, was contradicted by one copy
+// with a bit flipped, and the DCN ended bad.
+void notePlayedWords(T38ZREORDER* rq, uint16_t s) {
+  rq->playedWordsSeq[rq->playedWordsNext] = s;
+  rq->playedWordsBy[rq->playedWordsNext] = broughtBy(rq, s);
+  rq->playedWordsNext = static_cast<uint8_t>((rq->playedWordsNext + 1) % T38_PLAYED_WORDS_KEPT);
+}
+
+// `from`: the datagram that brings it, by how far after it that datagram is numbered.
+void notePlayedBroughtAgain(T38ZREORDER* rq, const Carried& pk, uint16_t from) {
+  if (playedDigest(rq, pk.s) != pk.digest) return;
+  for (int back = 1; back <= T38_PLAYED_WORDS_KEPT; ++back) {
+    const int i = (rq->playedWordsNext + T38_PLAYED_WORDS_KEPT - back) % T38_PLAYED_WORDS_KEPT;
+    if (rq->playedWordsBy[i] == 0 || rq->playedWordsSeq[i] != pk.s) continue;
+    if (rq->playedWordsBy[i] & from) return;  // that datagram's word counted already
+    rq->playedWordsBy[i] = static_cast<uint16_t>(rq->playedWordsBy[i] | from);
+    setVotes(rq, pk.s, votesFor(rq, pk.s) + 1);
+    return;
+  }
+}
+
 // Rules 3 to 5 for one packet the datagram numbered `dg` carries: takes `pk` (its primary, or a
 // copy) as the stream's (`vouched`) or as one standing alone; the datagram carries `copies` or
 // not. Returns false when the pool is dry. `duplicate`: the datagram may be the network's
@@ -76,6 +100,7 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
   // the datagrams that brought a queued packet, by how far after it they are numbered: the
   // network's duplicate of one of them is no second word for it
   const uint16_t from = static_cast<uint16_t>(1u << std::min<uint16_t>(static_cast<uint16_t>(dg - pk.s), 15));
+  if (vouched && stateOf(rq, pk.s) == T38_PLAYED) notePlayedBroughtAgain(rq, pk, from);
   if (!inWindow(rq, pk.s)) return true;
   if (pk.len > T38_MAX_RX_IFP) {
     ++rq->invalidIFPCount;  // longer than the largest datagram holds: its number stays missing

@@ -1244,6 +1244,18 @@ std::vector<Example> examples() {
   // after the preamble opens a frame with its address. The DCN played without its first packets
   // and the audio terminal waited to the limit
   drawn(3052884, "data_after_the_preamble_opens_a_frame_with_its_address_seed3052884");
+  // a drawn call at redundancy 3 whose T.38 terminal renumbered 794 back at its page's end; the
+  // network lost the 20 datagrams after the first three under the new numbers (the EOP repeats and
+  // the DCN's first packets), and the page never ended on the line. Seconds later the DCN's last
+  // three datagrams proved the new numbers, the first carrying the preamble and the first two
+  // octets as copies: taken for a renumbering's old packets, they were dropped, the DCN played
+  // without them and the audio terminal waited to the limit
+  drawn(3207691, "copies_past_an_earlier_far_run_are_the_new_numbers_packets_seed3207691", false);
+  // a drawn call under jitter at redundancy 3 whose T.38 terminal's DCN address octet played from
+  // its own datagram, then came again in the next two; a copy in the third, a bit flipped, counted
+  // against the one datagram the octet had when it played, and the DCN ended bad: the audio
+  // terminal waited to the limit
+  drawn(3202088, "words_for_a_packet_after_it_played_outvote_an_altered_copy_seed3202088");
   return v;
 }
 
