@@ -1446,7 +1446,8 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
   EXPECT_EQ(r.order()[5], 434) << "the next held longest left";
 }
 
-// Where the pool has no room, the packet queued that plays last gives way to one that plays
+// Where the pool has no room (the receiver leaves the last T38_POOL_KEPT_FOR_SENDING blocks to the
+// packets going out), the packet queued that plays last gives way to one that plays
 // before it: however short a peer's packets, the one the playout waits for is never refused
 // behind a full queue (the stream's newest number stalled, and its next frame stood alone). The
 // one that gave way comes again in the copies after it; without copies nothing brings it back,
@@ -1458,7 +1459,7 @@ TEST(T38Udptl, AFullPoolKeepsThePacketsThatPlayFirst) {
     r.take(a[0]);
     r.playOut();
     size_t i = 3;  // 101 is late (the datagram after it carries it too)
-    while (r.pool->numFreeBuf > 0 && i < a.size()) r.take(a[i++]);
+    while (r.pool->numFreeBuf > T38_POOL_KEPT_FOR_SENDING && i < a.size()) r.take(a[i++]);
     const auto full = r.order();
     ASSERT_GT(full.size(), 4u);
     ASSERT_EQ(full.back(), 100 + i - 1);
