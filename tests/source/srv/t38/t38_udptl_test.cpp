@@ -565,6 +565,14 @@ std::vector<uint8_t> renumbered(std::vector<uint8_t> d, uint16_t s) {
 
 std::vector<uint8_t> primaryOf(const std::vector<uint8_t>& d) { return {d.begin() + 3, d.begin() + 3 + d[2]}; }
 
+// Where a datagram's k-th copy (0: the packet sent just before its own) starts: after the primary,
+// the choice of copies, their count and each copy's length octet.
+size_t copyAt(const std::vector<uint8_t>& d, int k) {
+  size_t length = 3 + d[2] + 2;  // the first copy's length octet
+  for (int i = 0; i < k; ++i) length += 1 + d[length];
+  return length + 1;
+}
+
 // 1100 numbers from 1000 taken and played, without copies, but for those at `lose`: the receiver
 // remembers the last 1024 of them.
 void playStream(Received& r, const std::vector<std::vector<uint8_t>>& live, std::vector<size_t> lose = {}) {
@@ -941,45 +949,35 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
       }
     }
   }
-  {  // at redundancy 3 with nothing refilled: 107's copy of 106 altered on the way disputes 106's
-     // own packet, 108's copy brings that packet again (its second datagram), and 109's copy,
-     // altered otherwise, is one word against two: it is outvoted, and 106 plays contested
+  {  // at redundancy 3, 106 disputed and settled by its words, so that it plays contested:
+     // - nothing refilled: 107's copy of 106 altered on the way disputes 106's own packet, 108's
+     //   copy brings that packet again (its second datagram), and 109's copy, altered otherwise, is
+     //   one word against two: it is outvoted;
+     // - the other way round: 106's own datagram altered on the way, 107's copy disputes it, 108's
+     //   copy altered otherwise refills 106, and 109's copy brings again the packet that disputed
+     //   the first: its two datagrams outvote the refill
     auto disputing = a3[7];
-    disputing[3 + disputing[2] + 3 + 5] ^= 0x10;  // its first copy's octet after type, count, field and length
+    disputing[copyAt(disputing, 0) + 5] ^= 0x10;  // past its type, count, field and length
     auto third = a3[9];
-    const size_t firstCopy = 3 + third[2] + 2;  // its length octet, after the choice and the count
-    const size_t secondCopy = firstCopy + 1 + third[firstCopy];
-    const size_t thirdCopy = secondCopy + 1 + third[secondCopy];
-    third[thirdCopy + 1 + 5] ^= 0x20;
-    Received r;
-    for (int i = 0; i < 7; ++i) r.take(a3[size_t(i)]);
-    r.take(disputing);
-    r.take(a3[8]);
-    r.take(third);
-    const auto p = r.playOut();
-    EXPECT_TRUE(p.lost.empty());
-    EXPECT_EQ(contentOf(p, 106), 'a');
-    EXPECT_EQ(p.contested, (std::vector<uint16_t>{106}));
-  }
-  {  // the other way round, at redundancy 3: 106's own datagram altered on the way, 107's copy
-     // disputes it, 108's copy altered otherwise refills 106, and 109's copy brings again the
-     // packet that disputed the first: its two datagrams outvote the refill
+    third[copyAt(third, 2) + 5] ^= 0x20;
     auto own = a3[6];
     own[3 + 5] ^= 0x10;  // the primary's octet after type, count, field and length
     auto refill = a3[8];
-    const size_t firstCopy = 3 + refill[2] + 2;  // its length octet, after the choice and the count
-    const size_t secondCopy = firstCopy + 1 + refill[firstCopy];
-    refill[secondCopy + 1 + 5] ^= 0x20;
-    Received r;
-    for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
-    r.take(own);
-    r.take(a3[7]);
-    r.take(refill);
-    r.take(a3[9]);
-    const auto p = r.playOut();
-    EXPECT_TRUE(p.lost.empty());
-    EXPECT_EQ(contentOf(p, 106), 'a');
-    EXPECT_EQ(p.contested, (std::vector<uint16_t>{106}));
+    refill[copyAt(refill, 1) + 5] ^= 0x20;
+    auto firstOf = [&](size_t n) { return std::vector<std::vector<uint8_t>>(a3.begin(), a3.begin() + ptrdiff_t(n)); };
+    const std::pair<std::vector<std::vector<uint8_t>>, std::vector<std::vector<uint8_t>>> orders[] = {
+        {firstOf(7), {disputing, a3[8], third}},
+        {firstOf(6), {own, a3[7], refill, a3[9]}},
+    };
+    for (const auto& [before, after] : orders) {
+      Received r;
+      for (const auto& d : before) r.take(d);
+      for (const auto& d : after) r.take(d);
+      const auto p = r.playOut();
+      EXPECT_TRUE(p.lost.empty());
+      EXPECT_EQ(contentOf(p, 106), 'a');
+      EXPECT_EQ(p.contested, (std::vector<uint16_t>{106}));
+    }
   }
   {  // a datagram numbered 104 whose four packets all differ from the stream's: refused
     Received r;
