@@ -555,6 +555,11 @@ struct T38ZREORDER {
   // start it there (rule 2)
   bool restartOpen;
   uint16_t restartFrom, restartRunFirst;  // where it starts now, and where the run started it
+  // the sequence last restarted on a far run whose copies joined it, with no break, to the newest
+  // number of the sequence left (joinedLeft), at joinedFrom: until its first packet plays, a
+  // datagram of the sequence left a little past that number disproves the join (rule 2)
+  bool joinedKnown;
+  uint16_t joinedLeft, joinedFrom;
   uint16_t newest;      // the newest number the stream vouches for
   uint8_t aloneHeld;    // packets held alone (rule 3)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast
