@@ -105,10 +105,15 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     lowest of them with what they carried, so that a peer that renumbers is followed (a number
 //     the run's datagrams brought in two contents starts disputed, as in rule 4: nothing was there
 //     to side with either; the run's first copies join it to the stream's newest packets with no
-//     break only where they tell, and one copy of page data, which repeats its packets, does not); where the
-//     copies of one refused inside the window show that the stream's newest packets lie a few
-//     numbers before its own, the peer stepped back and sent the numbers between first: the
-//     sequence starts there, with no break. Without copies, a step back shorter than the run
+//     break only where they tell, and one copy of page data, which repeats its packets, does not;
+//     a datagram of the sequence left a little past its newest number, come before the new
+//     sequence plays, shows the copies equal to that packet by chance, the peer having sent more
+//     under its old numbers: the new sequence's first packet plays across a break. Without it a
+//     DIS whose octets went on across a renumbering, two equal octets straddling it, played one
+//     octet short and closed good); where the copies of one refused inside the window show that
+//     the stream's newest packets lie a few numbers before its own, the peer stepped back and sent
+//     the numbers between first: the sequence starts there, with no break. Without copies, a step
+//     back shorter than the run
 //     proves itself by what follows: datagrams with new content under each of the stream's newest
 //     numbers, two at least, then the datagram numbered next (the peer went on from them; the
 //     network may bring it, and under jitter the few after it in any order, before the step's
