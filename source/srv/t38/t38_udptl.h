@@ -105,10 +105,15 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     lowest of them with what they carried, so that a peer that renumbers is followed (a number
 //     the run's datagrams brought in two contents starts disputed, as in rule 4: nothing was there
 //     to side with either; the run's first copies join it to the stream's newest packets with no
-//     break only where they tell, and one copy of page data, which repeats its packets, does not); where the
-//     copies of one refused inside the window show that the stream's newest packets lie a few
-//     numbers before its own, the peer stepped back and sent the numbers between first: the
-//     sequence starts there, with no break. Without copies, a step back shorter than the run
+//     break only where they tell, and one copy of page data, which repeats its packets, does not;
+//     a datagram of the sequence left a little past its newest number, come before the new
+//     sequence plays, shows the copies equal to that packet by chance, the peer having sent more
+//     under its old numbers: the new sequence's first packet plays across a break. Without it a
+//     DIS whose octets went on across a renumbering, two equal octets straddling it, played one
+//     octet short and closed good); where the copies of one refused inside the window show that
+//     the stream's newest packets lie a few numbers before its own, the peer stepped back and sent
+//     the numbers between first: the sequence starts there, with no break. Without copies, a step
+//     back shorter than the run
 //     proves itself by what follows: datagrams with new content under each of the stream's newest
 //     numbers, two at least, then the datagram numbered next (the peer went on from them; the
 //     network may bring it, and under jitter the few after it in any order, before the step's
@@ -555,6 +560,11 @@ struct T38ZREORDER {
   // start it there (rule 2)
   bool restartOpen;
   uint16_t restartFrom, restartRunFirst;  // where it starts now, and where the run started it
+  // the sequence last restarted on a far run whose copies joined it, with no break, to the newest
+  // number of the sequence left (joinedLeft), at joinedFrom: until its first packet plays, a
+  // datagram of the sequence left a little past that number disproves the join (rule 2)
+  bool joinedKnown;
+  uint16_t joinedLeft, joinedFrom;
   uint16_t newest;      // the newest number the stream vouches for
   uint8_t aloneHeld;    // packets held alone (rule 3)
   uint8_t aloneRun;     // far datagrams in a row in the window, the last numbered aloneLast

@@ -217,6 +217,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->runAside.length = 0;
   rq->restartDoubted = false;
   rq->restartOpen = false;
+  rq->joinedKnown = false;
   // what the receiver knew belongs to the sequence before; what it played stays, as the past: a
   // late burst under the old numbers, or a stale run of the old packets, is still told by its
   // content (rule 2), until the new sequence's numbers take the slots

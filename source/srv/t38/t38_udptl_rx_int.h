@@ -228,6 +228,7 @@ bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s);
 bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v);
 bool runStartCameLate(const T38ZREORDER* rq, const Carried& primary);
 void startAtLateFirst(T38ZREORDER* rq, uint16_t s);
+bool joinDisproved(const T38ZREORDER* rq, uint16_t s);
 bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v);
 bool leftSequenceGoesOn(const T38ZREORDER* rq, uint16_t s);
 void goBackToLeftSequence(T38ZREORDER* rq, uint16_t s);

@@ -142,6 +142,19 @@ void startAtLateFirst(T38ZREORDER* rq, uint16_t s) {
   rq->restartFrom = s;
 }
 
+// Rule 2, a join disproved: the last restart joined the new sequence's first packets, with no
+// break, to the newest packet of the sequence it left, because the run's first copies were that
+// packet. A datagram of the sequence left numbered a little past its newest shows the peer sent
+// more under its old numbers: the copies were its packets after that one, equal to it by chance
+// (a frame's octets and page data repeat), and what lies between the two sequences is unknown.
+// Until the new sequence plays its first packet, the frame across the restart ends bad there.
+// Without it a DCS or DIS whose octets went on across a renumbering, the next old datagram come
+// late behind the new ones, played one octet short and closed good.
+bool joinDisproved(const T38ZREORDER* rq, uint16_t s) {
+  return rq->joinedKnown && rq->lastoutTimeStamp == static_cast<uint16_t>(rq->joinedFrom - 1) &&
+         static_cast<uint16_t>(s - rq->joinedLeft - 1) < T38_RESYNC_STEP;
+}
+
 // Rule 2: files the datagram numbered s in the sequence. It belongs when it is inside the
 // window; else its primary is refused and counted, and a run of far ones starts the sequence anew.
 // A datagram inside the window that contradicts the stream is refused, and is the stream's no more
@@ -151,6 +164,10 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const uint16_t s = pk[0].s;
   if (runStartCameLate(rq, pk[0])) startAtLateFirst(rq, s);
   const bool near = inWindow(rq, s);
+  if (!near && joinDisproved(rq, s)) {
+    rq->joinedKnown = false;
+    noteBreak(rq, rq->joinedFrom, rq->joinedFrom);
+  }
   if (!near && leftSequenceGoesOn(rq, s)) {
     goBackToLeftSequence(rq, s);
     return true;
@@ -284,6 +301,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool untied = !renumbered && static_cast<int16_t>(rq->newest - rq->run.first) > 0;
   const bool doubted = untied && rq->run.past;
   const uint16_t left = rq->newest;
+  const bool joins = rq->run.joins || rq->run.from != rq->run.first;
   const bool strayBetween = runResumesLeftSequence(rq) && !restartPlayedNothing(rq);
   if (strayBetween) dropUnplayed(rq);
   restartAtRun(rq);
@@ -291,6 +309,9 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     noteBreak(rq, rq->restartFrom, rq->restartFrom);
     noteStrayBefore(rq, rq->restartFrom);
   }
+  rq->joinedKnown = joins && !rq->breakPending;
+  rq->joinedLeft = left;
+  rq->joinedFrom = rq->restartFrom;
   rq->restartDoubted = doubted;
   rq->leftKnown = untied;
   rq->leftNewest = left;

@@ -1256,6 +1256,11 @@ std::vector<Example> examples() {
   // against the one datagram the octet had when it played, and the DCN ended bad: the audio
   // terminal waited to the limit
   drawn(3202088, "words_for_a_packet_after_it_played_outvote_an_altered_copy_seed3202088");
+  // a drawn call under jitter at redundancy 1 whose T.38 terminal renumbered inside its DIS, two
+  // equal octets straddling the new numbers: the new run's first copy was the old stream's newest
+  // octet by chance and the sequence joined it without a break; the old number after it came
+  // behind the run, but the DIS played one octet short, closed good
+  drawn(3051115, "old_number_past_the_join_breaks_the_frame_across_it_seed3051115");
   return v;
 }
 

@@ -752,6 +752,26 @@ TEST(T38Udptl, LateCopiesOfWhatItPassedNeverStartANewSequence) {
         EXPECT_EQ(r.playOut().broken.empty(), true) << joins << lateCopy;
       }
     }
+    // the copy joins by chance at redundancy 1: the peer sent its newest packet again under the
+    // next old number, 2100, then renumbered. That datagram, come behind the run, shows the
+    // stream went on past the packet the copy was taken for: the new sequence's first packet
+    // plays across a break. A late copy of what was played shows nothing of the kind
+    for (const bool next : {true, false}) {
+      Received r;
+      playStream(r, live);
+      T38ZUDPTX tx;
+      t38fUDPTXInit(&tx);
+      tx.ingressSequenceNum = 2099;
+      build(tx, primaryOf(live.back()), 0);
+      const auto again = build(tx, primaryOf(live.back()), 1);
+      tx.ingressSequenceNum = 900;
+      for (int i = 0; i < 3; ++i) r.take(build(tx, ifpOf(true, 0, HDLC_DATA, {'b', uint8_t(i)}, NO_DFS), 1));
+      ASSERT_EQ(r.rq.lastoutTimeStamp, 899);
+      r.take(next ? again : live[1090]);
+      const auto p = r.playOut();
+      EXPECT_EQ(p.numbers, (std::vector<uint16_t>{900, 901, 902})) << next;
+      EXPECT_EQ(p.broken, next ? std::vector<uint16_t>{900} : std::vector<uint16_t>{}) << next;
+    }
   }
   // a peer that starts its numbers anew 300 or 10 behind, with its own content: a new sequence
   for (uint16_t first : {1799, 2089}) {
