@@ -745,31 +745,49 @@ TEST(FaxCallChecks, AForgedFrameIsThePeersOnlyWhenItsDatagramsAloneSayIt) {
   // at redundancy 0 the peer stepped back two and sent its DCS whole in one packet under a number
   // it had used before; that datagram came with a bit flipped and nothing else came under the
   // number since: the flipped DCS is all any receiver had. Not once the DCS as sent came there too.
-  for (const bool trueOneCame : {false, true}) {
-    AtRedundancyZero call;
-    auto& [peer, c, o] = call;
-    peer.send(kPreamble);
-    peer.send(kNoSignal);
-    peer.send(kPreamble);
-    peer.skipped = uint16_t(-2);
-    peer.send(ifpOf(0xC0, {{0, 0, bitReversed(kDcs)}, {0, 2, {}}}));
-    peer.send(kNoSignal);
-    o.t38Packets = peer.sent;
-    o.t38Frames.sent = {kDcs};
-    Bytes flipped = kDcs;
-    flipped[5] ^= 0x01;
-    Datagram d;
-    parseDatagram(peer.datagrams[3], &d);
-    d.primary = ifpOf(0xC0, {{0, 0, bitReversed(flipped)}, {0, 2, {}}});
-    o.alteredCopies = {{d.seq, d.primary}};
-    for (size_t i = 0; i < peer.datagrams.size(); ++i) o.atGateway.take(i == 3 ? buildDatagram(d) : peer.datagrams[i]);
-    if (trueOneCame) o.atGateway.take(peer.datagrams[3]);
-    o.audioFrames.accepted = {flipped};
-    v = judge(c, o);
-    EXPECT_EQ(v.forged, 1);
-    EXPECT_EQ(v.forgedByThePeer, !trueOneCame) << v.why;
-    EXPECT_EQ(violations(v, Verdict{}, false).size(), trueOneCame ? 1u : 0u);
-  }
+  // Likewise an ECM page's PPS whose frame count came altered: the line's terminal made a wrong
+  // page of the block's frames as that PPS counted them, all any receiver had; but a wrong page
+  // with no PPS the peer's datagrams said otherwise (a DCS altered instead) is the gateway's.
+  const Bytes kPpsEop{0xFF, 0x13, 0xBF, 0x2F, 0x01, 0x00, 0x02};
+  const struct {
+    Bytes sent;
+    size_t flipAt;
+    uint8_t bit;
+    bool wrongPage;
+  } altered[] = {{kDcs, 5, 0x01, false}, {kPpsEop, 6, 0x02, true}, {kDcs, 5, 0x01, true}};
+  for (const auto& frame : altered)
+    for (const bool trueOneCame : {false, true}) {
+      AtRedundancyZero call;
+      auto& [peer, c, o] = call;
+      peer.send(kPreamble);
+      peer.send(kNoSignal);
+      peer.send(kPreamble);
+      peer.skipped = uint16_t(-2);
+      peer.send(ifpOf(0xC0, {{0, 0, bitReversed(frame.sent)}, {0, 2, {}}}));
+      peer.send(kNoSignal);
+      o.t38Packets = peer.sent;
+      o.t38Frames.sent = {frame.sent};
+      Bytes flipped = frame.sent;
+      flipped[frame.flipAt] ^= frame.bit;
+      Datagram d;
+      parseDatagram(peer.datagrams[3], &d);
+      d.primary = ifpOf(0xC0, {{0, 0, bitReversed(flipped)}, {0, 2, {}}});
+      o.alteredCopies = {{d.seq, d.primary}};
+      for (size_t i = 0; i < peer.datagrams.size(); ++i) o.atGateway.take(i == 3 ? buildDatagram(d) : peer.datagrams[i]);
+      if (trueOneCame) o.atGateway.take(peer.datagrams[3]);
+      o.audioFrames.accepted = {flipped};
+      if (frame.wrongPage) {
+        c.ecm = true;
+        o.sent = {{{1}}};
+        o.received = {{{2}}};
+      }
+      const bool thePeers = !trueOneCame && (frame.sent == kPpsEop || !frame.wrongPage);
+      v = judge(c, o);
+      EXPECT_EQ(v.forged, 1);
+      EXPECT_EQ(v.wrongPages, frame.wrongPage ? 1 : 0);
+      EXPECT_EQ(v.forgedByThePeer, thePeers) << v.why;
+      EXPECT_EQ(violations(v, Verdict{}, false).size(), thePeers ? 0u : 1u);
+    }
 }
 
 // At redundancy 0 the peer's counter skipped a number inside its CFR, after the address octet,

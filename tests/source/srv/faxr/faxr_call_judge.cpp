@@ -415,8 +415,19 @@ bool forgedByThePeer(const Case& c, const Outcome& o, const Verdict& v, bool for
     const auto other = std::find_if(saidFrames.begin(), saidFrames.end(), [&](const auto& f) {
       return std::find(meantFrames.begin(), meantFrames.end(), f) == meantFrames.end();
     });
-    if (other == saidFrames.end()) return false;
-    ecm = "an ECM frame of " + std::to_string(other->size()) + " octets the peer's datagrams alone closed good";
+    // or the block's frames were the peer's, and the PPS that counted them for the line's terminal
+    // was a forged one the peer's datagrams alone said (its frame count altered on the way, with no
+    // copy to say otherwise): the terminal made its page of the frames that PPS counted
+    constexpr uint8_t kFcfPps = 0xBE;  // as logged, X bit (0x01) cleared
+    const bool countedByASaidPps = std::any_of(forged.begin(), forged.end(), [](const std::vector<uint8_t>& f) {
+      return f.size() > 3 && (f[2] & 0xFE) == kFcfPps;
+    });
+    if (other != saidFrames.end())
+      ecm = "an ECM frame of " + std::to_string(other->size()) + " octets the peer's datagrams alone closed good";
+    else if (countedByASaidPps)
+      ecm = "a PPS the peer's datagrams alone said counted the block's frames for the line's terminal";
+    else
+      return false;
   }
   *why = (forged.empty()  ? ""
           : settled       ? "every forged frame is one the peer's datagrams alone said, where a number came in two contents with "
