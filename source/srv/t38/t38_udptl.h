@@ -367,7 +367,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     stream's newest, fall wholly on numbers the stream never got: a peer that stepped back, its
 //     datagrams before and after the step lost around it. Without it a V.21 frame's first octets,
 //     before a step back by four at redundancy one, joined the octets after the step into a frame
-//     closed good.
+//     closed good. Two refused close together are a peer that stepped back, but not where a
+//     datagram taken between them showed the first the network's copy under a number one bit
+//     away (it carried, as its primary or a copy, that one's primary under the number one bit from
+//     it): the second, with copies, breaks nothing alone then. Without it the
+//     network's lone copy of a final frame's preamble, moved four back, and then the frame's
+//     datagram refused for one copy altered on the way, were taken for a peer that stepped back,
+//     and the frame played broken.
 //  A step forward is no discontinuity when the copies show it: a datagram that skips numbers and
 //     carries as its copies, under the skipped numbers, the stream's newest packets (the peer's
 //     counter moved, nothing of it was lost) brings its primary alone, and once a later datagram

@@ -247,6 +247,7 @@ bool enqueueMakingRoom(T38ZREORDER* rq, const Carried& pk, bool copies);
 bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, Verdict v, bool duplicate, bool copies);
 uint16_t datagramDigest(const Carried* pk, int n);
 bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest);
+bool refusedWasMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n);
 bool queuedAsCarried(const T38ZREORDER* rq, const Carried& c);
 void noteFollows(T38ZREORDER* rq, const Carried* pk, int n);
 void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v);

@@ -1256,6 +1256,13 @@ std::vector<Example> examples() {
   // against the one datagram the octet had when it played, and the DCN ended bad: the audio
   // terminal waited to the limit
   drawn(3202088, "words_for_a_packet_after_it_played_outvote_an_altered_copy_seed3202088");
+  // a drawn call under reordering at redundancy 3 whose network moved the datagram of the T.38
+  // terminal's DCN preamble four numbers back, behind the playout, its own number never coming:
+  // refused, it stayed the last refusal after the next datagram showed it misnumbered (its copy
+  // there, the preamble). The datagram after that one, its copy of the address octet retyped, was
+  // refused as well and, beside the first refusal, taken for a peer that stepped back: the DCN
+  // played broken and the audio terminal waited to the limit
+  drawn(3105836, "refusal_a_copy_shows_misnumbered_is_no_step_back_seed3105836");
   return v;
 }
 

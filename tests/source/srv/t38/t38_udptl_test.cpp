@@ -1632,6 +1632,25 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
     EXPECT_TRUE(p.broken.empty());
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{106, 107, 108, 109, 110, 111}));
   }
+  // nor where the network's copy came alone, its own number never coming (255 as 255 ^ 4 = 251,
+  // behind the playout, at redundancy 3): refused, it is shown misnumbered by the next datagram's
+  // copy under 255, so the datagram after that one, refused for its copy of 256 altered on the way,
+  // is no peer's after a step back beside it: the packets play whole, nothing broken
+  {
+    const auto a3 = stream(250, 10, 3, 'a');
+    auto altered = a3[7];
+    const size_t copy = 3 + altered[2] + 3;  // after the primary, the choice, the count and the length
+    altered[copy + altered[copy - 1] - 1] ^= 0x10;
+    Received r;
+    for (size_t i = 0; i < 5; ++i) r.take(a3[i]);
+    r.playOut();
+    r.take(renumbered(a3[5], 251));
+    for (const auto& d : {a3[6], altered, a3[8], a3[9]}) r.take(d);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.broken.empty()) << p.broken.size();
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{255, 256, 257, 258, 259}));
+    for (size_t k = 0; k < p.numbers.size(); ++k) EXPECT_EQ(p.ifps[k], primaryOf(a3[p.numbers[k] - 250u])) << p.numbers[k];
+  }
   {
     T38ZUDPTX tx;
     t38fUDPTXInit(&tx);
