@@ -207,6 +207,14 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     no-signal after it, two datagrams) was never followed, and the frame never played; so at
 //     redundancy 3 where the preamble's own datagram was lost, and where it came and the no-signal
 //     was lost.
+//     One datagram proves it within T38_LATE_LIMIT too where the stream fell silent and the first
+//     datagram of a run carries a disconnect whole, closed good, as its primary or as the copy
+//     right before an indicator (the no-signal after it), under numbers where the stream played
+//     other content, the disconnect never played before: the sequence starts at the disconnect,
+//     across a break (its preamble lost). The peer sends nothing after its disconnect, and answers
+//     or sends again any other frame, so that its run goes on. Without it a peer that stepped back
+//     eight before its disconnect at redundancy 1, the preamble's datagram and the frame's lost,
+//     was never followed, and the far terminal waited for good.
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE

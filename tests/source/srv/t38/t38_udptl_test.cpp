@@ -387,6 +387,40 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
         for (size_t k = 0; k < p.ifps.size(); ++k) EXPECT_EQ(p.ifps[k].back(), uint8_t(6 + k)) << k;
     }
   }
+  {  // at redundancy 1 the peer's numbers step back by 4 after 105 played, right before its final
+     // frame, and of its preamble (102), the frame (103) and the no-signal after it (104) only the
+     // last comes, the frame as its copy: one datagram, new content under numbers played, where a
+     // run of three proves new numbers. A disconnect is the peer's last word: it plays, across a
+     // break (its preamble lost). So it does alone at redundancy 0. Any other frame is answered or
+     // sent again, its run going on, and a disconnect the stream played is the past: nothing plays
+    auto frame = [](uint8_t command) { return ifpOf(true, 0, HDLC_DATA, {0xFF, 0xC8, command}, HDLC_FCS_OK_SIG_END); };
+    const struct {
+      uint8_t command;
+      int redundancy;
+      bool playedBefore;
+      std::vector<uint16_t> numbers;
+    } finals[] = {{0xDF, 1, false, {103, 104}}, {0xDF, 0, false, {103}}, {0x5F, 1, false, {103, 104}},
+                  {0x8C, 1, false, {}}, {0xDF, 1, true, {}}};
+    for (const auto& f : finals) {
+      T38ZUDPTX tx;
+      t38fUDPTXInit(&tx);
+      tx.ingressSequenceNum = 100;
+      Received r;
+      for (int i = 0; i < 6; ++i)
+        r.take(build(tx, i == 2 && f.playedBefore ? frame(f.command) : ifpOf(true, 0, HDLC_DATA, {'a', uint8_t(i)}, NO_DFS), 1));
+      ASSERT_EQ(r.playOut().numbers.size(), 6u);
+      tx.ingressSequenceNum = 102;
+      build(tx, {0x06}, f.redundancy);
+      const auto last = build(tx, frame(f.command), f.redundancy);
+      const auto noSignal = build(tx, {0x00}, f.redundancy);
+      r.take(f.redundancy == 0 ? last : noSignal);
+      const auto p = r.playOut();
+      EXPECT_EQ(p.numbers, f.numbers) << int(f.command) << " " << f.redundancy;
+      if (f.numbers.empty()) continue;
+      EXPECT_EQ(p.broken, (std::vector<uint16_t>{103})) << int(f.command);
+      EXPECT_EQ(p.ifps[0], frame(f.command)) << int(f.command);
+    }
+  }
   {  // the network swaps a run's datagrams: the run goes on either side of its last one, starts the
      // sequence at its lowest, and what its datagrams carried plays, copies too
     const auto far1 = numbered(30000, 8, 1);
