@@ -342,6 +342,12 @@ int t38fIFPv21FrameControl(const uint8_t* ifp) {
   return firstFieldOctet(ifp, h, 1);
 }
 
+int t38fIFPv21FrameCommand(const uint8_t* ifp) {
+  const IfpHead h = ifpHead(ifp);
+  if (!h.data || h.value != 0 || !closesFrameGood(ifp, h)) return -1;
+  return firstFieldOctet(ifp, h, 2);
+}
+
 int t38fIFPv21FirstOctet(const uint8_t* ifp) {
   const IfpHead h = ifpHead(ifp);
   if (!h.data || h.value != 0) return -1;

@@ -92,6 +92,9 @@ bool t38fIFPendsV21Signal(const uint8_t* ifp);
 // The control octet a packet walked whole starts its V.21 frame with, where that packet also
 // closes the frame good (it carries the frame whole, if it starts one); -1 otherwise.
 int t38fIFPv21FrameControl(const uint8_t* ifp);
+// The command octet (the frame's third) of a V.21 frame a packet walked whole carries whole, closed
+// good; -1 otherwise.
+int t38fIFPv21FrameCommand(const uint8_t* ifp);
 // The first octet of V.21 HDLC data a packet walked whole carries in its first field; -1 when it
 // is no V.21 data, or its first field no HDLC data.
 int t38fIFPv21FirstOctet(const uint8_t* ifp);

@@ -212,6 +212,14 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     no-signal after it, two datagrams) was never followed, and the frame never played; so at
 //     redundancy 3 where the preamble's own datagram was lost, and where it came and the no-signal
 //     was lost.
+//     One datagram proves it within T38_LATE_LIMIT too where the stream fell silent and the first
+//     datagram of a run carries a disconnect whole, closed good, as its primary or as the copy
+//     right before an indicator (the no-signal after it), under numbers where the stream played
+//     other content, the disconnect never played before: the sequence starts at the disconnect,
+//     across a break (its preamble lost). The peer sends nothing after its disconnect, and answers
+//     or sends again any other frame, so that its run goes on. Without it a peer that stepped back
+//     eight before its disconnect at redundancy 1, the preamble's datagram and the frame's lost,
+//     was never followed, and the far terminal waited for good.
 //  3. Standing alone: a packet more than T38_CLOSE_AHEAD past the newest number the stream vouches
 //     for is held apart and does not play until the stream reaches it (T38_RESYNC_RUN such
 //     datagrams in a row do), and the stream's own packet takes its place; at most T38_MAX_ALONE
@@ -372,7 +380,13 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     stream's newest, fall wholly on numbers the stream never got: a peer that stepped back, its
 //     datagrams before and after the step lost around it. Without it a V.21 frame's first octets,
 //     before a step back by four at redundancy one, joined the octets after the step into a frame
-//     closed good.
+//     closed good. Two refused close together are a peer that stepped back, but not where a
+//     datagram taken between them showed the first the network's copy under a number one bit
+//     away (it carried, as its primary or a copy, that one's primary under the number one bit from
+//     it): the second, with copies, breaks nothing alone then. Without it the
+//     network's lone copy of a final frame's preamble, moved four back, and then the frame's
+//     datagram refused for one copy altered on the way, were taken for a peer that stepped back,
+//     and the frame played broken.
 //  A step forward is no discontinuity when the copies show it: a datagram that skips numbers and
 //     carries as its copies, under the skipped numbers, the stream's newest packets (the peer's
 //     counter moved, nothing of it was lost) brings its primary alone, and once a later datagram

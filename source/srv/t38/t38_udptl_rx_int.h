@@ -155,6 +155,10 @@ inline uint16_t v21PreambleDigest() {
   return digest;
 }
 
+// A disconnect's command octet as a V.21 frame carries it, less its top bit: the last frame a peer
+// sends, answered by nothing and never sent again.
+constexpr uint8_t kV21Disconnect = 0x5F;
+
 // Whether a packet is data of a modem other than V.21 (page data, ECM frames among it); not an
 // indicator, nor V.21 data. Page data repeats its packets at every distance (a blank row, a black
 // one), so its packet a power of two away proves nothing (rule 5).
@@ -226,6 +230,7 @@ void drainOldSequence(T38ZREORDER* rq);
 void holdRunPackets(T38ZREORDER* rq, const Carried* pk, int n);
 bool oneBitFromRun(const T38ZREORDER* rq, uint16_t s);
 bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v);
+int renumberedDisconnectBehind(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v);
 bool runStartCameLate(const T38ZREORDER* rq, const Carried& primary);
 void startAtLateFirst(T38ZREORDER* rq, uint16_t s);
 bool joinDisproved(const T38ZREORDER* rq, uint16_t s);
@@ -248,6 +253,7 @@ bool enqueueMakingRoom(T38ZREORDER* rq, const Carried& pk, bool copies);
 bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, Verdict v, bool duplicate, bool copies);
 uint16_t datagramDigest(const Carried* pk, int n);
 bool refusedBefore(const T38ZREORDER* rq, uint16_t s, uint16_t digest);
+bool refusedWasMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n);
 bool queuedAsCarried(const T38ZREORDER* rq, const Carried& c);
 void noteFollows(T38ZREORDER* rq, const Carried* pk, int n);
 void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v);

@@ -112,6 +112,39 @@ bool renumberedFrameAfterPreamble(const T38ZREORDER* rq, const Carried* pk, int 
          t38fIFPwalkedPlayable(primary.ifp) && t38fIFPv21FrameControl(primary.ifp) >= 0;
 }
 
+// Rule 2, a final disconnect renumbered behind the stream: the stream fell silent (all it vouched
+// for played, nothing waits to play), and the first datagram of a run within the late limit
+// carries a disconnect frame whole and closed good, as its primary or as the copy right before an
+// indicator (the no-signal after the frame), under numbers the stream played other content: new
+// content, which only a peer whose numbers stepped back sends there (a late copy repeats what was
+// played, a stale run brings the past, and no disconnect went before the peer's last frame). Its
+// number may lie one bit from the stream's next ones: moved on the way, it is the peer's own
+// disconnect all the same, and nothing of the stream comes after it. A peer that stepped back
+// right before its disconnect sends the preamble, the frame and the no-signal, and then nothing
+// more, however long the far end waits: where one of the three is lost a run of three never
+// comes. Any other frame is answered or sent again, and its run goes on with the next datagrams.
+// Returns the frame's packet among pk, -1 when there is none such. Without it a peer that stepped back eight at redundancy 1 before its
+// disconnect, the preamble's datagram and the frame's lost, was never followed, and the far
+// terminal waited for good.
+int renumberedDisconnectBehind(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v) {
+  const Carried& primary = pk[0];
+  const bool indicatorAfter = n > 1 && pk[1].s == static_cast<uint16_t>(primary.s - 1) && !(primary.ifp[0] & T30_DATA);
+  const int at = t38fIFPv21FrameControl(primary.ifp) >= 0 ? 0 : indicatorAfter ? 1 : -1;
+  if (at < 0 || !t38fIFPwalkedPlayable(pk[at].ifp) || (t38fIFPv21FrameCommand(pk[at].ifp) & 0x7F) != kV21Disconnect)
+    return -1;
+  const Carried& frame = pk[at];
+  const bool newThere = stateOf(rq, frame.s) == T38_PLAYED && playedDigest(rq, frame.s) != frame.digest;
+  const bool silent = rq->newest == rq->lastoutTimeStamp && stateOf(rq, rq->lastoutTimeStamp) == T38_PLAYED &&
+                      dg_QmPeekFront(&rq->egressPktq) == nullptr && dg_QmPeekFront(&rq->drainq) == nullptr;
+  const bool opensRun = rq->run.length == 1 && rq->run.first == primary.s;
+  // the no-signal after the frame repeats the stream's past, as every no-signal does: the frame
+  // tells the past
+  return v.disagree > 0 && newThere && silent && opensRun && !rq->run.repeats && !playedBefore(rq, frame, true) &&
+                 static_cast<uint16_t>(rq->newest - primary.s) <= T38_LATE_LIMIT
+             ? at
+             : -1;
+}
+
 // Whether nothing of the sequence last restarted on a run has played yet.
 bool restartPlayedNothing(const T38ZREORDER* rq) { return rq->lastoutTimeStamp == static_cast<uint16_t>(rq->restartFrom - 1); }
 
@@ -279,7 +312,8 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
                       : rq->run.repeats || judgedPastThatMayBeBurst ? false
                                                                     : rq->run.length >= (late && !stillComing ? T38_RESYNC_RUN_UNSEEN : T38_RESYNC_RUN);
   const bool frameAfterPreamble = !proven && renumberedFrameAfterPreamble(rq, pk, n, v);
-  if (!proven && !frameAfterPreamble) {
+  const int disconnect = proven || frameAfterPreamble ? -1 : renumberedDisconnectBehind(rq, pk, n, v);
+  if (!proven && !frameAfterPreamble && disconnect < 0) {
     holdRunPackets(rq, pk, n);
     if (!near) ++rq->failtoReorderCount;  // one refused inside the window is counted as such
     return false;
@@ -290,6 +324,10 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   if (frameAfterPreamble && n > 1 && rq->run.length == 1) rq->run.from = steppedBackFrom(rq, pk, n);
   // a preamble that came under the frame's own number went before it: the frame takes the number
   if (frameAfterPreamble && rq->run.held > 0 && rq->run.packets[0].seq == s) rq->run.held = 0;
+  // the disconnect starts the sequence, its preamble lost: a start before the run's first
+  // datagram is one its copies join to the stream, which breaks nothing, so the break is noted
+  // after the restart
+  if (disconnect >= 0) rq->run.from = pk[disconnect].s;
   // a run behind the stream that nothing ties to it (it contradicted nothing, its copies are not
   // the stream's newest packets) may be a stale run as well as a peer that renumbered: the
   // sequence it leaves may still go on, and a run that proves right after that sequence's newest
@@ -305,6 +343,7 @@ bool followSequence(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   const bool strayBetween = runResumesLeftSequence(rq) && !restartPlayedNothing(rq);
   if (strayBetween) dropUnplayed(rq);
   restartAtRun(rq);
+  if (disconnect >= 0) noteBreak(rq, rq->restartFrom, rq->restartFrom);
   if (strayBetween) {
     noteBreak(rq, rq->restartFrom, rq->restartFrom);
     noteStrayBefore(rq, rq->restartFrom);

@@ -232,6 +232,21 @@ void noteFollows(T38ZREORDER* rq, const Carried* pk, int n) {
   }
 }
 
+// Whether the last datagram refused for contradicting the stream is, by its primary, the datagram of
+// a number one bit away whose packet this datagram carries, its primary or a copy: the network's
+// copy of the peer's datagram under a number that lost a bit, not a peer that stepped back. Without
+// the copies a preamble misnumbered so, its own datagram lost, stayed a refusal, and a datagram
+// refused after it for one copy altered on the way (its own packet still to come in the next
+// datagrams) was taken for the peer going on after a step back: the final frame played broken.
+bool refusedWasMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n) {
+  if (!rq->contradicted) return false;
+  for (int i = 0; i < n; ++i)
+    if (pk[i].digest == rq->lastContradictingDigest && isV21OrIndicator(pk[i]) &&
+        std::has_single_bit(static_cast<uint16_t>(pk[i].s ^ rq->lastContradicting)))
+      return true;
+  return false;
+}
+
 // Takes what a datagram carries that the receiver misses. A datagram that contradicts what the
 // stream vouched for, in packets of as many datagrams as it agrees with in others, brings
 // nothing. Where it contradicts packets still queued that one datagram brought, and it agrees
@@ -291,11 +306,11 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     ++rq->failtoReorderCount;
     return;
   }
-  // the last datagram refused was this one's copy under a number one bit away (rule 5): the
-  // network's, no peer's after a step back, so no refused datagram after it is beside a run of them
-  if (rq->contradicted && pk[0].digest == rq->lastContradictingDigest &&
-      std::has_single_bit(static_cast<uint16_t>(s ^ rq->lastContradicting)) && isV21OrIndicator(pk[0]))
-    rq->contradicted = false;
+  // the last datagram refused was this one's copy under a number one bit away (rule 5), or the
+  // copy of the datagram whose packet this one carries as a copy (its own datagram lost, or still
+  // to come): the network's, no peer's after a step back, so no refused datagram after it is
+  // beside a run of them
+  if (refusedWasMisnumbered(rq, pk, n)) rq->contradicted = false;
   // close to the stream, which is at least where the playout is
   auto closeAt = [&](uint16_t x) {
     const uint16_t front = static_cast<int16_t>(rq->newest - rq->lastoutTimeStamp) > 0 ? rq->newest : rq->lastoutTimeStamp;

@@ -1261,6 +1261,19 @@ std::vector<Example> examples() {
   // octet by chance and the sequence joined it without a break; the old number after it came
   // behind the run, but the DIS played one octet short, closed good
   drawn(3051115, "old_number_past_the_join_breaks_the_frame_across_it_seed3051115");
+  // a drawn call under reordering at redundancy 3 whose network moved the datagram of the T.38
+  // terminal's DCN preamble four numbers back, behind the playout, its own number never coming:
+  // refused, it stayed the last refusal after the next datagram showed it misnumbered (its copy
+  // there, the preamble). The datagram after that one, its copy of the address octet retyped, was
+  // refused as well and, beside the first refusal, taken for a peer that stepped back: the DCN
+  // played broken and the audio terminal waited to the limit
+  drawn(3105836, "refusal_a_copy_shows_misnumbered_is_no_step_back_seed3105836");
+  // a drawn call under loss at redundancy 1 whose T.38 terminal's counter stepped eight back
+  // before its DCN, the preamble's datagram and the frame's lost: only the no-signal after it
+  // came, the DCN whole as its copy, under numbers that had played page data. One datagram, where
+  // a run of three proves new numbers, and the peer sends nothing after a DCN: the audio terminal
+  // waited to the limit
+  drawn(3204058, "disconnect_renumbered_behind_in_one_datagram_plays_seed3204058");
   return v;
 }
 

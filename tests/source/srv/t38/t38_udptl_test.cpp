@@ -387,6 +387,40 @@ TEST(T38Udptl, ARunOfFarDatagramsStartsANewSequenceAndNothingLessDoes) {
         for (size_t k = 0; k < p.ifps.size(); ++k) EXPECT_EQ(p.ifps[k].back(), uint8_t(6 + k)) << k;
     }
   }
+  {  // at redundancy 1 the peer's numbers step back by 4 after 105 played, right before its final
+     // frame, and of its preamble (102), the frame (103) and the no-signal after it (104) only the
+     // last comes, the frame as its copy: one datagram, new content under numbers played, where a
+     // run of three proves new numbers. A disconnect is the peer's last word: it plays, across a
+     // break (its preamble lost). So it does alone at redundancy 0. Any other frame is answered or
+     // sent again, its run going on, and a disconnect the stream played is the past: nothing plays
+    auto frame = [](uint8_t command) { return ifpOf(true, 0, HDLC_DATA, {0xFF, 0xC8, command}, HDLC_FCS_OK_SIG_END); };
+    const struct {
+      uint8_t command;
+      int redundancy;
+      bool playedBefore;
+      std::vector<uint16_t> numbers;
+    } finals[] = {{0xDF, 1, false, {103, 104}}, {0xDF, 0, false, {103}}, {0x5F, 1, false, {103, 104}},
+                  {0x8C, 1, false, {}}, {0xDF, 1, true, {}}};
+    for (const auto& f : finals) {
+      T38ZUDPTX tx;
+      t38fUDPTXInit(&tx);
+      tx.ingressSequenceNum = 100;
+      Received r;
+      for (int i = 0; i < 6; ++i)
+        r.take(build(tx, i == 2 && f.playedBefore ? frame(f.command) : ifpOf(true, 0, HDLC_DATA, {'a', uint8_t(i)}, NO_DFS), 1));
+      ASSERT_EQ(r.playOut().numbers.size(), 6u);
+      tx.ingressSequenceNum = 102;
+      build(tx, {0x06}, f.redundancy);
+      const auto last = build(tx, frame(f.command), f.redundancy);
+      const auto noSignal = build(tx, {0x00}, f.redundancy);
+      r.take(f.redundancy == 0 ? last : noSignal);
+      const auto p = r.playOut();
+      EXPECT_EQ(p.numbers, f.numbers) << int(f.command) << " " << f.redundancy;
+      if (f.numbers.empty()) continue;
+      EXPECT_EQ(p.broken, (std::vector<uint16_t>{103})) << int(f.command);
+      EXPECT_EQ(p.ifps[0], frame(f.command)) << int(f.command);
+    }
+  }
   {  // the network swaps a run's datagrams: the run goes on either side of its last one, starts the
      // sequence at its lowest, and what its datagrams carried plays, copies too
     const auto far1 = numbered(30000, 8, 1);
@@ -1649,6 +1683,25 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
     const auto p = r.playOut();
     EXPECT_TRUE(p.broken.empty());
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{106, 107, 108, 109, 110, 111}));
+  }
+  // nor where the network's copy came alone, its own number never coming (255 as 255 ^ 4 = 251,
+  // behind the playout, at redundancy 3): refused, it is shown misnumbered by the next datagram's
+  // copy under 255, so the datagram after that one, refused for its copy of 256 altered on the way,
+  // is no peer's after a step back beside it: the packets play whole, nothing broken
+  {
+    const auto a3 = stream(250, 10, 3, 'a');
+    auto altered = a3[7];
+    const size_t copy = 3 + altered[2] + 3;  // after the primary, the choice, the count and the length
+    altered[copy + altered[copy - 1] - 1] ^= 0x10;
+    Received r;
+    for (size_t i = 0; i < 5; ++i) r.take(a3[i]);
+    r.playOut();
+    r.take(renumbered(a3[5], 251));
+    for (const auto& d : {a3[6], altered, a3[8], a3[9]}) r.take(d);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.broken.empty()) << p.broken.size();
+    EXPECT_EQ(p.numbers, (std::vector<uint16_t>{255, 256, 257, 258, 259}));
+    for (size_t k = 0; k < p.numbers.size(); ++k) EXPECT_EQ(p.ifps[k], primaryOf(a3[p.numbers[k] - 250u])) << p.numbers[k];
   }
   {
     T38ZUDPTX tx;
