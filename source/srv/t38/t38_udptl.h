@@ -367,7 +367,12 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     stream's newest, fall wholly on numbers the stream never got: a peer that stepped back, its
 //     datagrams before and after the step lost around it. Without it a V.21 frame's first octets,
 //     before a step back by four at redundancy one, joined the octets after the step into a frame
-//     closed good.
+//     closed good. Two refused datagrams close in number and in arrival show such a peer, but not
+//     the stream's own datagram with a copy altered on the way (the network's duplicate of it):
+//     its primary the packet the stream holds under its number, or brought there again by a
+//     datagram the stream takes. A peer that stepped back sends new packets under the numbers it
+//     reuses. Without it two such duplicates four numbers apart broke the final DCN between them,
+//     every packet of it in.
 //  A step forward is no discontinuity when the copies show it: a datagram that skips numbers and
 //     carries as its copies, under the skipped numbers, the stream's newest packets (the peer's
 //     counter moved, nothing of it was lost) brings its primary alone, and once a later datagram
