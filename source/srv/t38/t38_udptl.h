@@ -386,7 +386,11 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     it): the second, with copies, breaks nothing alone then. Without it the
 //     network's lone copy of a final frame's preamble, moved four back, and then the frame's
 //     datagram refused for one copy altered on the way, were taken for a peer that stepped back,
-//     and the frame played broken.
+//     and the frame played broken. Nor the stream's own datagram with a copy altered on the way
+//     (the network's duplicate of it): its primary the packet the stream holds under its number,
+//     or brought there again by a datagram the stream takes. A peer that stepped back sends new
+//     packets under the numbers it reuses. Without it two such duplicates four numbers apart broke
+//     the final DCN between them, every packet of it in.
 //  A step forward is no discontinuity when the copies show it: a datagram that skips numbers and
 //     carries as its copies, under the skipped numbers, the stream's newest packets (the peer's
 //     counter moved, nothing of it was lost) brings its primary alone, and once a later datagram

@@ -265,7 +265,13 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     // after the stream's newest, fall on numbers the stream never got: the peer's datagrams before
     // and after its step back were lost, and nothing else will bring them. The new packets lost
     // belong after the newest number the stream holds: the break reaches there.
-    const bool near = rq->contradicted && withinResyncStep(s, rq->lastContradicting) &&
+    // One that brings, with copies, the very packet the stream holds under its number, told apart
+    // from the ones beside it, is the stream's own datagram, a copy altered on the way (the
+    // network's duplicate of it): a peer that stepped back sends new packets under the numbers it
+    // reuses. It neither joins such a run nor starts one (without it two such duplicates a few
+    // numbers apart made a run, and the final DCN between them ended bad, every packet of it in).
+    const bool ownAltered = n > 1 && isV21OrIndicator(pk[0]) && knownAs(rq, s, pk[0].digest) && distinct(rq, pk[0]);
+    const bool near = !ownAltered && rq->contradicted && withinResyncStep(s, rq->lastContradicting) &&
                       static_cast<uint16_t>(rq->datagrams - rq->lastContradictingAt) <= T38_RESYNC_STEP;
     const uint16_t after = static_cast<uint16_t>(rq->newest + 1);
     // one whose word outvoted a packet handed on (rule 7) says what the peer sent there last
@@ -282,10 +288,12 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     if (steppedBack(rq, pk, n))
       for (uint16_t k = static_cast<uint16_t>(rq->lastoutTimeStamp + 1); static_cast<int16_t>(k - rq->newest) <= 0; ++k)
         if (static_cast<int16_t>(k - s) >= 0 && stateOf(rq, k) == T38_QUEUED) markContested(rq, k);
-    rq->contradicted = true;
-    rq->lastContradicting = s;
-    rq->lastContradictingAt = rq->datagrams;
-    rq->lastContradictingDigest = pk[0].digest;
+    if (!ownAltered) {
+      rq->contradicted = true;
+      rq->lastContradicting = s;
+      rq->lastContradictingAt = rq->datagrams;
+      rq->lastContradictingDigest = pk[0].digest;
+    }
     // one datagram's word against another's on packets still queued that one datagram brought:
     // neither outvotes the other. A datagram's agreement with the stream shows its number right,
     // not its content: a packet altered on the way comes in a datagram numbered right, and its copy
@@ -311,6 +319,12 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   // to come): the network's, no peer's after a step back, so no refused datagram after it is
   // beside a run of them
   if (refusedWasMisnumbered(rq, pk, n)) rq->contradicted = false;
+  // so too where it came under this one's own number with this one's primary, and this one, with
+  // copies, contradicts nothing: the network's duplicate of it, a copy altered on the way, came
+  // first (the other order, this one first, is told where the duplicate is refused)
+  if (rq->contradicted && s == rq->lastContradicting && pk[0].digest == rq->lastContradictingDigest && n > 1 &&
+      v.disagree == 0 && isV21OrIndicator(pk[0]) && distinct(rq, pk[0]))
+    rq->contradicted = false;
   // close to the stream, which is at least where the playout is
   auto closeAt = [&](uint16_t x) {
     const uint16_t front = static_cast<int16_t>(rq->newest - rq->lastoutTimeStamp) > 0 ? rq->newest : rq->lastoutTimeStamp;

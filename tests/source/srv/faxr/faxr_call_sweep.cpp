@@ -1274,6 +1274,16 @@ std::vector<Example> examples() {
   // a run of three proves new numbers, and the peer sends nothing after a DCN: the audio terminal
   // waited to the limit
   drawn(3204058, "disconnect_renumbered_behind_in_one_datagram_plays_seed3204058");
+  // a drawn call at redundancy 1: the network's duplicates of two of the T.38 terminal's
+  // datagrams, each with its copy of the packet before a bit flipped, came ahead of them, the one
+  // closing the EOP (its copy of the control octet) and, four numbers on, the DCN's second (its
+  // copy of the address octet). Each was refused; the second, near the first, was taken for a peer
+  // that stepped back, and its break ended the DCN bad, every packet of it in: the audio terminal
+  // never took it. The draw's delay spike is left out: on its own it kept the page from the line
+  // (the training's tail, held, played after the answer to it)
+  auto flippedDuplicate = [&](double s, int value) { return Event{.kind = EventKind::kFlippedDuplicate, .tick = at(s), .value = value}; };
+  d = call("", v17, false, false, chart, 1, {flippedDuplicate(18.57, 846), flippedDuplicate(21.28, 317)});
+  pinned(3104498, "altered_duplicates_a_few_numbers_apart_are_no_step_back_seed3104498", d);
   return v;
 }
 

@@ -1003,6 +1003,31 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
       }
     }
   }
+  {  // the network's duplicates of 103 and of 107, each with its copy altered on the way, come first
+     // (each disputes the copy's number, and the datagram's own brings the packet back) or right
+     // after the datagram's own (outvoted). Two such duplicates a few numbers apart are no run of
+     // refused datagrams (a peer that stepped back sends new packets under the numbers it reuses):
+     // every packet plays as sent, nothing is broken
+    const auto a1 = stream(100, 10, 1, 'a');
+    auto alteredCopy = [&](size_t i) {
+      auto d = a1[i];
+      d[copyAt(d, 0) + 5] ^= 0x10;  // past its type, count, field and length
+      return d;
+    };
+    for (const bool first : {true, false}) {
+      Received r;
+      for (size_t i = 0; i < 10; ++i) {
+        if ((i == 3 || i == 7) && first) r.take(alteredCopy(i));
+        r.take(a1[i]);
+        if ((i == 3 || i == 7) && !first) r.take(alteredCopy(i));
+      }
+      const auto p = r.playOut();
+      EXPECT_TRUE(p.lost.empty()) << first;
+      EXPECT_EQ(contentOf(p, 102), 'a') << first;
+      EXPECT_EQ(contentOf(p, 106), 'a') << first;
+      EXPECT_TRUE(p.broken.empty()) << first;
+    }
+  }
   {  // at redundancy 3, 106 disputed and settled by its words, so that it plays contested:
      // - nothing refilled: 107's copy of 106 altered on the way disputes 106's own packet, 108's
      //   copy brings that packet again (its second datagram), and 109's copy, altered otherwise, is
