@@ -1401,6 +1401,20 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
       // nor is the held packet left to play as a sequence's before a restart
       EXPECT_EQ(t38egr_ifp_QmPeekFront(&r.rq.drainq), nullptr);
     }
+    {  // with copies that show it the stream's own datagram, still queued, under a number one bit
+       // ahead (104 as 104 ^ 16 = 120, close ahead), it is the network's copy: it stands alone,
+       // and where the stream's next datagram is lost, the one after it brings that packet as a
+       // copy and the frame plays on whole, nothing jumped over nor broken
+      const auto c = stream(100, 20, 3, 'c');
+      Received r;
+      for (int i = 0; i < 5; ++i) r.take(c[size_t(i)]);
+      r.take(renumbered(c[4], 104 ^ 16));
+      EXPECT_EQ(r.playOut().numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104}));
+      r.take(c[6]);
+      const auto p = r.playOut();
+      EXPECT_EQ(p.numbers, (std::vector<uint16_t>{105, 106}));
+      EXPECT_TRUE(p.broken.empty());
+    }
     {  // a jump over one number is as often two datagrams the network swapped: the late one is
        // given up (rule 2 still follows the stream if it goes on there), and the packet played stays
       Received r;
@@ -1631,6 +1645,25 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
     const auto p = r.playOut();
     EXPECT_TRUE(p.broken.empty());
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{106, 107, 108, 109, 110, 111}));
+  }
+  // nor, refused where a peer that stepped back would reuse it (108 as 104, its copy 107's under
+  // 103), does it go with the next datagram refused for one copy (the network's duplicate of 114,
+  // its copy of 113 altered): that one shows no step, and the stream's next packets break nothing
+  {
+    const auto a1 = stream(100, 16, 1, 'a');
+    Received r;
+    for (size_t i = 0; i < 6; ++i) r.take(a1[i]);
+    r.playOut();
+    for (size_t i = 6; i < 12; ++i) r.take(a1[i]);
+    r.take(renumbered(a1[8], 104));
+    for (size_t i = 12; i < 14; ++i) r.take(a1[i]);
+    auto altered = a1[14];
+    altered[3 + altered[2] + 3 + 5] ^= 0x10;  // the copy's first payload octet
+    r.take(altered);
+    for (size_t i = 14; i < a1.size(); ++i) r.take(a1[i]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.broken.empty()) << p.broken.size();
+    EXPECT_EQ(p.numbers.size(), 10u);
   }
   {
     T38ZUDPTX tx;
