@@ -348,7 +348,16 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     packet, under a number played, broke the DCN queued whole after it).
 //     (One ahead of the stream, contradicting
 //     nothing, is taken as before: under reordering, a peer's packets equal to those a power of
-//     two before, page data and repeated frames, arrive there often.) The other way round, the
+//     two before, page data and repeated frames, arrive there often. But one close ahead whose
+//     number's packet one bit away is still queued, its copies too the stream's as many numbers
+//     on, one at least known there, and no step forward shown, stands alone as one far ahead
+//     does: a frame sent again comes after the one it repeats played. Taken, it carried the
+//     playout across the numbers between, and the stream's own final frame, its last datagram
+//     late, ended bad on the copy's packets.) Nor
+//     does such a datagram, refused where a peer that stepped back would reuse it, go beside a
+//     later refused datagram that shows no step itself (rule 6): without it the network's altered
+//     duplicate of the stream's next datagram, refused for its one copy, was taken with it for a
+//     step back, and the break ended a final DCN bad, every packet of it in. The other way round, the
 //     copy first: a datagram that contradicts one queued packet alone, which came as the primary
 //     of its own datagram, and carries that very packet under a number one bit away where the
 //     stream holds nothing, shows that datagram misnumbered: its packets leave the queue and this
@@ -606,6 +615,7 @@ struct T38ZREORDER {
   bool contradicted;    // a datagram was refused for contradicting the stream: the last one
   uint16_t lastContradicting, lastContradictingAt;  // its number, and `datagrams` then
   uint16_t lastContradictingDigest;                 // and its primary's digest
+  bool lastContradictingOwnElsewhere;               // and it was wholly the stream's datagram one bit away (rule 5)
   bool breakPending;    // packets played from breakFrom to breakTo cross a discontinuity (rule 6)
   uint16_t breakFrom, breakTo;
   bool strayBefore;     // what played before strayEnd was a run or a jump the stream undid

@@ -187,6 +187,8 @@ void suspectOwnNumber(T38ZREORDER* rq, uint16_t s, uint16_t digest, uint16_t oth
 bool copiesShifted(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);
 bool copiesShiftedOrUnknown(const T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift);
 bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v);
+bool misnumberedAhead(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v);
+bool ownOneBitAway(const T38ZREORDER* rq, const Carried* pk, int n, bool telling, bool unplayed);
 bool queuedAloneOneBitFrom(const T38ZREORDER* rq, uint16_t x, uint16_t y, uint16_t digest);
 bool contradictsMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v, uint16_t* moved);
 void noteStepOneBitOff(T38ZREORDER* rq, const Carried& primary, uint16_t shift);

@@ -270,16 +270,24 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
     // network's duplicate of it): a peer that stepped back sends new packets under the numbers it
     // reuses. It neither joins such a run nor starts one (without it two such duplicates a few
     // numbers apart made a run, and the final DCN between them ended bad, every packet of it in).
+    // One refused as wholly the stream's datagram of a number one bit away (rule 5) may be a peer's
+    // after a step back that sends its frames again, or the network's copy: only a datagram that
+    // shows a step as well goes with it (the peer's next one after such a step carries its packets
+    // as the stream's a few numbers on). Without it an altered duplicate of the stream's next
+    // datagram, refused for its one copy, went with a stray copy refused a few datagrams before,
+    // and the break ended the final frame bad, every packet of it in.
     const bool ownAltered = n > 1 && isV21OrIndicator(pk[0]) && knownAs(rq, s, pk[0].digest) && distinct(rq, pk[0]);
+    const bool ownElsewhere = misnumberedCopy(rq, pk, n, v);
     const bool near = !ownAltered && rq->contradicted && withinResyncStep(s, rq->lastContradicting) &&
-                      static_cast<uint16_t>(rq->datagrams - rq->lastContradictingAt) <= T38_RESYNC_STEP;
+                      static_cast<uint16_t>(rq->datagrams - rq->lastContradictingAt) <= T38_RESYNC_STEP &&
+                      (!rq->lastContradictingOwnElsewhere || steppedBack(rq, pk, n));
     const uint16_t after = static_cast<uint16_t>(rq->newest + 1);
     // one whose word outvoted a packet handed on (rule 7) says what the peer sent there last
     const bool outvoted = rq->playedOutvoted && rq->playedOutvotedAt == rq->datagrams;
     // one that is wholly the stream's datagram of a number one bit away (rule 5), taken for a
     // step's only by where it lies, was sent by such a peer after all the stream holds, or it is
     // the network's copy: the packets held between came in order, and the break lies after them
-    const bool copyOrLater = n == 1 && !near && misnumberedCopy(rq, pk, n, v);
+    const bool copyOrLater = n == 1 && !near && ownElsewhere;
     if ((n == 1 || near || mayHaveSteppedBackUnseen(rq, pk, n, v)) && !outvoted)
       noteBreak(rq, copyOrLater ? after : pk[n - 1].s, static_cast<int16_t>(s - after) > 0 ? s : after);
     // copies that are the stream's packets a few numbers on show the peer's numbering stepped back
@@ -293,6 +301,7 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
       rq->lastContradicting = s;
       rq->lastContradictingAt = rq->datagrams;
       rq->lastContradictingDigest = pk[0].digest;
+      rq->lastContradictingOwnElsewhere = ownElsewhere;
     }
     // one datagram's word against another's on packets still queued that one datagram brought:
     // neither outvotes the other. A datagram's agreement with the stream shows its number right,
@@ -363,7 +372,9 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
       rq->aloneRun = 0;
     }
   }
-  const bool vouched = v.agree > 0 || close();  // a run of far ones that vouched for itself is close now
+  // a run of far ones that vouched for itself is close now; the network's copy of the stream's own
+  // datagram under a number one bit ahead is not (rule 5)
+  const bool vouched = v.agree > 0 || (close() && !misnumberedAhead(rq, pk, n, v));
   if (vouched && inWindow(rq, s)) {  // a datagram in line with the stream ends a run of far ones
     rq->aloneInterrupted = rq->aloneInterrupted || rq->aloneRun > 0;
     rq->aloneRun = 0;

@@ -187,20 +187,41 @@ bool copiesShiftedOrUnknown(const T38ZREORDER* rq, const Carried* pk, int n, uin
 // Only an indicator or V.21 data is told so: page data repeats its packets at every distance (a
 // blank row, a black one), so its packet a power of two before proves nothing.
 bool misnumberedCopy(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v) {
-  if (!isV21OrIndicator(pk[0])) return false;
   // copies that agree with the stream under their own numbers place the datagram there, even where
   // the one datagram that brought those packets brought the one it contradicts too (they are no
   // vote then, but a misnumbered datagram's copies match nothing told apart): only copies known as
   // many numbers on place it elsewhere
-  const bool placed = v.placed > 0;
+  return ownOneBitAway(rq, pk, n, v.placed > 0, false);
+}
+
+// Whether a datagram past the stream's newest number, which neither agrees with the stream nor
+// contradicts it, is wholly the stream's datagram of a number one bit away (rule 5) that the
+// playout has yet to play, a copy at least known as many numbers on. Taken as the stream's for
+// lying close ahead, it would carry the playout across the numbers between, where the stream's own
+// packets still come: it stands alone instead, as one far ahead does, and the stream's own take
+// its numbers, or bring its packets again. A frame the peer sends again, its first packets those
+// of the one before, comes after that one played (its far end answered it, or waited for it);
+// a step forward's copies tie a datagram to the stream's newest packets. Without copies nothing
+// tells it from a peer's packet equal to one a power of two before.
+bool misnumberedAhead(const T38ZREORDER* rq, const Carried* pk, int n, const Verdict& v) {
+  if (v.agree > 0 || v.disagree > 0 || v.placed > 0 || static_cast<int16_t>(pk[0].s - rq->newest) <= 0) return false;
+  return steppedForward(rq, pk, n) == 0 && ownOneBitAway(rq, pk, n, true, true);
+}
+
+// Whether the datagram's primary is the packet known under a number one bit from its own, told
+// apart from the ones beside it, and its copies the stream's packets as many numbers on: each one
+// known there (`telling`: one at least must be), or, without `telling`, none known otherwise.
+// `unplayed`: that number's packet is still queued.
+bool ownOneBitAway(const T38ZREORDER* rq, const Carried* pk, int n, bool telling, bool unplayed) {
+  if (!isV21OrIndicator(pk[0])) return false;
   for (int bit = 0; bit < 16; ++bit) {
     const uint16_t own = static_cast<uint16_t>(pk[0].s ^ (1u << bit));
     const T38_NUMBER_STATE st = stateOf(rq, own);
-    if ((st != T38_QUEUED && st != T38_PLAYED) || !knownAs(rq, own, pk[0].digest) ||
+    if ((st != T38_QUEUED && (st != T38_PLAYED || unplayed)) || !knownAs(rq, own, pk[0].digest) ||
         !distinct(rq, {pk[0].ifp, pk[0].len, own, pk[0].digest}))
       continue;
     const uint16_t shift = static_cast<uint16_t>(pk[0].s - own);
-    if (placed ? copiesShifted(rq, pk, n, shift) : copiesShiftedOrUnknown(rq, pk, n, shift)) return true;
+    if (telling ? copiesShifted(rq, pk, n, shift) : copiesShiftedOrUnknown(rq, pk, n, shift)) return true;
   }
   return false;
 }

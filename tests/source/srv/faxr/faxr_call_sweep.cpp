@@ -1284,6 +1284,18 @@ std::vector<Example> examples() {
   auto flippedDuplicate = [&](double s, int value) { return Event{.kind = EventKind::kFlippedDuplicate, .tick = at(s), .value = value}; };
   d = call("", v17, false, false, chart, 1, {flippedDuplicate(18.57, 846), flippedDuplicate(21.28, 317)});
   pinned(3104498, "altered_duplicates_a_few_numbers_apart_are_no_step_back_seed3104498", d);
+  // a drawn call at redundancy 3 under loss whose T.38 terminal's DCN lost its last datagram: the
+  // network's copy of the DCN's first datagram, its number a bit off, came 16 numbers ahead with
+  // copies that were the stream's packets 16 before, and was taken as the stream's: the playout
+  // jumped to it, the DCN ended bad on the FCS end it carried, the late datagram that brought the
+  // DCN's own end came behind the playout, and the audio terminal waited to the limit
+  drawn(1713838, "copy_one_bit_ahead_does_not_carry_the_playout_across_the_stream_seed1713838");
+  // a drawn call at redundancy 1 whose T.38 terminal's post-page command had the network's copy
+  // of its first datagram come four numbers back, refused as what a peer that stepped back might
+  // send; the network's duplicate of the DCN's second datagram, its copy of the first altered, was
+  // then refused too and taken for a step back beside it: the DCN ended bad, every packet of it
+  // in, and the audio terminal waited to the limit
+  drawn(3020221, "copy_refused_one_bit_back_shows_no_step_beside_an_altered_duplicate_seed3020221");
   return v;
 }
 

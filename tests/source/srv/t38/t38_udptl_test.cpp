@@ -850,7 +850,7 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
   // confirmed changes nothing.
   for (const int after : {2, 0}) {
     auto bad = a3[6];
-    bad[3 + bad[2] + 3 + 5] ^= 0x10;  // the first copy's octet after type, count, field and length
+    bad[copyAt(bad, 0) + 5] ^= 0x10;  // the first copy's octet after type, count, field and length
     Received r;
     for (int i = 0; i < 6; ++i) r.take(a3[size_t(i)]);
     r.take(bad);
@@ -930,7 +930,7 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
   }
   {
     auto bad = a3[8];
-    bad[3 + bad[2] + 3 + 5 + 2 * (1 + bad[3 + bad[2] + 2])] ^= 0x10;  // its third copy: 105
+    bad[copyAt(bad, 2) + 5] ^= 0x10;  // its third copy: 105
     Received r;
     for (int i = 0; i < 8; ++i) r.take(a3[size_t(i)]);
     r.take(bad);
@@ -982,9 +982,9 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
      // duplicate of 106's own datagram is no second word: it leaves the refill disputed
     const auto a1 = stream(100, 10, 1, 'a');
     auto altered = a1[7];
-    altered[3 + altered[2] + 3 + 5] ^= 0x10;  // the copy's octet after type, count, field and length
+    altered[copyAt(altered, 0) + 5] ^= 0x10;  // the copy's octet after type, count, field and length
     auto refill = a1[7];
-    refill[3 + refill[2] + 3 + 5] ^= 0x20;
+    refill[copyAt(refill, 0) + 5] ^= 0x20;
     for (const bool own : {true, false}) {
       Received r;
       for (int i = 0; i < 7; ++i) r.take(a1[size_t(i)]);
@@ -1215,7 +1215,7 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
   for (const bool foreign : {false, true}) {
     const auto a1 = stream(100, 10, 1, 'a');
     auto bad = a1[7];
-    bad[3 + bad[2] + 3 + 5] ^= 0x10;  // the copy's octet after type, count, field and length
+    bad[copyAt(bad, 0) + 5] ^= 0x10;  // the copy's octet after type, count, field and length
     Received r;
     for (int i = 0; i < 6; ++i) r.take(a1[size_t(i)]);
     r.take(bad);
@@ -1251,7 +1251,7 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     for (int i = 1; i < 8; ++i) d.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {'v', uint8_t(i)}, NO_DFS), 3));
     d.push_back(build(tx, noSignal, 3));
     auto bad = d[7];
-    bad[3 + bad[2] + 3 + 5] ^= 0x10;  // its copy of 106
+    bad[copyAt(bad, 0) + 5] ^= 0x10;  // its copy of 106
     Received r;
     for (int i = 0; i < 4; ++i) r.take(d[size_t(i)]);
     r.take(bad);
@@ -1309,7 +1309,7 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     for (int i = 0; i < 8; ++i) rf.take(build(tx, ifpOf(true, 0, HDLC_DATA, {0}, NO_DFS), 1));
     EXPECT_TRUE(rf.playOut().follows.empty()) << "fill";
     auto bad = a1[6];
-    bad[3 + bad[2] + 3 + 5] ^= 0x10;  // its copy of 105
+    bad[copyAt(bad, 0) + 5] ^= 0x10;  // its copy of 105
     Received rb;
     std::vector<uint16_t> follows;
     for (size_t i = 0; i < a1.size(); ++i) {
@@ -1477,6 +1477,20 @@ TEST(T38Udptl, APacketFarAheadOfTheStreamStandsAloneUntilTheStreamGoesThere) {
       EXPECT_EQ(p.ifps.empty() ? std::vector<uint8_t>{} : p.ifps.back(), primaryOf(c[12]));
       // nor is the held packet left to play as a sequence's before a restart
       EXPECT_EQ(t38egr_ifp_QmPeekFront(&r.rq.drainq), nullptr);
+    }
+    {  // with copies that show it the stream's own datagram, still queued, under a number one bit
+       // ahead (104 as 104 ^ 16 = 120, close ahead), it is the network's copy: it stands alone,
+       // and where the stream's next datagram is lost, the one after it brings that packet as a
+       // copy and the frame plays on whole, nothing jumped over nor broken
+      const auto c = stream(100, 20, 3, 'c');
+      Received r;
+      for (int i = 0; i < 5; ++i) r.take(c[size_t(i)]);
+      r.take(renumbered(c[4], 104 ^ 16));
+      EXPECT_EQ(r.playOut().numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104}));
+      r.take(c[6]);
+      const auto p = r.playOut();
+      EXPECT_EQ(p.numbers, (std::vector<uint16_t>{105, 106}));
+      EXPECT_TRUE(p.broken.empty());
     }
     {  // a jump over one number is as often two datagrams the network swapped: the late one is
        // given up (rule 2 still follows the stream if it goes on there), and the packet played stays
@@ -1716,7 +1730,7 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
   {
     const auto a3 = stream(250, 10, 3, 'a');
     auto altered = a3[7];
-    const size_t copy = 3 + altered[2] + 3;  // after the primary, the choice, the count and the length
+    const size_t copy = copyAt(altered, 0);
     altered[copy + altered[copy - 1] - 1] ^= 0x10;
     Received r;
     for (size_t i = 0; i < 5; ++i) r.take(a3[i]);
@@ -1727,6 +1741,25 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
     EXPECT_TRUE(p.broken.empty()) << p.broken.size();
     EXPECT_EQ(p.numbers, (std::vector<uint16_t>{255, 256, 257, 258, 259}));
     for (size_t k = 0; k < p.numbers.size(); ++k) EXPECT_EQ(p.ifps[k], primaryOf(a3[p.numbers[k] - 250u])) << p.numbers[k];
+  }
+  // nor, refused where a peer that stepped back would reuse it (108 as 104, its copy 107's under
+  // 103), does it go with the next datagram refused for one copy (the network's duplicate of 114,
+  // its copy of 113 altered): that one shows no step, and the stream's next packets break nothing
+  {
+    const auto a1 = stream(100, 16, 1, 'a');
+    Received r;
+    for (size_t i = 0; i < 6; ++i) r.take(a1[i]);
+    r.playOut();
+    for (size_t i = 6; i < 12; ++i) r.take(a1[i]);
+    r.take(renumbered(a1[8], 104));
+    for (size_t i = 12; i < 14; ++i) r.take(a1[i]);
+    auto altered = a1[14];
+    altered[copyAt(altered, 0) + 5] ^= 0x10;  // the copy's first payload octet
+    r.take(altered);
+    for (size_t i = 14; i < a1.size(); ++i) r.take(a1[i]);
+    const auto p = r.playOut();
+    EXPECT_TRUE(p.broken.empty()) << p.broken.size();
+    EXPECT_EQ(p.numbers.size(), 10u);
   }
   {
     T38ZUDPTX tx;
@@ -1820,7 +1853,7 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
     std::vector<std::vector<uint8_t>> spaces;
     for (int i = 0; i < 12; ++i) spaces.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {' '}, NO_DFS), 1));
     auto altered = spaces[9];
-    altered[3 + altered[2] + 3 + 5] ^= 0x10;  // the copy's octet after type, count, field and length
+    altered[copyAt(altered, 0) + 5] ^= 0x10;  // the copy's octet after type, count, field and length
     Received r;
     for (size_t i = 0; i < 9; ++i) r.take(spaces[i]);
     r.take(altered);
