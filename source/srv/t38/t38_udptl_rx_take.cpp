@@ -91,6 +91,18 @@ void notePlayedBroughtAgain(T38ZREORDER* rq, const Carried& pk, uint16_t from) {
   }
 }
 
+// A number disputed, refilled by `pk`: it plays contested by the other content that came there,
+// the packet that left (`left`) or the one that disputed it, each that is not the refill. Where
+// that content is the packet of the number beside, the peer's counter stepped there and its
+// copies moved with it (rule 4): the refill may be a copy of the packet beside, played twice, and
+// the frame across it must not close good.
+void markRefillContested(T38ZREORDER* rq, const Carried& pk, uint16_t left) {
+  markContested(rq, pk.s);
+  if (left != pk.digest) markContestedBy(rq, pk.s, left);
+  const int k = disputedKept(rq, pk.s);
+  if (k >= 0 && rq->disputedBy[k] != pk.digest && rq->disputedBy[k] != left) markContestedBy(rq, pk.s, rq->disputedBy[k]);
+}
+
 // Rules 3 to 5 for one packet the datagram numbered `dg` carries: takes `pk` (its primary, or a
 // copy) as the stream's (`vouched`) or as one standing alone; the datagram carries `copies` or
 // not. Returns false when the pool is dry. `duplicate`: the datagram may be the network's
@@ -175,11 +187,13 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
   // disputed it, brought again by another datagram has two words: a third datagram's one copy
   // against it is outvoted, not a new dispute
   const bool secondWord = st == T38_DISPUTED && secondWordOnDisputed(rq, pk, dg);
+  // read before the packet is queued: the queued record's word takes the place of what left
+  const uint16_t left = disputedDigest(rq, pk.s);
   if (!enqueueMakingRoom(rq, pk, copies)) return false;
   broughtBy(rq, pk.s) = from;
   if (secondWord) setVotes(rq, pk.s, 2);
   // a later copy settles which of the two plays, not that the other was no packet of the peer's
-  if (st == T38_DISPUTED) markContestedBy(rq, pk.s, disputedDigest(rq, pk.s));
+  if (st == T38_DISPUTED) markRefillContested(rq, pk, left);
   if (vouched)
     vouchUpTo(rq, pk.s);
   else if (stateOf(rq, pk.s) == T38_QUEUED)

@@ -1296,6 +1296,12 @@ std::vector<Example> examples() {
   // then refused too and taken for a step back beside it: the DCN ended bad, every packet of it
   // in, and the audio terminal waited to the limit
   drawn(3020221, "copy_refused_one_bit_back_shows_no_step_beside_an_altered_duplicate_seed3020221");
+  // a drawn call under jitter at redundancy 3 whose T.38 terminal stepped its counter one on
+  // inside its DIS: datagrams from after the step came before the last ones from before it, and
+  // their copies filled two numbers with the packets before them; each number was disputed and
+  // refilled, and the refill's mark of the other content there read the word the queued packet
+  // had taken over, so that neither showed the step: the DIS closed good with an octet twice
+  drawn(3301965, "refill_after_a_dispute_keeps_the_other_content_seed3301965");
   return v;
 }
 

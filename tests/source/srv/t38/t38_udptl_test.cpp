@@ -80,7 +80,8 @@ struct Received {
   // those played though other content came under their numbers. At most `most` are played: the
   // service holds a packet that closes a frame good for the datagram after it.
   struct Played {
-    std::vector<uint16_t> numbers, lost, broken, contested, afterStray, follows;
+    // stepShaped: played contested where the other content was the packet of a number beside
+    std::vector<uint16_t> numbers, lost, broken, contested, afterStray, follows, stepShaped;
     std::vector<std::vector<uint8_t>> ifps;
   };
   Played playOut(size_t most = SIZE_MAX) {
@@ -103,6 +104,7 @@ struct Received {
       if (verdict == T38_PLAY_BROKEN || verdict == T38_PLAY_AFTER_STRAY) out.broken.push_back(s);
       if (verdict == T38_PLAY_AFTER_STRAY) out.afterStray.push_back(s);
       if (verdict == T38_PLAY_CONTESTED) out.contested.push_back(s);
+      if (verdict == T38_PLAY_CONTESTED && t38fReorderContestedByNeighbour(&rq, s)) out.stepShaped.push_back(s);
       if (follows) out.follows.push_back(s);
       out.numbers.push_back(s);
       out.ifps.push_back(ifp);
@@ -1192,6 +1194,21 @@ TEST(T38Udptl, AQueuedPacketIsReplacedOrDisputedAsTheStreamConfirms) {
     EXPECT_TRUE(p.broken.empty()) << at;
     ASSERT_EQ(p.numbers, (std::vector<uint16_t>{100, 101, 102, 103, 104, 105, 106, 108, 109, 110})) << at;
     for (size_t k = 0; k < p.ifps.size(); ++k) EXPECT_EQ(p.ifps[k][7], uint8_t(k)) << "number " << p.numbers[k];
+  }
+  {  // the peer's counter stepped by one after 103 (its packets 8 on under 105 on), under jitter:
+     // 107 and 105 come before 103, and their copies under 103 and 102 are the packets from before
+     // the step (102's and 101's). 102 is disputed and refilled by 103's copy, 103 disputed by its
+     // own datagram and refilled by 106's copy of 102's packet: whichever plays, the other content
+     // at each is the packet of the number beside, and both play contested as by a step, so that
+     // the frame across them, 102's packet played twice, does not close good
+    const auto sent = stream(96, 20, 3, 'a');
+    auto at = [&](int i) { return i < 8 ? sent[size_t(i)] : renumbered(sent[size_t(i)], uint16_t(97 + i)); };
+    Received r;
+    for (int i = 0; i < 4; ++i) r.take(at(i));
+    for (const int i : {10, 4, 5, 6, 11, 15, 8, 7, 9, 14, 17, 13, 12, 16}) r.take(at(i));
+    const auto p = r.playOut();
+    EXPECT_EQ(p.contested, (std::vector<uint16_t>{102, 103}));
+    EXPECT_EQ(p.stepShaped, (std::vector<uint16_t>{102, 103}));
   }
   {  // a datagram whose number lost a bit brings two packets, both moved; the stream's datagram
      // shows one of them wrong: both are no longer trusted
