@@ -1296,6 +1296,12 @@ std::vector<Example> examples() {
   // then refused too and taken for a step back beside it: the DCN ended bad, every packet of it
   // in, and the audio terminal waited to the limit
   drawn(3020221, "copy_refused_one_bit_back_shows_no_step_beside_an_altered_duplicate_seed3020221");
+  // a drawn call under jitter at redundancy 1 whose T.38 terminal's counter stepped eight forward
+  // between its MCF's preamble and first octet, the step's datagram carrying the preamble under
+  // the number before it; the network's copy of the datagram after the step, moved two numbers
+  // back onto that number, filled it and the one before with the MCF's first two octets, and the
+  // MCF played with them twice, closed good
+  drawn(3305919, "copy_under_a_number_a_step_skipped_stands_against_its_copy_seed3305919");
   return v;
 }
 
