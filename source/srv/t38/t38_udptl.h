@@ -430,6 +430,16 @@ size_t t38fRepeatLast(const T38ZUDPTX* tx, uint8_t* out, size_t cap);
 //     of a datagram that stepped 8 between a DCN's preamble and its first octet brought, under the
 //     numbers stepped over, the frame end, no-signal and preamble before it; they played again,
 //     the relay sent a bad final frame, and the DCN's octets queued behind it were lost.
+//     The stepping datagram's copies under the numbers it stepped over, taken nowhere, are still
+//     its word there, shown step or not: the peer's older packets, or its own where the datagrams
+//     between were lost. A datagram numbered before the step's, come after it, that brings other
+//     content under one of those numbers stands one against one: the number is disputed and plays
+//     as lost unless a later copy settles it (one from the step's number on brings its own word
+//     and is taken as before; a stepping datagram that stands alone, or that a later one shows
+//     misnumbered, bringing its primary where its copies place it, is no word there). Without it the
+//     network's copy of the datagram after a step of 8, moved two back onto the number before the
+//     step, filled it and the one before with a final frame's first two octets, and the frame
+//     played with them twice, closed good.
 //  7. Handed on, then contradicted: a datagram with a new packet of its own that, as in rule 4,
 //     may dispute a number, and whose copy contradicts a packet already handed on that one
 //     datagram brought (more outvote the copy), reports that number (playedContradicted): the
@@ -644,6 +654,14 @@ struct T38ZREORDER {
   bool stepKnown;
   bool stepConfirmed;   // a later datagram carried the same: nothing was sent under those numbers
   uint16_t stepFrom, stepTo, stepAt, stepDigest;
+  // the copies the last datagram that stepped forward carried under the numbers it stepped over,
+  // newest first, which it did not take there (rule 6): whichever way it is read (the peer's
+  // older packets, or its own under those numbers), other content brought there later has one
+  // word against it. skippedCount 0: none. skippedOwn is where its copies place it, were it the
+  // stream's next datagram with its number moved, and skippedPrimary its primary's digest
+  uint16_t skippedAt, skippedOwn, skippedPrimary;
+  uint8_t skippedCount;
+  uint16_t skippedDigest[T38_MAX_SECONDARIES_TAKEN];
   // the last datagram taken by a step forward whose copies place it one bit from the number it came
   // under, movedAt: at movedOwn, the stream's next number then (rule 5); its primary's digest
   bool movedKnown;

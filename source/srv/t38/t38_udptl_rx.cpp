@@ -159,6 +159,9 @@ void fileDatagram(T38ZREORDER* rq, const Carried* pk, int n) {
   uint16_t moved;
   if (exposesMisnumbered(rq, pk, n, v, &moved)) {
     withdraw(rq, moved);
+    // where that one seemed to step forward, its copies were the stream's packets a number off,
+    // no word on the numbers they came under
+    if (moved == rq->skippedAt) rq->skippedCount = 0;
     v = judge(rq, pk, shift != 0 ? 1 : n);
   } else if (settleByOrder(rq, pk, &n, v, false)) {
     v = judge(rq, pk, shift != 0 ? 1 : n);
@@ -229,6 +232,7 @@ void t38fReorderStart(T38ZREORDER* rq, uint16_t first) {
   rq->breakPending = false;
   rq->strayBefore = false;
   rq->stepKnown = false;
+  rq->skippedCount = 0;
   rq->movedKnown = false;
   rq->jumpKnown = false;
   rq->gaveUpKnown = false;  // the network's lateness (lateWait) stays
@@ -425,5 +429,6 @@ T38_PLAYOUT t38fReorderPlayout(T38ZREORDER* rq, uint16_t s, uint16_t digest) {
   playedDigest(rq, s) = digest;
   rq->lastoutTimeStamp = s;
   if (rq->stepKnown && static_cast<int16_t>(s - rq->stepAt) >= 0) rq->stepKnown = false;
+  if (rq->skippedCount > 0 && static_cast<int16_t>(s - rq->skippedAt) >= 0) rq->skippedCount = 0;
   return afterStray ? T38_PLAY_AFTER_STRAY : broken ? T38_PLAY_BROKEN : doubted ? T38_PLAY_CONTESTED : T38_PLAY;
 }

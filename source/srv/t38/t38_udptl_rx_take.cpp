@@ -103,6 +103,39 @@ void markRefillContested(T38ZREORDER* rq, const Carried& pk, uint16_t left) {
   if (k >= 0 && rq->disputedBy[k] != pk.digest && rq->disputedBy[k] != left) markContestedBy(rq, pk.s, rq->disputedBy[k]);
 }
 
+// Remembers the copies a datagram that stepped forward by `shift` carried under the numbers it
+// stepped over (rule 6). They are not taken there: read as a step they are the peer's older
+// packets, read without one (its datagrams lost, a packet equal by chance) its own under those
+// numbers. Either way, other content that a datagram before the step's brings there later stands
+// against one word: without it the network's copy of the datagram after the step, moved onto a
+// number the step skipped, filled it and the one before, and a final frame played with its first
+// octets twice, closed good.
+void noteSkippedCopies(T38ZREORDER* rq, const Carried* pk, int n, uint16_t shift) {
+  rq->skippedAt = pk[0].s;
+  rq->skippedOwn = static_cast<uint16_t>(pk[0].s - shift);
+  rq->skippedPrimary = pk[0].digest;
+  rq->skippedCount = static_cast<uint8_t>(std::min<int>({n - 1, shift, T38_MAX_SECONDARIES_TAKEN}));
+  for (uint8_t i = 0; i < rq->skippedCount; ++i) rq->skippedDigest[i] = pk[i + 1].digest;
+}
+
+// Forgets the copies noted by noteSkippedCopies where a datagram brings the stepping datagram's
+// primary under the number its copies place it at: that one may be the stream's next datagram,
+// its number moved on the way (rule 5), its copies no word on the numbers they came under.
+void forgetSkippedCopiesOfMoved(T38ZREORDER* rq, const Carried* pk, int n) {
+  for (int i = 0; i < n && rq->skippedCount > 0; ++i)
+    if (pk[i].s == rq->skippedOwn && pk[i].digest == rq->skippedPrimary) rq->skippedCount = 0;
+}
+
+// Whether a datagram numbered dg, before the one that stepped forward, brings under a number that
+// one skipped other content than its copy there. A datagram from the step's number on brings its
+// own word on that number too, and may show the stepping one misnumbered (its copies then
+// placed a number off, no word on the numbers they came under): its copies fill the numbers.
+bool contradictsSkippedCopy(const T38ZREORDER* rq, const Carried& pk, uint16_t dg) {
+  const uint16_t back = static_cast<uint16_t>(rq->skippedAt - pk.s);
+  return static_cast<int16_t>(dg - rq->skippedAt) < 0 && back >= 1 && back <= rq->skippedCount &&
+         rq->skippedDigest[back - 1] != pk.digest;
+}
+
 // Rules 3 to 5 for one packet the datagram numbered `dg` carries: takes `pk` (its primary, or a
 // copy) as the stream's (`vouched`) or as one standing alone; the datagram carries `copies` or
 // not. Returns false when the pool is dry. `duplicate`: the datagram may be the network's
@@ -162,6 +195,14 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
   if (!isIFPmissing(rq, pk.s)) return true;
   if (st == T38_DISPUTED && primary && duplicate && pk.digest == disputedDigest(rq, pk.s)) {
     ++rq->failtoReorderCount;  // the network's duplicate of the disputed packet's datagram
+    return true;
+  }
+  if (contradictsSkippedCopy(rq, pk, dg) && (st == T38_UNKNOWN || st == T38_SUSPECT)) {
+    // the step's copy there and this packet: one word against one, and the number plays as lost
+    // unless a later copy settles it
+    ++rq->failtoReorderCount;
+    setState(rq, pk.s, T38_DISPUTED);
+    disputedDigest(rq, pk.s) = pk.digest;
     return true;
   }
   if (!t38fIFPwalkedPlayable(pk.ifp)) {
@@ -400,6 +441,9 @@ void takeDatagram(T38ZREORDER* rq, const Carried* pk, int n, Verdict v) {
   noteStepOneBitOff(rq, pk[0], shift);
   const bool duplicate = mayDuplicateDisputed(rq, pk, n);
   const uint16_t newestBefore = rq->newest;
+  // a stepping datagram that stands alone, far ahead, is no word on anything yet
+  if (stepped && vouched) noteSkippedCopies(rq, pk, n, shift);
+  else forgetSkippedCopiesOfMoved(rq, pk, n);
   for (int i = 0; i < (stepped ? 1 : n); ++i) {
     if (i > 0 && olderThanItsNumber(rq, pk[i], s)) continue;  // a copy there is an older packet of the peer's
     if (!takeCarried(rq, pk[i], s, vouched, v, duplicate, n > 1)) return;  // the pool is dry: the rest would fare no better

@@ -1302,6 +1302,12 @@ std::vector<Example> examples() {
   // refilled, and the refill's mark of the other content there read the word the queued packet
   // had taken over, so that neither showed the step: the DIS closed good with an octet twice
   drawn(3301965, "refill_after_a_dispute_keeps_the_other_content_seed3301965");
+  // a drawn call under jitter at redundancy 1 whose T.38 terminal's counter stepped eight forward
+  // between its MCF's preamble and first octet, the step's datagram carrying the preamble under
+  // the number before it; the network's copy of the datagram after the step, moved two numbers
+  // back onto that number, filled it and the one before with the MCF's first two octets, and the
+  // MCF played with them twice, closed good
+  drawn(3305919, "copy_under_a_number_a_step_skipped_stands_against_its_copy_seed3305919");
   return v;
 }
 

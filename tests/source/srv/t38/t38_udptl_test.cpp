@@ -1877,6 +1877,37 @@ TEST(T38Udptl, AMissingNumberAMisnumberedDatagramMayBeTakesOnlyItsContent) {
     for (size_t i = 10; i < spaces.size(); ++i) r.take(spaces[i]);
     for (const auto& ifp : r.playOut().ifps) EXPECT_EQ(ifp, primaryOf(spaces[0]));
   }
+  // at redundancy 1 the peer's counter steps eight forward between a frame's preamble (101) and its
+  // address octet (110, its copy the preamble under 109: a step, or 102 to 109 lost); the network's
+  // copy of 111's datagram, moved two back onto 109, brings the control octet under 109 and the
+  // address under 108. Under 109 it stands against the step's copy, one word against one: 109
+  // plays as lost, and the frame's first octets never play twice in one frame closed good (the
+  // frame from 110 on plays broken). Where nothing moved, the frame plays from 110 on
+  {
+    T38ZUDPTX tx;
+    t38fUDPTXInit(&tx);
+    tx.ingressSequenceNum = 100;
+    const auto preamble = ifpOf(false, 3, NO_DFS, {}, NO_DFS);
+    std::vector<std::vector<uint8_t>> d = {build(tx, ifpOf(false, 0, NO_DFS, {}, NO_DFS), 1), build(tx, preamble, 1)};
+    tx.ingressSequenceNum = 110;
+    for (const uint8_t octet : {0xFF, 0xC8, 0x31}) d.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {octet}, NO_DFS), 1));
+    d.push_back(build(tx, ifpOf(true, 0, HDLC_DATA, {}, HDLC_FCS_OK), 1));  // 113
+    for (const bool moved : {true, false}) {
+      Received r;
+      r.take(d[0]);
+      r.take(d[1]);
+      r.take(d[2]);
+      if (moved) r.take(renumbered(d[3], 109));
+      for (size_t i = 3; i < d.size(); ++i) r.take(d[i]);
+      const auto p = r.playOut();
+      const std::vector<uint16_t> played = moved ? std::vector<uint16_t>{100, 101, 108, 110, 111, 112, 113}
+                                                 : std::vector<uint16_t>{100, 101, 110, 111, 112, 113};
+      EXPECT_EQ(p.numbers, played) << moved;
+      if (moved) {
+        EXPECT_EQ(p.broken, (std::vector<uint16_t>{108, 110}));
+      }
+    }
+  }
 }
 
 // Our datagrams in a capture file, dissected by tshark as UDPTL: no malformed packet, and the
