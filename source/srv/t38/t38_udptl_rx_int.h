@@ -47,6 +47,12 @@ inline uint16_t& suspectBrought(T38ZREORDER* rq, uint16_t s) { return rq->number
 inline uint16_t& suspectHeldBefore(T38ZREORDER* rq, uint16_t s) { return rq->numbers.origin[slotOf(s)]; }
 inline uint16_t& disputedDigest(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 inline uint16_t disputedDigest(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
+// A number disputed with `other` as the content that came there: it plays as lost unless a later
+// copy settles it.
+inline void markDisputed(T38ZREORDER* rq, uint16_t s, uint16_t other) {
+  setState(rq, s, T38_DISPUTED);
+  disputedDigest(rq, s) = other;
+}
 inline uint16_t& broughtBy(T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 inline uint16_t broughtBy(const T38ZREORDER* rq, uint16_t s) { return rq->numbers.content[slotOf(s)]; }
 

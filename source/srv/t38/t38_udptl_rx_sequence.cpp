@@ -478,8 +478,7 @@ bool restartAtRun(T38ZREORDER* rq) {
     if (kept.disputed) {
       // two of the run's datagrams disagreed on it, and no stream was there to side with either
       // (rule 4): it plays as lost unless a later copy brings it
-      setState(rq, kept.seq, T38_DISPUTED);
-      disputedDigest(rq, kept.seq) = t38fIFPdigest(rq->run.octets + kept.at, kept.len);
+      markDisputed(rq, kept.seq, t38fIFPdigest(rq->run.octets + kept.at, kept.len));
       vouchUpTo(rq, kept.seq);
       continue;
     }

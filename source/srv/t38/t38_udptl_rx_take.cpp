@@ -201,18 +201,14 @@ bool takeCarried(T38ZREORDER* rq, const Carried& pk, uint16_t dg, bool vouched, 
     // the step's copy there and this packet: one word against one, and the number plays as lost
     // unless a later copy settles it
     ++rq->failtoReorderCount;
-    setState(rq, pk.s, T38_DISPUTED);
-    disputedDigest(rq, pk.s) = pk.digest;
+    markDisputed(rq, pk.s, pk.digest);
     return true;
   }
   if (!t38fIFPwalkedPlayable(pk.ifp)) {
     ++rq->invalidIFPCount;
     // the number stays missing: a good copy in a later datagram still fills it, but as one
     // content against another, like a dispute the copy settles
-    if (st == T38_UNKNOWN) {
-      setState(rq, pk.s, T38_DISPUTED);
-      disputedDigest(rq, pk.s) = pk.digest;
-    }
+    if (st == T38_UNKNOWN) markDisputed(rq, pk.s, pk.digest);
     return true;
   }
   const bool late = static_cast<int16_t>(pk.s - rq->newest) < 0;  // the stream went past it already

@@ -130,8 +130,7 @@ void dispute(T38ZREORDER* rq, uint16_t s, uint16_t by, uint16_t carrier) {
     if ((st != T38_QUEUED && st != T38_ALONE) || queuedFrom(rq, near) != source || keptByAnotherWord(rq, near, s)) continue;
     const uint16_t digest = knownDigest(rq, near, 0);
     if (EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, near)) t38egr_ifp_remove(&rq->egressPktq, p);
-    setState(rq, near, T38_DISPUTED);
-    disputedDigest(rq, near) = digest;
+    markDisputed(rq, near, digest);
   }
 }
 
@@ -400,8 +399,7 @@ bool exposesMisnumbered(const T38ZREORDER* rq, const Carried* pk, int n, const V
 void ruleOut(T38ZREORDER* rq, uint16_t s) {
   const uint16_t digest = knownDigest(rq, s, 0);
   if (EGR_IFP_PKT* p = t38egr_ifp_find(&rq->egressPktq, s)) t38egr_ifp_remove(&rq->egressPktq, p);
-  setState(rq, s, T38_DISPUTED);
-  disputedDigest(rq, s) = digest;
+  markDisputed(rq, s, digest);
 }
 
 // Takes out of the queue the packet under s and every other one its datagram brought, as if they
